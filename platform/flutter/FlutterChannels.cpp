@@ -1,0 +1,326 @@
+#include "FlutterChannels.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/foundation/OSLog.h"
+
+namespace {
+
+#ifdef QX_STRICT_REPLIES
+std::atomic<bool> gStrictReplies{true};
+#else
+std::atomic<bool> gStrictReplies{false};
+#endif
+
+}  // namespace
+
+void FlutterSetStrictReplies(bool strict) { gStrictReplies = strict; }
+
+bool FlutterError::isEqual(const NSObject& other) const {
+  auto* e = dynamic_cast<const FlutterError*>(&other);
+  return e && e->code_ == code_ && e->message_ == message_ && e->details_ == details_;
+}
+
+size_t FlutterError::hash() const { return std::hash<std::string>()(code_); }
+
+std::string FlutterError::description() const {
+  return "FlutterError(" + code_ + ", " + message_.value_or("(null)") + ", " +
+         details_.description() + ")";
+}
+
+namespace FlutterStandardTypedData {
+Value typedDataWithBytes(Bytes data) { return Value::bytes(std::move(data)); }
+Value typedDataWithFloat64(std::vector<double> data) { return Value::float64List(std::move(data)); }
+Value typedDataWithFloat32(std::vector<float> data) { return Value::float32List(std::move(data)); }
+Value typedDataWithInt32(std::vector<int32_t> data) { return Value::int32List(std::move(data)); }
+Value typedDataWithInt64(std::vector<int64_t> data) { return Value::int64List(std::move(data)); }
+}  // namespace FlutterStandardTypedData
+
+FlutterResult::FlutterResult(Sink sink) : state_(std::make_shared<State>()) {
+  state_->sink = std::move(sink);
+}
+
+void FlutterResult::reply(FlutterReply r) const {
+  if (!state_) return;
+  if (state_->answered.exchange(true)) {
+    std::fprintf(stderr, "FlutterResult: a method call was answered more than once\n");
+    if (gStrictReplies) std::abort();
+    return;
+  }
+  if (state_->sink) state_->sink(std::move(r));
+}
+
+void FlutterResult::operator()(Value value) const {
+  reply(FlutterReply{FlutterReply::Kind::Success, std::move(value), nullptr});
+}
+
+void FlutterResult::operator()(FlutterErrorPtr error) const {
+  if (!error) {
+    (*this)(Value());
+    return;
+  }
+  reply(FlutterReply{FlutterReply::Kind::Error, Value(), std::move(error)});
+}
+
+void FlutterResult::operator()(FlutterMethodNotImplementedType) const {
+  reply(FlutterReply{FlutterReply::Kind::NotImplemented, Value(), nullptr});
+}
+
+void FlutterEventSink::operator()(const Value& value) const {
+  if (sink_) sink_(&value, nullptr);
+}
+
+void FlutterEventSink::operator()(const FlutterErrorPtr& error) const {
+  if (!sink_) return;
+  if (error) {
+    sink_(nullptr, error);
+  } else {
+    Value null;
+    sink_(&null, nullptr);
+  }
+}
+
+void FlutterEventSink::operator()(FlutterEndOfEventStreamType) const {
+  if (sink_) sink_(nullptr, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+
+FlutterMethodChannel::FlutterMethodChannel(std::string name,
+                                           std::shared_ptr<FlutterBinaryMessenger> messenger,
+                                           std::shared_ptr<FlutterStandardMethodCodec> codec)
+    : name_(std::move(name)),
+      messenger_(std::move(messenger)),
+      codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
+
+std::shared_ptr<FlutterMethodChannel> FlutterMethodChannel::methodChannelWithName(
+    std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+    std::shared_ptr<FlutterStandardMethodCodec> codec) {
+  return std::make_shared<FlutterMethodChannel>(std::move(name), std::move(messenger),
+                                                std::move(codec));
+}
+
+void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler) {
+  if (!handler) {
+    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    return;
+  }
+  auto codec = codec_;
+  std::string name = name_;
+  messenger_->setMessageHandlerOnChannel(
+      name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        FlutterMethodCall call;
+        try {
+          if (!message) throw FlutterCodecException("Empty method call");
+          call = codec->decodeMethodCall(message->data(), message->size());
+        } catch (const FlutterCodecException& e) {
+          NSLog("Malformed method call on " + name + ": " + e.what());
+          reply(FlutterMakeMessage(codec->encodeErrorEnvelope(
+              "malformed_message", std::string(e.what()), Value())));
+          return;
+        }
+        handler(call, FlutterResult([codec, name, reply](FlutterReply r) {
+                  switch (r.kind) {
+                    case FlutterReply::Kind::NotImplemented:
+                      reply(nullptr);
+                      return;
+                    case FlutterReply::Kind::Error:
+                      reply(FlutterMakeMessage(codec->encodeErrorEnvelope(*r.error)));
+                      return;
+                    case FlutterReply::Kind::Success:
+                      try {
+                        reply(FlutterMakeMessage(codec->encodeSuccessEnvelope(r.value)));
+                      } catch (const FlutterCodecException& e) {
+                        NSLog("Unencodable reply on " + name + ": " + e.what());
+                        reply(FlutterMakeMessage(codec->encodeErrorEnvelope(
+                            "unencodable_reply", std::string(e.what()), Value())));
+                      }
+                      return;
+                  }
+                }));
+      });
+}
+
+void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& arguments,
+                                        std::function<void(std::optional<FlutterReply>)> callback) {
+  auto codec = codec_;
+  FlutterBinaryReply binaryReply;
+  if (callback) {
+    binaryReply = [codec, callback](FlutterBinaryMessage reply) {
+      if (!reply || reply->empty()) {
+        callback(std::nullopt);
+        return;
+      }
+      try {
+        FlutterEnvelope env = codec->decodeEnvelope(reply->data(), reply->size());
+        if (env.isError) {
+          callback(FlutterReply{FlutterReply::Kind::Error, Value(),
+                                FlutterError::errorWithCode(env.code, env.message, env.details)});
+        } else {
+          callback(FlutterReply{FlutterReply::Kind::Success, env.result, nullptr});
+        }
+      } catch (const FlutterCodecException&) {
+        callback(std::nullopt);
+      }
+    };
+  }
+  messenger_->sendOnChannel(name_, FlutterMakeMessage(codec_->encodeMethodCall({method, arguments})),
+                            binaryReply);
+}
+
+// ---------------------------------------------------------------------------
+
+FlutterEventChannel::FlutterEventChannel(std::string name,
+                                         std::shared_ptr<FlutterBinaryMessenger> messenger,
+                                         std::shared_ptr<FlutterStandardMethodCodec> codec)
+    : name_(std::move(name)),
+      messenger_(std::move(messenger)),
+      codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
+
+std::shared_ptr<FlutterEventChannel> FlutterEventChannel::eventChannelWithName(
+    std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+    std::shared_ptr<FlutterStandardMethodCodec> codec) {
+  return std::make_shared<FlutterEventChannel>(std::move(name), std::move(messenger),
+                                               std::move(codec));
+}
+
+namespace {
+
+// The listening state of one event channel; a sink handed out for one listen
+// goes quiet once that listen is cancelled.
+struct EventStreamState {
+  std::shared_ptr<std::atomic<bool>> active;
+};
+
+}  // namespace
+
+void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler) {
+  if (!handler) {
+    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    return;
+  }
+  auto codec = codec_;
+  std::string name = name_;
+  std::weak_ptr<FlutterBinaryMessenger> weakMessenger = messenger_;
+  auto state = std::make_shared<EventStreamState>();
+  messenger_->setMessageHandlerOnChannel(
+      name_, [=](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        FlutterMethodCall call;
+        try {
+          if (!message) throw FlutterCodecException("Empty stream request");
+          call = codec->decodeMethodCall(message->data(), message->size());
+        } catch (const FlutterCodecException& e) {
+          reply(FlutterMakeMessage(
+              codec->encodeErrorEnvelope("malformed_message", std::string(e.what()), Value())));
+          return;
+        }
+        if (call.method == "listen") {
+          if (state->active && state->active->exchange(false)) {
+            // A second listen replaces the first, as the engine does.
+            handler->onCancelWithArguments(Value());
+          }
+          auto active = std::make_shared<std::atomic<bool>>(true);
+          state->active = active;
+          FlutterEventSink sink([=](const Value* value, const FlutterErrorPtr& error) {
+            if (!active->load()) return;
+            auto messenger = weakMessenger.lock();
+            if (!messenger) return;
+            if (error) {
+              messenger->sendOnChannel(name, FlutterMakeMessage(codec->encodeErrorEnvelope(*error)));
+            } else if (value) {
+              messenger->sendOnChannel(name, FlutterMakeMessage(codec->encodeSuccessEnvelope(*value)));
+            } else {
+              messenger->sendOnChannel(name, nullptr);
+            }
+          });
+          FlutterErrorPtr error = handler->onListenWithArguments(call.arguments, sink);
+          if (error) {
+            active->store(false);
+            reply(FlutterMakeMessage(codec->encodeErrorEnvelope(*error)));
+          } else {
+            reply(FlutterMakeMessage(codec->encodeSuccessEnvelope(Value())));
+          }
+        } else if (call.method == "cancel") {
+          if (!state->active || !state->active->exchange(false)) {
+            reply(FlutterMakeMessage(
+                codec->encodeErrorEnvelope("error", std::string("No active stream to cancel"), Value())));
+            return;
+          }
+          FlutterErrorPtr error = handler->onCancelWithArguments(call.arguments);
+          reply(FlutterMakeMessage(error ? codec->encodeErrorEnvelope(*error)
+                                         : codec->encodeSuccessEnvelope(Value())));
+        } else {
+          reply(nullptr);
+        }
+      });
+}
+
+// ---------------------------------------------------------------------------
+
+FlutterBasicMessageChannel::FlutterBasicMessageChannel(
+    std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+    std::shared_ptr<FlutterMessageCodec> codec)
+    : name_(std::move(name)),
+      messenger_(std::move(messenger)),
+      codec_(codec ? std::move(codec) : FlutterStandardMessageCodec::sharedInstance()) {}
+
+std::shared_ptr<FlutterBasicMessageChannel> FlutterBasicMessageChannel::messageChannelWithName(
+    std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+    std::shared_ptr<FlutterMessageCodec> codec) {
+  return std::make_shared<FlutterBasicMessageChannel>(std::move(name), std::move(messenger),
+                                                      std::move(codec));
+}
+
+void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler) {
+  if (!handler) {
+    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    return;
+  }
+  auto codec = codec_;
+  std::string name = name_;
+  messenger_->setMessageHandlerOnChannel(
+      name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        Value decoded;
+        try {
+          if (message) decoded = codec->decode(*message);
+        } catch (const FlutterCodecException& e) {
+          NSLog("Malformed message on " + name + ": " + e.what());
+          reply(nullptr);
+          return;
+        }
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+        handler(decoded, [codec, name, reply, answered](const Value& value) {
+          if (answered->exchange(true)) {
+            std::fprintf(stderr, "FlutterBasicMessageChannel: %s answered more than once\n",
+                         name.c_str());
+            if (gStrictReplies) std::abort();
+            return;
+          }
+          try {
+            reply(FlutterMakeMessage(codec->encode(value)));
+          } catch (const FlutterCodecException& e) {
+            NSLog("Unencodable reply on " + name + ": " + e.what());
+            reply(nullptr);
+          }
+        });
+      });
+}
+
+void FlutterBasicMessageChannel::sendMessage(const Value& message,
+                                             std::function<void(const Value&)> callback) {
+  auto codec = codec_;
+  FlutterBinaryReply binaryReply;
+  if (callback) {
+    binaryReply = [codec, callback](FlutterBinaryMessage reply) {
+      Value v;
+      try {
+        if (reply) v = codec->decode(*reply);
+      } catch (const FlutterCodecException&) {
+      }
+      callback(v);
+    };
+  }
+  messenger_->sendOnChannel(name_, FlutterMakeMessage(codec_->encode(message)), binaryReply);
+}

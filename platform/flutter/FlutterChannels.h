@@ -1,0 +1,180 @@
+#pragma once
+
+// Channels over a binary messenger: method channels (call, one reply), event
+// channels (listen, a stream of events, cancel) and basic message channels
+// (a message, one reply), plus the reply and event-sink callables.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "FlutterBinaryMessenger.h"
+#include "FlutterCodec.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+
+class FlutterError : public NSObject {
+ public:
+  FlutterError(std::string code, std::optional<std::string> message, Value details)
+      : code_(std::move(code)), message_(std::move(message)), details_(std::move(details)) {}
+  static std::shared_ptr<FlutterError> errorWithCode(std::string code,
+                                                     std::optional<std::string> message,
+                                                     Value details = Value()) {
+    return std::make_shared<FlutterError>(std::move(code), std::move(message), std::move(details));
+  }
+  const std::string& code() const { return code_; }
+  const std::optional<std::string>& message() const { return message_; }
+  const Value& details() const { return details_; }
+
+  bool isEqual(const NSObject& other) const override;
+  size_t hash() const override;
+  std::string description() const override;
+
+ private:
+  std::string code_;
+  std::optional<std::string> message_;
+  Value details_;
+};
+
+using FlutterErrorPtr = std::shared_ptr<FlutterError>;
+
+struct FlutterMethodNotImplementedType {};
+inline constexpr FlutterMethodNotImplementedType FlutterMethodNotImplemented{};
+
+struct FlutterEndOfEventStreamType {};
+inline constexpr FlutterEndOfEventStreamType FlutterEndOfEventStream{};
+
+// What a method handler answered.
+struct FlutterReply {
+  enum class Kind { Success, Error, NotImplemented };
+  Kind kind = Kind::Success;
+  Value value;
+  FlutterErrorPtr error;
+};
+
+// Wrappers for typed data, as the engine's typed-data object builds them.
+namespace FlutterStandardTypedData {
+Value typedDataWithBytes(Bytes data);
+Value typedDataWithFloat64(std::vector<double> data);
+Value typedDataWithFloat32(std::vector<float> data);
+Value typedDataWithInt32(std::vector<int32_t> data);
+Value typedDataWithInt64(std::vector<int64_t> data);
+}  // namespace FlutterStandardTypedData
+
+// The one-shot reply callback of a method call. It must be called exactly
+// once; a second call is a bug in the caller and is reported loudly (the
+// process stops when strict replies are on, as in the test build).
+class FlutterResult {
+ public:
+  using Sink = std::function<void(FlutterReply)>;
+  FlutterResult() = default;
+  explicit FlutterResult(Sink sink);
+
+  void operator()(Value value) const;
+  void operator()(std::nullptr_t) const { (*this)(Value()); }
+  void operator()(FlutterErrorPtr error) const;
+  void operator()(FlutterMethodNotImplementedType) const;
+  void reply(FlutterReply reply) const;
+  explicit operator bool() const { return static_cast<bool>(state_); }
+
+ private:
+  struct State {
+    Sink sink;
+    std::atomic<bool> answered{false};
+  };
+  std::shared_ptr<State> state_;
+};
+
+using FlutterResultCallback = FlutterResult;
+void FlutterSetStrictReplies(bool strict);
+
+// Sends stream events while a listener is attached.
+class FlutterEventSink {
+ public:
+  using Sink = std::function<void(const Value* value, const FlutterErrorPtr& error)>;
+  FlutterEventSink() = default;
+  explicit FlutterEventSink(Sink sink) : sink_(std::move(sink)) {}
+  void operator()(const Value& value) const;
+  void operator()(const FlutterErrorPtr& error) const;
+  void operator()(FlutterEndOfEventStreamType) const;
+  explicit operator bool() const { return static_cast<bool>(sink_); }
+
+ private:
+  Sink sink_;
+};
+
+class FlutterStreamHandler {
+ public:
+  virtual ~FlutterStreamHandler() = default;
+  virtual FlutterErrorPtr onListenWithArguments(const Value& arguments,
+                                                FlutterEventSink events) = 0;
+  virtual FlutterErrorPtr onCancelWithArguments(const Value& arguments) = 0;
+};
+
+using FlutterMethodCallHandler = std::function<void(const FlutterMethodCall&, FlutterResult)>;
+
+class FlutterMethodChannel {
+ public:
+  FlutterMethodChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+                       std::shared_ptr<FlutterStandardMethodCodec> codec);
+  static std::shared_ptr<FlutterMethodChannel> methodChannelWithName(
+      std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+      std::shared_ptr<FlutterStandardMethodCodec> codec = nullptr);
+
+  const std::string& name() const { return name_; }
+  // An empty handler removes the channel's handler.
+  void setMethodCallHandler(FlutterMethodCallHandler handler);
+  // Calls a method on the Dart side; the callback gets the decoded reply, or
+  // nothing when the Dart side has no handler.
+  void invokeMethod(const std::string& method, const Value& arguments,
+                    std::function<void(std::optional<FlutterReply>)> callback = nullptr);
+
+ private:
+  std::string name_;
+  std::shared_ptr<FlutterBinaryMessenger> messenger_;
+  std::shared_ptr<FlutterStandardMethodCodec> codec_;
+};
+
+class FlutterEventChannel {
+ public:
+  FlutterEventChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+                      std::shared_ptr<FlutterStandardMethodCodec> codec);
+  static std::shared_ptr<FlutterEventChannel> eventChannelWithName(
+      std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+      std::shared_ptr<FlutterStandardMethodCodec> codec = nullptr);
+
+  const std::string& name() const { return name_; }
+  // The channel keeps the handler; nullptr removes it.
+  void setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler);
+
+ private:
+  std::string name_;
+  std::shared_ptr<FlutterBinaryMessenger> messenger_;
+  std::shared_ptr<FlutterStandardMethodCodec> codec_;
+};
+
+using FlutterMessageReply = std::function<void(const Value&)>;
+using FlutterMessageHandler = std::function<void(const Value& message, FlutterMessageReply reply)>;
+
+class FlutterBasicMessageChannel {
+ public:
+  FlutterBasicMessageChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+                             std::shared_ptr<FlutterMessageCodec> codec);
+  static std::shared_ptr<FlutterBasicMessageChannel> messageChannelWithName(
+      std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+      std::shared_ptr<FlutterMessageCodec> codec = nullptr);
+
+  const std::string& name() const { return name_; }
+  const std::shared_ptr<FlutterMessageCodec>& codec() const { return codec_; }
+  // An empty handler removes the channel's handler. A message that does not
+  // decode is answered with the empty reply and logged.
+  void setMessageHandler(FlutterMessageHandler handler);
+  void sendMessage(const Value& message, std::function<void(const Value&)> callback = nullptr);
+
+ private:
+  std::string name_;
+  std::shared_ptr<FlutterBinaryMessenger> messenger_;
+  std::shared_ptr<FlutterMessageCodec> codec_;
+};

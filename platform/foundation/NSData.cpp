@@ -1,0 +1,132 @@
+#include "NSData.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+namespace {
+
+void setError(NSErrorPtr* error, int err, const std::string& call) {
+  if (error) *error = NSError::posixError(err, call);
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t length,
+                         NSErrorPtr* error) {
+  std::string tmp = path + ".tmp-XXXXXX";
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    setError(error, errno, "mkstemp");
+    return false;
+  }
+  ::fchmod(fd, 0644);
+  bool ok = writeAll(fd, static_cast<const uint8_t*>(data), length) && ::fsync(fd) == 0;
+  int err = errno;
+  ::close(fd);
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    setError(error, err, "write");
+    return false;
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    ::unlink(tmp.c_str());
+    setError(error, err, "rename");
+    return false;
+  }
+  // Make the rename itself durable.
+  std::string dir = path.substr(0, path.find_last_of('/') == std::string::npos
+                                       ? 0
+                                       : path.find_last_of('/'));
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    setError(error, errno, "open");
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    setError(error, EISDIR, "read");
+    return false;
+  }
+  out.clear();
+  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  uint8_t buf[65536];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      setError(error, err, "read");
+      return false;
+    }
+    if (r == 0) break;
+    out.insert(out.end(), buf, buf + r);
+  }
+  ::close(fd);
+  return true;
+}
+
+std::shared_ptr<NSData> NSData::dataWithContentsOfFile(const std::string& path,
+                                                       NSErrorPtr* error) {
+  Bytes b;
+  if (!ReadFileContents(path, b, error)) return nullptr;
+  return std::make_shared<NSData>(std::move(b));
+}
+
+bool NSData::writeToFile(const std::string& path, bool atomically, NSErrorPtr* error) const {
+  if (atomically) return WriteFileAtomically(path, bytes_.data(), bytes_.size(), error);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    setError(error, errno, "open");
+    return false;
+  }
+  bool ok = writeAll(fd, bytes_.data(), bytes_.size());
+  int err = errno;
+  ::close(fd);
+  if (!ok) setError(error, err, "write");
+  return ok;
+}
+
+bool NSData::isEqual(const NSObject& other) const {
+  auto* d = dynamic_cast<const NSData*>(&other);
+  return d && d->bytes_ == bytes_;
+}
+
+size_t NSData::hash() const {
+  return std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()));
+}
+
+std::string NSData::description() const {
+  return "{length = " + std::to_string(bytes_.size()) + "}";
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NSError.h"
+#include "NSObject.h"
+#include "Value.h"
+
+// Immutable bytes with identity, as the platform's data object.
+class NSData : public NSObject {
+ public:
+  NSData() = default;
+  explicit NSData(Bytes bytes) : bytes_(std::move(bytes)) {}
+  NSData(const void* p, size_t n)
+      : bytes_(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n) {}
+
+  static std::shared_ptr<NSData> dataWithBytes(const void* p, size_t n) {
+    return std::make_shared<NSData>(p, n);
+  }
+  static std::shared_ptr<NSData> dataWithBytes(Bytes b) {
+    return std::make_shared<NSData>(std::move(b));
+  }
+  // nullptr when the file cannot be read; error filled when asked for.
+  static std::shared_ptr<NSData> dataWithContentsOfFile(const std::string& path,
+                                                        NSErrorPtr* error = nullptr);
+
+  const uint8_t* bytes() const { return bytes_.data(); }
+  size_t length() const { return bytes_.size(); }
+  const Bytes& vector() const { return bytes_; }
+
+  // Atomic: written to a temporary file in the same folder, flushed to disk,
+  // then renamed over the destination, so readers see the old or new file only.
+  bool writeToFile(const std::string& path, bool atomically, NSErrorPtr* error = nullptr) const;
+
+  bool isEqual(const NSObject& other) const override;
+  size_t hash() const override;
+  std::string description() const override;
+
+ private:
+  Bytes bytes_;
+};
+
+using NSDataPtr = std::shared_ptr<NSData>;
+
+// The atomic file replacement used by every writer that must never leave a
+// half-written file behind.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t length,
+                         NSErrorPtr* error = nullptr);
+bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);

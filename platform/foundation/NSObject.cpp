@@ -1,0 +1,45 @@
+#include "NSObject.h"
+
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <typeinfo>
+
+std::string NSObjectTypeName(const std::type_info& info) {
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(info.name(), nullptr, nullptr, &status);
+  std::string name = (status == 0 && demangled) ? demangled : info.name();
+  std::free(demangled);
+  auto pos = name.rfind("::");
+  if (pos != std::string::npos) name = name.substr(pos + 2);
+  return name;
+}
+
+std::string NSObject::className() const { return NSObjectTypeName(typeid(*this)); }
+
+std::string NSObject::description() const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, ": %p>", static_cast<const void*>(this));
+  return "<" + className() + buf;
+}
+
+void NSObject::setAssociatedObject(const void* key, Value value) {
+  std::lock_guard<std::mutex> lock(associatedMutex_);
+  if (value.isNull()) {
+    associated_.erase(key);
+  } else {
+    associated_[key] = std::move(value);
+  }
+}
+
+Value NSObject::associatedObject(const void* key) const {
+  std::lock_guard<std::mutex> lock(associatedMutex_);
+  auto it = associated_.find(key);
+  return it == associated_.end() ? Value() : it->second;
+}
+
+void NSObject::removeAssociatedObjects() {
+  std::lock_guard<std::mutex> lock(associatedMutex_);
+  associated_.clear();
+}

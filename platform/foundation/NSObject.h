@@ -1,0 +1,39 @@
+#pragma once
+
+// Root of the stand-in object model: identity equality by default, a textual
+// description, and the associated-object table that categories use to attach
+// per-object state under a process-wide key.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "Value.h"
+
+class NSObject : public std::enable_shared_from_this<NSObject> {
+ public:
+  NSObject() = default;
+  NSObject(const NSObject&) : std::enable_shared_from_this<NSObject>() {}
+  NSObject& operator=(const NSObject&) { return *this; }
+  virtual ~NSObject() = default;
+
+  virtual bool isEqual(const NSObject& other) const { return this == &other; }
+  virtual size_t hash() const { return reinterpret_cast<size_t>(this); }
+  virtual std::string description() const;
+  // Unqualified class name, as the runtime would print it.
+  virtual std::string className() const;
+
+  // Associated objects: keys are addresses of process-wide statics. Reading a
+  // key that was never set answers null (nil, NO, 0).
+  void setAssociatedObject(const void* key, Value value);
+  Value associatedObject(const void* key) const;
+  void removeAssociatedObjects();
+
+ private:
+  mutable std::mutex associatedMutex_;
+  std::unordered_map<const void*, Value> associated_;
+};
+
+// Demangled, namespace-free name of a polymorphic object's dynamic type.
+std::string NSObjectTypeName(const std::type_info& info);

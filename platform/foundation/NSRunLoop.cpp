@@ -1,0 +1,94 @@
+#include "NSRunLoop.h"
+
+#include <chrono>
+#include <thread>
+
+#include "PlatformClock.h"
+
+namespace {
+// Captured during static initialisation, which runs on the process's first thread.
+const std::thread::id kMainThreadId = std::this_thread::get_id();
+}  // namespace
+
+bool isMainThread() { return std::this_thread::get_id() == kMainThreadId; }
+
+NSRunLoop& NSRunLoop::mainRunLoop() {
+  static NSRunLoop* loop = new NSRunLoop();  // lives past static destruction
+  return *loop;
+}
+
+void NSRunLoop::perform(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  cv_.notify_all();
+}
+
+void NSRunLoop::performAfter(double seconds, std::function<void()> task) {
+  PlatformClock::scheduleAt(PlatformClock::now() + seconds,
+                            [this, task = std::move(task)]() mutable { perform(std::move(task)); });
+}
+
+bool NSRunLoop::takeTask(std::function<void()>& task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (tasks_.empty()) return false;
+  task = std::move(tasks_.front());
+  tasks_.pop_front();
+  return true;
+}
+
+size_t NSRunLoop::runUntilIdle() {
+  size_t ran = 0;
+  std::function<void()> task;
+  while (takeTask(task)) {
+    if (task) task();
+    task = nullptr;
+    ++ran;
+  }
+  return ran;
+}
+
+bool NSRunLoop::runOnce(double timeout) {
+  std::function<void()> task;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait_for(lock, std::chrono::duration<double>(timeout),
+                 [this] { return !tasks_.empty() || stopped_; });
+    if (tasks_.empty()) return false;
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+  }
+  if (task) task();
+  return true;
+}
+
+void NSRunLoop::run() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      cv_.wait(lock, [this] { return !tasks_.empty() || stopped_; });
+      if (stopped_) {
+        stopped_ = false;
+        return;
+      }
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    if (task) task();
+  }
+}
+
+void NSRunLoop::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool NSRunLoop::hasPendingTasks() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !tasks_.empty();
+}

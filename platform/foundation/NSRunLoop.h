@@ -1,0 +1,43 @@
+#pragma once
+
+// The main run loop: a FIFO of tasks served by the main thread. The main
+// queue, timers on the main thread, channel handlers and view updates all go
+// through it.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+class NSRunLoop {
+ public:
+  static NSRunLoop& mainRunLoop();
+
+  // Queues a task for the main thread (FIFO). Safe from any thread.
+  void perform(std::function<void()> task);
+  // Queues a task after `seconds` on the platform clock.
+  void performAfter(double seconds, std::function<void()> task);
+
+  // Runs queued tasks, including those they queue, until none is left.
+  // Returns how many ran. Must be called on the main thread.
+  size_t runUntilIdle();
+  // Runs at most one task, waiting up to `timeout` seconds (real time) for one.
+  bool runOnce(double timeout);
+  // Serves tasks until stop() is called.
+  void run();
+  void stop();
+  bool hasPendingTasks();
+
+ private:
+  NSRunLoop() = default;
+  bool takeTask(std::function<void()>& task);
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+  bool stopped_ = false;
+};
+
+// True on the thread that runs the main run loop (the process's first thread).
+bool isMainThread();

@@ -1,0 +1,148 @@
+#include "PlatformClock.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "NSRunLoop.h"
+
+namespace {
+
+double realNow() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// One scheduler for the process. On the real clock its thread fires items when
+// due; on the manual clock only advance() fires them.
+class Scheduler {
+ public:
+  static Scheduler& shared() {
+    static Scheduler* s = new Scheduler();  // never destroyed: its thread lives on
+    return *s;
+  }
+
+  double now() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return manual_ ? manualNow_ : realNow();
+  }
+
+  void setManual(bool manual, double start) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      manual_ = manual;
+      manualNow_ = start;
+    }
+    cv_.notify_all();
+  }
+
+  bool isManual() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return manual_;
+  }
+
+  uint64_t schedule(double deadline, std::function<void()> fire) {
+    uint64_t token;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      token = ++nextToken_;
+      items_.emplace(std::make_pair(deadline, token), std::move(fire));
+      ensureThread();
+    }
+    cv_.notify_all();
+    return token;
+  }
+
+  void cancel(uint64_t token) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = items_.begin(); it != items_.end(); ++it) {
+      if (it->first.second == token) {
+        items_.erase(it);
+        return;
+      }
+    }
+  }
+
+  void advance(double seconds) {
+    double target;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!manual_) return;
+      target = manualNow_ + (seconds > 0 ? seconds : 0);
+    }
+    const bool onMain = isMainThread();
+    for (;;) {
+      std::function<void()> fire;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = items_.begin();
+        if (it == items_.end() || it->first.first > target) break;
+        if (it->first.first > manualNow_) manualNow_ = it->first.first;
+        fire = std::move(it->second);
+        items_.erase(it);
+      }
+      if (fire) fire();
+      if (onMain) NSRunLoop::mainRunLoop().runUntilIdle();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (target > manualNow_) manualNow_ = target;
+    }
+    if (onMain) NSRunLoop::mainRunLoop().runUntilIdle();
+  }
+
+ private:
+  void ensureThread() {
+    if (started_) return;
+    started_ = true;
+    std::thread([this] { loop(); }).detach();
+  }
+
+  void loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (manual_ || items_.empty()) {
+        cv_.wait(lock);
+        continue;
+      }
+      auto it = items_.begin();
+      double wait = it->first.first - realNow();
+      if (wait > 0) {
+        cv_.wait_for(lock, std::chrono::duration<double>(wait));
+        continue;
+      }
+      auto fire = std::move(it->second);
+      items_.erase(it);
+      lock.unlock();
+      if (fire) fire();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::multimap<std::pair<double, uint64_t>, std::function<void()>> items_;
+  uint64_t nextToken_ = 0;
+  bool manual_ = false;
+  double manualNow_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace
+
+namespace PlatformClock {
+
+double now() { return Scheduler::shared().now(); }
+void useManualClock(double start) { Scheduler::shared().setManual(true, start); }
+void useRealClock() { Scheduler::shared().setManual(false, 0); }
+bool isManual() { return Scheduler::shared().isManual(); }
+void advance(double seconds) { Scheduler::shared().advance(seconds); }
+uint64_t scheduleAt(double deadline, std::function<void()> fire) {
+  return Scheduler::shared().schedule(deadline, std::move(fire));
+}
+void cancel(uint64_t token) { Scheduler::shared().cancel(token); }
+
+}  // namespace PlatformClock

@@ -1,0 +1,31 @@
+#pragma once
+
+// The platform clock that timers, delayed dispatch, display links and
+// animations read. Real by default (monotonic seconds); tests switch it to a
+// manual clock that moves only when they call advance().
+
+#include <cstdint>
+#include <functional>
+
+namespace PlatformClock {
+
+// Seconds on the monotonic clock (manual: the value advance() has reached).
+double now();
+
+// Switch to the manual clock, starting at `start`; scheduled items keep their
+// deadlines. Switching back to the real clock fires nothing by itself.
+void useManualClock(double start = 1000.0);
+void useRealClock();
+bool isManual();
+
+// Manual clock only: moves time forward in steps to each due deadline, in
+// deadline order, firing the scheduled items and draining the main run loop
+// after each step when called on the main thread.
+void advance(double seconds);
+
+// Runs `fire` once the clock reaches `deadline`. On the real clock it runs on
+// the scheduler's own thread, so it must only hand work on (post to a queue).
+uint64_t scheduleAt(double deadline, std::function<void()> fire);
+void cancel(uint64_t token);
+
+}  // namespace PlatformClock

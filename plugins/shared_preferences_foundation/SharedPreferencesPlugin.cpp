@@ -1,0 +1,5 @@
+#include "SharedPreferencesPlugin.h"
+
+void SharedPreferencesPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
+  (void)registrar;
+}

@@ -1,0 +1,5 @@
+#include "URLLauncherPlugin.h"
+
+void URLLauncherPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
+  (void)registrar;
+}

@@ -1,0 +1,5 @@
+#include "WakelockPlugin.h"
+
+void WakelockPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
+  (void)registrar;
+}
