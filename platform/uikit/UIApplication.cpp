@@ -3,7 +3,21 @@
 #include <cstdio>
 
 #include "platform/foundation/NSClassRegistry.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
+
+const char* const UIApplicationDidBecomeActiveNotification =
+    "UIApplicationDidBecomeActiveNotification";
+const char* const UIApplicationWillResignActiveNotification =
+    "UIApplicationWillResignActiveNotification";
+const char* const UIApplicationDidEnterBackgroundNotification =
+    "UIApplicationDidEnterBackgroundNotification";
+const char* const UIApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+const char* const UIApplicationWillTerminateNotification =
+    "UIApplicationWillTerminateNotification";
+const char* const UIApplicationDidReceiveMemoryWarningNotification =
+    "UIApplicationDidReceiveMemoryWarningNotification";
 
 std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
   static auto app = std::make_shared<UIApplication>();
@@ -15,15 +29,37 @@ void UIApplication::setApplicationState(UIApplicationState state) {
   UIApplicationState old = state_;
   state_ = state;
   auto d = delegate_;
-  if (!d) return;
-  if (old == UIApplicationState::Active) d->applicationWillResignActive(*this);
-  if (old == UIApplicationState::Background) d->applicationWillEnterForeground(*this);
-  if (state == UIApplicationState::Background) d->applicationDidEnterBackground(*this);
-  if (state == UIApplicationState::Active) d->applicationDidBecomeActive(*this);
+  auto self = std::static_pointer_cast<UIApplication>(shared_from_this());
+  auto& center = NSNotificationCenter::defaultCenter();
+  if (old == UIApplicationState::Active) {
+    if (d) d->applicationWillResignActive(*this);
+    center.postNotificationName(UIApplicationWillResignActiveNotification, self);
+  }
+  if (old == UIApplicationState::Background) {
+    if (d) d->applicationWillEnterForeground(*this);
+    center.postNotificationName(UIApplicationWillEnterForegroundNotification, self);
+  }
+  if (state == UIApplicationState::Background) {
+    if (d) d->applicationDidEnterBackground(*this);
+    center.postNotificationName(UIApplicationDidEnterBackgroundNotification, self);
+  }
+  if (state == UIApplicationState::Active) {
+    if (d) d->applicationDidBecomeActive(*this);
+    center.postNotificationName(UIApplicationDidBecomeActiveNotification, self);
+  }
+}
+
+void UIApplication::simulateMemoryWarning() {
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      UIApplicationDidReceiveMemoryWarningNotification,
+      std::static_pointer_cast<UIApplication>(shared_from_this()));
 }
 
 void UIApplication::terminate() {
   if (delegate_) delegate_->applicationWillTerminate(*this);
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      UIApplicationWillTerminateNotification,
+      std::static_pointer_cast<UIApplication>(shared_from_this()));
   NSRunLoop::mainRunLoop().stop();
 }
 

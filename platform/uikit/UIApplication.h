@@ -12,6 +12,13 @@
 
 class UIApplication;
 
+extern const char* const UIApplicationDidBecomeActiveNotification;
+extern const char* const UIApplicationWillResignActiveNotification;
+extern const char* const UIApplicationDidEnterBackgroundNotification;
+extern const char* const UIApplicationWillEnterForegroundNotification;
+extern const char* const UIApplicationWillTerminateNotification;
+extern const char* const UIApplicationDidReceiveMemoryWarningNotification;
+
 enum class UIApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
 class UIApplicationDelegate : public NSObject {
@@ -36,6 +43,8 @@ class UIApplication : public NSObject {
   // Moves the application to a new state and tells the delegate, as the
   // platform does on activation, deactivation and backgrounding.
   void setApplicationState(UIApplicationState state);
+  // Posts the memory warning, as the platform does under memory pressure.
+  void simulateMemoryWarning();
   // Ends the application loop after telling the delegate it will terminate.
   void terminate();
 

@@ -1,0 +1,144 @@
+#include "FlutterDartSide.h"
+
+#include <mutex>
+#include <set>
+
+struct FlutterDartSide::Shared {
+  std::mutex mutex;
+  EventHandler handler;
+  std::set<std::string> eventChannels;
+};
+
+FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
+    : engine_(std::move(engine)),
+      codec_(FlutterStandardMethodCodec::sharedInstance()),
+      shared_(std::make_shared<Shared>()) {
+  auto shared = shared_;
+  auto codec = codec_;
+  engine_->setDartPeer([shared, codec](const std::string& channel, FlutterBinaryMessage message,
+                                       FlutterBinaryReply reply) {
+    EventHandler handler;
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      handler = shared->handler;
+    }
+    FlutterStreamEvent event;
+    if (!message || message->empty()) {
+      event.kind = FlutterStreamEvent::Kind::End;
+    } else {
+      try {
+        FlutterEnvelope env = codec->decodeEnvelope(message->data(), message->size());
+        if (env.isError) {
+          event.kind = FlutterStreamEvent::Kind::Error;
+          event.code = env.code;
+          event.message = env.message;
+          event.details = env.details;
+        } else {
+          event.value = env.result;
+        }
+      } catch (const FlutterCodecException&) {
+        // Not an envelope: a call to the Dart side, which has no handlers.
+        if (reply) reply(nullptr);
+        return;
+      }
+    }
+    if (handler) handler(channel, event);
+    if (reply) reply(nullptr);
+  });
+}
+
+FlutterDartSide::~FlutterDartSide() { engine_->setDartPeer(nullptr); }
+
+namespace {
+
+FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool hadHandler,
+                                   const FlutterBinaryMessage& reply) {
+  FlutterMethodOutcome out;
+  if (!reply || reply->empty()) {
+    out.kind = hadHandler ? FlutterMethodOutcome::Kind::NotImplemented
+                          : FlutterMethodOutcome::Kind::MissingPlugin;
+    return out;
+  }
+  try {
+    FlutterEnvelope env = codec.decodeEnvelope(reply->data(), reply->size());
+    if (env.isError) {
+      out.kind = FlutterMethodOutcome::Kind::Error;
+      out.code = env.code;
+      out.message = env.message;
+      out.details = env.details;
+    } else {
+      out.result = env.result;
+    }
+  } catch (const FlutterCodecException& e) {
+    out.kind = FlutterMethodOutcome::Kind::Malformed;
+    out.why = e.what();
+  }
+  return out;
+}
+
+}  // namespace
+
+void FlutterDartSide::invokeMethod(const std::string& channel, const std::string& method,
+                                   const Value& arguments,
+                                   std::function<void(const FlutterMethodOutcome&)> done) {
+  bool hadHandler = engine_->hasHandler(channel);
+  auto codec = codec_;
+  Bytes bytes = codec_->encodeMethodCall({method, arguments});
+  engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
+                                 [codec, hadHandler, done](FlutterBinaryMessage reply) {
+                                   if (done) done(decodeOutcome(*codec, hadHandler, reply));
+                                 });
+}
+
+void FlutterDartSide::listen(const std::string& channel, const Value& arguments,
+                             std::function<void(const FlutterMethodOutcome&)> done) {
+  markEventChannel(channel);
+  invokeMethod(channel, "listen", arguments, std::move(done));
+}
+
+void FlutterDartSide::cancel(const std::string& channel, const Value& arguments,
+                             std::function<void(const FlutterMethodOutcome&)> done) {
+  invokeMethod(channel, "cancel", arguments, std::move(done));
+}
+
+void FlutterDartSide::sendMessage(const std::string& channel, const Value& message,
+                                  const std::shared_ptr<FlutterMessageCodec>& codec,
+                                  std::function<void(std::optional<Value>, std::string)> done) {
+  std::shared_ptr<FlutterMessageCodec> c =
+      codec ? codec : std::shared_ptr<FlutterMessageCodec>(FlutterStandardMessageCodec::sharedInstance());
+  Bytes bytes;
+  try {
+    bytes = c->encode(message);
+  } catch (const FlutterCodecException& e) {
+    if (done) done(std::nullopt, e.what());
+    return;
+  }
+  engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
+                                 [c, done](FlutterBinaryMessage reply) {
+                                   if (!done) return;
+                                   if (!reply || reply->empty()) {
+                                     done(std::nullopt, "");
+                                     return;
+                                   }
+                                   try {
+                                     done(c->decode(*reply), "");
+                                   } catch (const FlutterCodecException& e) {
+                                     done(std::nullopt, e.what());
+                                   }
+                                 });
+}
+
+void FlutterDartSide::sendRaw(const std::string& channel, FlutterBinaryMessage message,
+                              FlutterBinaryReply reply) {
+  engine_->handleMessageFromDart(channel, std::move(message), std::move(reply));
+}
+
+void FlutterDartSide::setEventHandler(EventHandler handler) {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->handler = std::move(handler);
+}
+
+void FlutterDartSide::markEventChannel(const std::string& channel) {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->eventChannels.insert(channel);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Notifications by string name, delivered synchronously on the posting thread
+// to the observers registered for that name (or for every name) whose object
+// filter matches (no filter, or the same object).
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "NSObject.h"
+#include "Value.h"
+
+struct NSNotification {
+  std::string name;
+  std::shared_ptr<NSObject> object;  // the sender, or nullptr
+  Value userInfo;
+};
+
+using NSNotificationBlock = std::function<void(const NSNotification&)>;
+
+// Returned by block-based registration; removing it stops the delivery.
+class NSNotificationObserverToken {
+ public:
+  virtual ~NSNotificationObserverToken() = default;
+};
+using NSObserverToken = std::shared_ptr<NSNotificationObserverToken>;
+
+class NSNotificationCenter {
+ public:
+  static NSNotificationCenter& defaultCenter();
+
+  // Observer-based registration: `observer` is an identity (usually `this`),
+  // used only to remove all of its registrations at once. An empty name
+  // observes every notification; a null object observes every sender.
+  void addObserver(const void* observer, const std::string& name,
+                   const std::shared_ptr<NSObject>& object, NSNotificationBlock block);
+  // Token-based registration, as the block form of the platform.
+  NSObserverToken addObserverForName(const std::string& name,
+                                     const std::shared_ptr<NSObject>& object,
+                                     NSNotificationBlock block);
+
+  void removeObserver(const void* observer);
+  void removeObserver(const void* observer, const std::string& name);
+  void removeObserver(const NSObserverToken& token);
+
+  void postNotification(const NSNotification& notification);
+  void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object,
+                            Value userInfo = Value());
+
+ private:
+  struct Entry {
+    const void* observer;
+    std::string name;
+    std::weak_ptr<NSObject> object;
+    bool hasObject;
+    std::shared_ptr<NSNotificationBlock> block;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
