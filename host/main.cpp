@@ -1,1 +1,36 @@
-int main() { return 0; }
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "host/AppDelegate.h"
+#include "platform/flutter/FlutterJSONDriver.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UIApplication.h"
+
+namespace {
+
+// Stands in for the engine's connection to its Dart side: once the application
+// has launched, channel traffic comes from standard input as JSON lines and
+// replies and events go to standard output; end of input ends the application.
+void attachDriverAfterLaunch() {
+  NSRunLoop::mainRunLoop().perform([] {
+    auto app = UIApplication::sharedApplication();
+    auto delegate = std::dynamic_pointer_cast<FlutterAppDelegate>(app->delegate());
+    if (!delegate || !delegate->engine()) return;
+    static auto* driver = new FlutterJSONDriver(delegate->engine(), [](const std::string& line) {
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+    });
+    driver->serve(std::cin, [] { UIApplication::sharedApplication()->terminate(); });
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  AppDelegate::registerClass();
+  attachDriverAfterLaunch();
+  return UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
+}

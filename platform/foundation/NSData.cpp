@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string_view>
 
@@ -129,4 +130,60 @@ size_t NSData::hash() const {
 
 std::string NSData::description() const {
   return "{length = " + std::to_string(bytes_.size()) + "}";
+}
+
+namespace {
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}  // namespace
+
+std::string Base64Encode(const uint8_t* data, size_t length) {
+  std::string out;
+  out.reserve((length + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < length; i += 3) {
+    uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
+    out += kBase64Alphabet[v >> 18];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += kBase64Alphabet[(v >> 6) & 63];
+    out += kBase64Alphabet[v & 63];
+  }
+  if (i + 1 == length) {
+    uint32_t v = data[i] << 16;
+    out += kBase64Alphabet[v >> 18];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == length) {
+    uint32_t v = (data[i] << 16) | (data[i + 1] << 8);
+    out += kBase64Alphabet[v >> 18];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += kBase64Alphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::optional<Bytes> Base64Decode(std::string_view text) {
+  Bytes out;
+  out.reserve(text.size() / 4 * 3);
+  uint32_t acc = 0;
+  int bits = 0;
+  size_t padding = 0;
+  for (char c : text) {
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    if (padding) return std::nullopt;  // data after padding
+    const char* p = std::strchr(kBase64Alphabet, c);
+    if (!p || c == '\0') return std::nullopt;
+    acc = (acc << 6) | static_cast<uint32_t>(p - kBase64Alphabet);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
+    }
+  }
+  if (padding > 2 || bits >= 6) return std::nullopt;
+  return out;
 }

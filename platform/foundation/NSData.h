@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -50,3 +52,8 @@ using NSDataPtr = std::shared_ptr<NSData>;
 bool WriteFileAtomically(const std::string& path, const void* data, size_t length,
                          NSErrorPtr* error = nullptr);
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
+
+// Standard base64 with padding; decoding refuses characters outside the
+// alphabet (whitespace is skipped) and answers nullopt.
+std::string Base64Encode(const uint8_t* data, size_t length);
+std::optional<Bytes> Base64Decode(std::string_view text);

@@ -1,0 +1,437 @@
+#include "FlutterJSONDriver.h"
+
+#include <cmath>
+#include <istream>
+#include <thread>
+
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+
+bool FlutterDriverCustomValue::isEqual(const NSObject& other) const {
+  auto* o = dynamic_cast<const FlutterDriverCustomValue*>(&other);
+  return o && o->type_ == type_ && o->payload_ == payload_;
+}
+
+namespace {
+
+// Writes FlutterDriverCustomValue as its type byte and payload, and reads any
+// type byte from 129 up back into one, so the driver can carry every
+// generated channel's custom types without knowing them.
+class CustomWriter : public FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& value) override {
+    if (auto custom = value.objectAs<FlutterDriverCustomValue>()) {
+      writeByte(custom->type());
+      writeValue(custom->payload());
+      return;
+    }
+    FlutterStandardWriter::writeValue(value);
+  }
+};
+
+class CustomReader : public FlutterStandardReader {
+ public:
+  using FlutterStandardReader::FlutterStandardReader;
+  Value readValueOfType(uint8_t type) override {
+    if (type >= 129) {
+      return Value(std::make_shared<FlutterDriverCustomValue>(type, readValue()));
+    }
+    return FlutterStandardReader::readValueOfType(type);
+  }
+};
+
+class CustomReaderWriter : public FlutterStandardReaderWriter {
+ public:
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& data) const override {
+    return std::make_unique<CustomWriter>(data);
+  }
+  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* data,
+                                                        size_t length) const override {
+    return std::make_unique<CustomReader>(data, length);
+  }
+};
+
+bool numbersOf(const Value& json, const char* tag, std::vector<double>& out, std::string* error) {
+  if (!json.isList()) {
+    if (error) *error = std::string(tag) + " needs an array of numbers";
+    return false;
+  }
+  out.clear();
+  for (const Value& v : json.asList()) {
+    if (!v.isNumber()) {
+      if (error) *error = std::string(tag) + " needs an array of numbers";
+      return false;
+    }
+    out.push_back(v.asDouble());
+  }
+  return true;
+}
+
+bool integersOf(const Value& json, const char* tag, std::vector<int64_t>& out, std::string* error) {
+  if (!json.isList()) {
+    if (error) *error = std::string(tag) + " needs an array of integers";
+    return false;
+  }
+  out.clear();
+  for (const Value& v : json.asList()) {
+    if (!v.isInteger()) {
+      if (error) *error = std::string(tag) + " needs an array of integers";
+      return false;
+    }
+    out.push_back(v.asInt64());
+  }
+  return true;
+}
+
+std::optional<Value> taggedToValue(const std::string& tag, const Value& body, const Value& whole,
+                                   std::string* error) {
+  auto fail = [&](const std::string& why) -> std::optional<Value> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  if (tag == "$double") {
+    if (body.isNumber()) return Value(body.asDouble());
+    if (body.isString()) {
+      const std::string& s = body.asString();
+      if (s == "NaN") return Value(std::nan(""));
+      if (s == "Infinity") return Value(HUGE_VAL);
+      if (s == "-Infinity") return Value(-HUGE_VAL);
+    }
+    return fail("$double needs a number, \"NaN\", \"Infinity\" or \"-Infinity\"");
+  }
+  if (tag == "$int64") {
+    if (!body.isInteger()) return fail("$int64 needs an integer");
+    return Value(body.asInt64());
+  }
+  if (tag == "$bytes") {
+    if (!body.isString()) return fail("$bytes needs a base64 string");
+    auto bytes = Base64Decode(body.asString());
+    if (!bytes) return fail("$bytes is not valid base64");
+    return Value::bytes(std::move(*bytes));
+  }
+  if (tag == "$int32list" || tag == "$int64list") {
+    std::vector<int64_t> v;
+    if (!integersOf(body, tag.c_str(), v, error)) return std::nullopt;
+    if (tag == "$int64list") return Value::int64List(std::move(v));
+    std::vector<int32_t> w;
+    for (int64_t x : v) {
+      if (x < INT32_MIN || x > INT32_MAX) return fail("$int32list element out of range");
+      w.push_back(static_cast<int32_t>(x));
+    }
+    return Value::int32List(std::move(w));
+  }
+  if (tag == "$float32list" || tag == "$float64list") {
+    std::vector<double> v;
+    if (!numbersOf(body, tag.c_str(), v, error)) return std::nullopt;
+    if (tag == "$float64list") return Value::float64List(std::move(v));
+    return Value::float32List(std::vector<float>(v.begin(), v.end()));
+  }
+  if (tag == "$map") {
+    if (!body.isList()) return fail("$map needs an array of [key, value] pairs");
+    ValueMap m;
+    for (const Value& pair : body.asList()) {
+      if (!pair.isList() || pair.size() != 2) return fail("$map needs an array of [key, value] pairs");
+      auto k = FlutterDriverJSON::toValue(pair.asList()[0], error);
+      if (!k) return std::nullopt;
+      auto v = FlutterDriverJSON::toValue(pair.asList()[1], error);
+      if (!v) return std::nullopt;
+      m.emplace_back(std::move(*k), std::move(*v));
+    }
+    return Value(std::move(m));
+  }
+  if (tag == "$custom") {
+    if (!body.isInteger() || body.asInt64() < 129 || body.asInt64() > 255) {
+      return fail("$custom needs a type byte from 129 to 255");
+    }
+    const Value* payload = whole.find("value");
+    auto v = FlutterDriverJSON::toValue(payload ? *payload : Value(), error);
+    if (!v) return std::nullopt;
+    return Value(std::make_shared<FlutterDriverCustomValue>(static_cast<uint8_t>(body.asInt64()),
+                                                            std::move(*v)));
+  }
+  return fail("unknown tag " + tag);
+}
+
+template <class T>
+Value numberList(const std::vector<T>& v, bool asDouble) {
+  ValueList l;
+  l.reserve(v.size());
+  for (T x : v) {
+    if (asDouble) {
+      l.push_back(FlutterDriverJSON::fromValue(Value(static_cast<double>(x))));
+    } else {
+      l.push_back(Value::integer(static_cast<int64_t>(x)));
+    }
+  }
+  return Value(std::move(l));
+}
+
+}  // namespace
+
+namespace FlutterDriverJSON {
+
+std::optional<Value> toValue(const Value& json, std::string* error) {
+  if (json.isList()) {
+    ValueList l;
+    l.reserve(json.size());
+    for (const Value& e : json.asList()) {
+      auto v = toValue(e, error);
+      if (!v) return std::nullopt;
+      l.push_back(std::move(*v));
+    }
+    return Value(std::move(l));
+  }
+  if (json.isMap()) {
+    const ValueMap& m = json.asMap();
+    if (!m.empty() && m.front().first.isString() && !m.front().first.asString().empty() &&
+        m.front().first.asString()[0] == '$') {
+      return taggedToValue(m.front().first.asString(), m.front().second, json, error);
+    }
+    ValueMap out;
+    out.reserve(m.size());
+    for (const auto& [k, e] : m) {
+      auto v = toValue(e, error);
+      if (!v) return std::nullopt;
+      out.emplace_back(k, std::move(*v));
+    }
+    return Value(std::move(out));
+  }
+  return json;
+}
+
+Value fromValue(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::Int64:
+      return Value::integer(value.asInt64());
+    case Value::Type::Double: {
+      double d = value.asDouble();
+      if (std::isnan(d)) return Value::map({{"$double", Value("NaN")}});
+      if (std::isinf(d)) return Value::map({{"$double", Value(d > 0 ? "Infinity" : "-Infinity")}});
+      return value;
+    }
+    case Value::Type::Bytes:
+      return Value::map(
+          {{"$bytes", Value(Base64Encode(value.asBytes().data(), value.asBytes().size()))}});
+    case Value::Type::Int32List:
+      return Value::map({{"$int32list", numberList(value.asInt32List(), false)}});
+    case Value::Type::Int64List:
+      return Value::map({{"$int64list", numberList(value.asInt64List(), false)}});
+    case Value::Type::Float32List:
+      return Value::map({{"$float32list", numberList(value.asFloat32List(), true)}});
+    case Value::Type::Float64List:
+      return Value::map({{"$float64list", numberList(value.asFloat64List(), true)}});
+    case Value::Type::List: {
+      ValueList l;
+      for (const Value& e : value.asList()) l.push_back(fromValue(e));
+      return Value(std::move(l));
+    }
+    case Value::Type::Map: {
+      bool stringKeys = true;
+      for (const auto& [k, e] : value.asMap()) {
+        if (!k.isString() || (!k.asString().empty() && k.asString()[0] == '$')) stringKeys = false;
+      }
+      if (stringKeys) {
+        ValueMap m;
+        for (const auto& [k, e] : value.asMap()) m.emplace_back(k, fromValue(e));
+        return Value(std::move(m));
+      }
+      ValueList pairs;
+      for (const auto& [k, e] : value.asMap()) pairs.push_back(Value::list({fromValue(k), fromValue(e)}));
+      return Value::map({{"$map", Value(std::move(pairs))}});
+    }
+    case Value::Type::Object: {
+      if (auto custom = value.objectAs<FlutterDriverCustomValue>()) {
+        return Value::map({{"$custom", Value(static_cast<int32_t>(custom->type()))},
+                           {"value", fromValue(custom->payload())}});
+      }
+      return Value(value.description());
+    }
+    default:
+      return value;
+  }
+}
+
+}  // namespace FlutterDriverJSON
+
+FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write)
+    : engine_(std::move(engine)),
+      dart_(std::make_unique<FlutterDartSide>(engine_)),
+      customCodec_(FlutterStandardMessageCodec::codecWithReaderWriter(
+          std::make_shared<CustomReaderWriter>())),
+      write_(std::move(write)) {
+  dart_->setEventHandler([this](const std::string& channel, const FlutterStreamEvent& e) {
+    ValueMap out;
+    out.emplace_back(Value("event"), Value(channel));
+    switch (e.kind) {
+      case FlutterStreamEvent::Kind::Value:
+        out.emplace_back(Value("value"), FlutterDriverJSON::fromValue(e.value));
+        break;
+      case FlutterStreamEvent::Kind::Error:
+        out.emplace_back(Value("error"),
+                         Value::map({{"code", Value(e.code)},
+                                     {"message", e.message ? Value(*e.message) : Value()},
+                                     {"details", FlutterDriverJSON::fromValue(e.details)}}));
+        break;
+      case FlutterStreamEvent::Kind::End:
+        out.emplace_back(Value("end"), Value(true));
+        break;
+    }
+    writeObject(out);
+  });
+}
+
+FlutterJSONDriver::~FlutterJSONDriver() = default;
+
+void FlutterJSONDriver::writeObject(const ValueMap& object) {
+  std::string error;
+  auto text = NSJSONSerialization::dataWithJSONObject(Value(object), false, &error);
+  std::lock_guard<std::mutex> lock(writeMutex_);
+  if (!text) {
+    write_("{\"badReply\":" + NSJSONSerialization::quoteString(error) + "}");
+    return;
+  }
+  write_(*text);
+}
+
+void FlutterJSONDriver::reply(const Value& id, const std::string& key, const Value& json) {
+  ValueMap out;
+  out.emplace_back(Value("id"), id);
+  out.emplace_back(Value(key), json);
+  writeObject(out);
+}
+
+void FlutterJSONDriver::handleLine(const std::string& line) {
+  if (line.find_first_not_of(" \t\r") == std::string::npos) return;
+  std::string error;
+  auto json = NSJSONSerialization::JSONObjectWithData(line, &error);
+  if (!json) {
+    reply(Value(), "badRequest", Value("not JSON: " + error));
+    return;
+  }
+  const Value* idp = json->find("id");
+  Value id = idp ? *idp : Value();
+  const Value* channel = json->find("channel");
+  if (!json->isMap() || !channel || !channel->isString()) {
+    reply(id, "badRequest", Value("a request needs a \"channel\" string"));
+    return;
+  }
+  const std::string name = channel->asString();
+
+  auto convert = [&](const char* key) -> std::optional<Value> {
+    const Value* raw = json->find(key);
+    auto v = FlutterDriverJSON::toValue(raw ? *raw : Value(), &error);
+    if (!v) reply(id, "badRequest", Value(error));
+    return v;
+  };
+  auto onOutcome = [this, id](const FlutterMethodOutcome& o) {
+    switch (o.kind) {
+      case FlutterMethodOutcome::Kind::Success:
+        reply(id, "result", FlutterDriverJSON::fromValue(o.result));
+        break;
+      case FlutterMethodOutcome::Kind::Error:
+        reply(id, "error",
+              Value::map({{"code", Value(o.code)},
+                          {"message", o.message ? Value(*o.message) : Value()},
+                          {"details", FlutterDriverJSON::fromValue(o.details)}}));
+        break;
+      case FlutterMethodOutcome::Kind::NotImplemented:
+        reply(id, "notImplemented", Value(true));
+        break;
+      case FlutterMethodOutcome::Kind::MissingPlugin:
+        reply(id, "missingPlugin", Value(true));
+        break;
+      case FlutterMethodOutcome::Kind::Malformed:
+        reply(id, "badReply", Value(o.why));
+        break;
+    }
+    --pending_;
+    finishIfDone();
+  };
+
+  const Value* method = json->find("method");
+  if (method) {
+    if (!method->isString()) {
+      reply(id, "badRequest", Value("\"method\" must be a string"));
+      return;
+    }
+    auto args = convert("args");
+    if (!args) return;
+    ++pending_;
+    dart_->invokeMethod(name, method->asString(), *args, onOutcome);
+    return;
+  }
+  for (const char* verb : {"listen", "cancel"}) {
+    if (json->find(verb)) {
+      auto args = convert(verb);
+      if (!args) return;
+      ++pending_;
+      if (std::string(verb) == "listen") {
+        dart_->listen(name, *args, onOutcome);
+      } else {
+        dart_->cancel(name, *args, onOutcome);
+      }
+      return;
+    }
+  }
+  if (json->find("message")) {
+    auto message = convert("message");
+    if (!message) return;
+    if (!engine_->hasHandler(name)) {
+      reply(id, "missingPlugin", Value(true));
+      return;
+    }
+    ++pending_;
+    dart_->sendMessage(name, *message, customCodec_,
+                       [this, id](std::optional<Value> r, std::string why) {
+                         if (r) {
+                           reply(id, "reply", FlutterDriverJSON::fromValue(*r));
+                         } else if (!why.empty()) {
+                           reply(id, "badReply", Value(why));
+                         } else {
+                           reply(id, "missingPlugin", Value(true));
+                         }
+                         --pending_;
+                         finishIfDone();
+                       });
+    return;
+  }
+  reply(id, "badRequest",
+        Value("a request needs \"method\", \"listen\", \"cancel\" or \"message\""));
+}
+
+void FlutterJSONDriver::finishIfDone() {
+  if (!inputEnded_ || pending_.load() > 0 || !finished_) return;
+  auto finished = std::move(finished_);
+  finished_ = nullptr;
+  finished();
+}
+
+void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
+                              double drainSeconds) {
+  finished_ = std::move(finished);
+  // The only thread of the driver: it blocks on input so the main thread never does.
+  std::thread([this, &in, drainSeconds] {
+    std::string line;
+    auto& loop = NSRunLoop::mainRunLoop();
+    while (std::getline(in, line)) {
+      loop.perform([this, line] { handleLine(line); });
+    }
+    loop.perform([this, drainSeconds] {
+      inputEnded_ = true;
+      finishIfDone();
+      if (finished_) {
+        // Replies that never come must not keep the process alive for ever.
+        NSRunLoop::mainRunLoop().performAfter(drainSeconds, [this] {
+          if (!finished_) return;
+          std::fprintf(stderr, "host: %d request(s) still unanswered at exit\n", pending_.load());
+          auto f = std::move(finished_);
+          finished_ = nullptr;
+          f();
+        });
+      }
+    });
+  }).detach();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+// The host's driver: newline-delimited JSON requests in, JSON replies and
+// stream events out. Each request becomes codec values sent as real standard
+// codec bytes through the engine; each reply is decoded back. See README.md
+// for the line format.
+
+#include <atomic>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "FlutterDartSide.h"
+#include "FlutterEngine.h"
+
+// A value of a generated channel's custom type, carried opaquely by the driver:
+// the type byte and the payload value that follows it on the wire.
+class FlutterDriverCustomValue : public NSObject {
+ public:
+  FlutterDriverCustomValue(uint8_t type, Value payload) : type_(type), payload_(std::move(payload)) {}
+  uint8_t type() const { return type_; }
+  const Value& payload() const { return payload_; }
+  bool isEqual(const NSObject& other) const override;
+  size_t hash() const override { return type_ ^ payload_.hash(); }
+
+ private:
+  uint8_t type_;
+  Value payload_;
+};
+
+// The driver's JSON form of values (tagged objects for the kinds JSON lacks).
+namespace FlutterDriverJSON {
+// nullopt and `error` when a tagged object is malformed.
+std::optional<Value> toValue(const Value& json, std::string* error);
+Value fromValue(const Value& value);
+}  // namespace FlutterDriverJSON
+
+class FlutterJSONDriver {
+ public:
+  using LineWriter = std::function<void(const std::string& line)>;
+
+  // `write` receives each output line without the newline; it is called from
+  // whatever thread produced the line, one line at a time.
+  FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write);
+  ~FlutterJSONDriver();
+
+  // Handles one request line. Must run on the main thread.
+  void handleLine(const std::string& line);
+  // Requests still waiting for their reply.
+  int pending() const { return pending_.load(); }
+
+  // Reads `in` on a reader thread, hands each line to the main run loop, and at
+  // end of input calls `finished` on the main thread once every pending reply
+  // has been written (or `drainSeconds` have passed).
+  void serve(std::istream& in, std::function<void()> finished, double drainSeconds = 30);
+
+ private:
+  void reply(const Value& id, const std::string& key, const Value& json);
+  void writeObject(const ValueMap& object);
+  void finishIfDone();
+
+  std::shared_ptr<FlutterEngine> engine_;
+  std::unique_ptr<FlutterDartSide> dart_;
+  std::shared_ptr<FlutterMessageCodec> customCodec_;
+  LineWriter write_;
+  std::mutex writeMutex_;
+  std::atomic<int> pending_{0};
+  bool inputEnded_ = false;
+  std::function<void()> finished_;
+};
