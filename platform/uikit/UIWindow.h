@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+
+#include "UIView.h"
+
+class UIWindowScene;
+class UIViewController;
+
+// A window: the root of a view tree, with a root view controller whose view it
+// holds, and the scene it belongs to.
+class UIWindow : public UIView {
+ public:
+  using UIView::UIView;
+
+  std::shared_ptr<UIWindow> window() const override {
+    return std::static_pointer_cast<UIWindow>(
+        std::const_pointer_cast<NSObject>(shared_from_this()));
+  }
+
+  std::shared_ptr<UIViewController> rootViewController() const { return rootViewController_; }
+  // Installs the controller's view as the window's only content view.
+  void setRootViewController(std::shared_ptr<UIViewController> vc);
+
+  std::shared_ptr<UIWindowScene> windowScene() const { return windowScene_.lock(); }
+  void setWindowScene(const std::shared_ptr<UIWindowScene>& scene) { windowScene_ = scene; }
+
+  void makeKeyAndVisible();
+  bool isKeyWindow() const;
+  static std::shared_ptr<UIWindow> keyWindow();
+
+ private:
+  std::shared_ptr<UIViewController> rootViewController_;
+  std::weak_ptr<UIWindowScene> windowScene_;
+};
