@@ -391,7 +391,8 @@ void FlutterJSONDriver::handleLine(const std::string& line) {
                          } else if (!why.empty()) {
                            reply(id, "badReply", Value(why));
                          } else {
-                           reply(id, "missingPlugin", Value(true));
+                           // The handler answered with the empty reply.
+                           reply(id, "reply", Value());
                          }
                          --pending_;
                          finishIfDone();

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "platform/flutter/FlutterChannels.h"
+#include "platform/flutter/FlutterEngine.h"
+#include "support/TestPeer.h"
+
+namespace {
+
+class Echo : public FlutterPlugin {
+ public:
+  void handleMethodCall(const FlutterMethodCall& call, FlutterResult result) override {
+    if (call.method == "echo") {
+      result(call.arguments);
+    } else if (call.method == "fail") {
+      result(FlutterError::errorWithCode("BAD", "it failed", Value(int32_t{7})));
+    } else if (call.method == "later") {
+      pending = result;
+    } else {
+      result(FlutterMethodNotImplemented);
+    }
+  }
+  FlutterResult pending;
+};
+
+class Counter : public FlutterStreamHandler {
+ public:
+  FlutterErrorPtr onListenWithArguments(const Value& args, FlutterEventSink sink) override {
+    ++listens;
+    if (args == Value("refuse")) return FlutterError::errorWithCode("NO", "refused");
+    this->sink = sink;
+    sink(Value(int32_t{1}));
+    return nullptr;
+  }
+  FlutterErrorPtr onCancelWithArguments(const Value&) override {
+    ++cancels;
+    return nullptr;
+  }
+  FlutterEventSink sink;
+  int listens = 0;
+  int cancels = 0;
+};
+
+TEST(Channels, MethodCallsReplyThroughTheCodec) {
+  TestPeer peer;
+  auto registrar = peer.registrar("Echo");
+  auto echo = std::make_shared<Echo>();
+  registrar->addMethodCallDelegate(
+      echo, FlutterMethodChannel::methodChannelWithName("t/echo", registrar->messenger()));
+
+  Value args = Value::map({{"a", Value::float64List({1, 2})}, {"b", Value("x")}});
+  auto o = peer.call("t/echo", "echo", args);
+  ASSERT_TRUE(IsSuccess(o));
+  EXPECT_EQ(o.result, args);
+
+  o = peer.call("t/echo", "fail");
+  ASSERT_TRUE(IsError(o, "BAD"));
+  EXPECT_EQ(o.message, std::optional<std::string>("it failed"));
+  EXPECT_EQ(o.details, Value(int32_t{7}));
+
+  EXPECT_TRUE(IsNotImplemented(peer.call("t/echo", "echo ")));
+  EXPECT_EQ(peer.call("t/none", "echo").kind, FlutterMethodOutcome::Kind::MissingPlugin);
+
+  // A malformed call is answered with an error, not dropped or crashed on.
+  auto raw = peer.raw("t/echo", Bytes{7, 9, 'x'});
+  ASSERT_TRUE(raw.has_value());
+  ASSERT_FALSE(raw->empty());
+  EXPECT_EQ((*raw)[0], 1);
+}
+
+TEST(Channels, ReplyFromTheMainQueueLater) {
+  TestPeer peer;
+  auto registrar = peer.registrar("Echo");
+  auto echo = std::make_shared<Echo>();
+  registrar->addMethodCallDelegate(
+      echo, FlutterMethodChannel::methodChannelWithName("t/echo", registrar->messenger()));
+  std::optional<FlutterMethodOutcome> got;
+  FlutterDartSide dart(peer.engine());
+  dart.invokeMethod("t/echo", "later", Value(), [&](const FlutterMethodOutcome& o) { got = o; });
+  EXPECT_FALSE(got.has_value());
+  ASSERT_TRUE(echo->pending);
+  echo->pending(Value("done"));
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->result, Value("done"));
+}
+
+TEST(ChannelsDeathTest, SecondReplyIsReportedLoudly) {
+  FlutterSetStrictReplies(true);
+  FlutterResult r([](FlutterReply) {});
+  r(Value());
+  EXPECT_DEATH(r(Value()), "answered more than once");
+}
+
+TEST(Channels, EventStreamsListenEmitAndCancel) {
+  TestPeer peer;
+  auto registrar = peer.registrar("Counter");
+  auto handler = std::make_shared<Counter>();
+  FlutterEventChannel::eventChannelWithName("t/events", registrar->messenger())
+      ->setStreamHandler(handler);
+
+  ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
+  ASSERT_EQ(peer.events("t/events").size(), 1u);
+  EXPECT_EQ(peer.events("t/events")[0].value, Value(int32_t{1}));
+  handler->sink(FlutterError::errorWithCode("E", "bad"));
+  handler->sink(FlutterEndOfEventStream);
+  ASSERT_EQ(peer.events("t/events").size(), 3u);
+  EXPECT_EQ(peer.events("t/events")[1].kind, FlutterStreamEvent::Kind::Error);
+  EXPECT_EQ(peer.events("t/events")[2].kind, FlutterStreamEvent::Kind::End);
+
+  ASSERT_TRUE(IsSuccess(peer.cancel("t/events")));
+  EXPECT_EQ(handler->cancels, 1);
+  handler->sink(Value(int32_t{9}));  // a sink of a cancelled stream is quiet
+  EXPECT_EQ(peer.events("t/events").size(), 3u);
+  EXPECT_TRUE(IsError(peer.cancel("t/events"), "error"));
+
+  EXPECT_TRUE(IsError(peer.listen("t/events", Value("refuse")), "NO"));
+  EXPECT_EQ(handler->listens, 2);
+}
+
+TEST(Channels, BasicMessageChannelsAndHandlerRemoval) {
+  TestPeer peer;
+  auto messenger = peer.registrar("Basic")->messenger();
+  auto channel = FlutterBasicMessageChannel::messageChannelWithName("t/basic", messenger);
+  channel->setMessageHandler([](const Value& message, FlutterMessageReply reply) {
+    reply(Value::list({message}));
+  });
+  auto reply = peer.message("t/basic", Value("hi"));
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(*reply, Value::list({Value("hi")}));
+
+  // Undecodable bytes get the empty reply instead of reaching the handler.
+  auto raw = peer.raw("t/basic", Bytes{200});
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_TRUE(raw->empty());
+
+  channel->setMessageHandler(nullptr);
+  EXPECT_FALSE(peer.engine()->hasHandler("t/basic"));
+  EXPECT_FALSE(peer.message("t/basic", Value("hi")).has_value());
+}
+
+TEST(Channels, RegistrarsAreOnePerKeyAndDetachOnDestroy) {
+  class Detaching : public FlutterPlugin {
+   public:
+    void detachFromEngineForRegistrar(const FlutterPluginRegistrarPtr&) override { ++detached; }
+    int detached = 0;
+  };
+  auto engine = FlutterEngine::create();
+  auto a = engine->registrarForPlugin("A");
+  EXPECT_EQ(a, engine->registrarForPlugin("A"));
+  EXPECT_NE(a, engine->registrarForPlugin("B"));
+  a->publish(Value("published"));
+  EXPECT_EQ(engine->valuePublishedByPlugin("A"), Value("published"));
+  EXPECT_TRUE(engine->hasPlugin("B"));
+  EXPECT_FALSE(engine->hasPlugin("C"));
+
+  auto plugin = std::make_shared<Detaching>();
+  a->addMethodCallDelegate(plugin, FlutterMethodChannel::methodChannelWithName("t/a", a->messenger()));
+  EXPECT_TRUE(engine->hasHandler("t/a"));
+  engine->destroyContext();
+  EXPECT_EQ(plugin->detached, 1);
+  EXPECT_FALSE(engine->hasHandler("t/a"));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/flutter/FlutterChannels.h"
+#include "platform/flutter/FlutterCodec.h"
+
+namespace {
+
+Bytes encode(const Value& v) { return FlutterStandardMessageCodec::sharedInstance()->encode(v); }
+Value decode(const Bytes& b) { return FlutterStandardMessageCodec::sharedInstance()->decode(b); }
+
+Bytes hex(std::initializer_list<int> bytes) {
+  Bytes out;
+  for (int b : bytes) out.push_back(static_cast<uint8_t>(b));
+  return out;
+}
+
+TEST(StandardCodec, ScalarsHaveTheEnginesBytes) {
+  EXPECT_EQ(encode(Value()), Bytes());  // a null message is the empty message
+  EXPECT_EQ(encode(Value::list({Value()})), hex({12, 1, 0}));
+  EXPECT_EQ(encode(Value(true)), hex({1}));
+  EXPECT_EQ(encode(Value(false)), hex({2}));
+  EXPECT_EQ(encode(Value(int32_t{-2})), hex({3, 0xfe, 0xff, 0xff, 0xff}));
+  // Integers go as int32 whenever they fit, whatever their C++ width.
+  EXPECT_EQ(encode(Value(int64_t{7})), hex({3, 7, 0, 0, 0}));
+  EXPECT_EQ(encode(Value(int64_t{1} << 32)), hex({4, 0, 0, 0, 0, 1, 0, 0, 0}));
+  // A float64 at offset 1 is padded to offset 8.
+  EXPECT_EQ(encode(Value(1.0)), hex({6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
+  EXPECT_EQ(encode(Value("hé")), hex({7, 3, 'h', 0xc3, 0xa9}));
+  EXPECT_EQ(encode(Value::bytes(hex({1, 2}))), hex({8, 2, 1, 2}));
+}
+
+TEST(StandardCodec, TypedListsAreAlignedFromTheMessageStart) {
+  EXPECT_EQ(encode(Value::int32List({1})), hex({9, 1, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(encode(Value::int64List({1})),
+            hex({10, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(encode(Value::float32List({1.0f})), hex({14, 1, 0, 0, 0, 0, 0x80, 0x3f}));
+  EXPECT_EQ(encode(Value::float64List({1.0})),
+            hex({11, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
+  // Empty typed lists carry no padding.
+  EXPECT_EQ(encode(Value::float64List({})), hex({11, 0}));
+  EXPECT_EQ(encode(Value::int32List({})), hex({9, 0}));
+  // Inside a list the offset counts from the start of the whole message.
+  EXPECT_EQ(encode(Value::list({Value(2.0)})),
+            hex({12, 1, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}));
+  EXPECT_EQ(encode(Value::list({Value::int32List({5})})), hex({12, 1, 9, 1, 5, 0, 0, 0}));
+}
+
+TEST(StandardCodec, SizePrefixesSwitchAt254And65536) {
+  auto prefix = [](size_t n) {
+    Bytes b = encode(Value(std::string(n, 'x')));
+    return Bytes(b.begin() + 1, b.begin() + 1 + std::min<size_t>(5, b.size() - 1));
+  };
+  EXPECT_EQ(prefix(253)[0], 253);
+  EXPECT_EQ(prefix(254), hex({254, 254, 0, 'x', 'x'}));
+  EXPECT_EQ(prefix(65535), hex({254, 0xff, 0xff, 'x', 'x'}));
+  EXPECT_EQ(prefix(65536), hex({255, 0, 0, 1, 0}));
+  for (size_t n : {0u, 253u, 254u, 65535u, 65536u}) {
+    Value v(std::string(n, 'y'));
+    EXPECT_EQ(decode(encode(v)), v) << n;
+    Value list(ValueList(n, Value(true)));
+    EXPECT_EQ(decode(encode(list)), list) << n;
+  }
+}
+
+TEST(StandardCodec, MapsAndNestedValuesRoundTrip) {
+  ValueMap m;
+  m.emplace_back(Value("a"), Value(int32_t{1}));
+  m.emplace_back(Value(int32_t{2}), Value::list({Value(3.5), Value("x"), Value()}));
+  m.emplace_back(Value("typed"), Value::float64List({1.5, -2.25}));
+  m.emplace_back(Value("nan"), Value(std::numeric_limits<double>::quiet_NaN()));
+  Value v(m);
+  EXPECT_EQ(encode(Value::map({{"k", Value(true)}})), hex({13, 1, 7, 1, 'k', 1}));
+  EXPECT_EQ(decode(encode(v)), v);
+  // Legacy large integers arrive as strings.
+  EXPECT_EQ(decode(hex({5, 2, '1', '2'})), Value("12"));
+}
+
+TEST(StandardCodec, MalformedMessagesThrowWithoutOverAllocating) {
+  const std::vector<Bytes> bad = {
+      hex({3, 1, 2}),                      // truncated int32
+      hex({99}),                           // unknown type
+      hex({7, 10, 'a'}),                   // string longer than the message
+      hex({12, 255, 0xff, 0xff, 0xff, 0xff}),  // 4G-element list in 6 bytes
+      hex({13, 254, 0xff, 0xff, 1}),       // map larger than the message
+      hex({11, 255, 0xff, 0xff, 0xff, 0x0f, 0, 0}),  // huge float64 list
+      hex({1, 1}),                         // trailing bytes
+  };
+  for (const Bytes& b : bad) {
+    EXPECT_THROW(decode(b), FlutterCodecException) << b.size();
+  }
+  Bytes deep(1000, 12);
+  for (size_t i = 1; i < deep.size(); i += 2) deep[i] = 1;
+  EXPECT_THROW(decode(deep), FlutterCodecException);
+}
+
+TEST(StandardMethodCodec, CallsAndEnvelopes) {
+  auto codec = FlutterStandardMethodCodec::sharedInstance();
+  Bytes call = codec->encodeMethodCall({"m", Value()});
+  EXPECT_EQ(call, hex({7, 1, 'm', 0}));
+  FlutterMethodCall back = codec->decodeMethodCall(call.data(), call.size());
+  EXPECT_EQ(back.method, "m");
+  EXPECT_TRUE(back.arguments.isNull());
+
+  EXPECT_EQ(codec->encodeSuccessEnvelope(Value(int32_t{1})), hex({0, 3, 1, 0, 0, 0}));
+  Bytes err = codec->encodeErrorEnvelope("E", std::nullopt, Value());
+  EXPECT_EQ(err, hex({1, 7, 1, 'E', 0, 0}));
+  FlutterEnvelope env = codec->decodeEnvelope(err.data(), err.size());
+  EXPECT_TRUE(env.isError);
+  EXPECT_EQ(env.code, "E");
+  EXPECT_FALSE(env.message.has_value());
+
+  Bytes err2 = codec->encodeErrorEnvelope(*FlutterError::errorWithCode("c", "msg", Value(true)));
+  env = codec->decodeEnvelope(err2.data(), err2.size());
+  EXPECT_EQ(env.message, std::optional<std::string>("msg"));
+  EXPECT_EQ(env.details, Value(true));
+  Bytes bad = hex({2});
+  EXPECT_THROW(codec->decodeEnvelope(bad.data(), bad.size()), FlutterCodecException);
+}
+
+// A codec extended with one custom type, written the way generated channels do.
+struct Point : NSObject {
+  int32_t x = 0;
+};
+
+class PointWriter : public FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& v) override {
+    if (auto p = v.objectAs<Point>()) {
+      writeByte(129);
+      writeValue(Value::list({Value(p->x)}));
+      return;
+    }
+    FlutterStandardWriter::writeValue(v);
+  }
+};
+
+class PointReader : public FlutterStandardReader {
+ public:
+  using FlutterStandardReader::FlutterStandardReader;
+  Value readValueOfType(uint8_t type) override {
+    if (type != 129) return FlutterStandardReader::readValueOfType(type);
+    Value list = readValue();
+    auto p = std::make_shared<Point>();
+    p->x = static_cast<int32_t>(list.at(0) ? list.at(0)->asInt64() : 0);
+    return Value(std::shared_ptr<NSObject>(p));
+  }
+};
+
+class PointReaderWriter : public FlutterStandardReaderWriter {
+ public:
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& d) const override {
+    return std::make_unique<PointWriter>(d);
+  }
+  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* d, size_t n) const override {
+    return std::make_unique<PointReader>(d, n);
+  }
+};
+
+TEST(StandardCodec, SubclassedReaderWriterAddsCustomTypes) {
+  auto codec = FlutterStandardMessageCodec::codecWithReaderWriter(
+      std::make_shared<PointReaderWriter>());
+  auto p = std::make_shared<Point>();
+  p->x = 5;
+  Bytes b = codec->encode(Value::list({Value(std::shared_ptr<NSObject>(p))}));
+  EXPECT_EQ(b, hex({12, 1, 129, 12, 1, 3, 5, 0, 0, 0}));
+  Value back = codec->decode(b);
+  ASSERT_TRUE(back.at(0) && back.at(0)->isObject());
+  EXPECT_EQ(back.at(0)->objectAs<Point>()->x, 5);
+  // The plain codec does not know the type.
+  EXPECT_THROW(decode(b), FlutterCodecException);
+}
+
+}  // namespace
