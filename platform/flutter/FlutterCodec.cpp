@@ -1,6 +1,7 @@
 #include "FlutterCodec.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "FlutterChannels.h"
 
@@ -245,12 +246,20 @@ Value FlutterStandardReader::readValueOfType(uint8_t type) {
       if (static_cast<uint64_t>(n) * 2 > length_ - pos_) {
         throw FlutterCodecException("Map larger than the message");
       }
+      // Keys are unique, as in a dictionary: a repeated key replaces the
+      // earlier value in place.
       ValueMap m;
       m.reserve(n);
+      std::unordered_map<Value, size_t, ValueHash> index;
       for (uint32_t i = 0; i < n; ++i) {
         Value k = readValue();
         Value v = readValue();
-        m.emplace_back(std::move(k), std::move(v));
+        auto [it, inserted] = index.emplace(k, m.size());
+        if (inserted) {
+          m.emplace_back(std::move(k), std::move(v));
+        } else {
+          m[it->second].second = std::move(v);
+        }
       }
       return Value(std::move(m));
     }

@@ -74,6 +74,11 @@ TEST(StandardCodec, MapsAndNestedValuesRoundTrip) {
   Value v(m);
   EXPECT_EQ(encode(Value::map({{"k", Value(true)}})), hex({13, 1, 7, 1, 'k', 1}));
   EXPECT_EQ(decode(encode(v)), v);
+  // A repeated key keeps one entry, the later value.
+  Value dup = decode(hex({13, 2, 7, 1, 'k', 1, 7, 1, 'k', 2}));
+  ASSERT_EQ(dup.size(), 1u);
+  EXPECT_EQ(*dup.find("k"), Value(false));
+  EXPECT_EQ(dup, decode(encode(dup)));
   // Legacy large integers arrive as strings.
   EXPECT_EQ(decode(hex({5, 2, '1', '2'})), Value("12"));
 }
