@@ -1,8 +1,52 @@
 #pragma once
 
-#include "platform/flutter/FlutterPlugin.h"
+// Preferences over the user defaults: the suite-aware API (every operation
+// names its suite) and, in LegacySharedPreferencesPlugin.h, the older API on
+// the standard defaults. Neither keeps state: every request reads or writes
+// the user defaults directly.
 
-class SharedPreferencesPlugin : public FlutterPlugin {
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "UserDefaultsApi.h"
+#include "platform/flutter/FlutterPlugin.h"
+#include "platform/foundation/NSUserDefaults.h"
+
+class SharedPreferencesPlugin : public NSObject,
+                                public shared_preferences_foundation::UserDefaultsApi {
  public:
+  // Sets up both APIs; the host registers only this class.
   static void registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar);
+
+  void set(const std::string& key, const Value& value,
+           const shared_preferences_foundation::SharedPreferencesPigeonOptions& options) override;
+  void clear(const shared_preferences_foundation::OptionalStringList& allowList,
+             const shared_preferences_foundation::SharedPreferencesPigeonOptions& options) override;
+  ValueMap getAll(
+      const shared_preferences_foundation::OptionalStringList& allowList,
+      const shared_preferences_foundation::SharedPreferencesPigeonOptions& options) override;
+  Value getValue(
+      const std::string& key,
+      const shared_preferences_foundation::SharedPreferencesPigeonOptions& options) override;
+  shared_preferences_foundation::StringList getKeys(
+      const shared_preferences_foundation::OptionalStringList& allowList,
+      const shared_preferences_foundation::SharedPreferencesPigeonOptions& options) override;
 };
+
+// The defaults of a suite: no name is the application's own; a name must
+// begin with "group.". Throws FlutterError "Argument Error" otherwise, or when
+// the suite cannot be made.
+std::shared_ptr<NSUserDefaults> SharedPreferencesDefaultsForSuite(
+    const std::optional<std::string>& suiteName);
+
+// The compatible entries of the suite's persistent domain (of the application
+// when no suite is named), only the allowed keys when an allow list is given.
+ValueMap SharedPreferencesGetAll(const shared_preferences_foundation::OptionalStringList& allowList,
+                                 const std::optional<std::string>& suiteName);
+
+// Booleans, numbers, strings, and lists of compatible values.
+bool SharedPreferencesIsCompatible(const Value& value);
+
+// Throws FlutterError "Argument Error" for a value the user defaults cannot hold.
+void SharedPreferencesCheckStorable(const std::string& key, const Value& value);

@@ -1,0 +1,490 @@
+#include "NSUserDefaults.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "NSData.h"
+#include "NSDate.h"
+#include "NSJSONSerialization.h"
+#include "OSLog.h"
+
+const char* const NSGlobalDomain = "NSGlobalDomain";
+const char* const NSArgumentDomain = "NSArgumentDomain";
+const char* const NSRegistrationDomain = "NSRegistrationDomain";
+
+// Domain file format. Each persistent domain is one JSON object, key to
+// value, in "<domain>.json" (the global domain in ".GlobalPreferences.json").
+// Booleans, integers, strings and lists are plain JSON; finite doubles are
+// always written with a "." or an exponent, so they read back as doubles and
+// integers as integers. Every other kind is an object with exactly one tag:
+//   {"$map": {"key": value, ...}}   a map (tagged too, so that a stored map
+//                                   can never be mistaken for a tag)
+//   {"$data": "<base64>"}           byte data
+//   {"$date": <seconds since 1970>} a date
+//   {"$double": "nan"|"inf"|"-inf"} a double that JSON cannot write
+// A file that does not parse, or holds anything else, loads as an empty domain
+// and is moved aside to "<file>.corrupt" so that the next write does not
+// destroy what may still be recovered by hand.
+
+namespace {
+
+constexpr size_t kMaxSuiteNameBytes = 200;
+
+struct Domain {
+  ValueMap values;
+  bool loaded = false;  // persistent domains load their file on first use
+  bool dirty = false;   // the last write of the file failed
+};
+
+struct Store {
+  std::mutex mutex;
+  std::map<std::string, Domain> domains;
+  std::shared_ptr<NSUserDefaults> standard;
+};
+
+Store& store() {
+  static Store* s = new Store;  // never destroyed: used until the process ends
+  return *s;
+}
+
+OSLogRef defaultsLog() {
+  static OSLogRef log = os_log_create("com.quorlinex.foundation", "NSUserDefaults");
+  return log;
+}
+
+bool isVolatile(const std::string& name) {
+  return name == NSArgumentDomain || name == NSRegistrationDomain;
+}
+
+std::string containerRoot() {
+  if (const char* home = std::getenv("QX_APP_HOME"); home && *home) return home;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    return std::string(xdg) + "/quorlinex";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share/quorlinex";
+}
+
+std::string domainPath(const std::string& name) {
+  std::string file = name == NSGlobalDomain ? ".GlobalPreferences" : name;
+  return NSUserDefaults::preferencesDirectory() + "/" + file + ".json";
+}
+
+bool makeDirectories(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Values to and from the file format
+
+Value tagged(const char* tag, Value body) {
+  ValueMap m;
+  m.emplace_back(Value(tag), std::move(body));
+  return Value(std::move(m));
+}
+
+Value encodeValue(const Value& v) {
+  switch (v.type()) {
+    case Value::Type::Double: {
+      double d = v.asDouble();
+      if (std::isfinite(d)) return v;
+      return tagged("$double", Value(std::isnan(d) ? "nan" : d > 0 ? "inf" : "-inf"));
+    }
+    case Value::Type::Bytes:
+      return tagged("$data", Value(Base64Encode(v.asBytes().data(), v.asBytes().size())));
+    case Value::Type::Object:
+      return tagged("$date", Value(v.objectAs<NSDate>()->timeIntervalSince1970()));
+    case Value::Type::List: {
+      ValueList out;
+      out.reserve(v.size());
+      for (const Value& e : v.asList()) out.push_back(encodeValue(e));
+      return Value(std::move(out));
+    }
+    case Value::Type::Map: {
+      ValueMap out;
+      out.reserve(v.size());
+      for (const auto& [k, e] : v.asMap()) out.emplace_back(k, encodeValue(e));
+      return tagged("$map", Value(std::move(out)));
+    }
+    default:
+      return v;
+  }
+}
+
+std::optional<Value> decodeValue(const Value& v);
+
+std::optional<Value> decodeMap(const Value& body) {
+  if (!body.isMap()) return std::nullopt;
+  ValueMap out;
+  out.reserve(body.size());
+  for (const auto& [k, e] : body.asMap()) {
+    auto decoded = decodeValue(e);
+    if (!decoded) return std::nullopt;
+    out.emplace_back(k, std::move(*decoded));
+  }
+  return Value(std::move(out));
+}
+
+std::optional<Value> decodeTagged(const std::string& tag, const Value& body) {
+  if (tag == "$map") return decodeMap(body);
+  if (tag == "$data" && body.isString()) {
+    auto bytes = Base64Decode(body.asString());
+    if (bytes) return Value::bytes(std::move(*bytes));
+  }
+  if (tag == "$date" && body.isNumber()) {
+    return Value(NSDate::dateWithTimeIntervalSince1970(body.asDouble()));
+  }
+  if (tag == "$double" && body.isString()) {
+    const std::string& s = body.asString();
+    if (s == "nan") return Value(std::nan(""));
+    if (s == "inf") return Value(HUGE_VAL);
+    if (s == "-inf") return Value(-HUGE_VAL);
+  }
+  return std::nullopt;
+}
+
+std::optional<Value> decodeValue(const Value& v) {
+  if (v.isMap()) {
+    if (v.size() != 1 || !v.asMap()[0].first.isString()) return std::nullopt;
+    return decodeTagged(v.asMap()[0].first.asString(), v.asMap()[0].second);
+  }
+  if (v.isList()) {
+    ValueList out;
+    out.reserve(v.size());
+    for (const Value& e : v.asList()) {
+      auto decoded = decodeValue(e);
+      if (!decoded) return std::nullopt;
+      out.push_back(std::move(*decoded));
+    }
+    return Value(std::move(out));
+  }
+  if (v.isNull()) return std::nullopt;
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// Domain files (called with the store's lock held)
+
+void setAsideCorruptFile(const std::string& path, const std::string& why) {
+  std::string aside = path + ".corrupt";
+  ::rename(path.c_str(), aside.c_str());
+  os_log_with_type(defaultsLog(), OSLogType::Error,
+                   "Preferences file " + path + " is unreadable (" + why +
+                       "); starting with an empty domain, the old file is kept as " + aside);
+}
+
+ValueMap readDomainFile(const std::string& path) {
+  Bytes bytes;
+  NSErrorPtr error;
+  if (!ReadFileContents(path, bytes, &error)) {
+    if (error && error->code() != ENOENT) {
+      os_log_with_type(defaultsLog(), OSLogType::Error,
+                       "Cannot read preferences file " + path + ": " + error->description());
+    }
+    return {};
+  }
+  std::string why;
+  auto json = NSJSONSerialization::JSONObjectWithData(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &why);
+  if (!json || !json->isMap()) {
+    setAsideCorruptFile(path, json ? "not a JSON object" : why);
+    return {};
+  }
+  auto decoded = decodeMap(*json);
+  if (!decoded) {
+    setAsideCorruptFile(path, "a value of unknown form");
+    return {};
+  }
+  return decoded->asMap();
+}
+
+bool writeDomainFile(const std::string& name, const ValueMap& values) {
+  std::string path = domainPath(name);
+  if (values.empty()) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  } else {
+    ValueMap encoded;
+    encoded.reserve(values.size());
+    for (const auto& [k, v] : values) encoded.emplace_back(k, encodeValue(v));
+    std::string why;
+    auto text = NSJSONSerialization::dataWithJSONObject(Value(std::move(encoded)), true, &why);
+    NSErrorPtr error;
+    if (text && makeDirectories(NSUserDefaults::preferencesDirectory()) &&
+        WriteFileAtomically(path, text->data(), text->size(), &error)) {
+      return true;
+    }
+    if (!text) why = "cannot serialise: " + why;
+    if (error) why = error->description();
+    if (why.empty()) why = "cannot create " + NSUserDefaults::preferencesDirectory();
+    os_log_with_type(defaultsLog(), OSLogType::Error,
+                     "Cannot write preferences file " + path + ": " + why);
+    return false;
+  }
+  os_log_with_type(defaultsLog(), OSLogType::Error, "Cannot remove preferences file " + path);
+  return false;
+}
+
+Domain& domainLocked(const std::string& name) {
+  Domain& d = store().domains[name];
+  if (!d.loaded) {
+    d.loaded = true;
+    if (!isVolatile(name)) d.values = readDomainFile(domainPath(name));
+  }
+  return d;
+}
+
+void persistLocked(const std::string& name, Domain& d) {
+  if (isVolatile(name)) return;
+  d.dirty = !writeDomainFile(name, d.values);
+}
+
+std::vector<std::string> searchList(const std::string& own) {
+  return {NSArgumentDomain, own, NSGlobalDomain, NSRegistrationDomain};
+}
+
+std::string executableName() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "application";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+bool isPlainFileName(const std::string& name) {
+  return !name.empty() && name[0] != '.' && name.size() <= kMaxSuiteNameBytes &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// Names that can have a domain file.
+bool isPersistentName(const std::string& name) {
+  return name == NSGlobalDomain || isPlainFileName(name);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
+  std::string name = applicationDomainName();
+  std::lock_guard<std::mutex> lock(store().mutex);
+  if (!store().standard) store().standard = std::make_shared<NSUserDefaults>(name);
+  return store().standard;
+}
+
+void NSUserDefaults::resetStandardUserDefaults() {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  for (auto& [name, d] : store().domains) {
+    if (d.dirty) persistLocked(name, d);
+  }
+  store().domains.clear();
+  store().standard.reset();
+}
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::initWithSuiteName(
+    const std::optional<std::string>& suiteName) {
+  std::string app = applicationDomainName();
+  if (!suiteName) return std::make_shared<NSUserDefaults>(app);
+  const std::string& name = *suiteName;
+  if (name == NSGlobalDomain || name == app || isVolatile(name) || !isPlainFileName(name)) {
+    return nullptr;
+  }
+  return std::make_shared<NSUserDefaults>(name);
+}
+
+std::string NSUserDefaults::applicationDomainName() {
+  static const std::string name = executableName();
+  return name;
+}
+
+std::string NSUserDefaults::preferencesDirectory() {
+  return containerRoot() + "/Library/Preferences";
+}
+
+bool NSUserDefaults::isPropertyListValue(const Value& value, std::string* why) {
+  auto refuse = [why](const std::string& what) {
+    if (why) *why = what;
+    return false;
+  };
+  switch (value.type()) {
+    case Value::Type::Null:
+      return refuse("null");
+    case Value::Type::Int32List:
+    case Value::Type::Int64List:
+    case Value::Type::Float32List:
+    case Value::Type::Float64List:
+      return refuse("typed numeric data");
+    case Value::Type::Object:
+      if (value.objectAs<NSDate>()) return true;
+      return refuse(value.asObject()->description());
+    case Value::Type::List:
+      for (const Value& e : value.asList()) {
+        if (!isPropertyListValue(e, why)) return false;
+      }
+      return true;
+    case Value::Type::Map:
+      for (const auto& [k, e] : value.asMap()) {
+        if (!k.isString()) return refuse("a map key that is not a string");
+        if (!isPropertyListValue(e, why)) return false;
+      }
+      return true;
+    default:
+      return true;
+  }
+}
+
+Value NSUserDefaults::objectForKey(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  for (const std::string& name : searchList(domain_)) {
+    if (const Value* v = ValueMapFind(domainLocked(name).values, key)) return *v;
+  }
+  return Value();
+}
+
+std::optional<std::string> NSUserDefaults::stringForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isString()) return v.asString();
+  if (v.isNumber() || v.isBool()) return v.description();
+  return std::nullopt;
+}
+
+bool NSUserDefaults::boolForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isBool()) return v.asBool();
+  if (v.isNumber()) return v.asDouble() != 0;
+  if (v.isString()) {
+    const std::string& s = v.asString();
+    return s == "YES" || s == "yes" || s == "true" || s == "TRUE" || std::atoi(s.c_str()) != 0;
+  }
+  return false;
+}
+
+int64_t NSUserDefaults::integerForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isNumber() || v.isBool()) return v.asInt64();
+  if (v.isString()) return std::strtoll(v.asString().c_str(), nullptr, 10);
+  return 0;
+}
+
+double NSUserDefaults::doubleForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isNumber() || v.isBool()) return v.asDouble();
+  if (v.isString()) return std::strtod(v.asString().c_str(), nullptr);
+  return 0;
+}
+
+bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
+  if (value.isNull()) {
+    removeObjectForKey(key);
+    return true;
+  }
+  std::string why;
+  if (!isPropertyListValue(value, &why)) {
+    os_log_with_type(
+        defaultsLog(), OSLogType::Error,
+        "Refusing to store a value that is not a property list under \"" + key + "\": " + why);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(domain_);
+  ValueMapSet(d.values, Value(key), value);
+  persistLocked(domain_, d);
+  return true;
+}
+
+void NSUserDefaults::removeObjectForKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(domain_);
+  auto it = std::find_if(d.values.begin(), d.values.end(), [&](const auto& entry) {
+    return entry.first.isString() && entry.first.asString() == key;
+  });
+  if (it == d.values.end()) return;
+  d.values.erase(it);
+  persistLocked(domain_, d);
+}
+
+ValueMap NSUserDefaults::dictionaryRepresentation() const {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  ValueMap merged;
+  for (const std::string& name : searchList(domain_)) {
+    for (const auto& [k, v] : domainLocked(name).values) {
+      if (!ValueMapFind(merged, k.asString())) merged.emplace_back(k, v);
+    }
+  }
+  return merged;
+}
+
+void NSUserDefaults::registerDefaults(const ValueMap& defaults) {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(NSRegistrationDomain);
+  for (const auto& [k, v] : defaults) {
+    if (k.isString() && !v.isNull()) ValueMapSet(d.values, k, v);
+  }
+}
+
+std::optional<ValueMap> NSUserDefaults::persistentDomainForName(const std::string& name) const {
+  if (!isPersistentName(name)) return std::nullopt;
+  std::lock_guard<std::mutex> lock(store().mutex);
+  const Domain& d = domainLocked(name);
+  if (d.values.empty()) return std::nullopt;
+  return d.values;
+}
+
+bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::string& name) {
+  if (!isPersistentName(name)) return false;
+  for (const auto& [k, v] : domain) {
+    std::string why = "a key that is not a string";
+    if (!k.isString() || !isPropertyListValue(v, &why)) {
+      os_log_with_type(defaultsLog(), OSLogType::Error,
+                       "Refusing to replace domain " + name + ": " + why);
+      return false;
+    }
+  }
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(name);
+  d.values = domain;
+  persistLocked(name, d);
+  return true;
+}
+
+void NSUserDefaults::removePersistentDomainForName(const std::string& name) {
+  if (!isPersistentName(name)) return;
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(name);
+  d.values.clear();
+  persistLocked(name, d);
+}
+
+void NSUserDefaults::setVolatileDomain(const ValueMap& domain, const std::string& name) {
+  if (!isVolatile(name)) return;
+  std::lock_guard<std::mutex> lock(store().mutex);
+  Domain& d = domainLocked(name);
+  d.values.clear();
+  for (const auto& [k, v] : domain) {
+    if (k.isString() && !v.isNull()) ValueMapSet(d.values, k, v);
+  }
+}
+
+bool NSUserDefaults::synchronize() {
+  std::lock_guard<std::mutex> lock(store().mutex);
+  bool current = true;
+  for (auto& [name, d] : store().domains) {
+    if (d.dirty) persistLocked(name, d);
+    current = current && !d.dirty;
+  }
+  return current;
+}

@@ -1,0 +1,46 @@
+#include "LegacySharedPreferencesPlugin.h"
+
+#include "SharedPreferencesPlugin.h"
+
+using shared_preferences_foundation::OptionalStringList;
+
+void LegacySharedPreferencesPlugin::registerWithRegistrar(
+    const FlutterPluginRegistrarPtr& registrar) {
+  shared_preferences_foundation::LegacyUserDefaultsApiSetup::setUp(
+      registrar->messenger(), std::make_shared<LegacySharedPreferencesPlugin>(), "");
+}
+
+void LegacySharedPreferencesPlugin::remove(const std::string& key) {
+  NSUserDefaults::standardUserDefaults()->removeObjectForKey(key);
+}
+
+void LegacySharedPreferencesPlugin::setBool(const std::string& key, bool value) {
+  NSUserDefaults::standardUserDefaults()->setBool(value, key);
+}
+
+void LegacySharedPreferencesPlugin::setDouble(const std::string& key, double value) {
+  NSUserDefaults::standardUserDefaults()->setDouble(value, key);
+}
+
+void LegacySharedPreferencesPlugin::setValue(const std::string& key, const Value& value) {
+  SharedPreferencesCheckStorable(key, value);
+  NSUserDefaults::standardUserDefaults()->setObject(value, key);
+}
+
+ValueMap LegacySharedPreferencesPlugin::getAll(const std::string& prefix,
+                                               const OptionalStringList& allowList) {
+  ValueMap out;
+  for (auto& [key, value] : SharedPreferencesGetAll(allowList, std::nullopt)) {
+    if (key.asString().compare(0, prefix.size(), prefix) == 0) out.emplace_back(key, value);
+  }
+  return out;
+}
+
+bool LegacySharedPreferencesPlugin::clear(const std::string& prefix,
+                                          const OptionalStringList& allowList) {
+  auto defaults = NSUserDefaults::standardUserDefaults();
+  for (const auto& [key, value] : getAll(prefix, allowList)) {
+    defaults->removeObjectForKey(key.asString());
+  }
+  return true;
+}
