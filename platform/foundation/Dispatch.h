@@ -74,3 +74,23 @@ void* dispatch_queue_get_specific(const dispatch_queue_t& queue, const void* key
 void* dispatch_get_specific(const void* key);
 // The queue running the current block, or nullptr on a thread outside any queue.
 dispatch_queue_t dispatch_current_queue();
+
+// Marks the calling thread as waiting for the scope. A worker of the shared
+// pool that waits (on a semaphore, a group, a sync block, an operation) lends
+// its place to a new worker so that the work it waits for can still run; the
+// pool stays bounded all the same.
+class DispatchBlockingScope {
+ public:
+  DispatchBlockingScope();
+  ~DispatchBlockingScope();
+  DispatchBlockingScope(const DispatchBlockingScope&) = delete;
+  DispatchBlockingScope& operator=(const DispatchBlockingScope&) = delete;
+
+ private:
+  bool active_;
+};
+
+// Threads the shared worker pool aims to keep busy (the processor count, at
+// least 2) and the most it ever runs.
+int DispatchWorkerTarget();
+int DispatchWorkerLimit();

@@ -1,0 +1,540 @@
+#include "Dispatch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Fatal.h"
+#include "NSRunLoop.h"
+#include "PlatformClock.h"
+
+namespace {
+
+// Idle workers above the target leave after this much real time without work.
+constexpr double kIdleWorkerLifetime = 20.0;
+
+thread_local bool tlsIsPoolWorker = false;
+
+// The one pool of threads behind every queue but the main one. It keeps about
+// as many threads running as there are processors; a worker that blocks (see
+// DispatchBlockingScope) no longer counts, so a waiting block cannot starve
+// the block it waits for. The hard limit keeps the pool bounded.
+class WorkerPool {
+ public:
+  static WorkerPool& shared() {
+    static WorkerPool* pool = new WorkerPool();  // workers outlive static destruction
+    return *pool;
+  }
+
+  int target() const { return target_; }
+  int limit() const { return limit_; }
+
+  void submit(std::function<void()> task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      tasks_.push_back(std::move(task));
+      spawnIfNeededLocked();
+    }
+    cv_.notify_one();
+  }
+
+  void beginBlocking() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++blocked_;
+    spawnIfNeededLocked();
+  }
+
+  void endBlocking() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --blocked_;
+  }
+
+ private:
+  WorkerPool() {
+    int cpus = static_cast<int>(std::thread::hardware_concurrency());
+    target_ = std::max(2, cpus);
+    limit_ = target_ + 64;
+  }
+
+  void spawnIfNeededLocked() {
+    if (tasks_.size() <= static_cast<size_t>(idle_)) return;
+    if (threads_ - blocked_ >= target_ || threads_ >= limit_) return;
+    ++threads_;
+    std::thread([this] { workerLoop(); }).detach();
+  }
+
+  void workerLoop() {
+    tlsIsPoolWorker = true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      while (tasks_.empty()) {
+        ++idle_;
+        bool woke = cv_.wait_for(lock, std::chrono::duration<double>(kIdleWorkerLifetime),
+                                 [this] { return !tasks_.empty(); });
+        --idle_;
+        if (!woke && threads_ > target_) {
+          --threads_;
+          return;
+        }
+      }
+      auto task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      if (task) task();
+      task = nullptr;
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+  int threads_ = 0;
+  int idle_ = 0;
+  int blocked_ = 0;
+  int target_ = 2;
+  int limit_ = 66;
+};
+
+// Queues whose blocks the current thread is running, innermost last.
+thread_local std::vector<DispatchQueue*> tlsQueueStack;
+
+class CurrentQueueScope {
+ public:
+  explicit CurrentQueueScope(DispatchQueue* queue) { tlsQueueStack.push_back(queue); }
+  ~CurrentQueueScope() { tlsQueueStack.pop_back(); }
+};
+
+double realSecondsUntil(dispatch_time_t deadline) {
+  return deadline - PlatformClock::now();
+}
+
+// Waits on `cv` for `ready` until the platform-clock deadline, measured as
+// real time from now. Answers whether `ready` held.
+template <class Pred>
+bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                       dispatch_time_t deadline, Pred ready) {
+  if (ready()) return true;
+  DispatchBlockingScope blocking;
+  if (deadline == DISPATCH_TIME_FOREVER) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  double seconds = realSecondsUntil(deadline);
+  if (seconds <= 0) return ready();
+  return cv.wait_for(lock, std::chrono::duration<double>(seconds), ready);
+}
+
+}  // namespace
+
+// A queue of blocks. Serial queues run one block at a time, concurrent queues
+// any number (the pool bounds the threads); barrier blocks run alone. The main
+// queue hands its blocks to the main run loop, which is serial by itself.
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+ public:
+  enum class Kind { Main, Serial, Concurrent };
+
+  DispatchQueue(std::string label, Kind kind) : label_(std::move(label)), kind_(kind) {}
+
+  const std::string& label() const { return label_; }
+  Kind kind() const { return kind_; }
+
+  void async(dispatch_block_t block, bool barrier) {
+    if (!block) return;
+    if (kind_ == Kind::Main) {
+      auto self = shared_from_this();
+      NSRunLoop::mainRunLoop().perform([self, block = std::move(block)] {
+        CurrentQueueScope scope(self.get());
+        block();
+      });
+      return;
+    }
+    enqueue(Item{std::move(block), barrier, nullptr});
+  }
+
+  void sync(const dispatch_block_t& block, bool barrier) {
+    if (!block) return;
+    auto self = shared_from_this();
+    if (kind_ == Kind::Main) {
+      syncOnMain(block);
+      return;
+    }
+    if (kind_ == Kind::Serial && isHeldByCurrentThread()) {
+      FatalStop("dispatch_sync called on queue already owned by current thread");
+    }
+    // The caller's own thread runs the block once the queue grants it a turn.
+    auto turn = std::make_shared<Turn>();
+    enqueue(Item{nullptr, barrier, turn});
+    {
+      std::unique_lock<std::mutex> lock(turn->mutex);
+      if (!turn->granted) {
+        DispatchBlockingScope blocking;
+        turn->cv.wait(lock, [&] { return turn->granted; });
+      }
+    }
+    {
+      CurrentQueueScope scope(this);
+      block();
+    }
+    itemDone();
+  }
+
+  void setSpecific(const void* key, void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (context) {
+      specific_[key] = context;
+    } else {
+      specific_.erase(key);
+    }
+  }
+
+  void* specific(const void* key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = specific_.find(key);
+    return it == specific_.end() ? nullptr : it->second;
+  }
+
+ private:
+  struct Turn {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool granted = false;
+  };
+  struct Item {
+    dispatch_block_t block;
+    bool barrier;
+    std::shared_ptr<Turn> turn;  // set for a sync caller waiting for its turn
+  };
+
+  bool isHeldByCurrentThread() const {
+    return std::find(tlsQueueStack.begin(), tlsQueueStack.end(), this) != tlsQueueStack.end();
+  }
+
+  void syncOnMain(const dispatch_block_t& block) {
+    if (isMainThread()) {
+      CurrentQueueScope scope(this);
+      block();
+      return;
+    }
+    auto done = std::make_shared<Turn>();
+    async(
+        [block, done] {
+          block();
+          {
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->granted = true;
+          }
+          done->cv.notify_all();
+        },
+        false);
+    DispatchBlockingScope blocking;
+    std::unique_lock<std::mutex> lock(done->mutex);
+    done->cv.wait(lock, [&] { return done->granted; });
+  }
+
+  void enqueue(Item item) {
+    std::vector<Item> ready;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      items_.push_back(std::move(item));
+      takeRunnableLocked(ready);
+    }
+    launch(ready);
+  }
+
+  void itemDone() {
+    std::vector<Item> ready;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --running_;
+      barrierRunning_ = false;
+      takeRunnableLocked(ready);
+    }
+    launch(ready);
+  }
+
+  // Moves the items that may start now out of the FIFO, in order.
+  void takeRunnableLocked(std::vector<Item>& ready) {
+    const int width = kind_ == Kind::Serial ? 1 : INT32_MAX;
+    while (!items_.empty() && !barrierRunning_) {
+      Item& next = items_.front();
+      if (next.barrier) {
+        if (running_ > 0) break;
+        barrierRunning_ = true;
+      } else if (running_ >= width) {
+        break;
+      }
+      ++running_;
+      ready.push_back(std::move(next));
+      items_.pop_front();
+    }
+  }
+
+  void launch(std::vector<Item>& ready) {
+    for (Item& item : ready) {
+      if (item.turn) {
+        {
+          std::lock_guard<std::mutex> lock(item.turn->mutex);
+          item.turn->granted = true;
+        }
+        item.turn->cv.notify_all();
+        continue;
+      }
+      WorkerPool::shared().submit([self = shared_from_this(), block = std::move(item.block)] {
+        {
+          CurrentQueueScope scope(self.get());
+          block();
+        }
+        self->itemDone();
+      });
+    }
+  }
+
+  const std::string label_;
+  const Kind kind_;
+  std::mutex mutex_;
+  std::deque<Item> items_;
+  int running_ = 0;
+  bool barrierRunning_ = false;
+  std::map<const void*, void*> specific_;
+};
+
+class DispatchGroup {
+ public:
+  void enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+  }
+
+  void leave() {
+    std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (count_ == 0) FatalStop("Unbalanced call to dispatch_group_leave()");
+      if (--count_ > 0) return;
+      notify.swap(notify_);
+    }
+    cv_.notify_all();
+    for (auto& [queue, block] : notify) dispatch_async(queue, std::move(block));
+  }
+
+  void notify(const dispatch_queue_t& queue, dispatch_block_t block) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (count_ > 0) {
+        notify_.emplace_back(queue, std::move(block));
+        return;
+      }
+    }
+    dispatch_async(queue, std::move(block));
+  }
+
+  long wait(dispatch_time_t timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return waitUntilDeadline(lock, cv_, timeout, [this] { return count_ == 0; }) ? 0 : 1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  long count_ = 0;
+  std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_;
+};
+
+class DispatchSemaphore {
+ public:
+  explicit DispatchSemaphore(long value) : value_(value) {}
+
+  long signal() {
+    bool woke;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++value_;
+      woke = waiters_ > 0;
+    }
+    cv_.notify_one();
+    return woke ? 1 : 0;
+  }
+
+  long wait(dispatch_time_t timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiters_;
+    bool got = waitUntilDeadline(lock, cv_, timeout, [this] { return value_ > 0; });
+    --waiters_;
+    if (!got) return 1;
+    --value_;
+    return 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  long value_;
+  int waiters_ = 0;
+};
+
+DispatchBlockingScope::DispatchBlockingScope() : active_(tlsIsPoolWorker) {
+  if (active_) WorkerPool::shared().beginBlocking();
+}
+
+DispatchBlockingScope::~DispatchBlockingScope() {
+  if (active_) WorkerPool::shared().endBlocking();
+}
+
+int DispatchWorkerTarget() { return WorkerPool::shared().target(); }
+int DispatchWorkerLimit() { return WorkerPool::shared().limit(); }
+
+dispatch_time_t dispatch_time_after(double seconds) { return PlatformClock::now() + seconds; }
+
+dispatch_queue_t dispatch_get_main_queue() {
+  static auto* queue =
+      new dispatch_queue_t(std::make_shared<DispatchQueue>("com.apple.main-thread",
+                                                           DispatchQueue::Kind::Main));
+  return *queue;
+}
+
+dispatch_queue_t dispatch_get_global_queue(DispatchQoS qos) {
+  static const char* const kLabels[] = {
+      "com.apple.root.user-interactive-qos", "com.apple.root.user-initiated-qos",
+      "com.apple.root.default-qos", "com.apple.root.utility-qos",
+      "com.apple.root.background-qos"};
+  static auto* queues = [] {
+    auto* all = new std::vector<dispatch_queue_t>();
+    for (const char* label : kLabels) {
+      all->push_back(std::make_shared<DispatchQueue>(label, DispatchQueue::Kind::Concurrent));
+    }
+    return all;
+  }();
+  return (*queues)[static_cast<size_t>(qos)];
+}
+
+dispatch_queue_t dispatch_get_global_queue(long priority, unsigned long) {
+  if (priority >= DISPATCH_QUEUE_PRIORITY_HIGH) return dispatch_get_global_queue(DispatchQoS::UserInitiated);
+  if (priority == DISPATCH_QUEUE_PRIORITY_BACKGROUND) {
+    return dispatch_get_global_queue(DispatchQoS::Background);
+  }
+  if (priority <= DISPATCH_QUEUE_PRIORITY_LOW) return dispatch_get_global_queue(DispatchQoS::Utility);
+  return dispatch_get_global_queue(DispatchQoS::Default);
+}
+
+dispatch_queue_t dispatch_queue_create(const std::string& label, DispatchQueueAttr attr) {
+  return std::make_shared<DispatchQueue>(label, attr == DispatchQueueAttr::Concurrent
+                                                    ? DispatchQueue::Kind::Concurrent
+                                                    : DispatchQueue::Kind::Serial);
+}
+
+const std::string& dispatch_queue_get_label(const dispatch_queue_t& queue) {
+  static const std::string kNone;
+  return queue ? queue->label() : kNone;
+}
+
+void dispatch_async(const dispatch_queue_t& queue, dispatch_block_t block) {
+  NSParameterAssert(queue);
+  queue->async(std::move(block), false);
+}
+
+void dispatch_sync(const dispatch_queue_t& queue, dispatch_block_t block) {
+  NSParameterAssert(queue);
+  queue->sync(block, false);
+}
+
+void dispatch_barrier_async(const dispatch_queue_t& queue, dispatch_block_t block) {
+  NSParameterAssert(queue);
+  queue->async(std::move(block), true);
+}
+
+void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatch_block_t block) {
+  NSParameterAssert(queue);
+  if (!block || when == DISPATCH_TIME_FOREVER) return;
+  if (when <= PlatformClock::now()) {
+    queue->async(std::move(block), false);
+    return;
+  }
+  PlatformClock::scheduleAt(when, [queue, block = std::move(block)]() mutable {
+    queue->async(std::move(block), false);
+  });
+}
+
+void dispatch_once(dispatch_once_t* predicate, dispatch_block_t block) {
+  NSParameterAssert(predicate);
+  std::call_once(*predicate, [&] {
+    if (block) block();
+  });
+}
+
+dispatch_group_t dispatch_group_create() { return std::make_shared<DispatchGroup>(); }
+
+void dispatch_group_enter(const dispatch_group_t& group) {
+  NSParameterAssert(group);
+  group->enter();
+}
+
+void dispatch_group_leave(const dispatch_group_t& group) {
+  NSParameterAssert(group);
+  group->leave();
+}
+
+void dispatch_group_async(const dispatch_group_t& group, const dispatch_queue_t& queue,
+                          dispatch_block_t block) {
+  NSParameterAssert(group);
+  NSParameterAssert(queue);
+  group->enter();
+  queue->async(
+      [group, block = std::move(block)] {
+        if (block) block();
+        group->leave();
+      },
+      false);
+}
+
+void dispatch_group_notify(const dispatch_group_t& group, const dispatch_queue_t& queue,
+                           dispatch_block_t block) {
+  NSParameterAssert(group);
+  NSParameterAssert(queue);
+  if (block) group->notify(queue, std::move(block));
+}
+
+long dispatch_group_wait(const dispatch_group_t& group, dispatch_time_t timeout) {
+  NSParameterAssert(group);
+  return group->wait(timeout);
+}
+
+dispatch_semaphore_t dispatch_semaphore_create(long value) {
+  if (value < 0) return nullptr;
+  return std::make_shared<DispatchSemaphore>(value);
+}
+
+long dispatch_semaphore_signal(const dispatch_semaphore_t& sema) {
+  NSParameterAssert(sema);
+  return sema->signal();
+}
+
+long dispatch_semaphore_wait(const dispatch_semaphore_t& sema, dispatch_time_t timeout) {
+  NSParameterAssert(sema);
+  return sema->wait(timeout);
+}
+
+void dispatch_queue_set_specific(const dispatch_queue_t& queue, const void* key, void* context) {
+  NSParameterAssert(queue);
+  queue->setSpecific(key, context);
+}
+
+void* dispatch_queue_get_specific(const dispatch_queue_t& queue, const void* key) {
+  return queue ? queue->specific(key) : nullptr;
+}
+
+void* dispatch_get_specific(const void* key) {
+  dispatch_queue_t current = dispatch_current_queue();
+  return current ? current->specific(key) : nullptr;
+}
+
+dispatch_queue_t dispatch_current_queue() {
+  if (!tlsQueueStack.empty()) return tlsQueueStack.back()->shared_from_this();
+  if (isMainThread()) return dispatch_get_main_queue();
+  return nullptr;
+}

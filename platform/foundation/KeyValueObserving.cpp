@@ -1,0 +1,215 @@
+#include "KeyValueObserving.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+const char* const NSKeyValueChangeKindKey = "kind";
+const char* const NSKeyValueChangeNewKey = "new";
+const char* const NSKeyValueChangeOldKey = "old";
+const char* const NSKeyValueChangeNotificationIsPriorKey = "notificationIsPrior";
+
+namespace {
+
+struct Registration {
+  uint64_t id;
+  NSKeyValueObserver* observer;  // null for the block form
+  std::shared_ptr<NSKeyValueObservationBlock> block;
+  std::string keyPath;
+  unsigned options;
+  void* context;
+  std::shared_ptr<std::atomic<bool>> live;
+};
+
+Value changeFor(const Registration& r, const Value* oldValue, const Value* newValue, bool prior) {
+  ValueMap change;
+  change.emplace_back(Value(NSKeyValueChangeKindKey), Value(NSKeyValueChangeSetting));
+  if (prior) change.emplace_back(Value(NSKeyValueChangeNotificationIsPriorKey), Value(true));
+  if (newValue && (r.options & NSKeyValueObservingOptionNew)) {
+    change.emplace_back(Value(NSKeyValueChangeNewKey), *newValue);
+  }
+  if (oldValue && (r.options & NSKeyValueObservingOptionOld)) {
+    change.emplace_back(Value(NSKeyValueChangeOldKey), *oldValue);
+  }
+  return Value(std::move(change));
+}
+
+void deliver(const Registration& r, NSObject* object, const Value& change) {
+  if (!r.live->load()) return;
+  if (r.observer) {
+    r.observer->observeValueForKeyPath(r.keyPath, object, change, r.context);
+  } else if (r.block && *r.block) {
+    (*r.block)(object, change);
+  }
+}
+
+}  // namespace
+
+struct NSKeyValueObservable::Registry {
+  mutable std::mutex mutex;
+  std::vector<Registration> entries;
+  uint64_t nextId = 0;
+  // Old values between will- and didChange, per key and thread, innermost last.
+  std::map<std::pair<std::string, std::thread::id>, std::vector<Value>> pending;
+
+  std::vector<Registration> forKey(const std::string& key) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<Registration> out;
+    for (const Registration& r : entries) {
+      if (r.keyPath == key) out.push_back(r);
+    }
+    return out;
+  }
+
+  // Removes the most recent matching registration, as the platform does.
+  void removeLast(const std::function<bool(const Registration&)>& match) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+      if (!match(*it)) continue;
+      it->live->store(false);
+      entries.erase(std::next(it).base());
+      return;
+    }
+  }
+};
+
+namespace {
+
+class BlockObservation : public NSKeyValueObservation {
+ public:
+  explicit BlockObservation(std::function<void()> remove) : remove_(std::move(remove)) {}
+  ~BlockObservation() override { invalidate(); }
+
+  void invalidate() override {
+    std::function<void()> remove;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      remove.swap(remove_);
+    }
+    if (remove) remove();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::function<void()> remove_;
+};
+
+}  // namespace
+
+NSKeyValueObservable::NSKeyValueObservable() : registry_(std::make_shared<Registry>()) {}
+
+NSKeyValueObservable::~NSKeyValueObservable() {
+  std::lock_guard<std::mutex> lock(registry_->mutex);
+  for (Registration& r : registry_->entries) r.live->store(false);
+}
+
+Value NSKeyValueObservable::valueForKey(const std::string&) const { return Value(); }
+
+void NSKeyValueObservable::addObserver(NSKeyValueObserver* observer, const std::string& keyPath,
+                                       unsigned options, void* context) {
+  if (!observer) return;
+  Registration r{0, observer, nullptr, keyPath, options, context,
+                 std::make_shared<std::atomic<bool>>(true)};
+  {
+    std::lock_guard<std::mutex> lock(registry_->mutex);
+    r.id = ++registry_->nextId;
+    registry_->entries.push_back(r);
+  }
+  if (options & NSKeyValueObservingOptionInitial) {
+    Value now = valueForKey(keyPath);
+    deliver(r, this, changeFor(r, nullptr, &now, false));
+  }
+}
+
+void NSKeyValueObservable::removeObserver(NSKeyValueObserver* observer,
+                                          const std::string& keyPath) {
+  registry_->removeLast(
+      [&](const Registration& r) { return r.observer == observer && r.keyPath == keyPath; });
+}
+
+void NSKeyValueObservable::removeObserver(NSKeyValueObserver* observer, const std::string& keyPath,
+                                          void* context) {
+  registry_->removeLast([&](const Registration& r) {
+    return r.observer == observer && r.keyPath == keyPath && r.context == context;
+  });
+}
+
+std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
+    const std::string& keyPath, unsigned options, NSKeyValueObservationBlock block) {
+  Registration r{0, nullptr, std::make_shared<NSKeyValueObservationBlock>(std::move(block)),
+                 keyPath, options, nullptr, std::make_shared<std::atomic<bool>>(true)};
+  {
+    std::lock_guard<std::mutex> lock(registry_->mutex);
+    r.id = ++registry_->nextId;
+    registry_->entries.push_back(r);
+  }
+  std::weak_ptr<Registry> weak = registry_;
+  auto observation = std::make_shared<BlockObservation>([weak, id = r.id] {
+    if (auto registry = weak.lock()) {
+      registry->removeLast([id](const Registration& e) { return e.id == id; });
+    }
+  });
+  if (options & NSKeyValueObservingOptionInitial) {
+    Value now = valueForKey(keyPath);
+    deliver(r, this, changeFor(r, nullptr, &now, false));
+  }
+  return observation;
+}
+
+bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(registry_->mutex);
+  return std::any_of(registry_->entries.begin(), registry_->entries.end(),
+                     [&](const Registration& r) { return r.keyPath == key; });
+}
+
+void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
+  std::vector<Registration> observers = registry_->forKey(key);
+  bool wantsOld = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
+    return r.options & (NSKeyValueObservingOptionOld | NSKeyValueObservingOptionPrior);
+  });
+  Value old = wantsOld ? valueForKey(key) : Value();
+  {
+    std::lock_guard<std::mutex> lock(registry_->mutex);
+    registry_->pending[{key, std::this_thread::get_id()}].push_back(old);
+  }
+  for (const Registration& r : observers) {
+    if (r.options & NSKeyValueObservingOptionPrior) {
+      deliver(r, this, changeFor(r, &old, nullptr, true));
+    }
+  }
+}
+
+void NSKeyValueObservable::didChangeValueForKey(const std::string& key) {
+  Value old;
+  bool hadWill = false;
+  {
+    std::lock_guard<std::mutex> lock(registry_->mutex);
+    auto it = registry_->pending.find({key, std::this_thread::get_id()});
+    if (it != registry_->pending.end()) {
+      old = std::move(it->second.back());
+      it->second.pop_back();
+      if (it->second.empty()) registry_->pending.erase(it);
+      hadWill = true;
+    }
+  }
+  std::vector<Registration> observers = registry_->forKey(key);
+  bool wantsNew = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
+    return r.options & NSKeyValueObservingOptionNew;
+  });
+  Value now = wantsNew ? valueForKey(key) : Value();
+  for (const Registration& r : observers) {
+    deliver(r, this, changeFor(r, hadWill ? &old : nullptr, &now, false));
+  }
+  didNotifyChangeForKey(key);
+}
+
+void NSKeyValueObservable::changeValueForKey(const std::string& key,
+                                             const std::function<void()>& mutate) {
+  willChangeValueForKey(key);
+  if (mutate) mutate();
+  didChangeValueForKey(key);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+// Key-value observing: an object exposes named properties through
+// valueForKey() and announces each change with willChangeValueForKey() /
+// didChangeValueForKey(); observers registered for that key hear about it
+// synchronously, on the thread that made the change, as on the platform.
+//
+// Key paths are single keys of the observed object. The change is a map with
+// "kind" (1, a setting), "new" when asked for and "old" when asked for.
+// An observer removed while a change is being delivered hears nothing more.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "NSObject.h"
+#include "Value.h"
+
+enum NSKeyValueObservingOptions : unsigned {
+  NSKeyValueObservingOptionNew = 0x01,
+  NSKeyValueObservingOptionOld = 0x02,
+  // The observer hears once at registration, with the current value.
+  NSKeyValueObservingOptionInitial = 0x04,
+  // The observer also hears before each change ("notificationIsPrior").
+  NSKeyValueObservingOptionPrior = 0x08,
+};
+
+inline constexpr int64_t NSKeyValueChangeSetting = 1;
+extern const char* const NSKeyValueChangeKindKey;
+extern const char* const NSKeyValueChangeNewKey;
+extern const char* const NSKeyValueChangeOldKey;
+extern const char* const NSKeyValueChangeNotificationIsPriorKey;
+
+// The observing side (the platform's observeValueForKeyPath:ofObject:change:context:).
+class NSKeyValueObserver {
+ public:
+  virtual ~NSKeyValueObserver() = default;
+  virtual void observeValueForKeyPath(const std::string& keyPath, NSObject* object,
+                                      const Value& change, void* context) = 0;
+};
+
+using NSKeyValueObservationBlock = std::function<void(NSObject* object, const Value& change)>;
+
+// The block form's registration; it ends on invalidate() or when released.
+class NSKeyValueObservation {
+ public:
+  virtual ~NSKeyValueObservation() = default;
+  virtual void invalidate() = 0;
+};
+
+class NSKeyValueObservable : public NSObject {
+ public:
+  NSKeyValueObservable();
+  ~NSKeyValueObservable() override;
+
+  // The value of a property by key; null for keys the object does not expose.
+  virtual Value valueForKey(const std::string& key) const;
+
+  // The observer is not retained: it must remove itself before it goes away,
+  // as on the platform. `context` comes back with every call.
+  void addObserver(NSKeyValueObserver* observer, const std::string& keyPath, unsigned options,
+                   void* context);
+  // Removing a registration that does not exist does nothing.
+  void removeObserver(NSKeyValueObserver* observer, const std::string& keyPath);
+  void removeObserver(NSKeyValueObserver* observer, const std::string& keyPath, void* context);
+
+  std::shared_ptr<NSKeyValueObservation> observe(const std::string& keyPath, unsigned options,
+                                                 NSKeyValueObservationBlock block);
+
+  void willChangeValueForKey(const std::string& key);
+  void didChangeValueForKey(const std::string& key);
+  bool hasObserversForKey(const std::string& key) const;
+
+ protected:
+  // will/did around `mutate`, for setters of observable properties.
+  void changeValueForKey(const std::string& key, const std::function<void()>& mutate);
+  // Runs after the observers of a change heard about it.
+  virtual void didNotifyChangeForKey(const std::string& key) { (void)key; }
+
+ private:
+  struct Registry;
+  std::shared_ptr<Registry> registry_;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+// Bundles: a folder holding an info file, "Info.json" (a JSON object with the
+// platform's info-dictionary keys: CFBundleIdentifier, CFBundleName,
+// CFBundleDisplayName, CFBundleShortVersionString, CFBundleVersion, ...),
+// and its resources, flat or in "<language>.lproj" folders, as an
+// application bundle is laid out.
+//
+// The main bundle is the folder named by env QX_MAIN_BUNDLE, else
+// "Runner.app" beside the executable; tests set it with setMainBundlePath().
+// It exists even when the folder does not (with an empty info dictionary).
+//
+// String tables are "<table>.strings" files in the platform's text format
+// ("key" = "value"; with /* */ and // comments), looked up in the language
+// folders of preferredLocalizations() and then in the resource folder.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "NSObject.h"
+#include "NSURL.h"
+#include "Value.h"
+
+class NSBundle;
+using NSBundlePtr = std::shared_ptr<NSBundle>;
+
+class NSBundle : public NSObject {
+ public:
+  static NSBundlePtr mainBundle();
+  // An empty path restores the default main bundle.
+  static void setMainBundlePath(const std::string& path);
+  // nullptr when the path is not a folder. One object per path.
+  static NSBundlePtr bundleWithPath(const std::string& path);
+  static NSBundlePtr bundleWithURL(const NSURLPtr& url);
+  // All code is linked into the executable, so every class lives in the main bundle.
+  static NSBundlePtr bundleForClass(const std::type_info& type);
+
+  explicit NSBundle(std::string path);
+
+  const std::string& bundlePath() const { return path_; }
+  NSURLPtr bundleURL() const;
+  // Resources sit in the bundle folder itself.
+  const std::string& resourcePath() const { return path_; }
+  NSURLPtr resourceURL() const;
+
+  // The parsed info file; an empty map when it is missing or unreadable.
+  const Value& infoDictionary() const { return info_; }
+  // Null when absent.
+  Value objectForInfoDictionaryKey(const std::string& key) const;
+  std::optional<std::string> bundleIdentifier() const;
+
+  // `type` may be empty (the name carries its extension) and may start with ".".
+  std::optional<std::string> pathForResource(const std::string& name, const std::string& type,
+                                             const std::string& subdirectory = "") const;
+  NSURLPtr URLForResource(const std::string& name, const std::string& extension,
+                          const std::string& subdirectory = "") const;
+
+  // The value of `key` in string table `table` ("Localizable" when empty);
+  // when there is none, `value`, or the key itself when `value` is empty.
+  std::string localizedStringForKey(const std::string& key, const std::string& value,
+                                    const std::string& table) const;
+  // The language of env LC_ALL / LC_MESSAGES / LANG (when one is set and not
+  // C or POSIX), then "en" and "Base".
+  static std::vector<std::string> preferredLocalizations();
+
+  // <bundle>/StoreKit/receipt; the file need not exist.
+  NSURLPtr appStoreReceiptURL() const;
+
+  std::string description() const override;
+
+ private:
+  const std::map<std::string, std::string>* stringTable(const std::string& table) const;
+
+  const std::string path_;
+  Value info_;
+  mutable std::mutex tablesMutex_;
+  mutable std::map<std::string, std::map<std::string, std::string>> tables_;
+};
+
+// Parses the platform's ".strings" text; nullopt (and `error`) on malformed text.
+std::optional<std::map<std::string, std::string>> ParseStringsFile(const std::string& text,
+                                                                   std::string* error = nullptr);

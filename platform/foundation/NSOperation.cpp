@@ -1,0 +1,492 @@
+#include "NSOperation.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "Dispatch.h"
+#include "Fatal.h"
+#include "NSRunLoop.h"
+
+namespace {
+
+// Width of a queue left at the default: enough for operations that wait on
+// the network or on each other; the worker pool bounds the threads anyway.
+constexpr int64_t kDefaultWidth = 64;
+// Slice in which a wait on the main thread serves the main run loop.
+constexpr double kMainThreadWaitSlice = 0.01;
+
+const char* const kIsExecuting = "isExecuting";
+const char* const kIsFinished = "isFinished";
+const char* const kIsCancelled = "isCancelled";
+const char* const kIsReady = "isReady";
+
+thread_local NSOperationQueue* tlsCurrentOperationQueue = nullptr;
+
+class CurrentOperationQueueScope {
+ public:
+  explicit CurrentOperationQueueScope(NSOperationQueue* queue)
+      : previous_(tlsCurrentOperationQueue) {
+    tlsCurrentOperationQueue = queue;
+  }
+  ~CurrentOperationQueueScope() { tlsCurrentOperationQueue = previous_; }
+
+ private:
+  NSOperationQueue* previous_;
+};
+
+DispatchQoS dispatchQoS(NSQualityOfService qos) {
+  switch (qos) {
+    case NSQualityOfService::UserInteractive:
+      return DispatchQoS::UserInteractive;
+    case NSQualityOfService::UserInitiated:
+      return DispatchQoS::UserInitiated;
+    case NSQualityOfService::Utility:
+      return DispatchQoS::Utility;
+    case NSQualityOfService::Background:
+      return DispatchQoS::Background;
+    case NSQualityOfService::Default:
+      break;
+  }
+  return DispatchQoS::Default;
+}
+
+// Waits until `done` holds or the real-time timeout passes. On the main thread
+// the main run loop keeps running in short slices, so work that the awaited
+// operations post to the main queue is not starved.
+bool waitOrServeMainLoop(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                         double timeoutSeconds, const std::function<bool()>& done) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+  if (!isMainThread()) {
+    DispatchBlockingScope blocking;
+    return cv.wait_until(lock, deadline, done);
+  }
+  while (!done()) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    lock.unlock();
+    double left = std::chrono::duration<double>(deadline - now).count();
+    NSRunLoop::mainRunLoop().runOnce(std::min(left, kMainThreadWaitSlice));
+    lock.lock();
+  }
+  return true;
+}
+
+}  // namespace
+
+// MARK: NSOperation
+
+void NSOperation::start() {
+  if (started_.exchange(true)) return;
+  if (isCancelled()) {
+    setFinished(true);
+    return;
+  }
+  setExecuting(true);
+  main();
+  setExecuting(false);
+  setFinished(true);
+}
+
+void NSOperation::cancel() {
+  if (cancelled_) return;
+  changeValueForKey(kIsCancelled, [this] { cancelled_ = true; });
+  // A cancelled operation is ready whatever its dependencies say.
+  changeValueForKey(kIsReady, {});
+}
+
+bool NSOperation::isReady() const {
+  if (isCancelled()) return true;
+  std::vector<std::shared_ptr<NSOperation>> deps;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deps = dependencies_;
+  }
+  return std::all_of(deps.begin(), deps.end(), [](const std::shared_ptr<NSOperation>& d) {
+    return d->isFinished() || d->isCancelled();
+  });
+}
+
+void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
+  if (!operation || operation.get() == this) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::find(dependencies_.begin(), dependencies_.end(), operation) != dependencies_.end()) {
+      return;
+    }
+    dependencies_.push_back(operation);
+  }
+  auto me = std::dynamic_pointer_cast<NSOperation>(weak_from_this().lock());
+  if (me) operation->addDependent(me);
+  changeValueForKey(kIsReady, {});
+}
+
+void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find(dependencies_.begin(), dependencies_.end(), operation);
+    if (it == dependencies_.end()) return;
+    dependencies_.erase(it);
+  }
+  changeValueForKey(kIsReady, {});
+}
+
+std::vector<std::shared_ptr<NSOperation>> NSOperation::dependencies() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dependencies_;
+}
+
+void NSOperation::addDependent(const std::shared_ptr<NSOperation>& dependent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(dependents_, [](const std::weak_ptr<NSOperation>& w) { return w.expired(); });
+  dependents_.push_back(dependent);
+}
+
+void NSOperation::notifyDependents() {
+  std::vector<std::weak_ptr<NSOperation>> dependents;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dependents = dependents_;
+  }
+  for (auto& weak : dependents) {
+    if (auto dependent = weak.lock()) dependent->changeValueForKey(kIsReady, {});
+  }
+}
+
+void NSOperation::setQueuePriority(int64_t priority) {
+  int64_t named = NSOperationQueuePriorityVeryLow;
+  if (priority >= 6) {
+    named = NSOperationQueuePriorityVeryHigh;
+  } else if (priority >= 2) {
+    named = NSOperationQueuePriorityHigh;
+  } else if (priority > -2) {
+    named = NSOperationQueuePriorityNormal;
+  } else if (priority > -6) {
+    named = NSOperationQueuePriorityLow;
+  }
+  queuePriority_ = named;
+}
+
+std::string NSOperation::name() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return name_;
+}
+
+void NSOperation::setName(std::string name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  name_ = std::move(name);
+}
+
+std::function<void()> NSOperation::completionBlock() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return completionBlock_;
+}
+
+void NSOperation::setCompletionBlock(std::function<void()> block) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  completionBlock_ = std::move(block);
+}
+
+bool NSOperation::waitUntilFinished(double timeoutSeconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return waitOrServeMainLoop(lock, finishedCv_, timeoutSeconds, [this] { return isFinished(); });
+}
+
+Value NSOperation::valueForKey(const std::string& key) const {
+  if (key == kIsExecuting) return Value(isExecuting());
+  if (key == kIsFinished) return Value(isFinished());
+  if (key == kIsCancelled) return Value(isCancelled());
+  if (key == kIsReady) return Value(isReady());
+  if (key == "isAsynchronous") return Value(isAsynchronous());
+  if (key == "queuePriority") return Value(queuePriority());
+  if (key == "name") return Value(name());
+  return NSKeyValueObservable::valueForKey(key);
+}
+
+void NSOperation::setExecuting(bool executing) {
+  if (executing_ == executing) return;
+  changeValueForKey(kIsExecuting, [&] { executing_ = executing; });
+}
+
+void NSOperation::setFinished(bool finished) {
+  if (finished_ == finished) return;
+  changeValueForKey(kIsFinished, [&] { finished_ = finished; });
+}
+
+void NSOperation::didNotifyChangeForKey(const std::string& key) {
+  if (key == kIsFinished && isFinished()) {
+    // Passing through the lock orders this wake-up after a waiter's check.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    finishedCv_.notify_all();
+    notifyDependents();
+    runCompletionBlockOnce();
+  } else if (key == kIsCancelled && isCancelled()) {
+    notifyDependents();
+  }
+}
+
+void NSOperation::runCompletionBlockOnce() {
+  std::function<void()> block;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Dropped once run, which also breaks cycles through the block's captures.
+    block.swap(completionBlock_);
+  }
+  if (block) block();
+}
+
+// MARK: NSBlockOperation
+
+std::shared_ptr<NSBlockOperation> NSBlockOperation::blockOperationWithBlock(
+    std::function<void()> block) {
+  auto operation = std::make_shared<NSBlockOperation>();
+  operation->addExecutionBlock(std::move(block));
+  return operation;
+}
+
+void NSBlockOperation::addExecutionBlock(std::function<void()> block) {
+  if (!block) return;
+  std::lock_guard<std::mutex> lock(blocksMutex_);
+  blocks_.push_back(std::move(block));
+}
+
+std::vector<std::function<void()>> NSBlockOperation::executionBlocks() const {
+  std::lock_guard<std::mutex> lock(blocksMutex_);
+  return blocks_;
+}
+
+void NSBlockOperation::main() {
+  for (auto& block : executionBlocks()) block();
+}
+
+// MARK: NSOperationQueue
+
+NSOperationQueue::NSOperationQueue() : NSOperationQueue(false) {}
+
+NSOperationQueue::NSOperationQueue(bool isMain) : isMain_(isMain) {
+  if (isMain_) {
+    maxConcurrent_ = 1;
+    name_ = "NSOperationQueue Main Queue";
+  } else {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "NSOperationQueue %p", static_cast<void*>(this));
+    name_ = buf;
+  }
+}
+
+NSOperationQueue::~NSOperationQueue() {
+  // Only reachable with operations left when the queue was never shared.
+  for (auto& operation : operations_) stopObserving(operation);
+}
+
+std::shared_ptr<NSOperationQueue> NSOperationQueue::mainQueue() {
+  static auto* queue = new std::shared_ptr<NSOperationQueue>(new NSOperationQueue(true));
+  return *queue;
+}
+
+std::shared_ptr<NSOperationQueue> NSOperationQueue::currentQueue() {
+  if (tlsCurrentOperationQueue) return tlsCurrentOperationQueue->self();
+  if (isMainThread()) return mainQueue();
+  return nullptr;
+}
+
+std::shared_ptr<NSOperationQueue> NSOperationQueue::self() {
+  auto me = std::static_pointer_cast<NSOperationQueue>(weak_from_this().lock());
+  if (!me) FatalStop("NSOperationQueue must be owned by a std::shared_ptr");
+  return me;
+}
+
+void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
+  NSParameterAssert(operation);
+  if (operation->enqueued_.exchange(true)) {
+    FatalStop("*** -[NSOperationQueue addOperation:]: operation is already enqueued on a queue");
+  }
+  if (operation->isFinished()) {
+    FatalStop("*** -[NSOperationQueue addOperation:]: operation is finished and cannot be enqueued");
+  }
+  auto me = self();
+  for (const char* key : {kIsFinished, kIsReady, kIsCancelled}) {
+    operation->addObserver(&observer_, key, 0, nullptr);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    operations_.push_back(operation);
+    keepAlive_ = me;
+  }
+  schedule();
+}
+
+void NSOperationQueue::addOperationWithBlock(std::function<void()> block) {
+  addOperation(NSBlockOperation::blockOperationWithBlock(std::move(block)));
+}
+
+std::vector<NSOperationPtr> NSOperationQueue::operations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return operations_;
+}
+
+int64_t NSOperationQueue::operationCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int64_t>(operations_.size());
+}
+
+int64_t NSOperationQueue::maxConcurrentOperationCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return maxConcurrent_;
+}
+
+void NSOperationQueue::setMaxConcurrentOperationCount(int64_t count) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (isMain_) return;  // the main queue stays one at a time
+    maxConcurrent_ = count < 0 ? NSOperationQueueDefaultMaxConcurrentOperationCount : count;
+  }
+  schedule();
+}
+
+bool NSOperationQueue::isSuspended() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return suspended_;
+}
+
+void NSOperationQueue::setSuspended(bool suspended) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    suspended_ = suspended;
+  }
+  if (!suspended) schedule();
+}
+
+std::string NSOperationQueue::name() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return name_;
+}
+
+void NSOperationQueue::setName(std::string name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  name_ = std::move(name);
+}
+
+NSQualityOfService NSOperationQueue::qualityOfService() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return qualityOfService_;
+}
+
+void NSOperationQueue::setQualityOfService(NSQualityOfService qos) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  qualityOfService_ = qos;
+}
+
+void NSOperationQueue::cancelAllOperations() {
+  for (auto& operation : operations()) operation->cancel();
+}
+
+bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
+                             [this] { return operations_.empty(); });
+}
+
+Value NSOperationQueue::valueForKey(const std::string& key) const {
+  if (key == "operationCount") return Value(operationCount());
+  if (key == "maxConcurrentOperationCount") return Value(maxConcurrentOperationCount());
+  if (key == "suspended") return Value(isSuspended());
+  if (key == "name") return Value(name());
+  return NSKeyValueObservable::valueForKey(key);
+}
+
+int64_t NSOperationQueue::effectiveWidthLocked() const {
+  return maxConcurrent_ < 0 ? kDefaultWidth : maxConcurrent_;
+}
+
+// Readiness is asked outside the queue's lock: an operation's own state
+// accessors may take locks that it also holds while announcing a change.
+void NSOperationQueue::schedule() {
+  for (;;) {
+    std::vector<NSOperationPtr> candidates;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (suspended_ || static_cast<int64_t>(running_.size()) >= effectiveWidthLocked()) return;
+      for (auto& operation : operations_) {
+        if (!running_.count(operation.get())) candidates.push_back(operation);
+      }
+    }
+    NSOperationPtr next = pickNext(candidates);
+    if (!next) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (suspended_ || static_cast<int64_t>(running_.size()) >= effectiveWidthLocked()) return;
+      bool queued = std::find(operations_.begin(), operations_.end(), next) != operations_.end();
+      if (!queued || !running_.insert(next.get()).second) continue;
+    }
+    launch(next);
+  }
+}
+
+// The ready operation of the highest queue priority; the earliest added wins a tie.
+NSOperationPtr NSOperationQueue::pickNext(const std::vector<NSOperationPtr>& candidates) const {
+  NSOperationPtr best;
+  for (const auto& operation : candidates) {
+    if (operation->isFinished() || !operation->isReady()) continue;
+    if (!best || operation->queuePriority() > best->queuePriority()) best = operation;
+  }
+  return best;
+}
+
+void NSOperationQueue::launch(const NSOperationPtr& operation) {
+  auto run = [queue = self(), operation] {
+    CurrentOperationQueueScope scope(queue.get());
+    operation->start();
+  };
+  if (isMain_) {
+    dispatch_async(dispatch_get_main_queue(), std::move(run));
+    return;
+  }
+  NSQualityOfService qos = operation->qualityOfService();
+  if (qos == NSQualityOfService::Default) qos = qualityOfService();
+  dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
+}
+
+void NSOperationQueue::Observer::observeValueForKeyPath(const std::string& keyPath,
+                                                        NSObject* object, const Value&, void*) {
+  queue_->operationChanged(object, keyPath);
+}
+
+void NSOperationQueue::operationChanged(NSObject* object, const std::string& keyPath) {
+  NSOperationPtr operation;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& candidate : operations_) {
+      if (candidate.get() == object) operation = candidate;
+    }
+  }
+  if (!operation) return;
+  if (keyPath == kIsFinished && operation->isFinished()) {
+    operationFinished(operation);
+  } else {
+    schedule();
+  }
+}
+
+void NSOperationQueue::operationFinished(const NSOperationPtr& operation) {
+  std::shared_ptr<NSOperationQueue> keepAlive;  // released last, after every member use
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find(operations_.begin(), operations_.end(), operation);
+    if (it == operations_.end()) return;
+    operations_.erase(it);
+    running_.erase(operation.get());
+    if (operations_.empty()) keepAlive.swap(keepAlive_);
+  }
+  stopObserving(operation);
+  emptyCv_.notify_all();
+  schedule();
+}
+
+void NSOperationQueue::stopObserving(const NSOperationPtr& operation) {
+  for (const char* key : {kIsFinished, kIsReady, kIsCancelled}) {
+    operation->removeObserver(&observer_, key);
+  }
+}

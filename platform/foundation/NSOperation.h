@@ -1,0 +1,198 @@
+#pragma once
+
+// Operations and operation queues. An operation publishes "isExecuting",
+// "isFinished", "isCancelled" and "isReady" through key-value observing on the
+// thread that changed them; a queue observes its operations and starts the
+// ready ones, highest queue priority first, at most maxConcurrentOperationCount
+// at a time. An asynchronous subclass overrides start() (and isAsynchronous())
+// and marks itself finished later with setExecuting()/setFinished(), or with
+// its own flags announced through will/didChangeValueForKey.
+//
+// Operations and queues live in std::shared_ptr. A queue keeps itself alive
+// while it holds operations, so work handed to it is never dropped.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "KeyValueObserving.h"
+
+enum NSOperationQueuePriority : int64_t {
+  NSOperationQueuePriorityVeryLow = -8,
+  NSOperationQueuePriorityLow = -4,
+  NSOperationQueuePriorityNormal = 0,
+  NSOperationQueuePriorityHigh = 4,
+  NSOperationQueuePriorityVeryHigh = 8,
+};
+
+enum class NSQualityOfService : int64_t {
+  UserInteractive = 0x21,
+  UserInitiated = 0x19,
+  Utility = 0x11,
+  Background = 0x09,
+  Default = -1,
+};
+
+class NSOperationQueue;
+
+class NSOperation : public NSKeyValueObservable {
+ public:
+  NSOperation() = default;
+
+  // Runs main() unless cancelled, then finishes. A second start does nothing.
+  virtual void start();
+  virtual void main() {}
+  // Marks the operation cancelled; a cancelled operation counts as ready, so
+  // its queue starts it at once and it finishes without running main().
+  virtual void cancel();
+
+  virtual bool isCancelled() const { return cancelled_; }
+  virtual bool isExecuting() const { return executing_; }
+  virtual bool isFinished() const { return finished_; }
+  // Cancelled, or every dependency finished or was cancelled.
+  virtual bool isReady() const;
+  virtual bool isAsynchronous() const { return false; }
+  bool isConcurrent() const { return isAsynchronous(); }
+
+  void addDependency(const std::shared_ptr<NSOperation>& operation);
+  void removeDependency(const std::shared_ptr<NSOperation>& operation);
+  std::vector<std::shared_ptr<NSOperation>> dependencies() const;
+
+  // Any value is rounded to the nearest named priority, as on the platform.
+  int64_t queuePriority() const { return queuePriority_; }
+  void setQueuePriority(int64_t priority);
+  NSQualityOfService qualityOfService() const { return qualityOfService_; }
+  void setQualityOfService(NSQualityOfService qos) { qualityOfService_ = qos; }
+  std::string name() const;
+  void setName(std::string name);
+
+  // Runs once, when the operation finishes, on the thread that finished it.
+  std::function<void()> completionBlock() const;
+  void setCompletionBlock(std::function<void()> block);
+
+  // Waits (real time) for the operation to finish; false on timeout. On the
+  // main thread the main run loop is served meanwhile.
+  bool waitUntilFinished(double timeoutSeconds);
+
+  Value valueForKey(const std::string& key) const override;
+
+ protected:
+  // Change the state with the key-value announcements the queue relies on.
+  void setExecuting(bool executing);
+  void setFinished(bool finished);
+  void didNotifyChangeForKey(const std::string& key) override;
+
+ private:
+  friend class NSOperationQueue;
+  void addDependent(const std::shared_ptr<NSOperation>& dependent);
+  void notifyDependents();
+  void runCompletionBlockOnce();
+
+  std::atomic<bool> cancelled_{false};
+  std::atomic<bool> executing_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> started_{false};
+  std::atomic<bool> enqueued_{false};
+  std::atomic<int64_t> queuePriority_{NSOperationQueuePriorityNormal};
+  std::atomic<NSQualityOfService> qualityOfService_{NSQualityOfService::Default};
+  mutable std::mutex mutex_;
+  std::condition_variable finishedCv_;
+  std::string name_;
+  std::function<void()> completionBlock_;
+  std::vector<std::shared_ptr<NSOperation>> dependencies_;
+  std::vector<std::weak_ptr<NSOperation>> dependents_;
+};
+
+using NSOperationPtr = std::shared_ptr<NSOperation>;
+
+class NSBlockOperation : public NSOperation {
+ public:
+  static std::shared_ptr<NSBlockOperation> blockOperationWithBlock(std::function<void()> block);
+  void addExecutionBlock(std::function<void()> block);
+  std::vector<std::function<void()>> executionBlocks() const;
+  // Runs the blocks one after the other, in the order they were added.
+  void main() override;
+
+ private:
+  mutable std::mutex blocksMutex_;
+  std::vector<std::function<void()>> blocks_;
+};
+
+inline constexpr int64_t NSOperationQueueDefaultMaxConcurrentOperationCount = -1;
+
+class NSOperationQueue : public NSKeyValueObservable {
+ public:
+  NSOperationQueue();
+  ~NSOperationQueue() override;
+
+  // Runs its operations one at a time on the main run loop.
+  static std::shared_ptr<NSOperationQueue> mainQueue();
+  // The queue running the current operation; the main queue on the main
+  // thread outside any operation; nullptr elsewhere.
+  static std::shared_ptr<NSOperationQueue> currentQueue();
+
+  // Adding an operation twice, or a finished one, is a fatal misuse.
+  void addOperation(const NSOperationPtr& operation);
+  void addOperationWithBlock(std::function<void()> block);
+
+  std::vector<NSOperationPtr> operations() const;
+  int64_t operationCount() const;
+
+  // -1 (the default) lets the system choose; 1 runs one operation at a time.
+  int64_t maxConcurrentOperationCount() const;
+  void setMaxConcurrentOperationCount(int64_t count);
+  bool isSuspended() const;
+  void setSuspended(bool suspended);
+  std::string name() const;
+  void setName(std::string name);
+  NSQualityOfService qualityOfService() const;
+  void setQualityOfService(NSQualityOfService qos);
+
+  void cancelAllOperations();
+  // Waits (real time) until the queue holds no operation; false on timeout.
+  // On the main thread the main run loop is served meanwhile.
+  bool waitUntilAllOperationsAreFinished(double timeoutSeconds);
+
+  Value valueForKey(const std::string& key) const override;
+
+ private:
+  class Observer : public NSKeyValueObserver {
+   public:
+    explicit Observer(NSOperationQueue* queue) : queue_(queue) {}
+    void observeValueForKeyPath(const std::string& keyPath, NSObject* object,
+                                const Value& change, void* context) override;
+
+   private:
+    NSOperationQueue* queue_;
+  };
+
+  NSOperationQueue(bool isMain);
+  std::shared_ptr<NSOperationQueue> self();
+  int64_t effectiveWidthLocked() const;
+  void schedule();
+  NSOperationPtr pickNext(const std::vector<NSOperationPtr>& candidates) const;
+  void launch(const NSOperationPtr& operation);
+  void operationChanged(NSObject* object, const std::string& keyPath);
+  void operationFinished(const NSOperationPtr& operation);
+  void stopObserving(const NSOperationPtr& operation);
+
+  const bool isMain_;
+  Observer observer_{this};
+  mutable std::mutex mutex_;
+  std::condition_variable emptyCv_;
+  std::vector<NSOperationPtr> operations_;
+  std::unordered_set<NSOperation*> running_;
+  std::shared_ptr<NSOperationQueue> keepAlive_;
+  int64_t maxConcurrent_ = NSOperationQueueDefaultMaxConcurrentOperationCount;
+  bool suspended_ = false;
+  std::string name_;
+  NSQualityOfService qualityOfService_ = NSQualityOfService::Default;
+};
+
+using NSOperationQueuePtr = std::shared_ptr<NSOperationQueue>;

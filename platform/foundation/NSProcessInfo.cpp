@@ -1,0 +1,168 @@
+#include "NSProcessInfo.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <tuple>
+
+#include "NSNotificationCenter.h"
+
+extern char** environ;
+
+const char* const NSProcessInfoPowerStateDidChangeNotification =
+    "NSProcessInfoPowerStateDidChangeNotification";
+const char* const NSProcessInfoThermalStateDidChangeNotification =
+    "NSProcessInfoThermalStateDidChangeNotification";
+
+namespace {
+
+uint64_t memTotalFromProcMeminfo() {
+  std::ifstream in("/proc/meminfo");
+  std::string key;
+  uint64_t kib = 0;
+  std::string unit;
+  while (in >> key >> kib >> unit) {
+    if (key == "MemTotal:") return kib * 1024;
+  }
+  return 0;
+}
+
+std::string randomUUIDString() {
+  std::random_device device;
+  uint8_t b[16];
+  for (auto& byte : b) byte = static_cast<uint8_t>(device());
+  b[6] = static_cast<uint8_t>((b[6] & 0x0f) | 0x40);  // version 4
+  b[8] = static_cast<uint8_t>((b[8] & 0x3f) | 0x80);  // RFC 4122 variant
+  char out[37];
+  std::snprintf(out, sizeof out,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
+                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return out;
+}
+
+}  // namespace
+
+NSProcessInfo& NSProcessInfo::processInfo() {
+  // Shared so that it can name itself as the sender of its notifications.
+  static auto* info = new std::shared_ptr<NSProcessInfo>(new NSProcessInfo());
+  return **info;
+}
+
+uint64_t NSProcessInfo::physicalMemory() const {
+  long pages = ::sysconf(_SC_PHYS_PAGES);
+  long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && pageSize > 0) {
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+  }
+  return memTotalFromProcMeminfo();
+}
+
+double NSProcessInfo::systemUptime() const {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int64_t NSProcessInfo::processorCount() const {
+  long n = ::sysconf(_SC_NPROCESSORS_CONF);
+  return n > 0 ? n : 1;
+}
+
+int64_t NSProcessInfo::activeProcessorCount() const {
+  long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? n : 1;
+}
+
+std::map<std::string, std::string> NSProcessInfo::environment() const {
+  std::map<std::string, std::string> env;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const char* eq = std::strchr(*entry, '=');
+    if (!eq) continue;
+    env.emplace(std::string(*entry, static_cast<size_t>(eq - *entry)), std::string(eq + 1));
+  }
+  return env;
+}
+
+std::string NSProcessInfo::processName() const { return program_invocation_short_name; }
+
+int NSProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }
+
+std::string NSProcessInfo::globallyUniqueString() const {
+  static std::atomic<uint64_t> counter{0};
+  char tail[48];
+  std::snprintf(tail, sizeof tail, "-%d-%016llX", processIdentifier(),
+                static_cast<unsigned long long>(++counter));
+  return randomUUIDString() + tail;
+}
+
+bool NSProcessInfo::isLowPowerModeEnabled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lowPowerMode_;
+}
+
+void NSProcessInfo::setLowPowerModeEnabled(bool enabled) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lowPowerMode_ == enabled) return;
+    lowPowerMode_ = enabled;
+  }
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      NSProcessInfoPowerStateDidChangeNotification, shared_from_this());
+}
+
+NSProcessInfoThermalState NSProcessInfo::thermalState() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return thermalState_;
+}
+
+void NSProcessInfo::setThermalState(NSProcessInfoThermalState state) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thermalState_ == state) return;
+    thermalState_ = state;
+  }
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      NSProcessInfoThermalStateDidChangeNotification, shared_from_this());
+}
+
+NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return version_;
+}
+
+void NSProcessInfo::setOperatingSystemVersion(NSOperatingSystemVersion version) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  version_ = version;
+}
+
+bool NSProcessInfo::isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const {
+  NSOperatingSystemVersion v = operatingSystemVersion();
+  return std::tie(v.majorVersion, v.minorVersion, v.patchVersion) >=
+         std::tie(version.majorVersion, version.minorVersion, version.patchVersion);
+}
+
+bool NSProcessInfo::isiOSAppOnMac() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return onMac_;
+}
+
+void NSProcessInfo::setiOSAppOnMac(bool value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  onMac_ = value;
+}
+
+bool NSProcessInfo::isiOSAppOnVision() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return onVision_;
+}
+
+void NSProcessInfo::setiOSAppOnVision(bool value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  onVision_ = value;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// Facts about the running process and the machine, read from Linux where
+// Linux has them. The power mode, the system version and the platform flags
+// have no Linux source: they keep the platform's defaults and are settable.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "NSObject.h"
+
+struct NSOperatingSystemVersion {
+  int64_t majorVersion = 0;
+  int64_t minorVersion = 0;
+  int64_t patchVersion = 0;
+};
+
+enum class NSProcessInfoThermalState : int64_t { Nominal = 0, Fair = 1, Serious = 2, Critical = 3 };
+
+extern const char* const NSProcessInfoPowerStateDidChangeNotification;
+extern const char* const NSProcessInfoThermalStateDidChangeNotification;
+
+class NSProcessInfo : public NSObject {
+ public:
+  static NSProcessInfo& processInfo();
+
+  // Total RAM in bytes (sysconf, else /proc/meminfo).
+  uint64_t physicalMemory() const;
+  // Seconds since boot on the monotonic clock (suspend time excluded).
+  double systemUptime() const;
+  int64_t processorCount() const;
+  int64_t activeProcessorCount() const;
+  std::map<std::string, std::string> environment() const;
+  std::string processName() const;
+  int processIdentifier() const;
+  // A new string on every call, unique across hosts and processes.
+  std::string globallyUniqueString() const;
+
+  bool isLowPowerModeEnabled() const;
+  // Posts NSProcessInfoPowerStateDidChangeNotification when the value changes.
+  void setLowPowerModeEnabled(bool enabled);
+  NSProcessInfoThermalState thermalState() const;
+  void setThermalState(NSProcessInfoThermalState state);
+
+  // 17.0.0 unless set.
+  NSOperatingSystemVersion operatingSystemVersion() const;
+  void setOperatingSystemVersion(NSOperatingSystemVersion version);
+  bool isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const;
+
+  bool isiOSAppOnMac() const;
+  void setiOSAppOnMac(bool value);
+  bool isiOSAppOnVision() const;
+  void setiOSAppOnVision(bool value);
+
+ private:
+  NSProcessInfo() = default;
+
+  mutable std::mutex mutex_;
+  bool lowPowerMode_ = false;
+  NSProcessInfoThermalState thermalState_ = NSProcessInfoThermalState::Nominal;
+  NSOperatingSystemVersion version_{17, 0, 0};
+  bool onMac_ = false;
+  bool onVision_ = false;
+};

@@ -1,0 +1,325 @@
+#include "NSURL.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isUnreserved(char c) {
+  return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
+bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c) != nullptr; }
+bool isGenDelim(char c) { return c != '\0' && std::strchr(":/?#[]@", c) != nullptr; }
+
+// Characters that may appear somewhere in a URL; anything else is refused.
+bool mayAppearInURL(char c) { return isUnreserved(c) || isSubDelim(c) || isGenDelim(c) || c == '%'; }
+
+bool escapesAreWellFormed(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') continue;
+    if (i + 2 >= s.size()) return false;
+    if (!isHex(s[i + 1]) || !isHex(s[i + 2])) return false;
+    i += 2;
+  }
+  return true;
+}
+
+bool hasBracket(std::string_view s) { return s.find_first_of("[]") != std::string_view::npos; }
+
+const char* extraAllowed(NSURLAllowedCharacters set) {
+  switch (set) {
+    case NSURLAllowedCharacters::Path:
+      return "!$&'()*+,/:=@";
+    case NSURLAllowedCharacters::Query:
+    case NSURLAllowedCharacters::Fragment:
+      return "!$&'()*+,/:;=?@";
+    case NSURLAllowedCharacters::Host:
+      return "!$&'()*+,:;=[]";
+    case NSURLAllowedCharacters::User:
+    case NSURLAllowedCharacters::Password:
+      return "!$&'()*+,;=";
+    case NSURLAllowedCharacters::Unreserved:
+      break;
+  }
+  return "";
+}
+
+int hexValue(char c) {
+  if (isDigit(c)) return c - '0';
+  return (std::tolower(static_cast<unsigned char>(c)) - 'a') + 10;
+}
+
+std::string decodedOrRaw(const std::string& s) {
+  auto decoded = stringByRemovingPercentEncoding(s);
+  return decoded ? *decoded : s;
+}
+
+bool isDirectoryOnDisk(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string currentDirectory() {
+  char buf[PATH_MAX];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string("/");
+}
+
+struct Authority {
+  std::optional<std::string> userInfo;
+  std::string host;
+  std::optional<int64_t> port;
+};
+
+bool parsePort(std::string_view text, std::optional<int64_t>& port) {
+  if (text.empty()) return true;  // "host:" has no port
+  if (text.size() > 5) return false;
+  int64_t value = 0;
+  for (char c : text) {
+    if (!isDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 65535) return false;
+  port = value;
+  return true;
+}
+
+bool parseAuthority(std::string_view text, Authority& out) {
+  size_t at = text.rfind('@');
+  if (at != std::string_view::npos) {
+    std::string_view user = text.substr(0, at);
+    if (hasBracket(user)) return false;
+    out.userInfo = std::string(user);
+    text = text.substr(at + 1);
+  }
+  std::string_view portText;
+  if (!text.empty() && text.front() == '[') {
+    size_t close = text.find(']');
+    if (close == std::string_view::npos) return false;
+    out.host = std::string(text.substr(0, close + 1));
+    std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      portText = rest.substr(1);
+    }
+  } else {
+    size_t colon = text.rfind(':');
+    std::string_view host = colon == std::string_view::npos ? text : text.substr(0, colon);
+    if (colon != std::string_view::npos) portText = text.substr(colon + 1);
+    if (hasBracket(host)) return false;
+    out.host = std::string(host);
+  }
+  return parsePort(portText, out.port);
+}
+
+// The scheme's length when `s` starts with a valid "scheme:", else 0.
+size_t schemeLength(std::string_view s) {
+  size_t colon = s.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !isAlpha(s[0])) return 0;
+  for (size_t i = 1; i < colon; ++i) {
+    char c = s[i];
+    if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return 0;
+  }
+  return colon;
+}
+
+}  // namespace
+
+NSURLPtr NSURL::URLWithString(std::string_view s) {
+  if (s.empty() || s.size() > kMaxLength) return nullptr;
+  for (char c : s) {
+    if (!mayAppearInURL(c)) return nullptr;
+  }
+  if (!escapesAreWellFormed(s)) return nullptr;
+
+  auto url = std::make_shared<NSURL>();
+  url->string_ = std::string(s);
+  std::string_view rest = s;
+  if (size_t hash = rest.find('#'); hash != std::string_view::npos) {
+    std::string_view fragment = rest.substr(hash + 1);
+    if (fragment.find('#') != std::string_view::npos || hasBracket(fragment)) return nullptr;
+    url->fragment_ = std::string(fragment);
+    rest = rest.substr(0, hash);
+  }
+  if (size_t question = rest.find('?'); question != std::string_view::npos) {
+    std::string_view query = rest.substr(question + 1);
+    if (hasBracket(query)) return nullptr;
+    url->query_ = std::string(query);
+    rest = rest.substr(0, question);
+  }
+  if (size_t length = schemeLength(rest); length > 0) {
+    url->scheme_ = std::string(rest.substr(0, length));
+    rest = rest.substr(length + 1);
+  }
+  if (rest.substr(0, 2) == "//") {
+    size_t slash = rest.find('/', 2);
+    std::string_view authority = rest.substr(2, slash == std::string_view::npos ? rest.npos
+                                                                               : slash - 2);
+    Authority parts;
+    if (!parseAuthority(authority, parts)) return nullptr;
+    url->authority_ = std::string(authority);
+    url->userInfo_ = parts.userInfo;
+    url->host_ = parts.host;
+    url->port_ = parts.port;
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+  } else if (!url->scheme_) {
+    // A relative reference whose first segment holds ":" would read as a scheme.
+    std::string_view first = rest.substr(0, rest.find('/'));
+    if (first.find(':') != std::string_view::npos) return nullptr;
+  }
+  if (hasBracket(rest)) return nullptr;
+  url->path_ = std::string(rest);
+  return url;
+}
+
+NSURLPtr NSURL::fileURLWithPath(const std::string& path) {
+  std::string absolute = !path.empty() && path[0] == '/' ? path : currentDirectory() + "/" + path;
+  bool isDirectory = (!absolute.empty() && absolute.back() == '/') || isDirectoryOnDisk(absolute);
+  return fileURLWithPath(absolute, isDirectory);
+}
+
+NSURLPtr NSURL::fileURLWithPath(const std::string& path, bool isDirectory) {
+  std::string absolute = !path.empty() && path[0] == '/' ? path : currentDirectory() + "/" + path;
+  std::string encoded =
+      stringByAddingPercentEncodingWithAllowedCharacters(absolute, NSURLAllowedCharacters::Path);
+  if (isDirectory && encoded.back() != '/') encoded += '/';
+  return URLWithString("file://" + encoded);
+}
+
+std::optional<std::string> NSURL::user() const {
+  if (!userInfo_) return std::nullopt;
+  return decodedOrRaw(userInfo_->substr(0, userInfo_->find(':')));
+}
+
+std::optional<std::string> NSURL::password() const {
+  if (!userInfo_) return std::nullopt;
+  size_t colon = userInfo_->find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return decodedOrRaw(userInfo_->substr(colon + 1));
+}
+
+std::optional<std::string> NSURL::host() const {
+  if (!host_) return std::nullopt;
+  std::string host = *host_;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  return decodedOrRaw(host);
+}
+
+std::string NSURL::path() const {
+  std::string path = decodedOrRaw(path_);
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string NSURL::lastPathComponent() const {
+  std::string path = this->path();
+  if (path.empty() || path == "/") return path;
+  return path.substr(path.rfind('/') + 1);
+}
+
+std::string NSURL::pathExtension() const {
+  std::string name = lastPathComponent();
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+  return name.substr(dot + 1);
+}
+
+bool NSURL::isFileURL() const {
+  if (!scheme_ || scheme_->size() != 4) return false;
+  std::string lower;
+  for (char c : *scheme_) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == "file";
+}
+
+bool NSURL::hasDirectoryPath() const { return !path_.empty() && path_.back() == '/'; }
+
+NSURLPtr NSURL::URLByAppendingPathComponent(const std::string& component) const {
+  bool isDirectory = !component.empty() && component.back() == '/';
+  if (!isDirectory && isFileURL()) {
+    std::string base = path();
+    isDirectory = isDirectoryOnDisk((base == "/" ? base : base + "/") + component);
+  }
+  return URLByAppendingPathComponent(component, isDirectory);
+}
+
+NSURLPtr NSURL::URLByAppendingPathComponent(const std::string& component,
+                                            bool isDirectory) const {
+  std::string path = path_;
+  if (path.empty() && authority_) path.push_back('/');
+  if (!path.empty() && path.back() != '/') path += '/';
+  size_t start = component.find_first_not_of('/');
+  if (start != std::string::npos) {
+    path += stringByAddingPercentEncodingWithAllowedCharacters(component.substr(start),
+                                                              NSURLAllowedCharacters::Path);
+  }
+  if (isDirectory && !path.empty() && path.back() != '/') path += '/';
+  return withPath(std::move(path));
+}
+
+NSURLPtr NSURL::URLByDeletingLastPathComponent() const {
+  std::string path = path_;
+  if (path.empty() || path == "/") return withPath(path + "../");
+  if (path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  return withPath(slash == std::string::npos ? "./" : path.substr(0, slash + 1));
+}
+
+NSURLPtr NSURL::withPath(std::string path) const {
+  std::string s;
+  if (scheme_) s += *scheme_ + ":";
+  if (authority_) s += "//" + *authority_;
+  s += path;
+  if (query_) s += "?" + *query_;
+  if (fragment_) s += "#" + *fragment_;
+  return URLWithString(s);
+}
+
+bool NSURL::isEqual(const NSObject& other) const {
+  auto* url = dynamic_cast<const NSURL*>(&other);
+  return url && url->string_ == string_;
+}
+
+size_t NSURL::hash() const { return std::hash<std::string>()(string_); }
+
+std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view string,
+                                                               NSURLAllowedCharacters allowed) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const char* extra = extraAllowed(allowed);
+  std::string out;
+  out.reserve(string.size());
+  for (char c : string) {
+    if (isUnreserved(c) || (c != '\0' && std::strchr(extra, c))) {
+      out += c;
+      continue;
+    }
+    auto byte = static_cast<unsigned char>(c);
+    out += '%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0f];
+  }
+  return out;
+}
+
+std::optional<std::string> stringByRemovingPercentEncoding(std::string_view string) {
+  if (!escapesAreWellFormed(string)) return std::nullopt;
+  std::string out;
+  out.reserve(string.size());
+  for (size_t i = 0; i < string.size(); ++i) {
+    if (string[i] != '%') {
+      out += string[i];
+      continue;
+    }
+    out += static_cast<char>(hexValue(string[i + 1]) * 16 + hexValue(string[i + 2]));
+    i += 2;
+  }
+  return out;
+}
