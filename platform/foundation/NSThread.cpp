@@ -1,0 +1,60 @@
+#include "NSThread.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "Dispatch.h"
+#include "Fatal.h"
+#include "NSRunLoop.h"
+#include "PlatformClock.h"
+
+namespace {
+
+// Sleepers whose deadline is scheduled and has not fired. Scheduling and
+// counting happen under one lock that the firing also takes, so a test that
+// sees the count can always advance past the deadline, and a woken sleeper
+// no longer counts once advance() returns.
+std::mutex sleepersMutex;
+size_t sleepers = 0;
+
+struct Wake {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool fired = false;
+};
+
+void wakeUp(const std::shared_ptr<Wake>& wake) {
+  {
+    std::lock_guard<std::mutex> lock(sleepersMutex);
+    --sleepers;
+  }
+  std::lock_guard<std::mutex> lock(wake->mutex);
+  wake->fired = true;
+  wake->cv.notify_all();
+}
+
+}  // namespace
+
+bool NSThread::isMainThread() { return ::isMainThread(); }
+
+void NSThread::sleepForTimeInterval(double seconds) {
+  if (!(seconds > 0)) return;
+  if (::isMainThread() && PlatformClock::isManual()) {
+    FatalStop("NSThread: sleeping on the main thread under the manual clock");
+  }
+  auto wake = std::make_shared<Wake>();
+  DispatchBlockingScope blocking;
+  {
+    std::lock_guard<std::mutex> lock(sleepersMutex);
+    PlatformClock::scheduleAt(PlatformClock::now() + seconds, [wake] { wakeUp(wake); });
+    ++sleepers;
+  }
+  std::unique_lock<std::mutex> lock(wake->mutex);
+  wake->cv.wait(lock, [&] { return wake->fired; });
+}
+
+size_t NSThread::sleepingThreadCount() {
+  std::lock_guard<std::mutex> lock(sleepersMutex);
+  return sleepers;
+}
