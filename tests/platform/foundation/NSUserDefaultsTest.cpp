@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/OSLog.h"
+
+namespace fs = std::filesystem;
+
+// Readable failures.
+void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
+
+namespace {
+
+class UserDefaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "qx-defaults-XXXXXX").string();
+    home_ = ::mkdtemp(tmpl.data());
+    ::setenv("QX_APP_HOME", home_.c_str(), 1);
+    NSUserDefaults::resetStandardUserDefaults();
+  }
+  void TearDown() override {
+    OSLogSetSink(nullptr);
+    NSUserDefaults::resetStandardUserDefaults();
+    ::unsetenv("QX_APP_HOME");
+    fs::remove_all(home_);
+  }
+  fs::path prefs() const { return fs::path(home_) / "Library" / "Preferences"; }
+  fs::path fileOf(const std::string& domain) const { return prefs() / (domain + ".json"); }
+  // Drops everything loaded, as a new process would start.
+  void restart() { NSUserDefaults::resetStandardUserDefaults(); }
+  std::vector<std::string> logged;
+  void captureLog() {
+    OSLogSetSink([this](const OSLog&, OSLogType, const std::string& m) { logged.push_back(m); });
+  }
+
+  std::string home_;
+};
+
+TEST_F(UserDefaults, EveryKindRoundTripsThroughTheFile) {
+  ValueMap nested{{Value("$data"), Value("not a tag")}, {Value("inner"), Value::list({1, 2.0})}};
+  std::vector<std::pair<std::string, Value>> values = {
+      {"bool", Value(false)},
+      {"int", Value(int32_t{-7})},
+      {"big", Value(std::numeric_limits<int64_t>::max())},
+      {"whole double", Value(1.0)},
+      {"fraction", Value(0.1)},
+      {"nan", Value(std::nan(""))},
+      {"inf", Value(-HUGE_VAL)},
+      {"string", Value("quote \" backslash \\ é \n")},
+      {"data", Value::bytes({0, 255, 10})},
+      {"date", Value(NSDate::dateWithTimeIntervalSince1970(1714564800.25))},
+      {"list", Value::list({Value("a"), Value::list({}), Value(ValueMap{})})},
+      {"map", Value(nested)},
+  };
+  auto defaults = NSUserDefaults::standardUserDefaults();
+  for (const auto& [k, v] : values) ASSERT_TRUE(defaults->setObject(v, k)) << k;
+
+  restart();
+  auto reread = NSUserDefaults::standardUserDefaults();
+  EXPECT_NE(reread, defaults);
+  for (const auto& [k, v] : values) {
+    Value got = reread->objectForKey(k);
+    EXPECT_EQ(got, v) << k;
+    EXPECT_EQ(got.type(), v.type()) << k;
+  }
+  auto domain = reread->persistentDomainForName(NSUserDefaults::applicationDomainName());
+  ASSERT_TRUE(domain);
+  ASSERT_EQ(domain->size(), values.size());
+  EXPECT_EQ((*domain)[0].first, Value("bool"));  // order kept
+  EXPECT_TRUE(fs::exists(fileOf(NSUserDefaults::applicationDomainName())));
+}
+
+TEST_F(UserDefaults, SearchOrderAndWhatEachOperationTouches) {
+  auto suite = NSUserDefaults::initWithSuiteName(std::string("group.one"));
+  ASSERT_TRUE(suite);
+  suite->registerDefaults({{Value("k"), Value("registered")}, {Value("r"), Value(1)}});
+  EXPECT_EQ(suite->objectForKey("k"), Value("registered"));
+  suite->setPersistentDomain({{Value("k"), Value("global")}, {Value("g"), Value(2)}},
+                             NSGlobalDomain);
+  EXPECT_EQ(suite->objectForKey("k"), Value("global"));
+  suite->setObject(Value("own"), "k");
+  EXPECT_EQ(suite->objectForKey("k"), Value("own"));
+  suite->setVolatileDomain({{Value("k"), Value("argument")}}, NSArgumentDomain);
+  EXPECT_EQ(suite->objectForKey("k"), Value("argument"));
+
+  ValueMap all = suite->dictionaryRepresentation();
+  EXPECT_EQ(
+      all,
+      (ValueMap{{Value("k"), Value("argument")}, {Value("g"), Value(2)}, {Value("r"), Value(1)}}));
+  // Removing reaches only the suite's own domain.
+  suite->removeObjectForKey("g");
+  EXPECT_EQ(suite->integerForKey("g"), 2);
+  suite->setVolatileDomain({}, NSArgumentDomain);
+  suite->removeObjectForKey("k");
+  EXPECT_EQ(suite->objectForKey("k"), Value("global"));
+  EXPECT_FALSE(suite->persistentDomainForName("group.one"));
+  EXPECT_FALSE(fs::exists(fileOf("group.one")));
+
+  // A second object for the same suite sees the same values; the application
+  // defaults do not.
+  suite->setObject(Value(true), "shared");
+  EXPECT_TRUE(NSUserDefaults::initWithSuiteName(std::string("group.one"))->boolForKey("shared"));
+  EXPECT_FALSE(NSUserDefaults::standardUserDefaults()->boolForKey("shared"));
+  EXPECT_TRUE(fs::exists(fileOf("group.one")));
+
+  suite->removePersistentDomainForName(NSGlobalDomain);
+  EXPECT_FALSE(fs::exists(prefs() / ".GlobalPreferences.json"));
+  EXPECT_TRUE(suite->objectForKey("g").isNull());
+}
+
+TEST_F(UserDefaults, SuiteNamesThatCannotBeSuites) {
+  for (std::string bad :
+       {std::string(NSGlobalDomain), NSUserDefaults::applicationDomainName(), std::string("a/b"),
+        std::string(".hidden"), std::string(""), std::string(201, 'x'), std::string("nul\0x", 5)}) {
+    EXPECT_FALSE(NSUserDefaults::initWithSuiteName(bad)) << bad;
+  }
+  EXPECT_TRUE(NSUserDefaults::initWithSuiteName(std::string(200, 'x')));
+}
+
+TEST_F(UserDefaults, RefusedValuesLeaveEverythingAsItWas) {
+  captureLog();
+  auto d = NSUserDefaults::standardUserDefaults();
+  ASSERT_TRUE(d->setObject(Value("kept"), "k"));
+  std::string before;
+  std::getline(std::ifstream(fileOf(NSUserDefaults::applicationDomainName())), before, '\0');
+
+  EXPECT_FALSE(d->setObject(Value::list({Value("a"), Value()}), "k"));
+  EXPECT_FALSE(d->setObject(Value::int32List({1}), "k"));
+  EXPECT_FALSE(d->setObject(Value(ValueMap{{Value(1), Value(1)}}), "k"));
+  EXPECT_FALSE(d->setPersistentDomain({{Value("x"), Value::float32List({1})}}, "group.two"));
+  EXPECT_EQ(d->objectForKey("k"), Value("kept"));
+  EXPECT_FALSE(d->persistentDomainForName("group.two"));
+  std::string after;
+  std::getline(std::ifstream(fileOf(NSUserDefaults::applicationDomainName())), after, '\0');
+  EXPECT_EQ(before, after);
+  EXPECT_EQ(logged.size(), 4u);
+
+  // Null removes, as the platform does for nil.
+  EXPECT_TRUE(d->setObject(Value(), "k"));
+  EXPECT_TRUE(d->objectForKey("k").isNull());
+}
+
+TEST_F(UserDefaults, CorruptFilesLoadEmptyAndAreKeptAside) {
+  captureLog();
+  fs::create_directories(prefs());
+  std::ofstream(fileOf("group.broken")) << "{\"k\": \"half-writ";
+  std::ofstream(fileOf("group.odd")) << "{\"k\": {\"$unknown\": 1}}";
+
+  for (const char* suite : {"group.broken", "group.odd"}) {
+    auto d = NSUserDefaults::initWithSuiteName(std::string(suite));
+    EXPECT_TRUE(d->objectForKey("k").isNull()) << suite;
+    EXPECT_TRUE(fs::exists(fs::path(fileOf(suite)).concat(".corrupt"))) << suite;
+    EXPECT_TRUE(d->setObject(Value(1), "fresh"));
+  }
+  EXPECT_EQ(logged.size(), 2u);
+  restart();
+  EXPECT_EQ(NSUserDefaults::initWithSuiteName(std::string("group.broken"))->integerForKey("fresh"),
+            1);
+}
+
+TEST_F(UserDefaults, AFailedWriteIsRetriedBySynchronize) {
+  captureLog();
+  // A file where the folder should be makes every write fail, even for root.
+  fs::create_directories(prefs().parent_path());
+  std::ofstream(prefs()) << "in the way";
+  auto d = NSUserDefaults::standardUserDefaults();
+  d->setObject(Value("pending"), "k");
+  EXPECT_EQ(d->objectForKey("k"), Value("pending"));
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_FALSE(logged.empty());
+
+  fs::remove(prefs());
+  EXPECT_TRUE(d->synchronize());
+  restart();
+  EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("k"),
+            std::optional<std::string>("pending"));
+  // Nothing but domain files is left in the folder.
+  for (const auto& entry : fs::directory_iterator(prefs())) {
+    EXPECT_EQ(entry.path().extension(), ".json") << entry.path();
+  }
+}
+
+TEST_F(UserDefaults, ConcurrentWritersLoseNothing) {
+  auto group = dispatch_group_create();
+  auto queue = dispatch_get_global_queue(DispatchQoS::Default);
+  for (int i = 0; i < 16; ++i) {
+    dispatch_group_async(group, queue, [i] {
+      auto d = NSUserDefaults::initWithSuiteName(std::string("group.busy"));
+      d->setInteger(i, "key" + std::to_string(i));
+    });
+  }
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(30)), 0);
+  restart();
+  auto domain = NSUserDefaults::standardUserDefaults()->persistentDomainForName("group.busy");
+  ASSERT_TRUE(domain);
+  EXPECT_EQ(domain->size(), 16u);
+}
+
+}  // namespace
