@@ -1,7 +1,16 @@
 #include "NativeSplashPlugin.h"
 
+#include "platform/uikit/UIDevice.h"
+
 void NativeSplashPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
-  auto instance = std::make_shared<NativeSplashPlugin>();
-  registrar->addMethodCallDelegate(
-      instance, FlutterMethodChannel::methodChannelWithName("native_splash", registrar->messenger()));
+  auto channel = FlutterMethodChannel::methodChannelWithName("native_splash", registrar->messenger());
+  registrar->addMethodCallDelegate(std::make_shared<NativeSplashPlugin>(), channel);
+}
+
+void NativeSplashPlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResult result) {
+  if (call.method == "getPlatformVersion") {
+    result(Value("iOS " + UIDevice::currentDevice()->systemVersion()));
+  } else {
+    result(FlutterMethodNotImplemented);
+  }
 }

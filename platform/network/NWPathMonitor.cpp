@@ -1,0 +1,119 @@
+#include "NWPathMonitor.h"
+
+#include "NWLinuxPathProvider.h"
+
+namespace {
+
+std::mutex gProviderMutex;
+std::shared_ptr<NWPathProvider> gProvider;
+
+}  // namespace
+
+// Shared with the change callback, which holds it weakly so that a monitor
+// dropped without cancel() still goes away.
+struct NWPathMonitor::State {
+  std::shared_ptr<NWPathProvider> provider;
+  std::mutex mutex;
+  UpdateHandler handler;
+  dispatch_queue_t queue;
+  NWPath path;
+  bool started = false;
+  bool cancelled = false;
+  bool evaluationPending = false;
+  std::unique_ptr<NWPathWatch> watch;
+};
+
+NWPathMonitor::NWPathMonitor() : NWPathMonitor(defaultPathProvider()) {}
+
+NWPathMonitor::NWPathMonitor(std::shared_ptr<NWPathProvider> provider)
+    : state_(std::make_shared<State>()) {
+  state_->provider = std::move(provider);
+}
+
+NWPathMonitor::~NWPathMonitor() { cancel(); }
+
+void NWPathMonitor::setDefaultPathProvider(std::shared_ptr<NWPathProvider> provider) {
+  std::lock_guard<std::mutex> lock(gProviderMutex);
+  gProvider = std::move(provider);
+}
+
+std::shared_ptr<NWPathProvider> NWPathMonitor::defaultPathProvider() {
+  std::lock_guard<std::mutex> lock(gProviderMutex);
+  if (!gProvider) gProvider = std::make_shared<NWLinuxPathProvider>();
+  return gProvider;
+}
+
+void NWPathMonitor::setPathUpdateHandler(UpdateHandler handler) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->handler = std::move(handler);
+}
+
+dispatch_queue_t NWPathMonitor::queue() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->queue;
+}
+
+NWPath NWPathMonitor::currentPath() const {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->started) return state_->path;
+  }
+  return state_->provider->currentPath();
+}
+
+void NWPathMonitor::start(dispatch_queue_t queue) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->started || state_->cancelled || !queue) return;
+    state_->started = true;
+    state_->queue = queue;
+  }
+  NWPath initial = state_->provider->currentPath();
+  std::weak_ptr<State> weak = state_;
+  // Runs on the provider's thread: only hand the work to the monitor's queue,
+  // so the monitor is never released there.
+  auto watch = state_->provider->watch([weak, queue] {
+    if (auto s = weak.lock()) {
+      std::lock_guard<std::mutex> lock(s->mutex);
+      if (s->evaluationPending || s->cancelled) return;
+      s->evaluationPending = true;
+    } else {
+      return;
+    }
+    dispatch_async(queue, [weak] {
+      if (auto s = weak.lock()) evaluate(s);
+    });
+  });
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->path = std::move(initial);
+  if (state_->cancelled) return;
+  state_->watch = std::move(watch);
+}
+
+void NWPathMonitor::evaluate(const std::shared_ptr<State>& state) {
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->evaluationPending = false;
+    if (state->cancelled) return;
+  }
+  NWPath path = state->provider->currentPath();
+  UpdateHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    if (state->cancelled || path == state->path) return;
+    state->path = path;
+    handler = state->handler;
+  }
+  if (handler) handler(path);
+}
+
+void NWPathMonitor::cancel() {
+  std::unique_ptr<NWPathWatch> watch;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->cancelled = true;
+    watch = std::move(state_->watch);
+    state_->handler = nullptr;
+  }
+  // Stops the provider's thread outside the lock: its callback takes it.
+}

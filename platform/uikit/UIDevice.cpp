@@ -1,0 +1,249 @@
+#include "UIDevice.h"
+
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSTimer.h"
+#include "platform/foundation/OSLog.h"
+
+const char* const UIDeviceBatteryStateDidChangeNotification =
+    "UIDeviceBatteryStateDidChangeNotification";
+const char* const UIDeviceBatteryLevelDidChangeNotification =
+    "UIDeviceBatteryLevelDidChangeNotification";
+
+namespace {
+
+const char* const kSystemPowerSupplyFolder = "/sys/class/power_supply";
+
+std::optional<std::string> readLine(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  return line;
+}
+
+// The kernel's "Not charging" is a supply that is plugged in but holds its
+// charge (a charge limit, or a full pack): plugged in, so not unplugged.
+UIDeviceBatteryState stateForStatus(const std::string& status, float level) {
+  if (status == "Charging") return UIDeviceBatteryState::Charging;
+  if (status == "Discharging") return UIDeviceBatteryState::Unplugged;
+  if (status == "Full") return UIDeviceBatteryState::Full;
+  if (status == "Not charging") {
+    return level >= 1.0f ? UIDeviceBatteryState::Full : UIDeviceBatteryState::Charging;
+  }
+  return UIDeviceBatteryState::Unknown;
+}
+
+std::optional<std::string> newUUIDString() {
+  uint8_t b[16];
+  if (::getrandom(b, sizeof b, 0) != static_cast<ssize_t>(sizeof b)) return std::nullopt;
+  b[6] = (b[6] & 0x0f) | 0x40;  // version 4
+  b[8] = (b[8] & 0x3f) | 0x80;  // RFC 4122 variant
+  char text[37];
+  std::snprintf(text, sizeof text,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
+                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return std::string(text);
+}
+
+bool isUUIDString(const std::string& s) {
+  if (s.size() != 36) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? s[i] != '-' : !std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+UIDevice::UIDevice() : powerSupplyFolder_(kSystemPowerSupplyFolder) {}
+
+UIDevice::~UIDevice() {
+  if (pollTimer_) pollTimer_->invalidate();
+}
+
+std::shared_ptr<UIDevice> UIDevice::currentDevice() {
+  static auto device = std::make_shared<UIDevice>();
+  return device;
+}
+
+std::string UIDevice::name() const {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return model();
+  return host;
+}
+
+std::string UIDevice::systemName() const { return "iOS"; }
+
+std::string UIDevice::systemVersion() const {
+  auto v = NSProcessInfo::processInfo().operatingSystemVersion();
+  std::string text = std::to_string(v.majorVersion) + "." + std::to_string(v.minorVersion);
+  if (v.patchVersion != 0) text += "." + std::to_string(v.patchVersion);
+  return text;
+}
+
+std::string UIDevice::model() const {
+  return userInterfaceIdiom() == UIUserInterfaceIdiomPad ? "iPad" : "iPhone";
+}
+
+UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return idiom_;
+}
+
+void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  idiom_ = idiom;
+}
+
+std::string UIDevice::localizedModel() const { return model(); }
+
+void UIDevice::setVendorIdentifierPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  vendorIdentifierPath_ = path;
+  vendorIdentifier_.reset();
+}
+
+std::string UIDevice::vendorIdentifierPath() const {
+  if (!vendorIdentifierPath_.empty()) return vendorIdentifierPath_;
+  return NSFileManager::containerRoot() + "/Library/.identifierForVendor";
+}
+
+std::optional<std::string> UIDevice::identifierForVendor() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (vendorIdentifier_) return vendorIdentifier_;
+  std::string path = vendorIdentifierPath();
+  if (auto stored = readLine(path); stored && isUUIDString(*stored)) {
+    vendorIdentifier_ = *stored;
+    return vendorIdentifier_;
+  }
+  auto fresh = newUUIDString();
+  if (!fresh) return std::nullopt;
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  std::string line = *fresh + "\n";
+  NSErrorPtr error;
+  if (!WriteFileAtomically(path, line.data(), line.size(), &error)) {
+    NSLog("UIDevice: cannot keep the vendor identifier: " + error->localizedDescription());
+    return std::nullopt;
+  }
+  vendorIdentifier_ = fresh;
+  return vendorIdentifier_;
+}
+
+bool UIDevice::isBatteryMonitoringEnabled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return monitoring_;
+}
+
+void UIDevice::setBatteryMonitoringEnabled(bool enabled) {
+  std::shared_ptr<NSTimer> stale;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (enabled == monitoring_) return;
+    monitoring_ = enabled;
+    stale = std::move(pollTimer_);
+  }
+  if (stale) stale->invalidate();
+  if (!enabled) return;
+  // Monitoring starts from the present reading; only later changes are news.
+  BatteryReading reading = currentReading();
+  std::weak_ptr<UIDevice> weak = std::static_pointer_cast<UIDevice>(shared_from_this());
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(kBatteryPollInterval, true, [weak](NSTimer&) {
+    if (auto self = weak.lock()) self->refreshBattery();
+  });
+  std::lock_guard<std::mutex> lock(mutex_);
+  battery_ = reading;
+  pollTimer_ = std::move(timer);
+}
+
+float UIDevice::batteryLevel() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return monitoring_ ? battery_.level : -1.0f;
+}
+
+UIDeviceBatteryState UIDevice::batteryState() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return monitoring_ ? battery_.state : UIDeviceBatteryState::Unknown;
+}
+
+void UIDevice::usePowerSupplyFolder(const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    powerSupplyFolder_ = folder;
+    simulated_.reset();
+  }
+  refreshBattery();
+}
+
+void UIDevice::setSimulatedBattery(UIDeviceBatteryState state, float level) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    simulated_ = BatteryReading{state, level};
+  }
+  refreshBattery();
+}
+
+void UIDevice::refreshBattery() { applyReading(currentReading()); }
+
+UIDevice::BatteryReading UIDevice::currentReading() {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (simulated_) return *simulated_;
+    folder = powerSupplyFolder_;
+  }
+  return readPowerSupplyFolder(folder);
+}
+
+void UIDevice::applyReading(const BatteryReading& reading) {
+  bool stateChanged = false;
+  bool levelChanged = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stateChanged = reading.state != battery_.state;
+    levelChanged = reading.level != battery_.level;
+    battery_ = reading;
+    if (!monitoring_) return;
+  }
+  auto self = shared_from_this();
+  auto& center = NSNotificationCenter::defaultCenter();
+  if (stateChanged) center.postNotificationName(UIDeviceBatteryStateDidChangeNotification, self);
+  if (levelChanged) center.postNotificationName(UIDeviceBatteryLevelDidChangeNotification, self);
+}
+
+UIDevice::BatteryReading UIDevice::readPowerSupplyFolder(const std::string& folder) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> supplies;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    supplies.push_back(entry.path());
+  }
+  std::sort(supplies.begin(), supplies.end());
+  for (const auto& supply : supplies) {
+    if (readLine(supply / "type") != "Battery") continue;
+    BatteryReading reading;
+    auto capacity = readLine(supply / "capacity");
+    if (capacity && !capacity->empty()) {
+      char* end = nullptr;
+      long percent = std::strtol(capacity->c_str(), &end, 10);
+      if (*end == '\0') reading.level = static_cast<float>(std::clamp(percent, 0L, 100L)) / 100.0f;
+    }
+    reading.state = stateForStatus(readLine(supply / "status").value_or(""), reading.level);
+    return reading;
+  }
+  return BatteryReading{};
+}

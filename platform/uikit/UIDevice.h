@@ -1,0 +1,110 @@
+#pragma once
+
+// The device the application runs on: its names and system version, the
+// vendor identifier, and the battery.
+//
+// The battery is the machine's first power supply of type "Battery" under
+// /sys/class/power_supply, read when monitoring is turned on and then polled
+// every kBatteryPollInterval seconds on the main run loop (an NSTimer, so a
+// manual clock drives it in tests) while monitoring stays on. A machine
+// without a battery reports the unknown state and the level -1, as a device
+// without one does. Tests point the device at a folder of their own, or
+// script the battery directly.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/NSObject.h"
+
+class NSTimer;
+
+extern const char* const UIDeviceBatteryStateDidChangeNotification;
+extern const char* const UIDeviceBatteryLevelDidChangeNotification;
+
+// Raw values as the platform defines them; other raw values can occur and have
+// no name.
+enum class UIDeviceBatteryState : int64_t { Unknown = 0, Unplugged = 1, Charging = 2, Full = 3 };
+
+// The kind of interface the application presents, with the platform's raw
+// values.
+enum UIUserInterfaceIdiom : int64_t {
+  UIUserInterfaceIdiomUnspecified = -1,
+  UIUserInterfaceIdiomPhone = 0,
+  UIUserInterfaceIdiomPad = 1,
+};
+
+class UIDevice : public NSObject {
+ public:
+  static constexpr double kBatteryPollInterval = 5.0;
+
+  // Backed by the system's power-supply folder.
+  UIDevice();
+  ~UIDevice() override;
+
+  static std::shared_ptr<UIDevice> currentDevice();
+
+  // The machine's host name, which is what its owner calls it.
+  std::string name() const;
+  // "iOS": the system the application is written for.
+  std::string systemName() const;
+  // NSProcessInfo's operating system version as the platform writes it:
+  // "17.0", or "17.0.1" when there is a patch number.
+  std::string systemVersion() const;
+  // "iPhone", or "iPad" when the idiom is the pad's.
+  std::string model() const;
+  std::string localizedModel() const;
+  // The phone's unless set: the headless host lays out for a phone screen.
+  UIUserInterfaceIdiom userInterfaceIdiom() const;
+  void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
+  // Upper-case UUID string, created once and kept in the application
+  // container so that it stays the same for the installation; nullopt when it
+  // can be neither read nor stored.
+  std::optional<std::string> identifierForVendor() const;
+
+  bool isBatteryMonitoringEnabled() const;
+  // Turning monitoring on reads the battery at once and starts polling;
+  // turning it off stops polling. Call on the main thread.
+  void setBatteryMonitoringEnabled(bool enabled);
+  // 0.0 to 1.0; -1 while monitoring is off or the level is unknown.
+  float batteryLevel() const;
+  // Unknown while monitoring is off.
+  UIDeviceBatteryState batteryState() const;
+
+  // Reads the first "Battery" supply of a power_supply-style folder (entries
+  // in name order, each with "type", "capacity" and "status" files) and, while
+  // monitoring is on, posts what changed.
+  void usePowerSupplyFolder(const std::string& folder);
+  // Replaces the reading with a scripted one until the next
+  // usePowerSupplyFolder(); while monitoring is on, posts what changed.
+  void setSimulatedBattery(UIDeviceBatteryState state, float level);
+  // Re-reads the battery now (the poll's work); posts what changed while
+  // monitoring is on.
+  void refreshBattery();
+
+  // Where identifierForVendor() keeps its value; empty restores the default
+  // file in the application container.
+  void setVendorIdentifierPath(const std::string& path);
+
+ private:
+  struct BatteryReading {
+    UIDeviceBatteryState state = UIDeviceBatteryState::Unknown;
+    float level = -1.0f;
+  };
+  static BatteryReading readPowerSupplyFolder(const std::string& folder);
+  BatteryReading currentReading();
+  void applyReading(const BatteryReading& reading);
+  std::string vendorIdentifierPath() const;
+
+  mutable std::mutex mutex_;
+  std::string powerSupplyFolder_;
+  std::optional<BatteryReading> simulated_;
+  BatteryReading battery_;
+  bool monitoring_ = false;
+  UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;
+  std::shared_ptr<NSTimer> pollTimer_;
+  std::string vendorIdentifierPath_;
+  mutable std::optional<std::string> vendorIdentifier_;
+};
