@@ -1,0 +1,52 @@
+#pragma once
+
+// Blending of premultiplied RGBA source pixels into a row of destination
+// pixels in any 32-bit layout, under per-pixel coverage. Coverage bounds every
+// mode: outside the painted shape (coverage 0) the destination is untouched,
+// partial coverage mixes the blended result with the old destination.
+
+#include <cstdint>
+
+#include "platform/coregraphics/CGPixelLayout.h"
+
+enum CGBlendMode : int32_t {
+  kCGBlendModeNormal = 0,
+  kCGBlendModeMultiply,
+  kCGBlendModeScreen,
+  kCGBlendModeOverlay,
+  kCGBlendModeDarken,
+  kCGBlendModeLighten,
+  kCGBlendModeColorDodge,
+  kCGBlendModeColorBurn,
+  kCGBlendModeSoftLight,
+  kCGBlendModeHardLight,
+  kCGBlendModeDifference,
+  kCGBlendModeExclusion,
+  kCGBlendModeHue,
+  kCGBlendModeSaturation,
+  kCGBlendModeColor,
+  kCGBlendModeLuminosity,
+  kCGBlendModeClear,
+  kCGBlendModeCopy,
+  kCGBlendModeSourceIn,
+  kCGBlendModeSourceOut,
+  kCGBlendModeSourceAtop,
+  kCGBlendModeDestinationOver,
+  kCGBlendModeDestinationIn,
+  kCGBlendModeDestinationOut,
+  kCGBlendModeDestinationAtop,
+  kCGBlendModeXOR,
+  kCGBlendModePlusDarker,
+  kCGBlendModePlusLighter,
+};
+
+class CGCompositor {
+ public:
+  // src holds n premultiplied RGBA pixels, or one when srcStride is 0 (a
+  // solid colour). coverage holds n values 0...255.
+  static void compositeRow(uint8_t* dst, const CGPixelLayout& layout, const uint8_t* src,
+                           int srcStride, const uint8_t* coverage, int n, CGBlendMode mode);
+
+  // One pixel in floating point, premultiplied, for any mode (s over d).
+  static void blend(CGBlendMode mode, const float s[4], const float d[4], float out[4]);
+};

@@ -1,0 +1,552 @@
+#include "platform/coregraphics/CGContext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "platform/foundation/OSLog.h"
+
+namespace {
+
+constexpr double kFlattenTolerance = 0.1;  // device pixels
+constexpr size_t kMaxBitmapBytes = size_t(1) << 32;
+
+std::vector<CGPolygon> rectPolygon(const CGRect& rect, const CGAffineTransform& t) {
+  CGRect r = CGRectStandardize(rect);
+  double x0 = r.origin.x, y0 = r.origin.y, x1 = x0 + r.size.width, y1 = y0 + r.size.height;
+  return {{{CGPointApplyAffineTransform({x0, y0}, t), CGPointApplyAffineTransform({x1, y0}, t),
+            CGPointApplyAffineTransform({x1, y1}, t), CGPointApplyAffineTransform({x0, y1}, t)},
+           true}};
+}
+
+void toPremultiplied8(const double rgba[4], uint8_t out[4]) {
+  double a = std::clamp(rgba[3], 0.0, 1.0);
+  for (int i = 0; i < 3; ++i)
+    out[i] = static_cast<uint8_t>(std::lrint(std::clamp(rgba[i], 0.0, 1.0) * a * 255));
+  out[3] = static_cast<uint8_t>(std::lrint(a * 255));
+}
+
+double transformScale(const CGAffineTransform& t) {
+  return std::sqrt(std::fabs(t.a * t.d - t.b * t.c));
+}
+
+}  // namespace
+
+struct CGContext::Paint {
+  const uint8_t* color = nullptr;  // solid premultiplied RGBA, or
+  const CGImageSampler* sampler = nullptr;
+  CGBlendMode mode = kCGBlendModeNormal;
+  double alpha = 1;
+};
+
+CGContext::CGContext(uint8_t* data, std::shared_ptr<Bytes> owned, size_t width, size_t height,
+                     size_t bytesPerRow, uint32_t bitmapInfo, CGColorSpaceRef space,
+                     CGPixelLayout layout)
+    : data_(data),
+      owned_(std::move(owned)),
+      width_(width),
+      height_(height),
+      bytesPerRow_(bytesPerRow),
+      bitmapInfo_(bitmapInfo),
+      space_(std::move(space)),
+      layout_(layout) {
+  state_.clip.box = {0, 0, static_cast<int>(width), static_cast<int>(height)};
+}
+
+std::shared_ptr<CGContext> CGContext::createBitmap(void* data, size_t width, size_t height,
+                                                   size_t bitsPerComponent, size_t bytesPerRow,
+                                                   const CGColorSpaceRef& space,
+                                                   uint32_t bitmapInfo) {
+  CGPixelLayout layout = CGPixelLayout::forBitmapInfo(bitmapInfo);
+  uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
+  bool supported = width > 0 && height > 0 && width <= (1u << 24) && height <= (1u << 24) &&
+                   bitsPerComponent == 8 && layout.valid && alpha != kCGImageAlphaNone &&
+                   space && space->model() == kCGColorSpaceModelRGB;
+  if (supported && bytesPerRow == 0) bytesPerRow = (width * 4 + 31) / 32 * 32;
+  supported = supported && bytesPerRow >= width * 4 && bytesPerRow * height <= kMaxBitmapBytes;
+  if (!supported) {
+    NSLog("CGBitmapContextCreate: unsupported parameter combination: " +
+          std::to_string(bitsPerComponent) + " bits/component; " + std::to_string(width) + " x " +
+          std::to_string(height) + "; bitmap info " + std::to_string(bitmapInfo));
+    return nullptr;
+  }
+  std::shared_ptr<Bytes> owned;
+  uint8_t* pixels = static_cast<uint8_t*>(data);
+  if (!pixels) {
+    try {
+      owned = std::make_shared<Bytes>(bytesPerRow * height, 0);
+    } catch (const std::bad_alloc&) {
+      NSLog("CGBitmapContextCreate: cannot allocate the bitmap");
+      return nullptr;
+    }
+    pixels = owned->data();
+  }
+  return std::make_shared<CGContext>(pixels, std::move(owned), width, height, bytesPerRow,
+                                     bitmapInfo, space, layout);
+}
+
+CGImageRef CGContext::makeImage() const {
+  auto copy = std::make_shared<Bytes>(data_, data_ + bytesPerRow_ * height_);
+  return CGImage::create(width_, height_, 8, 32, bytesPerRow_, bitmapInfo_, std::move(copy),
+                         space_ ? space_->name() : std::string(kCGColorSpaceSRGB));
+}
+
+void CGContext::saveGState() { stack_.push_back(state_); }
+
+void CGContext::restoreGState() {
+  if (stack_.empty()) return;
+  state_ = std::move(stack_.back());
+  stack_.pop_back();
+}
+
+void CGContext::concatCTM(const CGAffineTransform& t) {
+  state_.ctm = CGAffineTransformConcat(t, state_.ctm);
+}
+
+void CGContext::setAlpha(double alpha) { state_.alpha = std::clamp(alpha, 0.0, 1.0); }
+void CGContext::setFillColor(const double rgba[4]) { toPremultiplied8(rgba, state_.fill); }
+void CGContext::setStrokeColor(const double rgba[4]) { toPremultiplied8(rgba, state_.stroke); }
+
+void CGContext::addPath(const CGPath& path) { path_->append(path, state_.ctm); }
+
+CGPoint CGContext::userPoint(CGPoint device) const {
+  return CGPointApplyAffineTransform(device, CGAffineTransformInvert(state_.ctm));
+}
+
+CGPoint CGContext::devicePoint(CGPoint user) const {
+  return CGPointApplyAffineTransform(user, state_.ctm);
+}
+
+CGAffineTransform CGContext::userToPixel() const {
+  // Device space has y up from the bottom edge; pixel rows count down.
+  return CGAffineTransformConcat(state_.ctm,
+                                 CGAffineTransformMake(1, 0, 0, -1, 0, double(height_)));
+}
+
+std::vector<CGPolygon> CGContext::pixelPolygons(const CGPath& devicePath) const {
+  return devicePath.flatten(CGAffineTransformMake(1, 0, 0, -1, 0, double(height_)),
+                            kFlattenTolerance);
+}
+
+std::vector<CGPolygon> CGContext::strokePolygons() const {
+  double scale = transformScale(state_.ctm);
+  if (!(scale > 0) || !std::isfinite(scale)) return {};
+  CGAffineTransform toUser = CGAffineTransformInvert(state_.ctm);
+  auto lines = path_->flatten(toUser, kFlattenTolerance / scale);
+  // A width of 0 asks for the thinnest line the device shows.
+  double width = state_.lineWidth > 0 ? state_.lineWidth : 1 / scale;
+  auto outline = CGStrokePolygons(lines, width, state_.lineCap, state_.lineJoin,
+                                  state_.miterLimit, kFlattenTolerance / scale);
+  CGAffineTransform toPixel = userToPixel();
+  for (CGPolygon& poly : outline)
+    for (CGPoint& p : poly.points) p = CGPointApplyAffineTransform(p, toPixel);
+  return outline;
+}
+
+std::optional<CGRect> CGContext::axisAlignedBox(const std::vector<CGPolygon>& polygons) {
+  if (polygons.size() != 1) return std::nullopt;
+  std::vector<CGPoint> pts = polygons[0].points;
+  if (pts.size() == 5 && pts[4] == pts[0]) pts.pop_back();
+  if (pts.size() != 4) return std::nullopt;
+  for (int i = 0; i < 4; ++i) {
+    const CGPoint &a = pts[i], &b = pts[(i + 1) % 4];
+    if (a.x != b.x && a.y != b.y) return std::nullopt;
+  }
+  double x0 = std::min({pts[0].x, pts[1].x, pts[2].x, pts[3].x});
+  double x1 = std::max({pts[0].x, pts[1].x, pts[2].x, pts[3].x});
+  double y0 = std::min({pts[0].y, pts[1].y, pts[2].y, pts[3].y});
+  double y1 = std::max({pts[0].y, pts[1].y, pts[2].y, pts[3].y});
+  // Two distinct x and y values, each taken by two corners.
+  for (const CGPoint& p : pts)
+    if ((p.x != x0 && p.x != x1) || (p.y != y0 && p.y != y1)) return std::nullopt;
+  if (!std::isfinite(x0 + x1 + y0 + y1)) return std::nullopt;
+  return CGRectMake(x0, y0, x1 - x0, y1 - y0);
+}
+
+void CGContext::paintBox(const CGRect& box, const Paint& paint) {
+  double bx0 = box.origin.x, by0 = box.origin.y;
+  double bx1 = bx0 + box.size.width, by1 = by0 + box.size.height;
+  if (!antialias()) {
+    bx0 = std::round(bx0), bx1 = std::round(bx1), by0 = std::round(by0), by1 = std::round(by1);
+  }
+  const CGPixelBox& clip = state_.clip.box;
+  int x0 = std::max(clip.x0, static_cast<int>(std::floor(std::max(bx0, -1.0))));
+  int x1 = std::min(clip.x1, static_cast<int>(std::ceil(std::min(bx1, 1e7))));
+  int y0 = std::max(clip.y0, static_cast<int>(std::floor(std::max(by0, -1.0))));
+  int y1 = std::min(clip.y1, static_cast<int>(std::ceil(std::min(by1, 1e7))));
+  if (x1 <= x0 || y1 <= y0) return;
+  std::vector<float> covX(x1 - x0), row(x1 - x0);
+  for (int x = x0; x < x1; ++x)
+    covX[x - x0] = static_cast<float>(std::clamp(std::min(x + 1.0, bx1) - std::max(double(x), bx0), 0.0, 1.0));
+  for (int y = y0; y < y1; ++y) {
+    float covY = static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
+    if (covY <= 0) continue;
+    const float* cov = covX.data();
+    if (covY < 1) {
+      for (int i = 0; i < x1 - x0; ++i) row[i] = covX[i] * covY;
+      cov = row.data();
+    }
+    paintRow(y, x0, x1, cov, paint);
+  }
+}
+
+void CGContext::paintPolygons(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                              const Paint& paint) {
+  if (polygons.empty() || state_.clip.box.isEmpty()) return;
+  if (auto box = axisAlignedBox(polygons)) return paintBox(*box, paint);
+  CGRasterizer::fill(polygons, rule, state_.clip.box, antialias(),
+                     [&](int y, int x0, int x1, const float* cov) {
+                       paintRow(y, x0, x1, cov, paint);
+                     });
+}
+
+void CGContext::paintRow(int y, int x0, int x1, const float* coverage, const Paint& paint) {
+  const CGPixelBox& box = state_.clip.box;
+  if (y < box.y0 || y >= box.y1) return;
+  if (x0 < box.x0) coverage += box.x0 - x0, x0 = box.x0;
+  x1 = std::min(x1, box.x1);
+  int n = x1 - x0;
+  if (n <= 0) return;
+  coverageRow_.resize(n);
+  const uint8_t* mask = state_.clip.mask ? state_.clip.mask->data() + y * width_ + x0 : nullptr;
+  float scale = static_cast<float>(paint.alpha * 255);
+  bool any = false;
+  for (int i = 0; i < n; ++i) {
+    float c = coverage[i] * scale;
+    if (mask) c = c * mask[i] * (1.0f / 255);
+    uint8_t v = static_cast<uint8_t>(c + 0.5f);
+    coverageRow_[i] = v;
+    any |= v != 0;
+  }
+  if (!any) return;
+  const uint8_t* src = paint.color;
+  int stride = 0;
+  if (paint.sampler) {
+    sourceRow_.resize(static_cast<size_t>(n) * 4);
+    paint.sampler->sampleRow(x0, y, n, sourceRow_.data());
+    src = sourceRow_.data();
+    stride = 4;
+  }
+  CGCompositor::compositeRow(data_ + y * bytesPerRow_ + x0 * 4, layout_, src, stride,
+                             coverageRow_.data(), n, paint.mode);
+}
+
+void CGContext::fillPath(CGFillRule rule) {
+  auto polygons = pixelPolygons(*path_);
+  path_->clear();
+  paintPolygons(polygons, rule, {state_.fill, nullptr, state_.blendMode, state_.alpha});
+}
+
+void CGContext::strokePath() {
+  auto polygons = strokePolygons();
+  path_->clear();
+  paintPolygons(polygons, CGFillRule::NonZero,
+                {state_.stroke, nullptr, state_.blendMode, state_.alpha});
+}
+
+void CGContext::fillRect(CGRect rect) {
+  if (CGRectIsNull(rect)) return;
+  paintPolygons(rectPolygon(rect, userToPixel()), CGFillRule::NonZero,
+                {state_.fill, nullptr, state_.blendMode, state_.alpha});
+}
+
+void CGContext::clearRect(CGRect rect) {
+  if (CGRectIsNull(rect)) return;
+  static const uint8_t transparent[4] = {0, 0, 0, 0};
+  paintPolygons(rectPolygon(rect, userToPixel()), CGFillRule::NonZero,
+                {transparent, nullptr, kCGBlendModeClear, 1});
+}
+
+void CGContext::drawImage(CGRect rect, const CGImage& image) {
+  if (CGRectIsNull(rect) || CGRectIsEmpty(rect)) return;
+  CGRect r = CGRectStandardize(rect);
+  double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
+  // Image pixels (origin top-left) to user space: first row at the top of rect.
+  CGAffineTransform imageToUser = CGAffineTransformMake(
+      r.size.width / w, 0, 0, -r.size.height / h, r.origin.x, r.origin.y + r.size.height);
+  CGAffineTransform imageToPixel = CGAffineTransformConcat(imageToUser, userToPixel());
+  double det = imageToPixel.a * imageToPixel.d - imageToPixel.b * imageToPixel.c;
+  if (det == 0 || !std::isfinite(det)) return;
+  CGImageSampler sampler(image, CGAffineTransformInvert(imageToPixel), state_.interpolation);
+  if (!sampler.isValid()) return;
+  paintPolygons(rectPolygon(r, userToPixel()), CGFillRule::NonZero,
+                {nullptr, &sampler, state_.blendMode, state_.alpha});
+}
+
+void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule) {
+  Clip& clip = state_.clip;
+  auto box = axisAlignedBox(polygons);
+  if (box && !antialias()) {
+    box = CGRectMake(std::round(box->origin.x), std::round(box->origin.y),
+                     std::round(CGRectGetMaxX(*box)) - std::round(box->origin.x),
+                     std::round(CGRectGetMaxY(*box)) - std::round(box->origin.y));
+  }
+  auto integral = [](double v) { return v == std::floor(v); };
+  if (box && integral(box->origin.x) && integral(box->origin.y) &&
+      integral(CGRectGetMaxX(*box)) && integral(CGRectGetMaxY(*box))) {
+    auto lim = [](double v) { return static_cast<int>(std::clamp(v, -1e7, 1e7)); };
+    clip.box = clip.box.intersect(
+        {lim(box->origin.x), lim(box->origin.y), lim(CGRectGetMaxX(*box)), lim(CGRectGetMaxY(*box))});
+    return;
+  }
+  auto mask = std::make_shared<std::vector<uint8_t>>(width_ * height_, 0);
+  const std::vector<uint8_t>* old = clip.mask.get();
+  CGRasterizer::fill(polygons, rule, clip.box, antialias(),
+                     [&](int y, int x0, int x1, const float* cov) {
+                       uint8_t* out = mask->data() + y * width_;
+                       for (int x = x0; x < x1; ++x) {
+                         float c = cov[x - x0] * 255;
+                         if (old) c = c * (*old)[y * width_ + x] * (1.0f / 255);
+                         out[x] = static_cast<uint8_t>(c + 0.5f);
+                       }
+                     });
+  clip.box = clip.box.intersect(CGRasterizer::bounds(polygons));
+  clip.mask = std::move(mask);
+}
+
+void CGContext::clip(CGFillRule rule) {
+  auto polygons = pixelPolygons(*path_);
+  path_->clear();
+  if (polygons.empty()) {
+    state_.clip.box = {};  // clipping to nothing leaves nothing paintable
+    return;
+  }
+  intersectClip(polygons, rule);
+}
+
+void CGContext::clipToRect(CGRect rect) {
+  if (CGRectIsNull(rect)) {
+    state_.clip.box = {};
+    return;
+  }
+  intersectClip(rectPolygon(rect, userToPixel()), CGFillRule::NonZero);
+}
+
+CGRect CGContext::clipBoundingBox() const {
+  const CGPixelBox& b = state_.clip.box;
+  if (b.isEmpty()) return CGRectNull;
+  CGRect pixels = CGRectMake(b.x0, b.y0, b.x1 - b.x0, b.y1 - b.y0);
+  return CGRectApplyAffineTransform(pixels, CGAffineTransformInvert(userToPixel()));
+}
+
+// --- The platform's function names. ---
+
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height,
+                                   size_t bitsPerComponent, size_t bytesPerRow,
+                                   const CGColorSpaceRef& space, uint32_t bitmapInfo) {
+  return CGContext::createBitmap(data, width, height, bitsPerComponent, bytesPerRow, space,
+                                 bitmapInfo);
+}
+
+CGImageRef CGBitmapContextCreateImage(const CGContextRef& c) { return c ? c->makeImage() : nullptr; }
+void* CGBitmapContextGetData(const CGContextRef& c) { return c ? c->data() : nullptr; }
+size_t CGBitmapContextGetWidth(const CGContextRef& c) { return c ? c->width() : 0; }
+size_t CGBitmapContextGetHeight(const CGContextRef& c) { return c ? c->height() : 0; }
+size_t CGBitmapContextGetBytesPerRow(const CGContextRef& c) { return c ? c->bytesPerRow() : 0; }
+size_t CGBitmapContextGetBitsPerComponent(const CGContextRef& c) { return c ? 8 : 0; }
+size_t CGBitmapContextGetBitsPerPixel(const CGContextRef& c) { return c ? 32 : 0; }
+uint32_t CGBitmapContextGetBitmapInfo(const CGContextRef& c) { return c ? c->bitmapInfo() : 0; }
+CGImageAlphaInfo CGBitmapContextGetAlphaInfo(const CGContextRef& c) {
+  return c ? static_cast<CGImageAlphaInfo>(c->bitmapInfo() & kCGBitmapAlphaInfoMask)
+           : kCGImageAlphaNone;
+}
+CGColorSpaceRef CGBitmapContextGetColorSpace(const CGContextRef& c) {
+  return c ? c->colorSpace() : nullptr;
+}
+
+void CGContextSaveGState(const CGContextRef& c) {
+  if (c) c->saveGState();
+}
+void CGContextRestoreGState(const CGContextRef& c) {
+  if (c) c->restoreGState();
+}
+CGAffineTransform CGContextGetCTM(const CGContextRef& c) {
+  return c ? c->ctm() : CGAffineTransformIdentity;
+}
+void CGContextConcatCTM(const CGContextRef& c, const CGAffineTransform& t) {
+  if (c) c->concatCTM(t);
+}
+void CGContextTranslateCTM(const CGContextRef& c, double tx, double ty) {
+  CGContextConcatCTM(c, CGAffineTransformMakeTranslation(tx, ty));
+}
+void CGContextScaleCTM(const CGContextRef& c, double sx, double sy) {
+  CGContextConcatCTM(c, CGAffineTransformMakeScale(sx, sy));
+}
+void CGContextRotateCTM(const CGContextRef& c, double angle) {
+  CGContextConcatCTM(c, CGAffineTransformMakeRotation(angle));
+}
+void CGContextSetAlpha(const CGContextRef& c, double alpha) {
+  if (c) c->setAlpha(alpha);
+}
+void CGContextSetBlendMode(const CGContextRef& c, CGBlendMode mode) {
+  if (c) c->setBlendMode(mode);
+}
+void CGContextSetInterpolationQuality(const CGContextRef& c, CGInterpolationQuality quality) {
+  if (c) c->setInterpolationQuality(quality);
+}
+CGInterpolationQuality CGContextGetInterpolationQuality(const CGContextRef& c) {
+  return c ? c->interpolationQuality() : kCGInterpolationDefault;
+}
+void CGContextSetShouldAntialias(const CGContextRef& c, bool on) {
+  if (c) c->setShouldAntialias(on);
+}
+void CGContextSetAllowsAntialiasing(const CGContextRef& c, bool on) {
+  if (c) c->setAllowsAntialiasing(on);
+}
+void CGContextSetRGBFillColor(const CGContextRef& c, double r, double g, double b, double a) {
+  const double rgba[4] = {r, g, b, a};
+  if (c) c->setFillColor(rgba);
+}
+void CGContextSetRGBStrokeColor(const CGContextRef& c, double r, double g, double b, double a) {
+  const double rgba[4] = {r, g, b, a};
+  if (c) c->setStrokeColor(rgba);
+}
+void CGContextSetGrayFillColor(const CGContextRef& c, double gray, double a) {
+  CGContextSetRGBFillColor(c, gray, gray, gray, a);
+}
+void CGContextSetFillColorWithColor(const CGContextRef& c, const CGColorRef& color) {
+  if (!c || !color) return;
+  double rgba[4];
+  color->getRGBA(rgba);
+  c->setFillColor(rgba);
+}
+void CGContextSetStrokeColorWithColor(const CGContextRef& c, const CGColorRef& color) {
+  if (!c || !color) return;
+  double rgba[4];
+  color->getRGBA(rgba);
+  c->setStrokeColor(rgba);
+}
+void CGContextSetLineWidth(const CGContextRef& c, double width) {
+  if (c) c->setLineWidth(width);
+}
+void CGContextSetLineCap(const CGContextRef& c, CGLineCap cap) {
+  if (c) c->setLineCap(cap);
+}
+void CGContextSetLineJoin(const CGContextRef& c, CGLineJoin join) {
+  if (c) c->setLineJoin(join);
+}
+void CGContextSetMiterLimit(const CGContextRef& c, double limit) {
+  if (c) c->setMiterLimit(limit);
+}
+
+void CGContextBeginPath(const CGContextRef& c) {
+  if (c) c->beginPath();
+}
+void CGContextMoveToPoint(const CGContextRef& c, double x, double y) {
+  if (c) c->devicePath()->moveTo(c->devicePoint({x, y}));
+}
+void CGContextAddLineToPoint(const CGContextRef& c, double x, double y) {
+  if (c) c->devicePath()->lineTo(c->devicePoint({x, y}));
+}
+void CGContextAddQuadCurveToPoint(const CGContextRef& c, double cx, double cy, double x, double y) {
+  if (c) c->devicePath()->quadTo(c->devicePoint({cx, cy}), c->devicePoint({x, y}));
+}
+void CGContextAddCurveToPoint(const CGContextRef& c, double c1x, double c1y, double c2x,
+                              double c2y, double x, double y) {
+  if (c)
+    c->devicePath()->curveTo(c->devicePoint({c1x, c1y}), c->devicePoint({c2x, c2y}),
+                             c->devicePoint({x, y}));
+}
+void CGContextAddArc(const CGContextRef& c, double x, double y, double radius, double startAngle,
+                     double endAngle, bool clockwise) {
+  if (!c) return;
+  CGAffineTransform ctm = c->ctm();
+  CGPathAddArc(c->devicePath(), &ctm, x, y, radius, startAngle, endAngle, clockwise);
+}
+void CGContextAddRect(const CGContextRef& c, CGRect rect) {
+  if (!c) return;
+  CGAffineTransform ctm = c->ctm();
+  CGPathAddRect(c->devicePath(), &ctm, rect);
+}
+void CGContextAddEllipseInRect(const CGContextRef& c, CGRect rect) {
+  if (!c) return;
+  CGAffineTransform ctm = c->ctm();
+  CGPathAddEllipseInRect(c->devicePath(), &ctm, rect);
+}
+void CGContextAddPath(const CGContextRef& c, const CGPathRef& path) {
+  if (c && path) c->addPath(*path);
+}
+void CGContextClosePath(const CGContextRef& c) {
+  if (c) c->devicePath()->close();
+}
+bool CGContextIsPathEmpty(const CGContextRef& c) { return !c || c->devicePath()->isEmpty(); }
+CGRect CGContextGetPathBoundingBox(const CGContextRef& c) {
+  if (CGContextIsPathEmpty(c)) return CGRectNull;
+  return CGRectApplyAffineTransform(CGPathGetPathBoundingBox(c->devicePath()),
+                                    CGAffineTransformInvert(c->ctm()));
+}
+CGPathRef CGContextCopyPath(const CGContextRef& c) {
+  auto path = CGPathCreateMutable();
+  if (c) path->append(*c->devicePath(), CGAffineTransformInvert(c->ctm()));
+  return path;
+}
+
+void CGContextFillPath(const CGContextRef& c) {
+  if (c) c->fillPath(CGFillRule::NonZero);
+}
+void CGContextEOFillPath(const CGContextRef& c) {
+  if (c) c->fillPath(CGFillRule::EvenOdd);
+}
+void CGContextStrokePath(const CGContextRef& c) {
+  if (c) c->strokePath();
+}
+void CGContextDrawPath(const CGContextRef& c, CGPathDrawingMode mode) {
+  if (!c) return;
+  if (mode == kCGPathStroke) return c->strokePath();
+  CGPath saved;
+  saved.append(*c->devicePath(), CGAffineTransformIdentity);
+  c->fillPath(mode == kCGPathEOFill || mode == kCGPathEOFillStroke ? CGFillRule::EvenOdd
+                                                                   : CGFillRule::NonZero);
+  if (mode == kCGPathFillStroke || mode == kCGPathEOFillStroke) {
+    c->devicePath()->append(saved, CGAffineTransformIdentity);
+    c->strokePath();
+  }
+}
+void CGContextFillRect(const CGContextRef& c, CGRect rect) {
+  if (c) c->fillRect(rect);
+}
+void CGContextStrokeRect(const CGContextRef& c, CGRect rect) {
+  if (!c) return;
+  c->beginPath();
+  CGContextAddRect(c, rect);
+  c->strokePath();
+}
+void CGContextStrokeRectWithWidth(const CGContextRef& c, CGRect rect, double width) {
+  if (!c) return;
+  c->saveGState();
+  c->setLineWidth(width);
+  CGContextStrokeRect(c, rect);
+  c->restoreGState();
+}
+void CGContextClearRect(const CGContextRef& c, CGRect rect) {
+  if (c) c->clearRect(rect);
+}
+void CGContextFillEllipseInRect(const CGContextRef& c, CGRect rect) {
+  if (!c) return;
+  c->beginPath();
+  CGContextAddEllipseInRect(c, rect);
+  c->fillPath(CGFillRule::NonZero);
+}
+void CGContextStrokeEllipseInRect(const CGContextRef& c, CGRect rect) {
+  if (!c) return;
+  c->beginPath();
+  CGContextAddEllipseInRect(c, rect);
+  c->strokePath();
+}
+void CGContextDrawImage(const CGContextRef& c, CGRect rect, const CGImageRef& image) {
+  if (c && image) c->drawImage(rect, *image);
+}
+
+void CGContextClip(const CGContextRef& c) {
+  if (c) c->clip(CGFillRule::NonZero);
+}
+void CGContextEOClip(const CGContextRef& c) {
+  if (c) c->clip(CGFillRule::EvenOdd);
+}
+void CGContextClipToRect(const CGContextRef& c, CGRect rect) {
+  if (c) c->clipToRect(rect);
+}
+CGRect CGContextGetClipBoundingBox(const CGContextRef& c) {
+  return c ? c->clipBoundingBox() : CGRectNull;
+}

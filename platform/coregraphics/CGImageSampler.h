@@ -1,0 +1,44 @@
+#pragma once
+
+// Reads a bitmap through an affine map for drawing: nearest, bilinear or
+// bicubic (Catmull-Rom) sampling with the edges extended, and, when shrinking
+// by 2 or more at medium or high quality, a box pre-filter that averages
+// every source pixel so nothing aliases.
+
+#include <cstdint>
+
+#include "platform/coregraphics/CGImage.h"
+#include "platform/coregraphics/CGPixelLayout.h"
+
+enum CGInterpolationQuality : int32_t {
+  kCGInterpolationDefault = 0,
+  kCGInterpolationNone = 1,
+  kCGInterpolationLow = 2,
+  kCGInterpolationMedium = 4,
+  kCGInterpolationHigh = 3,
+};
+
+class CGImageSampler {
+ public:
+  // pixelToImage maps points of the destination's pixel space (y down) to the
+  // image's pixel space (origin at the top-left corner of the first row).
+  CGImageSampler(const CGImage& image, const CGAffineTransform& pixelToImage,
+                 CGInterpolationQuality quality);
+
+  bool isValid() const { return source_.layout.valid; }
+  // Premultiplied RGBA of destination pixels x0 ... x0+n-1 on row y, sampled
+  // at the pixel centres.
+  void sampleRow(int x0, int y, int n, uint8_t* out) const;
+
+ private:
+  enum class Filter { Nearest, Bilinear, Bicubic };
+  void boxReduce(int factorU, int factorV);
+  void nearestRow(double u, double v, int n, uint8_t* out) const;
+  void bilinearRow(double u, double v, int n, uint8_t* out) const;
+  void bicubicRow(double u, double v, int n, uint8_t* out) const;
+
+  CGPixelSource source_;
+  int width_, height_;
+  CGAffineTransform map_;
+  Filter filter_;
+};

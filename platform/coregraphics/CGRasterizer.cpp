@@ -1,0 +1,169 @@
+#include "platform/coregraphics/CGRasterizer.h"
+
+#include <algorithm>
+#include <cmath>
+
+CGPixelBox CGPixelBox::intersect(const CGPixelBox& o) const {
+  return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
+}
+
+namespace {
+
+constexpr int kSubScanlines = 16;
+constexpr double kHuge = 1e7;  // beyond any bitmap; keeps int conversions defined
+
+struct Edge {
+  double x0, y0, x1, y1, dxdy;
+  int dir;
+};
+
+struct Crossing {
+  double x;
+  int dir;
+};
+
+std::vector<Edge> buildEdges(const std::vector<CGPolygon>& polygons) {
+  std::vector<Edge> edges;
+  for (const CGPolygon& poly : polygons) {
+    const auto& pts = poly.points;
+    size_t n = pts.size();
+    if (n < 2) continue;
+    for (size_t i = 0; i < n; ++i) {
+      CGPoint a = pts[i], b = pts[(i + 1) % n];
+      if (!std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) ||
+          !std::isfinite(b.y) || a.y == b.y)
+        continue;
+      int dir = 1;
+      if (a.y > b.y) {
+        std::swap(a, b);
+        dir = -1;
+      }
+      a.x = std::clamp(a.x, -kHuge, kHuge);
+      b.x = std::clamp(b.x, -kHuge, kHuge);
+      a.y = std::clamp(a.y, -kHuge, kHuge);
+      b.y = std::clamp(b.y, -kHuge, kHuge);
+      if (a.y == b.y) continue;
+      edges.push_back({a.x, a.y, b.x, b.y, (b.x - a.x) / (b.y - a.y), dir});
+    }
+  }
+  std::sort(edges.begin(), edges.end(), [](const Edge& l, const Edge& r) { return l.y0 < r.y0; });
+  return edges;
+}
+
+// Accumulates the coverage of one pixel row: `area` holds partial cells,
+// `delta` starts and ends runs of full cells.
+struct RowAccumulator {
+  int x0, x1;
+  std::vector<float> area, delta, coverage;
+  int touchedMin, touchedMax;
+
+  RowAccumulator(int left, int right)
+      : x0(left),
+        x1(right),
+        area(right - left + 2, 0),
+        delta(right - left + 2, 0),
+        coverage(right - left + 1, 0) {
+    reset();
+  }
+
+  void reset() {
+    touchedMin = x1 - x0;
+    touchedMax = -1;
+  }
+
+  void addSpan(double xa, double xb, float w) {
+    xa = std::max(xa, static_cast<double>(x0));
+    xb = std::min(xb, static_cast<double>(x1));
+    if (!(xb > xa)) return;
+    double fa = xa - x0, fb = xb - x0;
+    int ia = static_cast<int>(fa), ib = static_cast<int>(fb);
+    if (ia == ib) {
+      area[ia] += static_cast<float>(fb - fa) * w;
+    } else {
+      area[ia] += static_cast<float>(ia + 1 - fa) * w;
+      delta[ia + 1] += w;
+      delta[ib] -= w;
+      area[ib] += static_cast<float>(fb - ib) * w;
+    }
+    touchedMin = std::min(touchedMin, ia);
+    touchedMax = std::max(touchedMax, std::min(ib, x1 - x0 - 1));
+  }
+
+  void flush(int y, const CGRasterizer::RowSink& sink) {
+    if (touchedMax < touchedMin) return;
+    float run = 0;
+    for (int i = touchedMin; i <= touchedMax; ++i) {
+      run += delta[i];
+      coverage[i] = std::clamp(run + area[i], 0.0f, 1.0f);
+    }
+    sink(y, x0 + touchedMin, x0 + touchedMax + 1, coverage.data() + touchedMin);
+    std::fill(area.begin() + touchedMin, area.begin() + touchedMax + 2, 0.0f);
+    std::fill(delta.begin() + touchedMin, delta.begin() + touchedMax + 2, 0.0f);
+    reset();
+  }
+};
+
+}  // namespace
+
+CGPixelBox CGRasterizer::bounds(const std::vector<CGPolygon>& polygons) {
+  double x0 = kHuge, y0 = kHuge, x1 = -kHuge, y1 = -kHuge;
+  for (const CGPolygon& poly : polygons)
+    for (const CGPoint& p : poly.points) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+      x0 = std::min(x0, p.x);
+      y0 = std::min(y0, p.y);
+      x1 = std::max(x1, p.x);
+      y1 = std::max(y1, p.y);
+    }
+  if (x1 < x0) return {};
+  auto lo = [](double v) { return static_cast<int>(std::floor(std::clamp(v, -kHuge, kHuge))); };
+  auto hi = [](double v) { return static_cast<int>(std::ceil(std::clamp(v, -kHuge, kHuge))); };
+  return {lo(x0), lo(y0), hi(x1), hi(y1)};
+}
+
+void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox clip,
+                        bool antialias, const RowSink& sink) {
+  CGPixelBox box = bounds(polygons).intersect(clip);
+  if (box.isEmpty()) return;
+  std::vector<Edge> edges = buildEdges(polygons);
+  if (edges.empty()) return;
+  RowAccumulator row(box.x0, box.x1);
+  std::vector<const Edge*> active;
+  std::vector<Crossing> crossings;
+  size_t next = 0;
+  const int samples = antialias ? kSubScanlines : 1;
+  const float weight = 1.0f / samples;
+  for (int y = box.y0; y < box.y1; ++y) {
+    // Edges touching [y, y + 1).
+    active.erase(std::remove_if(active.begin(), active.end(),
+                                [y](const Edge* e) { return e->y1 <= y; }),
+                 active.end());
+    while (next < edges.size() && edges[next].y0 < y + 1) {
+      if (edges[next].y1 > y) active.push_back(&edges[next]);
+      ++next;
+    }
+    if (active.empty()) continue;
+    for (int s = 0; s < samples; ++s) {
+      double sy = y + (s + 0.5) / samples;
+      crossings.clear();
+      for (const Edge* e : active)
+        if (e->y0 <= sy && sy < e->y1) crossings.push_back({e->x0 + (sy - e->y0) * e->dxdy, e->dir});
+      std::sort(crossings.begin(), crossings.end(),
+                [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+      int winding = 0;
+      for (size_t i = 0; i + 1 < crossings.size(); ++i) {
+        winding += rule == CGFillRule::NonZero ? crossings[i].dir : 1;
+        bool inside = rule == CGFillRule::NonZero ? winding != 0 : (winding & 1) != 0;
+        if (!inside) continue;
+        double xa = crossings[i].x, xb = crossings[i + 1].x;
+        if (!antialias) {
+          // Whole pixels whose centres fall inside the span.
+          xa = std::ceil(xa - 0.5);
+          xb = std::ceil(xb - 0.5);
+        }
+        row.addSpan(xa, xb, weight);
+      }
+    }
+    row.flush(y, sink);
+  }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// Scan conversion of polygons into per-pixel coverage, in pixel space (x to
+// the right, y down; pixel (i, j) covers [i, i+1) × [j, j+1)). Coverage is
+// exact across each sub-scanline and sampled 16 times down each pixel row.
+
+#include <functional>
+#include <vector>
+
+#include "platform/coregraphics/CGPath.h"
+
+struct CGPixelBox {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
+  bool isEmpty() const { return x1 <= x0 || y1 <= y0; }
+  CGPixelBox intersect(const CGPixelBox& o) const;
+};
+
+enum class CGFillRule { NonZero, EvenOdd };
+
+class CGRasterizer {
+ public:
+  // Called once per row that has coverage, coverage[i] for pixel x0 + i, with
+  // x0 ≤ x < x1 inside the clip box. Values are 0...1.
+  using RowSink = std::function<void(int y, int x0, int x1, const float* coverage)>;
+
+  // Pixel box touched by the polygons (each implicitly closed).
+  static CGPixelBox bounds(const std::vector<CGPolygon>& polygons);
+  // Without antialiasing a pixel is in when its centre is.
+  static void fill(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox clip,
+                   bool antialias, const RowSink& sink);
+};

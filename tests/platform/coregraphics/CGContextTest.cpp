@@ -1,0 +1,306 @@
+#include "platform/coregraphics/CGContext.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+using RGBA = std::array<int, 4>;
+constexpr uint32_t kRGBA = kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big;
+constexpr uint32_t kBGRA = kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little;
+
+CGContextRef makeContext(size_t w, size_t h, uint32_t info = kRGBA) {
+  return CGBitmapContextCreate(nullptr, w, h, 8, 0, CGColorSpaceCreateDeviceRGB(), info);
+}
+
+// Pixel at column x, row y (row 0 is the top row in memory), as premultiplied
+// RGBA whatever the context's layout.
+RGBA pixel(const CGContextRef& c, int x, int y) {
+  CGPixelLayout l = CGPixelLayout::forBitmapInfo(c->bitmapInfo());
+  const uint8_t* p = c->data() + y * c->bytesPerRow() + x * 4;
+  return {p[l.r], p[l.g], p[l.b], l.a >= 0 ? p[l.a] : 255};
+}
+
+void expectNear(const RGBA& actual, const RGBA& expected, int tolerance = 1) {
+  for (int i = 0; i < 4; ++i)
+    EXPECT_NEAR(actual[i], expected[i], tolerance) << "channel " << i;
+}
+
+CGImageRef imageFromPixels(size_t w, size_t h, const std::vector<uint8_t>& rgba,
+                           uint32_t info = kRGBA) {
+  return CGImage::create(w, h, 8, 32, w * 4, info, std::make_shared<const Bytes>(rgba));
+}
+
+TEST(CGContextTest, CreationChecksParametersAndLayout) {
+  auto c = makeContext(5, 3);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->bytesPerRow(), 32u);  // rounded up to 32 bytes
+  EXPECT_EQ(CGBitmapContextGetAlphaInfo(c), kCGImageAlphaPremultipliedLast);
+  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 16, 0, CGColorSpaceCreateDeviceRGB(), kRGBA));
+  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 0, 4, 8, 0, CGColorSpaceCreateDeviceRGB(), kRGBA));
+  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 8, CGColorSpaceCreateDeviceRGB(), kRGBA));
+  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, nullptr, kRGBA));
+  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                     kCGImageAlphaNone));
+  // A caller's buffer is drawn into directly.
+  std::vector<uint8_t> buffer(16, 0);
+  auto own = CGBitmapContextCreate(buffer.data(), 2, 2, 8, 8, CGColorSpaceCreateDeviceRGB(), kBGRA);
+  CGContextSetRGBFillColor(own, 1, 0, 0, 1);
+  CGContextFillRect(own, CGRectMake(0, 0, 2, 2));
+  EXPECT_EQ(buffer[0], 0);    // blue
+  EXPECT_EQ(buffer[2], 255);  // red
+  EXPECT_EQ(buffer[3], 255);  // alpha
+}
+
+TEST(CGContextTest, FillRectUsesBottomLeftOriginAndAntialiasesEdges) {
+  auto c = makeContext(4, 4);
+  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 2, 1));
+  expectNear(pixel(c, 0, 3), {0, 0, 255, 255});
+  expectNear(pixel(c, 1, 3), {0, 0, 255, 255});
+  expectNear(pixel(c, 2, 3), {0, 0, 0, 0});
+  expectNear(pixel(c, 0, 0), {0, 0, 0, 0});
+  // Half a pixel covered: half the coverage.
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  CGContextFillRect(c, CGRectMake(3, 0, 0.5, 4));
+  expectNear(pixel(c, 3, 1), {128, 128, 128, 128});
+  // Without antialiasing the edge snaps.
+  auto hard = makeContext(4, 1);
+  CGContextSetShouldAntialias(hard, false);
+  CGContextFillRect(hard, CGRectMake(0.6, 0, 1.2, 1));  // holds pixel 1's centre only
+  EXPECT_EQ(pixel(hard, 0, 0)[3], 0);
+  EXPECT_EQ(pixel(hard, 1, 0)[3], 255);
+  EXPECT_EQ(pixel(hard, 2, 0)[3], 0);
+}
+
+TEST(CGContextTest, TransformsMapImagesAndStateIsRestored) {
+  // 2 x 1 image: red then blue.
+  auto image = imageFromPixels(2, 1, {255, 0, 0, 255, 0, 0, 255, 255});
+  auto c = makeContext(1, 2);
+  CGContextSaveGState(c);
+  // A quarter turn anticlockwise (y up) takes the image's left end downwards.
+  CGContextTranslateCTM(c, 1, 0);
+  CGContextRotateCTM(c, M_PI / 2);
+  CGContextDrawImage(c, CGRectMake(0, 0, 2, 1), image);
+  CGContextRestoreGState(c);
+  expectNear(pixel(c, 0, 1), {255, 0, 0, 255});
+  expectNear(pixel(c, 0, 0), {0, 0, 255, 255});
+  EXPECT_TRUE(CGAffineTransformIsIdentity(CGContextGetCTM(c)));
+
+  // Scaling flips: drawn with y mirrored, the first row lands at the bottom.
+  auto tall = imageFromPixels(1, 2, {255, 0, 0, 255, 0, 255, 0, 255});
+  auto d = makeContext(1, 2);
+  CGContextDrawImage(d, CGRectMake(0, 0, 1, 2), tall);
+  expectNear(pixel(d, 0, 0), {255, 0, 0, 255});
+  CGContextTranslateCTM(d, 0, 2);
+  CGContextScaleCTM(d, 1, -1);
+  CGContextDrawImage(d, CGRectMake(0, 0, 1, 2), tall);
+  expectNear(pixel(d, 0, 0), {0, 255, 0, 255});
+  expectNear(pixel(d, 0, 1), {255, 0, 0, 255});
+}
+
+TEST(CGContextTest, BilinearUpscaleOfTwoByTwoGivesGradient) {
+  // Columns black and white.
+  auto image = imageFromPixels(2, 2, {0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255,
+                                      255, 255, 255, 255});
+  auto c = makeContext(4, 4);
+  CGContextSetInterpolationQuality(c, kCGInterpolationLow);
+  CGContextDrawImage(c, CGRectMake(0, 0, 4, 4), image);
+  const int expected[4] = {0, 64, 191, 255};  // 0, ¼, ¾, 1 with edges held
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_NEAR(pixel(c, x, y)[0], expected[x], 1) << x << "," << y;
+  // Nearest keeps hard steps.
+  auto n = makeContext(4, 1);
+  CGContextSetInterpolationQuality(n, kCGInterpolationNone);
+  CGContextDrawImage(n, CGRectMake(0, 0, 4, 1), image);
+  EXPECT_EQ(pixel(n, 1, 0)[0], 0);
+  EXPECT_EQ(pixel(n, 2, 0)[0], 255);
+}
+
+TEST(CGContextTest, HighQualityDownscaleAveragesEverySourcePixel) {
+  // 8 x 8 checkerboard: any single sample is black or white, the mean is grey.
+  std::vector<uint8_t> px;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint8_t v = (x + y) % 2 ? 255 : 0;
+      px.insert(px.end(), {v, v, v, 255});
+    }
+  auto image = imageFromPixels(8, 8, px);
+  for (auto q : {kCGInterpolationHigh, kCGInterpolationMedium}) {
+    auto c = makeContext(2, 2);
+    CGContextSetInterpolationQuality(c, q);
+    CGContextDrawImage(c, CGRectMake(0, 0, 2, 2), image);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x) EXPECT_NEAR(pixel(c, x, y)[0], 128, 2);
+  }
+}
+
+TEST(CGContextTest, ClipsToEllipseAndRoundedRectLeaveCornersUntouched) {
+  auto c = makeContext(20, 20);
+  CGContextAddEllipseInRect(c, CGRectMake(0, 0, 20, 20));
+  CGContextClip(c);
+  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 20, 20));
+  for (auto [x, y] : {std::pair{0, 0}, {19, 0}, {0, 19}, {19, 19}, {1, 1}, {18, 18}})
+    EXPECT_EQ(pixel(c, x, y)[3], 0) << x << "," << y;
+  expectNear(pixel(c, 10, 10), {255, 0, 0, 255});
+  expectNear(pixel(c, 10, 0), {255, 0, 0, 255}, 40);  // top edge, mostly inside
+  // An edge pixel is partly covered.
+  int edge = pixel(c, 1, 4)[3];
+  EXPECT_GT(edge, 0);
+  EXPECT_LT(edge, 255);
+
+  auto r = makeContext(20, 20);
+  auto path = CGPathCreateWithRoundedRect(CGRectMake(0, 0, 20, 20), 6, 6, nullptr);
+  CGContextAddPath(r, path);
+  CGContextClip(r);
+  CGContextSetRGBFillColor(r, 0, 1, 0, 1);
+  CGContextFillRect(r, CGRectMake(0, 0, 20, 20));
+  EXPECT_EQ(pixel(r, 0, 0)[3], 0);
+  EXPECT_EQ(pixel(r, 19, 19)[3], 0);
+  expectNear(pixel(r, 10, 0), {0, 255, 0, 255});
+  expectNear(pixel(r, 0, 10), {0, 255, 0, 255});
+  EXPECT_TRUE(CGRectEqualToRect(CGContextGetClipBoundingBox(r), CGRectMake(0, 0, 20, 20)));
+}
+
+TEST(CGContextTest, RectClipNestsAndRestores) {
+  auto c = makeContext(10, 10);
+  CGContextSaveGState(c);
+  CGContextClipToRect(c, CGRectMake(2, 2, 6, 6));
+  CGContextClipToRect(c, CGRectMake(5, 0, 10, 10));
+  EXPECT_TRUE(CGRectEqualToRect(CGContextGetClipBoundingBox(c), CGRectMake(5, 2, 3, 6)));
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 10, 10));
+  EXPECT_EQ(pixel(c, 4, 5)[3], 0);
+  EXPECT_EQ(pixel(c, 6, 5)[3], 255);
+  CGContextRestoreGState(c);
+  CGContextSetRGBFillColor(c, 0, 0, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 10, 10));
+  EXPECT_EQ(pixel(c, 0, 0)[3], 255);
+}
+
+TEST(CGContextTest, StraightAndPremultipliedAlphaRoundTrip) {
+  // Straight RGBA (200, 100, 50) at alpha 128.
+  auto straight = imageFromPixels(1, 1, {200, 100, 50, 128}, kCGImageAlphaLast);
+  auto premul = makeContext(1, 1);
+  CGContextSetBlendMode(premul, kCGBlendModeCopy);
+  CGContextDrawImage(premul, CGRectMake(0, 0, 1, 1), straight);
+  const uint8_t* p = premul->data();
+  EXPECT_NEAR(p[0], 100, 1);
+  EXPECT_NEAR(p[1], 50, 1);
+  EXPECT_NEAR(p[2], 25, 1);
+  EXPECT_EQ(p[3], 128);
+  // And back into a straight-alpha bitmap.
+  auto back = CGBitmapContextCreate(nullptr, 1, 1, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                    kCGImageAlphaLast);
+  ASSERT_TRUE(back);
+  CGContextSetBlendMode(back, kCGBlendModeCopy);
+  CGContextDrawImage(back, CGRectMake(0, 0, 1, 1), CGBitmapContextCreateImage(premul));
+  const uint8_t* q = back->data();
+  EXPECT_NEAR(q[0], 200, 2);
+  EXPECT_NEAR(q[1], 100, 2);
+  EXPECT_NEAR(q[2], 50, 2);
+  EXPECT_EQ(q[3], 128);
+}
+
+TEST(CGContextTest, BlendModes) {
+  auto run = [](CGBlendMode mode, RGBA dst, const double src[4]) {
+    auto c = makeContext(1, 1);
+    uint8_t* p = c->data();
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(dst[i]);
+    CGContextSetBlendMode(c, mode);
+    CGContextSetRGBFillColor(c, src[0], src[1], src[2], src[3]);
+    CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+    return pixel(c, 0, 0);
+  };
+  const double grey[4] = {0.5, 0.5, 0.5, 1}, halfRed[4] = {1, 0, 0, 0.5};
+  RGBA opaqueGrey{128, 128, 128, 255}, clear{0, 0, 0, 0};
+  expectNear(run(kCGBlendModeMultiply, opaqueGrey, grey), {64, 64, 64, 255});
+  expectNear(run(kCGBlendModeScreen, opaqueGrey, grey), {192, 192, 192, 255});
+  expectNear(run(kCGBlendModeNormal, opaqueGrey, halfRed), {192, 64, 64, 255});
+  expectNear(run(kCGBlendModeCopy, opaqueGrey, halfRed), {128, 0, 0, 128});
+  expectNear(run(kCGBlendModeClear, opaqueGrey, grey), {0, 0, 0, 0});
+  expectNear(run(kCGBlendModeSourceIn, clear, grey), {0, 0, 0, 0});
+  expectNear(run(kCGBlendModeSourceIn, opaqueGrey, halfRed), {128, 0, 0, 128});
+  expectNear(run(kCGBlendModeSourceAtop, opaqueGrey, halfRed), {192, 64, 64, 255});
+  expectNear(run(kCGBlendModeDestinationIn, opaqueGrey, halfRed), {64, 64, 64, 128});
+  expectNear(run(kCGBlendModeDestinationOut, opaqueGrey, halfRed), {64, 64, 64, 128});
+  expectNear(run(kCGBlendModeDestinationOver, clear, halfRed), {128, 0, 0, 128});
+  expectNear(run(kCGBlendModeOverlay, opaqueGrey, grey), {128, 128, 128, 255});
+  expectNear(run(kCGBlendModeDifference, opaqueGrey, grey), {0, 0, 0, 255});
+  expectNear(run(kCGBlendModePlusLighter, opaqueGrey, grey), {255, 255, 255, 255});
+  expectNear(run(kCGBlendModePlusDarker, opaqueGrey, grey), {1, 1, 1, 255});
+  expectNear(run(kCGBlendModeXOR, opaqueGrey, halfRed), {64, 64, 64, 128});
+  // Luminosity of mid grey onto red keeps the hue, takes the grey's lightness.
+  RGBA red{255, 0, 0, 255};
+  RGBA lum = run(kCGBlendModeLuminosity, red, grey);
+  EXPECT_GT(lum[0], lum[1]);
+  EXPECT_NEAR(0.3 * lum[0] + 0.59 * lum[1] + 0.11 * lum[2], 128, 2);
+  // Global alpha scales the source.
+  auto c = makeContext(1, 1);
+  CGContextSetAlpha(c, 0.5);
+  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  expectNear(pixel(c, 0, 0), {0, 0, 128, 128});
+}
+
+TEST(CGContextTest, OpaqueContextsKeepFullAlpha) {
+  auto c = makeContext(1, 1, kCGImageAlphaNoneSkipLast);
+  ASSERT_TRUE(c);
+  CGContextSetRGBFillColor(c, 1, 1, 1, 0.5);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  expectNear(pixel(c, 0, 0), {128, 128, 128, 255});
+  EXPECT_EQ(c->data()[3], 255);
+  auto image = CGBitmapContextCreateImage(c);
+  EXPECT_EQ(image->alphaInfo(), kCGImageAlphaNoneSkipLast);
+}
+
+TEST(CGContextTest, PathsFillStrokeAndEvenOdd) {
+  auto c = makeContext(10, 10);
+  CGContextAddRect(c, CGRectMake(0, 0, 10, 10));
+  CGContextAddRect(c, CGRectMake(3, 3, 4, 4));
+  EXPECT_FALSE(CGContextIsPathEmpty(c));
+  CGContextEOFillPath(c);
+  EXPECT_TRUE(CGContextIsPathEmpty(c));
+  EXPECT_EQ(pixel(c, 1, 1)[3], 255);
+  EXPECT_EQ(pixel(c, 5, 5)[3], 0);
+
+  // A stroke of width 2 centred on the rectangle's edge.
+  auto s = makeContext(10, 10);
+  CGContextSetLineWidth(s, 2);
+  CGContextSetRGBStrokeColor(s, 1, 0, 0, 1);
+  CGContextStrokeRect(s, CGRectMake(2, 2, 6, 6));
+  expectNear(pixel(s, 1, 5), {255, 0, 0, 255});
+  expectNear(pixel(s, 2, 5), {255, 0, 0, 255});
+  EXPECT_EQ(pixel(s, 3, 5)[3], 0);
+  EXPECT_EQ(pixel(s, 5, 5)[3], 0);
+  EXPECT_EQ(pixel(s, 0, 5)[3], 0);
+  // The miter join fills the corner.
+  expectNear(pixel(s, 1, 1), {255, 0, 0, 255});
+
+  // A triangle from lines.
+  auto t = makeContext(10, 10);
+  CGContextMoveToPoint(t, 0, 0);
+  CGContextAddLineToPoint(t, 10, 0);
+  CGContextAddLineToPoint(t, 0, 10);
+  CGContextClosePath(t);
+  CGContextFillPath(t);
+  EXPECT_EQ(pixel(t, 1, 8)[3], 255);  // near the bottom-left corner
+  EXPECT_EQ(pixel(t, 8, 1)[3], 0);    // beyond the hypotenuse
+  EXPECT_NEAR(pixel(t, 5, 5)[3], 128, 2);  // halved by the diagonal
+}
+
+TEST(CGContextTest, ClearRectAndImageCopyIsIndependent) {
+  auto c = makeContext(2, 2);
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 2, 2));
+  auto before = CGBitmapContextCreateImage(c);
+  CGContextClearRect(c, CGRectMake(0, 0, 1, 2));
+  EXPECT_EQ(pixel(c, 0, 0)[3], 0);
+  EXPECT_EQ(pixel(c, 1, 0)[3], 255);
+  EXPECT_EQ((*before->pixelData())[3], 255);  // the image kept its pixels
+}
+
+}  // namespace
