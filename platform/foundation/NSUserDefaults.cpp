@@ -13,8 +13,10 @@
 #include <mutex>
 #include <vector>
 
+#include "NSBundle.h"
 #include "NSData.h"
 #include "NSDate.h"
+#include "NSFileManager.h"
 #include "NSJSONSerialization.h"
 #include "OSLog.h"
 
@@ -64,15 +66,6 @@ OSLogRef defaultsLog() {
 
 bool isVolatile(const std::string& name) {
   return name == NSArgumentDomain || name == NSRegistrationDomain;
-}
-
-std::string containerRoot() {
-  if (const char* home = std::getenv("QX_APP_HOME"); home && *home) return home;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-    return std::string(xdg) + "/quorlinex";
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.local/share/quorlinex";
 }
 
 std::string domainPath(const std::string& name) {
@@ -307,12 +300,13 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::initWithSuiteName(
 }
 
 std::string NSUserDefaults::applicationDomainName() {
+  if (auto identifier = NSBundle::mainBundle()->bundleIdentifier()) return *identifier;
   static const std::string name = executableName();
   return name;
 }
 
 std::string NSUserDefaults::preferencesDirectory() {
-  return containerRoot() + "/Library/Preferences";
+  return NSFileManager::containerRoot() + "/Library/Preferences";
 }
 
 bool NSUserDefaults::isPropertyListValue(const Value& value, std::string* why) {

@@ -1,10 +1,23 @@
 #include "UIApplication.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/OSLog.h"
+
+extern char** environ;
 
 const char* const UIApplicationDidBecomeActiveNotification =
     "UIApplicationDidBecomeActiveNotification";
@@ -14,10 +27,88 @@ const char* const UIApplicationDidEnterBackgroundNotification =
     "UIApplicationDidEnterBackgroundNotification";
 const char* const UIApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
-const char* const UIApplicationWillTerminateNotification =
-    "UIApplicationWillTerminateNotification";
+const char* const UIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
 const char* const UIApplicationDidReceiveMemoryWarningNotification =
     "UIApplicationDidReceiveMemoryWarningNotification";
+const char* const UIApplicationOpenURLOptionUniversalLinksOnly =
+    "UIApplicationOpenURLOptionUniversalLinksOnly";
+
+namespace {
+
+void completeOnMain(std::function<void(bool)> completion, bool success) {
+  if (!completion) return;
+  NSRunLoop::mainRunLoop().perform([completion, success] { completion(success); });
+}
+
+// Runs QX_OPEN_URL_COMMAND with the URL; see UIApplicationURLOpener.
+class CommandURLOpener : public UIApplicationURLOpener {
+ public:
+  bool canOpenURL(const NSURL& url) override {
+    return !command().empty() && url.scheme().has_value();
+  }
+
+  void openURL(const NSURLPtr& url, const Value& options,
+               std::function<void(bool)> completion) override {
+    const Value* universal = options.find(UIApplicationOpenURLOptionUniversalLinksOnly);
+    std::string program = command();
+    std::string text = url ? url->absoluteString() : "(no URL)";
+    if (!url || program.empty() || (universal && universal->asBool())) {
+      NSLog("UIApplication: not opening " + text +
+            (program.empty() ? " (QX_OPEN_URL_COMMAND is not set)" : " (universal links only)"));
+      completeOnMain(std::move(completion), false);
+      return;
+    }
+    NSLog("UIApplication: opening " + text + " with " + program);
+    pid_t pid = spawn(program, text);
+    if (pid <= 0) {
+      completeOnMain(std::move(completion), false);
+      return;
+    }
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility), [pid, completion] {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      completeOnMain(completion, WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    });
+  }
+
+ private:
+  static std::string command() {
+    const char* c = std::getenv("QX_OPEN_URL_COMMAND");
+    return c ? c : "";
+  }
+
+  // Standard input from /dev/null and output to standard error, so that the
+  // program can never disturb the host's own input and output.
+  static pid_t spawn(const std::string& program, const std::string& url) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    std::string arg0 = program, arg1 = url;
+    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    pid_t pid = 0;
+    int err = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
+      NSLog("UIApplication: cannot run " + program + ": " + std::strerror(err));
+      return 0;
+    }
+    return pid;
+  }
+};
+
+std::mutex& idleTimerSetterMutex() {
+  static std::mutex m;
+  return m;
+}
+
+UIApplication::IdleTimerSetter& currentIdleTimerSetter() {
+  static UIApplication::IdleTimerSetter setter;
+  return setter;
+}
+
+}  // namespace
 
 std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
   static auto app = std::make_shared<UIApplication>();
@@ -61,6 +152,47 @@ void UIApplication::terminate() {
       UIApplicationWillTerminateNotification,
       std::static_pointer_cast<UIApplication>(shared_from_this()));
   NSRunLoop::mainRunLoop().stop();
+}
+
+bool UIApplication::canOpenURL(const NSURLPtr& url) {
+  if (!url) return false;
+  auto opener = urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
+  return opener->canOpenURL(*url);
+}
+
+void UIApplication::openURL(const NSURLPtr& url, const Value& options,
+                            std::function<void(bool)> completion) {
+  auto opener = urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
+  opener->openURL(url, options, std::move(completion));
+}
+
+void UIApplication::setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener) {
+  urlOpener_ = std::move(opener);
+}
+
+void UIApplication::platformSetIdleTimerDisabled(UIApplication& app, bool disabled) {
+  app.idleTimerDisabled_ = disabled;
+}
+
+void UIApplication::setIdleTimerDisabled(bool disabled) {
+  IdleTimerSetter setter;
+  {
+    std::lock_guard<std::mutex> lock(idleTimerSetterMutex());
+    setter = currentIdleTimerSetter();
+  }
+  if (setter) {
+    setter(*this, disabled);
+  } else {
+    platformSetIdleTimerDisabled(*this, disabled);
+  }
+}
+
+UIApplication::IdleTimerSetter UIApplication::exchangeIdleTimerSetter(IdleTimerSetter setter) {
+  std::lock_guard<std::mutex> lock(idleTimerSetterMutex());
+  IdleTimerSetter previous = currentIdleTimerSetter();
+  if (!previous) previous = &UIApplication::platformSetIdleTimerDisabled;
+  currentIdleTimerSetter() = std::move(setter);
+  return previous;
 }
 
 int UIApplicationMain(int, char**, const std::optional<std::string>&,

@@ -3,11 +3,13 @@
 // The application object and its delegate protocol, and the application main
 // function that runs the main run loop.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 
 class UIApplication;
@@ -18,6 +20,26 @@ extern const char* const UIApplicationDidEnterBackgroundNotification;
 extern const char* const UIApplicationWillEnterForegroundNotification;
 extern const char* const UIApplicationWillTerminateNotification;
 extern const char* const UIApplicationDidReceiveMemoryWarningNotification;
+
+// Key of openURL's options: a boolean, open only as a universal link.
+extern const char* const UIApplicationOpenURLOptionUniversalLinksOnly;
+
+// Decides whether URLs can be opened and opens them for the application.
+//
+// The default opener launches nothing unless the environment names a program:
+// QX_OPEN_URL_COMMAND=<program> (looked up on PATH, e.g. "xdg-open") is run
+// with the URL as its one argument, its output sent to standard error, and
+// the open succeeds when it exits with status 0. With the variable unset no
+// URL can be opened. Universal links are never opened (no application claims
+// them here). Every request is logged. Tests install a scripted opener.
+class UIApplicationURLOpener {
+ public:
+  virtual ~UIApplicationURLOpener() = default;
+  virtual bool canOpenURL(const NSURL& url) = 0;
+  // Calls `completion` once, later, on the main thread.
+  virtual void openURL(const NSURLPtr& url, const Value& options,
+                       std::function<void(bool success)> completion) = 0;
+};
 
 enum class UIApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
@@ -48,9 +70,31 @@ class UIApplication : public NSObject {
   // Ends the application loop after telling the delegate it will terminate.
   void terminate();
 
+  bool canOpenURL(const NSURLPtr& url);
+  // The completion (may be empty) gets whether the URL was opened, later, on
+  // the main thread.
+  void openURL(const NSURLPtr& url, const Value& options,
+               std::function<void(bool success)> completion);
+  // nullptr restores the default opener.
+  void setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener);
+
+  bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+  // Runs the current idle-timer setter: the platform's own, unless a category
+  // exchanged it (exchangeIdleTimerSetter).
+  void setIdleTimerDisabled(bool disabled);
+  using IdleTimerSetter = std::function<void(UIApplication&, bool)>;
+  // The method exchange of setIdleTimerDisabled: installs `setter` for every
+  // later call and returns the implementation it replaces (the platform's own
+  // setter the first time), which the new one may call on.
+  static IdleTimerSetter exchangeIdleTimerSetter(IdleTimerSetter setter);
+
  private:
+  static void platformSetIdleTimerDisabled(UIApplication& app, bool disabled);
+
   std::shared_ptr<UIApplicationDelegate> delegate_;
   UIApplicationState state_ = UIApplicationState::Inactive;
+  std::shared_ptr<UIApplicationURLOpener> urlOpener_;
+  bool idleTimerDisabled_ = false;
 };
 
 // Creates the delegate from the class registry by name, launches it, makes the
