@@ -55,10 +55,9 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t lengt
     return false;
   }
   // Make the rename itself durable.
-  std::string dir = path.substr(0, path.find_last_of('/') == std::string::npos
-                                       ? 0
-                                       : path.find_last_of('/'));
-  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
@@ -72,7 +71,7 @@ bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error) {
     setError(error, errno, "open");
     return false;
   }
-  struct stat st;
+  struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     setError(error, EISDIR, "read");

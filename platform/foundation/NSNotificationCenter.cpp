@@ -19,7 +19,8 @@ void NSNotificationCenter::addObserver(const void* observer, const std::string& 
   if (!block) return;
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.push_back(Entry{observer, name, object, object != nullptr,
-                           std::make_shared<NSNotificationBlock>(std::move(block))});
+                           std::make_shared<NSNotificationBlock>(std::move(block)),
+                           std::make_shared<std::atomic<bool>>(true)});
 }
 
 NSObserverToken NSNotificationCenter::addObserverForName(const std::string& name,
@@ -30,15 +31,21 @@ NSObserverToken NSNotificationCenter::addObserverForName(const std::string& name
   return token;
 }
 
-void NSNotificationCenter::removeObserver(const void* observer) {
+void NSNotificationCenter::removeWhere(const std::function<bool(const Entry&)>& match) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(entries_, [&](const Entry& e) { return e.observer == observer; });
+  std::erase_if(entries_, [&](const Entry& e) {
+    if (!match(e)) return false;
+    e.live->store(false);
+    return true;
+  });
+}
+
+void NSNotificationCenter::removeObserver(const void* observer) {
+  removeWhere([&](const Entry& e) { return e.observer == observer; });
 }
 
 void NSNotificationCenter::removeObserver(const void* observer, const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(entries_,
-                [&](const Entry& e) { return e.observer == observer && e.name == name; });
+  removeWhere([&](const Entry& e) { return e.observer == observer && e.name == name; });
 }
 
 void NSNotificationCenter::removeObserver(const NSObserverToken& token) {
@@ -46,7 +53,8 @@ void NSNotificationCenter::removeObserver(const NSObserverToken& token) {
 }
 
 void NSNotificationCenter::postNotification(const NSNotification& notification) {
-  std::vector<std::shared_ptr<NSNotificationBlock>> matched;
+  std::vector<std::pair<std::shared_ptr<NSNotificationBlock>, std::shared_ptr<std::atomic<bool>>>>
+      matched;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Entry& e : entries_) {
@@ -55,11 +63,14 @@ void NSNotificationCenter::postNotification(const NSNotification& notification) 
         auto filter = e.object.lock();
         if (!filter || filter != notification.object) continue;
       }
-      matched.push_back(e.block);
+      matched.emplace_back(e.block, e.live);
     }
   }
-  // Called outside the lock: observers may add or remove observers.
-  for (auto& block : matched) (*block)(notification);
+  // Called outside the lock: observers may add or remove observers. One
+  // removed meanwhile (perhaps being destroyed) is not called any more.
+  for (auto& [block, live] : matched) {
+    if (live->load()) (*block)(notification);
+  }
 }
 
 void NSNotificationCenter::postNotificationName(const std::string& name,

@@ -4,6 +4,7 @@
 // to the observers registered for that name (or for every name) whose object
 // filter matches (no filter, or the same object).
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,7 +58,10 @@ class NSNotificationCenter {
     std::weak_ptr<NSObject> object;
     bool hasObject;
     std::shared_ptr<NSNotificationBlock> block;
+    // Cleared on removal, so that a post already under way skips the entry.
+    std::shared_ptr<std::atomic<bool>> live;
   };
+  void removeWhere(const std::function<bool(const Entry&)>& match);
   std::mutex mutex_;
   std::vector<Entry> entries_;
 };

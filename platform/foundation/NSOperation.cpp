@@ -276,10 +276,8 @@ NSOperationQueue::NSOperationQueue(bool isMain) : isMain_(isMain) {
   }
 }
 
-NSOperationQueue::~NSOperationQueue() {
-  // Only reachable with operations left when the queue was never shared.
-  for (auto& operation : operations_) stopObserving(operation);
-}
+// Observations end with the queue: their tokens go with observations_.
+NSOperationQueue::~NSOperationQueue() = default;
 
 std::shared_ptr<NSOperationQueue> NSOperationQueue::mainQueue() {
   static auto* queue = new std::shared_ptr<NSOperationQueue>(new NSOperationQueue(true));
@@ -307,11 +305,17 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
     FatalStop("*** -[NSOperationQueue addOperation:]: operation is finished and cannot be enqueued");
   }
   auto me = self();
+  // The blocks hold the queue weakly and keep it alive while they run.
+  std::weak_ptr<NSOperationQueue> weak = me;
+  std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
   for (const char* key : {kIsFinished, kIsReady, kIsCancelled}) {
-    operation->addObserver(&observer_, key, 0, nullptr);
+    tokens.push_back(operation->observe(key, 0, [weak, key](NSObject* object, const Value&) {
+      if (auto queue = weak.lock()) queue->operationChanged(object, key);
+    }));
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    observations_[operation.get()] = std::move(tokens);
     operations_.push_back(operation);
     keepAlive_ = me;
   }
@@ -449,11 +453,6 @@ void NSOperationQueue::launch(const NSOperationPtr& operation) {
   dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
 }
 
-void NSOperationQueue::Observer::observeValueForKeyPath(const std::string& keyPath,
-                                                        NSObject* object, const Value&, void*) {
-  queue_->operationChanged(object, keyPath);
-}
-
 void NSOperationQueue::operationChanged(NSObject* object, const std::string& keyPath) {
   NSOperationPtr operation;
   {
@@ -486,7 +485,13 @@ void NSOperationQueue::operationFinished(const NSOperationPtr& operation) {
 }
 
 void NSOperationQueue::stopObserving(const NSOperationPtr& operation) {
-  for (const char* key : {kIsFinished, kIsReady, kIsCancelled}) {
-    operation->removeObserver(&observer_, key);
+  std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = observations_.find(operation.get());
+    if (it == observations_.end()) return;
+    tokens = std::move(it->second);
+    observations_.erase(it);
   }
+  for (auto& token : tokens) token->invalidate();
 }

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -162,16 +163,6 @@ class NSOperationQueue : public NSKeyValueObservable {
   Value valueForKey(const std::string& key) const override;
 
  private:
-  class Observer : public NSKeyValueObserver {
-   public:
-    explicit Observer(NSOperationQueue* queue) : queue_(queue) {}
-    void observeValueForKeyPath(const std::string& keyPath, NSObject* object,
-                                const Value& change, void* context) override;
-
-   private:
-    NSOperationQueue* queue_;
-  };
-
   NSOperationQueue(bool isMain);
   std::shared_ptr<NSOperationQueue> self();
   int64_t effectiveWidthLocked() const;
@@ -183,11 +174,11 @@ class NSOperationQueue : public NSKeyValueObservable {
   void stopObserving(const NSOperationPtr& operation);
 
   const bool isMain_;
-  Observer observer_{this};
   mutable std::mutex mutex_;
   std::condition_variable emptyCv_;
   std::vector<NSOperationPtr> operations_;
   std::unordered_set<NSOperation*> running_;
+  std::map<NSOperation*, std::vector<std::shared_ptr<NSKeyValueObservation>>> observations_;
   std::shared_ptr<NSOperationQueue> keepAlive_;
   int64_t maxConcurrent_ = NSOperationQueueDefaultMaxConcurrentOperationCount;
   bool suspended_ = false;

@@ -1,0 +1,298 @@
+#include "platform/foundation/Dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+
+namespace {
+
+// Waits for every block queued so far on a serial queue.
+void drain(const dispatch_queue_t& queue) {
+  auto group = dispatch_group_create();
+  dispatch_group_async(group, queue, [] {});
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
+}
+
+}  // namespace
+
+using DispatchTest = ManualClockTest;
+
+TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeInOrder) {
+  auto queue = dispatch_queue_create("test.serial");
+  std::vector<int> order;
+  std::atomic<int> active{0};
+  std::atomic<int> maxActive{0};
+  for (int i = 0; i < 200; ++i) {
+    dispatch_async(queue, [&, i] {
+      int now = ++active;
+      maxActive = std::max(maxActive.load(), now);
+      order.push_back(i);
+      --active;
+    });
+  }
+  drain(queue);
+  ASSERT_EQ(order.size(), 200u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  EXPECT_EQ(maxActive.load(), 1);
+  EXPECT_EQ(dispatch_queue_get_label(queue), "test.serial");
+}
+
+TEST_F(DispatchTest, ConcurrentQueueRunsBlocksInParallel) {
+  // Each block waits to see the other: run one after the other, both time out.
+  auto queue = dispatch_queue_create("test.concurrent", DispatchQueueAttr::Concurrent);
+  Latch bothIn(2);
+  std::atomic<int> sawOther{0};
+  auto group = dispatch_group_create();
+  for (int i = 0; i < 2; ++i) {
+    dispatch_group_async(group, queue, [&] {
+      bothIn.countDown();
+      if (bothIn.wait(kTestTimeout)) ++sawOther;
+    });
+  }
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeout)), 0);
+  EXPECT_EQ(sawOther.load(), 2);
+}
+
+TEST_F(DispatchTest, BlockedWorkersLendTheirPlaceSoAwaitedWorkStillRuns) {
+  // More waiting blocks than the pool keeps busy; the blocks they wait for
+  // come last and must still get a thread.
+  const int waiters = DispatchWorkerTarget() + 2;
+  auto queue = dispatch_queue_create("test.waiters", DispatchQueueAttr::Concurrent);
+  auto sema = dispatch_semaphore_create(0);
+  auto group = dispatch_group_create();
+  std::atomic<int> released{0};
+  for (int i = 0; i < waiters; ++i) {
+    dispatch_group_async(group, queue, [&] {
+      if (dispatch_semaphore_wait(sema, dispatch_time_after(kTestTimeout)) == 0) ++released;
+    });
+  }
+  for (int i = 0; i < waiters; ++i) {
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility),
+                   [sema] { dispatch_semaphore_signal(sema); });
+  }
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeout)), 0);
+  EXPECT_EQ(released.load(), waiters);
+  EXPECT_GE(DispatchWorkerLimit(), DispatchWorkerTarget());
+  EXPECT_GE(DispatchWorkerTarget(), 2);
+}
+
+TEST_F(DispatchTest, BarrierRunsAloneBetweenEarlierAndLaterBlocks) {
+  auto queue = dispatch_queue_create("test.barrier", DispatchQueueAttr::Concurrent);
+  std::atomic<int> earlierDone{0};
+  std::atomic<int> laterStarted{0};
+  int earlierSeenByBarrier = -1;
+  int laterSeenByBarrier = -1;
+  auto group = dispatch_group_create();
+  for (int i = 0; i < 8; ++i) dispatch_group_async(group, queue, [&] { ++earlierDone; });
+  dispatch_group_enter(group);
+  dispatch_barrier_async(queue, [&] {
+    earlierSeenByBarrier = earlierDone;
+    laterSeenByBarrier = laterStarted;
+    dispatch_group_leave(group);
+  });
+  for (int i = 0; i < 8; ++i) dispatch_group_async(group, queue, [&] { ++laterStarted; });
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
+  EXPECT_EQ(earlierSeenByBarrier, 8);
+  EXPECT_EQ(laterSeenByBarrier, 0);
+  EXPECT_EQ(laterStarted.load(), 8);
+}
+
+TEST_F(DispatchTest, MainQueueRunsOnTheMainRunLoop) {
+  bool ran = false;
+  bool onMain = false;
+  dispatch_async(dispatch_get_main_queue(), [&] {
+    ran = true;
+    onMain = isMainThread() && dispatch_current_queue() == dispatch_get_main_queue();
+  });
+  EXPECT_FALSE(ran);  // asynchronous even from the main thread
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(onMain);
+
+  bool inline_ = false;
+  dispatch_sync(dispatch_get_main_queue(), [&] { inline_ = true; });
+  EXPECT_TRUE(inline_);
+}
+
+TEST_F(DispatchTest, AfterWaitsForTheManualClock) {
+  std::vector<int> fired;
+  dispatch_after(dispatch_time_after(2.0), dispatch_get_main_queue(), [&] { fired.push_back(2); });
+  dispatch_after(dispatch_time_after(1.0), dispatch_get_main_queue(), [&] { fired.push_back(1); });
+  dispatch_after(DISPATCH_TIME_NOW, dispatch_get_main_queue(), [&] { fired.push_back(0); });
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(fired, (std::vector<int>{0}));
+  PlatformClock::advance(0.999);
+  EXPECT_EQ(fired, (std::vector<int>{0}));
+  PlatformClock::advance(0.001);
+  EXPECT_EQ(fired, (std::vector<int>{0, 1}));
+  PlatformClock::advance(5);
+  EXPECT_EQ(fired, (std::vector<int>{0, 1, 2}));
+
+  // On a background queue the block is handed over when the clock gets there.
+  auto queue = dispatch_queue_create("test.after");
+  Latch ran(1);
+  dispatch_after(dispatch_time_after(1.0), queue, [&] { ran.countDown(); });
+  EXPECT_FALSE(ran.wait(0.05));
+  PlatformClock::advance(1.0);
+  EXPECT_TRUE(ran.wait());
+}
+
+TEST_F(DispatchTest, GroupNotifiesOnceEmptyAndWaitTimesOut) {
+  auto group = dispatch_group_create();
+  int notified = 0;
+  dispatch_group_enter(group);
+  dispatch_group_enter(group);
+  dispatch_group_notify(group, dispatch_get_main_queue(), [&] { ++notified; });
+  EXPECT_NE(dispatch_group_wait(group, dispatch_time_after(0.02)), 0);
+  EXPECT_NE(dispatch_group_wait(group, DISPATCH_TIME_NOW), 0);
+  dispatch_group_leave(group);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(notified, 0);
+  dispatch_group_leave(group);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(notified, 1);
+  EXPECT_EQ(dispatch_group_wait(group, DISPATCH_TIME_NOW), 0);
+
+  // Notify on an empty group fires straight away (through its queue).
+  dispatch_group_notify(group, dispatch_get_main_queue(), [&] { ++notified; });
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(notified, 2);
+}
+
+TEST_F(DispatchTest, GroupCollectsWorkFromSeveralQueues) {
+  auto group = dispatch_group_create();
+  std::atomic<int> done{0};
+  auto serial = dispatch_queue_create("test.group.serial");
+  for (int i = 0; i < 10; ++i) {
+    dispatch_group_async(group, serial, [&] { ++done; });
+    dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Background), [&] { ++done; });
+  }
+  Latch notified(1);
+  int doneAtNotify = -1;
+  dispatch_group_notify(group, serial, [&] {
+    doneAtNotify = done;
+    notified.countDown();
+  });
+  ASSERT_TRUE(notified.wait());
+  EXPECT_EQ(doneAtNotify, 20);
+}
+
+TEST_F(DispatchTest, SemaphoreCountsAndTimesOutInRealTime) {
+  auto sema = dispatch_semaphore_create(1);
+  EXPECT_EQ(dispatch_semaphore_wait(sema, DISPATCH_TIME_NOW), 0);
+  // The manual clock does not move, yet the wait ends after 20 ms of real time.
+  EXPECT_NE(dispatch_semaphore_wait(sema, dispatch_time_after(0.02)), 0);
+  EXPECT_EQ(dispatch_semaphore_signal(sema), 0);  // nobody waiting
+  EXPECT_EQ(dispatch_semaphore_signal(sema), 0);
+  EXPECT_EQ(dispatch_semaphore_wait(sema, DISPATCH_TIME_NOW), 0);
+  EXPECT_EQ(dispatch_semaphore_wait(sema, DISPATCH_TIME_NOW), 0);
+  EXPECT_NE(dispatch_semaphore_wait(sema, DISPATCH_TIME_NOW), 0);
+  EXPECT_EQ(dispatch_semaphore_create(-1), nullptr);
+
+  // A signal from another queue releases a waiter.
+  auto waiter = dispatch_semaphore_create(0);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                 [waiter] { dispatch_semaphore_signal(waiter); });
+  EXPECT_EQ(dispatch_semaphore_wait(waiter, dispatch_time_after(kTestTimeout)), 0);
+}
+
+TEST_F(DispatchTest, CurrentQueueIdentityAndSpecificValues) {
+  static const char kKey = 0;
+  static int mark = 7;
+  auto queue = dispatch_queue_create("test.identity");
+  dispatch_queue_set_specific(queue, &kKey, &mark);
+  EXPECT_EQ(dispatch_queue_get_specific(queue, &kKey), &mark);
+  EXPECT_EQ(dispatch_get_specific(&kKey), nullptr);  // on the main queue here
+  EXPECT_EQ(dispatch_current_queue(), dispatch_get_main_queue());
+
+  void* seenAsync = nullptr;
+  dispatch_queue_t currentAsync;
+  dispatch_async(queue, [&] {
+    seenAsync = dispatch_get_specific(&kKey);
+    currentAsync = dispatch_current_queue();
+  });
+  drain(queue);
+  EXPECT_EQ(seenAsync, &mark);
+  EXPECT_EQ(currentAsync, queue);
+
+  void* seenSync = nullptr;
+  bool syncOnMainThread = false;
+  dispatch_sync(queue, [&] {
+    seenSync = dispatch_get_specific(&kKey);
+    syncOnMainThread = isMainThread();
+  });
+  EXPECT_EQ(seenSync, &mark);
+  EXPECT_TRUE(syncOnMainThread);  // sync runs on the caller's thread
+  EXPECT_EQ(dispatch_current_queue(), dispatch_get_main_queue());
+
+  dispatch_queue_set_specific(queue, &kKey, nullptr);
+  EXPECT_EQ(dispatch_queue_get_specific(queue, &kKey), nullptr);
+
+  dispatch_queue_t fromGlobal;
+  auto global = dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0);
+  dispatch_sync(global, [&] { fromGlobal = dispatch_current_queue(); });
+  EXPECT_EQ(fromGlobal, global);
+  EXPECT_EQ(global, dispatch_get_global_queue(DispatchQoS::UserInitiated));
+  EXPECT_NE(dispatch_get_global_queue(DispatchQoS::Background), global);
+}
+
+TEST_F(DispatchTest, SyncFromWithinOtherQueuesDoesNotDeadlock) {
+  auto a = dispatch_queue_create("test.a");
+  auto b = dispatch_queue_create("test.b");
+  auto c = dispatch_queue_create("test.c", DispatchQueueAttr::Concurrent);
+  std::vector<std::string> trail;
+  std::mutex trailMutex;
+  auto note = [&](const std::string& s) {
+    std::lock_guard<std::mutex> lock(trailMutex);
+    trail.push_back(s);
+  };
+  Latch done(1);
+  dispatch_async(a, [&] {
+    note("a");
+    dispatch_sync(b, [&] {
+      note("b:" + dispatch_queue_get_label(dispatch_current_queue()));
+      dispatch_sync(c, [&] { note("c:" + dispatch_queue_get_label(dispatch_current_queue())); });
+    });
+    note("a:" + dispatch_queue_get_label(dispatch_current_queue()));
+    done.countDown();
+  });
+  ASSERT_TRUE(done.wait());
+  EXPECT_EQ(trail, (std::vector<std::string>{"a", "b:test.b", "c:test.c", "a:test.a"}));
+
+  // A sync block waits its turn behind the blocks queued before it.
+  std::vector<int> order;
+  for (int i = 0; i < 5; ++i) dispatch_async(b, [&, i] { order.push_back(i); });
+  dispatch_sync(b, [&] { order.push_back(5); });
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST_F(DispatchTest, SyncOntoTheMainQueueFromABackgroundQueueRunsOnMain) {
+  Latch done(1);
+  bool ranOnMain = false;
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+    dispatch_sync(dispatch_get_main_queue(), [&] { ranOnMain = isMainThread(); });
+    done.countDown();
+  });
+  EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeout));
+  ASSERT_TRUE(done.wait());
+  EXPECT_TRUE(ranOnMain);
+}
+
+TEST_F(DispatchTest, OnceRunsItsBlockOnlyOnce) {
+  dispatch_once_t once;
+  std::atomic<int> runs{0};
+  auto group = dispatch_group_create();
+  for (int i = 0; i < 16; ++i) {
+    dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default),
+                         [&] { dispatch_once(&once, [&] { ++runs; }); });
+  }
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
+  EXPECT_EQ(runs.load(), 1);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// Shared helpers of the foundation tests: a fixture on the manual clock, a
+// latch for awaiting background work with a bounded wait, and a scratch folder.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+
+// Every wait in these tests is bounded by this much real time.
+inline constexpr double kTestTimeout = 10.0;
+
+class ManualClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    PlatformClock::useManualClock(1000.0);
+  }
+  void TearDown() override {
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    PlatformClock::useRealClock();
+  }
+};
+
+class Latch {
+ public:
+  explicit Latch(int count) : count_(count) {}
+  void countDown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--count_ <= 0) cv_.notify_all();
+  }
+  bool wait(double seconds = kTestTimeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return count_ <= 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int count_;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qx-foundation-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};

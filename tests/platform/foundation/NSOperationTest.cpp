@@ -1,0 +1,296 @@
+#include "platform/foundation/NSOperation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSRunLoop.h"
+
+namespace {
+
+// Finishes only when told to, as operations around network tasks do.
+class ManualFinishOperation : public NSOperation {
+ public:
+  bool isAsynchronous() const override { return true; }
+  void start() override {
+    if (isCancelled()) {
+      setFinished(true);
+      return;
+    }
+    setExecuting(true);
+    started.countDown();
+  }
+  void finish() {
+    setExecuting(false);
+    setFinished(true);
+  }
+  Latch started{1};
+};
+
+class StateRecorder : public NSKeyValueObserver {
+ public:
+  void observeValueForKeyPath(const std::string& keyPath, NSObject*, const Value& change,
+                              void* context) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    const Value* now = change.find(NSKeyValueChangeNewKey);
+    events.push_back(keyPath + "=" + (now && now->asBool() ? "1" : "0"));
+    contexts.push_back(context);
+  }
+  std::vector<std::string> snapshot() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return events;
+  }
+  std::mutex mutex;
+  std::vector<std::string> events;
+  std::vector<void*> contexts;
+};
+
+}  // namespace
+
+TEST(NSOperationQueueTest, MaxConcurrentOneRunsOperationsOneAtATimeInOrder) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  std::vector<int> order;
+  std::atomic<int> active{0};
+  std::atomic<int> maxActive{0};
+  for (int i = 0; i < 30; ++i) {
+    queue->addOperationWithBlock([&, i] {
+      int now = ++active;
+      maxActive = std::max(maxActive.load(), now);
+      order.push_back(i);
+      --active;
+    });
+  }
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(maxActive.load(), 1);
+  ASSERT_EQ(order.size(), 30u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  EXPECT_EQ(queue->operationCount(), 0);
+}
+
+TEST(NSOperationQueueTest, DefaultWidthRunsOperationsInParallel) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  Latch bothIn(2);
+  std::atomic<int> sawOther{0};
+  for (int i = 0; i < 2; ++i) {
+    queue->addOperationWithBlock([&] {
+      bothIn.countDown();
+      if (bothIn.wait()) ++sawOther;
+    });
+  }
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(2 * kTestTimeout));
+  EXPECT_EQ(sawOther.load(), 2);
+}
+
+TEST(NSOperationQueueTest, DependenciesHoldAnOperationBackAcrossQueues) {
+  auto first = std::make_shared<NSOperationQueue>();
+  auto second = std::make_shared<NSOperationQueue>();
+  std::vector<std::string> order;
+  std::mutex orderMutex;
+  auto note = [&](const char* s) {
+    std::lock_guard<std::mutex> lock(orderMutex);
+    order.push_back(s);
+  };
+  auto gate = std::make_shared<ManualFinishOperation>();
+  auto a = NSBlockOperation::blockOperationWithBlock([&] { note("a"); });
+  auto b = NSBlockOperation::blockOperationWithBlock([&] { note("b"); });
+  a->addDependency(gate);
+  b->addDependency(a);
+  EXPECT_FALSE(a->isReady());
+  EXPECT_EQ(b->dependencies().size(), 1u);
+  second->addOperation(b);
+  first->addOperation(a);
+  first->addOperation(gate);
+  ASSERT_TRUE(gate->started.wait());
+  EXPECT_FALSE(first->waitUntilAllOperationsAreFinished(0.05));
+  EXPECT_TRUE(order.empty());
+  gate->finish();
+  ASSERT_TRUE(second->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(a->isReady());
+}
+
+TEST(NSOperationQueueTest, CancelledOperationsNeverRunButStillFinish) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setSuspended(true);
+  std::atomic<int> ran{0};
+  auto cancelled = NSBlockOperation::blockOperationWithBlock([&] { ran += 100; });
+  auto dependent = NSBlockOperation::blockOperationWithBlock([&] { ran += 1; });
+  dependent->addDependency(cancelled);
+  Latch completed(1);
+  cancelled->setCompletionBlock([&] { completed.countDown(); });
+  queue->addOperation(cancelled);
+  queue->addOperation(dependent);
+  EXPECT_EQ(queue->operationCount(), 2);
+  cancelled->cancel();
+  EXPECT_TRUE(cancelled->isCancelled());
+  EXPECT_TRUE(dependent->isReady());  // a cancelled dependency no longer holds it back
+  queue->setSuspended(false);
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_TRUE(completed.wait());
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_TRUE(cancelled->isFinished());
+  EXPECT_FALSE(cancelled->isExecuting());
+}
+
+TEST(NSOperationQueueTest, CancelAllOperationsStopsQueuedWork) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  auto gate = std::make_shared<ManualFinishOperation>();
+  queue->addOperation(gate);
+  ASSERT_TRUE(gate->started.wait());
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 5; ++i) queue->addOperationWithBlock([&] { ++ran; });
+  EXPECT_EQ(queue->operationCount(), 6);
+  queue->cancelAllOperations();
+  gate->finish();
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(ran.load(), 0);
+  EXPECT_TRUE(gate->isCancelled());
+}
+
+TEST(NSOperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  auto async = std::make_shared<ManualFinishOperation>();
+  Latch secondRan(1);
+  queue->addOperation(async);
+  queue->addOperationWithBlock([&] { secondRan.countDown(); });
+  ASSERT_TRUE(async->started.wait());
+  EXPECT_TRUE(async->isExecuting());
+  EXPECT_FALSE(secondRan.wait(0.05));
+  async->finish();
+  EXPECT_TRUE(secondRan.wait());
+  EXPECT_TRUE(async->isFinished());
+  EXPECT_TRUE(async->waitUntilFinished(kTestTimeout));
+}
+
+TEST(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  auto op = NSBlockOperation::blockOperationWithBlock([] {});
+  StateRecorder recorder;
+  static int context;
+  op->addObserver(&recorder, "isExecuting", NSKeyValueObservingOptionNew, &context);
+  op->addObserver(&recorder, "isFinished", NSKeyValueObservingOptionNew, &context);
+  std::atomic<bool> completionOnMain{true};
+  std::atomic<int> completions{0};
+  op->setCompletionBlock([&] {
+    completionOnMain = isMainThread();
+    ++completions;
+  });
+  queue->addOperation(op);
+  ASSERT_TRUE(op->waitUntilFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(recorder.snapshot(),
+            (std::vector<std::string>{"isExecuting=1", "isExecuting=0", "isFinished=1"}));
+  EXPECT_EQ(recorder.contexts.front(), &context);
+  EXPECT_EQ(completions.load(), 1);
+  EXPECT_FALSE(completionOnMain.load());
+  EXPECT_FALSE(op->completionBlock());  // dropped once run
+  op->removeObserver(&recorder, "isExecuting");
+  op->removeObserver(&recorder, "isFinished");
+}
+
+TEST(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::vector<std::string> order;
+  auto add = [&](const char* name, int64_t priority) {
+    auto op = NSBlockOperation::blockOperationWithBlock([&order, name] { order.push_back(name); });
+    op->setQueuePriority(priority);
+    queue->addOperation(op);
+    return op;
+  };
+  add("low", NSOperationQueuePriorityLow);
+  add("normal", NSOperationQueuePriorityNormal);
+  add("high", 3);  // rounds to High
+  add("normal-2", 1);  // rounds to Normal
+  EXPECT_EQ(queue->operations().size(), 4u);
+  EXPECT_EQ(queue->operations()[2]->queuePriority(), NSOperationQueuePriorityHigh);
+  queue->setSuspended(false);
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(order, (std::vector<std::string>{"high", "normal", "normal-2", "low"}));
+}
+
+TEST(NSOperationQueueTest, NewestFirstThroughDependencies) {
+  // Making queued operations depend on a newcomer runs the newest first.
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  auto gate = std::make_shared<ManualFinishOperation>();
+  queue->addOperation(gate);
+  ASSERT_TRUE(gate->started.wait());
+  std::vector<int> order;
+  for (int i = 0; i < 3; ++i) {
+    auto op = NSBlockOperation::blockOperationWithBlock([&order, i] { order.push_back(i); });
+    for (auto& queued : queue->operations()) {
+      if (queued != gate) queued->addDependency(op);
+    }
+    queue->addOperation(op);
+  }
+  gate->finish();
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(order, (std::vector<int>{2, 1, 0}));
+}
+
+TEST(NSOperationQueueTest, MainQueueRunsOnTheMainRunLoop) {
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  auto main = NSOperationQueue::mainQueue();
+  EXPECT_EQ(main->maxConcurrentOperationCount(), 1);
+  EXPECT_EQ(NSOperationQueue::currentQueue(), main);
+  bool ran = false;
+  bool onMain = false;
+  NSOperationQueuePtr current;
+  main->addOperationWithBlock([&] {
+    ran = true;
+    onMain = isMainThread();
+    current = NSOperationQueue::currentQueue();
+  });
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(main->waitUntilAllOperationsAreFinished(kTestTimeout));  // serves the run loop
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(onMain);
+  EXPECT_EQ(current, main);
+
+  // Background operations report their own queue.
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setName("test.named");
+  NSOperationQueuePtr seen;
+  queue->addOperationWithBlock([&] { seen = NSOperationQueue::currentQueue(); });
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(seen, queue);
+  EXPECT_EQ(seen->name(), "test.named");
+}
+
+TEST(NSOperationQueueTest, AQueueReleasedWithWorkStillFinishesIt) {
+  Latch ran(1);
+  auto gate = std::make_shared<ManualFinishOperation>();
+  {
+    auto queue = std::make_shared<NSOperationQueue>();
+    queue->setMaxConcurrentOperationCount(1);
+    queue->addOperation(gate);
+    queue->addOperationWithBlock([&] { ran.countDown(); });
+  }
+  ASSERT_TRUE(gate->started.wait());
+  gate->finish();
+  EXPECT_TRUE(ran.wait());
+}
+
+TEST(NSOperationTest, StartedDirectlyRunsOnTheCallingThread) {
+  bool onMain = false;
+  auto op = NSBlockOperation::blockOperationWithBlock([&] { onMain = isMainThread(); });
+  op->addExecutionBlock([&] { onMain = onMain && isMainThread(); });
+  EXPECT_EQ(op->executionBlocks().size(), 2u);
+  EXPECT_TRUE(op->isReady());
+  op->start();
+  EXPECT_TRUE(onMain);
+  EXPECT_TRUE(op->isFinished());
+  op->start();  // a second start does nothing
+  EXPECT_TRUE(op->isFinished());
+}

@@ -1,0 +1,92 @@
+#include "platform/foundation/NSTimer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "platform/foundation/PlatformClock.h"
+
+using NSTimerTest = ManualClockTest;
+
+TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceUntilInvalidated) {
+  std::vector<double> firedAt;
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(0.25, true, [&](NSTimer&) {
+    firedAt.push_back(PlatformClock::now());
+  });
+  EXPECT_DOUBLE_EQ(timer->fireDate(), 1000.25);
+  EXPECT_DOUBLE_EQ(timer->timeInterval(), 0.25);
+  PlatformClock::advance(1.0);
+  EXPECT_EQ(firedAt, (std::vector<double>{1000.25, 1000.5, 1000.75, 1001.0}));
+  EXPECT_DOUBLE_EQ(timer->fireDate(), 1001.25);
+
+  // Odd steps do not shift the cadence.
+  PlatformClock::advance(0.3);
+  PlatformClock::advance(0.3);
+  EXPECT_EQ(firedAt.size(), 6u);
+  EXPECT_DOUBLE_EQ(firedAt[5], 1001.5);
+
+  timer->invalidate();
+  EXPECT_FALSE(timer->isValid());
+  EXPECT_DOUBLE_EQ(timer->fireDate(), 0);
+  PlatformClock::advance(5);
+  EXPECT_EQ(firedAt.size(), 6u);
+}
+
+TEST_F(NSTimerTest, OneShotTimerFiresOnceThenIsInvalid) {
+  int fired = 0;
+  bool validInBlock = false;
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(0.8, false, [&](NSTimer& t) {
+    ++fired;
+    validInBlock = t.isValid();
+  });
+  EXPECT_DOUBLE_EQ(timer->timeInterval(), 0);  // one-shot timers report no interval
+  PlatformClock::advance(0.79);
+  EXPECT_EQ(fired, 0);
+  PlatformClock::advance(0.01);
+  EXPECT_EQ(fired, 1);
+  EXPECT_TRUE(validInBlock);
+  EXPECT_FALSE(timer->isValid());
+  PlatformClock::advance(5);
+  EXPECT_EQ(fired, 1);
+}
+
+TEST_F(NSTimerTest, TheRunLoopKeepsAScheduledTimerAliveUntilItStops) {
+  int fired = 0;
+  std::weak_ptr<NSTimer> weak;
+  {
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(1, true, [&](NSTimer& t) {
+      if (++fired == 3) t.invalidate();  // from inside its own block
+    });
+    weak = timer;
+  }
+  EXPECT_FALSE(weak.expired());
+  PlatformClock::advance(10);
+  EXPECT_EQ(fired, 3);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(NSTimerTest, FireRunsNowAndUnscheduledTimersWait) {
+  int fired = 0;
+  auto timer = NSTimer::timerWithTimeInterval(1, true, [&](NSTimer&) { ++fired; });
+  PlatformClock::advance(3);
+  EXPECT_EQ(fired, 0);
+  timer->fire();
+  EXPECT_EQ(fired, 1);
+  EXPECT_TRUE(timer->isValid());  // a repeating timer stays valid after fire()
+  timer->scheduleOnMainRunLoop();
+  PlatformClock::advance(1);
+  EXPECT_EQ(fired, 2);
+  timer->setTolerance(0.1);
+  EXPECT_DOUBLE_EQ(timer->tolerance(), 0.1);
+  timer->invalidate();
+  timer->fire();
+  EXPECT_EQ(fired, 2);  // an invalid timer does nothing
+
+  auto oneShot = NSTimer::scheduledTimerWithTimeInterval(1, false, [&](NSTimer&) { ++fired; });
+  oneShot->fire();
+  EXPECT_FALSE(oneShot->isValid());
+  PlatformClock::advance(2);
+  EXPECT_EQ(fired, 3);
+}
