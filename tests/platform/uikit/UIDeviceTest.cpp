@@ -1,0 +1,221 @@
+#include "platform/uikit/UIDevice.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+// A power_supply class folder: a mains adapter and one battery, as sysfs
+// lays them out.
+class FakePowerSupply {
+ public:
+  FakePowerSupply() {
+    folder_.writeFile("AC/type", std::string("Mains\n"));
+    folder_.writeFile("AC/online", std::string("1\n"));
+  }
+  void setBattery(const std::string& capacity, const std::string& status) {
+    folder_.writeFile("BAT0/type", std::string("Battery\n"));
+    folder_.writeFile("BAT0/capacity", capacity + "\n");
+    folder_.writeFile("BAT0/status", status + "\n");
+  }
+  const std::string& path() const { return folder_.path(); }
+
+ private:
+  TempFolder folder_;
+};
+
+class BatteryNotifications {
+ public:
+  BatteryNotifications() {
+    auto& center = NSNotificationCenter::defaultCenter();
+    center.addObserver(this, UIDeviceBatteryStateDidChangeNotification, nullptr,
+                       [this](const NSNotification& n) {
+                         states++;
+                         senders.push_back(n.object);
+                       });
+    center.addObserver(this, UIDeviceBatteryLevelDidChangeNotification, nullptr,
+                       [this](const NSNotification&) { levels++; });
+  }
+  ~BatteryNotifications() { NSNotificationCenter::defaultCenter().removeObserver(this); }
+  int states = 0;
+  int levels = 0;
+  std::vector<std::shared_ptr<NSObject>> senders;
+};
+
+class UIDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    PlatformClock::useManualClock();
+  }
+  void TearDown() override {
+    device->setBatteryMonitoringEnabled(false);
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    PlatformClock::useRealClock();
+  }
+  std::shared_ptr<UIDevice> device = std::make_shared<UIDevice>();
+};
+
+TEST_F(UIDeviceTest, ReadsTheBatteryOfAPowerSupplyFolder) {
+  FakePowerSupply supply;
+  supply.setBattery("57", "Discharging");
+  device->usePowerSupplyFolder(supply.path());
+
+  // Without monitoring the platform reports nothing.
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
+  EXPECT_EQ(device->batteryLevel(), -1.0f);
+
+  device->setBatteryMonitoringEnabled(true);
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unplugged);
+  EXPECT_FLOAT_EQ(device->batteryLevel(), 0.57f);
+
+  struct Case {
+    const char* capacity;
+    const char* status;
+    UIDeviceBatteryState state;
+  } cases[] = {
+      {"80", "Charging", UIDeviceBatteryState::Charging},
+      {"100", "Full", UIDeviceBatteryState::Full},
+      {"100", "Not charging", UIDeviceBatteryState::Full},
+      {"80", "Not charging", UIDeviceBatteryState::Charging},
+      {"80", "Unknown", UIDeviceBatteryState::Unknown},
+  };
+  for (const auto& c : cases) {
+    supply.setBattery(c.capacity, c.status);
+    device->refreshBattery();
+    EXPECT_EQ(device->batteryState(), c.state) << c.status << " at " << c.capacity;
+  }
+
+  supply.setBattery("garbage", "Charging");
+  device->refreshBattery();
+  EXPECT_EQ(device->batteryLevel(), -1.0f);
+}
+
+TEST_F(UIDeviceTest, AMachineWithoutBatteryReportsUnknown) {
+  FakePowerSupply supply;  // mains only
+  device->usePowerSupplyFolder(supply.path());
+  device->setBatteryMonitoringEnabled(true);
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
+  EXPECT_EQ(device->batteryLevel(), -1.0f);
+
+  device->usePowerSupplyFolder(supply.path() + "/missing");
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
+}
+
+TEST_F(UIDeviceTest, PollingPostsChangesOnlyWhileMonitoring) {
+  FakePowerSupply supply;
+  supply.setBattery("50", "Discharging");
+  device->usePowerSupplyFolder(supply.path());
+  BatteryNotifications seen;
+
+  device->setBatteryMonitoringEnabled(true);
+  EXPECT_EQ(seen.states, 0) << "turning monitoring on is not a change";
+
+  supply.setBattery("50", "Charging");
+  PlatformClock::advance(UIDevice::kBatteryPollInterval - 0.5);
+  EXPECT_EQ(seen.states, 0) << "noticed before the poll";
+  PlatformClock::advance(0.5);
+  EXPECT_EQ(seen.states, 1);
+  EXPECT_EQ(seen.levels, 0);
+  ASSERT_EQ(seen.senders.size(), 1u);
+  EXPECT_EQ(seen.senders[0].get(), device.get());
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Charging);
+
+  supply.setBattery("51", "Charging");
+  PlatformClock::advance(UIDevice::kBatteryPollInterval);
+  EXPECT_EQ(seen.states, 1);
+  EXPECT_EQ(seen.levels, 1);
+
+  PlatformClock::advance(UIDevice::kBatteryPollInterval * 3);
+  EXPECT_EQ(seen.states, 1) << "an unchanged battery posts nothing";
+  EXPECT_EQ(seen.levels, 1);
+
+  device->setBatteryMonitoringEnabled(false);
+  supply.setBattery("20", "Discharging");
+  PlatformClock::advance(UIDevice::kBatteryPollInterval * 3);
+  EXPECT_EQ(seen.states, 1);
+  EXPECT_EQ(seen.levels, 1);
+}
+
+TEST_F(UIDeviceTest, ScriptedBatteryPostsWhileMonitoring) {
+  BatteryNotifications seen;
+  device->setSimulatedBattery(UIDeviceBatteryState::Charging, 0.25f);
+  EXPECT_EQ(seen.states, 0);
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
+
+  device->setBatteryMonitoringEnabled(true);
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Charging);
+  EXPECT_FLOAT_EQ(device->batteryLevel(), 0.25f);
+
+  device->setSimulatedBattery(UIDeviceBatteryState::Full, 1.0f);
+  EXPECT_EQ(seen.states, 1);
+  EXPECT_EQ(seen.levels, 1);
+  // The poll keeps the scripted reading rather than the machine's.
+  PlatformClock::advance(UIDevice::kBatteryPollInterval);
+  EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Full);
+  EXPECT_EQ(seen.states, 1);
+}
+
+TEST_F(UIDeviceTest, VendorIdentifierIsStableForTheInstallation) {
+  TempFolder container;
+  std::string path = container.path() + "/Library/.identifierForVendor";
+  device->setVendorIdentifierPath(path);
+  auto first = device->identifierForVendor();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_TRUE(std::regex_match(
+      *first, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+      << *first;
+
+  // Another process (another device object) reads the stored value.
+  auto again = std::make_shared<UIDevice>();
+  again->setVendorIdentifierPath(path);
+  EXPECT_EQ(again->identifierForVendor(), first);
+
+  // A damaged file is replaced by a new identifier.
+  container.writeFile("Library/.identifierForVendor", std::string("not a uuid\n"));
+  auto third = std::make_shared<UIDevice>();
+  third->setVendorIdentifierPath(path);
+  auto replaced = third->identifierForVendor();
+  ASSERT_TRUE(replaced.has_value());
+  EXPECT_NE(replaced, first);
+
+  // Nowhere to keep it: no identifier rather than one that changes every run.
+  std::string blocker = container.writeFile("file", std::string("x"));
+  auto nowhere = std::make_shared<UIDevice>();
+  nowhere->setVendorIdentifierPath(blocker + "/sub/.identifierForVendor");
+  EXPECT_FALSE(nowhere->identifierForVendor().has_value());
+}
+
+TEST_F(UIDeviceTest, NamesAndSystemVersion) {
+  auto& process = NSProcessInfo::processInfo();
+  auto saved = process.operatingSystemVersion();
+  process.setOperatingSystemVersion({17, 0, 0});
+  EXPECT_EQ(device->systemVersion(), "17.0");
+  process.setOperatingSystemVersion({16, 4, 1});
+  EXPECT_EQ(device->systemVersion(), "16.4.1");
+  process.setOperatingSystemVersion(saved);
+
+  EXPECT_EQ(device->systemName(), "iOS");
+  EXPECT_EQ(device->model(), "iPhone");
+  device->setUserInterfaceIdiom(UIUserInterfaceIdiomPad);
+  EXPECT_EQ(device->model(), "iPad");
+  EXPECT_EQ(device->localizedModel(), "iPad");
+
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  EXPECT_EQ(device->name(), host);
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "plugins/battery/TQBatteryPlugin.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+#include "platform/uikit/UIDevice.h"
+#include "support/TempFolder.h"
+#include "support/TestPeer.h"
+
+namespace {
+
+const std::string kChannel = "dev.tarnquell.plugins/battery";
+const std::string kStream = "dev.tarnquell.plugins/charging";
+
+class TQBatteryPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PlatformClock::useManualClock();
+    device()->setBatteryMonitoringEnabled(false);
+    device()->setSimulatedBattery(UIDeviceBatteryState::Unknown, -1.0f);
+    TQBatteryPlugin::registerWithRegistrar(peer.registrar("TQBatteryPlugin"));
+  }
+  void TearDown() override {
+    device()->setBatteryMonitoringEnabled(false);
+    NSProcessInfo::processInfo().setLowPowerModeEnabled(false);
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    PlatformClock::useRealClock();
+  }
+  static std::shared_ptr<UIDevice> device() { return UIDevice::currentDevice(); }
+  size_t eventCount() {
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    return peer.events(kStream).size();
+  }
+
+  TestPeer peer;
+};
+
+TEST_F(TQBatteryPluginTest, LevelAndStateReplies) {
+  auto level = peer.call(kChannel, "getBatteryLevel");
+  ASSERT_TRUE(IsError(level, "UNAVAILABLE"));
+  EXPECT_EQ(level.message, "Battery info unavailable");
+  EXPECT_TRUE(level.details.isNull());
+  auto state = peer.call(kChannel, "getBatteryState");
+  ASSERT_TRUE(IsSuccess(state));
+  EXPECT_EQ(state.result, Value("unknown"));
+  EXPECT_TRUE(device()->isBatteryMonitoringEnabled()) << "a request turns monitoring on";
+
+  struct Case {
+    UIDeviceBatteryState state;
+    float level;
+    int percent;
+    const char* name;
+  } cases[] = {
+      {UIDeviceBatteryState::Unplugged, 0.5f, 50, "discharging"},
+      {UIDeviceBatteryState::Charging, 0.999f, 99, "charging"},
+      {UIDeviceBatteryState::Charging, 0.07f, 7, "charging"},
+      {UIDeviceBatteryState::Full, 1.0f, 100, "full"},
+  };
+  for (const auto& c : cases) {
+    device()->setSimulatedBattery(c.state, c.level);
+    level = peer.call(kChannel, "getBatteryLevel", Value("ignored argument"));
+    ASSERT_TRUE(IsSuccess(level)) << c.name;
+    EXPECT_EQ(level.result, Value(c.percent)) << c.level;
+    state = peer.call(kChannel, "getBatteryState", Value::map({{"any", Value(1)}}));
+    ASSERT_TRUE(IsSuccess(state));
+    EXPECT_EQ(state.result, Value(c.name));
+  }
+
+  // A state the platform has no name for.
+  device()->setSimulatedBattery(static_cast<UIDeviceBatteryState>(7), 0.3f);
+  state = peer.call(kChannel, "getBatteryState");
+  ASSERT_TRUE(IsError(state, "UNAVAILABLE"));
+  EXPECT_EQ(state.message, "Charging status unavailable");
+  EXPECT_EQ(peer.call(kChannel, "getBatteryLevel").result, Value(30));
+}
+
+TEST_F(TQBatteryPluginTest, SaveModeAndUnknownMethods) {
+  EXPECT_EQ(peer.call(kChannel, "isInBatterySaveMode").result, Value(false));
+  NSProcessInfo::processInfo().setLowPowerModeEnabled(true);
+  EXPECT_EQ(peer.call(kChannel, "isInBatterySaveMode").result, Value(true));
+  EXPECT_TRUE(IsNotImplemented(peer.call(kChannel, "getBatteryLevel ")));
+  EXPECT_TRUE(IsNotImplemented(peer.call(kChannel, "getbatterylevel")));
+  EXPECT_TRUE(IsNotImplemented(peer.call(kChannel, "")));
+}
+
+TEST_F(TQBatteryPluginTest, StreamSendsOneEventAtListenThenChanges) {
+  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.4f);
+  ASSERT_TRUE(IsSuccess(peer.listen(kStream)));
+  ASSERT_EQ(eventCount(), 1u);
+  EXPECT_EQ(peer.events(kStream)[0].value, Value("discharging"));
+
+  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.3f);
+  EXPECT_EQ(eventCount(), 1u) << "a level change is not a state change";
+  device()->setSimulatedBattery(UIDeviceBatteryState::Charging, 0.3f);
+  ASSERT_EQ(eventCount(), 2u);
+  EXPECT_EQ(peer.events(kStream)[1].value, Value("charging"));
+
+  device()->setSimulatedBattery(static_cast<UIDeviceBatteryState>(9), 0.3f);
+  ASSERT_EQ(eventCount(), 3u);
+  EXPECT_EQ(peer.events(kStream)[2].kind, FlutterStreamEvent::Kind::Error);
+  EXPECT_EQ(peer.events(kStream)[2].code, "UNAVAILABLE");
+  EXPECT_EQ(peer.events(kStream)[2].message, "Charging status unavailable");
+
+  ASSERT_TRUE(IsSuccess(peer.cancel(kStream)));
+  EXPECT_FALSE(device()->isBatteryMonitoringEnabled());
+  device()->setSimulatedBattery(UIDeviceBatteryState::Full, 1.0f);
+  EXPECT_EQ(eventCount(), 3u) << "nothing after cancel";
+
+  // A request turns monitoring back on without reviving the stream.
+  EXPECT_EQ(peer.call(kChannel, "getBatteryState").result, Value("full"));
+  EXPECT_TRUE(device()->isBatteryMonitoringEnabled());
+  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.9f);
+  EXPECT_EQ(eventCount(), 3u);
+
+  // Listening again starts over with one event.
+  ASSERT_TRUE(IsSuccess(peer.listen(kStream)));
+  ASSERT_EQ(eventCount(), 4u);
+  EXPECT_EQ(peer.events(kStream)[3].value, Value("discharging"));
+}
+
+TEST_F(TQBatteryPluginTest, StreamFollowsThePowerSupplyThroughPolling) {
+  TempFolder supply;
+  supply.writeFile("BAT1/type", std::string("Battery\n"));
+  supply.writeFile("BAT1/capacity", std::string("64\n"));
+  supply.writeFile("BAT1/status", std::string("Discharging\n"));
+  device()->usePowerSupplyFolder(supply.path());
+
+  EXPECT_EQ(peer.call(kChannel, "getBatteryLevel").result, Value(64));
+  ASSERT_TRUE(IsSuccess(peer.listen(kStream)));
+  ASSERT_EQ(eventCount(), 1u);
+
+  supply.writeFile("BAT1/status", std::string("Charging\n"));
+  EXPECT_EQ(eventCount(), 1u) << "not before the next poll";
+  PlatformClock::advance(UIDevice::kBatteryPollInterval);
+  ASSERT_EQ(eventCount(), 2u);
+  EXPECT_EQ(peer.events(kStream)[1].value, Value("charging"));
+
+  ASSERT_TRUE(IsSuccess(peer.cancel(kStream)));
+  supply.writeFile("BAT1/status", std::string("Full\n"));
+  PlatformClock::advance(UIDevice::kBatteryPollInterval * 2);
+  EXPECT_EQ(eventCount(), 2u);
+}
+
+}  // namespace
