@@ -1,0 +1,92 @@
+#pragma once
+
+// PDF documents and pages, read and rasterised by poppler. A page draws into
+// a context at the resolution the context's transform asks for, unrotated,
+// in the page's own coordinate space (points, origin bottom-left), clipped to
+// its crop box; paper that the page does not paint stays transparent.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/coregraphics/CGContext.h"
+#include "platform/coregraphics/CGDataProvider.h"
+
+namespace poppler {
+class document;
+class page;
+}  // namespace poppler
+
+enum CGPDFBox : int32_t {
+  kCGPDFMediaBox = 0,
+  kCGPDFCropBox = 1,
+  kCGPDFBleedBox = 2,
+  kCGPDFTrimBox = 3,
+  kCGPDFArtBox = 4,
+};
+
+class CGPDFPage;
+
+class CGPDFDocument : public NSObject {
+ public:
+  // nullptr for bytes that are not a readable, unlocked PDF.
+  static std::shared_ptr<CGPDFDocument> create(std::shared_ptr<const Bytes> bytes);
+  ~CGPDFDocument() override;
+
+  size_t numberOfPages() const { return pages_; }
+  // Pages count from 1; nullptr outside 1...numberOfPages.
+  std::shared_ptr<CGPDFPage> page(size_t number);
+
+  std::string className() const override { return "CGPDFDocument"; }
+
+  CGPDFDocument(std::shared_ptr<const Bytes> bytes, poppler::document* document);
+
+ private:
+  friend class CGPDFPage;
+  std::shared_ptr<const Bytes> bytes_;  // poppler reads from these without copying
+  std::unique_ptr<poppler::document> document_;
+  size_t pages_ = 0;
+};
+
+class CGPDFPage : public NSObject {
+ public:
+  CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, poppler::page* page);
+  ~CGPDFPage() override;
+
+  size_t pageNumber() const { return number_; }
+  const std::shared_ptr<CGPDFDocument>& document() const { return document_; }
+  // Boxes missing from the file fall back as the format says: crop to media,
+  // bleed, trim and art to crop.
+  CGRect boxRect(CGPDFBox box) const;
+  // Clockwise display rotation, a multiple of 90 in 0...270.
+  int rotationAngle() const { return rotation_; }
+  void drawInContext(CGContext& context) const;
+
+  std::string className() const override { return "CGPDFPage"; }
+
+ private:
+  std::shared_ptr<CGPDFDocument> document_;
+  size_t number_;
+  std::unique_ptr<poppler::page> page_;
+  int rotation_;
+};
+
+using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;
+using CGPDFPageRef = std::shared_ptr<CGPDFPage>;
+
+CGPDFDocumentRef CGPDFDocumentCreateWithProvider(const CGDataProviderRef& provider);
+// A file URL ("file:///...") or a plain path.
+CGPDFDocumentRef CGPDFDocumentCreateWithURL(const std::string& url);
+size_t CGPDFDocumentGetNumberOfPages(const CGPDFDocumentRef& document);
+CGPDFPageRef CGPDFDocumentGetPage(const CGPDFDocumentRef& document, size_t pageNumber);
+CGPDFDocumentRef CGPDFPageGetDocument(const CGPDFPageRef& page);
+size_t CGPDFPageGetPageNumber(const CGPDFPageRef& page);
+CGRect CGPDFPageGetBoxRect(const CGPDFPageRef& page, CGPDFBox box);
+int CGPDFPageGetRotationAngle(const CGPDFPageRef& page);
+// Maps the box into rect: turned by the page's rotation plus `rotate` (a
+// multiple of 90; others count as 0), centred, and shrunk to fit (uniformly
+// when preserveAspectRatio) but never enlarged.
+CGAffineTransform CGPDFPageGetDrawingTransform(const CGPDFPageRef& page, CGPDFBox box,
+                                               CGRect rect, int rotate,
+                                               bool preserveAspectRatio);
+void CGContextDrawPDFPage(const CGContextRef& context, const CGPDFPageRef& page);

@@ -1,0 +1,137 @@
+#include "platform/coregraphics/CGPDFDocument.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct PageSpec {
+  std::string mediaBox;
+  std::string content;
+  std::string extra;  // more page dictionary entries (/Rotate, /CropBox)
+};
+
+// A minimal, well-formed PDF with a correct cross-reference table.
+std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages) {
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  for (const PageSpec& page : pages) {
+    size_t pageObject = objects.size() + 1, contentObject = objects.size() + 2;
+    kids += std::to_string(pageObject) + " 0 R ";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [" + page.mediaBox + "] " +
+                      page.extra + " /Contents " + std::to_string(contentObject) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
+                      page.content + "\nendstream");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+  std::string out = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t o : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return std::make_shared<const Bytes>(out.begin(), out.end());
+}
+
+std::shared_ptr<const Bytes> twoPagePDF() {
+  return makePDF({{"0 0 200 100", "1 0 0 rg 0 0 100 100 re f", ""},
+                  {"0 0 200 100", "0 0 1 rg 0 0 200 100 re f",
+                   "/Rotate 90 /CropBox [10 10 110 60]"}});
+}
+
+const uint8_t* pixelAt(const CGContextRef& c, int x, int y) {
+  return c->data() + y * c->bytesPerRow() + x * 4;
+}
+
+TEST(CGPDFDocumentTest, PagesBoxesAndRotation) {
+  auto doc = CGPDFDocumentCreateWithProvider(CGDataProviderCreateWithData(twoPagePDF()));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(CGPDFDocumentGetNumberOfPages(doc), 2u);
+  EXPECT_FALSE(CGPDFDocumentGetPage(doc, 0));
+  EXPECT_FALSE(CGPDFDocumentGetPage(doc, 3));
+  auto first = CGPDFDocumentGetPage(doc, 1);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(CGPDFPageGetPageNumber(first), 1u);
+  EXPECT_EQ(CGPDFPageGetDocument(first), doc);
+  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFMediaBox), CGRectMake(0, 0, 200, 100)));
+  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFCropBox), CGRectMake(0, 0, 200, 100)));
+  EXPECT_EQ(CGPDFPageGetRotationAngle(first), 0);
+  auto second = CGPDFDocumentGetPage(doc, 2);
+  EXPECT_EQ(CGPDFPageGetRotationAngle(second), 90);
+  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(second, kCGPDFCropBox), CGRectMake(10, 10, 100, 50)));
+
+  EXPECT_FALSE(CGPDFDocument::create(std::make_shared<const Bytes>(Bytes{'n', 'o', 'p', 'e'})));
+  EXPECT_FALSE(CGPDFDocumentCreateWithProvider(nullptr));
+  EXPECT_FALSE(CGPDFDocumentCreateWithURL("/nonexistent/file.pdf"));
+}
+
+TEST(CGPDFDocumentTest, OpensFileURLs) {
+  char path[] = "/tmp/cgpdfXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  auto bytes = twoPagePDF();
+  ASSERT_EQ(write(fd, bytes->data(), bytes->size()), static_cast<ssize_t>(bytes->size()));
+  close(fd);
+  auto doc = CGPDFDocumentCreateWithURL(std::string("file://") + path);
+  unlink(path);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->numberOfPages(), 2u);
+}
+
+TEST(CGPDFDocumentTest, DrawingTransformCentresShrinksAndRotates) {
+  auto doc = CGPDFDocument::create(twoPagePDF());
+  auto page = doc->page(1);
+  auto map = [](const CGAffineTransform& t, double x, double y) {
+    return CGPointApplyAffineTransform({x, y}, t);
+  };
+  auto fit = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, true);
+  EXPECT_EQ(map(fit, 0, 0), (CGPoint{0, 25}));
+  EXPECT_EQ(map(fit, 200, 100), (CGPoint{100, 75}));
+  auto stretch = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, false);
+  EXPECT_EQ(map(stretch, 200, 100), (CGPoint{100, 100}));
+  // Never enlarged: a bigger rectangle centres the page at its own size.
+  auto big = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 400, 400), 0, true);
+  EXPECT_EQ(map(big, 0, 0), (CGPoint{100, 150}));
+  // The page's quarter turn puts its bottom-left corner at the top-left.
+  auto turned = doc->page(2);
+  auto t = CGPDFPageGetDrawingTransform(turned, kCGPDFMediaBox, CGRectMake(0, 0, 100, 200), 0, true);
+  CGPoint p = map(t, 0, 0);
+  EXPECT_NEAR(p.x, 0, 1e-9);
+  EXPECT_NEAR(p.y, 200, 1e-9);
+}
+
+TEST(CGPDFDocumentTest, DrawsPageContentWithTransparentPaper) {
+  auto doc = CGPDFDocument::create(twoPagePDF());
+  auto c = CGBitmapContextCreate(nullptr, 100, 50, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                 kCGImageAlphaPremultipliedLast);
+  CGContextScaleCTM(c, 0.5, 0.5);
+  CGContextDrawPDFPage(c, doc->page(1));
+  const uint8_t* left = pixelAt(c, 20, 25);
+  EXPECT_EQ(left[0], 255);
+  EXPECT_EQ(left[1], 0);
+  EXPECT_EQ(left[3], 255);
+  EXPECT_EQ(pixelAt(c, 80, 25)[3], 0);  // unpainted paper
+
+  // The rotated page draws unrotated, clipped to its crop box.
+  auto d = CGBitmapContextCreate(nullptr, 200, 100, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                 kCGImageAlphaPremultipliedLast);
+  CGContextDrawPDFPage(d, doc->page(2));
+  EXPECT_EQ(pixelAt(d, 50, 100 - 30)[2], 255);  // inside the crop box
+  EXPECT_EQ(pixelAt(d, 150, 100 - 30)[3], 0);   // right of it
+  EXPECT_EQ(pixelAt(d, 50, 100 - 5)[3], 0);     // below it
+}
+
+}  // namespace
