@@ -1,0 +1,41 @@
+#pragma once
+
+// Windows and OS/2 bitmaps, decoded here: 1, 4 and 8 bits with a palette
+// (also run-length coded), 16 and 32 bits with channel masks, 24 bits.
+// Rows the data does not reach stay transparent.
+
+#include "platform/imageio/ImageDecoder.h"
+
+class BMPDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+
+  std::string typeIdentifier() const override { return "com.microsoft.bmp"; }
+  CGImageSourceStatus parse() override;
+  size_t frameCount() const override { return width_ ? 1 : 0; }
+  ValueMap frameProperties(size_t index) const override;
+  bool decodeFrame(size_t index, ImageBitmap& out) override;
+
+ private:
+  struct Mask {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t max = 0;
+    uint8_t extract(uint32_t v) const {
+      return max ? uint8_t(((v & mask) >> shift) * 255u / max) : 255;
+    }
+  };
+  void setMask(Mask& m, uint32_t mask);
+  void decodeRows(ImageBitmap& out) const;
+  void decodeRLE(ImageBitmap& out) const;
+  void put(ImageBitmap& out, uint32_t fileRow, uint32_t x, uint32_t rgba) const;
+
+  uint32_t width_ = 0, height_ = 0;
+  bool topDown_ = false;
+  int bitCount_ = 0;
+  uint32_t compression_ = 0;
+  size_t pixelOffset_ = 0;
+  std::vector<uint32_t> palette_;  // RGBA in memory order
+  Mask red_, green_, blue_, alpha_;
+  int32_t ppmX_ = 0, ppmY_ = 0;
+};

@@ -1,0 +1,269 @@
+#include "CGImageSource.h"
+
+#include <algorithm>
+
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/JPEGDecoder.h"
+
+struct CGImageSource::Decoder {
+  std::mutex mutex;
+  std::unique_ptr<ImageDecoder> decoder;
+};
+
+namespace {
+
+bool BoolOption(const Value& options, const char* key, bool fallback = false) {
+  const Value* v = options.find(key);
+  return v && (v->isBool() || v->isNumber()) ? v->asBool() || v->asDouble() != 0 : fallback;
+}
+
+int FrameOrientation(const ValueMap& props) {
+  const Value* v = ValueMapFind(props, kCGImagePropertyOrientation);
+  const int o = v && v->isNumber() ? int(v->asInt64()) : 1;
+  return o >= 1 && o <= 8 ? o : 1;
+}
+
+uint32_t IntProperty(const ValueMap& props, const char* key) {
+  const Value* v = ValueMapFind(props, key);
+  return v && v->isNumber() ? uint32_t(std::max<int64_t>(0, v->asInt64())) : 0;
+}
+
+bool IsReadableType(const std::string& type) {
+  const auto& types = ImageDecoderTypeIdentifiers();
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+}  // namespace
+
+CGImageSource::CGImageSource(bool incremental, Value options)
+    : incremental_(incremental), options_(std::move(options)) {}
+
+bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (final_) return decoder_ != nullptr;
+  final_ = final;
+  dataSize_ = data ? data->size() : 0;
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  auto decoder = ImageDecoderCreate(std::move(data), final, status);
+  status_ = status;
+  if (!decoder) {
+    // An incremental source keeps what it could read until better data comes.
+    if (!incremental_) decoder_.reset();
+    return false;
+  }
+  auto box = std::make_shared<Decoder>();
+  box->decoder = std::move(decoder);
+  decoder_ = std::move(box);
+  return true;
+}
+
+std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return decoder_;
+}
+
+std::string CGImageSource::type() const {
+  auto d = decoder();
+  return d ? d->decoder->typeIdentifier() : std::string();
+}
+
+size_t CGImageSource::count() const {
+  auto d = decoder();
+  if (!d) return 0;
+  std::lock_guard<std::mutex> lock(d->mutex);
+  return d->decoder->frameCount();
+}
+
+CGImageSourceStatus CGImageSource::status() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+CGImageSourceStatus CGImageSource::statusAtIndex(size_t index) const {
+  auto d = decoder();
+  if (!d) return status();
+  std::lock_guard<std::mutex> lock(d->mutex);
+  return d->decoder->frameStatus(index);
+}
+
+Value CGImageSource::properties() const {
+  auto d = decoder();
+  if (!d) return Value();
+  ValueMap props;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    props = d->decoder->containerProperties();
+  }
+  ValueMapSet(props, kCGImagePropertyFileSize, Value::integer(int64_t(d->decoder->data().size())));
+  return Value(std::move(props));
+}
+
+Value CGImageSource::propertiesAtIndex(size_t index) const {
+  auto d = decoder();
+  if (!d) return Value();
+  std::lock_guard<std::mutex> lock(d->mutex);
+  if (index >= d->decoder->frameCount()) return Value();
+  return Value(d->decoder->frameProperties(index));
+}
+
+CGImageRef CGImageSource::createImage(size_t index, const Value& options) const {
+  auto d = decoder();
+  if (!d) return nullptr;
+  uint32_t width = 0, height = 0;
+  bool hasAlpha = false;
+  std::string type;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (index >= d->decoder->frameCount()) return nullptr;
+    const ValueMap props = d->decoder->frameProperties(index);
+    width = IntProperty(props, kCGImagePropertyPixelWidth);
+    height = IntProperty(props, kCGImagePropertyPixelHeight);
+    const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
+    hasAlpha = alpha && alpha->asBool();
+    type = d->decoder->typeIdentifier();
+  }
+  if (!ImageSizeAllowed(width, height)) return nullptr;
+  // Decodes the frame at the size the image announced.
+  auto decode = [d, index, width, height]() -> std::shared_ptr<const Bytes> {
+    ImageBitmap bitmap;
+    {
+      std::lock_guard<std::mutex> lock(d->mutex);
+      if (!d->decoder->decodeFrame(index, bitmap)) return nullptr;
+    }
+    if (bitmap.width != width || bitmap.height != height) {
+      bitmap = ImageBitmapResized(bitmap, width, height);
+    }
+    return std::make_shared<const Bytes>(std::move(bitmap.pixels));
+  };
+  const bool immediately = BoolOption(options, kCGImageSourceShouldCacheImmediately) ||
+                           BoolOption(options_, kCGImageSourceShouldCacheImmediately);
+  CGImageRef image;
+  if (immediately) {
+    auto pixels = decode();
+    if (!pixels) return nullptr;
+    image = CGImage::create(width, height, 8, 32, size_t(width) * 4, ImageBitmapInfo(hasAlpha),
+                            std::move(pixels));
+  } else {
+    image = CGImage::createLazy(width, height, 8, 32, size_t(width) * 4, ImageBitmapInfo(hasAlpha),
+                                decode);
+  }
+  if (image) image->setUTType(type);
+  return image;
+}
+
+CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) const {
+  auto d = decoder();
+  if (!d) return nullptr;
+  const Value* maxValue = options.find(kCGImageSourceThumbnailMaxPixelSize);
+  const double maxPixelSize = maxValue && maxValue->isNumber() ? maxValue->asDouble() : 0;
+  const bool transform = BoolOption(options, kCGImageSourceCreateThumbnailWithTransform);
+  const bool always = BoolOption(options, kCGImageSourceCreateThumbnailFromImageAlways);
+  const bool ifAbsent = BoolOption(options, kCGImageSourceCreateThumbnailFromImageIfAbsent);
+  ImageBitmap bitmap;
+  int orientation = 1;
+  std::string type;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    ImageDecoder& decoder = *d->decoder;
+    if (index >= decoder.frameCount()) return nullptr;
+    const ValueMap props = decoder.frameProperties(index);
+    orientation = FrameOrientation(props);
+    type = decoder.typeIdentifier();
+    const Bytes embedded = always ? Bytes() : decoder.embeddedThumbnail(index);
+    if (!embedded.empty() && JPEGDecodeStream(embedded.data(), embedded.size(), bitmap)) {
+      // The stored thumbnail is used as it is, only ever made smaller.
+    } else if (!always && !ifAbsent) {
+      return nullptr;
+    } else {
+      uint32_t w = 0, h = 0;
+      ImageBitmapFitSize(IntProperty(props, kCGImagePropertyPixelWidth),
+                         IntProperty(props, kCGImagePropertyPixelHeight), maxPixelSize, w, h);
+      if (!decoder.decodeFrameReduced(index, w, h, bitmap)) return nullptr;
+    }
+  }
+  uint32_t w = 0, h = 0;
+  ImageBitmapFitSize(bitmap.width, bitmap.height, maxPixelSize, w, h);
+  if (w != bitmap.width || h != bitmap.height) bitmap = ImageBitmapResized(bitmap, w, h);
+  if (transform) bitmap = ImageBitmapApplyingOrientation(bitmap, orientation);
+  return ImageBitmapMakeCGImage(std::move(bitmap), type);
+}
+
+void CGImageSource::removeCache(size_t) {
+  auto d = decoder();
+  if (!d) return;
+  std::lock_guard<std::mutex> lock(d->mutex);
+  d->decoder->dropCaches();
+}
+
+CGImageSourceRef CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes> data,
+                                              const Value& options) {
+  if (!data) return nullptr;
+  const Value* hint = options.find(kCGImageSourceTypeIdentifierHint);
+  if (hint && hint->isString() && !IsReadableType(hint->asString())) return nullptr;
+  auto source = std::make_shared<CGImageSource>(false, options);
+  if (!source->update(std::move(data), true)) return nullptr;
+  return source;
+}
+
+CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value& options) {
+  if (!data) return nullptr;
+  // The bytes are shared with the data object, not copied.
+  return CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes>(data, &data->vector()), options);
+}
+
+CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options) {
+  auto data = NSData::dataWithContentsOfFile(path);
+  return data ? CGImageSourceCreateWithData(data, options) : nullptr;
+}
+
+CGImageSourceRef CGImageSourceCreateIncremental(const Value& options) {
+  return std::make_shared<CGImageSource>(true, options);
+}
+
+void CGImageSourceUpdateBytes(const CGImageSourceRef& source, std::shared_ptr<const Bytes> data,
+                              bool final) {
+  if (source && data) source->update(std::move(data), final);
+}
+
+void CGImageSourceUpdateData(const CGImageSourceRef& source, const NSDataPtr& data, bool final) {
+  if (data) CGImageSourceUpdateBytes(source, std::shared_ptr<const Bytes>(data, &data->vector()), final);
+}
+
+std::string CGImageSourceGetType(const CGImageSourceRef& source) {
+  return source ? source->type() : std::string();
+}
+
+size_t CGImageSourceGetCount(const CGImageSourceRef& source) { return source ? source->count() : 0; }
+
+CGImageSourceStatus CGImageSourceGetStatus(const CGImageSourceRef& source) {
+  return source ? source->status() : kCGImageStatusInvalidData;
+}
+
+CGImageSourceStatus CGImageSourceGetStatusAtIndex(const CGImageSourceRef& source, size_t index) {
+  return source ? source->statusAtIndex(index) : kCGImageStatusInvalidData;
+}
+
+Value CGImageSourceCopyProperties(const CGImageSourceRef& source, const Value&) {
+  return source ? source->properties() : Value();
+}
+
+Value CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, size_t index,
+                                         const Value&) {
+  return source ? source->propertiesAtIndex(index) : Value();
+}
+
+CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_t index,
+                                           const Value& options) {
+  return source ? source->createImage(index, options) : nullptr;
+}
+
+CGImageRef CGImageSourceCreateThumbnailAtIndex(const CGImageSourceRef& source, size_t index,
+                                               const Value& options) {
+  return source ? source->createThumbnail(index, options) : nullptr;
+}
+
+void CGImageSourceRemoveCacheAtIndex(const CGImageSourceRef& source, size_t index) {
+  if (source) source->removeCache(index);
+}
+
+std::vector<std::string> CGImageSourceCopyTypeIdentifiers() { return ImageDecoderTypeIdentifiers(); }

@@ -1,0 +1,91 @@
+#pragma once
+
+// Image sources: read images and their properties from data in any format
+// that ImageDecoderTypeIdentifiers() lists, all at once or while it arrives.
+// Dictionaries (options, properties) are Value maps with the string keys of
+// ImageIOProperties.h. Safe to use from several threads: the source
+// serialises its decoder. Images come out 8-bit RGBA with straight alpha
+// (kCGImageAlphaLast) or without (kCGImageAlphaNoneSkipLast), lazily decoded
+// unless kCGImageSourceShouldCacheImmediately asks otherwise.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/coregraphics/CGImage.h"
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/imageio/ImageDecoder.h"
+
+class CGImageSource : public NSObject {
+ public:
+  // Use the CGImageSourceCreate... functions.
+  CGImageSource(bool incremental, Value options);
+
+  // False when the data cannot start a source (unknown type, bad header).
+  bool update(std::shared_ptr<const Bytes> data, bool final);
+  std::string type() const;
+  size_t count() const;
+  CGImageSourceStatus status() const;
+  CGImageSourceStatus statusAtIndex(size_t index) const;
+  Value properties() const;
+  Value propertiesAtIndex(size_t index) const;
+  CGImageRef createImage(size_t index, const Value& options) const;
+  CGImageRef createThumbnail(size_t index, const Value& options) const;
+  void removeCache(size_t index);
+
+  std::string className() const override { return "CGImageSource"; }
+
+  // A decoder with the lock that serialises it; lazy images keep theirs.
+  struct Decoder;
+
+ private:
+  std::shared_ptr<Decoder> decoder() const;
+
+  mutable std::mutex mutex_;
+  const bool incremental_;
+  const Value options_;
+  bool final_ = false;
+  size_t dataSize_ = 0;
+  CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
+  std::shared_ptr<Decoder> decoder_;
+};
+
+using CGImageSourceRef = std::shared_ptr<CGImageSource>;
+
+// nullptr for data of no readable type, data whose header is invalid, or a
+// type hint that names no readable type.
+CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value& options = Value());
+CGImageSourceRef CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes> data,
+                                              const Value& options = Value());
+CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options = Value());
+// A source fed with CGImageSourceUpdateData: each call gives all the data so
+// far; `final` marks the last, after which updates are ignored.
+CGImageSourceRef CGImageSourceCreateIncremental(const Value& options = Value());
+void CGImageSourceUpdateData(const CGImageSourceRef& source, const NSDataPtr& data, bool final);
+void CGImageSourceUpdateBytes(const CGImageSourceRef& source, std::shared_ptr<const Bytes> data,
+                              bool final);
+
+// The type identifier of the data, "" while unknown.
+std::string CGImageSourceGetType(const CGImageSourceRef& source);
+size_t CGImageSourceGetCount(const CGImageSourceRef& source);
+CGImageSourceStatus CGImageSourceGetStatus(const CGImageSourceRef& source);
+CGImageSourceStatus CGImageSourceGetStatusAtIndex(const CGImageSourceRef& source, size_t index);
+// Container properties (file size, per-format dictionary); null Value when none.
+Value CGImageSourceCopyProperties(const CGImageSourceRef& source, const Value& options = Value());
+// Properties of one image; null Value for an index out of range.
+Value CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, size_t index,
+                                         const Value& options = Value());
+CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_t index,
+                                           const Value& options = Value());
+// A decoded thumbnail: at most kCGImageSourceThumbnailMaxPixelSize on the
+// longer side (never enlarged), turned upright when
+// kCGImageSourceCreateThumbnailWithTransform is true. The file's embedded
+// thumbnail is used unless ...FromImageAlways; without one and without
+// ...FromImageIfAbsent / ...FromImageAlways there is none (nullptr).
+CGImageRef CGImageSourceCreateThumbnailAtIndex(const CGImageSourceRef& source, size_t index,
+                                               const Value& options = Value());
+// Drops what the source keeps decoded for the image.
+void CGImageSourceRemoveCacheAtIndex(const CGImageSourceRef& source, size_t index);
+std::vector<std::string> CGImageSourceCopyTypeIdentifiers();

@@ -1,0 +1,290 @@
+#include "GIFDecoder.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/imageio/ImageIOProperties.h"
+
+namespace {
+
+// An LZW code of at least 3 bits yields at most about 4096 pixels, so a canvas
+// far larger than its file could ever fill is refused as a bomb.
+constexpr uint64_t kMaxPixelsPerByte = 3000;
+constexpr uint64_t kCanvasSlack = 1 << 20;
+
+// giflib reads the header, one frame and a trailer, without copying them.
+struct Segments {
+  const uint8_t* data;
+  size_t headerEnd;
+  size_t frameStart, frameEnd;
+  size_t pos = 0;  // in the virtual stream
+};
+
+int ReadSegments(GifFileType* gif, GifByteType* out, int length) {
+  auto* s = static_cast<Segments*>(gif->UserData);
+  const size_t frameLen = s->frameEnd - s->frameStart;
+  const size_t total = s->headerEnd + frameLen + 1;
+  int n = 0;
+  while (n < length && s->pos < total) {
+    if (s->pos < s->headerEnd) {
+      out[n] = s->data[s->pos];
+    } else if (s->pos < s->headerEnd + frameLen) {
+      out[n] = s->data[s->frameStart + (s->pos - s->headerEnd)];
+    } else {
+      out[n] = ';';
+    }
+    ++n;
+    ++s->pos;
+  }
+  return n;
+}
+
+size_t ColorTableBytes(uint8_t packed) { return packed & 0x80 ? 3u * (2u << (packed & 7)) : 0; }
+
+// Skips a chain of data sub-blocks; false when it runs past the data.
+bool SkipSubBlocks(const Bytes& d, size_t& pos) {
+  while (pos < d.size()) {
+    const uint8_t len = d[pos++];
+    if (len == 0) return true;
+    if (d.size() - pos < len) return false;
+    pos += len;
+  }
+  return false;
+}
+
+}  // namespace
+
+CGImageSourceStatus GIFDecoder::parse() {
+  const Bytes& d = *data_;
+  if (d.size() < 13) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (std::memcmp(d.data(), "GIF87a", 6) != 0 && std::memcmp(d.data(), "GIF89a", 6) != 0) {
+    return kCGImageStatusInvalidData;
+  }
+  width_ = ReadLE16(&d[6]);
+  height_ = ReadLE16(&d[8]);
+  globalColorMap_ = d[10] & 0x80;
+  headerEnd_ = 13 + ColorTableBytes(d[10]);
+  if (d.size() < headerEnd_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (!ImageSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
+  if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kCanvasSlack) {
+    return kCGImageStatusInvalidData;
+  }
+  size_t pos = headerEnd_;
+  Frame pending;
+  while (pos < d.size() && !sawTrailer_ && frames_.size() < kImageMaxFrames) {
+    const uint8_t tag = d[pos];
+    if (tag == 0x3B) {
+      sawTrailer_ = true;
+    } else if (tag == 0x2C) {
+      if (!readFrame(pos, pending)) break;
+      pending = Frame();
+      continue;
+    } else if (tag == 0x21) {
+      if (d.size() - pos < 2) break;
+      const uint8_t label = d[pos + 1];
+      size_t p = pos + 2;
+      if (label == 0xF9 && d.size() - p >= 6 && d[p] >= 4) {
+        const uint8_t packed = d[p + 1];
+        pending.hasControl = true;
+        pending.disposal = (packed >> 2) & 7;
+        pending.delayCentiseconds = ReadLE16(&d[p + 2]);
+        pending.transparentIndex = packed & 1 ? d[p + 4] : -1;
+      } else if (label == 0xFF && d.size() - p >= 16 && d[p] == 11 &&
+                 (std::memcmp(&d[p + 1], "NETSCAPE2.0", 11) == 0 ||
+                  std::memcmp(&d[p + 1], "ANIMEXTS1.0", 11) == 0) &&
+                 d[p + 12] >= 3 && d[p + 13] == 1) {
+        hasLoopCount_ = true;
+        loopCount_ = ReadLE16(&d[p + 14]);
+      }
+      if (!SkipSubBlocks(d, p)) break;
+      pos = p;
+      continue;
+    } else {
+      // Garbage after the frames ends the file; before any frame it is invalid.
+      if (frames_.empty()) return kCGImageStatusInvalidData;
+      sawTrailer_ = true;
+    }
+    ++pos;
+  }
+  if (frames_.empty()) {
+    return complete_ && (sawTrailer_ || pos >= d.size()) ? kCGImageStatusInvalidData
+                                                          : kCGImageStatusReadingHeader;
+  }
+  for (const Frame& f : frames_) {
+    if (f.transparentIndex >= 0 || f.disposal >= 2 || f.x != 0 || f.y != 0 ||
+        uint32_t(f.width) < width_ || uint32_t(f.height) < height_) {
+      hasAlpha_ = true;
+    }
+  }
+  return sawTrailer_ && frames_.back().complete ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+bool GIFDecoder::readFrame(size_t& pos, Frame frame) {
+  const Bytes& d = *data_;
+  if (d.size() - pos < 11) return false;
+  frame.start = pos;
+  frame.x = ReadLE16(&d[pos + 1]);
+  frame.y = ReadLE16(&d[pos + 3]);
+  frame.width = ReadLE16(&d[pos + 5]);
+  frame.height = ReadLE16(&d[pos + 7]);
+  size_t p = pos + 10 + ColorTableBytes(d[pos + 9]);
+  if (p >= d.size()) return false;
+  ++p;  // LZW minimum code size
+  frame.complete = SkipSubBlocks(d, p);
+  frame.end = frame.complete ? p : d.size();
+  // A frame with no area is skipped by every reader; only its delay would count.
+  if (frame.width == 0 || frame.height == 0) {
+    pos = p;
+    return frame.complete;
+  }
+  frames_.push_back(frame);
+  pos = p;
+  return frame.complete;
+}
+
+size_t GIFDecoder::frameCount() const {
+  size_t n = 0;
+  while (n < frames_.size() && frames_[n].complete) ++n;
+  if (n == 0 && !frames_.empty()) n = 1;  // the first frame shows while it arrives
+  return n;
+}
+
+CGImageSourceStatus GIFDecoder::frameStatus(size_t index) const {
+  if (index >= frameCount()) return kCGImageStatusUnknownType;
+  return frames_[index].complete ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+ValueMap GIFDecoder::containerProperties() const {
+  ValueMap gif;
+  if (hasLoopCount_) ValueMapSet(gif, kCGImagePropertyGIFLoopCount, Value::integer(loopCount_));
+  ValueMapSet(gif, kCGImagePropertyGIFHasGlobalColorMap, globalColorMap_);
+  ValueMapSet(gif, kCGImagePropertyGIFCanvasPixelWidth, Value::integer(width_));
+  ValueMapSet(gif, kCGImagePropertyGIFCanvasPixelHeight, Value::integer(height_));
+  ValueMap out;
+  ValueMapSet(out, kCGImagePropertyGIFDictionary, Value(std::move(gif)));
+  return out;
+}
+
+ValueMap GIFDecoder::frameProperties(size_t index) const {
+  ValueMap props =
+      ImageFrameBaseProperties(width_, height_, hasAlpha_, kCGImagePropertyColorModelRGB, 8);
+  ValueMapSet(props, kCGImagePropertyIsIndexed, true);
+  ValueMap gif;
+  if (index < frames_.size() && frames_[index].hasControl) {
+    const double delay = frames_[index].delayCentiseconds / 100.0;
+    ValueMapSet(gif, kCGImagePropertyGIFUnclampedDelayTime, delay);
+    ValueMapSet(gif, kCGImagePropertyGIFDelayTime, delay < 0.011 ? 0.1 : delay);
+  }
+  ValueMapSet(gif, kCGImagePropertyGIFHasGlobalColorMap, globalColorMap_);
+  ValueMapSet(props, kCGImagePropertyGIFDictionary, Value(std::move(gif)));
+  return props;
+}
+
+bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
+                               std::vector<uint8_t>& rowDone, std::vector<uint32_t>& palette) const {
+  Segments segments{data_->data(), headerEnd_, f.start, f.end};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&segments, ReadSegments, &error);
+  if (!gif) return false;
+  GifRecordType type = UNDEFINED_RECORD_TYPE;
+  if (DGifGetRecordType(gif, &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE ||
+      DGifGetImageDesc(gif) != GIF_OK || gif->Image.Width != f.width ||
+      gif->Image.Height != f.height) {
+    DGifCloseFile(gif, &error);
+    return false;
+  }
+  const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+  palette.assign(256, 0);  // indices beyond the table stay transparent
+  if (map) {
+    for (int i = 0; i < map->ColorCount && i < 256; ++i) {
+      const GifColorType& c = map->Colors[i];
+      const uint8_t rgba[4] = {c.Red, c.Green, c.Blue, 255};
+      std::memcpy(&palette[i], rgba, 4);
+    }
+  }
+  const size_t w = size_t(f.width);
+  indices.assign(w * f.height, 0);
+  rowDone.assign(f.height, 0);
+  // Interlaced frames store rows in four passes.
+  static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+  const int passes = gif->Image.Interlace ? 4 : 1;
+  bool ok = true;
+  for (int pass = 0; pass < passes && ok; ++pass) {
+    const int start = passes == 1 ? 0 : kStart[pass], step = passes == 1 ? 1 : kStep[pass];
+    for (int y = start; y < f.height; y += step) {
+      if (DGifGetLine(gif, &indices[size_t(y) * w], f.width) != GIF_OK) {
+        ok = false;
+        break;
+      }
+      rowDone[y] = 1;
+    }
+  }
+  DGifCloseFile(gif, &error);
+  return ok || std::any_of(rowDone.begin(), rowDone.end(), [](uint8_t r) { return r != 0; });
+}
+
+bool GIFDecoder::composite(size_t index) {
+  const Frame& f = frames_[index];
+  std::vector<uint8_t> indices, rowDone;
+  std::vector<uint32_t> palette;
+  if (!decodeIndices(f, indices, rowDone, palette)) return false;
+  if (index == 0 && !canvas_.allocate(width_, height_)) return false;
+  // The visible part of the frame.
+  const uint32_t x0 = std::min<uint32_t>(f.x, width_), y0 = std::min<uint32_t>(f.y, height_);
+  const uint32_t x1 = std::min<uint32_t>(f.x + f.width, width_);
+  const uint32_t y1 = std::min<uint32_t>(f.y + f.height, height_);
+  ImageBitmap saved;
+  if (f.disposal == 3 && x1 > x0 && y1 > y0) {
+    saved.allocate(x1 - x0, y1 - y0);
+    for (uint32_t y = y0; y < y1; ++y) {
+      std::memcpy(saved.row(y - y0), canvas_.row(y) + size_t(x0) * 4, size_t(x1 - x0) * 4);
+    }
+  }
+  for (uint32_t y = y0; y < y1; ++y) {
+    if (!rowDone[y - f.y]) continue;
+    const uint8_t* src = &indices[size_t(y - f.y) * f.width];
+    uint32_t* dst = reinterpret_cast<uint32_t*>(canvas_.row(y));
+    for (uint32_t x = x0; x < x1; ++x) {
+      const uint8_t i = src[x - f.x];
+      if (int(i) == f.transparentIndex) continue;
+      const uint32_t c = palette[i];
+      if (c != 0) dst[x] = c;
+    }
+  }
+  lastOutput_ = canvas_;
+  lastOutput_.hasAlpha = hasAlpha_;
+  if (f.disposal == 2 || (f.disposal == 3 && saved.empty())) {
+    for (uint32_t y = y0; y < y1; ++y) {
+      std::memset(canvas_.row(y) + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
+    }
+  } else if (f.disposal == 3) {
+    for (uint32_t y = y0; y < y1; ++y) {
+      std::memcpy(canvas_.row(y) + size_t(x0) * 4, saved.row(y - y0), size_t(x1 - x0) * 4);
+    }
+  }
+  return true;
+}
+
+bool GIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
+  if (index >= frameCount()) return false;
+  if (nextToCompose_ != index + 1 || lastOutput_.empty()) {
+    if (index + 1 < nextToCompose_ || lastOutput_.empty()) nextToCompose_ = 0;
+    while (nextToCompose_ <= index) {
+      if (!composite(nextToCompose_)) {
+        dropCaches();
+        return false;
+      }
+      ++nextToCompose_;
+    }
+  }
+  out = lastOutput_;
+  return true;
+}
+
+void GIFDecoder::dropCaches() {
+  canvas_ = ImageBitmap();
+  lastOutput_ = ImageBitmap();
+  nextToCompose_ = 0;
+}

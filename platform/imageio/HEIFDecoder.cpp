@@ -1,0 +1,142 @@
+#include "HEIFDecoder.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/imageio/ImageIOProperties.h"
+
+void HEIFInitialiseOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { heif_init(nullptr); });
+}
+
+std::string HEIFDecoder::typeOfBrands(const uint8_t* d, size_t n) {
+  if (n < 16 || std::memcmp(d + 4, "ftyp", 4) != 0) return "";
+  const size_t boxSize = std::min<size_t>(ReadBE32(d), n);
+  auto brand = [&](const char* b) {
+    if (std::memcmp(d + 8, b, 4) == 0) return true;
+    for (size_t p = 16; p + 4 <= boxSize; p += 4) {
+      if (std::memcmp(d + p, b, 4) == 0) return true;
+    }
+    return false;
+  };
+  if (std::memcmp(d + 8, "hevc", 4) == 0 || std::memcmp(d + 8, "hevx", 4) == 0 ||
+      std::memcmp(d + 8, "msf1", 4) == 0) {
+    return "public.heics";
+  }
+  if (brand("heic") || brand("heix") || brand("heim") || brand("heis")) return "public.heic";
+  if (brand("avif")) return "public.avif";
+  if (brand("mif1")) return "public.heif";
+  return "";
+}
+
+bool HEIFDecoder::canDecode(const std::string& type) {
+  HEIFInitialiseOnce();
+  if (type == "public.avif") return heif_have_decoder_for_format(heif_compression_AV1);
+  return heif_have_decoder_for_format(heif_compression_HEVC);
+}
+
+HEIFDecoder::~HEIFDecoder() {
+  if (context_) heif_context_free(context_);
+}
+
+namespace {
+
+void ReadExif(heif_image_handle* handle, ExifData& exif) {
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
+  const size_t size = heif_image_handle_get_metadata_size(handle, id);
+  if (size < 4 || size > (16u << 20)) return;
+  Bytes block(size);
+  if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) return;
+  // The block starts with the offset of the TIFF header after these 4 bytes.
+  const size_t offset = size_t(ReadBE32(block.data())) + 4;
+  if (offset >= size) return;
+  ExifParse(block.data() + offset, size - offset, exif);
+  // The rotation boxes are authoritative and already applied.
+  exif.orientation = 0;
+  exif.tiff.erase(std::remove_if(exif.tiff.begin(), exif.tiff.end(),
+                                 [](const auto& e) { return e.first == Value(kCGImagePropertyTIFFOrientation); }),
+                  exif.tiff.end());
+  exif.thumbnailOffset = exif.thumbnailLength = 0;
+}
+
+}  // namespace
+
+CGImageSourceStatus HEIFDecoder::parse() {
+  // Boxes may point anywhere in the file: only whole files are read.
+  if (!complete_) return kCGImageStatusIncomplete;
+  HEIFInitialiseOnce();
+  context_ = heif_context_alloc();
+  if (!context_) return kCGImageStatusInvalidData;
+  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxDimension));
+  if (heif_context_read_from_memory_without_copy(context_, data_->data(), data_->size(), nullptr)
+          .code != heif_error_Ok) {
+    return kCGImageStatusInvalidData;
+  }
+  const int count = heif_context_get_number_of_top_level_images(context_);
+  if (count <= 0) return kCGImageStatusInvalidData;
+  std::vector<heif_item_id> ids(size_t(std::min<int>(count, int(kImageMaxFrames))));
+  heif_context_get_list_of_top_level_image_IDs(context_, ids.data(), int(ids.size()));
+  heif_item_id primary = 0;
+  heif_context_get_primary_image_ID(context_, &primary);
+  std::stable_partition(ids.begin(), ids.end(), [&](heif_item_id i) { return i == primary; });
+  for (heif_item_id id : ids) {
+    heif_image_handle* handle = nullptr;
+    if (heif_context_get_image_handle(context_, id, &handle).code != heif_error_Ok) continue;
+    Image image;
+    image.id = id;
+    image.width = uint32_t(std::max(0, heif_image_handle_get_width(handle)));
+    image.height = uint32_t(std::max(0, heif_image_handle_get_height(handle)));
+    image.hasAlpha = heif_image_handle_has_alpha_channel(handle);
+    image.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle));
+    ReadExif(handle, image.exif);
+    heif_image_handle_release(handle);
+    if (ImageSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
+  }
+  return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
+}
+
+ValueMap HEIFDecoder::frameProperties(size_t index) const {
+  if (index >= images_.size()) return {};
+  const Image& image = images_[index];
+  ValueMap props = ImageFrameBaseProperties(image.width, image.height, image.hasAlpha,
+                                            kCGImagePropertyColorModelRGB, image.depth);
+  ExifMergeInto(image.exif, props);
+  return props;
+}
+
+bool HEIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
+  if (index >= images_.size() || !context_) return false;
+  heif_image_handle* handle = nullptr;
+  if (heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
+    return false;
+  }
+  const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle);
+  heif_image* image = nullptr;
+  heif_error err = heif_decode_image(handle, &image, heif_colorspace_RGB,
+                                     heif_chroma_interleaved_RGBA, nullptr);
+  heif_image_handle_release(handle);
+  if (err.code != heif_error_Ok || !image) return false;
+  int stride = 0;
+  const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+  const int w = heif_image_get_width(image, heif_channel_interleaved);
+  const int h = heif_image_get_height(image, heif_channel_interleaved);
+  bool ok = plane && w > 0 && h > 0 && out.allocate(uint32_t(w), uint32_t(h));
+  if (ok) {
+    for (int y = 0; y < h; ++y) std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
+    out.hasAlpha = images_[index].hasAlpha;
+    if (premultiplied) {
+      for (size_t i = 0; i < out.pixels.size(); i += 4) {
+        uint8_t* px = &out.pixels[i];
+        if (px[3] == 0 || px[3] == 255) continue;
+        for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
+      }
+    }
+  }
+  heif_image_release(image);
+  return ok;
+}

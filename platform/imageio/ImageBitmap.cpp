@@ -1,0 +1,244 @@
+#include "ImageBitmap.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/coregraphics/CGImage.h"
+
+bool ImageSizeAllowed(uint64_t width, uint64_t height) {
+  return width > 0 && height > 0 && width <= kImageMaxDimension && height <= kImageMaxDimension &&
+         width * height <= kImageMaxPixels;
+}
+
+bool ImageBitmap::allocate(uint32_t w, uint32_t h) {
+  if (!ImageSizeAllowed(w, h)) return false;
+  width = w;
+  height = h;
+  pixels.assign(size_t(w) * h * 4, 0);
+  return true;
+}
+
+bool ImageBitmap::anyTranslucentPixel() const {
+  for (size_t i = 3; i < pixels.size(); i += 4) {
+    if (pixels[i] != 255) return true;
+  }
+  return false;
+}
+
+ImageBitmap ImageBitmapApplyingOrientation(const ImageBitmap& src, int orientation) {
+  if (orientation < 2 || orientation > 8 || src.empty()) return src;
+  const bool swap = orientation >= 5;
+  ImageBitmap out;
+  out.hasAlpha = src.hasAlpha;
+  out.width = swap ? src.height : src.width;
+  out.height = swap ? src.width : src.height;
+  out.pixels.resize(src.pixels.size());
+  const uint32_t W = src.width, H = src.height;
+  for (uint32_t y = 0; y < H; ++y) {
+    const uint32_t* in = reinterpret_cast<const uint32_t*>(src.row(y));
+    for (uint32_t x = 0; x < W; ++x) {
+      uint32_t dx = 0, dy = 0;
+      switch (orientation) {
+        case 2: dx = W - 1 - x; dy = y; break;          // mirrored horizontally
+        case 3: dx = W - 1 - x; dy = H - 1 - y; break;  // rotated 180
+        case 4: dx = x; dy = H - 1 - y; break;          // mirrored vertically
+        case 5: dx = y; dy = x; break;                  // transposed
+        case 6: dx = H - 1 - y; dy = x; break;          // rotated 90 clockwise
+        case 7: dx = H - 1 - y; dy = W - 1 - x; break;  // transversed
+        case 8: dx = y; dy = W - 1 - x; break;          // rotated 90 counter-clockwise
+      }
+      reinterpret_cast<uint32_t*>(out.row(dy))[dx] = in[x];
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Premultiplied float copy of a bitmap, one row at a time, for resampling.
+void PremultipliedRow(const ImageBitmap& src, uint32_t y, float* out) {
+  const uint8_t* p = src.row(y);
+  for (uint32_t x = 0; x < src.width; ++x, p += 4, out += 4) {
+    float a = p[3] / 255.0f;
+    out[0] = p[0] * a;
+    out[1] = p[1] * a;
+    out[2] = p[2] * a;
+    out[3] = p[3];
+  }
+}
+
+void StorePixel(const float* acc, uint8_t* dst) {
+  float a = acc[3];
+  if (a <= 0.0f) {
+    dst[0] = dst[1] = dst[2] = dst[3] = 0;
+    return;
+  }
+  float inv = 255.0f / a;
+  for (int c = 0; c < 3; ++c) {
+    dst[c] = static_cast<uint8_t>(std::clamp(std::lround(acc[c] * inv), 0L, 255L));
+  }
+  dst[3] = static_cast<uint8_t>(std::clamp(std::lround(a), 0L, 255L));
+}
+
+// Weights of the source samples that cover each destination sample along one
+// axis, for area averaging (shrinking) or linear interpolation (growing).
+struct AxisTap {
+  uint32_t first = 0;
+  std::vector<float> weights;
+};
+
+std::vector<AxisTap> AxisTaps(uint32_t srcLen, uint32_t dstLen) {
+  std::vector<AxisTap> taps(dstLen);
+  const double scale = double(srcLen) / dstLen;
+  for (uint32_t i = 0; i < dstLen; ++i) {
+    AxisTap& t = taps[i];
+    if (scale >= 1.0) {
+      double start = i * scale, end = start + scale;
+      uint32_t s = static_cast<uint32_t>(start);
+      uint32_t e = std::min<uint32_t>(srcLen, static_cast<uint32_t>(std::ceil(end)));
+      t.first = s;
+      for (uint32_t k = s; k < e; ++k) {
+        double w = std::min<double>(k + 1, end) - std::max<double>(k, start);
+        t.weights.push_back(static_cast<float>(w / scale));
+      }
+    } else {
+      double center = (i + 0.5) * scale - 0.5;
+      double c = std::clamp(center, 0.0, double(srcLen - 1));
+      uint32_t s = static_cast<uint32_t>(c);
+      uint32_t e = std::min(s + 1, srcLen - 1);
+      float f = static_cast<float>(c - s);
+      t.first = s;
+      t.weights = {1.0f - f};
+      if (e != s) t.weights.push_back(f);
+    }
+  }
+  return taps;
+}
+
+}  // namespace
+
+ImageBitmap ImageBitmapResized(const ImageBitmap& src, uint32_t width, uint32_t height) {
+  if (src.empty() || width == 0 || height == 0) return ImageBitmap();
+  if (width == src.width && height == src.height) return src;
+  ImageBitmap out;
+  if (!out.allocate(width, height)) return ImageBitmap();
+  out.hasAlpha = src.hasAlpha;
+  const auto xt = AxisTaps(src.width, width);
+  const auto yt = AxisTaps(src.height, height);
+  // Horizontal pass per needed source row, then the vertical sum; rows of the
+  // source are converted once each.
+  std::vector<float> srcRow(size_t(src.width) * 4);
+  std::vector<std::vector<float>> hRows(src.height);
+  std::vector<float> acc(size_t(width) * 4);
+  auto horizontal = [&](uint32_t y) -> const std::vector<float>& {
+    auto& r = hRows[y];
+    if (!r.empty()) return r;
+    PremultipliedRow(src, y, srcRow.data());
+    r.assign(size_t(width) * 4, 0.0f);
+    for (uint32_t x = 0; x < width; ++x) {
+      const AxisTap& t = xt[x];
+      float* d = &r[size_t(x) * 4];
+      for (size_t k = 0; k < t.weights.size(); ++k) {
+        const float* s = &srcRow[size_t(t.first + k) * 4];
+        for (int c = 0; c < 4; ++c) d[c] += s[c] * t.weights[k];
+      }
+    }
+    return r;
+  };
+  uint32_t released = 0;
+  for (uint32_t y = 0; y < height; ++y) {
+    const AxisTap& t = yt[y];
+    std::fill(acc.begin(), acc.end(), 0.0f);
+    for (size_t k = 0; k < t.weights.size(); ++k) {
+      const auto& r = horizontal(t.first + uint32_t(k));
+      for (size_t i = 0; i < acc.size(); ++i) acc[i] += r[i] * t.weights[k];
+    }
+    // Rows above this tap are never needed again.
+    for (; released < t.first; ++released) std::vector<float>().swap(hRows[released]);
+    uint8_t* d = out.row(y);
+    for (uint32_t x = 0; x < width; ++x) StorePixel(&acc[size_t(x) * 4], d + size_t(x) * 4);
+  }
+  return out;
+}
+
+void ImageBitmapFitSize(uint32_t width, uint32_t height, double maxPixelSize, uint32_t& outWidth,
+                        uint32_t& outHeight) {
+  outWidth = width;
+  outHeight = height;
+  const uint32_t longer = std::max(width, height);
+  if (longer == 0 || !(maxPixelSize > 0) || maxPixelSize >= longer) return;
+  const double s = maxPixelSize / longer;
+  outWidth = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(width * s)));
+  outHeight = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(height * s)));
+}
+
+void ImageBitmapFlattenOnto(ImageBitmap& bitmap, uint8_t r, uint8_t g, uint8_t b) {
+  const uint8_t bg[3] = {r, g, b};
+  for (size_t i = 0; i < bitmap.pixels.size(); i += 4) {
+    uint8_t* p = &bitmap.pixels[i];
+    const unsigned a = p[3];
+    if (a == 255) continue;
+    for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>((p[c] * a + bg[c] * (255 - a) + 127) / 255);
+    p[3] = 255;
+  }
+  bitmap.hasAlpha = false;
+}
+
+uint32_t ImageBitmapInfo(bool hasAlpha) {
+  return (hasAlpha ? kCGImageAlphaLast : kCGImageAlphaNoneSkipLast) | kCGBitmapByteOrderDefault;
+}
+
+std::shared_ptr<CGImage> ImageBitmapMakeCGImage(ImageBitmap bitmap, const std::string& type) {
+  if (bitmap.empty()) return nullptr;
+  const size_t w = bitmap.width, h = bitmap.height;
+  auto pixels = std::make_shared<const Bytes>(std::move(bitmap.pixels));
+  auto image = CGImage::create(w, h, 8, 32, w * 4, ImageBitmapInfo(bitmap.hasAlpha), pixels);
+  if (image) image->setUTType(type);
+  return image;
+}
+
+bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& out) {
+  if (!image || image->bitsPerComponent() != 8 ||
+      (image->bitsPerPixel() != 32 && image->bitsPerPixel() != 24) ||
+      !out.allocate(uint32_t(image->width()), uint32_t(image->height()))) {
+    return false;
+  }
+  const auto data = image->pixelData();
+  const size_t bpr = image->bytesPerRow(), bpp = image->bitsPerPixel() / 8;
+  if (!data || data->size() < CGImage::requiredBytes(image->height(), image->bitsPerPixel(),
+                                                    image->width(), bpr)) {
+    return false;
+  }
+  const CGImageAlphaInfo alpha = image->alphaInfo();
+  const bool little = image->byteOrder() == kCGBitmapByteOrder32Little && bpp == 4;
+  const bool first = alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaFirst ||
+                     alpha == kCGImageAlphaNoneSkipFirst;
+  const bool hasAlpha = alpha == kCGImageAlphaPremultipliedLast ||
+                        alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaLast ||
+                        alpha == kCGImageAlphaFirst;
+  const bool premultiplied =
+      alpha == kCGImageAlphaPremultipliedLast || alpha == kCGImageAlphaPremultipliedFirst;
+  if (alpha == kCGImageAlphaOnly) return false;
+  // Byte positions of R, G, B, A within one pixel in memory.
+  int r = 0, g = 1, b = 2, a = 3;
+  if (bpp == 4 && first) { a = 0; r = 1; g = 2; b = 3; }
+  if (little) { r = 3 - r; g = 3 - g; b = 3 - b; a = 3 - a; }
+  out.hasAlpha = hasAlpha;
+  for (uint32_t y = 0; y < out.height; ++y) {
+    const uint8_t* s = data->data() + size_t(y) * bpr;
+    uint8_t* d = out.row(y);
+    for (uint32_t x = 0; x < out.width; ++x, s += bpp, d += 4) {
+      const uint8_t av = hasAlpha ? s[a] : 255;
+      d[0] = s[r];
+      d[1] = s[g];
+      d[2] = s[b];
+      d[3] = av;
+      if (premultiplied && av != 255) {
+        for (int c = 0; c < 3; ++c) {
+          d[c] = av == 0 ? 0 : uint8_t(std::min(255, (d[c] * 255 + av / 2) / av));
+        }
+      }
+    }
+  }
+  return true;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// The small decoder interface behind image sources: one decoder per format,
+// made over an immutable snapshot of the bytes received so far. A decoder
+// answers what it knows without decoding pixels (frames, sizes, properties)
+// and decodes one frame at a time into an ImageBitmap. Animated decoders keep
+// the composited canvas of the last frame, so walking the frames in order
+// costs one frame decode per step. Not thread-safe: the source serialises.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "platform/imageio/ImageBitmap.h"
+
+// Values of the platform's image source status.
+enum CGImageSourceStatus : int32_t {
+  kCGImageStatusUnexpectedEOF = -5,
+  kCGImageStatusInvalidData = -4,
+  kCGImageStatusUnknownType = -3,
+  kCGImageStatusReadingHeader = -2,
+  kCGImageStatusIncomplete = -1,
+  kCGImageStatusComplete = 0,
+};
+
+class ImageDecoder {
+ public:
+  ImageDecoder(std::shared_ptr<const Bytes> data, bool complete)
+      : data_(std::move(data)), complete_(complete) {}
+  virtual ~ImageDecoder() = default;
+  ImageDecoder(const ImageDecoder&) = delete;
+  ImageDecoder& operator=(const ImageDecoder&) = delete;
+
+  virtual std::string typeIdentifier() const = 0;
+  // Reads the structure; Complete, Incomplete (more data needed for some
+  // frames), ReadingHeader (not even the size yet) or InvalidData.
+  virtual CGImageSourceStatus parse() = 0;
+  virtual size_t frameCount() const = 0;
+  // Properties of the whole file (loop count of an animation, ...): a map.
+  virtual ValueMap containerProperties() const { return {}; }
+  // Properties of one frame, with PixelWidth/PixelHeight of the bitmap that
+  // decodeFrame produces.
+  virtual ValueMap frameProperties(size_t index) const = 0;
+  virtual CGImageSourceStatus frameStatus(size_t index) const {
+    return index < frameCount() ? (complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete)
+                                : kCGImageStatusUnknownType;
+  }
+  // Decodes a frame; false when the data cannot give it. Incomplete data may
+  // give a partial frame (the missing part transparent).
+  virtual bool decodeFrame(size_t index, ImageBitmap& out) = 0;
+  // May decode at a reduced size (never below minWidth x minHeight) when the
+  // format allows it cheaply; the default decodes at full size.
+  virtual bool decodeFrameReduced(size_t index, uint32_t /*minWidth*/, uint32_t /*minHeight*/,
+                                  ImageBitmap& out) {
+    return decodeFrame(index, out);
+  }
+  // A thumbnail stored in the file (EXIF), encoded; empty when none.
+  virtual Bytes embeddedThumbnail(size_t /*index*/) const { return {}; }
+  // The decoder may drop caches (composited canvas and the like).
+  virtual void dropCaches() {}
+
+  const Bytes& data() const { return *data_; }
+  bool isComplete() const { return complete_; }
+
+ protected:
+  std::shared_ptr<const Bytes> data_;
+  bool complete_;
+};
+
+// The image type of the leading bytes ("public.png", ...), "" when unknown.
+std::string ImageTypeOfData(const uint8_t* data, size_t size);
+
+// A decoder for the data's type, parsed; nullptr with the status when the
+// type is unknown, the header not yet complete or the data invalid.
+std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> data, bool complete,
+                                                 CGImageSourceStatus& status);
+
+// Types that image sources read.
+const std::vector<std::string>& ImageDecoderTypeIdentifiers();
+
+// Common keys of a frame's properties.
+ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,
+                                  const char* colorModel, int depth);
+
+// Big-endian and little-endian readers over bounded buffers.
+inline uint32_t ReadBE32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+inline uint16_t ReadBE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t ReadLE32(const uint8_t* p) {
+  return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+}
+inline uint16_t ReadLE16(const uint8_t* p) { return uint16_t((p[1] << 8) | p[0]); }

@@ -1,0 +1,214 @@
+#include "JPEGDecoder.h"
+
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+
+#include "platform/imageio/ImageIOProperties.h"
+
+namespace {
+
+// Every 8x8 block takes at least one bit, so a frame claiming far more pixels
+// than its bytes could describe is refused before its buffers are allocated.
+constexpr uint64_t kMaxPixelsPerByte = 512;
+constexpr uint64_t kPixelSlack = 1 << 20;
+constexpr int kMaxScans = 1000;
+constexpr long kMaxDecoderMemory = 512L * 1024 * 1024;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+};
+
+void OnError(j_common_ptr cinfo) { longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
+void OnMessage(j_common_ptr) {}
+
+// Progressive files can hold any number of scans; a crafted one with
+// thousands of tiny scans would take minutes, so the count is capped.
+void OnProgress(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) OnError(cinfo);
+}
+
+bool IsFrameMarker(uint8_t m) {
+  return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+
+bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator,
+                       ImageBitmap& out) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  jpeg_progress_mgr progress;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.output_message = OnMessage;
+  volatile bool started = false;
+  JSAMPROW volatile cmykRow = nullptr;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    delete[] cmykRow;
+    return started;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+  progress.progress_monitor = OnProgress;
+  cinfo.progress = &progress;
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&cinfo, TRUE);
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  // Adobe writes CMYK inverted; the marker says so.
+  const bool inverted = cmyk && cinfo.saw_Adobe_marker;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+  cinfo.scale_num = scaleNumerator;
+  cinfo.scale_denom = 8;
+  jpeg_start_decompress(&cinfo);
+  if (!out.allocate(cinfo.output_width, cinfo.output_height)) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
+  out.hasAlpha = false;
+  // Rows the data never reaches stay opaque black rather than transparent.
+  for (size_t i = 3; i < out.pixels.size(); i += 4) out.pixels[i] = 255;
+  started = true;
+  if (cmyk) cmykRow = new JSAMPLE[size_t(cinfo.output_width) * 4];
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const uint32_t y = cinfo.output_scanline;
+    JSAMPROW row = cmyk ? cmykRow : out.row(y);
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+    if (!cmyk) continue;
+    uint8_t* d = out.row(y);
+    for (uint32_t x = 0; x < cinfo.output_width; ++x) {
+      const uint8_t* s = cmykRow + x * 4;
+      const unsigned k = inverted ? s[3] : 255 - s[3];
+      for (int c = 0; c < 3; ++c) {
+        const unsigned v = inverted ? s[c] : 255 - s[c];
+        d[x * 4 + c] = uint8_t((v * k + 127) / 255);
+      }
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  delete[] cmykRow;
+  return true;
+}
+
+}  // namespace
+
+bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out) {
+  return DecodeWithLibjpeg(data, size, 8, out);
+}
+
+CGImageSourceStatus JPEGDecoder::parse() {
+  const Bytes& d = *data_;
+  if (d.size() < 3) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF) return kCGImageStatusInvalidData;
+  size_t pos = 2;
+  while (pos + 4 <= d.size()) {
+    if (d[pos] != 0xFF) return kCGImageStatusInvalidData;
+    const uint8_t marker = d[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xD9) break;
+    const size_t length = ReadBE16(&d[pos + 2]);
+    if (length < 2) return kCGImageStatusInvalidData;
+    if (d.size() - pos - 2 < length) break;  // segment not all here yet
+    const uint8_t* p = &d[pos + 4];
+    const size_t n = length - 2;
+    if (marker == 0xE0 && n >= 14 && std::memcmp(p, "JFIF\0", 5) == 0) readJFIF(p, n);
+    if (marker == 0xE1 && n > 6 && std::memcmp(p, "Exif\0\0", 6) == 0 && !hasExif_) {
+      hasExif_ = true;
+      exifOffset_ = pos + 4 + 6;
+      ExifParse(p + 6, n - 6, exif_);
+    }
+    if (IsFrameMarker(marker)) {
+      if (n < 6) return kCGImageStatusInvalidData;
+      height_ = ReadBE16(p + 1);
+      width_ = ReadBE16(p + 3);
+      components_ = p[5];
+      progressive_ = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+      if (!ImageSizeAllowed(width_, height_) || components_ == 0) return kCGImageStatusInvalidData;
+      sawFrameHeader_ = true;
+    }
+    if (marker == 0xDA) break;  // entropy-coded data follows
+    pos += 2 + length;
+  }
+  if (!sawFrameHeader_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kPixelSlack) {
+    return kCGImageStatusInvalidData;
+  }
+  return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+void JPEGDecoder::readJFIF(const uint8_t* p, size_t) {
+  hasJFIF_ = true;
+  jfifMajor_ = p[5];
+  jfifMinor_ = p[6];
+  densityUnit_ = p[7];
+  xDensity_ = ReadBE16(p + 8);
+  yDensity_ = ReadBE16(p + 10);
+}
+
+ValueMap JPEGDecoder::frameProperties(size_t) const {
+  const char* model = components_ == 1   ? kCGImagePropertyColorModelGray
+                      : components_ == 4 ? kCGImagePropertyColorModelCMYK
+                                         : kCGImagePropertyColorModelRGB;
+  ValueMap props = ImageFrameBaseProperties(width_, height_, false, model, 8);
+  double dpiX = 72, dpiY = 72;
+  if (hasJFIF_ && densityUnit_ != 0 && xDensity_ > 0 && yDensity_ > 0) {
+    const double perInch = densityUnit_ == 2 ? 2.54 : 1.0;
+    dpiX = xDensity_ * perInch;
+    dpiY = yDensity_ * perInch;
+  } else if (const Value* xr = ValueMapFind(exif_.tiff, kCGImagePropertyTIFFXResolution)) {
+    if (xr->asDouble() > 0) dpiX = dpiY = xr->asDouble();
+    if (const Value* yr = ValueMapFind(exif_.tiff, kCGImagePropertyTIFFYResolution)) {
+      if (yr->asDouble() > 0) dpiY = yr->asDouble();
+    }
+  }
+  ValueMapSet(props, kCGImagePropertyDPIWidth, dpiX);
+  ValueMapSet(props, kCGImagePropertyDPIHeight, dpiY);
+  if (hasJFIF_) {
+    ValueMap jfif;
+    ValueMapSet(jfif, kCGImagePropertyJFIFVersion,
+                Value::list({Value::integer(jfifMajor_), Value::integer(jfifMinor_)}));
+    ValueMapSet(jfif, kCGImagePropertyJFIFDensityUnit, Value::integer(densityUnit_));
+    ValueMapSet(jfif, kCGImagePropertyJFIFXDensity, Value::integer(xDensity_));
+    ValueMapSet(jfif, kCGImagePropertyJFIFYDensity, Value::integer(yDensity_));
+    ValueMapSet(jfif, kCGImagePropertyJFIFIsProgressive, progressive_);
+    ValueMapSet(props, kCGImagePropertyJFIFDictionary, Value(std::move(jfif)));
+  }
+  ExifMergeInto(exif_, props);
+  return props;
+}
+
+bool JPEGDecoder::decode(unsigned scaleNumerator, ImageBitmap& out) const {
+  return DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, out);
+}
+
+bool JPEGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
+  return index == 0 && sawFrameHeader_ && decode(8, out);
+}
+
+bool JPEGDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
+                                     ImageBitmap& out) {
+  if (index != 0 || !sawFrameHeader_) return false;
+  // The smallest DCT scale (n/8) whose output still covers the wanted size.
+  unsigned n = 1;
+  while (n < 8 && (uint64_t(width_) * n + 7) / 8 < minWidth) ++n;
+  while (n < 8 && (uint64_t(height_) * n + 7) / 8 < minHeight) ++n;
+  return decode(n, out);
+}
+
+Bytes JPEGDecoder::embeddedThumbnail(size_t index) const {
+  if (index != 0 || exif_.thumbnailLength == 0) return {};
+  const size_t start = exifOffset_ + exif_.thumbnailOffset;
+  if (start > data_->size() || exif_.thumbnailLength > data_->size() - start) return {};
+  return Bytes(data_->begin() + start, data_->begin() + start + exif_.thumbnailLength);
+}

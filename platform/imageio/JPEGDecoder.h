@@ -1,0 +1,40 @@
+#pragma once
+
+// JPEG through libjpeg-turbo. The markers are read here first (size,
+// progressive flag, JFIF density, EXIF with orientation, GPS and the embedded
+// thumbnail); pixels are decoded at full size or reduced by the DCT scaling
+// of libjpeg when a thumbnail is wanted.
+
+#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
+
+class JPEGDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+
+  std::string typeIdentifier() const override { return "public.jpeg"; }
+  CGImageSourceStatus parse() override;
+  size_t frameCount() const override { return sawFrameHeader_ ? 1 : 0; }
+  ValueMap frameProperties(size_t index) const override;
+  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  bool decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
+                          ImageBitmap& out) override;
+  Bytes embeddedThumbnail(size_t index) const override;
+
+ private:
+  bool decode(unsigned scaleNumerator, ImageBitmap& out) const;
+  void readJFIF(const uint8_t* p, size_t n);
+
+  bool sawFrameHeader_ = false;
+  uint32_t width_ = 0, height_ = 0;
+  int components_ = 0;
+  bool progressive_ = false;
+  bool hasJFIF_ = false;
+  int jfifMajor_ = 1, jfifMinor_ = 1, densityUnit_ = 0, xDensity_ = 0, yDensity_ = 0;
+  bool hasExif_ = false;
+  ExifData exif_;
+  size_t exifOffset_ = 0;  // where the EXIF block starts in the data
+};
+
+// Decodes a whole JPEG stream at full size (the EXIF thumbnail path uses it).
+bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out);

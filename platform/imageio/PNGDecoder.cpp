@@ -1,0 +1,433 @@
+#include "PNGDecoder.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+
+#include "platform/imageio/ImageIOProperties.h"
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// Deflate cannot expand its input by more than about 1032 times, so a frame
+// that claims more pixel bytes than that from its data is not a real image.
+constexpr uint64_t kMaxInflateRatio = 1100;
+constexpr uint64_t kInflateSlack = 64 * 1024;
+
+uint32_t ChunkType(const char* s) { return ReadBE32(reinterpret_cast<const uint8_t*>(s)); }
+
+const uint32_t kIHDR = ChunkType("IHDR"), kIDAT = ChunkType("IDAT"), kIEND = ChunkType("IEND"),
+               kacTL = ChunkType("acTL"), kfcTL = ChunkType("fcTL"), kfdAT = ChunkType("fdAT"),
+               ktRNS = ChunkType("tRNS"), kpHYs = ChunkType("pHYs"), kgAMA = ChunkType("gAMA");
+
+bool CrcMatches(const uint8_t* chunk, uint32_t length) {
+  uint32_t crc = static_cast<uint32_t>(crc32(0, chunk + 4, length + 4));
+  return crc == ReadBE32(chunk + 8 + length);
+}
+
+void AppendBE32(Bytes& b, uint32_t v) {
+  b.push_back(uint8_t(v >> 24));
+  b.push_back(uint8_t(v >> 16));
+  b.push_back(uint8_t(v >> 8));
+  b.push_back(uint8_t(v));
+}
+
+void AppendChunk(Bytes& out, const char* type, const uint8_t* data, size_t length) {
+  AppendBE32(out, static_cast<uint32_t>(length));
+  size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  if (length) out.insert(out.end(), data, data + length);
+  AppendBE32(out, static_cast<uint32_t>(crc32(0, out.data() + start, uint32_t(length + 4))));
+}
+
+bool ValidDepth(uint8_t colorType, uint8_t depth) {
+  switch (colorType) {
+    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2: case 4: case 6: return depth == 8 || depth == 16;
+    default: return false;
+  }
+}
+
+struct StreamReader {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+void ReadFromStream(png_structp png, png_bytep out, size_t length) {
+  auto* r = static_cast<StreamReader*>(png_get_io_ptr(png));
+  if (length > r->size - r->pos) png_error(png, "truncated");
+  std::memcpy(out, r->data + r->pos, length);
+  r->pos += length;
+}
+
+void OnPNGError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnPNGWarning(png_structp, png_const_charp) {}
+
+// Rows decoded so far survive a longjmp through this holder.
+struct RowProgress {
+  ImageBitmap* out;
+  bool started = false;
+};
+
+bool DecodeWithLibpng(StreamReader& reader, RowProgress& progress, bool& hasAlpha) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return progress.started;
+  }
+  png_set_read_fn(png, &reader, ReadFromStream);
+  png_set_user_limits(png, kImageMaxDimension, kImageMaxDimension);
+  png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
+  png_set_chunk_cache_max(png, 1000);
+  png_read_info(png, info);
+  const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  const int colorType = png_get_color_type(png, info);
+  const bool tRNS = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || tRNS;
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  if (!hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(w) * 4 || !progress.out->allocate(w, h)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  progress.out->hasAlpha = hasAlpha;
+  progress.started = true;
+  for (int pass = 0; pass < passes; ++pass) {
+    for (uint32_t y = 0; y < h; ++y) png_read_row(png, progress.out->row(y), nullptr);
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+// Straight-alpha "over": the frame's pixel drawn onto the canvas pixel.
+inline void BlendOver(const uint8_t* s, uint8_t* d) {
+  const uint32_t sa = s[3];
+  if (sa == 255) {
+    std::memcpy(d, s, 4);
+    return;
+  }
+  if (sa == 0) return;
+  const uint32_t da = d[3];
+  const uint32_t dw = da * (255 - sa);  // destination weight, scaled by 255
+  const uint32_t oa255 = sa * 255 + dw;  // output alpha, scaled by 255
+  for (int c = 0; c < 3; ++c) {
+    d[c] = static_cast<uint8_t>((s[c] * sa * 255 + d[c] * dw + oa255 / 2) / oa255);
+  }
+  d[3] = static_cast<uint8_t>((oa255 + 127) / 255);
+}
+
+}  // namespace
+
+bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha) {
+  StreamReader reader{data, size, 0};
+  RowProgress progress{&out};
+  hasAlpha = false;
+  return DecodeWithLibpng(reader, progress, hasAlpha);
+}
+
+CGImageSourceStatus PNGDecoder::parse() {
+  const Bytes& d = *data_;
+  const size_t n = d.size();
+  if (std::memcmp(d.data(), kSignature, std::min<size_t>(n, 8)) != 0) {
+    return kCGImageStatusInvalidData;
+  }
+  size_t pos = 8;
+  while (pos + 8 <= n && !sawEnd_) {
+    const uint32_t length = ReadBE32(&d[pos]);
+    if (length > 0x7FFFFFFFu) return kCGImageStatusInvalidData;
+    if (n - pos - 8 < size_t(length) + 4) break;  // chunk not all here yet
+    CGImageSourceStatus s = readChunk(&d[pos], length, pos + 8);
+    if (s != kCGImageStatusComplete) return s;
+    pos += size_t(length) + 12;
+  }
+  if (!sawIHDR_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (animated_) {
+    // A frame is whole once the chunk after its data has arrived.
+    if (sawEnd_ && !frames_.empty()) frames_.back().complete = true;
+    if (sawEnd_ && frames_.size() != declaredFrames_) return kCGImageStatusInvalidData;
+    if (frames_.empty() && sawEnd_) return kCGImageStatusInvalidData;
+  }
+  return sawEnd_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+bool PNGDecoder::nextSequence(uint32_t seq) {
+  if (seq != nextSeq_) return false;
+  ++nextSeq_;
+  return true;
+}
+
+CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length, size_t dataOffset) {
+  const uint32_t type = ReadBE32(chunk + 4);
+  const uint8_t* p = chunk + 8;
+  if (!sawIHDR_) {
+    if (type != kIHDR || length != 13 || !CrcMatches(chunk, length)) return kCGImageStatusInvalidData;
+    width_ = ReadBE32(p);
+    height_ = ReadBE32(p + 4);
+    bitDepth_ = p[8];
+    colorType_ = p[9];
+    interlace_ = p[12];
+    if (!ImageSizeAllowed(width_, height_) || !ValidDepth(colorType_, bitDepth_) || interlace_ > 1 ||
+        p[10] != 0 || p[11] != 0) {
+      return kCGImageStatusInvalidData;
+    }
+    sawIHDR_ = true;
+    return kCGImageStatusComplete;
+  }
+  if (type == kIDAT) {
+    if (idatDone_) return kCGImageStatusInvalidData;
+    sawIDAT_ = true;
+    idat_.push_back({dataOffset, length});
+    if (!frames_.empty() && frames_.back().fromIDAT) frames_.back().chunks.push_back({dataOffset, length});
+    return kCGImageStatusComplete;
+  }
+  if (sawIDAT_ && !idatDone_) {
+    idatDone_ = true;
+    if (!frames_.empty() && frames_.back().fromIDAT) frames_.back().complete = true;
+  }
+  if (type == kIEND) {
+    sawEnd_ = true;
+    return kCGImageStatusComplete;
+  }
+  if (type == kacTL) {
+    if (sawIDAT_ || sawActl_ || length != 8 || !CrcMatches(chunk, length)) {
+      return kCGImageStatusInvalidData;
+    }
+    declaredFrames_ = ReadBE32(p);
+    plays_ = ReadBE32(p + 4);
+    if (declaredFrames_ == 0 || declaredFrames_ > kImageMaxFrames) return kCGImageStatusInvalidData;
+    sawActl_ = animated_ = true;
+    return kCGImageStatusComplete;
+  }
+  if (type == kfcTL) return readFrameControl(chunk, length);
+  if (type == kfdAT) {
+    if (!animated_ || length < 4 || !CrcMatches(chunk, length) || !nextSequence(ReadBE32(p)) ||
+        frames_.empty() || frames_.back().fromIDAT || !sawIDAT_) {
+      return kCGImageStatusInvalidData;
+    }
+    frames_.back().chunks.push_back({dataOffset + 4, length - 4});
+    return kCGImageStatusComplete;
+  }
+  if (!sawIDAT_) {
+    if (type == ktRNS) hasTransparency_ = true;
+    if (type == kpHYs && length == 9 && p[8] == 1) {
+      hasPhys_ = true;
+      ppmX_ = ReadBE32(p);
+      ppmY_ = ReadBE32(p + 4);
+    }
+    if (type == kgAMA && length == 4) gamma_ = ReadBE32(p) / 100000.0;
+    headerChunks_.push_back({dataOffset - 8, size_t(length) + 12});
+  }
+  return kCGImageStatusComplete;
+}
+
+CGImageSourceStatus PNGDecoder::readFrameControl(const uint8_t* chunk, uint32_t length) {
+  const uint8_t* p = chunk + 8;
+  if (!animated_ || length != 26 || !CrcMatches(chunk, length) || !nextSequence(ReadBE32(p))) {
+    return kCGImageStatusInvalidData;
+  }
+  Frame f;
+  f.width = ReadBE32(p + 4);
+  f.height = ReadBE32(p + 8);
+  f.x = ReadBE32(p + 12);
+  f.y = ReadBE32(p + 16);
+  f.delayNum = ReadBE16(p + 20);
+  f.delayDen = ReadBE16(p + 22);
+  f.dispose = p[24];
+  f.blend = p[25];
+  f.fromIDAT = !sawIDAT_;
+  const bool fits = f.width > 0 && f.height > 0 && f.x <= width_ && f.width <= width_ - f.x &&
+                    f.y <= height_ && f.height <= height_ - f.y;
+  if (!fits || f.dispose > 2 || f.blend > 1 || frames_.size() >= declaredFrames_) {
+    return kCGImageStatusInvalidData;
+  }
+  // The default image as first frame must fill the canvas.
+  if (f.fromIDAT && (f.x || f.y || f.width != width_ || f.height != height_)) {
+    return kCGImageStatusInvalidData;
+  }
+  if (sawIDAT_ && !idatDone_) return kCGImageStatusInvalidData;
+  if (!frames_.empty()) frames_.back().complete = true;
+  frames_.push_back(std::move(f));
+  return kCGImageStatusComplete;
+}
+
+size_t PNGDecoder::frameCount() const {
+  if (!sawIHDR_) return 0;
+  if (!animated_) return 1;
+  size_t n = 0;
+  while (n < frames_.size() && frames_[n].complete) ++n;
+  // The first frame may be shown while it arrives.
+  if (n == 0 && !frames_.empty() && !frames_[0].chunks.empty()) n = 1;
+  return n;
+}
+
+CGImageSourceStatus PNGDecoder::frameStatus(size_t index) const {
+  if (index >= frameCount()) return kCGImageStatusUnknownType;
+  if (!animated_) return idatDone_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+  return frames_[index].complete ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+double PNGDecoder::delaySeconds(const Frame& f) const {
+  return double(f.delayNum) / (f.delayDen == 0 ? 100 : f.delayDen);
+}
+
+ValueMap PNGDecoder::containerProperties() const {
+  ValueMap png;
+  if (animated_) {
+    ValueMapSet(png, kCGImagePropertyAPNGLoopCount, Value::integer(plays_));
+    ValueMapSet(png, kCGImagePropertyAPNGCanvasPixelWidth, Value::integer(width_));
+    ValueMapSet(png, kCGImagePropertyAPNGCanvasPixelHeight, Value::integer(height_));
+  }
+  ValueMap out;
+  if (!png.empty()) ValueMapSet(out, kCGImagePropertyPNGDictionary, Value(std::move(png)));
+  return out;
+}
+
+ValueMap PNGDecoder::frameProperties(size_t index) const {
+  const bool alpha = (colorType_ & 4) || hasTransparency_ || animated_;
+  const char* model = (colorType_ == 0 || colorType_ == 4) ? kCGImagePropertyColorModelGray
+                                                           : kCGImagePropertyColorModelRGB;
+  ValueMap props = ImageFrameBaseProperties(width_, height_, alpha, model, bitDepth_);
+  if (colorType_ == 3) ValueMapSet(props, kCGImagePropertyIsIndexed, true);
+  ValueMap png;
+  ValueMapSet(png, kCGImagePropertyPNGInterlaceType, Value::integer(interlace_));
+  if (gamma_ > 0) ValueMapSet(png, kCGImagePropertyPNGGamma, gamma_);
+  if (hasPhys_) {
+    ValueMapSet(png, kCGImagePropertyPNGXPixelsPerMeter, Value::integer(ppmX_));
+    ValueMapSet(png, kCGImagePropertyPNGYPixelsPerMeter, Value::integer(ppmY_));
+    ValueMapSet(props, kCGImagePropertyDPIWidth, std::round(ppmX_ * 0.0254 * 100) / 100);
+    ValueMapSet(props, kCGImagePropertyDPIHeight, std::round(ppmY_ * 0.0254 * 100) / 100);
+  }
+  if (animated_ && index < frames_.size()) {
+    const double delay = delaySeconds(frames_[index]);
+    ValueMapSet(png, kCGImagePropertyAPNGUnclampedDelayTime, delay);
+    ValueMapSet(png, kCGImagePropertyAPNGDelayTime, delay < 0.011 ? 0.1 : delay);
+  }
+  ValueMapSet(props, kCGImagePropertyPNGDictionary, Value(std::move(png)));
+  return props;
+}
+
+Bytes PNGDecoder::wrapFrame(const Frame& f) const {
+  const Bytes& d = *data_;
+  Bytes out(kSignature, kSignature + 8);
+  uint8_t ihdr[13];
+  const uint32_t wh[2] = {f.width, f.height};
+  for (int i = 0; i < 2; ++i) {
+    for (int b = 0; b < 4; ++b) ihdr[i * 4 + b] = uint8_t(wh[i] >> (24 - 8 * b));
+  }
+  ihdr[8] = bitDepth_;
+  ihdr[9] = colorType_;
+  ihdr[10] = ihdr[11] = 0;
+  ihdr[12] = interlace_;
+  AppendChunk(out, "IHDR", ihdr, 13);
+  for (const Range& r : headerChunks_) out.insert(out.end(), d.begin() + r.offset, d.begin() + r.offset + r.length);
+  for (const Range& r : f.chunks) AppendChunk(out, "IDAT", d.data() + r.offset, r.length);
+  AppendChunk(out, "IEND", nullptr, 0);
+  return out;
+}
+
+bool PNGDecoder::frameLooksLikeBomb(const Frame& f) const {
+  if (!f.complete) return false;
+  uint64_t compressed = 0;
+  for (const Range& r : f.chunks) compressed += r.length;
+  const int channels = colorType_ == 2 ? 3 : colorType_ == 4 ? 2 : colorType_ == 6 ? 4 : 1;
+  const uint64_t rowBytes = (uint64_t(f.width) * channels * bitDepth_ + 7) / 8 + 1;
+  return rowBytes * f.height > compressed * kMaxInflateRatio + kInflateSlack;
+}
+
+bool PNGDecoder::decodeRegion(const Frame& f, ImageBitmap& out) const {
+  if (frameLooksLikeBomb(f)) return false;
+  bool alpha = false;
+  if (f.fromIDAT || !animated_) {
+    // The file itself is the default image's stream; libpng skips the
+    // animation chunks as unknown ancillary ones.
+    return PNGDecodeStream(data_->data(), data_->size(), out, alpha) && out.width == f.width &&
+           out.height == f.height;
+  }
+  const Bytes stream = wrapFrame(f);
+  return PNGDecodeStream(stream.data(), stream.size(), out, alpha) && out.width == f.width &&
+         out.height == f.height;
+}
+
+void PNGDecoder::composite(size_t index, const ImageBitmap& region) {
+  const Frame& f = frames_[index];
+  if (index == 0) canvas_.allocate(width_, height_);
+  // The part of the canvas a "previous" disposal must bring back.
+  ImageBitmap saved;
+  uint8_t dispose = f.dispose;
+  if (dispose == 2 && index == 0) dispose = 1;
+  if (dispose == 2) {
+    saved.allocate(f.width, f.height);
+    for (uint32_t y = 0; y < f.height; ++y) {
+      std::memcpy(saved.row(y), canvas_.row(f.y + y) + size_t(f.x) * 4, size_t(f.width) * 4);
+    }
+  }
+  for (uint32_t y = 0; y < f.height; ++y) {
+    uint8_t* d = canvas_.row(f.y + y) + size_t(f.x) * 4;
+    const uint8_t* s = region.row(y);
+    if (f.blend == 0) {
+      std::memcpy(d, s, size_t(f.width) * 4);
+    } else {
+      for (uint32_t x = 0; x < f.width; ++x) BlendOver(s + x * 4, d + x * 4);
+    }
+  }
+  lastOutput_ = canvas_;
+  haveLastOutput_ = true;
+  for (uint32_t y = 0; y < f.height; ++y) {
+    uint8_t* d = canvas_.row(f.y + y) + size_t(f.x) * 4;
+    if (dispose == 1) std::memset(d, 0, size_t(f.width) * 4);
+    if (dispose == 2) std::memcpy(d, saved.row(y), size_t(f.width) * 4);
+  }
+}
+
+bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
+  if (index >= frameCount()) return false;
+  if (!animated_) {
+    Frame still;
+    still.width = width_;
+    still.height = height_;
+    still.complete = idatDone_;
+    still.chunks = idat_;
+    return decodeRegion(still, out);
+  }
+  if (haveLastOutput_ && nextToCompose_ == index + 1) {
+    out = lastOutput_;
+  } else {
+    if (index + 1 < nextToCompose_ || nextToCompose_ == 0) nextToCompose_ = 0;
+    while (nextToCompose_ <= index) {
+      ImageBitmap region;
+      if (!decodeRegion(frames_[nextToCompose_], region)) {
+        nextToCompose_ = 0;
+        haveLastOutput_ = false;
+        return false;
+      }
+      composite(nextToCompose_, region);
+      ++nextToCompose_;
+    }
+    out = lastOutput_;
+  }
+  out.hasAlpha = true;
+  return true;
+}
+
+void PNGDecoder::dropCaches() {
+  canvas_ = ImageBitmap();
+  lastOutput_ = ImageBitmap();
+  haveLastOutput_ = false;
+  nextToCompose_ = 0;
+}

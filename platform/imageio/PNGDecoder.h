@@ -1,0 +1,76 @@
+#pragma once
+
+// PNG and animated PNG. libpng decodes the pixels; the animation chunks
+// (acTL, fcTL, fdAT), which Debian's libpng does not know, are parsed here:
+// each fdAT frame is re-wrapped as a small PNG stream of its own for libpng,
+// then composited onto the canvas with the frame's dispose and blend
+// operations.
+
+#include "platform/imageio/ImageDecoder.h"
+
+class PNGDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+
+  std::string typeIdentifier() const override { return "public.png"; }
+  CGImageSourceStatus parse() override;
+  size_t frameCount() const override;
+  ValueMap containerProperties() const override;
+  ValueMap frameProperties(size_t index) const override;
+  CGImageSourceStatus frameStatus(size_t index) const override;
+  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  void dropCaches() override;
+
+  bool isAnimated() const { return animated_; }
+
+ private:
+  struct Range {
+    size_t offset = 0;
+    size_t length = 0;
+  };
+  struct Frame {
+    uint32_t width = 0, height = 0, x = 0, y = 0;
+    uint16_t delayNum = 0, delayDen = 0;
+    uint8_t dispose = 0, blend = 0;
+    bool fromIDAT = false;
+    bool complete = false;
+    std::vector<Range> chunks;  // data of its IDAT or fdAT chunks (fdAT without sequence)
+  };
+
+  CGImageSourceStatus readChunk(const uint8_t* chunk, uint32_t length, size_t dataOffset);
+  CGImageSourceStatus readFrameControl(const uint8_t* p, uint32_t length);
+  bool nextSequence(uint32_t seq);
+  bool decodeRegion(const Frame& f, ImageBitmap& out) const;
+  Bytes wrapFrame(const Frame& f) const;
+  bool frameLooksLikeBomb(const Frame& f) const;
+  double delaySeconds(const Frame& f) const;
+  void composite(size_t index, const ImageBitmap& region);
+
+  // Header.
+  uint32_t width_ = 0, height_ = 0;
+  uint8_t bitDepth_ = 0, colorType_ = 0, interlace_ = 0;
+  bool hasTransparency_ = false;
+  uint32_t ppmX_ = 0, ppmY_ = 0;
+  bool hasPhys_ = false;
+  double gamma_ = 0;
+  std::vector<Range> headerChunks_;  // whole chunks before the first IDAT to copy into frames
+
+  // Animation.
+  bool sawIHDR_ = false, sawIDAT_ = false, idatDone_ = false, sawEnd_ = false;
+  bool sawActl_ = false, animated_ = false;
+  uint32_t declaredFrames_ = 0, plays_ = 0;
+  uint32_t nextSeq_ = 0;
+  std::vector<Range> idat_;
+  std::vector<Frame> frames_;
+  bool openFdatFrame_ = false;
+
+  // Compositing state: the canvas after frame `composedIndex_`'s disposal.
+  ImageBitmap canvas_;
+  size_t nextToCompose_ = 0;
+  ImageBitmap lastOutput_;
+  bool haveLastOutput_ = false;
+};
+
+// Decodes a complete or truncated PNG stream into RGBA. Rows the data does not
+// reach stay transparent; false when nothing could be decoded at all.
+bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha);

@@ -1,0 +1,34 @@
+#pragma once
+
+// TIFF through libtiff over the bytes in memory: every directory is a frame
+// (page); the first directory's tags also fill "{TIFF}", "{Exif}" and "{GPS}".
+
+#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
+
+class TIFFDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+
+  std::string typeIdentifier() const override { return "public.tiff"; }
+  CGImageSourceStatus parse() override;
+  size_t frameCount() const override { return pages_.size(); }
+  ValueMap frameProperties(size_t index) const override;
+  bool decodeFrame(size_t index, ImageBitmap& out) override;
+
+ private:
+  struct Page {
+    uint32_t width = 0, height = 0;
+    int orientation = 1;
+    bool hasAlpha = false;
+    int samples = 3, bitsPerSample = 8, photometric = 2, compression = 1;
+    double xResolution = 0, yResolution = 0;
+    int resolutionUnit = 2;
+  };
+  ExifData exif_;
+  std::vector<Page> pages_;
+};
+
+// Opens libtiff over a buffer; the caller closes with TIFFClose.
+struct tiff;
+tiff* TIFFOpenMemory(const uint8_t* data, size_t size);
