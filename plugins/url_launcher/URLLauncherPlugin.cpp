@@ -1,5 +1,94 @@
 #include "URLLauncherPlugin.h"
 
+#include "platform/uikit/UIApplication.h"
+
+using url_launcher_ios::InAppLoadResult;
+using url_launcher_ios::LaunchResult;
+
+bool DefaultLauncher::canOpenURL(const NSURLPtr& url) {
+  return UIApplication::sharedApplication()->canOpenURL(url);
+}
+
+void DefaultLauncher::openURL(const NSURLPtr& url, const Value& options,
+                              std::function<void(bool)> completion) {
+  UIApplication::sharedApplication()->openURL(url, options, std::move(completion));
+}
+
+void ViewControllerPresenter::presentViewController(
+    const std::shared_ptr<UIViewController>& controller, bool animated,
+    std::function<void()> completion) {
+  UIViewController::topmostPresented(controller_)
+      ->presentViewController(controller, animated, std::move(completion));
+}
+
+std::shared_ptr<ViewPresenter> DefaultViewPresenterProvider::viewPresenter() {
+  auto registrar = registrar_.lock();
+  auto controller = registrar ? registrar->viewController() : nullptr;
+  return controller ? std::make_shared<ViewControllerPresenter>(controller) : nullptr;
+}
+
+URLLauncherPlugin::URLLauncherPlugin(std::shared_ptr<Launcher> launcher,
+                                     std::shared_ptr<ViewPresenterProvider> viewPresenterProvider)
+    : launcher_(std::move(launcher)), viewPresenterProvider_(std::move(viewPresenterProvider)) {}
+
 void URLLauncherPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
-  (void)registrar;
+  auto plugin = std::make_shared<URLLauncherPlugin>(
+      std::make_shared<DefaultLauncher>(),
+      std::make_shared<DefaultViewPresenterProvider>(registrar));
+  url_launcher_ios::UrlLauncherApiSetup::setUp(registrar->messenger(), plugin, "");
+  registrar->publish(Value(std::shared_ptr<NSObject>(plugin)));
+}
+
+LaunchResult URLLauncherPlugin::canLaunchUrl(const std::string& url) {
+  auto parsed = NSURL::URLWithString(url);
+  if (!parsed) return LaunchResult::invalidUrl;
+  return launcher_->canOpenURL(parsed) ? LaunchResult::success : LaunchResult::failure;
+}
+
+void URLLauncherPlugin::launchUrl(const std::string& url, bool universalLinksOnly,
+                                  std::function<void(PigeonResult<LaunchResult>)> completion) {
+  using Result = PigeonResult<LaunchResult>;
+  auto parsed = NSURL::URLWithString(url);
+  if (!parsed) {
+    completion(Result::success(LaunchResult::invalidUrl));
+    return;
+  }
+  ValueMap options{
+      {Value(UIApplicationOpenURLOptionUniversalLinksOnly), Value(universalLinksOnly)}};
+  launcher_->openURL(parsed, Value(std::move(options)), [completion](bool success) {
+    completion(Result::success(success ? LaunchResult::success : LaunchResult::failure));
+  });
+}
+
+void URLLauncherPlugin::openUrlInSafariViewController(
+    const std::string& url, std::function<void(PigeonResult<InAppLoadResult>)> completion) {
+  using Result = PigeonResult<InAppLoadResult>;
+  auto parsed = NSURL::URLWithString(url);
+  if (!parsed) {
+    completion(Result::success(InAppLoadResult::invalidUrl));
+    return;
+  }
+  auto presenter = viewPresenterProvider_->viewPresenter();
+  if (!presenter) {
+    completion(Result::success(InAppLoadResult::noUI));
+    return;
+  }
+  if (currentSession_) currentSession_->close();
+  auto session = URLLaunchSession::make(
+      parsed, [completion](InAppLoadResult result) { completion(Result::success(result)); });
+  currentSession_ = session;
+  std::weak_ptr<URLLauncherPlugin> weakSelf =
+      std::static_pointer_cast<URLLauncherPlugin>(shared_from_this());
+  std::weak_ptr<URLLaunchSession> weakSession = session;
+  session->setDidFinish([weakSelf, weakSession] {
+    auto self = weakSelf.lock();
+    // Only the session that ends may clear the slot: an older session that
+    // finishes late must not take a newer one with it.
+    if (self && self->currentSession_ == weakSession.lock()) self->currentSession_ = nullptr;
+  });
+  presenter->presentViewController(session->safariViewController(), true, nullptr);
+}
+
+void URLLauncherPlugin::closeSafariViewController() {
+  if (auto session = currentSession_) session->close();
 }

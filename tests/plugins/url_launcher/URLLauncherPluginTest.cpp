@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UIApplication.h"
+#include "plugins/url_launcher/URLLauncherPlugin.h"
+#include "support/TestPeer.h"
+
+using namespace url_launcher_ios;
+
+// Readable failures.
+void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
+
+namespace {
+
+const std::string kApi = "dev.flutter.pigeon.url_launcher_ios.UrlLauncherApi.";
+const Value kVoid = Value::list({Value()});
+
+Value launched(LaunchResult r) { return Value::list({LaunchResultValue(r)}); }
+Value loaded(InAppLoadResult r) { return Value::list({InAppLoadResultValue(r)}); }
+
+// Answers per URL and records what it was asked; opening completes later on
+// the main run loop, as the platform's completion does.
+class ScriptedOpener : public UIApplicationURLOpener {
+ public:
+  bool canOpenURL(const NSURL& url) override {
+    asked.push_back(url.absoluteString());
+    return url.scheme() == std::optional<std::string>("https");
+  }
+  void openURL(const NSURLPtr& url, const Value& options,
+               std::function<void(bool)> completion) override {
+    opened.push_back(url->absoluteString());
+    lastOptions = options;
+    bool ok = url->scheme() == std::optional<std::string>("https");
+    NSRunLoop::mainRunLoop().perform([completion, ok] { completion(ok); });
+  }
+  std::vector<std::string> asked, opened;
+  Value lastOptions;
+};
+
+class URLLauncher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UIApplication::sharedApplication()->setURLOpener(opener_);
+    URLLauncherPlugin::registerWithRegistrar(peer_.registrar("URLLauncherPlugin"));
+    plugin_ =
+        peer_.engine()->valuePublishedByPlugin("URLLauncherPlugin").objectAs<URLLauncherPlugin>();
+  }
+  void TearDown() override { UIApplication::sharedApplication()->setURLOpener(nullptr); }
+
+  Value send(const std::string& op, const Value& message) {
+    auto reply = peer_.message(kApi + op, message, MessagesPigeonCodec::shared());
+    EXPECT_TRUE(reply.has_value()) << op;
+    return reply.value_or(Value("no reply"));
+  }
+  // Sends without waiting; the slot fills when the reply comes.
+  std::shared_ptr<std::optional<Value>> start(const std::string& op, const Value& message) {
+    auto slot = std::make_shared<std::optional<Value>>();
+    auto codec = MessagesPigeonCodec::shared();
+    peer_.engine()->handleMessageFromDart(kApi + op, FlutterMakeMessage(codec->encode(message)),
+                                          [slot, codec](FlutterBinaryMessage reply) {
+                                            ASSERT_FALSE(slot->has_value()) << "replied twice";
+                                            *slot = reply ? codec->decode(*reply)
+                                                          : Value("empty reply");
+                                          });
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    return slot;
+  }
+  std::shared_ptr<std::optional<Value>> open(const std::string& url) {
+    return start("openUrlInSafariViewController", Value::list({Value(url)}));
+  }
+  std::shared_ptr<SFSafariViewController> showing() {
+    return std::dynamic_pointer_cast<SFSafariViewController>(root_->presentedViewController());
+  }
+  void attachViewController() { peer_.engine()->setViewController(root_); }
+
+  std::shared_ptr<ScriptedOpener> opener_ = std::make_shared<ScriptedOpener>();
+  TestPeer peer_;
+  std::shared_ptr<URLLauncherPlugin> plugin_;
+  std::shared_ptr<UIViewController> root_ = std::make_shared<UIViewController>();
+};
+
+TEST(URLLauncherCodec, EnumerationsOnTheWire) {
+  auto codec = MessagesPigeonCodec::shared();
+  EXPECT_EQ(codec->encode(LaunchResultValue(LaunchResult::invalidUrl)),
+            (Bytes{0x81, 0x03, 0x02, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(codec->decode(Bytes{0x82, 0x03, 0x04, 0x00, 0x00, 0x00}),
+            InAppLoadResultValue(InAppLoadResult::dismissed));
+  // Out of range, or null: absent.
+  EXPECT_TRUE(codec->decode(Bytes{0x81, 0x03, 0x03, 0x00, 0x00, 0x00}).isNull());
+  EXPECT_TRUE(codec->decode(Bytes{0x82, 0x03, 0x05, 0x00, 0x00, 0x00}).isNull());
+  EXPECT_TRUE(codec->decode(Bytes{0x82, 0x00}).isNull());
+  EXPECT_FALSE(LaunchResultFromRaw(-1));
+  EXPECT_EQ(InAppLoadResultFromRaw(3), std::optional<InAppLoadResult>(InAppLoadResult::noUI));
+}
+
+TEST_F(URLLauncher, CanLaunchAndLaunchThroughTheApplication) {
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"https://example.com/a?b=c"})),
+            launched(LaunchResult::success));
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"tel:123"})), launched(LaunchResult::failure));
+
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", false})),
+            launched(LaunchResult::success));
+  // The option travels also when it is false.
+  EXPECT_EQ(opener_->lastOptions,
+            Value::map({{UIApplicationOpenURLOptionUniversalLinksOnly, Value(false)}}));
+  EXPECT_EQ(send("launchUrl", Value::list({"mailto:a@b.c", true})),
+            launched(LaunchResult::failure));
+  EXPECT_EQ(opener_->lastOptions,
+            Value::map({{UIApplicationOpenURLOptionUniversalLinksOnly, Value(true)}}));
+}
+
+TEST_F(URLLauncher, InvalidUrlsNeverReachThePlatform) {
+  std::string huge = "https://example.com/" + std::string(70 * 1024, 'a');
+  for (const std::string& bad :
+       {std::string(""), std::string("not a url"), std::string("https://exa mple.com"),
+        std::string("http://%zz"), huge}) {
+    EXPECT_EQ(send("canLaunchUrl", Value::list({Value(bad)})), launched(LaunchResult::invalidUrl));
+    EXPECT_EQ(send("launchUrl", Value::list({Value(bad), false})),
+              launched(LaunchResult::invalidUrl));
+    EXPECT_EQ(*open(bad), std::optional<Value>(loaded(InAppLoadResult::invalidUrl)));
+  }
+  EXPECT_TRUE(opener_->asked.empty());
+  EXPECT_TRUE(opener_->opened.empty());
+}
+
+TEST_F(URLLauncher, InAppBrowserNeedsAViewController) {
+  EXPECT_EQ(*open("https://example.com"), std::optional<Value>(loaded(InAppLoadResult::noUI)));
+  EXPECT_FALSE(plugin_->currentSession());
+  // Closing with nothing showing answers at once.
+  EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
+}
+
+TEST_F(URLLauncher, InAppBrowserRepliesOnceForItsFirstLoad) {
+  attachViewController();
+  auto reply = open("https://example.com/page");
+  EXPECT_FALSE(reply->has_value());
+  auto browser = showing();
+  ASSERT_TRUE(browser);
+  EXPECT_EQ(browser->URL()->absoluteString(), "https://example.com/page");
+  EXPECT_EQ(plugin_->currentSession()->safariViewController(), browser);
+
+  browser->reportInitialLoad(true);
+  EXPECT_EQ(*reply, std::optional<Value>(loaded(InAppLoadResult::success)));
+  // Closing after the first load sends nothing more (a second reply would
+  // fail the slot's check) and ends the session.
+  browser->userDidTapDone();
+  EXPECT_FALSE(showing());
+  EXPECT_FALSE(plugin_->currentSession());
+
+  reply = open("https://example.com/broken");
+  showing()->reportInitialLoad(false);
+  EXPECT_EQ(*reply, std::optional<Value>(loaded(InAppLoadResult::failedToLoad)));
+  EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
+  EXPECT_FALSE(showing());
+}
+
+TEST_F(URLLauncher, ClosingBeforeTheFirstLoadRepliesDismissed) {
+  attachViewController();
+  auto byUser = open("https://example.com/1");
+  showing()->userDidTapDone();
+  EXPECT_EQ(*byUser, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
+  EXPECT_FALSE(plugin_->currentSession());
+
+  auto byDart = open("https://example.com/2");
+  EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
+  EXPECT_EQ(*byDart, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
+  EXPECT_FALSE(showing());
+}
+
+TEST_F(URLLauncher, AnOlderSessionFinishingLateKeepsTheNewerOne) {
+  attachViewController();
+  auto first = open("https://example.com/first");
+  auto firstBrowser = showing();
+  auto second = open("https://example.com/second");
+  // The earlier browser made way for the later one.
+  EXPECT_EQ(*first, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
+  auto secondBrowser = showing();
+  ASSERT_TRUE(secondBrowser);
+  EXPECT_NE(secondBrowser, firstBrowser);
+  auto current = plugin_->currentSession();
+
+  // The first browser reports its end late.
+  firstBrowser->userDidTapDone();
+  EXPECT_EQ(plugin_->currentSession(), current);
+  EXPECT_EQ(showing(), secondBrowser);
+  EXPECT_FALSE(second->has_value());
+
+  EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
+  EXPECT_EQ(*second, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
+}
+
+TEST_F(URLLauncher, MalformedRequestsAreErrors) {
+  auto isInvalid = [](const Value& reply) {
+    return reply.size() == 3 && *reply.at(0) == Value(PigeonInvalidRequestCode);
+  };
+  EXPECT_TRUE(isInvalid(send("canLaunchUrl", Value::list({1}))));
+  EXPECT_TRUE(isInvalid(send("launchUrl", Value::list({"https://a.b"}))));
+  EXPECT_TRUE(isInvalid(send("launchUrl", Value::list({"https://a.b", Value()}))));
+  EXPECT_TRUE(isInvalid(**start("openUrlInSafariViewController", Value("https://a.b"))));
+  EXPECT_TRUE(opener_->opened.empty());
+}
+
+// The application's own opener runs QX_OPEN_URL_COMMAND with the URL.
+TEST_F(URLLauncher, DefaultOpenerRunsTheConfiguredProgram) {
+  UIApplication::sharedApplication()->setURLOpener(nullptr);
+  ::unsetenv("QX_OPEN_URL_COMMAND");
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"https://example.com"})),
+            launched(LaunchResult::failure));
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", false})),
+            launched(LaunchResult::failure));
+
+  ::setenv("QX_OPEN_URL_COMMAND", "true", 1);
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"https://example.com"})),
+            launched(LaunchResult::success));
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", false})),
+            launched(LaunchResult::success));
+  // Nothing claims universal links here.
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", true})),
+            launched(LaunchResult::failure));
+  ::setenv("QX_OPEN_URL_COMMAND", "false", 1);
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", false})),
+            launched(LaunchResult::failure));
+  ::setenv("QX_OPEN_URL_COMMAND", "/nonexistent/opener", 1);
+  EXPECT_EQ(send("launchUrl", Value::list({"https://example.com", false})),
+            launched(LaunchResult::failure));
+  ::unsetenv("QX_OPEN_URL_COMMAND");
+}
+
+TEST_F(URLLauncher, SetUpWithSuffixAndWithoutApi) {
+  auto messenger = peer_.registrar("Other")->messenger();
+  UrlLauncherApiSetup::setUp(messenger, plugin_, "two");
+  EXPECT_EQ(*peer_.message(kApi + "canLaunchUrl.two", Value::list({"https://a.b"}),
+                           MessagesPigeonCodec::shared()),
+            launched(LaunchResult::success));
+  UrlLauncherApiSetup::setUp(messenger, nullptr);
+  for (const char* op : {"canLaunchUrl", "launchUrl", "openUrlInSafariViewController",
+                         "closeSafariViewController"}) {
+    EXPECT_FALSE(peer_.engine()->hasHandler(kApi + op)) << op;
+    EXPECT_TRUE(peer_.engine()->hasHandler(kApi + op + ".two")) << op;
+  }
+}
+
+}  // namespace
