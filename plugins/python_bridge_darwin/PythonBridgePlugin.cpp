@@ -1,7 +1,67 @@
 #include "PythonBridgePlugin.h"
 
+#include <optional>
+#include <vector>
+
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSFileManager.h"
+
+namespace {
+
+const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin.bundle";
+
+// Names the bundle that holds this module's code.
+class BundleFinder {};
+
+// A bundle whose folder has gone since it was opened has no resources left
+// to point at.
+std::optional<std::string> resourcePathOf(const NSBundle& bundle) {
+  const std::string& path = bundle.resourcePath();
+  bool isDirectory = false;
+  if (path.empty() || !NSFileManager::defaultManager()->fileExistsAtPath(path, &isDirectory) ||
+      !isDirectory) {
+    return std::nullopt;
+  }
+  return path;
+}
+
+}  // namespace
+
 void PythonBridgePlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   auto instance = std::make_shared<PythonBridgePlugin>();
   registrar->addMethodCallDelegate(
       instance, FlutterMethodChannel::methodChannelWithName("python_bridge", registrar->messenger()));
+}
+
+void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResult result) {
+  if (call.method != "getResourcePath") {
+    result(FlutterMethodNotImplemented);
+    return;
+  }
+  if (auto path = resourcePathOf(*moduleResourceBundle())) {
+    result(Value(*path));
+  } else {
+    result(FlutterError::errorWithCode("PYTHON_BUNDLE_ERROR",
+                                       "Failed to resolve Bundle.module resourcePath"));
+  }
+}
+
+NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
+  static const NSBundlePtr bundle = locateModuleResourceBundle();
+  return bundle;
+}
+
+NSBundlePtr PythonBridgePlugin::locateModuleResourceBundle() {
+  auto main = NSBundle::mainBundle();
+  auto own = NSBundle::bundleForClass(typeid(BundleFinder));
+  std::vector<NSURLPtr> candidates = {main ? main->resourceURL() : nullptr,
+                                      own ? own->resourceURL() : nullptr,
+                                      main ? main->bundleURL() : nullptr};
+  for (const auto& folder : candidates) {
+    if (!folder) continue;
+    if (auto bundle = NSBundle::bundleWithURL(folder->URLByAppendingPathComponent(kBundleName))) {
+      return bundle;
+    }
+  }
+  FatalStop("unable to find bundle named python_bridge_darwin_python_bridge_darwin");
 }

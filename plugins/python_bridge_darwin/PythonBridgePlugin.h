@@ -1,8 +1,23 @@
 #pragma once
 
-#include "platform/flutter/FlutterPlugin.h"
+// Tells the Dart side where the module's Python resources live: the resource
+// path of the "python_bridge_darwin_python_bridge_darwin.bundle" folder that
+// ships inside the application (channel "python_bridge", method
+// "getResourcePath").
 
-class PythonBridgePlugin : public FlutterPlugin {
+#include "platform/flutter/FlutterPlugin.h"
+#include "platform/foundation/NSBundle.h"
+
+class PythonBridgePlugin : public NSObject, public FlutterPlugin {
  public:
   static void registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar);
+
+  void handleMethodCall(const FlutterMethodCall& call, FlutterResult result) override;
+
+  // The module's resource bundle, looked up on first use and kept for the
+  // life of the process.
+  static NSBundlePtr moduleResourceBundle();
+  // The look-up itself: the first candidate folder holding the bundle. A
+  // build without the bundle is a packaging fault and stops the process.
+  static NSBundlePtr locateModuleResourceBundle();
 };

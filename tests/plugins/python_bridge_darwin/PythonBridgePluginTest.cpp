@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include "support/TempFolder.h"
+#include "support/TestPeer.h"
+#include "platform/foundation/NSFileManager.h"
+#include "plugins/python_bridge_darwin/PythonBridgePlugin.h"
+
+namespace {
+
+const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin.bundle";
+
+// An application bundle folder, made the main bundle while the object lives.
+class MainBundleLayout {
+ public:
+  explicit MainBundleLayout(bool withPythonBundle) {
+    app_ = temp_.makeFolder("Runner.app");
+    if (withPythonBundle) temp_.writeFile(std::string("Runner.app/") + kBundleName + "/Info.json", "{}");
+    NSBundle::setMainBundlePath(app_);
+  }
+  ~MainBundleLayout() { NSBundle::setMainBundlePath(""); }
+  const std::string& app() const { return app_; }
+  std::string pythonBundle() const { return app_ + "/" + kBundleName; }
+
+ private:
+  TempFolder temp_;
+  std::string app_;
+};
+
+}  // namespace
+
+// The only test that touches the process-wide bundle: it is resolved once, at
+// the first "getResourcePath", and kept whatever happens to the main bundle.
+TEST(PythonBridgePlugin, ResolvesTheBundleOnceAndReportsAVanishedFolder) {
+  TestPeer peer;
+  PythonBridgePlugin::registerWithRegistrar(peer.registrar("PythonBridgePlugin"));
+
+  {
+    // Other methods must not resolve: with no bundle shipped, resolving would stop the process.
+    MainBundleLayout empty(false);
+    EXPECT_TRUE(IsNotImplemented(peer.call("python_bridge", "getResourcePaths")));
+  }
+
+  MainBundleLayout first(true);
+  auto o = peer.call("python_bridge", "getResourcePath");
+  ASSERT_TRUE(IsSuccess(o));
+  EXPECT_EQ(o.result, Value(first.pythonBundle()));
+  EXPECT_EQ(o.result.asString().front(), '/');
+
+  {
+    MainBundleLayout second(true);
+    EXPECT_EQ(peer.call("python_bridge", "getResourcePath").result, Value(first.pythonBundle()));
+  }
+
+  NSFileManager::defaultManager()->removeItemAtPath(first.pythonBundle());
+  o = peer.call("python_bridge", "getResourcePath");
+  ASSERT_TRUE(IsError(o, "PYTHON_BUNDLE_ERROR"));
+  EXPECT_EQ(o.message, "Failed to resolve Bundle.module resourcePath");
+  EXPECT_TRUE(o.details.isNull());
+
+  // The next call looks at the same bundle's folder again.
+  NSFileManager::defaultManager()->createDirectoryAtPath(first.pythonBundle(), true);
+  EXPECT_EQ(peer.call("python_bridge", "getResourcePath").result, Value(first.pythonBundle()));
+}
+
+TEST(PythonBridgePlugin, LocatesTheBundleInTheApplicationFolder) {
+  MainBundleLayout layout(true);
+  auto bundle = PythonBridgePlugin::locateModuleResourceBundle();
+  ASSERT_NE(bundle, nullptr);
+  EXPECT_EQ(bundle->resourcePath(), layout.pythonBundle());
+
+}
+
+TEST(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {
+  MainBundleLayout layout(false);
+  EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
+               "unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+
+  // A plain file of that name is not a bundle.
+  TempFolder other;
+  other.writeFile(std::string("Runner.app/") + kBundleName, "not a folder");
+  NSBundle::setMainBundlePath(other.path() + "/Runner.app");
+  EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
+               "unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+}
