@@ -1,5 +1,8 @@
 #include "FlutterAppDelegate.h"
 
+#include "FlutterSceneEvents.h"
+#include "platform/uikit/UIScene.h"
+
 namespace {
 
 class ImplicitBridge : public FlutterImplicitEngineBridge {
@@ -32,16 +35,27 @@ bool FlutterAppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&
   return answer;
 }
 
+// The headless application has one window scene, so its activation and
+// deactivation are the scene's too, and termination disconnects the scene.
 void FlutterAppDelegate::applicationDidBecomeActive(UIApplication& app) {
-  if (engine_) for (auto& d : engine_->applicationDelegates()) d->applicationDidBecomeActive(app);
+  if (!engine_) return;
+  for (auto& d : engine_->applicationDelegates()) d->applicationDidBecomeActive(app);
+  auto scene = UIWindowScene::defaultScene();
+  scene->setActivationState(UISceneActivationState::ForegroundActive);
+  FlutterEngineSceneDidBecomeActive(*engine_, *scene);
 }
 
 void FlutterAppDelegate::applicationWillResignActive(UIApplication& app) {
-  if (engine_) for (auto& d : engine_->applicationDelegates()) d->applicationWillResignActive(app);
+  if (!engine_) return;
+  for (auto& d : engine_->applicationDelegates()) d->applicationWillResignActive(app);
+  auto scene = UIWindowScene::defaultScene();
+  scene->setActivationState(UISceneActivationState::ForegroundInactive);
+  FlutterEngineSceneWillResignActive(*engine_, *scene);
 }
 
 void FlutterAppDelegate::applicationDidEnterBackground(UIApplication& app) {
-  if (engine_) for (auto& d : engine_->applicationDelegates()) d->applicationDidEnterBackground(app);
+  if (engine_)
+    for (auto& d : engine_->applicationDelegates()) d->applicationDidEnterBackground(app);
 }
 
 void FlutterAppDelegate::applicationWillEnterForeground(UIApplication& app) {
@@ -51,5 +65,9 @@ void FlutterAppDelegate::applicationWillEnterForeground(UIApplication& app) {
 }
 
 void FlutterAppDelegate::applicationWillTerminate(UIApplication& app) {
-  if (engine_) for (auto& d : engine_->applicationDelegates()) d->applicationWillTerminate(app);
+  if (!engine_) return;
+  for (auto& d : engine_->applicationDelegates()) d->applicationWillTerminate(app);
+  auto scene = UIWindowScene::defaultScene();
+  scene->setActivationState(UISceneActivationState::Unattached);
+  FlutterEngineSceneDidDisconnect(*engine_, *scene);
 }

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/uikit/UIScene.h"
+#include "platform/uikit/UIScreen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records the screens named by brightness notifications.
+class BrightnessNotifications {
+ public:
+  BrightnessNotifications() {
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, UIScreenBrightnessDidChangeNotification, nullptr,
+        [this](const NSNotification& n) { senders.push_back(n.object); });
+  }
+  ~BrightnessNotifications() { NSNotificationCenter::defaultCenter().removeObserver(this); }
+  std::vector<std::shared_ptr<NSObject>> senders;
+};
+
+// A backlight class folder with one device, as sysfs lays it out.
+class FakeBacklight {
+ public:
+  FakeBacklight(int64_t brightness, int64_t max) {
+    std::string pattern = (fs::temp_directory_path() / "backlight-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data());
+    fs::create_directories(device());
+    write("brightness", brightness);
+    write("max_brightness", max);
+  }
+  ~FakeBacklight() {
+    std::error_code ec;
+    fs::permissions(device() / "brightness", fs::perms::owner_all, ec);
+    fs::remove_all(root_, ec);
+  }
+  const fs::path& root() const { return root_; }
+  fs::path device() const { return root_ / "intel_backlight"; }
+  void write(const std::string& file, int64_t value) {
+    std::ofstream(device() / file) << value << "\n";
+  }
+  int64_t read(const std::string& file) const {
+    int64_t v = -1;
+    std::ifstream(device() / file) >> v;
+    return v;
+  }
+
+ private:
+  fs::path root_;
+};
+
+TEST(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
+  auto screen = std::make_shared<UIScreen>();
+  BrightnessNotifications posted;
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.5);
+  screen->setBrightness(0.25);
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.25);
+  screen->setBrightness(1.7);
+  EXPECT_DOUBLE_EQ(screen->brightness(), 1.0);
+  screen->setBrightness(-3);
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.0);
+  screen->setBrightness(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.0);
+  ASSERT_EQ(posted.senders.size(), 3u);
+  for (auto& sender : posted.senders) EXPECT_EQ(sender.get(), screen.get());
+}
+
+TEST(UIScreenTest, MetricsOfTheHeadlessDisplay) {
+  UIScreen screen;
+  EXPECT_EQ(screen.maximumFramesPerSecond(), 60);
+  EXPECT_DOUBLE_EQ(screen.scale(), 3.0);
+  EXPECT_EQ(screen.bounds(), CGRectMake(0, 0, 390, 844));
+  screen.setMaximumFramesPerSecond(120);
+  EXPECT_EQ(screen.maximumFramesPerSecond(), 120);
+}
+
+TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
+  FakeBacklight backlight(120, 480);
+  auto screen = std::make_shared<UIScreen>();
+  ASSERT_TRUE(screen->useBacklightFolder(backlight.root().string()));
+  EXPECT_TRUE(screen->isBacklightBacked());
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.25);
+  // Changes made outside the application show on the next read.
+  backlight.write("brightness", 360);
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.75);
+  BrightnessNotifications posted;
+  screen->setBrightness(0.5);
+  EXPECT_EQ(backlight.read("brightness"), 240);
+  EXPECT_EQ(posted.senders.size(), 1u);
+  screen->useInMemoryBrightness(0.4);
+  EXPECT_FALSE(screen->isBacklightBacked());
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.4);
+}
+
+TEST(UIScreenTest, FolderWithoutUsableDeviceKeepsTheCurrentBacking) {
+  FakeBacklight broken(10, 0);  // a zero maximum cannot scale anything
+  UIScreen screen;
+  screen.useInMemoryBrightness(0.3);
+  EXPECT_FALSE(screen.useBacklightFolder(broken.root().string()));
+  EXPECT_FALSE(screen.useBacklightFolder("/nonexistent/backlight"));
+  EXPECT_FALSE(screen.isBacklightBacked());
+  EXPECT_DOUBLE_EQ(screen.brightness(), 0.3);
+}
+
+TEST(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  FakeBacklight backlight(50, 100);
+  fs::permissions(backlight.device() / "brightness", fs::perms::owner_read);
+  auto screen = std::make_shared<UIScreen>();
+  ASSERT_TRUE(screen->useBacklightFolder(backlight.root().string()));
+  EXPECT_FALSE(screen->isBrightnessWritable());
+  BrightnessNotifications posted;
+  screen->setBrightness(0.9);
+  EXPECT_DOUBLE_EQ(screen->brightness(), 0.5);
+  EXPECT_TRUE(posted.senders.empty());
+}
+
+TEST(UIScreenTest, WindowScenesShowOnTheirScreen) {
+  auto other = std::make_shared<UIScreen>();
+  UIWindowScene onOther(other);
+  EXPECT_EQ(onOther.screen(), other);
+  EXPECT_EQ(UIWindowScene::defaultScene()->screen(), UIScreen::mainScreen());
+  EXPECT_EQ(UIWindowScene::defaultScene(), UIWindowScene::defaultScene());
+}
+
+}  // namespace
