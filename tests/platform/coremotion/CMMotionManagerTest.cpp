@@ -148,28 +148,6 @@ TEST_F(CMMotionManagerTest, RestartingReplacesHandlerAndRestartsPacing) {
   EXPECT_EQ(calls, (std::vector<int>{1, 2}));
 }
 
-TEST_F(CMMotionManagerTest, SensorsAreIndependent) {
-  hardware().setAvailable(CMSensor::DeviceMotion, true);
-  hardware().setAvailable(CMSensor::Magnetometer, true);
-  CMMotionManager manager;
-  CMAcceleration user;
-  CMMagneticField field;
-  manager.startDeviceMotionUpdatesToQueue(queue, [&](CMDeviceMotionPtr m, NSErrorPtr) {
-    if (m) user = m->userAcceleration();
-  });
-  manager.startMagnetometerUpdatesToQueue(queue, [&](CMMagnetometerDataPtr m, NSErrorPtr) {
-    if (m) field = m->magneticField();
-  });
-  hardware().pushSample(CMSensor::DeviceMotion, 2.0, 0.1, 0.2, 0.3);
-  hardware().pushSample(CMSensor::Magnetometer, 2.0, 30, -20, 45);
-  ASSERT_TRUE(drained());
-  EXPECT_DOUBLE_EQ(user.z, 0.3);
-  EXPECT_DOUBLE_EQ(field.x, 30);
-  EXPECT_DOUBLE_EQ(field.z, 45);
-  EXPECT_FALSE(manager.isAccelerometerActive());
-  EXPECT_FALSE(manager.isGyroActive());
-}
-
 TEST_F(CMMotionManagerTest, AltimeterReportsPressureAndAltitudeSinceStart) {
   EXPECT_FALSE(CMAltimeter::isRelativeAltitudeAvailable());
   hardware().setAvailable(CMSensor::Barometer, true);

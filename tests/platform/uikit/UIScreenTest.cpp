@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/uikit/UIScene.h"
 #include "platform/uikit/UIScreen.h"
 
 namespace {
@@ -74,15 +73,6 @@ TEST(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
   for (auto& sender : posted.senders) EXPECT_EQ(sender.get(), screen.get());
 }
 
-TEST(UIScreenTest, MetricsOfTheHeadlessDisplay) {
-  UIScreen screen;
-  EXPECT_EQ(screen.maximumFramesPerSecond(), 60);
-  EXPECT_DOUBLE_EQ(screen.scale(), 3.0);
-  EXPECT_EQ(screen.bounds(), CGRectMake(0, 0, 390, 844));
-  screen.setMaximumFramesPerSecond(120);
-  EXPECT_EQ(screen.maximumFramesPerSecond(), 120);
-}
-
 TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
   FakeBacklight backlight(120, 480);
   auto screen = std::make_shared<UIScreen>();
@@ -122,14 +112,6 @@ TEST(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
   screen->setBrightness(0.9);
   EXPECT_DOUBLE_EQ(screen->brightness(), 0.5);
   EXPECT_TRUE(posted.senders.empty());
-}
-
-TEST(UIScreenTest, WindowScenesShowOnTheirScreen) {
-  auto other = std::make_shared<UIScreen>();
-  UIWindowScene onOther(other);
-  EXPECT_EQ(onOther.screen(), other);
-  EXPECT_EQ(UIWindowScene::defaultScene()->screen(), UIScreen::mainScreen());
-  EXPECT_EQ(UIWindowScene::defaultScene(), UIWindowScene::defaultScene());
 }
 
 }  // namespace
