@@ -1,5 +1,7 @@
 #include "URLLauncherPlugin.h"
 
+#include <utility>
+
 #include "platform/uikit/UIApplication.h"
 
 using url_launcher_ios::InAppLoadResult;
@@ -73,10 +75,9 @@ void URLLauncherPlugin::openUrlInSafariViewController(
     completion(Result::success(InAppLoadResult::noUI));
     return;
   }
-  if (currentSession_) currentSession_->close();
   auto session = URLLaunchSession::make(
       parsed, [completion](InAppLoadResult result) { completion(Result::success(result)); });
-  currentSession_ = session;
+  auto previous = std::exchange(currentSession_, session);
   std::weak_ptr<URLLauncherPlugin> weakSelf =
       std::static_pointer_cast<URLLauncherPlugin>(shared_from_this());
   std::weak_ptr<URLLaunchSession> weakSession = session;
@@ -86,6 +87,9 @@ void URLLauncherPlugin::openUrlInSafariViewController(
     // finishes late must not take a newer one with it.
     if (self && self->currentSession_ == weakSession.lock()) self->currentSession_ = nullptr;
   });
+  // The earlier browser goes before the new one shows; its end must leave
+  // the new session in place.
+  if (previous) previous->close();
   presenter->presentViewController(session->safariViewController(), true, nullptr);
 }
 
