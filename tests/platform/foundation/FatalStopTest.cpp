@@ -1,0 +1,50 @@
+#include "platform/foundation/Fatal.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSOperation.h"
+
+namespace {
+
+void requireName(const char* name) { NSParameterAssert(name); }
+
+}  // namespace
+
+class FatalStopDeathTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(FatalStopDeathTest, StopsWithTheExactMessage) {
+  EXPECT_DEATH(FatalStop("This method must be overridden."), "^This method must be overridden\\.\n");
+  EXPECT_DEATH(requireName(nullptr), "^Invalid parameter not satisfying: name\n");
+  requireName("present");  // a satisfied check does nothing
+}
+
+TEST_F(FatalStopDeathTest, MisuseOfQueuesStops) {
+  EXPECT_DEATH(dispatch_group_leave(dispatch_group_create()),
+               "Unbalanced call to dispatch_group_leave\\(\\)");
+  EXPECT_DEATH(
+      {
+        auto queue = dispatch_queue_create("test.reentrant");
+        dispatch_sync(queue, [&] { dispatch_sync(queue, [] {}); });
+      },
+      "dispatch_sync called on queue already owned by current thread");
+  EXPECT_DEATH(
+      {
+        auto queue = std::make_shared<NSOperationQueue>();
+        queue->setSuspended(true);
+        auto op = std::make_shared<NSBlockOperation>();
+        queue->addOperation(op);
+        queue->addOperation(op);
+      },
+      "operation is already enqueued on a queue");
+  EXPECT_DEATH(
+      {
+        auto op = std::make_shared<NSBlockOperation>();
+        op->start();
+        std::make_shared<NSOperationQueue>()->addOperation(op);
+      },
+      "operation is finished and cannot be enqueued");
+}

@@ -1,0 +1,185 @@
+#include "platform/foundation/NSFileManager.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+
+namespace {
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+double wallNow() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+class NSFileManagerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { NSFileManager::setContainerRoot(""); }
+  std::shared_ptr<NSFileManager> fm = NSFileManager::defaultManager();
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(NSFileManagerTest, CreatesFoldersAndFiles) {
+  NSErrorPtr error;
+  std::string deep = dir / "a/b/c";
+  EXPECT_FALSE(fm->createDirectoryAtPath(deep, false, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
+  EXPECT_EQ(error->code(), ENOENT);
+  EXPECT_EQ(error->localizedDescription(), "mkdir: No such file or directory");
+
+  EXPECT_TRUE(fm->createDirectoryAtPath(deep, true));
+  EXPECT_TRUE(fm->createDirectoryAtPath(deep, true));  // existing folder: fine with intermediates
+  error = nullptr;
+  EXPECT_FALSE(fm->createDirectoryAtPath(deep, false, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), EEXIST);
+
+  bool isDirectory = false;
+  EXPECT_TRUE(fm->fileExistsAtPath(deep, &isDirectory));
+  EXPECT_TRUE(isDirectory);
+  ASSERT_TRUE(fm->createFileAtPath(deep + "/f.txt", bytesOf("hello")));
+  EXPECT_TRUE(fm->fileExistsAtPath(deep + "/f.txt", &isDirectory));
+  EXPECT_FALSE(isDirectory);
+  EXPECT_EQ(readText(deep + "/f.txt"), "hello");
+  ASSERT_TRUE(fm->createFileAtPath(deep + "/f.txt", bytesOf("again")));
+  EXPECT_EQ(readText(deep + "/f.txt"), "again");
+
+  // A file in the way of a folder.
+  error = nullptr;
+  EXPECT_FALSE(fm->createDirectoryAtPath(deep + "/f.txt/sub", true, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), ENOTDIR);
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "nothing"));
+  EXPECT_FALSE(fm->fileExistsAtPath(""));
+}
+
+TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
+  ASSERT_TRUE(fm->createDirectoryAtPath(dir / "src/inner", true));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "src/one.txt", bytesOf("1")));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "src/inner/two.txt", bytesOf("22")));
+  ASSERT_EQ(::symlink("one.txt", (dir / "src/link").c_str()), 0);
+
+  ASSERT_TRUE(fm->copyItemAtPath(dir / "src", dir / "copy"));
+  EXPECT_EQ(readText(dir / "copy/inner/two.txt"), "22");
+  char target[64] = {};
+  ASSERT_GT(::readlink((dir / "copy/link").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "one.txt");
+
+  NSErrorPtr error;
+  EXPECT_FALSE(fm->copyItemAtPath(dir / "src", dir / "copy", &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(error->localizedDescription(), "copy: File exists");
+
+  ASSERT_TRUE(fm->moveItemAtPath(dir / "copy", dir / "moved"));
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "copy"));
+  EXPECT_EQ(readText(dir / "moved/one.txt"), "1");
+  error = nullptr;
+  EXPECT_FALSE(fm->moveItemAtPath(dir / "src/one.txt", dir / "moved/one.txt", &error));
+  EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(readText(dir / "src/one.txt"), "1");  // nothing replaced, nothing lost
+
+  EXPECT_EQ(*fm->contentsOfDirectoryAtPath(dir / "src"),
+            (std::vector<std::string>{"inner", "link", "one.txt"}));
+  EXPECT_EQ(*fm->subpathsOfDirectoryAtPath(dir / "src"),
+            (std::vector<std::string>{"inner", "inner/two.txt", "link", "one.txt"}));
+
+  ASSERT_TRUE(fm->removeItemAtPath(dir / "moved"));
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "moved"));
+  EXPECT_TRUE(fm->fileExistsAtPath(dir / "src/one.txt"));  // the link's target survives
+  error = nullptr;
+  EXPECT_FALSE(fm->removeItemAtPath(dir / "moved", &error));
+  EXPECT_EQ(error->code(), ENOENT);
+  EXPECT_EQ(fm->contentsOfDirectoryAtPath(dir / "moved"), std::nullopt);
+  EXPECT_EQ(fm->subpathsOfDirectoryAtPath(dir / "src/one.txt"), std::nullopt);
+}
+
+TEST_F(NSFileManagerTest, AttributesDescribeTheItem) {
+  ASSERT_TRUE(fm->createFileAtPath(dir / "f.bin", Bytes(5000, 7)));
+  double before = wallNow();
+  auto attributes = fm->attributesOfItemAtPath(dir / "f.bin");
+  ASSERT_TRUE(attributes.has_value());
+  EXPECT_EQ(attributes->find(NSFileType)->asString(), NSFileTypeRegular);
+  EXPECT_EQ(attributes->find(NSFileSize)->asInt64(), 5000);
+  EXPECT_NEAR(attributes->find(NSFileModificationDate)->asDouble(), before, 60);
+  EXPECT_NEAR(attributes->find(NSFileCreationDate)->asDouble(), before, 60);
+  EXPECT_GE(attributes->find(NSURLTotalFileAllocatedSizeKey)->asInt64(), 0);
+  EXPECT_EQ(attributes->find(NSFilePosixPermissions)->asInt64(), 0644);
+
+  auto folder = fm->attributesOfItemAtPath(dir.path());
+  EXPECT_EQ(folder->find(NSFileType)->asString(), NSFileTypeDirectory);
+
+  Value changes = Value::map({{NSFileModificationDate, Value(1500000000.5)},
+                              {NSURLContentAccessDateKey, Value(1400000000.0)},
+                              {NSFilePosixPermissions, Value(int64_t{0600})}});
+  ASSERT_TRUE(fm->setAttributesOfItemAtPath(changes, dir / "f.bin"));
+  attributes = fm->attributesOfItemAtPath(dir / "f.bin");
+  EXPECT_DOUBLE_EQ(attributes->find(NSFileModificationDate)->asDouble(), 1500000000.5);
+  EXPECT_DOUBLE_EQ(attributes->find(NSURLContentAccessDateKey)->asDouble(), 1400000000.0);
+  EXPECT_EQ(attributes->find(NSFilePosixPermissions)->asInt64(), 0600);
+
+  NSErrorPtr error;
+  EXPECT_EQ(fm->attributesOfItemAtPath(dir / "missing", &error), std::nullopt);
+  EXPECT_EQ(error->code(), ENOENT);
+  EXPECT_EQ(error->localizedDescription(), "statx: No such file or directory");
+
+  auto fs = fm->attributesOfFileSystemForPath(dir.path());
+  ASSERT_TRUE(fs.has_value());
+  EXPECT_GT(fs->find(NSFileSystemSize)->asInt64(), 0);
+  EXPECT_LE(fs->find(NSFileSystemFreeSize)->asInt64(), fs->find(NSFileSystemSize)->asInt64());
+}
+
+TEST_F(NSFileManagerTest, ContainerFoldersAreMadeOnDemand) {
+  NSFileManager::setContainerRoot(dir / "container");
+  EXPECT_EQ(NSHomeDirectory(), dir / "container");
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "container"));
+
+  std::string tmp = NSTemporaryDirectory();
+  EXPECT_EQ(tmp, dir / "container/tmp/");
+  EXPECT_TRUE(fm->fileExistsAtPath(tmp));
+
+  auto check = [&](NSSearchPathDirectory which, const std::string& relative) {
+    auto urls = fm->URLsForDirectory(which);
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_EQ(urls[0]->path(), dir / relative);
+    EXPECT_TRUE(urls[0]->hasDirectoryPath());
+    bool isDirectory = false;
+    EXPECT_TRUE(fm->fileExistsAtPath(dir / relative, &isDirectory) && isDirectory);
+  };
+  check(NSSearchPathDirectory::Documents, "container/Documents");
+  check(NSSearchPathDirectory::Caches, "container/Library/Caches");
+  check(NSSearchPathDirectory::ApplicationSupport, "container/Library/Application Support");
+  check(NSSearchPathDirectory::Library, "container/Library");
+}
+
+TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
+  ScopedEnv home("HOME", "/home/someone");
+  ScopedEnv appHome("QX_APP_HOME", nullptr);
+  ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+  EXPECT_EQ(NSFileManager::containerRoot(), "/home/someone/.local/share/quorlinex");
+  {
+    ScopedEnv data("XDG_DATA_HOME", "/data");
+    EXPECT_EQ(NSFileManager::containerRoot(), "/data/quorlinex");
+    ScopedEnv app("QX_APP_HOME", "/app");
+    EXPECT_EQ(NSFileManager::containerRoot(), "/app");
+    NSFileManager::setContainerRoot("/override");
+    EXPECT_EQ(NSFileManager::containerRoot(), "/override");
+  }
+}

@@ -1,0 +1,99 @@
+#include "platform/foundation/NSProcessInfo.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "platform/foundation/NSNotificationCenter.h"
+
+namespace {
+
+double firstNumberOf(const char* path) {
+  std::ifstream in(path);
+  double value = -1;
+  in >> value;
+  return value;
+}
+
+uint64_t memTotalBytes() {
+  std::ifstream in("/proc/meminfo");
+  std::string key, unit;
+  uint64_t kib = 0;
+  while (in >> key >> kib >> unit) {
+    if (key == "MemTotal:") return kib * 1024;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(NSProcessInfoTest, MachineFactsComeFromLinux) {
+  auto& info = NSProcessInfo::processInfo();
+  EXPECT_EQ(info.physicalMemory(), memTotalBytes());
+  double uptime = info.systemUptime();
+  double procUptime = firstNumberOf("/proc/uptime");
+  EXPECT_GT(uptime, 0);
+  EXPECT_LE(uptime, procUptime + 1.0);  // /proc/uptime also counts suspended time
+  EXPECT_GE(info.systemUptime(), uptime);
+  EXPECT_GE(info.processorCount(), info.activeProcessorCount());
+  EXPECT_GE(info.activeProcessorCount(), 1);
+  EXPECT_EQ(info.processName(), "test_platform_foundation");
+  EXPECT_EQ(info.processIdentifier(), static_cast<int>(::getpid()));
+
+  ::setenv("QX_PROCESS_INFO_TEST", "a=b", 1);
+  auto env = info.environment();
+  EXPECT_EQ(env["QX_PROCESS_INFO_TEST"], "a=b");
+  ::unsetenv("QX_PROCESS_INFO_TEST");
+  EXPECT_EQ(info.environment().count("QX_PROCESS_INFO_TEST"), 0u);
+}
+
+TEST(NSProcessInfoTest, GloballyUniqueStringsDoNotRepeat) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 1000; ++i) seen.insert(NSProcessInfo::processInfo().globallyUniqueString());
+  EXPECT_EQ(seen.size(), 1000u);
+  const std::string& one = *seen.begin();
+  EXPECT_EQ(one[8], '-');
+  EXPECT_EQ(one[14], '4');  // a version-4 UUID leads the string
+  EXPECT_NE(one.find("-" + std::to_string(::getpid()) + "-"), std::string::npos);
+}
+
+TEST(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
+  auto& info = NSProcessInfo::processInfo();
+  int observer = 0;
+  int posts = 0;
+  bool senderIsProcessInfo = false;
+  NSNotificationCenter::defaultCenter().addObserver(
+      &observer, NSProcessInfoPowerStateDidChangeNotification, nullptr,
+      [&](const NSNotification& n) {
+        ++posts;
+        senderIsProcessInfo = n.object.get() == &info;
+      });
+  EXPECT_FALSE(info.isLowPowerModeEnabled());
+  info.setLowPowerModeEnabled(true);
+  EXPECT_TRUE(info.isLowPowerModeEnabled());
+  info.setLowPowerModeEnabled(true);  // unchanged: no post
+  info.setLowPowerModeEnabled(false);
+  NSNotificationCenter::defaultCenter().removeObserver(&observer);
+  EXPECT_EQ(posts, 2);
+  EXPECT_TRUE(senderIsProcessInfo);
+}
+
+TEST(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
+  auto& info = NSProcessInfo::processInfo();
+  auto v = info.operatingSystemVersion();
+  EXPECT_EQ(v.majorVersion, 17);
+  EXPECT_EQ(v.minorVersion, 0);
+  EXPECT_EQ(v.patchVersion, 0);
+  EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({17, 0, 0}));
+  EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({16, 9, 9}));
+  EXPECT_FALSE(info.isOperatingSystemAtLeastVersion({17, 0, 1}));
+  info.setOperatingSystemVersion({13, 7, 0});
+  EXPECT_FALSE(info.isOperatingSystemAtLeastVersion({14, 0, 0}));
+  EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({13, 6, 10}));
+  info.setOperatingSystemVersion({17, 0, 0});
+  EXPECT_FALSE(info.isiOSAppOnMac());
+  EXPECT_FALSE(info.isiOSAppOnVision());
+}

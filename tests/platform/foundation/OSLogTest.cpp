@@ -1,0 +1,34 @@
+#include "platform/foundation/OSLog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+TEST(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
+  struct Entry {
+    std::string subsystem, category, message;
+    OSLogType type;
+  };
+  std::vector<Entry> entries;
+  OSLogSetSink([&](const OSLog& log, OSLogType type, const std::string& message) {
+    entries.push_back({log.subsystem, log.category, message, type});
+  });
+  auto log = os_log_create("dev.test.subsystem", "cache");
+  os_log(log, "plain");
+  os_log_with_type(log, OSLogType::Error, "broken");
+  os_log_with_type(nullptr, OSLogType::Debug, "no handle");
+  NSLog("process line");
+  OSLogSetSink(nullptr);
+  os_log(log, "after the sink is gone");  // goes to stderr, not to the vector
+
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].subsystem, "dev.test.subsystem");
+  EXPECT_EQ(entries[0].category, "cache");
+  EXPECT_EQ(entries[0].message, "plain");
+  EXPECT_EQ(entries[0].type, OSLogType::Default);
+  EXPECT_EQ(entries[1].type, OSLogType::Error);
+  EXPECT_EQ(entries[2].subsystem, "");
+  EXPECT_EQ(entries[2].type, OSLogType::Debug);
+  EXPECT_EQ(entries[3].message, "process line");
+}
