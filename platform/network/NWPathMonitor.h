@@ -6,7 +6,9 @@
 // start() reads the path at once, so currentPath() is meaningful from then
 // on; the update handler then runs on the monitor's queue for every later
 // change of the path (a change in status, in the interfaces or their kinds),
-// not for the path at start. A cancelled monitor stays cancelled.
+// not for the path at start. The monitor looks at the path when it learns of
+// a change, so a burst of changes is reported as the path it ends in. A
+// cancelled monitor stays cancelled.
 //
 // Paths come from the process-wide default provider, the kernel's unless a
 // test installs its own.
