@@ -1,7 +1,295 @@
 #include "TQSharePlugin.h"
 
+#include <mutex>
+
+#include "ShareData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+const char* const kErrorCode = "error";
+
+void answerError(const FlutterResult& result, const std::string& message) {
+  result(FlutterError::errorWithCode(kErrorCode, message));
+}
+
+// The "share" arguments, read and type-checked. Null values count as absent,
+// as the Dart side sends null for options it leaves out.
+struct ShareRequest {
+  std::optional<std::string> text;
+  std::optional<std::string> uri;
+  std::optional<std::string> subject;
+  std::optional<std::vector<std::string>> paths;
+  std::optional<std::vector<std::string>> mimeTypes;
+  UIActivityTypeList excluded;
+  CGRect origin = CGRectZero;
+};
+
+const Value* present(const Value& args, const char* key) {
+  const Value* v = args.find(key);
+  return v && !v->isNull() ? v : nullptr;
+}
+
+bool readString(const Value& args, const char* key, std::optional<std::string>& out,
+                std::string& error) {
+  const Value* v = present(args, key);
+  if (!v) return true;
+  if (!v->isString()) {
+    error = std::string("Expected a string for \"") + key + "\"";
+    return false;
+  }
+  out = v->asString();
+  return true;
+}
+
+bool readStringList(const Value& args, const char* key,
+                    std::optional<std::vector<std::string>>& out, std::string& error) {
+  const Value* v = present(args, key);
+  if (!v) return true;
+  std::vector<std::string> list;
+  bool ok = v->isList();
+  for (size_t i = 0; ok && i < v->size(); ++i) {
+    ok = v->at(i)->isString();
+    if (ok) list.push_back(v->at(i)->asString());
+  }
+  if (!ok) {
+    error = std::string("Expected a list of strings for \"") + key + "\"";
+    return false;
+  }
+  out = std::move(list);
+  return true;
+}
+
+// The popover's source rectangle: all four numbers, or the zero rectangle.
+bool readOrigin(const Value& args, CGRect& out, std::string& error) {
+  const char* const keys[] = {"originX", "originY", "originWidth", "originHeight"};
+  double values[4] = {0, 0, 0, 0};
+  bool all = true;
+  for (int i = 0; i < 4; ++i) {
+    const Value* v = present(args, keys[i]);
+    if (v && !v->isNumber()) {
+      error = std::string("Expected a number for \"") + keys[i] + "\"";
+      return false;
+    }
+    all = all && v;
+    if (v) values[i] = v->asDouble();
+  }
+  out = all ? CGRectMake(values[0], values[1], values[2], values[3]) : CGRectZero;
+  return true;
+}
+
+// Names outside the table are skipped; an empty or missing list excludes nothing.
+UIActivityTypeList excludedTypes(const std::optional<std::vector<std::string>>& names) {
+  if (!names || names->empty()) return std::nullopt;
+  const auto& table = TQSharePlugin::activityTypesByName();
+  std::vector<UIActivityType> types;
+  for (const auto& name : *names) {
+    auto it = table.find(name);
+    if (it != table.end()) types.push_back(it->second);
+  }
+  return types;
+}
+
+bool readRequest(const Value& args, ShareRequest& request, std::string& error) {
+  if (!args.isNull() && !args.isMap()) {
+    error = "Expected a map of share arguments";
+    return false;
+  }
+  std::optional<std::vector<std::string>> excludedNames;
+  std::optional<std::string> title;
+  std::optional<std::string> subject;
+  if (!readOrigin(args, request.origin, error) ||
+      !readStringList(args, "excludedCupertinoActivities", excludedNames, error) ||
+      !readString(args, "text", request.text, error) ||
+      !readStringList(args, "paths", request.paths, error) ||
+      !readStringList(args, "mimeTypes", request.mimeTypes, error) ||
+      !readString(args, "uri", request.uri, error) || !readString(args, "title", title, error) ||
+      !readString(args, "subject", subject, error)) {
+    return false;
+  }
+  request.excluded = excludedTypes(excludedNames);
+  request.subject = title ? title : subject;
+  return true;
+}
+
+// The first failed rule's message, or nullopt when the request is acceptable.
+std::optional<std::string> validationError(const ShareRequest& r) {
+  if (r.text && r.text->empty()) return "Non-empty text expected";
+  if (r.subject && r.subject->empty()) return "Non-empty title expected";
+  if (r.uri && r.uri->empty()) return "Non-empty uri expected";
+  if (r.paths && r.paths->empty()) return "Non-empty paths expected";
+  if (r.paths) {
+    for (const auto& path : *r.paths) {
+      if (path.empty()) return "Each path must not be empty";
+    }
+  }
+  if (r.paths && r.mimeTypes && r.paths->size() != r.mimeTypes->size()) {
+    return "Paths and mimeTypes should have same length";
+  }
+  return std::nullopt;
+}
+
+// The key window's root controller. The headless application has one window
+// scene, which holds every window, so the key window is the one to ask.
+std::shared_ptr<UIViewController> rootViewController() {
+  auto window = UIWindow::keyWindow();
+  return window ? window->rootViewController() : nullptr;
+}
+
+bool isPad() { return UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiomPad; }
+
+std::map<std::string, UIActivityType> buildActivityTable() {
+  std::map<std::string, UIActivityType> table = {
+      {"postToFacebook", UIActivityTypePostToFacebook},
+      {"postToTwitter", UIActivityTypePostToTwitter},
+      {"postToWeibo", UIActivityTypePostToWeibo},
+      {"message", UIActivityTypeMessage},
+      {"mail", UIActivityTypeMail},
+      {"print", UIActivityTypePrint},
+      {"copyToPasteboard", UIActivityTypeCopyToPasteboard},
+      {"assignToContact", UIActivityTypeAssignToContact},
+      {"saveToCameraRoll", UIActivityTypeSaveToCameraRoll},
+      {"addToReadingList", UIActivityTypeAddToReadingList},
+      {"postToFlickr", UIActivityTypePostToFlickr},
+      {"postToVimeo", UIActivityTypePostToVimeo},
+      {"postToTencentWeibo", UIActivityTypePostToTencentWeibo},
+      {"airDrop", UIActivityTypeAirDrop},
+      {"openInIBooks", UIActivityTypeOpenInIBooks},
+      {"markupAsPDF", UIActivityTypeMarkupAsPDF},
+  };
+  auto& info = NSProcessInfo::processInfo();
+  if (info.isOperatingSystemAtLeastVersion({15, 4, 0})) {
+    table["sharePlay"] = UIActivityTypeSharePlay;
+  }
+  if (info.isOperatingSystemAtLeastVersion({16, 0, 0})) {
+    table["collaborationInviteWithLink"] = UIActivityTypeCollaborationInviteWithLink;
+    table["collaborationCopyLink"] = UIActivityTypeCollaborationCopyLink;
+  }
+  if (info.isOperatingSystemAtLeastVersion({16, 4, 0})) {
+    table["addToHomeScreen"] = UIActivityTypeAddToHomeScreen;
+  }
+  return table;
+}
+
+}  // namespace
+
 void TQSharePlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
-  auto instance = std::make_shared<TQSharePlugin>();
-  registrar->addMethodCallDelegate(
-      instance, FlutterMethodChannel::methodChannelWithName("dev.tarnquell.plugins/share", registrar->messenger()));
+  auto channel = FlutterMethodChannel::methodChannelWithName("dev.tarnquell.plugins/share",
+                                                             registrar->messenger());
+  channel->setMethodCallHandler(&TQSharePlugin::handleMethodCall);
+}
+
+const std::map<std::string, UIActivityType>& TQSharePlugin::activityTypesByName() {
+  static const std::map<std::string, UIActivityType> table = buildActivityTable();
+  return table;
+}
+
+std::shared_ptr<UIViewController> TQSharePlugin::topViewControllerFrom(
+    std::shared_ptr<UIViewController> root) {
+  return UIViewController::topmostPresented(std::move(root));
+}
+
+void TQSharePlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResult result) {
+  if (call.method != "share") {
+    result(FlutterMethodNotImplemented);
+    return;
+  }
+  ShareRequest request;
+  std::string error;
+  if (!readRequest(call.arguments, request, error)) return answerError(result, error);
+  if (auto invalid = validationError(request)) return answerError(result, *invalid);
+
+  auto root = rootViewController();
+  if (!root) return answerError(result, "No root view controller found");
+  auto top = topViewControllerFrom(root);
+
+  if (request.uri) {
+    shareUri(*request.uri, request.excluded, top, request.origin, result);
+  } else if (request.paths) {
+    shareFiles(*request.paths, request.mimeTypes, request.subject, request.text, request.excluded,
+               top, request.origin, result);
+  } else if (request.text) {
+    shareText(*request.text, request.subject, request.excluded, top, request.origin, result);
+  } else {
+    answerError(result, "No share content provided");
+  }
+}
+
+void TQSharePlugin::shareUri(const std::string& uri, const UIActivityTypeList& excluded,
+                             const std::shared_ptr<UIViewController>& controller,
+                             const CGRect& origin, FlutterResult result) {
+  auto url = NSURL::URLWithString(uri);
+  if (!url) return answerError(result, "Invalid uri: " + uri);
+  share({Value(std::static_pointer_cast<NSObject>(url))}, std::nullopt, excluded, controller,
+        origin, result);
+}
+
+void TQSharePlugin::shareText(const std::string& text, const std::optional<std::string>& subject,
+                              const UIActivityTypeList& excluded,
+                              const std::shared_ptr<UIViewController>& controller,
+                              const CGRect& origin, FlutterResult result) {
+  auto data = ShareData::initWithSubject(subject, text);
+  share({Value(std::static_pointer_cast<NSObject>(data))}, subject, excluded, controller, origin,
+        result);
+}
+
+void TQSharePlugin::shareFiles(const std::vector<std::string>& paths,
+                               const std::optional<std::vector<std::string>>& mimeTypes,
+                               const std::optional<std::string>& subject,
+                               const std::optional<std::string>& text,
+                               const UIActivityTypeList& excluded,
+                               const std::shared_ptr<UIViewController>& controller,
+                               const CGRect& origin, FlutterResult result) {
+  ValueList items;
+  auto files = NSFileManager::defaultManager();
+  for (size_t i = 0; i < paths.size(); ++i) {
+    // A missing file would reach the sheet as an item that shares nothing.
+    if (!files->fileExistsAtPath(paths[i]))
+      return answerError(result, "File not found: " + paths[i]);
+    std::optional<std::string> mimeType;
+    if (mimeTypes && i < mimeTypes->size()) mimeType = (*mimeTypes)[i];
+    items.push_back(Value(
+        std::static_pointer_cast<NSObject>(ShareData::initWithFile(paths[i], mimeType, subject))));
+  }
+  if (text) {
+    items.push_back(
+        Value(std::static_pointer_cast<NSObject>(ShareData::initWithSubject(subject, *text))));
+  }
+  share(std::move(items), subject, excluded, controller, origin, result);
+}
+
+void TQSharePlugin::share(ValueList items, const std::optional<std::string>& subject,
+                          const UIActivityTypeList& excluded,
+                          const std::shared_ptr<UIViewController>& controller, const CGRect& origin,
+                          FlutterResult result) {
+  auto sheet = std::make_shared<UIActivityViewController>(
+      std::move(items), std::vector<std::shared_ptr<UIActivity>>{});
+  sheet->setExcludedActivityTypes(excluded.value_or(std::vector<UIActivityType>{}));
+  if (subject) sheet->setValueForKey(Value(*subject), "subject");
+
+  auto view = controller->view();
+  auto popover = sheet->popoverPresentationController();
+  if (popover) popover->setSourceView(view);
+  // The origin is in the view's own coordinates, so it must lie within its
+  // bounds; the frame is in the superview's space and would wrongly reject
+  // origins of a view that does not sit at (0, 0).
+  if (isPad() && popover &&
+      (CGRectIsEmpty(origin) || !CGRectContainsRect(view->bounds(), origin))) {
+    return answerError(result,
+                       "sharePositionOrigin: argument must be set, " + NSStringFromCGRect(origin) +
+                           " must be non-zero and within coordinate space of source view: " +
+                           NSStringFromCGRect(view->bounds()));
+  }
+  if (popover && !CGRectIsEmpty(origin)) popover->setSourceRect(origin);
+
+  sheet->setCompletionWithItemsHandler([result](const std::optional<UIActivityType>& activityType,
+                                                bool completed, const ValueList&,
+                                                const NSErrorPtr&) {
+    result(Value(completed && activityType ? *activityType : std::string()));
+  });
+  controller->presentViewController(sheet, true);
 }

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/TempFolder.h"
-#include "support/TestPeer.h"
 #include "platform/foundation/NSFileManager.h"
 #include "plugins/python_bridge_darwin/PythonBridgePlugin.h"
+#include "support/TempFolder.h"
+#include "support/TestPeer.h"
 
 namespace {
 
@@ -14,7 +14,8 @@ class MainBundleLayout {
  public:
   explicit MainBundleLayout(bool withPythonBundle) {
     app_ = temp_.makeFolder("Runner.app");
-    if (withPythonBundle) temp_.writeFile(std::string("Runner.app/") + kBundleName + "/Info.json", "{}");
+    if (withPythonBundle)
+      temp_.writeFile(std::string("Runner.app/") + kBundleName + "/Info.json", "{}");
     NSBundle::setMainBundlePath(app_);
   }
   ~MainBundleLayout() { NSBundle::setMainBundlePath(""); }
@@ -67,7 +68,6 @@ TEST(PythonBridgePlugin, LocatesTheBundleInTheApplicationFolder) {
   auto bundle = PythonBridgePlugin::locateModuleResourceBundle();
   ASSERT_NE(bundle, nullptr);
   EXPECT_EQ(bundle->resourcePath(), layout.pythonBundle());
-
 }
 
 TEST(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {

@@ -1,0 +1,68 @@
+#include "NSItemProvider.h"
+
+#include <algorithm>
+
+#include "Dispatch.h"
+
+const char* const NSItemProviderErrorDomain = "NSItemProviderErrorDomain";
+
+namespace {
+
+void runInBackground(std::function<void()> work) {
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), std::move(work));
+}
+
+}  // namespace
+
+NSItemProvider::NSItemProvider(std::shared_ptr<NSObject> object, std::string typeIdentifier)
+    : object_(std::move(object)) {
+  if (!typeIdentifier.empty()) types_.push_back(std::move(typeIdentifier));
+}
+
+NSItemProvider::NSItemProvider(NSURLPtr fileURL, std::string typeIdentifier)
+    : fileURL_(std::move(fileURL)), types_{std::move(typeIdentifier)} {}
+
+bool NSItemProvider::hasItemConformingToTypeIdentifier(const std::string& typeIdentifier) const {
+  return std::find(types_.begin(), types_.end(), typeIdentifier) != types_.end();
+}
+
+NSErrorPtr NSItemProvider::unavailable(const std::string& what) const {
+  return NSError::errorWithDescription(NSItemProviderErrorDomain,
+                                       NSItemProviderItemUnavailableError,
+                                       "Cannot load representation of " + what);
+}
+
+void NSItemProvider::loadObject(LoadObjectHandler handler) const {
+  if (!handler) return;
+  auto object = object_;
+  auto error = object ? nullptr : unavailable("an object");
+  runInBackground([handler, object, error] { handler(object, error); });
+}
+
+void NSItemProvider::loadDataRepresentationForTypeIdentifier(const std::string& typeIdentifier,
+                                                             LoadDataHandler handler) const {
+  if (!handler) return;
+  auto data = std::dynamic_pointer_cast<NSData>(object_);
+  auto file = fileURL_;
+  NSErrorPtr error;
+  if (!hasItemConformingToTypeIdentifier(typeIdentifier) || (!data && !file)) {
+    error = unavailable("type " + typeIdentifier);
+  }
+  runInBackground([handler, data, file, error] {
+    if (error) return handler(nullptr, error);
+    if (data) return handler(data, nullptr);
+    NSErrorPtr readError;
+    auto contents = NSData::dataWithContentsOfFile(file->path(), &readError);
+    handler(contents, contents ? nullptr : readError);
+  });
+}
+
+void NSItemProvider::loadFileRepresentationForTypeIdentifier(const std::string& typeIdentifier,
+                                                             LoadFileHandler handler) const {
+  if (!handler) return;
+  auto file = fileURL_;
+  auto error = file && hasItemConformingToTypeIdentifier(typeIdentifier)
+                   ? nullptr
+                   : unavailable("type " + typeIdentifier + " as a file");
+  runInBackground([handler, file, error] { handler(error ? nullptr : file, error); });
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+// The share sheet, headless: it keeps the items and activities it was made
+// with, which activity types are left out, the subject set on it, and the
+// popover anchor; it resolves what each activity would receive through the
+// items' sources; and it ends when the user picks an activity or closes it.
+// There is no user here: tests (or a driver) play the user through
+// completeWithActivityType().
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "UIActivityItemSource.h"
+#include "UIViewController.h"
+#include "platform/foundation/NSError.h"
+
+extern const char* const UIActivityTypePostToFacebook;
+extern const char* const UIActivityTypePostToTwitter;
+extern const char* const UIActivityTypePostToWeibo;
+extern const char* const UIActivityTypeMessage;
+extern const char* const UIActivityTypeMail;
+extern const char* const UIActivityTypePrint;
+extern const char* const UIActivityTypeCopyToPasteboard;
+extern const char* const UIActivityTypeAssignToContact;
+extern const char* const UIActivityTypeSaveToCameraRoll;
+extern const char* const UIActivityTypeAddToReadingList;
+extern const char* const UIActivityTypePostToFlickr;
+extern const char* const UIActivityTypePostToVimeo;
+extern const char* const UIActivityTypePostToTencentWeibo;
+extern const char* const UIActivityTypeAirDrop;
+extern const char* const UIActivityTypeOpenInIBooks;
+extern const char* const UIActivityTypeMarkupAsPDF;
+extern const char* const UIActivityTypeSharePlay;
+extern const char* const UIActivityTypeCollaborationInviteWithLink;
+extern const char* const UIActivityTypeCollaborationCopyLink;
+extern const char* const UIActivityTypeAddToHomeScreen;
+
+// An activity the application adds to the sheet.
+class UIActivity : public NSObject {
+ public:
+  UIActivity(UIActivityType type, std::string title)
+      : type_(std::move(type)), title_(std::move(title)) {}
+  const UIActivityType& activityType() const { return type_; }
+  const std::string& activityTitle() const { return title_; }
+
+ private:
+  UIActivityType type_;
+  std::string title_;
+};
+
+class UIActivityViewController : public UIViewController {
+ public:
+  // (activity type or nullopt when closed without one, completed, items the
+  // activity handed back, error of the activity or nullptr)
+  using CompletionWithItemsHandler =
+      std::function<void(const std::optional<UIActivityType>& activityType, bool completed,
+                         const ValueList& returnedItems, const NSErrorPtr& activityError)>;
+
+  // Items are values (strings) or objects (URLs, images, item sources). On a
+  // pad the sheet shows as a popover, on a phone as a sheet.
+  UIActivityViewController(ValueList activityItems,
+                           std::vector<std::shared_ptr<UIActivity>> applicationActivities);
+
+  const ValueList& activityItems() const { return items_; }
+  const std::vector<std::shared_ptr<UIActivity>>& applicationActivities() const {
+    return activities_;
+  }
+  const std::vector<UIActivityType>& excludedActivityTypes() const { return excluded_; }
+  void setExcludedActivityTypes(std::vector<UIActivityType> types) { excluded_ = std::move(types); }
+
+  // Key-value coding, as far as the sheet has keys: "subject" (a string, or
+  // null to clear). Any other key stops the process, as the platform's
+  // undefined-key exception does.
+  void setValueForKey(const Value& value, const std::string& key);
+  Value valueForKey(const std::string& key) const;
+
+  const CompletionWithItemsHandler& completionWithItemsHandler() const { return completion_; }
+  void setCompletionWithItemsHandler(CompletionWithItemsHandler handler) {
+    completion_ = std::move(handler);
+  }
+
+  // What the sheet asks before showing: each item source's placeholder, or
+  // the plain item itself.
+  ValueList placeholderItems();
+  // What an activity receives: each item source's item for the activity (null
+  // answers are left out), or the plain item itself.
+  ValueList itemsForActivityType(const std::optional<UIActivityType>& activityType);
+  // The subject an activity receives: the first item source's non-empty
+  // subject, else the subject set by key.
+  std::optional<std::string> subjectForActivityType(
+      const std::optional<UIActivityType>& activityType);
+  // The link preview at the top of the sheet: the first item source's.
+  std::shared_ptr<LPLinkMetadata> linkMetadata();
+
+  // The user's choice ends the sheet: it is dismissed, then the completion
+  // handler runs once. Answers false (and does nothing) when the sheet is not
+  // on screen.
+  bool completeWithActivityType(const std::optional<UIActivityType>& activityType, bool completed,
+                                ValueList returnedItems = {}, NSErrorPtr activityError = nullptr);
+
+ private:
+  ValueList items_;
+  std::vector<std::shared_ptr<UIActivity>> activities_;
+  std::vector<UIActivityType> excluded_;
+  std::optional<std::string> subject_;
+  CompletionWithItemsHandler completion_;
+};
