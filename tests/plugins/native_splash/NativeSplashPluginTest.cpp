@@ -1,0 +1,28 @@
+#include "plugins/native_splash/NativeSplashPlugin.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/foundation/NSProcessInfo.h"
+#include "support/TestPeer.h"
+
+namespace {
+
+TEST(NativeSplashPluginTest, AnswersThePlatformVersion) {
+  TestPeer peer;
+  NativeSplashPlugin::registerWithRegistrar(peer.registrar("NativeSplashPlugin"));
+  auto& process = NSProcessInfo::processInfo();
+  auto saved = process.operatingSystemVersion();
+
+  process.setOperatingSystemVersion({17, 0, 0});
+  auto o = peer.call("native_splash", "getPlatformVersion");
+  ASSERT_TRUE(IsSuccess(o));
+  EXPECT_EQ(o.result, Value("iOS 17.0"));
+  process.setOperatingSystemVersion({18, 2, 1});
+  EXPECT_EQ(peer.call("native_splash", "getPlatformVersion", Value(3)).result, Value("iOS 18.2.1"));
+  process.setOperatingSystemVersion(saved);
+
+  EXPECT_TRUE(IsNotImplemented(peer.call("native_splash", "getPlatformVersion ")));
+  EXPECT_TRUE(IsNotImplemented(peer.call("native_splash", "getBatteryLevel")));
+}
+
+}  // namespace
