@@ -1,0 +1,249 @@
+#include "platform/uikit/UIImage.h"
+
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <regex>
+#include <unordered_map>
+
+#include "platform/coregraphics/CGDataProvider.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIScreen.h"
+
+namespace {
+
+double validScale(double scale) { return scale > 0 && std::isfinite(scale) ? scale : 1; }
+
+bool isQuarterTurn(UIImageOrientation o) {
+  return o == UIImageOrientationLeft || o == UIImageOrientationRight ||
+         o == UIImageOrientationLeftMirrored || o == UIImageOrientationRightMirrored;
+}
+
+// "name@2x.png" → 2; 1 without a suffix.
+double scaleFromFileName(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+  static const std::regex suffix("@([0-9]+(\\.[0-9]+)?)x$");
+  std::smatch match;
+  if (!std::regex_search(name, match, suffix)) return 1;
+  return validScale(std::strtod(match[1].str().c_str(), nullptr));
+}
+
+UIImagePtr decode(const NSDataPtr& data, double scale) {
+  if (!data || data->length() == 0) return nullptr;
+  CGImageSourceRef source = CGImageSourceCreateWithData(data);
+  if (!source) return nullptr;
+  CGImageRef image = CGImageSourceCreateImageAtIndex(source, 0);
+  if (!image) return nullptr;
+  Value properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  const Value* exif = properties.find(kCGImagePropertyOrientation);
+  UIImageOrientation orientation =
+      exif && exif->isNumber() ? UIImageOrientationFromEXIF(exif->asInt64()) : UIImageOrientationUp;
+  return UIImage::imageWithCGImage(image, validScale(scale), orientation);
+}
+
+}  // namespace
+
+UIImageOrientation UIImageOrientationFromEXIF(int64_t exif) {
+  switch (exif) {
+    case 2: return UIImageOrientationUpMirrored;
+    case 3: return UIImageOrientationDown;
+    case 4: return UIImageOrientationDownMirrored;
+    case 5: return UIImageOrientationLeftMirrored;
+    case 6: return UIImageOrientationRight;
+    case 7: return UIImageOrientationRightMirrored;
+    case 8: return UIImageOrientationLeft;
+    default: return UIImageOrientationUp;
+  }
+}
+
+int64_t UIImageOrientationToEXIF(UIImageOrientation orientation) {
+  static const int64_t exif[] = {1, 3, 8, 6, 2, 4, 5, 7};
+  return orientation >= 0 && orientation <= 7 ? exif[orientation] : 1;
+}
+
+UIImage::UIImage(CGImageRef image, double scale, UIImageOrientation orientation)
+    : cgImage_(std::move(image)), scale_(validScale(scale)), orientation_(orientation) {}
+
+void UIImage::setCGImage(CGImageRef image, double scale, UIImageOrientation orientation) {
+  cgImage_ = std::move(image);
+  scale_ = validScale(scale);
+  orientation_ = orientation;
+}
+
+UIImagePtr UIImage::imageWithCGImage(const CGImageRef& image) {
+  return imageWithCGImage(image, 1, UIImageOrientationUp);
+}
+
+UIImagePtr UIImage::imageWithCGImage(const CGImageRef& image, double scale,
+                                     UIImageOrientation orientation) {
+  if (!image) return nullptr;
+  return std::make_shared<UIImage>(image, scale, orientation);
+}
+
+UIImagePtr UIImage::imageWithData(const NSDataPtr& data) { return decode(data, 1); }
+
+UIImagePtr UIImage::imageWithData(const NSDataPtr& data, double scale) {
+  return decode(data, scale);
+}
+
+UIImagePtr UIImage::imageWithContentsOfFile(const std::string& path) {
+  auto data = NSData::dataWithContentsOfFile(path);
+  return data ? decode(data, scaleFromFileName(path)) : nullptr;
+}
+
+UIImagePtr UIImage::imageNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  static std::mutex mutex;
+  static std::unordered_map<std::string, UIImagePtr> cache;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find(name);
+    if (it != cache.end()) return it->second;
+  }
+  auto bundle = NSBundle::mainBundle();
+  if (!bundle) return nullptr;
+  int screenScale = static_cast<int>(std::lround(UIScreen::mainScreen()->scale()));
+  std::vector<std::pair<std::string, std::string>> candidates;  // resource, type
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0 && name.find('/', dot) == std::string::npos) {
+    candidates.push_back({name.substr(0, dot), name.substr(dot + 1)});
+  }
+  for (const char* type : {"png", "jpg"}) {
+    candidates.push_back({name + "@" + std::to_string(screenScale) + "x", type});
+    candidates.push_back({name, type});
+    for (int s : {3, 2})
+      if (s != screenScale) candidates.push_back({name + "@" + std::to_string(s) + "x", type});
+  }
+  for (const auto& [resource, type] : candidates) {
+    auto path = bundle->pathForResource(resource, type);
+    if (!path) continue;
+    auto image = imageWithContentsOfFile(*path);
+    if (!image) continue;
+    std::lock_guard<std::mutex> lock(mutex);
+    cache[name] = image;
+    return image;
+  }
+  return nullptr;
+}
+
+UIImagePtr UIImage::animatedImageWithImages(const std::vector<UIImagePtr>& images,
+                                            double duration) {
+  std::vector<UIImagePtr> frames;
+  for (const UIImagePtr& image : images)
+    if (image) frames.push_back(image);
+  if (frames.empty()) return nullptr;
+  auto animated = std::make_shared<UIImage>(frames[0]->cgImage_, frames[0]->scale_,
+                                            frames[0]->orientation_);
+  animated->images_ = std::move(frames);
+  animated->duration_ = duration > 0 && std::isfinite(duration) ? duration : 0;
+  return animated;
+}
+
+CGSize UIImage::size() const {
+  if (!cgImage_) return CGSizeZero;
+  double w = cgImage_->width() / scale_, h = cgImage_->height() / scale_;
+  return isQuarterTurn(orientation_) ? CGSizeMake(h, w) : CGSizeMake(w, h);
+}
+
+UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
+  auto copy = std::make_shared<UIImage>(cgImage_, scale_, orientation_);
+  copy->images_ = images_;
+  copy->duration_ = duration_;
+  copy->renderingMode_ = mode;
+  return copy;
+}
+
+bool UIImage::isHighDynamicRange() const {
+  return cgImage_ && CGColorSpaceUsesITUR_2100TF(CGImageGetColorSpace(cgImage_));
+}
+
+UIImagePtr UIImage::imageByPreparingForDisplay() const {
+  if (!cgImage_) return nullptr;
+  size_t w = cgImage_->width(), h = cgImage_->height();
+  CGImageAlphaInfo alpha = cgImage_->alphaInfo();
+  bool opaque = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
+                alpha == kCGImageAlphaNoneSkipLast;
+  uint32_t info = (opaque ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst) |
+                  kCGBitmapByteOrder32Host;
+  auto context = CGBitmapContextCreate(nullptr, w, h, 8, 0,
+                                       CGColorSpaceCreateWithName(kCGColorSpaceSRGB), info);
+  if (!context) return nullptr;
+  CGContextSetBlendMode(context, kCGBlendModeCopy);
+  CGContextDrawImage(context, CGRectMake(0, 0, double(w), double(h)), cgImage_);
+  auto prepared = imageWithCGImage(CGBitmapContextCreateImage(context), scale_, orientation_);
+  return prepared;
+}
+
+UIImagePtr UIImage::imageByPreparingThumbnailOfSize(CGSize size) const {
+  if (!cgImage_ || !(size.width > 0) || !(size.height > 0)) return nullptr;
+  CGImageAlphaInfo alpha = cgImage_->alphaInfo();
+  bool opaque = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
+                alpha == kCGImageAlphaNoneSkipLast;
+  auto context = UIGraphicsCreateImageContext(size, opaque, scale_);
+  if (!context) return nullptr;
+  CGContextSetInterpolationQuality(context, kCGInterpolationHigh);
+  drawInContext(context, CGRectMake(0, 0, size.width, size.height), kCGBlendModeCopy, 1);
+  return imageWithCGImage(CGBitmapContextCreateImage(context), scale_, UIImageOrientationUp);
+}
+
+CGAffineTransform UIImage::orientationTransform(UIImageOrientation orientation, double w,
+                                                double h) {
+  switch (orientation) {
+    case UIImageOrientationDown: return CGAffineTransformMake(-1, 0, 0, -1, w, h);
+    case UIImageOrientationLeft: return CGAffineTransformMake(0, -1, 1, 0, 0, w);
+    case UIImageOrientationRight: return CGAffineTransformMake(0, 1, -1, 0, h, 0);
+    case UIImageOrientationUpMirrored: return CGAffineTransformMake(-1, 0, 0, 1, w, 0);
+    case UIImageOrientationDownMirrored: return CGAffineTransformMake(1, 0, 0, -1, 0, h);
+    case UIImageOrientationLeftMirrored: return CGAffineTransformMake(0, 1, 1, 0, 0, 0);
+    case UIImageOrientationRightMirrored: return CGAffineTransformMake(0, -1, -1, 0, h, w);
+    default: return CGAffineTransformIdentity;
+  }
+}
+
+void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMode mode,
+                            double alpha) const {
+  if (!context || !cgImage_ || CGRectIsNull(rect)) return;
+  double w = double(cgImage_->width()), h = double(cgImage_->height());
+  bool quarter = isQuarterTurn(orientation_);
+  double shownW = quarter ? h : w, shownH = quarter ? w : h;
+  // Bitmap rows as CGContextDrawImage lays them out (y up) → bitmap pixels
+  // (y down) → displayed pixels → the rectangle in UIKit's user space.
+  CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, h);
+  CGAffineTransform toRect = CGAffineTransformMake(rect.size.width / shownW, 0, 0,
+                                                   rect.size.height / shownH, rect.origin.x,
+                                                   rect.origin.y);
+  CGAffineTransform m = CGAffineTransformConcat(
+      CGAffineTransformConcat(flip, orientationTransform(orientation_, w, h)), toRect);
+  CGContextSaveGState(context);
+  CGContextSetBlendMode(context, mode);
+  CGContextSetAlpha(context, alpha);
+  CGContextConcatCTM(context, m);
+  CGContextDrawImage(context, CGRectMake(0, 0, w, h), cgImage_);
+  CGContextRestoreGState(context);
+}
+
+void UIImage::drawInRect(CGRect rect) const { drawInRect(rect, kCGBlendModeNormal, 1); }
+
+void UIImage::drawInRect(CGRect rect, CGBlendMode mode, double alpha) const {
+  drawInContext(UIGraphicsGetCurrentContext(), rect, mode, alpha);
+}
+
+void UIImage::drawAtPoint(CGPoint point) const { drawAtPoint(point, kCGBlendModeNormal, 1); }
+
+void UIImage::drawAtPoint(CGPoint point, CGBlendMode mode, double alpha) const {
+  drawInRect(CGRect{point, size()}, mode, alpha);
+}
+
+std::string UIImage::description() const {
+  char text[160];
+  CGSize s = size();
+  std::snprintf(text, sizeof text, "<UIImage:%p anonymous {%g, %g} scale=%g orientation=%d%s>",
+                static_cast<const void*>(this), s.width, s.height, scale_,
+                static_cast<int>(orientation_), images_ ? " animated" : "");
+  return text;
+}

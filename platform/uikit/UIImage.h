@@ -1,0 +1,116 @@
+#pragma once
+
+// Images as UIKit has them: a bitmap with a scale (pixels per point) and an
+// orientation that says how the bitmap is turned for display, or an animated
+// image (a list of frames and a total duration, drawn as its first frame).
+// Sizes are in points of the displayed, upright image.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/NSData.h"
+
+class UIImage;
+using UIImagePtr = std::shared_ptr<UIImage>;
+
+// Raw values as on the platform.
+enum UIImageOrientation : int64_t {
+  UIImageOrientationUp = 0,
+  UIImageOrientationDown = 1,             // turned 180°
+  UIImageOrientationLeft = 2,             // turned 90° anticlockwise
+  UIImageOrientationRight = 3,            // turned 90° clockwise
+  UIImageOrientationUpMirrored = 4,       // flipped left to right
+  UIImageOrientationDownMirrored = 5,     // flipped top to bottom
+  UIImageOrientationLeftMirrored = 6,     // transposed
+  UIImageOrientationRightMirrored = 7,    // transposed the other way
+};
+
+enum UIImageRenderingMode : int64_t {
+  UIImageRenderingModeAutomatic = 0,
+  UIImageRenderingModeAlwaysOriginal = 1,
+  UIImageRenderingModeAlwaysTemplate = 2,
+};
+
+class UIImage : public NSObject {
+ public:
+  // An empty image: no bitmap, size zero.
+  UIImage() = default;
+  UIImage(CGImageRef image, double scale, UIImageOrientation orientation);
+
+  // nullptr for a null bitmap.
+  static UIImagePtr imageWithCGImage(const CGImageRef& image);
+  static UIImagePtr imageWithCGImage(const CGImageRef& image, double scale,
+                                     UIImageOrientation orientation);
+  // The first image of the data, turned as its properties say; nullptr for
+  // data that does not decode.
+  static UIImagePtr imageWithData(const NSDataPtr& data);
+  static UIImagePtr imageWithData(const NSDataPtr& data, double scale);
+  // Scale from an "@2x"-style suffix of the file name, else 1.
+  static UIImagePtr imageWithContentsOfFile(const std::string& path);
+  // A file of the main bundle: the name as given, or with ".png" / ".jpg"
+  // and the screen's scale suffix. Found images are kept for later calls.
+  static UIImagePtr imageNamed(const std::string& name);
+  // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
+  static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images,
+                                            double duration);
+
+  const CGImageRef& CGImage() const { return cgImage_; }
+  double scale() const { return scale_; }
+  UIImageOrientation imageOrientation() const { return orientation_; }
+  // Points, with width and height swapped for the quarter-turn orientations.
+  CGSize size() const;
+  // Present for animated images only.
+  const std::optional<std::vector<UIImagePtr>>& images() const { return images_; }
+  double duration() const { return duration_; }
+  UIImageRenderingMode renderingMode() const { return renderingMode_; }
+  UIImagePtr imageWithRenderingMode(UIImageRenderingMode mode) const;
+  bool isHighDynamicRange() const;
+
+  // A copy whose bitmap is decoded into the display's own layout; nullptr
+  // without a bitmap.
+  UIImagePtr imageByPreparingForDisplay() const;
+  // Drawn upright at `size` points (at this image's scale); nullptr without a
+  // bitmap or for an empty size.
+  UIImagePtr imageByPreparingThumbnailOfSize(CGSize size) const;
+
+  // Into the current UIKit context, turned as the orientation says.
+  void drawInRect(CGRect rect) const;
+  void drawInRect(CGRect rect, CGBlendMode mode, double alpha) const;
+  void drawAtPoint(CGPoint point) const;
+  void drawAtPoint(CGPoint point, CGBlendMode mode, double alpha) const;
+  // The same into a given context (the context's user space is taken as
+  // UIKit's: origin top-left).
+  void drawInContext(const CGContextRef& context, CGRect rect, CGBlendMode mode,
+                     double alpha) const;
+
+  std::string description() const override;
+  std::string className() const override { return "UIImage"; }
+
+  // Maps bitmap pixels (origin top-left) to the displayed image's pixels.
+  static CGAffineTransform orientationTransform(UIImageOrientation orientation, double width,
+                                                double height);
+
+ protected:
+  // For subclasses that decide their bitmap after construction.
+  void setCGImage(CGImageRef image, double scale, UIImageOrientation orientation);
+
+ private:
+  CGImageRef cgImage_;
+  double scale_ = 1;
+  UIImageOrientation orientation_ = UIImageOrientationUp;
+  std::optional<std::vector<UIImagePtr>> images_;
+  double duration_ = 0;
+  UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;
+};
+
+// EXIF orientation (1...8) to UIKit's and back; others map to up / 1.
+UIImageOrientation UIImageOrientationFromEXIF(int64_t exif);
+int64_t UIImageOrientationToEXIF(UIImageOrientation orientation);
+
+// Encoded image data; nullptr without a bitmap or when encoding fails. The
+// orientation travels as the file's orientation property.
+NSDataPtr UIImagePNGRepresentation(const UIImagePtr& image);
+NSDataPtr UIImageJPEGRepresentation(const UIImagePtr& image, double compressionQuality);
