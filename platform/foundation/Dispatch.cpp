@@ -110,9 +110,7 @@ class CurrentQueueScope {
   ~CurrentQueueScope() { tlsQueueStack.pop_back(); }
 };
 
-double realSecondsUntil(dispatch_time_t deadline) {
-  return deadline - PlatformClock::now();
-}
+double realSecondsUntil(dispatch_time_t deadline) { return deadline - PlatformClock::now(); }
 
 // Waits on `cv` for `ready` until the platform-clock deadline, measured as
 // real time from now. Answers whether `ready` held.
@@ -392,17 +390,15 @@ int DispatchWorkerLimit() { return WorkerPool::shared().limit(); }
 dispatch_time_t dispatch_time_after(double seconds) { return PlatformClock::now() + seconds; }
 
 dispatch_queue_t dispatch_get_main_queue() {
-  static auto* queue =
-      new dispatch_queue_t(std::make_shared<DispatchQueue>("com.apple.main-thread",
-                                                           DispatchQueue::Kind::Main));
+  static auto* queue = new dispatch_queue_t(
+      std::make_shared<DispatchQueue>("com.apple.main-thread", DispatchQueue::Kind::Main));
   return *queue;
 }
 
 dispatch_queue_t dispatch_get_global_queue(DispatchQoS qos) {
   static const char* const kLabels[] = {
       "com.apple.root.user-interactive-qos", "com.apple.root.user-initiated-qos",
-      "com.apple.root.default-qos", "com.apple.root.utility-qos",
-      "com.apple.root.background-qos"};
+      "com.apple.root.default-qos", "com.apple.root.utility-qos", "com.apple.root.background-qos"};
   static auto* queues = [] {
     auto* all = new std::vector<dispatch_queue_t>();
     for (const char* label : kLabels) {
@@ -414,11 +410,13 @@ dispatch_queue_t dispatch_get_global_queue(DispatchQoS qos) {
 }
 
 dispatch_queue_t dispatch_get_global_queue(long priority, unsigned long) {
-  if (priority >= DISPATCH_QUEUE_PRIORITY_HIGH) return dispatch_get_global_queue(DispatchQoS::UserInitiated);
+  if (priority >= DISPATCH_QUEUE_PRIORITY_HIGH)
+    return dispatch_get_global_queue(DispatchQoS::UserInitiated);
   if (priority == DISPATCH_QUEUE_PRIORITY_BACKGROUND) {
     return dispatch_get_global_queue(DispatchQoS::Background);
   }
-  if (priority <= DISPATCH_QUEUE_PRIORITY_LOW) return dispatch_get_global_queue(DispatchQoS::Utility);
+  if (priority <= DISPATCH_QUEUE_PRIORITY_LOW)
+    return dispatch_get_global_queue(DispatchQoS::Utility);
   return dispatch_get_global_queue(DispatchQoS::Default);
 }
 
@@ -455,9 +453,8 @@ void dispatch_after(dispatch_time_t when, const dispatch_queue_t& queue, dispatc
     queue->async(std::move(block), false);
     return;
   }
-  PlatformClock::scheduleAt(when, [queue, block = std::move(block)]() mutable {
-    queue->async(std::move(block), false);
-  });
+  PlatformClock::scheduleAt(
+      when, [queue, block = std::move(block)]() mutable { queue->async(std::move(block), false); });
 }
 
 void dispatch_once(dispatch_once_t* predicate, dispatch_block_t block) {

@@ -112,8 +112,8 @@ Value NSKeyValueObservable::valueForKey(const std::string&) const { return Value
 void NSKeyValueObservable::addObserver(NSKeyValueObserver* observer, const std::string& keyPath,
                                        unsigned options, void* context) {
   if (!observer) return;
-  Registration r{0, observer, nullptr, keyPath, options, context,
-                 std::make_shared<std::atomic<bool>>(true)};
+  Registration r{
+      0, observer, nullptr, keyPath, options, context, std::make_shared<std::atomic<bool>>(true)};
   {
     std::lock_guard<std::mutex> lock(registry_->mutex);
     r.id = ++registry_->nextId;
@@ -140,8 +140,13 @@ void NSKeyValueObservable::removeObserver(NSKeyValueObserver* observer, const st
 
 std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
     const std::string& keyPath, unsigned options, NSKeyValueObservationBlock block) {
-  Registration r{0, nullptr, std::make_shared<NSKeyValueObservationBlock>(std::move(block)),
-                 keyPath, options, nullptr, std::make_shared<std::atomic<bool>>(true)};
+  Registration r{0,
+                 nullptr,
+                 std::make_shared<NSKeyValueObservationBlock>(std::move(block)),
+                 keyPath,
+                 options,
+                 nullptr,
+                 std::make_shared<std::atomic<bool>>(true)};
   {
     std::lock_guard<std::mutex> lock(registry_->mutex);
     r.id = ++registry_->nextId;

@@ -342,7 +342,8 @@ std::string NSBundle::localizedStringForKey(const std::string& key, const std::s
                                             const std::string& table) const {
   std::string file = (table.empty() ? std::string("Localizable") : table) + ".strings";
   std::vector<std::string> places;
-  for (const auto& language : preferredLocalizations()) places.push_back(language + ".lproj/" + file);
+  for (const auto& language : preferredLocalizations())
+    places.push_back(language + ".lproj/" + file);
   places.push_back(file);
   for (const auto& place : places) {
     const auto* entries = stringTable(place);

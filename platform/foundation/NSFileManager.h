@@ -25,7 +25,8 @@
 // Keys of attributesOfItemAtPath(). Dates are seconds since 1970 (double).
 extern const char* const NSFileType;
 extern const char* const NSFileSize;
-extern const char* const NSFileCreationDate;  // birth time where the kernel keeps one, else change time
+extern const char* const
+    NSFileCreationDate;  // birth time where the kernel keeps one, else change time
 extern const char* const NSFileModificationDate;
 extern const char* const NSFilePosixPermissions;
 // The URL resource values the disk cache reads, given with the attributes.

@@ -302,7 +302,8 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
     FatalStop("*** -[NSOperationQueue addOperation:]: operation is already enqueued on a queue");
   }
   if (operation->isFinished()) {
-    FatalStop("*** -[NSOperationQueue addOperation:]: operation is finished and cannot be enqueued");
+    FatalStop(
+        "*** -[NSOperationQueue addOperation:]: operation is finished and cannot be enqueued");
   }
   auto me = self();
   // The blocks hold the queue weakly and keep it alive while they run.

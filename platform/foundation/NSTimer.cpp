@@ -54,7 +54,8 @@ void NSTimer::deadlineReached(uint64_t generation) {
       // Next deadline on the original cadence, skipping fires missed entirely.
       double now = PlatformClock::now();
       double next = fireDate_ + interval_;
-      if (next <= now) next = fireDate_ + interval_ * (std::floor((now - fireDate_) / interval_) + 1);
+      if (next <= now)
+        next = fireDate_ + interval_ * (std::floor((now - fireDate_) / interval_) + 1);
       scheduleAtLocked(next);
     } else {
       clockToken_ = 0;

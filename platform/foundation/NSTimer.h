@@ -21,8 +21,7 @@ class NSTimer : public NSObject {
   static std::shared_ptr<NSTimer> scheduledTimerWithTimeInterval(double interval, bool repeats,
                                                                  Block block);
   // Created unscheduled; scheduleOnMainRunLoop() starts it.
-  static std::shared_ptr<NSTimer> timerWithTimeInterval(double interval, bool repeats,
-                                                        Block block);
+  static std::shared_ptr<NSTimer> timerWithTimeInterval(double interval, bool repeats, Block block);
 
   NSTimer(double interval, bool repeats, Block block);
 

@@ -20,7 +20,9 @@ bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c) != n
 bool isGenDelim(char c) { return c != '\0' && std::strchr(":/?#[]@", c) != nullptr; }
 
 // Characters that may appear somewhere in a URL; anything else is refused.
-bool mayAppearInURL(char c) { return isUnreserved(c) || isSubDelim(c) || isGenDelim(c) || c == '%'; }
+bool mayAppearInURL(char c) {
+  return isUnreserved(c) || isSubDelim(c) || isGenDelim(c) || c == '%';
+}
 
 bool escapesAreWellFormed(std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
@@ -160,8 +162,8 @@ NSURLPtr NSURL::URLWithString(std::string_view s) {
   }
   if (rest.substr(0, 2) == "//") {
     size_t slash = rest.find('/', 2);
-    std::string_view authority = rest.substr(2, slash == std::string_view::npos ? rest.npos
-                                                                               : slash - 2);
+    std::string_view authority =
+        rest.substr(2, slash == std::string_view::npos ? rest.npos : slash - 2);
     Authority parts;
     if (!parseAuthority(authority, parts)) return nullptr;
     url->authority_ = std::string(authority);
@@ -251,15 +253,14 @@ NSURLPtr NSURL::URLByAppendingPathComponent(const std::string& component) const 
   return URLByAppendingPathComponent(component, isDirectory);
 }
 
-NSURLPtr NSURL::URLByAppendingPathComponent(const std::string& component,
-                                            bool isDirectory) const {
+NSURLPtr NSURL::URLByAppendingPathComponent(const std::string& component, bool isDirectory) const {
   std::string path = path_;
   if (path.empty() && authority_) path.push_back('/');
   if (!path.empty() && path.back() != '/') path += '/';
   size_t start = component.find_first_not_of('/');
   if (start != std::string::npos) {
     path += stringByAddingPercentEncodingWithAllowedCharacters(component.substr(start),
-                                                              NSURLAllowedCharacters::Path);
+                                                               NSURLAllowedCharacters::Path);
   }
   if (isDirectory && !path.empty() && path.back() != '/') path += '/';
   return withPath(std::move(path));

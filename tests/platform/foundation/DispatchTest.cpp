@@ -1,5 +1,3 @@
-#include "platform/foundation/Dispatch.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 
@@ -172,7 +171,8 @@ TEST_F(DispatchTest, GroupCollectsWorkFromSeveralQueues) {
   auto serial = dispatch_queue_create("test.group.serial");
   for (int i = 0; i < 10; ++i) {
     dispatch_group_async(group, serial, [&] { ++done; });
-    dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Background), [&] { ++done; });
+    dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Background),
+                         [&] { ++done; });
   }
   Latch notified(1);
   int doneAtNotify = -1;

@@ -1,8 +1,7 @@
-#include "platform/foundation/Fatal.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSOperation.h"
 
 namespace {
@@ -17,7 +16,8 @@ class FatalStopDeathTest : public ::testing::Test {
 };
 
 TEST_F(FatalStopDeathTest, StopsWithTheExactMessage) {
-  EXPECT_DEATH(FatalStop("This method must be overridden."), "^This method must be overridden\\.\n");
+  EXPECT_DEATH(FatalStop("This method must be overridden."),
+               "^This method must be overridden\\.\n");
   EXPECT_DEATH(requireName(nullptr), "^Invalid parameter not satisfying: name\n");
   requireName("present");  // a satisfied check does nothing
 }

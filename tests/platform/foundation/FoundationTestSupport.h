@@ -39,7 +39,8 @@ class Latch {
   }
   bool wait(double seconds = kTestTimeout) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return count_ <= 0; });
+    return cv_.wait_for(lock, std::chrono::duration<double>(seconds),
+                        [this] { return count_ <= 0; });
   }
 
  private:
@@ -65,7 +66,8 @@ class ScopedEnv {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qx-foundation-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "qx-foundation-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
   ~TempDir() {

@@ -1,5 +1,3 @@
-#include "platform/foundation/KeyValueObserving.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +5,7 @@
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/KeyValueObserving.h"
 
 namespace {
 
@@ -55,7 +54,8 @@ TEST(KeyValueObservingTest, OptionsShapeTheChange) {
                        &context);
   counter->addObserver(&bare, "count", 0, nullptr);
   ASSERT_EQ(all.heard.size(), 1u);  // the initial call
-  EXPECT_EQ(all.heard[0].change, Value::map({{"kind", Value(int64_t{1})}, {"new", Value(int64_t{3})}}));
+  EXPECT_EQ(all.heard[0].change,
+            Value::map({{"kind", Value(int64_t{1})}, {"new", Value(int64_t{3})}}));
   EXPECT_TRUE(bare.heard.empty());
 
   counter->setCount(4);
@@ -81,10 +81,10 @@ TEST(KeyValueObservingTest, OptionsShapeTheChange) {
 TEST(KeyValueObservingTest, PriorNotificationComesBeforeTheChange) {
   auto counter = std::make_shared<Counter>();
   Listener listener;
-  counter->addObserver(&listener, "count",
-                       NSKeyValueObservingOptionPrior | NSKeyValueObservingOptionOld |
-                           NSKeyValueObservingOptionNew,
-                       nullptr);
+  counter->addObserver(
+      &listener, "count",
+      NSKeyValueObservingOptionPrior | NSKeyValueObservingOptionOld | NSKeyValueObservingOptionNew,
+      nullptr);
   counter->setCount(9);
   ASSERT_EQ(listener.heard.size(), 2u);
   const Value& prior = listener.heard[0].change;
@@ -113,17 +113,15 @@ TEST(KeyValueObservingTest, RemovalDuringANotificationIsSafe) {
 TEST(KeyValueObservingTest, BlockObservationEndsWithItsToken) {
   auto counter = std::make_shared<Counter>();
   std::vector<int64_t> seen;
-  auto token = counter->observe("count", NSKeyValueObservingOptionNew,
-                                [&](NSObject*, const Value& change) {
-                                  seen.push_back(change.find("new")->asInt64());
-                                });
+  auto token = counter->observe(
+      "count", NSKeyValueObservingOptionNew,
+      [&](NSObject*, const Value& change) { seen.push_back(change.find("new")->asInt64()); });
   counter->setCount(1);
   token->invalidate();
   counter->setCount(2);
-  auto scoped = counter->observe("count", NSKeyValueObservingOptionNew,
-                                 [&](NSObject*, const Value& change) {
-                                   seen.push_back(10 * change.find("new")->asInt64());
-                                 });
+  auto scoped = counter->observe(
+      "count", NSKeyValueObservingOptionNew,
+      [&](NSObject*, const Value& change) { seen.push_back(10 * change.find("new")->asInt64()); });
   counter->setCount(3);
   scoped.reset();
   counter->setCount(4);
@@ -138,9 +136,8 @@ TEST(KeyValueObservingTest, BlockObservationEndsWithItsToken) {
 TEST(KeyValueObservingTest, ObserversHearOnTheChangingThread) {
   auto counter = std::make_shared<Counter>();
   bool heardOnMain = true;
-  auto token = counter->observe("count", 0, [&](NSObject*, const Value&) {
-    heardOnMain = isMainThread();
-  });
+  auto token =
+      counter->observe("count", 0, [&](NSObject*, const Value&) { heardOnMain = isMainThread(); });
   Latch changed(1);
   dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
     counter->setCount(1);

@@ -1,18 +1,15 @@
-#include "platform/foundation/NSBundle.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // A bundle like the application's: info file, flat resources, a nested
 // resource bundle, a language folder with a string table.
@@ -91,7 +88,8 @@ TEST_F(NSBundleTest, FindsResourcesFlatNestedAndLocalized) {
   EXPECT_EQ(bundle->pathForResource("config.plist", ""), root + "/config.plist");
   EXPECT_EQ(bundle->pathForResource("back@2x", "png", "Images/icons"),
             root + "/Images/icons/back@2x.png");
-  EXPECT_EQ(bundle->pathForResource("only-localized", "txt"), root + "/en.lproj/only-localized.txt");
+  EXPECT_EQ(bundle->pathForResource("only-localized", "txt"),
+            root + "/en.lproj/only-localized.txt");
   EXPECT_EQ(bundle->pathForResource("Module_Module", "bundle"), root + "/Module_Module.bundle");
   EXPECT_EQ(bundle->pathForResource("config", "json"), std::nullopt);
   EXPECT_EQ(bundle->pathForResource("", "plist"), std::nullopt);
@@ -139,9 +137,10 @@ TEST_F(NSBundleTest, MainBundleComesFromTheEnvironmentOrTheTestPath) {
 
 TEST(NSBundleStringsTest, ParsesThePlatformFormatAndRefusesBrokenText) {
   std::string error;
-  auto table = ParseStringsFile("\xEF\xBB\xBF\"k\" = \"v\"; // c\n/* x */ \"only\";\n"
-                                "\"emoji\" = \"\\UD83D\\UDE00\";",
-                                &error);
+  auto table = ParseStringsFile(
+      "\xEF\xBB\xBF\"k\" = \"v\"; // c\n/* x */ \"only\";\n"
+      "\"emoji\" = \"\\UD83D\\UDE00\";",
+      &error);
   ASSERT_TRUE(table.has_value()) << error;
   EXPECT_EQ(table->at("k"), "v");
   EXPECT_EQ(table->at("only"), "only");

@@ -1,5 +1,3 @@
-#include "platform/foundation/NSData.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/NSFileManager.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "platform/foundation/NSFileManager.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 

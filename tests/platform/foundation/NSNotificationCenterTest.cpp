@@ -1,9 +1,9 @@
-#include "platform/foundation/NSNotificationCenter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "platform/foundation/NSNotificationCenter.h"
 
 TEST(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   auto& center = NSNotificationCenter::defaultCenter();
@@ -16,9 +16,8 @@ TEST(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   center.addObserver(&observer, "test.ping", nullptr, [&](const NSNotification& n) {
     heard.push_back("any:" + n.userInfo.find("k")->asString());
   });
-  center.addObserver(&observer, "", sender, [&](const NSNotification& n) {
-    heard.push_back("all-names:" + n.name);
-  });
+  center.addObserver(&observer, "", sender,
+                     [&](const NSNotification& n) { heard.push_back("all-names:" + n.name); });
   center.postNotificationName("test.ping", sender, Value::map({{"k", Value("v")}}));
   center.postNotificationName("test.ping", other, Value::map({{"k", Value("w")}}));
   center.postNotificationName("test.pong", sender);
@@ -36,7 +35,8 @@ TEST(NSNotificationCenterTest, RemovalByNameAndByToken) {
   int a = 0, b = 0, token = 0;
   center.addObserver(&observer, "test.a", nullptr, [&](const NSNotification&) { ++a; });
   center.addObserver(&observer, "test.b", nullptr, [&](const NSNotification&) { ++b; });
-  auto handle = center.addObserverForName("test.a", nullptr, [&](const NSNotification&) { ++token; });
+  auto handle =
+      center.addObserverForName("test.a", nullptr, [&](const NSNotification&) { ++token; });
   center.removeObserver(&observer, "test.a");
   center.postNotificationName("test.a", nullptr);
   center.postNotificationName("test.b", nullptr);

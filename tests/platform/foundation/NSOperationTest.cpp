@@ -1,5 +1,3 @@
-#include "platform/foundation/NSOperation.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
 
 namespace {
@@ -210,7 +209,7 @@ TEST(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
   };
   add("low", NSOperationQueuePriorityLow);
   add("normal", NSOperationQueuePriorityNormal);
-  add("high", 3);  // rounds to High
+  add("high", 3);      // rounds to High
   add("normal-2", 1);  // rounds to Normal
   EXPECT_EQ(queue->operations().size(), 4u);
   EXPECT_EQ(queue->operations()[2]->queuePriority(), NSOperationQueuePriorityHigh);

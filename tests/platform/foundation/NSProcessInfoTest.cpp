@@ -1,5 +1,3 @@
-#include "platform/foundation/NSProcessInfo.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
 
 namespace {
 
@@ -65,12 +64,12 @@ TEST(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
   int observer = 0;
   int posts = 0;
   bool senderIsProcessInfo = false;
-  NSNotificationCenter::defaultCenter().addObserver(
-      &observer, NSProcessInfoPowerStateDidChangeNotification, nullptr,
-      [&](const NSNotification& n) {
-        ++posts;
-        senderIsProcessInfo = n.object.get() == &info;
-      });
+  NSNotificationCenter::defaultCenter().addObserver(&observer,
+                                                    NSProcessInfoPowerStateDidChangeNotification,
+                                                    nullptr, [&](const NSNotification& n) {
+                                                      ++posts;
+                                                      senderIsProcessInfo = n.object.get() == &info;
+                                                    });
   EXPECT_FALSE(info.isLowPowerModeEnabled());
   info.setLowPowerModeEnabled(true);
   EXPECT_TRUE(info.isLowPowerModeEnabled());

@@ -1,19 +1,17 @@
-#include "platform/foundation/NSTimer.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/NSTimer.h"
 #include "platform/foundation/PlatformClock.h"
 
 using NSTimerTest = ManualClockTest;
 
 TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceUntilInvalidated) {
   std::vector<double> firedAt;
-  auto timer = NSTimer::scheduledTimerWithTimeInterval(0.25, true, [&](NSTimer&) {
-    firedAt.push_back(PlatformClock::now());
-  });
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(
+      0.25, true, [&](NSTimer&) { firedAt.push_back(PlatformClock::now()); });
   EXPECT_DOUBLE_EQ(timer->fireDate(), 1000.25);
   EXPECT_DOUBLE_EQ(timer->timeInterval(), 0.25);
   PlatformClock::advance(1.0);

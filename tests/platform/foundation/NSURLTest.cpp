@@ -1,11 +1,10 @@
-#include "platform/foundation/NSURL.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/NSURL.h"
 
 TEST(NSURLTest, ParsesEveryPart) {
   auto url = NSURL::URLWithString(
@@ -54,11 +53,11 @@ TEST(NSURLTest, ParsesEveryPart) {
 }
 
 TEST(NSURLTest, RefusesMalformedText) {
-  for (const char* bad : {"", "http://exa mple.com/", "http://example.com/a\tb", "http://e.com/%",
-                          "http://e.com/%4", "http://e.com/%zz", "http://e.com/a#b#c",
-                          "http://e.com:port/", "http://e.com:99999/", "http://[::1/",
-                          "http://e.com/[x]", "http://e.com/\"q\"", "http://e.com/a|b",
-                          "http://e.com/\xC3\xA9", "http://e.com/\x7f", "1a:b"}) {
+  for (const char* bad :
+       {"", "http://exa mple.com/", "http://example.com/a\tb", "http://e.com/%", "http://e.com/%4",
+        "http://e.com/%zz", "http://e.com/a#b#c", "http://e.com:port/", "http://e.com:99999/",
+        "http://[::1/", "http://e.com/[x]", "http://e.com/\"q\"", "http://e.com/a|b",
+        "http://e.com/\xC3\xA9", "http://e.com/\x7f", "1a:b"}) {
     EXPECT_EQ(NSURL::URLWithString(bad), nullptr) << bad;
   }
   std::string huge = "http://e.com/" + std::string(NSURL::kMaxLength, 'a');
@@ -95,13 +94,16 @@ TEST(NSURLTest, AppendsAndDeletesPathComponents) {
   EXPECT_EQ(appended->lastPathComponent(), "c d.png");
   EXPECT_EQ(base->URLByAppendingPathComponent("sub", true)->absoluteString(),
             "https://h.com/a/b/sub/?x=1");
-  EXPECT_EQ(NSURL::URLWithString("https://h.com")->URLByAppendingPathComponent("x")->absoluteString(),
-            "https://h.com/x");
+  EXPECT_EQ(
+      NSURL::URLWithString("https://h.com")->URLByAppendingPathComponent("x")->absoluteString(),
+      "https://h.com/x");
 
   EXPECT_EQ(appended->URLByDeletingLastPathComponent()->absoluteString(), "https://h.com/a/b/?x=1");
-  EXPECT_EQ(NSURL::URLWithString("file:///a/b/c/")->URLByDeletingLastPathComponent()->path(), "/a/b");
-  EXPECT_EQ(NSURL::URLWithString("file:///a/b/c/")->URLByDeletingLastPathComponent()->absoluteString(),
-            "file:///a/b/");
+  EXPECT_EQ(NSURL::URLWithString("file:///a/b/c/")->URLByDeletingLastPathComponent()->path(),
+            "/a/b");
+  EXPECT_EQ(
+      NSURL::URLWithString("file:///a/b/c/")->URLByDeletingLastPathComponent()->absoluteString(),
+      "file:///a/b/");
   EXPECT_EQ(NSURL::URLWithString("file:///")->URLByDeletingLastPathComponent()->absoluteString(),
             "file:///../");
 
@@ -132,15 +134,15 @@ TEST(NSURLTest, EqualityAndPercentEncoding) {
   EXPECT_FALSE(a->isEqual(*c));
   EXPECT_EQ(a->description(), "https://h.com/x");
 
-  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters("a b/c?d=é",
-                                                               NSURLAllowedCharacters::Path),
-            "a%20b/c%3Fd=%C3%A9");
+  EXPECT_EQ(
+      stringByAddingPercentEncodingWithAllowedCharacters("a b/c?d=é", NSURLAllowedCharacters::Path),
+      "a%20b/c%3Fd=%C3%A9");
   EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters("a b/c?d=é",
                                                                NSURLAllowedCharacters::Query),
             "a%20b/c?d=%C3%A9");
-  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters("a:b@c",
-                                                               NSURLAllowedCharacters::User),
-            "a%3Ab%40c");
+  EXPECT_EQ(
+      stringByAddingPercentEncodingWithAllowedCharacters("a:b@c", NSURLAllowedCharacters::User),
+      "a%3Ab%40c");
   EXPECT_EQ(stringByRemovingPercentEncoding("a%20b%2fc%C3%A9"), "a b/c\xC3\xA9");
   EXPECT_EQ(stringByRemovingPercentEncoding("100%"), std::nullopt);
   EXPECT_EQ(stringByRemovingPercentEncoding("%G0"), std::nullopt);

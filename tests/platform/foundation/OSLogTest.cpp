@@ -1,9 +1,9 @@
-#include "platform/foundation/OSLog.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "platform/foundation/OSLog.h"
 
 TEST(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
   struct Entry {
