@@ -1,5 +1,6 @@
 #include "platform/uikit/UIImage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -8,6 +9,7 @@
 
 #include "platform/coregraphics/CGDataProvider.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIGraphics.h"
@@ -246,4 +248,30 @@ std::string UIImage::description() const {
                 static_cast<const void*>(this), s.width, s.height, scale_,
                 static_cast<int>(orientation_), images_ ? " animated" : "");
   return text;
+}
+
+namespace {
+
+NSDataPtr encode(const UIImagePtr& image, const char* type, ValueMap properties) {
+  if (!image || !image->CGImage()) return nullptr;
+  auto out = std::make_shared<Bytes>();
+  auto destination = CGImageDestinationCreateWithData(out, type, 1);
+  if (!destination) return nullptr;
+  ValueMapSet(properties, Value(kCGImagePropertyOrientation),
+              Value::integer(UIImageOrientationToEXIF(image->imageOrientation())));
+  CGImageDestinationAddImage(destination, image->CGImage(), Value(std::move(properties)));
+  if (!CGImageDestinationFinalize(destination) || out->empty()) return nullptr;
+  return NSData::dataWithBytes(std::move(*out));
+}
+
+}  // namespace
+
+NSDataPtr UIImagePNGRepresentation(const UIImagePtr& image) {
+  return encode(image, "public.png", {});
+}
+
+NSDataPtr UIImageJPEGRepresentation(const UIImagePtr& image, double compressionQuality) {
+  double quality = std::isfinite(compressionQuality) ? std::clamp(compressionQuality, 0.0, 1.0) : 1;
+  return encode(image, "public.jpeg",
+                {{Value(kCGImageDestinationLossyCompressionQuality), Value(quality)}});
 }
