@@ -111,7 +111,9 @@ CGImageSourceStatus BMPDecoder::parse() {
 }
 
 ValueMap BMPDecoder::frameProperties(size_t) const {
-  ValueMap props = ImageFrameBaseProperties(width_, height_, alpha_.mask != 0,
+  // Run-length data may skip pixels, which stay transparent.
+  const bool alpha = alpha_.mask != 0 || compression_ == kRLE8 || compression_ == kRLE4;
+  ValueMap props = ImageFrameBaseProperties(width_, height_, alpha,
                                             kCGImagePropertyColorModelRGB, 8);
   if (bitCount_ <= 8) ValueMapSet(props, kCGImagePropertyIsIndexed, true);
   if (ppmX_ > 0 && ppmY_ > 0) {

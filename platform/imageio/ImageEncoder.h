@@ -1,0 +1,45 @@
+#pragma once
+
+// The encoders behind image destinations, one per format. The destination
+// turns properties into these settings (quality, orientation, metadata,
+// delays, loop count) and frames into straight RGBA bitmaps first, so every
+// encoder sees the same plain inputs.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "platform/imageio/ImageBitmap.h"
+
+struct EncodeFrame {
+  ImageBitmap bitmap;
+  double delay = 0;  // seconds, for animations
+};
+
+struct EncodeSettings {
+  double quality = 0.85;  // 0...1; 1 asks lossy formats for their best (WebP: lossless)
+  int orientation = 0;    // EXIF orientation to record; 0 records none
+  ValueMap metadata;      // "{TIFF}", "{Exif}", "{GPS}" dictionaries to record
+  double dpiWidth = 0, dpiHeight = 0;
+  std::optional<uint32_t> loopCount;  // animations; nullopt writes none
+  bool embedThumbnail = false;        // JPEG: an EXIF thumbnail
+};
+
+// Encodes into `out` (replacing it); false when the format cannot take the
+// frames or the library fails. Single-image formats take the first frame.
+bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames,
+                 const EncodeSettings& settings, Bytes& out);
+
+// Types image destinations write (what works at run time).
+const std::vector<std::string>& ImageEncoderTypeIdentifiers();
+bool ImageEncoderIsLossy(const std::string& type);
+
+bool EncodeJPEG(const EncodeFrame& frame, const EncodeSettings& settings, Bytes& out);
+bool EncodePNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
+bool EncodeGIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
+bool EncodeWebP(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
+bool EncodeTIFF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
+bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
+bool EncodeBMP(const EncodeFrame& frame, Bytes& out);
+bool HEIFCanEncode();

@@ -1,0 +1,162 @@
+// Still PNG through libpng; animated PNG assembled here from per-frame
+// streams that libpng compresses (their IDAT data becomes the first frame's
+// IDAT and the later frames' fdAT chunks). Every frame covers the canvas and
+// replaces it (dispose none, blend source), so no frame depends on another.
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+
+#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
+#include "platform/imageio/ImageEncoder.h"
+
+namespace {
+
+void WriteToBytes(png_structp png, png_bytep data, size_t length) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+void Flush(png_structp) {}
+void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnWarning(png_structp, png_const_charp) {}
+
+// One PNG stream; `extra` chunks (eXIf) are written when given.
+bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* settings, Bytes& out) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  Bytes exif;
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, &out, WriteToBytes, Flush);
+  png_set_IHDR(png, info, bitmap.width, bitmap.height, 8,
+               alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 6);
+  if (settings) {
+    if (settings->dpiWidth > 0 && settings->dpiHeight > 0) {
+      png_set_pHYs(png, info, png_uint_32(std::lround(settings->dpiWidth / 0.0254)),
+                   png_uint_32(std::lround(settings->dpiHeight / 0.0254)), PNG_RESOLUTION_METER);
+    }
+    exif = ExifWrite(settings->metadata, settings->orientation);
+    if (!exif.empty()) png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+  }
+  png_write_info(png, info);
+  if (!alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);  // drop the fourth byte
+  for (uint32_t y = 0; y < bitmap.height; ++y) {
+    png_write_row(png, const_cast<uint8_t*>(bitmap.row(y)));
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+void PutBE32(Bytes& b, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
+}
+void PutBE16(Bytes& b, uint16_t v) {
+  b.push_back(uint8_t(v >> 8));
+  b.push_back(uint8_t(v));
+}
+
+void PutChunk(Bytes& out, const char* type, const Bytes& data) {
+  PutBE32(out, uint32_t(data.size()));
+  const size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  PutBE32(out, uint32_t(crc32(0, out.data() + start, uInt(data.size() + 4))));
+}
+
+// Chunks of one stream: (type, data), in order.
+std::vector<std::pair<std::string, Bytes>> Chunks(const Bytes& png) {
+  std::vector<std::pair<std::string, Bytes>> out;
+  for (size_t pos = 8; pos + 12 <= png.size();) {
+    const uint32_t len = ReadBE32(&png[pos]);
+    out.emplace_back(std::string(reinterpret_cast<const char*>(&png[pos + 4]), 4),
+                     Bytes(png.begin() + pos + 8, png.begin() + pos + 8 + len));
+    pos += 12 + len;
+  }
+  return out;
+}
+
+// Delay as a fraction: milliseconds when they fit, else centiseconds.
+void DelayFraction(double seconds, uint16_t& num, uint16_t& den) {
+  seconds = std::max(0.0, seconds);
+  if (seconds * 1000 <= 65535) {
+    num = uint16_t(std::lround(seconds * 1000));
+    den = 1000;
+  } else {
+    num = uint16_t(std::min(65535L, std::lround(seconds * 100)));
+    den = 100;
+  }
+}
+
+bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, bool alpha,
+               Bytes& out) {
+  const uint32_t w = frames[0].bitmap.width, h = frames[0].bitmap.height;
+  Bytes first;
+  if (!WritePNG(frames[0].bitmap, alpha, &settings, first)) return false;
+  auto head = Chunks(first);
+  out.assign(first.begin(), first.begin() + 8);
+  uint32_t sequence = 0;
+  auto frameControl = [&](const EncodeFrame& f) {
+    Bytes fc;
+    PutBE32(fc, sequence++);
+    PutBE32(fc, w);
+    PutBE32(fc, h);
+    PutBE32(fc, 0);
+    PutBE32(fc, 0);
+    uint16_t num = 0, den = 0;
+    DelayFraction(f.delay, num, den);
+    PutBE16(fc, num);
+    PutBE16(fc, den);
+    fc.push_back(0);  // dispose: none
+    fc.push_back(0);  // blend: source
+    PutChunk(out, "fcTL", fc);
+  };
+  bool wroteControl = false;
+  for (const auto& [type, data] : head) {
+    if (type == "IEND") continue;
+    if (type == "IDAT" && !wroteControl) {
+      Bytes actl;
+      PutBE32(actl, uint32_t(frames.size()));
+      PutBE32(actl, settings.loopCount.value_or(0));
+      PutChunk(out, "acTL", actl);
+      frameControl(frames[0]);
+      wroteControl = true;
+    }
+    PutChunk(out, type.c_str(), data);
+  }
+  for (size_t i = 1; i < frames.size(); ++i) {
+    const ImageBitmap& b = frames[i].bitmap;
+    if (b.width != w || b.height != h) return false;
+    Bytes stream;
+    if (!WritePNG(b, alpha, nullptr, stream)) return false;
+    frameControl(frames[i]);
+    for (const auto& [type, data] : Chunks(stream)) {
+      if (type != "IDAT") continue;
+      Bytes fd;
+      PutBE32(fd, sequence++);
+      fd.insert(fd.end(), data.begin(), data.end());
+      PutChunk(out, "fdAT", fd);
+    }
+  }
+  PutChunk(out, "IEND", {});
+  return true;
+}
+
+}  // namespace
+
+bool EncodePNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out) {
+  const bool alpha = std::any_of(frames.begin(), frames.end(),
+                                 [](const EncodeFrame& f) { return f.bitmap.hasAlpha; });
+  if (frames.size() == 1) return WritePNG(frames[0].bitmap, alpha, &settings, out);
+  return WriteAPNG(frames, settings, alpha, out);
+}
