@@ -16,8 +16,6 @@ extern char** environ;
 
 const char* const NSProcessInfoPowerStateDidChangeNotification =
     "NSProcessInfoPowerStateDidChangeNotification";
-const char* const NSProcessInfoThermalStateDidChangeNotification =
-    "NSProcessInfoThermalStateDidChangeNotification";
 
 namespace {
 
@@ -114,21 +112,6 @@ void NSProcessInfo::setLowPowerModeEnabled(bool enabled) {
   }
   NSNotificationCenter::defaultCenter().postNotificationName(
       NSProcessInfoPowerStateDidChangeNotification, shared_from_this());
-}
-
-NSProcessInfoThermalState NSProcessInfo::thermalState() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return thermalState_;
-}
-
-void NSProcessInfo::setThermalState(NSProcessInfoThermalState state) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (thermalState_ == state) return;
-    thermalState_ = state;
-  }
-  NSNotificationCenter::defaultCenter().postNotificationName(
-      NSProcessInfoThermalStateDidChangeNotification, shared_from_this());
 }
 
 NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {

@@ -17,10 +17,7 @@ struct NSOperatingSystemVersion {
   int64_t patchVersion = 0;
 };
 
-enum class NSProcessInfoThermalState : int64_t { Nominal = 0, Fair = 1, Serious = 2, Critical = 3 };
-
 extern const char* const NSProcessInfoPowerStateDidChangeNotification;
-extern const char* const NSProcessInfoThermalStateDidChangeNotification;
 
 class NSProcessInfo : public NSObject {
  public:
@@ -41,8 +38,6 @@ class NSProcessInfo : public NSObject {
   bool isLowPowerModeEnabled() const;
   // Posts NSProcessInfoPowerStateDidChangeNotification when the value changes.
   void setLowPowerModeEnabled(bool enabled);
-  NSProcessInfoThermalState thermalState() const;
-  void setThermalState(NSProcessInfoThermalState state);
 
   // 17.0.0 unless set.
   NSOperatingSystemVersion operatingSystemVersion() const;
@@ -59,7 +54,6 @@ class NSProcessInfo : public NSObject {
 
   mutable std::mutex mutex_;
   bool lowPowerMode_ = false;
-  NSProcessInfoThermalState thermalState_ = NSProcessInfoThermalState::Nominal;
   NSOperatingSystemVersion version_{17, 0, 0};
   bool onMac_ = false;
   bool onVision_ = false;

@@ -284,15 +284,3 @@ TEST_F(DispatchTest, SyncOntoTheMainQueueFromABackgroundQueueRunsOnMain) {
   ASSERT_TRUE(done.wait());
   EXPECT_TRUE(ranOnMain);
 }
-
-TEST_F(DispatchTest, OnceRunsItsBlockOnlyOnce) {
-  dispatch_once_t once;
-  std::atomic<int> runs{0};
-  auto group = dispatch_group_create();
-  for (int i = 0; i < 16; ++i) {
-    dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default),
-                         [&] { dispatch_once(&once, [&] { ++runs; }); });
-  }
-  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
-  EXPECT_EQ(runs.load(), 1);
-}
