@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIPasteboard.h"
+#include "plugins/pasteboard/PasteboardPlugin.h"
+#include "support/TestPeer.h"
+
+namespace {
+
+const Bytes kPNGSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+UIImagePtr checkerImage(size_t width, size_t height) {
+  auto pixels = std::make_shared<Bytes>(width * height * 4);
+  for (size_t i = 0; i < width * height; ++i) {
+    uint8_t v = ((i % width) + (i / width)) % 2 ? 255 : 0;
+    (*pixels)[i * 4 + 0] = v;
+    (*pixels)[i * 4 + 1] = 255 - v;
+    (*pixels)[i * 4 + 2] = 40;
+    (*pixels)[i * 4 + 3] = 255;
+  }
+  return UIImage::imageWithCGImage(
+      CGImage::create(width, height, 8, 32, width * 4,
+                      kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big, pixels));
+}
+
+Bytes pngBytes(size_t width, size_t height) {
+  auto data = UIImagePNGRepresentation(checkerImage(width, height));
+  return data ? data->vector() : Bytes();
+}
+
+bool startsWith(const Bytes& bytes, const Bytes& prefix) {
+  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+class PasteboardPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PasteboardPlugin::registerWithRegistrar(peer_.registrar("PasteboardPlugin"));
+    board_->setItems({});
+  }
+  FlutterMethodOutcome call(const std::string& method, const Value& args = Value()) {
+    return peer_.call("pasteboard", method, args);
+  }
+
+  TestPeer peer_;
+  std::shared_ptr<UIPasteboard> board_ = UIPasteboard::generalPasteboard();
+};
+
+TEST_F(PasteboardPluginTest, WrittenPNGComesBackAsPNGOfTheSameSize) {
+  Bytes png = pngBytes(37, 21);
+  ASSERT_TRUE(startsWith(png, kPNGSignature));
+  EXPECT_TRUE(IsSuccess(call("writeImage", FlutterStandardTypedData::typedDataWithBytes(png))));
+  EXPECT_TRUE(board_->hasImages());
+
+  auto o = call("image");
+  ASSERT_TRUE(IsSuccess(o));
+  ASSERT_TRUE(o.result.isBytes());
+  EXPECT_TRUE(startsWith(o.result.asBytes(), kPNGSignature));
+  auto back = UIImage::imageWithData(NSData::dataWithBytes(o.result.asBytes()));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->size(), CGSizeMake(37, 21));
+}
+
+TEST_F(PasteboardPluginTest, AJPEGPhotoIsReencodedAsPNG) {
+  auto jpeg = UIImageJPEGRepresentation(checkerImage(16, 12), 0.8);
+  ASSERT_NE(jpeg, nullptr);
+  board_->setItems({{{Value("public.jpeg"), Value::bytes(jpeg->vector())}}});
+
+  auto o = call("image");
+  ASSERT_TRUE(o.result.isBytes());
+  EXPECT_TRUE(startsWith(o.result.asBytes(), kPNGSignature));
+  EXPECT_EQ(UIImage::imageWithData(NSData::dataWithBytes(o.result.asBytes()))->size(),
+            CGSizeMake(16, 12));
+}
+
+TEST_F(PasteboardPluginTest, TextOnlyOrEmptyPasteboardHasNoImage) {
+  EXPECT_TRUE(call("image").result.isNull());
+  board_->setString(std::string("hello"));
+  auto o = call("image");
+  EXPECT_TRUE(IsSuccess(o));
+  EXPECT_TRUE(o.result.isNull());
+  EXPECT_EQ(board_->string(), "hello");
+}
+
+TEST_F(PasteboardPluginTest, UndecodableBytesAreRefusedAndChangeNothing) {
+  board_->setString(std::string("keep me"));
+  int64_t count = board_->changeCount();
+
+  auto o = call("writeImage", FlutterStandardTypedData::typedDataWithBytes({1, 2, 3, 4}));
+  ASSERT_TRUE(IsError(o, "0"));
+  EXPECT_EQ(o.message, "data is not a decodable image");
+  EXPECT_TRUE(o.details.isNull());
+
+  o = call("writeImage", Value("not bytes"));
+  ASSERT_TRUE(IsError(o, "0"));
+  EXPECT_EQ(o.message, "arguments is not data");
+  EXPECT_TRUE(IsError(call("writeImage"), "0"));
+
+  EXPECT_EQ(board_->changeCount(), count);
+  EXPECT_EQ(board_->string(), "keep me");
+  EXPECT_FALSE(board_->hasImages());
+}
+
+TEST_F(PasteboardPluginTest, FileMethodsOnlyCheckTheirArguments) {
+  board_->setString(std::string("x"));
+  int64_t count = board_->changeCount();
+  EXPECT_TRUE(IsSuccess(call("files")));
+  EXPECT_TRUE(call("files", Value::list({"/a"})).result.isNull());
+  EXPECT_TRUE(IsSuccess(call("writeFiles", Value::list({}))));
+  EXPECT_TRUE(IsSuccess(call("writeFiles", Value::list({"/a", "/b"}))));
+
+  for (const Value& bad : {Value::list({"/a", 3}), Value("/a"), Value()}) {
+    auto o = call("writeFiles", bad);
+    ASSERT_TRUE(IsError(o, "0"));
+    EXPECT_EQ(o.message, "arguments is not String list.");
+  }
+  EXPECT_EQ(board_->changeCount(), count);
+  EXPECT_TRUE(IsNotImplemented(call("writeText", Value("x"))));
+}
+
+}  // namespace
