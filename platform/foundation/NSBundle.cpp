@@ -252,8 +252,9 @@ NSBundlePtr NSBundle::mainBundle() {
   path = withoutTrailingSlashes(path);
   NSBundlePtr& cached = mainBundleCache();
   if (!cached || cached->bundlePath() != path) {
-    auto known = bundlesByPath().find(path);
-    cached = known != bundlesByPath().end() ? known->second : std::make_shared<NSBundle>(path);
+    NSBundlePtr& known = bundlesByPath()[path];
+    if (!known) known = std::make_shared<NSBundle>(path);
+    cached = known;
   }
   return cached;
 }
@@ -262,8 +263,6 @@ void NSBundle::setMainBundlePath(const std::string& path) {
   std::lock_guard<std::mutex> lock(bundlesMutex());
   mainBundleOverride() = path;
   mainBundleCache() = nullptr;
-  // A test may rewrite the folder between uses: read it afresh.
-  bundlesByPath().erase(withoutTrailingSlashes(path));
 }
 
 NSBundlePtr NSBundle::bundleWithPath(const std::string& path) {

@@ -191,7 +191,8 @@ void collectSubpaths(const std::string& root, const std::string& relative,
 }
 
 std::string ensureContainerFolder(const std::string& relative) {
-  std::string path = joinPath(NSFileManager::containerRoot(), relative);
+  std::string root = NSFileManager::containerRoot();
+  std::string path = relative.empty() ? root : joinPath(root, relative);
   NSFileManager::defaultManager()->createDirectoryAtPath(path, true);
   return path;
 }
@@ -377,4 +378,4 @@ std::string NSFileManager::containerRoot() {
 
 std::string NSTemporaryDirectory() { return ensureContainerFolder("tmp") + "/"; }
 
-std::string NSHomeDirectory() { return NSFileManager::containerRoot(); }
+std::string NSHomeDirectory() { return ensureContainerFolder(""); }

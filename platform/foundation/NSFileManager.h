@@ -94,5 +94,5 @@ class NSFileManager : public NSObject {
 
 // The container's tmp/ folder, created when missing, ending in "/".
 std::string NSTemporaryDirectory();
-// The application container.
+// The application container, created when missing.
 std::string NSHomeDirectory();

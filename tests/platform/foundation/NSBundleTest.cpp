@@ -130,7 +130,7 @@ TEST_F(NSBundleTest, MainBundleComesFromTheEnvironmentOrTheTestPath) {
     ASSERT_NE(fallback, nullptr);  // there is always a main bundle
     EXPECT_EQ(fallback->bundlePath().substr(fallback->bundlePath().size() - 11), "/Runner.app");
     NSBundle::setMainBundlePath(root);
-    EXPECT_EQ(NSBundle::mainBundle()->bundlePath(), root);
+    EXPECT_EQ(NSBundle::mainBundle(), NSBundle::bundleWithPath(root));
     EXPECT_EQ(NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleVersion"), Value("45"));
   }
 }

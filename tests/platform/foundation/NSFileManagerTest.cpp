@@ -147,8 +147,9 @@ TEST_F(NSFileManagerTest, AttributesDescribeTheItem) {
 
 TEST_F(NSFileManagerTest, ContainerFoldersAreMadeOnDemand) {
   NSFileManager::setContainerRoot(dir / "container");
-  EXPECT_EQ(NSHomeDirectory(), dir / "container");
   EXPECT_FALSE(fm->fileExistsAtPath(dir / "container"));
+  EXPECT_EQ(NSHomeDirectory(), dir / "container");
+  EXPECT_TRUE(fm->fileExistsAtPath(dir / "container"));
 
   std::string tmp = NSTemporaryDirectory();
   EXPECT_EQ(tmp, dir / "container/tmp/");
