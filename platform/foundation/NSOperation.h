@@ -163,7 +163,7 @@ class NSOperationQueue : public NSKeyValueObservable {
   Value valueForKey(const std::string& key) const override;
 
  private:
-  NSOperationQueue(bool isMain);
+  explicit NSOperationQueue(bool isMain);
   std::shared_ptr<NSOperationQueue> self();
   int64_t effectiveWidthLocked() const;
   void schedule();
