@@ -55,7 +55,11 @@ bool NSRunLoop::runOnce(double timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait_for(lock, std::chrono::duration<double>(timeout),
                  [this] { return !tasks_.empty() || stopped_; });
-    if (tasks_.empty()) return false;
+    if (tasks_.empty()) {
+      // A stop that woke this wait is consumed here, not left for later waits.
+      stopped_ = false;
+      return false;
+    }
     task = std::move(tasks_.front());
     tasks_.pop_front();
   }
