@@ -96,6 +96,9 @@ void nonSeparable(CGBlendMode mode, const float cb[3], const float cs[3], float 
   out[0] = r[0], out[1] = r[1], out[2] = r[2];
 }
 
+// The unused byte of a pixel without alpha.
+inline int skipOffset(const CGPixelLayout& l) { return 6 - l.r - l.g - l.b; }
+
 inline void load(const uint8_t* p, const CGPixelLayout& l, float out[4]) {
   constexpr float k = 1.0f / 255;
   float a = l.a >= 0 ? p[l.a] * k : 1.0f;
@@ -113,7 +116,7 @@ inline void store(uint8_t* p, const CGPixelLayout& l, const float c[4]) {
   float r = c[0], g = c[1], b = c[2];
   if (l.a < 0) {
     p[l.r] = to8(r), p[l.g] = to8(g), p[l.b] = to8(b);
-    p[3 - (l.r + l.g + l.b - 3)] = 255;  // the skipped byte
+    p[skipOffset(l)] = 255;
     return;
   }
   if (!l.premultiplied) {
@@ -128,11 +131,17 @@ inline void store(uint8_t* p, const CGPixelLayout& l, const float c[4]) {
 // Source over in 8-bit integers: the common case, kept tight.
 void normalRow(uint8_t* dst, const CGPixelLayout& l, const uint8_t* src, int stride,
                const uint8_t* cov, int n) {
-  const int skip = 6 - l.r - l.g - l.b;  // offset of the unused byte when no alpha
+  const int skip = skipOffset(l);
   for (int i = 0; i < n; ++i, dst += 4, src += stride) {
     uint32_t c = cov[i];
     if (c == 0) continue;
     uint32_t sr = src[0], sg = src[1], sb = src[2], sa = src[3];
+    if (c == 255 && sa == 255) {  // opaque source over anything: a plain store
+      dst[l.r] = static_cast<uint8_t>(sr), dst[l.g] = static_cast<uint8_t>(sg);
+      dst[l.b] = static_cast<uint8_t>(sb);
+      dst[l.a >= 0 ? l.a : skip] = 255;
+      continue;
+    }
     if (c != 255) {
       sr = CGMulDiv255(sr, c), sg = CGMulDiv255(sg, c), sb = CGMulDiv255(sb, c);
       sa = CGMulDiv255(sa, c);
@@ -226,9 +235,15 @@ void CGCompositor::compositeRow(uint8_t* dst, const CGPixelLayout& layout, const
                                 int srcStride, const uint8_t* coverage, int n, CGBlendMode mode) {
   if (mode == kCGBlendModeNormal) return normalRow(dst, layout, src, srcStride, coverage, n);
   constexpr float k = 1.0f / 255;
+  const bool premultipliedDst = layout.premultiplied || layout.a < 0;
   for (int i = 0; i < n; ++i, dst += 4, src += srcStride) {
     uint32_t c = coverage[i];
     if (c == 0) continue;
+    if (mode == kCGBlendModeCopy && c == 255 && premultipliedDst) {
+      dst[layout.r] = src[0], dst[layout.g] = src[1], dst[layout.b] = src[2];
+      dst[layout.a >= 0 ? layout.a : skipOffset(layout)] = layout.a >= 0 ? src[3] : 255;
+      continue;
+    }
     float s[4] = {src[0] * k, src[1] * k, src[2] * k, src[3] * k}, d[4], o[4];
     load(dst, layout, d);
     blend(mode, s, d, o);

@@ -2,7 +2,52 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
+
+namespace {
+
+// Channel offsets of the source and whether its colour still needs
+// multiplying by alpha.
+struct Texels {
+  const uint8_t* base;
+  size_t stride;
+  int r, g, b, a;
+  bool straight;
+
+  explicit Texels(const CGPixelSource& s)
+      : base(s.pixels->data()),
+        stride(s.bytesPerRow),
+        r(s.layout.r),
+        g(s.layout.g),
+        b(s.layout.b),
+        a(s.layout.a),
+        straight(!s.layout.premultiplied && s.layout.a >= 0) {}
+
+  // Premultiplied RGBA of pixel (x, y).
+  inline void read(int x, int y, uint32_t out[4]) const {
+    const uint8_t* p = base + y * stride + x * 4;
+    uint32_t alpha = a >= 0 ? p[a] : 255;
+    if (straight) {
+      out[0] = CGMulDiv255(p[r], alpha);
+      out[1] = CGMulDiv255(p[g], alpha);
+      out[2] = CGMulDiv255(p[b], alpha);
+    } else {
+      out[0] = p[r], out[1] = p[g], out[2] = p[b];
+    }
+    out[3] = alpha;
+  }
+};
+
+// Coordinates far outside the image are held just outside it; sampling
+// extends the edges, so nothing changes and integers stay in range.
+inline double clampCoord(double v, int size) {
+  return std::clamp(v, -2.0, static_cast<double>(size) + 2.0);
+}
+
+constexpr double kFixedOne = 4294967296.0;  // 32.32 fixed point
+
+}  // namespace
 
 CGImageSampler::CGImageSampler(const CGImage& image, const CGAffineTransform& pixelToImage,
                                CGInterpolationQuality quality)
@@ -12,7 +57,6 @@ CGImageSampler::CGImageSampler(const CGImage& image, const CGAffineTransform& pi
       map_(pixelToImage) {
   switch (quality) {
     case kCGInterpolationNone: filter_ = Filter::Nearest; break;
-    case kCGInterpolationLow: filter_ = Filter::Bilinear; break;
     case kCGInterpolationHigh: filter_ = Filter::Bicubic; break;
     default: filter_ = Filter::Bilinear; break;
   }
@@ -27,7 +71,7 @@ CGImageSampler::CGImageSampler(const CGImage& image, const CGAffineTransform& pi
 void CGImageSampler::boxReduce(int factorU, int factorV) {
   int ow = std::max(1, width_ / factorU), oh = std::max(1, height_ / factorV);
   auto out = std::make_shared<Bytes>(static_cast<size_t>(ow) * oh * 4);
-  const CGPixelLayout& l = source_.layout;
+  Texels src(source_);
   std::vector<int> colStart(ow + 1);
   for (int i = 0; i <= ow; ++i) colStart[i] = static_cast<int>(int64_t(i) * width_ / ow);
   std::vector<uint32_t> sums(static_cast<size_t>(ow) * 4);
@@ -36,25 +80,22 @@ void CGImageSampler::boxReduce(int factorU, int factorV) {
     int y1 = static_cast<int>(int64_t(j + 1) * height_ / oh);
     std::fill(sums.begin(), sums.end(), 0);
     for (int y = y0; y < y1; ++y) {
-      const uint8_t* row = source_.pixels->data() + y * source_.bytesPerRow;
-      for (int i = 0; i < ow; ++i) {
-        uint32_t r = 0, g = 0, b = 0, a = 0;
+      uint32_t* s = sums.data();
+      for (int i = 0; i < ow; ++i, s += 4) {
+        uint32_t px[4];
         for (int x = colStart[i]; x < colStart[i + 1]; ++x) {
-          const uint8_t* p = row + x * 4;
-          r += p[l.r], g += p[l.g], b += p[l.b];
-          a += l.a >= 0 ? p[l.a] : 255;
+          src.read(x, y, px);
+          s[0] += px[0], s[1] += px[1], s[2] += px[2], s[3] += px[3];
         }
-        uint32_t* s = &sums[i * 4];
-        s[0] += r, s[1] += g, s[2] += b, s[3] += a;
       }
     }
     uint8_t* o = out->data() + static_cast<size_t>(j) * ow * 4;
     for (int i = 0; i < ow; ++i) {
       uint32_t count = static_cast<uint32_t>((colStart[i + 1] - colStart[i]) * (y1 - y0));
-      for (int k = 0; k < 4; ++k) o[i * 4 + k] = static_cast<uint8_t>((sums[i * 4 + k] + count / 2) / count);
+      for (int k = 0; k < 4; ++k)
+        o[i * 4 + k] = static_cast<uint8_t>((sums[i * 4 + k] + count / 2) / count);
     }
   }
-  // Rescale the map into the reduced image.
   double su = static_cast<double>(ow) / width_, sv = static_cast<double>(oh) / height_;
   map_ = CGAffineTransformConcat(map_, CGAffineTransformMakeScale(su, sv));
   source_.pixels = out;
@@ -64,19 +105,17 @@ void CGImageSampler::boxReduce(int factorU, int factorV) {
   height_ = oh;
 }
 
-namespace {
-
-// Keeps coordinates far outside the image finite and inside int range.
-inline double clampCoord(double v, int size) {
-  return std::clamp(v, -2.0, static_cast<double>(size) + 2.0);
-}
-
-}  // namespace
-
 void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
   double px = x0 + 0.5, py = y + 0.5;
   double u = map_.a * px + map_.c * py + map_.tx;
   double v = map_.b * px + map_.d * py + map_.ty;
+  // One destination pixel per source pixel on the grid: a plain copy.
+  if (map_.a == 1 && map_.b == 0) {
+    double fu = u - 0.5, fv = v - 0.5;
+    if (fu == std::floor(fu) && fv == std::floor(fv) && std::fabs(fu) < 1e9 &&
+        std::fabs(fv) < 1e9)
+      return copyRow(static_cast<int>(fu), static_cast<int>(fv), n, out);
+  }
   switch (filter_) {
     case Filter::Nearest: return nearestRow(u, v, n, out);
     case Filter::Bilinear: return bilinearRow(u, v, n, out);
@@ -84,41 +123,68 @@ void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
   }
 }
 
+void CGImageSampler::copyRow(int u, int v, int n, uint8_t* out) const {
+  Texels src(source_);
+  int y = std::clamp(v, 0, height_ - 1);
+  uint32_t px[4];
+  for (int i = 0; i < n; ++i, out += 4) {
+    src.read(std::clamp(u + i, 0, width_ - 1), y, px);
+    out[0] = uint8_t(px[0]), out[1] = uint8_t(px[1]), out[2] = uint8_t(px[2]);
+    out[3] = uint8_t(px[3]);
+  }
+}
+
 void CGImageSampler::nearestRow(double u, double v, int n, uint8_t* out) const {
-  const CGPixelLayout& l = source_.layout;
-  const uint8_t* base = source_.pixels->data();
+  Texels src(source_);
+  uint32_t px[4];
   for (int i = 0; i < n; ++i, u += map_.a, v += map_.b, out += 4) {
     int x = std::clamp(static_cast<int>(std::floor(clampCoord(u, width_))), 0, width_ - 1);
     int y = std::clamp(static_cast<int>(std::floor(clampCoord(v, height_))), 0, height_ - 1);
-    const uint8_t* p = base + y * source_.bytesPerRow + x * 4;
-    out[0] = p[l.r], out[1] = p[l.g], out[2] = p[l.b], out[3] = l.a >= 0 ? p[l.a] : 255;
+    src.read(x, y, px);
+    out[0] = uint8_t(px[0]), out[1] = uint8_t(px[1]), out[2] = uint8_t(px[2]);
+    out[3] = uint8_t(px[3]);
   }
 }
 
 void CGImageSampler::bilinearRow(double u, double v, int n, uint8_t* out) const {
-  const CGPixelLayout& l = source_.layout;
-  const uint8_t* base = source_.pixels->data();
-  const size_t stride = source_.bytesPerRow;
-  const int lr = l.r, lg = l.g, lb = l.b, la = l.a;
-  for (int i = 0; i < n; ++i, u += map_.a, v += map_.b, out += 4) {
-    double fu = clampCoord(u, width_) - 0.5, fv = clampCoord(v, height_) - 0.5;
-    double flu = std::floor(fu), flv = std::floor(fv);
-    int iu = static_cast<int>(flu), iv = static_cast<int>(flv);
-    uint32_t wx = static_cast<uint32_t>((fu - flu) * 256 + 0.5);
-    uint32_t wy = static_cast<uint32_t>((fv - flv) * 256 + 0.5);
-    int x0 = std::clamp(iu, 0, width_ - 1), x1 = std::clamp(iu + 1, 0, width_ - 1);
-    int y0 = std::clamp(iv, 0, height_ - 1), y1 = std::clamp(iv + 1, 0, height_ - 1);
-    const uint8_t* r0 = base + y0 * stride;
-    const uint8_t* r1 = base + y1 * stride;
-    const uint8_t *p00 = r0 + x0 * 4, *p10 = r0 + x1 * 4, *p01 = r1 + x0 * 4, *p11 = r1 + x1 * 4;
+  Texels src(source_);
+  // Fixed point 32.32 from the first to the last sample; rows that would
+  // leave the range fall back to per-pixel clamping in doubles.
+  double u0 = u - 0.5, v0 = v - 0.5;
+  double u1 = u0 + map_.a * n, v1 = v0 + map_.b * n;
+  bool fixed = std::fabs(u0) < 1e8 && std::fabs(v0) < 1e8 && std::fabs(u1) < 1e8 &&
+               std::fabs(v1) < 1e8;
+  int64_t U = fixed ? std::llround(u0 * kFixedOne) : 0;
+  int64_t V = fixed ? std::llround(v0 * kFixedOne) : 0;
+  const int64_t dU = fixed ? std::llround(map_.a * kFixedOne) : 0;
+  const int64_t dV = fixed ? std::llround(map_.b * kFixedOne) : 0;
+  const int maxX = width_ - 1, maxY = height_ - 1;
+  uint32_t p00[4], p10[4], p01[4], p11[4];
+  for (int i = 0; i < n; ++i, out += 4) {
+    int iu, iv;
+    uint32_t wx, wy;
+    if (fixed) {
+      iu = static_cast<int>(U >> 32), iv = static_cast<int>(V >> 32);
+      wx = static_cast<uint32_t>((U >> 24) & 0xFF), wy = static_cast<uint32_t>((V >> 24) & 0xFF);
+      U += dU, V += dV;
+    } else {
+      double fu = clampCoord(u + map_.a * i, width_) - 0.5;
+      double fv = clampCoord(v + map_.b * i, height_) - 0.5;
+      double flu = std::floor(fu), flv = std::floor(fv);
+      iu = static_cast<int>(flu), iv = static_cast<int>(flv);
+      wx = static_cast<uint32_t>((fu - flu) * 256), wy = static_cast<uint32_t>((fv - flv) * 256);
+    }
+    int x0 = std::clamp(iu, 0, maxX), x1 = std::clamp(iu + 1, 0, maxX);
+    int y0 = std::clamp(iv, 0, maxY), y1 = std::clamp(iv + 1, 0, maxY);
+    src.read(x0, y0, p00);
+    src.read(x1, y0, p10);
+    src.read(x0, y1, p01);
+    src.read(x1, y1, p11);
     uint32_t w00 = (256 - wx) * (256 - wy), w10 = wx * (256 - wy), w01 = (256 - wx) * wy,
              w11 = wx * wy;
-    auto mix = [&](int o) {
-      return static_cast<uint8_t>(
-          (p00[o] * w00 + p10[o] * w10 + p01[o] * w01 + p11[o] * w11 + 32768) >> 16);
-    };
-    out[0] = mix(lr), out[1] = mix(lg), out[2] = mix(lb);
-    out[3] = la >= 0 ? mix(la) : 255;
+    for (int k = 0; k < 4; ++k)
+      out[k] = static_cast<uint8_t>(
+          (p00[k] * w00 + p10[k] * w10 + p01[k] * w01 + p11[k] * w11 + 32768) >> 16);
   }
 }
 
@@ -135,10 +201,8 @@ inline void catmullRom(float t, float w[4]) {
 }  // namespace
 
 void CGImageSampler::bicubicRow(double u, double v, int n, uint8_t* out) const {
-  const CGPixelLayout& l = source_.layout;
-  const uint8_t* base = source_.pixels->data();
-  const size_t stride = source_.bytesPerRow;
-  const int offsets[4] = {l.r, l.g, l.b, l.a};
+  Texels src(source_);
+  uint32_t px[4];
   for (int i = 0; i < n; ++i, u += map_.a, v += map_.b, out += 4) {
     double fu = clampCoord(u, width_) - 0.5, fv = clampCoord(v, height_) - 0.5;
     double flu = std::floor(fu), flv = std::floor(fv);
@@ -146,20 +210,17 @@ void CGImageSampler::bicubicRow(double u, double v, int n, uint8_t* out) const {
     float wx[4], wy[4];
     catmullRom(static_cast<float>(fu - flu), wx);
     catmullRom(static_cast<float>(fv - flv), wy);
-    int xs[4], ys[4];
-    for (int k = 0; k < 4; ++k) {
-      xs[k] = std::clamp(iu - 1 + k, 0, width_ - 1) * 4;
-      ys[k] = std::clamp(iv - 1 + k, 0, height_ - 1);
-    }
+    int xs[4];
+    for (int k = 0; k < 4; ++k) xs[k] = std::clamp(iu - 1 + k, 0, width_ - 1);
     float acc[4] = {0, 0, 0, 0};
     for (int ky = 0; ky < 4; ++ky) {
-      const uint8_t* row = base + ys[ky] * stride;
+      int y = std::clamp(iv - 1 + ky, 0, height_ - 1);
+      float row[4] = {0, 0, 0, 0};
       for (int kx = 0; kx < 4; ++kx) {
-        const uint8_t* p = row + xs[kx];
-        float w = wx[kx] * wy[ky];
-        for (int c = 0; c < 3; ++c) acc[c] += p[offsets[c]] * w;
-        acc[3] += (offsets[3] >= 0 ? p[offsets[3]] : 255) * w;
+        src.read(xs[kx], y, px);
+        for (int c = 0; c < 4; ++c) row[c] += px[c] * wx[kx];
       }
+      for (int c = 0; c < 4; ++c) acc[c] += row[c] * wy[ky];
     }
     float a = std::clamp(acc[3], 0.0f, 255.0f);
     out[3] = static_cast<uint8_t>(a + 0.5f);

@@ -3,7 +3,7 @@
 // Reads a bitmap through an affine map for drawing: nearest, bilinear or
 // bicubic (Catmull-Rom) sampling with the edges extended, and, when shrinking
 // by 2 or more at medium or high quality, a box pre-filter that averages
-// every source pixel so nothing aliases.
+// every source pixel so nothing aliases. Output is premultiplied RGBA.
 
 #include <cstdint>
 
@@ -33,6 +33,7 @@ class CGImageSampler {
  private:
   enum class Filter { Nearest, Bilinear, Bicubic };
   void boxReduce(int factorU, int factorV);
+  void copyRow(int u, int v, int n, uint8_t* out) const;
   void nearestRow(double u, double v, int n, uint8_t* out) const;
   void bilinearRow(double u, double v, int n, uint8_t* out) const;
   void bicubicRow(double u, double v, int n, uint8_t* out) const;

@@ -125,7 +125,7 @@ CGPixelSource CGPixelSource::of(const CGImage& image) {
   CGPixelSource s;
   if (image.bitsPerComponent() == 8 && image.bitsPerPixel() == 32) {
     CGPixelLayout l = CGPixelLayout::forBitmapInfo(image.bitmapInfo());
-    if (l.valid && (l.premultiplied || !l.hasAlpha())) {
+    if (l.valid) {
       s.pixels = image.pixelData();
       s.bytesPerRow = image.bytesPerRow();
       s.layout = l;

@@ -26,8 +26,9 @@ struct CGPixelLayout {
 // layouts this system cannot read (floating-point components, odd depths).
 std::shared_ptr<const Bytes> CGImageCopyPremultipliedRGBA(const CGImage& image);
 
-// The layout and pixels to sample from without a copy when the bitmap is
-// already 8-bit, 32-bit-per-pixel and premultiplied or opaque; else converted.
+// The layout and pixels to sample from: the bitmap itself when it is 8-bit,
+// 32-bit-per-pixel RGB (premultiplied, straight or opaque: samplers
+// premultiply straight pixels as they read them); else a converted copy.
 struct CGPixelSource {
   std::shared_ptr<const Bytes> pixels;
   size_t bytesPerRow = 0;
