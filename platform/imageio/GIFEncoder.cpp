@@ -5,6 +5,7 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/imageio/ColorQuantizer.h"
@@ -26,7 +27,7 @@ bool PutLoopCount(GifFileType* gif, uint32_t loops) {
          EGifPutExtensionBlock(gif, 3, block) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
 }
 
-bool PutFrame(GifFileType* gif, const EncodeFrame& frame, bool animated) {
+bool PutFrame(GifFileType* gif, const EncodeFrame& frame, bool animated, bool clearAfter) {
   const ImageBitmap& b = frame.bitmap;
   QuantizedImage q = ColorQuantize(b);
   int colors = 2;
@@ -40,7 +41,7 @@ bool PutFrame(GifFileType* gif, const EncodeFrame& frame, bool animated) {
     map->Colors[i].Blue = used ? q.palette[i * 3 + 2] : 0;
   }
   GraphicsControlBlock gcb;
-  gcb.DisposalMode = q.transparentIndex >= 0 ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
+  gcb.DisposalMode = clearAfter ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
   gcb.UserInputFlag = false;
   gcb.DelayTime = animated ? int(std::lround(std::max(0.0, frame.delay) * 100)) : 0;
   gcb.DelayTime = std::min(gcb.DelayTime, 65535);
@@ -67,10 +68,15 @@ bool EncodeGIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
   EGifSetGifVersion(gif, true);
   bool ok = EGifPutScreenDesc(gif, int(w), int(h), 8, 0, nullptr) == GIF_OK;
   const bool animated = frames.size() > 1;
+  // Once any frame has transparent pixels, every frame is cleared after it is
+  // shown, so no frame shows through another.
+  const bool clearAfter = std::any_of(frames.begin(), frames.end(), [](const EncodeFrame& f) {
+    return f.bitmap.hasAlpha && f.bitmap.anyTranslucentPixel();
+  });
   if (ok && settings.loopCount) ok = PutLoopCount(gif, *settings.loopCount);
   for (const EncodeFrame& f : frames) {
     if (!ok) break;
-    ok = f.bitmap.width == w && f.bitmap.height == h && PutFrame(gif, f, animated);
+    ok = f.bitmap.width == w && f.bitmap.height == h && PutFrame(gif, f, animated, clearAfter);
   }
   if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
   return ok;

@@ -22,7 +22,8 @@ uint32_t ChunkType(const char* s) { return ReadBE32(reinterpret_cast<const uint8
 
 const uint32_t kIHDR = ChunkType("IHDR"), kIDAT = ChunkType("IDAT"), kIEND = ChunkType("IEND"),
                kacTL = ChunkType("acTL"), kfcTL = ChunkType("fcTL"), kfdAT = ChunkType("fdAT"),
-               ktRNS = ChunkType("tRNS"), kpHYs = ChunkType("pHYs"), kgAMA = ChunkType("gAMA");
+               ktRNS = ChunkType("tRNS"), kpHYs = ChunkType("pHYs"), kgAMA = ChunkType("gAMA"),
+               keXIf = ChunkType("eXIf");
 
 bool CrcMatches(const uint8_t* chunk, uint32_t length) {
   uint32_t crc = static_cast<uint32_t>(crc32(0, chunk + 4, length + 4));
@@ -200,6 +201,11 @@ CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
     idatDone_ = true;
     if (!frames_.empty() && frames_.back().fromIDAT) frames_.back().complete = true;
   }
+  if (type == keXIf && !sawExif_) {
+    sawExif_ = true;
+    ExifParse(p, length, exif_);
+    exif_.thumbnailOffset = exif_.thumbnailLength = 0;
+  }
   if (type == kIEND) {
     sawEnd_ = true;
     return kCGImageStatusComplete;
@@ -319,6 +325,7 @@ ValueMap PNGDecoder::frameProperties(size_t index) const {
     ValueMapSet(png, kCGImagePropertyAPNGDelayTime, delay < 0.011 ? 0.1 : delay);
   }
   ValueMapSet(props, kCGImagePropertyPNGDictionary, Value(std::move(png)));
+  ExifMergeInto(exif_, props);
   return props;
 }
 

@@ -6,6 +6,7 @@
 // then composited onto the canvas with the frame's dispose and blend
 // operations.
 
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 class PNGDecoder : public ImageDecoder {
@@ -52,6 +53,8 @@ class PNGDecoder : public ImageDecoder {
   bool hasTransparency_ = false;
   uint32_t ppmX_ = 0, ppmY_ = 0;
   bool hasPhys_ = false;
+  bool sawExif_ = false;
+  ExifData exif_;
   double gamma_ = 0;
   std::vector<Range> headerChunks_;  // whole chunks before the first IDAT to copy into frames
 

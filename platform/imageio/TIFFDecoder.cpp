@@ -52,6 +52,14 @@ void Silence() {
   });
 }
 
+void Unpremultiply(ImageBitmap& out) {
+  for (size_t i = 0; i < out.pixels.size(); i += 4) {
+    uint8_t* px = &out.pixels[i];
+    if (px[3] == 255 || px[3] == 0) continue;
+    for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
+  }
+}
+
 }  // namespace
 
 tiff* TIFFOpenMemory(const uint8_t* data, size_t size) {
@@ -95,6 +103,11 @@ CGImageSourceStatus TIFFDecoder::parse() {
     p.compression = compression;
     p.resolutionUnit = unit;
     p.hasAlpha = extraCount > 0;
+    p.alphaAssociated = extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    p.contiguous = planar == PLANARCONFIG_CONTIG;
+    p.tiled = TIFFIsTiled(tif);
     if (!ImageSizeAllowed(p.width, p.height) ||
         uint64_t(p.width) * p.height > d.size() * kMaxPixelsPerByte + kPixelSlack) {
       TIFFClose(tif);
@@ -130,12 +143,42 @@ ValueMap TIFFDecoder::frameProperties(size_t index) const {
   return props;
 }
 
+// Plain 8-bit RGB(A) strips are copied as stored, so straight alpha stays
+// exact; everything else goes through libtiff's RGBA conversion.
+bool TIFFDecoder::readScanlines(tiff* tif, const Page& p, ImageBitmap& out) const {
+  const int spp = p.samples;
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  if (row.size() < size_t(p.width) * spp) return false;
+  for (uint32_t y = 0; y < p.height; ++y) {
+    if (TIFFReadScanline(tif, row.data(), y, 0) < 0) return false;
+    uint8_t* d = out.row(y);
+    for (uint32_t x = 0; x < p.width; ++x, d += 4) {
+      const uint8_t* s = &row[size_t(x) * spp];
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+      d[3] = spp == 4 ? s[3] : 255;
+    }
+  }
+  return true;
+}
+
 bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   if (index >= pages_.size()) return false;
   const Page& p = pages_[index];
   TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
   if (!tif) return false;
   bool ok = TIFFSetDirectory(tif, tdir_t(index)) && out.allocate(p.width, p.height);
+  const bool plain = p.photometric == PHOTOMETRIC_RGB && p.bitsPerSample == 8 && p.contiguous &&
+                     !p.tiled && (p.samples == 3 || (p.samples == 4 && p.hasAlpha));
+  if (ok && plain) {
+    ok = readScanlines(tif, p, out);
+    TIFFClose(tif);
+    if (!ok) return false;
+    out.hasAlpha = p.hasAlpha;
+    if (p.alphaAssociated) Unpremultiply(out);
+    return true;
+  }
   TIFFRGBAImage img;
   char message[1024];
   if (ok) ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&img, tif, 0, message);
@@ -150,10 +193,6 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   if (!ok) return false;
   // libtiff hands out premultiplied alpha; the working format is straight.
   out.hasAlpha = p.hasAlpha;
-  for (size_t i = 0; i < out.pixels.size(); i += 4) {
-    uint8_t* px = &out.pixels[i];
-    if (px[3] == 255 || px[3] == 0) continue;
-    for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
-  }
+  Unpremultiply(out);
   return true;
 }

@@ -6,6 +6,8 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
+struct tiff;
+
 class TIFFDecoder : public ImageDecoder {
  public:
   using ImageDecoder::ImageDecoder;
@@ -24,11 +26,14 @@ class TIFFDecoder : public ImageDecoder {
     int samples = 3, bitsPerSample = 8, photometric = 2, compression = 1;
     double xResolution = 0, yResolution = 0;
     int resolutionUnit = 2;
+    bool contiguous = true;
+    bool tiled = false;
+    bool alphaAssociated = false;
   };
+  bool readScanlines(tiff* tif, const Page& p, ImageBitmap& out) const;
   ExifData exif_;
   std::vector<Page> pages_;
 };
 
 // Opens libtiff over a buffer; the caller closes with TIFFClose.
-struct tiff;
 tiff* TIFFOpenMemory(const uint8_t* data, size_t size);

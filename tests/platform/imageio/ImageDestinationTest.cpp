@@ -1,0 +1,194 @@
+#include "platform/imageio/CGImageDestination.h"
+
+#include <gtest/gtest.h>
+
+#include "ImageIOTestSupport.h"
+#include "platform/coregraphics/CGColor.h"
+#include "platform/imageio/ImageIOProperties.h"
+
+using namespace imageio_test;
+
+namespace {
+
+Bytes Encode(const std::string& type, const std::vector<ImageBitmap>& frames,
+             const Value& frameProps = Value(), const Value& container = Value()) {
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, type, frames.size());
+  EXPECT_TRUE(dest) << type;
+  if (!dest) return {};
+  CGImageDestinationSetProperties(dest, container);
+  for (const auto& f : frames) CGImageDestinationAddImage(dest, MakeImage(f), frameProps);
+  EXPECT_TRUE(CGImageDestinationFinalize(dest)) << type;
+  return *data;
+}
+
+CGImageSourceRef SourceOf(const Bytes& data) { return CGImageSourceCreateWithBytes(Shared(data)); }
+
+double MeanDifference(const ImageBitmap& a, const ImageBitmap& b) {
+  if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(a.pixels[i] - b.pixels[i]);
+  return sum / double(a.pixels.size());
+}
+
+ImageBitmap FewColours(uint32_t w, uint32_t h, uint32_t seed, bool alpha) {
+  ImageBitmap b = Pattern(w, h, false, seed);
+  for (size_t i = 0; i < b.pixels.size(); i += 4) {
+    for (int c = 0; c < 3; ++c) b.pixels[i + c] = uint8_t(b.pixels[i + c] & 0xC0);
+    if (alpha && (i / 4) % 7 == 0) b.pixels[i] = b.pixels[i + 1] = b.pixels[i + 2] = b.pixels[i + 3] = 0;
+  }
+  b.hasAlpha = alpha;
+  return b;
+}
+
+}  // namespace
+
+TEST(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
+  const ImageBitmap alpha = Pattern(31, 19, true);
+  for (const char* type : {"public.png", "public.tiff", "com.microsoft.bmp", "org.webmproject.webp"}) {
+    const Value props = Value::map({{kCGImageDestinationLossyCompressionQuality, 1.0}});
+    const Bytes data = Encode(type, {alpha}, props);
+    auto source = SourceOf(data);
+    ASSERT_TRUE(source) << type;
+    EXPECT_EQ(CGImageSourceGetType(source), type);
+    EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, 0)), alpha), 0) << type;
+  }
+  // A GIF of few colours with transparency keeps every pixel.
+  const ImageBitmap few = FewColours(20, 12, 0, true);
+  auto gif = SourceOf(Encode("com.compuserve.gif", {few}));
+  ASSERT_TRUE(gif);
+  EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(gif, 0)), few), 0);
+}
+
+TEST(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
+  const ImageBitmap b = Pattern(120, 90, false);
+  const Bytes high = Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.95}}));
+  const Bytes low = Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.2}}));
+  EXPECT_LT(low.size(), high.size());
+  EXPECT_LT(MeanDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(high), 0)), b),
+            MeanDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(low), 0)), b));
+  // As close as libjpeg itself gets at that quality.
+  EXPECT_LE(MeanDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(high), 0)), b),
+            MeanDifference(RawDecodeJPEG(RawEncodeJPEG(b, 95, false)), b) + 0.5);
+  const size_t target = (low.size() + high.size()) / 2;
+  const Bytes sized = Encode("public.jpeg", {b},
+                             Value::map({{kCGImageDestinationRequestedFileSize, int64_t(target)}}));
+  EXPECT_LE(sized.size(), target);
+  EXPECT_GT(sized.size(), low.size() / 2);
+  // Largest side capped, aspect kept.
+  auto capped = CGImageSourceCreateImageAtIndex(
+      SourceOf(Encode("public.png", {b}, Value::map({{kCGImageDestinationImageMaxPixelSize, 60}}))), 0);
+  EXPECT_EQ(capped->width(), 60u);
+  EXPECT_EQ(capped->height(), 45u);
+  // Transparent pixels in a JPEG take the background colour.
+  const Bytes jpeg = Encode("public.jpeg", {Solid(16, 16, 0, 0, 0, 0)},
+                            Value::map({{kCGImageDestinationBackgroundColor,
+                                         Value(std::static_pointer_cast<NSObject>(CGColorCreateSRGB(1, 1, 1, 1)))}}));
+  const ImageBitmap white = Pixels(CGImageSourceCreateImageAtIndex(SourceOf(jpeg), 0));
+  EXPECT_GT(white.pixels[0], 250);
+}
+
+TEST(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
+  std::vector<ImageBitmap> frames = {FewColours(16, 10, 0, false), FewColours(16, 10, 90, true),
+                                     FewColours(16, 10, 170, false)};
+  struct Case {
+    const char* type;
+    const char* dict;
+  };
+  for (const Case& c : {Case{"com.compuserve.gif", kCGImagePropertyGIFDictionary},
+                        Case{"public.png", kCGImagePropertyPNGDictionary},
+                        Case{"org.webmproject.webp", kCGImagePropertyWebPDictionary}}) {
+    auto data = std::make_shared<Bytes>();
+    auto dest = CGImageDestinationCreateWithData(data, c.type, 3);
+    CGImageDestinationSetProperties(dest, Value::map({{c.dict, Value::map({{"LoopCount", 4}})},
+                                                      {kCGImageDestinationLossyCompressionQuality, 1.0}}));
+    const double delays[3] = {0.05, 0.2, 0.5};
+    for (int i = 0; i < 3; ++i) {
+      CGImageDestinationAddImage(dest, MakeImage(frames[i]),
+                                 Value::map({{c.dict, Value::map({{"DelayTime", delays[i]}})}}));
+    }
+    ASSERT_TRUE(CGImageDestinationFinalize(dest)) << c.type;
+    auto source = SourceOf(*data);
+    ASSERT_TRUE(source) << c.type;
+    ASSERT_EQ(CGImageSourceGetCount(source), 3u) << c.type;
+    EXPECT_EQ(CGImageSourceCopyProperties(source).find(c.dict)->find("LoopCount")->asInt64(), 4) << c.type;
+    for (size_t i = 0; i < 3; ++i) {
+      const Value p = CGImageSourceCopyPropertiesAtIndex(source, i);
+      EXPECT_NEAR(p.find(c.dict)->find("DelayTime")->asDouble(), delays[i], 1e-9) << c.type << i;
+      EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, i)), frames[i]), 0)
+          << c.type << " frame " << i;
+    }
+  }
+}
+
+TEST(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
+  const Value gps = Value::map({{kCGImagePropertyGPSLatitude, 48.8583},
+                                {kCGImagePropertyGPSLatitudeRef, "N"},
+                                {kCGImagePropertyGPSLongitude, 2.2945},
+                                {kCGImagePropertyGPSLongitudeRef, "E"},
+                                {kCGImagePropertyGPSAltitude, 35.5},
+                                {kCGImagePropertyGPSAltitudeRef, 0},
+                                {kCGImagePropertyGPSTimeStamp, "12:34:56.250000"},
+                                {kCGImagePropertyGPSDateStamp, "2024:05:06"},
+                                {kCGImagePropertyGPSVersion, "2.2.0.0"}});
+  const Value props = Value::map({{kCGImagePropertyOrientation, 8},
+                                  {kCGImagePropertyGPSDictionary, gps},
+                                  {kCGImagePropertyExifDictionary,
+                                   Value::map({{"DateTimeOriginal", "2024:05:06 12:34:56"}})},
+                                  {kCGImagePropertyTIFFDictionary, Value::map({{"Model", "QX-1"}})}});
+  for (const char* type : {"public.jpeg", "public.png", "org.webmproject.webp"}) {
+    const Bytes data = Encode(type, {Pattern(10, 6, false)}, props);
+    const Value read = CGImageSourceCopyPropertiesAtIndex(SourceOf(data), 0);
+    EXPECT_EQ(read.find(kCGImagePropertyOrientation)->asInt64(), 8) << type;
+    const Value* g = read.find(kCGImagePropertyGPSDictionary);
+    ASSERT_TRUE(g) << type;
+    EXPECT_NEAR(g->find("Latitude")->asDouble(), 48.8583, 1e-6);
+    EXPECT_EQ(g->find("LongitudeRef")->asString(), "E");
+    EXPECT_DOUBLE_EQ(g->find("Altitude")->asDouble(), 35.5);
+    EXPECT_EQ(g->find("TimeStamp")->asString(), "12:34:56.25");
+    EXPECT_EQ(g->find("DateStamp")->asString(), "2024:05:06");
+    EXPECT_EQ(*g->find("GPSVersion"), Value::list({2, 2, 0, 0}));
+    EXPECT_EQ(read.find(kCGImagePropertyExifDictionary)->find("DateTimeOriginal")->asString(),
+              "2024:05:06 12:34:56");
+    EXPECT_EQ(read.find(kCGImagePropertyTIFFDictionary)->find("Model")->asString(), "QX-1");
+  }
+  // Copying an image with its read properties plus new ones keeps both.
+  const Bytes original = Encode("public.jpeg", {Pattern(10, 6, false)}, props);
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, "public.jpeg", 1);
+  CGImageDestinationAddImageFromSource(dest, SourceOf(original), 0,
+                                       Value::map({{kCGImagePropertyGPSDictionary,
+                                                    Value::map({{"Latitude", 1.5}, {"LatitudeRef", "S"}})}}));
+  ASSERT_TRUE(CGImageDestinationFinalize(dest));
+  const Value copied = CGImageSourceCopyPropertiesAtIndex(SourceOf(*data), 0);
+  EXPECT_EQ(copied.find(kCGImagePropertyOrientation)->asInt64(), 8);
+  EXPECT_DOUBLE_EQ(copied.find(kCGImagePropertyGPSDictionary)->find("Latitude")->asDouble(), 1.5);
+}
+
+TEST(ImageDestinationTest, MisuseFailsCleanly) {
+  EXPECT_FALSE(CGImageDestinationCreateWithData(std::make_shared<Bytes>(), "public.plain-text", 1));
+  EXPECT_FALSE(CGImageDestinationCreateWithData(std::make_shared<Bytes>(), "public.png", 0));
+  EXPECT_FALSE(CGImageDestinationCreateWithData(nullptr, "public.png", 1));
+  auto data = std::make_shared<Bytes>(Bytes{1, 2, 3});
+  auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  EXPECT_FALSE(CGImageDestinationFinalize(dest)) << "nothing added";
+  EXPECT_EQ(*data, (Bytes{1, 2, 3}));
+  dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  CGImageDestinationAddImage(dest, MakeImage(Pattern(2, 2, false)));
+  CGImageDestinationAddImage(dest, MakeImage(Pattern(2, 2, false)));
+  EXPECT_FALSE(CGImageDestinationFinalize(dest)) << "more images than declared";
+  dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  CGImageDestinationAddImage(dest, MakeImage(Pattern(2, 2, false)));
+  EXPECT_TRUE(CGImageDestinationFinalize(dest));
+  EXPECT_FALSE(CGImageDestinationFinalize(dest)) << "once only";
+  const auto types = CGImageDestinationCopyTypeIdentifiers();
+  EXPECT_NE(std::find(types.begin(), types.end(), "com.compuserve.gif"), types.end());
+  EXPECT_EQ(std::find(types.begin(), types.end(), "public.heics"), types.end());
+  // A file destination writes atomically.
+  const std::string path = ::testing::TempDir() + "/qx_dest.png";
+  auto file = CGImageDestinationCreateWithURL(path, "public.png", 1);
+  CGImageDestinationAddImage(file, MakeImage(Pattern(3, 3, true)));
+  ASSERT_TRUE(CGImageDestinationFinalize(file));
+  EXPECT_TRUE(CGImageSourceCreateWithURL(path));
+  std::remove(path.c_str());
+}
