@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/uikit/UIActivityViewController.h"
-#include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIWindow.h"
 
 namespace {
@@ -79,16 +78,6 @@ TEST(UIActivityViewController, EndsOnceWhenTheUserChooses) {
   EXPECT_EQ(root->presentedViewController(), nullptr);
   EXPECT_FALSE(sheet->completeWithActivityType(std::nullopt, false));
   EXPECT_EQ(calls, 1);
-}
-
-TEST(UIActivityViewController, ShowsAsAPopoverOnlyOnAPad) {
-  auto device = UIDevice::currentDevice();
-  UIActivityViewController phone({}, {});
-  EXPECT_EQ(phone.popoverPresentationController(), nullptr);
-  device->setUserInterfaceIdiom(UIUserInterfaceIdiomPad);
-  UIActivityViewController pad({}, {});
-  device->setUserInterfaceIdiom(UIUserInterfaceIdiomPhone);
-  EXPECT_NE(pad.popoverPresentationController(), nullptr);
 }
 
 }  // namespace

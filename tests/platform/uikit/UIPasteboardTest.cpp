@@ -77,9 +77,4 @@ TEST(UIPasteboard, CountsEveryChangeFromManyThreads) {
   EXPECT_EQ(board.string()->rfind("value ", 0), 0u);
 }
 
-TEST(UIPasteboard, TheGeneralPasteboardIsOne) {
-  EXPECT_EQ(UIPasteboard::generalPasteboard(), UIPasteboard::generalPasteboard());
-  EXPECT_EQ(UIPasteboard::generalPasteboard()->name(), UIPasteboardNameGeneral);
-}
-
 }  // namespace

@@ -233,13 +233,4 @@ TEST_F(TQSharePluginTest, PresentsOnTheTopmostPresentedController) {
   EXPECT_EQ(root_->presentedViewController(), modal);
 }
 
-TEST(TQSharePluginTable, MapsTheActivityNamesOfThisSystemVersion) {
-  const auto& table = TQSharePlugin::activityTypesByName();
-  EXPECT_EQ(table.at("postToFacebook"), UIActivityTypePostToFacebook);
-  EXPECT_EQ(table.at("markupAsPDF"), UIActivityTypeMarkupAsPDF);
-  // The default system version is 17, which has every activity.
-  EXPECT_EQ(table.size(), 20u);
-  EXPECT_EQ(table.at("addToHomeScreen"), UIActivityTypeAddToHomeScreen);
-}
-
 }  // namespace
