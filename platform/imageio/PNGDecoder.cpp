@@ -54,29 +54,41 @@ bool ValidDepth(uint8_t colorType, uint8_t depth) {
   }
 }
 
-struct StreamReader {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-void ReadFromStream(png_structp png, png_bytep out, size_t length) {
-  auto* r = static_cast<StreamReader*>(png_get_io_ptr(png));
-  if (length > r->size - r->pos) png_error(png, "truncated");
-  std::memcpy(out, r->data + r->pos, length);
-  r->pos += length;
-}
-
 void OnPNGError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPNGWarning(png_structp, png_const_charp) {}
 
-// Rows decoded so far survive a longjmp through this holder.
-struct RowProgress {
+// libpng's progressive reader takes whatever bytes there are, so truncated
+// data still yields the rows it reaches.
+struct Progress {
   ImageBitmap* out;
+  bool hasAlpha = false;
   bool started = false;
 };
 
-bool DecodeWithLibpng(StreamReader& reader, RowProgress& progress, bool& hasAlpha) {
+void OnInfo(png_structp png, png_infop info) {
+  auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
+  const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  const int colorType = png_get_color_type(png, info);
+  p->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  if (!p->hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(w) * 4 || !p->out->allocate(w, h)) {
+    png_error(png, "unsupported");
+  }
+  p->out->hasAlpha = p->hasAlpha;
+  p->started = true;
+}
+
+void OnRow(png_structp png, png_bytep row, png_uint_32 y, int) {
+  auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
+  if (row && y < p->out->height) png_progressive_combine_row(png, p->out->row(y), row);
+}
+
+bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -88,32 +100,13 @@ bool DecodeWithLibpng(StreamReader& reader, RowProgress& progress, bool& hasAlph
     png_destroy_read_struct(&png, &info, nullptr);
     return progress.started;
   }
-  png_set_read_fn(png, &reader, ReadFromStream);
   png_set_user_limits(png, kImageMaxDimension, kImageMaxDimension);
   png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
   png_set_chunk_cache_max(png, 1000);
-  png_read_info(png, info);
-  const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-  const int colorType = png_get_color_type(png, info);
-  const bool tRNS = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-  hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || tRNS;
-  png_set_expand(png);
-  png_set_scale_16(png);
-  png_set_gray_to_rgb(png);
-  if (!hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-  const int passes = png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(w) * 4 || !progress.out->allocate(w, h)) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    return false;
-  }
-  progress.out->hasAlpha = hasAlpha;
-  progress.started = true;
-  for (int pass = 0; pass < passes; ++pass) {
-    for (uint32_t y = 0; y < h; ++y) png_read_row(png, progress.out->row(y), nullptr);
-  }
+  png_set_progressive_read_fn(png, &progress, OnInfo, OnRow, nullptr);
+  png_process_data(png, info, const_cast<uint8_t*>(data), size);
   png_destroy_read_struct(&png, &info, nullptr);
-  return true;
+  return progress.started;
 }
 
 // Straight-alpha "over": the frame's pixel drawn onto the canvas pixel.
@@ -136,10 +129,10 @@ inline void BlendOver(const uint8_t* s, uint8_t* d) {
 }  // namespace
 
 bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha) {
-  StreamReader reader{data, size, 0};
-  RowProgress progress{&out};
-  hasAlpha = false;
-  return DecodeWithLibpng(reader, progress, hasAlpha);
+  Progress progress{&out};
+  const bool ok = DecodeWithLibpng(data, size, progress);
+  hasAlpha = progress.hasAlpha;
+  return ok;
 }
 
 CGImageSourceStatus PNGDecoder::parse() {
@@ -163,6 +156,19 @@ CGImageSourceStatus PNGDecoder::parse() {
     if (sawEnd_ && !frames_.empty()) frames_.back().complete = true;
     if (sawEnd_ && frames_.size() != declaredFrames_) return kCGImageStatusInvalidData;
     if (frames_.empty() && sawEnd_) return kCGImageStatusInvalidData;
+  }
+  if (sawEnd_) {
+    // Refused before any pixel buffer exists: data that cannot inflate to the
+    // pixels it claims.
+    Frame still;
+    still.width = width_;
+    still.height = height_;
+    still.complete = true;
+    still.chunks = idat_;
+    if (!animated_ && frameLooksLikeBomb(still)) return kCGImageStatusInvalidData;
+    for (const Frame& f : frames_) {
+      if (frameLooksLikeBomb(f)) return kCGImageStatusInvalidData;
+    }
   }
   return sawEnd_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
