@@ -62,16 +62,19 @@ NWPath NWPathMonitor::currentPath() const {
 }
 
 void NWPathMonitor::start(dispatch_queue_t queue) {
+  if (!queue) return;
+  // The baseline is in place before the first change can be compared with it.
+  NWPath initial = state_->provider->currentPath();
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->started || state_->cancelled || !queue) return;
+    if (state_->started || state_->cancelled) return;
     state_->started = true;
     state_->queue = queue;
+    state_->path = std::move(initial);
   }
-  NWPath initial = state_->provider->currentPath();
   std::weak_ptr<State> weak = state_;
-  // Runs on the provider's thread: only hand the work to the monitor's queue,
-  // so the monitor is never released there.
+  // Runs on the provider's thread, which only notes the change and hands the
+  // reading of the path to the monitor's queue; a burst becomes one reading.
   auto watch = state_->provider->watch([weak, queue] {
     if (auto s = weak.lock()) {
       std::lock_guard<std::mutex> lock(s->mutex);
@@ -85,7 +88,6 @@ void NWPathMonitor::start(dispatch_queue_t queue) {
     });
   });
   std::lock_guard<std::mutex> lock(state_->mutex);
-  state_->path = std::move(initial);
   if (state_->cancelled) return;
   state_->watch = std::move(watch);
 }
