@@ -303,4 +303,46 @@ TEST(CGContextTest, ClearRectAndImageCopyIsIndependent) {
   EXPECT_EQ((*before->pixelData())[3], 255);  // the image kept its pixels
 }
 
+TEST(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
+  // Two overlapping discs: only the lens between them is paintable.
+  auto c = makeContext(30, 10);
+  CGContextAddEllipseInRect(c, CGRectMake(0, 0, 20, 10));
+  CGContextClip(c);
+  CGContextAddEllipseInRect(c, CGRectMake(10, 0, 20, 10));
+  CGContextClip(c);
+  CGContextSetRGBFillColor(c, 0, 1, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 30, 10));
+  EXPECT_EQ(pixel(c, 15, 5)[3], 255);
+  EXPECT_EQ(pixel(c, 5, 5)[3], 0);
+  EXPECT_EQ(pixel(c, 25, 5)[3], 0);
+
+  // A white square turned 45° about the centre: centre covered, corners of the
+  // bitmap clear, pixels on its slanted edges partly covered.
+  auto white = imageFromPixels(1, 1, {255, 255, 255, 255});
+  auto r = makeContext(20, 20);
+  CGContextTranslateCTM(r, 10, 10);
+  CGContextRotateCTM(r, M_PI / 4);
+  CGContextDrawImage(r, CGRectMake(-7, -7, 14, 14), white);
+  EXPECT_EQ(pixel(r, 10, 10)[3], 255);
+  EXPECT_EQ(pixel(r, 0, 0)[3], 0);
+  EXPECT_EQ(pixel(r, 19, 19)[3], 0);
+  int partial = 0;
+  for (int x = 0; x < 20; ++x) {
+    int a = pixel(r, x, 5)[3];
+    partial += a > 0 && a < 255;
+  }
+  EXPECT_GE(partial, 2);
+
+  // Fill and stroke in one call use both colours.
+  auto d = makeContext(10, 10);
+  CGContextSetRGBFillColor(d, 1, 0, 0, 1);
+  CGContextSetRGBStrokeColor(d, 0, 0, 1, 1);
+  CGContextSetLineWidth(d, 2);
+  CGContextAddRect(d, CGRectMake(2, 2, 6, 6));
+  CGContextDrawPath(d, kCGPathFillStroke);
+  expectNear(pixel(d, 5, 5), {255, 0, 0, 255});
+  expectNear(pixel(d, 1, 5), {0, 0, 255, 255});
+  EXPECT_TRUE(CGContextIsPathEmpty(d));
+}
+
 }  // namespace
