@@ -69,8 +69,6 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   jpeg_start_decompress(&cinfo);
   if (!out.allocate(cinfo.output_width, cinfo.output_height)) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
   out.hasAlpha = false;
-  // Rows the data never reaches stay opaque black rather than transparent.
-  for (size_t i = 3; i < out.pixels.size(); i += 4) out.pixels[i] = 255;
   started = true;
   if (cmyk) cmykRow = new JSAMPLE[size_t(cinfo.output_width) * 4];
   while (cinfo.output_scanline < cinfo.output_height) {
@@ -86,6 +84,7 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
         const unsigned v = inverted ? s[c] : 255 - s[c];
         d[x * 4 + c] = uint8_t((v * k + 127) / 255);
       }
+      d[x * 4 + 3] = 255;
     }
   }
   jpeg_finish_decompress(&cinfo);
@@ -96,8 +95,20 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
 
 }  // namespace
 
+// Rows the data never reached (and CMYK rows, written without alpha) are made
+// opaque: a JPEG has no transparency.
+static void MakeOpaque(ImageBitmap& out) {
+  for (uint32_t y = out.height; y-- > 0;) {
+    uint8_t* row = out.row(y);
+    if (row[3] == 255) break;  // decoded rows carry alpha 255 already
+    for (uint32_t x = 0; x < out.width; ++x) row[x * 4 + 3] = 255;
+  }
+}
+
 bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out) {
-  return DecodeWithLibjpeg(data, size, 8, out);
+  if (!DecodeWithLibjpeg(data, size, 8, out)) return false;
+  MakeOpaque(out);
+  return true;
 }
 
 CGImageSourceStatus JPEGDecoder::parse() {
@@ -189,7 +200,9 @@ ValueMap JPEGDecoder::frameProperties(size_t) const {
 }
 
 bool JPEGDecoder::decode(unsigned scaleNumerator, ImageBitmap& out) const {
-  return DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, out);
+  if (!DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, out)) return false;
+  MakeOpaque(out);
+  return true;
 }
 
 bool JPEGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
