@@ -87,6 +87,18 @@ UIImagePtr UIImage::imageWithCGImage(const CGImageRef& image, double scale,
   return std::make_shared<UIImage>(image, scale, orientation);
 }
 
+UIImagePtr UIImage::imageWithCIImage(const CIImageRef& image) {
+  return imageWithCIImage(image, 1, UIImageOrientationUp);
+}
+
+UIImagePtr UIImage::imageWithCIImage(const CIImageRef& image, double scale,
+                                     UIImageOrientation orientation) {
+  if (!image) return nullptr;
+  auto result = std::make_shared<UIImage>(nullptr, scale, orientation);
+  result->ciImage_ = image;
+  return result;
+}
+
 UIImagePtr UIImage::imageWithData(const NSDataPtr& data) { return decode(data, 1); }
 
 UIImagePtr UIImage::imageWithData(const NSDataPtr& data, double scale) {
@@ -147,13 +159,21 @@ UIImagePtr UIImage::animatedImageWithImages(const std::vector<UIImagePtr>& image
 }
 
 CGSize UIImage::size() const {
-  if (!cgImage_) return CGSizeZero;
-  double w = cgImage_->width() / scale_, h = cgImage_->height() / scale_;
+  double w, h;
+  if (cgImage_) {
+    w = cgImage_->width() / scale_, h = cgImage_->height() / scale_;
+  } else if (ciImage_) {
+    CGRect extent = ciImage_->extent();
+    w = extent.size.width / scale_, h = extent.size.height / scale_;
+  } else {
+    return CGSizeZero;
+  }
   return isQuarterTurn(orientation_) ? CGSizeMake(h, w) : CGSizeMake(w, h);
 }
 
 UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
   auto copy = std::make_shared<UIImage>(cgImage_, scale_, orientation_);
+  copy->ciImage_ = ciImage_;
   copy->images_ = images_;
   copy->duration_ = duration_;
   copy->renderingMode_ = mode;
@@ -209,8 +229,9 @@ CGAffineTransform UIImage::orientationTransform(UIImageOrientation orientation, 
 
 void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMode mode,
                             double alpha) const {
-  if (!context || !cgImage_ || CGRectIsNull(rect)) return;
-  double w = double(cgImage_->width()), h = double(cgImage_->height());
+  const CGImageRef& bitmap = cgImage_ ? cgImage_ : (ciImage_ ? ciImage_->cgImage() : cgImage_);
+  if (!context || !bitmap || CGRectIsNull(rect)) return;
+  double w = double(bitmap->width()), h = double(bitmap->height());
   bool quarter = isQuarterTurn(orientation_);
   double shownW = quarter ? h : w, shownH = quarter ? w : h;
   // Bitmap rows as CGContextDrawImage lays them out (y up) → bitmap pixels
@@ -225,7 +246,7 @@ void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMod
   CGContextSetBlendMode(context, mode);
   CGContextSetAlpha(context, alpha);
   CGContextConcatCTM(context, m);
-  CGContextDrawImage(context, CGRectMake(0, 0, w, h), cgImage_);
+  CGContextDrawImage(context, CGRectMake(0, 0, w, h), bitmap);
   CGContextRestoreGState(context);
 }
 

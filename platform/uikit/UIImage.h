@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGContext.h"
+#include "platform/coreimage/CIImage.h"
 #include "platform/foundation/NSData.h"
 
 class UIImage;
@@ -44,6 +45,11 @@ class UIImage : public NSObject {
   static UIImagePtr imageWithCGImage(const CGImageRef& image);
   static UIImagePtr imageWithCGImage(const CGImageRef& image, double scale,
                                      UIImageOrientation orientation);
+  // Backed by a Core Image image: no bitmap of its own (CGImage() is null);
+  // drawn from the image's pixels. nullptr for a null image.
+  static UIImagePtr imageWithCIImage(const CIImageRef& image);
+  static UIImagePtr imageWithCIImage(const CIImageRef& image, double scale,
+                                     UIImageOrientation orientation);
   // The first image of the data, turned as its properties say; nullptr for
   // data that does not decode.
   static UIImagePtr imageWithData(const NSDataPtr& data);
@@ -58,6 +64,7 @@ class UIImage : public NSObject {
                                             double duration);
 
   const CGImageRef& CGImage() const { return cgImage_; }
+  const CIImageRef& CIImage() const { return ciImage_; }
   double scale() const { return scale_; }
   UIImageOrientation imageOrientation() const { return orientation_; }
   // Points, with width and height swapped for the quarter-turn orientations.
@@ -99,6 +106,7 @@ class UIImage : public NSObject {
 
  private:
   CGImageRef cgImage_;
+  CIImageRef ciImage_;
   double scale_ = 1;
   UIImageOrientation orientation_ = UIImageOrientationUp;
   std::optional<std::vector<UIImagePtr>> images_;

@@ -296,4 +296,22 @@ TEST(UIImageDrawingTest, ColorsConvertAndCompare) {
   EXPECT_FALSE(UIColor::colorWithCGColor(nullptr));
 }
 
+TEST(UIImageDrawingTest, CoreImageBackedImagesHaveSizeAndDraw) {
+  auto image = UIImage::imageWithCIImage(CIImage::imageWithCGImage(numberedBitmap()), 2,
+                                         UIImageOrientationLeft);
+  ASSERT_TRUE(image);
+  EXPECT_FALSE(image->CGImage());
+  ASSERT_TRUE(image->CIImage());
+  EXPECT_EQ(image->size(), CGSizeMake(1, 1.5));
+  EXPECT_EQ(image->imageWithRenderingMode(UIImageRenderingModeAlwaysOriginal)->CIImage(),
+            image->CIImage());
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(2, 3), false, 1);
+  image->drawInRect(CGRectMake(0, 0, 2, 3));
+  auto drawn = UIGraphicsGetImageFromCurrentImageContext();
+  UIGraphicsEndImageContext();
+  auto [u, v] = shownPixel(UIImageOrientationLeft, 1, 2);
+  EXPECT_EQ(redAt(drawn->CGImage(), 1, 2), 40 * (v * kW + u + 1));
+  EXPECT_FALSE(UIImage::imageWithCIImage(nullptr));
+}
+
 }  // namespace
