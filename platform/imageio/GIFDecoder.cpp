@@ -204,25 +204,35 @@ bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
       std::memcpy(&palette[i], rgba, 4);
     }
   }
-  const size_t w = size_t(f.width);
-  indices.assign(w * f.height, 0);
-  rowDone.assign(f.height, 0);
+  // Only the part of the frame inside the canvas is kept; rows below it are
+  // still read (interlaced passes interleave them) but not stored.
+  const uint32_t visibleW = f.x < int(width_) ? std::min<uint32_t>(f.width, width_ - f.x) : 0;
+  const uint32_t visibleH = f.y < int(height_) ? std::min<uint32_t>(f.height, height_ - f.y) : 0;
+  indices.assign(size_t(visibleW) * visibleH, 0);
+  rowDone.assign(visibleH, 0);
+  std::vector<uint8_t> line(size_t(f.width));
   // Interlaced frames store rows in four passes.
   static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
   const int passes = gif->Image.Interlace ? 4 : 1;
-  bool ok = true;
+  bool ok = true, any = false;
   for (int pass = 0; pass < passes && ok; ++pass) {
     const int start = passes == 1 ? 0 : kStart[pass], step = passes == 1 ? 1 : kStep[pass];
     for (int y = start; y < f.height; y += step) {
-      if (DGifGetLine(gif, &indices[size_t(y) * w], f.width) != GIF_OK) {
+      // A non-interlaced frame is done once the canvas ends.
+      if (passes == 1 && uint32_t(y) >= visibleH) break;
+      if (DGifGetLine(gif, line.data(), f.width) != GIF_OK) {
         ok = false;
         break;
       }
-      rowDone[y] = 1;
+      if (uint32_t(y) < visibleH) {
+        std::memcpy(&indices[size_t(y) * visibleW], line.data(), visibleW);
+        rowDone[y] = 1;
+        any = true;
+      }
     }
   }
   DGifCloseFile(gif, &error);
-  return ok || std::any_of(rowDone.begin(), rowDone.end(), [](uint8_t r) { return r != 0; });
+  return ok || any;
 }
 
 bool GIFDecoder::composite(size_t index) {
@@ -242,9 +252,10 @@ bool GIFDecoder::composite(size_t index) {
       std::memcpy(saved.row(y - y0), canvas_.row(y) + size_t(x0) * 4, size_t(x1 - x0) * 4);
     }
   }
+  const size_t visibleW = x1 - x0;
   for (uint32_t y = y0; y < y1; ++y) {
     if (!rowDone[y - f.y]) continue;
-    const uint8_t* src = &indices[size_t(y - f.y) * f.width];
+    const uint8_t* src = &indices[size_t(y - f.y) * visibleW];
     uint32_t* dst = reinterpret_cast<uint32_t*>(canvas_.row(y));
     for (uint32_t x = x0; x < x1; ++x) {
       const uint8_t i = src[x - f.x];
