@@ -44,17 +44,6 @@ void drain(const dispatch_queue_t& queue) {
   dispatch_sync(queue, [] {});
 }
 
-TEST(NWPathTest, UsesTheTypesOfItsInterfaces) {
-  NWPath both(NWPathStatus::satisfied,
-              {{"wlan0", NWInterfaceType::wifi, 3}, {"wwan0", NWInterfaceType::cellular, 4}});
-  EXPECT_TRUE(both.usesInterfaceType(NWInterfaceType::wifi));
-  EXPECT_TRUE(both.usesInterfaceType(NWInterfaceType::cellular));
-  EXPECT_FALSE(both.usesInterfaceType(NWInterfaceType::wiredEthernet));
-  EXPECT_EQ(both.description(), "satisfied (wlan0:wifi, wwan0:cellular)");
-  EXPECT_NE(both, wifiPath());
-  EXPECT_EQ(NWPath().status(), NWPathStatus::unsatisfied);
-}
-
 TEST(NWLinuxPathProviderTest, KindsFromSysfs) {
   TempFolder net;
   auto make = [&](const std::string& name, const std::string& type, const std::string& uevent) {
@@ -149,16 +138,6 @@ TEST(NWPathMonitorTest, DroppedMonitorStopsWatching) {
   provider->setPath(wiredPath());
   drain(queue);
   EXPECT_EQ(calls.load(), 0);
-}
-
-TEST(NWPathMonitorTest, DefaultProviderIsReplaceable) {
-  auto scripted = std::make_shared<NWScriptedPathProvider>(wiredPath());
-  NWPathMonitor::setDefaultPathProvider(scripted);
-  NWPathMonitor monitor;
-  EXPECT_EQ(monitor.currentPath(), wiredPath());
-  NWPathMonitor::setDefaultPathProvider(nullptr);
-  EXPECT_NE(std::dynamic_pointer_cast<NWLinuxPathProvider>(NWPathMonitor::defaultPathProvider()),
-            nullptr);
 }
 
 }  // namespace
