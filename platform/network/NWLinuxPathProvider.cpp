@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kEtherLinkType = 1;  // ARPHRD_ETHER
+constexpr int kEtherLinkType = 1;       // ARPHRD_ETHER
 constexpr int kLoopbackLinkType = 772;  // ARPHRD_LOOPBACK
 
 std::string ueventDevType(const std::filesystem::path& folder) {

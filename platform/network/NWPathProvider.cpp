@@ -17,8 +17,7 @@ class NWScriptedPathProvider::Watch : public NWPathWatch {
   uint64_t id_;
 };
 
-NWScriptedPathProvider::NWScriptedPathProvider(NWPath initial)
-    : path_(std::move(initial)) {}
+NWScriptedPathProvider::NWScriptedPathProvider(NWPath initial) : path_(std::move(initial)) {}
 
 NWPath NWScriptedPathProvider::currentPath() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -53,9 +53,9 @@ std::optional<std::string> newUUIDString() {
   b[8] = (b[8] & 0x3f) | 0x80;  // RFC 4122 variant
   char text[37];
   std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
   return std::string(text);
 }
 
@@ -163,9 +163,10 @@ void UIDevice::setBatteryMonitoringEnabled(bool enabled) {
   // Monitoring starts from the present reading; only later changes are news.
   BatteryReading reading = currentReading();
   std::weak_ptr<UIDevice> weak = std::static_pointer_cast<UIDevice>(shared_from_this());
-  auto timer = NSTimer::scheduledTimerWithTimeInterval(kBatteryPollInterval, true, [weak](NSTimer&) {
-    if (auto self = weak.lock()) self->refreshBattery();
-  });
+  auto timer =
+      NSTimer::scheduledTimerWithTimeInterval(kBatteryPollInterval, true, [weak](NSTimer&) {
+        if (auto self = weak.lock()) self->refreshBattery();
+      });
   std::lock_guard<std::mutex> lock(mutex_);
   battery_ = reading;
   pollTimer_ = std::move(timer);

@@ -16,8 +16,8 @@ FlutterErrorPtr chargingStatusUnavailable() {
 
 void TQBatteryPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   auto instance = std::make_shared<TQBatteryPlugin>();
-  registrar->addMethodCallDelegate(
-      instance, FlutterMethodChannel::methodChannelWithName(kMethodChannel, registrar->messenger()));
+  registrar->addMethodCallDelegate(instance, FlutterMethodChannel::methodChannelWithName(
+                                                 kMethodChannel, registrar->messenger()));
   FlutterEventChannel::eventChannelWithName(kEventChannel, registrar->messenger())
       ->setStreamHandler(instance);
 }

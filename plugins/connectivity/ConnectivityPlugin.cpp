@@ -15,7 +15,8 @@ void ConnectivityPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& 
 
 std::shared_ptr<ConnectivityPlugin> ConnectivityPlugin::registerWithRegistrar(
     const FlutterPluginRegistrarPtr& registrar, std::shared_ptr<ConnectivityProvider> provider) {
-  auto methods = FlutterMethodChannel::methodChannelWithName(kMethodChannel, registrar->messenger());
+  auto methods =
+      FlutterMethodChannel::methodChannelWithName(kMethodChannel, registrar->messenger());
   auto events = FlutterEventChannel::eventChannelWithName(kEventChannel, registrar->messenger());
   if (!provider) provider = PathMonitorConnectivityProvider::create();
   auto plugin = create(std::move(provider));

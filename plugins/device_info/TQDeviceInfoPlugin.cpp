@@ -21,7 +21,8 @@ struct DiskSizes {
 
 DiskSizes homeFileSystemSizes() {
   DiskSizes sizes;
-  auto attributes = NSFileManager::defaultManager()->attributesOfFileSystemForPath(NSHomeDirectory());
+  auto attributes =
+      NSFileManager::defaultManager()->attributesOfFileSystemForPath(NSHomeDirectory());
   if (!attributes) return sizes;
   if (const Value* v = attributes->find(NSFileSystemFreeSize)) sizes.free = v->asInt64();
   if (const Value* v = attributes->find(NSFileSystemSize)) sizes.total = v->asInt64();

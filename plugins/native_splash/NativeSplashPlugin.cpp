@@ -3,7 +3,8 @@
 #include "platform/uikit/UIDevice.h"
 
 void NativeSplashPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
-  auto channel = FlutterMethodChannel::methodChannelWithName("native_splash", registrar->messenger());
+  auto channel =
+      FlutterMethodChannel::methodChannelWithName("native_splash", registrar->messenger());
   registrar->addMethodCallDelegate(std::make_shared<NativeSplashPlugin>(), channel);
 }
 

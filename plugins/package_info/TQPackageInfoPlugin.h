@@ -23,7 +23,8 @@ class TQPackageInfoPlugin : public NSObject, public FlutterPlugin {
   std::shared_ptr<NSDate> getUpdateDate() const;
   // Milliseconds since 1970 truncated toward zero, in decimal; nothing for
   // no date.
-  static std::optional<std::string> getTimeMillisStringFromDate(const std::shared_ptr<NSDate>& date);
+  static std::optional<std::string> getTimeMillisStringFromDate(
+      const std::shared_ptr<NSDate>& date);
   // "com.apple.simulator", "com.apple.testflight" or "com.apple", from the
   // path of the bundle's store receipt.
   static std::string installerStoreForReceiptPath(const std::optional<std::string>& path);

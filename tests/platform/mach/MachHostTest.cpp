@@ -1,5 +1,3 @@
-#include "platform/mach/MachHost.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/mach/MachHost.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -29,7 +28,8 @@ class MachHostTest : public ::testing::Test {
     MachHostSetMeminfoPath("");
     MachHostSetStatisticsFailure(false);
   }
-  kern_return_t query(vm_statistics_data_t& stats, mach_msg_type_number_t count = HOST_VM_INFO_COUNT) {
+  kern_return_t query(vm_statistics_data_t& stats,
+                      mach_msg_type_number_t count = HOST_VM_INFO_COUNT) {
     return host_statistics(mach_host_self(), HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats),
                            &count);
   }

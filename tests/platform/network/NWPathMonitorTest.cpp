@@ -1,5 +1,3 @@
-#include "platform/network/NWPathMonitor.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,13 +6,12 @@
 #include <vector>
 
 #include "platform/network/NWLinuxPathProvider.h"
+#include "platform/network/NWPathMonitor.h"
 #include "support/TempFolder.h"
 
 namespace {
 
-NWPath wifiPath() {
-  return NWPath(NWPathStatus::satisfied, {{"wlan0", NWInterfaceType::wifi, 3}});
-}
+NWPath wifiPath() { return NWPath(NWPathStatus::satisfied, {{"wlan0", NWInterfaceType::wifi, 3}}); }
 
 NWPath wiredPath() {
   return NWPath(NWPathStatus::satisfied, {{"eth0", NWInterfaceType::wiredEthernet, 2}});

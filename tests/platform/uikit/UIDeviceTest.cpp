@@ -1,5 +1,3 @@
-#include "platform/uikit/UIDevice.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
+#include "platform/uikit/UIDevice.h"
 #include "support/TempFolder.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "plugins/battery/TQBatteryPlugin.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +6,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/uikit/UIDevice.h"
+#include "plugins/battery/TQBatteryPlugin.h"
 #include "support/TempFolder.h"
 #include "support/TestPeer.h"
 

@@ -71,8 +71,8 @@ bool setLinkUp(const std::string& name, bool up) {
   std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
   bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
   if (ok) {
-    request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP)
-                                              : (request.ifr_flags & ~IFF_UP));
+    request.ifr_flags =
+        static_cast<short>(up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP));
     ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
   }
   ::close(fd);

@@ -1,11 +1,10 @@
-#include "plugins/connectivity/ConnectivityPlugin.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/network/NWPathMonitor.h"
 #include "platform/uikit/UIApplication.h"
+#include "plugins/connectivity/ConnectivityPlugin.h"
 #include "plugins/connectivity/PathMonitorConnectivityProvider.h"
 #include "support/TestPeer.h"
 

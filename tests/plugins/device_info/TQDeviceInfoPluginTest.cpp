@@ -1,13 +1,11 @@
-#include "plugins/device_info/TQDeviceInfoPlugin.h"
-
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,7 @@
 #include "platform/mach/MachHost.h"
 #include "platform/uikit/UIDevice.h"
 #include "plugins/device_info/DeviceIdentifiers.h"
+#include "plugins/device_info/TQDeviceInfoPlugin.h"
 #include "support/TempFolder.h"
 #include "support/TestPeer.h"
 
@@ -75,11 +74,11 @@ TEST_F(TQDeviceInfoPluginTest, ReplyDescribesThisMachine) {
 
   std::vector<std::string> keys;
   for (const auto& [key, value] : map.asMap()) keys.push_back(key.asString());
-  EXPECT_EQ(keys, (std::vector<std::string>{
-                      "name", "systemName", "systemVersion", "model", "localizedModel",
-                      "modelName", "identifierForVendor", "freeDiskSize", "totalDiskSize",
-                      "isPhysicalDevice", "isiOSAppOnMac", "isiOSAppOnVision", "physicalRamSize",
-                      "availableRamSize", "utsname"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"name", "systemName", "systemVersion", "model",
+                                            "localizedModel", "modelName", "identifierForVendor",
+                                            "freeDiskSize", "totalDiskSize", "isPhysicalDevice",
+                                            "isiOSAppOnMac", "isiOSAppOnVision", "physicalRamSize",
+                                            "availableRamSize", "utsname"}));
 
   utsname names{};
   ASSERT_EQ(::uname(&names), 0);
@@ -91,8 +90,8 @@ TEST_F(TQDeviceInfoPluginTest, ReplyDescribesThisMachine) {
   EXPECT_EQ(*uts->find("release"), Value(names.release));
   EXPECT_EQ(*uts->find("version"), Value(names.version));
   EXPECT_EQ(*uts->find("machine"), Value(names.machine));
-  EXPECT_EQ(*map.find("modelName"), Value(DeviceIdentifiers::userKnownDeviceModel(
-                                        std::string(names.machine))));
+  EXPECT_EQ(*map.find("modelName"),
+            Value(DeviceIdentifiers::userKnownDeviceModel(std::string(names.machine))));
 
   auto device = UIDevice::currentDevice();
   EXPECT_EQ(*map.find("name"), Value(device->name()));

@@ -1,8 +1,7 @@
-#include "plugins/native_splash/NativeSplashPlugin.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/NSProcessInfo.h"
+#include "plugins/native_splash/NativeSplashPlugin.h"
 #include "support/TestPeer.h"
 
 namespace {

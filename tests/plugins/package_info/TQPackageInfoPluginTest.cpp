@@ -1,5 +1,3 @@
-#include "plugins/package_info/TQPackageInfoPlugin.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,6 +10,7 @@
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "plugins/package_info/TQPackageInfoPlugin.h"
 #include "support/TempFolder.h"
 #include "support/TestPeer.h"
 
@@ -127,8 +126,7 @@ TEST(TQPackageInfoTimesTest, MillisecondsTruncateTowardZero) {
 
 TEST(TQPackageInfoTimesTest, InstallerStoreFromReceiptPath) {
   auto store = &TQPackageInfoPlugin::installerStoreForReceiptPath;
-  EXPECT_EQ(store("/x/CoreSimulator/Devices/A/Runner.app/StoreKit/receipt"),
-            "com.apple.simulator");
+  EXPECT_EQ(store("/x/CoreSimulator/Devices/A/Runner.app/StoreKit/receipt"), "com.apple.simulator");
   EXPECT_EQ(store("/x/Runner.app/StoreKit/sandboxReceipt"), "com.apple.testflight");
   EXPECT_EQ(store("/x/CoreSimulator/Runner.app/StoreKit/sandboxReceipt"), "com.apple.simulator");
   EXPECT_EQ(store("/x/Runner.app/StoreKit/receipt"), "com.apple");
