@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/OSLog.h"
 
@@ -23,13 +24,13 @@ class UserDefaults : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "qx-defaults-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
-    ::setenv("QX_APP_HOME", home_.c_str(), 1);
+    NSFileManager::setContainerRoot(home_);
     NSUserDefaults::resetStandardUserDefaults();
   }
   void TearDown() override {
     OSLogSetSink(nullptr);
     NSUserDefaults::resetStandardUserDefaults();
-    ::unsetenv("QX_APP_HOME");
+    NSFileManager::setContainerRoot("");
     fs::remove_all(home_);
   }
   fs::path prefs() const { return fs::path(home_) / "Library" / "Preferences"; }

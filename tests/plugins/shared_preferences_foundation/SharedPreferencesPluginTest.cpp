@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
 #include "support/TestPeer.h"
@@ -39,14 +40,14 @@ class Preferences : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (std::filesystem::temp_directory_path() / "qx-prefs-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
-    ::setenv("QX_APP_HOME", home_.c_str(), 1);
+    NSFileManager::setContainerRoot(home_);
     NSUserDefaults::resetStandardUserDefaults();
     startPeer();
   }
   void TearDown() override {
     peer_.reset();
     NSUserDefaults::resetStandardUserDefaults();
-    ::unsetenv("QX_APP_HOME");
+    NSFileManager::setContainerRoot("");
     std::filesystem::remove_all(home_);
   }
   void startPeer() {
