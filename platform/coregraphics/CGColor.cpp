@@ -54,8 +54,7 @@ CGColorRef CGColorCreateGenericRGB(double red, double green, double blue, double
 }
 
 CGColorRef CGColorCreateGenericGray(double gray, double alpha) {
-  return CGColorCreate(CGColorSpaceCreateWithName(kCGColorSpaceGenericGrayGamma2_2),
-                       {gray, alpha});
+  return CGColorCreate(CGColorSpaceCreateWithName(kCGColorSpaceGenericGrayGamma2_2), {gray, alpha});
 }
 
 CGColorRef CGColorCreateCopyWithAlpha(const CGColorRef& color, double alpha) {

@@ -62,6 +62,6 @@ size_t CGColorSpaceGetNumberOfComponents(const CGColorSpaceRef& space) {
 }
 
 bool CGColorSpaceUsesITUR_2100TF(const CGColorSpaceRef& space) {
-  return space &&
-         (space->name() == kCGColorSpaceITUR_2100_PQ || space->name() == kCGColorSpaceITUR_2100_HLG);
+  return space && (space->name() == kCGColorSpaceITUR_2100_PQ ||
+                   space->name() == kCGColorSpaceITUR_2100_HLG);
 }

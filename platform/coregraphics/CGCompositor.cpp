@@ -19,22 +19,32 @@ float softLight(float cb, float cs) {
 
 float separable(CGBlendMode mode, float cb, float cs) {
   switch (mode) {
-    case kCGBlendModeMultiply: return cb * cs;
-    case kCGBlendModeScreen: return cb + cs - cb * cs;
-    case kCGBlendModeOverlay: return hardLight(cs, cb);
-    case kCGBlendModeDarken: return std::min(cb, cs);
-    case kCGBlendModeLighten: return std::max(cb, cs);
+    case kCGBlendModeMultiply:
+      return cb * cs;
+    case kCGBlendModeScreen:
+      return cb + cs - cb * cs;
+    case kCGBlendModeOverlay:
+      return hardLight(cs, cb);
+    case kCGBlendModeDarken:
+      return std::min(cb, cs);
+    case kCGBlendModeLighten:
+      return std::max(cb, cs);
     case kCGBlendModeColorDodge:
       if (cb == 0) return 0;
       return cs >= 1 ? 1 : std::min(1.0f, cb / (1 - cs));
     case kCGBlendModeColorBurn:
       if (cb >= 1) return 1;
       return cs <= 0 ? 0 : 1 - std::min(1.0f, (1 - cb) / cs);
-    case kCGBlendModeHardLight: return hardLight(cb, cs);
-    case kCGBlendModeSoftLight: return softLight(cb, cs);
-    case kCGBlendModeDifference: return std::fabs(cb - cs);
-    case kCGBlendModeExclusion: return cb + cs - 2 * cb * cs;
-    default: return cs;
+    case kCGBlendModeHardLight:
+      return hardLight(cb, cs);
+    case kCGBlendModeSoftLight:
+      return softLight(cb, cs);
+    case kCGBlendModeDifference:
+      return std::fabs(cb - cs);
+    case kCGBlendModeExclusion:
+      return cb + cs - 2 * cb * cs;
+    default:
+      return cs;
   }
 }
 
@@ -87,7 +97,9 @@ void nonSeparable(CGBlendMode mode, const float cb[3], const float cs[3], float 
       setSat(r, sat(cs));
       setLum(r, lum(cb));
       break;
-    case kCGBlendModeColor: setLum(r, lum(cb)); break;
+    case kCGBlendModeColor:
+      setLum(r, lum(cb));
+      break;
     default:  // luminosity
       r[0] = cb[0], r[1] = cb[1], r[2] = cb[2];
       setLum(r, lum(cs));
@@ -214,7 +226,8 @@ void CGCompositor::blend(CGBlendMode mode, const float s[4], const float d[4], f
       out[3] = a;
       return;
     }
-    default: break;
+    default:
+      break;
   }
   // Blend modes proper: mix the blended colour in where both are present.
   float cs[3], cb[3], bl[3];

@@ -61,8 +61,8 @@ std::shared_ptr<CGContext> CGContext::createBitmap(void* data, size_t width, siz
   CGPixelLayout layout = CGPixelLayout::forBitmapInfo(bitmapInfo);
   uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
   bool supported = width > 0 && height > 0 && width <= (1u << 24) && height <= (1u << 24) &&
-                   bitsPerComponent == 8 && layout.valid && alpha != kCGImageAlphaNone &&
-                   space && space->model() == kCGColorSpaceModelRGB;
+                   bitsPerComponent == 8 && layout.valid && alpha != kCGImageAlphaNone && space &&
+                   space->model() == kCGColorSpaceModelRGB;
   if (supported && bytesPerRow == 0) bytesPerRow = (width * 4 + 31) / 32 * 32;
   supported = supported && bytesPerRow >= width * 4 && bytesPerRow * height <= kMaxBitmapBytes;
   if (!supported) {
@@ -136,8 +136,8 @@ std::vector<CGPolygon> CGContext::strokePolygons() const {
   auto lines = path_->flatten(toUser, kFlattenTolerance / scale);
   // A width of 0 asks for the thinnest line the device shows.
   double width = state_.lineWidth > 0 ? state_.lineWidth : 1 / scale;
-  auto outline = CGStrokePolygons(lines, width, state_.lineCap, state_.lineJoin,
-                                  state_.miterLimit, kFlattenTolerance / scale);
+  auto outline = CGStrokePolygons(lines, width, state_.lineCap, state_.lineJoin, state_.miterLimit,
+                                  kFlattenTolerance / scale);
   CGAffineTransform toPixel = userToPixel();
   for (CGPolygon& poly : outline)
     for (CGPoint& p : poly.points) p = CGPointApplyAffineTransform(p, toPixel);
@@ -178,9 +178,11 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   if (x1 <= x0 || y1 <= y0) return;
   std::vector<float> covX(x1 - x0), row(x1 - x0);
   for (int x = x0; x < x1; ++x)
-    covX[x - x0] = static_cast<float>(std::clamp(std::min(x + 1.0, bx1) - std::max(double(x), bx0), 0.0, 1.0));
+    covX[x - x0] =
+        static_cast<float>(std::clamp(std::min(x + 1.0, bx1) - std::max(double(x), bx0), 0.0, 1.0));
   for (int y = y0; y < y1; ++y) {
-    float covY = static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
+    float covY =
+        static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
     if (covY <= 0) continue;
     const float* cov = covX.data();
     if (covY < 1) {
@@ -195,10 +197,9 @@ void CGContext::paintPolygons(const std::vector<CGPolygon>& polygons, CGFillRule
                               const Paint& paint) {
   if (polygons.empty() || state_.clip.box.isEmpty()) return;
   if (auto box = axisAlignedBox(polygons)) return paintBox(*box, paint);
-  CGRasterizer::fill(polygons, rule, state_.clip.box, antialias(),
-                     [&](int y, int x0, int x1, const float* cov) {
-                       paintRow(y, x0, x1, cov, paint);
-                     });
+  CGRasterizer::fill(
+      polygons, rule, state_.clip.box, antialias(),
+      [&](int y, int x0, int x1, const float* cov) { paintRow(y, x0, x1, cov, paint); });
 }
 
 void CGContext::paintRow(int y, int x0, int x1, const float* coverage, const Paint& paint) {
@@ -263,8 +264,8 @@ void CGContext::drawImage(CGRect rect, const CGImage& image) {
   CGRect r = CGRectStandardize(rect);
   double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
   // Image pixels (origin top-left) to user space: first row at the top of rect.
-  CGAffineTransform imageToUser = CGAffineTransformMake(
-      r.size.width / w, 0, 0, -r.size.height / h, r.origin.x, r.origin.y + r.size.height);
+  CGAffineTransform imageToUser = CGAffineTransformMake(r.size.width / w, 0, 0, -r.size.height / h,
+                                                        r.origin.x, r.origin.y + r.size.height);
   CGAffineTransform imageToPixel = CGAffineTransformConcat(imageToUser, userToPixel());
   double det = imageToPixel.a * imageToPixel.d - imageToPixel.b * imageToPixel.c;
   if (det == 0 || !std::isfinite(det)) return;
@@ -283,11 +284,11 @@ void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule
                      std::round(CGRectGetMaxY(*box)) - std::round(box->origin.y));
   }
   auto integral = [](double v) { return v == std::floor(v); };
-  if (box && integral(box->origin.x) && integral(box->origin.y) &&
-      integral(CGRectGetMaxX(*box)) && integral(CGRectGetMaxY(*box))) {
+  if (box && integral(box->origin.x) && integral(box->origin.y) && integral(CGRectGetMaxX(*box)) &&
+      integral(CGRectGetMaxY(*box))) {
     auto lim = [](double v) { return static_cast<int>(std::clamp(v, -1e7, 1e7)); };
-    clip.box = clip.box.intersect(
-        {lim(box->origin.x), lim(box->origin.y), lim(CGRectGetMaxX(*box)), lim(CGRectGetMaxY(*box))});
+    clip.box = clip.box.intersect({lim(box->origin.x), lim(box->origin.y), lim(CGRectGetMaxX(*box)),
+                                   lim(CGRectGetMaxY(*box))});
     return;
   }
   auto mask = std::make_shared<std::vector<uint8_t>>(width_ * height_, 0);
@@ -332,14 +333,16 @@ CGRect CGContext::clipBoundingBox() const {
 
 // --- The platform's function names. ---
 
-CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height,
-                                   size_t bitsPerComponent, size_t bytesPerRow,
-                                   const CGColorSpaceRef& space, uint32_t bitmapInfo) {
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, const CGColorSpaceRef& space,
+                                   uint32_t bitmapInfo) {
   return CGContext::createBitmap(data, width, height, bitsPerComponent, bytesPerRow, space,
                                  bitmapInfo);
 }
 
-CGImageRef CGBitmapContextCreateImage(const CGContextRef& c) { return c ? c->makeImage() : nullptr; }
+CGImageRef CGBitmapContextCreateImage(const CGContextRef& c) {
+  return c ? c->makeImage() : nullptr;
+}
 void* CGBitmapContextGetData(const CGContextRef& c) { return c ? c->data() : nullptr; }
 size_t CGBitmapContextGetWidth(const CGContextRef& c) { return c ? c->width() : 0; }
 size_t CGBitmapContextGetHeight(const CGContextRef& c) { return c ? c->height() : 0; }
@@ -442,8 +445,8 @@ void CGContextAddLineToPoint(const CGContextRef& c, double x, double y) {
 void CGContextAddQuadCurveToPoint(const CGContextRef& c, double cx, double cy, double x, double y) {
   if (c) c->devicePath()->quadTo(c->devicePoint({cx, cy}), c->devicePoint({x, y}));
 }
-void CGContextAddCurveToPoint(const CGContextRef& c, double c1x, double c1y, double c2x,
-                              double c2y, double x, double y) {
+void CGContextAddCurveToPoint(const CGContextRef& c, double c1x, double c1y, double c2x, double c2y,
+                              double x, double y) {
   if (c)
     c->devicePath()->curveTo(c->devicePoint({c1x, c1y}), c->devicePoint({c2x, c2y}),
                              c->devicePoint({x, y}));

@@ -34,8 +34,7 @@ class CGContext : public NSObject {
   // (a multiple of 32 bytes). nullptr for unsupported parameters.
   static std::shared_ptr<CGContext> createBitmap(void* data, size_t width, size_t height,
                                                  size_t bitsPerComponent, size_t bytesPerRow,
-                                                 const CGColorSpaceRef& space,
-                                                 uint32_t bitmapInfo);
+                                                 const CGColorSpaceRef& space, uint32_t bitmapInfo);
 
   // Bitmap.
   uint8_t* data() const { return data_; }
@@ -136,9 +135,9 @@ class CGContext : public NSObject {
 using CGContextRef = std::shared_ptr<CGContext>;
 
 // The platform's function names, each a no-op on a null context.
-CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height,
-                                   size_t bitsPerComponent, size_t bytesPerRow,
-                                   const CGColorSpaceRef& space, uint32_t bitmapInfo);
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, const CGColorSpaceRef& space,
+                                   uint32_t bitmapInfo);
 CGImageRef CGBitmapContextCreateImage(const CGContextRef& c);
 void* CGBitmapContextGetData(const CGContextRef& c);
 size_t CGBitmapContextGetWidth(const CGContextRef& c);
@@ -177,8 +176,8 @@ void CGContextBeginPath(const CGContextRef& c);
 void CGContextMoveToPoint(const CGContextRef& c, double x, double y);
 void CGContextAddLineToPoint(const CGContextRef& c, double x, double y);
 void CGContextAddQuadCurveToPoint(const CGContextRef& c, double cx, double cy, double x, double y);
-void CGContextAddCurveToPoint(const CGContextRef& c, double c1x, double c1y, double c2x,
-                              double c2y, double x, double y);
+void CGContextAddCurveToPoint(const CGContextRef& c, double c1x, double c1y, double c2x, double c2y,
+                              double x, double y);
 void CGContextAddArc(const CGContextRef& c, double x, double y, double radius, double startAngle,
                      double endAngle, bool clockwise);
 void CGContextAddRect(const CGContextRef& c, CGRect rect);

@@ -24,10 +24,10 @@ CGDataProviderRef CGImageGetDataProvider(const CGImageRef& image) {
   return std::make_shared<CGDataProvider>(image);
 }
 
-CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent,
-                         size_t bitsPerPixel, size_t bytesPerRow, const CGColorSpaceRef& space,
-                         uint32_t bitmapInfo, const CGDataProviderRef& provider, const double*,
-                         bool, CGColorRenderingIntent) {
+CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
+                         size_t bytesPerRow, const CGColorSpaceRef& space, uint32_t bitmapInfo,
+                         const CGDataProviderRef& provider, const double*, bool,
+                         CGColorRenderingIntent) {
   if (!provider) return nullptr;
   std::string spaceName = space ? space->name() : std::string(kCGColorSpaceSRGB);
   const CGImageRef& source = provider->image();

@@ -47,9 +47,8 @@ enum CGColorRenderingIntent : int32_t {
 // The platform's full constructor. A provider over a bitmap that is still
 // lazy gives a lazy bitmap sharing its decode. decode arrays and rendering
 // intents are accepted and not applied.
-CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent,
-                         size_t bitsPerPixel, size_t bytesPerRow, const CGColorSpaceRef& space,
-                         uint32_t bitmapInfo, const CGDataProviderRef& provider,
-                         const double* decode, bool shouldInterpolate,
-                         CGColorRenderingIntent intent);
+CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
+                         size_t bytesPerRow, const CGColorSpaceRef& space, uint32_t bitmapInfo,
+                         const CGDataProviderRef& provider, const double* decode,
+                         bool shouldInterpolate, CGColorRenderingIntent intent);
 CGColorSpaceRef CGImageGetColorSpace(const CGImageRef& image);

@@ -4,13 +4,12 @@
 #include <cstdio>
 
 bool CGRectIsNull(const CGRect& r) {
-  return std::isinf(r.origin.x) && r.origin.x > 0 && std::isinf(r.origin.y) &&
-         r.origin.y > 0;
+  return std::isinf(r.origin.x) && r.origin.x > 0 && std::isinf(r.origin.y) && r.origin.y > 0;
 }
 
 bool CGRectIsEmpty(const CGRect& r) {
-  return CGRectIsNull(r) || r.size.width == 0 || r.size.height == 0 ||
-         std::isnan(r.size.width) || std::isnan(r.size.height);
+  return CGRectIsNull(r) || r.size.width == 0 || r.size.height == 0 || std::isnan(r.size.width) ||
+         std::isnan(r.size.height);
 }
 
 bool CGRectIsInfinite(const CGRect& r) {
@@ -161,12 +160,9 @@ bool CGAffineTransformEqualToTransform(const CGAffineTransform& a, const CGAffin
 
 CGAffineTransform CGAffineTransformConcat(const CGAffineTransform& t1,
                                           const CGAffineTransform& t2) {
-  return {t1.a * t2.a + t1.b * t2.c,
-          t1.a * t2.b + t1.b * t2.d,
-          t1.c * t2.a + t1.d * t2.c,
-          t1.c * t2.b + t1.d * t2.d,
-          t1.tx * t2.a + t1.ty * t2.c + t2.tx,
-          t1.tx * t2.b + t1.ty * t2.d + t2.ty};
+  return {t1.a * t2.a + t1.b * t2.c,           t1.a * t2.b + t1.b * t2.d,
+          t1.c * t2.a + t1.d * t2.c,           t1.c * t2.b + t1.d * t2.d,
+          t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
 }
 
 CGAffineTransform CGAffineTransformTranslate(const CGAffineTransform& t, double tx, double ty) {
@@ -197,11 +193,11 @@ CGSize CGSizeApplyAffineTransform(const CGSize& s, const CGAffineTransform& t) {
 CGRect CGRectApplyAffineTransform(const CGRect& r, const CGAffineTransform& t) {
   if (CGRectIsNull(r)) return r;
   CGRect s = CGRectStandardize(r);
-  CGPoint p[4] = {CGPointApplyAffineTransform(s.origin, t),
-                  CGPointApplyAffineTransform({s.origin.x + s.size.width, s.origin.y}, t),
-                  CGPointApplyAffineTransform({s.origin.x, s.origin.y + s.size.height}, t),
-                  CGPointApplyAffineTransform(
-                      {s.origin.x + s.size.width, s.origin.y + s.size.height}, t)};
+  CGPoint p[4] = {
+      CGPointApplyAffineTransform(s.origin, t),
+      CGPointApplyAffineTransform({s.origin.x + s.size.width, s.origin.y}, t),
+      CGPointApplyAffineTransform({s.origin.x, s.origin.y + s.size.height}, t),
+      CGPointApplyAffineTransform({s.origin.x + s.size.width, s.origin.y + s.size.height}, t)};
   double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
   for (const CGPoint& q : p) {
     x0 = std::min(x0, q.x);

@@ -30,9 +30,8 @@ inline constexpr CGPoint CGPointZero{};
 inline constexpr CGSize CGSizeZero{};
 inline constexpr CGRect CGRectZero{};
 // The rectangle that answers true to CGRectIsNull: the empty intersection.
-inline constexpr CGRect CGRectNull{{std::numeric_limits<double>::infinity(),
-                                    std::numeric_limits<double>::infinity()},
-                                   {0, 0}};
+inline constexpr CGRect CGRectNull{
+    {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()}, {0, 0}};
 
 inline CGPoint CGPointMake(double x, double y) { return {x, y}; }
 inline CGSize CGSizeMake(double w, double h) { return {w, h}; }
@@ -83,8 +82,7 @@ CGAffineTransform CGAffineTransformMakeRotation(double angle);
 bool CGAffineTransformIsIdentity(const CGAffineTransform& t);
 bool CGAffineTransformEqualToTransform(const CGAffineTransform& a, const CGAffineTransform& b);
 // t1 then t2.
-CGAffineTransform CGAffineTransformConcat(const CGAffineTransform& t1,
-                                          const CGAffineTransform& t2);
+CGAffineTransform CGAffineTransformConcat(const CGAffineTransform& t1, const CGAffineTransform& t2);
 // The transformation is applied before t (as the platform's "translate t").
 CGAffineTransform CGAffineTransformTranslate(const CGAffineTransform& t, double tx, double ty);
 CGAffineTransform CGAffineTransformScale(const CGAffineTransform& t, double sx, double sy);

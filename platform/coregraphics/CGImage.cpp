@@ -25,25 +25,38 @@ bool validGeometry(size_t width, size_t height, size_t bitsPerComponent, size_t 
 
 const char* alphaName(CGImageAlphaInfo info) {
   switch (info) {
-    case kCGImageAlphaNone: return "kCGImageAlphaNone";
-    case kCGImageAlphaPremultipliedLast: return "kCGImageAlphaPremultipliedLast";
-    case kCGImageAlphaPremultipliedFirst: return "kCGImageAlphaPremultipliedFirst";
-    case kCGImageAlphaLast: return "kCGImageAlphaLast";
-    case kCGImageAlphaFirst: return "kCGImageAlphaFirst";
-    case kCGImageAlphaNoneSkipLast: return "kCGImageAlphaNoneSkipLast";
-    case kCGImageAlphaNoneSkipFirst: return "kCGImageAlphaNoneSkipFirst";
-    case kCGImageAlphaOnly: return "kCGImageAlphaOnly";
+    case kCGImageAlphaNone:
+      return "kCGImageAlphaNone";
+    case kCGImageAlphaPremultipliedLast:
+      return "kCGImageAlphaPremultipliedLast";
+    case kCGImageAlphaPremultipliedFirst:
+      return "kCGImageAlphaPremultipliedFirst";
+    case kCGImageAlphaLast:
+      return "kCGImageAlphaLast";
+    case kCGImageAlphaFirst:
+      return "kCGImageAlphaFirst";
+    case kCGImageAlphaNoneSkipLast:
+      return "kCGImageAlphaNoneSkipLast";
+    case kCGImageAlphaNoneSkipFirst:
+      return "kCGImageAlphaNoneSkipFirst";
+    case kCGImageAlphaOnly:
+      return "kCGImageAlphaOnly";
   }
   return "kCGImageAlphaUnknown";
 }
 
 const char* byteOrderName(uint32_t order) {
   switch (order) {
-    case kCGBitmapByteOrder16Little: return "kCGImageByteOrder16Little";
-    case kCGBitmapByteOrder32Little: return "kCGImageByteOrder32Little";
-    case kCGBitmapByteOrder16Big: return "kCGImageByteOrder16Big";
-    case kCGBitmapByteOrder32Big: return "kCGImageByteOrder32Big";
-    default: return "kCGImageByteOrderDefault";
+    case kCGBitmapByteOrder16Little:
+      return "kCGImageByteOrder16Little";
+    case kCGBitmapByteOrder32Little:
+      return "kCGImageByteOrder32Little";
+    case kCGBitmapByteOrder16Big:
+      return "kCGImageByteOrder16Big";
+    case kCGBitmapByteOrder32Big:
+      return "kCGImageByteOrder32Big";
+    default:
+      return "kCGImageByteOrderDefault";
   }
 }
 
@@ -71,8 +84,8 @@ CGImageRef CGImage::create(size_t width, size_t height, size_t bitsPerComponent,
   if (!pixels || !validGeometry(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow))
     return nullptr;
   if (pixels->size() < requiredBytes(height, bitsPerPixel, width, bytesPerRow)) return nullptr;
-  auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel,
-                                         bytesPerRow, bitmapInfo, std::move(colorSpaceName));
+  auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow,
+                                         bitmapInfo, std::move(colorSpaceName));
   image->pixels_ = std::move(pixels);
   std::call_once(image->once_, [] {});
   image->decoded_.store(true, std::memory_order_release);
@@ -84,8 +97,8 @@ CGImageRef CGImage::createLazy(size_t width, size_t height, size_t bitsPerCompon
                                PixelProvider provider, std::string colorSpaceName) {
   if (!provider || !validGeometry(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow))
     return nullptr;
-  auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel,
-                                         bytesPerRow, bitmapInfo, std::move(colorSpaceName));
+  auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow,
+                                         bitmapInfo, std::move(colorSpaceName));
   image->provider_ = std::move(provider);
   return image;
 }
@@ -135,8 +148,8 @@ std::string CGImageGetUTType(const CGImageRef& image) {
 
 namespace {
 
-std::shared_ptr<const Bytes> copyRows(const Bytes& src, size_t srcBytesPerRow, size_t x0,
-                                      size_t y0, size_t w, size_t h, size_t bitsPerPixel) {
+std::shared_ptr<const Bytes> copyRows(const Bytes& src, size_t srcBytesPerRow, size_t x0, size_t y0,
+                                      size_t w, size_t h, size_t bitsPerPixel) {
   size_t rowBytes = w * bitsPerPixel / 8;
   auto out = std::make_shared<Bytes>(rowBytes * h);
   size_t xOffset = x0 * bitsPerPixel / 8;
@@ -171,8 +184,7 @@ CGImageRef CGImageCreateWithImageInRect(const CGImageRef& image, CGRect rect) {
         },
         image->colorSpaceName());
   } else {
-    result = CGImage::create(w, h, image->bitsPerComponent(), bpp, w * bpp / 8,
-                             image->bitmapInfo(),
+    result = CGImage::create(w, h, image->bitsPerComponent(), bpp, w * bpp / 8, image->bitmapInfo(),
                              copyRows(*image->pixelData(), srcRow, x0, y0, w, h, bpp),
                              image->colorSpaceName());
   }

@@ -87,8 +87,7 @@ class CGImage : public NSObject {
   std::string className() const override { return "CGImage"; }
 
   // Minimum bytes a buffer needs for this geometry.
-  static size_t requiredBytes(size_t height, size_t bitsPerPixel, size_t width,
-                              size_t bytesPerRow);
+  static size_t requiredBytes(size_t height, size_t bitsPerPixel, size_t width, size_t bytesPerRow);
 
   CGImage(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
           size_t bytesPerRow, uint32_t bitmapInfo, std::string colorSpaceName);

@@ -56,9 +56,15 @@ CGImageSampler::CGImageSampler(const CGImage& image, const CGAffineTransform& pi
       height_(static_cast<int>(image.height())),
       map_(pixelToImage) {
   switch (quality) {
-    case kCGInterpolationNone: filter_ = Filter::Nearest; break;
-    case kCGInterpolationHigh: filter_ = Filter::Bicubic; break;
-    default: filter_ = Filter::Bilinear; break;
+    case kCGInterpolationNone:
+      filter_ = Filter::Nearest;
+      break;
+    case kCGInterpolationHigh:
+      filter_ = Filter::Bicubic;
+      break;
+    default:
+      filter_ = Filter::Bilinear;
+      break;
   }
   if (!isValid() || filter_ == Filter::Nearest || quality == kCGInterpolationLow) return;
   // Source pixels per destination pixel along each image axis.
@@ -112,14 +118,16 @@ void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
   // One destination pixel per source pixel on the grid: a plain copy.
   if (map_.a == 1 && map_.b == 0) {
     double fu = u - 0.5, fv = v - 0.5;
-    if (fu == std::floor(fu) && fv == std::floor(fv) && std::fabs(fu) < 1e9 &&
-        std::fabs(fv) < 1e9)
+    if (fu == std::floor(fu) && fv == std::floor(fv) && std::fabs(fu) < 1e9 && std::fabs(fv) < 1e9)
       return copyRow(static_cast<int>(fu), static_cast<int>(fv), n, out);
   }
   switch (filter_) {
-    case Filter::Nearest: return nearestRow(u, v, n, out);
-    case Filter::Bilinear: return bilinearRow(u, v, n, out);
-    case Filter::Bicubic: return bicubicRow(u, v, n, out);
+    case Filter::Nearest:
+      return nearestRow(u, v, n, out);
+    case Filter::Bilinear:
+      return bilinearRow(u, v, n, out);
+    case Filter::Bicubic:
+      return bicubicRow(u, v, n, out);
   }
 }
 
@@ -152,8 +160,8 @@ void CGImageSampler::bilinearRow(double u, double v, int n, uint8_t* out) const 
   // leave the range fall back to per-pixel clamping in doubles.
   double u0 = u - 0.5, v0 = v - 0.5;
   double u1 = u0 + map_.a * n, v1 = v0 + map_.b * n;
-  bool fixed = std::fabs(u0) < 1e8 && std::fabs(v0) < 1e8 && std::fabs(u1) < 1e8 &&
-               std::fabs(v1) < 1e8;
+  bool fixed =
+      std::fabs(u0) < 1e8 && std::fabs(v0) < 1e8 && std::fabs(u1) < 1e8 && std::fabs(v1) < 1e8;
   int64_t U = fixed ? std::llround(u0 * kFixedOne) : 0;
   int64_t V = fixed ? std::llround(v0 * kFixedOne) : 0;
   const int64_t dU = fixed ? std::llround(map_.a * kFixedOne) : 0;

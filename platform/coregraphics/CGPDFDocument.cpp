@@ -22,9 +22,8 @@ std::mutex& popplerMutex() {
 
 void quietPoppler() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
-  });
+  std::call_once(
+      once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
 }
 
 constexpr double kMaxRenderSide = 8192;
@@ -72,10 +71,18 @@ CGPDFPage::CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, pop
     : document_(std::move(document)), number_(number), page_(page) {
   std::lock_guard<std::mutex> lock(popplerMutex());
   switch (page_->orientation()) {
-    case poppler::page::landscape: rotation_ = 90; break;
-    case poppler::page::upside_down: rotation_ = 180; break;
-    case poppler::page::seascape: rotation_ = 270; break;
-    default: rotation_ = 0; break;
+    case poppler::page::landscape:
+      rotation_ = 90;
+      break;
+    case poppler::page::upside_down:
+      rotation_ = 180;
+      break;
+    case poppler::page::seascape:
+      rotation_ = 270;
+      break;
+    default:
+      rotation_ = 0;
+      break;
   }
 }
 
@@ -142,11 +149,11 @@ void CGPDFPage::drawInContext(CGContext& context) const {
     renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
     renderer.set_image_format(poppler::image::format_argb32);
     renderer.set_paper_color(0xffffffff);
-    poppler::image white = renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1,
-                                                -1, undo);
+    poppler::image white =
+        renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1, -1, undo);
     renderer.set_paper_color(0xff000000);
-    poppler::image black = renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1,
-                                                -1, undo);
+    poppler::image black =
+        renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1, -1, undo);
     if (!white.is_valid() || !black.is_valid() || white.width() != black.width() ||
         white.height() != black.height()) {
       NSLog("CGContextDrawPDFPage: the page could not be rendered");
@@ -202,9 +209,8 @@ CGRect CGPDFPageGetBoxRect(const CGPDFPageRef& page, CGPDFBox box) {
 
 int CGPDFPageGetRotationAngle(const CGPDFPageRef& page) { return page ? page->rotationAngle() : 0; }
 
-CGAffineTransform CGPDFPageGetDrawingTransform(const CGPDFPageRef& page, CGPDFBox box,
-                                               CGRect rect, int rotate,
-                                               bool preserveAspectRatio) {
+CGAffineTransform CGPDFPageGetDrawingTransform(const CGPDFPageRef& page, CGPDFBox box, CGRect rect,
+                                               int rotate, bool preserveAspectRatio) {
   if (!page) return CGAffineTransformIdentity;
   CGRect b = page->boxRect(box);
   if (CGRectIsEmpty(b) || CGRectIsNull(rect)) return CGAffineTransformIdentity;

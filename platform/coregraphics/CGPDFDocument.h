@@ -86,7 +86,6 @@ int CGPDFPageGetRotationAngle(const CGPDFPageRef& page);
 // Maps the box into rect: turned by the page's rotation plus `rotate` (a
 // multiple of 90; others count as 0), centred, and shrunk to fit (uniformly
 // when preserveAspectRatio) but never enlarged.
-CGAffineTransform CGPDFPageGetDrawingTransform(const CGPDFPageRef& page, CGPDFBox box,
-                                               CGRect rect, int rotate,
-                                               bool preserveAspectRatio);
+CGAffineTransform CGPDFPageGetDrawingTransform(const CGPDFPageRef& page, CGPDFBox box, CGRect rect,
+                                               int rotate, bool preserveAspectRatio);
 void CGContextDrawPDFPage(const CGContextRef& context, const CGPDFPageRef& page);

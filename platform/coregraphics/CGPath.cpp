@@ -78,11 +78,21 @@ void CGPath::append(const CGPath& other, const CGAffineTransform& t) {
     CGPoint p[3];
     for (int i = 0; i < 3; ++i) p[i] = CGPointApplyAffineTransform(e.points[i], t);
     switch (e.type) {
-      case kCGPathElementMoveToPoint: moveTo(p[0]); break;
-      case kCGPathElementAddLineToPoint: lineTo(p[0]); break;
-      case kCGPathElementAddQuadCurveToPoint: quadTo(p[0], p[1]); break;
-      case kCGPathElementAddCurveToPoint: curveTo(p[0], p[1], p[2]); break;
-      case kCGPathElementCloseSubpath: close(); break;
+      case kCGPathElementMoveToPoint:
+        moveTo(p[0]);
+        break;
+      case kCGPathElementAddLineToPoint:
+        lineTo(p[0]);
+        break;
+      case kCGPathElementAddQuadCurveToPoint:
+        quadTo(p[0], p[1]);
+        break;
+      case kCGPathElementAddCurveToPoint:
+        curveTo(p[0], p[1], p[2]);
+        break;
+      case kCGPathElementCloseSubpath:
+        close();
+        break;
     }
   }
 }
@@ -109,8 +119,12 @@ std::vector<CGPolygon> CGPath::flatten(const CGAffineTransform& t, double tolera
   for (const CGPathElement& e : elements_) {
     CGPoint p0 = CGPointApplyAffineTransform(e.points[0], t);
     switch (e.type) {
-      case kCGPathElementMoveToPoint: begin(p0); break;
-      case kCGPathElementAddLineToPoint: add(p0); break;
+      case kCGPathElementMoveToPoint:
+        begin(p0);
+        break;
+      case kCGPathElementAddLineToPoint:
+        add(p0);
+        break;
       case kCGPathElementAddQuadCurveToPoint:
       case kCGPathElementAddCurveToPoint: {
         if (!open) begin(start);
@@ -191,8 +205,8 @@ void CGPathAddLineToPoint(const CGMutablePathRef& path, const CGAffineTransform*
   if (path) path->lineTo(apply(m, x, y));
 }
 
-void CGPathAddQuadCurveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m,
-                               double cx, double cy, double x, double y) {
+void CGPathAddQuadCurveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m, double cx,
+                               double cy, double x, double y) {
   if (path) path->quadTo(apply(m, cx, cy), apply(m, x, y));
 }
 
@@ -235,8 +249,7 @@ void addEllipseQuarter(CGPath& path, const CGAffineTransform* m, double cx, doub
 
 }  // namespace
 
-void CGPathAddEllipseInRect(const CGMutablePathRef& path, const CGAffineTransform* m,
-                            CGRect rect) {
+void CGPathAddEllipseInRect(const CGMutablePathRef& path, const CGAffineTransform* m, CGRect rect) {
   if (!path || CGRectIsNull(rect)) return;
   CGRect r = CGRectStandardize(rect);
   double rx = r.size.width / 2, ry = r.size.height / 2;
@@ -336,7 +349,7 @@ CGRect CGPathGetBoundingBox(const CGPathRef& path) {
   if (CGPathIsEmpty(path)) return CGRectNull;
   std::vector<CGPoint> all;
   for (const CGPathElement& e : path->elements()) {
-    int n = e.type == kCGPathElementCloseSubpath        ? 0
+    int n = e.type == kCGPathElementCloseSubpath          ? 0
             : e.type == kCGPathElementAddCurveToPoint     ? 3
             : e.type == kCGPathElementAddQuadCurveToPoint ? 2
                                                           : 1;
@@ -403,7 +416,9 @@ struct Stroker {
     CGPoint n{-d.y * hw, d.x * hw};
     a = {a.x - d.x * extendStart, a.y - d.y * extendStart};
     b = {b.x + d.x * extendEnd, b.y + d.y * extendEnd};
-    emit({{a.x + n.x, a.y + n.y}, {b.x + n.x, b.y + n.y}, {b.x - n.x, b.y - n.y},
+    emit({{a.x + n.x, a.y + n.y},
+          {b.x + n.x, b.y + n.y},
+          {b.x - n.x, b.y - n.y},
           {a.x - n.x, a.y - n.y}});
   }
 
@@ -443,7 +458,10 @@ struct Stroker {
       if (!clean.empty() && cap == kCGLineCapRound) disc(clean[0]);
       if (!clean.empty() && cap == kCGLineCapSquare) {
         CGPoint c = clean[0];
-        emit({{c.x - hw, c.y - hw}, {c.x + hw, c.y - hw}, {c.x + hw, c.y + hw}, {c.x - hw, c.y + hw}});
+        emit({{c.x - hw, c.y - hw},
+              {c.x + hw, c.y - hw},
+              {c.x + hw, c.y + hw},
+              {c.x - hw, c.y + hw}});
       }
       return;
     }

@@ -79,14 +79,13 @@ void CGPathMoveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m,
                        double y);
 void CGPathAddLineToPoint(const CGMutablePathRef& path, const CGAffineTransform* m, double x,
                           double y);
-void CGPathAddQuadCurveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m,
-                               double cx, double cy, double x, double y);
+void CGPathAddQuadCurveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m, double cx,
+                               double cy, double x, double y);
 void CGPathAddCurveToPoint(const CGMutablePathRef& path, const CGAffineTransform* m, double c1x,
                            double c1y, double c2x, double c2y, double x, double y);
 void CGPathCloseSubpath(const CGMutablePathRef& path);
 void CGPathAddRect(const CGMutablePathRef& path, const CGAffineTransform* m, CGRect rect);
-void CGPathAddEllipseInRect(const CGMutablePathRef& path, const CGAffineTransform* m,
-                            CGRect rect);
+void CGPathAddEllipseInRect(const CGMutablePathRef& path, const CGAffineTransform* m, CGRect rect);
 // Corner sizes are clamped to half the rectangle's sides.
 void CGPathAddRoundedRect(const CGMutablePathRef& path, const CGAffineTransform* m, CGRect rect,
                           double cornerWidth, double cornerHeight);

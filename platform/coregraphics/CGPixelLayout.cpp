@@ -70,7 +70,8 @@ std::shared_ptr<const Bytes> CGImageCopyPremultipliedRGBA(const CGImage& image) 
   size_t bpc = image.bitsPerComponent(), bpp = image.bitsPerPixel();
   uint32_t info = image.bitmapInfo();
   uint32_t alpha = info & kCGBitmapAlphaInfoMask;
-  if ((info & kCGBitmapFloatComponents) || (bpc != 8 && bpc != 16) || bpp % bpc != 0) return nullptr;
+  if ((info & kCGBitmapFloatComponents) || (bpc != 8 && bpc != 16) || bpp % bpc != 0)
+    return nullptr;
   size_t channels = bpp / bpc, bytesPer = bpc / 8;
   bool little16 = (info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder16Little;
   size_t w = image.width(), h = image.height();

@@ -135,9 +135,9 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
   const float weight = 1.0f / samples;
   for (int y = box.y0; y < box.y1; ++y) {
     // Edges touching [y, y + 1).
-    active.erase(std::remove_if(active.begin(), active.end(),
-                                [y](const Edge* e) { return e->y1 <= y; }),
-                 active.end());
+    active.erase(
+        std::remove_if(active.begin(), active.end(), [y](const Edge* e) { return e->y1 <= y; }),
+        active.end());
     while (next < edges.size() && edges[next].y0 < y + 1) {
       if (edges[next].y1 > y) active.push_back(&edges[next]);
       ++next;
@@ -147,7 +147,8 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
       double sy = y + (s + 0.5) / samples;
       crossings.clear();
       for (const Edge* e : active)
-        if (e->y0 <= sy && sy < e->y1) crossings.push_back({e->x0 + (sy - e->y0) * e->dxdy, e->dir});
+        if (e->y0 <= sy && sy < e->y1)
+          crossings.push_back({e->x0 + (sy - e->y0) * e->dxdy, e->dir});
       std::sort(crossings.begin(), crossings.end(),
                 [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
       int winding = 0;

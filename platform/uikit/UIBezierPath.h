@@ -31,9 +31,8 @@ class UIBezierPath : public NSObject {
   // Only the given corners rounded, each with radii clamped to half the sides.
   static UIBezierPathPtr bezierPathWithRoundedRect(CGRect rect, uint64_t corners,
                                                    CGSize cornerRadii);
-  static UIBezierPathPtr bezierPathWithArcCenter(CGPoint center, double radius,
-                                                 double startAngle, double endAngle,
-                                                 bool clockwise);
+  static UIBezierPathPtr bezierPathWithArcCenter(CGPoint center, double radius, double startAngle,
+                                                 double endAngle, bool clockwise);
   static UIBezierPathPtr bezierPathWithCGPath(const CGPathRef& path);
 
   void moveToPoint(CGPoint point);

@@ -57,7 +57,9 @@ UIColorPtr UIColor::colorWithAlphaComponent(double alpha) const {
   return std::make_shared<UIColor>(CGColorCreateCopyWithAlpha(color_, alpha));
 }
 
-void UIColor::setFill() const { CGContextSetFillColorWithColor(UIGraphicsGetCurrentContext(), color_); }
+void UIColor::setFill() const {
+  CGContextSetFillColorWithColor(UIGraphicsGetCurrentContext(), color_);
+}
 
 void UIColor::setStroke() const {
   CGContextSetStrokeColorWithColor(UIGraphicsGetCurrentContext(), color_);

@@ -52,14 +52,22 @@ UIImagePtr decode(const NSDataPtr& data, double scale) {
 
 UIImageOrientation UIImageOrientationFromEXIF(int64_t exif) {
   switch (exif) {
-    case 2: return UIImageOrientationUpMirrored;
-    case 3: return UIImageOrientationDown;
-    case 4: return UIImageOrientationDownMirrored;
-    case 5: return UIImageOrientationLeftMirrored;
-    case 6: return UIImageOrientationRight;
-    case 7: return UIImageOrientationRightMirrored;
-    case 8: return UIImageOrientationLeft;
-    default: return UIImageOrientationUp;
+    case 2:
+      return UIImageOrientationUpMirrored;
+    case 3:
+      return UIImageOrientationDown;
+    case 4:
+      return UIImageOrientationDownMirrored;
+    case 5:
+      return UIImageOrientationLeftMirrored;
+    case 6:
+      return UIImageOrientationRight;
+    case 7:
+      return UIImageOrientationRightMirrored;
+    case 8:
+      return UIImageOrientationLeft;
+    default:
+      return UIImageOrientationUp;
   }
 }
 
@@ -151,8 +159,8 @@ UIImagePtr UIImage::animatedImageWithImages(const std::vector<UIImagePtr>& image
   for (const UIImagePtr& image : images)
     if (image) frames.push_back(image);
   if (frames.empty()) return nullptr;
-  auto animated = std::make_shared<UIImage>(frames[0]->cgImage_, frames[0]->scale_,
-                                            frames[0]->orientation_);
+  auto animated =
+      std::make_shared<UIImage>(frames[0]->cgImage_, frames[0]->scale_, frames[0]->orientation_);
   animated->images_ = std::move(frames);
   animated->duration_ = duration > 0 && std::isfinite(duration) ? duration : 0;
   return animated;
@@ -216,14 +224,22 @@ UIImagePtr UIImage::imageByPreparingThumbnailOfSize(CGSize size) const {
 CGAffineTransform UIImage::orientationTransform(UIImageOrientation orientation, double w,
                                                 double h) {
   switch (orientation) {
-    case UIImageOrientationDown: return CGAffineTransformMake(-1, 0, 0, -1, w, h);
-    case UIImageOrientationLeft: return CGAffineTransformMake(0, -1, 1, 0, 0, w);
-    case UIImageOrientationRight: return CGAffineTransformMake(0, 1, -1, 0, h, 0);
-    case UIImageOrientationUpMirrored: return CGAffineTransformMake(-1, 0, 0, 1, w, 0);
-    case UIImageOrientationDownMirrored: return CGAffineTransformMake(1, 0, 0, -1, 0, h);
-    case UIImageOrientationLeftMirrored: return CGAffineTransformMake(0, 1, 1, 0, 0, 0);
-    case UIImageOrientationRightMirrored: return CGAffineTransformMake(0, -1, -1, 0, h, w);
-    default: return CGAffineTransformIdentity;
+    case UIImageOrientationDown:
+      return CGAffineTransformMake(-1, 0, 0, -1, w, h);
+    case UIImageOrientationLeft:
+      return CGAffineTransformMake(0, -1, 1, 0, 0, w);
+    case UIImageOrientationRight:
+      return CGAffineTransformMake(0, 1, -1, 0, h, 0);
+    case UIImageOrientationUpMirrored:
+      return CGAffineTransformMake(-1, 0, 0, 1, w, 0);
+    case UIImageOrientationDownMirrored:
+      return CGAffineTransformMake(1, 0, 0, -1, 0, h);
+    case UIImageOrientationLeftMirrored:
+      return CGAffineTransformMake(0, 1, 1, 0, 0, 0);
+    case UIImageOrientationRightMirrored:
+      return CGAffineTransformMake(0, -1, -1, 0, h, w);
+    default:
+      return CGAffineTransformIdentity;
   }
 }
 
@@ -237,9 +253,8 @@ void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMod
   // Bitmap rows as CGContextDrawImage lays them out (y up) → bitmap pixels
   // (y down) → displayed pixels → the rectangle in UIKit's user space.
   CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, h);
-  CGAffineTransform toRect = CGAffineTransformMake(rect.size.width / shownW, 0, 0,
-                                                   rect.size.height / shownH, rect.origin.x,
-                                                   rect.origin.y);
+  CGAffineTransform toRect = CGAffineTransformMake(
+      rect.size.width / shownW, 0, 0, rect.size.height / shownH, rect.origin.x, rect.origin.y);
   CGAffineTransform m = CGAffineTransformConcat(
       CGAffineTransformConcat(flip, orientationTransform(orientation_, w, h)), toRect);
   CGContextSaveGState(context);

@@ -20,13 +20,13 @@ using UIImagePtr = std::shared_ptr<UIImage>;
 // Raw values as on the platform.
 enum UIImageOrientation : int64_t {
   UIImageOrientationUp = 0,
-  UIImageOrientationDown = 1,             // turned 180°
-  UIImageOrientationLeft = 2,             // turned 90° anticlockwise
-  UIImageOrientationRight = 3,            // turned 90° clockwise
-  UIImageOrientationUpMirrored = 4,       // flipped left to right
-  UIImageOrientationDownMirrored = 5,     // flipped top to bottom
-  UIImageOrientationLeftMirrored = 6,     // transposed
-  UIImageOrientationRightMirrored = 7,    // transposed the other way
+  UIImageOrientationDown = 1,           // turned 180°
+  UIImageOrientationLeft = 2,           // turned 90° anticlockwise
+  UIImageOrientationRight = 3,          // turned 90° clockwise
+  UIImageOrientationUpMirrored = 4,     // flipped left to right
+  UIImageOrientationDownMirrored = 5,   // flipped top to bottom
+  UIImageOrientationLeftMirrored = 6,   // transposed
+  UIImageOrientationRightMirrored = 7,  // transposed the other way
 };
 
 enum UIImageRenderingMode : int64_t {
@@ -60,8 +60,7 @@ class UIImage : public NSObject {
   // and the screen's scale suffix. Found images are kept for later calls.
   static UIImagePtr imageNamed(const std::string& name);
   // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
-  static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images,
-                                            double duration);
+  static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images, double duration);
 
   const CGImageRef& CGImage() const { return cgImage_; }
   const CIImageRef& CIImage() const { return ciImage_; }

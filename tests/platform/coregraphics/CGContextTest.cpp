@@ -1,9 +1,9 @@
-#include "platform/coregraphics/CGContext.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+
+#include "platform/coregraphics/CGContext.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ RGBA pixel(const CGContextRef& c, int x, int y) {
 }
 
 void expectNear(const RGBA& actual, const RGBA& expected, int tolerance = 1) {
-  for (int i = 0; i < 4; ++i)
-    EXPECT_NEAR(actual[i], expected[i], tolerance) << "channel " << i;
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "channel " << i;
 }
 
 CGImageRef imageFromPixels(size_t w, size_t h, const std::vector<uint8_t>& rgba,
@@ -42,8 +41,8 @@ TEST(CGContextTest, CreationChecksParametersAndLayout) {
   EXPECT_FALSE(CGBitmapContextCreate(nullptr, 0, 4, 8, 0, CGColorSpaceCreateDeviceRGB(), kRGBA));
   EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 8, CGColorSpaceCreateDeviceRGB(), kRGBA));
   EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, nullptr, kRGBA));
-  EXPECT_FALSE(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, CGColorSpaceCreateDeviceRGB(),
-                                     kCGImageAlphaNone));
+  EXPECT_FALSE(
+      CGBitmapContextCreate(nullptr, 4, 4, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaNone));
   // A caller's buffer is drawn into directly.
   std::vector<uint8_t> buffer(16, 0);
   auto own = CGBitmapContextCreate(buffer.data(), 2, 2, 8, 8, CGColorSpaceCreateDeviceRGB(), kBGRA);
@@ -103,8 +102,8 @@ TEST(CGContextTest, TransformsMapImagesAndStateIsRestored) {
 
 TEST(CGContextTest, BilinearUpscaleOfTwoByTwoGivesGradient) {
   // Columns black and white.
-  auto image = imageFromPixels(2, 2, {0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255,
-                                      255, 255, 255, 255});
+  auto image =
+      imageFromPixels(2, 2, {0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255, 255, 255, 255, 255});
   auto c = makeContext(4, 4);
   CGContextSetInterpolationQuality(c, kCGInterpolationLow);
   CGContextDrawImage(c, CGRectMake(0, 0, 4, 4), image);
@@ -193,8 +192,8 @@ TEST(CGContextTest, StraightAndPremultipliedAlphaRoundTrip) {
   EXPECT_NEAR(p[2], 25, 1);
   EXPECT_EQ(p[3], 128);
   // And back into a straight-alpha bitmap.
-  auto back = CGBitmapContextCreate(nullptr, 1, 1, 8, 0, CGColorSpaceCreateDeviceRGB(),
-                                    kCGImageAlphaLast);
+  auto back =
+      CGBitmapContextCreate(nullptr, 1, 1, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaLast);
   ASSERT_TRUE(back);
   CGContextSetBlendMode(back, kCGBlendModeCopy);
   CGContextDrawImage(back, CGRectMake(0, 0, 1, 1), CGBitmapContextCreateImage(premul));
@@ -287,8 +286,8 @@ TEST(CGContextTest, PathsFillStrokeAndEvenOdd) {
   CGContextAddLineToPoint(t, 0, 10);
   CGContextClosePath(t);
   CGContextFillPath(t);
-  EXPECT_EQ(pixel(t, 1, 8)[3], 255);  // near the bottom-left corner
-  EXPECT_EQ(pixel(t, 8, 1)[3], 0);    // beyond the hypotenuse
+  EXPECT_EQ(pixel(t, 1, 8)[3], 255);       // near the bottom-left corner
+  EXPECT_EQ(pixel(t, 8, 1)[3], 0);         // beyond the hypotenuse
   EXPECT_NEAR(pixel(t, 5, 5)[3], 128, 2);  // halved by the diagonal
 }
 

@@ -1,8 +1,8 @@
-#include "platform/coregraphics/CGGeometry.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "platform/coregraphics/CGGeometry.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ TEST(CGGeometryTest, TransformsComposeInvertAndMapRects) {
   EXPECT_EQ(r.a, 0);  // quarter turns are exact
   EXPECT_EQ(CGPointApplyAffineTransform({1, 0}, r), (CGPoint{0, 1}));
   CGAffineTransform m = CGAffineTransformRotate(CGAffineTransformMakeTranslation(5, -3), 0.7);
-  CGPoint p = CGPointApplyAffineTransform(
-      CGPointApplyAffineTransform({2, 9}, m), CGAffineTransformInvert(m));
+  CGPoint p = CGPointApplyAffineTransform(CGPointApplyAffineTransform({2, 9}, m),
+                                          CGAffineTransformInvert(m));
   EXPECT_NEAR(p.x, 2, 1e-12);
   EXPECT_NEAR(p.y, 9, 1e-12);
   CGAffineTransform singular = CGAffineTransformMakeScale(0, 1);

@@ -1,10 +1,10 @@
-#include "platform/coregraphics/CGImage.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "platform/coregraphics/CGImage.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ TEST(CGImageTest, CreateValidatesGeometryAndBuffer) {
   // The last row may stop at its last pixel.
   auto tight = std::make_shared<Bytes>(20 * 2 + 16);
   EXPECT_TRUE(CGImage::create(4, 3, 8, 32, 20, 1, tight));
-  auto bgra = CGImage::create(4, 3, 8, 32, 16,
-                              kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
-                              rampPixels(4, 3, 16));
+  auto bgra =
+      CGImage::create(4, 3, 8, 32, 16, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
+                      rampPixels(4, 3, 16));
   EXPECT_EQ(bgra->alphaInfo(), kCGImageAlphaPremultipliedFirst);
   EXPECT_EQ(bgra->byteOrder(), kCGBitmapByteOrder32Little);
 }

@@ -1,11 +1,11 @@
-#include "platform/coregraphics/CGPDFDocument.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "platform/coregraphics/CGPDFDocument.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages) {
     objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
                       page.content + "\nendstream");
   }
-  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+  objects[1] =
+      "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
   std::string out = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {
@@ -47,9 +48,9 @@ std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages) {
 }
 
 std::shared_ptr<const Bytes> twoPagePDF() {
-  return makePDF({{"0 0 200 100", "1 0 0 rg 0 0 100 100 re f", ""},
-                  {"0 0 200 100", "0 0 1 rg 0 0 200 100 re f",
-                   "/Rotate 90 /CropBox [10 10 110 60]"}});
+  return makePDF(
+      {{"0 0 200 100", "1 0 0 rg 0 0 100 100 re f", ""},
+       {"0 0 200 100", "0 0 1 rg 0 0 200 100 re f", "/Rotate 90 /CropBox [10 10 110 60]"}});
 }
 
 const uint8_t* pixelAt(const CGContextRef& c, int x, int y) {
@@ -66,12 +67,15 @@ TEST(CGPDFDocumentTest, PagesBoxesAndRotation) {
   ASSERT_TRUE(first);
   EXPECT_EQ(CGPDFPageGetPageNumber(first), 1u);
   EXPECT_EQ(CGPDFPageGetDocument(first), doc);
-  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFMediaBox), CGRectMake(0, 0, 200, 100)));
-  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFCropBox), CGRectMake(0, 0, 200, 100)));
+  EXPECT_TRUE(
+      CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFMediaBox), CGRectMake(0, 0, 200, 100)));
+  EXPECT_TRUE(
+      CGRectEqualToRect(CGPDFPageGetBoxRect(first, kCGPDFCropBox), CGRectMake(0, 0, 200, 100)));
   EXPECT_EQ(CGPDFPageGetRotationAngle(first), 0);
   auto second = CGPDFDocumentGetPage(doc, 2);
   EXPECT_EQ(CGPDFPageGetRotationAngle(second), 90);
-  EXPECT_TRUE(CGRectEqualToRect(CGPDFPageGetBoxRect(second, kCGPDFCropBox), CGRectMake(10, 10, 100, 50)));
+  EXPECT_TRUE(
+      CGRectEqualToRect(CGPDFPageGetBoxRect(second, kCGPDFCropBox), CGRectMake(10, 10, 100, 50)));
 
   EXPECT_FALSE(CGPDFDocument::create(std::make_shared<const Bytes>(Bytes{'n', 'o', 'p', 'e'})));
   EXPECT_FALSE(CGPDFDocumentCreateWithProvider(nullptr));
@@ -97,17 +101,21 @@ TEST(CGPDFDocumentTest, DrawingTransformCentresShrinksAndRotates) {
   auto map = [](const CGAffineTransform& t, double x, double y) {
     return CGPointApplyAffineTransform({x, y}, t);
   };
-  auto fit = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, true);
+  auto fit =
+      CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, true);
   EXPECT_EQ(map(fit, 0, 0), (CGPoint{0, 25}));
   EXPECT_EQ(map(fit, 200, 100), (CGPoint{100, 75}));
-  auto stretch = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, false);
+  auto stretch =
+      CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 100, 100), 0, false);
   EXPECT_EQ(map(stretch, 200, 100), (CGPoint{100, 100}));
   // Never enlarged: a bigger rectangle centres the page at its own size.
-  auto big = CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 400, 400), 0, true);
+  auto big =
+      CGPDFPageGetDrawingTransform(page, kCGPDFMediaBox, CGRectMake(0, 0, 400, 400), 0, true);
   EXPECT_EQ(map(big, 0, 0), (CGPoint{100, 150}));
   // The page's quarter turn puts its bottom-left corner at the top-left.
   auto turned = doc->page(2);
-  auto t = CGPDFPageGetDrawingTransform(turned, kCGPDFMediaBox, CGRectMake(0, 0, 100, 200), 0, true);
+  auto t =
+      CGPDFPageGetDrawingTransform(turned, kCGPDFMediaBox, CGRectMake(0, 0, 100, 200), 0, true);
   CGPoint p = map(t, 0, 0);
   EXPECT_NEAR(p.x, 0, 1e-9);
   EXPECT_NEAR(p.y, 200, 1e-9);

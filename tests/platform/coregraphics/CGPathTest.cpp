@@ -1,8 +1,8 @@
-#include "platform/coregraphics/CGPath.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "platform/coregraphics/CGPath.h"
 
 namespace {
 
@@ -69,19 +69,22 @@ TEST(CGPathTest, StrokeOutlineCoversTheLineAndItsJoins) {
   CGPathMoveToPoint(line, nullptr, 0, 0);
   CGPathAddLineToPoint(line, nullptr, 10, 0);
   CGPathAddLineToPoint(line, nullptr, 10, 10);
-  auto miter = CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapButt, kCGLineJoinMiter, 10);
+  auto miter =
+      CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapButt, kCGLineJoinMiter, 10);
   EXPECT_TRUE(CGPathContainsPoint(miter, nullptr, {5, 0.9}, false));
   EXPECT_FALSE(CGPathContainsPoint(miter, nullptr, {5, 1.1}, false));
   EXPECT_TRUE(CGPathContainsPoint(miter, nullptr, {10.9, -0.9}, false));  // miter corner
-  EXPECT_FALSE(CGPathContainsPoint(miter, nullptr, {-0.5, 0}, false));   // butt end
-  auto bevel = CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapSquare, kCGLineJoinBevel, 10);
+  EXPECT_FALSE(CGPathContainsPoint(miter, nullptr, {-0.5, 0}, false));    // butt end
+  auto bevel =
+      CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapSquare, kCGLineJoinBevel, 10);
   EXPECT_FALSE(CGPathContainsPoint(bevel, nullptr, {10.9, -0.9}, false));
   EXPECT_TRUE(CGPathContainsPoint(bevel, nullptr, {-0.5, 0}, false));  // square cap
-  auto round = CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapRound, kCGLineJoinRound, 10);
+  auto round =
+      CGPathCreateCopyByStrokingPath(line, nullptr, 2, kCGLineCapRound, kCGLineJoinRound, 10);
   EXPECT_TRUE(CGPathContainsPoint(round, nullptr, {10.6, -0.6}, false));
   EXPECT_FALSE(CGPathContainsPoint(round, nullptr, {10.9, -0.9}, false));
-  EXPECT_TRUE(CGPathIsEmpty(CGPathCreateCopyByStrokingPath(line, nullptr, 0, kCGLineCapButt,
-                                                           kCGLineJoinMiter, 10)));
+  EXPECT_TRUE(CGPathIsEmpty(
+      CGPathCreateCopyByStrokingPath(line, nullptr, 0, kCGLineCapButt, kCGLineJoinMiter, 10)));
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-#include "platform/coregraphics/CGPixelLayout.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
+#include "platform/coregraphics/CGPixelLayout.h"
 
 namespace {
 
@@ -17,14 +16,14 @@ Bytes convert(size_t bpc, size_t bpp, uint32_t info, Bytes pixels) {
 }
 
 TEST(CGPixelLayoutTest, ByteOrdersPlaceTheChannels) {
-  CGPixelLayout bgra = CGPixelLayout::forBitmapInfo(kCGImageAlphaPremultipliedFirst |
-                                                    kCGBitmapByteOrder32Little);
+  CGPixelLayout bgra =
+      CGPixelLayout::forBitmapInfo(kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little);
   EXPECT_EQ((std::array{bgra.r, bgra.g, bgra.b, bgra.a}), (std::array{2, 1, 0, 3}));
   CGPixelLayout argb = CGPixelLayout::forBitmapInfo(kCGImageAlphaFirst);
   EXPECT_EQ((std::array{argb.r, argb.g, argb.b, argb.a}), (std::array{1, 2, 3, 0}));
   EXPECT_FALSE(argb.premultiplied);
-  CGPixelLayout abgr = CGPixelLayout::forBitmapInfo(kCGImageAlphaNoneSkipLast |
-                                                    kCGBitmapByteOrder32Little);
+  CGPixelLayout abgr =
+      CGPixelLayout::forBitmapInfo(kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Little);
   EXPECT_EQ((std::array{abgr.r, abgr.g, abgr.b, abgr.a}), (std::array{3, 2, 1, -1}));
   EXPECT_FALSE(CGPixelLayout::forBitmapInfo(kCGImageAlphaOnly).valid);
   EXPECT_FALSE(CGPixelLayout::forBitmapInfo(kCGImageAlphaLast | kCGBitmapFloatComponents).valid);
@@ -40,8 +39,7 @@ TEST(CGPixelLayoutTest, EveryReadableDepthConvertsToPremultipliedRGBA) {
   EXPECT_EQ(convert(8, 24, kCGImageAlphaNone, {1, 2, 3}), (Bytes{1, 2, 3, 255}));
   EXPECT_EQ(convert(8, 8, kCGImageAlphaOnly, {200}), (Bytes{0, 0, 0, 200}));
   // 16 bits per component, big-endian unless asked otherwise.
-  EXPECT_EQ(convert(16, 64, kCGImageAlphaLast,
-                    {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00, 0xFF, 0xFF}),
+  EXPECT_EQ(convert(16, 64, kCGImageAlphaLast, {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00, 0xFF, 0xFF}),
             (Bytes{255, 128, 0, 255}));
   EXPECT_EQ(convert(16, 16, kCGImageAlphaNone | kCGBitmapByteOrder16Little, {0x00, 0x80}),
             (Bytes{128, 128, 128, 255}));
@@ -75,9 +73,9 @@ TEST(CGPixelLayoutTest, ProvidersShareALazyDecode) {
   });
   auto provider = CGImageGetDataProvider(lazy);
   // Same pixels, another alpha reading, still undecoded.
-  auto copy = CGImageCreate(1, 1, 8, 32, 4, CGImageGetColorSpace(lazy),
-                            kCGImageAlphaPremultipliedLast, provider, nullptr, true,
-                            kCGRenderingIntentDefault);
+  auto copy =
+      CGImageCreate(1, 1, 8, 32, 4, CGImageGetColorSpace(lazy), kCGImageAlphaPremultipliedLast,
+                    provider, nullptr, true, kCGRenderingIntentDefault);
   ASSERT_TRUE(copy);
   EXPECT_TRUE(copy->isLazy());
   EXPECT_EQ(calls, 0);
@@ -88,8 +86,8 @@ TEST(CGPixelLayoutTest, ProvidersShareALazyDecode) {
   EXPECT_EQ(CGColorSpaceGetName(CGImageGetColorSpace(copy)), kCGColorSpaceSRGB);
   // A provider too short for the asked geometry is refused.
   auto shortData = CGDataProviderCreateWithData(std::make_shared<const Bytes>(Bytes{1, 2}));
-  EXPECT_FALSE(CGImageCreate(1, 1, 8, 32, 4, nullptr, kCGImageAlphaLast, shortData, nullptr,
-                             true, kCGRenderingIntentDefault));
+  EXPECT_FALSE(CGImageCreate(1, 1, 8, 32, 4, nullptr, kCGImageAlphaLast, shortData, nullptr, true,
+                             kCGRenderingIntentDefault));
 }
 
 }  // namespace

@@ -35,14 +35,22 @@ int alphaAt(const CGImageRef& image, int x, int y) {
 // meaning of the EXIF orientations (row 0 and column 0 of the stored image).
 std::pair<int, int> shownPixel(UIImageOrientation o, int x, int y) {
   switch (o) {
-    case UIImageOrientationUp: return {x, y};
-    case UIImageOrientationDown: return {kW - 1 - x, kH - 1 - y};
-    case UIImageOrientationLeft: return {kW - 1 - y, x};
-    case UIImageOrientationRight: return {y, kH - 1 - x};
-    case UIImageOrientationUpMirrored: return {kW - 1 - x, y};
-    case UIImageOrientationDownMirrored: return {x, kH - 1 - y};
-    case UIImageOrientationLeftMirrored: return {y, x};
-    case UIImageOrientationRightMirrored: return {kW - 1 - y, kH - 1 - x};
+    case UIImageOrientationUp:
+      return {x, y};
+    case UIImageOrientationDown:
+      return {kW - 1 - x, kH - 1 - y};
+    case UIImageOrientationLeft:
+      return {kW - 1 - y, x};
+    case UIImageOrientationRight:
+      return {y, kH - 1 - x};
+    case UIImageOrientationUpMirrored:
+      return {kW - 1 - x, y};
+    case UIImageOrientationDownMirrored:
+      return {x, kH - 1 - y};
+    case UIImageOrientationLeftMirrored:
+      return {y, x};
+    case UIImageOrientationRightMirrored:
+      return {kW - 1 - y, kH - 1 - x};
   }
   return {0, 0};
 }
@@ -181,26 +189,26 @@ TEST(UIImageDrawingTest, RendererFormatsAndBlankImages) {
 }
 
 TEST(UIImageDrawingTest, DrawWithBlendModeAlphaAndScaling) {
-  auto red = UIGraphicsImageRenderer(CGSizeMake(2, 2)).imageWithActions(
-      [](UIGraphicsImageRendererContext& c) {
-        UIColor::redColor()->setFill();
-        c.fillRect(CGRectMake(0, 0, 2, 2));
-      });
+  auto red = UIGraphicsImageRenderer(CGSizeMake(2, 2))
+                 .imageWithActions([](UIGraphicsImageRendererContext& c) {
+                   UIColor::redColor()->setFill();
+                   c.fillRect(CGRectMake(0, 0, 2, 2));
+                 });
   auto format = std::make_shared<UIGraphicsImageRendererFormat>();
   format->setScale(1);
-  auto result = UIGraphicsImageRenderer(CGSizeMake(4, 1), format).imageWithActions(
-      [&](UIGraphicsImageRendererContext& c) {
-        UIColor::whiteColor()->setFill();
-        c.fillRect(CGRectMake(0, 0, 4, 1));
-        red->drawInRect(CGRectMake(0, 0, 2, 1), kCGBlendModeNormal, 0.5);
-        red->drawAtPoint(CGPointMake(2, 0), kCGBlendModeMultiply, 1);
-      });
+  auto result = UIGraphicsImageRenderer(CGSizeMake(4, 1), format)
+                    .imageWithActions([&](UIGraphicsImageRendererContext& c) {
+                      UIColor::whiteColor()->setFill();
+                      c.fillRect(CGRectMake(0, 0, 4, 1));
+                      red->drawInRect(CGRectMake(0, 0, 2, 1), kCGBlendModeNormal, 0.5);
+                      red->drawAtPoint(CGPointMake(2, 0), kCGBlendModeMultiply, 1);
+                    });
   const CGImageRef& cg = result->CGImage();
   EXPECT_EQ(redAt(cg, 0, 0), 255);
   CGPixelLayout l = CGPixelLayout::forBitmapInfo(cg->bitmapInfo());
   const uint8_t* p = cg->pixelData()->data();
-  EXPECT_NEAR(p[l.g], 128, 1);          // half red over white: pink
-  EXPECT_EQ(p[2 * 4 + l.g], 0);         // red multiplied onto white: red
+  EXPECT_NEAR(p[l.g], 128, 1);   // half red over white: pink
+  EXPECT_EQ(p[2 * 4 + l.g], 0);  // red multiplied onto white: red
   EXPECT_EQ(alphaAt(cg, 3, 0), 255);
 }
 
@@ -241,42 +249,43 @@ TEST(UIImageDrawingTest, BezierPathsCornersArcsAndClips) {
   auto format = std::make_shared<UIGraphicsImageRendererFormat>();
   format->setScale(1);
   // Only the top-left corner rounded.
-  auto clipped = UIGraphicsImageRenderer(CGSizeMake(20, 20), format).imageWithActions(
-      [](UIGraphicsImageRendererContext& c) {
-        UIBezierPath::bezierPathWithRoundedRect(CGRectMake(0, 0, 20, 20), UIRectCornerTopLeft,
-                                                CGSizeMake(8, 8))
-            ->addClip();
-        UIColor::blueColor()->setFill();
-        c.fillRect(CGRectMake(0, 0, 20, 20));
-      });
+  auto clipped = UIGraphicsImageRenderer(CGSizeMake(20, 20), format)
+                     .imageWithActions([](UIGraphicsImageRendererContext& c) {
+                       UIBezierPath::bezierPathWithRoundedRect(
+                           CGRectMake(0, 0, 20, 20), UIRectCornerTopLeft, CGSizeMake(8, 8))
+                           ->addClip();
+                       UIColor::blueColor()->setFill();
+                       c.fillRect(CGRectMake(0, 0, 20, 20));
+                     });
   EXPECT_EQ(alphaAt(clipped->CGImage(), 0, 0), 0);
   EXPECT_EQ(alphaAt(clipped->CGImage(), 19, 0), 255);
   EXPECT_EQ(alphaAt(clipped->CGImage(), 0, 19), 255);
   EXPECT_EQ(alphaAt(clipped->CGImage(), 19, 19), 255);
 
   // Clockwise on screen from 0 to π/2 sweeps through the lower right quarter.
-  auto pie = UIGraphicsImageRenderer(CGSizeMake(20, 20), format).imageWithActions(
-      [](UIGraphicsImageRendererContext&) {
-        auto path = UIBezierPath::bezierPathWithArcCenter(CGPointMake(10, 10), 10, 0, M_PI / 2, true);
-        path->addLineToPoint(CGPointMake(10, 10));
-        path->closePath();
-        UIColor::blackColor()->setFill();
-        path->fill();
-        EXPECT_TRUE(path->containsPoint(CGPointMake(14, 14)));
-        EXPECT_FALSE(path->containsPoint(CGPointMake(14, 6)));
-      });
+  auto pie = UIGraphicsImageRenderer(CGSizeMake(20, 20), format)
+                 .imageWithActions([](UIGraphicsImageRendererContext&) {
+                   auto path = UIBezierPath::bezierPathWithArcCenter(CGPointMake(10, 10), 10, 0,
+                                                                     M_PI / 2, true);
+                   path->addLineToPoint(CGPointMake(10, 10));
+                   path->closePath();
+                   UIColor::blackColor()->setFill();
+                   path->fill();
+                   EXPECT_TRUE(path->containsPoint(CGPointMake(14, 14)));
+                   EXPECT_FALSE(path->containsPoint(CGPointMake(14, 6)));
+                 });
   EXPECT_EQ(alphaAt(pie->CGImage(), 14, 14), 255);
   EXPECT_EQ(alphaAt(pie->CGImage(), 14, 5), 0);
   EXPECT_EQ(alphaAt(pie->CGImage(), 5, 14), 0);
 
   // A stroked oval leaves its middle empty.
-  auto ring = UIGraphicsImageRenderer(CGSizeMake(20, 20), format).imageWithActions(
-      [](UIGraphicsImageRendererContext&) {
-        auto oval = UIBezierPath::bezierPathWithOvalInRect(CGRectMake(2, 2, 16, 16));
-        oval->setLineWidth(2);
-        UIColor::blackColor()->setStroke();
-        oval->stroke();
-      });
+  auto ring = UIGraphicsImageRenderer(CGSizeMake(20, 20), format)
+                  .imageWithActions([](UIGraphicsImageRendererContext&) {
+                    auto oval = UIBezierPath::bezierPathWithOvalInRect(CGRectMake(2, 2, 16, 16));
+                    oval->setLineWidth(2);
+                    UIColor::blackColor()->setStroke();
+                    oval->stroke();
+                  });
   EXPECT_EQ(alphaAt(ring->CGImage(), 10, 10), 0);
   EXPECT_EQ(alphaAt(ring->CGImage(), 10, 2), 255);
 }
