@@ -289,6 +289,7 @@ void FlutterJSONDriver::writeObject(const ValueMap& object) {
   std::string error;
   auto text = NSJSONSerialization::dataWithJSONObject(Value(object), false, &error);
   std::lock_guard<std::mutex> lock(writeMutex_);
+  ++linesWritten_;
   if (!text) {
     write_("{\"badReply\":" + NSJSONSerialization::quoteString(error) + "}");
     return;
@@ -404,10 +405,24 @@ void FlutterJSONDriver::handleLine(const std::string& line) {
 }
 
 void FlutterJSONDriver::finishIfDone() {
-  if (!inputEnded_ || pending_.load() > 0 || !finished_) return;
-  auto finished = std::move(finished_);
-  finished_ = nullptr;
-  finished();
+  if (!inputEnded_ || pending_.load() > 0 || !finished_ || settling_) return;
+  // Replies are all out, but work they started (an event sent at listen from a
+  // background queue, say) may still be on its way: finish only once output
+  // has been quiet for a moment.
+  settling_ = true;
+  const uint64_t seen = linesWritten_.load();
+  NSRunLoop::mainRunLoop().performAfter(kSettleSeconds, [this, seen] {
+    settling_ = false;
+    if (!finished_) return;
+    if (linesWritten_.load() != seen || pending_.load() > 0 ||
+        NSRunLoop::mainRunLoop().hasPendingTasks()) {
+      finishIfDone();
+      return;
+    }
+    auto finished = std::move(finished_);
+    finished_ = nullptr;
+    finished();
+  });
 }
 
 void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,

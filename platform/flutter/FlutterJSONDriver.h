@@ -67,7 +67,10 @@ class FlutterJSONDriver {
   std::shared_ptr<FlutterMessageCodec> customCodec_;
   LineWriter write_;
   std::mutex writeMutex_;
+  static constexpr double kSettleSeconds = 0.2;
   std::atomic<int> pending_{0};
+  std::atomic<uint64_t> linesWritten_{0};
+  bool settling_ = false;
   bool inputEnded_ = false;
   std::function<void()> finished_;
 };
