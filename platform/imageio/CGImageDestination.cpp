@@ -112,7 +112,7 @@ bool CGImageDestination::encodeAtQuality(const std::vector<EncodeFrame>& frames,
   return ImageEncode(type_, frames, settings, out);
 }
 
-bool CGImageDestination::encode(Bytes& out) const {
+bool CGImageDestination::encode(Bytes& out) {
   const Value& first = images_.front().properties;
   EncodeSettings settings;
   const Value* quality = Lookup(first, properties_, kCGImageDestinationLossyCompressionQuality);
@@ -139,9 +139,9 @@ bool CGImageDestination::encode(Bytes& out) const {
   const Value* background = Lookup(first, properties_, kCGImageDestinationBackgroundColor);
   const bool keepsAlpha = type_ != "public.jpeg";
   std::vector<EncodeFrame> frames;
-  for (const Pending& p : images_) {
+  for (Pending& p : images_) {
     EncodeFrame f;
-    f.bitmap = p.bitmap;
+    f.bitmap = std::move(p.bitmap);  // finalize runs once
     f.delay = FrameDelay(p.properties, animation);
     if (maxSize && maxSize->isNumber() && maxSize->asDouble() > 0) {
       uint32_t w = 0, h = 0;

@@ -36,7 +36,7 @@ class CGImageDestination : public NSObject {
     ImageBitmap bitmap;
     Value properties;
   };
-  bool encode(Bytes& out) const;
+  bool encode(Bytes& out);
   bool encodeAtQuality(const std::vector<EncodeFrame>& frames, EncodeSettings settings,
                        double quality, Bytes& out) const;
 

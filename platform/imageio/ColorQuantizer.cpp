@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <unordered_map>
 
 namespace {
 
@@ -13,20 +12,50 @@ inline bool Transparent(const uint8_t* p) { return p[3] < kAlphaThreshold; }
 inline uint32_t Key(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (p[1] << 8) | p[2]; }
 inline uint32_t Bin(const uint8_t* p) { return ((p[0] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[2] >> 3); }
 
+// Colour to palette index for at most 256 colours: open addressing over 1024
+// slots, far cheaper per pixel than a node-based map.
+class SmallColorTable {
+ public:
+  SmallColorTable() : keys_(kSlots, kEmpty), values_(kSlots, 0) {}
+  // The index of the colour, adding it when new; -1 when the table is full.
+  int find(uint32_t key, size_t maxColors, std::vector<uint8_t>& palette) {
+    size_t slot = (key * 2654435761u) >> 22;
+    while (keys_[slot] != kEmpty) {
+      if (keys_[slot] == key) return values_[slot];
+      slot = (slot + 1) & (kSlots - 1);
+    }
+    if (count_ >= maxColors) return -1;
+    keys_[slot] = key;
+    values_[slot] = uint8_t(count_);
+    palette.insert(palette.end(), {uint8_t(key >> 16), uint8_t(key >> 8), uint8_t(key)});
+    return int(count_++);
+  }
+
+ private:
+  static constexpr size_t kSlots = 1024;
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  std::vector<uint32_t> keys_;
+  std::vector<uint8_t> values_;
+  size_t count_ = 0;
+};
+
 // Exact palette when the image has few enough colours.
 bool ExactPalette(const ImageBitmap& b, size_t maxColors, QuantizedImage& q) {
-  std::unordered_map<uint32_t, uint8_t> index;
+  SmallColorTable table;
   const size_t n = size_t(b.width) * b.height;
   q.indices.resize(n);
+  uint32_t lastKey = 0xFFFFFFFFu;
+  int lastIndex = 0;
   for (size_t i = 0; i < n; ++i) {
     const uint8_t* p = &b.pixels[i * 4];
     if (Transparent(p)) continue;
-    auto [it, added] = index.emplace(Key(p), uint8_t(index.size()));
-    if (added) {
-      if (index.size() > maxColors) return false;
-      q.palette.insert(q.palette.end(), {p[0], p[1], p[2]});
+    const uint32_t key = Key(p);
+    if (key != lastKey) {
+      lastIndex = table.find(key, maxColors, q.palette);
+      if (lastIndex < 0) return false;
+      lastKey = key;
     }
-    q.indices[i] = it->second;
+    q.indices[i] = uint8_t(lastIndex);
   }
   return true;
 }

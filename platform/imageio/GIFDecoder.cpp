@@ -264,8 +264,13 @@ bool GIFDecoder::composite(size_t index) {
       if (c != 0) dst[x] = c;
     }
   }
-  lastOutput_ = canvas_;
+  if (frames_.size() == 1) {
+    lastOutput_ = std::move(canvas_);  // no later frame needs the canvas
+  } else {
+    lastOutput_ = canvas_;
+  }
   lastOutput_.hasAlpha = hasAlpha_;
+  if (canvas_.empty()) return true;
   if (f.disposal == 2 || (f.disposal == 3 && saved.empty())) {
     for (uint32_t y = y0; y < y1; ++y) {
       std::memset(canvas_.row(y) + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
@@ -280,6 +285,14 @@ bool GIFDecoder::composite(size_t index) {
 
 bool GIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   if (index >= frameCount()) return false;
+  if (frames_.size() == 1 && index == 0) {
+    // A still image: the canvas itself is the result, nothing is kept.
+    nextToCompose_ = 0;
+    if (!composite(0)) return false;
+    out = std::move(lastOutput_);
+    dropCaches();
+    return true;
+  }
   if (nextToCompose_ != index + 1 || lastOutput_.empty()) {
     if (index + 1 < nextToCompose_ || lastOutput_.empty()) nextToCompose_ = 0;
     while (nextToCompose_ <= index) {

@@ -1,7 +1,9 @@
 #include "ImageBitmap.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "platform/coregraphics/CGImage.h"
 
@@ -200,9 +202,12 @@ std::shared_ptr<CGImage> ImageBitmapMakeCGImage(ImageBitmap bitmap, const std::s
 bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& out) {
   if (!image || image->bitsPerComponent() != 8 ||
       (image->bitsPerPixel() != 32 && image->bitsPerPixel() != 24) ||
-      !out.allocate(uint32_t(image->width()), uint32_t(image->height()))) {
+      !ImageSizeAllowed(image->width(), image->height())) {
     return false;
   }
+  out.width = uint32_t(image->width());
+  out.height = uint32_t(image->height());
+  const size_t total = size_t(out.width) * out.height * 4;
   const auto data = image->pixelData();
   const size_t bpr = image->bytesPerRow(), bpp = image->bitsPerPixel() / 8;
   if (!data || data->size() < CGImage::requiredBytes(image->height(), image->bitsPerPixel(),
@@ -224,6 +229,29 @@ bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& 
   if (bpp == 4 && first) { a = 0; r = 1; g = 2; b = 3; }
   if (little) { r = 3 - r; g = 3 - g; b = 3 - b; a = 3 - a; }
   out.hasAlpha = hasAlpha;
+  // The layout this module produces (RGBA in memory, straight or opaque)
+  // needs no per-channel work.
+  if (bpp == 4 && !little && !first && !premultiplied) {
+    if (bpr == out.bytesPerRow()) {
+      out.pixels.assign(data->begin(), data->begin() + total);
+    } else {
+      out.pixels.resize(total);
+    }
+    for (uint32_t y = 0; y < out.height; ++y) {
+      if (bpr != out.bytesPerRow()) {
+        std::memcpy(out.row(y), data->data() + size_t(y) * bpr, out.bytesPerRow());
+      }
+    }
+    if (!hasAlpha) {
+      // Whole words, so the compiler vectorises it: the fourth byte is alpha.
+      static_assert(std::endian::native == std::endian::little);
+      uint32_t* words = reinterpret_cast<uint32_t*>(out.pixels.data());
+      const size_t count = out.pixels.size() / 4;
+      for (size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
+    }
+    return true;
+  }
+  out.pixels.resize(total);
   for (uint32_t y = 0; y < out.height; ++y) {
     const uint8_t* s = data->data() + size_t(y) * bpr;
     uint8_t* d = out.row(y);
