@@ -266,6 +266,7 @@ bool GIFDecoder::composite(size_t index) {
   }
   if (frames_.size() == 1) {
     lastOutput_ = std::move(canvas_);  // no later frame needs the canvas
+    canvas_ = ImageBitmap();
   } else {
     lastOutput_ = canvas_;
   }
