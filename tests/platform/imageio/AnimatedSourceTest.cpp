@@ -291,3 +291,45 @@ TEST(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
     EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, i)), reference[i]), 0) << i;
   }
 }
+
+TEST(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
+  // Rows written in the four interlace passes; giflib's own reader puts them back.
+  const int w = 5, h = 11;
+  std::vector<uint8_t> indices(w * h);
+  for (int i = 0; i < w * h; ++i) indices[i] = uint8_t((i / w + i % w) % 4);
+  Bytes out;
+  int err = 0;
+  GifFileType* gif = EGifOpen(&out, GifWrite, &err);
+  GifColorType colors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colors);
+  EGifPutScreenDesc(gif, w, h, 2, 0, map);
+  EGifPutImageDesc(gif, 0, 0, w, h, true, nullptr);
+  for (int pass = 0; pass < 4; ++pass) {
+    const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+    for (int y = start[pass]; y < h; y += step[pass]) EGifPutLine(gif, &indices[y * w], w);
+  }
+  EGifCloseFile(gif, &err);
+  GifFreeMapObject(map);
+  const ImageBitmap ours = Pixels(CGImageSourceCreateImageAtIndex(SourceOf(out), 0));
+  ASSERT_EQ(ours.height, uint32_t(h));
+  struct Reader {
+    const Bytes* d;
+    size_t pos;
+  } reader{&out, 0};
+  GifFileType* in = DGifOpen(&reader, [](GifFileType* g, GifByteType* b, int n) {
+    auto* r = static_cast<Reader*>(g->UserData);
+    const int c = int(std::min<size_t>(size_t(n), r->d->size() - r->pos));
+    std::memcpy(b, r->d->data() + r->pos, size_t(c));
+    r->pos += size_t(c);
+    return c;
+  }, &err);
+  ASSERT_EQ(DGifSlurp(in), GIF_OK);
+  const SavedImage& frame = in->SavedImages[0];
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const GifColorType c = in->SColorMap->Colors[frame.RasterBits[y * w + x]];
+      EXPECT_EQ(Px(ours, x, y), (std::vector<int>{c.Red, c.Green, c.Blue, 255})) << x << "," << y;
+    }
+  }
+  DGifCloseFile(in, &err);
+}

@@ -1,0 +1,103 @@
+#include "platform/imageio/ImageBitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ImageIOTestSupport.h"
+#include "platform/imageio/ColorQuantizer.h"
+
+using namespace imageio_test;
+
+namespace {
+
+// 3x2 image whose pixel (x, y) holds its own coordinates.
+ImageBitmap Coordinates() {
+  ImageBitmap b;
+  b.allocate(3, 2);
+  for (uint32_t y = 0; y < 2; ++y) {
+    for (uint32_t x = 0; x < 3; ++x) {
+      uint8_t* p = b.row(y) + x * 4;
+      p[0] = uint8_t(x);
+      p[1] = uint8_t(y);
+      p[3] = 255;
+    }
+  }
+  return b;
+}
+
+}  // namespace
+
+TEST(ImageBitmapTest, OrientationsTurnTheStoredImageUpright) {
+  // Where the stored top-left pixel (0,0) and top-right pixel (2,0) end up,
+  // by the EXIF definition of each orientation.
+  struct Case {
+    int orientation;
+    uint32_t w, h;
+    uint32_t tlX, tlY, trX, trY;
+  };
+  const Case cases[] = {{1, 3, 2, 0, 0, 2, 0}, {2, 3, 2, 2, 0, 0, 0}, {3, 3, 2, 2, 1, 0, 1},
+                        {4, 3, 2, 0, 1, 2, 1}, {5, 2, 3, 0, 0, 0, 2}, {6, 2, 3, 1, 0, 1, 2},
+                        {7, 2, 3, 1, 2, 1, 0}, {8, 2, 3, 0, 2, 0, 0}};
+  for (const Case& c : cases) {
+    const ImageBitmap out = ImageBitmapApplyingOrientation(Coordinates(), c.orientation);
+    ASSERT_EQ(out.width, c.w) << c.orientation;
+    ASSERT_EQ(out.height, c.h) << c.orientation;
+    const uint8_t* tl = out.row(c.tlY) + c.tlX * 4;
+    const uint8_t* tr = out.row(c.trY) + c.trX * 4;
+    EXPECT_EQ(tl[0] + tl[1], 0) << c.orientation;
+    EXPECT_EQ(tr[0], 2) << c.orientation;
+    EXPECT_EQ(tr[1], 0) << c.orientation;
+  }
+}
+
+TEST(ImageBitmapTest, ResizingAveragesAreasAndIgnoresTransparentColour) {
+  // Left half white, right half black: halving gives pure columns, a 1-pixel
+  // result the average.
+  ImageBitmap b = Solid(4, 2, 255, 255, 255);
+  for (uint32_t y = 0; y < 2; ++y) {
+    for (uint32_t x = 2; x < 4; ++x) std::fill_n(b.row(y) + x * 4, 3, 0);
+  }
+  const ImageBitmap half = ImageBitmapResized(b, 2, 1);
+  EXPECT_EQ(half.row(0)[0], 255);
+  EXPECT_EQ(half.row(0)[4], 0);
+  EXPECT_EQ(ImageBitmapResized(b, 1, 1).row(0)[0], 128);
+  // A fully transparent red pixel next to opaque blue does not tint it.
+  ImageBitmap mixed = Solid(2, 1, 0, 0, 255);
+  mixed.row(0)[0] = 255;
+  mixed.row(0)[2] = 0;
+  mixed.row(0)[3] = 0;
+  const ImageBitmap one = ImageBitmapResized(mixed, 1, 1);
+  EXPECT_EQ(one.row(0)[0], 0);
+  EXPECT_EQ(one.row(0)[2], 255);
+  EXPECT_EQ(one.row(0)[3], 128);
+  uint32_t w = 0, h = 0;
+  ImageBitmapFitSize(400, 200, 100, w, h);
+  EXPECT_EQ(w, 100u);
+  EXPECT_EQ(h, 50u);
+  ImageBitmapFitSize(50, 20, 100, w, h);
+  EXPECT_EQ(w, 50u);
+  ImageBitmapFitSize(1000, 1, 10, w, h);
+  EXPECT_EQ(h, 1u);
+}
+
+TEST(ImageBitmapTest, QuantiserKeepsFewColoursAndBoundsTheErrorOfMany) {
+  const ImageBitmap many = Pattern(64, 64, false);
+  std::set<uint32_t> distinct;
+  for (size_t i = 0; i < many.pixels.size(); i += 4) {
+    distinct.insert((many.pixels[i] << 16) | (many.pixels[i + 1] << 8) | many.pixels[i + 2]);
+  }
+  ASSERT_GT(distinct.size(), 256u);
+  const QuantizedImage q = ColorQuantize(many);
+  EXPECT_LE(q.palette.size(), 256u * 3);
+  EXPECT_EQ(q.transparentIndex, -1);
+  double error = 0;
+  for (size_t i = 0; i < q.indices.size(); ++i) {
+    for (int c = 0; c < 3; ++c) error += std::abs(q.palette[q.indices[i] * 3 + c] - many.pixels[i * 4 + c]);
+  }
+  EXPECT_LT(error / (q.indices.size() * 3), 8.0);
+  // Transparency gets its own entry after the colours.
+  const QuantizedImage clear = ColorQuantize(Solid(3, 3, 9, 9, 9, 0));
+  EXPECT_EQ(clear.transparentIndex, 1);
+  EXPECT_EQ(clear.indices[4], 1);
+}
