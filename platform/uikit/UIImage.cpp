@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
-#include <regex>
 #include <unordered_map>
 
 #include "platform/coregraphics/CGDataProvider.h"
@@ -29,10 +28,20 @@ double scaleFromFileName(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') + 1);
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
-  static const std::regex suffix("@([0-9]+(\\.[0-9]+)?)x$");
-  std::smatch match;
-  if (!std::regex_search(name, match, suffix)) return 1;
-  return validScale(std::strtod(match[1].str().c_str(), nullptr));
+  // The suffix is "@" digits, optionally "." digits, then "x" at the very end.
+  if (name.size() < 3 || name.back() != 'x') return 1;
+  size_t at = name.find_last_of('@');
+  if (at == std::string::npos) return 1;
+  std::string number = name.substr(at + 1, name.size() - at - 2);
+  size_t point = number.find('.');
+  auto digits = [](const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  bool valid = point == std::string::npos
+                   ? digits(number)
+                   : digits(number.substr(0, point)) && digits(number.substr(point + 1));
+  if (!valid) return 1;
+  return validScale(std::strtod(number.c_str(), nullptr));
 }
 
 UIImagePtr decode(const NSDataPtr& data, double scale) {
