@@ -69,7 +69,10 @@ const Bytes& Sample(const std::string& type) {
   static const Bytes png = Encode("public.png", Photo(), 1);
   static const Bytes gif = Encode("com.compuserve.gif", FewColours(), 1);
   static const Bytes webp = Encode("org.webmproject.webp", Photo(), 0.85);
-  return type == "public.jpeg" ? jpeg : type == "public.png" ? png : type == "com.compuserve.gif" ? gif : webp;
+  return type == "public.jpeg"          ? jpeg
+         : type == "public.png"         ? png
+         : type == "com.compuserve.gif" ? gif
+                                        : webp;
 }
 
 void OursDecode(benchmark::State& state, const std::string& type) {
@@ -142,7 +145,8 @@ void RawDecodeGIF(benchmark::State& state) {
     GifFileType* gif = DGifOpen(&reader, ReadGif, &err);
     DGifSlurp(gif);
     const SavedImage& frame = gif->SavedImages[0];
-    const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+    const ColorMapObject* map =
+        frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
     pixels.assign(size_t(gif->SWidth) * gif->SHeight * 4, 0);
     const size_t n = size_t(frame.ImageDesc.Width) * frame.ImageDesc.Height;
     for (size_t i = 0; i < n; ++i) {
@@ -212,7 +216,8 @@ void RawEncodeJPEG(benchmark::State& state) {
 void RawEncodePNG(benchmark::State& state) {
   const ImageBitmap& b = Photo();
   std::vector<uint8_t> rgb(size_t(b.width) * b.height * 3);
-  for (size_t i = 0, j = 0; i < b.pixels.size(); i += 4, j += 3) std::memcpy(&rgb[j], &b.pixels[i], 3);
+  for (size_t i = 0, j = 0; i < b.pixels.size(); i += 4, j += 3)
+    std::memcpy(&rgb[j], &b.pixels[i], 3);
   for (auto _ : state) {
     png_image image;
     std::memset(&image, 0, sizeof image);
@@ -235,7 +240,8 @@ void RawEncodeGIF(benchmark::State& state) {
   std::vector<uint8_t> indices(size_t(b.width) * b.height);
   GifColorType colors[64];
   for (int i = 0; i < 64; ++i) {
-    colors[i] = {GifByteType((i >> 4) << 6), GifByteType(((i >> 2) & 3) << 6), GifByteType((i & 3) << 6)};
+    colors[i] = {GifByteType((i >> 4) << 6), GifByteType(((i >> 2) & 3) << 6),
+                 GifByteType((i & 3) << 6)};
   }
   for (size_t i = 0; i < indices.size(); ++i) {
     const uint8_t* p = &b.pixels[i * 4];
@@ -247,7 +253,8 @@ void RawEncodeGIF(benchmark::State& state) {
     ColorMapObject* map = GifMakeMapObject(64, colors);
     EGifPutScreenDesc(gif, int(b.width), int(b.height), 8, 0, nullptr);
     EGifPutImageDesc(gif, 0, 0, int(b.width), int(b.height), false, map);
-    for (uint32_t y = 0; y < b.height; ++y) EGifPutLine(gif, &indices[size_t(y) * b.width], int(b.width));
+    for (uint32_t y = 0; y < b.height; ++y)
+      EGifPutLine(gif, &indices[size_t(y) * b.width], int(b.width));
     EGifCloseFile(gif, &err);
     GifFreeMapObject(map);
   }
@@ -270,17 +277,21 @@ BENCHMARK_CAPTURE(OursDecode, JPEG, std::string("public.jpeg"))->Unit(benchmark:
 BENCHMARK(RawDecodeJPEG)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OursDecode, PNG, std::string("public.png"))->Unit(benchmark::kMillisecond);
 BENCHMARK(RawDecodePNG)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OursDecode, GIF, std::string("com.compuserve.gif"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursDecode, GIF, std::string("com.compuserve.gif"))
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(RawDecodeGIF)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OursDecode, WebP, std::string("org.webmproject.webp"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursDecode, WebP, std::string("org.webmproject.webp"))
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(RawDecodeWebP)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OursEncode, JPEG, std::string("public.jpeg"))->Unit(benchmark::kMillisecond);
 BENCHMARK(RawEncodeJPEG)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OursEncode, PNG, std::string("public.png"))->Unit(benchmark::kMillisecond);
 BENCHMARK(RawEncodePNG)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OursEncode, GIF, std::string("com.compuserve.gif"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursEncode, GIF, std::string("com.compuserve.gif"))
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(RawEncodeGIF)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OursEncode, WebP, std::string("org.webmproject.webp"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursEncode, WebP, std::string("org.webmproject.webp"))
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(RawEncodeWebP)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -23,14 +23,16 @@ inline void FuzzImageSource(const CGImageSourceRef& source) {
     }
   }
   CGImageSourceCreateThumbnailAtIndex(
-      source, 0, Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
-                             {kCGImageSourceThumbnailMaxPixelSize, 16},
-                             {kCGImageSourceCreateThumbnailWithTransform, true}}));
+      source, 0,
+      Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                  {kCGImageSourceThumbnailMaxPixelSize, 16},
+                  {kCGImageSourceCreateThumbnailWithTransform, true}}));
 }
 
 // Inputs without the format's signature get it, so the fuzzer spends its time
 // past the sniffing.
-inline int FuzzImageBytes(const uint8_t* data, size_t size, const uint8_t* magic, size_t magicSize) {
+inline int FuzzImageBytes(const uint8_t* data, size_t size, const uint8_t* magic,
+                          size_t magicSize) {
   Bytes bytes;
   if (size < magicSize || std::memcmp(data, magic, magicSize) != 0) {
     bytes.assign(magic, magic + magicSize);
@@ -39,9 +41,9 @@ inline int FuzzImageBytes(const uint8_t* data, size_t size, const uint8_t* magic
   auto whole = std::make_shared<const Bytes>(bytes);
   FuzzImageSource(CGImageSourceCreateWithBytes(whole));
   auto incremental = CGImageSourceCreateIncremental();
-  CGImageSourceUpdateBytes(incremental,
-                           std::make_shared<const Bytes>(bytes.begin(), bytes.begin() + bytes.size() / 2),
-                           false);
+  CGImageSourceUpdateBytes(
+      incremental, std::make_shared<const Bytes>(bytes.begin(), bytes.begin() + bytes.size() / 2),
+      false);
   FuzzImageSource(incremental);
   CGImageSourceUpdateBytes(incremental, whole, true);
   FuzzImageSource(incremental);

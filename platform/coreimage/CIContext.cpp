@@ -18,9 +18,9 @@ NSDataPtr CIContext::JPEGRepresentationOfImage(const CIImageRef& image, const st
   auto data = std::make_shared<Bytes>();
   auto dest = CGImageDestinationCreateWithData(data, "public.jpeg", 1);
   ValueMap props;
-  for (const char* key : {kCGImagePropertyOrientation, kCGImagePropertyTIFFDictionary,
-                          kCGImagePropertyExifDictionary, kCGImagePropertyGPSDictionary,
-                          kCGImagePropertyDPIWidth, kCGImagePropertyDPIHeight}) {
+  for (const char* key :
+       {kCGImagePropertyOrientation, kCGImagePropertyTIFFDictionary, kCGImagePropertyExifDictionary,
+        kCGImagePropertyGPSDictionary, kCGImagePropertyDPIWidth, kCGImagePropertyDPIHeight}) {
     if (const Value* v = image->properties().find(key)) ValueMapSet(props, key, *v);
   }
   if (const Value* q = options.find(kCGImageDestinationLossyCompressionQuality)) {

@@ -3,7 +3,8 @@
 #include "platform/imageio/CGImageSource.h"
 
 CIImage::CIImage(CGImageRef image, Value properties)
-    : image_(std::move(image)), properties_(properties.isMap() ? std::move(properties) : Value(ValueMap())) {}
+    : image_(std::move(image)),
+      properties_(properties.isMap() ? std::move(properties) : Value(ValueMap())) {}
 
 std::shared_ptr<CIImage> CIImage::imageWithData(const NSDataPtr& data) {
   auto source = CGImageSourceCreateWithData(data);

@@ -64,8 +64,8 @@ CGImageSourceStatus BMPDecoder::parse() {
       (compression_ == kRLE4 && bitCount_ != 4) ||
       (compression_ != kRGB && !rle && compression_ != kBitfields &&
        compression_ != kAlphaBitfields) ||
-      ((compression_ == kBitfields || compression_ == kAlphaBitfields) &&
-       bitCount_ != 16 && bitCount_ != 32) ||
+      ((compression_ == kBitfields || compression_ == kAlphaBitfields) && bitCount_ != 16 &&
+       bitCount_ != 32) ||
       (rle && topDown_)) {
     return kCGImageStatusInvalidData;
   }
@@ -106,15 +106,16 @@ CGImageSourceStatus BMPDecoder::parse() {
       palette_[i] = Pack(p[2], p[1], p[0], 255);
     }
   }
-  if (pixelOffset_ >= d.size()) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
+  if (pixelOffset_ >= d.size())
+    return complete_ ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
   return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
 
 ValueMap BMPDecoder::frameProperties(size_t) const {
   // Run-length data may skip pixels, which stay transparent.
   const bool alpha = alpha_.mask != 0 || compression_ == kRLE8 || compression_ == kRLE4;
-  ValueMap props = ImageFrameBaseProperties(width_, height_, alpha,
-                                            kCGImagePropertyColorModelRGB, 8);
+  ValueMap props =
+      ImageFrameBaseProperties(width_, height_, alpha, kCGImagePropertyColorModelRGB, 8);
   if (bitCount_ <= 8) ValueMapSet(props, kCGImagePropertyIsIndexed, true);
   if (ppmX_ > 0 && ppmY_ > 0) {
     ValueMapSet(props, kCGImagePropertyDPIWidth, std::round(ppmX_ * 0.0254));
@@ -139,10 +140,18 @@ void BMPDecoder::decodeRows(ImageBitmap& out) const {
     for (uint32_t x = 0; x < width_; ++x) {
       uint32_t rgba = 0;
       switch (bitCount_) {
-        case 1: rgba = palette_[(p[x >> 3] >> (7 - (x & 7))) & 1]; break;
-        case 4: rgba = palette_[(p[x >> 1] >> (x & 1 ? 0 : 4)) & 15]; break;
-        case 8: rgba = palette_[p[x]]; break;
-        case 24: rgba = Pack(p[x * 3 + 2], p[x * 3 + 1], p[x * 3], 255); break;
+        case 1:
+          rgba = palette_[(p[x >> 3] >> (7 - (x & 7))) & 1];
+          break;
+        case 4:
+          rgba = palette_[(p[x >> 1] >> (x & 1 ? 0 : 4)) & 15];
+          break;
+        case 8:
+          rgba = palette_[p[x]];
+          break;
+        case 24:
+          rgba = Pack(p[x * 3 + 2], p[x * 3 + 1], p[x * 3], 255);
+          break;
         default: {
           const uint32_t v = bitCount_ == 16 ? ReadLE16(p + x * 2) : ReadLE32(p + x * 4);
           rgba = Pack(red_.extract(v), green_.extract(v), blue_.extract(v),

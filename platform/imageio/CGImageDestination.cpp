@@ -96,8 +96,8 @@ void CGImageDestination::addImageFromSource(const CGImageSourceRef& source, size
   if (properties.isMap()) {
     for (const auto& [k, v] : properties.asMap()) ValueMapSet(map, k, v);
   }
-  auto image = CGImageSourceCreateImageAtIndex(source, index,
-                                               Value::map({{kCGImageSourceShouldCacheImmediately, true}}));
+  auto image = CGImageSourceCreateImageAtIndex(
+      source, index, Value::map({{kCGImageSourceShouldCacheImmediately, true}}));
   if (!image) {
     failed_ = true;
     return;
@@ -116,8 +116,8 @@ bool CGImageDestination::encode(Bytes& out) {
   const Value& first = images_.front().properties;
   EncodeSettings settings;
   const Value* quality = Lookup(first, properties_, kCGImageDestinationLossyCompressionQuality);
-  settings.quality = quality && quality->isNumber() ? std::clamp(quality->asDouble(), 0.0, 1.0)
-                                                    : kDefaultQuality;
+  settings.quality =
+      quality && quality->isNumber() ? std::clamp(quality->asDouble(), 0.0, 1.0) : kDefaultQuality;
   settings.orientation = OrientationOf(first, properties_);
   for (const char* key : {kCGImagePropertyTIFFDictionary, kCGImagePropertyExifDictionary,
                           kCGImagePropertyGPSDictionary}) {
@@ -125,8 +125,10 @@ bool CGImageDestination::encode(Bytes& out) {
       ValueMapSet(settings.metadata, key, *v);
     }
   }
-  if (const Value* dpi = Lookup(first, properties_, kCGImagePropertyDPIWidth)) settings.dpiWidth = dpi->asDouble();
-  if (const Value* dpi = Lookup(first, properties_, kCGImagePropertyDPIHeight)) settings.dpiHeight = dpi->asDouble();
+  if (const Value* dpi = Lookup(first, properties_, kCGImagePropertyDPIWidth))
+    settings.dpiWidth = dpi->asDouble();
+  if (const Value* dpi = Lookup(first, properties_, kCGImagePropertyDPIHeight))
+    settings.dpiHeight = dpi->asDouble();
   const Value* embed = Lookup(first, properties_, kCGImageDestinationEmbedThumbnail);
   settings.embedThumbnail = embed && embed->asBool();
   const char* animation = AnimationDictionary(type_);

@@ -226,14 +226,17 @@ void CGImageSourceUpdateBytes(const CGImageSourceRef& source, std::shared_ptr<co
 }
 
 void CGImageSourceUpdateData(const CGImageSourceRef& source, const NSDataPtr& data, bool final) {
-  if (data) CGImageSourceUpdateBytes(source, std::shared_ptr<const Bytes>(data, &data->vector()), final);
+  if (data)
+    CGImageSourceUpdateBytes(source, std::shared_ptr<const Bytes>(data, &data->vector()), final);
 }
 
 std::string CGImageSourceGetType(const CGImageSourceRef& source) {
   return source ? source->type() : std::string();
 }
 
-size_t CGImageSourceGetCount(const CGImageSourceRef& source) { return source ? source->count() : 0; }
+size_t CGImageSourceGetCount(const CGImageSourceRef& source) {
+  return source ? source->count() : 0;
+}
 
 CGImageSourceStatus CGImageSourceGetStatus(const CGImageSourceRef& source) {
   return source ? source->status() : kCGImageStatusInvalidData;
@@ -266,4 +269,6 @@ void CGImageSourceRemoveCacheAtIndex(const CGImageSourceRef& source, size_t inde
   if (source) source->removeCache(index);
 }
 
-std::vector<std::string> CGImageSourceCopyTypeIdentifiers() { return ImageDecoderTypeIdentifiers(); }
+std::vector<std::string> CGImageSourceCopyTypeIdentifiers() {
+  return ImageDecoderTypeIdentifiers();
+}

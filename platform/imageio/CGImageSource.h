@@ -59,7 +59,8 @@ using CGImageSourceRef = std::shared_ptr<CGImageSource>;
 CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value& options = Value());
 CGImageSourceRef CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes> data,
                                               const Value& options = Value());
-CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options = Value());
+CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path,
+                                            const Value& options = Value());
 // A source fed with CGImageSourceUpdateData: each call gives all the data so
 // far; `final` marks the last, after which updates are ignored.
 CGImageSourceRef CGImageSourceCreateIncremental(const Value& options = Value());

@@ -10,7 +10,9 @@ constexpr uint8_t kAlphaThreshold = 128;
 
 inline bool Transparent(const uint8_t* p) { return p[3] < kAlphaThreshold; }
 inline uint32_t Key(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (p[1] << 8) | p[2]; }
-inline uint32_t Bin(const uint8_t* p) { return ((p[0] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[2] >> 3); }
+inline uint32_t Bin(const uint8_t* p) {
+  return ((p[0] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[2] >> 3);
+}
 
 // Colour to palette index for at most 256 colours: open addressing over 1024
 // slots, far cheaper per pixel than a node-based map.
@@ -124,7 +126,8 @@ void MedianCut(const ImageBitmap& b, size_t maxColors, QuantizedImage& q) {
     // The heaviest box that can still be split.
     size_t pick = boxes.size();
     for (size_t i = 0; i < boxes.size(); ++i) {
-      if (boxes[i].bins.size() > 1 && (pick == boxes.size() || boxes[i].weight > boxes[pick].weight)) {
+      if (boxes[i].bins.size() > 1 &&
+          (pick == boxes.size() || boxes[i].weight > boxes[pick].weight)) {
         pick = i;
       }
     }

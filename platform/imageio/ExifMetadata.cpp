@@ -11,7 +11,16 @@
 namespace {
 
 enum Dir { kTIFF, kExif, kGPS };
-enum Type : uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kUndefined = 7, kSLong = 9, kSRational = 10 };
+enum Type : uint16_t {
+  kByte = 1,
+  kAscii = 2,
+  kShort = 3,
+  kLong = 4,
+  kRational = 5,
+  kUndefined = 7,
+  kSLong = 9,
+  kSRational = 10
+};
 enum class Kind { Plain, Version, Degrees, Time, GPSVersion };
 
 struct TagInfo {
@@ -102,11 +111,24 @@ const TagInfo* FindTag(Dir dir, uint16_t tag) {
 
 size_t TypeSize(uint16_t type) {
   switch (type) {
-    case kByte: case kAscii: case kUndefined: case 6: return 1;
-    case kShort: case 8: return 2;
-    case kLong: case kSLong: case 11: return 4;
-    case kRational: case kSRational: case 12: return 8;
-    default: return 0;
+    case kByte:
+    case kAscii:
+    case kUndefined:
+    case 6:
+      return 1;
+    case kShort:
+    case 8:
+      return 2;
+    case kLong:
+    case kSLong:
+    case 11:
+      return 4;
+    case kRational:
+    case kSRational:
+    case 12:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -115,11 +137,12 @@ class Reader {
   Reader(const uint8_t* p, size_t n, bool little) : p_(p), n_(n), little_(little) {}
   bool has(size_t off, size_t len) const { return off <= n_ && len <= n_ - off; }
   uint16_t u16(size_t off) const {
-    return little_ ? uint16_t(p_[off] | (p_[off + 1] << 8)) : uint16_t((p_[off] << 8) | p_[off + 1]);
+    return little_ ? uint16_t(p_[off] | (p_[off + 1] << 8))
+                   : uint16_t((p_[off] << 8) | p_[off + 1]);
   }
   uint32_t u32(size_t off) const {
-    return little_ ? uint32_t(p_[off]) | (uint32_t(p_[off + 1]) << 8) | (uint32_t(p_[off + 2]) << 16) |
-                         (uint32_t(p_[off + 3]) << 24)
+    return little_ ? uint32_t(p_[off]) | (uint32_t(p_[off + 1]) << 8) |
+                         (uint32_t(p_[off + 2]) << 16) | (uint32_t(p_[off + 3]) << 24)
                    : (uint32_t(p_[off]) << 24) | (uint32_t(p_[off + 1]) << 16) |
                          (uint32_t(p_[off + 2]) << 8) | p_[off + 3];
   }
@@ -139,10 +162,15 @@ double Rational(const Reader& r, size_t off, bool isSigned) {
 
 int64_t Integer(const Reader& r, size_t off, uint16_t type) {
   switch (type) {
-    case kByte: case kUndefined: return *r.at(off);
-    case kShort: return r.u16(off);
-    case kSLong: return int32_t(r.u32(off));
-    default: return r.u32(off);
+    case kByte:
+    case kUndefined:
+      return *r.at(off);
+    case kShort:
+      return r.u16(off);
+    case kSLong:
+      return int32_t(r.u32(off));
+    default:
+      return r.u32(off);
   }
 }
 
@@ -166,13 +194,15 @@ Value ReadValue(const Reader& r, size_t off, uint16_t type, uint32_t count, cons
     ValueList digits;
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t c = *r.at(off + i);
-      if (c >= '0' && c <= '9' && !(digits.empty() && c == '0')) digits.push_back(Value::integer(c - '0'));
+      if (c >= '0' && c <= '9' && !(digits.empty() && c == '0'))
+        digits.push_back(Value::integer(c - '0'));
     }
     return Value(std::move(digits));
   }
   if (type == kRational || type == kSRational) {
     std::vector<double> v;
-    for (uint32_t i = 0; i < count; ++i) v.push_back(Rational(r, off + i * size, type == kSRational));
+    for (uint32_t i = 0; i < count; ++i)
+      v.push_back(Rational(r, off + i * size, type == kSRational));
     if (info.kind == Kind::Degrees && count == 3) return Value(v[0] + v[1] / 60 + v[2] / 3600);
     if (info.kind == Kind::Time && count == 3) {
       char buf[16];
@@ -186,7 +216,8 @@ Value ReadValue(const Reader& r, size_t off, uint16_t type, uint32_t count, cons
   }
   if (count == 1 && info.kind != Kind::GPSVersion) return Value::integer(Integer(r, off, type));
   ValueList l;
-  for (uint32_t i = 0; i < count; ++i) l.push_back(Value::integer(Integer(r, off + i * size, type)));
+  for (uint32_t i = 0; i < count; ++i)
+    l.push_back(Value::integer(Integer(r, off + i * size, type)));
   return Value(std::move(l));
 }
 
@@ -266,11 +297,17 @@ void PutRational(Bytes& b, double v, bool isSigned) {
     const double a = std::floor(f);
     const uint64_t h2 = uint64_t(a) * h1 + h0, k2 = uint64_t(a) * k1 + k0;
     if (h2 > limit || k2 > limit) break;
-    h0 = h1; h1 = h2; k0 = k1; k1 = k2;
+    h0 = h1;
+    h1 = h2;
+    k0 = k1;
+    k1 = k2;
     if (std::fabs(double(h1) / double(k1) - x) < 1e-12 || f - a < 1e-12) break;
     f = 1.0 / (f - a);
   }
-  if (k1 == 0) { h1 = 0; k1 = 1; }
+  if (k1 == 0) {
+    h1 = 0;
+    k1 = 1;
+  }
   int64_t num = negative ? -int64_t(h1) : int64_t(h1);
   Put32(b, uint32_t(num));
   Put32(b, uint32_t(k1));
@@ -300,7 +337,8 @@ bool Encode(const TagInfo& info, const Value& v, Entry& e) {
   if (info.kind == Kind::Version) {
     std::string digits;
     if (v.isString()) digits = v.asString();
-    for (double d : v.isString() ? std::vector<double>{} : Numbers(v)) digits += char('0' + int(d) % 10);
+    for (double d : v.isString() ? std::vector<double>{} : Numbers(v))
+      digits += char('0' + int(d) % 10);
     while (digits.size() < 4) digits.insert(digits.begin(), '0');
     e.data.assign(digits.begin(), digits.begin() + 4);
     e.count = 4;
@@ -332,12 +370,23 @@ bool Encode(const TagInfo& info, const Value& v, Entry& e) {
   e.count = uint32_t(n.size());
   for (double d : n) {
     switch (info.type) {
-      case kByte: e.data.push_back(uint8_t(d)); break;
-      case kShort: Put16(e.data, uint32_t(d)); break;
-      case kLong: Put32(e.data, uint32_t(d)); break;
-      case kRational: PutRational(e.data, d, false); break;
-      case kSRational: PutRational(e.data, d, true); break;
-      default: return false;
+      case kByte:
+        e.data.push_back(uint8_t(d));
+        break;
+      case kShort:
+        Put16(e.data, uint32_t(d));
+        break;
+      case kLong:
+        Put32(e.data, uint32_t(d));
+        break;
+      case kRational:
+        PutRational(e.data, d, false);
+        break;
+      case kSRational:
+        PutRational(e.data, d, true);
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -400,8 +449,10 @@ Entry LongEntry(uint16_t tag, uint32_t value) {
 void InsertSorted(std::vector<Entry>& entries, Entry e) {
   auto it = entries.begin();
   while (it != entries.end() && it->tag < e.tag) ++it;
-  if (it != entries.end() && it->tag == e.tag) *it = std::move(e);
-  else entries.insert(it, std::move(e));
+  if (it != entries.end() && it->tag == e.tag)
+    *it = std::move(e);
+  else
+    entries.insert(it, std::move(e));
 }
 
 }  // namespace

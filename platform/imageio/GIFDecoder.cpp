@@ -66,7 +66,8 @@ CGImageSourceStatus GIFDecoder::parse() {
   height_ = ReadLE16(&d[8]);
   globalColorMap_ = d[10] & 0x80;
   headerEnd_ = 13 + ColorTableBytes(d[10]);
-  if (d.size() < headerEnd_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (d.size() < headerEnd_)
+    return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (!ImageSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
   if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kCanvasSlack) {
     return kCGImageStatusInvalidData;
@@ -110,7 +111,7 @@ CGImageSourceStatus GIFDecoder::parse() {
   }
   if (frames_.empty()) {
     return complete_ && (sawTrailer_ || pos >= d.size()) ? kCGImageStatusInvalidData
-                                                          : kCGImageStatusReadingHeader;
+                                                         : kCGImageStatusReadingHeader;
   }
   for (const Frame& f : frames_) {
     if (f.transparentIndex >= 0 || f.disposal >= 2 || f.x != 0 || f.y != 0 ||
@@ -183,7 +184,8 @@ ValueMap GIFDecoder::frameProperties(size_t index) const {
 }
 
 bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
-                               std::vector<uint8_t>& rowDone, std::vector<uint32_t>& palette) const {
+                               std::vector<uint8_t>& rowDone,
+                               std::vector<uint32_t>& palette) const {
   Segments segments{data_->data(), headerEnd_, f.start, f.end};
   int error = 0;
   GifFileType* gif = DGifOpen(&segments, ReadSegments, &error);

@@ -59,7 +59,9 @@ void ReadExif(heif_image_handle* handle, ExifData& exif) {
   // The rotation boxes are authoritative and already applied.
   exif.orientation = 0;
   exif.tiff.erase(std::remove_if(exif.tiff.begin(), exif.tiff.end(),
-                                 [](const auto& e) { return e.first == Value(kCGImagePropertyTIFFOrientation); }),
+                                 [](const auto& e) {
+                                   return e.first == Value(kCGImagePropertyTIFFOrientation);
+                                 }),
                   exif.tiff.end());
   exif.thumbnailOffset = exif.thumbnailLength = 0;
 }
@@ -117,8 +119,8 @@ bool HEIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   }
   const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle);
   heif_image* image = nullptr;
-  heif_error err = heif_decode_image(handle, &image, heif_colorspace_RGB,
-                                     heif_chroma_interleaved_RGBA, nullptr);
+  heif_error err =
+      heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
   heif_image_handle_release(handle);
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
@@ -127,13 +129,15 @@ bool HEIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   const int h = heif_image_get_height(image, heif_channel_interleaved);
   bool ok = plane && w > 0 && h > 0 && out.allocate(uint32_t(w), uint32_t(h));
   if (ok) {
-    for (int y = 0; y < h; ++y) std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
     out.hasAlpha = images_[index].hasAlpha;
     if (premultiplied) {
       for (size_t i = 0; i < out.pixels.size(); i += 4) {
         uint8_t* px = &out.pixels[i];
         if (px[3] == 0 || px[3] == 255) continue;
-        for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
+        for (int c = 0; c < 3; ++c)
+          px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
       }
     }
   }

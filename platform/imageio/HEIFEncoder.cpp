@@ -24,7 +24,8 @@ heif_error WriteToBytes(heif_context*, const void* data, size_t size, void* user
 
 heif_image* MakeImage(const ImageBitmap& b) {
   heif_image* image = nullptr;
-  const heif_chroma chroma = b.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
+  const heif_chroma chroma =
+      b.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
   if (heif_image_create(int(b.width), int(b.height), heif_colorspace_RGB, chroma, &image).code !=
       heif_error_Ok) {
     return nullptr;
@@ -55,16 +56,19 @@ bool HEIFCanEncode() {
   return heif_have_encoder_for_format(heif_compression_HEVC);
 }
 
-bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out) {
+bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
+                Bytes& out) {
   HEIFInitialiseOnce();
   heif_context* context = heif_context_alloc();
   heif_encoder* encoder = nullptr;
-  if (!context || heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
-                      heif_error_Ok) {
+  if (!context ||
+      heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
+          heif_error_Ok) {
     if (context) heif_context_free(context);
     return false;
   }
-  heif_encoder_set_lossy_quality(encoder, std::clamp(int(std::lround(settings.quality * 100)), 0, 100));
+  heif_encoder_set_lossy_quality(encoder,
+                                 std::clamp(int(std::lround(settings.quality * 100)), 0, 100));
   heif_encoding_options* options = heif_encoding_options_alloc();
   if (settings.orientation >= 1 && settings.orientation <= 8) {
     options->image_orientation = static_cast<heif_orientation>(settings.orientation);
@@ -73,11 +77,12 @@ bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
   for (size_t i = 0; i < frames.size() && ok; ++i) {
     heif_image* image = MakeImage(frames[i].bitmap);
     heif_image_handle* handle = nullptr;
-    ok = image && heif_context_encode_image(context, image, encoder, options, &handle).code ==
-                      heif_error_Ok;
+    ok = image &&
+         heif_context_encode_image(context, image, encoder, options, &handle).code == heif_error_Ok;
     if (ok && i == 0) {
       const Bytes exif = ExifWrite(settings.metadata, 0);
-      if (!exif.empty()) heif_context_add_exif_metadata(context, handle, exif.data(), int(exif.size()));
+      if (!exif.empty())
+        heif_context_add_exif_metadata(context, handle, exif.data(), int(exif.size()));
     }
     if (handle) heif_image_handle_release(handle);
     if (image) heif_image_release(image);

@@ -41,13 +41,34 @@ ImageBitmap ImageBitmapApplyingOrientation(const ImageBitmap& src, int orientati
     for (uint32_t x = 0; x < W; ++x) {
       uint32_t dx = 0, dy = 0;
       switch (orientation) {
-        case 2: dx = W - 1 - x; dy = y; break;          // mirrored horizontally
-        case 3: dx = W - 1 - x; dy = H - 1 - y; break;  // rotated 180
-        case 4: dx = x; dy = H - 1 - y; break;          // mirrored vertically
-        case 5: dx = y; dy = x; break;                  // transposed
-        case 6: dx = H - 1 - y; dy = x; break;          // rotated 90 clockwise
-        case 7: dx = H - 1 - y; dy = W - 1 - x; break;  // transversed
-        case 8: dx = y; dy = W - 1 - x; break;          // rotated 90 counter-clockwise
+        case 2:
+          dx = W - 1 - x;
+          dy = y;
+          break;  // mirrored horizontally
+        case 3:
+          dx = W - 1 - x;
+          dy = H - 1 - y;
+          break;  // rotated 180
+        case 4:
+          dx = x;
+          dy = H - 1 - y;
+          break;  // mirrored vertically
+        case 5:
+          dx = y;
+          dy = x;
+          break;  // transposed
+        case 6:
+          dx = H - 1 - y;
+          dy = x;
+          break;  // rotated 90 clockwise
+        case 7:
+          dx = H - 1 - y;
+          dy = W - 1 - x;
+          break;  // transversed
+        case 8:
+          dx = y;
+          dy = W - 1 - x;
+          break;  // rotated 90 counter-clockwise
       }
       reinterpret_cast<uint32_t*>(out.row(dy))[dx] = in[x];
     }
@@ -180,7 +201,8 @@ void ImageBitmapFlattenOnto(ImageBitmap& bitmap, uint8_t r, uint8_t g, uint8_t b
     uint8_t* p = &bitmap.pixels[i];
     const unsigned a = p[3];
     if (a == 255) continue;
-    for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>((p[c] * a + bg[c] * (255 - a) + 127) / 255);
+    for (int c = 0; c < 3; ++c)
+      p[c] = static_cast<uint8_t>((p[c] * a + bg[c] * (255 - a) + 127) / 255);
     p[3] = 255;
   }
   bitmap.hasAlpha = false;
@@ -211,7 +233,7 @@ bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& 
   const auto data = image->pixelData();
   const size_t bpr = image->bytesPerRow(), bpp = image->bitsPerPixel() / 8;
   if (!data || data->size() < CGImage::requiredBytes(image->height(), image->bitsPerPixel(),
-                                                    image->width(), bpr)) {
+                                                     image->width(), bpr)) {
     return false;
   }
   const CGImageAlphaInfo alpha = image->alphaInfo();
@@ -226,8 +248,18 @@ bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& 
   if (alpha == kCGImageAlphaOnly) return false;
   // Byte positions of R, G, B, A within one pixel in memory.
   int r = 0, g = 1, b = 2, a = 3;
-  if (bpp == 4 && first) { a = 0; r = 1; g = 2; b = 3; }
-  if (little) { r = 3 - r; g = 3 - g; b = 3 - b; a = 3 - a; }
+  if (bpp == 4 && first) {
+    a = 0;
+    r = 1;
+    g = 2;
+    b = 3;
+  }
+  if (little) {
+    r = 3 - r;
+    g = 3 - g;
+    b = 3 - b;
+    a = 3 - a;
+  }
   out.hasAlpha = hasAlpha;
   // The layout this module produces (RGBA in memory, straight or opaque)
   // needs no per-channel work.

@@ -17,14 +17,15 @@ std::string ImageTypeOfData(const uint8_t* d, size_t n) {
   if (starts("\x89PNG\r\n\x1A\n", 8)) return "public.png";
   if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "com.compuserve.gif";
   if (starts("II*\0", 4) || starts("MM\0*", 4)) return "public.tiff";
-  if (n >= 12 && starts("RIFF", 4) && std::memcmp(d + 8, "WEBP", 4) == 0) return "org.webmproject.webp";
+  if (n >= 12 && starts("RIFF", 4) && std::memcmp(d + 8, "WEBP", 4) == 0)
+    return "org.webmproject.webp";
   if (starts("BM", 2) && n >= 18) return "com.microsoft.bmp";
   return HEIFDecoder::typeOfBrands(d, n);
 }
 
 const std::vector<std::string>& ImageDecoderTypeIdentifiers() {
   static const std::vector<std::string> types = [] {
-    std::vector<std::string> t = {"public.jpeg", "public.png", "com.compuserve.gif",
+    std::vector<std::string> t = {"public.jpeg", "public.png",           "com.compuserve.gif",
                                   "public.tiff", "org.webmproject.webp", "com.microsoft.bmp"};
     if (HEIFDecoder::canDecode("public.heic")) {
       t.insert(t.end(), {"public.heic", "public.heics", "public.heif"});
@@ -43,18 +44,25 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> da
   }
   const std::string type = ImageTypeOfData(data->data(), data->size());
   std::unique_ptr<ImageDecoder> decoder;
-  if (type == "public.jpeg") decoder = std::make_unique<JPEGDecoder>(data, complete);
-  else if (type == "public.png") decoder = std::make_unique<PNGDecoder>(data, complete);
-  else if (type == "com.compuserve.gif") decoder = std::make_unique<GIFDecoder>(data, complete);
-  else if (type == "public.tiff") decoder = std::make_unique<TIFFDecoder>(data, complete);
-  else if (type == "org.webmproject.webp") decoder = std::make_unique<WebPDecoder>(data, complete);
-  else if (type == "com.microsoft.bmp") decoder = std::make_unique<BMPDecoder>(data, complete);
+  if (type == "public.jpeg")
+    decoder = std::make_unique<JPEGDecoder>(data, complete);
+  else if (type == "public.png")
+    decoder = std::make_unique<PNGDecoder>(data, complete);
+  else if (type == "com.compuserve.gif")
+    decoder = std::make_unique<GIFDecoder>(data, complete);
+  else if (type == "public.tiff")
+    decoder = std::make_unique<TIFFDecoder>(data, complete);
+  else if (type == "org.webmproject.webp")
+    decoder = std::make_unique<WebPDecoder>(data, complete);
+  else if (type == "com.microsoft.bmp")
+    decoder = std::make_unique<BMPDecoder>(data, complete);
   else if (!type.empty() && HEIFDecoder::canDecode(type)) {
     decoder = std::make_unique<HEIFDecoder>(data, complete, type);
   }
   if (!decoder) {
     // Too few bytes to tell the type yet is not the same as an unknown type.
-    status = !complete && data->size() < 32 ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
+    status =
+        !complete && data->size() < 32 ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
     return nullptr;
   }
   status = decoder->parse();

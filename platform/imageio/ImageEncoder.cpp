@@ -18,7 +18,7 @@ bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames
 
 const std::vector<std::string>& ImageEncoderTypeIdentifiers() {
   static const std::vector<std::string> types = [] {
-    std::vector<std::string> t = {"public.jpeg", "public.png", "com.compuserve.gif",
+    std::vector<std::string> t = {"public.jpeg",          "public.png",  "com.compuserve.gif",
                                   "org.webmproject.webp", "public.tiff", "com.microsoft.bmp"};
     if (HEIFCanEncode()) t.insert(t.end(), {"public.heic", "public.heif"});
     return t;

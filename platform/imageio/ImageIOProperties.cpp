@@ -3,14 +3,18 @@
 const char* const kCGImageSourceTypeIdentifierHint = "kCGImageSourceTypeIdentifierHint";
 const char* const kCGImageSourceShouldCache = "kCGImageSourceShouldCache";
 const char* const kCGImageSourceShouldCacheImmediately = "kCGImageSourceShouldCacheImmediately";
-const char* const kCGImageSourceCreateThumbnailFromImageIfAbsent = "kCGImageSourceCreateThumbnailFromImageIfAbsent";
-const char* const kCGImageSourceCreateThumbnailFromImageAlways = "kCGImageSourceCreateThumbnailFromImageAlways";
+const char* const kCGImageSourceCreateThumbnailFromImageIfAbsent =
+    "kCGImageSourceCreateThumbnailFromImageIfAbsent";
+const char* const kCGImageSourceCreateThumbnailFromImageAlways =
+    "kCGImageSourceCreateThumbnailFromImageAlways";
 const char* const kCGImageSourceThumbnailMaxPixelSize = "kCGImageSourceThumbnailMaxPixelSize";
-const char* const kCGImageSourceCreateThumbnailWithTransform = "kCGImageSourceCreateThumbnailWithTransform";
+const char* const kCGImageSourceCreateThumbnailWithTransform =
+    "kCGImageSourceCreateThumbnailWithTransform";
 const char* const kCGImageSourceDecodeRequest = "kCGImageSourceDecodeRequest";
 const char* const kCGImageSourceDecodeToHDR = "kCGImageSourceDecodeToHDR";
 const char* const kCGImageSourceDecodeToSDR = "kCGImageSourceDecodeToSDR";
-const char* const kCGImageDestinationLossyCompressionQuality = "kCGImageDestinationLossyCompressionQuality";
+const char* const kCGImageDestinationLossyCompressionQuality =
+    "kCGImageDestinationLossyCompressionQuality";
 const char* const kCGImageDestinationBackgroundColor = "kCGImageDestinationBackgroundColor";
 const char* const kCGImageDestinationImageMaxPixelSize = "kCGImageDestinationImageMaxPixelSize";
 const char* const kCGImageDestinationEmbedThumbnail = "kCGImageDestinationEmbedThumbnail";

@@ -67,7 +67,8 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   cinfo.scale_num = scaleNumerator;
   cinfo.scale_denom = 8;
   jpeg_start_decompress(&cinfo);
-  if (!out.allocate(cinfo.output_width, cinfo.output_height)) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
+  if (!out.allocate(cinfo.output_width, cinfo.output_height))
+    OnError(reinterpret_cast<j_common_ptr>(&cinfo));
   out.hasAlpha = false;
   started = true;
   if (cmyk) cmykRow = new JSAMPLE[size_t(cinfo.output_width) * 4];

@@ -47,10 +47,16 @@ void AppendChunk(Bytes& out, const char* type, const uint8_t* data, size_t lengt
 
 bool ValidDepth(uint8_t colorType, uint8_t depth) {
   switch (colorType) {
-    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-    case 2: case 4: case 6: return depth == 8 || depth == 16;
-    default: return false;
+    case 0:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2:
+    case 4:
+    case 6:
+      return depth == 8 || depth == 16;
+    default:
+      return false;
   }
 }
 
@@ -89,7 +95,8 @@ void OnRow(png_structp png, png_bytep row, png_uint_32 y, int) {
 }
 
 bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -118,7 +125,7 @@ inline void BlendOver(const uint8_t* s, uint8_t* d) {
   }
   if (sa == 0) return;
   const uint32_t da = d[3];
-  const uint32_t dw = da * (255 - sa);  // destination weight, scaled by 255
+  const uint32_t dw = da * (255 - sa);   // destination weight, scaled by 255
   const uint32_t oa255 = sa * 255 + dw;  // output alpha, scaled by 255
   for (int c = 0; c < 3; ++c) {
     d[c] = static_cast<uint8_t>((s[c] * sa * 255 + d[c] * dw + oa255 / 2) / oa255);
@@ -179,18 +186,20 @@ bool PNGDecoder::nextSequence(uint32_t seq) {
   return true;
 }
 
-CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length, size_t dataOffset) {
+CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
+                                          size_t dataOffset) {
   const uint32_t type = ReadBE32(chunk + 4);
   const uint8_t* p = chunk + 8;
   if (!sawIHDR_) {
-    if (type != kIHDR || length != 13 || !CrcMatches(chunk, length)) return kCGImageStatusInvalidData;
+    if (type != kIHDR || length != 13 || !CrcMatches(chunk, length))
+      return kCGImageStatusInvalidData;
     width_ = ReadBE32(p);
     height_ = ReadBE32(p + 4);
     bitDepth_ = p[8];
     colorType_ = p[9];
     interlace_ = p[12];
-    if (!ImageSizeAllowed(width_, height_) || !ValidDepth(colorType_, bitDepth_) || interlace_ > 1 ||
-        p[10] != 0 || p[11] != 0) {
+    if (!ImageSizeAllowed(width_, height_) || !ValidDepth(colorType_, bitDepth_) ||
+        interlace_ > 1 || p[10] != 0 || p[11] != 0) {
       return kCGImageStatusInvalidData;
     }
     sawIHDR_ = true;
@@ -200,7 +209,8 @@ CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
     if (idatDone_) return kCGImageStatusInvalidData;
     sawIDAT_ = true;
     idat_.push_back({dataOffset, length});
-    if (!frames_.empty() && frames_.back().fromIDAT) frames_.back().chunks.push_back({dataOffset, length});
+    if (!frames_.empty() && frames_.back().fromIDAT)
+      frames_.back().chunks.push_back({dataOffset, length});
     return kCGImageStatusComplete;
   }
   if (sawIDAT_ && !idatDone_) {
@@ -348,7 +358,8 @@ Bytes PNGDecoder::wrapFrame(const Frame& f) const {
   ihdr[10] = ihdr[11] = 0;
   ihdr[12] = interlace_;
   AppendChunk(out, "IHDR", ihdr, 13);
-  for (const Range& r : headerChunks_) out.insert(out.end(), d.begin() + r.offset, d.begin() + r.offset + r.length);
+  for (const Range& r : headerChunks_)
+    out.insert(out.end(), d.begin() + r.offset, d.begin() + r.offset + r.length);
   for (const Range& r : f.chunks) AppendChunk(out, "IDAT", d.data() + r.offset, r.length);
   AppendChunk(out, "IEND", nullptr, 0);
   return out;

@@ -124,7 +124,7 @@ CGImageSourceStatus TIFFDecoder::parse() {
 ValueMap TIFFDecoder::frameProperties(size_t index) const {
   if (index >= pages_.size()) return {};
   const Page& p = pages_[index];
-  const char* model = p.photometric <= 1 ? kCGImagePropertyColorModelGray
+  const char* model = p.photometric <= 1   ? kCGImagePropertyColorModelGray
                       : p.photometric == 5 ? kCGImagePropertyColorModelCMYK
                                            : kCGImagePropertyColorModelRGB;
   ValueMap props = ImageFrameBaseProperties(p.width, p.height, p.hasAlpha, model, p.bitsPerSample);

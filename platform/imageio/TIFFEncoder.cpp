@@ -88,7 +88,8 @@ bool WritePage(TIFF* tif, const ImageBitmap& b, const EncodeSettings& s, bool al
 
 }  // namespace
 
-bool EncodeTIFF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out) {
+bool EncodeTIFF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
+                Bytes& out) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
   Sink sink{&out};

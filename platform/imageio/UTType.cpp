@@ -72,7 +72,10 @@ const std::vector<Declaration>& Declarations() {
       {"com.sony.arw-raw-image", {"public.camera-raw-image"}, {"arw"}, {"image/x-sony-arw"}},
       {"com.fuji.raw-image", {"public.camera-raw-image"}, {"raf"}, {"image/x-fuji-raf"}},
       {"com.olympus.raw-image", {"public.camera-raw-image"}, {"orf"}, {"image/x-olympus-orf"}},
-      {"com.panasonic.rw2-raw-image", {"public.camera-raw-image"}, {"rw2"}, {"image/x-panasonic-rw2"}},
+      {"com.panasonic.rw2-raw-image",
+       {"public.camera-raw-image"},
+       {"rw2"},
+       {"image/x-panasonic-rw2"}},
       {"public.audiovisual-content", {"public.data", "public.content"}, {}, {}},
       {"public.movie", {"public.audiovisual-content"}, {}, {}},
       {"public.video", {"public.movie"}, {}, {}},
@@ -83,7 +86,10 @@ const std::vector<Declaration>& Declarations() {
       {"public.avi", {"public.movie"}, {"avi"}, {"video/avi", "video/x-msvideo"}},
       {"public.mp3", {"public.audio"}, {"mp3"}, {"audio/mpeg", "audio/mp3"}},
       {"public.mpeg-4-audio", {"public.audio"}, {"m4a"}, {"audio/mp4", "audio/x-m4a"}},
-      {"com.microsoft.waveform-audio", {"public.audio"}, {"wav", "wave"}, {"audio/wav", "audio/x-wav"}},
+      {"com.microsoft.waveform-audio",
+       {"public.audio"},
+       {"wav", "wave"},
+       {"audio/wav", "audio/x-wav"}},
       {"public.aiff-audio", {"public.audio"}, {"aiff", "aif"}, {"audio/aiff"}},
       {"public.text", {"public.data", "public.content"}, {}, {}},
       {"public.plain-text", {"public.text"}, {"txt", "text"}, {"text/plain"}},
@@ -94,15 +100,25 @@ const std::vector<Declaration>& Declarations() {
       {"public.rtf", {"public.text"}, {"rtf"}, {"text/rtf"}},
       {"public.zip-archive", {"public.archive"}, {"zip"}, {"application/zip"}},
       {"org.gnu.gnu-zip-archive", {"public.archive"}, {"gz", "gzip"}, {"application/gzip"}},
-      {"com.microsoft.word.doc", {"public.data", "public.composite-content"}, {"doc"},
+      {"com.microsoft.word.doc",
+       {"public.data", "public.composite-content"},
+       {"doc"},
        {"application/msword"}},
-      {"org.openxmlformats.wordprocessingml.document", {"public.data", "public.composite-content"},
-       {"docx"}, {"application/vnd.openxmlformats-officedocument.wordprocessingml.document"}},
-      {"com.microsoft.excel.xls", {"public.data", "public.composite-content"}, {"xls"},
+      {"org.openxmlformats.wordprocessingml.document",
+       {"public.data", "public.composite-content"},
+       {"docx"},
+       {"application/vnd.openxmlformats-officedocument.wordprocessingml.document"}},
+      {"com.microsoft.excel.xls",
+       {"public.data", "public.composite-content"},
+       {"xls"},
        {"application/vnd.ms-excel"}},
-      {"org.openxmlformats.spreadsheetml.sheet", {"public.data", "public.composite-content"},
-       {"xlsx"}, {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"}},
-      {"com.microsoft.powerpoint.ppt", {"public.data", "public.composite-content"}, {"ppt"},
+      {"org.openxmlformats.spreadsheetml.sheet",
+       {"public.data", "public.composite-content"},
+       {"xlsx"},
+       {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"}},
+      {"com.microsoft.powerpoint.ppt",
+       {"public.data", "public.composite-content"},
+       {"ppt"},
        {"application/vnd.ms-powerpoint"}},
       {"org.openxmlformats.presentationml.presentation",
        {"public.data", "public.composite-content"},
@@ -174,7 +190,8 @@ std::optional<DynamicParts> DecodeDynamic(const std::string& identifier) {
   size_t a = payload.find('\n');
   size_t b = a == std::string::npos ? a : payload.find('\n', a + 1);
   if (b == std::string::npos) return std::nullopt;
-  return DynamicParts{payload.substr(0, a), payload.substr(a + 1, b - a - 1), payload.substr(b + 1)};
+  return DynamicParts{payload.substr(0, a), payload.substr(a + 1, b - a - 1),
+                      payload.substr(b + 1)};
 }
 
 bool DeclaredConformsTo(const std::string& identifier, const std::string& target, int depth = 0) {
@@ -196,9 +213,7 @@ const std::vector<const char*>* TagsOf(const Declaration& d, const std::string& 
 
 }  // namespace
 
-bool UTTypeIsDynamic(const std::string& identifier) {
-  return identifier.rfind("dyn.", 0) == 0;
-}
+bool UTTypeIsDynamic(const std::string& identifier) { return identifier.rfind("dyn.", 0) == 0; }
 
 bool UTTypeIsDeclared(const std::string& identifier) { return Find(identifier) != nullptr; }
 
@@ -221,8 +236,8 @@ std::vector<std::string> UTTypeCreateAllIdentifiersForTag(
   for (const auto& d : Declarations()) {
     const auto* tags = TagsOf(d, tagClass);
     if (!tags) continue;
-    bool claims = std::any_of(tags->begin(), tags->end(),
-                              [&](const char* t) { return wanted == t; });
+    bool claims =
+        std::any_of(tags->begin(), tags->end(), [&](const char* t) { return wanted == t; });
     if (claims && (!conformingTo || UTTypeConformsTo(d.identifier, *conformingTo))) {
       out.emplace_back(d.identifier);
     }
@@ -236,10 +251,9 @@ std::string UTTypeCreatePreferredIdentifierForTag(const std::string& tagClass,
   auto all = UTTypeCreateAllIdentifiersForTag(tagClass, tag, conformingTo);
   if (!all.empty()) return all.front();
   std::string base = conformingTo ? *conformingTo
-                                  : (tagClass == kUTTagClassFilenameExtension ||
-                                     tagClass == kUTTagClassMIMEType)
-                                        ? std::string(kUTTypeData)
-                                        : std::string(kUTTypeItem);
+                     : (tagClass == kUTTagClassFilenameExtension || tagClass == kUTTagClassMIMEType)
+                         ? std::string(kUTTypeData)
+                         : std::string(kUTTypeItem);
   return EncodeDynamic(base, tagClass, tag);
 }
 

@@ -48,8 +48,9 @@ CGImageSourceStatus WebPDecoder::parse() {
       ExifParse(chunk.chunk.bytes, chunk.chunk.size, exif_);
       WebPDemuxReleaseChunkIterator(&chunk);
     }
-    if (state != WEBP_DEMUX_DONE) status = complete_ && durations_.empty() ? kCGImageStatusInvalidData
-                                                                            : kCGImageStatusIncomplete;
+    if (state != WEBP_DEMUX_DONE)
+      status =
+          complete_ && durations_.empty() ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
     // Animations are composited by libwebp from the whole file only.
     if (animated_ && state != WEBP_DEMUX_DONE) durations_.clear();
   }

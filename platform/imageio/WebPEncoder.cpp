@@ -95,7 +95,8 @@ bool AddExif(const Bytes& exif, Bytes& out) {
 
 }  // namespace
 
-bool EncodeWebP(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out) {
+bool EncodeWebP(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
+                Bytes& out) {
   WebPConfig config;
   if (!ConfigFor(settings.quality, config)) return false;
   const bool ok = frames.size() == 1

@@ -1,7 +1,6 @@
-#include "platform/coreimage/CIContext.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/coreimage/CIContext.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 
@@ -39,7 +38,9 @@ TEST(CIContextTest, ImageFromDataBecomesJPEGWithQualityAndProperties) {
   EXPECT_GT(high->length(), low->length());
   auto source = CGImageSourceCreateWithData(high);
   EXPECT_EQ(CGImageSourceGetType(source), "public.jpeg");
-  EXPECT_EQ(CGImageSourceCopyPropertiesAtIndex(source, 0).find(kCGImagePropertyOrientation)->asInt64(), 6);
+  EXPECT_EQ(
+      CGImageSourceCopyPropertiesAtIndex(source, 0).find(kCGImagePropertyOrientation)->asInt64(),
+      6);
   const auto pixels = CGImageSourceCreateImageAtIndex(source, 0)->pixelData();
   EXPECT_NEAR((*pixels)[0], 200, 3);
   auto part = context->createCGImage(image, CGRectMake(2, 1, 4, 2));

@@ -93,7 +93,9 @@ TEST(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
   ASSERT_TRUE(source);
   ASSERT_EQ(CGImageSourceGetCount(source), 4u);
   const Value container = CGImageSourceCopyProperties(source);
-  EXPECT_EQ(container.find(kCGImagePropertyGIFDictionary)->find(kCGImagePropertyGIFLoopCount)->asInt64(), 0);
+  EXPECT_EQ(
+      container.find(kCGImagePropertyGIFDictionary)->find(kCGImagePropertyGIFLoopCount)->asInt64(),
+      0);
   // Delays: 0 and 0.01 s are clamped, the raw value is kept beside; no control, no delay.
   EXPECT_DOUBLE_EQ(Delay(source, 0, kCGImagePropertyGIFDictionary, "DelayTime"), 0.1);
   EXPECT_DOUBLE_EQ(Delay(source, 0, kCGImagePropertyGIFDictionary, "UnclampedDelayTime"), 0);
@@ -103,8 +105,8 @@ TEST(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
   EXPECT_DOUBLE_EQ(Delay(source, 3, kCGImagePropertyGIFDictionary, "DelayTime"), -1);
   EXPECT_TRUE(CGImageSourceCopyPropertiesAtIndex(source, 3).find(kCGImagePropertyGIFDictionary));
 
-  const std::vector<int> red = {255, 0, 0, 255}, green = {0, 255, 0, 255},
-                         blue = {0, 0, 255, 255}, clear = {0, 0, 0, 0}, black = {0, 0, 0, 255};
+  const std::vector<int> red = {255, 0, 0, 255}, green = {0, 255, 0, 255}, blue = {0, 0, 255, 255},
+                         clear = {0, 0, 0, 0}, black = {0, 0, 0, 255};
   std::vector<ImageBitmap> f(4);
   for (size_t i = 0; i < 4; ++i) f[i] = Pixels(CGImageSourceCreateImageAtIndex(source, i));
   EXPECT_EQ(Px(f[0], 0, 0), red);
@@ -128,7 +130,8 @@ TEST(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
   auto s = SourceOf(still);
   ASSERT_TRUE(s);
   EXPECT_EQ(CGImageSourceGetCount(s), 1u);
-  EXPECT_FALSE(CGImageSourceCopyProperties(s).find(kCGImagePropertyGIFDictionary)->find("LoopCount"));
+  EXPECT_FALSE(
+      CGImageSourceCopyProperties(s).find(kCGImagePropertyGIFDictionary)->find("LoopCount"));
   const ImageBitmap p = Pixels(CGImageSourceCreateImageAtIndex(s, 0));
   EXPECT_EQ(Px(p, 1, 0), green);
   EXPECT_EQ(Px(p, 0, 1), blue);
@@ -143,7 +146,8 @@ Bytes FrameControl(uint32_t seq, uint32_t w, uint32_t h, uint32_t x, uint32_t y,
     Bytes be = BE32(v);
     b.insert(b.end(), be.begin(), be.end());
   }
-  b.insert(b.end(), {uint8_t(num >> 8), uint8_t(num), uint8_t(den >> 8), uint8_t(den), dispose, blend});
+  b.insert(b.end(),
+           {uint8_t(num >> 8), uint8_t(num), uint8_t(den >> 8), uint8_t(den), dispose, blend});
   return b;
 }
 
@@ -266,7 +270,11 @@ TEST(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
   auto source = SourceOf(webp);
   ASSERT_TRUE(source);
   ASSERT_EQ(CGImageSourceGetCount(source), 3u);
-  EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyWebPDictionary)->find("LoopCount")->asInt64(), 3);
+  EXPECT_EQ(CGImageSourceCopyProperties(source)
+                .find(kCGImagePropertyWebPDictionary)
+                ->find("LoopCount")
+                ->asInt64(),
+            3);
   EXPECT_DOUBLE_EQ(Delay(source, 1, kCGImagePropertyWebPDictionary, "UnclampedDelayTime"), 0.12);
   EXPECT_DOUBLE_EQ(Delay(source, 2, kCGImagePropertyWebPDictionary, "DelayTime"), 0.1);
   EXPECT_DOUBLE_EQ(Delay(source, 2, kCGImagePropertyWebPDictionary, "UnclampedDelayTime"), 0.005);
@@ -288,7 +296,8 @@ TEST(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
   WebPAnimDecoderDelete(dec);
   ASSERT_EQ(reference.size(), 3u);
   for (size_t i : {2, 0, 1}) {
-    EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, i)), reference[i]), 0) << i;
+    EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, i)), reference[i]), 0)
+        << i;
   }
 }
 
@@ -316,13 +325,16 @@ TEST(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
     const Bytes* d;
     size_t pos;
   } reader{&out, 0};
-  GifFileType* in = DGifOpen(&reader, [](GifFileType* g, GifByteType* b, int n) {
-    auto* r = static_cast<Reader*>(g->UserData);
-    const int c = int(std::min<size_t>(size_t(n), r->d->size() - r->pos));
-    std::memcpy(b, r->d->data() + r->pos, size_t(c));
-    r->pos += size_t(c);
-    return c;
-  }, &err);
+  GifFileType* in = DGifOpen(
+      &reader,
+      [](GifFileType* g, GifByteType* b, int n) {
+        auto* r = static_cast<Reader*>(g->UserData);
+        const int c = int(std::min<size_t>(size_t(n), r->d->size() - r->pos));
+        std::memcpy(b, r->d->data() + r->pos, size_t(c));
+        r->pos += size_t(c);
+        return c;
+      },
+      &err);
   ASSERT_EQ(DGifSlurp(in), GIF_OK);
   const SavedImage& frame = in->SavedImages[0];
   for (int y = 0; y < h; ++y) {

@@ -1,11 +1,10 @@
-#include "platform/imageio/ImageBitmap.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/ColorQuantizer.h"
+#include "platform/imageio/ImageBitmap.h"
 
 using namespace imageio_test;
 
@@ -93,7 +92,8 @@ TEST(ImageBitmapTest, QuantiserKeepsFewColoursAndBoundsTheErrorOfMany) {
   EXPECT_EQ(q.transparentIndex, -1);
   double error = 0;
   for (size_t i = 0; i < q.indices.size(); ++i) {
-    for (int c = 0; c < 3; ++c) error += std::abs(q.palette[q.indices[i] * 3 + c] - many.pixels[i * 4 + c]);
+    for (int c = 0; c < 3; ++c)
+      error += std::abs(q.palette[q.indices[i] * 3 + c] - many.pixels[i * 4 + c]);
   }
   EXPECT_LT(error / (q.indices.size() * 3), 8.0);
   // Transparency gets its own entry after the colours.

@@ -1,9 +1,8 @@
-#include "platform/imageio/CGImageDestination.h"
-
 #include <gtest/gtest.h>
 
 #include "ImageIOTestSupport.h"
 #include "platform/coregraphics/CGColor.h"
+#include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 using namespace imageio_test;
@@ -35,7 +34,8 @@ ImageBitmap FewColours(uint32_t w, uint32_t h, uint32_t seed, bool alpha) {
   ImageBitmap b = Pattern(w, h, false, seed);
   for (size_t i = 0; i < b.pixels.size(); i += 4) {
     for (int c = 0; c < 3; ++c) b.pixels[i + c] = uint8_t(b.pixels[i + c] & 0xC0);
-    if (alpha && (i / 4) % 7 == 0) b.pixels[i] = b.pixels[i + 1] = b.pixels[i + 2] = b.pixels[i + 3] = 0;
+    if (alpha && (i / 4) % 7 == 0)
+      b.pixels[i] = b.pixels[i + 1] = b.pixels[i + 2] = b.pixels[i + 3] = 0;
   }
   b.hasAlpha = alpha;
   return b;
@@ -45,7 +45,8 @@ ImageBitmap FewColours(uint32_t w, uint32_t h, uint32_t seed, bool alpha) {
 
 TEST(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
   const ImageBitmap alpha = Pattern(31, 19, true);
-  for (const char* type : {"public.png", "public.tiff", "com.microsoft.bmp", "org.webmproject.webp"}) {
+  for (const char* type :
+       {"public.png", "public.tiff", "com.microsoft.bmp", "org.webmproject.webp"}) {
     const Value props = Value::map({{kCGImageDestinationLossyCompressionQuality, 1.0}});
     const Bytes data = Encode(type, {alpha}, props);
     auto source = SourceOf(data);
@@ -62,8 +63,10 @@ TEST(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
 
 TEST(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
   const ImageBitmap b = Pattern(120, 90, false);
-  const Bytes high = Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.95}}));
-  const Bytes low = Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.2}}));
+  const Bytes high =
+      Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.95}}));
+  const Bytes low =
+      Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.2}}));
   EXPECT_LT(low.size(), high.size());
   EXPECT_LT(MeanDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(high), 0)), b),
             MeanDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(low), 0)), b));
@@ -77,13 +80,15 @@ TEST(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
   EXPECT_GT(sized.size(), low.size() / 2);
   // Largest side capped, aspect kept.
   auto capped = CGImageSourceCreateImageAtIndex(
-      SourceOf(Encode("public.png", {b}, Value::map({{kCGImageDestinationImageMaxPixelSize, 60}}))), 0);
+      SourceOf(Encode("public.png", {b}, Value::map({{kCGImageDestinationImageMaxPixelSize, 60}}))),
+      0);
   EXPECT_EQ(capped->width(), 60u);
   EXPECT_EQ(capped->height(), 45u);
   // Transparent pixels in a JPEG take the background colour.
-  const Bytes jpeg = Encode("public.jpeg", {Solid(16, 16, 0, 0, 0, 0)},
-                            Value::map({{kCGImageDestinationBackgroundColor,
-                                         Value(std::static_pointer_cast<NSObject>(CGColorCreateSRGB(1, 1, 1, 1)))}}));
+  const Bytes jpeg = Encode(
+      "public.jpeg", {Solid(16, 16, 0, 0, 0, 0)},
+      Value::map({{kCGImageDestinationBackgroundColor,
+                   Value(std::static_pointer_cast<NSObject>(CGColorCreateSRGB(1, 1, 1, 1)))}}));
   const ImageBitmap white = Pixels(CGImageSourceCreateImageAtIndex(SourceOf(jpeg), 0));
   EXPECT_GT(white.pixels[0], 250);
 }
@@ -100,8 +105,9 @@ TEST(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
                         Case{"org.webmproject.webp", kCGImagePropertyWebPDictionary}}) {
     auto data = std::make_shared<Bytes>();
     auto dest = CGImageDestinationCreateWithData(data, c.type, 3);
-    CGImageDestinationSetProperties(dest, Value::map({{c.dict, Value::map({{"LoopCount", 4}})},
-                                                      {kCGImageDestinationLossyCompressionQuality, 1.0}}));
+    CGImageDestinationSetProperties(
+        dest, Value::map({{c.dict, Value::map({{"LoopCount", 4}})},
+                          {kCGImageDestinationLossyCompressionQuality, 1.0}}));
     const double delays[3] = {0.05, 0.2, 0.5};
     for (int i = 0; i < 3; ++i) {
       CGImageDestinationAddImage(dest, MakeImage(frames[i]),
@@ -111,7 +117,8 @@ TEST(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
     auto source = SourceOf(*data);
     ASSERT_TRUE(source) << c.type;
     ASSERT_EQ(CGImageSourceGetCount(source), 3u) << c.type;
-    EXPECT_EQ(CGImageSourceCopyProperties(source).find(c.dict)->find("LoopCount")->asInt64(), 4) << c.type;
+    EXPECT_EQ(CGImageSourceCopyProperties(source).find(c.dict)->find("LoopCount")->asInt64(), 4)
+        << c.type;
     for (size_t i = 0; i < 3; ++i) {
       const Value p = CGImageSourceCopyPropertiesAtIndex(source, i);
       EXPECT_NEAR(p.find(c.dict)->find("DelayTime")->asDouble(), delays[i], 1e-9) << c.type << i;
@@ -131,11 +138,11 @@ TEST(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
                                 {kCGImagePropertyGPSTimeStamp, "12:34:56.250000"},
                                 {kCGImagePropertyGPSDateStamp, "2024:05:06"},
                                 {kCGImagePropertyGPSVersion, "2.2.0.0"}});
-  const Value props = Value::map({{kCGImagePropertyOrientation, 8},
-                                  {kCGImagePropertyGPSDictionary, gps},
-                                  {kCGImagePropertyExifDictionary,
-                                   Value::map({{"DateTimeOriginal", "2024:05:06 12:34:56"}})},
-                                  {kCGImagePropertyTIFFDictionary, Value::map({{"Model", "QX-1"}})}});
+  const Value props = Value::map(
+      {{kCGImagePropertyOrientation, 8},
+       {kCGImagePropertyGPSDictionary, gps},
+       {kCGImagePropertyExifDictionary, Value::map({{"DateTimeOriginal", "2024:05:06 12:34:56"}})},
+       {kCGImagePropertyTIFFDictionary, Value::map({{"Model", "QX-1"}})}});
   for (const char* type : {"public.jpeg", "public.png", "org.webmproject.webp"}) {
     const Bytes data = Encode(type, {Pattern(10, 6, false)}, props);
     const Value read = CGImageSourceCopyPropertiesAtIndex(SourceOf(data), 0);
@@ -156,9 +163,10 @@ TEST(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
   const Bytes original = Encode("public.jpeg", {Pattern(10, 6, false)}, props);
   auto data = std::make_shared<Bytes>();
   auto dest = CGImageDestinationCreateWithData(data, "public.jpeg", 1);
-  CGImageDestinationAddImageFromSource(dest, SourceOf(original), 0,
-                                       Value::map({{kCGImagePropertyGPSDictionary,
-                                                    Value::map({{"Latitude", 1.5}, {"LatitudeRef", "S"}})}}));
+  CGImageDestinationAddImageFromSource(
+      dest, SourceOf(original), 0,
+      Value::map({{kCGImagePropertyGPSDictionary,
+                   Value::map({{"Latitude", 1.5}, {"LatitudeRef", "S"}})}}));
   ASSERT_TRUE(CGImageDestinationFinalize(dest));
   const Value copied = CGImageSourceCopyPropertiesAtIndex(SourceOf(*data), 0);
   EXPECT_EQ(copied.find(kCGImagePropertyOrientation)->asInt64(), 8);

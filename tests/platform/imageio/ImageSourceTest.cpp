@@ -1,5 +1,3 @@
-#include "platform/imageio/CGImageSource.h"
-
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
@@ -8,6 +6,7 @@
 
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 
@@ -28,17 +27,36 @@ int64_t IntAt(const Value& v, const char* key) {
 Bytes LittleEndianExif(uint16_t orientation) {
   Bytes b = {'I', 'I', 42, 0, 8, 0, 0, 0};
   auto put16 = [&](uint16_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-  auto put32 = [&](uint32_t v) { put16(v & 0xFFFF); put16(v >> 16); };
+  auto put32 = [&](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
   put16(3);  // entries
-  put16(0x010F); put16(2); put32(4); b.insert(b.end(), {'Q', 'X', 'C', 0});  // Make, inline
-  put16(0x0112); put16(3); put32(1); put16(orientation); put16(0);
-  put16(0x8825); put16(4); put32(1); put32(8 + 2 + 3 * 12 + 4);  // GPS directory
+  put16(0x010F);
+  put16(2);
+  put32(4);
+  b.insert(b.end(), {'Q', 'X', 'C', 0});  // Make, inline
+  put16(0x0112);
+  put16(3);
+  put32(1);
+  put16(orientation);
+  put16(0);
+  put16(0x8825);
+  put16(4);
+  put32(1);
+  put32(8 + 2 + 3 * 12 + 4);  // GPS directory
   put32(0);
   // GPS: LatitudeRef "S", Latitude 12 deg 30 min 0 sec.
   put16(2);
-  put16(0x0001); put16(2); put32(2); b.insert(b.end(), {'S', 0, 0, 0});
+  put16(0x0001);
+  put16(2);
+  put32(2);
+  b.insert(b.end(), {'S', 0, 0, 0});
   const uint32_t ratOffset = uint32_t(b.size()) + 12 + 4;
-  put16(0x0002); put16(5); put32(3); put32(ratOffset);
+  put16(0x0002);
+  put16(5);
+  put32(3);
+  put32(ratOffset);
   put32(0);
   for (uint32_t v : {12u, 1u, 30u, 1u, 0u, 1u}) put32(v);
   return b;
@@ -96,14 +114,16 @@ TEST(ImageSourceTest, ThumbnailsFitTheLongerSideAndApplyOrientationWhenAsked) {
   EXPECT_GT(t.row(0)[0 * 4 + 1], 200);
   EXPECT_LT(t.row(0)[23 * 4 + 1], 40);
   auto raw = CGImageSourceCreateThumbnailAtIndex(
-      source, 0, Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
-                             {kCGImageSourceThumbnailMaxPixelSize, 32}}));
+      source, 0,
+      Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                  {kCGImageSourceThumbnailMaxPixelSize, 32}}));
   EXPECT_EQ(raw->width(), 32u);
   EXPECT_EQ(raw->height(), 24u);
   // Never enlarged; without a size, full size.
   auto big = CGImageSourceCreateThumbnailAtIndex(
-      source, 0, Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
-                             {kCGImageSourceThumbnailMaxPixelSize, 1000}}));
+      source, 0,
+      Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                  {kCGImageSourceThumbnailMaxPixelSize, 1000}}));
   EXPECT_EQ(big->width(), 64u);
   // No embedded thumbnail and not asked to make one: none.
   EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(source, 0, Value()));
@@ -124,7 +144,8 @@ TEST(ImageSourceTest, PNGPixelsMatchLibpngForEveryColourType) {
   EXPECT_TRUE(props.find(kCGImagePropertyHasAlpha)->asBool());
   EXPECT_TRUE(props.find(kCGImagePropertyPNGDictionary)->isMap());
   EXPECT_FALSE(CGImageSourceCopyProperties(source).find(kCGImagePropertyPNGDictionary));
-  EXPECT_EQ(IntAt(CGImageSourceCopyProperties(source), kCGImagePropertyFileSize), int64_t(png.size()));
+  EXPECT_EQ(IntAt(CGImageSourceCopyProperties(source), kCGImagePropertyFileSize),
+            int64_t(png.size()));
 
   // The 1x1 indexed sample with a translucent palette entry: straight alpha comes out.
   const Bytes indexed = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D,
@@ -138,7 +159,8 @@ TEST(ImageSourceTest, PNGPixelsMatchLibpngForEveryColourType) {
   auto sample = CGImageSourceCreateImageAtIndex(SourceOf(indexed), 0);
   ASSERT_TRUE(sample);
   const auto pixel = sample->pixelData();
-  EXPECT_EQ(std::vector<uint8_t>(pixel->begin(), pixel->begin() + 4), std::vector<uint8_t>({50, 50, 50, 50}));
+  EXPECT_EQ(std::vector<uint8_t>(pixel->begin(), pixel->begin() + 4),
+            std::vector<uint8_t>({50, 50, 50, 50}));
   EXPECT_EQ(sample->alphaInfo(), kCGImageAlphaLast);
   const Value sampleProps = CGImageSourceCopyPropertiesAtIndex(SourceOf(indexed), 0);
   EXPECT_TRUE(sampleProps.find(kCGImagePropertyIsIndexed)->asBool());
@@ -153,7 +175,8 @@ TEST(ImageSourceTest, WebPStillMatchesLibwebp) {
     ASSERT_TRUE(source);
     EXPECT_EQ(CGImageSourceGetType(source), "org.webmproject.webp");
     EXPECT_EQ(CGImageSourceGetCount(source), 1u);
-    EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, 0)), RawDecodeWebP(webp)), 0);
+    EXPECT_EQ(
+        MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, 0)), RawDecodeWebP(webp)), 0);
     const Value container = CGImageSourceCopyProperties(source);
     EXPECT_FALSE(container.find(kCGImagePropertyWebPDictionary)->find("LoopCount"));
   }
@@ -213,8 +236,9 @@ TEST(ImageSourceTest, HEICFromTheDestinationMatchesLibheifAndKeepsOrientation) {
   EXPECT_EQ(image->width(), 32u);
   EXPECT_EQ(image->height(), 64u);
   heif_context* ctx = heif_context_alloc();
-  ASSERT_EQ(heif_context_read_from_memory_without_copy(ctx, data->data(), data->size(), nullptr).code,
-            heif_error_Ok);
+  ASSERT_EQ(
+      heif_context_read_from_memory_without_copy(ctx, data->data(), data->size(), nullptr).code,
+      heif_error_Ok);
   heif_image_handle* handle = nullptr;
   heif_context_get_primary_image_handle(ctx, &handle);
   heif_image* img = nullptr;
@@ -238,9 +262,9 @@ TEST(ImageSourceTest, HEICFromTheDestinationMatchesLibheifAndKeepsOrientation) {
 
 TEST(ImageSourceTest, BMPVariantsDecode) {
   // 2x2, 24 bits, bottom-up rows padded to 4 bytes: blue red / green white.
-  Bytes bmp24 = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0,
-                 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B,
-                 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Bytes bmp24 = {'B', 'M', 70,   0,    0, 0, 0,    0,    0, 0, 54, 0, 0, 0, 40, 0, 0,  0,
+                 2,   0,   0,    0,    2, 0, 0,    0,    1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
+                 0,   0,   0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0,  0, 0, 0, 0,  0, 0,  0};
   bmp24.insert(bmp24.end(), {0, 255, 0, 255, 255, 255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0});
   auto image = CGImageSourceCreateImageAtIndex(SourceOf(bmp24), 0);
   ASSERT_TRUE(image);
@@ -253,12 +277,15 @@ TEST(ImageSourceTest, BMPVariantsDecode) {
   EXPECT_EQ(px(1, 0), (std::vector<int>{255, 0, 0, 255}));
   EXPECT_EQ(px(0, 1), (std::vector<int>{0, 255, 0, 255}));
   EXPECT_EQ(px(1, 1), (std::vector<int>{255, 255, 255, 255}));
-  EXPECT_DOUBLE_EQ(CGImageSourceCopyPropertiesAtIndex(SourceOf(bmp24), 0).find(kCGImagePropertyDPIWidth)->asDouble(), 72);
+  EXPECT_DOUBLE_EQ(CGImageSourceCopyPropertiesAtIndex(SourceOf(bmp24), 0)
+                       .find(kCGImagePropertyDPIWidth)
+                       ->asDouble(),
+                   72);
 
   // 8-bit RLE, 4x2, palette {black, red}: row 0 (bottom) "3 red, 1 black", then end.
-  Bytes rle = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 4, 0, 0, 0,
-               2, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-               2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0};
+  Bytes rle = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 4,   0, 0,
+               0,   2,   0, 0, 0, 1, 0, 8, 0, 1, 0,  0, 0, 0, 0,  0, 0, 0, 0,   0, 0,
+               0,   0,   0, 0, 2, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 255, 0};
   rle.insert(rle.end(), {3, 1, 1, 0, 0, 0, 0, 1});
   const ImageBitmap r = Pixels(CGImageSourceCreateImageAtIndex(SourceOf(rle), 0));
   ASSERT_EQ(r.width, 4u);
@@ -309,7 +336,8 @@ TEST(ImageSourceTest, EmbeddedExifThumbnailIsUsedUnlessAlwaysIsAsked) {
   EXPECT_EQ(embedded->width(), 160u);
   EXPECT_EQ(embedded->height(), 120u);
   auto made = CGImageSourceCreateThumbnailAtIndex(
-      source, 0, Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
-                             {kCGImageSourceThumbnailMaxPixelSize, 200}}));
+      source, 0,
+      Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                  {kCGImageSourceThumbnailMaxPixelSize, 200}}));
   EXPECT_EQ(made->width(), 200u);
 }

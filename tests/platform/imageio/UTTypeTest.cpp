@@ -1,10 +1,11 @@
-#include "platform/imageio/UTType.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/imageio/UTType.h"
+
 TEST(UTTypeTest, ExtensionsAndMimeTypesMapToDeclaredTypes) {
-  EXPECT_EQ(UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "jpg", std::nullopt),
-            "public.jpeg");
+  EXPECT_EQ(
+      UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "jpg", std::nullopt),
+      "public.jpeg");
   EXPECT_EQ(UTType::typeWithFilenameExtension("JPEG").identifier(), "public.jpeg");
   EXPECT_EQ(UTType::typeWithFilenameExtension("gif").identifier(), "com.compuserve.gif");
   EXPECT_EQ(UTType::typeWithFilenameExtension("tif").identifier(), "public.tiff");
@@ -41,8 +42,8 @@ TEST(UTTypeTest, ConformanceFollowsParentsTransitively) {
 }
 
 TEST(UTTypeTest, UnknownTagsGetDynamicIdentifiersThatRememberTheirTag) {
-  const std::string dyn = UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension,
-                                                                "qxzfoo", std::nullopt);
+  const std::string dyn =
+      UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "qxzfoo", std::nullopt);
   EXPECT_EQ(dyn.rfind("dyn.", 0), 0u);
   EXPECT_TRUE(UTTypeIsDynamic(dyn));
   EXPECT_FALSE(UTTypeIsDeclared(dyn));

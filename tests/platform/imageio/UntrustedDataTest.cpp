@@ -21,16 +21,20 @@ Bytes Encoded(const std::string& type, size_t frames, const Value& props = Value
   CGImageDestinationSetProperties(dest, Value::map({{"{GIF}", Value::map({{"LoopCount", 0}})},
                                                     {"{PNG}", Value::map({{"LoopCount", 0}})}}));
   for (size_t i = 0; i < frames; ++i) {
-    CGImageDestinationAddImage(dest, MakeImage(Pattern(37, 23, i % 2 == 1, uint32_t(i * 60))), props);
+    CGImageDestinationAddImage(dest, MakeImage(Pattern(37, 23, i % 2 == 1, uint32_t(i * 60))),
+                               props);
   }
   EXPECT_TRUE(CGImageDestinationFinalize(dest)) << type;
   return *data;
 }
 
 std::vector<Bytes> Samples() {
-  std::vector<Bytes> s = {Encoded("public.png", 1), Encoded("public.png", 3),
-                          Encoded("com.compuserve.gif", 3), Encoded("org.webmproject.webp", 1),
-                          Encoded("org.webmproject.webp", 2), Encoded("public.tiff", 2),
+  std::vector<Bytes> s = {Encoded("public.png", 1),
+                          Encoded("public.png", 3),
+                          Encoded("com.compuserve.gif", 3),
+                          Encoded("org.webmproject.webp", 1),
+                          Encoded("org.webmproject.webp", 2),
+                          Encoded("public.tiff", 2),
                           Encoded("com.microsoft.bmp", 1),
                           Encoded("public.jpeg", 1, Value::map({{kCGImagePropertyOrientation, 3}})),
                           RawEncodeJPEG(Pattern(37, 23, false), 80, true)};
@@ -46,9 +50,10 @@ void Exercise(const CGImageSourceRef& source) {
     CGImageSourceCopyPropertiesAtIndex(source, i);
     if (auto image = CGImageSourceCreateImageAtIndex(source, i, kNow)) image->pixelData();
     CGImageSourceCreateThumbnailAtIndex(
-        source, i, Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
-                               {kCGImageSourceThumbnailMaxPixelSize, 8},
-                               {kCGImageSourceCreateThumbnailWithTransform, true}}));
+        source, i,
+        Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                    {kCGImageSourceThumbnailMaxPixelSize, 8},
+                    {kCGImageSourceCreateThumbnailWithTransform, true}}));
   }
 }
 
@@ -66,7 +71,8 @@ TEST(UntrustedDataTest, IncrementalDecodingEndsEqualToOneShot) {
     while (given < sample.size()) {
       given = std::min(sample.size(), given + 1 + rng() % (sample.size() / 5 + 1));
       const bool final = given == sample.size();
-      CGImageSourceUpdateBytes(source, Shared(Bytes(sample.begin(), sample.begin() + given)), final);
+      CGImageSourceUpdateBytes(source, Shared(Bytes(sample.begin(), sample.begin() + given)),
+                               final);
       if (!final) {
         const auto status = CGImageSourceGetStatus(source);
         EXPECT_TRUE(status == kCGImageStatusIncomplete || status == kCGImageStatusReadingHeader)
@@ -111,7 +117,8 @@ TEST(UntrustedDataTest, TruncatedAndCorruptedFilesNeverCrash) {
       Bytes cut(sample.begin(), sample.begin() + rng() % sample.size());
       Exercise(SourceOf(cut));
       Bytes flipped = sample;
-      for (int k = 0; k < 1 + int(rng() % 4); ++k) flipped[rng() % flipped.size()] ^= uint8_t(1 + rng() % 255);
+      for (int k = 0; k < 1 + int(rng() % 4); ++k)
+        flipped[rng() % flipped.size()] ^= uint8_t(1 + rng() % 255);
       Exercise(SourceOf(flipped));
     }
   }
@@ -134,8 +141,8 @@ TEST(UntrustedDataTest, OversizedAndBombImagesAreRefused) {
   huge[17] = 0x01;  // width 65536 + ...
   EXPECT_FALSE(SourceOf(huge));
   // GIF with a 16000 x 16000 canvas and one pixel of data.
-  Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x80, 0x3E, 0x80, 0x3E, 0, 0, 0,
-               0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+  Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x80, 0x3E, 0x80, 0x3E, 0,    0,    0, 0x2C, 0,
+               0,   0,   0,   1,   0,   1,   0,    0,    2,    2,    0x44, 0x01, 0, 0x3B};
   EXPECT_FALSE(SourceOf(gif));
   // JPEG whose frame header claims 16000 x 16000 pixels.
   Bytes jpeg = RawEncodeJPEG(Pattern(8, 8, false), 50, false);
@@ -150,16 +157,17 @@ TEST(UntrustedDataTest, OversizedAndBombImagesAreRefused) {
   }
   EXPECT_FALSE(SourceOf(jpeg));
   // BMP claiming 16000 x 16000 pixels of 24 bits with no pixel data.
-  Bytes bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x80, 0x3E, 0, 0,
-               0x80, 0x3E, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-               0, 0, 0, 0, 0, 0, 0, 0};
+  Bytes bmp = {'B',  'M',  0, 0, 0,    0,    0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+               0x80, 0x3E, 0, 0, 0x80, 0x3E, 0, 0, 1, 0, 24, 0, 0, 0, 0,  0, 0, 0,
+               0,    0,    0, 0, 0,    0,    0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0};
   EXPECT_FALSE(SourceOf(bmp));
   // Random bytes behind every signature.
   std::mt19937 rng(3);
-  for (const Bytes& magic : {Bytes{0xFF, 0xD8, 0xFF}, Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
-                             Bytes{'G', 'I', 'F', '8', '9', 'a'}, Bytes{'I', 'I', 42, 0},
-                             Bytes{'B', 'M'}, Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'},
-                             Bytes{0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}}) {
+  for (const Bytes& magic :
+       {Bytes{0xFF, 0xD8, 0xFF}, Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+        Bytes{'G', 'I', 'F', '8', '9', 'a'}, Bytes{'I', 'I', 42, 0}, Bytes{'B', 'M'},
+        Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'},
+        Bytes{0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}}) {
     for (int i = 0; i < 30; ++i) {
       Bytes data = magic;
       for (int k = 0; k < 64; ++k) data.push_back(uint8_t(rng()));
