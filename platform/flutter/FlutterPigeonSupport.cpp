@@ -251,10 +251,11 @@ namespace {
 
 bool mapsDeepEqual(const ValueMap& a, const ValueMap& b) {
   if (a.size() != b.size()) return false;
-  for (const auto& [key, value] : a) {
-    auto match = std::find_if(
-        b.begin(), b.end(), [&](const auto& entry) { return PigeonDeepEquals(key, entry.first); });
-    if (match == b.end() || !PigeonDeepEquals(value, match->second)) return false;
+  for (const auto& left : a) {
+    auto match = std::find_if(b.begin(), b.end(), [&](const auto& entry) {
+      return PigeonDeepEquals(left.first, entry.first);
+    });
+    if (match == b.end() || !PigeonDeepEquals(left.second, match->second)) return false;
   }
   return true;
 }
