@@ -1,4 +1,5 @@
 #include "NSBundle.h"
+#include "UTF8.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,24 +83,6 @@ Value readInfoFile(const std::string& bundlePath) {
     return Value(ValueMap());
   }
   return *info;
-}
-
-void appendUTF8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The ".strings" text format: entries `"key" = "value";` (unquoted keys of
@@ -202,7 +185,7 @@ class StringsParser {
           if (!readHex4(low)) return false;
           if (low >= 0xDC00 && low < 0xE000) cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        appendUTF8(out, cp);
+        AppendUTF8(out, cp);
         return true;
       }
       default:

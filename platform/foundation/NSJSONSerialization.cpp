@@ -1,4 +1,5 @@
 #include "NSJSONSerialization.h"
+#include "UTF8.h"
 
 #include <cerrno>
 #include <cmath>
@@ -113,24 +114,6 @@ class Parser {
     return Value(std::strtod(text.c_str(), nullptr));
   }
 
-  static void appendUTF8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   std::optional<uint32_t> hex4() {
     if (pos_ + 4 > s_.size()) return std::nullopt;
     uint32_t v = 0;
@@ -203,7 +186,7 @@ class Parser {
             }
             code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
           }
-          appendUTF8(out, code);
+          AppendUTF8(out, code);
           break;
         }
         default:
