@@ -217,7 +217,9 @@ TEST_F(SensorsTest, BadPeriodsAreRefusedAndUnknownMethodsNotImplemented) {
   EXPECT_TRUE(IsNotImplemented(peer.call(kMethod, "setSamplingPeriod", Value(int32_t{1000}))));
   EXPECT_TRUE(IsNotImplemented(peer.call(kMethod, "listen")));
   auto manager = TQSensorsPlugin::sharedMotionManager();
-  if (manager) EXPECT_DOUBLE_EQ(manager->accelerometerUpdateInterval(), 0.2);
+  if (manager) {
+    EXPECT_DOUBLE_EQ(manager->accelerometerUpdateInterval(), 0.2);
+  }
 }
 
 }  // namespace
