@@ -1,20 +1,8 @@
 // Bitmaps: 24-bit rows for opaque images, 32-bit with channel masks (a
 // version 4 header) when there is alpha; rows bottom-up as readers expect.
 
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageEncoder.h"
-
-namespace {
-
-void Put16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-
-}  // namespace
 
 bool EncodeBMP(const EncodeFrame& frame, Bytes& out) {
   const ImageBitmap& b = frame.bitmap;
@@ -28,25 +16,25 @@ bool EncodeBMP(const EncodeFrame& frame, Bytes& out) {
   out.clear();
   out.reserve(size_t(fileSize));
   out.insert(out.end(), {'B', 'M'});
-  Put32(out, uint32_t(fileSize));
-  Put32(out, 0);
-  Put32(out, offset);
-  Put32(out, headerSize);
-  Put32(out, b.width);
-  Put32(out, b.height);
-  Put16(out, 1);
-  Put16(out, bpp);
-  Put32(out, alpha ? 3 : 0);  // channel masks or plain rows
-  Put32(out, stride * b.height);
-  Put32(out, 2835);  // 72 dpi
-  Put32(out, 2835);
-  Put32(out, 0);
-  Put32(out, 0);
+  AppendLE32(out, uint32_t(fileSize));
+  AppendLE32(out, 0);
+  AppendLE32(out, offset);
+  AppendLE32(out, headerSize);
+  AppendLE32(out, b.width);
+  AppendLE32(out, b.height);
+  AppendLE16(out, 1);
+  AppendLE16(out, bpp);
+  AppendLE32(out, alpha ? 3 : 0);  // channel masks or plain rows
+  AppendLE32(out, stride * b.height);
+  AppendLE32(out, 2835);  // 72 dpi
+  AppendLE32(out, 2835);
+  AppendLE32(out, 0);
+  AppendLE32(out, 0);
   if (alpha) {
-    Put32(out, 0x00FF0000);
-    Put32(out, 0x0000FF00);
-    Put32(out, 0x000000FF);
-    Put32(out, 0xFF000000);
+    AppendLE32(out, 0x00FF0000);
+    AppendLE32(out, 0x0000FF00);
+    AppendLE32(out, 0x000000FF);
+    AppendLE32(out, 0xFF000000);
     out.insert(out.end(), {'B', 'G', 'R', 's'});  // sRGB, little-endian tag
     out.resize(14 + headerSize, 0);
   }

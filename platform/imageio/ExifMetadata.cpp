@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {
@@ -276,15 +277,6 @@ struct Entry {
   Bytes data;  // big-endian
 };
 
-void Put16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v >> 8));
-  b.push_back(uint8_t(v));
-}
-void Put32(Bytes& b, uint32_t v) {
-  Put16(b, v >> 16);
-  Put16(b, v & 0xFFFF);
-}
-
 // Nearest fraction with 32-bit terms (continued fractions).
 void PutRational(Bytes& b, double v, bool isSigned) {
   const bool negative = v < 0;
@@ -309,8 +301,8 @@ void PutRational(Bytes& b, double v, bool isSigned) {
     k1 = 1;
   }
   int64_t num = negative ? -int64_t(h1) : int64_t(h1);
-  Put32(b, uint32_t(num));
-  Put32(b, uint32_t(k1));
+  AppendBE32(b, uint32_t(num));
+  AppendBE32(b, uint32_t(k1));
 }
 
 std::vector<double> Numbers(const Value& v) {
@@ -374,10 +366,10 @@ bool Encode(const TagInfo& info, const Value& v, Entry& e) {
         e.data.push_back(uint8_t(d));
         break;
       case kShort:
-        Put16(e.data, uint32_t(d));
+        AppendBE16(e.data, uint32_t(d));
         break;
       case kLong:
-        Put32(e.data, uint32_t(d));
+        AppendBE32(e.data, uint32_t(d));
         break;
       case kRational:
         PutRational(e.data, d, false);
@@ -416,22 +408,22 @@ void WriteDirectory(Bytes& out, const std::vector<Entry>& entries, uint32_t next
   const size_t base = out.size();
   size_t dataOff = base + 2 + entries.size() * 12 + 4;
   Bytes data;
-  Put16(out, uint32_t(entries.size()));
+  AppendBE16(out, uint32_t(entries.size()));
   for (const auto& e : entries) {
-    Put16(out, e.tag);
-    Put16(out, e.type);
-    Put32(out, e.count);
+    AppendBE16(out, e.tag);
+    AppendBE16(out, e.type);
+    AppendBE32(out, e.count);
     if (e.data.size() <= 4) {
       Bytes inline4 = e.data;
       inline4.resize(4, 0);
       out.insert(out.end(), inline4.begin(), inline4.end());
     } else {
-      Put32(out, uint32_t(dataOff + data.size()));
+      AppendBE32(out, uint32_t(dataOff + data.size()));
       data.insert(data.end(), e.data.begin(), e.data.end());
       if (data.size() & 1) data.push_back(0);
     }
   }
-  Put32(out, next);
+  AppendBE32(out, next);
   out.insert(out.end(), data.begin(), data.end());
 }
 
@@ -442,7 +434,7 @@ const ValueMap* Dict(const ValueMap& props, const char* key) {
 
 Entry LongEntry(uint16_t tag, uint32_t value) {
   Entry e{tag, kLong, 1, {}};
-  Put32(e.data, value);
+  AppendBE32(e.data, value);
   return e;
 }
 
@@ -479,7 +471,7 @@ Bytes ExifWrite(const ValueMap& properties, int orientation, const Bytes& thumbn
   std::vector<Entry> gps = Directory(Dict(properties, kCGImagePropertyGPSDictionary), kGPS);
   if (orientation >= 1 && orientation <= 8) {
     Entry e{kOrientationTag, kShort, 1, {}};
-    Put16(e.data, uint32_t(orientation));
+    AppendBE16(e.data, uint32_t(orientation));
     InsertSorted(ifd0, std::move(e));
   }
   if (ifd0.empty() && exif.empty() && gps.empty() && thumbnailJPEG.empty()) return {};
@@ -497,14 +489,14 @@ Bytes ExifWrite(const ValueMap& properties, int orientation, const Bytes& thumbn
   std::vector<Entry> ifd1;
   if (!thumbnailJPEG.empty()) {
     Entry compression{0x103, kShort, 1, {}};
-    Put16(compression.data, 6);
+    AppendBE16(compression.data, 6);
     ifd1.push_back(std::move(compression));
     ifd1.push_back(LongEntry(kThumbOffsetTag, 0));
     ifd1.push_back(LongEntry(kThumbLengthTag, uint32_t(thumbnailJPEG.size())));
     ifd1[1] = LongEntry(kThumbOffsetTag, ifd1Off + uint32_t(DirectorySize(ifd1)));
   }
   Bytes out = {'M', 'M', 0, 42};
-  Put32(out, ifd0Off);
+  AppendBE32(out, ifd0Off);
   WriteDirectory(out, ifd0, ifd1.empty() ? 0 : ifd1Off);
   if (!exif.empty()) WriteDirectory(out, exif, 0);
   if (!gps.empty()) WriteDirectory(out, gps, 0);

@@ -92,3 +92,13 @@ inline uint32_t ReadLE32(const uint8_t* p) {
   return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
 }
 inline uint16_t ReadLE16(const uint8_t* p) { return uint16_t((p[1] << 8) | p[0]); }
+
+// Writers of the same orders; the 16-bit ones write the low 16 bits of `v`.
+inline void AppendBE16(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)}); }
+inline void AppendBE32(Bytes& b, uint32_t v) {
+  b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
+inline void AppendLE16(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+inline void AppendLE32(Bytes& b, uint32_t v) {
+  b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+}

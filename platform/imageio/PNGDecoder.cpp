@@ -30,21 +30,6 @@ bool CrcMatches(const uint8_t* chunk, uint32_t length) {
   return crc == ReadBE32(chunk + 8 + length);
 }
 
-void AppendBE32(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v >> 24));
-  b.push_back(uint8_t(v >> 16));
-  b.push_back(uint8_t(v >> 8));
-  b.push_back(uint8_t(v));
-}
-
-void AppendChunk(Bytes& out, const char* type, const uint8_t* data, size_t length) {
-  AppendBE32(out, static_cast<uint32_t>(length));
-  size_t start = out.size();
-  out.insert(out.end(), type, type + 4);
-  if (length) out.insert(out.end(), data, data + length);
-  AppendBE32(out, static_cast<uint32_t>(crc32(0, out.data() + start, uint32_t(length + 4))));
-}
-
 bool ValidDepth(uint8_t colorType, uint8_t depth) {
   switch (colorType) {
     case 0:
@@ -134,6 +119,14 @@ inline void BlendOver(const uint8_t* s, uint8_t* d) {
 }
 
 }  // namespace
+
+void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t length) {
+  AppendBE32(out, static_cast<uint32_t>(length));
+  size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  if (length) out.insert(out.end(), data, data + length);
+  AppendBE32(out, static_cast<uint32_t>(crc32(0, out.data() + start, uint32_t(length + 4))));
+}
 
 bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha) {
   Progress progress{&out};
@@ -357,11 +350,11 @@ Bytes PNGDecoder::wrapFrame(const Frame& f) const {
   ihdr[9] = colorType_;
   ihdr[10] = ihdr[11] = 0;
   ihdr[12] = interlace_;
-  AppendChunk(out, "IHDR", ihdr, 13);
+  AppendPNGChunk(out, "IHDR", ihdr, 13);
   for (const Range& r : headerChunks_)
     out.insert(out.end(), d.begin() + r.offset, d.begin() + r.offset + r.length);
-  for (const Range& r : f.chunks) AppendChunk(out, "IDAT", d.data() + r.offset, r.length);
-  AppendChunk(out, "IEND", nullptr, 0);
+  for (const Range& r : f.chunks) AppendPNGChunk(out, "IDAT", d.data() + r.offset, r.length);
+  AppendPNGChunk(out, "IEND", nullptr, 0);
   return out;
 }
 

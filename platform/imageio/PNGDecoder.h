@@ -77,3 +77,6 @@ class PNGDecoder : public ImageDecoder {
 // Decodes a complete or truncated PNG stream into RGBA. Rows the data does not
 // reach stay transparent; false when nothing could be decoded at all.
 bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha);
+
+// Appends one chunk (length, type, data, CRC) to a PNG stream.
+void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t length);

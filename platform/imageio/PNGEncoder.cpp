@@ -14,6 +14,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/PNGDecoder.h"
 
 namespace {
 
@@ -58,20 +59,8 @@ bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* setti
   return true;
 }
 
-void PutBE32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-}
-void PutBE16(Bytes& b, uint16_t v) {
-  b.push_back(uint8_t(v >> 8));
-  b.push_back(uint8_t(v));
-}
-
 void PutChunk(Bytes& out, const char* type, const Bytes& data) {
-  PutBE32(out, uint32_t(data.size()));
-  const size_t start = out.size();
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  PutBE32(out, uint32_t(crc32(0, out.data() + start, uInt(data.size() + 4))));
+  AppendPNGChunk(out, type, data.data(), data.size());
 }
 
 // Chunks of one stream: (type, data), in order.
@@ -108,15 +97,15 @@ bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
   uint32_t sequence = 0;
   auto frameControl = [&](const EncodeFrame& f) {
     Bytes fc;
-    PutBE32(fc, sequence++);
-    PutBE32(fc, w);
-    PutBE32(fc, h);
-    PutBE32(fc, 0);
-    PutBE32(fc, 0);
+    AppendBE32(fc, sequence++);
+    AppendBE32(fc, w);
+    AppendBE32(fc, h);
+    AppendBE32(fc, 0);
+    AppendBE32(fc, 0);
     uint16_t num = 0, den = 0;
     DelayFraction(f.delay, num, den);
-    PutBE16(fc, num);
-    PutBE16(fc, den);
+    AppendBE16(fc, num);
+    AppendBE16(fc, den);
     fc.push_back(0);  // dispose: none
     fc.push_back(0);  // blend: source
     PutChunk(out, "fcTL", fc);
@@ -126,8 +115,8 @@ bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
     if (type == "IEND") continue;
     if (type == "IDAT" && !wroteControl) {
       Bytes actl;
-      PutBE32(actl, uint32_t(frames.size()));
-      PutBE32(actl, settings.loopCount.value_or(0));
+      AppendBE32(actl, uint32_t(frames.size()));
+      AppendBE32(actl, settings.loopCount.value_or(0));
       PutChunk(out, "acTL", actl);
       frameControl(frames[0]);
       wroteControl = true;
@@ -143,7 +132,7 @@ bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
     for (const auto& [type, data] : Chunks(stream)) {
       if (type != "IDAT") continue;
       Bytes fd;
-      PutBE32(fd, sequence++);
+      AppendBE32(fd, sequence++);
       fd.insert(fd.end(), data.begin(), data.end());
       PutChunk(out, "fdAT", fd);
     }
