@@ -137,16 +137,8 @@ class Reader {
  public:
   Reader(const uint8_t* p, size_t n, bool little) : p_(p), n_(n), little_(little) {}
   bool has(size_t off, size_t len) const { return off <= n_ && len <= n_ - off; }
-  uint16_t u16(size_t off) const {
-    return little_ ? uint16_t(p_[off] | (p_[off + 1] << 8))
-                   : uint16_t((p_[off] << 8) | p_[off + 1]);
-  }
-  uint32_t u32(size_t off) const {
-    return little_ ? uint32_t(p_[off]) | (uint32_t(p_[off + 1]) << 8) |
-                         (uint32_t(p_[off + 2]) << 16) | (uint32_t(p_[off + 3]) << 24)
-                   : (uint32_t(p_[off]) << 24) | (uint32_t(p_[off + 1]) << 16) |
-                         (uint32_t(p_[off + 2]) << 8) | p_[off + 3];
-  }
+  uint16_t u16(size_t off) const { return little_ ? ReadLE16(p_ + off) : ReadBE16(p_ + off); }
+  uint32_t u32(size_t off) const { return little_ ? ReadLE32(p_ + off) : ReadBE32(p_ + off); }
   const uint8_t* at(size_t off) const { return p_ + off; }
 
  private:
