@@ -132,14 +132,7 @@ bool HEIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
     for (int y = 0; y < h; ++y)
       std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
     out.hasAlpha = images_[index].hasAlpha;
-    if (premultiplied) {
-      for (size_t i = 0; i < out.pixels.size(); i += 4) {
-        uint8_t* px = &out.pixels[i];
-        if (px[3] == 0 || px[3] == 255) continue;
-        for (int c = 0; c < 3; ++c)
-          px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
-      }
-    }
+    if (premultiplied) ImageBitmapUnpremultiply(out);
   }
   heif_image_release(image);
   return ok;

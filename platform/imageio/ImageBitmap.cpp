@@ -195,6 +195,14 @@ void ImageBitmapFitSize(uint32_t width, uint32_t height, double maxPixelSize, ui
   outHeight = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(height * s)));
 }
 
+void ImageBitmapUnpremultiply(ImageBitmap& bitmap) {
+  for (size_t i = 0; i < bitmap.pixels.size(); i += 4) {
+    uint8_t* px = &bitmap.pixels[i];
+    if (px[3] == 255 || px[3] == 0) continue;
+    for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
+  }
+}
+
 void ImageBitmapFlattenOnto(ImageBitmap& bitmap, uint8_t r, uint8_t g, uint8_t b) {
   const uint8_t bg[3] = {r, g, b};
   for (size_t i = 0; i < bitmap.pixels.size(); i += 4) {

@@ -49,6 +49,10 @@ ImageBitmap ImageBitmapResized(const ImageBitmap& src, uint32_t width, uint32_t 
 void ImageBitmapFitSize(uint32_t width, uint32_t height, double maxPixelSize, uint32_t& outWidth,
                         uint32_t& outHeight);
 
+// Turns premultiplied pixels straight; transparent and opaque ones stay as
+// they are.
+void ImageBitmapUnpremultiply(ImageBitmap& bitmap);
+
 // Replaces every translucent pixel by itself drawn over an opaque colour.
 void ImageBitmapFlattenOnto(ImageBitmap& bitmap, uint8_t r, uint8_t g, uint8_t b);
 

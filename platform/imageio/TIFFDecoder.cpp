@@ -52,14 +52,6 @@ void Silence() {
   });
 }
 
-void Unpremultiply(ImageBitmap& out) {
-  for (size_t i = 0; i < out.pixels.size(); i += 4) {
-    uint8_t* px = &out.pixels[i];
-    if (px[3] == 255 || px[3] == 0) continue;
-    for (int c = 0; c < 3; ++c) px[c] = uint8_t(std::min(255, (px[c] * 255 + px[3] / 2) / px[3]));
-  }
-}
-
 }  // namespace
 
 tiff* TIFFOpenMemory(const uint8_t* data, size_t size) {
@@ -176,7 +168,7 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
     TIFFClose(tif);
     if (!ok) return false;
     out.hasAlpha = p.hasAlpha;
-    if (p.alphaAssociated) Unpremultiply(out);
+    if (p.alphaAssociated) ImageBitmapUnpremultiply(out);
     return true;
   }
   TIFFRGBAImage img;
@@ -193,6 +185,6 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   if (!ok) return false;
   // libtiff hands out premultiplied alpha; the working format is straight.
   out.hasAlpha = p.hasAlpha;
-  Unpremultiply(out);
+  ImageBitmapUnpremultiply(out);
   return true;
 }
