@@ -12,12 +12,10 @@ namespace {
 constexpr double kDefaultQuality = 0.85;
 constexpr int kFileSizeSearchSteps = 7;
 
-const Value* Find(const ValueMap& map, const char* key) { return ValueMapFind(map, key); }
-
 // A value of the image's properties, else of the destination's.
 const Value* Lookup(const Value& image, const ValueMap& container, const char* key) {
   if (const Value* v = image.find(key)) return v;
-  return Find(container, key);
+  return ValueMapFind(container, key);
 }
 
 // Per-format dictionary whose delay and loop keys apply to the type.
@@ -132,7 +130,7 @@ bool CGImageDestination::encode(Bytes& out) {
   const Value* embed = Lookup(first, properties_, kCGImageDestinationEmbedThumbnail);
   settings.embedThumbnail = embed && embed->asBool();
   const char* animation = AnimationDictionary(type_);
-  if (const Value* dict = Find(properties_, animation); dict && dict->isMap()) {
+  if (const Value* dict = ValueMapFind(properties_, animation); dict && dict->isMap()) {
     if (const Value* loops = dict->find("LoopCount"); loops && loops->isNumber()) {
       settings.loopCount = uint32_t(std::clamp<int64_t>(loops->asInt64(), 0, 65535));
     }
