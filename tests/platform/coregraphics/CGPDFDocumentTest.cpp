@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -83,14 +83,9 @@ TEST(CGPDFDocumentTest, PagesBoxesAndRotation) {
 }
 
 TEST(CGPDFDocumentTest, OpensFileURLs) {
-  char path[] = "/tmp/cgpdfXXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  auto bytes = twoPagePDF();
-  ASSERT_EQ(write(fd, bytes->data(), bytes->size()), static_cast<ssize_t>(bytes->size()));
-  close(fd);
-  auto doc = CGPDFDocumentCreateWithURL(std::string("file://") + path);
-  unlink(path);
+  TempFolder folder;
+  const std::string path = folder.writeFile("two-pages.pdf", *twoPagePDF());
+  auto doc = CGPDFDocumentCreateWithURL("file://" + path);
   ASSERT_TRUE(doc);
   EXPECT_EQ(doc->numberOfPages(), 2u);
 }

@@ -9,6 +9,7 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TempFolder.h"
 
 using namespace imageio_test;
 
@@ -183,11 +184,9 @@ TEST(ImageSourceTest, WebPStillMatchesLibwebp) {
 }
 
 TEST(ImageSourceTest, TIFFPagesAreFramesAndMatchLibtiff) {
-  char path[] = "/tmp/qx_tiff_XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  TIFF* tif = TIFFOpen(path, "w");
+  TempFolder folder;
+  const std::string path = folder.path() + "/pages.tiff";
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
   ASSERT_TRUE(tif);
   const ImageBitmap pages[2] = {Pattern(20, 10, false), Pattern(8, 12, false, 40)};
   for (const ImageBitmap& b : pages) {
@@ -208,7 +207,6 @@ TEST(ImageSourceTest, TIFFPagesAreFramesAndMatchLibtiff) {
   TIFFClose(tif);
   Bytes data;
   ASSERT_TRUE(ReadFileContents(path, data));
-  unlink(path);
   auto source = SourceOf(data);
   ASSERT_TRUE(source);
   ASSERT_EQ(CGImageSourceGetCount(source), 2u);

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIImage.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -29,11 +26,6 @@ UIImagePtr patternImage(size_t w, size_t h, double scale = 1,
 Bytes rgba(const UIImagePtr& image) {
   auto data = CGImageCopyPremultipliedRGBA(*image->CGImage());
   return data ? *data : Bytes();
-}
-
-std::string tempDir() {
-  char pattern[] = "/tmp/uiimageXXXXXX";
-  return mkdtemp(pattern);
 }
 
 TEST(UIImageCodingTest, PNGRoundTripKeepsPixelsAndRejectsBadInput) {
@@ -74,7 +66,8 @@ TEST(UIImageCodingTest, JPEGCarriesOrientationAndQuality) {
 }
 
 TEST(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
-  std::string dir = tempDir();
+  TempFolder folder;
+  const std::string& dir = folder.path();
   NSDataPtr png = UIImagePNGRepresentation(patternImage(4, 2));
   ASSERT_TRUE(png->writeToFile(dir + "/icon@2x.png", true));
   ASSERT_TRUE(png->writeToFile(dir + "/plain.png", true));
@@ -94,7 +87,6 @@ TEST(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
   EXPECT_EQ(UIImage::imageNamed("plain.png")->scale(), 1);
   EXPECT_FALSE(UIImage::imageNamed("nothing"));
   NSBundle::setMainBundlePath(previous);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIScreen.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -30,9 +31,7 @@ class BrightnessNotifications {
 // A backlight class folder with one device, as sysfs lays it out.
 class FakeBacklight {
  public:
-  FakeBacklight(int64_t brightness, int64_t max) {
-    std::string pattern = (fs::temp_directory_path() / "backlight-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+  FakeBacklight(int64_t brightness, int64_t max) : root_(folder_.path()) {
     fs::create_directories(device());
     write("brightness", brightness);
     write("max_brightness", max);
@@ -40,7 +39,6 @@ class FakeBacklight {
   ~FakeBacklight() {
     std::error_code ec;
     fs::permissions(device() / "brightness", fs::perms::owner_all, ec);
-    fs::remove_all(root_, ec);
   }
   const fs::path& root() const { return root_; }
   fs::path device() const { return root_ / "intel_backlight"; }
@@ -54,6 +52,7 @@ class FakeBacklight {
   }
 
  private:
+  TempFolder folder_;
   fs::path root_;
 };
 
