@@ -2,10 +2,7 @@
 
 #include <execinfo.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <typeinfo>
 
 #include "platform/foundation/NSError.h"
@@ -247,41 +244,9 @@ FlutterMessageHandler PigeonAsyncHandler(
 // ---------------------------------------------------------------------------
 // Deep equality and hashing
 
-namespace {
-
-bool mapsDeepEqual(const ValueMap& a, const ValueMap& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& left : a) {
-    auto match = std::find_if(b.begin(), b.end(), [&](const auto& entry) {
-      return PigeonDeepEquals(left.first, entry.first);
-    });
-    if (match == b.end() || !PigeonDeepEquals(left.second, match->second)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool PigeonDeepEquals(const Value& a, const Value& b) {
-  if (a.isNull() || b.isNull()) return a.isNull() && b.isNull();
-  if (a.isList() && b.isList()) {
-    const ValueList &x = a.asList(), &y = b.asList();
-    if (&x == &y) return true;
-    if (x.size() != y.size()) return false;
-    for (size_t i = 0; i < x.size(); ++i) {
-      if (!PigeonDeepEquals(x[i], y[i])) return false;
-    }
-    return true;
-  }
-  if (a.isMap() && b.isMap())
-    return &a.asMap() == &b.asMap() || mapsDeepEqual(a.asMap(), b.asMap());
-  if (a.type() == Value::Type::Double && b.type() == Value::Type::Double) {
-    double x = a.asDouble(), y = b.asDouble();
-    return x == y || (std::isnan(x) && std::isnan(y));
-  }
-  if (a.isList() || a.isMap() || b.isList() || b.isMap()) return false;
-  return a == b;
-}
+// Value's own equality is already deep: null only equals null, maps match key
+// by key in any order, doubles are equal or both NaN.
+bool PigeonDeepEquals(const Value& a, const Value& b) { return a == b; }
 
 void PigeonHasher::combine(uint64_t value) {
   // FNV-1a over the eight bytes, little end first.
@@ -303,39 +268,8 @@ size_t PigeonHasher::finalize() const {
   return static_cast<size_t>(z ^ (z >> 31));
 }
 
-static uint64_t doubleBits(double d) {
-  if (std::isnan(d)) return 0x7ff8000000000000ull;
-  if (d == 0) return 0;
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return bits;
-}
-
-static uint64_t freshHash(const Value& v) {
-  PigeonHasher h;
-  PigeonDeepHash(v, h);
-  return h.finalize();
-}
-
+// Value's hash agrees with its equality: NaNs and zeros hash alike, maps
+// independently of their order.
 void PigeonDeepHash(const Value& value, PigeonHasher& hasher) {
-  switch (value.type()) {
-    case Value::Type::Null:
-      hasher.combine(uint64_t{0});
-      return;
-    case Value::Type::Double:
-      hasher.combine(doubleBits(value.asDouble()));
-      return;
-    case Value::Type::List:
-      for (const Value& e : value.asList()) PigeonDeepHash(e, hasher);
-      return;
-    case Value::Type::Map: {
-      uint64_t sum = 0;  // unsigned, so the sum wraps
-      for (const auto& [k, v] : value.asMap()) sum += (freshHash(k) * 31) ^ freshHash(v);
-      hasher.combine(sum);
-      return;
-    }
-    default:
-      hasher.combine(static_cast<uint64_t>(value.hash()));
-      return;
-  }
+  hasher.combine(static_cast<uint64_t>(value.hash()));
 }

@@ -155,9 +155,9 @@ FlutterMessageHandler PigeonAsyncHandler(
     const std::string& channel, size_t argumentCount,
     std::function<void(const PigeonRequest&, FlutterMessageReply)> operation);
 
-// Deep equality of record fields: null is absent, lists element by element,
-// maps key by key (whatever their order), doubles equal or both NaN, other
-// values by their own equality.
+// Deep equality of record fields, which is Value's own equality: null is
+// absent, lists element by element, maps key by key (whatever their order),
+// doubles equal or both NaN.
 bool PigeonDeepEquals(const Value& a, const Value& b);
 
 // Feeds integers into one running hash, as a record's hash function does.
@@ -171,6 +171,6 @@ class PigeonHasher {
   uint64_t state_ = 0xcbf29ce484222325ull;
 };
 
-// Deep hash of a record field: absent adds 0; doubles their canonical bit
-// pattern; lists their elements in order; maps one order-independent sum.
+// Deep hash of a record field: Value's own hash, which agrees with
+// PigeonDeepEquals (absent adds 0; maps one order-independent sum).
 void PigeonDeepHash(const Value& value, PigeonHasher& hasher);
