@@ -1,8 +1,10 @@
 #include "FlutterJSONDriver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <istream>
 #include <thread>
+#include <type_traits>
 
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -54,34 +56,25 @@ class CustomReaderWriter : public FlutterStandardReaderWriter {
   }
 };
 
-bool numbersOf(const Value& json, const char* tag, std::vector<double>& out, std::string* error) {
-  if (!json.isList()) {
-    if (error) *error = std::string(tag) + " needs an array of numbers";
+// The elements of a typed-list tag: integers for int64_t, any numbers for double.
+template <class T>
+bool elementsOf(const Value& json, const std::string& tag, std::vector<T>& out,
+                std::string* error) {
+  constexpr bool integers = std::is_integral_v<T>;
+  auto fits = [](const Value& v) { return integers ? v.isInteger() : v.isNumber(); };
+  if (!json.isList() || !std::all_of(json.asList().begin(), json.asList().end(), fits)) {
+    if (error) {
+      *error = tag + (integers ? " needs an array of integers" : " needs an array of numbers");
+    }
     return false;
   }
   out.clear();
   for (const Value& v : json.asList()) {
-    if (!v.isNumber()) {
-      if (error) *error = std::string(tag) + " needs an array of numbers";
-      return false;
+    if constexpr (integers) {
+      out.push_back(v.asInt64());
+    } else {
+      out.push_back(v.asDouble());
     }
-    out.push_back(v.asDouble());
-  }
-  return true;
-}
-
-bool integersOf(const Value& json, const char* tag, std::vector<int64_t>& out, std::string* error) {
-  if (!json.isList()) {
-    if (error) *error = std::string(tag) + " needs an array of integers";
-    return false;
-  }
-  out.clear();
-  for (const Value& v : json.asList()) {
-    if (!v.isInteger()) {
-      if (error) *error = std::string(tag) + " needs an array of integers";
-      return false;
-    }
-    out.push_back(v.asInt64());
   }
   return true;
 }
@@ -114,7 +107,7 @@ std::optional<Value> taggedToValue(const std::string& tag, const Value& body, co
   }
   if (tag == "$int32list" || tag == "$int64list") {
     std::vector<int64_t> v;
-    if (!integersOf(body, tag.c_str(), v, error)) return std::nullopt;
+    if (!elementsOf(body, tag, v, error)) return std::nullopt;
     if (tag == "$int64list") return Value::int64List(std::move(v));
     std::vector<int32_t> w;
     for (int64_t x : v) {
@@ -125,7 +118,7 @@ std::optional<Value> taggedToValue(const std::string& tag, const Value& body, co
   }
   if (tag == "$float32list" || tag == "$float64list") {
     std::vector<double> v;
-    if (!numbersOf(body, tag.c_str(), v, error)) return std::nullopt;
+    if (!elementsOf(body, tag, v, error)) return std::nullopt;
     if (tag == "$float64list") return Value::float64List(std::move(v));
     return Value::float32List(std::vector<float>(v.begin(), v.end()));
   }
