@@ -1,7 +1,6 @@
 #include "NSBundle.h"
 #include "UTF8.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -9,7 +8,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "FilePath.h"
 #include "NSData.h"
+#include "NSFileManager.h"
 #include "NSJSONSerialization.h"
 #include "OSLog.h"
 
@@ -42,19 +43,13 @@ std::string withoutTrailingSlashes(std::string path) {
   return path;
 }
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (name.empty()) return folder;
-  return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 bool isFolder(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  bool folder = false;
+  return NSFileManager::defaultManager()->fileExistsAtPath(path, &folder) && folder;
 }
 
 bool exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return NSFileManager::defaultManager()->fileExistsAtPath(path);
 }
 
 std::string executableFolder() {
@@ -72,7 +67,7 @@ std::string defaultMainBundlePath() {
 }
 
 Value readInfoFile(const std::string& bundlePath) {
-  std::string path = joinPath(bundlePath, kInfoFileName);
+  std::string path = JoinPath(bundlePath, kInfoFileName);
   Bytes bytes;
   if (!ReadFileContents(path, bytes)) return Value(ValueMap());
   std::string error;
@@ -285,11 +280,11 @@ std::optional<std::string> NSBundle::pathForResource(const std::string& name,
   if (name.empty()) return std::nullopt;
   std::string ext = !type.empty() && type[0] == '.' ? type.substr(1) : type;
   std::string file = ext.empty() ? name : name + "." + ext;
-  std::string direct = joinPath(joinPath(resourcePath(), subdirectory), file);
+  std::string direct = JoinPath(JoinPath(resourcePath(), subdirectory), file);
   if (exists(direct)) return direct;
   for (const auto& language : preferredLocalizations()) {
-    std::string folder = joinPath(resourcePath(), language + ".lproj");
-    std::string localized = joinPath(joinPath(folder, subdirectory), file);
+    std::string folder = JoinPath(resourcePath(), language + ".lproj");
+    std::string localized = JoinPath(JoinPath(folder, subdirectory), file);
     if (exists(localized)) return localized;
   }
   return std::nullopt;
@@ -306,7 +301,7 @@ const std::map<std::string, std::string>* NSBundle::stringTable(const std::strin
   auto known = tables_.find(relative);
   if (known != tables_.end()) return &known->second;
   std::map<std::string, std::string>& table = tables_[relative];
-  std::string path = joinPath(resourcePath(), relative);
+  std::string path = JoinPath(resourcePath(), relative);
   Bytes bytes;
   if (ReadFileContents(path, bytes)) {
     std::string error;
@@ -352,7 +347,7 @@ std::vector<std::string> NSBundle::preferredLocalizations() {
 }
 
 NSURLPtr NSBundle::appStoreReceiptURL() const {
-  return NSURL::fileURLWithPath(joinPath(path_, "StoreKit/receipt"), false);
+  return NSURL::fileURLWithPath(JoinPath(path_, "StoreKit/receipt"), false);
 }
 
 std::string NSBundle::description() const { return "NSBundle <" + path_ + ">"; }

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "FilePath.h"
+
 const char* const NSFileType = "NSFileType";
 const char* const NSFileSize = "NSFileSize";
 const char* const NSFileCreationDate = "NSFileCreationDate";
@@ -43,11 +45,6 @@ std::string& containerOverride() {
 bool fail(NSErrorPtr* error, int err, const std::string& call) {
   if (error) *error = NSError::posixError(err, call);
   return false;
-}
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 std::string homeFolder() {
@@ -102,7 +99,7 @@ bool removeTree(const std::string& path, NSErrorPtr* error) {
   std::vector<std::string> names;
   if (!listFolder(path, names)) return fail(error, errno, "opendir");
   for (const auto& name : names) {
-    if (!removeTree(joinPath(path, name), error)) return false;
+    if (!removeTree(JoinPath(path, name), error)) return false;
   }
   return ::rmdir(path.c_str()) == 0 || fail(error, errno, "rmdir");
 }
@@ -166,7 +163,7 @@ bool copyTree(const std::string& source, const std::string& destination, NSError
   std::vector<std::string> names;
   if (!listFolder(source, names)) return fail(error, errno, "opendir");
   for (const auto& name : names) {
-    if (!copyTree(joinPath(source, name), joinPath(destination, name), error)) return false;
+    if (!copyTree(JoinPath(source, name), JoinPath(destination, name), error)) return false;
   }
   return true;
 }
@@ -179,12 +176,12 @@ bool existsWithoutFollowing(const std::string& path) {
 void collectSubpaths(const std::string& root, const std::string& relative,
                      std::vector<std::string>& out) {
   std::vector<std::string> names;
-  if (!listFolder(joinPath(root, relative), names)) return;
+  if (!listFolder(JoinPath(root, relative), names)) return;
   for (const auto& name : names) {
     std::string item = relative.empty() ? name : relative + "/" + name;
     out.push_back(item);
     struct stat st;
-    if (::lstat(joinPath(root, item).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::lstat(JoinPath(root, item).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       collectSubpaths(root, item, out);
     }
   }
@@ -192,7 +189,7 @@ void collectSubpaths(const std::string& root, const std::string& relative,
 
 std::string ensureContainerFolder(const std::string& relative) {
   std::string root = NSFileManager::containerRoot();
-  std::string path = relative.empty() ? root : joinPath(root, relative);
+  std::string path = JoinPath(root, relative);
   NSFileManager::defaultManager()->createDirectoryAtPath(path, true);
   return path;
 }
@@ -371,9 +368,9 @@ std::string NSFileManager::containerRoot() {
   }
   if (const char* home = std::getenv("QX_APP_HOME"); home && *home) return home;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-    return joinPath(data, "quorlinex");
+    return JoinPath(data, "quorlinex");
   }
-  return joinPath(homeFolder(), ".local/share/quorlinex");
+  return JoinPath(homeFolder(), ".local/share/quorlinex");
 }
 
 std::string NSTemporaryDirectory() { return ensureContainerFolder("tmp") + "/"; }

@@ -1,12 +1,13 @@
 #include "NSURL.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <climits>
 #include <cstring>
 #include <functional>
+
+#include "NSFileManager.h"
 
 namespace {
 
@@ -65,8 +66,8 @@ std::string decodedOrRaw(const std::string& s) {
 }
 
 bool isDirectoryOnDisk(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  bool folder = false;
+  return NSFileManager::defaultManager()->fileExistsAtPath(path, &folder) && folder;
 }
 
 std::string currentDirectory() {
