@@ -1,6 +1,5 @@
 #include "NSUserDefaults.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,15 +70,6 @@ bool isVolatile(const std::string& name) {
 std::string domainPath(const std::string& name) {
   std::string file = name == NSGlobalDomain ? ".GlobalPreferences" : name;
   return NSUserDefaults::preferencesDirectory() + "/" + file + ".json";
-}
-
-bool makeDirectories(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos != path.size() && path[pos] != '/') continue;
-    std::string part = path.substr(0, pos);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -217,7 +207,9 @@ bool writeDomainFile(const std::string& name, const ValueMap& values) {
     std::string why;
     auto text = NSJSONSerialization::dataWithJSONObject(Value(std::move(encoded)), true, &why);
     NSErrorPtr error;
-    if (text && makeDirectories(NSUserDefaults::preferencesDirectory()) &&
+    if (text &&
+        NSFileManager::defaultManager()->createDirectoryAtPath(
+            NSUserDefaults::preferencesDirectory(), true) &&
         WriteFileAtomically(path, text->data(), text->size(), &error)) {
       return true;
     }
