@@ -148,11 +148,9 @@ class StringsParser {
     if (i_ + 4 > s_.size()) return failAt("short \\U escape");
     cp = 0;
     for (int k = 0; k < 4; ++k) {
-      char c = s_[i_++];
-      if (!std::isxdigit(static_cast<unsigned char>(c))) return failAt("bad \\U escape");
-      cp = cp * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
-                                               ? c - '0'
-                                               : (std::tolower(c) - 'a') + 10);
+      int digit = HexDigitValue(s_[i_++]);
+      if (digit < 0) return failAt("bad \\U escape");
+      cp = cp * 16 + static_cast<uint32_t>(digit);
     }
     return true;
   }
@@ -178,7 +176,7 @@ class StringsParser {
           i_ += 2;
           uint32_t low;
           if (!readHex4(low)) return false;
-          if (low >= 0xDC00 && low < 0xE000) cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          if (low >= 0xDC00 && low < 0xE000) cp = CombineSurrogates(cp, low);
         }
         AppendUTF8(out, cp);
         return true;

@@ -118,17 +118,9 @@ class Parser {
     if (pos_ + 4 > s_.size()) return std::nullopt;
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) {
-      char c = s_[pos_++];
-      v <<= 4;
-      if (c >= '0' && c <= '9') {
-        v |= static_cast<uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        v |= static_cast<uint32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        v |= static_cast<uint32_t>(c - 'A' + 10);
-      } else {
-        return std::nullopt;
-      }
+      int digit = HexDigitValue(s_[pos_++]);
+      if (digit < 0) return std::nullopt;
+      v = (v << 4) | static_cast<uint32_t>(digit);
     }
     return v;
   }
@@ -184,7 +176,7 @@ class Parser {
               fail("bad surrogate pair");
               return std::nullopt;
             }
-            code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
+            code = CombineSurrogates(code, *low);
           }
           AppendUTF8(out, code);
           break;

@@ -8,12 +8,12 @@
 #include <functional>
 
 #include "NSFileManager.h"
+#include "UTF8.h"
 
 namespace {
 
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool isUnreserved(char c) {
   return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
@@ -29,7 +29,7 @@ bool escapesAreWellFormed(std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] != '%') continue;
     if (i + 2 >= s.size()) return false;
-    if (!isHex(s[i + 1]) || !isHex(s[i + 2])) return false;
+    if (HexDigitValue(s[i + 1]) < 0 || HexDigitValue(s[i + 2]) < 0) return false;
     i += 2;
   }
   return true;
@@ -53,11 +53,6 @@ const char* extraAllowed(NSURLAllowedCharacters set) {
       break;
   }
   return "";
-}
-
-int hexValue(char c) {
-  if (isDigit(c)) return c - '0';
-  return (std::tolower(static_cast<unsigned char>(c)) - 'a') + 10;
 }
 
 std::string decodedOrRaw(const std::string& s) {
@@ -320,7 +315,7 @@ std::optional<std::string> stringByRemovingPercentEncoding(std::string_view stri
       out += string[i];
       continue;
     }
-    out += static_cast<char>(hexValue(string[i + 1]) * 16 + hexValue(string[i + 2]));
+    out += static_cast<char>(HexDigitValue(string[i + 1]) * 16 + HexDigitValue(string[i + 2]));
     i += 2;
   }
   return out;
