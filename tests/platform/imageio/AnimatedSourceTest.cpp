@@ -14,8 +14,6 @@ using namespace imageio_test;
 
 namespace {
 
-CGImageSourceRef SourceOf(const Bytes& data) { return CGImageSourceCreateWithBytes(Shared(data)); }
-
 std::vector<int> Px(const ImageBitmap& b, uint32_t x, uint32_t y) {
   const uint8_t* p = b.row(y) + x * 4;
   return {p[0], p[1], p[2], p[3]};

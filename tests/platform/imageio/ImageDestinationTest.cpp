@@ -21,8 +21,6 @@ Bytes Encode(const std::string& type, const std::vector<ImageBitmap>& frames,
   return *data;
 }
 
-CGImageSourceRef SourceOf(const Bytes& data) { return CGImageSourceCreateWithBytes(Shared(data)); }
-
 double MeanDifference(const ImageBitmap& a, const ImageBitmap& b) {
   if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return 1e9;
   double sum = 0;

@@ -157,6 +157,10 @@ std::shared_ptr<const Bytes> Shared(Bytes b) { return std::make_shared<const Byt
 
 CGImageRef MakeImage(const ImageBitmap& b) { return ImageBitmapMakeCGImage(b, ""); }
 
+CGImageSourceRef SourceOf(const Bytes& data, const Value& options) {
+  return CGImageSourceCreateWithBytes(Shared(data), options);
+}
+
 int MaxDifference(const ImageBitmap& a, const ImageBitmap& b) {
   if (a.width != b.width || a.height != b.height) return 1000;
   int m = 0;

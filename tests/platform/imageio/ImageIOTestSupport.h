@@ -9,6 +9,7 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageBitmap.h"
 
 namespace imageio_test {
@@ -29,6 +30,8 @@ ImageBitmap RawDecodeWebP(const Bytes& data);
 ImageBitmap Pixels(const CGImageRef& image);
 std::shared_ptr<const Bytes> Shared(Bytes b);
 CGImageRef MakeImage(const ImageBitmap& b);
+// A source over a copy of the bytes.
+CGImageSourceRef SourceOf(const Bytes& data, const Value& options = Value());
 // Largest difference of any channel.
 int MaxDifference(const ImageBitmap& a, const ImageBitmap& b);
 

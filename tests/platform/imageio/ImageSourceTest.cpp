@@ -15,10 +15,6 @@ using namespace imageio_test;
 
 namespace {
 
-CGImageSourceRef SourceOf(const Bytes& data, const Value& options = Value()) {
-  return CGImageSourceCreateWithBytes(Shared(data), options);
-}
-
 int64_t IntAt(const Value& v, const char* key) {
   const Value* x = v.find(key);
   return x ? x->asInt64() : -1;

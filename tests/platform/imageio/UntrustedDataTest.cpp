@@ -11,8 +11,6 @@ using namespace imageio_test;
 
 namespace {
 
-CGImageSourceRef SourceOf(const Bytes& data) { return CGImageSourceCreateWithBytes(Shared(data)); }
-
 const Value kNow = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
 
 Bytes Encoded(const std::string& type, size_t frames, const Value& props = Value()) {
