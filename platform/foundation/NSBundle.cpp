@@ -1,10 +1,6 @@
 #include "NSBundle.h"
-#include "UTF8.h"
-
-#include <unistd.h>
 
 #include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <string_view>
 
@@ -13,6 +9,7 @@
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"
 #include "OSLog.h"
+#include "UTF8.h"
 
 namespace {
 
@@ -53,10 +50,8 @@ bool exists(const std::string& path) {
 }
 
 std::string executableFolder() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string exe(buf, static_cast<size_t>(n));
+  std::string exe = ExecutablePath();
+  if (exe.empty()) return ".";
   size_t slash = exe.find_last_of('/');
   return slash == std::string::npos || slash == 0 ? "/" : exe.substr(0, slash);
 }

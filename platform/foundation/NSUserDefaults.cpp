@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 
 #include "NSBundle.h"
 #include "NSData.h"
+#include "FilePath.h"
 #include "NSDate.h"
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"
@@ -243,10 +243,8 @@ std::vector<std::string> searchList(const std::string& own) {
 }
 
 std::string executableName() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "application";
-  std::string path(buf, static_cast<size_t>(n));
+  std::string path = ExecutablePath();
+  if (path.empty()) return "application";
   return path.substr(path.find_last_of('/') + 1);
 }
 
