@@ -88,9 +88,8 @@ class Parser {
       fail("malformed number");
       return std::nullopt;
     }
-    if (pos_ < s_.size() && s_[pos_] == '.') {
+    if (literal(".")) {
       integral = false;
-      ++pos_;
       if (!digits()) {
         fail("malformed number");
         return std::nullopt;
@@ -194,23 +193,14 @@ class Parser {
     ++pos_;
     ValueList list;
     skipSpace();
-    if (pos_ < s_.size() && s_[pos_] == ']') {
-      ++pos_;
-      return Value(std::move(list));
-    }
+    if (literal("]")) return Value(std::move(list));
     for (;;) {
       auto v = parseValue(depth + 1);
       if (!v) return std::nullopt;
       list.push_back(std::move(*v));
       skipSpace();
-      if (pos_ < s_.size() && s_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      if (pos_ < s_.size() && s_[pos_] == ']') {
-        ++pos_;
-        return Value(std::move(list));
-      }
+      if (literal(",")) continue;
+      if (literal("]")) return Value(std::move(list));
       fail("expected ',' or ']'");
       return std::nullopt;
     }
@@ -220,10 +210,7 @@ class Parser {
     ++pos_;
     ValueMap map;
     skipSpace();
-    if (pos_ < s_.size() && s_[pos_] == '}') {
-      ++pos_;
-      return Value(std::move(map));
-    }
+    if (literal("}")) return Value(std::move(map));
     for (;;) {
       skipSpace();
       if (pos_ >= s_.size() || s_[pos_] != '"') {
@@ -233,24 +220,17 @@ class Parser {
       auto key = parseString();
       if (!key) return std::nullopt;
       skipSpace();
-      if (pos_ >= s_.size() || s_[pos_] != ':') {
+      if (!literal(":")) {
         fail("expected ':'");
         return std::nullopt;
       }
-      ++pos_;
       auto v = parseValue(depth + 1);
       if (!v) return std::nullopt;
       // Later duplicates replace earlier ones, as most JSON readers do.
       ValueMapSet(map, Value(std::move(*key)), std::move(*v));
       skipSpace();
-      if (pos_ < s_.size() && s_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      if (pos_ < s_.size() && s_[pos_] == '}') {
-        ++pos_;
-        return Value(std::move(map));
-      }
+      if (literal(",")) continue;
+      if (literal("}")) return Value(std::move(map));
       fail("expected ',' or '}'");
       return std::nullopt;
     }
