@@ -21,8 +21,7 @@ const char* const kArgumentError = "Argument Error";
 void SharedPreferencesPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   shared_preferences_foundation::UserDefaultsApiSetup::setUp(
       registrar->messenger(), std::make_shared<SharedPreferencesPlugin>(), "");
-  shared_preferences_foundation::LegacyUserDefaultsApiSetup::setUp(
-      registrar->messenger(), std::make_shared<LegacySharedPreferencesPlugin>(), "");
+  LegacySharedPreferencesPlugin::registerWithRegistrar(registrar);
 }
 
 std::shared_ptr<NSUserDefaults> SharedPreferencesDefaultsForSuite(
