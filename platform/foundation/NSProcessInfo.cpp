@@ -30,7 +30,9 @@ uint64_t memTotalFromProcMeminfo() {
   return 0;
 }
 
-std::string randomUUIDString() {
+}  // namespace
+
+std::string NSRandomUUIDString() {
   std::random_device device;
   uint8_t b[16];
   for (auto& byte : b) byte = static_cast<uint8_t>(device());
@@ -43,8 +45,6 @@ std::string randomUUIDString() {
                 b[15]);
   return out;
 }
-
-}  // namespace
 
 NSProcessInfo& NSProcessInfo::processInfo() {
   // Shared so that it can name itself as the sender of its notifications.
@@ -96,7 +96,7 @@ std::string NSProcessInfo::globallyUniqueString() const {
   char tail[48];
   std::snprintf(tail, sizeof tail, "-%d-%016llX", processIdentifier(),
                 static_cast<unsigned long long>(++counter));
-  return randomUUIDString() + tail;
+  return NSRandomUUIDString() + tail;
 }
 
 bool NSProcessInfo::isLowPowerModeEnabled() const {

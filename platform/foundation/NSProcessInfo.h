@@ -19,6 +19,10 @@ struct NSOperatingSystemVersion {
 
 extern const char* const NSProcessInfoPowerStateDidChangeNotification;
 
+// A fresh random (version 4) UUID in upper-case hexadecimal, as the platform
+// writes UUIDs.
+std::string NSRandomUUIDString();
+
 class NSProcessInfo : public NSObject {
  public:
   static NSProcessInfo& processInfo();

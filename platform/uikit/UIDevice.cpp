@@ -1,11 +1,10 @@
 #include "UIDevice.h"
 
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -44,19 +43,6 @@ UIDeviceBatteryState stateForStatus(const std::string& status, float level) {
     return level >= 1.0f ? UIDeviceBatteryState::Full : UIDeviceBatteryState::Charging;
   }
   return UIDeviceBatteryState::Unknown;
-}
-
-std::optional<std::string> newUUIDString() {
-  uint8_t b[16];
-  if (::getrandom(b, sizeof b, 0) != static_cast<ssize_t>(sizeof b)) return std::nullopt;
-  b[6] = (b[6] & 0x0f) | 0x40;  // version 4
-  b[8] = (b[8] & 0x3f) | 0x80;  // RFC 4122 variant
-  char text[37];
-  std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
-                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
-  return std::string(text);
 }
 
 bool isUUIDString(const std::string& s) {
@@ -131,11 +117,10 @@ std::optional<std::string> UIDevice::identifierForVendor() const {
     vendorIdentifier_ = *stored;
     return vendorIdentifier_;
   }
-  auto fresh = newUUIDString();
-  if (!fresh) return std::nullopt;
+  std::string fresh = NSRandomUUIDString();
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  std::string line = *fresh + "\n";
+  std::string line = fresh + "\n";
   NSErrorPtr error;
   if (!WriteFileAtomically(path, line.data(), line.size(), &error)) {
     NSLog("UIDevice: cannot keep the vendor identifier: " + error->localizedDescription());
