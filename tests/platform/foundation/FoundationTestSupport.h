@@ -1,19 +1,19 @@
 #pragma once
 
 // Shared helpers of the foundation tests: a fixture on the manual clock, a
-// latch for awaiting background work with a bounded wait, and a scratch folder.
+// latch for awaiting background work with a bounded wait, and the scratch folder.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
+#include "support/TempFolder.h"
 
 // Every wait in these tests is bounded by this much real time.
 inline constexpr double kTestTimeout = 10.0;
@@ -63,20 +63,8 @@ class ScopedEnv {
   std::string old_;
 };
 
-class TempDir {
+// The shared scratch folder, with `dir / "name"` for paths inside it.
+class TempDir : public TempFolder {
  public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "qx-foundation-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
