@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -68,3 +70,9 @@ class TempDir : public TempFolder {
  public:
   std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
+
+// The whole file as text; empty when it cannot be read.
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}

@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <fstream>
 #include <string>
 
 #include "FoundationTestSupport.h"
@@ -10,11 +9,6 @@
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The file-size limit makes any write past `bytes` fail, as a full disk would.
 class FileSizeLimit {

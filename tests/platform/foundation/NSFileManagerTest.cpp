@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,11 +11,6 @@
 #include "platform/foundation/NSFileManager.h"
 
 namespace {
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
