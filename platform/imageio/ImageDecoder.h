@@ -61,7 +61,6 @@ class ImageDecoder {
   virtual void dropCaches() {}
 
   const Bytes& data() const { return *data_; }
-  bool isComplete() const { return complete_; }
 
  protected:
   std::shared_ptr<const Bytes> data_;

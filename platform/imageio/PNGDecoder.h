@@ -22,8 +22,6 @@ class PNGDecoder : public ImageDecoder {
   bool decodeFrame(size_t index, ImageBitmap& out) override;
   void dropCaches() override;
 
-  bool isAnimated() const { return animated_; }
-
  private:
   struct Range {
     size_t offset = 0;
