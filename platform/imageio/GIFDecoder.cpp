@@ -176,7 +176,7 @@ ValueMap GIFDecoder::frameProperties(size_t index) const {
   if (index < frames_.size() && frames_[index].hasControl) {
     const double delay = frames_[index].delayCentiseconds / 100.0;
     ValueMapSet(gif, kCGImagePropertyGIFUnclampedDelayTime, delay);
-    ValueMapSet(gif, kCGImagePropertyGIFDelayTime, delay < 0.011 ? 0.1 : delay);
+    ValueMapSet(gif, kCGImagePropertyGIFDelayTime, ImageFrameClampedDelay(delay));
   }
   ValueMapSet(gif, kCGImagePropertyGIFHasGlobalColorMap, globalColorMap_);
   ValueMapSet(props, kCGImagePropertyGIFDictionary, Value(std::move(gif)));

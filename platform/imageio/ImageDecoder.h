@@ -82,6 +82,10 @@ const std::vector<std::string>& ImageDecoderTypeIdentifiers();
 ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,
                                   const char* colorModel, int depth);
 
+// An animation frame's delay as shown: below 0.011 s it reads as 0.1 s (the
+// raw value goes under the unclamped key).
+inline double ImageFrameClampedDelay(double seconds) { return seconds < 0.011 ? 0.1 : seconds; }
+
 // Big-endian and little-endian readers over bounded buffers.
 inline uint32_t ReadBE32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];

@@ -331,7 +331,7 @@ ValueMap PNGDecoder::frameProperties(size_t index) const {
   if (animated_ && index < frames_.size()) {
     const double delay = delaySeconds(frames_[index]);
     ValueMapSet(png, kCGImagePropertyAPNGUnclampedDelayTime, delay);
-    ValueMapSet(png, kCGImagePropertyAPNGDelayTime, delay < 0.011 ? 0.1 : delay);
+    ValueMapSet(png, kCGImagePropertyAPNGDelayTime, ImageFrameClampedDelay(delay));
   }
   ValueMapSet(props, kCGImagePropertyPNGDictionary, Value(std::move(png)));
   ExifMergeInto(exif_, props);

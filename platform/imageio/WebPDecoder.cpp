@@ -78,7 +78,7 @@ ValueMap WebPDecoder::frameProperties(size_t index) const {
   if (animated_ && index < durations_.size()) {
     const double delay = durations_[index] / 1000.0;
     ValueMapSet(webp, kCGImagePropertyWebPUnclampedDelayTime, delay);
-    ValueMapSet(webp, kCGImagePropertyWebPDelayTime, delay < 0.011 ? 0.1 : delay);
+    ValueMapSet(webp, kCGImagePropertyWebPDelayTime, ImageFrameClampedDelay(delay));
   }
   ValueMapSet(props, kCGImagePropertyWebPDictionary, Value(std::move(webp)));
   ExifMergeInto(exif_, props);
