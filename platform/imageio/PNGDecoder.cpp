@@ -220,13 +220,13 @@ CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
     return kCGImageStatusComplete;
   }
   if (type == kacTL) {
-    if (sawIDAT_ || sawActl_ || length != 8 || !CrcMatches(chunk, length)) {
+    if (sawIDAT_ || animated_ || length != 8 || !CrcMatches(chunk, length)) {
       return kCGImageStatusInvalidData;
     }
     declaredFrames_ = ReadBE32(p);
     plays_ = ReadBE32(p + 4);
     if (declaredFrames_ == 0 || declaredFrames_ > kImageMaxFrames) return kCGImageStatusInvalidData;
-    sawActl_ = animated_ = true;
+    animated_ = true;
     return kCGImageStatusComplete;
   }
   if (type == kfcTL) return readFrameControl(chunk, length);

@@ -58,7 +58,7 @@ class PNGDecoder : public ImageDecoder {
 
   // Animation.
   bool sawIHDR_ = false, sawIDAT_ = false, idatDone_ = false, sawEnd_ = false;
-  bool sawActl_ = false, animated_ = false;
+  bool animated_ = false;  // an acTL chunk came before the image data
   uint32_t declaredFrames_ = 0, plays_ = 0;
   uint32_t nextSeq_ = 0;
   std::vector<Range> idat_;
