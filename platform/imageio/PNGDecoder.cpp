@@ -404,7 +404,6 @@ void PNGDecoder::composite(size_t index, const ImageBitmap& region) {
     }
   }
   lastOutput_ = canvas_;
-  haveLastOutput_ = true;
   for (uint32_t y = 0; y < f.height; ++y) {
     uint8_t* d = canvas_.row(f.y + y) + size_t(f.x) * 4;
     if (dispose == 1) std::memset(d, 0, size_t(f.width) * 4);
@@ -422,7 +421,7 @@ bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
     still.chunks = idat_;
     return decodeRegion(still, out);
   }
-  if (haveLastOutput_ && nextToCompose_ == index + 1) {
+  if (!lastOutput_.empty() && nextToCompose_ == index + 1) {
     out = lastOutput_;
   } else {
     if (index + 1 < nextToCompose_ || nextToCompose_ == 0) nextToCompose_ = 0;
@@ -430,7 +429,7 @@ bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
       ImageBitmap region;
       if (!decodeRegion(frames_[nextToCompose_], region)) {
         nextToCompose_ = 0;
-        haveLastOutput_ = false;
+        lastOutput_ = ImageBitmap();
         return false;
       }
       composite(nextToCompose_, region);
@@ -445,6 +444,5 @@ bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
 void PNGDecoder::dropCaches() {
   canvas_ = ImageBitmap();
   lastOutput_ = ImageBitmap();
-  haveLastOutput_ = false;
   nextToCompose_ = 0;
 }

@@ -65,11 +65,11 @@ class PNGDecoder : public ImageDecoder {
   std::vector<Frame> frames_;
   bool openFdatFrame_ = false;
 
-  // Compositing state: the canvas after frame `composedIndex_`'s disposal.
+  // Compositing state: the canvas after the disposal of frame
+  // nextToCompose_ - 1, and that frame as shown (empty when there is none).
   ImageBitmap canvas_;
   size_t nextToCompose_ = 0;
   ImageBitmap lastOutput_;
-  bool haveLastOutput_ = false;
 };
 
 // Decodes a complete or truncated PNG stream into RGBA. Rows the data does not
