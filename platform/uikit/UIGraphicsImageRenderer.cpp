@@ -1,5 +1,7 @@
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 
+#include <cmath>
+
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
@@ -47,7 +49,10 @@ UIGraphicsImageRenderer::UIGraphicsImageRenderer(
 }
 
 std::shared_ptr<UIImage> UIGraphicsImageRenderer::imageWithActions(const Actions& actions) const {
-  double scale = format_->scale() > 0 ? format_->scale() : UIScreen::mainScreen()->scale();
+  // The same rule as the image-context functions, so the context and the image agree.
+  double scale = format_->scale() > 0 && std::isfinite(format_->scale())
+                     ? format_->scale()
+                     : UIScreen::mainScreen()->scale();
   CGContextRef context = UIGraphicsCreateImageContext(size_, format_->opaque(), scale);
   if (!context) return std::make_shared<UIImage>();
   UIGraphicsImageRendererContext rendererContext(context, scale);

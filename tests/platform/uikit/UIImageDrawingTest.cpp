@@ -171,6 +171,14 @@ TEST(UIImageDrawingTest, RendererFormatsAndBlankImages) {
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ(alphaAt(blank->CGImage(), x, y), 0);
 
+  // A scale that is not a finite positive number falls back to the screen's, for the
+  // context and the image alike.
+  auto infinite = std::make_shared<UIGraphicsImageRendererFormat>();
+  infinite->setScale(HUGE_VAL);
+  auto fallback = UIGraphicsImageRenderer(CGSizeMake(1, 1), infinite).imageWithActions(nullptr);
+  EXPECT_EQ(fallback->scale(), UIScreen::mainScreen()->scale());
+  EXPECT_EQ(fallback->CGImage()->width(), static_cast<size_t>(UIScreen::mainScreen()->scale()));
+
   auto opaqueFormat = std::make_shared<UIGraphicsImageRendererFormat>();
   opaqueFormat->setScale(1);
   opaqueFormat->setOpaque(true);
