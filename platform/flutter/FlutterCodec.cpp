@@ -1,7 +1,7 @@
 #include "FlutterCodec.h"
 
 #include <cstring>
-#include <unordered_map>
+#include <algorithm>
 
 #include "FlutterChannels.h"
 
@@ -166,6 +166,58 @@ std::string FlutterStandardReader::readUTF8() {
 
 namespace {
 
+// Keys are unique, as in a dictionary: a repeated key keeps the position of its
+// first entry and the value of its last. Found through sorted key hashes, so a
+// map without repeats (the usual case) costs one hash per key and no copies.
+void KeepOneEntryPerKey(ValueMap& m) {
+  if (m.size() < 2) return;
+  std::vector<std::pair<size_t, uint32_t>> hashes(m.size());
+  for (size_t i = 0; i < m.size(); ++i) hashes[i] = {m[i].first.hash(), static_cast<uint32_t>(i)};
+  // Fast check first: distinct hashes mean distinct keys.
+  size_t slots = 4;
+  while (slots < m.size() * 2) slots *= 2;
+  std::vector<size_t> table(slots, 0);
+  std::vector<bool> used(slots, false);
+  bool collision = false;
+  for (const auto& [h, i] : hashes) {
+    size_t slot = (h * 0x9E3779B97F4A7C15ULL) >> 20 & (slots - 1);
+    while (used[slot] && table[slot] != h) slot = (slot + 1) & (slots - 1);
+    if (used[slot]) {
+      collision = true;
+      break;
+    }
+    used[slot] = true;
+    table[slot] = h;
+  }
+  if (!collision) return;
+  std::sort(hashes.begin(), hashes.end());
+  std::vector<bool> dropped(m.size(), false);
+  bool any = false;
+  for (size_t a = 0; a < hashes.size();) {
+    size_t b = a + 1;
+    while (b < hashes.size() && hashes[b].first == hashes[a].first) ++b;
+    for (size_t i = a; i < b; ++i) {
+      if (dropped[hashes[i].second]) continue;
+      for (size_t j = i + 1; j < b; ++j) {
+        uint32_t keep = hashes[i].second, later = hashes[j].second;
+        if (dropped[later] || !(m[keep].first == m[later].first)) continue;
+        m[keep].second = std::move(m[later].second);
+        dropped[later] = true;
+        any = true;
+      }
+    }
+    a = b;
+  }
+  if (!any) return;
+  size_t out = 0;
+  for (size_t i = 0; i < m.size(); ++i) {
+    if (dropped[i]) continue;
+    if (out != i) m[out] = std::move(m[i]);
+    ++out;
+  }
+  m.resize(out);
+}
+
 template <class T>
 std::vector<T> readTypedList(FlutterStandardReader& r, size_t remaining) {
   uint32_t n = r.readSize();
@@ -246,21 +298,14 @@ Value FlutterStandardReader::readValueOfType(uint8_t type) {
       if (static_cast<uint64_t>(n) * 2 > length_ - pos_) {
         throw FlutterCodecException("Map larger than the message");
       }
-      // Keys are unique, as in a dictionary: a repeated key replaces the
-      // earlier value in place.
       ValueMap m;
       m.reserve(n);
-      std::unordered_map<Value, size_t, ValueHash> index;
       for (uint32_t i = 0; i < n; ++i) {
         Value k = readValue();
         Value v = readValue();
-        auto [it, inserted] = index.emplace(k, m.size());
-        if (inserted) {
-          m.emplace_back(std::move(k), std::move(v));
-        } else {
-          m[it->second].second = std::move(v);
-        }
+        m.emplace_back(std::move(k), std::move(v));
       }
+      KeepOneEntryPerKey(m);
       return Value(std::move(m));
     }
     default:

@@ -164,12 +164,12 @@ class StringsParser {
         return true;
       case 'U':
       case 'u': {
-        uint32_t cp;
+        uint32_t cp = 0;
         if (!readHex4(cp)) return false;
         // A high surrogate pairs with a following \Uxxxx low surrogate.
         if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\U") == 0) {
           i_ += 2;
-          uint32_t low;
+          uint32_t low = 0;
           if (!readHex4(low)) return false;
           if (low >= 0xDC00 && low < 0xE000) cp = CombineSurrogates(cp, low);
         }

@@ -10,12 +10,17 @@ const char* const kPrefix = "dev.flutter.pigeon.wakelock_platform_interface.Wake
 // The one field of both messages: a boolean held as a number, or absent.
 // nullopt-of-optional marks a field of the wrong kind.
 std::optional<std::optional<bool>> booleanField(const ValueList& list) {
-  if (list.empty()) return std::nullopt;
+  std::optional<std::optional<bool>> field;
+  if (list.empty()) return field;
   const Value& v = list[0];
-  if (v.isNull()) return std::optional<bool>();
-  if (v.isBool()) return std::optional<bool>(v.asBool());
-  if (v.isNumber()) return std::optional<bool>(v.asDouble() != 0);
-  return std::nullopt;
+  if (v.isNull()) {
+    field.emplace();
+  } else if (v.isBool()) {
+    field.emplace(v.asBool());
+  } else if (v.isNumber()) {
+    field.emplace(v.asDouble() != 0);
+  }
+  return field;
 }
 
 Value booleanValue(const std::optional<bool>& b) { return b ? Value(*b) : Value(); }

@@ -79,6 +79,14 @@ TEST(StandardCodec, MapsAndNestedValuesRoundTrip) {
   ASSERT_EQ(dup.size(), 1u);
   EXPECT_EQ(*dup.find("k"), Value(false));
   EXPECT_EQ(dup, decode(encode(dup)));
+  // Several repeats: first positions kept, last values win.
+  Value many = decode(hex({13, 5, 7, 1, 'a', 3, 1, 0, 0, 0, 7, 1, 'b', 3, 2, 0, 0, 0, 7, 1, 'a',
+                           3, 3, 0, 0, 0, 7, 1, 'c', 3, 4, 0, 0, 0, 7, 1, 'b', 3, 5, 0, 0, 0}));
+  ASSERT_EQ(many.size(), 3u);
+  const ValueMap& entries = many.asMap();
+  EXPECT_EQ(entries[0], std::make_pair(Value("a"), Value(int32_t{3})));
+  EXPECT_EQ(entries[1], std::make_pair(Value("b"), Value(int32_t{5})));
+  EXPECT_EQ(entries[2], std::make_pair(Value("c"), Value(int32_t{4})));
   // Legacy large integers arrive as strings.
   EXPECT_EQ(decode(hex({5, 2, '1', '2'})), Value("12"));
 }
