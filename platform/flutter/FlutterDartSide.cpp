@@ -1,12 +1,10 @@
 #include "FlutterDartSide.h"
 
 #include <mutex>
-#include <set>
 
 struct FlutterDartSide::Shared {
   std::mutex mutex;
   EventHandler handler;
-  std::set<std::string> eventChannels;
 };
 
 FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
@@ -92,7 +90,6 @@ void FlutterDartSide::invokeMethod(const std::string& channel, const std::string
 
 void FlutterDartSide::listen(const std::string& channel, const Value& arguments,
                              std::function<void(const FlutterMethodOutcome&)> done) {
-  markEventChannel(channel);
   invokeMethod(channel, "listen", arguments, std::move(done));
 }
 
@@ -138,7 +135,3 @@ void FlutterDartSide::setEventHandler(EventHandler handler) {
   shared_->handler = std::move(handler);
 }
 
-void FlutterDartSide::markEventChannel(const std::string& channel) {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->eventChannels.insert(channel);
-}

@@ -59,8 +59,6 @@ class FlutterDartSide {
   // Stream events arriving from the platform side; events on channels the Dart
   // side never listened to are still reported.
   void setEventHandler(EventHandler handler);
-  // Marks a channel as a stream so that messages on it are read as events.
-  void markEventChannel(const std::string& channel);
 
  private:
   std::shared_ptr<FlutterEngine> engine_;

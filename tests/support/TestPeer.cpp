@@ -51,7 +51,6 @@ FlutterMethodOutcome TestPeer::call(const std::string& channel, const std::strin
 }
 
 FlutterMethodOutcome TestPeer::listen(const std::string& channel, const Value& arguments) {
-  dart_->markEventChannel(channel);
   return call(channel, "listen", arguments);
 }
 
