@@ -1,5 +1,7 @@
 #include "KeyValueObserving.h"
 
+#include "ObservableProperty.h"
+
 #include <algorithm>
 #include <atomic>
 #include <map>
@@ -100,24 +102,48 @@ class BlockObservation : public NSKeyValueObservation {
 
 }  // namespace
 
-NSKeyValueObservable::NSKeyValueObservable() : registry_(std::make_shared<Registry>()) {}
+NSKeyValueObservable::NSKeyValueObservable() = default;
+
+NSKeyValueObservable::NSKeyValueObservable(const NSKeyValueObservable& other) : NSObject(other) {}
 
 NSKeyValueObservable::~NSKeyValueObservable() {
-  std::lock_guard<std::mutex> lock(registry_->mutex);
-  for (Registration& r : registry_->entries) r.live->store(false);
+  Registry* registry = existingRegistry();
+  if (!registry) return;
+  std::lock_guard<std::mutex> lock(registry->mutex);
+  for (Registration& r : registry->entries) r.live->store(false);
 }
 
-Value NSKeyValueObservable::valueForKey(const std::string&) const { return Value(); }
+NSKeyValueObservable::Registry* NSKeyValueObservable::existingRegistry() const {
+  return registryRaw_.load(std::memory_order_acquire);
+}
+
+NSKeyValueObservable::Registry* NSKeyValueObservable::registry() const {
+  if (Registry* existing = existingRegistry()) return existing;
+  static std::mutex creation;
+  std::lock_guard<std::mutex> lock(creation);
+  if (Registry* existing = existingRegistry()) return existing;
+  registry_ = std::make_shared<Registry>();
+  registryRaw_.store(registry_.get(), std::memory_order_release);
+  return registry_.get();
+}
+
+Value NSKeyValueObservable::valueForKey(const std::string& key) const {
+  for (const ObservablePropertyBase* p = properties_; p; p = p->next_) {
+    if (key == p->key()) return p->kvoValue();
+  }
+  return Value();
+}
 
 void NSKeyValueObservable::addObserver(NSKeyValueObserver* observer, const std::string& keyPath,
                                        unsigned options, void* context) {
   if (!observer) return;
   Registration r{
       0, observer, nullptr, keyPath, options, context, std::make_shared<std::atomic<bool>>(true)};
+  Registry* reg = registry();
   {
-    std::lock_guard<std::mutex> lock(registry_->mutex);
-    r.id = ++registry_->nextId;
-    registry_->entries.push_back(r);
+    std::lock_guard<std::mutex> lock(reg->mutex);
+    r.id = ++reg->nextId;
+    reg->entries.push_back(r);
   }
   if (options & NSKeyValueObservingOptionInitial) {
     Value now = valueForKey(keyPath);
@@ -127,15 +153,19 @@ void NSKeyValueObservable::addObserver(NSKeyValueObserver* observer, const std::
 
 void NSKeyValueObservable::removeObserver(NSKeyValueObserver* observer,
                                           const std::string& keyPath) {
-  registry_->removeLast(
-      [&](const Registration& r) { return r.observer == observer && r.keyPath == keyPath; });
+  if (Registry* reg = existingRegistry()) {
+    reg->removeLast(
+        [&](const Registration& r) { return r.observer == observer && r.keyPath == keyPath; });
+  }
 }
 
 void NSKeyValueObservable::removeObserver(NSKeyValueObserver* observer, const std::string& keyPath,
                                           void* context) {
-  registry_->removeLast([&](const Registration& r) {
-    return r.observer == observer && r.keyPath == keyPath && r.context == context;
-  });
+  if (Registry* reg = existingRegistry()) {
+    reg->removeLast([&](const Registration& r) {
+      return r.observer == observer && r.keyPath == keyPath && r.context == context;
+    });
+  }
 }
 
 std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
@@ -147,10 +177,11 @@ std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
                  options,
                  nullptr,
                  std::make_shared<std::atomic<bool>>(true)};
+  Registry* reg = registry();
   {
-    std::lock_guard<std::mutex> lock(registry_->mutex);
-    r.id = ++registry_->nextId;
-    registry_->entries.push_back(r);
+    std::lock_guard<std::mutex> lock(reg->mutex);
+    r.id = ++reg->nextId;
+    reg->entries.push_back(r);
   }
   std::weak_ptr<Registry> weak = registry_;
   auto observation = std::make_shared<BlockObservation>([weak, id = r.id] {
@@ -166,20 +197,24 @@ std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
 }
 
 bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(registry_->mutex);
-  return std::any_of(registry_->entries.begin(), registry_->entries.end(),
+  Registry* reg = existingRegistry();
+  if (!reg) return false;
+  std::lock_guard<std::mutex> lock(reg->mutex);
+  return std::any_of(reg->entries.begin(), reg->entries.end(),
                      [&](const Registration& r) { return r.keyPath == key; });
 }
 
 void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
-  std::vector<Registration> observers = registry_->forKey(key);
+  Registry* reg = existingRegistry();
+  if (!reg) return;  // nobody has ever observed this object
+  std::vector<Registration> observers = reg->forKey(key);
   bool wantsOld = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
     return r.options & (NSKeyValueObservingOptionOld | NSKeyValueObservingOptionPrior);
   });
   Value old = wantsOld ? valueForKey(key) : Value();
   {
-    std::lock_guard<std::mutex> lock(registry_->mutex);
-    registry_->pending[{key, std::this_thread::get_id()}].push_back(old);
+    std::lock_guard<std::mutex> lock(reg->mutex);
+    reg->pending[{key, std::this_thread::get_id()}].push_back(old);
   }
   for (const Registration& r : observers) {
     if (r.options & NSKeyValueObservingOptionPrior) {
@@ -189,19 +224,24 @@ void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
 }
 
 void NSKeyValueObservable::didChangeValueForKey(const std::string& key) {
+  Registry* reg = existingRegistry();
+  if (!reg) {
+    didNotifyChangeForKey(key);
+    return;
+  }
   Value old;
   bool hadWill = false;
   {
-    std::lock_guard<std::mutex> lock(registry_->mutex);
-    auto it = registry_->pending.find({key, std::this_thread::get_id()});
-    if (it != registry_->pending.end()) {
+    std::lock_guard<std::mutex> lock(reg->mutex);
+    auto it = reg->pending.find({key, std::this_thread::get_id()});
+    if (it != reg->pending.end()) {
       old = std::move(it->second.back());
       it->second.pop_back();
-      if (it->second.empty()) registry_->pending.erase(it);
+      if (it->second.empty()) reg->pending.erase(it);
       hadWill = true;
     }
   }
-  std::vector<Registration> observers = registry_->forKey(key);
+  std::vector<Registration> observers = reg->forKey(key);
   bool wantsNew = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
     return r.options & NSKeyValueObservingOptionNew;
   });

@@ -9,6 +9,7 @@
 // "kind" (1, a setting), "new" when asked for and "old" when asked for.
 // An observer removed while a change is being delivered hears nothing more.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,12 +49,19 @@ class NSKeyValueObservation {
   virtual void invalidate() = 0;
 };
 
+class ObservablePropertyBase;
+
 class NSKeyValueObservable : public NSObject {
  public:
   NSKeyValueObservable();
+  // A copy is a new object: it shares neither observers nor properties.
+  NSKeyValueObservable(const NSKeyValueObservable& other);
+  NSKeyValueObservable& operator=(const NSKeyValueObservable&) { return *this; }
   ~NSKeyValueObservable() override;
 
-  // The value of a property by key; null for keys the object does not expose.
+  // The value of a property by key: the object's observable properties
+  // answer for their keys; null for keys the object does not expose.
+  // Overrides that expose further keys fall back to this one.
   virtual Value valueForKey(const std::string& key) const;
 
   // The observer is not retained: it must remove itself before it goes away,
@@ -78,6 +86,14 @@ class NSKeyValueObservable : public NSObject {
   virtual void didNotifyChangeForKey(const std::string& key) { (void)key; }
 
  private:
+  friend class ObservablePropertyBase;
   struct Registry;
-  std::shared_ptr<Registry> registry_;
+  // Observers are rare: the registry is made on the first registration, so
+  // an object nobody observes pays one pointer and no allocation.
+  Registry* registry() const;
+  Registry* existingRegistry() const;
+
+  mutable std::atomic<Registry*> registryRaw_{nullptr};
+  mutable std::shared_ptr<Registry> registry_;
+  ObservablePropertyBase* properties_ = nullptr;  // intrusive list, newest first
 };

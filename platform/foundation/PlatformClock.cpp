@@ -56,6 +56,11 @@ class Scheduler {
     return token;
   }
 
+  size_t pendingCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_.size();
+  }
+
   void cancel(uint64_t token) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = items_.begin(); it != items_.end(); ++it) {
@@ -144,5 +149,6 @@ uint64_t scheduleAt(double deadline, std::function<void()> fire) {
   return Scheduler::shared().schedule(deadline, std::move(fire));
 }
 void cancel(uint64_t token) { Scheduler::shared().cancel(token); }
+size_t pendingCount() { return Scheduler::shared().pendingCount(); }
 
 }  // namespace PlatformClock

@@ -4,6 +4,7 @@
 // animations read. Real by default (monotonic seconds); tests switch it to a
 // manual clock that moves only when they call advance().
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -27,5 +28,7 @@ void advance(double seconds);
 // the scheduler's own thread, so it must only hand work on (post to a queue).
 uint64_t scheduleAt(double deadline, std::function<void()> fire);
 void cancel(uint64_t token);
+// How many scheduled items have not fired yet (timers, delayed work).
+size_t pendingCount();
 
 }  // namespace PlatformClock

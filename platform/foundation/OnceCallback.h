@@ -1,0 +1,104 @@
+#pragma once
+
+// Move-only callables. `UniqueFunction` is a type-erased callable that may own
+// move-only state (C++20 has no move_only_function). `OnceCallback` is a
+// completion that is consumed by its call: calling it a second time is a bug
+// in the caller, a fatal stop in checked builds and a logged error in release.
+// An empty callback (a nil block) does nothing when called, so callers need no
+// check before calling; `explicit operator bool` tells whether one was given.
+
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+template <typename Sig>
+class UniqueFunction;
+
+template <typename R, typename... Args>
+class UniqueFunction<R(Args...)> {
+ public:
+  UniqueFunction() = default;
+  UniqueFunction(std::nullptr_t) {}
+  template <typename F, typename = std::enable_if_t<
+                            !std::is_same_v<std::decay_t<F>, UniqueFunction> &&
+                            std::is_invocable_r_v<R, std::decay_t<F>&, Args...>>>
+  UniqueFunction(F&& f) {
+    if constexpr (std::is_constructible_v<bool, const std::decay_t<F>&>) {
+      if (!static_cast<bool>(f)) return;  // an empty std::function or null pointer stays empty
+    }
+    impl_ = std::make_unique<Model<std::decay_t<F>>>(std::forward<F>(f));
+  }
+  UniqueFunction(UniqueFunction&&) noexcept = default;
+  UniqueFunction& operator=(UniqueFunction&&) noexcept = default;
+  UniqueFunction& operator=(std::nullptr_t) {
+    impl_.reset();
+    return *this;
+  }
+
+  R operator()(Args... args) const { return impl_->call(std::forward<Args>(args)...); }
+  explicit operator bool() const { return static_cast<bool>(impl_); }
+
+ private:
+  struct Concept {
+    virtual ~Concept() = default;
+    virtual R call(Args... args) = 0;
+  };
+  template <typename F>
+  struct Model final : Concept {
+    explicit Model(F f) : fn(std::move(f)) {}
+    R call(Args... args) override { return fn(std::forward<Args>(args)...); }
+    F fn;
+  };
+  std::unique_ptr<Concept> impl_;
+};
+
+// Reports a second call of a once-only callback (see above).
+void ReportOnceCallbackReuse();
+
+template <typename Sig>
+class OnceCallback;
+
+template <typename... Args>
+class OnceCallback<void(Args...)> {
+ public:
+  OnceCallback() = default;
+  OnceCallback(std::nullptr_t) {}
+  template <typename F, typename = std::enable_if_t<
+                            !std::is_same_v<std::decay_t<F>, OnceCallback> &&
+                            std::is_invocable_v<std::decay_t<F>&, Args...>>>
+  OnceCallback(F&& f) : fn_(std::forward<F>(f)) {}
+  OnceCallback(OnceCallback&& other) noexcept
+      : fn_(std::move(other.fn_)), consumed_(other.consumed_) {
+    other.fn_ = nullptr;
+  }
+  OnceCallback& operator=(OnceCallback&& other) noexcept {
+    fn_ = std::move(other.fn_);
+    consumed_ = other.consumed_;
+    other.fn_ = nullptr;
+    return *this;
+  }
+
+  // Runs the callback and consumes it. The callable is moved out first, so a
+  // call that re-enters through the same callback is seen as a second call
+  // and what it captured dies when the call returns.
+  void operator()(Args... args) {
+    if (consumed_) {
+      ReportOnceCallbackReuse();
+      return;
+    }
+    if (!fn_) return;
+    consumed_ = true;
+    UniqueFunction<void(Args...)> fn = std::move(fn_);
+    fn_ = nullptr;
+    fn(std::forward<Args>(args)...);
+  }
+
+  explicit operator bool() const { return static_cast<bool>(fn_); }
+  bool isConsumed() const { return consumed_; }
+
+ private:
+  UniqueFunction<void(Args...)> fn_;
+  bool consumed_ = false;
+};
+
+using OnceClosure = OnceCallback<void()>;

@@ -1,0 +1,55 @@
+#pragma once
+
+// Run-time thread rules. In checked builds (see BuildFlags.h) a breach stops
+// the process with a message naming the function; in release builds the
+// checks compile to nothing.
+//
+// QX_DCHECK_MAIN_THREAD() starts every UIKit mutator, channel-handler wrapper
+// and run-loop drain: those objects belong to the main thread.
+//
+// SequenceChecker guards an object that is not thread-safe but may move
+// between threads as long as its calls never overlap and stay on one
+// sequence: the first checked call binds it to the current serial dispatch
+// queue (any of its worker threads) or, outside a queue, to the current
+// thread. detach() lets the next call bind it anew.
+//
+// QX_GUARDED_BY(mutex) marks what a mutex guards: clang's thread-safety
+// analysis reads it; for g++ it is documentation.
+
+#include <atomic>
+#include <cstdint>
+
+#include "BuildFlags.h"
+
+#if defined(__clang__)
+#define QX_GUARDED_BY(x) __attribute__((guarded_by(x)))
+#else
+#define QX_GUARDED_BY(x)
+#endif
+
+// Fatal stop unless called on the main thread (checked builds only).
+void QXCheckMainThread(const char* function);
+
+#if QX_CHECKED
+#define QX_DCHECK_MAIN_THREAD() QXCheckMainThread(__func__)
+#else
+#define QX_DCHECK_MAIN_THREAD() ((void)0)
+#endif
+
+class SequenceChecker {
+ public:
+  // True when called on the bound sequence (binding it on the first call).
+  bool calledOnValidSequence() const;
+  void detach() { bound_.store(0, std::memory_order_release); }
+
+ private:
+  mutable std::atomic<uintptr_t> bound_{0};
+};
+
+void QXCheckSequence(const SequenceChecker& checker, const char* function);
+
+#if QX_CHECKED
+#define QX_DCHECK_SEQUENCE(checker) QXCheckSequence(checker, __func__)
+#else
+#define QX_DCHECK_SEQUENCE(checker) ((void)0)
+#endif

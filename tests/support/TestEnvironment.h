@@ -1,0 +1,29 @@
+#pragma once
+
+// The one test environment every test folder uses. Each test starts on the
+// manual platform clock (at 1000 s) with the main run loop drained and the
+// shared instances back in their first-use state; at the end the main run
+// loop is drained again and the test fails when work is left behind: a task
+// still queued for the main thread or an item still scheduled on the clock
+// (an unfired timer, a pending delayed dispatch). Tests that end with
+// scheduled items on purpose clear them first (invalidate the timer).
+//
+//   class ScrollViewTest : public PlatformTest {};
+//   TEST_F(ScrollViewTest, Decelerates) { ...; PlatformClock::advance(0.5); ... }
+
+#include <gtest/gtest.h>
+
+// Every bounded wait for background work in tests uses this much real time.
+inline constexpr double kTestTimeoutSeconds = 10.0;
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Drains the main run loop (what the platform would do between events).
+  static void drainMainLoop();
+  // Advances the manual clock, firing what falls due and draining the main
+  // run loop after each step.
+  static void advance(double seconds);
+};
