@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "UIViewController.h"
 #include "UIWindow.h"
 
 UIView::UIView(const CGRect& frame) { setFrame(frame); }
@@ -137,4 +138,9 @@ void UIView::layoutIfNeeded() {
     layoutSubviews();
   }
   for (auto& v : std::vector<std::shared_ptr<UIView>>(subviews_)) v->layoutIfNeeded();
+}
+
+std::shared_ptr<UIResponder> UIView::nextResponder() const {
+  if (auto controller = owningViewController()) return controller;
+  return superview();
 }

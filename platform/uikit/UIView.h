@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "platform/coregraphics/CGGeometry.h"
-#include "platform/foundation/NSObject.h"
+#include "UIResponder.h"
 
 class UIWindow;
 class UIViewController;
 
-class UIView : public NSObject {
+class UIView : public UIResponder {
  public:
   UIView() = default;
   explicit UIView(const CGRect& frame);
@@ -65,6 +65,8 @@ class UIView : public NSObject {
 
   // The view controller whose root view this is, when any.
   std::shared_ptr<UIViewController> owningViewController() const { return controller_.lock(); }
+  // The owning controller, else the superview.
+  std::shared_ptr<UIResponder> nextResponder() const override;
   void setOwningViewController(const std::shared_ptr<UIViewController>& vc) { controller_ = vc; }
 
  protected:

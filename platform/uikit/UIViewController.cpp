@@ -101,3 +101,7 @@ std::shared_ptr<UIViewController> UIViewController::topmostPresented(
   while (vc && vc->presented_) vc = vc->presented_;
   return vc;
 }
+
+std::shared_ptr<UIResponder> UIViewController::nextResponder() const {
+  return view_ ? view_->superview() : nullptr;
+}

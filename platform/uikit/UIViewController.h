@@ -42,13 +42,15 @@ class UIPopoverPresentationController : public NSObject {
   uint64_t arrows_ = 15;  // any direction
 };
 
-class UIViewController : public NSObject {
+class UIViewController : public UIResponder {
  public:
   UIViewController() = default;
 
   // Loads the view on first access (loadView, then viewDidLoad).
   std::shared_ptr<UIView> view();
   bool isViewLoaded() const { return view_ != nullptr; }
+  // The superview of the controller's view.
+  std::shared_ptr<UIResponder> nextResponder() const override;
   void setView(std::shared_ptr<UIView> view);
   const std::string& title() const { return title_; }
   void setTitle(std::string t) { title_ = std::move(t); }
