@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ThreadChecks.h"
 
 namespace {
 
@@ -111,6 +112,7 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
   std::string name = name_;
   messenger_->setMessageHandlerOnChannel(
       name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        QX_DCHECK_MAIN_THREAD_FOR("method channel handler");
         FlutterMethodCall call;
         try {
           if (!message) throw FlutterCodecException("Empty method call");
@@ -207,6 +209,7 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
   auto state = std::make_shared<EventStreamState>();
   messenger_->setMessageHandlerOnChannel(
       name_, [=](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        QX_DCHECK_MAIN_THREAD_FOR("event channel handler");
         FlutterMethodCall call;
         try {
           if (!message) throw FlutterCodecException("Empty stream request");
@@ -282,6 +285,7 @@ void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler
   std::string name = name_;
   messenger_->setMessageHandlerOnChannel(
       name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+        QX_DCHECK_MAIN_THREAD_FOR("message channel handler");
         Value decoded;
         try {
           if (message) decoded = codec->decode(*message);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "PlatformClock.h"
+#include "ThreadChecks.h"
 
 namespace {
 // Captured during static initialisation, which runs on the process's first thread.
@@ -39,6 +40,7 @@ bool NSRunLoop::takeTask(std::function<void()>& task) {
 }
 
 size_t NSRunLoop::runUntilIdle() {
+  QX_DCHECK_MAIN_THREAD();
   size_t ran = 0;
   std::function<void()> task;
   while (takeTask(task)) {

@@ -32,8 +32,11 @@ void QXCheckMainThread(const char* function);
 
 #if QX_CHECKED
 #define QX_DCHECK_MAIN_THREAD() QXCheckMainThread(__func__)
+// For lambdas and other places where __func__ names nothing useful.
+#define QX_DCHECK_MAIN_THREAD_FOR(what) QXCheckMainThread(what)
 #else
 #define QX_DCHECK_MAIN_THREAD() ((void)0)
+#define QX_DCHECK_MAIN_THREAD_FOR(what) ((void)0)
 #endif
 
 class SequenceChecker {

@@ -9,7 +9,7 @@
 
 #include "platform/foundation/BuildFlags.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSTimer.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ObservableProperty.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/PlatformClock.h"
@@ -79,6 +79,15 @@ TEST(GroundworkDeathTest, MainThreadCheckStopsOffTheMainThread) {
         t.join();
       },
       "must be called on the main thread");
+}
+
+TEST(GroundworkDeathTest, DrainingTheMainRunLoopOffTheMainThreadStops) {
+  EXPECT_DEATH(
+      {
+        std::thread t([] { NSRunLoop::mainRunLoop().runUntilIdle(); });
+        t.join();
+      },
+      "runUntilIdle must be called on the main thread");
 }
 #endif
 
