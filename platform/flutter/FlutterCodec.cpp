@@ -11,7 +11,7 @@ template <class T>
 void writeTypedList(FlutterStandardWriter& w, uint8_t type, const std::vector<T>& v) {
   w.writeByte(type);
   w.writeSize(static_cast<uint32_t>(v.size()));
-  if (v.empty()) return;
+  // Padded even when empty: the Dart side's reader always skips to the alignment.
   w.writeAlignment(sizeof(T));
   w.writeBytes(v.data(), v.size() * sizeof(T));
 }
@@ -221,7 +221,6 @@ void KeepOneEntryPerKey(ValueMap& m) {
 template <class T>
 std::vector<T> readTypedList(FlutterStandardReader& r, size_t remaining) {
   uint32_t n = r.readSize();
-  if (n == 0) return {};
   r.readAlignment(sizeof(T));
   if (static_cast<uint64_t>(n) * sizeof(T) > remaining) {
     throw FlutterCodecException("Typed list larger than the message");
@@ -417,6 +416,13 @@ FlutterEnvelope FlutterStandardMethodCodec::decodeEnvelope(const uint8_t* data,
     Value code = r->readValue();
     Value message = r->readValue();
     env.details = r->readValue();
+    // The Dart side may append its stack trace; the host has no use for it.
+    if (r->hasMore()) {
+      Value stacktrace = r->readValue();
+      if (!stacktrace.isNull() && !stacktrace.isString()) {
+        throw FlutterCodecException("Corrupted envelope: stack trace is not a string");
+      }
+    }
     if (!code.isString()) throw FlutterCodecException("Error envelope without a code");
     env.code = code.asString();
     if (message.isString()) env.message = message.asString();

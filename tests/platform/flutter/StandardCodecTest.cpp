@@ -39,9 +39,21 @@ TEST(StandardCodec, TypedListsAreAlignedFromTheMessageStart) {
   EXPECT_EQ(encode(Value::float32List({1.0f})), hex({14, 1, 0, 0, 0, 0, 0x80, 0x3f}));
   EXPECT_EQ(encode(Value::float64List({1.0})),
             hex({11, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f}));
-  // Empty typed lists carry no padding.
-  EXPECT_EQ(encode(Value::float64List({})), hex({11, 0}));
-  EXPECT_EQ(encode(Value::int32List({})), hex({9, 0}));
+  // Empty typed lists are padded too, and read back past their padding.
+  EXPECT_EQ(encode(Value::float64List({})), hex({11, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(encode(Value::int32List({})), hex({9, 0, 0, 0}));
+  EXPECT_EQ(encode(Value::float32List({})), hex({14, 0, 0, 0}));
+  Bytes golden = hex({12, 3, 1, 10, 0, 0, 0, 0, 3, 1, 0, 0, 0});
+  Value withEmpty = Value::list({Value(true), Value::int64List({}), Value(int32_t{1})});
+  EXPECT_EQ(encode(withEmpty), golden);
+  EXPECT_EQ(decode(golden), withEmpty);
+  for (const Value& empty : {Value::int32List({}), Value::int64List({}), Value::float32List({}),
+                             Value::float64List({})}) {
+    Value v = Value::list({Value(false), empty, Value("after")});
+    EXPECT_EQ(decode(encode(v)), v) << v.description();
+  }
+  // Already aligned: no padding.
+  EXPECT_EQ(encode(Value::list({Value::int32List({})})), hex({12, 1, 9, 0}));
   // Inside a list the offset counts from the start of the whole message.
   EXPECT_EQ(encode(Value::list({Value(2.0)})),
             hex({12, 1, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}));
@@ -129,8 +141,22 @@ TEST(StandardMethodCodec, CallsAndEnvelopes) {
   env = codec->decodeEnvelope(err2.data(), err2.size());
   EXPECT_EQ(env.message, std::optional<std::string>("msg"));
   EXPECT_EQ(env.details, Value(true));
-  Bytes bad = hex({2});
-  EXPECT_THROW(codec->decodeEnvelope(bad.data(), bad.size()), FlutterCodecException);
+  // The Dart side may add a stack trace (a string or null) after the details.
+  Bytes withTrace = hex({1, 7, 1, 'E', 7, 3, 'm', 's', 'g', 7, 1, 'd', 7, 5, 't', 'r', 'a', 'c', 'e'});
+  env = codec->decodeEnvelope(withTrace.data(), withTrace.size());
+  EXPECT_TRUE(env.isError);
+  EXPECT_EQ(env.code, "E");
+  EXPECT_EQ(env.message, std::optional<std::string>("msg"));
+  EXPECT_EQ(env.details, Value("d"));
+  Bytes nullTrace = hex({1, 7, 1, 'E', 0, 0, 0});
+  env = codec->decodeEnvelope(nullTrace.data(), nullTrace.size());
+  EXPECT_TRUE(env.isError);
+  EXPECT_EQ(env.code, "E");
+  for (const Bytes& bad : {hex({2}), hex({1, 7, 1, 'E', 0, 0, 3, 1, 0, 0, 0}),
+                           hex({1, 7, 1, 'E', 0, 0, 0, 0}), hex({0, 1, 0})}) {
+    EXPECT_THROW(codec->decodeEnvelope(bad.data(), bad.size()), FlutterCodecException)
+        << bad.size();
+  }
 }
 
 // A codec extended with one custom type, written the way generated channels do.
