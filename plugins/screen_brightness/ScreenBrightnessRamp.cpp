@@ -38,12 +38,18 @@ void ScreenBrightnessIosPlugin::applyBrightness(double target, bool animated, do
   }
   if (!std::isfinite(target)) return;
   const double stepSize = ScreenBrightnessRampStepSize(screen->maximumFramesPerSecond());
-  // The screen cannot go beyond its range: a ramp towards 1.7 ends near 1.0
-  // rather than stepping for ever.
+  // The screen cannot go beyond its range: a ramp towards 1.7 ends on 1.0
+  // rather than stepping for ever. Only then does it end exactly on its limit,
+  // where a last step short of the range's end would leave the screen below
+  // what the caller asked for.
   const double reachable = std::clamp(target, 0.0, 1.0);
+  std::vector<double> values = ScreenBrightnessRampValues(screen->brightness(), reachable, stepSize);
+  if (reachable != target && !values.empty() && values.back() != reachable) {
+    values.push_back(reachable);
+  }
   const double pause = duration * stepSize;
   auto self = std::static_pointer_cast<ScreenBrightnessIosPlugin>(shared_from_this());
-  for (double value : ScreenBrightnessRampValues(screen->brightness(), reachable, stepSize)) {
+  for (double value : values) {
     auto operation = std::make_shared<NSBlockOperation>();
     std::weak_ptr<NSBlockOperation> weakOperation = operation;
     operation->addExecutionBlock([weakOperation, self, pause, value] {

@@ -228,16 +228,32 @@ TEST_F(ScreenBrightnessTest, OutOfRangeTargetsRampOnlyToTheScreensLimit) {
   // Stored and reported as given...
   EXPECT_EQ(events(kApplicationStream), std::vector<double>{1e308});
   EXPECT_EQ(call("hasApplicationScreenBrightnessChanged").result, Value(true));
-  // ...but the ramp is bounded by the screen's range.
+  // ...but the ramp is bounded by the screen's range, and ends exactly on it.
   auto expected = expectedRamp(0.85, 1.0, 0.01);
+  if (expected.back() != 1.0) expected.push_back(1.0);
   EXPECT_EQ(queue()->operationCount(), static_cast<int64_t>(expected.size()));
   EXPECT_EQ(runRamp(0.01), expected);
+  EXPECT_EQ(screen()->brightness(), 1.0);
+
 
   ASSERT_TRUE(IsSuccess(call("setSystemScreenBrightness", brightness(1.7))));
   EXPECT_EQ(call("getSystemScreenBrightness").result, Value(1.7));
   ASSERT_TRUE(IsSuccess(call("resetApplicationScreenBrightness")));
-  EXPECT_LE(runRamp(0.01).size(), 2u);  // already near the top
-  EXPECT_LE(screen()->brightness(), 1.0);
+  EXPECT_LE(runRamp(0.01).size(), 2u);  // already at the top
+  EXPECT_EQ(screen()->brightness(), 1.0);
+
+  // From starts that no whole number of steps brings to the limit, either way.
+  for (double target : {1.7, -0.5}) {
+    const double limit = target > 1 ? 1.0 : 0.0;
+    const double start = target > 1 ? 0.913 : 0.087;
+    screen()->setBrightness(start);
+    ASSERT_TRUE(IsSuccess(call("setApplicationScreenBrightness", brightness(target))));
+    auto ramp = expectedRamp(start, limit, 0.01);
+    ASSERT_NE(ramp.back(), limit);
+    ramp.push_back(limit);
+    EXPECT_EQ(runRamp(0.01), ramp) << target;
+    EXPECT_EQ(screen()->brightness(), limit) << target;
+  }
 }
 
 TEST_F(ScreenBrightnessTest, NonFiniteBrightnessIsRejectedAndChangesNothing) {
