@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "ShareData.h"
-#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"
@@ -245,11 +244,7 @@ void TQSharePlugin::shareFiles(const std::vector<std::string>& paths,
                                const std::shared_ptr<UIViewController>& controller,
                                const CGRect& origin, FlutterResult result) {
   ValueList items;
-  auto files = NSFileManager::defaultManager();
   for (size_t i = 0; i < paths.size(); ++i) {
-    // A missing file would reach the sheet as an item that shares nothing.
-    if (!files->fileExistsAtPath(paths[i]))
-      return answerError(result, "File not found: " + paths[i]);
     std::optional<std::string> mimeType;
     if (mimeTypes && i < mimeTypes->size()) mimeType = (*mimeTypes)[i];
     items.push_back(Value(

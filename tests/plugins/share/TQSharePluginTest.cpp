@@ -83,8 +83,6 @@ TEST_F(TQSharePluginTest, RejectsBadArgumentsInOrderBeforePresenting) {
       {Value::map({{"text", "t"}, {"originY", "top"}}), "Expected a number for \"originY\""},
       {Value::list({"text"}), "Expected a map of share arguments"},
       {Value::map({{"uri", "not a uri"}}), "Invalid uri: not a uri"},
-      {Value::map({{"paths", Value::list({"/no/such/file.txt"})}}),
-       "File not found: /no/such/file.txt"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.description());
@@ -110,6 +108,43 @@ TEST_F(TQSharePluginTest, SharesOnlyTheUriAndAnswersTheCompletedActivity) {
   EXPECT_EQ(url->absoluteString(), "https://example.com/a?b=1");
   EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
   EXPECT_EQ(root_->presentedViewController(), nullptr);  // the sheet went away
+}
+
+TEST_F(TQSharePluginTest, TheUriWinsOverPathsAndText) {
+  TempFolder temp;
+  std::string a = temp.writeFile("notes.txt", "some notes");
+  auto o = share(Value::map({{"paths", Value::list({a})},
+                             {"uri", "https://example.com/x"},
+                             {"text", "t"},
+                             {"subject", "S"}}),
+                 [](const auto& sheet) { pick(sheet, UIActivityTypeMessage); });
+  EXPECT_EQ(o.result, Value(UIActivityTypeMessage));
+  ASSERT_EQ(sheet_->activityItems().size(), 1u);
+  auto url = sheet_->activityItems()[0].objectAs<NSURL>();
+  ASSERT_NE(url, nullptr);
+  EXPECT_EQ(url->absoluteString(), "https://example.com/x");
+  EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
+}
+
+TEST_F(TQSharePluginTest, PathsThatDoNotExistAreSharedLikeAnyOther) {
+  TempFolder temp;
+  std::string a = temp.writeFile("here.txt", "present");
+  const std::string missing = temp.path() + "/gone.png";
+  auto o = share(Value::map({{"paths", Value::list({missing, a})},
+                             {"mimeTypes", Value::list({"image/png", "text/plain"})}}),
+                 [](const auto& sheet) { pick(sheet, UIActivityTypeAirDrop); });
+  EXPECT_EQ(o.result, Value(UIActivityTypeAirDrop));
+  ASSERT_NE(sheet_, nullptr);
+  const auto& items = sheet_->activityItems();
+  ASSERT_EQ(items.size(), 2u);
+  ASSERT_NE(items[0].objectAs<ShareData>(), nullptr);
+  EXPECT_EQ(items[0].objectAs<ShareData>()->path(), missing);
+  EXPECT_EQ(items[0].objectAs<ShareData>()->mimeType(), "image/png");
+  auto airDrop = sheet_->itemsForActivityType(std::string(UIActivityTypeAirDrop));
+  ASSERT_EQ(airDrop.size(), 2u);
+  ASSERT_NE(airDrop[0].objectAs<NSURL>(), nullptr);
+  EXPECT_EQ(airDrop[0].objectAs<NSURL>()->path(), missing);
+  EXPECT_EQ(airDrop[1].objectAs<NSURL>()->path(), a);
 }
 
 TEST_F(TQSharePluginTest, ClosingWithoutAnActivityAnswersTheEmptyString) {
