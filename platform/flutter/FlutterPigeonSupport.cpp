@@ -32,6 +32,34 @@ Value PigeonMakeMalformed(uint8_t type, std::string reason) {
   return Value(std::make_shared<PigeonMalformedValue>(type, std::move(reason)));
 }
 
+std::string PigeonDescribe(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::Object: {
+      const auto& object = value.asObject();
+      if (dynamic_cast<const PigeonMalformedValue*>(object.get())) return object->description();
+      return "<" + object->className() + ">";
+    }
+    case Value::Type::List: {
+      std::string out = "[";
+      for (const Value& e : value.asList()) {
+        if (out.size() > 1) out += ", ";
+        out += PigeonDescribe(e);
+      }
+      return out + "]";
+    }
+    case Value::Type::Map: {
+      std::string out = "{";
+      for (const auto& [k, e] : value.asMap()) {
+        if (out.size() > 1) out += ", ";
+        out += PigeonDescribe(k) + ": " + PigeonDescribe(e);
+      }
+      return out + "}";
+    }
+    default:
+      return value.description();
+  }
+}
+
 namespace {
 
 const PigeonMalformedValue* findMalformed(const Value& v) {
@@ -78,7 +106,7 @@ std::string typeName(const Value& v) {
     case Value::Type::Map:
       return "a map";
     case Value::Type::Object:
-      return v.asObject()->description();
+      return PigeonDescribe(v);
   }
   return "an unknown value";
 }

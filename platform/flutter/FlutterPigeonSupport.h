@@ -78,6 +78,11 @@ class PigeonMalformedValue : public NSObject {
 
 Value PigeonMakeMalformed(uint8_t type, std::string reason);
 
+// A value as error messages show it: like Value::description, but a custom
+// object by its class name rather than its address, so that the same request
+// gets the same message on every run.
+std::string PigeonDescribe(const Value& value);
+
 // [result]; a void operation passes the null value.
 Value PigeonWrapResult(const Value& result);
 // [code, message, details], absent parts as the null value.

@@ -64,7 +64,7 @@ Value MessagesPigeonCodecReader::readValueOfType(uint8_t type) {
   auto options = SharedPreferencesPigeonOptions::fromList(payload);
   if (!options) {
     return PigeonMakeMalformed(
-        type, "SharedPreferencesPigeonOptions needs [suiteName], got " + payload.description());
+        type, "SharedPreferencesPigeonOptions needs [suiteName], got " + PigeonDescribe(payload));
   }
   return Value(std::make_shared<SharedPreferencesPigeonOptions>(std::move(*options)));
 }

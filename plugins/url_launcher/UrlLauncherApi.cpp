@@ -39,7 +39,7 @@ Value MessagesPigeonCodecReader::readValueOfType(uint8_t type) {
   Value raw = readValue();
   if (raw.isNull()) return Value();
   if (!raw.isInteger()) {
-    return PigeonMakeMalformed(type, "an enumeration needs an integer, got " + raw.description());
+    return PigeonMakeMalformed(type, "an enumeration needs an integer, got " + PigeonDescribe(raw));
   }
   if (type == kLaunchResultType) {
     auto result = LaunchResultFromRaw(raw.asInt64());

@@ -81,7 +81,7 @@ Value WAKELOCKMessagesPigeonCodecReader::readValueOfType(uint8_t type) {
   }
   if (!message) {
     return PigeonMakeMalformed(
-        type, "a wakelock message needs [boolean or null], got " + payload.description());
+        type, "a wakelock message needs [boolean or null], got " + PigeonDescribe(payload));
   }
   return Value(message);
 }

@@ -58,6 +58,36 @@ TEST(PigeonSupport, RequestsAreReadByPositionAndCheckedForType) {
   }
 }
 
+struct Record : NSObject {};
+
+std::string requestError(const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const PigeonRequestError& e) {
+    return e.message().value_or("<no message>");
+  }
+  return "<accepted>";
+}
+
+TEST(PigeonSupport, RequestErrorsNameObjectsByClassNotAddress) {
+  // Two runs of the same request answer the same message.
+  std::vector<std::string> messages;
+  for (int run = 0; run < 2; ++run) {
+    Value message = Value::list({Value(std::make_shared<Record>())});
+    messages.push_back(requestError([&] { PigeonRequest(message, "ch", 1).string(0); }));
+  }
+  EXPECT_EQ(messages[0], "Argument 0 of ch is not a string: <Record>");
+  EXPECT_EQ(messages[1], messages[0]);
+  EXPECT_EQ(requestError([] { PigeonRequest(Value(std::make_shared<Record>()), "ch", 2); }),
+            "The request on ch must be a list of 2 arguments, not <Record>");
+
+  auto object = Value(std::make_shared<Record>());
+  EXPECT_EQ(PigeonDescribe(Value::list({object, Value::map({{"k", object}}), 1, "s"})),
+            "[<Record>, {\"k\": <Record>}, 1, \"s\"]");
+  EXPECT_EQ(PigeonDescribe(Value::list({PigeonMakeMalformed(130, "why")})),
+            "[<malformed custom value of type 130: why>]");
+}
+
 TEST(PigeonSupport, AsyncHandlerRepliesOnceWhenTheOperationThrows) {
   std::vector<Value> replies;
   auto handler = PigeonAsyncHandler("ch", 1, [](const PigeonRequest& r, FlutterMessageReply) {

@@ -106,6 +106,24 @@ TEST_F(Wakelock, CodecBytesAndMalformedRequests) {
   ASSERT_TRUE(reply && !reply->empty());
   EXPECT_TRUE(isInvalid(codec->decode(*reply)));
   EXPECT_FALSE(app_->isIdleTimerDisabled());
+
+  // A message of the other type, and one nested in a malformed payload, are
+  // named by their class: the message is the same on every run.
+  auto isEnabled = [] {
+    return Value(std::shared_ptr<NSObject>(WAKELOCKIsEnabledMessage::makeWithEnabled(true)));
+  };
+  Value wrongType = send(kToggle, Value::list({isEnabled()}));
+  ASSERT_TRUE(isInvalid(wrongType));
+  EXPECT_EQ(*wrongType.at(1), Value("Argument 0 of " + kToggle +
+                                    " is of another type: <WAKELOCKIsEnabledMessage>"));
+  EXPECT_EQ(send(kToggle, Value::list({isEnabled()})), wrongType);
+  // Type 129 whose payload holds a type 130 message: [<130 [true]>].
+  reply = peer_.raw(kToggle, Bytes{0x0C, 0x01, 0x81, 0x0C, 0x01, 0x82, 0x0C, 0x01, 0x01});
+  ASSERT_TRUE(reply && !reply->empty());
+  Value nested = codec->decode(*reply);
+  ASSERT_TRUE(isInvalid(nested));
+  EXPECT_NE(nested.at(1)->asString().find("got [<WAKELOCKIsEnabledMessage>]"), std::string::npos)
+      << nested.at(1)->asString();
 }
 
 class FailingApi : public WAKELOCKWakelockApi {
