@@ -6,6 +6,9 @@
 #include "PlatformClock.h"
 #include "ThreadChecks.h"
 
+const char* const NSDefaultRunLoopMode = "kCFRunLoopDefaultMode";
+const char* const NSRunLoopCommonModes = "kCFRunLoopCommonModes";
+
 namespace {
 // Captured during static initialisation, which runs on the process's first thread.
 const std::thread::id kMainThreadId = std::this_thread::get_id();

@@ -10,6 +10,11 @@
 #include <functional>
 #include <mutex>
 
+// Run loop modes. The main run loop has a single mode of operation, so the
+// names only say where a display link or timer is registered.
+extern const char* const NSDefaultRunLoopMode;
+extern const char* const NSRunLoopCommonModes;
+
 class NSRunLoop {
  public:
   static NSRunLoop& mainRunLoop();

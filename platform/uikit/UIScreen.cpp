@@ -10,6 +10,7 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/SingletonResets.h"
 
 const char* const UIScreenBrightnessDidChangeNotification =
     "UIScreenBrightnessDidChangeNotification";
@@ -40,6 +41,7 @@ std::shared_ptr<UIScreen> UIScreen::mainScreen() {
   static auto screen = [] {
     auto s = std::make_shared<UIScreen>();
     s->useBacklightFolder(kSystemBacklightFolder);
+    SingletonResets::add([s] { s->useProfile(UIScreenProfile::phoneWithNotch()); });
     return s;
   }();
   return screen;
@@ -151,4 +153,50 @@ void UIScreen::setBounds(const CGRect& bounds) {
 void UIScreen::setMaximumFramesPerSecond(int64_t framesPerSecond) {
   std::lock_guard<std::mutex> lock(mutex_);
   maximumFramesPerSecond_ = framesPerSecond;
+}
+
+UIScreenProfile UIScreenProfile::phone() {
+  return {CGSizeMake(375, 667), 2, UIEdgeInsetsMake(20, 0, 0, 0), UIEdgeInsetsZero,
+          UIUserInterfaceIdiomPhone};
+}
+
+UIScreenProfile UIScreenProfile::phoneWithNotch() {
+  return {CGSizeMake(390, 844), 3, UIEdgeInsetsMake(47, 0, 34, 0),
+          UIEdgeInsetsMake(0, 47, 21, 47), UIUserInterfaceIdiomPhone};
+}
+
+UIScreenProfile UIScreenProfile::pad() {
+  return {CGSizeMake(1024, 1366), 2, UIEdgeInsetsMake(24, 0, 20, 0),
+          UIEdgeInsetsMake(24, 0, 20, 0), UIUserInterfaceIdiomPad};
+}
+
+void UIScreen::useProfile(const UIScreenProfile& profile) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    profile_ = profile;
+    scale_ = profile.scale;
+    orientation_ = UIInterfaceOrientationPortrait;
+    bounds_ = CGRect{CGPointZero, profile.portraitSize};
+  }
+  UIDevice::currentDevice()->setUserInterfaceIdiom(profile.idiom);
+}
+
+void UIScreen::setInterfaceOrientation(UIInterfaceOrientation orientation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  orientation_ = orientation;
+  CGSize p = profile_.portraitSize;
+  bounds_ = UIInterfaceOrientationIsLandscape(orientation)
+                ? CGRectMake(0, 0, p.height, p.width)
+                : CGRectMake(0, 0, p.width, p.height);
+}
+
+UIInterfaceOrientation UIScreen::interfaceOrientation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return orientation_;
+}
+
+UIEdgeInsets UIScreen::safeAreaInsets() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return UIInterfaceOrientationIsLandscape(orientation_) ? profile_.landscapeSafeArea
+                                                         : profile_.portraitSafeArea;
 }

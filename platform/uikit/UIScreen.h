@@ -13,12 +13,44 @@
 
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIGeometry.h"
 
 extern const char* const UIScreenBrightnessDidChangeNotification;
 
+// Raw values as on the platform.
+enum UIInterfaceOrientation : int64_t {
+  UIInterfaceOrientationUnknown = 0,
+  UIInterfaceOrientationPortrait = 1,
+  UIInterfaceOrientationPortraitUpsideDown = 2,
+  UIInterfaceOrientationLandscapeRight = 3,
+  UIInterfaceOrientationLandscapeLeft = 4,
+};
+
+inline bool UIInterfaceOrientationIsLandscape(UIInterfaceOrientation o) {
+  return o == UIInterfaceOrientationLandscapeLeft || o == UIInterfaceOrientationLandscapeRight;
+}
+
+// A device the headless display stands for: its screen in portrait points,
+// scale, the safe area of each orientation and the interface idiom.
+struct UIScreenProfile {
+  CGSize portraitSize;
+  double scale = 1;
+  UIEdgeInsets portraitSafeArea;
+  UIEdgeInsets landscapeSafeArea;
+  UIUserInterfaceIdiom idiom = UIUserInterfaceIdiomPhone;
+
+  // 375 x 667 at 2x, a status bar of 20 points.
+  static UIScreenProfile phone();
+  // 390 x 844 at 3x with the sensor housing and the home indicator.
+  static UIScreenProfile phoneWithNotch();
+  // 1024 x 1366 at 2x.
+  static UIScreenProfile pad();
+};
+
 class UIScreen : public NSObject {
  public:
-  // In-memory brightness 0.5, 390 x 844 points at scale 3, 60 frames per second.
+  // In-memory brightness 0.5, the notched phone's profile, 60 frames per second.
   UIScreen();
 
   // Created on first use, backed by the first device of /sys/class/backlight
@@ -36,7 +68,17 @@ class UIScreen : public NSObject {
   CGRect bounds() const;
   int64_t maximumFramesPerSecond() const;
 
+  // The safe area of the current orientation, in screen points.
+  UIEdgeInsets safeAreaInsets() const;
+  UIInterfaceOrientation interfaceOrientation() const;
+
   // Headless configuration, without platform counterpart.
+  // Takes the profile's size, scale and safe areas, in portrait, and sets
+  // the device's idiom.
+  void useProfile(const UIScreenProfile& profile);
+  // Turns the screen: landscape swaps the bounds' sides and uses the
+  // landscape safe area.
+  void setInterfaceOrientation(UIInterfaceOrientation orientation);
   void setScale(double scale);
   void setBounds(const CGRect& bounds);
   void setMaximumFramesPerSecond(int64_t framesPerSecond);
@@ -66,5 +108,7 @@ class UIScreen : public NSObject {
   double memoryBrightness_ = 0.5;
   double scale_ = 3.0;
   CGRect bounds_ = CGRectMake(0, 0, 390, 844);
+  UIScreenProfile profile_ = UIScreenProfile::phoneWithNotch();
+  UIInterfaceOrientation orientation_ = UIInterfaceOrientationPortrait;
   int64_t maximumFramesPerSecond_ = 60;
 };

@@ -1,8 +1,10 @@
 #include "UIWindow.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "UIViewController.h"
+#include "UIScreen.h"
 
 namespace {
 std::mutex gKeyMutex;
@@ -32,4 +34,18 @@ bool UIWindow::isKeyWindow() const {
 std::shared_ptr<UIWindow> UIWindow::keyWindow() {
   std::lock_guard<std::mutex> lock(gKeyMutex);
   return gKeyWindow.lock();
+}
+
+std::shared_ptr<UIScreen> UIWindow::screen() const {
+  return screen_ ? screen_ : UIScreen::mainScreen();
+}
+
+UIEdgeInsets UIWindow::windowSafeAreaInsets() const {
+  auto s = screen();
+  UIEdgeInsets insets = s->safeAreaInsets();
+  CGRect sb = s->bounds(), f = frame();
+  return UIEdgeInsetsMake(std::max(0.0, insets.top - (f.origin.y - sb.origin.y)),
+                          std::max(0.0, insets.left - (f.origin.x - sb.origin.x)),
+                          std::max(0.0, insets.bottom - (CGRectGetMaxY(sb) - CGRectGetMaxY(f))),
+                          std::max(0.0, insets.right - (CGRectGetMaxX(sb) - CGRectGetMaxX(f))));
 }

@@ -5,6 +5,7 @@
 #include "UIView.h"
 
 class UIWindowScene;
+class UIScreen;
 class UIViewController;
 
 // A window: the root of a view tree, with a root view controller whose view it
@@ -25,6 +26,12 @@ class UIWindow : public UIView {
   std::shared_ptr<UIWindowScene> windowScene() const { return windowScene_.lock(); }
   void setWindowScene(const std::shared_ptr<UIWindowScene>& scene) { windowScene_ = scene; }
 
+  // The main screen unless set.
+  std::shared_ptr<UIScreen> screen() const;
+  void setScreen(std::shared_ptr<UIScreen> screen) { screen_ = std::move(screen); }
+  // The screen's safe area where the window covers it.
+  UIEdgeInsets windowSafeAreaInsets() const;
+
   void makeKeyAndVisible();
   bool isKeyWindow() const;
   static std::shared_ptr<UIWindow> keyWindow();
@@ -32,4 +39,5 @@ class UIWindow : public UIView {
  private:
   std::shared_ptr<UIViewController> rootViewController_;
   std::weak_ptr<UIWindowScene> windowScene_;
+  std::shared_ptr<UIScreen> screen_;
 };

@@ -1,0 +1,35 @@
+#pragma once
+
+// Helpers of layer rendering that subclasses share: offscreen bitmaps laid
+// over the part of a context's device space a layer can touch, rounded
+// rectangle paths, and images drawn upright into a y-down user space.
+
+#include "platform/coregraphics/CGContext.h"
+
+namespace CALayerRendering {
+
+// A premultiplied RGBA bitmap covering `deviceBox` of a destination context,
+// with the destination's current transform, so drawing into it lands on the
+// same pixels.
+struct Offscreen {
+  CGContextRef context;
+  CGRect deviceBox = CGRectZero;
+};
+
+// The device pixels the context's clip still reaches, whole pixels; empty
+// when nothing is visible.
+CGRect visibleDeviceBox(const CGContextRef& context);
+// nullptr for an empty box.
+Offscreen makeOffscreen(const CGContextRef& destination, const CGRect& deviceBox);
+// Composites the offscreen back at `alpha`.
+void composite(const Offscreen& offscreen, const CGContextRef& destination, double alpha);
+// Multiplies each pixel by the mask's alpha (both of one box).
+void applyMask(const Offscreen& content, const Offscreen& mask);
+// Multiplies each pixel's components by rgba (0...1).
+void tint(const Offscreen& content, const double rgba[4]);
+
+CGPathRef roundedRectPath(const CGRect& rect, double radius);
+// The image fills rect upright where user space grows downwards.
+void drawImageFlipped(const CGContextRef& context, const CGRect& rect, const CGImageRef& image);
+
+}  // namespace CALayerRendering

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+#include "platform/quartzcore/CALayer.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using RGBA = std::array<int, 4>;
+
+// A y-down bitmap of `w` x `h` points at `scale` pixels per point, as UIKit
+// image contexts set it up.
+class Canvas {
+ public:
+  Canvas(size_t w, size_t h, double scale = 1) {
+    context = CGBitmapContextCreate(nullptr, size_t(w * scale), size_t(h * scale), 8, 0,
+                                    CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
+    CGContextTranslateCTM(context, 0, double(h) * scale);
+    CGContextScaleCTM(context, scale, -scale);
+  }
+  // Pixel (x, y) counted from the top-left corner.
+  RGBA at(size_t x, size_t y) const {
+    const uint8_t* p = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) +
+                       y * CGBitmapContextGetBytesPerRow(context) + x * 4;
+    return {p[0], p[1], p[2], p[3]};
+  }
+  CGContextRef context;
+};
+
+CGColorRef rgb(double r, double g, double b, double a = 1) { return CGColorCreateSRGB(r, g, b, a); }
+
+void expectNear(const RGBA& got, const RGBA& want, int tolerance = 2) {
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], tolerance) << "component " << i;
+}
+
+class CALayerRenderingTest : public PlatformTest {};
+
+TEST_F(CALayerRenderingTest, BackgroundBorderAndCornerRadius) {
+  Canvas canvas(40, 40);
+  auto layer = CALayer::layer();
+  layer->setFrame(CGRectMake(10, 10, 20, 20));
+  layer->setBackgroundColor(rgb(1, 0, 0));
+  layer->setBorderWidth(2);
+  layer->setBorderColor(rgb(0, 0, 1));
+  layer->setCornerRadius(6);
+  layer->renderInContext(canvas.context);
+
+  expectNear(canvas.at(20, 20), {255, 0, 0, 255});  // inside
+  expectNear(canvas.at(20, 10), {0, 0, 255, 255});  // top border
+  expectNear(canvas.at(29, 20), {0, 0, 255, 255});  // right border
+  expectNear(canvas.at(10, 10), {0, 0, 0, 0});      // cut corner
+  expectNear(canvas.at(5, 20), {0, 0, 0, 0});       // outside
+}
+
+TEST_F(CALayerRenderingTest, MasksToBoundsClipsSublayersAndTransformsPlaceThem) {
+  Canvas canvas(40, 40);
+  auto parent = CALayer::layer();
+  parent->setFrame(CGRectMake(0, 0, 20, 20));
+  auto child = CALayer::layer();
+  child->setFrame(CGRectMake(10, 10, 20, 20));
+  child->setBackgroundColor(rgb(0, 1, 0));
+  parent->addSublayer(child);
+  parent->renderInContext(canvas.context);
+  expectNear(canvas.at(25, 25), {0, 255, 0, 255});  // not clipped
+
+  Canvas clipped(40, 40);
+  parent->setMasksToBounds(true);
+  parent->renderInContext(clipped.context);
+  expectNear(clipped.at(15, 15), {0, 255, 0, 255});
+  expectNear(clipped.at(25, 25), {0, 0, 0, 0});
+
+  // Scaling the parent by 2 about its centre (10, 10) moves the child's
+  // origin to (10, 10) and doubles it.
+  Canvas scaled(40, 40);
+  parent->setMasksToBounds(false);
+  parent->setAffineTransform(CGAffineTransformMakeScale(2, 2));
+  parent->renderInContext(scaled.context);
+  expectNear(scaled.at(11, 11), {0, 255, 0, 255});
+  expectNear(scaled.at(9, 9), {0, 0, 0, 0});
+  expectNear(scaled.at(38, 38), {0, 255, 0, 255});
+}
+
+TEST_F(CALayerRenderingTest, OpacityGroupsAndHiddenLayers) {
+  Canvas canvas(20, 20);
+  auto group = CALayer::layer();
+  group->setFrame(CGRectMake(0, 0, 20, 20));
+  group->setOpacity(0.5);
+  // Two overlapping opaque children: as a group the overlap is not darker.
+  for (double x : {0.0, 5.0}) {
+    auto c = CALayer::layer();
+    c->setFrame(CGRectMake(x, 0, 10, 10));
+    c->setBackgroundColor(rgb(0, 0, 0));
+    group->addSublayer(c);
+  }
+  group->renderInContext(canvas.context);
+  EXPECT_NEAR(canvas.at(2, 2)[3], 128, 2);
+  EXPECT_NEAR(canvas.at(7, 2)[3], 128, 2);
+  EXPECT_NEAR(canvas.at(12, 2)[3], 128, 2);
+
+  Canvas hidden(20, 20);
+  group->setHidden(true);
+  group->renderInContext(hidden.context);
+  EXPECT_EQ(hidden.at(7, 2)[3], 0);
+}
+
+TEST_F(CALayerRenderingTest, MaskKeepsOnlyWhatItCovers) {
+  Canvas canvas(20, 20);
+  auto layer = CALayer::layer();
+  layer->setFrame(CGRectMake(0, 0, 20, 20));
+  layer->setBackgroundColor(rgb(1, 1, 0));
+  auto mask = CALayer::layer();
+  mask->setFrame(CGRectMake(0, 0, 10, 20));
+  mask->setBackgroundColor(rgb(0, 0, 0, 1));
+  layer->setMask(mask);
+  layer->renderInContext(canvas.context);
+  expectNear(canvas.at(5, 5), {255, 255, 0, 255});
+  expectNear(canvas.at(15, 5), {0, 0, 0, 0});
+}
+
+// A 2 x 1 image: red on the left, blue on the right.
+CGImageRef twoPixels() {
+  auto c = CGBitmapContextCreate(nullptr, 2, 1, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                 kCGImageAlphaPremultipliedLast);
+  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+  CGContextFillRect(c, CGRectMake(1, 0, 1, 1));
+  return CGBitmapContextCreateImage(c);
+}
+
+TEST_F(CALayerRenderingTest, ContentsFollowGravityAndScale) {
+  auto layer = CALayer::layer();
+  layer->setFrame(CGRectMake(0, 0, 20, 20));
+  layer->setContents(twoPixels());
+  layer->setMagnificationFilter(kCAFilterNearest);
+
+  Canvas resized(20, 20);
+  layer->renderInContext(resized.context);
+  expectNear(resized.at(2, 2), {255, 0, 0, 255});
+  expectNear(resized.at(17, 17), {0, 0, 255, 255});
+
+  Canvas fit(20, 20);
+  layer->setContentsGravity(kCAGravityResizeAspect);  // 20 x 10, centred
+  layer->renderInContext(fit.context);
+  EXPECT_EQ(fit.at(5, 2)[3], 0);
+  expectNear(fit.at(5, 10), {255, 0, 0, 255});
+  EXPECT_EQ(fit.at(5, 17)[3], 0);
+
+  Canvas topLeft(20, 20);
+  layer->setContentsGravity(kCAGravityTopLeft);
+  layer->setContentsScale(0.2);  // 10 x 5 points
+  layer->renderInContext(topLeft.context);
+  expectNear(topLeft.at(2, 2), {255, 0, 0, 255});
+  expectNear(topLeft.at(7, 2), {0, 0, 255, 255});
+  EXPECT_EQ(topLeft.at(12, 2)[3], 0);
+  EXPECT_EQ(topLeft.at(2, 7)[3], 0);
+}
+
+TEST_F(CALayerRenderingTest, RendersThePresentationMidAnimation) {
+  auto layer = CALayer::layer();
+  layer->setFrame(CGRectMake(0, 0, 10, 10));
+  layer->setBackgroundColor(rgb(0, 0, 0));
+  auto move = CABasicAnimation::animationWithKeyPath("position.x");
+  move->setFromValue(5.0);
+  move->setToValue(25.0);
+  move->setDuration(1);
+  move->setTimingFunction(CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear));
+  layer->addAnimation(move, "move");
+  advance(0.5);
+  Canvas canvas(40, 10);
+  layer->renderInContext(canvas.context);
+  EXPECT_EQ(canvas.at(2, 5)[3], 0);
+  EXPECT_EQ(canvas.at(12, 5)[3], 255);
+  EXPECT_EQ(canvas.at(22, 5)[3], 0);
+  advance(0.5);
+}
+
+}  // namespace
