@@ -2,7 +2,7 @@
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterEngine.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
 #include "plugins/url_launcher/URLLauncherPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 using namespace url_launcher_ios;
 

@@ -2,7 +2,7 @@
 
 #include "plugins/wakelock/UIApplicationIdleTimerLock.h"
 #include "plugins/wakelock/WakelockPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
