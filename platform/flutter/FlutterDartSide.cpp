@@ -1,6 +1,7 @@
 #include "FlutterDartSide.h"
 
 #include <mutex>
+#include <utility>
 
 struct FlutterDartSide::Shared {
   std::mutex mutex;
@@ -77,35 +78,35 @@ FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool
 }  // namespace
 
 void FlutterDartSide::invokeMethod(const std::string& channel, const std::string& method,
-                                   const Value& arguments,
+                                   Value arguments,
                                    std::function<void(const FlutterMethodOutcome&)> done) {
   bool hadHandler = engine_->hasHandler(channel);
   auto codec = codec_;
-  Bytes bytes = codec_->encodeMethodCall({method, arguments});
+  Bytes bytes = codec_->encodeMethodCall({method, std::move(arguments)});
   engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
                                  [codec, hadHandler, done](FlutterBinaryMessage reply) {
                                    if (done) done(decodeOutcome(*codec, hadHandler, reply));
                                  });
 }
 
-void FlutterDartSide::listen(const std::string& channel, const Value& arguments,
+void FlutterDartSide::listen(const std::string& channel, Value arguments,
                              std::function<void(const FlutterMethodOutcome&)> done) {
-  invokeMethod(channel, "listen", arguments, std::move(done));
+  invokeMethod(channel, "listen", std::move(arguments), std::move(done));
 }
 
-void FlutterDartSide::cancel(const std::string& channel, const Value& arguments,
+void FlutterDartSide::cancel(const std::string& channel, Value arguments,
                              std::function<void(const FlutterMethodOutcome&)> done) {
-  invokeMethod(channel, "cancel", arguments, std::move(done));
+  invokeMethod(channel, "cancel", std::move(arguments), std::move(done));
 }
 
-void FlutterDartSide::sendMessage(const std::string& channel, const Value& message,
+void FlutterDartSide::sendMessage(const std::string& channel, Value message,
                                   const std::shared_ptr<FlutterMessageCodec>& codec,
                                   std::function<void(std::optional<Value>, std::string)> done) {
   std::shared_ptr<FlutterMessageCodec> c =
       codec ? codec : std::shared_ptr<FlutterMessageCodec>(FlutterStandardMessageCodec::sharedInstance());
   Bytes bytes;
   try {
-    bytes = c->encode(message);
+    bytes = c->encode(std::exchange(message, Value()));
   } catch (const FlutterCodecException& e) {
     if (done) done(std::nullopt, e.what());
     return;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <malloc.h>
+
 #include <istream>
 #include <thread>
 #include <type_traits>
@@ -164,35 +166,64 @@ Value numberList(const std::vector<T>& v, bool asDouble) {
 
 }  // namespace
 
-namespace FlutterDriverJSON {
+namespace {
 
-std::optional<Value> toValue(const Value& json, std::string* error) {
+// Converts without copying: a list or map in which nothing is tagged comes
+// back as the very same shared value, so a large plain request is not held
+// twice. `changed` tells the caller whether it got a new value.
+std::optional<Value> convert(const Value& json, std::string* error, bool& changed) {
+  changed = false;
   if (json.isList()) {
-    ValueList l;
-    l.reserve(json.size());
-    for (const Value& e : json.asList()) {
-      auto v = toValue(e, error);
+    const ValueList& in = json.asList();
+    std::optional<ValueList> out;
+    for (size_t i = 0; i < in.size(); ++i) {
+      bool elementChanged = false;
+      auto v = convert(in[i], error, elementChanged);
       if (!v) return std::nullopt;
-      l.push_back(std::move(*v));
+      if (elementChanged && !out) {
+        out.emplace();
+        out->reserve(in.size());
+        out->assign(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+      if (out) out->push_back(std::move(*v));
     }
-    return Value(std::move(l));
+    if (!out) return json;
+    changed = true;
+    return Value(std::move(*out));
   }
   if (json.isMap()) {
     const ValueMap& m = json.asMap();
     if (!m.empty() && m.front().first.isString() && !m.front().first.asString().empty() &&
         m.front().first.asString()[0] == '$') {
+      changed = true;
       return taggedToValue(m.front().first.asString(), m.front().second, json, error);
     }
-    ValueMap out;
-    out.reserve(m.size());
-    for (const auto& [k, e] : m) {
-      auto v = toValue(e, error);
+    std::optional<ValueMap> out;
+    for (size_t i = 0; i < m.size(); ++i) {
+      bool elementChanged = false;
+      auto v = convert(m[i].second, error, elementChanged);
       if (!v) return std::nullopt;
-      out.emplace_back(k, std::move(*v));
+      if (elementChanged && !out) {
+        out.emplace();
+        out->reserve(m.size());
+        out->assign(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+      if (out) out->emplace_back(m[i].first, std::move(*v));
     }
-    return Value(std::move(out));
+    if (!out) return json;
+    changed = true;
+    return Value(std::move(*out));
   }
   return json;
+}
+
+}  // namespace
+
+namespace FlutterDriverJSON {
+
+std::optional<Value> toValue(const Value& json, std::string* error) {
+  bool changed = false;
+  return convert(json, error, changed);
 }
 
 Value fromValue(const Value& value) {
@@ -278,122 +309,185 @@ FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, Line
 
 FlutterJSONDriver::~FlutterJSONDriver() = default;
 
+void FlutterJSONDriver::writeLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(writeMutex_);
+  ++linesWritten_;
+  write_(line);
+}
+
 void FlutterJSONDriver::writeObject(const ValueMap& object) {
   std::string error;
   auto text = NSJSONSerialization::dataWithJSONObject(Value(object), false, &error);
-  std::lock_guard<std::mutex> lock(writeMutex_);
-  ++linesWritten_;
-  if (!text) {
-    write_("{\"badReply\":" + NSJSONSerialization::quoteString(error) + "}");
-    return;
-  }
-  write_(*text);
+  writeLine(text ? *text : "{\"badReply\":" + NSJSONSerialization::quoteString(error) + "}");
 }
 
-void FlutterJSONDriver::reply(const Value& id, const std::string& key, const Value& json) {
-  ValueMap out;
-  out.emplace_back(Value("id"), id);
-  out.emplace_back(Value(key), json);
-  writeObject(out);
+void FlutterJSONDriver::reply(const std::string& idText, const std::string& key,
+                              const Value& json) {
+  std::string error;
+  auto text = NSJSONSerialization::dataWithJSONObject(json, false, &error);
+  writeLine("{\"id\":" + idText + "," +
+            (text ? NSJSONSerialization::quoteString(key) + ":" + *text
+                  : "\"badReply\":" + NSJSONSerialization::quoteString(error)) +
+            "}");
 }
+
+// One request's reply state: whichever comes first, the plugin's reply or a
+// failure while sending, answers; the other is dropped.
+struct FlutterJSONDriver::RequestState {
+  std::string idText;
+  std::atomic<bool> answered{false};
+  bool counted = false;  // counted in pending_
+};
+
+namespace {
+
+// Lines at least this long may leave large freed blocks behind; they are
+// given back to the system once the line is handled.
+constexpr size_t kTrimAfterBytes = size_t{1} << 20;
+
+}  // namespace
 
 void FlutterJSONDriver::handleLine(const std::string& line) {
   if (line.find_first_not_of(" \t\r") == std::string::npos) return;
-  std::string error;
-  auto json = NSJSONSerialization::JSONObjectWithData(line, &error);
-  if (!json) {
-    reply(Value(), "badRequest", Value("not JSON: " + error));
+  if (line.size() > kMaxLineBytes) {
+    reply("null", "badRequest",
+          Value("line longer than " + std::to_string(kMaxLineBytes) + " bytes"));
     return;
   }
-  const Value* idp = json->find("id");
-  Value id = idp ? *idp : Value();
-  const Value* channel = json->find("channel");
-  if (!json->isMap() || !channel || !channel->isString()) {
-    reply(id, "badRequest", Value("a request needs a \"channel\" string"));
+  auto state = std::make_shared<RequestState>();
+  {
+    std::string error;
+    std::string_view idText;
+    auto json = NSJSONSerialization::JSONObjectWithData(line, "id", &idText, &error);
+    state->idText = idText.empty() ? "null" : std::string(idText);
+    if (!json) {
+      reply("null", "badRequest", Value("not JSON: " + error));
+      return;
+    }
+    auto fail = [&](const std::string& why) {
+      if (state->answered.exchange(true)) {
+        std::fprintf(stderr, "host: request %s failed after its reply: %s\n",
+                     state->idText.c_str(), why.c_str());
+        return;
+      }
+      if (state->counted) --pending_;
+      reply(state->idText, "badRequest", Value(why));
+      finishIfDone();
+    };
+    try {
+      dispatchRequest(std::move(*json), state);
+    } catch (const FlutterCodecException& e) {
+      fail(std::string("cannot be sent on the channel: ") + e.what());
+    } catch (const std::exception& e) {
+      fail(std::string("failed: ") + e.what());
+    } catch (...) {
+      fail("failed");
+    }
+  }
+  if (line.size() >= kTrimAfterBytes) ::malloc_trim(0);
+}
+
+void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<RequestState>& state) {
+  const std::string& idText = state->idText;
+  const Value* channel = request.find("channel");
+  if (!request.isMap() || !channel || !channel->isString()) {
+    reply(idText, "badRequest", Value("a request needs a \"channel\" string"));
     return;
   }
   const std::string name = channel->asString();
+  std::string error;
 
-  auto convert = [&](const char* key) -> std::optional<Value> {
-    const Value* raw = json->find(key);
+  // The request's own text goes before the call, so only the converted
+  // arguments are alive while the plugin works.
+  auto take = [&](const char* key) -> std::optional<Value> {
+    const Value* raw = request.find(key);
     auto v = FlutterDriverJSON::toValue(raw ? *raw : Value(), &error);
-    if (!v) reply(id, "badRequest", Value(error));
+    if (!v) {
+      reply(idText, "badRequest", Value(error));
+      return std::nullopt;
+    }
+    request = Value();
     return v;
   };
-  auto onOutcome = [this, id](const FlutterMethodOutcome& o) {
-    switch (o.kind) {
-      case FlutterMethodOutcome::Kind::Success:
-        reply(id, "result", FlutterDriverJSON::fromValue(o.result));
-        break;
-      case FlutterMethodOutcome::Kind::Error:
-        reply(id, "error",
-              Value::map({{"code", Value(o.code)},
-                          {"message", o.message ? Value(*o.message) : Value()},
-                          {"details", FlutterDriverJSON::fromValue(o.details)}}));
-        break;
-      case FlutterMethodOutcome::Kind::NotImplemented:
-        reply(id, "notImplemented", Value(true));
-        break;
-      case FlutterMethodOutcome::Kind::MissingPlugin:
-        reply(id, "missingPlugin", Value(true));
-        break;
-      case FlutterMethodOutcome::Kind::Malformed:
-        reply(id, "badReply", Value(o.why));
-        break;
-    }
-    --pending_;
+  auto answer = [this, state](const std::string& key, const Value& json) {
+    if (state->answered.exchange(true)) return;
+    reply(state->idText, key, json);
+    if (state->counted) --pending_;
     finishIfDone();
   };
+  auto onOutcome = [answer](const FlutterMethodOutcome& o) {
+    switch (o.kind) {
+      case FlutterMethodOutcome::Kind::Success:
+        answer("result", FlutterDriverJSON::fromValue(o.result));
+        break;
+      case FlutterMethodOutcome::Kind::Error:
+        answer("error", Value::map({{"code", Value(o.code)},
+                                    {"message", o.message ? Value(*o.message) : Value()},
+                                    {"details", FlutterDriverJSON::fromValue(o.details)}}));
+        break;
+      case FlutterMethodOutcome::Kind::NotImplemented:
+        answer("notImplemented", Value(true));
+        break;
+      case FlutterMethodOutcome::Kind::MissingPlugin:
+        answer("missingPlugin", Value(true));
+        break;
+      case FlutterMethodOutcome::Kind::Malformed:
+        answer("badReply", Value(o.why));
+        break;
+    }
+  };
+  auto count = [this, &state] {
+    state->counted = true;
+    ++pending_;
+  };
 
-  const Value* method = json->find("method");
-  if (method) {
+  if (const Value* method = request.find("method")) {
     if (!method->isString()) {
-      reply(id, "badRequest", Value("\"method\" must be a string"));
+      reply(idText, "badRequest", Value("\"method\" must be a string"));
       return;
     }
-    auto args = convert("args");
+    const std::string methodName = method->asString();
+    auto args = take("args");
     if (!args) return;
-    ++pending_;
-    dart_->invokeMethod(name, method->asString(), *args, onOutcome);
+    count();
+    dart_->invokeMethod(name, methodName, std::move(*args), onOutcome);
     return;
   }
   for (const char* verb : {"listen", "cancel"}) {
-    if (json->find(verb)) {
-      auto args = convert(verb);
+    if (request.find(verb)) {
+      auto args = take(verb);
       if (!args) return;
-      ++pending_;
+      count();
       if (std::string(verb) == "listen") {
-        dart_->listen(name, *args, onOutcome);
+        dart_->listen(name, std::move(*args), onOutcome);
       } else {
-        dart_->cancel(name, *args, onOutcome);
+        dart_->cancel(name, std::move(*args), onOutcome);
       }
       return;
     }
   }
-  if (json->find("message")) {
-    auto message = convert("message");
+  if (request.find("message")) {
+    auto message = take("message");
     if (!message) return;
     if (!engine_->hasHandler(name)) {
-      reply(id, "missingPlugin", Value(true));
+      reply(idText, "missingPlugin", Value(true));
       return;
     }
-    ++pending_;
-    dart_->sendMessage(name, *message, customCodec_,
-                       [this, id](std::optional<Value> r, std::string why) {
+    count();
+    dart_->sendMessage(name, std::move(*message), customCodec_,
+                       [answer](std::optional<Value> r, std::string why) {
                          if (r) {
-                           reply(id, "reply", FlutterDriverJSON::fromValue(*r));
+                           answer("reply", FlutterDriverJSON::fromValue(*r));
                          } else if (!why.empty()) {
-                           reply(id, "badReply", Value(why));
+                           answer("badReply", Value(why));
                          } else {
                            // The handler answered with the empty reply.
-                           reply(id, "reply", Value());
+                           answer("reply", Value());
                          }
-                         --pending_;
-                         finishIfDone();
                        });
     return;
   }
-  reply(id, "badRequest",
+  reply(idText, "badRequest",
         Value("a request needs \"method\", \"listen\", \"cancel\" or \"message\""));
 }
 
@@ -418,15 +512,54 @@ void FlutterJSONDriver::finishIfDone() {
   });
 }
 
+namespace {
+
+// One line of `in` without its newline; false at the end of input. A line
+// longer than the limit is skipped to its end rather than kept: `tooLong`
+// says so and `line` is left empty.
+bool readLine(std::istream& in, std::string& line, bool& tooLong) {
+  line.clear();
+  tooLong = false;
+  std::streambuf* buffer = in.rdbuf();
+  bool any = false;
+  for (;;) {
+    int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      in.setstate(std::ios::eofbit);
+      return any;
+    }
+    any = true;
+    if (c == '\n') return true;
+    if (tooLong) continue;
+    if (line.size() == FlutterJSONDriver::kMaxLineBytes) {
+      tooLong = true;
+      line = std::string();
+      continue;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+}
+
+}  // namespace
+
 void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
                               double drainSeconds) {
   finished_ = std::move(finished);
   // The only thread of the driver: it blocks on input so the main thread never does.
   std::thread([this, &in, drainSeconds] {
     std::string line;
+    bool tooLong = false;
     auto& loop = NSRunLoop::mainRunLoop();
-    while (std::getline(in, line)) {
-      loop.perform([this, line] { handleLine(line); });
+    while (readLine(in, line, tooLong)) {
+      if (tooLong) {
+        loop.perform([this] {
+          reply("null", "badRequest",
+                Value("line longer than " + std::to_string(kMaxLineBytes) + " bytes"));
+        });
+        continue;
+      }
+      loop.perform([this, line = std::move(line)] { handleLine(line); });
+      line = std::string();
     }
     loop.perform([this, drainSeconds] {
       inputEnded_ = true;

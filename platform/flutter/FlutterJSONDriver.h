@@ -42,12 +42,17 @@ class FlutterJSONDriver {
  public:
   using LineWriter = std::function<void(const std::string& line)>;
 
+  // Longest request line read (newline not counted). A longer line is
+  // answered with badRequest without being parsed or even kept whole.
+  static constexpr size_t kMaxLineBytes = size_t{16} << 20;
+
   // `write` receives each output line without the newline; it is called from
   // whatever thread produced the line, one line at a time.
   FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write);
   ~FlutterJSONDriver();
 
-  // Handles one request line. Must run on the main thread.
+  // Handles one request line. Must run on the main thread. No exception from
+  // the codec or a plugin leaves it: the request is answered instead.
   void handleLine(const std::string& line);
   // Requests still waiting for their reply.
   int pending() const { return pending_.load(); }
@@ -58,8 +63,12 @@ class FlutterJSONDriver {
   void serve(std::istream& in, std::function<void()> finished, double drainSeconds = 30);
 
  private:
-  void reply(const Value& id, const std::string& key, const Value& json);
+  // `idText` is the request's id as it came, JSON text ("null" for none).
+  void reply(const std::string& idText, const std::string& key, const Value& json);
+  void writeLine(const std::string& line);
   void writeObject(const ValueMap& object);
+  struct RequestState;
+  void dispatchRequest(Value request, const std::shared_ptr<RequestState>& state);
   void finishIfDone();
 
   std::shared_ptr<FlutterEngine> engine_;

@@ -5,13 +5,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 namespace NSJSONSerialization {
 namespace {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : s_(text) {}
+  explicit Parser(std::string_view text, std::string_view member = {},
+                  std::string_view* memberText = nullptr)
+      : s_(text), member_(member), memberText_(memberText) {}
 
   std::optional<Value> parseDocument(std::string* error) {
     std::optional<Value> v = parseValue(0);
@@ -135,7 +138,14 @@ class Parser {
         return std::nullopt;
       }
       if (c != '\\') {
-        out += c;
+        size_t len = UTF8SequenceLength(s_.data() + pos_ - 1, s_.size() - pos_ + 1);
+        if (len == 0) {
+          --pos_;
+          fail("invalid UTF-8 in string");
+          return std::nullopt;
+        }
+        out.append(s_.data() + pos_ - 1, len);
+        pos_ += len - 1;
         continue;
       }
       if (pos_ >= s_.size()) break;
@@ -168,7 +178,13 @@ class Parser {
             return std::nullopt;
           }
           uint32_t code = *cp;
-          if (code >= 0xD800 && code < 0xDC00 && s_.substr(pos_, 2) == "\\u") {
+          // A surrogate stands for nothing on its own: only a high one
+          // followed by an escaped low one makes a character.
+          if (code >= 0xD800 && code < 0xE000) {
+            if (code >= 0xDC00 || s_.substr(pos_, 2) != "\\u") {
+              fail("lone surrogate escape");
+              return std::nullopt;
+            }
             pos_ += 2;
             auto low = hex4();
             if (!low || *low < 0xDC00 || *low > 0xDFFF) {
@@ -209,6 +225,9 @@ class Parser {
   std::optional<Value> parseObject(int depth) {
     ++pos_;
     ValueMap map;
+    // Repeated keys are found through an index once the object is no longer
+    // small, so a line of many keys costs linear time.
+    std::unordered_map<std::string, size_t> index;
     skipSpace();
     if (literal("}")) return Value(std::move(map));
     for (;;) {
@@ -224,10 +243,15 @@ class Parser {
         fail("expected ':'");
         return std::nullopt;
       }
+      skipSpace();
+      const size_t valueStart = pos_;
       auto v = parseValue(depth + 1);
       if (!v) return std::nullopt;
+      if (depth == 0 && memberText_ && *key == member_) {
+        *memberText_ = s_.substr(valueStart, pos_ - valueStart);
+      }
       // Later duplicates replace earlier ones, as most JSON readers do.
-      ValueMapSet(map, Value(std::move(*key)), std::move(*v));
+      addMember(map, index, std::move(*key), std::move(*v));
       skipSpace();
       if (literal(",")) continue;
       if (literal("}")) return Value(std::move(map));
@@ -236,7 +260,33 @@ class Parser {
     }
   }
 
+  static void addMember(ValueMap& map, std::unordered_map<std::string, size_t>& index,
+                        std::string key, Value value) {
+    constexpr size_t kIndexFrom = 16;
+    if (map.size() < kIndexFrom) {
+      for (auto& entry : map) {
+        if (entry.first.asString() == key) {
+          entry.second = std::move(value);
+          return;
+        }
+      }
+      map.emplace_back(Value(std::move(key)), std::move(value));
+      if (map.size() == kIndexFrom) {
+        for (size_t i = 0; i < map.size(); ++i) index.emplace(map[i].first.asString(), i);
+      }
+      return;
+    }
+    auto [it, added] = index.emplace(key, map.size());
+    if (!added) {
+      map[it->second].second = std::move(value);
+      return;
+    }
+    map.emplace_back(Value(std::move(key)), std::move(value));
+  }
+
   std::string_view s_;
+  std::string_view member_;
+  std::string_view* memberText_;
   size_t pos_ = 0;
   std::string error_;
   size_t errorPos_ = 0;
@@ -320,6 +370,14 @@ std::optional<Value> JSONObjectWithData(std::string_view text, std::string* erro
   return Parser(text).parseDocument(error);
 }
 
+std::optional<Value> JSONObjectWithData(std::string_view text, std::string_view member,
+                                        std::string_view* memberText, std::string* error) {
+  *memberText = {};
+  auto value = Parser(text, member, memberText).parseDocument(error);
+  if (!value) *memberText = {};
+  return value;
+}
+
 std::optional<std::string> dataWithJSONObject(const Value& value, bool pretty,
                                               std::string* error) {
   std::string out;
@@ -329,7 +387,21 @@ std::optional<std::string> dataWithJSONObject(const Value& value, bool pretty,
 
 std::string quoteString(std::string_view s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  out.reserve(s.size() + 2);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      // JSON text is UTF-8: a byte that is not part of a character is
+      // written as U+FFFD rather than making the whole text invalid.
+      size_t len = UTF8SequenceLength(s.data() + i, s.size() - i);
+      if (len == 0) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out.append(s.data() + i, len);
+        i += len - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";

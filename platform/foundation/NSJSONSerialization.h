@@ -15,8 +15,14 @@ namespace NSJSONSerialization {
 inline constexpr int kMaxDepth = 256;
 
 // nullopt on malformed text (error says why and where), on nesting deeper than
-// kMaxDepth, and on trailing garbage.
+// kMaxDepth, on trailing garbage, on bytes that are not UTF-8 and on escaped
+// surrogates that do not pair up. A repeated key keeps its last value.
 std::optional<Value> JSONObjectWithData(std::string_view text, std::string* error = nullptr);
+// The same; when the text is an object, `memberText` also receives the text of
+// its member `member` exactly as it stands (the last one when repeated), for
+// values that must go back out unchanged. Empty when there is no such member.
+std::optional<Value> JSONObjectWithData(std::string_view text, std::string_view member,
+                                        std::string_view* memberText, std::string* error);
 
 // Serialises null, bools, numbers, strings, lists and maps with string keys.
 // Other kinds (bytes, typed lists, objects, non-string keys, non-finite
@@ -25,6 +31,7 @@ std::optional<std::string> dataWithJSONObject(const Value& value, bool pretty = 
                                               std::string* error = nullptr);
 
 // A JSON string literal for `s` (quotes included), escaping as JSON requires.
+// Bytes of `s` that are not UTF-8 are written as U+FFFD, so the text always is.
 std::string quoteString(std::string_view s);
 
 }  // namespace NSJSONSerialization

@@ -31,6 +31,7 @@ class NSLayoutXAxisAnchor;
 class NSLayoutYAxisAnchor;
 class NSLayoutDimension;
 class UILayoutGuide;
+class UIGestureRecognizer;
 
 // Raw values as on the platform.
 enum UIViewContentMode : int64_t {
@@ -249,6 +250,17 @@ class UIView : public UIResponder, public CALayerDelegate {
 
   std::string className() const override { return "UIView"; }
 
+  // --- Gesture recognizers (UIGestureRecognizer.cpp) ---
+  // Touches that hit this view or a subview reach these recognizers first.
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
+    return gestureRecognizers_;
+  }
+  // Asked of the views between a touch's hit view and a recognizer's view
+  // before the recognizer recognizes: a view may keep a gesture from starting.
+  virtual bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer);
+
  protected:
   // For subclasses backed by a layer of their own kind.
   UIView(std::shared_ptr<CALayer> layer, const CGRect& frame);
@@ -290,6 +302,7 @@ class UIView : public UIResponder, public CALayerDelegate {
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
   std::shared_ptr<Anchors> anchors_;  // made on first use
   std::shared_ptr<UILayoutGuide> safeAreaGuide_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
 };
 
 using UIViewPtr = std::shared_ptr<UIView>;

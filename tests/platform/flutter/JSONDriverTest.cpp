@@ -2,11 +2,12 @@
 
 #include <cmath>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   void handleMethodCall(const FlutterMethodCall& call, FlutterResult result) override {
     if (call.method == "echo") return result(call.arguments);
     if (call.method == "fail") return result(FlutterError::errorWithCode("X", std::nullopt));
+    if (call.method == "throw") throw std::runtime_error("plugin fault");
+    if (call.method == "rawBytes") return result(Value(std::string("a\xff\xc3(b")));
     result(FlutterMethodNotImplemented);
   }
   FlutterErrorPtr onListenWithArguments(const Value&, FlutterEventSink s) override {
@@ -33,9 +36,59 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   FlutterEventSink sink;
 };
 
+// A generated channel's record: custom type 129 carrying [count].
+struct Counted : NSObject {
+  explicit Counted(int64_t n) : count(n) {}
+  int64_t count;
+};
+
+class CountedWriter : public FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& v) override {
+    if (auto c = v.objectAs<Counted>()) {
+      writeByte(129);
+      return writeValue(Value::list({Value::integer(c->count)}));
+    }
+    FlutterStandardWriter::writeValue(v);
+  }
+};
+
+class CountedReader : public FlutterStandardReader {
+ public:
+  using FlutterStandardReader::FlutterStandardReader;
+  Value readValueOfType(uint8_t type) override {
+    if (type != 129) return FlutterStandardReader::readValueOfType(type);
+    Value payload = readValue();
+    const Value* n = payload.at(0);
+    return Value(std::make_shared<Counted>(n && n->isInteger() ? n->asInt64() : -1));
+  }
+};
+
+class CountedReaderWriter : public FlutterStandardReaderWriter {
+ public:
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& d) const override {
+    return std::make_unique<CountedWriter>(d);
+  }
+  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* d, size_t n) const override {
+    return std::make_unique<CountedReader>(d, n);
+  }
+};
+
 struct DriverFixture : ::testing::Test {
   DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
     auto r = engine->registrarForPlugin("Echo");
+    // Answers each record with the next one, so what comes back was written by
+    // the channel's codec, not handed through.
+    auto generated = FlutterBasicMessageChannel::messageChannelWithName(
+        "t/g", r->messenger(),
+        FlutterStandardMessageCodec::codecWithReaderWriter(
+            std::make_shared<CountedReaderWriter>()));
+    generated->setMessageHandler([](const Value& m, FlutterMessageReply reply) {
+      auto c = m.at(0) ? m.at(0)->objectAs<Counted>() : nullptr;
+      reply(c ? Value::list({Value(std::make_shared<Counted>(c->count + 1)), Value("x")})
+              : Value());
+    });
     echo = std::make_shared<Echo>();
     r->addMethodCallDelegate(echo, FlutterMethodChannel::methodChannelWithName("t/m", r->messenger()));
     FlutterEventChannel::eventChannelWithName("t/e", r->messenger())->setStreamHandler(echo);
@@ -109,6 +162,29 @@ TEST_F(DriverFixture, StreamsAndGeneratedChannels) {
   EXPECT_EQ(run(R"({"id":5,"channel":"t/b","message":[1,{"$custom":129,"value":[null]}]})"),
             R"({"id":5,"reply":null})");
   EXPECT_EQ(run(R"({"id":4,"channel":"t/nob","message":[]})"), R"({"id":4,"missingPlugin":true})");
+
+  // A channel that knows type 129 reads it and writes one back, which the
+  // driver reads as custom again.
+  EXPECT_EQ(run(R"({"id":6,"channel":"t/g","message":[{"$custom":129,"value":[41]}]})"),
+            R"({"id":6,"reply":[{"$custom":129,"value":[42]},"x"]})");
+  EXPECT_EQ(run(R"({"id":7,"channel":"t/g","message":[{"$custom":130,"value":[41]}]})"),
+            R"({"id":7,"reply":null})");
+}
+
+TEST_F(DriverFixture, MapsWithDollarKeysStayMaps) {
+  // Keys that look like tags go out as $map pairs and come back as the same map.
+  EXPECT_EQ(
+      run(R"({"id":1,"channel":"t/m","method":"echo","args":{"$map":[["$double",1],["y",2]]}})"),
+      R"({"id":1,"result":{"$map":[["$double",1],["y",2]]}})");
+  // Only the first key makes a tag: a later "$" key is a plain entry, and is
+  // written back in the pair form so that it cannot be taken for a tag.
+  EXPECT_EQ(run(R"({"id":2,"channel":"t/m","method":"echo","args":{"a":{"$int64":1},"$b":2}})"),
+            R"({"id":2,"result":{"$map":[["a",1],["$b",2]]}})");
+  EXPECT_EQ(run(R"({"id":3,"channel":"t/b","message":{"$map":[["$custom",129]]}})"),
+            R"({"id":3,"reply":{"$map":[["$custom",129]]}})");
+  // Keys with a "$" elsewhere, and the empty key, keep the plain form.
+  EXPECT_EQ(run(R"({"id":4,"channel":"t/m","method":"echo","args":{"a$":1,"":2}})"),
+            R"({"id":4,"result":{"a$":1,"":2}})");
 }
 
 TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
@@ -120,6 +196,89 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
   ASSERT_TRUE(TestPeer::pumpUntil([&] { return finished; }));
   ASSERT_EQ(rec.lines.size(), 2u);
   EXPECT_EQ(rec.lines[1], R"({"id":2,"result":2})");
+}
+
+TEST_F(DriverFixture, NothingASenderOrPluginThrowsEndsTheDriver) {
+  // A custom value the standard codec cannot write, in a call, a listen and a cancel.
+  EXPECT_EQ(run(R"({"id":1,"channel":"t/m","method":"echo","args":{"k":[{"$custom":200}]}})")
+                .rfind(R"({"id":1,"badRequest":"cannot be sent)", 0),
+            0u);
+  EXPECT_NE(run(R"({"id":2,"channel":"t/e","listen":{"$custom":129,"value":1}})").find("badRequest"),
+            std::string::npos);
+  EXPECT_NE(run(R"({"id":3,"channel":"t/e","cancel":{"$custom":129}})").find("badRequest"),
+            std::string::npos);
+  // A plugin that throws while handling the call.
+  EXPECT_EQ(run(R"({"id":4,"channel":"t/m","method":"throw"})"),
+            R"({"id":4,"badRequest":"failed: plugin fault"})");
+  EXPECT_EQ(driver.pending(), 0);
+  EXPECT_EQ(run(R"({"id":5,"channel":"t/m","method":"echo","args":1})"), R"({"id":5,"result":1})");
+}
+
+TEST_F(DriverFixture, IdsComeBackExactlyAsTheyCame) {
+  for (const std::string id : {"123456789012345678901234567890", "-0.0", "1.50", "1e400",
+                               "{\"a\" : [1, 2]}", "\"\\u00e9\""}) {
+    EXPECT_EQ(run(R"({"id":)" + id + R"(,"channel":"t/m","method":"echo","args":2})"),
+              R"({"id":)" + id + R"(,"result":2})");
+  }
+  EXPECT_EQ(run(R"({"id":1,"id":99999999999999999999,"channel":"t/none","method":"x"})"),
+            R"({"id":99999999999999999999,"missingPlugin":true})");
+  EXPECT_EQ(run(R"({"channel":"t/m","method":"echo","args":3})"), R"({"id":null,"result":3})");
+}
+
+TEST_F(DriverFixture, TextThatIsNotUnicodeIsRefusedAndNeverWritten) {
+  for (const char* bad : {"\"\xff\"", "\"\xc3\"", "\"\xe0\x80\xaf\"", "\"\xed\xa0\x80\"",
+                          "\"\xf4\x90\x80\x80\"", R"("\ud800")", R"("\udc00x")",
+                          R"("\ud800\u0041")", R"("\ud83d\ud83d")"}) {
+    std::string out = run(std::string(R"({"id":7,"channel":"t/m","method":"echo","args":)") + bad + "}");
+    EXPECT_EQ(out.rfind(R"({"id":null,"badRequest":"not JSON)", 0), 0u) << bad << " gave " << out;
+  }
+  EXPECT_EQ(run(R"({"id":8,"channel":"t/m","method":"echo","args":"\ud83d\ude00\u00e9"})"),
+            "{\"id\":8,\"result\":\"\xf0\x9f\x98\x80\xc3\xa9\"}");
+  // A plugin answering bytes that are not UTF-8: the line stays valid.
+  EXPECT_EQ(run(R"({"id":9,"channel":"t/m","method":"rawBytes"})"),
+            "{\"id\":9,\"result\":\"a\xef\xbf\xbd\xef\xbf\xbd(b\"}");
+}
+
+TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
+  std::string huge = R"({"id":1,"channel":"t/m","method":"echo","args":")";
+  huge += std::string(FlutterJSONDriver::kMaxLineBytes - huge.size() - 2, 'x') + "\"}";
+  ASSERT_EQ(huge.size(), FlutterJSONDriver::kMaxLineBytes);
+  EXPECT_EQ(run(huge).rfind(R"({"id":1,"result":"xxx)", 0), 0u);
+  EXPECT_EQ(run(huge + " "), R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
+
+  std::istringstream in(huge + "  \n" + R"({"id":2,"channel":"t/m","method":"echo","args":2})" + "\n");
+  bool finished = false;
+  driver.serve(in, [&] { finished = true; });
+  ASSERT_TRUE(TestPeer::pumpUntil([&] { return finished; }));
+  ASSERT_EQ(rec.lines.size(), 4u);
+  EXPECT_EQ(rec.lines[2], R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
+  EXPECT_EQ(rec.lines[3], R"({"id":2,"result":2})");
+}
+
+TEST(DriverJSON, PlainValuesAreSharedNotCopied) {
+  auto json = NSJSONSerialization::JSONObjectWithData(R"({"a":[1,2,{"b":"c"}],"t":[{"$int64":1}]})");
+  ASSERT_TRUE(json);
+  auto value = FlutterDriverJSON::toValue(*json, nullptr);
+  ASSERT_TRUE(value);
+  // Untagged parts are the parsed values themselves; only the tagged path is new.
+  EXPECT_EQ(&value->find("a")->asList(), &json->find("a")->asList());
+  EXPECT_NE(&value->asMap(), &json->asMap());
+  EXPECT_EQ(value->find("t")->at(0)->type(), Value::Type::Int64);
+  auto plain = NSJSONSerialization::JSONObjectWithData(R"([[1],{"x":2}])");
+  EXPECT_EQ(&FlutterDriverJSON::toValue(*plain, nullptr)->asList(), &plain->asList());
+}
+
+TEST(JSONSerialization, RepeatedKeysKeepTheLastValueInFirstPlace) {
+  std::string text = "{";
+  for (int i = 0; i < 40; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  text += R"("k3":"again","k30":"again","k39":null})";
+  auto v = NSJSONSerialization::JSONObjectWithData(text);
+  ASSERT_TRUE(v);
+  ASSERT_EQ(v->size(), 40u);
+  EXPECT_EQ(v->asMap()[3].second, Value("again"));
+  EXPECT_EQ(v->asMap()[30].second, Value("again"));
+  EXPECT_TRUE(v->asMap()[39].second.isNull());
+  EXPECT_EQ(v->asMap()[31].first, Value("k31"));
 }
 
 TEST(JSONSerialization, ParsesAndWritesStrictJSON) {
