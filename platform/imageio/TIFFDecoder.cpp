@@ -300,10 +300,9 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   }
   TIFFClose(tif);
   if (!ok) return false;
-  // libtiff premultiplies colour, but hands out grey as stored: straight
-  // unless the file says its alpha is associated.
+  // libtiff premultiplies colour with alpha; the working format is straight.
+  // (Grey with alpha, which it hands out as stored, is read above.)
   out.hasAlpha = p.hasAlpha;
-  const bool grey = p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE;
-  if (p.hasAlpha && (!grey || p.alphaAssociated)) ImageBitmapUnpremultiply(out);
+  ImageBitmapUnpremultiply(out);
   return true;
 }
