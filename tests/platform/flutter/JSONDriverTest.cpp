@@ -82,10 +82,12 @@ struct DriverFixture : ::testing::Test {
     // the channel's codec, not handed through.
     auto generated = FlutterBasicMessageChannel::messageChannelWithName(
         "t/g", r->messenger(),
-        FlutterStandardMessageCodec::codecWithReaderWriter(std::make_shared<CountedReaderWriter>()));
+        FlutterStandardMessageCodec::codecWithReaderWriter(
+            std::make_shared<CountedReaderWriter>()));
     generated->setMessageHandler([](const Value& m, FlutterMessageReply reply) {
       auto c = m.at(0) ? m.at(0)->objectAs<Counted>() : nullptr;
-      reply(c ? Value::list({Value(std::make_shared<Counted>(c->count + 1)), Value("x")}) : Value());
+      reply(c ? Value::list({Value(std::make_shared<Counted>(c->count + 1)), Value("x")})
+              : Value());
     });
     echo = std::make_shared<Echo>();
     r->addMethodCallDelegate(echo, FlutterMethodChannel::methodChannelWithName("t/m", r->messenger()));
@@ -171,8 +173,9 @@ TEST_F(DriverFixture, StreamsAndGeneratedChannels) {
 
 TEST_F(DriverFixture, MapsWithDollarKeysStayMaps) {
   // Keys that look like tags go out as $map pairs and come back as the same map.
-  EXPECT_EQ(run(R"({"id":1,"channel":"t/m","method":"echo","args":{"$map":[["$double",1],["y",2]]}})"),
-            R"({"id":1,"result":{"$map":[["$double",1],["y",2]]}})");
+  EXPECT_EQ(
+      run(R"({"id":1,"channel":"t/m","method":"echo","args":{"$map":[["$double",1],["y",2]]}})"),
+      R"({"id":1,"result":{"$map":[["$double",1],["y",2]]}})");
   // Only the first key makes a tag: a later "$" key is a plain entry, and is
   // written back in the pair form so that it cannot be taken for a tag.
   EXPECT_EQ(run(R"({"id":2,"channel":"t/m","method":"echo","args":{"a":{"$int64":1},"$b":2}})"),

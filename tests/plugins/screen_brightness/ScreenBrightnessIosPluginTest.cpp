@@ -235,7 +235,6 @@ TEST_F(ScreenBrightnessTest, OutOfRangeTargetsRampOnlyToTheScreensLimit) {
   EXPECT_EQ(runRamp(0.01), expected);
   EXPECT_EQ(screen()->brightness(), 1.0);
 
-
   ASSERT_TRUE(IsSuccess(call("setSystemScreenBrightness", brightness(1.7))));
   EXPECT_EQ(call("getSystemScreenBrightness").result, Value(1.7));
   ASSERT_TRUE(IsSuccess(call("resetApplicationScreenBrightness")));
