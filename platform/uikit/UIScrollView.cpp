@@ -391,7 +391,6 @@ void UIScrollView::applyZoom(double scale, const CGPoint& anchor) {
   CGPoint content = CGPointMake((offset.x + anchor.x) / zoomScale_,
                                 (offset.y + anchor.y) / zoomScale_);
   zoomScale_ = scale;
-  //TMP view->setTransform(CGAffineTransformMakeScale(scale, scale));
   CGSize unscaled = view->bounds().size;
   CGSize scaled = CGSizeMake(unscaled.width * scale, unscaled.height * scale);
   view->setCenter(CGPointMake(scaled.width / 2, scaled.height / 2));
