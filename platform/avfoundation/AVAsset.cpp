@@ -56,7 +56,14 @@ int rotationOf(const AVStream* stream) {
 
 }  // namespace
 
+void AVQuietMediaLibraryLogs() {
+  // libav's own notices would go to stderr, where the host's driver talks.
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
 AVMediaProbe AVProbeMediaFile(const std::string& path) {
+  AVQuietMediaLibraryLogs();
   AVMediaProbe probe;
   AVFormatContext* format = nullptr;
   if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return probe;

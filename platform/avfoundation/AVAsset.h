@@ -69,6 +69,8 @@ struct AVMediaProbe {
   std::vector<AVAssetTrackPtr> tracks;
 };
 AVMediaProbe AVProbeMediaFile(const std::string& path);
+// Keeps libav's notices off stderr (errors still show).
+void AVQuietMediaLibraryLogs();
 
 // An asset over a file; the header is read on first use and kept.
 class AVURLAsset : public AVAsset {

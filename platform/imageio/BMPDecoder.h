@@ -10,19 +10,22 @@ class BMPDecoder : public ImageDecoder {
  public:
   using ImageDecoder::ImageDecoder;
 
-  std::string typeIdentifier() const override { return "com.microsoft.bmp"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return width_ ? 1 : 0; }
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return width_ ? 1 : 0; }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
 
  private:
   struct Mask {
     uint32_t mask = 0;
     int shift = 0;
     uint32_t max = 0;
+    // Scaled to 8 bits with rounding, so a 5-bit 16 becomes 132, not 131.
     uint8_t extract(uint32_t v) const {
-      return max ? uint8_t(((v & mask) >> shift) * 255u / max) : 255;
+      return max ? uint8_t((uint64_t((v & mask) >> shift) * 255 + max / 2) / max) : 255;
     }
   };
   void setMask(Mask& m, uint32_t mask);

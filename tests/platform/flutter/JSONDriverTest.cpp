@@ -4,10 +4,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "PointCodec.h"
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 
@@ -39,6 +40,17 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
 struct DriverFixture : ::testing::Test {
   DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
     auto r = engine->registrarForPlugin("Echo");
+    // Answers each point with the next one, so what comes back was written by
+    // the channel's codec, not handed through.
+    auto generated = FlutterBasicMessageChannel::messageChannelWithName(
+        "t/g", r->messenger(),
+        FlutterStandardMessageCodec::codecWithReaderWriter(std::make_shared<PointReaderWriter>()));
+    generated->setMessageHandler([](const Value& m, FlutterMessageReply reply) {
+      auto p = m.at(0) ? m.at(0)->objectAs<Point>() : nullptr;
+      if (!p) return reply(Value());
+      auto next = std::make_shared<Point>(p->x + 1);
+      reply(Value::list({Value(std::shared_ptr<NSObject>(next)), Value("x")}));
+    });
     echo = std::make_shared<Echo>();
     r->addMethodCallDelegate(echo, FlutterMethodChannel::methodChannelWithName("t/m", r->messenger()));
     FlutterEventChannel::eventChannelWithName("t/e", r->messenger())->setStreamHandler(echo);
@@ -112,6 +124,29 @@ TEST_F(DriverFixture, StreamsAndGeneratedChannels) {
   EXPECT_EQ(run(R"({"id":5,"channel":"t/b","message":[1,{"$custom":129,"value":[null]}]})"),
             R"({"id":5,"reply":null})");
   EXPECT_EQ(run(R"({"id":4,"channel":"t/nob","message":[]})"), R"({"id":4,"missingPlugin":true})");
+
+  // A channel that knows type 129 reads it and writes one back, which the
+  // driver reads as custom again.
+  EXPECT_EQ(run(R"({"id":6,"channel":"t/g","message":[{"$custom":129,"value":[41]}]})"),
+            R"({"id":6,"reply":[{"$custom":129,"value":[42]},"x"]})");
+  EXPECT_EQ(run(R"({"id":7,"channel":"t/g","message":[{"$custom":130,"value":[41]}]})"),
+            R"({"id":7,"reply":null})");
+}
+
+TEST_F(DriverFixture, MapsWithDollarKeysStayMaps) {
+  // Keys that look like tags go out as $map pairs and come back as the same map.
+  EXPECT_EQ(
+      run(R"({"id":1,"channel":"t/m","method":"echo","args":{"$map":[["$double",1],["y",2]]}})"),
+      R"({"id":1,"result":{"$map":[["$double",1],["y",2]]}})");
+  // Only the first key makes a tag: a later "$" key is a plain entry, and is
+  // written back in the pair form so that it cannot be taken for a tag.
+  EXPECT_EQ(run(R"({"id":2,"channel":"t/m","method":"echo","args":{"a":{"$int64":1},"$b":2}})"),
+            R"({"id":2,"result":{"$map":[["a",1],["$b",2]]}})");
+  EXPECT_EQ(run(R"({"id":3,"channel":"t/b","message":{"$map":[["$custom",129]]}})"),
+            R"({"id":3,"reply":{"$map":[["$custom",129]]}})");
+  // Keys with a "$" elsewhere, and the empty key, keep the plain form.
+  EXPECT_EQ(run(R"({"id":4,"channel":"t/m","method":"echo","args":{"a$":1,"":2}})"),
+            R"({"id":4,"result":{"a$":1,"":2}})");
 }
 
 TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {

@@ -1,7 +1,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
-#include "platform/photos/PhotoLibraryTestSupport.h"
+#include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/photos/PHAssetCreationRequest.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/foundation/NSThread.h"
-#include "platform/photos/PhotoLibraryTestSupport.h"
+#include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
 
