@@ -69,7 +69,8 @@ CGImageSourceStatus BMPDecoder::parse() {
       (rle && topDown_)) {
     return kCGImageStatusInvalidData;
   }
-  if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kPixelSlack) {
+  if (complete_ &&
+      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
     return kCGImageStatusInvalidData;
   }
   // Channel masks: given after the header (or in it, from version 2 on).

@@ -21,8 +21,9 @@ class BMPDecoder : public ImageDecoder {
     uint32_t mask = 0;
     int shift = 0;
     uint32_t max = 0;
+    // Scaled to 8 bits with rounding, so a 5-bit 16 becomes 132, not 131.
     uint8_t extract(uint32_t v) const {
-      return max ? uint8_t(((v & mask) >> shift) * 255u / max) : 255;
+      return max ? uint8_t((uint64_t((v & mask) >> shift) * 255 + max / 2) / max) : 255;
     }
   };
   void setMask(Mask& m, uint32_t mask);

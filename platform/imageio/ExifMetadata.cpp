@@ -198,8 +198,11 @@ Value ReadValue(const Reader& r, size_t off, uint16_t type, uint32_t count, cons
       v.push_back(Rational(r, off + i * size, type == kSRational));
     if (info.kind == Kind::Degrees && count == 3) return Value(v[0] + v[1] / 60 + v[2] / 3600);
     if (info.kind == Kind::Time && count == 3) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%02d:%02d:", int(v[0]), int(v[1]));
+      // Rationals of 32-bit terms always fit a 64-bit integer; an int does
+      // not hold every hour or minute a damaged file can claim.
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%02lld:%02lld:", static_cast<long long>(v[0]),
+                    static_cast<long long>(v[1]));
       return Value(std::string(buf) + FormatSeconds(v[2]));
     }
     if (count == 1) return Value(v[0]);
@@ -297,6 +300,12 @@ void PutRational(Bytes& b, double v, bool isSigned) {
   AppendBE32(b, uint32_t(k1));
 }
 
+// A caller's number as an unsigned field: truncated, held to [0, max], NaN 0.
+uint32_t ClampedUnsigned(double d, uint32_t max) {
+  if (!(d > 0)) return 0;
+  return d >= double(max) ? max : uint32_t(d);
+}
+
 std::vector<double> Numbers(const Value& v) {
   std::vector<double> out;
   if (v.isNumber() || v.isBool()) out.push_back(v.asDouble());
@@ -322,7 +331,7 @@ bool Encode(const TagInfo& info, const Value& v, Entry& e) {
     std::string digits;
     if (v.isString()) digits = v.asString();
     for (double d : v.isString() ? std::vector<double>{} : Numbers(v))
-      digits += char('0' + int(d) % 10);
+      digits += char('0' + ClampedUnsigned(d, 0xFFFFFFFF) % 10);
     while (digits.size() < 4) digits.insert(digits.begin(), '0');
     e.data.assign(digits.begin(), digits.begin() + 4);
     e.count = 4;
@@ -355,13 +364,13 @@ bool Encode(const TagInfo& info, const Value& v, Entry& e) {
   for (double d : n) {
     switch (info.type) {
       case kByte:
-        e.data.push_back(uint8_t(d));
+        e.data.push_back(uint8_t(ClampedUnsigned(d, 0xFF)));
         break;
       case kShort:
-        AppendBE16(e.data, uint32_t(d));
+        AppendBE16(e.data, ClampedUnsigned(d, 0xFFFF));
         break;
       case kLong:
-        AppendBE32(e.data, uint32_t(d));
+        AppendBE32(e.data, ClampedUnsigned(d, 0xFFFFFFFF));
         break;
       case kRational:
         PutRational(e.data, d, false);

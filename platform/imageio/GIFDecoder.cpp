@@ -69,7 +69,8 @@ CGImageSourceStatus GIFDecoder::parse() {
   if (d.size() < headerEnd_)
     return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (!ImageSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
-  if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kCanvasSlack) {
+  if (complete_ &&
+      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kCanvasSlack)) {
     return kCGImageStatusInvalidData;
   }
   size_t pos = headerEnd_;
@@ -212,6 +213,11 @@ bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
   const uint32_t visibleH = f.y < int(height_) ? std::min<uint32_t>(f.height, height_ - f.y) : 0;
   indices.assign(size_t(visibleW) * visibleH, 0);
   rowDone.assign(visibleH, 0);
+  if (indices.empty()) {
+    // Nothing of the frame shows: its data need not be decoded at all.
+    DGifCloseFile(gif, &error);
+    return true;
+  }
   std::vector<uint8_t> line(size_t(f.width));
   // Interlaced frames store rows in four passes.
   static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
@@ -255,7 +261,7 @@ bool GIFDecoder::composite(size_t index) {
     }
   }
   const size_t visibleW = x1 - x0;
-  for (uint32_t y = y0; y < y1; ++y) {
+  for (uint32_t y = y0; y < y1 && visibleW > 0; ++y) {
     if (!rowDone[y - f.y]) continue;
     const uint8_t* src = &indices[size_t(y - f.y) * visibleW];
     uint32_t* dst = reinterpret_cast<uint32_t*>(canvas_.row(y));

@@ -6,7 +6,6 @@
 #include <gif_lib.h>
 
 #include <algorithm>
-#include <cmath>
 
 #include "platform/imageio/ColorQuantizer.h"
 #include "platform/imageio/ImageEncoder.h"
@@ -43,8 +42,7 @@ bool PutFrame(GifFileType* gif, const EncodeFrame& frame, bool animated, bool cl
   GraphicsControlBlock gcb;
   gcb.DisposalMode = clearAfter ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
   gcb.UserInputFlag = false;
-  gcb.DelayTime = animated ? int(std::lround(std::max(0.0, frame.delay) * 100)) : 0;
-  gcb.DelayTime = std::min(gcb.DelayTime, 65535);
+  gcb.DelayTime = animated ? int(EncodeDelayUnits(frame.delay, 100, 65535)) : 0;
   gcb.TransparentColor = q.transparentIndex >= 0 ? q.transparentIndex : NO_TRANSPARENT_COLOR;
   GifByteType ext[4];
   const size_t extLength = EGifGCBToExtension(&gcb, ext);

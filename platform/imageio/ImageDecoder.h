@@ -86,6 +86,21 @@ ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha
 // raw value goes under the unclamped key).
 inline double ImageFrameClampedDelay(double seconds) { return seconds < 0.011 ? 0.1 : seconds; }
 
+// Whether `dataBytes` of compressed data could describe `amount` (pixels,
+// or bytes of raw pixel rows) at no more than `perByte` for each byte, beyond
+// a `slack` every small image gets. Claims beyond it are bombs: refused before
+// anything of their size is allocated or decoded.
+inline bool ImageDataCouldHold(uint64_t amount, uint64_t dataBytes, uint64_t perByte,
+                               uint64_t slack) {
+  return amount <= dataBytes * perByte + slack;
+}
+
+// Deflate cannot expand its input by more than about 1032 times; PNG's raw
+// rows are held to that, and so are WebP's pixels, whose codecs do no better
+// on real images.
+inline constexpr uint64_t kImageMaxRawBytesPerByte = 1100;
+inline constexpr uint64_t kImageRawBytesSlack = 64 * 1024;
+
 // Big-endian and little-endian readers over bounded buffers.
 inline uint32_t ReadBE32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];

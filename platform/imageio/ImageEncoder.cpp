@@ -1,5 +1,7 @@
 #include "ImageEncoder.h"
 
+#include <cmath>
+
 bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames,
                  const EncodeSettings& settings, Bytes& out) {
   out.clear();
@@ -29,4 +31,10 @@ const std::vector<std::string>& ImageEncoderTypeIdentifiers() {
 bool ImageEncoderIsLossy(const std::string& type) {
   return type == "public.jpeg" || type == "org.webmproject.webp" || type == "public.heic" ||
          type == "public.heif";
+}
+
+uint32_t EncodeDelayUnits(double seconds, double unitsPerSecond, uint32_t max) {
+  const double units = std::round(seconds * unitsPerSecond);
+  if (!(units > 0)) return 0;
+  return units >= double(max) ? max : uint32_t(units);
 }

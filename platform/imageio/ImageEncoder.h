@@ -35,6 +35,11 @@ bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames
 const std::vector<std::string>& ImageEncoderTypeIdentifiers();
 bool ImageEncoderIsLossy(const std::string& type);
 
+// A frame delay in whole units (`unitsPerSecond` of them a second), rounded
+// and held to [0, max]: a huge delay saturates instead of wrapping, and a
+// negative or NaN one is 0.
+uint32_t EncodeDelayUnits(double seconds, double unitsPerSecond, uint32_t max);
+
 bool EncodeJPEG(const EncodeFrame& frame, const EncodeSettings& settings, Bytes& out);
 bool EncodePNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);
 bool EncodeGIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out);

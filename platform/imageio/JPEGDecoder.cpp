@@ -18,6 +18,11 @@ namespace {
 constexpr uint64_t kMaxPixelsPerByte = 512;
 constexpr uint64_t kPixelSlack = 1 << 20;
 constexpr int kMaxScans = 1000;
+// A scan visits every block of its components, however little data it holds
+// (a run of empty blocks is a few bits), so the blocks all scans visit are
+// held to the data: real progressive files visit a few blocks per byte.
+constexpr uint64_t kMaxScanBlocksPerByte = 256;
+constexpr uint64_t kScanBlockSlack = 1 << 20;
 constexpr long kMaxDecoderMemory = 512L * 1024 * 1024;
 
 struct ErrorManager {
@@ -29,10 +34,25 @@ void OnError(j_common_ptr cinfo) { longjmp(reinterpret_cast<ErrorManager*>(cinfo
 void OnMessage(j_common_ptr) {}
 
 // Progressive files can hold any number of scans; a crafted one with
-// thousands of tiny scans would take minutes, so the count is capped.
+// thousands of tiny scans would take minutes, so the work is counted as each
+// scan starts and refused once the data cannot account for it.
+struct ScanBudget {
+  jpeg_progress_mgr pub;
+  uint64_t blocksLeft;
+  int lastScan = 0;
+};
+
 void OnProgress(j_common_ptr cinfo) {
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (d->input_scan_number > kMaxScans) OnError(cinfo);
+  auto* budget = reinterpret_cast<ScanBudget*>(cinfo->progress);
+  if (d->input_scan_number == budget->lastScan) return;
+  budget->lastScan = d->input_scan_number;
+  uint64_t blocks = 0;
+  for (int i = 0; i < d->comps_in_scan; ++i) {
+    blocks += uint64_t(d->cur_comp_info[i]->width_in_blocks) * d->cur_comp_info[i]->height_in_blocks;
+  }
+  if (d->input_scan_number > kMaxScans || blocks > budget->blocksLeft) OnError(cinfo);
+  budget->blocksLeft -= blocks;
 }
 
 bool IsFrameMarker(uint8_t m) {
@@ -43,7 +63,8 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
                        ImageBitmap& out) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
-  jpeg_progress_mgr progress;
+  ScanBudget progress;
+  progress.blocksLeft = size * kMaxScanBlocksPerByte + kScanBlockSlack;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = OnError;
   err.pub.output_message = OnMessage;
@@ -56,8 +77,8 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   }
   jpeg_create_decompress(&cinfo);
   cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
-  progress.progress_monitor = OnProgress;
-  cinfo.progress = &progress;
+  progress.pub.progress_monitor = OnProgress;
+  cinfo.progress = &progress.pub;
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
   jpeg_read_header(&cinfo, TRUE);
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -153,7 +174,8 @@ CGImageSourceStatus JPEGDecoder::parse() {
     pos += 2 + length;
   }
   if (!sawFrameHeader_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
-  if (complete_ && uint64_t(width_) * height_ > d.size() * kMaxPixelsPerByte + kPixelSlack) {
+  if (complete_ &&
+      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
     return kCGImageStatusInvalidData;
   }
   return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;

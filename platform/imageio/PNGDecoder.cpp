@@ -13,10 +13,6 @@
 namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-// Deflate cannot expand its input by more than about 1032 times, so a frame
-// that claims more pixel bytes than that from its data is not a real image.
-constexpr uint64_t kMaxInflateRatio = 1100;
-constexpr uint64_t kInflateSlack = 64 * 1024;
 
 uint32_t ChunkType(const char* s) { return ReadBE32(reinterpret_cast<const uint8_t*>(s)); }
 
@@ -145,7 +141,10 @@ CGImageSourceStatus PNGDecoder::parse() {
   while (pos + 8 <= n && !sawEnd_) {
     const uint32_t length = ReadBE32(&d[pos]);
     if (length > 0x7FFFFFFFu) return kCGImageStatusInvalidData;
-    if (n - pos - 8 < size_t(length) + 4) break;  // chunk not all here yet
+    if (n - pos - 8 < size_t(length) + 4) {  // chunk not all here yet
+      if (ReadBE32(&d[pos + 4]) == kIDAT && !idatDone_) partialIDAT_ = n - pos - 8;
+      break;
+    }
     CGImageSourceStatus s = readChunk(&d[pos], length, pos + 8);
     if (s != kCGImageStatusComplete) return s;
     pos += size_t(length) + 12;
@@ -157,17 +156,15 @@ CGImageSourceStatus PNGDecoder::parse() {
     if (sawEnd_ && frames_.size() != declaredFrames_) return kCGImageStatusInvalidData;
     if (frames_.empty() && sawEnd_) return kCGImageStatusInvalidData;
   }
-  if (sawEnd_) {
+  if (sawEnd_ || complete_) {
     // Refused before any pixel buffer exists: data that cannot inflate to the
-    // pixels it claims.
-    Frame still;
-    still.width = width_;
-    still.height = height_;
-    still.complete = true;
-    still.chunks = idat_;
-    if (!animated_ && frameLooksLikeBomb(still)) return kCGImageStatusInvalidData;
+    // pixels it claims, whether or not the file ends as it should. Frames
+    // whose data never came are only not shown.
+    if (!animated_ && (!idat_.empty() || partialIDAT_) && frameLooksLikeBomb(stillFrame())) {
+      return kCGImageStatusInvalidData;
+    }
     for (const Frame& f : frames_) {
-      if (frameLooksLikeBomb(f)) return kCGImageStatusInvalidData;
+      if (!f.chunks.empty() && frameLooksLikeBomb(f)) return kCGImageStatusInvalidData;
     }
   }
   return sawEnd_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
@@ -358,13 +355,24 @@ Bytes PNGDecoder::wrapFrame(const Frame& f) const {
   return out;
 }
 
+PNGDecoder::Frame PNGDecoder::stillFrame() const {
+  Frame still;
+  still.width = width_;
+  still.height = height_;
+  still.complete = idatDone_;
+  still.chunks = idat_;
+  return still;
+}
+
+// Also for a frame still arriving: until its data could fill it, decoding it
+// would allocate for pixels that may never come.
 bool PNGDecoder::frameLooksLikeBomb(const Frame& f) const {
-  if (!f.complete) return false;
-  uint64_t compressed = 0;
+  uint64_t compressed = f.fromIDAT || !animated_ ? partialIDAT_ : 0;
   for (const Range& r : f.chunks) compressed += r.length;
   const int channels = colorType_ == 2 ? 3 : colorType_ == 4 ? 2 : colorType_ == 6 ? 4 : 1;
   const uint64_t rowBytes = (uint64_t(f.width) * channels * bitDepth_ + 7) / 8 + 1;
-  return rowBytes * f.height > compressed * kMaxInflateRatio + kInflateSlack;
+  return !ImageDataCouldHold(rowBytes * f.height, compressed, kImageMaxRawBytesPerByte,
+                             kImageRawBytesSlack);
 }
 
 bool PNGDecoder::decodeRegion(const Frame& f, ImageBitmap& out) const {
@@ -413,14 +421,7 @@ void PNGDecoder::composite(size_t index, const ImageBitmap& region) {
 
 bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   if (index >= frameCount()) return false;
-  if (!animated_) {
-    Frame still;
-    still.width = width_;
-    still.height = height_;
-    still.complete = idatDone_;
-    still.chunks = idat_;
-    return decodeRegion(still, out);
-  }
+  if (!animated_) return decodeRegion(stillFrame(), out);
   if (!lastOutput_.empty() && nextToCompose_ == index + 1) {
     out = lastOutput_;
   } else {

@@ -42,6 +42,7 @@ class PNGDecoder : public ImageDecoder {
   bool decodeRegion(const Frame& f, ImageBitmap& out) const;
   Bytes wrapFrame(const Frame& f) const;
   bool frameLooksLikeBomb(const Frame& f) const;
+  Frame stillFrame() const;
   double delaySeconds(const Frame& f) const;
   void composite(size_t index, const ImageBitmap& region);
 
@@ -62,6 +63,7 @@ class PNGDecoder : public ImageDecoder {
   uint32_t declaredFrames_ = 0, plays_ = 0;
   uint32_t nextSeq_ = 0;
   std::vector<Range> idat_;
+  size_t partialIDAT_ = 0;  // bytes of an image data chunk not all here
   std::vector<Frame> frames_;
   bool openFdatFrame_ = false;
 

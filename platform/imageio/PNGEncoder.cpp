@@ -54,7 +54,9 @@ bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* setti
   for (uint32_t y = 0; y < bitmap.height; ++y) {
     png_write_row(png, const_cast<uint8_t*>(bitmap.row(y)));
   }
-  png_write_end(png, info);
+  // Everything was written before the image data; handing libpng the info
+  // again here would repeat the eXIf chunk, which the format allows once.
+  png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   return true;
 }
@@ -75,16 +77,12 @@ std::vector<std::pair<std::string, Bytes>> Chunks(const Bytes& png) {
   return out;
 }
 
-// Delay as a fraction: milliseconds when they fit, else centiseconds.
+// Delay as a fraction: in the finest of milliseconds, hundredths, tenths or
+// seconds that holds it (longer ones are held to 65535 seconds).
 void DelayFraction(double seconds, uint16_t& num, uint16_t& den) {
-  seconds = std::max(0.0, seconds);
-  if (seconds * 1000 <= 65535) {
-    num = uint16_t(std::lround(seconds * 1000));
-    den = 1000;
-  } else {
-    num = uint16_t(std::min(65535L, std::lround(seconds * 100)));
-    den = 100;
-  }
+  den = 1000;
+  while (den > 1 && seconds * den > 65535) den /= 10;
+  num = uint16_t(EncodeDelayUnits(seconds, den, 65535));
 }
 
 bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, bool alpha,

@@ -96,12 +96,16 @@ CGImageSourceStatus TIFFDecoder::parse() {
     p.resolutionUnit = unit;
     p.hasAlpha = extraCount > 0;
     p.alphaAssociated = extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    p.sampleFormat = sampleFormat;
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     p.contiguous = planar == PLANARCONFIG_CONTIG;
     p.tiled = TIFFIsTiled(tif);
     if (!ImageSizeAllowed(p.width, p.height) ||
-        uint64_t(p.width) * p.height > d.size() * kMaxPixelsPerByte + kPixelSlack) {
+        !ImageDataCouldHold(uint64_t(p.width) * p.height, d.size(), kMaxPixelsPerByte,
+                            kPixelSlack)) {
       TIFFClose(tif);
       return kCGImageStatusInvalidData;
     }
@@ -135,21 +139,138 @@ ValueMap TIFFDecoder::frameProperties(size_t index) const {
   return props;
 }
 
-// Plain 8-bit RGB(A) strips are copied as stored, so straight alpha stays
-// exact; everything else goes through libtiff's RGBA conversion.
-bool TIFFDecoder::readScanlines(tiff* tif, const Page& p, ImageBitmap& out) const {
-  const int spp = p.samples;
-  std::vector<uint8_t> row(TIFFScanlineSize(tif));
-  if (row.size() < size_t(p.width) * spp) return false;
-  for (uint32_t y = 0; y < p.height; ++y) {
-    if (TIFFReadScanline(tif, row.data(), y, 0) < 0) return false;
-    uint8_t* d = out.row(y);
-    for (uint32_t x = 0; x < p.width; ++x, d += 4) {
-      const uint8_t* s = &row[size_t(x) * spp];
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-      d[3] = spp == 4 ? s[3] : 255;
+namespace {
+
+// Colour channels of the photometric interpretations read sample by sample.
+int ColorChannels(int photometric) { return photometric == PHOTOMETRIC_RGB ? 3 : 1; }
+
+// One 8 or 16-bit sample of a row of interleaved samples.
+inline uint32_t SampleAt(const uint8_t* row, size_t index, int bits) {
+  if (bits == 8) return row[index];
+  uint16_t v;
+  std::memcpy(&v, row + index * 2, 2);  // libtiff hands out native byte order
+  return v;
+}
+
+// Reads rows [y0, y0 + rows) of samples, interleaved per pixel, strips or
+// tiles, one plane or one plane per sample.
+class SampleRows {
+ public:
+  SampleRows(TIFF* tif, uint32_t width, int spp, int bits, bool contiguous)
+      : tif_(tif), width_(width), spp_(spp), bytes_(bits / 8), contiguous_(contiguous) {}
+
+  bool read(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
+    const size_t rowBytes = size_t(width_) * spp_ * bytes_;
+    out.assign(rowBytes * rows, 0);
+    return TIFFIsTiled(tif_) ? readTiles(y0, rows, out) : readStrips(y0, rows, out);
+  }
+
+ private:
+  // Copies `count` samples of one plane (or all of them) into pixel order.
+  void place(const uint8_t* src, uint8_t* dst, uint32_t count, int plane) const {
+    if (contiguous_) {
+      std::memcpy(dst, src, size_t(count) * spp_ * bytes_);
+      return;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      std::memcpy(dst + (size_t(i) * spp_ + plane) * bytes_, src + size_t(i) * bytes_, bytes_);
+    }
+  }
+
+  bool readStrips(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
+    std::vector<uint8_t> line(size_t(TIFFScanlineSize(tif_)));
+    const int planes = contiguous_ ? 1 : spp_;
+    const size_t need = size_t(width_) * (contiguous_ ? spp_ : 1) * bytes_;
+    if (line.size() < need) return false;
+    const size_t rowBytes = size_t(width_) * spp_ * bytes_;
+    for (int plane = 0; plane < planes; ++plane) {
+      for (uint32_t r = 0; r < rows; ++r) {
+        if (TIFFReadScanline(tif_, line.data(), y0 + r, uint16_t(plane)) < 0) return false;
+        place(line.data(), out.data() + r * rowBytes, width_, plane);
+      }
+    }
+    return true;
+  }
+
+  bool readTiles(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
+    uint32_t tw = 0, th = 0;
+    TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif_, TIFFTAG_TILELENGTH, &th);
+    std::vector<uint8_t> tile(size_t(TIFFTileSize(tif_)));
+    const size_t pixelBytes = size_t(contiguous_ ? spp_ : 1) * bytes_;
+    if (tw == 0 || th == 0 || tile.size() < size_t(tw) * th * pixelBytes) return false;
+    const size_t rowBytes = size_t(width_) * spp_ * bytes_;
+    const int planes = contiguous_ ? 1 : spp_;
+    for (uint32_t y = y0; y < y0 + rows; y += th - (y % th)) {
+      const uint32_t top = y - y % th;
+      for (uint32_t x = 0; x < width_; x += tw) {
+        for (int plane = 0; plane < planes; ++plane) {
+          if (TIFFReadTile(tif_, tile.data(), x, top, 0, uint16_t(plane)) < 0) return false;
+          const uint32_t count = std::min(tw, width_ - x);
+          for (uint32_t r = y; r < std::min(top + th, y0 + rows); ++r) {
+            place(tile.data() + size_t(r - top) * tw * pixelBytes,
+                  out.data() + (r - y0) * rowBytes + size_t(x) * spp_ * bytes_, count, plane);
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+  TIFF* tif_;
+  uint32_t width_;
+  int spp_, bytes_;
+  bool contiguous_;
+};
+
+}  // namespace
+
+// Grey and RGB of 8 or 16 bits are read sample by sample: libtiff's RGBA
+// conversion premultiplies colour into 8 bits (losing it where alpha is low)
+// and drops the alpha of 16-bit grey.
+bool TIFFDecoder::readsSamples(const Page& p) {
+  const bool photometric = p.photometric == PHOTOMETRIC_MINISBLACK ||
+                           p.photometric == PHOTOMETRIC_MINISWHITE ||
+                           p.photometric == PHOTOMETRIC_RGB;
+  return photometric && (p.bitsPerSample == 8 || p.bitsPerSample == 16) &&
+         p.sampleFormat == SAMPLEFORMAT_UINT &&
+         p.samples >= ColorChannels(p.photometric) + (p.hasAlpha ? 1 : 0) &&
+         (p.hasAlpha || (p.photometric == PHOTOMETRIC_RGB && p.bitsPerSample == 8));
+}
+
+bool TIFFDecoder::readSamples(tiff* tif, const Page& p, ImageBitmap& out) const {
+  const int colors = ColorChannels(p.photometric), bits = p.bitsPerSample;
+  const uint32_t max = (1u << bits) - 1;
+  const bool invert = p.photometric == PHOTOMETRIC_MINISWHITE;
+  SampleRows reader(tif, p.width, p.samples, bits, p.contiguous);
+  // A strip or a row of tiles at a time, so compressed data is decoded in
+  // order once, whatever the layout.
+  uint32_t band = 1;
+  if (p.tiled) {
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
+  }
+  band = std::clamp<uint32_t>(band, 1, p.height);
+  std::vector<uint8_t> rows;
+  for (uint32_t y0 = 0; y0 < p.height; y0 += band) {
+    const uint32_t count = std::min(band, p.height - y0);
+    if (!reader.read(y0, count, rows)) return false;
+    for (uint32_t r = 0; r < count; ++r) {
+      const uint8_t* row = rows.data() + size_t(r) * p.width * p.samples * (bits / 8);
+      uint8_t* d = out.row(y0 + r);
+      for (uint32_t x = 0; x < p.width; ++x, d += 4) {
+        const size_t base = size_t(x) * p.samples;
+        const uint32_t a = p.hasAlpha ? SampleAt(row, base + colors, bits) : max;
+        for (int c = 0; c < 3; ++c) {
+          uint32_t v = SampleAt(row, base + (colors == 3 ? c : 0), bits);
+          if (invert) v = max - v;
+          // Straightened at full precision before the scaling to 8 bits.
+          if (p.alphaAssociated && a != 0 && a != max) v = std::min(max, (v * max + a / 2) / a);
+          d[c] = uint8_t(bits == 8 ? v : (v + 128) / 257);
+        }
+        d[3] = uint8_t(bits == 8 ? a : (a + 128) / 257);
+      }
     }
   }
   return true;
@@ -161,15 +282,11 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
   if (!tif) return false;
   bool ok = TIFFSetDirectory(tif, tdir_t(index)) && out.allocate(p.width, p.height);
-  const bool plain = p.photometric == PHOTOMETRIC_RGB && p.bitsPerSample == 8 && p.contiguous &&
-                     !p.tiled && (p.samples == 3 || (p.samples == 4 && p.hasAlpha));
-  if (ok && plain) {
-    ok = readScanlines(tif, p, out);
+  if (ok && readsSamples(p)) {
+    ok = readSamples(tif, p, out);
     TIFFClose(tif);
-    if (!ok) return false;
     out.hasAlpha = p.hasAlpha;
-    if (p.alphaAssociated) ImageBitmapUnpremultiply(out);
-    return true;
+    return ok;
   }
   TIFFRGBAImage img;
   char message[1024];
@@ -183,7 +300,8 @@ bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
   }
   TIFFClose(tif);
   if (!ok) return false;
-  // libtiff hands out premultiplied alpha; the working format is straight.
+  // libtiff premultiplies colour with alpha; the working format is straight.
+  // (Grey with alpha, which it hands out as stored, is read above.)
   out.hasAlpha = p.hasAlpha;
   ImageBitmapUnpremultiply(out);
   return true;

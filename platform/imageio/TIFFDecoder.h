@@ -29,8 +29,10 @@ class TIFFDecoder : public ImageDecoder {
     bool contiguous = true;
     bool tiled = false;
     bool alphaAssociated = false;
+    int sampleFormat = 1;
   };
-  bool readScanlines(tiff* tif, const Page& p, ImageBitmap& out) const;
+  bool readSamples(tiff* tif, const Page& p, ImageBitmap& out) const;
+  static bool readsSamples(const Page& p);
   ExifData exif_;
   std::vector<Page> pages_;
 };

@@ -7,6 +7,16 @@
 
 #include "platform/imageio/ImageIOProperties.h"
 
+namespace {
+
+// Pixels whose data is far too small for them are refused before any decode.
+bool FrameFitsData(uint64_t width, uint64_t height, size_t bytes) {
+  return ImageDataCouldHold(width * height * 4, bytes, kImageMaxRawBytesPerByte,
+                            kImageRawBytesSlack);
+}
+
+}  // namespace
+
 WebPDecoder::~WebPDecoder() { dropCaches(); }
 
 CGImageSourceStatus WebPDecoder::parse() {
@@ -37,20 +47,29 @@ CGImageSourceStatus WebPDecoder::parse() {
     if (WebPDemuxGetFrame(demux, 1, &iter)) {
       do {
         if (!iter.complete) break;
+        if (!FrameFitsData(iter.width, iter.height, iter.fragment.size)) {
+          status = kCGImageStatusInvalidData;
+          break;
+        }
         if (!animated_ && iter.has_alpha) hasAlpha_ = true;
         durations_.push_back(iter.duration);
       } while (WebPDemuxNextFrame(&iter));
       WebPDemuxReleaseIterator(&iter);
     }
+    // The canvas itself must be one the whole file could fill.
+    if (complete_ && !FrameFitsData(width_, height_, d.size())) status = kCGImageStatusInvalidData;
     if (!animated_ && durations_.size() > 1) durations_.resize(1);
     WebPChunkIterator chunk;
     if (WebPDemuxGetChunk(demux, "EXIF", 1, &chunk)) {
       ExifParse(chunk.chunk.bytes, chunk.chunk.size, exif_);
       WebPDemuxReleaseChunkIterator(&chunk);
     }
-    if (state != WEBP_DEMUX_DONE)
+    if (status == kCGImageStatusInvalidData) {
+      durations_.clear();
+    } else if (state != WEBP_DEMUX_DONE) {
       status =
           complete_ && durations_.empty() ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
+    }
     // Animations are composited by libwebp from the whole file only.
     if (animated_ && state != WEBP_DEMUX_DONE) durations_.clear();
   }

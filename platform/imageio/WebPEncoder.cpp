@@ -5,7 +5,7 @@
 #include <webp/mux.h>
 
 #include <algorithm>
-#include <cmath>
+#include <limits>
 
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageEncoder.h"
@@ -50,7 +50,10 @@ bool EncodeAnimation(const std::vector<EncodeFrame>& frames, const WebPConfig& c
   WebPAnimEncoder* encoder = WebPAnimEncoderNew(w, h, &options);
   if (!encoder) return false;
   bool ok = true;
-  int timestamp = 0;
+  // The container holds 24-bit durations in milliseconds and the encoder
+  // takes int timestamps: both saturate rather than wrap.
+  constexpr uint32_t kMaxDuration = 0xFFFFFF;
+  int64_t timestamp = 0;
   for (const EncodeFrame& f : frames) {
     if (f.bitmap.width != uint32_t(w) || f.bitmap.height != uint32_t(h)) {
       ok = false;
@@ -63,14 +66,15 @@ bool EncodeAnimation(const std::vector<EncodeFrame>& frames, const WebPConfig& c
     picture.width = w;
     picture.height = h;
     ok = WebPPictureImportRGBA(&picture, f.bitmap.pixels.data(), int(f.bitmap.bytesPerRow())) &&
-         WebPAnimEncoderAdd(encoder, &picture, timestamp, &config);
+         WebPAnimEncoderAdd(encoder, &picture, int(timestamp), &config);
     WebPPictureFree(&picture);
     if (!ok) break;
-    timestamp += int(std::lround(std::max(0.0, f.delay) * 1000));
+    timestamp = std::min<int64_t>(timestamp + EncodeDelayUnits(f.delay, 1000, kMaxDuration),
+                                  std::numeric_limits<int>::max());
   }
   WebPData data;
   WebPDataInit(&data);
-  ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
+  ok = ok && WebPAnimEncoderAdd(encoder, nullptr, int(timestamp), nullptr) &&
        WebPAnimEncoderAssemble(encoder, &data);
   if (ok) out.assign(data.bytes, data.bytes + data.size);
   WebPDataClear(&data);

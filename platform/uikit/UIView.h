@@ -12,6 +12,7 @@
 
 class UIWindow;
 class UIViewController;
+class UIGestureRecognizer;
 
 class UIView : public UIResponder {
  public:
@@ -69,6 +70,17 @@ class UIView : public UIResponder {
   std::shared_ptr<UIResponder> nextResponder() const override;
   void setOwningViewController(const std::shared_ptr<UIViewController>& vc) { controller_ = vc; }
 
+  // --- Gesture recognizers (UIGestureRecognizer.cpp) ---
+  // Touches that hit this view or a subview reach these recognizers first.
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
+    return gestureRecognizers_;
+  }
+  // Asked of the views between a touch's hit view and a recognizer's view
+  // before the recognizer recognizes: a view may keep a gesture from starting.
+  virtual bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer);
+
  protected:
   virtual void didMoveToSuperview() {}
   virtual void didMoveToWindow() {}
@@ -88,4 +100,5 @@ class UIView : public UIResponder {
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIView>> subviews_;
   std::weak_ptr<UIViewController> controller_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
 };

@@ -6,6 +6,7 @@
 
 class UIWindowScene;
 class UIViewController;
+class UIEvent;
 
 // A window: the root of a view tree, with a root view controller whose view it
 // holds, and the scene it belongs to.
@@ -28,6 +29,16 @@ class UIWindow : public UIView {
   void makeKeyAndVisible();
   bool isKeyWindow() const;
   static std::shared_ptr<UIWindow> keyWindow();
+
+  // --- Touch delivery (UIEvent.cpp) ---
+  // Hit-tests the event's new touches, hands every touch to the gesture
+  // recognizers it reached first and then to the view it hit.
+  void sendEvent(UIEvent* event);
+
+ private:
+  void hitTestNewTouch(const std::shared_ptr<UITouch>& touch);
+
+ public:
 
  private:
   std::shared_ptr<UIViewController> rootViewController_;

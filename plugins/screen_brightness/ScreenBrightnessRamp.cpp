@@ -43,7 +43,8 @@ void ScreenBrightnessIosPlugin::applyBrightness(double target, bool animated, do
   // where a last step short of the range's end would leave the screen below
   // what the caller asked for.
   const double reachable = std::clamp(target, 0.0, 1.0);
-  std::vector<double> values = ScreenBrightnessRampValues(screen->brightness(), reachable, stepSize);
+  std::vector<double> values =
+      ScreenBrightnessRampValues(screen->brightness(), reachable, stepSize);
   if (reachable != target && !values.empty() && values.back() != reachable) {
     values.push_back(reachable);
   }

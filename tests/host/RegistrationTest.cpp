@@ -8,7 +8,7 @@
 #include "platform/flutter/FlutterEngine.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

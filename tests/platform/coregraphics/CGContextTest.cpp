@@ -245,6 +245,53 @@ TEST(CGContextTest, BlendModes) {
   expectNear(pixel(c, 0, 0), {0, 0, 128, 128});
 }
 
+// The remaining modes, each on an opaque pair (the blend function alone) and
+// on a half-covered source over a half-covered backdrop (its compositing
+// terms). Inputs differ per channel and between source and backdrop, so a
+// swapped argument or a wrong branch shows.
+TEST(CGContextTest, SeparableAndNonSeparableBlendModesFollowTheirFormulas) {
+  auto run = [](CGBlendMode mode, RGBA dst, const std::array<double, 4>& src) {
+    auto c = makeContext(1, 1);
+    uint8_t* p = c->data();
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(dst[i]);
+    CGContextSetBlendMode(c, mode);
+    CGContextSetRGBFillColor(c, src[0], src[1], src[2], src[3]);
+    CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+    return pixel(c, 0, 0);
+  };
+  // Backdrops as premultiplied bytes: (0.2, 0.6, 0.9) opaque; (1, 0.5, 0.25) at alpha 0.5.
+  const RGBA opaque{51, 153, 230, 255}, half{128, 64, 32, 128};
+  const std::array<double, 4> solid{0.6, 0.2, 0.4, 1}, faint{0.2, 0.9, 0.6, 0.4};
+  struct Case {
+    CGBlendMode mode;
+    RGBA onOpaque, onHalf;
+  };
+  const Case cases[] = {
+      {kCGBlendModeDarken, {51, 51, 102, 255}, {97, 110, 62, 179}},
+      {kCGBlendModeLighten, {153, 153, 230, 255}, {138, 130, 80, 179}},
+      {kCGBlendModeColorDodge, {128, 191, 255, 255}, {138, 135, 81, 179}},
+      {kCGBlendModeColorBurn, {0, 0, 192, 255}, {138, 107, 50, 179}},
+      {kCGBlendModeSoftLight, {64, 116, 225, 255}, {138, 118, 65, 179}},
+      {kCGBlendModeHardLight, {92, 61, 184, 255}, {107, 130, 70, 179}},
+      {kCGBlendModeExclusion, {143, 143, 148, 255}, {128, 110, 78, 179}},
+      {kCGBlendModeOverlay, {61, 92, 225, 255}, {138, 130, 65, 179}},
+      {kCGBlendModeHue, {246, 67, 157, 255}, {94, 129, 78, 179}},
+      {kCGBlendModeSaturation, {85, 143, 187, 255}, {137, 110, 64, 179}},
+      {kCGBlendModeColor, {197, 95, 146, 255}, {95, 129, 78, 179}},
+      {kCGBlendModeSourceOut, {0, 0, 0, 0}, {10, 46, 30, 51}},
+      {kCGBlendModeDestinationAtop, {51, 153, 230, 255}, {61, 71, 43, 102}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    expectNear(run(c.mode, opaque, solid), c.onOpaque);
+    expectNear(run(c.mode, half, faint), c.onHalf);
+  }
+  // A colour moved to another lightness is pulled back into range towards its
+  // own lightness, from below and from above, keeping that lightness.
+  expectNear(run(kCGBlendModeColor, {26, 26, 26, 255}, {1, 1, 0, 1}), {29, 29, 0, 255});
+  expectNear(run(kCGBlendModeColor, {204, 204, 204, 255}, {0, 0, 1, 1}), {198, 198, 255, 255});
+}
+
 TEST(CGContextTest, OpaqueContextsKeepFullAlpha) {
   auto c = makeContext(1, 1, kCGImageAlphaNoneSkipLast);
   ASSERT_TRUE(c);

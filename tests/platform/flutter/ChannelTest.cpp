@@ -2,7 +2,7 @@
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterEngine.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 
@@ -114,6 +114,35 @@ TEST(Channels, EventStreamsListenEmitAndCancel) {
 
   EXPECT_TRUE(IsError(peer.listen("t/events", Value("refuse")), "NO"));
   EXPECT_EQ(handler->listens, 2);
+}
+
+TEST(Channels, ASecondListenCancelsTheFirst) {
+  TestPeer peer;
+  auto registrar = peer.registrar("Counter");
+  auto handler = std::make_shared<Counter>();
+  FlutterEventChannel::eventChannelWithName("t/events", registrar->messenger())
+      ->setStreamHandler(handler);
+
+  ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
+  FlutterEventSink first = handler->sink;
+  ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
+  EXPECT_EQ(handler->listens, 2);
+  EXPECT_EQ(handler->cancels, 1);
+  ASSERT_EQ(peer.events("t/events").size(), 2u);  // one greeting per listen
+  first(Value(int32_t{8}));                       // the replaced listen's sink is quiet
+  handler->sink(Value(int32_t{9}));
+  ASSERT_EQ(peer.events("t/events").size(), 3u);
+  EXPECT_EQ(peer.events("t/events")[2].value, Value(int32_t{9}));
+
+  // One cancel ends the second listen; nothing is left to cancel after it.
+  ASSERT_TRUE(IsSuccess(peer.cancel("t/events")));
+  EXPECT_EQ(handler->cancels, 2);
+  EXPECT_TRUE(IsError(peer.cancel("t/events"), "error"));
+  // A listen that was refused has nothing to cancel when the next one comes.
+  EXPECT_TRUE(IsError(peer.listen("t/events", Value("refuse")), "NO"));
+  ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
+  EXPECT_EQ(handler->cancels, 2);
+  EXPECT_EQ(handler->listens, 4);
 }
 
 TEST(Channels, BasicMessageChannelsAndHandlerRemoval) {

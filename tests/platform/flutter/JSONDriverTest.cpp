@@ -7,7 +7,7 @@
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 
@@ -36,9 +36,59 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   FlutterEventSink sink;
 };
 
+// A generated channel's record: custom type 129 carrying [count].
+struct Counted : NSObject {
+  explicit Counted(int64_t n) : count(n) {}
+  int64_t count;
+};
+
+class CountedWriter : public FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& v) override {
+    if (auto c = v.objectAs<Counted>()) {
+      writeByte(129);
+      return writeValue(Value::list({Value::integer(c->count)}));
+    }
+    FlutterStandardWriter::writeValue(v);
+  }
+};
+
+class CountedReader : public FlutterStandardReader {
+ public:
+  using FlutterStandardReader::FlutterStandardReader;
+  Value readValueOfType(uint8_t type) override {
+    if (type != 129) return FlutterStandardReader::readValueOfType(type);
+    Value payload = readValue();
+    const Value* n = payload.at(0);
+    return Value(std::make_shared<Counted>(n && n->isInteger() ? n->asInt64() : -1));
+  }
+};
+
+class CountedReaderWriter : public FlutterStandardReaderWriter {
+ public:
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& d) const override {
+    return std::make_unique<CountedWriter>(d);
+  }
+  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* d, size_t n) const override {
+    return std::make_unique<CountedReader>(d, n);
+  }
+};
+
 struct DriverFixture : ::testing::Test {
   DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
     auto r = engine->registrarForPlugin("Echo");
+    // Answers each record with the next one, so what comes back was written by
+    // the channel's codec, not handed through.
+    auto generated = FlutterBasicMessageChannel::messageChannelWithName(
+        "t/g", r->messenger(),
+        FlutterStandardMessageCodec::codecWithReaderWriter(
+            std::make_shared<CountedReaderWriter>()));
+    generated->setMessageHandler([](const Value& m, FlutterMessageReply reply) {
+      auto c = m.at(0) ? m.at(0)->objectAs<Counted>() : nullptr;
+      reply(c ? Value::list({Value(std::make_shared<Counted>(c->count + 1)), Value("x")})
+              : Value());
+    });
     echo = std::make_shared<Echo>();
     r->addMethodCallDelegate(echo, FlutterMethodChannel::methodChannelWithName("t/m", r->messenger()));
     FlutterEventChannel::eventChannelWithName("t/e", r->messenger())->setStreamHandler(echo);
@@ -112,6 +162,29 @@ TEST_F(DriverFixture, StreamsAndGeneratedChannels) {
   EXPECT_EQ(run(R"({"id":5,"channel":"t/b","message":[1,{"$custom":129,"value":[null]}]})"),
             R"({"id":5,"reply":null})");
   EXPECT_EQ(run(R"({"id":4,"channel":"t/nob","message":[]})"), R"({"id":4,"missingPlugin":true})");
+
+  // A channel that knows type 129 reads it and writes one back, which the
+  // driver reads as custom again.
+  EXPECT_EQ(run(R"({"id":6,"channel":"t/g","message":[{"$custom":129,"value":[41]}]})"),
+            R"({"id":6,"reply":[{"$custom":129,"value":[42]},"x"]})");
+  EXPECT_EQ(run(R"({"id":7,"channel":"t/g","message":[{"$custom":130,"value":[41]}]})"),
+            R"({"id":7,"reply":null})");
+}
+
+TEST_F(DriverFixture, MapsWithDollarKeysStayMaps) {
+  // Keys that look like tags go out as $map pairs and come back as the same map.
+  EXPECT_EQ(
+      run(R"({"id":1,"channel":"t/m","method":"echo","args":{"$map":[["$double",1],["y",2]]}})"),
+      R"({"id":1,"result":{"$map":[["$double",1],["y",2]]}})");
+  // Only the first key makes a tag: a later "$" key is a plain entry, and is
+  // written back in the pair form so that it cannot be taken for a tag.
+  EXPECT_EQ(run(R"({"id":2,"channel":"t/m","method":"echo","args":{"a":{"$int64":1},"$b":2}})"),
+            R"({"id":2,"result":{"$map":[["a",1],["$b",2]]}})");
+  EXPECT_EQ(run(R"({"id":3,"channel":"t/b","message":{"$map":[["$custom",129]]}})"),
+            R"({"id":3,"reply":{"$map":[["$custom",129]]}})");
+  // Keys with a "$" elsewhere, and the empty key, keep the plain form.
+  EXPECT_EQ(run(R"({"id":4,"channel":"t/m","method":"echo","args":{"a$":1,"":2}})"),
+            R"({"id":4,"result":{"a$":1,"":2}})");
 }
 
 TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {

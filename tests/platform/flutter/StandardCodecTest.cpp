@@ -142,7 +142,8 @@ TEST(StandardMethodCodec, CallsAndEnvelopes) {
   EXPECT_EQ(env.message, std::optional<std::string>("msg"));
   EXPECT_EQ(env.details, Value(true));
   // The Dart side may add a stack trace (a string or null) after the details.
-  Bytes withTrace = hex({1, 7, 1, 'E', 7, 3, 'm', 's', 'g', 7, 1, 'd', 7, 5, 't', 'r', 'a', 'c', 'e'});
+  Bytes withTrace =
+      hex({1, 7, 1, 'E', 7, 3, 'm', 's', 'g', 7, 1, 'd', 7, 5, 't', 'r', 'a', 'c', 'e'});
   env = codec->decodeEnvelope(withTrace.data(), withTrace.size());
   EXPECT_TRUE(env.isError);
   EXPECT_EQ(env.code, "E");

@@ -165,6 +165,26 @@ TEST_F(DispatchTest, GroupNotifiesOnceEmptyAndWaitTimesOut) {
   EXPECT_EQ(notified, 2);
 }
 
+TEST_F(DispatchTest, GroupNotifyWaitsForItsLastOutstandingMember) {
+  auto group = dispatch_group_create();
+  std::vector<int> notified;
+  dispatch_group_enter(group);
+  dispatch_group_notify(group, dispatch_get_main_queue(), [&] { notified.push_back(1); });
+  dispatch_group_notify(group, dispatch_get_main_queue(), [&] { notified.push_back(2); });
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_TRUE(notified.empty());
+  dispatch_group_leave(group);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(notified, (std::vector<int>{1, 2}));
+
+  // Used again: only the notify registered for the new round runs.
+  dispatch_group_enter(group);
+  dispatch_group_notify(group, dispatch_get_main_queue(), [&] { notified.push_back(3); });
+  dispatch_group_leave(group);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(notified, (std::vector<int>{1, 2, 3}));
+}
+
 TEST_F(DispatchTest, GroupCollectsWorkFromSeveralQueues) {
   auto group = dispatch_group_create();
   std::atomic<int> done{0};

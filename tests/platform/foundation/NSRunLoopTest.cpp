@@ -78,6 +78,39 @@ TEST_F(NSRunLoopTest, CancelledItemsNeverFire) {
   EXPECT_FALSE(fired);
 }
 
+TEST_F(NSRunLoopTest, AStopEndsOneRunAndIsThenUsedUp) {
+  auto& loop = NSRunLoop::mainRunLoop();
+  std::vector<std::string> ran;
+  loop.perform([&] {
+    ran.push_back("a");
+    loop.stop();
+  });
+  loop.perform([&] { ran.push_back("b"); });
+  loop.run();
+  // The stop ends the run before the next task, which waits for the next run.
+  EXPECT_EQ(ran, std::vector<std::string>{"a"});
+  EXPECT_TRUE(loop.hasPendingTasks());
+
+  loop.perform([&] {
+    ran.push_back("c");
+    loop.stop();
+  });
+  loop.run();
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c"}));
+
+  // A stop that ends a wait for a task is used up there too.
+  loop.stop();
+  EXPECT_FALSE(loop.runOnce(kTestTimeout));
+  loop.perform([&] {
+    ran.push_back("d");
+    loop.stop();
+  });
+  loop.run();
+  EXPECT_EQ(ran.back(), "d");
+  EXPECT_FALSE(loop.hasPendingTasks());
+  loop.runUntilIdle();  // whatever a failure above left must not outlive `ran`
+}
+
 TEST(NSRunLoopThreadTest, TasksFromOtherThreadsRunOnTheMainThread) {
   EXPECT_TRUE(isMainThread());
   Latch posted(1);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/PlatformClock.h"
 
@@ -29,6 +30,42 @@ TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceUntilInvalidated) {
   EXPECT_DOUBLE_EQ(timer->fireDate(), 0);
   PlatformClock::advance(5);
   EXPECT_EQ(firedAt.size(), 6u);
+}
+
+// Moves the clock from another thread, as the real clock's scheduler does:
+// what falls due is posted to the main run loop, which the test has not
+// drained, so the timer's fire runs late.
+void advanceWhileTheMainThreadIsBusy(double seconds) {
+  Latch done(1);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+    PlatformClock::advance(seconds);
+    done.countDown();
+  });
+  ASSERT_TRUE(done.wait());
+}
+
+TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceAfterALateFire) {
+  std::vector<double> firedAt;
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(
+      0.25, true, [&](NSTimer&) { firedAt.push_back(PlatformClock::now()); });
+  advanceWhileTheMainThreadIsBusy(0.625);
+  EXPECT_TRUE(firedAt.empty());
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  // One late fire for the two deadlines that passed; the next stays on the
+  // cadence rather than one interval after the late fire.
+  EXPECT_EQ(firedAt, std::vector<double>{1000.625});
+  EXPECT_DOUBLE_EQ(timer->fireDate(), 1000.75);
+
+  // A late fire that lands on a cadence point: the next deadline is the one after.
+  advanceWhileTheMainThreadIsBusy(0.375);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(firedAt, (std::vector<double>{1000.625, 1001.0}));
+  EXPECT_DOUBLE_EQ(timer->fireDate(), 1001.25);
+  PlatformClock::advance(0.125);
+  EXPECT_EQ(firedAt.size(), 2u);
+  PlatformClock::advance(0.125);
+  EXPECT_EQ(firedAt, (std::vector<double>{1000.625, 1001.0, 1001.25}));
+  timer->invalidate();
 }
 
 TEST_F(NSTimerTest, OneShotTimerFiresOnceThenIsInvalid) {

@@ -67,6 +67,23 @@ TEST(NSURLTest, RefusesMalformedText) {
   EXPECT_NE(NSURL::URLWithString(limit), nullptr);
 }
 
+TEST(NSURLTest, PortsRunUpTo65535) {
+  for (const char* text : {"http://e.com:65535/", "http://[::1]:65535/"}) {
+    auto url = NSURL::URLWithString(text);
+    ASSERT_NE(url, nullptr) << text;
+    EXPECT_EQ(url->port(), 65535) << text;
+  }
+  auto zero = NSURL::URLWithString("http://e.com:0/");
+  ASSERT_NE(zero, nullptr);
+  EXPECT_EQ(zero->port(), 0);
+  auto none = NSURL::URLWithString("http://e.com:/");
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->port(), std::nullopt);
+  for (const char* text : {"http://e.com:65536/", "http://[::1]:65536/", "http://e.com:-1/"}) {
+    EXPECT_EQ(NSURL::URLWithString(text), nullptr) << text;
+  }
+}
+
 TEST(NSURLTest, FileURLsEncodeTheirPathAndKnowFolders) {
   TempDir dir;
   auto url = NSURL::fileURLWithPath("/tmp/My File #1%.txt");

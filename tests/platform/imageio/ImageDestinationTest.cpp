@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "ImageIOTestSupport.h"
 #include "platform/coregraphics/CGColor.h"
 #include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 using namespace imageio_test;
@@ -197,4 +201,72 @@ TEST(ImageDestinationTest, MisuseFailsCleanly) {
   ASSERT_TRUE(CGImageDestinationFinalize(file));
   EXPECT_TRUE(CGImageSourceCreateWithURL(path));
   std::remove(path.c_str());
+}
+
+TEST(ImageDestinationTest, DelaysBeyondTheFormatSaturate) {
+  const std::vector<ImageBitmap> frames = {FewColours(8, 8, 0, false), FewColours(8, 8, 90, false)};
+  struct Case {
+    const char* type;
+    const char* dict;
+    double delay, expected;
+  };
+  // GIF holds hundredths in 16 bits, animated PNG a fraction of 16-bit terms, WebP
+  // 24-bit milliseconds (and the running time must not wrap an int).
+  for (const Case& c :
+       {Case{"com.compuserve.gif", kCGImagePropertyGIFDictionary, 1e12, 655.35},
+        Case{"public.png", kCGImagePropertyPNGDictionary, 1e300, 65535},
+        Case{"public.png", kCGImagePropertyPNGDictionary, 700.5, 700.5},
+        Case{"org.webmproject.webp", kCGImagePropertyWebPDictionary, 3e6, 16777.215}}) {
+    const Value props = Value::map({{c.dict, Value::map({{"DelayTime", c.delay}})}});
+    auto source = SourceOf(Encode(c.type, frames, props));
+    ASSERT_TRUE(source) << c.type;
+    for (size_t i = 0; i < 2; ++i) {
+      const Value read = CGImageSourceCopyPropertiesAtIndex(source, i);
+      EXPECT_NEAR(read.find(c.dict)->find("UnclampedDelayTime")->asDouble(), c.expected, 1e-9)
+          << c.type << " " << c.delay;
+    }
+  }
+}
+
+TEST(ImageDestinationTest, PNGCarriesOneExifChunk) {
+  const Bytes png =
+      Encode("public.png", {Pattern(4, 4, false)}, Value::map({{kCGImagePropertyOrientation, 6}}));
+  size_t chunks = 0;
+  for (size_t pos = 8; pos + 12 <= png.size(); pos += 12 + ReadBE32(&png[pos])) {
+    if (std::memcmp(&png[pos + 4], "eXIf", 4) == 0) ++chunks;
+  }
+  EXPECT_EQ(chunks, 1u);
+  EXPECT_EQ(CGImageSourceCopyPropertiesAtIndex(SourceOf(png), 0)
+                .find(kCGImagePropertyOrientation)
+                ->asInt64(),
+            6);
+}
+
+TEST(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
+  // Numbers the caller gives beyond a field's range (and a GPS time whose
+  // hour no int holds, read back) neither wrap nor stop the process.
+  const Value props = Value::map(
+      {{kCGImagePropertyExifDictionary,
+        Value::map({{"ISOSpeedRatings", Value::list({-5.0, 1e20})}, {"ExifVersion", "0232"}})},
+       {kCGImagePropertyTIFFDictionary, Value::map({{"ResolutionUnit", 1e10}})}});
+  const Bytes exif = ExifWrite(props.asMap(), 0);
+  ExifData read;
+  ASSERT_TRUE(ExifParse(exif.data(), exif.size(), read));
+  EXPECT_EQ(*ValueMapFind(read.exif, "ISOSpeedRatings"), Value::list({0, 65535}));
+  EXPECT_EQ(ValueMapFind(read.tiff, "ResolutionUnit")->asInt64(), 65535);
+
+  // Big-endian block: IFD0 points at a GPS directory with TimeStamp
+  // 4294967295/1 h, 4000000000/2 min, 5/2 s.
+  Bytes gps = {'M', 'M', 0, 42};
+  AppendBE32(gps, 8);
+  AppendBE16(gps, 1);
+  for (uint32_t v : {0x88250004u, 1u, 26u, 0u}) AppendBE32(gps, v);
+  AppendBE16(gps, 1);
+  for (uint32_t v : {0x00070005u, 3u, 44u, 0u}) AppendBE32(gps, v);
+  for (uint32_t v : {0xFFFFFFFFu, 1u, 4000000000u, 2u, 5u, 2u}) AppendBE32(gps, v);
+  ExifData time;
+  ExifParse(gps.data(), gps.size(), time);
+  const Value* stamp = ValueMapFind(time.gps, kCGImagePropertyGPSTimeStamp);
+  ASSERT_TRUE(stamp);
+  EXPECT_EQ(stamp->asString(), "4294967295:2000000000:02.5");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "ImageIOTestSupport.h"
@@ -171,5 +172,42 @@ TEST(UntrustedDataTest, OversizedAndBombImagesAreRefused) {
       for (int k = 0; k < 64; ++k) data.push_back(uint8_t(rng()));
       Exercise(SourceOf(data));
     }
+  }
+}
+
+namespace {
+
+// The data with a side of `side` pixels written at both offsets.
+Bytes Square(Bytes data, size_t widthAt, size_t heightAt, uint16_t side, bool bigEndian) {
+  for (size_t at : {widthAt, heightAt}) {
+    data[at] = uint8_t(bigEndian ? side >> 8 : side);
+    data[at + 1] = uint8_t(bigEndian ? side : side >> 8);
+  }
+  return data;
+}
+
+}  // namespace
+
+TEST(UntrustedDataTest, BombChecksRefuseWhatTheSizeCapsAllow) {
+  // 8000 x 8000 is within every size cap: only the data being far too small
+  // for the pixels refuses these. At 1000 x 1000 the same data is accepted.
+  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0,    0,    0, 0x2C, 0,
+                     0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+  Bytes jpeg = RawEncodeJPEG(Pattern(8, 8, false), 50, false);
+  size_t sof = 2;
+  while (!(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
+  Bytes bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0,   0,   1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0,   0,   0, 0, 0,  0};
+  bmp.resize(bmp.size() + 64, 0x80);  // the first pixels
+  const std::vector<std::pair<const char*, std::function<Bytes(uint16_t)>>> cases = {
+      {"gif", [&](uint16_t s) { return Square(gif, 6, 8, s, false); }},
+      {"jpeg", [&](uint16_t s) { return Square(jpeg, sof + 5, sof + 7, s, true); }},
+      {"bmp", [&](uint16_t s) { return Square(bmp, 18, 22, s, false); }},
+  };
+  for (const auto& [name, sized] : cases) {
+    EXPECT_TRUE(ImageSizeAllowed(8000, 8000));
+    EXPECT_FALSE(SourceOf(sized(8000))) << name;
+    EXPECT_TRUE(SourceOf(sized(1000))) << name;
   }
 }

@@ -8,7 +8,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "plugins/battery/TQBatteryPlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "plugins/connectivity/ConnectivityPlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "platform/uikit/UIApplication.h"
 #include "plugins/connectivity/ConnectivityPlugin.h"
 #include "plugins/connectivity/PathMonitorConnectivityProvider.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

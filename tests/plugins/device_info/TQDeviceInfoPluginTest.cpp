@@ -16,7 +16,7 @@
 #include "plugins/device_info/DeviceIdentifiers.h"
 #include "plugins/device_info/TQDeviceInfoPlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/NSProcessInfo.h"
 #include "plugins/native_splash/NativeSplashPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

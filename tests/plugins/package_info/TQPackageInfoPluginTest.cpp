@@ -12,7 +12,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "plugins/package_info/TQPackageInfoPlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"
 #include "plugins/pasteboard/PasteboardPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

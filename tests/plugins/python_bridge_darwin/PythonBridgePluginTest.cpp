@@ -3,7 +3,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "plugins/python_bridge_darwin/PythonBridgePlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "plugins/screen_brightness/ScreenBrightnessIosPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 
@@ -234,7 +234,6 @@ TEST_F(ScreenBrightnessTest, OutOfRangeTargetsRampOnlyToTheScreensLimit) {
   EXPECT_EQ(queue()->operationCount(), static_cast<int64_t>(expected.size()));
   EXPECT_EQ(runRamp(0.01), expected);
   EXPECT_EQ(screen()->brightness(), 1.0);
-
 
   ASSERT_TRUE(IsSuccess(call("setSystemScreenBrightness", brightness(1.7))));
   EXPECT_EQ(call("getSystemScreenBrightness").result, Value(1.7));

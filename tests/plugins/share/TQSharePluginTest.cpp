@@ -7,7 +7,7 @@
 #include "plugins/share/ShareData.h"
 #include "plugins/share/TQSharePlugin.h"
 #include "support/TempFolder.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 namespace {
 

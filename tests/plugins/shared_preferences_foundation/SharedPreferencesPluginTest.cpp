@@ -7,7 +7,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 using namespace shared_preferences_foundation;
 

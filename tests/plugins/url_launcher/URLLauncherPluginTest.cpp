@@ -5,7 +5,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
 #include "plugins/url_launcher/URLLauncherPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 using namespace url_launcher_ios;
 
@@ -167,6 +167,28 @@ TEST_F(URLLauncher, ClosingBeforeTheFirstLoadRepliesDismissed) {
   EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
   EXPECT_EQ(*byDart, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
   EXPECT_FALSE(showing());
+}
+
+TEST_F(URLLauncher, InAppBrowserShowsOverTheTopmostPresentedController) {
+  attachViewController();
+  auto sheet = std::make_shared<UIViewController>();
+  auto overSheet = std::make_shared<UIViewController>();
+  root_->presentViewController(sheet, false);
+  sheet->presentViewController(overSheet, false);
+
+  auto reply = open("https://example.com/over");
+  auto browser =
+      std::dynamic_pointer_cast<SFSafariViewController>(overSheet->presentedViewController());
+  ASSERT_TRUE(browser);
+  EXPECT_EQ(browser->presentingViewController(), overSheet);
+  EXPECT_EQ(root_->presentedViewController(), sheet);
+  EXPECT_EQ(sheet->presentedViewController(), overSheet);
+
+  EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
+  EXPECT_EQ(*reply, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
+  EXPECT_EQ(overSheet->presentedViewController(), nullptr);
+  EXPECT_EQ(sheet->presentedViewController(), overSheet);  // the rest stays up
+  root_->dismissViewControllerAnimated(false);
 }
 
 TEST_F(URLLauncher, ReplacedSessionEndsWithoutClearingTheNewOne) {

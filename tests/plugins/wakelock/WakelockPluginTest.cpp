@@ -2,7 +2,7 @@
 
 #include "plugins/wakelock/UIApplicationIdleTimerLock.h"
 #include "plugins/wakelock/WakelockPlugin.h"
-#include "support/TestPeer.h"
+#include "support/engine/TestPeer.h"
 
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
@@ -114,8 +114,8 @@ TEST_F(Wakelock, CodecBytesAndMalformedRequests) {
   };
   Value wrongType = send(kToggle, Value::list({isEnabled()}));
   ASSERT_TRUE(isInvalid(wrongType));
-  EXPECT_EQ(*wrongType.at(1), Value("Argument 0 of " + kToggle +
-                                    " is of another type: <WAKELOCKIsEnabledMessage>"));
+  EXPECT_EQ(*wrongType.at(1),
+            Value("Argument 0 of " + kToggle + " is of another type: <WAKELOCKIsEnabledMessage>"));
   EXPECT_EQ(send(kToggle, Value::list({isEnabled()})), wrongType);
   // Type 129 whose payload holds a type 130 message: [<130 [true]>].
   reply = peer_.raw(kToggle, Bytes{0x0C, 0x01, 0x81, 0x0C, 0x01, 0x82, 0x0C, 0x01, 0x01});

@@ -1,0 +1,166 @@
+#include "platform/avfoundation/AVAsset.h"
+
+#include <cmath>
+#include <ctime>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+}
+
+const char* const AVMediaTypeVideo = "vide";
+const char* const AVMediaTypeAudio = "soun";
+const char* const AVMediaTypeText = "text";
+
+std::vector<AVAssetTrackPtr> AVAsset::tracksWithMediaType(const std::string& mediaType) const {
+  std::vector<AVAssetTrackPtr> out;
+  for (auto& track : tracks()) {
+    if (track->mediaType() == mediaType) out.push_back(track);
+  }
+  return out;
+}
+
+namespace {
+
+const char* mediaTypeOf(AVMediaType type) {
+  switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+      return AVMediaTypeVideo;
+    case AVMEDIA_TYPE_AUDIO:
+      return AVMediaTypeAudio;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return AVMediaTypeText;
+    default:
+      return nullptr;
+  }
+}
+
+// "2024-05-01T12:00:00.000000Z", as muxers write creation_time.
+std::optional<double> parseCreationTime(const char* text) {
+  struct tm tm = {};
+  const char* rest = strptime(text, "%Y-%m-%dT%H:%M:%S", &tm);
+  if (!rest) rest = strptime(text, "%Y-%m-%d %H:%M:%S", &tm);
+  if (!rest) return std::nullopt;
+  return static_cast<double>(timegm(&tm));
+}
+
+int rotationOf(const AVStream* stream) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (!matrix || size < 9 * sizeof(int32_t)) return 0;
+  double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (!std::isfinite(angle)) return 0;
+  int degrees = static_cast<int>(std::lround(angle)) % 360;
+  return degrees < 0 ? degrees + 360 : degrees;
+}
+
+}  // namespace
+
+void AVQuietMediaLibraryLogs() {
+  // libav's own notices would go to stderr, where the host's driver talks.
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+AVMediaProbe AVProbeMediaFile(const std::string& path) {
+  AVQuietMediaLibraryLogs();
+  AVMediaProbe probe;
+  AVFormatContext* format = nullptr;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return probe;
+  if (avformat_find_stream_info(format, nullptr) < 0) {
+    avformat_close_input(&format);
+    return probe;
+  }
+  probe.readable = true;
+  if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+    probe.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
+  }
+  if (AVDictionaryEntry* tag = av_dict_get(format->metadata, "creation_time", nullptr, 0)) {
+    probe.creationDate = parseCreationTime(tag->value);
+  }
+  bool haveVideo = false;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    AVStream* stream = format->streams[i];
+    const char* type = mediaTypeOf(stream->codecpar->codec_type);
+    if (!type || (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+    double start = 0, length = probe.duration;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+      length = stream->duration * av_q2d(stream->time_base);
+    }
+    if (stream->start_time != AV_NOPTS_VALUE) start = stream->start_time * av_q2d(stream->time_base);
+    CGSize size{static_cast<double>(stream->codecpar->width),
+                static_cast<double>(stream->codecpar->height)};
+    if (!haveVideo && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      haveVideo = true;
+      probe.rotationDegrees = rotationOf(stream);
+      probe.videoSize = (probe.rotationDegrees % 180 == 90) ? CGSize{size.height, size.width} : size;
+    }
+    probe.tracks.push_back(std::make_shared<AVAssetTrack>(
+        stream->id ? stream->id : static_cast<int32_t>(i + 1), type, CMTimeRange{start, length},
+        static_cast<float>(stream->codecpar->bit_rate), size));
+  }
+  avformat_close_input(&format);
+  return probe;
+}
+
+std::shared_ptr<AVURLAsset> AVURLAsset::URLAssetWithURL(NSURLPtr url) {
+  if (!url) return nullptr;
+  return std::make_shared<AVURLAsset>(std::move(url));
+}
+
+const AVMediaProbe& AVURLAsset::probe() const {
+  std::call_once(once_, [this] {
+    if (url_ && url_->isFileURL()) probe_ = AVProbeMediaFile(url_->path());
+  });
+  return probe_;
+}
+
+double AVURLAsset::duration() const { return probe().duration; }
+std::vector<AVAssetTrackPtr> AVURLAsset::tracks() const { return probe().tracks; }
+bool AVURLAsset::isExportable() const { return probe().readable && !probe().tracks.empty(); }
+CGSize AVURLAsset::videoSize() const { return probe().videoSize; }
+std::optional<double> AVURLAsset::creationDate() const { return probe().creationDate; }
+
+namespace {
+CMTimeRange spanOf(const std::vector<AVCompositionTrackSegment>& segments) {
+  if (segments.empty()) return {};
+  double start = segments.front().target.start, end = start;
+  for (auto& s : segments) {
+    start = std::min(start, s.target.start);
+    end = std::max(end, s.target.start + s.target.duration);
+  }
+  return {start, end - start};
+}
+}  // namespace
+
+AVCompositionTrack::AVCompositionTrack(int32_t trackID, std::string mediaType,
+                                       float estimatedDataRate, CGSize naturalSize,
+                                       std::vector<AVCompositionTrackSegment> segments)
+    : AVAssetTrack(trackID, std::move(mediaType), spanOf(segments), estimatedDataRate,
+                   naturalSize),
+      segments_(std::move(segments)) {}
+
+AVComposition::AVComposition(std::vector<AVCompositionTrackPtr> tracks)
+    : tracks_(std::move(tracks)) {}
+
+double AVComposition::duration() const {
+  double end = 0;
+  for (auto& t : tracks_) end = std::max(end, t->timeRange().start + t->timeRange().duration);
+  return end;
+}
+
+std::vector<AVAssetTrackPtr> AVComposition::tracks() const {
+  return std::vector<AVAssetTrackPtr>(tracks_.begin(), tracks_.end());
+}
+
+NSURLPtr AVComposition::singleSourceURL() const {
+  NSURLPtr found;
+  for (auto& track : tracks_) {
+    for (auto& segment : track->segments()) {
+      if (segment.isEmpty()) continue;
+      if (found && !found->isEqual(*segment.sourceURL)) return nullptr;
+      found = segment.sourceURL;
+    }
+  }
+  return found;
+}

@@ -1,0 +1,135 @@
+#pragma once
+// Timed media: assets made from a file URL (read through libavformat) and
+// compositions assembled from segments of such files. Times are seconds.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSURL.h"
+
+extern const char* const AVMediaTypeVideo;  // "vide"
+extern const char* const AVMediaTypeAudio;  // "soun"
+extern const char* const AVMediaTypeText;   // "text"
+
+struct CMTimeRange {
+  double start = 0;
+  double duration = 0;
+};
+
+class AVAssetTrack : public NSObject {
+ public:
+  AVAssetTrack(int32_t trackID, std::string mediaType, CMTimeRange timeRange,
+               float estimatedDataRate, CGSize naturalSize)
+      : trackID_(trackID),
+        mediaType_(std::move(mediaType)),
+        timeRange_(timeRange),
+        estimatedDataRate_(estimatedDataRate),
+        naturalSize_(naturalSize) {}
+
+  int32_t trackID() const { return trackID_; }
+  const std::string& mediaType() const { return mediaType_; }
+  CMTimeRange timeRange() const { return timeRange_; }
+  // Bits per second.
+  float estimatedDataRate() const { return estimatedDataRate_; }
+  CGSize naturalSize() const { return naturalSize_; }
+  std::string className() const override { return "AVAssetTrack"; }
+
+ private:
+  int32_t trackID_;
+  std::string mediaType_;
+  CMTimeRange timeRange_;
+  float estimatedDataRate_;
+  CGSize naturalSize_;
+};
+using AVAssetTrackPtr = std::shared_ptr<AVAssetTrack>;
+
+class AVAsset : public NSObject {
+ public:
+  virtual double duration() const = 0;
+  virtual std::vector<AVAssetTrackPtr> tracks() const = 0;
+  std::vector<AVAssetTrackPtr> tracksWithMediaType(const std::string& mediaType) const;
+  // Whether an export session can write it out.
+  virtual bool isExportable() const = 0;
+  std::string className() const override { return "AVAsset"; }
+};
+using AVAssetPtr = std::shared_ptr<AVAsset>;
+
+// What libavformat reads from a media file's header.
+struct AVMediaProbe {
+  bool readable = false;
+  double duration = 0;
+  CGSize videoSize{0, 0};  // displayed size: rotation applied
+  int rotationDegrees = 0;
+  std::optional<double> creationDate;  // seconds since 1970, from the container
+  std::vector<AVAssetTrackPtr> tracks;
+};
+AVMediaProbe AVProbeMediaFile(const std::string& path);
+// Keeps libav's notices off stderr (errors still show).
+void AVQuietMediaLibraryLogs();
+
+// An asset over a file; the header is read on first use and kept.
+class AVURLAsset : public AVAsset {
+ public:
+  explicit AVURLAsset(NSURLPtr url) : url_(std::move(url)) {}
+  static std::shared_ptr<AVURLAsset> URLAssetWithURL(NSURLPtr url);
+
+  const NSURLPtr& URL() const { return url_; }
+  double duration() const override;
+  std::vector<AVAssetTrackPtr> tracks() const override;
+  // A readable file with at least one track.
+  bool isExportable() const override;
+  CGSize videoSize() const;
+  std::optional<double> creationDate() const;
+  std::string className() const override { return "AVURLAsset"; }
+
+ private:
+  const AVMediaProbe& probe() const;
+  NSURLPtr url_;
+  mutable std::once_flag once_;
+  mutable AVMediaProbe probe_;
+};
+using AVURLAssetPtr = std::shared_ptr<AVURLAsset>;
+
+// A piece of a composition track: `source` of a file placed at `target`.
+struct AVCompositionTrackSegment {
+  NSURLPtr sourceURL;  // nullptr for an empty segment
+  int32_t sourceTrackID = 0;
+  CMTimeRange source;
+  CMTimeRange target;
+  bool isEmpty() const { return !sourceURL; }
+};
+
+class AVCompositionTrack : public AVAssetTrack {
+ public:
+  AVCompositionTrack(int32_t trackID, std::string mediaType, float estimatedDataRate,
+                     CGSize naturalSize, std::vector<AVCompositionTrackSegment> segments);
+  const std::vector<AVCompositionTrackSegment>& segments() const { return segments_; }
+  std::string className() const override { return "AVCompositionTrack"; }
+
+ private:
+  std::vector<AVCompositionTrackSegment> segments_;
+};
+using AVCompositionTrackPtr = std::shared_ptr<AVCompositionTrack>;
+
+class AVComposition : public AVAsset {
+ public:
+  explicit AVComposition(std::vector<AVCompositionTrackPtr> tracks);
+  double duration() const override;
+  std::vector<AVAssetTrackPtr> tracks() const override;
+  const std::vector<AVCompositionTrackPtr>& compositionTracks() const { return tracks_; }
+  // The file every non-empty segment reads from, when there is exactly one.
+  NSURLPtr singleSourceURL() const;
+  // Exported by copying its one source file; compositions that splice
+  // several files would need re-encoding, which is not done.
+  bool isExportable() const override { return singleSourceURL() != nullptr; }
+  std::string className() const override { return "AVComposition"; }
+
+ private:
+  std::vector<AVCompositionTrackPtr> tracks_;
+};
+using AVCompositionPtr = std::shared_ptr<AVComposition>;

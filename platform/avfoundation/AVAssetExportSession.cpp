@@ -1,0 +1,275 @@
+#include "platform/avfoundation/AVAssetExportSession.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+const char* const AVAssetExportPresetLowQuality = "AVAssetExportPresetLowQuality";
+const char* const AVAssetExportPresetMediumQuality = "AVAssetExportPresetMediumQuality";
+const char* const AVAssetExportPresetHighestQuality = "AVAssetExportPresetHighestQuality";
+const char* const AVAssetExportPresetPassthrough = "AVAssetExportPresetPassthrough";
+const char* const AVAssetExportPreset640x480 = "AVAssetExportPreset640x480";
+const char* const AVAssetExportPreset1280x720 = "AVAssetExportPreset1280x720";
+const char* const AVAssetExportPreset1920x1080 = "AVAssetExportPreset1920x1080";
+const char* const AVAssetExportPresetHEVCHighestQuality = "AVAssetExportPresetHEVCHighestQuality";
+const char* const AVAssetExportPresetAppleM4A = "AVAssetExportPresetAppleM4A";
+
+const char* const AVFileTypeQuickTimeMovie = "com.apple.quicktime-movie";
+const char* const AVFileTypeMPEG4 = "public.mpeg-4";
+const char* const AVFileTypeAppleM4V = "com.apple.m4v-video";
+const char* const AVFileTypeAppleM4A = "com.apple.m4a-audio";
+
+const char* const AVFoundationErrorDomain = "AVFoundationErrorDomain";
+
+namespace {
+
+const char* muxerFor(const std::string& fileType) {
+  if (fileType == AVFileTypeQuickTimeMovie) return "mov";
+  if (fileType == AVFileTypeMPEG4 || fileType == AVFileTypeAppleM4V) return "mp4";
+  if (fileType == AVFileTypeAppleM4A) return "ipod";
+  return nullptr;
+}
+
+NSErrorPtr avError(AVError code, const std::string& description) {
+  return NSError::errorWithDescription(AVFoundationErrorDomain, code, description);
+}
+
+std::string libavMessage(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+AVAssetExportSession::AVAssetExportSession(AVAssetPtr asset, std::string presetName)
+    : asset_(std::move(asset)),
+      presetName_(std::move(presetName)),
+      queue_(dispatch_queue_create("AVAssetExportSession")) {}
+
+std::vector<std::string> AVAssetExportSession::allExportPresets() {
+  return {AVAssetExportPresetLowQuality,     AVAssetExportPresetMediumQuality,
+          AVAssetExportPresetHighestQuality, AVAssetExportPresetPassthrough,
+          AVAssetExportPreset640x480,        AVAssetExportPreset1280x720,
+          AVAssetExportPreset1920x1080,      AVAssetExportPresetHEVCHighestQuality,
+          AVAssetExportPresetAppleM4A};
+}
+
+std::shared_ptr<AVAssetExportSession> AVAssetExportSession::exportSessionWithAsset(
+    const AVAssetPtr& asset, const std::string& presetName) {
+  auto presets = allExportPresets();
+  if (!asset || !asset->isExportable() ||
+      std::find(presets.begin(), presets.end(), presetName) == presets.end()) {
+    return nullptr;
+  }
+  return std::make_shared<AVAssetExportSession>(asset, presetName);
+}
+
+std::vector<std::string> AVAssetExportSession::supportedFileTypes() const {
+  bool video = !asset_->tracksWithMediaType(AVMediaTypeVideo).empty();
+  if (presetName_ == AVAssetExportPresetAppleM4A) return {AVFileTypeAppleM4A};
+  if (!video) return {AVFileTypeQuickTimeMovie, AVFileTypeAppleM4A};
+  return {AVFileTypeQuickTimeMovie, AVFileTypeMPEG4, AVFileTypeAppleM4V};
+}
+
+void AVAssetExportSession::setOutputFileType(std::string type) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outputFileType_ = std::move(type);
+}
+std::string AVAssetExportSession::outputFileType() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outputFileType_;
+}
+void AVAssetExportSession::setOutputURL(NSURLPtr url) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outputURL_ = std::move(url);
+}
+NSURLPtr AVAssetExportSession::outputURL() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outputURL_;
+}
+void AVAssetExportSession::setShouldOptimizeForNetworkUse(bool optimize) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  optimizeForNetwork_ = optimize;
+}
+bool AVAssetExportSession::shouldOptimizeForNetworkUse() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return optimizeForNetwork_;
+}
+void AVAssetExportSession::setDirectoryForTemporaryFiles(NSURLPtr url) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  temporaryDirectory_ = std::move(url);
+}
+NSURLPtr AVAssetExportSession::directoryForTemporaryFiles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return temporaryDirectory_;
+}
+NSErrorPtr AVAssetExportSession::error() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return error_;
+}
+
+Value AVAssetExportSession::valueForKey(const std::string& key) const {
+  if (key == "status") return Value(static_cast<int64_t>(status()));
+  if (key == "progress") return Value(static_cast<double>(progress()));
+  return NSKeyValueObservable::valueForKey(key);
+}
+
+void AVAssetExportSession::setStatus(AVAssetExportSessionStatus status) {
+  changeValueForKey("status", [&] { status_.store(status); });
+}
+
+void AVAssetExportSession::setProgress(float progress) {
+  changeValueForKey("progress", [&] { progress_.store(progress); });
+}
+
+void AVAssetExportSession::fail(NSErrorPtr error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = std::move(error);
+  }
+  setStatus(AVAssetExportSessionStatusFailed);
+}
+
+NSURLPtr AVAssetExportSession::sourceURL() const {
+  if (auto url = std::dynamic_pointer_cast<AVURLAsset>(asset_)) return url->URL();
+  if (auto composition = std::dynamic_pointer_cast<AVComposition>(asset_)) {
+    return composition->singleSourceURL();
+  }
+  return nullptr;
+}
+
+void AVAssetExportSession::exportAsynchronouslyWithCompletionHandler(OnceClosure handler) {
+  bool again;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    again = started_;
+    started_ = true;
+  }
+  auto done = std::make_shared<OnceClosure>(std::move(handler));
+  auto self = std::static_pointer_cast<AVAssetExportSession>(shared_from_this());
+  if (again) {
+    dispatch_async(queue_, [done] { (*done)(); });
+    return;
+  }
+  setStatus(AVAssetExportSessionStatusWaiting);
+  dispatch_async(queue_, [self, done] {
+    self->run();
+    (*done)();
+  });
+}
+
+void AVAssetExportSession::cancelExport() {
+  cancelled_.store(true);
+  auto s = status();
+  if (s == AVAssetExportSessionStatusUnknown) setStatus(AVAssetExportSessionStatusCancelled);
+}
+
+void AVAssetExportSession::run() {
+  AVQuietMediaLibraryLogs();
+  if (cancelled_.load()) return setStatus(AVAssetExportSessionStatusCancelled);
+  NSURLPtr output = outputURL();
+  std::string type = outputFileType();
+  const char* muxer = muxerFor(type);
+  NSURLPtr source = sourceURL();
+  if (!output || !output->isFileURL()) return fail(avError(AVErrorExportFailed, "No output file was set."));
+  auto supported = supportedFileTypes();
+  if (!muxer || std::find(supported.begin(), supported.end(), type) == supported.end()) {
+    return fail(avError(AVErrorInvalidOutputURLPathExtension,
+                        "The output file type \"" + type + "\" is not supported."));
+  }
+  if (!source) return fail(avError(AVErrorExportFailed, "The asset has no file to export."));
+  std::string outPath = output->path();
+  struct stat st;
+  if (lstat(outPath.c_str(), &st) == 0) {
+    return fail(avError(AVErrorFileAlreadyExists, "The file " + outPath + " already exists."));
+  }
+  if (stat(source->path().c_str(), &st) != 0) {
+    return fail(NSError::posixError(errno, "stat " + source->path()));
+  }
+  const double sourceSize = std::max<double>(1, static_cast<double>(st.st_size));
+  setStatus(AVAssetExportSessionStatusExporting);
+
+  AVFormatContext* in = nullptr;
+  AVFormatContext* out = nullptr;
+  std::vector<int> map;
+  int rc = avformat_open_input(&in, source->path().c_str(), nullptr, nullptr);
+  if (rc >= 0) rc = avformat_find_stream_info(in, nullptr);
+  if (rc >= 0) rc = avformat_alloc_output_context2(&out, nullptr, muxer, outPath.c_str());
+  if (rc >= 0) {
+    map.assign(in->nb_streams, -1);
+    int next = 0;
+    for (unsigned i = 0; i < in->nb_streams && rc >= 0; ++i) {
+      AVCodecParameters* par = in->streams[i]->codecpar;
+      bool media = par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO;
+      if (!media || avformat_query_codec(out->oformat, par->codec_id, FF_COMPLIANCE_NORMAL) != 1) continue;
+      if (type == AVFileTypeAppleM4A && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+      AVStream* stream = avformat_new_stream(out, nullptr);
+      if (!stream) rc = AVERROR(ENOMEM);
+      else rc = avcodec_parameters_copy(stream->codecpar, par);
+      if (rc < 0) break;
+      stream->codecpar->codec_tag = 0;
+      stream->time_base = in->streams[i]->time_base;
+      av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
+      size_t sideSize = 0;
+      if (const uint8_t* matrix = av_stream_get_side_data(in->streams[i], AV_PKT_DATA_DISPLAYMATRIX, &sideSize)) {
+        if (uint8_t* copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, sideSize)) {
+          std::copy_n(matrix, sideSize, copy);
+        }
+      }
+      map[i] = next++;
+    }
+    if (rc >= 0 && next == 0) rc = AVERROR_STREAM_NOT_FOUND;
+  }
+  AVDictionary* options = nullptr;
+  if (rc >= 0) {
+    av_dict_copy(&out->metadata, in->metadata, 0);
+    if (shouldOptimizeForNetworkUse()) av_dict_set(&options, "movflags", "+faststart", 0);
+    rc = avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE);
+  }
+  if (rc >= 0) rc = avformat_write_header(out, &options);
+  av_dict_free(&options);
+  AVPacket* packet = av_packet_alloc();
+  bool cancelled = false;
+  int count = 0;
+  while (rc >= 0) {
+    if (cancelled_.load()) {
+      cancelled = true;
+      break;
+    }
+    int read = av_read_frame(in, packet);
+    if (read == AVERROR_EOF) break;
+    if (read < 0) {
+      rc = read;
+      break;
+    }
+    int target = packet->stream_index < static_cast<int>(map.size()) ? map[packet->stream_index] : -1;
+    if (target >= 0) {
+      av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
+                           out->streams[target]->time_base);
+      packet->stream_index = target;
+      packet->pos = -1;
+      rc = av_interleaved_write_frame(out, packet);
+      if (++count % 4 == 0) {
+        setProgress(std::min(0.99f, static_cast<float>(avio_tell(out->pb) / sourceSize)));
+      }
+    }
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  if (rc >= 0 && !cancelled) rc = av_write_trailer(out);
+  if (out && out->pb) avio_closep(&out->pb);
+  avformat_free_context(out);
+  avformat_close_input(&in);
+  if (cancelled || rc < 0) unlink(outPath.c_str());
+  if (cancelled) return setStatus(AVAssetExportSessionStatusCancelled);
+  if (rc < 0) return fail(avError(AVErrorExportFailed, "The export failed: " + libavMessage(rc)));
+  setProgress(1.0f);
+  setStatus(AVAssetExportSessionStatusCompleted);
+}

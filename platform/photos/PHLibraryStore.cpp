@@ -1,0 +1,475 @@
+#include "platform/photos/PHLibraryStore.h"
+
+#include <dirent.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include "platform/avfoundation/AVAsset.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/OSLog.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
+
+namespace {
+
+std::string lowerExtension(const std::string& name) {
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return "";
+  std::string ext = name.substr(dot + 1);
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool hasPrefixIgnoringCase(const std::string& name, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  if (name.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(prefix[i])) return false;
+  }
+  return true;
+}
+
+int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool readFavorite(const std::string& path) {
+  char value[8] = {};
+  ssize_t n = getxattr(path.c_str(), "user.qx.favorite", value, sizeof value - 1);
+  return n > 0 && value[0] == '1';
+}
+
+// "2024:05:01 12:30:00" (EXIF) as seconds since 1970, read as UTC.
+std::optional<double> parseExifDate(const std::string& text) {
+  struct tm tm = {};
+  if (!strptime(text.c_str(), "%Y:%m:%d %H:%M:%S", &tm)) return std::nullopt;
+  return static_cast<double>(timegm(&tm));
+}
+
+const char* videoTypeIdentifier(const std::string& ext) {
+  if (ext == "mov" || ext == "qt") return "com.apple.quicktime-movie";
+  if (ext == "m4v") return "com.apple.m4v-video";
+  if (ext == "3gp") return "public.3gpp";
+  return "public.mpeg-4";
+}
+
+bool readImageMetadata(const std::string& path, PHAssetRecord& record) {
+  auto source = CGImageSourceCreateWithURL(path);
+  if (!source || CGImageSourceGetCount(source) == 0) return false;
+  Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  const Value* w = props.find(kCGImagePropertyPixelWidth);
+  const Value* h = props.find(kCGImagePropertyPixelHeight);
+  if (!w || !h) return false;
+  record.mediaType = PHAssetMediaTypeImage;
+  record.typeIdentifier = CGImageSourceGetType(source);
+  const Value* orientation = props.find(kCGImagePropertyOrientation);
+  record.orientation = orientation ? static_cast<int>(orientation->asInt64()) : 1;
+  if (record.orientation < 1 || record.orientation > 8) record.orientation = 1;
+  bool turned = record.orientation >= 5;
+  record.pixelWidth = turned ? h->asInt64() : w->asInt64();
+  record.pixelHeight = turned ? w->asInt64() : h->asInt64();
+  if (const Value* exif = props.find(kCGImagePropertyExifDictionary)) {
+    if (const Value* date = exif->find(kCGImagePropertyExifDateTimeOriginal)) {
+      if (auto seconds = parseExifDate(date->asString())) record.creationDate = *seconds;
+    }
+  }
+  if (const Value* gps = props.find(kCGImagePropertyGPSDictionary)) {
+    const Value* lat = gps->find(kCGImagePropertyGPSLatitude);
+    const Value* lon = gps->find(kCGImagePropertyGPSLongitude);
+    if (lat && lon && lat->isNumber() && lon->isNumber()) {
+      record.hasLocation = true;
+      record.latitude = lat->asDouble();
+      record.longitude = lon->asDouble();
+      const Value* latRef = gps->find(kCGImagePropertyGPSLatitudeRef);
+      const Value* lonRef = gps->find(kCGImagePropertyGPSLongitudeRef);
+      if (latRef && latRef->asString() == "S") record.latitude = -record.latitude;
+      if (lonRef && lonRef->asString() == "W") record.longitude = -record.longitude;
+      if (const Value* alt = gps->find(kCGImagePropertyGPSAltitude)) {
+        record.altitude = alt->asDouble();
+        const Value* altRef = gps->find(kCGImagePropertyGPSAltitudeRef);
+        if (altRef && altRef->asInt64() == 1) record.altitude = -record.altitude;
+      }
+    }
+  }
+  return true;
+}
+
+bool readVideoMetadata(const std::string& path, const std::string& ext, PHAssetRecord& record) {
+  AVMediaProbe probe = AVProbeMediaFile(path);
+  if (!probe.readable || probe.tracks.empty()) return false;
+  record.mediaType = probe.videoSize.width > 0 ? PHAssetMediaTypeVideo : PHAssetMediaTypeAudio;
+  record.typeIdentifier = videoTypeIdentifier(ext);
+  record.pixelWidth = static_cast<int64_t>(probe.videoSize.width);
+  record.pixelHeight = static_cast<int64_t>(probe.videoSize.height);
+  record.duration = probe.duration;
+  if (probe.creationDate) record.creationDate = *probe.creationDate;
+  return true;
+}
+
+struct Statement {
+  sqlite3_stmt* s = nullptr;
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s, nullptr); }
+  ~Statement() { sqlite3_finalize(s); }
+  Statement& text(int i, const std::string& v) {
+    sqlite3_bind_text(s, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& integer(int i, int64_t v) {
+    sqlite3_bind_int64(s, i, v);
+    return *this;
+  }
+  Statement& real(int i, double v) {
+    sqlite3_bind_double(s, i, v);
+    return *this;
+  }
+  int step() { return s ? sqlite3_step(s) : SQLITE_ERROR; }
+  std::string columnText(int i) const {
+    auto* p = sqlite3_column_text(s, i);
+    return p ? reinterpret_cast<const char*>(p) : "";
+  }
+  int64_t columnInt(int i) const { return sqlite3_column_int64(s, i); }
+  double columnReal(int i) const { return sqlite3_column_double(s, i); }
+};
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS assets(id TEXT PRIMARY KEY, path TEXT UNIQUE NOT NULL,"
+    " album TEXT, uti TEXT, inode INTEGER, size INTEGER, mtime INTEGER, ctime INTEGER,"
+    " media INTEGER, subtypes INTEGER, width INTEGER, height INTEGER, orientation INTEGER,"
+    " duration REAL, created REAL, modified REAL, added REAL, has_loc INTEGER, lat REAL,"
+    " lon REAL, alt REAL, favorite INTEGER);"
+    "CREATE TABLE IF NOT EXISTS albums(id TEXT PRIMARY KEY, path TEXT UNIQUE NOT NULL,"
+    " title TEXT, inode INTEGER);"
+    "PRAGMA user_version = 1;";
+
+struct FoundFile {
+  std::string relativePath;
+  std::string albumPath;
+  std::string name;
+  struct stat st;
+};
+
+void walk(const std::string& root, const std::string& relative, std::vector<FoundFile>& files,
+          std::vector<FoundFile>& folders) {
+  std::string dirPath = relative.empty() ? root : root + "/" + relative;
+  DIR* dir = opendir(dirPath.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;  // hidden files, the index, ".tmp" folders
+    names.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (auto& name : names) {
+    std::string rel = relative.empty() ? name : relative + "/" + name;
+    FoundFile found{rel, relative, name, {}};
+    // Links are not followed: the library is what lies inside its folder.
+    if (lstat((root + "/" + rel).c_str(), &found.st) != 0) continue;
+    if (S_ISDIR(found.st.st_mode)) {
+      folders.push_back(found);
+      walk(root, rel, files, folders);
+    } else if (S_ISREG(found.st.st_mode) &&
+               (PHIsImageFileName(name) || PHIsVideoFileName(name))) {
+      files.push_back(std::move(found));
+    }
+  }
+}
+
+}  // namespace
+
+bool PHIsImageFileName(const std::string& name) {
+  static const std::set<std::string> kinds = {"jpg",  "jpeg", "png", "gif", "heic", "heif",
+                                              "webp", "tif",  "tiff", "bmp", "hif"};
+  return kinds.count(lowerExtension(name)) > 0;
+}
+
+bool PHIsVideoFileName(const std::string& name) {
+  static const std::set<std::string> kinds = {"mov", "mp4", "m4v", "3gp", "qt"};
+  return kinds.count(lowerExtension(name)) > 0;
+}
+
+bool PHReadFileMetadata(const std::string& path, const std::string& name, PHAssetRecord& record) {
+  std::string ext = lowerExtension(name);
+  bool ok = PHIsVideoFileName(name) ? readVideoMetadata(path, ext, record)
+                                    : readImageMetadata(path, record);
+  if (!ok) return false;
+  if (record.mediaType == PHAssetMediaTypeImage &&
+      (hasPrefixIgnoringCase(name, "screenshot") || hasPrefixIgnoringCase(name, "screen shot"))) {
+    record.mediaSubtypes |= PHAssetMediaSubtypePhotoScreenshot;
+  }
+  return true;
+}
+
+PHAssetRecordPtr PHLibrarySnapshot::assetWithIdentifier(const std::string& identifier) const {
+  auto it = assetIndex.find(identifier);
+  return it == assetIndex.end() ? nullptr : assets[it->second];
+}
+
+const PHAlbumRecord* PHLibrarySnapshot::albumWithIdentifier(const std::string& identifier) const {
+  for (auto& album : albums) {
+    if (album.localIdentifier == identifier) return &album;
+  }
+  return nullptr;
+}
+
+std::string PHLibraryStore::newLocalIdentifier() { return NSRandomUUIDString() + "/L0/001"; }
+
+PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
+  NSFileManager::defaultManager()->createDirectoryAtPath(root_, true);
+  if (!openIndex()) {
+    // The index is derived data: a damaged one is dropped and rebuilt.
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
+    unlink((root_ + "/" + indexFileName()).c_str());
+    rebuilt_ = true;
+    if (!openIndex()) {
+      os_log_with_type(os_log_create("PhotoLibrary", "index"), OSLogType::Error,
+                       "photo library index at " + root_ + " cannot be created; running without one");
+      if (db_) sqlite3_close(db_);
+      db_ = nullptr;
+    }
+  }
+  if (db_) loadIndex();
+}
+
+PHLibraryStore::~PHLibraryStore() {
+  if (db_) sqlite3_close(db_);
+}
+
+bool PHLibraryStore::openIndex() {
+  std::string path = root_ + "/" + indexFileName();
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 2000);
+  {
+    Statement check(db_, "PRAGMA quick_check");
+    if (check.step() != SQLITE_ROW || check.columnText(0) != "ok") return false;
+  }
+  int64_t version = 0;
+  {
+    Statement v(db_, "PRAGMA user_version");
+    if (v.step() != SQLITE_ROW) return false;
+    version = v.columnInt(0);
+  }
+  if (version != 0 && version != 1) return false;
+  return sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void PHLibraryStore::loadIndex() {
+  Statement q(db_,
+              "SELECT id, path, album, uti, inode, size, mtime, ctime, media, subtypes, width,"
+              " height, orientation, duration, created, modified, added, has_loc, lat, lon, alt,"
+              " favorite FROM assets");
+  while (q.step() == SQLITE_ROW) {
+    PHAssetRecord r;
+    r.localIdentifier = q.columnText(0);
+    r.relativePath = q.columnText(1);
+    r.albumPath = q.columnText(2);
+    r.typeIdentifier = q.columnText(3);
+    r.inode = static_cast<uint64_t>(q.columnInt(4));
+    r.fileSize = q.columnInt(5);
+    r.mtimeNs = q.columnInt(6);
+    r.ctimeNs = q.columnInt(7);
+    r.mediaType = static_cast<PHAssetMediaType>(q.columnInt(8));
+    r.mediaSubtypes = static_cast<uint64_t>(q.columnInt(9));
+    r.pixelWidth = q.columnInt(10);
+    r.pixelHeight = q.columnInt(11);
+    r.orientation = static_cast<int>(q.columnInt(12));
+    r.duration = q.columnReal(13);
+    r.creationDate = q.columnReal(14);
+    r.modificationDate = q.columnReal(15);
+    r.addedDate = q.columnReal(16);
+    r.hasLocation = q.columnInt(17) != 0;
+    r.latitude = q.columnReal(18);
+    r.longitude = q.columnReal(19);
+    r.altitude = q.columnReal(20);
+    r.favorite = q.columnInt(21) != 0;
+    byPath_[r.relativePath] = std::move(r);
+  }
+  Statement a(db_, "SELECT id, path, title, inode FROM albums");
+  while (a.step() == SQLITE_ROW) {
+    PHAlbumRecord album{a.columnText(0), a.columnText(1), a.columnText(2),
+                        static_cast<uint64_t>(a.columnInt(3))};
+    albumsByPath_[album.relativePath] = std::move(album);
+  }
+}
+
+void PHLibraryStore::writeRecord(const PHAssetRecord& r) {
+  if (!db_) return;
+  Statement s(db_, "INSERT OR REPLACE INTO assets VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  s.text(1, r.localIdentifier).text(2, r.relativePath).text(3, r.albumPath).text(4, r.typeIdentifier);
+  s.integer(5, static_cast<int64_t>(r.inode)).integer(6, r.fileSize).integer(7, r.mtimeNs);
+  s.integer(8, r.ctimeNs).integer(9, r.mediaType).integer(10, static_cast<int64_t>(r.mediaSubtypes));
+  s.integer(11, r.pixelWidth).integer(12, r.pixelHeight).integer(13, r.orientation);
+  s.real(14, r.duration).real(15, r.creationDate).real(16, r.modificationDate).real(17, r.addedDate);
+  s.integer(18, r.hasLocation).real(19, r.latitude).real(20, r.longitude).real(21, r.altitude);
+  s.integer(22, r.favorite);
+  s.step();
+}
+
+void PHLibraryStore::deleteRecord(const std::string& identifier) {
+  if (!db_) return;
+  Statement(db_, "DELETE FROM assets WHERE id = ?").text(1, identifier).step();
+}
+
+void PHLibraryStore::writeAlbum(const PHAlbumRecord& album) {
+  if (!db_) return;
+  Statement(db_, "INSERT OR REPLACE INTO albums VALUES(?,?,?,?)")
+      .text(1, album.localIdentifier)
+      .text(2, album.relativePath)
+      .text(3, album.title)
+      .integer(4, static_cast<int64_t>(album.inode))
+      .step();
+}
+
+void PHLibraryStore::deleteAlbum(const std::string& identifier) {
+  if (!db_) return;
+  Statement(db_, "DELETE FROM albums WHERE id = ?").text(1, identifier).step();
+}
+
+void PHLibraryStore::reserveIdentifier(const std::string& relativePath,
+                                       const std::string& identifier) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reserved_[relativePath] = identifier;
+}
+
+PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return snapshot_;
+}
+
+PHLibrarySnapshotPtr PHLibraryStore::scan() {
+  std::vector<FoundFile> files, folders;
+  walk(root_, "", files, folders);
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (db_) sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  double now = static_cast<double>(time(nullptr));
+
+  // Albums: kept by path, else by inode (a renamed folder), else new.
+  std::map<std::string, PHAlbumRecord> albums;
+  std::map<uint64_t, PHAlbumRecord> goneAlbums;
+  std::set<std::string> folderPaths;
+  for (auto& f : folders) folderPaths.insert(f.relativePath);
+  for (auto& [path, album] : albumsByPath_) {
+    if (!folderPaths.count(path)) goneAlbums[album.inode] = album;
+  }
+  for (auto& f : folders) {
+    uint64_t inode = f.st.st_ino;
+    auto known = albumsByPath_.find(f.relativePath);
+    PHAlbumRecord album;
+    if (known != albumsByPath_.end() && known->second.inode == inode) {
+      album = known->second;
+    } else if (auto moved = goneAlbums.find(inode); moved != goneAlbums.end()) {
+      album = moved->second;
+      goneAlbums.erase(moved);
+    } else {
+      album.localIdentifier = NSRandomUUIDString() + "/L0/040";
+    }
+    album.relativePath = f.relativePath;
+    album.title = f.name;
+    album.inode = inode;
+    if (known == albumsByPath_.end() || known->second.localIdentifier != album.localIdentifier ||
+        known->second.title != album.title) {
+      if (known != albumsByPath_.end() && known->second.localIdentifier != album.localIdentifier) {
+        deleteAlbum(known->second.localIdentifier);
+      }
+      writeAlbum(album);
+    }
+    albums[album.relativePath] = album;
+  }
+  for (auto& [inode, album] : goneAlbums) deleteAlbum(album.localIdentifier);
+  albumsByPath_ = std::move(albums);
+
+  // Assets: unchanged files keep their record; rewritten ones are read
+  // again under the same identifier; a file that vanished from one path and
+  // appeared at another with the same inode and size was moved.
+  std::map<std::string, PHAssetRecord> assets;
+  std::set<std::string> seen;
+  for (auto& f : files) seen.insert(f.relativePath);
+  std::map<std::pair<uint64_t, int64_t>, PHAssetRecord> vanished;
+  for (auto& [path, record] : byPath_) {
+    if (!seen.count(path)) vanished[{record.inode, record.fileSize}] = record;
+  }
+  for (auto& f : files) {
+    std::string abs = root_ + "/" + f.relativePath;
+    int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
+    auto known = byPath_.find(f.relativePath);
+    PHAssetRecord record;
+    bool dirty = true;
+    if (known != byPath_.end() && known->second.inode == static_cast<uint64_t>(f.st.st_ino) &&
+        known->second.fileSize == f.st.st_size && known->second.mtimeNs == mtime) {
+      record = known->second;
+      dirty = false;
+      if (record.ctimeNs != ctime) {
+        bool favorite = readFavorite(abs);
+        if (favorite != record.favorite) record.modificationDate = now;
+        record.favorite = favorite;
+        record.ctimeNs = ctime;
+        dirty = true;
+      }
+    } else if (auto moved = vanished.find({f.st.st_ino, f.st.st_size});
+               known == byPath_.end() && moved != vanished.end() && moved->second.mtimeNs == mtime) {
+      record = moved->second;
+      vanished.erase(moved);
+      deleteRecord(record.localIdentifier);
+    } else {
+      PHAssetRecord fresh;
+      if (!PHReadFileMetadata(abs, f.name, fresh)) continue;
+      if (known != byPath_.end()) {
+        fresh.localIdentifier = known->second.localIdentifier;
+        fresh.addedDate = known->second.addedDate;
+      } else if (auto r = reserved_.find(f.relativePath); r != reserved_.end()) {
+        fresh.localIdentifier = r->second;
+        reserved_.erase(r);
+      } else {
+        fresh.localIdentifier = newLocalIdentifier();
+      }
+      if (fresh.addedDate == 0) fresh.addedDate = now;
+      if (fresh.creationDate == 0) fresh.creationDate = static_cast<double>(f.st.st_mtim.tv_sec);
+      fresh.favorite = readFavorite(abs);
+      record = std::move(fresh);
+    }
+    record.relativePath = f.relativePath;
+    record.albumPath = f.albumPath;
+    record.inode = f.st.st_ino;
+    record.fileSize = f.st.st_size;
+    record.mtimeNs = mtime;
+    record.ctimeNs = ctime;
+    if (dirty) {
+      record.modificationDate =
+          std::max(record.modificationDate, static_cast<double>(mtime) / 1e9);
+      writeRecord(record);
+    }
+    assets[record.relativePath] = std::move(record);
+  }
+  for (auto& [key, record] : vanished) {
+    if (!assets.count(record.relativePath)) deleteRecord(record.localIdentifier);
+  }
+  byPath_ = std::move(assets);
+  if (db_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+
+  auto snap = std::make_shared<PHLibrarySnapshot>();
+  snap->root = root_;
+  snap->generation = ++generation_;
+  for (auto& [path, record] : byPath_) snap->assets.push_back(std::make_shared<PHAssetRecord>(record));
+  std::stable_sort(snap->assets.begin(), snap->assets.end(), [](auto& a, auto& b) {
+    if (a->creationDate != b->creationDate) return a->creationDate < b->creationDate;
+    return a->localIdentifier < b->localIdentifier;
+  });
+  for (size_t i = 0; i < snap->assets.size(); ++i) snap->assetIndex[snap->assets[i]->localIdentifier] = i;
+  for (auto& [path, album] : albumsByPath_) snap->albums.push_back(album);
+  snapshot_ = snap;
+  return snap;
+}

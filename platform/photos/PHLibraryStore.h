@@ -1,0 +1,118 @@
+#pragma once
+// The library behind the Photos stand-in: a folder whose image and video
+// files are the assets and whose subfolders are the user albums, indexed in
+// SQLite (a hidden file in the folder). The index keeps what must outlive a
+// process: stable local identifiers (a renamed or moved file keeps its
+// identifier, matched by inode and size), the date each file was added and
+// the metadata read from it. The folder stays the only truth: a missing or
+// corrupt index is rebuilt from it; favourites live in the files' extended
+// attribute "user.qx.favorite".
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSError.h"
+#include "platform/photos/PhotosTypes.h"
+
+struct sqlite3;
+
+struct PHAssetRecord {
+  std::string localIdentifier;
+  std::string relativePath;  // below the library folder
+  std::string albumPath;     // folder below the library folder ("" at its top)
+  std::string typeIdentifier;
+  uint64_t inode = 0;
+  int64_t fileSize = 0;
+  int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
+  PHAssetMediaType mediaType = PHAssetMediaTypeUnknown;
+  uint64_t mediaSubtypes = 0;
+  int64_t pixelWidth = 0;  // as displayed (orientation applied)
+  int64_t pixelHeight = 0;
+  int orientation = 1;  // EXIF 1...8
+  double duration = 0;
+  double creationDate = 0;  // seconds since 1970
+  double modificationDate = 0;
+  double addedDate = 0;
+  bool hasLocation = false;
+  double latitude = 0, longitude = 0, altitude = 0;
+  bool favorite = false;
+};
+using PHAssetRecordPtr = std::shared_ptr<const PHAssetRecord>;
+
+struct PHAlbumRecord {
+  std::string localIdentifier;
+  std::string relativePath;
+  std::string title;
+  uint64_t inode = 0;
+};
+
+// One consistent view of the library. Assets are in creation-date order
+// (then identifier); albums in path order.
+struct PHLibrarySnapshot {
+  std::string root;
+  uint64_t generation = 0;
+  std::vector<PHAssetRecordPtr> assets;
+  std::vector<PHAlbumRecord> albums;
+  std::map<std::string, size_t> assetIndex;  // identifier -> position in `assets`
+
+  PHAssetRecordPtr assetWithIdentifier(const std::string& identifier) const;
+  const PHAlbumRecord* albumWithIdentifier(const std::string& identifier) const;
+  std::string absolutePath(const PHAssetRecord& record) const { return root + "/" + record.relativePath; }
+};
+using PHLibrarySnapshotPtr = std::shared_ptr<const PHLibrarySnapshot>;
+
+// Kinds of file the library takes, by file-name extension (any case).
+bool PHIsImageFileName(const std::string& name);
+bool PHIsVideoFileName(const std::string& name);
+
+// Reads what the index keeps about one file (metadata through ImageIO for
+// images, libavformat for videos). False when the file is no readable image
+// or video.
+bool PHReadFileMetadata(const std::string& path, const std::string& name, PHAssetRecord& record);
+
+class PHLibraryStore {
+ public:
+  // Opens (creating when needed) the folder and its index; an index that
+  // cannot be read is moved aside and rebuilt.
+  explicit PHLibraryStore(std::string root);
+  ~PHLibraryStore();
+  PHLibraryStore(const PHLibraryStore&) = delete;
+  PHLibraryStore& operator=(const PHLibraryStore&) = delete;
+
+  const std::string& root() const { return root_; }
+  // Brings the index in line with the folder and answers the new view.
+  PHLibrarySnapshotPtr scan();
+  PHLibrarySnapshotPtr snapshot() const;
+  // The identifier a file about to be written will get when the next scan
+  // finds it (placeholders of change requests).
+  void reserveIdentifier(const std::string& relativePath, const std::string& identifier);
+  // Whether the last open had to rebuild the index.
+  bool rebuiltIndex() const { return rebuilt_; }
+
+  static std::string indexFileName() { return ".photolibrary.sqlite"; }
+  static std::string newLocalIdentifier();
+
+ private:
+  bool openIndex();
+  void loadIndex();
+  void writeRecord(const PHAssetRecord& record);
+  void deleteRecord(const std::string& identifier);
+  void writeAlbum(const PHAlbumRecord& album);
+  void deleteAlbum(const std::string& identifier);
+
+  const std::string root_;
+  sqlite3* db_ = nullptr;
+  bool rebuilt_ = false;
+  mutable std::mutex mutex_;
+  std::map<std::string, PHAssetRecord> byPath_;     // guarded by mutex_
+  std::map<std::string, PHAlbumRecord> albumsByPath_;  // guarded by mutex_
+  std::map<std::string, std::string> reserved_;     // path -> identifier, guarded by mutex_
+  PHLibrarySnapshotPtr snapshot_;                   // guarded by mutex_
+  uint64_t generation_ = 0;
+};

@@ -1,0 +1,178 @@
+#include "platform/photos/PHPhotoLibrary.h"
+
+#include <cstdlib>
+
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/photos/PHAssetCreationRequest.h"
+#include "platform/photos/PHFolderWatcher.h"
+
+const char* const PHImageResultIsInCloudKey = "PHImageResultIsInCloudKey";
+const char* const PHImageResultIsDegradedKey = "PHImageResultIsDegradedKey";
+const char* const PHImageResultRequestIDKey = "PHImageResultRequestIDKey";
+const char* const PHImageCancelledKey = "PHImageCancelledKey";
+const char* const PHImageErrorKey = "PHImageErrorKey";
+const char* const PHImageFileURLKey = "PHImageFileURLKey";
+const char* const PHPhotosErrorDomain = "PHPhotosErrorDomain";
+
+namespace {
+
+std::mutex gMutex;
+std::shared_ptr<PHPhotoLibrary> gShared;  // guarded by gMutex
+std::optional<PHAuthorizationStatus> gStatus;  // guarded by gMutex; read from env on first use
+
+PHAuthorizationStatus statusNamed(const char* text, PHAuthorizationStatus fallback) {
+  if (!text) return fallback;
+  std::string name = text;
+  if (name == "authorized") return PHAuthorizationStatusAuthorized;
+  if (name == "denied") return PHAuthorizationStatusDenied;
+  if (name == "limited") return PHAuthorizationStatusLimited;
+  if (name == "restricted") return PHAuthorizationStatusRestricted;
+  if (name == "notDetermined") return PHAuthorizationStatusNotDetermined;
+  return fallback;
+}
+
+PHAuthorizationStatus currentStatusLocked() {
+  if (!gStatus) {
+    gStatus = statusNamed(std::getenv("QX_PHOTO_AUTHORIZATION"), PHAuthorizationStatusAuthorized);
+  }
+  return *gStatus;
+}
+
+void registerReset() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SingletonResets::add([] {
+      std::shared_ptr<PHPhotoLibrary> old;
+      {
+        std::lock_guard<std::mutex> lock(gMutex);
+        old = std::move(gShared);
+        gShared.reset();
+        gStatus.reset();
+      }
+    });
+  });
+}
+
+}  // namespace
+
+std::string PHPhotoLibrary::defaultFolder() {
+  if (const char* folder = std::getenv("QX_PHOTO_LIBRARY"); folder && *folder) return folder;
+  auto library = NSFileManager::defaultManager()->URLsForDirectory(NSSearchPathDirectory::Library);
+  return library.front()->path() + "/PhotoLibrary";
+}
+
+std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
+  registerReset();
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (!gShared) {
+    gShared = std::make_shared<PHPhotoLibrary>(defaultFolder());
+    gShared->startWatching();
+  }
+  return gShared;
+}
+
+PHPhotoLibrary::PHPhotoLibrary(std::string folder)
+    : store_(std::make_unique<PHLibraryStore>(std::move(folder))),
+      queue_(dispatch_queue_create("PHPhotoLibrary")) {
+  store_->scan();
+}
+
+PHPhotoLibrary::~PHPhotoLibrary() { watcher_.reset(); }
+
+void PHPhotoLibrary::startWatching() {
+  std::weak_ptr<PHPhotoLibrary> weak = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
+  dispatch_queue_t queue = queue_;
+  watcher_ = std::make_unique<PHFolderWatcher>(store_->root(), [weak, queue] {
+    dispatch_async(queue, WeakBind(weak, [](PHPhotoLibrary& library) { library.synchronize(); }));
+  });
+}
+
+const std::string& PHPhotoLibrary::folder() const { return store_->root(); }
+PHLibrarySnapshotPtr PHPhotoLibrary::snapshot() const { return store_->snapshot(); }
+bool PHPhotoLibrary::rebuiltIndex() const { return store_->rebuiltIndex(); }
+
+PHAuthorizationStatus PHPhotoLibrary::authorizationStatus() {
+  registerReset();
+  std::lock_guard<std::mutex> lock(gMutex);
+  return currentStatusLocked();
+}
+
+void PHPhotoLibrary::requestAuthorization(OnceCallback<void(PHAuthorizationStatus)> handler) {
+  registerReset();
+  PHAuthorizationStatus status;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    status = currentStatusLocked();
+    if (status == PHAuthorizationStatusNotDetermined) {
+      // The person asked answers once; the answer then holds.
+      status = statusNamed(std::getenv("QX_PHOTO_AUTHORIZATION_PROMPT"),
+                           PHAuthorizationStatusAuthorized);
+      if (status == PHAuthorizationStatusNotDetermined) status = PHAuthorizationStatusDenied;
+      gStatus = status;
+    }
+  }
+  auto shared = std::make_shared<OnceCallback<void(PHAuthorizationStatus)>>(std::move(handler));
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                 [shared, status] { (*shared)(status); });
+}
+
+void PHPhotoLibrary::registerChangeObserver(
+    const std::shared_ptr<PHPhotoLibraryChangeObserver>& observer) {
+  if (!observer) return;
+  std::lock_guard<std::mutex> lock(observersMutex_);
+  for (auto& weak : observers_) {
+    if (weak.lock() == observer) return;
+  }
+  observers_.push_back(observer);
+}
+
+void PHPhotoLibrary::unregisterChangeObserver(const PHPhotoLibraryChangeObserver* observer) {
+  std::lock_guard<std::mutex> lock(observersMutex_);
+  std::erase_if(observers_, [observer](const std::weak_ptr<PHPhotoLibraryChangeObserver>& weak) {
+    auto strong = weak.lock();
+    return !strong || strong.get() == observer;
+  });
+}
+
+void PHPhotoLibrary::synchronize() {
+  static std::mutex syncMutex;
+  std::lock_guard<std::mutex> lock(syncMutex);
+  auto before = store_->snapshot();
+  auto after = store_->scan();
+  publish(before, after);
+}
+
+void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrarySnapshotPtr& after) {
+  if (!before || !after || !PHChange::differs(*before, *after)) return;
+  auto change = std::make_shared<PHChange>(before, after);
+  dispatch_async(queue_, WeakBind(std::static_pointer_cast<PHPhotoLibrary>(shared_from_this()),
+                                  [change](PHPhotoLibrary& library) {
+                                    std::vector<std::shared_ptr<PHPhotoLibraryChangeObserver>> live;
+                                    {
+                                      std::lock_guard<std::mutex> lock(library.observersMutex_);
+                                      for (auto& weak : library.observers_) {
+                                        if (auto strong = weak.lock()) live.push_back(strong);
+                                      }
+                                    }
+                                    for (auto& observer : live) observer->photoLibraryDidChange(change);
+                                  }));
+}
+
+void PHPhotoLibrary::performChanges(std::function<void()> changes,
+                                    OnceCallback<void(bool, NSErrorPtr)> completion) {
+  auto done = std::make_shared<OnceCallback<void(bool, NSErrorPtr)>>(std::move(completion));
+  auto self = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
+  dispatch_async(queue_, [self, changes = std::move(changes), done] {
+    NSErrorPtr error;
+    {
+      PHChangeTransaction transaction;
+      if (changes) changes();
+      error = PHApplyChangeTransaction(transaction, *self->store_);
+    }
+    if (!error) self->synchronize();
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                   [done, error] { (*done)(error == nullptr, error); });
+  });
+}

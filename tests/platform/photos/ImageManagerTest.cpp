@@ -1,0 +1,183 @@
+#include "platform/foundation/NSFileManager.h"
+#include "platform/photos/PHFileMediaProvider.h"
+#include "platform/photos/PHImageManager.h"
+#include "support/photos/PhotoLibraryFixture.h"
+
+namespace {
+
+struct Answer {
+  UIImagePtr image;
+  Value info;
+};
+
+// Collects the answers of an image request until a final (non-degraded) one.
+struct ImageAnswers {
+  std::mutex mutex;
+  std::vector<Answer> answers;
+  dispatch_semaphore_t final = dispatch_semaphore_create(0);
+  PHImageResultHandler handler() {
+    return [this](const UIImagePtr& image, const Value& info) {
+      std::lock_guard<std::mutex> lock(mutex);
+      answers.push_back({image, info});
+      const Value* degraded = info.find(PHImageResultIsDegradedKey);
+      if (!degraded || !degraded->asBool()) dispatch_semaphore_signal(final);
+    };
+  }
+  bool wait() { return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0; }
+};
+
+const uint8_t* pixel(const CGImageRef& image, size_t x, size_t y) {
+  static thread_local std::shared_ptr<const Bytes> keep;
+  keep = image->pixelData();
+  return keep->data() + y * image->bytesPerRow() + x * 4;
+}
+
+bool isRed(const uint8_t* p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; }
+
+PHAssetPtr onlyAsset() { return PHAsset::fetchAssetsWithOptions(nullptr)->firstObject(); }
+
+}  // namespace
+
+class ImageManagerTest : public PhotoLibraryTest {};
+
+TEST_F(ImageManagerTest, ImagesAreDecodedUprightAndResizedToTheTargetInEachContentMode) {
+  // Stored 40x20 with EXIF orientation 6: shown 20x40, the red corner at the top right.
+  ASSERT_TRUE(WriteFixtureImage(path("turned.jpg"), "public.jpeg", 40, 20, 6));
+  auto asset = onlyAsset();
+  auto manager = std::make_shared<PHCachingImageManager>();
+  auto exact = std::make_shared<PHImageRequestOptions>();
+  exact->deliveryMode = PHImageRequestOptionsDeliveryModeHighQualityFormat;
+  exact->resizeMode = PHImageRequestOptionsResizeModeExact;
+
+  ImageAnswers fit, fill;
+  PHImageRequestID first = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
+                                                         PHImageContentModeAspectFit, exact, fit.handler());
+  PHImageRequestID second = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
+                                                          PHImageContentModeAspectFill, exact, fill.handler());
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(second, first + 1);
+  ASSERT_TRUE(fit.wait());
+  ASSERT_TRUE(fill.wait());
+  ASSERT_EQ(fit.answers.size(), 1u);  // high quality: no degraded image first
+  CGImageRef small = fit.answers[0].image->CGImage();
+  EXPECT_EQ(small->width(), 5u);
+  EXPECT_EQ(small->height(), 10u);
+  EXPECT_TRUE(isRed(pixel(small, 4, 0)));
+  EXPECT_FALSE(isRed(pixel(small, 0, 9)));
+  EXPECT_EQ(fit.answers[0].info.find(PHImageResultRequestIDKey)->asInt64(), first);
+  EXPECT_EQ(fill.answers[0].image->CGImage()->width(), 10u);
+  EXPECT_EQ(fill.answers[0].image->CGImage()->height(), 20u);
+
+  // Opportunistic delivery: a smaller degraded image, then the final one.
+  ImageAnswers opportunistic;
+  manager->requestImageForAsset(asset, CGSizeMake(20, 40), PHImageContentModeAspectFit, nullptr,
+                                opportunistic.handler());
+  ASSERT_TRUE(opportunistic.wait());
+  ASSERT_EQ(opportunistic.answers.size(), 2u);
+  EXPECT_TRUE(opportunistic.answers[0].info.find(PHImageResultIsDegradedKey)->asBool());
+  EXPECT_LT(opportunistic.answers[0].image->CGImage()->width(), 20u);
+  EXPECT_FALSE(opportunistic.answers[1].info.find(PHImageResultIsDegradedKey)->asBool());
+  EXPECT_EQ(opportunistic.answers[1].image->CGImage()->height(), 40u);
+}
+
+TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAssetsAndFrames) {
+  ASSERT_TRUE(WriteFixtureImage(path("photo.heic"), "public.heic", 16, 8, 1, std::nullopt,
+                                "2020:01:01 00:00:00"));
+  ASSERT_TRUE(WriteFixtureImage(path("turned.jpg"), "public.jpeg", 8, 8, 6, std::nullopt,
+                                "2021:01:01 00:00:00"));
+  ASSERT_TRUE(WriteFixtureVideo(path("clip.mp4"), 32, 24, 5, "2022-01-01T00:00:00Z"));
+  auto all = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(all->count(), 3);
+  auto manager = PHImageManager::defaultManager();
+
+  for (int i = 0; i < 2; ++i) {
+    auto asset = all->objectAtIndex(i);
+    auto done = dispatch_semaphore_create(0);
+    NSDataPtr data;
+    std::string uti;
+    UIImageOrientation orientation = UIImageOrientationUp;
+    Value info;
+    manager->requestImageDataForAsset(asset, nullptr,
+                                      [&](const NSDataPtr& d, const std::string& t,
+                                          UIImageOrientation o, const Value& i) {
+                                        data = d;
+                                        uti = t;
+                                        orientation = o;
+                                        info = i;
+                                        dispatch_semaphore_signal(done);
+                                      });
+    ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->vector(), NSData::dataWithContentsOfFile(asset->filePath())->vector());
+    EXPECT_EQ(uti, i == 0 ? "public.heic" : "public.jpeg");
+    EXPECT_EQ(orientation, i == 0 ? UIImageOrientationUp : UIImageOrientationRight);
+    auto url = info.find(PHImageFileURLKey)->objectAs<NSURL>();
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->path(), asset->filePath());
+  }
+
+  auto video = all->lastObject();
+  auto done = dispatch_semaphore_create(0);
+  AVAssetPtr av;
+  manager->requestAVAssetForVideo(video, nullptr, [&](const AVAssetPtr& a, const Value&) {
+    av = a;
+    dispatch_semaphore_signal(done);
+  });
+  ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  auto urlAsset = std::dynamic_pointer_cast<AVURLAsset>(av);
+  ASSERT_TRUE(urlAsset);
+  EXPECT_EQ(urlAsset->URL()->path(), video->filePath());
+  EXPECT_TRUE(urlAsset->isExportable());
+  ASSERT_EQ(urlAsset->tracksWithMediaType(AVMediaTypeVideo).size(), 1u);
+
+  // A video's image is one of its frames, decoded and resized.
+  ImageAnswers frame;
+  auto options = std::make_shared<PHImageRequestOptions>();
+  options->deliveryMode = PHImageRequestOptionsDeliveryModeHighQualityFormat;
+  manager->requestImageForAsset(video, CGSizeMake(16, 16), PHImageContentModeAspectFit, options,
+                                frame.handler());
+  ASSERT_TRUE(frame.wait());
+  ASSERT_TRUE(frame.answers[0].image);
+  EXPECT_EQ(frame.answers[0].image->CGImage()->width(), 16u);
+  EXPECT_EQ(frame.answers[0].image->CGImage()->height(), 12u);
+}
+
+TEST_F(ImageManagerTest, CachingKeepsABoundedSetOfDecodedImages) {
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(WriteFixtureImage(path("p" + std::to_string(i) + ".png"), "public.png", 12, 12));
+  }
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr)->objects();
+  auto provider = std::make_shared<PHFileMediaProvider>(2);
+  auto sync = std::make_shared<PHImageRequestOptions>();
+  sync->synchronous = true;
+  provider->startCaching(assets, CGSizeMake(6, 6), PHImageContentModeAspectFill, sync);
+  EXPECT_EQ(provider->cachedImageCount(), 2u);  // the least recently used one was dropped
+
+  // A cached image answers at once, final, without a degraded image first.
+  std::vector<Value> infos;
+  PHImageRequest request{42, assets.back(), CGSizeMake(6, 6), PHImageContentModeAspectFill,
+                         std::make_shared<PHImageRequestOptions>(*sync)};
+  request.options->deliveryMode = PHImageRequestOptionsDeliveryModeOpportunistic;
+  provider->requestImage(request, [&](const UIImagePtr& image, const Value& info) {
+    EXPECT_TRUE(image);
+    infos.push_back(info);
+  });
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_FALSE(infos[0].find(PHImageResultIsDegradedKey)->asBool());
+
+  provider->stopCaching({assets.back()}, CGSizeMake(6, 6), PHImageContentModeAspectFill, nullptr);
+  EXPECT_EQ(provider->cachedImageCount(), 1u);
+  provider->stopCachingAll();
+  EXPECT_EQ(provider->cachedImageCount(), 0u);
+
+  // A cancelled request is answered with the cancelled key and no image.
+  provider->cancelRequest(43);
+  Value cancelled;
+  PHImageRequest late{43, assets.front(), CGSizeMake(6, 6), PHImageContentModeAspectFit, sync};
+  provider->requestImage(late, [&](const UIImagePtr& image, const Value& info) {
+    EXPECT_FALSE(image);
+    cancelled = info;
+  });
+  ASSERT_TRUE(cancelled.find(PHImageCancelledKey));
+  EXPECT_TRUE(cancelled.find(PHImageCancelledKey)->asBool());
+}

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSClassRegistry.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UIApplication.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using Log = std::shared_ptr<std::vector<std::string>>;
+
+class RecordingDelegate : public UIApplicationDelegate {
+ public:
+  explicit RecordingDelegate(Log log) : log_(std::move(log)) {}
+  bool applicationDidFinishLaunchingWithOptions(UIApplication&, const Value& options) override {
+    log_->push_back("launch " + options.description());
+    return true;
+  }
+  void applicationDidBecomeActive(UIApplication&) override { log_->push_back("active"); }
+  void applicationWillResignActive(UIApplication&) override { log_->push_back("resign"); }
+  void applicationDidEnterBackground(UIApplication&) override { log_->push_back("background"); }
+  void applicationWillEnterForeground(UIApplication&) override { log_->push_back("foreground"); }
+  void applicationWillTerminate(UIApplication&) override { log_->push_back("terminate"); }
+
+ private:
+  Log log_;
+};
+
+class UIApplicationTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, UIApplicationWillTerminateNotification, nullptr,
+        [this](const NSNotification&) { log->push_back("terminate notification"); });
+  }
+  void TearDown() override {
+    NSNotificationCenter::defaultCenter().removeObserver(this);
+    app->setDelegate(nullptr);
+    app->setApplicationState(UIApplicationState::Inactive);
+    PlatformTest::TearDown();
+  }
+
+  // Runs UIApplicationMain; should the loop not end within the test timeout,
+  // a rescue stops it so that the test fails instead of hanging.
+  int runMain(const std::string& delegateClass, const Value& options, bool* rescued) {
+    auto returned = dispatch_semaphore_create(0);
+    auto rescue = std::make_shared<std::atomic<bool>>(false);
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [returned, rescue] {
+      if (dispatch_semaphore_wait(returned, dispatch_time_after(kTestTimeoutSeconds)) != 0) {
+        *rescue = true;
+        NSRunLoop::mainRunLoop().stop();
+      }
+    });
+    int status = UIApplicationMain(0, nullptr, std::nullopt, delegateClass, options);
+    dispatch_semaphore_signal(returned);
+    *rescued = *rescue;
+    return status;
+  }
+
+  std::shared_ptr<UIApplication> app = UIApplication::sharedApplication();
+  Log log = std::make_shared<std::vector<std::string>>();
+};
+
+TEST_F(UIApplicationTest, MainLaunchesServesTheLoopAndEndsOnTerminate) {
+  Log log = this->log;
+  NSClassRegistry::registerClass("UIApplicationTest.Delegate",
+                                 [log] { return std::make_shared<RecordingDelegate>(log); });
+  auto& loop = NSRunLoop::mainRunLoop();
+  loop.perform([log, app = app] {
+    log->push_back("task");
+    app->terminate();
+  });
+  loop.perform([log] { log->push_back("after terminate"); });
+
+  bool rescued = false;
+  EXPECT_EQ(runMain("UIApplicationTest.Delegate", Value::map({{"k", 1}}), &rescued), 0);
+  EXPECT_FALSE(rescued);
+  EXPECT_EQ(*log, (std::vector<std::string>{"launch {\"k\": 1}", "active", "task", "terminate",
+                                            "terminate notification"}));
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Active);
+  ASSERT_NE(std::dynamic_pointer_cast<RecordingDelegate>(app->delegate()), nullptr);
+
+  // The stop was used by that run: what was queued behind it runs as usual.
+  EXPECT_EQ(loop.runUntilIdle(), 1u);
+  EXPECT_EQ(log->back(), "after terminate");
+}
+
+TEST_F(UIApplicationTest, MainRefusesAnUnknownDelegateClassWithoutRunning) {
+  bool ran = false;
+  NSRunLoop::mainRunLoop().perform([&] { ran = true; });
+  EXPECT_EQ(UIApplicationMain(0, nullptr, std::nullopt, "UIApplicationTest.NoSuchClass"), 1);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(app->delegate(), nullptr);
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Inactive);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_TRUE(ran);
+}
+
+TEST_F(UIApplicationTest, StateChangesTellTheDelegateInOrder) {
+  app->setDelegate(std::make_shared<RecordingDelegate>(log));
+  app->setApplicationState(UIApplicationState::Active);
+  app->setApplicationState(UIApplicationState::Active);  // no change, no calls
+  app->setApplicationState(UIApplicationState::Background);
+  app->setApplicationState(UIApplicationState::Active);
+  app->setApplicationState(UIApplicationState::Inactive);
+  EXPECT_EQ(*log, (std::vector<std::string>{"active", "resign", "background", "foreground",
+                                            "active", "resign"}));
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "support/photos/MediaFixtures.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+}
+
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ImageIOProperties.h"
+
+CGImageRef MakeFixtureBitmap(size_t width, size_t height, bool alpha) {
+  auto pixels = std::make_shared<Bytes>(width * height * 4);
+  for (size_t y = 0; y < height; ++y) {
+    for (size_t x = 0; x < width; ++x) {
+      uint8_t* p = pixels->data() + (y * width + x) * 4;
+      bool corner = x < width / 4 && y < height / 4;
+      p[0] = corner ? 255 : static_cast<uint8_t>(x * 255 / (width ? width : 1));
+      p[1] = corner ? 0 : static_cast<uint8_t>(y * 255 / (height ? height : 1));
+      p[2] = corner ? 0 : 128;
+      p[3] = alpha && !corner ? 128 : 255;
+    }
+  }
+  return CGImage::create(width, height, 8, 32, width * 4,
+                         alpha ? kCGImageAlphaLast : kCGImageAlphaNoneSkipLast, pixels);
+}
+
+bool WriteFixtureImage(const std::string& path, const std::string& type, size_t width,
+                       size_t height, int exifOrientation, std::optional<FixtureGPS> gps,
+                       std::optional<std::string> dateTimeOriginal, bool alpha) {
+  auto dest = CGImageDestinationCreateWithURL(path, type, 1);
+  if (!dest) return false;
+  ValueMap props;
+  if (exifOrientation != 1) props.emplace_back(kCGImagePropertyOrientation, Value(int64_t{exifOrientation}));
+  if (dateTimeOriginal) {
+    props.emplace_back(kCGImagePropertyExifDictionary,
+                       Value::map({{kCGImagePropertyExifDateTimeOriginal, Value(*dateTimeOriginal)}}));
+  }
+  if (gps) {
+    props.emplace_back(
+        kCGImagePropertyGPSDictionary,
+        Value::map({{kCGImagePropertyGPSLatitude, Value(std::abs(gps->latitude))},
+                    {kCGImagePropertyGPSLatitudeRef, Value(gps->latitude < 0 ? "S" : "N")},
+                    {kCGImagePropertyGPSLongitude, Value(std::abs(gps->longitude))},
+                    {kCGImagePropertyGPSLongitudeRef, Value(gps->longitude < 0 ? "W" : "E")},
+                    {kCGImagePropertyGPSAltitude, Value(std::abs(gps->altitude))},
+                    {kCGImagePropertyGPSAltitudeRef, Value(int64_t{gps->altitude < 0 ? 1 : 0})}}));
+  }
+  CGImageDestinationAddImage(dest, MakeFixtureBitmap(width, height, alpha), Value(std::move(props)));
+  return CGImageDestinationFinalize(dest);
+}
+
+bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
+                       std::optional<std::string> creationTime) {
+  AVFormatContext* out = nullptr;
+  if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+  AVStream* stream = avformat_new_stream(out, nullptr);
+  AVCodecContext* enc = avcodec_alloc_context3(codec);
+  bool ok = codec && stream && enc;
+  if (ok) {
+    enc->width = width;
+    enc->height = height;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->time_base = {1, 10};
+    enc->framerate = {10, 1};
+    enc->gop_size = 5;
+    enc->bit_rate = 400000;
+    if (out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ok = avcodec_open2(enc, codec, nullptr) >= 0 &&
+         avcodec_parameters_from_context(stream->codecpar, enc) >= 0;
+    stream->time_base = enc->time_base;
+  }
+  if (ok && creationTime) av_dict_set(&out->metadata, "creation_time", creationTime->c_str(), 0);
+  if (ok) ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+  if (ok) ok = avformat_write_header(out, nullptr) >= 0;
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  if (ok) {
+    frame->format = enc->pix_fmt;
+    frame->width = width;
+    frame->height = height;
+    ok = av_frame_get_buffer(frame, 0) >= 0;
+  }
+  auto drain = [&] {
+    while (avcodec_receive_packet(enc, packet) >= 0) {
+      av_packet_rescale_ts(packet, enc->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      av_interleaved_write_frame(out, packet);
+    }
+  };
+  for (int i = 0; ok && i < frames; ++i) {
+    av_frame_make_writable(frame);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(x + y + i * 8);
+    }
+    for (int y = 0; y < height / 2; ++y) {
+      for (int x = 0; x < width / 2; ++x) {
+        frame->data[1][y * frame->linesize[1] + x] = 128;
+        frame->data[2][y * frame->linesize[2] + x] = 64;
+      }
+    }
+    frame->pts = i;
+    ok = avcodec_send_frame(enc, frame) >= 0;
+    drain();
+  }
+  if (ok) {
+    avcodec_send_frame(enc, nullptr);
+    drain();
+    ok = av_write_trailer(out) >= 0;
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&enc);
+  if (out->pb) avio_closep(&out->pb);
+  avformat_free_context(out);
+  return ok;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Real media files for tests: images written through ImageIO (with EXIF
+// orientation, date and GPS when asked) and short MPEG-4 videos encoded
+// with libavcodec and muxed with libavformat.
+
+#include <optional>
+#include <string>
+
+#include "platform/coregraphics/CGImage.h"
+
+struct FixtureGPS {
+  double latitude;   // negative: south
+  double longitude;  // negative: west
+  double altitude = 0;
+};
+
+// An opaque gradient (or half-transparent when `alpha`) whose top-left
+// pixel is red, so orientation can be checked.
+CGImageRef MakeFixtureBitmap(size_t width, size_t height, bool alpha = false);
+
+// `type` is a type identifier ("public.jpeg", "public.png", "public.heic",
+// "com.compuserve.gif"). False when nothing could be written.
+bool WriteFixtureImage(const std::string& path, const std::string& type, size_t width,
+                       size_t height, int exifOrientation = 1,
+                       std::optional<FixtureGPS> gps = std::nullopt,
+                       std::optional<std::string> dateTimeOriginal = std::nullopt,
+                       bool alpha = false);
+
+// An MPEG-4 (or QuickTime, by the ".mov" extension) video of `frames` frames
+// at 10 frames per second; `creationTime` ("2024-05-01T12:00:00Z") goes
+// into the container's metadata when given.
+bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
+                       std::optional<std::string> creationTime = std::nullopt);
