@@ -292,7 +292,10 @@ CGImageRef ILImageCoderHelper::CGImageCreateDecoded(const CGImageRef& image,
 }
 
 CGImageRef ILImageCoderHelper::CGImageCreateScaled(const CGImageRef& image, CGSize size) {
-  if (!image || !(size.width >= 1) || !(size.height >= 1)) return nullptr;
+  // Sizes past 2^32 pixels a side cannot be allocated anyway.
+  if (!image || !(size.width >= 1) || !(size.height >= 1) || size.width >= 4294967296.0 ||
+      size.height >= 4294967296.0)
+    return nullptr;
   const size_t width = size_t(size.width), height = size_t(size.height);
   if (width == image->width() && height == image->height()) return image;
   bool ok = false;

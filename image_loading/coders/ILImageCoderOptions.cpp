@@ -32,8 +32,11 @@ bool ILImageCoderOptionBool(const Value& options, const char* key, bool fallback
 uint64_t ILImageCoderOptionUnsigned(const Value& options, const char* key, uint64_t fallback) {
   const Value* v = options.find(key);
   if (!v || !v->isNumber()) return fallback;
+  if (v->isInteger()) return v->asInt64() > 0 ? static_cast<uint64_t>(v->asInt64()) : 0;
   const double d = v->asDouble();
-  return d > 0 && std::isfinite(d) ? static_cast<uint64_t>(v->isInteger() ? v->asInt64() : d) : 0;
+  if (!(d > 0)) return 0;
+  // Out-of-range doubles saturate rather than overflow the conversion.
+  return d >= 18446744073709551615.0 ? UINT64_MAX : static_cast<uint64_t>(d);
 }
 
 CGSize ILImageCoderOptionSize(const Value& options, const char* key) {

@@ -160,6 +160,13 @@ ValueMap ILImageIOCoding::encodeProperties(const CGImageRef& image, const Value&
   return properties;
 }
 
+void ILImageIOCoding::readPixelSize(const CGImageSourceRef& source, uint64_t& width,
+                                    uint64_t& height) {
+  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  width = pixelInt(first, kCGImagePropertyPixelWidth);
+  height = pixelInt(first, kCGImagePropertyPixelHeight);
+}
+
 void ILImageIOCoding::observeMemoryWarnings(NSObject* owner, std::function<void()> onWarning) {
   NSNotificationCenter::defaultCenter().addObserver(
       owner, UIApplicationDidReceiveMemoryWarningNotification, nullptr,
@@ -173,17 +180,11 @@ ILImageIOAnimatedCoder::~ILImageIOAnimatedCoder() {
   NSNotificationCenter::defaultCenter().removeObserver(this);
 }
 
-ILImageFormatCode ILImageIOAnimatedCoder::imageFormat() const { mustOverride("imageFormat"); }
-std::string ILImageIOAnimatedCoder::imageUTType() const { mustOverride("imageUTType"); }
-std::string ILImageIOAnimatedCoder::dictionaryProperty() const {
-  mustOverride("dictionaryProperty");
+const ILImageIOAnimatedFormat& ILImageIOAnimatedCoder::format(const char* selector) const {
+  if (!format_) mustOverride(selector);
+  return *format_;
 }
-std::string ILImageIOAnimatedCoder::unclampedDelayTimeProperty() const {
-  mustOverride("unclampedDelayTimeProperty");
-}
-std::string ILImageIOAnimatedCoder::delayTimeProperty() const { mustOverride("delayTimeProperty"); }
-std::string ILImageIOAnimatedCoder::loopCountProperty() const { mustOverride("loopCountProperty"); }
-uint64_t ILImageIOAnimatedCoder::defaultLoopCount() const { mustOverride("defaultLoopCount"); }
+
 std::shared_ptr<ILImageIOAnimatedCoder> ILImageIOAnimatedCoder::makeInstance() const {
   mustOverride("init");
 }
@@ -386,11 +387,7 @@ void ILImageIOAnimatedCoder::updateIncrementalData(const NSDataPtr& data, bool f
   // Only a finished update ends the decode: partial chunks keep it open.
   finished_ = finished;
   CGImageSourceUpdateData(imageSource_, data, finished);
-  if (width_ + height_ == 0) {
-    const Value first = CGImageSourceCopyPropertiesAtIndex(imageSource_, 0);
-    width_ = pixelInt(first, kCGImagePropertyPixelWidth);
-    height_ = pixelInt(first, kCGImagePropertyPixelHeight);
-  }
+  if (width_ + height_ == 0) ILImageIOCoding::readPixelSize(imageSource_, width_, height_);
   scanAndCheckFramesValidWithImageSource(imageSource_);
   applyLimitBytes();
 }
@@ -419,9 +416,7 @@ std::shared_ptr<ILAnimatedImageCoder> ILImageIOAnimatedCoder::initWithAnimatedIm
   std::shared_ptr<ILImageIOAnimatedCoder> coder = makeInstance();
   if (!coder->scanAndCheckFramesValidWithImageSource(source)) return nullptr;
   coder->settings_ = readOptions(options, false);
-  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
-  coder->width_ = pixelInt(first, kCGImagePropertyPixelWidth);
-  coder->height_ = pixelInt(first, kCGImagePropertyPixelHeight);
+  ILImageIOCoding::readPixelSize(source, coder->width_, coder->height_);
   coder->applyLimitBytes();
   coder->imageSource_ = source;
   coder->imageData_ = data;
@@ -537,48 +532,63 @@ NSDataPtr ILImageIOAnimatedCoder::encodedDataWithFrames(const std::vector<ILImag
 // ---------------------------------------------------------------------------
 // Subclasses.
 
+namespace {
+
+const ILImageIOAnimatedFormat kGIF{ILImageFormatGIF,
+                                   kUTTypeGIF,
+                                   kUTTypeGIF,
+                                   kCGImagePropertyGIFDictionary,
+                                   kCGImagePropertyGIFUnclampedDelayTime,
+                                   kCGImagePropertyGIFDelayTime,
+                                   kCGImagePropertyGIFLoopCount,
+                                   1};
+const ILImageIOAnimatedFormat kAPNG{ILImageFormatPNG,
+                                    kUTTypePNG,
+                                    kUTTypePNG,
+                                    kCGImagePropertyPNGDictionary,
+                                    kCGImagePropertyAPNGUnclampedDelayTime,
+                                    kCGImagePropertyAPNGDelayTime,
+                                    kCGImagePropertyAPNGLoopCount,
+                                    0};
+const ILImageIOAnimatedFormat kHEIC{ILImageFormatHEIC,
+                                    kUTTypeHEIC,
+                                    kUTTypeHEICS,
+                                    kCGImagePropertyHEICSDictionary,
+                                    kCGImagePropertyHEICSUnclampedDelayTime,
+                                    kCGImagePropertyHEICSDelayTime,
+                                    kCGImagePropertyHEICSLoopCount,
+                                    0};
+const ILImageIOAnimatedFormat kAWebP{ILImageFormatWebP,
+                                     kUTTypeWebP,
+                                     kUTTypeWebP,
+                                     kCGImagePropertyWebPDictionary,
+                                     kCGImagePropertyWebPUnclampedDelayTime,
+                                     kCGImagePropertyWebPDelayTime,
+                                     kCGImagePropertyWebPLoopCount,
+                                     0};
+
+}  // namespace
+
+ILImageGIFCoder::ILImageGIFCoder() : ILImageIOAnimatedCoder(&kGIF) {}
 std::shared_ptr<ILImageGIFCoder> ILImageGIFCoder::sharedCoder() {
   return sharedInstance<ILImageGIFCoder>();
 }
-ILImageFormatCode ILImageGIFCoder::imageFormat() const { return ILImageFormatGIF; }
-std::string ILImageGIFCoder::imageUTType() const { return kUTTypeGIF; }
-std::string ILImageGIFCoder::dictionaryProperty() const { return kCGImagePropertyGIFDictionary; }
-std::string ILImageGIFCoder::unclampedDelayTimeProperty() const {
-  return kCGImagePropertyGIFUnclampedDelayTime;
-}
-std::string ILImageGIFCoder::delayTimeProperty() const { return kCGImagePropertyGIFDelayTime; }
-std::string ILImageGIFCoder::loopCountProperty() const { return kCGImagePropertyGIFLoopCount; }
 std::shared_ptr<ILImageIOAnimatedCoder> ILImageGIFCoder::makeInstance() const {
   return std::make_shared<ILImageGIFCoder>();
 }
 
+ILImageAPNGCoder::ILImageAPNGCoder() : ILImageIOAnimatedCoder(&kAPNG) {}
 std::shared_ptr<ILImageAPNGCoder> ILImageAPNGCoder::sharedCoder() {
   return sharedInstance<ILImageAPNGCoder>();
 }
-ILImageFormatCode ILImageAPNGCoder::imageFormat() const { return ILImageFormatPNG; }
-std::string ILImageAPNGCoder::imageUTType() const { return kUTTypePNG; }
-std::string ILImageAPNGCoder::dictionaryProperty() const { return kCGImagePropertyPNGDictionary; }
-std::string ILImageAPNGCoder::unclampedDelayTimeProperty() const {
-  return kCGImagePropertyAPNGUnclampedDelayTime;
-}
-std::string ILImageAPNGCoder::delayTimeProperty() const { return kCGImagePropertyAPNGDelayTime; }
-std::string ILImageAPNGCoder::loopCountProperty() const { return kCGImagePropertyAPNGLoopCount; }
 std::shared_ptr<ILImageIOAnimatedCoder> ILImageAPNGCoder::makeInstance() const {
   return std::make_shared<ILImageAPNGCoder>();
 }
 
+ILImageHEICCoder::ILImageHEICCoder() : ILImageIOAnimatedCoder(&kHEIC) {}
 std::shared_ptr<ILImageHEICCoder> ILImageHEICCoder::sharedCoder() {
   return sharedInstance<ILImageHEICCoder>();
 }
-ILImageFormatCode ILImageHEICCoder::imageFormat() const { return ILImageFormatHEIC; }
-std::string ILImageHEICCoder::imageUTType() const { return kUTTypeHEIC; }
-std::string ILImageHEICCoder::animatedImageUTType() const { return kUTTypeHEICS; }
-std::string ILImageHEICCoder::dictionaryProperty() const { return kCGImagePropertyHEICSDictionary; }
-std::string ILImageHEICCoder::unclampedDelayTimeProperty() const {
-  return kCGImagePropertyHEICSUnclampedDelayTime;
-}
-std::string ILImageHEICCoder::delayTimeProperty() const { return kCGImagePropertyHEICSDelayTime; }
-std::string ILImageHEICCoder::loopCountProperty() const { return kCGImagePropertyHEICSLoopCount; }
 bool ILImageHEICCoder::canDecodeFromData(const NSDataPtr& data) const {
   const ILImageFormatCode format = il_imageFormatForImageData(data);
   return (format == ILImageFormatHEIC || format == ILImageFormatHEIF) && canDecodeFromFormat(format);
@@ -591,17 +601,10 @@ std::shared_ptr<ILImageIOAnimatedCoder> ILImageHEICCoder::makeInstance() const {
   return std::make_shared<ILImageHEICCoder>();
 }
 
+ILImageAWebPCoder::ILImageAWebPCoder() : ILImageIOAnimatedCoder(&kAWebP) {}
 std::shared_ptr<ILImageAWebPCoder> ILImageAWebPCoder::sharedCoder() {
   return sharedInstance<ILImageAWebPCoder>();
 }
-ILImageFormatCode ILImageAWebPCoder::imageFormat() const { return ILImageFormatWebP; }
-std::string ILImageAWebPCoder::imageUTType() const { return kUTTypeWebP; }
-std::string ILImageAWebPCoder::dictionaryProperty() const { return kCGImagePropertyWebPDictionary; }
-std::string ILImageAWebPCoder::unclampedDelayTimeProperty() const {
-  return kCGImagePropertyWebPUnclampedDelayTime;
-}
-std::string ILImageAWebPCoder::delayTimeProperty() const { return kCGImagePropertyWebPDelayTime; }
-std::string ILImageAWebPCoder::loopCountProperty() const { return kCGImagePropertyWebPLoopCount; }
 bool ILImageAWebPCoder::canDecodeFromData(const NSDataPtr& data) const {
   return il_imageFormatForImageData(data) == ILImageFormatWebP &&
          canDecodeFromFormat(ILImageFormatWebP);

@@ -20,21 +20,40 @@
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/imageio/CGImageSource.h"
 
+// What a subclass names about its format.
+struct ILImageIOAnimatedFormat {
+  ILImageFormatCode format;
+  const char* typeIdentifier;
+  const char* animatedTypeIdentifier;
+  const char* dictionary;
+  const char* unclampedDelayTime;
+  const char* delayTime;
+  const char* loopCount;
+  uint64_t defaultLoopCount;
+};
+
 class ILImageIOAnimatedCoder : public NSObject,
                                public ILProgressiveImageCoder,
                                public ILAnimatedImageCoder {
  public:
+  // A bare base knows no format: use a subclass.
+  explicit ILImageIOAnimatedCoder(const ILImageIOAnimatedFormat* format = nullptr)
+      : format_(format) {}
   ~ILImageIOAnimatedCoder() override;
 
-  // What each subclass answers; the base stops the process for each.
-  virtual ILImageFormatCode imageFormat() const;
-  virtual std::string imageUTType() const;
-  virtual std::string animatedImageUTType() const { return imageUTType(); }
-  virtual std::string dictionaryProperty() const;
-  virtual std::string unclampedDelayTimeProperty() const;
-  virtual std::string delayTimeProperty() const;
-  virtual std::string loopCountProperty() const;
-  virtual uint64_t defaultLoopCount() const;
+  // What each subclass answers; a bare base stops the process for each.
+  ILImageFormatCode imageFormat() const { return format("imageFormat").format; }
+  std::string imageUTType() const { return format("imageUTType").typeIdentifier; }
+  std::string animatedImageUTType() const {
+    return format("animatedImageUTType").animatedTypeIdentifier;
+  }
+  std::string dictionaryProperty() const { return format("dictionaryProperty").dictionary; }
+  std::string unclampedDelayTimeProperty() const {
+    return format("unclampedDelayTimeProperty").unclampedDelayTime;
+  }
+  std::string delayTimeProperty() const { return format("delayTimeProperty").delayTime; }
+  std::string loopCountProperty() const { return format("loopCountProperty").loopCount; }
+  uint64_t defaultLoopCount() const { return format("defaultLoopCount").defaultLoopCount; }
 
   // Whether image sources read / destinations write the format's type.
   static bool canDecodeFromFormat(ILImageFormatCode format);
@@ -101,6 +120,9 @@ class ILImageIOAnimatedCoder : public NSObject,
   void observeMemoryWarnings();
   void applyLimitBytes();
   UIImagePtr safeAnimatedImageFrameAtIndex(uint64_t index) const;
+  const ILImageIOAnimatedFormat& format(const char* selector) const;
+
+  const ILImageIOAnimatedFormat* format_;
 
   CGImageSourceRef imageSource_;
   bool incremental_ = false;
@@ -117,14 +139,8 @@ class ILImageIOAnimatedCoder : public NSObject,
 
 class ILImageGIFCoder : public ILImageIOAnimatedCoder {
  public:
+  ILImageGIFCoder();
   static std::shared_ptr<ILImageGIFCoder> sharedCoder();
-  ILImageFormatCode imageFormat() const override;
-  std::string imageUTType() const override;
-  std::string dictionaryProperty() const override;
-  std::string unclampedDelayTimeProperty() const override;
-  std::string delayTimeProperty() const override;
-  std::string loopCountProperty() const override;
-  uint64_t defaultLoopCount() const override { return 1; }
   std::string className() const override { return "ILImageGIFCoder"; }
 
  protected:
@@ -133,33 +149,20 @@ class ILImageGIFCoder : public ILImageIOAnimatedCoder {
 
 class ILImageAPNGCoder : public ILImageIOAnimatedCoder {
  public:
+  ILImageAPNGCoder();
   static std::shared_ptr<ILImageAPNGCoder> sharedCoder();
-  ILImageFormatCode imageFormat() const override;
-  std::string imageUTType() const override;
-  std::string dictionaryProperty() const override;
-  std::string unclampedDelayTimeProperty() const override;
-  std::string delayTimeProperty() const override;
-  std::string loopCountProperty() const override;
-  uint64_t defaultLoopCount() const override { return 0; }
   std::string className() const override { return "ILImageAPNGCoder"; }
 
  protected:
   std::shared_ptr<ILImageIOAnimatedCoder> makeInstance() const override;
 };
 
-// HEIC stills and HEIF image sequences, as far as the image I/O stand-in
-// reads them.
+// HEIC stills (and HEIF) and HEIF image sequences, as far as the image I/O
+// stand-in reads and writes them.
 class ILImageHEICCoder : public ILImageIOAnimatedCoder {
  public:
+  ILImageHEICCoder();
   static std::shared_ptr<ILImageHEICCoder> sharedCoder();
-  ILImageFormatCode imageFormat() const override;
-  std::string imageUTType() const override;
-  std::string animatedImageUTType() const override;
-  std::string dictionaryProperty() const override;
-  std::string unclampedDelayTimeProperty() const override;
-  std::string delayTimeProperty() const override;
-  std::string loopCountProperty() const override;
-  uint64_t defaultLoopCount() const override { return 0; }
   bool canDecodeFromData(const NSDataPtr& data) const override;
   bool canEncodeToFormat(ILImageFormatCode format) const override;
   std::string className() const override { return "ILImageHEICCoder"; }
@@ -170,14 +173,8 @@ class ILImageHEICCoder : public ILImageIOAnimatedCoder {
 
 class ILImageAWebPCoder : public ILImageIOAnimatedCoder {
  public:
+  ILImageAWebPCoder();
   static std::shared_ptr<ILImageAWebPCoder> sharedCoder();
-  ILImageFormatCode imageFormat() const override;
-  std::string imageUTType() const override;
-  std::string dictionaryProperty() const override;
-  std::string unclampedDelayTimeProperty() const override;
-  std::string delayTimeProperty() const override;
-  std::string loopCountProperty() const override;
-  uint64_t defaultLoopCount() const override { return 0; }
   bool canDecodeFromData(const NSDataPtr& data) const override;
   bool canEncodeToFormat(ILImageFormatCode format) const override;
   std::string className() const override { return "ILImageAWebPCoder"; }
@@ -196,6 +193,8 @@ CGImageSourceRef createSource(const NSDataPtr& data, const std::optional<std::st
 // Destination properties from encode options (quality, background colour,
 // HDR request, maximum pixel size, requested file size, embedded thumbnail).
 ValueMap encodeProperties(const CGImageRef& image, const Value& options);
+// Frame 0's pixel size; each side 0 when unknown yet.
+void readPixelSize(const CGImageSourceRef& source, uint64_t& width, uint64_t& height);
 // The shared memory-warning registration of coders that hold a source.
 void observeMemoryWarnings(NSObject* owner, std::function<void()> onWarning);
 }  // namespace ILImageIOCoding

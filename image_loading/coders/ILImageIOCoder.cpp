@@ -17,11 +17,6 @@
 
 namespace {
 
-uint64_t pixelInt(const Value& properties, const char* key) {
-  const Value* v = properties.find(key);
-  return v && v->isNumber() && v->asInt64() > 0 ? uint64_t(v->asInt64()) : 0;
-}
-
 ILImageFormatCode sourceFormat(const CGImageSourceRef& source) {
   const std::string type = CGImageSourceGetType(source);
   return type.empty() ? ILImageFormatUndefined : il_imageFormatFromUTType(type);
@@ -117,11 +112,7 @@ void ILImageIOCoder::updateIncrementalData(const NSDataPtr& data, bool finished)
   // Only a finished update ends the decode: partial chunks keep it open.
   finished_ = finished;
   CGImageSourceUpdateData(imageSource_, data, finished);
-  if (width_ + height_ == 0) {
-    const Value first = CGImageSourceCopyPropertiesAtIndex(imageSource_, 0);
-    width_ = pixelInt(first, kCGImagePropertyPixelWidth);
-    height_ = pixelInt(first, kCGImagePropertyPixelHeight);
-  }
+  if (width_ + height_ == 0) ILImageIOCoding::readPixelSize(imageSource_, width_, height_);
 }
 
 UIImagePtr ILImageIOCoder::incrementalDecodedImageWithOptions(const Value& options) {
