@@ -97,8 +97,11 @@ TEST_F(TQSharePluginTest, NeedsAKeyWindowButValidatesFirst) {
   EXPECT_EQ(errorOf(rejected(Value::map({{"text", "hello"}}))), "No root view controller found");
 }
 
-TEST_F(TQSharePluginTest, SharesOnlyTheUriAndAnswersTheCompletedActivity) {
-  auto o = share(Value::map({{"uri", "https://example.com/a?b=1"}, {"text", "t"}, {"title", "T"}}),
+TEST_F(TQSharePluginTest, SharesOnlyTheUriOverPathsAndTextAndAnswersTheCompletedActivity) {
+  auto o = share(Value::map({{"paths", Value::list({"/some/file.txt"})},
+                             {"uri", "https://example.com/a?b=1"},
+                             {"text", "t"},
+                             {"title", "T"}}),
                  [](const auto& sheet) { pick(sheet, UIActivityTypeMail); });
   ASSERT_TRUE(IsSuccess(o));
   EXPECT_EQ(o.result, Value(UIActivityTypeMail));
@@ -108,22 +111,6 @@ TEST_F(TQSharePluginTest, SharesOnlyTheUriAndAnswersTheCompletedActivity) {
   EXPECT_EQ(url->absoluteString(), "https://example.com/a?b=1");
   EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
   EXPECT_EQ(root_->presentedViewController(), nullptr);  // the sheet went away
-}
-
-TEST_F(TQSharePluginTest, TheUriWinsOverPathsAndText) {
-  TempFolder temp;
-  std::string a = temp.writeFile("notes.txt", "some notes");
-  auto o = share(Value::map({{"paths", Value::list({a})},
-                             {"uri", "https://example.com/x"},
-                             {"text", "t"},
-                             {"subject", "S"}}),
-                 [](const auto& sheet) { pick(sheet, UIActivityTypeMessage); });
-  EXPECT_EQ(o.result, Value(UIActivityTypeMessage));
-  ASSERT_EQ(sheet_->activityItems().size(), 1u);
-  auto url = sheet_->activityItems()[0].objectAs<NSURL>();
-  ASSERT_NE(url, nullptr);
-  EXPECT_EQ(url->absoluteString(), "https://example.com/x");
-  EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
 }
 
 TEST_F(TQSharePluginTest, PathsThatDoNotExistAreSharedLikeAnyOther) {
