@@ -72,16 +72,24 @@ const NSDataPtr& LargeJPEG() {
   return data;
 }
 
-// Peak resident memory over a run: the kernel's high-water mark, reset first.
-void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-double PeakMemoryMiB() {
+// Resident memory figures of this process, in MiB ("VmRSS:", "VmHWM:").
+double StatusMiB(const char* key) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+    if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::strlen(key))) / 1024;
   }
   return 0;
 }
+
+// Peak memory above what was resident when the run started: the kernel's
+// high-water mark, reset to the current size first.
+double gResidentAtReset = 0;
+void ResetPeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  gResidentAtReset = StatusMiB("VmRSS:");
+}
+double PeakMemoryMiB() { return StatusMiB("VmHWM:") - gResidentAtReset; }
 
 // ---------------------------------------------------------------------------
 // One-shot decodes.

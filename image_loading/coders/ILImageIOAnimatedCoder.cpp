@@ -5,12 +5,12 @@
 #include <set>
 
 #include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/ILDefaultLog.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
-#include "platform/foundation/OSLog.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -80,7 +80,7 @@ bool pngPluginBuggyNeedWorkaround() {
     const bool sound = alpha >= 1 && alpha <= 4 && std::all_of(pixels->begin(), pixels->begin() + 4,
                                                                [](uint8_t b) { return b == 50; });
     if (!sound) {
-      os_log(os_log_create("com.quillfern.ILRemoteImage", "Default"),
+      os_log(ILDefaultLog(),
              "Detected the current OS's ImageIO PNG Decoder is buggy on indexed color PNG. "
              "Perform workaround solution...");
     }
