@@ -50,6 +50,25 @@ class UIScrollView::Pan : public UIPanGestureRecognizer {
   UIScrollView* owner_;  // owns this recognizer
 };
 
+// Holds a new touch back from the content for kContentTouchDelay, then lets
+// it through by failing; it never recognizes, so it stops no one.
+class UIScrollView::ContentTouchDelay : public UIGestureRecognizer {
+ public:
+  ContentTouchDelay() {
+    setDelaysTouchesBegan(true);
+    setCancelsTouchesInView(false);
+  }
+  void touchesBegan(const UITouchSet&, UIEvent*) override {
+    if (state() != UIGestureRecognizerState::Possible) return;
+    startTimer(kContentTouchDelay, [](UIGestureRecognizer& g) {
+      static_cast<ContentTouchDelay&>(g).setState(UIGestureRecognizerState::Failed);
+    });
+  }
+  void touchesEnded(const UITouchSet&, UIEvent*) override {
+    if (state() == UIGestureRecognizerState::Possible) setState(UIGestureRecognizerState::Failed);
+  }
+};
+
 struct UIScrollView::Motion {
   enum class Kind { Decelerate, Animate, Zoom } kind;
   double start = 0;
@@ -67,9 +86,8 @@ UIScrollView::UIScrollView() : UIScrollView(CGRectZero) {}
 UIScrollView::UIScrollView(const CGRect& frame)
     : UIView(frame),
       pan_(std::make_shared<Pan>(this)),
-      pinch_(std::make_shared<UIPinchGestureRecognizer>()) {
-  pan_->setDelaysTouchesBegan(false);
-}
+      pinch_(std::make_shared<UIPinchGestureRecognizer>()),
+      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {}
 
 UIScrollView::~UIScrollView() {
   if (frameTimer_) frameTimer_->invalidate();
@@ -90,6 +108,14 @@ void UIScrollView::attachRecognizers() {
                     WeakBind(self, [](UIScrollView& sv, UIGestureRecognizer&) { sv.handlePinch(); }));
   addGestureRecognizer(pan_);
   addGestureRecognizer(pinch_);
+  addGestureRecognizer(contentTouchDelay_);
+  contentTouchDelay_->setEnabled(delaysContentTouches_);
+}
+
+void UIScrollView::setDelaysContentTouches(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  delaysContentTouches_ = on;
+  contentTouchDelay_->setEnabled(on);
 }
 
 UIPinchGestureRecognizer* UIScrollView::pinchGestureRecognizer() const {

@@ -90,8 +90,11 @@ class UIScrollView : public UIView {
   void setBouncesZoom(bool on) { bouncesZoom_ = on; }
   double decelerationRate() const { return decelerationRate_; }
   void setDecelerationRate(double rate) { decelerationRate_ = rate; }
+  // Touches reach the content only after kContentTouchDelay unless a drag
+  // starts first (then the content never sees them).
+  static constexpr double kContentTouchDelay = 0.15;
   bool delaysContentTouches() const { return delaysContentTouches_; }
-  void setDelaysContentTouches(bool on) { delaysContentTouches_ = on; }
+  void setDelaysContentTouches(bool on);
   bool showsVerticalScrollIndicator() const { return showsVertical_; }
   void setShowsVerticalScrollIndicator(bool on) { showsVertical_ = on; }
   bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
@@ -132,6 +135,7 @@ class UIScrollView : public UIView {
 
  private:
   class Pan;
+  class ContentTouchDelay;
   friend class Pan;
   struct Motion;
 
@@ -189,6 +193,7 @@ class UIScrollView : public UIView {
   CGPoint pinchContentPoint_;
   std::shared_ptr<UIPanGestureRecognizer> pan_;
   std::shared_ptr<UIPinchGestureRecognizer> pinch_;
+  std::shared_ptr<UIGestureRecognizer> contentTouchDelay_;
   bool recognizersAttached_ = false;
   std::unique_ptr<Motion> motion_;
   NSTimerPtr frameTimer_;

@@ -245,4 +245,38 @@ TEST_F(ScrollViewTest, AnimatedOffsetChangesRunOnTheClockAndAreObservable) {
   EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 100));
 }
 
+TEST_F(ScrollViewTest, ContentSeesTouchesLateAndNotAtAllWhenADragStarts) {
+  class Content : public UIView {
+   public:
+    using UIView::UIView;
+    std::vector<std::string> calls;
+    void touchesBegan(const UITouchSet&, UIEvent*) override { calls.push_back("began"); }
+    void touchesEnded(const UITouchSet&, UIEvent*) override { calls.push_back("ended"); }
+    void touchesCancelled(const UITouchSet&, UIEvent*) override { calls.push_back("cancelled"); }
+  };
+  auto content = std::make_shared<Content>(CGRectMake(0, 0, 375, 2000));
+  scroll->addSubview(content);
+  auto touch = hand->down({{100, 100}});
+  advance(UIScrollView::kContentTouchDelay / 2);
+  EXPECT_TRUE(content->calls.empty());
+  advance(UIScrollView::kContentTouchDelay);
+  EXPECT_EQ(content->calls, (Calls{"began"}));
+  hand->up(touch);
+  EXPECT_EQ(content->calls, (Calls{"began", "ended"}));
+
+  content->calls.clear();
+  hand->tap({100, 100});  // a quick tap arrives whole when the finger lifts
+  EXPECT_EQ(content->calls, (Calls{"began", "ended"}));
+
+  content->calls.clear();
+  hand->drag({{100, 400}, {100, 200}}, 0.1);
+  advance(10);
+  EXPECT_TRUE(content->calls.empty());
+
+  scroll->setDelaysContentTouches(false);
+  hand->drag({{100, 400}, {100, 200}}, 0.1);
+  advance(10);
+  EXPECT_EQ(content->calls, (Calls{"began", "cancelled"}));
+}
+
 }  // namespace
