@@ -4,7 +4,6 @@
 
 #include "UITouch.h"
 #include "platform/foundation/Fatal.h"
-#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ThreadChecks.h"
 
 namespace {
@@ -15,18 +14,12 @@ std::string queueKey(const std::string& kind, const std::string& identifier) {
   return kind + "/" + identifier;
 }
 
-// Runs a batch completion on the main run loop once the batch is laid out.
-void postCompletion(OnceCallback<void(bool)> completion) {
-  if (!completion) return;
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(completion));
-  NSRunLoop::mainRunLoop().perform([shared] { (*shared)(true); });
-}
-
 }  // namespace
 
 UICollectionView::UICollectionView(const CGRect& frame,
                                    std::shared_ptr<UICollectionViewLayout> layout)
-    : UIScrollView(frame) {
+    : UIScrollView(frame),
+      selection_([this](const NSIndexPath& path, bool on) { showSelected(path, on); }) {
   setCollectionViewLayout(std::move(layout));
 }
 
@@ -115,14 +108,10 @@ size_t UICollectionView::queuedCellCount(const std::string& identifier) const {
 void UICollectionView::reloadCountsIfNeeded() {
   if (!countsStale_) return;
   countsStale_ = false;
-  std::vector<int64_t> counts;
-  if (auto ds = dataSource()) {
-    int64_t sections = ds->numberOfSectionsInCollectionView(*this);
-    for (int64_t s = 0; s < sections; ++s) {
-      counts.push_back(ds->collectionViewNumberOfItemsInSection(*this, s));
-    }
-  }
-  counts_.assign(std::move(counts));
+  auto ds = dataSource();
+  counts_.reload(ds ? ds->numberOfSectionsInCollectionView(*this) : 0, [&](int64_t s) {
+    return ds->collectionViewNumberOfItemsInSection(*this, s);
+  });
 }
 
 int64_t UICollectionView::numberOfSections() {
@@ -158,7 +147,7 @@ void UICollectionView::reloadData() {
   QX_DCHECK_MAIN_THREAD();
   countsStale_ = true;
   layoutStale_ = true;
-  selected_.clear();
+  selection_.clear();
   highlighted_.reset();
   // Every view goes back to its queue; the next layout asks for them anew.
   for (auto& [key, view] : std::map<Key, std::shared_ptr<UICollectionReusableView>>(visible_)) {
@@ -202,7 +191,7 @@ void UICollectionView::showElement(const UICollectionViewLayoutAttributes& a) {
                 "reuseIdentifier - cells must be retrieved by calling "
                 "-dequeueReusableCellWithReuseIdentifier:forIndexPath:");
     }
-    cell->setSelected(selected_.count(a.indexPath) != 0);
+    cell->setSelected(selection_.contains(a.indexPath));
     cell->applyLayoutAttributes(a);
     if (d) d->collectionViewWillDisplayCell(*this, *cell, a.indexPath);
     view = cell;
@@ -245,12 +234,12 @@ void UICollectionView::performBatchUpdates(const std::function<void()>& updates,
   if (outermost) batch_ = std::make_unique<Batch>();
   if (updates) updates();
   if (!outermost) {
-    postCompletion(std::move(completion));
+    UIPostBatchCompletion(std::move(completion));
     return;
   }
   auto batch = std::move(batch_);
   commitBatch(batch->changes);
-  postCompletion(std::move(completion));
+  UIPostBatchCompletion(std::move(completion));
 }
 
 void UICollectionView::commitBatch(const UIBatchChanges& changes) {
@@ -279,12 +268,7 @@ void UICollectionView::commitBatch(const UIBatchChanges& changes) {
     kept[next] = view;
   }
   visible_ = std::move(kept);
-  std::set<NSIndexPath> selection;
-  for (auto& p : selected_) {
-    auto to = moved.find(p);
-    if (to != moved.end() && !changes.reloaded.count(p)) selection.insert(to->second);
-  }
-  selected_ = std::move(selection);
+  selection_.follow(moved, changes.reloaded);
   layoutStale_ = true;
   setNeedsLayout();
   layoutIfNeeded();
@@ -402,15 +386,10 @@ void UICollectionView::scrollToItemAtIndexPath(const NSIndexPath& path, uint64_t
 // --- Selection ---
 
 std::vector<NSIndexPath> UICollectionView::indexPathsForSelectedItems() const {
-  return {selected_.begin(), selected_.end()};
+  return {selection_.paths().begin(), selection_.paths().end()};
 }
 
-void UICollectionView::setSelected(const NSIndexPath& path, bool selected) {
-  if (selected) {
-    selected_.insert(path);
-  } else {
-    selected_.erase(path);
-  }
+void UICollectionView::showSelected(const NSIndexPath& path, bool selected) {
   auto it = visible_.find({UICollectionElementCategory::Cell, "", path});
   if (it != visible_.end()) {
     static_cast<UICollectionViewCell&>(*it->second).setSelected(selected);
@@ -420,17 +399,13 @@ void UICollectionView::setSelected(const NSIndexPath& path, bool selected) {
 void UICollectionView::selectItemAtIndexPath(const std::optional<NSIndexPath>& path,
                                              bool animated, uint64_t scrollPosition) {
   QX_DCHECK_MAIN_THREAD();
-  if (!allowsMultipleSelection_ || !path) {
-    for (auto& p : std::set<NSIndexPath>(selected_)) {
-      if (!path || p != *path) setSelected(p, false);
-    }
+  if (path) {
+    reloadCountsIfNeeded();
+    counts_.check(*path, "-[UICollectionView selectItemAtIndexPath:animated:scrollPosition:]");
   }
-  if (!path) return;
-  reloadCountsIfNeeded();
-  counts_.check(*path, "-[UICollectionView selectItemAtIndexPath:animated:scrollPosition:]");
-  if (!allowsSelection_) return;
-  setSelected(*path, true);
-  if (scrollPosition != UICollectionViewScrollPositionNone) {
+  if (path && !allowsSelection_) return;
+  selection_.select(path, allowsMultipleSelection_);
+  if (path && scrollPosition != UICollectionViewScrollPositionNone) {
     scrollToItemAtIndexPath(*path, scrollPosition, animated);
   }
 }
@@ -439,27 +414,19 @@ void UICollectionView::deselectItemAtIndexPath(const NSIndexPath& path, bool) {
   QX_DCHECK_MAIN_THREAD();
   reloadCountsIfNeeded();
   counts_.check(path, "-[UICollectionView deselectItemAtIndexPath:animated:]");
-  setSelected(path, false);
+  selection_.set(path, false);
 }
 
 void UICollectionView::userTapped(const NSIndexPath& path) {
   auto d = delegate();
-  if (selected_.count(path) && allowsMultipleSelection_) {
-    if (d && !d->collectionViewShouldDeselectItemAtIndexPath(*this, path)) return;
-    setSelected(path, false);
-    if (d) d->collectionViewDidDeselectItemAtIndexPath(*this, path);
-    return;
-  }
-  if (d && !d->collectionViewShouldSelectItemAtIndexPath(*this, path)) return;
-  if (!allowsMultipleSelection_) {
-    for (auto& p : std::set<NSIndexPath>(selected_)) {
-      if (p == path) continue;
-      setSelected(p, false);
-      if (d) d->collectionViewDidDeselectItemAtIndexPath(*this, p);
-    }
-  }
-  setSelected(path, true);
-  if (d) d->collectionViewDidSelectItemAtIndexPath(*this, path);
+  selection_.tap(
+      path, allowsMultipleSelection_,
+      [&](const NSIndexPath& p) { return !d || d->collectionViewShouldSelectItemAtIndexPath(*this, p); },
+      [&](const NSIndexPath& p) {
+        return !d || d->collectionViewShouldDeselectItemAtIndexPath(*this, p);
+      },
+      [&](const NSIndexPath& p) { if (d) d->collectionViewDidSelectItemAtIndexPath(*this, p); },
+      [&](const NSIndexPath& p) { if (d) d->collectionViewDidDeselectItemAtIndexPath(*this, p); });
 }
 
 std::optional<NSIndexPath> UICollectionView::itemAtTouch(const UITouchSet& touches) {

@@ -198,7 +198,7 @@ class UICollectionView : public UIScrollView {
   void hideElement(const Key& key, const std::shared_ptr<UICollectionReusableView>& view);
   std::shared_ptr<UICollectionReusableView> dequeue(const std::string& queueKey,
                                                     const std::string& identifier);
-  void setSelected(const NSIndexPath& path, bool selected);
+  void showSelected(const NSIndexPath& path, bool selected);
   void userTapped(const NSIndexPath& path);
   void commitBatch(const UIBatchChanges& changes);
   std::optional<NSIndexPath> itemAtTouch(const UITouchSet& touches);
@@ -212,7 +212,7 @@ class UICollectionView : public UIScrollView {
   bool layoutStale_ = true;
   CGSize laidOutSize_;
   std::map<Key, std::shared_ptr<UICollectionReusableView>> visible_;
-  std::set<NSIndexPath> selected_;
+  UIItemSelection selection_;
   std::optional<NSIndexPath> highlighted_;
   bool allowsSelection_ = true;
   bool allowsMultipleSelection_ = false;

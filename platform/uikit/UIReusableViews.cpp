@@ -2,6 +2,7 @@
 
 #include "UIView.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSRunLoop.h"
 
 void UIReuseQueues::registerFactory(const std::string& key, Factory factory) {
   factories_[key] = std::move(factory);
@@ -25,6 +26,12 @@ void UIReuseQueues::enqueue(const std::string& key, std::shared_ptr<UIView> view
 size_t UIReuseQueues::queuedCount(const std::string& key) const {
   auto it = queues_.find(key);
   return it == queues_.end() ? 0 : it->second.size();
+}
+
+void UISectionCounts::reload(int64_t sections,
+                             const std::function<int64_t(int64_t)>& itemsInSection) {
+  counts_.clear();
+  for (int64_t s = 0; s < sections; ++s) counts_.push_back(itemsInSection(s));
 }
 
 int64_t UISectionCounts::itemsIn(int64_t section, const char* what) const {
@@ -85,4 +92,59 @@ std::map<NSIndexPath, NSIndexPath> UIBatchChanges::apply(const UISectionCounts& 
     }
   }
   return moved;
+}
+
+void UIPostBatchCompletion(OnceCallback<void(bool)> completion) {
+  if (!completion) return;
+  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(completion));
+  NSRunLoop::mainRunLoop().perform([shared] { (*shared)(true); });
+}
+
+void UIItemSelection::set(const NSIndexPath& path, bool selected) {
+  if (selected) {
+    paths_.insert(path);
+  } else {
+    paths_.erase(path);
+  }
+  show_(path, selected);
+}
+
+void UIItemSelection::select(const std::optional<NSIndexPath>& path, bool multiple) {
+  if (!multiple || !path) {
+    for (auto& p : std::set<NSIndexPath>(paths_)) {
+      if (!path || p != *path) set(p, false);
+    }
+  }
+  if (path) set(*path, true);
+}
+
+void UIItemSelection::tap(const NSIndexPath& path, bool multiple, const Ask& shouldSelect,
+                          const Ask& shouldDeselect, const Tell& didSelect,
+                          const Tell& didDeselect) {
+  if (multiple && contains(path)) {
+    if (!shouldDeselect(path)) return;
+    set(path, false);
+    didDeselect(path);
+    return;
+  }
+  if (!shouldSelect(path)) return;
+  if (!multiple) {
+    for (auto& p : std::set<NSIndexPath>(paths_)) {
+      if (p == path) continue;
+      set(p, false);
+      didDeselect(p);
+    }
+  }
+  set(path, true);
+  didSelect(path);
+}
+
+void UIItemSelection::follow(const std::map<NSIndexPath, NSIndexPath>& moved,
+                             const std::set<NSIndexPath>& reloaded) {
+  std::set<NSIndexPath> next;
+  for (auto& p : paths_) {
+    auto to = moved.find(p);
+    if (to != moved.end() && !reloaded.count(p)) next.insert(to->second);
+  }
+  paths_ = std::move(next);
 }

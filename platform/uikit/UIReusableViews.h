@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "NSIndexPath.h"
+#include "platform/foundation/OnceCallback.h"
 
 class UIView;
 
@@ -36,6 +37,7 @@ class UIReuseQueues {
 class UISectionCounts {
  public:
   void assign(std::vector<int64_t> counts) { counts_ = std::move(counts); }
+  void reload(int64_t sections, const std::function<int64_t(int64_t)>& itemsInSection);
   const std::vector<int64_t>& counts() const { return counts_; }
   int64_t sections() const { return static_cast<int64_t>(counts_.size()); }
   // Fatal stop naming `what` (the calling method) when out of range.
@@ -59,4 +61,37 @@ struct UIBatchChanges {
   std::map<NSIndexPath, NSIndexPath> apply(const UISectionCounts& before,
                                            const UISectionCounts& after,
                                            const char* noun) const;
+};
+
+// Runs a batch's completion on the main run loop, once the batch is laid out.
+void UIPostBatchCompletion(OnceCallback<void(bool)> completion);
+
+// Which items are selected; every change reaches the cell on screen through
+// `show`.
+class UIItemSelection {
+ public:
+  using Show = std::function<void(const NSIndexPath&, bool selected)>;
+  using Ask = std::function<bool(const NSIndexPath&)>;
+  using Tell = std::function<void(const NSIndexPath&)>;
+
+  explicit UIItemSelection(Show show) : show_(std::move(show)) {}
+  const std::set<NSIndexPath>& paths() const { return paths_; }
+  bool contains(const NSIndexPath& path) const { return paths_.count(path) != 0; }
+  void set(const NSIndexPath& path, bool selected);
+  void clear() { paths_.clear(); }
+  // Selects `path` (nothing when nullopt), dropping the others unless
+  // several may be selected.
+  void select(const std::optional<NSIndexPath>& path, bool multiple);
+  // A person's tap on `path`: with several allowed a selected item is
+  // deselected; otherwise it is selected and, with one allowed, the others
+  // are deselected. The delegate is asked and told through the functions.
+  void tap(const NSIndexPath& path, bool multiple, const Ask& shouldSelect,
+           const Ask& shouldDeselect, const Tell& didSelect, const Tell& didDeselect);
+  // Follows the items of a batch of updates; reloaded items lose it.
+  void follow(const std::map<NSIndexPath, NSIndexPath>& moved,
+              const std::set<NSIndexPath>& reloaded);
+
+ private:
+  Show show_;
+  std::set<NSIndexPath> paths_;
 };

@@ -4,18 +4,7 @@
 
 #include "UITouch.h"
 #include "platform/foundation/Fatal.h"
-#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ThreadChecks.h"
-
-namespace {
-
-void postCompletion(OnceCallback<void(bool)> completion) {
-  if (!completion) return;
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(completion));
-  NSRunLoop::mainRunLoop().perform([shared] { (*shared)(true); });
-}
-
-}  // namespace
 
 // --- Cell ---
 
@@ -40,7 +29,9 @@ void UITableViewCell::layoutSubviews() {
 // --- Table ---
 
 UITableView::UITableView(const CGRect& frame, UITableViewStyle style)
-    : UIScrollView(frame), style_(style) {}
+    : UIScrollView(frame),
+      style_(style),
+      selection_([this](const NSIndexPath& path, bool on) { showSelected(path, on); }) {}
 
 void UITableView::setDataSource(const std::shared_ptr<UITableViewDataSource>& ds) {
   QX_DCHECK_MAIN_THREAD();
@@ -103,12 +94,9 @@ void UITableView::reloadCountsIfNeeded() {
   if (!countsStale_) return;
   countsStale_ = false;
   geometryStale_ = true;
-  std::vector<int64_t> counts;
-  if (auto ds = dataSource()) {
-    int64_t sections = ds->numberOfSectionsInTableView(*this);
-    for (int64_t s = 0; s < sections; ++s) counts.push_back(ds->tableViewNumberOfRowsInSection(*this, s));
-  }
-  counts_.assign(std::move(counts));
+  auto ds = dataSource();
+  counts_.reload(ds ? ds->numberOfSectionsInTableView(*this) : 0,
+                 [&](int64_t s) { return ds->tableViewNumberOfRowsInSection(*this, s); });
 }
 
 int64_t UITableView::numberOfSections() {
@@ -218,7 +206,7 @@ void UITableView::updateVisibleCells() {
                 path.description());
     }
     cell->setFrame(frame);
-    cell->setSelected(selected_.count(path) != 0);
+    cell->setSelected(selection_.contains(path));
     if (d) d->tableViewWillDisplayCell(*this, *cell, path);
     visible_[path] = cell;
     addSubview(cell);
@@ -255,7 +243,7 @@ void UITableView::reloadData() {
   QX_DCHECK_MAIN_THREAD();
   countsStale_ = true;
   geometryStale_ = true;
-  selected_.clear();
+  selection_.clear();
   highlighted_.reset();
   for (auto& [path, cell] : std::map<NSIndexPath, std::shared_ptr<UITableViewCell>>(visible_)) {
     hideCell(path);
@@ -277,7 +265,7 @@ void UITableView::performBatchUpdates(const std::function<void()>& updates,
     auto changes = std::move(batch_);
     commitBatch(*changes);
   }
-  postCompletion(std::move(completion));
+  UIPostBatchCompletion(std::move(completion));
 }
 
 void UITableView::commitBatch(const UIBatchChanges& changes) {
@@ -295,12 +283,7 @@ void UITableView::commitBatch(const UIBatchChanges& changes) {
     }
   }
   visible_ = std::move(kept);
-  std::set<NSIndexPath> selection;
-  for (auto& p : selected_) {
-    auto to = moved.find(p);
-    if (to != moved.end() && !changes.reloaded.count(p)) selection.insert(to->second);
-  }
-  selected_ = std::move(selection);
+  selection_.follow(moved, changes.reloaded);
   geometryStale_ = true;
   setNeedsLayout();
   layoutIfNeeded();
@@ -381,20 +364,15 @@ void UITableView::scrollToRowAtIndexPath(const NSIndexPath& path,
 // --- Selection ---
 
 std::optional<NSIndexPath> UITableView::indexPathForSelectedRow() const {
-  if (selected_.empty()) return std::nullopt;
-  return *selected_.begin();
+  if (selection_.paths().empty()) return std::nullopt;
+  return *selection_.paths().begin();
 }
 
 std::vector<NSIndexPath> UITableView::indexPathsForSelectedRows() const {
-  return {selected_.begin(), selected_.end()};
+  return {selection_.paths().begin(), selection_.paths().end()};
 }
 
-void UITableView::setRowSelected(const NSIndexPath& path, bool selected) {
-  if (selected) {
-    selected_.insert(path);
-  } else {
-    selected_.erase(path);
-  }
+void UITableView::showSelected(const NSIndexPath& path, bool selected) {
   auto it = visible_.find(path);
   if (it != visible_.end()) it->second->setSelected(selected);
 }
@@ -406,21 +384,18 @@ void UITableView::selectRowAtIndexPath(const std::optional<NSIndexPath>& path, b
     reloadCountsIfNeeded();
     counts_.check(*path, "-[UITableView selectRowAtIndexPath:animated:scrollPosition:]");
   }
-  if (!allowsMultipleSelection_ || !path) {
-    for (auto& p : std::set<NSIndexPath>(selected_)) {
-      if (!path || p != *path) setRowSelected(p, false);
-    }
+  if (path && !allowsSelection_) return;
+  selection_.select(path, allowsMultipleSelection_);
+  if (path && position != UITableViewScrollPosition::None) {
+    scrollToRowAtIndexPath(*path, position, animated);
   }
-  if (!path || !allowsSelection_) return;
-  setRowSelected(*path, true);
-  if (position != UITableViewScrollPosition::None) scrollToRowAtIndexPath(*path, position, animated);
 }
 
 void UITableView::deselectRowAtIndexPath(const NSIndexPath& path, bool) {
   QX_DCHECK_MAIN_THREAD();
   reloadCountsIfNeeded();
   counts_.check(path, "-[UITableView deselectRowAtIndexPath:animated:]");
-  setRowSelected(path, false);
+  selection_.set(path, false);
 }
 
 void UITableView::touchesBegan(const UITouchSet& touches, UIEvent*) {
@@ -437,20 +412,11 @@ void UITableView::touchesEnded(const UITouchSet& touches, UIEvent* event) {
   touchesCancelled(touches, event);
   if (!path || path != indexPathForRowAtPoint((*touches.begin())->locationInView(this))) return;
   auto d = delegate();
-  if (selected_.count(*path) && allowsMultipleSelection_) {
-    setRowSelected(*path, false);
-    if (d) d->tableViewDidDeselectRowAtIndexPath(*this, *path);
-    return;
-  }
-  if (!allowsMultipleSelection_) {
-    for (auto& p : std::set<NSIndexPath>(selected_)) {
-      if (p == *path) continue;
-      setRowSelected(p, false);
-      if (d) d->tableViewDidDeselectRowAtIndexPath(*this, p);
-    }
-  }
-  setRowSelected(*path, true);
-  if (d) d->tableViewDidSelectRowAtIndexPath(*this, *path);
+  auto yes = [](const NSIndexPath&) { return true; };
+  selection_.tap(
+      *path, allowsMultipleSelection_, yes, yes,
+      [&](const NSIndexPath& p) { if (d) d->tableViewDidSelectRowAtIndexPath(*this, p); },
+      [&](const NSIndexPath& p) { if (d) d->tableViewDidDeselectRowAtIndexPath(*this, p); });
 }
 
 void UITableView::touchesCancelled(const UITouchSet&, UIEvent*) {

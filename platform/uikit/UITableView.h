@@ -166,7 +166,7 @@ class UITableView : public UIScrollView {
   void updateVisibleCells();
   void hideCell(const NSIndexPath& path);
   void hideHeader(int64_t section);
-  void setRowSelected(const NSIndexPath& path, bool selected);
+  void showSelected(const NSIndexPath& path, bool selected);
   void commitBatch(const UIBatchChanges& changes);
 
   UITableViewStyle style_;
@@ -181,7 +181,7 @@ class UITableView : public UIScrollView {
   std::vector<Section> sections_;
   std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> visible_;
   std::map<int64_t, std::shared_ptr<UIView>> headers_;
-  std::set<NSIndexPath> selected_;
+  UIItemSelection selection_;
   std::optional<NSIndexPath> highlighted_;
   bool allowsSelection_ = true;
   bool allowsMultipleSelection_ = false;

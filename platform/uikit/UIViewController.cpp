@@ -52,6 +52,22 @@ class PlatformAnimator : public UIViewControllerAnimatedTransitioning {
   bool presenting_;
 };
 
+// Starts a transition: through the interaction controller when it wants an
+// interactive start, else the animator alone; without an animator it ends
+// at once.
+void runTransition(UIViewControllerContextTransitioning& context,
+                   const std::shared_ptr<UIViewControllerAnimatedTransitioning>& animator,
+                   const std::shared_ptr<UIViewControllerInteractiveTransitioning>& interactor) {
+  if (!animator) {
+    context.completeTransition(true);
+  } else if (interactor && interactor->wantsInteractiveStart()) {
+    context.setInteractive(true);
+    interactor->startInteractiveTransition(context);
+  } else {
+    animator->animateTransition(context);
+  }
+}
+
 bool isPad() { return UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiomPad; }
 
 }  // namespace
@@ -264,18 +280,11 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
   auto animator = t->animator;
   auto interactor = t->interactor;
   transition_ = std::move(t);
-  if (!animator) {
-    if (container) {
-      container->addSubview(toView);
-      toView->setFrame(final);
-    }
-    context->completeTransition(true);
-  } else if (interactor && interactor->wantsInteractiveStart()) {
-    context->setInteractive(true);
-    interactor->startInteractiveTransition(*context);
-  } else {
-    animator->animateTransition(*context);
+  if (!animator && container) {
+    container->addSubview(toView);
+    toView->setFrame(final);
   }
+  runTransition(*context, animator, interactor);
 }
 
 void UIViewController::finishPresentation(const std::shared_ptr<UIViewController>& vc,
@@ -362,14 +371,7 @@ void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure 
   auto animator = t->animator;
   auto interactor = t->interactor;
   presenter->transition_ = std::move(t);
-  if (!animator) {
-    context->completeTransition(true);
-  } else if (interactor && interactor->wantsInteractiveStart()) {
-    context->setInteractive(true);
-    interactor->startInteractiveTransition(*context);
-  } else {
-    animator->animateTransition(*context);
-  }
+  runTransition(*context, animator, interactor);
 }
 
 void UIViewController::finishDismissal(const std::shared_ptr<UIViewController>& vc,
