@@ -355,7 +355,7 @@ void UIScrollView::step() {
   } else {
     double t = m.duration > 0 ? std::min(1.0, elapsed / m.duration) : 1;
     progress = easeOut(t);
-    done = t >= 1;
+    done = t >= 1 - 1e-9;  // the last frame may land a rounding error short
   }
   if (done) progress = 1;
   if (m.kind == Motion::Kind::Zoom) {
@@ -503,7 +503,7 @@ void UIScrollView::handlePinch() {
   if (state == State::Began) {
     stopMotion();
     zooming_ = true;
-    pinchStartScale_ = zoomScale_ / pinch_->scale();
+    pinchStartScale_ = zoomScale_;
     if (auto d = delegate()) d->scrollViewWillBeginZooming(*this, view.get());
   }
   if (state == State::Began || state == State::Changed) {

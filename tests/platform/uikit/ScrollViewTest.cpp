@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -277,6 +278,94 @@ TEST_F(ScrollViewTest, ContentSeesTouchesLateAndNotAtAllWhenADragStarts) {
   hand->drag({{100, 400}, {100, 200}}, 0.1);
   advance(10);
   EXPECT_EQ(content->calls, (Calls{"began", "cancelled"}));
+}
+
+class ZoomTest : public ScrollViewTest {
+ protected:
+  void SetUp() override {
+    ScrollViewTest::SetUp();
+    photo = std::make_shared<UIView>(CGRectMake(0, 0, 375, 667));
+    scroll->addSubview(photo);
+    scroll->setContentSize(CGSizeMake(375, 667));
+    recorder->zoomView = photo;
+    scroll->setMinimumZoomScale(1);
+    scroll->setMaximumZoomScale(4);
+  }
+  std::shared_ptr<UIView> photo;
+};
+
+TEST_F(ZoomTest, ZoomScaleIsClampedAndTheOffsetFollowsIntoTheContent) {
+  scroll->setZoomScale(2);
+  EXPECT_EQ(scroll->zoomScale(), 2);
+  EXPECT_EQ(scroll->contentSize(), CGSizeMake(750, 1334));
+  // Zoomed around the middle of the view.
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(187.5, 333.5));
+  EXPECT_EQ(recorder->calls.back(), "didZoom");
+  scroll->setZoomScale(10);
+  EXPECT_EQ(scroll->zoomScale(), 4);
+  EXPECT_EQ(scroll->contentSize(), CGSizeMake(1500, 2668));
+  scroll->setContentOffset(scroll->maximumContentOffset());
+  scroll->setZoomScale(2);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(375, 667));  // clamped to the new end
+  scroll->setZoomScale(0.1);
+  EXPECT_EQ(scroll->zoomScale(), 1);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 0));
+
+  scroll->zoomToRect(CGRectMake(0, 0, 187.5, 333.5), false);
+  EXPECT_EQ(scroll->zoomScale(), 2);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 0));
+
+  recorder->calls.clear();
+  scroll->zoomToRect(CGRectMake(375 - 93.75, 667 - 166.75, 93.75, 166.75), true);
+  EXPECT_EQ(recorder->calls, (Calls{"willBeginZooming"}));
+  advance(UIScrollView::kAnimationDuration / 2);
+  EXPECT_GT(scroll->zoomScale(), 2);
+  EXPECT_LT(scroll->zoomScale(), 4);
+  advance(UIScrollView::kAnimationDuration + UITouchDriver::kFrame);
+  EXPECT_EQ(scroll->zoomScale(), 4);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(1125, 2001));
+  EXPECT_EQ(recorder->calls.front(), "willBeginZooming");
+  EXPECT_EQ(std::count(recorder->calls.begin(), recorder->calls.end(), "didZoom"),
+            std::count(recorder->calls.begin(), recorder->calls.end(), "didScroll"));
+  EXPECT_GT(std::count(recorder->calls.begin(), recorder->calls.end(), "didZoom"), 5);
+  EXPECT_EQ(Calls(recorder->calls.end() - 2, recorder->calls.end()),
+            (Calls{"didEndZooming", "didEndScrollingAnimation"}));
+}
+
+TEST_F(ZoomTest, PinchingZoomsAndBouncesBackFromTheLimit) {
+  hand->pinch({187.5, 333.5}, 100, 200, 0.25);
+  EXPECT_EQ(recorder->calls.front(), "willBeginZooming");
+  EXPECT_EQ(recorder->calls.back(), "didEndZooming");
+  EXPECT_DOUBLE_EQ(recorder->endedScale, 2);
+  EXPECT_DOUBLE_EQ(scroll->zoomScale(), 2);
+  EXPECT_FALSE(scroll->isZooming());
+  // The fingers' midpoint stays over the same content point.
+  EXPECT_NEAR(scroll->contentOffset().x, 187.5, 1e-6);
+  EXPECT_NEAR(scroll->contentOffset().y, 333.5, 1e-6);
+
+  recorder->calls.clear();
+  auto touches = hand->down({{137.5, 333.5}, {237.5, 333.5}});
+  for (int i = 1; i <= 10; ++i) {
+    advance(UITouchDriver::kFrame);
+    hand->move(touches, {{137.5 - 25 * i, 333.5}, {237.5 + 25 * i, 333.5}});
+  }
+  EXPECT_TRUE(scroll->isZooming());
+  EXPECT_GT(scroll->zoomScale(), 4);  // past the limit, resisting
+  EXPECT_LT(scroll->zoomScale(), 2 * 6);
+  hand->up(touches);
+  EXPECT_TRUE(scroll->isZoomBouncing());
+  advance(UIScrollView::kAnimationDuration + UITouchDriver::kFrame);
+  EXPECT_FALSE(scroll->isZoomBouncing());
+  EXPECT_EQ(scroll->zoomScale(), 4);
+  EXPECT_EQ(recorder->calls.back(), "didEndScrollingAnimation");
+  EXPECT_DOUBLE_EQ(recorder->endedScale, 4);
+  CGPoint hi = scroll->maximumContentOffset();
+  EXPECT_LE(scroll->contentOffset().x, hi.x);
+  EXPECT_GE(scroll->contentOffset().x, 0);
+
+  // Without a zooming view, or with equal limits, pinches do nothing.
+  scroll->setMaximumZoomScale(1);
+  EXPECT_EQ(scroll->pinchGestureRecognizer(), nullptr);
 }
 
 }  // namespace
