@@ -1,6 +1,7 @@
 #include "CGImageSource.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/JPEGDecoder.h"
@@ -24,7 +25,11 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32
   size_t prior = ImageDecoder::kNoFrame;
   if (canvas && canvasFrame < index) {
     // Images are immutable: a canvas another image still shows is copied.
-    bitmap = canvas.use_count() == 1 ? std::move(canvas) : std::make_shared<ImageBitmap>(*canvas);
+    // The fence orders the last reader's accesses (its release of the
+    // count) before the writes that follow.
+    const bool alone = canvas.use_count() == 1;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    bitmap = alone ? std::move(canvas) : std::make_shared<ImageBitmap>(*canvas);
     prior = canvasFrame;
   } else {
     bitmap = std::make_shared<ImageBitmap>();

@@ -119,14 +119,12 @@ Bytes EmptyScans(uint16_t side, int scans) {
   const uint32_t blocks = uint32_t(side / 8) * (side / 8);
   for (int s = 0; s < scans; ++s) {
     j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 1, 63, 0});
-    // Runs of 2^14 + 14 extra bits, as many as the blocks need.
+    // Runs of exactly 2^14 blocks: the code and fourteen extra bits of 0.
     uint64_t bits = 0;
     int count = 0;
-    for (uint32_t left = blocks; left > 0;) {
-      const uint32_t run = std::min<uint32_t>(left, 32767);
-      bits = (bits << 15) | (run - 16384);
+    for (uint32_t left = blocks; left > 0; left -= 16384) {
+      bits <<= 15;
       count += 15;
-      left -= run;
     }
     const int pad = (8 - count % 8) % 8;
     bits = (bits << pad) | ((1u << pad) - 1);

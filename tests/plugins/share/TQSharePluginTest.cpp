@@ -3,19 +3,22 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
 #include "plugins/share/ShareData.h"
 #include "plugins/share/TQSharePlugin.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
 
 const char* const kChannel = "dev.tarnquell.plugins/share";
 
-class TQSharePluginTest : public ::testing::Test {
+class TQSharePluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     TQSharePlugin::registerWithRegistrar(peer_.registrar("TQSharePlugin"));
     window_ = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
     root_ = std::make_shared<UIViewController>();
@@ -25,6 +28,7 @@ class TQSharePluginTest : public ::testing::Test {
   void TearDown() override {
     root_->dismissViewControllerAnimated(false);
     UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiomPhone);
+    PlatformTest::TearDown();
   }
 
   // Calls "share" and, once the sheet is up, lets `user` act on it the way a
@@ -34,11 +38,13 @@ class TQSharePluginTest : public ::testing::Test {
       std::function<void(const std::shared_ptr<UIActivityViewController>&)> user) {
     NSRunLoop::mainRunLoop().perform([this, user] {
       auto sheet = std::dynamic_pointer_cast<UIActivityViewController>(
-          UIViewController::topmostPresented(root_));
+          TQSharePlugin::topViewControllerFrom(root_));
       sheet_ = sheet;
       user(sheet);
     });
-    return peer_.call(kChannel, "share", args);
+    auto outcome = peer_.call(kChannel, "share", args);
+    advance(1);  // the sheet's presentation and dismissal animations
+    return outcome;
   }
   // A call answered before any sheet appears.
   FlutterMethodOutcome rejected(const Value& args) {
@@ -253,6 +259,32 @@ TEST_F(TQSharePluginTest, PresentsOnTheTopmostPresentedController) {
   });
   EXPECT_EQ(o.result, Value(UIActivityTypeMail));
   EXPECT_EQ(root_->presentedViewController(), modal);
+}
+
+TEST_F(TQSharePluginTest, WalksThroughNavigationControllersToTheirVisibleController) {
+  auto first = std::make_shared<UIViewController>();
+  auto second = std::make_shared<UIViewController>();
+  auto nav = std::make_shared<UINavigationController>(first);
+  nav->pushViewController(second, false);
+  root_->presentViewController(nav, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), second);
+  auto o = share(Value::map({{"text", "t"}}), [&](const auto& sheet) {
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->presentingViewController(), second);
+    pick(sheet, UIActivityTypeMail);
+  });
+  EXPECT_EQ(o.result, Value(UIActivityTypeMail));
+
+  // A controller presented by the pushed one comes next; one presented by
+  // the navigation controller itself is its visible controller.
+  auto modal = std::make_shared<UIViewController>();
+  second->presentViewController(modal, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), modal);
+  second->dismissViewControllerAnimated(false);
+  nav->presentViewController(modal, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), modal);
+  nav->dismissViewControllerAnimated(false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(nav), second);
 }
 
 }  // namespace
