@@ -70,3 +70,21 @@ std::string ValidUTF8(std::string_view text) {
   }
   return out;
 }
+
+std::u32string UTF8CodePoints(std::string_view text) {
+  std::u32string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = UTF8SequenceLength(text.data() + i, text.size() - i);
+    if (n == 0) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    auto byte = [&](size_t k) { return uint32_t(static_cast<unsigned char>(text[i + k])); };
+    uint32_t cp = n == 1 ? byte(0) : n == 2 ? byte(0) & 0x1F : n == 3 ? byte(0) & 0x0F : byte(0) & 0x07;
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (byte(k) & 0x3F);
+    out.push_back(cp);
+    i += n;
+  }
+  return out;
+}

@@ -25,3 +25,7 @@ size_t UTF8SequenceLength(const char* p, size_t n);
 // `text` with every byte that is not part of a well-formed sequence replaced
 // by U+FFFD, so the result is always valid UTF-8.
 std::string ValidUTF8(std::string_view text);
+
+// The code points of `text`; bytes that are not part of a well-formed
+// sequence come out as U+FFFD each.
+std::u32string UTF8CodePoints(std::string_view text);

@@ -168,8 +168,15 @@ std::vector<double> CAKeyframeAnimation::effectiveKeyTimes() const {
       return times;
     }
   }
-  if (keyTimes_.size() == n) return keyTimes_;
-  for (size_t i = 0; i < n; ++i) times[i] = n > 1 ? double(i) / double(n - 1) : 0;
+  const bool discrete = mode_ == kCAAnimationDiscrete;
+  // Discrete key times may hold one more entry: where the last value ends.
+  if (keyTimes_.size() == n || (discrete && keyTimes_.size() == n + 1)) {
+    return std::vector<double>(keyTimes_.begin(), keyTimes_.begin() + std::ptrdiff_t(n));
+  }
+  // Evenly spaced: discrete values each hold for an equal share.
+  for (size_t i = 0; i < n; ++i) {
+    times[i] = discrete ? double(i) / double(n) : n > 1 ? double(i) / double(n - 1) : 0;
+  }
   return times;
 }
 

@@ -204,7 +204,8 @@ class CAKeyframeAnimation : public CAPropertyAnimation {
   const std::vector<CAValue>& values() const { return values_; }
   void setValues(std::vector<CAValue> v) { values_ = std::move(v); }
   // Fractions of the duration, one per value, rising from 0 to 1; evenly
-  // spaced when empty or of the wrong length.
+  // spaced when empty or of the wrong length (discrete values then each hold
+  // for an equal share of the duration).
   const std::vector<double>& keyTimes() const { return keyTimes_; }
   void setKeyTimes(std::vector<double> t) { keyTimes_ = std::move(t); }
   // One per segment; linear where missing.

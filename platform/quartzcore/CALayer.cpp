@@ -512,6 +512,7 @@ CAValue CALayer::valueForKeyPath(const std::string& keyPath) const {
   if (keyPath == "shadowRadius") return shadowRadius_;
   if (keyPath == "shadowOffset") return shadowOffset_;
   if (keyPath == "contentsScale") return contentsScale_;
+  if (keyPath == "contents") return contents_;
   if (keyPath == "bounds.size") return bounds_.size;
   if (keyPath == "bounds.origin") return bounds_.origin;
   CGPoint p = position_;
@@ -542,6 +543,11 @@ bool CALayer::setValueForKeyPath(const std::string& keyPath, const CAValue& valu
     if (keyPath == "shadowOffset") return shadowOffset_ = *v, true;
   }
   if (auto v = std::get_if<CGRect>(&value); v && keyPath == "bounds") return bounds_ = *v, true;
+  if (keyPath == "contents" && (CAValueIsNil(value) || std::holds_alternative<CGImageRef>(value))) {
+    auto image = std::get_if<CGImageRef>(&value);
+    contents_ = image ? *image : nullptr;
+    return true;
+  }
   if (auto v = std::get_if<CATransform3D>(&value); v && keyPath == "transform") {
     return transform_ = *v, true;
   }

@@ -1,17 +1,18 @@
 #pragma once
 
 // The values layer properties take when read or animated by key path: a
-// number, a point, a size, a rectangle, a transform or a colour. An empty
-// value (std::monostate) stands for nil.
+// number, a point, a size, a rectangle, a transform, a colour or an image
+// (contents, which only jump). An empty value (std::monostate) stands for nil.
 
 #include <variant>
 
 #include "platform/coregraphics/CGColor.h"
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/coregraphics/CGImage.h"
 #include "platform/quartzcore/CATransform3D.h"
 
 using CAValue = std::variant<std::monostate, double, CGPoint, CGSize, CGRect, CATransform3D,
-                             CGColorRef>;
+                             CGColorRef, CGImageRef>;
 
 inline bool CAValueIsNil(const CAValue& v) { return std::holds_alternative<std::monostate>(v); }
 

@@ -144,6 +144,10 @@ struct Bound {
   NSLayoutRelation relation;
   double value;
   UILayoutPriority priority;
+  // Stated from a sibling that is itself placed by constraints ("below.top
+  // = box.bottom"): it places the sibling first, and this view only when
+  // nothing else does.
+  bool fromSibling = false;
 };
 
 }  // namespace
@@ -185,14 +189,19 @@ struct LayoutSolver {
     double value = (valueOf(*r, c.firstAttribute_) - c.constant_) / c.multiplier_;
     NSLayoutRelation rel = c.relation_;
     if (c.multiplier_ > 0) rel = NSLayoutRelation(-int64_t(rel));
-    return std::make_pair(c.secondAttribute_, Bound{rel, value, c.priority_});
+    auto other = c.first_.view.lock();
+    bool sibling = other && c.first_.guide.expired() && other.get() != &container &&
+                   other->superview().get() == &container &&
+                   !other->translatesAutoresizingMaskIntoConstraints();
+    return std::make_pair(c.secondAttribute_, Bound{rel, value, c.priority_, sibling});
   }
 
   // Origin and length of one axis from the bounds on it.
   static void solveAxis(std::vector<std::pair<Slot, Bound>> bounds, double& origin,
                         double& length, double intrinsic) {
     std::stable_sort(bounds.begin(), bounds.end(), [](const auto& a, const auto& b) {
-      return a.second.priority > b.second.priority;
+      if (a.second.priority != b.second.priority) return a.second.priority > b.second.priority;
+      return !a.second.fromSibling && b.second.fromSibling;
     });
     std::optional<double> fixed[4];
     int count = 0;
@@ -239,19 +248,50 @@ struct LayoutSolver {
     }
   }
 
+  // A size of the view bound to its own other size (an aspect ratio).
+  static std::optional<std::pair<NSLayoutAttribute, Bound>> selfBound(
+      const NSLayoutConstraint& c, UIView& view, const CGRect& frame) {
+    bool both = c.hasSecond_ && c.first_.view.lock().get() == &view &&
+                c.second_.view.lock().get() == &view && c.first_.guide.expired() &&
+                c.second_.guide.expired();
+    if (!both || slotOf(c.firstAttribute_) != kSize || slotOf(c.secondAttribute_) != kSize) {
+      return std::nullopt;
+    }
+    double other = valueOf(frame, c.secondAttribute_);
+    return std::make_pair(c.firstAttribute_,
+                          Bound{c.relation_, c.multiplier_ * other + c.constant_, c.priority_});
+  }
+
   // Answers whether the frame changed.
   static bool solve(UIView& view, UIView& container) {
     std::vector<std::pair<Slot, Bound>> h, v;
+    bool ratio = false;
     for (const auto& c : view.constraints()) {
-      auto b = boundFor(*c, view, container);
-      if (!b) continue;
-      (isHorizontal(b->first) ? h : v).emplace_back(slotOf(b->first), b->second);
+      if (auto b = boundFor(*c, view, container)) {
+        (isHorizontal(b->first) ? h : v).emplace_back(slotOf(b->first), b->second);
+      } else {
+        ratio = ratio || (c->first_.view.lock().get() == &view && c->hasSecond_ &&
+                          c->second_.view.lock().get() == &view);
+      }
     }
-    if (h.empty() && v.empty()) return false;
+    if (h.empty() && v.empty() && !ratio) return false;
     CGRect f = view.frame();
     CGSize intrinsic = view.intrinsicContentSize();
+    // Width first; a height bound to the width follows it, and a width bound
+    // to the height is settled once the height is known.
     solveAxis(h, f.origin.x, f.size.width, intrinsic.width);
+    for (const auto& c : view.constraints()) {
+      auto b = selfBound(*c, view, f);
+      if (b && b->first == NSLayoutAttributeHeight) v.emplace_back(kSize, b->second);
+    }
     solveAxis(v, f.origin.y, f.size.height, intrinsic.height);
+    for (const auto& c : view.constraints()) {
+      auto b = selfBound(*c, view, f);
+      if (b && b->first == NSLayoutAttributeWidth) {
+        h.emplace_back(kSize, b->second);
+        solveAxis(h, f.origin.x, f.size.width, intrinsic.width);
+      }
+    }
     if (f == view.frame()) return false;
     view.setFrame(f);
     return true;

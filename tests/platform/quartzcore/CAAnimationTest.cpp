@@ -215,8 +215,10 @@ TEST_F(CAAnimationTest, KeyframesFollowKeyTimesAndModes) {
   d->setCalculationMode(kCAAnimationDiscrete);
   d->setDuration(3);
   layer->addAnimation(d, "d");
-  advance(1.5);
-  EXPECT_EQ(shownX(), 2);
+  advance(1.0);
+  EXPECT_EQ(shownX(), 2);  // each value holds for 0.75 s
+  advance(0.5);
+  EXPECT_EQ(shownX(), 3);
   advance(1.5);
 
   // Paced: equal speed over the whole path, whatever the key times say.

@@ -5,29 +5,11 @@
 
 #include "platform/quartzcore/CALayer.h"
 #include "support/TestEnvironment.h"
+#include "LayerCanvas.h"
 
 namespace {
 
-using RGBA = std::array<int, 4>;
-
-// A y-down bitmap of `w` x `h` points at `scale` pixels per point, as UIKit
-// image contexts set it up.
-class Canvas {
- public:
-  Canvas(size_t w, size_t h, double scale = 1) {
-    context = CGBitmapContextCreate(nullptr, size_t(w * scale), size_t(h * scale), 8, 0,
-                                    CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
-    CGContextTranslateCTM(context, 0, double(h) * scale);
-    CGContextScaleCTM(context, scale, -scale);
-  }
-  // Pixel (x, y) counted from the top-left corner.
-  RGBA at(size_t x, size_t y) const {
-    const uint8_t* p = static_cast<const uint8_t*>(CGBitmapContextGetData(context)) +
-                       y * CGBitmapContextGetBytesPerRow(context) + x * 4;
-    return {p[0], p[1], p[2], p[3]};
-  }
-  CGContextRef context;
-};
+using Canvas = LayerCanvas;
 
 CGColorRef rgb(double r, double g, double b, double a = 1) { return CGColorCreateSRGB(r, g, b, a); }
 

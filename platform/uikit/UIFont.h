@@ -1,0 +1,74 @@
+#pragma once
+
+// Fonts measured and drawn with FreeType from the DejaVu Sans faces that
+// stand in for the system font (regular, bold, extra light). Sizes are in
+// points; metrics come from the face itself, scaled to the point size.
+
+#include <memory>
+#include <string>
+
+#include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/NSObject.h"
+
+class UIColor;
+class UIFont;
+using UIFontPtr = std::shared_ptr<UIFont>;
+
+using UIFontWeight = double;
+inline constexpr UIFontWeight UIFontWeightUltraLight = -0.8;
+inline constexpr UIFontWeight UIFontWeightThin = -0.6;
+inline constexpr UIFontWeight UIFontWeightLight = -0.4;
+inline constexpr UIFontWeight UIFontWeightRegular = 0;
+inline constexpr UIFontWeight UIFontWeightMedium = 0.23;
+inline constexpr UIFontWeight UIFontWeightSemibold = 0.3;
+inline constexpr UIFontWeight UIFontWeightBold = 0.4;
+inline constexpr UIFontWeight UIFontWeightHeavy = 0.56;
+inline constexpr UIFontWeight UIFontWeightBlack = 0.62;
+
+class UIFont : public NSObject {
+ public:
+  UIFont(std::string name, std::string file, double pointSize, UIFontWeight weight);
+
+  static UIFontPtr systemFontOfSize(double size);
+  static UIFontPtr boldSystemFontOfSize(double size);
+  static UIFontPtr systemFontOfSize(double size, UIFontWeight weight);
+  // The system fonts and the sans-serif families the code base names
+  // (Helvetica, Helvetica Neue, Arial, Avenir, San Francisco), in the face
+  // their name's weight suffix asks for; nullptr for any other name, as the
+  // platform answers for fonts it does not have.
+  static UIFontPtr fontWithName(const std::string& name, double size);
+  // 17 points, the body text size.
+  static double labelFontSize() { return 17; }
+
+  const std::string& fontName() const { return name_; }
+  std::string familyName() const;
+  double pointSize() const { return pointSize_; }
+  UIFontWeight weight() const { return weight_; }
+  UIFontPtr fontWithSize(double size) const;
+
+  // Face metrics in points.
+  double ascender() const;
+  double descender() const;  // negative: below the baseline
+  double lineHeight() const;
+  double capHeight() const;
+  double xHeight() const;
+  double leading() const { return lineHeight() - (ascender() - descender()); }
+
+  // The advance width of the text in points (kerning applied).
+  double widthOfText(const std::string& text) const;
+  // Draws one line with the top of its line box at `origin`, in a y-down
+  // user space (a UIKit context).
+  void drawText(const std::string& text, CGPoint origin, const CGColorRef& color,
+                const CGContextRef& context) const;
+
+  bool isEqual(const NSObject& other) const override;
+  size_t hash() const override;
+  std::string description() const override;
+  std::string className() const override { return "UIFont"; }
+
+ private:
+  std::string name_;
+  std::string file_;
+  double pointSize_;
+  UIFontWeight weight_;
+};

@@ -1,0 +1,88 @@
+#pragma once
+
+// A view showing read-only text: wrapped into lines that fit its width (up
+// to numberOfLines, 0 meaning any), truncated with an ellipsis where it does
+// not fit, aligned horizontally and centred vertically in its bounds.
+
+#include <string>
+#include <vector>
+
+#include "platform/uikit/UIFont.h"
+#include "platform/uikit/UIView.h"
+
+enum NSTextAlignment : int64_t {
+  NSTextAlignmentLeft = 0,
+  NSTextAlignmentCenter = 1,
+  NSTextAlignmentRight = 2,
+  NSTextAlignmentJustified = 3,
+  NSTextAlignmentNatural = 4,
+};
+
+enum NSLineBreakMode : int64_t {
+  NSLineBreakByWordWrapping = 0,
+  NSLineBreakByCharWrapping = 1,
+  NSLineBreakByClipping = 2,
+  NSLineBreakByTruncatingHead = 3,
+  NSLineBreakByTruncatingTail = 4,
+  NSLineBreakByTruncatingMiddle = 5,
+};
+
+// Lines of text as they fit a width, with the font's metrics.
+struct UITextLayout {
+  std::vector<std::string> lines;
+  std::vector<double> widths;
+  double lineHeight = 0;
+  CGSize size() const;
+};
+
+// Breaks `text` at newlines and, within `maxWidth`, at spaces (or anywhere
+// for char wrapping); more than `maxLines` lines (0: no limit) are cut and
+// the last one truncated as the mode says.
+UITextLayout UITextLayoutMake(const std::string& text, const UIFont& font, double maxWidth,
+                              int64_t maxLines, NSLineBreakMode mode);
+
+class UILabel : public UIView {
+ public:
+  UILabel();
+  explicit UILabel(const CGRect& frame);
+
+  const std::string& text() const { return text_; }
+  void setText(std::string text);
+  // The system font of 17 points unless set.
+  const UIFontPtr& font() const { return font_; }
+  void setFont(UIFontPtr font);
+  // Black unless set.
+  const UIColorPtr& textColor() const { return textColor_; }
+  void setTextColor(UIColorPtr color);
+  NSTextAlignment textAlignment() const { return alignment_; }
+  void setTextAlignment(NSTextAlignment alignment);
+  int64_t numberOfLines() const { return numberOfLines_; }
+  void setNumberOfLines(int64_t lines);
+  NSLineBreakMode lineBreakMode() const { return lineBreakMode_; }
+  void setLineBreakMode(NSLineBreakMode mode);
+  // The width multi-line text wraps at for its intrinsic size; 0: none.
+  double preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
+  void setPreferredMaxLayoutWidth(double width);
+  bool isEnabled() const { return enabled_; }
+  void setEnabled(bool enabled);
+
+  // The lines as they are drawn in the current bounds.
+  UITextLayout textLayout() const;
+
+  CGSize sizeThatFits(CGSize size) const override;
+  CGSize intrinsicContentSize() const override;
+  void drawRect(const CGRect& rect) override;
+  std::string className() const override { return "UILabel"; }
+
+ private:
+  void textChanged();
+
+  std::string text_;
+  UIFontPtr font_ = UIFont::systemFontOfSize(UIFont::labelFontSize());
+  UIColorPtr textColor_ = UIColor::blackColor();
+  NSTextAlignment alignment_ = NSTextAlignmentNatural;
+  int64_t numberOfLines_ = 1;
+  NSLineBreakMode lineBreakMode_ = NSLineBreakByTruncatingTail;
+  double preferredMaxLayoutWidth_ = 0;
+  bool enabled_ = true;
+};
