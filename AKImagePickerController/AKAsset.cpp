@@ -105,13 +105,13 @@ void AKAsset::setError(const NSErrorPtr& error) {
   setAssociatedObject(&kErrorKey, error ? Value(std::static_pointer_cast<NSObject>(error)) : Value());
 }
 
-void AKAsset::record(int32_t requestID) {
-  std::lock_guard<std::mutex> lock(requestsMutex_);
-  pendingRequestIDs_.push_back(requestID);
+void AKAsset::startRequest(const std::function<int32_t()>& start) {
+  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
+  pendingRequestIDs_.push_back(start());
 }
 
 std::vector<int32_t> AKAsset::pendingRequestIDs() const {
-  std::lock_guard<std::mutex> lock(requestsMutex_);
+  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
   return pendingRequestIDs_;
 }
 
@@ -122,7 +122,9 @@ void AKAsset::fetchImage(CGSize size, const PHImageRequestOptionsPtr& options,
     return;
   }
   auto self = std::static_pointer_cast<AKAsset>(shared_from_this());
-  record(getImageDataManager()->fetchImage(self, size, options, contentMode, std::move(completion)));
+  startRequest([&] {
+    return getImageDataManager()->fetchImage(self, size, options, contentMode, std::move(completion));
+  });
 }
 
 void AKAsset::fetchFullScreenImage(AKImageCompletion completion) {
@@ -142,7 +144,7 @@ void AKAsset::fetchFullScreenImage(AKImageCompletion completion) {
   options->resizeMode = PHImageRequestOptionsResizeModeExact;
   std::weak_ptr<AKAsset> weak = std::static_pointer_cast<AKAsset>(shared_from_this());
   auto self = weak.lock();
-  int32_t id = getImageDataManager()->fetchImage(
+  startRequest([&] { return getImageDataManager()->fetchImage(
       self, size, options, PHImageContentModeAspectFit,
       [weak, completion](const UIImagePtr& image, const Value& info) {
         auto asset = weak.lock();
@@ -155,8 +157,7 @@ void AKAsset::fetchFullScreenImage(AKImageCompletion completion) {
                                          std::make_shared<AKFullScreenResult>(image, info))));
         }
         if (completion) completion(image, info);
-      });
-  record(id);
+      }); });
 }
 
 void AKAsset::fetchOriginalImage(const PHImageRequestOptionsPtr& options, AKImageCompletion completion) {
@@ -165,17 +166,19 @@ void AKAsset::fetchOriginalImage(const PHImageRequestOptionsPtr& options, AKImag
     return;
   }
   auto self = std::static_pointer_cast<AKAsset>(shared_from_this());
-  record(getImageDataManager()->fetchImageData(
-      self, options, [completion](const NSDataPtr& data, const Value& info) {
-        if (completion) completion(data ? UIImage::imageWithData(data) : nullptr, info);
-      }));
+  startRequest([&] {
+    return getImageDataManager()->fetchImageData(
+        self, options, [completion](const NSDataPtr& data, const Value& info) {
+          if (completion) completion(data ? UIImage::imageWithData(data) : nullptr, info);
+        });
+  });
 }
 
 void AKAsset::fetchImageData(const PHImageRequestOptionsPtr& options, double compressionQuality,
                              AKDataCompletion completion) {
   if (originalAsset_) {
     auto self = std::static_pointer_cast<AKAsset>(shared_from_this());
-    record(getImageDataManager()->fetchImageData(self, options, std::move(completion)));
+    startRequest([&] { return getImageDataManager()->fetchImageData(self, options, std::move(completion)); });
     return;
   }
   if (!image_) return completion(nullptr, Value());
@@ -188,11 +191,11 @@ void AKAsset::fetchImageData(const PHImageRequestOptionsPtr& options, double com
 
 void AKAsset::fetchAVAsset(const PHVideoRequestOptionsPtr& options, AKVideoCompletion completion) {
   auto self = std::static_pointer_cast<AKAsset>(shared_from_this());
-  record(getImageDataManager()->fetchAVAsset(self, options, std::move(completion)));
+  startRequest([&] { return getImageDataManager()->fetchAVAsset(self, options, std::move(completion)); });
 }
 
 void AKAsset::cancelRequests() {
-  std::lock_guard<std::mutex> lock(requestsMutex_);
+  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
   if (pendingRequestIDs_.empty()) return;
   getImageDataManager()->cancelRequests(pendingRequestIDs_);
   pendingRequestIDs_.clear();

@@ -85,7 +85,10 @@ class AKAsset : public NSObject {
 
  private:
   AKAsset() = default;
-  void record(int32_t requestID);
+  // Starts a request and records its identifier in one step under the
+  // asset's lock, so a cancel from another thread never misses it. The lock
+  // is recursive: a completion that answers at once may cancel again.
+  void startRequest(const std::function<int32_t()>& start);
 
   AKAssetType type_ = AKAssetType::photo;
   std::string localIdentifier_;
@@ -95,7 +98,7 @@ class AKAsset : public NSObject {
   int64_t pixelHeight_ = 0;
   PHAssetPtr originalAsset_;
   UIImagePtr image_;
-  mutable std::mutex requestsMutex_;
+  mutable std::recursive_mutex requestsMutex_;
   std::vector<int32_t> pendingRequestIDs_ QX_GUARDED_BY(requestsMutex_);
 };
 

@@ -174,12 +174,13 @@ void AKImageAssetExporter::countEnded(const std::shared_ptr<Request>& request) {
   // Whoever ends the last asset finishes the request, after that asset's
   // results and did-end notification are out.
   if (request->ended.fetch_add(1) + 1 != request->assets.size()) return;
+  // Held before the signal lets the request's operation finish and go.
+  auto operation = request->operation.lock();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     operations_.erase(request->requestID);
   }
   dispatch_semaphore_signal(semaphore_);
-  auto operation = request->operation.lock();
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [operation, completion, requestID] {
@@ -241,7 +242,12 @@ bool AKImageAssetExporter::reuseExisting(const std::shared_ptr<Request>& request
                                          const std::string& directory) {
   auto entries = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(directory);
   if (!entries) return false;
-  std::erase_if(*entries, [](const std::string& name) { return name.empty() || name[0] == '.'; });
+  // Only a regular file counts: a link could point anywhere.
+  std::erase_if(*entries, [&](const std::string& name) {
+    struct stat st;
+    return name.empty() || name[0] == '.' || lstat((directory + "/" + name).c_str(), &st) != 0 ||
+           !S_ISREG(st.st_mode);
+  });
   if (entries->empty()) return false;
   asset->setLocalTemporaryPath(NSURL::fileURLWithPath(directory + "/" + entries->front(), false));
   asset->setFileName(entries->front());
@@ -559,16 +565,18 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
         dispatch_group_leave(group);
         auto s = weakSession.lock();
         auto fm = NSFileManager::defaultManager();
+        NSErrorPtr error;
         if (!s || s->status() == AVAssetExportSessionStatusCancelled) {
-          completion(AKImageAssetExporterCancelledError());
+          error = AKImageAssetExporterCancelledError();
         } else if (s->status() == AVAssetExportSessionStatusFailed) {
-          completion(s->error());
+          error = s->error();
         } else {
-          NSErrorPtr error;
           fm->moveItemAtPath(tmpFile, target, &error);
-          completion(error);
         }
+        // Cleaned up before the asset ends, so whoever hears of its end finds
+        // no leftover.
         fm->removeItemAtPath(tmpFolder);
+        completion(error);
       });
   DispatchBlockingScope blocking;
   for (;;) {

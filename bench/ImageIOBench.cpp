@@ -11,7 +11,9 @@
 #include <png.h>
 #include <webp/decode.h>
 #include <webp/encode.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/PNGDecoder.h"
 
 namespace {
 
@@ -298,7 +301,192 @@ void RawEncodeWebP(benchmark::State& state) {
   }
 }
 
+// ---- Hostile files: each must be refused, or decoded, well within a second.
+
+Bytes PNGChunk(const char* type, const Bytes& data) {
+  Bytes out;
+  AppendPNGChunk(out, type, data.data(), data.size());
+  return out;
+}
+
+Bytes Deflated(const Bytes& raw) {
+  uLongf size = compressBound(uLong(raw.size()));
+  Bytes out(size);
+  compress2(out.data(), &size, raw.data(), uLong(raw.size()), 9);
+  out.resize(size);
+  return out;
+}
+
+Bytes PNGHeader(uint32_t w, uint32_t h) {
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr;
+  AppendBE32(ihdr, w);
+  AppendBE32(ihdr, h);
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+  const Bytes c = PNGChunk("IHDR", ihdr);
+  png.insert(png.end(), c.begin(), c.end());
+  return png;
+}
+
+// 8192 x 8192 RGBA declared, two kilobytes of image data, no end chunk.
+Bytes PNGWithoutEnd() {
+  Bytes png = PNGHeader(8192, 8192);
+  const Bytes idat = PNGChunk("IDAT", Deflated(Bytes(2 << 20, 0)));
+  png.insert(png.end(), idat.begin(), idat.end());
+  return png;
+}
+
+// A real lossless WebP of 16383 x 4096 pixels of one colour.
+Bytes LosslessWebPOfOneColour() {
+  const int w = 16383, h = 4096;
+  std::vector<uint8_t> rgba(size_t(w) * h * 4, 0x7F);
+  uint8_t* out = nullptr;
+  const size_t size = WebPEncodeLosslessRGBA(rgba.data(), w, h, w * 4, &out);
+  Bytes bytes(out, out + size);
+  WebPFree(out);
+  return bytes;
+}
+
+// A progressive grey 16384 x 4096 JPEG of about 230 KB whose scans each hold
+// one run of empty blocks over the whole image.
+Bytes JPEGOfEmptyScans() {
+  const uint16_t w = 16384, h = 4096;
+  Bytes j = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+  for (int i = 0; i < 64; ++i) j.push_back(1);
+  j.insert(j.end(), {0xFF, 0xC2, 0, 11, 8});
+  AppendBE16(j, h);
+  AppendBE16(j, w);
+  j.insert(j.end(), {1, 1, 0x11, 0, 0xFF, 0xC4, 0, 20, 0x10, 1});
+  for (int i = 0; i < 15; ++i) j.push_back(0);
+  j.push_back(0xE0);  // one code: a run of 2^14 or more empty blocks
+  const uint32_t blocks = uint32_t(w / 8) * (h / 8);
+  while (j.size() < 230 * 1024) {
+    j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 1, 63, 0});
+    uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](uint32_t v, int n) {
+      acc = (acc << n) | v;
+      bits += n;
+      while (bits >= 8) {
+        j.push_back(uint8_t(acc >> (bits - 8)));
+        bits -= 8;
+      }
+    };
+    // Runs of exactly 2^14 blocks: code "0" and fourteen extra bits of 0.
+    for (uint32_t left = blocks; left > 0; left -= 16384) put(0, 15);
+    if (bits) put((1u << (8 - bits)) - 1, 8 - bits);
+  }
+  j.insert(j.end(), {0xFF, 0xD9});
+  return j;
+}
+
+// Bitmap-family bombs at 8000 x 8000, which every size cap allows.
+Bytes GIFBomb() {
+  return {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x1F, 0x40, 0x1F, 0,    0,    0, 0x2C, 0,
+          0,   0,   0,   1,   0,   1,   0,    0,    2,    2,    0x44, 0x01, 0, 0x3B};
+}
+
+Bytes BMPBomb() {
+  const uint8_t header[] = {'B', 'M', 0,    0,    0, 0, 0,    0,    0, 0, 54, 0, 0, 0,
+                            40,  0,   0,    0,    0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 24};
+  Bytes b(54 + 64, 0x80);  // the first pixels follow the header
+  std::memset(b.data(), 0, 54);
+  std::memcpy(b.data(), header, sizeof header);
+  return b;
+}
+
+// A frame wholly right of its canvas.
+Bytes GIFFrameBesideCanvas() {
+  return {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4,    0,    0x80, 0,    0,    0,   0,   0,   255,
+          0,   0,   0x2C, 10, 0, 0,  0,  2, 0,    2,    0,    0,    2,    4,   0x0C, 0xC3, 0x30,
+          0x05, 0,  0x3B};
+}
+
+void HostileDecode(benchmark::State& state, Bytes (*make)()) {
+  auto data = std::make_shared<const Bytes>(make());
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  for (auto _ : state) {
+    auto source = CGImageSourceCreateWithBytes(data);
+    const size_t n = CGImageSourceGetCount(source);
+    for (size_t i = 0; i < n; ++i) {
+      auto image = CGImageSourceCreateImageAtIndex(source, i, now);
+      benchmark::DoNotOptimize(image.get());
+    }
+  }
+  state.counters["bytes"] = double(data->size());
+}
+
+// An animation on a 64-megapixel canvas: a full first frame, then 16 x 16
+// frames wandering over it. Each iteration shows the next frame, the
+// previous frame's image released as a player would.
+Bytes AnimationOnLargeCanvas(uint32_t frames) {
+  const uint32_t side = 8192;
+  Bytes png = PNGHeader(side, side);
+  Bytes actl;
+  AppendBE32(actl, frames);
+  AppendBE32(actl, 0);
+  const Bytes a = PNGChunk("acTL", actl);
+  png.insert(png.end(), a.begin(), a.end());
+  uint32_t seq = 0;
+  auto control = [&](uint32_t x, uint32_t y, uint32_t w) {
+    Bytes fc;
+    for (uint32_t v : {seq++, w, w, x, y}) AppendBE32(fc, v);
+    fc.insert(fc.end(), {0, 4, 0, 100, 0, 1});
+    const Bytes c = PNGChunk("fcTL", fc);
+    png.insert(png.end(), c.begin(), c.end());
+  };
+  auto rows = [](uint32_t w, uint8_t value) {
+    Bytes raw;
+    for (uint32_t y = 0; y < w; ++y) {
+      raw.push_back(0);
+      raw.insert(raw.end(), size_t(w) * 4, value);
+    }
+    return Deflated(raw);
+  };
+  control(0, 0, side);
+  const Bytes idat = PNGChunk("IDAT", rows(side, 0xFF));
+  png.insert(png.end(), idat.begin(), idat.end());
+  const Bytes small = rows(16, 0x80);
+  for (uint32_t i = 1; i < frames; ++i) {
+    control((i * 977) % (side - 16), (i * 613) % (side - 16), 16);
+    Bytes fd;
+    AppendBE32(fd, seq++);
+    fd.insert(fd.end(), small.begin(), small.end());
+    const Bytes c = PNGChunk("fdAT", fd);
+    png.insert(png.end(), c.begin(), c.end());
+  }
+  const Bytes end = PNGChunk("IEND", {});
+  png.insert(png.end(), end.begin(), end.end());
+  return png;
+}
+
+constexpr uint32_t kAnimationFrames = 41;
+
+void AnimationFrameStep(benchmark::State& state) {
+  auto data = std::make_shared<const Bytes>(AnimationOnLargeCanvas(kAnimationFrames));
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  auto source = CGImageSourceCreateWithBytes(data);
+  CGImageSourceCreateImageAtIndex(source, 0, now);
+  size_t next = 1;
+  for (auto _ : state) {
+    auto image = CGImageSourceCreateImageAtIndex(source, next++, now);
+    benchmark::DoNotOptimize(image.get());
+  }
+}
+
 }  // namespace
+
+BENCHMARK_CAPTURE(HostileDecode, PNGWithoutEnd, &PNGWithoutEnd)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HostileDecode, LosslessWebP, &LosslessWebPOfOneColour)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HostileDecode, JPEGEmptyScans, &JPEGOfEmptyScans)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HostileDecode, GIFBomb, &GIFBomb)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HostileDecode, BMPBomb, &BMPBomb)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HostileDecode, GIFFrameBesideCanvas, &GIFFrameBesideCanvas)
+    ->Unit(benchmark::kMillisecond);
+// Each frame once, in order, after the first.
+BENCHMARK(AnimationFrameStep)->Iterations(kAnimationFrames - 1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(OursDecode, JPEG, std::string("public.jpeg"))->Unit(benchmark::kMillisecond);
 BENCHMARK(RawDecodeJPEG)->Unit(benchmark::kMillisecond);

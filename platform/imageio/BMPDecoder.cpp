@@ -28,7 +28,11 @@ void BMPDecoder::setMask(Mask& m, uint32_t mask) {
   m.max = mask >> m.shift;
 }
 
-CGImageSourceStatus BMPDecoder::parse() {
+bool BMPDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 18 && d[0] == 'B' && d[1] == 'M';
+}
+
+CGImageSourceStatus BMPDecoder::onParse() {
   const Bytes& d = *data_;
   if (d.size() < 18) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (d[0] != 'B' || d[1] != 'M') return kCGImageStatusInvalidData;
@@ -112,7 +116,7 @@ CGImageSourceStatus BMPDecoder::parse() {
   return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
 
-ValueMap BMPDecoder::frameProperties(size_t) const {
+ValueMap BMPDecoder::onFrameProperties(size_t) const {
   // Run-length data may skip pixels, which stay transparent.
   const bool alpha = alpha_.mask != 0 || compression_ == kRLE8 || compression_ == kRLE4;
   ValueMap props =
@@ -201,8 +205,8 @@ void BMPDecoder::decodeRLE(ImageBitmap& out) const {
   }
 }
 
-bool BMPDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index != 0 || width_ == 0 || !out.allocate(width_, height_)) return false;
+bool BMPDecoder::onDecodeFrame(size_t, ImageBitmap& out, size_t) {
+  if (!out.allocate(width_, height_)) return false;
   out.hasAlpha = alpha_.mask != 0 || compression_ == kRLE8 || compression_ == kRLE4;
   if (compression_ == kRLE8 || compression_ == kRLE4) {
     decodeRLE(out);

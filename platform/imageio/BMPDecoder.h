@@ -10,11 +10,13 @@ class BMPDecoder : public ImageDecoder {
  public:
   using ImageDecoder::ImageDecoder;
 
-  std::string typeIdentifier() const override { return "com.microsoft.bmp"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return width_ ? 1 : 0; }
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return width_ ? 1 : 0; }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
 
  private:
   struct Mask {

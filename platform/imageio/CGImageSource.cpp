@@ -1,14 +1,51 @@
 #include "CGImageSource.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/JPEGDecoder.h"
 
 struct CGImageSource::Decoder {
-  std::mutex mutex;
+  std::mutex mutex;  // guards everything below
   std::unique_ptr<ImageDecoder> decoder;
+  // The last animation frame decoded, shared with the image showing it: the
+  // next frame is drawn over it, in place once that image is gone.
+  std::shared_ptr<ImageBitmap> canvas;
+  size_t canvasFrame = ImageDecoder::kNoFrame;
+
+  std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
 };
+
+// Pixels of a frame at the size its image announced.
+std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
+                                                            uint32_t height) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::shared_ptr<ImageBitmap> bitmap;
+  size_t prior = ImageDecoder::kNoFrame;
+  if (canvas && canvasFrame < index) {
+    // Images are immutable: a canvas another image still shows is copied.
+    // The fence orders the last reader's accesses (its release of the
+    // count) before the writes that follow.
+    const bool alone = canvas.use_count() == 1;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    bitmap = alone ? std::move(canvas) : std::make_shared<ImageBitmap>(*canvas);
+    prior = canvasFrame;
+  } else {
+    bitmap = std::make_shared<ImageBitmap>();
+  }
+  canvas.reset();
+  canvasFrame = ImageDecoder::kNoFrame;
+  if (!decoder->decodeFrame(index, *bitmap, prior)) return nullptr;
+  if (bitmap->width != width || bitmap->height != height) {
+    return std::make_shared<const Bytes>(ImageBitmapResized(*bitmap, width, height).pixels);
+  }
+  if (decoder->frameCount() > 1) {
+    canvas = bitmap;
+    canvasFrame = index;
+  }
+  return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
+}
 
 namespace {
 
@@ -102,8 +139,8 @@ Value CGImageSource::propertiesAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return Value();
   std::lock_guard<std::mutex> lock(d->mutex);
-  if (index >= d->decoder->frameCount()) return Value();
-  return Value(d->decoder->frameProperties(index));
+  ValueMap props = d->decoder->frameProperties(index);
+  return props.empty() ? Value() : Value(std::move(props));
 }
 
 CGImageRef CGImageSource::createImage(size_t index, const Value& options) const {
@@ -114,8 +151,8 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   std::string type;
   {
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (index >= d->decoder->frameCount()) return nullptr;
     const ValueMap props = d->decoder->frameProperties(index);
+    if (props.empty()) return nullptr;
     width = IntProperty(props, kCGImagePropertyPixelWidth);
     height = IntProperty(props, kCGImagePropertyPixelHeight);
     const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
@@ -123,18 +160,7 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
     type = d->decoder->typeIdentifier();
   }
   if (!ImageSizeAllowed(width, height)) return nullptr;
-  // Decodes the frame at the size the image announced.
-  auto decode = [d, index, width, height]() -> std::shared_ptr<const Bytes> {
-    ImageBitmap bitmap;
-    {
-      std::lock_guard<std::mutex> lock(d->mutex);
-      if (!d->decoder->decodeFrame(index, bitmap)) return nullptr;
-    }
-    if (bitmap.width != width || bitmap.height != height) {
-      bitmap = ImageBitmapResized(bitmap, width, height);
-    }
-    return std::make_shared<const Bytes>(std::move(bitmap.pixels));
-  };
+  auto decode = [d, index, width, height] { return d->decode(index, width, height); };
   const bool immediately = BoolOption(options, kCGImageSourceShouldCacheImmediately) ||
                            BoolOption(options_, kCGImageSourceShouldCacheImmediately);
   CGImageRef image;
@@ -165,8 +191,8 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     ImageDecoder& decoder = *d->decoder;
-    if (index >= decoder.frameCount()) return nullptr;
     const ValueMap props = decoder.frameProperties(index);
+    if (props.empty()) return nullptr;
     orientation = FrameOrientation(props);
     type = decoder.typeIdentifier();
     const Bytes embedded = always ? Bytes() : decoder.embeddedThumbnail(index);
@@ -193,6 +219,8 @@ void CGImageSource::removeCache(size_t) {
   if (!d) return;
   std::lock_guard<std::mutex> lock(d->mutex);
   d->decoder->dropCaches();
+  d->canvas.reset();
+  d->canvasFrame = ImageDecoder::kNoFrame;
 }
 
 CGImageSourceRef CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes> data,

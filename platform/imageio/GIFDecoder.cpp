@@ -56,7 +56,11 @@ bool SkipSubBlocks(const Bytes& d, size_t& pos) {
 
 }  // namespace
 
-CGImageSourceStatus GIFDecoder::parse() {
+bool GIFDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0);
+}
+
+CGImageSourceStatus GIFDecoder::onParse() {
   const Bytes& d = *data_;
   if (d.size() < 13) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (std::memcmp(d.data(), "GIF87a", 6) != 0 && std::memcmp(d.data(), "GIF89a", 6) != 0) {
@@ -146,19 +150,18 @@ bool GIFDecoder::readFrame(size_t& pos, Frame frame) {
   return frame.complete;
 }
 
-size_t GIFDecoder::frameCount() const {
+size_t GIFDecoder::onFrameCount() const {
   size_t n = 0;
   while (n < frames_.size() && frames_[n].complete) ++n;
   if (n == 0 && !frames_.empty()) n = 1;  // the first frame shows while it arrives
   return n;
 }
 
-CGImageSourceStatus GIFDecoder::frameStatus(size_t index) const {
-  if (index >= frameCount()) return kCGImageStatusUnknownType;
+CGImageSourceStatus GIFDecoder::onFrameStatus(size_t index) const {
   return frames_[index].complete ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
 
-ValueMap GIFDecoder::containerProperties() const {
+ValueMap GIFDecoder::onContainerProperties() const {
   ValueMap gif;
   if (hasLoopCount_) ValueMapSet(gif, kCGImagePropertyGIFLoopCount, Value::integer(loopCount_));
   ValueMapSet(gif, kCGImagePropertyGIFHasGlobalColorMap, globalColorMap_);
@@ -169,12 +172,12 @@ ValueMap GIFDecoder::containerProperties() const {
   return out;
 }
 
-ValueMap GIFDecoder::frameProperties(size_t index) const {
+ValueMap GIFDecoder::onFrameProperties(size_t index) const {
   ValueMap props =
       ImageFrameBaseProperties(width_, height_, hasAlpha_, kCGImagePropertyColorModelRGB, 8);
   ValueMapSet(props, kCGImagePropertyIsIndexed, true);
   ValueMap gif;
-  if (index < frames_.size() && frames_[index].hasControl) {
+  if (frames_[index].hasControl) {
     const double delay = frames_[index].delayCentiseconds / 100.0;
     ValueMapSet(gif, kCGImagePropertyGIFUnclampedDelayTime, delay);
     ValueMapSet(gif, kCGImagePropertyGIFDelayTime, ImageFrameClampedDelay(delay));
@@ -184,9 +187,23 @@ ValueMap GIFDecoder::frameProperties(size_t index) const {
   return props;
 }
 
-bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
-                               std::vector<uint8_t>& rowDone,
-                               std::vector<uint32_t>& palette) const {
+AnimatedImageDecoder::FrameRect GIFDecoder::frameRect(size_t index) const {
+  // Only the part inside the canvas is drawn (none, for a frame beside it).
+  const Frame& f = frames_[index];
+  FrameRect r;
+  r.x = std::min<uint32_t>(uint32_t(f.x), width_);
+  r.y = std::min<uint32_t>(uint32_t(f.y), height_);
+  r.width = std::min<uint32_t>(uint32_t(f.width), width_ - r.x);
+  r.height = std::min<uint32_t>(uint32_t(f.height), height_ - r.y);
+  r.disposal = f.disposal == 2   ? Disposal::kBackground
+               : f.disposal == 3 ? Disposal::kPrevious
+                                 : Disposal::kNone;
+  return r;
+}
+
+bool GIFDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
+  const Frame& f = frames_[index];
+  const FrameRect r = frameRect(index);
   Segments segments{data_->data(), headerEnd_, f.start, f.end};
   int error = 0;
   GifFileType* gif = DGifOpen(&segments, ReadSegments, &error);
@@ -194,32 +211,22 @@ bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
   GifRecordType type = UNDEFINED_RECORD_TYPE;
   if (DGifGetRecordType(gif, &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE ||
       DGifGetImageDesc(gif) != GIF_OK || gif->Image.Width != f.width ||
-      gif->Image.Height != f.height) {
+      gif->Image.Height != f.height || !region.allocate(r.width, r.height)) {
     DGifCloseFile(gif, &error);
     return false;
   }
+  // Indices beyond the table, and the transparent one, stay transparent.
+  uint32_t palette[256] = {};
   const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
-  palette.assign(256, 0);  // indices beyond the table stay transparent
-  if (map) {
-    for (int i = 0; i < map->ColorCount && i < 256; ++i) {
-      const GifColorType& c = map->Colors[i];
-      const uint8_t rgba[4] = {c.Red, c.Green, c.Blue, 255};
-      std::memcpy(&palette[i], rgba, 4);
-    }
+  for (int i = 0; map && i < map->ColorCount && i < 256; ++i) {
+    const GifColorType& c = map->Colors[i];
+    const uint8_t rgba[4] = {c.Red, c.Green, c.Blue, 255};
+    std::memcpy(&palette[i], rgba, 4);
   }
-  // Only the part of the frame inside the canvas is kept; rows below it are
-  // still read (interlaced passes interleave them) but not stored.
-  const uint32_t visibleW = f.x < int(width_) ? std::min<uint32_t>(f.width, width_ - f.x) : 0;
-  const uint32_t visibleH = f.y < int(height_) ? std::min<uint32_t>(f.height, height_ - f.y) : 0;
-  indices.assign(size_t(visibleW) * visibleH, 0);
-  rowDone.assign(visibleH, 0);
-  if (indices.empty()) {
-    // Nothing of the frame shows: its data need not be decoded at all.
-    DGifCloseFile(gif, &error);
-    return true;
-  }
+  if (f.transparentIndex >= 0 && f.transparentIndex < 256) palette[f.transparentIndex] = 0;
   std::vector<uint8_t> line(size_t(f.width));
-  // Interlaced frames store rows in four passes.
+  // Interlaced frames store rows in four passes; rows below the canvas are
+  // read (the passes interleave them) but not kept.
   static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
   const int passes = gif->Image.Interlace ? 4 : 1;
   bool ok = true, any = false;
@@ -227,97 +234,17 @@ bool GIFDecoder::decodeIndices(const Frame& f, std::vector<uint8_t>& indices,
     const int start = passes == 1 ? 0 : kStart[pass], step = passes == 1 ? 1 : kStep[pass];
     for (int y = start; y < f.height; y += step) {
       // A non-interlaced frame is done once the canvas ends.
-      if (passes == 1 && uint32_t(y) >= visibleH) break;
+      if (passes == 1 && uint32_t(y) >= r.height) break;
       if (DGifGetLine(gif, line.data(), f.width) != GIF_OK) {
         ok = false;
         break;
       }
-      if (uint32_t(y) < visibleH) {
-        std::memcpy(&indices[size_t(y) * visibleW], line.data(), visibleW);
-        rowDone[y] = 1;
-        any = true;
-      }
+      if (uint32_t(y) >= r.height) continue;
+      uint32_t* out = reinterpret_cast<uint32_t*>(region.row(uint32_t(y)));
+      for (uint32_t x = 0; x < r.width; ++x) out[x] = palette[line[x]];
+      any = true;
     }
   }
   DGifCloseFile(gif, &error);
   return ok || any;
-}
-
-bool GIFDecoder::composite(size_t index) {
-  const Frame& f = frames_[index];
-  std::vector<uint8_t> indices, rowDone;
-  std::vector<uint32_t> palette;
-  if (!decodeIndices(f, indices, rowDone, palette)) return false;
-  if (index == 0 && !canvas_.allocate(width_, height_)) return false;
-  // The visible part of the frame.
-  const uint32_t x0 = std::min<uint32_t>(f.x, width_), y0 = std::min<uint32_t>(f.y, height_);
-  const uint32_t x1 = std::min<uint32_t>(f.x + f.width, width_);
-  const uint32_t y1 = std::min<uint32_t>(f.y + f.height, height_);
-  ImageBitmap saved;
-  if (f.disposal == 3 && x1 > x0 && y1 > y0) {
-    saved.allocate(x1 - x0, y1 - y0);
-    for (uint32_t y = y0; y < y1; ++y) {
-      std::memcpy(saved.row(y - y0), canvas_.row(y) + size_t(x0) * 4, size_t(x1 - x0) * 4);
-    }
-  }
-  const size_t visibleW = x1 - x0;
-  for (uint32_t y = y0; y < y1 && visibleW > 0; ++y) {
-    if (!rowDone[y - f.y]) continue;
-    const uint8_t* src = &indices[size_t(y - f.y) * visibleW];
-    uint32_t* dst = reinterpret_cast<uint32_t*>(canvas_.row(y));
-    for (uint32_t x = x0; x < x1; ++x) {
-      const uint8_t i = src[x - f.x];
-      if (int(i) == f.transparentIndex) continue;
-      const uint32_t c = palette[i];
-      if (c != 0) dst[x] = c;
-    }
-  }
-  if (frames_.size() == 1) {
-    lastOutput_ = std::move(canvas_);  // no later frame needs the canvas
-    canvas_ = ImageBitmap();
-  } else {
-    lastOutput_ = canvas_;
-  }
-  lastOutput_.hasAlpha = hasAlpha_;
-  if (canvas_.empty()) return true;
-  if (f.disposal == 2 || (f.disposal == 3 && saved.empty())) {
-    for (uint32_t y = y0; y < y1; ++y) {
-      std::memset(canvas_.row(y) + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
-    }
-  } else if (f.disposal == 3) {
-    for (uint32_t y = y0; y < y1; ++y) {
-      std::memcpy(canvas_.row(y) + size_t(x0) * 4, saved.row(y - y0), size_t(x1 - x0) * 4);
-    }
-  }
-  return true;
-}
-
-bool GIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index >= frameCount()) return false;
-  if (frames_.size() == 1 && index == 0) {
-    // A still image: the canvas itself is the result, nothing is kept.
-    nextToCompose_ = 0;
-    if (!composite(0)) return false;
-    out = std::move(lastOutput_);
-    dropCaches();
-    return true;
-  }
-  if (nextToCompose_ != index + 1 || lastOutput_.empty()) {
-    if (index + 1 < nextToCompose_ || lastOutput_.empty()) nextToCompose_ = 0;
-    while (nextToCompose_ <= index) {
-      if (!composite(nextToCompose_)) {
-        dropCaches();
-        return false;
-      }
-      ++nextToCompose_;
-    }
-  }
-  out = lastOutput_;
-  return true;
-}
-
-void GIFDecoder::dropCaches() {
-  canvas_ = ImageBitmap();
-  lastOutput_ = ImageBitmap();
-  nextToCompose_ = 0;
 }

@@ -5,20 +5,26 @@
 // at a time (it is handed the header and that frame only), and frames are
 // composited onto the canvas with their disposal methods.
 
-#include "platform/imageio/ImageDecoder.h"
+#include "platform/imageio/AnimatedImageDecoder.h"
 
-class GIFDecoder : public ImageDecoder {
+class GIFDecoder : public AnimatedImageDecoder {
  public:
-  using ImageDecoder::ImageDecoder;
+  using AnimatedImageDecoder::AnimatedImageDecoder;
 
-  std::string typeIdentifier() const override { return "com.compuserve.gif"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override;
-  ValueMap containerProperties() const override;
-  ValueMap frameProperties(size_t index) const override;
-  CGImageSourceStatus frameStatus(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
-  void dropCaches() override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override;
+  ValueMap onContainerProperties() const override;
+  ValueMap onFrameProperties(size_t index) const override;
+  CGImageSourceStatus onFrameStatus(size_t index) const override;
+
+  uint32_t canvasWidth() const override { return width_; }
+  uint32_t canvasHeight() const override { return height_; }
+  FrameRect frameRect(size_t index) const override;
+  bool decodeFrameRegion(size_t index, ImageBitmap& region) override;
+  bool canvasHasAlpha() const override { return hasAlpha_; }
 
  private:
   struct Frame {
@@ -32,9 +38,6 @@ class GIFDecoder : public ImageDecoder {
   };
 
   bool readFrame(size_t& pos, Frame frame);
-  bool decodeIndices(const Frame& f, std::vector<uint8_t>& indices, std::vector<uint8_t>& rowDone,
-                     std::vector<uint32_t>& palette) const;
-  bool composite(size_t index);
 
   uint32_t width_ = 0, height_ = 0;
   size_t headerEnd_ = 0;
@@ -44,8 +47,4 @@ class GIFDecoder : public ImageDecoder {
   bool hasAlpha_ = false;
   bool sawTrailer_ = false;
   std::vector<Frame> frames_;
-
-  ImageBitmap canvas_;  // after the disposal of frame nextToCompose_ - 1
-  size_t nextToCompose_ = 0;
-  ImageBitmap lastOutput_;
 };

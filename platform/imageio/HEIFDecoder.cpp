@@ -13,7 +13,10 @@ void HEIFInitialiseOnce() {
   std::call_once(once, [] { heif_init(nullptr); });
 }
 
-std::string HEIFDecoder::typeOfBrands(const uint8_t* d, size_t n) {
+namespace {
+
+// The type of an ISO base media file by its brands, "" when not an image.
+std::string TypeOfBrands(const uint8_t* d, size_t n) {
   if (n < 16 || std::memcmp(d + 4, "ftyp", 4) != 0) return "";
   const size_t boxSize = std::min<size_t>(ReadBE32(d), n);
   auto brand = [&](const char* b) {
@@ -33,9 +36,15 @@ std::string HEIFDecoder::typeOfBrands(const uint8_t* d, size_t n) {
   return "";
 }
 
-bool HEIFDecoder::canDecode(const std::string& type) {
+}  // namespace
+
+bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
+  return TypeOfBrands(data, size) == type;
+}
+
+bool HEIFDecoder::canDecode(const char* type) {
   HEIFInitialiseOnce();
-  if (type == "public.avif") return heif_have_decoder_for_format(heif_compression_AV1);
+  if (std::strcmp(type, "public.avif") == 0) return heif_have_decoder_for_format(heif_compression_AV1);
   return heif_have_decoder_for_format(heif_compression_HEVC);
 }
 
@@ -68,7 +77,7 @@ void ReadExif(heif_image_handle* handle, ExifData& exif) {
 
 }  // namespace
 
-CGImageSourceStatus HEIFDecoder::parse() {
+CGImageSourceStatus HEIFDecoder::onParse() {
   // Boxes may point anywhere in the file: only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
   HEIFInitialiseOnce();
@@ -102,8 +111,7 @@ CGImageSourceStatus HEIFDecoder::parse() {
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
 }
 
-ValueMap HEIFDecoder::frameProperties(size_t index) const {
-  if (index >= images_.size()) return {};
+ValueMap HEIFDecoder::onFrameProperties(size_t index) const {
   const Image& image = images_[index];
   ValueMap props = ImageFrameBaseProperties(image.width, image.height, image.hasAlpha,
                                             kCGImagePropertyColorModelRGB, image.depth);
@@ -111,8 +119,8 @@ ValueMap HEIFDecoder::frameProperties(size_t index) const {
   return props;
 }
 
-bool HEIFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index >= images_.size() || !context_) return false;
+bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+  if (!context_) return false;
   heif_image_handle* handle = nullptr;
   if (heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
     return false;

@@ -12,19 +12,19 @@ struct heif_context;
 
 class HEIFDecoder : public ImageDecoder {
  public:
-  HEIFDecoder(std::shared_ptr<const Bytes> data, bool complete, std::string type)
-      : ImageDecoder(std::move(data), complete), type_(std::move(type)) {}
+  using ImageDecoder::ImageDecoder;
   ~HEIFDecoder() override;
 
-  std::string typeIdentifier() const override { return type_; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return images_.size(); }
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  // Whether the brands of an ISO base media file make it an image of `type`.
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+  // Whether this libheif has a decoder for the type's codec.
+  static bool canDecode(const char* type);
 
-  // The type of an ISO base media file by its brands, "" when not an image.
-  static std::string typeOfBrands(const uint8_t* data, size_t size);
-  static bool canDecode(const std::string& type);
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return images_.size(); }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
 
  private:
   struct Image {
@@ -34,7 +34,6 @@ class HEIFDecoder : public ImageDecoder {
     int depth = 8;
     ExifData exif;
   };
-  std::string type_;
   heif_context* context_ = nullptr;
   std::vector<Image> images_;
 };

@@ -1,7 +1,5 @@
 #include "ImageDecoder.h"
 
-#include <cstring>
-
 #include "platform/imageio/BMPDecoder.h"
 #include "platform/imageio/GIFDecoder.h"
 #include "platform/imageio/HEIFDecoder.h"
@@ -11,26 +9,52 @@
 #include "platform/imageio/TIFFDecoder.h"
 #include "platform/imageio/WebPDecoder.h"
 
-std::string ImageTypeOfData(const uint8_t* d, size_t n) {
-  auto starts = [&](const char* s, size_t len) { return n >= len && std::memcmp(d, s, len) == 0; };
-  if (starts("\xFF\xD8\xFF", 3)) return "public.jpeg";
-  if (starts("\x89PNG\r\n\x1A\n", 8)) return "public.png";
-  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "com.compuserve.gif";
-  if (starts("II*\0", 4) || starts("MM\0*", 4)) return "public.tiff";
-  if (n >= 12 && starts("RIFF", 4) && std::memcmp(d + 8, "WEBP", 4) == 0)
-    return "org.webmproject.webp";
-  if (starts("BM", 2) && n >= 18) return "com.microsoft.bmp";
-  return HEIFDecoder::typeOfBrands(d, n);
+namespace {
+
+template <class Decoder>
+std::unique_ptr<ImageDecoder> Make(const char* type, std::shared_ptr<const Bytes> data,
+                                   bool complete) {
+  return std::make_unique<Decoder>(type, std::move(data), complete);
+}
+
+const ImageDecoderDescriptor* DescriptorOf(const uint8_t* data, size_t size) {
+  for (const ImageDecoderDescriptor& d : ImageDecoderRegistry()) {
+    if (d.sniff(data, size, d.type)) return &d;
+  }
+  return nullptr;
+}
+
+bool Available(const ImageDecoderDescriptor& d) { return !d.available || d.available(d.type); }
+
+}  // namespace
+
+const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
+  static const std::vector<ImageDecoderDescriptor> registry = {
+      {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
+      {"public.png", PNGDecoder::sniff, Make<PNGDecoder>},
+      {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>},
+      {"public.tiff", TIFFDecoder::sniff, Make<TIFFDecoder>},
+      {"org.webmproject.webp", WebPDecoder::sniff, Make<WebPDecoder>},
+      {"com.microsoft.bmp", BMPDecoder::sniff, Make<BMPDecoder>},
+      {"public.heic", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
+      {"public.heics", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
+      {"public.heif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
+      {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
+  };
+  return registry;
+}
+
+std::string ImageTypeOfData(const uint8_t* data, size_t size) {
+  const ImageDecoderDescriptor* d = DescriptorOf(data, size);
+  return d ? d->type : "";
 }
 
 const std::vector<std::string>& ImageDecoderTypeIdentifiers() {
   static const std::vector<std::string> types = [] {
-    std::vector<std::string> t = {"public.jpeg", "public.png",           "com.compuserve.gif",
-                                  "public.tiff", "org.webmproject.webp", "com.microsoft.bmp"};
-    if (HEIFDecoder::canDecode("public.heic")) {
-      t.insert(t.end(), {"public.heic", "public.heics", "public.heif"});
+    std::vector<std::string> t;
+    for (const ImageDecoderDescriptor& d : ImageDecoderRegistry()) {
+      if (Available(d)) t.push_back(d.type);
     }
-    if (HEIFDecoder::canDecode("public.avif")) t.push_back("public.avif");
     return t;
   }();
   return types;
@@ -42,35 +66,56 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> da
     status = complete ? kCGImageStatusUnknownType : kCGImageStatusReadingHeader;
     return nullptr;
   }
-  const std::string type = ImageTypeOfData(data->data(), data->size());
-  std::unique_ptr<ImageDecoder> decoder;
-  if (type == "public.jpeg")
-    decoder = std::make_unique<JPEGDecoder>(data, complete);
-  else if (type == "public.png")
-    decoder = std::make_unique<PNGDecoder>(data, complete);
-  else if (type == "com.compuserve.gif")
-    decoder = std::make_unique<GIFDecoder>(data, complete);
-  else if (type == "public.tiff")
-    decoder = std::make_unique<TIFFDecoder>(data, complete);
-  else if (type == "org.webmproject.webp")
-    decoder = std::make_unique<WebPDecoder>(data, complete);
-  else if (type == "com.microsoft.bmp")
-    decoder = std::make_unique<BMPDecoder>(data, complete);
-  else if (!type.empty() && HEIFDecoder::canDecode(type)) {
-    decoder = std::make_unique<HEIFDecoder>(data, complete, type);
-  }
-  if (!decoder) {
+  const ImageDecoderDescriptor* d = DescriptorOf(data->data(), data->size());
+  if (!d || !Available(*d)) {
     // Too few bytes to tell the type yet is not the same as an unknown type.
     status =
         !complete && data->size() < 32 ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
     return nullptr;
   }
+  std::unique_ptr<ImageDecoder> decoder = d->create(d->type, std::move(data), complete);
   status = decoder->parse();
   if (status == kCGImageStatusInvalidData || status == kCGImageStatusReadingHeader ||
       status == kCGImageStatusUnknownType) {
     return nullptr;
   }
   return decoder;
+}
+
+ValueMap ImageDecoder::frameProperties(size_t index) const {
+  return index < frameCount() ? onFrameProperties(index) : ValueMap();
+}
+
+CGImageSourceStatus ImageDecoder::frameStatus(size_t index) const {
+  return index < frameCount() ? onFrameStatus(index) : kCGImageStatusUnknownType;
+}
+
+CGImageSourceStatus ImageDecoder::onFrameStatus(size_t) const {
+  return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
+}
+
+namespace {
+
+// What every decode must give: a bitmap of its size, within the limits.
+bool WellFormed(const ImageBitmap& b) {
+  return ImageSizeAllowed(b.width, b.height) && b.pixels.size() == size_t(b.width) * b.height * 4;
+}
+
+}  // namespace
+
+bool ImageDecoder::decodeFrame(size_t index, ImageBitmap& out, size_t prior) {
+  return index < frameCount() && onDecodeFrame(index, out, prior < index ? prior : kNoFrame) &&
+         WellFormed(out);
+}
+
+bool ImageDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
+                                      ImageBitmap& out) {
+  return index < frameCount() && onDecodeFrameReduced(index, minWidth, minHeight, out) &&
+         WellFormed(out);
+}
+
+Bytes ImageDecoder::embeddedThumbnail(size_t index) const {
+  return index < frameCount() ? onEmbeddedThumbnail(index) : Bytes();
 }
 
 ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,

@@ -3,9 +3,13 @@
 // The small decoder interface behind image sources: one decoder per format,
 // made over an immutable snapshot of the bytes received so far. A decoder
 // answers what it knows without decoding pixels (frames, sizes, properties)
-// and decodes one frame at a time into an ImageBitmap. Animated decoders keep
-// the composited canvas of the last frame, so walking the frames in order
-// costs one frame decode per step. Not thread-safe: the source serialises.
+// and decodes one frame at a time into an ImageBitmap. The public accessors
+// check the frame index (and what a decode produced) once, here; formats
+// implement the protected hooks, which only ever see valid indices. Not
+// thread-safe: the source serialises.
+//
+// Every format is registered once, in the table of ImageDecoderRegistry():
+// type detection, the list of readable types and decoder creation all read it.
 
 #include <memory>
 #include <string>
@@ -26,46 +30,75 @@ enum CGImageSourceStatus : int32_t {
 
 class ImageDecoder {
  public:
-  ImageDecoder(std::shared_ptr<const Bytes> data, bool complete)
-      : data_(std::move(data)), complete_(complete) {}
+  // No frame: what decodeFrame's `prior` says when `out` holds nothing useful.
+  static constexpr size_t kNoFrame = size_t(-1);
+
+  ImageDecoder(const char* type, std::shared_ptr<const Bytes> data, bool complete)
+      : type_(type), data_(std::move(data)), complete_(complete) {}
   virtual ~ImageDecoder() = default;
   ImageDecoder(const ImageDecoder&) = delete;
   ImageDecoder& operator=(const ImageDecoder&) = delete;
 
-  virtual std::string typeIdentifier() const = 0;
-  // Reads the structure; Complete, Incomplete (more data needed for some
-  // frames), ReadingHeader (not even the size yet) or InvalidData.
-  virtual CGImageSourceStatus parse() = 0;
-  virtual size_t frameCount() const = 0;
-  // Properties of the whole file (loop count of an animation, ...): a map.
-  virtual ValueMap containerProperties() const { return {}; }
-  // Properties of one frame, with PixelWidth/PixelHeight of the bitmap that
-  // decodeFrame produces.
-  virtual ValueMap frameProperties(size_t index) const = 0;
-  virtual CGImageSourceStatus frameStatus(size_t index) const {
-    return index < frameCount() ? (complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete)
-                                : kCGImageStatusUnknownType;
-  }
-  // Decodes a frame; false when the data cannot give it. Incomplete data may
-  // give a partial frame (the missing part transparent).
-  virtual bool decodeFrame(size_t index, ImageBitmap& out) = 0;
-  // May decode at a reduced size (never below minWidth x minHeight) when the
-  // format allows it cheaply; the default decodes at full size.
-  virtual bool decodeFrameReduced(size_t index, uint32_t /*minWidth*/, uint32_t /*minHeight*/,
-                                  ImageBitmap& out) {
-    return decodeFrame(index, out);
-  }
-  // A thumbnail stored in the file (EXIF), encoded; empty when none.
-  virtual Bytes embeddedThumbnail(size_t /*index*/) const { return {}; }
-  // The decoder may drop caches (composited canvas and the like).
-  virtual void dropCaches() {}
-
+  const char* typeIdentifier() const { return type_; }
   const Bytes& data() const { return *data_; }
 
+  // Reads the structure; Complete, Incomplete (more data needed for some
+  // frames), ReadingHeader (not even the size yet) or InvalidData.
+  CGImageSourceStatus parse() { return onParse(); }
+  size_t frameCount() const { return onFrameCount(); }
+  // Properties of the whole file (loop count of an animation, ...).
+  ValueMap containerProperties() const { return onContainerProperties(); }
+  // Properties of one frame, with PixelWidth/PixelHeight of the bitmap that
+  // decodeFrame produces; empty for an index out of range.
+  ValueMap frameProperties(size_t index) const;
+  // UnknownType for an index out of range.
+  CGImageSourceStatus frameStatus(size_t index) const;
+  // Decodes a frame; false when the data cannot give it (or the index is out
+  // of range). Incomplete data may give a partial frame (the missing part
+  // transparent). When `out` holds frame `prior` as this decoder produced it,
+  // animations draw only what changed since (the cost of the frames' areas,
+  // not of the canvas); otherwise `out` is made anew.
+  bool decodeFrame(size_t index, ImageBitmap& out, size_t prior = kNoFrame);
+  // May decode at a reduced size (never below minWidth x minHeight) when the
+  // format allows it cheaply; otherwise at full size.
+  bool decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight, ImageBitmap& out);
+  // A thumbnail stored in the file (EXIF), encoded; empty when none.
+  Bytes embeddedThumbnail(size_t index) const;
+  // Drops what the decoder keeps between frames.
+  void dropCaches() { onDropCaches(); }
+
  protected:
-  std::shared_ptr<const Bytes> data_;
-  bool complete_;
+  virtual CGImageSourceStatus onParse() = 0;
+  virtual size_t onFrameCount() const = 0;
+  virtual ValueMap onContainerProperties() const { return {}; }
+  virtual ValueMap onFrameProperties(size_t index) const = 0;
+  // Default: Complete once all data is here.
+  virtual CGImageSourceStatus onFrameStatus(size_t index) const;
+  virtual bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) = 0;
+  virtual bool onDecodeFrameReduced(size_t index, uint32_t, uint32_t, ImageBitmap& out) {
+    return onDecodeFrame(index, out, kNoFrame);
+  }
+  virtual Bytes onEmbeddedThumbnail(size_t) const { return {}; }
+  virtual void onDropCaches() {}
+
+  const char* const type_;
+  const std::shared_ptr<const Bytes> data_;
+  const bool complete_;
 };
+
+// One readable format: its type, whether leading bytes are of it, and how to
+// make its decoder. `available` (when set) says whether this machine's
+// libraries decode it.
+struct ImageDecoderDescriptor {
+  const char* type;
+  bool (*sniff)(const uint8_t* data, size_t size, const char* type);
+  std::unique_ptr<ImageDecoder> (*create)(const char* type, std::shared_ptr<const Bytes> data,
+                                          bool complete);
+  bool (*available)(const char* type) = nullptr;
+};
+
+// Every format, in the order sniffing tries them.
+const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry();
 
 // The image type of the leading bytes ("public.png", ...), "" when unknown.
 std::string ImageTypeOfData(const uint8_t* data, size_t size);

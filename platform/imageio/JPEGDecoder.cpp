@@ -133,7 +133,11 @@ bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out) {
   return true;
 }
 
-CGImageSourceStatus JPEGDecoder::parse() {
+bool JPEGDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+}
+
+CGImageSourceStatus JPEGDecoder::onParse() {
   const Bytes& d = *data_;
   if (d.size() < 3) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF) return kCGImageStatusInvalidData;
@@ -190,7 +194,7 @@ void JPEGDecoder::readJFIF(const uint8_t* p, size_t) {
   yDensity_ = ReadBE16(p + 10);
 }
 
-ValueMap JPEGDecoder::frameProperties(size_t) const {
+ValueMap JPEGDecoder::onFrameProperties(size_t) const {
   const char* model = components_ == 1   ? kCGImagePropertyColorModelGray
                       : components_ == 4 ? kCGImagePropertyColorModelCMYK
                                          : kCGImagePropertyColorModelRGB;
@@ -228,13 +232,10 @@ bool JPEGDecoder::decode(unsigned scaleNumerator, ImageBitmap& out) const {
   return true;
 }
 
-bool JPEGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  return index == 0 && sawFrameHeader_ && decode(8, out);
-}
+bool JPEGDecoder::onDecodeFrame(size_t, ImageBitmap& out, size_t) { return decode(8, out); }
 
-bool JPEGDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
-                                     ImageBitmap& out) {
-  if (index != 0 || !sawFrameHeader_) return false;
+bool JPEGDecoder::onDecodeFrameReduced(size_t, uint32_t minWidth, uint32_t minHeight,
+                                       ImageBitmap& out) {
   // The smallest DCT scale (n/8) whose output still covers the wanted size.
   unsigned n = 1;
   while (n < 8 && (uint64_t(width_) * n + 7) / 8 < minWidth) ++n;
@@ -242,8 +243,8 @@ bool JPEGDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t m
   return decode(n, out);
 }
 
-Bytes JPEGDecoder::embeddedThumbnail(size_t index) const {
-  if (index != 0 || exif_.thumbnailLength == 0) return {};
+Bytes JPEGDecoder::onEmbeddedThumbnail(size_t) const {
+  if (exif_.thumbnailLength == 0) return {};
   const size_t start = exifOffset_ + exif_.thumbnailOffset;
   if (start > data_->size() || exif_.thumbnailLength > data_->size() - start) return {};
   return Bytes(data_->begin() + start, data_->begin() + start + exif_.thumbnailLength);

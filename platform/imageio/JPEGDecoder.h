@@ -12,14 +12,16 @@ class JPEGDecoder : public ImageDecoder {
  public:
   using ImageDecoder::ImageDecoder;
 
-  std::string typeIdentifier() const override { return "public.jpeg"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return sawFrameHeader_ ? 1 : 0; }
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
-  bool decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
-                          ImageBitmap& out) override;
-  Bytes embeddedThumbnail(size_t index) const override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return sawFrameHeader_ ? 1 : 0; }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  bool onDecodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
+                            ImageBitmap& out) override;
+  Bytes onEmbeddedThumbnail(size_t index) const override;
 
  private:
   bool decode(unsigned scaleNumerator, ImageBitmap& out) const;

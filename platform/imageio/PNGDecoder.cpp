@@ -97,23 +97,6 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
   return progress.started;
 }
 
-// Straight-alpha "over": the frame's pixel drawn onto the canvas pixel.
-inline void BlendOver(const uint8_t* s, uint8_t* d) {
-  const uint32_t sa = s[3];
-  if (sa == 255) {
-    std::memcpy(d, s, 4);
-    return;
-  }
-  if (sa == 0) return;
-  const uint32_t da = d[3];
-  const uint32_t dw = da * (255 - sa);   // destination weight, scaled by 255
-  const uint32_t oa255 = sa * 255 + dw;  // output alpha, scaled by 255
-  for (int c = 0; c < 3; ++c) {
-    d[c] = static_cast<uint8_t>((s[c] * sa * 255 + d[c] * dw + oa255 / 2) / oa255);
-  }
-  d[3] = static_cast<uint8_t>((oa255 + 127) / 255);
-}
-
 }  // namespace
 
 void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t length) {
@@ -131,7 +114,11 @@ bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& h
   return ok;
 }
 
-CGImageSourceStatus PNGDecoder::parse() {
+bool PNGDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 8 && std::memcmp(d, kSignature, 8) == 0;
+}
+
+CGImageSourceStatus PNGDecoder::onParse() {
   const Bytes& d = *data_;
   const size_t n = d.size();
   if (std::memcmp(d.data(), kSignature, std::min<size_t>(n, 8)) != 0) {
@@ -278,7 +265,7 @@ CGImageSourceStatus PNGDecoder::readFrameControl(const uint8_t* chunk, uint32_t 
   return kCGImageStatusComplete;
 }
 
-size_t PNGDecoder::frameCount() const {
+size_t PNGDecoder::onFrameCount() const {
   if (!sawIHDR_) return 0;
   if (!animated_) return 1;
   size_t n = 0;
@@ -288,8 +275,7 @@ size_t PNGDecoder::frameCount() const {
   return n;
 }
 
-CGImageSourceStatus PNGDecoder::frameStatus(size_t index) const {
-  if (index >= frameCount()) return kCGImageStatusUnknownType;
+CGImageSourceStatus PNGDecoder::onFrameStatus(size_t index) const {
   if (!animated_) return idatDone_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
   return frames_[index].complete ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
@@ -298,7 +284,7 @@ double PNGDecoder::delaySeconds(const Frame& f) const {
   return double(f.delayNum) / (f.delayDen == 0 ? 100 : f.delayDen);
 }
 
-ValueMap PNGDecoder::containerProperties() const {
+ValueMap PNGDecoder::onContainerProperties() const {
   ValueMap png;
   if (animated_) {
     ValueMapSet(png, kCGImagePropertyAPNGLoopCount, Value::integer(plays_));
@@ -310,7 +296,7 @@ ValueMap PNGDecoder::containerProperties() const {
   return out;
 }
 
-ValueMap PNGDecoder::frameProperties(size_t index) const {
+ValueMap PNGDecoder::onFrameProperties(size_t index) const {
   const bool alpha = (colorType_ & 4) || hasTransparency_ || animated_;
   const char* model = (colorType_ == 0 || colorType_ == 4) ? kCGImagePropertyColorModelGray
                                                            : kCGImagePropertyColorModelRGB;
@@ -325,7 +311,7 @@ ValueMap PNGDecoder::frameProperties(size_t index) const {
     ValueMapSet(props, kCGImagePropertyDPIWidth, std::round(ppmX_ * 0.0254 * 100) / 100);
     ValueMapSet(props, kCGImagePropertyDPIHeight, std::round(ppmY_ * 0.0254 * 100) / 100);
   }
-  if (animated_ && index < frames_.size()) {
+  if (animated_) {
     const double delay = delaySeconds(frames_[index]);
     ValueMapSet(png, kCGImagePropertyAPNGUnclampedDelayTime, delay);
     ValueMapSet(png, kCGImagePropertyAPNGDelayTime, ImageFrameClampedDelay(delay));
@@ -389,61 +375,26 @@ bool PNGDecoder::decodeRegion(const Frame& f, ImageBitmap& out) const {
          out.height == f.height;
 }
 
-void PNGDecoder::composite(size_t index, const ImageBitmap& region) {
+AnimatedImageDecoder::FrameRect PNGDecoder::frameRect(size_t index) const {
   const Frame& f = frames_[index];
-  if (index == 0) canvas_.allocate(width_, height_);
-  // The part of the canvas a "previous" disposal must bring back.
-  ImageBitmap saved;
-  uint8_t dispose = f.dispose;
-  if (dispose == 2 && index == 0) dispose = 1;
-  if (dispose == 2) {
-    saved.allocate(f.width, f.height);
-    for (uint32_t y = 0; y < f.height; ++y) {
-      std::memcpy(saved.row(y), canvas_.row(f.y + y) + size_t(f.x) * 4, size_t(f.width) * 4);
-    }
-  }
-  for (uint32_t y = 0; y < f.height; ++y) {
-    uint8_t* d = canvas_.row(f.y + y) + size_t(f.x) * 4;
-    const uint8_t* s = region.row(y);
-    if (f.blend == 0) {
-      std::memcpy(d, s, size_t(f.width) * 4);
-    } else {
-      for (uint32_t x = 0; x < f.width; ++x) BlendOver(s + x * 4, d + x * 4);
-    }
-  }
-  lastOutput_ = canvas_;
-  for (uint32_t y = 0; y < f.height; ++y) {
-    uint8_t* d = canvas_.row(f.y + y) + size_t(f.x) * 4;
-    if (dispose == 1) std::memset(d, 0, size_t(f.width) * 4);
-    if (dispose == 2) std::memcpy(d, saved.row(y), size_t(f.width) * 4);
-  }
+  FrameRect r;
+  r.x = f.x;
+  r.y = f.y;
+  r.width = f.width;
+  r.height = f.height;
+  r.disposal = f.dispose == 1   ? Disposal::kBackground
+               : f.dispose == 2 ? Disposal::kPrevious
+                                : Disposal::kNone;
+  r.blend = f.blend == 1;
+  r.opaque = f.complete && !(colorType_ & 4) && !hasTransparency_;
+  return r;
 }
 
-bool PNGDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index >= frameCount()) return false;
-  if (!animated_) return decodeRegion(stillFrame(), out);
-  if (!lastOutput_.empty() && nextToCompose_ == index + 1) {
-    out = lastOutput_;
-  } else {
-    if (index + 1 < nextToCompose_ || nextToCompose_ == 0) nextToCompose_ = 0;
-    while (nextToCompose_ <= index) {
-      ImageBitmap region;
-      if (!decodeRegion(frames_[nextToCompose_], region)) {
-        nextToCompose_ = 0;
-        lastOutput_ = ImageBitmap();
-        return false;
-      }
-      composite(nextToCompose_, region);
-      ++nextToCompose_;
-    }
-    out = lastOutput_;
-  }
-  out.hasAlpha = true;
-  return true;
+bool PNGDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
+  return decodeRegion(frames_[index], region);
 }
 
-void PNGDecoder::dropCaches() {
-  canvas_ = ImageBitmap();
-  lastOutput_ = ImageBitmap();
-  nextToCompose_ = 0;
+bool PNGDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {
+  return animated_ ? AnimatedImageDecoder::onDecodeFrame(index, out, prior)
+                   : decodeRegion(stillFrame(), out);
 }

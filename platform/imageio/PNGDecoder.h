@@ -6,21 +6,28 @@
 // then composited onto the canvas with the frame's dispose and blend
 // operations.
 
+#include "platform/imageio/AnimatedImageDecoder.h"
 #include "platform/imageio/ExifMetadata.h"
-#include "platform/imageio/ImageDecoder.h"
 
-class PNGDecoder : public ImageDecoder {
+class PNGDecoder : public AnimatedImageDecoder {
  public:
-  using ImageDecoder::ImageDecoder;
+  using AnimatedImageDecoder::AnimatedImageDecoder;
 
-  std::string typeIdentifier() const override { return "public.png"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override;
-  ValueMap containerProperties() const override;
-  ValueMap frameProperties(size_t index) const override;
-  CGImageSourceStatus frameStatus(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
-  void dropCaches() override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override;
+  ValueMap onContainerProperties() const override;
+  ValueMap onFrameProperties(size_t index) const override;
+  CGImageSourceStatus onFrameStatus(size_t index) const override;
+  // A still image is decoded whole; animations are composited.
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+
+  uint32_t canvasWidth() const override { return width_; }
+  uint32_t canvasHeight() const override { return height_; }
+  FrameRect frameRect(size_t index) const override;
+  bool decodeFrameRegion(size_t index, ImageBitmap& region) override;
 
  private:
   struct Range {
@@ -44,7 +51,6 @@ class PNGDecoder : public ImageDecoder {
   bool frameLooksLikeBomb(const Frame& f) const;
   Frame stillFrame() const;
   double delaySeconds(const Frame& f) const;
-  void composite(size_t index, const ImageBitmap& region);
 
   // Header.
   uint32_t width_ = 0, height_ = 0;
@@ -66,12 +72,6 @@ class PNGDecoder : public ImageDecoder {
   size_t partialIDAT_ = 0;  // bytes of an image data chunk not all here
   std::vector<Frame> frames_;
   bool openFdatFrame_ = false;
-
-  // Compositing state: the canvas after the disposal of frame
-  // nextToCompose_ - 1, and that frame as shown (empty when there is none).
-  ImageBitmap canvas_;
-  size_t nextToCompose_ = 0;
-  ImageBitmap lastOutput_;
 };
 
 // Decodes a complete or truncated PNG stream into RGBA. Rows the data does not

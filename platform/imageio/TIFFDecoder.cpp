@@ -64,7 +64,11 @@ tiff* TIFFOpenMemory(const uint8_t* data, size_t size) {
   return t;
 }
 
-CGImageSourceStatus TIFFDecoder::parse() {
+bool TIFFDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 4 && (std::memcmp(d, "II*\0", 4) == 0 || std::memcmp(d, "MM\0*", 4) == 0);
+}
+
+CGImageSourceStatus TIFFDecoder::onParse() {
   const Bytes& d = *data_;
   if (d.size() < 8) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   // libtiff seeks anywhere in the file, so only whole files are read.
@@ -117,8 +121,7 @@ CGImageSourceStatus TIFFDecoder::parse() {
   return kCGImageStatusComplete;
 }
 
-ValueMap TIFFDecoder::frameProperties(size_t index) const {
-  if (index >= pages_.size()) return {};
+ValueMap TIFFDecoder::onFrameProperties(size_t index) const {
   const Page& p = pages_[index];
   const char* model = p.photometric <= 1   ? kCGImagePropertyColorModelGray
                       : p.photometric == 5 ? kCGImagePropertyColorModelCMYK
@@ -276,8 +279,7 @@ bool TIFFDecoder::readSamples(tiff* tif, const Page& p, ImageBitmap& out) const 
   return true;
 }
 
-bool TIFFDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index >= pages_.size()) return false;
+bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   const Page& p = pages_[index];
   TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
   if (!tif) return false;

@@ -12,11 +12,13 @@ class TIFFDecoder : public ImageDecoder {
  public:
   using ImageDecoder::ImageDecoder;
 
-  std::string typeIdentifier() const override { return "public.tiff"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return pages_.size(); }
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return pages_.size(); }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
 
  private:
   struct Page {

@@ -17,9 +17,11 @@ bool FrameFitsData(uint64_t width, uint64_t height, size_t bytes) {
 
 }  // namespace
 
-WebPDecoder::~WebPDecoder() { dropCaches(); }
+bool WebPDecoder::sniff(const uint8_t* d, size_t n, const char*) {
+  return n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0;
+}
 
-CGImageSourceStatus WebPDecoder::parse() {
+CGImageSourceStatus WebPDecoder::onParse() {
   const Bytes& d = *data_;
   if (d.size() < 12) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (std::memcmp(d.data(), "RIFF", 4) != 0 || std::memcmp(&d[8], "WEBP", 4) != 0) {
@@ -52,33 +54,43 @@ CGImageSourceStatus WebPDecoder::parse() {
           break;
         }
         if (!animated_ && iter.has_alpha) hasAlpha_ = true;
-        durations_.push_back(iter.duration);
+        Frame f;
+        f.rect.x = uint32_t(iter.x_offset);
+        f.rect.y = uint32_t(iter.y_offset);
+        f.rect.width = uint32_t(iter.width);
+        f.rect.height = uint32_t(iter.height);
+        f.rect.disposal =
+            iter.dispose_method == WEBP_MUX_DISPOSE_BACKGROUND ? Disposal::kBackground : Disposal::kNone;
+        f.rect.blend = iter.blend_method == WEBP_MUX_BLEND;
+        f.rect.opaque = !iter.has_alpha;
+        f.duration = iter.duration;
+        f.offset = size_t(iter.fragment.bytes - d.data());
+        f.size = iter.fragment.size;
+        frames_.push_back(f);
       } while (WebPDemuxNextFrame(&iter));
       WebPDemuxReleaseIterator(&iter);
     }
     // The canvas itself must be one the whole file could fill.
     if (complete_ && !FrameFitsData(width_, height_, d.size())) status = kCGImageStatusInvalidData;
-    if (!animated_ && durations_.size() > 1) durations_.resize(1);
+    if (!animated_ && frames_.size() > 1) frames_.resize(1);
     WebPChunkIterator chunk;
     if (WebPDemuxGetChunk(demux, "EXIF", 1, &chunk)) {
       ExifParse(chunk.chunk.bytes, chunk.chunk.size, exif_);
       WebPDemuxReleaseChunkIterator(&chunk);
     }
     if (status == kCGImageStatusInvalidData) {
-      durations_.clear();
+      frames_.clear();
     } else if (state != WEBP_DEMUX_DONE) {
       status =
-          complete_ && durations_.empty() ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
+          complete_ && frames_.empty() ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
     }
-    // Animations are composited by libwebp from the whole file only.
-    if (animated_ && state != WEBP_DEMUX_DONE) durations_.clear();
   }
   WebPDemuxDelete(demux);
-  if (status == kCGImageStatusComplete && durations_.empty()) return kCGImageStatusInvalidData;
+  if (status == kCGImageStatusComplete && frames_.empty()) return kCGImageStatusInvalidData;
   return status;
 }
 
-ValueMap WebPDecoder::containerProperties() const {
+ValueMap WebPDecoder::onContainerProperties() const {
   ValueMap webp;
   if (animated_) ValueMapSet(webp, kCGImagePropertyWebPLoopCount, Value::integer(loopCount_));
   ValueMapSet(webp, kCGImagePropertyWebPCanvasPixelWidth, Value::integer(width_));
@@ -88,14 +100,14 @@ ValueMap WebPDecoder::containerProperties() const {
   return out;
 }
 
-ValueMap WebPDecoder::frameProperties(size_t index) const {
+ValueMap WebPDecoder::onFrameProperties(size_t index) const {
   ValueMap props = ImageFrameBaseProperties(width_, height_, hasAlpha_ || animated_,
                                             kCGImagePropertyColorModelRGB, 8);
   ValueMap webp;
   ValueMapSet(webp, kCGImagePropertyWebPCanvasPixelWidth, Value::integer(width_));
   ValueMapSet(webp, kCGImagePropertyWebPCanvasPixelHeight, Value::integer(height_));
-  if (animated_ && index < durations_.size()) {
-    const double delay = durations_[index] / 1000.0;
+  if (animated_) {
+    const double delay = frames_[index].duration / 1000.0;
     ValueMapSet(webp, kCGImagePropertyWebPUnclampedDelayTime, delay);
     ValueMapSet(webp, kCGImagePropertyWebPDelayTime, ImageFrameClampedDelay(delay));
   }
@@ -104,53 +116,34 @@ ValueMap WebPDecoder::frameProperties(size_t index) const {
   return props;
 }
 
-bool WebPDecoder::decodeStill(ImageBitmap& out) const {
-  int w = 0, h = 0;
-  if (!WebPGetInfo(data_->data(), data_->size(), &w, &h) || !out.allocate(w, h)) return false;
-  out.hasAlpha = hasAlpha_;
-  return WebPDecodeRGBAInto(data_->data(), data_->size(), out.pixels.data(), out.pixels.size(),
-                            int(out.bytesPerRow())) != nullptr;
+bool WebPDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
+  const Frame& f = frames_[index];
+  const uint8_t* bits = data_->data() + f.offset;
+  return region.allocate(f.rect.width, f.rect.height) &&
+         WebPDecodeRGBAInto(bits, f.size, region.pixels.data(), region.pixels.size(),
+                            int(region.bytesPerRow())) != nullptr;
 }
 
-bool WebPDecoder::decodeAnimated(size_t index, ImageBitmap& out) {
-  if (!anim_ || index + 1 < nextFrame_) {
-    dropCaches();
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) return false;
-    options.color_mode = MODE_RGBA;
-    options.use_threads = 0;
-    WebPData webp{data_->data(), data_->size()};
-    anim_ = WebPAnimDecoderNew(&webp, &options);
-    if (!anim_) return false;
-  }
-  if (index + 1 == nextFrame_ && !lastOutput_.empty()) {
-    out = lastOutput_;
-    return true;
-  }
-  uint8_t* pixels = nullptr;
-  int timestamp = 0;
-  while (nextFrame_ <= index) {
-    if (!WebPAnimDecoderGetNext(anim_, &pixels, &timestamp)) {
-      dropCaches();
-      return false;
-    }
-    ++nextFrame_;
-  }
-  if (!lastOutput_.allocate(width_, height_)) return false;
-  std::memcpy(lastOutput_.pixels.data(), pixels, lastOutput_.pixels.size());
-  lastOutput_.hasAlpha = true;
-  out = lastOutput_;
+bool WebPDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {
+  if (animated_) return AnimatedImageDecoder::onDecodeFrame(index, out, prior);
+  if (!decodeFrameRegion(0, out)) return false;
+  out.hasAlpha = hasAlpha_;
   return true;
 }
 
-bool WebPDecoder::decodeFrame(size_t index, ImageBitmap& out) {
-  if (index >= durations_.size()) return false;
-  return animated_ ? decodeAnimated(index, out) : decodeStill(out);
-}
-
-void WebPDecoder::dropCaches() {
-  if (anim_) WebPAnimDecoderDelete(anim_);
-  anim_ = nullptr;
-  nextFrame_ = 0;
-  lastOutput_ = ImageBitmap();
+// The container's blending, in the arithmetic of libwebp's own animation
+// decoder so that frames come out as every other reader shows them.
+void WebPDecoder::blendRow(const uint8_t* src, uint8_t* dst, uint32_t count) const {
+  for (uint32_t i = 0; i < count; ++i, src += 4, dst += 4) {
+    const uint32_t sa = src[3];
+    if (sa == 255) std::memcpy(dst, src, 4);
+    if (sa == 0 || sa == 255) continue;
+    const uint32_t dstFactor = (dst[3] * (256 - sa)) >> 8;
+    const uint32_t alpha = sa + dstFactor;
+    const uint32_t scale = (1u << 24) / alpha;
+    for (int c = 0; c < 3; ++c) {
+      dst[c] = uint8_t(((src[c] * sa + dst[c] * dstFactor) * scale) >> 24);
+    }
+    dst[3] = uint8_t(alpha);
+  }
 }

@@ -1,38 +1,42 @@
 #pragma once
 
 // WebP, still and animated, through libwebp: the demuxer reads the container
-// (canvas, loop count, frame durations, EXIF), the animation decoder
-// composites frames (kept open so frames in order cost one step each).
+// (canvas, loop count, frames and their durations, EXIF), the decoder one
+// frame's bitstream at a time; animation frames are composited here.
 
+#include "platform/imageio/AnimatedImageDecoder.h"
 #include "platform/imageio/ExifMetadata.h"
-#include "platform/imageio/ImageDecoder.h"
 
-struct WebPAnimDecoder;
-
-class WebPDecoder : public ImageDecoder {
+class WebPDecoder : public AnimatedImageDecoder {
  public:
-  using ImageDecoder::ImageDecoder;
-  ~WebPDecoder() override;
+  using AnimatedImageDecoder::AnimatedImageDecoder;
 
-  std::string typeIdentifier() const override { return "org.webmproject.webp"; }
-  CGImageSourceStatus parse() override;
-  size_t frameCount() const override { return durations_.size(); }
-  ValueMap containerProperties() const override;
-  ValueMap frameProperties(size_t index) const override;
-  bool decodeFrame(size_t index, ImageBitmap& out) override;
-  void dropCaches() override;
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return frames_.size(); }
+  ValueMap onContainerProperties() const override;
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+
+  uint32_t canvasWidth() const override { return width_; }
+  uint32_t canvasHeight() const override { return height_; }
+  FrameRect frameRect(size_t index) const override { return frames_[index].rect; }
+  bool decodeFrameRegion(size_t index, ImageBitmap& region) override;
+  void blendRow(const uint8_t* src, uint8_t* dst, uint32_t count) const override;
 
  private:
-  bool decodeStill(ImageBitmap& out) const;
-  bool decodeAnimated(size_t index, ImageBitmap& out);
+  struct Frame {
+    FrameRect rect;
+    int duration = 0;  // milliseconds
+    size_t offset = 0, size = 0;  // the frame's bitstream in the data
+  };
 
   uint32_t width_ = 0, height_ = 0;
   bool animated_ = false;
   bool hasAlpha_ = false;
   uint32_t loopCount_ = 0;
-  std::vector<int> durations_;  // milliseconds
+  std::vector<Frame> frames_;
   ExifData exif_;
-  WebPAnimDecoder* anim_ = nullptr;
-  size_t nextFrame_ = 0;  // index the animation decoder yields next
-  ImageBitmap lastOutput_;
 };

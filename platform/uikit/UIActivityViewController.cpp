@@ -110,7 +110,7 @@ std::shared_ptr<LPLinkMetadata> UIActivityViewController::linkMetadata() {
 bool UIActivityViewController::completeWithActivityType(
     const std::optional<UIActivityType>& activityType, bool completed, ValueList returnedItems,
     NSErrorPtr activityError) {
-  if (!presentingViewController()) return false;
+  if (!presentingViewController() || isBeingDismissed()) return false;
   // Keep the sheet alive through its own dismissal and handler.
   auto self = std::static_pointer_cast<UIActivityViewController>(shared_from_this());
   dismissViewControllerAnimated(true);

@@ -324,10 +324,12 @@ void UIGestureRecognizer::transition(State state) {
   State old = state_;
   state_ = state;
   if (old == State::Possible && (state == State::Began || state == State::Ended)) {
-    cancelOrFailPeers();
+    // Cut the view off first: peers failing now must not release to it the
+    // touches they were holding back.
     if (cancelsTouchesInView_) {
       for (auto& t : seen_) t->cutOffFromView();
     }
+    cancelOrFailPeers();
   }
   bool wasRunning = old == State::Began || old == State::Changed;
   if (state == State::Began || state == State::Changed || state == State::Ended ||

@@ -1,50 +1,50 @@
 #pragma once
 
-// Headless view controllers: a lazily loaded root view, appearance callbacks,
-// modal presentation and dismissal (the presented controller's view covers the
-// presenter's window), child controllers, and the popover anchor that sheets
-// presented as popovers read.
+// Headless view controllers: a lazily loaded root view, appearance callbacks
+// in the platform's order (the controller going away hears willDisappear, the
+// one coming hears willAppear, then didDisappear and didAppear once the
+// transition is over), child containment with appearance forwarded to the
+// children on screen, modal presentation and dismissal through presentation
+// controllers and transition animators on the platform clock, and the
+// status bar, orientation and preferred-size queries containers read.
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "UIGeometry.h"
+#include "UIPresentationController.h"
 #include "UIView.h"
+#include "UIViewControllerTransitioning.h"
+#include "platform/foundation/ObservableProperty.h"
+#include "platform/foundation/OnceCallback.h"
 
 class UIWindow;
-class UIViewController;
+class UINavigationController;
+class UINavigationItem;
 
-enum class UIModalPresentationStyle {
-  FullScreen = 0,
-  PageSheet = 1,
-  FormSheet = 2,
-  CurrentContext = 3,
-  Custom = 4,
-  OverFullScreen = 5,
-  OverCurrentContext = 6,
-  Popover = 7,
-  Automatic = -2,
-};
+enum class UIStatusBarStyle { Default = 0, LightContent = 1, DarkContent = 3 };
+enum class UIStatusBarAnimation { None = 0, Fade = 1, Slide = 2 };
 
-class UIPopoverPresentationController : public NSObject {
- public:
-  std::shared_ptr<UIView> sourceView() const { return sourceView_.lock(); }
-  void setSourceView(const std::shared_ptr<UIView>& v) { sourceView_ = v; }
-  CGRect sourceRect() const { return sourceRect_; }
-  void setSourceRect(const CGRect& r) { sourceRect_ = r; }
-  uint64_t permittedArrowDirections() const { return arrows_; }
-  void setPermittedArrowDirections(uint64_t a) { arrows_ = a; }
-
- private:
-  std::weak_ptr<UIView> sourceView_;
-  CGRect sourceRect_ = CGRectZero;
-  uint64_t arrows_ = 15;  // any direction
+enum UIInterfaceOrientationMask : uint64_t {
+  UIInterfaceOrientationMaskPortrait = 1 << 1,
+  UIInterfaceOrientationMaskPortraitUpsideDown = 1 << 2,
+  UIInterfaceOrientationMaskLandscapeRight = 1 << 3,
+  UIInterfaceOrientationMaskLandscapeLeft = 1 << 4,
+  UIInterfaceOrientationMaskLandscape = (1 << 3) | (1 << 4),
+  UIInterfaceOrientationMaskAll = 30,
+  UIInterfaceOrientationMaskAllButUpsideDown = 26,
 };
 
 class UIViewController : public UIResponder {
  public:
-  UIViewController() = default;
+  // How long the platform's own presentation, dismissal, push and pop
+  // animations take.
+  static constexpr double kTransitionDuration = 0.35;
+
+  UIViewController();
+  ~UIViewController() override;
 
   // Loads the view on first access (loadView, then viewDidLoad).
   std::shared_ptr<UIView> view();
@@ -53,7 +53,8 @@ class UIViewController : public UIResponder {
   std::shared_ptr<UIResponder> nextResponder() const override;
   void setView(std::shared_ptr<UIView> view);
   const std::string& title() const { return title_; }
-  void setTitle(std::string t) { title_ = std::move(t); }
+  // Also the title of the navigation item.
+  void setTitle(std::string t);
 
   virtual void loadView();
   virtual void viewDidLoad() {}
@@ -64,42 +65,136 @@ class UIViewController : public UIResponder {
   virtual void viewWillLayoutSubviews() {}
   virtual void viewDidLayoutSubviews() {}
 
+  // Appearance transitions, as containers drive them: each call reaches the
+  // controller once per change and is passed on to the children on screen.
+  void beginAppearanceTransition(bool isAppearing, bool animated);
+  void endAppearanceTransition();
+  // On screen (after didAppear, before willDisappear).
+  bool isVisible() const { return appearance_ == Appearance::Appeared; }
+
+  // --- Modal presentation ---
   UIModalPresentationStyle modalPresentationStyle() const { return modalStyle_; }
   void setModalPresentationStyle(UIModalPresentationStyle s) { modalStyle_ = s; }
+  UIModalTransitionStyle modalTransitionStyle() const { return transitionStyle_; }
+  void setModalTransitionStyle(UIModalTransitionStyle s) { transitionStyle_ = s; }
+  std::shared_ptr<UIViewControllerTransitioningDelegate> transitioningDelegate() const {
+    return transitioningDelegate_.lock();
+  }
+  void setTransitioningDelegate(const std::shared_ptr<UIViewControllerTransitioningDelegate>& d) {
+    transitioningDelegate_ = d;
+  }
   // Present when the style is popover, as the platform hands it out.
   std::shared_ptr<UIPopoverPresentationController> popoverPresentationController();
+  // The controller managing this one's presentation (made on first use).
+  std::shared_ptr<UIPresentationController> presentationController();
 
   std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
-  bool isBeingPresented() const { return presenting_.lock() != nullptr; }
+  // While the presentation or dismissal of this controller runs.
+  bool isBeingPresented() const { return beingPresented_; }
+  bool isBeingDismissed() const { return beingDismissed_; }
 
-  // Presents `vc` over this controller. A controller already presenting
-  // another refuses (as the platform does, with a log line) and the
+  // Presents `vc` over this controller: the presentation controller places it,
+  // the transitioning delegate's animator (or the platform's own, when
+  // animated) moves it on the clock, and `completion` runs once it is on
+  // screen. A controller already presenting another, or in the middle of a
+  // transition, refuses (as the platform does, with a log line) and the
   // completion is not called.
   void presentViewController(const std::shared_ptr<UIViewController>& vc, bool animated,
-                             std::function<void()> completion = nullptr);
-  // Dismisses what this controller presents, or itself when it is presented.
-  void dismissViewControllerAnimated(bool animated, std::function<void()> completion = nullptr);
+                             OnceClosure completion = nullptr);
+  // Dismisses what this controller presents, or itself when it is presented;
+  // whatever the dismissed controller presents goes with it.
+  void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
 
+  // --- Containment ---
   std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }
   const std::vector<std::shared_ptr<UIViewController>>& childViewControllers() const {
     return children_;
   }
+  // Calls willMoveToParentViewController(this) on the child; the caller adds
+  // the child's view and calls didMoveToParentViewController.
   void addChildViewController(const std::shared_ptr<UIViewController>& child);
+  // Calls didMoveToParentViewController(nullptr) once removed.
   void removeFromParentViewController();
+  virtual void willMoveToParentViewController(const std::shared_ptr<UIViewController>&) {}
+  virtual void didMoveToParentViewController(const std::shared_ptr<UIViewController>&) {}
+  // The nearest navigation controller among the ancestors.
+  std::shared_ptr<UINavigationController> navigationController() const;
+  std::shared_ptr<UINavigationItem> navigationItem();
+
+  // --- Sizes, status bar, orientation ---
+  CGSize preferredContentSize() const { return preferredContentSize_.get(); }
+  void setPreferredContentSize(const CGSize& size);
+  virtual void preferredContentSizeDidChangeForChildContentContainer(UIViewController&) {}
+  virtual bool prefersStatusBarHidden() const { return false; }
+  virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
+  virtual UIStatusBarAnimation preferredStatusBarUpdateAnimation() const {
+    return UIStatusBarAnimation::Fade;
+  }
+  virtual std::shared_ptr<UIViewController> childViewControllerForStatusBarHidden() const {
+    return nullptr;
+  }
+  virtual std::shared_ptr<UIViewController> childViewControllerForStatusBarStyle() const {
+    return nullptr;
+  }
+  void setNeedsStatusBarAppearanceUpdate();
+  // How many times the status bar appearance was asked to update.
+  int64_t statusBarAppearanceUpdateCount() const { return statusBarUpdates_; }
+  // The phone idiom leaves out upside down, as the platform does.
+  virtual uint64_t supportedInterfaceOrientations() const;
+  virtual bool shouldAutorotate() const { return true; }
+  // Called before the view's size changes (rotation); passes the change on
+  // to the children and the presented controller.
+  virtual void viewWillTransitionToSize(const CGSize& size,
+                                        UIViewControllerTransitionCoordinator& coordinator);
+  // Rotates a window's controllers to `size`: viewWillTransitionToSize down
+  // the tree, then the window and root view take the size, and the
+  // coordinator's completions run after `duration` on the clock.
+  static void transitionWindowToSize(const std::shared_ptr<UIWindow>& window, const CGSize& size,
+                                     double duration);
 
   // The window that shows this controller's view, when any.
   std::shared_ptr<UIWindow> window();
   // The last controller of the presentation chain that starts here.
   static std::shared_ptr<UIViewController> topmostPresented(std::shared_ptr<UIViewController> vc);
 
+ protected:
+  enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
+  // The children whose appearance follows this controller's (default: those
+  // whose views are in this controller's view).
+  virtual std::vector<std::shared_ptr<UIViewController>> childrenOnScreen();
+  std::shared_ptr<UIViewController> self() {
+    return std::static_pointer_cast<UIViewController>(shared_from_this());
+  }
+  // A controller whose view is already in a window counts as appeared.
+  void noteAlreadyOnScreen();
+
  private:
+  struct Transition;
+  // An appearance change that was undone: the controller hears the reverse
+  // (willDisappear then willAppear and didAppear, or the other way round).
+  void reverseAppearanceTransition();
+  std::shared_ptr<UIPresentationController> makePresentationController(
+      const std::shared_ptr<UIViewController>& presenting);
+  void finishPresentation(const std::shared_ptr<UIViewController>& vc, bool completed);
+  void finishDismissal(const std::shared_ptr<UIViewController>& vc, bool completed);
+
   std::shared_ptr<UIView> view_;
   std::string title_;
   UIModalPresentationStyle modalStyle_ = UIModalPresentationStyle::Automatic;
-  std::shared_ptr<UIPopoverPresentationController> popover_;
+  UIModalTransitionStyle transitionStyle_ = UIModalTransitionStyle::CoverVertical;
+  std::weak_ptr<UIViewControllerTransitioningDelegate> transitioningDelegate_;
+  std::shared_ptr<UIPresentationController> presentationController_;
   std::shared_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
+  std::unique_ptr<Transition> transition_;
+  bool beingPresented_ = false;
+  bool beingDismissed_ = false;
   std::weak_ptr<UIViewController> parent_;
   std::vector<std::shared_ptr<UIViewController>> children_;
+  std::shared_ptr<UINavigationItem> navigationItem_;
+  Appearance appearance_ = Appearance::Disappeared;
+  bool appearanceAnimated_ = false;
+  ObservableProperty<CGSize> preferredContentSize_{this, "preferredContentSize"};
+  int64_t statusBarUpdates_ = 0;
 };

@@ -6,6 +6,7 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
 
 namespace {
@@ -189,7 +190,18 @@ const std::map<std::string, UIActivityType>& TQSharePlugin::activityTypesByName(
 
 std::shared_ptr<UIViewController> TQSharePlugin::topViewControllerFrom(
     std::shared_ptr<UIViewController> root) {
-  return UIViewController::topmostPresented(std::move(root));
+  auto vc = std::move(root);
+  while (vc) {
+    if (auto presented = vc->presentedViewController()) {
+      vc = presented;
+      continue;
+    }
+    auto nav = std::dynamic_pointer_cast<UINavigationController>(vc);
+    auto visible = nav ? nav->visibleViewController() : nullptr;
+    if (!visible || visible == vc) break;
+    vc = visible;
+  }
+  return vc;
 }
 
 void TQSharePlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResult result) {

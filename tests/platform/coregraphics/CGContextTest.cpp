@@ -204,17 +204,21 @@ TEST(CGContextTest, StraightAndPremultipliedAlphaRoundTrip) {
   EXPECT_EQ(q[3], 128);
 }
 
+// Fills one pixel holding the premultiplied bytes `dst` with the straight
+// colour `src` in `mode`; answers the pixel.
+RGBA blendOnePixel(CGBlendMode mode, const RGBA& dst, const std::array<double, 4>& src) {
+  auto c = makeContext(1, 1);
+  uint8_t* p = c->data();
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(dst[i]);
+  CGContextSetBlendMode(c, mode);
+  CGContextSetRGBFillColor(c, src[0], src[1], src[2], src[3]);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  return pixel(c, 0, 0);
+}
+
 TEST(CGContextTest, BlendModes) {
-  auto run = [](CGBlendMode mode, RGBA dst, const double src[4]) {
-    auto c = makeContext(1, 1);
-    uint8_t* p = c->data();
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(dst[i]);
-    CGContextSetBlendMode(c, mode);
-    CGContextSetRGBFillColor(c, src[0], src[1], src[2], src[3]);
-    CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
-    return pixel(c, 0, 0);
-  };
-  const double grey[4] = {0.5, 0.5, 0.5, 1}, halfRed[4] = {1, 0, 0, 0.5};
+  const auto& run = blendOnePixel;
+  const std::array<double, 4> grey{0.5, 0.5, 0.5, 1}, halfRed{1, 0, 0, 0.5};
   RGBA opaqueGrey{128, 128, 128, 255}, clear{0, 0, 0, 0};
   expectNear(run(kCGBlendModeMultiply, opaqueGrey, grey), {64, 64, 64, 255});
   expectNear(run(kCGBlendModeScreen, opaqueGrey, grey), {192, 192, 192, 255});
@@ -250,15 +254,7 @@ TEST(CGContextTest, BlendModes) {
 // terms). Inputs differ per channel and between source and backdrop, so a
 // swapped argument or a wrong branch shows.
 TEST(CGContextTest, SeparableAndNonSeparableBlendModesFollowTheirFormulas) {
-  auto run = [](CGBlendMode mode, RGBA dst, const std::array<double, 4>& src) {
-    auto c = makeContext(1, 1);
-    uint8_t* p = c->data();
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(dst[i]);
-    CGContextSetBlendMode(c, mode);
-    CGContextSetRGBFillColor(c, src[0], src[1], src[2], src[3]);
-    CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
-    return pixel(c, 0, 0);
-  };
+  const auto& run = blendOnePixel;
   // Backdrops as premultiplied bytes: (0.2, 0.6, 0.9) opaque; (1, 0.5, 0.25) at alpha 0.5.
   const RGBA opaque{51, 153, 230, 255}, half{128, 64, 32, 128};
   const std::array<double, 4> solid{0.6, 0.2, 0.4, 1}, faint{0.2, 0.9, 0.6, 0.4};

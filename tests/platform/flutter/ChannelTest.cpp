@@ -90,12 +90,17 @@ TEST(ChannelsDeathTest, SecondReplyIsReportedLoudly) {
   EXPECT_DEATH(r(Value()), "answered more than once");
 }
 
+// A Counter serving the event channel "t/events" of `peer`.
+std::shared_ptr<Counter> countingStream(TestPeer& peer) {
+  auto handler = std::make_shared<Counter>();
+  FlutterEventChannel::eventChannelWithName("t/events", peer.registrar("Counter")->messenger())
+      ->setStreamHandler(handler);
+  return handler;
+}
+
 TEST(Channels, EventStreamsListenEmitAndCancel) {
   TestPeer peer;
-  auto registrar = peer.registrar("Counter");
-  auto handler = std::make_shared<Counter>();
-  FlutterEventChannel::eventChannelWithName("t/events", registrar->messenger())
-      ->setStreamHandler(handler);
+  auto handler = countingStream(peer);
 
   ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
   ASSERT_EQ(peer.events("t/events").size(), 1u);
@@ -118,10 +123,7 @@ TEST(Channels, EventStreamsListenEmitAndCancel) {
 
 TEST(Channels, ASecondListenCancelsTheFirst) {
   TestPeer peer;
-  auto registrar = peer.registrar("Counter");
-  auto handler = std::make_shared<Counter>();
-  FlutterEventChannel::eventChannelWithName("t/events", registrar->messenger())
-      ->setStreamHandler(handler);
+  auto handler = countingStream(peer);
 
   ASSERT_TRUE(IsSuccess(peer.listen("t/events")));
   FlutterEventSink first = handler->sink;

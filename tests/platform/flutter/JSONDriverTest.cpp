@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "PointCodec.h"
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -36,58 +37,19 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   FlutterEventSink sink;
 };
 
-// A generated channel's record: custom type 129 carrying [count].
-struct Counted : NSObject {
-  explicit Counted(int64_t n) : count(n) {}
-  int64_t count;
-};
-
-class CountedWriter : public FlutterStandardWriter {
- public:
-  using FlutterStandardWriter::FlutterStandardWriter;
-  void writeValue(const Value& v) override {
-    if (auto c = v.objectAs<Counted>()) {
-      writeByte(129);
-      return writeValue(Value::list({Value::integer(c->count)}));
-    }
-    FlutterStandardWriter::writeValue(v);
-  }
-};
-
-class CountedReader : public FlutterStandardReader {
- public:
-  using FlutterStandardReader::FlutterStandardReader;
-  Value readValueOfType(uint8_t type) override {
-    if (type != 129) return FlutterStandardReader::readValueOfType(type);
-    Value payload = readValue();
-    const Value* n = payload.at(0);
-    return Value(std::make_shared<Counted>(n && n->isInteger() ? n->asInt64() : -1));
-  }
-};
-
-class CountedReaderWriter : public FlutterStandardReaderWriter {
- public:
-  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& d) const override {
-    return std::make_unique<CountedWriter>(d);
-  }
-  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* d, size_t n) const override {
-    return std::make_unique<CountedReader>(d, n);
-  }
-};
-
 struct DriverFixture : ::testing::Test {
   DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
     auto r = engine->registrarForPlugin("Echo");
-    // Answers each record with the next one, so what comes back was written by
+    // Answers each point with the next one, so what comes back was written by
     // the channel's codec, not handed through.
     auto generated = FlutterBasicMessageChannel::messageChannelWithName(
         "t/g", r->messenger(),
-        FlutterStandardMessageCodec::codecWithReaderWriter(
-            std::make_shared<CountedReaderWriter>()));
+        FlutterStandardMessageCodec::codecWithReaderWriter(std::make_shared<PointReaderWriter>()));
     generated->setMessageHandler([](const Value& m, FlutterMessageReply reply) {
-      auto c = m.at(0) ? m.at(0)->objectAs<Counted>() : nullptr;
-      reply(c ? Value::list({Value(std::make_shared<Counted>(c->count + 1)), Value("x")})
-              : Value());
+      auto p = m.at(0) ? m.at(0)->objectAs<Point>() : nullptr;
+      if (!p) return reply(Value());
+      auto next = std::make_shared<Point>(p->x + 1);
+      reply(Value::list({Value(std::shared_ptr<NSObject>(next)), Value("x")}));
     });
     echo = std::make_shared<Echo>();
     r->addMethodCallDelegate(echo, FlutterMethodChannel::methodChannelWithName("t/m", r->messenger()));

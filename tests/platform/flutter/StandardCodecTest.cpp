@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "PointCodec.h"
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterCodec.h"
 
@@ -159,46 +160,6 @@ TEST(StandardMethodCodec, CallsAndEnvelopes) {
         << bad.size();
   }
 }
-
-// A codec extended with one custom type, written the way generated channels do.
-struct Point : NSObject {
-  int32_t x = 0;
-};
-
-class PointWriter : public FlutterStandardWriter {
- public:
-  using FlutterStandardWriter::FlutterStandardWriter;
-  void writeValue(const Value& v) override {
-    if (auto p = v.objectAs<Point>()) {
-      writeByte(129);
-      writeValue(Value::list({Value(p->x)}));
-      return;
-    }
-    FlutterStandardWriter::writeValue(v);
-  }
-};
-
-class PointReader : public FlutterStandardReader {
- public:
-  using FlutterStandardReader::FlutterStandardReader;
-  Value readValueOfType(uint8_t type) override {
-    if (type != 129) return FlutterStandardReader::readValueOfType(type);
-    Value list = readValue();
-    auto p = std::make_shared<Point>();
-    p->x = static_cast<int32_t>(list.at(0) ? list.at(0)->asInt64() : 0);
-    return Value(std::shared_ptr<NSObject>(p));
-  }
-};
-
-class PointReaderWriter : public FlutterStandardReaderWriter {
- public:
-  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& d) const override {
-    return std::make_unique<PointWriter>(d);
-  }
-  std::unique_ptr<FlutterStandardReader> readerWithData(const uint8_t* d, size_t n) const override {
-    return std::make_unique<PointReader>(d, n);
-  }
-};
 
 TEST(StandardCodec, SubclassedReaderWriterAddsCustomTypes) {
   auto codec = FlutterStandardMessageCodec::codecWithReaderWriter(

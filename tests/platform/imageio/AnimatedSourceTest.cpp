@@ -26,53 +26,6 @@ double Delay(const CGImageSourceRef& s, size_t i, const char* dict, const char* 
   return v ? v->asDouble() : -1;
 }
 
-int GifWrite(GifFileType* gif, const GifByteType* data, int n) {
-  auto* out = static_cast<Bytes*>(gif->UserData);
-  out->insert(out->end(), data, data + n);
-  return n;
-}
-
-struct GifFrame {
-  int x, y, w, h;
-  int disposal;
-  int delay;  // centiseconds, -1: no graphic control
-  int transparent;
-  std::vector<uint8_t> indices;
-};
-
-// Palette: 0 black, 1 red, 2 green, 3 blue.
-Bytes MakeGif(int w, int h, const std::vector<GifFrame>& frames, int loops) {
-  Bytes out;
-  int err = 0;
-  GifFileType* gif = EGifOpen(&out, GifWrite, &err);
-  EGifSetGifVersion(gif, true);
-  GifColorType colors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-  ColorMapObject* map = GifMakeMapObject(4, colors);
-  EGifPutScreenDesc(gif, w, h, 2, 0, map);
-  if (loops >= 0) {
-    GifByteType block[3] = {1, GifByteType(loops & 0xFF), GifByteType(loops >> 8)};
-    EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE);
-    EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0");
-    EGifPutExtensionBlock(gif, 3, block);
-    EGifPutExtensionTrailer(gif);
-  }
-  for (const GifFrame& f : frames) {
-    if (f.delay >= 0) {
-      GraphicsControlBlock gcb{f.disposal, false, f.delay, f.transparent};
-      GifByteType ext[4];
-      EGifGCBToExtension(&gcb, ext);
-      EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
-    }
-    EGifPutImageDesc(gif, f.x, f.y, f.w, f.h, false, nullptr);
-    for (int r = 0; r < f.h; ++r) {
-      EGifPutLine(gif, const_cast<uint8_t*>(&f.indices[r * f.w]), f.w);
-    }
-  }
-  EGifCloseFile(gif, &err);
-  GifFreeMapObject(map);
-  return out;
-}
-
 }  // namespace
 
 TEST(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
@@ -306,7 +259,7 @@ TEST(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
   for (int i = 0; i < w * h; ++i) indices[i] = uint8_t((i / w + i % w) % 4);
   Bytes out;
   int err = 0;
-  GifFileType* gif = EGifOpen(&out, GifWrite, &err);
+  GifFileType* gif = EGifOpen(&out, GifAppendToBytes, &err);
   GifColorType colors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
   ColorMapObject* map = GifMakeMapObject(4, colors);
   EGifPutScreenDesc(gif, w, h, 2, 0, map);

@@ -1,11 +1,21 @@
-// The decoder layer under the image sources: hostile files refused before
-// their pixels cost anything.
+// The decoder layer under the image sources: one table of formats, frame
+// accessors that check once, animation frames that cost their rectangles,
+// and hostile files refused before their pixels cost anything.
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstring>
+
+#include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
+#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/ImageIOProperties.h"
 
 using namespace imageio_test;
 
@@ -109,14 +119,12 @@ Bytes EmptyScans(uint16_t side, int scans) {
   const uint32_t blocks = uint32_t(side / 8) * (side / 8);
   for (int s = 0; s < scans; ++s) {
     j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 1, 63, 0});
-    // Runs of 2^14 + 14 extra bits, as many as the blocks need.
+    // Runs of exactly 2^14 blocks: the code and fourteen extra bits of 0.
     uint64_t bits = 0;
     int count = 0;
-    for (uint32_t left = blocks; left > 0;) {
-      const uint32_t run = std::min<uint32_t>(left, 32767);
-      bits = (bits << 15) | (run - 16384);
+    for (uint32_t left = blocks; left > 0; left -= 16384) {
+      bits <<= 15;
       count += 15;
-      left -= run;
     }
     const int pad = (8 - count % 8) % 8;
     bits = (bits << pad) | ((1u << pad) - 1);
@@ -142,4 +150,208 @@ TEST(DecoderLayerTest, ProgressiveScanWorkIsBoundedByTheData) {
   auto hostile = Create(many, true, status);
   ASSERT_TRUE(hostile);
   EXPECT_FALSE(hostile->decodeFrame(0, out));
+}
+
+namespace {
+
+Bytes Encoded(const char* type, size_t frames) {
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, type, frames);
+  for (size_t i = 0; i < frames; ++i) {
+    CGImageDestinationAddImage(dest, MakeImage(Pattern(12, 9, i == 1, uint32_t(i * 40))));
+  }
+  EXPECT_TRUE(CGImageDestinationFinalize(dest)) << type;
+  return *data;
+}
+
+// One sample of every type this machine writes (animated where it can be).
+std::vector<std::pair<std::string, Bytes>> Samples() {
+  std::vector<std::pair<std::string, Bytes>> out;
+  for (const std::string& type : ImageEncoderTypeIdentifiers()) {
+    if (type == "public.heif") continue;  // written with the HEIC brands
+    const bool animates = type == "public.png" || type == "com.compuserve.gif" ||
+                          type == "org.webmproject.webp" || type == "public.tiff";
+    out.emplace_back(type, Encoded(type.c_str(), animates ? 3 : 1));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(DecoderLayerTest, OneTableSniffsListsAndCreatesEveryFormat) {
+  const auto& registry = ImageDecoderRegistry();
+  std::vector<std::string> available;
+  for (const ImageDecoderDescriptor& d : registry) {
+    if (!d.available || d.available(d.type)) available.push_back(d.type);
+  }
+  EXPECT_EQ(ImageDecoderTypeIdentifiers(), available);
+  EXPECT_EQ(CGImageSourceCopyTypeIdentifiers(), available);
+  const auto samples = Samples();
+  EXPECT_GE(samples.size(), 6u);
+  for (const auto& [type, data] : samples) {
+    EXPECT_NE(std::find(available.begin(), available.end(), type), available.end()) << type;
+    // Exactly one entry claims the bytes, and it makes a decoder of its type.
+    size_t claims = 0;
+    for (const ImageDecoderDescriptor& d : registry) claims += d.sniff(data.data(), data.size(), d.type);
+    EXPECT_EQ(claims, 1u) << type;
+    EXPECT_EQ(ImageTypeOfData(data.data(), data.size()), type);
+    CGImageSourceStatus status = kCGImageStatusInvalidData;
+    auto decoder = Create(data, true, status);
+    ASSERT_TRUE(decoder) << type;
+    EXPECT_EQ(decoder->typeIdentifier(), type);
+    EXPECT_EQ(status, kCGImageStatusComplete) << type;
+  }
+  CGImageSourceStatus status = kCGImageStatusComplete;
+  EXPECT_FALSE(Create(Bytes(40, 'x'), true, status));
+  EXPECT_EQ(status, kCGImageStatusUnknownType);
+}
+
+TEST(DecoderLayerTest, FrameAccessorsCheckTheIndexForEveryFormat) {
+  for (const auto& [type, data] : Samples()) {
+    CGImageSourceStatus status;
+    auto decoder = Create(data, true, status);
+    ASSERT_TRUE(decoder) << type;
+    const size_t n = decoder->frameCount();
+    ASSERT_GE(n, 1u) << type;
+    ImageBitmap out;
+    for (size_t index : {n, n + 1, ImageDecoder::kNoFrame}) {
+      EXPECT_TRUE(decoder->frameProperties(index).empty()) << type;
+      EXPECT_EQ(decoder->frameStatus(index), kCGImageStatusUnknownType) << type;
+      EXPECT_FALSE(decoder->decodeFrame(index, out)) << type;
+      EXPECT_FALSE(decoder->decodeFrameReduced(index, 1, 1, out)) << type;
+      EXPECT_TRUE(decoder->embeddedThumbnail(index).empty()) << type;
+    }
+    // In range, every frame decodes at the size its properties announce,
+    // with or without a prior frame held.
+    for (size_t i = 0; i < n; ++i) {
+      const ValueMap props = decoder->frameProperties(i);
+      EXPECT_EQ(decoder->frameStatus(i), kCGImageStatusComplete) << type;
+      ASSERT_TRUE(decoder->decodeFrame(i, out, i == 0 ? ImageDecoder::kNoFrame : i - 1)) << type;
+      EXPECT_EQ(out.width, uint32_t(ValueMapFind(props, kCGImagePropertyPixelWidth)->asInt64()));
+      EXPECT_EQ(out.height, uint32_t(ValueMapFind(props, kCGImagePropertyPixelHeight)->asInt64()));
+    }
+  }
+}
+
+namespace {
+
+constexpr uint32_t kCanvas = 512;
+constexpr size_t kCanvasBytes = size_t(kCanvas) * kCanvas * 4;
+
+// Frame 0 fills the canvas (red); then small frames, each with another
+// disposal: green at (100, 100) restored after, blue at (300, 300) cleared
+// after, green at the corner left.
+struct SmallFrame {
+  uint32_t x, y, side;
+  int gifDisposal, pngDispose;
+  uint8_t colour;  // palette index
+};
+const SmallFrame kFrames[] = {
+    {100, 100, 8, 3, 2, 2}, {300, 300, 8, 2, 1, 3}, {0, 0, 4, 1, 0, 2}};
+
+Bytes AnimatedGIF() {
+  std::vector<GifFrame> frames = {
+      {0, 0, int(kCanvas), int(kCanvas), 1, 5, -1, std::vector<uint8_t>(kCanvasBytes / 4, 1)}};
+  for (const SmallFrame& f : kFrames) {
+    frames.push_back({int(f.x), int(f.y), int(f.side), int(f.side), f.gifDisposal, 5, -1,
+                      std::vector<uint8_t>(size_t(f.side) * f.side, f.colour)});
+  }
+  return MakeGif(int(kCanvas), int(kCanvas), frames, 0);
+}
+
+Bytes AnimatedPNG() {
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr, actl;
+  AppendBE32(ihdr, kCanvas);
+  AppendBE32(ihdr, kCanvas);
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+  AppendChunk(png, "IHDR", ihdr);
+  AppendBE32(actl, 4);
+  AppendBE32(actl, 0);
+  AppendChunk(png, "acTL", actl);
+  uint32_t seq = 0;
+  auto control = [&](uint32_t x, uint32_t y, uint32_t side, uint8_t dispose) {
+    Bytes fc;
+    for (uint32_t v : {seq++, side, side, x, y}) AppendBE32(fc, v);
+    fc.insert(fc.end(), {0, 5, 0, 100, dispose, 1});
+    AppendChunk(png, "fcTL", fc);
+  };
+  control(0, 0, kCanvas, 0);
+  AppendChunk(png, "IDAT", ZlibRows(Solid(kCanvas, kCanvas, 255, 0, 0)));
+  const uint8_t rgb[4][3] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  for (const SmallFrame& f : kFrames) {
+    control(f.x, f.y, f.side, uint8_t(f.pngDispose));
+    Bytes fd;
+    AppendBE32(fd, seq++);
+    const uint8_t* c = rgb[f.colour];
+    const Bytes rows = ZlibRows(Solid(f.side, f.side, c[0], c[1], c[2]));
+    fd.insert(fd.end(), rows.begin(), rows.end());
+    AppendChunk(png, "fdAT", fd);
+  }
+  AppendChunk(png, "IEND", {});
+  return png;
+}
+
+}  // namespace
+
+TEST(DecoderLayerTest, AnimationFramesCostTheirRectanglesNotTheCanvas) {
+  for (const auto& [name, data] :
+       {std::pair<const char*, Bytes>{"gif", AnimatedGIF()}, {"apng", AnimatedPNG()}}) {
+    CGImageSourceStatus status;
+    auto decoder = Create(data, true, status);
+    ASSERT_TRUE(decoder) << name;
+    ASSERT_EQ(decoder->frameCount(), 4u) << name;
+    ImageBitmap canvas;
+    {
+      AllocationCounter fresh;
+      ASSERT_TRUE(decoder->decodeFrame(0, canvas)) << name;
+      EXPECT_GE(fresh.peakBytes(), kCanvasBytes) << name;
+    }
+    // A pixel no frame's rectangle reaches: drawing over the canvas leaves
+    // it as the caller left it, redrawing the canvas would not.
+    const uint8_t mark[4] = {1, 2, 3, 4};
+    std::memcpy(canvas.row(500) + 10 * 4, mark, 4);
+    for (size_t i = 1; i < 4; ++i) {
+      AllocationCounter step;
+      ASSERT_TRUE(decoder->decodeFrame(i, canvas, i - 1)) << name << i;
+      EXPECT_LT(step.peakBytes(), kCanvasBytes / 64) << name << " frame " << i;
+      EXPECT_EQ(std::memcmp(canvas.row(500) + 10 * 4, mark, 4), 0) << name << i;
+      // Everything else is the frame as decoded from scratch.
+      ImageBitmap scratch;
+      ASSERT_TRUE(decoder->decodeFrame(i, scratch)) << name << i;
+      std::memcpy(scratch.row(500) + 10 * 4, mark, 4);
+      EXPECT_EQ(MaxDifference(canvas, scratch), 0) << name << i;
+    }
+    // Frame 1 was restored, frame 2 cleared, frame 3 left.
+    auto px = [&](uint32_t x, uint32_t y) {
+      const uint8_t* p = canvas.row(y) + x * 4;
+      return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    EXPECT_EQ(px(103, 103), (std::vector<int>{255, 0, 0, 255})) << name;
+    EXPECT_EQ(px(303, 303), (std::vector<int>{0, 0, 0, 0})) << name;
+    EXPECT_EQ(px(1, 1), (std::vector<int>{0, 255, 0, 255})) << name;
+  }
+}
+
+TEST(DecoderLayerTest, SourcesDrawFramesInPlaceOnceTheirImagesAreGone) {
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  auto source = SourceOf(AnimatedPNG());
+  ASSERT_TRUE(source);
+  CGImageRef held = CGImageSourceCreateImageAtIndex(source, 0, now);
+  ASSERT_TRUE(held);
+  {
+    // Frame 0 is still shown: its pixels stay as they are, frame 1 gets a copy.
+    AllocationCounter copy;
+    CGImageRef next = CGImageSourceCreateImageAtIndex(source, 1, now);
+    ASSERT_TRUE(next);
+    EXPECT_GE(copy.peakBytes(), kCanvasBytes);
+    EXPECT_EQ(Pixels(held).row(103)[1], 0) << "frame 0 untouched by frame 1";
+    EXPECT_EQ(Pixels(next).row(103)[103 * 4 + 1], 255);
+  }
+  held.reset();
+  for (size_t i = 2; i < 4; ++i) {
+    AllocationCounter inPlace;
+    ASSERT_TRUE(CGImageSourceCreateImageAtIndex(source, i, now));
+    EXPECT_LT(inPlace.peakBytes(), kCanvasBytes / 64) << i;
+  }
 }

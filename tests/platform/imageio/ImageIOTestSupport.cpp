@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <jpeglib.h>
 // clang-format on
+#include <gif_lib.h>
 #include <png.h>
 #include <webp/decode.h>
 #include <webp/encode.h>
@@ -190,6 +191,44 @@ Bytes ZlibRows(const ImageBitmap& b) {
   Bytes out(size);
   compress(out.data(), &size, raw.data(), uLong(raw.size()));
   out.resize(size);
+  return out;
+}
+
+int GifAppendToBytes(GifFileType* gif, const uint8_t* data, int length) {
+  auto* out = static_cast<Bytes*>(gif->UserData);
+  out->insert(out->end(), data, data + length);
+  return length;
+}
+
+Bytes MakeGif(int w, int h, const std::vector<GifFrame>& frames, int loops) {
+  Bytes out;
+  int err = 0;
+  GifFileType* gif = EGifOpen(&out, GifAppendToBytes, &err);
+  EGifSetGifVersion(gif, true);
+  GifColorType colors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colors);
+  EGifPutScreenDesc(gif, w, h, 2, 0, map);
+  if (loops >= 0) {
+    GifByteType block[3] = {1, GifByteType(loops & 0xFF), GifByteType(loops >> 8)};
+    EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE);
+    EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0");
+    EGifPutExtensionBlock(gif, 3, block);
+    EGifPutExtensionTrailer(gif);
+  }
+  for (const GifFrame& f : frames) {
+    if (f.delay >= 0) {
+      GraphicsControlBlock gcb{f.disposal, false, f.delay, f.transparent};
+      GifByteType ext[4];
+      EGifGCBToExtension(&gcb, ext);
+      EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
+    }
+    EGifPutImageDesc(gif, f.x, f.y, f.w, f.h, false, nullptr);
+    for (int r = 0; r < f.h; ++r) {
+      EGifPutLine(gif, const_cast<uint8_t*>(&f.indices[size_t(r) * f.w]), f.w);
+    }
+  }
+  EGifCloseFile(gif, &err);
+  GifFreeMapObject(map);
   return out;
 }
 

@@ -12,6 +12,8 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageBitmap.h"
 
+struct GifFileType;
+
 namespace imageio_test {
 
 // Deterministic pattern: gradients plus a checker, alpha varying when asked.
@@ -39,5 +41,20 @@ int MaxDifference(const ImageBitmap& a, const ImageBitmap& b);
 void AppendChunk(Bytes& out, const char* type, const Bytes& data);
 Bytes ZlibRows(const ImageBitmap& b);  // RGBA rows with filter 0, deflated
 Bytes BE32(uint32_t v);
+
+// giflib output function appending to the Bytes its UserData points at.
+int GifAppendToBytes(GifFileType* gif, const uint8_t* data, int length);
+
+struct GifFrame {
+  int x, y, w, h;
+  int disposal;  // giflib's DISPOSE_...
+  int delay;     // centiseconds, -1: no graphic control
+  int transparent;
+  std::vector<uint8_t> indices;
+};
+
+// A GIF on a four-colour table (0 black, 1 red, 2 green, 3 blue); `loops`
+// -1 writes no loop count.
+Bytes MakeGif(int w, int h, const std::vector<GifFrame>& frames, int loops);
 
 }  // namespace imageio_test

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/TestEnvironment.h"
+
 #include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIWindow.h"
 
@@ -50,7 +52,9 @@ TEST(UIActivityViewController, ResolvesItemsAndSubjectsThroughTheirSources) {
                "not key value coding-compliant for the key title");
 }
 
-TEST(UIActivityViewController, EndsOnceWhenTheUserChooses) {
+class UIActivityViewControllerFlow : public PlatformTest {};
+
+TEST_F(UIActivityViewControllerFlow, EndsOnceWhenTheUserChooses) {
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 320, 480));
   auto root = std::make_shared<UIViewController>();
   window->setRootViewController(root);
@@ -75,6 +79,7 @@ TEST(UIActivityViewController, EndsOnceWhenTheUserChooses) {
       sheet->completeWithActivityType(std::string(UIActivityTypeMail), true, {Value("edited")}));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seen, UIActivityTypeMail);
+  advance(UIViewController::kTransitionDuration);  // the sheet slides away
   EXPECT_EQ(root->presentedViewController(), nullptr);
   EXPECT_FALSE(sheet->completeWithActivityType(std::nullopt, false));
   EXPECT_EQ(calls, 1);

@@ -3,19 +3,22 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
 #include "plugins/share/ShareData.h"
 #include "plugins/share/TQSharePlugin.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
 
 const char* const kChannel = "dev.tarnquell.plugins/share";
 
-class TQSharePluginTest : public ::testing::Test {
+class TQSharePluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     TQSharePlugin::registerWithRegistrar(peer_.registrar("TQSharePlugin"));
     window_ = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
     root_ = std::make_shared<UIViewController>();
@@ -25,6 +28,7 @@ class TQSharePluginTest : public ::testing::Test {
   void TearDown() override {
     root_->dismissViewControllerAnimated(false);
     UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiomPhone);
+    PlatformTest::TearDown();
   }
 
   // Calls "share" and, once the sheet is up, lets `user` act on it the way a
@@ -34,11 +38,13 @@ class TQSharePluginTest : public ::testing::Test {
       std::function<void(const std::shared_ptr<UIActivityViewController>&)> user) {
     NSRunLoop::mainRunLoop().perform([this, user] {
       auto sheet = std::dynamic_pointer_cast<UIActivityViewController>(
-          UIViewController::topmostPresented(root_));
+          TQSharePlugin::topViewControllerFrom(root_));
       sheet_ = sheet;
       user(sheet);
     });
-    return peer_.call(kChannel, "share", args);
+    auto outcome = peer_.call(kChannel, "share", args);
+    advance(1);  // the sheet's presentation and dismissal animations
+    return outcome;
   }
   // A call answered before any sheet appears.
   FlutterMethodOutcome rejected(const Value& args) {
@@ -97,8 +103,11 @@ TEST_F(TQSharePluginTest, NeedsAKeyWindowButValidatesFirst) {
   EXPECT_EQ(errorOf(rejected(Value::map({{"text", "hello"}}))), "No root view controller found");
 }
 
-TEST_F(TQSharePluginTest, SharesOnlyTheUriAndAnswersTheCompletedActivity) {
-  auto o = share(Value::map({{"uri", "https://example.com/a?b=1"}, {"text", "t"}, {"title", "T"}}),
+TEST_F(TQSharePluginTest, SharesOnlyTheUriOverPathsAndTextAndAnswersTheCompletedActivity) {
+  auto o = share(Value::map({{"paths", Value::list({"/some/file.txt"})},
+                             {"uri", "https://example.com/a?b=1"},
+                             {"text", "t"},
+                             {"title", "T"}}),
                  [](const auto& sheet) { pick(sheet, UIActivityTypeMail); });
   ASSERT_TRUE(IsSuccess(o));
   EXPECT_EQ(o.result, Value(UIActivityTypeMail));
@@ -108,22 +117,6 @@ TEST_F(TQSharePluginTest, SharesOnlyTheUriAndAnswersTheCompletedActivity) {
   EXPECT_EQ(url->absoluteString(), "https://example.com/a?b=1");
   EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
   EXPECT_EQ(root_->presentedViewController(), nullptr);  // the sheet went away
-}
-
-TEST_F(TQSharePluginTest, TheUriWinsOverPathsAndText) {
-  TempFolder temp;
-  std::string a = temp.writeFile("notes.txt", "some notes");
-  auto o = share(Value::map({{"paths", Value::list({a})},
-                             {"uri", "https://example.com/x"},
-                             {"text", "t"},
-                             {"subject", "S"}}),
-                 [](const auto& sheet) { pick(sheet, UIActivityTypeMessage); });
-  EXPECT_EQ(o.result, Value(UIActivityTypeMessage));
-  ASSERT_EQ(sheet_->activityItems().size(), 1u);
-  auto url = sheet_->activityItems()[0].objectAs<NSURL>();
-  ASSERT_NE(url, nullptr);
-  EXPECT_EQ(url->absoluteString(), "https://example.com/x");
-  EXPECT_TRUE(sheet_->valueForKey("subject").isNull());
 }
 
 TEST_F(TQSharePluginTest, PathsThatDoNotExistAreSharedLikeAnyOther) {
@@ -266,6 +259,32 @@ TEST_F(TQSharePluginTest, PresentsOnTheTopmostPresentedController) {
   });
   EXPECT_EQ(o.result, Value(UIActivityTypeMail));
   EXPECT_EQ(root_->presentedViewController(), modal);
+}
+
+TEST_F(TQSharePluginTest, WalksThroughNavigationControllersToTheirVisibleController) {
+  auto first = std::make_shared<UIViewController>();
+  auto second = std::make_shared<UIViewController>();
+  auto nav = std::make_shared<UINavigationController>(first);
+  nav->pushViewController(second, false);
+  root_->presentViewController(nav, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), second);
+  auto o = share(Value::map({{"text", "t"}}), [&](const auto& sheet) {
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->presentingViewController(), second);
+    pick(sheet, UIActivityTypeMail);
+  });
+  EXPECT_EQ(o.result, Value(UIActivityTypeMail));
+
+  // A controller presented by the pushed one comes next; one presented by
+  // the navigation controller itself is its visible controller.
+  auto modal = std::make_shared<UIViewController>();
+  second->presentViewController(modal, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), modal);
+  second->dismissViewControllerAnimated(false);
+  nav->presentViewController(modal, false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(root_), modal);
+  nav->dismissViewControllerAnimated(false);
+  EXPECT_EQ(TQSharePlugin::topViewControllerFrom(nav), second);
 }
 
 }  // namespace

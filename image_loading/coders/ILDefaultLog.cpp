@@ -1,0 +1,6 @@
+#include "image_loading/coders/ILDefaultLog.h"
+
+const OSLogRef& ILDefaultLog() {
+  static const OSLogRef log = os_log_create("com.quillfern.ILRemoteImage", "Default");
+  return log;
+}

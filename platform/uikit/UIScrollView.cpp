@@ -1,0 +1,528 @@
+#include "UIScrollView.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "UIPanGestureRecognizer.h"
+#include "UIPinchGestureRecognizer.h"
+#include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/ThreadChecks.h"
+#include "platform/foundation/WeakSelf.h"
+
+using State = UIGestureRecognizerState;
+
+namespace {
+
+constexpr double kFrameInterval = 1.0 / 60;
+// Motion closer than this to its end has arrived.
+constexpr double kRestDistance = 0.5;
+
+// How far content follows a finger pulling it `overshoot` past an edge of a
+// view `extent` long.
+double rubberBand(double overshoot, double extent) {
+  if (extent <= 0) return 0;
+  return (1.0 - 1.0 / (overshoot * 0.55 / extent + 1.0)) * extent;
+}
+
+double easeOut(double t) { return 1 - std::pow(1 - t, 3); }
+
+}  // namespace
+
+// The scroll view's pan: a finger coming down stops a moving scroll view,
+// whether or not it then drags.
+class UIScrollView::Pan : public UIPanGestureRecognizer {
+ public:
+  explicit Pan(UIScrollView* owner) : owner_(owner) {}
+  void touchesBegan(const UITouchSet& touches, UIEvent* event) override {
+    if (touches.size() == this->touches().size()) owner_->fingerDown();
+    UIPanGestureRecognizer::touchesBegan(touches, event);
+  }
+  void touchesEnded(const UITouchSet& touches, UIEvent* event) override {
+    UIPanGestureRecognizer::touchesEnded(touches, event);
+    owner_->fingerUp();
+  }
+  void touchesCancelled(const UITouchSet& touches, UIEvent* event) override {
+    UIPanGestureRecognizer::touchesCancelled(touches, event);
+    owner_->fingerUp();
+  }
+
+ private:
+  UIScrollView* owner_;  // owns this recognizer
+};
+
+// Holds a new touch back from the content for kContentTouchDelay, then lets
+// it through by failing; it never recognizes, so it stops no one.
+class UIScrollView::ContentTouchDelay : public UIGestureRecognizer {
+ public:
+  ContentTouchDelay() {
+    setDelaysTouchesBegan(true);
+    setCancelsTouchesInView(false);
+  }
+  void touchesBegan(const UITouchSet&, UIEvent*) override {
+    if (state() != UIGestureRecognizerState::Possible) return;
+    startTimer(kContentTouchDelay, [](UIGestureRecognizer& g) {
+      static_cast<ContentTouchDelay&>(g).setState(UIGestureRecognizerState::Failed);
+    });
+  }
+  void touchesEnded(const UITouchSet&, UIEvent*) override {
+    if (state() == UIGestureRecognizerState::Possible) setState(UIGestureRecognizerState::Failed);
+  }
+};
+
+struct UIScrollView::Motion {
+  enum class Kind { Decelerate, Animate, Zoom } kind;
+  double start = 0;
+  CGPoint from;
+  CGPoint to;
+  double rate = 0;          // Decelerate
+  double duration = 0;      // Animate, Zoom
+  double fromScale = 1;     // Zoom
+  double toScale = 1;
+  bool endsZoom = false;    // Zoom: tells the delegate the zoom ended
+};
+
+UIScrollView::UIScrollView() : UIScrollView(CGRectZero) {}
+
+UIScrollView::UIScrollView(const CGRect& frame)
+    : UIView(frame),
+      pan_(std::make_shared<Pan>(this)),
+      pinch_(std::make_shared<UIPinchGestureRecognizer>()),
+      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {}
+
+UIScrollView::~UIScrollView() {
+  if (frameTimer_) frameTimer_->invalidate();
+}
+
+void UIScrollView::didMoveToSuperview() {
+  UIView::didMoveToSuperview();
+  attachRecognizers();
+}
+
+void UIScrollView::attachRecognizers() {
+  if (recognizersAttached_) return;
+  recognizersAttached_ = true;
+  auto self = WeakFromThis(this);
+  pan_->addTarget(shared_from_this(),
+                  WeakBind(self, [](UIScrollView& sv, UIGestureRecognizer&) { sv.handlePan(); }));
+  pinch_->addTarget(shared_from_this(),
+                    WeakBind(self, [](UIScrollView& sv, UIGestureRecognizer&) { sv.handlePinch(); }));
+  addGestureRecognizer(pan_);
+  addGestureRecognizer(pinch_);
+  addGestureRecognizer(contentTouchDelay_);
+  contentTouchDelay_->setEnabled(delaysContentTouches_);
+}
+
+void UIScrollView::setDelaysContentTouches(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  delaysContentTouches_ = on;
+  contentTouchDelay_->setEnabled(on);
+}
+
+UIPinchGestureRecognizer* UIScrollView::pinchGestureRecognizer() const {
+  return maximumZoomScale_ > minimumZoomScale_ ? pinch_.get() : nullptr;
+}
+
+bool UIScrollView::gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) {
+  if (&recognizer == pan_.get()) return scrollEnabled_;
+  if (&recognizer == pinch_.get()) {
+    return maximumZoomScale_ > minimumZoomScale_ && zoomingView() != nullptr;
+  }
+  return UIView::gestureRecognizerShouldBegin(recognizer);
+}
+
+// --- Offsets ---
+
+void UIScrollView::setContentOffset(const CGPoint& offset) {
+  QX_DCHECK_MAIN_THREAD();
+  CGRect b = bounds();
+  if (b.origin != offset) {
+    b.origin = offset;
+    setBounds(b);
+    setNeedsLayout();
+  }
+  contentOffset_.set(offset);
+  if (auto d = delegate()) d->scrollViewDidScroll(*this);
+}
+
+void UIScrollView::setContentOffset(const CGPoint& offset, bool animated) {
+  QX_DCHECK_MAIN_THREAD();
+  stopMotion();
+  if (!animated || offset == contentOffset()) {
+    setContentOffset(offset);
+    return;
+  }
+  auto m = std::make_unique<Motion>();
+  m->kind = Motion::Kind::Animate;
+  m->from = contentOffset();
+  m->to = offset;
+  m->duration = kAnimationDuration;
+  startMotion(std::move(m));
+}
+
+void UIScrollView::setContentSize(const CGSize& size) {
+  QX_DCHECK_MAIN_THREAD();
+  contentSize_.set(size);
+  setNeedsLayout();
+}
+
+void UIScrollView::setContentInset(const UIEdgeInsets& inset) {
+  QX_DCHECK_MAIN_THREAD();
+  if (inset == contentInset_) return;
+  contentInset_ = inset;
+  if (auto d = delegate()) d->scrollViewDidChangeAdjustedContentInset(*this);
+}
+
+void UIScrollView::setContentInsetAdjustmentBehavior(
+    UIScrollViewContentInsetAdjustmentBehavior b) {
+  QX_DCHECK_MAIN_THREAD();
+  insetBehavior_ = b;
+}
+
+UIEdgeInsets UIScrollView::adjustedContentInset() const { return contentInset_; }
+
+CGPoint UIScrollView::minimumContentOffset() const {
+  UIEdgeInsets in = adjustedContentInset();
+  return CGPointMake(-in.left, -in.top);
+}
+
+CGPoint UIScrollView::maximumContentOffset() const {
+  return maximumContentOffsetFor(contentSize());
+}
+
+CGPoint UIScrollView::maximumContentOffsetFor(const CGSize& content) const {
+  UIEdgeInsets in = adjustedContentInset();
+  CGSize size = bounds().size;
+  CGPoint lo = minimumContentOffset();
+  return CGPointMake(std::max(lo.x, content.width + in.right - size.width),
+                     std::max(lo.y, content.height + in.bottom - size.height));
+}
+
+CGPoint UIScrollView::clamped(const CGPoint& offset) const {
+  return clampedFor(offset, contentSize());
+}
+
+CGPoint UIScrollView::clampedFor(const CGPoint& offset, const CGSize& content) const {
+  CGPoint lo = minimumContentOffset();
+  CGPoint hi = maximumContentOffsetFor(content);
+  return CGPointMake(std::clamp(offset.x, lo.x, hi.x), std::clamp(offset.y, lo.y, hi.y));
+}
+
+bool UIScrollView::scrollsHorizontally() const {
+  return alwaysBounceHorizontal_ || maximumContentOffset().x > minimumContentOffset().x;
+}
+
+bool UIScrollView::scrollsVertically() const {
+  return alwaysBounceVertical_ || maximumContentOffset().y > minimumContentOffset().y;
+}
+
+CGPoint UIScrollView::rubberBanded(const CGPoint& offset) const {
+  CGPoint lo = minimumContentOffset();
+  CGPoint hi = maximumContentOffset();
+  CGSize size = bounds().size;
+  auto axis = [&](double v, double min, double max, double extent) {
+    if (!bounces_) return std::clamp(v, min, max);
+    if (v < min) return min - rubberBand(min - v, extent);
+    if (v > max) return max + rubberBand(v - max, extent);
+    return v;
+  };
+  return CGPointMake(axis(offset.x, lo.x, hi.x, size.width),
+                     axis(offset.y, lo.y, hi.y, size.height));
+}
+
+void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {
+  QX_DCHECK_MAIN_THREAD();
+  CGRect visible = bounds();
+  CGPoint target = visible.origin;
+  CGRect r = CGRectStandardize(rect);
+  if (CGRectGetMaxX(r) > CGRectGetMaxX(visible)) target.x = CGRectGetMaxX(r) - visible.size.width;
+  if (r.origin.x < target.x) target.x = r.origin.x;
+  if (CGRectGetMaxY(r) > CGRectGetMaxY(visible)) target.y = CGRectGetMaxY(r) - visible.size.height;
+  if (r.origin.y < target.y) target.y = r.origin.y;
+  target = clamped(target);
+  if (target != visible.origin) setContentOffset(target, animated);
+}
+
+// --- Dragging ---
+
+void UIScrollView::fingerDown() {
+  tracking_ = true;
+  if (motion_ && motion_->kind == Motion::Kind::Decelerate) {
+    // Caught in flight: the content stops where it is.
+    stopMotion();
+    decelerating_ = false;
+  }
+}
+
+void UIScrollView::fingerUp() { tracking_ = false; }
+
+void UIScrollView::handlePan() {
+  State state = pan_->state();
+  if (state == State::Began) {
+    stopMotion();
+    decelerating_ = false;
+    dragStart_ = contentOffset();
+    dragging_ = true;
+    if (auto d = delegate()) d->scrollViewWillBeginDragging(*this);
+  }
+  if (state == State::Began || state == State::Changed) {
+    CGPoint t = pan_->translationInView(this);
+    CGPoint proposed = dragStart_;
+    if (scrollsHorizontally()) proposed.x -= t.x;
+    if (scrollsVertically()) proposed.y -= t.y;
+    setContentOffset(rubberBanded(proposed));
+  } else if (state == State::Ended) {
+    CGPoint v = pan_->velocityInView(this);
+    endDrag(CGPointMake(scrollsHorizontally() ? -v.x : 0, scrollsVertically() ? -v.y : 0));
+  } else if (state == State::Cancelled) {
+    endDrag(CGPointZero);
+  }
+}
+
+CGPoint UIScrollView::pagedTarget(const CGPoint& velocity) const {
+  CGSize page = bounds().size;
+  CGPoint here = contentOffset();
+  auto axis = [](double offset, double v, double pageSize, double min, double max) {
+    if (pageSize <= 0) return offset;
+    double index = offset / pageSize;
+    double target = v > 0 ? std::ceil(index) : v < 0 ? std::floor(index) : std::round(index);
+    return std::clamp(target * pageSize, min, max);
+  };
+  CGPoint lo = minimumContentOffset();
+  CGPoint hi = maximumContentOffset();
+  return CGPointMake(axis(here.x, velocity.x, page.width, lo.x, hi.x),
+                     axis(here.y, velocity.y, page.height, lo.y, hi.y));
+}
+
+void UIScrollView::endDrag(CGPoint velocity) {
+  // The delegate hears points per millisecond, as on the platform.
+  CGPoint perMs = CGPointMake(velocity.x / 1000, velocity.y / 1000);
+  CGPoint here = contentOffset();
+  CGPoint target;
+  if (pagingEnabled_) {
+    target = pagedTarget(velocity);
+  } else {
+    double reach = decelerationRate_ / (1 - decelerationRate_);
+    target = clamped(CGPointMake(here.x + perMs.x * reach, here.y + perMs.y * reach));
+  }
+  if (auto d = delegate()) d->scrollViewWillEndDragging(*this, perMs, &target);
+  dragging_ = false;
+  bool decelerate = std::hypot(target.x - here.x, target.y - here.y) >= kRestDistance;
+  if (auto d = delegate()) d->scrollViewDidEndDragging(*this, decelerate);
+  if (!decelerate) {
+    if (target != here) setContentOffset(target);
+    return;
+  }
+  decelerating_ = true;
+  if (auto d = delegate()) d->scrollViewWillBeginDecelerating(*this);
+  auto m = std::make_unique<Motion>();
+  m->kind = Motion::Kind::Decelerate;
+  m->from = here;
+  m->to = target;
+  // Paging and bouncing back from past an edge settle at the fast rate.
+  bool overscrolled = clamped(here) != here;
+  m->rate = pagingEnabled_ || overscrolled ? UIScrollViewDecelerationRateFast : decelerationRate_;
+  startMotion(std::move(m));
+}
+
+// --- Motion on the clock ---
+
+void UIScrollView::startMotion(std::unique_ptr<Motion> motion) {
+  stopMotion();
+  motion->start = PlatformClock::now();
+  motion_ = std::move(motion);
+  frameTimer_ = NSTimer::scheduledTimerWithTimeInterval(
+      kFrameInterval, true, WeakBind(WeakFromThis(this), [](UIScrollView& sv, NSTimer&) {
+        sv.step();
+      }));
+}
+
+void UIScrollView::stopMotion() {
+  if (frameTimer_) frameTimer_->invalidate();
+  frameTimer_.reset();
+  motion_.reset();
+}
+
+void UIScrollView::step() {
+  if (!motion_) return;
+  Motion& m = *motion_;
+  double elapsed = PlatformClock::now() - m.start;
+  double progress;
+  bool done;
+  if (m.kind == Motion::Kind::Decelerate) {
+    progress = 1 - std::pow(m.rate, elapsed * 1000);
+    double left = std::hypot(m.to.x - m.from.x, m.to.y - m.from.y) * (1 - progress);
+    done = left < kRestDistance;
+  } else {
+    double t = m.duration > 0 ? std::min(1.0, elapsed / m.duration) : 1;
+    progress = easeOut(t);
+    done = t >= 1 - 1e-9;  // the last frame may land a rounding error short
+  }
+  if (done) progress = 1;
+  if (m.kind == Motion::Kind::Zoom) {
+    double scale = m.fromScale + (m.toScale - m.fromScale) * progress;
+    applyZoom(scale, CGPointZero);
+    setContentOffset(CGPointMake(m.from.x + (m.to.x - m.from.x) * progress,
+                                 m.from.y + (m.to.y - m.from.y) * progress));
+    if (auto d = delegate()) d->scrollViewDidZoom(*this);
+  } else {
+    setContentOffset(CGPointMake(m.from.x + (m.to.x - m.from.x) * progress,
+                                 m.from.y + (m.to.y - m.from.y) * progress));
+  }
+  layoutIfNeeded();
+  if (!done) return;
+  Motion finished = *motion_;
+  stopMotion();
+  auto d = delegate();
+  switch (finished.kind) {
+    case Motion::Kind::Decelerate:
+      decelerating_ = false;
+      if (d) d->scrollViewDidEndDecelerating(*this);
+      break;
+    case Motion::Kind::Animate:
+      if (d) d->scrollViewDidEndScrollingAnimation(*this);
+      break;
+    case Motion::Kind::Zoom:
+      zoomBouncing_ = false;
+      if (finished.endsZoom && d) {
+        auto view = zoomingView();
+        d->scrollViewDidEndZooming(*this, view.get(), zoomScale_);
+      }
+      if (d) d->scrollViewDidEndScrollingAnimation(*this);
+      break;
+  }
+}
+
+// --- Zooming ---
+
+std::shared_ptr<UIView> UIScrollView::zoomingView() {
+  auto d = delegate();
+  return d ? d->viewForZoomingInScrollView(*this) : nullptr;
+}
+
+void UIScrollView::setMinimumZoomScale(double s) {
+  QX_DCHECK_MAIN_THREAD();
+  minimumZoomScale_ = s;
+}
+
+void UIScrollView::setMaximumZoomScale(double s) {
+  QX_DCHECK_MAIN_THREAD();
+  maximumZoomScale_ = s;
+}
+
+void UIScrollView::applyZoom(double scale, const CGPoint& anchor) {
+  auto view = zoomingView();
+  if (!view || scale <= 0) return;
+  CGPoint offset = contentOffset();
+  // The content point under the anchor stays under it.
+  CGPoint content = CGPointMake((offset.x + anchor.x) / zoomScale_,
+                                (offset.y + anchor.y) / zoomScale_);
+  zoomScale_ = scale;
+  CGSize unscaled = view->bounds().size;
+  CGSize scaled = CGSizeMake(unscaled.width * scale, unscaled.height * scale);
+  view->setCenter(CGPointMake(scaled.width / 2, scaled.height / 2));
+  contentSize_.set(scaled);
+  CGRect b = bounds();
+  b.origin = CGPointMake(content.x * scale - anchor.x, content.y * scale - anchor.y);
+  setBounds(b);
+  setNeedsLayout();
+}
+
+double UIScrollView::clampedScale(double scale) const {
+  return std::clamp(scale, minimumZoomScale_, std::max(minimumZoomScale_, maximumZoomScale_));
+}
+
+CGPoint UIScrollView::restingOffsetForZoom(double scale, const CGPoint& anchor) {
+  CGPoint offset = contentOffset();
+  CGPoint content = CGPointMake((offset.x + anchor.x) / zoomScale_,
+                                (offset.y + anchor.y) / zoomScale_);
+  CGSize unscaled = zoomingView()->bounds().size;
+  return clampedFor(CGPointMake(content.x * scale - anchor.x, content.y * scale - anchor.y),
+                    CGSizeMake(unscaled.width * scale, unscaled.height * scale));
+}
+
+void UIScrollView::startZoomMotion(double scale, const CGPoint& offset) {
+  auto m = std::make_unique<Motion>();
+  m->kind = Motion::Kind::Zoom;
+  m->from = contentOffset();
+  m->to = offset;
+  m->fromScale = zoomScale_;
+  m->toScale = scale;
+  m->duration = kAnimationDuration;
+  m->endsZoom = true;
+  startMotion(std::move(m));
+}
+
+void UIScrollView::setZoomScale(double scale, bool animated) {
+  QX_DCHECK_MAIN_THREAD();
+  double target = clampedScale(scale);
+  auto view = zoomingView();
+  if (!view) return;
+  CGSize size = bounds().size;
+  CGPoint middle = CGPointMake(size.width / 2, size.height / 2);
+  if (!animated) {
+    stopMotion();
+    applyZoom(target, middle);
+    setContentOffset(clamped(contentOffset()));
+    if (auto d = delegate()) d->scrollViewDidZoom(*this);
+    return;
+  }
+  CGPoint to = restingOffsetForZoom(target, middle);
+  if (auto d = delegate()) d->scrollViewWillBeginZooming(*this, view.get());
+  startZoomMotion(target, to);
+}
+
+void UIScrollView::zoomToRect(const CGRect& rect, bool animated) {
+  QX_DCHECK_MAIN_THREAD();
+  auto view = zoomingView();
+  CGRect r = CGRectStandardize(rect);
+  if (!view || r.size.width <= 0 || r.size.height <= 0) return;
+  CGSize size = bounds().size;
+  double scale = clampedScale(std::min(size.width / r.size.width, size.height / r.size.height));
+  CGSize unscaled = view->bounds().size;
+  CGPoint to = clampedFor(CGPointMake(CGRectGetMidX(r) * scale - size.width / 2,
+                                      CGRectGetMidY(r) * scale - size.height / 2),
+                          CGSizeMake(unscaled.width * scale, unscaled.height * scale));
+  if (!animated) {
+    stopMotion();
+    applyZoom(scale, CGPointZero);
+    setContentOffset(to);
+    if (auto d = delegate()) d->scrollViewDidZoom(*this);
+    return;
+  }
+  if (auto d = delegate()) d->scrollViewWillBeginZooming(*this, view.get());
+  startZoomMotion(scale, to);
+}
+
+void UIScrollView::handlePinch() {
+  auto view = zoomingView();
+  if (!view) return;
+  State state = pinch_->state();
+  CGPoint location = pinch_->locationInView(this);
+  CGPoint offset = contentOffset();
+  CGPoint anchor = CGPointMake(location.x - offset.x, location.y - offset.y);
+  if (state == State::Began) {
+    stopMotion();
+    zooming_ = true;
+    pinchStartScale_ = zoomScale_;
+    if (auto d = delegate()) d->scrollViewWillBeginZooming(*this, view.get());
+  }
+  if (state == State::Began || state == State::Changed) {
+    double wanted = pinchStartScale_ * pinch_->scale();
+    double scale = clampedScale(wanted);
+    // Past a limit the zoom follows the fingers at half the rate.
+    if (bouncesZoom_ && wanted != scale) scale *= std::sqrt(wanted / scale);
+    applyZoom(scale, anchor);
+    setContentOffset(clamped(contentOffset()));
+    if (auto d = delegate()) d->scrollViewDidZoom(*this);
+    return;
+  }
+  if (state != State::Ended && state != State::Cancelled) return;
+  zooming_ = false;
+  double settled = clampedScale(zoomScale_);
+  if (settled == zoomScale_) {
+    if (auto d = delegate()) d->scrollViewDidEndZooming(*this, view.get(), zoomScale_);
+    return;
+  }
+  zoomBouncing_ = true;
+  startZoomMotion(settled, restingOffsetForZoom(settled, anchor));
+}

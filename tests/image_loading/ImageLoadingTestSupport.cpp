@@ -1,0 +1,142 @@
+#include "ImageLoadingTestSupport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/uikit/UIImage.h"
+
+namespace il_test {
+
+CGImageRef SolidImage(size_t w, size_t h, std::array<uint8_t, 4> rgba) {
+  auto bytes = std::make_shared<Bytes>(w * h * 4);
+  for (size_t i = 0; i < w * h; ++i) {
+    for (size_t c = 0; c < 4; ++c) (*bytes)[i * 4 + c] = rgba[c];
+  }
+  return CGImage::create(w, h, 8, 32, w * 4, kCGImageAlphaLast, bytes);
+}
+
+CGImageRef PatternImage(size_t w, size_t h) {
+  auto bytes = std::make_shared<Bytes>(w * h * 4);
+  for (size_t y = 0; y < h; ++y) {
+    for (size_t x = 0; x < w; ++x) {
+      uint8_t* p = &(*bytes)[(y * w + x) * 4];
+      const bool left = x < w / 2, top = y < h / 2;
+      p[0] = left ? 255 : 0;
+      p[1] = top ? 255 : 0;
+      p[2] = left ? 0 : 255;
+      p[3] = 255;
+    }
+  }
+  return CGImage::create(w, h, 8, 32, w * 4, kCGImageAlphaNoneSkipLast, bytes);
+}
+
+std::shared_ptr<UIImage> SolidUIImage(size_t w, size_t h, std::array<uint8_t, 4> rgba) {
+  return UIImage::imageWithCGImage(SolidImage(w, h, rgba));
+}
+
+namespace {
+
+const char* animationDictionary(const std::string& type) {
+  if (type == "com.compuserve.gif") return kCGImagePropertyGIFDictionary;
+  if (type == "public.png") return kCGImagePropertyPNGDictionary;
+  return kCGImagePropertyWebPDictionary;
+}
+
+}  // namespace
+
+NSDataPtr AnimatedFile(const char* type, const std::vector<TestFrame>& frames, size_t w, size_t h,
+                       int64_t loopCount) {
+  auto buffer = std::make_shared<Bytes>();
+  auto destination = CGImageDestinationCreateWithData(buffer, type, frames.size());
+  if (!destination) return nullptr;
+  const char* dictionary = animationDictionary(type);
+  if (loopCount >= 0) {
+    CGImageDestinationSetProperties(
+        destination,
+        Value(ValueMap{{Value(dictionary), Value::map({{"LoopCount", Value::integer(loopCount)}})}}));
+  }
+  for (const TestFrame& frame : frames) {
+    ValueMap properties;
+    if (frame.delay >= 0) {
+      properties.emplace_back(Value(dictionary),
+                              Value::map({{"UnclampedDelayTime", frame.delay},
+                                          {"DelayTime", frame.delay}}));
+    }
+    CGImageDestinationAddImage(destination, SolidImage(w, h, frame.rgba), Value(properties));
+  }
+  if (!CGImageDestinationFinalize(destination)) return nullptr;
+  return NSData::dataWithBytes(*buffer);
+}
+
+NSDataPtr StillFile(const char* type, const CGImageRef& image, int64_t exifOrientation,
+                    double quality) {
+  auto buffer = std::make_shared<Bytes>();
+  auto destination = CGImageDestinationCreateWithData(buffer, type, 1);
+  if (!destination) return nullptr;
+  CGImageDestinationAddImage(
+      destination, image,
+      Value::map({{kCGImagePropertyOrientation, Value::integer(exifOrientation)},
+                  {kCGImageDestinationLossyCompressionQuality, quality}}));
+  if (!CGImageDestinationFinalize(destination)) return nullptr;
+  return NSData::dataWithBytes(*buffer);
+}
+
+NSDataPtr PDFFile(double width, double height, int pages) {
+  // A hand-written document: catalog, page tree, one content stream that
+  // fills the whole media box red, shared by every page.
+  std::string out = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  auto object = [&](const std::string& body) {
+    offsets.push_back(out.size());
+    out += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  char content[128];
+  std::snprintf(content, sizeof content, "1 0 0 rg 0 0 %g %g re f", width, height);
+  const std::string stream = content;
+  std::string kids;
+  for (int i = 0; i < pages; ++i) kids += std::to_string(4 + i) + " 0 R ";
+  object("<< /Type /Catalog /Pages 2 0 R >>");
+  object("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  object("<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream +
+         "\nendstream");
+  char box[96];
+  std::snprintf(box, sizeof box, "[0 0 %g %g]", width, height);
+  for (int i = 0; i < pages; ++i) {
+    object(std::string("<< /Type /Page /Parent 2 0 R /MediaBox ") + box + " /Contents 3 0 R >>");
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return NSData::dataWithBytes(out.data(), out.size());
+}
+
+std::array<uint8_t, 4> PixelAt(const CGImageRef& image, size_t x, size_t y) {
+  auto rgba = CGImageCopyPremultipliedRGBA(*image);
+  if (!rgba || x >= image->width() || y >= image->height()) return {0, 0, 0, 0};
+  const uint8_t* p = &(*rgba)[(y * image->width() + x) * 4];
+  std::array<uint8_t, 4> out{p[0], p[1], p[2], p[3]};
+  if (out[3] && out[3] < 255) {
+    for (int c = 0; c < 3; ++c) out[c] = uint8_t(std::min(255, p[c] * 255 / p[3]));
+  }
+  return out;
+}
+
+bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance) {
+  for (int c = 0; c < 4; ++c) {
+    if (std::abs(int(a[c]) - int(b[c])) > tolerance) return false;
+  }
+  return true;
+}
+
+}  // namespace il_test

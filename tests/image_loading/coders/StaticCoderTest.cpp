@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include "../ImageLoadingTestSupport.h"
+#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoderOptions.h"
+#include "image_loading/coders/ILImageIOCoder.h"
+#include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/uikit/UIImage.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using il_test::Near;
+using il_test::PixelAt;
+
+constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
+constexpr std::array<uint8_t, 4> kHalfBlue{0, 0, 255, 128};
+
+class StaticCoderTest : public PlatformTest {};
+
+TEST_F(StaticCoderTest, DecodesFirstImageWithOptionsAndIgnoresAnimationKeys) {
+  auto coder = ILImageIOCoder::sharedCoder();
+  NSDataPtr tiff = il_test::StillFile("public.tiff", il_test::SolidImage(10, 6, kRed), 3);
+  UIImagePtr image = coder->decodedImageWithData(
+      tiff, Value::map({{kILImageCoderDecodeScaleFactor, 2.0},
+                        {kILImageCoderDecodeScaleDownLimitBytes, int64_t(16)}}));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->scale(), 2);
+  EXPECT_EQ(image->CGImage()->width(), 10u);  // the scale-down limit is not this coder's
+  EXPECT_EQ(image->imageOrientation(), UIImageOrientationDown);
+  EXPECT_EQ(il_imageFormat(*image), ILImageFormatTIFF);
+  EXPECT_EQ(coder->decodedImageWithData(NSData::dataWithBytes("\x01\x02\x03", 3), Value()), nullptr);
+  EXPECT_EQ(coder->decodedImageWithData(nullptr, Value()), nullptr);
+}
+
+TEST_F(StaticCoderTest, PDFIsDrawnAtItsBoxOrTargetSize) {
+  NSDataPtr pdf = il_test::PDFFile(200, 100, 2);
+  UIImagePtr box = ILImageIOCoder::sharedCoder()->decodedImageWithData(pdf, Value());
+  ASSERT_TRUE(box);
+  // A zero target draws the page at its own size, not at nothing.
+  EXPECT_EQ(box->size().width, 200);
+  EXPECT_EQ(box->size().height, 100);
+  EXPECT_EQ(il_imageFormat(*box), ILImageFormatPDF);
+  const size_t midX = box->CGImage()->width() / 2, midY = box->CGImage()->height() / 2;
+  EXPECT_TRUE(Near(PixelAt(box->CGImage(), midX, midY), kRed));
+
+  UIImagePtr kept = ILImageIOCoder::createBitmapPDFWithData(pdf, 0, {100, 100}, true);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->size().width, 100);
+  const CGImageRef& bitmap = kept->CGImage();
+  // Half size: the page covers the top half only.
+  EXPECT_TRUE(Near(PixelAt(bitmap, bitmap->width() / 2, bitmap->height() / 4), kRed));
+  EXPECT_EQ(PixelAt(bitmap, bitmap->width() / 2, bitmap->height() * 3 / 4)[3], 0);
+  UIImagePtr stretched = ILImageIOCoder::createBitmapPDFWithData(pdf, 0, {100, 100}, false);
+  ASSERT_TRUE(stretched);
+  EXPECT_TRUE(Near(PixelAt(stretched->CGImage(), stretched->CGImage()->width() / 2,
+                           stretched->CGImage()->height() * 3 / 4),
+                   kRed));
+  EXPECT_EQ(ILImageIOCoder::createBitmapPDFWithData(pdf, 5, {0, 0}, true), nullptr);
+  EXPECT_EQ(ILImageIOCoder::createBitmapPDFWithData(NSData::dataWithBytes("%PDF-x", 6), 0, {0, 0}, true),
+            nullptr);
+}
+
+TEST_F(StaticCoderTest, EncodingChoosesFormatByAlphaAndAlwaysWritesOrientation) {
+  auto coder = ILImageIOCoder::sharedCoder();
+  UIImagePtr opaque = UIImage::imageWithCGImage(il_test::PatternImage(8, 8));
+  NSDataPtr jpeg = coder->encodedDataWithImage(opaque, ILImageFormatUndefined, Value());
+  EXPECT_EQ(il_imageFormatForImageData(jpeg), ILImageFormatJPEG);
+  NSDataPtr png = coder->encodedDataWithImage(il_test::SolidUIImage(8, 8, kHalfBlue),
+                                              ILImageFormatUndefined, Value());
+  EXPECT_EQ(il_imageFormatForImageData(png), ILImageFormatPNG);
+  UIImagePtr turned = UIImage::imageWithCGImage(il_test::SolidImage(8, 4, kRed), 1,
+                                                UIImageOrientationLeft);
+  NSDataPtr turnedData = coder->encodedDataWithImage(turned, ILImageFormatJPEG, Value());
+  const Value properties = CGImageSourceCopyPropertiesAtIndex(CGImageSourceCreateWithData(turnedData), 0);
+  ASSERT_TRUE(properties.find(kCGImagePropertyOrientation));
+  EXPECT_EQ(properties.find(kCGImagePropertyOrientation)->asInt64(), 8);
+  EXPECT_EQ(coder->encodedDataWithImage(std::make_shared<UIImage>(), ILImageFormatPNG, Value()), nullptr);
+  NSDataPtr smaller = coder->encodedDataWithImage(
+      il_test::SolidUIImage(64, 32, kRed), ILImageFormatPNG,
+      Value::map({{kILImageCoderEncodeMaxPixelSize, ILImageCoderSizeValue({16, 16})}}));
+  const Value small = CGImageSourceCopyPropertiesAtIndex(CGImageSourceCreateWithData(smaller), 0);
+  EXPECT_EQ(small.find(kCGImagePropertyPixelWidth)->asInt64(), 16);
+  EXPECT_EQ(small.find(kCGImagePropertyPixelHeight)->asInt64(), 8);
+}
+
+TEST_F(StaticCoderTest, ProgressiveDecodeWaitsForSizeAndEndsOnFinishedUpdate) {
+  NSDataPtr jpeg = il_test::StillFile("public.jpeg", il_test::PatternImage(640, 480));
+  auto coder = ILImageIOCoder::sharedCoder()->initIncrementalWithOptions(
+      Value::map({{kILImageCoderDecodeScaleFactor, 2.0}}));
+  EXPECT_EQ(coder->incrementalDecodedImageWithOptions(Value()), nullptr);
+  coder->updateIncrementalData(NSData::dataWithBytes(jpeg->bytes(), 4), false);
+  EXPECT_EQ(coder->incrementalDecodedImageWithOptions(Value()), nullptr);
+  coder->updateIncrementalData(NSData::dataWithBytes(jpeg->bytes(), jpeg->length() / 2), false);
+  UIImagePtr partial = coder->incrementalDecodedImageWithOptions(Value());
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->scale(), 2);
+  coder->updateIncrementalData(jpeg, true);
+  UIImagePtr full = coder->incrementalDecodedImageWithOptions(
+      Value::map({{kILImageCoderDecodeScaleFactor, 0.5}}));
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->scale(), 1);
+  EXPECT_EQ(il_imageFormat(*full), ILImageFormatJPEG);
+  UIImagePtr oneShot = ILImageIOCoder::sharedCoder()->decodedImageWithData(jpeg, Value());
+  EXPECT_EQ(*CGImageCopyPremultipliedRGBA(*full->CGImage()),
+            *CGImageCopyPremultipliedRGBA(*oneShot->CGImage()));
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UICollectionView.h"
+#include "platform/uikit/UIWindow.h"
+#include "support/TestEnvironment.h"
+#include "support/ui/UITouchDriver.h"
+
+namespace {
+
+int gCellsMade = 0;
+int gReuses = 0;
+
+class NumberCell : public UICollectionViewCell {
+ public:
+  NumberCell() { ++gCellsMade; }
+  int64_t number = -1;
+  void prepareForReuse() override {
+    UICollectionViewCell::prepareForReuse();
+    ++gReuses;
+  }
+};
+
+class Header : public UICollectionReusableView {};
+
+class Source : public UICollectionViewDataSource, public UICollectionViewDelegate {
+ public:
+  std::vector<int64_t> counts{1000};
+  std::vector<std::string> log;
+  std::set<NSIndexPath> displayed;
+  bool strict = true;  // index paths shift under a batch update
+
+  int64_t numberOfSectionsInCollectionView(UICollectionView&) override {
+    return static_cast<int64_t>(counts.size());
+  }
+  int64_t collectionViewNumberOfItemsInSection(UICollectionView&, int64_t s) override {
+    return counts[static_cast<size_t>(s)];
+  }
+  std::shared_ptr<UICollectionViewCell> collectionViewCellForItemAtIndexPath(
+      UICollectionView& cv, const NSIndexPath& path) override {
+    auto cell = std::static_pointer_cast<NumberCell>(
+        cv.dequeueReusableCellWithReuseIdentifier("number", path));
+    cell->number = path.item;
+    return cell;
+  }
+  std::shared_ptr<UICollectionReusableView> collectionViewViewForSupplementaryElementOfKind(
+      UICollectionView& cv, const std::string& kind, const NSIndexPath& path) override {
+    return cv.dequeueReusableSupplementaryViewOfKind(kind, "header", path);
+  }
+  void collectionViewWillDisplayCell(UICollectionView&, UICollectionViewCell&,
+                                     const NSIndexPath& p) override {
+    EXPECT_TRUE(displayed.insert(p).second || !strict);
+  }
+  void collectionViewDidEndDisplayingCell(UICollectionView&, UICollectionViewCell&,
+                                          const NSIndexPath& p) override {
+    EXPECT_TRUE(displayed.erase(p) == 1 || !strict);
+  }
+  void collectionViewDidSelectItemAtIndexPath(UICollectionView&, const NSIndexPath& p) override {
+    log.push_back("select " + std::to_string(p.item));
+  }
+  void collectionViewDidDeselectItemAtIndexPath(UICollectionView&, const NSIndexPath& p) override {
+    log.push_back("deselect " + std::to_string(p.item));
+  }
+};
+
+class CollectionViewTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    gCellsMade = gReuses = 0;
+    window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+    layout = std::make_shared<UICollectionViewFlowLayout>();
+    layout->setItemSize(CGSizeMake(125, 125));
+    layout->setMinimumInteritemSpacing(0);
+    layout->setMinimumLineSpacing(0);
+    cv = std::make_shared<UICollectionView>(CGRectMake(0, 0, 375, 667), layout);
+    cv->registerClassForCellWithReuseIdentifier<NumberCell>("number");
+    source = std::make_shared<Source>();
+    cv->setDataSource(source);
+    cv->setDelegate(source);
+    window->addSubview(cv);
+    cv->layoutIfNeeded();
+  }
+
+  std::set<NSIndexPath> rows(int64_t first, int64_t last) {
+    std::set<NSIndexPath> out;
+    for (int64_t i = first * 3; i < (last + 1) * 3; ++i) out.insert({0, i});
+    return out;
+  }
+
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<UICollectionViewFlowLayout> layout;
+  std::shared_ptr<UICollectionView> cv;
+  std::shared_ptr<Source> source;
+};
+
+TEST_F(CollectionViewTest, OnlyVisibleItemsHaveCellsAndScrolledOffCellsAreReused) {
+  EXPECT_EQ(cv->contentSize(), CGSizeMake(375, 125 * 334));
+  EXPECT_EQ(source->displayed, rows(0, 5));  // 667 points show six rows of 125
+  EXPECT_EQ(gCellsMade, 18);
+  EXPECT_EQ(cv->visibleCells().size(), 18u);
+
+  cv->setContentOffset(CGPointMake(0, 250));
+  cv->layoutIfNeeded();
+  EXPECT_EQ(source->displayed, rows(2, 7));
+  EXPECT_EQ(gCellsMade, 18);  // the two rows that left came back as the new ones
+  EXPECT_EQ(gReuses, 6);
+  EXPECT_EQ(cv->cellForItemAtIndexPath({0, 0}), nullptr);
+  auto cell = std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 22}));
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->number, 22);
+  EXPECT_EQ(cell->frame(), CGRectMake(125, 7 * 125, 125, 125));
+  EXPECT_EQ(cv->indexPathForCell(cell.get()), NSIndexPath::indexPathForItem(22, 0));
+  EXPECT_EQ(cv->indexPathForItemAtPoint({300, 260}), NSIndexPath::indexPathForItem(8, 0));
+
+  // A flick through the touch driver: visibility follows the deceleration.
+  UITouchDriver hand(window);
+  hand.drag({{187, 600}, {187, 300}}, 0.1);
+  advance(0.25);
+  EXPECT_TRUE(cv->isDecelerating());
+  double y = cv->contentOffset().y;
+  auto first = static_cast<int64_t>(y / 125);
+  auto last = static_cast<int64_t>((y + 667 - 1e-9) / 125);
+  EXPECT_EQ(source->displayed, rows(first, last));
+  advance(10);
+  EXPECT_FALSE(cv->isDecelerating());
+  EXPECT_LE(gCellsMade, 21);  // never more than seven rows at once
+  EXPECT_EQ(cv->queuedCellCount("number") + cv->visibleCells().size(),
+            static_cast<size_t>(gCellsMade));
+}
+
+TEST_F(CollectionViewTest, FlowLayoutSpreadsFullLinesAndPlacesHeadersAndFooters) {
+  layout->setItemSize(CGSizeMake(100, 100));
+  layout->setMinimumInteritemSpacing(10);
+  layout->setMinimumLineSpacing(5);
+  layout->setSectionInset(UIEdgeInsetsMake(8, 10, 8, 10));
+  layout->setHeaderReferenceSize(CGSizeMake(0, 40));
+  cv->registerClassForSupplementaryViewOfKind([] { return std::make_shared<Header>(); },
+                                              UICollectionElementKindSectionHeader, "header");
+  source->counts = {4, 2};
+  cv->reloadData();
+  cv->layoutIfNeeded();
+  // 355 points of room take three items; the spare 55 goes between them.
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 1})->frame,
+            CGRectMake(137.5, 48, 100, 100));
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 3})->frame,
+            CGRectMake(10, 153, 100, 100));
+  auto header = layout->layoutAttributesForSupplementaryViewOfKind(
+      UICollectionElementKindSectionHeader, {1, 0});
+  ASSERT_TRUE(header.has_value());
+  EXPECT_EQ(header->frame, CGRectMake(0, 261, 375, 40));
+  // A section of one line spreads its items to both sides; a lone item is
+  // centred.
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({1, 1})->frame,
+            CGRectMake(265, 309, 100, 100));
+  EXPECT_EQ(cv->contentSize(), CGSizeMake(375, 417));
+  source->counts = {1, 2};
+  cv->reloadData();
+  cv->layoutIfNeeded();
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 0})->frame, CGRectMake(137.5, 48, 100, 100));
+  EXPECT_NE(cv->supplementaryViewForElementKind(UICollectionElementKindSectionHeader, {1, 0}),
+            nullptr);
+
+  layout->setScrollDirection(UICollectionViewScrollDirection::Horizontal);
+  cv->layoutIfNeeded();
+  // Lines fill downwards now, and headers take their width from the
+  // reference size (none here).
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({1, 0})->frame,
+            CGRectMake(130, 8, 100, 100));
+}
+
+TEST_F(CollectionViewTest, TapsSelectAndSelectionFollowsCellsIntoView) {
+  UITouchDriver hand(window);
+  hand.tap({60, 60});
+  EXPECT_EQ(source->log, (std::vector<std::string>{"select 0"}));
+  EXPECT_TRUE(cv->cellForItemAtIndexPath({0, 0})->isSelected());
+  hand.tap({190, 60});
+  EXPECT_EQ(source->log, (std::vector<std::string>{"select 0", "deselect 0", "select 1"}));
+  EXPECT_FALSE(cv->cellForItemAtIndexPath({0, 0})->isSelected());
+
+  cv->setAllowsMultipleSelection(true);
+  hand.tap({60, 60});
+  hand.tap({190, 60});
+  EXPECT_EQ(cv->indexPathsForSelectedItems(),
+            (std::vector<NSIndexPath>{NSIndexPath::indexPathForItem(0, 0)}));
+  EXPECT_EQ(source->log.back(), "deselect 1");
+
+  // A drag is no tap.
+  source->log.clear();
+  hand.drag({{60, 300}, {60, 200}}, 0.2);
+  advance(10);
+  EXPECT_TRUE(source->log.empty());
+
+  // Selected while off screen: the cell arrives selected; reused cells don't.
+  cv->setContentOffset(CGPointZero);
+  cv->layoutIfNeeded();
+  cv->selectItemAtIndexPath(NSIndexPath::indexPathForItem(100, 0), false,
+                            UICollectionViewScrollPositionCenteredVertically);
+  EXPECT_TRUE(source->log.empty());  // no delegate call for code's selections
+  EXPECT_EQ(cv->contentOffset(), CGPointMake(0, 33 * 125 + 62.5 - 333.5));
+  EXPECT_TRUE(cv->cellForItemAtIndexPath({0, 100})->isSelected());
+  EXPECT_FALSE(cv->cellForItemAtIndexPath({0, 101})->isSelected());
+
+  cv->scrollToItemAtIndexPath({0, 999}, UICollectionViewScrollPositionTop, false);
+  EXPECT_EQ(cv->contentOffset(), CGPointMake(0, 125 * 334 - 667));  // clamped at the end
+}
+
+TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
+  source->strict = false;
+  auto second = cv->cellForItemAtIndexPath({0, 1});
+  cv->selectItemAtIndexPath(NSIndexPath::indexPathForItem(2, 0), false,
+                            UICollectionViewScrollPositionNone);
+  bool done = false;
+  cv->performBatchUpdates(
+      [&] {
+        source->counts[0] = 1000;  // one out, one in
+        cv->deleteItemsAtIndexPaths({{0, 0}});
+        cv->insertItemsAtIndexPaths({{0, 5}});
+      },
+      [&](bool finished) { done = finished; });
+  EXPECT_FALSE(done);  // after the update is on screen
+  drainMainLoop();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(cv->cellForItemAtIndexPath({0, 0}), second);
+  EXPECT_EQ(cv->indexPathsForSelectedItems(),
+            (std::vector<NSIndexPath>{NSIndexPath::indexPathForItem(1, 0)}));
+  auto visible = cv->indexPathsForVisibleItems();
+  EXPECT_EQ(std::set<NSIndexPath>(visible.begin(), visible.end()), rows(0, 5));
+
+  // A reloaded item asks the data source for its cell again.
+  std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 3}))->number = -5;
+  cv->reloadItemsAtIndexPaths({{0, 3}});
+  EXPECT_EQ(std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 3}))->number, 3);
+
+  EXPECT_DEATH(cv->insertItemsAtIndexPaths({{0, 0}}),
+               "Invalid update: invalid number of items in section 0");
+  EXPECT_DEATH(cv->cellForItemAtIndexPath({0, 1000}), "beyond bounds");
+  EXPECT_DEATH(cv->scrollToItemAtIndexPath({1, 0}, UICollectionViewScrollPositionTop, false),
+               "beyond bounds");
+  EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("nobody", {0, 0}),
+               "could not dequeue a view of kind: UICollectionElementKindCell with identifier "
+               "nobody");
+}
+
+}  // namespace

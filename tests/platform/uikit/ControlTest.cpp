@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/uikit/UIPanGestureRecognizer.h"
+#include "platform/uikit/UISlider.h"
+#include "platform/uikit/UISwitch.h"
+#include "platform/uikit/UITapGestureRecognizer.h"
+#include "platform/uikit/UIWindow.h"
+#include "support/TestEnvironment.h"
+#include "support/ui/UITouchDriver.h"
+
+namespace {
+
+std::string names(uint64_t events) {
+  static const std::pair<uint64_t, const char*> kNames[] = {
+      {UIControlEventTouchDown, "down"},         {UIControlEventTouchDragInside, "in"},
+      {UIControlEventTouchDragOutside, "out"},   {UIControlEventTouchDragEnter, "enter"},
+      {UIControlEventTouchDragExit, "exit"},     {UIControlEventTouchUpInside, "upInside"},
+      {UIControlEventTouchUpOutside, "upOutside"}, {UIControlEventTouchCancel, "cancel"},
+      {UIControlEventValueChanged, "changed"}};
+  std::string out;
+  for (auto& [bit, name] : kNames) {
+    if (events & bit) out += std::string(out.empty() ? "" : "+") + name;
+  }
+  return out;
+}
+
+class ControlTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+    hand = std::make_unique<UITouchDriver>(window);
+    owner = std::make_shared<NSObject>();
+  }
+  // Logs each event of `control` by name.
+  void watch(UIControl& control, uint64_t events = UIControlEventAllEvents) {
+    for (uint64_t bit = 1; bit && bit <= UIControlEventValueChanged; bit <<= 1) {
+      if (!(events & bit)) continue;
+      control.addTarget(owner, [this, bit](UIControl&, UIEvent*) { log.push_back(names(bit)); },
+                        bit);
+    }
+  }
+  std::shared_ptr<UIWindow> window;
+  std::unique_ptr<UITouchDriver> hand;
+  std::shared_ptr<NSObject> owner;
+  std::vector<std::string> log;
+};
+
+TEST_F(ControlTest, TrackingSendsTheTouchEventsWithTheSlopAroundTheBounds) {
+  auto control = std::make_shared<UIControl>(CGRectMake(100, 100, 100, 50));
+  window->addSubview(control);
+  watch(*control);
+  auto touch = hand->down({{150, 125}});
+  EXPECT_TRUE(control->isHighlighted());
+  EXPECT_TRUE(control->isTracking());
+  hand->move(touch, {{260, 125}});  // 60 beyond the edge: still inside
+  hand->move(touch, {{280, 125}});  // 80 beyond: outside
+  EXPECT_FALSE(control->isHighlighted());
+  hand->move(touch, {{150, 125}});
+  hand->up(touch);
+  EXPECT_EQ(log, (std::vector<std::string>{"down", "in", "out", "exit", "in", "enter",
+                                           "upInside"}));
+  EXPECT_FALSE(control->isTracking());
+  EXPECT_EQ(control->state(), UIControlStateNormal);
+
+  log.clear();
+  touch = hand->down({{150, 125}});
+  hand->move(touch, {{150, 300}});
+  hand->up(touch);
+  EXPECT_EQ(log.back(), "upOutside");
+
+  // Removing the target for one event keeps the others.
+  log.clear();
+  control->removeTarget(owner.get(), UIControlEventTouchDown);
+  EXPECT_EQ(control->allControlEvents() & UIControlEventTouchDown, 0u);
+  control->sendActionsForControlEvents(UIControlEventTouchDown | UIControlEventValueChanged);
+  EXPECT_EQ(log, (std::vector<std::string>{"changed"}));
+  control->removeTarget(nullptr, UIControlEventAllEvents);
+  EXPECT_TRUE(control->allTargets().empty());
+
+  // Disabled: the touch goes by, to whoever is behind.
+  control->setEnabled(false);
+  EXPECT_EQ(control->state(), UIControlStateDisabled);
+  watch(*control);
+  log.clear();
+  hand->tap({150, 125});
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(ControlTest, AParentsPanCancelsTrackingButItsTapDoesNotTakeASwitch) {
+  auto parent = std::make_shared<UIView>(CGRectMake(0, 0, 375, 667));
+  window->addSubview(parent);
+  auto toggle = std::make_shared<UISwitch>(CGRectMake(20, 20, 0, 0));
+  parent->addSubview(toggle);
+  EXPECT_EQ(toggle->frame().size, UISwitch::kSize);
+  watch(*toggle, UIControlEventTouchCancel | UIControlEventValueChanged);
+  int taps = 0;
+  auto tap = std::make_shared<UITapGestureRecognizer>();
+  tap->addTarget(owner, [&](UIGestureRecognizer&) { ++taps; });
+  parent->addGestureRecognizer(tap);
+  hand->tap({40, 35});
+  EXPECT_TRUE(toggle->isOn());
+  EXPECT_EQ(taps, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"changed"}));
+  hand->tap({200, 300});
+  EXPECT_EQ(taps, 1);
+
+  log.clear();
+  auto pan = std::make_shared<UIPanGestureRecognizer>();
+  parent->addGestureRecognizer(pan);
+  hand->drag({{40, 35}, {40, 200}}, 0.2);
+  EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+  EXPECT_TRUE(toggle->isOn());
+  toggle->setOn(false);
+  EXPECT_FALSE(toggle->isOn());
+}
+
+TEST_F(ControlTest, SliderFollowsTheThumbOnly) {
+  auto slider = std::make_shared<UISlider>(CGRectMake(10, 100, 228, 34));
+  window->addSubview(slider);
+  slider->setMinimumValue(10);
+  slider->setMaximumValue(20);
+  slider->setValue(5);
+  EXPECT_EQ(slider->value(), 10);  // clamped
+  watch(*slider, UIControlEventValueChanged);
+  // The thumb (28 wide) starts at the left end: its centre is at x = 24.
+  hand->drag({{24, 117}, {124, 117}}, 0.2);
+  EXPECT_DOUBLE_EQ(slider->value(), 15);
+  EXPECT_FALSE(log.empty());
+  log.clear();
+  hand->drag({{200, 117}, {230, 117}}, 0.2);  // on the track, away from the thumb
+  EXPECT_DOUBLE_EQ(slider->value(), 15);
+  EXPECT_TRUE(log.empty());
+
+  slider->setContinuous(false);
+  hand->drag({{124, 117}, {500, 117}}, 0.2);
+  EXPECT_DOUBLE_EQ(slider->value(), 20);
+  EXPECT_EQ(log.size(), 1u);  // once, at the end
+
+  // A pan of the window does not start from the thumb, but does elsewhere.
+  auto pan = std::make_shared<UIPanGestureRecognizer>();
+  int pans = 0;
+  pan->addTarget(owner, [&](UIGestureRecognizer& g) {
+    pans += g.state() == UIGestureRecognizerState::Began;
+  });
+  window->addGestureRecognizer(pan);
+  hand->drag({{224, 117}, {100, 117}}, 0.2);
+  EXPECT_EQ(pans, 0);
+  EXPECT_LT(slider->value(), 20);
+  hand->drag({{100, 400}, {100, 200}}, 0.2);
+  EXPECT_EQ(pans, 1);
+}
+
+}  // namespace

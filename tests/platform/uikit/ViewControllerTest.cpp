@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIWindow.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class LoggingVC : public UIViewController {
+ public:
+  LoggingVC(std::string name, Log* log) : name_(std::move(name)), log_(log) {}
+  void viewDidLoad() override { log_->push_back(name_ + ".didLoad"); }
+  void viewWillAppear(bool) override { log_->push_back(name_ + ".willAppear"); }
+  void viewDidAppear(bool) override { log_->push_back(name_ + ".didAppear"); }
+  void viewWillDisappear(bool) override { log_->push_back(name_ + ".willDisappear"); }
+  void viewDidDisappear(bool) override { log_->push_back(name_ + ".didDisappear"); }
+  void viewWillTransitionToSize(const CGSize& size,
+                                UIViewControllerTransitionCoordinator& c) override {
+    log_->push_back(name_ + ".willTransitionTo " + std::to_string(int(size.width)));
+    UIViewController::viewWillTransitionToSize(size, c);
+  }
+
+ private:
+  std::string name_;
+  Log* log_;
+};
+
+// Slides the presented view in and ends when the test says so.
+class Animator : public UIViewControllerAnimatedTransitioning {
+ public:
+  std::shared_ptr<UIViewControllerContextTransitioning> context;
+  std::vector<bool> ended;
+  double transitionDuration(UIViewControllerContextTransitioning*) override { return 0.5; }
+  void animateTransition(UIViewControllerContextTransitioning& c) override {
+    context = std::static_pointer_cast<UIViewControllerContextTransitioning>(c.shared_from_this());
+    if (auto to = c.viewForKey(UITransitionContextToViewKey)) {
+      c.containerView()->addSubview(to);
+      to->setFrame(c.finalFrameForViewController(
+          c.viewControllerForKey(UITransitionContextToViewControllerKey).get()));
+    }
+  }
+  void animationEnded(bool completed) override { ended.push_back(completed); }
+};
+
+class HalfHeight : public UIPresentationController {
+ public:
+  using UIPresentationController::UIPresentationController;
+  CGRect frameOfPresentedViewInContainerView() const override {
+    CGRect b = containerView()->bounds();
+    return CGRectMake(0, b.size.height / 2, b.size.width, b.size.height / 2);
+  }
+};
+
+class Transitions : public UIViewControllerTransitioningDelegate {
+ public:
+  std::shared_ptr<Animator> animator = std::make_shared<Animator>();
+  std::shared_ptr<UIPercentDrivenInteractiveTransition> interaction;
+  std::shared_ptr<UIViewControllerAnimatedTransitioning> animationControllerForPresentedController(
+      const std::shared_ptr<UIViewController>&, const std::shared_ptr<UIViewController>&,
+      const std::shared_ptr<UIViewController>&) override {
+    return animator;
+  }
+  std::shared_ptr<UIViewControllerAnimatedTransitioning> animationControllerForDismissedController(
+      const std::shared_ptr<UIViewController>&) override {
+    return animator;
+  }
+  std::shared_ptr<UIViewControllerInteractiveTransitioning> interactionControllerForDismissal(
+      UIViewControllerAnimatedTransitioning&) override {
+    return interaction;
+  }
+  std::shared_ptr<UIPresentationController> presentationControllerForPresentedViewController(
+      const std::shared_ptr<UIViewController>& presented,
+      const std::shared_ptr<UIViewController>& presenting,
+      const std::shared_ptr<UIViewController>&) override {
+    return std::make_shared<HalfHeight>(presented, presenting);
+  }
+};
+
+class ViewControllerTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+    root = std::make_shared<LoggingVC>("A", &log);
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    log.clear();
+  }
+  void TearDown() override {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiomPhone);
+    PlatformTest::TearDown();
+  }
+
+  Log log;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<LoggingVC> root;
+};
+
+TEST_F(ViewControllerTest, FullScreenPresentationRunsOnTheClockWithCallbacksInOrder) {
+  auto b = std::make_shared<LoggingVC>("B", &log);
+  b->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+  root->presentViewController(b, true, [&] { log.push_back("presented"); });
+  EXPECT_EQ(log, (Log{"B.didLoad", "A.willDisappear", "B.willAppear"}));
+  EXPECT_EQ(root->presentedViewController(), b);
+  EXPECT_EQ(b->presentingViewController(), root);
+  EXPECT_TRUE(b->isBeingPresented());
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(log, (Log{"B.didLoad", "A.willDisappear", "B.willAppear", "A.didDisappear",
+                      "B.didAppear", "presented"}));
+  EXPECT_FALSE(b->isBeingPresented());
+  EXPECT_EQ(b->view()->window(), window);
+  EXPECT_EQ(b->view()->frame(), window->bounds());
+  EXPECT_EQ(root->view()->window(), nullptr);  // full screen takes the presenter away
+
+  // A second presentation from the same presenter is refused.
+  auto c = std::make_shared<UIViewController>();
+  bool called = false;
+  root->presentViewController(c, false, [&] { called = true; });
+  EXPECT_FALSE(called);
+  EXPECT_EQ(c->presentingViewController(), nullptr);
+
+  log.clear();
+  b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
+  EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear"}));
+  EXPECT_TRUE(b->isBeingDismissed());
+  EXPECT_EQ(root->presentedViewController(), b);  // until the animation ends
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear",
+                      "dismissed"}));
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(root->view()->window(), window);
+  EXPECT_EQ(b->view()->window(), nullptr);
+}
+
+TEST_F(ViewControllerTest, SheetsLeaveThePresenterOnScreenAndChainsDismissTogether) {
+  auto b = std::make_shared<LoggingVC>("B", &log);  // automatic: a page sheet
+  root->presentViewController(b, false);
+  EXPECT_EQ(log, (Log{"B.didLoad", "B.willAppear", "B.didAppear"}));
+  EXPECT_EQ(root->view()->window(), window);
+  EXPECT_EQ(b->presentationController()->presentationStyle(), UIModalPresentationStyle::PageSheet);
+  EXPECT_EQ(b->view()->frame(), CGRectMake(0, 10, 375, 657));
+
+  auto c = std::make_shared<LoggingVC>("C", &log);
+  b->presentViewController(c, false);
+  EXPECT_EQ(UIViewController::topmostPresented(root), c);
+  log.clear();
+  root->dismissViewControllerAnimated(false);
+  EXPECT_EQ(log, (Log{"C.willDisappear", "C.didDisappear", "B.willDisappear", "B.didDisappear"}));
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(b->presentedViewController(), nullptr);
+
+  // A person swiping a sheet down asks the delegate first.
+  class Keeper : public UIAdaptivePresentationControllerDelegate {
+   public:
+    bool allow = false;
+    Log* log;
+    bool presentationControllerShouldDismiss(UIPresentationController&) override { return allow; }
+    void presentationControllerDidAttemptToDismiss(UIPresentationController&) override {
+      log->push_back("attempt");
+    }
+    void presentationControllerDidDismiss(UIPresentationController&) override {
+      log->push_back("didDismiss");
+    }
+  };
+  auto keeper = std::make_shared<Keeper>();
+  keeper->log = &log;
+  root->presentViewController(b, false);
+  b->presentationController()->setDelegate(keeper);
+  log.clear();
+  EXPECT_FALSE(b->presentationController()->dismissByUser());
+  keeper->allow = true;
+  EXPECT_TRUE(b->presentationController()->dismissByUser());
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(log, (Log{"attempt", "B.willDisappear", "B.didDisappear", "didDismiss"}));
+}
+
+TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
+  auto transitions = std::make_shared<Transitions>();
+  auto b = std::make_shared<LoggingVC>("B", &log);
+  b->setModalPresentationStyle(UIModalPresentationStyle::Custom);
+  b->setTransitioningDelegate(transitions);
+  bool presented = false;
+  root->presentViewController(b, true, [&] { presented = true; });
+  auto ctx = transitions->animator->context;
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_TRUE(ctx->isAnimated());
+  EXPECT_EQ(ctx->viewControllerForKey(UITransitionContextFromViewControllerKey), root);
+  EXPECT_EQ(ctx->viewControllerForKey(UITransitionContextToViewControllerKey), b);
+  EXPECT_EQ(ctx->viewForKey(UITransitionContextToViewKey), b->view());
+  EXPECT_EQ(ctx->viewForKey(UITransitionContextFromViewKey), nullptr);  // presenter stays
+  EXPECT_EQ(ctx->containerView()->superview(), window);
+  EXPECT_EQ(ctx->finalFrameForViewController(b.get()), CGRectMake(0, 333.5, 375, 333.5));
+  EXPECT_EQ(b->view()->frame(), CGRectMake(0, 333.5, 375, 333.5));
+  advance(5);
+  EXPECT_FALSE(presented);  // the animator has not finished
+  EXPECT_EQ(log.back(), "B.willAppear");
+  ctx->completeTransition(true);
+  EXPECT_TRUE(presented);
+  EXPECT_EQ(log.back(), "B.didAppear");
+  EXPECT_EQ(transitions->animator->ended, (std::vector<bool>{true}));
+
+  // An interactive dismissal that is cancelled leaves everything as it was.
+  transitions->interaction =
+      std::make_shared<UIPercentDrivenInteractiveTransition>(transitions->animator);
+  log.clear();
+  b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
+  ctx = transitions->animator->context;
+  EXPECT_TRUE(ctx->isInteractive());
+  EXPECT_EQ(ctx->viewForKey(UITransitionContextFromViewKey), b->view());
+  transitions->interaction->updateInteractiveTransition(0.4);
+  EXPECT_DOUBLE_EQ(ctx->percentComplete(), 0.4);
+  transitions->interaction->cancelInteractiveTransition();
+  ctx->completeTransition(!ctx->transitionWasCancelled());
+  EXPECT_EQ(root->presentedViewController(), b);
+  EXPECT_EQ(b->view()->window(), window);
+  EXPECT_EQ(log, (Log{"B.willDisappear", "B.willAppear", "B.didAppear"}));
+
+  log.clear();
+  b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
+  ctx = transitions->animator->context;
+  transitions->interaction->updateInteractiveTransition(0.7);
+  transitions->interaction->finishInteractiveTransition();
+  ctx->completeTransition(!ctx->transitionWasCancelled());
+  EXPECT_EQ(log, (Log{"B.willDisappear", "B.didDisappear", "dismissed"}));
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(transitions->animator->ended, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(ViewControllerTest, NavigationPushesAndPopsOnTheClock) {
+  auto a = std::make_shared<LoggingVC>("N1", &log);
+  auto nav = std::make_shared<UINavigationController>(a);
+  window->setRootViewController(nav);
+  EXPECT_EQ(nav->topViewController(), a);
+  EXPECT_EQ(a->navigationController(), nav);
+  EXPECT_EQ(a->parentViewController(), nav);
+  log.clear();
+
+  auto b = std::make_shared<LoggingVC>("N2", &log);
+  b->setTitle("Second");
+  nav->pushViewController(b, true);
+  EXPECT_EQ(nav->topViewController(), b);
+  EXPECT_EQ(log, (Log{"N1.willDisappear", "N2.didLoad", "N2.willAppear"}));
+  EXPECT_EQ(nav->navigationBar()->topItem()->title(), "Second");
+  EXPECT_EQ(nav->navigationBar()->backItem(), a->navigationItem());
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(log, (Log{"N1.willDisappear", "N2.didLoad", "N2.willAppear", "N1.didDisappear",
+                      "N2.didAppear"}));
+  EXPECT_EQ(b->view()->frame(), nav->view()->bounds());
+  EXPECT_EQ(a->view()->superview(), nullptr);
+
+  // A push while one runs completes the running one first.
+  auto c = std::make_shared<LoggingVC>("N3", &log);
+  nav->pushViewController(c, true);
+  log.clear();
+  auto d = std::make_shared<LoggingVC>("N4", &log);
+  nav->pushViewController(d, true);
+  EXPECT_EQ(log, (Log{"N2.didDisappear", "N3.didAppear", "N3.willDisappear", "N4.didLoad",
+                      "N4.willAppear"}));
+  advance(UIViewController::kTransitionDuration);
+
+  log.clear();
+  EXPECT_EQ(nav->popViewControllerAnimated(false), d);
+  EXPECT_EQ(log, (Log{"N4.willDisappear", "N3.willAppear", "N4.didDisappear", "N3.didAppear"}));
+  EXPECT_EQ(d->parentViewController(), nullptr);
+  EXPECT_EQ(nav->popToRootViewControllerAnimated(false),
+            (std::vector<std::shared_ptr<UIViewController>>{b, c}));
+  EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
+
+  nav->setNavigationBarHidden(true);
+  EXPECT_TRUE(nav->navigationBar()->isHidden());
+  auto modal = std::make_shared<UIViewController>();
+  nav->presentViewController(modal, false);
+  EXPECT_EQ(nav->visibleViewController(), modal);
+  EXPECT_EQ(nav->topViewController(), a);
+  nav->dismissViewControllerAnimated(false);
+}
+
+TEST_F(ViewControllerTest, PopoversHangFromTheirSourceAndAdaptOnThePhone) {
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiomPad);
+  auto source = std::make_shared<UIView>(CGRectMake(100, 50, 40, 30));
+  root->view()->addSubview(source);
+  auto pop = std::make_shared<UIViewController>();
+  pop->setModalPresentationStyle(UIModalPresentationStyle::Popover);
+  pop->setPreferredContentSize(CGSizeMake(200, 150));
+  auto anchor = pop->popoverPresentationController();
+  ASSERT_NE(anchor, nullptr);
+  anchor->setSourceView(source);
+  anchor->setSourceRect(source->bounds());
+  root->presentViewController(pop, false);
+  EXPECT_EQ(pop->view()->frame(), CGRectMake(20, 93, 200, 150));
+  EXPECT_EQ(anchor->arrowDirection(), UIPopoverArrowDirectionUp);
+  root->dismissViewControllerAnimated(false);
+
+  anchor->setPermittedArrowDirections(UIPopoverArrowDirectionLeft);
+  root->presentViewController(pop, false);
+  EXPECT_EQ(pop->view()->frame(), CGRectMake(153, 0, 200, 150));
+  root->dismissViewControllerAnimated(false);
+
+  auto lost = std::make_shared<UIViewController>();
+  lost->setModalPresentationStyle(UIModalPresentationStyle::Popover);
+  EXPECT_DEATH(root->presentViewController(lost, false),
+               "should have a non-nil sourceView or barButtonItem");
+
+  // On a phone the popover fills the screen unless its delegate keeps it.
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiomPhone);
+  root->presentViewController(pop, false);
+  EXPECT_EQ(anchor->presentationStyle(), UIModalPresentationStyle::FullScreen);
+  EXPECT_EQ(pop->view()->frame(), window->bounds());
+  root->dismissViewControllerAnimated(false);
+  class KeepPopover : public UIAdaptivePresentationControllerDelegate {
+    std::optional<UIModalPresentationStyle> adaptivePresentationStyleForPresentationController(
+        UIPresentationController&) override {
+      return UIModalPresentationStyle::None;
+    }
+  };
+  auto keep = std::make_shared<KeepPopover>();
+  anchor->setDelegate(keep);
+  root->presentViewController(pop, false);
+  EXPECT_EQ(anchor->presentationStyle(), UIModalPresentationStyle::Popover);
+  EXPECT_EQ(pop->view()->frame().size, CGSizeMake(200, 150));
+  root->dismissViewControllerAnimated(false);
+}
+
+TEST_F(ViewControllerTest, AlertActionsRunAfterTheAlertIsGone) {
+  auto alert = UIAlertController::alertControllerWithTitle("Delete?", "It goes for good.",
+                                                           UIAlertControllerStyle::Alert);
+  std::string chosen;
+  auto remove = UIAlertAction::actionWithTitle("Delete", UIAlertActionStyle::Destructive,
+                                               [&](UIAlertAction& a) { chosen = a.title(); });
+  alert->addAction(remove);
+  alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel, nullptr));
+  EXPECT_DEATH(alert->addAction(UIAlertAction::actionWithTitle("No", UIAlertActionStyle::Cancel,
+                                                               nullptr)),
+               "can only have one action with a style of UIAlertActionStyleCancel");
+  EXPECT_FALSE(alert->tapAction(remove));  // not on screen
+  root->presentViewController(alert, true);
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(root->view()->window(), window);  // an alert leaves the presenter showing
+  EXPECT_TRUE(alert->tapAction(remove));
+  EXPECT_FALSE(alert->tapAction(alert->actions()[1]));  // one tap only
+  EXPECT_EQ(chosen, "");
+  advance(UIViewController::kTransitionDuration);
+  EXPECT_EQ(chosen, "Delete");
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
+TEST_F(ViewControllerTest, ChildrenFollowAppearanceAndRotation) {
+  auto child = std::make_shared<LoggingVC>("C", &log);
+  root->addChildViewController(child);
+  root->view()->addSubview(child->view());
+  child->didMoveToParentViewController(root);
+  log.clear();
+  auto b = std::make_shared<UIViewController>();
+  b->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+  root->presentViewController(b, false);
+  EXPECT_EQ(log, (Log{"A.willDisappear", "C.willDisappear", "A.didDisappear", "C.didDisappear"}));
+  root->dismissViewControllerAnimated(false);
+
+  log.clear();
+  bool rotated = false;
+  class Watcher : public UIViewController {
+   public:
+    bool* rotated;
+    void viewWillTransitionToSize(const CGSize&, UIViewControllerTransitionCoordinator& c) override {
+      c.animateAlongsideTransition(nullptr, [this](auto&) { *rotated = true; });
+    }
+  };
+  auto watcher = std::make_shared<Watcher>();
+  watcher->rotated = &rotated;
+  child->addChildViewController(watcher);
+  UIViewController::transitionWindowToSize(window, CGSizeMake(667, 375), 0.3);
+  EXPECT_EQ(log, (Log{"A.willTransitionTo 667", "C.willTransitionTo 667"}));
+  EXPECT_EQ(root->view()->frame(), CGRectMake(0, 0, 667, 375));
+  EXPECT_FALSE(rotated);
+  advance(0.3);
+  EXPECT_TRUE(rotated);
+
+  int observed = 0;
+  auto observation = root->observe("preferredContentSize", 0,
+                                   [&](NSObject*, const Value&) { ++observed; });
+  root->setPreferredContentSize(CGSizeMake(300, 200));
+  EXPECT_EQ(observed, 1);
+  observation->invalidate();
+  EXPECT_EQ(root->supportedInterfaceOrientations(), UIInterfaceOrientationMaskAllButUpsideDown);
+}
+
+}  // namespace
