@@ -266,10 +266,15 @@ void AKImageDataManager::trackRequest(int32_t requestID, PHImageRequestID platfo
       std::lock_guard<std::mutex> lock(self->books_);
       if (platformRequestID == PHInvalidImageRequestID) {
         self->requestIDs_.erase(requestID);
-      } else if (self->cancelledRequestIDs_.erase(requestID)) {
-        cancel = true;
-      } else if (!self->finishedRequestIDs_.erase(requestID)) {
-        self->requestIDs_[requestID] = platformRequestID;
+      } else {
+        // A request both cancelled and finished before its tracking is over:
+        // neither mark may stay behind.
+        bool finished = self->finishedRequestIDs_.erase(requestID) > 0;
+        if (self->cancelledRequestIDs_.erase(requestID)) {
+          cancel = !finished;
+        } else if (!finished) {
+          self->requestIDs_[requestID] = platformRequestID;
+        }
       }
     }
     if (cancel) self->manager_->cancelImageRequest(platformRequestID);
@@ -290,8 +295,20 @@ void AKImageDataManager::finishRequest(int32_t requestID, const Value& info) {
   const Value* degraded = info.find(PHImageResultIsDegradedKey);
   if (!degraded || !(degraded->isBool() || degraded->isNumber()) || degraded->asBool()) return;
   onMain([self, requestID] {
+    bool untracked;
+    {
+      std::lock_guard<std::mutex> lock(self->lock_);
+      untracked = self->untracked_.count(requestID) > 0;
+    }
     std::lock_guard<std::mutex> lock(self->books_);
-    if (!self->requestIDs_.erase(requestID)) self->finishedRequestIDs_.insert(requestID);
+    if (self->requestIDs_.erase(requestID)) return;
+    if (untracked) {
+      // The answer beat the tracking, which will find and clear this mark.
+      self->finishedRequestIDs_.insert(requestID);
+    } else {
+      // Tracked and already cancelled: the request is over.
+      self->cancelledRequestIDs_.erase(requestID);
+    }
   });
 }
 

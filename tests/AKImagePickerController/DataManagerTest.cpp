@@ -142,7 +142,7 @@ TEST_F(DataManagerTest, AFinalAnswerBeforeTheTrackingLeavesNoStaleEntry) {
   auto done = dispatch_semaphore_create(0);
   std::atomic<int> deliveries{0};
   int32_t second = manager->fetchImage(asset, CGSizeMake(2, 2), nullptr, PHImageContentModeAspectFit,
-                                       [&](const UIImagePtr&, const Value&) {
+                                       [&, done](const UIImagePtr&, const Value&) {
                                          if (++deliveries == 2) dispatch_semaphore_signal(done);
                                        });
   ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);

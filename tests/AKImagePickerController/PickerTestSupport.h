@@ -16,7 +16,7 @@
 // Runs `work` on a background queue and waits (bounded) for it.
 inline bool RunOnBackground(std::function<void()> work) {
   auto done = dispatch_semaphore_create(0);
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&, done] {
     work();
     dispatch_semaphore_signal(done);
   });

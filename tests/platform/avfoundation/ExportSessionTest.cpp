@@ -20,7 +20,7 @@ bool exists(const std::string& path) {
 bool exportAndWait(const AVAssetExportSessionPtr& session, bool* completedOnMain = nullptr) {
   auto done = dispatch_semaphore_create(0);
   std::atomic<bool> onMain{false};
-  session->exportAsynchronouslyWithCompletionHandler([&] {
+  session->exportAsynchronouslyWithCompletionHandler([&, done] {
     onMain = NSThread::isMainThread();
     dispatch_semaphore_signal(done);
   });

@@ -16,7 +16,7 @@ struct ImageAnswers {
   std::vector<Answer> answers;
   dispatch_semaphore_t final = dispatch_semaphore_create(0);
   PHImageResultHandler handler() {
-    return [this](const UIImagePtr& image, const Value& info) {
+    return [this, final = final](const UIImagePtr& image, const Value& info) {
       std::lock_guard<std::mutex> lock(mutex);
       answers.push_back({image, info});
       const Value* degraded = info.find(PHImageResultIsDegradedKey);
@@ -98,7 +98,7 @@ TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAss
     UIImageOrientation orientation = UIImageOrientationUp;
     Value info;
     manager->requestImageDataForAsset(asset, nullptr,
-                                      [&](const NSDataPtr& d, const std::string& t,
+                                      [&, done](const NSDataPtr& d, const std::string& t,
                                           UIImageOrientation o, const Value& i) {
                                         data = d;
                                         uti = t;
@@ -119,7 +119,7 @@ TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAss
   auto video = all->lastObject();
   auto done = dispatch_semaphore_create(0);
   AVAssetPtr av;
-  manager->requestAVAssetForVideo(video, nullptr, [&](const AVAssetPtr& a, const Value&) {
+  manager->requestAVAssetForVideo(video, nullptr, [&, done](const AVAssetPtr& a, const Value&) {
     av = a;
     dispatch_semaphore_signal(done);
   });

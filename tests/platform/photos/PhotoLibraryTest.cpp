@@ -149,11 +149,7 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
   size_t inserted = 0;
   PHAssetFetchResultPtr after = all;
   while (inserted < 3) {
-    PHChangePtr change;
-    {
-      std::lock_guard<std::mutex> lock(observer->mutex);
-      change = observer->changes.back();
-    }
+    PHChangePtr change = observer->at(observer->count() - 1);
     auto details = change->changeDetailsForFetchResult(after);
     ASSERT_TRUE(details);
     EXPECT_TRUE(details->removedObjects.empty());
@@ -167,10 +163,10 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
   EXPECT_EQ(after->firstObject()->record().relativePath, "first.jpg");
 
   // A deletion is a removal; a favourite mark is a change.
-  size_t seen = observer->changes.size();
+  size_t seen = observer->count();
   ASSERT_EQ(unlink(path("first.jpg").c_str()), 0);
   ASSERT_TRUE(observer->waitForChange());
-  PHChangePtr removal = observer->changes.at(seen);
+  PHChangePtr removal = observer->at(seen);
   auto details = removal->changeDetailsForFetchResult(after);
   ASSERT_TRUE(details);
   ASSERT_EQ(details->removedObjects.size(), 1u);
@@ -181,7 +177,7 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
 
   ASSERT_EQ(setxattr(path("new1.jpg").c_str(), "user.qx.favorite", "1", 1, 0), 0);
   ASSERT_TRUE(observer->waitForChange());
-  auto favourite = observer->changes.back()->changeDetailsForFetchResult(after);
+  auto favourite = observer->at(observer->count() - 1)->changeDetailsForFetchResult(after);
   ASSERT_TRUE(favourite);
   ASSERT_EQ(favourite->changedObjects.size(), 1u);
   EXPECT_TRUE(favourite->changedObjects[0]->isFavorite());
@@ -212,7 +208,7 @@ TEST_F(PhotoLibraryTest, ChangeRequestsWriteRealFilesUnderTheirPlaceholders) {
           placeholders.push_back(r->placeholderForCreatedAsset()->localIdentifier());
         }
       },
-      [&](bool ok, NSErrorPtr error) {
+      [&, done](bool ok, NSErrorPtr error) {
         success = ok && !error;
         dispatch_semaphore_signal(done);
       });
@@ -236,7 +232,7 @@ TEST_F(PhotoLibraryTest, ChangeRequestsWriteRealFilesUnderTheirPlaceholders) {
         PHAssetCreationRequest::creationRequestForAsset()->addResourceWithType(
             PHAssetResourceTypePhoto, NSData::dataWithBytes(Bytes{1, 2, 3}));
       },
-      [&](bool ok, NSErrorPtr error) {
+      [&, done](bool ok, NSErrorPtr error) {
         success = ok;
         failure = error;
         dispatch_semaphore_signal(done);
@@ -264,7 +260,7 @@ TEST_F(PhotoLibraryTest, AuthorizationFollowsTheEnvironmentAndAnswersOffTheCalle
   auto answered = dispatch_semaphore_create(0);
   std::atomic<int64_t> status{-1};
   std::atomic<bool> onMain{true};
-  PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) {
+  PHPhotoLibrary::requestAuthorization([&, answered](PHAuthorizationStatus s) {
     status = s;
     onMain = NSThread::isMainThread();
     dispatch_semaphore_signal(answered);

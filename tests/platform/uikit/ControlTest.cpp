@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 #include "platform/uikit/UISlider.h"
 #include "platform/uikit/UISwitch.h"
@@ -152,6 +154,51 @@ TEST_F(ControlTest, SliderFollowsTheThumbOnly) {
   EXPECT_LT(slider->value(), 20);
   hand->drag({{100, 400}, {100, 200}}, 0.2);
   EXPECT_EQ(pans, 1);
+}
+
+TEST_F(ControlTest, ButtonsShowPerStateValuesAndWinTheirTaps) {
+  auto button = UIButton::buttonWithType(UIButtonType::System);
+  button->setFrame(CGRectMake(50, 50, 120, 44));
+  window->addSubview(button);
+  button->setTitle("Share", UIControlStateNormal);
+  button->setTitle("Sharing", UIControlStateHighlighted);
+  button->setTitleColor(UIColor::redColor(), UIControlStateDisabled);
+  EXPECT_EQ(button->currentTitle(), "Share");
+  EXPECT_EQ(button->titleForState(UIControlStateSelected), "Share");  // falls back
+  EXPECT_TRUE(button->currentTitleColor()->isEqual(*UIColor::systemBlueColor()));
+  auto touch = hand->down({{100, 70}});
+  EXPECT_EQ(button->currentTitle(), "Sharing");
+  hand->up(touch);
+  EXPECT_EQ(button->currentTitle(), "Share");
+  button->setEnabled(false);
+  EXPECT_TRUE(button->currentTitleColor()->isEqual(*UIColor::redColor()));
+  button->setEnabled(true);
+
+  auto px = std::make_shared<Bytes>(20 * 10 * 4, 255);
+  auto icon = UIImage::imageWithCGImage(CGImage::create(20, 10, 8, 32, 80, kCGImageAlphaPremultipliedLast, px), 1,
+                                        UIImageOrientationUp);
+  button->setImage(icon, UIControlStateNormal);
+  EXPECT_EQ(button->imageForState(UIControlStateHighlighted), icon);
+  button->setContentEdgeInsets(UIEdgeInsetsMake(4, 10, 4, 10));
+  button->setImageEdgeInsets(UIEdgeInsetsMake(0, 0, 0, 6));
+  CGRect content = button->contentRectForBounds(button->bounds());
+  EXPECT_EQ(content, CGRectMake(10, 4, 100, 36));
+  // Beside a 40-point title the pair is centred; the inset moves the image.
+  EXPECT_EQ(button->imageRectForContentRect(content, CGSizeMake(40, 17)),
+            CGRectMake(24, 17, 20, 10));
+
+  // A parent's single tap does not take the button's tap; a double tap may.
+  int taps = 0, presses = 0;
+  auto tap = std::make_shared<UITapGestureRecognizer>();
+  tap->addTarget(owner, [&](UIGestureRecognizer&) { ++taps; });
+  window->addGestureRecognizer(tap);
+  button->addTarget(owner, [&](UIControl&, UIEvent*) { ++presses; }, UIControlEventTouchUpInside);
+  hand->tap({100, 70});
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(taps, 0);
+  tap->setNumberOfTapsRequired(2);
+  hand->tap({100, 70}, 2);
+  EXPECT_EQ(taps, 1);
 }
 
 }  // namespace

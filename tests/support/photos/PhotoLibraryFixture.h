@@ -46,6 +46,14 @@ class ChangeCollector : public PHPhotoLibraryChangeObserver {
   bool waitForChange() {
     return dispatch_semaphore_wait(arrived, dispatch_time_after(kTestTimeoutSeconds)) == 0;
   }
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return changes.size();
+  }
+  PHChangePtr at(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return changes.at(index);
+  }
   std::mutex mutex;
   std::vector<PHChangePtr> changes;
   dispatch_semaphore_t arrived = dispatch_semaphore_create(0);

@@ -1,0 +1,24 @@
+#include "image_loading/cache/ILImageCacheConfig.h"
+
+std::shared_ptr<ILImageCacheConfig> ILImageCacheConfig::defaultCacheConfig() {
+  static const auto shared = std::make_shared<ILImageCacheConfig>();
+  return shared;
+}
+
+std::shared_ptr<ILImageCacheConfig> ILImageCacheConfig::copy() const {
+  auto c = std::make_shared<ILImageCacheConfig>();
+  c->shouldDisableiCloud = shouldDisableiCloud;
+  c->shouldCacheImagesInMemory = shouldCacheImagesInMemory;
+  c->shouldUseWeakMemoryCache = shouldUseWeakMemoryCache;
+  c->shouldRemoveExpiredDataWhenEnterBackground = shouldRemoveExpiredDataWhenEnterBackground;
+  c->shouldRemoveExpiredDataWhenTerminate = shouldRemoveExpiredDataWhenTerminate;
+  c->diskCacheReadingOptions = diskCacheReadingOptions;
+  c->diskCacheWritingOptions = diskCacheWritingOptions;
+  c->maxDiskAge = maxDiskAge;
+  c->maxDiskSize = maxDiskSize;
+  c->diskCacheExpireType = diskCacheExpireType;
+  c->fileManager = fileManager;
+  c->setMaxMemoryCost(maxMemoryCost());
+  c->setMaxMemoryCount(maxMemoryCount());
+  return c;
+}
