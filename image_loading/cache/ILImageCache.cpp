@@ -213,11 +213,11 @@ UIImagePtr ILImageCache::memoryImageForQuery(const std::string& key,
   return image;
 }
 
-ILImageCacheTokenPtr ILImageCache::queryImageForKey(const std::string& key,
-                                                    ILRemoteImageOptions options,
-                                                    const ILRemoteImageContext& context,
-                                                    ILImageCacheKind cacheType,
-                                                    ILImageCacheQueryCompletion done) {
+ILRemoteImageOperationPtr ILImageCache::queryImageForKey(const std::string& key,
+                                                         ILRemoteImageOptions options,
+                                                         const ILRemoteImageContext& context,
+                                                         ILImageCacheKind cacheType,
+                                                         ILImageCacheQueryCompletion done) {
   return queryCacheOperationForKey(key, ILImageCacheOptionsFromImageOptions(options), context,
                                    cacheType, std::move(done));
 }

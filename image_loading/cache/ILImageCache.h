@@ -15,25 +15,17 @@
 #include "image_loading/cache/ILDiskCache.h"
 #include "image_loading/cache/ILImageCacheConfig.h"
 #include "image_loading/cache/ILImageCacheDefine.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/cache/ILMemoryCache.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 
-using ILImageCacheKind = int64_t;
-inline constexpr ILImageCacheKind ILImageCacheKindNone = 0;
-inline constexpr ILImageCacheKind ILImageCacheKindDisk = 1;
-inline constexpr ILImageCacheKind ILImageCacheKindMemory = 2;
-inline constexpr ILImageCacheKind ILImageCacheKindAll = 3;
-
-using ILImageCacheQueryCompletion = OnceCallback<void(UIImagePtr, NSDataPtr, ILImageCacheKind)>;
-using ILImageCacheCompletion = OnceClosure;
-using ILImageCacheContainsCompletion = OnceCallback<void(ILImageCacheKind)>;
 using ILImageCacheBoolCompletion = OnceCallback<void(bool)>;
 using ILImageCacheDataCompletion = OnceCallback<void(NSDataPtr)>;
 using ILImageCacheSizeCompletion = OnceCallback<void(uint64_t fileCount, uint64_t totalSize)>;
 
-class ILImageCacheToken : public NSObject {
+class ILImageCacheToken : public NSObject, public ILRemoteImageOperation {
  public:
   ILImageCacheToken(ILImageCacheQueryCompletion doneBlock, std::string key,
                     ILCallbackQueuePtr callbackQueue);
@@ -41,7 +33,7 @@ class ILImageCacheToken : public NSObject {
   bool isCancelled() const;
   const std::string& key() const { return key_; }
   // Answers (nil, nil, 0) once, on the callback queue; later calls do nothing.
-  void cancel();
+  void cancel() override;
 
   // The cache's answer: runs the done block once unless cancelled first.
   void finish(UIImagePtr image, NSDataPtr data, ILImageCacheKind kind, bool checkCancelled);
@@ -57,7 +49,7 @@ class ILImageCacheToken : public NSObject {
 
 using ILImageCacheTokenPtr = std::shared_ptr<ILImageCacheToken>;
 
-class ILImageCache : public NSObject {
+class ILImageCache : public NSObject, public ILImageCacheProtocol {
  public:
   // Namespace "default" in the default directory with the default config.
   static std::shared_ptr<ILImageCache> sharedImageCache();
@@ -88,14 +80,14 @@ class ILImageCache : public NSObject {
                                                  const ILRemoteImageContext& context,
                                                  ILImageCacheKind cacheType,
                                                  ILImageCacheQueryCompletion done);
-  ILImageCacheTokenPtr queryImageForKey(const std::string& key, ILRemoteImageOptions options,
-                                        const ILRemoteImageContext& context,
-                                        ILImageCacheKind cacheType,
-                                        ILImageCacheQueryCompletion done);
+  ILRemoteImageOperationPtr queryImageForKey(const std::string& key, ILRemoteImageOptions options,
+                                             const ILRemoteImageContext& context,
+                                             ILImageCacheKind cacheType,
+                                             ILImageCacheQueryCompletion done) override;
 
   void storeImage(const UIImagePtr& image, const NSDataPtr& imageData, const std::string& key,
                   ILRemoteImageOptions options, const ILRemoteImageContext& context,
-                  ILImageCacheKind cacheType, ILImageCacheCompletion completion = nullptr);
+                  ILImageCacheKind cacheType, ILImageCacheCompletion completion = nullptr) override;
   void storeImageToMemory(const UIImagePtr& image, const std::string& key);
   void storeImageDataToDisk(const NSDataPtr& data, const std::string& key);
 
@@ -117,15 +109,16 @@ class ILImageCache : public NSObject {
   void removeImageForKey(const std::string& key, bool fromMemory, bool fromDisk,
                          ILImageCacheCompletion completion = nullptr);
   void removeImageForKey(const std::string& key, ILImageCacheKind cacheType,
-                         ILImageCacheCompletion completion = nullptr);
+                         ILImageCacheCompletion completion = nullptr) override;
   void removeImageFromMemoryForKey(const std::string& key);
   void removeImageFromDiskForKey(const std::string& key);
   void containsImageForKey(const std::string& key, ILImageCacheKind cacheType,
-                           ILImageCacheContainsCompletion completion);
+                           ILImageCacheContainsCompletion completion) override;
 
   void clearMemory();
   void clearDiskOnCompletion(ILImageCacheCompletion completion = nullptr);
-  void clearWithCacheType(ILImageCacheKind cacheType, ILImageCacheCompletion completion = nullptr);
+  void clearWithCacheType(ILImageCacheKind cacheType,
+                          ILImageCacheCompletion completion = nullptr) override;
   void deleteOldFilesWithCompletionBlock(ILImageCacheCompletion completion = nullptr);
   uint64_t totalDiskSize();
   uint64_t totalDiskCount();
