@@ -1,6 +1,8 @@
 #include "AKImagePickerController/AKImageAssetExporter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <ctime>
@@ -85,6 +87,30 @@ bool isLink(const std::string& path) {
 bool existsNoFollow(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
+}
+
+// The hidden folder is what makes the file appear whole, so the file in it
+// is written plainly (no flush to disk: exported files live until the
+// application ends) and never through a link.
+NSErrorPtr writeNewFile(const std::string& path, const NSData& data) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return NSError::posixError(errno, "open " + path);
+  const uint8_t* p = data.bytes();
+  size_t left = data.length();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : EIO;
+      close(fd);
+      unlink(path.c_str());
+      return NSError::posixError(err, "write " + path);
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) return NSError::posixError(errno, "close " + path);
+  return nullptr;
 }
 
 bool cancelledInfo(const Value& info) {
@@ -392,9 +418,8 @@ NSErrorPtr AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr
   NSErrorPtr error;
   if (isLink(tmpFolder)) fm->removeItemAtPath(tmpFolder);
   if (!fm->createDirectoryAtPath(tmpFolder, true, &error)) return error;
-  if (!data || !WriteFileAtomically(tmpFile, data->bytes(), data->length(), &error)) {
-    return error ? error : NSError::posixError(EINVAL, "write " + tmpFile);
-  }
+  if (!data) return NSError::posixError(EINVAL, "write " + tmpFile);
+  if (auto failure = writeNewFile(tmpFile, *data)) return failure;
   if (!fm->moveItemAtPath(tmpFile, target, &error)) return error;
   if (!fm->removeItemAtPath(tmpFolder, &error)) return error;
   return nullptr;

@@ -117,60 +117,49 @@ int32_t AKImageDataManager::nextRequestID() {
   return seed_;
 }
 
+int32_t AKImageDataManager::issue(const std::shared_ptr<Chain>& chain) {
+  chain->requestID = nextRequestID();
+  if (!chain->asset || !chain->asset->originalAsset()) {
+    chain->answer(nullptr, nullptr, nullptr, Value());
+    return chain->requestID;
+  }
+  start(chain);
+  return chain->requestID;
+}
+
 int32_t AKImageDataManager::fetchImage(const AKAssetPtr& asset, CGSize size,
                                        const PHImageRequestOptionsPtr& options,
                                        PHImageContentMode contentMode, AKImageCompletion completion) {
-  int32_t requestID = nextRequestID();
-  if (!asset || !asset->originalAsset()) {
-    if (completion) completion(nullptr, Value());
-    return requestID;
-  }
   auto chain = std::make_shared<Chain>();
   chain->kind = Chain::Kind::Image;
-  chain->requestID = requestID;
   chain->asset = asset;
   chain->size = size;
   chain->contentMode = contentMode;
   chain->imageOptions = options ? options : imageRequestOptions();
   chain->image = std::move(completion);
-  startImage(chain);
-  return requestID;
+  return issue(chain);
 }
 
 int32_t AKImageDataManager::fetchImageData(const AKAssetPtr& asset,
                                            const PHImageRequestOptionsPtr& options,
                                            AKDataCompletion completion) {
-  int32_t requestID = nextRequestID();
-  if (!asset || !asset->originalAsset()) {
-    completion(nullptr, Value());
-    return requestID;
-  }
   auto chain = std::make_shared<Chain>();
   chain->kind = Chain::Kind::Data;
-  chain->requestID = requestID;
   chain->asset = asset;
   chain->imageOptions = options ? options : imageRequestOptions();
   chain->data = std::make_shared<AKDataCompletion>(std::move(completion));
-  startData(chain);
-  return requestID;
+  return issue(chain);
 }
 
 int32_t AKImageDataManager::fetchAVAsset(const AKAssetPtr& asset,
                                          const PHVideoRequestOptionsPtr& options,
                                          AKVideoCompletion completion) {
-  int32_t requestID = nextRequestID();
-  if (!asset || !asset->originalAsset()) {
-    completion(nullptr, Value());
-    return requestID;
-  }
   auto chain = std::make_shared<Chain>();
   chain->kind = Chain::Kind::Video;
-  chain->requestID = requestID;
   chain->asset = asset;
   chain->videoOptions = options ? options : videoRequestOptions();
   chain->video = std::make_shared<AKVideoCompletion>(std::move(completion));
-  startVideo(chain);
-  return requestID;
+  return issue(chain);
 }
 
 // Shared by the three kinds: the bookkeeping, then the cloud retry or the
@@ -200,57 +189,45 @@ bool AKImageDataManager::retriedInCloud(const std::shared_ptr<Chain>& chain, boo
   if (chain->kind == Chain::Kind::Video) {
     chain->videoOptions = chain->videoOptions->copy();
     chain->videoOptions->networkAccessAllowed = true;
-    startVideo(chain);
   } else {
     chain->imageOptions = chain->imageOptions->copy();
     chain->imageOptions->networkAccessAllowed = true;
-    chain->kind == Chain::Kind::Image ? startImage(chain) : startData(chain);
   }
+  start(chain);
   return true;
 }
 
-void AKImageDataManager::startImage(const std::shared_ptr<Chain>& chain) {
+void AKImageDataManager::start(const std::shared_ptr<Chain>& chain) {
   {
     std::lock_guard<std::mutex> lock(lock_);
     untracked_.insert(chain->requestID);
   }
   int attempt = ++chain->attempt;
   auto self = shared_from_this();
-  PHImageRequestID platformID = manager_->requestImageForAsset(
-      chain->asset->originalAsset(), chain->size, chain->contentMode, chain->imageOptions,
-      [self, chain](const UIImagePtr& image, const Value& info) {
-        if (!self->retriedInCloud(chain, image != nullptr, info)) chain->answer(image, nullptr, nullptr, info);
-      });
-  if (chain->attempt == attempt) trackRequest(chain->requestID, platformID);
-}
-
-void AKImageDataManager::startData(const std::shared_ptr<Chain>& chain) {
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    untracked_.insert(chain->requestID);
+  const PHAssetPtr& asset = chain->asset->originalAsset();
+  PHImageRequestID platformID = PHInvalidImageRequestID;
+  switch (chain->kind) {
+    case Chain::Kind::Image:
+      platformID = manager_->requestImageForAsset(
+          asset, chain->size, chain->contentMode, chain->imageOptions,
+          [self, chain](const UIImagePtr& image, const Value& info) {
+            if (!self->retriedInCloud(chain, image != nullptr, info)) chain->answer(image, nullptr, nullptr, info);
+          });
+      break;
+    case Chain::Kind::Data:
+      platformID = manager_->requestImageDataForAsset(
+          asset, chain->imageOptions,
+          [self, chain](const NSDataPtr& data, const std::string&, UIImageOrientation, const Value& info) {
+            if (!self->retriedInCloud(chain, data != nullptr, info)) chain->answer(nullptr, data, nullptr, info);
+          });
+      break;
+    case Chain::Kind::Video:
+      platformID = manager_->requestAVAssetForVideo(
+          asset, chain->videoOptions, [self, chain](const AVAssetPtr& av, const Value& info) {
+            if (!self->retriedInCloud(chain, av != nullptr, info)) chain->answer(nullptr, nullptr, av, info);
+          });
+      break;
   }
-  int attempt = ++chain->attempt;
-  auto self = shared_from_this();
-  PHImageRequestID platformID = manager_->requestImageDataForAsset(
-      chain->asset->originalAsset(), chain->imageOptions,
-      [self, chain](const NSDataPtr& data, const std::string&, UIImageOrientation, const Value& info) {
-        if (!self->retriedInCloud(chain, data != nullptr, info)) chain->answer(nullptr, data, nullptr, info);
-      });
-  if (chain->attempt == attempt) trackRequest(chain->requestID, platformID);
-}
-
-void AKImageDataManager::startVideo(const std::shared_ptr<Chain>& chain) {
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    untracked_.insert(chain->requestID);
-  }
-  int attempt = ++chain->attempt;
-  auto self = shared_from_this();
-  PHImageRequestID platformID = manager_->requestAVAssetForVideo(
-      chain->asset->originalAsset(), chain->videoOptions,
-      [self, chain](const AVAssetPtr& asset, const Value& info) {
-        if (!self->retriedInCloud(chain, asset != nullptr, info)) chain->answer(nullptr, nullptr, asset, info);
-      });
   if (chain->attempt == attempt) trackRequest(chain->requestID, platformID);
 }
 

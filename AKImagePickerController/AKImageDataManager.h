@@ -56,9 +56,10 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
   int32_t nextRequestID();
   void trackRequest(int32_t requestID, PHImageRequestID platformRequestID);
   void finishRequest(int32_t requestID, const Value& info);
-  void startImage(const std::shared_ptr<Chain>& chain);
-  void startData(const std::shared_ptr<Chain>& chain);
-  void startVideo(const std::shared_ptr<Chain>& chain);
+  // Hands out the identifier and starts the chain's first request.
+  int32_t issue(const std::shared_ptr<Chain>& chain);
+  // One request of the chain to the library (the first, or the cloud retry).
+  void start(const std::shared_ptr<Chain>& chain);
   // True when the delivery was taken over by the cloud retry.
   bool retriedInCloud(const std::shared_ptr<Chain>& chain, bool hasResult, const Value& info);
 

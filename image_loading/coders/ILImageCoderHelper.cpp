@@ -121,13 +121,36 @@ bool prefersPreparing(const UIImage& image, ILImageCoderDecodeSolution solution)
           ILImageDeviceHEIFCapability());
 }
 
+// A bitmap context over a buffer that becomes the result image as it is,
+// sparing the copy a context's image would make of a large output.
+struct OwnedBitmap {
+  std::shared_ptr<Bytes> pixels;
+  CGContextRef context;
+  size_t bytesPerRow = 0;
+
+  OwnedBitmap(size_t width, size_t height, uint32_t bitmapInfo) {
+    bytesPerRow = (width * 4 + 31) / 32 * 32;  // the automatic row alignment
+    if (height == 0 || bytesPerRow == 0 || height > SIZE_MAX / bytesPerRow) return;
+    pixels = std::make_shared<Bytes>(bytesPerRow * height);
+    context = CGBitmapContextCreate(pixels->data(), width, height, 8, bytesPerRow,
+                                    ILImageCoderHelper::colorSpaceGetDeviceRGB(), bitmapInfo);
+  }
+  CGImageRef image() {
+    if (!context) return nullptr;
+    const size_t width = context->width(), height = context->height();
+    const uint32_t info = context->bitmapInfo();
+    context.reset();  // nothing draws into the buffer after this
+    return CGImage::create(width, height, 8, 32, bytesPerRow, info, std::move(pixels),
+                           CGColorSpaceGetName(ILImageCoderHelper::colorSpaceGetDeviceRGB()));
+  }
+};
+
 CGImageRef bandScaledDown(const CGImageRef& source, size_t destWidth, size_t destHeight,
                           double imageScale, uint64_t targetPixels) {
   const bool alpha = ILImageCoderHelper::CGImageContainsAlpha(source);
-  CGContextRef context =
-      CGBitmapContextCreate(nullptr, destWidth, destHeight, 8, 0,
-                            ILImageCoderHelper::colorSpaceGetDeviceRGB(),
-                            ILImageCoderHelper::preferredPixelFormat(alpha).bitmapInfo);
+  OwnedBitmap output(destWidth, destHeight,
+                     ILImageCoderHelper::preferredPixelFormat(alpha).bitmapInfo);
+  const CGContextRef& context = output.context;
   if (!context) return nullptr;
   CGContextSetInterpolationQuality(context, kCGInterpolationHigh);
   const double W = double(source->width()), H = double(source->height());
@@ -151,7 +174,7 @@ CGImageRef bandScaledDown(const CGImageRef& source, size_t destWidth, size_t des
     }
     CGContextDrawImage(context, destTile, band);
   }
-  return CGBitmapContextCreateImage(context);
+  return output.image();
 }
 
 }  // namespace
@@ -250,9 +273,8 @@ CGImageRef ILImageCoderHelper::CGImageCreateDecoded(const CGImageRef& image,
   const double W = double(image->width()), H = double(image->height());
   const bool swap = exifOrientation >= 5 && exifOrientation <= 8;
   const double w = swap ? H : W, h = swap ? W : H;
-  CGContextRef context = CGBitmapContextCreate(
-      nullptr, size_t(w), size_t(h), 8, 0, colorSpaceGetDeviceRGB(),
-      preferredPixelFormat(CGImageContainsAlpha(image)).bitmapInfo);
+  OwnedBitmap output(size_t(w), size_t(h), preferredPixelFormat(CGImageContainsAlpha(image)).bitmapInfo);
+  const CGContextRef& context = output.context;
   if (!context) return nullptr;
   switch (exifOrientation) {
     case 3:
@@ -288,7 +310,7 @@ CGImageRef ILImageCoderHelper::CGImageCreateDecoded(const CGImageRef& image,
       break;
   }
   CGContextDrawImage(context, CGRectMake(0, 0, W, H), image);
-  return CGBitmapContextCreateImage(context);
+  return output.image();
 }
 
 CGImageRef ILImageCoderHelper::CGImageCreateScaled(const CGImageRef& image, CGSize size) {

@@ -20,6 +20,7 @@ const char* const kIsExecuting = "isExecuting";
 const char* const kIsFinished = "isFinished";
 const char* const kIsCancelled = "isCancelled";
 const char* const kIsReady = "isReady";
+const char* const kQueuePriority = "queuePriority";
 
 thread_local NSOperationQueue* tlsCurrentOperationQueue = nullptr;
 
@@ -166,7 +167,8 @@ void NSOperation::setQueuePriority(int64_t priority) {
   } else if (priority > -6) {
     named = NSOperationQueuePriorityLow;
   }
-  queuePriority_ = named;
+  if (queuePriority_.exchange(named) == named) return;
+  changeValueForKey(kQueuePriority, {});
 }
 
 std::string NSOperation::name() const {
@@ -200,7 +202,7 @@ Value NSOperation::valueForKey(const std::string& key) const {
   if (key == kIsCancelled) return Value(isCancelled());
   if (key == kIsReady) return Value(isReady());
   if (key == "isAsynchronous") return Value(isAsynchronous());
-  if (key == "queuePriority") return Value(queuePriority());
+  if (key == kQueuePriority) return Value(queuePriority());
   if (key == "name") return Value(name());
   return NSKeyValueObservable::valueForKey(key);
 }
@@ -309,17 +311,22 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
   // The blocks hold the queue weakly and keep it alive while they run.
   std::weak_ptr<NSOperationQueue> weak = me;
   std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
-  for (const char* key : {kIsFinished, kIsReady, kIsCancelled}) {
+  for (const char* key : {kIsFinished, kIsReady, kIsCancelled, kQueuePriority}) {
     tokens.push_back(operation->observe(key, 0, [weak, key](NSObject* object, const Value&) {
       if (auto queue = weak.lock()) queue->operationChanged(object, key);
     }));
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    observations_[operation.get()] = std::move(tokens);
-    operations_.push_back(operation);
+    Entry& entry = entries_[operation.get()];
+    entry.order = nextOrder_++;
+    entry.operation = operation;
+    entry.observations = std::move(tokens);
+    order_.emplace(entry.order, operation.get());
+    if (!operation->isCancelled()) uncancelled_.insert(entry.order);
     keepAlive_ = me;
   }
+  refileReadiness(operation.get());
   schedule();
 }
 
@@ -329,12 +336,15 @@ void NSOperationQueue::addOperationWithBlock(std::function<void()> block) {
 
 std::vector<NSOperationPtr> NSOperationQueue::operations() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return operations_;
+  std::vector<NSOperationPtr> out;
+  out.reserve(order_.size());
+  for (const auto& [order, operation] : order_) out.push_back(entries_.at(operation).operation);
+  return out;
 }
 
 int64_t NSOperationQueue::operationCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int64_t>(operations_.size());
+  return static_cast<int64_t>(entries_.size());
 }
 
 int64_t NSOperationQueue::maxConcurrentOperationCount() const {
@@ -385,13 +395,21 @@ void NSOperationQueue::setQualityOfService(NSQualityOfService qos) {
 }
 
 void NSOperationQueue::cancelAllOperations() {
-  for (auto& operation : operations()) operation->cancel();
+  std::vector<NSOperationPtr> uncancelled;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uncancelled.reserve(uncancelled_.size());
+    for (uint64_t order : uncancelled_) {
+      uncancelled.push_back(entries_.at(order_.at(order)).operation);
+    }
+  }
+  for (auto& operation : uncancelled) operation->cancel();
 }
 
 bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
-                             [this] { return operations_.empty(); });
+                             [this] { return entries_.empty(); });
 }
 
 Value NSOperationQueue::valueForKey(const std::string& key) const {
@@ -406,38 +424,50 @@ int64_t NSOperationQueue::effectiveWidthLocked() const {
   return maxConcurrent_ < 0 ? kDefaultWidth : maxConcurrent_;
 }
 
-// Readiness is asked outside the queue's lock: an operation's own state
-// accessors may take locks that it also holds while announcing a change.
 void NSOperationQueue::schedule() {
   for (;;) {
-    std::vector<NSOperationPtr> candidates;
+    NSOperationPtr next;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (suspended_ || static_cast<int64_t>(running_.size()) >= effectiveWidthLocked()) return;
-      for (auto& operation : operations_) {
-        if (!running_.count(operation.get())) candidates.push_back(operation);
-      }
-    }
-    NSOperationPtr next = pickNext(candidates);
-    if (!next) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (suspended_ || static_cast<int64_t>(running_.size()) >= effectiveWidthLocked()) return;
-      bool queued = std::find(operations_.begin(), operations_.end(), next) != operations_.end();
-      if (!queued || !running_.insert(next.get()).second) continue;
+      if (suspended_ || ready_.empty() || runningCount_ >= effectiveWidthLocked()) return;
+      auto best = ready_.begin();
+      Entry& entry = entries_.at(order_.at(best->second));
+      ready_.erase(best);
+      entry.ready = false;
+      entry.running = true;
+      ++runningCount_;
+      next = entry.operation;
     }
     launch(next);
   }
 }
 
-// The ready operation of the highest queue priority; the earliest added wins a tie.
-NSOperationPtr NSOperationQueue::pickNext(const std::vector<NSOperationPtr>& candidates) const {
-  NSOperationPtr best;
-  for (const auto& operation : candidates) {
-    if (operation->isFinished() || !operation->isReady()) continue;
-    if (!best || operation->queuePriority() > best->queuePriority()) best = operation;
+// Readiness is asked outside the queue's lock: an operation's own state
+// accessors may take locks that it also holds while announcing a change.
+// Announcements may race; only the answer to the latest question is filed,
+// and each question is asked after the change it follows, so the filing ends
+// up matching the operation's state.
+void NSOperationQueue::refileReadiness(NSOperation* operation) {
+  NSOperationPtr held;
+  uint64_t asked = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(operation);
+    if (it == entries_.end() || it->second.running) return;
+    asked = ++it->second.readinessAsked;
+    held = it->second.operation;
   }
-  return best;
+  const bool ready = !held->isFinished() && held->isReady();
+  const int64_t priority = held->queuePriority();
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(operation);
+  if (it == entries_.end()) return;
+  Entry& entry = it->second;
+  if (entry.running || entry.readinessAsked != asked) return;
+  if (entry.ready) ready_.erase({-entry.priority, entry.order});
+  entry.ready = ready;
+  entry.priority = priority;
+  if (ready) ready_.insert({-priority, entry.order});
 }
 
 void NSOperationQueue::launch(const NSOperationPtr& operation) {
@@ -455,44 +485,40 @@ void NSOperationQueue::launch(const NSOperationPtr& operation) {
 }
 
 void NSOperationQueue::operationChanged(NSObject* object, const std::string& keyPath) {
-  NSOperationPtr operation;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& candidate : operations_) {
-      if (candidate.get() == object) operation = candidate;
-    }
-  }
+  auto* operation = dynamic_cast<NSOperation*>(object);
   if (!operation) return;
   if (keyPath == kIsFinished && operation->isFinished()) {
     operationFinished(operation);
   } else {
+    if (keyPath == kIsCancelled && operation->isCancelled()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = entries_.find(operation);
+      if (it != entries_.end()) uncancelled_.erase(it->second.order);
+    }
+    refileReadiness(operation);
     schedule();
   }
 }
 
-void NSOperationQueue::operationFinished(const NSOperationPtr& operation) {
+void NSOperationQueue::operationFinished(NSOperation* operation) {
   std::shared_ptr<NSOperationQueue> keepAlive;  // released last, after every member use
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = std::find(operations_.begin(), operations_.end(), operation);
-    if (it == operations_.end()) return;
-    operations_.erase(it);
-    running_.erase(operation.get());
-    if (operations_.empty()) keepAlive.swap(keepAlive_);
-  }
-  stopObserving(operation);
-  emptyCv_.notify_all();
-  schedule();
-}
-
-void NSOperationQueue::stopObserving(const NSOperationPtr& operation) {
   std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
+  NSOperationPtr held;  // the operation outlives the invalidation of its observations
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = observations_.find(operation.get());
-    if (it == observations_.end()) return;
-    tokens = std::move(it->second);
-    observations_.erase(it);
+    auto it = entries_.find(operation);
+    if (it == entries_.end()) return;
+    Entry& entry = it->second;
+    if (entry.running) --runningCount_;
+    if (entry.ready) ready_.erase({-entry.priority, entry.order});
+    order_.erase(entry.order);
+    uncancelled_.erase(entry.order);
+    tokens = std::move(entry.observations);
+    held = std::move(entry.operation);
+    entries_.erase(it);
+    if (entries_.empty()) keepAlive.swap(keepAlive_);
   }
   for (auto& token : tokens) token->invalidate();
+  emptyCv_.notify_all();
+  schedule();
 }

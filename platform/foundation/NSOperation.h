@@ -10,6 +10,11 @@
 //
 // Operations and queues live in std::shared_ptr. A queue keeps itself alive
 // while it holds operations, so work handed to it is never dropped.
+//
+// A queue files its operations by readiness as their announcements arrive, so
+// starting the next one, a cancel and a finish each cost a logarithmic step
+// however many operations wait or were cancelled. An operation that overrides
+// isReady() or its priority must announce the change ("isReady").
 
 #include <atomic>
 #include <condition_variable>
@@ -19,7 +24,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "KeyValueObserving.h"
@@ -65,7 +71,8 @@ class NSOperation : public NSKeyValueObservable {
   void removeDependency(const std::shared_ptr<NSOperation>& operation);
   std::vector<std::shared_ptr<NSOperation>> dependencies() const;
 
-  // Any value is rounded to the nearest named priority, as on the platform.
+  // Any value is rounded to the nearest named priority, as on the platform;
+  // a change is announced under "queuePriority".
   int64_t queuePriority() const { return queuePriority_; }
   void setQueuePriority(int64_t priority);
   NSQualityOfService qualityOfService() const { return qualityOfService_; }
@@ -73,7 +80,10 @@ class NSOperation : public NSKeyValueObservable {
   std::string name() const;
   void setName(std::string name);
 
-  // Runs once, when the operation finishes, on the thread that finished it.
+  // Runs once, when the operation finishes, on the thread that finished it,
+  // after observers of "isFinished" have been told and after threads waiting
+  // in waitUntilFinished() (or on the queue) have been woken: a waiter must
+  // not expect the block to have run when its wait returns.
   std::function<void()> completionBlock() const;
   void setCompletionBlock(std::function<void()> block);
 
@@ -164,21 +174,38 @@ class NSOperationQueue : public NSKeyValueObservable {
 
  private:
   explicit NSOperationQueue(bool isMain);
+  // One operation held by the queue.
+  struct Entry {
+    uint64_t order = 0;  // position in the order of adding
+    NSOperationPtr operation;
+    std::vector<std::shared_ptr<NSKeyValueObservation>> observations;
+    bool running = false;
+    bool ready = false;    // filed in ready_ under (-priority, order)
+    int64_t priority = 0;  // the priority it is filed under
+    uint64_t readinessAsked = 0;  // the latest look at its readiness
+  };
+
   std::shared_ptr<NSOperationQueue> self();
   int64_t effectiveWidthLocked() const;
   void schedule();
-  NSOperationPtr pickNext(const std::vector<NSOperationPtr>& candidates) const;
   void launch(const NSOperationPtr& operation);
+  void refileReadiness(NSOperation* operation);
   void operationChanged(NSObject* object, const std::string& keyPath);
-  void operationFinished(const NSOperationPtr& operation);
-  void stopObserving(const NSOperationPtr& operation);
+  void operationFinished(NSOperation* operation);
 
   const bool isMain_;
   mutable std::mutex mutex_;
   std::condition_variable emptyCv_;
-  std::vector<NSOperationPtr> operations_;
-  std::unordered_set<NSOperation*> running_;
-  std::map<NSOperation*, std::vector<std::shared_ptr<NSKeyValueObservation>>> observations_;
+  // All guarded by mutex_.
+  uint64_t nextOrder_ = 0;
+  std::map<uint64_t, NSOperation*> order_;
+  std::unordered_map<NSOperation*, Entry> entries_;
+  // Ready operations not yet started: highest priority, then earliest, first.
+  std::set<std::pair<int64_t, uint64_t>> ready_;
+  // Orders of the operations not yet cancelled, so that cancelling all skips
+  // those a previous call already cancelled.
+  std::set<uint64_t> uncancelled_;
+  int64_t runningCount_ = 0;
   std::shared_ptr<NSOperationQueue> keepAlive_;
   int64_t maxConcurrent_ = NSOperationQueueDefaultMaxConcurrentOperationCount;
   bool suspended_ = false;

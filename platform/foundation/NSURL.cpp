@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "NSFileManager.h"
 #include "UTF8.h"
@@ -268,6 +269,33 @@ NSURLPtr NSURL::URLByDeletingLastPathComponent() const {
   if (path.back() == '/') path.pop_back();
   size_t slash = path.rfind('/');
   return withPath(slash == std::string::npos ? "./" : path.substr(0, slash + 1));
+}
+
+NSURLPtr NSURL::standardizedURL() const {
+  if (path_.empty() || path_[0] != '/') return withPath(path_);
+  std::vector<std::string_view> segments;
+  std::string_view rest = std::string_view(path_).substr(1);
+  bool directory = false;
+  for (;;) {
+    size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    directory = segment == "." || segment == ".." || (slash != rest.npos && rest.size() == slash + 1);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (segment != "." && !(segment.empty() && slash == rest.npos)) {
+      segments.push_back(segment);
+    }
+    if (slash == rest.npos) break;
+    rest = rest.substr(slash + 1);
+    if (rest.empty()) break;
+  }
+  std::string path;
+  for (std::string_view segment : segments) {
+    path += '/';
+    path += segment;
+  }
+  if (path.empty() || directory) path += '/';
+  return withPath(std::move(path));
 }
 
 NSURLPtr NSURL::withPath(std::string path) const {

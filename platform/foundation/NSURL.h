@@ -57,6 +57,9 @@ class NSURL : public NSObject {
   NSURLPtr URLByAppendingPathComponent(const std::string& component, bool isDirectory) const;
   // The parent, ending in "/": "/a/b/c" and "/a/b/c/" give "/a/b/".
   NSURLPtr URLByDeletingLastPathComponent() const;
+  // The same URL with the "." and ".." segments of an absolute path resolved
+  // (".." at the root stays there); a relative path is left as it is.
+  NSURLPtr standardizedURL() const;
 
   bool isEqual(const NSObject& other) const override;
   size_t hash() const override;

@@ -1,5 +1,9 @@
 #include "NSUserDefaults.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "NSBundle.h"
@@ -34,17 +39,39 @@ const char* const NSRegistrationDomain = "NSRegistrationDomain";
 //   {"$date": <seconds since 1970>} a date
 //   {"$double": "nan"|"inf"|"-inf"} a double that JSON cannot write
 // A file that does not parse, or holds anything else, loads as an empty domain
-// and is moved aside to "<file>.corrupt" so that the next write does not
-// destroy what may still be recovered by hand.
+// and is moved aside to "<file>.corrupt" (then ".corrupt-2", ...: an earlier
+// copy is never overwritten) so that the next write does not destroy what may
+// still be recovered by hand.
+//
+// Several processes may share a container. Every read-modify-write of a domain
+// file holds an exclusive lock on the preferences folder (flock), reads what
+// is on disk and applies only the keys this process changed, so no process
+// undoes another's acknowledged writes. A file changed on disk by another
+// process is read again on next use. Under the lock no write is in progress,
+// so temporary files left by a writer that was killed are stale and removed
+// when a domain loads.
 
 namespace {
 
 constexpr size_t kMaxSuiteNameBytes = 200;
 
+// What identifies one version of a domain file on disk.
+struct FileStamp {
+  ino_t inode = 0;
+  int64_t mtimeNanos = -1;
+  off_t size = -1;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct Domain {
   ValueMap values;
   bool loaded = false;  // persistent domains load their file on first use
   bool dirty = false;   // the last write of the file failed
+  // Keys set or removed here since the file was last written; `replaced`
+  // when the whole domain was replaced, so the file's keys do not count.
+  std::set<std::string> changed;
+  bool replaced = false;
+  FileStamp stamp;  // of the file as last read or written
 };
 
 struct Store {
@@ -163,9 +190,57 @@ std::optional<Value> decodeValue(const Value& v) {
 // ---------------------------------------------------------------------------
 // Domain files (called with the store's lock held)
 
+FileStamp stampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return FileStamp{};
+  return FileStamp{st.st_ino, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                   st.st_size};
+}
+
+// The preferences folder locked against other processes for the scope.
+class FolderLock {
+ public:
+  FolderLock() {
+    const std::string dir = NSUserDefaults::preferencesDirectory();
+    NSFileManager::defaultManager()->createDirectoryAtPath(dir, true);
+    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Removes "<file>.tmp-XXXXXX" files of one domain (called with the lock held).
+void removeStaleTemporaryFiles(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = path.substr(0, slash);
+  const std::string prefix = path.substr(slash + 1) + ".tmp-";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* entry = ::readdir(d)) {
+    std::string name = entry->d_name;
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+      ::unlink((dir + "/" + name).c_str());
+    }
+  }
+  ::closedir(d);
+}
+
 void setAsideCorruptFile(const std::string& path, const std::string& why) {
+  // link() never replaces an existing file, so each set-aside copy keeps its own name.
   std::string aside = path + ".corrupt";
-  ::rename(path.c_str(), aside.c_str());
+  for (int n = 2; ::link(path.c_str(), aside.c_str()) != 0 && errno == EEXIST && n < 10000; ++n) {
+    aside = path + ".corrupt-" + std::to_string(n);
+  }
+  ::unlink(path.c_str());
   os_log_with_type(defaultsLog(), OSLogType::Error,
                    "Preferences file " + path + " is unreadable (" + why +
                        "); starting with an empty domain, the old file is kept as " + aside);
@@ -224,18 +299,51 @@ bool writeDomainFile(const std::string& name, const ValueMap& values) {
   return false;
 }
 
+// `base` (what is on disk) with this process's changes applied.
+ValueMap mergedOnto(ValueMap base, const Domain& d) {
+  if (d.replaced) return d.values;
+  for (const std::string& key : d.changed) {
+    if (const Value* v = ValueMapFind(d.values, key)) {
+      ValueMapSet(base, Value(key), *v);
+    } else {
+      std::erase_if(base, [&](const auto& e) { return e.first.isString() && e.first.asString() == key; });
+    }
+  }
+  return base;
+}
+
 Domain& domainLocked(const std::string& name) {
   Domain& d = store().domains[name];
-  if (!d.loaded) {
+  if (isVolatile(name)) {
     d.loaded = true;
-    if (!isVolatile(name)) d.values = readDomainFile(domainPath(name));
+    return d;
   }
+  const std::string path = domainPath(name);
+  if (d.loaded && stampOf(path) == d.stamp) return d;
+  // First use, or another process wrote the file since: read it again and
+  // keep what this process changed but could not write yet.
+  FolderLock lock;
+  if (!d.loaded) removeStaleTemporaryFiles(path);
+  d.loaded = true;
+  d.values = mergedOnto(readDomainFile(path), d);
+  d.stamp = stampOf(path);
   return d;
 }
 
 void persistLocked(const std::string& name, Domain& d) {
   if (isVolatile(name)) return;
-  d.dirty = !writeDomainFile(name, d.values);
+  const std::string path = domainPath(name);
+  FolderLock lock;
+  ValueMap merged = d.replaced ? d.values : mergedOnto(readDomainFile(path), d);
+  if (!writeDomainFile(name, merged)) {
+    d.dirty = true;
+    return;
+  }
+  d.values = std::move(merged);
+  d.changed.clear();
+  d.replaced = false;
+  d.dirty = false;
+  d.stamp = stampOf(path);
 }
 
 std::vector<std::string> searchList(const std::string& own) {
@@ -386,6 +494,7 @@ bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
   std::lock_guard<std::mutex> lock(store().mutex);
   Domain& d = domainLocked(domain_);
   ValueMapSet(d.values, Value(key), value);
+  d.changed.insert(key);
   persistLocked(domain_, d);
   return true;
 }
@@ -398,6 +507,7 @@ void NSUserDefaults::removeObjectForKey(const std::string& key) {
   });
   if (it == d.values.end()) return;
   d.values.erase(it);
+  d.changed.insert(key);
   persistLocked(domain_, d);
 }
 
@@ -441,6 +551,8 @@ bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::stri
   std::lock_guard<std::mutex> lock(store().mutex);
   Domain& d = domainLocked(name);
   d.values = domain;
+  d.replaced = true;
+  d.changed.clear();
   persistLocked(name, d);
   return true;
 }
@@ -450,6 +562,8 @@ void NSUserDefaults::removePersistentDomainForName(const std::string& name) {
   std::lock_guard<std::mutex> lock(store().mutex);
   Domain& d = domainLocked(name);
   d.values.clear();
+  d.replaced = true;
+  d.changed.clear();
   persistLocked(name, d);
 }
 

@@ -117,32 +117,32 @@ bool PHAssetChangeRequest::enlist(const std::shared_ptr<PHAssetChangeRequest>& r
   return true;
 }
 
+std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::requestWith(Resource resource) {
+  std::shared_ptr<PHAssetChangeRequest> request(new PHAssetChangeRequest());
+  request->resources_.push_back(std::move(resource));
+  return enlist(request) ? request : nullptr;
+}
+
 std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromImage(
     const std::shared_ptr<UIImage>& image) {
-  std::shared_ptr<PHAssetChangeRequest> request(new PHAssetChangeRequest());
   Resource r;
   r.image = image;
-  request->resources_.push_back(std::move(r));
-  return enlist(request) ? request : nullptr;
+  return requestWith(std::move(r));
 }
 
 std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(
     const NSURLPtr& fileURL) {
-  std::shared_ptr<PHAssetChangeRequest> request(new PHAssetChangeRequest());
   Resource r;
   r.fileURL = fileURL;
-  request->resources_.push_back(std::move(r));
-  return enlist(request) ? request : nullptr;
+  return requestWith(std::move(r));
 }
 
 std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromVideoAtFileURL(
     const NSURLPtr& fileURL) {
-  std::shared_ptr<PHAssetChangeRequest> request(new PHAssetChangeRequest());
   Resource r;
   r.type = PHAssetResourceTypeVideo;
   r.fileURL = fileURL;
-  request->resources_.push_back(std::move(r));
-  return enlist(request) ? request : nullptr;
+  return requestWith(std::move(r));
 }
 
 std::shared_ptr<PHAssetCreationRequest> PHAssetCreationRequest::creationRequestForAsset() {
@@ -152,20 +152,12 @@ std::shared_ptr<PHAssetCreationRequest> PHAssetCreationRequest::creationRequestF
 
 void PHAssetCreationRequest::addResourceWithType(PHAssetResourceType type, const NSDataPtr& data,
                                                  const PHAssetResourceCreationOptions& options) {
-  Resource r;
-  r.type = type;
-  r.data = data;
-  r.options = options;
-  resources_.push_back(std::move(r));
+  resources_.push_back({type, data, nullptr, nullptr, options});
 }
 
 void PHAssetCreationRequest::addResourceWithType(PHAssetResourceType type, const NSURLPtr& fileURL,
                                                  const PHAssetResourceCreationOptions& options) {
-  Resource r;
-  r.type = type;
-  r.fileURL = fileURL;
-  r.options = options;
-  resources_.push_back(std::move(r));
+  resources_.push_back({type, nullptr, fileURL, nullptr, options});
 }
 
 NSErrorPtr PHApplyChangeTransaction(const PHChangeTransaction& transaction, PHLibraryStore& store) {

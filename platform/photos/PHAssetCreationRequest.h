@@ -58,6 +58,7 @@ class PHAssetChangeRequest : public NSObject {
   PHAssetChangeRequest();
   // False (and the request is dropped) outside a change block.
   static bool enlist(const std::shared_ptr<PHAssetChangeRequest>& request);
+  static std::shared_ptr<PHAssetChangeRequest> requestWith(Resource resource);
   std::vector<Resource> resources_;
 
  private:

@@ -5,17 +5,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ProcessReaper.h"
 
 extern char** environ;
 
@@ -40,11 +44,48 @@ void completeOnMain(std::function<void(bool)> completion, bool success) {
   NSRunLoop::mainRunLoop().perform([completion, success] { completion(success); });
 }
 
+// `path` made canonical (links and dot segments resolved) when it names
+// something that exists; nullopt otherwise.
+std::optional<std::string> realPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
+// What the opener is given for `url`, or nullopt when the URL must not reach
+// it. Only absolute URLs go, in a normal form that starts with the scheme
+// (lower case), so the opener can never read it as an option. A file URL
+// goes only when it names something inside the application's container,
+// after following links.
+std::optional<std::string> launchableText(const NSURL& url) {
+  const auto scheme = url.scheme();
+  if (!scheme || scheme->empty()) return std::nullopt;
+  std::string lowerScheme;
+  for (char c : *scheme) lowerScheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (url.isFileURL()) {
+    const auto host = url.host();
+    if (host && !host->empty() && *host != "localhost") return std::nullopt;
+    const std::string path = url.path();
+    if (path.empty() || path[0] != '/') return std::nullopt;
+    const auto real = realPath(path);
+    const auto container = realPath(NSFileManager::containerRoot());
+    if (!real || !container || real->rfind(*container + "/", 0) != 0) return std::nullopt;
+    auto canonical = NSURL::fileURLWithPath(*real);
+    if (!canonical) return std::nullopt;
+    return canonical->absoluteString();
+  }
+  auto standard = url.standardizedURL();
+  if (!standard) return std::nullopt;
+  return lowerScheme + standard->absoluteString().substr(scheme->size());
+}
+
 // Runs QX_OPEN_URL_COMMAND with the URL; see UIApplicationURLOpener.
 class CommandURLOpener : public UIApplicationURLOpener {
  public:
   bool canOpenURL(const NSURL& url) override {
-    return !command().empty() && url.scheme().has_value();
+    return !command().empty() && launchableText(url).has_value();
   }
 
   void openURL(const NSURLPtr& url, const Value& options,
@@ -58,17 +99,21 @@ class CommandURLOpener : public UIApplicationURLOpener {
       completeOnMain(std::move(completion), false);
       return;
     }
-    NSLog("UIApplication: opening " + text + " with " + program);
-    pid_t pid = spawn(program, text);
+    auto launchable = launchableText(*url);
+    if (!launchable) {
+      NSLog("UIApplication: not opening " + text +
+            " (not an absolute URL, or a file outside the application's container)");
+      completeOnMain(std::move(completion), false);
+      return;
+    }
+    NSLog("UIApplication: opening " + *launchable + " with " + program);
+    pid_t pid = spawn(program, *launchable);
     if (pid <= 0) {
       completeOnMain(std::move(completion), false);
       return;
     }
-    dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility), [pid, completion] {
-      int status = 0;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      completeOnMain(completion, WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ProcessReaper::watch(pid, dispatch_get_main_queue(), [completion](int status) {
+      if (completion) completion(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     });
   }
 

@@ -30,7 +30,12 @@ extern const char* const UIApplicationOpenURLOptionUniversalLinksOnly;
 // QX_OPEN_URL_COMMAND=<program> (looked up on PATH, e.g. "xdg-open") is run
 // with the URL as its one argument, its output sent to standard error, and
 // the open succeeds when it exits with status 0. With the variable unset no
-// URL can be opened. Universal links are never opened (no application claims
+// URL can be opened. Only absolute URLs reach the program, in normal form
+// (scheme in lower case, dot segments resolved), so the argument always
+// starts with the scheme and never reads as an option; a file URL reaches it
+// only when it names something inside the application's container (links
+// followed). canOpenURL answers by the same rule. Waiting for the program
+// holds no dispatch worker (ProcessReaper). Universal links are never opened (no application claims
 // them here). Every request is logged. Tests install a scripted opener.
 class UIApplicationURLOpener {
  public:

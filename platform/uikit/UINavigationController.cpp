@@ -35,6 +35,7 @@ void UINavigationController::loadView() {
 
 const std::shared_ptr<UINavigationBar>& UINavigationController::navigationBar() {
   if (!bar_) bar_ = std::make_shared<UINavigationBar>();
+  adoptRoot();  // the bar shows the root's item from the start
   return bar_;
 }
 

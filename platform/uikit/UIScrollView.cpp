@@ -32,22 +32,31 @@ double easeOut(double t) { return 1 - std::pow(1 - t, 3); }
 // whether or not it then drags.
 class UIScrollView::Pan : public UIPanGestureRecognizer {
  public:
-  explicit Pan(UIScrollView* owner) : owner_(owner) {}
   void touchesBegan(const UITouchSet& touches, UIEvent* event) override {
-    if (touches.size() == this->touches().size()) owner_->fingerDown();
+    auto owner = scrollView();
+    if (owner && touches.size() == this->touches().size()) owner->fingerDown();
     UIPanGestureRecognizer::touchesBegan(touches, event);
   }
   void touchesEnded(const UITouchSet& touches, UIEvent* event) override {
     UIPanGestureRecognizer::touchesEnded(touches, event);
-    owner_->fingerUp();
+    if (auto owner = scrollView()) owner->fingerUp();
   }
   void touchesCancelled(const UITouchSet& touches, UIEvent* event) override {
     UIPanGestureRecognizer::touchesCancelled(touches, event);
-    owner_->fingerUp();
+    if (auto owner = scrollView()) owner->fingerUp();
+  }
+
+ protected:
+  // Another recognizer may have failed this one before the finger lifted.
+  void reset() override {
+    UIPanGestureRecognizer::reset();
+    if (auto owner = scrollView()) owner->fingerUp();
   }
 
  private:
-  UIScrollView* owner_;  // owns this recognizer
+  std::shared_ptr<UIScrollView> scrollView() const {
+    return std::dynamic_pointer_cast<UIScrollView>(view());
+  }
 };
 
 // Holds a new touch back from the content for kContentTouchDelay, then lets
@@ -85,7 +94,7 @@ UIScrollView::UIScrollView() : UIScrollView(CGRectZero) {}
 
 UIScrollView::UIScrollView(const CGRect& frame)
     : UIView(frame),
-      pan_(std::make_shared<Pan>(this)),
+      pan_(std::make_shared<Pan>()),
       pinch_(std::make_shared<UIPinchGestureRecognizer>()),
       contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {}
 

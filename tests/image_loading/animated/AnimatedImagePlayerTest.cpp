@@ -8,8 +8,11 @@
 #include "ManualDisplayLink.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILAnimatedImagePlayer.h"
+#include "image_loading/animated/ILDeviceHelper.h"
 #include "image_loading/animated/ILImageFramePool.h"
 #include "platform/foundation/NSOperation.h"
+#include "platform/mach/MachHost.h"
+#include "platform/uikit/UIApplication.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -226,6 +229,33 @@ TEST_F(AnimatedImagePlayerTest, PlayersOfOneProviderShareAPool) {
   EXPECT_NE(ILImageFramePool::registerProvider(image), pool);
   ILImageFramePool::unregisterProvider(image);
   ILImageFramePool::unregisterProvider(std::make_shared<RecordingProvider>(2));  // never registered
+}
+
+TEST_F(AnimatedImagePlayerTest, RunLoopModeMovesTheRunningClock) {
+  auto player = ILAnimatedImagePlayer::playerWithProvider(threeFrameGIF());
+  player->setRunLoopMode("first");  // no clock yet: only stored
+  player->startPlaying();
+  ManualDisplayLink& link = links_->last();
+  player->setRunLoopMode("first");
+  player->setRunLoopMode("second");
+  player->setRunLoopMode("");
+  EXPECT_EQ(link.modes, (std::vector<std::string>{"+first", "-first", "+second", "-second"}));
+  EXPECT_EQ(player->runLoopMode(), "");
+  player->stopPlaying();
+}
+
+TEST_F(AnimatedImagePlayerTest, MemoryWarningsEmptyThePoolAndRefusedStatisticsReadAsNoFreeMemory) {
+  auto provider = std::make_shared<RecordingProvider>(3);
+  auto pool = ILImageFramePool::registerProvider(provider);
+  pool->setFrame(il_test::SolidUIImage(1, 1, kRed), 0);
+  UIApplication::sharedApplication()->simulateMemoryWarning();
+  EXPECT_EQ(pool->currentFrameCount(), 0u);
+  ILImageFramePool::unregisterProvider(provider);
+
+  EXPECT_GT(ILDeviceHelper::totalMemory(), 0u);
+  MachHostSetStatisticsFailure(true);
+  EXPECT_EQ(ILDeviceHelper::freeMemory(), 0u);
+  MachHostSetStatisticsFailure(false);
 }
 
 TEST_F(AnimatedImagePlayerTest, BufferCountFromMemoryFigures) {

@@ -245,6 +245,23 @@ TEST_F(AnimatedCoderTest, FormatQuestionsPerSubclass) {
             ILImageIOAnimatedCoder::canEncodeToFormatType(ILImageFormatHEIF));
 }
 
+TEST_F(AnimatedCoderTest, OptionReadersSaturateAndDefault) {
+  const Value options = Value::map({{"huge", 1e30}, {"negative", -5.0}, {"count", int64_t(7)},
+                                    {"flag", int64_t(1)}, {"text", "yes"},
+                                    {kILImageCoderDecodeScaleFactor, 0.25}});
+  EXPECT_EQ(ILImageCoderOptionUnsigned(options, "huge", 0), UINT64_MAX);
+  EXPECT_EQ(ILImageCoderOptionUnsigned(options, "negative", 9), 0u);
+  EXPECT_EQ(ILImageCoderOptionUnsigned(options, "count", 0), 7u);
+  EXPECT_EQ(ILImageCoderOptionUnsigned(options, "missing", 9), 9u);
+  EXPECT_TRUE(ILImageCoderOptionBool(options, "flag", false));
+  EXPECT_TRUE(ILImageCoderOptionBool(options, "text", true));  // not a boolean: the default
+  EXPECT_EQ(ILImageCoderOptionScale(options), 1);
+  EXPECT_EQ(ILImageCoderOptionScale(Value()), 1);
+  EXPECT_EQ(ILImageCoderSizeFromValue(nullptr).width, 0);
+  const Value size = ILImageCoderSizeValue({3, 4});
+  EXPECT_EQ(ILImageCoderSizeFromValue(&size).height, 4);
+}
+
 TEST(AnimatedCoderDeathTest, BaseClassAndMisuseStop) {
   auto gif = ILImageGIFCoder::sharedCoder();
   EXPECT_DEATH(gif->updateIncrementalData(nullptr, false), "Invalid parameter not satisfying");

@@ -60,6 +60,10 @@ TEST_F(CoderHelperTest, CraftedDelaysCannotBuildHugeFrameLists) {
   std::vector<ILImageFrame> many;
   for (int i = 0; i < 3; ++i) many.push_back(ILImageFrame::frameWithImage(i % 2 ? a : b, 5000.0 + 0.001 * i));
   EXPECT_LE(H::animatedImageWithFrames(many)->images()->size(), kILAnimatedImageMaxEntries);
+  // More shown frames than the cap: every frame once, none repeated.
+  std::vector<ILImageFrame> crowd(kILAnimatedImageMaxEntries + 1, ILImageFrame::frameWithImage(a, 0.001));
+  crowd.push_back(ILImageFrame::frameWithImage(b, 10));
+  EXPECT_EQ(H::animatedImageWithFrames(crowd)->images()->size(), kILAnimatedImageMaxEntries + 2);
 }
 
 TEST_F(CoderHelperTest, OrientationTablesAndSizes) {

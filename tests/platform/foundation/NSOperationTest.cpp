@@ -179,13 +179,17 @@ TEST(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
   op->addObserver(&recorder, "isFinished", NSKeyValueObservingOptionNew, &context);
   std::atomic<bool> completionOnMain{true};
   std::atomic<int> completions{0};
+  Latch completed(1);
   op->setCompletionBlock([&] {
     completionOnMain = isMainThread();
     ++completions;
+    completed.countDown();
   });
   queue->addOperation(op);
   ASSERT_TRUE(op->waitUntilFinished(kTestTimeout));
   ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  // Waiters wake before the completion block runs: wait for it too.
+  ASSERT_TRUE(completed.wait());
   EXPECT_EQ(recorder.snapshot(),
             (std::vector<std::string>{"isExecuting=1", "isExecuting=0", "isFinished=1"}));
   EXPECT_EQ(recorder.contexts.front(), &context);
@@ -216,6 +220,82 @@ TEST(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
   queue->setSuspended(false);
   ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
   EXPECT_EQ(order, (std::vector<std::string>{"high", "normal", "normal-2", "low"}));
+}
+
+// Readiness that a subclass decides and announces itself.
+class GatedOperation : public NSBlockOperation {
+ public:
+  bool isReady() const override { return open_ && NSBlockOperation::isReady(); }
+  void open() {
+    changeValueForKey("isReady", [this] { open_ = true; });
+  }
+
+ private:
+  std::atomic<bool> open_{false};
+};
+
+TEST(NSOperationQueueTest, WaitingOperationsFollowTheirAnnouncedPriorityAndReadiness) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto record = [&](const char* name) {
+    return [&, name] {
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(name);
+    };
+  };
+  auto gated = std::make_shared<GatedOperation>();
+  gated->addExecutionBlock(record("gated"));
+  gated->setQueuePriority(NSOperationQueuePriorityVeryHigh);
+  queue->addOperation(gated);
+  auto first = NSBlockOperation::blockOperationWithBlock(record("normal"));
+  queue->addOperation(first);
+  auto late = NSBlockOperation::blockOperationWithBlock(record("raised"));
+  late->setQueuePriority(NSOperationQueuePriorityLow);
+  queue->addOperation(late);
+  late->setQueuePriority(NSOperationQueuePriorityHigh);  // while waiting
+  auto lowered = NSBlockOperation::blockOperationWithBlock(record("lowered"));
+  queue->addOperation(lowered);
+  lowered->setQueuePriority(NSOperationQueuePriorityVeryLow);
+  queue->setSuspended(false);
+  ASSERT_TRUE(lowered->waitUntilFinished(kTestTimeout));
+  EXPECT_FALSE(gated->isFinished());
+  EXPECT_EQ(queue->operationCount(), 1);
+  gated->open();
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(order, (std::vector<std::string>{"raised", "normal", "lowered", "gated"}));
+}
+
+TEST(NSOperationQueueTest, RepeatedCancelAllReachesOnlyTheNewWork) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::atomic<int> ran{0};
+  std::vector<NSOperationPtr> all;
+  auto addSome = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      all.push_back(NSBlockOperation::blockOperationWithBlock([&] { ++ran; }));
+      queue->addOperation(all.back());
+    }
+  };
+  addSome(300);
+  queue->cancelAllOperations();
+  addSome(5);
+  auto survivor = NSBlockOperation::blockOperationWithBlock([&] { ++ran; });
+  auto cancelledAlone = NSBlockOperation::blockOperationWithBlock([&] { ++ran; });
+  cancelledAlone->cancel();
+  queue->cancelAllOperations();
+  queue->addOperation(cancelledAlone);
+  queue->addOperation(survivor);
+  EXPECT_EQ(queue->operationCount(), 307);
+  for (const auto& op : all) EXPECT_TRUE(op->isCancelled());
+  queue->setSuspended(false);
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_TRUE(survivor->isFinished());
+  EXPECT_FALSE(survivor->isCancelled());
 }
 
 TEST(NSOperationQueueTest, NewestFirstThroughDependencies) {

@@ -167,6 +167,56 @@ TEST_F(UserDefaults, CorruptFilesLoadEmptyAndAreKeptAside) {
             1);
 }
 
+TEST_F(UserDefaults, AnotherProcessWritingTheSameDomainLosesNothing) {
+  auto mine = NSUserDefaults::initWithSuiteName(std::string("group.shared"));
+  ASSERT_TRUE(mine->setObject(Value("mine"), "a"));
+  ASSERT_TRUE(mine->setObject(Value("old"), "gone"));
+  // Another host rewrites the file with what it holds: "a" and its own "b",
+  // without "gone", which it removed.
+  std::ofstream(fileOf("group.shared")) << R"({"a": "mine", "b": "theirs"})";
+  EXPECT_EQ(mine->stringForKey("b"), std::optional<std::string>("theirs"));
+  EXPECT_TRUE(mine->objectForKey("gone").isNull());
+  std::ofstream(fileOf("group.shared")) << R"({"a": "mine", "b": "theirs", "c": 3})";
+  ASSERT_TRUE(mine->setObject(Value(2), "d"));
+  mine->removeObjectForKey("a");
+  restart();
+  auto fresh = NSUserDefaults::initWithSuiteName(std::string("group.shared"));
+  EXPECT_EQ(*fresh->persistentDomainForName("group.shared"),
+            (ValueMap{{Value("b"), Value("theirs")}, {Value("c"), Value(3)}, {Value("d"), Value(2)}}));
+}
+
+TEST_F(UserDefaults, LeftoversOfKilledWritesAreClearedAndSetAsideCopiesKept) {
+  captureLog();
+  fs::create_directories(prefs());
+  for (const char* name : {"group.x.json.tmp-Ab12Cd", "group.x.json.tmp-000000"}) {
+    std::ofstream(prefs() / name) << "{\"half\":";
+  }
+  std::ofstream(prefs() / "group.y.json.tmp-Ab12Cd") << "other domain";
+  std::ofstream(prefs() / "group.x.json.tmp-kept") << "not a temporary name";
+  std::ofstream(fileOf("group.x")) << "first broken";
+  EXPECT_TRUE(NSUserDefaults::initWithSuiteName(std::string("group.x"))->objectForKey("k").isNull());
+  EXPECT_FALSE(fs::exists(prefs() / "group.x.json.tmp-Ab12Cd"));
+  EXPECT_FALSE(fs::exists(prefs() / "group.x.json.tmp-000000"));
+  EXPECT_TRUE(fs::exists(prefs() / "group.y.json.tmp-Ab12Cd"));
+  EXPECT_TRUE(fs::exists(prefs() / "group.x.json.tmp-kept"));
+  restart();
+  std::ofstream(fileOf("group.x")) << "second broken";
+  EXPECT_TRUE(NSUserDefaults::initWithSuiteName(std::string("group.x"))->objectForKey("k").isNull());
+  restart();
+  std::ofstream(fileOf("group.x")) << "third broken";
+  EXPECT_TRUE(NSUserDefaults::initWithSuiteName(std::string("group.x"))->objectForKey("k").isNull());
+  std::ifstream first(fs::path(fileOf("group.x")).concat(".corrupt"));
+  std::ifstream second(fs::path(fileOf("group.x")).concat(".corrupt-2"));
+  std::ifstream third(fs::path(fileOf("group.x")).concat(".corrupt-3"));
+  std::string a, b, c;
+  std::getline(first, a);
+  std::getline(second, b);
+  std::getline(third, c);
+  EXPECT_EQ(a, "first broken");
+  EXPECT_EQ(b, "second broken");
+  EXPECT_EQ(c, "third broken");
+}
+
 TEST_F(UserDefaults, AFailedWriteIsRetriedBySynchronize) {
   captureLog();
   // A file where the folder should be makes every write fail, even for root.

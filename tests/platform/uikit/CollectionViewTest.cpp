@@ -5,6 +5,7 @@
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UICollectionView.h"
+#include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
@@ -174,6 +175,17 @@ TEST_F(CollectionViewTest, FlowLayoutSpreadsFullLinesAndPlacesHeadersAndFooters)
 
 TEST_F(CollectionViewTest, TapsSelectAndSelectionFollowsCellsIntoView) {
   UITouchDriver hand(window);
+  auto tapOnCell = std::make_shared<UITapGestureRecognizer>();
+  auto owner = std::make_shared<NSObject>();
+  int cellTaps = 0;
+  tapOnCell->addTarget(owner, [&](UIGestureRecognizer&) { ++cellTaps; });
+  cv->cellForItemAtIndexPath({0, 5})->addGestureRecognizer(tapOnCell);
+  hand.tap({300, 190});  // the cell's own recognizer takes this tap
+  EXPECT_EQ(cellTaps, 1);
+  EXPECT_FALSE(cv->isTracking());
+  EXPECT_TRUE(source->log.empty());
+  cv->cellForItemAtIndexPath({0, 5})->removeGestureRecognizer(tapOnCell);
+
   hand.tap({60, 60});
   EXPECT_EQ(source->log, (std::vector<std::string>{"select 0"}));
   EXPECT_TRUE(cv->cellForItemAtIndexPath({0, 0})->isSelected());

@@ -392,4 +392,37 @@ TEST_F(ViewControllerTest, ChildrenFollowAppearanceAndRotation) {
   EXPECT_EQ(root->supportedInterfaceOrientations(), UIInterfaceOrientationMaskAllButUpsideDown);
 }
 
+TEST_F(ViewControllerTest, BarsTakeTheAppearanceAndItemsRunTheirActions) {
+  UINavigationBar::appearance().barTintColor = UIColor::blackColor();
+  UINavigationBar::appearance().titleTextAttributes =
+      std::map<std::string, Value>{{"NSColor", Value("white")}};
+  auto nav = std::make_shared<UINavigationController>(root);
+  EXPECT_TRUE(nav->navigationBar()->barTintColor()->isEqual(*UIColor::blackColor()));
+  EXPECT_EQ(nav->navigationBar()->titleTextAttributes().at("NSColor"), Value("white"));
+  EXPECT_TRUE(nav->navigationBar()->isTranslucent());  // not set on the proxy
+
+  auto owner = std::make_shared<NSObject>();
+  int done = 0;
+  auto item = UIBarButtonItem::itemWithBarButtonSystemItem(
+      UIBarButtonSystemItem::Done, owner, [&](UIBarButtonItem&) { ++done; });
+  root->navigationItem()->setRightBarButtonItem(item);
+  EXPECT_EQ(nav->navigationBar()->topItem()->rightBarButtonItem(), item);
+  EXPECT_EQ(item->style(), UIBarButtonItemStyle::Done);
+  EXPECT_TRUE(item->trigger());
+  item->setEnabled(false);
+  EXPECT_FALSE(item->trigger());
+  item->setEnabled(true);
+  owner.reset();
+  EXPECT_FALSE(item->trigger());  // the target is gone
+  EXPECT_EQ(done, 1);
+
+  nav->view()->setFrame(CGRectMake(0, 0, 375, 667));
+  nav->setToolbarHidden(false);
+  EXPECT_EQ(nav->toolbar()->frame(), CGRectMake(0, 623, 375, 44));
+  EXPECT_FALSE(nav->toolbar()->isHidden());
+  nav->navigationBar()->setTranslucent(false);
+  nav->setNavigationBarHidden(false);
+  EXPECT_EQ(root->view()->frame(), CGRectMake(0, 44, 375, 623));  // below an opaque bar
+}
+
 }  // namespace

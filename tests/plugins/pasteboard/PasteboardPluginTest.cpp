@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/flutter/FlutterCodec.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"
 #include "plugins/pasteboard/PasteboardPlugin.h"
@@ -116,6 +117,55 @@ TEST_F(PasteboardPluginTest, FileMethodsOnlyCheckTheirArguments) {
   }
   EXPECT_EQ(board_->changeCount(), count);
   EXPECT_TRUE(IsNotImplemented(call("writeText", Value("x"))));
+}
+
+TEST_F(PasteboardPluginTest, ImageWorkLeavesTheMainThreadAndEncodesOncePerWrite) {
+  auto codec = FlutterStandardMethodCodec::sharedInstance();
+  auto replied = std::make_shared<bool>(false);
+  peer_.engine()->handleMessageFromDart(
+      "pasteboard",
+      FlutterMakeMessage(codec->encodeMethodCall(
+          {"writeImage", FlutterStandardTypedData::typedDataWithBytes(pngBytes(64, 48))})),
+      [replied](FlutterBinaryMessage) { *replied = true; });
+  // The handler returned without decoding: the reply comes later, from the main loop.
+  EXPECT_FALSE(*replied);
+  ASSERT_TRUE(TestPeer::pumpUntil([&] { return *replied; }));
+
+  // Kept as the PNG made at the write, and handed out as those very bytes.
+  auto items = board_->items();
+  ASSERT_EQ(items.size(), 1u);
+  const Value* stored = ValueMapFind(items[0], "public.png");
+  ASSERT_TRUE(stored && stored->isBytes());
+  for (int read = 0; read < 2; ++read) {
+    auto o = call("image");
+    ASSERT_TRUE(IsSuccess(o));
+    EXPECT_EQ(o.result.asBytes(), stored->asBytes());
+  }
+  EXPECT_EQ(board_->image()->size(), CGSizeMake(64, 48));
+}
+
+TEST_F(PasteboardPluginTest, DataWhosePixelsDoNotDecodeIsRefused) {
+  auto jpeg = UIImageJPEGRepresentation(checkerImage(32, 32), 0.9);
+  ASSERT_NE(jpeg, nullptr);
+  Bytes bytes = jpeg->vector();
+  // Everything from the first scan on is cut: the header still reads.
+  size_t sos = 0;
+  for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+      sos = i;
+      break;
+    }
+  }
+  ASSERT_GT(sos, 0u);
+  bytes.resize(sos);
+  bytes.insert(bytes.end(), {0xFF, 0xD9});
+  board_->setString(std::string("keep me"));
+  const int64_t count = board_->changeCount();
+  auto o = call("writeImage", FlutterStandardTypedData::typedDataWithBytes(bytes));
+  EXPECT_EQ(o.kind, FlutterMethodOutcome::Kind::Error);
+  EXPECT_EQ(o.message, std::optional<std::string>("data is not a decodable image"));
+  EXPECT_EQ(board_->changeCount(), count);
+  EXPECT_EQ(board_->string(), "keep me");
 }
 
 }  // namespace

@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
 #include "plugins/url_launcher/URLLauncherPlugin.h"
+#include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
 
 using namespace url_launcher_ios;
@@ -260,6 +272,106 @@ TEST_F(URLLauncher, SetUpWithSuffixAndWithoutApi) {
     EXPECT_FALSE(peer_.engine()->hasHandler(kApi + op)) << op;
     EXPECT_TRUE(peer_.engine()->hasHandler(kApi + op + ".two")) << op;
   }
+}
+
+// An opener script in a scratch folder: it records each call's arguments as
+// one line, then runs `then`.
+class ScriptedCommand {
+ public:
+  explicit ScriptedCommand(const std::string& then = "true") {
+    log_ = folder_.path() + "/calls";
+    script_ = folder_.writeFile("opener", "#!/bin/sh\necho \"$#:$1\" >> '" + log_ + "'\nexec " + then + "\n");
+    ::chmod(script_.c_str(), 0755);
+    ::setenv("QX_OPEN_URL_COMMAND", script_.c_str(), 1);
+  }
+  ~ScriptedCommand() { ::unsetenv("QX_OPEN_URL_COMMAND"); }
+  std::string calls() const {
+    std::ifstream in(log_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  const TempFolder& folder() const { return folder_; }
+
+ private:
+  TempFolder folder_;
+  std::string log_, script_;
+};
+
+TEST_F(URLLauncher, OnlyAbsoluteURLsReachTheOpenerInNormalForm) {
+  UIApplication::sharedApplication()->setURLOpener(nullptr);
+  ScriptedCommand command;
+  TempFolder container;
+  NSFileManager::setContainerRoot(container.path());
+  const std::string inside = container.writeFile("Documents/a b.txt", std::string("x"));
+  ::symlink("/etc/passwd", (container.path() + "/Documents/link").c_str());
+  for (const std::string& url :
+       {std::string("-h"), std::string("--renderer-cmd-prefix=/tmp/x.sh"),
+        std::string("-oProxyCommand=id"), std::string("/etc/passwd"),
+        std::string("../../etc/passwd"), std::string("~/.bashrc"), std::string("file:///etc/shadow"),
+        std::string("file:../../etc/passwd"), "file://" + container.path() + "/../etc/passwd",
+        "file://elsewhere" + container.path() + "/Documents/a%20b.txt", "file://" + container.path() + "/Documents/link",
+        "file://" + container.path() + "/Documents/missing"}) {
+    EXPECT_EQ(send("canLaunchUrl", Value::list({Value(url)})), launched(LaunchResult::failure))
+        << url;
+    EXPECT_EQ(send("launchUrl", Value::list({Value(url), false})), launched(LaunchResult::failure))
+        << url;
+  }
+  EXPECT_EQ(command.calls(), "");
+
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"HTTPS://example.com/a/./b/../c?q=../x"})),
+            launched(LaunchResult::success));
+  EXPECT_EQ(send("launchUrl", Value::list({"HTTPS://example.com/a/./b/../c?q=../x", false})),
+            launched(LaunchResult::success));
+  const std::string insideURL = "file://localhost" + container.path() + "/Documents/./a%20b.txt";
+  EXPECT_EQ(send("canLaunchUrl", Value::list({Value(insideURL)})), launched(LaunchResult::success));
+  EXPECT_EQ(send("launchUrl", Value::list({Value(insideURL), false})),
+            launched(LaunchResult::success));
+  char* canonical = ::realpath(inside.c_str(), nullptr);
+  ASSERT_TRUE(canonical);
+  EXPECT_EQ(command.calls(), "1:https://example.com/a/c?q=../x\n"
+                             "1:" + NSURL::fileURLWithPath(canonical)->absoluteString() + "\n");
+  std::free(canonical);
+  NSFileManager::setContainerRoot("");
+}
+
+TEST_F(URLLauncher, WaitingForTheOpenerHoldsNoDispatchWorker) {
+  UIApplication::sharedApplication()->setURLOpener(nullptr);
+  TempFolder scratch;
+  // Every opener waits for the lock the test holds.
+  const std::string lockPath = scratch.writeFile("lock", std::string());
+  int lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  ScriptedCommand command("flock -s '" + lockPath + "' true");
+
+  const int launches = DispatchWorkerTarget() + 2;
+  std::vector<std::shared_ptr<std::optional<Value>>> replies;
+  for (int i = 0; i < launches; ++i) {
+    replies.push_back(start("launchUrl", Value::list({"https://example.com/" + std::to_string(i), false})));
+  }
+  // Other work on the shared pool still runs while every opener waits.
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool ran = false;
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility), [&] {
+    std::lock_guard<std::mutex> guard(mutex);
+    ran = true;
+    cv.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> guard(mutex);
+    EXPECT_TRUE(cv.wait_for(guard, std::chrono::seconds(10), [&] { return ran; }));
+  }
+  for (const auto& reply : replies) EXPECT_FALSE(reply->has_value());
+  ::close(lock);
+  ASSERT_TRUE(TestPeer::pumpUntil([&] {
+    for (const auto& reply : replies) {
+      if (!reply->has_value()) return false;
+    }
+    return true;
+  }, 10));
+  for (const auto& reply : replies) EXPECT_EQ(**reply, launched(LaunchResult::success));
+  std::unique_lock<std::mutex> guard(mutex);
+  cv.wait_for(guard, std::chrono::seconds(10), [&] { return ran; });
 }
 
 }  // namespace

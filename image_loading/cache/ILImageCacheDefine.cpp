@@ -1,0 +1,139 @@
+#include "image_loading/cache/ILImageCacheDefine.h"
+
+#include <utility>
+
+#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoderHelper.h"
+#include "image_loading/coders/ILImageCoderOptions.h"
+#include "image_loading/coders/ILImageCodersManager.h"
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/uikit/UIImage.h"
+
+namespace {
+
+// Fixed bit moves between the two option words, (load bit, lookup bit).
+constexpr std::pair<ILRemoteImageOptions, ILImageCacheLookupOptions> kSharedBits[] = {
+    {ILRemoteImageScaleDownLargeImages, ILImageCacheScaleDownLargeImages},
+    {ILRemoteImageAvoidDecodeImage, ILImageCacheAvoidDecodeImage},
+    {ILRemoteImageDecodeFirstFrameOnly, ILImageCacheDecodeFirstFrameOnly},
+    {ILRemoteImagePreloadAllFrames, ILImageCachePreloadAllFrames},
+    {ILRemoteImageMatchAnimatedImageClass, ILImageCacheMatchAnimatedImageClass},
+};
+constexpr std::pair<ILRemoteImageOptions, ILImageCacheLookupOptions> kQueryBits[] = {
+    {ILRemoteImageQueryMemoryData, ILImageCacheQueryMemoryData},
+    {ILRemoteImageQueryMemoryDataSync, ILImageCacheQueryMemoryDataSync},
+    {ILRemoteImageQueryDiskDataSync, ILImageCacheQueryDiskDataSync},
+};
+
+const Value* contextValue(const ILRemoteImageContext& context, const char* key) {
+  const Value* v = context.find(key);
+  return v && !v->isNull() ? v : nullptr;
+}
+
+void setOrRemove(ValueMap& map, const char* key, const Value* value) {
+  std::erase_if(map, [key](const auto& item) { return item.first == Value(key); });
+  if (value) map.emplace_back(Value(key), *value);
+}
+
+std::string keyPathExtension(const std::string& key) {
+  NSURLPtr url = NSURL::URLWithString(key);
+  std::string path = url ? url->path() : key;
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return "";
+  return path.substr(dot + 1);
+}
+
+}  // namespace
+
+ILImageCacheLookupOptions ILImageCacheOptionsFromImageOptions(ILRemoteImageOptions options) {
+  ILImageCacheLookupOptions result = 0;
+  for (const auto& [load, lookup] : kSharedBits)
+    if (options & load) result |= lookup;
+  for (const auto& [load, lookup] : kQueryBits)
+    if (options & load) result |= lookup;
+  return result;
+}
+
+ILRemoteImageOptions ILImageOptionsFromCacheOptions(ILImageCacheLookupOptions options) {
+  ILRemoteImageOptions result = 0;
+  for (const auto& [load, lookup] : kSharedBits)
+    if (options & lookup) result |= load;
+  return result;
+}
+
+double ILScaleFactorInCacheKey(const std::string& key) {
+  if (key.size() < 8) return 1;
+  const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
+  for (int scale : {2, 3}) {
+    const std::string n = std::to_string(scale);
+    if (key.find("@" + n + "x.") != std::string::npos) return scale;
+    if (web && key.find("%40" + n + "x.") != std::string::npos) return scale;
+  }
+  return 1;
+}
+
+Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
+                                      ILRemoteImageOptions options, const std::string& cacheKey) {
+  double scale = ILScaleFactorInCacheKey(cacheKey);
+  if (const Value* s = contextValue(context, ILRemoteImageContextImageScaleFactor);
+      s && s->isNumber() && s->asDouble() >= 1) {
+    scale = s->asDouble();
+  }
+  std::optional<Value> limit;
+  if (const Value* l = contextValue(context, ILRemoteImageContextImageScaleDownLimitBytes)) {
+    limit = *l;
+  } else if (options & ILRemoteImageScaleDownLargeImages) {
+    limit = Value::integer(static_cast<int64_t>(ILImageCoderHelper::defaultScaleDownLimitBytes()));
+  }
+  const Value* typeHint = contextValue(context, ILRemoteImageContextImageTypeIdentifierHint);
+  std::optional<Value> extensionHint;
+  if (!typeHint) {
+    std::string ext = keyPathExtension(cacheKey);
+    if (!ext.empty()) extensionHint = Value(ext);
+  }
+  const Value* base = contextValue(context, ILRemoteImageContextImageDecodeOptions);
+  const Value* hdr = contextValue(context, ILRemoteImageContextImageDecodeToHDR);
+  if (!hdr && base) hdr = base->find(kILImageCoderDecodeToHDR);
+
+  ValueMap map = base && base->isMap() ? base->asMap() : ValueMap();
+  const Value firstFrame(static_cast<bool>(options & ILRemoteImageDecodeFirstFrameOnly));
+  const Value scaleValue(scale);
+  setOrRemove(map, kILImageCoderDecodeFirstFrameOnly, &firstFrame);
+  setOrRemove(map, kILImageCoderDecodeScaleFactor, &scaleValue);
+  setOrRemove(map, kILImageCoderDecodePreserveAspectRatio,
+              contextValue(context, ILRemoteImageContextImagePreserveAspectRatio));
+  setOrRemove(map, kILImageCoderDecodeThumbnailPixelSize,
+              contextValue(context, ILRemoteImageContextImageThumbnailPixelSize));
+  setOrRemove(map, kILImageCoderDecodeTypeIdentifierHint, typeHint);
+  setOrRemove(map, kILImageCoderDecodeFileExtensionHint,
+              extensionHint ? &*extensionHint : nullptr);
+  setOrRemove(map, kILImageCoderDecodeScaleDownLimitBytes, limit ? &*limit : nullptr);
+  setOrRemove(map, kILImageCoderDecodeToHDR, hdr);
+  return Value(std::move(map));
+}
+
+UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
+                                       ILRemoteImageOptions options,
+                                       const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
+  const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
+  std::shared_ptr<ILImageCoder> coder;
+  if (const Value* c = contextValue(context, ILRemoteImageContextImageCoder); c && c->isObject()) {
+    coder = std::dynamic_pointer_cast<ILImageCoder>(c->asObject());
+  }
+  if (!coder) coder = ILImageCodersManager::sharedManager();
+  UIImagePtr image = coder->decodedImageWithData(imageData, decodeOptions);
+  if (!image) return nullptr;
+  ILImageForceDecodePolicy policy = ILImageForceDecodePolicyAutomatic;
+  if (options & ILRemoteImageAvoidDecodeImage) {
+    policy = ILImageForceDecodePolicyNever;
+  } else if (const Value* p = contextValue(context, ILRemoteImageContextImageForceDecodePolicy)) {
+    policy = static_cast<ILImageForceDecodePolicy>(p->asInt64());
+  }
+  UIImagePtr decoded = ILImageCoderHelper::decodedImageWithImage(image, policy);
+  if (decoded) il_setDecodeOptions(*decoded, decodeOptions);
+  return decoded;
+}

@@ -1,0 +1,365 @@
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image_loading/ImageLoadingTestSupport.h"
+#include "image_loading/cache/ILExtendedObjectCoding.h"
+#include "image_loading/cache/ILImageCache.h"
+#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoderOptions.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIImage.h"
+#include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+struct Answer {
+  UIImagePtr image;
+  NSDataPtr data;
+  ILImageCacheKind kind = -1;
+  int calls = 0;
+};
+
+class ImageCacheTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    cache = ILImageCache::create("test", folder.path());
+  }
+
+  // No alpha channel at all, so the cache picks JPEG.
+  static UIImagePtr opaqueImage() {
+    auto bytes = std::make_shared<Bytes>(6 * 4 * 4);
+    for (size_t i = 0; i < bytes->size(); i += 4) {
+      (*bytes)[i] = 200;
+      (*bytes)[i + 1] = 10;
+      (*bytes)[i + 2] = 20;
+    }
+    return UIImage::imageWithCGImage(
+        CGImage::create(6, 4, 8, 32, 6 * 4, kCGImageAlphaNoneSkipLast, bytes));
+  }
+  static UIImagePtr clearImage() { return il_test::SolidUIImage(6, 4, {0, 0, 200, 100}); }
+  static ILImageCacheQueryCompletion record(std::shared_ptr<Answer> answer) {
+    return [answer](UIImagePtr image, NSDataPtr data, ILImageCacheKind kind) {
+      answer->image = image;
+      answer->data = data;
+      answer->kind = kind;
+      answer->calls++;
+    };
+  }
+  // Answers delivered inline on whatever thread gives them, signalling.
+  static ILRemoteImageContext inlineContext() {
+    auto queue = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+    queue->setPolicy(ILCallbackQueuePolicyInvoke);
+    return Value::map({{ILRemoteImageContextCallbackQueue, Value(std::shared_ptr<NSObject>(queue))}});
+  }
+  // Everything queued on the I/O queue before this call has run.
+  void flushIO() { cache->diskImageDataExistsWithKey("flush"); }
+  void storeAndWait(const UIImagePtr& image, const NSDataPtr& data, const std::string& key) {
+    auto done = dispatch_semaphore_create(0);
+    cache->storeImage(image, data, key, 0, inlineContext(), ILImageCacheKindAll,
+                      [done] { dispatch_semaphore_signal(done); });
+    ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  }
+
+  TempFolder folder;
+  ILImageCachePtr cache;
+};
+
+TEST_F(ImageCacheTest, QueryAnswersAsTheOptionsSay) {
+  auto answer = std::make_shared<Answer>();
+  // Memory only, missing: (nil, nil, 2) at once, no token.
+  EXPECT_EQ(cache->queryCacheOperationForKey("k", 0, Value(), ILImageCacheKindMemory,
+                                             record(answer)),
+            nullptr);
+  EXPECT_EQ(answer->calls, 1);
+  EXPECT_EQ(answer->kind, ILImageCacheKindMemory);
+  EXPECT_EQ(answer->image, nullptr);
+
+  auto image = opaqueImage();
+  storeAndWait(image, nullptr, "k");
+  // Memory hit with option 8: synchronous, no token, no data.
+  answer = std::make_shared<Answer>();
+  EXPECT_EQ(cache->queryCacheOperationForKey("k", 8, Value(), ILImageCacheKindAll, record(answer)),
+            nullptr);
+  EXPECT_EQ(answer->calls, 1);
+  EXPECT_EQ(answer->image, image);
+  EXPECT_EQ(answer->kind, ILImageCacheKindMemory);
+
+  // Option 9 reads the disk data too, later, through the main queue.
+  answer = std::make_shared<Answer>();
+  auto token = cache->queryCacheOperationForKey("k", 9, Value(), ILImageCacheKindAll,
+                                                record(answer));
+  ASSERT_NE(token, nullptr);
+  EXPECT_EQ(answer->calls, 0);
+  flushIO();
+  drainMainLoop();
+  EXPECT_EQ(answer->calls, 1);
+  EXPECT_EQ(answer->image, image);
+  ASSERT_NE(answer->data, nullptr);
+  EXPECT_EQ(answer->data->bytes()[0], 0xFF);  // JPEG for an opaque image
+  EXPECT_EQ(answer->kind, ILImageCacheKindDisk);
+
+  // After the memory is cleared the disk copy is decoded, synchronously with 0x4.
+  cache->clearMemory();
+  answer = std::make_shared<Answer>();
+  EXPECT_NE(cache->queryCacheOperationForKey("k", ILImageCacheQueryDiskDataSync, Value(),
+                                             ILImageCacheKindAll, record(answer)),
+            nullptr);
+  EXPECT_EQ(answer->calls, 1);
+  ASSERT_NE(answer->image, nullptr);
+  EXPECT_TRUE(il_test::Near(il_test::PixelAt(answer->image->CGImage(), 2, 2), {200, 10, 20, 255}));
+  // The query never fills the memory cache.
+  EXPECT_EQ(cache->imageFromMemoryCacheForKey("k"), nullptr);
+
+  // Nil key or type 0: (nil, nil, 0) at once.
+  answer = std::make_shared<Answer>();
+  EXPECT_EQ(cache->queryCacheOperationForKey("", 0, Value(), ILImageCacheKindAll, record(answer)),
+            nullptr);
+  EXPECT_EQ(answer->kind, ILImageCacheKindNone);
+}
+
+TEST_F(ImageCacheTest, CancelledTokenAnswersExactlyOnceWithNothing) {
+  auto gate = dispatch_semaphore_create(0);
+  auto entered = dispatch_semaphore_create(0);
+  // Holds the I/O queue inside the first query until the test lets go.
+  cache->setAdditionalCachePathBlock([gate, entered](const std::string& key) {
+    if (key == "blocker") {
+      dispatch_semaphore_signal(entered);
+      dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds));
+    }
+    return std::string();
+  });
+  storeAndWait(nullptr, NSData::dataWithBytes("x", 1), "stored");
+  auto blocker = std::make_shared<Answer>();
+  auto answer = std::make_shared<Answer>();
+  cache->queryCacheOperationForKey("blocker", 0, Value(), ILImageCacheKindAll, record(blocker));
+  ASSERT_EQ(dispatch_semaphore_wait(entered, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  auto token = cache->queryCacheOperationForKey("stored", 0, Value(), ILImageCacheKindAll,
+                                                record(answer));
+  ASSERT_NE(token, nullptr);
+  token->cancel();
+  token->cancel();
+  EXPECT_TRUE(token->isCancelled());
+  dispatch_semaphore_signal(gate);
+  flushIO();
+  drainMainLoop();
+  EXPECT_EQ(answer->calls, 1);
+  EXPECT_EQ(answer->kind, ILImageCacheKindNone);
+  EXPECT_EQ(answer->data, nullptr);
+  EXPECT_EQ(blocker->calls, 1);  // the blocker answers as a miss
+}
+
+TEST_F(ImageCacheTest, RacingCancelsStillGiveOneAnswerPerToken) {
+  storeAndWait(nullptr, NSData::dataWithBytes("bytes", 5), "k");
+  constexpr int kQueries = 200;
+  std::vector<std::atomic<int>> calls(kQueries);
+  auto answered = dispatch_semaphore_create(0);
+  auto workers = dispatch_queue_create("cancellers", DispatchQueueAttr::Concurrent);
+  for (int i = 0; i < kQueries; ++i) {
+    auto token = cache->queryCacheOperationForKey(
+        "k", 0, inlineContext(), ILImageCacheKindDisk,
+        [&calls, i, answered](UIImagePtr, NSDataPtr, ILImageCacheKind) {
+          calls[i]++;
+          dispatch_semaphore_signal(answered);
+        });
+    if (i % 2 == 0) dispatch_async(workers, [token] { token->cancel(); });
+  }
+  for (int i = 0; i < kQueries; ++i) {
+    ASSERT_EQ(dispatch_semaphore_wait(answered, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  }
+  flushIO();
+  for (int i = 0; i < kQueries; ++i) EXPECT_EQ(calls[i].load(), 1) << i;
+}
+
+TEST_F(ImageCacheTest, StoringEncodesByAlphaAndKeepsThumbnailsApart) {
+  storeAndWait(clearImage(), nullptr, "alpha");
+  storeAndWait(opaqueImage(), nullptr, "opaque");
+  const auto png = cache->diskImageDataForKey("alpha");
+  const auto jpeg = cache->diskImageDataForKey("opaque");
+  ASSERT_NE(png, nullptr);
+  ASSERT_NE(jpeg, nullptr);
+  EXPECT_EQ(png->bytes()[1], 'P');
+  EXPECT_EQ(jpeg->bytes()[0], 0xFF);
+
+  // A thumbnail with its full-size source under a thumbnail key: the
+  // thumbnail itself is encoded, not the given bytes.
+  auto thumbnail = opaqueImage();
+  il_setDecodeOptions(*thumbnail, Value::map({{kILImageCoderDecodeThumbnailPixelSize,
+                                               ILImageCoderSizeValue(CGSize{6, 4})}}));
+  storeAndWait(thumbnail, NSData::dataWithBytes("full size", 9), "a-Thumbnail({6,4},1).png");
+  auto stored = cache->diskImageDataForKey("a-Thumbnail({6,4},1).png");
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->bytes()[0], 0xFF);
+  // The same data under a plain key is kept as given.
+  storeAndWait(thumbnail, NSData::dataWithBytes("full size", 9), "a.png");
+  EXPECT_EQ(cache->diskImageDataForKey("a.png")->length(), 9u);
+
+  // Memory only: the completion runs before the call returns.
+  bool called = false;
+  cache->storeImage(opaqueImage(), nullptr, "m", 0, Value(), ILImageCacheKindMemory,
+                    [&called] { called = true; });
+  EXPECT_TRUE(called);
+  EXPECT_FALSE(cache->diskImageDataExistsWithKey("m"));
+}
+
+TEST_F(ImageCacheTest, ExtendedObjectSurvivesARestartAndUnknownTypesAreRefused) {
+  auto image = opaqueImage();
+  il_setExtendedObject(*image, NSData::dataWithBytes("extra", 5));
+  storeAndWait(image, nullptr, "ext");
+  cache.reset();
+  auto again = ILImageCache::create("test", folder.path());
+  auto restored = again->imageFromDiskCacheForKey("ext");
+  ASSERT_NE(restored, nullptr);
+  auto object = std::dynamic_pointer_cast<NSData>(il_extendedObject(*restored));
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(std::string(object->bytes(), object->bytes() + 5), "extra");
+
+  // An object of no registered type is not written; the image still is.
+  auto other = opaqueImage();
+  il_setExtendedObject(*other, std::make_shared<UIImage>());
+  cache = again;
+  storeAndWait(other, nullptr, "other");
+  EXPECT_NE(cache->diskImageDataForKey("other"), nullptr);
+  EXPECT_EQ(cache->diskCache()->extendedDataForKey("other"), nullptr);
+
+  // Hostile attribute contents decode to no extended object, not a crash.
+  cache->diskCache()->setExtendedData(NSData::dataWithBytes("ILX1\x05UIIma", 10), "ext");
+  auto plain = cache->imageFromDiskCacheForKey("ext");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(il_extendedObject(*plain), nullptr);
+}
+
+TEST_F(ImageCacheTest, ExtendedCodingChecksEveryLength) {
+  NSErrorPtr error;
+  EXPECT_EQ(ILExtendedObjectCoding::unarchive({}, &error), nullptr);
+  EXPECT_EQ(ILExtendedObjectCoding::unarchive({'I', 'L', 'X', '1', 0}, &error), nullptr);
+  EXPECT_EQ(ILExtendedObjectCoding::unarchive({'I', 'L', 'X', '1', 9, 'N'}, &error), nullptr);
+  EXPECT_EQ(ILExtendedObjectCoding::unarchive({'I', 'L', 'X', '2', 1, 'N'}, &error), nullptr);
+  ASSERT_NE(error, nullptr);
+  auto archived = ILExtendedObjectCoding::archive(*NSData::dataWithBytes("ab", 2));
+  ASSERT_TRUE(archived);
+  EXPECT_EQ(archived->size(), 4u + 1 + 6 + 2);
+  ILExtendedObjectCoding::registerType(
+      {"Refusing", [](const NSObject& o) { return dynamic_cast<const UIImage*>(&o) != nullptr; },
+       [](const NSObject&) -> std::optional<Bytes> { return Bytes{1}; },
+       [](const Bytes&) -> std::shared_ptr<NSObject> { return nullptr; }});
+  auto refused = ILExtendedObjectCoding::archive(UIImage());
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(ILExtendedObjectCoding::unarchive(*refused, &error), nullptr);
+  ILExtendedObjectCoding::registerType(
+      {"Refusing", [](const NSObject&) { return false; }, nullptr, nullptr});
+}
+
+TEST_F(ImageCacheTest, RemoveContainsClearAndSizes) {
+  storeAndWait(opaqueImage(), nullptr, "a");
+  storeAndWait(nullptr, NSData::dataWithBytes("12345", 5), "b");
+  EXPECT_EQ(cache->totalDiskCount(), 2u);
+  std::vector<ILImageCacheKind> found;
+  auto note = [&found](ILImageCacheKind k) { found.push_back(k); };
+  cache->containsImageForKey("a", ILImageCacheKindAll, note);  // memory: at once
+  cache->containsImageForKey("b", ILImageCacheKindAll, note);  // disk: on the main queue
+  cache->containsImageForKey("z", ILImageCacheKindDisk, note);
+  EXPECT_EQ(found, (std::vector<ILImageCacheKind>{2}));
+  flushIO();
+  drainMainLoop();
+  EXPECT_EQ(found, (std::vector<ILImageCacheKind>{2, 1, 0}));
+
+  bool removed = false;
+  cache->removeImageForKey("a", ILImageCacheKindAll, [&removed] { removed = true; });
+  EXPECT_EQ(cache->imageFromMemoryCacheForKey("a"), nullptr);
+  flushIO();
+  drainMainLoop();
+  EXPECT_TRUE(removed);
+  EXPECT_FALSE(cache->diskImageDataExistsWithKey("a"));
+
+  uint64_t count = 99, size = 0;
+  cache->calculateSizeWithCompletionBlock([&](uint64_t c, uint64_t s) {
+    count = c;
+    size = s;
+  });
+  flushIO();
+  drainMainLoop();
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(size, 5u);
+
+  bool cleared = false;
+  cache->clearWithCacheType(ILImageCacheKindAll, [&cleared] { cleared = true; });
+  flushIO();
+  drainMainLoop();
+  EXPECT_TRUE(cleared);
+  EXPECT_EQ(cache->totalDiskCount(), 0u);
+}
+
+TEST_F(ImageCacheTest, TerminationExpiresOldFiles) {
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->maxDiskAge = 0;  // everything is past the limit
+  cache = ILImageCache::create("expiring", folder.path(), config);
+  storeAndWait(nullptr, NSData::dataWithBytes("x", 1), "k");
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      UIApplicationWillTerminateNotification, nullptr);
+  EXPECT_FALSE(cache->diskImageDataExistsWithKey("k"));
+  // The cache copied the config: later changes to the caller's object do nothing.
+  config->maxDiskAge = 1000;
+  EXPECT_EQ(cache->config()->maxDiskAge, 0);
+}
+
+TEST_F(ImageCacheTest, OptionTranslationsAndDecodeOptions) {
+  EXPECT_EQ(ILImageCacheOptionsFromImageOptions(0x800 | 0x1000 | 0x2000 | 0x4000 | 0x200000 | 0x4),
+            0x8u | 0x1 | 0x2 | 0x4 | 0x80);
+  EXPECT_EQ(ILImageOptionsFromCacheOptions(0x7 | 0x10 | 0x20 | 0x40), 0x40000u | 0x80000 | 0x100000);
+  EXPECT_EQ(ILImageCacheOptionsFromImageOptions(ILImageOptionsFromCacheOptions(0x7)), 0u);
+
+  EXPECT_EQ(ILScaleFactorInCacheKey("https://h/a%403x.png"), 3);
+  EXPECT_EQ(ILScaleFactorInCacheKey("icon@2x.png"), 2);
+  EXPECT_EQ(ILScaleFactorInCacheKey("a%403x.png"), 1);  // encoded marker only in web URLs
+  Value options = ILImageDecodeOptionsFromContext(
+      Value::map({{ILRemoteImageContextImageScaleFactor, Value(0.5)}}), 0x80000, "img@2x.png");
+  EXPECT_EQ(options.find(kILImageCoderDecodeScaleFactor)->asDouble(), 2);  // below 1: ignored
+  EXPECT_TRUE(options.find(kILImageCoderDecodeFirstFrameOnly)->asBool());
+  EXPECT_EQ(options.find(kILImageCoderDecodeFileExtensionHint)->asString(), "png");
+  EXPECT_EQ(options.find(kILImageCoderDecodeScaleDownLimitBytes), nullptr);
+  options = ILImageDecodeOptionsFromContext(
+      Value::map({{ILRemoteImageContextImageTypeIdentifierHint, Value("public.png")},
+                  {ILRemoteImageContextImageDecodeOptions,
+                   Value::map({{kILImageCoderDecodeToHDR, Value(true)}})}}),
+      0x800, "k.jpg");
+  EXPECT_EQ(options.find(kILImageCoderDecodeFileExtensionHint), nullptr);
+  EXPECT_TRUE(options.find(kILImageCoderDecodeToHDR)->asBool());
+  EXPECT_NE(options.find(kILImageCoderDecodeScaleDownLimitBytes), nullptr);
+}
+
+TEST_F(ImageCacheTest, CallbackQueuePolicies) {
+  bool ran = false;
+  ILCallbackQueue::mainQueue()->async([&ran] { ran = true; });
+  EXPECT_TRUE(ran);  // on the main thread: inline
+
+  auto serial = dispatch_queue_create("callback-test");
+  auto onQueue = std::make_shared<ILCallbackQueue>(serial);
+  std::atomic<bool> inlineRun{false};
+  dispatch_sync(serial, [&] {
+    bool done = false;
+    onQueue->sync([&done] { done = true; });  // already on it: inline, no deadlock
+    auto current = ILCallbackQueue::currentQueue();
+    bool ranInline = false;
+    current->async([&ranInline] { ranInline = true; });
+    inlineRun = done && ranInline && current->policy() == ILCallbackQueuePolicySafeExecute;
+  });
+  EXPECT_TRUE(inlineRun);
+
+  auto dispatching = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+  dispatching->setPolicy(ILCallbackQueuePolicyDispatch);
+  ran = false;
+  dispatching->async([&ran] { ran = true; });
+  EXPECT_FALSE(ran);
+  drainMainLoop();
+  EXPECT_TRUE(ran);
+
+  auto bad = std::make_shared<ILCallbackQueue>(serial);
+  bad->setPolicy(7);
+  EXPECT_DEATH(bad->async([] {}), "unexpected policy 7");
+}
+
+}  // namespace
