@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <thread>
@@ -22,6 +23,9 @@ class NSURLSessionEngine {
   // False once the engine is stopping: the command will never run.
   bool post(std::function<void()> command);
   void stop();
+  // For a command that could not be posted: once the thread has finished its
+  // last sweep, curl state is safe to touch from here.
+  void finishWhenStopped(const NSURLSessionDataTaskPtr& task);
 
   void add(const NSURLSessionDataTaskPtr& task);
   void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error);
@@ -49,6 +53,9 @@ class NSURLSessionEngine {
   std::mutex mutex_;
   std::vector<std::function<void()>> commands_;
   bool stopping_ = false;
+  bool stopped_ = false;
+  std::condition_variable stoppedChanged_;
+  std::mutex joinMutex_;
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
 };
 
@@ -143,10 +150,22 @@ void NSURLSessionEngine::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
+  std::lock_guard<std::mutex> joinLock(joinMutex_);
   if (thread_.joinable()) {
     curl_multi_wakeup(multi_);
     thread_.join();
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  stoppedChanged_.notify_all();
+}
+
+void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    stoppedChanged_.wait(lock, [&] { return stopped_; });
+  }
+  finish(task, cancelledError(*task));
 }
 
 void NSURLSessionEngine::run() {
@@ -171,6 +190,9 @@ void NSURLSessionEngine::run() {
     NSURLSessionDataTaskPtr task = active_.begin()->second;
     finish(task, cancelledError(*task));
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  stoppedChanged_.notify_all();
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
@@ -321,7 +343,7 @@ void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task,
         bool allow = disposition == NSURLSessionResponseDisposition::Allow;
         NSURLSessionEngine* engine = task->engine_.get();
         if (!engine->post([task, allow, atEnd] { task->engine_->answered(task, allow, atEnd); })) {
-          engine->finish(task, cancelledError(*task));
+          engine->finishWhenStopped(task);
         }
       });
   dispatch_async(queue_, [delegate = delegate_, session = session_, task, response, handler] {
@@ -423,7 +445,7 @@ void NSURLSessionDataTask::resume() {
   }
   auto self = shared_from_this();
   if (!engine_->post([self] { self->engine_->add(self); })) {
-    engine_->finish(self, cancelledError(*self));
+    engine_->finishWhenStopped(self);
   }
 }
 
@@ -435,7 +457,7 @@ void NSURLSessionDataTask::cancel() {
   }
   auto self = shared_from_this();
   if (!engine_->post([self] { self->engine_->finish(self, cancelledError(*self)); })) {
-    engine_->finish(self, cancelledError(*self));
+    engine_->finishWhenStopped(self);
   }
 }
 
