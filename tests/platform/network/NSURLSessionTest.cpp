@@ -128,6 +128,14 @@ class NSURLSessionTest : public PlatformTest {
     PlatformTest::TearDown();
   }
 
+  // A running task whose server has read the request and never answers.
+  NSURLSessionDataTaskPtr startHangingTask() {
+    server.script("/hang", hanging());
+    auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
+    task->resume();
+    return task;
+  }
+
   // Runs `url` on the shared session with a completion handler.
   static void fetch(const std::string& url, Outcome& outcome) {
     NSURLSession::sharedSession()->dataTaskWithURL(NSURL::URLWithString(url), outcome.handler())->resume();
@@ -211,9 +219,7 @@ TEST_F(NSURLSessionTest, RefusingTheResponseCancelsWithOrWithoutABody) {
 }
 
 TEST_F(NSURLSessionTest, CancelEndsATaskExactlyOnce) {
-  server.script("/hang", hanging());
-  auto running = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
-  running->resume();
+  auto running = startHangingTask();
   ASSERT_TRUE(server.waitForRequests(1));
   running->cancel();
   running->cancel();
@@ -243,9 +249,7 @@ TEST_F(NSURLSessionTest, CancelEndsATaskExactlyOnce) {
 }
 
 TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
-  server.script("/hang", hanging());
-  auto running = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
-  running->resume();
+  auto running = startHangingTask();
   ASSERT_TRUE(server.waitForRequests(1));
   session->invalidateAndCancel();
   auto late = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
