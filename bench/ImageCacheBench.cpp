@@ -221,7 +221,7 @@ UIImagePtr twelveMegapixels() {
 void BM_Blur12MP(benchmark::State& state) {
   auto image = twelveMegapixels();
   for (auto _ : state) benchmark::DoNotOptimize(il_blurredImageWithRadius(image, 4));
-  state.counters["ms_per_MP"] = benchmark::Counter(
+  state.counters["s_per_MP"] = benchmark::Counter(
       12.0 * static_cast<double>(state.iterations()),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
@@ -232,7 +232,7 @@ void BM_Resize12MPToHalf(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(il_resizedImageWithSize(image, CGSize{2000, 1500}, 1));
   }
-  state.counters["ms_per_MP"] = benchmark::Counter(
+  state.counters["s_per_MP"] = benchmark::Counter(
       12.0 * static_cast<double>(state.iterations()),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
