@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "image_loading/animated/ILAnimatedImagePlayer.h"
@@ -198,33 +199,33 @@ UIImagePtr LazyLarge() {
   return image;
 }
 
-void BandScaleDown(benchmark::State& state) {
-  ILImageCoderHelper::setDefaultDecodeSolution(ILImageCoderDecodeSolutionCoreGraphics);
+// Times `scaleDown` on a fresh lazy image each run and reports its peak memory.
+void ScaleDownLarge(benchmark::State& state,
+                    const std::function<CGImageRef(const UIImagePtr&)>& scaleDown) {
   double peak = 0;
   for (auto _ : state) {
     state.PauseTiming();
     UIImagePtr image = LazyLarge();
     ResetPeakMemory();
     state.ResumeTiming();
-    UIImagePtr scaled = ILImageCoderHelper::decodedAndScaledDownImageWithImage(image, 0);
-    benchmark::DoNotOptimize(scaled->CGImage()->pixelData()->data());
+    CGImageRef scaled = scaleDown(image);
+    benchmark::DoNotOptimize(scaled->pixelData()->data());
     peak = std::max(peak, PeakMemoryMiB());
   }
   state.counters["peak_MiB"] = peak;
 }
 
+void BandScaleDown(benchmark::State& state) {
+  ILImageCoderHelper::setDefaultDecodeSolution(ILImageCoderDecodeSolutionCoreGraphics);
+  ScaleDownLarge(state, [](const UIImagePtr& image) {
+    return ILImageCoderHelper::decodedAndScaledDownImageWithImage(image, 0)->CGImage();
+  });
+}
+
 void FullDecodeThenResample(benchmark::State& state) {
-  double peak = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    UIImagePtr image = LazyLarge();
-    ResetPeakMemory();
-    state.ResumeTiming();
-    CGImageRef scaled = ILImageCoderHelper::CGImageCreateScaled(image->CGImage(), CGSize{4857, 3238});
-    benchmark::DoNotOptimize(scaled->pixelData()->data());
-    peak = std::max(peak, PeakMemoryMiB());
-  }
-  state.counters["peak_MiB"] = peak;
+  ScaleDownLarge(state, [](const UIImagePtr& image) {
+    return ILImageCoderHelper::CGImageCreateScaled(image->CGImage(), CGSize{4857, 3238});
+  });
 }
 
 // ---------------------------------------------------------------------------

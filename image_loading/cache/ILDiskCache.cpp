@@ -1,6 +1,5 @@
 #include "image_loading/cache/ILDiskCache.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,38 +68,12 @@ const char* dateKeyForExpireType(uint64_t type) {
   }
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = ::write(fd, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The cache file's name may already use all 255 bytes, so the temporary name
 // is a short one of its own rather than the file name plus a suffix.
 bool writeCacheFile(const std::string& folder, const std::string& path, const Bytes& bytes,
                     NSErrorPtr* error) {
-  std::string tmp = JoinPath(folder, std::string(kTempPrefix) + "XXXXXX");
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    if (error) *error = NSError::posixError(errno, "mkstemp");
-    return false;
-  }
-  ::fchmod(fd, 0644);
-  const bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-  int err = errno;
-  ::close(fd);
-  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  if (ok) err = errno;
-  ::unlink(tmp.c_str());
-  if (error) *error = NSError::posixError(err, ok ? "rename" : "write");
-  return false;
+  return WriteFileAtomically(path, JoinPath(folder, std::string(kTempPrefix) + "XXXXXX"),
+                             bytes.data(), bytes.size(), error);
 }
 
 struct ExpiryEntry {

@@ -129,11 +129,11 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
                       reply(nullptr);
                       return;
                     case FlutterReply::Kind::Error:
-                      reply(FlutterMakeMessage(codec->encodeErrorEnvelope(*r.error)));
-                      return;
                     case FlutterReply::Kind::Success:
                       try {
-                        reply(FlutterMakeMessage(codec->encodeSuccessEnvelope(r.value)));
+                        reply(FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
+                                                     ? codec->encodeErrorEnvelope(*r.error)
+                                                     : codec->encodeSuccessEnvelope(r.value)));
                       } catch (const FlutterCodecException& e) {
                         NSLog("Unencodable reply on " + name + ": " + e.what());
                         reply(FlutterMakeMessage(codec->encodeErrorEnvelope(
@@ -230,13 +230,20 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
             if (!active->load()) return;
             auto messenger = weakMessenger.lock();
             if (!messenger) return;
-            if (error) {
-              messenger->sendOnChannel(name, FlutterMakeMessage(codec->encodeErrorEnvelope(*error)));
-            } else if (value) {
-              messenger->sendOnChannel(name, FlutterMakeMessage(codec->encodeSuccessEnvelope(*value)));
-            } else {
-              messenger->sendOnChannel(name, nullptr);
+            FlutterBinaryMessage message;  // none: the end of the stream
+            try {
+              if (error) {
+                message = FlutterMakeMessage(codec->encodeErrorEnvelope(*error));
+              } else if (value) {
+                message = FlutterMakeMessage(codec->encodeSuccessEnvelope(*value));
+              }
+            } catch (const FlutterCodecException& e) {
+              // The plugin's thread must not die of an event the codec cannot write.
+              NSLog("Unencodable event on " + name + ": " + e.what());
+              message = FlutterMakeMessage(
+                  codec->encodeErrorEnvelope("unencodable_event", std::string(e.what()), Value()));
             }
+            messenger->sendOnChannel(name, message);
           });
           FlutterErrorPtr error = handler->onListenWithArguments(call.arguments, sink);
           if (error) {

@@ -33,7 +33,11 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t length,
                          NSErrorPtr* error) {
-  std::string tmp = path + ".tmp-XXXXXX";
+  return WriteFileAtomically(path, path + ".tmp-XXXXXX", data, length, error);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string tmp, const void* data,
+                         size_t length, NSErrorPtr* error) {
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
     setError(error, errno, "mkstemp");

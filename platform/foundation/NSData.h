@@ -51,6 +51,10 @@ using NSDataPtr = std::shared_ptr<NSData>;
 // half-written file behind.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t length,
                          NSErrorPtr* error = nullptr);
+// The same with the temporary file named by a mkstemp template ("...XXXXXX")
+// in the destination's folder, for names too long to take a suffix.
+bool WriteFileAtomically(const std::string& path, std::string tempTemplate, const void* data,
+                         size_t length, NSErrorPtr* error = nullptr);
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
 
 // Standard base64 with padding; decoding refuses characters outside the

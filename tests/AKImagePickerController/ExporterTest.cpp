@@ -346,6 +346,53 @@ TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
   EXPECT_EQ(*y->fileName(), "missing.mov");
 }
 
+TEST_F(ExporterTest, AVideoWaitingForTheWriteQueueWhenCancelledEndsCancelledWithNoLeftovers) {
+  std::string movie = folder_->path() + "/clip.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(movie, 32, 24, 10));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  // A leftover of an interrupted export sits in the asset's hidden folder.
+  std::string dir = exporter->generateTemporaryPath(*video)->path();
+  NSFileManager::defaultManager()->createDirectoryAtPath(dir + "/.tmp", true);
+  ASSERT_TRUE(WriteFileAtomically(dir + "/.tmp/clip.mov", "partial", 7));
+
+  // Hold the write queue so the export step waits behind this block.
+  auto release = dispatch_semaphore_create(0);
+  dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
+    DispatchBlockingScope blocking;
+    dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+  });
+  ScriptedAnswer av;
+  av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  provider_->queueAnswer(av);
+  Value result;
+  bool done = false;
+  int32_t id = exporter->exportAssetsAsynchronously({video}, [&](const Value& info) {
+    result = info;
+    done = true;
+  });
+  ASSERT_TRUE(provider_->waitForCalls(1));
+  exporter->cancel(id);
+  dispatch_semaphore_signal(release);
+  for (int i = 0; i < 200 && !done; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
+  ASSERT_TRUE(done);
+  EXPECT_TRUE(cancelled(result));
+  ASSERT_TRUE(video->error());
+  EXPECT_EQ(video->error()->code(), 0);
+  EXPECT_FALSE(video->localTemporaryPath());
+  EXPECT_FALSE(exists(dir + "/clip.mov"));
+
+  // Exported again, the leftover is cleared and nothing hidden stays behind.
+  provider_->queueAnswer(av);
+  auto again = AKAsset::initWithOriginalAsset(video->originalAsset());
+  exportAndWait(exporter, {again});
+  ASSERT_TRUE(again->localTemporaryPath());
+  EXPECT_EQ(again->localTemporaryPath()->path(), dir + "/clip.mov");
+  EXPECT_FALSE(exists(dir + "/.tmp"));
+  EXPECT_TRUE(AVProbeMediaFile(dir + "/clip.mov").readable);
+}
+
 TEST_F(ExporterTest, ThePurgerRemovesEveryExportDirectoryAtTermination) {
   std::string stale = exportRoot_ + "/old/Image.jpg";
   NSFileManager::defaultManager()->createDirectoryAtPath(exportRoot_ + "/old", true);

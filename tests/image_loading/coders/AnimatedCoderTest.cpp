@@ -262,7 +262,9 @@ TEST_F(AnimatedCoderTest, OptionReadersSaturateAndDefault) {
   EXPECT_EQ(ILImageCoderSizeFromValue(&size).height, 4);
 }
 
-TEST(AnimatedCoderDeathTest, BaseClassAndMisuseStop) {
+class AnimatedCoderDeathTest : public PlatformTest {};
+
+TEST_F(AnimatedCoderDeathTest, BaseClassAndMisuseStop) {
   auto gif = ILImageGIFCoder::sharedCoder();
   EXPECT_DEATH(gif->updateIncrementalData(nullptr, false), "Invalid parameter not satisfying");
   ILImageIOAnimatedCoder base;

@@ -13,6 +13,13 @@ class Echo : public FlutterPlugin {
       result(call.arguments);
     } else if (call.method == "fail") {
       result(FlutterError::errorWithCode("BAD", "it failed", Value(int32_t{7})));
+    } else if (call.method == "unencodable") {
+      auto object = Value(std::make_shared<NSObject>());
+      if (call.arguments == Value("asError")) {
+        result(FlutterError::errorWithCode("E", "m", object));
+      } else {
+        result(object);
+      }
     } else if (call.method == "later") {
       pending = result;
     } else {
@@ -56,6 +63,10 @@ TEST(Channels, MethodCallsReplyThroughTheCodec) {
   ASSERT_TRUE(IsError(o, "BAD"));
   EXPECT_EQ(o.message, std::optional<std::string>("it failed"));
   EXPECT_EQ(o.details, Value(int32_t{7}));
+
+  // Values the codec cannot write become an error reply, as result or as details.
+  EXPECT_TRUE(IsError(peer.call("t/echo", "unencodable"), "unencodable_reply"));
+  EXPECT_TRUE(IsError(peer.call("t/echo", "unencodable", Value("asError")), "unencodable_reply"));
 
   EXPECT_TRUE(IsNotImplemented(peer.call("t/echo", "echo ")));
   EXPECT_EQ(peer.call("t/none", "echo").kind, FlutterMethodOutcome::Kind::MissingPlugin);
@@ -110,11 +121,15 @@ TEST(Channels, EventStreamsListenEmitAndCancel) {
   ASSERT_EQ(peer.events("t/events").size(), 3u);
   EXPECT_EQ(peer.events("t/events")[1].kind, FlutterStreamEvent::Kind::Error);
   EXPECT_EQ(peer.events("t/events")[2].kind, FlutterStreamEvent::Kind::End);
+  // An event the codec cannot write arrives as an error event instead.
+  handler->sink(Value(std::make_shared<NSObject>()));
+  ASSERT_EQ(peer.events("t/events").size(), 4u);
+  EXPECT_EQ(peer.events("t/events")[3].code, "unencodable_event");
 
   ASSERT_TRUE(IsSuccess(peer.cancel("t/events")));
   EXPECT_EQ(handler->cancels, 1);
   handler->sink(Value(int32_t{9}));  // a sink of a cancelled stream is quiet
-  EXPECT_EQ(peer.events("t/events").size(), 3u);
+  EXPECT_EQ(peer.events("t/events").size(), 4u);
   EXPECT_TRUE(IsError(peer.cancel("t/events"), "error"));
 
   EXPECT_TRUE(IsError(peer.listen("t/events", Value("refuse")), "NO"));

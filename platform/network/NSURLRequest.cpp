@@ -1,0 +1,126 @@
+#include "platform/network/NSURLRequest.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string trimmed(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string lowered(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::optional<std::string> findField(const NSHTTPHeaderFields& fields, const std::string& name) {
+  auto it = fields.find(name);
+  if (it == fields.end()) return std::nullopt;
+  return it->second;
+}
+
+}  // namespace
+
+bool NSHTTPHeaderNameLess::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+NSURLRequest::NSURLRequest(NSURLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval)
+    : url_(std::move(url)),
+      timeout_(timeoutInterval > 0 ? timeoutInterval : kDefaultTimeoutInterval),
+      cachePolicy_(cachePolicy) {}
+
+NSURLRequestPtr NSURLRequest::requestWithURL(NSURLPtr url) {
+  return std::make_shared<NSURLRequest>(std::move(url));
+}
+
+std::optional<std::string> NSURLRequest::valueForHTTPHeaderField(const std::string& field) const {
+  return findField(headers_, field);
+}
+
+NSMutableURLRequestPtr NSURLRequest::mutableCopy() const {
+  auto copy = std::make_shared<NSMutableURLRequest>(url_, cachePolicy_, timeout_);
+  copy->setHTTPMethod(method_);
+  copy->setAllHTTPHeaderFields(headers_);
+  copy->setHTTPShouldHandleCookies(handleCookies_);
+  return copy;
+}
+
+std::string NSURLRequest::description() const {
+  return "<NSURLRequest " + method_ + " " + (url_ ? url_->absoluteString() : "(null)") + ">";
+}
+
+NSMutableURLRequestPtr NSMutableURLRequest::requestWithURL(NSURLPtr url) {
+  return std::make_shared<NSMutableURLRequest>(std::move(url));
+}
+
+void NSMutableURLRequest::setHTTPMethod(const std::string& method) {
+  std::string upper = trimmed(method);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  method_ = upper.empty() ? "GET" : upper;
+}
+
+void NSMutableURLRequest::setValueForHTTPHeaderField(std::optional<std::string> value,
+                                                     const std::string& field) {
+  headers_.erase(field);
+  if (value) headers_.emplace(field, std::move(*value));
+}
+
+void NSMutableURLRequest::addValueForHTTPHeaderField(const std::string& value,
+                                                     const std::string& field) {
+  auto it = headers_.find(field);
+  if (it == headers_.end()) {
+    headers_.emplace(field, value);
+  } else {
+    it->second += ", " + value;
+  }
+}
+
+void NSMutableURLRequest::setTimeoutInterval(double seconds) {
+  timeout_ = seconds > 0 ? seconds : kDefaultTimeoutInterval;
+}
+
+NSHTTPURLResponse::NSHTTPURLResponse(NSURLPtr url, int64_t statusCode, NSHTTPHeaderFields headerFields)
+    : url_(std::move(url)), status_(statusCode), headers_(std::move(headerFields)) {
+  if (auto type = findField(headers_, "Content-Type")) {
+    std::string_view rest = *type;
+    size_t semicolon = rest.find(';');
+    std::string mime = lowered(trimmed(rest.substr(0, semicolon)));
+    if (!mime.empty()) mimeType_ = mime;
+    while (semicolon != std::string_view::npos) {
+      rest = rest.substr(semicolon + 1);
+      semicolon = rest.find(';');
+      std::string parameter = trimmed(rest.substr(0, semicolon));
+      size_t equals = parameter.find('=');
+      if (equals == std::string::npos || lowered(trimmed(parameter.substr(0, equals))) != "charset") {
+        continue;
+      }
+      std::string charset = trimmed(parameter.substr(equals + 1));
+      if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"') {
+        charset = charset.substr(1, charset.size() - 2);
+      }
+      if (!charset.empty()) encoding_ = lowered(charset);
+    }
+  }
+  if (auto length = findField(headers_, "Content-Length")) {
+    std::string digits = trimmed(*length);
+    bool valid = !digits.empty() && digits.size() <= 18 &&
+                 std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (valid) expectedLength_ = std::stoll(digits);
+  }
+}
+
+std::optional<std::string> NSHTTPURLResponse::valueForHTTPHeaderField(const std::string& field) const {
+  return findField(headers_, field);
+}
+
+std::string NSHTTPURLResponse::description() const {
+  return "<NSHTTPURLResponse " + std::to_string(status_) + " " +
+         (url_ ? url_->absoluteString() : "(null)") + ">";
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+// URL requests as the loading system takes them, and the HTTP responses it
+// answers. Header names compare without regard to case, as HTTP has it.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSURL.h"
+
+enum class NSURLRequestCachePolicy {
+  UseProtocolCachePolicy = 0,
+  ReloadIgnoringLocalCacheData = 1,
+  ReturnCacheDataElseLoad = 2,
+  ReturnCacheDataDontLoad = 3,
+};
+
+struct NSHTTPHeaderNameLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+using NSHTTPHeaderFields = std::map<std::string, std::string, NSHTTPHeaderNameLess>;
+
+class NSURLRequest;
+class NSMutableURLRequest;
+using NSURLRequestPtr = std::shared_ptr<NSURLRequest>;
+using NSMutableURLRequestPtr = std::shared_ptr<NSMutableURLRequest>;
+
+class NSURLRequest : public NSObject {
+ public:
+  static constexpr double kDefaultTimeoutInterval = 60.0;
+
+  explicit NSURLRequest(NSURLPtr url,
+                        NSURLRequestCachePolicy cachePolicy = NSURLRequestCachePolicy::UseProtocolCachePolicy,
+                        double timeoutInterval = kDefaultTimeoutInterval);
+  static NSURLRequestPtr requestWithURL(NSURLPtr url);
+
+  const NSURLPtr& URL() const { return url_; }
+  // Upper case; "GET" unless set.
+  const std::string& HTTPMethod() const { return method_; }
+  const NSHTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+  // Seconds without progress before the load fails as timed out.
+  double timeoutInterval() const { return timeout_; }
+  NSURLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
+  bool HTTPShouldHandleCookies() const { return handleCookies_; }
+
+  NSMutableURLRequestPtr mutableCopy() const;
+  std::string description() const override;
+
+ protected:
+  NSURLPtr url_;
+  std::string method_ = "GET";
+  NSHTTPHeaderFields headers_;
+  double timeout_;
+  NSURLRequestCachePolicy cachePolicy_;
+  bool handleCookies_ = true;
+};
+
+class NSMutableURLRequest : public NSURLRequest {
+ public:
+  using NSURLRequest::NSURLRequest;
+  static NSMutableURLRequestPtr requestWithURL(NSURLPtr url);
+
+  void setURL(NSURLPtr url) { url_ = std::move(url); }
+  void setHTTPMethod(const std::string& method);
+  // Replaces the field; nullopt removes it.
+  void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
+  // Appends to an existing field with ", ", as HTTP combines repeated fields.
+  void addValueForHTTPHeaderField(const std::string& value, const std::string& field);
+  void setAllHTTPHeaderFields(NSHTTPHeaderFields fields) { headers_ = std::move(fields); }
+  // A value of 0 or below means the default.
+  void setTimeoutInterval(double seconds);
+  void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
+  void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
+};
+
+class NSHTTPURLResponse;
+using NSHTTPURLResponsePtr = std::shared_ptr<NSHTTPURLResponse>;
+
+class NSHTTPURLResponse : public NSObject {
+ public:
+  NSHTTPURLResponse(NSURLPtr url, int64_t statusCode, NSHTTPHeaderFields headerFields);
+
+  const NSURLPtr& URL() const { return url_; }
+  int64_t statusCode() const { return status_; }
+  // The Content-Type without its parameters, lower case; nullopt without one.
+  const std::optional<std::string>& MIMEType() const { return mimeType_; }
+  // The charset parameter of the Content-Type, when given.
+  const std::optional<std::string>& textEncodingName() const { return encoding_; }
+  // From Content-Length; -1 when the server did not say.
+  int64_t expectedContentLength() const { return expectedLength_; }
+  const NSHTTPHeaderFields& allHeaderFields() const { return headers_; }
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+
+  std::string description() const override;
+
+ private:
+  NSURLPtr url_;
+  int64_t status_;
+  NSHTTPHeaderFields headers_;
+  std::optional<std::string> mimeType_;
+  std::optional<std::string> encoding_;
+  int64_t expectedLength_ = -1;
+};

@@ -1,0 +1,394 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "LoopbackHttpServer.h"
+#include "platform/network/NSURLSession.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+// Records every delegate call in order; can hold the response handler back.
+class RecordingDelegate : public NSURLSessionDataDelegate {
+ public:
+  explicit RecordingDelegate(dispatch_queue_t queue) : queue_(std::move(queue)) {}
+
+  bool holdResponse = false;
+  NSURLSessionResponseDisposition answer = NSURLSessionResponseDisposition::Allow;
+
+  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                          const NSHTTPURLResponsePtr& response,
+                          OnceCallback<void(NSURLSessionResponseDisposition)> handler) override {
+    note("response", session, task);
+    std::lock_guard<std::mutex> lock(mutex_);
+    this->response = response;
+    if (holdResponse) {
+      held = std::move(handler);
+    } else {
+      handler(answer);
+    }
+    changed_.notify_all();
+  }
+  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                      const NSDataPtr& data) override {
+    note("data", session, task);
+    std::lock_guard<std::mutex> lock(mutex_);
+    body.append(reinterpret_cast<const char*>(data->bytes()), data->length());
+  }
+  void didCompleteWithError(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr& task,
+                            const NSErrorPtr& error) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    errors.push_back(error);
+    completedIdentifiers.push_back(task->taskIdentifier());
+    events.push_back("complete");
+    changed_.notify_all();
+  }
+
+  bool waitFor(const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds), done);
+  }
+  bool waitForCompletions(size_t count) {
+    return waitFor([&] { return errors.size() >= count; });
+  }
+  // Everything already queued for the delegate has run.
+  void drain() { dispatch_sync(queue_, [] {}); }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events;
+  std::vector<NSErrorPtr> errors;
+  std::vector<uint64_t> completedIdentifiers;
+  std::string body;
+  NSHTTPURLResponsePtr response;
+  OnceCallback<void(NSURLSessionResponseDisposition)> held;
+  bool offQueue = false;
+  bool sessionMissing = false;
+
+ private:
+  void note(const char* event, const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (events.empty() || events.back() != event) events.push_back(event);
+    if (dispatch_current_queue() != queue_) offQueue = true;
+    if (!session || !task) sessionMissing = true;
+  }
+
+  dispatch_queue_t queue_;
+};
+
+ScriptedResponse hanging() {
+  ScriptedResponse response;
+  response.hang = true;
+  return response;
+}
+
+// The outcome of a task run with a completion handler.
+struct Outcome {
+  std::mutex mutex;
+  std::condition_variable done;
+  int calls = 0;
+  NSDataPtr data;
+  NSHTTPURLResponsePtr response;
+  NSErrorPtr error;
+
+  NSURLSessionDataCompletion handler() {
+    return [this](NSDataPtr d, NSHTTPURLResponsePtr r, NSErrorPtr e) {
+      std::lock_guard<std::mutex> lock(mutex);
+      ++calls;
+      data = std::move(d);
+      response = std::move(r);
+      error = std::move(e);
+      done.notify_all();
+    };
+  }
+  bool wait() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return done.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds), [&] { return calls > 0; });
+  }
+  std::string text() const {
+    return data ? std::string(reinterpret_cast<const char*>(data->bytes()), data->length()) : "";
+  }
+};
+
+class NSURLSessionTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    queue = dispatch_queue_create("test delegate queue");
+    delegate = std::make_shared<RecordingDelegate>(queue);
+    session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                     delegate, queue);
+  }
+  void TearDown() override {
+    session.reset();
+    PlatformTest::TearDown();
+  }
+
+  // A running task whose server has read the request and never answers.
+  NSURLSessionDataTaskPtr startHangingTask() {
+    server.script("/hang", hanging());
+    auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
+    task->resume();
+    return task;
+  }
+
+  // Runs `url` on the shared session with a completion handler.
+  static void fetch(const std::string& url, Outcome& outcome) {
+    NSURLSession::sharedSession()->dataTaskWithURL(NSURL::URLWithString(url), outcome.handler())->resume();
+    ASSERT_TRUE(outcome.wait());
+  }
+
+  LoopbackHttpServer server;
+  dispatch_queue_t queue;
+  std::shared_ptr<RecordingDelegate> delegate;
+  NSURLSessionPtr session;
+};
+
+TEST_F(NSURLSessionTest, DelegateGetsResponseThenChunksThenOneCompletion) {
+  server.script("/chunked", {200, {{"Content-Type", "Text/Plain; charset=\"UTF-8\""}, {"X-Twice", "a"}, {"x-twice", "b"}},
+                             "hello, chunked world", true});
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/chunked")));
+  auto other = session->dataTaskWithURL(NSURL::URLWithString(server.url("/chunked")));
+  EXPECT_NE(task->taskIdentifier(), other->taskIdentifier());
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Suspended);
+  task->resume();
+  task->resume();  // a second resume starts nothing more
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "data", "complete"}));
+  EXPECT_EQ(delegate->body, "hello, chunked world");
+  EXPECT_EQ(delegate->errors[0], nullptr);
+  EXPECT_FALSE(delegate->offQueue);
+  EXPECT_FALSE(delegate->sessionMissing);
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Completed);
+  EXPECT_EQ(task->countOfBytesReceived(), 20);
+  ASSERT_NE(delegate->response, nullptr);
+  EXPECT_EQ(delegate->response->statusCode(), 200);
+  EXPECT_EQ(delegate->response->MIMEType(), "text/plain");
+  EXPECT_EQ(delegate->response->textEncodingName(), "utf-8");
+  EXPECT_EQ(delegate->response->expectedContentLength(), -1);
+  EXPECT_EQ(delegate->response->valueForHTTPHeaderField("x-TWICE"), "a, b");
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(NSURLSessionTest, BodyWaitsForTheDelegatesAnswer) {
+  server.script("/image", {200, {{"Content-Type", "image/png"}}, "0123456789"});
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/image")));
+  task->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->held); }));
+  // Another whole transfer on the same session finishes while the first waits.
+  Outcome outcome;
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/image")), outcome.handler())->resume();
+  ASSERT_TRUE(outcome.wait());
+  EXPECT_EQ(outcome.text(), "0123456789");
+  delegate->drain();
+  {
+    std::lock_guard<std::mutex> lock(delegate->mutex_);
+    EXPECT_EQ(delegate->events, std::vector<std::string>{"response"});
+    EXPECT_EQ(delegate->response->expectedContentLength(), 10);
+    EXPECT_EQ(task->countOfBytesReceived(), 0);
+  }
+  dispatch_sync(queue, [&] { delegate->held(NSURLSessionResponseDisposition::Allow); });
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(delegate->body, "0123456789");
+  EXPECT_EQ(delegate->errors[0], nullptr);
+}
+
+TEST_F(NSURLSessionTest, RefusingTheResponseCancelsWithOrWithoutABody) {
+  server.script("/body", {200, {}, "unwanted"});
+  server.script("/empty", {204, {}, ""});
+  delegate->answer = NSURLSessionResponseDisposition::Cancel;
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/body")))->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/empty")))->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(2));
+  delegate->drain();
+  for (const auto& error : delegate->errors) {
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), NSURLErrorDomain);
+    EXPECT_EQ(error->code(), NSURLErrorCancelled);
+  }
+  EXPECT_EQ(delegate->body, "");
+}
+
+TEST_F(NSURLSessionTest, CancelEndsATaskExactlyOnce) {
+  auto running = startHangingTask();
+  ASSERT_TRUE(server.waitForRequests(1));
+  running->cancel();
+  running->cancel();
+  auto neverStarted = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
+  neverStarted->cancel();
+  neverStarted->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(2));
+  // A late resume or cancel after the end delivers nothing more.
+  running->resume();
+  running->cancel();
+  auto marker = session->dataTaskWithURL(NSURL::URLWithString(server.url("/missing")));
+  marker->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(3));
+  delegate->drain();
+
+  std::lock_guard<std::mutex> lock(delegate->mutex_);
+  ASSERT_EQ(delegate->errors.size(), 3u);
+  EXPECT_EQ(delegate->completedIdentifiers.back(), marker->taskIdentifier());
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NE(delegate->errors[i], nullptr);
+    EXPECT_EQ(delegate->errors[i]->code(), NSURLErrorCancelled);
+  }
+  EXPECT_EQ(delegate->errors[2], nullptr) << "a 404 is a response, not an error";
+  EXPECT_EQ(running->state(), NSURLSessionTaskState::Completed);
+  EXPECT_EQ(running->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(server.requests().size(), 2u) << "the task cancelled before resuming never reached the server";
+}
+
+TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
+  auto running = startHangingTask();
+  ASSERT_TRUE(server.waitForRequests(1));
+  session->invalidateAndCancel();
+  auto late = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
+  late->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(2));
+  delegate->drain();
+  for (const auto& error : delegate->errors) EXPECT_EQ(error->code(), NSURLErrorCancelled);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(NSURLSessionTest, SharedSessionFollowsRedirectsAndKeepsHttpStatuses) {
+  server.script("/old", {302, {{"Location", "/new"}}, "moved"});
+  server.script("/new", {200, {{"Content-Type", "application/json"}}, "{\"ok\":true}"});
+  server.script("/same", {304, {{"ETag", "\"v1\""}}, ""});
+  Outcome redirected, notModified, missing;
+  fetch(server.url("/old"), redirected);
+  fetch(server.url("/same"), notModified);
+  fetch(server.url("/nothing-here"), missing);
+
+  EXPECT_EQ(redirected.calls, 1);
+  EXPECT_EQ(redirected.error, nullptr);
+  EXPECT_EQ(redirected.text(), "{\"ok\":true}");
+  ASSERT_NE(redirected.response, nullptr);
+  EXPECT_EQ(redirected.response->URL()->absoluteString(), server.url("/new"));
+  EXPECT_EQ(redirected.response->MIMEType(), "application/json");
+  EXPECT_EQ(redirected.response->valueForHTTPHeaderField("Location"), std::nullopt);
+
+  EXPECT_EQ(notModified.error, nullptr);
+  EXPECT_EQ(notModified.response->statusCode(), 304);
+  EXPECT_EQ(notModified.response->valueForHTTPHeaderField("etag"), "\"v1\"");
+  ASSERT_NE(notModified.data, nullptr);
+  EXPECT_EQ(notModified.data->length(), 0u);
+
+  EXPECT_EQ(missing.error, nullptr);
+  EXPECT_EQ(missing.response->statusCode(), 404);
+  EXPECT_EQ(missing.text(), "not found");
+  EXPECT_EQ(server.requests().size(), 4u);
+}
+
+TEST_F(NSURLSessionTest, FailuresMapToUrlErrorCodes) {
+  server.script("/drop", {200, {}, "partial", false, true});
+  server.script("/loop", {302, {{"Location", "/loop"}}, ""});
+  Outcome dropped, refused, unsupported, looping;
+  fetch(server.url("/drop"), dropped);
+  fetch("http://127.0.0.1:" + std::to_string(LoopbackHttpServer::closedPort()) + "/", refused);
+  fetch("ftp://127.0.0.1/file", unsupported);
+  fetch(server.url("/loop"), looping);
+
+  struct Case {
+    Outcome* outcome;
+    int64_t code;
+  };
+  for (const Case& c : {Case{&dropped, NSURLErrorNetworkConnectionLost}, Case{&refused, NSURLErrorCannotConnectToHost},
+                        Case{&unsupported, NSURLErrorUnsupportedURL}, Case{&looping, NSURLErrorHTTPTooManyRedirects}}) {
+    ASSERT_NE(c.outcome->error, nullptr) << c.code;
+    EXPECT_EQ(c.outcome->error->domain(), NSURLErrorDomain);
+    EXPECT_EQ(c.outcome->error->code(), c.code);
+    EXPECT_EQ(c.outcome->data, nullptr);
+    EXPECT_EQ(c.outcome->calls, 1);
+  }
+  EXPECT_NE(dropped.error->userInfo().find(NSURLErrorFailingURLStringErrorKey), nullptr);
+  EXPECT_EQ(NSURLErrorCodeForCurlCode(0), 0);
+}
+
+TEST_F(NSURLSessionTest, ServerThatNeverAnswersTimesOut) {
+  server.script("/hang", hanging());
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/hang")));
+  request->setTimeoutInterval(1);
+  Outcome outcome;
+  NSURLSession::sharedSession()->dataTaskWithRequest(request, outcome.handler())->resume();
+  ASSERT_TRUE(outcome.wait());
+  ASSERT_NE(outcome.error, nullptr);
+  EXPECT_EQ(outcome.error->code(), NSURLErrorTimedOut);
+}
+
+TEST_F(NSURLSessionTest, RequestCarriesMethodHeadersAndCookiesWhenAsked) {
+  server.script("/login", {200, {{"Set-Cookie", "token=abc; Path=/"}}, "in"});
+  NSURLSessionConfiguration configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration.HTTPAdditionalHeaders["X-Client"] = "session";
+  configuration.HTTPAdditionalHeaders["X-Shadowed"] = "session";
+  auto cookieSession = NSURLSession::sessionWithConfiguration(configuration);
+
+  auto run = [&](const NSURLRequestPtr& request) {
+    Outcome outcome;
+    cookieSession->dataTaskWithRequest(request, outcome.handler())->resume();
+    EXPECT_TRUE(outcome.wait());
+  };
+  run(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/login"))));
+  auto post = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/echo")));
+  post->setHTTPMethod("delete");
+  post->setValueForHTTPHeaderField("request", "x-shadowed");
+  post->addValueForHTTPHeaderField("one", "X-List");
+  post->addValueForHTTPHeaderField("two", "X-List");
+  run(post);
+  auto noCookies = post->mutableCopy();
+  noCookies->setHTTPMethod("GET");
+  noCookies->setHTTPShouldHandleCookies(false);
+  run(noCookies);
+
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].headers.count("Cookie"), 0u);
+  EXPECT_EQ(requests[1].method, "DELETE");
+  EXPECT_EQ(requests[1].headers["Cookie"], "token=abc");
+  EXPECT_EQ(requests[1].headers["X-Client"], "session");
+  EXPECT_EQ(requests[1].headers["X-Shadowed"], "request");
+  EXPECT_EQ(requests[1].headers["X-List"], "one, two");
+  EXPECT_EQ(requests[2].method, "GET");
+  EXPECT_EQ(requests[2].headers.count("Cookie"), 0u);
+  EXPECT_EQ(requests[2].headers["X-List"], "one, two");
+}
+
+TEST(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
+  auto url = NSURL::URLWithString("http://127.0.0.1/x");
+  NSHTTPURLResponse bad(url, 200, {{"content-length", "12abc"}, {"content-type", " ; charset=utf-8"}});
+  EXPECT_EQ(bad.expectedContentLength(), -1);
+  EXPECT_EQ(bad.MIMEType(), std::nullopt);
+  EXPECT_EQ(bad.textEncodingName(), "utf-8");
+  NSHTTPURLResponse good(url, 200, {{"Content-Length", " 42 "}, {"Content-Type", "IMAGE/JPEG;q=1"}});
+  EXPECT_EQ(good.expectedContentLength(), 42);
+  EXPECT_EQ(good.MIMEType(), "image/jpeg");
+  EXPECT_EQ(good.textEncodingName(), std::nullopt);
+  NSHTTPURLResponse huge(url, 200, {{"Content-Length", "99999999999999999999999"}});
+  EXPECT_EQ(huge.expectedContentLength(), -1);
+}
+
+TEST(NSURLRequestTest, DefaultsAndNormalisation) {
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/"));
+  EXPECT_EQ(request->HTTPMethod(), "GET");
+  EXPECT_EQ(request->timeoutInterval(), 60.0);
+  EXPECT_TRUE(request->HTTPShouldHandleCookies());
+  EXPECT_EQ(request->cachePolicy(), NSURLRequestCachePolicy::UseProtocolCachePolicy);
+  request->setTimeoutInterval(-5);
+  EXPECT_EQ(request->timeoutInterval(), 60.0);
+  request->setHTTPMethod("  ");
+  EXPECT_EQ(request->HTTPMethod(), "GET");
+  request->setValueForHTTPHeaderField("1", "Accept");
+  request->setValueForHTTPHeaderField(std::nullopt, "ACCEPT");
+  EXPECT_TRUE(request->allHTTPHeaderFields().empty());
+}
+
+}  // namespace
