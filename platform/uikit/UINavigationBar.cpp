@@ -36,7 +36,7 @@ UINavigationBar::UINavigationBar(const CGRect& frame) : UIView(frame) { takeAppe
 
 void UINavigationBar::takeAppearance() {
   const UIBarLook& look = appearance();
-  if (look.tintColor) tint_ = *look.tintColor;
+  if (look.tintColor) setTintColor(*look.tintColor);
   if (look.barTintColor) barTintColor_ = *look.barTintColor;
   if (look.translucent) translucent_ = *look.translucent;
   if (look.titleTextAttributes) titleTextAttributes_ = *look.titleTextAttributes;

@@ -87,16 +87,12 @@ class UINavigationBar : public UIView {
   void setTitleTextAttributes(std::map<std::string, Value> a) {
     titleTextAttributes_ = std::move(a);
   }
-  // The bar's tint as set on it or by the appearance proxy (nullptr: none).
-  UIColorPtr barTint() const { return tint_; }
-  void setBarTint(UIColorPtr c) { tint_ = std::move(c); }
 
  private:
   void takeAppearance();
 
   std::vector<std::shared_ptr<UINavigationItem>> items_;
   UIColorPtr barTintColor_;
-  UIColorPtr tint_;
   bool translucent_ = true;
   std::map<std::string, Value> titleTextAttributes_;
 };

@@ -58,12 +58,14 @@ CGRect UINavigationController::contentFrame() {
 void UINavigationController::placeBars() {
   if (!isViewLoaded()) return;
   CGRect b = view()->bounds();
-  navigationBar()->setFrame(CGRectMake(0, 0, b.size.width, UINavigationBar::kHeight));
+  // The bar sits below the status bar; the toolbar above the home indicator.
+  UIEdgeInsets safe = view()->safeAreaInsets();
+  navigationBar()->setFrame(CGRectMake(0, safe.top, b.size.width, UINavigationBar::kHeight));
   navigationBar()->setHidden(barHidden_);
   if (!toolbarHidden_) {
     if (!toolbar()->superview()) view()->addSubview(toolbar());
-    toolbar()->setFrame(CGRectMake(0, b.size.height - UIToolbar::kHeight, b.size.width,
-                                   UIToolbar::kHeight));
+    toolbar()->setFrame(CGRectMake(0, b.size.height - safe.bottom - UIToolbar::kHeight,
+                                   b.size.width, UIToolbar::kHeight));
   }
   if (toolbar_) toolbar_->setHidden(toolbarHidden_);
   if (!stack_.empty() && stack_.back()->isViewLoaded()) {

@@ -64,7 +64,7 @@ CGRect UIPresentationController::frameOfPresentedViewInContainerView() const {
     case UIModalPresentationStyle::FormSheet: {
       if (compactEnvironment()) {
         // A card that leaves the top of the presenter showing.
-        double top = 10;
+        double top = container_->safeAreaInsets().top + 10;
         return CGRectMake(0, top, bounds.size.width, bounds.size.height - top);
       }
       CGSize size = presentationStyle() == UIModalPresentationStyle::FormSheet

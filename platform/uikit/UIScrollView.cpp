@@ -5,6 +5,7 @@
 
 #include "UIPanGestureRecognizer.h"
 #include "UIPinchGestureRecognizer.h"
+#include "UIViewController.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
@@ -187,7 +188,45 @@ void UIScrollView::setContentInsetAdjustmentBehavior(
   insetBehavior_ = b;
 }
 
-UIEdgeInsets UIScrollView::adjustedContentInset() const { return contentInset_; }
+bool UIScrollView::inNavigationController() const {
+  for (auto v = std::static_pointer_cast<const UIView>(shared_from_this()); v; v = v->superview()) {
+    if (auto vc = v->owningViewController()) return vc->navigationController() != nullptr;
+  }
+  return false;
+}
+
+UIEdgeInsets UIScrollView::adjustedContentInset() const {
+  UIEdgeInsets safe = safeAreaInsets();
+  UIEdgeInsets added;
+  switch (insetBehavior_) {
+    case UIScrollViewContentInsetAdjustmentBehavior::Never:
+      break;
+    case UIScrollViewContentInsetAdjustmentBehavior::Always:
+      added = safe;
+      break;
+    case UIScrollViewContentInsetAdjustmentBehavior::Automatic:
+    case UIScrollViewContentInsetAdjustmentBehavior::ScrollableAxes: {
+      // Along the axes the content scrolls; automatic also always vertically
+      // inside a navigation controller.
+      CGSize size = bounds().size;
+      CGSize content = contentSize();
+      bool vertical = alwaysBounceVertical_ || content.height > size.height ||
+                      (insetBehavior_ == UIScrollViewContentInsetAdjustmentBehavior::Automatic &&
+                       inNavigationController());
+      bool horizontal = alwaysBounceHorizontal_ || content.width > size.width;
+      if (vertical) {
+        added.top = safe.top;
+        added.bottom = safe.bottom;
+      }
+      if (horizontal) {
+        added.left = safe.left;
+        added.right = safe.right;
+      }
+      break;
+    }
+  }
+  return UIEdgeInsetsAdd(contentInset_, added);
+}
 
 CGPoint UIScrollView::minimumContentOffset() const {
   UIEdgeInsets in = adjustedContentInset();
@@ -426,6 +465,7 @@ void UIScrollView::applyZoom(double scale, const CGPoint& anchor) {
   CGPoint content = CGPointMake((offset.x + anchor.x) / zoomScale_,
                                 (offset.y + anchor.y) / zoomScale_);
   zoomScale_ = scale;
+  view->setTransform(CGAffineTransformMakeScale(scale, scale));
   CGSize unscaled = view->bounds().size;
   CGSize scaled = CGSizeMake(unscaled.width * scale, unscaled.height * scale);
   view->setCenter(CGPointMake(scaled.width / 2, scaled.height / 2));

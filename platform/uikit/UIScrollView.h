@@ -146,6 +146,7 @@ class UIScrollView : public UIView {
   void endDrag(CGPoint velocity);
   void handlePinch();
   CGPoint clamped(const CGPoint& offset) const;
+  bool inNavigationController() const;
   CGPoint clampedFor(const CGPoint& offset, const CGSize& content) const;
   CGPoint maximumContentOffsetFor(const CGSize& content) const;
   double clampedScale(double scale) const;

@@ -7,6 +7,7 @@
 
 #include "platform/uikit/UIPanGestureRecognizer.h"
 #include "platform/uikit/UIScrollView.h"
+#include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
@@ -64,6 +65,8 @@ class ScrollViewTest : public PlatformTest {
     PlatformTest::SetUp();
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     scroll = std::make_shared<UIScrollView>(CGRectMake(0, 0, 375, 667));
+    // Offsets here are about the content alone; the safe area has its own test.
+    scroll->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior::Never);
     window->addSubview(scroll);
     scroll->setContentSize(CGSizeMake(375, 2000));
     recorder = std::make_shared<Recorder>();
@@ -298,6 +301,8 @@ TEST_F(ZoomTest, ZoomScaleIsClampedAndTheOffsetFollowsIntoTheContent) {
   scroll->setZoomScale(2);
   EXPECT_EQ(scroll->zoomScale(), 2);
   EXPECT_EQ(scroll->contentSize(), CGSizeMake(750, 1334));
+  EXPECT_EQ(photo->frame(), CGRectMake(0, 0, 750, 1334));  // scaled by its transform
+  EXPECT_EQ(photo->bounds().size, CGSizeMake(375, 667));
   // Zoomed around the middle of the view.
   EXPECT_EQ(scroll->contentOffset(), CGPointMake(187.5, 333.5));
   EXPECT_EQ(recorder->calls.back(), "didZoom");
@@ -366,6 +371,23 @@ TEST_F(ZoomTest, PinchingZoomsAndBouncesBackFromTheLimit) {
   // Without a zooming view, or with equal limits, pinches do nothing.
   scroll->setMaximumZoomScale(1);
   EXPECT_EQ(scroll->pinchGestureRecognizer(), nullptr);
+}
+
+TEST_F(ScrollViewTest, TheSafeAreaJoinsTheInsetAlongScrollingAxes) {
+  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  auto tall = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  auto list = std::make_shared<UIScrollView>(tall->bounds());
+  tall->addSubview(list);
+  UIEdgeInsets safe = list->safeAreaInsets();
+  ASSERT_GT(safe.top, 0);
+  list->setContentSize(CGSizeMake(390, 300));  // does not scroll
+  EXPECT_EQ(list->adjustedContentInset(), UIEdgeInsetsZero);
+  list->setContentSize(CGSizeMake(390, 3000));
+  list->setContentInset(UIEdgeInsetsMake(10, 0, 0, 0));
+  EXPECT_EQ(list->adjustedContentInset(), UIEdgeInsetsMake(10 + safe.top, 0, safe.bottom, 0));
+  EXPECT_EQ(list->minimumContentOffset(), CGPointMake(0, -10 - safe.top));
+  list->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior::Never);
+  EXPECT_EQ(list->adjustedContentInset(), UIEdgeInsetsMake(10, 0, 0, 0));
 }
 
 }  // namespace

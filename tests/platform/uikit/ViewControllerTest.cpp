@@ -6,6 +6,7 @@
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 
@@ -87,6 +88,8 @@ class ViewControllerTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
+    // A phone without a notch: no safe area to adjust for.
+    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     root = std::make_shared<LoggingVC>("A", &log);
     window->setRootViewController(root);
@@ -145,7 +148,9 @@ TEST_F(ViewControllerTest, SheetsLeaveThePresenterOnScreenAndChainsDismissTogeth
   EXPECT_EQ(log, (Log{"B.didLoad", "B.willAppear", "B.didAppear"}));
   EXPECT_EQ(root->view()->window(), window);
   EXPECT_EQ(b->presentationController()->presentationStyle(), UIModalPresentationStyle::PageSheet);
-  EXPECT_EQ(b->view()->frame(), CGRectMake(0, 10, 375, 657));
+  // A card 10 points below the status bar's safe area.
+  double top = root->view()->safeAreaInsets().top + 10;
+  EXPECT_EQ(b->view()->frame(), CGRectMake(0, top, 375, 667 - top));
 
   auto c = std::make_shared<LoggingVC>("C", &log);
   b->presentViewController(c, false);
