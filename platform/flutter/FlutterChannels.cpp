@@ -39,25 +39,20 @@ Value typedDataWithInt32(std::vector<int32_t> data) { return Value::int32List(st
 Value typedDataWithInt64(std::vector<int64_t> data) { return Value::int64List(std::move(data)); }
 }  // namespace FlutterStandardTypedData
 
-FlutterResult::FlutterResult(Sink sink) : state_(std::make_shared<State>()) {
-  state_->sink = std::move(sink);
-}
-
-void FlutterResult::reply(FlutterReply r) const {
-  if (!state_) return;
-  if (state_->answered.exchange(true)) {
+void FlutterResult::reply(FlutterReply r) {
+  if (sink_.isConsumed()) {
     std::fprintf(stderr, "FlutterResult: a method call was answered more than once\n");
     if (gStrictReplies) std::abort();
     return;
   }
-  if (state_->sink) state_->sink(std::move(r));
+  sink_(std::move(r));
 }
 
-void FlutterResult::operator()(Value value) const {
+void FlutterResult::operator()(Value value) {
   reply(FlutterReply{FlutterReply::Kind::Success, std::move(value), nullptr});
 }
 
-void FlutterResult::operator()(FlutterErrorPtr error) const {
+void FlutterResult::operator()(FlutterErrorPtr error) {
   if (!error) {
     (*this)(Value());
     return;
@@ -65,7 +60,7 @@ void FlutterResult::operator()(FlutterErrorPtr error) const {
   reply(FlutterReply{FlutterReply::Kind::Error, Value(), std::move(error)});
 }
 
-void FlutterResult::operator()(FlutterMethodNotImplementedType) const {
+void FlutterResult::operator()(FlutterMethodNotImplementedType) {
   reply(FlutterReply{FlutterReply::Kind::NotImplemented, Value(), nullptr});
 }
 

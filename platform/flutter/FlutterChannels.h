@@ -13,6 +13,7 @@
 #include "FlutterBinaryMessenger.h"
 #include "FlutterCodec.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/Value.h"
 
 class FlutterError : public NSObject {
@@ -63,28 +64,29 @@ Value typedDataWithInt32(std::vector<int32_t> data);
 Value typedDataWithInt64(std::vector<int64_t> data);
 }  // namespace FlutterStandardTypedData
 
-// The one-shot reply callback of a method call. It must be called exactly
-// once; a second call is a bug in the caller and is reported loudly (the
-// process stops when strict replies are on, as in the test build).
+// The one-shot reply callback of a method call: move-only and consumed by
+// its call. A second call is a bug in the caller and is reported loudly (the
+// process stops when strict replies are on, as in the checked builds). Code
+// that may answer from two paths (a timeout and a completion) shares one
+// result explicitly, e.g. through a std::shared_ptr<FlutterResult>.
 class FlutterResult {
  public:
-  using Sink = std::function<void(FlutterReply)>;
+  using Sink = OnceCallback<void(FlutterReply)>;
   FlutterResult() = default;
-  explicit FlutterResult(Sink sink);
+  explicit FlutterResult(Sink sink) : sink_(std::move(sink)) {}
+  FlutterResult(FlutterResult&&) noexcept = default;
+  FlutterResult& operator=(FlutterResult&&) noexcept = default;
 
-  void operator()(Value value) const;
-  void operator()(std::nullptr_t) const { (*this)(Value()); }
-  void operator()(FlutterErrorPtr error) const;
-  void operator()(FlutterMethodNotImplementedType) const;
-  void reply(FlutterReply reply) const;
-  explicit operator bool() const { return static_cast<bool>(state_); }
+  void operator()(Value value);
+  void operator()(std::nullptr_t) { (*this)(Value()); }
+  void operator()(FlutterErrorPtr error);
+  void operator()(FlutterMethodNotImplementedType);
+  void reply(FlutterReply reply);
+  // False once answered (or when made empty).
+  explicit operator bool() const { return static_cast<bool>(sink_); }
 
  private:
-  struct State {
-    Sink sink;
-    std::atomic<bool> answered{false};
-  };
-  std::shared_ptr<State> state_;
+  Sink sink_;
 };
 
 using FlutterResultCallback = FlutterResult;

@@ -34,7 +34,7 @@ class WorkerPool {
   int target() const { return target_; }
   int limit() const { return limit_; }
 
-  void submit(std::function<void()> task) {
+  void submit(UniqueFunction<void()> task) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       tasks_.push_back(std::move(task));
@@ -93,7 +93,7 @@ class WorkerPool {
 
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
+  std::deque<UniqueFunction<void()>> tasks_;
   int threads_ = 0;
   int idle_ = 0;
   int blocked_ = 0;
@@ -220,8 +220,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
       return;
     }
     auto done = std::make_shared<Turn>();
+    // The caller waits below until the block has run, so it may be borrowed.
     async(
-        [block, done] {
+        [&block, done] {
           block();
           {
             std::lock_guard<std::mutex> lock(done->mutex);

@@ -5,10 +5,11 @@
 // clock, once, groups, counting semaphores and queue-specific values.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "OnceCallback.h"
 
 class DispatchQueue;
 class DispatchGroup;
@@ -16,7 +17,8 @@ class DispatchSemaphore;
 using dispatch_queue_t = std::shared_ptr<DispatchQueue>;
 using dispatch_group_t = std::shared_ptr<DispatchGroup>;
 using dispatch_semaphore_t = std::shared_ptr<DispatchSemaphore>;
-using dispatch_block_t = std::function<void()>;
+// Move-only, so a block may own what it captures (a once-only completion).
+using dispatch_block_t = UniqueFunction<void()>;
 // Seconds on the platform clock (PlatformClock::now()), or DISPATCH_TIME_FOREVER.
 using dispatch_time_t = double;
 

@@ -242,25 +242,26 @@ void NSOperation::runCompletionBlockOnce() {
 // MARK: NSBlockOperation
 
 std::shared_ptr<NSBlockOperation> NSBlockOperation::blockOperationWithBlock(
-    std::function<void()> block) {
+    UniqueFunction<void()> block) {
   auto operation = std::make_shared<NSBlockOperation>();
   operation->addExecutionBlock(std::move(block));
   return operation;
 }
 
-void NSBlockOperation::addExecutionBlock(std::function<void()> block) {
+void NSBlockOperation::addExecutionBlock(UniqueFunction<void()> block) {
   if (!block) return;
+  auto shared = std::make_shared<UniqueFunction<void()>>(std::move(block));
   std::lock_guard<std::mutex> lock(blocksMutex_);
-  blocks_.push_back(std::move(block));
+  blocks_.push_back(std::move(shared));
 }
 
-std::vector<std::function<void()>> NSBlockOperation::executionBlocks() const {
+std::vector<NSBlockOperation::Block> NSBlockOperation::executionBlocks() const {
   std::lock_guard<std::mutex> lock(blocksMutex_);
   return blocks_;
 }
 
 void NSBlockOperation::main() {
-  for (auto& block : executionBlocks()) block();
+  for (auto& block : executionBlocks()) (*block)();
 }
 
 // MARK: NSOperationQueue
@@ -330,7 +331,7 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
   schedule();
 }
 
-void NSOperationQueue::addOperationWithBlock(std::function<void()> block) {
+void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
   addOperation(NSBlockOperation::blockOperationWithBlock(std::move(block)));
 }
 

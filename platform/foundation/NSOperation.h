@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "KeyValueObserving.h"
+#include "OnceCallback.h"
 
 enum NSOperationQueuePriority : int64_t {
   NSOperationQueuePriorityVeryLow = -8,
@@ -124,15 +125,18 @@ using NSOperationPtr = std::shared_ptr<NSOperation>;
 
 class NSBlockOperation : public NSOperation {
  public:
-  static std::shared_ptr<NSBlockOperation> blockOperationWithBlock(std::function<void()> block);
-  void addExecutionBlock(std::function<void()> block);
-  std::vector<std::function<void()>> executionBlocks() const;
+  // Blocks are move-only (they may own a once-only completion); the list of
+  // blocks shares them.
+  using Block = std::shared_ptr<UniqueFunction<void()>>;
+  static std::shared_ptr<NSBlockOperation> blockOperationWithBlock(UniqueFunction<void()> block);
+  void addExecutionBlock(UniqueFunction<void()> block);
+  std::vector<Block> executionBlocks() const;
   // Runs the blocks one after the other, in the order they were added.
   void main() override;
 
  private:
   mutable std::mutex blocksMutex_;
-  std::vector<std::function<void()>> blocks_;
+  std::vector<Block> blocks_;
 };
 
 inline constexpr int64_t NSOperationQueueDefaultMaxConcurrentOperationCount = -1;
@@ -150,7 +154,7 @@ class NSOperationQueue : public NSKeyValueObservable {
 
   // Adding an operation twice, or a finished one, is a fatal misuse.
   void addOperation(const NSOperationPtr& operation);
-  void addOperationWithBlock(std::function<void()> block);
+  void addOperationWithBlock(UniqueFunction<void()> block);
 
   std::vector<NSOperationPtr> operations() const;
   int64_t operationCount() const;

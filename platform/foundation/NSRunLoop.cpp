@@ -21,7 +21,7 @@ NSRunLoop& NSRunLoop::mainRunLoop() {
   return *loop;
 }
 
-void NSRunLoop::perform(std::function<void()> task) {
+void NSRunLoop::perform(UniqueFunction<void()> task) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     tasks_.push_back(std::move(task));
@@ -29,12 +29,12 @@ void NSRunLoop::perform(std::function<void()> task) {
   cv_.notify_all();
 }
 
-void NSRunLoop::performAfter(double seconds, std::function<void()> task) {
+void NSRunLoop::performAfter(double seconds, UniqueFunction<void()> task) {
   PlatformClock::scheduleAt(PlatformClock::now() + seconds,
                             [this, task = std::move(task)]() mutable { perform(std::move(task)); });
 }
 
-bool NSRunLoop::takeTask(std::function<void()>& task) {
+bool NSRunLoop::takeTask(UniqueFunction<void()>& task) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (tasks_.empty()) return false;
   task = std::move(tasks_.front());
@@ -45,7 +45,7 @@ bool NSRunLoop::takeTask(std::function<void()>& task) {
 size_t NSRunLoop::runUntilIdle() {
   QX_DCHECK_MAIN_THREAD();
   size_t ran = 0;
-  std::function<void()> task;
+  UniqueFunction<void()> task;
   while (takeTask(task)) {
     if (task) task();
     task = nullptr;
@@ -55,7 +55,7 @@ size_t NSRunLoop::runUntilIdle() {
 }
 
 bool NSRunLoop::runOnce(double timeout) {
-  std::function<void()> task;
+  UniqueFunction<void()> task;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait_for(lock, std::chrono::duration<double>(timeout),
@@ -74,7 +74,7 @@ bool NSRunLoop::runOnce(double timeout) {
 
 void NSRunLoop::run() {
   for (;;) {
-    std::function<void()> task;
+    UniqueFunction<void()> task;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       cv_.wait(lock, [this] { return !tasks_.empty() || stopped_; });

@@ -7,8 +7,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <functional>
 #include <mutex>
+
+#include "OnceCallback.h"
 
 // Run loop modes. The main run loop has a single mode of operation, so the
 // names only say where a display link or timer is registered.
@@ -20,9 +21,9 @@ class NSRunLoop {
   static NSRunLoop& mainRunLoop();
 
   // Queues a task for the main thread (FIFO). Safe from any thread.
-  void perform(std::function<void()> task);
+  void perform(UniqueFunction<void()> task);
   // Queues a task after `seconds` on the platform clock.
-  void performAfter(double seconds, std::function<void()> task);
+  void performAfter(double seconds, UniqueFunction<void()> task);
 
   // Runs queued tasks, including those they queue, until none is left.
   // Returns how many ran. Must be called on the main thread.
@@ -36,11 +37,11 @@ class NSRunLoop {
 
  private:
   NSRunLoop() = default;
-  bool takeTask(std::function<void()>& task);
+  bool takeTask(UniqueFunction<void()>& task);
 
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
+  std::deque<UniqueFunction<void()>> tasks_;
   bool stopped_ = false;
 };
 

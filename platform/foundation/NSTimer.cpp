@@ -26,7 +26,7 @@ std::shared_ptr<NSTimer> NSTimer::timerWithTimeInterval(double interval, bool re
 NSTimer::NSTimer(double interval, bool repeats, Block block)
     : interval_(interval > 0 ? interval : kMinimumInterval),
       repeats_(repeats),
-      block_(std::move(block)) {}
+      block_(block ? std::make_shared<Block>(std::move(block)) : nullptr) {}
 
 void NSTimer::scheduleOnMainRunLoop() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -45,7 +45,7 @@ void NSTimer::scheduleAtLocked(double deadline) {
 }
 
 void NSTimer::deadlineReached(uint64_t generation) {
-  Block block;
+  std::shared_ptr<Block> block;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!valid_ || generation != generation_) return;
@@ -61,24 +61,24 @@ void NSTimer::deadlineReached(uint64_t generation) {
       clockToken_ = 0;
     }
   }
-  if (block) block(*this);
+  if (block) (*block)(*this);
   if (!repeats_) invalidate();
 }
 
 void NSTimer::fire() {
-  Block block;
+  std::shared_ptr<Block> block;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!valid_) return;
     block = block_;
   }
-  if (block) block(*this);
+  if (block) (*block)(*this);
   if (!repeats_) invalidate();
 }
 
 void NSTimer::invalidate() {
   uint64_t token;
-  Block block;
+  std::shared_ptr<Block> block;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!valid_) return;

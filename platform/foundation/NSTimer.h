@@ -7,15 +7,15 @@
 // loop keeps a scheduled timer alive until it is invalidated.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 
 #include "NSObject.h"
+#include "OnceCallback.h"
 
 class NSTimer : public NSObject {
  public:
-  using Block = std::function<void(NSTimer& timer)>;
+  using Block = UniqueFunction<void(NSTimer& timer)>;
 
   // Created and scheduled on the main run loop.
   static std::shared_ptr<NSTimer> scheduledTimerWithTimeInterval(double interval, bool repeats,
@@ -47,7 +47,8 @@ class NSTimer : public NSObject {
   const double interval_;
   const bool repeats_;
   mutable std::mutex mutex_;
-  Block block_;
+  // Shared with a fire in progress, so invalidating from the block is safe.
+  std::shared_ptr<Block> block_;
   bool valid_ = true;
   double fireDate_ = 0;
   double tolerance_ = 0;

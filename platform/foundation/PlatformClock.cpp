@@ -44,7 +44,7 @@ class Scheduler {
     return manual_;
   }
 
-  uint64_t schedule(double deadline, std::function<void()> fire) {
+  uint64_t schedule(double deadline, UniqueFunction<void()> fire) {
     uint64_t token;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -80,7 +80,7 @@ class Scheduler {
     }
     const bool onMain = isMainThread();
     for (;;) {
-      std::function<void()> fire;
+      UniqueFunction<void()> fire;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = items_.begin();
@@ -129,7 +129,7 @@ class Scheduler {
 
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::multimap<std::pair<double, uint64_t>, std::function<void()>> items_;
+  std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_;
   uint64_t nextToken_ = 0;
   bool manual_ = false;
   double manualNow_ = 0;
@@ -145,7 +145,7 @@ void useManualClock(double start) { Scheduler::shared().setManual(true, start); 
 void useRealClock() { Scheduler::shared().setManual(false, 0); }
 bool isManual() { return Scheduler::shared().isManual(); }
 void advance(double seconds) { Scheduler::shared().advance(seconds); }
-uint64_t scheduleAt(double deadline, std::function<void()> fire) {
+uint64_t scheduleAt(double deadline, UniqueFunction<void()> fire) {
   return Scheduler::shared().schedule(deadline, std::move(fire));
 }
 void cancel(uint64_t token) { Scheduler::shared().cancel(token); }

@@ -6,7 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+
+#include "OnceCallback.h"
 
 namespace PlatformClock {
 
@@ -26,7 +27,7 @@ void advance(double seconds);
 
 // Runs `fire` once the clock reaches `deadline`. On the real clock it runs on
 // the scheduler's own thread, so it must only hand work on (post to a queue).
-uint64_t scheduleAt(double deadline, std::function<void()> fire);
+uint64_t scheduleAt(double deadline, UniqueFunction<void()> fire);
 void cancel(uint64_t token);
 // How many scheduled items have not fired yet (timers, delayed work).
 size_t pendingCount();

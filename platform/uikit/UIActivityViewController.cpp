@@ -114,6 +114,9 @@ bool UIActivityViewController::completeWithActivityType(
   // Keep the sheet alive through its own dismissal and handler.
   auto self = std::static_pointer_cast<UIActivityViewController>(shared_from_this());
   dismissViewControllerAnimated(true);
-  if (auto handler = completion_) handler(activityType, completed, returnedItems, activityError);
+  // Once only: the handler is consumed, and what it holds dies after the call.
+  if (auto handler = std::move(completion_)) {
+    handler(activityType, completed, returnedItems, activityError);
+  }
   return true;
 }

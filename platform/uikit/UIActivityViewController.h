@@ -16,6 +16,7 @@
 #include "UIActivityItemSource.h"
 #include "UIViewController.h"
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/OnceCallback.h"
 
 extern const char* const UIActivityTypePostToFacebook;
 extern const char* const UIActivityTypePostToTwitter;
@@ -56,8 +57,8 @@ class UIActivityViewController : public UIViewController {
   // (activity type or nullopt when closed without one, completed, items the
   // activity handed back, error of the activity or nullptr)
   using CompletionWithItemsHandler =
-      std::function<void(const std::optional<UIActivityType>& activityType, bool completed,
-                         const ValueList& returnedItems, const NSErrorPtr& activityError)>;
+      OnceCallback<void(const std::optional<UIActivityType>& activityType, bool completed,
+                        const ValueList& returnedItems, const NSErrorPtr& activityError)>;
 
   // Items are values (strings) or objects (URLs, images, item sources). On a
   // pad the sheet shows as a popover, on a phone as a sheet.

@@ -17,7 +17,8 @@ const dispatch_queue_t& imageQueue() {
 }
 
 void replyOnMain(FlutterResult result, Value value) {
-  dispatch_async(dispatch_get_main_queue(), [result, value] { result(value); });
+  dispatch_async(dispatch_get_main_queue(),
+                 [result = std::move(result), value = std::move(value)]() mutable { result(value); });
 }
 
 // The image of the data with every pixel decoded, so that data whose header
@@ -89,11 +90,11 @@ void PasteboardPlugin::handleMethodCall(const FlutterMethodCall& call, FlutterRe
 // when the image was written, or one made now for an image put there in
 // another form.
 void PasteboardPlugin::readImage(FlutterResult& result) {
-  dispatch_async(imageQueue(), [result] {
+  dispatch_async(imageQueue(), [result = std::move(result)]() mutable {
     auto pasteboard = UIPasteboard::generalPasteboard();
-    if (auto png = storedPNG(*pasteboard)) return replyOnMain(result, *png);
+    if (auto png = storedPNG(*pasteboard)) return replyOnMain(std::move(result), *png);
     auto png = UIImagePNGRepresentation(pasteboard->image());
-    replyOnMain(result, png ? Value::bytes(png->vector()) : Value());
+    replyOnMain(std::move(result), png ? Value::bytes(png->vector()) : Value());
   });
 }
 
@@ -108,18 +109,18 @@ void PasteboardPlugin::writeFiles(const Value& arguments, FlutterResult& result)
 // hand out the same bytes without decoding or encoding again.
 void PasteboardPlugin::writeImage(const Value& arguments, FlutterResult& result) {
   if (!arguments.isBytes()) return answerError(result, "arguments is not data");
-  dispatch_async(imageQueue(), [arguments, result] {
+  dispatch_async(imageQueue(), [arguments, result = std::move(result)]() mutable {
     auto image = decodeCompletely(arguments.asBytes());
     auto png = image ? UIImagePNGRepresentation(image) : nullptr;
     image = nullptr;  // the whole bitmap goes before the reply
     if (!png) {
-      dispatch_async(dispatch_get_main_queue(), [result]() mutable {
+      dispatch_async(dispatch_get_main_queue(), [result = std::move(result)]() mutable {
         answerError(result, "data is not a decodable image");
       });
       return;
     }
     UIPasteboard::generalPasteboard()->setItems(
         {{{Value("public.png"), Value::bytes(png->vector())}}});
-    replyOnMain(result, Value());
+    replyOnMain(std::move(result), Value());
   });
 }

@@ -13,7 +13,7 @@ namespace {
 
 const char* const kErrorCode = "error";
 
-void answerError(const FlutterResult& result, const std::string& message) {
+void answerError(FlutterResult& result, const std::string& message) {
   result(FlutterError::errorWithCode(kErrorCode, message));
 }
 
@@ -219,12 +219,12 @@ void TQSharePlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResul
   auto top = topViewControllerFrom(root);
 
   if (request.uri) {
-    shareUri(*request.uri, request.excluded, top, request.origin, result);
+    shareUri(*request.uri, request.excluded, top, request.origin, std::move(result));
   } else if (request.paths) {
     shareFiles(*request.paths, request.mimeTypes, request.subject, request.text, request.excluded,
-               top, request.origin, result);
+               top, request.origin, std::move(result));
   } else if (request.text) {
-    shareText(*request.text, request.subject, request.excluded, top, request.origin, result);
+    shareText(*request.text, request.subject, request.excluded, top, request.origin, std::move(result));
   } else {
     answerError(result, "No share content provided");
   }
@@ -236,7 +236,7 @@ void TQSharePlugin::shareUri(const std::string& uri, const UIActivityTypeList& e
   auto url = NSURL::URLWithString(uri);
   if (!url) return answerError(result, "Invalid uri: " + uri);
   share({Value(std::static_pointer_cast<NSObject>(url))}, std::nullopt, excluded, controller,
-        origin, result);
+        origin, std::move(result));
 }
 
 void TQSharePlugin::shareText(const std::string& text, const std::optional<std::string>& subject,
@@ -245,7 +245,7 @@ void TQSharePlugin::shareText(const std::string& text, const std::optional<std::
                               const CGRect& origin, FlutterResult result) {
   auto data = ShareData::initWithSubject(subject, text);
   share({Value(std::static_pointer_cast<NSObject>(data))}, subject, excluded, controller, origin,
-        result);
+        std::move(result));
 }
 
 void TQSharePlugin::shareFiles(const std::vector<std::string>& paths,
@@ -266,7 +266,7 @@ void TQSharePlugin::shareFiles(const std::vector<std::string>& paths,
     items.push_back(
         Value(std::static_pointer_cast<NSObject>(ShareData::initWithSubject(subject, *text))));
   }
-  share(std::move(items), subject, excluded, controller, origin, result);
+  share(std::move(items), subject, excluded, controller, origin, std::move(result));
 }
 
 void TQSharePlugin::share(ValueList items, const std::optional<std::string>& subject,
@@ -293,10 +293,10 @@ void TQSharePlugin::share(ValueList items, const std::optional<std::string>& sub
   }
   if (popover && !CGRectIsEmpty(origin)) popover->setSourceRect(origin);
 
-  sheet->setCompletionWithItemsHandler([result](const std::optional<UIActivityType>& activityType,
-                                                bool completed, const ValueList&,
-                                                const NSErrorPtr&) {
-    result(Value(completed && activityType ? *activityType : std::string()));
-  });
+  sheet->setCompletionWithItemsHandler(
+      [result = std::move(result)](const std::optional<UIActivityType>& activityType,
+                                   bool completed, const ValueList&, const NSErrorPtr&) mutable {
+        result(Value(completed && activityType ? *activityType : std::string()));
+      });
   controller->presentViewController(sheet, true);
 }

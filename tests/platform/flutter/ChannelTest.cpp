@@ -21,7 +21,7 @@ class Echo : public FlutterPlugin {
         result(object);
       }
     } else if (call.method == "later") {
-      pending = result;
+      pending = std::move(result);
     } else {
       result(FlutterMethodNotImplemented);
     }
@@ -90,6 +90,7 @@ TEST(Channels, ReplyFromTheMainQueueLater) {
   EXPECT_FALSE(got.has_value());
   ASSERT_TRUE(echo->pending);
   echo->pending(Value("done"));
+  EXPECT_FALSE(echo->pending) << "an answered result is consumed";
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->result, Value("done"));
 }

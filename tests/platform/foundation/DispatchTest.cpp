@@ -7,7 +7,10 @@
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSTimer.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/PlatformClock.h"
 
 namespace {
@@ -303,4 +306,52 @@ TEST_F(DispatchTest, SyncOntoTheMainQueueFromABackgroundQueueRunsOnMain) {
   EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeout));
   ASSERT_TRUE(done.wait());
   EXPECT_TRUE(ranOnMain);
+}
+
+// Every way of handing work on takes a block that owns a once-only completion
+// (move-only), runs it once and releases what it captured.
+TEST_F(DispatchTest, MoveOnlyBlocksTravelThroughEveryQueue) {
+  std::vector<std::string> ran;
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = token;
+  auto once = [&ran, &token](std::string name) {
+    return OnceClosure([&ran, token, name = std::move(name)] { ran.push_back(name); });
+  };
+  auto queued = [](OnceClosure done) { return [done = std::move(done)]() mutable { done(); }; };
+
+  auto group = dispatch_group_create();
+  dispatch_group_enter(group);
+  dispatch_group_notify(group, dispatch_get_main_queue(), queued(once("notify")));
+  dispatch_async(dispatch_get_main_queue(), queued(once("async")));
+  dispatch_after(dispatch_time_after(1.0), dispatch_get_main_queue(), queued(once("after")));
+  NSRunLoop::mainRunLoop().perform(queued(once("perform")));
+  NSRunLoop::mainRunLoop().performAfter(2.0, queued(once("performAfter")));
+  auto timer = NSTimer::scheduledTimerWithTimeInterval(
+      3.0, false, [done = once("timer")](NSTimer&) mutable { done(); });
+  dispatch_sync(dispatch_get_main_queue(), queued(once("sync")));
+  dispatch_group_leave(group);
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(ran, (std::vector<std::string>{"sync", "async", "perform", "notify"}));
+  PlatformClock::advance(3.0);
+  EXPECT_EQ(ran.size(), 7u);
+  EXPECT_EQ(ran[4], "after");
+  EXPECT_EQ(ran[5], "performAfter");
+  EXPECT_EQ(ran[6], "timer");
+
+  // Background queues and operation queues hand the block to another thread.
+  Latch done(3);
+  auto serial = dispatch_queue_create("test.moveonly");
+  dispatch_async(serial, [done = OnceClosure([&] { done.countDown(); })]() mutable { done(); });
+  dispatch_group_async(group, serial,
+                       [done = OnceClosure([&] { done.countDown(); })]() mutable { done(); });
+  auto operations = std::make_shared<NSOperationQueue>();
+  operations->addOperationWithBlock(
+      [done = OnceClosure([&] { done.countDown(); })]() mutable { done(); });
+  ASSERT_TRUE(done.wait());
+  ASSERT_TRUE(operations->waitUntilAllOperationsAreFinished(kTestTimeout));
+  drain(serial);
+
+  token.reset();
+  timer.reset();
+  EXPECT_TRUE(watch.expired()) << "a block ran but kept what it captured";
 }
