@@ -10,6 +10,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "platform/foundation/Value.h"
+
 const char* const AVAssetExportPresetLowQuality = "AVAssetExportPresetLowQuality";
 const char* const AVAssetExportPresetMediumQuality = "AVAssetExportPresetMediumQuality";
 const char* const AVAssetExportPresetHighestQuality = "AVAssetExportPresetHighestQuality";

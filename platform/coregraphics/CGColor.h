@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGColorSpace.h"
+#include "platform/coregraphics/CGTypes.h"
 
 class CGColor : public NSObject {
  public:
@@ -28,7 +29,6 @@ class CGColor : public NSObject {
   std::vector<double> components_;
 };
 
-using CGColorRef = std::shared_ptr<CGColor>;
 
 // nullptr when the component count does not fit the space.
 CGColorRef CGColorCreate(const CGColorSpaceRef& space, const std::vector<double>& components);

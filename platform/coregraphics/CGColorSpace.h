@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSObject.h"
 
 enum CGColorSpaceModel : int32_t {
@@ -43,7 +44,6 @@ class CGColorSpace : public NSObject {
   CGColorSpaceModel model_;
 };
 
-using CGColorSpaceRef = std::shared_ptr<CGColorSpace>;
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB();
 CGColorSpaceRef CGColorSpaceCreateDeviceGray();

@@ -8,37 +8,8 @@
 #include <cstdint>
 
 #include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/coregraphics/CGTypes.h"
 
-enum CGBlendMode : int32_t {
-  kCGBlendModeNormal = 0,
-  kCGBlendModeMultiply,
-  kCGBlendModeScreen,
-  kCGBlendModeOverlay,
-  kCGBlendModeDarken,
-  kCGBlendModeLighten,
-  kCGBlendModeColorDodge,
-  kCGBlendModeColorBurn,
-  kCGBlendModeSoftLight,
-  kCGBlendModeHardLight,
-  kCGBlendModeDifference,
-  kCGBlendModeExclusion,
-  kCGBlendModeHue,
-  kCGBlendModeSaturation,
-  kCGBlendModeColor,
-  kCGBlendModeLuminosity,
-  kCGBlendModeClear,
-  kCGBlendModeCopy,
-  kCGBlendModeSourceIn,
-  kCGBlendModeSourceOut,
-  kCGBlendModeSourceAtop,
-  kCGBlendModeDestinationOver,
-  kCGBlendModeDestinationIn,
-  kCGBlendModeDestinationOut,
-  kCGBlendModeDestinationAtop,
-  kCGBlendModeXOR,
-  kCGBlendModePlusDarker,
-  kCGBlendModePlusLighter,
-};
 
 class CGCompositor {
  public:

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <new>
 
+#include "platform/coregraphics/CGCompositor.h"
+#include "platform/coregraphics/CGImageSampler.h"
+#include "platform/coregraphics/CGRasterizer.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {

@@ -14,11 +14,10 @@
 #include <vector>
 
 #include "platform/coregraphics/CGColor.h"
-#include "platform/coregraphics/CGCompositor.h"
 #include "platform/coregraphics/CGImage.h"
-#include "platform/coregraphics/CGImageSampler.h"
 #include "platform/coregraphics/CGPath.h"
-#include "platform/coregraphics/CGRasterizer.h"
+#include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/coregraphics/CGTypes.h"
 
 enum CGPathDrawingMode : int32_t {
   kCGPathFill = 0,
@@ -132,7 +131,6 @@ class CGContext : public NSObject {
   std::vector<uint8_t> coverageRow_, sourceRow_;
 };
 
-using CGContextRef = std::shared_ptr<CGContext>;
 
 // The platform's function names, each a no-op on a null context.
 CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,

@@ -13,8 +13,9 @@
 #include <string>
 
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSObject.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 enum CGImageAlphaInfo : uint32_t {
   kCGImageAlphaNone = 0,
@@ -39,8 +40,6 @@ inline constexpr uint32_t kCGBitmapByteOrderMask = 0x7000;
 // The layout this machine's display takes without conversion (BGRA in memory).
 inline constexpr uint32_t kCGBitmapByteOrder32Host = kCGBitmapByteOrder32Little;
 
-class CGImage;
-using CGImageRef = std::shared_ptr<CGImage>;
 
 class CGImage : public NSObject {
  public:

@@ -9,14 +9,8 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/coregraphics/CGTypes.h"
 
-enum CGInterpolationQuality : int32_t {
-  kCGInterpolationDefault = 0,
-  kCGInterpolationNone = 1,
-  kCGInterpolationLow = 2,
-  kCGInterpolationMedium = 4,
-  kCGInterpolationHigh = 3,
-};
 
 class CGImageSampler {
  public:

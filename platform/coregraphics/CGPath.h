@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSObject.h"
 
 enum CGPathElementType : int32_t {
@@ -19,8 +20,6 @@ enum CGPathElementType : int32_t {
   kCGPathElementCloseSubpath = 4,
 };
 
-enum CGLineCap : int32_t { kCGLineCapButt = 0, kCGLineCapRound = 1, kCGLineCapSquare = 2 };
-enum CGLineJoin : int32_t { kCGLineJoinMiter = 0, kCGLineJoinRound = 1, kCGLineJoinBevel = 2 };
 
 struct CGPathElement {
   CGPathElementType type;
@@ -64,8 +63,6 @@ class CGPath : public NSObject {
   CGPoint subpathStart_;
 };
 
-using CGPathRef = std::shared_ptr<CGPath>;
-using CGMutablePathRef = std::shared_ptr<CGPath>;
 
 CGMutablePathRef CGPathCreateMutable();
 CGMutablePathRef CGPathCreateMutableCopy(const CGPathRef& path);

@@ -8,14 +8,9 @@
 #include <vector>
 
 #include "platform/coregraphics/CGPath.h"
+#include "platform/coregraphics/CGTypes.h"
 
-struct CGPixelBox {
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
-  bool isEmpty() const { return x1 <= x0 || y1 <= y0; }
-  CGPixelBox intersect(const CGPixelBox& o) const;
-};
 
-enum class CGFillRule { NonZero, EvenOdd };
 
 class CGRasterizer {
  public:

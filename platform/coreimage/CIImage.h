@@ -13,6 +13,7 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
 
 class CIImage : public NSObject {
  public:

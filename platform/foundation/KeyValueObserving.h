@@ -15,7 +15,7 @@
 #include <string>
 
 #include "NSObject.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 enum NSKeyValueObservingOptions : unsigned {
   NSKeyValueObservingOptionNew = 0x01,

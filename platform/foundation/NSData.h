@@ -9,7 +9,7 @@
 
 #include "NSError.h"
 #include "NSObject.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 // Immutable bytes with identity, as the platform's data object.
 class NSData : public NSObject {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "NSObject.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 extern const char* const NSLocalizedDescriptionKey;
 extern const char* const NSUnderlyingErrorKey;
@@ -14,9 +14,11 @@ extern const char* const NSCocoaErrorDomain;
 
 class NSError : public NSObject {
  public:
-  NSError(std::string domain, int64_t code, Value userInfo = Value());
+  NSError(std::string domain, int64_t code);
+  NSError(std::string domain, int64_t code, Value userInfo);
+  static std::shared_ptr<NSError> errorWithDomain(std::string domain, int64_t code);
   static std::shared_ptr<NSError> errorWithDomain(std::string domain, int64_t code,
-                                                  Value userInfo = Value());
+                                                  Value userInfo);
   // An error whose user info holds only a localized description.
   static std::shared_ptr<NSError> errorWithDescription(std::string domain, int64_t code,
                                                        const std::string& description);
@@ -25,7 +27,7 @@ class NSError : public NSObject {
 
   const std::string& domain() const { return domain_; }
   int64_t code() const { return code_; }
-  const Value& userInfo() const { return userInfo_; }
+  const Value& userInfo() const { return *userInfo_; }
   // The user info's description, or "The operation couldn't be completed.
   // (<domain> error <code>.)" as the platform words it.
   std::string localizedDescription() const;
@@ -37,7 +39,8 @@ class NSError : public NSObject {
  private:
   std::string domain_;
   int64_t code_;
-  Value userInfo_;
+  // Never null; held apart so this header does not need Value's definition.
+  std::shared_ptr<const Value> userInfo_;
 };
 
 using NSErrorPtr = std::shared_ptr<NSError>;

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "FilePath.h"
+#include "Value.h"
 
 const char* const NSFileType = "NSFileType";
 const char* const NSFileSize = "NSFileSize";

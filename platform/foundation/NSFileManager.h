@@ -20,7 +20,7 @@
 #include "NSError.h"
 #include "NSObject.h"
 #include "NSURL.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 // Keys of attributesOfItemAtPath(). Dates are seconds since 1970 (double).
 extern const char* const NSFileType;

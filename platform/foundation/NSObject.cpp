@@ -5,6 +5,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <typeinfo>
+#include <unordered_map>
+
+#include "Value.h"
+
+struct NSObject::Associations {
+  std::unordered_map<const void*, Value> values;
+};
+
+NSObject::NSObject() = default;
+NSObject::NSObject(const NSObject&) : std::enable_shared_from_this<NSObject>() {}
+NSObject::~NSObject() = default;
 
 std::string NSObjectTypeName(const std::type_info& info) {
   int status = 0;
@@ -27,19 +38,21 @@ std::string NSObject::description() const {
 void NSObject::setAssociatedObject(const void* key, Value value) {
   std::lock_guard<std::mutex> lock(associatedMutex_);
   if (value.isNull()) {
-    associated_.erase(key);
+    if (associated_) associated_->values.erase(key);
   } else {
-    associated_[key] = std::move(value);
+    if (!associated_) associated_ = std::make_unique<Associations>();
+    associated_->values[key] = std::move(value);
   }
 }
 
 Value NSObject::associatedObject(const void* key) const {
   std::lock_guard<std::mutex> lock(associatedMutex_);
-  auto it = associated_.find(key);
-  return it == associated_.end() ? Value() : it->second;
+  if (!associated_) return Value();
+  auto it = associated_->values.find(key);
+  return it == associated_->values.end() ? Value() : it->second;
 }
 
 void NSObject::removeAssociatedObjects() {
   std::lock_guard<std::mutex> lock(associatedMutex_);
-  associated_.clear();
+  associated_.reset();
 }

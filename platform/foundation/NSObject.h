@@ -7,16 +7,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+#include <typeinfo>
 
-#include "Value.h"
+#include "ValueFwd.h"
 
 class NSObject : public std::enable_shared_from_this<NSObject> {
  public:
-  NSObject() = default;
-  NSObject(const NSObject&) : std::enable_shared_from_this<NSObject>() {}
+  NSObject();
+  // Identity and associations stay with the object: a copy starts bare.
+  NSObject(const NSObject&);
   NSObject& operator=(const NSObject&) { return *this; }
-  virtual ~NSObject() = default;
+  virtual ~NSObject();
 
   virtual bool isEqual(const NSObject& other) const { return this == &other; }
   virtual size_t hash() const { return reinterpret_cast<size_t>(this); }
@@ -31,8 +32,10 @@ class NSObject : public std::enable_shared_from_this<NSObject> {
   void removeAssociatedObjects();
 
  private:
+  struct Associations;
   mutable std::mutex associatedMutex_;
-  std::unordered_map<const void*, Value> associated_;
+  // Allocated on the first association, so a plain object stays small.
+  std::unique_ptr<Associations> associated_;  // guarded by associatedMutex_
 };
 
 // Demangled, namespace-free name of a polymorphic object's dynamic type.

@@ -7,6 +7,7 @@
 #include "Dispatch.h"
 #include "Fatal.h"
 #include "NSRunLoop.h"
+#include "Value.h"
 
 namespace {
 

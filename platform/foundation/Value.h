@@ -18,14 +18,13 @@
 #include <variant>
 #include <vector>
 
-class NSObject;
-class Value;
+#include "ValueFwd.h"
 
-using ValueList = std::vector<Value>;
-// Insertion-ordered; keys are unique under deep equality when built through
-// ValueMapSet or read by the codec (a later duplicate replaces the earlier).
-using ValueMap = std::vector<std::pair<Value, Value>>;
-using Bytes = std::vector<uint8_t>;
+class NSObject;
+
+// ValueMap is insertion-ordered; keys are unique under deep equality when
+// built through ValueMapSet or read by the codec (a later duplicate replaces
+// the earlier).
 
 class Value {
  public:

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "platform/foundation/Value.h"
+
 const char* const NSURLErrorDomain = "NSURLErrorDomain";
 const char* const NSURLErrorFailingURLStringErrorKey = "NSErrorFailingURLStringKey";
 

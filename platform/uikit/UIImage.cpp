@@ -6,7 +6,9 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
+#include "platform/coreimage/CIImage.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/coregraphics/CGContext.h"
-#include "platform/coreimage/CIImage.h"
+#include "platform/coregraphics/CGImage.h"
+#include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSData.h"
+
+class CIImage;
+using CIImageRef = std::shared_ptr<CIImage>;
 
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;

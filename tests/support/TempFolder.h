@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class TempFolder {
  public:

@@ -5,6 +5,7 @@
 
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/NSThread.h"
+#include "platform/foundation/Value.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"

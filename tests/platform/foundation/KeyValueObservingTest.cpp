@@ -6,6 +6,7 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

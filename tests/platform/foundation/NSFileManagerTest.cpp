@@ -9,6 +9,7 @@
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

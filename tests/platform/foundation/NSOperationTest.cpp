@@ -10,6 +10,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LoopbackHttpServer.h"
+#include "platform/foundation/Value.h"
 #include "platform/network/NSURLSession.h"
 #include "support/TestEnvironment.h"
 

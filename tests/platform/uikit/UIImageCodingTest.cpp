@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/coreimage/CIImage.h"
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIGraphics.h"
