@@ -18,7 +18,7 @@ CMAltimeter::CMAltimeter() : barometer_(std::make_shared<CMSensorFeed>(CMSensor:
 CMAltimeter::~CMAltimeter() { barometer_->stop(); }
 
 bool CMAltimeter::isRelativeAltitudeAvailable() {
-  return CMMotionHardware::shared().isAvailable(CMSensor::Barometer);
+  return CMMotionHardware::current()->isAvailable(CMSensor::Barometer);
 }
 
 void CMAltimeter::startRelativeAltitudeUpdatesToQueue(

@@ -5,69 +5,42 @@
 
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSOperation.h"
+#include "platform/foundation/SingletonResets.h"
 
 namespace {
 // Timestamps a whole interval apart may differ by a rounding error.
 constexpr double kIntervalSlack = 1e-9;
 }  // namespace
 
-CMMotionHardware& CMMotionHardware::shared() {
-  static auto* hardware = new CMMotionHardware();  // readings may arrive during exit
-  return *hardware;
+namespace {
+
+struct Installed {
+  std::mutex mutex;  // guards `hardware`
+  std::shared_ptr<CMMotionHardware> hardware;
+};
+
+Installed& installed() {
+  static auto* made = [] {
+    auto* i = new Installed();  // readings may arrive during exit
+    SingletonResets::add([] { CMMotionHardware::setCurrent(nullptr); });
+    return i;
+  }();
+  return *made;
 }
 
-bool CMMotionHardware::isAvailable(CMSensor sensor) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = available_.find(sensor);
-  return it != available_.end() && it->second;
+}  // namespace
+
+std::shared_ptr<CMMotionHardware> CMMotionHardware::current() {
+  Installed& i = installed();
+  std::lock_guard<std::mutex> lock(i.mutex);
+  if (!i.hardware) i.hardware = std::make_shared<CMAbsentMotionHardware>();
+  return i.hardware;
 }
 
-void CMMotionHardware::setAvailable(CMSensor sensor, bool available) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  available_[sensor] = available;
-}
-
-void CMMotionHardware::pushSample(CMSensor sensor, double timestamp, double x, double y, double z) {
-  CMSensorReading reading;
-  reading.timestamp = timestamp;
-  reading.x = x;
-  reading.y = y;
-  reading.z = z;
-  push(sensor, reading);
-}
-
-void CMMotionHardware::pushPressure(double timestamp, double kilopascals) {
-  pushSample(CMSensor::Barometer, timestamp, kilopascals, 0, 0);
-}
-
-void CMMotionHardware::pushError(CMSensor sensor, NSErrorPtr error) {
-  CMSensorReading reading;
-  reading.error = std::move(error);
-  push(sensor, reading);
-}
-
-uint64_t CMMotionHardware::addListener(CMSensor sensor, Listener listener) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  uint64_t token = ++nextToken_;
-  listeners_.emplace(token, std::make_pair(sensor, std::move(listener)));
-  return token;
-}
-
-void CMMotionHardware::removeListener(uint64_t token) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  listeners_.erase(token);
-}
-
-void CMMotionHardware::push(CMSensor sensor, const CMSensorReading& reading) {
-  // Called outside the lock: a listener may stop its session meanwhile.
-  std::vector<Listener> targets;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [token, entry] : listeners_) {
-      if (entry.first == sensor) targets.push_back(entry.second);
-    }
-  }
-  for (const auto& listener : targets) listener(reading);
+void CMMotionHardware::setCurrent(std::shared_ptr<CMMotionHardware> hardware) {
+  Installed& i = installed();
+  std::lock_guard<std::mutex> lock(i.mutex);
+  i.hardware = std::move(hardware);
 }
 
 CMSensorFeed::CMSensorFeed(CMSensor sensor, double interval)
@@ -93,8 +66,8 @@ bool CMSensorFeed::isActive() const {
 void CMSensorFeed::start(const std::shared_ptr<NSOperationQueue>& queue, Delivery delivery) {
   NSParameterAssert(queue);
   stop();
-  auto& hardware = CMMotionHardware::shared();
-  if (!hardware.isAvailable(sensor_)) return;
+  auto hardware = CMMotionHardware::current();
+  if (!hardware->isAvailable(sensor_)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   uint64_t session = ++session_;
   active_ = true;
@@ -103,22 +76,25 @@ void CMSensorFeed::start(const std::shared_ptr<NSOperationQueue>& queue, Deliver
   queue_ = queue;
   delivery_ = std::move(delivery);
   std::weak_ptr<CMSensorFeed> weak = weak_from_this();
-  listenerToken_ = hardware.addListener(sensor_, [weak, session](const CMSensorReading& r) {
+  listenerToken_ = hardware->addListener(sensor_, [weak, session](const CMSensorReading& r) {
     if (auto feed = weak.lock()) feed->offer(session, r);
   });
+  hardware_ = std::move(hardware);
 }
 
 void CMSensorFeed::stop() {
   uint64_t token;
+  std::shared_ptr<CMMotionHardware> hardware;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!active_) return;
     active_ = false;
     token = listenerToken_;
+    hardware = std::move(hardware_);
     queue_.reset();
     delivery_ = nullptr;
   }
-  CMMotionHardware::shared().removeListener(token);
+  hardware->removeListener(token);
 }
 
 bool CMSensorFeed::isCurrent(uint64_t session) const {

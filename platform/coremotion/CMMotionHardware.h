@@ -1,12 +1,12 @@
 #pragma once
 
-// The motion hardware of the headless device. There is none: every sensor is
-// absent until configured, and readings come only from whoever pushes them
-// (tests). The running host configures nothing, so its sensors never report.
+// The motion hardware Core Motion reads. The headless device has none: the
+// default hardware has every sensor absent, so the running host's sensors
+// never report; tests install hardware whose readings they push.
 //
-// A pushed reading goes at once to every running update session of that
-// sensor. A session passes a reading on to its handler only when at least one
-// update interval (by the readings' own timestamps) has passed since the last
+// A reading goes at once to every running update session of that sensor. A
+// session passes a reading on to its handler only when at least one update
+// interval (by the readings' own timestamps) has passed since the last
 // reading it delivered, and drops it otherwise, as hardware sampling at the
 // requested rate would; an interval of zero or less passes every reading.
 // Errors are always passed on. Deliveries run on the session's operation
@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,27 +35,27 @@ struct CMSensorReading {
 
 class CMMotionHardware {
  public:
-  static CMMotionHardware& shared();
+  virtual ~CMMotionHardware() = default;
 
-  bool isAvailable(CMSensor sensor) const;
-  void setAvailable(CMSensor sensor, bool available);
+  // Safe from any thread; a session keeps the hardware it started on.
+  static std::shared_ptr<CMMotionHardware> current();
+  // nullptr restores the device's own hardware (no sensors).
+  static void setCurrent(std::shared_ptr<CMMotionHardware> hardware);
 
-  // Offer a reading taken `timestamp` seconds after boot (in g, rad/s or µT).
-  void pushSample(CMSensor sensor, double timestamp, double x, double y, double z);
-  void pushPressure(double timestamp, double kilopascals);
-  void pushError(CMSensor sensor, NSErrorPtr error);
+  virtual bool isAvailable(CMSensor sensor) = 0;
 
+  // `listener` runs on any thread for each reading of `sensor` until removed.
   using Listener = std::function<void(const CMSensorReading&)>;
-  uint64_t addListener(CMSensor sensor, Listener listener);
-  void removeListener(uint64_t token);
+  virtual uint64_t addListener(CMSensor sensor, Listener listener) = 0;
+  virtual void removeListener(uint64_t token) = 0;
+};
 
- private:
-  void push(CMSensor sensor, const CMSensorReading& reading);
-
-  mutable std::mutex mutex_;
-  std::map<CMSensor, bool> available_;
-  std::map<uint64_t, std::pair<CMSensor, Listener>> listeners_;
-  uint64_t nextToken_ = 0;
+// The headless device's hardware: no sensor at all.
+class CMAbsentMotionHardware : public CMMotionHardware {
+ public:
+  bool isAvailable(CMSensor) override { return false; }
+  uint64_t addListener(CMSensor, Listener) override { return 0; }
+  void removeListener(uint64_t) override {}
 };
 
 // The update sessions of one sensor of one manager: interval, running state
@@ -87,6 +86,7 @@ class CMSensorFeed : public std::enable_shared_from_this<CMSensorFeed> {
   double interval_;
   bool active_ = false;
   uint64_t session_ = 0;
+  std::shared_ptr<CMMotionHardware> hardware_;  // the running session's
   uint64_t listenerToken_ = 0;
   std::optional<double> lastDelivered_;
   std::optional<CMSensorReading> first_;

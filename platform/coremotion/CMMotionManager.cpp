@@ -37,7 +37,7 @@ CMMotionManager::~CMMotionManager() {
 }
 
 bool CMMotionManager::isAccelerometerAvailable() const {
-  return CMMotionHardware::shared().isAvailable(CMSensor::Accelerometer);
+  return CMMotionHardware::current()->isAvailable(CMSensor::Accelerometer);
 }
 bool CMMotionManager::isAccelerometerActive() const { return accelerometer_->isActive(); }
 double CMMotionManager::accelerometerUpdateInterval() const { return accelerometer_->interval(); }
@@ -51,7 +51,7 @@ void CMMotionManager::startAccelerometerUpdatesToQueue(
 void CMMotionManager::stopAccelerometerUpdates() { accelerometer_->stop(); }
 
 bool CMMotionManager::isDeviceMotionAvailable() const {
-  return CMMotionHardware::shared().isAvailable(CMSensor::DeviceMotion);
+  return CMMotionHardware::current()->isAvailable(CMSensor::DeviceMotion);
 }
 bool CMMotionManager::isDeviceMotionActive() const { return deviceMotion_->isActive(); }
 double CMMotionManager::deviceMotionUpdateInterval() const { return deviceMotion_->interval(); }
@@ -65,7 +65,7 @@ void CMMotionManager::startDeviceMotionUpdatesToQueue(
 void CMMotionManager::stopDeviceMotionUpdates() { deviceMotion_->stop(); }
 
 bool CMMotionManager::isGyroAvailable() const {
-  return CMMotionHardware::shared().isAvailable(CMSensor::Gyro);
+  return CMMotionHardware::current()->isAvailable(CMSensor::Gyro);
 }
 bool CMMotionManager::isGyroActive() const { return gyro_->isActive(); }
 double CMMotionManager::gyroUpdateInterval() const { return gyro_->interval(); }
@@ -77,7 +77,7 @@ void CMMotionManager::startGyroUpdatesToQueue(const std::shared_ptr<NSOperationQ
 void CMMotionManager::stopGyroUpdates() { gyro_->stop(); }
 
 bool CMMotionManager::isMagnetometerAvailable() const {
-  return CMMotionHardware::shared().isAvailable(CMSensor::Magnetometer);
+  return CMMotionHardware::current()->isAvailable(CMSensor::Magnetometer);
 }
 bool CMMotionManager::isMagnetometerActive() const { return magnetometer_->isActive(); }
 double CMMotionManager::magnetometerUpdateInterval() const { return magnetometer_->interval(); }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "FilePath.h"
+#include "NSApplicationLocations.h"
 #include "NSData.h"
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"
@@ -25,11 +26,6 @@ std::map<std::string, NSBundlePtr>& bundlesByPath() {
   return *bundles;
 }
 
-std::string& mainBundleOverride() {
-  static auto* path = new std::string();
-  return *path;
-}
-
 NSBundlePtr& mainBundleCache() {
   static auto* bundle = new NSBundlePtr();
   return *bundle;
@@ -47,18 +43,6 @@ bool isFolder(const std::string& path) {
 
 bool exists(const std::string& path) {
   return NSFileManager::defaultManager()->fileExistsAtPath(path);
-}
-
-std::string executableFolder() {
-  std::string exe = ExecutablePath();
-  if (exe.empty()) return ".";
-  size_t slash = exe.find_last_of('/');
-  return slash == std::string::npos || slash == 0 ? "/" : exe.substr(0, slash);
-}
-
-std::string defaultMainBundlePath() {
-  if (const char* env = std::getenv("QX_MAIN_BUNDLE"); env && *env) return env;
-  return executableFolder() + "/Runner.app";
 }
 
 Value readInfoFile(const std::string& bundlePath) {
@@ -218,9 +202,8 @@ NSBundle::NSBundle(std::string path)
     : path_(withoutTrailingSlashes(std::move(path))), info_(readInfoFile(path_)) {}
 
 NSBundlePtr NSBundle::mainBundle() {
+  std::string path = withoutTrailingSlashes(NSApplicationLocations::current()->mainBundlePath());
   std::lock_guard<std::mutex> lock(bundlesMutex());
-  std::string path = mainBundleOverride().empty() ? defaultMainBundlePath() : mainBundleOverride();
-  path = withoutTrailingSlashes(path);
   NSBundlePtr& cached = mainBundleCache();
   if (!cached || cached->bundlePath() != path) {
     NSBundlePtr& known = bundlesByPath()[path];
@@ -228,12 +211,6 @@ NSBundlePtr NSBundle::mainBundle() {
     cached = known;
   }
   return cached;
-}
-
-void NSBundle::setMainBundlePath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(bundlesMutex());
-  mainBundleOverride() = path;
-  mainBundleCache() = nullptr;
 }
 
 NSBundlePtr NSBundle::bundleWithPath(const std::string& path) {

@@ -6,8 +6,7 @@
 // and its resources, flat or in "<language>.lproj" folders, as an
 // application bundle is laid out.
 //
-// The main bundle is the folder named by env QX_MAIN_BUNDLE, else
-// "Runner.app" beside the executable; tests set it with setMainBundlePath().
+// The main bundle is the folder NSApplicationLocations names.
 // It exists even when the folder does not (with an empty info dictionary).
 //
 // String tables are "<table>.strings" files in the platform's text format
@@ -32,8 +31,6 @@ using NSBundlePtr = std::shared_ptr<NSBundle>;
 class NSBundle : public NSObject {
  public:
   static NSBundlePtr mainBundle();
-  // An empty path restores the default main bundle.
-  static void setMainBundlePath(const std::string& path);
   // nullptr when the path is not a folder. One object per path.
   static NSBundlePtr bundleWithPath(const std::string& path);
   static NSBundlePtr bundleWithURL(const NSURLPtr& url);

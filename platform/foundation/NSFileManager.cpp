@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <mutex>
 
 #include "FilePath.h"
+#include "NSApplicationLocations.h"
 #include "Value.h"
 
 const char* const NSFileType = "NSFileType";
@@ -33,25 +33,9 @@ const char* const NSFileSystemFreeSize = "NSFileSystemFreeSize";
 
 namespace {
 
-std::mutex& containerMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::string& containerOverride() {
-  static auto* path = new std::string();
-  return *path;
-}
-
 bool fail(NSErrorPtr* error, int err, const std::string& call) {
   if (error) *error = NSError::posixError(err, call);
   return false;
-}
-
-std::string homeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/tmp";
 }
 
 double seconds(const statx_timestamp& t) {
@@ -357,21 +341,8 @@ std::vector<NSURLPtr> NSFileManager::URLsForDirectory(NSSearchPathDirectory dire
   return url ? std::vector<NSURLPtr>{url} : std::vector<NSURLPtr>{};
 }
 
-void NSFileManager::setContainerRoot(const std::string& path) {
-  std::lock_guard<std::mutex> lock(containerMutex());
-  containerOverride() = path;
-}
-
 std::string NSFileManager::containerRoot() {
-  {
-    std::lock_guard<std::mutex> lock(containerMutex());
-    if (!containerOverride().empty()) return containerOverride();
-  }
-  if (const char* home = std::getenv("QX_APP_HOME"); home && *home) return home;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-    return JoinPath(data, "quorlinex");
-  }
-  return JoinPath(homeFolder(), ".local/share/quorlinex");
+  return NSApplicationLocations::current()->containerRoot();
 }
 
 std::string NSTemporaryDirectory() { return ensureContainerFolder("tmp") + "/"; }

@@ -87,8 +87,7 @@ class NSFileManager : public NSObject {
   // The folder in the application container, created when missing; one URL.
   std::vector<NSURLPtr> URLsForDirectory(NSSearchPathDirectory directory) const;
 
-  // Tests point the container elsewhere; an empty path restores the default.
-  static void setContainerRoot(const std::string& path);
+  // The current NSApplicationLocations' container.
   static std::string containerRoot();
 };
 

@@ -3,16 +3,23 @@
 #include <cstdio>
 #include <mutex>
 
+#include "SingletonResets.h"
+
 namespace {
 
+// Held while a message is written, so messages never interleave.
 std::mutex& sinkMutex() {
   static std::mutex m;
   return m;
 }
 
-OSLogSink& sink() {
-  static OSLogSink s;
-  return s;
+std::shared_ptr<OSLogSink>& sink() {  // guarded by sinkMutex()
+  static auto* s = [] {
+    auto* made = new std::shared_ptr<OSLogSink>(std::make_shared<OSLogStandardErrorSink>());
+    SingletonResets::add([] { OSLogSetSink(nullptr); });
+    return made;
+  }();
+  return *s;
 }
 
 const char* typeName(OSLogType t) {
@@ -37,21 +44,22 @@ OSLogRef os_log_create(const std::string& subsystem, const std::string& category
   return std::make_shared<const OSLog>(OSLog{subsystem, category});
 }
 
-void OSLogSetSink(OSLogSink s) {
+void OSLogSetSink(std::shared_ptr<OSLogSink> s) {
+  if (!s) s = std::make_shared<OSLogStandardErrorSink>();
   std::lock_guard<std::mutex> lock(sinkMutex());
   sink() = std::move(s);
+}
+
+void OSLogStandardErrorSink::write(const OSLog& log, OSLogType type, const std::string& message) {
+  std::fprintf(stderr, "[%s:%s] %s: %s\n", log.subsystem.c_str(), log.category.c_str(),
+               typeName(type), message.c_str());
 }
 
 void os_log_with_type(const OSLogRef& log, OSLogType type, const std::string& message) {
   static const OSLog kDefault{"", ""};
   const OSLog& l = log ? *log : kDefault;
   std::lock_guard<std::mutex> lock(sinkMutex());
-  if (sink()) {
-    sink()(l, type, message);
-    return;
-  }
-  std::fprintf(stderr, "[%s:%s] %s: %s\n", l.subsystem.c_str(), l.category.c_str(),
-               typeName(type), message.c_str());
+  sink()->write(l, type, message);
 }
 
 void NSLog(const std::string& message) {

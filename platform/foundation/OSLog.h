@@ -1,9 +1,8 @@
 #pragma once
 
 // Unified-logging stand-in: a handle per subsystem and category, and one
-// process-wide sink that tests can replace to read what was logged.
+// process-wide sink that every message goes to (standard error by default).
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,11 +14,22 @@ struct OSLog {
 };
 
 using OSLogRef = std::shared_ptr<const OSLog>;
-using OSLogSink = std::function<void(const OSLog&, OSLogType, const std::string&)>;
+class OSLogSink {
+ public:
+  virtual ~OSLogSink() = default;
+  // Called on the logging thread, one message at a time.
+  virtual void write(const OSLog& log, OSLogType type, const std::string& message) = 0;
+};
+
+// "[subsystem:category] type: message" lines on standard error.
+class OSLogStandardErrorSink : public OSLogSink {
+ public:
+  void write(const OSLog& log, OSLogType type, const std::string& message) override;
+};
 
 OSLogRef os_log_create(const std::string& subsystem, const std::string& category);
-// The sink receives every message; an empty sink restores the default (stderr).
-void OSLogSetSink(OSLogSink sink);
+// The sink receives every message; nullptr restores standard error.
+void OSLogSetSink(std::shared_ptr<OSLogSink> sink);
 void os_log_with_type(const OSLogRef& log, OSLogType type, const std::string& message);
 inline void os_log(const OSLogRef& log, const std::string& message) {
   os_log_with_type(log, OSLogType::Default, message);

@@ -23,8 +23,6 @@ const char* const UIDeviceBatteryLevelDidChangeNotification =
 
 namespace {
 
-const char* const kSystemPowerSupplyFolder = "/sys/class/power_supply";
-
 std::optional<std::string> readLine(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::string line;
@@ -56,7 +54,7 @@ bool isUUIDString(const std::string& s) {
 
 }  // namespace
 
-UIDevice::UIDevice() : powerSupplyFolder_(kSystemPowerSupplyFolder) {}
+UIDevice::UIDevice() : batteryProvider_(std::make_shared<UIPowerSupplyBattery>()) {}
 
 UIDevice::~UIDevice() {
   if (pollTimer_) pollTimer_->invalidate();
@@ -98,21 +96,17 @@ void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) {
 
 std::string UIDevice::localizedModel() const { return model(); }
 
-void UIDevice::setVendorIdentifierPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  vendorIdentifierPath_ = path;
-  vendorIdentifier_.reset();
-}
-
-std::string UIDevice::vendorIdentifierPath() const {
-  if (!vendorIdentifierPath_.empty()) return vendorIdentifierPath_;
+std::string UIDevice::vendorIdentifierPath() {
   return NSFileManager::containerRoot() + "/Library/.identifierForVendor";
 }
 
 std::optional<std::string> UIDevice::identifierForVendor() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (vendorIdentifier_) return vendorIdentifier_;
   std::string path = vendorIdentifierPath();
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Kept per file, so a container moved elsewhere is read afresh.
+  if (vendorIdentifier_ && vendorIdentifierFile_ == path) return vendorIdentifier_;
+  vendorIdentifier_.reset();
+  vendorIdentifierFile_ = path;
   if (auto stored = readLine(path); stored && isUUIDString(*stored)) {
     vendorIdentifier_ = *stored;
     return vendorIdentifier_;
@@ -146,7 +140,7 @@ void UIDevice::setBatteryMonitoringEnabled(bool enabled) {
   if (stale) stale->invalidate();
   if (!enabled) return;
   // Monitoring starts from the present reading; only later changes are news.
-  BatteryReading reading = currentReading();
+  UIBatteryReading reading = currentReading();
   std::weak_ptr<UIDevice> weak = std::static_pointer_cast<UIDevice>(shared_from_this());
   auto timer =
       NSTimer::scheduledTimerWithTimeInterval(kBatteryPollInterval, true, [weak](NSTimer&) {
@@ -167,36 +161,27 @@ UIDeviceBatteryState UIDevice::batteryState() const {
   return monitoring_ ? battery_.state : UIDeviceBatteryState::Unknown;
 }
 
-void UIDevice::usePowerSupplyFolder(const std::string& folder) {
+void UIDevice::setBatteryProvider(std::shared_ptr<UIBatteryProvider> provider) {
+  if (!provider) provider = std::make_shared<UIPowerSupplyBattery>();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    powerSupplyFolder_ = folder;
-    simulated_.reset();
-  }
-  refreshBattery();
-}
-
-void UIDevice::setSimulatedBattery(UIDeviceBatteryState state, float level) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    simulated_ = BatteryReading{state, level};
+    batteryProvider_ = std::move(provider);
   }
   refreshBattery();
 }
 
 void UIDevice::refreshBattery() { applyReading(currentReading()); }
 
-UIDevice::BatteryReading UIDevice::currentReading() {
-  std::string folder;
+UIBatteryReading UIDevice::currentReading() {
+  std::shared_ptr<UIBatteryProvider> provider;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (simulated_) return *simulated_;
-    folder = powerSupplyFolder_;
+    provider = batteryProvider_;
   }
-  return readPowerSupplyFolder(folder);
+  return provider->read();
 }
 
-void UIDevice::applyReading(const BatteryReading& reading) {
+void UIDevice::applyReading(const UIBatteryReading& reading) {
   bool stateChanged = false;
   bool levelChanged = false;
   {
@@ -212,16 +197,18 @@ void UIDevice::applyReading(const BatteryReading& reading) {
   if (levelChanged) center.postNotificationName(UIDeviceBatteryLevelDidChangeNotification, self);
 }
 
-UIDevice::BatteryReading UIDevice::readPowerSupplyFolder(const std::string& folder) {
+UIPowerSupplyBattery::UIPowerSupplyBattery(std::string folder) : folder_(std::move(folder)) {}
+
+UIBatteryReading UIPowerSupplyBattery::read() {
   std::error_code ec;
   std::vector<std::filesystem::path> supplies;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
     supplies.push_back(entry.path());
   }
   std::sort(supplies.begin(), supplies.end());
   for (const auto& supply : supplies) {
     if (readLine(supply / "type") != "Battery") continue;
-    BatteryReading reading;
+    UIBatteryReading reading;
     auto capacity = readLine(supply / "capacity");
     if (capacity && !capacity->empty()) {
       char* end = nullptr;
@@ -231,5 +218,5 @@ UIDevice::BatteryReading UIDevice::readPowerSupplyFolder(const std::string& fold
     reading.state = stateForStatus(readLine(supply / "status").value_or(""), reading.level);
     return reading;
   }
-  return BatteryReading{};
+  return UIBatteryReading{};
 }

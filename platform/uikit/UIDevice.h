@@ -3,13 +3,13 @@
 // The device the application runs on: its names and system version, the
 // vendor identifier, and the battery.
 //
-// The battery is the machine's first power supply of type "Battery" under
-// /sys/class/power_supply, read when monitoring is turned on and then polled
+// The battery is read from a UIBatteryProvider (by default the machine's first
+// power supply of type "Battery" under /sys/class/power_supply) when
+// monitoring is turned on and then polled
 // every kBatteryPollInterval seconds on the main run loop (an NSTimer, so a
 // manual clock drives it in tests) while monitoring stays on. A machine
 // without a battery reports the unknown state and the level -1, as a device
-// without one does. Tests point the device at a folder of their own, or
-// script the battery directly.
+// without one does.
 
 #include <cstdint>
 #include <memory>
@@ -18,15 +18,13 @@
 #include <string>
 
 #include "platform/foundation/NSObject.h"
+#include "platform/uikit/UIBatteryProvider.h"
 
 class NSTimer;
 
 extern const char* const UIDeviceBatteryStateDidChangeNotification;
 extern const char* const UIDeviceBatteryLevelDidChangeNotification;
 
-// Raw values as the platform defines them; other raw values can occur and have
-// no name.
-enum class UIDeviceBatteryState : int64_t { Unknown = 0, Unplugged = 1, Charging = 2, Full = 3 };
 
 // The kind of interface the application presents, with the platform's raw
 // values.
@@ -73,38 +71,24 @@ class UIDevice : public NSObject {
   // Unknown while monitoring is off.
   UIDeviceBatteryState batteryState() const;
 
-  // Reads the first "Battery" supply of a power_supply-style folder (entries
-  // in name order, each with "type", "capacity" and "status" files) and, while
-  // monitoring is on, posts what changed.
-  void usePowerSupplyFolder(const std::string& folder);
-  // Replaces the reading with a scripted one until the next
-  // usePowerSupplyFolder(); while monitoring is on, posts what changed.
-  void setSimulatedBattery(UIDeviceBatteryState state, float level);
+  // Reads the battery from `provider` from now on (nullptr: the machine's
+  // power supplies) and, while monitoring is on, posts what changed.
+  void setBatteryProvider(std::shared_ptr<UIBatteryProvider> provider);
   // Re-reads the battery now (the poll's work); posts what changed while
   // monitoring is on.
   void refreshBattery();
 
-  // Where identifierForVendor() keeps its value; empty restores the default
-  // file in the application container.
-  void setVendorIdentifierPath(const std::string& path);
-
  private:
-  struct BatteryReading {
-    UIDeviceBatteryState state = UIDeviceBatteryState::Unknown;
-    float level = -1.0f;
-  };
-  static BatteryReading readPowerSupplyFolder(const std::string& folder);
-  BatteryReading currentReading();
-  void applyReading(const BatteryReading& reading);
-  std::string vendorIdentifierPath() const;
+  UIBatteryReading currentReading();
+  void applyReading(const UIBatteryReading& reading);
+  static std::string vendorIdentifierPath();
 
   mutable std::mutex mutex_;
-  std::string powerSupplyFolder_;
-  std::optional<BatteryReading> simulated_;
-  BatteryReading battery_;
+  std::shared_ptr<UIBatteryProvider> batteryProvider_;
+  UIBatteryReading battery_;
   bool monitoring_ = false;
   UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;
   std::shared_ptr<NSTimer> pollTimer_;
-  std::string vendorIdentifierPath_;
+  mutable std::string vendorIdentifierFile_;
   mutable std::optional<std::string> vendorIdentifier_;
 };

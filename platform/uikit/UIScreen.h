@@ -1,9 +1,9 @@
 #pragma once
 
 // The device's screen: brightness, scale, bounds and frame rate. Brightness is
-// backed by the machine's backlight (sysfs) when there is one, otherwise by an
-// in-memory value that tests script; the other metrics are those of a phone-
-// sized headless display unless configured.
+// backed by a UIBrightnessProvider: the machine's backlight (sysfs) when there
+// is one, otherwise an in-memory value; the other metrics are those of a
+// phone-sized headless display unless configured.
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +13,7 @@
 
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/uikit/UIBrightnessProvider.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIGeometry.h"
 
@@ -82,30 +83,13 @@ class UIScreen : public NSObject {
   void setScale(double scale);
   void setBounds(const CGRect& bounds);
   void setMaximumFramesPerSecond(int64_t framesPerSecond);
-  // Backs brightness by the first device, in name order, of a backlight class
-  // folder such as /sys/class/backlight: read from its "brightness" and
-  // "max_brightness" files on every access, written back when "brightness"
-  // is writable. Answers false, and keeps the current backing, when the
-  // folder holds no readable device.
-  bool useBacklightFolder(const std::string& folder);
-  // Backs brightness by an in-memory value, the scriptable screen of tests.
-  void useInMemoryBrightness(double value = 0.5);
-  bool isBacklightBacked() const;
-  bool isBrightnessWritable() const;
+  // nullptr backs brightness by an in-memory value of 0.5.
+  void setBrightnessProvider(std::shared_ptr<UIBrightnessProvider> provider);
+  std::shared_ptr<UIBrightnessProvider> brightnessProvider() const;
 
  private:
-  struct Backlight {
-    std::string brightnessPath;
-    int64_t maxBrightness = 0;
-    bool writable = false;
-  };
-  static std::optional<Backlight> findBacklight(const std::string& folder);
-  // Returns whether the value was applied.
-  bool storeBrightness(double clamped);
-
   mutable std::mutex mutex_;
-  std::optional<Backlight> backlight_;
-  double memoryBrightness_ = 0.5;
+  std::shared_ptr<UIBrightnessProvider> brightness_ = std::make_shared<UIMemoryBrightness>();
   double scale_ = 3.0;
   CGRect bounds_ = CGRectMake(0, 0, 390, 844);
   UIScreenProfile profile_ = UIScreenProfile::phoneWithNotch();

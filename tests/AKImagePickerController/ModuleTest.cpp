@@ -1,13 +1,14 @@
 #include "AKImagePickerController/AKImageGroupDataManager.h"
 #include "AKImagePickerController/AKImagePickerControllerModule.h"
 #include "platform/foundation/NSClassRegistry.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
 class ModuleTest : public PlatformTest {
  protected:
   void TearDown() override {
-    NSBundle::setMainBundlePath("");
+    ScriptedLocations::installed().setMainBundlePath("");
     PlatformTest::TearDown();
   }
 };
@@ -17,7 +18,7 @@ TEST_F(ModuleTest, TheResourceBundleIsFoundBesideTheMainBundlesResources) {
   std::string main = folder.makeFolder("Runner.app");
   folder.writeFile("Runner.app/AKImagePickerController_AKImagePickerController.bundle/Info.json",
                    std::string(R"({"CFBundleIdentifier": "ak.resources"})"));
-  NSBundle::setMainBundlePath(main);
+  ScriptedLocations::installed().setMainBundlePath(main);
   auto bundle = AKImagePickerControllerModuleBundle();
   ASSERT_TRUE(bundle);
   EXPECT_EQ(bundle->bundleIdentifier(), "ak.resources");
@@ -26,7 +27,7 @@ TEST_F(ModuleTest, TheResourceBundleIsFoundBesideTheMainBundlesResources) {
 
 TEST_F(ModuleTest, AMissingResourceBundleStopsTheProcess) {
   TempFolder folder;
-  NSBundle::setMainBundlePath(folder.makeFolder("Empty.app"));
+  ScriptedLocations::installed().setMainBundlePath(folder.makeFolder("Empty.app"));
   EXPECT_DEATH(AKImagePickerControllerModuleBundle(),
                "unable to find bundle named AKImagePickerController_AKImagePickerController");
 }

@@ -6,6 +6,7 @@
 #include "platform/coremotion/CMAltimeter.h"
 #include "platform/coremotion/CMMotionManager.h"
 #include "platform/foundation/NSOperation.h"
+#include "support/motion/ScriptedMotionHardware.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class CMMotionManagerTest : public ::testing::Test {
       hardware().setAvailable(s, false);
     }
   }
-  static CMMotionHardware& hardware() { return CMMotionHardware::shared(); }
+  static ScriptedMotionHardware& hardware() { return ScriptedMotionHardware::installed(); }
   bool drained() { return queue->waitUntilAllOperationsAreFinished(5); }
 
   CMAccelerometerHandler accelerometerInbox() {

@@ -187,10 +187,15 @@ TEST_F(GroundworkTest, ClockCountsPendingItemsAndResetsRunInOrder) {
   EXPECT_EQ(fired, 1);
   EXPECT_EQ(PlatformClock::pendingCount(), before);
 
-  // Registrations live for the process, as a shared instance's do.
+  // Registrations live for the process, as a shared instance's do: made once,
+  // so that a repeated run of the test sees the same two.
   static std::vector<int> order;
-  SingletonResets::add([] { order.push_back(1); });
-  SingletonResets::add([] { order.push_back(2); });
+  static const bool registered = [] {
+    SingletonResets::add([] { order.push_back(1); });
+    SingletonResets::add([] { order.push_back(2); });
+    return true;
+  }();
+  ASSERT_TRUE(registered);
   order.clear();
   SingletonResets::runAll();
   EXPECT_EQ(order, (std::vector<int>{1, 2}));

@@ -6,6 +6,7 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "support/ScriptedLocations.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ picker.plain = "Unquoted key";
 )");
     writeText(root + "/Broken.strings", "\"a\" = \"b\"");  // missing ';'
   }
-  void TearDown() override { NSBundle::setMainBundlePath(""); }
+  void TearDown() override { ScriptedLocations::installed().setMainBundlePath(""); }
 
   TempDir dir;
   std::string root;
@@ -129,7 +130,7 @@ TEST_F(NSBundleTest, MainBundleComesFromTheEnvironmentOrTheTestPath) {
     auto fallback = NSBundle::mainBundle();
     ASSERT_NE(fallback, nullptr);  // there is always a main bundle
     EXPECT_EQ(fallback->bundlePath().substr(fallback->bundlePath().size() - 11), "/Runner.app");
-    NSBundle::setMainBundlePath(root);
+    ScriptedLocations::installed().setMainBundlePath(root);
     EXPECT_EQ(NSBundle::mainBundle(), NSBundle::bundleWithPath(root));
     EXPECT_EQ(NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleVersion"), Value("45"));
   }

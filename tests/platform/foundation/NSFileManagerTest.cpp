@@ -10,6 +10,7 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
+#include "support/ScriptedLocations.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ double wallNow() {
 
 class NSFileManagerTest : public ::testing::Test {
  protected:
-  void TearDown() override { NSFileManager::setContainerRoot(""); }
+  void TearDown() override { ScriptedLocations::installed().setContainerRoot(""); }
   std::shared_ptr<NSFileManager> fm = NSFileManager::defaultManager();
   TempDir dir;
 };
@@ -141,7 +142,7 @@ TEST_F(NSFileManagerTest, AttributesDescribeTheItem) {
 }
 
 TEST_F(NSFileManagerTest, ContainerFoldersAreMadeOnDemand) {
-  NSFileManager::setContainerRoot(dir / "container");
+  ScriptedLocations::installed().setContainerRoot(dir / "container");
   EXPECT_FALSE(fm->fileExistsAtPath(dir / "container"));
   EXPECT_EQ(NSHomeDirectory(), dir / "container");
   EXPECT_TRUE(fm->fileExistsAtPath(dir / "container"));
@@ -174,7 +175,7 @@ TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
     EXPECT_EQ(NSFileManager::containerRoot(), "/data/quorlinex");
     ScopedEnv app("QX_APP_HOME", "/app");
     EXPECT_EQ(NSFileManager::containerRoot(), "/app");
-    NSFileManager::setContainerRoot("/override");
+    ScriptedLocations::installed().setContainerRoot("/override");
     EXPECT_EQ(NSFileManager::containerRoot(), "/override");
   }
 }

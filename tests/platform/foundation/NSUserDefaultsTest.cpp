@@ -11,6 +11,8 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/OSLog.h"
+#include "support/RecordedLog.h"
+#include "support/ScriptedLocations.h"
 
 namespace fs = std::filesystem;
 
@@ -24,23 +26,21 @@ class UserDefaults : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "qx-defaults-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
-    NSFileManager::setContainerRoot(home_);
+    ScriptedLocations::installed().setContainerRoot(home_);
     NSUserDefaults::resetStandardUserDefaults();
   }
   void TearDown() override {
     OSLogSetSink(nullptr);
     NSUserDefaults::resetStandardUserDefaults();
-    NSFileManager::setContainerRoot("");
+    ScriptedLocations::installed().setContainerRoot("");
     fs::remove_all(home_);
   }
   fs::path prefs() const { return fs::path(home_) / "Library" / "Preferences"; }
   fs::path fileOf(const std::string& domain) const { return prefs() / (domain + ".json"); }
   // Drops everything loaded, as a new process would start.
   void restart() { NSUserDefaults::resetStandardUserDefaults(); }
-  std::vector<std::string> logged;
-  void captureLog() {
-    OSLogSetSink([this](const OSLog&, OSLogType, const std::string& m) { logged.push_back(m); });
-  }
+  std::shared_ptr<RecordedLog> log;
+  void captureLog() { log = RecordedLog::install(); }
 
   std::string home_;
 };
@@ -142,7 +142,7 @@ TEST_F(UserDefaults, RefusedValuesLeaveEverythingAsItWas) {
   std::string after;
   std::getline(std::ifstream(fileOf(NSUserDefaults::applicationDomainName())), after, '\0');
   EXPECT_EQ(before, after);
-  EXPECT_EQ(logged.size(), 4u);
+  EXPECT_EQ(log->messages().size(), 4u);
 
   // Null removes, as the platform does for nil.
   EXPECT_TRUE(d->setObject(Value(), "k"));
@@ -161,7 +161,7 @@ TEST_F(UserDefaults, CorruptFilesLoadEmptyAndAreKeptAside) {
     EXPECT_TRUE(fs::exists(fs::path(fileOf(suite)).concat(".corrupt"))) << suite;
     EXPECT_TRUE(d->setObject(Value(1), "fresh"));
   }
-  EXPECT_EQ(logged.size(), 2u);
+  EXPECT_EQ(log->messages().size(), 2u);
   restart();
   EXPECT_EQ(NSUserDefaults::initWithSuiteName(std::string("group.broken"))->integerForKey("fresh"),
             1);
@@ -226,7 +226,7 @@ TEST_F(UserDefaults, AFailedWriteIsRetriedBySynchronize) {
   d->setObject(Value("pending"), "k");
   EXPECT_EQ(d->objectForKey("k"), Value("pending"));
   EXPECT_FALSE(d->synchronize());
-  EXPECT_FALSE(logged.empty());
+  EXPECT_FALSE(log->messages().empty());
 
   fs::remove(prefs());
   EXPECT_TRUE(d->synchronize());

@@ -4,24 +4,19 @@
 #include <vector>
 
 #include "platform/foundation/OSLog.h"
+#include "support/RecordedLog.h"
 
 TEST(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
-  struct Entry {
-    std::string subsystem, category, message;
-    OSLogType type;
-  };
-  std::vector<Entry> entries;
-  OSLogSetSink([&](const OSLog& log, OSLogType type, const std::string& message) {
-    entries.push_back({log.subsystem, log.category, message, type});
-  });
+  auto recorded = RecordedLog::install();
   auto log = os_log_create("dev.test.subsystem", "cache");
   os_log(log, "plain");
   os_log_with_type(log, OSLogType::Error, "broken");
   os_log_with_type(nullptr, OSLogType::Debug, "no handle");
   NSLog("process line");
   OSLogSetSink(nullptr);
-  os_log(log, "after the sink is gone");  // goes to stderr, not to the vector
+  os_log(log, "after the sink is gone");  // goes to stderr, not to the record
 
+  auto entries = recorded->entries();
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].subsystem, "dev.test.subsystem");
   EXPECT_EQ(entries[0].category, "cache");

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/uikit/UIDevice.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -82,7 +83,7 @@ class UIDeviceTest : public ::testing::Test {
 TEST_F(UIDeviceTest, ReadsTheBatteryOfAPowerSupplyFolder) {
   FakePowerSupply supply;
   supply.setBattery("57", "Discharging");
-  device->usePowerSupplyFolder(supply.path());
+  device->setBatteryProvider(std::make_shared<UIPowerSupplyBattery>(supply.path()));
 
   // Without monitoring the platform reports nothing.
   EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
@@ -116,19 +117,19 @@ TEST_F(UIDeviceTest, ReadsTheBatteryOfAPowerSupplyFolder) {
 
 TEST_F(UIDeviceTest, AMachineWithoutBatteryReportsUnknown) {
   FakePowerSupply supply;  // mains only
-  device->usePowerSupplyFolder(supply.path());
+  device->setBatteryProvider(std::make_shared<UIPowerSupplyBattery>(supply.path()));
   device->setBatteryMonitoringEnabled(true);
   EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
   EXPECT_EQ(device->batteryLevel(), -1.0f);
 
-  device->usePowerSupplyFolder(supply.path() + "/missing");
+  device->setBatteryProvider(std::make_shared<UIPowerSupplyBattery>(supply.path() + "/missing"));
   EXPECT_EQ(device->batteryState(), UIDeviceBatteryState::Unknown);
 }
 
 TEST_F(UIDeviceTest, PollingPostsChangesOnlyWhileMonitoring) {
   FakePowerSupply supply;
   supply.setBattery("50", "Discharging");
-  device->usePowerSupplyFolder(supply.path());
+  device->setBatteryProvider(std::make_shared<UIPowerSupplyBattery>(supply.path()));
   BatteryNotifications seen;
 
   device->setBatteryMonitoringEnabled(true);
@@ -162,21 +163,18 @@ TEST_F(UIDeviceTest, PollingPostsChangesOnlyWhileMonitoring) {
 
 TEST_F(UIDeviceTest, VendorIdentifierIsStableForTheInstallation) {
   TempFolder container;
-  std::string path = container.path() + "/Library/.identifierForVendor";
-  device->setVendorIdentifierPath(path);
+  ScriptedLocations::installed().setContainerRoot(container.path());
   auto first = device->identifierForVendor();
   ASSERT_TRUE(first.has_value());
   EXPECT_TRUE(isVersion4UUID(*first)) << *first;
 
   // Another process (another device object) reads the stored value.
   auto again = std::make_shared<UIDevice>();
-  again->setVendorIdentifierPath(path);
   EXPECT_EQ(again->identifierForVendor(), first);
 
   // A damaged file is replaced by a new identifier.
   container.writeFile("Library/.identifierForVendor", std::string("not a uuid\n"));
   auto third = std::make_shared<UIDevice>();
-  third->setVendorIdentifierPath(path);
   auto replaced = third->identifierForVendor();
   ASSERT_TRUE(replaced.has_value());
   EXPECT_NE(replaced, first);
@@ -184,7 +182,7 @@ TEST_F(UIDeviceTest, VendorIdentifierIsStableForTheInstallation) {
   // Nowhere to keep it: no identifier rather than one that changes every run.
   std::string blocker = container.writeFile("file", std::string("x"));
   auto nowhere = std::make_shared<UIDevice>();
-  nowhere->setVendorIdentifierPath(blocker + "/sub/.identifierForVendor");
+  ScriptedLocations::installed().setContainerRoot(blocker + "/sub");
   EXPECT_FALSE(nowhere->identifierForVendor().has_value());
 }
 

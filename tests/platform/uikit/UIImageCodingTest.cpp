@@ -3,6 +3,7 @@
 #include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIImage.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -80,14 +81,14 @@ TEST(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
 
   // Named images come from the main bundle and are kept.
   std::string previous = NSBundle::mainBundle()->bundlePath();
-  NSBundle::setMainBundlePath(dir);
+  ScriptedLocations::installed().setMainBundlePath(dir);
   auto named = UIImage::imageNamed("icon");
   ASSERT_TRUE(named);
   EXPECT_EQ(named->scale(), 2);
   EXPECT_EQ(UIImage::imageNamed("icon"), named);
   EXPECT_EQ(UIImage::imageNamed("plain.png")->scale(), 1);
   EXPECT_FALSE(UIImage::imageNamed("nothing"));
-  NSBundle::setMainBundlePath(previous);
+  ScriptedLocations::installed().setMainBundlePath(previous);
 }
 
 }  // namespace

@@ -75,8 +75,9 @@ TEST(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
 TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
   FakeBacklight backlight(120, 480);
   auto screen = std::make_shared<UIScreen>();
-  ASSERT_TRUE(screen->useBacklightFolder(backlight.root().string()));
-  EXPECT_TRUE(screen->isBacklightBacked());
+  auto device = UIBacklightBrightness::open(backlight.root().string());
+  ASSERT_TRUE(device);
+  screen->setBrightnessProvider(device);
   EXPECT_DOUBLE_EQ(screen->brightness(), 0.25);
   // Changes made outside the application show on the next read.
   backlight.write("brightness", 360);
@@ -85,19 +86,20 @@ TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
   screen->setBrightness(0.5);
   EXPECT_EQ(backlight.read("brightness"), 240);
   EXPECT_EQ(posted.senders.size(), 1u);
-  screen->useInMemoryBrightness(0.4);
-  EXPECT_FALSE(screen->isBacklightBacked());
+  screen->setBrightnessProvider(std::make_shared<UIMemoryBrightness>(0.4));
   EXPECT_DOUBLE_EQ(screen->brightness(), 0.4);
+  EXPECT_EQ(backlight.read("brightness"), 240);
 }
 
-TEST(UIScreenTest, FolderWithoutUsableDeviceKeepsTheCurrentBacking) {
+TEST(UIScreenTest, FolderWithoutUsableDeviceHasNoBacklight) {
   FakeBacklight broken(10, 0);  // a zero maximum cannot scale anything
+  EXPECT_EQ(UIBacklightBrightness::open(broken.root().string()), nullptr);
+  EXPECT_EQ(UIBacklightBrightness::open("/nonexistent/backlight"), nullptr);
+  // Without one the screen keeps an in-memory value, clamped on entry.
   UIScreen screen;
-  screen.useInMemoryBrightness(0.3);
-  EXPECT_FALSE(screen.useBacklightFolder(broken.root().string()));
-  EXPECT_FALSE(screen.useBacklightFolder("/nonexistent/backlight"));
-  EXPECT_FALSE(screen.isBacklightBacked());
-  EXPECT_DOUBLE_EQ(screen.brightness(), 0.3);
+  EXPECT_DOUBLE_EQ(screen.brightness(), 0.5);
+  EXPECT_DOUBLE_EQ(UIMemoryBrightness(1.7).brightness(), 1.0);
+  EXPECT_DOUBLE_EQ(UIMemoryBrightness(std::nan("")).brightness(), 0.5);
 }
 
 TEST(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
@@ -105,8 +107,10 @@ TEST(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
   FakeBacklight backlight(50, 100);
   fs::permissions(backlight.device() / "brightness", fs::perms::owner_read);
   auto screen = std::make_shared<UIScreen>();
-  ASSERT_TRUE(screen->useBacklightFolder(backlight.root().string()));
-  EXPECT_FALSE(screen->isBrightnessWritable());
+  auto device = UIBacklightBrightness::open(backlight.root().string());
+  ASSERT_TRUE(device);
+  EXPECT_FALSE(device->isWritable());
+  screen->setBrightnessProvider(device);
   BrightnessNotifications posted;
   screen->setBrightness(0.9);
   EXPECT_DOUBLE_EQ(screen->brightness(), 0.5);

@@ -9,6 +9,7 @@
 #include "plugins/battery/TQBatteryPlugin.h"
 #include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
+#include "support/ui/ScriptedBattery.h"
 
 namespace {
 
@@ -20,16 +21,18 @@ class TQBatteryPluginTest : public ::testing::Test {
   void SetUp() override {
     PlatformClock::useManualClock();
     device()->setBatteryMonitoringEnabled(false);
-    device()->setSimulatedBattery(UIDeviceBatteryState::Unknown, -1.0f);
+    battery = ScriptedBattery::installOn(device());
     TQBatteryPlugin::registerWithRegistrar(peer.registrar("TQBatteryPlugin"));
   }
   void TearDown() override {
     device()->setBatteryMonitoringEnabled(false);
+    device()->setBatteryProvider(nullptr);
     NSProcessInfo::processInfo().setLowPowerModeEnabled(false);
     NSRunLoop::mainRunLoop().runUntilIdle();
     PlatformClock::useRealClock();
   }
   static std::shared_ptr<UIDevice> device() { return UIDevice::currentDevice(); }
+  std::shared_ptr<ScriptedBattery> battery;
   size_t eventCount() {
     NSRunLoop::mainRunLoop().runUntilIdle();
     return peer.events(kStream).size();
@@ -60,7 +63,7 @@ TEST_F(TQBatteryPluginTest, LevelAndStateReplies) {
       {UIDeviceBatteryState::Full, 1.0f, 100, "full"},
   };
   for (const auto& c : cases) {
-    device()->setSimulatedBattery(c.state, c.level);
+    battery->set(c.state, c.level);
     level = peer.call(kChannel, "getBatteryLevel", Value("ignored argument"));
     ASSERT_TRUE(IsSuccess(level)) << c.name;
     EXPECT_EQ(level.result, Value(c.percent)) << c.level;
@@ -70,7 +73,7 @@ TEST_F(TQBatteryPluginTest, LevelAndStateReplies) {
   }
 
   // A state the platform has no name for.
-  device()->setSimulatedBattery(static_cast<UIDeviceBatteryState>(7), 0.3f);
+  battery->set(static_cast<UIDeviceBatteryState>(7), 0.3f);
   state = peer.call(kChannel, "getBatteryState");
   ASSERT_TRUE(IsError(state, "UNAVAILABLE"));
   EXPECT_EQ(state.message, "Charging status unavailable");
@@ -87,18 +90,18 @@ TEST_F(TQBatteryPluginTest, SaveModeAndUnknownMethods) {
 }
 
 TEST_F(TQBatteryPluginTest, StreamSendsOneEventAtListenThenChanges) {
-  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.4f);
+  battery->set(UIDeviceBatteryState::Unplugged, 0.4f);
   ASSERT_TRUE(IsSuccess(peer.listen(kStream)));
   ASSERT_EQ(eventCount(), 1u);
   EXPECT_EQ(peer.events(kStream)[0].value, Value("discharging"));
 
-  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.3f);
+  battery->set(UIDeviceBatteryState::Unplugged, 0.3f);
   EXPECT_EQ(eventCount(), 1u) << "a level change is not a state change";
-  device()->setSimulatedBattery(UIDeviceBatteryState::Charging, 0.3f);
+  battery->set(UIDeviceBatteryState::Charging, 0.3f);
   ASSERT_EQ(eventCount(), 2u);
   EXPECT_EQ(peer.events(kStream)[1].value, Value("charging"));
 
-  device()->setSimulatedBattery(static_cast<UIDeviceBatteryState>(9), 0.3f);
+  battery->set(static_cast<UIDeviceBatteryState>(9), 0.3f);
   ASSERT_EQ(eventCount(), 3u);
   EXPECT_EQ(peer.events(kStream)[2].kind, FlutterStreamEvent::Kind::Error);
   EXPECT_EQ(peer.events(kStream)[2].code, "UNAVAILABLE");
@@ -106,13 +109,13 @@ TEST_F(TQBatteryPluginTest, StreamSendsOneEventAtListenThenChanges) {
 
   ASSERT_TRUE(IsSuccess(peer.cancel(kStream)));
   EXPECT_FALSE(device()->isBatteryMonitoringEnabled());
-  device()->setSimulatedBattery(UIDeviceBatteryState::Full, 1.0f);
+  battery->set(UIDeviceBatteryState::Full, 1.0f);
   EXPECT_EQ(eventCount(), 3u) << "nothing after cancel";
 
   // A request turns monitoring back on without reviving the stream.
   EXPECT_EQ(peer.call(kChannel, "getBatteryState").result, Value("full"));
   EXPECT_TRUE(device()->isBatteryMonitoringEnabled());
-  device()->setSimulatedBattery(UIDeviceBatteryState::Unplugged, 0.9f);
+  battery->set(UIDeviceBatteryState::Unplugged, 0.9f);
   EXPECT_EQ(eventCount(), 3u);
 
   // Listening again starts over with one event.
@@ -126,7 +129,7 @@ TEST_F(TQBatteryPluginTest, StreamFollowsThePowerSupplyThroughPolling) {
   supply.writeFile("BAT1/type", std::string("Battery\n"));
   supply.writeFile("BAT1/capacity", std::string("64\n"));
   supply.writeFile("BAT1/status", std::string("Discharging\n"));
-  device()->usePowerSupplyFolder(supply.path());
+  device()->setBatteryProvider(std::make_shared<UIPowerSupplyBattery>(supply.path()));
 
   EXPECT_EQ(peer.call(kChannel, "getBatteryLevel").result, Value(64));
   ASSERT_TRUE(IsSuccess(peer.listen(kStream)));

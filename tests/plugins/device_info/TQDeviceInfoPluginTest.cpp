@@ -15,6 +15,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "plugins/device_info/DeviceIdentifiers.h"
 #include "plugins/device_info/TQDeviceInfoPlugin.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
 
@@ -37,8 +38,7 @@ int64_t meminfoKiB(const std::string& key) {
 class TQDeviceInfoPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    NSFileManager::setContainerRoot(container.path());
-    UIDevice::currentDevice()->setVendorIdentifierPath(container.path() + "/vendor-id");
+    ScriptedLocations::installed().setContainerRoot(container.path());
     TQDeviceInfoPlugin::registerWithRegistrar(peer.registrar("TQDeviceInfoPlugin"));
   }
   void TearDown() override {
@@ -48,8 +48,7 @@ class TQDeviceInfoPluginTest : public ::testing::Test {
     process.setiOSAppOnVision(false);
     MachHostSetMeminfoPath("");
     MachHostSetStatisticsFailure(false);
-    UIDevice::currentDevice()->setVendorIdentifierPath("");
-    NSFileManager::setContainerRoot("");
+    ScriptedLocations::installed().setContainerRoot("");
   }
   Value info() {
     auto o = peer.call(kChannel, "getDeviceInfo");
@@ -134,8 +133,7 @@ TEST_F(TQDeviceInfoPluginTest, FailuresAndLargeFigures) {
 
   // A home below a plain file can be neither made nor measured.
   std::string plain = folder.writeFile("plain", std::string("x"));
-  NSFileManager::setContainerRoot(plain + "/home");
-  UIDevice::currentDevice()->setVendorIdentifierPath(plain + "/vendor-id");
+  ScriptedLocations::installed().setContainerRoot(plain + "/home");
   Value map = info();
   EXPECT_EQ(integer(map, "freeDiskSize"), -1);
   EXPECT_EQ(integer(map, "totalDiskSize"), -1);

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "plugins/package_info/TQPackageInfoPlugin.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
 
@@ -31,18 +32,18 @@ void setModificationTime(const std::string& path, int64_t seconds, long nanoseco
 class TQPackageInfoPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    NSFileManager::setContainerRoot(container.path());
+    ScriptedLocations::installed().setContainerRoot(container.path());
     TQPackageInfoPlugin::registerWithRegistrar(peer.registrar("TQPackageInfoPlugin"));
   }
   void TearDown() override {
-    NSBundle::setMainBundlePath("");
-    NSFileManager::setContainerRoot("");
+    ScriptedLocations::installed().setMainBundlePath("");
+    ScriptedLocations::installed().setContainerRoot("");
   }
   // A bundle folder with the given info file, made the main bundle.
   std::string useBundle(const std::string& name, const std::string& infoJSON) {
     std::string path = bundles.makeFolder(name);
     bundles.writeFile(name + "/Info.json", infoJSON);
-    NSBundle::setMainBundlePath(path);
+    ScriptedLocations::installed().setMainBundlePath(path);
     return path;
   }
   Value getAll() {
@@ -96,7 +97,7 @@ TEST_F(TQPackageInfoPluginTest, MissingValuesAreNull) {
   useBundle("Empty.app", "{}");
   EXPECT_TRUE(getAll().find("appName")->isNull());
 
-  NSBundle::setMainBundlePath(bundles.path() + "/Missing.app");
+  ScriptedLocations::installed().setMainBundlePath(bundles.path() + "/Missing.app");
   info = getAll();
   EXPECT_TRUE(info.find("appName")->isNull());
   EXPECT_TRUE(info.find("updateTime")->isNull());
@@ -104,7 +105,7 @@ TEST_F(TQPackageInfoPluginTest, MissingValuesAreNull) {
   EXPECT_TRUE(info.find("installTime")->isString());
 
   // Documents cannot be made: no install date.
-  NSFileManager::setContainerRoot(bundles.writeFile("plain", std::string("x")));
+  ScriptedLocations::installed().setContainerRoot(bundles.writeFile("plain", std::string("x")));
   EXPECT_TRUE(getAll().find("installTime")->isNull());
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSFileManager.h"
 #include "plugins/python_bridge_darwin/PythonBridgePlugin.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
 
@@ -16,9 +17,9 @@ class MainBundleLayout {
     app_ = temp_.makeFolder("Runner.app");
     if (withPythonBundle)
       temp_.writeFile(std::string("Runner.app/") + kBundleName + "/Info.json", "{}");
-    NSBundle::setMainBundlePath(app_);
+    ScriptedLocations::installed().setMainBundlePath(app_);
   }
-  ~MainBundleLayout() { NSBundle::setMainBundlePath(""); }
+  ~MainBundleLayout() { ScriptedLocations::installed().setMainBundlePath(""); }
   const std::string& app() const { return app_; }
   std::string pythonBundle() const { return app_ + "/" + kBundleName; }
 
@@ -78,7 +79,7 @@ TEST(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {
   // A plain file of that name is not a bundle.
   TempFolder other;
   other.writeFile(std::string("Runner.app/") + kBundleName, "not a folder");
-  NSBundle::setMainBundlePath(other.path() + "/Runner.app");
+  ScriptedLocations::installed().setMainBundlePath(other.path() + "/Runner.app");
   EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
                "unable to find bundle named python_bridge_darwin_python_bridge_darwin");
 }

@@ -38,7 +38,7 @@ class ScreenBrightnessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     PlatformClock::useManualClock();
-    screen()->useInMemoryBrightness(0.2);
+    screen()->setBrightnessProvider(std::make_shared<UIMemoryBrightness>(0.2));
     screen()->setMaximumFramesPerSecond(60);
     ScreenBrightnessIosPlugin::registerWithRegistrar(peer.registrar("ScreenBrightnessIosPlugin"));
     for (auto& d : peer.engine()->sceneDelegates()) {
@@ -419,7 +419,7 @@ TEST_F(ScreenBrightnessTest, DisconnectRestoresTheMainScreenAndStopsObserving) {
 
 TEST_F(ScreenBrightnessTest, CurrentScreenIsTheViewControllersScreen) {
   auto other = std::make_shared<UIScreen>();
-  other->useInMemoryBrightness(0.9);
+  other->setBrightnessProvider(std::make_shared<UIMemoryBrightness>(0.9));
   auto scene = std::make_shared<UIWindowScene>(other);
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
   window->setWindowScene(scene);

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "plugins/sensors/TQSensorsPlugin.h"
 #include "support/engine/TestPeer.h"
+#include "support/motion/ScriptedMotionHardware.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class SensorsTest : public ::testing::Test {
     for (auto s : kAllSensors) hardware().setAvailable(s, false);
   }
 
-  static CMMotionHardware& hardware() { return CMMotionHardware::shared(); }
+  static ScriptedMotionHardware& hardware() { return ScriptedMotionHardware::installed(); }
 
   // The payload of the `index`th event of `channel`, once it has arrived.
   std::vector<double> payload(const std::string& channel, size_t index) {

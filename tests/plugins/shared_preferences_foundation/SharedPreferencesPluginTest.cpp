@@ -7,6 +7,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
+#include "support/ScriptedLocations.h"
 #include "support/engine/TestPeer.h"
 
 using namespace shared_preferences_foundation;
@@ -40,14 +41,14 @@ class Preferences : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (std::filesystem::temp_directory_path() / "qx-prefs-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
-    NSFileManager::setContainerRoot(home_);
+    ScriptedLocations::installed().setContainerRoot(home_);
     NSUserDefaults::resetStandardUserDefaults();
     startPeer();
   }
   void TearDown() override {
     peer_.reset();
     NSUserDefaults::resetStandardUserDefaults();
-    NSFileManager::setContainerRoot("");
+    ScriptedLocations::installed().setContainerRoot("");
     std::filesystem::remove_all(home_);
   }
   void startPeer() {

@@ -16,6 +16,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
 #include "plugins/url_launcher/URLLauncherPlugin.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/engine/TestPeer.h"
 
@@ -300,7 +301,7 @@ TEST_F(URLLauncher, OnlyAbsoluteURLsReachTheOpenerInNormalForm) {
   UIApplication::sharedApplication()->setURLOpener(nullptr);
   ScriptedCommand command;
   TempFolder container;
-  NSFileManager::setContainerRoot(container.path());
+  ScriptedLocations::installed().setContainerRoot(container.path());
   const std::string inside = container.writeFile("Documents/a b.txt", std::string("x"));
   ::symlink("/etc/passwd", (container.path() + "/Documents/link").c_str());
   for (const std::string& url :
@@ -330,7 +331,7 @@ TEST_F(URLLauncher, OnlyAbsoluteURLsReachTheOpenerInNormalForm) {
   EXPECT_EQ(command.calls(), "1:https://example.com/a/c?q=../x\n"
                              "1:" + NSURL::fileURLWithPath(canonical)->absoluteString() + "\n");
   std::free(canonical);
-  NSFileManager::setContainerRoot("");
+  ScriptedLocations::installed().setContainerRoot("");
 }
 
 TEST_F(URLLauncher, WaitingForTheOpenerHoldsNoDispatchWorker) {
