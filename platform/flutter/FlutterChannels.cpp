@@ -84,11 +84,23 @@ void FlutterEventSink::operator()(FlutterEndOfEventStreamType) const {
 
 // ---------------------------------------------------------------------------
 
+FlutterChannel::FlutterChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger)
+    : name_(std::move(name)), messenger_(std::move(messenger)) {}
+
+void FlutterChannel::setBinaryHandler(FlutterBinaryMessageHandler handler) {
+  messenger_->setMessageHandlerOnChannel(name_, std::move(handler));
+}
+
+void FlutterChannel::sendBinary(FlutterBinaryMessage message, FlutterBinaryReply reply) {
+  messenger_->sendOnChannel(name_, std::move(message), std::move(reply));
+}
+
+// ---------------------------------------------------------------------------
+
 FlutterMethodChannel::FlutterMethodChannel(std::string name,
                                            std::shared_ptr<FlutterBinaryMessenger> messenger,
                                            std::shared_ptr<FlutterStandardMethodCodec> codec)
-    : name_(std::move(name)),
-      messenger_(std::move(messenger)),
+    : FlutterChannel(std::move(name), std::move(messenger)),
       codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
 
 std::shared_ptr<FlutterMethodChannel> FlutterMethodChannel::methodChannelWithName(
@@ -100,13 +112,13 @@ std::shared_ptr<FlutterMethodChannel> FlutterMethodChannel::methodChannelWithNam
 
 void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler) {
   if (!handler) {
-    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    setBinaryHandler(nullptr);
     return;
   }
   auto codec = codec_;
-  std::string name = name_;
-  messenger_->setMessageHandlerOnChannel(
-      name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+  std::string name = this->name();
+  setBinaryHandler(
+      [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
         QX_DCHECK_MAIN_THREAD_FOR("method channel handler");
         FlutterMethodCall call;
         try {
@@ -163,8 +175,8 @@ void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& 
       }
     };
   }
-  messenger_->sendOnChannel(name_, FlutterMakeMessage(codec_->encodeMethodCall({method, arguments})),
-                            binaryReply);
+  sendBinary(FlutterMakeMessage(codec_->encodeMethodCall({method, arguments})),
+             std::move(binaryReply));
 }
 
 // ---------------------------------------------------------------------------
@@ -172,8 +184,7 @@ void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& 
 FlutterEventChannel::FlutterEventChannel(std::string name,
                                          std::shared_ptr<FlutterBinaryMessenger> messenger,
                                          std::shared_ptr<FlutterStandardMethodCodec> codec)
-    : name_(std::move(name)),
-      messenger_(std::move(messenger)),
+    : FlutterChannel(std::move(name), std::move(messenger)),
       codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
 
 std::shared_ptr<FlutterEventChannel> FlutterEventChannel::eventChannelWithName(
@@ -195,15 +206,15 @@ struct EventStreamState {
 
 void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler) {
   if (!handler) {
-    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    setBinaryHandler(nullptr);
     return;
   }
   auto codec = codec_;
-  std::string name = name_;
-  std::weak_ptr<FlutterBinaryMessenger> weakMessenger = messenger_;
+  std::string name = this->name();
+  std::weak_ptr<FlutterBinaryMessenger> weakMessenger = messenger();
   auto state = std::make_shared<EventStreamState>();
-  messenger_->setMessageHandlerOnChannel(
-      name_, [=](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+  setBinaryHandler(
+      [=](FlutterBinaryMessage message, FlutterBinaryReply reply) {
         QX_DCHECK_MAIN_THREAD_FOR("event channel handler");
         FlutterMethodCall call;
         try {
@@ -267,8 +278,7 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
 FlutterBasicMessageChannel::FlutterBasicMessageChannel(
     std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
     std::shared_ptr<FlutterMessageCodec> codec)
-    : name_(std::move(name)),
-      messenger_(std::move(messenger)),
+    : FlutterChannel(std::move(name), std::move(messenger)),
       codec_(codec ? std::move(codec) : FlutterStandardMessageCodec::sharedInstance()) {}
 
 std::shared_ptr<FlutterBasicMessageChannel> FlutterBasicMessageChannel::messageChannelWithName(
@@ -280,13 +290,13 @@ std::shared_ptr<FlutterBasicMessageChannel> FlutterBasicMessageChannel::messageC
 
 void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler) {
   if (!handler) {
-    messenger_->setMessageHandlerOnChannel(name_, nullptr);
+    setBinaryHandler(nullptr);
     return;
   }
   auto codec = codec_;
-  std::string name = name_;
-  messenger_->setMessageHandlerOnChannel(
-      name_, [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+  std::string name = this->name();
+  setBinaryHandler(
+      [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
         QX_DCHECK_MAIN_THREAD_FOR("message channel handler");
         Value decoded;
         try {
@@ -328,5 +338,5 @@ void FlutterBasicMessageChannel::sendMessage(const Value& message,
       callback(v);
     };
   }
-  messenger_->sendOnChannel(name_, FlutterMakeMessage(codec_->encode(message)), binaryReply);
+  sendBinary(FlutterMakeMessage(codec_->encode(message)), std::move(binaryReply));
 }

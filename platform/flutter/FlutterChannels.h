@@ -115,9 +115,29 @@ class FlutterStreamHandler {
   virtual FlutterErrorPtr onCancelWithArguments(const Value& arguments) = 0;
 };
 
+// What the three kinds of channel share: a name on a binary messenger, and
+// the one place where a channel's handler is installed there or removed.
+class FlutterChannel {
+ public:
+  const std::string& name() const { return name_; }
+
+ protected:
+  FlutterChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger);
+  ~FlutterChannel() = default;
+
+  const std::shared_ptr<FlutterBinaryMessenger>& messenger() const { return messenger_; }
+  // An empty handler removes the channel's handler.
+  void setBinaryHandler(FlutterBinaryMessageHandler handler);
+  void sendBinary(FlutterBinaryMessage message, FlutterBinaryReply reply);
+
+ private:
+  std::string name_;
+  std::shared_ptr<FlutterBinaryMessenger> messenger_;
+};
+
 using FlutterMethodCallHandler = std::function<void(const FlutterMethodCall&, FlutterResult)>;
 
-class FlutterMethodChannel {
+class FlutterMethodChannel : public FlutterChannel {
  public:
   FlutterMethodChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
                        std::shared_ptr<FlutterStandardMethodCodec> codec);
@@ -125,7 +145,6 @@ class FlutterMethodChannel {
       std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
       std::shared_ptr<FlutterStandardMethodCodec> codec = nullptr);
 
-  const std::string& name() const { return name_; }
   // An empty handler removes the channel's handler.
   void setMethodCallHandler(FlutterMethodCallHandler handler);
   // Calls a method on the Dart side; the callback gets the decoded reply, or
@@ -134,12 +153,10 @@ class FlutterMethodChannel {
                     std::function<void(std::optional<FlutterReply>)> callback = nullptr);
 
  private:
-  std::string name_;
-  std::shared_ptr<FlutterBinaryMessenger> messenger_;
   std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
-class FlutterEventChannel {
+class FlutterEventChannel : public FlutterChannel {
  public:
   FlutterEventChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
                       std::shared_ptr<FlutterStandardMethodCodec> codec);
@@ -147,20 +164,17 @@ class FlutterEventChannel {
       std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
       std::shared_ptr<FlutterStandardMethodCodec> codec = nullptr);
 
-  const std::string& name() const { return name_; }
   // The channel keeps the handler; nullptr removes it.
   void setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler);
 
  private:
-  std::string name_;
-  std::shared_ptr<FlutterBinaryMessenger> messenger_;
   std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
 using FlutterMessageReply = std::function<void(const Value&)>;
 using FlutterMessageHandler = std::function<void(const Value& message, FlutterMessageReply reply)>;
 
-class FlutterBasicMessageChannel {
+class FlutterBasicMessageChannel : public FlutterChannel {
  public:
   FlutterBasicMessageChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
                              std::shared_ptr<FlutterMessageCodec> codec);
@@ -168,7 +182,6 @@ class FlutterBasicMessageChannel {
       std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
       std::shared_ptr<FlutterMessageCodec> codec = nullptr);
 
-  const std::string& name() const { return name_; }
   const std::shared_ptr<FlutterMessageCodec>& codec() const { return codec_; }
   // An empty handler removes the channel's handler. A message that does not
   // decode is answered with the empty reply and logged.
@@ -176,7 +189,5 @@ class FlutterBasicMessageChannel {
   void sendMessage(const Value& message, std::function<void(const Value&)> callback = nullptr);
 
  private:
-  std::string name_;
-  std::shared_ptr<FlutterBinaryMessenger> messenger_;
   std::shared_ptr<FlutterMessageCodec> codec_;
 };

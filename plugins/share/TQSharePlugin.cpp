@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "ShareData.h"
+#include "platform/flutter/FlutterArguments.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"
@@ -29,59 +30,6 @@ struct ShareRequest {
   CGRect origin = CGRectZero;
 };
 
-const Value* present(const Value& args, const char* key) {
-  const Value* v = args.find(key);
-  return v && !v->isNull() ? v : nullptr;
-}
-
-bool readString(const Value& args, const char* key, std::optional<std::string>& out,
-                std::string& error) {
-  const Value* v = present(args, key);
-  if (!v) return true;
-  if (!v->isString()) {
-    error = std::string("Expected a string for \"") + key + "\"";
-    return false;
-  }
-  out = v->asString();
-  return true;
-}
-
-bool readStringList(const Value& args, const char* key,
-                    std::optional<std::vector<std::string>>& out, std::string& error) {
-  const Value* v = present(args, key);
-  if (!v) return true;
-  std::vector<std::string> list;
-  bool ok = v->isList();
-  for (size_t i = 0; ok && i < v->size(); ++i) {
-    ok = v->at(i)->isString();
-    if (ok) list.push_back(v->at(i)->asString());
-  }
-  if (!ok) {
-    error = std::string("Expected a list of strings for \"") + key + "\"";
-    return false;
-  }
-  out = std::move(list);
-  return true;
-}
-
-// The popover's source rectangle: all four numbers, or the zero rectangle.
-bool readOrigin(const Value& args, CGRect& out, std::string& error) {
-  const char* const keys[] = {"originX", "originY", "originWidth", "originHeight"};
-  double values[4] = {0, 0, 0, 0};
-  bool all = true;
-  for (int i = 0; i < 4; ++i) {
-    const Value* v = present(args, keys[i]);
-    if (v && !v->isNumber()) {
-      error = std::string("Expected a number for \"") + keys[i] + "\"";
-      return false;
-    }
-    all = all && v;
-    if (v) values[i] = v->asDouble();
-  }
-  out = all ? CGRectMake(values[0], values[1], values[2], values[3]) : CGRectZero;
-  return true;
-}
-
 // Names outside the table are skipped; an empty or missing list excludes nothing.
 UIActivityTypeList excludedTypes(const std::optional<std::vector<std::string>>& names) {
   if (!names || names->empty()) return std::nullopt;
@@ -99,16 +47,19 @@ bool readRequest(const Value& args, ShareRequest& request, std::string& error) {
     error = "Expected a map of share arguments";
     return false;
   }
-  std::optional<std::vector<std::string>> excludedNames;
-  std::optional<std::string> title;
-  std::optional<std::string> subject;
-  if (!readOrigin(args, request.origin, error) ||
-      !readStringList(args, "excludedCupertinoActivities", excludedNames, error) ||
-      !readString(args, "text", request.text, error) ||
-      !readStringList(args, "paths", request.paths, error) ||
-      !readStringList(args, "mimeTypes", request.mimeTypes, error) ||
-      !readString(args, "uri", request.uri, error) || !readString(args, "title", title, error) ||
-      !readString(args, "subject", subject, error)) {
+  FlutterArguments read(args);
+  // The popover's source rectangle: all four numbers, or the zero rectangle.
+  request.origin =
+      read.rect("originX", "originY", "originWidth", "originHeight").value_or(CGRectZero);
+  auto excludedNames = read.stringList("excludedCupertinoActivities");
+  request.text = read.string("text");
+  request.paths = read.stringList("paths");
+  request.mimeTypes = read.stringList("mimeTypes");
+  request.uri = read.string("uri");
+  auto title = read.string("title");
+  auto subject = read.string("subject");
+  if (!read.ok()) {
+    error = read.error();
     return false;
   }
   request.excluded = excludedTypes(excludedNames);
