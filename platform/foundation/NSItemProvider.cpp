@@ -8,7 +8,7 @@ const char* const NSItemProviderErrorDomain = "NSItemProviderErrorDomain";
 
 namespace {
 
-void runInBackground(std::function<void()> work) {
+void runInBackground(dispatch_block_t work) {
   dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), std::move(work));
 }
 
@@ -36,7 +36,8 @@ void NSItemProvider::loadObject(LoadObjectHandler handler) const {
   if (!handler) return;
   auto object = object_;
   auto error = object ? nullptr : unavailable("an object");
-  runInBackground([handler, object, error] { handler(object, error); });
+  runInBackground(
+      [handler = std::move(handler), object, error]() mutable { handler(object, error); });
 }
 
 void NSItemProvider::loadDataRepresentationForTypeIdentifier(const std::string& typeIdentifier,
@@ -48,7 +49,7 @@ void NSItemProvider::loadDataRepresentationForTypeIdentifier(const std::string& 
   if (!hasItemConformingToTypeIdentifier(typeIdentifier) || (!data && !file)) {
     error = unavailable("type " + typeIdentifier);
   }
-  runInBackground([handler, data, file, error] {
+  runInBackground([handler = std::move(handler), data, file, error]() mutable {
     if (error) return handler(nullptr, error);
     if (data) return handler(data, nullptr);
     NSErrorPtr readError;
@@ -64,5 +65,7 @@ void NSItemProvider::loadFileRepresentationForTypeIdentifier(const std::string& 
   auto error = file && hasItemConformingToTypeIdentifier(typeIdentifier)
                    ? nullptr
                    : unavailable("type " + typeIdentifier + " as a file");
-  runInBackground([handler, file, error] { handler(error ? nullptr : file, error); });
+  runInBackground([handler = std::move(handler), file, error]() mutable {
+    handler(error ? nullptr : file, error);
+  });
 }

@@ -13,6 +13,7 @@
 #include "NSError.h"
 #include "NSObject.h"
 #include "NSURL.h"
+#include "OnceCallback.h"
 
 extern const char* const NSItemProviderErrorDomain;
 // The provider holds nothing of the asked type.
@@ -20,9 +21,10 @@ inline constexpr int64_t NSItemProviderItemUnavailableError = -1000;
 
 class NSItemProvider : public NSObject {
  public:
-  using LoadObjectHandler = std::function<void(std::shared_ptr<NSObject>, NSErrorPtr)>;
-  using LoadDataHandler = std::function<void(NSDataPtr, NSErrorPtr)>;
-  using LoadFileHandler = std::function<void(NSURLPtr, NSErrorPtr)>;
+  // Each load answers exactly once, on a background thread.
+  using LoadObjectHandler = OnceCallback<void(std::shared_ptr<NSObject>, NSErrorPtr)>;
+  using LoadDataHandler = OnceCallback<void(NSDataPtr, NSErrorPtr)>;
+  using LoadFileHandler = OnceCallback<void(NSURLPtr, NSErrorPtr)>;
 
   // initWithObject: the object itself, registered under `typeIdentifier` when
   // one is given.

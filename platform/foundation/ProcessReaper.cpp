@@ -18,7 +18,7 @@ struct Child {
   pid_t pid;
   int pidfd;
   dispatch_queue_t queue;
-  std::function<void(int)> exited;
+  UniqueFunction<void(int)> exited;
 };
 
 int openPidfd(pid_t pid) {
@@ -37,7 +37,10 @@ void reap(Child& child, int options) {
   while (::waitpid(child.pid, &status, options) < 0 && errno == EINTR) {
   }
   auto exited = std::move(child.exited);
-  if (exited) dispatch_async(child.queue, [exited, status] { exited(status); });
+  if (exited) {
+    dispatch_async(child.queue,
+                   [exited = std::move(exited), status]() mutable { exited(status); });
+  }
 }
 
 class Watcher {
@@ -99,7 +102,7 @@ class Watcher {
 
 namespace ProcessReaper {
 
-void watch(pid_t pid, dispatch_queue_t queue, std::function<void(int status)> exited) {
+void watch(pid_t pid, dispatch_queue_t queue, UniqueFunction<void(int status)> exited) {
   Child child{pid, openPidfd(pid), std::move(queue), std::move(exited)};
   if (child.pidfd >= 0) {
     if (Watcher::shared().add(child)) return;

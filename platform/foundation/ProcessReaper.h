@@ -17,6 +17,6 @@ namespace ProcessReaper {
 
 // Reaps `pid`, a child of this process that nothing else waits for, once it
 // has ended, then runs `exited` on `queue` with its waitpid() status.
-void watch(pid_t pid, dispatch_queue_t queue, std::function<void(int status)> exited);
+void watch(pid_t pid, dispatch_queue_t queue, UniqueFunction<void(int status)> exited);
 
 }  // namespace ProcessReaper

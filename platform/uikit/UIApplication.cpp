@@ -39,9 +39,10 @@ const char* const UIApplicationOpenURLOptionUniversalLinksOnly =
 
 namespace {
 
-void completeOnMain(std::function<void(bool)> completion, bool success) {
+void completeOnMain(UIApplicationOpenURLCompletion completion, bool success) {
   if (!completion) return;
-  NSRunLoop::mainRunLoop().perform([completion, success] { completion(success); });
+  NSRunLoop::mainRunLoop().perform(
+      [completion = std::move(completion), success]() mutable { completion(success); });
 }
 
 // `path` made canonical (links and dot segments resolved) when it names
@@ -89,7 +90,7 @@ class CommandURLOpener : public UIApplicationURLOpener {
   }
 
   void openURL(const NSURLPtr& url, const Value& options,
-               std::function<void(bool)> completion) override {
+               UIApplicationOpenURLCompletion completion) override {
     const Value* universal = options.find(UIApplicationOpenURLOptionUniversalLinksOnly);
     std::string program = command();
     std::string text = url ? url->absoluteString() : "(no URL)";
@@ -112,9 +113,10 @@ class CommandURLOpener : public UIApplicationURLOpener {
       completeOnMain(std::move(completion), false);
       return;
     }
-    ProcessReaper::watch(pid, dispatch_get_main_queue(), [completion](int status) {
-      if (completion) completion(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    });
+    ProcessReaper::watch(pid, dispatch_get_main_queue(),
+                         [completion = std::move(completion)](int status) mutable {
+                           completion(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                         });
   }
 
  private:
@@ -206,7 +208,7 @@ bool UIApplication::canOpenURL(const NSURLPtr& url) {
 }
 
 void UIApplication::openURL(const NSURLPtr& url, const Value& options,
-                            std::function<void(bool)> completion) {
+                            UIApplicationOpenURLCompletion completion) {
   auto opener = urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
   opener->openURL(url, options, std::move(completion));
 }

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/Value.h"
 
 class UIApplication;
@@ -37,13 +38,16 @@ extern const char* const UIApplicationOpenURLOptionUniversalLinksOnly;
 // followed). canOpenURL answers by the same rule. Waiting for the program
 // holds no dispatch worker (ProcessReaper). Universal links are never opened (no application claims
 // them here). Every request is logged. Tests install a scripted opener.
+// Gets whether the URL was opened; called once.
+using UIApplicationOpenURLCompletion = OnceCallback<void(bool success)>;
+
 class UIApplicationURLOpener {
  public:
   virtual ~UIApplicationURLOpener() = default;
   virtual bool canOpenURL(const NSURL& url) = 0;
   // Calls `completion` once, later, on the main thread.
   virtual void openURL(const NSURLPtr& url, const Value& options,
-                       std::function<void(bool success)> completion) = 0;
+                       UIApplicationOpenURLCompletion completion) = 0;
 };
 
 enum class UIApplicationState { Active = 0, Inactive = 1, Background = 2 };
@@ -79,7 +83,7 @@ class UIApplication : public NSObject {
   // The completion (may be empty) gets whether the URL was opened, later, on
   // the main thread.
   void openURL(const NSURLPtr& url, const Value& options,
-               std::function<void(bool success)> completion);
+               UIApplicationOpenURLCompletion completion);
   // nullptr restores the default opener.
   void setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener);
 

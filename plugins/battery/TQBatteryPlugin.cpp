@@ -1,6 +1,7 @@
 #include "TQBatteryPlugin.h"
 
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIDevice.h"
 
 namespace {
@@ -89,7 +90,9 @@ FlutterErrorPtr TQBatteryPlugin::onListenWithArguments(const Value&, FlutterEven
   sendBatteryStateEvent();
   NSNotificationCenter::defaultCenter().addObserver(
       this, UIDeviceBatteryStateDidChangeNotification, nullptr,
-      [this](const NSNotification& n) { onBatteryStateDidChange(n); });
+      WeakBind(WeakFromThis(this), [](TQBatteryPlugin& self, const NSNotification& n) {
+        self.onBatteryStateDidChange(n);
+      }));
   return nullptr;
 }
 

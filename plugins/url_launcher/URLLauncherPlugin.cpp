@@ -12,7 +12,7 @@ bool DefaultLauncher::canOpenURL(const NSURLPtr& url) {
 }
 
 void DefaultLauncher::openURL(const NSURLPtr& url, const Value& options,
-                              std::function<void(bool)> completion) {
+                              UIApplicationOpenURLCompletion completion) {
   UIApplication::sharedApplication()->openURL(url, options, std::move(completion));
 }
 

@@ -9,6 +9,7 @@
 #include "URLLaunchSession.h"
 #include "UrlLauncherApi.h"
 #include "platform/flutter/FlutterPlugin.h"
+#include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIViewController.h"
 
 // Opening URLs; the default asks the shared application.
@@ -17,14 +18,14 @@ class Launcher {
   virtual ~Launcher() = default;
   virtual bool canOpenURL(const NSURLPtr& url) = 0;
   virtual void openURL(const NSURLPtr& url, const Value& options,
-                       std::function<void(bool success)> completion) = 0;
+                       UIApplicationOpenURLCompletion completion) = 0;
 };
 
 class DefaultLauncher : public Launcher {
  public:
   bool canOpenURL(const NSURLPtr& url) override;
   void openURL(const NSURLPtr& url, const Value& options,
-               std::function<void(bool success)> completion) override;
+               UIApplicationOpenURLCompletion completion) override;
 };
 
 // Something that can present a view controller.

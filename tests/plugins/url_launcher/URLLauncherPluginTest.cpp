@@ -42,11 +42,12 @@ class ScriptedOpener : public UIApplicationURLOpener {
     return url.scheme() == std::optional<std::string>("https");
   }
   void openURL(const NSURLPtr& url, const Value& options,
-               std::function<void(bool)> completion) override {
+               UIApplicationOpenURLCompletion completion) override {
     opened.push_back(url->absoluteString());
     lastOptions = options;
     bool ok = url->scheme() == std::optional<std::string>("https");
-    NSRunLoop::mainRunLoop().perform([completion, ok] { completion(ok); });
+    NSRunLoop::mainRunLoop().perform(
+        [completion = std::move(completion), ok]() mutable { completion(ok); });
   }
   std::vector<std::string> asked, opened;
   Value lastOptions;
