@@ -20,6 +20,9 @@ class NSURLSessionEngine {
   ~NSURLSessionEngine();
 
   void start(std::weak_ptr<NSURLSession> session);
+  std::shared_ptr<NSURLSessionDataDelegate> delegate();
+  // Running tasks go on; the thread ends after the last one.
+  void drain();
   // False once the engine is stopping: the command will never run.
   bool post(std::function<void()> command);
   void stop();
@@ -43,7 +46,7 @@ class NSURLSessionEngine {
   void answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd);
 
   const NSURLSessionConfiguration configuration_;
-  const std::shared_ptr<NSURLSessionDataDelegate> delegate_;
+  std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // guarded by mutex_; dropped when invalid
   const dispatch_queue_t queue_;
   std::weak_ptr<NSURLSession> session_;
 
@@ -53,6 +56,7 @@ class NSURLSessionEngine {
   std::mutex mutex_;
   std::vector<std::function<void()>> commands_;
   bool stopping_ = false;
+  bool draining_ = false;
   bool stopped_ = false;
   std::condition_variable stoppedChanged_;
   std::mutex joinMutex_;
@@ -92,6 +96,9 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 long weightFor(float priority) { return 1 + std::lround(priority * 255.0f); }
 
+std::mutex sharedMutex;  // guards sharedSessionInstance
+NSURLSessionPtr sharedSessionInstance;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -107,6 +114,36 @@ void NSURLSessionDataDelegate::didReceiveData(const NSURLSessionPtr&, const NSUR
 
 void NSURLSessionDataDelegate::didCompleteWithError(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
                                                     const NSErrorPtr&) {}
+
+void NSURLSessionDataDelegate::willPerformHTTPRedirection(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                          const NSHTTPURLResponsePtr&,
+                                                          const NSURLRequestPtr& newRequest,
+                                                          NSURLSessionRedirectHandler handler) {
+  handler(newRequest);
+}
+
+void NSURLSessionDataDelegate::didReceiveChallenge(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                   const NSURLAuthenticationChallengePtr&,
+                                                   NSURLSessionChallengeHandler handler) {
+  handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+}
+
+void NSURLSessionDataDelegate::willCacheResponse(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                 const NSCachedURLResponsePtr& proposedResponse,
+                                                 NSURLSessionCacheHandler handler) {
+  handler(proposedResponse);
+}
+
+void NSURLSessionDataDelegate::didFinishCollectingMetrics(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                          const NSURLSessionTaskMetricsPtr&) {}
+
+void NSURLSessionDataDelegate::didBecomeInvalidWithError(const NSURLSessionPtr&, const NSErrorPtr&) {}
+
+NSURLSessionConfiguration NSURLSessionConfiguration::defaultSessionConfiguration() {
+  NSURLSessionConfiguration configuration;
+  configuration.URLCache = NSURLCache::sharedURLCache();
+  return configuration;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -133,6 +170,19 @@ NSURLSessionEngine::~NSURLSessionEngine() {
 void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
   session_ = std::move(session);
   thread_ = std::thread([this] { run(); });
+}
+
+std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return delegate_;
+}
+
+void NSURLSessionEngine::drain() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draining_ = true;
+  }
+  curl_multi_wakeup(multi_);
 }
 
 bool NSURLSessionEngine::post(std::function<void()> command) {
@@ -179,6 +229,13 @@ void NSURLSessionEngine::run() {
     }
     for (auto& command : commands) command();
     if (stopping) break;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (draining_ && active_.empty()) {
+        stopping_ = true;
+        continue;
+      }
+    }
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
@@ -190,9 +247,16 @@ void NSURLSessionEngine::run() {
     NSURLSessionDataTaskPtr task = active_.begin()->second;
     finish(task, cancelledError(*task));
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  stopped_ = true;
-  stoppedChanged_.notify_all();
+  std::shared_ptr<NSURLSessionDataDelegate> delegate;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delegate.swap(delegate_);
+    stopped_ = true;
+    stoppedChanged_.notify_all();
+  }
+  if (delegate) {
+    dispatch_async(queue_, [delegate, session = session_] { delegate->didBecomeInvalidWithError(session.lock(), nullptr); });
+  }
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
@@ -286,7 +350,9 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
     dispatch_async(queue_, [completion, data, response, error] { (*completion)(data, response, error); });
     return;
   }
-  dispatch_async(queue_, [delegate = delegate_, session = session_, keep, error] {
+  auto delegate = this->delegate();
+  if (!delegate) return;
+  dispatch_async(queue_, [delegate, session = session_, keep, error] {
     delegate->didCompleteWithError(session.lock(), keep, error);
   });
 }
@@ -330,7 +396,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     return length;
   }
   NSDataPtr chunk = NSData::dataWithBytes(data, length);
-  dispatch_async(queue_, [delegate = delegate_, session = session_, task, chunk] {
+  dispatch_async(queue_, [delegate = delegate(), session = session_, task, chunk] {
     delegate->didReceiveData(session.lock(), task, chunk);
   });
   return length;
@@ -346,7 +412,7 @@ void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task,
           engine->finishWhenStopped(task);
         }
       });
-  dispatch_async(queue_, [delegate = delegate_, session = session_, task, response, handler] {
+  dispatch_async(queue_, [delegate = delegate(), session = session_, task, response, handler] {
     delegate->didReceiveResponse(session.lock(), task, response, std::move(*handler));
   });
 }
@@ -398,6 +464,7 @@ NSURLSessionDataTask::NSURLSessionDataTask(std::shared_ptr<NSURLSessionEngine> e
     : engine_(std::move(engine)),
       identifier_(identifier),
       request_(std::move(request)),
+      currentRequest_(request_),
       completion_(std::move(completion)) {}
 
 NSURLSessionDataTask::~NSURLSessionDataTask() = default;
@@ -405,6 +472,16 @@ NSURLSessionDataTask::~NSURLSessionDataTask() = default;
 NSURLSessionTaskState NSURLSessionDataTask::state() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
+}
+
+NSURLRequestPtr NSURLSessionDataTask::currentRequest() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentRequest_;
+}
+
+int64_t NSURLSessionDataTask::countOfBytesExpectedToReceive() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return response_ ? response_->expectedContentLength() : -1;
 }
 
 NSHTTPURLResponsePtr NSURLSessionDataTask::response() const {
@@ -467,10 +544,11 @@ NSURLSession::NSURLSession(const NSURLSessionConfiguration& configuration,
                            std::shared_ptr<NSURLSessionDataDelegate> delegate,
                            dispatch_queue_t delegateQueue)
     : configuration_(configuration),
-      delegate_(delegate ? std::move(delegate) : std::make_shared<NSURLSessionDataDelegate>()),
       delegateQueue_(delegateQueue ? std::move(delegateQueue)
                                    : dispatch_queue_create("NSURLSession delegate queue")),
-      engine_(std::make_shared<NSURLSessionEngine>(configuration_, delegate_, delegateQueue_)) {}
+      engine_(std::make_shared<NSURLSessionEngine>(
+          configuration_, delegate ? std::move(delegate) : std::make_shared<NSURLSessionDataDelegate>(),
+          delegateQueue_)) {}
 
 NSURLSession::~NSURLSession() { engine_->stop(); }
 
@@ -483,12 +561,27 @@ NSURLSessionPtr NSURLSession::sessionWithConfiguration(const NSURLSessionConfigu
 }
 
 NSURLSessionPtr NSURLSession::sharedSession() {
-  static NSURLSessionPtr shared =
-      sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
-  return shared;
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  if (!sharedSessionInstance) {
+    sharedSessionInstance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
+  }
+  return sharedSessionInstance;
 }
 
-void NSURLSession::invalidateAndCancel() { engine_->stop(); }
+std::shared_ptr<NSURLSessionDataDelegate> NSURLSession::delegate() const { return engine_->delegate(); }
+
+bool NSURLSession::isShared() const {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  return sharedSessionInstance.get() == this;
+}
+
+void NSURLSession::invalidateAndCancel() {
+  if (!isShared()) engine_->stop();
+}
+
+void NSURLSession::finishTasksAndInvalidate() {
+  if (!isShared()) engine_->drain();
+}
 
 NSURLSessionDataTaskPtr NSURLSession::makeTask(const NSURLRequestPtr& request,
                                                NSURLSessionDataCompletion completion) {

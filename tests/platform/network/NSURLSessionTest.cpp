@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackHttpServer.h"
+#include "support/network/LoopbackHttpServer.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLSession.h"
 #include "support/TestEnvironment.h"
@@ -47,6 +47,11 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
     completedIdentifiers.push_back(task->taskIdentifier());
     events.push_back("complete");
     changed_.notify_all();
+  }
+
+  void didBecomeInvalidWithError(const NSURLSessionPtr&, const NSErrorPtr&) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events.push_back("invalid");
   }
 
   bool waitFor(const std::function<bool()>& done) {
@@ -253,11 +258,19 @@ TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
   auto running = startHangingTask();
   ASSERT_TRUE(server.waitForRequests(1));
   session->invalidateAndCancel();
+  EXPECT_EQ(session->delegate(), nullptr) << "an invalid session lets its delegate go";
   auto late = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
   late->resume();
-  ASSERT_TRUE(delegate->waitForCompletions(2));
+  Outcome lateWithHandler;
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")), lateWithHandler.handler())->resume();
+  ASSERT_TRUE(lateWithHandler.wait());
   delegate->drain();
-  for (const auto& error : delegate->errors) EXPECT_EQ(error->code(), NSURLErrorCancelled);
+  ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorCancelled);
+  EXPECT_EQ(delegate->events.back(), "invalid");
+  EXPECT_EQ(late->state(), NSURLSessionTaskState::Completed);
+  EXPECT_EQ(late->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(lateWithHandler.error->code(), NSURLErrorCancelled);
   EXPECT_EQ(server.requests().size(), 1u);
 }
 

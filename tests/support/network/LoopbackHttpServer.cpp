@@ -1,4 +1,4 @@
-#include "LoopbackHttpServer.h"
+#include "support/network/LoopbackHttpServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
