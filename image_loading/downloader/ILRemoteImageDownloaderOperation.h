@@ -128,6 +128,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void setAcceptableContentTypes(std::optional<ILContentTypeSet> types) override;
   // Callers still waiting for their completion.
   size_t callbackTokenCount() const;
+  // Decodes run here, one at a time.
+  const NSOperationQueuePtr& coderQueue() const { return coderQueue_; }
 
   static ILRemoteImageOptions imageOptionsFromDownloaderOptions(ILDownloadOptions options) {
     return ILImageOptionsFromDownloaderOptions(options);
