@@ -89,6 +89,7 @@ ILRemoteImageOperationPtr ILRemoteImageCombinedOperation::loaderOperation() cons
 void ILRemoteImageCombinedOperation::setCacheOperation(ILRemoteImageOperationPtr operation) {
   {
     std::lock_guard<std::mutex> lock(lock_);
+    if (ended_) return;
     if (!cancelled_) {
       cacheOperation_ = std::move(operation);
       return;
@@ -100,12 +101,25 @@ void ILRemoteImageCombinedOperation::setCacheOperation(ILRemoteImageOperationPtr
 void ILRemoteImageCombinedOperation::setLoaderOperation(ILRemoteImageOperationPtr operation) {
   {
     std::lock_guard<std::mutex> lock(lock_);
+    if (ended_) return;
     if (!cancelled_) {
       loaderOperation_ = std::move(operation);
       return;
     }
   }
   if (operation) operation->cancel();
+}
+
+void ILRemoteImageCombinedOperation::end() {
+  ILRemoteImageOperationPtr cacheOperation;
+  ILRemoteImageOperationPtr loaderOperation;
+  std::lock_guard<std::mutex> lock(lock_);
+  ended_ = true;
+  // Released outside the lock, when the locals go.
+  cacheOperation = std::move(cacheOperation_);
+  loaderOperation = std::move(loaderOperation_);
+  cacheOperation_ = nullptr;
+  loaderOperation_ = nullptr;
 }
 
 // MARK: Manager
@@ -302,6 +316,7 @@ size_t ILRemoteImageManager::runningOperationCount() const {
 void ILRemoteImageManager::safelyRemoveOperationFromRunning(
     const ILRemoteImageCombinedOperationPtr& operation) {
   if (!operation) return;
+  operation->end();
   std::lock_guard<std::mutex> lock(runningOperationsLock_);
   runningOperations_.erase(operation);
 }

@@ -70,12 +70,17 @@ class ILRemoteImageCombinedOperation : public NSObject, public ILRemoteImageOper
 
  private:
   friend class ILRemoteImageManager;
-  // A part set after the load was cancelled is cancelled at once.
+  // A part set after the load was cancelled is cancelled at once; one set
+  // after the load ended is dropped.
   void setCacheOperation(ILRemoteImageOperationPtr operation);
   void setLoaderOperation(ILRemoteImageOperationPtr operation);
+  // The load has given its last answer: its parts are let go, so that
+  // nothing they hold (completion blocks) keeps the load alive.
+  void end();
 
   mutable std::mutex lock_;
   bool cancelled_ QX_GUARDED_BY(lock_) = false;
+  bool ended_ QX_GUARDED_BY(lock_) = false;
   ILRemoteImageOperationPtr cacheOperation_ QX_GUARDED_BY(lock_);
   ILRemoteImageOperationPtr loaderOperation_ QX_GUARDED_BY(lock_);
   std::weak_ptr<ILRemoteImageManager> manager_;
