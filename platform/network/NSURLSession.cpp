@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/SingletonResets.h"
 
 namespace {
 
@@ -1212,6 +1213,16 @@ NSURLSessionPtr NSURLSession::sessionWithConfiguration(const NSURLSessionConfigu
 }
 
 NSURLSessionPtr NSURLSession::sharedSession() {
+  static bool resetRegistered = [] {
+    // Each test starts with a session over the fresh shared cache.
+    SingletonResets::add([] {
+      NSURLSessionPtr previous;
+      std::lock_guard<std::mutex> lock(sharedMutex);
+      previous.swap(sharedSessionInstance);
+    });
+    return true;
+  }();
+  (void)resetRegistered;
   std::lock_guard<std::mutex> lock(sharedMutex);
   if (!sharedSessionInstance) {
     sharedSessionInstance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
