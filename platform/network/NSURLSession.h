@@ -26,6 +26,7 @@
 class NSURLSession;
 class NSURLSessionDataTask;
 class NSURLSessionEngine;
+struct NSURLSessionTaskLoad;
 using NSURLSessionPtr = std::shared_ptr<NSURLSession>;
 using NSURLSessionDataTaskPtr = std::shared_ptr<NSURLSessionDataTask>;
 
@@ -155,18 +156,12 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   int64_t received_ = 0;
   float priority_ = NSURLSessionTaskPriorityDefault;
 
-  // Touched by the session thread only.
-  void* easy_ = nullptr;
-  void* headerList_ = nullptr;
-  NSHTTPHeaderFields responseHeaders_;
-  bool responseDelivered_ = false;
-  bool awaitingDisposition_ = false;
-  bool finished_ = false;
+  // The state of its loads, touched by the session thread only.
+  std::unique_ptr<NSURLSessionTaskLoad> load_;
 
-  // Set when created with a completion handler: the body is gathered here
-  // and the delegate is not told.
+  // Set when created with a completion handler: the body is gathered for it
+  // and the delegate is told only of redirections, challenges and metrics.
   NSURLSessionDataCompletion completion_;
-  Bytes body_;
 };
 
 // Holds its delegate strongly until it becomes invalid (invalidated, or

@@ -1,0 +1,60 @@
+#pragma once
+
+// What the GIF playback tests share: GIF files of solid frames told apart
+// by colour, a delegate that records what it is told, and ticks of the
+// display link on the manual clock.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gif/UIImageViewAnimGif.h"
+#include "platform/foundation/NSData.h"
+
+class UIImageView;
+
+namespace gif_test {
+
+// Frame colours, in frame order.
+extern const std::vector<std::array<uint8_t, 4>> kColors;
+
+// A GIF of `delays.size()` solid frames coloured from kColors.
+NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width = 8,
+                         size_t height = 8);
+
+// Which frame of kColors the view shows now; -1 for no image or another
+// picture.
+int ShownFrame(const UIImageView& view);
+// The same for an image.
+int FrameOf(const UIImagePtr& image);
+
+// Puts the manual clock half a frame past the display grid, before any
+// link runs, so that each Tick() below is exactly one display-link tick.
+void AlignToMidFrame();
+// Advances the manual clock by whole display frames.
+void Tick(int frames = 1);
+
+// Runs main-loop tasks as they arrive until `done` holds; false when the
+// bounded wait ran out first.
+bool RunMainLoopUntil(const std::function<bool()>& done);
+
+class RecordingDelegate : public AnimGifDelegate {
+ public:
+  void gifDidStartWithSender(const UIImageViewPtr&) override { events.push_back("start"); }
+  void gifDidLoopWithSender(const UIImageViewPtr&) override { events.push_back("loop"); }
+  void gifDidStopWithSender(const UIImageViewPtr&) override { events.push_back("stop"); }
+  void gifURLDidFinishWithSender(const UIImageViewPtr&) override { events.push_back("finish"); }
+  void gifURLDidFailWithSender(const UIImageViewPtr&, const NSURLPtr&,
+                               const NSErrorPtr& error) override {
+    events.push_back("fail");
+    lastError = error;
+  }
+
+  std::vector<std::string> events;
+  NSErrorPtr lastError;
+};
+
+}  // namespace gif_test
