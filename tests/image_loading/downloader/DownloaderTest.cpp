@@ -38,7 +38,7 @@ class DownloaderTest : public PlatformTest {
 
   NSURLPtr url(const std::string& path) { return NSURL::URLWithString(server.url(path)); }
   void servePNG(const std::string& path, size_t w = 4, size_t h = 3) {
-    server.script(path, {.headers = {{"Content-Type", "image/png"}}, .body = il_test::PNGBody(w, h)});
+    server.script(path, ScriptedResponse(200, {{"Content-Type", "image/png"}}, il_test::PNGBody(w, h)));
   }
   ILRemoteImageDownloadTokenPtr download(const std::string& path, const DownloadRecordPtr& record,
                                          ILDownloadOptions options = 0,
@@ -274,7 +274,7 @@ TEST_F(DownloaderTest, BadInputGetsClearErrors) {
   EXPECT_TRUE(record->error->userInfo().find(ILRemoteImageErrorDownloadResponseKey)->isObject());
 
   // A body that is no image.
-  server.script("/text.png", {.headers = {{"Content-Type", "text/plain"}}, .body = "hello"});
+  server.script("/text.png", ScriptedResponse(200, {{"Content-Type", "text/plain"}}, "hello"));
   record = std::make_shared<DownloadRecord>();
   download("/text.png", record);
   ASSERT_TRUE(waitForFinal(record));
@@ -307,7 +307,7 @@ TEST_F(DownloaderTest, ContentTypesAndStatusCodesFromTheConfig) {
   config->acceptableContentTypes = ILContentTypeSet{"image/png"};
   config->acceptableStatusCodes = ILStatusCodeSet{200, 304, 404};
   downloader = ILRemoteImageDownloader::create(config);
-  server.script("/a.txt", {.headers = {{"Content-Type", "text/plain; charset=utf-8"}}, .body = "x"});
+  server.script("/a.txt", ScriptedResponse(200, {{"Content-Type", "text/plain; charset=utf-8"}}, "x"));
   auto record = std::make_shared<DownloadRecord>();
   download("/a.txt", record);
   ASSERT_TRUE(waitForFinal(record));
@@ -318,8 +318,8 @@ TEST_F(DownloaderTest, ContentTypesAndStatusCodesFromTheConfig) {
             "text/plain");
 
   // 404 is acceptable here: its body is what gets decoded.
-  server.script("/gone.png", {.status = 404, .headers = {{"Content-Type", "image/png"}},
-                              .body = il_test::PNGBody(2, 2)});
+  server.script("/gone.png",
+                ScriptedResponse(404, {{"Content-Type", "image/png"}}, il_test::PNGBody(2, 2)));
   record = std::make_shared<DownloadRecord>();
   download("/gone.png", record);
   ASSERT_TRUE(waitForFinal(record));
