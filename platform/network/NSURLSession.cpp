@@ -1174,7 +1174,8 @@ void NSURLSessionDataTask::resume() {
   }
   auto self = shared_from_this();
   if (!engine_->post([self] { self->engine_->add(self); }, true)) {
-    engine_->finishWhenStopped(self);
+    // The session thread never saw this task, so it can end here and now.
+    engine_->finish(self, cancelledError(*self));
   }
 }
 
