@@ -46,6 +46,7 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
     note("data", session, task);
     std::lock_guard<std::mutex> lock(mutex_);
     body.append(reinterpret_cast<const char*>(data->bytes()), data->length());
+    changed_.notify_all();
   }
   void didCompleteWithError(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr& task,
                             const NSErrorPtr& error) override {
