@@ -59,6 +59,7 @@ struct NSURLSessionTaskLoad {
   // Served without touching the network.
   NSDataPtr cachedBody;
   bool cacheCandidate = false;
+  uint64_t cacheLimit = 0;
   Bytes cacheBody;
   Bytes body;  // for a completion handler
 
@@ -754,8 +755,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     task->received_ += static_cast<int64_t>(length);
   }
   if (load.cacheCandidate) {
-    const NSURLCachePtr& cache = configuration_.URLCache;
-    if (load.cacheBody.size() + length > cache->memoryCapacity() / kCacheableShareDivisor) {
+    if (load.cacheBody.size() + length > load.cacheLimit) {
       load.cacheCandidate = false;
       Bytes().swap(load.cacheBody);
     } else {
@@ -821,6 +821,7 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
   int64_t status = response->statusCode();
   NSURLRequestPtr request = task->currentRequest();
   uint64_t limit = cache ? cache->memoryCapacity() / kCacheableShareDivisor : 0;
+  load.cacheLimit = limit;
   load.cacheCandidate = cache && load.easy && request->HTTPMethod() == "GET" &&
                         (status == 200 || status == 203 || status == 300 || status == 301 || status == 410) &&
                         !hasNoStore(response->valueForHTTPHeaderField("Cache-Control")) &&
