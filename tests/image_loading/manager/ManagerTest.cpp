@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedLoader.h"
 #include "image_loading/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/categories/UIImageMetadata.h"
@@ -42,54 +43,6 @@ struct LoadRecord {
   const Completion& last() const { return calls.back(); }
 };
 
-// A loader whose answers the test decides: by default it answers at once
-// (on the main queue) with the image scripted for the URL.
-class ScriptedLoader : public NSObject, public ILImageLoader {
- public:
-  struct Request {
-    NSURLPtr url;
-    ILRemoteImageOptions options;
-    ILRemoteImageContext context;
-    ILImageLoaderCompletedBlock completed;
-  };
-  class Operation : public ILRemoteImageOperation {
-   public:
-    explicit Operation(ILImageLoaderCompletedBlock completed) : completed_(std::move(completed)) {}
-    void cancel() override {
-      if (cancelled_) return;
-      cancelled_ = true;
-      dispatch_async(dispatch_get_main_queue(), [completed = completed_] {
-        completed(nullptr, nullptr, ILRemoteImageError(ILRemoteImageErrorCancelled, "cancelled"),
-                  true);
-      });
-    }
-    bool cancelled_ = false;
-    ILImageLoaderCompletedBlock completed_;
-  };
-
-  bool canRequestImageForURL(const NSURLPtr& url) override { return url != nullptr; }
-  ILRemoteImageOperationPtr requestImageWithURL(const NSURLPtr& url, ILRemoteImageOptions options,
-                                                const ILRemoteImageContext& context,
-                                                ILImageLoaderProgressBlock,
-                                                ILImageLoaderCompletedBlock completed) override {
-    requests.push_back({url, options, context, completed});
-    if (!hold) {
-      dispatch_async(dispatch_get_main_queue(), [completed, image = nextImage, error = nextError] {
-        completed(image, image ? NSData::dataWithBytes(Bytes{1, 2, 3}) : nullptr, error, true);
-      });
-    }
-    return std::make_shared<Operation>(completed);
-  }
-  bool shouldBlockFailedURL(const NSURLPtr&, const NSErrorPtr& error) override {
-    return ILIsRemoteImageError(error, ILRemoteImageErrorBadImageData);
-  }
-
-  bool hold = false;
-  UIImagePtr nextImage = il_test::SolidUIImage(4, 4, {200, 0, 0, 255});
-  NSErrorPtr nextError;
-  std::vector<Request> requests;
-};
-
 class ManagerTest : public PlatformTest {
  protected:
   void SetUp() override {
@@ -102,8 +55,7 @@ class ManagerTest : public PlatformTest {
     EXPECT_TRUE(RunMainLoopUntil([&] { return !manager->isRunning(); }));
     cache->diskImageDataExistsWithKey("flush");
     drainMainLoop();
-    // Recorded completions hold their loads, and through them the manager.
-    loader->requests.clear();
+    loader->forget();
     PlatformTest::TearDown();
   }
   ILRemoteImageCombinedOperationPtr load(const std::string& url, LoadRecord& record,
@@ -137,7 +89,7 @@ TEST_F(ManagerTest, MissDownloadsAndStoresThenMemoryServes) {
   EXPECT_EQ(first.last().image, loader->nextImage);
   EXPECT_EQ(first.last().cacheType, ILImageCacheKindNone);
   EXPECT_TRUE(first.last().finished);
-  ASSERT_EQ(loader->requests.size(), 1u);
+  ASSERT_EQ(loader->requestCount(), 1u);
   EXPECT_EQ(cache->imageFromMemoryCacheForKey(url), loader->nextImage);
   EXPECT_TRUE(cache->diskImageDataExistsWithKey(url));
 
@@ -146,7 +98,7 @@ TEST_F(ManagerTest, MissDownloadsAndStoresThenMemoryServes) {
   ASSERT_TRUE(waitForCalls(second, 1));
   EXPECT_EQ(second.last().image, loader->nextImage);
   EXPECT_EQ(second.last().cacheType, ILImageCacheKindMemory);
-  EXPECT_EQ(loader->requests.size(), 1u);
+  EXPECT_EQ(loader->requestCount(), 1u);
 }
 
 TEST_F(ManagerTest, FailedURLIsBlacklistedUntilRetried) {
@@ -163,7 +115,7 @@ TEST_F(ManagerTest, FailedURLIsBlacklistedUntilRetried) {
   ASSERT_TRUE(waitForCalls(blocked, 1));
   ASSERT_TRUE(ILIsRemoteImageError(blocked.last().error, ILRemoteImageErrorBlackListed));
   EXPECT_EQ(blocked.last().error->localizedDescription(), "Image url is blacklisted");
-  EXPECT_EQ(loader->requests.size(), 1u);
+  EXPECT_EQ(loader->requestCount(), 1u);
 
   loader->nextError = nullptr;
   loader->nextImage = il_test::SolidUIImage(2, 2, {0, 0, 255, 255});
@@ -192,8 +144,8 @@ TEST_F(ManagerTest, RefreshDeliversTheCachedImageThenTheNewOne) {
   EXPECT_EQ(refreshed.calls[0].cacheType, ILImageCacheKindMemory);
   EXPECT_EQ(refreshed.calls[1].image, loader->nextImage);
   EXPECT_EQ(refreshed.calls[1].cacheType, ILImageCacheKindNone);
-  ASSERT_EQ(loader->requests.size(), 1u);
-  EXPECT_NE(ILContextValue(loader->requests[0].context, ILRemoteImageContextLoaderCachedImage),
+  ASSERT_EQ(loader->requestCount(), 1u);
+  EXPECT_NE(ILContextValue(loader->request(0).context, ILRemoteImageContextLoaderCachedImage),
             nullptr);
 
   // An unchanged image on the server: only the cached answer.
@@ -222,7 +174,7 @@ TEST_F(ManagerTest, OriginalFromTheCacheIsTransformedWithoutDownloading) {
   ASSERT_NE(record.last().image, nullptr);
   EXPECT_TRUE(il_isTransformed(*record.last().image));
   EXPECT_EQ(record.last().cacheType, ILImageCacheKindDisk);
-  EXPECT_TRUE(loader->requests.empty());
+  EXPECT_TRUE(loader->requestCount() == 0);
   EXPECT_NE(cache->imageFromMemoryCacheForKey(url), nullptr);
   EXPECT_EQ(cache->imageFromMemoryCacheForKey(transformedKey), record.last().image);
 
@@ -250,7 +202,7 @@ TEST_F(ManagerTest, CancelAnswersOnceWhereverTheLoadIs) {
   loader->hold = true;
   LoadRecord downloading;
   operation = load("https://images.example/slow.png", downloading);
-  ASSERT_TRUE(RunMainLoopUntil([&] { return loader->requests.size() == 1; }));
+  ASSERT_TRUE(RunMainLoopUntil([&] { return loader->requestCount() == 1; }));
   operation->cancel();
   ASSERT_TRUE(waitForCalls(downloading, 1));
   drainMainLoop();
@@ -268,7 +220,7 @@ TEST_F(ManagerTest, CacheOnlyMissAndMissingURLs) {
   EXPECT_EQ(cacheOnly.last().error, nullptr);
   EXPECT_EQ(cacheOnly.last().cacheType, ILImageCacheKindNone);
   EXPECT_TRUE(cacheOnly.last().finished);
-  EXPECT_TRUE(loader->requests.empty());
+  EXPECT_TRUE(loader->requestCount() == 0);
 
   for (const std::string& bad : {std::string(), std::string("not a url")}) {
     LoadRecord record;
