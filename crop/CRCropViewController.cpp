@@ -77,6 +77,14 @@ bool CRCropViewController::delegateResponds(Op op) const {
   return d && d->respondsTo(op);
 }
 
+std::shared_ptr<UIViewController> CRCropViewController::presenter() const {
+  if (auto presenting = presentingViewController()) return presenting;
+  for (auto parent = parentViewController(); parent; parent = parent->parentViewController()) {
+    if (auto presenting = parent->presentingViewController()) return presenting;
+  }
+  return nullptr;
+}
+
 // --- Loading and layout ---
 
 void CRCropViewController::viewDidLoad() {
@@ -131,7 +139,7 @@ UIEdgeInsets CRCropViewController::statusBarSafeInsets() {
 
 bool CRCropViewController::overrideStatusBar() const {
   if (navigationController()) return false;
-  auto presenting = presentingViewController();
+  auto presenting = presenter();
   return !(presenting && presenting->prefersStatusBarHidden());
 }
 
@@ -443,7 +451,7 @@ void CRCropViewController::doneButtonTapped() {
   }
   if (!rectDelegate && !rectBlock) {
     if (!handled) {
-      if (auto presenting = presentingViewController()) presenting->dismissViewControllerAnimated(true);
+      if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
     }
     return;
   }
@@ -516,7 +524,7 @@ void CRCropViewController::finishSharing(const std::weak_ptr<UIActivityViewContr
     nav->popViewControllerAnimated(true);
     return;
   }
-  if (auto presenting = presentingViewController()) presenting->dismissViewControllerAnimated(true);
+  if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
   if (auto s = sheet.lock()) s->setCompletionWithItemsHandler(nullptr);
 }
 
@@ -559,7 +567,7 @@ void CRCropViewController::dismissCropViewController() {
     nav->popViewControllerAnimated(true);
     return;
   }
-  if (auto presenting = presentingViewController()) presenting->dismissViewControllerAnimated(true);
+  if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
 }
 
 // --- Forwarded state ---

@@ -229,6 +229,9 @@ class CRCropViewController : public UIViewController,
     return std::static_pointer_cast<CRCropViewController>(shared_from_this());
   }
   bool delegateResponds(CRCropViewControllerDelegate::Operation op) const;
+  // Who presented this screen, or the container holding it (a navigation
+  // controller presented as a whole).
+  std::shared_ptr<UIViewController> presenter() const;
   void installToolbarCallbacks();
   void presentShareSheet(CGRect cropFrame, int64_t angle);
   void finishSharing(const std::weak_ptr<UIActivityViewController>& sheet);

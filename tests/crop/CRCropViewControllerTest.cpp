@@ -7,8 +7,12 @@
 #include "crop/CropTestSupport.h"
 #include "crop/UIImageCropRotate.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIImageView.h"
+#include "platform/uikit/UILabel.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -323,6 +327,119 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   advance(0.5);
   EXPECT_TRUE(dismissed);
   EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
+TEST_F(CRCropViewControllerTest, TitleLabelComesAndGoesWithTheTitle) {
+  auto crop = present();
+  crop->setTitle("Crop your photo");
+  ASSERT_TRUE(crop->titleLabel());
+  EXPECT_EQ(crop->titleLabel()->superview(), crop->view());
+  crop->viewDidLayoutSubviews();
+  CGRect label = crop->titleLabel()->frame();
+  EXPECT_EQ(label.origin.y, crop->view()->safeAreaInsets().top + 14);
+  EXPECT_NEAR(CGRectGetMidX(label), 187.5, 1);
+  EXPECT_EQ(crop->cropView()->cropRegionInsets().top,
+            crop->statusBarHeight() + 14 + label.size.height);
+  crop->setTitle("");
+  EXPECT_EQ(crop->titleLabel(), nullptr);
+  EXPECT_EQ(crop->cropView()->cropRegionInsets(), UIEdgeInsetsZero);
+  advance(1);
+}
+
+TEST_F(CRCropViewControllerTest, InsideANavigationControllerThePlatformTransitionRuns) {
+  auto crop = CRCropViewController::controllerWithImage(picture);
+  auto nav = std::make_shared<UINavigationController>(crop);
+  nav->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+  root->presentViewController(nav, true);
+  advance(1);
+  EXPECT_EQ(crop->modalTransitionStyle(), UIModalTransitionStyle::CoverVertical);
+  EXPECT_EQ(crop->animationControllerForPresentedController(crop, root, root), nullptr);
+  EXPECT_EQ(crop->animationControllerForDismissedController(crop), nullptr);
+  EXPECT_TRUE(nav->isNavigationBarHidden());
+  EXPECT_EQ(crop->prefersStatusBarHidden(), nav->prefersStatusBarHidden());
+  EXPECT_EQ(crop->preferredStatusBarStyle(), UIStatusBarStyle::LightContent);
+  crop->cancelButtonTapped();  // a single controller: dismissed by its presenter
+  advance(1);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_FALSE(nav->isNavigationBarHidden());  // the saved state is back
+}
+
+TEST_F(CRCropViewControllerTest, PlainPresentationOnlyFadesAndTurningTheDeviceRelaysTheCanvas) {
+  auto crop = CRCropViewController::controllerWithImage(picture);
+  root->presentViewController(crop, true);
+  // No start rectangle: no flying picture, the canvas stays simple until it appears.
+  EXPECT_TRUE(crop->cropView()->simpleRenderMode());
+  EXPECT_FALSE(crop->cropView()->croppingViewsHidden());
+  size_t views = crop->view()->superview()->subviews().size();
+  EXPECT_EQ(views, 1u);
+  advance(0.5);
+  EXPECT_FALSE(crop->cropView()->simpleRenderMode());
+  EXPECT_TRUE(crop->isVisible());
+
+  UIViewController::transitionWindowToSize(window, CGSizeMake(667, 375), 0.3);
+  advance(1);
+  EXPECT_FALSE(crop->verticalLayout());
+  EXPECT_EQ(crop->toolbar()->frame(), CGRectMake(0, 0, 44, 375));
+  EXPECT_EQ(crop->cropView()->frame(), CGRectMake(44, 0, 623, 375));
+  EXPECT_FALSE(crop->cropView()->internalLayoutDisabled());
+  CGRect box = crop->cropView()->cropBoxFrame();
+  CGRect region = crop->cropView()->contentBounds();
+  EXPECT_TRUE(CGRectContainsRect(region, box));
+  EXPECT_EQ(crop->imageCropFrame(), CGRectMake(0, 0, 400, 300));
+  UIViewController::transitionWindowToSize(window, CGSizeMake(375, 667), 0.3);
+  advance(1);
+  EXPECT_TRUE(crop->verticalLayout());
+}
+
+TEST_F(CRCropViewControllerTest, DismissingToAViewFliesTheCropThere) {
+  auto crop = present();
+  auto target = UIView::viewWithFrame(CGRectMake(30, 500, 90, 60));
+  root->view()->addSubview(target);
+  auto cropped = croppedImageWithFrame(*picture, crop->imageCropFrame(), 0, false);
+  bool setUp = false;
+  crop->dismissAnimatedFromParentViewController(root, cropped, target, CGRectZero,
+                                                [&] { setUp = true; }, nullptr);
+  EXPECT_TRUE(setUp);
+  EXPECT_TRUE(crop->cropView()->croppingViewsHidden());
+  auto container = crop->view()->superview();
+  ASSERT_TRUE(container);
+  std::shared_ptr<UIImageView> flying;
+  for (auto& v : container->subviews()) {
+    if (auto iv = std::dynamic_pointer_cast<UIImageView>(v)) flying = iv;
+  }
+  ASSERT_TRUE(flying);
+  EXPECT_EQ(flying->image(), cropped);
+  EXPECT_EQ(flying->frame(), CGRectMake(30, 500, 90, 60));  // the model value at the end
+  advance(0.5);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_NE(flying->superview(), nullptr);  // fading out after it landed
+  advance(0.3);
+  EXPECT_EQ(flying->superview(), nullptr);
+}
+
+TEST_F(CRCropViewControllerTest, TextsComeFromTheResourceBundle) {
+  TempFolder main;
+  main.writeFile("CRCropViewController_CRCropViewController.bundle/CRCropViewControllerLocalizable.strings",
+                 std::string("\"Done\" = \"Crop\";\n\"Square\" = \"1:1\";\n"));
+  NSBundle::setMainBundlePath(main.path());
+  auto crop = present();
+  EXPECT_EQ(crop->toolbar()->doneTextButton()->titleForState(UIControlStateNormal), "Crop");
+  EXPECT_EQ(crop->toolbar()->cancelTextButton()->titleForState(UIControlStateNormal), "Cancel");
+  crop->showAspectRatioDialog();
+  auto sheet = std::dynamic_pointer_cast<UIAlertController>(crop->presentedViewController());
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->actions()[2]->title(), "1:1");
+  advance(1);
+  NSBundle::setMainBundlePath("");
+}
+
+TEST_F(CRCropViewControllerTest, AnUnopenableResourceBundleStops) {
+  TempFolder main;
+  main.writeFile("CRCropViewController_CRCropViewController.bundle", std::string("not a folder"));
+  NSBundle::setMainBundlePath(main.path());
+  EXPECT_DEATH(CRCropToolbar::toolbarWithFrame(CGRectMake(0, 0, 320, 44)),
+               "unable to find bundle named CRCropViewController_CRCropViewController");
+  NSBundle::setMainBundlePath("");
 }
 
 }  // namespace
