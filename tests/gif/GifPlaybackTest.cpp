@@ -27,6 +27,7 @@ class GifPlaybackTest : public PlatformTest {
   }
 
   void TearDown() override {
+    EXPECT_FALSE(recorder->offMainThread) << "delegate messages belong to the main thread";
     // Views and managers hold each other until a manager lets go.
     for (auto& m : managers) m->clear();
     managers.clear();
@@ -467,24 +468,34 @@ TEST_F(GifPlaybackTest, TheDefaultManagerIsSharedAndReplaceable) {
 
 TEST_F(GifPlaybackTest, RendersTheFramesAsPixels) {
   auto manager = makeManager(50);
-  auto three = gif({0.1, 0.1, 0.1}, 1.0f, 16);
-  auto view = makeView(CGRectMake(20, 40, 120, 90));
-  setGifImage(view, three, manager, -1);
+  auto square = imageWithGifData(MovingSquareGif(4), 1.0f);
+  ASSERT_TRUE(square);
+  ASSERT_EQ(displayRefreshFactor(*square), 6);
+  // Four times the GIF's size, drawn at 2x: a GIF pixel is 8 device pixels.
+  auto view = makeView(CGRectMake(20, 40, 128, 64));
+  setGifImage(view, square, manager, -1);
+  const std::array<uint8_t, 4> red = {255, 0, 0, 255}, white = {255, 255, 255, 255};
   // Slots of six ticks; the frame of slot k shows from tick 6k + 2.
-  for (int slot = 0; slot < 3; ++slot) {
+  for (int slot = 0; slot < 4; ++slot) {
     Tick(slot == 0 ? 2 : 6);
     auto picture = RenderView(*view, 2);
     ASSERT_TRUE(picture && picture->CGImage());
-    EXPECT_EQ(picture->CGImage()->width(), 240u);
+    ASSERT_EQ(picture->CGImage()->width(), 256u);
     SaveSnapshot(picture, "gif_playback_slot" + std::to_string(slot));
-    for (auto [x, y] : {std::pair{5, 5}, std::pair{120, 90}, std::pair{234, 174}}) {
-      EXPECT_TRUE(il_test::Near(il_test::PixelAt(picture->CGImage(), x, y), kColors[slot]))
-          << "slot " << slot << " at " << x << "," << y;
+    for (int x = 0; x < 4; ++x) {
+      const auto pixel = il_test::PixelAt(picture->CGImage(), size_t(64 * x + 32), 64);
+      EXPECT_TRUE(il_test::Near(pixel, x == slot ? red : white))
+          << "slot " << slot << ", square position " << x;
     }
+    EXPECT_TRUE(il_test::Near(il_test::PixelAt(picture->CGImage(), size_t(64 * slot + 32), 16),
+                              white));
   }
+  // The window as a whole: the view at its place, the square in its last
+  // position.
   auto whole = RenderView(*window, 1);
   SaveSnapshot(whole, "gif_playback_window");
-  EXPECT_TRUE(il_test::Near(il_test::PixelAt(whole->CGImage(), 80, 85), kColors[2]));
+  EXPECT_TRUE(il_test::Near(il_test::PixelAt(whole->CGImage(), 20 + 112, 40 + 32), red));
+  EXPECT_TRUE(il_test::Near(il_test::PixelAt(whole->CGImage(), 20 + 16, 40 + 32), white));
 }
 
 }  // namespace

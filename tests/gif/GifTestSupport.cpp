@@ -5,6 +5,9 @@
 
 #include "image_loading/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ImageIOProperties.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/quartzcore/CADisplayLink.h"
 #include "platform/uikit/UIImageView.h"
@@ -26,6 +29,34 @@ NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width, size_t
   return il_test::AnimatedFile("com.compuserve.gif", frames, width, height);
 }
 
+NSDataPtr MovingSquareGif(size_t frames) {
+  constexpr size_t kWidth = 32, kHeight = 16;
+  auto out = std::make_shared<Bytes>();
+  auto destination = CGImageDestinationCreateWithData(out, "com.compuserve.gif", frames);
+  for (size_t i = 0; i < frames; ++i) {
+    auto pixels = std::make_shared<Bytes>(kWidth * kHeight * 4, 255);
+    for (size_t y = 4; y < 12; ++y) {
+      for (size_t x = 8 * i; x < 8 * i + 8 && x < kWidth; ++x) {
+        uint8_t* p = &(*pixels)[(y * kWidth + x) * 4];
+        p[1] = p[2] = 0;
+      }
+    }
+    CGImageDestinationAddImage(
+        destination,
+        CGImage::create(kWidth, kHeight, 8, 32, kWidth * 4, kCGImageAlphaNoneSkipLast, pixels),
+        Value::map({{kCGImagePropertyGIFDictionary,
+                     Value::map({{kCGImagePropertyGIFUnclampedDelayTime, 0.1}})}}));
+  }
+  if (!CGImageDestinationFinalize(destination)) return nullptr;
+  return NSData::dataWithBytes(*out);
+}
+
+NSDataPtr FramelessGif() {
+  const uint8_t bytes[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0,
+                           0, 0, 0, 255, 255, 255, 0x3B};
+  return NSData::dataWithBytes(bytes, sizeof bytes);
+}
+
 int FrameOf(const UIImagePtr& image) {
   if (!image || !image->CGImage()) return -1;
   const auto pixel = il_test::PixelAt(image->CGImage(), 0, 0);
@@ -45,6 +76,11 @@ void AlignToMidFrame() {
 
 void Tick(int frames) {
   for (int i = 0; i < frames; ++i) PlatformClock::advance(CADisplayLink::kFrameInterval);
+}
+
+void RecordingDelegate::note(const char* event) {
+  if (!isMainThread()) offMainThread = true;
+  events.push_back(event);
 }
 
 bool RunMainLoopUntil(const std::function<bool()>& done) {

@@ -25,6 +25,13 @@ extern const std::vector<std::array<uint8_t, 4>> kColors;
 NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width = 8,
                          size_t height = 8);
 
+// 32 x 16 pixels of white with an 8 x 8 red square at (8 × frame, 4):
+// a square moving right, 0.1 s a frame.
+NSDataPtr MovingSquareGif(size_t frames);
+
+// Header, screen and colour table, then the trailer: a GIF without frames.
+NSDataPtr FramelessGif();
+
 // Which frame of kColors the view shows now; -1 for no image or another
 // picture.
 int ShownFrame(const UIImageView& view);
@@ -41,20 +48,25 @@ void Tick(int frames = 1);
 // bounded wait ran out first.
 bool RunMainLoopUntil(const std::function<bool()>& done);
 
+// Records each message in order, and whether any came off the main thread.
 class RecordingDelegate : public AnimGifDelegate {
  public:
-  void gifDidStartWithSender(const UIImageViewPtr&) override { events.push_back("start"); }
-  void gifDidLoopWithSender(const UIImageViewPtr&) override { events.push_back("loop"); }
-  void gifDidStopWithSender(const UIImageViewPtr&) override { events.push_back("stop"); }
-  void gifURLDidFinishWithSender(const UIImageViewPtr&) override { events.push_back("finish"); }
+  void gifDidStartWithSender(const UIImageViewPtr&) override { note("start"); }
+  void gifDidLoopWithSender(const UIImageViewPtr&) override { note("loop"); }
+  void gifDidStopWithSender(const UIImageViewPtr&) override { note("stop"); }
+  void gifURLDidFinishWithSender(const UIImageViewPtr&) override { note("finish"); }
   void gifURLDidFailWithSender(const UIImageViewPtr&, const NSURLPtr&,
                                const NSErrorPtr& error) override {
-    events.push_back("fail");
+    note("fail");
     lastError = error;
   }
 
   std::vector<std::string> events;
   NSErrorPtr lastError;
+  bool offMainThread = false;
+
+ private:
+  void note(const char* event);
 };
 
 }  // namespace gif_test

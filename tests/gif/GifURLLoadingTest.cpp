@@ -33,6 +33,7 @@ class GifURLLoadingTest : public PlatformTest {
   }
 
   void TearDown() override {
+    EXPECT_FALSE(recorder->offMainThread) << "delegate messages belong to the main thread";
     manager->clear();
     PlatformTest::TearDown();
   }
@@ -116,6 +117,9 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
   server.script("/missing.gif", {404, {{"Content-Type", "image/gif"}}, gif});
   server.script("/page", {200, {{"Content-Type", "text/html"}}, "<html>a page</html>"});
   server.script("/empty", {200, {}, ""});
+  auto frameless = FramelessGif();
+  server.script("/frameless.gif",
+                {200, {}, std::string(frameless->vector().begin(), frameless->vector().end())});
   auto png = il_test::StillFile("public.png", il_test::SolidImage(4, 4, kColors[0]));
   server.script("/still.png", {200, {}, std::string(png->vector().begin(), png->vector().end())});
 
@@ -129,6 +133,7 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
       {"/missing.gif", NSURLErrorDomain, NSURLErrorBadServerResponse},
       {"/page", GifParseErrorDomain, int64_t(GifParseError::noImages)},
       {"/empty", GifParseErrorDomain, int64_t(GifParseError::noImages)},
+      {"/frameless.gif", GifParseErrorDomain, int64_t(GifParseError::noImages)},
       {"/still.png", GifParseErrorDomain, int64_t(GifParseError::noGifDictionary)},
   };
   for (const Case& c : cases) {
