@@ -184,7 +184,6 @@ void AnimGifManager::updateImageView() {
   }
   // Views that leave during the tick are still stepped once, as listed when
   // it began.
-  auto keep = shared_from_this();
   for (const UIImageViewPtr& view : snapshot()) {
     UIImagePtr current = AnimGif::currentImage(*view);
     if (view->image() != current) view->setImage(current);

@@ -21,6 +21,10 @@ class PlaybackState : public NSObject {
  public:
   UIImagePtr gifImage;
   UIImagePtr currentImage;
+  // Which source frame of which source `currentImage` is, so that the ticks
+  // of a slot, and slots repeating a frame, decode it once.
+  std::weak_ptr<CGImageSource> currentSource;
+  int64_t currentFrame = -1;
   AnimGifManagerPtr manager;
   int64_t loopCount = 0;
   bool displaying = false;
@@ -58,14 +62,30 @@ UIImagePtr decodeFrame(const CGImageSourceRef& source, int64_t index) {
   return frame ? UIImage::imageWithCGImage(frame) : nullptr;
 }
 
+void showCurrent(PlaybackState& state, UIImagePtr image, const CGImageSourceRef& source,
+                 int64_t frame) {
+  state.currentImage = std::move(image);
+  state.currentSource = source;
+  state.currentFrame = frame;
+}
+
 void refreshCurrentImage(const UIImageView& view, PlaybackState& state) {
   const int64_t index = state.displayIndex;
   if (state.frameCacheBuilt && index >= 0 &&
       static_cast<uint64_t>(index) < state.frameCache.size() && state.frameCache[index]) {
-    state.currentImage = state.frameCache[index];
-  } else {
-    state.currentImage = frameAtIndex(view, index);
+    showCurrent(state, state.frameCache[index], nullptr, -1);
+    return;
   }
+  CGImageSourceRef source = state.gifImage ? imageSource(*state.gifImage) : nullptr;
+  const auto frame = state.gifImage ? displayOrderFrame(*state.gifImage, index) : std::nullopt;
+  if (source && frame && *frame == state.currentFrame && source == state.currentSource.lock() &&
+      state.currentImage) {
+    return;
+  }
+  UIImagePtr image = frameAtIndex(view, index);
+  const bool decoded = image->CGImage() != nullptr;
+  showCurrent(state, std::move(image), decoded ? source : nullptr,
+              decoded && frame ? *frame : -1);
 }
 
 void fillFrameCache(PlaybackState& state) {
@@ -75,7 +95,13 @@ void fillFrameCache(PlaybackState& state) {
   CGImageSourceRef source = imageSource(*state.gifImage);
   if (!order || !source) return;
   state.frameCache.reserve(order->size());
-  for (int64_t frame : *order) state.frameCache.push_back(decodeFrame(source, frame));
+  for (size_t slot = 0; slot < order->size(); ++slot) {
+    // Slots in a row showing one frame share its image: decoding a frame
+    // again means compositing it anew from the start of the animation.
+    const bool repeat = slot > 0 && (*order)[slot] == (*order)[slot - 1];
+    state.frameCache.push_back(repeat ? state.frameCache.back()
+                                      : decodeFrame(source, (*order)[slot]));
+  }
 }
 
 // Ticks within the slot, then slots within the loop, then loops.
@@ -143,7 +169,7 @@ void setGifImage(const UIImageViewPtr& view, const UIImagePtr& gif,
     leaveManagers(view, nullptr, manager);
     return;
   }
-  state->currentImage = first;
+  showCurrent(*state, first, source, 0);
   if (!manager || !manager->addImageView(view)) return;
   state->displaying = true;
   updateCache(view);
@@ -270,7 +296,7 @@ void clear(const UIImageViewPtr& view) {
   if (auto state = stateOf(*view)) {
     if (state->gifImage) clear(*state->gifImage);
     state->gifImage = nullptr;
-    state->currentImage = nullptr;
+    showCurrent(*state, nullptr, nullptr, -1);
     state->frameCache.clear();
     state->manager = nullptr;
   }
@@ -294,7 +320,7 @@ UIImagePtr currentImage(const UIImageView& view) {
 
 void setCurrentImage(const UIImageViewPtr& view, const UIImagePtr& image) {
   QX_DCHECK_MAIN_THREAD();
-  ensureState(*view)->currentImage = image;
+  showCurrent(*ensureState(*view), image, nullptr, -1);
 }
 
 AnimGifManagerPtr animationManager(const UIImageView& view) {

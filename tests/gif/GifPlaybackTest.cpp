@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "GifTestSupport.h"
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
@@ -88,8 +90,15 @@ TEST_F(GifPlaybackTest, PlaysAtTheCadenceOfItsDelays) {
   EXPECT_EQ(ShownFrame(*cached), -1) << "nothing is shown before the first tick";
 
   recorder->events.clear();
+  // Each source frame is decoded once a loop, however many ticks and slots
+  // show it (slots 1 and 2 both show frame 1).
+  std::set<UIImage*> cachedImages, uncachedImages;
   for (int tick = 1; tick <= 60; ++tick) {
     Tick();
+    if (tick <= 25) {
+      cachedImages.insert(currentImage(*cached).get());
+      uncachedImages.insert(currentImage(*uncached).get());
+    }
     ASSERT_EQ(ShownFrame(*cached), expectedMixedFrame(tick)) << "tick " << tick;
     ASSERT_EQ(ShownFrame(*uncached), expectedMixedFrame(tick)) << "tick " << tick;
     if (tick == 24) {
@@ -100,6 +109,8 @@ TEST_F(GifPlaybackTest, PlaysAtTheCadenceOfItsDelays) {
     }
   }
   EXPECT_EQ(recorder->events, (Events{"loop", "loop", "loop", "loop"}));
+  EXPECT_EQ(cachedImages.size(), 4u);
+  EXPECT_EQ(uncachedImages.size(), 4u);
   EXPECT_EQ(loopCount(*cached), -1);
   EXPECT_EQ(loopCount(*uncached), 2);
   EXPECT_EQ(currentFrameIndex(*cached), (60 / 5) % 5);
@@ -418,7 +429,7 @@ TEST_F(GifPlaybackTest, SteppingThroughSlotsByHand) {
   auto ten = gif(std::vector<double>(10, 0.1));
   ASSERT_EQ(framesCount(*ten), 10);
   auto view = makeView();
-  setGifImage(view, ten, manager, -1);
+  setGifImage(view, ten, manager, 4);  // no frame cache: frames come from the source
   stopAnimatingGif(view);
 
   showFrameForIndexDelta(view, -1);
@@ -440,6 +451,14 @@ TEST_F(GifPlaybackTest, SteppingThroughSlotsByHand) {
   EXPECT_FALSE(frameAtIndex(*bare, 0)->CGImage());
   showFrameForIndexDelta(bare, 3);
   EXPECT_EQ(currentFrameIndex(*bare), 0);
+
+  // New bytes parsed into the playing GIF image show from their own source,
+  // even where the slot names the same frame number.
+  showFrameAtIndex(view, 0);
+  EXPECT_EQ(FrameOf(currentImage(*view)), 0);
+  ASSERT_TRUE(setGifFromData(*ten, SolidFramesGif(std::vector<double>(10, 0.1), 8, 8, 5), 1.0f));
+  showFrameAtIndex(view, 0);
+  EXPECT_EQ(FrameOf(currentImage(*view)), 5);
 
   startAnimatingGif(view);
   EXPECT_TRUE(isAnimatingGif(*view));

@@ -21,10 +21,11 @@ const std::vector<std::array<uint8_t, 4>> kColors = {
     {128, 0, 255, 255}, {0, 128, 64, 255},
 };
 
-NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width, size_t height) {
+NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width, size_t height,
+                         size_t firstColor) {
   std::vector<il_test::TestFrame> frames;
   for (size_t i = 0; i < delays.size(); ++i) {
-    frames.push_back({kColors[i % kColors.size()], delays[i]});
+    frames.push_back({kColors[(i + firstColor) % kColors.size()], delays[i]});
   }
   return il_test::AnimatedFile("com.compuserve.gif", frames, width, height);
 }

@@ -21,9 +21,10 @@ namespace gif_test {
 // Frame colours, in frame order.
 extern const std::vector<std::array<uint8_t, 4>> kColors;
 
-// A GIF of `delays.size()` solid frames coloured from kColors.
+// A GIF of `delays.size()` solid frames coloured from kColors, frame i in
+// colour i + firstColor (round the list).
 NSDataPtr SolidFramesGif(const std::vector<double>& delays, size_t width = 8,
-                         size_t height = 8);
+                         size_t height = 8, size_t firstColor = 0);
 
 // 32 x 16 pixels of white with an 8 x 8 red square at (8 × frame, 4):
 // a square moving right, 0.1 s a frame.
