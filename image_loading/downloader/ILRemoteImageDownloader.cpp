@@ -253,8 +253,9 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
     auto it = URLOperations_.find(url->absoluteString());
     if (it != URLOperations_.end() && !it->second->isFinished() && !it->second->isCancelled()) {
       // The later caller's options and context do not change the transfer.
-      operation = it->second;
-      record = operation->addHandlersForProgress(std::move(progress), completed, decodeOptions);
+      // An operation that has given its last answers turns callers away.
+      record = it->second->addHandlersForProgress(progress, completed, decodeOptions);
+      if (record) operation = it->second;
     }
     if (!operation) {
       operation = createDownloaderOperationWithUrl(url, options, context);

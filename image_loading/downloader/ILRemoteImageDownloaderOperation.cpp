@@ -76,6 +76,7 @@ std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgre
   auto token = std::make_shared<ILRemoteImageDownloaderOperationToken>(
       std::move(progress), std::move(completed), std::move(decodeOptions));
   std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (closed_) return nullptr;
   callbackTokens_.push_back(token);
   return token;
 }
@@ -92,6 +93,12 @@ size_t ILRemoteImageDownloaderOperation::callbackTokenCount() const {
 
 ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::tokensSnapshot() const {
   std::lock_guard<std::recursive_mutex> lock(lock_);
+  return callbackTokens_;
+}
+
+ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::closeAndSnapshot() {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  closed_ = true;
   return callbackTokens_;
 }
 
@@ -210,8 +217,9 @@ void ILRemoteImageDownloaderOperation::cancel() {
 
 bool ILRemoteImageDownloaderOperation::beginCancel(CancelState& state) {
   if (isFinished() || isCancelled()) return false;
-  // Marked under the lock, so that the downloader attaches no new caller.
+  // Marked under the lock, so that no new caller joins.
   NSOperation::cancel();
+  closed_ = true;
   state.task = std::move(dataTask_);
   dataTask_ = nullptr;
   state.wasExecuting = isExecuting();
@@ -241,6 +249,7 @@ void ILRemoteImageDownloaderOperation::reset() {
   NSURLSessionPtr owned;
   {
     std::lock_guard<std::recursive_mutex> lock(lock_);
+    closed_ = true;
     callbackTokens_.clear();
     dataTask_ = nullptr;
     owned = std::move(ownedSession_);
@@ -358,6 +367,7 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
     return;
   }
   if (tokens.empty()) {
+    closeAndSnapshot();
     done();
     return;
   }
@@ -513,6 +523,7 @@ void ILRemoteImageDownloaderOperation::checkDoneWithImageData(const NSDataPtr& d
         pending.push_back(token);
       }
     }
+    if (pending.empty()) closed_ = true;
   }
   // Callers that joined while the body was decoded get a pass of their own.
   if (!pending.empty()) {
@@ -549,7 +560,8 @@ bool ILRemoteImageDownloaderOperation::claimFinalDelivery(
 }
 
 void ILRemoteImageDownloaderOperation::callCompletionBlocksWithError(const NSErrorPtr& error) {
-  for (const auto& token : tokensSnapshot()) {
+  // An error is the operation's last word.
+  for (const auto& token : closeAndSnapshot()) {
     callCompletionBlockWithToken(token, nullptr, nullptr, error, true);
   }
 }

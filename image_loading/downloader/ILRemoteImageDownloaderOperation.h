@@ -70,7 +70,8 @@ using ILRemoteImageDownloaderOperationTokenPtr =
 class ILRemoteImageDownloaderOperationProtocol : public NSOperation,
                                                  public NSURLSessionDataDelegate {
  public:
-  // nullptr when all three are empty.
+  // nullptr when all three are empty, or when the operation takes no more
+  // callers (it has given its last answers).
   virtual std::shared_ptr<NSObject> addHandlersForProgress(
       ILRemoteImageDownloaderProgressBlock progress,
       ILRemoteImageDownloaderCompletedBlock completed, Value decodeOptions) = 0;
@@ -164,6 +165,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   };
 
   Tokens tokensSnapshot() const;
+  // Takes no more callers from now on; the callers it has.
+  Tokens closeAndSnapshot();
   // The one place a caller's final answer is claimed: true only for a token
   // still registered whose final answer has not been given yet.
   bool claimFinalDelivery(const ILRemoteImageDownloaderOperationTokenPtr& token);
@@ -204,6 +207,9 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // take the downloader's lock.
   mutable std::recursive_mutex lock_;
   Tokens callbackTokens_ QX_GUARDED_BY(lock_);
+  // Set once the last answers are decided: a caller joining later would
+  // never be answered, so it is turned away (and gets a new operation).
+  bool closed_ QX_GUARDED_BY(lock_) = false;
   std::weak_ptr<NSURLSession> unownedSession_ QX_GUARDED_BY(lock_);
   NSURLSessionPtr ownedSession_ QX_GUARDED_BY(lock_);
   NSURLSessionDataTaskPtr dataTask_ QX_GUARDED_BY(lock_);

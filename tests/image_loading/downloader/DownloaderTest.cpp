@@ -6,6 +6,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "image_loading/ImageLoadingTestSupport.h"
+#include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
@@ -244,6 +245,32 @@ TEST_F(DownloaderTest, CancelWhileTheFinalDecodeRunsAnswersOnce) {
   EXPECT_EQ(second->completions, 1);
   EXPECT_TRUE(ILIsRemoteImageError(first->error, ILRemoteImageErrorCancelled));
   EXPECT_TRUE(ILIsRemoteImageError(second->error, ILRemoteImageErrorCancelled));
+}
+
+TEST_F(DownloaderTest, CallerJoiningAfterTheLastAnswerGetsATransferOfItsOwn) {
+  // The first caller's completion runs inline, while its operation is still
+  // winding up, and asks for the same URL again.
+  auto inlineQueue = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+  inlineQueue->setPolicy(ILCallbackQueuePolicyInvoke);
+  const ILRemoteImageContext context = Value::map(
+      {{ILRemoteImageContextCallbackQueue, Value(std::static_pointer_cast<NSObject>(inlineQueue))}});
+  auto late = std::make_shared<DownloadRecord>();
+  auto first = std::make_shared<DownloadRecord>();
+  const NSURLPtr missing = url("/missing.png");
+  downloader->downloadImageWithURL(
+      missing, 0, context, nullptr,
+      [this, first, late, missing](UIImagePtr, NSDataPtr, NSErrorPtr error, bool) {
+        {
+          std::lock_guard<std::mutex> lock(first->mutex);
+          first->error = error;
+          first->finalCompletions++;
+        }
+        downloader->downloadImageWithURL(missing, late->completedBlock());
+      });
+  ASSERT_TRUE(waitForFinal(late));
+  EXPECT_TRUE(ILIsRemoteImageError(first->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
+  EXPECT_TRUE(ILIsRemoteImageError(late->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
+  EXPECT_EQ(server.requests().size(), 2u);
 }
 
 TEST_F(DownloaderTest, BadInputGetsClearErrors) {
