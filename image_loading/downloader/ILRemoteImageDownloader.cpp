@@ -6,6 +6,7 @@
 #include "image_loading/downloader/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSStringTransform.h"
@@ -109,6 +110,17 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownload
   static const std::shared_ptr<ILRemoteImageDownloader> shared = [] {
     auto downloader = create();
     downloader->isShared_ = true;
+    SingletonResets::add([weak = std::weak_ptr<ILRemoteImageDownloader>(downloader)] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->cancelAllDownloads();
+      self->setSuspended(false);
+      self->setRequestModifier(nullptr);
+      self->setResponseModifier(nullptr);
+      self->setDecryptor(nullptr);
+      std::lock_guard<std::mutex> lock(self->HTTPHeadersLock_);
+      self->HTTPHeaders_ = defaultHTTPHeaders();
+    });
     return downloader;
   }();
   return shared;

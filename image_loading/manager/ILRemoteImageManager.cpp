@@ -125,7 +125,21 @@ void ILRemoteImageCombinedOperation::end() {
 // MARK: Manager
 
 std::shared_ptr<ILRemoteImageManager> ILRemoteImageManager::sharedManager() {
-  static const std::shared_ptr<ILRemoteImageManager> shared = create();
+  static const std::shared_ptr<ILRemoteImageManager> shared = [] {
+    auto manager = create();
+    SingletonResets::add([weak = std::weak_ptr<ILRemoteImageManager>(manager)] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->cancelAll();
+      self->removeAllFailedURLs();
+      self->setTransformer(nullptr);
+      self->setCacheKeyFilter(nullptr);
+      self->setCacheSerializer(nullptr);
+      self->setOptionsProcessor(nullptr);
+      self->setDelegate(nullptr);
+    });
+    return manager;
+  }();
   return shared;
 }
 

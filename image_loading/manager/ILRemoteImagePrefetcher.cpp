@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 
 namespace {
@@ -65,7 +67,20 @@ void ILRemoteImagePrefetchToken::cancel() {
 // MARK: Prefetcher
 
 std::shared_ptr<ILRemoteImagePrefetcher> ILRemoteImagePrefetcher::sharedImagePrefetcher() {
-  static const std::shared_ptr<ILRemoteImagePrefetcher> shared = create();
+  static const std::shared_ptr<ILRemoteImagePrefetcher> shared = [] {
+    auto prefetcher = create();
+    SingletonResets::add([weak = std::weak_ptr<ILRemoteImagePrefetcher>(prefetcher)] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->cancelPrefetching();
+      self->setOptions(ILLoadLowPriority);
+      self->setContext(Value());
+      self->setCallbackQueue(nullptr);
+      self->setDelegate(nullptr);
+      self->setMaxConcurrentPrefetchCount(kDefaultMaxConcurrentPrefetchCount);
+    });
+    return prefetcher;
+  }();
   return shared;
 }
 
