@@ -50,6 +50,23 @@ class DownloaderTest : public PlatformTest {
   static bool waitForFinal(const DownloadRecordPtr& record, int count = 1) {
     return RunMainLoopUntil([&] { return record->finals() >= count; });
   }
+  // Three requests queued while the queue waits, in the order the server saw them.
+  std::vector<std::string> pathsRunOneAtATime() {
+    std::vector<DownloadRecordPtr> records;
+    downloader->setSuspended(true);
+    for (const char* path : {"/1.png", "/2.png", "/3.png"}) {
+      servePNG(path);
+      records.push_back(std::make_shared<DownloadRecord>());
+      download(path, records.back());
+    }
+    downloader->setSuspended(false);
+    std::vector<std::string> paths;
+    for (const auto& record : records) {
+      if (!waitForFinal(record)) return paths;
+    }
+    for (const auto& request : server.requests()) paths.push_back(request.path);
+    return paths;
+  }
 
   LoopbackHttpServer server;
   ILRemoteImageDownloaderPtr downloader;
@@ -159,37 +176,12 @@ TEST_F(DownloaderTest, QueueWidthFollowsTheConfigAndLastInRunsFirst) {
   EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 3);
   downloader->config()->setMaxConcurrentDownloads(1);
 
-  std::vector<DownloadRecordPtr> records;
-  downloader->setSuspended(true);
-  for (const char* path : {"/1.png", "/2.png", "/3.png"}) {
-    servePNG(path);
-    records.push_back(std::make_shared<DownloadRecord>());
-    download(path, records.back());
-  }
-  downloader->setSuspended(false);
-  for (const auto& record : records) ASSERT_TRUE(waitForFinal(record));
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].path, "/3.png");
-  EXPECT_EQ(requests[1].path, "/2.png");
-  EXPECT_EQ(requests[2].path, "/1.png");
+  EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/3.png", "/2.png", "/1.png"}));
 }
 
 TEST_F(DownloaderTest, FirstInRunsFirstByDefault) {
   downloader->config()->setMaxConcurrentDownloads(1);
-  std::vector<DownloadRecordPtr> records;
-  downloader->setSuspended(true);
-  for (const char* path : {"/1.png", "/2.png", "/3.png"}) {
-    servePNG(path);
-    records.push_back(std::make_shared<DownloadRecord>());
-    download(path, records.back());
-  }
-  downloader->setSuspended(false);
-  for (const auto& record : records) ASSERT_TRUE(waitForFinal(record));
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].path, "/1.png");
-  EXPECT_EQ(requests[2].path, "/3.png");
+  EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/1.png", "/2.png", "/3.png"}));
 }
 
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
