@@ -65,3 +65,12 @@ bool ILImageLoadersManager::shouldBlockFailedURL(const NSURLPtr& url, const NSEr
   ILImageLoaderPtr loader = loaderForURL(url);
   return loader && loader->shouldBlockFailedURL(url, error);
 }
+
+std::optional<bool> ILImageLoadersManager::shouldBlockFailedURL(
+    const NSURLPtr& url, const NSErrorPtr& error, ILRemoteImageOptions options,
+    const ILRemoteImageContext& context) {
+  ILImageLoaderPtr loader = loaderForURL(url);
+  if (!loader) return false;
+  const std::optional<bool> detailed = loader->shouldBlockFailedURL(url, error, options, context);
+  return detailed ? *detailed : loader->shouldBlockFailedURL(url, error);
+}

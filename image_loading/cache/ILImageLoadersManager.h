@@ -19,8 +19,10 @@
 
 using ILImageLoaderProgressBlock =
     std::function<void(int64_t receivedSize, int64_t expectedSize, const NSURLPtr& targetURL)>;
+// Called more than once for one request when it is progressive: every call
+// before the last has finished == false.
 using ILImageLoaderCompletedBlock =
-    OnceCallback<void(UIImagePtr image, NSDataPtr data, NSErrorPtr error, bool finished)>;
+    std::function<void(UIImagePtr image, NSDataPtr data, NSErrorPtr error, bool finished)>;
 
 class ILImageLoader {
  public:
@@ -37,6 +39,12 @@ class ILImageLoader {
                                                         ILImageLoaderProgressBlock progress,
                                                         ILImageLoaderCompletedBlock completed) = 0;
   virtual bool shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error) = 0;
+  // nullopt: the loader decides by URL and error alone.
+  virtual std::optional<bool> shouldBlockFailedURL(const NSURLPtr&, const NSErrorPtr&,
+                                                   ILRemoteImageOptions,
+                                                   const ILRemoteImageContext&) {
+    return std::nullopt;
+  }
 };
 using ILImageLoaderPtr = std::shared_ptr<ILImageLoader>;
 
@@ -57,6 +65,9 @@ class ILImageLoadersManager : public NSObject, public ILImageLoader {
                                                 ILImageLoaderProgressBlock progress,
                                                 ILImageLoaderCompletedBlock completed) override;
   bool shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error) override;
+  std::optional<bool> shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error,
+                                           ILRemoteImageOptions options,
+                                           const ILRemoteImageContext& context) override;
 
  private:
   // The first loader, from the newest, that takes the URL.

@@ -41,6 +41,7 @@ int64_t NSURLErrorCodeForCurlCode(int curlCode) {
     case CURLE_FILESIZE_EXCEEDED:
       return NSURLErrorDataLengthExceedsMaximum;
     case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
       return NSURLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CIPHER:

@@ -1,14 +1,71 @@
 #include "platform/network/NSURLSession.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <thread>
 #include <vector>
+
+#include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/SingletonResets.h"
+
+namespace {
+
+// As many as the platform follows before giving up.
+constexpr int64_t kMaxRedirects = 16;
+// A delegate that keeps answering with refused credentials gets the 401
+// after this many tries instead of looping for ever.
+constexpr int64_t kMaxCredentialAttempts = 8;
+// A response is offered to the cache only when it is at most this share of
+// the cache's capacity, so one download cannot flush everything else.
+constexpr uint64_t kCacheableShareDivisor = 20;
+
+// What the TLS handshake showed of the server: its chain, and why the
+// system's evaluation refused it.
+struct TlsCapture {
+  std::vector<Bytes> chain;
+  std::string failure;
+};
+
+}  // namespace
+
+// The state of a task's loads (the original request, each redirection and
+// each retry with credentials), touched by the session thread only.
+struct NSURLSessionTaskLoad {
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  NSHTTPHeaderFields responseHeaders;
+  // The response of the running attempt once its head is in.
+  NSHTTPURLResponsePtr attemptResponse;
+  bool headSeen = false;
+  bool live = false;
+  double attemptStart = 0;
+
+  int64_t redirects = 0;
+  NSURLCredentialPtr basicCredential;
+  int64_t credentialAttempts = 0;
+  std::string trustPin;
+  TlsCapture tls;
+
+  // Sent with validators; a 304 serves this.
+  NSCachedURLResponsePtr revalidating;
+  // Served without touching the network.
+  NSDataPtr cachedBody;
+  bool cacheCandidate = false;
+  uint64_t cacheLimit = 0;
+  Bytes cacheBody;
+  Bytes body;  // for a completion handler
+
+  double taskStart = 0;
+  std::vector<NSURLSessionTaskTransactionMetrics> transactions;
+};
 
 // Owns the curl multi handle and the one thread that drives it. Commands from
 // other threads (start, cancel, a delegate's answer) are queued and the
@@ -20,11 +77,15 @@ class NSURLSessionEngine {
   ~NSURLSessionEngine();
 
   void start(std::weak_ptr<NSURLSession> session);
-  // False once the engine is stopping: the command will never run.
-  bool post(std::function<void()> command);
+  std::shared_ptr<NSURLSessionDataDelegate> delegate();
+  // False once the engine is stopping (or, for a new task, draining): the
+  // command will never run.
+  bool post(std::function<void()> command, bool startsTask = false);
   void stop();
+  // Running tasks go on; the thread ends after the last one.
+  void drain();
   // For a command that could not be posted: once the thread has finished its
-  // last sweep, curl state is safe to touch from here.
+  // last sweep, the task can be ended from here.
   void finishWhenStopped(const NSURLSessionDataTaskPtr& task);
 
   void add(const NSURLSessionDataTaskPtr& task);
@@ -36,34 +97,76 @@ class NSURLSessionEngine {
  private:
   void run();
   void readDone();
+  // Reads the cache by the request's policy, then loads from the network.
+  void load(const NSURLSessionDataTaskPtr& task);
+  void startTransfer(const NSURLSessionDataTaskPtr& task);
   void detach(NSURLSessionDataTask& task);
+  // Records the running attempt's transaction, then lets its handle go.
+  void endAttempt(NSURLSessionDataTask& task);
   NSHTTPURLResponsePtr makeResponse(NSURLSessionDataTask& task);
-  void askDisposition(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
-                      bool atEnd);
+
+  // The head of a response is in (`atEnd`: and the transfer is over, with
+  // no body); decides between redirecting, asking for credentials, serving
+  // the cache and handing the response on.
+  void headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd);
+  void accept(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response, bool atEnd);
+  void askDisposition(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response, bool atEnd);
   void answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd);
+  void complete(const NSURLSessionDataTaskPtr& task);
+  void serveCached(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& cached);
+
+  void askRedirect(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                   const std::string& location, bool atEnd);
+  void redirectAnswered(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                        const NSURLRequestPtr& request, bool atEnd);
+  void askBasic(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                const std::optional<std::string>& realm, bool atEnd);
+  void basicAnswered(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                     NSURLSessionAuthChallengeDisposition disposition, const NSURLCredentialPtr& credential,
+                     bool atEnd);
+  void askServerTrust(const NSURLSessionDataTaskPtr& task, NSErrorPtr refusal);
+  void trustAnswered(const NSURLSessionDataTaskPtr& task, NSURLSessionAuthChallengeDisposition disposition,
+                     const NSURLCredentialPtr& credential, const NSErrorPtr& refusal);
+  void challenge(const NSURLSessionDataTaskPtr& task, const NSURLAuthenticationChallengePtr& challenge,
+                 std::function<void(NSURLSessionAuthChallengeDisposition, NSURLCredentialPtr)> onAnswer);
+  // Runs `then` on the session thread with the delegate's answer, or ends the
+  // task as cancelled when the session stopped meanwhile.
+  template <typename... Args>
+  UniqueFunction<void(Args...)> onSessionThread(const NSURLSessionDataTaskPtr& task,
+                                                std::function<void(Args...)> then);
 
   const NSURLSessionConfiguration configuration_;
-  const std::shared_ptr<NSURLSessionDataDelegate> delegate_;
   const dispatch_queue_t queue_;
   std::weak_ptr<NSURLSession> session_;
 
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
   std::thread thread_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards the fields below up to joinMutex_
+  std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
   bool stopping_ = false;
+  bool draining_ = false;
   bool stopped_ = false;
   std::condition_variable stoppedChanged_;
-  std::mutex joinMutex_;
+  std::mutex joinMutex_;  // one thread joins
+  // Session thread only.
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
+  std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
 };
 
 namespace {
 
+double wallNow() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::string urlString(const NSURLRequestPtr& request) {
+  return request && request->URL() ? request->URL()->absoluteString() : "";
+}
+
 NSErrorPtr cancelledError(const NSURLSessionDataTask& task) {
-  const NSURLPtr& url = task.originalRequest()->URL();
-  return NSURLErrorMake(NSURLErrorCancelled, url ? url->absoluteString() : "");
+  return NSURLErrorMake(NSURLErrorCancelled, urlString(task.currentRequest()));
 }
 
 std::string trimmedField(std::string_view s) {
@@ -73,10 +176,15 @@ std::string trimmedField(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
+std::string lowered(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto* fields = static_cast<NSHTTPHeaderFields*>(user);
   std::string_view line(data, size * count);
-  // Every response of a redirect chain starts afresh; the last one counts.
+  // An interim response (100 Continue) is followed by the real one.
   if (line.rfind("HTTP/", 0) == 0) {
     fields->clear();
   } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
@@ -92,13 +200,143 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 long weightFor(float priority) { return 1 + std::lround(priority * 255.0f); }
 
+std::mutex sharedMutex;  // guards sharedSessionInstance
+NSURLSessionPtr sharedSessionInstance;
+
+Bytes derOf(X509* certificate) {
+  unsigned char* der = nullptr;
+  int length = i2d_X509(certificate, &der);
+  if (length <= 0) return {};
+  Bytes bytes(der, der + length);
+  OPENSSL_free(der);
+  return bytes;
+}
+
+// Evaluates the chain as OpenSSL would, keeping what the server offered so a
+// delegate can be asked about it when the evaluation fails.
+int verifyAndCapture(X509_STORE_CTX* store, void* user) {
+  auto* capture = static_cast<TlsCapture*>(user);
+  int ok = X509_verify_cert(store);
+  capture->chain.clear();
+  capture->failure = ok > 0 ? "" : X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  if (leaf) capture->chain.push_back(derOf(leaf));
+  if (STACK_OF(X509)* offered = X509_STORE_CTX_get0_untrusted(store)) {
+    for (int i = 0; i < sk_X509_num(offered); ++i) {
+      X509* certificate = sk_X509_value(offered, i);
+      if (certificate != leaf) capture->chain.push_back(derOf(certificate));
+    }
+  }
+  return ok;
+}
+
+CURLcode onSslContext(CURL*, void* context, void* user) {
+  auto* ssl = static_cast<SSL_CTX*>(context);
+  SSL_CTX_set_cert_verify_callback(ssl, verifyAndCapture, user);
+  // The capture belongs to one task; a renegotiation on a pooled connection
+  // must not reach it later.
+  SSL_CTX_set_options(ssl, SSL_OP_NO_RENEGOTIATION);
+  return CURLE_OK;
+}
+
+// A Location field's reference resolved against the URL that answered;
+// empty when it cannot be.
+std::string resolvedAgainst(const NSURLPtr& base, const std::string& reference) {
+  CURLU* url = curl_url();
+  std::string resolved;
+  char* text = nullptr;
+  if (curl_url_set(url, CURLUPART_URL, base->absoluteString().c_str(), 0) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, reference.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+    resolved = text;
+  }
+  curl_free(text);
+  curl_url_cleanup(url);
+  return resolved;
+}
+
+bool isRedirect(int64_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The realm of a Basic challenge among those a 401 offers; nullopt (outer)
+// when Basic is not offered. The field lists challenges separated by commas,
+// each a scheme followed by its parameters (which hold commas of their own).
+std::optional<std::optional<std::string>> basicChallenge(const NSHTTPURLResponse& response) {
+  auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+  if (!header) return std::nullopt;
+  std::vector<std::string> pieces;
+  std::string piece;
+  bool quoted = false;
+  for (char c : *header) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      pieces.push_back(trimmedField(piece));
+      piece.clear();
+    } else {
+      piece += c;
+    }
+  }
+  pieces.push_back(trimmedField(piece));
+  bool inBasic = false;
+  std::optional<std::optional<std::string>> found;
+  for (std::string& part : pieces) {
+    size_t space = part.find(' ');
+    std::string first = part.substr(0, space);
+    if (first.find('=') == std::string::npos && !first.empty()) {
+      // A new challenge: its scheme, then perhaps its first parameter.
+      if (found) break;
+      inBasic = lowered(first) == "basic";
+      if (inBasic) found = std::optional<std::string>();
+      part = space == std::string::npos ? "" : trimmedField(part.substr(space + 1));
+    }
+    if (!inBasic || lowered(part).rfind("realm=", 0) != 0) continue;
+    std::string value = trimmedField(part.substr(6));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    found = std::optional<std::string>(value);
+  }
+  return found;
+}
+
+// Seconds a stored response stays fresh, from its own headers.
+double freshnessLifetime(const NSHTTPURLResponse& response) {
+  std::string control = lowered(response.valueForHTTPHeaderField("Cache-Control").value_or(""));
+  if (control.find("no-cache") != std::string::npos) return 0;
+  if (size_t at = control.find("max-age="); at != std::string::npos) {
+    return std::strtod(control.c_str() + at + 8, nullptr);
+  }
+  auto dateOf = [&](const char* field) -> std::optional<double> {
+    auto value = response.valueForHTTPHeaderField(field);
+    if (!value) return std::nullopt;
+    time_t parsed = curl_getdate(value->c_str(), nullptr);
+    return parsed < 0 ? std::nullopt : std::optional<double>(static_cast<double>(parsed));
+  };
+  auto date = dateOf("Date");
+  if (auto expires = dateOf("Expires")) return date ? *expires - *date : 0;
+  if (response.valueForHTTPHeaderField("Expires")) return 0;  // an invalid date means already expired
+  if (auto modified = dateOf("Last-Modified"); modified && date && *date > *modified) {
+    return (*date - *modified) / 10;
+  }
+  return 0;
+}
+
+bool hasNoStore(const std::optional<std::string>& control) {
+  return control && lowered(*control).find("no-store") != std::string::npos;
+}
+
+bool requestsRevalidation(const NSURLRequest& request) {
+  std::string control = lowered(request.valueForHTTPHeaderField("Cache-Control").value_or(""));
+  std::string pragma = lowered(request.valueForHTTPHeaderField("Pragma").value_or(""));
+  return control.find("no-cache") != std::string::npos || control.find("max-age=0") != std::string::npos ||
+         pragma.find("no-cache") != std::string::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
 void NSURLSessionDataDelegate::didReceiveResponse(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
-                                                  const NSHTTPURLResponsePtr&,
-                                                  OnceCallback<void(NSURLSessionResponseDisposition)> handler) {
+                                                  const NSHTTPURLResponsePtr&, NSURLSessionResponseHandler handler) {
   handler(NSURLSessionResponseDisposition::Allow);
 }
 
@@ -108,12 +346,42 @@ void NSURLSessionDataDelegate::didReceiveData(const NSURLSessionPtr&, const NSUR
 void NSURLSessionDataDelegate::didCompleteWithError(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
                                                     const NSErrorPtr&) {}
 
+void NSURLSessionDataDelegate::willPerformHTTPRedirection(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                          const NSHTTPURLResponsePtr&,
+                                                          const NSURLRequestPtr& newRequest,
+                                                          NSURLSessionRedirectHandler handler) {
+  handler(newRequest);
+}
+
+void NSURLSessionDataDelegate::didReceiveChallenge(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                   const NSURLAuthenticationChallengePtr&,
+                                                   NSURLSessionChallengeHandler handler) {
+  handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+}
+
+void NSURLSessionDataDelegate::willCacheResponse(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                 const NSCachedURLResponsePtr& proposedResponse,
+                                                 NSURLSessionCacheHandler handler) {
+  handler(proposedResponse);
+}
+
+void NSURLSessionDataDelegate::didFinishCollectingMetrics(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+                                                          const NSURLSessionTaskMetricsPtr&) {}
+
+void NSURLSessionDataDelegate::didBecomeInvalidWithError(const NSURLSessionPtr&, const NSErrorPtr&) {}
+
+NSURLSessionConfiguration NSURLSessionConfiguration::defaultSessionConfiguration() {
+  NSURLSessionConfiguration configuration;
+  configuration.URLCache = NSURLCache::sharedURLCache();
+  return configuration;
+}
+
 // ---------------------------------------------------------------------------
 
 NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configuration,
                                        std::shared_ptr<NSURLSessionDataDelegate> delegate,
                                        dispatch_queue_t queue)
-    : configuration_(configuration), delegate_(std::move(delegate)), queue_(std::move(queue)) {
+    : configuration_(configuration), queue_(std::move(queue)), delegate_(std::move(delegate)) {
   static dispatch_once_t once;
   dispatch_once(&once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   multi_ = curl_multi_init();
@@ -135,14 +403,27 @@ void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
   thread_ = std::thread([this] { run(); });
 }
 
-bool NSURLSessionEngine::post(std::function<void()> command) {
+std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return delegate_;
+}
+
+bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return false;
+    if (stopping_ || (startsTask && draining_)) return false;
     commands_.push_back(std::move(command));
   }
   curl_multi_wakeup(multi_);
   return true;
+}
+
+void NSURLSessionEngine::drain() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draining_ = true;
+  }
+  curl_multi_wakeup(multi_);
 }
 
 void NSURLSessionEngine::stop() {
@@ -179,6 +460,12 @@ void NSURLSessionEngine::run() {
     }
     for (auto& command : commands) command();
     if (stopping) break;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // Commands still queued may be answers that keep a task going.
+      if (draining_ && live_.empty() && commands_.empty()) stopping_ = true;
+      if (stopping_) continue;
+    }
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
@@ -186,13 +473,20 @@ void NSURLSessionEngine::run() {
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
   }
-  while (!active_.empty()) {
-    NSURLSessionDataTaskPtr task = active_.begin()->second;
+  while (!live_.empty()) {
+    NSURLSessionDataTaskPtr task = live_.begin()->second;
     finish(task, cancelledError(*task));
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  stopped_ = true;
-  stoppedChanged_.notify_all();
+  std::shared_ptr<NSURLSessionDataDelegate> delegate;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delegate.swap(delegate_);
+    stopped_ = true;
+    stoppedChanged_.notify_all();
+  }
+  dispatch_async(queue_, [delegate, session = session_] {
+    delegate->didBecomeInvalidWithError(session.lock(), nullptr);
+  });
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
@@ -200,23 +494,73 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
     std::lock_guard<std::mutex> lock(task->mutex_);
     if (task->state_ != NSURLSessionTaskState::Running) return;
   }
-  const NSURLRequestPtr& request = task->request_;
+  NSURLSessionTaskLoad& load = *task->load_;
+  load.live = true;
+  load.taskStart = wallNow();
+  live_[task->taskIdentifier()] = task;
+  this->load(task);
+}
+
+void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
+  NSURLRequestPtr request = task->currentRequest();
   if (!request->URL()) {
     finish(task, NSURLErrorMake(NSURLErrorBadURL, "", "The request has no URL."));
     return;
   }
+  NSURLSessionTaskLoad& load = *task->load_;
+  load.revalidating = nullptr;
+  const NSURLCachePtr& cache = configuration_.URLCache;
+  NSURLRequestCachePolicy policy = request->cachePolicy();
+  if (policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) policy = configuration_.requestCachePolicy;
+  NSCachedURLResponsePtr cached;
+  if (cache && request->HTTPMethod() == "GET" && policy != NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData) {
+    cached = cache->cachedResponseForRequest(request);
+  }
+  if (policy == NSURLRequestCachePolicy::ReturnCacheDataDontLoad && !cached) {
+    finish(task, NSURLErrorMake(NSURLErrorResourceUnavailable, urlString(request),
+                                "The resource is not in the cache and loading was not allowed."));
+    return;
+  }
+  if (cached && policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) {
+    double age = PlatformClock::now() - cache->storedAtForRequest(request).value_or(PlatformClock::now());
+    auto ageField = cached->response()->valueForHTTPHeaderField("Age");
+    if (ageField) age += std::max(0.0, std::strtod(ageField->c_str(), nullptr));
+    bool fresh = !requestsRevalidation(*request) && age < freshnessLifetime(*cached->response());
+    if (!fresh) {
+      bool validators = cached->response()->valueForHTTPHeaderField("ETag") ||
+                        cached->response()->valueForHTTPHeaderField("Last-Modified");
+      load.revalidating = validators ? cached : nullptr;
+      cached = nullptr;
+    }
+  }
+  if (cached) {
+    serveCached(task, cached);
+  } else {
+    startTransfer(task);
+  }
+}
+
+void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  NSURLRequestPtr request = task->currentRequest();
   CURL* easy = curl_easy_init();
-  task->easy_ = easy;
+  load.easy = easy;
+  load.headSeen = false;
+  load.attemptResponse = nullptr;
+  load.responseHeaders.clear();
+  load.cacheCandidate = false;
+  load.cacheBody.clear();
+  load.tls = {};
+  load.attemptStart = wallNow();
   active_[easy] = task;
   curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
+  // Redirections are followed here, after the delegate has had its say.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &task->responseHeaders_);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load.responseHeaders);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
 
@@ -238,36 +582,112 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
 
   NSHTTPHeaderFields headers = configuration_.HTTPAdditionalHeaders;
   for (const auto& [name, value] : request->allHTTPHeaderFields()) headers[name] = value;
+  if (load.revalidating) {
+    const NSHTTPURLResponsePtr& stored = load.revalidating->response();
+    if (auto tag = stored->valueForHTTPHeaderField("ETag")) headers.emplace("If-None-Match", *tag);
+    if (auto modified = stored->valueForHTTPHeaderField("Last-Modified")) {
+      headers.emplace("If-Modified-Since", *modified);
+    }
+  }
   curl_slist* list = nullptr;
   for (const auto& [name, value] : headers) {
     // "Name;" is how curl is told to send a field with an empty value.
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     list = curl_slist_append(list, line.c_str());
   }
-  task->headerList_ = list;
+  load.headerList = list;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
   if (request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies) {
     curl_easy_setopt(easy, CURLOPT_SHARE, share_);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
   }
+  if (load.basicCredential) {
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+    curl_easy_setopt(easy, CURLOPT_USERNAME, load.basicCredential->user().value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, load.basicCredential->password().value_or("").c_str());
+  }
+  if (load.trustPin.empty()) {
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &load.tls);
+  } else {
+    // The delegate trusted this server's key: that key, and nothing else,
+    // is accepted, whatever the chain or the name say.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, load.trustPin.c_str());
+  }
   curl_easy_setopt(easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
   curl_multi_add_handle(multi_, easy);
 }
 
 void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
-  if (task->easy_) curl_easy_setopt(task->easy_, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+  if (task->load_->easy) curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
 }
 
 void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
-  if (!task.easy_) return;
-  CURL* easy = task.easy_;
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.easy) return;
+  CURL* easy = load.easy;
   curl_multi_remove_handle(multi_, easy);
   curl_easy_cleanup(easy);
-  curl_slist_free_all(static_cast<curl_slist*>(task.headerList_));
-  task.easy_ = nullptr;
-  task.headerList_ = nullptr;
+  curl_slist_free_all(load.headerList);
+  load.easy = nullptr;
+  load.headerList = nullptr;
   active_.erase(easy);
+}
+
+void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.easy) return;
+  CURL* easy = load.easy;
+  NSURLSessionTaskTransactionMetrics metrics;
+  metrics.request = task.currentRequest();
+  metrics.response = load.attemptResponse;
+  metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
+  auto at = [&](CURLINFO info) -> std::optional<double> {
+    curl_off_t micros = 0;
+    if (curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0) return std::nullopt;
+    return load.attemptStart + static_cast<double>(micros) / 1e6;
+  };
+  metrics.fetchStartDate = load.attemptStart;
+  long connects = 0;
+  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+  metrics.reusedConnection = connects == 0;
+  if (!metrics.reusedConnection) {
+    metrics.domainLookupStartDate = load.attemptStart;
+    metrics.domainLookupEndDate = at(CURLINFO_NAMELOOKUP_TIME_T);
+    metrics.connectStartDate = metrics.domainLookupEndDate;
+    metrics.connectEndDate = at(CURLINFO_APPCONNECT_TIME_T);
+    if (metrics.connectEndDate) {
+      metrics.secureConnectionStartDate = at(CURLINFO_CONNECT_TIME_T);
+      metrics.secureConnectionEndDate = metrics.connectEndDate;
+    } else {
+      metrics.connectEndDate = at(CURLINFO_CONNECT_TIME_T);
+    }
+  }
+  metrics.requestStartDate = at(CURLINFO_PRETRANSFER_TIME_T);
+  metrics.responseStartDate = at(CURLINFO_STARTTRANSFER_TIME_T);
+  if (load.attemptResponse) metrics.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
+  long version = 0;
+  curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  switch (version) {
+    case CURL_HTTP_VERSION_1_0: metrics.networkProtocolName = "http/1.0"; break;
+    case CURL_HTTP_VERSION_1_1: metrics.networkProtocolName = "http/1.1"; break;
+    case CURL_HTTP_VERSION_2_0: metrics.networkProtocolName = "h2"; break;
+    case CURL_HTTP_VERSION_3: metrics.networkProtocolName = "h3"; break;
+    default: break;
+  }
+  char* address = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address) metrics.remoteAddress = address;
+  long port = 0;
+  curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+  metrics.remotePort = port;
+  curl_off_t body = 0;
+  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  metrics.countOfResponseBodyBytesReceived = body;
+  load.transactions.push_back(std::move(metrics));
+  detach(task);
 }
 
 void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error) {
@@ -277,31 +697,42 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
     task->state_ = NSURLSessionTaskState::Completed;
     task->error_ = error;
   }
-  NSURLSessionDataTaskPtr keep = task;  // detach drops the engine's reference
-  detach(*task);
+  NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
+  NSURLSessionTaskLoad& load = *task->load_;
+  endAttempt(*task);
+  if (load.live) {
+    load.live = false;
+    live_.erase(task->taskIdentifier());
+  }
+  double start = load.taskStart > 0 ? load.taskStart : wallNow();
+  auto metrics = std::make_shared<NSURLSessionTaskMetrics>(std::move(load.transactions), start,
+                                                           std::max(0.0, wallNow() - start), load.redirects);
+  auto delegate = this->delegate();
+  if (delegate) {
+    dispatch_async(queue_, [delegate, session = session_, keep, metrics] {
+      delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
+    });
+  }
   if (task->completion_) {
     auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
-    NSDataPtr data = error ? nullptr : NSData::dataWithBytes(std::move(task->body_));
+    NSDataPtr data = error ? nullptr : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
     dispatch_async(queue_, [completion, data, response, error] { (*completion)(data, response, error); });
     return;
   }
-  dispatch_async(queue_, [delegate = delegate_, session = session_, keep, error] {
+  if (!delegate) return;
+  dispatch_async(queue_, [delegate, session = session_, keep, error] {
     delegate->didCompleteWithError(session.lock(), keep, error);
   });
 }
 
 NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
   long status = 0;
-  curl_easy_getinfo(task.easy_, CURLINFO_RESPONSE_CODE, &status);
-  char* effective = nullptr;
-  curl_easy_getinfo(task.easy_, CURLINFO_EFFECTIVE_URL, &effective);
-  NSURLPtr url = effective ? NSURL::URLWithString(effective) : nullptr;
-  if (!url) url = task.request_->URL();
-  auto response = std::make_shared<NSHTTPURLResponse>(url, status, task.responseHeaders_);
-  std::lock_guard<std::mutex> lock(task.mutex_);
-  task.response_ = response;
-  return response;
+  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  NSURLPtr url = task.currentRequest()->URL();
+  load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, load.responseHeaders);
+  return load.attemptResponse;
 }
 
 size_t NSURLSessionEngine::onWrite(char* data, size_t size, size_t count, void* user) {
@@ -311,55 +742,339 @@ size_t NSURLSessionEngine::onWrite(char* data, size_t size, size_t count, void* 
 
 size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data, size_t length) {
   NSURLSessionDataTaskPtr task = raw->shared_from_this();
-  if (!task->responseDelivered_) {
-    task->responseDelivered_ = true;
-    NSHTTPURLResponsePtr response = makeResponse(*task);
-    if (!task->completion_) {
-      // The body is held back (curl keeps it) until the delegate allows it.
-      task->awaitingDisposition_ = true;
-      askDisposition(task, response, false);
-    }
+  NSURLSessionTaskLoad& load = *task->load_;
+  if (!load.headSeen) {
+    // The body is held back (curl keeps it) until the head has been dealt
+    // with outside this callback, where handles may be changed.
+    load.headSeen = true;
+    post([this, task] { headArrived(task, false); });
+    return CURL_WRITEFUNC_PAUSE;
   }
-  if (task->awaitingDisposition_) return CURL_WRITEFUNC_PAUSE;
   {
     std::lock_guard<std::mutex> lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
+  if (load.cacheCandidate) {
+    if (load.cacheBody.size() + length > load.cacheLimit) {
+      load.cacheCandidate = false;
+      Bytes().swap(load.cacheBody);
+    } else {
+      load.cacheBody.insert(load.cacheBody.end(), data, data + length);
+    }
+  }
   if (task->completion_) {
-    task->body_.insert(task->body_.end(), data, data + length);
+    load.body.insert(load.body.end(), data, data + length);
     return length;
   }
   NSDataPtr chunk = NSData::dataWithBytes(data, length);
-  dispatch_async(queue_, [delegate = delegate_, session = session_, task, chunk] {
-    delegate->didReceiveData(session.lock(), task, chunk);
-  });
+  if (auto delegate = this->delegate()) {
+    dispatch_async(queue_, [delegate, session = session_, task, chunk] {
+      delegate->didReceiveData(session.lock(), task, chunk);
+    });
+  }
   return length;
 }
 
-void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task,
-                                        const NSHTTPURLResponsePtr& response, bool atEnd) {
-  auto handler = std::make_shared<OnceCallback<void(NSURLSessionResponseDisposition)>>(
-      [task, atEnd](NSURLSessionResponseDisposition disposition) {
-        bool allow = disposition == NSURLSessionResponseDisposition::Allow;
-        NSURLSessionEngine* engine = task->engine_.get();
-        if (!engine->post([task, allow, atEnd] { task->engine_->answered(task, allow, atEnd); })) {
-          engine->finishWhenStopped(task);
-        }
-      });
-  dispatch_async(queue_, [delegate = delegate_, session = session_, task, response, handler] {
+void NSURLSessionEngine::headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  if (task->state() == NSURLSessionTaskState::Completed || !load.easy) return;
+  NSHTTPURLResponsePtr response = makeResponse(*task);
+  int64_t status = response->statusCode();
+  if (auto location = response->valueForHTTPHeaderField("Location"); isRedirect(status) && location) {
+    askRedirect(task, response, resolvedAgainst(task->currentRequest()->URL(), *location), atEnd);
+    return;
+  }
+  if (status == 401) {
+    if (auto realm = basicChallenge(*response); realm && load.credentialAttempts < kMaxCredentialAttempts) {
+      askBasic(task, response, *realm, atEnd);
+      return;
+    }
+  }
+  if (status == 304 && load.revalidating) {
+    // Not modified: the stored response, refreshed by the new head, is the
+    // answer and starts a new freshness period.
+    NSHTTPHeaderFields merged = load.revalidating->response()->allHeaderFields();
+    for (const auto& [name, value] : response->allHeaderFields()) {
+      std::string key = lowered(name);
+      if (key != "content-length" && key != "transfer-encoding" && key != "content-encoding") merged[name] = value;
+    }
+    auto refreshed = std::make_shared<NSCachedURLResponse>(
+        std::make_shared<NSHTTPURLResponse>(load.revalidating->response()->URL(),
+                                            load.revalidating->response()->statusCode(), merged),
+        load.revalidating->data(), load.revalidating->storagePolicy());
+    endAttempt(*task);
+    configuration_.URLCache->storeCachedResponse(refreshed, task->currentRequest());
+    serveCached(task, refreshed);
+    return;
+  }
+  accept(task, response, atEnd);
+}
+
+void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                bool atEnd) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    task->response_ = response;
+  }
+  const NSURLCachePtr& cache = configuration_.URLCache;
+  int64_t status = response->statusCode();
+  NSURLRequestPtr request = task->currentRequest();
+  uint64_t limit = cache ? cache->memoryCapacity() / kCacheableShareDivisor : 0;
+  load.cacheLimit = limit;
+  load.cacheCandidate = cache && load.easy && request->HTTPMethod() == "GET" &&
+                        (status == 200 || status == 203 || status == 300 || status == 301 || status == 410) &&
+                        !hasNoStore(response->valueForHTTPHeaderField("Cache-Control")) &&
+                        !hasNoStore(request->valueForHTTPHeaderField("Cache-Control")) &&
+                        response->expectedContentLength() <= static_cast<int64_t>(limit);
+  if (task->completion_) {
+    answered(task, true, atEnd);
+  } else {
+    askDisposition(task, response, atEnd);
+  }
+}
+
+template <typename... Args>
+UniqueFunction<void(Args...)> NSURLSessionEngine::onSessionThread(const NSURLSessionDataTaskPtr& task,
+                                                                  std::function<void(Args...)> then) {
+  return [task, then = std::move(then)](Args... args) {
+    NSURLSessionEngine* engine = task->engine_.get();
+    if (!engine->post([then, args...] { then(args...); })) engine->finishWhenStopped(task);
+  };
+}
+
+void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                        bool atEnd) {
+  auto delegate = this->delegate();
+  if (!delegate) {
+    finish(task, cancelledError(*task));
+    return;
+  }
+  std::function<void(NSURLSessionResponseDisposition)> then = [this, task, atEnd](NSURLSessionResponseDisposition d) {
+    answered(task, d == NSURLSessionResponseDisposition::Allow, atEnd);
+  };
+  auto handler = std::make_shared<NSURLSessionResponseHandler>(onSessionThread(task, then));
+  dispatch_async(queue_, [delegate, session = session_, task, response, handler] {
     delegate->didReceiveResponse(session.lock(), task, response, std::move(*handler));
   });
 }
 
 void NSURLSessionEngine::answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd) {
   if (task->state() == NSURLSessionTaskState::Completed) return;
+  NSURLSessionTaskLoad& load = *task->load_;
   if (!allow) {
     finish(task, cancelledError(*task));
-  } else if (atEnd) {
-    finish(task, nullptr);
+  } else if (atEnd || load.cachedBody) {
+    complete(task);
   } else {
-    task->awaitingDisposition_ = false;
-    curl_easy_pause(task->easy_, CURLPAUSE_CONT);
+    curl_easy_pause(load.easy, CURLPAUSE_CONT);
+  }
+}
+
+void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  if (NSDataPtr cached = std::move(load.cachedBody)) {
+    {
+      std::lock_guard<std::mutex> lock(task->mutex_);
+      task->received_ += static_cast<int64_t>(cached->length());
+    }
+    if (task->completion_) {
+      load.body = cached->vector();
+    } else if (auto delegate = this->delegate(); delegate && cached->length() > 0) {
+      dispatch_async(queue_, [delegate, session = session_, task, cached] {
+        delegate->didReceiveData(session.lock(), task, cached);
+      });
+    }
+    finish(task, nullptr);
+    return;
+  }
+  endAttempt(*task);
+  const NSURLCachePtr& cache = configuration_.URLCache;
+  auto delegate = this->delegate();
+  if (!load.cacheCandidate || !cache) {
+    finish(task, nullptr);
+    return;
+  }
+  NSURLRequestPtr request = task->currentRequest();
+  auto proposed = std::make_shared<NSCachedURLResponse>(task->response(),
+                                                        NSData::dataWithBytes(std::move(load.cacheBody)));
+  if (task->completion_ || !delegate) {
+    cache->storeCachedResponse(proposed, request);
+    finish(task, nullptr);
+    return;
+  }
+  std::function<void(NSCachedURLResponsePtr)> then = [this, task, request](NSCachedURLResponsePtr answer) {
+    if (task->state() == NSURLSessionTaskState::Completed) return;
+    if (answer) configuration_.URLCache->storeCachedResponse(answer, request);
+    finish(task, nullptr);
+  };
+  auto handler = std::make_shared<NSURLSessionCacheHandler>(onSessionThread(task, then));
+  dispatch_async(queue_, [delegate, session = session_, task, proposed, handler] {
+    delegate->willCacheResponse(session.lock(), task, proposed, std::move(*handler));
+  });
+}
+
+void NSURLSessionEngine::serveCached(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& cached) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  NSURLSessionTaskTransactionMetrics metrics;
+  metrics.request = task->currentRequest();
+  metrics.response = cached->response();
+  metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::LocalCache;
+  metrics.fetchStartDate = metrics.responseStartDate = metrics.responseEndDate = wallNow();
+  load.transactions.push_back(std::move(metrics));
+  load.cachedBody = cached->data();
+  load.cacheCandidate = false;
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    task->response_ = cached->response();
+  }
+  if (task->completion_) {
+    complete(task);
+  } else {
+    askDisposition(task, cached->response(), true);
+  }
+}
+
+void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                     const std::string& location, bool atEnd) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  NSURLRequestPtr current = task->currentRequest();
+  if (load.redirects >= kMaxRedirects) {
+    finish(task, NSURLErrorMake(NSURLErrorHTTPTooManyRedirects, urlString(current), "Too many HTTP redirects."));
+    return;
+  }
+  NSURLPtr target = NSURL::URLWithString(location);
+  if (!target) {
+    accept(task, response, atEnd);
+    return;
+  }
+  NSMutableURLRequestPtr next = current->mutableCopy();
+  next->setURL(target);
+  int64_t status = response->statusCode();
+  const std::string& method = current->HTTPMethod();
+  if ((status == 303 && method != "HEAD") || ((status == 301 || status == 302) && method == "POST")) {
+    next->setHTTPMethod("GET");
+  }
+  NSURLRequestPtr proposed = next;
+  auto delegate = this->delegate();
+  std::function<void(NSURLRequestPtr)> then = [this, task, response, atEnd](NSURLRequestPtr answer) {
+    redirectAnswered(task, response, answer, atEnd);
+  };
+  auto handler = std::make_shared<NSURLSessionRedirectHandler>(onSessionThread(task, then));
+  if (!delegate) {
+    (*handler)(proposed);
+    return;
+  }
+  dispatch_async(queue_, [delegate, session = session_, task, response, proposed, handler] {
+    delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed, std::move(*handler));
+  });
+}
+
+void NSURLSessionEngine::redirectAnswered(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                          const NSURLRequestPtr& request, bool atEnd) {
+  if (task->state() == NSURLSessionTaskState::Completed) return;
+  if (!request) {
+    accept(task, response, atEnd);
+    return;
+  }
+  NSURLSessionTaskLoad& load = *task->load_;
+  endAttempt(*task);
+  NSURLRequestPtr previous = task->currentRequest();
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    task->currentRequest_ = request;
+  }
+  ++load.redirects;
+  // Credentials and trust belong to the server that was asked.
+  const NSURLPtr& from = previous->URL();
+  const NSURLPtr& to = request->URL();
+  bool sameServer = from && to && from->host() == to->host() && from->port() == to->port() &&
+                    from->scheme() == to->scheme();
+  if (!sameServer) {
+    load.basicCredential = nullptr;
+    load.credentialAttempts = 0;
+    load.trustPin.clear();
+  }
+  this->load(task);
+}
+
+void NSURLSessionEngine::challenge(
+    const NSURLSessionDataTaskPtr& task, const NSURLAuthenticationChallengePtr& challenge,
+    std::function<void(NSURLSessionAuthChallengeDisposition, NSURLCredentialPtr)> onAnswer) {
+  auto handler = std::make_shared<NSURLSessionChallengeHandler>(onSessionThread(task, std::move(onAnswer)));
+  auto delegate = this->delegate();
+  if (!delegate) {
+    (*handler)(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+    return;
+  }
+  dispatch_async(queue_, [delegate, session = session_, task, challenge, handler] {
+    delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(*handler));
+  });
+}
+
+void NSURLSessionEngine::askBasic(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                  const std::optional<std::string>& realm, bool atEnd) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  const NSURLPtr& url = task->currentRequest()->URL();
+  std::string scheme = lowered(url->scheme().value_or("http"));
+  int64_t port = url->port().value_or(scheme == "https" ? 443 : 80);
+  auto space = std::make_shared<NSURLProtectionSpace>(url->host().value_or(""), port, scheme, realm,
+                                                      NSURLAuthenticationMethodHTTPBasic);
+  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, load.basicCredential, load.credentialAttempts,
+                                                              response);
+  challenge(task, asked, [this, task, response, atEnd](NSURLSessionAuthChallengeDisposition disposition,
+                                                       NSURLCredentialPtr credential) {
+    basicAnswered(task, response, disposition, credential, atEnd);
+  });
+}
+
+void NSURLSessionEngine::basicAnswered(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
+                                       NSURLSessionAuthChallengeDisposition disposition,
+                                       const NSURLCredentialPtr& credential, bool atEnd) {
+  if (task->state() == NSURLSessionTaskState::Completed) return;
+  NSURLSessionTaskLoad& load = *task->load_;
+  if (disposition == NSURLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
+    finish(task, cancelledError(*task));
+  } else if (disposition == NSURLSessionAuthChallengeDisposition::UseCredential && credential && credential->user()) {
+    endAttempt(*task);
+    load.basicCredential = credential;
+    ++load.credentialAttempts;
+    startTransfer(task);
+  } else {
+    // Nothing (more) to try: the 401 is the answer.
+    accept(task, response, atEnd);
+  }
+}
+
+void NSURLSessionEngine::askServerTrust(const NSURLSessionDataTaskPtr& task, NSErrorPtr refusal) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  const NSURLPtr& url = task->currentRequest()->URL();
+  std::string failure = load.tls.failure.empty() ? "the certificate does not name the host" : load.tls.failure;
+  std::string host = url->host().value_or("");
+  auto trust = std::make_shared<SecTrust>(host, std::move(load.tls.chain), failure);
+  auto space = std::make_shared<NSURLProtectionSpace>(host, url->port().value_or(443), "https",
+                                                      std::nullopt, NSURLAuthenticationMethodServerTrust, trust);
+  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr);
+  challenge(task, asked, [this, task, refusal](NSURLSessionAuthChallengeDisposition disposition,
+                                               NSURLCredentialPtr credential) {
+    trustAnswered(task, disposition, credential, refusal);
+  });
+}
+
+void NSURLSessionEngine::trustAnswered(const NSURLSessionDataTaskPtr& task,
+                                       NSURLSessionAuthChallengeDisposition disposition,
+                                       const NSURLCredentialPtr& credential, const NSErrorPtr& refusal) {
+  if (task->state() == NSURLSessionTaskState::Completed) return;
+  NSURLSessionTaskLoad& load = *task->load_;
+  bool trusted = disposition == NSURLSessionAuthChallengeDisposition::UseCredential && credential &&
+                 credential->serverTrust() && !credential->serverTrust()->leafPublicKeyPin().empty();
+  if (trusted) {
+    load.trustPin = credential->serverTrust()->leafPublicKeyPin();
+    startTransfer(task);
+  } else if (disposition == NSURLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
+    finish(task, cancelledError(*task));
+  } else {
+    finish(task, refusal);
   }
 }
 
@@ -370,22 +1085,25 @@ void NSURLSessionEngine::readDone() {
     auto it = active_.find(message->easy_handle);
     if (it == active_.end()) continue;
     NSURLSessionDataTaskPtr task = it->second;
+    NSURLSessionTaskLoad& load = *task->load_;
     CURLcode result = message->data.result;
-    if (result != CURLE_OK) {
-      finish(task, NSURLErrorMake(NSURLErrorCodeForCurlCode(result),
-                                  task->request_->URL()->absoluteString(), curl_easy_strerror(result)));
-    } else if (!task->responseDelivered_ && !task->completion_) {
-      // No body came, so the delegate's answer ends the task.
-      task->responseDelivered_ = true;
-      NSHTTPURLResponsePtr response = makeResponse(*task);
-      detach(*task);
-      askDisposition(task, response, true);
-    } else {
-      if (!task->responseDelivered_) {
-        task->responseDelivered_ = true;
-        makeResponse(*task);
+    if (result == CURLE_OK) {
+      if (!load.headSeen) {
+        load.headSeen = true;
+        headArrived(task, true);
+      } else {
+        complete(task);
       }
-      finish(task, nullptr);
+      continue;
+    }
+    int64_t code = NSURLErrorCodeForCurlCode(result);
+    NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
+    bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
+    endAttempt(*task);
+    if (untrusted) {
+      askServerTrust(task, error);
+    } else {
+      finish(task, error);
     }
   }
 }
@@ -398,6 +1116,8 @@ NSURLSessionDataTask::NSURLSessionDataTask(std::shared_ptr<NSURLSessionEngine> e
     : engine_(std::move(engine)),
       identifier_(identifier),
       request_(std::move(request)),
+      currentRequest_(request_),
+      load_(std::make_unique<NSURLSessionTaskLoad>()),
       completion_(std::move(completion)) {}
 
 NSURLSessionDataTask::~NSURLSessionDataTask() = default;
@@ -405,6 +1125,16 @@ NSURLSessionDataTask::~NSURLSessionDataTask() = default;
 NSURLSessionTaskState NSURLSessionDataTask::state() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
+}
+
+NSURLRequestPtr NSURLSessionDataTask::currentRequest() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentRequest_;
+}
+
+int64_t NSURLSessionDataTask::countOfBytesExpectedToReceive() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return response_ ? response_->expectedContentLength() : -1;
 }
 
 NSHTTPURLResponsePtr NSURLSessionDataTask::response() const {
@@ -444,8 +1174,9 @@ void NSURLSessionDataTask::resume() {
     state_ = NSURLSessionTaskState::Running;
   }
   auto self = shared_from_this();
-  if (!engine_->post([self] { self->engine_->add(self); })) {
-    engine_->finishWhenStopped(self);
+  if (!engine_->post([self] { self->engine_->add(self); }, true)) {
+    // The session thread never saw this task, so it can end here and now.
+    engine_->finish(self, cancelledError(*self));
   }
 }
 
@@ -467,10 +1198,11 @@ NSURLSession::NSURLSession(const NSURLSessionConfiguration& configuration,
                            std::shared_ptr<NSURLSessionDataDelegate> delegate,
                            dispatch_queue_t delegateQueue)
     : configuration_(configuration),
-      delegate_(delegate ? std::move(delegate) : std::make_shared<NSURLSessionDataDelegate>()),
       delegateQueue_(delegateQueue ? std::move(delegateQueue)
                                    : dispatch_queue_create("NSURLSession delegate queue")),
-      engine_(std::make_shared<NSURLSessionEngine>(configuration_, delegate_, delegateQueue_)) {}
+      engine_(std::make_shared<NSURLSessionEngine>(
+          configuration_, delegate ? std::move(delegate) : std::make_shared<NSURLSessionDataDelegate>(),
+          delegateQueue_)) {}
 
 NSURLSession::~NSURLSession() { engine_->stop(); }
 
@@ -483,12 +1215,37 @@ NSURLSessionPtr NSURLSession::sessionWithConfiguration(const NSURLSessionConfigu
 }
 
 NSURLSessionPtr NSURLSession::sharedSession() {
-  static NSURLSessionPtr shared =
-      sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
-  return shared;
+  static bool resetRegistered = [] {
+    // Each test starts with a session over the fresh shared cache.
+    SingletonResets::add([] {
+      NSURLSessionPtr previous;
+      std::lock_guard<std::mutex> lock(sharedMutex);
+      previous.swap(sharedSessionInstance);
+    });
+    return true;
+  }();
+  (void)resetRegistered;
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  if (!sharedSessionInstance) {
+    sharedSessionInstance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
+  }
+  return sharedSessionInstance;
 }
 
-void NSURLSession::invalidateAndCancel() { engine_->stop(); }
+std::shared_ptr<NSURLSessionDataDelegate> NSURLSession::delegate() const { return engine_->delegate(); }
+
+bool NSURLSession::isShared() const {
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  return sharedSessionInstance.get() == this;
+}
+
+void NSURLSession::invalidateAndCancel() {
+  if (!isShared()) engine_->stop();
+}
+
+void NSURLSession::finishTasksAndInvalidate() {
+  if (!isShared()) engine_->drain();
+}
 
 NSURLSessionDataTaskPtr NSURLSession::makeTask(const NSURLRequestPtr& request,
                                                NSURLSessionDataCompletion completion) {

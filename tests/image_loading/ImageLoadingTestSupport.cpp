@@ -1,5 +1,6 @@
 #include "ImageLoadingTestSupport.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,7 +9,9 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIImage.h"
+#include "support/TestEnvironment.h"
 
 namespace il_test {
 
@@ -135,6 +138,16 @@ std::array<uint8_t, 4> PixelAt(const CGImageRef& image, size_t x, size_t y) {
 bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance) {
   for (int c = 0; c < 4; ++c) {
     if (std::abs(int(a[c]) - int(b[c])) > tolerance) return false;
+  }
+  return true;
+}
+
+bool RunMainLoopUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration<double>(kTestTimeoutSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    NSRunLoop::mainRunLoop().runOnce(0.05);
   }
   return true;
 }

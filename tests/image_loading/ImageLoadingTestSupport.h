@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
@@ -36,5 +37,10 @@ NSDataPtr PDFFile(double width, double height, int pages = 1);
 // Straight RGBA of one pixel, whatever the bitmap's layout.
 std::array<uint8_t, 4> PixelAt(const CGImageRef& image, size_t x, size_t y);
 bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance = 8);
+
+// Serves the main run loop until `done` holds, for at most the test timeout
+// of real time; false when it never did. Completions of downloads reach the
+// main queue from the session's threads, so tests wait here, never sleep.
+bool RunMainLoopUntil(const std::function<bool()>& done);
 
 }  // namespace il_test

@@ -6,129 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackHttpServer.h"
+#include "SessionRecording.h"
 #include "platform/foundation/Value.h"
-#include "platform/network/NSURLSession.h"
 #include "support/TestEnvironment.h"
+#include "support/network/LoopbackHttpServer.h"
 
 namespace {
 
-// Records every delegate call in order; can hold the response handler back.
-class RecordingDelegate : public NSURLSessionDataDelegate {
- public:
-  explicit RecordingDelegate(dispatch_queue_t queue) : queue_(std::move(queue)) {}
-
-  bool holdResponse = false;
-  NSURLSessionResponseDisposition answer = NSURLSessionResponseDisposition::Allow;
-
-  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                          const NSHTTPURLResponsePtr& response,
-                          OnceCallback<void(NSURLSessionResponseDisposition)> handler) override {
-    note("response", session, task);
-    std::lock_guard<std::mutex> lock(mutex_);
-    this->response = response;
-    if (holdResponse) {
-      held = std::move(handler);
-    } else {
-      handler(answer);
-    }
-    changed_.notify_all();
-  }
-  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                      const NSDataPtr& data) override {
-    note("data", session, task);
-    std::lock_guard<std::mutex> lock(mutex_);
-    body.append(reinterpret_cast<const char*>(data->bytes()), data->length());
-  }
-  void didCompleteWithError(const NSURLSessionPtr&, const NSURLSessionDataTaskPtr& task,
-                            const NSErrorPtr& error) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    errors.push_back(error);
-    completedIdentifiers.push_back(task->taskIdentifier());
-    events.push_back("complete");
-    changed_.notify_all();
-  }
-
-  bool waitFor(const std::function<bool()>& done) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds), done);
-  }
-  bool waitForCompletions(size_t count) {
-    return waitFor([&] { return errors.size() >= count; });
-  }
-  // Everything already queued for the delegate has run.
-  void drain() { dispatch_sync(queue_, [] {}); }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> events;
-  std::vector<NSErrorPtr> errors;
-  std::vector<uint64_t> completedIdentifiers;
-  std::string body;
-  NSHTTPURLResponsePtr response;
-  OnceCallback<void(NSURLSessionResponseDisposition)> held;
-  bool offQueue = false;
-  bool sessionMissing = false;
-
- private:
-  void note(const char* event, const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (events.empty() || events.back() != event) events.push_back(event);
-    if (dispatch_current_queue() != queue_) offQueue = true;
-    if (!session || !task) sessionMissing = true;
-  }
-
-  dispatch_queue_t queue_;
-};
-
-ScriptedResponse hanging() {
-  ScriptedResponse response;
-  response.hang = true;
-  return response;
-}
-
-// The outcome of a task run with a completion handler.
-struct Outcome {
-  std::mutex mutex;
-  std::condition_variable done;
-  int calls = 0;
-  NSDataPtr data;
-  NSHTTPURLResponsePtr response;
-  NSErrorPtr error;
-
-  NSURLSessionDataCompletion handler() {
-    return [this](NSDataPtr d, NSHTTPURLResponsePtr r, NSErrorPtr e) {
-      std::lock_guard<std::mutex> lock(mutex);
-      ++calls;
-      data = std::move(d);
-      response = std::move(r);
-      error = std::move(e);
-      done.notify_all();
-    };
-  }
-  bool wait() {
-    std::unique_lock<std::mutex> lock(mutex);
-    return done.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds), [&] { return calls > 0; });
-  }
-  std::string text() const {
-    return data ? std::string(reinterpret_cast<const char*>(data->bytes()), data->length()) : "";
-  }
-};
-
-class NSURLSessionTest : public PlatformTest {
+class NSURLSessionTest : public SessionTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    queue = dispatch_queue_create("test delegate queue");
-    delegate = std::make_shared<RecordingDelegate>(queue);
-    session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
-                                                     delegate, queue);
-  }
-  void TearDown() override {
-    session.reset();
-    PlatformTest::TearDown();
-  }
-
   // A running task whose server has read the request and never answers.
   NSURLSessionDataTaskPtr startHangingTask() {
     server.script("/hang", hanging());
@@ -142,11 +28,6 @@ class NSURLSessionTest : public PlatformTest {
     NSURLSession::sharedSession()->dataTaskWithURL(NSURL::URLWithString(url), outcome.handler())->resume();
     ASSERT_TRUE(outcome.wait());
   }
-
-  LoopbackHttpServer server;
-  dispatch_queue_t queue;
-  std::shared_ptr<RecordingDelegate> delegate;
-  NSURLSessionPtr session;
 };
 
 TEST_F(NSURLSessionTest, DelegateGetsResponseThenChunksThenOneCompletion) {
@@ -161,7 +42,7 @@ TEST_F(NSURLSessionTest, DelegateGetsResponseThenChunksThenOneCompletion) {
   ASSERT_TRUE(delegate->waitForCompletions(1));
   delegate->drain();
 
-  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "data", "complete"}));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "data", "cache", "metrics", "complete"}));
   EXPECT_EQ(delegate->body, "hello, chunked world");
   EXPECT_EQ(delegate->errors[0], nullptr);
   EXPECT_FALSE(delegate->offQueue);
@@ -191,7 +72,8 @@ TEST_F(NSURLSessionTest, BodyWaitsForTheDelegatesAnswer) {
   delegate->drain();
   {
     std::lock_guard<std::mutex> lock(delegate->mutex_);
-    EXPECT_EQ(delegate->events, std::vector<std::string>{"response"});
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "metrics"}))
+        << "the whole transfer's metrics reach the delegate, not its response";
     EXPECT_EQ(delegate->response->expectedContentLength(), 10);
     EXPECT_EQ(task->countOfBytesReceived(), 0);
   }
@@ -253,11 +135,19 @@ TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
   auto running = startHangingTask();
   ASSERT_TRUE(server.waitForRequests(1));
   session->invalidateAndCancel();
+  EXPECT_EQ(session->delegate(), nullptr) << "an invalid session lets its delegate go";
   auto late = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")));
   late->resume();
-  ASSERT_TRUE(delegate->waitForCompletions(2));
+  Outcome lateWithHandler;
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")), lateWithHandler.handler())->resume();
+  ASSERT_TRUE(lateWithHandler.wait());
   delegate->drain();
-  for (const auto& error : delegate->errors) EXPECT_EQ(error->code(), NSURLErrorCancelled);
+  ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorCancelled);
+  EXPECT_EQ(delegate->events.back(), "invalid");
+  EXPECT_EQ(late->state(), NSURLSessionTaskState::Completed);
+  EXPECT_EQ(late->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(lateWithHandler.error->code(), NSURLErrorCancelled);
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
@@ -291,7 +181,10 @@ TEST_F(NSURLSessionTest, SharedSessionFollowsRedirectsAndKeepsHttpStatuses) {
 }
 
 TEST_F(NSURLSessionTest, FailuresMapToUrlErrorCodes) {
-  server.script("/drop", {200, {}, "partial", false, true});
+  ScriptedResponse drop;
+  drop.body = "partial";
+  drop.dropConnection = true;
+  server.script("/drop", drop);
   server.script("/loop", {302, {{"Location", "/loop"}}, ""});
   Outcome dropped, refused, unsupported, looping;
   fetch(server.url("/drop"), dropped);

@@ -1,0 +1,290 @@
+// Downloads through the image downloader against the same transfers made
+// with curl's multi interface alone, from one keep-alive HTTP server on
+// 127.0.0.1: 1,000 small images and 10 large (8 MB) ones, at most six
+// transfers in flight on both sides. The downloader's images are decoded
+// lazily (ILDownloadAvoidDecodeImage), so what is compared is the transfer
+// path: operations, the session thread, delegate queues, token bookkeeping.
+// Then a memory-cache hit through the image manager's whole load path,
+// against the bare memory-cache look-up.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image_loading/cache/ILCallbackQueue.h"
+#include "image_loading/cache/ILImageCache.h"
+#include "image_loading/downloader/ILRemoteImageDownloader.h"
+#include "image_loading/manager/ILRemoteImageManager.h"
+#include "platform/coregraphics/CGImage.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/uikit/UIImage.h"
+
+namespace {
+
+constexpr size_t kSmallCount = 1000;
+constexpr size_t kLargeCount = 10;
+constexpr size_t kLargeBytes = 8u << 20;
+constexpr size_t kInFlight = 6;
+
+// A PNG of w x h with varied pixels (so that it does not compress to nothing).
+std::string pngBody(size_t w, size_t h) {
+  auto bytes = std::make_shared<Bytes>(w * h * 4);
+  uint32_t seed = 12345;
+  for (auto& b : *bytes) {
+    seed = seed * 1103515245 + 12345;
+    b = static_cast<uint8_t>(seed >> 16);
+  }
+  for (size_t i = 3; i < bytes->size(); i += 4) (*bytes)[i] = 255;
+  CGImageRef image = CGImage::create(w, h, 8, 32, w * 4, kCGImageAlphaNoneSkipLast, bytes);
+  auto out = std::make_shared<Bytes>();
+  CGImageDestinationRef destination = CGImageDestinationCreateWithData(out, "public.png", 1);
+  CGImageDestinationAddImage(destination, image, Value());
+  CGImageDestinationFinalize(destination);
+  return std::string(reinterpret_cast<const char*>(out->data()), out->size());
+}
+
+// HTTP/1.1 with keep-alive, one thread per connection; every path gets the
+// small body except those under /large/.
+class BenchServer {
+ public:
+  BenchServer() : small_(pngBody(16, 16)), large_(kLargeBytes, '\0') {
+    const std::string png = pngBody(64, 64);
+    for (size_t i = 0; i < large_.size(); ++i) large_[i] = png[i % png.size()];
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(listener_, 128);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+  }
+  ~BenchServer() {
+    stopping_ = true;
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    acceptor_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : clients_) shutdown(fd, SHUT_RDWR);
+    for (auto& thread : threads_) thread.join();
+    for (int fd : clients_) close(fd);
+  }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  void acceptLoop() {
+    while (!stopping_) {
+      int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      clients_.push_back(client);
+      threads_.emplace_back([this, client] { serve(client); });
+    }
+  }
+  void serve(int client) {
+    std::string buffer;
+    char chunk[8192];
+    for (;;) {
+      size_t end;
+      while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
+        ssize_t n = recv(client, chunk, sizeof chunk, 0);
+        if (n <= 0) return;
+        buffer.append(chunk, static_cast<size_t>(n));
+      }
+      const bool large = buffer.find(" /large/") != std::string::npos;
+      buffer.erase(0, end + 4);
+      const std::string& body = large ? large_ : small_;
+      std::string head = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\n\r\n";
+      if (!sendAll(client, head) || !sendAll(client, body)) return;
+    }
+  }
+  static bool sendAll(int fd, const std::string& text) {
+    size_t sent = 0;
+    while (sent < text.size()) {
+      ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  std::string small_;
+  std::string large_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::vector<int> clients_;
+  std::vector<std::thread> threads_;
+};
+
+BenchServer& server() {
+  static BenchServer instance;
+  return instance;
+}
+
+std::vector<std::string> urls(const char* kind, size_t count, int64_t round) {
+  std::vector<std::string> list;
+  list.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    list.push_back(server().url(std::string("/") + kind + "/" + std::to_string(i) + ".png?r=" +
+                                std::to_string(round)));
+  }
+  return list;
+}
+
+size_t appendBody(char* data, size_t size, size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+// The same transfers with curl alone: one multi handle kept across rounds
+// (its connections stay open, as the session's do), six transfers at a time,
+// each body gathered in memory.
+void curlFetchAll(CURLM* multi, const std::vector<std::string>& list) {
+  std::vector<std::string> bodies(list.size());
+  size_t next = 0, running = 0, done = 0;
+  auto add = [&] {
+    CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, list[next].c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[next]);
+    curl_multi_add_handle(multi, easy);
+    ++next;
+    ++running;
+  };
+  while (next < list.size() && running < kInFlight) add();
+  while (done < list.size()) {
+    int active = 0;
+    curl_multi_perform(multi, &active);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      curl_multi_remove_handle(multi, message->easy_handle);
+      curl_easy_cleanup(message->easy_handle);
+      --running;
+      ++done;
+      if (next < list.size()) add();
+    }
+    if (done < list.size()) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+  }
+}
+
+void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes) {
+  CURLM* multi = curl_multi_init();
+  int64_t round = 0;
+  for (auto _ : state) curlFetchAll(multi, urls(kind, count, ++round));
+  curl_multi_cleanup(multi);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * count * bytes));
+}
+
+void runDownloader(benchmark::State& state, const char* kind, size_t count, size_t bytes) {
+  auto downloader = ILRemoteImageDownloader::create();
+  auto queue = std::make_shared<ILCallbackQueue>(dispatch_get_global_queue(DispatchQoS::Default));
+  queue->setPolicy(ILCallbackQueuePolicyInvoke);
+  const ILRemoteImageContext context = Value::map(
+      {{ILRemoteImageContextCallbackQueue, Value(std::static_pointer_cast<NSObject>(queue))}});
+  int64_t round = 0;
+  size_t failures = 0;
+  for (auto _ : state) {
+    auto finished = dispatch_semaphore_create(0);
+    auto remaining = std::make_shared<std::atomic<size_t>>(count);
+    auto failed = std::make_shared<std::atomic<size_t>>(0);
+    for (const std::string& url : urls(kind, count, ++round)) {
+      downloader->downloadImageWithURL(
+          NSURL::URLWithString(url), ILDownloadAvoidDecodeImage, context, nullptr,
+          [finished, remaining, failed](UIImagePtr image, NSDataPtr, NSErrorPtr, bool done) {
+            if (!done) return;
+            if (!image) ++*failed;
+            if (--*remaining == 0) dispatch_semaphore_signal(finished);
+          });
+    }
+    dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
+    failures += *failed;
+    state.PauseTiming();
+    // The start and stop notifications wait for the main loop.
+    NSRunLoop::mainRunLoop().runUntilIdle();
+    state.ResumeTiming();
+  }
+  state.counters["failures"] = static_cast<double>(failures);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * count * bytes));
+}
+
+void BM_CurlMulti_1000Small(benchmark::State& state) {
+  runCurl(state, "small", kSmallCount, 0);
+}
+BENCHMARK(BM_CurlMulti_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Downloader_1000Small(benchmark::State& state) {
+  runDownloader(state, "small", kSmallCount, 0);
+}
+BENCHMARK(BM_Downloader_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CurlMulti_10Large8MB(benchmark::State& state) {
+  runCurl(state, "large", kLargeCount, kLargeBytes);
+}
+BENCHMARK(BM_CurlMulti_10Large8MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Downloader_10Large8MB(benchmark::State& state) {
+  runDownloader(state, "large", kLargeCount, kLargeBytes);
+}
+BENCHMARK(BM_Downloader_10Large8MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A load whose image is in the memory cache, on the main thread, as a view
+// asks for it: options, failed-URL check, cache key, the query, the
+// completion.
+void BM_ManagerMemoryHit(benchmark::State& state) {
+  auto cache = ILImageCache::create("bench-manager", "/tmp/qx-bench-manager-cache");
+  auto manager = ILRemoteImageManager::create(cache, ILRemoteImageDownloader::create());
+  const std::string url = "https://images.example/hit.png";
+  auto image = UIImage::imageWithCGImage(
+      CGImage::create(8, 8, 8, 32, 32, kCGImageAlphaNoneSkipLast, std::make_shared<Bytes>(256)));
+  cache->storeImageToMemory(image, url);
+  const NSURLPtr nsurl = NSURL::URLWithString(url);
+  size_t hits = 0;
+  for (auto _ : state) {
+    manager->loadImageWithURL(nsurl, 0, nullptr,
+                              [&hits](UIImagePtr image, NSDataPtr, NSErrorPtr, ILImageCacheKind,
+                                      bool, NSURLPtr) { hits += image != nullptr; });
+  }
+  if (hits != state.iterations()) state.SkipWithError("a load missed the memory cache");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ManagerMemoryHit)->Unit(benchmark::kMicrosecond);
+
+void BM_MemoryCacheLookupBaseline(benchmark::State& state) {
+  auto cache = ILImageCache::create("bench-lookup", "/tmp/qx-bench-manager-cache");
+  const std::string url = "https://images.example/hit.png";
+  cache->storeImageToMemory(
+      UIImage::imageWithCGImage(CGImage::create(8, 8, 8, 32, 32, kCGImageAlphaNoneSkipLast,
+                                                std::make_shared<Bytes>(256))),
+      url);
+  for (auto _ : state) benchmark::DoNotOptimize(cache->imageFromMemoryCacheForKey(url));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MemoryCacheLookupBaseline)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

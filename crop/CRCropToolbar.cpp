@@ -1,0 +1,328 @@
+#include "crop/CRCropToolbar.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "crop/CRCropResources.h"
+#include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/uikit/UIFont.h"
+#include "platform/uikit/UIGraphicsImageRenderer.h"
+#include "platform/uikit/UIImage.h"
+
+namespace {
+
+constexpr double kSize = CRCropToolbar::kButtonSize;
+constexpr double kIconSide = 22;
+
+// The icons as template glyphs, stroked in one weight on a 22-point square.
+using Glyph = void (*)(const CGContextRef&);
+
+std::shared_ptr<UIImage> glyphImage(Glyph draw) {
+  UIGraphicsImageRenderer renderer(CGSizeMake(kIconSide, kIconSide));
+  auto image = renderer.imageWithActions([draw](UIGraphicsImageRendererContext& rc) {
+    const CGContextRef& c = rc.CGContext();
+    CGContextSetRGBStrokeColor(c, 1, 1, 1, 1);
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextSetLineWidth(c, 2.2);
+    CGContextSetLineCap(c, kCGLineCapRound);
+    CGContextSetLineJoin(c, kCGLineJoinRound);
+    draw(c);
+  });
+  return image->imageWithRenderingMode(UIImageRenderingModeAlwaysTemplate);
+}
+
+void strokeLines(const CGContextRef& c, std::initializer_list<CGPoint> points) {
+  bool first = true;
+  for (CGPoint p : points) {
+    if (first) CGContextMoveToPoint(c, p.x, p.y);
+    else CGContextAddLineToPoint(c, p.x, p.y);
+    first = false;
+  }
+  CGContextStrokePath(c);
+}
+
+// A square with one rounded arrow over its corner, turning the given way.
+void rotateGlyph(const CGContextRef& c, bool clockwise) {
+  double x = clockwise ? 3 : 9;
+  CGContextFillRect(c, CGRectMake(x, 10, 10, 10));
+  double cx = clockwise ? 9 : 13;
+  CGContextAddArc(c, cx, 9, 6, M_PI, 1.5 * M_PI, false);
+  CGContextStrokePath(c);
+  double tip = clockwise ? cx + 2 : cx - 2;
+  strokeLines(c, {{tip - (clockwise ? 2 : -2), 1}, {tip + (clockwise ? 0.5 : -0.5), 3},
+                  {tip - (clockwise ? 2 : -2), 5.5}});
+}
+
+}  // namespace
+
+std::shared_ptr<UIImage> CRCropToolbar::doneImage() {
+  return glyphImage([](const CGContextRef& c) { strokeLines(c, {{3, 11.5}, {9, 17.5}, {19, 5}}); });
+}
+
+std::shared_ptr<UIImage> CRCropToolbar::cancelImage() {
+  return glyphImage([](const CGContextRef& c) {
+    strokeLines(c, {{4, 4}, {18, 18}});
+    strokeLines(c, {{18, 4}, {4, 18}});
+  });
+}
+
+std::shared_ptr<UIImage> CRCropToolbar::rotateCCWImage() {
+  return glyphImage([](const CGContextRef& c) { rotateGlyph(c, false); });
+}
+
+std::shared_ptr<UIImage> CRCropToolbar::rotateCWImage() {
+  return glyphImage([](const CGContextRef& c) { rotateGlyph(c, true); });
+}
+
+std::shared_ptr<UIImage> CRCropToolbar::resetImage() {
+  return glyphImage([](const CGContextRef& c) {
+    CGContextAddArc(c, 11, 12, 7, 1.15 * M_PI, 0.95 * M_PI, false);
+    CGContextStrokePath(c);
+    strokeLines(c, {{2.5, 4}, {4, 9.5}, {9.5, 8}});
+  });
+}
+
+std::shared_ptr<UIImage> CRCropToolbar::clampImage() {
+  return glyphImage([](const CGContextRef& c) {
+    CGContextStrokeRect(c, CGRectMake(2, 5, 18, 12));
+    CGContextFillRect(c, CGRectMake(5, 8, 5, 2));
+    CGContextFillRect(c, CGRectMake(5, 8, 2, 4));
+    CGContextFillRect(c, CGRectMake(12, 12, 5, 2));
+    CGContextFillRect(c, CGRectMake(15, 10, 2, 4));
+  });
+}
+
+UIColorPtr CRCropToolbar::defaultDoneColor() { return UIColor::colorWithRed(1.0, 0.8, 0.0, 1.0); }
+
+std::shared_ptr<CRCropToolbar> CRCropToolbar::toolbarWithFrame(const CGRect& frame) {
+  auto toolbar = std::make_shared<CRCropToolbar>(frame);
+  toolbar->setup();
+  return toolbar;
+}
+
+CRCropToolbar::CRCropToolbar(const CGRect& frame) : UIView(frame) {}
+
+std::shared_ptr<UIButton> CRCropToolbar::makeButton() {
+  auto button = UIButton::buttonWithType(UIButtonType::System);
+  button->addTarget(SharedFromThis(this),
+                    WeakBind(SharedFromThis(this), [](CRCropToolbar& self, UIControl& sender,
+                                                       UIEvent*) { self.buttonTapped(sender); }),
+                    UIControlEventTouchUpInside);
+  return button;
+}
+
+void CRCropToolbar::setup() {
+  backgroundView_ = std::make_shared<UIView>(bounds());
+  backgroundView_->setBackgroundColor(UIColor::colorWithWhite(0.12, 1.0));
+  addSubview(backgroundView_);
+  // Right-to-left wording mirrors the bar; this system lays out left to right.
+  reverseContentLayout_ = false;
+
+  doneFont_ = UIFont::systemFontOfSize(17, UIFontWeightMedium);
+  cancelFont_ = UIFont::systemFontOfSize(17, UIFontWeightRegular);
+
+  doneTextButton_ = makeButton();
+  doneTextButton_->setTitle(doneTextButtonTitle_.value_or(CRCropLocalizedString("Done")),
+                            UIControlStateNormal);
+  doneTextButton_->setTitleColor(defaultDoneColor(), UIControlStateNormal);
+  sizeTextButton(*doneTextButton_);
+
+  doneIconButton_ = makeButton();
+  doneIconButton_->setImage(doneImage(), UIControlStateNormal);
+  doneIconButton_->setTintColor(defaultDoneColor());
+  setDoneButtonColor(nullptr);
+
+  cancelTextButton_ = makeButton();
+  cancelTextButton_->setTitle(cancelTextButtonTitle_.value_or(CRCropLocalizedString("Cancel")),
+                              UIControlStateNormal);
+  sizeTextButton(*cancelTextButton_);
+  cancelIconButton_ = makeButton();
+  cancelIconButton_->setImage(cancelImage(), UIControlStateNormal);
+
+  struct Tool {
+    std::shared_ptr<UIButton>* button;
+    std::shared_ptr<UIImage> image;
+  };
+  for (Tool tool : {Tool{&clampButton_, clampImage()}, Tool{&rotateCCW_, rotateCCWImage()},
+                    Tool{&rotateCW_, rotateCWImage()}, Tool{&resetButton_, resetImage()}}) {
+    auto button = makeButton();
+    button->setContentMode(UIViewContentModeCenter);
+    button->setTintColor(UIColor::whiteColor());
+    button->setImage(tool.image, UIControlStateNormal);
+    *tool.button = button;
+  }
+  resetButton_->setEnabled(false);
+
+  for (auto* b : {&doneTextButton_, &doneIconButton_, &cancelTextButton_, &cancelIconButton_,
+                  &clampButton_, &rotateCCW_, &rotateCW_, &resetButton_}) {
+    addSubview(*b);
+  }
+}
+
+void CRCropToolbar::buttonTapped(UIControl& sender) {
+  const Callback* callback = nullptr;
+  if (&sender == cancelTextButton_.get() || &sender == cancelIconButton_.get()) {
+    callback = &cancelButtonTapped;
+  } else if (&sender == doneTextButton_.get() || &sender == doneIconButton_.get()) {
+    callback = &doneButtonTapped;
+  } else if (&sender == resetButton_.get()) {
+    callback = &resetButtonTapped;
+  } else if (&sender == rotateCCW_.get()) {
+    callback = &rotateCounterclockwiseButtonTapped;
+  } else if (&sender == rotateCW_.get()) {
+    callback = &rotateClockwiseButtonTapped;
+  } else if (&sender == clampButton_.get()) {
+    callback = &clampButtonTapped;
+  }
+  if (callback && *callback) (*callback)();
+}
+
+double CRCropToolbar::fittedWidth(const UIButton& textButton) const {
+  const auto& font = &textButton == doneTextButton_.get() ? doneFont_ : cancelFont_;
+  UIEdgeInsets insets = textButton.contentEdgeInsets();
+  return std::ceil(font->widthOfText(textButton.titleForState(UIControlStateNormal).value_or("")) +
+                   insets.left + insets.right);
+}
+
+void CRCropToolbar::sizeTextButton(UIButton& button) {
+  CGRect frame = button.frame();
+  frame.size = CGSizeMake(fittedWidth(button), kSize);
+  button.setFrame(frame);
+}
+
+void CRCropToolbar::setFlag(bool& flag, bool value) {
+  bool changed = flag != value;
+  flag = value;
+  if (changed) setNeedsLayout();
+}
+
+void CRCropToolbar::setShowOnlyIcons(bool on) {
+  if (on == showOnlyIcons_) return;
+  doneIconButton_->sizeToFit();
+  cancelIconButton_->sizeToFit();
+  setFlag(showOnlyIcons_, on);
+}
+
+void CRCropToolbar::setClampButtonGlowing(bool on) {
+  if (on == clampButtonGlowing_) return;
+  clampButtonGlowing_ = on;
+  // Glowing takes the tint the window gives; otherwise plain white.
+  clampButton_->setTintColor(on ? nullptr : UIColor::whiteColor());
+}
+
+void CRCropToolbar::setStatusBarHeightInset(double inset) {
+  statusBarHeightInset_ = inset;
+  setNeedsLayout();
+}
+
+void CRCropToolbar::setDoneTextButtonTitle(std::optional<std::string> title) {
+  doneTextButtonTitle_ = std::move(title);
+  doneTextButton_->setTitle(doneTextButtonTitle_, UIControlStateNormal);
+  sizeTextButton(*doneTextButton_);
+}
+
+void CRCropToolbar::setCancelTextButtonTitle(std::optional<std::string> title) {
+  cancelTextButtonTitle_ = std::move(title);
+  cancelTextButton_->setTitle(cancelTextButtonTitle_, UIControlStateNormal);
+  sizeTextButton(*cancelTextButton_);
+}
+
+void CRCropToolbar::setDoneButtonColor(UIColorPtr color) {
+  if (!color) color = defaultDoneColor();
+  if (doneButtonColor_ && doneButtonColor_->isEqual(*color)) return;
+  doneButtonColor_ = color;
+  doneTextButton_->setTitleColor(color, UIControlStateNormal);
+  doneIconButton_->setTintColor(color);
+  sizeTextButton(*doneTextButton_);
+}
+
+void CRCropToolbar::setCancelButtonColor(UIColorPtr color) {
+  bool same = color ? (cancelButtonColor_ && cancelButtonColor_->isEqual(*color))
+                    : !cancelButtonColor_;
+  if (same) return;
+  cancelButtonColor_ = color;
+  cancelTextButton_->setTitleColor(color, UIControlStateNormal);
+  cancelIconButton_->setTintColor(color);
+  sizeTextButton(*cancelTextButton_);
+}
+
+bool CRCropToolbar::resetButtonEnabled() const { return resetButton_->isEnabled(); }
+
+void CRCropToolbar::setResetButtonEnabled(bool enabled) { resetButton_->setEnabled(enabled); }
+
+std::shared_ptr<UIButton> CRCropToolbar::visibleCancelButton() const {
+  return cancelIconButton_->isHidden() ? cancelTextButton_ : cancelIconButton_;
+}
+
+CGRect CRCropToolbar::doneButtonFrame() const {
+  return doneIconButton_->isHidden() ? doneTextButton_->frame() : doneIconButton_->frame();
+}
+
+void CRCropToolbar::layoutSubviews() {
+  UIView::layoutSubviews();
+  CGSize size = bounds().size;
+  bool vertical = size.width < size.height;
+  bool icons = vertical || showOnlyIcons_;
+  cancelIconButton_->setHidden(cancelButtonHidden_ || !icons);
+  cancelTextButton_->setHidden(cancelButtonHidden_ || icons);
+  doneIconButton_->setHidden(doneButtonHidden_ || !icons);
+  doneTextButton_->setHidden(doneButtonHidden_ || icons);
+
+  const UIEdgeInsets& o = backgroundViewOutsets_;
+  backgroundView_->setFrame(CGRectMake(-o.left, -o.top, size.width + o.left + o.right,
+                                       size.height + o.top + o.bottom));
+
+  if (vertical) {
+    cancelIconButton_->setFrame(CGRectMake(0, size.height - kSize, kSize, kSize));
+    doneIconButton_->setFrame(CGRectMake(0, statusBarHeightInset_, kSize, kSize));
+    double top = CGRectGetMaxY(doneIconButton_->frame());
+    layoutToolButtons(CGRectMake(0, top, kSize, CGRectGetMinY(cancelIconButton_->frame()) - top),
+                      false);
+    return;
+  }
+  double third = size.width / 3;
+  double cancelWidth = showOnlyIcons_ ? kSize : std::min(third, fittedWidth(*cancelTextButton_));
+  double doneWidth = showOnlyIcons_ ? kSize : std::min(third, fittedWidth(*doneTextButton_));
+  auto& cancel = showOnlyIcons_ ? cancelIconButton_ : cancelTextButton_;
+  auto& done = showOnlyIcons_ ? doneIconButton_ : doneTextButton_;
+  double farEnd = size.width;
+  cancel->setFrame(CGRectMake(reverseContentLayout_ ? farEnd - (cancelWidth + kEndInset)
+                                                    : kEndInset,
+                              0, cancelWidth, kSize));
+  done->setFrame(CGRectMake(reverseContentLayout_ ? kEndInset : farEnd - (doneWidth + kEndInset),
+                            0, doneWidth, kSize));
+  const auto& left = reverseContentLayout_ ? done : cancel;
+  const auto& right = reverseContentLayout_ ? cancel : done;
+  double x0 = std::floor(CGRectGetMaxX(left->frame()));
+  double x1 = std::ceil(CGRectGetMinX(right->frame()));
+  layoutToolButtons(CGRectMake(x0, 0, x1 - x0, kSize), true);
+}
+
+void CRCropToolbar::layoutToolButtons(const CGRect& container, bool horizontal) {
+  std::vector<std::pair<std::shared_ptr<UIButton>, double>> tools;  // button, baseline offset
+  if (!rotateCounterclockwiseButtonHidden_) tools.push_back({rotateCCW_, 4});
+  if (!resetButtonHidden_) tools.push_back({resetButton_, 0});
+  if (!clampButtonHidden_) tools.push_back({clampButton_, 0});
+  if (!rotateClockwiseButtonHidden_) tools.push_back({rotateCW_, 4});
+  rotateCCW_->setHidden(rotateCounterclockwiseButtonHidden_);
+  resetButton_->setHidden(resetButtonHidden_);
+  clampButton_->setHidden(clampButtonHidden_);
+  rotateCW_->setHidden(rotateClockwiseButtonHidden_);
+  if (tools.empty()) return;
+  double n = double(tools.size());
+  double length = horizontal ? container.size.width : container.size.height;
+  double gap = (length - kSize * n) / (n + 1);
+  for (size_t i = 0; i < tools.size(); ++i) {
+    auto& [button, baseline] = tools[i];
+    double along = gap + double(i) * (kSize + gap);
+    if (horizontal) {
+      button->setFrame(CGRectMake(container.origin.x + along,
+                                  std::abs(container.size.height - kSize), kSize, kSize));
+      button->setImageEdgeInsets(UIEdgeInsetsMake(0, 0, baseline, 0));
+    } else {
+      button->setFrame(CGRectMake(std::abs(container.size.width - kSize),
+                                  container.origin.y + along, kSize, kSize));
+    }
+  }
+}

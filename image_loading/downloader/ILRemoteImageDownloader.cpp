@@ -1,0 +1,597 @@
+#include "image_loading/downloader/ILRemoteImageDownloader.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "image_loading/downloader/ILImageLoaderDecoding.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/network/NSStringTransform.h"
+#include "platform/network/NSURLError.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIScreen.h"
+
+namespace {
+
+// Cellular refusals the URL loading system here never reports itself.
+constexpr int64_t kInternationalRoamingOff = -1018;
+constexpr int64_t kDataNotAllowed = -1020;
+
+// The address is the observation context.
+const char kMaxConcurrentDownloadsContext = 0;
+
+std::string infoString(const NSBundlePtr& bundle, const char* key) {
+  const Value value = bundle ? bundle->objectForInfoDictionaryKey(key) : Value();
+  return value.isString() ? value.asString() : "";
+}
+
+bool isASCII(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string userAgent() {
+  NSBundlePtr bundle = NSBundle::mainBundle();
+  std::string name = infoString(bundle, "CFBundleExecutable");
+  if (name.empty() && bundle) name = bundle->bundleIdentifier().value_or("");
+  std::string version = infoString(bundle, "CFBundleShortVersionString");
+  if (version.empty()) version = infoString(bundle, "CFBundleVersion");
+  auto device = UIDevice::currentDevice();
+  char scale[32];
+  std::snprintf(scale, sizeof scale, "%0.2f", UIScreen::mainScreen()->scale());
+  std::string agent = name + "/" + version + " (" + device->model() + "; iOS " +
+                      device->systemVersion() + "; Scale/" + scale + ")";
+  if (!isASCII(agent)) {
+    // Header values must be ASCII: transliterate what can be, drop the rest.
+    if (auto ascii = NSStringByApplyingTransform(agent, "Any-Latin; Latin-ASCII; [:^ASCII:] Remove")) {
+      agent = *ascii;
+    }
+  }
+  return agent;
+}
+
+NSErrorPtr nilURLError() {
+  return ILRemoteImageError(ILRemoteImageErrorInvalidURL, "Image url is nil");
+}
+
+}  // namespace
+
+// MARK: Token
+
+ILRemoteImageDownloadToken::ILRemoteImageDownloadToken(
+    const ILRemoteImageDownloaderOperationProtocolPtr& operation)
+    : downloadOperation_(operation) {}
+
+ILRemoteImageDownloadToken::~ILRemoteImageDownloadToken() {
+  if (responseObserver_) NSNotificationCenter::defaultCenter().removeObserver(responseObserver_);
+  if (stopObserver_) NSNotificationCenter::defaultCenter().removeObserver(stopObserver_);
+}
+
+NSHTTPURLResponsePtr ILRemoteImageDownloadToken::response() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return response_;
+}
+
+NSURLSessionTaskMetricsPtr ILRemoteImageDownloadToken::metrics() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return metrics_;
+}
+
+std::shared_ptr<NSObject> ILRemoteImageDownloadToken::downloadOperationCancelToken() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return cancelToken_.lock();
+}
+
+bool ILRemoteImageDownloadToken::isCancelled() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return cancelled_;
+}
+
+void ILRemoteImageDownloadToken::cancel() {
+  std::shared_ptr<NSObject> record;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (cancelled_) return;
+    cancelled_ = true;
+    record = cancelToken_.lock();
+    cancelToken_.reset();
+  }
+  if (auto operation = downloadOperation_.lock(); operation && record) operation->cancel(record);
+}
+
+// MARK: Downloader
+
+std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownloader() {
+  static const std::shared_ptr<ILRemoteImageDownloader> shared = [] {
+    auto downloader = create();
+    downloader->isShared_ = true;
+    SingletonResets::add([weak = std::weak_ptr<ILRemoteImageDownloader>(downloader)] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->cancelAllDownloads();
+      self->setSuspended(false);
+      self->setRequestModifier(nullptr);
+      self->setResponseModifier(nullptr);
+      self->setDecryptor(nullptr);
+      std::lock_guard<std::mutex> lock(self->HTTPHeadersLock_);
+      self->HTTPHeaders_ = defaultHTTPHeaders();
+    });
+    return downloader;
+  }();
+  return shared;
+}
+
+std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::create(
+    const ILRemoteImageDownloaderConfigPtr& config) {
+  auto downloader = std::make_shared<ILRemoteImageDownloader>(config);
+  downloader->makeSession();
+  return downloader;
+}
+
+ILRemoteImageDownloader::ILRemoteImageDownloader(const ILRemoteImageDownloaderConfigPtr& config)
+    : config_((config ? config : ILRemoteImageDownloaderConfig::defaultDownloaderConfig())->copy()),
+      downloadQueue_(std::make_shared<NSOperationQueue>()),
+      HTTPHeaders_(defaultHTTPHeaders()) {
+  downloadQueue_->setMaxConcurrentOperationCount(config_->maxConcurrentDownloads());
+  downloadQueue_->setName("com.quillfern.ILRemoteImageDownloader.downloadQueue");
+  config_->addObserver(this, "maxConcurrentDownloads", NSKeyValueObservingOptionNew,
+                       const_cast<char*>(&kMaxConcurrentDownloadsContext));
+}
+
+ILRemoteImageDownloader::~ILRemoteImageDownloader() {
+  downloadQueue_->cancelAllOperations();
+  config_->removeObserver(this, "maxConcurrentDownloads",
+                          const_cast<char*>(&kMaxConcurrentDownloadsContext));
+  NSURLSessionPtr session;
+  {
+    std::lock_guard<std::mutex> lock(sessionLock_);
+    session = std::move(session_);
+  }
+  if (session) session->invalidateAndCancel();
+}
+
+void ILRemoteImageDownloader::makeSession() {
+  NSURLSessionConfiguration configuration = config_->sessionConfiguration.value_or(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  auto proxy = std::make_shared<ILSessionDelegateProxy>(
+      std::static_pointer_cast<NSURLSessionDataDelegate>(SharedFromThis(this)));
+  std::lock_guard<std::mutex> lock(sessionLock_);
+  session_ = NSURLSession::sessionWithConfiguration(configuration, proxy);
+}
+
+NSHTTPHeaderFields ILRemoteImageDownloader::defaultHTTPHeaders() {
+  NSHTTPHeaderFields headers;
+  headers["User-Agent"] = userAgent();
+  headers["Accept"] = "image/*,*/*;q=0.8";
+  return headers;
+}
+
+void ILRemoteImageDownloader::observeValueForKeyPath(const std::string& keyPath, NSObject*,
+                                                     const Value&, void* context) {
+  if (context != &kMaxConcurrentDownloadsContext || keyPath != "maxConcurrentDownloads") return;
+  downloadQueue_->setMaxConcurrentOperationCount(config_->maxConcurrentDownloads());
+}
+
+// MARK: Hooks and headers
+
+ILRemoteImageDownloaderRequestModifierPtr ILRemoteImageDownloader::requestModifier() const {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  return requestModifier_;
+}
+
+void ILRemoteImageDownloader::setRequestModifier(ILRemoteImageDownloaderRequestModifierPtr modifier) {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  requestModifier_ = std::move(modifier);
+}
+
+ILRemoteImageDownloaderResponseModifierPtr ILRemoteImageDownloader::responseModifier() const {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  return responseModifier_;
+}
+
+void ILRemoteImageDownloader::setResponseModifier(
+    ILRemoteImageDownloaderResponseModifierPtr modifier) {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  responseModifier_ = std::move(modifier);
+}
+
+ILRemoteImageDownloaderDecryptorPtr ILRemoteImageDownloader::decryptor() const {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  return decryptor_;
+}
+
+void ILRemoteImageDownloader::setDecryptor(ILRemoteImageDownloaderDecryptorPtr decryptor) {
+  std::lock_guard<std::mutex> lock(hooksLock_);
+  decryptor_ = std::move(decryptor);
+}
+
+void ILRemoteImageDownloader::setValueForHTTPHeaderField(std::optional<std::string> value,
+                                                         const std::string& field) {
+  if (field.empty()) return;
+  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  if (value) {
+    HTTPHeaders_[field] = *value;
+  } else {
+    HTTPHeaders_.erase(field);
+  }
+}
+
+std::optional<std::string> ILRemoteImageDownloader::valueForHTTPHeaderField(
+    const std::string& field) const {
+  if (field.empty()) return std::nullopt;
+  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  auto it = HTTPHeaders_.find(field);
+  if (it == HTTPHeaders_.end()) return std::nullopt;
+  return it->second;
+}
+
+NSHTTPHeaderFields ILRemoteImageDownloader::HTTPHeaders() const {
+  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  return HTTPHeaders_;
+}
+
+// MARK: Downloads
+
+ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
+    const NSURLPtr& url, ILRemoteImageDownloaderCompletedBlock completed) {
+  return downloadImageWithURL(url, 0, Value(), nullptr, std::move(completed));
+}
+
+ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
+    const NSURLPtr& url, ILDownloadOptions options, ILRemoteImageDownloaderProgressBlock progress,
+    ILRemoteImageDownloaderCompletedBlock completed) {
+  return downloadImageWithURL(url, options, Value(), std::move(progress), std::move(completed));
+}
+
+ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
+    const NSURLPtr& url, ILDownloadOptions options, const ILRemoteImageContext& context,
+    ILRemoteImageDownloaderProgressBlock progress, ILRemoteImageDownloaderCompletedBlock completed) {
+  if (!url) {
+    if (completed) completed(nullptr, nullptr, nilURLError(), true);
+    return nullptr;
+  }
+  const std::string cacheKey = ILCacheKeyForURL(url, context);
+  const Value decodeOptions =
+      ILImageDecodeOptionsFromContext(context, ILImageOptionsFromDownloaderOptions(options), cacheKey);
+  ILRemoteImageDownloaderOperationProtocolPtr operation;
+  std::shared_ptr<NSObject> record;
+  {
+    std::lock_guard<std::mutex> lock(operationsLock_);
+    auto it = URLOperations_.find(url->absoluteString());
+    if (it != URLOperations_.end() && !it->second->isFinished() && !it->second->isCancelled()) {
+      // The later caller's options and context do not change the transfer.
+      // An operation that has given its last answers turns callers away.
+      record = it->second->addHandlersForProgress(progress, completed, decodeOptions);
+      if (record) operation = it->second;
+    }
+    if (!operation) {
+      operation = createDownloaderOperationWithUrl(url, options, context);
+      if (!operation) {
+        if (completed) {
+          completed(nullptr, nullptr,
+                    ILRemoteImageError(ILRemoteImageErrorInvalidDownloadOperation,
+                                       "Downloader operation is nil"),
+                    true);
+        }
+        return nullptr;
+      }
+      const std::string key = url->absoluteString();
+      std::weak_ptr<ILRemoteImageDownloader> weakSelf = WeakFromThis(this);
+      std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
+      operation->setCompletionBlock([weakSelf, weakOperation, key] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        std::lock_guard<std::mutex> lock(self->operationsLock_);
+        auto it = self->URLOperations_.find(key);
+        // A newer operation may have taken the URL's place meanwhile.
+        if (it != self->URLOperations_.end() && it->second == weakOperation.lock()) {
+          self->URLOperations_.erase(it);
+        }
+      });
+      URLOperations_[key] = operation;
+      // Handlers first, so that no event of the new operation is missed.
+      record = operation->addHandlersForProgress(std::move(progress), completed, decodeOptions);
+      downloadQueue_->addOperation(operation);
+    }
+  }
+  auto token = std::make_shared<ILRemoteImageDownloadToken>(operation);
+  token->url_ = url;
+  token->request_ = operation->request();
+  token->cancelToken_ = record;
+  std::weak_ptr<ILRemoteImageDownloadToken> weakToken = token;
+  std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
+  token->responseObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      ILRemoteImageDownloadReceiveResponseNotification, operation,
+      [weakToken, weakOperation](const NSNotification&) {
+        auto token = weakToken.lock();
+        auto operation = weakOperation.lock();
+        if (!token || !operation) return;
+        NSHTTPURLResponsePtr response = operation->response();
+        std::lock_guard<std::mutex> lock(token->lock_);
+        token->response_ = response;
+      });
+  token->stopObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      ILRemoteImageDownloadStopNotification, operation,
+      [weakToken, weakOperation](const NSNotification&) {
+        auto token = weakToken.lock();
+        auto operation = weakOperation.lock();
+        if (!token || !operation) return;
+        NSURLSessionTaskMetricsPtr metrics = operation->metrics();
+        if (!metrics) return;
+        std::lock_guard<std::mutex> lock(token->lock_);
+        token->metrics_ = metrics;
+      });
+  return token;
+}
+
+ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::createDownloaderOperationWithUrl(
+    const NSURLPtr& url, ILDownloadOptions options, const ILRemoteImageContext& context) {
+  const double timeout = config_->downloadTimeout > 0
+                             ? config_->downloadTimeout
+                             : ILRemoteImageDownloaderConfig::kDefaultDownloadTimeout;
+  const auto policy = (options & ILDownloadUseURLCache)
+                          ? NSURLRequestCachePolicy::UseProtocolCachePolicy
+                          : NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData;
+  auto mutableRequest = std::make_shared<NSMutableURLRequest>(url, policy, timeout);
+  mutableRequest->setHTTPShouldHandleCookies((options & ILDownloadHandleCookies) != 0);
+  mutableRequest->setAllHTTPHeaderFields(HTTPHeaders());
+  NSURLRequestPtr request = mutableRequest;
+
+  auto requestModifier = ILContextObject<ILRemoteImageDownloaderRequestModifierProtocol>(
+      context, ILRemoteImageContextDownloadRequestModifier);
+  if (!requestModifier) requestModifier = this->requestModifier();
+  if (requestModifier) {
+    NSURLRequestPtr modified = requestModifier->modifiedRequestWithRequest(request);
+    if (!modified) return nullptr;
+    request = modified->mutableCopy();
+  }
+
+  // The operation reads its response modifier and decryptor from its context.
+  ILRemoteImageContext operationContext = context;
+  auto responseModifier = ILContextObject<ILRemoteImageDownloaderResponseModifierProtocol>(
+      context, ILRemoteImageContextDownloadResponseModifier);
+  if (!responseModifier) responseModifier = this->responseModifier();
+  if (responseModifier) {
+    operationContext = ILContextSetting(operationContext, ILRemoteImageContextDownloadResponseModifier,
+                                        Value(std::static_pointer_cast<NSObject>(responseModifier)));
+  }
+  auto decryptor = ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
+      context, ILRemoteImageContextDownloadDecryptor);
+  if (!decryptor) decryptor = this->decryptor();
+  if (decryptor) {
+    operationContext = ILContextSetting(operationContext, ILRemoteImageContextDownloadDecryptor,
+                                        Value(std::static_pointer_cast<NSObject>(decryptor)));
+  }
+
+  NSURLSessionPtr session;
+  {
+    std::lock_guard<std::mutex> lock(sessionLock_);
+    session = session_;
+  }
+  ILRemoteImageDownloaderOperationProtocolPtr operation;
+  if (config_->operationClass) {
+    operation = config_->operationClass(request, session, options, operationContext);
+  } else {
+    operation = std::make_shared<ILRemoteImageDownloaderOperation>(request, session, options,
+                                                                   operationContext);
+  }
+  if (!operation) return nullptr;
+  if (config_->urlCredential) {
+    operation->setCredential(config_->urlCredential);
+  } else if (config_->username && config_->password) {
+    operation->setCredential(NSURLCredential::credentialWithUser(
+        *config_->username, *config_->password, NSURLCredentialPersistence::ForSession));
+  }
+  operation->setMinimumProgressInterval(config_->minimumProgressInterval);
+  operation->setAcceptableStatusCodes(config_->acceptableStatusCodes);
+  operation->setAcceptableContentTypes(config_->acceptableContentTypes);
+
+  if (options & ILDownloadHighPriority) {
+    operation->setQueuePriority(NSOperationQueuePriorityHigh);
+  } else if (options & ILDownloadLowPriority) {
+    operation->setQueuePriority(NSOperationQueuePriorityLow);
+  }
+  if (config_->executionOrder == ILDownloadLIFOExecutionOrder) {
+    // Everything already waiting runs after the newest request.
+    for (const auto& pending : downloadQueue_->operations()) pending->addDependency(operation);
+  }
+  return operation;
+}
+
+void ILRemoteImageDownloader::cancelAllDownloads() { downloadQueue_->cancelAllOperations(); }
+
+bool ILRemoteImageDownloader::isSuspended() const { return downloadQueue_->isSuspended(); }
+
+void ILRemoteImageDownloader::setSuspended(bool suspended) {
+  downloadQueue_->setSuspended(suspended);
+}
+
+int64_t ILRemoteImageDownloader::currentDownloadCount() const {
+  return downloadQueue_->operationCount();
+}
+
+NSURLSessionConfiguration ILRemoteImageDownloader::sessionConfiguration() const {
+  std::lock_guard<std::mutex> lock(sessionLock_);
+  return session_ ? session_->configuration()
+                  : NSURLSessionConfiguration::defaultSessionConfiguration();
+}
+
+void ILRemoteImageDownloader::invalidateSessionAndCancel(bool cancelPendingOperations) {
+  if (isShared_) return;
+  NSURLSessionPtr session;
+  {
+    std::lock_guard<std::mutex> lock(sessionLock_);
+    session = session_;
+  }
+  if (!session) return;
+  if (cancelPendingOperations) {
+    session->invalidateAndCancel();
+  } else {
+    session->finishTasksAndInvalidate();
+  }
+}
+
+// MARK: Loader
+
+bool ILRemoteImageDownloader::canRequestImageForURL(const NSURLPtr& url) { return url != nullptr; }
+
+std::optional<bool> ILRemoteImageDownloader::canRequestImageForURL(const NSURLPtr& url,
+                                                                   ILRemoteImageOptions,
+                                                                   const ILRemoteImageContext&) {
+  return url != nullptr;
+}
+
+ILDownloadOptions ILRemoteImageDownloader::downloaderOptionsFromImageOptions(
+    ILRemoteImageOptions options, const ILRemoteImageContext& context) {
+  ILDownloadOptions result = 0;
+  if (options & ILLoadLowPriority) result |= ILDownloadLowPriority;
+  if (options & ILLoadProgressive) result |= ILDownloadProgressive;
+  if (options & ILLoadRefreshCached) result |= ILDownloadUseURLCache;
+  result |= options & (ILLoadContinueInBackground | ILLoadHandleCookies |
+                       ILLoadAllowInvalidCertificates | ILLoadHighPriority);
+  if (options & ILLoadScaleDownLargeImages) result |= ILDownloadScaleDownLargeImages;
+  constexpr ILRemoteImageOptions kDecodeBits = ILLoadAvoidDecodeImage | ILLoadDecodeFirstFrameOnly |
+                                               ILLoadPreloadAllFrames | ILLoadMatchAnimatedImageClass;
+  result |= (options & kDecodeBits) >> 9;
+  if (ILContextValue(context, ILRemoteImageContextLoaderCachedImage) &&
+      (options & ILLoadRefreshCached)) {
+    // A cached image is on screen already: no half-decoded stages over it,
+    // and an unchanged body is not delivered again.
+    result &= ~ILDownloadProgressive;
+    result |= ILDownloadIgnoreCachedResponse;
+  }
+  return result;
+}
+
+ILRemoteImageOperationPtr ILRemoteImageDownloader::requestImageWithURL(
+    const NSURLPtr& url, ILRemoteImageOptions options, const ILRemoteImageContext& context,
+    ILImageLoaderProgressBlock progress, ILImageLoaderCompletedBlock completed) {
+  return downloadImageWithURL(url, downloaderOptionsFromImageOptions(options, context), context,
+                              std::move(progress), std::move(completed));
+}
+
+bool ILRemoteImageDownloader::shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error) {
+  return *shouldBlockFailedURL(url, error, 0, Value());
+}
+
+std::optional<bool> ILRemoteImageDownloader::shouldBlockFailedURL(const NSURLPtr&,
+                                                                  const NSErrorPtr& error,
+                                                                  ILRemoteImageOptions,
+                                                                  const ILRemoteImageContext&) {
+  if (!error) return false;
+  if (error->domain() == ILRemoteImageErrorDomain) {
+    return error->code() == ILRemoteImageErrorInvalidURL ||
+           error->code() == ILRemoteImageErrorBadImageData;
+  }
+  if (error->domain() == NSURLErrorDomain) {
+    // Failures that may pass when the network comes back do not block.
+    switch (error->code()) {
+      case NSURLErrorNotConnectedToInternet:
+      case NSURLErrorCancelled:
+      case NSURLErrorTimedOut:
+      case kInternationalRoamingOff:
+      case kDataNotAllowed:
+      case NSURLErrorCannotFindHost:
+      case NSURLErrorCannotConnectToHost:
+      case NSURLErrorNetworkConnectionLost:
+        return false;
+      default:
+        return true;
+    }
+  }
+  return false;
+}
+
+// MARK: Session delegate
+
+ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationForTask(
+    const NSURLSessionDataTaskPtr& task) {
+  if (!task) return nullptr;
+  const uint64_t identifier = task->taskIdentifier();
+  // The URL's own operation is almost always the one: look there first.
+  if (const NSURLRequestPtr& request = task->originalRequest(); request && request->URL()) {
+    std::lock_guard<std::mutex> lock(operationsLock_);
+    auto it = URLOperations_.find(request->URL()->absoluteString());
+    if (it != URLOperations_.end()) {
+      NSURLSessionDataTaskPtr running = it->second->dataTask();
+      if (running && running->taskIdentifier() == identifier) return it->second;
+    }
+  }
+  for (const auto& queued : downloadQueue_->operations()) {
+    auto operation = std::dynamic_pointer_cast<ILRemoteImageDownloaderOperationProtocol>(queued);
+    if (!operation) continue;
+    NSURLSessionDataTaskPtr running = operation->dataTask();
+    if (running && running->taskIdentifier() == identifier) return operation;
+  }
+  return nullptr;
+}
+
+void ILRemoteImageDownloader::didReceiveResponse(
+    const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+    const NSHTTPURLResponsePtr& response,
+    NSURLSessionResponseHandler handler) {
+  if (auto operation = operationForTask(task)) {
+    operation->didReceiveResponse(session, task, response, std::move(handler));
+  } else {
+    NSURLSessionDataDelegate::didReceiveResponse(session, task, response, std::move(handler));
+  }
+}
+
+void ILRemoteImageDownloader::didReceiveData(const NSURLSessionPtr& session,
+                                             const NSURLSessionDataTaskPtr& task,
+                                             const NSDataPtr& data) {
+  if (auto operation = operationForTask(task)) operation->didReceiveData(session, task, data);
+}
+
+void ILRemoteImageDownloader::didCompleteWithError(const NSURLSessionPtr& session,
+                                                   const NSURLSessionDataTaskPtr& task,
+                                                   const NSErrorPtr& error) {
+  if (auto operation = operationForTask(task)) operation->didCompleteWithError(session, task, error);
+}
+
+void ILRemoteImageDownloader::willPerformHTTPRedirection(const NSURLSessionPtr& session,
+                                                         const NSURLSessionDataTaskPtr& task,
+                                                         const NSHTTPURLResponsePtr& response,
+                                                         const NSURLRequestPtr& newRequest,
+                                                         NSURLSessionRedirectHandler handler) {
+  if (auto operation = operationForTask(task)) {
+    operation->willPerformHTTPRedirection(session, task, response, newRequest, std::move(handler));
+  } else {
+    handler(newRequest);
+  }
+}
+
+void ILRemoteImageDownloader::didReceiveChallenge(const NSURLSessionPtr& session,
+                                                  const NSURLSessionDataTaskPtr& task,
+                                                  const NSURLAuthenticationChallengePtr& challenge,
+                                                  NSURLSessionChallengeHandler handler) {
+  if (auto operation = operationForTask(task)) {
+    operation->didReceiveChallenge(session, task, challenge, std::move(handler));
+  } else {
+    handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+  }
+}
+
+void ILRemoteImageDownloader::willCacheResponse(const NSURLSessionPtr& session,
+                                                const NSURLSessionDataTaskPtr& task,
+                                                const NSCachedURLResponsePtr& proposedResponse,
+                                                NSURLSessionCacheHandler handler) {
+  if (auto operation = operationForTask(task)) {
+    operation->willCacheResponse(session, task, proposedResponse, std::move(handler));
+  } else {
+    handler(proposedResponse);
+  }
+}
+
+void ILRemoteImageDownloader::didFinishCollectingMetrics(const NSURLSessionPtr& session,
+                                                         const NSURLSessionDataTaskPtr& task,
+                                                         const NSURLSessionTaskMetricsPtr& metrics) {
+  if (auto operation = operationForTask(task)) {
+    operation->didFinishCollectingMetrics(session, task, metrics);
+  }
+}

@@ -1,0 +1,184 @@
+#pragma once
+
+// Turns an image URL into one network download and hands every interested
+// caller a token. Each URL being fetched has exactly one live operation; a
+// second request for it while that runs joins the operation instead of
+// starting another transfer. The downloader is also an image loader for the
+// image manager.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderConfig.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSOperation.h"
+#include "platform/foundation/ThreadChecks.h"
+
+// One caller's handle on a download.
+class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperation {
+ public:
+  explicit ILRemoteImageDownloadToken(const ILRemoteImageDownloaderOperationProtocolPtr& operation);
+  ~ILRemoteImageDownloadToken() override;
+
+  NSURLPtr url() const { return url_; }
+  NSURLRequestPtr request() const { return request_; }
+  // Known once the response arrived (told on the main queue).
+  NSHTTPURLResponsePtr response() const;
+  // Known once the download stopped, when the operation collects them.
+  NSURLSessionTaskMetricsPtr metrics() const;
+  ILRemoteImageDownloaderOperationProtocolPtr downloadOperation() const {
+    return downloadOperation_.lock();
+  }
+  std::shared_ptr<NSObject> downloadOperationCancelToken() const;
+  bool isCancelled() const;
+  // Leaves the download; the caller's completion gets the cancellation
+  // error unless it already has its answer. A second cancel does nothing.
+  void cancel() override;
+
+ private:
+  friend class ILRemoteImageDownloader;
+  mutable std::mutex lock_;
+  NSURLPtr url_;
+  NSURLRequestPtr request_;
+  NSHTTPURLResponsePtr response_ QX_GUARDED_BY(lock_);
+  NSURLSessionTaskMetricsPtr metrics_ QX_GUARDED_BY(lock_);
+  std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> downloadOperation_;
+  std::weak_ptr<NSObject> cancelToken_ QX_GUARDED_BY(lock_);
+  bool cancelled_ QX_GUARDED_BY(lock_) = false;
+  NSObserverToken responseObserver_;
+  NSObserverToken stopObserver_;
+};
+using ILRemoteImageDownloadTokenPtr = std::shared_ptr<ILRemoteImageDownloadToken>;
+
+class ILRemoteImageDownloader : public NSObject,
+                                public ILImageLoader,
+                                public NSURLSessionDataDelegate,
+                                public NSKeyValueObserver {
+ public:
+  // The process-wide downloader with the default configuration.
+  static std::shared_ptr<ILRemoteImageDownloader> sharedDownloader();
+  // A copy of the configuration is kept; none means the shared default.
+  static std::shared_ptr<ILRemoteImageDownloader> create(
+      const ILRemoteImageDownloaderConfigPtr& config = nullptr);
+  ~ILRemoteImageDownloader() override;
+
+  static ILRemoteImageOptions imageOptionsFromDownloaderOptions(ILDownloadOptions options) {
+    return ILImageOptionsFromDownloaderOptions(options);
+  }
+
+  const ILRemoteImageDownloaderConfigPtr& config() const { return config_; }
+  ILRemoteImageDownloaderRequestModifierPtr requestModifier() const;
+  void setRequestModifier(ILRemoteImageDownloaderRequestModifierPtr modifier);
+  ILRemoteImageDownloaderResponseModifierPtr responseModifier() const;
+  void setResponseModifier(ILRemoteImageDownloaderResponseModifierPtr modifier);
+  ILRemoteImageDownloaderDecryptorPtr decryptor() const;
+  void setDecryptor(ILRemoteImageDownloaderDecryptorPtr decryptor);
+
+  // nullopt removes the field.
+  void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+  NSHTTPHeaderFields HTTPHeaders() const;
+
+  // nullptr for no URL or when no operation could be made; the completion
+  // has been told why.
+  ILRemoteImageDownloadTokenPtr downloadImageWithURL(const NSURLPtr& url,
+                                                     ILRemoteImageDownloaderCompletedBlock completed);
+  ILRemoteImageDownloadTokenPtr downloadImageWithURL(const NSURLPtr& url, ILDownloadOptions options,
+                                                     ILRemoteImageDownloaderProgressBlock progress,
+                                                     ILRemoteImageDownloaderCompletedBlock completed);
+  ILRemoteImageDownloadTokenPtr downloadImageWithURL(const NSURLPtr& url, ILDownloadOptions options,
+                                                     const ILRemoteImageContext& context,
+                                                     ILRemoteImageDownloaderProgressBlock progress,
+                                                     ILRemoteImageDownloaderCompletedBlock completed);
+  ILRemoteImageDownloaderOperationProtocolPtr createDownloaderOperationWithUrl(
+      const NSURLPtr& url, ILDownloadOptions options, const ILRemoteImageContext& context);
+
+  void cancelAllDownloads();
+  bool isSuspended() const;
+  void setSuspended(bool suspended);
+  int64_t currentDownloadCount() const;
+  const NSOperationQueuePtr& downloadQueue() const { return downloadQueue_; }
+  NSURLSessionConfiguration sessionConfiguration() const;
+  // Not on the shared downloader. true cancels running transfers; false
+  // lets them finish first.
+  void invalidateSessionAndCancel(bool cancelPendingOperations);
+
+  // ILImageLoader.
+  bool canRequestImageForURL(const NSURLPtr& url) override;
+  std::optional<bool> canRequestImageForURL(const NSURLPtr& url, ILRemoteImageOptions options,
+                                            const ILRemoteImageContext& context) override;
+  ILRemoteImageOperationPtr requestImageWithURL(const NSURLPtr& url, ILRemoteImageOptions options,
+                                                const ILRemoteImageContext& context,
+                                                ILImageLoaderProgressBlock progress,
+                                                ILImageLoaderCompletedBlock completed) override;
+  bool shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error) override;
+  std::optional<bool> shouldBlockFailedURL(const NSURLPtr& url, const NSErrorPtr& error,
+                                           ILRemoteImageOptions options,
+                                           const ILRemoteImageContext& context) override;
+  // The download options a load's options ask for.
+  static ILDownloadOptions downloaderOptionsFromImageOptions(ILRemoteImageOptions options,
+                                                             const ILRemoteImageContext& context);
+
+  // Session delegate: each call goes to the operation running the task.
+  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                          const NSHTTPURLResponsePtr& response,
+                          NSURLSessionResponseHandler handler) override;
+  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                      const NSDataPtr& data) override;
+  void didCompleteWithError(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                            const NSErrorPtr& error) override;
+  void willPerformHTTPRedirection(const NSURLSessionPtr& session,
+                                  const NSURLSessionDataTaskPtr& task,
+                                  const NSHTTPURLResponsePtr& response,
+                                  const NSURLRequestPtr& newRequest,
+                                  NSURLSessionRedirectHandler handler) override;
+  void didReceiveChallenge(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                           const NSURLAuthenticationChallengePtr& challenge,
+                           NSURLSessionChallengeHandler handler) override;
+  void willCacheResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                         const NSCachedURLResponsePtr& proposedResponse,
+                         NSURLSessionCacheHandler handler) override;
+  void didFinishCollectingMetrics(const NSURLSessionPtr& session,
+                                  const NSURLSessionDataTaskPtr& task,
+                                  const NSURLSessionTaskMetricsPtr& metrics) override;
+
+  void observeValueForKeyPath(const std::string& keyPath, NSObject* object, const Value& change,
+                              void* context) override;
+  std::string className() const override { return "ILRemoteImageDownloader"; }
+
+  // Public for make_shared; use create().
+  explicit ILRemoteImageDownloader(const ILRemoteImageDownloaderConfigPtr& config);
+
+ private:
+  void makeSession();
+  static NSHTTPHeaderFields defaultHTTPHeaders();
+  ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task);
+
+  const ILRemoteImageDownloaderConfigPtr config_;
+  const NSOperationQueuePtr downloadQueue_;
+  bool isShared_ = false;
+
+  std::mutex operationsLock_;
+  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_
+      QX_GUARDED_BY(operationsLock_);
+
+  mutable std::mutex HTTPHeadersLock_;
+  NSHTTPHeaderFields HTTPHeaders_ QX_GUARDED_BY(HTTPHeadersLock_);
+
+  mutable std::mutex hooksLock_;
+  ILRemoteImageDownloaderRequestModifierPtr requestModifier_ QX_GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderResponseModifierPtr responseModifier_ QX_GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderDecryptorPtr decryptor_ QX_GUARDED_BY(hooksLock_);
+
+  mutable std::mutex sessionLock_;
+  NSURLSessionPtr session_ QX_GUARDED_BY(sessionLock_);
+};
+using ILRemoteImageDownloaderPtr = std::shared_ptr<ILRemoteImageDownloader>;

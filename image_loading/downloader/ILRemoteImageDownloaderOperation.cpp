@@ -1,0 +1,673 @@
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "image_loading/cache/ILCallbackQueue.h"
+#include "image_loading/downloader/ILImageLoaderDecoding.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/uikit/UIImage.h"
+
+const char* const ILRemoteImageDownloadStartNotification = "ILRemoteImageDownloadStartNotification";
+const char* const ILRemoteImageDownloadReceiveResponseNotification =
+    "ILRemoteImageDownloadReceiveResponseNotification";
+const char* const ILRemoteImageDownloadStopNotification = "ILRemoteImageDownloadStopNotification";
+const char* const ILRemoteImageDownloadFinishNotification =
+    "ILRemoteImageDownloadFinishNotification";
+
+namespace {
+
+constexpr double kOwnedSessionTimeout = 15.0;
+
+NSErrorPtr cancelledError(const char* when) {
+  return ILRemoteImageError(ILRemoteImageErrorCancelled,
+                            std::string("Operation cancelled by user ") + when);
+}
+
+ValueMap responseInfo(const NSHTTPURLResponsePtr& response) {
+  ValueMap info;
+  if (response) {
+    ValueMapSet(info, Value(ILRemoteImageErrorDownloadResponseKey),
+                Value(std::static_pointer_cast<NSObject>(response)));
+  }
+  return info;
+}
+
+}  // namespace
+
+bool ILRemoteImageDownloaderOperationToken::isEqual(const NSObject& other) const {
+  if (this == &other) return true;
+  const auto* token = dynamic_cast<const ILRemoteImageDownloaderOperationToken*>(&other);
+  return token && !decodeOptions.isNull() && !token->decodeOptions.isNull() &&
+         decodeOptions == token->decodeOptions;
+}
+
+ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestPtr request,
+                                                                   const NSURLSessionPtr& session,
+                                                                   ILDownloadOptions options,
+                                                                   ILRemoteImageContext context)
+    : request_(std::move(request)),
+      options_(options),
+      context_(std::move(context)),
+      responseModifier_(ILContextObject<ILRemoteImageDownloaderResponseModifierProtocol>(
+          context_, ILRemoteImageContextDownloadResponseModifier)),
+      decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
+          context_, ILRemoteImageContextDownloadDecryptor)),
+      coderQueue_(std::make_shared<NSOperationQueue>()),
+      unownedSession_(session) {
+  coderQueue_->setMaxConcurrentOperationCount(1);
+  coderQueue_->setName("com.quillfern.ILRemoteImageDownloaderOperation.coderQueue");
+}
+
+ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {
+  if (ownedSession_) ownedSession_->invalidateAndCancel();
+}
+
+// MARK: Callers
+
+std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgress(
+    ILRemoteImageDownloaderProgressBlock progress, ILRemoteImageDownloaderCompletedBlock completed,
+    Value decodeOptions) {
+  if (!progress && !completed && decodeOptions.isNull()) return nullptr;
+  auto token = std::make_shared<ILRemoteImageDownloaderOperationToken>(
+      std::move(progress), std::move(completed), std::move(decodeOptions));
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (closed_) return nullptr;
+  callbackTokens_.push_back(token);
+  return token;
+}
+
+std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgress(
+    ILRemoteImageDownloaderProgressBlock progress, ILRemoteImageDownloaderCompletedBlock completed) {
+  return addHandlersForProgress(std::move(progress), std::move(completed), Value());
+}
+
+size_t ILRemoteImageDownloaderOperation::callbackTokenCount() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return callbackTokens_.size();
+}
+
+ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::tokensSnapshot() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return callbackTokens_;
+}
+
+ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::closeAndSnapshot() {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  closed_ = true;
+  return callbackTokens_;
+}
+
+bool ILRemoteImageDownloaderOperation::cancel(const std::shared_ptr<NSObject>& object) {
+  auto token = std::dynamic_pointer_cast<ILRemoteImageDownloaderOperationToken>(object);
+  if (!token) return false;
+  CancelState state;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    auto it = std::find(callbackTokens_.begin(), callbackTokens_.end(), token);
+    // A caller that has left, or already has its answer, is not answered again.
+    if (it == callbackTokens_.end() || token->answered_) return false;
+    if (callbackTokens_.size() == 1) {
+      if (!beginCancel(state)) return false;
+    } else {
+      token->answered_ = true;
+      callbackTokens_.erase(it);
+    }
+  }
+  if (state.began) {
+    finishCancel(state);
+    return true;
+  }
+  dispatchCompletion(token, nullptr, nullptr, cancelledError("during sending the request"), true);
+  return false;
+}
+
+// MARK: Life cycle
+
+void ILRemoteImageDownloaderOperation::start() {
+  NSURLSessionPtr session;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (!isCancelled()) {
+      session = unownedSession_.lock();
+      if (!session) {
+        NSURLSessionConfiguration configuration =
+            NSURLSessionConfiguration::defaultSessionConfiguration();
+        configuration.timeoutIntervalForRequest = kOwnedSessionTimeout;
+        auto delegate = std::make_shared<ILSessionDelegateProxy>(
+            std::static_pointer_cast<NSURLSessionDataDelegate>(
+                std::static_pointer_cast<ILRemoteImageDownloaderOperation>(shared_from_this())));
+        ownedSession_ = NSURLSession::sessionWithConfiguration(configuration, delegate);
+        session = ownedSession_;
+      }
+      if (options_ & ILDownloadIgnoreCachedResponse) {
+        // What the URL cache holds now is what an unchanged body will equal.
+        NSURLCachePtr cache = session->configuration().URLCache;
+        if (!cache) cache = NSURLCache::sharedURLCache();
+        if (NSCachedURLResponsePtr cached = cache->cachedResponseForRequest(request_)) {
+          cachedData_ = cached->data();
+          response_ = cached->response();
+        }
+      }
+    }
+  }
+  // Finishing is announced outside the lock: the downloader hears it and
+  // takes its own lock, which is held around calls into the operation.
+  if (!session) {
+    setFinished(true);
+    callCompletionBlocksWithError(cancelledError("before sending the request"));
+    reset();
+    return;
+  }
+  if (!session->delegate()) {
+    setFinished(true);
+    callCompletionBlocksWithError(ILRemoteImageError(ILRemoteImageErrorInvalidDownloadOperation,
+                                                     "Session delegate is nil and invalid"));
+    reset();
+    return;
+  }
+  NSURLSessionDataTaskPtr task = session->dataTaskWithRequest(request_);
+  if (!task) {
+    setFinished(true);
+    callCompletionBlocksWithError(ILRemoteImageError(ILRemoteImageErrorInvalidDownloadOperation,
+                                                     "Task can't be initialized"));
+    reset();
+    return;
+  }
+  if (options_ & ILDownloadHighPriority) {
+    task->setPriority(NSURLSessionTaskPriorityHigh);
+  } else if (options_ & ILDownloadLowPriority) {
+    task->setPriority(NSURLSessionTaskPriorityLow);
+  }
+  Tokens tokens;
+  bool cancelledMeanwhile = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    cancelledMeanwhile = isCancelled();
+    if (!cancelledMeanwhile) {
+      tokens = callbackTokens_;
+      dataTask_ = task;
+      setExecuting(true);
+      task->resume();
+    }
+  }
+  if (cancelledMeanwhile) {
+    // The cancel found no task to stop and left the finishing to us.
+    setFinished(true);
+    reset();
+    return;
+  }
+  // The length is not known before the response.
+  reportProgress(tokens, 0, -1);
+  postNotification(ILRemoteImageDownloadStartNotification);
+}
+
+void ILRemoteImageDownloaderOperation::cancel() {
+  CancelState state;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (!beginCancel(state)) return;
+  }
+  finishCancel(state);
+}
+
+bool ILRemoteImageDownloaderOperation::beginCancel(CancelState& state) {
+  if (isFinished() || isCancelled()) return false;
+  // Marked under the lock, so that no new caller joins.
+  NSOperation::cancel();
+  closed_ = true;
+  state.task = std::move(dataTask_);
+  dataTask_ = nullptr;
+  state.wasExecuting = isExecuting();
+  if (state.wasExecuting) setExecuting(false);
+  state.began = true;
+  return true;
+}
+
+void ILRemoteImageDownloaderOperation::finishCancel(CancelState& state) {
+  postNotification(ILRemoteImageDownloadStopNotification);
+  // Callers hear of the cancel before the task's own end could reach them.
+  callCompletionBlocksWithError(cancelledError("during sending the request"));
+  if (state.task) state.task->cancel();
+  // An operation that never started keeps its state; when its queue starts
+  // it, start() sees the cancel and only marks it finished.
+  if (state.wasExecuting) setFinished(true);
+  reset();
+}
+
+void ILRemoteImageDownloaderOperation::done() {
+  setFinished(true);
+  setExecuting(false);
+  reset();
+}
+
+void ILRemoteImageDownloaderOperation::reset() {
+  NSURLSessionPtr owned;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    closed_ = true;
+    callbackTokens_.clear();
+    dataTask_ = nullptr;
+    owned = std::move(ownedSession_);
+    ownedSession_ = nullptr;
+  }
+  if (owned) owned->invalidateAndCancel();
+}
+
+// MARK: Session delegate
+
+void ILRemoteImageDownloaderOperation::didReceiveResponse(
+    const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&, const NSHTTPURLResponsePtr& received,
+    NSURLSessionResponseHandler handler) {
+  NSHTTPURLResponsePtr response = received;
+  bool valid = true;
+  if (responseModifier_ && response) {
+    response = responseModifier_->modifiedResponseWithResponse(response);
+    if (!response) {
+      valid = false;
+      responseError_ = ILRemoteImageError(ILRemoteImageErrorInvalidDownloadResponse,
+                                          "Download marked as failed because response is nil");
+    }
+  }
+  expectedSize_ = response ? std::max<int64_t>(0, response->expectedContentLength()) : 0;
+  std::optional<ILStatusCodeSet> codes;
+  std::optional<ILContentTypeSet> types;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    response_ = response;
+    codes = acceptableStatusCodes_;
+    types = acceptableContentTypes_;
+  }
+  const int64_t status = response ? response->statusCode() : 0;
+  if (valid && status >= 1 && codes && !codes->count(status)) {
+    valid = false;
+    ValueMap info = responseInfo(response);
+    ValueMapSet(info, Value(ILRemoteImageErrorDownloadStatusCodeKey), Value::integer(status));
+    responseError_ = ILRemoteImageError(
+        ILRemoteImageErrorInvalidDownloadStatusCode,
+        "Download marked as failed because of invalid response status code " +
+            std::to_string(status),
+        std::move(info));
+  }
+  const std::string mime = response ? response->MIMEType().value_or("") : "";
+  if (valid && !mime.empty() && types && !types->count(mime)) {
+    valid = false;
+    ValueMap info = responseInfo(response);
+    ValueMapSet(info, Value(ILRemoteImageErrorDownloadContentTypeKey), Value(mime));
+    responseError_ = ILRemoteImageError(
+        ILRemoteImageErrorInvalidDownloadContentType,
+        "Download marked as failed because of invalid response content type " + mime,
+        std::move(info));
+  }
+  if (valid && status == 304 && !cachedData_) {
+    valid = false;
+    responseError_ =
+        ILRemoteImageError(ILRemoteImageErrorCacheNotModified,
+                           "Download response status code is 304 not modified and ignored",
+                           responseInfo(response));
+  }
+  if (valid) reportProgress(tokensSnapshot(), 0, expectedSize_);
+  postNotification(ILRemoteImageDownloadReceiveResponseNotification);
+  // A refused response ends the task as cancelled; callers see the reason
+  // stored above instead.
+  handler(valid ? NSURLSessionResponseDisposition::Allow : NSURLSessionResponseDisposition::Cancel);
+}
+
+void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
+                                                      const NSURLSessionDataTaskPtr&,
+                                                      const NSDataPtr& data) {
+  {
+    std::lock_guard<std::mutex> lock(dataLock_);
+    if (!imageData_) {
+      imageData_.emplace();
+      // A claimed length is only a claim: reserve up to the cap and let the
+      // buffer grow with what really arrives.
+      imageData_->reserve(std::min<size_t>(static_cast<size_t>(expectedSize_),
+                                           kMaxInitialBufferReservation));
+    }
+    if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + data->length());
+    receivedSize_ = static_cast<int64_t>(imageData_->size());
+  }
+  const Tokens tokens = tokensSnapshot();
+  // Without a known length there is no fraction to report.
+  if (expectedSize_ <= 0) return;
+  const bool finished = receivedSize_ >= expectedSize_;
+  const double progress =
+      std::clamp(static_cast<double>(receivedSize_) / static_cast<double>(expectedSize_), 0.0, 1.0);
+  if (!finished && progress - previousProgress_ < minimumProgressInterval()) return;
+  previousProgress_ = progress;
+  if ((options_ & ILDownloadProgressive) && !decryptor_ && !finished &&
+      coderQueue_->operationCount() == 0) {
+    queuePartialDecode();
+  }
+  reportProgress(tokens, receivedSize_, expectedSize_);
+}
+
+void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPtr&,
+                                                            const NSURLSessionDataTaskPtr&,
+                                                            const NSErrorPtr& error) {
+  // A cancel answers the callers and finishes the operation itself.
+  if (isFinished() || isCancelled()) return;
+  downloadCompleted_ = true;
+  Tokens tokens;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    tokens = callbackTokens_;
+    dataTask_ = nullptr;
+  }
+  postNotification(ILRemoteImageDownloadStopNotification);
+  if (!error) postNotification(ILRemoteImageDownloadFinishNotification);
+  if (error) {
+    callCompletionBlocksWithError(responseError_ ? responseError_ : error);
+    done();
+    return;
+  }
+  if (tokens.empty()) {
+    closeAndSnapshot();
+    done();
+    return;
+  }
+  NSDataPtr imageData = takeImageData();
+  if (imageData && decryptor_) imageData = decryptor_->decryptedDataWithData(imageData, response());
+  if (!imageData) {
+    callCompletionBlocksWithError(
+        ILRemoteImageError(ILRemoteImageErrorBadImageData, "Image data is nil"));
+    done();
+    return;
+  }
+  if ((options_ & ILDownloadIgnoreCachedResponse) && cachedData_ && cachedData_->isEqual(*imageData)) {
+    responseError_ = ILRemoteImageError(ILRemoteImageErrorCacheNotModified,
+                                        "Downloaded image is not modified and ignored",
+                                        responseInfo(response()));
+    callCompletionBlocksWithError(responseError_);
+    done();
+    return;
+  }
+  coderQueue_->cancelAllOperations();
+  startCoderOperationWithImageData(imageData, tokens, {});
+}
+
+void ILRemoteImageDownloaderOperation::willCacheResponse(const NSURLSessionPtr&,
+                                                         const NSURLSessionDataTaskPtr&,
+                                                         const NSCachedURLResponsePtr& proposed,
+                                                         NSURLSessionCacheHandler handler) {
+  handler((options_ & ILDownloadUseURLCache) ? proposed : nullptr);
+}
+
+void ILRemoteImageDownloaderOperation::didReceiveChallenge(
+    const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+    const NSURLAuthenticationChallengePtr& challenge, NSURLSessionChallengeHandler handler) {
+  const NSURLProtectionSpacePtr& space = challenge->protectionSpace();
+  if (space && space->authenticationMethod() == NSURLAuthenticationMethodServerTrust) {
+    if (options_ & ILDownloadAllowInvalidCertificates) {
+      handler(NSURLSessionAuthChallengeDisposition::UseCredential,
+              NSURLCredential::credentialForTrust(space->serverTrust()));
+    } else {
+      handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+    }
+    return;
+  }
+  if (challenge->previousFailureCount() > 0) {
+    handler(NSURLSessionAuthChallengeDisposition::CancelAuthenticationChallenge, nullptr);
+    return;
+  }
+  NSURLCredentialPtr credential = this->credential();
+  if (credential) {
+    handler(NSURLSessionAuthChallengeDisposition::UseCredential, std::move(credential));
+  } else {
+    handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+  }
+}
+
+void ILRemoteImageDownloaderOperation::didFinishCollectingMetrics(
+    const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
+    const NSURLSessionTaskMetricsPtr& metrics) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  metrics_ = metrics;
+}
+
+// MARK: Decoding
+
+void ILRemoteImageDownloaderOperation::queuePartialDecode() {
+  std::weak_ptr<ILRemoteImageDownloaderOperation> weak = WeakFromThis(this);
+  coderQueue_->addOperationWithBlock([weak] {
+    auto self = weak.lock();
+    if (!self || self->isCancelled() || self->downloadCompleted_) return;
+    NSDataPtr partial = self->snapshotImageData();
+    if (!partial) return;
+    UIImagePtr image = ILImageLoaderDecodeProgressiveImageData(
+        partial, self->request_->URL(), false, self.get(),
+        ILImageOptionsFromDownloaderOptions(self->options_), self->context_);
+    if (!image) return;
+    for (const auto& token : self->tokensSnapshot()) {
+      self->callCompletionBlockWithToken(token, image, nullptr, nullptr, false);
+    }
+  });
+}
+
+void ILRemoteImageDownloaderOperation::startCoderOperationWithImageData(const NSDataPtr& data,
+                                                                        const Tokens& pending,
+                                                                        const Tokens& finished) {
+  std::weak_ptr<ILRemoteImageDownloaderOperation> weak = WeakFromThis(this);
+  for (const auto& token : pending) {
+    coderQueue_->addOperationWithBlock([weak, data, token] {
+      auto self = weak.lock();
+      if (!self) return;
+      UIImagePtr image = self->decodeForToken(data, token);
+      const bool empty = !image || image->size().width <= 0 || image->size().height <= 0;
+      if (empty) {
+        self->callCompletionBlockWithToken(
+            token, nullptr, nullptr,
+            ILRemoteImageError(ILRemoteImageErrorBadImageData,
+                               image ? "Downloaded image has 0 pixels"
+                                     : "Downloaded image decode failed"),
+            true);
+      } else {
+        self->callCompletionBlockWithToken(token, image, data, nullptr, true);
+      }
+    });
+  }
+  Tokens all = finished;
+  all.insert(all.end(), pending.begin(), pending.end());
+  coderQueue_->addOperationWithBlock([weak, data, all = std::move(all)] {
+    if (auto self = weak.lock()) self->checkDoneWithImageData(data, all);
+  });
+}
+
+UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
+    const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token) {
+  const bool keyed = !token->decodeOptions.isNull();
+  if (keyed) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    for (const auto& [options, image] : imageMap_) {
+      if (options == token->decodeOptions) {
+        if (UIImagePtr cached = image.lock()) return cached;
+      }
+    }
+  }
+  ILRemoteImageOptions options = ILImageOptionsFromDownloaderOptions(options_);
+  ILRemoteImageContext context = context_;
+  if (keyed) {
+    ValueMap map = context_.isMap() ? context_.asMap() : ValueMap();
+    ILImageContextFromDecodeOptions(map, options, token->decodeOptions);
+    context = Value(std::move(map));
+  }
+  UIImagePtr image;
+  if (ILImageLoaderGetProgressiveCoder(this)) {
+    image = ILImageLoaderDecodeProgressiveImageData(data, request_->URL(), true, this, options,
+                                                    context);
+  } else {
+    image = ILImageLoaderDecodeImageData(data, request_->URL(), options, context);
+  }
+  if (image && keyed) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::erase_if(imageMap_, [&](const auto& entry) {
+      return entry.first == token->decodeOptions || entry.second.expired();
+    });
+    imageMap_.emplace_back(token->decodeOptions, image);
+  }
+  return image;
+}
+
+void ILRemoteImageDownloaderOperation::checkDoneWithImageData(const NSDataPtr& data,
+                                                              const Tokens& finished) {
+  Tokens pending;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    for (const auto& token : callbackTokens_) {
+      if (std::find(finished.begin(), finished.end(), token) == finished.end()) {
+        pending.push_back(token);
+      }
+    }
+    if (pending.empty()) closed_ = true;
+  }
+  // Callers that joined while the body was decoded get a pass of their own.
+  if (!pending.empty()) {
+    startCoderOperationWithImageData(data, pending, finished);
+  } else {
+    done();
+  }
+}
+
+NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
+  std::lock_guard<std::mutex> lock(dataLock_);
+  if (!imageData_) return nullptr;
+  NSDataPtr data = NSData::dataWithBytes(std::move(*imageData_));
+  imageData_.reset();
+  return data;
+}
+
+NSDataPtr ILRemoteImageDownloaderOperation::snapshotImageData() const {
+  std::lock_guard<std::mutex> lock(dataLock_);
+  return imageData_ ? NSData::dataWithBytes(*imageData_) : nullptr;
+}
+
+// MARK: Delivery
+
+bool ILRemoteImageDownloaderOperation::claimFinalDelivery(
+    const ILRemoteImageDownloaderOperationTokenPtr& token) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (token->answered_ ||
+      std::find(callbackTokens_.begin(), callbackTokens_.end(), token) == callbackTokens_.end()) {
+    return false;
+  }
+  token->answered_ = true;
+  return true;
+}
+
+void ILRemoteImageDownloaderOperation::callCompletionBlocksWithError(const NSErrorPtr& error) {
+  // An error is the operation's last word.
+  for (const auto& token : closeAndSnapshot()) {
+    callCompletionBlockWithToken(token, nullptr, nullptr, error, true);
+  }
+}
+
+void ILRemoteImageDownloaderOperation::callCompletionBlockWithToken(
+    const ILRemoteImageDownloaderOperationTokenPtr& token, const UIImagePtr& image,
+    const NSDataPtr& data, const NSErrorPtr& error, bool finished) {
+  if (finished) {
+    if (!claimFinalDelivery(token)) return;
+  } else {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (token->answered_ ||
+        std::find(callbackTokens_.begin(), callbackTokens_.end(), token) == callbackTokens_.end()) {
+      return;
+    }
+  }
+  dispatchCompletion(token, image, data, error, finished);
+}
+
+void ILRemoteImageDownloaderOperation::dispatchCompletion(
+    const ILRemoteImageDownloaderOperationTokenPtr& token, UIImagePtr image, NSDataPtr data,
+    NSErrorPtr error, bool finished) const {
+  if (!token->completedBlock) return;
+  ILCallbackQueuePtr queue =
+      ILContextObject<ILCallbackQueue>(context_, ILRemoteImageContextCallbackQueue);
+  if (!queue) queue = ILCallbackQueue::mainQueue();
+  queue->async([token, image = std::move(image), data = std::move(data),
+                error = std::move(error), finished] {
+    token->completedBlock(image, data, error, finished);
+  });
+}
+
+void ILRemoteImageDownloaderOperation::reportProgress(const Tokens& tokens, int64_t received,
+                                                      int64_t expected) const {
+  // Only a known length gives a progress; a body longer than announced
+  // counts as the length, so received / expected never passes 1.
+  if (expected <= 0) return;
+  expected = std::max(expected, received);
+  const NSURLPtr& url = request_->URL();
+  for (const auto& token : tokens) {
+    if (token->progressBlock) token->progressBlock(received, expected, url);
+  }
+}
+
+void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
+  std::shared_ptr<NSObject> self = shared_from_this();
+  dispatch_async(dispatch_get_main_queue(), [self, name] {
+    NSNotificationCenter::defaultCenter().postNotificationName(name, self);
+  });
+}
+
+// MARK: Settings
+
+NSHTTPURLResponsePtr ILRemoteImageDownloaderOperation::response() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return response_;
+}
+
+NSURLSessionTaskMetricsPtr ILRemoteImageDownloaderOperation::metrics() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return metrics_;
+}
+
+NSURLCredentialPtr ILRemoteImageDownloaderOperation::credential() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return credential_;
+}
+
+void ILRemoteImageDownloaderOperation::setCredential(NSURLCredentialPtr credential) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  credential_ = std::move(credential);
+}
+
+NSURLSessionDataTaskPtr ILRemoteImageDownloaderOperation::dataTask() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return dataTask_;
+}
+
+double ILRemoteImageDownloaderOperation::minimumProgressInterval() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return minimumProgressInterval_;
+}
+
+void ILRemoteImageDownloaderOperation::setMinimumProgressInterval(double interval) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  minimumProgressInterval_ = std::isfinite(interval) ? std::clamp(interval, 0.0, 1.0) : 0.0;
+}
+
+std::optional<ILStatusCodeSet> ILRemoteImageDownloaderOperation::acceptableStatusCodes() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return acceptableStatusCodes_;
+}
+
+void ILRemoteImageDownloaderOperation::setAcceptableStatusCodes(
+    std::optional<ILStatusCodeSet> codes) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  acceptableStatusCodes_ = std::move(codes);
+}
+
+std::optional<ILContentTypeSet> ILRemoteImageDownloaderOperation::acceptableContentTypes() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return acceptableContentTypes_;
+}
+
+void ILRemoteImageDownloaderOperation::setAcceptableContentTypes(
+    std::optional<ILContentTypeSet> types) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  acceptableContentTypes_ = std::move(types);
+}

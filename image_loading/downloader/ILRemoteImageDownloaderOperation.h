@@ -1,0 +1,237 @@
+#pragma once
+
+// One URL-session data task for one request, shared by every caller that
+// asked for that URL while it runs. Callers join with their progress and
+// completion blocks and leave with their token; each caller's completion
+// runs exactly once with finished == true (progressive stages before it run
+// with finished == false). The body is decoded on the operation's serial
+// coder queue, once per distinct set of decode options.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
+#include "platform/foundation/NSOperation.h"
+#include "platform/foundation/ThreadChecks.h"
+#include "platform/foundation/Value.h"
+#include "platform/network/NSURLSession.h"
+
+// Notifications, posted on the main queue with the operation as object.
+extern const char* const ILRemoteImageDownloadStartNotification;
+extern const char* const ILRemoteImageDownloadReceiveResponseNotification;
+extern const char* const ILRemoteImageDownloadStopNotification;
+extern const char* const ILRemoteImageDownloadFinishNotification;
+
+using ILRemoteImageDownloaderProgressBlock = ILImageLoaderProgressBlock;
+using ILRemoteImageDownloaderCompletedBlock = ILImageLoaderCompletedBlock;
+// Status codes that count as success.
+using ILStatusCodeSet = std::set<int64_t>;
+using ILContentTypeSet = std::set<std::string>;
+
+// One caller of an operation.
+class ILRemoteImageDownloaderOperationToken : public NSObject {
+ public:
+  ILRemoteImageDownloaderOperationToken(ILRemoteImageDownloaderProgressBlock progress,
+                                        ILRemoteImageDownloaderCompletedBlock completed,
+                                        Value decodeOptions)
+      : progressBlock(std::move(progress)),
+        completedBlock(std::move(completed)),
+        decodeOptions(std::move(decodeOptions)) {}
+
+  // Equal when the same object, or when both carry equal decode options.
+  bool isEqual(const NSObject& other) const override;
+
+  const ILRemoteImageDownloaderProgressBlock progressBlock;
+  const ILRemoteImageDownloaderCompletedBlock completedBlock;
+  const Value decodeOptions;
+
+ private:
+  friend class ILRemoteImageDownloaderOperation;
+  // Set once the caller's final answer is on its way; guarded by the
+  // operation's lock.
+  bool answered_ = false;
+};
+using ILRemoteImageDownloaderOperationTokenPtr =
+    std::shared_ptr<ILRemoteImageDownloaderOperationToken>;
+
+// What the downloader needs of an operation class. Being an NSOperation is
+// part of the type, so a class that is not one cannot be named. The session
+// delegate methods default to letting the transfer go on unhandled.
+class ILRemoteImageDownloaderOperationProtocol : public NSOperation,
+                                                 public NSURLSessionDataDelegate {
+ public:
+  // nullptr when all three are empty, or when the operation takes no more
+  // callers (it has given its last answers).
+  virtual std::shared_ptr<NSObject> addHandlersForProgress(
+      ILRemoteImageDownloaderProgressBlock progress,
+      ILRemoteImageDownloaderCompletedBlock completed, Value decodeOptions) = 0;
+  // One caller leaves; true when that cancelled the whole operation.
+  virtual bool cancel(const std::shared_ptr<NSObject>& token) = 0;
+  using NSOperation::cancel;
+  virtual NSURLRequestPtr request() const = 0;
+  virtual NSHTTPURLResponsePtr response() const = 0;
+
+  // Optional: classes that do not track a task answer nullptr, and the
+  // settings are ignored by classes that have no use for them.
+  virtual NSURLSessionDataTaskPtr dataTask() const { return nullptr; }
+  virtual NSURLSessionTaskMetricsPtr metrics() const { return nullptr; }
+  virtual void setCredential(NSURLCredentialPtr) {}
+  virtual void setMinimumProgressInterval(double) {}
+  virtual void setAcceptableStatusCodes(std::optional<ILStatusCodeSet>) {}
+  virtual void setAcceptableContentTypes(std::optional<ILContentTypeSet>) {}
+};
+using ILRemoteImageDownloaderOperationProtocolPtr =
+    std::shared_ptr<ILRemoteImageDownloaderOperationProtocol>;
+
+class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperationProtocol {
+ public:
+  // The first reservation for a body of announced length: a larger claim
+  // grows the buffer as the bytes really arrive.
+  static constexpr size_t kMaxInitialBufferReservation = 8u << 20;
+
+  ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
+                                   ILDownloadOptions options, ILRemoteImageContext context);
+  ~ILRemoteImageDownloaderOperation() override;
+
+  std::shared_ptr<NSObject> addHandlersForProgress(ILRemoteImageDownloaderProgressBlock progress,
+                                                   ILRemoteImageDownloaderCompletedBlock completed,
+                                                   Value decodeOptions) override;
+  std::shared_ptr<NSObject> addHandlersForProgress(ILRemoteImageDownloaderProgressBlock progress,
+                                                   ILRemoteImageDownloaderCompletedBlock completed);
+  bool cancel(const std::shared_ptr<NSObject>& token) override;
+  void cancel() override;
+  void start() override;
+  bool isAsynchronous() const override { return true; }
+
+  NSURLRequestPtr request() const override { return request_; }
+  NSHTTPURLResponsePtr response() const override;
+  NSURLSessionDataTaskPtr dataTask() const override;
+  NSURLSessionTaskMetricsPtr metrics() const override;
+  NSURLCredentialPtr credential() const;
+  void setCredential(NSURLCredentialPtr credential) override;
+  ILDownloadOptions options() const { return options_; }
+  const ILRemoteImageContext& context() const { return context_; }
+  double minimumProgressInterval() const;
+  void setMinimumProgressInterval(double interval) override;
+  std::optional<ILStatusCodeSet> acceptableStatusCodes() const;
+  void setAcceptableStatusCodes(std::optional<ILStatusCodeSet> codes) override;
+  std::optional<ILContentTypeSet> acceptableContentTypes() const;
+  void setAcceptableContentTypes(std::optional<ILContentTypeSet> types) override;
+  // Callers still waiting for their completion.
+  size_t callbackTokenCount() const;
+  // Decodes run here, one at a time.
+  const NSOperationQueuePtr& coderQueue() const { return coderQueue_; }
+
+  static ILRemoteImageOptions imageOptionsFromDownloaderOptions(ILDownloadOptions options) {
+    return ILImageOptionsFromDownloaderOptions(options);
+  }
+
+  // Session delegate.
+  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                          const NSHTTPURLResponsePtr& response,
+                          NSURLSessionResponseHandler handler) override;
+  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                      const NSDataPtr& data) override;
+  void didCompleteWithError(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                            const NSErrorPtr& error) override;
+  void willCacheResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                         const NSCachedURLResponsePtr& proposedResponse,
+                         NSURLSessionCacheHandler handler) override;
+  void didReceiveChallenge(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                           const NSURLAuthenticationChallengePtr& challenge,
+                           NSURLSessionChallengeHandler handler) override;
+  void didFinishCollectingMetrics(const NSURLSessionPtr& session,
+                                  const NSURLSessionDataTaskPtr& task,
+                                  const NSURLSessionTaskMetricsPtr& metrics) override;
+
+  std::string className() const override { return "ILRemoteImageDownloaderOperation"; }
+
+ private:
+  using Tokens = std::vector<ILRemoteImageDownloaderOperationTokenPtr>;
+  struct CancelState {
+    bool began = false;
+    bool wasExecuting = false;
+    NSURLSessionDataTaskPtr task;
+  };
+
+  Tokens tokensSnapshot() const;
+  // Takes no more callers from now on; the callers it has.
+  Tokens closeAndSnapshot();
+  // The one place a caller's final answer is claimed: true only for a token
+  // still registered whose final answer has not been given yet.
+  bool claimFinalDelivery(const ILRemoteImageDownloaderOperationTokenPtr& token);
+  void callCompletionBlocksWithError(const NSErrorPtr& error);
+  void callCompletionBlockWithToken(const ILRemoteImageDownloaderOperationTokenPtr& token,
+                                    const UIImagePtr& image, const NSDataPtr& data,
+                                    const NSErrorPtr& error, bool finished);
+  void dispatchCompletion(const ILRemoteImageDownloaderOperationTokenPtr& token, UIImagePtr image,
+                          NSDataPtr data, NSErrorPtr error, bool finished) const;
+  void reportProgress(const Tokens& tokens, int64_t received, int64_t expected) const;
+  void postNotification(const char* name);
+  NSDataPtr takeImageData();
+  NSDataPtr snapshotImageData() const;
+  void queuePartialDecode();
+  void startCoderOperationWithImageData(const NSDataPtr& data, const Tokens& pending,
+                                        const Tokens& finished);
+  UIImagePtr decodeForToken(const NSDataPtr& data,
+                            const ILRemoteImageDownloaderOperationTokenPtr& token);
+  void checkDoneWithImageData(const NSDataPtr& data, const Tokens& finished);
+  // Cancelling in two halves: the marking under the lock, then the
+  // announcements and answers outside it.
+  bool beginCancel(CancelState& state);
+  void finishCancel(CancelState& state);
+  void done();
+  void reset();
+
+  const NSURLRequestPtr request_;
+  const ILDownloadOptions options_;
+  const ILRemoteImageContext context_;
+  const ILRemoteImageDownloaderResponseModifierPtr responseModifier_;
+  const ILRemoteImageDownloaderDecryptorPtr decryptor_;
+  const NSOperationQueuePtr coderQueue_;
+
+  // Stands for the platform's synchronising on the operation: the tokens,
+  // the task, the sessions and the response. Re-entered when cancelling the
+  // last caller cancels the whole operation. Operation state changes
+  // (finished, executing) are announced outside it, since observers of those
+  // take the downloader's lock.
+  mutable std::recursive_mutex lock_;
+  Tokens callbackTokens_ QX_GUARDED_BY(lock_);
+  // Set once the last answers are decided: a caller joining later would
+  // never be answered, so it is turned away (and gets a new operation).
+  bool closed_ QX_GUARDED_BY(lock_) = false;
+  std::weak_ptr<NSURLSession> unownedSession_ QX_GUARDED_BY(lock_);
+  NSURLSessionPtr ownedSession_ QX_GUARDED_BY(lock_);
+  NSURLSessionDataTaskPtr dataTask_ QX_GUARDED_BY(lock_);
+  NSHTTPURLResponsePtr response_ QX_GUARDED_BY(lock_);
+  NSURLSessionTaskMetricsPtr metrics_ QX_GUARDED_BY(lock_);
+  NSURLCredentialPtr credential_ QX_GUARDED_BY(lock_);
+  double minimumProgressInterval_ QX_GUARDED_BY(lock_) = 0;
+  std::optional<ILStatusCodeSet> acceptableStatusCodes_ QX_GUARDED_BY(lock_);
+  std::optional<ILContentTypeSet> acceptableContentTypes_ QX_GUARDED_BY(lock_);
+  std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_ QX_GUARDED_BY(lock_);
+
+  // The body: appended on the delegate queue, read by partial decodes.
+  mutable std::mutex dataLock_;
+  std::optional<Bytes> imageData_ QX_GUARDED_BY(dataLock_);
+
+  // Touched on the session's serial delegate queue only.
+  NSDataPtr cachedData_;
+  int64_t expectedSize_ = 0;
+  int64_t receivedSize_ = 0;
+  double previousProgress_ = 0;
+  NSErrorPtr responseError_;
+
+  std::atomic<bool> downloadCompleted_{false};
+};
+using ILRemoteImageDownloaderOperationPtr = std::shared_ptr<ILRemoteImageDownloaderOperation>;

@@ -1,0 +1,41 @@
+#pragma once
+
+// A session keeps its delegate for as long as it lives, and the owner of a
+// session is usually its delegate: the proxy holds the owner weakly so that
+// releasing the owner ends the session instead of leaking both. Calls that
+// arrive after the owner has gone get the unhandled answers.
+
+#include <memory>
+
+#include "platform/network/NSURLSession.h"
+
+class ILSessionDelegateProxy : public NSURLSessionDataDelegate {
+ public:
+  explicit ILSessionDelegateProxy(std::weak_ptr<NSURLSessionDataDelegate> target)
+      : target_(std::move(target)) {}
+
+  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                          const NSHTTPURLResponsePtr& response,
+                          NSURLSessionResponseHandler handler) override;
+  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                      const NSDataPtr& data) override;
+  void didCompleteWithError(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                            const NSErrorPtr& error) override;
+  void willPerformHTTPRedirection(const NSURLSessionPtr& session,
+                                  const NSURLSessionDataTaskPtr& task,
+                                  const NSHTTPURLResponsePtr& response,
+                                  const NSURLRequestPtr& newRequest,
+                                  NSURLSessionRedirectHandler handler) override;
+  void didReceiveChallenge(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                           const NSURLAuthenticationChallengePtr& challenge,
+                           NSURLSessionChallengeHandler handler) override;
+  void willCacheResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                         const NSCachedURLResponsePtr& proposedResponse,
+                         NSURLSessionCacheHandler handler) override;
+  void didFinishCollectingMetrics(const NSURLSessionPtr& session,
+                                  const NSURLSessionDataTaskPtr& task,
+                                  const NSURLSessionTaskMetricsPtr& metrics) override;
+
+ private:
+  std::weak_ptr<NSURLSessionDataDelegate> target_;
+};

@@ -1,0 +1,128 @@
+#include "platform/network/NSURLCache.h"
+
+#include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/SingletonResets.h"
+
+namespace {
+
+// Big enough that a handful of images fit, small as the platform's own
+// in-memory default is meant to be.
+constexpr uint64_t kSharedMemoryCapacity = 4 * 1024 * 1024;
+
+std::mutex sharedMutex;  // guards sharedCache
+NSURLCachePtr sharedCache;
+
+uint64_t costOf(const NSCachedURLResponse& cached) {
+  // The headers count too, so empty bodies still take room.
+  uint64_t cost = cached.data()->length() + 256;
+  if (cached.response()) {
+    for (const auto& [name, value] : cached.response()->allHeaderFields()) cost += name.size() + value.size();
+  }
+  return cost;
+}
+
+}  // namespace
+
+NSCachedURLResponse::NSCachedURLResponse(NSHTTPURLResponsePtr response, NSDataPtr data,
+                                         NSURLCacheStoragePolicy storagePolicy)
+    : response_(std::move(response)),
+      data_(data ? std::move(data) : NSData::dataWithBytes(Bytes{})),
+      storagePolicy_(storagePolicy) {}
+
+NSURLCache::NSURLCache(uint64_t memoryCapacity, uint64_t diskCapacity, std::string)
+    : diskCapacity_(diskCapacity), memoryCapacity_(memoryCapacity) {}
+
+NSURLCachePtr NSURLCache::sharedURLCache() {
+  static bool resetRegistered = [] {
+    SingletonResets::add([] {
+      std::lock_guard<std::mutex> lock(sharedMutex);
+      sharedCache.reset();
+    });
+    return true;
+  }();
+  (void)resetRegistered;
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  if (!sharedCache) sharedCache = std::make_shared<NSURLCache>(kSharedMemoryCapacity);
+  return sharedCache;
+}
+
+void NSURLCache::setSharedURLCache(NSURLCachePtr cache) {
+  sharedURLCache();  // registers the reset
+  std::lock_guard<std::mutex> lock(sharedMutex);
+  sharedCache = std::move(cache);
+}
+
+std::string NSURLCache::keyFor(const NSURLRequestPtr& request) {
+  return request && request->URL() ? request->URL()->absoluteString() : "";
+}
+
+NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
+  std::string key = keyFor(request);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(key);
+  if (key.empty() || it == entries_.end()) return nullptr;
+  order_.splice(order_.begin(), order_, it->second.second);
+  return it->second.first.cached;
+}
+
+std::optional<double> NSURLCache::storedAtForRequest(const NSURLRequestPtr& request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(keyFor(request));
+  if (it == entries_.end()) return std::nullopt;
+  return it->second.first.storedAt;
+}
+
+void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedResponse, const NSURLRequestPtr& request) {
+  std::string key = keyFor(request);
+  if (!cachedResponse || key.empty() || cachedResponse->storagePolicy() == NSURLCacheStoragePolicy::NotAllowed) {
+    return;
+  }
+  Entry entry{cachedResponse, costOf(*cachedResponse), PlatformClock::now()};
+  std::lock_guard<std::mutex> lock(mutex_);
+  eraseLocked(key);
+  if (entry.cost > memoryCapacity_) return;
+  evictToFit(memoryCapacity_ - entry.cost);
+  order_.push_front(key);
+  usage_ += entry.cost;
+  entries_.emplace(key, std::make_pair(std::move(entry), order_.begin()));
+}
+
+void NSURLCache::removeCachedResponseForRequest(const NSURLRequestPtr& request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  eraseLocked(keyFor(request));
+}
+
+void NSURLCache::eraseLocked(const std::string& key) {
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return;
+  usage_ -= it->second.first.cost;
+  order_.erase(it->second.second);
+  entries_.erase(it);
+}
+
+void NSURLCache::removeAllCachedResponses() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.clear();
+  order_.clear();
+  usage_ = 0;
+}
+
+uint64_t NSURLCache::memoryCapacity() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return memoryCapacity_;
+}
+
+void NSURLCache::setMemoryCapacity(uint64_t capacity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  memoryCapacity_ = capacity;
+  evictToFit(capacity);
+}
+
+uint64_t NSURLCache::currentMemoryUsage() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return usage_;
+}
+
+void NSURLCache::evictToFit(uint64_t capacity) {
+  while (usage_ > capacity && !order_.empty()) eraseLocked(order_.back());
+}

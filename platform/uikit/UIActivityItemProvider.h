@@ -1,0 +1,44 @@
+#pragma once
+
+// A share-sheet item whose data is made only when an activity asks for it:
+// the sheet shows the placeholder until then, and the first request runs
+// `item()` once (the provider's work) before answering with its result.
+
+#include <mutex>
+#include <optional>
+
+#include "UIActivityItemSource.h"
+#include "platform/foundation/NSObject.h"
+
+class UIActivityItemProvider : public NSObject, public UIActivityItemSource {
+ public:
+  explicit UIActivityItemProvider(Value placeholderItem)
+      : placeholderItem_(std::move(placeholderItem)) {}
+
+  const Value& placeholderItem() const { return placeholderItem_; }
+  // The activity being prepared for, while `item()` runs.
+  std::optional<UIActivityType> activityType() const;
+
+  // The work: makes the item. Runs once, on the first request.
+  virtual Value item() = 0;
+
+  Value activityViewControllerPlaceholderItem(UIActivityViewController&) override {
+    return placeholderItem_;
+  }
+  // Runs the work once, then answers through itemForActivityType().
+  Value activityViewControllerItemForActivityType(
+      UIActivityViewController& controller,
+      const std::optional<UIActivityType>& activityType) final;
+
+ protected:
+  // What an activity receives once the work ran: by default its result.
+  virtual Value itemForActivityType(UIActivityViewController& controller,
+                                    const std::optional<UIActivityType>& activityType);
+
+ private:
+  Value placeholderItem_;
+  mutable std::mutex mutex_;  // guards activityType_, ran_ and result_
+  std::optional<UIActivityType> activityType_;
+  bool ran_ = false;
+  Value result_;
+};

@@ -1,0 +1,412 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DownloaderTestSupport.h"
+#include "image_loading/ImageLoadingTestSupport.h"
+#include "image_loading/cache/ILCallbackQueue.h"
+#include "image_loading/coders/ILImageCoder.h"
+#include "image_loading/coders/ILImageCodersManager.h"
+#include "image_loading/downloader/ILRemoteImageDownloader.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Value.h"
+#include "platform/network/NSURLError.h"
+#include "platform/uikit/UIImage.h"
+#include "support/TestEnvironment.h"
+#include "support/network/LoopbackHttpServer.h"
+
+namespace {
+
+using il_test::DownloadRecord;
+using il_test::DownloadRecordPtr;
+using il_test::RunMainLoopUntil;
+
+class DownloaderTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    downloader = ILRemoteImageDownloader::create();
+  }
+  void TearDown() override {
+    if (downloader) {
+      EXPECT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
+      downloader.reset();
+    }
+    PlatformTest::TearDown();
+  }
+
+  NSURLPtr url(const std::string& path) { return NSURL::URLWithString(server.url(path)); }
+  void servePNG(const std::string& path, size_t w = 4, size_t h = 3) {
+    server.script(path, ScriptedResponse(200, {{"Content-Type", "image/png"}}, il_test::PNGBody(w, h)));
+  }
+  ILRemoteImageDownloadTokenPtr download(const std::string& path, const DownloadRecordPtr& record,
+                                         ILDownloadOptions options = 0,
+                                         const ILRemoteImageContext& context = Value()) {
+    return downloader->downloadImageWithURL(url(path), options, context, record->progressBlock(),
+                                            record->completedBlock());
+  }
+  static bool waitForFinal(const DownloadRecordPtr& record, int count = 1) {
+    return RunMainLoopUntil([&] { return record->finals() >= count; });
+  }
+  // Three requests queued while the queue waits, in the order the server saw them.
+  std::vector<std::string> pathsRunOneAtATime() {
+    std::vector<DownloadRecordPtr> records;
+    downloader->setSuspended(true);
+    for (const char* path : {"/1.png", "/2.png", "/3.png"}) {
+      servePNG(path);
+      records.push_back(std::make_shared<DownloadRecord>());
+      download(path, records.back());
+    }
+    downloader->setSuspended(false);
+    std::vector<std::string> paths;
+    for (const auto& record : records) {
+      if (!waitForFinal(record)) return paths;
+    }
+    for (const auto& request : server.requests()) paths.push_back(request.path);
+    return paths;
+  }
+
+  LoopbackHttpServer server;
+  ILRemoteImageDownloaderPtr downloader;
+};
+
+// A coder that holds its decode until the test lets it go, so that a test
+// can act while the final decode is under way.
+class HeldCoder : public NSObject, public ILImageCoder {
+ public:
+  bool canDecodeFromData(const NSDataPtr&) const override { return true; }
+  UIImagePtr decodedImageWithData(const NSDataPtr& data, const Value& options) const override {
+    dispatch_semaphore_signal(entered);
+    dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+    return ILImageCodersManager::sharedManager()->decodedImageWithData(data, options);
+  }
+  bool canEncodeToFormat(ILImageFormatCode) const override { return false; }
+  NSDataPtr encodedDataWithImage(const UIImagePtr&, ILImageFormatCode, const Value&) const override {
+    return nullptr;
+  }
+  dispatch_semaphore_t entered = dispatch_semaphore_create(0);
+  dispatch_semaphore_t release = dispatch_semaphore_create(0);
+};
+
+TEST_F(DownloaderTest, DownloadsWithItsHeadersAndDecodes) {
+  servePNG("/a.png");
+  downloader->setValueForHTTPHeaderField("yes", "X-Scripted");
+  auto record = std::make_shared<DownloadRecord>();
+  auto token = download("/a.png", record);
+  ASSERT_NE(token, nullptr);
+  EXPECT_EQ(token->url()->absoluteString(), server.url("/a.png"));
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_NE(record->image, nullptr);
+  EXPECT_EQ(record->image->size().width, 4);
+  EXPECT_EQ(record->image->size().height, 3);
+  EXPECT_EQ(record->error, nullptr);
+  ASSERT_NE(record->data, nullptr);
+  EXPECT_EQ(record->data->length(), il_test::PNGBody().size());
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& headers = requests[0].headers;
+  EXPECT_EQ(headers.at("Accept"), "image/*,*/*;q=0.8");
+  EXPECT_EQ(headers.at("X-Scripted"), "yes");
+  const std::string agent = headers.at("User-Agent");
+  EXPECT_NE(agent.find(" (iPhone; iOS "), std::string::npos) << agent;
+  EXPECT_NE(agent.find("; Scale/"), std::string::npos) << agent;
+  EXPECT_EQ(agent, *downloader->valueForHTTPHeaderField("User-Agent"));
+
+  // Known length: every report is a fraction within [0, 1] and the last is whole.
+  ASSERT_FALSE(record->progress.empty());
+  for (const auto& [received, expected] : record->progress) {
+    EXPECT_GT(expected, 0);
+    EXPECT_LE(received, expected);
+  }
+  EXPECT_EQ(record->progress.back().first, record->progress.back().second);
+
+  // The token hears of the response through the main queue.
+  drainMainLoop();
+  ASSERT_NE(token->response(), nullptr);
+  EXPECT_EQ(token->response()->statusCode(), 200);
+
+  downloader->setValueForHTTPHeaderField(std::nullopt, "X-Scripted");
+  EXPECT_FALSE(downloader->valueForHTTPHeaderField("X-Scripted").has_value());
+  EXPECT_FALSE(downloader->valueForHTTPHeaderField("").has_value());
+}
+
+TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
+  servePNG("/shared.png");
+  downloader->setSuspended(true);
+  auto first = std::make_shared<DownloadRecord>();
+  auto second = std::make_shared<DownloadRecord>();
+  auto a = download("/shared.png", first, ILDownloadLowPriority);
+  auto b = download("/shared.png", second, ILDownloadHighPriority);
+  EXPECT_EQ(downloader->currentDownloadCount(), 1);
+  ASSERT_NE(a->downloadOperation(), nullptr);
+  EXPECT_EQ(a->downloadOperation(), b->downloadOperation());
+  // The later caller's options do not change the running transfer.
+  auto operation =
+      std::dynamic_pointer_cast<ILRemoteImageDownloaderOperation>(a->downloadOperation());
+  EXPECT_EQ(operation->options(), ILDownloadLowPriority);
+  EXPECT_EQ(operation->queuePriority(), NSOperationQueuePriorityLow);
+  downloader->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(first));
+  ASSERT_TRUE(waitForFinal(second));
+  EXPECT_NE(first->image, nullptr);
+  EXPECT_NE(second->image, nullptr);
+  EXPECT_EQ(server.requests().size(), 1u);
+
+  // Once it has finished, the URL gets a transfer of its own again.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
+  auto third = std::make_shared<DownloadRecord>();
+  download("/shared.png", third);
+  ASSERT_TRUE(waitForFinal(third));
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(DownloaderTest, QueueWidthFollowsTheConfigAndLastInRunsFirst) {
+  auto config = ILRemoteImageDownloaderConfig::defaultDownloaderConfig()->copy();
+  config->setMaxConcurrentDownloads(1);
+  config->executionOrder = ILDownloadLIFOExecutionOrder;
+  downloader = ILRemoteImageDownloader::create(config);
+  EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 1);
+  // The downloader keeps its own copy; changes to that copy apply at once.
+  config->setMaxConcurrentDownloads(5);
+  EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 1);
+  downloader->config()->setMaxConcurrentDownloads(3);
+  EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 3);
+  downloader->config()->setMaxConcurrentDownloads(1);
+
+  EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/3.png", "/2.png", "/1.png"}));
+}
+
+TEST_F(DownloaderTest, FirstInRunsFirstByDefault) {
+  downloader->config()->setMaxConcurrentDownloads(1);
+  EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/1.png", "/2.png", "/3.png"}));
+}
+
+TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
+  servePNG("/two.png");
+  downloader->setSuspended(true);
+  auto leaving = std::make_shared<DownloadRecord>();
+  auto staying = std::make_shared<DownloadRecord>();
+  auto a = download("/two.png", leaving);
+  auto b = download("/two.png", staying);
+  a->cancel();
+  EXPECT_TRUE(a->isCancelled());
+  ASSERT_TRUE(waitForFinal(leaving));
+  ASSERT_TRUE(ILIsRemoteImageError(leaving->error, ILRemoteImageErrorCancelled));
+  EXPECT_EQ(leaving->error->localizedDescription(),
+            "Operation cancelled by user during sending the request");
+  a->cancel();
+  downloader->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(staying));
+  EXPECT_NE(staying->image, nullptr);
+  // A cancel after the answer changes nothing.
+  b->cancel();
+  drainMainLoop();
+  EXPECT_EQ(leaving->completions, 1);
+  EXPECT_EQ(staying->completions, 1);
+}
+
+TEST_F(DownloaderTest, CancelWhileTheFinalDecodeRunsAnswersOnce) {
+  servePNG("/held.png");
+  auto coder = std::make_shared<HeldCoder>();
+  const ILRemoteImageContext context =
+      Value::map({{ILRemoteImageContextImageCoder, Value(std::static_pointer_cast<NSObject>(coder))}});
+  auto first = std::make_shared<DownloadRecord>();
+  auto second = std::make_shared<DownloadRecord>();
+  downloader->setSuspended(true);
+  auto a = download("/held.png", first, 0, context);
+  auto b = download("/held.png", second, 0, context);
+  downloader->setSuspended(false);
+  // The first caller's decode has begun; both callers are still registered.
+  ASSERT_EQ(dispatch_semaphore_wait(coder->entered, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  auto operation =
+      std::dynamic_pointer_cast<ILRemoteImageDownloaderOperation>(a->downloadOperation());
+  ASSERT_NE(operation, nullptr);
+  a->cancel();
+  b->cancel();
+  dispatch_semaphore_signal(coder->release);
+  dispatch_semaphore_signal(coder->release);
+  // Every decode that was under way has ended and handed on what it made.
+  ASSERT_TRUE(operation->coderQueue()->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  ASSERT_TRUE(waitForFinal(first));
+  ASSERT_TRUE(waitForFinal(second));
+  drainMainLoop();
+  EXPECT_EQ(first->completions, 1);
+  EXPECT_EQ(second->completions, 1);
+  EXPECT_TRUE(ILIsRemoteImageError(first->error, ILRemoteImageErrorCancelled));
+  EXPECT_TRUE(ILIsRemoteImageError(second->error, ILRemoteImageErrorCancelled));
+}
+
+TEST_F(DownloaderTest, CallerJoiningAfterTheLastAnswerGetsATransferOfItsOwn) {
+  // The first caller's completion runs inline, while its operation is still
+  // winding up, and asks for the same URL again.
+  auto inlineQueue = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+  inlineQueue->setPolicy(ILCallbackQueuePolicyInvoke);
+  const ILRemoteImageContext context = Value::map(
+      {{ILRemoteImageContextCallbackQueue, Value(std::static_pointer_cast<NSObject>(inlineQueue))}});
+  auto late = std::make_shared<DownloadRecord>();
+  auto first = std::make_shared<DownloadRecord>();
+  const NSURLPtr missing = url("/missing.png");
+  downloader->downloadImageWithURL(
+      missing, 0, context, nullptr,
+      [this, first, late, missing](UIImagePtr, NSDataPtr, NSErrorPtr error, bool) {
+        {
+          std::lock_guard<std::mutex> lock(first->mutex);
+          first->error = error;
+          first->finalCompletions++;
+        }
+        downloader->downloadImageWithURL(missing, late->completedBlock());
+      });
+  ASSERT_TRUE(waitForFinal(late));
+  EXPECT_TRUE(ILIsRemoteImageError(first->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
+  EXPECT_TRUE(ILIsRemoteImageError(late->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(DownloaderTest, BadInputGetsClearErrors) {
+  // No URL.
+  auto record = std::make_shared<DownloadRecord>();
+  EXPECT_EQ(downloader->downloadImageWithURL(nullptr, record->completedBlock()), nullptr);
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorInvalidURL));
+  EXPECT_EQ(record->error->localizedDescription(), "Image url is nil");
+
+  // A request modifier that refuses.
+  servePNG("/refused.png");
+  record = std::make_shared<DownloadRecord>();
+  downloader->setRequestModifier(ILRemoteImageDownloaderRequestModifier::requestModifierWithBlock(
+      [](const NSURLRequestPtr&) -> NSURLRequestPtr { return nullptr; }));
+  EXPECT_EQ(download("/refused.png", record), nullptr);
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorInvalidDownloadOperation));
+  EXPECT_EQ(record->error->localizedDescription(), "Downloader operation is nil");
+  downloader->setRequestModifier(nullptr);
+
+  // 404: the status error, not the cancellation of the task it causes.
+  record = std::make_shared<DownloadRecord>();
+  download("/missing.png", record);
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorInvalidDownloadStatusCode));
+  EXPECT_EQ(record->error->localizedDescription(),
+            "Download marked as failed because of invalid response status code 404");
+  EXPECT_EQ(record->error->userInfo().find(ILRemoteImageErrorDownloadStatusCodeKey)->asInt64(), 404);
+  EXPECT_TRUE(record->error->userInfo().find(ILRemoteImageErrorDownloadResponseKey)->isObject());
+
+  // A body that is no image.
+  server.script("/text.png", ScriptedResponse(200, {{"Content-Type", "text/plain"}}, "hello"));
+  record = std::make_shared<DownloadRecord>();
+  download("/text.png", record);
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorBadImageData));
+  EXPECT_EQ(record->error->localizedDescription(), "Downloaded image decode failed");
+
+  // An empty body.
+  server.script("/empty.png", ScriptedResponse());
+  record = std::make_shared<DownloadRecord>();
+  download("/empty.png", record);
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorBadImageData));
+  EXPECT_EQ(record->error->localizedDescription(), "Image data is nil");
+
+  // Nobody listening.
+  record = std::make_shared<DownloadRecord>();
+  downloader->downloadImageWithURL(
+      NSURL::URLWithString("http://127.0.0.1:" + std::to_string(LoopbackHttpServer::closedPort()) +
+                           "/x.png"),
+      record->completedBlock());
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_NE(record->error, nullptr);
+  EXPECT_EQ(record->error->domain(), NSURLErrorDomain);
+  EXPECT_EQ(record->error->code(), NSURLErrorCannotConnectToHost);
+  EXPECT_EQ(server.requests().size(), 3u);
+}
+
+TEST_F(DownloaderTest, ContentTypesAndStatusCodesFromTheConfig) {
+  auto config = ILRemoteImageDownloaderConfig::defaultDownloaderConfig()->copy();
+  config->acceptableContentTypes = ILContentTypeSet{"image/png"};
+  config->acceptableStatusCodes = ILStatusCodeSet{200, 304, 404};
+  downloader = ILRemoteImageDownloader::create(config);
+  server.script("/a.txt", ScriptedResponse(200, {{"Content-Type", "text/plain; charset=utf-8"}}, "x"));
+  auto record = std::make_shared<DownloadRecord>();
+  download("/a.txt", record);
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorInvalidDownloadContentType));
+  EXPECT_EQ(record->error->localizedDescription(),
+            "Download marked as failed because of invalid response content type text/plain");
+  EXPECT_EQ(record->error->userInfo().find(ILRemoteImageErrorDownloadContentTypeKey)->asString(),
+            "text/plain");
+
+  // 404 is acceptable here: its body is what gets decoded.
+  server.script("/gone.png",
+                ScriptedResponse(404, {{"Content-Type", "image/png"}}, il_test::PNGBody(2, 2)));
+  record = std::make_shared<DownloadRecord>();
+  download("/gone.png", record);
+  ASSERT_TRUE(waitForFinal(record));
+  EXPECT_EQ(record->error, nullptr);
+  ASSERT_NE(record->image, nullptr);
+  EXPECT_EQ(record->image->size().width, 2);
+
+  // An accepted 304 with nothing cached to stand for it.
+  ScriptedResponse notModified;
+  notModified.status = 304;
+  server.script("/same.png", notModified);
+  record = std::make_shared<DownloadRecord>();
+  download("/same.png", record);
+  ASSERT_TRUE(waitForFinal(record));
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorCacheNotModified));
+  EXPECT_EQ(record->error->localizedDescription(),
+            "Download response status code is 304 not modified and ignored");
+}
+
+TEST_F(DownloaderTest, UnknownLengthReportsNoProgress) {
+  ScriptedResponse chunked;
+  chunked.body = il_test::PNGBody();
+  chunked.chunked = true;
+  server.script("/chunked.png", chunked);
+  auto record = std::make_shared<DownloadRecord>();
+  download("/chunked.png", record, ILDownloadProgressive);
+  ASSERT_TRUE(waitForFinal(record));
+  EXPECT_NE(record->image, nullptr);
+  EXPECT_TRUE(record->progress.empty());
+  EXPECT_EQ(record->completions, 1);
+}
+
+TEST_F(DownloaderTest, WhichFailuresBlockAURL) {
+  const auto url = NSURL::URLWithString("http://127.0.0.1/a.png");
+  auto ours = [](int64_t code) { return ILRemoteImageError(code, "x"); };
+  EXPECT_TRUE(downloader->shouldBlockFailedURL(url, ours(ILRemoteImageErrorInvalidURL)));
+  EXPECT_TRUE(downloader->shouldBlockFailedURL(url, ours(ILRemoteImageErrorBadImageData)));
+  EXPECT_FALSE(downloader->shouldBlockFailedURL(url, ours(ILRemoteImageErrorInvalidDownloadStatusCode)));
+  EXPECT_FALSE(downloader->shouldBlockFailedURL(url, ours(ILRemoteImageErrorCancelled)));
+  for (int64_t code : {NSURLErrorTimedOut, NSURLErrorCancelled, NSURLErrorCannotConnectToHost,
+                       NSURLErrorNotConnectedToInternet, NSURLErrorNetworkConnectionLost,
+                       NSURLErrorCannotFindHost, int64_t{-1018}, int64_t{-1020}}) {
+    EXPECT_FALSE(downloader->shouldBlockFailedURL(url, NSURLErrorMake(code, "")));
+  }
+  EXPECT_TRUE(downloader->shouldBlockFailedURL(url, NSURLErrorMake(NSURLErrorBadURL, "")));
+  EXPECT_FALSE(downloader->shouldBlockFailedURL(url, NSError::errorWithDomain("Other", 1001)));
+}
+
+TEST_F(DownloaderTest, LoadOptionsMapOntoDownloadOptions) {
+  EXPECT_EQ(ILRemoteImageDownloader::downloaderOptionsFromImageOptions(
+                ILLoadLowPriority | ILLoadProgressive | ILLoadRefreshCached | ILLoadHighPriority |
+                    ILLoadScaleDownLargeImages | ILLoadDecodeFirstFrameOnly | ILLoadRetryFailed,
+                Value()),
+            ILDownloadLowPriority | ILDownloadProgressive | ILDownloadUseURLCache |
+                ILDownloadHighPriority | ILDownloadScaleDownLargeImages |
+                ILDownloadDecodeFirstFrameOnly);
+  // With a cached image on screen, a refresh is neither progressive nor
+  // delivered when unchanged.
+  const Value cached = Value::map({{ILRemoteImageContextLoaderCachedImage,
+                                    Value(std::static_pointer_cast<NSObject>(
+                                        il_test::SolidUIImage(1, 1, {0, 0, 0, 255})))}});
+  EXPECT_EQ(ILRemoteImageDownloader::downloaderOptionsFromImageOptions(
+                ILLoadProgressive | ILLoadRefreshCached, cached),
+            ILDownloadUseURLCache | ILDownloadIgnoreCachedResponse);
+  EXPECT_EQ(ILRemoteImageDownloader::imageOptionsFromDownloaderOptions(
+                ILDownloadMatchAnimatedImageClass | ILDownloadScaleDownLargeImages |
+                ILDownloadProgressive),
+            ILLoadMatchAnimatedImageClass | ILLoadScaleDownLargeImages);
+}
+
+}  // namespace

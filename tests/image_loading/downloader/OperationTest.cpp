@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "DownloaderTestSupport.h"
+#include "image_loading/ImageLoadingTestSupport.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+#include "platform/foundation/Value.h"
+#include "platform/uikit/UIImage.h"
+#include "support/TestEnvironment.h"
+#include "support/network/LoopbackHttpServer.h"
+
+namespace {
+
+using il_test::DownloadRecord;
+using il_test::RunMainLoopUntil;
+
+class OperationTest : public PlatformTest {
+ protected:
+  ILRemoteImageDownloaderOperationPtr operationFor(const std::string& path,
+                                                   ILDownloadOptions options = 0) {
+    auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(server.url(path)));
+    return std::make_shared<ILRemoteImageDownloaderOperation>(request, nullptr, options, Value());
+  }
+  LoopbackHttpServer server;
+};
+
+TEST_F(OperationTest, WithoutASessionItMakesItsOwnAndThinsProgress) {
+  const std::string body = il_test::PNGBody(40, 40);
+  ScriptedResponse paced(200, {{"Content-Type", "image/png"}}, body);
+  paced.chunkSize = body.size() / 10 + 1;
+  paced.chunkInterval = 0.005;
+  server.script("/paced.png", paced);
+  auto operation = operationFor("/paced.png");
+  operation->setMinimumProgressInterval(0.5);
+  auto record = std::make_shared<DownloadRecord>();
+  operation->addHandlersForProgress(record->progressBlock(), record->completedBlock());
+  operation->start();
+  EXPECT_TRUE(operation->isExecuting());
+  ASSERT_TRUE(RunMainLoopUntil([&] { return record->finals() == 1; }));
+  ASSERT_TRUE(RunMainLoopUntil([&] { return operation->isFinished(); }));
+  EXPECT_FALSE(operation->isExecuting());
+  ASSERT_NE(record->image, nullptr);
+  EXPECT_EQ(record->image->size().width, 40);
+  // At the response, then no step smaller than half, and always the last.
+  const int64_t length = static_cast<int64_t>(body.size());
+  ASSERT_GE(record->progress.size(), 2u);
+  EXPECT_EQ(record->progress.front(), std::make_pair(int64_t{0}, length));
+  EXPECT_EQ(record->progress.back(), std::make_pair(length, length));
+  EXPECT_LE(record->progress.size(), 4u);
+  for (size_t i = 2; i + 1 < record->progress.size(); ++i) {
+    EXPECT_GE(record->progress[i].first - record->progress[i - 1].first, length / 2);
+  }
+  EXPECT_EQ(operation->callbackTokenCount(), 0u);
+  EXPECT_EQ(operation->dataTask(), nullptr);
+}
+
+TEST_F(OperationTest, CancelBeforeStartAnswersOnceAndStartOnlyFinishes) {
+  auto operation = operationFor("/never.png");
+  auto first = std::make_shared<DownloadRecord>();
+  auto second = std::make_shared<DownloadRecord>();
+  EXPECT_EQ(operation->addHandlersForProgress(nullptr, nullptr, Value()), nullptr);
+  auto a = operation->addHandlersForProgress(nullptr, first->completedBlock());
+  operation->addHandlersForProgress(nullptr, second->completedBlock());
+  EXPECT_FALSE(operation->cancel(std::make_shared<NSObject>()));
+  EXPECT_FALSE(operation->cancel(a));  // the other caller stays
+  EXPECT_FALSE(operation->cancel(a));  // already gone: no second answer
+  operation->cancel();
+  EXPECT_FALSE(operation->isFinished());
+  operation->start();
+  EXPECT_TRUE(operation->isFinished());
+  drainMainLoop();
+  EXPECT_EQ(first->completions, 1);
+  EXPECT_EQ(second->completions, 1);
+  EXPECT_TRUE(ILIsRemoteImageError(second->error, ILRemoteImageErrorCancelled));
+  EXPECT_EQ(server.requests().size(), 0u);
+  // Nobody joins an operation that has given its last answers.
+  EXPECT_EQ(operation->addHandlersForProgress(nullptr, second->completedBlock()), nullptr);
+}
+
+TEST_F(OperationTest, TokensWithEqualDecodeOptionsAreEqual) {
+  const Value options = Value::map({{"decodeScaleFactor", Value(2.0)}});
+  ILRemoteImageDownloaderOperationToken a(nullptr, nullptr, options);
+  ILRemoteImageDownloaderOperationToken b(nullptr, nullptr, options);
+  ILRemoteImageDownloaderOperationToken c(nullptr, nullptr, Value());
+  ILRemoteImageDownloaderOperationToken d(nullptr, nullptr, Value());
+  EXPECT_TRUE(a.isEqual(b));
+  EXPECT_FALSE(a.isEqual(c));
+  EXPECT_FALSE(c.isEqual(d));
+  EXPECT_TRUE(c.isEqual(c));
+}
+
+}  // namespace

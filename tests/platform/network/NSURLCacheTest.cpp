@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include "SessionRecording.h"
+#include "platform/foundation/PlatformClock.h"
+
+namespace {
+
+NSURLRequestPtr requestFor(const std::string& url, NSURLRequestCachePolicy policy) {
+  return std::make_shared<NSURLRequest>(NSURL::URLWithString(url), policy);
+}
+
+NSCachedURLResponsePtr cachedText(const std::string& url, const std::string& text,
+                                  NSURLCacheStoragePolicy policy = NSURLCacheStoragePolicy::Allowed) {
+  auto response = std::make_shared<NSHTTPURLResponse>(NSURL::URLWithString(url), 200, NSHTTPHeaderFields{});
+  return std::make_shared<NSCachedURLResponse>(response, NSData::dataWithBytes(text.data(), text.size()), policy);
+}
+
+TEST(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
+  NSURLCache cache(2000);
+  auto a = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/a"));
+  auto b = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/b"));
+  auto c = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/c"));
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/a", std::string(600, 'a')), a);
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/b", std::string(600, 'b')), b);
+  ASSERT_NE(cache.cachedResponseForRequest(a), nullptr);  // a is now the most recent
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/c", std::string(600, 'c')), c);
+  EXPECT_NE(cache.cachedResponseForRequest(a), nullptr);
+  EXPECT_EQ(cache.cachedResponseForRequest(b), nullptr);
+  EXPECT_NE(cache.cachedResponseForRequest(c), nullptr);
+  EXPECT_LE(cache.currentMemoryUsage(), 2000u);
+
+  // Replacing an entry releases what the old one took.
+  uint64_t before = cache.currentMemoryUsage();
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/a", std::string(100, 'a')), a);
+  EXPECT_EQ(cache.currentMemoryUsage(), before - 500);
+
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/big", std::string(5000, 'x')),
+                            NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/big")));
+  EXPECT_NE(cache.cachedResponseForRequest(a), nullptr) << "an entry larger than the cache evicts nothing";
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/b", "b", NSURLCacheStoragePolicy::NotAllowed), b);
+  EXPECT_EQ(cache.cachedResponseForRequest(b), nullptr);
+
+  cache.setMemoryCapacity(800);
+  EXPECT_LE(cache.currentMemoryUsage(), 800u);
+  EXPECT_NE(cache.cachedResponseForRequest(a), nullptr);
+  cache.removeCachedResponseForRequest(a);
+  cache.removeAllCachedResponses();
+  EXPECT_EQ(cache.currentMemoryUsage(), 0u);
+  EXPECT_EQ(cache.cachedResponseForRequest(c), nullptr);
+}
+
+class NSURLSessionCacheTest : public SessionTest {};
+
+TEST_F(NSURLSessionCacheTest, FreshResponsesAreServedThenRevalidatedWhenStale) {
+  ScriptedResponse image(200, {{"Cache-Control", "max-age=60"}, {"Content-Type", "image/png"}}, "pixels v1");
+  image.etag = "\"v1\"";
+  server.script("/image", image);
+
+  load(server.url("/image"));
+  ASSERT_EQ(delegate->proposals.size(), 1u);
+  load(server.url("/image"));
+  EXPECT_EQ(server.requestCount("/image"), 1u) << "a fresh response comes from the cache";
+  EXPECT_EQ(delegate->body, "pixels v1pixels v1");
+  EXPECT_EQ(delegate->proposals.size(), 1u) << "a cached answer is not offered again";
+  const auto& fromCache = delegate->metrics.back()->transactionMetrics();
+  ASSERT_EQ(fromCache.size(), 1u);
+  EXPECT_EQ(fromCache[0].resourceFetchType, NSURLSessionTaskMetricsResourceFetchType::LocalCache);
+
+  PlatformClock::advance(61);
+  delegate->body.clear();
+  auto revalidated = load(server.url("/image"));
+  EXPECT_EQ(server.requestCount("/image"), 2u);
+  EXPECT_EQ(server.requests().back().headers["If-None-Match"], "\"v1\"");
+  EXPECT_EQ(revalidated->error(), nullptr);
+  EXPECT_EQ(revalidated->response()->statusCode(), 200) << "a 304 to the session's own validators is not seen";
+  EXPECT_EQ(delegate->body, "pixels v1");
+
+  // The 304 started a new freshness period.
+  load(server.url("/image"));
+  EXPECT_EQ(server.requestCount("/image"), 2u);
+}
+
+TEST_F(NSURLSessionCacheTest, PoliciesDecideWhetherTheCacheIsRead) {
+  server.script("/image", {200, {{"Cache-Control", "max-age=600"}}, "pixels"});
+  load(server.url("/image"));
+
+  load(requestFor(server.url("/image"), NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData));
+  EXPECT_EQ(server.requestCount("/image"), 2u);
+  PlatformClock::advance(601);
+  load(requestFor(server.url("/image"), NSURLRequestCachePolicy::ReturnCacheDataElseLoad));
+  EXPECT_EQ(server.requestCount("/image"), 2u) << "stale data is good enough for this policy";
+
+  auto missing = load(requestFor(server.url("/never-loaded"), NSURLRequestCachePolicy::ReturnCacheDataDontLoad));
+  ASSERT_NE(missing->error(), nullptr);
+  EXPECT_EQ(missing->error()->code(), NSURLErrorResourceUnavailable);
+  EXPECT_EQ(server.requestCount("/never-loaded"), 0u);
+
+  // A request's own conditional header gets the server's 304 as it is.
+  auto conditional = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/tagged")));
+  conditional->setCachePolicy(NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData);
+  conditional->setValueForHTTPHeaderField("\"t\"", "If-None-Match");
+  ScriptedResponse tagged(200, {}, "tagged");
+  tagged.etag = "\"t\"";
+  server.script("/tagged", tagged);
+  auto notModified = load(conditional);
+  EXPECT_EQ(notModified->response()->statusCode(), 304);
+}
+
+TEST_F(NSURLSessionCacheTest, TheDelegateDecidesWhatIsStored) {
+  server.script("/kept", {200, {}, "kept"});
+  server.script("/refused", {200, {}, "refused"});
+  server.script("/private", {200, {{"Cache-Control", "no-store"}}, "private"});
+  server.script("/big", {200, {}, std::string(NSURLCache::sharedURLCache()->memoryCapacity() / 10, 'x')});
+  server.script("/missing", {404, {}, "gone"});
+  auto cache = NSURLCache::sharedURLCache();
+
+  delegate->onCache = [](const NSCachedURLResponsePtr& proposed) {
+    bool refuse = proposed->response()->URL()->path() == "/refused";
+    return refuse ? NSCachedURLResponsePtr() : proposed;
+  };
+  for (const char* path : {"/kept", "/refused", "/private", "/big", "/missing"}) load(server.url(path));
+
+  ASSERT_EQ(delegate->proposals.size(), 2u) << "only small, storable successes are offered";
+  EXPECT_EQ(delegate->proposals[0]->response()->URL()->absoluteString(), server.url("/kept"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(delegate->proposals[0]->data()->bytes()),
+                        delegate->proposals[0]->data()->length()),
+            "kept");
+  EXPECT_NE(cache->cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/kept")))),
+            nullptr);
+  EXPECT_EQ(cache->cachedResponseForRequest(
+                NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/refused")))),
+            nullptr);
+  EXPECT_EQ(delegate->errors, std::vector<NSErrorPtr>(5, nullptr));
+
+  // A session without a cache neither reads nor offers.
+  NSURLSessionConfiguration uncached = NSURLSessionConfiguration::defaultSessionConfiguration();
+  uncached.URLCache = nullptr;
+  session = NSURLSession::sessionWithConfiguration(uncached, delegate, queue);
+  load(server.url("/kept"));
+  EXPECT_EQ(server.requestCount("/kept"), 2u);
+  EXPECT_EQ(delegate->proposals.size(), 2u);
+}
+
+TEST_F(NSURLSessionCacheTest, FinishingTasksThenInvalidatingLetsRunningTasksEnd) {
+  ScriptedResponse held(200, {}, "late but whole");
+  held.gate = "release";
+  server.script("/held", held);
+  auto running = session->dataTaskWithURL(NSURL::URLWithString(server.url("/held")));
+  running->resume();
+  ASSERT_TRUE(server.waitForInFlight(1));
+  session->finishTasksAndInvalidate();
+  auto refused = session->dataTaskWithURL(NSURL::URLWithString(server.url("/held")));
+  refused->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  EXPECT_EQ(refused->error()->code(), NSURLErrorCancelled);
+  EXPECT_NE(session->delegate(), nullptr) << "still valid while a task runs";
+
+  server.openGate("release");
+  ASSERT_TRUE(delegate->waitFor([&] { return !delegate->events.empty() && delegate->events.back() == "invalid"; }));
+  EXPECT_EQ(running->error(), nullptr);
+  EXPECT_EQ(delegate->body, "late but whole");
+  EXPECT_EQ(delegate->errors.size(), 2u);
+  EXPECT_EQ(session->delegate(), nullptr);
+  EXPECT_EQ(server.requestCount("/held"), 1u);
+}
+
+TEST_F(NSURLSessionCacheTest, BodiesArriveAsTheServerSendsThem) {
+  ScriptedResponse slow(200, {}, "first half|second half");
+  slow.bodyGate = "rest";
+  slow.chunked = true;
+  slow.chunkSize = 11;
+  server.script("/slow", slow);
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/slow")));
+  task->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return delegate->body == "first half|"; }));
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Running);
+  server.openGate("rest");
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(delegate->body, "first half|second half");
+  EXPECT_EQ(task->countOfBytesExpectedToReceive(), -1);
+
+  ScriptedResponse shortClaim(200, {}, "0123456789");
+  shortClaim.claimedLength = 4;
+  server.script("/short", shortClaim);
+  ScriptedResponse longClaim(200, {}, "0123456789");
+  longClaim.claimedLength = 1000;
+  server.script("/long", longClaim);
+  ScriptedResponse untilClose(200, {}, "all of it");
+  untilClose.untilClose = true;
+  server.script("/close", untilClose);
+  Outcome shortOutcome, longOutcome, closeOutcome;
+  for (auto [path, outcome] : {std::pair{"/short", &shortOutcome}, {"/long", &longOutcome}, {"/close", &closeOutcome}}) {
+    session->dataTaskWithURL(NSURL::URLWithString(server.url(path)), outcome->handler())->resume();
+    ASSERT_TRUE(outcome->wait());
+  }
+  EXPECT_EQ(shortOutcome.text(), "0123") << "the body ends where its length says";
+  ASSERT_NE(longOutcome.error, nullptr);
+  EXPECT_EQ(longOutcome.error->code(), NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(closeOutcome.error, nullptr);
+  EXPECT_EQ(closeOutcome.text(), "all of it");
+  EXPECT_EQ(closeOutcome.response->expectedContentLength(), -1);
+}
+
+TEST_F(NSURLSessionCacheTest, MetricsDescribeEachRequest) {
+  server.script("/a", {301, {{"Location", "/b"}}, ""});
+  server.script("/b", {200, {}, "body!"});
+  load(server.url("/a"));
+  ASSERT_EQ(delegate->metrics.size(), 1u);
+  const auto& metrics = *delegate->metrics[0];
+  ASSERT_EQ(metrics.transactionMetrics().size(), 2u);
+  const auto& last = metrics.transactionMetrics()[1];
+  EXPECT_EQ(last.request->URL()->absoluteString(), server.url("/b"));
+  EXPECT_EQ(last.response->statusCode(), 200);
+  EXPECT_EQ(last.resourceFetchType, NSURLSessionTaskMetricsResourceFetchType::NetworkLoad);
+  EXPECT_EQ(last.networkProtocolName, "http/1.1");
+  EXPECT_EQ(last.remoteAddress, "127.0.0.1");
+  EXPECT_EQ(last.remotePort, server.port());
+  EXPECT_EQ(last.countOfResponseBodyBytesReceived, 5);
+  EXPECT_FALSE(last.secureConnectionStartDate.has_value());
+  ASSERT_TRUE(last.fetchStartDate && last.responseEndDate);
+  EXPECT_LE(*last.fetchStartDate, *last.responseEndDate);
+  EXPECT_GE(metrics.taskIntervalDuration(), 0);
+  EXPECT_LE(metrics.taskIntervalStart(), *last.fetchStartDate);
+}
+
+}  // namespace
