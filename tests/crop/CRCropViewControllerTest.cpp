@@ -6,12 +6,13 @@
 #include "crop/CRCropViewControllerTransitioning.h"
 #include "crop/CropTestSupport.h"
 #include "crop/UIImageCropRotate.h"
-#include "platform/uikit/UIAlertController.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
@@ -421,7 +422,7 @@ TEST_F(CRCropViewControllerTest, TextsComeFromTheResourceBundle) {
   TempFolder main;
   main.writeFile("CRCropViewController_CRCropViewController.bundle/CRCropViewControllerLocalizable.strings",
                  std::string("\"Done\" = \"Crop\";\n\"Square\" = \"1:1\";\n"));
-  NSBundle::setMainBundlePath(main.path());
+  ScriptedLocations::installed().setMainBundlePath(main.path());
   auto crop = present();
   EXPECT_EQ(crop->toolbar()->doneTextButton()->titleForState(UIControlStateNormal), "Crop");
   EXPECT_EQ(crop->toolbar()->cancelTextButton()->titleForState(UIControlStateNormal), "Cancel");
@@ -430,16 +431,16 @@ TEST_F(CRCropViewControllerTest, TextsComeFromTheResourceBundle) {
   ASSERT_TRUE(sheet);
   EXPECT_EQ(sheet->actions()[2]->title(), "1:1");
   advance(1);
-  NSBundle::setMainBundlePath("");
+  ScriptedLocations::installed().setMainBundlePath("");
 }
 
 TEST_F(CRCropViewControllerTest, AnUnopenableResourceBundleStops) {
   TempFolder main;
   main.writeFile("CRCropViewController_CRCropViewController.bundle", std::string("not a folder"));
-  NSBundle::setMainBundlePath(main.path());
+  ScriptedLocations::installed().setMainBundlePath(main.path());
   EXPECT_DEATH(CRCropToolbar::toolbarWithFrame(CGRectMake(0, 0, 320, 44)),
                "unable to find bundle named CRCropViewController_CRCropViewController");
-  NSBundle::setMainBundlePath("");
+  ScriptedLocations::installed().setMainBundlePath("");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -308,9 +309,9 @@ TEST_F(GifImageTest, NamedResourcesAndFallbacks) {
 
   TempFolder mainFolder;
   mainFolder.writeFile("still.png", png->vector());
-  NSBundle::setMainBundlePath(mainFolder.path());
+  ScriptedLocations::installed().setMainBundlePath(mainFolder.path());
   auto named = imageWithImageName("still", 0.8f, bundle);
-  NSBundle::setMainBundlePath("");
+  ScriptedLocations::installed().setMainBundlePath("");
   ASSERT_TRUE(named);
   ASSERT_TRUE(named->CGImage());
   EXPECT_EQ(named->CGImage()->width(), 3u);

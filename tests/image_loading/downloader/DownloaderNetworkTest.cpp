@@ -13,6 +13,7 @@
 #include "platform/network/NSURLCache.h"
 #include "platform/network/NSURLError.h"
 #include "platform/uikit/UIImage.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
@@ -274,9 +275,9 @@ TEST_F(DownloaderNetworkTest, UserAgentIsTransliteratedToASCII) {
     std::ofstream info(folder.path() + "/Info.json");
     info << R"({"CFBundleExecutable": "Bildschau Größe", "CFBundleShortVersionString": "2.1"})";
   }
-  NSBundle::setMainBundlePath(folder.path());
+  ScriptedLocations::installed().setMainBundlePath(folder.path());
   other = ILRemoteImageDownloader::create();
-  NSBundle::setMainBundlePath("");
+  ScriptedLocations::installed().setMainBundlePath("");
   const std::string agent = other->valueForHTTPHeaderField("User-Agent").value_or("");
   EXPECT_EQ(agent.rfind("Bildschau Grosse/2.1 (", 0), 0u) << agent;
   for (unsigned char c : agent) EXPECT_LT(c, 0x80);
