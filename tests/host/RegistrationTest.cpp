@@ -8,6 +8,7 @@
 #include "platform/flutter/FlutterEngine.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -64,7 +65,9 @@ class RecordingRegistry : public FlutterPluginRegistry {
   std::shared_ptr<FlutterEngine> engine_;
 };
 
-TEST(Registration, FourteenPluginsInOrderEachWithItsOwnRegistrar) {
+using RegistrationTest = PlatformTest;
+
+TEST_F(RegistrationTest, FourteenPluginsInOrderEachWithItsOwnRegistrar) {
   auto engine = FlutterEngine::create();
   auto registry = std::make_shared<RecordingRegistry>(engine);
   GeneratedPluginRegistrant::registerWithRegistry(registry);
@@ -93,7 +96,7 @@ TEST(Registration, FourteenPluginsInOrderEachWithItsOwnRegistrar) {
   engine->destroyContext();
 }
 
-TEST(Registration, AppDelegateRegistersThroughTheImplicitEngine) {
+TEST_F(RegistrationTest, AppDelegateRegistersThroughTheImplicitEngine) {
   AppDelegate::registerClass();
   auto object = NSClassRegistry::createInstance("quorlinex.AppDelegate");
   auto delegate = std::dynamic_pointer_cast<AppDelegate>(object);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGContext.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -32,7 +33,9 @@ CGImageRef imageFromPixels(size_t w, size_t h, const std::vector<uint8_t>& rgba,
   return CGImage::create(w, h, 8, 32, w * 4, info, std::make_shared<const Bytes>(rgba));
 }
 
-TEST(CGContextTest, CreationChecksParametersAndLayout) {
+using CGContextTest = PlatformTest;
+
+TEST_F(CGContextTest, CreationChecksParametersAndLayout) {
   auto c = makeContext(5, 3);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->bytesPerRow(), 32u);  // rounded up to 32 bytes
@@ -53,7 +56,7 @@ TEST(CGContextTest, CreationChecksParametersAndLayout) {
   EXPECT_EQ(buffer[3], 255);  // alpha
 }
 
-TEST(CGContextTest, FillRectUsesBottomLeftOriginAndAntialiasesEdges) {
+TEST_F(CGContextTest, FillRectUsesBottomLeftOriginAndAntialiasesEdges) {
   auto c = makeContext(4, 4);
   CGContextSetRGBFillColor(c, 0, 0, 1, 1);
   CGContextFillRect(c, CGRectMake(0, 0, 2, 1));
@@ -74,7 +77,7 @@ TEST(CGContextTest, FillRectUsesBottomLeftOriginAndAntialiasesEdges) {
   EXPECT_EQ(pixel(hard, 2, 0)[3], 0);
 }
 
-TEST(CGContextTest, TransformsMapImagesAndStateIsRestored) {
+TEST_F(CGContextTest, TransformsMapImagesAndStateIsRestored) {
   // 2 x 1 image: red then blue.
   auto image = imageFromPixels(2, 1, {255, 0, 0, 255, 0, 0, 255, 255});
   auto c = makeContext(1, 2);
@@ -100,7 +103,7 @@ TEST(CGContextTest, TransformsMapImagesAndStateIsRestored) {
   expectNear(pixel(d, 0, 1), {255, 0, 0, 255});
 }
 
-TEST(CGContextTest, BilinearUpscaleOfTwoByTwoGivesGradient) {
+TEST_F(CGContextTest, BilinearUpscaleOfTwoByTwoGivesGradient) {
   // Columns black and white.
   auto image =
       imageFromPixels(2, 2, {0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255, 255, 255, 255, 255});
@@ -118,7 +121,7 @@ TEST(CGContextTest, BilinearUpscaleOfTwoByTwoGivesGradient) {
   EXPECT_EQ(pixel(n, 2, 0)[0], 255);
 }
 
-TEST(CGContextTest, HighQualityDownscaleAveragesEverySourcePixel) {
+TEST_F(CGContextTest, HighQualityDownscaleAveragesEverySourcePixel) {
   // 8 x 8 checkerboard: any single sample is black or white, the mean is grey.
   std::vector<uint8_t> px;
   for (int y = 0; y < 8; ++y)
@@ -136,7 +139,7 @@ TEST(CGContextTest, HighQualityDownscaleAveragesEverySourcePixel) {
   }
 }
 
-TEST(CGContextTest, ClipsToEllipseAndRoundedRectLeaveCornersUntouched) {
+TEST_F(CGContextTest, ClipsToEllipseAndRoundedRectLeaveCornersUntouched) {
   auto c = makeContext(20, 20);
   CGContextAddEllipseInRect(c, CGRectMake(0, 0, 20, 20));
   CGContextClip(c);
@@ -164,7 +167,7 @@ TEST(CGContextTest, ClipsToEllipseAndRoundedRectLeaveCornersUntouched) {
   EXPECT_TRUE(CGRectEqualToRect(CGContextGetClipBoundingBox(r), CGRectMake(0, 0, 20, 20)));
 }
 
-TEST(CGContextTest, RectClipNestsAndRestores) {
+TEST_F(CGContextTest, RectClipNestsAndRestores) {
   auto c = makeContext(10, 10);
   CGContextSaveGState(c);
   CGContextClipToRect(c, CGRectMake(2, 2, 6, 6));
@@ -180,7 +183,7 @@ TEST(CGContextTest, RectClipNestsAndRestores) {
   EXPECT_EQ(pixel(c, 0, 0)[3], 255);
 }
 
-TEST(CGContextTest, StraightAndPremultipliedAlphaRoundTrip) {
+TEST_F(CGContextTest, StraightAndPremultipliedAlphaRoundTrip) {
   // Straight RGBA (200, 100, 50) at alpha 128.
   auto straight = imageFromPixels(1, 1, {200, 100, 50, 128}, kCGImageAlphaLast);
   auto premul = makeContext(1, 1);
@@ -216,7 +219,7 @@ RGBA blendOnePixel(CGBlendMode mode, const RGBA& dst, const std::array<double, 4
   return pixel(c, 0, 0);
 }
 
-TEST(CGContextTest, BlendModes) {
+TEST_F(CGContextTest, BlendModes) {
   const auto& run = blendOnePixel;
   const std::array<double, 4> grey{0.5, 0.5, 0.5, 1}, halfRed{1, 0, 0, 0.5};
   RGBA opaqueGrey{128, 128, 128, 255}, clear{0, 0, 0, 0};
@@ -253,7 +256,7 @@ TEST(CGContextTest, BlendModes) {
 // on a half-covered source over a half-covered backdrop (its compositing
 // terms). Inputs differ per channel and between source and backdrop, so a
 // swapped argument or a wrong branch shows.
-TEST(CGContextTest, SeparableAndNonSeparableBlendModesFollowTheirFormulas) {
+TEST_F(CGContextTest, SeparableAndNonSeparableBlendModesFollowTheirFormulas) {
   const auto& run = blendOnePixel;
   // Backdrops as premultiplied bytes: (0.2, 0.6, 0.9) opaque; (1, 0.5, 0.25) at alpha 0.5.
   const RGBA opaque{51, 153, 230, 255}, half{128, 64, 32, 128};
@@ -288,7 +291,7 @@ TEST(CGContextTest, SeparableAndNonSeparableBlendModesFollowTheirFormulas) {
   expectNear(run(kCGBlendModeColor, {204, 204, 204, 255}, {0, 0, 1, 1}), {198, 198, 255, 255});
 }
 
-TEST(CGContextTest, OpaqueContextsKeepFullAlpha) {
+TEST_F(CGContextTest, OpaqueContextsKeepFullAlpha) {
   auto c = makeContext(1, 1, kCGImageAlphaNoneSkipLast);
   ASSERT_TRUE(c);
   CGContextSetRGBFillColor(c, 1, 1, 1, 0.5);
@@ -299,7 +302,7 @@ TEST(CGContextTest, OpaqueContextsKeepFullAlpha) {
   EXPECT_EQ(image->alphaInfo(), kCGImageAlphaNoneSkipLast);
 }
 
-TEST(CGContextTest, PathsFillStrokeAndEvenOdd) {
+TEST_F(CGContextTest, PathsFillStrokeAndEvenOdd) {
   auto c = makeContext(10, 10);
   CGContextAddRect(c, CGRectMake(0, 0, 10, 10));
   CGContextAddRect(c, CGRectMake(3, 3, 4, 4));
@@ -334,7 +337,7 @@ TEST(CGContextTest, PathsFillStrokeAndEvenOdd) {
   EXPECT_NEAR(pixel(t, 5, 5)[3], 128, 2);  // halved by the diagonal
 }
 
-TEST(CGContextTest, ClearRectAndImageCopyIsIndependent) {
+TEST_F(CGContextTest, ClearRectAndImageCopyIsIndependent) {
   auto c = makeContext(2, 2);
   CGContextSetRGBFillColor(c, 1, 1, 1, 1);
   CGContextFillRect(c, CGRectMake(0, 0, 2, 2));
@@ -345,7 +348,7 @@ TEST(CGContextTest, ClearRectAndImageCopyIsIndependent) {
   EXPECT_EQ((*before->pixelData())[3], 255);  // the image kept its pixels
 }
 
-TEST(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
+TEST_F(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
   // Two overlapping discs: only the lens between them is paintable.
   auto c = makeContext(30, 10);
   CGContextAddEllipseInRect(c, CGRectMake(0, 0, 20, 10));

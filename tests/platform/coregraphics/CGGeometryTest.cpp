@@ -3,10 +3,13 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGGeometry.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-TEST(CGGeometryTest, RectanglesStandardizeIntersectAndUnion) {
+using CGGeometryTest = PlatformTest;
+
+TEST_F(CGGeometryTest, RectanglesStandardizeIntersectAndUnion) {
   CGRect flipped = CGRectMake(10, 10, -4, -6);
   EXPECT_EQ(CGRectStandardize(flipped), CGRectMake(6, 4, 4, 6));
   EXPECT_EQ(CGRectGetMinX(flipped), 6);
@@ -32,7 +35,7 @@ TEST(CGGeometryTest, RectanglesStandardizeIntersectAndUnion) {
   EXPECT_EQ(NSStringFromCGRect(CGRectMake(1, 2.5, 3, 4)), "{{1, 2.5}, {3, 4}}");
 }
 
-TEST(CGGeometryTest, TransformsComposeInvertAndMapRects) {
+TEST_F(CGGeometryTest, TransformsComposeInvertAndMapRects) {
   // Translate then scale: concat applies its first argument first.
   CGAffineTransform t = CGAffineTransformConcat(CGAffineTransformMakeTranslation(1, 2),
                                                 CGAffineTransformMakeScale(2, 3));

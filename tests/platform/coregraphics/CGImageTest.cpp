@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -21,7 +22,9 @@ std::shared_ptr<const Bytes> rampPixels(size_t w, size_t h, size_t rowBytes) {
   return bytes;
 }
 
-TEST(CGImageTest, CreateValidatesGeometryAndBuffer) {
+using CGImageTest = PlatformTest;
+
+TEST_F(CGImageTest, CreateValidatesGeometryAndBuffer) {
   auto ok = CGImage::create(4, 3, 8, 32, 20, kCGImageAlphaPremultipliedLast, rampPixels(4, 3, 20));
   ASSERT_TRUE(ok);
   EXPECT_EQ(ok->width(), 4u);
@@ -44,7 +47,7 @@ TEST(CGImageTest, CreateValidatesGeometryAndBuffer) {
   EXPECT_EQ(bgra->byteOrder(), kCGBitmapByteOrder32Little);
 }
 
-TEST(CGImageTest, LazyProviderRunsOnceAcrossThreadsAndDescriptionTracksIt) {
+TEST_F(CGImageTest, LazyProviderRunsOnceAcrossThreadsAndDescriptionTracksIt) {
   std::atomic<int> calls{0};
   auto image = CGImage::createLazy(8, 8, 8, 32, 32, kCGImageAlphaNoneSkipLast, [&] {
     ++calls;
@@ -65,14 +68,14 @@ TEST(CGImageTest, LazyProviderRunsOnceAcrossThreadsAndDescriptionTracksIt) {
   EXPECT_EQ((*image->pixelData())[9 * 4 + 0], 1);  // pixel (1,1)
 }
 
-TEST(CGImageTest, FailingProviderReadsTransparent) {
+TEST_F(CGImageTest, FailingProviderReadsTransparent) {
   auto image = CGImage::createLazy(2, 2, 8, 32, 8, 1, [] { return nullptr; });
   auto data = image->pixelData();
   ASSERT_EQ(data->size(), 16u);
   for (uint8_t b : *data) EXPECT_EQ(b, 0);
 }
 
-TEST(CGImageTest, SubImageCopiesTheRectAndKeepsLaziness) {
+TEST_F(CGImageTest, SubImageCopiesTheRectAndKeepsLaziness) {
   auto image = CGImage::create(4, 3, 8, 32, 20, 1, rampPixels(4, 3, 20));
   image->setUTType("public.png");
   auto sub = CGImageCreateWithImageInRect(image, CGRectMake(1.5, 1, 2, 5));

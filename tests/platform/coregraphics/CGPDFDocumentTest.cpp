@@ -6,6 +6,7 @@
 
 #include "platform/coregraphics/CGPDFDocument.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -57,7 +58,9 @@ const uint8_t* pixelAt(const CGContextRef& c, int x, int y) {
   return c->data() + y * c->bytesPerRow() + x * 4;
 }
 
-TEST(CGPDFDocumentTest, PagesBoxesAndRotation) {
+using CGPDFDocumentTest = PlatformTest;
+
+TEST_F(CGPDFDocumentTest, PagesBoxesAndRotation) {
   auto doc = CGPDFDocumentCreateWithProvider(CGDataProviderCreateWithData(twoPagePDF()));
   ASSERT_TRUE(doc);
   EXPECT_EQ(CGPDFDocumentGetNumberOfPages(doc), 2u);
@@ -82,7 +85,7 @@ TEST(CGPDFDocumentTest, PagesBoxesAndRotation) {
   EXPECT_FALSE(CGPDFDocumentCreateWithURL("/nonexistent/file.pdf"));
 }
 
-TEST(CGPDFDocumentTest, OpensFileURLs) {
+TEST_F(CGPDFDocumentTest, OpensFileURLs) {
   TempFolder folder;
   const std::string path = folder.writeFile("two-pages.pdf", *twoPagePDF());
   auto doc = CGPDFDocumentCreateWithURL("file://" + path);
@@ -90,7 +93,7 @@ TEST(CGPDFDocumentTest, OpensFileURLs) {
   EXPECT_EQ(doc->numberOfPages(), 2u);
 }
 
-TEST(CGPDFDocumentTest, DrawingTransformCentresShrinksAndRotates) {
+TEST_F(CGPDFDocumentTest, DrawingTransformCentresShrinksAndRotates) {
   auto doc = CGPDFDocument::create(twoPagePDF());
   auto page = doc->page(1);
   auto map = [](const CGAffineTransform& t, double x, double y) {
@@ -116,7 +119,7 @@ TEST(CGPDFDocumentTest, DrawingTransformCentresShrinksAndRotates) {
   EXPECT_NEAR(p.y, 200, 1e-9);
 }
 
-TEST(CGPDFDocumentTest, DrawsPageContentWithTransparentPaper) {
+TEST_F(CGPDFDocumentTest, DrawsPageContentWithTransparentPaper) {
   auto doc = CGPDFDocument::create(twoPagePDF());
   auto c = CGBitmapContextCreate(nullptr, 100, 50, 8, 0, CGColorSpaceCreateDeviceRGB(),
                                  kCGImageAlphaPremultipliedLast);

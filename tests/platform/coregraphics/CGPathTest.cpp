@@ -3,10 +3,13 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGPath.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-TEST(CGPathTest, ArcsFollowTheirDirection) {
+using CGPathTest = PlatformTest;
+
+TEST_F(CGPathTest, ArcsFollowTheirDirection) {
   // Anticlockwise (y up) from 0 to π/2: the upper right quarter.
   auto ccw = CGPathCreateMutable();
   CGPathMoveToPoint(ccw, nullptr, 0, 0);
@@ -34,7 +37,7 @@ TEST(CGPathTest, ArcsFollowTheirDirection) {
     for (const CGPoint& p : poly.points) EXPECT_NEAR(std::hypot(p.x - 5, p.y - 5), 5, 0.02);
 }
 
-TEST(CGPathTest, ShapesBoxesAndFillRules) {
+TEST_F(CGPathTest, ShapesBoxesAndFillRules) {
   auto path = CGPathCreateMutable();
   CGPathAddRect(path, nullptr, CGRectMake(0, 0, 10, 10));
   CGPathAddRect(path, nullptr, CGRectMake(3, 3, 4, 4));
@@ -64,7 +67,7 @@ TEST(CGPathTest, ShapesBoxesAndFillRules) {
   EXPECT_TRUE(CGPathIsEmpty(CGPathCreateMutable()));
 }
 
-TEST(CGPathTest, StrokeOutlineCoversTheLineAndItsJoins) {
+TEST_F(CGPathTest, StrokeOutlineCoversTheLineAndItsJoins) {
   auto line = CGPathCreateMutable();
   CGPathMoveToPoint(line, nullptr, 0, 0);
   CGPathAddLineToPoint(line, nullptr, 10, 0);

@@ -3,6 +3,7 @@
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
 #include "platform/coregraphics/CGPixelLayout.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ Bytes convert(size_t bpc, size_t bpp, uint32_t info, Bytes pixels) {
   return out ? *out : Bytes();
 }
 
-TEST(CGPixelLayoutTest, ByteOrdersPlaceTheChannels) {
+using CGPixelLayoutTest = PlatformTest;
+
+TEST_F(CGPixelLayoutTest, ByteOrdersPlaceTheChannels) {
   CGPixelLayout bgra =
       CGPixelLayout::forBitmapInfo(kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little);
   EXPECT_EQ((std::array{bgra.r, bgra.g, bgra.b, bgra.a}), (std::array{2, 1, 0, 3}));
@@ -29,7 +32,7 @@ TEST(CGPixelLayoutTest, ByteOrdersPlaceTheChannels) {
   EXPECT_FALSE(CGPixelLayout::forBitmapInfo(kCGImageAlphaLast | kCGBitmapFloatComponents).valid);
 }
 
-TEST(CGPixelLayoutTest, EveryReadableDepthConvertsToPremultipliedRGBA) {
+TEST_F(CGPixelLayoutTest, EveryReadableDepthConvertsToPremultipliedRGBA) {
   // 32-bit straight alpha, little-endian words: B G R A in memory.
   EXPECT_EQ(convert(8, 32, kCGImageAlphaFirst | kCGBitmapByteOrder32Little, {50, 100, 200, 128}),
             (Bytes{100, 50, 25, 128}));
@@ -54,7 +57,7 @@ TEST(CGPixelLayoutTest, EveryReadableDepthConvertsToPremultipliedRGBA) {
   EXPECT_EQ(c->data()[3], 0);
 }
 
-TEST(CGPixelLayoutTest, GreyImagesDrawIntoColourContexts) {
+TEST_F(CGPixelLayoutTest, GreyImagesDrawIntoColourContexts) {
   auto grey = CGImage::create(2, 1, 8, 8, 2, kCGImageAlphaNone,
                               std::make_shared<const Bytes>(Bytes{0, 200}));
   auto c = CGBitmapContextCreate(nullptr, 2, 1, 8, 0, CGColorSpaceCreateDeviceRGB(),
@@ -65,7 +68,7 @@ TEST(CGPixelLayoutTest, GreyImagesDrawIntoColourContexts) {
   EXPECT_EQ(c->data()[3], 255);
 }
 
-TEST(CGPixelLayoutTest, ProvidersShareALazyDecode) {
+TEST_F(CGPixelLayoutTest, ProvidersShareALazyDecode) {
   int calls = 0;
   auto lazy = CGImage::createLazy(1, 1, 8, 32, 4, kCGImageAlphaLast, [&] {
     ++calls;

@@ -3,6 +3,7 @@
 #include "platform/coreimage/CIContext.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ NSDataPtr PNGWithOrientation(int orientation) {
 
 }  // namespace
 
-TEST(CIContextTest, ImageFromDataBecomesJPEGWithQualityAndProperties) {
+using CIContextTest = PlatformTest;
+
+TEST_F(CIContextTest, ImageFromDataBecomesJPEGWithQualityAndProperties) {
   auto image = CIImage::imageWithData(PNGWithOrientation(6));
   ASSERT_TRUE(image);
   EXPECT_EQ(image->colorSpace(), "kCGColorSpaceSRGB");

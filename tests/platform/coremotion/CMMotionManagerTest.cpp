@@ -6,6 +6,7 @@
 #include "platform/coremotion/CMAltimeter.h"
 #include "platform/coremotion/CMMotionManager.h"
 #include "platform/foundation/NSOperation.h"
+#include "support/TestEnvironment.h"
 #include "support/motion/ScriptedMotionHardware.h"
 
 namespace {
@@ -34,9 +35,10 @@ class Inbox {
   std::vector<Received> items_;
 };
 
-class CMMotionManagerTest : public ::testing::Test {
+class CMMotionManagerTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     queue = std::make_shared<NSOperationQueue>();
     queue->setMaxConcurrentOperationCount(1);
   }
@@ -45,6 +47,7 @@ class CMMotionManagerTest : public ::testing::Test {
                    CMSensor::Magnetometer, CMSensor::Barometer}) {
       hardware().setAvailable(s, false);
     }
+    PlatformTest::TearDown();
   }
   static ScriptedMotionHardware& hardware() { return ScriptedMotionHardware::installed(); }
   bool drained() { return queue->waitUntilAllOperationsAreFinished(5); }

@@ -3,10 +3,13 @@
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/flutter/FlutterArguments.h"
 #include "platform/foundation/Value.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-TEST(FlutterArgumentsTest, AbsentAndNullAreNoErrorAndEachTypeIsChecked) {
+using FlutterArgumentsTest = PlatformTest;
+
+TEST_F(FlutterArgumentsTest, AbsentAndNullAreNoErrorAndEachTypeIsChecked) {
   Value args = Value::map({{"text", Value("hi")},
                            {"none", Value()},
                            {"paths", Value::list({Value("/a"), Value("/b")})},
@@ -37,7 +40,7 @@ TEST(FlutterArgumentsTest, AbsentAndNullAreNoErrorAndEachTypeIsChecked) {
   EXPECT_TRUE(notAMap.ok());
 }
 
-TEST(FlutterArgumentsTest, RectangleNeedsAllFourNumbers) {
+TEST_F(FlutterArgumentsTest, RectangleNeedsAllFourNumbers) {
   Value full = Value::map(
       {{"x", Value(1.5)}, {"y", Value(int32_t{2})}, {"w", Value(int64_t{30})}, {"h", Value(40.0)}});
   FlutterArguments read(full);

@@ -2,6 +2,7 @@
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -47,7 +48,9 @@ class Counter : public FlutterStreamHandler {
   int cancels = 0;
 };
 
-TEST(Channels, MethodCallsReplyThroughTheCodec) {
+using Channels = PlatformTest;
+
+TEST_F(Channels, MethodCallsReplyThroughTheCodec) {
   TestPeer peer;
   auto registrar = peer.registrar("Echo");
   auto echo = std::make_shared<Echo>();
@@ -78,7 +81,7 @@ TEST(Channels, MethodCallsReplyThroughTheCodec) {
   EXPECT_EQ((*raw)[0], 1);
 }
 
-TEST(Channels, ReplyFromTheMainQueueLater) {
+TEST_F(Channels, ReplyFromTheMainQueueLater) {
   TestPeer peer;
   auto registrar = peer.registrar("Echo");
   auto echo = std::make_shared<Echo>();
@@ -95,7 +98,9 @@ TEST(Channels, ReplyFromTheMainQueueLater) {
   EXPECT_EQ(got->result, Value("done"));
 }
 
-TEST(ChannelsDeathTest, SecondReplyIsReportedLoudly) {
+using ChannelsDeathTest = PlatformTest;
+
+TEST_F(ChannelsDeathTest, SecondReplyIsReportedLoudly) {
   FlutterSetStrictReplies(true);
   FlutterResult r([](FlutterReply) {});
   r(Value());
@@ -110,7 +115,7 @@ std::shared_ptr<Counter> countingStream(TestPeer& peer) {
   return handler;
 }
 
-TEST(Channels, EventStreamsListenEmitAndCancel) {
+TEST_F(Channels, EventStreamsListenEmitAndCancel) {
   TestPeer peer;
   auto handler = countingStream(peer);
 
@@ -137,7 +142,7 @@ TEST(Channels, EventStreamsListenEmitAndCancel) {
   EXPECT_EQ(handler->listens, 2);
 }
 
-TEST(Channels, ASecondListenCancelsTheFirst) {
+TEST_F(Channels, ASecondListenCancelsTheFirst) {
   TestPeer peer;
   auto handler = countingStream(peer);
 
@@ -163,7 +168,7 @@ TEST(Channels, ASecondListenCancelsTheFirst) {
   EXPECT_EQ(handler->listens, 4);
 }
 
-TEST(Channels, BasicMessageChannelsAndHandlerRemoval) {
+TEST_F(Channels, BasicMessageChannelsAndHandlerRemoval) {
   TestPeer peer;
   auto messenger = peer.registrar("Basic")->messenger();
   auto channel = FlutterBasicMessageChannel::messageChannelWithName("t/basic", messenger);
@@ -184,7 +189,7 @@ TEST(Channels, BasicMessageChannelsAndHandlerRemoval) {
   EXPECT_FALSE(peer.message("t/basic", Value("hi")).has_value());
 }
 
-TEST(Channels, RegistrarsAreOnePerKeyAndDetachOnDestroy) {
+TEST_F(Channels, RegistrarsAreOnePerKeyAndDetachOnDestroy) {
   class Detaching : public FlutterPlugin {
    public:
     void detachFromEngineForRegistrar(const FlutterPluginRegistrarPtr&) override { ++detached; }

@@ -8,6 +8,7 @@
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -217,7 +218,9 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
   EXPECT_EQ(rec.lines[3], R"({"id":2,"result":2})");
 }
 
-TEST(DriverJSON, PlainValuesAreSharedNotCopied) {
+using DriverJSON = PlatformTest;
+
+TEST_F(DriverJSON, PlainValuesAreSharedNotCopied) {
   auto json = NSJSONSerialization::JSONObjectWithData(R"({"a":[1,2,{"b":"c"}],"t":[{"$int64":1}]})");
   ASSERT_TRUE(json);
   auto value = FlutterDriverJSON::toValue(*json, nullptr);
@@ -230,7 +233,9 @@ TEST(DriverJSON, PlainValuesAreSharedNotCopied) {
   EXPECT_EQ(&FlutterDriverJSON::toValue(*plain, nullptr)->asList(), &plain->asList());
 }
 
-TEST(JSONSerialization, RepeatedKeysKeepTheLastValueInFirstPlace) {
+using JSONSerialization = PlatformTest;
+
+TEST_F(JSONSerialization, RepeatedKeysKeepTheLastValueInFirstPlace) {
   std::string text = "{";
   for (int i = 0; i < 40; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
   text += R"("k3":"again","k30":"again","k39":null})";
@@ -243,7 +248,7 @@ TEST(JSONSerialization, RepeatedKeysKeepTheLastValueInFirstPlace) {
   EXPECT_EQ(v->asMap()[31].first, Value("k31"));
 }
 
-TEST(JSONSerialization, ParsesAndWritesStrictJSON) {
+TEST_F(JSONSerialization, ParsesAndWritesStrictJSON) {
   std::string err;
   auto v = NSJSONSerialization::JSONObjectWithData(
       R"( {"a":[1,-2,3.5e2,"\u00e9\ud83d\ude00\n"],"b":{"c":false},"n":null} )", &err);

@@ -4,10 +4,13 @@
 
 #include "platform/flutter/FlutterPigeonSupport.h"
 #include "platform/foundation/NSError.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-TEST(PigeonSupport, ErrorListsAlwaysHaveThreeElements) {
+using PigeonSupport = PlatformTest;
+
+TEST_F(PigeonSupport, ErrorListsAlwaysHaveThreeElements) {
   auto thrown = [](auto error) { return PigeonReplyFor([&]() -> Value { throw error; }); };
   EXPECT_EQ(thrown(FlutterPigeonError("code", std::nullopt, Value())),
             Value::list({"code", Value(), Value()}));
@@ -30,7 +33,7 @@ TEST(PigeonSupport, ErrorListsAlwaysHaveThreeElements) {
   EXPECT_EQ(PigeonReplyFor([] { return Value(); }), Value::list({Value()}));
 }
 
-TEST(PigeonSupport, RequestsAreReadByPositionAndCheckedForType) {
+TEST_F(PigeonSupport, RequestsAreReadByPositionAndCheckedForType) {
   Value message = Value::list({"k", true, 1.5, Value(), Value::list({"a", "b"}), 7});
   PigeonRequest r(message, "ch", 6);
   EXPECT_EQ(r.string(0), "k");
@@ -69,7 +72,7 @@ std::string requestError(const std::function<void()>& read) {
   return "<accepted>";
 }
 
-TEST(PigeonSupport, RequestErrorsNameObjectsByClassNotAddress) {
+TEST_F(PigeonSupport, RequestErrorsNameObjectsByClassNotAddress) {
   // Two runs of the same request answer the same message.
   std::vector<std::string> messages;
   for (int run = 0; run < 2; ++run) {
@@ -88,7 +91,7 @@ TEST(PigeonSupport, RequestErrorsNameObjectsByClassNotAddress) {
             "[<malformed custom value of type 130: why>]");
 }
 
-TEST(PigeonSupport, AsyncHandlerRepliesOnceWhenTheOperationThrows) {
+TEST_F(PigeonSupport, AsyncHandlerRepliesOnceWhenTheOperationThrows) {
   std::vector<Value> replies;
   auto handler = PigeonAsyncHandler("ch", 1, [](const PigeonRequest& r, FlutterMessageReply) {
     r.string(0);
@@ -115,7 +118,7 @@ size_t deepHash(const Value& v) {
   return h.finalize();
 }
 
-TEST(PigeonSupport, DeepEqualityAndHash) {
+TEST_F(PigeonSupport, DeepEqualityAndHash) {
   double nan = std::nan("");
   EXPECT_TRUE(PigeonDeepEquals(Value(), Value()));
   EXPECT_FALSE(PigeonDeepEquals(Value(), Value("")));
@@ -134,7 +137,7 @@ TEST(PigeonSupport, DeepEqualityAndHash) {
   EXPECT_NE(deepHash(Value::list({1, 2})), deepHash(Value::list({2, 1})));
 }
 
-TEST(PigeonSupport, Suffix) {
+TEST_F(PigeonSupport, Suffix) {
   EXPECT_EQ(PigeonChannelSuffix(""), "");
   EXPECT_EQ(PigeonChannelSuffix("a"), ".a");
 }

@@ -6,6 +6,7 @@
 #include "PointCodec.h"
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterCodec.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -18,7 +19,9 @@ Bytes hex(std::initializer_list<int> bytes) {
   return out;
 }
 
-TEST(StandardCodec, ScalarsHaveTheEnginesBytes) {
+using StandardCodec = PlatformTest;
+
+TEST_F(StandardCodec, ScalarsHaveTheEnginesBytes) {
   EXPECT_EQ(encode(Value()), Bytes());  // a null message is the empty message
   EXPECT_EQ(encode(Value::list({Value()})), hex({12, 1, 0}));
   EXPECT_EQ(encode(Value(true)), hex({1}));
@@ -33,7 +36,7 @@ TEST(StandardCodec, ScalarsHaveTheEnginesBytes) {
   EXPECT_EQ(encode(Value::bytes(hex({1, 2}))), hex({8, 2, 1, 2}));
 }
 
-TEST(StandardCodec, TypedListsAreAlignedFromTheMessageStart) {
+TEST_F(StandardCodec, TypedListsAreAlignedFromTheMessageStart) {
   EXPECT_EQ(encode(Value::int32List({1})), hex({9, 1, 0, 0, 1, 0, 0, 0}));
   EXPECT_EQ(encode(Value::int64List({1})),
             hex({10, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
@@ -61,7 +64,7 @@ TEST(StandardCodec, TypedListsAreAlignedFromTheMessageStart) {
   EXPECT_EQ(encode(Value::list({Value::int32List({5})})), hex({12, 1, 9, 1, 5, 0, 0, 0}));
 }
 
-TEST(StandardCodec, SizePrefixesSwitchAt254And65536) {
+TEST_F(StandardCodec, SizePrefixesSwitchAt254And65536) {
   auto prefix = [](size_t n) {
     Bytes b = encode(Value(std::string(n, 'x')));
     return Bytes(b.begin() + 1, b.begin() + 1 + std::min<size_t>(5, b.size() - 1));
@@ -78,7 +81,7 @@ TEST(StandardCodec, SizePrefixesSwitchAt254And65536) {
   }
 }
 
-TEST(StandardCodec, MapsAndNestedValuesRoundTrip) {
+TEST_F(StandardCodec, MapsAndNestedValuesRoundTrip) {
   ValueMap m;
   m.emplace_back(Value("a"), Value(int32_t{1}));
   m.emplace_back(Value(int32_t{2}), Value::list({Value(3.5), Value("x"), Value()}));
@@ -104,7 +107,7 @@ TEST(StandardCodec, MapsAndNestedValuesRoundTrip) {
   EXPECT_EQ(decode(hex({5, 2, '1', '2'})), Value("12"));
 }
 
-TEST(StandardCodec, MalformedMessagesThrowWithoutOverAllocating) {
+TEST_F(StandardCodec, MalformedMessagesThrowWithoutOverAllocating) {
   const std::vector<Bytes> bad = {
       hex({3, 1, 2}),                      // truncated int32
       hex({99}),                           // unknown type
@@ -122,7 +125,9 @@ TEST(StandardCodec, MalformedMessagesThrowWithoutOverAllocating) {
   EXPECT_THROW(decode(deep), FlutterCodecException);
 }
 
-TEST(StandardMethodCodec, CallsAndEnvelopes) {
+using StandardMethodCodec = PlatformTest;
+
+TEST_F(StandardMethodCodec, CallsAndEnvelopes) {
   auto codec = FlutterStandardMethodCodec::sharedInstance();
   Bytes call = codec->encodeMethodCall({"m", Value()});
   EXPECT_EQ(call, hex({7, 1, 'm', 0}));
@@ -161,7 +166,7 @@ TEST(StandardMethodCodec, CallsAndEnvelopes) {
   }
 }
 
-TEST(StandardCodec, SubclassedReaderWriterAddsCustomTypes) {
+TEST_F(StandardCodec, SubclassedReaderWriterAddsCustomTypes) {
   auto codec = FlutterStandardMessageCodec::codecWithReaderWriter(
       std::make_shared<PointReaderWriter>());
   auto p = std::make_shared<Point>();

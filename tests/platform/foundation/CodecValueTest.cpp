@@ -5,10 +5,13 @@
 
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/Value.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-TEST(CodecValue, DeepEqualityAndHashAgree) {
+using CodecValue = PlatformTest;
+
+TEST_F(CodecValue, DeepEqualityAndHashAgree) {
   Value a = Value::map({{"x", Value::list({Value(int32_t{1}), Value("s"), Value()})},
                         {"y", Value::float64List({1.0, std::nan("")})}});
   Value b = Value::map({{"y", Value::float64List({1.0, std::nan("")})},
@@ -27,7 +30,7 @@ TEST(CodecValue, DeepEqualityAndHashAgree) {
   EXPECT_EQ(set.size(), 3u);
 }
 
-TEST(CodecValue, AccessorsAnswerNeutralValuesForOtherKinds) {
+TEST_F(CodecValue, AccessorsAnswerNeutralValuesForOtherKinds) {
   Value s("text");
   EXPECT_EQ(s.asInt64(), 0);
   EXPECT_TRUE(s.asList().empty());
@@ -44,7 +47,7 @@ TEST(CodecValue, AccessorsAnswerNeutralValuesForOtherKinds) {
   EXPECT_EQ(*ValueMapFind(m, "k"), Value(int32_t{2}));
 }
 
-TEST(CodecValue, Base64RoundTripsAndRefusesGarbage) {
+TEST_F(CodecValue, Base64RoundTripsAndRefusesGarbage) {
   for (size_t n = 0; n < 8; ++n) {
     Bytes b;
     for (size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 250));

@@ -19,12 +19,12 @@ namespace {
 void drain(const dispatch_queue_t& queue) {
   auto group = dispatch_group_create();
   dispatch_group_async(group, queue, [] {});
-  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeoutSeconds)), 0);
 }
 
 }  // namespace
 
-using DispatchTest = ManualClockTest;
+using DispatchTest = PlatformTest;
 
 TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeInOrder) {
   auto queue = dispatch_queue_create("test.serial");
@@ -55,10 +55,10 @@ TEST_F(DispatchTest, ConcurrentQueueRunsBlocksInParallel) {
   for (int i = 0; i < 2; ++i) {
     dispatch_group_async(group, queue, [&] {
       bothIn.countDown();
-      if (bothIn.wait(kTestTimeout)) ++sawOther;
+      if (bothIn.wait(kTestTimeoutSeconds)) ++sawOther;
     });
   }
-  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeout)), 0);
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeoutSeconds)), 0);
   EXPECT_EQ(sawOther.load(), 2);
 }
 
@@ -72,14 +72,14 @@ TEST_F(DispatchTest, BlockedWorkersLendTheirPlaceSoAwaitedWorkStillRuns) {
   std::atomic<int> released{0};
   for (int i = 0; i < waiters; ++i) {
     dispatch_group_async(group, queue, [&] {
-      if (dispatch_semaphore_wait(sema, dispatch_time_after(kTestTimeout)) == 0) ++released;
+      if (dispatch_semaphore_wait(sema, dispatch_time_after(kTestTimeoutSeconds)) == 0) ++released;
     });
   }
   for (int i = 0; i < waiters; ++i) {
     dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility),
                    [sema] { dispatch_semaphore_signal(sema); });
   }
-  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeout)), 0);
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(2 * kTestTimeoutSeconds)), 0);
   EXPECT_EQ(released.load(), waiters);
   EXPECT_GE(DispatchWorkerLimit(), DispatchWorkerTarget());
   EXPECT_GE(DispatchWorkerTarget(), 2);
@@ -100,7 +100,7 @@ TEST_F(DispatchTest, BarrierRunsAloneBetweenEarlierAndLaterBlocks) {
     dispatch_group_leave(group);
   });
   for (int i = 0; i < 8; ++i) dispatch_group_async(group, queue, [&] { ++laterStarted; });
-  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeout)), 0);
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeoutSeconds)), 0);
   EXPECT_EQ(earlierSeenByBarrier, 8);
   EXPECT_EQ(laterSeenByBarrier, 0);
   EXPECT_EQ(laterStarted.load(), 8);
@@ -223,7 +223,7 @@ TEST_F(DispatchTest, SemaphoreCountsAndTimesOutInRealTime) {
   auto waiter = dispatch_semaphore_create(0);
   dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
                  [waiter] { dispatch_semaphore_signal(waiter); });
-  EXPECT_EQ(dispatch_semaphore_wait(waiter, dispatch_time_after(kTestTimeout)), 0);
+  EXPECT_EQ(dispatch_semaphore_wait(waiter, dispatch_time_after(kTestTimeoutSeconds)), 0);
 }
 
 TEST_F(DispatchTest, CurrentQueueIdentityAndSpecificValues) {
@@ -303,7 +303,7 @@ TEST_F(DispatchTest, SyncOntoTheMainQueueFromABackgroundQueueRunsOnMain) {
     dispatch_sync(dispatch_get_main_queue(), [&] { ranOnMain = isMainThread(); });
     done.countDown();
   });
-  EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeout));
+  EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeoutSeconds));
   ASSERT_TRUE(done.wait());
   EXPECT_TRUE(ranOnMain);
 }
@@ -348,7 +348,7 @@ TEST_F(DispatchTest, MoveOnlyBlocksTravelThroughEveryQueue) {
   operations->addOperationWithBlock(
       [done = OnceClosure([&] { done.countDown(); })]() mutable { done(); });
   ASSERT_TRUE(done.wait());
-  ASSERT_TRUE(operations->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(operations->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   drain(serial);
 
   token.reset();

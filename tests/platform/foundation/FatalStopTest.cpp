@@ -3,6 +3,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSOperation.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -10,9 +11,12 @@ void requireName(const char* name) { NSParameterAssert(name); }
 
 }  // namespace
 
-class FatalStopDeathTest : public ::testing::Test {
+class FatalStopDeathTest : public PlatformTest {
  protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  void SetUp() override {
+    PlatformTest::SetUp();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+  }
 };
 
 TEST_F(FatalStopDeathTest, StopsWithTheExactMessage) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared helpers of the foundation tests: a fixture on the manual clock, a
-// latch for awaiting background work with a bounded wait, and the scratch folder.
+// Shared helpers of the foundation tests: a latch for awaiting background work
+// with a bounded wait, and the scratch folder.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,24 +13,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/foundation/NSRunLoop.h"
-#include "platform/foundation/PlatformClock.h"
 #include "support/TempFolder.h"
-
-// Every wait in these tests is bounded by this much real time.
-inline constexpr double kTestTimeout = 10.0;
-
-class ManualClockTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useManualClock(1000.0);
-  }
-  void TearDown() override {
-    NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useRealClock();
-  }
-};
+#include "support/TestEnvironment.h"
 
 class Latch {
  public:
@@ -39,7 +23,7 @@ class Latch {
     std::lock_guard<std::mutex> lock(mutex_);
     if (--count_ <= 0) cv_.notify_all();
   }
-  bool wait(double seconds = kTestTimeout) {
+  bool wait(double seconds = kTestTimeoutSeconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     return cv_.wait_for(lock, std::chrono::duration<double>(seconds),
                         [this] { return count_ <= 0; });

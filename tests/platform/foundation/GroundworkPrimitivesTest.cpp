@@ -51,7 +51,9 @@ TEST_F(GroundworkTest, OnceCallbackRunsOnceAndReleasesWhatItCaptured) {
 }
 
 #if QX_CHECKED
-TEST(GroundworkDeathTest, OnceCallbackSecondCallStops) {
+using GroundworkDeathTest = PlatformTest;
+
+TEST_F(GroundworkDeathTest, OnceCallbackSecondCallStops) {
   EXPECT_DEATH(
       {
         OnceClosure done([] {});
@@ -61,7 +63,7 @@ TEST(GroundworkDeathTest, OnceCallbackSecondCallStops) {
       "called a second time");
 }
 
-TEST(GroundworkDeathTest, ReentrantCallIsASecondCall) {
+TEST_F(GroundworkDeathTest, ReentrantCallIsASecondCall) {
   EXPECT_DEATH(
       {
         OnceClosure* self = nullptr;
@@ -72,7 +74,7 @@ TEST(GroundworkDeathTest, ReentrantCallIsASecondCall) {
       "called a second time");
 }
 
-TEST(GroundworkDeathTest, MainThreadCheckStopsOffTheMainThread) {
+TEST_F(GroundworkDeathTest, MainThreadCheckStopsOffTheMainThread) {
   EXPECT_DEATH(
       {
         std::thread t([] { QX_DCHECK_MAIN_THREAD(); });
@@ -81,7 +83,7 @@ TEST(GroundworkDeathTest, MainThreadCheckStopsOffTheMainThread) {
       "must be called on the main thread");
 }
 
-TEST(GroundworkDeathTest, DrainingTheMainRunLoopOffTheMainThreadStops) {
+TEST_F(GroundworkDeathTest, DrainingTheMainRunLoopOffTheMainThreadStops) {
   EXPECT_DEATH(
       {
         std::thread t([] { NSRunLoop::mainRunLoop().runUntilIdle(); });

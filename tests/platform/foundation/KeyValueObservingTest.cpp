@@ -6,7 +6,9 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -44,7 +46,9 @@ class Listener : public NSKeyValueObserver {
 
 }  // namespace
 
-TEST(KeyValueObservingTest, OptionsShapeTheChange) {
+using KeyValueObservingTest = PlatformTest;
+
+TEST_F(KeyValueObservingTest, OptionsShapeTheChange) {
   auto counter = std::make_shared<Counter>();
   counter->setCount(3);
   Listener all, bare;
@@ -79,7 +83,7 @@ TEST(KeyValueObservingTest, OptionsShapeTheChange) {
   EXPECT_FALSE(counter->hasObserversForKey("count"));
 }
 
-TEST(KeyValueObservingTest, PriorNotificationComesBeforeTheChange) {
+TEST_F(KeyValueObservingTest, PriorNotificationComesBeforeTheChange) {
   auto counter = std::make_shared<Counter>();
   Listener listener;
   counter->addObserver(
@@ -96,7 +100,7 @@ TEST(KeyValueObservingTest, PriorNotificationComesBeforeTheChange) {
   counter->removeObserver(&listener, "count");
 }
 
-TEST(KeyValueObservingTest, RemovalDuringANotificationIsSafe) {
+TEST_F(KeyValueObservingTest, RemovalDuringANotificationIsSafe) {
   auto counter = std::make_shared<Counter>();
   Listener first, second;
   first.onHear = [&] {
@@ -111,7 +115,7 @@ TEST(KeyValueObservingTest, RemovalDuringANotificationIsSafe) {
   EXPECT_TRUE(second.heard.empty());
 }
 
-TEST(KeyValueObservingTest, BlockObservationEndsWithItsToken) {
+TEST_F(KeyValueObservingTest, BlockObservationEndsWithItsToken) {
   auto counter = std::make_shared<Counter>();
   std::vector<int64_t> seen;
   auto token = counter->observe(
@@ -134,7 +138,7 @@ TEST(KeyValueObservingTest, BlockObservationEndsWithItsToken) {
   late->invalidate();
 }
 
-TEST(KeyValueObservingTest, ObserversHearOnTheChangingThread) {
+TEST_F(KeyValueObservingTest, ObserversHearOnTheChangingThread) {
   auto counter = std::make_shared<Counter>();
   bool heardOnMain = true;
   auto token =

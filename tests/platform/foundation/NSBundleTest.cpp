@@ -7,6 +7,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "support/ScriptedLocations.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -14,9 +15,10 @@ void writeText(const std::string& path, const std::string& text) { std::ofstream
 
 // A bundle like the application's: info file, flat resources, a nested
 // resource bundle, a language folder with a string table.
-class NSBundleTest : public ::testing::Test {
+class NSBundleTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     auto fm = NSFileManager::defaultManager();
     root = dir / "Runner.app";
     ASSERT_TRUE(fm->createDirectoryAtPath(root + "/en.lproj", true));
@@ -41,7 +43,10 @@ picker.plain = "Unquoted key";
 )");
     writeText(root + "/Broken.strings", "\"a\" = \"b\"");  // missing ';'
   }
-  void TearDown() override { ScriptedLocations::installed().setMainBundlePath(""); }
+  void TearDown() override {
+    ScriptedLocations::installed().setMainBundlePath("");
+    PlatformTest::TearDown();
+  }
 
   TempDir dir;
   std::string root;
@@ -136,7 +141,9 @@ TEST_F(NSBundleTest, MainBundleComesFromTheEnvironmentOrTheTestPath) {
   }
 }
 
-TEST(NSBundleStringsTest, ParsesThePlatformFormatAndRefusesBrokenText) {
+using NSBundleStringsTest = PlatformTest;
+
+TEST_F(NSBundleStringsTest, ParsesThePlatformFormatAndRefusesBrokenText) {
   std::string error;
   auto table = ParseStringsFile(
       "\xEF\xBB\xBF\"k\" = \"v\"; // c\n/* x */ \"only\";\n"

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/NSByteCountFormatter.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -8,7 +9,9 @@ std::string file(int64_t n) {
   return NSByteCountFormatter::stringFromByteCount(n, NSByteCountFormatterCountStyle::File);
 }
 
-TEST(NSByteCountFormatter, FileStyleCountsInThousands) {
+using NSByteCountFormatterTest = PlatformTest;
+
+TEST_F(NSByteCountFormatterTest, FileStyleCountsInThousands) {
   EXPECT_EQ(file(0), "Zero KB");
   EXPECT_EQ(file(1), "1 byte");
   EXPECT_EQ(file(999), "999 bytes");
@@ -25,7 +28,7 @@ TEST(NSByteCountFormatter, FileStyleCountsInThousands) {
   EXPECT_EQ(file(-2048), "-2 KB");
 }
 
-TEST(NSByteCountFormatter, MemoryStyleCountsInPowersOfTwo) {
+TEST_F(NSByteCountFormatterTest, MemoryStyleCountsInPowersOfTwo) {
   auto memory = [](int64_t n) {
     return NSByteCountFormatter::stringFromByteCount(n, NSByteCountFormatterCountStyle::Memory);
   };

@@ -7,6 +7,7 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSFileManager.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -32,7 +33,9 @@ class FileSizeLimit {
 
 }  // namespace
 
-TEST(NSDataTest, AtomicWritesReplaceWholeFilesAndLeaveNoTemporaries) {
+using NSDataTest = PlatformTest;
+
+TEST_F(NSDataTest, AtomicWritesReplaceWholeFilesAndLeaveNoTemporaries) {
   TempDir dir;
   std::string path = dir / "value.json";
   auto first = NSData::dataWithBytes("first", 5);
@@ -47,7 +50,7 @@ TEST(NSDataTest, AtomicWritesReplaceWholeFilesAndLeaveNoTemporaries) {
   EXPECT_TRUE(back->isEqual(*NSData::dataWithBytes("second!", 7)));
 }
 
-TEST(NSDataTest, AFailedAtomicWriteKeepsTheOldFile) {
+TEST_F(NSDataTest, AFailedAtomicWriteKeepsTheOldFile) {
   TempDir dir;
   std::string path = dir / "value.bin";
   ASSERT_TRUE(WriteFileAtomically(path, "old", 3));
@@ -73,7 +76,7 @@ TEST(NSDataTest, AFailedAtomicWriteKeepsTheOldFile) {
             (std::vector<std::string>{"folder", "value.bin"}));
 }
 
-TEST(NSDataTest, ReadingReportsWhatWentWrong) {
+TEST_F(NSDataTest, ReadingReportsWhatWentWrong) {
   TempDir dir;
   NSErrorPtr error;
   EXPECT_EQ(NSData::dataWithContentsOfFile(dir / "missing", &error), nullptr);

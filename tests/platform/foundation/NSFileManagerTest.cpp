@@ -11,6 +11,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "support/ScriptedLocations.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -21,9 +22,12 @@ double wallNow() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-class NSFileManagerTest : public ::testing::Test {
+class NSFileManagerTest : public PlatformTest {
  protected:
-  void TearDown() override { ScriptedLocations::installed().setContainerRoot(""); }
+  void TearDown() override {
+    ScriptedLocations::installed().setContainerRoot("");
+    PlatformTest::TearDown();
+  }
   std::shared_ptr<NSFileManager> fm = NSFileManager::defaultManager();
   TempDir dir;
 };

@@ -3,6 +3,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSItemProvider.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ std::pair<std::shared_ptr<T>, NSErrorPtr> await(
   return *out;
 }
 
-TEST(NSItemProvider, LoadsAFileByItsTypeOnly) {
+using NSItemProviderTest = PlatformTest;
+
+TEST_F(NSItemProviderTest, LoadsAFileByItsTypeOnly) {
   TempFolder temp;
   std::string path = temp.writeFile("note.txt", "hello");
   NSItemProvider provider(NSURL::fileURLWithPath(path), "public.plain-text");
@@ -48,7 +51,7 @@ TEST(NSItemProvider, LoadsAFileByItsTypeOnly) {
   EXPECT_EQ(wrong.second->code(), NSItemProviderItemUnavailableError);
 }
 
-TEST(NSItemProvider, HandsOutItsObject) {
+TEST_F(NSItemProviderTest, HandsOutItsObject) {
   auto object = std::make_shared<NSData>(Bytes{1, 2});
   NSItemProvider provider(object);
   EXPECT_TRUE(provider.registeredTypeIdentifiers().empty());

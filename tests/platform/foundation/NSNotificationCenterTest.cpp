@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "support/TestEnvironment.h"
 
-TEST(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
+using NSNotificationCenterTest = PlatformTest;
+
+TEST_F(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   auto& center = NSNotificationCenter::defaultCenter();
   auto sender = std::make_shared<NSObject>();
   auto other = std::make_shared<NSObject>();
@@ -29,7 +32,7 @@ TEST(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   EXPECT_TRUE(heard.empty());
 }
 
-TEST(NSNotificationCenterTest, RemovalByNameAndByToken) {
+TEST_F(NSNotificationCenterTest, RemovalByNameAndByToken) {
   auto& center = NSNotificationCenter::defaultCenter();
   int observer = 0;
   int a = 0, b = 0, token = 0;
@@ -49,7 +52,7 @@ TEST(NSNotificationCenterTest, RemovalByNameAndByToken) {
   center.removeObserver(&observer);
 }
 
-TEST(NSNotificationCenterTest, AnObserverRemovedDuringAPostIsNotCalled) {
+TEST_F(NSNotificationCenterTest, AnObserverRemovedDuringAPostIsNotCalled) {
   auto& center = NSNotificationCenter::defaultCenter();
   int first = 0, second = 0;
   std::vector<std::string> heard;

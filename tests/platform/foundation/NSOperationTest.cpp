@@ -11,6 +11,7 @@
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -53,7 +54,9 @@ class StateRecorder : public NSKeyValueObserver {
 
 }  // namespace
 
-TEST(NSOperationQueueTest, MaxConcurrentOneRunsOperationsOneAtATimeInOrder) {
+using NSOperationQueueTest = PlatformTest;
+
+TEST_F(NSOperationQueueTest, MaxConcurrentOneRunsOperationsOneAtATimeInOrder) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   std::vector<int> order;
@@ -67,14 +70,14 @@ TEST(NSOperationQueueTest, MaxConcurrentOneRunsOperationsOneAtATimeInOrder) {
       --active;
     });
   }
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(maxActive.load(), 1);
   ASSERT_EQ(order.size(), 30u);
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
   EXPECT_EQ(queue->operationCount(), 0);
 }
 
-TEST(NSOperationQueueTest, DefaultWidthRunsOperationsInParallel) {
+TEST_F(NSOperationQueueTest, DefaultWidthRunsOperationsInParallel) {
   auto queue = std::make_shared<NSOperationQueue>();
   Latch bothIn(2);
   std::atomic<int> sawOther{0};
@@ -84,11 +87,11 @@ TEST(NSOperationQueueTest, DefaultWidthRunsOperationsInParallel) {
       if (bothIn.wait()) ++sawOther;
     });
   }
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(2 * kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(2 * kTestTimeoutSeconds));
   EXPECT_EQ(sawOther.load(), 2);
 }
 
-TEST(NSOperationQueueTest, DependenciesHoldAnOperationBackAcrossQueues) {
+TEST_F(NSOperationQueueTest, DependenciesHoldAnOperationBackAcrossQueues) {
   auto first = std::make_shared<NSOperationQueue>();
   auto second = std::make_shared<NSOperationQueue>();
   std::vector<std::string> order;
@@ -111,12 +114,12 @@ TEST(NSOperationQueueTest, DependenciesHoldAnOperationBackAcrossQueues) {
   EXPECT_FALSE(first->waitUntilAllOperationsAreFinished(0.05));
   EXPECT_TRUE(order.empty());
   gate->finish();
-  ASSERT_TRUE(second->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(second->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(order, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(a->isReady());
 }
 
-TEST(NSOperationQueueTest, CancelledOperationsNeverRunButStillFinish) {
+TEST_F(NSOperationQueueTest, CancelledOperationsNeverRunButStillFinish) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setSuspended(true);
   std::atomic<int> ran{0};
@@ -132,14 +135,14 @@ TEST(NSOperationQueueTest, CancelledOperationsNeverRunButStillFinish) {
   EXPECT_TRUE(cancelled->isCancelled());
   EXPECT_TRUE(dependent->isReady());  // a cancelled dependency no longer holds it back
   queue->setSuspended(false);
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_TRUE(completed.wait());
   EXPECT_EQ(ran.load(), 1);
   EXPECT_TRUE(cancelled->isFinished());
   EXPECT_FALSE(cancelled->isExecuting());
 }
 
-TEST(NSOperationQueueTest, CancelAllOperationsStopsQueuedWork) {
+TEST_F(NSOperationQueueTest, CancelAllOperationsStopsQueuedWork) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   auto gate = std::make_shared<ManualFinishOperation>();
@@ -150,12 +153,12 @@ TEST(NSOperationQueueTest, CancelAllOperationsStopsQueuedWork) {
   EXPECT_EQ(queue->operationCount(), 6);
   queue->cancelAllOperations();
   gate->finish();
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(ran.load(), 0);
   EXPECT_TRUE(gate->isCancelled());
 }
 
-TEST(NSOperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
+TEST_F(NSOperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   auto async = std::make_shared<ManualFinishOperation>();
@@ -168,10 +171,10 @@ TEST(NSOperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   async->finish();
   EXPECT_TRUE(secondRan.wait());
   EXPECT_TRUE(async->isFinished());
-  EXPECT_TRUE(async->waitUntilFinished(kTestTimeout));
+  EXPECT_TRUE(async->waitUntilFinished(kTestTimeoutSeconds));
 }
 
-TEST(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
+TEST_F(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
   auto queue = std::make_shared<NSOperationQueue>();
   auto op = NSBlockOperation::blockOperationWithBlock([] {});
   StateRecorder recorder;
@@ -187,8 +190,8 @@ TEST(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
     completed.countDown();
   });
   queue->addOperation(op);
-  ASSERT_TRUE(op->waitUntilFinished(kTestTimeout));
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(op->waitUntilFinished(kTestTimeoutSeconds));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   // Waiters wake before the completion block runs: wait for it too.
   ASSERT_TRUE(completed.wait());
   EXPECT_EQ(recorder.snapshot(),
@@ -201,7 +204,7 @@ TEST(NSOperationQueueTest, StateChangesAreObservableOnTheChangingThread) {
   op->removeObserver(&recorder, "isFinished");
 }
 
-TEST(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
+TEST_F(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   queue->setSuspended(true);
@@ -219,7 +222,7 @@ TEST(NSOperationQueueTest, HigherQueuePriorityStartsFirst) {
   EXPECT_EQ(queue->operations().size(), 4u);
   EXPECT_EQ(queue->operations()[2]->queuePriority(), NSOperationQueuePriorityHigh);
   queue->setSuspended(false);
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(order, (std::vector<std::string>{"high", "normal", "normal-2", "low"}));
 }
 
@@ -235,7 +238,7 @@ class GatedOperation : public NSBlockOperation {
   std::atomic<bool> open_{false};
 };
 
-TEST(NSOperationQueueTest, WaitingOperationsFollowTheirAnnouncedPriorityAndReadiness) {
+TEST_F(NSOperationQueueTest, WaitingOperationsFollowTheirAnnouncedPriorityAndReadiness) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   queue->setSuspended(true);
@@ -261,15 +264,15 @@ TEST(NSOperationQueueTest, WaitingOperationsFollowTheirAnnouncedPriorityAndReadi
   queue->addOperation(lowered);
   lowered->setQueuePriority(NSOperationQueuePriorityVeryLow);
   queue->setSuspended(false);
-  ASSERT_TRUE(lowered->waitUntilFinished(kTestTimeout));
+  ASSERT_TRUE(lowered->waitUntilFinished(kTestTimeoutSeconds));
   EXPECT_FALSE(gated->isFinished());
   EXPECT_EQ(queue->operationCount(), 1);
   gated->open();
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(order, (std::vector<std::string>{"raised", "normal", "lowered", "gated"}));
 }
 
-TEST(NSOperationQueueTest, RepeatedCancelAllReachesOnlyTheNewWork) {
+TEST_F(NSOperationQueueTest, RepeatedCancelAllReachesOnlyTheNewWork) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   queue->setSuspended(true);
@@ -293,13 +296,13 @@ TEST(NSOperationQueueTest, RepeatedCancelAllReachesOnlyTheNewWork) {
   EXPECT_EQ(queue->operationCount(), 307);
   for (const auto& op : all) EXPECT_TRUE(op->isCancelled());
   queue->setSuspended(false);
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(ran.load(), 1);
   EXPECT_TRUE(survivor->isFinished());
   EXPECT_FALSE(survivor->isCancelled());
 }
 
-TEST(NSOperationQueueTest, NewestFirstThroughDependencies) {
+TEST_F(NSOperationQueueTest, NewestFirstThroughDependencies) {
   // Making queued operations depend on a newcomer runs the newest first.
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
@@ -315,11 +318,11 @@ TEST(NSOperationQueueTest, NewestFirstThroughDependencies) {
     queue->addOperation(op);
   }
   gate->finish();
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(order, (std::vector<int>{2, 1, 0}));
 }
 
-TEST(NSOperationQueueTest, MainQueueRunsOnTheMainRunLoop) {
+TEST_F(NSOperationQueueTest, MainQueueRunsOnTheMainRunLoop) {
   NSRunLoop::mainRunLoop().runUntilIdle();
   auto main = NSOperationQueue::mainQueue();
   EXPECT_EQ(main->maxConcurrentOperationCount(), 1);
@@ -333,7 +336,7 @@ TEST(NSOperationQueueTest, MainQueueRunsOnTheMainRunLoop) {
     current = NSOperationQueue::currentQueue();
   });
   EXPECT_FALSE(ran);
-  EXPECT_TRUE(main->waitUntilAllOperationsAreFinished(kTestTimeout));  // serves the run loop
+  EXPECT_TRUE(main->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));  // serves the run loop
   EXPECT_TRUE(ran);
   EXPECT_TRUE(onMain);
   EXPECT_EQ(current, main);
@@ -343,12 +346,12 @@ TEST(NSOperationQueueTest, MainQueueRunsOnTheMainRunLoop) {
   queue->setName("test.named");
   NSOperationQueuePtr seen;
   queue->addOperationWithBlock([&] { seen = NSOperationQueue::currentQueue(); });
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeout));
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(seen, queue);
   EXPECT_EQ(seen->name(), "test.named");
 }
 
-TEST(NSOperationQueueTest, AQueueReleasedWithWorkStillFinishesIt) {
+TEST_F(NSOperationQueueTest, AQueueReleasedWithWorkStillFinishesIt) {
   Latch ran(1);
   auto gate = std::make_shared<ManualFinishOperation>();
   {
@@ -362,7 +365,9 @@ TEST(NSOperationQueueTest, AQueueReleasedWithWorkStillFinishesIt) {
   EXPECT_TRUE(ran.wait());
 }
 
-TEST(NSOperationTest, StartedDirectlyRunsOnTheCallingThread) {
+using NSOperationTest = PlatformTest;
+
+TEST_F(NSOperationTest, StartedDirectlyRunsOnTheCallingThread) {
   bool onMain = false;
   auto op = NSBlockOperation::blockOperationWithBlock([&] { onMain = isMainThread(); });
   op->addExecutionBlock([&] { onMain = onMain && isMainThread(); });

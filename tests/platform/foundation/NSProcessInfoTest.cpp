@@ -7,6 +7,7 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -29,7 +30,9 @@ uint64_t memTotalBytes() {
 
 }  // namespace
 
-TEST(NSProcessInfoTest, MachineFactsComeFromLinux) {
+using NSProcessInfoTest = PlatformTest;
+
+TEST_F(NSProcessInfoTest, MachineFactsComeFromLinux) {
   auto& info = NSProcessInfo::processInfo();
   EXPECT_EQ(info.physicalMemory(), memTotalBytes());
   double uptime = info.systemUptime();
@@ -49,14 +52,14 @@ TEST(NSProcessInfoTest, MachineFactsComeFromLinux) {
   EXPECT_EQ(info.environment().count("QX_PROCESS_INFO_TEST"), 0u);
 }
 
-TEST(NSProcessInfoTest, GloballyUniqueStringsDoNotRepeat) {
+TEST_F(NSProcessInfoTest, GloballyUniqueStringsDoNotRepeat) {
   std::set<std::string> seen;
   for (int i = 0; i < 1000; ++i) seen.insert(NSProcessInfo::processInfo().globallyUniqueString());
   EXPECT_EQ(seen.size(), 1000u);
   EXPECT_NE(seen.begin()->find("-" + std::to_string(::getpid()) + "-"), std::string::npos);
 }
 
-TEST(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
+TEST_F(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
   auto& info = NSProcessInfo::processInfo();
   int observer = 0;
   int posts = 0;
@@ -77,7 +80,7 @@ TEST(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
   EXPECT_TRUE(senderIsProcessInfo);
 }
 
-TEST(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
+TEST_F(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
   auto& info = NSProcessInfo::processInfo();
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({17, 0, 0}));
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({16, 9, 9}));

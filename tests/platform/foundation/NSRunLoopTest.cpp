@@ -7,8 +7,9 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
+#include "support/TestEnvironment.h"
 
-using NSRunLoopTest = ManualClockTest;
+using NSRunLoopTest = PlatformTest;
 
 TEST_F(NSRunLoopTest, RunUntilIdleDrainsTasksQueuedByTasks) {
   std::vector<std::string> order;
@@ -100,7 +101,7 @@ TEST_F(NSRunLoopTest, AStopEndsOneRunAndIsThenUsedUp) {
 
   // A stop that ends a wait for a task is used up there too.
   loop.stop();
-  EXPECT_FALSE(loop.runOnce(kTestTimeout));
+  EXPECT_FALSE(loop.runOnce(kTestTimeoutSeconds));
   loop.perform([&] {
     ran.push_back("d");
     loop.stop();
@@ -111,7 +112,9 @@ TEST_F(NSRunLoopTest, AStopEndsOneRunAndIsThenUsedUp) {
   loop.runUntilIdle();  // whatever a failure above left must not outlive `ran`
 }
 
-TEST(NSRunLoopThreadTest, TasksFromOtherThreadsRunOnTheMainThread) {
+using NSRunLoopThreadTest = PlatformTest;
+
+TEST_F(NSRunLoopThreadTest, TasksFromOtherThreadsRunOnTheMainThread) {
   EXPECT_TRUE(isMainThread());
   Latch posted(1);
   bool ranOnMain = false;
@@ -123,6 +126,6 @@ TEST(NSRunLoopThreadTest, TasksFromOtherThreadsRunOnTheMainThread) {
   });
   ASSERT_TRUE(posted.wait());
   EXPECT_FALSE(postedFromMain);
-  EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeout));
+  EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeoutSeconds));
   EXPECT_TRUE(ranOnMain);
 }

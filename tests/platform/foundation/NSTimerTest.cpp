@@ -4,10 +4,11 @@
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/PlatformClock.h"
 
-using NSTimerTest = ManualClockTest;
+using NSTimerTest = PlatformTest;
 
 TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceUntilInvalidated) {
   std::vector<double> firedAt;

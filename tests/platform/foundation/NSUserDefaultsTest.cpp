@@ -13,6 +13,7 @@
 #include "platform/foundation/OSLog.h"
 #include "support/RecordedLog.h"
 #include "support/ScriptedLocations.h"
+#include "support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
 
@@ -21,9 +22,10 @@ void PrintTo(const Value& value, std::ostream* os) { *os << value.description();
 
 namespace {
 
-class UserDefaults : public ::testing::Test {
+class UserDefaults : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     std::string tmpl = (fs::temp_directory_path() / "qx-defaults-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
     ScriptedLocations::installed().setContainerRoot(home_);
@@ -34,6 +36,7 @@ class UserDefaults : public ::testing::Test {
     NSUserDefaults::resetStandardUserDefaults();
     ScriptedLocations::installed().setContainerRoot("");
     fs::remove_all(home_);
+    PlatformTest::TearDown();
   }
   fs::path prefs() const { return fs::path(home_) / "Library" / "Preferences"; }
   fs::path fileOf(const std::string& domain) const { return prefs() / (domain + ".json"); }

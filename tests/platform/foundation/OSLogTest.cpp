@@ -5,8 +5,11 @@
 
 #include "platform/foundation/OSLog.h"
 #include "support/RecordedLog.h"
+#include "support/TestEnvironment.h"
 
-TEST(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
+using OSLogTest = PlatformTest;
+
+TEST_F(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
   auto recorded = RecordedLog::install();
   auto log = os_log_create("dev.test.subsystem", "cache");
   os_log(log, "plain");

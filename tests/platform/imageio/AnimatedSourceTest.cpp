@@ -9,6 +9,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -28,7 +29,9 @@ double Delay(const CGImageSourceRef& s, size_t i, const char* dict, const char* 
 
 }  // namespace
 
-TEST(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
+using AnimatedSourceTest = PlatformTest;
+
+TEST_F(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
   // 4x4 canvas. Frame 0: all red. Frame 1: 2x2 green at (1,1), restore to
   // background after. Frame 2: 2x2 at (2,2), index 0 transparent, blue at its
   // last pixel, restore to previous after. Frame 3: 1x1 black at (0,0), no
@@ -129,7 +132,7 @@ Bytes MakeAPNG(uint32_t framesDeclared = 3, uint32_t plays = 2, uint32_t frame1X
 
 }  // namespace
 
-TEST(AnimatedSourceTest, APNGFramesAreCompositedWithDisposeAndBlend) {
+TEST_F(AnimatedSourceTest, APNGFramesAreCompositedWithDisposeAndBlend) {
   auto source = SourceOf(MakeAPNG());
   ASSERT_TRUE(source);
   EXPECT_EQ(CGImageSourceGetType(source), "public.png");
@@ -154,7 +157,7 @@ TEST(AnimatedSourceTest, APNGFramesAreCompositedWithDisposeAndBlend) {
   EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(source, 1)), f[1]), 0);
 }
 
-TEST(AnimatedSourceTest, APNGBlendOverMixesStraightAlpha) {
+TEST_F(AnimatedSourceTest, APNGBlendOverMixesStraightAlpha) {
   Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   AppendChunk(out, "IHDR", IHDR(1, 1));
   AppendChunk(out, "acTL", Concat(BE32(2), BE32(0)));
@@ -170,7 +173,7 @@ TEST(AnimatedSourceTest, APNGBlendOverMixesStraightAlpha) {
             (std::vector<int>{204, 0, 51, 255}));
 }
 
-TEST(AnimatedSourceTest, CraftedAPNGFrameListsAreRefused) {
+TEST_F(AnimatedSourceTest, CraftedAPNGFrameListsAreRefused) {
   EXPECT_TRUE(SourceOf(MakeAPNG()));
   EXPECT_FALSE(SourceOf(MakeAPNG(4))) << "fewer frames than declared";
   EXPECT_FALSE(SourceOf(MakeAPNG(2))) << "more frames than declared";
@@ -188,7 +191,7 @@ TEST(AnimatedSourceTest, CraftedAPNGFrameListsAreRefused) {
   EXPECT_TRUE(CGImageSourceCopyProperties(plain).find(kCGImagePropertyPNGDictionary) == nullptr);
 }
 
-TEST(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
+TEST_F(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
   WebPAnimEncoderOptions options;
   WebPAnimEncoderOptionsInit(&options);
   options.anim_params.loop_count = 3;
@@ -252,7 +255,7 @@ TEST(AnimatedSourceTest, AnimatedWebPMatchesLibwebpAnimationDecoder) {
   }
 }
 
-TEST(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
+TEST_F(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
   // Rows written in the four interlace passes; giflib's own reader puts them back.
   const int w = 5, h = 11;
   std::vector<uint8_t> indices(w * h);

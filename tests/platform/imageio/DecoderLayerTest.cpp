@@ -16,6 +16,7 @@
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageEncoder.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -65,7 +66,9 @@ Bytes WebPBomb(uint32_t width, uint32_t height, size_t size) {
 
 }  // namespace
 
-TEST(DecoderLayerTest, SmallPNGAndWebPBombsAreRefusedBeforeDecoding) {
+using DecoderLayerTest = PlatformTest;
+
+TEST_F(DecoderLayerTest, SmallPNGAndWebPBombsAreRefusedBeforeDecoding) {
   // Whole files: refused while parsing, which reads headers only.
   struct Case {
     const char* what;
@@ -136,7 +139,7 @@ Bytes EmptyScans(uint16_t side, int scans) {
 
 }  // namespace
 
-TEST(DecoderLayerTest, ProgressiveScanWorkIsBoundedByTheData) {
+TEST_F(DecoderLayerTest, ProgressiveScanWorkIsBoundedByTheData) {
   // 1024 x 1024 is 16384 blocks a scan. Forty scans are work the data and the
   // slack cover; three hundred of a dozen bytes each are not.
   CGImageSourceStatus status = kCGImageStatusComplete;
@@ -178,7 +181,7 @@ std::vector<std::pair<std::string, Bytes>> Samples() {
 
 }  // namespace
 
-TEST(DecoderLayerTest, OneTableSniffsListsAndCreatesEveryFormat) {
+TEST_F(DecoderLayerTest, OneTableSniffsListsAndCreatesEveryFormat) {
   const auto& registry = ImageDecoderRegistry();
   std::vector<std::string> available;
   for (const ImageDecoderDescriptor& d : registry) {
@@ -206,7 +209,7 @@ TEST(DecoderLayerTest, OneTableSniffsListsAndCreatesEveryFormat) {
   EXPECT_EQ(status, kCGImageStatusUnknownType);
 }
 
-TEST(DecoderLayerTest, FrameAccessorsCheckTheIndexForEveryFormat) {
+TEST_F(DecoderLayerTest, FrameAccessorsCheckTheIndexForEveryFormat) {
   for (const auto& [type, data] : Samples()) {
     CGImageSourceStatus status;
     auto decoder = Create(data, true, status);
@@ -294,7 +297,7 @@ Bytes AnimatedPNG() {
 
 }  // namespace
 
-TEST(DecoderLayerTest, AnimationFramesCostTheirRectanglesNotTheCanvas) {
+TEST_F(DecoderLayerTest, AnimationFramesCostTheirRectanglesNotTheCanvas) {
   for (const auto& [name, data] :
        {std::pair<const char*, Bytes>{"gif", AnimatedGIF()}, {"apng", AnimatedPNG()}}) {
     CGImageSourceStatus status;
@@ -333,7 +336,7 @@ TEST(DecoderLayerTest, AnimationFramesCostTheirRectanglesNotTheCanvas) {
   }
 }
 
-TEST(DecoderLayerTest, SourcesDrawFramesInPlaceOnceTheirImagesAreGone) {
+TEST_F(DecoderLayerTest, SourcesDrawFramesInPlaceOnceTheirImagesAreGone) {
   const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
   auto source = SourceOf(AnimatedPNG());
   ASSERT_TRUE(source);

@@ -11,6 +11,7 @@
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -56,7 +57,9 @@ Bytes Bitmap(int32_t w, int32_t h, uint16_t bits, uint32_t compression, const By
 
 }  // namespace
 
-TEST(FormatDetailsTest, RunLengthBitmapsFollowLiteralsDeltasAndRowEnds) {
+using FormatDetailsTest = PlatformTest;
+
+TEST_F(FormatDetailsTest, RunLengthBitmapsFollowLiteralsDeltasAndRowEnds) {
   // 8 bits, 6x4, rows from the bottom. Row 0: a literal run of three (odd,
   // so padded), two blue. Row 1: a delta two right, one up. Row 2 (reached by
   // the delta): one red, then a run of eight that overflows the row and must
@@ -88,7 +91,7 @@ TEST(FormatDetailsTest, RunLengthBitmapsFollowLiteralsDeltasAndRowEnds) {
   }
 }
 
-TEST(FormatDetailsTest, NarrowBitmapChannelsAreScaledWithRounding) {
+TEST_F(FormatDetailsTest, NarrowBitmapChannelsAreScaledWithRounding) {
   // 16 bits: 5-5-5 by default (16 of 31 is 131.6 of 255), and 5-6-5 masks
   // (32 of 63 is 129.5).
   const ImageBitmap rgb555 = Decoded(Bitmap(1, 1, 16, 0, {0x10, 0x42, 0, 0}));
@@ -160,7 +163,7 @@ Bytes WriteTiff(const TiffPage& p) {
 
 }  // namespace
 
-TEST(FormatDetailsTest, TIFFAlphaIsReadStraightInEveryLayout) {
+TEST_F(FormatDetailsTest, TIFFAlphaIsReadStraightInEveryLayout) {
   struct Case {
     const char* what;
     TiffPage page;
@@ -192,7 +195,7 @@ TEST(FormatDetailsTest, TIFFAlphaIsReadStraightInEveryLayout) {
   }
 }
 
-TEST(FormatDetailsTest, AnimatedPNGDelayWithoutDenominatorIsInHundredths) {
+TEST_F(FormatDetailsTest, AnimatedPNGDelayWithoutDenominatorIsInHundredths) {
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes ihdr, actl;
   AppendBE32(ihdr, 1);
@@ -215,7 +218,7 @@ TEST(FormatDetailsTest, AnimatedPNGDelayWithoutDenominatorIsInHundredths) {
   EXPECT_DOUBLE_EQ(dict->find(kCGImagePropertyAPNGDelayTime)->asDouble(), 0.37);
 }
 
-TEST(FormatDetailsTest, GIFFrameOutsideTheCanvasShowsNothing) {
+TEST_F(FormatDetailsTest, GIFFrameOutsideTheCanvasShowsNothing) {
   // 4x4 canvas; a 2x2 red frame placed at x, on a two-colour table.
   auto gif = [](uint8_t x) {
     Bytes b = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x80, 0, 0, 0, 0, 0, 255, 0, 0};

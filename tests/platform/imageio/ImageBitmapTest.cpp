@@ -5,6 +5,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/ColorQuantizer.h"
 #include "platform/imageio/ImageBitmap.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -27,7 +28,9 @@ ImageBitmap Coordinates() {
 
 }  // namespace
 
-TEST(ImageBitmapTest, OrientationsTurnTheStoredImageUpright) {
+using ImageBitmapTest = PlatformTest;
+
+TEST_F(ImageBitmapTest, OrientationsTurnTheStoredImageUpright) {
   // Where the stored top-left pixel (0,0) and top-right pixel (2,0) end up,
   // by the EXIF definition of each orientation.
   struct Case {
@@ -50,7 +53,7 @@ TEST(ImageBitmapTest, OrientationsTurnTheStoredImageUpright) {
   }
 }
 
-TEST(ImageBitmapTest, ResizingAveragesAreasAndIgnoresTransparentColour) {
+TEST_F(ImageBitmapTest, ResizingAveragesAreasAndIgnoresTransparentColour) {
   // Left half white, right half black: halving gives pure columns, a 1-pixel
   // result the average.
   ImageBitmap b = Solid(4, 2, 255, 255, 255);
@@ -80,7 +83,7 @@ TEST(ImageBitmapTest, ResizingAveragesAreasAndIgnoresTransparentColour) {
   EXPECT_EQ(h, 1u);
 }
 
-TEST(ImageBitmapTest, QuantiserKeepsFewColoursAndBoundsTheErrorOfMany) {
+TEST_F(ImageBitmapTest, QuantiserKeepsFewColoursAndBoundsTheErrorOfMany) {
   const ImageBitmap many = Pattern(64, 64, false);
   std::set<uint32_t> distinct;
   for (size_t i = 0; i < many.pixels.size(); i += 4) {

@@ -8,6 +8,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -45,7 +46,9 @@ ImageBitmap FewColours(uint32_t w, uint32_t h, uint32_t seed, bool alpha) {
 
 }  // namespace
 
-TEST(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
+using ImageDestinationTest = PlatformTest;
+
+TEST_F(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
   const ImageBitmap alpha = Pattern(31, 19, true);
   for (const char* type :
        {"public.png", "public.tiff", "com.microsoft.bmp", "org.webmproject.webp"}) {
@@ -63,7 +66,7 @@ TEST(ImageDestinationTest, LosslessFormatsRoundTripExactly) {
   EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(gif, 0)), few), 0);
 }
 
-TEST(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
+TEST_F(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
   const ImageBitmap b = Pattern(120, 90, false);
   const Bytes high =
       Encode("public.jpeg", {b}, Value::map({{kCGImageDestinationLossyCompressionQuality, 0.95}}));
@@ -95,7 +98,7 @@ TEST(ImageDestinationTest, LossyQualityAndRequestedFileSize) {
   EXPECT_GT(white.pixels[0], 250);
 }
 
-TEST(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
+TEST_F(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
   std::vector<ImageBitmap> frames = {FewColours(16, 10, 0, false), FewColours(16, 10, 90, true),
                                      FewColours(16, 10, 170, false)};
   struct Case {
@@ -130,7 +133,7 @@ TEST(ImageDestinationTest, AnimationsKeepFramesDelaysAndLoopCount) {
   }
 }
 
-TEST(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
+TEST_F(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
   const Value gps = Value::map({{kCGImagePropertyGPSLatitude, 48.8583},
                                 {kCGImagePropertyGPSLatitudeRef, "N"},
                                 {kCGImagePropertyGPSLongitude, 2.2945},
@@ -175,7 +178,7 @@ TEST(ImageDestinationTest, MetadataIsWrittenAndReadBack) {
   EXPECT_DOUBLE_EQ(copied.find(kCGImagePropertyGPSDictionary)->find("Latitude")->asDouble(), 1.5);
 }
 
-TEST(ImageDestinationTest, MisuseFailsCleanly) {
+TEST_F(ImageDestinationTest, MisuseFailsCleanly) {
   EXPECT_FALSE(CGImageDestinationCreateWithData(std::make_shared<Bytes>(), "public.plain-text", 1));
   EXPECT_FALSE(CGImageDestinationCreateWithData(std::make_shared<Bytes>(), "public.png", 0));
   EXPECT_FALSE(CGImageDestinationCreateWithData(nullptr, "public.png", 1));
@@ -203,7 +206,7 @@ TEST(ImageDestinationTest, MisuseFailsCleanly) {
   std::remove(path.c_str());
 }
 
-TEST(ImageDestinationTest, DelaysBeyondTheFormatSaturate) {
+TEST_F(ImageDestinationTest, DelaysBeyondTheFormatSaturate) {
   const std::vector<ImageBitmap> frames = {FewColours(8, 8, 0, false), FewColours(8, 8, 90, false)};
   struct Case {
     const char* type;
@@ -228,7 +231,7 @@ TEST(ImageDestinationTest, DelaysBeyondTheFormatSaturate) {
   }
 }
 
-TEST(ImageDestinationTest, PNGCarriesOneExifChunk) {
+TEST_F(ImageDestinationTest, PNGCarriesOneExifChunk) {
   const Bytes png =
       Encode("public.png", {Pattern(4, 4, false)}, Value::map({{kCGImagePropertyOrientation, 6}}));
   size_t chunks = 0;
@@ -242,7 +245,7 @@ TEST(ImageDestinationTest, PNGCarriesOneExifChunk) {
             6);
 }
 
-TEST(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
+TEST_F(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
   // Numbers the caller gives beyond a field's range (and a GPS time whose
   // hour no int holds, read back) neither wrap nor stop the process.
   const Value props = Value::map(

@@ -10,6 +10,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -61,7 +62,9 @@ Bytes LittleEndianExif(uint16_t orientation) {
 
 }  // namespace
 
-TEST(ImageSourceTest, JPEGPixelsMatchLibjpegAndExifIsRead) {
+using ImageSourceTest = PlatformTest;
+
+TEST_F(ImageSourceTest, JPEGPixelsMatchLibjpegAndExifIsRead) {
   const ImageBitmap pattern = Pattern(67, 41, false);
   for (bool progressive : {false, true}) {
     const Bytes jpeg = RawEncodeJPEG(pattern, 90, progressive, LittleEndianExif(6));
@@ -94,7 +97,7 @@ TEST(ImageSourceTest, JPEGPixelsMatchLibjpegAndExifIsRead) {
   }
 }
 
-TEST(ImageSourceTest, ThumbnailsFitTheLongerSideAndApplyOrientationWhenAsked) {
+TEST_F(ImageSourceTest, ThumbnailsFitTheLongerSideAndApplyOrientationWhenAsked) {
   const Bytes jpeg = RawEncodeJPEG(Pattern(64, 48, false), 90, false, LittleEndianExif(6));
   auto source = SourceOf(jpeg);
   Value options = Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
@@ -129,7 +132,7 @@ TEST(ImageSourceTest, ThumbnailsFitTheLongerSideAndApplyOrientationWhenAsked) {
   EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(source, 1, options));
 }
 
-TEST(ImageSourceTest, PNGPixelsMatchLibpngForEveryColourType) {
+TEST_F(ImageSourceTest, PNGPixelsMatchLibpngForEveryColourType) {
   const ImageBitmap rgba = Pattern(33, 17, true);
   const Bytes png = RawEncodePNG(rgba);
   auto source = SourceOf(png);
@@ -164,7 +167,7 @@ TEST(ImageSourceTest, PNGPixelsMatchLibpngForEveryColourType) {
   EXPECT_EQ(MaxDifference(Pixels(sample), RawDecodePNG(indexed)), 0);
 }
 
-TEST(ImageSourceTest, WebPStillMatchesLibwebp) {
+TEST_F(ImageSourceTest, WebPStillMatchesLibwebp) {
   for (bool lossless : {true, false}) {
     const ImageBitmap b = Pattern(40, 30, lossless);
     const Bytes webp = RawEncodeWebP(b, lossless);
@@ -179,7 +182,7 @@ TEST(ImageSourceTest, WebPStillMatchesLibwebp) {
   }
 }
 
-TEST(ImageSourceTest, TIFFPagesAreFramesAndMatchLibtiff) {
+TEST_F(ImageSourceTest, TIFFPagesAreFramesAndMatchLibtiff) {
   TempFolder folder;
   const std::string path = folder.path() + "/pages.tiff";
   TIFF* tif = TIFFOpen(path.c_str(), "w");
@@ -213,7 +216,7 @@ TEST(ImageSourceTest, TIFFPagesAreFramesAndMatchLibtiff) {
   }
 }
 
-TEST(ImageSourceTest, HEICFromTheDestinationMatchesLibheifAndKeepsOrientation) {
+TEST_F(ImageSourceTest, HEICFromTheDestinationMatchesLibheifAndKeepsOrientation) {
   if (!HEIFCanEncode()) GTEST_SKIP() << "no HEVC encoder in this libheif";
   auto data = std::make_shared<Bytes>();
   auto dest = CGImageDestinationCreateWithData(data, "public.heic", 1);
@@ -254,7 +257,7 @@ TEST(ImageSourceTest, HEICFromTheDestinationMatchesLibheifAndKeepsOrientation) {
   EXPECT_LT(MaxDifference(Pixels(image), upright), 60);
 }
 
-TEST(ImageSourceTest, BMPVariantsDecode) {
+TEST_F(ImageSourceTest, BMPVariantsDecode) {
   // 2x2, 24 bits, bottom-up rows padded to 4 bytes: blue red / green white.
   Bytes bmp24 = {'B', 'M', 70,   0,    0, 0, 0,    0,    0, 0, 54, 0, 0, 0, 40, 0, 0,  0,
                  2,   0,   0,    0,    2, 0, 0,    0,    1, 0, 24, 0, 0, 0, 0,  0, 16, 0,
@@ -297,7 +300,7 @@ TEST(ImageSourceTest, BMPVariantsDecode) {
   EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(SourceOf(*data), 0)), alpha), 0);
 }
 
-TEST(ImageSourceTest, TypeHintsAndUnknownData) {
+TEST_F(ImageSourceTest, TypeHintsAndUnknownData) {
   const Bytes png = RawEncodePNG(Pattern(4, 4, false));
   EXPECT_TRUE(SourceOf(png, Value::map({{kCGImageSourceTypeIdentifierHint, "public.jpeg"}})));
   EXPECT_FALSE(SourceOf(png, Value::map({{kCGImageSourceTypeIdentifierHint, "com.adobe.pdf"}})));
@@ -318,7 +321,7 @@ TEST(ImageSourceTest, TypeHintsAndUnknownData) {
   EXPECT_FALSE(eager->isLazy());
 }
 
-TEST(ImageSourceTest, EmbeddedExifThumbnailIsUsedUnlessAlwaysIsAsked) {
+TEST_F(ImageSourceTest, EmbeddedExifThumbnailIsUsedUnlessAlwaysIsAsked) {
   auto data = std::make_shared<Bytes>();
   auto dest = CGImageDestinationCreateWithData(data, "public.jpeg", 1);
   CGImageDestinationAddImage(dest, MakeImage(Pattern(400, 300, false)),

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/imageio/UTType.h"
+#include "support/TestEnvironment.h"
 
-TEST(UTTypeTest, ExtensionsAndMimeTypesMapToDeclaredTypes) {
+using UTTypeTest = PlatformTest;
+
+TEST_F(UTTypeTest, ExtensionsAndMimeTypesMapToDeclaredTypes) {
   EXPECT_EQ(
       UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "jpg", std::nullopt),
       "public.jpeg");
@@ -23,7 +26,7 @@ TEST(UTTypeTest, ExtensionsAndMimeTypesMapToDeclaredTypes) {
   EXPECT_FALSE(UTTypeCopyPreferredTagWithClass("public.image", kUTTagClassMIMEType).has_value());
 }
 
-TEST(UTTypeTest, ConformanceFollowsParentsTransitively) {
+TEST_F(UTTypeTest, ConformanceFollowsParentsTransitively) {
   EXPECT_TRUE(UTTypeConformsTo("public.jpeg", "public.image"));
   EXPECT_TRUE(UTTypeConformsTo("public.jpeg", "public.data"));
   EXPECT_TRUE(UTTypeConformsTo("public.jpeg", "public.item"));
@@ -41,7 +44,7 @@ TEST(UTTypeTest, ConformanceFollowsParentsTransitively) {
   EXPECT_FALSE(jpeg.isSubtypeOfType(jpeg));
 }
 
-TEST(UTTypeTest, UnknownTagsGetDynamicIdentifiersThatRememberTheirTag) {
+TEST_F(UTTypeTest, UnknownTagsGetDynamicIdentifiersThatRememberTheirTag) {
   const std::string dyn =
       UTTypeCreatePreferredIdentifierForTag(kUTTagClassFilenameExtension, "qxzfoo", std::nullopt);
   EXPECT_EQ(dyn.rfind("dyn.", 0), 0u);

@@ -7,6 +7,7 @@
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -58,7 +59,9 @@ void Exercise(const CGImageSourceRef& source) {
 
 }  // namespace
 
-TEST(UntrustedDataTest, IncrementalDecodingEndsEqualToOneShot) {
+using UntrustedDataTest = PlatformTest;
+
+TEST_F(UntrustedDataTest, IncrementalDecodingEndsEqualToOneShot) {
   std::mt19937 rng(7);
   for (const Bytes& sample : Samples()) {
     auto whole = SourceOf(sample);
@@ -95,7 +98,7 @@ TEST(UntrustedDataTest, IncrementalDecodingEndsEqualToOneShot) {
   }
 }
 
-TEST(UntrustedDataTest, PartialFirstFrameShowsWhatHasArrived) {
+TEST_F(UntrustedDataTest, PartialFirstFrameShowsWhatHasArrived) {
   const Bytes png = RawEncodePNG(Pattern(64, 64, false));
   auto source = CGImageSourceCreateIncremental();
   CGImageSourceUpdateBytes(source, Shared(Bytes(png.begin(), png.begin() + png.size() / 2)), false);
@@ -109,7 +112,7 @@ TEST(UntrustedDataTest, PartialFirstFrameShowsWhatHasArrived) {
             std::vector<uint8_t>(full.row(0), full.row(0) + 64 * 4));
 }
 
-TEST(UntrustedDataTest, TruncatedAndCorruptedFilesNeverCrash) {
+TEST_F(UntrustedDataTest, TruncatedAndCorruptedFilesNeverCrash) {
   std::mt19937 rng(11);
   for (const Bytes& sample : Samples()) {
     for (int i = 0; i < 40; ++i) {
@@ -123,7 +126,7 @@ TEST(UntrustedDataTest, TruncatedAndCorruptedFilesNeverCrash) {
   }
 }
 
-TEST(UntrustedDataTest, OversizedAndBombImagesAreRefused) {
+TEST_F(UntrustedDataTest, OversizedAndBombImagesAreRefused) {
   // PNG claiming 16384 x 4000 pixels from a few bytes of data.
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes ihdr = BE32(16384);
@@ -188,7 +191,7 @@ Bytes Square(Bytes data, size_t widthAt, size_t heightAt, uint16_t side, bool bi
 
 }  // namespace
 
-TEST(UntrustedDataTest, BombChecksRefuseWhatTheSizeCapsAllow) {
+TEST_F(UntrustedDataTest, BombChecksRefuseWhatTheSizeCapsAllow) {
   // 8000 x 8000 is within every size cap: only the data being far too small
   // for the pixels refuses these. At 1000 x 1000 the same data is accepted.
   const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0,    0,    0, 0x2C, 0,

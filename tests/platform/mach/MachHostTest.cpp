@@ -7,6 +7,7 @@
 
 #include "platform/mach/MachHost.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -22,11 +23,12 @@ uint64_t meminfoKiB(const std::string& key) {
   return 0;
 }
 
-class MachHostTest : public ::testing::Test {
+class MachHostTest : public PlatformTest {
  protected:
   void TearDown() override {
     MachHostSetMeminfoPath("");
     MachHostSetStatisticsFailure(false);
+    PlatformTest::TearDown();
   }
   kern_return_t query(vm_statistics_data_t& stats,
                       mach_msg_type_number_t count = HOST_VM_INFO_COUNT) {

@@ -8,6 +8,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "plugins/battery/TQBatteryPlugin.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 #include "support/ui/ScriptedBattery.h"
 
@@ -16,10 +17,10 @@ namespace {
 const std::string kChannel = "dev.tarnquell.plugins/battery";
 const std::string kStream = "dev.tarnquell.plugins/charging";
 
-class TQBatteryPluginTest : public ::testing::Test {
+class TQBatteryPluginTest : public PlatformTest {
  protected:
   void SetUp() override {
-    PlatformClock::useManualClock();
+    PlatformTest::SetUp();
     device()->setBatteryMonitoringEnabled(false);
     battery = ScriptedBattery::installOn(device());
     TQBatteryPlugin::registerWithRegistrar(peer.registrar("TQBatteryPlugin"));
@@ -29,7 +30,7 @@ class TQBatteryPluginTest : public ::testing::Test {
     device()->setBatteryProvider(nullptr);
     NSProcessInfo::processInfo().setLowPowerModeEnabled(false);
     NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useRealClock();
+    PlatformTest::TearDown();
   }
   static std::shared_ptr<UIDevice> device() { return UIDevice::currentDevice(); }
   std::shared_ptr<ScriptedBattery> battery;

@@ -23,6 +23,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "plugins/connectivity/ConnectivityPlugin.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -81,7 +82,9 @@ bool setLinkUp(const std::string& name, bool up) {
 
 Value names(const char* name) { return Value::list({Value(name)}); }
 
-TEST(ConnectivityNetnsTest, LinkDownAndUpProduceEvents) {
+using ConnectivityNetnsTest = PlatformTest;
+
+TEST_F(ConnectivityNetnsTest, LinkDownAndUpProduceEvents) {
   if (::geteuid() != 0) GTEST_SKIP() << "creating a network namespace needs root";
   std::string ip = findIp();
   if (ip.empty()) GTEST_SKIP() << "iproute2's ip is not installed (tools/install-deps adds it)";
@@ -110,9 +113,11 @@ TEST(ConnectivityNetnsTest, LinkDownAndUpProduceEvents) {
   EXPECT_NE(output.str().find("[  PASSED  ] 1 test"), std::string::npos) << output.str();
 }
 
+using ConnectivityNetnsChild = PlatformTest;
+
 // Runs inside the namespace made above, where `qxa` and `qxb` are the only
 // interfaces besides loopback.
-TEST(ConnectivityNetnsChild, DISABLED_FollowsTheLink) {
+TEST_F(ConnectivityNetnsChild, DISABLED_FollowsTheLink) {
   const char* interface = std::getenv(kInterfaceVariable);
   ASSERT_NE(interface, nullptr) << "run by ConnectivityNetnsTest only";
 

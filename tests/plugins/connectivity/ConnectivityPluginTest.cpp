@@ -6,6 +6,7 @@
 #include "platform/uikit/UIApplication.h"
 #include "plugins/connectivity/ConnectivityPlugin.h"
 #include "plugins/connectivity/PathMonitorConnectivityProvider.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -28,9 +29,10 @@ Value names(std::initializer_list<const char*> list) {
   return Value(std::move(values));
 }
 
-class ConnectivityPluginTest : public ::testing::Test {
+class ConnectivityPluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     NWPathMonitor::setDefaultPathProvider(paths);
     provider = PathMonitorConnectivityProvider::create();
     ConnectivityPlugin::registerWithRegistrar(peer.registrar("ConnectivityPlugin"), provider);
@@ -39,6 +41,7 @@ class ConnectivityPluginTest : public ::testing::Test {
     UIApplication::sharedApplication()->setApplicationState(UIApplicationState::Inactive);
     NSProcessInfo::processInfo().setOperatingSystemVersion(savedVersion);
     NWPathMonitor::setDefaultPathProvider(nullptr);
+    PlatformTest::TearDown();
   }
   // Lets the provider's queue and then the main queue finish what they hold.
   void settle() {
@@ -150,7 +153,9 @@ TEST_F(ConnectivityPluginTest, CancelStopsMonitoringAndCheckRestartsIt) {
   EXPECT_EQ(paths->watchCount(), 1u);
 }
 
-TEST(ConnectivityPluginDetachTest, EngineGoingAwayStopsMonitoring) {
+using ConnectivityPluginDetachTest = PlatformTest;
+
+TEST_F(ConnectivityPluginDetachTest, EngineGoingAwayStopsMonitoring) {
   auto paths = std::make_shared<NWScriptedPathProvider>(satisfied({wifi}));
   NWPathMonitor::setDefaultPathProvider(paths);
   {

@@ -17,6 +17,7 @@
 #include "plugins/device_info/TQDeviceInfoPlugin.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -35,9 +36,10 @@ int64_t meminfoKiB(const std::string& key) {
   return -1;
 }
 
-class TQDeviceInfoPluginTest : public ::testing::Test {
+class TQDeviceInfoPluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     ScriptedLocations::installed().setContainerRoot(container.path());
     TQDeviceInfoPlugin::registerWithRegistrar(peer.registrar("TQDeviceInfoPlugin"));
   }
@@ -49,6 +51,7 @@ class TQDeviceInfoPluginTest : public ::testing::Test {
     MachHostSetMeminfoPath("");
     MachHostSetStatisticsFailure(false);
     ScriptedLocations::installed().setContainerRoot("");
+    PlatformTest::TearDown();
   }
   Value info() {
     auto o = peer.call(kChannel, "getDeviceInfo");
@@ -169,7 +172,9 @@ TEST_F(TQDeviceInfoPluginTest, OtherMethodsAreNotImplemented) {
   EXPECT_TRUE(IsSuccess(peer.call(kChannel, "getDeviceInfo", Value::list({Value(1.5)}))));
 }
 
-TEST(DeviceIdentifiersTest, ExactMatchesOnly) {
+using DeviceIdentifiersTest = PlatformTest;
+
+TEST_F(DeviceIdentifiersTest, ExactMatchesOnly) {
   struct Case {
     std::optional<std::string> identifier;
     const char* name;

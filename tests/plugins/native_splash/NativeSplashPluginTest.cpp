@@ -2,11 +2,14 @@
 
 #include "platform/foundation/NSProcessInfo.h"
 #include "plugins/native_splash/NativeSplashPlugin.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
 
-TEST(NativeSplashPluginTest, AnswersThePlatformVersion) {
+using NativeSplashPluginTest = PlatformTest;
+
+TEST_F(NativeSplashPluginTest, AnswersThePlatformVersion) {
   TestPeer peer;
   NativeSplashPlugin::registerWithRegistrar(peer.registrar("NativeSplashPlugin"));
   auto& process = NSProcessInfo::processInfo();

@@ -13,6 +13,7 @@
 #include "plugins/package_info/TQPackageInfoPlugin.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -29,15 +30,17 @@ void setModificationTime(const std::string& path, int64_t seconds, long nanoseco
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-class TQPackageInfoPluginTest : public ::testing::Test {
+class TQPackageInfoPluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     ScriptedLocations::installed().setContainerRoot(container.path());
     TQPackageInfoPlugin::registerWithRegistrar(peer.registrar("TQPackageInfoPlugin"));
   }
   void TearDown() override {
     ScriptedLocations::installed().setMainBundlePath("");
     ScriptedLocations::installed().setContainerRoot("");
+    PlatformTest::TearDown();
   }
   // A bundle folder with the given info file, made the main bundle.
   std::string useBundle(const std::string& name, const std::string& infoJSON) {
@@ -109,7 +112,9 @@ TEST_F(TQPackageInfoPluginTest, MissingValuesAreNull) {
   EXPECT_TRUE(getAll().find("installTime")->isNull());
 }
 
-TEST(TQPackageInfoTimesTest, MillisecondsTruncateTowardZero) {
+using TQPackageInfoTimesTest = PlatformTest;
+
+TEST_F(TQPackageInfoTimesTest, MillisecondsTruncateTowardZero) {
   auto millis = [](double seconds) {
     return TQPackageInfoPlugin::getTimeMillisStringFromDate(
         NSDate::dateWithTimeIntervalSince1970(seconds));
@@ -125,7 +130,7 @@ TEST(TQPackageInfoTimesTest, MillisecondsTruncateTowardZero) {
   EXPECT_EQ(millis(std::nan("")), std::nullopt);
 }
 
-TEST(TQPackageInfoTimesTest, InstallerStoreFromReceiptPath) {
+TEST_F(TQPackageInfoTimesTest, InstallerStoreFromReceiptPath) {
   auto store = &TQPackageInfoPlugin::installerStoreForReceiptPath;
   EXPECT_EQ(store("/x/CoreSimulator/Devices/A/Runner.app/StoreKit/receipt"), "com.apple.simulator");
   EXPECT_EQ(store("/x/Runner.app/StoreKit/sandboxReceipt"), "com.apple.testflight");

@@ -4,6 +4,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"
 #include "plugins/pasteboard/PasteboardPlugin.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -33,9 +34,10 @@ bool startsWith(const Bytes& bytes, const Bytes& prefix) {
   return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-class PasteboardPluginTest : public ::testing::Test {
+class PasteboardPluginTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     PasteboardPlugin::registerWithRegistrar(peer_.registrar("PasteboardPlugin"));
     board_->setItems({});
   }

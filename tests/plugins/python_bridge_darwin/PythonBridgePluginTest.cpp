@@ -4,6 +4,7 @@
 #include "plugins/python_bridge_darwin/PythonBridgePlugin.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -30,9 +31,11 @@ class MainBundleLayout {
 
 }  // namespace
 
+using PythonBridgePluginTest = PlatformTest;
+
 // The only test that touches the process-wide bundle: it is resolved once, at
 // the first "getResourcePath", and kept whatever happens to the main bundle.
-TEST(PythonBridgePlugin, ResolvesTheBundleOnceAndReportsAVanishedFolder) {
+TEST_F(PythonBridgePluginTest, ResolvesTheBundleOnceAndReportsAVanishedFolder) {
   TestPeer peer;
   PythonBridgePlugin::registerWithRegistrar(peer.registrar("PythonBridgePlugin"));
 
@@ -64,14 +67,16 @@ TEST(PythonBridgePlugin, ResolvesTheBundleOnceAndReportsAVanishedFolder) {
   EXPECT_EQ(peer.call("python_bridge", "getResourcePath").result, Value(first.pythonBundle()));
 }
 
-TEST(PythonBridgePlugin, LocatesTheBundleInTheApplicationFolder) {
+TEST_F(PythonBridgePluginTest, LocatesTheBundleInTheApplicationFolder) {
   MainBundleLayout layout(true);
   auto bundle = PythonBridgePlugin::locateModuleResourceBundle();
   ASSERT_NE(bundle, nullptr);
   EXPECT_EQ(bundle->resourcePath(), layout.pythonBundle());
 }
 
-TEST(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {
+using PythonBridgePluginDeathTest = PlatformTest;
+
+TEST_F(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {
   MainBundleLayout layout(false);
   EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
                "unable to find bundle named python_bridge_darwin_python_bridge_darwin");

@@ -17,6 +17,7 @@
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "plugins/screen_brightness/ScreenBrightnessIosPlugin.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 namespace {
@@ -34,10 +35,10 @@ struct BrightnessSet {
   bool onMainThread;
 };
 
-class ScreenBrightnessTest : public ::testing::Test {
+class ScreenBrightnessTest : public PlatformTest {
  protected:
   void SetUp() override {
-    PlatformClock::useManualClock();
+    PlatformTest::SetUp();
     screen()->setBrightnessProvider(std::make_shared<UIMemoryBrightness>(0.2));
     screen()->setMaximumFramesPerSecond(60);
     ScreenBrightnessIosPlugin::registerWithRegistrar(peer.registrar("ScreenBrightnessIosPlugin"));
@@ -59,7 +60,7 @@ class ScreenBrightnessTest : public ::testing::Test {
       PlatformClock::advance(1.0);
     }
     NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useRealClock();
+    PlatformTest::TearDown();
   }
 
   static std::shared_ptr<UIScreen> screen() { return UIScreen::mainScreen(); }

@@ -10,6 +10,7 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "plugins/sensors/TQSensorsPlugin.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 #include "support/motion/ScriptedMotionHardware.h"
 
@@ -25,9 +26,10 @@ const std::string kBarometer = TQSensorsPlugin::kBarometerChannelName;
 const CMSensor kAllSensors[] = {CMSensor::Accelerometer, CMSensor::DeviceMotion, CMSensor::Gyro,
                                 CMSensor::Magnetometer, CMSensor::Barometer};
 
-class SensorsTest : public ::testing::Test {
+class SensorsTest : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     for (auto s : kAllSensors) hardware().setAvailable(s, true);
     TQSensorsPlugin::registerWithRegistrar(peer.registrar("TQSensorsPlugin"));
   }
@@ -44,6 +46,7 @@ class SensorsTest : public ::testing::Test {
       peer.call(kMethod, method, Value(int32_t{200000}));
     }
     for (auto s : kAllSensors) hardware().setAvailable(s, false);
+    PlatformTest::TearDown();
   }
 
   static ScriptedMotionHardware& hardware() { return ScriptedMotionHardware::installed(); }

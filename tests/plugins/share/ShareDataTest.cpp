@@ -7,6 +7,7 @@
 #include "platform/uikit/UIActivityViewController.h"
 #include "plugins/share/ShareData.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ std::shared_ptr<NSObject> loadObject(const NSItemProvider& provider) {
   return *out;
 }
 
-class ShareDataTest : public ::testing::Test {
+class ShareDataTest : public PlatformTest {
  protected:
   UIActivityViewController sheet_{ValueList{}, {}};
   TempFolder temp_;

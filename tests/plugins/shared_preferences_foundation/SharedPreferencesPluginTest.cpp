@@ -8,6 +8,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
 #include "support/ScriptedLocations.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 using namespace shared_preferences_foundation;
@@ -36,9 +37,10 @@ Value errorList(const std::string& code, const std::string& message, Value detai
 }
 
 // Every test gets an application container of its own and fresh defaults.
-class Preferences : public ::testing::Test {
+class Preferences : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     std::string tmpl = (std::filesystem::temp_directory_path() / "qx-prefs-XXXXXX").string();
     home_ = ::mkdtemp(tmpl.data());
     ScriptedLocations::installed().setContainerRoot(home_);
@@ -50,6 +52,7 @@ class Preferences : public ::testing::Test {
     NSUserDefaults::resetStandardUserDefaults();
     ScriptedLocations::installed().setContainerRoot("");
     std::filesystem::remove_all(home_);
+    PlatformTest::TearDown();
   }
   void startPeer() {
     peer_.reset();
@@ -73,7 +76,9 @@ class Preferences : public ::testing::Test {
 
 const Value kVoid = Value::list({Value()});
 
-TEST(PreferencesCodec, OptionsGoldenBytesEqualityAndHash) {
+using PreferencesCodec = PlatformTest;
+
+TEST_F(PreferencesCodec, OptionsGoldenBytesEqualityAndHash) {
   auto codec = MessagesPigeonCodec::shared();
   EXPECT_EQ(codec->encode(options()), (Bytes{0x81, 0x0C, 0x01, 0x00}));
   auto decoded =

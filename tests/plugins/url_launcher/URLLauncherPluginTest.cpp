@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "plugins/url_launcher/URLLauncherPlugin.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 using namespace url_launcher_ios;
@@ -53,15 +53,19 @@ class ScriptedOpener : public UIApplicationURLOpener {
   Value lastOptions;
 };
 
-class URLLauncher : public ::testing::Test {
+class URLLauncher : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     UIApplication::sharedApplication()->setURLOpener(opener_);
     URLLauncherPlugin::registerWithRegistrar(peer_.registrar("URLLauncherPlugin"));
     plugin_ =
         peer_.engine()->valuePublishedByPlugin("URLLauncherPlugin").objectAs<URLLauncherPlugin>();
   }
-  void TearDown() override { UIApplication::sharedApplication()->setURLOpener(nullptr); }
+  void TearDown() override {
+    UIApplication::sharedApplication()->setURLOpener(nullptr);
+    PlatformTest::TearDown();
+  }
 
   Value send(const std::string& op, const Value& message) {
     auto reply = peer_.message(kApi + op, message, MessagesPigeonCodec::shared());
@@ -95,7 +99,9 @@ class URLLauncher : public ::testing::Test {
   std::shared_ptr<UIViewController> root_ = std::make_shared<UIViewController>();
 };
 
-TEST(URLLauncherCodec, EnumerationsOnTheWire) {
+using URLLauncherCodec = PlatformTest;
+
+TEST_F(URLLauncherCodec, EnumerationsOnTheWire) {
   auto codec = MessagesPigeonCodec::shared();
   EXPECT_EQ(codec->encode(LaunchResultValue(LaunchResult::invalidUrl)),
             (Bytes{0x81, 0x03, 0x02, 0x00, 0x00, 0x00}));

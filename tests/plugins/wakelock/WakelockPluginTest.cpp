@@ -2,6 +2,7 @@
 
 #include "plugins/wakelock/UIApplicationIdleTimerLock.h"
 #include "plugins/wakelock/WakelockPlugin.h"
+#include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
 // Readable failures.
@@ -18,15 +19,17 @@ Value toggleMessage(std::optional<bool> enable) {
   return Value(std::shared_ptr<NSObject>(WAKELOCKToggleMessage::makeWithEnable(enable)));
 }
 
-class Wakelock : public ::testing::Test {
+class Wakelock : public PlatformTest {
  protected:
   void SetUp() override {
+    PlatformTest::SetUp();
     WakelockPlugin::registerWithRegistrar(peer_.registrar("WakelockPlugin"));
   }
   void TearDown() override {
     // The application object outlives the test: leave it unlocked and idle.
     lock_idleTimerlockEnable(*app_, false);
     lock_setIdleTimerDisabled(*app_, false);
+    PlatformTest::TearDown();
   }
   Value send(const std::string& channel, const Value& message) {
     auto reply = peer_.message(channel, message, WAKELOCKGetMessagesCodec());
