@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
@@ -9,6 +10,7 @@
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/imageio/UTType.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {
@@ -108,32 +110,196 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   setOrRemove(map, kILImageCoderDecodeThumbnailPixelSize,
               contextValue(context, ILRemoteImageContextImageThumbnailPixelSize));
   setOrRemove(map, kILImageCoderDecodeTypeIdentifierHint, typeHint);
-  setOrRemove(map, kILImageCoderDecodeFileExtensionHint,
-              extensionHint ? &*extensionHint : nullptr);
+  setOrRemove(map, kILImageCoderDecodeFileExtensionHint, extensionHint ? &*extensionHint : nullptr);
   setOrRemove(map, kILImageCoderDecodeScaleDownLimitBytes, limit ? &*limit : nullptr);
   setOrRemove(map, kILImageCoderDecodeToHDR, hdr);
   return Value(std::move(map));
 }
 
-UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
-                                       ILRemoteImageOptions options,
-                                       const ILRemoteImageContext& context) {
-  NSParameterAssert(imageData);
-  const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
-  std::shared_ptr<ILImageCoder> coder;
-  if (const Value* c = contextValue(context, ILRemoteImageContextImageCoder); c && c->isObject()) {
-    coder = std::dynamic_pointer_cast<ILImageCoder>(c->asObject());
-  }
-  if (!coder) coder = ILImageCodersManager::sharedManager();
-  UIImagePtr image = coder->decodedImageWithData(imageData, decodeOptions);
-  if (!image) return nullptr;
+namespace {
+
+ILImageCoderPtr contextCoder(const ILRemoteImageContext& context) {
+  const Value* c = contextValue(context, ILRemoteImageContextImageCoder);
+  return c && c->isObject() ? std::dynamic_pointer_cast<ILImageCoder>(c->asObject()) : nullptr;
+}
+
+ILAnimatedImageClassPtr animatedImageClass(const ILRemoteImageContext& context,
+                                           ILRemoteImageOptions options) {
+  if (options & ILRemoteImageDecodeFirstFrameOnly) return nullptr;
+  const Value* c = contextValue(context, ILRemoteImageContextAnimatedImageClass);
+  return c && c->isObject() ? std::dynamic_pointer_cast<ILAnimatedImageClass>(c->asObject())
+                            : nullptr;
+}
+
+double decodeScale(const Value& decodeOptions) {
+  const Value* s = decodeOptions.find(kILImageCoderDecodeScaleFactor);
+  return s && s->isNumber() ? s->asDouble() : 1;
+}
+
+UIImagePtr forceDecoded(const UIImagePtr& image, ILRemoteImageOptions options,
+                        const ILRemoteImageContext& context, const Value& decodeOptions) {
   ILImageForceDecodePolicy policy = ILImageForceDecodePolicyAutomatic;
   if (options & ILRemoteImageAvoidDecodeImage) {
     policy = ILImageForceDecodePolicyNever;
-  } else if (const Value* p = contextValue(context, ILRemoteImageContextImageForceDecodePolicy)) {
+  } else if (const Value* p = contextValue(context, ILRemoteImageContextImageForceDecodePolicy);
+             p && p->isNumber()) {
     policy = static_cast<ILImageForceDecodePolicy>(p->asInt64());
   }
   UIImagePtr decoded = ILImageCoderHelper::decodedImageWithImage(image, policy);
   if (decoded) il_setDecodeOptions(*decoded, decodeOptions);
+  return decoded;
+}
+
+std::string cacheKeyForURL(const NSURLPtr& url, const ILRemoteImageContext& context) {
+  if (const Value* f = contextValue(context, ILRemoteImageContextCacheKeyFilter);
+      f && f->isObject()) {
+    if (auto filter = f->objectAs<ILRemoteImageCacheKeyFilter>())
+      return filter->cacheKeyForURL(url);
+  }
+  return url->absoluteString();
+}
+
+// The progressive coder kept on a load operation between its updates.
+struct ProgressiveCoderBox : NSObject {
+  std::shared_ptr<ILProgressiveImageCoder> coder;
+};
+const char kProgressiveCoderKey = 0;
+
+std::shared_ptr<ILProgressiveImageCoder> newProgressiveCoder(const NSDataPtr& data,
+                                                             const ILRemoteImageContext& context,
+                                                             const Value& decodeOptions) {
+  if (auto coder = std::dynamic_pointer_cast<ILProgressiveImageCoder>(contextCoder(context))) {
+    return coder->initIncrementalWithOptions(decodeOptions);
+  }
+  const auto coders = ILImageCodersManager::sharedManager()->coders();
+  for (auto it = coders.rbegin(); it != coders.rend(); ++it) {
+    auto coder = std::dynamic_pointer_cast<ILProgressiveImageCoder>(*it);
+    if (coder && coder->canIncrementalDecodeFromData(data)) {
+      return coder->initIncrementalWithOptions(decodeOptions);
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void ILImageContextFromDecodeOptions(ILRemoteImageContext& context, ILRemoteImageOptions& options,
+                                     const Value& decodeOptions) {
+  const Value* firstFrame = decodeOptions.find(kILImageCoderDecodeFirstFrameOnly);
+  if (firstFrame && firstFrame->asBool()) {
+    options |= ILRemoteImageDecodeFirstFrameOnly;
+  } else {
+    options &= ~ILRemoteImageDecodeFirstFrameOnly;
+  }
+  ValueMap map = context.isMap() ? context.asMap() : ValueMap();
+  auto source = [&](const char* key) { return contextValue(decodeOptions, key); };
+  setOrRemove(map, ILRemoteImageContextImageScaleFactor, source(kILImageCoderDecodeScaleFactor));
+  setOrRemove(map, ILRemoteImageContextImagePreserveAspectRatio,
+              source(kILImageCoderDecodePreserveAspectRatio));
+  setOrRemove(map, ILRemoteImageContextImageThumbnailPixelSize,
+              source(kILImageCoderDecodeThumbnailPixelSize));
+  setOrRemove(map, ILRemoteImageContextImageScaleDownLimitBytes,
+              source(kILImageCoderDecodeScaleDownLimitBytes));
+  setOrRemove(map, ILRemoteImageContextImageDecodeToHDR, source(kILImageCoderDecodeToHDR));
+  std::optional<Value> typeHint;
+  if (const Value* hint = source(kILImageCoderDecodeTypeIdentifierHint)) {
+    typeHint = *hint;
+  } else if (const Value* ext = source(kILImageCoderDecodeFileExtensionHint);
+             ext && ext->isString()) {
+    const UTType type = UTType::typeWithFilenameExtension(ext->asString(), kUTTypeImage);
+    if (!type.isDynamic()) typeHint = Value(type.identifier());
+  }
+  setOrRemove(map, ILRemoteImageContextImageTypeIdentifierHint, typeHint ? &*typeHint : nullptr);
+  context = Value(std::move(map));
+}
+
+namespace {
+
+UIImagePtr decodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
+                           ILRemoteImageOptions options, const ILRemoteImageContext& context) {
+  const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
+  UIImagePtr image;
+  if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
+    image = imageClass->imageWithData(imageData, decodeScale(decodeOptions), decodeOptions);
+    if (image && (options & ILRemoteImagePreloadAllFrames)) {
+      if (auto* animated = dynamic_cast<ILAnimatedImageProtocol*>(image.get())) {
+        animated->preloadAllFrames();
+      }
+    }
+    if (!image && (options & ILRemoteImageMatchAnimatedImageClass)) return nullptr;
+  }
+  if (!image) {
+    ILImageCoderPtr coder = contextCoder(context);
+    if (!coder) coder = ILImageCodersManager::sharedManager();
+    image = coder->decodedImageWithData(imageData, decodeOptions);
+  }
+  if (!image) return nullptr;
+  return forceDecoded(image, options, context, decodeOptions);
+}
+
+}  // namespace
+
+UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
+                                       ILRemoteImageOptions options,
+                                       const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
+  // An empty key is this code base's nil key.
+  if (cacheKey.empty()) FatalStop("Invalid parameter not satisfying: cacheKey");
+  return decodeImageData(imageData, cacheKey, options, context);
+}
+
+UIImagePtr ILImageLoaderDecodeImageData(const NSDataPtr& imageData, const NSURLPtr& imageURL,
+                                        ILRemoteImageOptions options,
+                                        const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
+  NSParameterAssert(imageURL);
+  return decodeImageData(imageData, cacheKeyForURL(imageURL, context), options, context);
+}
+
+std::shared_ptr<ILProgressiveImageCoder> ILImageLoaderGetProgressiveCoder(
+    const std::shared_ptr<NSObject>& operation) {
+  NSParameterAssert(operation);
+  const Value box = operation->associatedObject(&kProgressiveCoderKey);
+  auto holder = box.isObject() ? box.objectAs<ProgressiveCoderBox>() : nullptr;
+  return holder ? holder->coder : nullptr;
+}
+
+void ILImageLoaderSetProgressiveCoder(const std::shared_ptr<NSObject>& operation,
+                                      std::shared_ptr<ILProgressiveImageCoder> coder) {
+  NSParameterAssert(operation);
+  auto holder = std::make_shared<ProgressiveCoderBox>();
+  holder->coder = std::move(coder);
+  operation->setAssociatedObject(&kProgressiveCoderKey,
+                                 Value(std::shared_ptr<NSObject>(std::move(holder))));
+}
+
+UIImagePtr ILImageLoaderDecodeProgressiveImageData(const NSDataPtr& imageData,
+                                                   const NSURLPtr& imageURL, bool finished,
+                                                   const std::shared_ptr<NSObject>& operation,
+                                                   ILRemoteImageOptions options,
+                                                   const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
+  NSParameterAssert(imageURL);
+  NSParameterAssert(operation);
+  const Value decodeOptions =
+      ILImageDecodeOptionsFromContext(context, options, cacheKeyForURL(imageURL, context));
+  std::shared_ptr<ILProgressiveImageCoder> coder = ILImageLoaderGetProgressiveCoder(operation);
+  if (!coder) {
+    coder = newProgressiveCoder(imageData, context, decodeOptions);
+    ILImageLoaderSetProgressiveCoder(operation, coder);
+  }
+  if (!coder) return nullptr;
+  coder->updateIncrementalData(imageData, finished);
+  UIImagePtr image;
+  if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
+    if (auto animatedCoder = std::dynamic_pointer_cast<ILAnimatedImageCoder>(coder)) {
+      image = imageClass->imageWithAnimatedCoder(animatedCoder, decodeScale(decodeOptions));
+      if (!image && (options & ILRemoteImageMatchAnimatedImageClass)) return nullptr;
+    }
+  }
+  if (!image) image = coder->incrementalDecodedImageWithOptions(decodeOptions);
+  if (!image) return nullptr;
+  UIImagePtr decoded = forceDecoded(image, options, context, decodeOptions);
+  if (decoded) il_setIsIncremental(*decoded, !finished);
   return decoded;
 }
