@@ -10,7 +10,6 @@
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
-#include "platform/imageio/UTType.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {
@@ -150,73 +149,12 @@ UIImagePtr forceDecoded(const UIImagePtr& image, ILRemoteImageOptions options,
   return decoded;
 }
 
-std::string cacheKeyForURL(const NSURLPtr& url, const ILRemoteImageContext& context) {
-  if (const Value* f = contextValue(context, ILRemoteImageContextCacheKeyFilter);
-      f && f->isObject()) {
-    if (auto filter = f->objectAs<ILRemoteImageCacheKeyFilter>())
-      return filter->cacheKeyForURL(url);
-  }
-  return url->absoluteString();
-}
-
-// The progressive coder kept on a load operation between its updates.
-struct ProgressiveCoderBox : NSObject {
-  std::shared_ptr<ILProgressiveImageCoder> coder;
-};
-const char kProgressiveCoderKey = 0;
-
-std::shared_ptr<ILProgressiveImageCoder> newProgressiveCoder(const NSDataPtr& data,
-                                                             const ILRemoteImageContext& context,
-                                                             const Value& decodeOptions) {
-  if (auto coder = std::dynamic_pointer_cast<ILProgressiveImageCoder>(contextCoder(context))) {
-    return coder->initIncrementalWithOptions(decodeOptions);
-  }
-  const auto coders = ILImageCodersManager::sharedManager()->coders();
-  for (auto it = coders.rbegin(); it != coders.rend(); ++it) {
-    auto coder = std::dynamic_pointer_cast<ILProgressiveImageCoder>(*it);
-    if (coder && coder->canIncrementalDecodeFromData(data)) {
-      return coder->initIncrementalWithOptions(decodeOptions);
-    }
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-void ILImageContextFromDecodeOptions(ILRemoteImageContext& context, ILRemoteImageOptions& options,
-                                     const Value& decodeOptions) {
-  const Value* firstFrame = decodeOptions.find(kILImageCoderDecodeFirstFrameOnly);
-  if (firstFrame && firstFrame->asBool()) {
-    options |= ILRemoteImageDecodeFirstFrameOnly;
-  } else {
-    options &= ~ILRemoteImageDecodeFirstFrameOnly;
-  }
-  ValueMap map = context.isMap() ? context.asMap() : ValueMap();
-  auto source = [&](const char* key) { return contextValue(decodeOptions, key); };
-  setOrRemove(map, ILRemoteImageContextImageScaleFactor, source(kILImageCoderDecodeScaleFactor));
-  setOrRemove(map, ILRemoteImageContextImagePreserveAspectRatio,
-              source(kILImageCoderDecodePreserveAspectRatio));
-  setOrRemove(map, ILRemoteImageContextImageThumbnailPixelSize,
-              source(kILImageCoderDecodeThumbnailPixelSize));
-  setOrRemove(map, ILRemoteImageContextImageScaleDownLimitBytes,
-              source(kILImageCoderDecodeScaleDownLimitBytes));
-  setOrRemove(map, ILRemoteImageContextImageDecodeToHDR, source(kILImageCoderDecodeToHDR));
-  std::optional<Value> typeHint;
-  if (const Value* hint = source(kILImageCoderDecodeTypeIdentifierHint)) {
-    typeHint = *hint;
-  } else if (const Value* ext = source(kILImageCoderDecodeFileExtensionHint);
-             ext && ext->isString()) {
-    const UTType type = UTType::typeWithFilenameExtension(ext->asString(), kUTTypeImage);
-    if (!type.isDynamic()) typeHint = Value(type.identifier());
-  }
-  setOrRemove(map, ILRemoteImageContextImageTypeIdentifierHint, typeHint ? &*typeHint : nullptr);
-  context = Value(std::move(map));
-}
-
-namespace {
-
-UIImagePtr decodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
-                           ILRemoteImageOptions options, const ILRemoteImageContext& context) {
+UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
+                                       ILRemoteImageOptions options,
+                                       const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
   const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
   UIImagePtr image;
   if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
@@ -237,69 +175,19 @@ UIImagePtr decodeImageData(const NSDataPtr& imageData, const std::string& cacheK
   return forceDecoded(image, options, context, decodeOptions);
 }
 
-}  // namespace
-
-UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
-                                       ILRemoteImageOptions options,
-                                       const ILRemoteImageContext& context) {
-  NSParameterAssert(imageData);
-  // An empty key is this code base's nil key.
-  if (cacheKey.empty()) FatalStop("Invalid parameter not satisfying: cacheKey");
-  return decodeImageData(imageData, cacheKey, options, context);
-}
-
-UIImagePtr ILImageLoaderDecodeImageData(const NSDataPtr& imageData, const NSURLPtr& imageURL,
-                                        ILRemoteImageOptions options,
-                                        const ILRemoteImageContext& context) {
-  NSParameterAssert(imageData);
-  NSParameterAssert(imageURL);
-  return decodeImageData(imageData, cacheKeyForURL(imageURL, context), options, context);
-}
-
-std::shared_ptr<ILProgressiveImageCoder> ILImageLoaderGetProgressiveCoder(
-    const std::shared_ptr<NSObject>& operation) {
-  NSParameterAssert(operation);
-  const Value box = operation->associatedObject(&kProgressiveCoderKey);
-  auto holder = box.isObject() ? box.objectAs<ProgressiveCoderBox>() : nullptr;
-  return holder ? holder->coder : nullptr;
-}
-
-void ILImageLoaderSetProgressiveCoder(const std::shared_ptr<NSObject>& operation,
-                                      std::shared_ptr<ILProgressiveImageCoder> coder) {
-  NSParameterAssert(operation);
-  auto holder = std::make_shared<ProgressiveCoderBox>();
-  holder->coder = std::move(coder);
-  operation->setAssociatedObject(&kProgressiveCoderKey,
-                                 Value(std::shared_ptr<NSObject>(std::move(holder))));
-}
-
-UIImagePtr ILImageLoaderDecodeProgressiveImageData(const NSDataPtr& imageData,
-                                                   const NSURLPtr& imageURL, bool finished,
-                                                   const std::shared_ptr<NSObject>& operation,
-                                                   ILRemoteImageOptions options,
-                                                   const ILRemoteImageContext& context) {
-  NSParameterAssert(imageData);
-  NSParameterAssert(imageURL);
-  NSParameterAssert(operation);
-  const Value decodeOptions =
-      ILImageDecodeOptionsFromContext(context, options, cacheKeyForURL(imageURL, context));
-  std::shared_ptr<ILProgressiveImageCoder> coder = ILImageLoaderGetProgressiveCoder(operation);
-  if (!coder) {
-    coder = newProgressiveCoder(imageData, context, decodeOptions);
-    ILImageLoaderSetProgressiveCoder(operation, coder);
-  }
+UIImagePtr ILImageIncrementalDecodedImage(const std::shared_ptr<ILProgressiveImageCoder>& coder,
+                                          ILRemoteImageOptions options,
+                                          const ILRemoteImageContext& context,
+                                          const Value& decodeOptions) {
   if (!coder) return nullptr;
-  coder->updateIncrementalData(imageData, finished);
-  UIImagePtr image;
   if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
     if (auto animatedCoder = std::dynamic_pointer_cast<ILAnimatedImageCoder>(coder)) {
-      image = imageClass->imageWithAnimatedCoder(animatedCoder, decodeScale(decodeOptions));
-      if (!image && (options & ILRemoteImageMatchAnimatedImageClass)) return nullptr;
+      if (UIImagePtr image =
+              imageClass->imageWithAnimatedCoder(animatedCoder, decodeScale(decodeOptions))) {
+        return image;
+      }
+      if (options & ILRemoteImageMatchAnimatedImageClass) return nullptr;
     }
   }
-  if (!image) image = coder->incrementalDecodedImageWithOptions(decodeOptions);
-  if (!image) return nullptr;
-  UIImagePtr decoded = forceDecoded(image, options, context, decodeOptions);
-  if (decoded) il_setIsIncremental(*decoded, !finished);
-  return decoded;
+  return coder->incrementalDecodedImageWithOptions(decodeOptions);
 }

@@ -6,17 +6,13 @@
 // coder) are held as NSObject values.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;
-class NSURL;
-using NSURLPtr = std::shared_ptr<NSURL>;
 class ILProgressiveImageCoder;
 
 using ILRemoteImageOptions = uint64_t;
@@ -58,21 +54,6 @@ inline constexpr const char* ILRemoteImageContextImageDecodeToHDR = "imageDecode
 inline constexpr const char* ILRemoteImageContextImageDecodeOptions = "imageDecodeOptions";
 inline constexpr const char* ILRemoteImageContextCacheKeyFilter = "cacheKeyFilter";
 
-// The value of the "cacheKeyFilter" context key: maps a URL to its cache key.
-class ILRemoteImageCacheKeyFilter : public NSObject {
- public:
-  using Block = std::function<std::string(const NSURLPtr& url)>;
-  explicit ILRemoteImageCacheKeyFilter(Block block) : block_(std::move(block)) {}
-  static std::shared_ptr<ILRemoteImageCacheKeyFilter> cacheKeyFilterWithBlock(Block block) {
-    return std::make_shared<ILRemoteImageCacheKeyFilter>(std::move(block));
-  }
-  // "" without a block.
-  std::string cacheKeyForURL(const NSURLPtr& url) const { return block_ ? block_(url) : ""; }
-
- private:
-  Block block_;
-};
-
 ILImageCacheLookupOptions ILImageCacheOptionsFromImageOptions(ILRemoteImageOptions options);
 ILRemoteImageOptions ILImageOptionsFromCacheOptions(ILImageCacheLookupOptions options);
 
@@ -84,32 +65,19 @@ double ILScaleFactorInCacheKey(const std::string& key);
 Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
                                       ILRemoteImageOptions options, const std::string& cacheKey);
 
-// The reverse: the load's context and option word from decode options (an
-// absent option removes the context key).
-void ILImageContextFromDecodeOptions(ILRemoteImageContext& context, ILRemoteImageOptions& options,
-                                     const Value& decodeOptions);
-
-// Bytes read from the disk cache to an image, through the context's coder or
-// the shared coders manager, force-decoded as the options and context say.
+// Bytes read from the disk cache to an image: an instance of the context's
+// animated image class when there is one (unless first frame only), else
+// through the context's coder or the shared coders manager; force-decoded as
+// the options and context say.
 UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
                                        ILRemoteImageOptions options,
                                        const ILRemoteImageContext& context);
 
-// A finished download to an image: as ILImageCacheDecodeImageData under the
-// URL's cache key (the context's "cacheKeyFilter", else the absolute string).
-UIImagePtr ILImageLoaderDecodeImageData(const NSDataPtr& imageData, const NSURLPtr& imageURL,
-                                        ILRemoteImageOptions options,
-                                        const ILRemoteImageContext& context);
-
-// All bytes received so far to a partial image, through a progressive coder
-// kept on `operation` across calls; the image is incremental until
-// `finished`.
-UIImagePtr ILImageLoaderDecodeProgressiveImageData(const NSDataPtr& imageData,
-                                                   const NSURLPtr& imageURL, bool finished,
-                                                   const std::shared_ptr<NSObject>& operation,
-                                                   ILRemoteImageOptions options,
-                                                   const ILRemoteImageContext& context);
-std::shared_ptr<ILProgressiveImageCoder> ILImageLoaderGetProgressiveCoder(
-    const std::shared_ptr<NSObject>& operation);
-void ILImageLoaderSetProgressiveCoder(const std::shared_ptr<NSObject>& operation,
-                                      std::shared_ptr<ILProgressiveImageCoder> coder);
+// What a progressive coder shows after an update: with an animated image
+// class in the context (and not first frame only) and a coder that can
+// animate, an instance of that class over the coder; else the coder's own
+// partial image. nullptr when the class must match and cannot be made.
+UIImagePtr ILImageIncrementalDecodedImage(const std::shared_ptr<ILProgressiveImageCoder>& coder,
+                                          ILRemoteImageOptions options,
+                                          const ILRemoteImageContext& context,
+                                          const Value& decodeOptions);

@@ -8,6 +8,8 @@
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
+#include "image_loading/downloader/ILImageLoaderDecoding.h"
+#include "image_loading/manager/ILRemoteImageCacheKeyFilter.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"
@@ -83,8 +85,6 @@ TEST_F(DecodingFunctionsTest, AnimatedClassIsUsedAsTheOptionsSay) {
 
   EXPECT_DEATH(ILImageCacheDecodeImageData(nullptr, "k", 0, Value()),
                "Invalid parameter not satisfying: imageData");
-  EXPECT_DEATH(ILImageCacheDecodeImageData(gif, "", 0, Value()),
-               "Invalid parameter not satisfying: cacheKey");
 }
 
 TEST_F(DecodingFunctionsTest, LoaderDecodeTakesTheKeyFromTheFilterOrTheURL) {
@@ -105,71 +105,37 @@ TEST_F(DecodingFunctionsTest, LoaderDecodeTakesTheKeyFromTheFilterOrTheURL) {
                "Invalid parameter not satisfying: imageURL");
 }
 
-TEST_F(DecodingFunctionsTest, ProgressiveDecodeKeepsItsCoderOnTheOperation) {
+TEST_F(DecodingFunctionsTest, ProgressiveDecodeMakesTheAnimatedClassFromItsCoder) {
   const NSURLPtr url = NSURL::URLWithString("https://h/anim.gif");
+  const Value context = contextWithClass(ILAnimatedImage::imageClass());
   auto operation = std::make_shared<NSObject>();
   const size_t half = gif->length() / 2;
   auto partial = ILImageLoaderDecodeProgressiveImageData(NSData::dataWithBytes(gif->bytes(), half),
-                                                         url, false, operation, 0, Value());
+                                                         url, false, operation.get(), 0, context);
   ASSERT_NE(partial, nullptr);
   EXPECT_TRUE(il_isIncremental(*partial));
-  auto coder = ILImageLoaderGetProgressiveCoder(operation);
-  ASSERT_NE(coder, nullptr);
-  auto done = ILImageLoaderDecodeProgressiveImageData(gif, url, true, operation, 0, Value());
-  ASSERT_NE(done, nullptr);
-  EXPECT_FALSE(il_isIncremental(*done));
-  EXPECT_EQ(ILImageLoaderGetProgressiveCoder(operation), coder);  // the same coder throughout
-
-  // With an animated class the coder's frames become an animated image.
-  auto animatedOperation = std::make_shared<NSObject>();
-  auto animated =
-      std::dynamic_pointer_cast<ILAnimatedImage>(ILImageLoaderDecodeProgressiveImageData(
-          gif, url, true, animatedOperation, 0, contextWithClass(ILAnimatedImage::imageClass())));
+  auto animated = std::dynamic_pointer_cast<ILAnimatedImage>(
+      ILImageLoaderDecodeProgressiveImageData(gif, url, true, operation.get(), 0, context));
   ASSERT_NE(animated, nullptr);
+  EXPECT_FALSE(il_isIncremental(*animated));
   EXPECT_EQ(animated->animatedImageFrameCount(), 3u);
   EXPECT_TRUE(Near(PixelAt(animated->animatedImageFrameAtIndex(1)->CGImage(), 0, 0), kGreen));
-  // A class that fails: the coder's still image, or nothing when the class must match.
+
+  // First frame only asks the coder, not the class.
+  auto still =
+      ILImageLoaderDecodeProgressiveImageData(gif, url, true, std::make_shared<NSObject>().get(),
+                                              ILRemoteImageDecodeFirstFrameOnly, context);
+  ASSERT_NE(still, nullptr);
+  EXPECT_EQ(std::dynamic_pointer_cast<ILAnimatedImage>(still), nullptr);
+  // A class that fails: the coder's own image, or nothing when the class must match.
   const Value failing = contextWithClass(std::make_shared<FailingImageClass>());
-  EXPECT_NE(ILImageLoaderDecodeProgressiveImageData(gif, url, true, std::make_shared<NSObject>(), 0,
-                                                    failing),
+  EXPECT_NE(ILImageLoaderDecodeProgressiveImageData(gif, url, true,
+                                                    std::make_shared<NSObject>().get(), 0, failing),
             nullptr);
-  EXPECT_EQ(ILImageLoaderDecodeProgressiveImageData(gif, url, true, std::make_shared<NSObject>(),
-                                                    ILRemoteImageMatchAnimatedImageClass, failing),
-            nullptr);
-
-  // Bytes that are no image yet give nothing.
-  EXPECT_EQ(ILImageLoaderDecodeProgressiveImageData(NSData::dataWithBytes("junk", 4), url, false,
-                                                    std::make_shared<NSObject>(), 0, Value()),
-            nullptr);
-  EXPECT_DEATH(ILImageLoaderDecodeProgressiveImageData(gif, url, true, nullptr, 0, Value()),
-               "Invalid parameter not satisfying: operation");
-}
-
-TEST_F(DecodingFunctionsTest, ContextFromDecodeOptionsIsTheReverse) {
-  Value context = Value::map(
-      {{ILRemoteImageContextImageScaleFactor, Value(3.0)}, {"unrelated", Value("kept")}});
-  ILRemoteImageOptions options = ILRemoteImageDecodeFirstFrameOnly | 0x1;
-  ILImageContextFromDecodeOptions(
-      context, options,
-      Value::map({{kILImageCoderDecodeFileExtensionHint, Value("png")},
-                  {kILImageCoderDecodeScaleDownLimitBytes, Value::integer(1000)}}));
-  EXPECT_EQ(options, 0x1u);
-  EXPECT_EQ(context.find(ILRemoteImageContextImageScaleFactor), nullptr);  // absent: removed
-  EXPECT_EQ(context.find("unrelated")->asString(), "kept");
-  EXPECT_EQ(context.find(ILRemoteImageContextImageTypeIdentifierHint)->asString(), "public.png");
-  EXPECT_EQ(context.find(ILRemoteImageContextImageScaleDownLimitBytes)->asInt64(), 1000);
-
-  ILImageContextFromDecodeOptions(
-      context, options,
-      Value::map({{kILImageCoderDecodeFirstFrameOnly, Value(true)},
-                  {kILImageCoderDecodeTypeIdentifierHint, Value("public.jpeg")},
-                  {kILImageCoderDecodeFileExtensionHint, Value("png")}}));
-  EXPECT_EQ(options, 0x1u | ILRemoteImageDecodeFirstFrameOnly);
-  EXPECT_EQ(context.find(ILRemoteImageContextImageTypeIdentifierHint)->asString(), "public.jpeg");
-  // An extension no declared image type claims gives no hint.
-  ILImageContextFromDecodeOptions(
-      context, options, Value::map({{kILImageCoderDecodeFileExtensionHint, Value("zzqq")}}));
-  EXPECT_EQ(context.find(ILRemoteImageContextImageTypeIdentifierHint), nullptr);
+  EXPECT_EQ(
+      ILImageLoaderDecodeProgressiveImageData(gif, url, true, std::make_shared<NSObject>().get(),
+                                              ILRemoteImageMatchAnimatedImageClass, failing),
+      nullptr);
 }
 
 TEST_F(DecodingFunctionsTest, QueryDropsAMemoryImageOfAnotherClassWhenAsked) {
