@@ -210,6 +210,13 @@ TEST_F(CRCropViewControllerTest, PresetsTurnForPortraitBoxesUnlessLocked) {
   crop->setAspectRatioLockEnabled(true);
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(16, 9));
+  // Swapping allowed under the lock: the portrait box keeps a portrait pair.
+  crop->setAspectRatioLockDimensionSwapEnabled(true);
+  EXPECT_TRUE(crop->cropView()->aspectRatioLockDimensionSwapEnabled());
+  crop->cropView()->setAspectRatio(CGSizeMake(3, 4));
+  crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
+  EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(9, 16));
+  crop->setAspectRatioLockDimensionSwapEnabled(false);
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPresetOriginal, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeZero);
   crop->setCustomAspectRatio(CGSizeMake(2, 1));
