@@ -11,6 +11,7 @@
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
@@ -99,6 +100,25 @@ TEST_F(CRCropViewControllerTest, PresentedScreenLaysOutCanvasAndToolbar) {
   // A square view is not a vertical layout.
   crop->view()->setFrame(CGRectMake(0, 0, 400, 400));
   EXPECT_FALSE(crop->verticalLayout());
+}
+
+TEST_F(CRCropViewControllerTest, NotchedPhoneKeepsToolbarAndBoxInsideTheSafeArea) {
+  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  auto crop = present();
+  ASSERT_EQ(crop->view()->window(), window);
+  UIEdgeInsets safe = crop->view()->safeAreaInsets();
+  ASSERT_GT(safe.bottom, 0);
+  // A phone with a home indicator always keeps the status bar's height.
+  EXPECT_EQ(crop->statusBarHeight(), safe.top);
+  EXPECT_EQ(crop->toolbar()->frame(), CGRectMake(0, 844 - safe.bottom - 44, 390, 44));
+  EXPECT_EQ(crop->toolbar()->backgroundViewOutsets(), UIEdgeInsetsMake(0, 0, safe.bottom, 0));
+  EXPECT_EQ(crop->cropView()->cropRegionInsets(), UIEdgeInsetsMake(safe.top, 0, 0, 0));
+  EXPECT_GE(crop->cropView()->cropBoxFrame().origin.y, safe.top + 14);
+  advance(1);  // the screen's fade-in
+  SaveSnapshot(RenderView(*window, 3), "crop-screen-notched");
 }
 
 TEST_F(CRCropViewControllerTest, ZeroSizedOrMissingImagesAreRefused) {
@@ -334,6 +354,7 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   advance(0.5);
   EXPECT_TRUE(dismissed);
   EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(root->view()->window(), window);
 }
 
 TEST_F(CRCropViewControllerTest, TitleLabelComesAndGoesWithTheTitle) {
@@ -419,6 +440,7 @@ TEST_F(CRCropViewControllerTest, DismissingToAViewFliesTheCropThere) {
   EXPECT_EQ(flying->frame(), CGRectMake(30, 500, 90, 60));  // the model value at the end
   advance(0.5);
   EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(root->view()->window(), window);  // the screen below is back
   EXPECT_NE(flying->superview(), nullptr);  // fading out after it landed
   advance(0.3);
   EXPECT_EQ(flying->superview(), nullptr);
