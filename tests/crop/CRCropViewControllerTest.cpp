@@ -172,9 +172,27 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
   EXPECT_FALSE(hasAlpha(*rect));
   EXPECT_EQ(rect->size().width, rect->size().height);
 
-  auto round = present();
-  round.reset();
+  // A turned rectangular crop is rendered: the pixels of the reported crop.
   root->dismissViewControllerAnimated(false);
+  advance(1);
+  auto turned = present();
+  CGRect reported;
+  turned->onDidCropToRect = [&](const UIImagePtr& image, CGRect r, int64_t angle) {
+    rect = image;
+    reported = r;
+    EXPECT_EQ(angle, -90);
+  };
+  turned->rotateCropViewCounterclockwise();
+  advance(2);
+  turned->doneButtonTapped();
+  advance(0.1);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(reported, CGRectMake(0, 0, 300, 400));
+  EXPECT_EQ(rect->size(), reported.size);
+  EXPECT_EQ(RGBAPixels(rect->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, reported, -90, false)->CGImage()));
+  root->dismissViewControllerAnimated(false);
+  advance(1);
   auto circular = CRCropViewController::controllerWithCroppingStyle(CRCropViewCroppingStyleCircular,
                                                                     picture);
   root->presentViewController(circular, false);
@@ -192,6 +210,7 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
   EXPECT_TRUE(hasAlpha(*circle));
   SaveSnapshot(circle, "crop-result-circular");
   root->dismissViewControllerAnimated(false);
+  advance(1);
 }
 
 TEST_F(CRCropViewControllerTest, CancelTellsDelegateThenBlockAndDismissesOnlyWhenNobodyListens) {

@@ -370,6 +370,26 @@ TEST_F(CRCropViewTest, LongPressShowsTheGridWhileHeld) {
   advance(1);
 }
 
+TEST_F(CRCropViewTest, LockedEdgesKeepTheRatio) {
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  view->setAspectRatioLockEnabled(true);
+  UITouchDriver hand(window);
+  // The right edge outwards: the height follows the width, centred on the box.
+  hand.drag({{280, 325}, {300, 325}, {320, 325}}, 0.3);
+  CGRect box = view->cropBoxFrame();
+  EXPECT_GT(box.size.width, 200);
+  EXPECT_NEAR(box.size.width / box.size.height, 4.0 / 3, 0.05);
+  EXPECT_NEAR(CGRectGetMidY(box), 325, 2);
+  advance(2);
+  // The top edge can only shrink the box under the lock.
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  hand.drag({{180, 250}, {180, 200}, {180, 150}}, 0.3);
+  EXPECT_EQ(view->cropBoxFrame().size, CGSizeMake(200, 150));
+  advance(2);
+  expectSound(*view);
+}
+
 TEST_F(CRCropViewTest, CircularStyleHasASquareRoundWindowAndNoDrag) {
   auto view = makeCanvas(CRCropViewCroppingStyleCircular);
   CGRect box = view->cropBoxFrame();
