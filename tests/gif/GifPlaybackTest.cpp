@@ -319,6 +319,14 @@ TEST_F(GifPlaybackTest, SharedBudgetSwitchesCachesAndNeverDrifts) {
   manager->deleteImageView(c);
   EXPECT_EQ(manager->totalGifSize(), 2);
 
+  // A size set below zero counts as nothing rather than making room.
+  auto odd = gif({0.1, 0.1});
+  setImageSize(*odd, -10);
+  auto d = makeView(CGRectMake(0, 400, 50, 50));
+  setGifImage(d, odd, manager, -1);
+  EXPECT_EQ(manager->totalGifSize(), 2);
+  manager->deleteImageView(d);
+
   // Over the limit, then cleared: nothing is managed, so nothing counts.
   setGifImage(b, big, manager, -1);
   EXPECT_FALSE(manager->haveCache());
