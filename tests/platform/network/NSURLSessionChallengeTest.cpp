@@ -204,6 +204,15 @@ TEST_F(NSURLSessionChallengeTest, RedirectionsGoThroughTheDelegate) {
   load(server.url("/old"));
   EXPECT_EQ(delegate->body, "there");
   EXPECT_EQ(server.requestCount("/new"), 1u);
+
+  // A redirect status without a place to go is the answer itself.
+  server.script("/nowhere", {302, {}, "stay"});
+  delegate->body.clear();
+  size_t asked = delegate->redirects.size();
+  auto stayed = load(server.url("/nowhere"));
+  EXPECT_EQ(stayed->response()->statusCode(), 302);
+  EXPECT_EQ(delegate->body, "stay");
+  EXPECT_EQ(delegate->redirects.size(), asked);
 }
 
 TEST(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {

@@ -280,6 +280,13 @@ TEST(NSURLRequestTest, DefaultsAndNormalisation) {
   EXPECT_EQ(request->timeoutInterval(), 60.0);
   request->setHTTPMethod("  ");
   EXPECT_EQ(request->HTTPMethod(), "GET");
+  request->setHTTPShouldUsePipelining(true);
+  request->setHTTPShouldHandleCookies(false);
+  request->setCachePolicy(NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData);
+  auto copy = request->mutableCopy();
+  EXPECT_TRUE(copy->HTTPShouldUsePipelining());
+  EXPECT_FALSE(copy->HTTPShouldHandleCookies());
+  EXPECT_EQ(copy->cachePolicy(), NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData);
   request->setValueForHTTPHeaderField("1", "Accept");
   request->setValueForHTTPHeaderField(std::nullopt, "ACCEPT");
   EXPECT_TRUE(request->allHTTPHeaderFields().empty());
