@@ -462,6 +462,12 @@ TEST_F(GifPlaybackTest, SteppingThroughSlotsByHand) {
   EXPECT_FALSE(frameAtIndex(*bare, 0)->CGImage());
   showFrameForIndexDelta(bare, 3);
   EXPECT_EQ(currentFrameIndex(*bare), 0);
+  // A GIF whose display order is empty leaves the slot where it is.
+  auto empty = imageWithGifData(SolidFramesGif({0.1, 0.1}), 0.0f);
+  ASSERT_EQ(framesCount(*empty), 0);
+  setGifImage(bare, empty);
+  showFrameForIndexDelta(bare, 3);
+  EXPECT_EQ(currentFrameIndex(*bare), 0);
 
   // New bytes parsed into the playing GIF image show from their own source,
   // even where the slot names the same frame number.
