@@ -519,13 +519,18 @@ void CRCropViewController::finishSharing(const std::weak_ptr<UIActivityViewContr
     return;
   }
   if (blockSet) return;
+  if (leaveScreen()) return;
+  if (auto s = sheet.lock()) s->setCompletionWithItemsHandler(nullptr);
+}
+
+bool CRCropViewController::leaveScreen() {
   auto nav = navigationController();
   if (nav && nav->viewControllers().size() >= 2) {
     nav->popViewControllerAnimated(true);
-    return;
+    return true;
   }
   if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
-  if (auto s = sheet.lock()) s->setCompletionWithItemsHandler(nullptr);
+  return false;
 }
 
 // --- Cancel ---
@@ -562,12 +567,7 @@ void CRCropViewController::dismissCropViewController() {
     return;
   }
   if (told) return;
-  auto nav = navigationController();
-  if (nav && nav->viewControllers().size() >= 2) {
-    nav->popViewControllerAnimated(true);
-    return;
-  }
-  if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
+  leaveScreen();
 }
 
 // --- Forwarded state ---

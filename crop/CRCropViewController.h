@@ -232,6 +232,10 @@ class CRCropViewController : public UIViewController,
   // Who presented this screen, or the container holding it (a navigation
   // controller presented as a whole).
   std::shared_ptr<UIViewController> presenter() const;
+  // Pops the screen off a navigation stack of two or more (true), else asks
+  // its presenter to dismiss it (false).
+  bool leaveScreen();
+  bool usesZoomTransition() const;
   void installToolbarCallbacks();
   void presentShareSheet(CGRect cropFrame, int64_t angle);
   void finishSharing(const std::weak_ptr<UIActivityViewController>& sheet);

@@ -5,16 +5,20 @@
 #include "crop/CRCropViewControllerTransitioning.h"
 #include "platform/uikit/UINavigationController.h"
 
+// Inside a navigation controller, or asked to slide up, the platform's own
+// transition runs.
+bool CRCropViewController::usesZoomTransition() const {
+  return !navigationController() &&
+         modalTransitionStyle() != UIModalTransitionStyle::CoverVertical;
+}
+
 std::shared_ptr<UIViewControllerAnimatedTransitioning>
 CRCropViewController::animationControllerForPresentedController(
     const std::shared_ptr<UIViewController>&, const std::shared_ptr<UIViewController>&,
     const std::shared_ptr<UIViewController>&) {
-  if (navigationController() || modalTransitionStyle() == UIModalTransitionStyle::CoverVertical) {
-    return nullptr;
-  }
+  if (!usesZoomTransition()) return nullptr;
   cropView()->setSimpleRenderMode(true);
-  std::weak_ptr<CRCropViewController> weak =
-      std::static_pointer_cast<CRCropViewController>(shared_from_this());
+  std::weak_ptr<CRCropViewController> weak = me();
   transitionController_->prepareForTransitionHandler = [weak] {
     auto self = weak.lock();
     if (!self) return;
@@ -36,11 +40,8 @@ CRCropViewController::animationControllerForPresentedController(
 std::shared_ptr<UIViewControllerAnimatedTransitioning>
 CRCropViewController::animationControllerForDismissedController(
     const std::shared_ptr<UIViewController>&) {
-  if (navigationController() || modalTransitionStyle() == UIModalTransitionStyle::CoverVertical) {
-    return nullptr;
-  }
-  std::weak_ptr<CRCropViewController> weak =
-      std::static_pointer_cast<CRCropViewController>(shared_from_this());
+  if (!usesZoomTransition()) return nullptr;
+  std::weak_ptr<CRCropViewController> weak = me();
   transitionController_->prepareForTransitionHandler = [weak] {
     auto self = weak.lock();
     if (!self) return;

@@ -117,8 +117,7 @@ void CRCropViewController::showAspectRatioDialog() {
                                                            UIAlertControllerStyle::ActionSheet);
   sheet->addAction(UIAlertAction::actionWithTitle(CRCropLocalizedString("Cancel"),
                                                   UIAlertActionStyle::Cancel, nullptr));
-  std::weak_ptr<CRCropViewController> weak =
-      std::static_pointer_cast<CRCropViewController>(shared_from_this());
+  std::weak_ptr<CRCropViewController> weak = me();
   for (const auto& [title, preset] : entries) {
     int64_t value = preset;
     sheet->addAction(UIAlertAction::actionWithTitle(

@@ -19,10 +19,11 @@ constexpr int64_t kDefaultMemoryLimit = 50;
 std::mutex gDefaultMutex;
 AnimGifManagerPtr gDefaultManager;  // guarded by gDefaultMutex
 
-// Megabytes of the view's GIF; 0 without one.
+// Megabytes of the view's GIF; 0 without one (or for a size set below 0,
+// which would otherwise make room in the budget).
 int64_t gifSizeOf(const UIImageView& view) {
   UIImagePtr gif = AnimGif::gifImage(view);
-  return gif ? AnimGif::imageSize(*gif).value_or(0) : 0;
+  return gif ? std::max<int64_t>(0, AnimGif::imageSize(*gif).value_or(0)) : 0;
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ std::optional<DisplaySchedule> displayScheduleForDelays(const std::vector<float>
     base = 120;
     numerator = 2.0f;
   }
-  float level = std::isnan(levelOfIntegrity) || levelOfIntegrity < 0 ? 0 : levelOfIntegrity;
+  const float level = std::isnan(levelOfIntegrity) || levelOfIntegrity < 0 ? 0 : levelOfIntegrity;
   const float allowedLoss = level < 1.0f ? 1.0f - level : 0.0f;
 
   const size_t n = delays.size();

@@ -66,6 +66,31 @@ double ILScaleFromFileName(const std::string& path) {
   return 1;
 }
 
+namespace {
+
+class AnimatedImageClass : public ILAnimatedImageClass {
+ public:
+  UIImagePtr imageWithData(const NSDataPtr& data, double scale,
+                           const Value& options) const override {
+    return ILAnimatedImage::imageWithData(data, scale, options);
+  }
+  UIImagePtr imageWithAnimatedCoder(const ILAnimatedImageCoderPtr& coder,
+                                    double scale) const override {
+    return ILAnimatedImage::imageWithAnimatedCoder(coder, scale);
+  }
+  bool isKindOfClass(const UIImage& image) const override {
+    return dynamic_cast<const ILAnimatedImage*>(&image) != nullptr;
+  }
+  std::string className() const override { return "ILAnimatedImage"; }
+};
+
+}  // namespace
+
+const ILAnimatedImageClassPtr& ILAnimatedImage::imageClass() {
+  static const ILAnimatedImageClassPtr shared = std::make_shared<AnimatedImageClass>();
+  return shared;
+}
+
 ILAnimatedImage::Ptr ILAnimatedImage::imageWithData(const NSDataPtr& data, double scale,
                                                     const Value& options) {
   if (!data || data->length() == 0) return nullptr;

@@ -28,11 +28,28 @@ class ILAnimatedImageProtocol : public ILAnimatedImageProvider {
   virtual ILAnimatedImageCoderPtr animatedCoder() const { return nullptr; }
 };
 
+// A class of animated image, as the load context's "animatedImageClass"
+// names it: makes instances as the class's initialisers would (nullptr when
+// they fail) and tells whether an image is of the class or a subclass.
+class ILAnimatedImageClass : public NSObject {
+ public:
+  virtual UIImagePtr imageWithData(const NSDataPtr& data, double scale,
+                                   const Value& options) const = 0;
+  virtual UIImagePtr imageWithAnimatedCoder(const ILAnimatedImageCoderPtr& coder,
+                                            double scale) const = 0;
+  virtual bool isKindOfClass(const UIImage& image) const = 0;
+};
+
+using ILAnimatedImageClassPtr = std::shared_ptr<ILAnimatedImageClass>;
+
 class ILAnimatedImage : public UIImage,
                         public ILAnimatedImageProtocol,
                         public ILImageMetadataSource {
  public:
   using Ptr = std::shared_ptr<ILAnimatedImage>;
+
+  // The class object of ILAnimatedImage, for a load context.
+  static const ILAnimatedImageClassPtr& imageClass();
 
   // nullptr for empty data, PDF or SVG data, or data no coder decodes.
   static Ptr imageWithData(const NSDataPtr& data, double scale = 1, const Value& options = Value());

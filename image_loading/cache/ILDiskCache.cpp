@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <vector>
 
 #include "image_loading/cache/ILFileAttributeHelper.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/FilePath.h"
+#include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSURL.h"
 
 const char* const ILDiskCacheExtendedAttributeName = "com.quillfern.ILDiskCache";
@@ -54,11 +54,6 @@ std::string keyExtension(const std::string& key) {
   return ext;
 }
 
-double wallClockNow() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
 const char* dateKeyForExpireType(uint64_t type) {
   switch (type) {
     case 1: return NSFileModificationDate;
@@ -66,14 +61,6 @@ const char* dateKeyForExpireType(uint64_t type) {
     case 3: return NSURLAttributeModificationDateKey;
     default: return NSURLContentAccessDateKey;
   }
-}
-
-// The cache file's name may already use all 255 bytes, so the temporary name
-// is a short one of its own rather than the file name plus a suffix.
-bool writeCacheFile(const std::string& folder, const std::string& path, const Bytes& bytes,
-                    NSErrorPtr* error) {
-  return WriteFileAtomically(path, JoinPath(folder, std::string(kTempPrefix) + "XXXXXX"),
-                             bytes.data(), bytes.size(), error);
 }
 
 struct ExpiryEntry {
@@ -141,7 +128,7 @@ NSDataPtr ILDiskCache::dataForKey(const std::string& key) {
   }
   if (data) {
     fileManager_->setAttributesOfItemAtPath(
-        Value::map({{NSURLContentAccessDateKey, Value(wallClockNow())}}), path);
+        Value::map({{NSURLContentAccessDateKey, Value(NSDate::date()->timeIntervalSince1970())}}), path);
   }
   return data;
 }
@@ -150,7 +137,11 @@ bool ILDiskCache::setData(const NSDataPtr& data, const std::string& key, NSError
   NSParameterAssert(data);
   // The folder may have been removed behind our back (a user clearing caches).
   if (!fileManager_->fileExistsAtPath(diskCachePath_)) createFolder();
-  return writeCacheFile(diskCachePath_, cachePathForKey(key), data->vector(), error);
+  // The cache file's name may already use all 255 bytes, so the temporary
+  // name is a short one of its own rather than the file name plus a suffix.
+  return fileManager_->createFileAtPath(
+      cachePathForKey(key), JoinPath(diskCachePath_, std::string(kTempPrefix) + "XXXXXX"),
+      data->vector(), error);
 }
 
 NSDataPtr ILDiskCache::extendedDataForKey(const std::string& key) {
@@ -188,7 +179,7 @@ void ILDiskCache::removeAllData() {
 void ILDiskCache::removeExpiredData() {
   const char* dateKey = dateKeyForExpireType(config_->diskCacheExpireType);
   const bool hasCutOff = config_->maxDiskAge >= 0;
-  const double cutOff = wallClockNow() - config_->maxDiskAge;
+  const double cutOff = NSDate::date()->timeIntervalSince1970() - config_->maxDiskAge;
 
   auto items = fileManager_->subpathsOfDirectoryAtPath(diskCachePath_);
   if (!items) return;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILDefaultLog.h"
@@ -140,10 +141,12 @@ ILImageCache::ILImageCache(const std::string& nameSpace, const std::string& dire
   ioQueue_ = dispatch_queue_create("com.quillfern.ILImageCache.ioQueue");
   NSAssert(ioQueue_,
            "The IO queue should not be nil. Your configured `ioQueueAttributes` may be wrong");
-  memoryCache_ = ILMemoryCache::create(config_);
+  if (config_->memoryCacheClass) memoryCache_ = config_->memoryCacheClass(config_);
+  NSAssert(memoryCache_, "Custom memory cache class must conform to `ILMemoryCache` protocol");
   diskCachePath_ =
       JoinPath(directory.empty() ? defaultDiskCacheDirectory() : directory, nameSpace);
-  diskCache_ = std::make_shared<ILDiskCache>(diskCachePath_, config_);
+  if (config_->diskCacheClass) diskCache_ = config_->diskCacheClass(diskCachePath_, config_);
+  NSAssert(diskCache_, "Custom disk cache class must conform to `ILDiskCache` protocol");
 }
 
 void ILImageCache::start() {
@@ -203,12 +206,19 @@ UIImagePtr ILImageCache::imageFromMemoryCacheForKey(const std::string& key) cons
 
 UIImagePtr ILImageCache::memoryImageForQuery(const std::string& key,
                                              ILImageCacheLookupOptions options,
-                                             const ILRemoteImageContext&) const {
+                                             const ILRemoteImageContext& context) const {
   UIImagePtr image = imageFromMemoryCacheForKey(key);
-  if (image && (options & ILImageCacheDecodeFirstFrameOnly) && il_imageFrameCount(*image) >= 2) {
-    image = image->CGImage() ? UIImage::imageWithCGImage(image->CGImage(), image->scale(),
-                                                         image->imageOrientation())
-                             : nullptr;
+  if (!image) return nullptr;
+  if (options & ILImageCacheDecodeFirstFrameOnly) {
+    if (il_imageFrameCount(*image) < 2) return image;
+    return image->CGImage() ? UIImage::imageWithCGImage(image->CGImage(), image->scale(),
+                                                        image->imageOrientation())
+                            : nullptr;
+  }
+  if (options & ILImageCacheMatchAnimatedImageClass) {
+    const Value* c = context.find(ILRemoteImageContextAnimatedImageClass);
+    auto imageClass = c && c->isObject() ? c->objectAs<ILAnimatedImageClass>() : nullptr;
+    if (imageClass && !imageClass->isKindOfClass(*image)) return nullptr;
   }
   return image;
 }
@@ -359,8 +369,13 @@ void ILImageCache::storeImage(const UIImagePtr& image, const NSDataPtr& imageDat
 void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
                                const std::string& key, ILCallbackQueuePtr callbackQueue,
                                ILImageCacheCompletion completion) {
-  if (data) {
-    diskCache_->setData(data, key);
+  NSErrorPtr writeError;
+  if (data && !diskCache_->setData(data, key, &writeError)) {
+    // A full disk or a vanished folder: said, not hidden; the old file stays.
+    os_log_with_type(ILDefaultLog(), OSLogType::Error,
+                     "Image data not stored for " + key + ": " +
+                         (writeError ? writeError->localizedDescription() : "unknown error"));
+  } else if (data) {
     if (std::shared_ptr<NSObject> extended = image ? il_extendedObject(*image) : nullptr) {
       NSErrorPtr error;
       std::optional<Bytes> archived = ILExtendedObjectCoding::archive(*extended, &error);

@@ -1,5 +1,17 @@
 #include "image_loading/cache/ILImageCacheConfig.h"
 
+#include "image_loading/cache/ILDiskCache.h"
+#include "image_loading/cache/ILMemoryCache.h"
+
+ILImageCacheConfig::ILImageCacheConfig()
+    : memoryCacheClass([](const std::shared_ptr<ILImageCacheConfig>& config) {
+        return std::shared_ptr<ILMemoryCacheProtocol>(ILMemoryCache::create(config));
+      }),
+      diskCacheClass([](const std::string& path,
+                        const std::shared_ptr<ILImageCacheConfig>& config) {
+        return std::shared_ptr<ILDiskCacheProtocol>(std::make_shared<ILDiskCache>(path, config));
+      }) {}
+
 std::shared_ptr<ILImageCacheConfig> ILImageCacheConfig::defaultCacheConfig() {
   static const auto shared = std::make_shared<ILImageCacheConfig>();
   return shared;
@@ -18,6 +30,8 @@ std::shared_ptr<ILImageCacheConfig> ILImageCacheConfig::copy() const {
   c->maxDiskSize = maxDiskSize;
   c->diskCacheExpireType = diskCacheExpireType;
   c->fileManager = fileManager;
+  c->memoryCacheClass = memoryCacheClass;
+  c->diskCacheClass = diskCacheClass;
   c->setMaxMemoryCost(maxMemoryCost());
   c->setMaxMemoryCount(maxMemoryCount());
   return c;

@@ -7,11 +7,26 @@
 // "maxMemoryCost" and "maxMemoryCount").
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/ObservableProperty.h"
+
+class ILImageCacheConfig;
+class ILMemoryCacheProtocol;
+class ILDiskCacheProtocol;
+
+// The classes of the two cache parts, as a configuration names them: each
+// makes an instance the way the class's initialiser would. An empty one, or
+// one that makes nothing, is a class that does not conform, and the image
+// cache stops at its creation.
+using ILMemoryCacheClass = std::function<std::shared_ptr<ILMemoryCacheProtocol>(
+    const std::shared_ptr<ILImageCacheConfig>& config)>;
+using ILDiskCacheClass = std::function<std::shared_ptr<ILDiskCacheProtocol>(
+    const std::string& cachePath, const std::shared_ptr<ILImageCacheConfig>& config)>;
 
 // Which file date the disk cache's expiry compares.
 enum class ILImageCacheConfigExpireType : uint64_t {
@@ -23,6 +38,7 @@ enum class ILImageCacheConfigExpireType : uint64_t {
 
 class ILImageCacheConfig : public NSKeyValueObservable {
  public:
+  ILImageCacheConfig();
   static std::shared_ptr<ILImageCacheConfig> defaultCacheConfig();
   std::shared_ptr<ILImageCacheConfig> copy() const;
 
@@ -39,6 +55,8 @@ class ILImageCacheConfig : public NSKeyValueObservable {
   uint64_t maxDiskSize = 0;              // 0: no limit
   uint64_t diskCacheExpireType = 0;
   std::shared_ptr<NSFileManager> fileManager;  // nullptr: a new one per disk cache
+  ILMemoryCacheClass memoryCacheClass;  // ILMemoryCache by default
+  ILDiskCacheClass diskCacheClass;      // ILDiskCache by default
 
   uint64_t maxMemoryCost() const { return static_cast<uint64_t>(maxMemoryCost_.get()); }
   void setMaxMemoryCost(uint64_t v) { maxMemoryCost_.set(static_cast<int64_t>(v)); }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
@@ -108,32 +109,85 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   setOrRemove(map, kILImageCoderDecodeThumbnailPixelSize,
               contextValue(context, ILRemoteImageContextImageThumbnailPixelSize));
   setOrRemove(map, kILImageCoderDecodeTypeIdentifierHint, typeHint);
-  setOrRemove(map, kILImageCoderDecodeFileExtensionHint,
-              extensionHint ? &*extensionHint : nullptr);
+  setOrRemove(map, kILImageCoderDecodeFileExtensionHint, extensionHint ? &*extensionHint : nullptr);
   setOrRemove(map, kILImageCoderDecodeScaleDownLimitBytes, limit ? &*limit : nullptr);
   setOrRemove(map, kILImageCoderDecodeToHDR, hdr);
   return Value(std::move(map));
 }
+
+namespace {
+
+ILImageCoderPtr contextCoder(const ILRemoteImageContext& context) {
+  const Value* c = contextValue(context, ILRemoteImageContextImageCoder);
+  return c && c->isObject() ? std::dynamic_pointer_cast<ILImageCoder>(c->asObject()) : nullptr;
+}
+
+ILAnimatedImageClassPtr animatedImageClass(const ILRemoteImageContext& context,
+                                           ILRemoteImageOptions options) {
+  if (options & ILRemoteImageDecodeFirstFrameOnly) return nullptr;
+  const Value* c = contextValue(context, ILRemoteImageContextAnimatedImageClass);
+  return c && c->isObject() ? std::dynamic_pointer_cast<ILAnimatedImageClass>(c->asObject())
+                            : nullptr;
+}
+
+double decodeScale(const Value& decodeOptions) {
+  const Value* s = decodeOptions.find(kILImageCoderDecodeScaleFactor);
+  return s && s->isNumber() ? s->asDouble() : 1;
+}
+
+UIImagePtr forceDecoded(const UIImagePtr& image, ILRemoteImageOptions options,
+                        const ILRemoteImageContext& context, const Value& decodeOptions) {
+  ILImageForceDecodePolicy policy = ILImageForceDecodePolicyAutomatic;
+  if (options & ILRemoteImageAvoidDecodeImage) {
+    policy = ILImageForceDecodePolicyNever;
+  } else if (const Value* p = contextValue(context, ILRemoteImageContextImageForceDecodePolicy);
+             p && p->isNumber()) {
+    policy = static_cast<ILImageForceDecodePolicy>(p->asInt64());
+  }
+  UIImagePtr decoded = ILImageCoderHelper::decodedImageWithImage(image, policy);
+  if (decoded) il_setDecodeOptions(*decoded, decodeOptions);
+  return decoded;
+}
+
+}  // namespace
 
 UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
                                        ILRemoteImageOptions options,
                                        const ILRemoteImageContext& context) {
   NSParameterAssert(imageData);
   const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
-  std::shared_ptr<ILImageCoder> coder;
-  if (const Value* c = contextValue(context, ILRemoteImageContextImageCoder); c && c->isObject()) {
-    coder = std::dynamic_pointer_cast<ILImageCoder>(c->asObject());
+  UIImagePtr image;
+  if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
+    image = imageClass->imageWithData(imageData, decodeScale(decodeOptions), decodeOptions);
+    if (image && (options & ILRemoteImagePreloadAllFrames)) {
+      if (auto* animated = dynamic_cast<ILAnimatedImageProtocol*>(image.get())) {
+        animated->preloadAllFrames();
+      }
+    }
+    if (!image && (options & ILRemoteImageMatchAnimatedImageClass)) return nullptr;
   }
-  if (!coder) coder = ILImageCodersManager::sharedManager();
-  UIImagePtr image = coder->decodedImageWithData(imageData, decodeOptions);
+  if (!image) {
+    ILImageCoderPtr coder = contextCoder(context);
+    if (!coder) coder = ILImageCodersManager::sharedManager();
+    image = coder->decodedImageWithData(imageData, decodeOptions);
+  }
   if (!image) return nullptr;
-  ILImageForceDecodePolicy policy = ILImageForceDecodePolicyAutomatic;
-  if (options & ILRemoteImageAvoidDecodeImage) {
-    policy = ILImageForceDecodePolicyNever;
-  } else if (const Value* p = contextValue(context, ILRemoteImageContextImageForceDecodePolicy)) {
-    policy = static_cast<ILImageForceDecodePolicy>(p->asInt64());
+  return forceDecoded(image, options, context, decodeOptions);
+}
+
+UIImagePtr ILImageIncrementalDecodedImage(const std::shared_ptr<ILProgressiveImageCoder>& coder,
+                                          ILRemoteImageOptions options,
+                                          const ILRemoteImageContext& context,
+                                          const Value& decodeOptions) {
+  if (!coder) return nullptr;
+  if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
+    if (auto animatedCoder = std::dynamic_pointer_cast<ILAnimatedImageCoder>(coder)) {
+      if (UIImagePtr image =
+              imageClass->imageWithAnimatedCoder(animatedCoder, decodeScale(decodeOptions))) {
+        return image;
+      }
+      if (options & ILRemoteImageMatchAnimatedImageClass) return nullptr;
+    }
   }
-  UIImagePtr decoded = ILImageCoderHelper::decodedImageWithImage(image, policy);
-  if (decoded) il_setDecodeOptions(*decoded, decodeOptions);
-  return decoded;
+  return coder->incrementalDecodedImageWithOptions(decodeOptions);
 }

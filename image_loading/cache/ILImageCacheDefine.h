@@ -13,6 +13,7 @@
 
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;
+class ILProgressiveImageCoder;
 
 using ILRemoteImageOptions = uint64_t;
 inline constexpr ILRemoteImageOptions ILRemoteImageScaleDownLargeImages = 0x800;
@@ -64,8 +65,19 @@ double ILScaleFactorInCacheKey(const std::string& key);
 Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
                                       ILRemoteImageOptions options, const std::string& cacheKey);
 
-// Bytes read from the disk cache to an image, through the context's coder or
-// the shared coders manager, force-decoded as the options and context say.
+// Bytes read from the disk cache to an image: an instance of the context's
+// animated image class when there is one (unless first frame only), else
+// through the context's coder or the shared coders manager; force-decoded as
+// the options and context say.
 UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
                                        ILRemoteImageOptions options,
                                        const ILRemoteImageContext& context);
+
+// What a progressive coder shows after an update: with an animated image
+// class in the context (and not first frame only) and a coder that can
+// animate, an instance of that class over the coder; else the coder's own
+// partial image. nullptr when the class must match and cannot be made.
+UIImagePtr ILImageIncrementalDecodedImage(const std::shared_ptr<ILProgressiveImageCoder>& coder,
+                                          ILRemoteImageOptions options,
+                                          const ILRemoteImageContext& context,
+                                          const Value& decodeOptions);

@@ -85,7 +85,7 @@ UIImagePtr ILImageLoaderDecodeProgressiveImageData(const NSDataPtr& imageData,
   }
   if (!coder) return nullptr;
   coder->updateIncrementalData(imageData, finished);
-  UIImagePtr image = coder->incrementalDecodedImageWithOptions(decodeOptions);
+  UIImagePtr image = ILImageIncrementalDecodedImage(coder, options, context, decodeOptions);
   if (!image) return nullptr;
   UIImagePtr decoded =
       ILImageCoderHelper::decodedImageWithImage(image, forceDecodePolicy(options, context));

@@ -453,29 +453,31 @@ void ILRemoteImageDownloaderOperation::startCoderOperationWithImageData(const NS
                                                                         const Tokens& pending,
                                                                         const Tokens& finished) {
   std::weak_ptr<ILRemoteImageDownloaderOperation> weak = WeakFromThis(this);
-  for (const auto& token : pending) {
-    coderQueue_->addOperationWithBlock([weak, data, token] {
-      auto self = weak.lock();
-      if (!self) return;
-      UIImagePtr image = self->decodeForToken(data, token);
-      const bool empty = !image || image->size().width <= 0 || image->size().height <= 0;
-      if (empty) {
-        self->callCompletionBlockWithToken(
-            token, nullptr, nullptr,
-            ILRemoteImageError(ILRemoteImageErrorBadImageData,
-                               image ? "Downloaded image has 0 pixels"
-                                     : "Downloaded image decode failed"),
-            true);
-      } else {
-        self->callCompletionBlockWithToken(token, image, data, nullptr, true);
-      }
-    });
-  }
   Tokens all = finished;
   all.insert(all.end(), pending.begin(), pending.end());
-  coderQueue_->addOperationWithBlock([weak, data, all = std::move(all)] {
-    if (auto self = weak.lock()) self->checkDoneWithImageData(data, all);
+  // One pass on the serial coder queue: each caller's decode in turn, then
+  // the look for callers that joined meanwhile.
+  coderQueue_->addOperationWithBlock([weak, data, pending, all = std::move(all)] {
+    auto self = weak.lock();
+    if (!self) return;
+    for (const auto& token : pending) self->finishToken(data, token);
+    self->checkDoneWithImageData(data, all);
   });
+}
+
+void ILRemoteImageDownloaderOperation::finishToken(
+    const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token) {
+  UIImagePtr image = decodeForToken(data, token);
+  const bool empty = !image || image->size().width <= 0 || image->size().height <= 0;
+  if (empty) {
+    callCompletionBlockWithToken(
+        token, nullptr, nullptr,
+        ILRemoteImageError(ILRemoteImageErrorBadImageData, image ? "Downloaded image has 0 pixels"
+                                                                 : "Downloaded image decode failed"),
+        true);
+  } else {
+    callCompletionBlockWithToken(token, image, data, nullptr, true);
+  }
 }
 
 UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(

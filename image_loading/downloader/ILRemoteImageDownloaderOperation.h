@@ -183,6 +183,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void queuePartialDecode();
   void startCoderOperationWithImageData(const NSDataPtr& data, const Tokens& pending,
                                         const Tokens& finished);
+  // Decodes for one caller and gives it its final answer.
+  void finishToken(const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token);
   UIImagePtr decodeForToken(const NSDataPtr& data,
                             const ILRemoteImageDownloaderOperationTokenPtr& token);
   void checkDoneWithImageData(const NSDataPtr& data, const Tokens& finished);

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "image_loading/categories/UIImageMetadata.h"
+#include "platform/coreimage/CIFilter.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIColor.h"
@@ -105,8 +106,9 @@ std::string ILImageBaseTransformer::transformerKey() const {
 
 UIImagePtr ILImageBaseTransformer::transformedImageWithImage(const UIImagePtr&,
                                                              const std::string&) const {
-  FatalStop("For `ILImageBaseTransformer` subclass, you must override "
-            "transformedImageWithImage:forKey: method");
+  FatalStop(
+      "For `ILImageBaseTransformer` subclass, you must override "
+      "transformedImageWithImage:forKey: method");
 }
 
 // ---- Concrete transformers ----
@@ -232,4 +234,20 @@ std::string ILImageBlurTransformer::transformerKey() const {
 UIImagePtr ILImageBlurTransformer::transformedImageWithImage(const UIImagePtr& image,
                                                              const std::string&) const {
   return il_blurredImageWithRadius(image, blurRadius);
+}
+
+std::shared_ptr<ILImageFilterTransformer> ILImageFilterTransformer::transformerWithFilter(
+    std::shared_ptr<CIFilter> filter) {
+  auto t = std::make_shared<ILImageFilterTransformer>();
+  t->filter = std::move(filter);
+  return t;
+}
+
+std::string ILImageFilterTransformer::transformerKey() const {
+  return "ILImageFilterTransformer(" + (filter ? filter->name() : std::string("(null)")) + ")";
+}
+
+UIImagePtr ILImageFilterTransformer::transformedImageWithImage(const UIImagePtr& image,
+                                                               const std::string&) const {
+  return il_filteredImageWithFilter(image, filter);
 }

@@ -142,3 +142,15 @@ class ILImageBlurTransformer : public ILImageBaseTransformer {
 
   double blurRadius = 0;
 };
+
+class ILImageFilterTransformer : public ILImageBaseTransformer {
+ public:
+  static std::shared_ptr<ILImageFilterTransformer> transformerWithFilter(
+      std::shared_ptr<CIFilter> filter);
+  // "ILImageFilterTransformer(<filter name>)".
+  std::string transformerKey() const override;
+  UIImagePtr transformedImageWithImage(const UIImagePtr& image,
+                                       const std::string& key) const override;
+
+  std::shared_ptr<CIFilter> filter;
+};

@@ -9,6 +9,9 @@
 #include "image_loading/transformers/ILGraphicsImageRenderer.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGImage.h"
+#include "platform/coreimage/CIContext.h"
+#include "platform/coreimage/CIFilter.h"
+#include "platform/coreimage/CIImage.h"
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIImage.h"
@@ -30,6 +33,67 @@ UIImagePtr render(const UIImage& image, CGSize size,
 UIImagePtr wrap(const CGImageRef& bitmap, const UIImage& like) {
   return bitmap ? UIImage::imageWithCGImage(bitmap, like.scale(), like.imageOrientation())
                 : nullptr;
+}
+
+void logDefault(const std::string& message);
+
+UIImagePtr wrapCI(const CIImageRef& image, const UIImage& like) {
+  return image ? UIImage::imageWithCIImage(image, like.scale(), like.imageOrientation()) : nullptr;
+}
+
+// The bitmap whose pixels are sampled: the image's own, or a Core Image
+// image's rendered over its extent.
+CGImageRef samplingBitmap(const UIImage& image) {
+  if (image.CGImage()) return image.CGImage();
+  const CIImageRef& ci = image.CIImage();
+  return ci ? CIContext::context()->createCGImage(ci, ci->extent()) : nullptr;
+}
+
+CIImageRef applyFilter(const char* name, const CIImageRef& input, const CIImageRef& background) {
+  CIFilterRef filter = CIFilter::filterWithName(name);
+  if (!filter) return nullptr;
+  filter->setImage(input, kCIInputImageKey);
+  filter->setImage(background, kCIInputBackgroundImageKey);
+  return filter->outputImage();
+}
+
+// The Core Image way of tinting: the colour image composited over the
+// receiver as the blend mode says; nullptr for a mode it has no filter for
+// (after logging) or a filter without output, so the bitmap path follows.
+CIImageRef tintedCIImage(const CIImageRef& input, const CIColor& color, CGBlendMode mode) {
+  static const char* const kBlendFilters[] = {
+      "CIMultiplyBlendMode",   "CIScreenBlendMode",    "CIOverlayBlendMode",
+      "CIDarkenBlendMode",     "CILightenBlendMode",   "CIColorDodgeBlendMode",
+      "CIColorBurnBlendMode",  "CISoftLightBlendMode", "CIHardLightBlendMode",
+      "CIDifferenceBlendMode", "CIExclusionBlendMode", "CIHueBlendMode",
+      "CISaturationBlendMode", "CIColorBlendMode",     "CILuminosityBlendMode"};
+  const CGRect extent = input->extent();
+  const CIImageRef colorImage = CIImage::imageWithColor(color)->imageByCroppingToRect(extent);
+  const int m = static_cast<int>(mode);
+  if (m == 0 || m == 21) return applyFilter("CISourceOverCompositing", colorImage, input);
+  if (m >= 1 && m <= 15) return applyFilter(kBlendFilters[m - 1], colorImage, input);
+  if (m == 16) return CIImage::imageWithColor(CIColor::clearColor())->imageByCroppingToRect(extent);
+  if (m == 17) return colorImage;
+  if (m == 18 || m == 22) return applyFilter("CISourceInCompositing", colorImage, input);
+  if (m == 19 || m == 23) return applyFilter("CISourceOutCompositing", colorImage, input);
+  if (m == 20 || m == 24) return applyFilter("CISourceAtopCompositing", colorImage, input);
+  auto clamp = [](const CIImageRef& image) { return applyFilter("CIColorClamp", image, nullptr); };
+  if (m == 26) {
+    auto darker = [](const CIImageRef& image) {
+      CIFilterRef controls = CIFilter::filterWithName("CIColorControls");
+      controls->setImage(image, kCIInputImageKey);
+      controls->setValue(Value(-0.5), kCIInputBrightnessKey);
+      return controls->outputImage();
+    };
+    const CIImageRef sum = applyFilter("CIAdditionCompositing", darker(colorImage), darker(input));
+    return sum ? clamp(sum) : nullptr;
+  }
+  if (m == 27) {
+    const CIImageRef sum = applyFilter("CIAdditionCompositing", colorImage, input);
+    return sum ? clamp(sum) : nullptr;
+  }
+  logDefault("UIImage+Transform error: Unsupported blend mode: " + std::to_string(m));
+  return nullptr;
 }
 
 void logDefault(const std::string& message) {
@@ -66,12 +130,12 @@ UIColorPtr colorOfPixel(const uint8_t* pixel, size_t components, uint32_t bitmap
   }
   const auto alphaInfo = static_cast<CGImageAlphaInfo>(bitmapInfo & kCGBitmapAlphaInfoMask);
   auto v = [&b](size_t i) { return b[i] / 255.0; };
-  const bool premultiplied = alphaInfo == kCGImageAlphaPremultipliedLast ||
-                             alphaInfo == kCGImageAlphaPremultipliedFirst;
-  const bool alphaFirst = alphaInfo == kCGImageAlphaPremultipliedFirst ||
-                          alphaInfo == kCGImageAlphaFirst;
-  const bool alphaLast = alphaInfo == kCGImageAlphaPremultipliedLast ||
-                         alphaInfo == kCGImageAlphaLast;
+  const bool premultiplied =
+      alphaInfo == kCGImageAlphaPremultipliedLast || alphaInfo == kCGImageAlphaPremultipliedFirst;
+  const bool alphaFirst =
+      alphaInfo == kCGImageAlphaPremultipliedFirst || alphaInfo == kCGImageAlphaFirst;
+  const bool alphaLast =
+      alphaInfo == kCGImageAlphaPremultipliedLast || alphaInfo == kCGImageAlphaLast;
   if (alphaInfo == kCGImageAlphaOnly) return UIColor::colorWithRed(0, 0, 0, v(0));
   if (components == 2) {
     if (alphaFirst) return UIColor::colorWithWhite(v(1), v(0));
@@ -181,7 +245,18 @@ UIImagePtr il_croppedImageWithRect(const UIImagePtr& image, CGRect rect) {
   const double s = image->scale();
   const CGRect scaled{CGPoint{rect.origin.x * s, rect.origin.y * s},
                       CGSize{rect.size.width * s, rect.size.height * s}};
-  if (scaled.size.width <= 0 || scaled.size.height <= 0 || !image->CGImage()) return nullptr;
+  if (scaled.size.width <= 0 || scaled.size.height <= 0) return nullptr;
+  if (const CIImageRef& ci = image->CIImage(); ci && !image->CGImage()) {
+    // The rectangle is in pixels, so its y is flipped against the height in
+    // pixels: the same as in points at scale 1, and right at any other scale.
+    const CGRect extent = ci->extent();
+    const CGRect flipped{
+        CGPoint{extent.origin.x + scaled.origin.x, CGRectGetMaxY(extent) - CGRectGetMaxY(scaled)},
+        scaled.size};
+    CIImageRef cropped = ci->imageByCroppingToRect(flipped);
+    return cropped->cgImage() ? wrapCI(cropped, *image) : nullptr;
+  }
+  if (!image->CGImage()) return nullptr;
   return wrap(CGImageCreateWithImageInRect(image->CGImage(), scaled), *image);
 }
 
@@ -218,6 +293,14 @@ UIImagePtr il_rotatedImageWithAngle(const UIImagePtr& image, double angle, bool 
   if (!image) return nullptr;
   const double width = std::trunc(image->size().width);
   const double height = std::trunc(image->size().height);
+  if (const CIImageRef& ci = image->CIImage(); ci && !image->CGImage()) {
+    if (fitSize)
+      return wrapCI(ci->imageByApplyingTransform(CGAffineTransformMakeRotation(angle)), *image);
+    CIFilterRef straighten = CIFilter::filterWithName("CIStraightenFilter");
+    straighten->setImage(ci, kCIInputImageKey);
+    straighten->setValue(Value(angle), kCIInputAngleKey);
+    return wrapCI(straighten->outputImage(), *image);
+  }
   CGRect canvas{CGPoint{0, 0}, CGSize{width, height}};
   if (fitSize) canvas = CGRectApplyAffineTransform(canvas, CGAffineTransformMakeRotation(angle));
   return render(*image, canvas.size, [&](const CGContextRef& context) {
@@ -230,11 +313,15 @@ UIImagePtr il_rotatedImageWithAngle(const UIImagePtr& image, double angle, bool 
   });
 }
 
-UIImagePtr il_flippedImageWithHorizontal(const UIImagePtr& image, bool horizontal,
-                                         bool vertical) {
+UIImagePtr il_flippedImageWithHorizontal(const UIImagePtr& image, bool horizontal, bool vertical) {
   if (!image) return nullptr;
   const double width = std::trunc(image->size().width);
   const double height = std::trunc(image->size().height);
+  if (CIImageRef ci = image->CIImage(); ci && !image->CGImage()) {
+    if (horizontal) ci = ci->imageByApplyingTransform(CGAffineTransformMake(-1, 0, 0, 1, width, 0));
+    if (vertical) ci = ci->imageByApplyingTransform(CGAffineTransformMake(1, 0, 0, -1, 0, height));
+    return wrapCI(ci, *image);
+  }
   return render(*image, image->size(), [&](const CGContextRef& context) {
     if (horizontal) CGContextConcatCTM(context, CGAffineTransformMake(-1, 0, 0, 1, width, 0));
     if (vertical) CGContextConcatCTM(context, CGAffineTransformMake(1, 0, 0, -1, 0, height));
@@ -246,7 +333,18 @@ UIImagePtr il_tintedImageWithColor(const UIImagePtr& image, const UIColorPtr& co
                                    CGBlendMode blendMode) {
   if (!image) return nullptr;
   double r = 0, g = 0, b = 0, a = 0;
-  if (!color || !color->getRed(&r, &g, &b, &a) || a <= FLT_EPSILON) return image;
+  if (!color) return image;
+  if (!color->getRed(&r, &g, &b, &a)) {
+    double white = 0;
+    if (!color->getWhite(&white, &a)) return image;
+    r = g = b = white;
+  }
+  if (a <= FLT_EPSILON) return image;
+  if (const CIImageRef& ci = image->CIImage(); ci && !image->CGImage()) {
+    if (CIImageRef tinted = tintedCIImage(ci, CIColor::colorWithRed(r, g, b, a), blendMode)) {
+      return wrapCI(tinted, *image);
+    }
+  }
   const CGSize size = image->size();
   return render(*image, size, [&](const CGContextRef& context) {
     const CGRect bounds{CGPoint{0, 0}, size};
@@ -258,8 +356,8 @@ UIImagePtr il_tintedImageWithColor(const UIImagePtr& image, const UIColorPtr& co
 }
 
 UIColorPtr il_colorAtPoint(const UIImagePtr& image, CGPoint point) {
-  if (!image || !image->CGImage()) return nullptr;
-  const CGImageRef& bitmap = image->CGImage();
+  const CGImageRef bitmap = image ? samplingBitmap(*image) : nullptr;
+  if (!bitmap) return nullptr;
   // Also refuses NaN: a negative or unordered coordinate would index before
   // the pixel data.
   if (!(point.x >= 0) || !(point.y >= 0)) return nullptr;
@@ -278,8 +376,8 @@ UIColorPtr il_colorAtPoint(const UIImagePtr& image, CGPoint point) {
 }
 
 std::optional<std::vector<UIColorPtr>> il_colorsWithRect(const UIImagePtr& image, CGRect rect) {
-  if (!image || !image->CGImage()) return std::nullopt;
-  const CGImageRef& bitmap = image->CGImage();
+  const CGImageRef bitmap = image ? samplingBitmap(*image) : nullptr;
+  if (!bitmap) return std::nullopt;
   const double width = static_cast<double>(CGImageGetWidth(bitmap));
   const double height = static_cast<double>(CGImageGetHeight(bitmap));
   if (!(rect.size.width > 0) || !(rect.size.height > 0) || !(rect.origin.x >= 0) ||
@@ -311,33 +409,55 @@ UIImagePtr il_blurredImageWithRadius(const UIImagePtr& image, double blurRadius)
   if (!image) return nullptr;
   if (image->size().width < 1 || image->size().height < 1) return nullptr;
   if (blurRadius <= FLT_EPSILON) return image;
+  const double pixelRadius = blurRadius * image->scale();
+  if (const CIImageRef& ci = image->CIImage(); ci && !image->CGImage()) {
+    CIFilterRef blur = CIFilter::filterWithName("CIGaussianBlur");
+    blur->setImage(ci, kCIInputImageKey);
+    blur->setValue(Value(pixelRadius), kCIInputRadiusKey);
+    const CIImageRef output = blur->outputImage();
+    return output
+               ? wrapCI(output->imageByCroppingToRect(CGRect{CGPointZero, image->size()}), *image)
+               : nullptr;
+  }
   const CGImageRef& source = image->CGImage();
   if (!source) return nullptr;
-  const double pixelRadius = blurRadius * image->scale();
   size_t box = 4;
   if (!(pixelRadius - 2 < FLT_EPSILON)) {
     box = static_cast<size_t>(std::floor(pixelRadius * 3 * std::sqrt(2 * M_PI) / 4 + 0.5));
   }
   const size_t kernel = box | 1;
   const size_t width = CGImageGetWidth(source), height = CGImageGetHeight(source);
-  CGContextRef context = CGBitmapContextCreate(nullptr, width, height, 8, width * 4,
-                                               CGColorSpaceCreateDeviceRGB(),
-                                               kCGImageAlphaPremultipliedLast);
+  CGContextRef context =
+      CGBitmapContextCreate(nullptr, width, height, 8, width * 4, CGColorSpaceCreateDeviceRGB(),
+                            kCGImageAlphaPremultipliedLast);
   if (!context) {
-    logDefault("UIImage+Transform error: vImageBuffer_InitWithCGImage returned error code -1 "
-               "for inputImage: " + source->description());
+    logDefault(
+        "UIImage+Transform error: vImageBuffer_InitWithCGImage returned error code -1 "
+        "for inputImage: " +
+        source->description());
     return nullptr;
   }
   CGContextSetBlendMode(context, kCGBlendModeCopy);
-  CGContextDrawImage(context, CGRect{CGPoint{0, 0}, CGSize{double(width), double(height)}},
-                     source);
+  CGContextDrawImage(context, CGRect{CGPoint{0, 0}, CGSize{double(width), double(height)}}, source);
   auto* base = static_cast<uint8_t*>(CGBitmapContextGetData(context));
   const size_t rowBytes = CGBitmapContextGetBytesPerRow(context);
   auto pixels = std::make_shared<Bytes>(base, base + rowBytes * height);
   boxBlur(*pixels, width, height, rowBytes, kernel);
-  return wrap(CGImage::create(width, height, 8, 32, rowBytes, kCGImageAlphaPremultipliedLast,
-                              pixels),
-              *image);
+  return wrap(
+      CGImage::create(width, height, 8, 32, rowBytes, kCGImageAlphaPremultipliedLast, pixels),
+      *image);
+}
+
+UIImagePtr il_filteredImageWithFilter(const UIImagePtr& image, const CIFilterRef& filter) {
+  if (!image || !filter) return nullptr;
+  CIImageRef input = image->CIImage();
+  if (!input) input = CIImage::imageWithCGImage(image->CGImage());
+  if (!input) return nullptr;
+  filter->setImage(input, kCIInputImageKey);
+  const CIImageRef output = filter->outputImage();
+  if (!output) return nullptr;
+  CGImageRef bitmap = CIContext::context()->createCGImage(output, output->extent());
+  return bitmap ? wrap(bitmap, *image) : nullptr;
 }
 
 std::string il_hexString(const UIColor& color) {
@@ -347,9 +467,10 @@ std::string il_hexString(const UIColor& color) {
     color.getWhite(&white, &a);
     r = g = b = white;
   }
-  auto byte = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+  auto byte = [](double v) {
+    return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+  };
   char text[16];
-  std::snprintf(text, sizeof text, "#%08x",
-                byte(a) << 24 | byte(r) << 16 | byte(g) << 8 | byte(b));
+  std::snprintf(text, sizeof text, "#%08x", byte(a) << 24 | byte(r) << 16 | byte(g) << 8 | byte(b));
   return text;
 }

@@ -2,9 +2,10 @@
 
 // Image operations that transformers apply after a load and callers may use
 // directly. Each returns a new image (or the receiver where said) and leaves
-// the receiver unchanged; results keep its scale and orientation. Bitmap
-// images are redrawn through ILGraphicsImageRenderer; the blur is a real
-// three-pass box blur (close to a Gaussian).
+// the receiver unchanged; results keep its scale and orientation. Images
+// backed by a Core Image image are transformed with Core Image and stay so;
+// bitmap images are redrawn through ILGraphicsImageRenderer, and their blur
+// is a real three-pass box blur (close to a Gaussian).
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,7 @@
 
 class UIImage;
 class UIColor;
+class CIFilter;
 using UIImagePtr = std::shared_ptr<UIImage>;
 using UIColorPtr = std::shared_ptr<UIColor>;
 
@@ -50,6 +52,11 @@ UIColorPtr il_colorAtPoint(const UIImagePtr& image, CGPoint point);
 std::optional<std::vector<UIColorPtr>> il_colorsWithRect(const UIImagePtr& image, CGRect rect);
 // Radius in points.
 UIImagePtr il_blurredImageWithRadius(const UIImagePtr& image, double blurRadius);
+
+// The filter run over the image (its Core Image image, or its bitmap), the
+// output rendered to a bitmap image; nil without input or output.
+UIImagePtr il_filteredImageWithFilter(const UIImagePtr& image,
+                                      const std::shared_ptr<CIFilter>& filter);
 
 // "#aarrggbb", lower case.
 std::string il_hexString(const UIColor& color);

@@ -94,13 +94,30 @@ CGImageRef CGImage::create(size_t width, size_t height, size_t bitsPerComponent,
 
 CGImageRef CGImage::createLazy(size_t width, size_t height, size_t bitsPerComponent,
                                size_t bitsPerPixel, size_t bytesPerRow, uint32_t bitmapInfo,
-                               PixelProvider provider, std::string colorSpaceName) {
+                               PixelProvider provider, std::string colorSpaceName,
+                               RowProvider rows) {
   if (!provider || !validGeometry(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow))
     return nullptr;
   auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow,
                                          bitmapInfo, std::move(colorSpaceName));
   image->provider_ = std::move(provider);
+  image->rows_ = std::move(rows);
   return image;
+}
+
+std::shared_ptr<const Bytes> CGImage::rowPixelData(size_t first, size_t count) const {
+  if (!isLazy() || count == 0 || first >= height_ || count > height_ - first) return nullptr;
+  RowProvider rows;
+  {
+    std::lock_guard<std::mutex> lock(rowsMutex_);
+    rows = rows_;
+  }
+  if (!rows) return nullptr;
+  std::shared_ptr<const Bytes> produced = rows(first, count);
+  if (!produced || produced->size() < requiredBytes(count, bitsPerPixel_, width_, bytesPerRow_)) {
+    return nullptr;
+  }
+  return produced;
 }
 
 std::shared_ptr<const Bytes> CGImage::pixelData() const {
@@ -113,6 +130,10 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
     }
     pixels_ = std::move(produced);
     provider_ = nullptr;  // drops whatever the provider held (source data)
+    {
+      std::lock_guard<std::mutex> lock(rowsMutex_);
+      rows_ = nullptr;
+    }
     decoded_.store(true, std::memory_order_release);
   });
   return pixels_;
@@ -180,6 +201,11 @@ CGImageRef CGImageCreateWithImageInRect(const CGImageRef& image, CGRect rect) {
     result = CGImage::createLazy(
         w, h, image->bitsPerComponent(), bpp, w * bpp / 8, image->bitmapInfo(),
         [source, srcRow, x0, y0, w, h, bpp] {
+          // Only the rows cut need decoding when the source can give them.
+          if (auto rows = source->rowPixelData(y0, h)) {
+            return x0 == 0 && w == source->width() ? rows
+                                                   : copyRows(*rows, srcRow, x0, 0, w, h, bpp);
+          }
           return copyRows(*source->pixelData(), srcRow, x0, y0, w, h, bpp);
         },
         image->colorSpaceName());

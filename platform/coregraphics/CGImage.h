@@ -44,6 +44,8 @@ inline constexpr uint32_t kCGBitmapByteOrder32Host = kCGBitmapByteOrder32Little;
 class CGImage : public NSObject {
  public:
   using PixelProvider = std::function<std::shared_ptr<const Bytes>()>;
+  // Rows [first, first + count) packed at bytesPerRow; nullptr when it cannot.
+  using RowProvider = std::function<std::shared_ptr<const Bytes>(size_t first, size_t count)>;
 
   // Eager: the pixel buffer is given. nullptr when the geometry is invalid or
   // the buffer is too small for it.
@@ -53,10 +55,13 @@ class CGImage : public NSObject {
                            std::string colorSpaceName = "kCGColorSpaceSRGB");
   // Lazy: pixels are produced on first access. A provider that fails (null or
   // too short a buffer) leaves a transparent black bitmap, never a crash.
+  // A source that can decode row ranges on their own also gives `rows`, so
+  // parts cut from the image never need all of it.
   static CGImageRef createLazy(size_t width, size_t height, size_t bitsPerComponent,
                                size_t bitsPerPixel, size_t bytesPerRow, uint32_t bitmapInfo,
                                PixelProvider provider,
-                               std::string colorSpaceName = "kCGColorSpaceSRGB");
+                               std::string colorSpaceName = "kCGColorSpaceSRGB",
+                               RowProvider rows = nullptr);
 
   size_t width() const { return width_; }
   size_t height() const { return height_; }
@@ -75,6 +80,10 @@ class CGImage : public NSObject {
   bool isLazy() const { return !decoded_.load(std::memory_order_acquire); }
   // Forces decoding; never null.
   std::shared_ptr<const Bytes> pixelData() const;
+  // Rows [first, first + count) decoded on their own, packed at bytesPerRow,
+  // while the image is lazy and its source can do that; nullptr otherwise
+  // (read pixelData()).
+  std::shared_ptr<const Bytes> rowPixelData(size_t first, size_t count) const;
 
   // Type identifier of the file the bitmap came from, "" when none.
   const std::string& utType() const;
@@ -99,6 +108,8 @@ class CGImage : public NSObject {
   mutable std::atomic<bool> decoded_{false};
   mutable PixelProvider provider_;
   mutable std::shared_ptr<const Bytes> pixels_;
+  mutable std::mutex rowsMutex_;
+  mutable RowProvider rows_;  // guarded by rowsMutex_; dropped once decoded
   mutable std::mutex typeMutex_;
   std::string utType_;
 };

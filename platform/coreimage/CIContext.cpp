@@ -6,10 +6,11 @@
 std::shared_ptr<CIContext> CIContext::context() { return std::make_shared<CIContext>(); }
 
 CGImageRef CIContext::createCGImage(const CIImageRef& image, CGRect fromRect) const {
-  if (!image || !image->cgImage()) return nullptr;
-  const CGRect whole = image->extent();
-  if (CGRectEqualToRect(CGRectIntegral(fromRect), whole)) return image->cgImage();
-  return CGImageCreateWithImageInRect(image->cgImage(), fromRect);
+  if (!image || CGRectIsInfinite(fromRect)) return nullptr;
+  if (image->cgImage() && CGRectEqualToRect(CGRectIntegral(fromRect), image->extent())) {
+    return image->cgImage();
+  }
+  return image->imageByCroppingToRect(fromRect)->cgImage();
 }
 
 NSDataPtr CIContext::JPEGRepresentationOfImage(const CIImageRef& image, const std::string&,

@@ -9,7 +9,8 @@ class CIContext : public NSObject {
  public:
   static std::shared_ptr<CIContext> context();
 
-  // The part of the image inside `rect` (pixels, clipped), or nullptr.
+  // The part of the image inside `rect` (Core Image coordinates, clipped to
+  // the extent), or nullptr when nothing is left.
   CGImageRef createCGImage(const CIImageRef& image, CGRect fromRect) const;
   // JPEG of the image with its file properties (orientation, EXIF, GPS);
   // options may give kCGImageDestinationLossyCompressionQuality. nullptr when

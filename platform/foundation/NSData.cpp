@@ -9,6 +9,9 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <utility>
+
+#include "FileIO.h"
 
 namespace {
 
@@ -16,9 +19,9 @@ void setError(NSErrorPtr* error, int err, const std::string& call) {
   if (error) *error = NSError::posixError(err, call);
 }
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
+bool writeAll(FileIO& io, int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
+    ssize_t w = io.write(fd, p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -36,25 +39,37 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t lengt
   return WriteFileAtomically(path, path + ".tmp-XXXXXX", data, length, error);
 }
 
-bool WriteFileAtomically(const std::string& path, std::string tmp, const void* data,
+bool WriteFileAtomically(const std::string& path, std::string tmp, const void* data, size_t length,
+                         NSErrorPtr* error) {
+  return WriteFileAtomically(*FileIO::system(), path, std::move(tmp), data, length, error);
+}
+
+bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tmp, const void* data,
                          size_t length, NSErrorPtr* error) {
-  int fd = ::mkstemp(tmp.data());
+  int fd = io.makeTemporary(tmp.data());
   if (fd < 0) {
     setError(error, errno, "mkstemp");
     return false;
   }
   ::fchmod(fd, 0644);
-  bool ok = writeAll(fd, static_cast<const uint8_t*>(data), length) && ::fsync(fd) == 0;
+  const bool written = writeAll(io, fd, static_cast<const uint8_t*>(data), length);
+  const bool ok = written && io.sync(fd) == 0;
   int err = errno;
-  ::close(fd);
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    setError(error, err, "write");
+  // A full disk may only show when the data is flushed at close.
+  if (io.close(fd) != 0 && ok) {
+    err = errno;
+    io.unlink(tmp.c_str());
+    setError(error, err, "close");
     return false;
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (!ok) {
+    io.unlink(tmp.c_str());
+    setError(error, err, written ? "fsync" : "write");
+    return false;
+  }
+  if (io.rename(tmp.c_str(), path.c_str()) != 0) {
     err = errno;
-    ::unlink(tmp.c_str());
+    io.unlink(tmp.c_str());
     setError(error, err, "rename");
     return false;
   }
@@ -100,8 +115,7 @@ bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error) {
   return true;
 }
 
-std::shared_ptr<NSData> NSData::dataWithContentsOfFile(const std::string& path,
-                                                       NSErrorPtr* error) {
+std::shared_ptr<NSData> NSData::dataWithContentsOfFile(const std::string& path, NSErrorPtr* error) {
   Bytes b;
   if (!ReadFileContents(path, b, error)) return nullptr;
   return std::make_shared<NSData>(std::move(b));
@@ -114,7 +128,7 @@ bool NSData::writeToFile(const std::string& path, bool atomically, NSErrorPtr* e
     setError(error, errno, "open");
     return false;
   }
-  bool ok = writeAll(fd, bytes_.data(), bytes_.size());
+  bool ok = writeAll(*FileIO::system(), fd, bytes_.data(), bytes_.size());
   int err = errno;
   ::close(fd);
   if (!ok) setError(error, err, "write");

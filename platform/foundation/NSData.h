@@ -11,6 +11,7 @@
 #include "NSObject.h"
 #include "ValueFwd.h"
 
+class FileIO;
 // Immutable bytes with identity, as the platform's data object.
 class NSData : public NSObject {
  public:
@@ -55,6 +56,10 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t lengt
 // in the destination's folder, for names too long to take a suffix.
 bool WriteFileAtomically(const std::string& path, std::string tempTemplate, const void* data,
                          size_t length, NSErrorPtr* error = nullptr);
+// The same through the given system calls. A failed write, sync or rename
+// removes the temporary file and leaves the destination as it was.
+bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tempTemplate,
+                         const void* data, size_t length, NSErrorPtr* error = nullptr);
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
 
 // Standard base64 with padding; decoding refuses characters outside the

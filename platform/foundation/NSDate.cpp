@@ -4,6 +4,12 @@
 #include <ctime>
 #include <functional>
 
+#include "PlatformClock.h"
+
+std::shared_ptr<NSDate> NSDate::date() {
+  return std::make_shared<NSDate>(PlatformClock::wallNow());
+}
+
 bool NSDate::isEqual(const NSObject& other) const {
   auto* d = dynamic_cast<const NSDate*>(&other);
   return d && d->seconds_ == seconds_;

@@ -14,6 +14,8 @@ class NSDate : public NSObject {
   static std::shared_ptr<NSDate> dateWithTimeIntervalSince1970(double seconds) {
     return std::make_shared<NSDate>(seconds);
   }
+  // Now, on the platform clock's wall time (manual in tests).
+  static std::shared_ptr<NSDate> date();
 
   double timeIntervalSince1970() const { return seconds_; }
 

@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
+#include "FileIO.h"
 #include "FilePath.h"
 #include "NSApplicationLocations.h"
 #include "Value.h"
@@ -181,6 +183,9 @@ std::string ensureContainerFolder(const std::string& relative) {
 
 }  // namespace
 
+NSFileManager::NSFileManager(std::shared_ptr<FileIO> io)
+    : io_(io ? std::move(io) : FileIO::system()) {}
+
 std::shared_ptr<NSFileManager> NSFileManager::defaultManager() {
   static auto* manager = new std::shared_ptr<NSFileManager>(std::make_shared<NSFileManager>());
   return *manager;
@@ -219,7 +224,12 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
 
 bool NSFileManager::createFileAtPath(const std::string& path, const Bytes& contents,
                                      NSErrorPtr* error) const {
-  return WriteFileAtomically(path, contents.data(), contents.size(), error);
+  return createFileAtPath(path, path + ".tmp-XXXXXX", contents, error);
+}
+
+bool NSFileManager::createFileAtPath(const std::string& path, const std::string& tempTemplate,
+                                     const Bytes& contents, NSErrorPtr* error) const {
+  return WriteFileAtomically(*io_, path, tempTemplate, contents.data(), contents.size(), error);
 }
 
 bool NSFileManager::removeItemAtPath(const std::string& path, NSErrorPtr* error) const {

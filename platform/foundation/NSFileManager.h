@@ -22,6 +22,8 @@
 #include "NSURL.h"
 #include "ValueFwd.h"
 
+class FileIO;
+
 // Keys of attributesOfItemAtPath(). Dates are seconds since 1970 (double).
 extern const char* const NSFileType;
 extern const char* const NSFileSize;
@@ -46,7 +48,11 @@ enum class NSSearchPathDirectory { Documents, Caches, ApplicationSupport, Librar
 
 class NSFileManager : public NSObject {
  public:
+  // File writes go through `io` (the plain system calls when null).
+  explicit NSFileManager(std::shared_ptr<FileIO> io = nullptr);
   static std::shared_ptr<NSFileManager> defaultManager();
+
+  FileIO& fileIO() const { return *io_; }
 
   // Follows symbolic links, as the platform does.
   bool fileExistsAtPath(const std::string& path) const;
@@ -58,6 +64,10 @@ class NSFileManager : public NSObject {
   // Written atomically; an existing file is replaced.
   bool createFileAtPath(const std::string& path, const Bytes& contents,
                         NSErrorPtr* error = nullptr) const;
+  // The same with the temporary file named by a mkstemp template in the
+  // destination's folder, for names too long to take a suffix.
+  bool createFileAtPath(const std::string& path, const std::string& tempTemplate,
+                        const Bytes& contents, NSErrorPtr* error = nullptr) const;
   // Folders are removed with everything in them; links are removed, not followed.
   bool removeItemAtPath(const std::string& path, NSErrorPtr* error = nullptr) const;
   // Both refuse an existing destination (EEXIST). Folders are copied whole.
@@ -89,6 +99,9 @@ class NSFileManager : public NSObject {
 
   // The current NSApplicationLocations' container.
   static std::string containerRoot();
+
+ private:
+  std::shared_ptr<FileIO> io_;
 };
 
 // The container's tmp/ folder, created when missing, ending in "/".

@@ -16,6 +16,11 @@ double realNow() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+double realWallNow() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
 // One scheduler for the process. On the real clock its thread fires items when
 // due; on the manual clock only advance() fires them.
 class Scheduler {
@@ -30,11 +35,18 @@ class Scheduler {
     return manual_ ? manualNow_ : realNow();
   }
 
+  double wallNow() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return manual_ ? manualWallStart_ + (manualNow_ - manualStart_) : realWallNow();
+  }
+
   void setManual(bool manual, double start) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       manual_ = manual;
       manualNow_ = start;
+      manualStart_ = start;
+      manualWallStart_ = realWallNow();
     }
     cv_.notify_all();
   }
@@ -133,6 +145,8 @@ class Scheduler {
   uint64_t nextToken_ = 0;
   bool manual_ = false;
   double manualNow_ = 0;
+  double manualStart_ = 0;
+  double manualWallStart_ = 0;
   bool started_ = false;
 };
 
@@ -141,6 +155,7 @@ class Scheduler {
 namespace PlatformClock {
 
 double now() { return Scheduler::shared().now(); }
+double wallNow() { return Scheduler::shared().wallNow(); }
 void useManualClock(double start) { Scheduler::shared().setManual(true, start); }
 void useRealClock() { Scheduler::shared().setManual(false, 0); }
 bool isManual() { return Scheduler::shared().isManual(); }

@@ -14,6 +14,11 @@ namespace PlatformClock {
 // Seconds on the monotonic clock (manual: the value advance() has reached).
 double now();
 
+// Seconds since 1970 on the wall clock. The manual clock starts it at the
+// real wall time of the switch and moves it only with advance(), so files
+// the system dates "now" and dates the code compares stay in step.
+double wallNow();
+
 // Switch to the manual clock, starting at `start`; scheduled items keep their
 // deadlines. Switching back to the real clock fires nothing by itself.
 void useManualClock(double start = 1000.0);

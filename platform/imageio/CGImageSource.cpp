@@ -15,7 +15,19 @@ struct CGImageSource::Decoder {
   size_t canvasFrame = ImageDecoder::kNoFrame;
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
+  std::shared_ptr<const Bytes> decodeRows(size_t index, size_t first, size_t count);
 };
+
+std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
+                                                                size_t count) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto bitmap = std::make_shared<ImageBitmap>();
+  if (first > UINT32_MAX || count > UINT32_MAX ||
+      !decoder->decodeRows(index, uint32_t(first), uint32_t(count), *bitmap)) {
+    return nullptr;
+  }
+  return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
+}
 
 // Pixels of a frame at the size its image announced.
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
@@ -148,11 +160,13 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   if (!d) return nullptr;
   uint32_t width = 0, height = 0;
   bool hasAlpha = false;
+  bool rowsOnTheirOwn = false;
   std::string type;
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     const ValueMap props = d->decoder->frameProperties(index);
     if (props.empty()) return nullptr;
+    rowsOnTheirOwn = d->decoder->canDecodeRows(index);
     width = IntProperty(props, kCGImagePropertyPixelWidth);
     height = IntProperty(props, kCGImagePropertyPixelHeight);
     const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
@@ -170,8 +184,12 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
     image = CGImage::create(width, height, 8, 32, size_t(width) * 4, ImageBitmapInfo(hasAlpha),
                             std::move(pixels));
   } else {
+    CGImage::RowProvider rows;
+    if (rowsOnTheirOwn) {
+      rows = [d, index](size_t first, size_t count) { return d->decodeRows(index, first, count); };
+    }
     image = CGImage::createLazy(width, height, 8, 32, size_t(width) * 4, ImageBitmapInfo(hasAlpha),
-                                decode);
+                                decode, "kCGColorSpaceSRGB", std::move(rows));
   }
   if (image) image->setUTType(type);
   return image;

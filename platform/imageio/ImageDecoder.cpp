@@ -114,6 +114,16 @@ bool ImageDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t 
          WellFormed(out);
 }
 
+bool ImageDecoder::canDecodeRows(size_t index) const {
+  return index < frameCount() && onCanDecodeRows(index);
+}
+
+bool ImageDecoder::decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out) {
+  if (!canDecodeRows(index)) return false;
+  if (!rowReader_) rowReader_ = onMakeRowReader(index);
+  return rowReader_ && rowReader_->readRows(first, count, out) && WellFormed(out);
+}
+
 Bytes ImageDecoder::embeddedThumbnail(size_t index) const {
   return index < frameCount() ? onEmbeddedThumbnail(index) : Bytes();
 }

@@ -17,6 +17,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageBitmap.h"
+#include "platform/imageio/ImageRowReader.h"
 
 // Values of the platform's image source status.
 enum CGImageSourceStatus : int32_t {
@@ -62,10 +63,20 @@ class ImageDecoder {
   // May decode at a reduced size (never below minWidth x minHeight) when the
   // format allows it cheaply; otherwise at full size.
   bool decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight, ImageBitmap& out);
+  // Whether decodeRows() can give rows of the frame without decoding all of
+  // it (complete still JPEG and non-interlaced PNG data).
+  bool canDecodeRows(size_t index) const;
+  // Rows [first, first + count) of the frame at full size, decoded forward
+  // from the last rows asked for; false when the format cannot or the data
+  // does not give them (decode the frame instead).
+  bool decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out);
   // A thumbnail stored in the file (EXIF), encoded; empty when none.
   Bytes embeddedThumbnail(size_t index) const;
   // Drops what the decoder keeps between frames.
-  void dropCaches() { onDropCaches(); }
+  void dropCaches() {
+    rowReader_.reset();
+    onDropCaches();
+  }
 
  protected:
   virtual CGImageSourceStatus onParse() = 0;
@@ -79,11 +90,18 @@ class ImageDecoder {
     return onDecodeFrame(index, out, kNoFrame);
   }
   virtual Bytes onEmbeddedThumbnail(size_t) const { return {}; }
+  // A reader of the frame's rows in bands; nullptr when the format cannot.
+  virtual std::unique_ptr<ImageRowReader> onMakeRowReader(size_t) const { return nullptr; }
+  virtual bool onCanDecodeRows(size_t) const { return false; }
   virtual void onDropCaches() {}
 
   const char* const type_;
   const std::shared_ptr<const Bytes> data_;
   const bool complete_;
+
+ private:
+  // Made on the first decodeRows(); reads from data_, so it goes first.
+  std::unique_ptr<ImageRowReader> rowReader_;
 };
 
 // One readable format: its type, whether leading bytes are of it, and how to

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <vector>
 
 #include "platform/imageio/ImageIOProperties.h"
 
@@ -49,7 +50,8 @@ void OnProgress(j_common_ptr cinfo) {
   budget->lastScan = d->input_scan_number;
   uint64_t blocks = 0;
   for (int i = 0; i < d->comps_in_scan; ++i) {
-    blocks += uint64_t(d->cur_comp_info[i]->width_in_blocks) * d->cur_comp_info[i]->height_in_blocks;
+    blocks +=
+        uint64_t(d->cur_comp_info[i]->width_in_blocks) * d->cur_comp_info[i]->height_in_blocks;
   }
   if (d->input_scan_number > kMaxScans || blocks > budget->blocksLeft) OnError(cinfo);
   budget->blocksLeft -= blocks;
@@ -57,6 +59,19 @@ void OnProgress(j_common_ptr cinfo) {
 
 bool IsFrameMarker(uint8_t m) {
   return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+
+// CMYK rows as libjpeg gives them to RGBA; Adobe writes CMYK inverted.
+void CMYKToRGBA(const uint8_t* cmyk, uint8_t* rgba, uint32_t width, bool inverted) {
+  for (uint32_t x = 0; x < width; ++x) {
+    const uint8_t* s = cmyk + x * 4;
+    const unsigned k = inverted ? s[3] : 255 - s[3];
+    for (int c = 0; c < 3; ++c) {
+      const unsigned v = inverted ? s[c] : 255 - s[c];
+      rgba[x * 4 + c] = uint8_t((v * k + 127) / 255);
+    }
+    rgba[x * 4 + 3] = 255;
+  }
 }
 
 bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator,
@@ -98,22 +113,98 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
     JSAMPROW row = cmyk ? cmykRow : out.row(y);
     if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
     if (!cmyk) continue;
-    uint8_t* d = out.row(y);
-    for (uint32_t x = 0; x < cinfo.output_width; ++x) {
-      const uint8_t* s = cmykRow + x * 4;
-      const unsigned k = inverted ? s[3] : 255 - s[3];
-      for (int c = 0; c < 3; ++c) {
-        const unsigned v = inverted ? s[c] : 255 - s[c];
-        d[x * 4 + c] = uint8_t((v * k + 127) / 255);
-      }
-      d[x * 4 + 3] = 255;
-    }
+    CMYKToRGBA(cmykRow, out.row(y), cinfo.output_width, inverted);
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
   delete[] cmykRow;
   return true;
 }
+
+// A libjpeg decompressor left open between bands: each band reads on from
+// where the last one stopped, and rows before a band are skipped without
+// being colour converted.
+class JPEGRowReader : public ImageRowReader {
+ public:
+  JPEGRowReader(const uint8_t* data, size_t size, uint32_t width, uint32_t height)
+      : ImageRowReader(width, height, false), data_(data), size_(size) {}
+  ~JPEGRowReader() override { close(); }
+
+ protected:
+  bool restart() override {
+    close();
+    progress_.blocksLeft = size_ * kMaxScanBlocksPerByte + kScanBlockSlack;
+    progress_.lastScan = 0;
+    cinfo_.err = jpeg_std_error(&err_.pub);
+    err_.pub.error_exit = OnError;
+    err_.pub.output_message = OnMessage;
+    if (setjmp(err_.jump)) {
+      close();
+      return false;
+    }
+    jpeg_create_decompress(&cinfo_);
+    open_ = true;
+    cinfo_.mem->max_memory_to_use = kMaxDecoderMemory;
+    progress_.pub.progress_monitor = OnProgress;
+    cinfo_.progress = &progress_.pub;
+    jpeg_mem_src(&cinfo_, data_, static_cast<unsigned long>(size_));
+    jpeg_read_header(&cinfo_, TRUE);
+    cmyk_ = cinfo_.jpeg_color_space == JCS_CMYK || cinfo_.jpeg_color_space == JCS_YCCK;
+    inverted_ = cmyk_ && cinfo_.saw_Adobe_marker;
+    cinfo_.out_color_space = cmyk_ ? JCS_CMYK : JCS_EXT_RGBA;
+    jpeg_start_decompress(&cinfo_);
+    if (cinfo_.output_width != width() || cinfo_.output_height != height()) {
+      close();
+      return false;
+    }
+    row_.assign(size_t(width()) * 4, 0);
+    rgba_.assign(size_t(width()) * 4, 0);
+    return true;
+  }
+
+  bool decodeMore() override {
+    if (!open_) return false;
+    if (setjmp(err_.jump)) {
+      close();
+      return false;
+    }
+    JSAMPROW row = row_.data();
+    if (jpeg_read_scanlines(&cinfo_, &row, 1) != 1) return false;
+    emitRow(cmyk_ ? toRGBA() : row_.data());
+    return true;
+  }
+
+  bool skipTo(uint32_t target) override {
+    if (!open_) return false;
+    if (setjmp(err_.jump)) {
+      close();
+      return false;
+    }
+    const JDIMENSION skipped = jpeg_skip_scanlines(&cinfo_, target - nextRow());
+    skippedTo(nextRow() + skipped);
+    return true;
+  }
+
+ private:
+  const uint8_t* toRGBA() {
+    CMYKToRGBA(row_.data(), rgba_.data(), width(), inverted_);
+    return rgba_.data();
+  }
+
+  void close() {
+    if (open_) jpeg_destroy_decompress(&cinfo_);
+    open_ = false;
+  }
+
+  const uint8_t* const data_;
+  const size_t size_;
+  jpeg_decompress_struct cinfo_{};
+  ErrorManager err_{};
+  ScanBudget progress_{};
+  bool open_ = false;
+  bool cmyk_ = false, inverted_ = false;
+  std::vector<uint8_t> row_, rgba_;
+};
 
 }  // namespace
 
@@ -241,6 +332,12 @@ bool JPEGDecoder::onDecodeFrameReduced(size_t, uint32_t minWidth, uint32_t minHe
   while (n < 8 && (uint64_t(width_) * n + 7) / 8 < minWidth) ++n;
   while (n < 8 && (uint64_t(height_) * n + 7) / 8 < minHeight) ++n;
   return decode(n, out);
+}
+
+bool JPEGDecoder::onCanDecodeRows(size_t) const { return complete_ && sawFrameHeader_; }
+
+std::unique_ptr<ImageRowReader> JPEGDecoder::onMakeRowReader(size_t) const {
+  return std::make_unique<JPEGRowReader>(data_->data(), data_->size(), width_, height_);
 }
 
 Bytes JPEGDecoder::onEmbeddedThumbnail(size_t) const {

@@ -22,6 +22,8 @@ class JPEGDecoder : public ImageDecoder {
   bool onDecodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
                             ImageBitmap& out) override;
   Bytes onEmbeddedThumbnail(size_t index) const override;
+  bool onCanDecodeRows(size_t index) const override;
+  std::unique_ptr<ImageRowReader> onMakeRowReader(size_t index) const override;
 
  private:
   bool decode(unsigned scaleNumerator, ImageBitmap& out) const;

@@ -52,20 +52,28 @@ struct Progress {
   bool started = false;
 };
 
-void OnInfo(png_structp png, png_infop info) {
-  auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
-  const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+// Every row comes out as 8-bit RGBA; answers whether the image has alpha.
+bool SetUpRGBARows(png_structp png, png_infop info) {
   const int colorType = png_get_color_type(png, info);
-  p->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  const bool hasAlpha =
+      (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
   png_set_expand(png);
   png_set_scale_16(png);
   png_set_gray_to_rgb(png);
-  if (!p->hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  if (!hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(w) * 4 || !p->out->allocate(w, h)) {
+  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * 4) {
     png_error(png, "unsupported");
   }
+  return hasAlpha;
+}
+
+void OnInfo(png_structp png, png_infop info) {
+  auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
+  const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  p->hasAlpha = SetUpRGBARows(png, info);
+  if (!p->out->allocate(w, h)) png_error(png, "unsupported");
   p->out->hasAlpha = p->hasAlpha;
   p->started = true;
 }
@@ -73,6 +81,12 @@ void OnInfo(png_structp png, png_infop info) {
 void OnRow(png_structp png, png_bytep row, png_uint_32 y, int) {
   auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
   if (row && y < p->out->height) png_progressive_combine_row(png, p->out->row(y), row);
+}
+
+void LimitReader(png_structp png) {
+  png_set_user_limits(png, kImageMaxDimension, kImageMaxDimension);
+  png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
+  png_set_chunk_cache_max(png, 1000);
 }
 
 bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
@@ -88,14 +102,82 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
     png_destroy_read_struct(&png, &info, nullptr);
     return progress.started;
   }
-  png_set_user_limits(png, kImageMaxDimension, kImageMaxDimension);
-  png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
-  png_set_chunk_cache_max(png, 1000);
+  LimitReader(png);
   png_set_progressive_read_fn(png, &progress, OnInfo, OnRow, nullptr);
   png_process_data(png, info, const_cast<uint8_t*>(data), size);
   png_destroy_read_struct(&png, &info, nullptr);
   return progress.started;
 }
+
+// libpng's progressive reader kept open between bands and fed a little data
+// at a time, so it decodes only a few rows past the band asked for.
+class PNGRowReader : public ImageRowReader {
+ public:
+  PNGRowReader(const uint8_t* data, size_t size, uint32_t width, uint32_t height, bool hasAlpha)
+      : ImageRowReader(width, height, hasAlpha), data_(data), size_(size) {}
+  ~PNGRowReader() override { close(); }
+
+ protected:
+  bool restart() override {
+    close();
+    pos_ = 0;
+    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
+    if (png_) info_ = png_create_info_struct(png_);
+    if (!info_) {
+      close();
+      return false;
+    }
+    LimitReader(png_);
+    png_set_progressive_read_fn(png_, this, OnReaderInfo, OnReaderRow, nullptr);
+    return true;
+  }
+
+  bool decodeMore() override {
+    const uint32_t before = nextRow();
+    while (png_ && nextRow() == before && pos_ < size_) {
+      const size_t n = std::min(kFeedBytes, size_ - pos_);
+      if (setjmp(png_jmpbuf(png_))) {
+        close();
+        return false;
+      }
+      png_process_data(png_, info_, const_cast<uint8_t*>(data_ + pos_), n);
+      pos_ += n;
+    }
+    return nextRow() != before;
+  }
+
+ private:
+  // Little enough that even a highly compressed image yields only a few rows
+  // past the band per feed.
+  static constexpr size_t kFeedBytes = 1024;
+
+  static void OnReaderInfo(png_structp png, png_infop info) {
+    auto* self = static_cast<PNGRowReader*>(png_get_progressive_ptr(png));
+    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE ||
+        png_get_image_width(png, info) != self->width() ||
+        png_get_image_height(png, info) != self->height()) {
+      png_error(png, "unsupported");
+    }
+    SetUpRGBARows(png, info);
+  }
+
+  static void OnReaderRow(png_structp png, png_bytep row, png_uint_32 y, int) {
+    auto* self = static_cast<PNGRowReader*>(png_get_progressive_ptr(png));
+    if (row && y == self->nextRow()) self->emitRow(row);
+  }
+
+  void close() {
+    if (png_) png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr);
+    png_ = nullptr;
+    info_ = nullptr;
+  }
+
+  const uint8_t* const data_;
+  const size_t size_;
+  size_t pos_ = 0;
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+};
 
 }  // namespace
 
@@ -392,6 +474,15 @@ AnimatedImageDecoder::FrameRect PNGDecoder::frameRect(size_t index) const {
 
 bool PNGDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
   return decodeRegion(frames_[index], region);
+}
+
+bool PNGDecoder::onCanDecodeRows(size_t) const {
+  return !animated_ && interlace_ == 0 && idatDone_ && !frameLooksLikeBomb(stillFrame());
+}
+
+std::unique_ptr<ImageRowReader> PNGDecoder::onMakeRowReader(size_t) const {
+  return std::make_unique<PNGRowReader>(data_->data(), data_->size(), width_, height_,
+                                        (colorType_ & 4) || hasTransparency_);
 }
 
 bool PNGDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {

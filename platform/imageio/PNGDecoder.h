@@ -28,6 +28,8 @@ class PNGDecoder : public AnimatedImageDecoder {
   uint32_t canvasHeight() const override { return height_; }
   FrameRect frameRect(size_t index) const override;
   bool decodeFrameRegion(size_t index, ImageBitmap& region) override;
+  bool onCanDecodeRows(size_t index) const override;
+  std::unique_ptr<ImageRowReader> onMakeRowReader(size_t index) const override;
 
  private:
   struct Range {

@@ -49,6 +49,7 @@ NSMutableURLRequestPtr NSURLRequest::mutableCopy() const {
   copy->setHTTPMethod(method_);
   copy->setAllHTTPHeaderFields(headers_);
   copy->setHTTPShouldHandleCookies(handleCookies_);
+  copy->setHTTPShouldUsePipelining(pipelining_);
   return copy;
 }
 

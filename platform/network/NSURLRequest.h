@@ -47,6 +47,8 @@ class NSURLRequest : public NSObject {
   double timeoutInterval() const { return timeout_; }
   NSURLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
   bool HTTPShouldHandleCookies() const { return handleCookies_; }
+  // A hint only: HTTP/1.1 pipelining is not used, HTTP/2 multiplexes anyway.
+  bool HTTPShouldUsePipelining() const { return pipelining_; }
 
   NSMutableURLRequestPtr mutableCopy() const;
   std::string description() const override;
@@ -58,6 +60,7 @@ class NSURLRequest : public NSObject {
   double timeout_;
   NSURLRequestCachePolicy cachePolicy_;
   bool handleCookies_ = true;
+  bool pipelining_ = false;
 };
 
 class NSMutableURLRequest : public NSURLRequest {
@@ -76,6 +79,7 @@ class NSMutableURLRequest : public NSURLRequest {
   void setTimeoutInterval(double seconds);
   void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
   void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
+  void setHTTPShouldUsePipelining(bool pipelining) { pipelining_ = pipelining; }
 };
 
 class NSHTTPURLResponse;

@@ -943,7 +943,7 @@ void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const 
     finish(task, NSURLErrorMake(NSURLErrorHTTPTooManyRedirects, urlString(current), "Too many HTTP redirects."));
     return;
   }
-  NSURLPtr target = NSURL::URLWithString(location);
+  NSURLPtr target = location.empty() ? nullptr : NSURL::URLWithString(location);
   if (!target) {
     accept(task, response, atEnd);
     return;

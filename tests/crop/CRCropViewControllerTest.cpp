@@ -11,6 +11,7 @@
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
@@ -102,6 +103,25 @@ TEST_F(CRCropViewControllerTest, PresentedScreenLaysOutCanvasAndToolbar) {
   EXPECT_FALSE(crop->verticalLayout());
 }
 
+TEST_F(CRCropViewControllerTest, NotchedPhoneKeepsToolbarAndBoxInsideTheSafeArea) {
+  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  auto crop = present();
+  ASSERT_EQ(crop->view()->window(), window);
+  UIEdgeInsets safe = crop->view()->safeAreaInsets();
+  ASSERT_GT(safe.bottom, 0);
+  // A phone with a home indicator always keeps the status bar's height.
+  EXPECT_EQ(crop->statusBarHeight(), safe.top);
+  EXPECT_EQ(crop->toolbar()->frame(), CGRectMake(0, 844 - safe.bottom - 44, 390, 44));
+  EXPECT_EQ(crop->toolbar()->backgroundViewOutsets(), UIEdgeInsetsMake(0, 0, safe.bottom, 0));
+  EXPECT_EQ(crop->cropView()->cropRegionInsets(), UIEdgeInsetsMake(safe.top, 0, 0, 0));
+  EXPECT_GE(crop->cropView()->cropBoxFrame().origin.y, safe.top + 14);
+  advance(1);  // the screen's fade-in
+  SaveSnapshot(RenderView(*window, 3), "crop-screen-notched");
+}
+
 TEST_F(CRCropViewControllerTest, ZeroSizedOrMissingImagesAreRefused) {
   EXPECT_DEATH(CRCropViewController::controllerWithImage(nullptr),
                "Invalid parameter not satisfying: image");
@@ -153,9 +173,27 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
   EXPECT_FALSE(hasAlpha(*rect));
   EXPECT_EQ(rect->size().width, rect->size().height);
 
-  auto round = present();
-  round.reset();
+  // A turned rectangular crop is rendered: the pixels of the reported crop.
   root->dismissViewControllerAnimated(false);
+  advance(1);
+  auto turned = present();
+  CGRect reported;
+  turned->onDidCropToRect = [&](const UIImagePtr& image, CGRect r, int64_t angle) {
+    rect = image;
+    reported = r;
+    EXPECT_EQ(angle, -90);
+  };
+  turned->rotateCropViewCounterclockwise();
+  advance(2);
+  turned->doneButtonTapped();
+  advance(0.1);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(reported, CGRectMake(0, 0, 300, 400));
+  EXPECT_EQ(rect->size(), reported.size);
+  EXPECT_EQ(RGBAPixels(rect->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, reported, -90, false)->CGImage()));
+  root->dismissViewControllerAnimated(false);
+  advance(1);
   auto circular = CRCropViewController::controllerWithCroppingStyle(CRCropViewCroppingStyleCircular,
                                                                     picture);
   root->presentViewController(circular, false);
@@ -173,6 +211,7 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
   EXPECT_TRUE(hasAlpha(*circle));
   SaveSnapshot(circle, "crop-result-circular");
   root->dismissViewControllerAnimated(false);
+  advance(1);
 }
 
 TEST_F(CRCropViewControllerTest, CancelTellsDelegateThenBlockAndDismissesOnlyWhenNobodyListens) {
@@ -211,6 +250,13 @@ TEST_F(CRCropViewControllerTest, PresetsTurnForPortraitBoxesUnlessLocked) {
   crop->setAspectRatioLockEnabled(true);
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(16, 9));
+  // Swapping allowed under the lock: the portrait box keeps a portrait pair.
+  crop->setAspectRatioLockDimensionSwapEnabled(true);
+  EXPECT_TRUE(crop->cropView()->aspectRatioLockDimensionSwapEnabled());
+  crop->cropView()->setAspectRatio(CGSizeMake(3, 4));
+  crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
+  EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(9, 16));
+  crop->setAspectRatioLockDimensionSwapEnabled(false);
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPresetOriginal, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeZero);
   crop->setCustomAspectRatio(CGSizeMake(2, 1));
@@ -328,6 +374,7 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   advance(0.5);
   EXPECT_TRUE(dismissed);
   EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(root->view()->window(), window);
 }
 
 TEST_F(CRCropViewControllerTest, TitleLabelComesAndGoesWithTheTitle) {
@@ -413,6 +460,7 @@ TEST_F(CRCropViewControllerTest, DismissingToAViewFliesTheCropThere) {
   EXPECT_EQ(flying->frame(), CGRectMake(30, 500, 90, 60));  // the model value at the end
   advance(0.5);
   EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(root->view()->window(), window);  // the screen below is back
   EXPECT_NE(flying->superview(), nullptr);  // fading out after it landed
   advance(0.3);
   EXPECT_EQ(flying->superview(), nullptr);

@@ -344,6 +344,52 @@ TEST_F(CRCropViewTest, LockedCornersOnlyShrinkAtTheTopAndGrowAtTheBottom) {
   expectSound(*view);
 }
 
+TEST_F(CRCropViewTest, ImagesWithoutPixelsAreRefused) {
+  EXPECT_DEATH(CRCropView::viewWithImage(nullptr), "Invalid parameter not satisfying: image");
+  EXPECT_DEATH(CRCropView::viewWithImage(CropTestPicture(0, 10)),
+               "image.size.width > 0 && image.size.height > 0");
+}
+
+TEST_F(CRCropViewTest, LongPressShowsTheGridWhileHeld) {
+  auto view = makeCanvas();
+  class Press : public UIGestureRecognizer {
+   public:
+    void move(UIGestureRecognizerState s) { setState(s); }
+  };
+  auto press = std::make_shared<Press>();
+  std::weak_ptr<CRCropView> weak = view;
+  press->addTarget(view, [weak](UIGestureRecognizer& r) {
+    if (auto v = weak.lock()) v->longPressGestureRecognized(r);
+  });
+  view->addGestureRecognizer(press);
+  EXPECT_TRUE(view->gridOverlayView()->gridHidden());
+  press->move(UIGestureRecognizerState::Began);
+  EXPECT_FALSE(view->gridOverlayView()->gridHidden());
+  press->move(UIGestureRecognizerState::Ended);
+  EXPECT_TRUE(view->gridOverlayView()->gridHidden());
+  advance(1);
+}
+
+TEST_F(CRCropViewTest, LockedEdgesKeepTheRatio) {
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  view->setAspectRatioLockEnabled(true);
+  UITouchDriver hand(window);
+  // The right edge outwards: the height follows the width, centred on the box.
+  hand.drag({{280, 325}, {300, 325}, {320, 325}}, 0.3);
+  CGRect box = view->cropBoxFrame();
+  EXPECT_GT(box.size.width, 200);
+  EXPECT_NEAR(box.size.width / box.size.height, 4.0 / 3, 0.05);
+  EXPECT_NEAR(CGRectGetMidY(box), 325, 2);
+  advance(2);
+  // The top edge can only shrink the box under the lock.
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  hand.drag({{180, 250}, {180, 200}, {180, 150}}, 0.3);
+  EXPECT_EQ(view->cropBoxFrame().size, CGSizeMake(200, 150));
+  advance(2);
+  expectSound(*view);
+}
+
 TEST_F(CRCropViewTest, CircularStyleHasASquareRoundWindowAndNoDrag) {
   auto view = makeCanvas(CRCropViewCroppingStyleCircular);
   CGRect box = view->cropBoxFrame();
@@ -359,8 +405,8 @@ TEST_F(CRCropViewTest, AnySequenceKeepsTheBoxCoveredByTheImage) {
   auto view = makeCanvas();
   UITouchDriver hand(window);
   std::mt19937 random(7);
-  for (int step = 0; step < 40; ++step) {
-    int what = int(random() % 6);
+  for (int step = 0; step < 80; ++step) {
+    int what = int(random() % 8);
     CGRect box = view->cropBoxFrame();
     switch (what) {
       case 0: view->rotateImageNinetyDegreesAnimated(false, random() % 2); break;
@@ -385,8 +431,20 @@ TEST_F(CRCropViewTest, AnySequenceKeepsTheBoxCoveredByTheImage) {
         break;
       }
       case 5: view->setAspectRatio(CGSizeMake(1 + random() % 4, 1 + random() % 4)); break;
+      case 6: {  // pinch the image in or out over the box
+        CGPoint mid = CGPointMake(CGRectGetMidX(box), CGRectGetMidY(box));
+        bool in = random() % 2;
+        hand.pinch(mid, in ? 60 : 160, in ? 160 : 60, 0.3);
+        break;
+      }
+      case 7: {  // pan the image from inside the box
+        CGPoint mid = CGPointMake(CGRectGetMidX(box), CGRectGetMidY(box));
+        double dx = double(int(random() % 300)) - 150, dy = double(int(random() % 300)) - 150;
+        hand.drag({mid, CGPointMake(mid.x + dx, mid.y + dy)}, 0.15);
+        break;
+      }
     }
-    advance(2);
+    advance(6);
     SCOPED_TRACE("step " + std::to_string(step) + " action " + std::to_string(what));
     expectSound(*view);
   }

@@ -153,17 +153,24 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
   }
   EXPECT_TRUE(manager->remoteCache().empty());
 
-  // Nothing listens: the session's own error.
-  auto view = makeView();
-  recorder->events.clear();
-  recorder->lastError = nullptr;
+  // Nothing listens, or the connection drops half-way through the GIF: the
+  // session's own error, and nothing kept.
+  ScriptedResponse dropped(200, {}, gif);
+  dropped.dropConnection = true;
+  server.script("/dropped.gif", dropped);
   auto closed = NSURL::URLWithString("http://127.0.0.1:" +
                                      std::to_string(LoopbackHttpServer::closedPort()) + "/x.gif");
-  ASSERT_TRUE(load(view, closed));
-  ASSERT_TRUE(waitForOutcome());
-  EXPECT_EQ(recorder->events, (Events{"fail"}));
-  ASSERT_TRUE(recorder->lastError);
-  EXPECT_EQ(recorder->lastError->domain(), NSURLErrorDomain);
+  auto view = makeView();
+  for (const NSURLPtr& failing : {closed, url("/dropped.gif")}) {
+    recorder->events.clear();
+    recorder->lastError = nullptr;
+    ASSERT_TRUE(load(view, failing));
+    ASSERT_TRUE(waitForOutcome());
+    EXPECT_EQ(recorder->events, (Events{"fail"})) << failing->absoluteString();
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->domain(), NSURLErrorDomain);
+    EXPECT_FALSE(manager->remoteCacheObjectForURL(*failing));
+  }
 
   // Junk put into the cache by hand fails without going to the network.
   manager->setRemoteCacheObject(*url("/spin.gif"), NSData::dataWithBytes("junk", 4));

@@ -4,13 +4,14 @@
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "image_loading/cache/ILDiskCache.h"
 #include "image_loading/cache/ILFileAttributeHelper.h"
+#include "platform/foundation/PlatformClock.h"
+#include "support/ScriptedFileIO.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -43,9 +44,11 @@ class DiskCacheTest : public PlatformTest {
                                {static_cast<time_t>(seconds), 0}};
     ASSERT_EQ(utimes(path.c_str(), times), 0);
   }
-  static double now() {
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
+  static double now() { return PlatformClock::wallNow(); }
+  // Names in the cache folder, hidden ones included.
+  std::vector<std::string> folderNames() const {
+    return NSFileManager().contentsOfDirectoryAtPath(cacheFolder()).value_or(
+        std::vector<std::string>{});
   }
 
   TempFolder folder;
@@ -154,6 +157,64 @@ TEST_F(DiskCacheTest, ExpiryHonoursTheDateKeyAndANegativeAge) {
   ASSERT_NE(cache->dataForKey("b"), nullptr);
   cache->removeExpiredData();
   EXPECT_TRUE(cache->containsDataForKey("b"));
+}
+
+TEST_F(DiskCacheTest, ExpiryAndAccessDatesFollowThePlatformClock) {
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->maxDiskAge = 1000;
+  auto cache = makeCache(config);
+  ASSERT_TRUE(cache->setData(bytes("read later"), "read"));
+  ASSERT_TRUE(cache->setData(bytes("left alone"), "idle"));
+  cache->removeExpiredData();
+  EXPECT_TRUE(cache->containsDataForKey("idle"));  // just written: not expired
+
+  advance(600);
+  ASSERT_NE(cache->dataForKey("read"), nullptr);  // dated at the clock's "now"
+  struct stat st;
+  ASSERT_EQ(stat(cache->cachePathForKey("read").c_str(), &st), 0);
+  EXPECT_NEAR(static_cast<double>(st.st_atime), now(), 2);
+  advance(600);
+  cache->removeExpiredData();
+  EXPECT_FALSE(cache->containsDataForKey("idle"));  // 1200 s old by the clock
+  EXPECT_TRUE(cache->containsDataForKey("read"));   // read 600 s ago
+}
+
+TEST_F(DiskCacheTest, AFullDiskFailsTheWriteVisiblyAndLeavesNothingHalfWritten) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->fileManager = std::make_shared<NSFileManager>(io);
+  auto cache = makeCache(config);
+  ASSERT_TRUE(cache->setData(bytes("the old image"), "photo.png"));
+
+  const std::string big(100000, 'n');
+  io->failWritesAfter(4096);  // a part gets written before the disk is full
+  NSErrorPtr error;
+  EXPECT_FALSE(cache->setData(bytes(big), "photo.png", &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
+  EXPECT_EQ(error->code(), ENOSPC);
+  EXPECT_EQ(text(cache->dataForKey("photo.png")), "the old image");
+  EXPECT_FALSE(cache->setData(bytes(big), "fresh.png", &error));
+  EXPECT_FALSE(cache->containsDataForKey("fresh.png"));
+  EXPECT_EQ(folderNames(), (std::vector<std::string>{ILDiskCacheFileNameForKey("photo.png")}));
+  EXPECT_EQ(io->temporaries().size(), 3u);
+  EXPECT_EQ(io->unlinked().size(), 2u);  // both temporaries of the failed writes
+
+  // A full disk that shows only when flushing, and a failing rename.
+  io->heal();
+  io->failSync(ENOSPC);
+  EXPECT_FALSE(cache->setData(bytes("flushed"), "photo.png", &error));
+  EXPECT_EQ(error->code(), ENOSPC);
+  io->heal();
+  io->failRename(EROFS);
+  EXPECT_FALSE(cache->setData(bytes("renamed"), "photo.png", &error));
+  EXPECT_EQ(error->code(), EROFS);
+  EXPECT_EQ(text(cache->dataForKey("photo.png")), "the old image");
+  EXPECT_EQ(folderNames().size(), 1u);
+
+  io->heal();
+  EXPECT_TRUE(cache->setData(bytes(big), "photo.png"));
+  EXPECT_EQ(cache->dataForKey("photo.png")->length(), big.size());
 }
 
 TEST_F(DiskCacheTest, ExtendedDataSurvivesANewCacheAndOversizeIsRefusedVisibly) {

@@ -1,5 +1,7 @@
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -8,8 +10,10 @@
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"
+#include "support/ScriptedFileIO.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -298,12 +302,109 @@ TEST_F(ImageCacheTest, TerminationExpiresOldFiles) {
   config->maxDiskAge = 0;  // everything is past the limit
   cache = ILImageCache::create("expiring", folder.path(), config);
   storeAndWait(nullptr, NSData::dataWithBytes("x", 1), "k");
+  advance(1);  // the file's date is now in the past
   NSNotificationCenter::defaultCenter().postNotificationName(
       UIApplicationWillTerminateNotification, nullptr);
   EXPECT_FALSE(cache->diskImageDataExistsWithKey("k"));
   // The cache copied the config: later changes to the caller's object do nothing.
   config->maxDiskAge = 1000;
   EXPECT_EQ(cache->config()->maxDiskAge, 0);
+}
+
+TEST_F(ImageCacheTest, AFullDiskIsLoggedAndTheStoreStillAnswers) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->fileManager = std::make_shared<NSFileManager>(io);
+  cache = ILImageCache::create("full", folder.path(), config);
+  std::vector<std::string> logged;
+  std::mutex logLock;
+  OSLogSetSink([&](const OSLog&, OSLogType, const std::string& message) {
+    std::lock_guard<std::mutex> lock(logLock);
+    logged.push_back(message);
+  });
+  io->failWritesAfter(0);
+  storeAndWait(opaqueImage(), nullptr, "full.jpg");
+  OSLogSetSink(nullptr);
+  EXPECT_FALSE(cache->diskImageDataExistsWithKey("full.jpg"));
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("Image data not stored for full.jpg"), std::string::npos) << logged[0];
+  EXPECT_NE(cache->imageFromMemoryCacheForKey("full.jpg"), nullptr);  // memory still has it
+}
+
+// A memory cache of another class: a plain map that counts what it is asked.
+class CountingMemoryCache : public ILMemoryCacheProtocol {
+ public:
+  void setObject(const std::shared_ptr<NSObject>& object, const std::string& key,
+                 uint64_t) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    objects[key] = object;
+    ++stores;
+  }
+  std::shared_ptr<NSObject> objectForKey(const std::string& key) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++lookups;
+    auto it = objects.find(key);
+    return it == objects.end() ? nullptr : it->second;
+  }
+  void removeObjectForKey(const std::string& key) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    objects.erase(key);
+  }
+  void removeAllObjects() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    objects.clear();
+  }
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<NSObject>> objects;
+  int stores = 0, lookups = 0;
+};
+
+// A disk cache of another class: the real one, remembering which keys it wrote.
+class RecordingDiskCache : public ILDiskCache {
+ public:
+  using ILDiskCache::ILDiskCache;
+  bool setData(const NSDataPtr& data, const std::string& key, NSErrorPtr* error) override {
+    written.push_back(key);
+    return ILDiskCache::setData(data, key, error);
+  }
+  std::vector<std::string> written;
+};
+
+TEST_F(ImageCacheTest, TheConfigurationChoosesTheCacheClasses) {
+  auto memory = std::make_shared<CountingMemoryCache>();
+  std::shared_ptr<RecordingDiskCache> disk;
+  std::string diskPath;
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->memoryCacheClass = [memory](const ILImageCacheConfigPtr&) { return memory; };
+  config->diskCacheClass = [&](const std::string& path, const ILImageCacheConfigPtr& given) {
+    diskPath = path;
+    disk = std::make_shared<RecordingDiskCache>(path, given);
+    return disk;
+  };
+  cache = ILImageCache::create("custom", folder.path(), config);
+  EXPECT_EQ(cache->memoryCache(), memory);
+  EXPECT_EQ(cache->diskCache(), disk);
+  EXPECT_EQ(diskPath, folder.path() + "/custom");
+
+  storeAndWait(opaqueImage(), nullptr, "k.jpg");
+  EXPECT_EQ(memory->stores, 1);
+  EXPECT_EQ(disk->written, (std::vector<std::string>{"k.jpg"}));
+  EXPECT_NE(cache->imageFromMemoryCacheForKey("k.jpg"), nullptr);
+  EXPECT_EQ(memory->lookups, 1);
+  cache->clearMemory();
+  EXPECT_NE(cache->imageFromDiskCacheForKey("k.jpg"), nullptr);
+
+  // A class that makes nothing does not conform.
+  config->memoryCacheClass = [](const ILImageCacheConfigPtr&) { return nullptr; };
+  EXPECT_DEATH(ILImageCache::create("bad", folder.path(), config),
+               "Custom memory cache class must conform to `ILMemoryCache` protocol");
+  config->memoryCacheClass = nullptr;
+  EXPECT_DEATH(ILImageCache::create("bad", folder.path(), config),
+               "Custom memory cache class must conform");
+  config = std::make_shared<ILImageCacheConfig>();
+  config->diskCacheClass = nullptr;
+  EXPECT_DEATH(ILImageCache::create("bad", folder.path(), config),
+               "Custom disk cache class must conform to `ILDiskCache` protocol");
 }
 
 TEST_F(ImageCacheTest, OptionTranslationsAndDecodeOptions) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/coreimage/CIContext.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -52,4 +54,33 @@ TEST_F(CIContextTest, ImageFromDataBecomesJPEGWithQualityAndProperties) {
   EXPECT_FALSE(CIImage::imageWithData(NSData::dataWithBytes(Bytes{1, 2, 3})));
   EXPECT_FALSE(CIImage::imageWithData(nullptr));
   EXPECT_FALSE(context->JPEGRepresentationOfImage(nullptr, "kCGColorSpaceSRGB"));
+}
+
+TEST(CIImageTest, CoordinatesRunUpAndOperationsKeepTheExtentRight) {
+  // Top row red, bottom row blue, 2 x 2.
+  auto bytes = std::make_shared<Bytes>(Bytes{255, 0, 0, 255, 255, 0, 0, 255,  //
+                                             0, 0, 255, 255, 0, 0, 255, 255});
+  auto image =
+      CIImage::imageWithCGImage(CGImage::create(2, 2, 8, 32, 8, kCGImageAlphaNoneSkipLast, bytes));
+  // y = 0 is the bottom row in Core Image's coordinates.
+  auto bottom = image->imageByCroppingToRect(CGRectMake(0, 0, 2, 1));
+  EXPECT_TRUE(CGRectEqualToRect(bottom->extent(), CGRectMake(0, 0, 2, 1)));
+  EXPECT_EQ((*bottom->cgImage()->pixelData())[2], 255);  // blue
+  auto top = CIContext::context()->createCGImage(image, CGRectMake(0, 1, 2, 1));
+  ASSERT_TRUE(top);
+  EXPECT_EQ((*top->pixelData())[0], 255);  // red
+  EXPECT_FALSE(image->imageByCroppingToRect(CGRectMake(5, 5, 1, 1))->cgImage());
+
+  // A quarter turn about the origin moves the extent to negative x.
+  auto turned = image->imageByApplyingTransform(CGAffineTransformMakeRotation(M_PI / 2));
+  EXPECT_TRUE(CGRectEqualToRect(turned->extent(), CGRectMake(-2, 0, 2, 2)));
+  EXPECT_EQ(turned->cgImage()->width(), 2u);
+
+  auto green = CIImage::imageWithColor(CIColor::colorWithRed(0, 1, 0));
+  EXPECT_TRUE(CGRectIsInfinite(green->extent()));
+  EXPECT_FALSE(CIContext::context()->createCGImage(green, green->extent()));
+  auto patch = CIContext::context()->createCGImage(green, CGRectMake(-3, 7, 3, 2));
+  ASSERT_TRUE(patch);
+  EXPECT_EQ(patch->width(), 3u);
+  EXPECT_EQ((*patch->pixelData())[1], 255);
 }

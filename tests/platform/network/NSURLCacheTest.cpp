@@ -80,6 +80,39 @@ TEST_F(NSURLSessionCacheTest, FreshResponsesAreServedThenRevalidatedWhenStale) {
   EXPECT_EQ(server.requestCount("/image"), 2u);
 }
 
+TEST_F(NSURLSessionCacheTest, FreshnessComesFromExpiresOrLastModified) {
+  const std::string date = "Mon, 07 Dec 2026 12:00:00 GMT";
+  server.script("/expires", {200, {{"Date", date}, {"Expires", "Mon, 07 Dec 2026 12:01:40 GMT"}}, "e"});
+  server.script("/modified",
+                {200, {{"Date", date}, {"Last-Modified", "Mon, 07 Dec 2026 11:43:20 GMT"}}, "m"});
+  server.script("/garbled", {200, {{"Date", date}, {"Expires", "soon"}}, "g"});
+  auto loadAll = [&] {
+    for (const char* path : {"/expires", "/modified", "/garbled"}) load(server.url(path));
+  };
+  loadAll();
+  loadAll();
+  EXPECT_EQ(server.requestCount("/expires"), 1u);
+  EXPECT_EQ(server.requestCount("/modified"), 1u) << "a tenth of 1000 s since the last change";
+  EXPECT_EQ(server.requestCount("/garbled"), 2u) << "an unreadable Expires is already past";
+
+  PlatformClock::advance(99);
+  loadAll();
+  EXPECT_EQ(server.requestCount("/expires"), 1u);
+  EXPECT_EQ(server.requestCount("/modified"), 1u);
+  PlatformClock::advance(2);
+  loadAll();
+  EXPECT_EQ(server.requestCount("/expires"), 2u);
+  EXPECT_EQ(server.requestCount("/modified"), 2u);
+  std::vector<LoggedRequest> modified, expires;
+  for (const LoggedRequest& request : server.requests()) {
+    if (request.path == "/modified") modified.push_back(request);
+    if (request.path == "/expires") expires.push_back(request);
+  }
+  ASSERT_EQ(modified.size(), 2u);
+  EXPECT_EQ(modified[1].headers["If-Modified-Since"], "Mon, 07 Dec 2026 11:43:20 GMT");
+  EXPECT_EQ(expires[1].headers.count("If-Modified-Since"), 0u) << "nothing to validate with";
+}
+
 TEST_F(NSURLSessionCacheTest, PoliciesDecideWhetherTheCacheIsRead) {
   server.script("/image", {200, {{"Cache-Control", "max-age=600"}}, "pixels"});
   load(server.url("/image"));

@@ -156,6 +156,22 @@ TEST_F(NSURLSessionChallengeTest, BasicDispositionsOtherThanACredential) {
   EXPECT_LE(delegate->challenges.size() - before, 10u);
 }
 
+TEST_F(NSURLSessionChallengeTest, OnlyBasicAmongTheOfferedSchemesIsAskedAbout) {
+  server.script("/mixed", {401,
+                           {{"WWW-Authenticate",
+                             "Bearer realm=\"api\", error=\"invalid_token\", Basic realm=\"photos, 2nd floor\""}},
+                           "no"});
+  server.script("/bearer", {401, {{"WWW-Authenticate", "Bearer realm=\"basic\", scope=\"basic\""}}, "no"});
+  server.script("/bare", {401, {{"WWW-Authenticate", "Basic"}}, "no"});
+  for (const char* path : {"/mixed", "/bearer", "/bare"}) {
+    auto task = load(server.url(path));
+    EXPECT_EQ(task->response()->statusCode(), 401) << path;
+  }
+  ASSERT_EQ(delegate->challenges.size(), 2u) << "a Bearer-only 401 asks nothing";
+  EXPECT_EQ(delegate->challenges[0]->protectionSpace()->realm(), "photos, 2nd floor");
+  EXPECT_EQ(delegate->challenges[1]->protectionSpace()->realm(), std::nullopt);
+}
+
 TEST_F(NSURLSessionChallengeTest, CompletionHandlerTasksStillAskTheDelegate) {
   secure.script("/data", {200, {}, "payload"});
   delegate->onChallenge = [](const NSURLAuthenticationChallengePtr& challenge, NSURLSessionChallengeHandler& handler) {
@@ -204,6 +220,15 @@ TEST_F(NSURLSessionChallengeTest, RedirectionsGoThroughTheDelegate) {
   load(server.url("/old"));
   EXPECT_EQ(delegate->body, "there");
   EXPECT_EQ(server.requestCount("/new"), 1u);
+
+  // A redirect status without a place to go is the answer itself.
+  server.script("/nowhere", {302, {}, "stay"});
+  delegate->body.clear();
+  size_t asked = delegate->redirects.size();
+  auto stayed = load(server.url("/nowhere"));
+  EXPECT_EQ(stayed->response()->statusCode(), 302);
+  EXPECT_EQ(delegate->body, "stay");
+  EXPECT_EQ(delegate->redirects.size(), asked);
 }
 
 TEST(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,44 @@ TEST_F(NSURLSessionTest, RequestCarriesMethodHeadersAndCookiesWhenAsked) {
   EXPECT_EQ(requests[2].headers["X-List"], "one, two");
 }
 
+TEST_F(NSURLSessionTest, TasksCancelledFromOtherThreadsEndExactlyOnceWithinTheConnectionLimit) {
+  ScriptedResponse held(200, {}, "payload");
+  held.gate = "go";
+  server.script("/held", held);
+  constexpr int kTasks = 24;
+  std::vector<NSURLSessionDataTaskPtr> tasks;
+  for (int i = 0; i < kTasks; ++i) {
+    tasks.push_back(session->dataTaskWithURL(NSURL::URLWithString(server.url("/held"))));
+    tasks.back()->resume();
+  }
+  ASSERT_TRUE(server.waitForInFlight(6)) << "six connections to one host at most";
+  EXPECT_EQ(server.requests().size(), 6u);
+
+  // Odd tasks are cancelled from several threads while the others finish.
+  dispatch_group_t cancelling = dispatch_group_create();
+  for (int i = 1; i < kTasks; i += 2) {
+    dispatch_group_async(cancelling, dispatch_get_global_queue(DispatchQoS::Default), [task = tasks[i]] {
+      task->cancel();
+      task->cancel();
+    });
+  }
+  server.openGate("go");
+  ASSERT_EQ(dispatch_group_wait(cancelling, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  ASSERT_TRUE(delegate->waitForCompletions(kTasks));
+  delegate->drain();
+
+  std::lock_guard<std::mutex> lock(delegate->mutex_);
+  ASSERT_EQ(delegate->errors.size(), static_cast<size_t>(kTasks));
+  std::set<uint64_t> completed(delegate->completedIdentifiers.begin(), delegate->completedIdentifiers.end());
+  EXPECT_EQ(completed.size(), static_cast<size_t>(kTasks)) << "each task completes exactly once";
+  for (int i = 0; i < kTasks; i += 2) EXPECT_EQ(tasks[i]->error(), nullptr) << i;
+  for (int i = 1; i < kTasks; i += 2) {
+    if (tasks[i]->error()) {
+      EXPECT_EQ(tasks[i]->error()->code(), NSURLErrorCancelled) << i;
+    }
+  }
+}
+
 TEST(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
   auto url = NSURL::URLWithString("http://127.0.0.1/x");
   NSHTTPURLResponse bad(url, 200, {{"content-length", "12abc"}, {"content-type", " ; charset=utf-8"}});
@@ -280,6 +319,13 @@ TEST(NSURLRequestTest, DefaultsAndNormalisation) {
   EXPECT_EQ(request->timeoutInterval(), 60.0);
   request->setHTTPMethod("  ");
   EXPECT_EQ(request->HTTPMethod(), "GET");
+  request->setHTTPShouldUsePipelining(true);
+  request->setHTTPShouldHandleCookies(false);
+  request->setCachePolicy(NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData);
+  auto copy = request->mutableCopy();
+  EXPECT_TRUE(copy->HTTPShouldUsePipelining());
+  EXPECT_FALSE(copy->HTTPShouldHandleCookies());
+  EXPECT_EQ(copy->cachePolicy(), NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData);
   request->setValueForHTTPHeaderField("1", "Accept");
   request->setValueForHTTPHeaderField(std::nullopt, "ACCEPT");
   EXPECT_TRUE(request->allHTTPHeaderFields().empty());

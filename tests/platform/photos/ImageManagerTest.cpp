@@ -17,10 +17,15 @@ struct ImageAnswers {
   dispatch_semaphore_t final = dispatch_semaphore_create(0);
   PHImageResultHandler handler() {
     return [this, final = final](const UIImagePtr& image, const Value& info) {
-      std::lock_guard<std::mutex> lock(mutex);
-      answers.push_back({image, info});
       const Value* degraded = info.find(PHImageResultIsDegradedKey);
-      if (!degraded || !degraded->asBool()) dispatch_semaphore_signal(final);
+      bool isFinal = !degraded || !degraded->asBool();
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        answers.push_back({image, info});
+      }
+      // Signalled only once the lock is released: the waiter may return and
+      // destroy this collector (and its mutex) as soon as it wakes.
+      if (isFinal) dispatch_semaphore_signal(final);
     };
   }
   bool wait() { return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0; }

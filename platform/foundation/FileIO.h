@@ -1,0 +1,26 @@
+#pragma once
+
+// The system calls behind atomic file writes, as one seam: the POSIX calls by
+// default; tests derive from it to script a full disk or a failing rename and
+// hand the result to an NSFileManager. Each call answers as its POSIX
+// namesake, setting errno on failure.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+
+class FileIO {
+ public:
+  virtual ~FileIO() = default;
+
+  virtual int makeTemporary(char* pathTemplate);  // mkstemp
+  virtual ssize_t write(int fd, const void* data, size_t length);
+  virtual int sync(int fd);  // fsync
+  virtual int close(int fd);
+  virtual int rename(const char* from, const char* to);
+  virtual int unlink(const char* path);
+
+  // The plain POSIX calls, shared by everyone who was given no other.
+  static const std::shared_ptr<FileIO>& system();
+};

@@ -1,0 +1,130 @@
+// Row-range decoding: bands of a still JPEG or PNG decoded on their own equal
+// the same rows of a full decode, and cutting a large lazy image into bands
+// never costs its whole bitmap.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "AllocationCounter.h"
+#include "ImageIOTestSupport.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
+
+using namespace imageio_test;
+
+namespace {
+
+std::unique_ptr<ImageDecoder> Parsed(const Bytes& data) {
+  CGImageSourceStatus status;
+  return ImageDecoderCreate(Shared(data), true, status);
+}
+
+// Rows [first, first + count) of a full bitmap.
+bool SameRows(const ImageBitmap& band, const ImageBitmap& full, uint32_t first) {
+  return band.width == full.width &&
+         std::memcmp(band.pixels.data(), full.row(first), band.pixels.size()) == 0;
+}
+
+Bytes InterlacedPNGHeaderOnly(uint32_t side) {
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr;
+  AppendBE32(ihdr, side);
+  AppendBE32(ihdr, side);
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 1});
+  AppendChunk(png, "IHDR", ihdr);
+  AppendChunk(png, "IDAT", ZlibRows(Solid(side, side, 1, 2, 3)));
+  AppendChunk(png, "IEND", {});
+  return png;
+}
+
+}  // namespace
+
+TEST(BandDecodingTest, BandsEqualTheRowsOfAFullDecodeInAnyOrder) {
+  const ImageBitmap pattern = Pattern(301, 257, false, 7);
+  const ImageBitmap translucent = Pattern(301, 257, true, 3);
+  const std::pair<const char*, Bytes> files[] = {
+      {"baseline jpeg", RawEncodeJPEG(pattern, 90, false)},
+      {"progressive jpeg", RawEncodeJPEG(pattern, 90, true)},
+      {"png", RawEncodePNG(pattern)},
+      {"png with alpha", RawEncodePNG(translucent)},
+  };
+  // Forward with overlaps (as the scale-down path asks), a skip ahead, a
+  // step back into the kept tail, and a jump back to the top.
+  const std::pair<uint32_t, uint32_t> bands[] = {{0, 40},   {38, 40}, {76, 3},   {150, 60},
+                                                 {205, 52}, {0, 10},  {120, 137}};
+  for (const auto& [name, data] : files) {
+    auto decoder = Parsed(data);
+    ASSERT_TRUE(decoder) << name;
+    ASSERT_TRUE(decoder->canDecodeRows(0)) << name;
+    ImageBitmap full;
+    ASSERT_TRUE(decoder->decodeFrame(0, full)) << name;
+    for (const auto& [first, count] : bands) {
+      ImageBitmap band;
+      ASSERT_TRUE(decoder->decodeRows(0, first, count, band)) << name << " " << first;
+      EXPECT_EQ(band.height, count);
+      EXPECT_EQ(band.hasAlpha, full.hasAlpha) << name;
+      EXPECT_TRUE(SameRows(band, full, first)) << name << " rows from " << first;
+    }
+    ImageBitmap none;
+    EXPECT_FALSE(decoder->decodeRows(0, 250, 8, none)) << name;  // past the last row
+    EXPECT_FALSE(decoder->decodeRows(0, 0, 0, none)) << name;
+    EXPECT_FALSE(decoder->decodeRows(1, 0, 8, none)) << name;  // no such frame
+  }
+}
+
+TEST(BandDecodingTest, FormatsThatCannotDecodeRowsSaySo) {
+  const ImageBitmap pattern = Pattern(64, 48, false);
+  const Bytes jpeg = RawEncodeJPEG(pattern, 90, false);
+  CGImageSourceStatus status;
+  // Data still arriving decodes whole (what is missing shows as missing).
+  auto partial = ImageDecoderCreate(Shared(Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() / 2)),
+                                    false, status);
+  ASSERT_TRUE(partial);
+  EXPECT_FALSE(partial->canDecodeRows(0));
+  // Interlaced rows come in passes, so a band needs the whole image.
+  auto interlaced = Parsed(InterlacedPNGHeaderOnly(32));
+  ASSERT_TRUE(interlaced);
+  EXPECT_FALSE(interlaced->canDecodeRows(0));
+  ImageBitmap band;
+  EXPECT_FALSE(interlaced->decodeRows(0, 0, 4, band));
+  auto webp = Parsed(RawEncodeWebP(pattern, true));
+  ASSERT_TRUE(webp);
+  EXPECT_FALSE(webp->canDecodeRows(0));
+  // A file cut short gives the same rows in bands as whole.
+  auto cut = Parsed(Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() / 2));
+  ASSERT_TRUE(cut);
+  ImageBitmap full;
+  ASSERT_TRUE(cut->decodeFrame(0, full));
+  ASSERT_TRUE(cut->decodeRows(0, 40, 8, band));
+  EXPECT_TRUE(SameRows(band, full, 40));
+}
+
+TEST(BandDecodingTest, CuttingALazyImageIntoBandsNeverCostsItsWholeBitmap) {
+  constexpr uint32_t kWidth = 2400, kHeight = 1800;
+  constexpr size_t kFullBytes = size_t(kWidth) * kHeight * 4;  // 17 MB
+  constexpr uint32_t kBandRows = 150;
+  constexpr size_t kBandBytes = size_t(kWidth) * kBandRows * 4;  // 1.4 MB
+  for (const auto& [name, data] :
+       {std::pair<const char*, Bytes>{"jpeg",
+                                      RawEncodeJPEG(Pattern(kWidth, kHeight, false), 85, false)},
+        {"png", RawEncodePNG(Pattern(kWidth, kHeight, false))}}) {
+    CGImageSourceRef source = SourceOf(data);
+    ASSERT_TRUE(source) << name;
+    CGImageRef image = CGImageSourceCreateImageAtIndex(source, 0);
+    ASSERT_TRUE(image && image->isLazy()) << name;
+    AllocationCounter counter;
+    uint64_t checksum = 0;
+    for (uint32_t y = 0; y < kHeight; y += kBandRows - 2) {  // overlapping bands
+      CGImageRef band = CGImageCreateWithImageInRect(image, CGRectMake(0, y, kWidth, kBandRows));
+      ASSERT_TRUE(band);
+      auto pixels = band->pixelData();
+      checksum += (*pixels)[pixels->size() / 2 + 4 * kWidth / 2];  // red of a middle pixel
+    }
+    // A band, its copy and the decoder's tail and state, far from the bitmap.
+    EXPECT_LT(counter.peakBytes(), 3 * kBandBytes + (1 << 20)) << name;
+    EXPECT_LT(counter.peakBytes(), kFullBytes / 4) << name;
+    EXPECT_TRUE(image->isLazy()) << name;  // the whole image was never decoded
+    EXPECT_GT(checksum, 0u);
+  }
+}

@@ -1,0 +1,82 @@
+#include "support/ScriptedFileIO.h"
+
+#include <algorithm>
+
+void ScriptedFileIO::failWritesAfter(uint64_t bytes, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  limited_ = true;
+  budget_ = bytes;
+  writeError_ = error;
+}
+
+void ScriptedFileIO::heal() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    limited_ = false;
+  }
+  syncError_ = 0;
+  renameError_ = 0;
+}
+
+std::vector<std::string> ScriptedFileIO::temporaries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return temporaries_;
+}
+
+std::vector<std::string> ScriptedFileIO::unlinked() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unlinked_;
+}
+
+int ScriptedFileIO::makeTemporary(char* pathTemplate) {
+  const int fd = FileIO::makeTemporary(pathTemplate);
+  if (fd >= 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    temporaries_.emplace_back(pathTemplate);
+  }
+  return fd;
+}
+
+ssize_t ScriptedFileIO::write(int fd, const void* data, size_t length) {
+  size_t allowed = length;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (limited_) {
+      if (budget_ == 0) {
+        errno = writeError_;
+        return -1;
+      }
+      allowed = size_t(std::min<uint64_t>(budget_, length));
+    }
+  }
+  const ssize_t written = FileIO::write(fd, data, allowed);
+  if (written > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (limited_) budget_ -= std::min<uint64_t>(budget_, uint64_t(written));
+  }
+  return written;
+}
+
+int ScriptedFileIO::sync(int fd) {
+  if (const int error = syncError_) {
+    errno = error;
+    return -1;
+  }
+  return FileIO::sync(fd);
+}
+
+int ScriptedFileIO::rename(const char* from, const char* to) {
+  if (const int error = renameError_) {
+    errno = error;
+    return -1;
+  }
+  return FileIO::rename(from, to);
+}
+
+int ScriptedFileIO::unlink(const char* path) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unlinked_.emplace_back(path);
+  }
+  return FileIO::unlink(path);
+}

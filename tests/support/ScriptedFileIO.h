@@ -1,0 +1,46 @@
+#pragma once
+
+// File system calls that a test scripts: real calls until told otherwise,
+// then a disk that fills up after a number of bytes (short writes, then
+// ENOSPC, as a real full disk answers), a flush or a rename that fails. Hand
+// it to an NSFileManager to reach the code under test.
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/FileIO.h"
+
+class ScriptedFileIO : public FileIO {
+ public:
+  // Writes succeed for `bytes` more bytes in all; the write that crosses the
+  // budget writes what fits, and every write after it fails with `error`.
+  void failWritesAfter(uint64_t bytes, int error = ENOSPC);
+  void failSync(int error) { syncError_ = error; }
+  void failRename(int error) { renameError_ = error; }
+  // Back to real calls.
+  void heal();
+
+  // Temporary files made and files removed through this seam.
+  std::vector<std::string> temporaries() const;
+  std::vector<std::string> unlinked() const;
+
+  int makeTemporary(char* pathTemplate) override;
+  ssize_t write(int fd, const void* data, size_t length) override;
+  int sync(int fd) override;
+  int rename(const char* from, const char* to) override;
+  int unlink(const char* path) override;
+
+ private:
+  mutable std::mutex mutex_;
+  bool limited_ = false;  // guarded by mutex_
+  uint64_t budget_ = 0;   // guarded by mutex_
+  int writeError_ = 0;    // guarded by mutex_
+  std::atomic<int> syncError_{0};
+  std::atomic<int> renameError_{0};
+  std::vector<std::string> temporaries_;  // guarded by mutex_
+  std::vector<std::string> unlinked_;     // guarded by mutex_
+};
