@@ -13,6 +13,7 @@
 #include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"
+#include "support/RecordedLog.h"
 #include "support/ScriptedFileIO.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
@@ -316,15 +317,11 @@ TEST_F(ImageCacheTest, AFullDiskIsLoggedAndTheStoreStillAnswers) {
   auto config = std::make_shared<ILImageCacheConfig>();
   config->fileManager = std::make_shared<NSFileManager>(io);
   cache = ILImageCache::create("full", folder.path(), config);
-  std::vector<std::string> logged;
-  std::mutex logLock;
-  OSLogSetSink([&](const OSLog&, OSLogType, const std::string& message) {
-    std::lock_guard<std::mutex> lock(logLock);
-    logged.push_back(message);
-  });
+  auto log = RecordedLog::install();
   io->failWritesAfter(0);
   storeAndWait(opaqueImage(), nullptr, "full.jpg");
   OSLogSetSink(nullptr);
+  auto logged = log->messages();
   EXPECT_FALSE(cache->diskImageDataExistsWithKey("full.jpg"));
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("Image data not stored for full.jpg"), std::string::npos) << logged[0];

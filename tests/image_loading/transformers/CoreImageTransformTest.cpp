@@ -15,6 +15,7 @@
 #include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIImage.h"
+#include "support/RecordedLog.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -127,10 +128,10 @@ TEST_F(CoreImageTransformTest, TintByBlendModeMatchesTheBitmapPathOrFallsBackToI
   ASSERT_TRUE(isCoreImage(darker));
   EXPECT_TRUE(Near(px(darker, 0, 7), RGBA{255, 128, 128, 255}, 3));  // red + white, each halved
 
-  std::vector<std::string> logged;
-  OSLogSetSink([&](const OSLog&, OSLogType, const std::string& m) { logged.push_back(m); });
+  auto log = RecordedLog::install();
   auto fallback = il_tintedImageWithColor(ci, tint, kCGBlendModeXOR);  // mode 25
   OSLogSetSink(nullptr);
+  auto logged = log->messages();
   ASSERT_NE(fallback, nullptr);
   EXPECT_NE(fallback->CGImage(), nullptr);  // drawn by the bitmap path
   ASSERT_EQ(logged.size(), 1u);
