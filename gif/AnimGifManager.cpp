@@ -60,12 +60,28 @@ void AnimGifManager::setDefaultManager(AnimGifManagerPtr manager) {
   gDefaultManager = std::move(manager);
 }
 
+void AnimGifManager::setHaveCache(bool haveCache) {
+  QX_DCHECK_MAIN_THREAD();
+  haveCache_ = haveCache;
+}
+
+void AnimGifManager::setRemoteCache(RemoteCache cache) {
+  QX_DCHECK_MAIN_THREAD();
+  remoteCache_ = std::move(cache);
+}
+
+void AnimGifManager::setMode(std::string mode) {
+  QX_DCHECK_MAIN_THREAD();
+  mode_ = std::move(mode);
+}
+
 NSDataPtr AnimGifManager::remoteCacheObjectForURL(const NSURL& url) const {
   auto it = remoteCache_.find(url.absoluteString());
   return it == remoteCache_.end() ? nullptr : it->second;
 }
 
 void AnimGifManager::setRemoteCacheObject(const NSURL& url, NSDataPtr data) {
+  QX_DCHECK_MAIN_THREAD();
   if (data) {
     remoteCache_[url.absoluteString()] = std::move(data);
   } else {

@@ -44,19 +44,19 @@ class AnimGifManager : public std::enable_shared_from_this<AnimGifManager> {
   static void setDefaultManager(AnimGifManagerPtr manager);
 
   bool haveCache() const { return haveCache_; }
-  void setHaveCache(bool haveCache) { haveCache_ = haveCache; }
+  void setHaveCache(bool haveCache);
   int64_t memoryLimit() const { return memoryLimit_; }
   // Megabytes counted for the managed views' GIFs.
   int64_t totalGifSize() const { return totalGifSize_; }
 
   const RemoteCache& remoteCache() const { return remoteCache_; }
-  void setRemoteCache(RemoteCache cache) { remoteCache_ = std::move(cache); }
+  void setRemoteCache(RemoteCache cache);
   NSDataPtr remoteCacheObjectForURL(const NSURL& url) const;
   void setRemoteCacheObject(const NSURL& url, NSDataPtr data);
 
   // The run-loop mode of the display link (the common modes unless set).
   const std::string& mode() const { return mode_; }
-  void setMode(std::string mode) { mode_ = std::move(mode); }
+  void setMode(std::string mode);
 
   void startTimerIfNeeded();
   void stopTimer();

@@ -29,6 +29,19 @@ std::mutex gDefaultsLock;
 ILImageCacheProtocolPtr gDefaultImageCache;
 ILImageLoaderPtr gDefaultImageLoader;
 
+// The class-wide defaults, which go back to none between tests.
+std::mutex& defaultsLock() {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    SingletonResets::add([] {
+      std::lock_guard<std::mutex> lock(gDefaultsLock);
+      gDefaultImageCache = nullptr;
+      gDefaultImageLoader = nullptr;
+    });
+  });
+  return gDefaultsLock;
+}
+
 ILImageCacheKind contextCacheType(const ILRemoteImageContext& context, const char* key,
                                   ILImageCacheKind fallback) {
   const Value* v = ILContextValue(context, key);
@@ -87,23 +100,20 @@ ILRemoteImageOperationPtr ILRemoteImageCombinedOperation::loaderOperation() cons
 }
 
 void ILRemoteImageCombinedOperation::setCacheOperation(ILRemoteImageOperationPtr operation) {
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (ended_) return;
-    if (!cancelled_) {
-      cacheOperation_ = std::move(operation);
-      return;
-    }
-  }
-  if (operation) operation->cancel();
+  setPart(cacheOperation_, std::move(operation));
 }
 
 void ILRemoteImageCombinedOperation::setLoaderOperation(ILRemoteImageOperationPtr operation) {
+  setPart(loaderOperation_, std::move(operation));
+}
+
+void ILRemoteImageCombinedOperation::setPart(ILRemoteImageOperationPtr& part,
+                                             ILRemoteImageOperationPtr operation) {
   {
     std::lock_guard<std::mutex> lock(lock_);
     if (ended_) return;
     if (!cancelled_) {
-      loaderOperation_ = std::move(operation);
+      part = std::move(operation);
       return;
     }
   }
@@ -160,67 +170,23 @@ ILRemoteImageManager::ILRemoteImageManager(ILImageCacheProtocolPtr cache, ILImag
     : imageCache_(std::move(cache)), imageLoader_(std::move(loader)) {}
 
 ILImageCacheProtocolPtr ILRemoteImageManager::defaultImageCache() {
-  std::lock_guard<std::mutex> lock(gDefaultsLock);
+  std::lock_guard<std::mutex> lock(defaultsLock());
   return gDefaultImageCache;
 }
 
 void ILRemoteImageManager::setDefaultImageCache(ILImageCacheProtocolPtr cache) {
-  static std::once_flag registered;
-  std::call_once(registered, [] { SingletonResets::add([] { setDefaultImageCache(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gDefaultsLock);
+  std::lock_guard<std::mutex> lock(defaultsLock());
   gDefaultImageCache = std::move(cache);
 }
 
 ILImageLoaderPtr ILRemoteImageManager::defaultImageLoader() {
-  std::lock_guard<std::mutex> lock(gDefaultsLock);
+  std::lock_guard<std::mutex> lock(defaultsLock());
   return gDefaultImageLoader;
 }
 
 void ILRemoteImageManager::setDefaultImageLoader(ILImageLoaderPtr loader) {
-  static std::once_flag registered;
-  std::call_once(registered, [] { SingletonResets::add([] { setDefaultImageLoader(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gDefaultsLock);
+  std::lock_guard<std::mutex> lock(defaultsLock());
   gDefaultImageLoader = std::move(loader);
-}
-
-ILImageTransformerPtr ILRemoteImageManager::transformer() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  return transformer_;
-}
-
-void ILRemoteImageManager::setTransformer(ILImageTransformerPtr transformer) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  transformer_ = std::move(transformer);
-}
-
-ILRemoteImageCacheKeyFilterPtr ILRemoteImageManager::cacheKeyFilter() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  return cacheKeyFilter_;
-}
-
-void ILRemoteImageManager::setCacheKeyFilter(ILRemoteImageCacheKeyFilterPtr filter) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  cacheKeyFilter_ = std::move(filter);
-}
-
-ILRemoteImageCacheSerializerPtr ILRemoteImageManager::cacheSerializer() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  return cacheSerializer_;
-}
-
-void ILRemoteImageManager::setCacheSerializer(ILRemoteImageCacheSerializerPtr serializer) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  cacheSerializer_ = std::move(serializer);
-}
-
-ILRemoteImageOptionsProcessorPtr ILRemoteImageManager::optionsProcessor() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  return optionsProcessor_;
-}
-
-void ILRemoteImageManager::setOptionsProcessor(ILRemoteImageOptionsProcessorPtr processor) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
-  optionsProcessor_ = std::move(processor);
 }
 
 std::shared_ptr<ILRemoteImageManagerDelegate> ILRemoteImageManager::delegate() const {

@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
@@ -74,6 +75,7 @@ class ILRemoteImageCombinedOperation : public NSObject, public ILRemoteImageOper
   // after the load ended is dropped.
   void setCacheOperation(ILRemoteImageOperationPtr operation);
   void setLoaderOperation(ILRemoteImageOperationPtr operation);
+  void setPart(ILRemoteImageOperationPtr& part, ILRemoteImageOperationPtr operation);
   // The load has given its last answer: its parts are let go, so that
   // nothing they hold (completion blocks) keeps the load alive.
   void end();
@@ -106,14 +108,20 @@ class ILRemoteImageManager : public NSObject {
   const ILImageLoaderPtr& imageLoader() const { return imageLoader_; }
 
   // Manager-wide defaults, each overridden by the load's context.
-  ILImageTransformerPtr transformer() const;
-  void setTransformer(ILImageTransformerPtr transformer);
-  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter() const;
-  void setCacheKeyFilter(ILRemoteImageCacheKeyFilterPtr filter);
-  ILRemoteImageCacheSerializerPtr cacheSerializer() const;
-  void setCacheSerializer(ILRemoteImageCacheSerializerPtr serializer);
-  ILRemoteImageOptionsProcessorPtr optionsProcessor() const;
-  void setOptionsProcessor(ILRemoteImageOptionsProcessorPtr processor);
+  ILImageTransformerPtr transformer() const { return locked(transformer_); }
+  void setTransformer(ILImageTransformerPtr value) { setLocked(transformer_, std::move(value)); }
+  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter() const { return locked(cacheKeyFilter_); }
+  void setCacheKeyFilter(ILRemoteImageCacheKeyFilterPtr value) {
+    setLocked(cacheKeyFilter_, std::move(value));
+  }
+  ILRemoteImageCacheSerializerPtr cacheSerializer() const { return locked(cacheSerializer_); }
+  void setCacheSerializer(ILRemoteImageCacheSerializerPtr value) {
+    setLocked(cacheSerializer_, std::move(value));
+  }
+  ILRemoteImageOptionsProcessorPtr optionsProcessor() const { return locked(optionsProcessor_); }
+  void setOptionsProcessor(ILRemoteImageOptionsProcessorPtr value) {
+    setLocked(optionsProcessor_, std::move(value));
+  }
   std::shared_ptr<ILRemoteImageManagerDelegate> delegate() const;
   void setDelegate(const std::shared_ptr<ILRemoteImageManagerDelegate>& delegate);
 
@@ -162,6 +170,18 @@ class ILRemoteImageManager : public NSObject {
   ILRemoteImageManager(ILImageCacheProtocolPtr cache, ILImageLoaderPtr loader);
 
  private:
+  // The manager-wide settings are read and written under settingsLock_.
+  template <typename T>
+  T locked(const T& field) const {
+    std::lock_guard<std::mutex> lock(settingsLock_);
+    return field;
+  }
+  template <typename T>
+  void setLocked(T& field, T value) {
+    std::lock_guard<std::mutex> lock(settingsLock_);
+    field = std::move(value);
+  }
+
   using Completion = std::shared_ptr<const ILRemoteImageCompletionBlock>;
   struct Load;
   using LoadPtr = std::shared_ptr<const Load>;

@@ -23,8 +23,15 @@ class UniqueFunction<R(Args...)> {
                             !std::is_same_v<std::decay_t<F>, UniqueFunction> &&
                             std::is_invocable_r_v<R, std::decay_t<F>&, Args...>>>
   UniqueFunction(F&& f) {
-    if constexpr (std::is_constructible_v<bool, const std::decay_t<F>&>) {
-      if (!static_cast<bool>(f)) return;  // an empty std::function or null pointer stays empty
+    // An empty std::function or a null pointer stays empty. A function named
+    // directly is tested through a pointer variable: testing its address
+    // itself draws -Waddress.
+    using D = std::decay_t<F>;
+    if constexpr (std::is_pointer_v<D> || std::is_member_pointer_v<D>) {
+      D pointer = f;
+      if (pointer == nullptr) return;
+    } else if constexpr (std::is_constructible_v<bool, const D&>) {
+      if (!static_cast<bool>(f)) return;
     }
     impl_ = std::make_unique<Model<std::decay_t<F>>>(std::forward<F>(f));
   }

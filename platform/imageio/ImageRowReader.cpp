@@ -15,10 +15,16 @@ void ImageRowReader::reset() {
   rows_.clear();
   nextRow_ = 0;
   keepFrom_ = 0;
+  out_ = nullptr;
 }
 
 void ImageRowReader::emitRow(const uint8_t* rgba) {
   const uint32_t row = nextRow_++;
+  if (out_ && row >= outFirst_ && row - outFirst_ < out_->height) {
+    // Straight into the band: its rows are never held twice.
+    std::memcpy(out_->row(row - outFirst_), rgba, size_t(width_) * 4);
+    return;
+  }
   if (row < keepFrom_) return;
   rows_.emplace_back(rgba, rgba + size_t(width_) * 4);
 }
@@ -26,35 +32,38 @@ void ImageRowReader::emitRow(const uint8_t* rgba) {
 bool ImageRowReader::readRows(uint32_t first, uint32_t count, ImageBitmap& out) {
   if (count == 0 || first >= height_ || count > height_ - first) return false;
   const uint32_t end = first + count;
-  const uint32_t keptFirst = nextRow_ - uint32_t(rows_.size());
-  if (stale_ || first < keptFirst) {
+  if (stale_ || first < nextRow_ - uint32_t(rows_.size())) {
     reset();
     if (!restart()) return false;
     stale_ = false;
   }
-  keepFrom_ = first;
-  while (!rows_.empty() && nextRow_ - rows_.size() < first) rows_.pop_front();
-  if (rows_.empty() && first > nextRow_ && !skipTo(first)) {
+  if (!out.allocate(width_, count)) return false;
+  out.hasAlpha = hasAlpha_;
+  // Rows kept from the last band (its tail, what was decoded past it).
+  while (!rows_.empty() && nextRow_ - rows_.size() < end) {
+    const uint32_t row = nextRow_ - uint32_t(rows_.size());
+    if (row >= first) std::memcpy(out.row(row - first), rows_.front().data(), size_t(width_) * 4);
+    rows_.pop_front();
+  }
+  keepFrom_ = end;
+  if (first > nextRow_ && !skipTo(first)) {
     // The format cannot skip: the rows before the band are decoded and dropped.
   }
+  out_ = &out;
+  outFirst_ = first;
   while (nextRow_ < end) {
     if (!decodeMore()) {
+      out_ = nullptr;
       reset();
       stale_ = true;  // a later request starts over rather than reading on from a failure
       return false;
     }
   }
-  if (!out.allocate(width_, count)) return false;
-  out.hasAlpha = hasAlpha_;
-  const uint32_t base = nextRow_ - uint32_t(rows_.size());
-  for (uint32_t y = 0; y < count; ++y) {
-    std::memcpy(out.row(y), rows_[first + y - base].data(), size_t(width_) * 4);
+  out_ = nullptr;
+  // The band's last rows, for the next band that starts a little before it ends.
+  const uint32_t tail = std::min(count, std::max(kMinTailRows, count / 8));
+  for (uint32_t row = end; row-- > end - tail;) {
+    rows_.emplace_front(out.row(row - first), out.row(row - first) + size_t(width_) * 4);
   }
-  // Keep the band's tail for the overlap of the next one, and whatever the
-  // format decoded past the band.
-  const uint32_t tail = std::max(kMinTailRows, count / 8);
-  const uint32_t keepFrom = end > tail ? end - tail : 0;
-  while (!rows_.empty() && nextRow_ - rows_.size() < keepFrom) rows_.pop_front();
-  keepFrom_ = keepFrom;
   return true;
 }

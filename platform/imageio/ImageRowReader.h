@@ -3,10 +3,10 @@
 // Reading a still image in horizontal bands, for formats that decode top to
 // bottom (baseline and progressive JPEG, non-interlaced PNG), so a large
 // image can be scaled down without its whole bitmap ever existing. The
-// reader decodes forward only: it keeps the rows of the last band asked for
-// up to a small tail (bands overlap by a few rows) and what the format
-// decoded past the band; asking for rows before that starts it again from the
-// top. Not thread-safe: the image source serialises it with its decoder.
+// reader decodes forward only, each row straight into the band asked for;
+// it keeps a small tail of that band (bands overlap by a few rows) and what
+// the format decoded past it; asking for rows before that starts it again
+// from the top. Not thread-safe: the image source serialises it with its decoder.
 
 #include <cstdint>
 #include <deque>
@@ -53,8 +53,10 @@ class ImageRowReader {
 
   const uint32_t width_, height_;
   const bool hasAlpha_;
-  bool stale_ = true;                      // restart() before reading on
-  uint32_t nextRow_ = 0;                   // the row the format hands out next
-  uint32_t keepFrom_ = 0;                  // rows below this are dropped as they come
+  bool stale_ = true;           // restart() before reading on
+  uint32_t nextRow_ = 0;        // the row the format hands out next
+  uint32_t keepFrom_ = 0;       // rows below this are dropped as they come
+  ImageBitmap* out_ = nullptr;  // the band being read; its rows go there
+  uint32_t outFirst_ = 0;
   std::deque<std::vector<uint8_t>> rows_;  // rows [nextRow_ - rows_.size(), nextRow_)
 };

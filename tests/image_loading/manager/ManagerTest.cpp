@@ -231,6 +231,14 @@ TEST_F(ManagerTest, CacheOnlyMissAndMissingURLs) {
     EXPECT_EQ(record.last().error->localizedDescription(), "Image url is nil");
   }
   EXPECT_FALSE(manager->isRunning());
+  // The class-wide defaults stand in for the shared cache and downloader.
+  ILRemoteImageManager::setDefaultImageCache(cache);
+  ILRemoteImageManager::setDefaultImageLoader(loader);
+  auto defaults = ILRemoteImageManager::create();
+  EXPECT_EQ(defaults->imageCache(), cache);
+  EXPECT_EQ(defaults->imageLoader(), loader);
+  ILRemoteImageManager::setDefaultImageLoader(nullptr);
+  EXPECT_EQ(ILRemoteImageManager::create()->imageLoader(), ILRemoteImageDownloader::sharedDownloader());
   EXPECT_DEATH(manager->loadImageWithURL(url, 0, Value(), nullptr, nullptr),
                "If you mean to prefetch the image");
 }
