@@ -20,6 +20,7 @@ namespace {
 class ViewLayerDelegate final : public CALayerDelegate {
  public:
   explicit ViewLayerDelegate(UIView* view) : view_(view) {}
+  bool displayLayer(CALayer& layer) override { return view_->displayLayer(layer); }
   void drawLayerInContext(CALayer& layer, const CGContextRef& context) override {
     view_->drawLayerInContext(layer, context);
   }

@@ -86,9 +86,9 @@ class UIView : public UIResponder, public CALayerDelegate {
 
   // Appearance.
   bool isHidden() const { return hidden_.get(); }
-  void setHidden(bool hidden);
+  virtual void setHidden(bool hidden);
   double alpha() const { return alpha_.get(); }
-  void setAlpha(double alpha);
+  virtual void setAlpha(double alpha);
   UIColorPtr backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(UIColorPtr color);
   bool clipsToBounds() const { return layer_->masksToBounds(); }
