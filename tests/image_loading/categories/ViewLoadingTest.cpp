@@ -247,7 +247,9 @@ TEST_F(ViewLoadingTest, AReusedViewNeverShowsThePreviousURLsImage) {
   ASSERT_TRUE(RunMainLoopUntil([&] { return stale.calls.size() == 1 && fresh.calls.size() == 1; }));
   advance(1);
   for (const auto& image : view->shown) {
-    if (image) EXPECT_FALSE(il_test::Near(il_test::PixelAt(image->CGImage(), 1, 1), kRed));
+    if (image) {
+      EXPECT_FALSE(il_test::Near(il_test::PixelAt(image->CGImage(), 1, 1), kRed));
+    }
   }
   EXPECT_EQ(view->image(), fresh.calls[0].image);
 
