@@ -253,6 +253,18 @@ TEST_F(ViewLoadingTest, AReusedViewNeverShowsThePreviousURLsImage) {
   }
   EXPECT_EQ(view->image(), fresh.calls[0].image);
 
+  // A transition begun for an image whose load a newer one has replaced
+  // under the same key stands down before it sets the image.
+  view->shown.clear();
+  auto staleImage = il_test::SolidUIImage(8, 8, kRed);
+  bool staleCallback = false;
+  il_setImage(*view, staleImage, nullptr, 0, nullptr, ILRemoteImageTransition::fadeTransition(),
+              ILImageCacheKindNone, url("/red.png"), [&] { staleCallback = true; });
+  EXPECT_TRUE(staleCallback);  // without waiting for the transition
+  il_setImageWithURL(*view, url("/blue.png"), nullptr, 0, context());
+  advance(1);
+  EXPECT_EQ(std::find(view->shown.begin(), view->shown.end(), staleImage), view->shown.end());
+
   // Keeping the previous load: both results are set, in the order they arrive.
   view->shown.clear();
   CompletionLog kept;
