@@ -149,6 +149,11 @@ void UIView::boundsSizeChanged(CGSize oldSize) {
   if (contentMode_ == UIViewContentModeRedraw) setNeedsDisplay();
 }
 
+void UIView::setAutoresizesSubviews(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  autoresizesSubviews_ = on;
+}
+
 void UIView::resizeSubviews(CGSize oldSize) {
   if (!autoresizesSubviews_) return;
   for (auto& sub : std::vector<UIViewPtr>(subviews_)) {
@@ -425,7 +430,7 @@ void UIView::setNeedsLayout() {
   pass.views.push_back(std::static_pointer_cast<UIView>(weak.lock()));
   if (!pass.posted) {
     pass.posted = true;
-    NSRunLoop::mainRunLoop().perform(runLayoutPass);
+    NSRunLoop::mainRunLoop().perform([] { runLayoutPass(); });
   }
 }
 
