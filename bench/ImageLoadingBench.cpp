@@ -21,14 +21,15 @@
 #include <string>
 
 #include "image_loading/animated/ILAnimatedImagePlayer.h"
-#include "image_loading/animated/ILDisplayLink.h"
 #include "image_loading/animated/ILImageFramePool.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/quartzcore/CADisplayLink.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {
@@ -273,28 +274,6 @@ void BilinearResample(benchmark::State& state) {
 // ---------------------------------------------------------------------------
 // The player's tick on the main thread, every frame already in the pool.
 
-class BenchLink : public ILPlatformDisplayLink {
- public:
-  explicit BenchLink(std::function<void()> refresh) : refresh_(std::move(refresh)) {}
-  bool isPaused() const override { return paused_; }
-  void setPaused(bool paused) override { paused_ = paused; }
-  double timestamp() const override { return now_; }
-  double targetTimestamp() const override { return now_ + 1.0 / 60; }
-  double duration() const override { return 1.0 / 60; }
-  void addToRunLoopMode(const std::string&) override {}
-  void removeFromRunLoopMode(const std::string&) override {}
-  void invalidate() override {}
-  void tick() {
-    now_ += 1.0 / 60;
-    if (!paused_) refresh_();
-  }
-
- private:
-  std::function<void()> refresh_;
-  bool paused_ = true;
-  double now_ = 0;
-};
-
 class FrameList : public ILAnimatedImageProvider {
  public:
   UIImagePtr animatedImageFrameAtIndex(uint64_t index) const override {
@@ -307,22 +286,20 @@ class FrameList : public ILAnimatedImageProvider {
   std::vector<UIImagePtr> frames_;
 };
 
+// Each iteration is one display frame on the manual clock: the display
+// link's delivery through the main run loop and the player's tick.
 void PlayerTick(benchmark::State& state) {
-  BenchLink* link = nullptr;
-  ILSetPlatformDisplayLinkFactory([&](std::function<void()> refresh) {
-    auto made = std::make_unique<BenchLink>(std::move(refresh));
-    link = made.get();
-    return made;
-  });
+  PlatformClock::useManualClock();
   auto provider = std::make_shared<FrameList>();
   for (int i = 0; i < 8; ++i) provider->frames_.push_back(UIImage::imageWithCGImage(PhotoLike(64, 64, false)));
   auto player = ILAnimatedImagePlayer::playerWithProvider(provider);
   for (uint64_t i = 0; i < 8; ++i) player->framePool()->setFrame(provider->frames_[i], i);
   player->setAnimationFrameHandler([](uint64_t, const UIImagePtr& frame) { benchmark::DoNotOptimize(frame.get()); });
   player->startPlaying();
-  for (auto _ : state) link->tick();
+  for (auto _ : state) PlatformClock::advance(CADisplayLink::kFrameInterval + 1e-6);
   player->stopPlaying();
-  ILSetPlatformDisplayLinkFactory(nullptr);
+  player.reset();
+  PlatformClock::useRealClock();
 }
 
 // ---------------------------------------------------------------------------

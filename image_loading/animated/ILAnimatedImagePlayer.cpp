@@ -6,6 +6,7 @@
 #include "image_loading/animated/ILDisplayLink.h"
 #include "image_loading/animated/ILImageFramePool.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/uikit/UIImage.h"
 
@@ -47,8 +48,8 @@ std::string ILAnimatedImagePlayer::runLoopMode() {
 void ILAnimatedImagePlayer::setRunLoopMode(const std::string& mode) {
   if (runLoopMode_ && *runLoopMode_ == mode) return;
   if (displayLink_) {
-    if (runLoopMode_) displayLink_->removeFromRunLoop(*runLoopMode_);
-    if (!mode.empty()) displayLink_->addToRunLoop(mode);
+    if (runLoopMode_) displayLink_->removeFromRunLoop(&NSRunLoop::mainRunLoop(), *runLoopMode_);
+    displayLink_->addToRunLoop(&NSRunLoop::mainRunLoop(), mode);
   }
   runLoopMode_ = mode;
 }
@@ -60,7 +61,7 @@ ILDisplayLink& ILAnimatedImagePlayer::displayLink() {
     displayLink_ = ILDisplayLink::displayLinkWithTarget(weak, [weak](ILDisplayLink& link) {
       if (auto player = weak.lock()) player->displayDidRefresh(link);
     });
-    displayLink_->addToRunLoop(runLoopMode());
+    displayLink_->addToRunLoop(&NSRunLoop::mainRunLoop(), runLoopMode());
     displayLink_->stop();
   }
   return *displayLink_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -179,6 +181,40 @@ void normalRow(uint8_t* dst, const CGPixelLayout& l, const uint8_t* src, int str
   }
 }
 
+// Source over with full coverage into a destination whose colour is
+// premultiplied or has no alpha: opaque source pixels are plain stores.
+void normalRowFull(uint8_t* dst, const CGPixelLayout& l, const uint8_t* src, int stride, int n) {
+  const int alphaAt = l.a >= 0 ? l.a : skipOffset(l);
+  // The pixel as one word, built in registers (byte stores read back as a
+  // word stall the store buffer).
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte k of a word is bits 8k...");
+  const int shiftR = 8 * l.r, shiftG = 8 * l.g, shiftB = 8 * l.b;
+  const uint32_t alphaBits = 255u << (8 * alphaAt);
+  auto pack = [=](const uint8_t* s) {
+    return uint32_t(s[0]) << shiftR | uint32_t(s[1]) << shiftG | uint32_t(s[2]) << shiftB |
+           alphaBits;
+  };
+  if (stride == 0 && src[3] == 255) {
+    const uint32_t word = pack(src);
+    for (int i = 0; i < n; ++i) std::memcpy(dst + i * 4, &word, 4);
+    return;
+  }
+  for (int i = 0; i < n; ++i, dst += 4, src += stride) {
+    uint32_t sa = src[3];
+    if (sa == 255) {
+      const uint32_t word = pack(src);
+      std::memcpy(dst, &word, 4);
+      continue;
+    }
+    if (sa == 0 && src[0] == 0 && src[1] == 0 && src[2] == 0) continue;
+    uint32_t inv = 255 - sa;
+    dst[l.r] = static_cast<uint8_t>(std::min<uint32_t>(255, src[0] + CGMulDiv255(dst[l.r], inv)));
+    dst[l.g] = static_cast<uint8_t>(std::min<uint32_t>(255, src[1] + CGMulDiv255(dst[l.g], inv)));
+    dst[l.b] = static_cast<uint8_t>(std::min<uint32_t>(255, src[2] + CGMulDiv255(dst[l.b], inv)));
+    dst[alphaAt] = l.a >= 0 ? static_cast<uint8_t>(sa + CGMulDiv255(dst[l.a], inv)) : 255;
+  }
+}
+
 }  // namespace
 
 void CGCompositor::blend(CGBlendMode mode, const float s[4], const float d[4], float out[4]) {
@@ -246,6 +282,19 @@ void CGCompositor::blend(CGBlendMode mode, const float s[4], const float d[4], f
 
 void CGCompositor::compositeRow(uint8_t* dst, const CGPixelLayout& layout, const uint8_t* src,
                                 int srcStride, const uint8_t* coverage, int n, CGBlendMode mode) {
+  static const std::vector<uint8_t> kFull(4096, 255);
+  if (!coverage) {
+    if (mode == kCGBlendModeNormal && (layout.premultiplied || layout.a < 0)) {
+      return normalRowFull(dst, layout, src, srcStride, n);
+    }
+    // Rare: other modes take the general path in slices of full coverage.
+    const int slice = static_cast<int>(kFull.size());
+    for (int done = 0; done < n; done += slice) {
+      compositeRow(dst + done * 4, layout, src + done * srcStride, srcStride, kFull.data(),
+                   std::min(slice, n - done), mode);
+    }
+    return;
+  }
   if (mode == kCGBlendModeNormal) return normalRow(dst, layout, src, srcStride, coverage, n);
   constexpr float k = 1.0f / 255;
   const bool premultipliedDst = layout.premultiplied || layout.a < 0;

@@ -14,7 +14,8 @@
 class CGCompositor {
  public:
   // src holds n premultiplied RGBA pixels, or one when srcStride is 0 (a
-  // solid colour). coverage holds n values 0...255.
+  // solid colour). coverage holds n values 0...255; nullptr means all 255
+  // (the inside of a shape), the common case kept fast.
   static void compositeRow(uint8_t* dst, const CGPixelLayout& layout, const uint8_t* src,
                            int srcStride, const uint8_t* coverage, int n, CGBlendMode mode);
 

@@ -183,16 +183,22 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   for (int x = x0; x < x1; ++x)
     covX[x - x0] =
         static_cast<float>(std::clamp(std::min(x + 1.0, bx1) - std::max(double(x), bx0), 0.0, 1.0));
+  // The columns the box covers wholly: painted without per-pixel coverage.
+  int inner0 = x0, inner1 = x1;
+  while (inner0 < x1 && covX[inner0 - x0] < 1) ++inner0;
+  while (inner1 > inner0 && covX[inner1 - 1 - x0] < 1) --inner1;
   for (int y = y0; y < y1; ++y) {
     float covY =
         static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
     if (covY <= 0) continue;
-    const float* cov = covX.data();
-    if (covY < 1) {
-      for (int i = 0; i < x1 - x0; ++i) row[i] = covX[i] * covY;
-      cov = row.data();
+    if (covY >= 1) {
+      if (inner0 > x0) paintRow(y, x0, inner0, covX.data(), paint);
+      if (inner1 > inner0) paintRow(y, inner0, inner1, nullptr, paint);
+      if (x1 > inner1) paintRow(y, inner1, x1, covX.data() + (inner1 - x0), paint);
+      continue;
     }
-    paintRow(y, x0, x1, cov, paint);
+    for (int i = 0; i < x1 - x0; ++i) row[i] = covX[i] * covY;
+    paintRow(y, x0, x1, row.data(), paint);
   }
 }
 
@@ -206,24 +212,49 @@ void CGContext::paintPolygons(const std::vector<CGPolygon>& polygons, CGFillRule
 }
 
 void CGContext::paintRow(int y, int x0, int x1, const float* coverage, const Paint& paint) {
-  const CGPixelBox& box = state_.clip.box;
+  const Clip& clip = state_.clip;
+  const CGPixelBox& box = clip.box;
   if (y < box.y0 || y >= box.y1) return;
-  if (x0 < box.x0) coverage += box.x0 - x0, x0 = box.x0;
-  x1 = std::min(x1, box.x1);
-  int n = x1 - x0;
-  if (n <= 0) return;
-  coverageRow_.resize(n);
-  const uint8_t* mask = state_.clip.mask ? state_.clip.mask->data() + y * width_ + x0 : nullptr;
-  float scale = static_cast<float>(paint.alpha * 255);
-  bool any = false;
-  for (int i = 0; i < n; ++i) {
-    float c = coverage[i] * scale;
-    if (mask) c = c * mask[i] * (1.0f / 255);
-    uint8_t v = static_cast<uint8_t>(c + 0.5f);
-    coverageRow_[i] = v;
-    any |= v != 0;
+  if (x0 < box.x0) {
+    if (coverage) coverage += box.x0 - x0;
+    x0 = box.x0;
   }
-  if (!any) return;
+  x1 = std::min(x1, box.x1);
+  if (x1 <= x0) return;
+  if (!clip.mask) return paintSpan(y, x0, x1, coverage, nullptr, paint);
+  // Where the mask row is wholly covered it need not be read.
+  auto [full0, full1] = (*clip.fullSpans)[size_t(y - clip.maskBox.y0)];
+  full0 = std::clamp(full0, x0, x1);
+  full1 = std::clamp(full1, full0, x1);
+  if (full0 > x0) paintSpan(y, x0, full0, coverage, clip.maskRow(y, x0), paint);
+  if (full1 > full0) {
+    paintSpan(y, full0, full1, coverage ? coverage + (full0 - x0) : nullptr, nullptr, paint);
+  }
+  if (x1 > full1) {
+    paintSpan(y, full1, x1, coverage ? coverage + (full1 - x0) : nullptr, clip.maskRow(y, full1),
+              paint);
+  }
+}
+
+void CGContext::paintSpan(int y, int x0, int x1, const float* coverage, const uint8_t* mask,
+                          const Paint& paint) {
+  const int n = x1 - x0;
+  float scale = static_cast<float>(paint.alpha * 255);
+  // Whole coverage (no coverage row, no mask, full alpha) skips the row.
+  const uint8_t* cov = nullptr;
+  if (coverage || mask || scale < 254.5f) {
+    coverageRow_.resize(n);
+    bool any = false;
+    for (int i = 0; i < n; ++i) {
+      float c = (coverage ? coverage[i] : 1.0f) * scale;
+      if (mask) c = c * mask[i] * (1.0f / 255);
+      uint8_t v = static_cast<uint8_t>(c + 0.5f);
+      coverageRow_[i] = v;
+      any |= v != 0;
+    }
+    if (!any) return;
+    cov = coverageRow_.data();
+  }
   const uint8_t* src = paint.color;
   int stride = 0;
   if (paint.sampler) {
@@ -232,8 +263,8 @@ void CGContext::paintRow(int y, int x0, int x1, const float* coverage, const Pai
     src = sourceRow_.data();
     stride = 4;
   }
-  CGCompositor::compositeRow(data_ + y * bytesPerRow_ + x0 * 4, layout_, src, stride,
-                             coverageRow_.data(), n, paint.mode);
+  CGCompositor::compositeRow(data_ + y * bytesPerRow_ + x0 * 4, layout_, src, stride, cov, n,
+                             paint.mode);
 }
 
 void CGContext::fillPath(CGFillRule rule) {
@@ -294,19 +325,39 @@ void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule
                                    lim(CGRectGetMaxY(*box))});
     return;
   }
-  auto mask = std::make_shared<std::vector<uint8_t>>(width_ * height_, 0);
-  const std::vector<uint8_t>* old = clip.mask.get();
-  CGRasterizer::fill(polygons, rule, clip.box, antialias(),
+  // The mask covers only what stays paintable, so small clips stay cheap.
+  CGPixelBox box2 = clip.box.intersect(CGRasterizer::bounds(polygons));
+  if (box2.isEmpty()) {
+    clip.box = {};
+    clip.mask.reset();
+    return;
+  }
+  const size_t maskWidth = size_t(box2.x1 - box2.x0);
+  auto mask = std::make_shared<std::vector<uint8_t>>(maskWidth * size_t(box2.y1 - box2.y0), 0);
+  auto spans = std::make_shared<std::vector<std::pair<int, int>>>(size_t(box2.y1 - box2.y0));
+  const Clip old = clip;
+  CGRasterizer::fill(polygons, rule, box2, antialias(),
                      [&](int y, int x0, int x1, const float* cov) {
-                       uint8_t* out = mask->data() + y * width_;
+                       uint8_t* out = mask->data() + size_t(y - box2.y0) * maskWidth;
+                       const uint8_t* previous = old.mask ? old.maskRow(y, x0) : nullptr;
+                       int full0 = x1, full1 = x1;  // the first run of full coverage
                        for (int x = x0; x < x1; ++x) {
                          float c = cov[x - x0] * 255;
-                         if (old) c = c * (*old)[y * width_ + x] * (1.0f / 255);
-                         out[x] = static_cast<uint8_t>(c + 0.5f);
+                         if (previous) c = c * previous[x - x0] * (1.0f / 255);
+                         uint8_t v = static_cast<uint8_t>(c + 0.5f);
+                         out[x - box2.x0] = v;
+                         if (v == 255 && full1 == x1) {
+                           if (full0 == x1) full0 = x;
+                         } else if (full0 != x1 && full1 == x1) {
+                           full1 = x;
+                         }
                        }
+                       (*spans)[size_t(y - box2.y0)] = {full0, full1};
                      });
-  clip.box = clip.box.intersect(CGRasterizer::bounds(polygons));
+  clip.box = box2;
   clip.mask = std::move(mask);
+  clip.fullSpans = std::move(spans);
+  clip.maskBox = box2;
 }
 
 void CGContext::clip(CGFillRule rule) {

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/coregraphics/CGColor.h"
@@ -89,7 +90,15 @@ class CGContext : public NSObject {
  private:
   struct Clip {
     CGPixelBox box;
-    std::shared_ptr<const std::vector<uint8_t>> mask;  // width × height, or none
+    // Coverage over maskBox (which holds box), one byte a pixel, or none.
+    std::shared_ptr<const std::vector<uint8_t>> mask;
+    CGPixelBox maskBox;
+    // Per mask row, the columns [first, second) whose coverage is whole.
+    std::shared_ptr<const std::vector<std::pair<int, int>>> fullSpans;
+    const uint8_t* maskRow(int y, int x) const {
+      return mask->data() + size_t(y - maskBox.y0) * size_t(maskBox.x1 - maskBox.x0) +
+             size_t(x - maskBox.x0);
+    }
   };
   struct State {
     CGAffineTransform ctm;
@@ -114,6 +123,9 @@ class CGContext : public NSObject {
   std::vector<CGPolygon> strokePolygons() const;
   void paintPolygons(const std::vector<CGPolygon>& polygons, CGFillRule rule, const Paint& paint);
   void paintRow(int y, int x0, int x1, const float* coverage, const Paint& paint);
+  // Paints x0...x1-1 of row y (inside the clip box) under the mask row when given.
+  void paintSpan(int y, int x0, int x1, const float* coverage, const uint8_t* mask,
+                 const Paint& paint);
   // Axis-aligned rectangle corners in pixel space, when the polygon is one.
   static std::optional<CGRect> axisAlignedBox(const std::vector<CGPolygon>& polygons);
   void paintBox(const CGRect& box, const Paint& paint);

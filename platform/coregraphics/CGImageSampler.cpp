@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Channel offsets of the source and whether its colour still needs
@@ -125,6 +129,10 @@ void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
     case Filter::Nearest:
       return nearestRow(u, v, n, out);
     case Filter::Bilinear:
+      if (map_.b == 0 && map_.c == 0 && (source_.layout.premultiplied || source_.layout.a < 0) &&
+          std::fabs(u) < 1e8 && std::fabs(u + map_.a * n) < 1e8 && std::fabs(v) < 1e8) {
+        return bilinearAxisRow(u, v, n, out);
+      }
       return bilinearRow(u, v, n, out);
     case Filter::Bicubic:
       return bicubicRow(u, v, n, out);
@@ -193,6 +201,57 @@ void CGImageSampler::bilinearRow(double u, double v, int n, uint8_t* out) const 
     for (int k = 0; k < 4; ++k)
       out[k] = static_cast<uint8_t>(
           (p00[k] * w00 + p10[k] * w10 + p01[k] * w01 + p11[k] * w11 + 32768) >> 16);
+  }
+}
+
+void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) const {
+  const CGPixelLayout& l = source_.layout;
+  const uint8_t* base = source_.pixels->data();
+  const int maxX = width_ - 1, maxY = height_ - 1;
+  double fv = clampCoord(v, height_) - 0.5, flv = std::floor(fv);
+  const int iv = static_cast<int>(flv);
+  const uint32_t wy = static_cast<uint32_t>((fv - flv) * 256);
+  const uint8_t* row0 = base + std::clamp(iv, 0, maxY) * source_.bytesPerRow;
+  const uint8_t* row1 = base + std::clamp(iv + 1, 0, maxY) * source_.bytesPerRow;
+  int64_t U = std::llround((u - 0.5) * kFixedOne);
+  const int64_t dU = std::llround(map_.a * kFixedOne);
+  // The source columns the row reads, blended between the two source rows
+  // once each, in RGBA order, scaled by 128 (15 bits, so the horizontal
+  // pass can multiply and add pairs of signed 16-bit values).
+  const int64_t last = U + dU * (n - 1);
+  const int first = std::clamp(static_cast<int>(std::min(U, last) >> 32), 0, maxX);
+  const int end = std::clamp(static_cast<int>(std::max(U, last) >> 32) + 1, 0, maxX);
+  columns_.resize(static_cast<size_t>(end - first + 1) * 4);
+  uint16_t* col = columns_.data();
+  const int at[4] = {l.r, l.g, l.b, l.a >= 0 ? l.a : l.r};
+  for (int x = first; x <= end; ++x, col += 4) {
+    const uint8_t* p0 = row0 + x * 4;
+    const uint8_t* p1 = row1 + x * 4;
+    for (int k = 0; k < 4; ++k) {
+      col[k] = static_cast<uint16_t>((p0[at[k]] * (256 - wy) + p1[at[k]] * wy) >> 1);
+    }
+    if (l.a < 0) col[3] = 255 * 128;
+  }
+  const uint16_t* cols = columns_.data();
+  for (int i = 0; i < n; ++i, out += 4, U += dU) {
+    const int iu = static_cast<int>(U >> 32);
+    const uint32_t wx = static_cast<uint32_t>((U >> 24) & 0xFF);
+    const uint16_t* c0 = cols + (std::clamp(iu, 0, maxX) - first) * 4;
+    const uint16_t* c1 = cols + (std::clamp(iu + 1, 0, maxX) - first) * 4;
+#if defined(__SSE2__)
+    // [c0 r, c1 r, c0 g, c1 g, ...] times [256 - wx, wx] pairwise, summed.
+    __m128i pairs = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c0)),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c1)));
+    __m128i weights = _mm_set1_epi32(static_cast<int>((wx << 16) | (256 - wx)));
+    __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(1 << 14));
+    __m128i words = _mm_packs_epi32(_mm_srli_epi32(sum, 15), _mm_setzero_si128());
+    int packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+    std::memcpy(out, &packed, 4);
+#else
+    for (int k = 0; k < 4; ++k) {
+      out[k] = static_cast<uint8_t>((c0[k] * (256 - wx) + c1[k] * wx + (1 << 14)) >> 15);
+    }
+#endif
   }
 }
 

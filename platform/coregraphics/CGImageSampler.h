@@ -6,6 +6,7 @@
 // every source pixel so nothing aliases. Output is premultiplied RGBA.
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGPixelLayout.h"
@@ -30,10 +31,14 @@ class CGImageSampler {
   void copyRow(int u, int v, int n, uint8_t* out) const;
   void nearestRow(double u, double v, int n, uint8_t* out) const;
   void bilinearRow(double u, double v, int n, uint8_t* out) const;
+  // Bilinear along a row of an unrotated map over premultiplied or opaque
+  // pixels: one pair of source rows for the whole row.
+  void bilinearAxisRow(double u, double v, int n, uint8_t* out) const;
   void bicubicRow(double u, double v, int n, uint8_t* out) const;
 
   CGPixelSource source_;
   int width_, height_;
   CGAffineTransform map_;
   Filter filter_;
+  mutable std::vector<uint16_t> columns_;  // bilinearAxisRow's scratch
 };

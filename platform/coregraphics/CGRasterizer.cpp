@@ -143,8 +143,16 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
       ++next;
     }
     if (active.empty()) continue;
-    for (int s = 0; s < samples; ++s) {
-      double sy = y + (s + 0.5) / samples;
+    // Vertical edges crossing the whole row cut every sub-scanline alike:
+    // one sample stands for all of them (the straight sides of rectangles
+    // and rounded rectangles).
+    const bool uniform = std::all_of(active.begin(), active.end(), [y](const Edge* e) {
+      return e->x0 == e->x1 && e->y0 <= y && e->y1 >= y + 1;
+    });
+    const int rowSamples = uniform ? 1 : samples;
+    const float rowWeight = uniform ? 1.0f : weight;
+    for (int s = 0; s < rowSamples; ++s) {
+      double sy = y + (s + 0.5) / rowSamples;
       crossings.clear();
       for (const Edge* e : active)
         if (e->y0 <= sy && sy < e->y1)
@@ -162,7 +170,7 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
           xa = std::ceil(xa - 0.5);
           xb = std::ceil(xb - 0.5);
         }
-        row.addSpan(xa, xb, weight);
+        row.addSpan(xa, xb, rowWeight);
       }
     }
     row.flush(y, sink);

@@ -642,13 +642,21 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
   CGContextSaveGState(context);
   CGContextConcatCTM(context, shown->affineToSuperlayer());
   const CGRect bounds = shown->bounds_;
-  const bool group = shown->opacity_ < 1 || model.mask_;
+  const CGAffineTransform ctm = CGContextGetCTM(context);
+  const bool shadow = shown->shadowOpacity_ > 0 && shown->shadowColor_ &&
+                      shown->shadowColor_->alpha() > 0;
+  // Without a path the shadow follows what the layer paints, so the layer
+  // paints offscreen first.
+  const bool silhouetteShadow = shadow && !shown->shadowPath_;
+  const bool group = shown->opacity_ < 1 || model.mask_ || silhouetteShadow;
+  const double shadowReach = shadow ? shown->shadowReach(ctm) : 0;
   Offscreen offscreen;
   if (group) {
     CGRect box = visibleDeviceBox(context);
+    // What lies outside the visible area may cast a shadow into it.
+    if (silhouetteShadow) box = outsetDeviceBox(box, shadowReach);
     if (shown->masksToBounds_ || model.mask_) {
-      box = CGRectIntersection(
-          box, CGRectIntegral(CGRectApplyAffineTransform(bounds, CGContextGetCTM(context))));
+      box = CGRectIntersection(box, CGRectIntegral(CGRectApplyAffineTransform(bounds, ctm)));
     }
     offscreen = makeOffscreen(context, CGRectIsNull(box) ? CGRectZero : box);
     if (!offscreen.context) {
@@ -658,6 +666,7 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
   }
   const CGContextRef& target = group ? offscreen.context : context;
 
+  if (shadow && !silhouetteShadow) shown->renderPathShadow(target);
   if (shown->backgroundColor_) {
     fillPath(target, roundedRectPath(bounds, shown->cornerRadius_), shown->backgroundColor_,
              false);
@@ -687,8 +696,73 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
       renderLayer(*model.mask_, maskBitmap.context, time);
       applyMask(offscreen, maskBitmap);
     }
+    if (silhouetteShadow) shown->renderShadowOf(offscreen, context);
     composite(offscreen, context, shown->opacity_);
   }
+  CGContextRestoreGState(context);
+}
+
+namespace {
+
+// The Gaussian's standard deviation for a shadow radius, in points.
+double shadowSigma(double radius) { return std::max(0.0, radius) / 2; }
+
+double deviceScale(const CGAffineTransform& t) { return std::sqrt(std::fabs(t.a * t.d - t.b * t.c)); }
+
+}  // namespace
+
+double CALayer::shadowReach(const CGAffineTransform& ctm) const {
+  double offset = std::hypot(shadowOffset_.width, shadowOffset_.height);
+  return (3 * shadowSigma(shadowRadius_) + offset) * deviceScale(ctm) + 1;
+}
+
+void CALayer::shadowParameters(const CGAffineTransform& ctm, double rgba[4], CGPoint& offset,
+                               double& sigma) const {
+  shadowColor_->getRGBA(rgba);
+  rgba[3] *= shadowOpacity_;
+  // The offset is in the layer's own space; the shadow moves with it on the device.
+  offset = CGPointMake(ctm.a * shadowOffset_.width + ctm.c * shadowOffset_.height,
+                       ctm.b * shadowOffset_.width + ctm.d * shadowOffset_.height);
+  sigma = shadowSigma(shadowRadius_) * deviceScale(ctm);
+}
+
+void CALayer::renderShadowOf(const CALayerRendering::Offscreen& silhouette,
+                             const CGContextRef& context) const {
+  double rgba[4], sigma;
+  CGPoint offset;
+  shadowParameters(CGContextGetCTM(context), rgba, offset, sigma);
+  CGContextSaveGState(context);
+  if (masksToBounds_) {
+    // A layer that clips to its bounds clips its shadow too.
+    CGContextBeginPath(context);
+    CGContextAddPath(context, CALayerRendering::roundedRectPath(bounds_, cornerRadius_));
+    CGContextClip(context);
+  }
+  CALayerRendering::drawShadow(silhouette, context, rgba, offset, sigma, opacity_);
+  CGContextRestoreGState(context);
+}
+
+void CALayer::renderPathShadow(const CGContextRef& context) const {
+  using namespace CALayerRendering;
+  const CGAffineTransform ctm = CGContextGetCTM(context);
+  CGRect pathBox = CGRectIntegral(CGRectApplyAffineTransform(CGPathGetBoundingBox(shadowPath_), ctm));
+  // Only the part of the path whose shadow can reach the visible area matters.
+  CGRect box = CGRectIntersection(pathBox, outsetDeviceBox(visibleDeviceBox(context),
+                                                           shadowReach(ctm)));
+  if (CGRectIsNull(box) || CGRectIsEmpty(box)) return;
+  Offscreen silhouette = makeOffscreen(context, box);
+  if (!silhouette.context) return;
+  fillPath(silhouette.context, shadowPath_, CGColorCreateSRGB(0, 0, 0, 1), false);
+  double rgba[4], sigma;
+  CGPoint offset;
+  shadowParameters(ctm, rgba, offset, sigma);
+  CGContextSaveGState(context);
+  if (masksToBounds_) {
+    CGContextBeginPath(context);
+    CGContextAddPath(context, roundedRectPath(bounds_, cornerRadius_));
+    CGContextClip(context);
+  }
+  drawShadow(silhouette, context, rgba, offset, sigma, 1);
   CGContextRestoreGState(context);
 }
 

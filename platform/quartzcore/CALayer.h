@@ -37,6 +37,9 @@ extern const char* const kCAFilterLinear;
 extern const char* const kCAFilterTrilinear;
 
 class CALayer;
+namespace CALayerRendering {
+struct Offscreen;
+}
 
 // What a view does for its layer. The delegate is held weakly.
 class CALayerDelegate {
@@ -204,6 +207,14 @@ class CALayer : public NSObject {
   // unless it finished and stays.
   void stop(const CAAnimation* animation, bool finished);
   CGAffineTransform affineToRoot(const CALayer** root) const;
+  // Shadows, drawn beneath the layer: from its shadow path, or from the
+  // alpha of what it painted offscreen.
+  double shadowReach(const CGAffineTransform& ctm) const;
+  void shadowParameters(const CGAffineTransform& ctm, double rgba[4], CGPoint& offset,
+                        double& sigma) const;
+  void renderShadowOf(const CALayerRendering::Offscreen& silhouette,
+                      const CGContextRef& context) const;
+  void renderPathShadow(const CGContextRef& context) const;
 
   CGRect bounds_ = CGRectZero;
   CGPoint position_ = CGPointZero;

@@ -1,7 +1,9 @@
 #include "platform/quartzcore/CALayerRendering.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <vector>
 
 namespace CALayerRendering {
 
@@ -27,15 +29,95 @@ Offscreen makeOffscreen(const CGContextRef& destination, const CGRect& deviceBox
   return {context, deviceBox};
 }
 
-void composite(const Offscreen& offscreen, const CGContextRef& destination, double alpha) {
-  if (!offscreen.context || alpha <= 0) return;
+namespace {
+
+// Draws the image over `deviceBox` of the destination's device space.
+void compositeImage(const CGImageRef& image, const CGRect& deviceBox,
+                    const CGContextRef& destination, double alpha) {
+  if (!image || alpha <= 0) return;
   CGContextSaveGState(destination);
   CGContextConcatCTM(destination, CGAffineTransformInvert(CGContextGetCTM(destination)));
   CGContextSetAlpha(destination, alpha);
   CGContextSetInterpolationQuality(destination, kCGInterpolationNone);
-  CGContextDrawImage(destination, offscreen.deviceBox,
-                     CGBitmapContextCreateImage(offscreen.context));
+  CGContextDrawImage(destination, deviceBox, image);
   CGContextRestoreGState(destination);
+}
+
+// The widths of three box blurs that together come close to a Gaussian.
+std::array<int, 3> gaussianBoxes(double sigma) {
+  const int n = 3;
+  double ideal = std::sqrt(12 * sigma * sigma / n + 1);
+  int lower = int(std::floor(ideal));
+  if (lower % 2 == 0) --lower;
+  int upper = lower + 2;
+  double m = (12 * sigma * sigma - n * lower * lower - 4 * n * lower - 3 * n) / (-4 * lower - 4);
+  std::array<int, 3> sizes{};
+  for (int i = 0; i < n; ++i) sizes[i] = i < std::lround(m) ? lower : upper;
+  return sizes;
+}
+
+// One box blur along `count` values `stride` apart; beyond the ends is 0.
+void boxBlurLine(uint8_t* values, size_t count, size_t stride, int radius,
+                 std::vector<uint8_t>& scratch) {
+  scratch.resize(count);
+  for (size_t i = 0; i < count; ++i) scratch[i] = values[i * stride];
+  const uint32_t width = uint32_t(2 * radius + 1);
+  uint32_t sum = 0;
+  for (int i = 0; i < radius && size_t(i) < count; ++i) sum += scratch[size_t(i)];
+  for (size_t i = 0; i < count; ++i) {
+    size_t in = i + size_t(radius);
+    if (in < count) sum += scratch[in];
+    values[i * stride] = uint8_t((sum + width / 2) / width);
+    if (i >= size_t(radius)) sum -= scratch[i - size_t(radius)];
+  }
+}
+
+}  // namespace
+
+void composite(const Offscreen& offscreen, const CGContextRef& destination, double alpha) {
+  if (!offscreen.context) return;
+  compositeImage(CGBitmapContextCreateImage(offscreen.context), offscreen.deviceBox, destination,
+                 alpha);
+}
+
+CGRect outsetDeviceBox(const CGRect& box, double margin) {
+  return CGRectInset(box, -std::ceil(margin), -std::ceil(margin));
+}
+
+void drawShadow(const Offscreen& silhouette, const CGContextRef& destination,
+                const double rgba[4], CGPoint offset, double sigma, double alpha) {
+  if (!silhouette.context || alpha <= 0 || rgba[3] <= 0) return;
+  const size_t sw = CGBitmapContextGetWidth(silhouette.context);
+  const size_t sh = CGBitmapContextGetHeight(silhouette.context);
+  const size_t stride = CGBitmapContextGetBytesPerRow(silhouette.context);
+  const uint8_t* src = static_cast<const uint8_t*>(CGBitmapContextGetData(silhouette.context));
+  const size_t pad = sigma > 0 ? size_t(std::ceil(3 * sigma)) : 0;
+  const size_t w = sw + 2 * pad, h = sh + 2 * pad;
+  std::vector<uint8_t> plane(w * h, 0);
+  for (size_t y = 0; y < sh; ++y) {
+    for (size_t x = 0; x < sw; ++x) plane[(y + pad) * w + x + pad] = src[y * stride + x * 4 + 3];
+  }
+  if (sigma > 0) {
+    std::vector<uint8_t> scratch;
+    for (int size : gaussianBoxes(sigma)) {
+      int radius = (size - 1) / 2;
+      if (radius <= 0) continue;
+      for (size_t y = 0; y < h; ++y) boxBlurLine(&plane[y * w], w, 1, radius, scratch);
+      for (size_t x = 0; x < w; ++x) boxBlurLine(&plane[x], h, w, radius, scratch);
+    }
+  }
+  auto pixels = std::make_shared<Bytes>(w * h * 4);
+  uint8_t* out = pixels->data();
+  for (size_t i = 0; i < w * h; ++i, out += 4) {
+    double a = rgba[3] * plane[i] / 255.0;
+    for (int k = 0; k < 3; ++k) out[k] = uint8_t(std::lround(rgba[k] * a * 255));
+    out[3] = uint8_t(std::lround(a * 255));
+  }
+  auto image = CGImage::create(w, h, 8, 32, w * 4, kCGImageAlphaPremultipliedLast,
+                               std::move(pixels));
+  CGRect box = outsetDeviceBox(silhouette.deviceBox, double(pad));
+  compositeImage(image, CGRectOffset(box, std::round(offset.x), std::round(offset.y)),
+                 destination, alpha);
 }
 
 namespace {

@@ -23,6 +23,13 @@ CGRect visibleDeviceBox(const CGContextRef& context);
 Offscreen makeOffscreen(const CGContextRef& destination, const CGRect& deviceBox);
 // Composites the offscreen back at `alpha`.
 void composite(const Offscreen& offscreen, const CGContextRef& destination, double alpha);
+// The box grown by `margin` pixels on every side.
+CGRect outsetDeviceBox(const CGRect& box, double margin);
+// A shadow of what the offscreen shows: its alpha blurred by a Gaussian of
+// `sigma` device pixels, filled with the colour (straight rgba, 0...1) and
+// composited at `alpha`, moved by `offset` device pixels.
+void drawShadow(const Offscreen& silhouette, const CGContextRef& destination,
+                const double rgba[4], CGPoint offset, double sigma, double alpha);
 // Multiplies each pixel by the mask's alpha (both of one box).
 void applyMask(const Offscreen& content, const Offscreen& mask);
 // Multiplies each pixel's components by rgba (0...1).

@@ -10,10 +10,21 @@ const char* const UIActivityIndicatorView::kSpinKey = "spin";
 
 namespace {
 constexpr int kSpokes = 12;
+
+// The colour an older, colour-naming style stands for; nullptr for the others.
+UIColorPtr colorOfStyle(UIActivityIndicatorViewStyle style) {
+  switch (style) {
+    case UIActivityIndicatorViewStyleWhiteLarge:
+    case UIActivityIndicatorViewStyleWhite: return UIColor::whiteColor();
+    case UIActivityIndicatorViewStyleGray: return UIColor::grayColor();
+    default: return nullptr;
+  }
 }
+}  // namespace
 
 UIActivityIndicatorView::UIActivityIndicatorView(UIActivityIndicatorViewStyle style)
     : style_(style) {
+  if (auto color = colorOfStyle(style)) color_ = std::move(color);
   CGSize size = sizeThatFits(CGSizeZero);
   setFrame(CGRect{CGPointZero, size});
   setHidden(true);
@@ -24,6 +35,7 @@ UIActivityIndicatorView::UIActivityIndicatorView(UIActivityIndicatorViewStyle st
 void UIActivityIndicatorView::setActivityIndicatorViewStyle(UIActivityIndicatorViewStyle style) {
   QX_DCHECK_MAIN_THREAD();
   style_ = style;
+  if (auto color = colorOfStyle(style)) color_ = std::move(color);
   invalidateIntrinsicContentSize();
   setNeedsDisplay();
 }
@@ -64,7 +76,9 @@ void UIActivityIndicatorView::stopAnimating() {
 }
 
 CGSize UIActivityIndicatorView::sizeThatFits(CGSize) const {
-  double side = style_ == UIActivityIndicatorViewStyleLarge ? 37 : 20;
+  const bool large =
+      style_ == UIActivityIndicatorViewStyleLarge || style_ == UIActivityIndicatorViewStyleWhiteLarge;
+  double side = large ? 37 : 20;
   return CGSizeMake(side, side);
 }
 

@@ -8,6 +8,10 @@
 #include "platform/uikit/UIView.h"
 
 enum UIActivityIndicatorViewStyle : int64_t {
+  // The styles before iOS 13 name their colour: setting one sets the colour.
+  UIActivityIndicatorViewStyleWhiteLarge = 0,
+  UIActivityIndicatorViewStyleWhite = 1,
+  UIActivityIndicatorViewStyleGray = 2,
   UIActivityIndicatorViewStyleMedium = 100,
   UIActivityIndicatorViewStyleLarge = 101,
 };

@@ -2,6 +2,7 @@
 
 #include "UIDevice.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/ThreadChecks.h"
 
 #define QX_ACTIVITY(name) \
   const char* const UIActivityType##name = "com.apple.UIKit.activity." #name;
@@ -52,6 +53,7 @@ UIActivityViewController::UIActivityViewController(
 }
 
 void UIActivityViewController::setValueForKey(const Value& value, const std::string& key) {
+  QX_DCHECK_MAIN_THREAD();
   if (key != "subject") undefinedKey(*this, key);
   if (value.isNull()) {
     subject_.reset();

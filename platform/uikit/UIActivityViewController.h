@@ -17,6 +17,7 @@
 #include "UIViewController.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/ThreadChecks.h"
 
 extern const char* const UIActivityTypePostToFacebook;
 extern const char* const UIActivityTypePostToTwitter;
@@ -70,7 +71,10 @@ class UIActivityViewController : public UIViewController {
     return activities_;
   }
   const std::vector<UIActivityType>& excludedActivityTypes() const { return excluded_; }
-  void setExcludedActivityTypes(std::vector<UIActivityType> types) { excluded_ = std::move(types); }
+  void setExcludedActivityTypes(std::vector<UIActivityType> types) {
+    QX_DCHECK_MAIN_THREAD();
+    excluded_ = std::move(types);
+  }
 
   // Key-value coding, as far as the sheet has keys: "subject" (a string, or
   // null to clear). Any other key stops the process, as the platform's

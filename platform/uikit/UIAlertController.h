@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "UIViewController.h"
+#include "platform/foundation/ThreadChecks.h"
 
 enum class UIAlertControllerStyle { ActionSheet = 0, Alert = 1 };
 enum class UIAlertActionStyle { Default = 0, Cancel = 1, Destructive = 2 };
@@ -24,7 +25,10 @@ class UIAlertAction : public NSObject {
   const std::string& title() const { return title_; }
   UIAlertActionStyle style() const { return style_; }
   bool isEnabled() const { return enabled_; }
-  void setEnabled(bool on) { enabled_ = on; }
+  void setEnabled(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    enabled_ = on;
+  }
 
  private:
   friend class UIAlertController;
@@ -42,13 +46,19 @@ class UIAlertController : public UIViewController {
 
   const std::optional<std::string>& alertTitle() const { return title_; }
   const std::optional<std::string>& message() const { return message_; }
-  void setMessage(std::optional<std::string> m) { message_ = std::move(m); }
+  void setMessage(std::optional<std::string> m) {
+    QX_DCHECK_MAIN_THREAD();
+    message_ = std::move(m);
+  }
   UIAlertControllerStyle preferredStyle() const { return style_; }
   // A second cancel action is a fatal stop, as on the platform.
   void addAction(const std::shared_ptr<UIAlertAction>& action);
   const std::vector<std::shared_ptr<UIAlertAction>>& actions() const { return actions_; }
   std::shared_ptr<UIAlertAction> preferredAction() const { return preferred_; }
-  void setPreferredAction(const std::shared_ptr<UIAlertAction>& a) { preferred_ = a; }
+  void setPreferredAction(const std::shared_ptr<UIAlertAction>& a) {
+    QX_DCHECK_MAIN_THREAD();
+    preferred_ = a;
+  }
 
   // A person tapping one of the alert's enabled actions while it is shown.
   // False when the tap does nothing.

@@ -12,6 +12,7 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIApplication;
 
@@ -69,7 +70,10 @@ class UIApplication : public NSObject {
   static std::shared_ptr<UIApplication> sharedApplication();
 
   std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
-  void setDelegate(std::shared_ptr<UIApplicationDelegate> d) { delegate_ = std::move(d); }
+  void setDelegate(std::shared_ptr<UIApplicationDelegate> d) {
+    QX_DCHECK_MAIN_THREAD();
+    delegate_ = std::move(d);
+  }
   UIApplicationState applicationState() const { return state_; }
   // Moves the application to a new state and tells the delegate, as the
   // platform does on activation, deactivation and backgrounding.

@@ -10,6 +10,7 @@
 
 #include "UIColor.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIImage;
 class UIView;
@@ -40,20 +41,41 @@ class UIBarButtonItem : public NSObject {
   static std::shared_ptr<UIBarButtonItem> itemWithCustomView(std::shared_ptr<UIView> view);
 
   const std::string& title() const { return title_; }
-  void setTitle(std::string t) { title_ = std::move(t); }
+  void setTitle(std::string t) {
+    QX_DCHECK_MAIN_THREAD();
+    title_ = std::move(t);
+  }
   std::shared_ptr<UIImage> image() const { return image_; }
-  void setImage(std::shared_ptr<UIImage> i) { image_ = std::move(i); }
+  void setImage(std::shared_ptr<UIImage> i) {
+    QX_DCHECK_MAIN_THREAD();
+    image_ = std::move(i);
+  }
   std::optional<UIBarButtonSystemItem> systemItem() const { return systemItem_; }
   UIBarButtonItemStyle style() const { return style_; }
-  void setStyle(UIBarButtonItemStyle s) { style_ = s; }
+  void setStyle(UIBarButtonItemStyle s) {
+    QX_DCHECK_MAIN_THREAD();
+    style_ = s;
+  }
   std::shared_ptr<UIView> customView() const { return customView_; }
-  void setCustomView(std::shared_ptr<UIView> v) { customView_ = std::move(v); }
+  void setCustomView(std::shared_ptr<UIView> v) {
+    QX_DCHECK_MAIN_THREAD();
+    customView_ = std::move(v);
+  }
   UIColorPtr tintColor() const { return tintColor_; }
-  void setTintColor(UIColorPtr c) { tintColor_ = std::move(c); }
+  void setTintColor(UIColorPtr c) {
+    QX_DCHECK_MAIN_THREAD();
+    tintColor_ = std::move(c);
+  }
   bool isEnabled() const { return enabled_; }
-  void setEnabled(bool on) { enabled_ = on; }
+  void setEnabled(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    enabled_ = on;
+  }
   double width() const { return width_; }
-  void setWidth(double w) { width_ = w; }
+  void setWidth(double w) {
+    QX_DCHECK_MAIN_THREAD();
+    width_ = w;
+  }
   std::shared_ptr<NSObject> target() const { return target_.lock(); }
   void setTarget(const std::shared_ptr<NSObject>& target, Action action);
 

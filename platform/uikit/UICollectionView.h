@@ -20,6 +20,7 @@
 #include "UIReusableViews.h"
 #include "UIScrollView.h"
 #include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UICollectionView;
 
@@ -162,9 +163,15 @@ class UICollectionView : public UIScrollView {
   void scrollToItemAtIndexPath(const NSIndexPath& path, uint64_t scrollPosition, bool animated);
 
   bool allowsSelection() const { return allowsSelection_; }
-  void setAllowsSelection(bool on) { allowsSelection_ = on; }
+  void setAllowsSelection(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    allowsSelection_ = on;
+  }
   bool allowsMultipleSelection() const { return allowsMultipleSelection_; }
-  void setAllowsMultipleSelection(bool on) { allowsMultipleSelection_ = on; }
+  void setAllowsMultipleSelection(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    allowsMultipleSelection_ = on;
+  }
   std::vector<NSIndexPath> indexPathsForSelectedItems() const;
   // Programmatic selection does not call the delegate, as on the platform.
   void selectItemAtIndexPath(const std::optional<NSIndexPath>& path, bool animated,

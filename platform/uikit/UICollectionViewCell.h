@@ -7,6 +7,7 @@
 #include <string>
 
 #include "UIView.h"
+#include "platform/foundation/ThreadChecks.h"
 
 struct UICollectionViewLayoutAttributes;
 
@@ -29,9 +30,15 @@ class UICollectionViewCell : public UICollectionReusableView {
   // Where the cell's content goes; made on first use, sized with the cell.
   std::shared_ptr<UIView> contentView();
   bool isSelected() const { return selected_; }
-  virtual void setSelected(bool selected) { selected_ = selected; }
+  virtual void setSelected(bool selected) {
+    QX_DCHECK_MAIN_THREAD();
+    selected_ = selected;
+  }
   bool isHighlighted() const { return highlighted_; }
-  virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+  virtual void setHighlighted(bool highlighted) {
+    QX_DCHECK_MAIN_THREAD();
+    highlighted_ = highlighted;
+  }
   void prepareForReuse() override;
   void layoutSubviews() override;
 

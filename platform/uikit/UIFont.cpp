@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "platform/foundation/OSLog.h"
@@ -23,12 +24,39 @@ const char* const kRegularFile = "DejaVuSans.ttf";
 const char* const kBoldFile = "DejaVuSans-Bold.ttf";
 const char* const kLightFile = "DejaVuSans-ExtraLight.ttf";
 
-// FreeType faces by file, opened once. The library is not thread-safe:
-// every use of a face holds the mutex.
+struct FaceMetrics {
+  double ascender = 0.8, descender = -0.2, height = 1.2, cap = 0.7, x = 0.5;  // in em
+};
+
+// A glyph rendered once at one pixel size: its coverage bitmap and where it
+// sits against the pen on the baseline.
+struct Glyph {
+  int left = 0, top = 0;
+  unsigned width = 0, rows = 0;
+  std::vector<uint8_t> coverage;
+};
+
+struct GlyphKey {
+  std::string file;
+  long size26_6;  // pixels per em, 26.6 fixed point
+  FT_UInt index;
+  bool operator<(const GlyphKey& o) const {
+    return std::tie(size26_6, index, file) < std::tie(o.size26_6, o.index, o.file);
+  }
+};
+
+// Rendering a glyph costs far more than copying it: labels keep drawing the
+// same few glyphs at the same few sizes.
+constexpr size_t kMaxCachedGlyphs = 4096;
+
+// FreeType faces by file, opened once, and the glyphs rendered from them.
+// The library is not thread-safe: every use of a face holds the mutex.
 struct Faces {
   std::mutex mutex;
   FT_Library library = nullptr;
   std::map<std::string, FT_Face> byFile QX_GUARDED_BY(mutex);
+  std::map<GlyphKey, Glyph> glyphs QX_GUARDED_BY(mutex);
+  std::map<std::string, FaceMetrics> metrics QX_GUARDED_BY(mutex);
 };
 
 Faces& faces() {
@@ -55,19 +83,42 @@ FT_Face faceLocked(const std::string& file) {
   return face;
 }
 
+// The glyph rendered at `size26_6` pixels per em; the face's size is set
+// to it. Faces' mutex held.
+const Glyph& glyphLocked(FT_Face face, const std::string& file, long size26_6, FT_UInt index) {
+  auto& cache = faces().glyphs;
+  GlyphKey key{file, size26_6, index};
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  if (cache.size() >= kMaxCachedGlyphs) cache.clear();
+  Glyph glyph;
+  FT_Set_Char_Size(face, 0, size26_6, 72, 72);
+  if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0) {
+    const FT_Bitmap& bm = face->glyph->bitmap;
+    glyph.left = face->glyph->bitmap_left;
+    glyph.top = face->glyph->bitmap_top;
+    glyph.width = bm.width;
+    glyph.rows = bm.rows;
+    glyph.coverage.resize(size_t(bm.width) * bm.rows);
+    for (unsigned row = 0; row < bm.rows; ++row) {
+      const uint8_t* line = bm.buffer + long(row) * bm.pitch;
+      std::copy(line, line + bm.width, glyph.coverage.begin() + long(row) * bm.width);
+    }
+  }
+  return cache.emplace(std::move(key), std::move(glyph)).first->second;
+}
+
 std::string fileForWeight(UIFontWeight w) {
   if (w >= UIFontWeightSemibold) return kBoldFile;
   if (w <= UIFontWeightThin) return kLightFile;
   return kRegularFile;
 }
 
-struct FaceMetrics {
-  double ascender = 0.8, descender = -0.2, height = 1.2, cap = 0.7, x = 0.5;  // in em
-};
-
 FaceMetrics metricsOf(const std::string& file) {
   std::lock_guard<std::mutex> lock(faces().mutex);
-  FaceMetrics m;
+  auto known = faces().metrics.find(file);
+  if (known != faces().metrics.end()) return known->second;
+  FaceMetrics& m = faces().metrics[file];
   FT_Face face = faceLocked(file);
   if (!face) return m;
   double em = face->units_per_EM;
@@ -172,7 +223,7 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
     std::lock_guard<std::mutex> lock(faces().mutex);
     FT_Face face = faceLocked(file_);
     if (!face) return;
-    FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(pointSize_ * scale * 64)), 72, 72);
+    const long size26_6 = std::lround(pointSize_ * scale * 64);
     const double unitsToPixels = pointSize_ * scale / face->units_per_EM;
     double pen = margin;
     FT_UInt previous = 0;
@@ -187,17 +238,17 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
       previous = glyph;
       FT_Fixed advance = 0;
       FT_Get_Advance(face, glyph, FT_LOAD_NO_SCALE, &advance);
-      if (FT_Load_Glyph(face, glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0) {
-        const FT_Bitmap& bm = face->glyph->bitmap;
-        int left = int(std::lround(pen)) + face->glyph->bitmap_left;
-        int top = int(std::lround(baseline)) - face->glyph->bitmap_top;
+      {
+        const Glyph& bm = glyphLocked(face, file_, size26_6, glyph);
+        int left = int(std::lround(pen)) + bm.left;
+        int top = int(std::lround(baseline)) - bm.top;
         for (unsigned row = 0; row < bm.rows; ++row) {
           int y = top + int(row);
           if (y < 0 || y >= h) continue;
           for (unsigned col = 0; col < bm.width; ++col) {
             int x = left + int(col);
             if (x < 0 || x >= w) continue;
-            double coverage = bm.buffer[row * unsigned(bm.pitch) + col] / 255.0 * rgba[3];
+            double coverage = bm.coverage[row * bm.width + col] / 255.0 * rgba[3];
             uint8_t* px = &pixels[(size_t(y) * size_t(w) + size_t(x)) * 4];
             // Overlapping glyphs: source-over.
             for (int k = 0; k < 4; ++k) {

@@ -17,6 +17,7 @@
 #include "UIResponder.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSTimer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIView;
 class UIWindow;
@@ -72,14 +73,26 @@ class UIGestureRecognizer : public NSObject {
   // Disabling a recognizer in the middle of a gesture cancels it.
   void setEnabled(bool enabled);
   std::shared_ptr<UIGestureRecognizerDelegate> delegate() const { return delegate_.lock(); }
-  void setDelegate(const std::shared_ptr<UIGestureRecognizerDelegate>& d) { delegate_ = d; }
+  void setDelegate(const std::shared_ptr<UIGestureRecognizerDelegate>& d) {
+    QX_DCHECK_MAIN_THREAD();
+    delegate_ = d;
+  }
 
   bool cancelsTouchesInView() const { return cancelsTouchesInView_; }
-  void setCancelsTouchesInView(bool v) { cancelsTouchesInView_ = v; }
+  void setCancelsTouchesInView(bool v) {
+    QX_DCHECK_MAIN_THREAD();
+    cancelsTouchesInView_ = v;
+  }
   bool delaysTouchesBegan() const { return delaysTouchesBegan_; }
-  void setDelaysTouchesBegan(bool v) { delaysTouchesBegan_ = v; }
+  void setDelaysTouchesBegan(bool v) {
+    QX_DCHECK_MAIN_THREAD();
+    delaysTouchesBegan_ = v;
+  }
   bool delaysTouchesEnded() const { return delaysTouchesEnded_; }
-  void setDelaysTouchesEnded(bool v) { delaysTouchesEnded_ = v; }
+  void setDelaysTouchesEnded(bool v) {
+    QX_DCHECK_MAIN_THREAD();
+    delaysTouchesEnded_ = v;
+  }
 
   // This recognizer does not recognize before `other` has failed, and fails
   // when `other` recognizes.

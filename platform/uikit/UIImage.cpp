@@ -191,11 +191,20 @@ CGSize UIImage::size() const {
 }
 
 UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
-  auto copy = std::make_shared<UIImage>(cgImage_, scale_, orientation_);
-  copy->ciImage_ = ciImage_;
-  copy->images_ = images_;
-  copy->duration_ = duration_;
+  auto copy = std::make_shared<UIImage>(*this);
   copy->renderingMode_ = mode;
+  return copy;
+}
+
+UIImagePtr UIImage::imageWithBaselineOffsetFromBottom(double offset) const {
+  auto copy = std::make_shared<UIImage>(*this);
+  copy->baselineOffset_ = std::isfinite(offset) ? offset : 0;
+  return copy;
+}
+
+UIImagePtr UIImage::imageWithoutBaseline() const {
+  auto copy = std::make_shared<UIImage>(*this);
+  copy->baselineOffset_.reset();
   return copy;
 }
 

@@ -19,6 +19,7 @@ using CIImageRef = std::shared_ptr<CIImage>;
 
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;
+class UIImageSymbolConfiguration;
 
 // Raw values as on the platform.
 enum UIImageOrientation : int64_t {
@@ -64,6 +65,13 @@ class UIImage : public NSObject {
   static UIImagePtr imageNamed(const std::string& name);
   // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
   static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images, double duration);
+  // A system symbol drawn as a template at the configuration's point size,
+  // weight and scale, at the main screen's scale; nullptr for a name this
+  // system has no symbol for ("checkmark", "xmark", "arrow.counterclockwise",
+  // "rotate.left.fill", "rotate.right.fill", "aspectratio.fill").
+  static UIImagePtr systemImageNamed(const std::string& name);
+  static UIImagePtr systemImageNamed(const std::string& name,
+                                     const std::shared_ptr<UIImageSymbolConfiguration>& config);
 
   const CGImageRef& CGImage() const { return cgImage_; }
   const CIImageRef& CIImage() const { return ciImage_; }
@@ -76,6 +84,27 @@ class UIImage : public NSObject {
   double duration() const { return duration_; }
   UIImageRenderingMode renderingMode() const { return renderingMode_; }
   UIImagePtr imageWithRenderingMode(UIImageRenderingMode mode) const;
+
+  // Symbols: the name and configuration they were drawn from.
+  bool isSymbolImage() const { return !symbolName_.empty(); }
+  const std::string& symbolName() const { return symbolName_; }
+  const std::shared_ptr<UIImageSymbolConfiguration>& symbolConfiguration() const {
+    return symbolConfiguration_;
+  }
+  // A symbol redrawn with `config` laid over its own; other images as they are.
+  UIImagePtr imageByApplyingSymbolConfiguration(
+      const std::shared_ptr<UIImageSymbolConfiguration>& config) const;
+  UIImagePtr imageWithConfiguration(
+      const std::shared_ptr<UIImageSymbolConfiguration>& config) const {
+    return imageByApplyingSymbolConfiguration(config);
+  }
+
+  // Points from the image's bottom edge up to the baseline it sits on when
+  // laid out with text; symbols have one, other images only when given.
+  bool hasBaseline() const { return baselineOffset_.has_value(); }
+  double baselineOffsetFromBottom() const { return baselineOffset_.value_or(0); }
+  UIImagePtr imageWithBaselineOffsetFromBottom(double offset) const;
+  UIImagePtr imageWithoutBaseline() const;
   bool isHighDynamicRange() const;
 
   // A copy whose bitmap is decoded into the display's own layout; nullptr
@@ -114,6 +143,9 @@ class UIImage : public NSObject {
   std::optional<std::vector<UIImagePtr>> images_;
   double duration_ = 0;
   UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;
+  std::string symbolName_;
+  std::shared_ptr<UIImageSymbolConfiguration> symbolConfiguration_;
+  std::optional<double> baselineOffset_;
 };
 
 // EXIF orientation (1...8) to UIKit's and back; others map to up / 1.

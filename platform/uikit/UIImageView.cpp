@@ -71,6 +71,11 @@ void UIImageView::updateContents() {
 
 void UIImageView::tintColorDidChange() { updateContents(); }
 
+bool UIImageView::displayLayer(CALayer&) {
+  updateContents();
+  return true;
+}
+
 void UIImageView::setAnimationImages(std::vector<UIImagePtr> images) {
   QX_DCHECK_MAIN_THREAD();
   animationImages_ = std::move(images);

@@ -17,11 +17,11 @@ class UIImageView : public UIView {
   explicit UIImageView(UIImagePtr image);
 
   const UIImagePtr& image() const { return image_; }
-  void setImage(UIImagePtr image);
+  virtual void setImage(UIImagePtr image);
   const UIImagePtr& highlightedImage() const { return highlightedImage_; }
   void setHighlightedImage(UIImagePtr image);
   bool isHighlighted() const { return highlighted_; }
-  void setHighlighted(bool highlighted);
+  virtual void setHighlighted(bool highlighted);
 
   const std::vector<UIImagePtr>& animationImages() const { return animationImages_; }
   void setAnimationImages(std::vector<UIImagePtr> images);
@@ -30,17 +30,20 @@ class UIImageView : public UIView {
   void setAnimationDuration(double duration);
   // 0 means forever.
   int64_t animationRepeatCount() const { return animationRepeatCount_; }
-  void setAnimationRepeatCount(int64_t count);
+  virtual void setAnimationRepeatCount(int64_t count);
   // Plays the animation images (the highlighted ones' when highlighted);
   // nothing without images.
-  void startAnimating();
-  void stopAnimating();
+  virtual void startAnimating();
+  virtual void stopAnimating();
   // True until stopped or, with a repeat count, until the clock passes the end.
-  bool isAnimating() const;
+  virtual bool isAnimating() const;
 
   CGSize sizeThatFits(CGSize size) const override;
   CGSize intrinsicContentSize() const override;
   void tintColorDidChange() override;
+  // A layer marked for display shows the image again (image views draw
+  // nothing of their own).
+  bool displayLayer(CALayer& layer) override;
   std::string className() const override { return "UIImageView"; }
 
   static const char* const kAnimationKey;

@@ -5,15 +5,25 @@
 // when they lift.
 
 #include "UIGestureRecognizer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UILongPressGestureRecognizer : public UIGestureRecognizer {
  public:
   double minimumPressDuration() const { return minimumPressDuration_; }
-  void setMinimumPressDuration(double d) { minimumPressDuration_ = d < 0 ? 0 : d; }
+  void setMinimumPressDuration(double d) {
+    QX_DCHECK_MAIN_THREAD();
+    minimumPressDuration_ = d < 0 ? 0 : d;
+  }
   double allowableMovement() const { return allowableMovement_; }
-  void setAllowableMovement(double m) { allowableMovement_ = m; }
+  void setAllowableMovement(double m) {
+    QX_DCHECK_MAIN_THREAD();
+    allowableMovement_ = m;
+  }
   int64_t numberOfTouchesRequired() const { return touchesRequired_; }
-  void setNumberOfTouchesRequired(int64_t n) { touchesRequired_ = n < 1 ? 1 : n; }
+  void setNumberOfTouchesRequired(int64_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    touchesRequired_ = n < 1 ? 1 : n;
+  }
 
   void touchesBegan(const UITouchSet& touches, UIEvent* event) override;
   void touchesMoved(const UITouchSet& touches, UIEvent* event) override;

@@ -50,6 +50,26 @@ std::shared_ptr<UINavigationItem> UINavigationBar::backItem() const {
   return items_.size() < 2 ? nullptr : items_[items_.size() - 2];
 }
 
+void UINavigationBar::setItems(std::vector<std::shared_ptr<UINavigationItem>> items) {
+  QX_DCHECK_MAIN_THREAD();
+  items_ = std::move(items);
+}
+
+void UINavigationBar::setBarTintColor(UIColorPtr c) {
+  QX_DCHECK_MAIN_THREAD();
+  barTintColor_ = std::move(c);
+}
+
+void UINavigationBar::setTranslucent(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  translucent_ = on;
+}
+
+void UINavigationBar::setTitleTextAttributes(std::map<std::string, Value> a) {
+  QX_DCHECK_MAIN_THREAD();
+  titleTextAttributes_ = std::move(a);
+}
+
 void UINavigationBar::pushNavigationItem(std::shared_ptr<UINavigationItem> item) {
   QX_DCHECK_MAIN_THREAD();
   if (item) items_.push_back(std::move(item));

@@ -14,17 +14,27 @@
 #include "UIBarButtonItem.h"
 #include "UIView.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UINavigationItem : public NSObject {
  public:
   explicit UINavigationItem(std::string title = "") : title_(std::move(title)) {}
 
   const std::string& title() const { return title_; }
-  void setTitle(std::string t) { title_ = std::move(t); }
+  void setTitle(std::string t) {
+    QX_DCHECK_MAIN_THREAD();
+    title_ = std::move(t);
+  }
   std::shared_ptr<UIView> titleView() const { return titleView_; }
-  void setTitleView(std::shared_ptr<UIView> v) { titleView_ = std::move(v); }
+  void setTitleView(std::shared_ptr<UIView> v) {
+    QX_DCHECK_MAIN_THREAD();
+    titleView_ = std::move(v);
+  }
   const std::string& prompt() const { return prompt_; }
-  void setPrompt(std::string p) { prompt_ = std::move(p); }
+  void setPrompt(std::string p) {
+    QX_DCHECK_MAIN_THREAD();
+    prompt_ = std::move(p);
+  }
   std::shared_ptr<UIBarButtonItem> leftBarButtonItem() const;
   void setLeftBarButtonItem(std::shared_ptr<UIBarButtonItem> item);
   const std::vector<std::shared_ptr<UIBarButtonItem>>& leftBarButtonItems() const { return left_; }
@@ -40,9 +50,15 @@ class UINavigationItem : public NSObject {
     right_ = std::move(items);
   }
   std::shared_ptr<UIBarButtonItem> backBarButtonItem() const { return back_; }
-  void setBackBarButtonItem(std::shared_ptr<UIBarButtonItem> item) { back_ = std::move(item); }
+  void setBackBarButtonItem(std::shared_ptr<UIBarButtonItem> item) {
+    QX_DCHECK_MAIN_THREAD();
+    back_ = std::move(item);
+  }
   bool hidesBackButton() const { return hidesBackButton_; }
-  void setHidesBackButton(bool on) { hidesBackButton_ = on; }
+  void setHidesBackButton(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    hidesBackButton_ = on;
+  }
 
  private:
   std::string title_;
@@ -73,20 +89,18 @@ class UINavigationBar : public UIView {
   static UIBarLook& appearance();
 
   const std::vector<std::shared_ptr<UINavigationItem>>& items() const { return items_; }
-  void setItems(std::vector<std::shared_ptr<UINavigationItem>> items) { items_ = std::move(items); }
+  void setItems(std::vector<std::shared_ptr<UINavigationItem>> items);
   std::shared_ptr<UINavigationItem> topItem() const;
   std::shared_ptr<UINavigationItem> backItem() const;
   void pushNavigationItem(std::shared_ptr<UINavigationItem> item);
   std::shared_ptr<UINavigationItem> popNavigationItem();
 
   UIColorPtr barTintColor() const { return barTintColor_; }
-  void setBarTintColor(UIColorPtr c) { barTintColor_ = std::move(c); }
+  void setBarTintColor(UIColorPtr c);
   bool isTranslucent() const { return translucent_; }
-  void setTranslucent(bool on) { translucent_ = on; }
+  void setTranslucent(bool on);
   const std::map<std::string, Value>& titleTextAttributes() const { return titleTextAttributes_; }
-  void setTitleTextAttributes(std::map<std::string, Value> a) {
-    titleTextAttributes_ = std::move(a);
-  }
+  void setTitleTextAttributes(std::map<std::string, Value> a);
 
  private:
   void takeAppearance();
@@ -104,9 +118,9 @@ class UIToolbar : public UIView {
   const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
   void setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
   UIColorPtr barTintColor() const { return barTintColor_; }
-  void setBarTintColor(UIColorPtr c) { barTintColor_ = std::move(c); }
+  void setBarTintColor(UIColorPtr c);
   bool isTranslucent() const { return translucent_; }
-  void setTranslucent(bool on) { translucent_ = on; }
+  void setTranslucent(bool on);
 
  private:
   std::vector<std::shared_ptr<UIBarButtonItem>> items_;

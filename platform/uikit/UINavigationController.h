@@ -12,6 +12,7 @@
 #include "UINavigationBar.h"
 #include "UIViewController.h"
 #include "platform/foundation/NSTimer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UINavigationController;
 
@@ -51,7 +52,10 @@ class UINavigationController : public UIViewController {
   void setToolbarHidden(bool hidden, bool animated = false);
 
   std::shared_ptr<UINavigationControllerDelegate> delegate() const { return delegate_.lock(); }
-  void setDelegate(const std::shared_ptr<UINavigationControllerDelegate>& d) { delegate_ = d; }
+  void setDelegate(const std::shared_ptr<UINavigationControllerDelegate>& d) {
+    QX_DCHECK_MAIN_THREAD();
+    delegate_ = d;
+  }
 
   void loadView() override;
   std::shared_ptr<UIViewController> childViewControllerForStatusBarHidden() const override;

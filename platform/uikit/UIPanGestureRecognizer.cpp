@@ -5,6 +5,7 @@
 #include "UITouch.h"
 #include "UIView.h"
 #include "UIWindow.h"
+#include "platform/foundation/ThreadChecks.h"
 
 using State = UIGestureRecognizerState;
 
@@ -51,6 +52,7 @@ CGPoint UIPanGestureRecognizer::translationInView(const UIView* view) const {
 }
 
 void UIPanGestureRecognizer::setTranslation(const CGPoint& translation, const UIView*) {
+  QX_DCHECK_MAIN_THREAD();
   base_ = CGPointMake(centroid_.x - translation.x, centroid_.y - translation.y);
 }
 

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "UIGestureRecognizer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIPanGestureRecognizer : public UIGestureRecognizer {
  public:
@@ -16,9 +17,15 @@ class UIPanGestureRecognizer : public UIGestureRecognizer {
   static constexpr double kVelocityWindow = 0.1;
 
   size_t minimumNumberOfTouches() const { return minTouches_; }
-  void setMinimumNumberOfTouches(size_t n) { minTouches_ = n < 1 ? 1 : n; }
+  void setMinimumNumberOfTouches(size_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    minTouches_ = n < 1 ? 1 : n;
+  }
   size_t maximumNumberOfTouches() const { return maxTouches_; }
-  void setMaximumNumberOfTouches(size_t n) { maxTouches_ = n; }
+  void setMaximumNumberOfTouches(size_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    maxTouches_ = n;
+  }
 
   CGPoint translationInView(const UIView* view) const;
   void setTranslation(const CGPoint& translation, const UIView* view);
@@ -60,7 +67,10 @@ class UIScreenEdgePanGestureRecognizer : public UIPanGestureRecognizer {
   static constexpr double kEdgeMargin = 20;
 
   uint64_t edges() const { return edges_; }
-  void setEdges(uint64_t edges) { edges_ = edges; }
+  void setEdges(uint64_t edges) {
+    QX_DCHECK_MAIN_THREAD();
+    edges_ = edges;
+  }
 
   void touchesBegan(const UITouchSet& touches, UIEvent* event) override;
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "UITouch.h"
+#include "platform/foundation/ThreadChecks.h"
 
 using State = UIGestureRecognizerState;
 
@@ -14,6 +15,7 @@ double UIPinchGestureRecognizer::spread() const {
 }
 
 void UIPinchGestureRecognizer::setScale(double scale) {
+  QX_DCHECK_MAIN_THREAD();
   scale_ = scale;
   double d = spread();
   if (d > 0 && scale > 0) startSpread_ = d / scale;

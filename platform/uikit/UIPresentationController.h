@@ -11,6 +11,7 @@
 
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIView;
 class UIViewController;
@@ -105,15 +106,30 @@ class UIPopoverPresentationController : public UIPresentationController {
   using UIPresentationController::UIPresentationController;
 
   std::shared_ptr<UIView> sourceView() const { return sourceView_.lock(); }
-  void setSourceView(const std::shared_ptr<UIView>& v) { sourceView_ = v; }
+  void setSourceView(const std::shared_ptr<UIView>& v) {
+    QX_DCHECK_MAIN_THREAD();
+    sourceView_ = v;
+  }
   CGRect sourceRect() const { return sourceRect_; }
-  void setSourceRect(const CGRect& r) { sourceRect_ = r; }
+  void setSourceRect(const CGRect& r) {
+    QX_DCHECK_MAIN_THREAD();
+    sourceRect_ = r;
+  }
   std::shared_ptr<UIBarButtonItem> barButtonItem() const { return barButtonItem_.lock(); }
-  void setBarButtonItem(const std::shared_ptr<UIBarButtonItem>& item) { barButtonItem_ = item; }
+  void setBarButtonItem(const std::shared_ptr<UIBarButtonItem>& item) {
+    QX_DCHECK_MAIN_THREAD();
+    barButtonItem_ = item;
+  }
   uint64_t permittedArrowDirections() const { return arrows_; }
-  void setPermittedArrowDirections(uint64_t a) { arrows_ = a; }
+  void setPermittedArrowDirections(uint64_t a) {
+    QX_DCHECK_MAIN_THREAD();
+    arrows_ = a;
+  }
   std::shared_ptr<UIColor> backgroundColor() const { return backgroundColor_; }
-  void setBackgroundColor(std::shared_ptr<UIColor> c) { backgroundColor_ = std::move(c); }
+  void setBackgroundColor(std::shared_ptr<UIColor> c) {
+    QX_DCHECK_MAIN_THREAD();
+    backgroundColor_ = std::move(c);
+  }
   // Where the arrow points once laid out; Unknown before.
   uint64_t arrowDirection() const { return arrowDirection_; }
 

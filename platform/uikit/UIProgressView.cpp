@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/NSProgress.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/uikit/UIGraphics.h"
 
@@ -16,11 +17,27 @@ UIProgressView::UIProgressView(UIProgressViewStyle style)
   setNeedsDisplay();
 }
 
+namespace {
+double clampedProgress(double progress) {
+  return std::isnan(progress) ? 0 : std::clamp(progress, 0.0, 1.0);
+}
+}  // namespace
+
+double UIProgressView::progress() const {
+  return observedProgress_ ? clampedProgress(observedProgress_->fractionCompleted()) : progress_;
+}
+
+void UIProgressView::setObservedProgress(std::shared_ptr<NSProgress> progress) {
+  QX_DCHECK_MAIN_THREAD();
+  observedProgress_ = std::move(progress);
+  setNeedsDisplay();
+}
+
 void UIProgressView::setProgress(double progress) { setProgress(progress, false); }
 
 void UIProgressView::setProgress(double progress, bool) {
   QX_DCHECK_MAIN_THREAD();
-  progress_ = std::isnan(progress) ? 0 : std::clamp(progress, 0.0, 1.0);
+  progress_ = clampedProgress(progress);
   setNeedsDisplay();
 }
 
@@ -57,6 +74,6 @@ void UIProgressView::drawRect(const CGRect&) {
     CGContextFillPath(context);
   };
   fill(b, trackTint_ ? trackTint_ : UIColor::colorWithWhite(0.0, 0.1));
-  fill(CGRect{b.origin, CGSizeMake(b.size.width * progress_, b.size.height)},
+  fill(CGRect{b.origin, CGSizeMake(b.size.width * progress(), b.size.height)},
        progressTint_ ? progressTint_ : tintColor());
 }

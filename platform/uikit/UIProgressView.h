@@ -5,6 +5,8 @@
 
 #include "platform/uikit/UIView.h"
 
+class NSProgress;
+
 enum UIProgressViewStyle : int64_t { UIProgressViewStyleDefault = 0, UIProgressViewStyleBar = 1 };
 
 class UIProgressView : public UIView {
@@ -12,10 +14,14 @@ class UIProgressView : public UIView {
   explicit UIProgressView(UIProgressViewStyle style = UIProgressViewStyleDefault);
 
   UIProgressViewStyle progressViewStyle() const { return style_; }
-  // 0...1; values outside are clamped, not-a-number reads as 0.
-  double progress() const { return progress_; }
+  // 0...1; values outside are clamped, not-a-number reads as 0. While a
+  // progress object is observed, its fraction completed.
+  double progress() const;
   void setProgress(double progress);
   void setProgress(double progress, bool animated);
+  // The task whose fraction the bar shows, read each time it draws.
+  const std::shared_ptr<NSProgress>& observedProgress() const { return observedProgress_; }
+  void setObservedProgress(std::shared_ptr<NSProgress> progress);
   UIColorPtr progressTintColor() const { return progressTint_; }
   void setProgressTintColor(UIColorPtr color);
   UIColorPtr trackTintColor() const { return trackTint_; }
@@ -30,5 +36,6 @@ class UIProgressView : public UIView {
  private:
   UIProgressViewStyle style_;
   double progress_ = 0;
+  std::shared_ptr<NSProgress> observedProgress_;
   UIColorPtr progressTint_, trackTint_;
 };

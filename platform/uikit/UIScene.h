@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIScreen;
 
@@ -21,7 +22,10 @@ enum class UISceneActivationState {
 class UIScene : public NSObject {
  public:
   UISceneActivationState activationState() const { return activationState_; }
-  void setActivationState(UISceneActivationState state) { activationState_ = state; }
+  void setActivationState(UISceneActivationState state) {
+    QX_DCHECK_MAIN_THREAD();
+    activationState_ = state;
+  }
 
  private:
   UISceneActivationState activationState_ = UISceneActivationState::Unattached;

@@ -15,6 +15,7 @@
 #include "UIView.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/ObservableProperty.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIScrollView;
 class UIPanGestureRecognizer;
@@ -59,7 +60,10 @@ class UIScrollView : public UIView {
   ~UIScrollView() override;
 
   std::shared_ptr<UIScrollViewDelegate> delegate() const { return delegate_.lock(); }
-  void setDelegate(const std::shared_ptr<UIScrollViewDelegate>& d) { delegate_ = d; }
+  void setDelegate(const std::shared_ptr<UIScrollViewDelegate>& d) {
+    QX_DCHECK_MAIN_THREAD();
+    delegate_ = d;
+  }
 
   CGPoint contentOffset() const { return bounds().origin; }
   // Sets the offset as given (no clamping) and tells the delegate.
@@ -77,28 +81,55 @@ class UIScrollView : public UIView {
   void setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior b);
 
   bool isScrollEnabled() const { return scrollEnabled_; }
-  void setScrollEnabled(bool on) { scrollEnabled_ = on; }
+  void setScrollEnabled(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    scrollEnabled_ = on;
+  }
   bool isPagingEnabled() const { return pagingEnabled_; }
-  void setPagingEnabled(bool on) { pagingEnabled_ = on; }
+  void setPagingEnabled(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    pagingEnabled_ = on;
+  }
   bool bounces() const { return bounces_; }
-  void setBounces(bool on) { bounces_ = on; }
+  void setBounces(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    bounces_ = on;
+  }
   bool alwaysBounceVertical() const { return alwaysBounceVertical_; }
-  void setAlwaysBounceVertical(bool on) { alwaysBounceVertical_ = on; }
+  void setAlwaysBounceVertical(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    alwaysBounceVertical_ = on;
+  }
   bool alwaysBounceHorizontal() const { return alwaysBounceHorizontal_; }
-  void setAlwaysBounceHorizontal(bool on) { alwaysBounceHorizontal_ = on; }
+  void setAlwaysBounceHorizontal(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    alwaysBounceHorizontal_ = on;
+  }
   bool bouncesZoom() const { return bouncesZoom_; }
-  void setBouncesZoom(bool on) { bouncesZoom_ = on; }
+  void setBouncesZoom(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    bouncesZoom_ = on;
+  }
   double decelerationRate() const { return decelerationRate_; }
-  void setDecelerationRate(double rate) { decelerationRate_ = rate; }
+  void setDecelerationRate(double rate) {
+    QX_DCHECK_MAIN_THREAD();
+    decelerationRate_ = rate;
+  }
   // Touches reach the content only after kContentTouchDelay unless a drag
   // starts first (then the content never sees them).
   static constexpr double kContentTouchDelay = 0.15;
   bool delaysContentTouches() const { return delaysContentTouches_; }
   void setDelaysContentTouches(bool on);
   bool showsVerticalScrollIndicator() const { return showsVertical_; }
-  void setShowsVerticalScrollIndicator(bool on) { showsVertical_ = on; }
+  void setShowsVerticalScrollIndicator(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    showsVertical_ = on;
+  }
   bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
-  void setShowsHorizontalScrollIndicator(bool on) { showsHorizontal_ = on; }
+  void setShowsHorizontalScrollIndicator(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    showsHorizontal_ = on;
+  }
 
   // A finger is down on the content.
   bool isTracking() const { return tracking_; }

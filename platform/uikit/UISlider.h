@@ -10,6 +10,7 @@
 
 #include "UIColor.h"
 #include "UIControl.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIImage;
 
@@ -28,13 +29,22 @@ class UISlider : public UIControl {
   double maximumValue() const { return max_; }
   void setMaximumValue(double v);
   bool isContinuous() const { return continuous_; }
-  void setContinuous(bool on) { continuous_ = on; }
+  void setContinuous(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    continuous_ = on;
+  }
   void setThumbImage(std::shared_ptr<UIImage> image, uint64_t state);
   std::shared_ptr<UIImage> thumbImageForState(uint64_t state) const;
   UIColorPtr minimumTrackTintColor() const { return minTrack_; }
-  void setMinimumTrackTintColor(UIColorPtr c) { minTrack_ = std::move(c); }
+  void setMinimumTrackTintColor(UIColorPtr c) {
+    QX_DCHECK_MAIN_THREAD();
+    minTrack_ = std::move(c);
+  }
   UIColorPtr maximumTrackTintColor() const { return maxTrack_; }
-  void setMaximumTrackTintColor(UIColorPtr c) { maxTrack_ = std::move(c); }
+  void setMaximumTrackTintColor(UIColorPtr c) {
+    QX_DCHECK_MAIN_THREAD();
+    maxTrack_ = std::move(c);
+  }
 
   CGRect trackRectForBounds(const CGRect& bounds) const;
   CGRect thumbRectForBounds(const CGRect& bounds, const CGRect& track, double value) const;

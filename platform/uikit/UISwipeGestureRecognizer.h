@@ -3,6 +3,7 @@
 // Recognizes a quick straight slide in one of the permitted directions.
 
 #include "UIGestureRecognizer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 enum UISwipeGestureRecognizerDirection : uint64_t {
   UISwipeGestureRecognizerDirectionRight = 1 << 0,
@@ -20,9 +21,15 @@ class UISwipeGestureRecognizer : public UIGestureRecognizer {
   static constexpr double kMaximumDrift = 0.5;
 
   uint64_t direction() const { return direction_; }
-  void setDirection(uint64_t d) { direction_ = d; }
+  void setDirection(uint64_t d) {
+    QX_DCHECK_MAIN_THREAD();
+    direction_ = d;
+  }
   int64_t numberOfTouchesRequired() const { return touchesRequired_; }
-  void setNumberOfTouchesRequired(int64_t n) { touchesRequired_ = n < 1 ? 1 : n; }
+  void setNumberOfTouchesRequired(int64_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    touchesRequired_ = n < 1 ? 1 : n;
+  }
 
   void touchesBegan(const UITouchSet& touches, UIEvent* event) override;
   void touchesMoved(const UITouchSet& touches, UIEvent* event) override;

@@ -5,6 +5,7 @@
 
 #include "UIColor.h"
 #include "UIControl.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UISwitch : public UIControl {
  public:
@@ -17,7 +18,10 @@ class UISwitch : public UIControl {
   // Sends no event, as on the platform.
   void setOn(bool on, bool animated = false);
   UIColorPtr onTintColor() const { return onTint_; }
-  void setOnTintColor(UIColorPtr c) { onTint_ = std::move(c); }
+  void setOnTintColor(UIColorPtr c) {
+    QX_DCHECK_MAIN_THREAD();
+    onTint_ = std::move(c);
+  }
   CGSize sizeThatFits(CGSize) const { return kSize; }
 
   void endTrackingWithTouch(UITouch* touch, UIEvent* event) override;

@@ -18,6 +18,7 @@
 #include "UIReusableViews.h"
 #include "UIScrollView.h"
 #include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UITableView;
 
@@ -34,11 +35,20 @@ class UITableViewCell : public UIView {
   UITableViewCellStyle style() const { return style_; }
   std::shared_ptr<UIView> contentView();
   bool isSelected() const { return selected_; }
-  virtual void setSelected(bool selected) { selected_ = selected; }
+  virtual void setSelected(bool selected) {
+    QX_DCHECK_MAIN_THREAD();
+    selected_ = selected;
+  }
   bool isHighlighted() const { return highlighted_; }
-  virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+  virtual void setHighlighted(bool highlighted) {
+    QX_DCHECK_MAIN_THREAD();
+    highlighted_ = highlighted;
+  }
   UITableViewCellAccessoryType accessoryType() const { return accessory_; }
-  void setAccessoryType(UITableViewCellAccessoryType a) { accessory_ = a; }
+  void setAccessoryType(UITableViewCellAccessoryType a) {
+    QX_DCHECK_MAIN_THREAD();
+    accessory_ = a;
+  }
   virtual void prepareForReuse();
   void layoutSubviews() override;
 
@@ -140,9 +150,15 @@ class UITableView : public UIScrollView {
                               bool animated);
 
   bool allowsSelection() const { return allowsSelection_; }
-  void setAllowsSelection(bool on) { allowsSelection_ = on; }
+  void setAllowsSelection(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    allowsSelection_ = on;
+  }
   bool allowsMultipleSelection() const { return allowsMultipleSelection_; }
-  void setAllowsMultipleSelection(bool on) { allowsMultipleSelection_ = on; }
+  void setAllowsMultipleSelection(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    allowsMultipleSelection_ = on;
+  }
   std::optional<NSIndexPath> indexPathForSelectedRow() const;
   std::vector<NSIndexPath> indexPathsForSelectedRows() const;
   void selectRowAtIndexPath(const std::optional<NSIndexPath>& path, bool animated,

@@ -4,6 +4,7 @@
 // times, each tap close in time to the last and without sliding away.
 
 #include "UIGestureRecognizer.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UITapGestureRecognizer : public UIGestureRecognizer {
  public:
@@ -13,9 +14,15 @@ class UITapGestureRecognizer : public UIGestureRecognizer {
   static constexpr double kMaximumTapInterval = 0.35;
 
   int64_t numberOfTapsRequired() const { return tapsRequired_; }
-  void setNumberOfTapsRequired(int64_t n) { tapsRequired_ = n < 1 ? 1 : n; }
+  void setNumberOfTapsRequired(int64_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    tapsRequired_ = n < 1 ? 1 : n;
+  }
   int64_t numberOfTouchesRequired() const { return touchesRequired_; }
-  void setNumberOfTouchesRequired(int64_t n) { touchesRequired_ = n < 1 ? 1 : n; }
+  void setNumberOfTouchesRequired(int64_t n) {
+    QX_DCHECK_MAIN_THREAD();
+    touchesRequired_ = n < 1 ? 1 : n;
+  }
 
   void touchesBegan(const UITouchSet& touches, UIEvent* event) override;
   void touchesMoved(const UITouchSet& touches, UIEvent* event) override;

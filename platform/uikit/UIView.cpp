@@ -20,6 +20,7 @@ namespace {
 class ViewLayerDelegate final : public CALayerDelegate {
  public:
   explicit ViewLayerDelegate(UIView* view) : view_(view) {}
+  bool displayLayer(CALayer& layer) override { return view_->displayLayer(layer); }
   void drawLayerInContext(CALayer& layer, const CGContextRef& context) override {
     view_->drawLayerInContext(layer, context);
   }
@@ -146,6 +147,11 @@ void UIView::boundsSizeChanged(CGSize oldSize) {
   resizeSubviews(oldSize);
   setNeedsLayout();
   if (contentMode_ == UIViewContentModeRedraw) setNeedsDisplay();
+}
+
+void UIView::setAutoresizesSubviews(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  autoresizesSubviews_ = on;
 }
 
 void UIView::resizeSubviews(CGSize oldSize) {
@@ -424,7 +430,7 @@ void UIView::setNeedsLayout() {
   pass.views.push_back(std::static_pointer_cast<UIView>(weak.lock()));
   if (!pass.posted) {
     pass.posted = true;
-    NSRunLoop::mainRunLoop().perform(runLayoutPass);
+    NSRunLoop::mainRunLoop().perform([] { runLayoutPass(); });
   }
 }
 

@@ -22,6 +22,7 @@
 #include "platform/uikit/UIResponder.h"
 #include "platform/uikit/UITraitCollection.h"
 #include "platform/uikit/UIViewAnimation.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIWindow;
 class UIViewController;
@@ -86,9 +87,9 @@ class UIView : public UIResponder, public CALayerDelegate {
 
   // Appearance.
   bool isHidden() const { return hidden_.get(); }
-  void setHidden(bool hidden);
+  virtual void setHidden(bool hidden);
   double alpha() const { return alpha_.get(); }
-  void setAlpha(double alpha);
+  virtual void setAlpha(double alpha);
   UIColorPtr backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(UIColorPtr color);
   bool clipsToBounds() const { return layer_->masksToBounds(); }
@@ -150,7 +151,7 @@ class UIView : public UIResponder, public CALayerDelegate {
   uint64_t autoresizingMask() const { return autoresizingMask_; }
   void setAutoresizingMask(uint64_t mask);
   bool autoresizesSubviews() const { return autoresizesSubviews_; }
-  void setAutoresizesSubviews(bool on) { autoresizesSubviews_ = on; }
+  void setAutoresizesSubviews(bool on);
 
   // The layout pass: a view marked as needing layout is laid out once at the
   // end of the current run-loop turn when it is in a window, or at the next
@@ -242,7 +243,10 @@ class UIView : public UIResponder, public CALayerDelegate {
   std::shared_ptr<UIViewController> owningViewController() const { return controller_.lock(); }
   // The owning controller, else the superview.
   std::shared_ptr<UIResponder> nextResponder() const override;
-  void setOwningViewController(const std::shared_ptr<UIViewController>& vc) { controller_ = vc; }
+  void setOwningViewController(const std::shared_ptr<UIViewController>& vc) {
+    QX_DCHECK_MAIN_THREAD();
+    controller_ = vc;
+  }
 
   // CALayerDelegate.
   void drawLayerInContext(CALayer& layer, const CGContextRef& context) override;

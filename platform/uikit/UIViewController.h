@@ -19,6 +19,7 @@
 #include "UIViewControllerTransitioning.h"
 #include "platform/foundation/ObservableProperty.h"
 #include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIWindow;
 class UINavigationController;
@@ -74,9 +75,15 @@ class UIViewController : public UIResponder {
 
   // --- Modal presentation ---
   UIModalPresentationStyle modalPresentationStyle() const { return modalStyle_; }
-  void setModalPresentationStyle(UIModalPresentationStyle s) { modalStyle_ = s; }
+  void setModalPresentationStyle(UIModalPresentationStyle s) {
+    QX_DCHECK_MAIN_THREAD();
+    modalStyle_ = s;
+  }
   UIModalTransitionStyle modalTransitionStyle() const { return transitionStyle_; }
-  void setModalTransitionStyle(UIModalTransitionStyle s) { transitionStyle_ = s; }
+  void setModalTransitionStyle(UIModalTransitionStyle s) {
+    QX_DCHECK_MAIN_THREAD();
+    transitionStyle_ = s;
+  }
   std::shared_ptr<UIViewControllerTransitioningDelegate> transitioningDelegate() const {
     return transitioningDelegate_.lock();
   }

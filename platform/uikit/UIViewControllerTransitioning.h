@@ -15,6 +15,7 @@
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIView;
 class UIViewController;
@@ -94,7 +95,10 @@ class UIViewControllerContextTransitioning : public NSObject {
   void setFrames(const UIViewController* vc, const CGRect& initial, const CGRect& final);
   bool isAnimated() const { return animated_; }
   bool isInteractive() const { return interactive_; }
-  void setInteractive(bool on) { interactive_ = on; }
+  void setInteractive(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    interactive_ = on;
+  }
   bool transitionWasCancelled() const { return cancelled_; }
   double percentComplete() const { return percent_; }
 
@@ -142,9 +146,15 @@ class UIPercentDrivenInteractiveTransition : public NSObject,
   double percentComplete() const { return percent_; }
   double duration() const;
   double completionSpeed() const { return completionSpeed_; }
-  void setCompletionSpeed(double s) { completionSpeed_ = s; }
+  void setCompletionSpeed(double s) {
+    QX_DCHECK_MAIN_THREAD();
+    completionSpeed_ = s;
+  }
   bool wantsInteractiveStart() const override { return wantsInteractiveStart_; }
-  void setWantsInteractiveStart(bool on) { wantsInteractiveStart_ = on; }
+  void setWantsInteractiveStart(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    wantsInteractiveStart_ = on;
+  }
 
   void startInteractiveTransition(UIViewControllerContextTransitioning& context) override;
   void updateInteractiveTransition(double percentComplete);

@@ -5,6 +5,7 @@
 
 #include "UIViewController.h"
 #include "UIScreen.h"
+#include "platform/foundation/ThreadChecks.h"
 
 namespace {
 std::mutex gKeyMutex;
@@ -12,6 +13,7 @@ std::weak_ptr<UIWindow> gKeyWindow;
 }  // namespace
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {
+  QX_DCHECK_MAIN_THREAD();
   if (rootViewController_) rootViewController_->view()->removeFromSuperview();
   rootViewController_ = std::move(vc);
   if (!rootViewController_) return;
@@ -21,6 +23,7 @@ void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {
 }
 
 void UIWindow::makeKeyAndVisible() {
+  QX_DCHECK_MAIN_THREAD();
   setHidden(false);
   std::lock_guard<std::mutex> lock(gKeyMutex);
   gKeyWindow = std::static_pointer_cast<UIWindow>(shared_from_this());

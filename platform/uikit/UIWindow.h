@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "UIView.h"
+#include "platform/foundation/ThreadChecks.h"
 
 class UIWindowScene;
 class UIScreen;
@@ -25,11 +26,17 @@ class UIWindow : public UIView {
   void setRootViewController(std::shared_ptr<UIViewController> vc);
 
   std::shared_ptr<UIWindowScene> windowScene() const { return windowScene_.lock(); }
-  void setWindowScene(const std::shared_ptr<UIWindowScene>& scene) { windowScene_ = scene; }
+  void setWindowScene(const std::shared_ptr<UIWindowScene>& scene) {
+    QX_DCHECK_MAIN_THREAD();
+    windowScene_ = scene;
+  }
 
   // The main screen unless set.
   std::shared_ptr<UIScreen> screen() const;
-  void setScreen(std::shared_ptr<UIScreen> screen) { screen_ = std::move(screen); }
+  void setScreen(std::shared_ptr<UIScreen> screen) {
+    QX_DCHECK_MAIN_THREAD();
+    screen_ = std::move(screen);
+  }
   // The screen's safe area where the window covers it.
   UIEdgeInsets windowSafeAreaInsets() const;
 

@@ -5,13 +5,17 @@
 #include <thread>
 
 #include "../ImageLoadingTestSupport.h"
-#include "ManualDisplayLink.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILAnimatedImagePlayer.h"
 #include "image_loading/animated/ILDeviceHelper.h"
+#include "image_loading/animated/ILDisplayLink.h"
 #include "image_loading/animated/ILImageFramePool.h"
+#include "image_loading/animated/ILWeakProxy.h"
 #include "platform/foundation/NSOperation.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/mach/MachHost.h"
+#include "platform/quartzcore/CADisplayLink.h"
 #include "platform/uikit/UIApplication.h"
 #include "support/TestEnvironment.h"
 
@@ -62,33 +66,35 @@ class RecordingProvider : public NSObject, public ILAnimatedImageProvider {
   uint64_t failing_ = UINT64_MAX;
 };
 
-// A refresh a little longer than the 0.1 s frames, so that every tick ends a
-// frame whatever the rounding of the clock's sums.
-constexpr double kTick = 0.11;
+// A little over one display frame: each step of the manual clock delivers
+// exactly one refresh of the display link.
+constexpr double kFrame = CADisplayLink::kFrameInterval + 1e-6;
+// At ten times the speed a 0.1 s frame lasts less than one refresh, so every
+// tick ends a frame.
+constexpr double kFastRate = 10;
 
 class AnimatedImagePlayerTest : public PlatformTest {
  protected:
-  // After the environment's reset, which restores the default link factory.
-  void SetUp() override {
-    PlatformTest::SetUp();
-    links_ = std::make_unique<ManualDisplayLinks>(kTick);
-  }
-  void TearDown() override {
-    links_.reset();
-    PlatformTest::TearDown();
-  }
-
   ILAnimatedImage::Ptr threeFrameGIF(int64_t loops = 0) {
     return ILAnimatedImage::imageWithData(il_test::AnimatedFile(
         "com.compuserve.gif", {{kRed, 0.1}, {kGreen, 0.1}, {kBlue, 0.1}}, 8, 8, loops));
   }
 
-  // One refresh `dt` after the previous, then the pool's decode settles.
-  void tick(ILAnimatedImagePlayer& player, double dt = kTick) {
-    now_ += dt;
-    links_->last().refreshAt(now_);
+  // One display refresh, then the pool's decode settles.
+  void tick(ILAnimatedImagePlayer& player) {
+    advance(kFrame);
+    settle(player);
+  }
+  static void settle(ILAnimatedImagePlayer& player) {
     ASSERT_TRUE(player.framePool()->fetchQueue()->waitUntilAllOperationsAreFinished(
         kTestTimeoutSeconds));
+  }
+
+  // The main thread stalls for `seconds`: the refresh that fell due meanwhile
+  // is delivered late, and the link's next frame is the first one after now.
+  static void stall(double seconds) {
+    std::thread([seconds] { PlatformClock::advance(seconds); }).join();
+    drainMainLoop();
   }
 
   std::vector<uint64_t> play(ILAnimatedImagePlayer& player, int ticks) {
@@ -100,29 +106,32 @@ class AnimatedImagePlayerTest : public PlatformTest {
     return shown;
   }
 
-  std::unique_ptr<ManualDisplayLinks> links_;
-  double now_ = 100;
+  std::shared_ptr<ILAnimatedImagePlayer> fastPlayer(const ILAnimatedImageProviderPtr& provider) {
+    auto player = ILAnimatedImagePlayer::playerWithProvider(provider);
+    player->setPlaybackRate(kFastRate);
+    return player;
+  }
 };
 
 TEST_F(AnimatedImagePlayerTest, PlaybackModesOrderTheFrames) {
   auto image = threeFrameGIF();
   ASSERT_TRUE(image);
-  auto forward = ILAnimatedImagePlayer::playerWithProvider(image);
+  auto forward = fastPlayer(image);
   EXPECT_EQ(play(*forward, 7), (std::vector<uint64_t>{0, 1, 2, 0, 1, 2, 0}));
   EXPECT_EQ(forward->currentLoopCount(), 2u);
   forward->stopPlaying();
 
-  auto bounce = ILAnimatedImagePlayer::playerWithProvider(image);
+  auto bounce = fastPlayer(image);
   bounce->setPlaybackMode(ILAnimatedPlaybackModeBounce);
   EXPECT_EQ(play(*bounce, 7), (std::vector<uint64_t>{0, 1, 2, 1, 0, 1, 2}));
   bounce->stopPlaying();
 
-  auto reversedBounce = ILAnimatedImagePlayer::playerWithProvider(image);
+  auto reversedBounce = fastPlayer(image);
   reversedBounce->setPlaybackMode(ILAnimatedPlaybackModeReversedBounce);
   EXPECT_EQ(play(*reversedBounce, 5), (std::vector<uint64_t>{2, 1, 0, 1, 2}));
   reversedBounce->stopPlaying();
 
-  auto reverse = ILAnimatedImagePlayer::playerWithProvider(image);
+  auto reverse = fastPlayer(image);
   reverse->setPlaybackMode(ILAnimatedPlaybackModeReverse);
   std::vector<uint64_t> loops;
   reverse->setAnimationLoopHandler([&](uint64_t count) { loops.push_back(count); });
@@ -134,30 +143,39 @@ TEST_F(AnimatedImagePlayerTest, PlaybackModesOrderTheFrames) {
 
 TEST_F(AnimatedImagePlayerTest, LoopLimitRateAndLateTicks) {
   auto image = threeFrameGIF();
-  auto once = ILAnimatedImagePlayer::playerWithProvider(image);
+  auto once = fastPlayer(image);
   once->setTotalLoopCount(1);
   EXPECT_EQ(play(*once, 3), (std::vector<uint64_t>{0, 1, 2}));
   EXPECT_FALSE(once->isPlaying());
   EXPECT_EQ(once->currentFrameIndex(), 0u);
   EXPECT_EQ(once->currentFrame(), nullptr);
 
-  auto fast = ILAnimatedImagePlayer::playerWithProvider(image);
+  // 0.03 s frames: two refreshes end one at rate 1, each refresh one at rate 2.
+  auto provider = std::make_shared<RecordingProvider>(4, 0.03);
+  auto normal = ILAnimatedImagePlayer::playerWithProvider(provider);
+  auto fast = ILAnimatedImagePlayer::playerWithProvider(provider);
   fast->setPlaybackRate(2);
-  std::vector<uint64_t> shown;
-  fast->setAnimationFrameHandler([&](uint64_t index, const UIImagePtr&) { shown.push_back(index); });
+  normal->startPlaying();
   fast->startPlaying();
-  tick(*fast, 0.06);  // first tick: the nominal interval, past the halved 0.05 s frame
-  tick(*fast, 0.06);
-  tick(*fast, 0.06);
-  EXPECT_EQ(shown, (std::vector<uint64_t>{0, 1, 2}));
+  tick(*normal);  // both players see every refresh
+  settle(*fast);
+  EXPECT_EQ(normal->currentFrameIndex(), 0u);
+  EXPECT_EQ(fast->currentFrameIndex(), 1u);
+  tick(*normal);
+  settle(*fast);
+  EXPECT_EQ(normal->currentFrameIndex(), 1u);
+  EXPECT_EQ(fast->currentFrameIndex(), 2u);
+  normal->stopPlaying();
   fast->stopPlaying();
 
   auto late = ILAnimatedImagePlayer::playerWithProvider(image);
   late->startPlaying();
   tick(*late);
-  tick(*late, 0.5);  // half a second late: one frame on, at most 0.1 s carried
-  EXPECT_EQ(late->currentFrameIndex(), 2u);
-  EXPECT_NEAR(late->currentTime(), 0.1, 1e-9);
+  stall(0.5);
+  EXPECT_EQ(late->currentFrameIndex(), 0u);
+  tick(*late);  // half a second late: one frame on, at most one frame's time carried
+  EXPECT_EQ(late->currentFrameIndex(), 1u);
+  EXPECT_DOUBLE_EQ(late->currentTime(), 0.1);
   late->setPlaybackRate(0);
   tick(*late);
   EXPECT_FALSE(late->isPlaying());
@@ -190,7 +208,7 @@ TEST_F(AnimatedImagePlayerTest, PauseKeepsPositionAndSeekDecodesAtOnce) {
 
 TEST_F(AnimatedImagePlayerTest, DecodesOffTheMainThreadAndRetriesMissingFrames) {
   auto provider = std::make_shared<RecordingProvider>(4);
-  auto player = ILAnimatedImagePlayer::playerWithProvider(provider);
+  auto player = fastPlayer(provider);
   provider->setFailing(2);
   std::vector<uint64_t> shown;
   player->setAnimationFrameHandler([&](uint64_t i, const UIImagePtr&) { shown.push_back(i); });
@@ -232,15 +250,24 @@ TEST_F(AnimatedImagePlayerTest, PlayersOfOneProviderShareAPool) {
 }
 
 TEST_F(AnimatedImagePlayerTest, RunLoopModeMovesTheRunningClock) {
-  auto player = ILAnimatedImagePlayer::playerWithProvider(threeFrameGIF());
+  auto player = fastPlayer(threeFrameGIF());
   player->setRunLoopMode("first");  // no clock yet: only stored
   player->startPlaying();
-  ManualDisplayLink& link = links_->last();
-  player->setRunLoopMode("first");
+  tick(*player);
+  EXPECT_EQ(player->currentFrameIndex(), 1u);
   player->setRunLoopMode("second");
+  tick(*player);
+  EXPECT_EQ(player->currentFrameIndex(), 2u);
+  // Out of every mode the clock gets no refresh, though it still runs.
   player->setRunLoopMode("");
-  EXPECT_EQ(link.modes, (std::vector<std::string>{"+first", "-first", "+second", "-second"}));
   EXPECT_EQ(player->runLoopMode(), "");
+  tick(*player);
+  tick(*player);
+  EXPECT_TRUE(player->isPlaying());
+  EXPECT_EQ(player->currentFrameIndex(), 2u);
+  player->setRunLoopMode(ILAnimatedImagePlayer::defaultRunLoopMode());
+  tick(*player);
+  EXPECT_EQ(player->currentFrameIndex(), 0u);
   player->stopPlaying();
 }
 
@@ -295,24 +322,60 @@ TEST_F(AnimatedImagePlayerTest, ClockMeasuresBetweenRefreshesAndForgetsOnStop) {
   std::vector<double> durations;
   auto clock = ILDisplayLink::displayLinkWithTarget(
       target, [&](ILDisplayLink& link) { durations.push_back(link.duration()); });
-  clock->addToRunLoop("kCFRunLoopCommonModes");
-  clock->addToRunLoop("");
-  EXPECT_EQ(links_->last().modes, (std::vector<std::string>{"+kCFRunLoopCommonModes"}));
-  links_->last().refreshAt(1);
-  EXPECT_TRUE(durations.empty());  // not started
+  clock->addToRunLoop(nullptr, "kCFRunLoopCommonModes");  // no run loop: ignored
+  clock->addToRunLoop(&NSRunLoop::mainRunLoop(), "");     // no mode: ignored
+  advance(kFrame);
+  EXPECT_TRUE(durations.empty());
+  clock->addToRunLoop(&NSRunLoop::mainRunLoop(), "kCFRunLoopCommonModes");
+  clock->stop();
+  advance(kFrame);
+  EXPECT_TRUE(durations.empty());  // stopped
   clock->start();
-  links_->last().refreshAt(1);
-  links_->last().refreshAt(1.25);
+  advance(kFrame);
+  advance(kFrame);
+  stall(0.25);
+  advance(kFrame);
   clock->stop();
   clock->start();
-  links_->last().refreshAt(3);
-  EXPECT_EQ(durations.size(), 3u);
-  EXPECT_DOUBLE_EQ(durations[0], kTick);
-  EXPECT_NEAR(durations[1], 0.25, 1e-12);
-  EXPECT_DOUBLE_EQ(durations[2], kTick);
+  advance(kFrame);
+  ASSERT_EQ(durations.size(), 5u);
+  EXPECT_DOUBLE_EQ(durations[0], CADisplayLink::kFrameInterval);  // first after a start
+  EXPECT_NEAR(durations[1], CADisplayLink::kFrameInterval, 1e-9);
+  EXPECT_NEAR(durations[2], CADisplayLink::kFrameInterval, 1e-9);  // delivered late
+  EXPECT_NEAR(durations[3], 0.25, 1e-9);  // the frame after the stall: 15 frames on
+  EXPECT_DOUBLE_EQ(durations[4], CADisplayLink::kFrameInterval);
   target.reset();
-  links_->last().refreshAt(4);
-  EXPECT_EQ(durations.size(), 3u);  // the target is gone
+  advance(kFrame);
+  EXPECT_EQ(durations.size(), 5u);  // the target is gone
+  // The link reaches the clock through a weak proxy: dropping the clock
+  // ends the link.
+  std::weak_ptr<ILDisplayLink> weakClock = clock;
+  clock.reset();
+  EXPECT_TRUE(weakClock.expired());
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
+}
+
+TEST_F(AnimatedImagePlayerTest, WeakProxyForwardsOnlyWhileTheTargetLives) {
+  auto target = std::make_shared<RecordingProvider>(3);
+  auto proxy = ILWeakProxy::proxyWithTarget(target);
+  auto count = [](RecordingProvider& p) { return p.animatedImageFrameCount(); };
+  EXPECT_EQ(proxy->send<RecordingProvider>(count), 3u);
+  EXPECT_EQ(proxy->send<ILAnimatedImage>([](ILAnimatedImage&) { return 7; }), 0);  // not a T
+  EXPECT_TRUE(proxy->isEqual(*target));
+  EXPECT_EQ(proxy->hash(), target->hash());
+  EXPECT_EQ(proxy->className(), target->className());
+  EXPECT_TRUE(proxy->targetIsKindOf<ILAnimatedImageProvider>());
+  EXPECT_TRUE(proxy->isProxy());
+  target.reset();
+  EXPECT_EQ(proxy->target(), nullptr);
+  EXPECT_EQ(proxy->send<RecordingProvider>(count), 0u);
+  EXPECT_EQ(proxy->send<RecordingProvider>([](RecordingProvider& p) { return p.animatedImageFrameAtIndex(0); }),
+            nullptr);
+  EXPECT_FALSE(proxy->targetIsKindOf<ILAnimatedImageProvider>());
+  EXPECT_FALSE(proxy->isEqual(*proxy));
+  EXPECT_EQ(proxy->hash(), 0u);
+  EXPECT_EQ(proxy->className(), "");
+  EXPECT_EQ(proxy->description(), "");
 }
 
 }  // namespace

@@ -391,3 +391,74 @@ TEST_F(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CGContextTest, FastPathsGiveTheBlendedAndSampledPixels) {
+  // Translucent and opaque source pixels, upscaled without rotation into a
+  // BGRA context over grey: bilinear across the row, source-over each.
+  auto image = imageFromPixels(2, 1, {200, 0, 0, 255, 0, 0, 100, 100});
+  auto c = makeContext(4, 1, kBGRA);
+  CGContextSetRGBFillColor(c, 0.5, 0.5, 0.5, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 4, 1));
+  expectNear(pixel(c, 3, 0), {128, 128, 128, 255});
+  CGContextSetInterpolationQuality(c, kCGInterpolationLow);
+  CGContextDrawImage(c, CGRectMake(0, 0, 4, 1), image);
+  expectNear(pixel(c, 0, 0), {200, 0, 0, 255});  // opaque: stored
+  // Last column: (0, 0, 100, 100) over grey: 100 + 128 * 155 / 255.
+  expectNear(pixel(c, 3, 0), {78, 78, 178, 255});
+  // A quarter of the way: 3/4 of the first pixel, 1/4 of the second.
+  RGBA q = pixel(c, 1, 0);
+  int alpha = 255 * 3 / 4 + 100 / 4;
+  expectNear(q, {150 + 128 * (255 - alpha) / 255, 128 * (255 - alpha) / 255,
+                 25 + 128 * (255 - alpha) / 255, 255},
+             2);
+
+  // Mirrored (walking the source backwards) and from an opaque source.
+  auto opaque = CGImage::create(2, 1, 8, 32, 8, kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big,
+                                std::make_shared<const Bytes>(Bytes{10, 20, 30, 0, 250, 240, 230, 0}));
+  auto m = makeContext(4, 1);
+  CGContextSetInterpolationQuality(m, kCGInterpolationLow);
+  CGContextTranslateCTM(m, 4, 0);
+  CGContextScaleCTM(m, -1, 1);
+  CGContextDrawImage(m, CGRectMake(0, 0, 4, 1), opaque);
+  expectNear(pixel(m, 0, 0), {250, 240, 230, 255});
+  expectNear(pixel(m, 3, 0), {10, 20, 30, 255});
+  EXPECT_GT(pixel(m, 1, 0)[0], pixel(m, 2, 0)[0]);
+}
+
+TEST(CGContextTest, NestedPathClipsAndStraightSidedShapesCoverExactly) {
+  // A rounded clip, then an ellipse clip offset from it: only where both
+  // reach is painted, wholly inside both at full strength.
+  auto c = makeContext(40, 40);
+  CGContextAddPath(c, CGPathCreateWithRoundedRect(CGRectMake(0, 0, 30, 30), 8, 8, nullptr));
+  CGContextClip(c);
+  CGContextAddEllipseInRect(c, CGRectMake(10, 10, 30, 30));
+  CGContextClip(c);
+  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 40, 40));
+  expectNear(pixel(c, 22, 40 - 1 - 22), {0, 0, 255, 255});  // inside both
+  expectNear(pixel(c, 35, 40 - 1 - 25), {0, 0, 0, 0});       // ellipse only
+  expectNear(pixel(c, 3, 40 - 1 - 3), {0, 0, 0, 0});         // rounded clip only
+  int edge = pixel(c, 29, 40 - 1 - 20)[3];                    // the rounded clip's edge column
+  EXPECT_EQ(edge, 255);
+
+  // An L-shaped path with sides at half pixels: straight rows cover
+  // exactly half of their edge pixels.
+  auto l = makeContext(10, 10);
+  CGContextMoveToPoint(l, 1.5, 1);
+  CGContextAddLineToPoint(l, 8.5, 1);
+  CGContextAddLineToPoint(l, 8.5, 4);
+  CGContextAddLineToPoint(l, 4.5, 4);
+  CGContextAddLineToPoint(l, 4.5, 9);
+  CGContextAddLineToPoint(l, 1.5, 9);
+  CGContextClosePath(l);
+  CGContextFillPath(l);
+  EXPECT_NEAR(pixel(l, 1, 10 - 1 - 6)[3], 128, 1);  // left side
+  EXPECT_NEAR(pixel(l, 4, 10 - 1 - 6)[3], 128, 1);  // inner side
+  EXPECT_EQ(pixel(l, 3, 10 - 1 - 6)[3], 255);
+  EXPECT_EQ(pixel(l, 6, 10 - 1 - 6)[3], 0);
+  EXPECT_NEAR(pixel(l, 8, 10 - 1 - 2)[3], 128, 1);
+}
+
+}  // namespace

@@ -160,3 +160,74 @@ TEST_F(CALayerRenderingTest, RendersThePresentationMidAnimation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CALayerRenderingTest, ShadowsFollowWhatTheLayerPaintsOrItsShadowPath) {
+  // A sharp shadow moved down and right, at the shadow's opacity.
+  Canvas canvas(60, 60, 2);
+  auto layer = CALayer::layer();
+  layer->setFrame(CGRectMake(10, 10, 20, 20));
+  layer->setBackgroundColor(rgb(1, 1, 1));
+  layer->setShadowOpacity(0.5);
+  layer->setShadowRadius(0);
+  layer->setShadowOffset(CGSizeMake(10, 5));
+  layer->setShadowColor(rgb(0, 0, 1));
+  layer->renderInContext(canvas.context);
+  expectNear(canvas.at(40, 40), {255, 255, 255, 255});  // the layer covers its shadow
+  expectNear(canvas.at(70, 60), {0, 0, 128, 128});      // shadow only, at half opacity
+  expectNear(canvas.at(70, 25), {0, 0, 0, 0});          // above the moved shadow
+  expectNear(canvas.at(81, 40), {0, 0, 0, 0});          // past its right edge
+
+  // Without a background the shadow takes the shape of the sublayers.
+  Canvas shaped(60, 60);
+  auto holder = CALayer::layer();
+  holder->setFrame(CGRectMake(0, 0, 60, 60));
+  auto dot = CALayer::layer();
+  dot->setFrame(CGRectMake(10, 10, 10, 10));
+  dot->setBackgroundColor(rgb(1, 0, 0));
+  holder->addSublayer(dot);
+  holder->setShadowOpacity(1);
+  holder->setShadowRadius(0);
+  holder->setShadowOffset(CGSizeMake(0, 20));
+  holder->renderInContext(shaped.context);
+  expectNear(shaped.at(15, 35), {0, 0, 0, 255});
+  expectNear(shaped.at(35, 35), {0, 0, 0, 0});
+
+  // A blurred shadow fades out from the edge.
+  Canvas soft(60, 60);
+  layer->setShadowOffset(CGSizeMake(0, 0));
+  layer->setShadowRadius(6);
+  layer->setShadowOpacity(1);
+  layer->setShadowColor(rgb(0, 0, 0));
+  layer->setBackgroundColor(rgb(1, 0, 0));
+  layer->renderInContext(soft.context);
+  int nearEdge = soft.at(8, 20)[3], farther = soft.at(4, 20)[3], corner = soft.at(8, 8)[3];
+  EXPECT_GT(nearEdge, 60);
+  EXPECT_LT(nearEdge, 200);
+  EXPECT_GT(nearEdge, farther);
+  EXPECT_GT(farther, 0);
+  EXPECT_LT(corner, nearEdge);
+  expectNear(soft.at(20, 20), {255, 0, 0, 255});
+
+  // A shadow path decides the shape, whatever the layer paints.
+  Canvas pathed(60, 60);
+  auto plain = CALayer::layer();
+  plain->setFrame(CGRectMake(10, 10, 20, 20));
+  plain->setShadowOpacity(1);
+  plain->setShadowRadius(0);
+  plain->setShadowOffset(CGSizeMake(0, 0));
+  plain->setShadowPath(CGPathCreateWithRect(CGRectMake(10, 10, 20, 20), nullptr));
+  plain->renderInContext(pathed.context);
+  expectNear(pathed.at(35, 35), {0, 0, 0, 255});
+  expectNear(pathed.at(15, 15), {0, 0, 0, 0});
+
+  // Clipping to the bounds clips the shadow away.
+  Canvas clipped(60, 60);
+  plain->setMasksToBounds(true);
+  plain->renderInContext(clipped.context);
+  expectNear(clipped.at(35, 35), {0, 0, 0, 0});
+  expectNear(clipped.at(25, 25), {0, 0, 0, 255});
+}
+
+}  // namespace

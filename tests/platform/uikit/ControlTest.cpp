@@ -183,9 +183,13 @@ TEST_F(ControlTest, ButtonsShowPerStateValuesAndWinTheirTaps) {
   button->setImageEdgeInsets(UIEdgeInsetsMake(0, 0, 0, 6));
   CGRect content = button->contentRectForBounds(button->bounds());
   EXPECT_EQ(content, CGRectMake(10, 4, 100, 36));
-  // Beside a 40-point title the pair is centred; the inset moves the image.
-  EXPECT_EQ(button->imageRectForContentRect(content, CGSizeMake(40, 17)),
-            CGRectMake(24, 17, 20, 10));
+  // Image and title are centred as a pair; the inset moves the image by
+  // half of it.
+  CGRect image = button->imageRectForContentRect(content);
+  CGRect title = button->titleRectForContentRect(content);
+  EXPECT_EQ(image.size, CGSizeMake(20, 10));
+  EXPECT_DOUBLE_EQ(title.origin.x - image.origin.x, 23);
+  EXPECT_DOUBLE_EQ((image.origin.x + 3 + CGRectGetMaxX(title)) / 2, 60);
 
   // A parent's single tap does not take the button's tap; a double tap may.
   int taps = 0, presses = 0;

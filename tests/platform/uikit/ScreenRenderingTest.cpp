@@ -2,6 +2,8 @@
 
 #include "platform/quartzcore/CAShapeLayer.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIImageSymbolConfiguration.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UILabel.h"
@@ -32,17 +34,20 @@ UIImagePtr checkerImage() {
   });
 }
 
-// A button-like control: a rounded, tinted view with a centred title.
-std::shared_ptr<UIView> titledButton(const std::string& title, const CGRect& frame) {
-  auto button = UIView::viewWithFrame(frame);
+// A rounded, filled button with a symbol beside its title.
+std::shared_ptr<UIButton> titledButton(const std::string& title, const std::string& symbol,
+                                       const CGRect& frame) {
+  auto button = UIButton::buttonWithType(UIButtonType::System);
+  button->setFrame(frame);
   button->setBackgroundColor(UIColor::systemBlueColor());
   button->layer()->setCornerRadius(10);
-  auto label = std::make_shared<UILabel>(button->bounds());
-  label->setText(title);
-  label->setTextColor(UIColor::whiteColor());
-  label->setFont(UIFont::systemFontOfSize(17, UIFontWeightSemibold));
-  label->setTextAlignment(NSTextAlignmentCenter);
-  button->addSubview(label);
+  button->setTintColor(UIColor::whiteColor());
+  button->setTitle(title, UIControlStateNormal);
+  button->titleLabel()->setFont(UIFont::systemFontOfSize(17, UIFontWeightSemibold));
+  button->setImage(UIImage::systemImageNamed(symbol, UIImageSymbolConfiguration::configurationWithWeight(
+                                                         UIImageSymbolWeightSemibold)),
+                   UIControlStateNormal);
+  button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 8, 0, 0));
   return button;
 }
 
@@ -67,6 +72,9 @@ std::shared_ptr<UIWindow> buildScreen() {
   card->layer()->setCornerRadius(16);
   card->layer()->setBorderWidth(3);
   card->layer()->setBorderColor(UIColor::redColor()->CGColor());
+  card->layer()->setShadowOpacity(0.4);
+  card->layer()->setShadowRadius(6);
+  card->layer()->setShadowOffset(CGSizeMake(0, 4));
   window->addSubview(card);
 
   auto star = CAShapeLayer::layer();
@@ -99,8 +107,8 @@ std::shared_ptr<UIWindow> buildScreen() {
   spinner->setHidesWhenStopped(false);
   window->addSubview(spinner);
 
-  window->addSubview(titledButton("Choose", CGRectMake(20, 330, 160, 50)));
-  window->addSubview(titledButton("Done", CGRectMake(195, 330, 160, 50)));
+  window->addSubview(titledButton("Choose", "aspectratio.fill", CGRectMake(20, 330, 160, 50)));
+  window->addSubview(titledButton("Done", "checkmark", CGRectMake(195, 330, 160, 50)));
 
   auto bar = std::make_shared<UIVisualEffectView>(
       UIBlurEffect::effectWithStyle(UIBlurEffectStyleDark));
