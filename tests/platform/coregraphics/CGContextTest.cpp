@@ -394,7 +394,7 @@ TEST_F(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
 
 namespace {
 
-TEST(CGContextTest, FastPathsGiveTheBlendedAndSampledPixels) {
+TEST_F(CGContextTest, FastPathsGiveTheBlendedAndSampledPixels) {
   // Translucent and opaque source pixels, upscaled without rotation into a
   // BGRA context over grey: bilinear across the row, source-over each.
   auto image = imageFromPixels(2, 1, {200, 0, 0, 255, 0, 0, 100, 100});
@@ -427,7 +427,7 @@ TEST(CGContextTest, FastPathsGiveTheBlendedAndSampledPixels) {
   EXPECT_GT(pixel(m, 1, 0)[0], pixel(m, 2, 0)[0]);
 }
 
-TEST(CGContextTest, NestedPathClipsAndStraightSidedShapesCoverExactly) {
+TEST_F(CGContextTest, NestedPathClipsAndStraightSidedShapesCoverExactly) {
   // A rounded clip, then an ellipse clip offset from it: only where both
   // reach is painted, wholly inside both at full strength.
   auto c = makeContext(40, 40);
