@@ -2,30 +2,16 @@
 
 // A view showing read-only text: wrapped into lines that fit its width (up
 // to numberOfLines, 0 meaning any), truncated with an ellipsis where it does
-// not fit, aligned horizontally and centred vertically in its bounds.
+// not fit, aligned horizontally and centred vertically in its bounds. Text
+// with attributes draws each run in its own font, colour, background and
+// kerning, lines spaced and aligned as their paragraph style says.
 
 #include <string>
 #include <vector>
 
+#include "platform/uikit/NSAttributedString.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UIView.h"
-
-enum NSTextAlignment : int64_t {
-  NSTextAlignmentLeft = 0,
-  NSTextAlignmentCenter = 1,
-  NSTextAlignmentRight = 2,
-  NSTextAlignmentJustified = 3,
-  NSTextAlignmentNatural = 4,
-};
-
-enum NSLineBreakMode : int64_t {
-  NSLineBreakByWordWrapping = 0,
-  NSLineBreakByCharWrapping = 1,
-  NSLineBreakByClipping = 2,
-  NSLineBreakByTruncatingHead = 3,
-  NSLineBreakByTruncatingTail = 4,
-  NSLineBreakByTruncatingMiddle = 5,
-};
 
 // Lines of text as they fit a width, with the font's metrics.
 struct UITextLayout {
@@ -47,7 +33,13 @@ class UILabel : public UIView {
   explicit UILabel(const CGRect& frame);
 
   const std::string& text() const { return text_; }
+  // Plain text: drops the attributes of attributed text.
   void setText(std::string text);
+  // The text with its attributes; plain text answers with the label's font,
+  // colour and alignment over all of it, empty text with nullptr. Setting
+  // sets `text` to the string; runs without a font or colour take the label's.
+  NSAttributedStringPtr attributedText() const;
+  void setAttributedText(NSAttributedStringPtr text);
   // The system font of 17 points unless set.
   const UIFontPtr& font() const { return font_; }
   void setFont(UIFontPtr font);
@@ -66,7 +58,8 @@ class UILabel : public UIView {
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool enabled);
 
-  // The lines as they are drawn in the current bounds.
+  // The lines as they are drawn in the current bounds (their text, for
+  // attributed text too).
   UITextLayout textLayout() const;
 
   CGSize sizeThatFits(CGSize size) const override;
@@ -77,7 +70,12 @@ class UILabel : public UIView {
  private:
   void textChanged();
 
+  struct StyledLayout;
+  StyledLayout styledLayout(double maxWidth, NSLineBreakMode mode) const;
+  void drawStyled(const CGContextRef& context) const;
+
   std::string text_;
+  NSAttributedStringPtr attributedText_;
   UIFontPtr font_ = UIFont::systemFontOfSize(UIFont::labelFontSize());
   UIColorPtr textColor_ = UIColor::blackColor();
   NSTextAlignment alignment_ = NSTextAlignmentNatural;
