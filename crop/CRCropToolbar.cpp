@@ -4,93 +4,43 @@
 #include <cmath>
 
 #include "crop/CRCropResources.h"
-#include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIFont.h"
-#include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIImageSymbolConfiguration.h"
 
 namespace {
 
 constexpr double kSize = CRCropToolbar::kButtonSize;
-constexpr double kIconSide = 22;
 
-// The icons as template glyphs, stroked in one weight on a 22-point square.
-using Glyph = void (*)(const CGContextRef&);
-
-std::shared_ptr<UIImage> glyphImage(Glyph draw) {
-  UIGraphicsImageRenderer renderer(CGSizeMake(kIconSide, kIconSide));
-  auto image = renderer.imageWithActions([draw](UIGraphicsImageRendererContext& rc) {
-    const CGContextRef& c = rc.CGContext();
-    CGContextSetRGBStrokeColor(c, 1, 1, 1, 1);
-    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
-    CGContextSetLineWidth(c, 2.2);
-    CGContextSetLineCap(c, kCGLineCapRound);
-    CGContextSetLineJoin(c, kCGLineJoinRound);
-    draw(c);
-  });
-  return image->imageWithRenderingMode(UIImageRenderingModeAlwaysTemplate);
-}
-
-void strokeLines(const CGContextRef& c, std::initializer_list<CGPoint> points) {
-  bool first = true;
-  for (CGPoint p : points) {
-    if (first) CGContextMoveToPoint(c, p.x, p.y);
-    else CGContextAddLineToPoint(c, p.x, p.y);
-    first = false;
-  }
-  CGContextStrokePath(c);
-}
-
-// A square with one rounded arrow over its corner, turning the given way.
-void rotateGlyph(const CGContextRef& c, bool clockwise) {
-  double x = clockwise ? 3 : 9;
-  CGContextFillRect(c, CGRectMake(x, 10, 10, 10));
-  double cx = clockwise ? 9 : 13;
-  CGContextAddArc(c, cx, 9, 6, M_PI, 1.5 * M_PI, false);
-  CGContextStrokePath(c);
-  double tip = clockwise ? cx + 2 : cx - 2;
-  strokeLines(c, {{tip - (clockwise ? 2 : -2), 1}, {tip + (clockwise ? 0.5 : -0.5), 3},
-                  {tip - (clockwise ? 2 : -2), 5.5}});
+// Every icon is a system symbol at semibold weight. The rotate arrows sit
+// 4 points above the bottom of their button; the others keep the symbol's own
+// baseline.
+std::shared_ptr<UIImage> symbol(const char* name) {
+  return UIImage::systemImageNamed(
+      name, UIImageSymbolConfiguration::configurationWithWeight(UIImageSymbolWeightSemibold));
 }
 
 }  // namespace
 
-std::shared_ptr<UIImage> CRCropToolbar::doneImage() {
-  return glyphImage([](const CGContextRef& c) { strokeLines(c, {{3, 11.5}, {9, 17.5}, {19, 5}}); });
-}
+std::shared_ptr<UIImage> CRCropToolbar::doneImage() { return symbol("checkmark"); }
 
-std::shared_ptr<UIImage> CRCropToolbar::cancelImage() {
-  return glyphImage([](const CGContextRef& c) {
-    strokeLines(c, {{4, 4}, {18, 18}});
-    strokeLines(c, {{18, 4}, {4, 18}});
-  });
-}
+std::shared_ptr<UIImage> CRCropToolbar::cancelImage() { return symbol("xmark"); }
 
 std::shared_ptr<UIImage> CRCropToolbar::rotateCCWImage() {
-  return glyphImage([](const CGContextRef& c) { rotateGlyph(c, false); });
+  return symbol("rotate.left.fill")->imageWithBaselineOffsetFromBottom(4);
 }
 
 std::shared_ptr<UIImage> CRCropToolbar::rotateCWImage() {
-  return glyphImage([](const CGContextRef& c) { rotateGlyph(c, true); });
+  return symbol("rotate.right.fill")->imageWithBaselineOffsetFromBottom(4);
 }
 
 std::shared_ptr<UIImage> CRCropToolbar::resetImage() {
-  return glyphImage([](const CGContextRef& c) {
-    CGContextAddArc(c, 11, 12, 7, 1.15 * M_PI, 0.95 * M_PI, false);
-    CGContextStrokePath(c);
-    strokeLines(c, {{2.5, 4}, {4, 9.5}, {9.5, 8}});
-  });
+  return symbol("arrow.counterclockwise")->imageWithBaselineOffsetFromBottom(0);
 }
 
 std::shared_ptr<UIImage> CRCropToolbar::clampImage() {
-  return glyphImage([](const CGContextRef& c) {
-    CGContextStrokeRect(c, CGRectMake(2, 5, 18, 12));
-    CGContextFillRect(c, CGRectMake(5, 8, 5, 2));
-    CGContextFillRect(c, CGRectMake(5, 8, 2, 4));
-    CGContextFillRect(c, CGRectMake(12, 12, 5, 2));
-    CGContextFillRect(c, CGRectMake(15, 10, 2, 4));
-  });
+  return symbol("aspectratio.fill")->imageWithBaselineOffsetFromBottom(0);
 }
 
 UIColorPtr CRCropToolbar::defaultDoneColor() { return UIColor::colorWithRed(1.0, 0.8, 0.0, 1.0); }
@@ -300,11 +250,11 @@ void CRCropToolbar::layoutSubviews() {
 }
 
 void CRCropToolbar::layoutToolButtons(const CGRect& container, bool horizontal) {
-  std::vector<std::pair<std::shared_ptr<UIButton>, double>> tools;  // button, baseline offset
-  if (!rotateCounterclockwiseButtonHidden_) tools.push_back({rotateCCW_, 4});
-  if (!resetButtonHidden_) tools.push_back({resetButton_, 0});
-  if (!clampButtonHidden_) tools.push_back({clampButton_, 0});
-  if (!rotateClockwiseButtonHidden_) tools.push_back({rotateCW_, 4});
+  std::vector<std::shared_ptr<UIButton>> tools;
+  if (!rotateCounterclockwiseButtonHidden_) tools.push_back(rotateCCW_);
+  if (!resetButtonHidden_) tools.push_back(resetButton_);
+  if (!clampButtonHidden_) tools.push_back(clampButton_);
+  if (!rotateClockwiseButtonHidden_) tools.push_back(rotateCW_);
   rotateCCW_->setHidden(rotateCounterclockwiseButtonHidden_);
   resetButton_->setHidden(resetButtonHidden_);
   clampButton_->setHidden(clampButtonHidden_);
@@ -314,11 +264,13 @@ void CRCropToolbar::layoutToolButtons(const CGRect& container, bool horizontal) 
   double length = horizontal ? container.size.width : container.size.height;
   double gap = (length - kSize * n) / (n + 1);
   for (size_t i = 0; i < tools.size(); ++i) {
-    auto& [button, baseline] = tools[i];
+    const auto& button = tools[i];
     double along = gap + double(i) * (kSize + gap);
     if (horizontal) {
       button->setFrame(CGRectMake(container.origin.x + along,
                                   std::abs(container.size.height - kSize), kSize, kSize));
+      auto image = button->imageForState(UIControlStateNormal);
+      double baseline = image ? image->baselineOffsetFromBottom() : 0;
       button->setImageEdgeInsets(UIEdgeInsetsMake(0, 0, baseline, 0));
     } else {
       button->setFrame(CGRectMake(std::abs(container.size.width - kSize),

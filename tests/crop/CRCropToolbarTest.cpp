@@ -2,6 +2,8 @@
 
 #include "crop/CRCropToolbar.h"
 #include "platform/uikit/UIFont.h"
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIImageSymbolConfiguration.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -64,6 +66,35 @@ TEST_F(CRCropToolbarTest, HorizontalBarPutsTextAtTheEndsAndSpreadsTheTools) {
   EXPECT_TRUE(bar->cancelTextButton()->isHidden());
   EXPECT_TRUE(bar->cancelIconButton()->isHidden());
   EXPECT_EQ(bar->visibleCancelButton(), bar->cancelTextButton());
+}
+
+TEST_F(CRCropToolbarTest, IconsAreSemiboldSymbolsAndTheRotateArrowsSitOnTheirBaseline) {
+  struct Icon {
+    std::shared_ptr<UIImage> image;
+    const char* name;
+    double baseline;  // below 0: the symbol's own
+  };
+  for (const Icon& icon : {Icon{CRCropToolbar::doneImage(), "checkmark", -1},
+                           Icon{CRCropToolbar::cancelImage(), "xmark", -1},
+                           Icon{CRCropToolbar::rotateCCWImage(), "rotate.left.fill", 4},
+                           Icon{CRCropToolbar::rotateCWImage(), "rotate.right.fill", 4},
+                           Icon{CRCropToolbar::resetImage(), "arrow.counterclockwise", 0},
+                           Icon{CRCropToolbar::clampImage(), "aspectratio.fill", 0}}) {
+    ASSERT_TRUE(icon.image) << icon.name;
+    EXPECT_EQ(icon.image->symbolName(), icon.name);
+    ASSERT_TRUE(icon.image->symbolConfiguration()) << icon.name;
+    EXPECT_EQ(icon.image->symbolConfiguration()->resolvedWeight(), UIImageSymbolWeightSemibold);
+    double own = UIImage::systemImageNamed(icon.name)->baselineOffsetFromBottom();
+    EXPECT_EQ(icon.image->baselineOffsetFromBottom(), icon.baseline < 0 ? own : icon.baseline)
+        << icon.name;
+  }
+  // Across the bar, each tool's image is lifted by its own baseline.
+  auto bar = CRCropToolbar::toolbarWithFrame(CGRectMake(0, 0, 320, 44));
+  bar->layoutIfNeeded();
+  EXPECT_EQ(bar->rotateCounterclockwiseButton()->imageEdgeInsets().bottom, 4);
+  EXPECT_EQ(bar->rotateClockwiseButton()->imageEdgeInsets().bottom, 4);
+  EXPECT_EQ(bar->resetButton()->imageEdgeInsets().bottom, 0);
+  EXPECT_EQ(bar->clampButton()->imageEdgeInsets().bottom, 0);
 }
 
 TEST_F(CRCropToolbarTest, ColumnPutsIconsAtTheEnds) {
