@@ -365,6 +365,13 @@ ILImageCacheProtocolPtr ILRemoteImageManager::cacheForKeys(
   return imageCache_;
 }
 
+bool ILRemoteImageManager::endIfCancelledDuringQuery(const LoadPtr& load) {
+  if (!load->operation->isCancelled()) return false;
+  callCompletionWithError(load, cancelledError("querying the cache"));
+  safelyRemoveOperationFromRunning(load->operation);
+  return true;
+}
+
 void ILRemoteImageManager::callCacheProcess(const LoadPtr& load) {
   if (load->options & ILLoadFromLoaderOnly) {
     callDownloadProcess(load, nullptr, nullptr, ILImageCacheKindNone);
@@ -378,11 +385,7 @@ void ILRemoteImageManager::callCacheProcess(const LoadPtr& load) {
   ILRemoteImageOperationPtr query = cache->queryImageForKey(
       key, load->options, load->context, queryType,
       [self, load, cache, key](UIImagePtr image, NSDataPtr data, ILImageCacheKind kind) {
-        if (load->operation->isCancelled()) {
-          self->callCompletionWithError(load, cancelledError("querying the cache"));
-          self->safelyRemoveOperationFromRunning(load->operation);
-          return;
-        }
+        if (self->endIfCancelledDuringQuery(load)) return;
         if (!image && self->originalCacheKeyForURL(load->url, load->context) != key) {
           self->callOriginalCacheProcess(load);
           return;
@@ -410,11 +413,7 @@ void ILRemoteImageManager::callOriginalCacheProcess(const LoadPtr& load) {
   ILRemoteImageOperationPtr query = cache->queryImageForKey(
       key, load->options, load->context, queryType,
       [self, load, cache, key](UIImagePtr image, NSDataPtr data, ILImageCacheKind kind) {
-        if (load->operation->isCancelled()) {
-          self->callCompletionWithError(load, cancelledError("querying the cache"));
-          self->safelyRemoveOperationFromRunning(load->operation);
-          return;
-        }
+        if (self->endIfCancelledDuringQuery(load)) return;
         if (!image) {
           self->callDownloadProcess(load, nullptr, nullptr, ILImageCacheKindNone);
           return;

@@ -208,6 +208,9 @@ class ILRemoteImageManager : public NSObject {
   void callCompletion(const LoadPtr& load, UIImagePtr image, NSDataPtr data, NSErrorPtr error,
                       ILImageCacheKind cacheType, bool finished) const;
   void callCompletionWithError(const LoadPtr& load, NSErrorPtr error) const;
+  // A cache query that comes back after a cancel answers the cancel and
+  // ends the load; true when it did.
+  bool endIfCancelledDuringQuery(const LoadPtr& load);
   ILImageCacheProtocolPtr cacheForKeys(const ILRemoteImageContext& context,
                                        std::initializer_list<const char*> keys) const;
 
