@@ -84,14 +84,4 @@ void RecordingDelegate::note(const char* event) {
   events.push_back(event);
 }
 
-bool RunMainLoopUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration<double>(kTestTimeoutSeconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    NSRunLoop::mainRunLoop().runOnce(0.05);
-  }
-  return true;
-}
-
 }  // namespace gif_test

@@ -13,6 +13,7 @@
 
 #include "gif/UIImageViewAnimGif.h"
 #include "platform/foundation/NSData.h"
+#include "support/TestEnvironment.h"
 
 class UIImageView;
 
@@ -45,9 +46,7 @@ void AlignToMidFrame();
 // Advances the manual clock by whole display frames.
 void Tick(int frames = 1);
 
-// Runs main-loop tasks as they arrive until `done` holds; false when the
-// bounded wait ran out first.
-bool RunMainLoopUntil(const std::function<bool()>& done);
+using ::RunMainLoopUntil;  // from the test environment
 
 // Records each message in order, and whether any came off the main thread.
 class RecordingDelegate : public AnimGifDelegate {

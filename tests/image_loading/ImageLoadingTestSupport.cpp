@@ -142,14 +142,4 @@ bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance) {
   return true;
 }
 
-bool RunMainLoopUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration<double>(kTestTimeoutSeconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    NSRunLoop::mainRunLoop().runOnce(0.05);
-  }
-  return true;
-}
-
 }  // namespace il_test

@@ -10,6 +10,7 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSData.h"
+#include "support/TestEnvironment.h"
 
 class UIImage;
 
@@ -38,9 +39,6 @@ NSDataPtr PDFFile(double width, double height, int pages = 1);
 std::array<uint8_t, 4> PixelAt(const CGImageRef& image, size_t x, size_t y);
 bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance = 8);
 
-// Serves the main run loop until `done` holds, for at most the test timeout
-// of real time; false when it never did. Completions of downloads reach the
-// main queue from the session's threads, so tests wait here, never sleep.
-bool RunMainLoopUntil(const std::function<bool()>& done);
+using ::RunMainLoopUntil;  // from the test environment
 
 }  // namespace il_test

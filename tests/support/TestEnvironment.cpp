@@ -1,5 +1,7 @@
 #include "support/TestEnvironment.h"
 
+#include <chrono>
+
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
@@ -24,3 +26,13 @@ void PlatformTest::TearDown() {
 void PlatformTest::drainMainLoop() { NSRunLoop::mainRunLoop().runUntilIdle(); }
 
 void PlatformTest::advance(double seconds) { PlatformClock::advance(seconds); }
+
+bool RunMainLoopUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration<double>(kTestTimeoutSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    NSRunLoop::mainRunLoop().runOnce(0.05);
+  }
+  return true;
+}

@@ -13,8 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 // Every bounded wait for background work in tests uses this much real time.
 inline constexpr double kTestTimeoutSeconds = 10.0;
+
+// Runs main-loop tasks as they arrive until `done` holds, for at most
+// kTestTimeoutSeconds of real time; false when it never did. Work finishing
+// on other threads (sessions, decoders) reaches the main queue, so tests wait
+// here, never sleep.
+bool RunMainLoopUntil(const std::function<bool()>& done);
 
 class PlatformTest : public ::testing::Test {
  protected:
