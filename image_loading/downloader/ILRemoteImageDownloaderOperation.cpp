@@ -39,6 +39,19 @@ ValueMap responseInfo(const NSHTTPURLResponsePtr& response) {
 
 }  // namespace
 
+ILStatusCodeSet::ILStatusCodeSet(std::initializer_list<int64_t> codes) {
+  for (int64_t code : codes) insert(code);
+}
+
+void ILStatusCodeSet::insert(int64_t code) {
+  auto at = std::lower_bound(codes_.begin(), codes_.end(), code);
+  if (at == codes_.end() || *at != code) codes_.insert(at, code);
+}
+
+size_t ILStatusCodeSet::count(int64_t code) const {
+  return std::binary_search(codes_.begin(), codes_.end(), code) ? 1 : 0;
+}
+
 bool ILRemoteImageDownloaderOperationToken::isEqual(const NSObject& other) const {
   if (this == &other) return true;
   const auto* token = dynamic_cast<const ILRemoteImageDownloaderOperationToken*>(&other);
@@ -274,16 +287,16 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
     }
   }
   expectedSize_ = response ? std::max<int64_t>(0, response->expectedContentLength()) : 0;
-  std::optional<ILStatusCodeSet> codes;
-  std::optional<ILContentTypeSet> types;
+  const int64_t status = response ? response->statusCode() : 0;
+  const std::string mime = response ? response->MIMEType().value_or("") : "";
+  bool statusAccepted, typeAccepted;
   {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     response_ = response;
-    codes = acceptableStatusCodes_;
-    types = acceptableContentTypes_;
+    statusAccepted = !acceptableStatusCodes_ || acceptableStatusCodes_->count(status);
+    typeAccepted = !acceptableContentTypes_ || acceptableContentTypes_->count(mime);
   }
-  const int64_t status = response ? response->statusCode() : 0;
-  if (valid && status >= 1 && codes && !codes->count(status)) {
+  if (valid && status >= 1 && !statusAccepted) {
     valid = false;
     ValueMap info = responseInfo(response);
     ValueMapSet(info, Value(ILRemoteImageErrorDownloadStatusCodeKey), Value::integer(status));
@@ -293,8 +306,7 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
             std::to_string(status),
         std::move(info));
   }
-  const std::string mime = response ? response->MIMEType().value_or("") : "";
-  if (valid && !mime.empty() && types && !types->count(mime)) {
+  if (valid && !mime.empty() && !typeAccepted) {
     valid = false;
     ValueMap info = responseInfo(response);
     ValueMapSet(info, Value(ILRemoteImageErrorDownloadContentTypeKey), Value(mime));
@@ -322,15 +334,25 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
                                                       const NSDataPtr& data) {
   {
     std::lock_guard<std::mutex> lock(dataLock_);
-    if (!imageData_) {
-      imageData_.emplace();
-      // A claimed length is only a claim: reserve up to the cap and let the
-      // buffer grow with what really arrives.
-      imageData_->reserve(std::min<size_t>(static_cast<size_t>(expectedSize_),
-                                           kMaxInitialBufferReservation));
+    if (!imageData_ && !firstChunk_ && data) {
+      // A body that comes in one chunk is kept as it came, without a copy.
+      firstChunk_ = data;
+    } else {
+      if (!imageData_) {
+        imageData_.emplace();
+        // A claimed length is only a claim: reserve up to the cap and let the
+        // buffer grow with what really arrives.
+        imageData_->reserve(std::min<size_t>(static_cast<size_t>(expectedSize_),
+                                             kMaxInitialBufferReservation));
+        if (firstChunk_) {
+          imageData_->insert(imageData_->end(), firstChunk_->bytes(),
+                             firstChunk_->bytes() + firstChunk_->length());
+          firstChunk_ = nullptr;
+        }
+      }
+      if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + data->length());
     }
-    if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + data->length());
-    receivedSize_ = static_cast<int64_t>(imageData_->size());
+    receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
   }
   const Tokens tokens = tokensSnapshot();
   // Without a known length there is no fraction to report.
@@ -388,7 +410,13 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
     return;
   }
   coderQueue_->cancelAllOperations();
-  startCoderOperationWithImageData(imageData, tokens, {});
+  if (imageData->length() <= kInlineDecodeLimit && coderQueue_->operationCount() == 0) {
+    // Nothing else is decoding, and a small body decodes faster than a hop
+    // to the coder queue would take: its pass runs here and now.
+    runDecodePass(imageData, tokens, tokens);
+  } else {
+    startCoderOperationWithImageData(imageData, tokens, {});
+  }
 }
 
 void ILRemoteImageDownloaderOperation::willCacheResponse(const NSURLSessionPtr&,
@@ -458,11 +486,14 @@ void ILRemoteImageDownloaderOperation::startCoderOperationWithImageData(const NS
   // One pass on the serial coder queue: each caller's decode in turn, then
   // the look for callers that joined meanwhile.
   coderQueue_->addOperationWithBlock([weak, data, pending, all = std::move(all)] {
-    auto self = weak.lock();
-    if (!self) return;
-    for (const auto& token : pending) self->finishToken(data, token);
-    self->checkDoneWithImageData(data, all);
+    if (auto self = weak.lock()) self->runDecodePass(data, pending, all);
   });
+}
+
+void ILRemoteImageDownloaderOperation::runDecodePass(const NSDataPtr& data, const Tokens& pending,
+                                                     const Tokens& all) {
+  for (const auto& token : pending) finishToken(data, token);
+  checkDoneWithImageData(data, all);
 }
 
 void ILRemoteImageDownloaderOperation::finishToken(
@@ -537,6 +568,7 @@ void ILRemoteImageDownloaderOperation::checkDoneWithImageData(const NSDataPtr& d
 
 NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
   std::lock_guard<std::mutex> lock(dataLock_);
+  if (firstChunk_) return std::move(firstChunk_);
   if (!imageData_) return nullptr;
   NSDataPtr data = NSData::dataWithBytes(std::move(*imageData_));
   imageData_.reset();
@@ -545,6 +577,7 @@ NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
 
 NSDataPtr ILRemoteImageDownloaderOperation::snapshotImageData() const {
   std::lock_guard<std::mutex> lock(dataLock_);
+  if (firstChunk_) return firstChunk_;
   return imageData_ ? NSData::dataWithBytes(*imageData_) : nullptr;
 }
 

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,8 +35,22 @@ extern const char* const ILRemoteImageDownloadFinishNotification;
 
 using ILRemoteImageDownloaderProgressBlock = ILImageLoaderProgressBlock;
 using ILRemoteImageDownloaderCompletedBlock = ILImageLoaderCompletedBlock;
-// Status codes that count as success.
-using ILStatusCodeSet = std::set<int64_t>;
+// Status codes that count as success: sorted, each once. A copy is one
+// allocation (the default set holds a hundred codes and every operation
+// gets one).
+class ILStatusCodeSet {
+ public:
+  ILStatusCodeSet() = default;
+  ILStatusCodeSet(std::initializer_list<int64_t> codes);
+  void insert(int64_t code);
+  // 1 when the set holds the code, else 0.
+  size_t count(int64_t code) const;
+  size_t size() const { return codes_.size(); }
+  bool operator==(const ILStatusCodeSet& other) const = default;
+
+ private:
+  std::vector<int64_t> codes_;
+};
 using ILContentTypeSet = std::set<std::string>;
 
 // One caller of an operation.
@@ -98,6 +113,9 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // The first reservation for a body of announced length: a larger claim
   // grows the buffer as the bytes really arrive.
   static constexpr size_t kMaxInitialBufferReservation = 8u << 20;
+  // A whole body up to this size is decoded on the delegate queue when the
+  // coder queue is idle, instead of on the coder queue.
+  static constexpr size_t kInlineDecodeLimit = 32u << 10;
 
   ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
                                    ILDownloadOptions options, ILRemoteImageContext context);
@@ -183,6 +201,9 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void queuePartialDecode();
   void startCoderOperationWithImageData(const NSDataPtr& data, const Tokens& pending,
                                         const Tokens& finished);
+  // Each pending caller's decode and answer, then the look for callers that
+  // joined meanwhile (`all`: every caller answered after this pass).
+  void runDecodePass(const NSDataPtr& data, const Tokens& pending, const Tokens& all);
   // Decodes for one caller and gives it its final answer.
   void finishToken(const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token);
   UIImagePtr decodeForToken(const NSDataPtr& data,
@@ -226,6 +247,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // The body: appended on the delegate queue, read by partial decodes.
   mutable std::mutex dataLock_;
   std::optional<Bytes> imageData_ QX_GUARDED_BY(dataLock_);
+  NSDataPtr firstChunk_ QX_GUARDED_BY(dataLock_);  // the body while it is one chunk
 
   // Touched on the session's serial delegate queue only.
   NSDataPtr cachedData_;

@@ -26,6 +26,9 @@ constexpr int64_t kMaxCredentialAttempts = 8;
 // A response is offered to the cache only when it is at most this share of
 // the cache's capacity, so one download cannot flush everything else.
 constexpr uint64_t kCacheableShareDivisor = 20;
+// Body held while the delegate has not yet answered the response; beyond it
+// the transfer pauses until the answer.
+constexpr size_t kHeldBodyLimit = 1u << 20;
 
 // What the TLS handshake showed of the server: its chain, and why the
 // system's evaluation refused it.
@@ -45,7 +48,6 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
-  bool live = false;
   double attemptStart = 0;
 
   int64_t redirects = 0;
@@ -65,7 +67,73 @@ struct NSURLSessionTaskLoad {
 
   double taskStart = 0;
   std::vector<NSURLSessionTaskTransactionMetrics> transactions;
+  // Made when the transfer is over, so that an end delivered later (after
+  // the delegate's answers) and a cancel meanwhile report the same loads.
+  NSURLSessionTaskMetricsPtr endMetrics;
+
+  // Guarded by the task's mutex_, not the session thread's: the delegate's
+  // answer to the response releases what was held back while it was out.
+  // The transfer goes on meanwhile; its body (up to kHeldBodyLimit, then
+  // the transfer pauses) and its end wait here.
+  struct Held {
+    bool awaitingAnswer = false;
+    // Refused: nothing more reaches the delegate until the cancel ends it.
+    bool refused = false;
+    bool paused = false;
+    std::vector<NSDataPtr> chunks;
+    size_t bytes = 0;
+    UniqueFunction<void()> end;
+  } held;
 };
+
+namespace {
+
+// Calls for a delegate queue, run in order by one block per burst instead of
+// one queue item (and one worker wake-up) per call.
+class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
+ public:
+  explicit DelegateOutbox(dispatch_queue_t queue) : queue_(std::move(queue)) {}
+
+  void push(UniqueFunction<void()> call) {
+    bool schedule;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls_.push_back(std::move(call));
+      schedule = !scheduled_;
+      scheduled_ = true;
+    }
+    if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
+  }
+
+ private:
+  // Calls pushed while a batch runs (a handler answered on the queue) run
+  // in the same turn.
+  void drain() {
+    std::vector<UniqueFunction<void()>> batch;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (calls_.empty()) {
+          scheduled_ = false;
+          return;
+        }
+        batch.swap(calls_);
+      }
+      for (auto& call : batch) call();
+      batch.clear();
+    }
+  }
+
+  const dispatch_queue_t queue_;
+  std::mutex mutex_;
+  std::vector<UniqueFunction<void()>> calls_;
+  bool scheduled_ = false;
+};
+
+// The engine whose session thread is the current thread, if any.
+thread_local const NSURLSessionEngine* tlsDrivingEngine = nullptr;
+
+}  // namespace
 
 // Owns the curl multi handle and the one thread that drives it. Commands from
 // other threads (start, cancel, a delegate's answer) are queued and the
@@ -90,6 +158,12 @@ class NSURLSessionEngine {
 
   void add(const NSURLSessionDataTaskPtr& task);
   void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error);
+  // The delegate's answer to a response, from any thread.
+  void responseAnswered(const NSURLSessionDataTaskPtr& task, bool allow);
+  // The successful end of a delegate's task reaches the delegate: the
+  // answer to the cache proposal is stored, then metrics and completion.
+  void endTask(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& store,
+               const NSURLSessionTaskMetricsPtr& metrics);
   void applyPriority(const NSURLSessionDataTaskPtr& task);
   size_t received(NSURLSessionDataTask* task, const char* data, size_t length);
   static size_t onWrite(char* data, size_t size, size_t count, void* user);
@@ -113,6 +187,15 @@ class NSURLSessionEngine {
   void askDisposition(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response, bool atEnd);
   void answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd);
   void complete(const NSURLSessionDataTaskPtr& task);
+  // A delegate's task ends well: the end is delivered after what came
+  // before it, held back with it while the response's answer is out.
+  void succeed(const NSURLSessionDataTaskPtr& task, NSCachedURLResponsePtr proposal);
+  // Delivery of a body chunk or of the end; held while the answer is out.
+  void deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk);
+  void deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end);
+  NSURLSessionTaskMetricsPtr takeMetrics(NSURLSessionDataTask& task);
+  // The task no longer keeps the session thread (draining) waiting.
+  void forget(const NSURLSessionDataTask& task);
   void serveCached(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& cached);
 
   void askRedirect(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
@@ -136,7 +219,7 @@ class NSURLSessionEngine {
                                                 std::function<void(Args...)> then);
 
   const NSURLSessionConfiguration configuration_;
-  const dispatch_queue_t queue_;
+  const std::shared_ptr<DelegateOutbox> outbox_;
   std::weak_ptr<NSURLSession> session_;
 
   CURLM* multi_ = nullptr;
@@ -149,10 +232,12 @@ class NSURLSessionEngine {
   bool draining_ = false;
   bool stopped_ = false;
   std::condition_variable stoppedChanged_;
+  // Resumed tasks until their completion is decided, which for a task whose
+  // end waits for the delegate happens on the delegate queue.
+  std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
   std::mutex joinMutex_;  // one thread joins
   // Session thread only.
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
-  std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
 };
 
 namespace {
@@ -381,7 +466,9 @@ NSURLSessionConfiguration NSURLSessionConfiguration::defaultSessionConfiguration
 NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configuration,
                                        std::shared_ptr<NSURLSessionDataDelegate> delegate,
                                        dispatch_queue_t queue)
-    : configuration_(configuration), queue_(std::move(queue)), delegate_(std::move(delegate)) {
+    : configuration_(configuration),
+      outbox_(std::make_shared<DelegateOutbox>(std::move(queue))),
+      delegate_(std::move(delegate)) {
   static dispatch_once_t once;
   dispatch_once(&once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   multi_ = curl_multi_init();
@@ -409,12 +496,16 @@ std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
 }
 
 bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || (startsTask && draining_)) return false;
+    // The thread looks at the commands before it sleeps, and the first
+    // command since it last took them woke it already.
+    wake = commands_.empty() && tlsDrivingEngine != this;
     commands_.push_back(std::move(command));
   }
-  curl_multi_wakeup(multi_);
+  if (wake) curl_multi_wakeup(multi_);
   return true;
 }
 
@@ -450,6 +541,7 @@ void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) 
 }
 
 void NSURLSessionEngine::run() {
+  tlsDrivingEngine = this;
   for (;;) {
     std::vector<std::function<void()>> commands;
     bool stopping;
@@ -469,12 +561,22 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
+    {
+      // Commands this thread posted to itself sent no wake-up.
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!commands_.empty()) continue;
+    }
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
   }
-  while (!live_.empty()) {
-    NSURLSessionDataTaskPtr task = live_.begin()->second;
+  for (;;) {
+    NSURLSessionDataTaskPtr task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (live_.empty()) break;
+      task = live_.begin()->second;
+    }
     finish(task, cancelledError(*task));
   }
   std::shared_ptr<NSURLSessionDataDelegate> delegate;
@@ -484,9 +586,10 @@ void NSURLSessionEngine::run() {
     stopped_ = true;
     stoppedChanged_.notify_all();
   }
-  dispatch_async(queue_, [delegate, session = session_] {
+  outbox_->push([delegate, session = session_] {
     delegate->didBecomeInvalidWithError(session.lock(), nullptr);
   });
+  tlsDrivingEngine = nullptr;
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
@@ -495,9 +598,11 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
     if (task->state_ != NSURLSessionTaskState::Running) return;
   }
   NSURLSessionTaskLoad& load = *task->load_;
-  load.live = true;
   load.taskStart = wallNow();
-  live_[task->taskIdentifier()] = task;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_[task->taskIdentifier()] = task;
+  }
   this->load(task);
 }
 
@@ -691,39 +796,86 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
 }
 
 void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error) {
+  NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
+  NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
   {
     std::lock_guard<std::mutex> lock(task->mutex_);
-    if (task->state_ == NSURLSessionTaskState::Completed) return;
+    bool over = task->state_ == NSURLSessionTaskState::Completed;
     task->state_ = NSURLSessionTaskState::Completed;
-    task->error_ = error;
+    if (!over) task->error_ = error;
+    std::swap(dropped, task->load_->held);
+    if (over) {
+      // Ended on the delegate queue; it may not have been forgotten yet.
+      std::lock_guard<std::mutex> liveLock(mutex_);
+      live_.erase(task->taskIdentifier());
+      return;
+    }
   }
-  NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
   NSURLSessionTaskLoad& load = *task->load_;
   endAttempt(*task);
-  if (load.live) {
-    load.live = false;
-    live_.erase(task->taskIdentifier());
-  }
-  double start = load.taskStart > 0 ? load.taskStart : wallNow();
-  auto metrics = std::make_shared<NSURLSessionTaskMetrics>(std::move(load.transactions), start,
-                                                           std::max(0.0, wallNow() - start), load.redirects);
+  NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
-  if (delegate) {
-    dispatch_async(queue_, [delegate, session = session_, keep, metrics] {
-      delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
-    });
-  }
   if (task->completion_) {
     auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    dispatch_async(queue_, [completion, data, response, error] { (*completion)(data, response, error); });
-    return;
+    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+      if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
+      (*completion)(data, response, error);
+    });
+  } else if (delegate) {
+    outbox_->push([delegate, session = session_, keep, metrics, error] {
+      NSURLSessionPtr owner = session.lock();
+      delegate->didFinishCollectingMetrics(owner, keep, metrics);
+      delegate->didCompleteWithError(owner, keep, error);
+    });
   }
-  if (!delegate) return;
-  dispatch_async(queue_, [delegate, session = session_, keep, error] {
-    delegate->didCompleteWithError(session.lock(), keep, error);
-  });
+  forget(*task);
+}
+
+NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.endMetrics) {
+    double start = load.taskStart > 0 ? load.taskStart : wallNow();
+    load.endMetrics = std::make_shared<NSURLSessionTaskMetrics>(
+        std::move(load.transactions), start, std::max(0.0, wallNow() - start), load.redirects);
+  }
+  return load.endMetrics;
+}
+
+void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.erase(task.taskIdentifier());
+    wake = draining_ && live_.empty() && tlsDrivingEngine != this;
+  }
+  if (wake) curl_multi_wakeup(multi_);
+}
+
+void NSURLSessionEngine::endTask(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& store,
+                                 const NSURLSessionTaskMetricsPtr& metrics) {
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    // A cancel (or the session's end) got there first: it tells the
+    // delegate, and nothing is stored.
+    if (task->state_ == NSURLSessionTaskState::Completed ||
+        task->state_ == NSURLSessionTaskState::Canceling) {
+      return;
+    }
+    task->state_ = NSURLSessionTaskState::Completed;
+    task->error_ = nullptr;
+  }
+  if (store) configuration_.URLCache->storeCachedResponse(store, task->currentRequest());
+  if (auto delegate = this->delegate()) {
+    outbox_->push([delegate, session = session_, task, metrics] {
+      NSURLSessionPtr owner = session.lock();
+      delegate->didFinishCollectingMetrics(owner, task, metrics);
+      delegate->didCompleteWithError(owner, task, nullptr);
+    });
+  }
+  // Only now may a draining session end: its last call comes after this.
+  forget(*task);
 }
 
 NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task) {
@@ -750,7 +902,15 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     post([this, task] { headArrived(task, false); });
     return CURL_WRITEFUNC_PAUSE;
   }
-  {
+  if (!task->completion_) {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    NSURLSessionTaskLoad::Held& held = load.held;
+    if (held.awaitingAnswer && held.bytes >= kHeldBodyLimit) {
+      // Enough waits already; curl keeps this chunk until the answer.
+      held.paused = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+  } else {
     std::lock_guard<std::mutex> lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
@@ -766,13 +926,68 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     load.body.insert(load.body.end(), data, data + length);
     return length;
   }
-  NSDataPtr chunk = NSData::dataWithBytes(data, length);
+  deliverData(task, NSData::dataWithBytes(data, length));
+  return length;
+}
+
+void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk) {
+  std::lock_guard<std::mutex> lock(task->mutex_);
+  NSURLSessionTaskLoad::Held& held = task->load_->held;
+  if (held.refused) return;
+  if (held.awaitingAnswer) {
+    held.bytes += chunk->length();
+    held.chunks.push_back(std::move(chunk));
+    return;
+  }
+  // Pushed under the task's lock, so the chunks released by an answer on
+  // another thread cannot fall behind a later one.
+  task->received_ += static_cast<int64_t>(chunk->length());
   if (auto delegate = this->delegate()) {
-    dispatch_async(queue_, [delegate, session = session_, task, chunk] {
+    outbox_->push([delegate, session = session_, task, chunk = std::move(chunk)] {
       delegate->didReceiveData(session.lock(), task, chunk);
     });
   }
-  return length;
+}
+
+void NSURLSessionEngine::deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end) {
+  std::lock_guard<std::mutex> lock(task->mutex_);
+  NSURLSessionTaskLoad::Held& held = task->load_->held;
+  if (held.refused) return;
+  if (held.awaitingAnswer) {
+    held.end = std::move(end);
+  } else {
+    outbox_->push(std::move(end));
+  }
+}
+
+void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, bool allow) {
+  NSURLSessionTaskLoad::Held released;
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    NSURLSessionTaskLoad::Held& held = task->load_->held;
+    if (!held.awaitingAnswer || held.refused || task->state_ == NSURLSessionTaskState::Completed) return;
+    std::swap(released, held);
+    // The body that goes on arriving until the cancel is dropped.
+    held.refused = !allow;
+    if (allow) {
+      task->received_ += static_cast<int64_t>(released.bytes);
+      if (auto delegate = this->delegate()) {
+        for (NSDataPtr& chunk : released.chunks) {
+          outbox_->push([delegate, session = session_, task, chunk = std::move(chunk)] {
+            delegate->didReceiveData(session.lock(), task, chunk);
+          });
+        }
+      }
+      if (released.end) outbox_->push(std::move(released.end));
+    }
+  }
+  if (!allow) {
+    if (!post([this, task] { finish(task, cancelledError(*task)); })) finishWhenStopped(task);
+  } else if (released.paused) {
+    post([this, task] {
+      if (task->load_->easy) curl_easy_pause(task->load_->easy, CURLPAUSE_CONT);
+    });
+  }
 }
 
 void NSURLSessionEngine::headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd) {
@@ -850,13 +1065,20 @@ void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task, con
     finish(task, cancelledError(*task));
     return;
   }
-  std::function<void(NSURLSessionResponseDisposition)> then = [this, task, atEnd](NSURLSessionResponseDisposition d) {
-    answered(task, d == NSURLSessionResponseDisposition::Allow, atEnd);
-  };
-  auto handler = std::make_shared<NSURLSessionResponseHandler>(onSessionThread(task, then));
-  dispatch_async(queue_, [delegate, session = session_, task, response, handler] {
-    delegate->didReceiveResponse(session.lock(), task, response, std::move(*handler));
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    task->load_->held.awaitingAnswer = true;
+  }
+  // The answer is taken where it is given (usually the delegate queue, in
+  // the same turn) and releases what was held meanwhile; only a refusal
+  // comes back here. The transfer goes on as if allowed.
+  NSURLSessionResponseHandler handler([task](NSURLSessionResponseDisposition disposition) {
+    task->engine_->responseAnswered(task, disposition == NSURLSessionResponseDisposition::Allow);
   });
+  outbox_->push([delegate, session = session_, task, response, handler = std::move(handler)]() mutable {
+    delegate->didReceiveResponse(session.lock(), task, response, std::move(handler));
+  });
+  answered(task, true, atEnd);
 }
 
 void NSURLSessionEngine::answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd) {
@@ -874,43 +1096,54 @@ void NSURLSessionEngine::answered(const NSURLSessionDataTaskPtr& task, bool allo
 void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
   if (NSDataPtr cached = std::move(load.cachedBody)) {
-    {
-      std::lock_guard<std::mutex> lock(task->mutex_);
-      task->received_ += static_cast<int64_t>(cached->length());
-    }
     if (task->completion_) {
+      {
+        std::lock_guard<std::mutex> lock(task->mutex_);
+        task->received_ += static_cast<int64_t>(cached->length());
+      }
       load.body = cached->vector();
-    } else if (auto delegate = this->delegate(); delegate && cached->length() > 0) {
-      dispatch_async(queue_, [delegate, session = session_, task, cached] {
-        delegate->didReceiveData(session.lock(), task, cached);
-      });
+      finish(task, nullptr);
+    } else {
+      if (cached->length() > 0) deliverData(task, cached);
+      succeed(task, nullptr);
     }
-    finish(task, nullptr);
     return;
   }
   endAttempt(*task);
   const NSURLCachePtr& cache = configuration_.URLCache;
+  NSCachedURLResponsePtr proposed;
+  if (load.cacheCandidate && cache) {
+    proposed = std::make_shared<NSCachedURLResponse>(task->response(),
+                                                     NSData::dataWithBytes(std::move(load.cacheBody)));
+  }
+  if (!task->completion_) {
+    succeed(task, std::move(proposed));
+    return;
+  }
+  if (proposed) cache->storeCachedResponse(proposed, task->currentRequest());
+  finish(task, nullptr);
+}
+
+void NSURLSessionEngine::succeed(const NSURLSessionDataTaskPtr& task, NSCachedURLResponsePtr proposal) {
+  endAttempt(*task);
+  NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
-  if (!load.cacheCandidate || !cache) {
-    finish(task, nullptr);
+  if (!delegate) {
+    // Nobody left to ask: the proposal is stored as it is.
+    endTask(task, proposal, metrics);
     return;
   }
-  NSURLRequestPtr request = task->currentRequest();
-  auto proposed = std::make_shared<NSCachedURLResponse>(task->response(),
-                                                        NSData::dataWithBytes(std::move(load.cacheBody)));
-  if (task->completion_ || !delegate) {
-    cache->storeCachedResponse(proposed, request);
-    finish(task, nullptr);
-    return;
-  }
-  std::function<void(NSCachedURLResponsePtr)> then = [this, task, request](NSCachedURLResponsePtr answer) {
+  deliverEnd(task, [delegate, session = session_, task, proposal, metrics] {
+    if (!proposal) {
+      task->engine_->endTask(task, nullptr, metrics);
+      return;
+    }
     if (task->state() == NSURLSessionTaskState::Completed) return;
-    if (answer) configuration_.URLCache->storeCachedResponse(answer, request);
-    finish(task, nullptr);
-  };
-  auto handler = std::make_shared<NSURLSessionCacheHandler>(onSessionThread(task, then));
-  dispatch_async(queue_, [delegate, session = session_, task, proposed, handler] {
-    delegate->willCacheResponse(session.lock(), task, proposed, std::move(*handler));
+    // The answer is stored where it is given, before the completion.
+    delegate->willCacheResponse(session.lock(), task, proposal,
+                                [task, metrics](NSCachedURLResponsePtr answer) {
+                                  task->engine_->endTask(task, answer, metrics);
+                                });
   });
 }
 
@@ -965,7 +1198,7 @@ void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const 
     (*handler)(proposed);
     return;
   }
-  dispatch_async(queue_, [delegate, session = session_, task, response, proposed, handler] {
+  outbox_->push([delegate, session = session_, task, response, proposed, handler] {
     delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed, std::move(*handler));
   });
 }
@@ -1007,7 +1240,7 @@ void NSURLSessionEngine::challenge(
     (*handler)(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
     return;
   }
-  dispatch_async(queue_, [delegate, session = session_, task, challenge, handler] {
+  outbox_->push([delegate, session = session_, task, challenge, handler] {
     delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(*handler));
   });
 }

@@ -85,6 +85,66 @@ TEST_F(NSURLSessionTest, BodyWaitsForTheDelegatesAnswer) {
   EXPECT_EQ(delegate->errors[0], nullptr);
 }
 
+TEST_F(NSURLSessionTest, ABodyBeyondWhatIsHeldForTheAnswerPausesAndComesWhole) {
+  std::string large(3u << 20, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + (i * 7 + i / 4093) % 26);
+  server.script("/large", {200, {}, large});
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/large")));
+  task->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->held); }));
+  // The transfer paused on what it holds; other transfers go on.
+  Outcome other;
+  session->dataTaskWithURL(NSURL::URLWithString(server.url("/large")), other.handler())->resume();
+  ASSERT_TRUE(other.wait());
+  EXPECT_EQ(other.text(), large);
+  EXPECT_EQ(task->countOfBytesReceived(), 0) << "nothing reached the delegate yet";
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Running);
+  dispatch_sync(queue, [&] { delegate->held(NSURLSessionResponseDisposition::Allow); });
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(delegate->errors[0], nullptr);
+  EXPECT_TRUE(delegate->body == large) << "the held part, then the rest, in order";
+  EXPECT_EQ(task->countOfBytesReceived(), static_cast<int64_t>(large.size()));
+}
+
+TEST_F(NSURLSessionTest, ACancelBeforeTheLastAnswersEndsTheTaskAsCancelled) {
+  // While the response's answer is out, the whole body may already be in:
+  // a cancel still ends the task as cancelled, with no body delivered.
+  server.script("/image", {200, {}, "0123456789"});
+  delegate->holdResponse = true;
+  auto waiting = session->dataTaskWithURL(NSURL::URLWithString(server.url("/image")));
+  waiting->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->held); }));
+  waiting->cancel();
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  dispatch_sync(queue, [&] { delegate->held(NSURLSessionResponseDisposition::Allow); });
+  delegate->drain();
+  EXPECT_EQ(delegate->body, "");
+  ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorCancelled);
+
+  // While the cache answer is out, a cancel wins too and nothing is stored.
+  delegate->holdResponse = false;
+  delegate->holdCache = true;
+  server.script("/stored", {200, {}, "body"});
+  auto caching = session->dataTaskWithURL(NSURL::URLWithString(server.url("/stored")));
+  caching->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->heldCache); }));
+  EXPECT_NE(caching->state(), NSURLSessionTaskState::Completed) << "the end waits for the answer";
+  caching->cancel();
+  ASSERT_TRUE(delegate->waitForCompletions(2));
+  NSCachedURLResponsePtr proposal = delegate->proposals.back();
+  dispatch_sync(queue, [&] { delegate->heldCache(proposal); });
+  delegate->drain();
+  EXPECT_EQ(delegate->errors.size(), 2u);
+  EXPECT_EQ(delegate->errors[1]->code(), NSURLErrorCancelled);
+  EXPECT_EQ(delegate->body, "body") << "the body came before the cache question";
+  EXPECT_EQ(NSURLCache::sharedURLCache()->cachedResponseForRequest(
+                NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/stored")))),
+            nullptr);
+}
+
 TEST_F(NSURLSessionTest, RefusingTheResponseCancelsWithOrWithoutABody) {
   server.script("/body", {200, {}, "unwanted"});
   server.script("/empty", {204, {}, ""});

@@ -22,6 +22,7 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
   explicit RecordingDelegate(dispatch_queue_t queue) : queue_(std::move(queue)) {}
 
   bool holdResponse = false;
+  bool holdCache = false;
   NSURLSessionResponseDisposition answer = NSURLSessionResponseDisposition::Allow;
   // Answers for the optional steps; unset means the default answer.
   std::function<void(const NSURLAuthenticationChallengePtr&, NSURLSessionChallengeHandler&)> onChallenge;
@@ -92,6 +93,11 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       proposals.push_back(proposed);
+      if (holdCache) {
+        heldCache = std::move(handler);
+        changed_.notify_all();
+        return;
+      }
     }
     handler(onCache ? onCache(proposed) : proposed);
   }
@@ -124,6 +130,7 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
   std::vector<NSCachedURLResponsePtr> proposals;
   std::vector<NSURLSessionTaskMetricsPtr> metrics;
   OnceCallback<void(NSURLSessionResponseDisposition)> held;
+  OnceCallback<void(NSCachedURLResponsePtr)> heldCache;
   bool offQueue = false;
   bool sessionMissing = false;
 
