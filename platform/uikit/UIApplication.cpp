@@ -55,60 +55,49 @@ std::optional<std::string> realPath(const std::string& path) {
   return out;
 }
 
-// What the opener is given for `url`, or nullopt when the URL must not reach
-// it. Only absolute URLs go, in a normal form that starts with the scheme
-// (lower case), so the opener can never read it as an option. A file URL
-// goes only when it names something inside the application's container,
-// after following links.
-std::optional<std::string> launchableText(const NSURL& url) {
+// What an opener is given for `url`, or nullptr when the URL must not reach
+// one. Only absolute URLs go, in a normal form that starts with the scheme
+// (lower case), so an opener can never read it as an option. A file URL goes
+// only when it names something inside the application's container, after
+// following links.
+NSURLPtr launchableURL(const NSURL& url) {
   const auto scheme = url.scheme();
-  if (!scheme || scheme->empty()) return std::nullopt;
-  std::string lowerScheme;
-  for (char c : *scheme) lowerScheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!scheme || scheme->empty()) return nullptr;
   if (url.isFileURL()) {
     const auto host = url.host();
-    if (host && !host->empty() && *host != "localhost") return std::nullopt;
+    if (host && !host->empty() && *host != "localhost") return nullptr;
     const std::string path = url.path();
-    if (path.empty() || path[0] != '/') return std::nullopt;
+    if (path.empty() || path[0] != '/') return nullptr;
     const auto real = realPath(path);
     const auto container = realPath(NSFileManager::containerRoot());
-    if (!real || !container || real->rfind(*container + "/", 0) != 0) return std::nullopt;
-    auto canonical = NSURL::fileURLWithPath(*real);
-    if (!canonical) return std::nullopt;
-    return canonical->absoluteString();
+    if (!real || !container || real->rfind(*container + "/", 0) != 0) return nullptr;
+    return NSURL::fileURLWithPath(*real);
   }
   auto standard = url.standardizedURL();
-  if (!standard) return std::nullopt;
-  return lowerScheme + standard->absoluteString().substr(scheme->size());
+  if (!standard) return nullptr;
+  std::string lowerScheme;
+  for (char c : *scheme) lowerScheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return NSURL::URLWithString(lowerScheme + standard->absoluteString().substr(scheme->size()));
 }
 
-// Runs QX_OPEN_URL_COMMAND with the URL; see UIApplicationURLOpener.
+// Runs QX_OPEN_URL_COMMAND with the URL; see UIApplicationURLOpener. It is
+// handed only URLs that launchableURL let through.
 class CommandURLOpener : public UIApplicationURLOpener {
  public:
-  bool canOpenURL(const NSURL& url) override {
-    return !command().empty() && launchableText(url).has_value();
-  }
+  bool canOpenURL(const NSURL&) override { return !command().empty(); }
 
   void openURL(const NSURLPtr& url, const Value& options,
                UIApplicationOpenURLCompletion completion) override {
     const Value* universal = options.find(UIApplicationOpenURLOptionUniversalLinksOnly);
     std::string program = command();
-    std::string text = url ? url->absoluteString() : "(no URL)";
-    if (!url || program.empty() || (universal && universal->asBool())) {
-      NSLog("UIApplication: not opening " + text +
+    if (program.empty() || (universal && universal->asBool())) {
+      NSLog("UIApplication: not opening " + url->absoluteString() +
             (program.empty() ? " (QX_OPEN_URL_COMMAND is not set)" : " (universal links only)"));
       completeOnMain(std::move(completion), false);
       return;
     }
-    auto launchable = launchableText(*url);
-    if (!launchable) {
-      NSLog("UIApplication: not opening " + text +
-            " (not an absolute URL, or a file outside the application's container)");
-      completeOnMain(std::move(completion), false);
-      return;
-    }
-    NSLog("UIApplication: opening " + *launchable + " with " + program);
-    pid_t pid = spawn(program, *launchable);
+    NSLog("UIApplication: opening " + url->absoluteString() + " with " + program);
+    pid_t pid = spawn(program, url->absoluteString());
     if (pid <= 0) {
       completeOnMain(std::move(completion), false);
       return;
@@ -201,16 +190,25 @@ void UIApplication::terminate() {
   NSRunLoop::mainRunLoop().stop();
 }
 
+std::shared_ptr<UIApplicationURLOpener> UIApplication::urlOpener() const {
+  return urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
+}
+
 bool UIApplication::canOpenURL(const NSURLPtr& url) {
-  if (!url) return false;
-  auto opener = urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
-  return opener->canOpenURL(*url);
+  auto launchable = url ? launchableURL(*url) : nullptr;
+  return launchable && urlOpener()->canOpenURL(*launchable);
 }
 
 void UIApplication::openURL(const NSURLPtr& url, const Value& options,
                             UIApplicationOpenURLCompletion completion) {
-  auto opener = urlOpener_ ? urlOpener_ : std::make_shared<CommandURLOpener>();
-  opener->openURL(url, options, std::move(completion));
+  auto launchable = url ? launchableURL(*url) : nullptr;
+  if (!launchable) {
+    NSLog("UIApplication: not opening " + (url ? url->absoluteString() : std::string("(no URL)")) +
+          " (not an absolute URL, or a file outside the application's container)");
+    completeOnMain(std::move(completion), false);
+    return;
+  }
+  urlOpener()->openURL(launchable, options, std::move(completion));
 }
 
 void UIApplication::setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener) {

@@ -28,16 +28,18 @@ extern const char* const UIApplicationOpenURLOptionUniversalLinksOnly;
 
 // Decides whether URLs can be opened and opens them for the application.
 //
+// UIApplication hands an opener only absolute URLs, in normal form (scheme in
+// lower case, dot segments resolved), so that what an opener passes on always
+// starts with the scheme and never reads as an option; a file URL only when it
+// names something inside the application's container (links followed).
+// Anything else cannot be opened, whatever the opener.
+//
 // The default opener launches nothing unless the environment names a program:
 // QX_OPEN_URL_COMMAND=<program> (looked up on PATH, e.g. "xdg-open") is run
 // with the URL as its one argument, its output sent to standard error, and
 // the open succeeds when it exits with status 0. With the variable unset no
-// URL can be opened. Only absolute URLs reach the program, in normal form
-// (scheme in lower case, dot segments resolved), so the argument always
-// starts with the scheme and never reads as an option; a file URL reaches it
-// only when it names something inside the application's container (links
-// followed). canOpenURL answers by the same rule. Waiting for the program
-// holds no dispatch worker (ProcessReaper). Universal links are never opened (no application claims
+// URL can be opened. Waiting for the program holds no dispatch worker
+// (ProcessReaper). Universal links are never opened (no application claims
 // them here). Every request is logged. Tests install a scripted opener.
 // Gets whether the URL was opened; called once.
 using UIApplicationOpenURLCompletion = OnceCallback<void(bool success)>;
@@ -103,6 +105,7 @@ class UIApplication : public NSObject {
 
  private:
   static void platformSetIdleTimerDisabled(UIApplication& app, bool disabled);
+  std::shared_ptr<UIApplicationURLOpener> urlOpener() const;
 
   std::shared_ptr<UIApplicationDelegate> delegate_;
   UIApplicationState state_ = UIApplicationState::Inactive;

@@ -7,15 +7,6 @@
 using url_launcher_ios::InAppLoadResult;
 using url_launcher_ios::LaunchResult;
 
-bool DefaultLauncher::canOpenURL(const NSURLPtr& url) {
-  return UIApplication::sharedApplication()->canOpenURL(url);
-}
-
-void DefaultLauncher::openURL(const NSURLPtr& url, const Value& options,
-                              UIApplicationOpenURLCompletion completion) {
-  UIApplication::sharedApplication()->openURL(url, options, std::move(completion));
-}
-
 void ViewControllerPresenter::presentViewController(
     const std::shared_ptr<UIViewController>& controller, bool animated,
     std::function<void()> completion) {
@@ -29,13 +20,11 @@ std::shared_ptr<ViewPresenter> DefaultViewPresenterProvider::viewPresenter() {
   return controller ? std::make_shared<ViewControllerPresenter>(controller) : nullptr;
 }
 
-URLLauncherPlugin::URLLauncherPlugin(std::shared_ptr<Launcher> launcher,
-                                     std::shared_ptr<ViewPresenterProvider> viewPresenterProvider)
-    : launcher_(std::move(launcher)), viewPresenterProvider_(std::move(viewPresenterProvider)) {}
+URLLauncherPlugin::URLLauncherPlugin(std::shared_ptr<ViewPresenterProvider> viewPresenterProvider)
+    : viewPresenterProvider_(std::move(viewPresenterProvider)) {}
 
 void URLLauncherPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   auto plugin = std::make_shared<URLLauncherPlugin>(
-      std::make_shared<DefaultLauncher>(),
       std::make_shared<DefaultViewPresenterProvider>(registrar));
   url_launcher_ios::UrlLauncherApiSetup::setUp(registrar->messenger(), plugin, "");
   registrar->publish(Value(std::shared_ptr<NSObject>(plugin)));
@@ -44,7 +33,8 @@ void URLLauncherPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& r
 LaunchResult URLLauncherPlugin::canLaunchUrl(const std::string& url) {
   auto parsed = NSURL::URLWithString(url);
   if (!parsed) return LaunchResult::invalidUrl;
-  return launcher_->canOpenURL(parsed) ? LaunchResult::success : LaunchResult::failure;
+  return UIApplication::sharedApplication()->canOpenURL(parsed) ? LaunchResult::success
+                                                                : LaunchResult::failure;
 }
 
 void URLLauncherPlugin::launchUrl(const std::string& url, bool universalLinksOnly,
@@ -57,9 +47,10 @@ void URLLauncherPlugin::launchUrl(const std::string& url, bool universalLinksOnl
   }
   ValueMap options{
       {Value(UIApplicationOpenURLOptionUniversalLinksOnly), Value(universalLinksOnly)}};
-  launcher_->openURL(parsed, Value(std::move(options)), [completion](bool success) {
-    completion(Result::success(success ? LaunchResult::success : LaunchResult::failure));
-  });
+  UIApplication::sharedApplication()->openURL(
+      parsed, Value(std::move(options)), [completion](bool success) {
+        completion(Result::success(success ? LaunchResult::success : LaunchResult::failure));
+      });
 }
 
 void URLLauncherPlugin::openUrlInSafariViewController(

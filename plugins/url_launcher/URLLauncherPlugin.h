@@ -1,7 +1,8 @@
 #pragma once
 
 // Asks whether a URL can be opened, opens it with the platform, or shows it in
-// an in-app browser (one at a time) and closes that browser again.
+// an in-app browser (one at a time) and closes that browser again. Opening
+// goes through the shared application (and the URL opener it is given).
 
 #include <functional>
 #include <memory>
@@ -11,22 +12,6 @@
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIViewController.h"
-
-// Opening URLs; the default asks the shared application.
-class Launcher {
- public:
-  virtual ~Launcher() = default;
-  virtual bool canOpenURL(const NSURLPtr& url) = 0;
-  virtual void openURL(const NSURLPtr& url, const Value& options,
-                       UIApplicationOpenURLCompletion completion) = 0;
-};
-
-class DefaultLauncher : public Launcher {
- public:
-  bool canOpenURL(const NSURLPtr& url) override;
-  void openURL(const NSURLPtr& url, const Value& options,
-               UIApplicationOpenURLCompletion completion) override;
-};
 
 // Something that can present a view controller.
 class ViewPresenter {
@@ -70,8 +55,7 @@ class DefaultViewPresenterProvider : public ViewPresenterProvider {
 
 class URLLauncherPlugin : public NSObject, public url_launcher_ios::UrlLauncherApi {
  public:
-  URLLauncherPlugin(std::shared_ptr<Launcher> launcher,
-                    std::shared_ptr<ViewPresenterProvider> viewPresenterProvider);
+  explicit URLLauncherPlugin(std::shared_ptr<ViewPresenterProvider> viewPresenterProvider);
   static void registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar);
 
   const std::shared_ptr<URLLaunchSession>& currentSession() const { return currentSession_; }
@@ -89,6 +73,5 @@ class URLLauncherPlugin : public NSObject, public url_launcher_ios::UrlLauncherA
 
  private:
   std::shared_ptr<URLLaunchSession> currentSession_;
-  std::shared_ptr<Launcher> launcher_;
   std::shared_ptr<ViewPresenterProvider> viewPresenterProvider_;
 };

@@ -145,6 +145,25 @@ TEST_F(URLLauncher, InvalidUrlsNeverReachThePlatform) {
   EXPECT_TRUE(opener_->opened.empty());
 }
 
+// The application decides what may reach an opener, whichever opener it has.
+TEST_F(URLLauncher, AnyOpenerIsHandedOnlyAbsoluteURLsInNormalForm) {
+  for (const char* url : {"-h", "-oProxyCommand=id", "/etc/passwd", "../../etc/passwd",
+                          "~/.bashrc", "file:///etc/shadow"}) {
+    EXPECT_EQ(send("canLaunchUrl", Value::list({Value(url)})), launched(LaunchResult::failure))
+        << url;
+    EXPECT_EQ(send("launchUrl", Value::list({Value(url), false})), launched(LaunchResult::failure))
+        << url;
+  }
+  EXPECT_TRUE(opener_->asked.empty());
+  EXPECT_TRUE(opener_->opened.empty());
+  EXPECT_EQ(send("canLaunchUrl", Value::list({"HTTPS://example.com/a/./b/../c"})),
+            launched(LaunchResult::success));
+  EXPECT_EQ(send("launchUrl", Value::list({"HTTPS://example.com/a/./b/../c", false})),
+            launched(LaunchResult::success));
+  EXPECT_EQ(opener_->asked, std::vector<std::string>{"https://example.com/a/c"});
+  EXPECT_EQ(opener_->opened, std::vector<std::string>{"https://example.com/a/c"});
+}
+
 TEST_F(URLLauncher, InAppBrowserNeedsAViewController) {
   EXPECT_EQ(*open("https://example.com"), std::optional<Value>(loaded(InAppLoadResult::noUI)));
   EXPECT_FALSE(plugin_->currentSession());
