@@ -101,12 +101,43 @@ CGRect CALayer::frame() const {
   return CGRectOffset(r, position_.x, position_.y);
 }
 
+void CALayer::geometryForFrame(const CGRect& frame, CGRect& bounds, CGPoint& position) const {
+  const CGRect f = CGRectStandardize(frame);
+  bounds = CGRect{bounds_.origin, f.size};
+  if (CATransform3DIsIdentity(transform_)) {
+    position = CGPointMake(f.origin.x + anchorPoint_.x * f.size.width,
+                           f.origin.y + anchorPoint_.y * f.size.height);
+    return;
+  }
+  // The transformed box of a w×h bounds is (|a|w + |c|h) × (|b|w + |d|h):
+  // solve it for the frame's size.
+  const CGAffineTransform t = affineTransform();
+  const double a = std::abs(t.a), b = std::abs(t.b), c = std::abs(t.c), d = std::abs(t.d);
+  const double det = a * d - b * c;
+  if (std::abs(det) > 1e-12) {
+    const double w = (d * f.size.width - c * f.size.height) / det;
+    const double h = (a * f.size.height - b * f.size.width) / det;
+    bounds.size = CGSizeMake(std::max(0.0, w), std::max(0.0, h));
+  } else {
+    bounds.size = bounds_.size;
+  }
+  // Where the box falls relative to the position, then the position that
+  // puts it at the frame's origin (its centre, for an unreachable size).
+  const CGRect local = CGRectMake(-anchorPoint_.x * bounds.size.width,
+                                  -anchorPoint_.y * bounds.size.height, bounds.size.width,
+                                  bounds.size.height);
+  const CGRect box = CGRectApplyAffineTransform(local, t);
+  position = CGPointMake(CGRectGetMidX(f) - CGRectGetMidX(box),
+                         CGRectGetMidY(f) - CGRectGetMidY(box));
+}
+
 void CALayer::setFrame(const CGRect& frame) {
   QX_DCHECK_MAIN_THREAD();
-  CGRect f = CGRectStandardize(frame);
-  setBounds(CGRect{bounds_.origin, f.size});
-  position_ = CGPointMake(f.origin.x + anchorPoint_.x * f.size.width,
-                          f.origin.y + anchorPoint_.y * f.size.height);
+  CGRect bounds;
+  CGPoint position;
+  geometryForFrame(frame, bounds, position);
+  setBounds(bounds);
+  position_ = position;
 }
 
 CGAffineTransform CALayer::affineToSuperlayer() const {

@@ -70,9 +70,14 @@ class CALayer : public NSObject {
   CGAffineTransform affineTransform() const { return CATransform3DGetAffineTransform(transform_); }
   void setAffineTransform(const CGAffineTransform& t);
   // The bounding box of the transformed bounds in the superlayer. Setting it
-  // takes its size as the bounds' size and places the anchor point within it.
+  // gives the bounds the size whose transformed box has the frame's size
+  // (the frame's own size without a transform) and moves the position so
+  // that the box lands on the frame. A transform that maps every size to one
+  // shape of box (a 45° turn) keeps the bounds' size and only moves.
   CGRect frame() const;
   void setFrame(const CGRect& frame);
+  // The bounds and position setFrame gives; the bounds keep their origin.
+  void geometryForFrame(const CGRect& frame, CGRect& bounds, CGPoint& position) const;
 
   // Appearance.
   bool isHidden() const { return hidden_; }

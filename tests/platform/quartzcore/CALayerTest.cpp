@@ -34,6 +34,20 @@ TEST_F(CALayerTest, FrameFollowsPositionAnchorAndTransform) {
   expectRect(layer->frame(), 35, -5, 50, 100);
 }
 
+TEST_F(CALayerTest, FrameSetUnderATransformLandsOnTheFrame) {
+  auto layer = CALayer::layer();
+  layer->setAnchorPoint(CGPointMake(0, 0));
+  CGAffineTransform t = CGAffineTransformMakeRotation(M_PI / 2);
+  t.tx = 7;  // the transform's own move counts too
+  layer->setAffineTransform(t);
+  layer->setFrame(CGRectMake(10, 20, 30, 80));
+  expectRect(layer->bounds(), 0, 0, 80, 30);
+  expectRect(layer->frame(), 10, 20, 30, 80);
+  // Turned about its top-left corner, the layer reaches left of its position.
+  EXPECT_NEAR(layer->position().x, 10 + 30 - 7, 1e-9);
+  EXPECT_NEAR(layer->position().y, 20, 1e-9);
+}
+
 TEST_F(CALayerTest, ConvertsThroughBoundsOriginAndTransforms) {
   auto root = CALayer::layer();
   root->setFrame(CGRectMake(0, 0, 400, 400));
