@@ -269,7 +269,7 @@ void CRCropView::matchForegroundToBackground() {
   auto superview = backgroundContainer_->superview();
   CGRect frame = foregroundContainer_->convertRectFromView(backgroundContainer_->frame(),
                                                            superview.get());
-  CRSetFrameThroughTransform(*foregroundImageView_, frame);
+  foregroundImageView_->setFrame(frame);
 }
 
 // --- Editing and the return to the centre ---

@@ -118,9 +118,9 @@ void CRCropView::turnImage(bool animated, bool clockwise) {
 
   backgroundImageView_->setTransform(T);
   CGSize former = backgroundContainer_->frame().size;
-  CRSetFrameThroughTransform(*backgroundContainer_, CGRectMake(0, 0, former.height, former.width));
+  backgroundContainer_->setFrame(CGRectMake(0, 0, former.height, former.width));
   CGRect imageFrame = backgroundImageView_->frame();
-  CRSetFrameThroughTransform(*backgroundImageView_, CGRect{CGPointZero, imageFrame.size});
+  backgroundImageView_->setFrame(CGRect{CGPointZero, imageFrame.size});
   foregroundContainer_->setTransform(CGAffineTransformIdentity);
   foregroundImageView_->setTransform(T);
   scrollView_->setContentSize(backgroundContainer_->frame().size);

@@ -116,12 +116,12 @@ void UIView::setAnimatable(const char* keyPath, const CAValue& value) {
 
 void UIView::setFrame(const CGRect& frame) {
   QX_DCHECK_MAIN_THREAD();
-  CGRect f = CGRectStandardize(frame);
   CGSize old = bounds().size;
-  CGPoint anchor = layer_->anchorPoint();
-  setAnimatable("bounds", CGRect{bounds().origin, f.size});
-  setAnimatable("position", CGPointMake(f.origin.x + anchor.x * f.size.width,
-                                        f.origin.y + anchor.y * f.size.height));
+  CGRect newBounds;
+  CGPoint position;
+  layer_->geometryForFrame(frame, newBounds, position);
+  setAnimatable("bounds", newBounds);
+  setAnimatable("position", position);
   boundsSizeChanged(old);
 }
 

@@ -75,7 +75,9 @@ class UIView : public UIResponder, public CALayerDelegate {
 
   const std::shared_ptr<CALayer>& layer() const { return layer_; }
 
-  // Geometry (all kept in the layer).
+  // Geometry (all kept in the layer). The frame is the bounding box of the
+  // transformed bounds; setting it under a transform sizes the bounds so
+  // that their transformed box is the frame, and centres it there.
   CGRect frame() const { return layer_->frame(); }
   void setFrame(const CGRect& frame);
   CGRect bounds() const { return layer_->bounds(); }

@@ -125,6 +125,32 @@ TEST_F(UIViewTest, FrameBoundsCenterAndTransformStayConsistent) {
   expectRect(v->bounds(), 5, 5, 10, 10);  // the bounds origin is kept
 }
 
+TEST_F(UIViewTest, FrameSetUnderATransformIsTheTransformedBoundsBox) {
+  auto v = UIView::viewWithFrame(CGRectMake(0, 0, 40, 20));
+  v->setBounds(CGRectMake(3, 4, 40, 20));
+  // A quarter turn: the bounds take the frame's sides swapped.
+  v->setTransform(CGAffineTransformMakeRotation(M_PI / 2));
+  v->setFrame(CGRectMake(10, 20, 60, 100));
+  expectRect(v->bounds(), 3, 4, 100, 60);
+  EXPECT_NEAR(v->center().x, 40, 1e-9);
+  EXPECT_NEAR(v->center().y, 70, 1e-9);
+  expectRect(v->frame(), 10, 20, 60, 100);
+
+  // Scale and turn together, read back exactly.
+  v->setTransform(CGAffineTransformScale(CGAffineTransformMakeRotation(M_PI / 6), 2, 0.5));
+  v->setFrame(CGRectMake(-5, 7, 90, 70));
+  expectRect(v->frame(), -5, 7, 90, 70);
+
+  // A 45° turn boxes every size as a square: the bounds keep their size and
+  // the box is centred on the frame.
+  v->setTransform(CGAffineTransformMakeRotation(M_PI / 4));
+  CGSize kept = v->bounds().size;
+  v->setFrame(CGRectMake(0, 0, 50, 30));
+  EXPECT_EQ(v->bounds().size, kept);
+  EXPECT_NEAR(v->center().x, 25, 1e-9);
+  EXPECT_NEAR(v->center().y, 15, 1e-9);
+}
+
 TEST_F(UIViewTest, ConvertsAndHitTestsThroughTransforms) {
   auto root = UIView::viewWithFrame(CGRectMake(0, 0, 300, 300));
   auto box = UIView::viewWithFrame(CGRectMake(100, 100, 100, 100));
