@@ -1,4 +1,6 @@
+#include "AKImagePickerController/AKImageCheckView.h"
 #include "AKImagePickerController/AKImageGroupDataManager.h"
+#include "AKImagePickerController/AKPermissionViewColors.h"
 #include "AKImagePickerController/AKImagePickerControllerModule.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "support/ScriptedLocations.h"
@@ -41,4 +43,29 @@ TEST_F(ModuleTest, ClassesAreRegisteredUnderTheirRuntimeNames) {
   EXPECT_EQ(configuration->fetchLimit, 0);
   EXPECT_TRUE(NSClassRegistry::createInstance("AKImagePickerController.AKImageBaseManager"));
   EXPECT_TRUE(NSClassRegistry::createInstance("AKImagePickerController.AKImageAssetExporterConfiguration"));
+}
+
+TEST_F(ModuleTest, PermissionColoursStartAsThePickersAndTheBadgeMakesItsPartsOnce) {
+  auto colors = AKPermissionViewColors::pickerDefaults();
+  double r, g, b, a;
+  ASSERT_TRUE(colors->permitButtonColor->getRed(&r, &g, &b, &a));
+  EXPECT_EQ(r, 0);
+  EXPECT_DOUBLE_EQ(g, 122.0 / 255.0);
+  EXPECT_EQ(b, 1);
+  EXPECT_EQ(a, 1);
+  EXPECT_TRUE(colors->backgroundColor->isEqual(*UIColor::blackColor()));
+  EXPECT_TRUE(colors->titlePhotoColor->isEqual(*UIColor::grayColor()));
+  EXPECT_TRUE(colors->titleCameraColor->isEqual(*UIColor::whiteColor()));
+  EXPECT_FALSE(AKPermissionViewColors().backgroundColor);
+
+  auto badge = std::make_shared<AKImageCheckView>(CGRectMake(0, 0, 24, 24));
+  EXPECT_TRUE(badge->subviews().empty());  // nothing until asked for
+  auto check = badge->checkImageView();
+  EXPECT_EQ(badge->checkImageView(), check);
+  auto number = badge->numberLabel();
+  EXPECT_EQ(badge->numberLabel(), number);
+  ASSERT_EQ(badge->subviews().size(), 2u);
+  EXPECT_EQ(badge->subviews()[0], check);
+  EXPECT_EQ(badge->subviews()[1], number);
+  EXPECT_EQ(check->frame().size.width, 24);
 }
