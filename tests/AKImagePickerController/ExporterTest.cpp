@@ -41,8 +41,18 @@ class ExporterTest : public PickerTest {
                       int32_t* requestID = nullptr) {
     Value result;
     bool done = false;
+    long endsBefore = watched_ ? std::count_if(watched_->events.begin(), watched_->events.end(),
+                                               [](const std::string& e) { return e.rfind("end ", 0) == 0; })
+                                : 0;
     int32_t id = exporter->exportAssetsAsynchronously(assets, [&](const Value& info) {
       EXPECT_TRUE(NSThread::isMainThread());
+      // Every asset has ended, and its did-end callback come, before the request.
+      if (watched_) {
+        EXPECT_EQ(std::count_if(watched_->events.begin(), watched_->events.end(),
+                                [](const std::string& e) { return e.rfind("end ", 0) == 0; }),
+                  static_cast<long>(assets.size()) + endsBefore);
+      }
+      for (auto& asset : assets) EXPECT_TRUE(asset->localTemporaryPath() || asset->error());
       result = info;
       done = true;
     });
@@ -69,6 +79,8 @@ class ExporterTest : public PickerTest {
 
   AKImageAssetExporterConfiguration configuration_;
   std::string exportRoot_;
+  // When set, the observer whose did-end callbacks each completion checks.
+  std::shared_ptr<RecordingObserver> watched_;
 };
 
 TEST_F(ExporterTest, ConfigurationDefaultsAndCopies) {
@@ -118,6 +130,7 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
   auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
   auto observer = std::make_shared<RecordingObserver>();
   exporter->add(observer);
+  watched_ = observer;
   int32_t id = 0;
   Value info = exportAndWait(exporter, {heic, heif, jpeg, memory, memory2}, &id);
   EXPECT_EQ(id, 1);
@@ -174,6 +187,7 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
 
   // With preset 1 the HEIC is written as it is, in a folder of its own.
   configuration_.imageExportPreset = 1;
+  watched_ = nullptr;  // not an observer of the next exporter
   auto unconverted = AKImageAssetExporter::initWithConfiguration(configuration_);
   provider_->queueAnswer(dataOf(path("IMG_0001.HEIC")));
   auto original = AKAsset::initWithOriginalAsset(heic->originalAsset());
@@ -236,6 +250,39 @@ TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheR
   EXPECT_FALSE(exists(outside));
 }
 
+TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThroughNoLink) {
+  // Control characters are legal in Linux file names, not in exported ones.
+  std::string odd = std::string("bad\x01na\nme.jpg");
+  ASSERT_TRUE(WriteFixtureImage(path(odd), "public.jpeg", 8, 8));
+  auto photo = libraryAsset(odd);
+  provider_->queueAnswer(dataOf(path(odd)));
+
+  std::string movie = folder_->path() + "/clip\x02.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(movie, 16, 16, 3));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  ScriptedAnswer av;
+  av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  provider_->queueAnswer(av);
+
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  // A link planted as the video's hidden folder is never written through.
+  std::string videoDir = exporter->generateTemporaryPath(*video)->path();
+  std::string outside = folder_->path() + "/outside";
+  NSFileManager::defaultManager()->createDirectoryAtPath(outside, true);
+  ASSERT_EQ(symlink(outside.c_str(), (videoDir + "/.tmp").c_str()), 0);
+
+  exportAndWait(exporter, {photo, video});
+  ASSERT_TRUE(photo->localTemporaryPath()) << photo->error()->localizedDescription();
+  EXPECT_EQ(*photo->fileName(), "badname.jpg");
+  EXPECT_EQ(photo->localTemporaryPath()->lastPathComponent(), "badname.jpg");
+  ASSERT_TRUE(video->localTemporaryPath()) << video->error()->localizedDescription();
+  EXPECT_EQ(*video->fileName(), "clip.mov");
+  EXPECT_EQ(video->localTemporaryPath()->path(), videoDir + "/clip.mov");
+  EXPECT_TRUE(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->empty());
+  EXPECT_FALSE(exists(videoDir + "/.tmp"));
+}
+
 TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
   ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
   ASSERT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
@@ -278,6 +325,60 @@ TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
   EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier()), 0);
   EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + a->localIdentifier()), 1);
   exporter->cancelAll();  // nothing left: nothing happens
+}
+
+// Runs a hook inside every data and video request, before the request
+// call returns.
+class HookedProvider : public ScriptedMediaProvider {
+ public:
+  std::function<void()> onRequest;
+  void requestImageData(const PHImageRequest& request, PHImageDataResultHandler handler) override {
+    if (onRequest) onRequest();
+    ScriptedMediaProvider::requestImageData(request, std::move(handler));
+  }
+  void requestAVAsset(const PHVideoRequest& request, PHVideoResultHandler handler) override {
+    if (onRequest) onRequest();
+    ScriptedMediaProvider::requestAVAsset(request, std::move(handler));
+  }
+};
+
+TEST_F(ExporterTest, ACancelAllWhileTheLibraryIsAskedReachesTheAssetBeingFetched) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto hooked = std::make_shared<HookedProvider>();
+  PHImageManager::setDefaultMediaProvider(hooked);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  ScriptedAnswer held;
+  held.result = ScriptedAnswer::Result::Never;
+  ScriptedAnswer photoData = dataOf(path("a.jpg"));
+  ScriptedAnswer movie;
+  movie.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(path("v.mp4")));
+  size_t checked = 0;
+  for (auto& [name, answer] : std::vector<std::pair<std::string, ScriptedAnswer>>{{"a.jpg", photoData},
+                                                                                {"v.mp4", movie}}) {
+    auto asset = libraryAsset(name);
+    // A thumbnail request of the asset is still pending: the exporter's
+    // cancelAll cancels it through the asset it is fetching.
+    hooked->queueAnswer(held);
+    asset->fetchImage(CGSizeMake(4, 4), nullptr, PHImageContentModeAspectFit, nullptr);
+    PHImageRequestID thumbnail = hooked->calls().back().requestID;
+    hooked->queueAnswer(answer);
+    std::atomic<bool> fired{false};
+    hooked->onRequest = [&] {
+      if (!fired.exchange(true)) exporter->cancelAll();
+    };
+    Value info = exportAndWait(exporter, {asset});
+    hooked->onRequest = nullptr;
+    drainMainLoop();
+    EXPECT_TRUE(fired) << name;
+    EXPECT_TRUE(cancelled(info)) << name;
+    auto cancels = hooked->cancelled();
+    EXPECT_NE(std::find(cancels.begin(), cancels.end(), thumbnail), cancels.end()) << name;
+    ASSERT_TRUE(asset->error()) << name;
+    EXPECT_EQ(asset->error()->code(), 0) << name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2u);
 }
 
 TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
