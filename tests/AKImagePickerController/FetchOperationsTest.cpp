@@ -30,6 +30,16 @@ TEST_F(FetchOperationsTest, TheFullScreenCacheKeepsOnlyAFinalImage) {
   EXPECT_FALSE(calls[0].imageOptions->networkAccessAllowed);
   EXPECT_EQ(calls[0].targetSize.width, 390 * 3);  // the main screen in pixels
 
+  // A degraded image whose final answer has none: nothing is kept either.
+  ScriptedAnswer lost;
+  lost.result = ScriptedAnswer::Result::DegradedThenFinal;
+  lost.degradedImage = UIImage::imageWithCGImage(MakeFixtureBitmap(2, 2));
+  provider_->queueAnswer(lost);
+  std::vector<UIImagePtr> partial;
+  asset->fetchFullScreenImage([&](const UIImagePtr& image, const Value&) { partial.push_back(image); });
+  EXPECT_EQ(partial, (std::vector<UIImagePtr>{lost.degradedImage, nullptr}));
+  EXPECT_EQ(provider_->calls().size(), 2u);
+
   // Degraded then final: only the final one is kept.
   ScriptedAnswer twice;
   twice.result = ScriptedAnswer::Result::DegradedThenFinal;
@@ -39,7 +49,7 @@ TEST_F(FetchOperationsTest, TheFullScreenCacheKeepsOnlyAFinalImage) {
   std::vector<UIImagePtr> images;
   asset->fetchFullScreenImage([&](const UIImagePtr& image, const Value&) { images.push_back(image); });
   ASSERT_EQ(images.size(), 2u);
-  EXPECT_EQ(provider_->calls().size(), 2u);
+  EXPECT_EQ(provider_->calls().size(), 3u);
 
   UIImagePtr cached;
   asset->fetchFullScreenImage([&](const UIImagePtr& image, const Value& info) {
@@ -47,7 +57,7 @@ TEST_F(FetchOperationsTest, TheFullScreenCacheKeepsOnlyAFinalImage) {
     EXPECT_FALSE(info.find(PHImageResultIsDegradedKey)->asBool());
   });
   EXPECT_EQ(cached, twice.image);
-  EXPECT_EQ(provider_->calls().size(), 2u);  // answered from the cache, no request
+  EXPECT_EQ(provider_->calls().size(), 3u);  // answered from the cache, no request
 }
 
 TEST_F(FetchOperationsTest, InMemoryImagesAnswerAtOnceAsPNGWithAlphaOrJPEGWithout) {
