@@ -270,6 +270,7 @@ TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThro
   std::string videoDir = exporter->generateTemporaryPath(*video)->path();
   std::string outside = folder_->path() + "/outside";
   NSFileManager::defaultManager()->createDirectoryAtPath(outside, true);
+  ASSERT_TRUE(WriteFileAtomically(outside + "/clip.mov", "keep", 4));
   ASSERT_EQ(symlink(outside.c_str(), (videoDir + "/.tmp").c_str()), 0);
 
   exportAndWait(exporter, {photo, video});
@@ -279,7 +280,11 @@ TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThro
   ASSERT_TRUE(video->localTemporaryPath()) << video->error()->localizedDescription();
   EXPECT_EQ(*video->fileName(), "clip.mov");
   EXPECT_EQ(video->localTemporaryPath()->path(), videoDir + "/clip.mov");
-  EXPECT_TRUE(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->empty());
+  // What the link pointed at is untouched.
+  auto kept = NSData::dataWithContentsOfFile(outside + "/clip.mov");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::string(kept->vector().begin(), kept->vector().end()), "keep");
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->size(), 1u);
   EXPECT_FALSE(exists(videoDir + "/.tmp"));
 }
 
