@@ -270,3 +270,32 @@ TEST_F(PhotoLibraryTest, AuthorizationFollowsTheEnvironmentAndAnswersOffTheCalle
   EXPECT_FALSE(onMain);
   EXPECT_EQ(PHPhotoLibrary::authorizationStatus(), PHAuthorizationStatusDenied);
 }
+
+TEST_F(PhotoLibraryTest, TheFolderComesFromTheEnvironmentElseTheContainerAndABurstIsOneChange) {
+  EXPECT_EQ(PHPhotoLibrary::defaultFolder(), library_);
+  unsetenv("QX_PHOTO_LIBRARY");
+  std::string fallback = PHPhotoLibrary::defaultFolder();
+  EXPECT_EQ(fallback, NSFileManager::defaultManager()->URLsForDirectory(NSSearchPathDirectory::Library).front()->path() +
+                          "/PhotoLibrary");
+  setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
+
+  auto library = PHPhotoLibrary::sharedPhotoLibrary();
+  auto before = PHAsset::fetchAssetsWithOptions(nullptr);
+  auto observer = std::make_shared<ChangeCollector>();
+  library->registerChangeObserver(observer);
+  // Made elsewhere, then moved in at once: one burst of file events.
+  std::vector<std::string> made;
+  for (int i = 0; i < 5; ++i) {
+    made.push_back(folder_->path() + "/burst" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(WriteFixtureImage(made.back(), "public.jpeg", 8, 8));
+  }
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(rename(made[i].c_str(), path("burst" + std::to_string(i) + ".jpg").c_str()), 0);
+  }
+  ASSERT_TRUE(observer->waitForChange());
+  auto details = observer->at(0)->changeDetailsForFetchResult(before);
+  ASSERT_TRUE(details);
+  EXPECT_EQ(details->insertedObjects.size(), 5u);
+  EXPECT_EQ(observer->count(), 1u);
+  library->unregisterChangeObserver(observer.get());
+}
