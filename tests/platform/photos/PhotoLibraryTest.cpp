@@ -1,3 +1,5 @@
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -24,6 +26,17 @@ PHAssetPtr assetNamed(const std::string& name) {
     if (asset->record().relativePath == name) return asset;
   }
   return nullptr;
+}
+
+// Runs a program found on the PATH as a process of its own and waits for it.
+bool RunProgram(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -139,11 +152,12 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
   auto observer = std::make_shared<ChangeCollector>();
   library->registerChangeObserver(observer);
 
-  // Written elsewhere, then moved in, as a copying program would.
+  // Written elsewhere, then moved in by another process, as a copying
+  // program would.
   std::string outside = folder_->path() + "/outside.jpg";
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(WriteFixtureImage(outside, "public.jpeg", 8, 8));
-    ASSERT_EQ(rename(outside.c_str(), path("new" + std::to_string(i) + ".jpg").c_str()), 0);
+    ASSERT_TRUE(RunProgram({"mv", outside, path("new" + std::to_string(i) + ".jpg")}));
   }
   ASSERT_TRUE(observer->waitForChange());
   size_t inserted = 0;
@@ -164,7 +178,7 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
 
   // A deletion is a removal; a favourite mark is a change.
   size_t seen = observer->count();
-  ASSERT_EQ(unlink(path("first.jpg").c_str()), 0);
+  ASSERT_TRUE(RunProgram({"rm", path("first.jpg")}));  // by another process
   ASSERT_TRUE(observer->waitForChange());
   PHChangePtr removal = observer->at(seen);
   auto details = removal->changeDetailsForFetchResult(after);
