@@ -34,14 +34,25 @@ TEST_F(ConcurrencyTest, TwoExportersOnDifferentThreadsWriteEveryAssetOnce) {
   std::atomic<int> done{0};
   std::set<int32_t> ids;
   std::mutex idsMutex;
-  auto start = [&](const AKImageAssetExporterPtr& exporter, const std::vector<AKAssetPtr>& assets) {
+  // The two threads meet before they export, so the two requests are made
+  // at the same time, not one after the other on one pool thread.
+  auto arrivedA = dispatch_semaphore_create(0), arrivedB = dispatch_semaphore_create(0);
+  auto start = [&](const AKImageAssetExporterPtr& exporter, const std::vector<AKAssetPtr>& assets,
+                   dispatch_semaphore_t mine, dispatch_semaphore_t other) {
+    dispatch_semaphore_signal(mine);
+    {
+      DispatchBlockingScope blocking;
+      EXPECT_EQ(dispatch_semaphore_wait(other, dispatch_time_after(kTestTimeoutSeconds)), 0);
+    }
     int32_t id = exporter->exportAssetsAsynchronously(assets, [&](const Value&) { ++done; });
     std::lock_guard<std::mutex> lock(idsMutex);
     ids.insert(id);
   };
   auto group = dispatch_group_create();
-  dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default), [&] { start(first, a); });
-  dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default), [&] { start(second, b); });
+  dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default),
+                       [&] { start(first, a, arrivedA, arrivedB); });
+  dispatch_group_async(group, dispatch_get_global_queue(DispatchQoS::Default),
+                       [&] { start(second, b, arrivedB, arrivedA); });
   ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeoutSeconds)), 0);
   for (int i = 0; i < 400 && done < 2; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
   ASSERT_EQ(done, 2);
