@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/flutter/FlutterCodec.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"
@@ -124,12 +127,22 @@ TEST_F(PasteboardPluginTest, FileMethodsOnlyCheckTheirArguments) {
 TEST_F(PasteboardPluginTest, ImageWorkLeavesTheMainThreadAndEncodesOncePerWrite) {
   auto codec = FlutterStandardMethodCodec::sharedInstance();
   auto replied = std::make_shared<bool>(false);
+  const int64_t changesBefore = board_->changeCount();
   peer_.engine()->handleMessageFromDart(
       "pasteboard",
       FlutterMakeMessage(codec->encodeMethodCall(
           {"writeImage", FlutterStandardTypedData::typedDataWithBytes(pngBytes(64, 48))})),
       [replied](FlutterBinaryMessage) { *replied = true; });
-  // The handler returned without decoding: the reply comes later, from the main loop.
+  // The handler returned without decoding, and the image is decoded, encoded
+  // and stored while the main thread waits here without running its loop:
+  // the work is elsewhere. The reply comes later, from the main loop.
+  EXPECT_FALSE(*replied);
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration<double>(kTestTimeoutSeconds);
+  while (board_->changeCount() == changesBefore && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  EXPECT_NE(board_->changeCount(), changesBefore) << "stored only with the main loop's help";
   EXPECT_FALSE(*replied);
   ASSERT_TRUE(TestPeer::pumpUntil([&] { return *replied; }));
 
