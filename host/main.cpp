@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -30,6 +32,10 @@ void attachDriverAfterLaunch() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Large blocks are mapped on their own and unmapped when freed. Left to
+  // itself, the allocator raises this threshold after a large free, and the
+  // next long request line's buffers then stay in a thread's heap for good.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   AppDelegate::registerClass();
   attachDriverAfterLaunch();
   return UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
