@@ -533,7 +533,8 @@ bool readLine(std::istream& in, std::string& line, bool& tooLong) {
     if (tooLong) continue;
     if (line.size() == FlutterJSONDriver::kMaxLineBytes) {
       tooLong = true;
-      line = std::string();
+      // Assigning an empty string would keep the grown buffer: swap it away.
+      std::string().swap(line);
       continue;
     }
     line.push_back(static_cast<char>(c));
