@@ -8,6 +8,7 @@
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
@@ -38,7 +39,7 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   FlutterEventSink sink;
 };
 
-struct DriverFixture : ::testing::Test {
+struct DriverFixture : PlatformTest {
   DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
     auto r = engine->registrarForPlugin("Echo");
     // Answers each point with the next one, so what comes back was written by
@@ -65,6 +66,14 @@ struct DriverFixture : ::testing::Test {
     driver.handleLine(line);
     NSRunLoop::mainRunLoop().runUntilIdle();
     return rec.lines.size() > before ? rec.lines.back() : "";
+  }
+
+  // Lets the quiet period after the last reply pass, then the drain limit,
+  // so that nothing the driver scheduled is left on the clock.
+  static void serveToTheEnd(const bool& finished) {
+    advance(1);
+    EXPECT_TRUE(finished);
+    advance(60);
   }
 
   Recorder rec;
@@ -156,7 +165,12 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
       "{\"id\":2,\"channel\":\"t/m\",\"method\":\"echo\",\"args\":2}\n");
   bool finished = false;
   driver.serve(in, [&] { finished = true; });
-  ASSERT_TRUE(TestPeer::pumpUntil([&] { return finished; }));
+  // Every reply out and the end of input seen: the driver waits on the clock.
+  ASSERT_TRUE(RunMainLoopUntil(
+      [&] { return rec.lines.size() == 2 && PlatformClock::pendingCount() > 0; }));
+  // Output must stay quiet for a moment before the driver ends.
+  EXPECT_FALSE(finished);
+  serveToTheEnd(finished);
   ASSERT_EQ(rec.lines.size(), 2u);
   EXPECT_EQ(rec.lines[1], R"({"id":2,"result":2})");
 }
@@ -212,7 +226,9 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
   std::istringstream in(huge + "  \n" + R"({"id":2,"channel":"t/m","method":"echo","args":2})" + "\n");
   bool finished = false;
   driver.serve(in, [&] { finished = true; });
-  ASSERT_TRUE(TestPeer::pumpUntil([&] { return finished; }));
+  ASSERT_TRUE(RunMainLoopUntil(
+      [&] { return rec.lines.size() == 4 && PlatformClock::pendingCount() > 0; }));
+  serveToTheEnd(finished);
   ASSERT_EQ(rec.lines.size(), 4u);
   EXPECT_EQ(rec.lines[2], R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
   EXPECT_EQ(rec.lines[3], R"({"id":2,"result":2})");
