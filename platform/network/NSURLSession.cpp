@@ -48,6 +48,8 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
+  // The body waits in curl until the head has been dealt with.
+  bool headPaused = false;
   double attemptStart = 0;
 
   int64_t redirects = 0;
@@ -183,6 +185,9 @@ class NSURLSessionEngine {
   // no body); decides between redirecting, asking for credentials, serving
   // the cache and handing the response on.
   void headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd);
+  // What a head asks for besides being handed on (Plain).
+  enum class HeadKind { Plain, Redirect, Basic, NotModified };
+  static HeadKind headKind(const NSURLSessionTaskLoad& load, const NSHTTPURLResponse& response);
   void accept(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response, bool atEnd);
   void askDisposition(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response, bool atEnd);
   void answered(const NSURLSessionDataTaskPtr& task, bool allow, bool atEnd);
@@ -651,6 +656,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   CURL* easy = curl_easy_init();
   load.easy = easy;
   load.headSeen = false;
+  load.headPaused = false;
   load.attemptResponse = nullptr;
   load.responseHeaders.clear();
   load.cacheCandidate = false;
@@ -896,11 +902,19 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
   NSURLSessionDataTaskPtr task = raw->shared_from_this();
   NSURLSessionTaskLoad& load = *task->load_;
   if (!load.headSeen) {
-    // The body is held back (curl keeps it) until the head has been dealt
-    // with outside this callback, where handles may be changed.
     load.headSeen = true;
-    post([this, task] { headArrived(task, false); });
-    return CURL_WRITEFUNC_PAUSE;
+    // A plain head is handed on here; one that may change handles (another
+    // request, a cached answer, no delegate left to ask) is dealt with
+    // outside this callback, the body held back in curl meanwhile.
+    NSHTTPURLResponsePtr response = makeResponse(*task);
+    if (headKind(load, *response) == HeadKind::Plain && (task->completion_ || delegate()) &&
+        task->state() != NSURLSessionTaskState::Completed) {
+      accept(task, response, false);
+    } else {
+      load.headPaused = true;
+      post([this, task] { headArrived(task, false); });
+      return CURL_WRITEFUNC_PAUSE;
+    }
   }
   if (!task->completion_) {
     std::lock_guard<std::mutex> lock(task->mutex_);
@@ -994,35 +1008,46 @@ void NSURLSessionEngine::headArrived(const NSURLSessionDataTaskPtr& task, bool a
   NSURLSessionTaskLoad& load = *task->load_;
   if (task->state() == NSURLSessionTaskState::Completed || !load.easy) return;
   NSHTTPURLResponsePtr response = makeResponse(*task);
-  int64_t status = response->statusCode();
-  if (auto location = response->valueForHTTPHeaderField("Location"); isRedirect(status) && location) {
-    askRedirect(task, response, resolvedAgainst(task->currentRequest()->URL(), *location), atEnd);
-    return;
-  }
-  if (status == 401) {
-    if (auto realm = basicChallenge(*response); realm && load.credentialAttempts < kMaxCredentialAttempts) {
-      askBasic(task, response, *realm, atEnd);
+  switch (headKind(load, *response)) {
+    case HeadKind::Plain:
+      accept(task, response, atEnd);
       return;
-    }
+    case HeadKind::Redirect:
+      askRedirect(task, response,
+                  resolvedAgainst(task->currentRequest()->URL(), *response->valueForHTTPHeaderField("Location")),
+                  atEnd);
+      return;
+    case HeadKind::Basic:
+      askBasic(task, response, *basicChallenge(*response), atEnd);
+      return;
+    case HeadKind::NotModified:
+      break;
   }
-  if (status == 304 && load.revalidating) {
-    // Not modified: the stored response, refreshed by the new head, is the
-    // answer and starts a new freshness period.
-    NSHTTPHeaderFields merged = load.revalidating->response()->allHeaderFields();
-    for (const auto& [name, value] : response->allHeaderFields()) {
-      std::string key = lowered(name);
-      if (key != "content-length" && key != "transfer-encoding" && key != "content-encoding") merged[name] = value;
-    }
-    auto refreshed = std::make_shared<NSCachedURLResponse>(
-        std::make_shared<NSHTTPURLResponse>(load.revalidating->response()->URL(),
-                                            load.revalidating->response()->statusCode(), merged),
-        load.revalidating->data(), load.revalidating->storagePolicy());
-    endAttempt(*task);
-    configuration_.URLCache->storeCachedResponse(refreshed, task->currentRequest());
-    serveCached(task, refreshed);
-    return;
+  // Not modified: the stored response, refreshed by the new head, is the
+  // answer and starts a new freshness period.
+  NSHTTPHeaderFields merged = load.revalidating->response()->allHeaderFields();
+  for (const auto& [name, value] : response->allHeaderFields()) {
+    std::string key = lowered(name);
+    if (key != "content-length" && key != "transfer-encoding" && key != "content-encoding") merged[name] = value;
   }
-  accept(task, response, atEnd);
+  auto refreshed = std::make_shared<NSCachedURLResponse>(
+      std::make_shared<NSHTTPURLResponse>(load.revalidating->response()->URL(),
+                                          load.revalidating->response()->statusCode(), merged),
+      load.revalidating->data(), load.revalidating->storagePolicy());
+  endAttempt(*task);
+  configuration_.URLCache->storeCachedResponse(refreshed, task->currentRequest());
+  serveCached(task, refreshed);
+}
+
+NSURLSessionEngine::HeadKind NSURLSessionEngine::headKind(const NSURLSessionTaskLoad& load,
+                                                          const NSHTTPURLResponse& response) {
+  int64_t status = response.statusCode();
+  if (isRedirect(status) && response.valueForHTTPHeaderField("Location")) return HeadKind::Redirect;
+  if (status == 401 && load.credentialAttempts < kMaxCredentialAttempts && basicChallenge(response)) {
+    return HeadKind::Basic;
+  }
+  if (status == 304 && load.revalidating) return HeadKind::NotModified;
+  return HeadKind::Plain;
 }
 
 void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,
@@ -1088,7 +1113,8 @@ void NSURLSessionEngine::answered(const NSURLSessionDataTaskPtr& task, bool allo
     finish(task, cancelledError(*task));
   } else if (atEnd || load.cachedBody) {
     complete(task);
-  } else {
+  } else if (load.headPaused) {
+    load.headPaused = false;
     curl_easy_pause(load.easy, CURLPAUSE_CONT);
   }
 }
