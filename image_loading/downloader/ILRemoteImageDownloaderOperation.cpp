@@ -642,9 +642,27 @@ void ILRemoteImageDownloaderOperation::reportProgress(const Tokens& tokens, int6
 }
 
 void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
-  std::shared_ptr<NSObject> self = shared_from_this();
-  dispatch_async(dispatch_get_main_queue(), [self, name] {
-    NSNotificationCenter::defaultCenter().postNotificationName(name, self);
+  // Every operation's notifications, in order, in one main-queue block per
+  // burst: the main thread is woken once, not four times per download.
+  static std::mutex mutex;
+  static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending;
+  static bool scheduled = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    pending.emplace_back(name, shared_from_this());
+    if (scheduled) return;
+    scheduled = true;
+  }
+  dispatch_async(dispatch_get_main_queue(), [] {
+    std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> batch;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      batch.swap(pending);
+      scheduled = false;
+    }
+    for (const auto& [name, operation] : batch) {
+      NSNotificationCenter::defaultCenter().postNotificationName(name, operation);
+    }
   });
 }
 
