@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -286,6 +287,54 @@ TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThro
   EXPECT_EQ(std::string(kept->vector().begin(), kept->vector().end()), "keep");
   EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->size(), 1u);
   EXPECT_FALSE(exists(videoDir + "/.tmp"));
+}
+
+TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+  ASSERT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
+  auto a = libraryAsset("a.jpg");
+  auto b = libraryAsset("b.jpg");
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  auto observer = std::make_shared<RecordingObserver>();
+  exporter->add(observer);
+  provider_->setDefaultAnswer(dataOf(path("a.jpg")));
+
+  // Hold the write queue: a's data arrives, its write waits.
+  auto release = dispatch_semaphore_create(0);
+  dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
+    DispatchBlockingScope blocking;
+    dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+  });
+  int done = 0;
+  exporter->exportAssetsAsynchronously({a}, [&](const Value&) { ++done; });
+  ASSERT_TRUE(provider_->waitForCalls(1));
+  exporter->exportAssetsAsynchronously({b}, [&](const Value&) { ++done; });
+  // Meanwhile a file of that name appears where a's goes: it is kept.
+  std::string aDir = exporter->generateTemporaryPath(*a)->path();
+  ASSERT_TRUE(WriteFileAtomically(aDir + "/a.jpg", "old", 3));
+  drainMainLoop();
+  // The second request has not begun while the first one's asset is open.
+  EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier()), 0);
+  dispatch_semaphore_signal(release);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return done == 2; }));
+  auto endA = std::find(observer->events.begin(), observer->events.end(), "end " + a->localIdentifier());
+  auto beginB = std::find(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier());
+  EXPECT_LT(endA, beginB);
+  EXPECT_FALSE(a->error());
+  ASSERT_TRUE(a->localTemporaryPath());
+  EXPECT_EQ(a->localTemporaryPath()->path(), aDir + "/a.jpg");
+  EXPECT_EQ(a->fileSize(), 3u);
+  ASSERT_TRUE(b->localTemporaryPath());
+
+  // An edited photo (a later modification date) gets a directory of its own.
+  struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 100, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path("a.jpg").c_str(), later, 0), 0);
+  auto edited = libraryAsset("a.jpg");
+  ASSERT_EQ(edited->localIdentifier(), a->localIdentifier());
+  exportAndWait(exporter, {edited});
+  ASSERT_TRUE(edited->localTemporaryPath());
+  EXPECT_NE(edited->localTemporaryPath()->path(), a->localTemporaryPath()->path());
+  EXPECT_EQ(edited->fileSize(), NSData::dataWithContentsOfFile(path("a.jpg"))->length());
 }
 
 TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
