@@ -198,6 +198,15 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
   EXPECT_EQ(original->localTemporaryPath()->lastPathComponent(), "IMG_0001.HEIC");
   EXPECT_EQ(NSData::dataWithContentsOfFile(original->localTemporaryPath()->path())->vector(),
             NSData::dataWithContentsOfFile(path("IMG_0001.HEIC"))->vector());
+
+  // Any preset other than 0 writes the data as stored.
+  configuration_.imageExportPreset = 7;
+  provider_->queueAnswer(dataOf(path("IMG_0001.HEIC")));
+  auto seventh = AKAsset::initWithOriginalAsset(heic->originalAsset());
+  exportAndWait(AKImageAssetExporter::initWithConfiguration(configuration_), {seventh});
+  ASSERT_TRUE(seventh->localTemporaryPath());
+  EXPECT_EQ(seventh->localTemporaryPath()->lastPathComponent(), "IMG_0001.HEIC");
+  EXPECT_EQ(seventh->localTemporaryPath()->URLByDeletingLastPathComponent()->lastPathComponent(), "7");
 }
 
 TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {
