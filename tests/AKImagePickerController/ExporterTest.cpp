@@ -497,11 +497,19 @@ TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
   ScriptedAnswer nothing;
   ScriptedAnswer broken;
   broken.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(folder_->path() + "/missing.mp4"));
+  // A composition without a video track names its file "Video".
+  ScriptedAnswer soundOnly;
+  soundOnly.avAsset = std::make_shared<AVComposition>(std::vector<AVCompositionTrackPtr>{
+      std::make_shared<AVCompositionTrack>(2, AVMediaTypeAudio, 1e5f, CGSizeMake(0, 0),
+                                           std::vector<AVCompositionTrackSegment>{segment})});
   provider_->queueAnswer(nothing);
   provider_->queueAnswer(broken);
+  provider_->queueAnswer(soundOnly);
   auto x = AKAsset::initWithOriginalAsset(video->originalAsset());
   auto y = AKAsset::initWithOriginalAsset(video->originalAsset());
-  Value info = exportAndWait(third, {x, y});
+  auto z = AKAsset::initWithOriginalAsset(video->originalAsset());
+  Value info = exportAndWait(third, {x, y, z});
+  EXPECT_EQ(*z->fileName(), "Video.mov");
   EXPECT_FALSE(cancelled(info));
   ASSERT_TRUE(x->error());
   EXPECT_EQ(x->error()->localizedDescription(), "Failed to fetch AVAsset.");
