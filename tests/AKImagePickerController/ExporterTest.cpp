@@ -77,6 +77,29 @@ class ExporterTest : public PickerTest {
     return answer;
   }
   static bool cancelled(const Value& info) { return info.find(AKImageAssetExportResultCancelledKey)->asBool(); }
+  // Holds the write queue until the answered semaphore is signalled.
+  static dispatch_semaphore_t holdWriteQueue() {
+    auto release = dispatch_semaphore_create(0);
+    dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
+      DispatchBlockingScope blocking;
+      dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+    });
+    return release;
+  }
+  // The library photos a.jpg and b.jpg, an exporter and an observer of it.
+  struct TwoPhotos {
+    AKAssetPtr a, b;
+    AKImageAssetExporterPtr exporter;
+    std::shared_ptr<RecordingObserver> observer;
+  };
+  TwoPhotos twoPhotos() {
+    EXPECT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+    EXPECT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
+    TwoPhotos out{libraryAsset("a.jpg"), libraryAsset("b.jpg"),
+                  AKImageAssetExporter::initWithConfiguration(configuration_), std::make_shared<RecordingObserver>()};
+    out.exporter->add(out.observer);
+    return out;
+  }
 
   AKImageAssetExporterConfiguration configuration_;
   std::string exportRoot_;
@@ -210,11 +233,7 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
 }
 
 TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {
-  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
-  ASSERT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
-  auto a = libraryAsset("a.jpg");
-  auto b = libraryAsset("b.jpg");
-  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  auto [a, b, exporter, observer] = twoPhotos();
 
   // A leftover ".tmp" alone does not count as an exported file.
   std::string bDir = exporter->generateTemporaryPath(*b)->path();
@@ -299,21 +318,11 @@ TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThro
 }
 
 TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
-  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
-  ASSERT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
-  auto a = libraryAsset("a.jpg");
-  auto b = libraryAsset("b.jpg");
-  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
-  auto observer = std::make_shared<RecordingObserver>();
-  exporter->add(observer);
+  auto [a, b, exporter, observer] = twoPhotos();
   provider_->setDefaultAnswer(dataOf(path("a.jpg")));
 
   // Hold the write queue: a's data arrives, its write waits.
-  auto release = dispatch_semaphore_create(0);
-  dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
-    DispatchBlockingScope blocking;
-    dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
-  });
+  auto release = holdWriteQueue();
   int done = 0;
   exporter->exportAssetsAsynchronously({a}, [&](const Value&) { ++done; });
   ASSERT_TRUE(provider_->waitForCalls(1));
@@ -347,13 +356,7 @@ TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
 }
 
 TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
-  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
-  ASSERT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
-  auto a = libraryAsset("a.jpg");
-  auto b = libraryAsset("b.jpg");
-  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
-  auto observer = std::make_shared<RecordingObserver>();
-  exporter->add(observer);
+  auto [a, b, exporter, observer] = twoPhotos();
   EXPECT_EQ(exporter->exportAssetsAsynchronously({}, [](const Value& info) {
     EXPECT_EQ(info.find(AKImageAssetExportResultRequestIDKey)->asInt64(), 0);
   }), 0);
@@ -373,7 +376,8 @@ TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
   // answers as cancelled.
   exporter->cancelAll();
   for (int i = 0; i < 200 && results.size() < 2; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
-  ASSERT_EQ(results.size(), 2u);
+  drainMainLoop();
+  ASSERT_EQ(results.size(), 2u);  // each caller hears exactly once
   std::map<int64_t, bool> byID;
   for (auto& r : results) byID[r.find(AKImageAssetExportResultRequestIDKey)->asInt64()] = cancelled(r);
   EXPECT_EQ(byID, (std::map<int64_t, bool>{{first, true}, {second, true}}));
@@ -530,11 +534,7 @@ TEST_F(ExporterTest, AVideoWaitingForTheWriteQueueWhenCancelledEndsCancelledWith
   ASSERT_TRUE(WriteFileAtomically(dir + "/.tmp/clip.mov", "partial", 7));
 
   // Hold the write queue so the export step waits behind this block.
-  auto release = dispatch_semaphore_create(0);
-  dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
-    DispatchBlockingScope blocking;
-    dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
-  });
+  auto release = holdWriteQueue();
   ScriptedAnswer av;
   av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
   provider_->queueAnswer(av);

@@ -101,6 +101,10 @@ TEST_F(GroupDataManagerTest, LoadsTheConfiguredKindsWithTheUserLibraryAnsweredFi
 TEST_F(GroupDataManagerTest, AnEmptySelectionAnswersAnEmptyListAndPredicatesFilter) {
   AKImageGroupDataManagerConfiguration configuration;
   configuration.assetGroupTypes = {PHAssetCollectionSubtypeAlbumRegular};
+  // A manager that never loaded can be invalidated: it still has no albums.
+  auto unused = AKImageGroupDataManager::initWithConfiguration(configuration);
+  unused->invalidate();
+  EXPECT_FALSE(unused->groupIds());
   auto manager = AKImageGroupDataManager::initWithConfiguration(configuration);
   EXPECT_EQ(load(manager, 1), std::vector<std::vector<std::string>>{{}});
 
