@@ -379,3 +379,42 @@ TEST_F(NSOperationTest, StartedDirectlyRunsOnTheCallingThread) {
   op->start();  // a second start does nothing
   EXPECT_TRUE(op->isFinished());
 }
+
+// Counts how often the queue asks whether it may start it.
+class CountingOperation : public NSBlockOperation {
+ public:
+  explicit CountingOperation(std::atomic<int64_t>& asked) : asked_(asked) {}
+  bool isReady() const override {
+    ++asked_;
+    return NSBlockOperation::isReady();
+  }
+
+ private:
+  std::atomic<int64_t>& asked_;
+};
+
+// Bursts of work each cancelling the one before, as a ramp replaced by the
+// next does: what the queue does per operation must not grow with the number
+// of operations waiting or cancelled, or a burst costs quadratic time.
+TEST_F(NSOperationQueueTest, SchedulingCostDoesNotGrowWithTheOperationsWaiting) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::atomic<int64_t> asked{0};
+  std::atomic<int> ran{0};
+  constexpr int kBursts = 40, kPerBurst = 100;
+  for (int burst = 0; burst < kBursts; ++burst) {
+    queue->cancelAllOperations();
+    for (int i = 0; i < kPerBurst; ++i) {
+      auto op = std::make_shared<CountingOperation>(asked);
+      op->addExecutionBlock([&] { ++ran; });
+      queue->addOperation(op);
+    }
+    if (burst == kBursts / 2) queue->setSuspended(false);
+  }
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  EXPECT_LE(ran.load(), (kBursts / 2) * kPerBurst + kPerBurst);
+  EXPECT_GE(ran.load(), kPerBurst);
+  // A few questions per operation, not one per operation still waiting.
+  EXPECT_LE(asked.load(), int64_t{8} * kBursts * kPerBurst) << asked.load();
+}
