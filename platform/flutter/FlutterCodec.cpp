@@ -116,7 +116,10 @@ void FlutterStandardWriter::writeValue(const Value& value) {
       return;
     }
     case Value::Type::Object:
-      throw FlutterCodecException("Unsupported value: " + value.description());
+      // Named by class: the message may reach a client, an address must not.
+      throw FlutterCodecException(
+          "Unsupported value: <" +
+          (value.asObject() ? value.asObject()->className() : std::string("null object")) + ">");
   }
 }
 

@@ -177,9 +177,9 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
 
 TEST_F(DriverFixture, NothingASenderOrPluginThrowsEndsTheDriver) {
   // A custom value the standard codec cannot write, in a call, a listen and a cancel.
-  EXPECT_EQ(run(R"({"id":1,"channel":"t/m","method":"echo","args":{"k":[{"$custom":200}]}})")
-                .rfind(R"({"id":1,"badRequest":"cannot be sent)", 0),
-            0u);
+  EXPECT_EQ(run(R"({"id":1,"channel":"t/m","method":"echo","args":{"k":[{"$custom":200}]}})"),
+            R"({"id":1,"badRequest":"cannot be sent on the channel: Unsupported value: )"
+            R"(<FlutterDriverCustomValue>"})");
   EXPECT_NE(run(R"({"id":2,"channel":"t/e","listen":{"$custom":129,"value":1}})").find("badRequest"),
             std::string::npos);
   EXPECT_NE(run(R"({"id":3,"channel":"t/e","cancel":{"$custom":129}})").find("badRequest"),
