@@ -65,6 +65,9 @@ struct NSURLSessionTaskLoad {
   bool cacheCandidate = false;
   uint64_t cacheLimit = 0;
   Bytes cacheBody;
+  // The body while it is one chunk: the delegate's chunk is offered to the
+  // cache as it is, without a copy.
+  NSDataPtr cacheChunk;
   Bytes body;  // for a completion handler
 
   double taskStart = 0;
@@ -168,6 +171,8 @@ class NSURLSessionEngine {
                const NSURLSessionTaskMetricsPtr& metrics);
   void applyPriority(const NSURLSessionDataTaskPtr& task);
   size_t received(NSURLSessionDataTask* task, const char* data, size_t length);
+  // Gathers the body to offer to the cache, within the cache's share.
+  static void keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length, const NSDataPtr& chunk);
   static size_t onWrite(char* data, size_t size, size_t count, void* user);
 
  private:
@@ -661,6 +666,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   load.responseHeaders.clear();
   load.cacheCandidate = false;
   load.cacheBody.clear();
+  load.cacheChunk = nullptr;
   load.tls = {};
   load.attemptStart = wallNow();
   active_[easy] = task;
@@ -928,20 +934,33 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     std::lock_guard<std::mutex> lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
-  if (load.cacheCandidate) {
-    if (load.cacheBody.size() + length > load.cacheLimit) {
-      load.cacheCandidate = false;
-      Bytes().swap(load.cacheBody);
-    } else {
-      load.cacheBody.insert(load.cacheBody.end(), data, data + length);
-    }
-  }
   if (task->completion_) {
+    if (load.cacheCandidate) keepForCache(load, data, length, nullptr);
     load.body.insert(load.body.end(), data, data + length);
     return length;
   }
-  deliverData(task, NSData::dataWithBytes(data, length));
+  NSDataPtr chunk = NSData::dataWithBytes(data, length);
+  if (load.cacheCandidate) keepForCache(load, data, length, chunk);
+  deliverData(task, std::move(chunk));
   return length;
+}
+
+void NSURLSessionEngine::keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length,
+                                      const NSDataPtr& chunk) {
+  size_t kept = load.cacheChunk ? load.cacheChunk->length() : load.cacheBody.size();
+  if (kept + length > load.cacheLimit) {
+    load.cacheCandidate = false;
+    load.cacheChunk = nullptr;
+    Bytes().swap(load.cacheBody);
+  } else if (chunk && kept == 0) {
+    load.cacheChunk = chunk;
+  } else {
+    if (load.cacheChunk) {
+      load.cacheBody.assign(load.cacheChunk->bytes(), load.cacheChunk->bytes() + load.cacheChunk->length());
+      load.cacheChunk = nullptr;
+    }
+    load.cacheBody.insert(load.cacheBody.end(), data, data + length);
+  }
 }
 
 void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk) {
@@ -1062,7 +1081,7 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
   NSURLRequestPtr request = task->currentRequest();
   uint64_t limit = cache ? cache->memoryCapacity() / kCacheableShareDivisor : 0;
   load.cacheLimit = limit;
-  load.cacheCandidate = cache && load.easy && request->HTTPMethod() == "GET" &&
+  load.cacheCandidate = cache && limit > 0 && load.easy && request->HTTPMethod() == "GET" &&
                         (status == 200 || status == 203 || status == 300 || status == 301 || status == 410) &&
                         !hasNoStore(response->valueForHTTPHeaderField("Cache-Control")) &&
                         !hasNoStore(request->valueForHTTPHeaderField("Cache-Control")) &&
@@ -1140,7 +1159,8 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
   NSCachedURLResponsePtr proposed;
   if (load.cacheCandidate && cache) {
     proposed = std::make_shared<NSCachedURLResponse>(task->response(),
-                                                     NSData::dataWithBytes(std::move(load.cacheBody)));
+                                                     load.cacheChunk ? std::move(load.cacheChunk)
+                                                                     : NSData::dataWithBytes(std::move(load.cacheBody)));
   }
   if (!task->completion_) {
     succeed(task, std::move(proposed));

@@ -212,6 +212,11 @@ TEST_F(NSURLSessionCacheTest, BodiesArriveAsTheServerSendsThem) {
   delegate->drain();
   EXPECT_EQ(delegate->body, "first half|second half");
   EXPECT_EQ(task->countOfBytesExpectedToReceive(), -1);
+  // The body offered to the cache is the whole body, not its first chunk.
+  ASSERT_EQ(delegate->proposals.size(), 1u);
+  const NSDataPtr& offered = delegate->proposals[0]->data();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(offered->bytes()), offered->length()),
+            "first half|second half");
 
   ScriptedResponse shortClaim(200, {}, "0123456789");
   shortClaim.claimedLength = 4;
