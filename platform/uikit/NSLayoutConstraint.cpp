@@ -367,3 +367,22 @@ void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& c) {
 void UIView::removeConstraint(const NSLayoutConstraint* c) {
   std::erase_if(constraints_, [c](const auto& p) { return p.get() == c; });
 }
+
+void UIView::deactivateConstraintsLeavingSubtree() {
+  std::vector<NSLayoutConstraintPtr> leaving;
+  std::vector<UIView*> pending{this};
+  while (!pending.empty()) {
+    UIView* view = pending.back();
+    pending.pop_back();
+    for (auto& sub : view->subviews_) pending.push_back(sub.get());
+    for (const auto& c : view->constraints_) {
+      for (const auto& other : {c->firstView(), c->secondView()}) {
+        if (other && !other->isDescendantOfView(this)) {
+          leaving.push_back(c);
+          break;
+        }
+      }
+    }
+  }
+  NSLayoutConstraint::deactivateConstraints(leaving);
+}

@@ -292,6 +292,8 @@ void UIView::attachSubview(const std::shared_ptr<UIView>& view, size_t index) {
   if (auto old = view->superview()) {
     old->willRemoveSubview(view);
     std::erase(old->subviews_, view);
+    view->superview_.reset();
+    view->deactivateConstraintsLeavingSubtree();
     old->setNeedsLayout();
   }
   subviews_.insert(subviews_.begin() + std::ptrdiff_t(index), view);
@@ -354,6 +356,7 @@ void UIView::removeFromSuperview() {
   parent->willRemoveSubview(self);
   std::erase(parent->subviews_, self);
   superview_.reset();
+  deactivateConstraintsLeavingSubtree();
   layer_->removeFromSuperlayer();
   parent->setNeedsLayout();
   didMoveToSuperview();

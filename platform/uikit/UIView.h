@@ -123,6 +123,8 @@ class UIView : public UIResponder, public CALayerDelegate {
   void insertSubviewBelowSubview(const std::shared_ptr<UIView>& view, const UIView* sibling);
   void bringSubviewToFront(const UIView* view);
   void sendSubviewToBack(const UIView* view);
+  // Also deactivates the constraints that tie this view or its subviews to
+  // views outside them, as moving the view to another superview does.
   void removeFromSuperview();
   bool isDescendantOfView(const UIView* view) const;
   // The window at the root of this view's tree, or nullptr.
@@ -286,6 +288,9 @@ class UIView : public UIResponder, public CALayerDelegate {
   void setAnimatable(const char* keyPath, const CAValue& value);
   void addConstraint(const std::shared_ptr<NSLayoutConstraint>& c);
   void removeConstraint(const NSLayoutConstraint* c);
+  // Deactivates the constraints between this view's subtree and views
+  // outside it: the ones its former ancestors held.
+  void deactivateConstraintsLeavingSubtree();
   struct Anchors;
   Anchors& anchors();
 

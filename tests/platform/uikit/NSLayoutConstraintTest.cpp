@@ -122,4 +122,44 @@ TEST_F(NSLayoutConstraintTest, IntrinsicSizeFillsAMissingSize) {
   expectFrame(*v, 390 - 16 - 30, 47 + 10, 30, 12);
 }
 
+TEST_F(NSLayoutConstraintTest, RemovingAViewDeactivatesTheConstraintsThatTieItToTheRest) {
+  auto box = child();
+  auto inner = std::make_shared<UIView>();
+  inner->setTranslatesAutoresizingMaskIntoConstraints(false);
+  box->addSubview(inner);
+  auto toRoot = box->centerXAnchor().constraintEqualToAnchor(root->centerXAnchor());
+  auto innerToRoot = inner->topAnchor().constraintEqualToAnchor(root->safeAreaLayoutGuide()->topAnchor);
+  auto own = box->widthAnchor().constraintEqualToConstant(40);
+  auto ownGuide = box->heightAnchor().constraintEqualToConstant(30);
+  auto inside = inner->leadingAnchor().constraintEqualToAnchor(box->leadingAnchor(), 5);
+  NSLayoutConstraint::activateConstraints({toRoot, innerToRoot, own, ownGuide, inside});
+  root->layoutIfNeeded();
+  expectFrame(*box, 175, 0, 40, 30);
+
+  box->removeFromSuperview();
+  EXPECT_FALSE(toRoot->isActive());
+  EXPECT_FALSE(innerToRoot->isActive());
+  EXPECT_TRUE(root->constraints().empty());
+  // What lies within the removed tree stays.
+  EXPECT_TRUE(own->isActive());
+  EXPECT_TRUE(ownGuide->isActive());
+  EXPECT_TRUE(inside->isActive());
+  EXPECT_EQ(box->constraints().size(), 3u);  // its width, height and the inner lead
+
+  // Back in the tree, nothing pulls it to the centre any more.
+  root->addSubview(box);
+  box->setFrame(CGRectMake(0, 0, 40, 30));
+  root->layoutIfNeeded();
+  expectFrame(*box, 0, 0, 40, 30);
+
+  // Moving to another superview drops the ties to the old one too.
+  auto again = box->centerXAnchor().constraintEqualToAnchor(root->centerXAnchor());
+  again->setActive(true);
+  auto other = UIView::viewWithFrame(CGRectMake(0, 0, 100, 100));
+  root->addSubview(other);
+  other->addSubview(box);
+  EXPECT_FALSE(again->isActive());
+  EXPECT_TRUE(own->isActive());
+}
+
 }  // namespace
