@@ -41,28 +41,16 @@ void playLoadedBytes(const UIImageViewPtr& view, const NSURLPtr& url, const NSDa
   if (auto d = delegate(*view)) d->gifURLDidFinishWithSender(view);
 }
 
-// The loader centred on the view, with the constraints that centre it.
-struct Loader {
-  UIViewPtr view;
-  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
-
-  void remove() const {
-    if (!view) return;
-    NSLayoutConstraint::deactivateConstraints(constraints);
-    view->removeFromSuperview();
-  }
-};
-
-Loader showLoader(const UIImageViewPtr& view, const UIViewPtr& customLoader) {
-  Loader loader;
-  loader.view = customLoader ? customLoader : std::make_shared<UIActivityIndicatorView>();
-  view->addSubview(loader.view);
-  loader.view->setTranslatesAutoresizingMaskIntoConstraints(false);
-  loader.constraints = {
-      loader.view->centerXAnchor().constraintEqualToAnchor(view->centerXAnchor()),
-      loader.view->centerYAnchor().constraintEqualToAnchor(view->centerYAnchor())};
-  NSLayoutConstraint::activateConstraints(loader.constraints);
-  if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(loader.view)) {
+// The loader, centred on the view by two constraints; removing it from the
+// view takes them away too.
+UIViewPtr showLoader(const UIImageViewPtr& view, const UIViewPtr& customLoader) {
+  UIViewPtr loader = customLoader ? customLoader : std::make_shared<UIActivityIndicatorView>();
+  view->addSubview(loader);
+  loader->setTranslatesAutoresizingMaskIntoConstraints(false);
+  NSLayoutConstraint::activateConstraints(
+      {loader->centerXAnchor().constraintEqualToAnchor(view->centerXAnchor()),
+       loader->centerYAnchor().constraintEqualToAnchor(view->centerYAnchor())});
+  if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(loader)) {
     spinner->startAnimating();
   }
   return loader;
@@ -90,7 +78,7 @@ NSURLSessionDataTaskPtr setGifFromURL(const UIImageViewPtr& view, const NSURLPtr
     return nullptr;
   }
   stopAnimatingGif(view);
-  Loader loader = showLoaderView ? showLoader(view, customLoader) : Loader{};
+  UIViewPtr loader = showLoaderView ? showLoader(view, customLoader) : nullptr;
   NSURLSessionPtr through = session ? session : NSURLSession::sharedSession();
   std::weak_ptr<UIImageView> weakView = view;
   auto task = through->dataTaskWithURL(
@@ -102,7 +90,7 @@ NSURLSessionDataTaskPtr setGifFromURL(const UIImageViewPtr& view, const NSURLPtr
                        [weakView, url = std::move(url), manager = std::move(manager), loops,
                         level, loader = std::move(loader), data = std::move(data),
                         response = std::move(response), error = std::move(error)] {
-                         loader.remove();
+                         if (loader) loader->removeFromSuperview();
                          auto view = weakView.lock();
                          if (!view) return;
                          if (!data) {

@@ -91,6 +91,7 @@ TEST_F(GifURLLoadingTest, LoadsPlaysAndCachesTheBytes) {
   EXPECT_EQ(recorder->events, (Events{"start", "start", "finish"}));
   EXPECT_FALSE(spinner->superview());
   EXPECT_TRUE(view->subviews().empty());
+  EXPECT_TRUE(view->constraints().empty());  // the centring went with the spinner
   EXPECT_TRUE(manager->containsImageView(view));
   EXPECT_TRUE(isAnimatingGif(*view));
   ASSERT_TRUE(gifImage(*view));
