@@ -206,6 +206,22 @@ std::shared_ptr<UIPresentationController> UIViewController::makePresentationCont
   return presentationController_;
 }
 
+std::shared_ptr<UIViewController> UIViewController::presentedViewController() const {
+  if (presented_) return presented_;
+  for (auto vc = parentViewController(); vc; vc = vc->parentViewController()) {
+    if (vc->presented_) return vc->presented_;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<UIViewController> UIViewController::presentingViewController() const {
+  if (auto presenting = presenting_.lock()) return presenting;
+  for (auto vc = parentViewController(); vc; vc = vc->parentViewController()) {
+    if (auto presenting = vc->presenting_.lock()) return presenting;
+  }
+  return nullptr;
+}
+
 std::shared_ptr<UIPresentationController> UIViewController::presentationController() {
   return makePresentationController(presenting_.lock());
 }
@@ -225,7 +241,7 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
           " which is already presenting " + presented_->description());
     return;
   }
-  if (vc->presentingViewController()) {
+  if (vc->presenting_.lock()) {
     NSLog("Attempt to present " + vc->description() + " which is already presented");
     return;
   }
@@ -313,10 +329,14 @@ void UIViewController::finishPresentation(const std::shared_ptr<UIViewController
 
 void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure completion) {
   QX_DCHECK_MAIN_THREAD();
-  std::shared_ptr<UIViewController> target = presented_;
-  std::shared_ptr<UIViewController> presenter = self();
+  std::shared_ptr<UIViewController> target = presentedViewController();
+  std::shared_ptr<UIViewController> presenter = target ? target->presenting_.lock() : nullptr;
+  if (target && !presenter) {
+    completion();
+    return;
+  }
   if (!target) {
-    presenter = presenting_.lock();
+    presenter = presentingViewController();
     if (!presenter) {
       completion();
       return;

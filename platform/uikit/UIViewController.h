@@ -95,8 +95,14 @@ class UIViewController : public UIResponder {
   // The controller managing this one's presentation (made on first use).
   std::shared_ptr<UIPresentationController> presentationController();
 
-  std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
-  std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  // What this controller presents, else what its nearest presenting
+  // ancestor presents: a child of a container sees the container's
+  // presentation.
+  std::shared_ptr<UIViewController> presentedViewController() const;
+  // Who presents this controller, else who presents its nearest presented
+  // ancestor: a controller inside a presented container answers the
+  // container's presenter.
+  std::shared_ptr<UIViewController> presentingViewController() const;
   // While the presentation or dismissal of this controller runs.
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
@@ -109,8 +115,9 @@ class UIViewController : public UIResponder {
   // completion is not called.
   void presentViewController(const std::shared_ptr<UIViewController>& vc, bool animated,
                              OnceClosure completion = nullptr);
-  // Dismisses what this controller presents, or itself when it is presented;
-  // whatever the dismissed controller presents goes with it.
+  // Dismisses what this controller (or, through containers, its ancestor)
+  // presents, else itself or the presented container holding it; whatever
+  // the dismissed controller presents goes with it.
   void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
 
   // --- Containment ---

@@ -128,7 +128,8 @@ TEST_F(NSLayoutConstraintTest, RemovingAViewDeactivatesTheConstraintsThatTieItTo
   inner->setTranslatesAutoresizingMaskIntoConstraints(false);
   box->addSubview(inner);
   auto toRoot = box->centerXAnchor().constraintEqualToAnchor(root->centerXAnchor());
-  auto innerToRoot = inner->topAnchor().constraintEqualToAnchor(root->safeAreaLayoutGuide()->topAnchor);
+  auto innerToRoot =
+      inner->topAnchor().constraintEqualToAnchor(root->safeAreaLayoutGuide()->topAnchor);
   auto own = box->widthAnchor().constraintEqualToConstant(40);
   auto ownGuide = box->heightAnchor().constraintEqualToConstant(30);
   auto inside = inner->leadingAnchor().constraintEqualToAnchor(box->leadingAnchor(), 5);

@@ -186,6 +186,34 @@ TEST_F(ViewControllerTest, SheetsLeaveThePresenterOnScreenAndChainsDismissTogeth
   EXPECT_EQ(log, (Log{"attempt", "B.willDisappear", "B.didDisappear", "didDismiss"}));
 }
 
+TEST_F(ViewControllerTest, PresentationsAreSeenThroughContainers) {
+  auto inner = std::make_shared<LoggingVC>("C", &log);
+  auto nav = std::make_shared<UINavigationController>(inner);
+  root->presentViewController(nav, false);
+  // A controller inside the presented container answers its presenter.
+  EXPECT_EQ(nav->presentingViewController(), root);
+  EXPECT_EQ(inner->presentingViewController(), root);
+  EXPECT_EQ(inner->presentedViewController(), nullptr);
+
+  // What the container presents, its children see.
+  auto alert = std::make_shared<LoggingVC>("D", &log);
+  nav->presentViewController(alert, false);
+  EXPECT_EQ(inner->presentedViewController(), alert);
+  EXPECT_EQ(alert->presentingViewController(), nav);
+
+  // The child dismisses what it sees presented first, then the container
+  // holding it.
+  inner->dismissViewControllerAnimated(false);
+  EXPECT_EQ(nav->presentedViewController(), nullptr);
+  EXPECT_EQ(root->presentedViewController(), nav);
+  bool done = false;
+  inner->dismissViewControllerAnimated(false, [&done] { done = true; });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(inner->presentingViewController(), nullptr);
+  EXPECT_FALSE(nav->view()->window());
+}
+
 TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   auto transitions = std::make_shared<Transitions>();
   auto b = std::make_shared<LoggingVC>("B", &log);
