@@ -77,14 +77,6 @@ bool CRCropViewController::delegateResponds(Op op) const {
   return d && d->respondsTo(op);
 }
 
-std::shared_ptr<UIViewController> CRCropViewController::presenter() const {
-  if (auto presenting = presentingViewController()) return presenting;
-  for (auto parent = parentViewController(); parent; parent = parent->parentViewController()) {
-    if (auto presenting = parent->presentingViewController()) return presenting;
-  }
-  return nullptr;
-}
-
 // --- Loading and layout ---
 
 void CRCropViewController::viewDidLoad() {
@@ -139,7 +131,7 @@ UIEdgeInsets CRCropViewController::statusBarSafeInsets() {
 
 bool CRCropViewController::overrideStatusBar() const {
   if (navigationController()) return false;
-  auto presenting = presenter();
+  auto presenting = presentingViewController();
   return !(presenting && presenting->prefersStatusBarHidden());
 }
 
@@ -451,7 +443,9 @@ void CRCropViewController::doneButtonTapped() {
   }
   if (!rectDelegate && !rectBlock) {
     if (!handled) {
-      if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
+      if (auto presenting = presentingViewController()) {
+        presenting->dismissViewControllerAnimated(true);
+      }
     }
     return;
   }
@@ -529,7 +523,7 @@ bool CRCropViewController::leaveScreen() {
     nav->popViewControllerAnimated(true);
     return true;
   }
-  if (auto presenting = presenter()) presenting->dismissViewControllerAnimated(true);
+  if (auto presenting = presentingViewController()) presenting->dismissViewControllerAnimated(true);
   return false;
 }
 

@@ -229,9 +229,6 @@ class CRCropViewController : public UIViewController,
     return std::static_pointer_cast<CRCropViewController>(shared_from_this());
   }
   bool delegateResponds(CRCropViewControllerDelegate::Operation op) const;
-  // Who presented this screen, or the container holding it (a navigation
-  // controller presented as a whole).
-  std::shared_ptr<UIViewController> presenter() const;
   // Pops the screen off a navigation stack of two or more (true), else asks
   // its presenter to dismiss it (false).
   bool leaveScreen();
