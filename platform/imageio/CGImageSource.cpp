@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
 
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/JPEGDecoder.h"
@@ -16,7 +17,23 @@ struct CGImageSource::Decoder {
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
   std::shared_ptr<const Bytes> decodeRows(size_t index, size_t first, size_t count);
+  // Takes over the canvas of the decoder `older` made from less of the same
+  // data, when its frame had all its data there (so it reads the same now).
+  void adoptCanvas(Decoder& older);
 };
+
+void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
+  std::lock_guard<std::mutex> lock(older.mutex);
+  if (!older.canvas || older.canvasFrame >= decoder->frameCount() ||
+      older.decoder->data().size() > decoder->data().size() ||
+      older.decoder->frameStatus(older.canvasFrame) != kCGImageStatusComplete ||
+      std::string_view(older.decoder->typeIdentifier()) != decoder->typeIdentifier()) {
+    return;
+  }
+  canvas = std::move(older.canvas);
+  canvasFrame = older.canvasFrame;
+  older.canvasFrame = ImageDecoder::kNoFrame;
+}
 
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
                                                                 size_t count) {
@@ -33,6 +50,10 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, si
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
                                                             uint32_t height) {
   std::lock_guard<std::mutex> lock(mutex);
+  if (canvas && canvasFrame == index && canvas->width == width && canvas->height == height) {
+    // Asked again (a slot repeating the frame, a redraw): the same pixels.
+    return std::shared_ptr<const Bytes>(canvas, &canvas->pixels);
+  }
   std::shared_ptr<ImageBitmap> bitmap;
   size_t prior = ImageDecoder::kNoFrame;
   if (canvas && canvasFrame < index) {
@@ -102,6 +123,8 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
   }
   auto box = std::make_shared<Decoder>();
   box->decoder = std::move(decoder);
+  // More of the same data: the next frame goes on from the last one drawn.
+  if (decoder_) box->adoptCanvas(*decoder_);
   decoder_ = std::move(box);
   return true;
 }

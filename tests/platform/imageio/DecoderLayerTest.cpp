@@ -252,10 +252,12 @@ struct SmallFrame {
 const SmallFrame kFrames[] = {
     {100, 100, 8, 3, 2, 2}, {300, 300, 8, 2, 1, 3}, {0, 0, 4, 1, 0, 2}};
 
-Bytes AnimatedGIF() {
+// The first `count` frames (all four by default).
+Bytes AnimatedGIF(size_t count = 4) {
   std::vector<GifFrame> frames = {
       {0, 0, int(kCanvas), int(kCanvas), 1, 5, -1, std::vector<uint8_t>(kCanvasBytes / 4, 1)}};
   for (const SmallFrame& f : kFrames) {
+    if (frames.size() == count) break;
     frames.push_back({int(f.x), int(f.y), int(f.side), int(f.side), f.gifDisposal, 5, -1,
                       std::vector<uint8_t>(size_t(f.side) * f.side, f.colour)});
   }
@@ -357,4 +359,63 @@ TEST_F(DecoderLayerTest, SourcesDrawFramesInPlaceOnceTheirImagesAreGone) {
     ASSERT_TRUE(CGImageSourceCreateImageAtIndex(source, i, now));
     EXPECT_LT(inPlace.peakBytes(), kCanvasBytes / 64) << i;
   }
+}
+
+TEST_F(DecoderLayerTest, SourcesKeepTheLastFrameForItsNextAsking) {
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  auto source = SourceOf(AnimatedGIF());
+  ASSERT_TRUE(source);
+  for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(CGImageSourceCreateImageAtIndex(source, i, now));
+  CGImageRef shown = CGImageSourceCreateImageAtIndex(source, 2, now);
+  ASSERT_TRUE(shown);
+  const ImageBitmap expected = Pixels(shown);
+  // Asked again, shown or not, frame 2 is not composited anew from frame 0.
+  for (bool held : {true, false}) {
+    if (!held) shown.reset();
+    AllocationCounter again;
+    CGImageRef image = CGImageSourceCreateImageAtIndex(source, 2, now);
+    ASSERT_TRUE(image);
+    EXPECT_LT(again.peakBytes(), kCanvasBytes / 64) << held;
+    EXPECT_EQ(MaxDifference(Pixels(image), expected), 0) << held;
+  }
+}
+
+TEST_F(DecoderLayerTest, IncrementalSourcesGoOnFromTheLastFrameAcrossUpdates) {
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  const Bytes all = AnimatedGIF();
+  // The data up to the end of frame 2 (a GIF of three frames less its trailer).
+  Bytes part = AnimatedGIF(3);
+  part.pop_back();
+  ASSERT_TRUE(std::equal(part.begin(), part.end(), all.begin()));
+
+  auto source = CGImageSourceCreateIncremental();
+  CGImageSourceUpdateBytes(source, Shared(part), false);
+  ASSERT_EQ(CGImageSourceGetCount(source), 3u);
+  ASSERT_EQ(CGImageSourceGetStatusAtIndex(source, 2), kCGImageStatusComplete);
+  for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(CGImageSourceCreateImageAtIndex(source, i, now));
+
+  CGImageSourceUpdateBytes(source, Shared(all), true);
+  CGImageRef last;
+  {
+    AllocationCounter next;
+    last = CGImageSourceCreateImageAtIndex(source, 3, now);
+    ASSERT_TRUE(last);
+    EXPECT_LT(next.peakBytes(), kCanvasBytes / 64);
+  }
+  auto whole = SourceOf(all);
+  EXPECT_EQ(MaxDifference(Pixels(last), Pixels(CGImageSourceCreateImageAtIndex(whole, 3, now))),
+            0);
+
+  // A frame that had only part of its data (the first, shown while it
+  // arrives) is not gone on from: the next frame is drawn from the new data.
+  auto fresh = CGImageSourceCreateIncremental();
+  const Bytes firstHalf(all.begin(), all.begin() + std::ptrdiff_t(all.size() / 2));
+  CGImageSourceUpdateBytes(fresh, Shared(firstHalf), false);
+  ASSERT_EQ(CGImageSourceGetCount(fresh), 1u);
+  ASSERT_EQ(CGImageSourceGetStatusAtIndex(fresh, 0), kCGImageStatusIncomplete);
+  ASSERT_TRUE(CGImageSourceCreateImageAtIndex(fresh, 0, now));
+  CGImageSourceUpdateBytes(fresh, Shared(all), true);
+  EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(fresh, 1, now)),
+                          Pixels(CGImageSourceCreateImageAtIndex(whole, 1, now))),
+            0);
 }
