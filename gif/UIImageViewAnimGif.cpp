@@ -21,10 +21,6 @@ class PlaybackState : public NSObject {
  public:
   UIImagePtr gifImage;
   UIImagePtr currentImage;
-  // Which source frame of which source `currentImage` is, so that the ticks
-  // of a slot, and slots repeating a frame, decode it once.
-  std::weak_ptr<CGImageSource> currentSource;
-  int64_t currentFrame = -1;
   AnimGifManagerPtr manager;
   int64_t loopCount = 0;
   bool displaying = false;
@@ -62,30 +58,14 @@ UIImagePtr decodeFrame(const CGImageSourceRef& source, int64_t index) {
   return frame ? UIImage::imageWithCGImage(frame) : nullptr;
 }
 
-void showCurrent(PlaybackState& state, UIImagePtr image, const CGImageSourceRef& source,
-                 int64_t frame) {
-  state.currentImage = std::move(image);
-  state.currentSource = source;
-  state.currentFrame = frame;
-}
-
 void refreshCurrentImage(const UIImageView& view, PlaybackState& state) {
   const int64_t index = state.displayIndex;
   if (state.frameCacheBuilt && index >= 0 &&
       static_cast<uint64_t>(index) < state.frameCache.size() && state.frameCache[index]) {
-    showCurrent(state, state.frameCache[index], nullptr, -1);
+    state.currentImage = state.frameCache[index];
     return;
   }
-  CGImageSourceRef source = state.gifImage ? imageSource(*state.gifImage) : nullptr;
-  const auto frame = state.gifImage ? displayOrderFrame(*state.gifImage, index) : std::nullopt;
-  if (source && frame && *frame == state.currentFrame && source == state.currentSource.lock() &&
-      state.currentImage) {
-    return;
-  }
-  UIImagePtr image = frameAtIndex(view, index);
-  const bool decoded = image->CGImage() != nullptr;
-  showCurrent(state, std::move(image), decoded ? source : nullptr,
-              decoded && frame ? *frame : -1);
+  state.currentImage = frameAtIndex(view, index);
 }
 
 void fillFrameCache(PlaybackState& state) {
@@ -95,13 +75,7 @@ void fillFrameCache(PlaybackState& state) {
   CGImageSourceRef source = imageSource(*state.gifImage);
   if (!order || !source) return;
   state.frameCache.reserve(order->size());
-  for (size_t slot = 0; slot < order->size(); ++slot) {
-    // Slots in a row showing one frame share its image: decoding a frame
-    // again means compositing it anew from the start of the animation.
-    const bool repeat = slot > 0 && (*order)[slot] == (*order)[slot - 1];
-    state.frameCache.push_back(repeat ? state.frameCache.back()
-                                      : decodeFrame(source, (*order)[slot]));
-  }
+  for (int64_t frame : *order) state.frameCache.push_back(decodeFrame(source, frame));
 }
 
 // Ticks within the slot, then slots within the loop, then loops.
@@ -169,7 +143,7 @@ void setGifImage(const UIImageViewPtr& view, const UIImagePtr& gif,
     leaveManagers(view, nullptr, manager);
     return;
   }
-  showCurrent(*state, first, source, 0);
+  state->currentImage = first;
   if (!manager || !manager->addImageView(view)) return;
   state->displaying = true;
   updateCache(view);
@@ -296,7 +270,7 @@ void clear(const UIImageViewPtr& view) {
   if (auto state = stateOf(*view)) {
     if (state->gifImage) clear(*state->gifImage);
     state->gifImage = nullptr;
-    showCurrent(*state, nullptr, nullptr, -1);
+    state->currentImage = nullptr;
     state->frameCache.clear();
     state->manager = nullptr;
   }
@@ -320,7 +294,7 @@ UIImagePtr currentImage(const UIImageView& view) {
 
 void setCurrentImage(const UIImageViewPtr& view, const UIImagePtr& image) {
   QX_DCHECK_MAIN_THREAD();
-  showCurrent(*ensureState(*view), image, nullptr, -1);
+  ensureState(*view)->currentImage = image;
 }
 
 AnimGifManagerPtr animationManager(const UIImageView& view) {
