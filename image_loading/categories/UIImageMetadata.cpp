@@ -105,10 +105,10 @@ bool il_isAnimated(const UIImage& image) {
   return image.images().has_value();
 }
 
-bool il_isVector(const UIImage& /*image*/) {
-  // The image stand-in has no symbol images and no SVG- or PDF-backed images:
-  // every image here is bitmap-backed.
-  return false;
+bool il_isVector(const UIImage& image) {
+  // Symbols are the only vector-backed images: SVG and PDF data decode to
+  // bitmaps.
+  return image.isSymbolImage();
 }
 
 ILImageFormatCode il_imageFormat(const UIImage& image) {

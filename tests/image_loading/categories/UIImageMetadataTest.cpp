@@ -26,7 +26,11 @@ TEST_F(UIImageMetadataTest, UnsetFactsReadAsNothingAndSetOnesStay) {
   EXPECT_EQ(il_imageFormat(*image), ILImageFormatUndefined);  // no source type
   EXPECT_EQ(il_imageFrameCount(*image), 1u);
   EXPECT_FALSE(il_isAnimated(*image));
+  EXPECT_FALSE(il_isVector(*image));
   EXPECT_EQ(il_memoryCost(*image), 64u);
+  UIImagePtr symbol = UIImage::systemImageNamed("checkmark");
+  ASSERT_TRUE(symbol);
+  EXPECT_TRUE(il_isVector(*symbol));
 
   il_setImageLoopCount(*image, 7);
   il_setMemoryCost(*image, 5);
