@@ -217,6 +217,50 @@ void normalRowFull(uint8_t* dst, const CGPixelLayout& l, const uint8_t* src, int
 
 }  // namespace
 
+void CGCompositor::overRowSameLayout(uint8_t* dst, const CGPixelLayout& l, const uint8_t* src,
+                                     bool sourceOpaque, int n) {
+  const int alphaAt = l.a >= 0 ? l.a : skipOffset(l);
+  const uint32_t alphaBits = 255u << (8 * alphaAt);
+  if (sourceOpaque) {
+    for (int i = 0; i < n; ++i) {
+      uint32_t word;
+      std::memcpy(&word, src + i * 4, 4);
+      word |= alphaBits;
+      std::memcpy(dst + i * 4, &word, 4);
+    }
+    return;
+  }
+  int i = 0;
+  while (i < n) {
+    // Four pixels at a time while all four are opaque: a plain copy.
+    if (i + 4 <= n) {
+      uint32_t w[4];
+      std::memcpy(w, src + i * 4, 16);
+      if (((w[0] & w[1] & w[2] & w[3]) & alphaBits) == alphaBits) {
+        std::memcpy(dst + i * 4, w, 16);
+        i += 4;
+        continue;
+      }
+    }
+    const int end = std::min(n, i + 4);
+    for (; i < end; ++i) {
+      const uint8_t* s = src + i * 4;
+      uint8_t* d = dst + i * 4;
+      const uint32_t sa = s[alphaAt];
+      if (sa == 255) {
+        std::memcpy(d, s, 4);
+        continue;
+      }
+      if (sa == 0 && s[l.r] == 0 && s[l.g] == 0 && s[l.b] == 0) continue;
+      const uint32_t inv = 255 - sa;
+      d[l.r] = static_cast<uint8_t>(std::min<uint32_t>(255, s[l.r] + CGMulDiv255(d[l.r], inv)));
+      d[l.g] = static_cast<uint8_t>(std::min<uint32_t>(255, s[l.g] + CGMulDiv255(d[l.g], inv)));
+      d[l.b] = static_cast<uint8_t>(std::min<uint32_t>(255, s[l.b] + CGMulDiv255(d[l.b], inv)));
+      d[alphaAt] = l.a >= 0 ? static_cast<uint8_t>(sa + CGMulDiv255(d[alphaAt], inv)) : 255;
+    }
+  }
+}
+
 void CGCompositor::blend(CGBlendMode mode, const float s[4], const float d[4], float out[4]) {
   float sa = s[3], da = d[3];
   switch (mode) {

@@ -19,6 +19,13 @@ class CGCompositor {
   static void compositeRow(uint8_t* dst, const CGPixelLayout& layout, const uint8_t* src,
                            int srcStride, const uint8_t* coverage, int n, CGBlendMode mode);
 
+  // Source over, full coverage, from pixels already in the destination's
+  // layout (whose colour is premultiplied or has no alpha). The source is
+  // premultiplied, or opaque when sourceOpaque (its fourth byte is then
+  // ignored). Runs of opaque source pixels are copied as they are.
+  static void overRowSameLayout(uint8_t* dst, const CGPixelLayout& layout, const uint8_t* src,
+                                bool sourceOpaque, int n);
+
   // One pixel in floating point, premultiplied, for any mode (s over d).
   static void blend(CGBlendMode mode, const float s[4], const float d[4], float out[4]);
 };

@@ -14,6 +14,9 @@ namespace {
 
 constexpr double kFlattenTolerance = 0.1;  // device pixels
 constexpr size_t kMaxBitmapBytes = size_t(1) << 32;
+// Clip masks kept for reuse: how many, and the largest kept (pixels).
+constexpr size_t kSharedMasks = 8;
+constexpr size_t kMaxSharedMask = size_t(1) << 20;
 
 std::vector<CGPolygon> rectPolygon(const CGRect& rect, const CGAffineTransform& t) {
   CGRect r = CGRectStandardize(rect);
@@ -224,8 +227,8 @@ void CGContext::paintRow(int y, int x0, int x1, const float* coverage, const Pai
   if (!clip.mask) return paintSpan(y, x0, x1, coverage, nullptr, paint);
   // Where the mask row is wholly covered it need not be read.
   auto [full0, full1] = (*clip.fullSpans)[size_t(y - clip.maskBox.y0)];
-  full0 = std::clamp(full0, x0, x1);
-  full1 = std::clamp(full1, full0, x1);
+  full0 = std::clamp(full0 + clip.maskBox.x0, x0, x1);
+  full1 = std::clamp(full1 + clip.maskBox.x0, full0, x1);
   if (full0 > x0) paintSpan(y, x0, full0, coverage, clip.maskRow(y, x0), paint);
   if (full1 > full0) {
     paintSpan(y, full0, full1, coverage ? coverage + (full0 - x0) : nullptr, nullptr, paint);
@@ -255,6 +258,18 @@ void CGContext::paintSpan(int y, int x0, int x1, const float* coverage, const ui
     if (!any) return;
     cov = coverageRow_.data();
   }
+  uint8_t* dst = data_ + y * bytesPerRow_ + x0 * 4;
+  if (paint.sampler && !cov && paint.mode == kCGBlendModeNormal &&
+      (layout_.premultiplied || layout_.a < 0)) {
+    // An image on the pixel grid in this bitmap's own channel order (a
+    // layer's backing store): its rows are composited straight from it.
+    const CGPixelLayout& from = paint.sampler->layout();
+    if (from.r == layout_.r && from.g == layout_.g && from.b == layout_.b) {
+      if (const uint8_t* row = paint.sampler->directRow(x0, y, n)) {
+        return CGCompositor::overRowSameLayout(dst, layout_, row, !from.hasAlpha(), n);
+      }
+    }
+  }
   const uint8_t* src = paint.color;
   int stride = 0;
   if (paint.sampler) {
@@ -263,8 +278,7 @@ void CGContext::paintSpan(int y, int x0, int x1, const float* coverage, const ui
     src = sourceRow_.data();
     stride = 4;
   }
-  CGCompositor::compositeRow(data_ + y * bytesPerRow_ + x0 * 4, layout_, src, stride, cov, n,
-                             paint.mode);
+  CGCompositor::compositeRow(dst, layout_, src, stride, cov, n, paint.mode);
 }
 
 void CGContext::fillPath(CGFillRule rule) {
@@ -326,11 +340,45 @@ void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule
     return;
   }
   // The mask covers only what stays paintable, so small clips stay cheap.
-  CGPixelBox box2 = clip.box.intersect(CGRasterizer::bounds(polygons));
+  const CGPixelBox shapeBox = CGRasterizer::bounds(polygons);
+  CGPixelBox box2 = clip.box.intersect(shapeBox);
   if (box2.isEmpty()) {
     clip.box = {};
     clip.mask.reset();
     return;
+  }
+  // A shape wholly inside an unmasked clip has a mask of its own, which a
+  // shape differing only by whole pixels shares.
+  std::vector<int64_t> key;
+  const bool shareable = !clip.mask && box2.x0 == shapeBox.x0 && box2.y0 == shapeBox.y0 &&
+                         box2.x1 == shapeBox.x1 && box2.y1 == shapeBox.y1 &&
+                         size_t(box2.x1 - box2.x0) * size_t(box2.y1 - box2.y0) <= kMaxSharedMask;
+  if (shareable) {
+    key = {int64_t(rule), antialias() ? 1 : 0};
+    for (const CGPolygon& polygon : polygons) {
+      key.push_back(int64_t(polygon.points.size()));
+      for (const CGPoint& p : polygon.points) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+          key.clear();
+          break;
+        }
+        // A 4096th of a pixel changes no coverage level.
+        key.push_back(std::llround((p.x - box2.x0) * 4096));
+        key.push_back(std::llround((p.y - box2.y0) * 4096));
+      }
+      if (key.empty()) break;
+    }
+    for (auto it = maskShapes_.begin(); !key.empty() && it != maskShapes_.end(); ++it) {
+      if (it->key != key || it->width != box2.x1 - box2.x0 || it->height != box2.y1 - box2.y0) {
+        continue;
+      }
+      std::rotate(maskShapes_.begin(), it, it + 1);
+      const MaskShape& shape = maskShapes_.front();
+      clip.box = clip.maskBox = box2;
+      clip.mask = shape.mask;
+      clip.fullSpans = shape.fullSpans;
+      return;
+    }
   }
   const size_t maskWidth = size_t(box2.x1 - box2.x0);
   auto mask = std::make_shared<std::vector<uint8_t>>(maskWidth * size_t(box2.y1 - box2.y0), 0);
@@ -352,12 +400,17 @@ void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule
                            full1 = x;
                          }
                        }
-                       (*spans)[size_t(y - box2.y0)] = {full0, full1};
+                       (*spans)[size_t(y - box2.y0)] = {full0 - box2.x0, full1 - box2.x0};
                      });
   clip.box = box2;
   clip.mask = std::move(mask);
   clip.fullSpans = std::move(spans);
   clip.maskBox = box2;
+  if (!key.empty()) {
+    maskShapes_.insert(maskShapes_.begin(), {std::move(key), box2.x1 - box2.x0,
+                                             box2.y1 - box2.y0, clip.mask, clip.fullSpans});
+    if (maskShapes_.size() > kSharedMasks) maskShapes_.pop_back();
+  }
 }
 
 void CGContext::clip(CGFillRule rule) {

@@ -93,7 +93,8 @@ class CGContext : public NSObject {
     // Coverage over maskBox (which holds box), one byte a pixel, or none.
     std::shared_ptr<const std::vector<uint8_t>> mask;
     CGPixelBox maskBox;
-    // Per mask row, the columns [first, second) whose coverage is whole.
+    // Per mask row, the columns [first, second) whose coverage is whole,
+    // counted from maskBox.x0.
     std::shared_ptr<const std::vector<std::pair<int, int>>> fullSpans;
     const uint8_t* maskRow(int y, int x) const {
       return mask->data() + size_t(y - maskBox.y0) * size_t(maskBox.x1 - maskBox.x0) +
@@ -130,6 +131,15 @@ class CGContext : public NSObject {
   static std::optional<CGRect> axisAlignedBox(const std::vector<CGPolygon>& polygons);
   void paintBox(const CGRect& box, const Paint& paint);
   void intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule);
+  // Coverage masks of recent clip shapes, by shape relative to whole pixels:
+  // views that clip alike (rounded corners of equal size) share one.
+  struct MaskShape {
+    std::vector<int64_t> key;
+    int width = 0, height = 0;
+    std::shared_ptr<const std::vector<uint8_t>> mask;
+    std::shared_ptr<const std::vector<std::pair<int, int>>> fullSpans;
+  };
+  std::vector<MaskShape> maskShapes_;  // most recently used first
 
   uint8_t* data_;
   std::shared_ptr<Bytes> owned_;

@@ -139,6 +139,17 @@ void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
   }
 }
 
+const uint8_t* CGImageSampler::directRow(int x0, int y, int n) const {
+  if (map_.a != 1 || map_.b != 0 || !(source_.layout.premultiplied || source_.layout.a < 0)) {
+    return nullptr;
+  }
+  double u = map_.a * (x0 + 0.5) + map_.c * (y + 0.5) + map_.tx - 0.5;
+  double v = map_.b * (x0 + 0.5) + map_.d * (y + 0.5) + map_.ty - 0.5;
+  if (!(u >= 0 && v >= 0 && u + n <= width_ && v < height_)) return nullptr;
+  if (u != std::floor(u) || v != std::floor(v)) return nullptr;
+  return source_.pixels->data() + size_t(v) * source_.bytesPerRow + size_t(u) * 4;
+}
+
 void CGImageSampler::copyRow(int u, int v, int n, uint8_t* out) const {
   Texels src(source_);
   int y = std::clamp(v, 0, height_ - 1);

@@ -24,6 +24,12 @@ class CGImageSampler {
   // Premultiplied RGBA of destination pixels x0 ... x0+n-1 on row y, sampled
   // at the pixel centres.
   void sampleRow(int x0, int y, int n, uint8_t* out) const;
+  // The image's own pixels for that row, when the map puts source pixels
+  // one to one on the destination grid, the whole row lies inside the image
+  // and its colour is premultiplied or opaque; nullptr otherwise.
+  const uint8_t* directRow(int x0, int y, int n) const;
+  // How directRow's pixels are laid out.
+  const CGPixelLayout& layout() const { return source_.layout; }
 
  private:
   enum class Filter { Nearest, Bilinear, Bicubic };

@@ -51,6 +51,7 @@ CALayer::CALayer(const CALayer& other)
       shadowOffset_(other.shadowOffset_),
       shadowRadius_(other.shadowRadius_),
       shadowPath_(other.shadowPath_),
+      contentsStore_(other.contentsStore_),
       name_(other.name_) {}
 
 CALayer::~CALayer() {
@@ -237,6 +238,7 @@ void CALayer::setMasksToBounds(bool on) {
 void CALayer::setContents(CGImageRef image) {
   QX_DCHECK_MAIN_THREAD();
   contents_ = std::move(image);
+  if (contentsStore_ && !contents_) contentsStore_->clear();
 }
 
 void CALayer::setContentsGravity(std::string gravity) {
@@ -668,6 +670,9 @@ void CALayer::renderInContext(const CGContextRef& context) {
 void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double time) {
   using namespace CALayerRendering;
   model.displayIfNeeded();
+  if (model.contents_ && !model.contentsStore_) {
+    model.contentsStore_ = std::make_shared<ContentsStore>();
+  }
   auto shown = model.presentationLayerAtTime(time);
   if (shown->hidden_ || shown->opacity_ <= 0) return;
   CGContextSaveGState(context);
@@ -809,7 +814,11 @@ void CALayer::renderContent(const CGContextRef& context, double) const {
   CGContextSaveGState(context);
   CGContextSetInterpolationQuality(
       context, interpolationFor(magnification > 1 ? magnificationFilter_ : minificationFilter_));
-  CALayerRendering::drawImageFlipped(context, rect, contents_);
+  if (contentsStore_) {
+    contentsStore_->draw(context, rect, contents_);
+  } else {
+    CALayerRendering::drawImageFlipped(context, rect, contents_);
+  }
   CGContextRestoreGState(context);
 }
 

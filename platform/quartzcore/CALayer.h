@@ -39,6 +39,7 @@ extern const char* const kCAFilterTrilinear;
 class CALayer;
 namespace CALayerRendering {
 struct Offscreen;
+class ContentsStore;
 }
 
 // What a view does for its layer. The delegate is held weakly.
@@ -243,6 +244,8 @@ class CALayer : public NSObject {
   CGSize shadowOffset_ = {0, -3};
   double shadowRadius_ = 3;
   CGPathRef shadowPath_;
+  // Shared with presentation copies, which draw through it.
+  std::shared_ptr<CALayerRendering::ContentsStore> contentsStore_;
   std::string name_;
 
   std::weak_ptr<CALayer> superlayer_;

@@ -158,6 +158,83 @@ CGPathRef roundedRectPath(const CGRect& rect, double radius) {
   return CGPathCreateWithRoundedRect(rect, radius, radius, nullptr);
 }
 
+namespace {
+
+// Device coordinates a hair off a whole pixel are taken as on it.
+double snapped(double v) {
+  double whole = std::round(v);
+  return std::fabs(v - whole) < 1e-6 ? whole : v;
+}
+
+// The premultiplied bitmap info whose channels sit where the destination's do.
+uint32_t premultipliedLike(uint32_t info) {
+  uint32_t order = info & kCGBitmapByteOrderMask;
+  switch (info & kCGBitmapAlphaInfoMask) {
+    case kCGImageAlphaPremultipliedFirst:
+    case kCGImageAlphaFirst:
+    case kCGImageAlphaNoneSkipFirst:
+      return order | kCGImageAlphaPremultipliedFirst;
+    default:
+      return order | kCGImageAlphaPremultipliedLast;
+  }
+}
+
+}  // namespace
+
+void ContentsStore::clear() {
+  image_.reset();
+  drawn_.reset();
+}
+
+void ContentsStore::draw(const CGContextRef& context, const CGRect& rect,
+                         const CGImageRef& image) {
+  const CGAffineTransform ctm = CGContextGetCTM(context);
+  if (!image || CGRectIsEmpty(rect) || ctm.b != 0 || ctm.c != 0) {
+    clear();
+    return drawImageFlipped(context, rect, image);
+  }
+  const CGRect device = CGRectApplyAffineTransform(rect, ctm);
+  const double x0 = std::floor(snapped(device.origin.x));
+  const double y0 = std::floor(snapped(device.origin.y));
+  const double phaseX = snapped(device.origin.x) - x0, phaseY = snapped(device.origin.y) - y0;
+  const CGInterpolationQuality quality = CGContextGetInterpolationQuality(context);
+  const bool same = drawn_ && image_ == image && scaleX_ == ctm.a && scaleY_ == ctm.d &&
+                    width_ == rect.size.width && height_ == rect.size.height &&
+                    std::fabs(phaseX_ - phaseX) < 1e-6 && std::fabs(phaseY_ - phaseY) < 1e-6 &&
+                    quality_ == quality;
+  if (!same) {
+    clear();
+    const double w = std::ceil(snapped(x0 + phaseX + device.size.width)) - x0;
+    const double h = std::ceil(snapped(y0 + phaseY + device.size.height)) - y0;
+    const double limit = double(CGBitmapContextGetWidth(context)) *
+                         double(CGBitmapContextGetHeight(context));
+    if (!(w >= 1 && h >= 1) || w * h > limit) return drawImageFlipped(context, rect, image);
+    const size_t width = size_t(w), height = size_t(h);
+    auto pixels = std::make_shared<Bytes>(width * height * 4, 0);
+    const uint32_t info = premultipliedLike(CGBitmapContextGetBitmapInfo(context));
+    auto offscreen = CGBitmapContextCreate(pixels->data(), width, height, 8, width * 4,
+                                           CGBitmapContextGetColorSpace(context), info);
+    if (!offscreen) return drawImageFlipped(context, rect, image);
+    CGContextConcatCTM(offscreen,
+                       CGAffineTransformConcat(ctm, CGAffineTransformMakeTranslation(-x0, -y0)));
+    CGContextSetInterpolationQuality(offscreen, quality);
+    drawImageFlipped(offscreen, rect, image);
+    drawn_ = CGImage::create(width, height, 8, 32, width * 4, info, std::move(pixels));
+    if (!drawn_) return drawImageFlipped(context, rect, image);
+    image_ = image;
+    scaleX_ = ctm.a, scaleY_ = ctm.d, width_ = rect.size.width, height_ = rect.size.height;
+    phaseX_ = phaseX, phaseY_ = phaseY, quality_ = quality;
+  }
+  // One stored pixel to one device pixel.
+  CGContextSaveGState(context);
+  CGContextConcatCTM(context, CGAffineTransformInvert(ctm));
+  CGContextSetInterpolationQuality(context, kCGInterpolationNone);
+  CGContextDrawImage(context,
+                     CGRectMake(x0, y0, double(drawn_->width()), double(drawn_->height())),
+                     drawn_);
+  CGContextRestoreGState(context);
+}
+
 void drawImageFlipped(const CGContextRef& context, const CGRect& rect, const CGImageRef& image) {
   CGContextSaveGState(context);
   CGContextTranslateCTM(context, rect.origin.x, rect.origin.y + rect.size.height);

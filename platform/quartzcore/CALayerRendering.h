@@ -35,6 +35,26 @@ void applyMask(const Offscreen& content, const Offscreen& mask);
 // Multiplies each pixel's components by rgba (0...1).
 void tint(const Offscreen& content, const double rgba[4]);
 
+// A layer's contents as they land on the device, kept between frames the
+// way a backing store keeps rendered content: drawn again only when the
+// image, its size on the device, its position within a pixel or the filter
+// change. Moving by whole pixels (scrolling) reuses what was drawn.
+class ContentsStore {
+ public:
+  // Draws the image upright into rect of a y-down user space, as
+  // drawImageFlipped does, through the store when the context's transform
+  // neither rotates nor skews and the drawn image is no larger than the
+  // context's bitmap; straight from the image otherwise.
+  void draw(const CGContextRef& context, const CGRect& rect, const CGImageRef& image);
+  void clear();
+
+ private:
+  CGImageRef image_;   // what was drawn
+  CGImageRef drawn_;   // as it came out on the device
+  double scaleX_ = 0, scaleY_ = 0, width_ = 0, height_ = 0, phaseX_ = 0, phaseY_ = 0;
+  CGInterpolationQuality quality_ = kCGInterpolationDefault;
+};
+
 CGPathRef roundedRectPath(const CGRect& rect, double radius);
 // The image fills rect upright where user space grows downwards.
 void drawImageFlipped(const CGContextRef& context, const CGRect& rect, const CGImageRef& image);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "platform/coregraphics/CGContext.h"
 #include "support/TestEnvironment.h"
@@ -459,6 +460,86 @@ TEST_F(CGContextTest, NestedPathClipsAndStraightSidedShapesCoverExactly) {
   EXPECT_EQ(pixel(l, 3, 10 - 1 - 6)[3], 255);
   EXPECT_EQ(pixel(l, 6, 10 - 1 - 6)[3], 0);
   EXPECT_NEAR(pixel(l, 8, 10 - 1 - 2)[3], 128, 1);
+}
+
+TEST_F(CGContextTest, ImagesOnThePixelGridBlendStraightFromTheirRows) {
+  // Nine BGRA pixels, opaque runs broken by translucent and clear ones,
+  // drawn one to one over grey: the same pixels whether the destination
+  // shares the image's channel order (composited from the image's rows)
+  // or not (sampled first).
+  std::vector<uint8_t> bgra;
+  const uint8_t alphas[9] = {255, 255, 255, 255, 128, 0, 255, 255, 40};
+  for (int i = 0; i < 9; ++i) {
+    uint8_t a = alphas[i];
+    bgra.insert(bgra.end(), {uint8_t(a * i / 9), uint8_t(a / 2), uint8_t(a - a / 3), a});
+  }
+  auto image = imageFromPixels(9, 1, bgra, kBGRA);
+  auto draw = [&](uint32_t info) {
+    auto c = makeContext(9, 1, info);
+    CGContextSetRGBFillColor(c, 0.5, 0.25, 0.75, 1);
+    CGContextFillRect(c, CGRectMake(0, 0, 9, 1));
+    CGContextDrawImage(c, CGRectMake(0, 0, 9, 1), image);
+    return c;
+  };
+  auto same = draw(kBGRA), other = draw(kRGBA);
+  auto opaque = draw(kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little);
+  for (int x = 0; x < 9; ++x) {
+    EXPECT_EQ(pixel(same, x, 0), pixel(other, x, 0)) << x;
+    EXPECT_EQ(pixel(opaque, x, 0), pixel(other, x, 0)) << x;
+    EXPECT_EQ(opaque->data()[x * 4 + 3], 255) << x;
+  }
+  // Without alpha the destination stays opaque, over black as over grey.
+  auto black = makeContext(9, 1, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little);
+  CGContextDrawImage(black, CGRectMake(0, 0, 9, 1), image);
+  for (int x = 0; x < 9; ++x)
+    if (alphas[x]) EXPECT_EQ(black->data()[x * 4 + 3], 255) << x;
+  expectNear(pixel(same, 5, 0), {128, 64, 191, 255});  // clear: the grey stays
+  EXPECT_EQ(pixel(same, 6, 0), (RGBA{bgra[6 * 4 + 2], bgra[6 * 4 + 1], bgra[6 * 4], 255}));
+
+  // A source without alpha ignores whatever its fourth byte holds.
+  auto skip = CGImage::create(2, 1, 8, 32, 8, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                              std::make_shared<const Bytes>(Bytes{30, 20, 10, 7, 60, 50, 40, 0}));
+  auto c = makeContext(2, 1, kBGRA);
+  CGContextDrawImage(c, CGRectMake(0, 0, 2, 1), skip);
+  EXPECT_EQ(pixel(c, 0, 0), (RGBA{10, 20, 30, 255}));
+  EXPECT_EQ(pixel(c, 1, 0), (RGBA{40, 50, 60, 255}));
+}
+
+TEST_F(CGContextTest, ClipShapesAlikeShareAMaskInTheirOwnPlace) {
+  // The same rounded clip three times in one context, moved by whole pixels
+  // and then by half a pixel, inside a rectangular clip and then crossing
+  // it: each paints as the shape alone does in a fresh context.
+  struct Place {
+    double x, y;
+    CGRect outer;
+  };
+  const Place places[] = {{12, 1, CGRectMake(0, 0, 64, 64)},
+                          {2, 22, CGRectMake(0, 0, 64, 64)},
+                          {32.25, 22, CGRectMake(0, 0, 64, 64)},
+                          {34, 43, CGRectMake(0, 0, 50, 64)}};
+  auto paint = [](const CGContextRef& c, const Place& p) {
+    CGContextSaveGState(c);
+    CGContextClipToRect(c, p.outer);
+    CGContextAddPath(c, CGPathCreateWithRoundedRect(CGRectMake(p.x, p.y, 25.5, 20), 7, 7, nullptr));
+    CGContextClip(c);
+    CGContextSetRGBFillColor(c, 0.2, 0.6, 1, 1);
+    CGContextFillRect(c, CGRectMake(0, 0, 64, 64));
+    CGContextRestoreGState(c);
+  };
+  auto shared = makeContext(64, 64);
+  for (const Place& p : places) paint(shared, p);
+  std::vector<RGBA> expected(64 * 64, RGBA{0, 0, 0, 0});
+  for (const Place& p : places) {
+    auto fresh = makeContext(64, 64);
+    paint(fresh, p);
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x)
+        if (pixel(fresh, x, y)[3]) expected[size_t(y * 64 + x)] = pixel(fresh, x, y);
+  }
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) expectNear(pixel(shared, x, y), expected[size_t(y * 64 + x)]);
+  EXPECT_EQ(pixel(shared, 55, 64 - 1 - 53)[3], 0);  // beyond the last rectangular clip
+  EXPECT_EQ(pixel(shared, 45, 64 - 1 - 53)[3], 255);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "platform/quartzcore/CALayer.h"
+#include "platform/quartzcore/CALayerRendering.h"
 #include "support/TestEnvironment.h"
 #include "LayerCanvas.h"
 
@@ -228,6 +231,87 @@ TEST_F(CALayerRenderingTest, ShadowsFollowWhatTheLayerPaintsOrItsShadowPath) {
   plain->renderInContext(clipped.context);
   expectNear(clipped.at(35, 35), {0, 0, 0, 0});
   expectNear(clipped.at(25, 25), {0, 0, 0, 255});
+}
+
+// A 6 x 4 picture of distinct colours with a translucent pixel.
+CGImageRef sixByFour(int seed) {
+  auto bytes = std::make_shared<Bytes>();
+  for (int i = 0; i < 24; ++i) {
+    uint8_t a = i == 9 ? 120 : 255;
+    uint8_t r = uint8_t((i * 37 + seed * 50) % 256 * a / 255), g = uint8_t((i * 91) % 256 * a / 255);
+    bytes->insert(bytes->end(), {r, g, uint8_t((255 - i * 10) * a / 255), a});
+  }
+  return CGImage::create(6, 4, 8, 32, 24, kCGImageAlphaPremultipliedLast, bytes);
+}
+
+// The largest difference of any byte between two canvases of one size.
+int largestDifference(const Canvas& a, const Canvas& b) {
+  const auto* pa = static_cast<const uint8_t*>(CGBitmapContextGetData(a.context));
+  const auto* pb = static_cast<const uint8_t*>(CGBitmapContextGetData(b.context));
+  size_t size = CGBitmapContextGetBytesPerRow(a.context) * CGBitmapContextGetHeight(a.context);
+  int most = 0;
+  for (size_t i = 0; i < size; ++i) most = std::max(most, std::abs(pa[i] - pb[i]));
+  return most;
+}
+
+TEST_F(CALayerRenderingTest, KeptContentsFollowEveryChangeThatAltersThePixels) {
+  // One layer rendered again and again as it moves and changes, each time
+  // against a new layer rendered once: what a layer keeps of its drawn
+  // contents never shows through stale.
+  struct Look {
+    CGRect frame;
+    CGImageRef image;
+    const char* filter;
+    CGAffineTransform transform;
+    double scale;
+  };
+  auto apply = [](CALayer& layer, const Look& look) {
+    layer.setFrame(look.frame);
+    layer.setAffineTransform(look.transform);
+    layer.setContents(look.image);
+    layer.setMagnificationFilter(look.filter);
+  };
+  const CGImageRef a = sixByFour(0), b = sixByFour(1);
+  const CGAffineTransform none = CGAffineTransformIdentity;
+  const Look looks[] = {
+      {CGRectMake(3.25, 2.5, 17, 11), a, kCAFilterLinear, none, 1},
+      {CGRectMake(13.25, 12.5, 17, 11), a, kCAFilterLinear, none, 1},   // whole pixels on
+      {CGRectMake(13.75, 12.5, 17, 11), a, kCAFilterLinear, none, 1},   // half a pixel on
+      {CGRectMake(13.75, 12.5, 17, 11), b, kCAFilterLinear, none, 1},   // other contents
+      {CGRectMake(13.75, 12.5, 20, 9), b, kCAFilterLinear, none, 1},    // other size
+      {CGRectMake(13.75, 12.5, 20, 9), b, kCAFilterNearest, none, 1},   // other filter
+      {CGRectMake(13.75, 12.5, 20, 9), b, kCAFilterNearest, CGAffineTransformMakeRotation(0.3), 1},
+      {CGRectMake(13.75, 12.5, 20, 9), b, kCAFilterLinear, none, 2},    // other scale
+      {CGRectMake(13.75, 12.5, 20, 9), b, kCAFilterLinear, CGAffineTransformMakeScale(1, -1), 2},
+  };
+  auto kept = CALayer::layer();
+  for (size_t i = 0; i < std::size(looks); ++i) {
+    apply(*kept, looks[i]);
+    Canvas again(40, 30, looks[i].scale), once(40, 30, looks[i].scale);
+    kept->renderInContext(again.context);
+    auto fresh = CALayer::layer();
+    apply(*fresh, looks[i]);
+    fresh->renderInContext(once.context);
+    EXPECT_LE(largestDifference(again, once), 1) << "look " << i;
+    const CGRect& f = looks[i].frame;
+    EXPECT_GT(again.at(size_t(looks[i].scale * CGRectGetMidX(f)),
+                       size_t(looks[i].scale * CGRectGetMidY(f)))[3],
+              0)
+        << "look " << i;
+  }
+
+  // And what it keeps is the image as drawn straight into the context.
+  Canvas layered(40, 30);
+  auto layer = CALayer::layer();
+  apply(*layer, looks[0]);
+  layer->renderInContext(layered.context);
+  layer->renderInContext(layered.context);  // the second time from what it kept
+  Canvas twice(40, 30);
+  CGContextTranslateCTM(twice.context, 3.25, 2.5);
+  CGContextSetInterpolationQuality(twice.context, kCGInterpolationLow);
+  CALayerRendering::drawImageFlipped(twice.context, CGRectMake(0, 0, 17, 11), a);
+  CALayerRendering::drawImageFlipped(twice.context, CGRectMake(0, 0, 17, 11), a);
+  EXPECT_LE(largestDifference(layered, twice), 1);
 }
 
 }  // namespace
