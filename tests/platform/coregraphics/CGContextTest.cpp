@@ -491,8 +491,11 @@ TEST_F(CGContextTest, ImagesOnThePixelGridBlendStraightFromTheirRows) {
   // Without alpha the destination stays opaque, over black as over grey.
   auto black = makeContext(9, 1, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little);
   CGContextDrawImage(black, CGRectMake(0, 0, 9, 1), image);
-  for (int x = 0; x < 9; ++x)
-    if (alphas[x]) EXPECT_EQ(black->data()[x * 4 + 3], 255) << x;
+  for (int x = 0; x < 9; ++x) {
+    if (alphas[x]) {
+      EXPECT_EQ(black->data()[x * 4 + 3], 255) << x;
+    }
+  }
   expectNear(pixel(same, 5, 0), {128, 64, 191, 255});  // clear: the grey stays
   EXPECT_EQ(pixel(same, 6, 0), (RGBA{bgra[6 * 4 + 2], bgra[6 * 4 + 1], bgra[6 * 4], 255}));
 

@@ -266,8 +266,8 @@ TEST_F(CALayerRenderingTest, KeptContentsFollowEveryChangeThatAltersThePixels) {
     double scale;
   };
   auto apply = [](CALayer& layer, const Look& look) {
-    layer.setFrame(look.frame);
     layer.setAffineTransform(look.transform);
+    layer.setFrame(look.frame);
     layer.setContents(look.image);
     layer.setMagnificationFilter(look.filter);
   };
