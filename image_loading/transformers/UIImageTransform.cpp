@@ -7,6 +7,7 @@
 
 #include "image_loading/coders/ILDefaultLog.h"
 #include "image_loading/transformers/ILGraphicsImageRenderer.h"
+#include "platform/coregraphics/CGBoxBlur.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coreimage/CIContext.h"
@@ -155,45 +156,6 @@ UIColorPtr colorOfPixel(const uint8_t* pixel, size_t components, uint32_t bitmap
     bl = std::min(1.0, bl / a);
   }
   return UIColor::colorWithRed(r, g, bl, a);
-}
-
-// Three box passes in each direction, edges extended, over 4-channel pixels.
-void boxBlurPass(const uint8_t* src, uint8_t* dst, size_t count, size_t stride, size_t radius) {
-  const size_t window = radius * 2 + 1;
-  for (size_t c = 0; c < 4; ++c) {
-    auto at = [&](long i) {
-      const long clamped = std::clamp<long>(i, 0, static_cast<long>(count) - 1);
-      return src[static_cast<size_t>(clamped) * stride + c];
-    };
-    uint32_t sum = 0;
-    for (long i = -static_cast<long>(radius); i <= static_cast<long>(radius); ++i) sum += at(i);
-    for (size_t i = 0; i < count; ++i) {
-      dst[i * stride + c] = static_cast<uint8_t>((sum + window / 2) / window);
-      sum += at(static_cast<long>(i + radius + 1));
-      sum -= at(static_cast<long>(i) - static_cast<long>(radius));
-    }
-  }
-}
-
-void boxBlur(std::vector<uint8_t>& pixels, size_t width, size_t height, size_t rowBytes,
-             size_t kernel) {
-  const size_t radius = kernel / 2;
-  std::vector<uint8_t> line(std::max(width, height) * 4);
-  std::vector<uint8_t> column(height * 4);
-  for (int pass = 0; pass < 3; ++pass) {
-    for (size_t y = 0; y < height; ++y) {
-      uint8_t* row = pixels.data() + y * rowBytes;
-      boxBlurPass(row, line.data(), width, 4, radius);
-      std::copy(line.begin(), line.begin() + static_cast<long>(width * 4), row);
-    }
-    for (size_t x = 0; x < width; ++x) {
-      for (size_t y = 0; y < height; ++y)
-        std::copy_n(pixels.data() + y * rowBytes + x * 4, 4, column.data() + y * 4);
-      boxBlurPass(column.data(), line.data(), height, 4, radius);
-      for (size_t y = 0; y < height; ++y)
-        std::copy_n(line.data() + y * 4, 4, pixels.data() + y * rowBytes + x * 4);
-    }
-  }
 }
 
 }  // namespace
@@ -442,7 +404,10 @@ UIImagePtr il_blurredImageWithRadius(const UIImagePtr& image, double blurRadius)
   auto* base = static_cast<uint8_t*>(CGBitmapContextGetData(context));
   const size_t rowBytes = CGBitmapContextGetBytesPerRow(context);
   auto pixels = std::make_shared<Bytes>(base, base + rowBytes * height);
-  boxBlur(*pixels, width, height, rowBytes, kernel);
+  // Three box passes in each direction, edges extended.
+  const int radius = static_cast<int>(kernel / 2);
+  CGBoxBlur(pixels->data(), width, height, rowBytes, 4, {radius, radius, radius},
+            CGBlurEdge::Extend);
   return wrap(
       CGImage::create(width, height, 8, 32, rowBytes, kCGImageAlphaPremultipliedLast, pixels),
       *image);

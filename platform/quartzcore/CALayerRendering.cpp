@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/coregraphics/CGBoxBlur.h"
+
 namespace CALayerRendering {
 
 CGRect visibleDeviceBox(const CGContextRef& context) {
@@ -56,22 +58,6 @@ std::array<int, 3> gaussianBoxes(double sigma) {
   return sizes;
 }
 
-// One box blur along `count` values `stride` apart; beyond the ends is 0.
-void boxBlurLine(uint8_t* values, size_t count, size_t stride, int radius,
-                 std::vector<uint8_t>& scratch) {
-  scratch.resize(count);
-  for (size_t i = 0; i < count; ++i) scratch[i] = values[i * stride];
-  const uint32_t width = uint32_t(2 * radius + 1);
-  uint32_t sum = 0;
-  for (int i = 0; i < radius && size_t(i) < count; ++i) sum += scratch[size_t(i)];
-  for (size_t i = 0; i < count; ++i) {
-    size_t in = i + size_t(radius);
-    if (in < count) sum += scratch[in];
-    values[i * stride] = uint8_t((sum + width / 2) / width);
-    if (i >= size_t(radius)) sum -= scratch[i - size_t(radius)];
-  }
-}
-
 }  // namespace
 
 void composite(const Offscreen& offscreen, const CGContextRef& destination, double alpha) {
@@ -98,13 +84,9 @@ void drawShadow(const Offscreen& silhouette, const CGContextRef& destination,
     for (size_t x = 0; x < sw; ++x) plane[(y + pad) * w + x + pad] = src[y * stride + x * 4 + 3];
   }
   if (sigma > 0) {
-    std::vector<uint8_t> scratch;
-    for (int size : gaussianBoxes(sigma)) {
-      int radius = (size - 1) / 2;
-      if (radius <= 0) continue;
-      for (size_t y = 0; y < h; ++y) boxBlurLine(&plane[y * w], w, 1, radius, scratch);
-      for (size_t x = 0; x < w; ++x) boxBlurLine(&plane[x], h, w, radius, scratch);
-    }
+    std::vector<int> radii;
+    for (int size : gaussianBoxes(sigma)) radii.push_back((size - 1) / 2);
+    CGBoxBlur(plane.data(), w, h, w, 1, radii, CGBlurEdge::Transparent);
   }
   auto pixels = std::make_shared<Bytes>(w * h * 4);
   uint8_t* out = pixels->data();
