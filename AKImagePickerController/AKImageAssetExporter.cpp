@@ -79,6 +79,24 @@ std::string extensionForFileType(const std::string& type) {
   return "mov";
 }
 
+// A folder and its missing parents, made from the deepest parent that
+// exists: walking down from the root would take the lock of every ancestor
+// (a busy /tmp among them) for each exported file.
+NSErrorPtr makeFolders(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return nullptr;
+  int err = errno;
+  if (err == ENOENT) {
+    std::string parent = parentOf(path);
+    if (parent.empty() || parent == "." || parent == path) return NSError::posixError(err, "mkdir " + path);
+    if (auto failure = makeFolders(parent)) return failure;
+    if (::mkdir(path.c_str(), 0755) == 0) return nullptr;
+    err = errno;
+  }
+  struct stat st;
+  if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  return NSError::posixError(err == EEXIST ? ENOTDIR : err, "mkdir " + path);
+}
+
 bool isLink(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -372,8 +390,7 @@ NSURLPtr AKImageAssetExporter::generateTemporaryPath(const AKAsset& asset) const
     }
   }
   std::string path = configuration_->exportDirectory->path() + "/" + relative;
-  auto fm = NSFileManager::defaultManager();
-  if (!fm->fileExistsAtPath(path)) fm->createDirectoryAtPath(path, true);
+  makeFolders(path);  // a failure shows when the file is written
   return NSURL::fileURLWithPath(path, true);
 }
 
@@ -410,19 +427,28 @@ std::string AKImageAssetExporter::sanitizedFileName(const std::string& name, con
   return out.empty() ? fallback : out;
 }
 
-NSErrorPtr AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url) {
+void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url, AssetCompletion completion) {
   auto fm = NSFileManager::defaultManager();
   std::string target = url->path();
   std::string tmpFolder = parentOf(target) + "/.tmp";
   std::string tmpFile = tmpFolder + "/" + lastComponentOf(target);
   NSErrorPtr error;
   if (isLink(tmpFolder)) fm->removeItemAtPath(tmpFolder);
-  if (!fm->createDirectoryAtPath(tmpFolder, true, &error)) return error;
-  if (!data) return NSError::posixError(EINVAL, "write " + tmpFile);
-  if (auto failure = writeNewFile(tmpFile, *data)) return failure;
-  if (!fm->moveItemAtPath(tmpFile, target, &error)) return error;
-  if (!fm->removeItemAtPath(tmpFolder, &error)) return error;
-  return nullptr;
+  if (auto failure = makeFolders(tmpFolder)) return completion(failure);
+  if (!data) return completion(NSError::posixError(EINVAL, "write " + tmpFile));
+  if (auto failure = writeNewFile(tmpFile, *data)) return completion(failure);
+  if (!fm->moveItemAtPath(tmpFile, target, &error)) return completion(error);
+  // The file is in place. Removing a folder can take milliseconds on a busy
+  // disk, so it runs off the write queue (the next file is written
+  // meanwhile); the write is over, and the caller hears, once it is gone.
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [tmpFolder, completion] {
+    NSErrorPtr error;
+    // Empty after the move, unless an interrupted export left something.
+    if (::rmdir(tmpFolder.c_str()) != 0 && !NSFileManager::defaultManager()->removeItemAtPath(tmpFolder, &error)) {
+      return completion(error);
+    }
+    completion(nullptr);
+  });
 }
 
 void AKImageAssetExporter::exportImage(const AKAssetPtr& asset, int32_t requestID,
@@ -440,7 +466,7 @@ void AKImageAssetExporter::exportImage(const AKAssetPtr& asset, int32_t requestI
       }
       asset->setFileName("Image.jpg");
       asset->setLocalTemporaryPath(NSURL::fileURLWithPath(directory + "/Image.jpg", false));
-      completion(writeData(jpeg, asset->localTemporaryPath()));
+      writeData(jpeg, asset->localTemporaryPath(), completion);
     });
     return;
   }
@@ -503,7 +529,7 @@ void AKImageAssetExporter::writePhoto(const AKAssetPtr& asset, int32_t requestID
     }
     return completion(nullptr);
   }
-  completion(writeData(data, asset->localTemporaryPath()));
+  writeData(data, asset->localTemporaryPath(), completion);
 }
 
 void AKImageAssetExporter::exportVideo(const AKAssetPtr& asset, int32_t requestID,
@@ -575,7 +601,7 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
   std::string tmpFile = tmpFolder + "/" + lastComponentOf(target);
   if (isLink(tmpFolder)) fm->removeItemAtPath(tmpFolder);
   fm->removeItemAtPath(tmpFile);
-  fm->createDirectoryAtPath(tmpFolder, true);
+  makeFolders(tmpFolder);
   session->setOutputFileType(configuration_->avOutputFileType);
   session->setOutputURL(NSURL::fileURLWithPath(tmpFile, false));
   session->setShouldOptimizeForNetworkUse(true);

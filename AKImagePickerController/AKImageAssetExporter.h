@@ -56,9 +56,6 @@ class AKImageAssetExporter : public AKImageBaseManager {
   NSDataPtr imageToJPEG(const NSDataPtr& data) const;
   NSURLPtr generateTemporaryPath(const AKAsset& asset) const;
   static bool isHEIC(const NSDataPtr& data);
-  // Through a hidden ".tmp" folder beside the target, never following a
-  // link; nullptr on success.
-  static NSErrorPtr writeData(const NSDataPtr& data, const NSURLPtr& url);
   // One safe path component made of a name from the library.
   static std::string sanitizedFileName(const std::string& name, const std::string& fallback);
 
@@ -88,6 +85,10 @@ class AKImageAssetExporter : public AKImageBaseManager {
                    ProgressReporter progress, AssetCompletion completion);
   void exportVideo(const AKAssetPtr& asset, int32_t requestID, const std::string& directory,
                    ProgressReporter progress, AssetCompletion completion);
+  // Through a hidden ".tmp" folder beside the target, never following a
+  // link; `completion` hears the error that stopped it, or nullptr once the
+  // file is in place and the folder gone.
+  static void writeData(const NSDataPtr& data, const NSURLPtr& url, AssetCompletion completion);
   void writePhoto(const AKAssetPtr& asset, int32_t requestID, const std::string& directory,
                   NSDataPtr data, const Value& info, const AssetCompletion& completion);
   void writeVideo(const AKAssetPtr& asset, int32_t requestID, const std::string& directory,
