@@ -410,7 +410,10 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
     return;
   }
   coderQueue_->cancelAllOperations();
-  if (imageData->length() <= kInlineDecodeLimit && coderQueue_->operationCount() == 0) {
+  // A coder named by the caller may take its time: it gets the coder queue.
+  const Value* ownCoder = ILContextValue(context_, ILRemoteImageContextImageCoder);
+  if ((!ownCoder || ownCoder->isNull()) && imageData->length() <= kInlineDecodeLimit &&
+      coderQueue_->operationCount() == 0) {
     // Nothing else is decoding, and a small body decodes faster than a hop
     // to the coder queue would take: its pass runs here and now.
     runDecodePass(imageData, tokens, tokens);

@@ -114,7 +114,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // grows the buffer as the bytes really arrive.
   static constexpr size_t kMaxInitialBufferReservation = 8u << 20;
   // A whole body up to this size is decoded on the delegate queue when the
-  // coder queue is idle, instead of on the coder queue.
+  // coder queue is idle and the context names no coder of its own, instead
+  // of on the coder queue.
   static constexpr size_t kInlineDecodeLimit = 32u << 10;
 
   ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
