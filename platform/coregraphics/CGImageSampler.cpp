@@ -227,22 +227,35 @@ void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) co
   int64_t U = std::llround((u - 0.5) * kFixedOne);
   const int64_t dU = std::llround(map_.a * kFixedOne);
   // The source columns the row reads, blended between the two source rows
-  // once each, in RGBA order, scaled by 128 (15 bits, so the horizontal
-  // pass can multiply and add pairs of signed 16-bit values).
+  // once each, scaled by 128 (15 bits, so the horizontal pass can multiply
+  // and add pairs of signed 16-bit values), in the source's byte order.
   const int64_t last = U + dU * (n - 1);
   const int first = std::clamp(static_cast<int>(std::min(U, last) >> 32), 0, maxX);
   const int end = std::clamp(static_cast<int>(std::max(U, last) >> 32) + 1, 0, maxX);
-  columns_.resize(static_cast<size_t>(end - first + 1) * 4);
+  const size_t values = static_cast<size_t>(end - first + 1) * 4;
+  columns_.resize(values);
   uint16_t* col = columns_.data();
-  const int at[4] = {l.r, l.g, l.b, l.a >= 0 ? l.a : l.r};
-  for (int x = first; x <= end; ++x, col += 4) {
-    const uint8_t* p0 = row0 + x * 4;
-    const uint8_t* p1 = row1 + x * 4;
-    for (int k = 0; k < 4; ++k) {
-      col[k] = static_cast<uint16_t>((p0[at[k]] * (256 - wy) + p1[at[k]] * wy) >> 1);
-    }
-    if (l.a < 0) col[3] = 255 * 128;
+  const uint8_t* p0 = row0 + first * 4;
+  const uint8_t* p1 = row1 + first * 4;
+  size_t j = 0;
+#if defined(__SSE2__)
+  const __m128i w0 = _mm_set1_epi16(static_cast<short>(256 - wy));
+  const __m128i w1 = _mm_set1_epi16(static_cast<short>(wy));
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 8 <= values; j += 8) {
+    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + j)), zero);
+    __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + j)), zero);
+    // At most 255 × 256: the sum fits 16 unsigned bits.
+    __m128i sum = _mm_add_epi16(_mm_mullo_epi16(a, w0), _mm_mullo_epi16(b, w1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(col + j), _mm_srli_epi16(sum, 1));
   }
+#endif
+  for (; j < values; ++j) col[j] = static_cast<uint16_t>((p0[j] * (256 - wy) + p1[j] * wy) >> 1);
+  const int alphaAt = l.a >= 0 ? l.a : 6 - l.r - l.g - l.b;
+  if (l.a < 0) {
+    for (j = size_t(alphaAt); j < values; j += 4) col[j] = 255 * 128;
+  }
+  const bool rgbaOrder = l.r == 0 && l.g == 1 && l.b == 2;
   const uint16_t* cols = columns_.data();
   for (int i = 0; i < n; ++i, out += 4, U += dU) {
     const int iu = static_cast<int>(U >> 32);
@@ -257,12 +270,19 @@ void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) co
     __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(1 << 14));
     __m128i words = _mm_packs_epi32(_mm_srli_epi32(sum, 15), _mm_setzero_si128());
     int packed = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
-    std::memcpy(out, &packed, 4);
+    uint8_t px[4];
+    std::memcpy(px, &packed, 4);
 #else
+    uint8_t px[4];
     for (int k = 0; k < 4; ++k) {
-      out[k] = static_cast<uint8_t>((c0[k] * (256 - wx) + c1[k] * wx + (1 << 14)) >> 15);
+      px[k] = static_cast<uint8_t>((c0[k] * (256 - wx) + c1[k] * wx + (1 << 14)) >> 15);
     }
 #endif
+    if (rgbaOrder) {
+      std::memcpy(out, px, 4);
+    } else {
+      out[0] = px[l.r], out[1] = px[l.g], out[2] = px[l.b], out[3] = px[alphaAt];
+    }
   }
 }
 

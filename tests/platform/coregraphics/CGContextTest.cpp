@@ -426,6 +426,21 @@ TEST_F(CGContextTest, FastPathsGiveTheBlendedAndSampledPixels) {
   expectNear(pixel(m, 0, 0), {250, 240, 230, 255});
   expectNear(pixel(m, 3, 0), {10, 20, 30, 255});
   EXPECT_GT(pixel(m, 1, 0)[0], pixel(m, 2, 0)[0]);
+
+  // Upscaled from sources whose skipped byte comes first or last in memory
+  // (its content ignored): the same colours, opaque.
+  for (uint32_t info : {kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                        kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Big}) {
+    const bool little = (info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder32Little;
+    Bytes bytes = little ? Bytes{30, 20, 10, 5, 60, 50, 40, 9} : Bytes{5, 10, 20, 30, 9, 40, 50, 60};
+    auto source = CGImage::create(2, 1, 8, 32, 8, info, std::make_shared<const Bytes>(bytes));
+    auto u = makeContext(8, 1);
+    CGContextSetInterpolationQuality(u, kCGInterpolationLow);
+    CGContextDrawImage(u, CGRectMake(0, 0, 8, 1), source);
+    EXPECT_EQ(pixel(u, 0, 0), (RGBA{10, 20, 30, 255})) << info;
+    EXPECT_EQ(pixel(u, 7, 0), (RGBA{40, 50, 60, 255})) << info;
+    expectNear(pixel(u, 4, 0), {29, 39, 49, 255}, 2);  // a little past the middle
+  }
 }
 
 TEST_F(CGContextTest, NestedPathClipsAndStraightSidedShapesCoverExactly) {
