@@ -180,12 +180,20 @@ void ContentsStore::draw(const CGContextRef& context, const CGRect& rect,
   const double y0 = std::floor(snapped(device.origin.y));
   const double phaseX = snapped(device.origin.x) - x0, phaseY = snapped(device.origin.y) - y0;
   const CGInterpolationQuality quality = CGContextGetInterpolationQuality(context);
-  const bool same = drawn_ && image_ == image && scaleX_ == ctm.a && scaleY_ == ctm.d &&
+  const bool same = image_ == image && scaleX_ == ctm.a && scaleY_ == ctm.d &&
                     width_ == rect.size.width && height_ == rect.size.height &&
                     std::fabs(phaseX_ - phaseX) < 1e-6 && std::fabs(phaseY_ - phaseY) < 1e-6 &&
                     quality_ == quality;
   if (!same) {
+    // Drawn once alike: only a second time alike makes keeping it pay
+    // (contents that change every frame never do).
     clear();
+    image_ = image;
+    scaleX_ = ctm.a, scaleY_ = ctm.d, width_ = rect.size.width, height_ = rect.size.height;
+    phaseX_ = phaseX, phaseY_ = phaseY, quality_ = quality;
+    return drawImageFlipped(context, rect, image);
+  }
+  if (!drawn_) {
     const double w = std::ceil(snapped(x0 + phaseX + device.size.width)) - x0;
     const double h = std::ceil(snapped(y0 + phaseY + device.size.height)) - y0;
     const double limit = double(CGBitmapContextGetWidth(context)) *
@@ -203,9 +211,6 @@ void ContentsStore::draw(const CGContextRef& context, const CGRect& rect,
     drawImageFlipped(offscreen, rect, image);
     drawn_ = CGImage::create(width, height, 8, 32, width * 4, info, std::move(pixels));
     if (!drawn_) return drawImageFlipped(context, rect, image);
-    image_ = image;
-    scaleX_ = ctm.a, scaleY_ = ctm.d, width_ = rect.size.width, height_ = rect.size.height;
-    phaseX_ = phaseX, phaseY_ = phaseY, quality_ = quality;
   }
   // One stored pixel to one device pixel.
   CGContextSaveGState(context);

@@ -38,7 +38,8 @@ void tint(const Offscreen& content, const double rgba[4]);
 // A layer's contents as they land on the device, kept between frames the
 // way a backing store keeps rendered content: drawn again only when the
 // image, its size on the device, its position within a pixel or the filter
-// change. Moving by whole pixels (scrolling) reuses what was drawn.
+// change. Moving by whole pixels (scrolling) reuses what was drawn. They are
+// kept from the second frame that draws them alike.
 class ContentsStore {
  public:
   // Draws the image upright into rect of a y-down user space, as
@@ -49,8 +50,10 @@ class ContentsStore {
   void clear();
 
  private:
-  CGImageRef image_;   // what was drawn
-  CGImageRef drawn_;   // as it came out on the device
+  // How the contents were last drawn, and what came out on the device when
+  // they were drawn alike again (nullptr before).
+  CGImageRef image_;
+  CGImageRef drawn_;
   double scaleX_ = 0, scaleY_ = 0, width_ = 0, height_ = 0, phaseX_ = 0, phaseY_ = 0;
   CGInterpolationQuality quality_ = kCGInterpolationDefault;
 };

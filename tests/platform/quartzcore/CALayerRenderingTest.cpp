@@ -287,11 +287,15 @@ TEST_F(CALayerRenderingTest, KeptContentsFollowEveryChangeThatAltersThePixels) {
   auto kept = CALayer::layer();
   for (size_t i = 0; i < std::size(looks); ++i) {
     apply(*kept, looks[i]);
-    Canvas again(40, 30, looks[i].scale), once(40, 30, looks[i].scale);
+    Canvas before(40, 30, looks[i].scale), again(40, 30, looks[i].scale),
+        once(40, 30, looks[i].scale);
+    // Twice: contents drawn alike a second time are kept from then on.
+    kept->renderInContext(before.context);
     kept->renderInContext(again.context);
     auto fresh = CALayer::layer();
     apply(*fresh, looks[i]);
     fresh->renderInContext(once.context);
+    EXPECT_LE(largestDifference(before, once), 1) << "look " << i;
     EXPECT_LE(largestDifference(again, once), 1) << "look " << i;
     const CGRect& f = looks[i].frame;
     EXPECT_GT(again.at(size_t(looks[i].scale * CGRectGetMidX(f)),
