@@ -412,7 +412,15 @@ void UIViewController::finishDismissal(const std::shared_ptr<UIViewController>& 
     return;
   }
   if (vc->view_) vc->view_->removeFromSuperview();
-  if (pc->container_) pc->container_->removeFromSuperview();
+  if (auto box = pc->container_) {
+    // An animator may have put the returning screen into the container; it
+    // goes back to its place in the window, under the container.
+    auto w = box->superview();
+    if (t->removesPresenter && view_ && w && view_->isDescendantOfView(box.get())) {
+      w->insertSubviewBelowSubview(view_, box.get());
+    }
+    box->removeFromSuperview();
+  }
   pc->container_.reset();
   presented_.reset();
   vc->presenting_.reset();

@@ -266,6 +266,25 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   EXPECT_EQ(transitions->animator->ended, (std::vector<bool>{true, false, true}));
 }
 
+TEST_F(ViewControllerTest, AFullScreenDismissalPutsThePresenterBackInItsWindow) {
+  auto transitions = std::make_shared<Transitions>();
+  auto b = std::make_shared<LoggingVC>("B", &log);
+  b->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+  b->setTransitioningDelegate(transitions);
+  root->presentViewController(b, true);
+  transitions->animator->context->completeTransition(true);
+  EXPECT_EQ(root->view()->window(), nullptr);  // taken off under a full screen
+
+  // The animator adds the returning view to the container, which goes.
+  b->dismissViewControllerAnimated(true);
+  auto ctx = transitions->animator->context;
+  EXPECT_EQ(root->view()->superview(), ctx->containerView());
+  ctx->completeTransition(true);
+  EXPECT_EQ(ctx->containerView()->superview(), nullptr);
+  EXPECT_EQ(root->view()->superview(), window);
+  EXPECT_EQ(window->subviews().back(), root->view());
+}
+
 TEST_F(ViewControllerTest, NavigationPushesAndPopsOnTheClock) {
   auto a = std::make_shared<LoggingVC>("N1", &log);
   auto nav = std::make_shared<UINavigationController>(a);
