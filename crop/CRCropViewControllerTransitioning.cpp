@@ -60,17 +60,10 @@ void CRCropViewControllerTransitioning::animateTransition(
   }
   bool dismissing = isDismissing;
   auto cropView = crop->view();
-  auto previousView = previous->view();
   UIView::animateWithDuration(
       duration, [cropView, dismissing] { cropView->setAlpha(dismissing ? 0 : 1); },
-      [self, ctx, dismissing, previousView](bool) {
+      [self, ctx](bool) {
         self->reset();
-        // The container goes away with the dismissed screen: the screen
-        // under it returns to where the window keeps it, beneath the container.
-        const auto& box = ctx->containerView();
-        if (dismissing && previousView->superview() == box && box->superview()) {
-          box->superview()->insertSubviewBelowSubview(previousView, box.get());
-        }
         ctx->completeTransition(!ctx->transitionWasCancelled());
       });
 }
