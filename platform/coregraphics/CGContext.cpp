@@ -268,6 +268,11 @@ void CGContext::paintSpan(int y, int x0, int x1, const float* coverage, const ui
       if (const uint8_t* row = paint.sampler->directRow(x0, y, n)) {
         return CGCompositor::overRowSameLayout(dst, layout_, row, !from.hasAlpha(), n);
       }
+      // Scaled, sampled without reordering channels twice.
+      sourceRow_.resize(static_cast<size_t>(n) * 4);
+      if (paint.sampler->sampleRowInSourceOrder(x0, y, n, sourceRow_.data())) {
+        return CGCompositor::overRowSameLayout(dst, layout_, sourceRow_.data(), false, n);
+      }
     }
   }
   const uint8_t* src = paint.color;

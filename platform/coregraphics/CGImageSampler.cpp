@@ -129,14 +129,27 @@ void CGImageSampler::sampleRow(int x0, int y, int n, uint8_t* out) const {
     case Filter::Nearest:
       return nearestRow(u, v, n, out);
     case Filter::Bilinear:
-      if (map_.b == 0 && map_.c == 0 && (source_.layout.premultiplied || source_.layout.a < 0) &&
-          std::fabs(u) < 1e8 && std::fabs(u + map_.a * n) < 1e8 && std::fabs(v) < 1e8) {
-        return bilinearAxisRow(u, v, n, out);
-      }
+      if (axisAligned(u, v, n)) return bilinearAxisRow(u, v, n, out, false);
       return bilinearRow(u, v, n, out);
     case Filter::Bicubic:
       return bicubicRow(u, v, n, out);
   }
+}
+
+bool CGImageSampler::axisAligned(double u, double v, int n) const {
+  return map_.b == 0 && map_.c == 0 && (source_.layout.premultiplied || source_.layout.a < 0) &&
+         std::fabs(u) < 1e8 && std::fabs(u + map_.a * n) < 1e8 && std::fabs(v) < 1e8;
+}
+
+bool CGImageSampler::sampleRowInSourceOrder(int x0, int y, int n, uint8_t* out) const {
+  double px = x0 + 0.5, py = y + 0.5;
+  double u = map_.a * px + map_.c * py + map_.tx;
+  double v = map_.b * px + map_.d * py + map_.ty;
+  if (filter_ != Filter::Bilinear || (map_.a == 1 && map_.b == 0) || !axisAligned(u, v, n)) {
+    return false;
+  }
+  bilinearAxisRow(u, v, n, out, true);
+  return true;
 }
 
 const uint8_t* CGImageSampler::directRow(int x0, int y, int n) const {
@@ -215,7 +228,8 @@ void CGImageSampler::bilinearRow(double u, double v, int n, uint8_t* out) const 
   }
 }
 
-void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) const {
+void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out,
+                                     bool sourceOrder) const {
   const CGPixelLayout& l = source_.layout;
   const uint8_t* base = source_.pixels->data();
   const int maxX = width_ - 1, maxY = height_ - 1;
@@ -255,7 +269,7 @@ void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) co
   if (l.a < 0) {
     for (j = size_t(alphaAt); j < values; j += 4) col[j] = 255 * 128;
   }
-  const bool rgbaOrder = l.r == 0 && l.g == 1 && l.b == 2;
+  const bool asIs = sourceOrder || (l.r == 0 && l.g == 1 && l.b == 2);
   const uint16_t* cols = columns_.data();
   for (int i = 0; i < n; ++i, out += 4, U += dU) {
     const int iu = static_cast<int>(U >> 32);
@@ -278,7 +292,7 @@ void CGImageSampler::bilinearAxisRow(double u, double v, int n, uint8_t* out) co
       px[k] = static_cast<uint8_t>((c0[k] * (256 - wx) + c1[k] * wx + (1 << 14)) >> 15);
     }
 #endif
-    if (rgbaOrder) {
+    if (asIs) {
       std::memcpy(out, px, 4);
     } else {
       out[0] = px[l.r], out[1] = px[l.g], out[2] = px[l.b], out[3] = px[alphaAt];

@@ -30,6 +30,10 @@ class CGImageSampler {
   const uint8_t* directRow(int x0, int y, int n) const;
   // How directRow's pixels are laid out.
   const CGPixelLayout& layout() const { return source_.layout; }
+  // sampleRow with the pixels left in the source's byte order (premultiplied;
+  // the alpha byte 255 for sources without alpha), when the row is sampled
+  // bilinearly along an unrotated axis; false, and nothing written, otherwise.
+  bool sampleRowInSourceOrder(int x0, int y, int n, uint8_t* out) const;
 
  private:
   enum class Filter { Nearest, Bilinear, Bicubic };
@@ -39,7 +43,8 @@ class CGImageSampler {
   void bilinearRow(double u, double v, int n, uint8_t* out) const;
   // Bilinear along a row of an unrotated map over premultiplied or opaque
   // pixels: one pair of source rows for the whole row.
-  void bilinearAxisRow(double u, double v, int n, uint8_t* out) const;
+  void bilinearAxisRow(double u, double v, int n, uint8_t* out, bool sourceOrder) const;
+  bool axisAligned(double u, double v, int n) const;
   void bicubicRow(double u, double v, int n, uint8_t* out) const;
 
   CGPixelSource source_;

@@ -514,6 +514,19 @@ TEST_F(CGContextTest, ImagesOnThePixelGridBlendStraightFromTheirRows) {
   expectNear(pixel(same, 5, 0), {128, 64, 191, 255});  // clear: the grey stays
   EXPECT_EQ(pixel(same, 6, 0), (RGBA{bgra[6 * 4 + 2], bgra[6 * 4 + 1], bgra[6 * 4], 255}));
 
+  // Scaled up by 2.5, over the grey: the same again whichever channel order
+  // the destination has.
+  auto scaled = [&](uint32_t info) {
+    auto c = makeContext(23, 1, info);
+    CGContextSetRGBFillColor(c, 0.5, 0.25, 0.75, 1);
+    CGContextFillRect(c, CGRectMake(0, 0, 23, 1));
+    CGContextSetInterpolationQuality(c, kCGInterpolationLow);
+    CGContextDrawImage(c, CGRectMake(0, 0, 22.5, 1), image);
+    return c;
+  };
+  auto scaledSame = scaled(kBGRA), scaledOther = scaled(kRGBA);
+  for (int x = 0; x < 23; ++x) EXPECT_EQ(pixel(scaledSame, x, 0), pixel(scaledOther, x, 0)) << x;
+
   // A source without alpha ignores whatever its fourth byte holds.
   auto skip = CGImage::create(2, 1, 8, 32, 8, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
                               std::make_shared<const Bytes>(Bytes{30, 20, 10, 7, 60, 50, 40, 0}));
