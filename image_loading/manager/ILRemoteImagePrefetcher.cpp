@@ -53,6 +53,12 @@ void ILRemoteImagePrefetchToken::cancel() {
     if (!operation->isExecuting()) operation->cancel();
   }
   for (const auto& operation : prefetches) operation->cancel();
+  {
+    // Marked with the loads taken, so that a load still being started
+    // cancels itself (see loadURL).
+    std::lock_guard<std::mutex> lock(loadOperationsLock_);
+    cancelled_ = true;
+  }
   for (const auto& operation : takeLiving(loadOperationsLock_, loadOperations_)) {
     operation->cancel();
   }
@@ -236,8 +242,15 @@ void ILRemoteImagePrefetcher::loadURL(const ILRemoteImagePrefetchTokenPtr& token
   NSAssert(load != nullptr,
            "Operation should not be nil, [ILRemoteImageManager "
            "loadImageWithURL:options:context:progress:completed:] break prefetch logic");
-  std::lock_guard<std::mutex> lock(token->loadOperationsLock_);
-  token->loadOperations_.push_back(load);
+  bool cancelled;
+  {
+    std::lock_guard<std::mutex> lock(token->loadOperationsLock_);
+    cancelled = token->cancelled_;
+    if (!cancelled) token->loadOperations_.push_back(load);
+  }
+  // The token was cancelled while this load was being started, after it had
+  // taken the loads to cancel: nobody else would stop this one.
+  if (cancelled) load->cancel();
 }
 
 ILCallbackQueuePtr ILRemoteImagePrefetcher::queueForToken(

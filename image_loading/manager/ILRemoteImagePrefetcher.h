@@ -78,6 +78,7 @@ class ILRemoteImagePrefetchToken : public NSObject, public ILRemoteImageOperatio
   std::mutex loadOperationsLock_;
   std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_
       QX_GUARDED_BY(loadOperationsLock_);
+  bool cancelled_ QX_GUARDED_BY(loadOperationsLock_) = false;
 };
 using ILRemoteImagePrefetchTokenPtr = std::shared_ptr<ILRemoteImagePrefetchToken>;
 
