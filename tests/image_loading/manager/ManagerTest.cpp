@@ -177,6 +177,10 @@ TEST_F(ManagerTest, OriginalFromTheCacheIsTransformedWithoutDownloading) {
   EXPECT_TRUE(loader->requestCount() == 0);
   EXPECT_NE(cache->imageFromMemoryCacheForKey(url), nullptr);
   EXPECT_EQ(cache->imageFromMemoryCacheForKey(transformedKey), record.last().image);
+  // The transformed image goes to the disk too, encoded off the I/O queue
+  // after the answer; the test ends only once it is there, so no encode or
+  // write is left running into the next test or the process's exit.
+  EXPECT_TRUE(RunMainLoopUntil([&] { return cache->diskImageDataExistsWithKey(transformedKey); }));
 
   // The manager's own transformer applies unless the context turns it off.
   manager->setTransformer(transformer);
