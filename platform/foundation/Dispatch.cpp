@@ -34,6 +34,11 @@ class WorkerPool {
   int target() const { return target_; }
   int limit() const { return limit_; }
 
+  bool idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tasks_.empty() && running_ == 0;
+  }
+
   void submit(UniqueFunction<void()> task) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -84,10 +89,13 @@ class WorkerPool {
       }
       auto task = std::move(tasks_.front());
       tasks_.pop_front();
+      ++running_;
       lock.unlock();
       if (task) task();
+      // What the task held is let go before it counts as done.
       task = nullptr;
       lock.lock();
+      --running_;
     }
   }
 
@@ -96,6 +104,7 @@ class WorkerPool {
   std::deque<UniqueFunction<void()>> tasks_;
   int threads_ = 0;
   int idle_ = 0;
+  int running_ = 0;
   int blocked_ = 0;
   int target_ = 2;
   int limit_ = 66;
@@ -387,6 +396,7 @@ DispatchBlockingScope::~DispatchBlockingScope() {
 
 int DispatchWorkerTarget() { return WorkerPool::shared().target(); }
 int DispatchWorkerLimit() { return WorkerPool::shared().limit(); }
+bool DispatchWorkersIdle() { return WorkerPool::shared().idle(); }
 
 dispatch_time_t dispatch_time_after(double seconds) { return PlatformClock::now() + seconds; }
 

@@ -96,3 +96,6 @@ class DispatchBlockingScope {
 // least 2) and the most it ever runs.
 int DispatchWorkerTarget();
 int DispatchWorkerLimit();
+// True when no block is queued for or running on the shared pool: nothing
+// (on any queue but the main one) is left to run.
+bool DispatchWorkersIdle();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -83,6 +84,23 @@ TEST_F(DispatchTest, BlockedWorkersLendTheirPlaceSoAwaitedWorkStillRuns) {
   EXPECT_EQ(released.load(), waiters);
   EXPECT_GE(DispatchWorkerLimit(), DispatchWorkerTarget());
   EXPECT_GE(DispatchWorkerTarget(), 2);
+}
+
+TEST_F(DispatchTest, WorkersAreIdleOnlyOnceEveryBlockAndWhatItHeldAreGone) {
+  auto sema = dispatch_semaphore_create(0);
+  auto queue = dispatch_queue_create("test.idle");
+  std::atomic<bool> released{false};
+  auto held = std::shared_ptr<int>(new int(0), [&](int* p) {
+    delete p;
+    released = true;
+  });
+  dispatch_async(queue, [sema, held] { dispatch_semaphore_wait(sema, dispatch_time_after(kTestTimeoutSeconds)); });
+  dispatch_async(queue, [] {});
+  held.reset();
+  EXPECT_FALSE(DispatchWorkersIdle());
+  dispatch_semaphore_signal(sema);
+  ASSERT_TRUE(RunMainLoopUntil([] { return DispatchWorkersIdle(); }));
+  EXPECT_TRUE(released);
 }
 
 TEST_F(DispatchTest, BarrierRunsAloneBetweenEarlierAndLaterBlocks) {
