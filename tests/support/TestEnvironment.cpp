@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
@@ -14,6 +15,10 @@ void PlatformTest::SetUp() {
 }
 
 void PlatformTest::TearDown() {
+  // Work a test started on background queues ends with the test: left
+  // running, it reaches into the next test or races the process's exit.
+  EXPECT_TRUE(RunMainLoopUntil(DispatchWorkersIdle))
+      << "the test left work running on background queues";
   NSRunLoop::mainRunLoop().runUntilIdle();
   EXPECT_FALSE(NSRunLoop::mainRunLoop().hasPendingTasks())
       << "the test left tasks queued for the main thread";

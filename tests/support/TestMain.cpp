@@ -1,9 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/foundation/Dispatch.h"
+#include "support/TestEnvironment.h"
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Background queues run threads; the default "fast" death-test style forks a
   // threaded process, which can deadlock.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  return RUN_ALL_TESTS();
+  int result = RUN_ALL_TESTS();
+  // The pool's workers outlive main: a block still running there would race
+  // static destruction and the libraries' exit handlers (and can crash or
+  // hang the exit). Such a run fails here, with no exit handlers run.
+  if (!RunMainLoopUntil(DispatchWorkersIdle)) {
+    std::fprintf(stderr, "Work was still running on background queues at exit\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  return result;
 }
