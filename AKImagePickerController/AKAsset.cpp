@@ -6,6 +6,7 @@
 
 #include "AKImagePickerController/AKImageDataManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIScreen.h"
 

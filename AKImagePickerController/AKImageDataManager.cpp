@@ -5,6 +5,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/photos/PHPhotoLibrary.h"
 

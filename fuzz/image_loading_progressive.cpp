@@ -8,6 +8,7 @@
 
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/coders/ILImageIOCoder.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

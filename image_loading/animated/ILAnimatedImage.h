@@ -15,6 +15,7 @@
 #include "image_loading/categories/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 // What the loaders and the animated image view accept of any animated image

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 // A message is a byte buffer; nullptr is the nil message (and the empty reply
 // that means "no handler").

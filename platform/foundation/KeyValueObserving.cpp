@@ -1,6 +1,7 @@
 #include "KeyValueObserving.h"
 
 #include "ObservableProperty.h"
+#include "Value.h"
 
 #include <algorithm>
 #include <atomic>

@@ -11,6 +11,7 @@
 #include "NSJSONSerialization.h"
 #include "OSLog.h"
 #include "UTF8.h"
+#include "Value.h"
 
 namespace {
 
@@ -199,7 +200,8 @@ std::optional<std::map<std::string, std::string>> ParseStringsFile(const std::st
 }
 
 NSBundle::NSBundle(std::string path)
-    : path_(withoutTrailingSlashes(std::move(path))), info_(readInfoFile(path_)) {}
+    : path_(withoutTrailingSlashes(std::move(path))),
+      info_(std::make_shared<const Value>(readInfoFile(path_))) {}
 
 NSBundlePtr NSBundle::mainBundle() {
   std::string path = withoutTrailingSlashes(NSApplicationLocations::current()->mainBundlePath());
@@ -233,13 +235,15 @@ NSURLPtr NSBundle::bundleURL() const { return NSURL::fileURLWithPath(path_, true
 
 NSURLPtr NSBundle::resourceURL() const { return NSURL::fileURLWithPath(resourcePath(), true); }
 
+const Value& NSBundle::infoDictionary() const { return *info_; }
+
 Value NSBundle::objectForInfoDictionaryKey(const std::string& key) const {
-  const Value* value = info_.find(key);
+  const Value* value = info_->find(key);
   return value ? *value : Value();
 }
 
 std::optional<std::string> NSBundle::bundleIdentifier() const {
-  const Value* id = info_.find("CFBundleIdentifier");
+  const Value* id = info_->find("CFBundleIdentifier");
   if (!id || !id->isString()) return std::nullopt;
   return id->asString();
 }

@@ -23,7 +23,7 @@
 
 #include "NSObject.h"
 #include "NSURL.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 class NSBundle;
 using NSBundlePtr = std::shared_ptr<NSBundle>;
@@ -46,7 +46,7 @@ class NSBundle : public NSObject {
   NSURLPtr resourceURL() const;
 
   // The parsed info file; an empty map when it is missing or unreadable.
-  const Value& infoDictionary() const { return info_; }
+  const Value& infoDictionary() const;
   // Null when absent.
   Value objectForInfoDictionaryKey(const std::string& key) const;
   std::optional<std::string> bundleIdentifier() const;
@@ -74,7 +74,9 @@ class NSBundle : public NSObject {
   const std::map<std::string, std::string>* stringTable(const std::string& table) const;
 
   const std::string path_;
-  Value info_;
+  // Held by pointer so that this header, which most screens reach, only names
+  // Value.
+  const std::shared_ptr<const Value> info_;
   mutable std::mutex tablesMutex_;
   mutable std::map<std::string, std::map<std::string, std::string>> tables_;
 };

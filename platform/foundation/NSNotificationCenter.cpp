@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "NSNotification.h"
+
 namespace {
 
 class Token : public NSNotificationObserverToken {};
@@ -71,6 +73,11 @@ void NSNotificationCenter::postNotification(const NSNotification& notification) 
   for (auto& [block, live] : matched) {
     if (live->load()) (*block)(notification);
   }
+}
+
+void NSNotificationCenter::postNotificationName(const std::string& name,
+                                                const std::shared_ptr<NSObject>& object) {
+  postNotificationName(name, object, Value());
 }
 
 void NSNotificationCenter::postNotificationName(const std::string& name,

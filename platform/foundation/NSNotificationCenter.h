@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "NSObject.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
-struct NSNotification {
-  std::string name;
-  std::shared_ptr<NSObject> object;  // the sender, or nullptr
-  Value userInfo;
-};
+// The notification itself is in NSNotification.h: an observer that reads it
+// includes that.
+struct NSNotification;
 
 using NSNotificationBlock = std::function<void(const NSNotification&)>;
 
@@ -48,8 +46,10 @@ class NSNotificationCenter {
   void removeObserver(const NSObserverToken& token);
 
   void postNotification(const NSNotification& notification);
+  // Without user info it carries a null value.
+  void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object);
   void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object,
-                            Value userInfo = Value());
+                            Value userInfo);
 
  private:
   struct Entry {

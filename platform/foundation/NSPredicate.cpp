@@ -1,5 +1,7 @@
 #include "platform/foundation/NSPredicate.h"
 
+#include "platform/foundation/Value.h"
+
 namespace {
 int compareAscending(const Value& a, const Value& b) {
   if (a.isNull() || b.isNull()) return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);

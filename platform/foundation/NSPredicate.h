@@ -8,7 +8,7 @@
 #include <string>
 
 #include "NSObject.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
 class NSPredicate : public NSObject {
  public:

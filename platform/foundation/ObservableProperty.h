@@ -11,9 +11,11 @@
 //     ObservableProperty<CGPoint> contentOffset_{this, "contentOffset"};
 //   };
 //
-// A property's value reaches observers as a Value through KVOValue(const T&),
-// found by argument-dependent lookup next to T (overloads for the basic types
-// are below; enums convert to their integer).
+// A property's value reaches observers as a Value stored by
+// KVOStore(Value&, const T&), found by argument-dependent lookup next to T
+// (overloads for the basic types are below; enums convert to their integer).
+// The conversions are out of line and take the Value by reference, so that
+// this header, which every view includes, needs only the name of Value.
 
 #include <cstdint>
 #include <string>
@@ -21,14 +23,14 @@
 #include <utility>
 
 #include "KeyValueObserving.h"
-#include "Value.h"
+#include "ValueFwd.h"
 
-inline Value KVOValue(bool v) { return Value(v); }
-inline Value KVOValue(int32_t v) { return Value(v); }
-inline Value KVOValue(int64_t v) { return Value(v); }
-inline Value KVOValue(double v) { return Value(v); }
-inline Value KVOValue(const std::string& v) { return Value(v); }
-inline Value KVOValue(const Value& v) { return v; }
+void KVOStore(Value& out, bool v);
+void KVOStore(Value& out, int32_t v);
+void KVOStore(Value& out, int64_t v);
+void KVOStore(Value& out, double v);
+void KVOStore(Value& out, const std::string& v);
+void KVOStore(Value& out, const Value& v);
 
 class ObservablePropertyBase {
  public:
@@ -36,7 +38,7 @@ class ObservablePropertyBase {
   ObservablePropertyBase& operator=(const ObservablePropertyBase&) = delete;
 
   const char* key() const { return key_; }
-  virtual Value kvoValue() const = 0;
+  Value kvoValue() const;
 
  protected:
   // `key` must outlive the owner (a string literal).
@@ -48,6 +50,7 @@ class ObservablePropertyBase {
 
   void willChange() { owner_->willChangeValueForKey(key_); }
   void didChange() { owner_->didChangeValueForKey(key_); }
+  virtual void storeKVOValue(Value& out) const = 0;
 
  private:
   friend class NSKeyValueObservable;
@@ -71,14 +74,15 @@ class ObservableProperty final : public ObservablePropertyBase {
     value_ = std::move(value);
     didChange();
   }
-  Value kvoValue() const override {
+
+ private:
+  void storeKVOValue(Value& out) const override {
     if constexpr (std::is_enum_v<T>) {
-      return Value(static_cast<int64_t>(value_));
+      KVOStore(out, static_cast<int64_t>(value_));
     } else {
-      return KVOValue(value_);
+      KVOStore(out, value_);
     }
   }
 
- private:
   T value_;
 };

@@ -72,6 +72,11 @@ void appendEscaped(std::ostringstream& out, const std::string& s) {
 
 }  // namespace
 
+const Value& NullValue() {
+  static const Value null;
+  return null;
+}
+
 Value::Value(std::shared_ptr<NSObject> o) {
   if (o) v_ = std::move(o);
 }

@@ -15,3 +15,7 @@ struct ValueHash;
 using ValueList = std::vector<Value>;
 using ValueMap = std::vector<std::pair<Value, Value>>;
 using Bytes = std::vector<uint8_t>;
+
+// One shared null value, for default arguments (`const Value& options =
+// NullValue()`) in headers that only name Value.
+const Value& NullValue();

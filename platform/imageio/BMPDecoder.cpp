@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

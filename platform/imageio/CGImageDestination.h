@@ -15,6 +15,7 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageEncoder.h"
 

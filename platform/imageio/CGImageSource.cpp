@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string_view>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/JPEGDecoder.h"
 
@@ -106,7 +107,7 @@ bool IsReadableType(const std::string& type) {
 }  // namespace
 
 CGImageSource::CGImageSource(bool incremental, Value options)
-    : incremental_(incremental), options_(std::move(options)) {}
+    : incremental_(incremental), options_(std::make_shared<const Value>(std::move(options))) {}
 
 bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -199,7 +200,7 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   if (!ImageSizeAllowed(width, height)) return nullptr;
   auto decode = [d, index, width, height] { return d->decode(index, width, height); };
   const bool immediately = BoolOption(options, kCGImageSourceShouldCacheImmediately) ||
-                           BoolOption(options_, kCGImageSourceShouldCacheImmediately);
+                           BoolOption(*options_, kCGImageSourceShouldCacheImmediately);
   CGImageRef image;
   if (immediately) {
     auto pixels = decode();

@@ -16,6 +16,7 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/ImageDecoder.h"
 
 class CGImageSource : public NSObject {
@@ -45,7 +46,7 @@ class CGImageSource : public NSObject {
 
   mutable std::mutex mutex_;
   const bool incremental_;
-  const Value options_;
+  const std::shared_ptr<const Value> options_;
   bool final_ = false;
   size_t dataSize_ = 0;
   CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
@@ -56,14 +57,15 @@ using CGImageSourceRef = std::shared_ptr<CGImageSource>;
 
 // nullptr for data of no readable type, data whose header is invalid, or a
 // type hint that names no readable type.
-CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value& options = Value());
+CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data,
+                                             const Value& options = NullValue());
 CGImageSourceRef CGImageSourceCreateWithBytes(std::shared_ptr<const Bytes> data,
-                                              const Value& options = Value());
+                                              const Value& options = NullValue());
 CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path,
-                                            const Value& options = Value());
+                                            const Value& options = NullValue());
 // A source fed with CGImageSourceUpdateData: each call gives all the data so
 // far; `final` marks the last, after which updates are ignored.
-CGImageSourceRef CGImageSourceCreateIncremental(const Value& options = Value());
+CGImageSourceRef CGImageSourceCreateIncremental(const Value& options = NullValue());
 void CGImageSourceUpdateData(const CGImageSourceRef& source, const NSDataPtr& data, bool final);
 void CGImageSourceUpdateBytes(const CGImageSourceRef& source, std::shared_ptr<const Bytes> data,
                               bool final);
@@ -74,19 +76,20 @@ size_t CGImageSourceGetCount(const CGImageSourceRef& source);
 CGImageSourceStatus CGImageSourceGetStatus(const CGImageSourceRef& source);
 CGImageSourceStatus CGImageSourceGetStatusAtIndex(const CGImageSourceRef& source, size_t index);
 // Container properties (file size, per-format dictionary); null Value when none.
-Value CGImageSourceCopyProperties(const CGImageSourceRef& source, const Value& options = Value());
+Value CGImageSourceCopyProperties(const CGImageSourceRef& source,
+                                  const Value& options = NullValue());
 // Properties of one image; null Value for an index out of range.
 Value CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, size_t index,
-                                         const Value& options = Value());
+                                         const Value& options = NullValue());
 CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_t index,
-                                           const Value& options = Value());
+                                           const Value& options = NullValue());
 // A decoded thumbnail: at most kCGImageSourceThumbnailMaxPixelSize on the
 // longer side (never enlarged), turned upright when
 // kCGImageSourceCreateThumbnailWithTransform is true. The file's embedded
 // thumbnail is used unless ...FromImageAlways; without one and without
 // ...FromImageIfAbsent / ...FromImageAlways there is none (nullptr).
 CGImageRef CGImageSourceCreateThumbnailAtIndex(const CGImageSourceRef& source, size_t index,
-                                               const Value& options = Value());
+                                               const Value& options = NullValue());
 // Drops what the source keeps decoded for the image.
 void CGImageSourceRemoveCacheAtIndex(const CGImageSourceRef& source, size_t index);
 std::vector<std::string> CGImageSourceCopyTypeIdentifiers();

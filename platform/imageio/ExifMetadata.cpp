@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 

@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/foundation/Value.h"
+// Value is named, not defined, here: the decoders holding ExifData and the
+// encoders writing it do not all need it; code that makes or reads an
+// ExifData's dictionaries includes Value.h.
+#include "platform/foundation/ValueFwd.h"
 
 struct ExifData {
   ValueMap tiff;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 void HEIFInitialiseOnce() {

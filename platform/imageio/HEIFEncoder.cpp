@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/HEIFDecoder.h"
 #include "platform/imageio/ImageEncoder.h"

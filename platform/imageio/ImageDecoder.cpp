@@ -1,5 +1,6 @@
 #include "ImageDecoder.h"
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/BMPDecoder.h"
 #include "platform/imageio/GIFDecoder.h"
 #include "platform/imageio/HEIFDecoder.h"
@@ -81,6 +82,10 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> da
   }
   return decoder;
 }
+
+ValueMap ImageDecoder::containerProperties() const { return onContainerProperties(); }
+
+ValueMap ImageDecoder::onContainerProperties() const { return {}; }
 
 ValueMap ImageDecoder::frameProperties(size_t index) const {
   return index < frameCount() ? onFrameProperties(index) : ValueMap();

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageRowReader.h"
 
@@ -48,7 +48,7 @@ class ImageDecoder {
   CGImageSourceStatus parse() { return onParse(); }
   size_t frameCount() const { return onFrameCount(); }
   // Properties of the whole file (loop count of an animation, ...).
-  ValueMap containerProperties() const { return onContainerProperties(); }
+  ValueMap containerProperties() const;
   // Properties of one frame, with PixelWidth/PixelHeight of the bitmap that
   // decodeFrame produces; empty for an index out of range.
   ValueMap frameProperties(size_t index) const;
@@ -81,7 +81,8 @@ class ImageDecoder {
  protected:
   virtual CGImageSourceStatus onParse() = 0;
   virtual size_t onFrameCount() const = 0;
-  virtual ValueMap onContainerProperties() const { return {}; }
+  // Default: none.
+  virtual ValueMap onContainerProperties() const;
   virtual ValueMap onFrameProperties(size_t index) const = 0;
   // Default: Complete once all data is here.
   virtual CGImageSourceStatus onFrameStatus(size_t index) const;

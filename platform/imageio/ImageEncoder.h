@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Value.h"
+// The encoders only read the metadata, so Value is named, not defined, here;
+// code that makes the settings includes Value.h.
+#include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/ImageBitmap.h"
 
 struct EncodeFrame {

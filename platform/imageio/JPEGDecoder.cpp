@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

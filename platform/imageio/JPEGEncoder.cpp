@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdlib>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageEncoder.h"
 

@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

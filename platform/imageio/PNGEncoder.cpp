@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageEncoder.h"

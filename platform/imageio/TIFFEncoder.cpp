@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageEncoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageEncoder.h"
 

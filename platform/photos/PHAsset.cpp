@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/foundation/Value.h"
 #include "platform/photos/PHAssetCollection.h"
 #include "platform/photos/PHPhotoLibrary.h"
 

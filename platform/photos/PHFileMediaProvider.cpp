@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
 

@@ -16,6 +16,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
 

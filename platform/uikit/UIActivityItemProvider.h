@@ -9,6 +9,7 @@
 
 #include "UIActivityItemSource.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
 
 class UIActivityItemProvider : public NSObject, public UIActivityItemSource {
  public:

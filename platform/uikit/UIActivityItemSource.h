@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/coregraphics/CGGeometry.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class LPLinkMetadata;
 class UIActivityViewController;

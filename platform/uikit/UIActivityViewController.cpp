@@ -3,6 +3,7 @@
 #include "UIDevice.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/ThreadChecks.h"
+#include "platform/foundation/Value.h"
 
 #define QX_ACTIVITY(name) \
   const char* const UIActivityType##name = "com.apple.UIKit.activity." #name;

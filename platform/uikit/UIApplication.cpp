@@ -20,6 +20,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
+#include "platform/foundation/Value.h"
 
 extern char** environ;
 
@@ -238,6 +239,11 @@ UIApplication::IdleTimerSetter UIApplication::exchangeIdleTimerSetter(IdleTimerS
   if (!previous) previous = &UIApplication::platformSetIdleTimerDisabled;
   currentIdleTimerSetter() = std::move(setter);
   return previous;
+}
+
+int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
+                      const std::string& delegateClassName) {
+  return UIApplicationMain(argc, argv, principalClassName, delegateClassName, Value());
 }
 
 int UIApplicationMain(int, char**, const std::optional<std::string>&,

@@ -11,7 +11,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OnceCallback.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/foundation/ThreadChecks.h"
 
 class UIApplication;
@@ -115,6 +115,9 @@ class UIApplication : public NSObject {
 
 // Creates the delegate from the class registry by name, launches it, makes the
 // application active and serves the main run loop until terminate(). Returns
-// the process status; 1 when the delegate class is unknown.
+// the process status; 1 when the delegate class is unknown. Without launch
+// options the delegate gets a null value.
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
-                      const std::string& delegateClassName, const Value& launchOptions = Value());
+                      const std::string& delegateClassName);
+int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
+                      const std::string& delegateClassName, const Value& launchOptions);

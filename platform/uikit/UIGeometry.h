@@ -4,7 +4,7 @@
 // geometry of views (scroll offsets, content sizes, preferred sizes).
 
 #include "platform/coregraphics/CGGeometry.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 struct UIEdgeInsets {
   double top = 0;
@@ -23,6 +23,6 @@ UIEdgeInsets UIEdgeInsetsAdd(const UIEdgeInsets& a, const UIEdgeInsets& b);
 
 // Observers receive points as {x, y}, sizes as {width, height} and insets as
 // {top, left, bottom, right}.
-Value KVOValue(const CGPoint& p);
-Value KVOValue(const CGSize& s);
-Value KVOValue(const UIEdgeInsets& i);
+void KVOStore(Value& out, const CGPoint& p);
+void KVOStore(Value& out, const CGSize& s);
+void KVOStore(Value& out, const UIEdgeInsets& i);

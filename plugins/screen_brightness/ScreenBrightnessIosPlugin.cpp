@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/uikit/UIScene.h"
 #include "platform/uikit/UIScreen.h"

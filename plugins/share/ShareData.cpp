@@ -6,6 +6,7 @@
 #include "platform/foundation/NSByteCountFormatter.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSItemProvider.h"
+#include "platform/foundation/Value.h"
 #include "platform/linkpresentation/LPLinkMetadata.h"
 #include "platform/uikit/UIGraphics.h"
 

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/foundation/Value.h"
+
 namespace {
 
 // The association key is the address of this process-wide static.

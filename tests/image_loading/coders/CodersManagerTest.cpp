@@ -7,6 +7,7 @@
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/coders/ILImageIOCoder.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 

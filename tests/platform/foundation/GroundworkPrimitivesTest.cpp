@@ -15,6 +15,7 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/ThreadChecks.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "support/TestEnvironment.h"
 

@@ -6,6 +6,7 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 

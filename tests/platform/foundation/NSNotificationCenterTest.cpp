@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "support/TestEnvironment.h"
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "support/TestEnvironment.h"

@@ -1,4 +1,5 @@
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
 #include "support/photos/PhotoLibraryFixture.h"

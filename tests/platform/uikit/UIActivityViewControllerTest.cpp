@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
 #include "platform/uikit/UIActivityViewController.h"

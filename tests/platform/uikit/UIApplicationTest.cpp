@@ -9,6 +9,7 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
 #include "support/TestEnvironment.h"
 

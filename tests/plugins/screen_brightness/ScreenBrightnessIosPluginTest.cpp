@@ -7,6 +7,7 @@
 
 #include "platform/flutter/FlutterAppDelegate.h"
 #include "platform/flutter/FlutterSceneEvents.h"
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"

@@ -3,6 +3,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSByteCountFormatter.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
 #include "platform/linkpresentation/LPLinkMetadata.h"
 #include "platform/uikit/UIActivityViewController.h"
 #include "plugins/share/ShareData.h"

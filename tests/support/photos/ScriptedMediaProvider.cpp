@@ -1,5 +1,6 @@
 #include "support/photos/ScriptedMediaProvider.h"
 
+#include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
 void ScriptedMediaProvider::queueAnswer(ScriptedAnswer answer) {
