@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIWindow.h"
 
@@ -27,7 +27,9 @@ class FakeSource : public NSObject, public UIActivityItemSource {
   std::optional<std::string> subject;
 };
 
-TEST(UIActivityViewController, ResolvesItemsAndSubjectsThroughTheirSources) {
+using UIActivityViewControllerTest = PlatformTest;
+
+TEST_F(UIActivityViewControllerTest, ResolvesItemsAndSubjectsThroughTheirSources) {
   auto source = std::make_shared<FakeSource>();
   UIActivityViewController sheet(
       {Value("plain"), Value(std::static_pointer_cast<NSObject>(source))},

@@ -9,11 +9,11 @@
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
-#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/uikit/UIDevice.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -67,16 +67,11 @@ bool isVersion4UUID(const std::string& s) {
   return true;
 }
 
-class UIDeviceTest : public ::testing::Test {
+class UIDeviceTest : public PlatformTest {
  protected:
-  void SetUp() override {
-    NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useManualClock();
-  }
   void TearDown() override {
     device->setBatteryMonitoringEnabled(false);
-    NSRunLoop::mainRunLoop().runUntilIdle();
-    PlatformClock::useRealClock();
+    PlatformTest::TearDown();
   }
   std::shared_ptr<UIDevice> device = std::make_shared<UIDevice>();
 };

@@ -5,6 +5,7 @@
 #include "platform/uikit/UIImage.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ Bytes rgba(const UIImagePtr& image) {
   return data ? *data : Bytes();
 }
 
-TEST(UIImageCodingTest, PNGRoundTripKeepsPixelsAndRejectsBadInput) {
+using UIImageCodingTest = PlatformTest;
+
+TEST_F(UIImageCodingTest, PNGRoundTripKeepsPixelsAndRejectsBadInput) {
   auto image = patternImage(5, 3);
   NSDataPtr png = UIImagePNGRepresentation(image);
   ASSERT_TRUE(png);
@@ -50,7 +53,7 @@ TEST(UIImageCodingTest, PNGRoundTripKeepsPixelsAndRejectsBadInput) {
   EXPECT_FALSE(UIImagePNGRepresentation(std::make_shared<UIImage>()));
 }
 
-TEST(UIImageCodingTest, JPEGCarriesOrientationAndQuality) {
+TEST_F(UIImageCodingTest, JPEGCarriesOrientationAndQuality) {
   auto turned = patternImage(16, 8, 1, UIImageOrientationRight, true);
   NSDataPtr best = UIImageJPEGRepresentation(turned, 1.0);
   NSDataPtr worst = UIImageJPEGRepresentation(turned, 0.05);
@@ -67,7 +70,7 @@ TEST(UIImageCodingTest, JPEGCarriesOrientationAndQuality) {
   EXPECT_TRUE(UIImageJPEGRepresentation(turned, 7));
 }
 
-TEST(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
+TEST_F(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
   TempFolder folder;
   const std::string& dir = folder.path();
   NSDataPtr png = UIImagePNGRepresentation(patternImage(4, 2));

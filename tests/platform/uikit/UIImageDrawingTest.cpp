@@ -9,6 +9,7 @@
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -56,7 +57,9 @@ std::pair<int, int> shownPixel(UIImageOrientation o, int x, int y) {
   return {0, 0};
 }
 
-TEST(UIImageDrawingTest, EveryOrientationDrawsUpright) {
+using UIImageDrawingTest = PlatformTest;
+
+TEST_F(UIImageDrawingTest, EveryOrientationDrawsUpright) {
   CGImageRef bitmap = numberedBitmap();
   for (int o = 0; o < 8; ++o) {
     auto orientation = static_cast<UIImageOrientation>(o);
@@ -80,7 +83,7 @@ TEST(UIImageDrawingTest, EveryOrientationDrawsUpright) {
 
 // The upright redraw recipe that image decoders use with raw Core Graphics
 // (EXIF orientation, y-up context) must agree with UIKit's drawing.
-TEST(UIImageDrawingTest, CoreGraphicsUprightRecipeMatchesUIKit) {
+TEST_F(UIImageDrawingTest, CoreGraphicsUprightRecipeMatchesUIKit) {
   CGImageRef bitmap = numberedBitmap();
   for (int exif = 1; exif <= 8; ++exif) {
     bool swap = exif >= 5;
@@ -116,7 +119,7 @@ TEST(UIImageDrawingTest, CoreGraphicsUprightRecipeMatchesUIKit) {
   }
 }
 
-TEST(UIImageDrawingTest, ImageContextsUseTopLeftOriginScaleAndOpaqueness) {
+TEST_F(UIImageDrawingTest, ImageContextsUseTopLeftOriginScaleAndOpaqueness) {
   UIScreen::mainScreen()->setScale(2);
   EXPECT_FALSE(UIGraphicsGetCurrentContext());
   UIGraphicsBeginImageContextWithOptions(CGSizeMake(4, 3), false, 0);
@@ -154,7 +157,7 @@ TEST(UIImageDrawingTest, ImageContextsUseTopLeftOriginScaleAndOpaqueness) {
   UIScreen::mainScreen()->setScale(3);
 }
 
-TEST(UIImageDrawingTest, RendererFormatsAndBlankImages) {
+TEST_F(UIImageDrawingTest, RendererFormatsAndBlankImages) {
   auto plain = std::make_shared<UIGraphicsImageRendererFormat>();
   auto preferred = UIGraphicsImageRendererFormat::preferredFormat();
   EXPECT_EQ(plain->scale(), UIScreen::mainScreen()->scale());
@@ -197,7 +200,7 @@ TEST(UIImageDrawingTest, RendererFormatsAndBlankImages) {
   EXPECT_EQ(UIGraphicsImageRenderer(CGSizeZero).imageWithActions(nullptr)->CGImage(), nullptr);
 }
 
-TEST(UIImageDrawingTest, DrawWithBlendModeAlphaAndScaling) {
+TEST_F(UIImageDrawingTest, DrawWithBlendModeAlphaAndScaling) {
   auto red = UIGraphicsImageRenderer(CGSizeMake(2, 2))
                  .imageWithActions([](UIGraphicsImageRendererContext& c) {
                    UIColor::redColor()->setFill();
@@ -221,7 +224,7 @@ TEST(UIImageDrawingTest, DrawWithBlendModeAlphaAndScaling) {
   EXPECT_EQ(alphaAt(cg, 3, 0), 255);
 }
 
-TEST(UIImageDrawingTest, AnimatedImagesPreparedCopiesAndRenderingModes) {
+TEST_F(UIImageDrawingTest, AnimatedImagesPreparedCopiesAndRenderingModes) {
   auto a = UIImage::imageWithCGImage(numberedBitmap(), 2, UIImageOrientationUp);
   auto b = UIImage::imageWithCGImage(numberedBitmap(), 2, UIImageOrientationUp);
   auto animated = UIImage::animatedImageWithImages({a, b, a}, 0.3);
@@ -254,7 +257,7 @@ TEST(UIImageDrawingTest, AnimatedImagesPreparedCopiesAndRenderingModes) {
   EXPECT_EQ(templ->CGImage(), a->CGImage());
 }
 
-TEST(UIImageDrawingTest, BezierPathsCornersArcsAndClips) {
+TEST_F(UIImageDrawingTest, BezierPathsCornersArcsAndClips) {
   auto format = std::make_shared<UIGraphicsImageRendererFormat>();
   format->setScale(1);
   // Only the top-left corner rounded.
@@ -299,7 +302,7 @@ TEST(UIImageDrawingTest, BezierPathsCornersArcsAndClips) {
   EXPECT_EQ(alphaAt(ring->CGImage(), 10, 2), 255);
 }
 
-TEST(UIImageDrawingTest, ColorsConvertAndCompare) {
+TEST_F(UIImageDrawingTest, ColorsConvertAndCompare) {
   double r, g, b, a, w;
   ASSERT_TRUE(UIColor::whiteColor()->getRed(&r, &g, &b, &a));
   EXPECT_EQ(r + g + b + a, 4);
@@ -314,7 +317,7 @@ TEST(UIImageDrawingTest, ColorsConvertAndCompare) {
   EXPECT_FALSE(UIColor::colorWithCGColor(nullptr));
 }
 
-TEST(UIImageDrawingTest, CoreImageBackedImagesHaveSizeAndDraw) {
+TEST_F(UIImageDrawingTest, CoreImageBackedImagesHaveSizeAndDraw) {
   auto image = UIImage::imageWithCIImage(CIImage::imageWithCGImage(numberedBitmap()), 2,
                                          UIImageOrientationLeft);
   ASSERT_TRUE(image);

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIPasteboard.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -14,7 +15,9 @@ UIImagePtr solidImage(size_t width, size_t height) {
                       kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big, pixels));
 }
 
-TEST(UIPasteboard, ConvenienceAccessorsReplaceTheContents) {
+using UIPasteboardTest = PlatformTest;
+
+TEST_F(UIPasteboardTest, ConvenienceAccessorsReplaceTheContents) {
   UIPasteboard board("test");
   EXPECT_EQ(board.changeCount(), 0);
   EXPECT_FALSE(board.hasStrings() || board.hasURLs() || board.hasImages());
@@ -43,7 +46,7 @@ TEST(UIPasteboard, ConvenienceAccessorsReplaceTheContents) {
   EXPECT_EQ(board.changeCount(), 4);
 }
 
-TEST(UIPasteboard, ItemsMixRepresentationsAndDecodeImageBytes) {
+TEST_F(UIPasteboardTest, ItemsMixRepresentationsAndDecodeImageBytes) {
   UIPasteboard board("test");
   auto png = UIImagePNGRepresentation(solidImage(6, 7));
   ASSERT_NE(png, nullptr);
@@ -61,7 +64,7 @@ TEST(UIPasteboard, ItemsMixRepresentationsAndDecodeImageBytes) {
   EXPECT_EQ(board.items()[2].front().second, Value::bytes({9}));
 }
 
-TEST(UIPasteboard, CountsEveryChangeFromManyThreads) {
+TEST_F(UIPasteboardTest, CountsEveryChangeFromManyThreads) {
   UIPasteboard board("test");
   auto group = dispatch_group_create();
   auto queue = dispatch_get_global_queue(DispatchQoS::Default);

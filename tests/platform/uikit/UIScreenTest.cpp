@@ -12,6 +12,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIScreen.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -57,7 +58,9 @@ class FakeBacklight {
   fs::path root_;
 };
 
-TEST(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
+using UIScreenTest = PlatformTest;
+
+TEST_F(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
   auto screen = std::make_shared<UIScreen>();
   BrightnessNotifications posted;
   EXPECT_DOUBLE_EQ(screen->brightness(), 0.5);
@@ -73,7 +76,7 @@ TEST(UIScreenTest, InMemoryBrightnessClampsAndPostsWithTheScreen) {
   for (auto& sender : posted.senders) EXPECT_EQ(sender.get(), screen.get());
 }
 
-TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
+TEST_F(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
   FakeBacklight backlight(120, 480);
   auto screen = std::make_shared<UIScreen>();
   auto device = UIBacklightBrightness::open(backlight.root().string());
@@ -92,7 +95,7 @@ TEST(UIScreenTest, BacklightIsReadAndWrittenInItsOwnUnits) {
   EXPECT_EQ(backlight.read("brightness"), 240);
 }
 
-TEST(UIScreenTest, FolderWithoutUsableDeviceHasNoBacklight) {
+TEST_F(UIScreenTest, FolderWithoutUsableDeviceHasNoBacklight) {
   FakeBacklight broken(10, 0);  // a zero maximum cannot scale anything
   EXPECT_EQ(UIBacklightBrightness::open(broken.root().string()), nullptr);
   EXPECT_EQ(UIBacklightBrightness::open("/nonexistent/backlight"), nullptr);
@@ -103,7 +106,7 @@ TEST(UIScreenTest, FolderWithoutUsableDeviceHasNoBacklight) {
   EXPECT_DOUBLE_EQ(UIMemoryBrightness(std::nan("")).brightness(), 0.5);
 }
 
-TEST(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
+TEST_F(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
   if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
   FakeBacklight backlight(50, 100);
   fs::permissions(backlight.device() / "brightness", fs::perms::owner_read);
