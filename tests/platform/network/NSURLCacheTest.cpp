@@ -2,6 +2,7 @@
 
 #include "SessionRecording.h"
 #include "platform/foundation/PlatformClock.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ NSCachedURLResponsePtr cachedText(const std::string& url, const std::string& tex
   return std::make_shared<NSCachedURLResponse>(response, NSData::dataWithBytes(text.data(), text.size()), policy);
 }
 
-TEST(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
+using NSURLCacheTest = PlatformTest;
+
+TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
   NSURLCache cache(2000);
   auto a = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/a"));
   auto b = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/b"));

@@ -2,6 +2,7 @@
 
 #include "SessionRecording.h"
 #include "platform/network/NSStringTransform.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -231,7 +232,9 @@ TEST_F(NSURLSessionChallengeTest, RedirectionsGoThroughTheDelegate) {
   EXPECT_EQ(delegate->redirects.size(), asked);
 }
 
-TEST(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {
+using NSStringTransformTest = PlatformTest;
+
+TEST_F(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {
   EXPECT_EQ(NSStringByApplyingTransform("Fotoalbum Äpfel Ωmega 写真", "Any-Latin; Latin-ASCII; [:^ASCII:] Remove"),
             "Fotoalbum Apfel Omega xie zhen");
   EXPECT_EQ(NSStringByApplyingTransform("plain", "Any-Latin; Latin-ASCII; [:^ASCII:] Remove"), "plain");

@@ -355,7 +355,9 @@ TEST_F(NSURLSessionTest, TasksCancelledFromOtherThreadsEndExactlyOnceWithinTheCo
   }
 }
 
-TEST(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
+using NSHTTPURLResponseTest = PlatformTest;
+
+TEST_F(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
   auto url = NSURL::URLWithString("http://127.0.0.1/x");
   NSHTTPURLResponse bad(url, 200, {{"content-length", "12abc"}, {"content-type", " ; charset=utf-8"}});
   EXPECT_EQ(bad.expectedContentLength(), -1);
@@ -369,7 +371,9 @@ TEST(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
   EXPECT_EQ(huge.expectedContentLength(), -1);
 }
 
-TEST(NSURLRequestTest, DefaultsAndNormalisation) {
+using NSURLRequestTest = PlatformTest;
+
+TEST_F(NSURLRequestTest, DefaultsAndNormalisation) {
   auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/"));
   EXPECT_EQ(request->HTTPMethod(), "GET");
   EXPECT_EQ(request->timeoutInterval(), 60.0);

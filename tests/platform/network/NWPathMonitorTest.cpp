@@ -8,6 +8,7 @@
 #include "platform/network/NWLinuxPathProvider.h"
 #include "platform/network/NWPathMonitor.h"
 #include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -41,7 +42,9 @@ void drain(const dispatch_queue_t& queue) {
   dispatch_sync(queue, [] {});
 }
 
-TEST(NWLinuxPathProviderTest, KindsFromSysfs) {
+using NWLinuxPathProviderTest = PlatformTest;
+
+TEST_F(NWLinuxPathProviderTest, KindsFromSysfs) {
   TempFolder net;
   auto make = [&](const std::string& name, const std::string& type, const std::string& uevent) {
     net.writeFile(name + "/type", type + "\n");
@@ -67,7 +70,7 @@ TEST(NWLinuxPathProviderTest, KindsFromSysfs) {
   EXPECT_EQ(NWLinuxPathProvider::interfaceType(net.path() + "/gone"), NWInterfaceType::other);
 }
 
-TEST(NWLinuxPathProviderTest, MachinePathNeverListsLoopback) {
+TEST_F(NWLinuxPathProviderTest, MachinePathNeverListsLoopback) {
   NWLinuxPathProvider provider;
   NWPath path = provider.currentPath();
   EXPECT_EQ(path.status() == NWPathStatus::satisfied, !path.availableInterfaces().empty());
@@ -81,7 +84,9 @@ TEST(NWLinuxPathProviderTest, MachinePathNeverListsLoopback) {
   }
 }
 
-TEST(NWPathMonitorTest, ReportsChangesOnItsQueue) {
+using NWPathMonitorTest = PlatformTest;
+
+TEST_F(NWPathMonitorTest, ReportsChangesOnItsQueue) {
   auto provider = std::make_shared<NWScriptedPathProvider>(wifiPath());
   auto queue = dispatch_queue_create("test.monitor");
   auto monitor = std::make_shared<NWPathMonitor>(provider);
@@ -121,7 +126,7 @@ TEST(NWPathMonitorTest, ReportsChangesOnItsQueue) {
   EXPECT_EQ(provider->watchCount(), 0u) << "a cancelled monitor stays cancelled";
 }
 
-TEST(NWPathMonitorTest, DroppedMonitorStopsWatching) {
+TEST_F(NWPathMonitorTest, DroppedMonitorStopsWatching) {
   auto provider = std::make_shared<NWScriptedPathProvider>(wifiPath());
   auto queue = dispatch_queue_create("test.monitor");
   std::atomic<int> calls{0};
