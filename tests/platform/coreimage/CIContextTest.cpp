@@ -56,7 +56,9 @@ TEST_F(CIContextTest, ImageFromDataBecomesJPEGWithQualityAndProperties) {
   EXPECT_FALSE(context->JPEGRepresentationOfImage(nullptr, "kCGColorSpaceSRGB"));
 }
 
-TEST(CIImageTest, CoordinatesRunUpAndOperationsKeepTheExtentRight) {
+using CIImageTest = PlatformTest;
+
+TEST_F(CIImageTest, CoordinatesRunUpAndOperationsKeepTheExtentRight) {
   // Top row red, bottom row blue, 2 x 2.
   auto bytes = std::make_shared<Bytes>(Bytes{255, 0, 0, 255, 255, 0, 0, 255,  //
                                              0, 0, 255, 255, 0, 0, 255, 255});
