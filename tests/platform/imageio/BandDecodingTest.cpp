@@ -10,6 +10,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
+#include "support/TestEnvironment.h"
 
 using namespace imageio_test;
 
@@ -40,7 +41,9 @@ Bytes InterlacedPNGHeaderOnly(uint32_t side) {
 
 }  // namespace
 
-TEST(BandDecodingTest, BandsEqualTheRowsOfAFullDecodeInAnyOrder) {
+using BandDecodingTest = PlatformTest;
+
+TEST_F(BandDecodingTest, BandsEqualTheRowsOfAFullDecodeInAnyOrder) {
   const ImageBitmap pattern = Pattern(301, 257, false, 7);
   const ImageBitmap translucent = Pattern(301, 257, true, 3);
   const std::pair<const char*, Bytes> files[] = {
@@ -73,7 +76,7 @@ TEST(BandDecodingTest, BandsEqualTheRowsOfAFullDecodeInAnyOrder) {
   }
 }
 
-TEST(BandDecodingTest, FormatsThatCannotDecodeRowsSaySo) {
+TEST_F(BandDecodingTest, FormatsThatCannotDecodeRowsSaySo) {
   const ImageBitmap pattern = Pattern(64, 48, false);
   const Bytes jpeg = RawEncodeJPEG(pattern, 90, false);
   CGImageSourceStatus status;
@@ -100,7 +103,7 @@ TEST(BandDecodingTest, FormatsThatCannotDecodeRowsSaySo) {
   EXPECT_TRUE(SameRows(band, full, 40));
 }
 
-TEST(BandDecodingTest, CuttingALazyImageIntoBandsNeverCostsItsWholeBitmap) {
+TEST_F(BandDecodingTest, CuttingALazyImageIntoBandsNeverCostsItsWholeBitmap) {
   constexpr uint32_t kWidth = 2400, kHeight = 1800;
   constexpr size_t kFullBytes = size_t(kWidth) * kHeight * 4;  // 17 MB
   constexpr uint32_t kBandRows = 150;
