@@ -204,6 +204,9 @@ class NSURLSessionEngine {
   void deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk);
   void deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end);
   NSURLSessionTaskMetricsPtr takeMetrics(NSURLSessionDataTask& task);
+  // The delegate's last two calls for a task: its metrics, then its end.
+  void pushCompletion(const std::shared_ptr<NSURLSessionDataDelegate>& delegate, const NSURLSessionDataTaskPtr& task,
+                      const NSURLSessionTaskMetricsPtr& metrics, const NSErrorPtr& error);
   // The task no longer keeps the session thread (draining) waiting.
   void forget(const NSURLSessionDataTask& task);
   void serveCached(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& cached);
@@ -836,13 +839,19 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
       (*completion)(data, response, error);
     });
   } else if (delegate) {
-    outbox_->push([delegate, session = session_, keep, metrics, error] {
-      NSURLSessionPtr owner = session.lock();
-      delegate->didFinishCollectingMetrics(owner, keep, metrics);
-      delegate->didCompleteWithError(owner, keep, error);
-    });
+    pushCompletion(delegate, keep, metrics, error);
   }
   forget(*task);
+}
+
+void NSURLSessionEngine::pushCompletion(const std::shared_ptr<NSURLSessionDataDelegate>& delegate,
+                                        const NSURLSessionDataTaskPtr& task,
+                                        const NSURLSessionTaskMetricsPtr& metrics, const NSErrorPtr& error) {
+  outbox_->push([delegate, session = session_, task, metrics, error] {
+    NSURLSessionPtr owner = session.lock();
+    delegate->didFinishCollectingMetrics(owner, task, metrics);
+    delegate->didCompleteWithError(owner, task, error);
+  });
 }
 
 NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask& task) {
@@ -879,13 +888,7 @@ void NSURLSessionEngine::endTask(const NSURLSessionDataTaskPtr& task, const NSCa
     task->error_ = nullptr;
   }
   if (store) configuration_.URLCache->storeCachedResponse(store, task->currentRequest());
-  if (auto delegate = this->delegate()) {
-    outbox_->push([delegate, session = session_, task, metrics] {
-      NSURLSessionPtr owner = session.lock();
-      delegate->didFinishCollectingMetrics(owner, task, metrics);
-      delegate->didCompleteWithError(owner, task, nullptr);
-    });
-  }
+  if (auto delegate = this->delegate()) pushCompletion(delegate, task, metrics, nullptr);
   // Only now may a draining session end: its last call comes after this.
   forget(*task);
 }
