@@ -16,10 +16,6 @@
 
 namespace {
 
-// Cellular refusals the URL loading system here never reports itself.
-constexpr int64_t kInternationalRoamingOff = -1018;
-constexpr int64_t kDataNotAllowed = -1020;
-
 // The address is the observation context.
 const char kMaxConcurrentDownloadsContext = 0;
 
@@ -494,8 +490,8 @@ std::optional<bool> ILRemoteImageDownloader::shouldBlockFailedURL(const NSURLPtr
       case NSURLErrorNotConnectedToInternet:
       case NSURLErrorCancelled:
       case NSURLErrorTimedOut:
-      case kInternationalRoamingOff:
-      case kDataNotAllowed:
+      case NSURLErrorInternationalRoamingOff:
+      case NSURLErrorDataNotAllowed:
       case NSURLErrorCannotFindHost:
       case NSURLErrorCannotConnectToHost:
       case NSURLErrorNetworkConnectionLost:

@@ -25,6 +25,10 @@ inline constexpr int64_t NSURLErrorResourceUnavailable = -1008;
 inline constexpr int64_t NSURLErrorNotConnectedToInternet = -1009;
 inline constexpr int64_t NSURLErrorBadServerResponse = -1011;
 inline constexpr int64_t NSURLErrorCannotDecodeContentData = -1016;
+// Cellular refusals: this system's loader never reports them, but callers
+// that sort errors still name them.
+inline constexpr int64_t NSURLErrorInternationalRoamingOff = -1018;
+inline constexpr int64_t NSURLErrorDataNotAllowed = -1020;
 inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 inline constexpr int64_t NSURLErrorServerCertificateUntrusted = -1202;
