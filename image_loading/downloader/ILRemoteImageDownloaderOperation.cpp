@@ -253,8 +253,9 @@ void ILRemoteImageDownloaderOperation::finishCancel(CancelState& state) {
 }
 
 void ILRemoteImageDownloaderOperation::done() {
-  setFinished(true);
+  // Whoever sees the operation finished must not still see it executing.
   setExecuting(false);
+  setFinished(true);
   reset();
 }
 

@@ -32,8 +32,9 @@ void ILAsyncBlockOperation::start() {
 void ILAsyncBlockOperation::complete() {
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (!isExecuting()) return;
-  setFinished(true);
+  // Whoever sees the operation finished must not still see it executing.
   setExecuting(false);
+  setFinished(true);
 }
 
 void ILAsyncBlockOperation::cancel() {
