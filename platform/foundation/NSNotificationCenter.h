@@ -4,11 +4,13 @@
 // to the observers registered for that name (or for every name) whose object
 // filter matches (no filter, or the same object).
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "NSObject.h"
@@ -52,16 +54,21 @@ class NSNotificationCenter {
                             Value userInfo);
 
  private:
-  struct Entry {
-    const void* observer;
-    std::string name;
-    std::weak_ptr<NSObject> object;
-    bool hasObject;
-    std::shared_ptr<NSNotificationBlock> block;
-    // Cleared on removal, so that a post already under way skips the entry.
-    std::shared_ptr<std::atomic<bool>> live;
-  };
-  void removeWhere(const std::function<bool(const Entry&)>& match);
+  struct Entry;
+  using EntryPtr = std::shared_ptr<Entry>;
+  using Bucket = std::list<EntryPtr>;  // in registration order
+  // Observers of one name (empty: of every name), keyed by the sender they
+  // filter on (nullptr: any sender), so a post looks only at its matches.
+  using NameIndex = std::unordered_map<const NSObject*, Bucket>;
+
+  void insert(EntryPtr entry);
+  void erase(const EntryPtr& entry);  // mutex_ held
+  void collect(const std::string& name, const NSObject* object,
+               std::vector<EntryPtr>& matched);  // mutex_ held
+  void removeWhere(const void* observer, const std::string* name);
+
   std::mutex mutex_;
-  std::vector<Entry> entries_;
+  uint64_t nextSequence_ = 0;                                          // guarded by mutex_
+  std::unordered_map<std::string, NameIndex> byName_;                  // guarded by mutex_
+  std::unordered_map<const void*, std::vector<EntryPtr>> byObserver_;  // guarded by mutex_
 };

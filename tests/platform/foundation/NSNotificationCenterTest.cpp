@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
+#include "FoundationTestSupport.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "support/TestEnvironment.h"
@@ -67,4 +70,123 @@ TEST_F(NSNotificationCenterTest, AnObserverRemovedDuringAPostIsNotCalled) {
   center.postNotificationName("test.remove", nullptr);
   center.postNotificationName("test.remove", nullptr);
   EXPECT_EQ(heard, (std::vector<std::string>{"first"}));
+}
+
+TEST_F(NSNotificationCenterTest, MatchingObserversHearInRegistrationOrderWhateverTheirFilters) {
+  NSNotificationCenter center;
+  auto sender = std::make_shared<NSObject>();
+  std::vector<std::string> heard;
+  auto hear = [&](const std::string& who) {
+    return [&heard, who](const NSNotification&) { heard.push_back(who); };
+  };
+  int observer = 0;
+  center.addObserver(&observer, "", nullptr, hear("every name"));
+  center.addObserver(&observer, "test.order", sender, hear("name and sender"));
+  center.addObserver(&observer, "test.order", nullptr, hear("name"));
+  center.addObserver(&observer, "", sender, hear("sender"));
+  center.addObserver(&observer, "test.order", sender, hear("name and sender again"));
+  center.addObserver(&observer, "test.order", nullptr, hear("name again"));
+  center.addObserver(&observer, "", nullptr, hear("every name again"));
+  center.postNotificationName("test.order", sender);
+  EXPECT_EQ(heard,
+            (std::vector<std::string>{"every name", "name and sender", "name", "sender",
+                                      "name and sender again", "name again", "every name again"}));
+  heard.clear();
+  center.postNotificationName("test.order", nullptr);
+  EXPECT_EQ(heard,
+            (std::vector<std::string>{"every name", "name", "name again", "every name again"}));
+}
+
+TEST_F(NSNotificationCenterTest, AFilterOnAnObjectThatDiedIgnoresTheNextObjectAtItsAddress) {
+  NSNotificationCenter center;
+  // Objects freed without their control block, so the second takes the
+  // first one's address while the center still holds a weak pointer to it.
+  alignas(NSObject) unsigned char storage[sizeof(NSObject)];
+  auto inStorage = [&] {
+    return std::shared_ptr<NSObject>(new (storage) NSObject, [](NSObject* o) { o->~NSObject(); });
+  };
+  auto first = inStorage();
+  int heard = 0;
+  auto token =
+      center.addObserverForName("test.reuse", first, [&](const NSNotification&) { ++heard; });
+  center.postNotificationName("test.reuse", first);
+  EXPECT_EQ(heard, 1);
+  first.reset();
+  auto second = inStorage();
+  ASSERT_EQ(static_cast<void*>(second.get()), static_cast<void*>(storage));
+  center.postNotificationName("test.reuse", second);
+  EXPECT_EQ(heard, 1);
+  center.removeObserver(token);
+}
+
+TEST_F(NSNotificationCenterTest, AnObserverAddedDuringAPostHearsOnlyTheNextOne) {
+  NSNotificationCenter center;
+  auto sender = std::make_shared<NSObject>();
+  int adder = 0, added = 0;
+  std::vector<std::string> heard;
+  center.addObserver(&adder, "test.add", sender, [&](const NSNotification&) {
+    heard.push_back("adder");
+    if (added) return;
+    // Into each list a post reads, behind the observer being called.
+    center.addObserver(&added, "test.add", sender,
+                       [&](const NSNotification&) { heard.push_back("added"); });
+    center.addObserver(&added, "", nullptr,
+                       [&](const NSNotification&) { heard.push_back("added to every name"); });
+    added = 1;
+  });
+  center.postNotificationName("test.add", sender);
+  EXPECT_EQ(heard, (std::vector<std::string>{"adder"}));
+  center.postNotificationName("test.add", sender);
+  EXPECT_EQ(heard, (std::vector<std::string>{"adder", "adder", "added", "added to every name"}));
+}
+
+TEST_F(NSNotificationCenterTest, RemovalFromAnotherThreadDuringAPostStopsTheRestOfIt) {
+  NSNotificationCenter center;
+  auto sender = std::make_shared<NSObject>();
+  Latch calling(1), removed(1), posted(1);
+  std::atomic<int> later{0}, first{0};
+  auto blocking = center.addObserverForName("test.race", nullptr, [&](const NSNotification&) {
+    ++first;
+    calling.countDown();
+    removed.wait();
+  });
+  int owner = 0;
+  center.addObserver(&owner, "test.race", sender, [&](const NSNotification&) { ++later; });
+  center.addObserver(&owner, "", nullptr, [&](const NSNotification&) { ++later; });
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+    center.postNotificationName("test.race", sender);
+    posted.countDown();
+  });
+  ASSERT_TRUE(calling.wait());
+  center.removeObserver(&owner);
+  removed.countDown();
+  ASSERT_TRUE(posted.wait());
+  EXPECT_EQ(first.load(), 1);
+  EXPECT_EQ(later.load(), 0);
+  center.removeObserver(blocking);
+}
+
+TEST_F(NSNotificationCenterTest, RemovingOneNameKeepsTheObserversOtherRegistrations) {
+  NSNotificationCenter center;
+  auto sender = std::make_shared<NSObject>();
+  int observer = 0;
+  std::vector<std::string> heard;
+  center.addObserver(&observer, "test.x", sender,
+                     [&](const NSNotification&) { heard.push_back("x"); });
+  center.addObserver(&observer, "test.y", sender,
+                     [&](const NSNotification&) { heard.push_back("y"); });
+  center.addObserver(&observer, "", sender, [&](const NSNotification&) { heard.push_back("all"); });
+  center.removeObserver(&observer, "test.x");
+  center.removeObserver(&observer, "test.x");  // nothing left to remove
+  center.postNotificationName("test.x", sender);
+  center.postNotificationName("test.y", sender);
+  EXPECT_EQ(heard, (std::vector<std::string>{"all", "y", "all"}));
+  // A name and sender emptied of observers take new ones.
+  center.removeObserver(&observer);
+  center.addObserver(&observer, "test.x", sender,
+                     [&](const NSNotification&) { heard.push_back("x again"); });
+  heard.clear();
+  center.postNotificationName("test.x", sender);
+  center.postNotificationName("test.y", sender);
+  EXPECT_EQ(heard, (std::vector<std::string>{"x again"}));
 }
