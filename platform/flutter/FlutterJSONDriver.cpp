@@ -12,6 +12,7 @@
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/WeakSelf.h"
 
 bool FlutterDriverCustomValue::isEqual(const NSObject& other) const {
   auto* o = dynamic_cast<const FlutterDriverCustomValue*>(&other);
@@ -286,6 +287,7 @@ FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, Line
       customCodec_(FlutterStandardMessageCodec::codecWithReaderWriter(
           std::make_shared<CustomReaderWriter>())),
       write_(std::move(write)) {
+  // dart_ is the driver's own: no event reaches a driver that is gone.
   dart_->setEventHandler([this](const std::string& channel, const FlutterStreamEvent& e) {
     ValueMap out;
     out.emplace_back(Value("event"), Value(channel));
@@ -409,13 +411,14 @@ void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<Req
     request = Value();
     return v;
   };
-  auto answer = [this, state](const std::string& key, const Value& json) {
-    if (state->answered.exchange(true)) return;
-    reply(state->idText, key, json);
-    if (state->counted) --pending_;
-    finishIfDone();
-  };
-  auto onOutcome = [answer](const FlutterMethodOutcome& o) {
+  auto answer =
+      WeakBind(self_, [state](FlutterJSONDriver& self, const std::string& key, const Value& json) {
+        if (state->answered.exchange(true)) return;
+        self.reply(state->idText, key, json);
+        if (state->counted) --self.pending_;
+        self.finishIfDone();
+      });
+  auto onOutcome = [answer](const FlutterMethodOutcome& o) mutable {
     switch (o.kind) {
       case FlutterMethodOutcome::Kind::Success:
         answer("result", FlutterDriverJSON::fromValue(o.result));
@@ -475,7 +478,7 @@ void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<Req
     }
     count();
     dart_->sendMessage(name, std::move(*message), customCodec_,
-                       [answer](std::optional<Value> r, std::string why) {
+                       [answer](std::optional<Value> r, std::string why) mutable {
                          if (r) {
                            answer("reply", FlutterDriverJSON::fromValue(*r));
                          } else if (!why.empty()) {
@@ -498,18 +501,19 @@ void FlutterJSONDriver::finishIfDone() {
   // has been quiet for a moment.
   settling_ = true;
   const uint64_t seen = linesWritten_.load();
-  NSRunLoop::mainRunLoop().performAfter(kSettleSeconds, [this, seen] {
-    settling_ = false;
-    if (!finished_) return;
-    if (linesWritten_.load() != seen || pending_.load() > 0 ||
-        NSRunLoop::mainRunLoop().hasPendingTasks()) {
-      finishIfDone();
-      return;
-    }
-    auto finished = std::move(finished_);
-    finished_ = nullptr;
-    finished();
-  });
+  NSRunLoop::mainRunLoop().performAfter(
+      kSettleSeconds, WeakBind(self_, [seen](FlutterJSONDriver& self) {
+        self.settling_ = false;
+        if (!self.finished_) return;
+        if (self.linesWritten_.load() != seen || self.pending_.load() > 0 ||
+            NSRunLoop::mainRunLoop().hasPendingTasks()) {
+          self.finishIfDone();
+          return;
+        }
+        auto finished = std::move(self.finished_);
+        self.finished_ = nullptr;
+        finished();
+      }));
 }
 
 namespace {
@@ -547,34 +551,37 @@ void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
                               double drainSeconds) {
   finished_ = std::move(finished);
   // The only thread of the driver: it blocks on input so the main thread never does.
-  std::thread([this, &in, drainSeconds] {
+  std::thread([weak = std::weak_ptr<FlutterJSONDriver>(self_), &in, drainSeconds] {
     std::string line;
     bool tooLong = false;
     auto& loop = NSRunLoop::mainRunLoop();
     while (readLine(in, line, tooLong)) {
       if (tooLong) {
-        loop.perform([this] {
-          reply("null", "badRequest",
-                Value("line longer than " + std::to_string(kMaxLineBytes) + " bytes"));
-        });
+        loop.perform(WeakBind(weak, [](FlutterJSONDriver& self) {
+          self.reply("null", "badRequest",
+                     Value("line longer than " + std::to_string(kMaxLineBytes) + " bytes"));
+        }));
         continue;
       }
-      loop.perform([this, line = std::move(line)] { handleLine(line); });
+      loop.perform(WeakBind(
+          weak, [line = std::move(line)](FlutterJSONDriver& self) { self.handleLine(line); }));
       line = std::string();
     }
-    loop.perform([this, drainSeconds] {
-      inputEnded_ = true;
-      finishIfDone();
-      if (finished_) {
+    loop.perform(WeakBind(weak, [drainSeconds](FlutterJSONDriver& self) {
+      self.inputEnded_ = true;
+      self.finishIfDone();
+      if (self.finished_) {
         // Replies that never come must not keep the process alive for ever.
-        NSRunLoop::mainRunLoop().performAfter(drainSeconds, [this] {
-          if (!finished_) return;
-          std::fprintf(stderr, "host: %d request(s) still unanswered at exit\n", pending_.load());
-          auto f = std::move(finished_);
-          finished_ = nullptr;
-          f();
-        });
+        NSRunLoop::mainRunLoop().performAfter(
+            drainSeconds, WeakBind(self.self_, [](FlutterJSONDriver& self) {
+              if (!self.finished_) return;
+              std::fprintf(stderr, "host: %d request(s) still unanswered at exit\n",
+                           self.pending_.load());
+              auto f = std::move(self.finished_);
+              self.finished_ = nullptr;
+              f();
+            }));
       }
-    });
+    }));
   }).detach();
 }

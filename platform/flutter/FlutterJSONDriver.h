@@ -82,4 +82,8 @@ class FlutterJSONDriver {
   bool settling_ = false;
   bool inputEnded_ = false;
   std::function<void()> finished_;
+  // The driver is owned plainly (by the host, or a test), yet the blocks it
+  // hands to the run loop, the clock and plugins may outlive it: they hold
+  // it through this, weakly. Last, so it is the first to go.
+  std::shared_ptr<FlutterJSONDriver> self_{this, [](FlutterJSONDriver*) {}};
 };

@@ -29,6 +29,10 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
     if (call.method == "fail") return result(FlutterError::errorWithCode("X", std::nullopt));
     if (call.method == "throw") throw std::runtime_error("plugin fault");
     if (call.method == "rawBytes") return result(Value(std::string("a\xff\xc3(b")));
+    if (call.method == "later") {
+      held = std::move(result);
+      return;
+    }
     result(FlutterMethodNotImplemented);
   }
   FlutterErrorPtr onListenWithArguments(const Value&, FlutterEventSink s) override {
@@ -37,6 +41,7 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   }
   FlutterErrorPtr onCancelWithArguments(const Value&) override { return nullptr; }
   FlutterEventSink sink;
+  FlutterResult held;  // the reply to "later", answered by the test
 };
 
 struct DriverFixture : PlatformTest {
@@ -232,6 +237,24 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
   ASSERT_EQ(rec.lines.size(), 4u);
   EXPECT_EQ(rec.lines[2], R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
   EXPECT_EQ(rec.lines[3], R"({"id":2,"result":2})");
+}
+
+TEST_F(DriverFixture, ADriverGoneWithWorkPendingIsLeftAlone) {
+  auto other = std::make_unique<FlutterJSONDriver>(engine, rec.writer());
+  std::istringstream in(R"({"id":1,"channel":"t/m","method":"echo","args":1})"
+                        "\n");
+  bool finished = false;
+  other->serve(in, [&] { finished = true; });
+  // Replied, input ended: the quiet period and the drain limit are on the clock.
+  ASSERT_TRUE(
+      RunMainLoopUntil([&] { return rec.lines.size() == 1 && PlatformClock::pendingCount() > 0; }));
+  other->handleLine(R"({"id":2,"channel":"t/m","method":"later"})");
+  other.reset();
+  // The plugin answers, and the timers fire, after the driver is gone.
+  echo->held(Value(2));
+  advance(60);
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(rec.lines.size(), 1u);
 }
 
 using DriverJSON = PlatformTest;
