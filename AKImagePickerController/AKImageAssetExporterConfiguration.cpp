@@ -25,6 +25,7 @@ AKImageAssetExporterConfiguration::AKImageAssetExporterConfiguration()
                           ->URLByAppendingPathComponent("AKImageAssetExporter", true)) {}
 
 AKImageAssetDiskPurger::AKImageAssetDiskPurger() {
+  // Only shared() makes one, and never destroys it: `this` outlives the observer.
   NSNotificationCenter::defaultCenter().addObserver(
       this, UIApplicationWillTerminateNotification, nullptr,
       [this](const NSNotification&) { removeFiles(); });

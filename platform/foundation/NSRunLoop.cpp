@@ -30,6 +30,7 @@ void NSRunLoop::perform(UniqueFunction<void()> task) {
 }
 
 void NSRunLoop::performAfter(double seconds, UniqueFunction<void()> task) {
+  // `this` is the main run loop, which is never destroyed.
   PlatformClock::scheduleAt(PlatformClock::now() + seconds,
                             [this, task = std::move(task)]() mutable { perform(std::move(task)); });
 }
