@@ -103,7 +103,10 @@ void ILRemoteImageDownloadToken::cancel() {
 // MARK: Downloader
 
 std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownloader() {
-  static const std::shared_ptr<ILRemoteImageDownloader> shared = [] {
+  // Never destroyed, as the shared session is not: torn down after main
+  // returned, its session would end its transfers and queue its last
+  // delegate calls while the platform goes down around them.
+  static const auto* shared = new std::shared_ptr<ILRemoteImageDownloader>([] {
     auto downloader = create();
     downloader->isShared_ = true;
     SingletonResets::add([weak = std::weak_ptr<ILRemoteImageDownloader>(downloader)] {
@@ -118,8 +121,8 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownload
       self->HTTPHeaders_ = defaultHTTPHeaders();
     });
     return downloader;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::create(

@@ -469,13 +469,15 @@ void ILRemoteImageDownloaderOperation::queuePartialDecode() {
   coderQueue_->addOperationWithBlock([weak] {
     auto self = weak.lock();
     if (!self || self->isCancelled() || self->downloadCompleted_) return;
+    const Tokens tokens = self->tokensSnapshot();
+    if (tokens.empty()) return;
     NSDataPtr partial = self->snapshotImageData();
     if (!partial) return;
     UIImagePtr image = ILImageLoaderDecodeProgressiveImageData(
         partial, self->request_->URL(), false, self.get(),
         ILImageOptionsFromDownloaderOptions(self->options_), self->context_);
     if (!image) return;
-    for (const auto& token : self->tokensSnapshot()) {
+    for (const auto& token : tokens) {
       self->callCompletionBlockWithToken(token, image, nullptr, nullptr, false);
     }
   });
@@ -502,6 +504,9 @@ void ILRemoteImageDownloaderOperation::runDecodePass(const NSDataPtr& data, cons
 
 void ILRemoteImageDownloaderOperation::finishToken(
     const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token) {
+  // A caller that left while earlier decodes ran would only have its answer
+  // dropped: its decode is not worth making.
+  if (!isWaiting(token)) return;
   UIImagePtr image = decodeForToken(data, token);
   const bool empty = !image || image->size().width <= 0 || image->size().height <= 0;
   if (empty) {
@@ -587,13 +592,22 @@ NSDataPtr ILRemoteImageDownloaderOperation::snapshotImageData() const {
 
 // MARK: Delivery
 
+bool ILRemoteImageDownloaderOperation::isWaitingLocked(
+    const ILRemoteImageDownloaderOperationTokenPtr& token) const {
+  return !token->answered_ &&
+         std::find(callbackTokens_.begin(), callbackTokens_.end(), token) != callbackTokens_.end();
+}
+
+bool ILRemoteImageDownloaderOperation::isWaiting(
+    const ILRemoteImageDownloaderOperationTokenPtr& token) const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  return isWaitingLocked(token);
+}
+
 bool ILRemoteImageDownloaderOperation::claimFinalDelivery(
     const ILRemoteImageDownloaderOperationTokenPtr& token) {
   std::lock_guard<std::recursive_mutex> lock(lock_);
-  if (token->answered_ ||
-      std::find(callbackTokens_.begin(), callbackTokens_.end(), token) == callbackTokens_.end()) {
-    return false;
-  }
+  if (!isWaitingLocked(token)) return false;
   token->answered_ = true;
   return true;
 }
@@ -608,15 +622,7 @@ void ILRemoteImageDownloaderOperation::callCompletionBlocksWithError(const NSErr
 void ILRemoteImageDownloaderOperation::callCompletionBlockWithToken(
     const ILRemoteImageDownloaderOperationTokenPtr& token, const UIImagePtr& image,
     const NSDataPtr& data, const NSErrorPtr& error, bool finished) {
-  if (finished) {
-    if (!claimFinalDelivery(token)) return;
-  } else {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (token->answered_ ||
-        std::find(callbackTokens_.begin(), callbackTokens_.end(), token) == callbackTokens_.end()) {
-      return;
-    }
-  }
+  if (finished ? !claimFinalDelivery(token) : !isWaiting(token)) return;
   dispatchCompletion(token, image, data, error, finished);
 }
 

@@ -186,6 +186,10 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   Tokens tokensSnapshot() const;
   // Takes no more callers from now on; the callers it has.
   Tokens closeAndSnapshot();
+  // Registered and not answered yet.
+  bool isWaiting(const ILRemoteImageDownloaderOperationTokenPtr& token) const;
+  // The same, with lock_ held.
+  bool isWaitingLocked(const ILRemoteImageDownloaderOperationTokenPtr& token) const;
   // The one place a caller's final answer is claimed: true only for a token
   // still registered whose final answer has not been given yet.
   bool claimFinalDelivery(const ILRemoteImageDownloaderOperationTokenPtr& token);

@@ -298,8 +298,14 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 long weightFor(float priority) { return 1 + std::lround(priority * 255.0f); }
 
-std::mutex sharedMutex;  // guards sharedSessionInstance
-NSURLSessionPtr sharedSessionInstance;
+std::mutex sharedMutex;  // guards sharedSessionInstance()
+
+// Never destroyed: the shared session lives until the process ends and is
+// never invalidated, so nothing of it is queued after main has returned.
+NSURLSessionPtr& sharedSessionInstance() {
+  static auto* instance = new NSURLSessionPtr();
+  return *instance;
+}
 
 Bytes derOf(X509* certificate) {
   unsigned char* der = nullptr;
@@ -1502,23 +1508,22 @@ NSURLSessionPtr NSURLSession::sharedSession() {
     SingletonResets::add([] {
       NSURLSessionPtr previous;
       std::lock_guard<std::mutex> lock(sharedMutex);
-      previous.swap(sharedSessionInstance);
+      previous.swap(sharedSessionInstance());
     });
     return true;
   }();
   (void)resetRegistered;
   std::lock_guard<std::mutex> lock(sharedMutex);
-  if (!sharedSessionInstance) {
-    sharedSessionInstance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
-  }
-  return sharedSessionInstance;
+  NSURLSessionPtr& instance = sharedSessionInstance();
+  if (!instance) instance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
+  return instance;
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSession::delegate() const { return engine_->delegate(); }
 
 bool NSURLSession::isShared() const {
   std::lock_guard<std::mutex> lock(sharedMutex);
-  return sharedSessionInstance.get() == this;
+  return sharedSessionInstance().get() == this;
 }
 
 void NSURLSession::invalidateAndCancel() {

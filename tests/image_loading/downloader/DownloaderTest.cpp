@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +81,7 @@ class HeldCoder : public NSObject, public ILImageCoder {
  public:
   bool canDecodeFromData(const NSDataPtr&) const override { return true; }
   UIImagePtr decodedImageWithData(const NSDataPtr& data, const Value& options) const override {
+    ++decodes;
     dispatch_semaphore_signal(entered);
     dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
     return ILImageCodersManager::sharedManager()->decodedImageWithData(data, options);
@@ -88,6 +92,7 @@ class HeldCoder : public NSObject, public ILImageCoder {
   }
   dispatch_semaphore_t entered = dispatch_semaphore_create(0);
   dispatch_semaphore_t release = dispatch_semaphore_create(0);
+  mutable std::atomic<int> decodes{0};
 };
 
 TEST_F(DownloaderTest, DownloadsWithItsHeadersAndDecodes) {
@@ -211,13 +216,16 @@ TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
 TEST_F(DownloaderTest, CancelWhileTheFinalDecodeRunsAnswersOnce) {
   servePNG("/held.png");
   auto coder = std::make_shared<HeldCoder>();
-  const ILRemoteImageContext context =
-      Value::map({{ILRemoteImageContextImageCoder, Value(std::static_pointer_cast<NSObject>(coder))}});
+  const Value coderValue(std::static_pointer_cast<NSObject>(coder));
+  const ILRemoteImageContext context = Value::map({{ILRemoteImageContextImageCoder, coderValue}});
+  // Other decode options: the second caller needs a decode of its own.
+  const ILRemoteImageContext doubled = Value::map(
+      {{ILRemoteImageContextImageCoder, coderValue}, {ILRemoteImageContextImageScaleFactor, Value(2.0)}});
   auto first = std::make_shared<DownloadRecord>();
   auto second = std::make_shared<DownloadRecord>();
   downloader->setSuspended(true);
   auto a = download("/held.png", first, 0, context);
-  auto b = download("/held.png", second, 0, context);
+  auto b = download("/held.png", second, 0, doubled);
   downloader->setSuspended(false);
   // The first caller's decode has begun; both callers are still registered.
   ASSERT_EQ(dispatch_semaphore_wait(coder->entered, dispatch_time_after(kTestTimeoutSeconds)), 0);
@@ -237,6 +245,8 @@ TEST_F(DownloaderTest, CancelWhileTheFinalDecodeRunsAnswersOnce) {
   EXPECT_EQ(second->completions, 1);
   EXPECT_TRUE(ILIsRemoteImageError(first->error, ILRemoteImageErrorCancelled));
   EXPECT_TRUE(ILIsRemoteImageError(second->error, ILRemoteImageErrorCancelled));
+  // Nobody was left to answer: the second caller's decode was never made.
+  EXPECT_EQ(coder->decodes, 1);
 }
 
 TEST_F(DownloaderTest, CallerJoiningAfterTheLastAnswerGetsATransferOfItsOwn) {
@@ -263,6 +273,33 @@ TEST_F(DownloaderTest, CallerJoiningAfterTheLastAnswerGetsATransferOfItsOwn) {
   EXPECT_TRUE(ILIsRemoteImageError(first->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
   EXPECT_TRUE(ILIsRemoteImageError(late->lastError(), ILRemoteImageErrorInvalidDownloadStatusCode));
   EXPECT_EQ(server.requests().size(), 2u);
+}
+
+// Torn down after main returned, the shared downloader and session would
+// end their sessions and queue their last delegate calls while the platform
+// goes down around them: they live until the process ends instead.
+TEST_F(DownloaderTest, SharedInstancesOutliveTheProcessExit) {
+  EXPECT_EXIT(
+      {
+        // Registered before the instances are made, this handler runs after
+        // every destructor the exit would run for them.
+        std::atexit([] {
+          auto shared = ILRemoteImageDownloader::sharedDownloader();
+          auto session = NSURLSession::sharedSession();
+          const bool intact = shared->currentDownloadCount() == 0 && session->delegate() != nullptr &&
+                              DispatchWorkersIdle();
+          std::fputs(intact ? "intact\n" : "torn down\n", stderr);
+          std::_Exit(intact ? 0 : 1);
+        });
+        servePNG("/shared.png");
+        auto record = std::make_shared<DownloadRecord>();
+        ILRemoteImageDownloader::sharedDownloader()->downloadImageWithURL(url("/shared.png"),
+                                                                          record->completedBlock());
+        NSURLSession::sharedSession();
+        if (!waitForFinal(record) || !RunMainLoopUntil(DispatchWorkersIdle)) std::_Exit(2);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "intact");
 }
 
 TEST_F(DownloaderTest, BadInputGetsClearErrors) {
