@@ -1,10 +1,12 @@
 #pragma once
 
-// A small HTTP/1.1 server on 127.0.0.1 for the tests of the URL loading
-// system and of downloads, scripted per path, plain or over TLS with a
-// self-signed certificate made at start. Each connection is served on a
-// thread of its own and closed after one response; every request read is
-// logged in order. It never connects anywhere: it only accepts on loopback.
+// A small HTTP server on 127.0.0.1 for the tests of the URL loading system
+// and of downloads, scripted per path. Http and Https speak HTTP/1.1 with
+// keep-alive through libmicrohttpd (Https with a self-signed certificate
+// made at start); Http2 speaks h2 only, negotiated over TLS with the same
+// kind of certificate. Every request read is logged in order, with the
+// connection it came on. It never connects anywhere: it only accepts on
+// loopback, and every wait and every write of it is bounded.
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,6 +24,13 @@
 #include "platform/foundation/NSData.h"
 #include "platform/network/NSURLRequest.h"
 
+namespace loopback {
+struct Identity;
+class Core;
+class Http1;
+class Http2;
+}  // namespace loopback
+
 struct ScriptedResponse {
   ScriptedResponse() = default;
   ScriptedResponse(int status, std::vector<std::pair<std::string, std::string>> headers = {}, std::string body = "",
@@ -31,8 +40,8 @@ struct ScriptedResponse {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  // Chunked transfer without a Content-Length, in pieces of `chunkSize`
-  // bytes (0: two halves).
+  // Chunked transfer without a Content-Length (over h2: no length), in
+  // pieces of `chunkSize` bytes (0: two halves).
   bool chunked = false;
   size_t chunkSize = 0;
   // Real seconds between pieces: a slow server.
@@ -41,7 +50,8 @@ struct ScriptedResponse {
   bool untilClose = false;
   // Claims twice the body's length, sends the body, then drops the connection.
   bool dropConnection = false;
-  // Claims this length whatever the body is, sends the body, then closes.
+  // Claims this length whatever the body is, sends what fits, then closes
+  // when the body falls short of the claim.
   std::optional<uint64_t> claimedLength;
   // Never answers; holds the connection until the client gives up.
   bool hang = false;
@@ -59,21 +69,26 @@ struct ScriptedResponse {
 
 struct LoggedRequest {
   std::string method;
+  // The request target as sent (with its query).
   std::string path;
   NSHTTPHeaderFields headers;
+  // Requests that came over the same connection share this number.
+  uint64_t connection = 0;
 };
 
 class LoopbackHttpServer {
  public:
-  enum class Transport { Http, Https };
+  enum class Transport { Http, Https, Http2 };
   explicit LoopbackHttpServer(Transport transport = Transport::Http);
   ~LoopbackHttpServer();
 
-  // The latest script for a path wins; unscripted paths get a 404.
+  // The latest script for a path wins; unscripted paths get a 404. An Http2
+  // server answers ordinary scripts only (no gates, pauses, hangs or broken
+  // bodies) and refuses the others here with std::invalid_argument.
   void script(const std::string& path, ScriptedResponse response);
   std::string url(const std::string& path) const;
   int port() const { return port_; }
-  // Https only: the server's certificate, DER encoded.
+  // Https and Http2: the server's certificate, DER encoded.
   const Bytes& certificate() const { return certificate_; }
 
   std::vector<LoggedRequest> requests();
@@ -90,40 +105,13 @@ class LoopbackHttpServer {
   static int closedPort();
 
  private:
-  class Connection;
-  struct Tls;
-
-  void serve();
-  void handle(int client);
-  bool readRequest(Connection& connection, std::string& head);
-  LoggedRequest parse(const std::string& head);
-  ScriptedResponse responseFor(const LoggedRequest& request);
-  void respond(Connection& connection, const ScriptedResponse& response);
-  void sendBody(Connection& connection, const ScriptedResponse& response);
-  bool waitForGate(const std::string& gate);
-  // False when the server is stopping.
-  bool pause(double seconds);
-  void waitForClientToLeave(Connection& connection);
-  void reapFinished();
-
   Transport transport_;
-  std::unique_ptr<Tls> tls_;
-  Bytes certificate_;
-  int listener_ = -1;
-  int stopPipe_[2] = {-1, -1};
   int port_ = 0;
-  std::thread thread_;
-
-  std::mutex mutex_;  // guards the fields below
-  std::condition_variable changed_;
-  bool stopping_ = false;
-  std::map<std::string, ScriptedResponse> scripts_;
-  std::vector<LoggedRequest> log_;
-  size_t inFlight_ = 0;
-  std::set<std::string> openGates_;
-  struct Worker {
-    std::thread thread;
-    bool done = false;
-  };
-  std::list<Worker> workers_;
+  Bytes certificate_;
+  std::unique_ptr<loopback::Identity> identity_;
+  // The scripts, the log and the gates: the transports call back into it,
+  // so it is declared before them and outlives them.
+  std::unique_ptr<loopback::Core> core_;
+  std::unique_ptr<loopback::Http1> http1_;
+  std::unique_ptr<loopback::Http2> http2_;
 };
