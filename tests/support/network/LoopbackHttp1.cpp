@@ -29,6 +29,7 @@ struct Peer {
   std::string target;
   // Logged and counted in flight until the library says it is done.
   bool admitted = false;
+  bool head = false;
   ScriptedResponse response;
 };
 
@@ -39,15 +40,19 @@ struct Body {
 };
 
 size_t pieceSize(const ScriptedResponse& response) {
-  bool paced = response.chunked || response.chunkSize > 0 || response.chunkInterval > 0 || !response.bodyGate.empty();
+  bool paced = response.chunked || response.chunkSize > 0 || response.chunkInterval > 0 ||
+               !response.bodyGate.empty();
   size_t size = !paced                   ? response.body.size()
                 : response.chunkSize > 0 ? response.chunkSize
                                          : (response.body.size() + 1) / 2;
   return std::max<size_t>(size, 1);
 }
 
-uint64_t claimedSize(const ScriptedResponse& response) {
+uint64_t claimedSize(const ScriptedResponse& response, bool head) {
   if (response.status == 304 || response.status == 204) return 0;
+  // The library ends a chunked answer to HEAD with a last chunk, which the
+  // client would read as the start of the next response: HEAD gets a length.
+  if (head && (response.chunked || response.untilClose)) return response.body.size();
   if (response.chunked || response.untilClose) return MHD_SIZE_UNKNOWN;
   if (response.claimedLength) return *response.claimedLength;
   if (response.dropConnection) return response.body.size() * 2 + 1;
@@ -86,7 +91,8 @@ MHD_Result collectHeader(void* context, MHD_ValueKind, const char* name, const c
 }
 
 Peer* peerOf(MHD_Connection* connection) {
-  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   return info ? static_cast<Peer*>(info->socket_context) : nullptr;
 }
 
@@ -99,7 +105,8 @@ void onConnection(void* context, MHD_Connection* connection, void** socketContex
   }
   auto* peer = new Peer;
   peer->id = static_cast<Core*>(context)->newConnection();
-  if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+  if (const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
     peer->fd = info->connect_fd;
     // A client that stops reading costs the server this connection only.
     timeval limit{static_cast<time_t>(kTestTimeoutSeconds), 0};
@@ -118,7 +125,8 @@ void* onRequestLine(void*, const char* uri, MHD_Connection* connection) {
   return peer;
 }
 
-void onRequestDone(void* context, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
+void onRequestDone(void* context, MHD_Connection*, void** requestContext,
+                   MHD_RequestTerminationCode) {
   auto* peer = static_cast<Peer*>(*requestContext);
   if (peer && peer->admitted) {
     peer->admitted = false;
@@ -134,14 +142,18 @@ MHD_Result answer(Core& core, MHD_Connection* connection, const Peer& peer) {
   }
   if (!core.waitForGate(script.gate)) return MHD_NO;
   auto* body = new Body{core, script, pieceSize(script)};
-  MHD_Response* response = MHD_create_response_from_callback(claimedSize(script), kBlockSize, readBody, body, freeBody);
+  MHD_Response* response = MHD_create_response_from_callback(claimedSize(script, peer.head),
+                                                             kBlockSize, readBody, body, freeBody);
   if (!response) {
     delete body;
     return MHD_NO;
   }
-  if (script.untilClose) MHD_set_response_options(response, MHD_RF_HTTP_VERSION_1_0_ONLY, MHD_RO_END);
-  for (const auto& [name, value] : script.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
-  MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(script.status), response);
+  if (script.untilClose)
+    MHD_set_response_options(response, MHD_RF_HTTP_VERSION_1_0_ONLY, MHD_RO_END);
+  for (const auto& [name, value] : script.headers)
+    MHD_add_response_header(response, name.c_str(), value.c_str());
+  MHD_Result queued =
+      MHD_queue_response(connection, static_cast<unsigned>(script.status), response);
   MHD_destroy_response(response);
   return queued;
 }
@@ -149,14 +161,15 @@ MHD_Result answer(Core& core, MHD_Connection* connection, const Peer& peer) {
 // Called once the head is in (the request is logged then), again for each
 // piece of an uploaded body (which is read and dropped), and once more at
 // its end (the answer then).
-MHD_Result onRequest(void* context, MHD_Connection* connection, const char*, const char* method, const char*,
-                     const char*, size_t* uploadSize, void** requestContext) {
+MHD_Result onRequest(void* context, MHD_Connection* connection, const char*, const char* method,
+                     const char*, const char*, size_t* uploadSize, void** requestContext) {
   Core& core = *static_cast<Core*>(context);
   auto* peer = static_cast<Peer*>(*requestContext);
   if (!peer) return MHD_NO;
   if (!peer->admitted) {
     LoggedRequest request;
     request.method = method;
+    peer->head = request.method == "HEAD";
     request.path = peer->target;
     request.connection = peer->id;
     MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request.headers);
@@ -188,11 +201,12 @@ Http1::Http1(Core& core, int listener, const Identity* tls) {
   };
   if (tls) {
     options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->keyPem.c_str())});
-    options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificatePem.c_str())});
+    options.push_back(
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificatePem.c_str())});
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
-  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, onRequest, &core, MHD_OPTION_ARRAY, options.data(),
-                             MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, onRequest, &core, MHD_OPTION_ARRAY,
+                             options.data(), MHD_OPTION_END);
   if (!daemon_) throw std::runtime_error("cannot start the loopback HTTP server");
 }
 

@@ -26,12 +26,13 @@ namespace loopback {
 namespace {
 
 bool isConnectionHeader(const std::string& name) {
-  return name == "connection" || name == "keep-alive" || name == "proxy-connection" || name == "transfer-encoding" ||
-         name == "upgrade";
+  return name == "connection" || name == "keep-alive" || name == "proxy-connection" ||
+         name == "transfer-encoding" || name == "upgrade";
 }
 
 std::string lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return text;
 }
 
@@ -45,7 +46,8 @@ nghttp2_nv field(const std::string& name, const std::string& value) {
 // the connection fails or the server stops.
 class Connection {
  public:
-  Connection(Core& core, SSL* ssl, int fd) : core_(core), ssl_(ssl), fd_(fd), id_(core.newConnection()) {
+  Connection(Core& core, SSL* ssl, int fd)
+      : core_(core), ssl_(ssl), fd_(fd), id_(core.newConnection()) {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_session_callbacks_new(&callbacks);
     nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, onBeginHeaders);
@@ -113,8 +115,9 @@ class Connection {
     return 0;
   }
 
-  static int onHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name, size_t nameLength,
-                      const uint8_t* value, size_t valueLength, uint8_t, void* context) {
+  static int onHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name,
+                      size_t nameLength, const uint8_t* value, size_t valueLength, uint8_t,
+                      void* context) {
     if (frame->hd.type != NGHTTP2_HEADERS || frame->headers.cat != NGHTTP2_HCAT_REQUEST) return 0;
     auto it = of(context).streams_.find(frame->hd.stream_id);
     if (it == of(context).streams_.end()) return 0;
@@ -151,13 +154,14 @@ class Connection {
     return 0;
   }
 
-  static ssize_t readBody(nghttp2_session*, int32_t streamId, uint8_t* buffer, size_t room, uint32_t* flags,
-                          nghttp2_data_source*, void* context) {
+  static ssize_t readBody(nghttp2_session*, int32_t streamId, uint8_t* buffer, size_t room,
+                          uint32_t* flags, nghttp2_data_source*, void* context) {
     auto it = of(context).streams_.find(streamId);
     if (it == of(context).streams_.end()) return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
     Stream& stream = it->second;
     const std::string& body = stream.response.body;
-    size_t size = std::min({room, body.size() - stream.sent, stream.piece - stream.sent % stream.piece});
+    size_t size =
+        std::min({room, body.size() - stream.sent, stream.piece - stream.sent % stream.piece});
     memcpy(buffer, body.data() + stream.sent, size);
     stream.sent += size;
     if (stream.sent == body.size()) *flags |= NGHTTP2_DATA_FLAG_EOF;
@@ -174,7 +178,8 @@ class Connection {
     bool bodyless = script.status == 304 || script.status == 204 || stream.request.method == "HEAD";
 
     // Names and values stay alive until the library has copied them.
-    std::vector<std::pair<std::string, std::string>> fields = {{":status", std::to_string(script.status)}};
+    std::vector<std::pair<std::string, std::string>> fields = {
+        {":status", std::to_string(script.status)}};
     for (const auto& [name, value] : script.headers) {
       std::string key = lowercase(name);
       if (!isConnectionHeader(key) && key != "content-length") fields.emplace_back(key, value);
@@ -188,8 +193,10 @@ class Connection {
     nghttp2_data_provider provider{};
     provider.read_callback = readBody;
     bool sendsBody = !bodyless && !script.body.empty();
-    stream.piece = std::max<size_t>(script.chunkSize > 0 ? script.chunkSize : script.body.size(), 1);
-    nghttp2_submit_response(session_, streamId, nva.data(), nva.size(), sendsBody ? &provider : nullptr);
+    stream.piece =
+        std::max<size_t>(script.chunkSize > 0 ? script.chunkSize : script.body.size(), 1);
+    nghttp2_submit_response(session_, streamId, nva.data(), nva.size(),
+                            sendsBody ? &provider : nullptr);
   }
 
   Core& core_;
@@ -200,11 +207,12 @@ class Connection {
   std::map<int32_t, Stream> streams_;
 };
 
-int selectH2(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in, unsigned inLength,
-             void*) {
+int selectH2(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in,
+             unsigned inLength, void*) {
   static const unsigned char kH2[] = {2, 'h', '2'};
   unsigned char* selected = nullptr;
-  if (SSL_select_next_proto(&selected, outLength, kH2, sizeof kH2, in, inLength) != OPENSSL_NPN_NEGOTIATED) {
+  if (SSL_select_next_proto(&selected, outLength, kH2, sizeof kH2, in, inLength) !=
+      OPENSSL_NPN_NEGOTIATED) {
     return SSL_TLSEXT_ERR_ALERT_FATAL;
   }
   *out = selected;
@@ -228,7 +236,8 @@ void serve(Core& core, SSL_CTX* context, int fd) {
 
 }  // namespace
 
-Http2::Http2(Core& core, int listener, const Identity& identity) : core_(core), listener_(listener) {
+Http2::Http2(Core& core, int listener, const Identity& identity)
+    : core_(core), listener_(listener) {
   context_ = SSL_CTX_new(TLS_server_method());
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
   SSL_CTX_set_alpn_select_cb(context_, selectH2, nullptr);

@@ -65,14 +65,14 @@ loopback::Identity::Identity(Bytes& certificateDer) {
   X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
   X509_set_pubkey(certificate, key);
   X509_NAME* name = X509_get_subject_name(certificate);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
-                             0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
   X509_set_issuer_name(certificate, name);
   X509V3_CTX extensionContext;
   X509V3_set_ctx_nodb(&extensionContext);
   X509V3_set_ctx(&extensionContext, certificate, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* names =
-      X509V3_EXT_conf_nid(nullptr, &extensionContext, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+  X509_EXTENSION* names = X509V3_EXT_conf_nid(nullptr, &extensionContext, NID_subject_alt_name,
+                                              "IP:127.0.0.1,DNS:localhost");
   X509_add_ext(certificate, names, -1);
   X509_EXTENSION_free(names);
   if (!key || X509_sign(certificate, key, EVP_sha256()) <= 0) {
@@ -83,10 +83,13 @@ loopback::Identity::Identity(Bytes& certificateDer) {
   int length = i2d_X509(certificate, &der);
   certificateDer.assign(der, der + length);
   OPENSSL_free(der);
-  certificatePem = pem([](BIO* bio, void* x) { return PEM_write_bio_X509(bio, static_cast<X509*>(x)); }, certificate);
+  certificatePem =
+      pem([](BIO* bio, void* x) { return PEM_write_bio_X509(bio, static_cast<X509*>(x)); },
+          certificate);
   keyPem = pem(
       [](BIO* bio, void* k) {
-        return PEM_write_bio_PrivateKey(bio, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0, nullptr, nullptr);
+        return PEM_write_bio_PrivateKey(bio, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0,
+                                        nullptr, nullptr);
       },
       key);
 }
@@ -148,8 +151,9 @@ int LoopbackHttpServer::closedPort() {
 
 void LoopbackHttpServer::script(const std::string& path, ScriptedResponse response) {
   if (transport_ == Transport::Http2 &&
-      (!response.gate.empty() || !response.bodyGate.empty() || response.hang || response.dropConnection ||
-       response.claimedLength || response.untilClose || response.chunkInterval > 0)) {
+      (!response.gate.empty() || !response.bodyGate.empty() || response.hang ||
+       response.dropConnection || response.claimedLength || response.untilClose ||
+       response.chunkInterval > 0)) {
     throw std::invalid_argument("the h2 loopback server answers ordinary scripts only: " + path);
   }
   std::lock_guard<std::mutex> lock(core_->mutex);
@@ -157,8 +161,8 @@ void LoopbackHttpServer::script(const std::string& path, ScriptedResponse respon
 }
 
 std::string LoopbackHttpServer::url(const std::string& path) const {
-  return std::string(transport_ == Transport::Http ? "http" : "https") + "://127.0.0.1:" + std::to_string(port_) +
-         path;
+  return std::string(transport_ == Transport::Http ? "http" : "https") +
+         "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::vector<LoggedRequest> LoopbackHttpServer::requests() {
@@ -255,7 +259,8 @@ bool Core::waitForGate(const std::string& gate) {
 
 bool Core::pause(double seconds) {
   std::unique_lock<std::mutex> lock(mutex);
-  if (seconds > 0) changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return stopping; });
+  if (seconds > 0)
+    changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return stopping; });
   return !stopping;
 }
 

@@ -8,16 +8,10 @@
 // connection it came on. It never connects anywhere: it only accepts on
 // loopback, and every wait and every write of it is bounded.
 
-#include <condition_variable>
 #include <cstdint>
-#include <list>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,8 +27,8 @@ class Http2;
 
 struct ScriptedResponse {
   ScriptedResponse() = default;
-  ScriptedResponse(int status, std::vector<std::pair<std::string, std::string>> headers = {}, std::string body = "",
-                   bool chunked = false)
+  ScriptedResponse(int status, std::vector<std::pair<std::string, std::string>> headers = {},
+                   std::string body = "", bool chunked = false)
       : status(status), headers(std::move(headers)), body(std::move(body)), chunked(chunked) {}
 
   int status = 200;
