@@ -86,6 +86,30 @@ TEST_F(DispatchTest, BlockedWorkersLendTheirPlaceSoAwaitedWorkStillRuns) {
   EXPECT_GE(DispatchWorkerTarget(), 2);
 }
 
+TEST_F(DispatchTest, BlocksHandedOverInQuickSuccessionEachGetAWorker) {
+  // One after the other, each as the previous ends: a worker still looking
+  // for work takes the next without being woken, and none is left waiting.
+  auto global = dispatch_get_global_queue(DispatchQoS::Default);
+  auto done = dispatch_semaphore_create(0);
+  for (int i = 0; i < 2000; ++i) {
+    dispatch_async(global, [done] { dispatch_semaphore_signal(done); });
+    ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0) << i;
+  }
+  // Two at once while a worker looks: the first waits for the second, which
+  // needs a worker of its own.
+  for (int i = 0; i < 200; ++i) {
+    auto second = dispatch_semaphore_create(0);
+    auto first = dispatch_semaphore_create(0);
+    dispatch_async(global, [second, first] {
+      if (dispatch_semaphore_wait(second, dispatch_time_after(kTestTimeoutSeconds)) == 0) {
+        dispatch_semaphore_signal(first);
+      }
+    });
+    dispatch_async(global, [second] { dispatch_semaphore_signal(second); });
+    ASSERT_EQ(dispatch_semaphore_wait(first, dispatch_time_after(2 * kTestTimeoutSeconds)), 0) << i;
+  }
+}
+
 TEST_F(DispatchTest, WorkersAreIdleOnlyOnceEveryBlockAndWhatItHeldAreGone) {
   auto sema = dispatch_semaphore_create(0);
   auto queue = dispatch_queue_create("test.idle");
