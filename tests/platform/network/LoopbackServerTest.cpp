@@ -174,7 +174,7 @@ TEST_F(LoopbackServerTest, StoppingReleasesEveryHeldExchangeAndStalledClient) {
   slow.chunkInterval = 3600;
   http->script("/slow", slow);
   // More than the socket buffers hold, to a client that never reads.
-  http->script("/unread", {200, {}, std::string(32 << 20, 'u')});
+  http->script("/unread", {200, {}, std::string(16 << 20, 'u')});
 
   std::vector<int> clients;
   for (const char* path : {"/gated", "/hang", "/halfway", "/slow", "/unread"}) {
