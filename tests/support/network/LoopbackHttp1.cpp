@@ -108,7 +108,8 @@ void onConnection(void* context, MHD_Connection* connection, void** socketContex
   if (const MHD_ConnectionInfo* info =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
     peer->fd = info->connect_fd;
-    // A client that stops reading costs the server this connection only.
+    // The library's connection timeout ends a send that makes no progress;
+    // this bounds any send that blocks on the socket itself.
     timeval limit{static_cast<time_t>(kTestTimeoutSeconds), 0};
     setsockopt(peer->fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   }

@@ -6,7 +6,8 @@
 // made at start); Http2 speaks h2 only, negotiated over TLS with the same
 // kind of certificate. Every request read is logged in order, with the
 // connection it came on. It never connects anywhere: it only accepts on
-// loopback, and every wait and every write of it is bounded.
+// loopback. Its writes are bounded in time, and stopping it ends every wait
+// of it (gates, hangs, pauses) and every connection.
 
 #include <cstdint>
 #include <memory>
