@@ -171,24 +171,24 @@ void ILRemoteImageDownloaderOperation::start() {
   // Finishing is announced outside the lock: the downloader hears it and
   // takes its own lock, which is held around calls into the operation.
   if (!session) {
-    setFinished(true);
     callCompletionBlocksWithError(cancelledError("before sending the request"));
     reset();
+    setFinished(true);
     return;
   }
   if (!session->delegate()) {
-    setFinished(true);
     callCompletionBlocksWithError(ILRemoteImageError(ILRemoteImageErrorInvalidDownloadOperation,
                                                      "Session delegate is nil and invalid"));
     reset();
+    setFinished(true);
     return;
   }
   NSURLSessionDataTaskPtr task = session->dataTaskWithRequest(request_);
   if (!task) {
-    setFinished(true);
     callCompletionBlocksWithError(ILRemoteImageError(ILRemoteImageErrorInvalidDownloadOperation,
                                                      "Task can't be initialized"));
     reset();
+    setFinished(true);
     return;
   }
   if (options_ & ILDownloadHighPriority) {
@@ -210,8 +210,8 @@ void ILRemoteImageDownloaderOperation::start() {
   }
   if (cancelledMeanwhile) {
     // The cancel found no task to stop and left the finishing to us.
-    setFinished(true);
     reset();
+    setFinished(true);
     return;
   }
   // The length is not known before the response.
@@ -246,17 +246,18 @@ void ILRemoteImageDownloaderOperation::finishCancel(CancelState& state) {
   // Callers hear of the cancel before the task's own end could reach them.
   callCompletionBlocksWithError(cancelledError("during sending the request"));
   if (state.task) state.task->cancel();
+  reset();
   // An operation that never started keeps its state; when its queue starts
   // it, start() sees the cancel and only marks it finished.
   if (state.wasExecuting) setFinished(true);
-  reset();
 }
 
 void ILRemoteImageDownloaderOperation::done() {
-  // Whoever sees the operation finished must not still see it executing.
+  // Whoever sees the operation finished must see it neither executing nor
+  // still holding its callers, its task or its own session.
   setExecuting(false);
-  setFinished(true);
   reset();
+  setFinished(true);
 }
 
 void ILRemoteImageDownloaderOperation::reset() {
