@@ -29,6 +29,7 @@ constexpr uint64_t kCacheableShareDivisor = 20;
 // Body held while the delegate has not yet answered the response; beyond it
 // the transfer pauses until the answer.
 constexpr size_t kHeldBodyLimit = 1u << 20;
+constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
 
 // What the TLS handshake showed of the server: its chain, and why the
 // system's evaluation refused it.
@@ -177,6 +178,12 @@ class NSURLSessionEngine {
 
  private:
   void run();
+  // While transfers run, the next command or response often follows within
+  // microseconds: the thread looks for it a while before it sleeps.
+  bool lookBeforeSleeping();
+  // For what is not a command (stopping, draining): a look for work sees
+  // it too, as curl takes the wake-up itself without reporting it.
+  void wakeThread();
   void readDone();
   // Reads the cache by the request's policy, then loads from the network.
   void load(const NSURLSessionDataTaskPtr& task);
@@ -241,6 +248,8 @@ class NSURLSessionEngine {
   std::mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
+  // The thread looks for work before it sleeps: posters need not wake it.
+  bool looking_ = false;
   bool stopping_ = false;
   bool draining_ = false;
   bool stopped_ = false;
@@ -249,6 +258,8 @@ class NSURLSessionEngine {
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
   std::mutex joinMutex_;  // one thread joins
+  // Set with each command and wake-up, read without the lock while looking.
+  std::atomic<bool> pending_{false};
   // Session thread only.
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
 };
@@ -521,8 +532,9 @@ bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
     if (stopping_ || (startsTask && draining_)) return false;
     // The thread looks at the commands before it sleeps, and the first
     // command since it last took them woke it already.
-    wake = commands_.empty() && tlsDrivingEngine != this;
+    wake = commands_.empty() && tlsDrivingEngine != this && !looking_;
     commands_.push_back(std::move(command));
+    pending_.store(true, std::memory_order_relaxed);
   }
   if (wake) curl_multi_wakeup(multi_);
   return true;
@@ -533,7 +545,7 @@ void NSURLSessionEngine::drain() {
     std::lock_guard<std::mutex> lock(mutex_);
     draining_ = true;
   }
-  curl_multi_wakeup(multi_);
+  wakeThread();
 }
 
 void NSURLSessionEngine::stop() {
@@ -543,7 +555,7 @@ void NSURLSessionEngine::stop() {
   }
   std::lock_guard<std::mutex> joinLock(joinMutex_);
   if (thread_.joinable()) {
-    curl_multi_wakeup(multi_);
+    wakeThread();
     thread_.join();
   }
   std::lock_guard<std::mutex> lock(mutex_);
@@ -567,6 +579,7 @@ void NSURLSessionEngine::run() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       commands.swap(commands_);
+      pending_.store(false, std::memory_order_relaxed);
       stopping = stopping_;
     }
     for (auto& command : commands) command();
@@ -584,7 +597,9 @@ void NSURLSessionEngine::run() {
       // Commands this thread posted to itself sent no wake-up.
       std::lock_guard<std::mutex> lock(mutex_);
       if (!commands_.empty()) continue;
+      looking_ = !active_.empty();
     }
+    if (looking_ && lookBeforeSleeping()) continue;
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
@@ -609,6 +624,28 @@ void NSURLSessionEngine::run() {
     delegate->didBecomeInvalidWithError(session.lock(), nullptr);
   });
   tlsDrivingEngine = nullptr;
+}
+
+void NSURLSessionEngine::wakeThread() {
+  pending_.store(true, std::memory_order_relaxed);
+  curl_multi_wakeup(multi_);
+}
+
+bool NSURLSessionEngine::lookBeforeSleeping() {
+  const auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
+  bool found = false;
+  while (!found) {
+    int ready = 0;
+    found = pending_.load(std::memory_order_relaxed) ||
+            (curl_multi_poll(multi_, nullptr, 0, 0, &ready) == CURLM_OK && ready > 0);
+    if (found || std::chrono::steady_clock::now() >= until) break;
+    std::this_thread::yield();
+  }
+  // Posters wake this thread again from here on; a command that came
+  // meanwhile without waking it is seen before it sleeps.
+  std::lock_guard<std::mutex> lock(mutex_);
+  looking_ = false;
+  return found || !commands_.empty();
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
@@ -877,7 +914,7 @@ void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
     live_.erase(task.taskIdentifier());
     wake = draining_ && live_.empty() && tlsDrivingEngine != this;
   }
-  if (wake) curl_multi_wakeup(multi_);
+  if (wake) wakeThread();
 }
 
 void NSURLSessionEngine::endTask(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& store,
