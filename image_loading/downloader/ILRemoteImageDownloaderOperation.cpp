@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "image_loading/cache/ILCallbackQueue.h"
+#include "image_loading/cache/ILImageCacheDefine.h"
 #include "image_loading/downloader/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/Dispatch.h"
@@ -70,6 +71,9 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
           context_, ILRemoteImageContextDownloadResponseModifier)),
       decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
           context_, ILRemoteImageContextDownloadDecryptor)),
+      ownDecodeOptions_(ILImageDecodeOptionsFromContext(
+          context_, ILImageOptionsFromDownloaderOptions(options_),
+          ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
       coderQueue_(std::make_shared<NSOperationQueue>()),
       unownedSession_(session) {
   coderQueue_->setMaxConcurrentOperationCount(1);
@@ -534,7 +538,9 @@ UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
   }
   ILRemoteImageOptions options = ILImageOptionsFromDownloaderOptions(options_);
   ILRemoteImageContext context = context_;
-  if (keyed) {
+  // The caller that made the operation (usually the only one) asks for what
+  // the operation's own context gives: no context to make for it.
+  if (keyed && token->decodeOptions != ownDecodeOptions_) {
     ValueMap map = context_.isMap() ? context_.asMap() : ValueMap();
     ILImageContextFromDecodeOptions(map, options, token->decodeOptions);
     context = Value(std::move(map));

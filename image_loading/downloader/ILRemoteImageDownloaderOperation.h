@@ -226,6 +226,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   const ILRemoteImageContext context_;
   const ILRemoteImageDownloaderResponseModifierPtr responseModifier_;
   const ILRemoteImageDownloaderDecryptorPtr decryptor_;
+  // What decoding with context_ itself asks for.
+  const Value ownDecodeOptions_;
   const NSOperationQueuePtr coderQueue_;
 
   // Stands for the platform's synchronising on the operation: the tokens,

@@ -144,7 +144,9 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   auto first = std::make_shared<DownloadRecord>();
   auto second = std::make_shared<DownloadRecord>();
   auto a = download("/shared.png", first, ILDownloadLowPriority);
-  auto b = download("/shared.png", second, ILDownloadHighPriority);
+  // A joining caller keeps its own decode options.
+  auto b = download("/shared.png", second, ILDownloadHighPriority,
+                    Value::map({{ILRemoteImageContextImageScaleFactor, Value(2.0)}}));
   EXPECT_EQ(downloader->currentDownloadCount(), 1);
   ASSERT_NE(a->downloadOperation(), nullptr);
   EXPECT_EQ(a->downloadOperation(), b->downloadOperation());
@@ -156,8 +158,10 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   downloader->setSuspended(false);
   ASSERT_TRUE(waitForFinal(first));
   ASSERT_TRUE(waitForFinal(second));
-  EXPECT_NE(first->image, nullptr);
-  EXPECT_NE(second->image, nullptr);
+  ASSERT_NE(first->image, nullptr);
+  ASSERT_NE(second->image, nullptr);
+  EXPECT_EQ(first->image->scale(), 1.0);
+  EXPECT_EQ(second->image->scale(), 2.0);
   EXPECT_EQ(server.requests().size(), 1u);
 
   // Once it has finished, the URL gets a transfer of its own again.
