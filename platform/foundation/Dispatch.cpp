@@ -23,7 +23,7 @@ constexpr double kIdleWorkerLifetime = 20.0;
 // succession (a queue's next block, an answer to a reply) then finds it
 // awake and costs its sender no wake-up, which on a virtual machine costs
 // more than the spin.
-constexpr auto kIdleSpin = std::chrono::microseconds(50);
+constexpr auto kIdleSpin = std::chrono::microseconds(200);
 
 thread_local bool tlsIsPoolWorker = false;
 
