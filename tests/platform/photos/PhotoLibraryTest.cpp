@@ -159,18 +159,18 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
     ASSERT_TRUE(WriteFixtureImage(outside, "public.jpeg", 8, 8));
     ASSERT_TRUE(RunProgram({"mv", outside, path("new" + std::to_string(i) + ".jpg")}));
   }
-  ASSERT_TRUE(observer->waitForChange());
-  size_t inserted = 0;
-  PHAssetFetchResultPtr after = all;
-  while (inserted < 3) {
-    PHChangePtr change = observer->at(observer->count() - 1);
-    auto details = change->changeDetailsForFetchResult(after);
+  // The moves may come as one change or several; each change's details
+  // against the fetch from before all of them hold what has come so far.
+  PHAssetFetchResultPtr after;
+  for (size_t changes = 1;; ++changes) {
+    ASSERT_TRUE(observer->waitForChanges(changes));
+    auto details = observer->last()->changeDetailsForFetchResult(all);
     ASSERT_TRUE(details);
     EXPECT_TRUE(details->removedObjects.empty());
-    inserted += details->insertedObjects.size();
-    after = details->fetchResultAfterChanges;
-    if (inserted < 3) {
-      ASSERT_TRUE(observer->waitForChange());
+    ASSERT_LE(details->insertedObjects.size(), 3u);
+    if (details->insertedObjects.size() == 3) {
+      after = details->fetchResultAfterChanges;
+      break;
     }
   }
   EXPECT_EQ(after->count(), 4);
@@ -179,7 +179,7 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
   // A deletion is a removal; a favourite mark is a change.
   size_t seen = observer->count();
   ASSERT_TRUE(RunProgram({"rm", path("first.jpg")}));  // by another process
-  ASSERT_TRUE(observer->waitForChange());
+  ASSERT_TRUE(observer->waitForChanges(seen + 1));
   PHChangePtr removal = observer->at(seen);
   auto details = removal->changeDetailsForFetchResult(after);
   ASSERT_TRUE(details);
@@ -189,9 +189,10 @@ TEST_F(PhotoLibraryTest, FilesWrittenByAnotherProcessReachObserversAsChanges) {
   EXPECT_TRUE(details->insertedObjects.empty());
   after = details->fetchResultAfterChanges;
 
+  seen = observer->count();
   ASSERT_EQ(setxattr(path("new1.jpg").c_str(), "user.qx.favorite", "1", 1, 0), 0);
-  ASSERT_TRUE(observer->waitForChange());
-  auto favourite = observer->at(observer->count() - 1)->changeDetailsForFetchResult(after);
+  ASSERT_TRUE(observer->waitForChanges(seen + 1));
+  auto favourite = observer->at(seen)->changeDetailsForFetchResult(after);
   ASSERT_TRUE(favourite);
   ASSERT_EQ(favourite->changedObjects.size(), 1u);
   EXPECT_TRUE(favourite->changedObjects[0]->isFavorite());
@@ -306,7 +307,7 @@ TEST_F(PhotoLibraryTest, TheFolderComesFromTheEnvironmentElseTheContainerAndABur
   for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(rename(made[i].c_str(), path("burst" + std::to_string(i) + ".jpg").c_str()), 0);
   }
-  ASSERT_TRUE(observer->waitForChange());
+  ASSERT_TRUE(observer->waitForChanges(1));
   auto details = observer->at(0)->changeDetailsForFetchResult(before);
   ASSERT_TRUE(details);
   EXPECT_EQ(details->insertedObjects.size(), 5u);

@@ -2,9 +2,13 @@
 // A scratch photo library for each test: the shared library is pointed at a
 // fresh folder through QX_PHOTO_LIBRARY and dropped again afterwards.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/photos/PHPhotoLibrary.h"
@@ -33,7 +37,10 @@ class PhotoLibraryTest : public PlatformTest {
   std::string library_;
 };
 
-// Collects library changes and lets a test wait for them (bounded).
+// Collects library changes and lets a test wait for them (bounded). Waits
+// name how many changes must have come, never how many wake-ups: the watcher
+// reports a burst once it has gone quiet, so what a test does may come as
+// one change or several.
 class ChangeCollector : public PHPhotoLibraryChangeObserver {
  public:
   void photoLibraryDidChange(const PHChangePtr& change) override {
@@ -41,10 +48,13 @@ class ChangeCollector : public PHPhotoLibraryChangeObserver {
       std::lock_guard<std::mutex> lock(mutex);
       changes.push_back(change);
     }
-    dispatch_semaphore_signal(arrived);
+    arrived.notify_all();
   }
-  bool waitForChange() {
-    return dispatch_semaphore_wait(arrived, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+  // True once at least `total` changes have come since registering.
+  bool waitForChanges(size_t total) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return arrived.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds),
+                            [&] { return changes.size() >= total; });
   }
   size_t count() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -54,7 +64,11 @@ class ChangeCollector : public PHPhotoLibraryChangeObserver {
     std::lock_guard<std::mutex> lock(mutex);
     return changes.at(index);
   }
+  PHChangePtr last() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return changes.back();
+  }
   std::mutex mutex;
+  std::condition_variable arrived;
   std::vector<PHChangePtr> changes;
-  dispatch_semaphore_t arrived = dispatch_semaphore_create(0);
 };
