@@ -249,17 +249,9 @@ bool ILImageCoderHelper::CGImageContainsAlpha(const CGImageRef& image) {
 }
 
 bool ILImageCoderHelper::CGImageIsLazy(const CGImageRef& image) {
-  if (!image) return false;
-  const std::string description = image->description();
-  const std::string line = description.substr(0, description.find('\n'));
-  const size_t open = line.find('(');
-  const size_t close = line.find(')');
-  if (open != std::string::npos && close != std::string::npos && close > open) {
-    const std::string tag = line.substr(open + 1, close - open - 1);
-    if (tag == "IP") return true;
-    if (tag == "DP") return false;
-  }
-  return !image->utType().empty();
+  // The same answer as the "(IP)"/"(DP)" tag of the image's description, read
+  // from the bitmap itself rather than formatted and parsed on every decode.
+  return image && image->isLazy();
 }
 
 bool ILImageCoderHelper::CGImageIsHDR(const CGImageRef& image) {

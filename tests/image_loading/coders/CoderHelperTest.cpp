@@ -106,6 +106,7 @@ TEST_F(CoderHelperTest, BitmapTests) {
   EXPECT_FALSE(H::CGImageContainsAlpha(il_test::PatternImage(8, 8)));
   EXPECT_FALSE(H::CGImageContainsAlpha(nullptr));
   EXPECT_FALSE(H::CGImageIsLazy(straight));
+  EXPECT_FALSE(H::CGImageIsLazy(nullptr));
   CGImageRef lazy = CGImage::createLazy(8, 8, 8, 32, 32, kCGImageAlphaLast, [] {
     return std::make_shared<const Bytes>(256, 0xFF);
   });
