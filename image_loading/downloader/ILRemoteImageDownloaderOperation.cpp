@@ -74,14 +74,24 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
       ownDecodeOptions_(ILImageDecodeOptionsFromContext(
           context_, ILImageOptionsFromDownloaderOptions(options_),
           ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
-      coderQueue_(std::make_shared<NSOperationQueue>()),
-      unownedSession_(session) {
-  coderQueue_->setMaxConcurrentOperationCount(1);
-  coderQueue_->setName("com.quillfern.ILRemoteImageDownloaderOperation.coderQueue");
-}
+      unownedSession_(session) {}
 
 ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {
   if (ownedSession_) ownedSession_->invalidateAndCancel();
+}
+
+const NSOperationQueuePtr& ILRemoteImageDownloaderOperation::coderQueue() const {
+  std::call_once(coderQueueOnce_, [this] {
+    coderQueue_ = std::make_shared<NSOperationQueue>();
+    coderQueue_->setMaxConcurrentOperationCount(1);
+    coderQueue_->setName("com.quillfern.ILRemoteImageDownloaderOperation.coderQueue");
+    coderQueueMade_.store(true, std::memory_order_release);
+  });
+  return coderQueue_;
+}
+
+size_t ILRemoteImageDownloaderOperation::coderOperationCount() const {
+  return coderQueueMade_.load(std::memory_order_acquire) ? coderQueue_->operationCount() : 0;
 }
 
 // MARK: Callers
@@ -369,7 +379,7 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
   if (!finished && progress - previousProgress_ < minimumProgressInterval()) return;
   previousProgress_ = progress;
   if ((options_ & ILDownloadProgressive) && !decryptor_ && !finished &&
-      coderQueue_->operationCount() == 0) {
+      coderOperationCount() == 0) {
     queuePartialDecode();
   }
   reportProgress(tokens, receivedSize_, expectedSize_);
@@ -415,11 +425,11 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
     done();
     return;
   }
-  coderQueue_->cancelAllOperations();
+  if (coderQueueMade_.load(std::memory_order_acquire)) coderQueue_->cancelAllOperations();
   // A coder named by the caller may take its time: it gets the coder queue.
   const Value* ownCoder = ILContextValue(context_, ILRemoteImageContextImageCoder);
   if ((!ownCoder || ownCoder->isNull()) && imageData->length() <= kInlineDecodeLimit &&
-      coderQueue_->operationCount() == 0) {
+      coderOperationCount() == 0) {
     // Nothing else is decoding, and a small body decodes faster than a hop
     // to the coder queue would take: its pass runs here and now.
     runDecodePass(imageData, tokens, tokens);
@@ -471,7 +481,7 @@ void ILRemoteImageDownloaderOperation::didFinishCollectingMetrics(
 
 void ILRemoteImageDownloaderOperation::queuePartialDecode() {
   std::weak_ptr<ILRemoteImageDownloaderOperation> weak = WeakFromThis(this);
-  coderQueue_->addOperationWithBlock([weak] {
+  coderQueue()->addOperationWithBlock([weak] {
     auto self = weak.lock();
     if (!self || self->isCancelled() || self->downloadCompleted_) return;
     const Tokens tokens = self->tokensSnapshot();
@@ -496,7 +506,7 @@ void ILRemoteImageDownloaderOperation::startCoderOperationWithImageData(const NS
   all.insert(all.end(), pending.begin(), pending.end());
   // One pass on the serial coder queue: each caller's decode in turn, then
   // the look for callers that joined meanwhile.
-  coderQueue_->addOperationWithBlock([weak, data, pending, all = std::move(all)] {
+  coderQueue()->addOperationWithBlock([weak, data, pending, all = std::move(all)] {
     if (auto self = weak.lock()) self->runDecodePass(data, pending, all);
   });
 }

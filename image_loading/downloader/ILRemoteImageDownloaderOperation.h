@@ -148,8 +148,9 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void setAcceptableContentTypes(std::optional<ILContentTypeSet> types) override;
   // Callers still waiting for their completion.
   size_t callbackTokenCount() const;
-  // Decodes run here, one at a time.
-  const NSOperationQueuePtr& coderQueue() const { return coderQueue_; }
+  // Decodes run here, one at a time. Made on first use: a small body
+  // decoded on the delegate queue never needs it.
+  const NSOperationQueuePtr& coderQueue() const;
 
   static ILRemoteImageOptions imageOptionsFromDownloaderOptions(ILDownloadOptions options) {
     return ILImageOptionsFromDownloaderOptions(options);
@@ -203,6 +204,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void postNotification(const char* name);
   NSDataPtr takeImageData();
   NSDataPtr snapshotImageData() const;
+  // Decodes queued or running on the coder queue; 0 while it was never made.
+  size_t coderOperationCount() const;
   void queuePartialDecode();
   void startCoderOperationWithImageData(const NSDataPtr& data, const Tokens& pending,
                                         const Tokens& finished);
@@ -228,7 +231,11 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   const ILRemoteImageDownloaderDecryptorPtr decryptor_;
   // What decoding with context_ itself asks for.
   const Value ownDecodeOptions_;
-  const NSOperationQueuePtr coderQueue_;
+  // Set once, under coderQueueOnce_; coderQueueMade_ says so without taking
+  // anything, for the looks that need no queue when none exists.
+  mutable std::once_flag coderQueueOnce_;
+  mutable NSOperationQueuePtr coderQueue_;
+  mutable std::atomic<bool> coderQueueMade_{false};
 
   // Stands for the platform's synchronising on the operation: the tokens,
   // the task, the sessions and the response. Re-entered when cancelling the
