@@ -155,7 +155,15 @@ UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::st
                                        ILRemoteImageOptions options,
                                        const ILRemoteImageContext& context) {
   NSParameterAssert(imageData);
-  const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, cacheKey);
+  return ILImageCacheDecodeImageDataWithDecodeOptions(
+      imageData, ILImageDecodeOptionsFromContext(context, options, cacheKey), options, context);
+}
+
+UIImagePtr ILImageCacheDecodeImageDataWithDecodeOptions(const NSDataPtr& imageData,
+                                                        const Value& decodeOptions,
+                                                        ILRemoteImageOptions options,
+                                                        const ILRemoteImageContext& context) {
+  NSParameterAssert(imageData);
   UIImagePtr image;
   if (ILAnimatedImageClassPtr imageClass = animatedImageClass(context, options)) {
     image = imageClass->imageWithData(imageData, decodeScale(decodeOptions), decodeOptions);

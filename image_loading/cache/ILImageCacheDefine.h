@@ -72,6 +72,12 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
 UIImagePtr ILImageCacheDecodeImageData(const NSDataPtr& imageData, const std::string& cacheKey,
                                        ILRemoteImageOptions options,
                                        const ILRemoteImageContext& context);
+// The same with the decode options already made from this context, options
+// and key (ILImageDecodeOptionsFromContext), for a caller that keeps them.
+UIImagePtr ILImageCacheDecodeImageDataWithDecodeOptions(const NSDataPtr& imageData,
+                                                        const Value& decodeOptions,
+                                                        ILRemoteImageOptions options,
+                                                        const ILRemoteImageContext& context);
 
 // What a progressive coder shows after an update: with an animated image
 // class in the context (and not first frame only) and a coder that can
