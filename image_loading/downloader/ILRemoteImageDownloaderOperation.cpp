@@ -547,10 +547,12 @@ UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
     }
   }
   ILRemoteImageOptions options = ILImageOptionsFromDownloaderOptions(options_);
-  ILRemoteImageContext context = context_;
   // The caller that made the operation (usually the only one) asks for what
-  // the operation's own context gives: no context to make for it.
-  if (keyed && token->decodeOptions != ownDecodeOptions_) {
+  // the operation's own context gives: no context to make for it, and its
+  // decode options are the ones made with the operation.
+  const bool own = !keyed || token->decodeOptions == ownDecodeOptions_;
+  ILRemoteImageContext context = context_;
+  if (!own) {
     ValueMap map = context_.isMap() ? context_.asMap() : ValueMap();
     ILImageContextFromDecodeOptions(map, options, token->decodeOptions);
     context = Value(std::move(map));
@@ -559,6 +561,8 @@ UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
   if (ILImageLoaderGetProgressiveCoder(this)) {
     image = ILImageLoaderDecodeProgressiveImageData(data, request_->URL(), true, this, options,
                                                     context);
+  } else if (own) {
+    image = ILImageCacheDecodeImageDataWithDecodeOptions(data, ownDecodeOptions_, options, context);
   } else {
     image = ILImageLoaderDecodeImageData(data, request_->URL(), options, context);
   }
