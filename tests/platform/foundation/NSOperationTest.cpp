@@ -265,8 +265,10 @@ TEST_F(NSOperationQueueTest, WaitingOperationsFollowTheirAnnouncedPriorityAndRea
   lowered->setQueuePriority(NSOperationQueuePriorityVeryLow);
   queue->setSuspended(false);
   ASSERT_TRUE(lowered->waitUntilFinished(kTestTimeoutSeconds));
+  // A waiter may wake before the queue has heard of the finish: wait for the
+  // queue itself to let the others go.
+  EXPECT_TRUE(RunMainLoopUntil([&] { return queue->operationCount() == 1; }));
   EXPECT_FALSE(gated->isFinished());
-  EXPECT_EQ(queue->operationCount(), 1);
   gated->open();
   ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   EXPECT_EQ(order, (std::vector<std::string>{"raised", "normal", "lowered", "gated"}));
