@@ -25,6 +25,7 @@
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCache.h"
+#include "image_loading/cache/ILImageCacheDefine.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
 #include "platform/coregraphics/CGImage.h"
@@ -305,6 +306,23 @@ void BM_Downloader_10Large8MB(benchmark::State& state) {
   runDownloader(state, "large", kLargeCount, kLargeBytes);
 }
 BENCHMARK(BM_Downloader_10Large8MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the download operation does with a small body once it has arrived:
+// the decode for its caller, images decoded lazily as in the downloads above.
+void BM_DecodeSmallDownloadedPNG(benchmark::State& state) {
+  const std::string body = pngBody(16, 16);
+  const NSDataPtr data = NSData::dataWithBytes(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  const NSURLPtr url = NSURL::URLWithString(server().url("/small/decode.png"));
+  const ILRemoteImageOptions options = ILImageOptionsFromDownloaderOptions(ILDownloadAvoidDecodeImage);
+  const ILRemoteImageContext context;
+  const Value decodeOptions = ILImageDecodeOptionsFromContext(context, options, url->absoluteString());
+  size_t images = 0;
+  for (auto _ : state) {
+    images += ILImageCacheDecodeImageDataWithDecodeOptions(data, decodeOptions, options, context) != nullptr;
+  }
+  if (images != static_cast<size_t>(state.iterations())) state.SkipWithError("a decode failed");
+}
+BENCHMARK(BM_DecodeSmallDownloadedPNG)->Unit(benchmark::kMicrosecond);
 
 // A load whose image is in the memory cache, on the main thread, as a view
 // asks for it: options, failed-URL check, cache key, the query, the

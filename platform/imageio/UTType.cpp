@@ -211,6 +211,28 @@ const std::vector<const char*>* TagsOf(const Declaration& d, const std::string& 
   return nullptr;
 }
 
+using Claimants = std::unordered_map<std::string, std::vector<const Declaration*>>;
+
+// The declarations claiming each tag of the class, in declaration order:
+// coders ask for a type by extension on every decode.
+const Claimants* ClaimantsOf(const std::string& tagClass) {
+  auto build = [](const std::string& tagClass) {
+    Claimants claimants;
+    for (const auto& d : Declarations()) {
+      for (const char* tag : *TagsOf(d, tagClass)) {
+        auto& list = claimants[tag];
+        if (list.empty() || list.back() != &d) list.push_back(&d);
+      }
+    }
+    return claimants;
+  };
+  static const Claimants extensions = build(kUTTagClassFilenameExtension);
+  static const Claimants mimeTypes = build(kUTTagClassMIMEType);
+  if (tagClass == kUTTagClassFilenameExtension) return &extensions;
+  if (tagClass == kUTTagClassMIMEType) return &mimeTypes;
+  return nullptr;
+}
+
 }  // namespace
 
 bool UTTypeIsDynamic(const std::string& identifier) { return identifier.rfind("dyn.", 0) == 0; }
@@ -231,16 +253,13 @@ std::vector<std::string> UTTypeCreateAllIdentifiersForTag(
     const std::string& tagClass, const std::string& tag,
     const std::optional<std::string>& conformingTo) {
   std::vector<std::string> out;
+  const Claimants* claimants = ClaimantsOf(tagClass);
+  if (!claimants) return out;
   // Extensions match without regard to case; MIME types are case-insensitive too.
-  const std::string wanted = Lower(tag);
-  for (const auto& d : Declarations()) {
-    const auto* tags = TagsOf(d, tagClass);
-    if (!tags) continue;
-    bool claims =
-        std::any_of(tags->begin(), tags->end(), [&](const char* t) { return wanted == t; });
-    if (claims && (!conformingTo || UTTypeConformsTo(d.identifier, *conformingTo))) {
-      out.emplace_back(d.identifier);
-    }
+  auto it = claimants->find(Lower(tag));
+  if (it == claimants->end()) return out;
+  for (const Declaration* d : it->second) {
+    if (!conformingTo || UTTypeConformsTo(d->identifier, *conformingTo)) out.emplace_back(d->identifier);
   }
   return out;
 }
