@@ -25,10 +25,18 @@ std::optional<std::string> findField(const NSHTTPHeaderFields& fields, const std
 
 }  // namespace
 
-bool NSHTTPHeaderNameLess::operator()(const std::string& a, const std::string& b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
+bool NSHTTPHeaderNameLess::operator()(std::string_view a, std::string_view b) const {
+  auto folded = [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return static_cast<unsigned>(u - 'A') < 26u ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+  };
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    unsigned char x = folded(a[i]), y = folded(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
 }
 
 NSURLRequest::NSURLRequest(NSURLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
@@ -19,8 +20,10 @@ enum class NSURLRequestCachePolicy {
   ReturnCacheDataDontLoad = 3,
 };
 
+// ASCII case folding only: field names are tokens, and the order must not
+// depend on the process's locale.
 struct NSHTTPHeaderNameLess {
-  bool operator()(const std::string& a, const std::string& b) const;
+  bool operator()(std::string_view a, std::string_view b) const;
 };
 using NSHTTPHeaderFields = std::map<std::string, std::string, NSHTTPHeaderNameLess>;
 

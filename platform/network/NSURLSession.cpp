@@ -30,6 +30,9 @@ constexpr uint64_t kCacheableShareDivisor = 20;
 // the transfer pauses until the answer.
 constexpr size_t kHeldBodyLimit = 1u << 20;
 constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
+// Easy handles kept for the next transfers of the same kind; beyond this
+// many a finished transfer's handle is let go.
+constexpr size_t kSpareHandles = 8;
 
 // What the TLS handshake showed of the server: its chain, and why the
 // system's evaluation refused it.
@@ -44,6 +47,11 @@ struct TlsCapture {
 // each retry with credentials), touched by the session thread only.
 struct NSURLSessionTaskLoad {
   CURL* easy = nullptr;
+  // The handle joined the session's cookie share.
+  bool cookies = false;
+  // Curl reported the transfer over; a handle let go before (cancelled,
+  // paused) is not kept for another.
+  bool transferDone = false;
   curl_slist* headerList = nullptr;
   NSHTTPHeaderFields responseHeaders;
   // The response of the running attempt once its head is in.
@@ -65,6 +73,7 @@ struct NSURLSessionTaskLoad {
   NSDataPtr cachedBody;
   bool cacheCandidate = false;
   uint64_t cacheLimit = 0;
+  // For a delegate's task (a completion handler's body is offered as it is).
   Bytes cacheBody;
   // The body while it is one chunk: the delegate's chunk is offered to the
   // cache as it is, without a copy.
@@ -94,6 +103,10 @@ struct NSURLSessionTaskLoad {
 
 namespace {
 
+class DelegateOutbox;
+// The outbox whose calls pushed from this thread wait for `release`.
+thread_local const DelegateOutbox* tlsHeldOutbox = nullptr;
+
 // Calls for a delegate queue, run in order by one block per burst instead of
 // one queue item (and one worker wake-up) per call.
 class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
@@ -105,13 +118,31 @@ class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.push_back(std::move(call));
-      schedule = !scheduled_;
-      scheduled_ = true;
+      schedule = !scheduled_ && tlsHeldOutbox != this;
+      if (schedule) scheduled_ = true;
     }
-    if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
+    if (schedule) scheduleDrain();
+  }
+
+  // What this thread pushes until `release` goes out as one block: the
+  // session thread holds its calls for one pass over its transfers.
+  void hold() { tlsHeldOutbox = this; }
+  void release() {
+    tlsHeldOutbox = nullptr;
+    bool schedule;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      schedule = !scheduled_ && !calls_.empty();
+      if (schedule) scheduled_ = true;
+    }
+    if (schedule) scheduleDrain();
   }
 
  private:
+  void scheduleDrain() {
+    dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
+  }
+
   // Calls pushed while a batch runs (a handler answered on the queue) run
   // in the same turn.
   void drain() {
@@ -163,7 +194,10 @@ class NSURLSessionEngine {
   void finishWhenStopped(const NSURLSessionDataTaskPtr& task);
 
   void add(const NSURLSessionDataTaskPtr& task);
-  void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error);
+  // A task made with a completion handler hands it `body` (or what was
+  // gathered) and first stores `store` in the cache, on the delegate queue.
+  void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body = nullptr,
+              NSCachedURLResponsePtr store = nullptr);
   // The delegate's answer to a response, from any thread.
   void responseAnswered(const NSURLSessionDataTaskPtr& task, bool allow);
   // The successful end of a delegate's task reaches the delegate: the
@@ -188,6 +222,14 @@ class NSURLSessionEngine {
   // Reads the cache by the request's policy, then loads from the network.
   void load(const NSURLSessionDataTaskPtr& task);
   void startTransfer(const NSURLSessionDataTaskPtr& task);
+  // The fields a request is sent with, in name order: the session's, the
+  // request's own over them, and the validators of a stored response.
+  curl_slist* headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const;
+  // A handle set to curl's defaults: a spare one when there is one.
+  CURL* takeHandle(bool cookies);
+  // Kept for a later transfer when it carries nothing of this one's server
+  // (credentials, a trusted key) and there is room; else let go.
+  void releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load);
   void detach(NSURLSessionDataTask& task);
   // Records the running attempt's transaction, then lets its handle go.
   void endAttempt(NSURLSessionDataTask& task);
@@ -262,6 +304,9 @@ class NSURLSessionEngine {
   std::atomic<bool> pending_{false};
   // Session thread only.
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
+  // Handles reset after their transfer, apart by whether they joined the
+  // cookie share: a reset leaves a handle's cookie engine as it was.
+  std::vector<CURL*> spareHandles_[2];
 };
 
 namespace {
@@ -574,6 +619,7 @@ void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) 
 void NSURLSessionEngine::run() {
   tlsDrivingEngine = this;
   for (;;) {
+    outbox_->hold();
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
@@ -593,6 +639,7 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
+    outbox_->release();
     {
       // Commands this thread posted to itself sent no wake-up.
       std::lock_guard<std::mutex> lock(mutex_);
@@ -604,6 +651,7 @@ void NSURLSessionEngine::run() {
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
   }
+  outbox_->release();
   for (;;) {
     NSURLSessionDataTaskPtr task;
     {
@@ -619,6 +667,10 @@ void NSURLSessionEngine::run() {
     delegate.swap(delegate_);
     stopped_ = true;
     stoppedChanged_.notify_all();
+  }
+  for (auto& spares : spareHandles_) {
+    for (CURL* easy : spares) curl_easy_cleanup(easy);
+    spares.clear();
   }
   outbox_->push([delegate, session = session_] {
     delegate->didBecomeInvalidWithError(session.lock(), nullptr);
@@ -704,8 +756,11 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
 void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
   NSURLRequestPtr request = task->currentRequest();
-  CURL* easy = curl_easy_init();
+  const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
+  CURL* easy = takeHandle(cookies);
   load.easy = easy;
+  load.cookies = cookies;
+  load.transferDone = false;
   load.headSeen = false;
   load.headPaused = false;
   load.attemptResponse = nullptr;
@@ -722,6 +777,9 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  // A handle outlives its transfer: no TLS session of one server's
+  // handshake may be resumed by a later transfer's without being verified.
+  curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load.responseHeaders);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
@@ -743,25 +801,10 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
-  NSHTTPHeaderFields headers = configuration_.HTTPAdditionalHeaders;
-  for (const auto& [name, value] : request->allHTTPHeaderFields()) headers[name] = value;
-  if (load.revalidating) {
-    const NSHTTPURLResponsePtr& stored = load.revalidating->response();
-    if (auto tag = stored->valueForHTTPHeaderField("ETag")) headers.emplace("If-None-Match", *tag);
-    if (auto modified = stored->valueForHTTPHeaderField("Last-Modified")) {
-      headers.emplace("If-Modified-Since", *modified);
-    }
-  }
-  curl_slist* list = nullptr;
-  for (const auto& [name, value] : headers) {
-    // "Name;" is how curl is told to send a field with an empty value.
-    std::string line = value.empty() ? name + ";" : name + ": " + value;
-    list = curl_slist_append(list, line.c_str());
-  }
-  load.headerList = list;
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+  load.headerList = headerList(*request, load.revalidating.get());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, load.headerList);
 
-  if (request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies) {
+  if (cookies) {
     curl_easy_setopt(easy, CURLOPT_SHARE, share_);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
   }
@@ -784,8 +827,83 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   curl_multi_add_handle(multi_, easy);
 }
 
+curl_slist* NSURLSessionEngine::headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const {
+  using Field = std::pair<std::string_view, std::string_view>;
+  const NSHTTPHeaderNameLess less;
+  const NSHTTPHeaderFields& session = configuration_.HTTPAdditionalHeaders;
+  const NSHTTPHeaderFields& own = request.allHTTPHeaderFields();
+  std::vector<Field> fields;
+  fields.reserve(session.size() + own.size() + 2);
+  // Both are in name order: the request's field replaces the session's
+  // value under the session's spelling of the name.
+  auto s = session.begin();
+  auto r = own.begin();
+  while (s != session.end() || r != own.end()) {
+    if (r == own.end() || (s != session.end() && less(s->first, r->first))) {
+      fields.emplace_back(s->first, s->second);
+      ++s;
+    } else if (s != session.end() && !less(r->first, s->first)) {
+      fields.emplace_back(s->first, r->second);
+      ++s;
+      ++r;
+    } else {
+      fields.emplace_back(r->first, r->second);
+      ++r;
+    }
+  }
+  // Validators go where the request has not set the field itself.
+  std::optional<std::string> tag, modified;
+  auto addValidator = [&](std::string_view name, const std::optional<std::string>& value) {
+    if (!value) return;
+    auto at = std::lower_bound(fields.begin(), fields.end(), name,
+                               [&](const Field& field, std::string_view key) { return less(field.first, key); });
+    if (at == fields.end() || less(name, at->first)) fields.insert(at, Field(name, *value));
+  };
+  if (revalidating) {
+    const NSHTTPURLResponse& stored = *revalidating->response();
+    tag = stored.valueForHTTPHeaderField("ETag");
+    modified = stored.valueForHTTPHeaderField("Last-Modified");
+    addValidator("If-None-Match", tag);
+    addValidator("If-Modified-Since", modified);
+  }
+  curl_slist* list = nullptr;
+  std::string line;
+  for (const auto& [name, value] : fields) {
+    // "Name;" is how curl is told to send a field with an empty value.
+    line.assign(name);
+    if (value.empty()) {
+      line += ';';
+    } else {
+      line.append(": ").append(value);
+    }
+    list = curl_slist_append(list, line.c_str());
+  }
+  return list;
+}
+
 void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
   if (task->load_->easy) curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+}
+
+CURL* NSURLSessionEngine::takeHandle(bool cookies) {
+  std::vector<CURL*>& spares = spareHandles_[cookies];
+  if (spares.empty()) return curl_easy_init();
+  CURL* easy = spares.back();
+  spares.pop_back();
+  return easy;
+}
+
+void NSURLSessionEngine::releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load) {
+  std::vector<CURL*>& spares = spareHandles_[load.cookies];
+  if (!load.transferDone || load.basicCredential || !load.trustPin.empty() || spares.size() >= kSpareHandles) {
+    curl_easy_cleanup(easy);
+    return;
+  }
+  // A reset would forget the cookie file list without freeing it; cleared
+  // this way, a shared jar keeps its cookies.
+  if (load.cookies) curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+  curl_easy_reset(easy);
+  spares.push_back(easy);
 }
 
 void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
@@ -793,7 +911,7 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   if (!load.easy) return;
   CURL* easy = load.easy;
   curl_multi_remove_handle(multi_, easy);
-  curl_easy_cleanup(easy);
+  releaseHandle(easy, load);
   curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
@@ -853,7 +971,8 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   detach(task);
 }
 
-void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error) {
+void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body,
+                                NSCachedURLResponsePtr store) {
   NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
   NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
   {
@@ -875,9 +994,13 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   auto delegate = this->delegate();
   if (task->completion_) {
     auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
-    NSDataPtr data = error ? nullptr : NSData::dataWithBytes(std::move(load.body));
+    NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+    NSURLCachePtr cache = store ? configuration_.URLCache : nullptr;
+    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error, cache,
+                   store = std::move(store)] {
+      // Stored before the completion runs, as a delegate's answer is.
+      if (cache) cache->storeCachedResponse(store, keep->currentRequest());
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
       (*completion)(data, response, error);
     });
@@ -941,7 +1064,10 @@ NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task
   long status = 0;
   curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
   NSURLPtr url = task.currentRequest()->URL();
-  load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, load.responseHeaders);
+  // The fields are the response's from here on; what curl reports after
+  // the head (trailers) is not part of it.
+  load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, std::move(load.responseHeaders));
+  load.responseHeaders.clear();
   return load.attemptResponse;
 }
 
@@ -981,7 +1107,8 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     task->received_ += static_cast<int64_t>(length);
   }
   if (task->completion_) {
-    if (load.cacheCandidate) keepForCache(load, data, length, nullptr);
+    // The body itself is offered to the cache, while within its share.
+    if (load.cacheCandidate && load.body.size() + length > load.cacheLimit) load.cacheCandidate = false;
     load.body.insert(load.body.end(), data, data + length);
     return length;
   }
@@ -1072,7 +1199,8 @@ void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, b
 void NSURLSessionEngine::headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd) {
   NSURLSessionTaskLoad& load = *task->load_;
   if (task->state() == NSURLSessionTaskState::Completed || !load.easy) return;
-  NSHTTPURLResponsePtr response = makeResponse(*task);
+  // A head held back from the write callback was made into a response there.
+  NSHTTPURLResponsePtr response = load.attemptResponse ? load.attemptResponse : makeResponse(*task);
   switch (headKind(load, *response)) {
     case HeadKind::Plain:
       accept(task, response, atEnd);
@@ -1192,8 +1320,7 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
         std::lock_guard<std::mutex> lock(task->mutex_);
         task->received_ += static_cast<int64_t>(cached->length());
       }
-      load.body = cached->vector();
-      finish(task, nullptr);
+      finish(task, nullptr, cached);
     } else {
       if (cached->length() > 0) deliverData(task, cached);
       succeed(task, nullptr);
@@ -1201,19 +1328,19 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
     return;
   }
   endAttempt(*task);
-  const NSURLCachePtr& cache = configuration_.URLCache;
+  const bool offer = load.cacheCandidate && configuration_.URLCache;
+  if (task->completion_) {
+    NSDataPtr body = NSData::dataWithBytes(std::move(load.body));
+    finish(task, nullptr, body, offer ? std::make_shared<NSCachedURLResponse>(task->response(), body) : nullptr);
+    return;
+  }
   NSCachedURLResponsePtr proposed;
-  if (load.cacheCandidate && cache) {
+  if (offer) {
     proposed = std::make_shared<NSCachedURLResponse>(task->response(),
                                                      load.cacheChunk ? std::move(load.cacheChunk)
                                                                      : NSData::dataWithBytes(std::move(load.cacheBody)));
   }
-  if (!task->completion_) {
-    succeed(task, std::move(proposed));
-    return;
-  }
-  if (proposed) cache->storeCachedResponse(proposed, task->currentRequest());
-  finish(task, nullptr);
+  succeed(task, std::move(proposed));
 }
 
 void NSURLSessionEngine::succeed(const NSURLSessionDataTaskPtr& task, NSCachedURLResponsePtr proposal) {
@@ -1411,6 +1538,7 @@ void NSURLSessionEngine::readDone() {
     if (it == active_.end()) continue;
     NSURLSessionDataTaskPtr task = it->second;
     NSURLSessionTaskLoad& load = *task->load_;
+    load.transferDone = true;
     CURLcode result = message->data.result;
     if (result == CURLE_OK) {
       if (!load.headSeen) {

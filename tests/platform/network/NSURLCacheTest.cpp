@@ -177,6 +177,57 @@ TEST_F(NSURLSessionCacheTest, TheDelegateDecidesWhatIsStored) {
   EXPECT_EQ(delegate->proposals.size(), 2u);
 }
 
+TEST_F(NSURLSessionCacheTest, CompletionHandlerBodiesAreStoredWithinTheCachesShareBeforeTheHandlerRuns) {
+  // A twentieth of 2,000 bytes: bodies up to 100 bytes are stored.
+  auto cache = std::make_shared<NSURLCache>(2000);
+  NSURLSessionConfiguration configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration.URLCache = cache;
+  auto handlerSession = NSURLSession::sessionWithConfiguration(configuration);
+  auto chunked = [](size_t length) {
+    ScriptedResponse response(200, {{"Cache-Control", "max-age=600"}}, std::string(length, 'b'), true);
+    response.chunkSize = 40;  // the share is only exceeded by a later chunk
+    return response;
+  };
+  server.script("/fits", chunked(100));
+  server.script("/over", chunked(101));
+
+  struct Seen {
+    std::string body;
+    bool storedBefore = false;
+  };
+  auto fetch = [&](const std::string& path) {
+    auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(server.url(path)));
+    auto seen = std::make_shared<Seen>();
+    Outcome outcome;
+    auto record = outcome.handler();
+    handlerSession
+        ->dataTaskWithRequest(request,
+                              [&, seen, request](NSDataPtr data, NSHTTPURLResponsePtr response, NSErrorPtr error) {
+                                seen->storedBefore = cache->cachedResponseForRequest(request) != nullptr;
+                                seen->body = data ? std::string(reinterpret_cast<const char*>(data->bytes()),
+                                                                data->length())
+                                                  : "";
+                                record(data, response, error);
+                              })
+        ->resume();
+    EXPECT_TRUE(outcome.wait());
+    return seen;
+  };
+
+  auto fits = fetch("/fits");
+  EXPECT_EQ(fits->body, std::string(100, 'b'));
+  EXPECT_TRUE(fits->storedBefore) << "stored before the handler is told";
+  auto over = fetch("/over");
+  EXPECT_EQ(over->body, std::string(101, 'b')) << "the handler still gets the whole body";
+  EXPECT_FALSE(over->storedBefore);
+
+  auto again = fetch("/fits");
+  EXPECT_EQ(again->body, std::string(100, 'b'));
+  EXPECT_EQ(server.requestCount("/fits"), 1u) << "served from the cache";
+  fetch("/over");
+  EXPECT_EQ(server.requestCount("/over"), 2u);
+}
+
 TEST_F(NSURLSessionCacheTest, FinishingTasksThenInvalidatingLetsRunningTasksEnd) {
   ScriptedResponse held(200, {}, "late but whole");
   held.gate = "release";

@@ -317,6 +317,38 @@ TEST_F(NSURLSessionTest, RequestCarriesMethodHeadersAndCookiesWhenAsked) {
   EXPECT_EQ(requests[2].headers["X-List"], "one, two");
 }
 
+TEST_F(NSURLSessionTest, EachRequestIsSentAsItsOwnWhateverRanBeforeIt) {
+  server.script("/body", {200, {}, "whole body"});
+  auto run = [&](const NSURLRequestPtr& request) {
+    Outcome outcome;
+    session->dataTaskWithRequest(request, outcome.handler())->resume();
+    EXPECT_TRUE(outcome.wait());
+    return outcome.text();
+  };
+  auto url = NSURL::URLWithString(server.url("/body"));
+  auto custom = NSMutableURLRequest::requestWithURL(url);
+  custom->setHTTPMethod("DELETE");
+  custom->setValueForHTTPHeaderField("1", "X-Once");
+  custom->setTimeoutInterval(5);
+  EXPECT_EQ(run(custom), "whole body");
+  auto head = NSMutableURLRequest::requestWithURL(url);
+  head->setHTTPMethod("HEAD");
+  EXPECT_EQ(run(head), "");
+  EXPECT_EQ(run(NSURLRequest::requestWithURL(url)), "whole body") << "no body-less request left behind";
+  EXPECT_EQ(run(NSURLRequest::requestWithURL(url)), "whole body");
+
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].method, "DELETE");
+  EXPECT_EQ(requests[0].headers["X-Once"], "1");
+  EXPECT_EQ(requests[1].method, "HEAD");
+  EXPECT_EQ(requests[1].headers.count("X-Once"), 0u);
+  EXPECT_EQ(requests[2].method, "GET");
+  EXPECT_EQ(requests[3].method, "GET");
+  EXPECT_EQ(requests[3].headers.count("X-Once"), 0u);
+  EXPECT_EQ(requests[3].connection, requests[0].connection) << "one kept-alive connection throughout";
+}
+
 TEST_F(NSURLSessionTest, TasksCancelledFromOtherThreadsEndExactlyOnceWithinTheConnectionLimit) {
   ScriptedResponse held(200, {}, "payload");
   held.gate = "go";
