@@ -25,7 +25,21 @@ constexpr double kIdleWorkerLifetime = 20.0;
 // more than the spin.
 constexpr auto kIdleSpin = std::chrono::microseconds(200);
 
+// Serial queues run up to this many blocks in one turn on a worker before
+// they go to the back of the pool's line: consecutive blocks skip a hand-over
+// between threads, and other queues still get their turn.
+constexpr int kSerialBurst = 16;
+
 thread_local bool tlsIsPoolWorker = false;
+
+// What the pool runs: a concurrent queue's block, or (no block) a serial
+// queue's turn at its blocks. Carrying the block itself, rather than a
+// closure around it, costs a submission no allocation.
+struct PoolTask {
+  std::shared_ptr<DispatchQueue> queue;
+  dispatch_block_t block;
+};
+void runPoolTask(PoolTask& task);
 
 // The one pool of threads behind every queue but the main one. It keeps about
 // as many threads running as there are processors; a worker that blocks (see
@@ -46,7 +60,7 @@ class WorkerPool {
     return tasks_.empty() && running_ == 0;
   }
 
-  void submit(UniqueFunction<void()> task) {
+  void submit(PoolTask task) {
     bool wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -113,9 +127,9 @@ class WorkerPool {
       queued_.store(tasks_.size(), std::memory_order_relaxed);
       ++running_;
       lock.unlock();
-      if (task) task();
+      runPoolTask(task);
       // What the task held is let go before it counts as done.
-      task = nullptr;
+      task = PoolTask{};
       lock.lock();
       --running_;
     }
@@ -123,7 +137,7 @@ class WorkerPool {
 
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::deque<UniqueFunction<void()>> tasks_;
+  std::deque<PoolTask> tasks_;
   int threads_ = 0;
   // tasks_.size(), read by a looking worker without the lock.
   std::atomic<size_t> queued_{0};
@@ -191,7 +205,6 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
   void sync(const dispatch_block_t& block, bool barrier) {
     if (!block) return;
-    auto self = shared_from_this();
     if (kind_ == Kind::Main) {
       syncOnMain(block);
       return;
@@ -200,13 +213,15 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
       FatalStop("dispatch_sync called on queue already owned by current thread");
     }
     // The caller's own thread runs the block once the queue grants it a turn.
-    auto turn = std::make_shared<Turn>();
-    enqueue(Item{nullptr, barrier, turn});
+    // The turn lives on the caller's stack: the caller waits until it is
+    // granted, and the grant is made while holding the turn's lock.
+    Turn turn;
+    enqueue(Item{nullptr, barrier, &turn});
     {
-      std::unique_lock<std::mutex> lock(turn->mutex);
-      if (!turn->granted) {
+      std::unique_lock<std::mutex> lock(turn.mutex);
+      if (!turn.granted) {
         DispatchBlockingScope blocking;
-        turn->cv.wait(lock, [&] { return turn->granted; });
+        turn.cv.wait(lock, [&] { return turn.granted; });
       }
     }
     {
@@ -231,6 +246,52 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     return it == specific_.end() ? nullptr : it->second;
   }
 
+  // A concurrent queue's block, on a worker of the pool.
+  void runOne(const dispatch_block_t& block) {
+    {
+      CurrentQueueScope scope(this);
+      block();
+    }
+    itemDone();
+  }
+
+  // A serial queue's turn on a worker: its blocks in order, one at a time,
+  // until it runs dry, reaches a sync caller's turn (which it hands the queue
+  // to) or has run a burst's worth (then it queues its next turn behind the
+  // pool's other work).
+  void drain(std::shared_ptr<DispatchQueue>& self) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (int ran = 0;; ++ran) {
+      if (items_.empty()) {
+        running_ = 0;
+        return;
+      }
+      Item& next = items_.front();
+      if (next.turn) {
+        Turn* turn = next.turn;
+        items_.pop_front();
+        lock.unlock();
+        grant(turn);
+        return;
+      }
+      if (ran == kSerialBurst) {
+        lock.unlock();
+        WorkerPool::shared().submit(PoolTask{std::move(self), nullptr});
+        return;
+      }
+      dispatch_block_t block = std::move(next.block);
+      items_.pop_front();
+      lock.unlock();
+      {
+        CurrentQueueScope scope(this);
+        block();
+      }
+      // What a block held is let go before the next one starts.
+      block = nullptr;
+      lock.lock();
+    }
+  }
+
  private:
   struct Turn {
     std::mutex mutex;
@@ -240,7 +301,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   struct Item {
     dispatch_block_t block;
     bool barrier;
-    std::shared_ptr<Turn> turn;  // set for a sync caller waiting for its turn
+    Turn* turn;  // set for a sync caller waiting for its turn
   };
 
   bool isHeldByCurrentThread() const {
@@ -270,37 +331,78 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     done->cv.wait(lock, [&] { return done->granted; });
   }
 
+  static void grant(Turn* turn) {
+    std::lock_guard<std::mutex> lock(turn->mutex);
+    turn->granted = true;
+    turn->cv.notify_all();
+  }
+
   void enqueue(Item item) {
-    std::vector<Item> ready;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (kind_ == Kind::Serial) {
+      const bool start = running_ == 0;
+      if (start && item.turn) {
+        running_ = 1;
+        lock.unlock();
+        grant(item.turn);
+        return;
+      }
       items_.push_back(std::move(item));
-      takeRunnableLocked(ready);
+      if (!start) return;
+      running_ = 1;
+      lock.unlock();
+      WorkerPool::shared().submit(PoolTask{shared_from_this(), nullptr});
+      return;
     }
-    launch(ready);
+    // Straight through when nothing waits ahead of it.
+    if (items_.empty() && !barrierRunning_ && !(item.barrier && running_ > 0)) {
+      ++running_;
+      barrierRunning_ = item.barrier;
+      lock.unlock();
+      launch(item);
+      return;
+    }
+    items_.push_back(std::move(item));
+    std::vector<Item> ready;
+    takeRunnableLocked(ready);
+    lock.unlock();
+    for (Item& next : ready) launch(next);
   }
 
   void itemDone() {
-    std::vector<Item> ready;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      --running_;
-      barrierRunning_ = false;
-      takeRunnableLocked(ready);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (kind_ == Kind::Serial) {
+      // A sync caller is done with the queue: the next in line gets it.
+      if (items_.empty()) {
+        running_ = 0;
+        return;
+      }
+      if (Turn* turn = items_.front().turn) {
+        items_.pop_front();
+        lock.unlock();
+        grant(turn);
+        return;
+      }
+      lock.unlock();
+      WorkerPool::shared().submit(PoolTask{shared_from_this(), nullptr});
+      return;
     }
-    launch(ready);
+    --running_;
+    barrierRunning_ = false;
+    if (items_.empty()) return;
+    std::vector<Item> ready;
+    takeRunnableLocked(ready);
+    lock.unlock();
+    for (Item& next : ready) launch(next);
   }
 
-  // Moves the items that may start now out of the FIFO, in order.
+  // Concurrent queues: moves the items that may start now out of the FIFO, in order.
   void takeRunnableLocked(std::vector<Item>& ready) {
-    const int width = kind_ == Kind::Serial ? 1 : INT32_MAX;
     while (!items_.empty() && !barrierRunning_) {
       Item& next = items_.front();
       if (next.barrier) {
         if (running_ > 0) break;
         barrierRunning_ = true;
-      } else if (running_ >= width) {
-        break;
       }
       ++running_;
       ready.push_back(std::move(next));
@@ -308,24 +410,12 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     }
   }
 
-  void launch(std::vector<Item>& ready) {
-    for (Item& item : ready) {
-      if (item.turn) {
-        {
-          std::lock_guard<std::mutex> lock(item.turn->mutex);
-          item.turn->granted = true;
-        }
-        item.turn->cv.notify_all();
-        continue;
-      }
-      WorkerPool::shared().submit([self = shared_from_this(), block = std::move(item.block)] {
-        {
-          CurrentQueueScope scope(self.get());
-          block();
-        }
-        self->itemDone();
-      });
+  void launch(Item& item) {
+    if (item.turn) {
+      grant(item.turn);
+      return;
     }
+    WorkerPool::shared().submit(PoolTask{shared_from_this(), std::move(item.block)});
   }
 
   const std::string label_;
@@ -336,6 +426,18 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   bool barrierRunning_ = false;
   std::map<const void*, void*> specific_;
 };
+
+namespace {
+
+void runPoolTask(PoolTask& task) {
+  if (task.block) {
+    task.queue->runOne(task.block);
+  } else {
+    task.queue->drain(task.queue);
+  }
+}
+
+}  // namespace
 
 class DispatchGroup {
  public:

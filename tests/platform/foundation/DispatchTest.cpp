@@ -32,19 +32,126 @@ TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeInOrder) {
   std::vector<int> order;
   std::atomic<int> active{0};
   std::atomic<int> maxActive{0};
+  // Far more blocks than one turn on a worker runs, some of them barriers,
+  // which on a serial queue are ordinary blocks in the line.
   for (int i = 0; i < 200; ++i) {
-    dispatch_async(queue, [&, i] {
+    auto block = [&, i] {
       int now = ++active;
       maxActive = std::max(maxActive.load(), now);
       order.push_back(i);
       --active;
-    });
+    };
+    i % 7 == 3 ? dispatch_barrier_async(queue, block) : dispatch_async(queue, block);
   }
   drain(queue);
   ASSERT_EQ(order.size(), 200u);
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
   EXPECT_EQ(maxActive.load(), 1);
   EXPECT_EQ(dispatch_queue_get_label(queue), "test.serial");
+}
+
+TEST_F(DispatchTest, BusySerialQueuesTakeTurnsWithOtherQueues) {
+  // More serial queues than the pool could ever have workers, each queueing
+  // its next block from the one running: a queue that kept its worker for as
+  // long as it had blocks would never let the last queue in.
+  struct Chain {
+    dispatch_queue_t queue;
+    std::atomic<bool>* stop;
+    Latch* ended;
+    void step() {
+      if (stop->load()) {
+        ended->countDown();
+        return;
+      }
+      dispatch_async(queue, [this] { step(); });
+    }
+  };
+  const int count = DispatchWorkerLimit() + 1;
+  std::atomic<bool> stop{false};
+  Latch ended(count);
+  std::vector<Chain> chains;
+  for (int i = 0; i < count; ++i) {
+    chains.push_back(Chain{dispatch_queue_create("test.chain"), &stop, &ended});
+  }
+  for (Chain& chain : chains) dispatch_async(chain.queue, [&chain] { chain.step(); });
+  Latch otherRan(1);
+  dispatch_async(dispatch_queue_create("test.other"), [&] {
+    stop = true;
+    otherRan.countDown();
+  });
+  const bool ran = otherRan.wait();
+  stop = true;  // so that the chains end even when the other queue never ran
+  EXPECT_TRUE(ran);
+  ASSERT_TRUE(ended.wait());
+  for (Chain& chain : chains) drain(chain.queue);
+}
+
+TEST_F(DispatchTest, SyncCallerTakesItsTurnWhileBlocksRunBackToBack) {
+  auto queue = dispatch_queue_create("test.burst.sync");
+  auto global = dispatch_get_global_queue(DispatchQoS::Default);
+  for (int round = 0; round < 20; ++round) {
+    std::mutex orderMutex;
+    std::vector<int> order;
+    std::atomic<int> active{0};
+    std::atomic<int> maxActive{0};
+    auto note = [&](int i) {
+      int now = ++active;
+      maxActive = std::max(maxActive.load(), now);
+      {
+        std::lock_guard<std::mutex> lock(orderMutex);
+        order.push_back(i);
+      }
+      --active;
+    };
+    Latch started(1);
+    Latch go(1);
+    dispatch_async(queue, [&] {
+      started.countDown();
+      go.wait();
+      note(0);
+    });
+    for (int i = 1; i <= 40; ++i) {
+      dispatch_async(queue, [&, i] {
+        note(i);
+        // Queued from within the run: behind the sync block or ahead of it.
+        if (i == 20) {
+          for (int k = 41; k <= 60; ++k) dispatch_async(queue, [&note, k] { note(k); });
+        }
+      });
+    }
+    ASSERT_TRUE(started.wait());
+    // The first block is (nearly always) still held when the sync block queues.
+    dispatch_async(global, [&go] { go.countDown(); });
+    dispatch_sync(queue, [&] {
+      // Holds the queue across a round trip to another queue: nothing queued
+      // behind it may run meanwhile.
+      note(100);
+      ++active;
+      auto back = dispatch_semaphore_create(0);
+      dispatch_async(global, [back] { dispatch_semaphore_signal(back); });
+      EXPECT_EQ(dispatch_semaphore_wait(back, dispatch_time_after(kTestTimeoutSeconds)), 0);
+      --active;
+      note(100);
+    });
+    dispatch_async(queue, [&] { note(101); });
+    drain(queue);
+
+    std::lock_guard<std::mutex> lock(orderMutex);
+    ASSERT_EQ(order.size(), 64u) << round;
+    auto sync = std::find(order.begin(), order.end(), 100);
+    ASSERT_NE(sync, order.end());
+    EXPECT_EQ(*std::next(sync), 100) << round;
+    sync = order.erase(sync);
+    // Everything queued before the sync call ran before it, in order.
+    std::vector<int> before(order.begin(), sync);
+    for (int i = 0; i <= 40; ++i) {
+      EXPECT_NE(std::find(before.begin(), before.end(), i), before.end()) << round << ": " << i;
+    }
+    order.erase(sync);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << round;
+    EXPECT_EQ(order.back(), 101) << round;
+    EXPECT_EQ(maxActive.load(), 1) << round;
+  }
 }
 
 TEST_F(DispatchTest, ConcurrentQueueRunsBlocksInParallel) {
