@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -53,19 +52,37 @@ void deliver(const Registration& r, NSObject* object, const Value& change) {
 }  // namespace
 
 struct NSKeyValueObservable::Registry {
-  mutable std::mutex mutex;
-  std::vector<Registration> entries;
-  uint64_t nextId = 0;
   // Old values between will- and didChange, per key and thread, innermost last.
-  std::map<std::pair<std::string, std::thread::id>, std::vector<Value>> pending;
+  struct Pending {
+    std::string key;
+    std::thread::id thread;
+    Value old;
+  };
 
-  std::vector<Registration> forKey(const std::string& key) const {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::vector<Registration> out;
+  mutable std::mutex mutex;
+  std::vector<Registration> entries;  // in the order of registration
+  uint64_t nextId = 0;
+  // Few at a time (one per change under way): a flat list reused from change
+  // to change costs no allocation.
+  std::vector<Pending> pending;
+
+  // Under `mutex`.
+  void appendForKeyLocked(const std::string& key, std::vector<Registration>& out) const {
     for (const Registration& r : entries) {
       if (r.keyPath == key) out.push_back(r);
     }
-    return out;
+  }
+
+  // Under `mutex`: the innermost pending old value of `key` on this thread.
+  bool takePendingLocked(const std::string& key, Value& old) {
+    const std::thread::id me = std::this_thread::get_id();
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+      if (it->thread != me || it->key != key) continue;
+      old = std::move(it->old);
+      pending.erase(std::next(it).base());
+      return true;
+    }
+    return false;
   }
 
   // Removes the most recent matching registration, as the platform does.
@@ -198,6 +215,7 @@ std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
 }
 
 bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
+  if (builtInObserverRank(key) != 0) return true;
   Registry* reg = existingRegistry();
   if (!reg) return false;
   std::lock_guard<std::mutex> lock(reg->mutex);
@@ -205,51 +223,68 @@ bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
                      [&](const Registration& r) { return r.keyPath == key; });
 }
 
+uint64_t NSKeyValueObservable::registrationRank() const {
+  Registry* reg = existingRegistry();
+  if (!reg) return 1;  // ids start at 1
+  std::lock_guard<std::mutex> lock(reg->mutex);
+  return reg->nextId + 1;
+}
+
 void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
   Registry* reg = existingRegistry();
   if (!reg) return;  // nobody has ever observed this object
-  std::vector<Registration> observers = reg->forKey(key);
-  bool wantsOld = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
-    return r.options & (NSKeyValueObservingOptionOld | NSKeyValueObservingOptionPrior);
-  });
-  Value old = wantsOld ? valueForKey(key) : Value();
+  std::vector<Registration> prior;
+  bool wantsOld = false;
   {
     std::lock_guard<std::mutex> lock(reg->mutex);
-    reg->pending[{key, std::this_thread::get_id()}].push_back(old);
-  }
-  for (const Registration& r : observers) {
-    if (r.options & NSKeyValueObservingOptionPrior) {
-      deliver(r, this, changeFor(r, &old, nullptr, true));
+    for (const Registration& r : reg->entries) {
+      if (r.keyPath != key) continue;
+      if (r.options & NSKeyValueObservingOptionPrior) prior.push_back(r);
+      if (r.options & (NSKeyValueObservingOptionOld | NSKeyValueObservingOptionPrior)) {
+        wantsOld = true;
+      }
     }
+    // Without anyone asking for the old value, it is recorded as null at once.
+    if (!wantsOld) reg->pending.push_back({key, std::this_thread::get_id(), Value()});
   }
+  if (!wantsOld) return;
+  Value old = valueForKey(key);
+  {
+    std::lock_guard<std::mutex> lock(reg->mutex);
+    reg->pending.push_back({key, std::this_thread::get_id(), old});
+  }
+  for (const Registration& r : prior) deliver(r, this, changeFor(r, &old, nullptr, true));
 }
 
 void NSKeyValueObservable::didChangeValueForKey(const std::string& key) {
+  const uint64_t builtInRank = builtInObserverRank(key);
   Registry* reg = existingRegistry();
   if (!reg) {
+    if (builtInRank != 0) notifyBuiltInObserver(key);
     didNotifyChangeForKey(key);
     return;
   }
   Value old;
   bool hadWill = false;
+  std::vector<Registration> observers;
   {
     std::lock_guard<std::mutex> lock(reg->mutex);
-    auto it = reg->pending.find({key, std::this_thread::get_id()});
-    if (it != reg->pending.end()) {
-      old = std::move(it->second.back());
-      it->second.pop_back();
-      if (it->second.empty()) reg->pending.erase(it);
-      hadWill = true;
-    }
+    hadWill = reg->takePendingLocked(key, old);
+    reg->appendForKeyLocked(key, observers);
   }
-  std::vector<Registration> observers = reg->forKey(key);
   bool wantsNew = std::any_of(observers.begin(), observers.end(), [](const Registration& r) {
     return r.options & NSKeyValueObservingOptionNew;
   });
   Value now = wantsNew ? valueForKey(key) : Value();
+  bool builtInHeard = builtInRank == 0;
   for (const Registration& r : observers) {
+    if (!builtInHeard && r.id >= builtInRank) {
+      builtInHeard = true;
+      notifyBuiltInObserver(key);
+    }
     deliver(r, this, changeFor(r, hadWill ? &old : nullptr, &now, false));
   }
+  if (!builtInHeard) notifyBuiltInObserver(key);
   didNotifyChangeForKey(key);
 }
 

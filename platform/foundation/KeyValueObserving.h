@@ -10,6 +10,7 @@
 // An observer removed while a change is being delivered hears nothing more.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,6 +85,20 @@ class NSKeyValueObservable : public NSObject {
   void changeValueForKey(const std::string& key, const std::function<void()>& mutate);
   // Runs after the observers of a change heard about it.
   virtual void didNotifyChangeForKey(const std::string& key) { (void)key; }
+
+  // A built-in observer: an owner that follows some of the object's keys
+  // from the inside (an operation's queue) without a registration of its
+  // own. It hears each change of those keys through notifyBuiltInObserver(),
+  // placed among the registered observers as a registration made at
+  // registrationRank() would be: after the earlier ones, before the later.
+  // 0 when nothing built in follows `key`.
+  virtual uint64_t builtInObserverRank(const std::string& key) const {
+    (void)key;
+    return 0;
+  }
+  virtual void notifyBuiltInObserver(const std::string& key) { (void)key; }
+  // The rank of a registration made now.
+  uint64_t registrationRank() const;
 
  private:
   friend class ObservablePropertyBase;

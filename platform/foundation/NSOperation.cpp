@@ -230,6 +230,20 @@ void NSOperation::didNotifyChangeForKey(const std::string& key) {
   }
 }
 
+uint64_t NSOperation::builtInObserverRank(const std::string& key) const {
+  if (!queueLinked_.load(std::memory_order_acquire)) return 0;
+  if (key != kIsFinished && key != kIsReady && key != kIsCancelled && key != kQueuePriority) {
+    return 0;
+  }
+  return queueRank_;
+}
+
+void NSOperation::notifyBuiltInObserver(const std::string& key) {
+  if (!queueLinked_.load(std::memory_order_acquire)) return;
+  // The queue stays alive while it reacts, even if this was its last operation.
+  if (auto queue = queue_.lock()) queue->operationChanged(this, key);
+}
+
 void NSOperation::runCompletionBlockOnce() {
   std::function<void()> block;
   {
@@ -280,7 +294,7 @@ NSOperationQueue::NSOperationQueue(bool isMain) : isMain_(isMain) {
   }
 }
 
-// Observations end with the queue: their tokens go with observations_.
+// A queue holding operations keeps itself alive, so none is linked to it here.
 NSOperationQueue::~NSOperationQueue() = default;
 
 std::shared_ptr<NSOperationQueue> NSOperationQueue::mainQueue() {
@@ -310,26 +324,31 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
         "*** -[NSOperationQueue addOperation:]: operation is finished and cannot be enqueued");
   }
   auto me = self();
-  // The blocks hold the queue weakly and keep it alive while they run.
-  std::weak_ptr<NSOperationQueue> weak = me;
-  std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
-  for (const char* key : {kIsFinished, kIsReady, kIsCancelled, kQueuePriority}) {
-    tokens.push_back(operation->observe(key, 0, [weak, key](NSObject* object, const Value&) {
-      if (auto queue = weak.lock()) queue->operationChanged(object, key);
-    }));
-  }
+  // Linked before it is filed: a change from here on reaches the queue, and
+  // the readiness asked below follows any change made before.
+  operation->queue_ = me;
+  operation->queueRank_ = operation->registrationRank();
+  operation->queueLinked_.store(true, std::memory_order_release);
+  uint64_t asked = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    Entry& entry = entries_[operation.get()];
-    entry.order = nextOrder_++;
-    entry.operation = operation;
-    entry.observations = std::move(tokens);
-    order_.emplace(entry.order, operation.get());
-    if (!operation->isCancelled()) uncancelled_.insert(entry.order);
-    keepAlive_ = me;
+    NSOperation::QueueSlot& slot = operation->queueSlot_;
+    slot.order = nextOrder_++;
+    slot.held = true;
+    asked = ++slot.readinessAsked;
+    operations_.emplace(slot.order, operation);
+    if (!operation->isCancelled()) uncancelled_.insert(slot.order);
+    keepAlive_ = std::move(me);
   }
-  refileReadiness(operation.get());
-  schedule();
+  const bool ready = !operation->isFinished() && operation->isReady();
+  const int64_t priority = operation->queuePriority();
+  Launches launches;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileReadinessLocked(operation.get(), asked, ready, priority);
+    takeLaunchesLocked(launches);
+  }
+  launch(launches);
 }
 
 void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
@@ -339,14 +358,14 @@ void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
 std::vector<NSOperationPtr> NSOperationQueue::operations() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<NSOperationPtr> out;
-  out.reserve(order_.size());
-  for (const auto& [order, operation] : order_) out.push_back(entries_.at(operation).operation);
+  out.reserve(operations_.size());
+  for (const auto& [order, operation] : operations_) out.push_back(operation);
   return out;
 }
 
 int64_t NSOperationQueue::operationCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int64_t>(entries_.size());
+  return static_cast<int64_t>(operations_.size());
 }
 
 int64_t NSOperationQueue::maxConcurrentOperationCount() const {
@@ -402,7 +421,7 @@ void NSOperationQueue::cancelAllOperations() {
     std::lock_guard<std::mutex> lock(mutex_);
     uncancelled.reserve(uncancelled_.size());
     for (uint64_t order : uncancelled_) {
-      uncancelled.push_back(entries_.at(order_.at(order)).operation);
+      uncancelled.push_back(operations_.at(order));
     }
   }
   for (auto& operation : uncancelled) operation->cancel();
@@ -411,7 +430,7 @@ void NSOperationQueue::cancelAllOperations() {
 bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
-                             [this] { return entries_.empty(); });
+                             [this] { return operations_.empty(); });
 }
 
 Value NSOperationQueue::valueForKey(const std::string& key) const {
@@ -426,22 +445,53 @@ int64_t NSOperationQueue::effectiveWidthLocked() const {
   return maxConcurrent_ < 0 ? kDefaultWidth : maxConcurrent_;
 }
 
-void NSOperationQueue::schedule() {
-  for (;;) {
-    NSOperationPtr next;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (suspended_ || ready_.empty() || runningCount_ >= effectiveWidthLocked()) return;
-      auto best = ready_.begin();
-      Entry& entry = entries_.at(order_.at(best->second));
-      ready_.erase(best);
-      entry.ready = false;
-      entry.running = true;
-      ++runningCount_;
-      next = entry.operation;
-    }
-    launch(next);
+void NSOperationQueue::takeLaunchesLocked(Launches& launches) {
+  launches.qualityOfService = qualityOfService_;
+  while (launches.count < Launches::kCapacity && !suspended_ && !ready_.empty() &&
+         runningCount_ < effectiveWidthLocked()) {
+    auto best = ready_.begin();
+    NSOperationPtr& operation = operations_.at(best->second);
+    ready_.erase(best);
+    operation->queueSlot_.ready = false;
+    operation->queueSlot_.running = true;
+    ++runningCount_;
+    launches.operations[launches.count++] = operation;
   }
+}
+
+void NSOperationQueue::launch(Launches& launches) {
+  if (launches.count == 0) return;
+  auto queue = self();
+  for (;;) {
+    for (int i = 0; i < launches.count; ++i) {
+      NSOperationPtr operation = std::move(launches.operations[i]);
+      NSQualityOfService qos = operation->qualityOfService();
+      if (qos == NSQualityOfService::Default) qos = launches.qualityOfService;
+      auto run = [queue, operation = std::move(operation)] {
+        CurrentOperationQueueScope scope(queue.get());
+        operation->start();
+      };
+      if (isMain_) {
+        dispatch_async(dispatch_get_main_queue(), std::move(run));
+      } else {
+        dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
+      }
+    }
+    // A full batch may have left more that can start.
+    if (launches.count < Launches::kCapacity) return;
+    launches.count = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    takeLaunchesLocked(launches);
+  }
+}
+
+void NSOperationQueue::schedule() {
+  Launches launches;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    takeLaunchesLocked(launches);
+  }
+  launch(launches);
 }
 
 // Readiness is asked outside the queue's lock: an operation's own state
@@ -450,77 +500,70 @@ void NSOperationQueue::schedule() {
 // and each question is asked after the change it follows, so the filing ends
 // up matching the operation's state.
 void NSOperationQueue::refileReadiness(NSOperation* operation) {
-  NSOperationPtr held;
   uint64_t asked = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(operation);
-    if (it == entries_.end() || it->second.running) return;
-    asked = ++it->second.readinessAsked;
-    held = it->second.operation;
+    const NSOperation::QueueSlot& slot = operation->queueSlot_;
+    if (!slot.held || slot.running) return;
+    asked = ++operation->queueSlot_.readinessAsked;
   }
-  const bool ready = !held->isFinished() && held->isReady();
-  const int64_t priority = held->queuePriority();
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(operation);
-  if (it == entries_.end()) return;
-  Entry& entry = it->second;
-  if (entry.running || entry.readinessAsked != asked) return;
-  if (entry.ready) ready_.erase({-entry.priority, entry.order});
-  entry.ready = ready;
-  entry.priority = priority;
-  if (ready) ready_.insert({-priority, entry.order});
+  const bool ready = !operation->isFinished() && operation->isReady();
+  const int64_t priority = operation->queuePriority();
+  Launches launches;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileReadinessLocked(operation, asked, ready, priority);
+    takeLaunchesLocked(launches);
+  }
+  launch(launches);
 }
 
-void NSOperationQueue::launch(const NSOperationPtr& operation) {
-  auto run = [queue = self(), operation] {
-    CurrentOperationQueueScope scope(queue.get());
-    operation->start();
-  };
-  if (isMain_) {
-    dispatch_async(dispatch_get_main_queue(), std::move(run));
+void NSOperationQueue::fileReadinessLocked(NSOperation* operation, uint64_t asked, bool ready,
+                                           int64_t priority) {
+  NSOperation::QueueSlot& slot = operation->queueSlot_;
+  if (!slot.held || slot.running || slot.readinessAsked != asked) return;
+  if (slot.ready) ready_.erase({-slot.priority, slot.order});
+  slot.ready = ready;
+  slot.priority = priority;
+  if (ready) ready_.insert({-priority, slot.order});
+}
+
+// The operation is alive here: it is announcing a change.
+void NSOperationQueue::operationChanged(NSOperation* operation, const std::string& key) {
+  if (key == kIsFinished && operation->isFinished()) {
+    operationFinished(operation);
     return;
   }
-  NSQualityOfService qos = operation->qualityOfService();
-  if (qos == NSQualityOfService::Default) qos = qualityOfService();
-  dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
-}
-
-void NSOperationQueue::operationChanged(NSObject* object, const std::string& keyPath) {
-  auto* operation = dynamic_cast<NSOperation*>(object);
-  if (!operation) return;
-  if (keyPath == kIsFinished && operation->isFinished()) {
-    operationFinished(operation);
-  } else {
-    if (keyPath == kIsCancelled && operation->isCancelled()) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      auto it = entries_.find(operation);
-      if (it != entries_.end()) uncancelled_.erase(it->second.order);
-    }
-    refileReadiness(operation);
-    schedule();
+  if (key == kIsCancelled && operation->isCancelled()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (operation->queueSlot_.held) uncancelled_.erase(operation->queueSlot_.order);
   }
+  refileReadiness(operation);
 }
 
 void NSOperationQueue::operationFinished(NSOperation* operation) {
   std::shared_ptr<NSOperationQueue> keepAlive;  // released last, after every member use
-  std::vector<std::shared_ptr<NSKeyValueObservation>> tokens;
-  NSOperationPtr held;  // the operation outlives the invalidation of its observations
+  NSOperationPtr held;
+  bool empty = false;
+  Launches launches;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(operation);
-    if (it == entries_.end()) return;
-    Entry& entry = it->second;
-    if (entry.running) --runningCount_;
-    if (entry.ready) ready_.erase({-entry.priority, entry.order});
-    order_.erase(entry.order);
-    uncancelled_.erase(entry.order);
-    tokens = std::move(entry.observations);
-    held = std::move(entry.operation);
-    entries_.erase(it);
-    if (entries_.empty()) keepAlive.swap(keepAlive_);
+    NSOperation::QueueSlot& slot = operation->queueSlot_;
+    if (!slot.held) return;
+    slot.held = false;
+    if (slot.running) --runningCount_;
+    if (slot.ready) ready_.erase({-slot.priority, slot.order});
+    slot.running = slot.ready = false;
+    auto it = operations_.find(slot.order);
+    held = std::move(it->second);
+    operations_.erase(it);
+    uncancelled_.erase(slot.order);
+    // The queue hears nothing more of it.
+    operation->queueLinked_.store(false, std::memory_order_release);
+    empty = operations_.empty();
+    if (empty) keepAlive.swap(keepAlive_);
+    takeLaunchesLocked(launches);
   }
-  for (auto& token : tokens) token->invalidate();
-  emptyCv_.notify_all();
-  schedule();
+  if (empty) emptyCv_.notify_all();
+  launch(launches);
 }

@@ -15,6 +15,12 @@
 // starting the next one, a cancel and a finish each cost a logarithmic step
 // however many operations wait or were cancelled. An operation that overrides
 // isReady() or its priority must announce the change ("isReady").
+//
+// The queue follows "isFinished", "isReady", "isCancelled" and "queuePriority"
+// of its operations as a built-in observer (see KeyValueObserving.h) placed
+// where registrations made when the operation was added would be, so that an
+// operation nobody else observes announces its changes without any observer
+// registry at all.
 
 #include <atomic>
 #include <condition_variable>
@@ -25,7 +31,6 @@
 #include <mutex>
 #include <string>
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 #include "KeyValueObserving.h"
@@ -99,9 +104,22 @@ class NSOperation : public NSKeyValueObservable {
   void setExecuting(bool executing);
   void setFinished(bool finished);
   void didNotifyChangeForKey(const std::string& key) override;
+  uint64_t builtInObserverRank(const std::string& key) const override;
+  void notifyBuiltInObserver(const std::string& key) override;
 
  private:
   friend class NSOperationQueue;
+  // What the queue holding the operation keeps about it; guarded by that
+  // queue's lock. An operation joins one queue in its life.
+  struct QueueSlot {
+    uint64_t order = 0;  // position in the order of adding
+    bool held = false;   // still in the queue
+    bool running = false;
+    bool ready = false;    // filed in the queue's ready set under (-priority, order)
+    int64_t priority = 0;  // the priority it is filed under
+    uint64_t readinessAsked = 0;  // the latest look at its readiness
+  };
+
   void addDependent(const std::shared_ptr<NSOperation>& dependent);
   void notifyDependents();
   void runCompletionBlockOnce();
@@ -119,6 +137,12 @@ class NSOperation : public NSKeyValueObservable {
   std::function<void()> completionBlock_;
   std::vector<std::shared_ptr<NSOperation>> dependencies_;
   std::vector<std::weak_ptr<NSOperation>> dependents_;
+  QueueSlot queueSlot_;
+  // The queue's link: queue_ and queueRank_ are written once, before
+  // queueLinked_ is first set; it is cleared when the queue lets go.
+  std::weak_ptr<NSOperationQueue> queue_;
+  uint64_t queueRank_ = 0;
+  std::atomic<bool> queueLinked_{false};
 };
 
 using NSOperationPtr = std::shared_ptr<NSOperation>;
@@ -177,24 +201,27 @@ class NSOperationQueue : public NSKeyValueObservable {
   Value valueForKey(const std::string& key) const override;
 
  private:
+  friend class NSOperation;  // tells the queue of its changes
   explicit NSOperationQueue(bool isMain);
-  // One operation held by the queue.
-  struct Entry {
-    uint64_t order = 0;  // position in the order of adding
-    NSOperationPtr operation;
-    std::vector<std::shared_ptr<NSKeyValueObservation>> observations;
-    bool running = false;
-    bool ready = false;    // filed in ready_ under (-priority, order)
-    int64_t priority = 0;  // the priority it is filed under
-    uint64_t readinessAsked = 0;  // the latest look at its readiness
+  // Operations taken to start, launched once the lock is released.
+  struct Launches {
+    static constexpr int kCapacity = 4;
+    NSOperationPtr operations[kCapacity];
+    int count = 0;
+    NSQualityOfService qualityOfService = NSQualityOfService::Default;
   };
 
   std::shared_ptr<NSOperationQueue> self();
   int64_t effectiveWidthLocked() const;
+  // Takes the ready operations the width allows, at most a batch.
+  void takeLaunchesLocked(Launches& launches);
+  // Launches what was taken, then takes and launches more while any may start.
+  void launch(Launches& launches);
   void schedule();
-  void launch(const NSOperationPtr& operation);
   void refileReadiness(NSOperation* operation);
-  void operationChanged(NSObject* object, const std::string& keyPath);
+  // Files an answer to the readiness question numbered `asked`.
+  void fileReadinessLocked(NSOperation* operation, uint64_t asked, bool ready, int64_t priority);
+  void operationChanged(NSOperation* operation, const std::string& key);
   void operationFinished(NSOperation* operation);
 
   const bool isMain_;
@@ -202,8 +229,8 @@ class NSOperationQueue : public NSKeyValueObservable {
   std::condition_variable emptyCv_;
   // All guarded by mutex_.
   uint64_t nextOrder_ = 0;
-  std::map<uint64_t, NSOperation*> order_;
-  std::unordered_map<NSOperation*, Entry> entries_;
+  // The operations held, in the order of adding.
+  std::map<uint64_t, NSOperationPtr> operations_;
   // Ready operations not yet started: highest priority, then earliest, first.
   std::set<std::pair<int64_t, uint64_t>> ready_;
   // Orders of the operations not yet cancelled, so that cancelling all skips

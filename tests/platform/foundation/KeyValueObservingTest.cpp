@@ -153,3 +153,93 @@ TEST_F(KeyValueObservingTest, ObserversHearOnTheChangingThread) {
   counter->setCount(2);
   EXPECT_TRUE(heardOnMain);
 }
+
+namespace {
+
+// Follows its own "count" from the inside once told to, as a queue follows
+// its operations.
+class SelfFollowingCounter : public Counter {
+ public:
+  void followFromNow() { rank_ = registrationRank(); }
+  std::function<void()> onBuiltIn;
+
+ protected:
+  uint64_t builtInObserverRank(const std::string& key) const override {
+    return key == "count" ? rank_ : 0;
+  }
+  void notifyBuiltInObserver(const std::string&) override { onBuiltIn(); }
+
+ private:
+  uint64_t rank_ = 0;
+};
+
+}  // namespace
+
+TEST_F(KeyValueObservingTest, BuiltInObserverHearsInItsPlaceAmongTheRegistered) {
+  std::vector<std::string> order;
+  auto counter = std::make_shared<SelfFollowingCounter>();
+  counter->onBuiltIn = [&] { order.push_back("built-in"); };
+  counter->setCount(1);  // not following yet
+  EXPECT_TRUE(order.empty());
+  EXPECT_FALSE(counter->hasObserversForKey("count"));
+
+  // Nobody registered: it hears alone, and counts as an observer of its key only.
+  counter->followFromNow();
+  counter->setCount(2);
+  EXPECT_EQ(order, (std::vector<std::string>{"built-in"}));
+  EXPECT_TRUE(counter->hasObserversForKey("count"));
+  EXPECT_FALSE(counter->hasObserversForKey("other"));
+
+  // Registered before and after its place.
+  order.clear();
+  auto follower = std::make_shared<SelfFollowingCounter>();
+  follower->onBuiltIn = [&] { order.push_back("built-in"); };
+  Listener early, late;
+  early.onHear = [&] { order.push_back("early"); };
+  late.onHear = [&] { order.push_back("late"); };
+  follower->addObserver(&early, "count", 0, nullptr);
+  auto unrelated = follower->observe("other", 0, [](NSObject*, const Value&) {});
+  follower->followFromNow();
+  follower->addObserver(&late, "count", 0, nullptr);
+  follower->setCount(3);
+  EXPECT_EQ(order, (std::vector<std::string>{"early", "built-in", "late"}));
+
+  // Once the earlier ones have left, it comes first; once all have, alone.
+  order.clear();
+  follower->removeObserver(&early, "count");
+  follower->setCount(4);
+  follower->removeObserver(&late, "count");
+  follower->setCount(5);
+  EXPECT_EQ(order, (std::vector<std::string>{"built-in", "late", "built-in"}));
+}
+
+TEST_F(KeyValueObservingTest, NestedChangesOfOneKeyEachReportTheirOwnOldValue) {
+  auto counter = std::make_shared<Counter>();
+  counter->setCount(1);
+  Listener listener;
+  counter->addObserver(&listener, "count",
+                       NSKeyValueObservingOptionOld | NSKeyValueObservingOptionNew, nullptr);
+  counter->willChangeValueForKey("count");
+  counter->setCount(2);  // a whole change inside the outer one
+  counter->setCount(3);
+  counter->didChangeValueForKey("count");
+  ASSERT_EQ(listener.heard.size(), 3u);
+  EXPECT_EQ(*listener.heard[0].change.find(NSKeyValueChangeOldKey), Value(int64_t{1}));
+  EXPECT_EQ(*listener.heard[1].change.find(NSKeyValueChangeOldKey), Value(int64_t{2}));
+  // The outer change reports the value from before it began.
+  EXPECT_EQ(*listener.heard[2].change.find(NSKeyValueChangeOldKey), Value(int64_t{1}));
+  EXPECT_EQ(*listener.heard[2].change.find(NSKeyValueChangeNewKey), Value(int64_t{3}));
+
+  // A did without a will has no old value; a will left open on another
+  // thread is not taken for this thread's.
+  Latch opened(1);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+    counter->willChangeValueForKey("count");
+    opened.countDown();
+  });
+  ASSERT_TRUE(opened.wait());
+  counter->didChangeValueForKey("count");
+  ASSERT_EQ(listener.heard.size(), 4u);
+  EXPECT_EQ(listener.heard[3].change.find(NSKeyValueChangeOldKey), nullptr);
+  counter->removeObserver(&listener, "count");
+}

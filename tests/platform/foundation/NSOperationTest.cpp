@@ -420,3 +420,103 @@ TEST_F(NSOperationQueueTest, SchedulingCostDoesNotGrowWithTheOperationsWaiting) 
   // A few questions per operation, not one per operation still waiting.
   EXPECT_LE(asked.load(), int64_t{8} * kBursts * kPerBurst) << asked.load();
 }
+
+// The queue reacts to a finish where an observer registered when the
+// operation was added would hear it: those registered earlier see the
+// operation still queued, later ones see it gone. Each hears every change once.
+TEST_F(NSOperationQueueTest, ObserversHearEachChangeOnceAroundTheQueuesReaction) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  auto op = std::make_shared<ManualFinishOperation>();
+  std::mutex mutex;
+  std::vector<std::string> heard;
+  auto recordAs = [&](std::string who) {
+    return [&, who](NSObject*, const Value& change) {
+      std::lock_guard<std::mutex> lock(mutex);
+      const Value* now = change.find(NSKeyValueChangeNewKey);
+      heard.push_back(who + (now && now->asBool() ? "=1" : "=0") + " queued " +
+                      std::to_string(queue->operationCount()));
+    };
+  };
+  EXPECT_FALSE(op->hasObserversForKey("isFinished"));
+  auto early = op->observe("isFinished", NSKeyValueObservingOptionNew, recordAs("early"));
+  auto executing = op->observe("isExecuting", NSKeyValueObservingOptionNew, recordAs("executing"));
+  queue->addOperation(op);
+  auto late = op->observe("isFinished", NSKeyValueObservingOptionNew, recordAs("late"));
+  EXPECT_TRUE(op->hasObserversForKey("isReady"));  // the queue follows it
+  ASSERT_TRUE(op->started.wait());
+  op->finish();
+  EXPECT_EQ(queue->operationCount(), 0);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(heard, (std::vector<std::string>{"executing=1 queued 1", "executing=0 queued 1",
+                                             "early=1 queued 1", "late=1 queued 0"}));
+  // Finished, it is no longer followed by the queue.
+  EXPECT_FALSE(op->hasObserversForKey("isReady"));
+}
+
+// Cancels and priority changes from one thread race with starts and finishes
+// on others: every operation still finishes once, the width holds, and the
+// queue ends empty.
+TEST_F(NSOperationQueueTest, StateChangesRacingTheQueueLeaveItConsistent) {
+  constexpr int kCount = 300;
+  constexpr int64_t kWidth = 3;
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(kWidth);
+  auto finisher = dispatch_queue_create("test.finisher", DispatchQueueAttr::Serial);
+  std::atomic<int> executing{0};
+  std::atomic<int> maxExecuting{0};
+  std::atomic<int> completions{0};
+
+  // Starts counted, finished on the serial queue.
+  class RacingOperation : public NSOperation {
+   public:
+    RacingOperation(dispatch_queue_t finisher, std::atomic<int>& executing,
+                    std::atomic<int>& maxExecuting)
+        : finisher_(std::move(finisher)), executing_(executing), maxExecuting_(maxExecuting) {}
+    bool isAsynchronous() const override { return true; }
+    void start() override {
+      if (isCancelled()) {
+        setFinished(true);
+        return;
+      }
+      setExecuting(true);
+      int now = ++executing_;
+      int seen = maxExecuting_.load();
+      while (now > seen && !maxExecuting_.compare_exchange_weak(seen, now)) {
+      }
+      auto self = std::static_pointer_cast<RacingOperation>(shared_from_this());
+      dispatch_async(finisher_, [self] {
+        --self->executing_;
+        self->setExecuting(false);
+        self->setFinished(true);
+      });
+    }
+
+   private:
+    dispatch_queue_t finisher_;
+    std::atomic<int>& executing_;
+    std::atomic<int>& maxExecuting_;
+  };
+
+  std::vector<std::shared_ptr<RacingOperation>> ops;
+  for (int i = 0; i < kCount; ++i) {
+    ops.push_back(std::make_shared<RacingOperation>(finisher, executing, maxExecuting));
+    ops.back()->setCompletionBlock([&] { ++completions; });
+  }
+  Latch meddled(1);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+    for (int i = 0; i < kCount; ++i) {
+      ops[i]->setQueuePriority(i % 2 ? NSOperationQueuePriorityHigh : NSOperationQueuePriorityLow);
+      if (i % 3 == 0) ops[i]->cancel();
+    }
+    meddled.countDown();
+  });
+  for (auto& op : ops) queue->addOperation(op);
+  ASSERT_TRUE(meddled.wait());
+  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  for (auto& op : ops) ASSERT_TRUE(op->waitUntilFinished(kTestTimeoutSeconds));
+  EXPECT_TRUE(RunMainLoopUntil([&] { return completions.load() == kCount; }));
+  EXPECT_EQ(queue->operationCount(), 0);
+  EXPECT_LE(maxExecuting.load(), kWidth);
+  EXPECT_GE(maxExecuting.load(), 1);
+  for (auto& op : ops) EXPECT_FALSE(op->hasObserversForKey("isFinished"));
+}
