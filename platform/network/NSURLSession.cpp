@@ -103,10 +103,6 @@ struct NSURLSessionTaskLoad {
 
 namespace {
 
-class DelegateOutbox;
-// The outbox whose calls pushed from this thread wait for `release`.
-thread_local const DelegateOutbox* tlsHeldOutbox = nullptr;
-
 // Calls for a delegate queue, run in order by one block per burst instead of
 // one queue item (and one worker wake-up) per call.
 class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
@@ -118,31 +114,13 @@ class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.push_back(std::move(call));
-      schedule = !scheduled_ && tlsHeldOutbox != this;
-      if (schedule) scheduled_ = true;
+      schedule = !scheduled_;
+      scheduled_ = true;
     }
-    if (schedule) scheduleDrain();
-  }
-
-  // What this thread pushes until `release` goes out as one block: the
-  // session thread holds its calls for one pass over its transfers.
-  void hold() { tlsHeldOutbox = this; }
-  void release() {
-    tlsHeldOutbox = nullptr;
-    bool schedule;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      schedule = !scheduled_ && !calls_.empty();
-      if (schedule) scheduled_ = true;
-    }
-    if (schedule) scheduleDrain();
+    if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
   }
 
  private:
-  void scheduleDrain() {
-    dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
-  }
-
   // Calls pushed while a batch runs (a handler answered on the queue) run
   // in the same turn.
   void drain() {
@@ -619,7 +597,6 @@ void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) 
 void NSURLSessionEngine::run() {
   tlsDrivingEngine = this;
   for (;;) {
-    outbox_->hold();
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
@@ -639,7 +616,6 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
-    outbox_->release();
     {
       // Commands this thread posted to itself sent no wake-up.
       std::lock_guard<std::mutex> lock(mutex_);
@@ -651,7 +627,6 @@ void NSURLSessionEngine::run() {
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
   }
-  outbox_->release();
   for (;;) {
     NSURLSessionDataTaskPtr task;
     {
