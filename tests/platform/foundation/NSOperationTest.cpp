@@ -467,34 +467,29 @@ TEST_F(NSOperationQueueTest, StateChangesRacingTheQueueLeaveItConsistent) {
   std::atomic<int> completions{0};
 
   // Starts counted, finished on the serial queue.
-  class RacingOperation : public NSOperation {
+  class RacingOperation : public ManualFinishOperation {
    public:
-    RacingOperation(dispatch_queue_t finisher, std::atomic<int>& executing,
-                    std::atomic<int>& maxExecuting)
-        : finisher_(std::move(finisher)), executing_(executing), maxExecuting_(maxExecuting) {}
-    bool isAsynchronous() const override { return true; }
+    RacingOperation(dispatch_queue_t finisher, std::atomic<int>& running,
+                    std::atomic<int>& maxRunning)
+        : finisher_(std::move(finisher)), running_(running), maxRunning_(maxRunning) {}
     void start() override {
-      if (isCancelled()) {
-        setFinished(true);
-        return;
-      }
-      setExecuting(true);
-      int now = ++executing_;
-      int seen = maxExecuting_.load();
-      while (now > seen && !maxExecuting_.compare_exchange_weak(seen, now)) {
+      ManualFinishOperation::start();
+      if (!isExecuting()) return;  // cancelled before it started
+      int now = ++running_;
+      int seen = maxRunning_.load();
+      while (now > seen && !maxRunning_.compare_exchange_weak(seen, now)) {
       }
       auto self = std::static_pointer_cast<RacingOperation>(shared_from_this());
       dispatch_async(finisher_, [self] {
-        --self->executing_;
-        self->setExecuting(false);
-        self->setFinished(true);
+        --self->running_;
+        self->finish();
       });
     }
 
    private:
     dispatch_queue_t finisher_;
-    std::atomic<int>& executing_;
-    std::atomic<int>& maxExecuting_;
+    std::atomic<int>& running_;
+    std::atomic<int>& maxRunning_;
   };
 
   std::vector<std::shared_ptr<RacingOperation>> ops;
