@@ -43,10 +43,21 @@ TEST_F(DispatchTest, SerialQueueRunsOneBlockAtATimeInOrder) {
     };
     i % 7 == 3 ? dispatch_barrier_async(queue, block) : dispatch_async(queue, block);
   }
+  // What a block held is let go before the next block starts.
+  std::atomic<bool> released{false};
+  bool releasedBeforeNext = false;
+  auto held = std::shared_ptr<int>(new int(0), [&](int* p) {
+    delete p;
+    released = true;
+  });
+  dispatch_async(queue, [held] {});
+  held.reset();
+  dispatch_async(queue, [&] { releasedBeforeNext = released; });
   drain(queue);
   ASSERT_EQ(order.size(), 200u);
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
   EXPECT_EQ(maxActive.load(), 1);
+  EXPECT_TRUE(releasedBeforeNext);
   EXPECT_EQ(dispatch_queue_get_label(queue), "test.serial");
 }
 
