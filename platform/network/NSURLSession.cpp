@@ -172,10 +172,9 @@ class NSURLSessionEngine {
   void finishWhenStopped(const NSURLSessionDataTaskPtr& task);
 
   void add(const NSURLSessionDataTaskPtr& task);
-  // A task made with a completion handler hands it `body` (or what was
-  // gathered) and first stores `store` in the cache, on the delegate queue.
-  void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body = nullptr,
-              NSCachedURLResponsePtr store = nullptr);
+  // A task made with a completion handler hands it `body`, or else what
+  // was gathered.
+  void finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body = nullptr);
   // The delegate's answer to a response, from any thread.
   void responseAnswered(const NSURLSessionDataTaskPtr& task, bool allow);
   // The successful end of a delegate's task reaches the delegate: the
@@ -946,8 +945,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   detach(task);
 }
 
-void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body,
-                                NSCachedURLResponsePtr store) {
+void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body) {
   NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
   NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
   {
@@ -971,11 +969,7 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
     auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    NSURLCachePtr cache = store ? configuration_.URLCache : nullptr;
-    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error, cache,
-                   store = std::move(store)] {
-      // Stored before the completion runs, as a delegate's answer is.
-      if (cache) cache->storeCachedResponse(store, keep->currentRequest());
+    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
       (*completion)(data, response, error);
     });
@@ -1306,7 +1300,13 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
   const bool offer = load.cacheCandidate && configuration_.URLCache;
   if (task->completion_) {
     NSDataPtr body = NSData::dataWithBytes(std::move(load.body));
-    finish(task, nullptr, body, offer ? std::make_shared<NSCachedURLResponse>(task->response(), body) : nullptr);
+    // Stored here rather than on the delegate queue: there it would delay
+    // the handler, which often starts the next transfer.
+    if (offer) {
+      configuration_.URLCache->storeCachedResponse(std::make_shared<NSCachedURLResponse>(task->response(), body),
+                                                   task->currentRequest());
+    }
+    finish(task, nullptr, body);
     return;
   }
   NSCachedURLResponsePtr proposed;
