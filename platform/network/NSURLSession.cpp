@@ -267,8 +267,11 @@ class NSURLSessionEngine {
   std::mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
-  // The thread looks for work before it sleeps: posters need not wake it.
-  bool looking_ = false;
+  // The thread has found no command and is about to sleep (or sleeps) in
+  // curl: only then does a command need to wake it. While it works it looks
+  // at the commands again before it sleeps, and while it looks for work
+  // (50 µs, with transfers running) it sees them without being woken.
+  bool idle_ = false;
   bool stopping_ = false;
   bool draining_ = false;
   bool stopped_ = false;
@@ -552,9 +555,8 @@ bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || (startsTask && draining_)) return false;
-    // The thread looks at the commands before it sleeps, and the first
-    // command since it last took them woke it already.
-    wake = commands_.empty() && tlsDrivingEngine != this && !looking_;
+    // The first command since the thread went idle woke it already.
+    wake = idle_ && commands_.empty() && tlsDrivingEngine != this;
     commands_.push_back(std::move(command));
     pending_.store(true, std::memory_order_relaxed);
   }
@@ -602,6 +604,7 @@ void NSURLSessionEngine::run() {
       std::lock_guard<std::mutex> lock(mutex_);
       commands.swap(commands_);
       pending_.store(false, std::memory_order_relaxed);
+      idle_ = false;
       stopping = stopping_;
     }
     for (auto& command : commands) command();
@@ -615,13 +618,15 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
+    bool look;
     {
-      // Commands this thread posted to itself sent no wake-up.
+      // Commands posted while the thread worked sent no wake-up.
       std::lock_guard<std::mutex> lock(mutex_);
       if (!commands_.empty()) continue;
-      looking_ = !active_.empty();
+      look = !active_.empty();
+      idle_ = !look;
     }
-    if (looking_ && lookBeforeSleeping()) continue;
+    if (look && lookBeforeSleeping()) continue;
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
     curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
@@ -667,11 +672,12 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
     if (found || std::chrono::steady_clock::now() >= until) break;
     std::this_thread::yield();
   }
-  // Posters wake this thread again from here on; a command that came
-  // meanwhile without waking it is seen before it sleeps.
+  // Posters wake this thread from here on; a command that came meanwhile
+  // without waking it is seen before it sleeps.
   std::lock_guard<std::mutex> lock(mutex_);
-  looking_ = false;
-  return found || !commands_.empty();
+  found = found || !commands_.empty();
+  idle_ = !found;
+  return found;
 }
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
