@@ -355,9 +355,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
       return;
     }
     // Straight through when nothing waits ahead of it.
-    if (items_.empty() && !barrierRunning_ && !(item.barrier && running_ > 0)) {
-      ++running_;
-      barrierRunning_ = item.barrier;
+    if (items_.empty() && mayStartLocked(item)) {
+      startLocked(item);
       lock.unlock();
       launch(item);
       return;
@@ -398,16 +397,18 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
   // Concurrent queues: moves the items that may start now out of the FIFO, in order.
   void takeRunnableLocked(std::vector<Item>& ready) {
-    while (!items_.empty() && !barrierRunning_) {
-      Item& next = items_.front();
-      if (next.barrier) {
-        if (running_ > 0) break;
-        barrierRunning_ = true;
-      }
-      ++running_;
-      ready.push_back(std::move(next));
+    while (!items_.empty() && mayStartLocked(items_.front())) {
+      startLocked(items_.front());
+      ready.push_back(std::move(items_.front()));
       items_.pop_front();
     }
+  }
+
+  // Concurrent queues: nothing starts beside a barrier, and a barrier starts alone.
+  bool mayStartLocked(const Item& item) const { return !barrierRunning_ && !(item.barrier && running_ > 0); }
+  void startLocked(const Item& item) {
+    ++running_;
+    barrierRunning_ = item.barrier;
   }
 
   void launch(Item& item) {

@@ -503,9 +503,9 @@ void NSOperationQueue::refileReadiness(NSOperation* operation) {
   uint64_t asked = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const NSOperation::QueueSlot& slot = operation->queueSlot_;
+    NSOperation::QueueSlot& slot = operation->queueSlot_;
     if (!slot.held || slot.running) return;
-    asked = ++operation->queueSlot_.readinessAsked;
+    asked = ++slot.readinessAsked;
   }
   const bool ready = !operation->isFinished() && operation->isReady();
   const int64_t priority = operation->queuePriority();
