@@ -1,5 +1,7 @@
 #include "Dispatch.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -95,7 +97,7 @@ class WorkerPool {
     if (tasks_.size() <= static_cast<size_t>(idle_ + spinning_)) return;
     if (threads_ - blocked_ >= target_ || threads_ >= limit_) return;
     ++threads_;
-    std::thread([this] { workerLoop(); }).detach();
+    std::thread([this] { pthread_setname_np(pthread_self(), "dispatch-worker"); workerLoop(); }).detach();
   }
 
   void workerLoop() {

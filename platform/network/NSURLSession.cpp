@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
@@ -542,7 +543,7 @@ NSURLSessionEngine::~NSURLSessionEngine() {
 
 void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
   session_ = std::move(session);
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] { pthread_setname_np(pthread_self(), "url-session"); run(); });
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
