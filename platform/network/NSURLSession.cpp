@@ -34,6 +34,10 @@ constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
 // Easy handles kept for the next transfers of the same kind; beyond this
 // many a finished transfer's handle is let go.
 constexpr size_t kSpareHandles = 8;
+// Open connections kept after use, across hosts. Curl's own limit follows
+// the transfers running at the moment, so a quiet moment with one transfer
+// closed connections that the next burst then had to open again.
+constexpr long kKeptConnections = 64;
 
 // What the TLS handshake showed of the server: its chain, and why the
 // system's evaluation refused it.
@@ -531,6 +535,7 @@ NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configur
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
                     static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
   curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
   share_ = curl_share_init();
   curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }

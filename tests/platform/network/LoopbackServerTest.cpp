@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -95,6 +96,44 @@ TEST_F(LoopbackServerTest, KeepAliveCarriesSequentialRequestsOverOneConnection) 
   }
   EXPECT_EQ(delegate->body, "firstsecondnot foundfirstsecondnot found");
   EXPECT_NE(server.requests()[0].connection, LoggedRequest().connection);
+}
+
+// Six transfers at once open the host's six connections; a quiet moment
+// with one transfer must not close any of them, so the next six at once
+// reuse all six.
+TEST_F(LoopbackServerTest, ConnectionsOutliveAQuietMoment) {
+  server.script("/single", ScriptedResponse(200, {}, "b"));
+  ScriptedResponse gated(200, {}, "d");
+  auto batch = [&](const std::string& path, const std::string& gate) {
+    gated.gate = gate;
+    size_t before;
+    {
+      std::lock_guard<std::mutex> lock(delegate->mutex_);
+      before = delegate->errors.size();
+    }
+    for (int i = 0; i < 6; ++i) {
+      const std::string target = path + "/" + std::to_string(i);
+      server.script(target, gated);
+      session->dataTaskWithURL(NSURL::URLWithString(server.url(target)))->resume();
+    }
+    // All six wait in the server at once, each on a connection of its own.
+    ASSERT_TRUE(server.waitForInFlight(6));
+    server.openGate(gate);
+    ASSERT_TRUE(delegate->waitForCompletions(before + 6));
+    delegate->drain();
+  };
+  batch("/together", "first");
+  for (int i = 0; i < 3; ++i) load(server.url("/single"));
+  batch("/again", "second");
+
+  std::set<uint64_t> first, second;
+  for (const LoggedRequest& request : server.requests()) {
+    if (request.path.rfind("/together", 0) == 0) first.insert(request.connection);
+    if (request.path.rfind("/again", 0) == 0) second.insert(request.connection);
+  }
+  EXPECT_EQ(first.size(), 6u);
+  EXPECT_EQ(second, first) << "the second six came over the first six's connections";
+  for (const NSErrorPtr& error : delegate->errors) EXPECT_EQ(error, nullptr);
 }
 
 TEST_F(LoopbackServerTest, SessionTransfersOverHttp2) {
