@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -104,7 +105,10 @@ class BenchServer {
       setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::lock_guard<std::mutex> lock(mutex_);
       clients_.push_back(client);
-      threads_.emplace_back([this, client] { serve(client); });
+      threads_.emplace_back([this, client] {
+        pthread_setname_np(pthread_self(), "bench-server");
+        serve(client);
+      });
     }
   }
   void serve(int client) {
