@@ -329,26 +329,16 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
   operation->queue_ = me;
   operation->queueRank_ = operation->registrationRank();
   operation->queueLinked_.store(true, std::memory_order_release);
-  uint64_t asked = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     slot.order = nextOrder_++;
     slot.held = true;
-    asked = ++slot.readinessAsked;
     operations_.emplace(slot.order, operation);
     if (!operation->isCancelled()) uncancelled_.insert(slot.order);
     keepAlive_ = std::move(me);
   }
-  const bool ready = !operation->isFinished() && operation->isReady();
-  const int64_t priority = operation->queuePriority();
-  Launches launches;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    fileReadinessLocked(operation.get(), asked, ready, priority);
-    takeLaunchesLocked(launches);
-  }
-  launch(launches);
+  refileReadiness(operation.get());
 }
 
 void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
