@@ -130,16 +130,23 @@ UIImagePtr UIImage::imageWithContentsOfFile(const std::string& path) {
 }
 
 UIImagePtr UIImage::imageNamed(const std::string& name) {
+  return imageNamed(name, nullptr, std::nullopt);
+}
+
+UIImagePtr UIImage::imageNamed(const std::string& name, const NSBundlePtr& inBundle,
+                               const std::optional<UITraitCollection>&) {
   if (name.empty()) return nullptr;
+  auto bundle = inBundle ? inBundle : NSBundle::mainBundle();
+  if (!bundle) return nullptr;
+  // Images of different bundles may share a name.
+  const std::string key = bundle->bundlePath() + '\n' + name;
   static std::mutex mutex;
   static std::unordered_map<std::string, UIImagePtr> cache;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    auto it = cache.find(name);
+    auto it = cache.find(key);
     if (it != cache.end()) return it->second;
   }
-  auto bundle = NSBundle::mainBundle();
-  if (!bundle) return nullptr;
   int screenScale = static_cast<int>(std::lround(UIScreen::mainScreen()->scale()));
   std::vector<std::pair<std::string, std::string>> candidates;  // resource, type
   size_t dot = name.find_last_of('.');
@@ -158,7 +165,7 @@ UIImagePtr UIImage::imageNamed(const std::string& name) {
     auto image = imageWithContentsOfFile(*path);
     if (!image) continue;
     std::lock_guard<std::mutex> lock(mutex);
-    cache[name] = image;
+    cache[key] = image;
     return image;
   }
   return nullptr;
@@ -193,6 +200,14 @@ CGSize UIImage::size() const {
 UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
   auto copy = std::make_shared<UIImage>(*this);
   copy->renderingMode_ = mode;
+  return copy;
+}
+
+UIImagePtr UIImage::resizableImageWithCapInsets(const UIEdgeInsets& insets) const {
+  auto copy = std::make_shared<UIImage>(*this);
+  auto finite = [](double v) { return std::isfinite(v) ? std::max(0.0, v) : 0.0; };
+  copy->capInsets_ = {finite(insets.top), finite(insets.left), finite(insets.bottom),
+                      finite(insets.right)};
   return copy;
 }
 
@@ -265,6 +280,10 @@ CGAffineTransform UIImage::orientationTransform(UIImageOrientation orientation, 
 
 void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMode mode,
                             double alpha) const {
+  if (isResizable() && orientation_ == UIImageOrientationUp && cgImage_) {
+    drawNinePart(context, rect, mode, alpha);
+    return;
+  }
   const CGImageRef& bitmap = cgImage_ ? cgImage_ : (ciImage_ ? ciImage_->cgImage() : cgImage_);
   if (!context || !bitmap || CGRectIsNull(rect)) return;
   double w = double(bitmap->width()), h = double(bitmap->height());
@@ -283,6 +302,48 @@ void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMod
   CGContextConcatCTM(context, m);
   CGContextDrawImage(context, CGRectMake(0, 0, w, h), bitmap);
   CGContextRestoreGState(context);
+}
+
+void UIImage::drawNinePart(const CGContextRef& context, CGRect rect, CGBlendMode mode,
+                           double alpha) const {
+  if (!context || CGRectIsNull(rect)) return;
+  const CGSize size = this->size();
+  // Caps wider than the image, or than the rectangle, shrink in proportion
+  // so the pieces never overlap.
+  double left = capInsets_.left, right = capInsets_.right;
+  double top = capInsets_.top, bottom = capInsets_.bottom;
+  auto fit = [](double& a, double& b, double limit) {
+    if (a + b > limit && a + b > 0) {
+      double k = limit / (a + b);
+      a *= k;
+      b *= k;
+    }
+  };
+  fit(left, right, size.width);
+  fit(top, bottom, size.height);
+  double dl = left, dr = right, dt = top, db = bottom;
+  fit(dl, dr, rect.size.width);
+  fit(dt, db, rect.size.height);
+  const double sx[4] = {0, left, size.width - right, size.width};
+  const double sy[4] = {0, top, size.height - bottom, size.height};
+  const double dx[4] = {rect.origin.x, rect.origin.x + dl, rect.origin.x + rect.size.width - dr,
+                        rect.origin.x + rect.size.width};
+  const double dy[4] = {rect.origin.y, rect.origin.y + dt, rect.origin.y + rect.size.height - db,
+                        rect.origin.y + rect.size.height};
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      CGRect source{{sx[col] * scale_, sy[row] * scale_},
+                    {(sx[col + 1] - sx[col]) * scale_, (sy[row + 1] - sy[row]) * scale_}};
+      CGRect target{{dx[col], dy[row]}, {dx[col + 1] - dx[col], dy[row + 1] - dy[row]}};
+      if (source.size.width <= 0 || source.size.height <= 0 || target.size.width <= 0 ||
+          target.size.height <= 0) {
+        continue;
+      }
+      CGImageRef piece = CGImageCreateWithImageInRect(cgImage_, source);
+      if (!piece) continue;
+      UIImage(piece, 1, UIImageOrientationUp).drawInContext(context, target, mode, alpha);
+    }
+  }
 }
 
 void UIImage::drawInRect(CGRect rect) const { drawInRect(rect, kCGBlendModeNormal, 1); }

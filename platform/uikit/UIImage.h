@@ -12,7 +12,10 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGTypes.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSData.h"
+#include "platform/uikit/UIGeometry.h"
+#include "platform/uikit/UITraitCollection.h"
 
 class CIImage;
 using CIImageRef = std::shared_ptr<CIImage>;
@@ -63,6 +66,10 @@ class UIImage : public NSObject {
   // A file of the main bundle: the name as given, or with ".png" / ".jpg"
   // and the screen's scale suffix. Found images are kept for later calls.
   static UIImagePtr imageNamed(const std::string& name);
+  // The named image of a bundle (the main bundle when null), at the screen's
+  // scale where the bundle has that variant; nullptr when it has none.
+  static UIImagePtr imageNamed(const std::string& name, const NSBundlePtr& bundle,
+                               const std::optional<UITraitCollection>& traits);
   // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
   static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images, double duration);
   // A system symbol drawn as a template at the configuration's point size,
@@ -84,6 +91,11 @@ class UIImage : public NSObject {
   double duration() const { return duration_; }
   UIImageRenderingMode renderingMode() const { return renderingMode_; }
   UIImagePtr imageWithRenderingMode(UIImageRenderingMode mode) const;
+  // Drawn larger than its size, the corners keep their size, the edges
+  // stretch along their length and only the centre stretches both ways.
+  UIImagePtr resizableImageWithCapInsets(const UIEdgeInsets& insets) const;
+  const UIEdgeInsets& capInsets() const { return capInsets_; }
+  bool isResizable() const { return capInsets_ != UIEdgeInsetsZero; }
 
   // Symbols: the name and configuration they were drawn from.
   bool isSymbolImage() const { return !symbolName_.empty(); }
@@ -136,6 +148,8 @@ class UIImage : public NSObject {
   void setCGImage(CGImageRef image, double scale, UIImageOrientation orientation);
 
  private:
+  void drawNinePart(const CGContextRef& context, CGRect rect, CGBlendMode mode, double alpha) const;
+
   CGImageRef cgImage_;
   CIImageRef ciImage_;
   double scale_ = 1;
@@ -146,6 +160,7 @@ class UIImage : public NSObject {
   std::string symbolName_;
   std::shared_ptr<UIImageSymbolConfiguration> symbolConfiguration_;
   std::optional<double> baselineOffset_;
+  UIEdgeInsets capInsets_;
 };
 
 // EXIF orientation (1...8) to UIKit's and back; others map to up / 1.

@@ -65,11 +65,32 @@ void UIImageView::updateContents() {
     layer()->setContents(nullptr);
     return;
   }
+  if (shown->isResizable()) {
+    // A resizable image is drawn at the view's size, its caps unstretched.
+    CGSize size = bounds().size;
+    auto context = size.width > 0 && size.height > 0
+                       ? UIGraphicsCreateImageContext(size, false, shown->scale())
+                       : nullptr;
+    if (!context) {
+      layer()->setContents(nullptr);
+      return;
+    }
+    shown->drawInContext(context, CGRect{CGPointZero, size}, kCGBlendModeNormal, 1);
+    layer()->setContents(CGBitmapContextCreateImage(context));
+    layer()->setContentsScale(shown->scale());
+    return;
+  }
   layer()->setContents(displayedBitmap(*shown, *tintColor()));
   layer()->setContentsScale(shown->scale());
 }
 
 void UIImageView::tintColorDidChange() { updateContents(); }
+
+void UIImageView::layoutSubviews() {
+  UIView::layoutSubviews();
+  const UIImagePtr& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
+  if (shown && shown->isResizable()) updateContents();
+}
 
 bool UIImageView::displayLayer(CALayer&) {
   updateContents();

@@ -48,6 +48,8 @@ class UIImageView : public UIView {
 
   static const char* const kAnimationKey;
 
+  void layoutSubviews() override;
+
  private:
   void updateContents();
 
