@@ -35,15 +35,13 @@ CGImageRef TwoBandBitmap(size_t width, size_t height) {
 }
 
 Pixel PixelAt(const CGImageRef& image, size_t x, size_t y) {
+  // Only the one pixel is drawn, however large the image.
+  CGImageRef one = CGImageCreateWithImageInRect(
+      image, CGRectMake(static_cast<double>(x), static_cast<double>(y), 1, 1));
   auto context = CGBitmapContextCreate(nullptr, 1, 1, 8, 4, CGColorSpaceCreateDeviceRGB(),
                                        kCGImageAlphaPremultipliedLast);
-  const double h = static_cast<double>(CGImageGetHeight(image));
   CGContextSetBlendMode(context, kCGBlendModeCopy);
-  // Moves pixel (x, y) from the top onto the context's only pixel.
-  CGContextDrawImage(context,
-                     CGRectMake(-static_cast<double>(x), static_cast<double>(y) + 1 - h,
-                                static_cast<double>(CGImageGetWidth(image)), h),
-                     image);
+  CGContextDrawImage(context, CGRectMake(0, 0, 1, 1), one);
   auto* p = static_cast<const uint8_t*>(CGBitmapContextGetData(context));
   int a = p[3];
   auto unmul = [a](int v) { return a ? (v * 255 + a / 2) / a : 0; };
