@@ -103,6 +103,13 @@ class AKPhotoBasePreviewVC : public UIViewController, public UIScrollViewDelegat
   virtual std::vector<std::shared_ptr<UIAlertAction>> defaultLongPressActions() { return {}; }
   virtual AKPhotoPreviewType previewType() const { return AKPhotoPreviewType::photo; }
 
+  // Pages with playback controls (video pages) show, hide and configure them
+  // as the gallery's control view asks; other pages have none.
+  virtual void setControlViewHidden(bool) {}
+  virtual void configureVideoControls(bool /*hidden*/, bool /*autoHides*/, bool /*tapToToggle*/,
+                                      std::function<void()> /*beginPlay*/,
+                                      std::function<void()> /*close*/) {}
+
   // Scroll-view delegate.
   std::shared_ptr<UIView> viewForZoomingInScrollView(UIScrollView&) override { return contentView_; }
   void scrollViewDidZoom(UIScrollView&) override { centerContentView(contentSize()); }

@@ -34,9 +34,9 @@ class UINavigationController : public UIViewController {
   std::vector<std::shared_ptr<UIViewController>> viewControllers();
   void setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers,
                           bool animated);
-  void pushViewController(const std::shared_ptr<UIViewController>& vc, bool animated);
+  virtual void pushViewController(const std::shared_ptr<UIViewController>& vc, bool animated);
   // nullptr when only the root is left.
-  std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
+  virtual std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
   std::vector<std::shared_ptr<UIViewController>> popToRootViewControllerAnimated(bool animated);
   std::vector<std::shared_ptr<UIViewController>> popToViewController(
       const std::shared_ptr<UIViewController>& vc, bool animated);
