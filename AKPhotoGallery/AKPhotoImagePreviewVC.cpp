@@ -11,7 +11,7 @@
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/categories/UIImageMultiFormat.h"
+#include "image_loading/coders/UIImageMultiFormat.h"
 #include "image_loading/coders/ILImageFormat.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
