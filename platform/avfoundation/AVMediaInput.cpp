@@ -84,6 +84,9 @@ std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std:
     input->io_ = input->remote_->makeIOContext();
     input->format_->pb = input->io_;
     input->format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Playback starts from the first second of a stream rather than
+    // waiting for five to arrive.
+    input->format_->max_analyze_duration = AV_TIME_BASE;
   } else {
     return fail(NSURLErrorMake(NSURLErrorUnsupportedURL, url->absoluteString(), "unsupported URL"));
   }
@@ -100,6 +103,8 @@ std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std:
     if (input->remote_ && input->remote_->failure()) return fail(input->remote_->failure());
     return fail(damaged());
   }
+  // Opened: seeks may go anywhere now, waiting for the bytes if need be.
+  if (input->io_) input->io_->seekable = AVIO_SEEKABLE_NORMAL;
   return input;
 }
 

@@ -91,6 +91,7 @@ void AVPlayerItem::assetLoaded() {
   if (loaded != AVKeyValueStatusLoaded) return;  // cancelled: the item waits
   auto urlAsset = std::static_pointer_cast<AVURLAsset>(asset_);
   duration_.set(urlAsset->loadedDuration());
+  assetReady_ = true;
   if (opened_) becomeReady();
 }
 
@@ -103,8 +104,8 @@ void AVPlayerItem::pipelineOpened(NSErrorPtr error, bool hasVideo, CGSize size) 
   (void)hasVideo;
   presentationSize_ = size;
   opened_ = true;
-  NSErrorPtr ignored;
-  if (asset_->statusOfValueForKey("duration", &ignored) == AVKeyValueStatusLoaded) becomeReady();
+  // The asset's completion may still be on its way to the main queue.
+  if (assetReady_) becomeReady();
 }
 
 void AVPlayerItem::becomeReady() {

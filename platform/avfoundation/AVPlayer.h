@@ -79,6 +79,7 @@ class AVPlayerItem : public NSKeyValueObservable {
   bool started_ = false;
   // The video has opened; the buffer holds the picture for the current time.
   bool opened_ = false;
+  bool assetReady_ = false;
   bool filled_ = false;
   std::shared_ptr<AVPlaybackPipeline> pipeline_;
   NSErrorPtr error_;

@@ -135,7 +135,14 @@ NSErrorPtr AVRemoteMediaSource::failure() const {
 AVIOContext* AVRemoteMediaSource::makeIOContext() {
   constexpr int kBufferSize = 64 * 1024;
   auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-  return avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek);
+  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek);
+  if (io) {
+    // Without a length, a demuxer that may seek looks for more of the file
+    // past the media data, which would wait for all of it to arrive.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (expected_ < 0) io->seekable = 0;
+  }
+  return io;
 }
 
 int AVRemoteMediaSource::readPacket(void* opaque, uint8_t* buffer, int size) {

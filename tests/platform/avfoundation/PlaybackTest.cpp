@@ -11,6 +11,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/PlaybackFixtures.h"
+#include "support/network/LoopbackHttpServer.h"
 #include "support/photos/ScriptedPlayback.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -297,14 +298,22 @@ TEST_F(PlaybackTest, DecodingStaysAFewPicturesAheadWhateverTheLength) {
   EXPECT_GE(provider->mostLivePictures(), 2);
 }
 
-TEST_F(PlaybackTest, AStalledDecoderEmptiesTheBufferAndHoldsTimeUntilPicturesFlow) {
+TEST_F(PlaybackTest, ItemsWaitForTheirAssetAndAStalledDecoderHoldsTimeUntilPicturesFlow) {
   auto provider = std::make_shared<ScriptedPlaybackProvider>();
   AVPlaybackProvider::setShared(provider);
+  provider->holdLoading();
   provider->holdPicturesAfter(0);
   auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("clip.mp4")));
   auto player = AVPlayer::playerWithPlayerItem(item);
   player->play();
+  // The decoder has opened and waits for pictures; the asset's keys wait too.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return provider->waiting() == 2; }));
+  drainMainLoop();
+  EXPECT_EQ(item->status(), AVPlayerItemStatusUnknown);
+  EXPECT_TRUE(CMTIME_IS_INDEFINITE(item->duration()));
+  provider->releaseLoading();
   ASSERT_TRUE(RunMainLoopUntil([&] { return item->status() == AVPlayerItemStatusReadyToPlay; }));
+  EXPECT_NEAR(CMTimeGetSeconds(item->duration()), 2.0, 0.05);
   EXPECT_TRUE(item->isPlaybackBufferEmpty());
   EXPECT_FALSE(item->isPlaybackLikelyToKeepUp());
   advance(1);
@@ -389,4 +398,52 @@ TEST_F(PlaybackTest, ReplacingTheItemRestartsTimeAndEndsAPendingSeek) {
   player->replaceCurrentItemWithPlayerItem(nullptr);
   EXPECT_EQ(player->currentTime(), kCMTimeZero);
   player->pause();
+}
+
+TEST_F(PlaybackTest, RemoteVideosStreamThroughTheURLSessionAndPlayBeforeTheyHaveArrived) {
+  LoopbackHttpServer server;
+  FixtureMovie spec;
+  spec.fastStart = true;
+  spec.frames = 240;
+  std::string path = movie("clip.mp4", spec);
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  ScriptedResponse response(200, {{"Content-Type", "video/mp4"}}, bytes, /*chunked=*/true);
+  response.chunkSize = bytes.size() / 2;
+  response.bodyGate = "rest";
+  server.script("/clip.mp4", response);
+
+  auto item = AVPlayerItem::playerItemWithURL(NSURL::URLWithString(server.url("/clip.mp4")));
+  auto player = AVPlayer::playerWithPlayerItem(item);
+  auto layer = AVPlayerLayer::playerLayerWithPlayer(player);
+  // Ready on the first half of the file.
+  ASSERT_TRUE(settle(item));
+  ASSERT_EQ(item->status(), AVPlayerItemStatusReadyToPlay);
+  EXPECT_NEAR(CMTimeGetSeconds(item->duration()), 8.0, 0.05);
+  EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}), CGRectMake(0, 0, 160, 90)), 0);
+  server.openGate("rest");
+  player->play();
+  advance(7.9);
+  EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}), CGRectMake(0, 0, 160, 90)), 237);
+  player->pause();
+
+  struct Case {
+    std::string url;
+    std::string domain;
+    int64_t code;
+  };
+  std::vector<Case> cases = {
+      {server.url("/missing.mp4"), AVFoundationErrorDomain, AVErrorServerIncorrectlyConfigured},
+      {"http://127.0.0.1:" + std::to_string(LoopbackHttpServer::closedPort()) + "/clip.mp4", NSURLErrorDomain,
+       NSURLErrorCannotConnectToHost},
+  };
+  for (auto& c : cases) {
+    auto failing = AVPlayerItem::playerItemWithURL(NSURL::URLWithString(c.url));
+    auto other = AVPlayer::playerWithPlayerItem(failing);
+    ASSERT_TRUE(settle(failing)) << c.url;
+    EXPECT_EQ(failing->status(), AVPlayerItemStatusFailed) << c.url;
+    ASSERT_TRUE(failing->error()) << c.url;
+    EXPECT_EQ(failing->error()->domain(), c.domain) << c.url;
+    EXPECT_EQ(failing->error()->code(), c.code) << c.url;
+  }
 }

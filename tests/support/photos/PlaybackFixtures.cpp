@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/avfoundation/AVAsset.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -61,6 +63,7 @@ bool drain(AVFormatContext* out, Encoder& enc, AVPacket* packet) {
 std::string FixtureMovieEncoder() { return videoEncoder() ? videoEncoder()->name : ""; }
 
 bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
+  AVQuietMediaLibraryLogs();
   AVFormatContext* out = nullptr;
   if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
   Encoder video, audio;

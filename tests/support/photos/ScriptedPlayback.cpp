@@ -97,6 +97,12 @@ void ScriptedPlaybackProvider::release() {
   changed_.notify_all();
 }
 
+void ScriptedPlaybackProvider::releaseLoading() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdLoading_ = false;
+  changed_.notify_all();
+}
+
 void ScriptedPlaybackProvider::failLoadingWith(NSErrorPtr error) {
   std::lock_guard<std::mutex> lock(mutex_);
   loadError_ = std::move(error);

@@ -23,6 +23,7 @@ class ScriptedPlaybackProvider : public AVPlaybackProvider {
   // Decoding hands out `count` more pictures, then waits until released.
   void holdPicturesAfter(int count);
   void release();
+  void releaseLoading();
   // Loading answers this error instead of reading the file.
   void failLoadingWith(NSErrorPtr error);
 
