@@ -50,11 +50,24 @@ bool readFavorite(const std::string& path) {
   return n > 0 && value[0] == '1';
 }
 
-// "2024:05:01 12:30:00" (EXIF) as seconds since 1970, read as UTC.
-std::optional<double> parseExifDate(const std::string& text) {
+// "+02:00" or "-05:30" (EXIF's offset of a local time from UTC) in seconds.
+std::optional<int> parseExifOffset(const std::string& text) {
+  if (text.size() < 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return std::nullopt;
+  for (size_t i : {1, 2, 4, 5}) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+  }
+  const int hours = (text[1] - '0') * 10 + (text[2] - '0'), minutes = (text[4] - '0') * 10 + (text[5] - '0');
+  if (hours > 14 || minutes > 59) return std::nullopt;
+  const int seconds = hours * 3600 + minutes * 60;
+  return text[0] == '-' ? -seconds : seconds;
+}
+
+// "2024:05:01 12:30:00" (EXIF) as seconds since 1970: a local time at the
+// given offset from UTC, read as UTC when the file gives none.
+std::optional<double> parseExifDate(const std::string& text, const std::string& offset) {
   struct tm tm = {};
   if (!strptime(text.c_str(), "%Y:%m:%d %H:%M:%S", &tm)) return std::nullopt;
-  return static_cast<double>(timegm(&tm));
+  return static_cast<double>(timegm(&tm)) - parseExifOffset(offset).value_or(0);
 }
 
 const char* videoTypeIdentifier(const std::string& ext) {
@@ -81,7 +94,11 @@ bool readImageMetadata(const std::string& path, PHAssetRecord& record) {
   record.pixelHeight = turned ? w->asInt64() : h->asInt64();
   if (const Value* exif = props.find(kCGImagePropertyExifDictionary)) {
     if (const Value* date = exif->find(kCGImagePropertyExifDateTimeOriginal)) {
-      if (auto seconds = parseExifDate(date->asString())) record.creationDate = *seconds;
+      const Value* offset = exif->find("OffsetTimeOriginal");
+      if (!offset || !offset->isString()) offset = exif->find("OffsetTime");
+      if (auto seconds = parseExifDate(date->asString(), offset && offset->isString() ? offset->asString() : "")) {
+        record.creationDate = *seconds;
+      }
     }
   }
   if (const Value* gps = props.find(kCGImagePropertyGPSDictionary)) {

@@ -130,6 +130,23 @@ TEST_F(PhotoLibraryTest, EveryTurningOrientationSwapsTheSides) {
   }
 }
 
+TEST_F(PhotoLibraryTest, ExifDatesTakeTheirOffsetFromUTC) {
+  // 2020-01-01 12:00:00 UTC is 1577880000.
+  const std::pair<const char*, double> cases[] = {{"2020:01:01 12:00:00", 1577880000.0},
+                                                  {"2020:01:01 12:00:00+02:00", 1577880000.0 - 7200},
+                                                  {"2020:01:01 12:00:00-05:30", 1577880000.0 + 19800}};
+  int i = 0;
+  for (auto& [date, expected] : cases) {
+    ASSERT_TRUE(WriteFixtureImage(path("d" + std::to_string(i++) + ".jpg"), "public.jpeg", 8, 8, 1,
+                                  std::nullopt, date));
+  }
+  for (i = 0; i < 3; ++i) {
+    auto asset = assetNamed("d" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(asset);
+    EXPECT_EQ(asset->creationDate(), cases[i].second) << cases[i].first;
+  }
+}
+
 TEST_F(PhotoLibraryTest, RecentlyAddedListsInTheOrderOfAdditionForThirtyDays) {
   auto recentlyAdded = [] {
     auto album = PHAssetCollection::fetchAssetCollectionsWithType(
