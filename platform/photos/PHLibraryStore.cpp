@@ -445,6 +445,10 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
       record = moved->second;
       vanished.erase(moved);
       deleteRecord(record.localIdentifier);
+      // Favourited or not on the way: the mark travels with the file.
+      const bool favorite = readFavorite(abs);
+      if (favorite != record.favorite) record.modificationDate = now;
+      record.favorite = favorite;
     } else {
       PHAssetRecord fresh;
       if (!PHReadFileMetadata(abs, f.name, fresh)) continue;

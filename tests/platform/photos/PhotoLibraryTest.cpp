@@ -130,6 +130,24 @@ TEST_F(PhotoLibraryTest, EveryTurningOrientationSwapsTheSides) {
   }
 }
 
+TEST_F(PhotoLibraryTest, AFileMovedAndFavouritedKeepsItsIdentifierAndTakesTheMark) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+  auto before = assetNamed("a.jpg");
+  ASSERT_TRUE(before);
+  EXPECT_FALSE(before->isFavorite());
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
+  ASSERT_EQ(std::rename(path("a.jpg").c_str(), path("Trips/a.jpg").c_str()), 0);
+  ASSERT_EQ(setxattr(path("Trips/a.jpg").c_str(), "user.qx.favorite", "1", 1, 0), 0);
+  PHPhotoLibrary::sharedPhotoLibrary()->synchronize();
+  auto after = assetNamed("Trips/a.jpg");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->localIdentifier(), before->localIdentifier());
+  EXPECT_TRUE(after->isFavorite());
+  auto favorites = PHAssetCollection::fetchAssetCollectionsWithType(
+      PHAssetCollectionTypeSmartAlbum, PHAssetCollectionSubtypeSmartAlbumFavorites, nullptr);
+  EXPECT_EQ(PHAsset::fetchAssetsInAssetCollection(favorites->firstObject(), nullptr)->count(), 1);
+}
+
 TEST_F(PhotoLibraryTest, ExifDatesTakeTheirOffsetFromUTC) {
   // 2020-01-01 12:00:00 UTC is 1577880000.
   const std::pair<const char*, double> cases[] = {{"2020:01:01 12:00:00", 1577880000.0},
