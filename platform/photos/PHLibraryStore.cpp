@@ -1,6 +1,7 @@
 #include "platform/photos/PHLibraryStore.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,6 +20,7 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {
@@ -216,10 +218,42 @@ bool PHIsVideoFileName(const std::string& name) {
   return kinds.count(lowerExtension(name)) > 0;
 }
 
+namespace {
+
+enum class ContentKind { Image, Video, Unknown };
+
+// What the leading bytes say the file is, whatever its name says: a JPEG
+// renamed ".mov" is still a photo, an MP4 renamed ".jpg" still a video.
+ContentKind sniffContent(const std::string& path) {
+  uint8_t head[512];
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ContentKind::Unknown;
+  const ssize_t n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n <= 0) return ContentKind::Unknown;
+  const size_t size = static_cast<size_t>(n);
+  if (!ImageTypeOfData(head, size).empty()) return ContentKind::Image;
+  // ISO base media and QuickTime files start with a box: its size, then one
+  // of these types.
+  if (size >= 8) {
+    const std::string box(reinterpret_cast<const char*>(head) + 4, 4);
+    for (const char* type : {"ftyp", "moov", "mdat", "wide", "free", "skip", "pnot"}) {
+      if (box == type) return ContentKind::Video;
+    }
+  }
+  if (size >= 4 && head[0] == 0x1A && head[1] == 0x45 && head[2] == 0xDF && head[3] == 0xA3) {
+    return ContentKind::Video;  // Matroska and WebM
+  }
+  return ContentKind::Unknown;
+}
+
+}  // namespace
+
 bool PHReadFileMetadata(const std::string& path, const std::string& name, PHAssetRecord& record) {
   std::string ext = lowerExtension(name);
-  bool ok = PHIsVideoFileName(name) ? readVideoMetadata(path, ext, record)
-                                    : readImageMetadata(path, record);
+  ContentKind kind = sniffContent(path);
+  if (kind == ContentKind::Unknown) kind = PHIsVideoFileName(name) ? ContentKind::Video : ContentKind::Image;
+  bool ok = kind == ContentKind::Video ? readVideoMetadata(path, ext, record) : readImageMetadata(path, record);
   if (!ok) return false;
   if (record.mediaType == PHAssetMediaTypeImage &&
       (hasPrefixIgnoringCase(name, "screenshot") || hasPrefixIgnoringCase(name, "screen shot"))) {

@@ -148,6 +148,23 @@ TEST_F(PhotoLibraryTest, AFileMovedAndFavouritedKeepsItsIdentifierAndTakesTheMar
   EXPECT_EQ(PHAsset::fetchAssetsInAssetCollection(favorites->firstObject(), nullptr)->count(), 1);
 }
 
+TEST_F(PhotoLibraryTest, TheKindOfMediaComesFromTheContentNotTheName) {
+  ASSERT_TRUE(WriteFixtureImage(folder_->path() + "/photo.jpg", "public.jpeg", 12, 8));
+  ASSERT_TRUE(WriteFixtureVideo(folder_->path() + "/clip.mp4", 32, 24, 5));
+  ASSERT_EQ(std::rename((folder_->path() + "/photo.jpg").c_str(), path("photo.mov").c_str()), 0);
+  ASSERT_EQ(std::rename((folder_->path() + "/clip.mp4").c_str(), path("clip.jpg").c_str()), 0);
+  auto photo = assetNamed("photo.mov");
+  ASSERT_TRUE(photo);
+  EXPECT_EQ(photo->mediaType(), PHAssetMediaTypeImage);
+  EXPECT_EQ(photo->uniformTypeIdentifier(), "public.jpeg");
+  EXPECT_EQ(photo->pixelWidth(), 12);
+  auto clip = assetNamed("clip.jpg");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(clip->mediaType(), PHAssetMediaTypeVideo);
+  EXPECT_GT(clip->duration(), 0.3);
+  EXPECT_EQ(clip->pixelWidth(), 32);
+}
+
 TEST_F(PhotoLibraryTest, ExifDatesTakeTheirOffsetFromUTC) {
   // 2020-01-01 12:00:00 UTC is 1577880000.
   const std::pair<const char*, double> cases[] = {{"2020:01:01 12:00:00", 1577880000.0},
