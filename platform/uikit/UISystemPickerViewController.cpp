@@ -1,10 +1,21 @@
 #include "UISystemPickerViewController.h"
 
+#include "UIColor.h"
+#include "UIViewAccessibility.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/WeakSelf.h"
 
 bool UISystemPickerViewController::isAvailable() {
   return UISystemPickerProvider::current()->canPresent();
+}
+
+void UISystemPickerViewController::viewDidLoad() {
+  UIViewController::viewDidLoad();
+  // What stands on screen while the system picker runs: a sheet named after
+  // the picker, so whoever looks at the view tree sees which one is up.
+  view()->setBackgroundColor(UIColor::lightGrayColor());
+  UIViewSetAccessibilityIdentifier(*view(), className());
+  UIViewSetAccessibilityLabel(*view(), std::string("System picker"));
 }
 
 void UISystemPickerViewController::viewDidAppear(bool animated) {

@@ -29,6 +29,7 @@ class UISystemPickerViewController : public UIViewController {
   // The request the picker sends when it appears.
   virtual UISystemPickerRequest pickerRequest() const = 0;
 
+  void viewDidLoad() override;
   void viewDidAppear(bool animated) override;
   void viewDidDisappear(bool animated) override;
 

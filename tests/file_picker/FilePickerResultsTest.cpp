@@ -181,9 +181,9 @@ TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
 TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
   const std::string music = scratch_.makeFolder("music");
   ::setenv("QX_MUSIC_LIBRARY", music.c_str(), 1);
-  ASSERT_TRUE(WriteToneWav(music + "/one.wav", 0.5, std::string("Live/Set")));
-  ASSERT_TRUE(WriteToneWav(music + "/two.wav", 0.3, std::string("Live/Set")));
-  ASSERT_TRUE(WriteToneWav(music + "/untitled.wav", 0.2, std::nullopt));
+  ASSERT_TRUE(WriteFixtureTone(music + "/one.wav", 0.5, std::string("Live/Set")));
+  ASSERT_TRUE(WriteFixtureTone(music + "/two.wav", 0.3, std::string("Live/Set")));
+  ASSERT_TRUE(WriteFixtureTone(music + "/untitled.wav", 0.2, std::nullopt));
   const std::string notAudio = scratch_.writeFile("music/readme.txt", "x");
   auto o = pick("audio", Value::map({{"allowMultipleSelection", Value(true)}}),
                 UISystemPickerAnswer::picked({music + "/one.wav", music + "/two.wav", notAudio,
@@ -199,7 +199,7 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
     const std::string name = paths[i].substr(paths[i].find_last_of('/') + 1);
     EXPECT_EQ(name.rfind(i < 2 ? "Live_Set-" : "audio-", 0), 0u) << name;
     EXPECT_EQ(name.substr(name.size() - 4), ".m4a");
-    EXPECT_EQ(AudioCodecOf(paths[i]), "aac") << "a real encode of the PCM source";
+    EXPECT_EQ(FixtureAudioCodec(paths[i]), "aac") << "a real encode of the PCM source";
     EXPECT_GT(Field(o.result.asList()[i], "size")->asInt64(), 0);
   }
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
@@ -208,7 +208,7 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
   auto copy = pick("audio", Value(), UISystemPickerAnswer::picked({paths[0]}));
   ASSERT_TRUE(IsSuccess(copy));
   ASSERT_EQ(PathsOf(copy).size(), 1u);
-  EXPECT_EQ(AudioCodecOf(PathsOf(copy)[0]), "aac");
+  EXPECT_EQ(FixtureAudioCodec(PathsOf(copy)[0]), "aac");
   auto empty = pick("audio", Value(), UISystemPickerAnswer::picked({notAudio}));
   ASSERT_TRUE(IsSuccess(empty));
   EXPECT_TRUE(empty.result.isNull());

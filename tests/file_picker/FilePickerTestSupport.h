@@ -13,6 +13,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
+#include "support/photos/MediaFixtures.h"
 #include "support/ui/ScriptedPickerProvider.h"
 
 class UIWindow;
@@ -48,11 +49,5 @@ class FilePickerTest : public PlatformTest {
 
 // A file's whole contents ("" when it cannot be read).
 std::string ReadText(const std::string& path);
-// A mono 16-bit PCM WAV file of `seconds` of a tone, with a title tag when
-// given.
-bool WriteToneWav(const std::string& path, double seconds,
-                  const std::optional<std::string>& title);
-// The codec name of the first audio stream of the file, "" when none.
-std::string AudioCodecOf(const std::string& path);
 // Map entries of a reply list element.
 const Value* Field(const Value& map, const char* key);

@@ -31,3 +31,10 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
 // into the container's metadata when given.
 bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
                        std::optional<std::string> creationTime = std::nullopt);
+
+// A mono 16-bit PCM WAV file of `seconds` of a square tone at 22050 Hz, with
+// a title tag (RIFF INFO "INAM") when given.
+bool WriteFixtureTone(const std::string& path, double seconds,
+                      const std::optional<std::string>& title);
+// The codec name of the first audio stream of the file, "" when none.
+std::string FixtureAudioCodec(const std::string& path);
