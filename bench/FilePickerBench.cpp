@@ -176,6 +176,22 @@ void BM_WithDataReply20x50MB(benchmark::State& state) {
 }
 BENCHMARK(BM_WithDataReply20x50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The reply list alone, before the channel encodes it.
+void BM_WithDataList20x50MB(benchmark::State& state) {
+  std::vector<NSURLPtr> urls;
+  for (const auto& path : largeFiles()) urls.push_back(NSURL::fileURLWithPath(path));
+  double peak = 0;
+  for (auto _ : state) {
+    resetPeakResident();
+    auto reply = FilePickerUtils::resolveFileInfo(urls, true);
+    benchmark::DoNotOptimize(reply->size());
+    peak = std::max(peak, peakResidentMiB());
+  }
+  state.counters["peak_MiB"] = peak;
+  state.SetBytesProcessed(int64_t(state.iterations()) * kLargeFiles * int64_t(kLargeBytes));
+}
+BENCHMARK(BM_WithDataList20x50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_ReadFilesAlone20x50MB(benchmark::State& state) {
   double peak = 0;
   for (auto _ : state) {
