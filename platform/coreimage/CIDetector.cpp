@@ -24,18 +24,18 @@ size_t ScaleFactor(size_t width, size_t height, size_t limit) {
 }
 
 // Luminance of the pixel over white paper: a transparent background reads
-// as light, as a printed code's paper does.
-inline uint32_t LumaOf(const uint8_t* p, const CGPixelLayout& layout) {
-  uint32_t r = p[layout.r], g = p[layout.g], b = p[layout.b];
-  if (layout.a >= 0) {
-    uint32_t a = p[layout.a];
-    if (!layout.premultiplied) {
-      r = CGMulDiv255(r, a), g = CGMulDiv255(g, a), b = CGMulDiv255(b, a);
-    }
-    r = std::min(255u, r + 255 - a), g = std::min(255u, g + 255 - a);
-    b = std::min(255u, b + 255 - a);
-  }
+// as light, as a printed code's paper does. The weights sum to 256, so paper
+// showing through (255 - a on every channel) adds 255 - a to the luminance.
+inline uint32_t Weighted(uint32_t r, uint32_t g, uint32_t b) {
   return (77 * r + 150 * g + 29 * b + 128) >> 8;
+}
+
+inline uint32_t LumaOf(const uint8_t* p, const CGPixelLayout& layout) {
+  uint32_t y = Weighted(p[layout.r], p[layout.g], p[layout.b]);
+  if (layout.a < 0) return y;
+  uint32_t a = p[layout.a];
+  if (!layout.premultiplied) y = CGMulDiv255(y, a);
+  return std::min(255u, y + 255 - a);
 }
 
 // Where the rows come from: the whole bitmap, or bands decoded on their own
@@ -90,7 +90,17 @@ class RowSource {
 };
 
 void ConvertRow(const uint8_t* row, const CGPixelLayout& layout, size_t width, uint8_t* out) {
-  for (size_t x = 0; x < width; ++x, row += 4) out[x] = uint8_t(LumaOf(row, layout));
+  const int r = layout.r, g = layout.g, b = layout.b;
+  if (layout.a < 0) {
+    for (size_t x = 0; x < width; ++x, row += 4) out[x] = uint8_t(Weighted(row[r], row[g], row[b]));
+  } else if (layout.premultiplied) {
+    const int a = layout.a;
+    for (size_t x = 0; x < width; ++x, row += 4) {
+      out[x] = uint8_t(std::min(255u, Weighted(row[r], row[g], row[b]) + 255 - row[a]));
+    }
+  } else {
+    for (size_t x = 0; x < width; ++x, row += 4) out[x] = uint8_t(LumaOf(row, layout));
+  }
 }
 
 // Averages `factor` rows of `factor`-wide boxes into one luma row.
