@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -66,13 +67,16 @@ std::shared_ptr<CIQRCodeFeature> QR(const CIFeatureRef& f) {
 
 class RecordingScanner : public CIQRCodeScanner {
  public:
-  std::vector<CIQRCodeSymbol> scan(const uint8_t*, size_t width, size_t height) override {
+  std::vector<CIQRCodeSymbol> scan(const uint8_t* luma, size_t width, size_t height) override {
     sizes.emplace_back(width, height);
+    auto [low, high] = std::minmax_element(luma, luma + width * height);
+    levels.emplace_back(*low, *high);
     // A code whose outline is the scanned image's top-left quarter.
     double w = double(width) / 2, h = double(height) / 2;
     return {{"scripted", {{0, 0}, {0, h}, {w, h}, {w, 0}}}};
   }
   std::vector<std::pair<size_t, size_t>> sizes;
+  std::vector<std::pair<int, int>> levels;  // darkest and lightest luma seen
 };
 
 class CIDetectorTest : public PlatformTest {
@@ -206,10 +210,17 @@ TEST_F(CIDetectorTest, AccuracyDecidesTheScaleTheScannerSees) {
   auto low = CIDetector::detectorOfType(CIDetectorTypeQRCode, nullptr,
                                         Value::map({{CIDetectorAccuracy, CIDetectorAccuracyLow}}));
   ASSERT_EQ(low->accuracy(), CIDetector::Accuracy::Low);
-  auto photo = CIImage::imageWithCGImage(Canvas(4000, 3000, {}));
+  // A grey picture: whole or shrunk, every luma pixel is that grey.
+  auto c = CGBitmapContextCreate(nullptr, 4000, 3000, 8, 4000 * 4, CGColorSpaceCreateDeviceRGB(),
+                                 kCGImageAlphaPremultipliedLast);
+  CGContextSetRGBFillColor(c, 0.4, 0.4, 0.4, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 4000, 3000));
+  auto photo = CIImage::imageWithCGImage(CGBitmapContextCreateImage(c));
   auto atHigh = high_->featuresInImage(photo);
   auto atLow = low->featuresInImage(photo);
   ASSERT_EQ(scanner->sizes.size(), 2u);
+  EXPECT_EQ(scanner->levels[0], std::make_pair(102, 102));
+  EXPECT_EQ(scanner->levels[1], std::make_pair(102, 102));
   EXPECT_EQ(scanner->sizes[0], std::make_pair(size_t(4000), size_t(3000)));
   // Low: the smallest whole factor within 2 Mi pixels (3: 1333 x 1000).
   EXPECT_EQ(scanner->sizes[1], std::make_pair(size_t(1333), size_t(1000)));
@@ -230,12 +241,14 @@ TEST_F(CIDetectorTest, AccuracyDecidesTheScaleTheScannerSees) {
       return {{std::string("caf\xe9 cr\xe8me", 10), {{1, 1}, {1, 5}, {5, 5}, {5, 1}}},
               {std::string("\x01\x02zip", 5), {{1, 1}}},
               {std::string("ab\x85", 3), {{1, 1}}},
-              {std::string("tab\tand\r\n", 9), {{1, 1}}}};
+              {std::string("tab\tand\r\n", 9), {{1, 1}}},
+              {std::string("esc\x1b[0m", 7), {{1, 1}}}};
     }
   };
   CIQRCodeScanner::setDefaultScanner(std::make_shared<Binary>());
   auto binary = high_->featuresInImage(photo);
-  ASSERT_EQ(binary.size(), 4u);
+  ASSERT_EQ(binary.size(), 5u);
+  EXPECT_FALSE(QR(binary[4])->messageString());
   EXPECT_EQ(QR(binary[0])->messageString(), "café crème");
   EXPECT_FALSE(QR(binary[1])->messageString());
   EXPECT_FALSE(QR(binary[2])->messageString());
