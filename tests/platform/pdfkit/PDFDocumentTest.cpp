@@ -112,7 +112,9 @@ TEST_F(PDFDocumentTest, RemoteDocumentsLoadThroughTheURLSession) {
     r.claimedLength = uint64_t(PDFURLSessionSource::kMaxRemoteBytes) + 1;
     return r;
   }());
-  server.script("/error.pdf", ScriptedResponse(500, {}, FileBytes("two-pages.pdf")));
+  // Error answers whose body is a document are still errors.
+  server.script("/error.pdf", ScriptedResponse(503, {}, FileBytes("two-pages.pdf")));
+  server.script("/gone.pdf", ScriptedResponse(404, {}, FileBytes("two-pages.pdf")));
   auto url = NSURL::URLWithString(server.url("/doc.pdf"));
   auto document = PDFDocument::initWithURL(url);
   ASSERT_TRUE(document);
@@ -123,6 +125,7 @@ TEST_F(PDFDocumentTest, RemoteDocumentsLoadThroughTheURLSession) {
   EXPECT_EQ(chunked->pageAtIndex(0)->rotation(), 90);
   EXPECT_FALSE(PDFDocument::initWithURL(NSURL::URLWithString(server.url("/missing.pdf"))));
   EXPECT_FALSE(PDFDocument::initWithURL(NSURL::URLWithString(server.url("/error.pdf"))));
+  EXPECT_FALSE(PDFDocument::initWithURL(NSURL::URLWithString(server.url("/gone.pdf"))));
   EXPECT_FALSE(PDFDocument::initWithURL(NSURL::URLWithString(server.url("/huge.pdf"))));
   EXPECT_FALSE(PDFDocument::initWithURL(NSURL::URLWithString(
       "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::closedPort()) + "/doc.pdf")));
