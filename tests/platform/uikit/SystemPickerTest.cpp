@@ -48,7 +48,8 @@ TEST_F(SystemPickerTest, ArgumentsNeverReadAsOptionsOrUnnamedPaths) {
 TEST_F(SystemPickerTest, OutputKeepsOnlyUsablePaths) {
   TempFolder temp;
   const std::string a = temp.writeFile("a.txt", "a");
-  const std::string out = a + "\nrelative.txt\n\n" + temp.path() + "/missing\r\n" + a + "\r\n" +
+  // "." names something from any working folder, yet only absolute paths count.
+  const std::string out = a + "\nrelative.txt\n.\n\n" + temp.path() + "/missing\r\n" + a + "\r\n" +
                           std::string("/x\0y", 4) + "\n";
   EXPECT_EQ(UISystemPickerParseOutput(out, UISystemPickerMode::Import),
             (std::vector<std::string>{a, a}));
