@@ -114,7 +114,8 @@ class UIView : public UIResponder, public CALayerDelegate {
   void setContentScaleFactor(double scale);
 
   // The tree.
-  std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+  // Empty while the superview is still being constructed.
+  std::shared_ptr<UIView> superview() const;
   const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
   void addSubview(const std::shared_ptr<UIView>& view);
   // An index past the end appends.
@@ -173,10 +174,13 @@ class UIView : public UIResponder, public CALayerDelegate {
   virtual CGSize intrinsicContentSize() const;
   void invalidateIntrinsicContentSize();
 
-  // Safe area: how far the window's unsafe edges reach into this view.
+  // Safe area: how far the window's unsafe edges, and the extra insets of
+  // the controllers whose views hold this one (their bars), reach into it.
   UIEdgeInsets safeAreaInsets() const;
   // The bounds less the safe area insets.
   const std::shared_ptr<UILayoutGuide>& safeAreaLayoutGuide();
+  // Called in the layout pass when the safe area insets differ from the
+  // last pass's.
   virtual void safeAreaInsetsDidChange() {}
 
   UITraitCollection traitCollection() const;
@@ -284,6 +288,10 @@ class UIView : public UIResponder, public CALayerDelegate {
   void resizeSubviews(CGSize oldSize);
   void applyAutoresizing(CGSize oldSuperSize, CGSize newSuperSize);
   void boundsSizeChanged(CGSize oldSize);
+  // The bounds less the safe area, in the window's space.
+  CGRect safeRectInWindow(const UIWindow& window) const;
+  // Tells this view and its controller when the safe area changed.
+  void noteSafeAreaChange();
   // Sets a layer value, through a view animation when one is being recorded.
   void setAnimatable(const char* keyPath, const CAValue& value);
   void addConstraint(const std::shared_ptr<NSLayoutConstraint>& c);
@@ -307,12 +315,16 @@ class UIView : public UIResponder, public CALayerDelegate {
   uint64_t autoresizingMask_ = UIViewAutoresizingNone;
   bool autoresizesSubviews_ = true;
   bool translatesMask_ = true;
-  std::weak_ptr<UIView> superview_;
+  // A plain pointer, so that a view can adopt subviews while it is being
+  // constructed (before any shared pointer to it exists); the superview
+  // clears it in its destructor, so it never dangles. Main thread only.
+  UIView* superview_ = nullptr;
   std::vector<std::shared_ptr<UIView>> subviews_;
   std::weak_ptr<UIViewController> controller_;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
   std::shared_ptr<Anchors> anchors_;  // made on first use
   std::shared_ptr<UILayoutGuide> safeAreaGuide_;
+  UIEdgeInsets lastSafeArea_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
 };
 
