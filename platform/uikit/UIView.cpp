@@ -125,9 +125,15 @@ void UIView::setFrame(const CGRect& frame) {
   CGRect newBounds;
   CGPoint position;
   layer_->geometryForFrame(frame, newBounds, position);
+  CGPoint oldPosition = layer_->position();
   setAnimatable("bounds", newBounds);
   setAnimatable("position", position);
   boundsSizeChanged(old);
+  // A controller's view moving in its window (a presentation sliding it
+  // into place) may meet a different safe area: lay it out again.
+  if (position != oldPosition && bounds().size == old && !controller_.expired() && window()) {
+    setNeedsLayout();
+  }
 }
 
 void UIView::setBounds(const CGRect& bounds) {
@@ -581,4 +587,45 @@ std::shared_ptr<UIView> UIView::snapshotViewAfterScreenUpdates(bool afterUpdates
 std::shared_ptr<UIResponder> UIView::nextResponder() const {
   if (auto controller = owningViewController()) return controller;
   return superview();
+}
+
+// Accessibility ----------------------------------------------------------
+
+void UIView::setAccessibilityIdentifier(std::string id) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityIdentifier_ = std::move(id);
+}
+
+std::string UIView::accessibilityLabel() const { return accessibilityLabel_.value_or(""); }
+
+void UIView::setAccessibilityLabel(std::optional<std::string> label) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityLabel_ = std::move(label);
+}
+
+void UIView::setAccessibilityHint(std::string hint) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityHint_ = std::move(hint);
+}
+
+bool UIView::isAccessibilityElement() const { return accessibilityElement_.value_or(false); }
+
+void UIView::setIsAccessibilityElement(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityElement_ = on;
+}
+
+void UIView::setAccessibilityElementsHidden(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityElementsHidden_ = on;
+}
+
+void UIView::setAccessibilityViewIsModal(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityViewIsModal_ = on;
+}
+
+void UIView::setAccessibilityIgnoresInvertColors(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  ignoresInvertColors_ = on;
 }

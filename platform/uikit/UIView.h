@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGGeometry.h"
@@ -247,6 +248,24 @@ class UIView : public UIResponder, public CALayerDelegate {
   // The duration of the animation block being run; 0 outside one.
   static double inheritedAnimationDuration();
 
+  // Accessibility: how assistive technologies find and read the view.
+  const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
+  void setAccessibilityIdentifier(std::string id);
+  // Set, else what the view shows (a label's text, a button's title).
+  virtual std::string accessibilityLabel() const;
+  void setAccessibilityLabel(std::optional<std::string> label);
+  const std::string& accessibilityHint() const { return accessibilityHint_; }
+  void setAccessibilityHint(std::string hint);
+  // Set, else whether the kind of view is one (labels and controls are).
+  virtual bool isAccessibilityElement() const;
+  void setIsAccessibilityElement(bool on);
+  bool accessibilityElementsHidden() const { return accessibilityElementsHidden_; }
+  void setAccessibilityElementsHidden(bool on);
+  bool accessibilityViewIsModal() const { return accessibilityViewIsModal_; }
+  void setAccessibilityViewIsModal(bool on);
+  bool accessibilityIgnoresInvertColors() const { return ignoresInvertColors_; }
+  void setAccessibilityIgnoresInvertColors(bool on);
+
   // The view controller whose root view this is, when any.
   std::shared_ptr<UIViewController> owningViewController() const { return controller_.lock(); }
   // The owning controller, else the superview.
@@ -274,6 +293,11 @@ class UIView : public UIResponder, public CALayerDelegate {
   virtual bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer);
 
  protected:
+  // What was set explicitly, for subclasses' own defaults.
+  const std::optional<bool>& accessibilityElementSetting() const { return accessibilityElement_; }
+  const std::optional<std::string>& accessibilityLabelSetting() const {
+    return accessibilityLabel_;
+  }
   // For subclasses backed by a layer of their own kind.
   UIView(std::shared_ptr<CALayer> layer, const CGRect& frame);
 
@@ -326,6 +350,13 @@ class UIView : public UIResponder, public CALayerDelegate {
   std::shared_ptr<UILayoutGuide> safeAreaGuide_;
   UIEdgeInsets lastSafeArea_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
+  std::string accessibilityIdentifier_;
+  std::optional<std::string> accessibilityLabel_;
+  std::string accessibilityHint_;
+  std::optional<bool> accessibilityElement_;
+  bool accessibilityElementsHidden_ = false;
+  bool accessibilityViewIsModal_ = false;
+  bool ignoresInvertColors_ = false;
 };
 
 using UIViewPtr = std::shared_ptr<UIView>;

@@ -25,6 +25,7 @@ class UIWindow;
 class UINavigationController;
 class UINavigationItem;
 class UIBarButtonItem;
+class UIPreviewActionItem;
 
 enum class UIStatusBarStyle { Default = 0, LightContent = 1, DarkContent = 3 };
 enum class UIStatusBarAnimation { None = 0, Fade = 1, Slide = 2 };
@@ -82,6 +83,10 @@ class UIViewController : public UIResponder {
   // controller, else presented over this controller.
   virtual void showViewController(const std::shared_ptr<UIViewController>& vc,
                                   const std::shared_ptr<NSObject>& sender);
+
+  // The actions offered under this controller while it is previewed; none
+  // unless a subclass says otherwise.
+  virtual std::vector<std::shared_ptr<UIPreviewActionItem>> previewActionItems() { return {}; }
 
   // The items a navigation controller's toolbar shows for this controller.
   const std::vector<std::shared_ptr<UIBarButtonItem>>& toolbarItems() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "UIApplication.h"
 #include "UIViewController.h"
 #include "UIScreen.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -25,6 +26,8 @@ void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {
   }
   rootViewController_ = std::move(vc);
   if (!rootViewController_) return;
+  UIApplication::sharedApplication()->noteWindow(
+      std::static_pointer_cast<UIWindow>(shared_from_this()));
   auto root = rootViewController_;
   if (shown) root->beginAppearanceTransition(true, false);
   auto view = root->view();
@@ -46,6 +49,8 @@ void UIWindow::setHidden(bool hidden) {
 void UIWindow::makeKeyAndVisible() {
   QX_DCHECK_MAIN_THREAD();
   setHidden(false);
+  UIApplication::sharedApplication()->noteWindow(
+      std::static_pointer_cast<UIWindow>(shared_from_this()));
   std::lock_guard<std::mutex> lock(gKeyMutex);
   gKeyWindow = std::static_pointer_cast<UIWindow>(shared_from_this());
 }
