@@ -612,7 +612,7 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
   }
   std::weak_ptr<AVAssetExportSession> weakSession = session;
   session->exportAsynchronouslyWithCompletionHandler(
-      [weakSession, group, completion, tmpFile, tmpFolder, target] {
+      [weakSession, group, completion, progress, tmpFile, tmpFolder, target] {
         dispatch_group_leave(group);
         auto s = weakSession.lock();
         auto fm = NSFileManager::defaultManager();
@@ -627,6 +627,9 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
         // Cleaned up before the asset ends, so whoever hears of its end finds
         // no leftover.
         fm->removeItemAtPath(tmpFolder);
+        // Sampling sees at best the last step before the end, and a short
+        // export not even that: a finished export says so itself.
+        if (!error) progress(1.0);
         completion(error);
       });
   DispatchBlockingScope blocking;

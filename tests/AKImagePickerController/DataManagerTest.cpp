@@ -70,6 +70,32 @@ TEST_F(DataManagerTest, CloudOnlyAssetsAreRetriedOnceWithNetworkUnderTheSameIden
   EXPECT_EQ(manager->finishedRequestCount(), 0u);
 }
 
+TEST_F(DataManagerTest, AnAssetStillInTheCloudWithNetworkIsAnsweredNotRetried) {
+  auto manager = getImageDataManager();
+  auto asset = libraryAsset();
+  ScriptedAnswer stuck;
+  stuck.result = ScriptedAnswer::Result::InCloudAlways;
+  provider_->setDefaultAnswer(stuck);
+  // With network access already on there is nothing to retry with; without
+  // it, one retry with network, and then the miss is the answer.
+  for (bool network : {true, false}) {
+    auto options = std::make_shared<PHImageRequestOptions>();
+    options->networkAccessAllowed = network;
+    const size_t before = provider_->calls().size();
+    std::vector<Value> answers;
+    manager->fetchImage(asset, CGSizeMake(3, 3), options, PHImageContentModeAspectFit,
+                        [&](const UIImagePtr& image, const Value& info) {
+                          EXPECT_FALSE(image);
+                          answers.push_back(info);
+                        });
+    drainMainLoop();
+    EXPECT_EQ(provider_->calls().size() - before, network ? 1u : 2u) << network;
+    ASSERT_EQ(answers.size(), 1u) << network;
+    EXPECT_TRUE(answers[0].find(PHImageResultIsInCloudKey)->asBool());
+  }
+  EXPECT_EQ(manager->trackedRequestCount(), 0u);
+}
+
 TEST_F(DataManagerTest, CancellationReachesTheLibraryOnceAndRemembersUntrackedRequests) {
   auto manager = getImageDataManager();
   auto asset = libraryAsset();
