@@ -4,7 +4,7 @@
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/uikit/UIImageView.h"

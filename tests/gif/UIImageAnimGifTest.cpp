@@ -5,7 +5,7 @@
 
 #include "GifTestSupport.h"
 #include "gif/UIImageAnimGif.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"

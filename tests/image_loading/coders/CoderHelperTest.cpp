@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "../ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"

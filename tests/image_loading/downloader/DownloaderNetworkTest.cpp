@@ -5,8 +5,8 @@
 #include <string>
 
 #include "DownloaderTestSupport.h"
-#include "image_loading/ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "ScriptedLoader.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
 #include "image_loading/transformers/ILImageTransformer.h"
