@@ -129,25 +129,24 @@ UIImagePtr UIImage::imageWithContentsOfFile(const std::string& path) {
   return data ? decode(data, scaleFromFileName(path)) : nullptr;
 }
 
-UIImagePtr UIImage::imageNamed(const std::string& name) {
-  return imageNamed(name, nullptr, std::nullopt);
-}
+UIImagePtr UIImage::imageNamed(const std::string& name) { return imageNamed(name, nullptr, {}); }
 
-UIImagePtr UIImage::imageNamed(const std::string& name, const NSBundlePtr& inBundle,
-                               const std::optional<UITraitCollection>&) {
+UIImagePtr UIImage::imageNamed(const std::string& name, const std::shared_ptr<NSBundle>& inBundle,
+                               const std::optional<UITraitCollection>& traits) {
   if (name.empty()) return nullptr;
   auto bundle = inBundle ? inBundle : NSBundle::mainBundle();
   if (!bundle) return nullptr;
-  // Images of different bundles may share a name.
-  const std::string key = bundle->bundlePath() + '\n' + name;
+  const double wanted = traits && traits->displayScale > 0 ? traits->displayScale
+                                                           : UIScreen::mainScreen()->scale();
+  const int screenScale = std::clamp(static_cast<int>(std::lround(wanted)), 1, 3);
   static std::mutex mutex;
   static std::unordered_map<std::string, UIImagePtr> cache;
+  const std::string key = bundle->bundlePath() + "\n" + std::to_string(screenScale) + "\n" + name;
   {
     std::lock_guard<std::mutex> lock(mutex);
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;
   }
-  int screenScale = static_cast<int>(std::lround(UIScreen::mainScreen()->scale()));
   std::vector<std::pair<std::string, std::string>> candidates;  // resource, type
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0 && name.find('/', dot) == std::string::npos) {
@@ -156,7 +155,7 @@ UIImagePtr UIImage::imageNamed(const std::string& name, const NSBundlePtr& inBun
   for (const char* type : {"png", "jpg"}) {
     candidates.push_back({name + "@" + std::to_string(screenScale) + "x", type});
     candidates.push_back({name, type});
-    for (int s : {3, 2})
+    for (int s : {3, 2, 1})
       if (s != screenScale) candidates.push_back({name + "@" + std::to_string(s) + "x", type});
   }
   for (const auto& [resource, type] : candidates) {
@@ -197,17 +196,24 @@ CGSize UIImage::size() const {
   return isQuarterTurn(orientation_) ? CGSizeMake(h, w) : CGSizeMake(w, h);
 }
 
-UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
+UIImagePtr UIImage::resizableImageWithCapInsets(UIEdgeInsets insets) const {
+  return resizableImageWithCapInsets(insets, UIImageResizingModeTile);
+}
+
+UIImagePtr UIImage::resizableImageWithCapInsets(UIEdgeInsets insets,
+                                                UIImageResizingMode mode) const {
   auto copy = std::make_shared<UIImage>(*this);
-  copy->renderingMode_ = mode;
+  auto valid = [](double v) { return std::isfinite(v) && v > 0 ? v : 0.0; };
+  copy->resizable_ = true;
+  copy->capInsets_ = {valid(insets.top), valid(insets.left), valid(insets.bottom),
+                      valid(insets.right)};
+  copy->resizingMode_ = mode;
   return copy;
 }
 
-UIImagePtr UIImage::resizableImageWithCapInsets(const UIEdgeInsets& insets) const {
+UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
   auto copy = std::make_shared<UIImage>(*this);
-  auto finite = [](double v) { return std::isfinite(v) ? std::max(0.0, v) : 0.0; };
-  copy->capInsets_ = {finite(insets.top), finite(insets.left), finite(insets.bottom),
-                      finite(insets.right)};
+  copy->renderingMode_ = mode;
   return copy;
 }
 
@@ -280,10 +286,6 @@ CGAffineTransform UIImage::orientationTransform(UIImageOrientation orientation, 
 
 void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMode mode,
                             double alpha) const {
-  if (isResizable() && orientation_ == UIImageOrientationUp && cgImage_) {
-    drawNinePart(context, rect, mode, alpha);
-    return;
-  }
   const CGImageRef& bitmap = cgImage_ ? cgImage_ : (ciImage_ ? ciImage_->cgImage() : cgImage_);
   if (!context || !bitmap || CGRectIsNull(rect)) return;
   double w = double(bitmap->width()), h = double(bitmap->height());
@@ -299,49 +301,71 @@ void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMod
   CGContextSaveGState(context);
   CGContextSetBlendMode(context, mode);
   CGContextSetAlpha(context, alpha);
+  if (resizable_ && orientation_ == UIImageOrientationUp) {
+    drawNinePart(context, rect, bitmap);
+    CGContextRestoreGState(context);
+    return;
+  }
   CGContextConcatCTM(context, m);
   CGContextDrawImage(context, CGRectMake(0, 0, w, h), bitmap);
   CGContextRestoreGState(context);
 }
 
-void UIImage::drawNinePart(const CGContextRef& context, CGRect rect, CGBlendMode mode,
-                           double alpha) const {
-  if (!context || CGRectIsNull(rect)) return;
-  const CGSize size = this->size();
-  // Caps wider than the image, or than the rectangle, shrink in proportion
-  // so the pieces never overlap.
-  double left = capInsets_.left, right = capInsets_.right;
-  double top = capInsets_.top, bottom = capInsets_.bottom;
-  auto fit = [](double& a, double& b, double limit) {
-    if (a + b > limit && a + b > 0) {
-      double k = limit / (a + b);
-      a *= k;
-      b *= k;
-    }
-  };
-  fit(left, right, size.width);
-  fit(top, bottom, size.height);
-  double dl = left, dr = right, dt = top, db = bottom;
-  fit(dl, dr, rect.size.width);
-  fit(dt, db, rect.size.height);
-  const double sx[4] = {0, left, size.width - right, size.width};
-  const double sy[4] = {0, top, size.height - bottom, size.height};
-  const double dx[4] = {rect.origin.x, rect.origin.x + dl, rect.origin.x + rect.size.width - dr,
-                        rect.origin.x + rect.size.width};
-  const double dy[4] = {rect.origin.y, rect.origin.y + dt, rect.origin.y + rect.size.height - db,
-                        rect.origin.y + rect.size.height};
+namespace {
+
+// Caps that do not fit shrink in proportion, and never overlap.
+std::pair<double, double> fitCaps(double first, double second, double room) {
+  const double caps = first + second;
+  if (caps <= room || caps <= 0) return {first, second};
+  return {first * room / caps, second * room / caps};
+}
+
+}  // namespace
+
+void UIImage::drawNinePart(const CGContextRef& context, CGRect rect,
+                           const CGImageRef& bitmap) const {
+  const CGRect r = CGRectStandardize(rect);
+  const double W = bitmap->width() / scale_, H = bitmap->height() / scale_;
+  // The insets within the image, then within the rectangle.
+  auto [left, right] = fitCaps(capInsets_.left, capInsets_.right, W);
+  auto [top, bottom] = fitCaps(capInsets_.top, capInsets_.bottom, H);
+  auto [dl, dr] = fitCaps(left, right, r.size.width);
+  auto [dt, db] = fitCaps(top, bottom, r.size.height);
+  const double srcX[4] = {0, left, W - right, W}, srcY[4] = {0, top, H - bottom, H};
+  const double dstX[4] = {r.origin.x, r.origin.x + dl, CGRectGetMaxX(r) - dr, CGRectGetMaxX(r)};
+  const double dstY[4] = {r.origin.y, r.origin.y + dt, CGRectGetMaxY(r) - db, CGRectGetMaxY(r)};
   for (int row = 0; row < 3; ++row) {
     for (int col = 0; col < 3; ++col) {
-      CGRect source{{sx[col] * scale_, sy[row] * scale_},
-                    {(sx[col + 1] - sx[col]) * scale_, (sy[row + 1] - sy[row]) * scale_}};
-      CGRect target{{dx[col], dy[row]}, {dx[col + 1] - dx[col], dy[row + 1] - dy[row]}};
-      if (source.size.width <= 0 || source.size.height <= 0 || target.size.width <= 0 ||
-          target.size.height <= 0) {
+      const CGRect src = CGRectMake(srcX[col], srcY[row], srcX[col + 1] - srcX[col],
+                                    srcY[row + 1] - srcY[row]);
+      const CGRect dst = CGRectMake(dstX[col], dstY[row], dstX[col + 1] - dstX[col],
+                                    dstY[row + 1] - dstY[row]);
+      if (src.size.width <= 0 || src.size.height <= 0 || dst.size.width <= 0 ||
+          dst.size.height <= 0) {
         continue;
       }
-      CGImageRef piece = CGImageCreateWithImageInRect(cgImage_, source);
-      if (!piece) continue;
-      UIImage(piece, 1, UIImageOrientationUp).drawInContext(context, target, mode, alpha);
+      auto part = CGImageCreateWithImageInRect(
+          bitmap, CGRectMake(src.origin.x * scale_, src.origin.y * scale_,
+                             src.size.width * scale_, src.size.height * scale_));
+      if (!part) continue;
+      // Tiles keep the part's own size along the axes it repeats on (the
+      // middle column's width, the middle row's height).
+      const bool tile = resizingMode_ == UIImageResizingModeTile;
+      const double stepX = tile && col == 1 ? src.size.width : dst.size.width;
+      const double stepY = tile && row == 1 ? src.size.height : dst.size.height;
+      CGContextSaveGState(context);
+      CGContextClipToRect(context, dst);
+      for (double y = dst.origin.y; y < CGRectGetMaxY(dst) - 1e-9; y += stepY) {
+        for (double x = dst.origin.x; x < CGRectGetMaxX(dst) - 1e-9; x += stepX) {
+          // UIKit's space is y-down: the part is drawn flipped so it stands upright.
+          CGContextSaveGState(context);
+          CGContextTranslateCTM(context, x, y + stepY);
+          CGContextScaleCTM(context, 1, -1);
+          CGContextDrawImage(context, CGRectMake(0, 0, stepX, stepY), part);
+          CGContextRestoreGState(context);
+        }
+      }
+      CGContextRestoreGState(context);
     }
   }
 }

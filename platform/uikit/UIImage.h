@@ -12,10 +12,11 @@
 
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGTypes.h"
-#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSData.h"
 #include "platform/uikit/UIGeometry.h"
 #include "platform/uikit/UITraitCollection.h"
+
+class NSBundle;
 
 class CIImage;
 using CIImageRef = std::shared_ptr<CIImage>;
@@ -42,6 +43,12 @@ enum UIImageRenderingMode : int64_t {
   UIImageRenderingModeAlwaysTemplate = 2,
 };
 
+// How the middle parts of a resizable image fill their room.
+enum UIImageResizingMode : int64_t {
+  UIImageResizingModeTile = 0,
+  UIImageResizingModeStretch = 1,
+};
+
 class UIImage : public NSObject {
  public:
   // An empty image: no bitmap, size zero.
@@ -66,9 +73,9 @@ class UIImage : public NSObject {
   // A file of the main bundle: the name as given, or with ".png" / ".jpg"
   // and the screen's scale suffix. Found images are kept for later calls.
   static UIImagePtr imageNamed(const std::string& name);
-  // The named image of a bundle (the main bundle when null), at the screen's
-  // scale where the bundle has that variant; nullptr when it has none.
-  static UIImagePtr imageNamed(const std::string& name, const NSBundlePtr& bundle,
+  // The same in `bundle` (the main bundle when null), preferring the scale
+  // suffix of the traits' display scale (the screen's when unset).
+  static UIImagePtr imageNamed(const std::string& name, const std::shared_ptr<NSBundle>& bundle,
                                const std::optional<UITraitCollection>& traits);
   // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
   static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images, double duration);
@@ -91,11 +98,15 @@ class UIImage : public NSObject {
   double duration() const { return duration_; }
   UIImageRenderingMode renderingMode() const { return renderingMode_; }
   UIImagePtr imageWithRenderingMode(UIImageRenderingMode mode) const;
-  // Drawn larger than its size, the corners keep their size, the edges
-  // stretch along their length and only the centre stretches both ways.
-  UIImagePtr resizableImageWithCapInsets(const UIEdgeInsets& insets) const;
+
+  // Resizable images draw in nine parts: the corners (the cap insets, in
+  // points) as they are, the edges stretched or tiled along their length,
+  // the middle both ways. Insets are clamped to the image.
+  UIImagePtr resizableImageWithCapInsets(UIEdgeInsets insets) const;
+  UIImagePtr resizableImageWithCapInsets(UIEdgeInsets insets, UIImageResizingMode mode) const;
   const UIEdgeInsets& capInsets() const { return capInsets_; }
-  bool isResizable() const { return capInsets_ != UIEdgeInsetsZero; }
+  UIImageResizingMode resizingMode() const { return resizingMode_; }
+  bool isResizable() const { return resizable_; }
 
   // Symbols: the name and configuration they were drawn from.
   bool isSymbolImage() const { return !symbolName_.empty(); }
@@ -148,8 +159,6 @@ class UIImage : public NSObject {
   void setCGImage(CGImageRef image, double scale, UIImageOrientation orientation);
 
  private:
-  void drawNinePart(const CGContextRef& context, CGRect rect, CGBlendMode mode, double alpha) const;
-
   CGImageRef cgImage_;
   CIImageRef ciImage_;
   double scale_ = 1;
@@ -160,7 +169,11 @@ class UIImage : public NSObject {
   std::string symbolName_;
   std::shared_ptr<UIImageSymbolConfiguration> symbolConfiguration_;
   std::optional<double> baselineOffset_;
+  bool resizable_ = false;
   UIEdgeInsets capInsets_;
+  UIImageResizingMode resizingMode_ = UIImageResizingModeTile;
+
+  void drawNinePart(const CGContextRef& context, CGRect rect, const CGImageRef& bitmap) const;
 };
 
 // EXIF orientation (1...8) to UIKit's and back; others map to up / 1.

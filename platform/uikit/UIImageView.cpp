@@ -11,13 +11,16 @@ namespace {
 
 // The bitmap the layer shows: upright, and filled with the tint where a
 // template image is opaque.
-CGImageRef displayedBitmap(const UIImage& image, const UIColor& tint) {
+// A resizable image is laid out in its nine parts over `size` (the view's).
+CGImageRef displayedBitmap(const UIImage& image, const UIColor& tint, CGSize size) {
   bool upright = image.imageOrientation() == UIImageOrientationUp;
   bool templated = image.renderingMode() == UIImageRenderingModeAlwaysTemplate;
-  if (upright && !templated) return image.CGImage();
-  auto context = UIGraphicsCreateImageContext(image.size(), false, image.scale());
+  if (upright && !templated && !image.isResizable()) return image.CGImage();
+  const CGSize drawn = image.isResizable() ? size : image.size();
+  if (drawn.width <= 0 || drawn.height <= 0) return nullptr;
+  auto context = UIGraphicsCreateImageContext(drawn, false, image.scale());
   if (!context) return image.CGImage();
-  CGRect rect{CGPointZero, image.size()};
+  CGRect rect{CGPointZero, drawn};
   image.drawInContext(context, rect, kCGBlendModeNormal, 1);
   if (templated) {
     CGContextSetBlendMode(context, kCGBlendModeSourceIn);
@@ -65,32 +68,19 @@ void UIImageView::updateContents() {
     layer()->setContents(nullptr);
     return;
   }
-  if (shown->isResizable()) {
-    // A resizable image is drawn at the view's size, its caps unstretched.
-    CGSize size = bounds().size;
-    auto context = size.width > 0 && size.height > 0
-                       ? UIGraphicsCreateImageContext(size, false, shown->scale())
-                       : nullptr;
-    if (!context) {
-      layer()->setContents(nullptr);
-      return;
-    }
-    shown->drawInContext(context, CGRect{CGPointZero, size}, kCGBlendModeNormal, 1);
-    layer()->setContents(CGBitmapContextCreateImage(context));
-    layer()->setContentsScale(shown->scale());
-    return;
-  }
-  layer()->setContents(displayedBitmap(*shown, *tintColor()));
+  drawnSize_ = bounds().size;
+  layer()->setContents(displayedBitmap(*shown, *tintColor(), drawnSize_));
   layer()->setContentsScale(shown->scale());
 }
 
-void UIImageView::tintColorDidChange() { updateContents(); }
-
 void UIImageView::layoutSubviews() {
   UIView::layoutSubviews();
+  // A resizable image is laid out anew for the new size.
   const UIImagePtr& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
-  if (shown && shown->isResizable()) updateContents();
+  if (shown && shown->isResizable() && bounds().size != drawnSize_) updateContents();
 }
+
+void UIImageView::tintColorDidChange() { updateContents(); }
 
 bool UIImageView::displayLayer(CALayer&) {
   updateContents();
@@ -118,7 +108,7 @@ void UIImageView::startAnimating() {
   if (animationImages_.empty()) return;
   std::vector<CAValue> frames;
   for (const auto& image : animationImages_) {
-    if (image && image->CGImage()) frames.emplace_back(displayedBitmap(*image, *tintColor()));
+    if (image && image->CGImage()) frames.emplace_back(displayedBitmap(*image, *tintColor(), bounds().size));
   }
   if (frames.empty()) return;
   auto animation = CAKeyframeAnimation::animationWithKeyPath("contents");
