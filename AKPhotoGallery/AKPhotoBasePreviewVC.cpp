@@ -227,10 +227,11 @@ void AKPhotoBasePreviewVC::longPressAction(UIGestureRecognizer& gesture) {
   presentViewController(sheet, true, nullptr);
 }
 
-std::vector<std::shared_ptr<NSObject>> AKPhotoBasePreviewVC::previewActionItems() {
-  std::vector<std::shared_ptr<NSObject>> items;
+std::vector<std::shared_ptr<UIPreviewActionItem>> AKPhotoBasePreviewVC::previewActionItems() {
+  // Custom entries that are no preview action items are skipped.
+  std::vector<std::shared_ptr<UIPreviewActionItem>> items;
   for (const auto& custom : customPreviewActions_)
-    if (custom) items.push_back(custom);
+    if (auto item = std::dynamic_pointer_cast<UIPreviewActionItem>(custom)) items.push_back(item);
   auto builtIn = defaultPreviewActions();
   items.insert(items.end(), builtIn.begin(), builtIn.end());
   return items;

@@ -14,6 +14,7 @@
 #include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
+#include "platform/uikit/UIPreviewAction.h"
 #include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UIViewController.h"
 
@@ -87,7 +88,7 @@ class AKPhotoBasePreviewVC : public UIViewController, public UIScrollViewDelegat
   virtual void doubleTapAction(UIGestureRecognizer& gesture);
   virtual void longPressAction(UIGestureRecognizer& gesture);
   // The 3D-Touch actions: the custom ones first, then the built-in ones.
-  std::vector<std::shared_ptr<NSObject>> previewActionItems();
+  std::vector<std::shared_ptr<UIPreviewActionItem>> previewActionItems() override;
 
   // The content hooks.
   virtual std::shared_ptr<UIView> createContentView();
@@ -99,7 +100,7 @@ class AKPhotoBasePreviewVC : public UIViewController, public UIScrollViewDelegat
   virtual void hidesError() {}
   virtual bool enableZoom() { return true; }
   virtual bool enableIndicatorView() { return true; }
-  virtual std::vector<std::shared_ptr<NSObject>> defaultPreviewActions() { return {}; }
+  virtual std::vector<std::shared_ptr<UIPreviewActionItem>> defaultPreviewActions() { return {}; }
   virtual std::vector<std::shared_ptr<UIAlertAction>> defaultLongPressActions() { return {}; }
   virtual AKPhotoPreviewType previewType() const { return AKPhotoPreviewType::photo; }
 

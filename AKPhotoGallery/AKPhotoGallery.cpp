@@ -167,7 +167,7 @@ void AKPhotoGallery::hidesControlView() {
   }
 }
 
-std::vector<std::shared_ptr<NSObject>> AKPhotoGallery::previewActionItems() const {
+std::vector<std::shared_ptr<UIPreviewActionItem>> AKPhotoGallery::previewActionItems() {
   return currentContentVC()->previewActionItems();
 }
 

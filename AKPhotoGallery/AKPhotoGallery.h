@@ -97,7 +97,7 @@ class AKPhotoGallery : public UINavigationController,
   void toggleControlView();
   void showsControlView();
   void hidesControlView();
-  std::vector<std::shared_ptr<NSObject>> previewActionItems() const;
+  std::vector<std::shared_ptr<UIPreviewActionItem>> previewActionItems() override;
   void updateContextBackground(double alpha);
   void updateFooterView();
   void setupPreviewVC(AKPhotoBasePreviewVC& previewVC);

@@ -93,7 +93,7 @@ class PagingTest : public GalleryTest {
     gallery->view()->setFrame(window->bounds());
     gallery->viewWillAppear(false);
     content()->viewWillAppear(false);
-    advance(0.5);
+    advance(1.0);
   }
 
   std::shared_ptr<UIWindow> window;
