@@ -5,6 +5,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/WeakSelf.h"
@@ -23,15 +24,6 @@
 namespace {
 
 constexpr uint64_t kFlexibleSize = UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight;
-
-// The largest rectangle of the aspect ratio of `size` inside `bounds`, centred.
-CGRect aspectFit(CGSize size, CGRect bounds) {
-  double scale = std::min(bounds.size.width / size.width, bounds.size.height / size.height);
-  CGSize fitted{size.width * scale, size.height * scale};
-  return {{bounds.origin.x + (bounds.size.width - fitted.width) / 2,
-           bounds.origin.y + (bounds.size.height - fitted.height) / 2},
-          fitted};
-}
 
 }  // namespace
 
@@ -174,7 +166,7 @@ void AKPhotoBasePreviewVC::centerContentView(CGSize size) {
   CGRect reference = contentSize.width == 0 && contentSize.height == 0
                          ? scrollView_->bounds()
                          : CGRect{{0, 0}, contentSize};
-  CGSize fitted = aspectFit(size, reference).size;
+  CGSize fitted = AVMakeRectWithAspectRatioInsideRect(size, reference).size;
   CGSize bounds = scrollView_->bounds().size;
   double x = fitted.width < bounds.width ? (bounds.width - fitted.width) * 0.5 : 0;
   double y = fitted.height < bounds.height ? (bounds.height - fitted.height) * 0.5 : 0;

@@ -4,6 +4,7 @@
 
 #include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "AKPhotoGallery/AKPhotoGallery.h"
+#include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIColor.h"
@@ -23,16 +24,6 @@ constexpr double kSpringBack = 0.3;
 CGRect inWindow(const UIView& view) {
   auto superview = view.superview();
   return superview ? superview->convertRectToView(view.frame(), nullptr) : view.frame();
-}
-
-// The largest rectangle of the aspect ratio of `size` inside `bounds`, centred.
-CGRect aspectFit(CGSize size, CGRect bounds) {
-  if (size.width <= 0 || size.height <= 0) return bounds;
-  double scale = std::min(bounds.size.width / size.width, bounds.size.height / size.height);
-  CGSize fitted{size.width * scale, size.height * scale};
-  return {{bounds.origin.x + (bounds.size.width - fitted.width) / 2,
-           bounds.origin.y + (bounds.size.height - fitted.height) / 2},
-          fitted};
 }
 
 void copyLook(UIView& to, const UIView& from) {
@@ -209,7 +200,7 @@ void AKPhotoGalleryTransitionPresent::animateTransition(UIViewControllerContextT
     UIView::animateWithDuration(
         kDuration,
         [copy, image, finalFrame, toView, container] {
-          copy->setFrame(aspectFit(image->size(), finalFrame));
+          copy->setFrame(AVMakeRectWithAspectRatioInsideRect(image->size(), finalFrame));
           copy->setContentMode(toView->contentMode());
           copy->setClipsToBounds(toView->clipsToBounds());
           copy->layer()->setCornerRadius(toView->layer()->cornerRadius());
