@@ -60,5 +60,5 @@ class AKImageAssetDiskPurger {
  private:
   AKImageAssetDiskPurger();
   mutable std::mutex mutex_;
-  std::vector<NSURLPtr> directories_ QX_GUARDED_BY(mutex_);
+  std::vector<NSURLPtr> directories_;  // guarded by mutex_
 };

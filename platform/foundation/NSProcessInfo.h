@@ -56,7 +56,7 @@ class NSProcessInfo : public NSObject {
  private:
   NSProcessInfo() = default;
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards the flags and version below
   bool lowPowerMode_ = false;
   NSOperatingSystemVersion version_{17, 0, 0};
   bool onMac_ = false;

@@ -352,6 +352,7 @@ PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
 }
 
 PHLibrarySnapshotPtr PHLibraryStore::scan() {
+  QX_DCHECK_SEQUENCE(scanSequence_);
   std::vector<FoundFile> files, folders;
   walk(root_, "", files, folders);
 

@@ -54,9 +54,9 @@ constexpr size_t kMaxCachedGlyphs = 4096;
 struct Faces {
   std::mutex mutex;
   FT_Library library = nullptr;
-  std::map<std::string, FT_Face> byFile QX_GUARDED_BY(mutex);
-  std::map<GlyphKey, Glyph> glyphs QX_GUARDED_BY(mutex);
-  std::map<std::string, FaceMetrics> metrics QX_GUARDED_BY(mutex);
+  std::map<std::string, FT_Face> byFile;  // guarded by mutex
+  std::map<GlyphKey, Glyph> glyphs;  // guarded by mutex
+  std::map<std::string, FaceMetrics> metrics;  // guarded by mutex
 };
 
 Faces& faces() {

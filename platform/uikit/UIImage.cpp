@@ -131,7 +131,7 @@ UIImagePtr UIImage::imageWithContentsOfFile(const std::string& path) {
 
 UIImagePtr UIImage::imageNamed(const std::string& name) {
   if (name.empty()) return nullptr;
-  static std::mutex mutex;
+  static std::mutex mutex;  // guards cache
   static std::unordered_map<std::string, UIImagePtr> cache;
   {
     std::lock_guard<std::mutex> lock(mutex);
