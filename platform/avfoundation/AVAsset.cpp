@@ -1,12 +1,17 @@
 #include "platform/avfoundation/AVAsset.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <ctime>
+#include <mutex>
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/log.h>
 }
+
+#include "platform/foundation/OSLog.h"
 
 const char* const AVMediaTypeVideo = "vide";
 const char* const AVMediaTypeAudio = "soun";
@@ -56,10 +61,30 @@ int rotationOf(const AVStream* stream) {
 
 }  // namespace
 
+namespace {
+
+// libav's messages, even its errors about a damaged file, are the media
+// library's business: they go to the log at debug level, never to stderr,
+// where the host's driver talks.
+void routeMediaLibraryMessage(void* context, int level, const char* format, va_list args) {
+  if (level > AV_LOG_WARNING) return;
+  static const OSLogRef log = os_log_create("com.qx.avfoundation", "libav");
+  char line[1024];
+  int prefix = 1;
+  va_list copy;
+  va_copy(copy, args);
+  av_log_format_line2(context, level, format, copy, line, sizeof line, &prefix);
+  va_end(copy);
+  std::string message(line);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  if (!message.empty()) os_log_with_type(log, OSLogType::Debug, message);
+}
+
+}  // namespace
+
 void AVQuietMediaLibraryLogs() {
-  // libav's own notices would go to stderr, where the host's driver talks.
   static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+  std::call_once(once, [] { av_log_set_callback(routeMediaLibraryMessage); });
 }
 
 AVMediaProbe AVProbeMediaFile(const std::string& path) {

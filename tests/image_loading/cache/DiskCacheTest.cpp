@@ -96,6 +96,26 @@ TEST_F(DiskCacheTest, WritesReadsAndRemovesRealFiles) {
   EXPECT_EQ(stat(cacheFolder().c_str(), &st), 0);  // made again after clearing
 }
 
+TEST_F(DiskCacheTest, TemporariesOfKilledWritesAreNotCountedAndGoAway) {
+  // A write killed midway left its temporary an hour ago; another is being
+  // written right now.
+  folder.writeFile("cache/.il-tmp-dead01", std::string(5000, 'x'));
+  setDates(cacheFolder() + "/.il-tmp-dead01", now() - 3600);
+  auto cache = makeCache();
+  EXPECT_EQ(folderNames(), std::vector<std::string>{}) << "removed when the cache opens";
+
+  folder.writeFile("cache/.il-tmp-live01", std::string(7000, 'y'));
+  folder.writeFile("cache/.il-tmp-dead02", std::string(9000, 'z'));
+  setDates(cacheFolder() + "/.il-tmp-dead02", now() - 3600);
+  ASSERT_TRUE(cache->setData(bytes("12345"), "k"));
+  EXPECT_EQ(cache->totalCount(), 1u);
+  EXPECT_EQ(cache->totalSize(), 5u);
+  cache->removeExpiredData();
+  std::vector<std::string> names = folderNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".il-tmp-live01", ILDiskCacheFileNameForKey("k")}));
+}
+
 TEST_F(DiskCacheTest, LegacyFileWithoutExtensionIsFoundAndReadsTouchTheAccessDate) {
   auto cache = makeCache();
   const std::string key = "https://h/legacy.jpg";

@@ -33,8 +33,11 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
   ValueMap props;
   if (exifOrientation != 1) props.emplace_back(kCGImagePropertyOrientation, Value(int64_t{exifOrientation}));
   if (dateTimeOriginal) {
-    props.emplace_back(kCGImagePropertyExifDictionary,
-                       Value::map({{kCGImagePropertyExifDateTimeOriginal, Value(*dateTimeOriginal)}}));
+    // "2020:01:01 12:00:00+02:00": the date, then its offset from UTC.
+    ValueMap exif;
+    exif.emplace_back(kCGImagePropertyExifDateTimeOriginal, Value(dateTimeOriginal->substr(0, 19)));
+    if (dateTimeOriginal->size() > 19) exif.emplace_back("OffsetTimeOriginal", Value(dateTimeOriginal->substr(19)));
+    props.emplace_back(kCGImagePropertyExifDictionary, Value(std::move(exif)));
   }
   if (gps) {
     props.emplace_back(

@@ -19,7 +19,9 @@ struct FixtureGPS {
 CGImageRef MakeFixtureBitmap(size_t width, size_t height, bool alpha = false);
 
 // `type` is a type identifier ("public.jpeg", "public.png", "public.heic",
-// "com.compuserve.gif"). False when nothing could be written.
+// "com.compuserve.gif"). `dateTimeOriginal` may end in an offset from UTC
+// ("2020:01:01 12:00:00+02:00"), written as the original time's offset.
+// False when nothing could be written.
 bool WriteFixtureImage(const std::string& path, const std::string& type, size_t width,
                        size_t height, int exifOrientation = 1,
                        std::optional<FixtureGPS> gps = std::nullopt,
