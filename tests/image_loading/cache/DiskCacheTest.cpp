@@ -275,10 +275,18 @@ TEST_F(DiskCacheTest, AttributeHelperDoesNotFollowLinksUnlessAsked) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->userInfo().find("function")->asString(), "getxattr");
   EXPECT_EQ(error->userInfo().find(":name")->asString(), "n");
+  EXPECT_EQ(error->userInfo().find(":path")->asString(), link);
+  EXPECT_EQ(error->userInfo().find(":traverseLink")->asInt64(), 0);
+  EXPECT_FALSE(error->userInfo().find(":overwrite")) << "set only";
   // Create-only refuses an existing attribute.
-  EXPECT_FALSE(ILFileAttributeHelper::setExtendedAttribute("n", {3}, target, false, false,
+  EXPECT_FALSE(ILFileAttributeHelper::setExtendedAttribute("n", {3, 4, 5}, target, true, false,
                                                            &error));
   EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(error->userInfo().find("function")->asString(), "setxattr");
+  EXPECT_EQ(error->userInfo().find(":value.length")->asInt64(), 3);
+  EXPECT_EQ(error->userInfo().find(":overwrite")->asInt64(), 0);
+  EXPECT_EQ(error->userInfo().find(":traverseLink")->asInt64(), 1);
+  EXPECT_EQ(error->userInfo().find(":path")->asString(), target);
   EXPECT_EQ(ILFileAttributeHelper::extendedAttributeNamesAtPath(target, false),
             (std::vector<std::string>{"n"}));
   EXPECT_TRUE(ILFileAttributeHelper::removeExtendedAttribute("n", target, false));

@@ -39,3 +39,10 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
 
 // The four-character tag of the first video stream of a file ("" when none).
 std::string FixtureVideoCodecTag(const std::string& path);
+
+// A mono 16-bit PCM WAV file of `seconds` of a square tone at 22050 Hz, with
+// a title tag (RIFF INFO "INAM") when given.
+bool WriteFixtureTone(const std::string& path, double seconds,
+                      const std::optional<std::string>& title);
+// The codec name of the first audio stream of the file, "" when none.
+std::string FixtureAudioCodec(const std::string& path);
