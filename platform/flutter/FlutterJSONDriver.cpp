@@ -511,7 +511,7 @@ bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
   if (!snapshot && !tree && !touch) return false;
   state->counted = true;
   ++pending_;
-  auto answer = WeakBind(self_, [state](FlutterJSONDriver& self, const std::string& key,
+  auto answer = WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key,
                                         const Value& json) {
     if (state->answered.exchange(true)) return;
     self.reply(state->idText, key, json);
