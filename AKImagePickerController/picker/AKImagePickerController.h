@@ -20,6 +20,7 @@
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
 #include "AKImagePickerController/data/AKPermissionViewColors.h"
 #include "platform/foundation/ObservableProperty.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/uikit/NSIndexPath.h"
 #include "platform/uikit/UINavigationController.h"
 
@@ -83,7 +84,7 @@ class AKImagePickerController : public AKUINavigationController,
   using Callback = std::function<void()>;
   using AssetsCallback = std::function<void(const std::vector<AKAssetPtr>& assets)>;
   using ExportStatusCallback = std::function<void(AKImagePickerControllerExportStatus status)>;
-  using AssetCompletion = std::function<void(const AKAssetPtr& asset)>;
+  using AssetCompletion = OnceCallback<void(const AKAssetPtr& asset)>;
 
   static constexpr CGSize kDefaultPreferredContentSize{680, 600};
 

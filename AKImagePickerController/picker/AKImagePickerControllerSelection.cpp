@@ -31,7 +31,7 @@ PHAssetPtr fetchAsset(const std::string& identifier) {
 // Runs one change that makes an asset, then `done` on the main queue with
 // whether it worked and the new asset's identifier (empty when none).
 void createAsset(std::function<PHAssetChangeRequestPtr()> request,
-                 std::function<void(bool success, const std::string& identifier)> done) {
+                 OnceCallback<void(bool success, const std::string& identifier)> done) {
   auto identifier = std::make_shared<std::string>();
   PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
       [request = std::move(request), identifier] {
@@ -39,7 +39,7 @@ void createAsset(std::function<PHAssetChangeRequestPtr()> request,
         if (made && made->placeholderForCreatedAsset()) *identifier = made->placeholderForCreatedAsset()->localIdentifier();
       },
       [identifier, done = std::move(done)](bool success, NSErrorPtr) mutable {
-        dispatch_async(dispatch_get_main_queue(), [identifier, success, done = std::move(done)] {
+        dispatch_async(dispatch_get_main_queue(), [identifier, success, done = std::move(done)]() mutable {
           done(success, *identifier);
         });
       });
@@ -261,7 +261,7 @@ void AKImagePickerController::saveImage(const UIImagePtr& image, const std::opti
 
 void AKImagePickerController::saveImageToAlbum(const UIImagePtr& image, AssetCompletion completion) {
   createAsset([image] { return PHAssetChangeRequest::creationRequestForAssetFromImage(image); },
-              [image, completion = std::move(completion)](bool success, const std::string& identifier) {
+              [image, completion = std::move(completion)](bool success, const std::string& identifier) mutable {
                 auto asset = success ? fetchAsset(identifier) : nullptr;
                 if (completion) completion(asset ? AKAsset::initWithOriginalAsset(asset) : AKAsset::initWithImage(image));
               });
@@ -275,7 +275,7 @@ void AKImagePickerController::saveImageDataToAlbum(const NSDataPtr& data, AssetC
         request->addResourceWithType(PHAssetResourceTypePhoto, data);
         return request;
       },
-      [data, fallback, completion = std::move(completion)](bool success, const std::string& identifier) {
+      [data, fallback, completion = std::move(completion)](bool success, const std::string& identifier) mutable {
         AKAssetPtr result;
         if (success) {
           if (auto asset = fetchAsset(identifier)) result = AKAsset::initWithOriginalAsset(asset);

@@ -94,7 +94,9 @@ class PickerCoreTest : public PickerLibraryTest {
       EXPECT_TRUE(WriteFixtureImage(path(name), "public.jpeg", 16, 12, 1, std::nullopt,
                                     "2020:01:0" + std::to_string(i + 1) + " 00:00:00"));
     }
-    if (video) EXPECT_TRUE(WriteFixtureVideo(path("clip.mp4"), 16, 16, 3, "2021-01-01T00:00:00Z"));
+    if (video) {
+      EXPECT_TRUE(WriteFixtureVideo(path("clip.mp4"), 16, 16, 3, "2021-01-01T00:00:00Z"));
+    }
     std::vector<AKAssetPtr> assets;
     auto result = PHAsset::fetchAssetsWithOptions(nullptr);
     for (int64_t i = 0; i < result->count(); ++i) assets.push_back(AKAsset::initWithOriginalAsset(result->objectAtIndex(i)));

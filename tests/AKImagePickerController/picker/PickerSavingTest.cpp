@@ -57,7 +57,7 @@ TEST_F(PickerSavingTest, APhotoWithMetadataIsWrittenIntoTheLibraryWithItAndFound
   auto picker = std::make_shared<TestPicker>();
   auto before = filesIn(library_);
   auto saved = saveAndWait([&](auto completion) {
-    picker->saveImage(drawnImage(), exifWithMake("QX Camera"), completion);
+    picker->saveImage(drawnImage(), exifWithMake("QX Camera"), std::move(completion));
   });
   ASSERT_TRUE(saved);
   ASSERT_TRUE(saved->originalAsset()) << "kept only in memory";
@@ -90,7 +90,7 @@ TEST_F(PickerSavingTest, APhotoWithMetadataIsWrittenIntoTheLibraryWithItAndFound
 TEST_F(PickerSavingTest, APhotoWithoutMetadataGoesThroughAnImageRequest) {
   auto picker = std::make_shared<TestPicker>();
   auto image = drawnImage();
-  auto saved = saveAndWait([&](auto completion) { picker->saveImage(image, std::nullopt, completion); });
+  auto saved = saveAndWait([&](auto completion) { picker->saveImage(image, std::nullopt, std::move(completion)); });
   ASSERT_TRUE(saved && saved->originalAsset());
   EXPECT_EQ(filesIn(library_).size(), 1u);
   EXPECT_EQ(saved->type(), AKAssetType::photo);
@@ -100,7 +100,7 @@ TEST_F(PickerSavingTest, DataTheLibraryCannotTakeKeepsTheCapturedImage) {
   auto picker = std::make_shared<TestPicker>();
   auto image = drawnImage();
   auto garbage = NSData::dataWithBytes(Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
-  auto saved = saveAndWait([&](auto completion) { picker->saveImageDataToAlbum(garbage, completion, image); });
+  auto saved = saveAndWait([&](auto completion) { picker->saveImageDataToAlbum(garbage, std::move(completion), image); });
   ASSERT_TRUE(saved);
   EXPECT_FALSE(saved->originalAsset());
   EXPECT_EQ(saved->image(), image);  // never an empty picture

@@ -266,13 +266,16 @@ TEST_F(PickerSelectionTest, RandomSequencesKeepTheSelectionsInvariants) {
       ASSERT_EQ(picker->indexOf(picker->assets().at(ids[i])), static_cast<int64_t>(i));
       ASSERT_EQ(picker->selectedAssets()[i]->localIdentifier(), ids[i]);
     }
-    if (picker->maxSelectableCount() > 0 && ids.size() > before.size())
+    if (picker->maxSelectableCount() > 0 && ids.size() > before.size()) {
       ASSERT_LE(static_cast<int64_t>(ids.size()), picker->maxSelectableCount());
+    }
     // What was added when mixing is off has the first selected asset's type.
     if (!picker->allowMultipleTypes() && ids.size() > before.size()) {
       std::set<std::string> earlier(before.begin(), before.end());
       for (auto& id : ids)
-        if (!earlier.count(id)) ASSERT_EQ(picker->assets().at(id)->type(), picker->assets().at(ids[0])->type());
+        if (!earlier.count(id)) {
+          ASSERT_EQ(picker->assets().at(id)->type(), picker->assets().at(ids[0])->type());
+        }
     }
     // Earlier entries keep their order.
     std::vector<std::string> kept;
@@ -281,8 +284,12 @@ TEST_F(PickerSelectionTest, RandomSequencesKeepTheSelectionsInvariants) {
     ASSERT_TRUE(std::equal(kept.begin(), kept.end(), ids.begin()));
     bool changed = ids != before;
     ASSERT_EQ(changes - changesBefore, changed ? 1 : 0) << "step " << step << " op " << op;
-    if (op <= 1) ASSERT_EQ(observer->selected.size() - selectedBefore, changed ? 1u : 0u);
-    if (op == 2) ASSERT_EQ(observer->deselected.size() - deselectedBefore, 1u);
-    if (op == 3) ASSERT_EQ(observer->deselected.size(), deselectedBefore);
+    if (op <= 1) {
+      ASSERT_EQ(observer->selected.size() - selectedBefore, changed ? 1u : 0u);
+    } else if (op == 2) {
+      ASSERT_EQ(observer->deselected.size() - deselectedBefore, 1u);
+    } else if (op == 3) {
+      ASSERT_EQ(observer->deselected.size(), deselectedBefore);
+    }
   }
 }
