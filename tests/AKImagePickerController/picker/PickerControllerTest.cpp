@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "PickerCoreSupport.h"
 #include "platform/foundation/KeyValueObserving.h"
@@ -205,8 +207,28 @@ TEST_F(PickerControllerTest, AnInlinePickerDoneTwiceDeliversOnlyTheSecondRequest
   EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
 }
 
+// Holds the exporter's file writes until released, so a cancel surely
+// comes before the export could end.
+class WriteGate {
+ public:
+  WriteGate() : gate_(dispatch_semaphore_create(0)) {
+    dispatch_async(AKImageAssetExporter::ioQueue(),
+                   [gate = gate_] { dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds)); });
+  }
+  ~WriteGate() { release(); }
+  void release() {
+    if (released_) return;
+    released_ = true;
+    dispatch_semaphore_signal(gate_);
+  }
+
+ private:
+  dispatch_semaphore_t gate_;
+  bool released_ = false;
+};
+
 TEST_F(PickerControllerTest, APickerCancelledDuringItsExportReportsACancelNeverASelection) {
-  auto assets = libraryAssets(2);
+  auto assets = libraryAssets(4);
   auto exporter = scratchExporter(folder_->path() + "/Exports");
   int selections = 0, cancels = 0;
   auto picker = std::make_shared<TestPicker>();
@@ -214,17 +236,19 @@ TEST_F(PickerControllerTest, APickerCancelledDuringItsExportReportsACancelNeverA
   picker->setExporter(exporter);
   picker->setDidSelectAssets([&](const std::vector<AKAssetPtr>&) { ++selections; });
   picker->setDidCancel([&] { ++cancels; });
-  picker->selectWithAssets(assets);
-  picker->done();
-  int32_t request = picker->exportRequestID();
-  ASSERT_NE(request, 0);
-  picker->dismiss();
-  EXPECT_EQ(picker->exportRequestID(), 0);  // forgotten
-  EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
-  EXPECT_EQ(cancels, 1);
+  {
+    WriteGate gate;
+    picker->selectWithAssets({assets[0], assets[1]});
+    picker->done();
+    ASSERT_NE(picker->exportRequestID(), 0);
+    picker->dismiss();
+    EXPECT_EQ(picker->exportRequestID(), 0);  // forgotten
+    EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
+    EXPECT_EQ(cancels, 1);
+  }
   // The cancelled request's completion still comes, and is ignored.
   ASSERT_TRUE(waitFor([&] {
-    return std::all_of(assets.begin(), assets.end(), [](auto& a) { return a->error() || a->localTemporaryPath(); });
+    return std::all_of(assets.begin(), assets.begin() + 2, [](auto& a) { return a->error() || a->localTemporaryPath(); });
   }));
   for (int i = 0; i < 10; ++i) NSRunLoop::mainRunLoop().runOnce(0.025);
   EXPECT_EQ(selections, 0);
@@ -234,9 +258,13 @@ TEST_F(PickerControllerTest, APickerCancelledDuringItsExportReportsACancelNeverA
   EXPECT_EQ(cancels, 1);
 
   // A request cancelled behind the picker's back ends as a cancel too.
-  picker->done();
-  ASSERT_NE(picker->exportRequestID(), 0);
-  exporter->cancelAll();
+  {
+    WriteGate gate;
+    picker->setSelectedAssetsWithAssets({assets[2], assets[3]});
+    picker->done();
+    ASSERT_NE(picker->exportRequestID(), 0);
+    exporter->cancelAll();
+  }
   ASSERT_TRUE(waitFor([&] { return cancels == 2; }));
   EXPECT_EQ(selections, 0);
   EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
