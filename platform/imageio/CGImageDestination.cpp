@@ -6,6 +6,7 @@
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/NSData.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/JPEGMetadataWriter.h"
 
 namespace {
 
@@ -189,6 +190,28 @@ bool CGImageDestination::finalize() {
   return true;
 }
 
+bool CGImageDestination::copyImageSource(const CGImageSourceRef& source, const Value& metadata) {
+  if (finalized_ || !images_.empty() || !source) {
+    finalized_ = true;
+    return false;
+  }
+  auto bytes = source->data();
+  if (type_ == "public.jpeg" && source->type() == "public.jpeg" && bytes) {
+    finalized_ = true;
+    Bytes out;
+    static const ValueMap kNone;
+    if (!JPEGReplaceMetadata(bytes->data(), bytes->size(),
+                             metadata.isMap() ? metadata.asMap() : kNone, out)) {
+      return false;
+    }
+    if (!path_.empty()) return WriteFileAtomically(path_, out.data(), out.size());
+    *data_ = std::move(out);
+    return true;
+  }
+  addImageFromSource(source, 0, metadata);
+  return finalize();
+}
+
 CGImageDestinationRef CGImageDestinationCreateWithData(std::shared_ptr<Bytes> data,
                                                        const std::string& type, size_t count,
                                                        const Value& options) {
@@ -229,4 +252,9 @@ bool CGImageDestinationFinalize(const CGImageDestinationRef& dest) {
 
 std::vector<std::string> CGImageDestinationCopyTypeIdentifiers() {
   return ImageEncoderTypeIdentifiers();
+}
+
+bool CGImageDestinationCopyImageSource(const CGImageDestinationRef& dest,
+                                       const CGImageSourceRef& source, const Value& metadata) {
+  return dest && dest->copyImageSource(source, metadata);
 }
