@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
@@ -34,14 +35,6 @@ extern const char* const AVFileTypeMPEG4;           // "public.mpeg-4"
 extern const char* const AVFileTypeAppleM4V;        // "com.apple.m4v-video"
 extern const char* const AVFileTypeAppleM4A;        // "com.apple.m4a-audio"
 
-extern const char* const AVFoundationErrorDomain;
-enum AVError : int64_t {
-  AVErrorUnknown = -11800,
-  AVErrorFileAlreadyExists = -11823,
-  AVErrorInvalidOutputURLPathExtension = -11843,
-  AVErrorFileFormatNotRecognized = -11828,
-  AVErrorExportFailed = -11820,
-};
 
 enum AVAssetExportSessionStatus : int64_t {
   AVAssetExportSessionStatusUnknown = 0,

@@ -190,25 +190,30 @@ bool CGImageDestination::finalize() {
   return true;
 }
 
-bool CGImageDestination::copyImageSource(const CGImageSourceRef& source, const Value& metadata) {
+bool CGImageDestination::copyImageSource(const CGImageSourceRef& source, const Value& options) {
   if (finalized_ || !images_.empty() || !source) {
     finalized_ = true;
     return false;
   }
+  static const ValueMap kNone;
+  const Value* given = options.find(kCGImageDestinationMetadata);
+  const ValueMap& metadata = given && given->isMap() ? given->asMap() : kNone;
+  const Value* mergeOption = options.find(kCGImageDestinationMergeMetadata);
+  const bool merge = mergeOption && mergeOption->isBool() && mergeOption->asBool();
   auto bytes = source->data();
   if (type_ == "public.jpeg" && source->type() == "public.jpeg" && bytes) {
     finalized_ = true;
     Bytes out;
-    static const ValueMap kNone;
-    if (!JPEGReplaceMetadata(bytes->data(), bytes->size(),
-                             metadata.isMap() ? metadata.asMap() : kNone, out)) {
-      return false;
-    }
+    if (!JPEGReplaceMetadata(bytes->data(), bytes->size(), metadata, merge, out)) return false;
     if (!path_.empty()) return WriteFileAtomically(path_, out.data(), out.size());
     *data_ = std::move(out);
     return true;
   }
-  addImageFromSource(source, 0, metadata);
+  if (merge) {
+    addImageFromSource(source, 0, Value(metadata));
+  } else {
+    addImage(CGImageSourceCreateImageAtIndex(source, 0, Value()), Value(metadata));
+  }
   return finalize();
 }
 
@@ -255,6 +260,6 @@ std::vector<std::string> CGImageDestinationCopyTypeIdentifiers() {
 }
 
 bool CGImageDestinationCopyImageSource(const CGImageDestinationRef& dest,
-                                       const CGImageSourceRef& source, const Value& metadata) {
-  return dest && dest->copyImageSource(source, metadata);
+                                       const CGImageSourceRef& source, const Value& options) {
+  return dest && dest->copyImageSource(source, options);
 }

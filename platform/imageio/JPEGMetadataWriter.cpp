@@ -63,7 +63,8 @@ void Overlay(ValueMap& base, const ValueMap* over) {
 
 }  // namespace
 
-bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& properties, Bytes& out) {
+bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& properties, bool merge,
+                         Bytes& out) {
   std::vector<Segment> segments;
   if (!ReadHeaderSegments(data, size, segments)) return false;
 
@@ -73,7 +74,7 @@ bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& prope
     if (IsExifSegment(data, s)) {
       oldExif = &s;
       const size_t header = 4 + sizeof(kExifHeader);
-      ExifParse(data + s.start + header, s.end - s.start - header, exif);
+      if (merge) ExifParse(data + s.start + header, s.end - s.start - header, exif);
       break;
     }
   }

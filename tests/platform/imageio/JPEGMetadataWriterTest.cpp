@@ -47,7 +47,7 @@ TEST_F(JPEGMetadataWriterTest, SplicesGPSOverTheFileExifKeepingTheCodedImage) {
   ValueMapSet(replacement, kCGImagePropertyExifDictionary,
               Value::map({{"DateTimeOriginal", "2024:01:02 23:59:58"}}));
   Bytes out;
-  ASSERT_TRUE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), replacement, out));
+  ASSERT_TRUE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), replacement, true, out));
   EXPECT_EQ(ScanOnwards(out), ScanOnwards(jpeg));
   EXPECT_EQ(RawDecodeJPEG(out).pixels, RawDecodeJPEG(jpeg).pixels);
 
@@ -66,6 +66,16 @@ TEST_F(JPEGMetadataWriterTest, SplicesGPSOverTheFileExifKeepingTheCodedImage) {
   EXPECT_EQ(props.find(kCGImagePropertyTIFFDictionary)->find("Make")->asString(), "Maker");
   EXPECT_EQ(props.find(kCGImagePropertyOrientation)->asInt64(), 6);
 
+  // Without merging, the given dictionaries are all the file keeps.
+  Bytes replaced;
+  ASSERT_TRUE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), replacement, false, replaced));
+  EXPECT_EQ(ScanOnwards(replaced), ScanOnwards(jpeg));
+  Value only = CGImageSourceCopyPropertiesAtIndex(SourceOf(replaced), 0);
+  EXPECT_FALSE(only.find(kCGImagePropertyTIFFDictionary));
+  EXPECT_FALSE(only.find(kCGImagePropertyOrientation));
+  EXPECT_FALSE(only.find(kCGImagePropertyExifDictionary)->find("PixelXDimension"));
+  EXPECT_TRUE(only.find(kCGImagePropertyGPSDictionary));
+
   // One EXIF segment only, after the JFIF one.
   size_t exifSegments = 0;
   for (size_t i = 0; i + 10 < out.size(); ++i) {
@@ -82,7 +92,7 @@ TEST_F(JPEGMetadataWriterTest, AddsExifToAFileWithoutAndRefusesBrokenHeaders) {
   ValueMapSet(replacement, kCGImagePropertyGPSDictionary, GPS());
   ValueMapSet(replacement, kCGImagePropertyOrientation, Value::integer(3));
   Bytes out;
-  ASSERT_TRUE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), replacement, out));
+  ASSERT_TRUE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), replacement, true, out));
   EXPECT_EQ(ScanOnwards(out), ScanOnwards(jpeg));
   Value props = CGImageSourceCopyPropertiesAtIndex(SourceOf(out), 0);
   EXPECT_EQ(props.find(kCGImagePropertyOrientation)->asInt64(), 3);
@@ -94,14 +104,14 @@ TEST_F(JPEGMetadataWriterTest, AddsExifToAFileWithoutAndRefusesBrokenHeaders) {
   Bytes noSOI(jpeg.begin() + 2, jpeg.end());
   Bytes noScan(jpeg.begin(), jpeg.begin() + 20);
   for (const Bytes* bad : {&cut, &noSOI, &noScan}) {
-    EXPECT_FALSE(JPEGReplaceMetadata(bad->data(), bad->size(), replacement, untouched));
+    EXPECT_FALSE(JPEGReplaceMetadata(bad->data(), bad->size(), replacement, true, untouched));
   }
   EXPECT_EQ(untouched, (Bytes{1, 2, 3}));
   // A block over the 64 KB a segment can hold is refused, not truncated.
   ValueMap huge;
   ValueMapSet(huge, kCGImagePropertyTIFFDictionary,
               Value::map({{"ImageDescription", std::string(70000, 'x')}}));
-  EXPECT_FALSE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), huge, untouched));
+  EXPECT_FALSE(JPEGReplaceMetadata(jpeg.data(), jpeg.size(), huge, false, untouched));
 }
 
 TEST_F(JPEGMetadataWriterTest, DestinationCopiesJPEGLosslesslyAndReencodesOtherTypes) {
@@ -110,15 +120,17 @@ TEST_F(JPEGMetadataWriterTest, DestinationCopiesJPEGLosslesslyAndReencodesOtherT
   ValueMapSet(metadata, kCGImagePropertyGPSDictionary, GPS());
   auto data = std::make_shared<Bytes>();
   auto dest = CGImageDestinationCreateWithData(data, "public.jpeg", 1);
-  ASSERT_TRUE(CGImageDestinationCopyImageSource(dest, SourceOf(jpeg), Value(metadata)));
+  const Value options = Value::map({{kCGImageDestinationMetadata, Value(metadata)},
+                                    {kCGImageDestinationMergeMetadata, true}});
+  ASSERT_TRUE(CGImageDestinationCopyImageSource(dest, SourceOf(jpeg), options));
   EXPECT_EQ(ScanOnwards(*data), ScanOnwards(jpeg));
-  EXPECT_FALSE(CGImageDestinationCopyImageSource(dest, SourceOf(jpeg), Value(metadata)));
+  EXPECT_FALSE(CGImageDestinationCopyImageSource(dest, SourceOf(jpeg), options));
 
   // PNG into JPEG: encoded again, still carrying the GPS dictionary.
   auto png = RawEncodePNG(Pattern(20, 10, false));
   auto data2 = std::make_shared<Bytes>();
   auto dest2 = CGImageDestinationCreateWithData(data2, "public.jpeg", 1);
-  ASSERT_TRUE(CGImageDestinationCopyImageSource(dest2, SourceOf(png), Value(metadata)));
+  ASSERT_TRUE(CGImageDestinationCopyImageSource(dest2, SourceOf(png), options));
   Value props = CGImageSourceCopyPropertiesAtIndex(SourceOf(*data2), 0);
   EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), 20);
   EXPECT_TRUE(props.find(kCGImagePropertyGPSDictionary));
