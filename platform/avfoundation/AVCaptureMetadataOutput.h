@@ -75,3 +75,4 @@ class AVCaptureMetadataOutput : public AVCaptureOutput {
   uint64_t listener_ = 0;
   std::shared_ptr<AVCaptureHardware> hardware_;
 };
+using AVCaptureMetadataOutputPtr = std::shared_ptr<AVCaptureMetadataOutput>;

@@ -93,6 +93,10 @@ class UIApplication : public NSObject {
   // nullptr restores the default opener.
   void setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener);
 
+  // The interface orientation the main screen shows (UIInterfaceOrientation's
+  // raw value; UIOrientation.cpp).
+  int64_t statusBarOrientation() const;
+
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
   // Runs the current idle-timer setter: the platform's own, unless a category
   // exchanged it (exchangeIdleTimerSetter).

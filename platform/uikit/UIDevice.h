@@ -34,6 +34,17 @@ enum UIUserInterfaceIdiom : int64_t {
   UIUserInterfaceIdiomPad = 1,
 };
 
+// Raw values as on the platform.
+enum UIDeviceOrientation : int64_t {
+  UIDeviceOrientationUnknown = 0,
+  UIDeviceOrientationPortrait = 1,
+  UIDeviceOrientationPortraitUpsideDown = 2,
+  UIDeviceOrientationLandscapeLeft = 3,
+  UIDeviceOrientationLandscapeRight = 4,
+  UIDeviceOrientationFaceUp = 5,
+  UIDeviceOrientationFaceDown = 6,
+};
+
 class UIDevice : public NSObject {
  public:
   static constexpr double kBatteryPollInterval = 5.0;
@@ -56,6 +67,9 @@ class UIDevice : public NSObject {
   std::string localizedModel() const;
   // The phone's unless set: the headless host lays out for a phone screen.
   UIUserInterfaceIdiom userInterfaceIdiom() const;
+  // How the device is held: the headless device is held as its main screen
+  // shows the interface (UIOrientation.cpp).
+  UIDeviceOrientation orientation() const;
   void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
   // Upper-case UUID string, created once and kept in the application
   // container so that it stays the same for the installation; nullopt when it

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/avfoundation/AVAsset.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -38,6 +39,7 @@ int FrameOfBlue(int blue) {
 }
 
 bool WriteClip(const std::string& path, int width, int height, int frames, int fps) {
+  AVQuietMediaLibraryLogs();
   AVFormatContext* format = nullptr;
   if (avformat_alloc_output_context2(&format, nullptr, "avi", path.c_str()) < 0) return false;
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
