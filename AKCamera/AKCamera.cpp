@@ -701,19 +701,24 @@ void AKCamera::capturePicture(const std::shared_ptr<AKCameraPhotoCapturer>& capt
   request.output->capturePhotoWithSettings(request.settings, capturer);
 }
 
+UIImagePtr AKCamera::developPhoto(const std::shared_ptr<Bytes>& data, CGRect visibleRect,
+                                  std::optional<ValueMap>& metadata) {
+  metadata.reset();
+  if (!data) return nullptr;
+  auto bytes = std::make_shared<const Bytes>(*data);
+  UIImagePtr image = UIImage::imageWithData(NSData::dataWithBytes(*data));
+  UIImagePtr cropped = image ? cropImageToVisiblePreview(image, visibleRect) : nullptr;
+  if (auto source = CGImageSourceCreateWithBytes(bytes)) {
+    Value properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
+    if (properties.isMap()) metadata = properties.asMap();
+  }
+  return cropped;
+}
+
 void AKCamera::deliver(const std::shared_ptr<AKCameraPhotoCapturer>& capturer,
                        const std::shared_ptr<Bytes>& data, CGRect visibleRect) {
-  UIImagePtr cropped;
   std::optional<ValueMap> metadata;
-  if (data) {
-    auto bytes = std::make_shared<const Bytes>(*data);
-    UIImagePtr image = UIImage::imageWithData(NSData::dataWithBytes(*data));
-    cropped = image ? cropImageToVisiblePreview(image, visibleRect) : nullptr;
-    if (auto source = CGImageSourceCreateWithBytes(bytes)) {
-      Value properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
-      if (properties.isMap()) metadata = properties.asMap();
-    }
-  }
+  UIImagePtr cropped = developPhoto(data, visibleRect, metadata);
   auto weak = WeakFromThis(this);
   dispatch_async(dispatch_get_main_queue(), [weak, capturer, cropped, metadata] {
     auto self = weak.lock();

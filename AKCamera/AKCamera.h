@@ -181,6 +181,11 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
   // Crops to `visibleRect` (normalized); nullptr when the image has no bitmap
   // or the rectangle holds no pixel.
   static UIImagePtr cropImageToVisiblePreview(const UIImagePtr& image, CGRect visibleRect);
+  // A photo's file data as its owner gets it: decoded, cropped to
+  // `visibleRect`, and the properties of its first image (nullopt when they
+  // cannot be read). nullptr when there is no image to hand over.
+  static UIImagePtr developPhoto(const std::shared_ptr<Bytes>& data, CGRect visibleRect,
+                                 std::optional<ValueMap>& metadata);
 
  private:
   UIViewPtr cameraOverlayView_;
