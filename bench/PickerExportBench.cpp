@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "AKImagePickerController/AKImageAssetExporter.h"
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/imageio/CGImageDestination.h"

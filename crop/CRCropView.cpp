@@ -324,7 +324,10 @@ void CRCropView::moveCroppedContentToCenterAnimated(bool animated) {
   if (C.size.width < kEps || C.size.height < kEps) return;
   CGRect B = contentBounds();
   double k = std::min(B.size.width / C.size.width, B.size.height / C.size.height);
-  CGSize size = CGSizeMake(CRCeil(C.size.width * k), CRCeil(C.size.height * k));
+  // Rounded, not raised: raising the side that does not fill the region
+  // makes the box a point longer than the content it frames, and an
+  // untouched crop of the whole image would lose a row or column.
+  CGSize size = CGSizeMake(CRRound(C.size.width * k), CRRound(C.size.height * k));
   CGRect box{CGPointMake(B.origin.x + CRCeil((B.size.width - size.width) * 0.5),
                          B.origin.y + CRCeil((B.size.height - size.height) * 0.5)),
              size};

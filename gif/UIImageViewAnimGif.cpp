@@ -268,6 +268,11 @@ bool isDiscarded(const UIView* imageView) { return !imageView || !imageView->sup
 void clear(const UIImageViewPtr& view) {
   QX_DCHECK_MAIN_THREAD();
   if (auto state = stateOf(*view)) {
+    // A cleared view has nothing to play: left in its manager it would keep
+    // its share of the budget and the display link running for good, since
+    // the tick that drops views without a superview needs the manager it
+    // loses here.
+    if (state->manager) state->manager->deleteImageView(view);
     if (state->gifImage) clear(*state->gifImage);
     state->gifImage = nullptr;
     state->currentImage = nullptr;

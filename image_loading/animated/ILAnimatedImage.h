@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"

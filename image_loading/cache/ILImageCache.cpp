@@ -4,7 +4,7 @@
 
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILDefaultLog.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"

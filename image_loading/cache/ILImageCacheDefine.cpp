@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"

@@ -25,7 +25,7 @@
 #include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
 #include "image_loading/downloader/ILRemoteImageDefine.h"
-#include "image_loading/manager/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
 #include "image_loading/manager/ILRemoteImageCacheSerializer.h"
 #include "image_loading/manager/ILRemoteImageOptionsProcessor.h"
 #include "image_loading/transformers/ILImageTransformer.h"

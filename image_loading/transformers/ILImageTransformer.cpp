@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/coreimage/CIFilter.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"

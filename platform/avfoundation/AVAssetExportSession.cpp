@@ -216,7 +216,14 @@ void AVAssetExportSession::run() {
       if (!stream) rc = AVERROR(ENOMEM);
       else rc = avcodec_parameters_copy(stream->codecpar, par);
       if (rc < 0) break;
+      // The source's tag stays when the container knows it for this codec:
+      // left to the muxer, HEVC would be written as "hev1", which players
+      // that take "hvc1" refuse.
+      const uint32_t tag = par->codec_tag;
       stream->codecpar->codec_tag = 0;
+      if (tag && out->oformat->codec_tag && av_codec_get_id(out->oformat->codec_tag, tag) == par->codec_id) {
+        stream->codecpar->codec_tag = tag;
+      }
       stream->time_base = in->streams[i]->time_base;
       av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
       size_t sideSize = 0;

@@ -11,7 +11,7 @@
 //                "notDetermined" (a request then grants when-in-use)
 //
 // Each start of updates delivers that position once, dated now. Tests
-// install a provider of their own (tests/support/camera).
+// install a provider of their own (tests/support/location).
 //
 // The delegate (held weakly) hears on the main thread: locations only while
 // updating and authorized, authorization changes always (and the status once

@@ -8,6 +8,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -496,6 +497,13 @@ void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<Req
 
 void FlutterJSONDriver::finishIfDone() {
   if (!inputEnded_ || pending_.load() > 0 || !finished_ || settling_) return;
+  // Nothing left to run anywhere: no event can still be on its way.
+  if (!NSRunLoop::mainRunLoop().hasPendingTasks() && DispatchWorkersIdle()) {
+    auto finished = std::move(finished_);
+    finished_ = nullptr;
+    finished();
+    return;
+  }
   // Replies are all out, but work they started (an event sent at listen from a
   // background queue, say) may still be on its way: finish only once output
   // has been quiet for a moment.

@@ -178,11 +178,11 @@ ValueMap GIFDecoder::onFrameProperties(size_t index) const {
       ImageFrameBaseProperties(width_, height_, hasAlpha_, kCGImagePropertyColorModelRGB, 8);
   ValueMapSet(props, kCGImagePropertyIsIndexed, true);
   ValueMap gif;
-  if (frames_[index].hasControl) {
-    const double delay = frames_[index].delayCentiseconds / 100.0;
-    ValueMapSet(gif, kCGImagePropertyGIFUnclampedDelayTime, delay);
-    ValueMapSet(gif, kCGImagePropertyGIFDelayTime, ImageFrameClampedDelay(delay));
-  }
+  // A frame without a graphic control block has a delay of 0, as every GIF
+  // reader takes it; the clamped value then gives it the usual tenth.
+  const double delay = frames_[index].hasControl ? frames_[index].delayCentiseconds / 100.0 : 0.0;
+  ValueMapSet(gif, kCGImagePropertyGIFUnclampedDelayTime, delay);
+  ValueMapSet(gif, kCGImagePropertyGIFDelayTime, ImageFrameClampedDelay(delay));
   ValueMapSet(gif, kCGImagePropertyGIFHasGlobalColorMap, globalColorMap_);
   ValueMapSet(props, kCGImagePropertyGIFDictionary, Value(std::move(gif)));
   return props;

@@ -400,6 +400,11 @@ std::string resolvedAgainst(const NSURLPtr& base, const std::string& reference) 
   return resolved;
 }
 
+bool sameOrigin(const NSURLPtr& from, const NSURLPtr& to) {
+  return from && to && from->host() == to->host() && from->port() == to->port() &&
+         from->scheme() == to->scheme();
+}
+
 bool isRedirect(int64_t status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -1394,6 +1399,12 @@ void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const 
   if ((status == 303 && method != "HEAD") || ((status == 301 || status == 302) && method == "POST")) {
     next->setHTTPMethod("GET");
   }
+  // Credentials the caller set by hand belong to the server it asked, as the
+  // session's own do: another origin does not get them.
+  if (!sameOrigin(current->URL(), target)) {
+    next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+    next->setValueForHTTPHeaderField(std::nullopt, "Cookie");
+  }
   NSURLRequestPtr proposed = next;
   auto delegate = this->delegate();
   std::function<void(NSURLRequestPtr)> then = [this, task, response, atEnd](NSURLRequestPtr answer) {
@@ -1425,11 +1436,7 @@ void NSURLSessionEngine::redirectAnswered(const NSURLSessionDataTaskPtr& task, c
   }
   ++load.redirects;
   // Credentials and trust belong to the server that was asked.
-  const NSURLPtr& from = previous->URL();
-  const NSURLPtr& to = request->URL();
-  bool sameServer = from && to && from->host() == to->host() && from->port() == to->port() &&
-                    from->scheme() == to->scheme();
-  if (!sameServer) {
+  if (!sameOrigin(previous->URL(), request->URL())) {
     load.basicCredential = nullptr;
     load.credentialAttempts = 0;
     load.trustPin.clear();

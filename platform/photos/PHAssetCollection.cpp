@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/foundation/PlatformClock.h"
 #include "platform/photos/PHPhotoLibrary.h"
 
 namespace {
@@ -101,7 +102,7 @@ std::vector<PHAssetRecordPtr> PHAssetCollection::recordsIn(const PHLibrarySnapsh
     }
     return out;
   }
-  double now = static_cast<double>(time(nullptr));
+  double now = PlatformClock::wallNow();
   for (auto& r : s.assets) {
     if (inSmartAlbum(subtype_, *r, now)) out.push_back(r);
   }

@@ -16,6 +16,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -356,7 +357,9 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_) sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-  double now = static_cast<double>(time(nullptr));
+  // The platform clock, so that dates of addition follow it like every
+  // other date the library hands out.
+  double now = PlatformClock::wallNow();
 
   // Albums: kept by path, else by inode (a renamed folder), else new.
   std::map<std::string, PHAlbumRecord> albums;

@@ -4,7 +4,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
-#include "support/camera/ScriptedLocationProvider.h"
+#include "support/location/ScriptedLocationProvider.h"
 
 namespace {
 

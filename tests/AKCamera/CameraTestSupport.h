@@ -14,7 +14,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/camera/ScriptedCaptureHardware.h"
-#include "support/camera/ScriptedLocationProvider.h"
+#include "support/location/ScriptedLocationProvider.h"
 #include "support/motion/ScriptedMotionHardware.h"
 
 class CameraScreenTest : public PlatformTest {

@@ -243,6 +243,19 @@ TEST_F(CRCropViewControllerTest, CancelTellsDelegateThenBlockAndDismissesOnlyWhe
 
 TEST_F(CRCropViewControllerTest, PresetsTurnForPortraitBoxesUnlessLocked) {
   auto crop = present();
+  // Every preset's ratio, as it is for a landscape box and turned for a
+  // portrait one.
+  const CGSize ratios[] = {{0, 0}, {1, 1}, {3, 2}, {5, 3}, {4, 3}, {5, 4}, {7, 5}, {16, 9}};
+  for (int64_t preset = 0; preset < 8; ++preset) {
+    crop->cropView()->setAspectRatio(CGSizeMake(4, 3));
+    crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset(preset), false);
+    EXPECT_EQ(crop->cropView()->aspectRatio(), ratios[preset]) << preset;
+    crop->cropView()->setAspectRatio(CGSizeMake(3, 4));
+    crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset(preset), false);
+    EXPECT_EQ(crop->cropView()->aspectRatio(),
+              CGSizeMake(ratios[preset].height, ratios[preset].width))
+        << preset;
+  }
   crop->cropView()->setAspectRatio(CGSizeMake(3, 4));
   ASSERT_TRUE(crop->cropView()->cropBoxAspectRatioIsPortrait());
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
@@ -340,6 +353,19 @@ TEST_F(CRCropViewControllerTest, ProviderSharesTheSourceForAnUnturnedWholeRectan
   auto items = sheet->itemsForActivityType(std::nullopt);
   EXPECT_EQ(items[0].objectAs<UIImage>(), picture);
   EXPECT_EQ(provider->croppedImage(), picture);
+
+  // An untouched circular crop of a square picture covers all of it, yet
+  // must still be cut to the circle.
+  auto square = CropTestPicture(300, 300);
+  auto round = std::make_shared<CRActivityCroppedImageProvider>(
+      square, CGRectMake(0, 0, 300, 300), 0, true);
+  auto roundSheet = std::make_shared<UIActivityViewController>(
+      ValueList{Value(std::static_pointer_cast<NSObject>(round))},
+      std::vector<std::shared_ptr<UIActivity>>{});
+  auto cut = roundSheet->itemsForActivityType(std::nullopt)[0].objectAs<UIImage>();
+  ASSERT_TRUE(cut);
+  EXPECT_NE(cut, square);
+  EXPECT_TRUE(hasAlpha(*cut));
 }
 
 TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {

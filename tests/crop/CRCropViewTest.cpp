@@ -164,6 +164,22 @@ TEST_F(CRCropViewTest, QuarterTurnsBothWaysAndBack) {
   EXPECT_EQ(view->angle(), 0);
   view->setAngle(450);
   EXPECT_EQ(view->angle(), 90);
+
+  // A half turn of a square picture lays it out exactly as the first layout
+  // did; only the angle tells that there is something to reset.
+  auto square = CRCropView::viewWithCroppingStyle(CRCropViewCroppingStyleRectangular,
+                                                  CropTestPicture(300, 300));
+  square->setFrame(window->bounds());
+  window->addSubview(square);
+  square->performInitialSetup();
+  const CGRect first = square->cropBoxFrame();
+  const CGPoint firstOffset = square->scrollView()->contentOffset();
+  square->rotateImageNinetyDegreesAnimated(false, true);
+  square->rotateImageNinetyDegreesAnimated(false, true);
+  ASSERT_EQ(square->angle(), 180);
+  ASSERT_EQ(square->cropBoxFrame().size, first.size);
+  ASSERT_EQ(square->scrollView()->contentOffset(), firstOffset);
+  EXPECT_TRUE(square->canBeReset());
 }
 
 TEST_F(CRCropViewTest, AnimatedTurnDropsSecondRequestsAndEndsOnTheClock) {
@@ -222,6 +238,19 @@ TEST_F(CRCropViewTest, AspectRatiosShapeTheBoxAndZeroMeansTheImagesOwn) {
   early->performInitialSetup();
   EXPECT_EQ(early->cropBoxFrame(), CGRectMake(14, 160, 347, 347));
   EXPECT_TRUE(early->canBeReset());  // the reset returns to the fitted size
+
+  // The image's own ratio on an untouched photo crops the whole photo.
+  for (CGSize size : {CGSizeMake(512, 600), CGSizeMake(600, 512)}) {
+    auto photo = CRCropView::viewWithCroppingStyle(CRCropViewCroppingStyleRectangular,
+                                                   CropTestPicture(size.width, size.height));
+    photo->setFrame(window->bounds());
+    window->addSubview(photo);
+    photo->performInitialSetup();
+    photo->setAspectRatio(CGSizeZero);
+    EXPECT_EQ(photo->imageCropFrame(), CGRectMake(0, 0, size.width, size.height))
+        << size.width << "x" << size.height;
+    photo->removeFromSuperview();
+  }
 }
 
 TEST_F(CRCropViewTest, ResetReturnsToTheFirstLayout) {
@@ -342,6 +371,35 @@ TEST_F(CRCropViewTest, LockedCornersOnlyShrinkAtTheTopAndGrowAtTheBottom) {
   EXPECT_NEAR(grown.size.width / grown.size.height, ratio, 0.02);
   advance(2);
   expectSound(*view);
+}
+
+TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
+  // A locked 1:4 box grown from its bottom-right corner is as wide at most
+  // as a 1:4 box of the region's full height, however far the finger goes.
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(150, 200, 50, 200));
+  view->setAspectRatioLockEnabled(true);
+  const CGRect region = view->contentBounds();
+  UITouchDriver hand(window);
+  hand.drag({{200, 400}, {300, 560}, {370, 660}}, 0.3);
+  CGRect box = view->cropBoxFrame();
+  EXPECT_GT(box.size.width, 100) << "the drag grew the box";
+  EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
+  EXPECT_LE(CGRectGetMaxY(box), CGRectGetMaxY(region) + 0.5);
+  advance(2);
+}
+
+TEST_F(CRCropViewTest, TheCropFrameRoundsItsOriginDown) {
+  // At the first zoom one point of content is 400 / 347 image points: a box
+  // ten points into the content starts 11.53 points in, taken as 11.
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(14, 203, 200, 200));
+  UIEdgeInsets inset = view->scrollView()->contentInset();
+  view->scrollView()->setContentOffset(CGPointMake(10 - inset.left, 20 - inset.top));
+  CGRect crop = view->imageCropFrame();
+  EXPECT_EQ(crop.origin.x, 11);
+  EXPECT_EQ(crop.origin.y, 23);
+  EXPECT_EQ(crop.size.width, 231);  // 200 × 400 / 347 = 230.5, rounded up
 }
 
 TEST_F(CRCropViewTest, ImagesWithoutPixelsAreRefused) {

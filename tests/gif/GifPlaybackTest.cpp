@@ -4,7 +4,7 @@
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/uikit/UIImageView.h"
@@ -436,6 +436,29 @@ TEST_F(GifPlaybackTest, TheLinkStopsOnTheTickAfterTheLastViewLeaves) {
   }
   EXPECT_EQ(PlatformClock::pendingCount(), 1u);
   manager->stopTimer();
+}
+
+TEST_F(GifPlaybackTest, AClearedViewLeavesItsManager) {
+  auto manager = makeManager(50);
+  auto big = gif({0.1, 0.1}, 1.0f, 1000);
+  auto view = makeView();
+  auto other = makeView();
+  setGifImage(view, big, manager, -1);
+  setGifImage(other, gif({0.1, 0.1}), manager, -1);
+  ASSERT_GT(manager->totalGifSize(), 0);
+
+  clear(view);
+  view->removeFromSuperview();
+  EXPECT_FALSE(manager->containsImageView(view));
+  EXPECT_TRUE(manager->containsImageView(other));
+  EXPECT_EQ(manager->totalGifSize(), 0) << "the cleared view's frames are no longer counted";
+  EXPECT_FALSE(animationManager(*view));
+
+  // With the last view cleared too, the link stops on the next tick.
+  clear(other);
+  other->removeFromSuperview();
+  Tick(3);
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
 }
 
 TEST_F(GifPlaybackTest, SteppingThroughSlotsByHand) {

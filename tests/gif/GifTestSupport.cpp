@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"

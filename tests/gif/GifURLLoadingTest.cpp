@@ -4,7 +4,7 @@
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/network/NSURLSession.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

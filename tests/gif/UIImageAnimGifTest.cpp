@@ -5,9 +5,11 @@
 
 #include "GifTestSupport.h"
 #include "gif/UIImageAnimGif.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 #include "support/ScriptedLocations.h"
@@ -22,12 +24,16 @@ namespace {
 
 constexpr const char* kGif = "com.compuserve.gif";
 
-// A 1x1 GIF whose image has no graphic control block, so no delay at all.
-NSDataPtr gifWithoutTiming() {
-  const uint8_t bytes[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0,
-                           0, 0, 0, 255, 255, 255, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,
-                           2, 2, 0x44, 0x01, 0, 0x3B};
-  return NSData::dataWithBytes(bytes, sizeof bytes);
+// A 1x1 GIF of `frames` images, none with a graphic control block.
+NSDataPtr gifWithoutControlBlocks(int frames) {
+  std::vector<uint8_t> bytes = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0,
+                                0, 0, 0, 255, 255, 255};
+  for (int i = 0; i < frames; ++i) {
+    const uint8_t image[] = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0};
+    bytes.insert(bytes.end(), image, image + sizeof image);
+  }
+  bytes.push_back(0x3B);
+  return NSData::dataWithBytes(bytes.data(), bytes.size());
 }
 
 class GifImageTest : public PlatformTest {
@@ -153,12 +159,19 @@ TEST_F(GifImageTest, ParsesDelaysAndEstimatesTheCache) {
   // The image's own bitmap stays empty.
   EXPECT_FALSE(image->CGImage());
 
-  // 20 ms is used as it is, not raised to the clamped 100 ms.
-  auto quick = AnimatedFile(kGif, {{{255, 0, 0, 255}, 0.02}, {{0, 255, 0, 255}, 0.1}});
+  // 10 ms, which the image source clamps to 100 ms, is used unclamped.
+  auto quick = AnimatedFile(kGif, {{{255, 0, 0, 255}, 0.01}, {{0, 255, 0, 255}, 0.1}});
   auto quickImage = imageWithGifData(quick, 1.0f);
   ASSERT_TRUE(quickImage);
+  EXPECT_DOUBLE_EQ(CGImageSourceCopyPropertiesAtIndex(imageSource(*quickImage), 0)
+                       .find(kCGImagePropertyGIFDictionary)
+                       ->find(kCGImagePropertyGIFDelayTime)
+                       ->asDouble(),
+                   0.1);
+  // Taken clamped, both frames would last a tenth; unclamped, the first
+  // ends inside the first sixtieth and is dropped.
   EXPECT_EQ(displayRefreshFactor(*quickImage), 1);
-  EXPECT_EQ(displayOrder(*quickImage), (std::vector<int64_t>{0, 1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(displayOrder(*quickImage), (std::vector<int64_t>{1, 1, 1, 1, 1, 1}));
 
   clear(*image);
   EXPECT_FALSE(imageSource(*image));
@@ -183,11 +196,17 @@ TEST_F(GifImageTest, BadDataGivesTheParseErrors) {
   EXPECT_TRUE(imageWithGifData(nullptr, 0.8f, &error));
   EXPECT_FALSE(error);
 
-  EXPECT_FALSE(imageWithGifData(gifWithoutTiming(), 0.8f, &error));
-  EXPECT_EQ(errorCode(error), int64_t(GifParseError::noTimingInfo));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), GifParseErrorDomain);
-  EXPECT_EQ(error->localizedDescription(), "Invalid gif file ");
+  // Images without a graphic control block have a delay of 0, which takes
+  // the clamped tenth of a second: they animate like any other GIF.
+  auto untimed = imageWithGifData(gifWithoutControlBlocks(3), 1.0f, &error);
+  ASSERT_TRUE(untimed);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(displayRefreshFactor(*untimed), 6);
+  EXPECT_EQ(displayOrder(*untimed), (std::vector<int64_t>{0, 1, 2}));
+
+  EXPECT_EQ(GifParseErrorMake(GifParseError::noTimingInfo)->domain(), GifParseErrorDomain);
+  EXPECT_EQ(GifParseErrorMake(GifParseError::noTimingInfo)->localizedDescription(),
+            "Invalid gif file ");
 
   // A PNG makes a source, but its frames have no GIF dictionary. The source
   // and the bytes stay stored, without a schedule.

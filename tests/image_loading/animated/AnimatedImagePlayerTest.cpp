@@ -4,7 +4,7 @@
 #include <set>
 #include <thread>
 
-#include "../ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILAnimatedImagePlayer.h"
 #include "image_loading/animated/ILDeviceHelper.h"

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "../ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILImageAssetManager.h"
-#include "image_loading/categories/UIImageMultiFormat.h"
+#include "image_loading/coders/UIImageMultiFormat.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIScreen.h"
 #include "support/TempFolder.h"

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "../ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILAnimatedImageView.h"
 #include "image_loading/animated/ILImageFramePool.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "platform/foundation/NSOperation.h"

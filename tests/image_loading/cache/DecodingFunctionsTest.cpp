@@ -1,15 +1,15 @@
 #include <memory>
 #include <string>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/cache/ILImageCacheDefine.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/downloader/ILImageLoaderDecoding.h"
-#include "image_loading/manager/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIApplication.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/cache/ILImageCachesManager.h"
 #include "image_loading/cache/ILImageLoadersManager.h"

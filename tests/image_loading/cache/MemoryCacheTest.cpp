@@ -2,9 +2,9 @@
 #include <memory>
 #include <string>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILMemoryCache.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/ILAnimatedImageView.h"
 #include "image_loading/cache/ILCallbackQueue.h"

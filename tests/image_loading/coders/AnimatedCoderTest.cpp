@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "../ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"

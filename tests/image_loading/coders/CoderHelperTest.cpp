@@ -1,9 +1,10 @@
+#include <array>
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "../ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
@@ -193,6 +194,26 @@ TEST_F(CoderHelperTest, UprightRedrawFollowsExifOrientation) {
   EXPECT_TRUE(Near(PixelAt(left, 0, 3), {255, 255, 0, 255}));
   EXPECT_FALSE(H::CGImageIsLazy(up));
   EXPECT_EQ(H::CGImageCreateDecoded(nullptr), nullptr);
+
+  // Every orientation: 5 to 8 stand the picture on its side; the two
+  // pixels of the top row tell all eight apart.
+  const std::array<uint8_t, 4> yellow{255, 255, 0, 255}, cyan{0, 255, 255, 255},
+      red{255, 0, 0, 255}, blue{0, 0, 255, 255};
+  struct Case {
+    uint32_t exif;
+    std::array<uint8_t, 4> first, second;
+  };
+  for (const Case& c : {Case{1, yellow, yellow}, Case{2, cyan, cyan}, Case{3, blue, blue},
+                        Case{4, red, red}, Case{5, yellow, red}, Case{6, red, yellow},
+                        Case{7, blue, cyan}, Case{8, cyan, blue}}) {
+    CGImageRef drawn = H::CGImageCreateDecoded(image, c.exif);
+    ASSERT_TRUE(drawn) << c.exif;
+    const bool side = c.exif >= 5;
+    EXPECT_EQ(drawn->width(), side ? 2u : 4u) << c.exif;
+    EXPECT_EQ(drawn->height(), side ? 4u : 2u) << c.exif;
+    EXPECT_TRUE(Near(PixelAt(drawn, 0, 0), c.first)) << c.exif;
+    EXPECT_TRUE(Near(PixelAt(drawn, 1, 0), c.second)) << c.exif;
+  }
 }
 
 TEST_F(CoderHelperTest, DecodePoliciesAndCopiedState) {

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "../ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/coders/ILImageIOCoder.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "../ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageIOCoder.h"
 #include "platform/coregraphics/CGPixelLayout.h"

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "DownloaderTestSupport.h"
-#include "image_loading/ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"
@@ -90,6 +90,33 @@ TEST_F(DownloaderNetworkTest, RedirectsAreFollowedAndMetricsReachTheToken) {
   ASSERT_NE(token->metrics(), nullptr);
   EXPECT_EQ(token->metrics()->redirectCount(), 1);
   EXPECT_EQ(token->response()->URL()->absoluteString(), server.url("/new.png"));
+}
+
+TEST_F(DownloaderNetworkTest, OnlyTwoHundredsAreAcceptedByDefault) {
+  // An image body under a status outside 200-299 is no image: 300 is the
+  // first status past the range, and is not followed as a redirect.
+  for (int status : {300, 304, 404}) {
+    std::string path = "/status" + std::to_string(status) + ".png";
+    ScriptedResponse answer = png();
+    answer.status = status;
+    if (status == 300) answer.headers.push_back({"Location", "/elsewhere.png"});
+    server.script(path, answer);
+    auto record = fetch(plain, server.url(path));
+    ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorInvalidDownloadStatusCode))
+        << status;
+    EXPECT_EQ(record->error->userInfo().find(ILRemoteImageErrorDownloadStatusCodeKey)->asInt64(),
+              status);
+    EXPECT_EQ(record->image, nullptr);
+  }
+  server.script("/status299.png", [&] {
+    ScriptedResponse answer = png();
+    answer.status = 299;
+    return answer;
+  }());
+  auto edge = fetch(plain, server.url("/status299.png"));
+  EXPECT_EQ(edge->error, nullptr);
+  EXPECT_NE(edge->image, nullptr);
+  EXPECT_EQ(server.requestCount("/elsewhere.png"), 0u);
 }
 
 TEST_F(DownloaderNetworkTest, SilentServerTimesOutAndTheDefaultTimeoutStands) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DownloaderTestSupport.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCodersManager.h"

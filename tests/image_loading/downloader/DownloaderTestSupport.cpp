@@ -1,6 +1,6 @@
 #include "DownloaderTestSupport.h"
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 
 namespace il_test {
 

@@ -8,7 +8,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
-#include "image_loading/manager/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
 #include "image_loading/manager/ILRemoteImageOptionsProcessor.h"
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "DownloaderTestSupport.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"

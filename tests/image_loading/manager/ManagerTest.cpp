@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "ScriptedLoader.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoderOptions.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
 #include "image_loading/transformers/ILImageTransformer.h"
@@ -98,6 +99,26 @@ TEST_F(ManagerTest, MissDownloadsAndStoresThenMemoryServes) {
   ASSERT_TRUE(waitForCalls(second, 1));
   EXPECT_EQ(second.last().image, loader->nextImage);
   EXPECT_EQ(second.last().cacheType, ILImageCacheKindMemory);
+  // The hit ends the load: nothing is downloaded after it and no second
+  // answer follows once all the queues have run.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return !manager->isRunning(); }));
+  drainMainLoop();
+  EXPECT_EQ(second.calls.size(), 1u);
+  EXPECT_EQ(loader->requestCount(), 1u);
+
+  // The same for a hit on the disk only.
+  const std::string onDisk = "https://images.example/disk.png";
+  storeOnDisk(il_test::SolidUIImage(3, 3, {0, 0, 255, 255}), onDisk);
+  LoadRecord third;
+  load(onDisk, third);
+  ASSERT_TRUE(waitForCalls(third, 1));
+  EXPECT_EQ(third.last().cacheType, ILImageCacheKindDisk);
+  ASSERT_TRUE(third.last().image);
+  EXPECT_EQ(cache->imageFromMemoryCacheForKey(onDisk), third.last().image)
+      << "a disk hit is kept in memory for the next load";
+  ASSERT_TRUE(RunMainLoopUntil([&] { return !manager->isRunning(); }));
+  drainMainLoop();
+  EXPECT_EQ(third.calls.size(), 1u);
   EXPECT_EQ(loader->requestCount(), 1u);
 }
 
@@ -187,6 +208,23 @@ TEST_F(ManagerTest, OriginalFromTheCacheIsTransformedWithoutDownloading) {
   EXPECT_EQ(manager->cacheKeyForURL(NSURL::URLWithString(url), Value()), transformedKey);
   const ILRemoteImageContext none = Value::map({{ILRemoteImageContextImageTransformer, Value()}});
   EXPECT_EQ(manager->cacheKeyForURL(NSURL::URLWithString(url), none), url);
+
+  // A thumbnail's key carries its size and whether it keeps the aspect
+  // ratio (kept unless the context says otherwise).
+  manager->setTransformer(nullptr);
+  const Value size = ILImageCoderSizeValue(CGSizeMake(30, 20));
+  for (std::optional<bool> preserve : {std::optional<bool>(), std::optional<bool>(true),
+                                       std::optional<bool>(false)}) {
+    ValueMap thumbnail;
+    ValueMapSet(thumbnail, Value(ILRemoteImageContextImageThumbnailPixelSize), size);
+    if (preserve) {
+      ValueMapSet(thumbnail, Value(ILRemoteImageContextImagePreserveAspectRatio), Value(*preserve));
+    }
+    EXPECT_EQ(manager->cacheKeyForURL(NSURL::URLWithString(url), Value(thumbnail)),
+              ILThumbnailCacheKey(url, CGSizeMake(30, 20), preserve.value_or(true)));
+  }
+  EXPECT_NE(ILThumbnailCacheKey(url, CGSizeMake(30, 20), true),
+            ILThumbnailCacheKey(url, CGSizeMake(30, 20), false));
 }
 
 TEST_F(ManagerTest, CancelAnswersOnceWhereverTheLoadIs) {

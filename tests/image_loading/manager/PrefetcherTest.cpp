@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ScriptedLoader.h"
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/manager/ILRemoteImagePrefetcher.h"
 #include "platform/uikit/UIImage.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
 #include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "platform/foundation/Dispatch.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/ImageLoadingTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "image_loading/transformers/UIImageTransform.h"
 #include "platform/coreimage/CIContext.h"

@@ -2,8 +2,8 @@
 #include <limits>
 #include <memory>
 
-#include "image_loading/ImageLoadingTestSupport.h"
-#include "image_loading/categories/UIImageMetadata.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/transformers/ILGraphicsImageRenderer.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "image_loading/transformers/UIImageTransform.h"

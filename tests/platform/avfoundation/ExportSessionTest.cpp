@@ -122,6 +122,27 @@ TEST_F(ExportSessionTest, ExportsRemuxIntoTheRequestedContainerWithRisingProgres
   EXPECT_FALSE(exists(folder_.path() + "/x.png"));
 }
 
+TEST_F(ExportSessionTest, HEVCKeepsTheSampleEntryOfItsSource) {
+  // Players refuse HEVC under "hev1" that they play under "hvc1": a remux
+  // keeps whichever the source used.
+  for (const char* tag : {"hvc1", "hev1"}) {
+    std::string movie = folder_.path() + "/" + tag + ".mp4";
+    ASSERT_TRUE(WriteFixtureVideo(movie, 64, 64, 3, std::nullopt, tag));
+    ASSERT_EQ(FixtureVideoCodecTag(movie), tag);
+    auto asset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+    for (const char* type : {AVFileTypeQuickTimeMovie, AVFileTypeMPEG4}) {
+      std::string target = folder_.path() + "/" + tag + "-out" + (type == AVFileTypeMPEG4 ? ".mp4" : ".mov");
+      auto session = AVAssetExportSession::exportSessionWithAsset(asset, AVAssetExportPresetPassthrough);
+      ASSERT_TRUE(session);
+      session->setOutputFileType(type);
+      session->setOutputURL(NSURL::fileURLWithPath(target, false));
+      ASSERT_TRUE(exportAndWait(session));
+      ASSERT_EQ(session->status(), AVAssetExportSessionStatusCompleted) << tag << " " << type;
+      EXPECT_EQ(FixtureVideoCodecTag(target), tag) << type;
+    }
+  }
+}
+
 TEST_F(ExportSessionTest, CancellingMidwayStopsTheExportAndRemovesThePartialFile) {
   std::string movie = folder_.path() + "/long.mp4";
   ASSERT_TRUE(WriteFixtureVideo(movie, 64, 48, 120));

@@ -4,7 +4,7 @@
 #include "platform/corelocation/CLLocationManager.h"
 #include "platform/foundation/NSThread.h"
 #include "support/TestEnvironment.h"
-#include "support/camera/ScriptedLocationProvider.h"
+#include "support/location/ScriptedLocationProvider.h"
 
 namespace {
 

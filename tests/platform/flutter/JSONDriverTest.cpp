@@ -170,14 +170,27 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
       "{\"id\":2,\"channel\":\"t/m\",\"method\":\"echo\",\"args\":2}\n");
   bool finished = false;
   driver.serve(in, [&] { finished = true; });
-  // Every reply out and the end of input seen: the driver waits on the clock.
-  ASSERT_TRUE(RunMainLoopUntil(
-      [&] { return rec.lines.size() == 2 && PlatformClock::pendingCount() > 0; }));
-  // Output must stay quiet for a moment before the driver ends.
-  EXPECT_FALSE(finished);
-  serveToTheEnd(finished);
+  // Every reply out, the end of input seen and nothing left to run: the
+  // driver ends at once, without waiting on the clock.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return finished; }));
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
   ASSERT_EQ(rec.lines.size(), 2u);
   EXPECT_EQ(rec.lines[1], R"({"id":2,"result":2})");
+
+  // A reply still owed keeps it serving until the reply is out; work still
+  // queued when it is (an event on its way) holds it for a quiet moment.
+  FlutterJSONDriver second(engine, rec.writer());
+  std::istringstream later(R"({"id":3,"channel":"t/m","method":"later"})" "\n");
+  bool secondFinished = false;
+  second.serve(later, [&] { secondFinished = true; });
+  ASSERT_TRUE(RunMainLoopUntil([&] { return PlatformClock::pendingCount() > 0; }));
+  EXPECT_FALSE(secondFinished);
+  NSRunLoop::mainRunLoop().perform([] {});
+  echo->held(Value(3));
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(rec.lines.back(), R"({"id":3,"result":3})");
+  EXPECT_FALSE(secondFinished);
+  serveToTheEnd(secondFinished);
 }
 
 TEST_F(DriverFixture, NothingASenderOrPluginThrowsEndsTheDriver) {
@@ -231,9 +244,7 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
   std::istringstream in(huge + "  \n" + R"({"id":2,"channel":"t/m","method":"echo","args":2})" + "\n");
   bool finished = false;
   driver.serve(in, [&] { finished = true; });
-  ASSERT_TRUE(RunMainLoopUntil(
-      [&] { return rec.lines.size() == 4 && PlatformClock::pendingCount() > 0; }));
-  serveToTheEnd(finished);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return finished; }));
   ASSERT_EQ(rec.lines.size(), 4u);
   EXPECT_EQ(rec.lines[2], R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
   EXPECT_EQ(rec.lines[3], R"({"id":2,"result":2})");
@@ -242,13 +253,14 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
 TEST_F(DriverFixture, ADriverGoneWithWorkPendingIsLeftAlone) {
   auto other = std::make_unique<FlutterJSONDriver>(engine, rec.writer());
   std::istringstream in(R"({"id":1,"channel":"t/m","method":"echo","args":1})"
+                        "\n"
+                        R"({"id":2,"channel":"t/m","method":"later"})"
                         "\n");
   bool finished = false;
   other->serve(in, [&] { finished = true; });
-  // Replied, input ended: the quiet period and the drain limit are on the clock.
+  // One reply out, one owed, input ended: the drain limit is on the clock.
   ASSERT_TRUE(
       RunMainLoopUntil([&] { return rec.lines.size() == 1 && PlatformClock::pendingCount() > 0; }));
-  other->handleLine(R"({"id":2,"channel":"t/m","method":"later"})");
   other.reset();
   // The plugin answers, and the timers fire, after the driver is gone.
   echo->held(Value(2));

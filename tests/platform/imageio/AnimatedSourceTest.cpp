@@ -50,13 +50,15 @@ TEST_F(AnimatedSourceTest, GIFFramesAreCompositedWithDisposalAndTimed) {
   EXPECT_EQ(
       container.find(kCGImagePropertyGIFDictionary)->find(kCGImagePropertyGIFLoopCount)->asInt64(),
       0);
-  // Delays: 0 and 0.01 s are clamped, the raw value is kept beside; no control, no delay.
+  // Delays: 0 and 0.01 s are clamped, the raw value is kept beside; no
+  // control block means a delay of 0, clamped like any other.
   EXPECT_DOUBLE_EQ(Delay(source, 0, kCGImagePropertyGIFDictionary, "DelayTime"), 0.1);
   EXPECT_DOUBLE_EQ(Delay(source, 0, kCGImagePropertyGIFDictionary, "UnclampedDelayTime"), 0);
   EXPECT_DOUBLE_EQ(Delay(source, 1, kCGImagePropertyGIFDictionary, "DelayTime"), 0.1);
   EXPECT_DOUBLE_EQ(Delay(source, 1, kCGImagePropertyGIFDictionary, "UnclampedDelayTime"), 0.01);
   EXPECT_DOUBLE_EQ(Delay(source, 2, kCGImagePropertyGIFDictionary, "DelayTime"), 0.05);
-  EXPECT_DOUBLE_EQ(Delay(source, 3, kCGImagePropertyGIFDictionary, "DelayTime"), -1);
+  EXPECT_DOUBLE_EQ(Delay(source, 3, kCGImagePropertyGIFDictionary, "DelayTime"), 0.1);
+  EXPECT_DOUBLE_EQ(Delay(source, 3, kCGImagePropertyGIFDictionary, "UnclampedDelayTime"), 0);
   EXPECT_TRUE(CGImageSourceCopyPropertiesAtIndex(source, 3).find(kCGImagePropertyGIFDictionary));
 
   const std::vector<int> red = {255, 0, 0, 255}, green = {0, 255, 0, 255}, blue = {0, 0, 255, 255},

@@ -37,8 +37,11 @@ TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
   cache.storeCachedResponse(cachedText("http://127.0.0.1/a", std::string(100, 'a')), a);
   EXPECT_EQ(cache.currentMemoryUsage(), before - 500);
 
-  cache.storeCachedResponse(cachedText("http://127.0.0.1/big", std::string(5000, 'x')),
-                            NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/big")));
+  const uint64_t usage = cache.currentMemoryUsage();
+  auto big = NSURLRequest::requestWithURL(NSURL::URLWithString("http://127.0.0.1/big"));
+  cache.storeCachedResponse(cachedText("http://127.0.0.1/big", std::string(5000, 'x')), big);
+  EXPECT_EQ(cache.cachedResponseForRequest(big), nullptr) << "an entry larger than the cache is left out";
+  EXPECT_EQ(cache.currentMemoryUsage(), usage);
   EXPECT_NE(cache.cachedResponseForRequest(a), nullptr) << "an entry larger than the cache evicts nothing";
   cache.storeCachedResponse(cachedText("http://127.0.0.1/b", "b", NSURLCacheStoragePolicy::NotAllowed), b);
   EXPECT_EQ(cache.cachedResponseForRequest(b), nullptr);
@@ -81,6 +84,22 @@ TEST_F(NSURLSessionCacheTest, FreshResponsesAreServedThenRevalidatedWhenStale) {
   // The 304 started a new freshness period.
   load(server.url("/image"));
   EXPECT_EQ(server.requestCount("/image"), 2u);
+
+  // No-cache, from the server or in the request, asks the server every
+  // time, however long the rest of the headers say the answer keeps.
+  ScriptedResponse checked(200, {{"Cache-Control", "no-cache, max-age=600"}}, "checked");
+  checked.etag = "\"c\"";
+  server.script("/checked", checked);
+  load(server.url("/checked"));
+  load(server.url("/checked"));
+  EXPECT_EQ(server.requestCount("/checked"), 2u);
+  EXPECT_EQ(server.requests().back().headers["If-None-Match"], "\"c\"");
+  for (const char* field : {"Cache-Control", "Pragma"}) {
+    auto asked = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/image")));
+    asked->setValueForHTTPHeaderField("no-cache", field);
+    load(asked);
+  }
+  EXPECT_EQ(server.requestCount("/image"), 4u);
 }
 
 TEST_F(NSURLSessionCacheTest, FreshnessComesFromExpiresOrLastModified) {

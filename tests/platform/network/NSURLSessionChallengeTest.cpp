@@ -232,6 +232,73 @@ TEST_F(NSURLSessionChallengeTest, RedirectionsGoThroughTheDelegate) {
   EXPECT_EQ(delegate->redirects.size(), asked);
 }
 
+TEST_F(NSURLSessionChallengeTest, RedirectsKeepTheirMethodsAndCredentialsStayWithTheirServer) {
+  // Which method each redirect status carries on a POST, and whether it is
+  // followed at all.
+  server.script("/target", {200, {}, "landed"});
+  for (int status : {300, 301, 302, 303, 307, 308}) {
+    server.script("/" + std::to_string(status), {status, {{"Location", "/target"}}, "moved"});
+  }
+  struct Case {
+    int status;
+    const char* method;  // at the target; null when not followed
+  };
+  for (const Case& c : {Case{300, nullptr}, Case{301, "GET"}, Case{302, "GET"}, Case{303, "GET"},
+                        Case{307, "POST"}, Case{308, "POST"}}) {
+    auto post = NSMutableURLRequest::requestWithURL(
+        NSURL::URLWithString(server.url("/" + std::to_string(c.status))));
+    post->setHTTPMethod("POST");
+    const size_t before = server.requests().size();
+    auto task = load(post);
+    auto requests = server.requests();
+    if (!c.method) {
+      EXPECT_EQ(task->response()->statusCode(), c.status);
+      EXPECT_EQ(requests.size(), before + 1) << c.status;
+      continue;
+    }
+    EXPECT_EQ(task->response()->statusCode(), 200) << c.status;
+    ASSERT_EQ(requests.size(), before + 2) << c.status;
+    EXPECT_EQ(requests.back().path, "/target");
+    EXPECT_EQ(requests.back().method, c.method) << c.status;
+  }
+
+  // Credentials, the session's own or set by hand, go to the server they
+  // were meant for and not to another one a redirect names.
+  LoopbackHttpServer other;
+  other.script("/open", {200, {}, "open"});
+  ScriptedResponse guarded(302, {{"Location", other.url("/open")}}, "");
+  guarded.basicUserPassword = std::make_pair("ann", "s3cret");
+  server.script("/guarded", guarded);
+  delegate->onChallenge = [](const NSURLAuthenticationChallengePtr&, NSURLSessionChallengeHandler& handler) {
+    handler(Disposition::UseCredential,
+            NSURLCredential::credentialWithUser("ann", "s3cret", NSURLCredentialPersistence::ForSession));
+  };
+  auto viaChallenge = load(server.url("/guarded"));
+  EXPECT_EQ(viaChallenge->response()->statusCode(), 200);
+  EXPECT_EQ(server.requests().back().headers["Authorization"], "Basic YW5uOnMzY3JldA==");
+
+  server.script("/hop", {302, {{"Location", other.url("/open")}}, ""});
+  server.script("/stay", {302, {{"Location", "/target"}}, ""});
+  for (const char* path : {"/hop", "/stay"}) {
+    auto byHand = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url(path)));
+    byHand->setValueForHTTPHeaderField("Bearer t0ken", "Authorization");
+    byHand->setValueForHTTPHeaderField("session=1", "Cookie");
+    byHand->setHTTPShouldHandleCookies(false);
+    EXPECT_EQ(load(byHand)->response()->statusCode(), 200);
+  }
+  auto elsewhere = other.requests();
+  ASSERT_EQ(elsewhere.size(), 2u);
+  for (const auto& request : elsewhere) {
+    EXPECT_EQ(request.headers.count("Authorization"), 0u);
+    EXPECT_EQ(request.headers.count("Cookie"), 0u);
+  }
+  // A redirect within the same server keeps what the caller set.
+  auto home = server.requests().back();
+  EXPECT_EQ(home.path, "/target");
+  EXPECT_EQ(home.headers["Authorization"], "Bearer t0ken");
+  EXPECT_EQ(home.headers["Cookie"], "session=1");
+}
+
 using NSStringTransformTest = PlatformTest;
 
 TEST_F(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <map>
+
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHFileMediaProvider.h"
@@ -84,6 +87,17 @@ TEST_F(ImageManagerTest, ImagesAreDecodedUprightAndResizedToTheTargetInEachConte
   EXPECT_LT(opportunistic.answers[0].image->CGImage()->width(), 20u);
   EXPECT_FALSE(opportunistic.answers[1].info.find(PHImageResultIsDegradedKey)->asBool());
   EXPECT_EQ(opportunistic.answers[1].image->CGImage()->height(), 40u);
+
+  // A target larger than the picture gets the picture at its own size, in
+  // either mode: nothing is scaled up.
+  for (PHImageContentMode mode : {PHImageContentModeAspectFit, PHImageContentModeAspectFill}) {
+    ImageAnswers large;
+    manager->requestImageForAsset(asset, CGSizeMake(100, 100), mode, exact, large.handler());
+    ASSERT_TRUE(large.wait());
+    CGImageRef whole = large.answers.back().image->CGImage();
+    EXPECT_EQ(whole->width(), 20u) << mode;
+    EXPECT_EQ(whole->height(), 40u) << mode;
+  }
 }
 
 TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAssetsAndFrames) {
@@ -186,4 +200,57 @@ TEST_F(ImageManagerTest, CachingKeepsABoundedSetOfDecodedImages) {
   });
   ASSERT_TRUE(cancelled.find(PHImageCancelledKey));
   EXPECT_TRUE(cancelled.find(PHImageCancelledKey)->asBool());
+}
+
+TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError) {
+  for (const char* name : {"a.png", "b.png", "c.png"}) {
+    ASSERT_TRUE(WriteFixtureImage(path(name), "public.png", 12, 12));
+  }
+  std::map<std::string, PHAssetPtr> byName;
+  auto all = PHAsset::fetchAssetsWithOptions(nullptr);
+  for (auto& asset : all->objects()) byName[asset->record().relativePath] = asset;
+  ASSERT_EQ(byName.size(), 3u);
+  auto provider = std::make_shared<PHFileMediaProvider>(2);
+  auto sync = std::make_shared<PHImageRequestOptions>();
+  sync->synchronous = true;
+  const CGSize size = CGSizeMake(6, 6);
+  auto request = [&](const std::string& name, PHImageRequestID id) {
+    Answer answer;
+    provider->requestImage(PHImageRequest{id, byName[name], size, PHImageContentModeAspectFill, sync},
+                           [&](const UIImagePtr& image, const Value& info) { answer = {image, info}; });
+    return answer;
+  };
+  provider->startCaching({byName["a.png"], byName["b.png"]}, size, PHImageContentModeAspectFill, sync);
+  // A hit on "a" makes "b" the least recently used, so caching "c" drops "b".
+  ASSERT_TRUE(request("a.png", 1).image);
+  provider->startCaching({byName["c.png"]}, size, PHImageContentModeAspectFill, sync);
+  ASSERT_EQ(provider->cachedImageCount(), 2u);
+
+  // With the files gone only the cached images can still be answered.
+  for (const char* name : {"a.png", "b.png"}) ASSERT_EQ(std::remove(path(name).c_str()), 0);
+  Answer kept = request("a.png", 2);
+  EXPECT_TRUE(kept.image) << "the image used last stays cached";
+  EXPECT_FALSE(kept.info.find(PHImageErrorKey));
+
+  Answer gone = request("b.png", 3);
+  EXPECT_FALSE(gone.image);
+  const Value* error = gone.info.find(PHImageErrorKey);
+  ASSERT_TRUE(error);
+  auto nsError = error->objectAs<NSError>();
+  ASSERT_TRUE(nsError);
+  EXPECT_EQ(nsError->domain(), PHPhotosErrorDomain);
+
+  // The data of an unreadable file comes with the reading error too.
+  NSDataPtr data;
+  Value dataInfo;
+  provider->requestImageData(
+      PHImageRequest{4, byName["b.png"], size, PHImageContentModeAspectFill, sync},
+      [&](const NSDataPtr& bytes, const std::string&, UIImageOrientation, const Value& info) {
+        data = bytes;
+        dataInfo = info;
+      });
+  EXPECT_FALSE(data);
+  const Value* dataError = dataInfo.find(PHImageErrorKey);
+  ASSERT_TRUE(dataError);
+  EXPECT_TRUE(dataError->objectAs<NSError>());
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/photos/PHAssetCreationRequest.h"
 #include "platform/uikit/UIImage.h"
@@ -114,6 +115,46 @@ TEST_F(PhotoLibraryTest, ScanReadsMetadataAlbumsAndSmartAlbums) {
   ASSERT_EQ(images->count(), 2);
   EXPECT_EQ(images->firstObject()->record().relativePath, "Screenshot 1.png");
   EXPECT_EQ(images->lastObject()->record().relativePath, "turned.jpg");
+}
+
+TEST_F(PhotoLibraryTest, EveryTurningOrientationSwapsTheSides) {
+  for (int exif = 1; exif <= 8; ++exif) {
+    ASSERT_TRUE(WriteFixtureImage(path("o" + std::to_string(exif) + ".jpg"), "public.jpeg", 40, 20, exif));
+  }
+  auto all = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(all->count(), 8);
+  for (auto& asset : all->objects()) {
+    const int exif = asset->record().relativePath[1] - '0';
+    EXPECT_EQ(asset->pixelWidth(), exif >= 5 ? 20 : 40) << exif;
+    EXPECT_EQ(asset->pixelHeight(), exif >= 5 ? 40 : 20) << exif;
+  }
+}
+
+TEST_F(PhotoLibraryTest, RecentlyAddedListsInTheOrderOfAdditionForThirtyDays) {
+  auto recentlyAdded = [] {
+    auto album = PHAssetCollection::fetchAssetCollectionsWithType(
+        PHAssetCollectionTypeSmartAlbum, PHAssetCollectionSubtypeSmartAlbumRecentlyAdded, nullptr);
+    std::vector<std::string> names;
+    auto assets = PHAsset::fetchAssetsInAssetCollection(album->firstObject(), nullptr);
+    for (auto& asset : assets->objects()) {
+      names.push_back(asset->record().relativePath);
+    }
+    return names;
+  };
+  // Added in an order that is neither the order of their dates nor its reverse.
+  const std::pair<const char*, const char*> files[] = {
+      {"late.jpg", "2023:01:01 10:00:00"}, {"early.jpg", "2019:01:01 10:00:00"},
+      {"middle.jpg", "2021:01:01 10:00:00"}};
+  for (auto& [name, date] : files) {
+    ASSERT_TRUE(WriteFixtureImage(path(name), "public.jpeg", 8, 8, 1, std::nullopt, date));
+    PHPhotoLibrary::sharedPhotoLibrary()->synchronize();
+    PlatformClock::advance(60);
+  }
+  EXPECT_EQ(recentlyAdded(), (std::vector<std::string>{"late.jpg", "early.jpg", "middle.jpg"}));
+  PlatformClock::advance(30 * 24 * 3600.0 - 90);
+  EXPECT_EQ(recentlyAdded(), (std::vector<std::string>{"middle.jpg"}));
+  PlatformClock::advance(60);
+  EXPECT_TRUE(recentlyAdded().empty());
 }
 
 TEST_F(PhotoLibraryTest, IdentifiersSurviveRestartsRenamesAndACorruptIndex) {

@@ -195,6 +195,21 @@ TEST_F(ScrollViewTest, PullingPastAnEdgeRubberBandsAndBouncesBack) {
   EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 0));
 }
 
+TEST_F(ScrollViewTest, TheRubberBandFollowsThePlatformsCurveAndEveryInsetBoundsTheOffset) {
+  // Pulled 200 points past the top of a 667-point view, the content moves
+  // (1 - 1 / (200 × 0.55 / 667 + 1)) × 667 = 94.4 points.
+  auto touch = hand->drag({{187, 200}, {187, 400}}, 0.3, false);
+  EXPECT_NEAR(scroll->contentOffset().y, -(1 - 1 / (200 * 0.55 / 667 + 1)) * 667, 0.5);
+  hand->up({touch});
+  advance(2);
+
+  // Each inset widens the range on its own side.
+  scroll->setContentSize(CGSizeMake(1000, 2000));
+  scroll->setContentInset(UIEdgeInsetsMake(10, 20, 40, 30));
+  EXPECT_EQ(scroll->minimumContentOffset(), CGPointMake(-20, -10));
+  EXPECT_EQ(scroll->maximumContentOffset(), CGPointMake(1000 + 30 - 375, 2000 + 40 - 667));
+}
+
 TEST_F(ScrollViewTest, AFingerCatchesADeceleratingScrollView) {
   hand->drag({{187, 500}, {187, 400}}, 0.1);
   advance(0.3);

@@ -51,10 +51,10 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
 }
 
 bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
-                       std::optional<std::string> creationTime) {
+                       std::optional<std::string> creationTime, const std::string& hevcTag) {
   AVFormatContext* out = nullptr;
   if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+  const AVCodec* codec = avcodec_find_encoder(hevcTag.empty() ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_HEVC);
   AVStream* stream = avformat_new_stream(out, nullptr);
   AVCodecContext* enc = avcodec_alloc_context3(codec);
   bool ok = codec && stream && enc;
@@ -67,8 +67,14 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
     enc->gop_size = 5;
     enc->bit_rate = 400000;
     if (out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    ok = avcodec_open2(enc, codec, nullptr) >= 0 &&
+    AVDictionary* quiet = nullptr;
+    if (!hevcTag.empty()) av_dict_set(&quiet, "x265-params", "log-level=none", 0);
+    ok = avcodec_open2(enc, codec, &quiet) >= 0 &&
          avcodec_parameters_from_context(stream->codecpar, enc) >= 0;
+    av_dict_free(&quiet);
+    if (ok && hevcTag.size() == 4) {
+      stream->codecpar->codec_tag = MKTAG(hevcTag[0], hevcTag[1], hevcTag[2], hevcTag[3]);
+    }
     stream->time_base = enc->time_base;
   }
   if (ok && creationTime) av_dict_set(&out->metadata, "creation_time", creationTime->c_str(), 0);
@@ -115,4 +121,20 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
   if (out->pb) avio_closep(&out->pb);
   avformat_free_context(out);
   return ok;
+}
+
+std::string FixtureVideoCodecTag(const std::string& path) {
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0) return "";
+  std::string tag;
+  if (avformat_find_stream_info(in, nullptr) >= 0) {
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+      const AVCodecParameters* par = in->streams[i]->codecpar;
+      if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+      for (int shift = 0; shift < 32; shift += 8) tag += static_cast<char>((par->codec_tag >> shift) & 0xFF);
+      break;
+    }
+  }
+  avformat_close_input(&in);
+  return tag;
 }

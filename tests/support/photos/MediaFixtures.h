@@ -29,5 +29,11 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
 // An MPEG-4 (or QuickTime, by the ".mov" extension) video of `frames` frames
 // at 10 frames per second; `creationTime` ("2024-05-01T12:00:00Z") goes
 // into the container's metadata when given.
+// `hevcTag` ("hvc1" or "hev1") writes HEVC under that sample entry instead
+// of MPEG-4 Part 2.
 bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
-                       std::optional<std::string> creationTime = std::nullopt);
+                       std::optional<std::string> creationTime = std::nullopt,
+                       const std::string& hevcTag = "");
+
+// The four-character tag of the first video stream of a file ("" when none).
+std::string FixtureVideoCodecTag(const std::string& path);

@@ -40,8 +40,9 @@ void ScriptedMediaProvider::run(const ScriptedAnswer& answer, PHImageRequestID i
         (*deliver)(answer, infoFor(id, true), true);
         (*deliver)(answer, infoFor(id, false), false);
         break;
+      case ScriptedAnswer::Result::InCloudAlways:
       case ScriptedAnswer::Result::InCloudWithoutNetwork:
-        if (networkAllowed) {
+        if (networkAllowed && answer.result == ScriptedAnswer::Result::InCloudWithoutNetwork) {
           (*deliver)(answer, infoFor(id, false), false);
         } else {
           ScriptedAnswer none = answer;

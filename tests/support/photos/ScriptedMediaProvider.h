@@ -13,7 +13,9 @@
 #include "platform/photos/PHImageManager.h"
 
 struct ScriptedAnswer {
-  enum class Result { Final, DegradedThenFinal, InCloudWithoutNetwork, Error, Never };
+  // InCloudWithoutNetwork answers only when network access is allowed;
+  // InCloudAlways never does (the download failed).
+  enum class Result { Final, DegradedThenFinal, InCloudWithoutNetwork, InCloudAlways, Error, Never };
   enum class Thread { Caller, Background, Main };
   Result result = Result::Final;
   Thread thread = Thread::Caller;

@@ -1,0 +1,86 @@
+#include "AKImagePickerController/data/AKImageBaseManager.h"
+
+#include <map>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSThread.h"
+
+namespace {
+
+std::mutex& selectorsMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<std::string, AKImageBaseManager::Invoker>& selectors() {
+  static std::map<std::string, AKImageBaseManager::Invoker> table;
+  return table;
+}
+
+AKImageBaseManager::Invoker invokerFor(const std::string& selector) {
+  std::lock_guard<std::mutex> lock(selectorsMutex());
+  auto it = selectors().find(selector);
+  return it == selectors().end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+void AKImageBaseManager::registerSelector(const std::string& selector, Invoker invoker) {
+  std::lock_guard<std::mutex> lock(selectorsMutex());
+  selectors()[selector] = std::move(invoker);
+}
+
+void AKImageBaseManager::add(const std::shared_ptr<NSObject>& observer) {
+  if (!observer) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(observers_, [](auto& weak) { return weak.expired(); });
+  for (auto& weak : observers_) {
+    if (weak.lock() == observer) return;
+  }
+  observers_.push_back(observer);
+}
+
+void AKImageBaseManager::remove(const std::shared_ptr<NSObject>& observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(observers_, [&](auto& weak) {
+    auto strong = weak.lock();
+    return !strong || strong == observer;
+  });
+}
+
+std::vector<std::shared_ptr<NSObject>> AKImageBaseManager::liveObservers() const {
+  std::vector<std::shared_ptr<NSObject>> live;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& weak : observers_) {
+    if (auto strong = weak.lock()) live.push_back(std::move(strong));
+  }
+  return live;
+}
+
+size_t AKImageBaseManager::observerCount() const { return liveObservers().size(); }
+
+void AKImageBaseManager::notify(const std::string& selector, const Value& object) {
+  notify(selector, object, Value());
+}
+
+void AKImageBaseManager::deliver(const std::vector<std::shared_ptr<NSObject>>& observers,
+                                 const std::string& selector, const Value& one, const Value& two) {
+  Invoker invoker = invokerFor(selector);
+  if (!invoker) return;
+  for (auto& observer : observers) invoker(*observer, one, two);
+}
+
+void AKImageBaseManager::notify(const std::string& selector, const Value& object,
+                                const Value& objectTwo) {
+  if (liveObservers().empty()) return;
+  if (NSThread::isMainThread()) {
+    deliver(liveObservers(), selector, object, objectTwo);
+    return;
+  }
+  // The hub is held until delivery; the snapshot of observers is taken then,
+  // so one added meanwhile is reached and one freed meanwhile is not.
+  auto self = std::static_pointer_cast<AKImageBaseManager>(shared_from_this());
+  dispatch_async(dispatch_get_main_queue(), [self, selector, object, objectTwo] {
+    deliver(self->liveObservers(), selector, object, objectTwo);
+  });
+}

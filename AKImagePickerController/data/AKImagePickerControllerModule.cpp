@@ -1,0 +1,55 @@
+#include "AKImagePickerController/data/AKImagePickerControllerModule.h"
+
+#include <mutex>
+
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
+#include "AKImagePickerController/data/AKImageGroupDataManager.h"
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSClassRegistry.h"
+#include "platform/foundation/SingletonResets.h"
+
+namespace {
+
+// Marks the code bundle of this module.
+class BundleFinder {};
+
+constexpr const char* kBundleName = "AKImagePickerController_AKImagePickerController";
+
+std::mutex gMutex;
+NSBundlePtr gBundle;  // guarded by gMutex
+
+NSBundlePtr findBundle() {
+  auto main = NSBundle::mainBundle();
+  std::vector<std::string> candidates = {main->resourcePath(),
+                                         NSBundle::bundleForClass(typeid(BundleFinder))->resourcePath(),
+                                         main->bundlePath()};
+  for (auto& folder : candidates) {
+    if (folder.empty()) continue;
+    if (auto bundle = NSBundle::bundleWithPath(folder + "/" + kBundleName + ".bundle")) return bundle;
+  }
+  FatalStop(std::string("unable to find bundle named ") + kBundleName);
+}
+
+}  // namespace
+
+NSBundlePtr AKImagePickerControllerModuleBundle() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SingletonResets::add([] {
+      std::lock_guard<std::mutex> lock(gMutex);
+      gBundle.reset();
+    });
+  });
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (!gBundle) gBundle = findBundle();
+  return gBundle;
+}
+
+void registerAKImagePickerControllerClasses() {
+  NSClassRegistry::registerClass("AKImagePickerController.AKImageBaseManager",
+                                 [] { return std::make_shared<AKImageBaseManager>(); });
+  NSClassRegistry::registerClass("AKImagePickerController.AKImageGroupDataManagerConfiguration",
+                                 [] { return std::make_shared<AKImageGroupDataManagerConfiguration>(); });
+  NSClassRegistry::registerClass("AKImagePickerController.AKImageAssetExporterConfiguration",
+                                 [] { return std::make_shared<AKImageAssetExporterConfiguration>(); });
+}

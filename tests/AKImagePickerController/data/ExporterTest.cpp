@@ -1,0 +1,593 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
+#include "AKImagePickerController/data/PickerTestSupport.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UIApplication.h"
+
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string base64(const std::string& text) {
+  return Base64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace
+
+class ExporterTest : public PickerTest {
+ protected:
+  void SetUp() override {
+    PickerTest::SetUp();
+    exportRoot_ = folder_->path() + "/Exports";
+    configuration_.exportDirectory = NSURL::fileURLWithPath(exportRoot_, true);
+  }
+  void TearDown() override {
+    // Requests still queued keep their exporters: end them before the checks.
+    PickerTest::TearDown();
+  }
+
+  // Runs an export and waits (bounded) for its completion on the main thread.
+  Value exportAndWait(const AKImageAssetExporterPtr& exporter, const std::vector<AKAssetPtr>& assets,
+                      int32_t* requestID = nullptr) {
+    Value result;
+    bool done = false;
+    long endsBefore = watched_ ? std::count_if(watched_->events.begin(), watched_->events.end(),
+                                               [](const std::string& e) { return e.rfind("end ", 0) == 0; })
+                                : 0;
+    int32_t id = exporter->exportAssetsAsynchronously(assets, [&](const Value& info) {
+      EXPECT_TRUE(NSThread::isMainThread());
+      // Every asset has ended, and its did-end callback come, before the request.
+      if (watched_) {
+        EXPECT_EQ(std::count_if(watched_->events.begin(), watched_->events.end(),
+                                [](const std::string& e) { return e.rfind("end ", 0) == 0; }),
+                  static_cast<long>(assets.size()) + endsBefore);
+      }
+      for (auto& asset : assets) EXPECT_TRUE(asset->localTemporaryPath() || asset->error());
+      result = info;
+      done = true;
+    });
+    if (requestID) *requestID = id;
+    for (int i = 0; i < 400 && !done; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
+    EXPECT_TRUE(done);
+    return result;
+  }
+  AKAssetPtr libraryAsset(const std::string& name) {
+    PHPhotoLibrary::sharedPhotoLibrary()->synchronize();
+    auto all = PHAsset::fetchAssetsWithOptions(nullptr);
+    for (auto& asset : all->objects()) {
+      if (asset->record().relativePath == name) return AKAsset::initWithOriginalAsset(asset);
+    }
+    ADD_FAILURE() << "no asset " << name;
+    return nullptr;
+  }
+  ScriptedAnswer dataOf(const std::string& file) {
+    ScriptedAnswer answer;
+    answer.data = NSData::dataWithContentsOfFile(file);
+    return answer;
+  }
+  static bool cancelled(const Value& info) { return info.find(AKImageAssetExportResultCancelledKey)->asBool(); }
+  // Holds the write queue until the answered semaphore is signalled.
+  static dispatch_semaphore_t holdWriteQueue() {
+    auto release = dispatch_semaphore_create(0);
+    dispatch_async(AKImageAssetExporter::ioQueue(), [release] {
+      DispatchBlockingScope blocking;
+      dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+    });
+    return release;
+  }
+  // The library photos a.jpg and b.jpg, an exporter and an observer of it.
+  struct TwoPhotos {
+    AKAssetPtr a, b;
+    AKImageAssetExporterPtr exporter;
+    std::shared_ptr<RecordingObserver> observer;
+  };
+  TwoPhotos twoPhotos() {
+    EXPECT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+    EXPECT_TRUE(WriteFixtureImage(path("b.jpg"), "public.jpeg", 8, 8));
+    TwoPhotos out{libraryAsset("a.jpg"), libraryAsset("b.jpg"),
+                  AKImageAssetExporter::initWithConfiguration(configuration_), std::make_shared<RecordingObserver>()};
+    out.exporter->add(out.observer);
+    return out;
+  }
+
+  AKImageAssetExporterConfiguration configuration_;
+  std::string exportRoot_;
+  // When set, the observer whose did-end callbacks each completion checks.
+  std::shared_ptr<RecordingObserver> watched_;
+};
+
+TEST_F(ExporterTest, ConfigurationDefaultsAndCopies) {
+  AKImageAssetExporterConfiguration fresh;
+  EXPECT_EQ(fresh.imageExportPreset, 0);
+  EXPECT_EQ(fresh.videoExportPreset, "AVAssetExportPresetHighestQuality");
+  EXPECT_EQ(fresh.avOutputFileType, "com.apple.quicktime-movie");
+  EXPECT_EQ(fresh.compressionQuality, 0.9);
+  EXPECT_EQ(fresh.exportDirectory->lastPathComponent(), "AKImageAssetExporter");
+  EXPECT_EQ(fresh.exportDirectory->URLByDeletingLastPathComponent()->path() + "/", NSTemporaryDirectory());
+
+  class Special : public AKImageAssetExporterConfiguration {
+   public:
+    std::shared_ptr<AKImageAssetExporterConfiguration> copy() const override {
+      return std::make_shared<Special>(*this);
+    }
+  };
+  Special special;
+  auto copy = special.copy();
+  EXPECT_TRUE(std::dynamic_pointer_cast<Special>(copy));
+  copy->compressionQuality = 0.1;
+  EXPECT_EQ(special.compressionQuality, 0.9);
+
+  EXPECT_TRUE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'})));
+  EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{1, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'})));
+  EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i'})));
+  EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'm', 'i', 'f', '1'})));
+  EXPECT_EQ(AKImageAssetExporter::sanitizedFileName("../../etc/passwd", "x"), "passwd");
+  EXPECT_EQ(AKImageAssetExporter::sanitizedFileName("..", "Image.jpg"), "Image.jpg");
+  EXPECT_EQ(AKImageAssetExporter::sanitizedFileName(std::string("a\0b\x01.jpg", 8), "x"), "ab.jpg");
+  EXPECT_EQ(AKImageAssetExporter::sanitizedFileName("", "Video.mov"), "Video.mov");
+}
+
+TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
+  ASSERT_TRUE(WriteFixtureImage(path("IMG_0001.HEIC"), "public.heic", 16, 16));
+  ASSERT_TRUE(WriteFixtureImage(path("pic.heif"), "public.heic", 16, 16));
+  ASSERT_TRUE(WriteFixtureImage(path("plain.jpg"), "public.jpeg", 16, 16));
+  // Last written 2021-01-01 00:00:00.5 UTC: 631152000.5 s after 2001 began.
+  const struct timespec lastWritten[2] = {{1609459200, 500000000}, {1609459200, 500000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path("IMG_0001.HEIC").c_str(), lastWritten, 0), 0);
+  auto heic = libraryAsset("IMG_0001.HEIC");
+  auto heif = libraryAsset("pic.heif");
+  auto jpeg = libraryAsset("plain.jpg");
+  auto memory = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(6, 6)));
+  auto memory2 = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(6, 6)));
+  provider_->queueAnswer(dataOf(path("IMG_0001.HEIC")));
+  provider_->queueAnswer(dataOf(path("pic.heif")));
+  provider_->queueAnswer(dataOf(path("plain.jpg")));
+
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  auto observer = std::make_shared<RecordingObserver>();
+  exporter->add(observer);
+  watched_ = observer;
+  int32_t id = 0;
+  Value info = exportAndWait(exporter, {heic, heif, jpeg, memory, memory2}, &id);
+  EXPECT_EQ(id, 1);
+  EXPECT_EQ(info.find(AKImageAssetExportResultRequestIDKey)->asInt64(), 1);
+  EXPECT_FALSE(cancelled(info));
+
+  // <root>/<base64 id>/<modification date since 2001>/<preset>/<name>
+  ASSERT_TRUE(heic->localTemporaryPath()) << heic->error()->localizedDescription();
+  std::string dir = exportRoot_ + "/" + base64(heic->localIdentifier());
+  EXPECT_EQ(heic->localTemporaryPath()->path(), dir + "/631152000.5/0/IMG_0001.jpg");
+  auto written = NSData::dataWithContentsOfFile(heic->localTemporaryPath()->path());
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->bytes()[0], 0xFF);  // converted to JPEG
+  EXPECT_EQ(heic->fileSize(), written->length());
+  // A HEIC named otherwise still ends in ".jpg" once converted.
+  EXPECT_EQ(*heif->fileName(), "pic.jpg");
+  // Not HEIC: written as the library stores it.
+  EXPECT_EQ(NSData::dataWithContentsOfFile(jpeg->localTemporaryPath()->path())->vector(),
+            NSData::dataWithContentsOfFile(path("plain.jpg"))->vector());
+  EXPECT_FALSE(exists(jpeg->localTemporaryPath()->URLByDeletingLastPathComponent()->path() + "/.tmp"));
+
+  // In-memory images: one level, Image.jpg, and their own folders.
+  EXPECT_EQ(memory->localTemporaryPath()->path(), exportRoot_ + "/" + base64(memory->localIdentifier()) + "/Image.jpg");
+  EXPECT_NE(memory->localTemporaryPath()->path(), memory2->localTemporaryPath()->path());
+  EXPECT_TRUE(exists(memory2->localTemporaryPath()->path()));
+
+  // Callbacks: will-begin in list order; each asset ends once; no error.
+  size_t begins = 0, ends = 0;
+  for (auto& e : observer->events) {
+    begins += e.rfind("begin ", 0) == 0;
+    ends += e.rfind("end ", 0) == 0;
+  }
+  EXPECT_EQ(begins, 5u);
+  EXPECT_EQ(ends, 5u);
+  EXPECT_EQ(observer->events.front(), "begin " + heic->localIdentifier());
+  for (auto& asset : {heic, heif, jpeg, memory, memory2}) EXPECT_FALSE(asset->error());
+
+  // Exported again: the file there is reused, nothing is fetched.
+  size_t calls = provider_->calls().size();
+  observer->events.clear();
+  auto again = AKAsset::initWithOriginalAsset(heic->originalAsset());
+  Value second = exportAndWait(exporter, {again}, &id);
+  EXPECT_EQ(id, 2);
+  EXPECT_EQ(provider_->calls().size(), calls);
+  EXPECT_EQ(again->localTemporaryPath()->path(), heic->localTemporaryPath()->path());
+  EXPECT_EQ(*again->fileName(), "IMG_0001.jpg");
+  EXPECT_EQ(again->fileSize(), heic->fileSize());
+  EXPECT_TRUE(observer->progress.empty());
+
+  // With preset 1 the HEIC is written as it is, in a folder of its own.
+  configuration_.imageExportPreset = 1;
+  watched_ = nullptr;  // not an observer of the next exporter
+  auto unconverted = AKImageAssetExporter::initWithConfiguration(configuration_);
+  provider_->queueAnswer(dataOf(path("IMG_0001.HEIC")));
+  auto original = AKAsset::initWithOriginalAsset(heic->originalAsset());
+  exportAndWait(unconverted, {original}, &id);
+  EXPECT_EQ(id, 3);  // one counter for every exporter
+  ASSERT_TRUE(original->localTemporaryPath());
+  EXPECT_EQ(original->localTemporaryPath()->lastPathComponent(), "IMG_0001.HEIC");
+  EXPECT_EQ(NSData::dataWithContentsOfFile(original->localTemporaryPath()->path())->vector(),
+            NSData::dataWithContentsOfFile(path("IMG_0001.HEIC"))->vector());
+
+  // Any preset other than 0 writes the data as stored.
+  configuration_.imageExportPreset = 7;
+  provider_->queueAnswer(dataOf(path("IMG_0001.HEIC")));
+  auto seventh = AKAsset::initWithOriginalAsset(heic->originalAsset());
+  exportAndWait(AKImageAssetExporter::initWithConfiguration(configuration_), {seventh});
+  ASSERT_TRUE(seventh->localTemporaryPath());
+  EXPECT_EQ(seventh->localTemporaryPath()->lastPathComponent(), "IMG_0001.HEIC");
+  EXPECT_EQ(seventh->localTemporaryPath()->URLByDeletingLastPathComponent()->lastPathComponent(), "7");
+}
+
+TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {
+  auto [a, b, exporter, observer] = twoPhotos();
+
+  // A leftover ".tmp" alone does not count as an exported file.
+  std::string bDir = exporter->generateTemporaryPath(*b)->path();
+  NSFileManager::defaultManager()->createDirectoryAtPath(bDir + "/.tmp", true);
+  // A link planted where a's file goes is never written through.
+  std::string aDir = exporter->generateTemporaryPath(*a)->path();
+  std::string outside = folder_->path() + "/outside.jpg";
+  ASSERT_EQ(symlink(outside.c_str(), (aDir + "/.tmp").c_str()), 0);
+
+  ScriptedAnswer none;  // the library delivers no data for a
+  none.thread = ScriptedAnswer::Thread::Background;
+  provider_->queueAnswer(none);
+  provider_->queueAnswer(dataOf(path("b.jpg")));
+  Value info = exportAndWait(exporter, {a, b});
+  EXPECT_FALSE(cancelled(info));
+  ASSERT_TRUE(a->error());
+  EXPECT_EQ(a->error()->domain(), "AKImageAssetExporterDomain");
+  EXPECT_EQ(a->error()->code(), 1);
+  EXPECT_EQ(a->error()->localizedDescription(), "Failed to fetch image data.");
+  EXPECT_FALSE(a->localTemporaryPath());
+  ASSERT_TRUE(b->localTemporaryPath());
+  EXPECT_EQ(b->localTemporaryPath()->lastPathComponent(), "b.jpg");
+  EXPECT_FALSE(exists(bDir + "/.tmp"));
+
+  // Now a's data arrives, with a link in place of its ".tmp" folder.
+  provider_->queueAnswer(dataOf(path("a.jpg")));
+  auto retry = AKAsset::initWithOriginalAsset(a->originalAsset());
+  exportAndWait(exporter, {retry});
+  ASSERT_TRUE(retry->localTemporaryPath());
+  EXPECT_FALSE(exists(outside));
+  EXPECT_FALSE(exists(aDir + "/.tmp"));
+
+  // A link where the file itself goes is refused.
+  ASSERT_TRUE(WriteFixtureImage(path("c.jpg"), "public.jpeg", 8, 8));
+  auto c = libraryAsset("c.jpg");
+  std::string cDir = exporter->generateTemporaryPath(*c)->path();
+  ASSERT_EQ(symlink(outside.c_str(), (cDir + "/c.jpg").c_str()), 0);  // not reused either
+  provider_->queueAnswer(dataOf(path("c.jpg")));
+  exportAndWait(exporter, {c});
+  EXPECT_FALSE(c->localTemporaryPath());
+  ASSERT_TRUE(c->error());
+  EXPECT_EQ(c->error()->code(), ELOOP);
+  EXPECT_FALSE(exists(outside));
+}
+
+TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThroughNoLink) {
+  // Control characters are legal in Linux file names, not in exported ones.
+  std::string odd = std::string("bad\x01na\nme.jpg");
+  ASSERT_TRUE(WriteFixtureImage(path(odd), "public.jpeg", 8, 8));
+  auto photo = libraryAsset(odd);
+  provider_->queueAnswer(dataOf(path(odd)));
+
+  std::string movie = folder_->path() + "/clip\x02.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(movie, 16, 16, 3));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  ScriptedAnswer av;
+  av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  provider_->queueAnswer(av);
+
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  // A link planted as the video's hidden folder is never written through.
+  std::string videoDir = exporter->generateTemporaryPath(*video)->path();
+  std::string outside = folder_->path() + "/outside";
+  NSFileManager::defaultManager()->createDirectoryAtPath(outside, true);
+  ASSERT_TRUE(WriteFileAtomically(outside + "/clip.mov", "keep", 4));
+  ASSERT_EQ(symlink(outside.c_str(), (videoDir + "/.tmp").c_str()), 0);
+
+  exportAndWait(exporter, {photo, video});
+  ASSERT_TRUE(photo->localTemporaryPath()) << photo->error()->localizedDescription();
+  EXPECT_EQ(*photo->fileName(), "badname.jpg");
+  EXPECT_EQ(photo->localTemporaryPath()->lastPathComponent(), "badname.jpg");
+  ASSERT_TRUE(video->localTemporaryPath()) << video->error()->localizedDescription();
+  EXPECT_EQ(*video->fileName(), "clip.mov");
+  EXPECT_EQ(video->localTemporaryPath()->path(), videoDir + "/clip.mov");
+  // What the link pointed at is untouched.
+  auto kept = NSData::dataWithContentsOfFile(outside + "/clip.mov");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::string(kept->vector().begin(), kept->vector().end()), "keep");
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->size(), 1u);
+  EXPECT_FALSE(exists(videoDir + "/.tmp"));
+}
+
+TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
+  auto [a, b, exporter, observer] = twoPhotos();
+  provider_->setDefaultAnswer(dataOf(path("a.jpg")));
+
+  // Hold the write queue: a's data arrives, its write waits.
+  auto release = holdWriteQueue();
+  int done = 0;
+  exporter->exportAssetsAsynchronously({a}, [&](const Value&) { ++done; });
+  ASSERT_TRUE(provider_->waitForCalls(1));
+  exporter->exportAssetsAsynchronously({b}, [&](const Value&) { ++done; });
+  // Meanwhile a file of that name appears where a's goes: it is kept.
+  std::string aDir = exporter->generateTemporaryPath(*a)->path();
+  ASSERT_TRUE(WriteFileAtomically(aDir + "/a.jpg", "old", 3));
+  drainMainLoop();
+  // The second request has not begun while the first one's asset is open.
+  EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier()), 0);
+  dispatch_semaphore_signal(release);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return done == 2; }));
+  auto endA = std::find(observer->events.begin(), observer->events.end(), "end " + a->localIdentifier());
+  auto beginB = std::find(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier());
+  EXPECT_LT(endA, beginB);
+  EXPECT_FALSE(a->error());
+  ASSERT_TRUE(a->localTemporaryPath());
+  EXPECT_EQ(a->localTemporaryPath()->path(), aDir + "/a.jpg");
+  EXPECT_EQ(a->fileSize(), 3u);
+  ASSERT_TRUE(b->localTemporaryPath());
+
+  // An edited photo (a later modification date) gets a directory of its own.
+  struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 100, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path("a.jpg").c_str(), later, 0), 0);
+  auto edited = libraryAsset("a.jpg");
+  ASSERT_EQ(edited->localIdentifier(), a->localIdentifier());
+  exportAndWait(exporter, {edited});
+  ASSERT_TRUE(edited->localTemporaryPath());
+  EXPECT_NE(edited->localTemporaryPath()->path(), a->localTemporaryPath()->path());
+  EXPECT_EQ(edited->fileSize(), NSData::dataWithContentsOfFile(path("a.jpg"))->length());
+}
+
+TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
+  auto [a, b, exporter, observer] = twoPhotos();
+  EXPECT_EQ(exporter->exportAssetsAsynchronously({}, [](const Value& info) {
+    EXPECT_EQ(info.find(AKImageAssetExportResultRequestIDKey)->asInt64(), 0);
+  }), 0);
+  EXPECT_TRUE(observer->events.empty());
+
+  ScriptedAnswer held;
+  held.result = ScriptedAnswer::Result::Never;
+  provider_->setDefaultAnswer(held);
+  std::vector<Value> results;
+  int32_t first = exporter->exportAssetsAsynchronously({a}, [&](const Value& info) { results.push_back(info); });
+  ASSERT_TRUE(provider_->waitForCalls(1));  // the first request is fetching a's data
+  int32_t second = exporter->exportAssetsAsynchronously({b}, [&](const Value& info) { results.push_back(info); });
+  exporter->cancel(second);
+  exporter->cancel(999);  // unknown: nothing
+  // The queue runs one request at a time, so the cancelled one waits for
+  // the running one; cancelAll reaches the running fetch, which the library
+  // answers as cancelled.
+  exporter->cancelAll();
+  for (int i = 0; i < 200 && results.size() < 2; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
+  drainMainLoop();
+  ASSERT_EQ(results.size(), 2u);  // each caller hears exactly once
+  std::map<int64_t, bool> byID;
+  for (auto& r : results) byID[r.find(AKImageAssetExportResultRequestIDKey)->asInt64()] = cancelled(r);
+  EXPECT_EQ(byID, (std::map<int64_t, bool>{{first, true}, {second, true}}));
+  for (auto& asset : {a, b}) {
+    ASSERT_TRUE(asset->error());
+    EXPECT_EQ(asset->error()->code(), 0);
+    EXPECT_EQ(asset->error()->localizedDescription(), "The operation was cancelled.");
+    EXPECT_FALSE(asset->localTemporaryPath());
+    EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "end " + asset->localIdentifier()), 1);
+  }
+  // The queued request never began.
+  EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + b->localIdentifier()), 0);
+  EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "begin " + a->localIdentifier()), 1);
+  exporter->cancelAll();  // nothing left: nothing happens
+}
+
+// Runs a hook inside every data and video request, before the request
+// call returns.
+class HookedProvider : public ScriptedMediaProvider {
+ public:
+  std::function<void()> onRequest;
+  void requestImageData(const PHImageRequest& request, PHImageDataResultHandler handler) override {
+    if (onRequest) onRequest();
+    ScriptedMediaProvider::requestImageData(request, std::move(handler));
+  }
+  void requestAVAsset(const PHVideoRequest& request, PHVideoResultHandler handler) override {
+    if (onRequest) onRequest();
+    ScriptedMediaProvider::requestAVAsset(request, std::move(handler));
+  }
+};
+
+TEST_F(ExporterTest, ACancelAllWhileTheLibraryIsAskedReachesTheAssetBeingFetched) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto hooked = std::make_shared<HookedProvider>();
+  PHImageManager::setDefaultMediaProvider(hooked);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  ScriptedAnswer held;
+  held.result = ScriptedAnswer::Result::Never;
+  ScriptedAnswer photoData = dataOf(path("a.jpg"));
+  ScriptedAnswer movie;
+  movie.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(path("v.mp4")));
+  size_t checked = 0;
+  for (auto& [name, answer] : std::vector<std::pair<std::string, ScriptedAnswer>>{{"a.jpg", photoData},
+                                                                                {"v.mp4", movie}}) {
+    auto asset = libraryAsset(name);
+    // A thumbnail request of the asset is still pending: the exporter's
+    // cancelAll cancels it through the asset it is fetching.
+    hooked->queueAnswer(held);
+    asset->fetchImage(CGSizeMake(4, 4), nullptr, PHImageContentModeAspectFit, nullptr);
+    PHImageRequestID thumbnail = hooked->calls().back().requestID;
+    hooked->queueAnswer(answer);
+    std::atomic<bool> fired{false};
+    hooked->onRequest = [&] {
+      if (!fired.exchange(true)) exporter->cancelAll();
+    };
+    Value info = exportAndWait(exporter, {asset});
+    hooked->onRequest = nullptr;
+    drainMainLoop();
+    EXPECT_TRUE(fired) << name;
+    EXPECT_TRUE(cancelled(info)) << name;
+    auto cancels = hooked->cancelled();
+    EXPECT_NE(std::find(cancels.begin(), cancels.end(), thumbnail), cancels.end()) << name;
+    ASSERT_TRUE(asset->error()) << name;
+    EXPECT_EQ(asset->error()->code(), 0) << name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2u);
+}
+
+TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
+  std::string movie = folder_->path() + "/clip.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(movie, 32, 24, 20));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  ASSERT_EQ(video->type(), AKAssetType::video);
+
+  ScriptedAnswer av;
+  av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  av.progress = {0.5, 1.0};  // a download first
+  av.thread = ScriptedAnswer::Thread::Background;
+  provider_->queueAnswer(av);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  auto observer = std::make_shared<RecordingObserver>();
+  exporter->add(observer);
+  exportAndWait(exporter, {video});
+  ASSERT_TRUE(video->localTemporaryPath()) << video->error()->localizedDescription();
+  EXPECT_EQ(*video->fileName(), "clip.mov");  // QuickTime output: ".mov"
+  std::string dir = video->localTemporaryPath()->URLByDeletingLastPathComponent()->path();
+  EXPECT_EQ(video->localTemporaryPath()->URLByDeletingLastPathComponent()->lastPathComponent(),
+            "AVAssetExportPresetHighestQualitycom.apple.quicktime-movie");
+  EXPECT_FALSE(exists(dir + "/.tmp"));
+  auto probe = AVProbeMediaFile(video->localTemporaryPath()->path());
+  ASSERT_TRUE(probe.readable);
+  EXPECT_EQ(probe.videoSize.width, 32);
+  EXPECT_GT(video->fileSize(), 0u);
+  // The download is scaled into the first 85 %; the export, too short to be
+  // sampled, still ends at 1.
+  EXPECT_GE(observer->progress.size(), 3u);
+  EXPECT_EQ(video->progress(), 1.0);
+  EXPECT_TRUE(std::is_sorted(observer->progress.begin(), observer->progress.end()));
+  for (double p : observer->progress) EXPECT_LE(p, 1.0);
+
+  // MPEG-4 output keeps ".mp4"; a composition names the file after its source.
+  configuration_.avOutputFileType = AVFileTypeMPEG4;
+  auto mp4 = AKImageAssetExporter::initWithConfiguration(configuration_);
+  AVCompositionTrackSegment segment{NSURL::fileURLWithPath(movie), 1, {0, 1}, {0, 1}};
+  ScriptedAnswer composed;
+  composed.avAsset = std::make_shared<AVComposition>(std::vector<AVCompositionTrackPtr>{
+      std::make_shared<AVCompositionTrack>(1, AVMediaTypeVideo, 1e6f, CGSizeMake(32, 24),
+                                           std::vector<AVCompositionTrackSegment>{segment})});
+  provider_->queueAnswer(composed);
+  auto again = AKAsset::initWithOriginalAsset(video->originalAsset());
+  exportAndWait(mp4, {again});
+  ASSERT_TRUE(again->localTemporaryPath());
+  EXPECT_EQ(*again->fileName(), "clip.mp4");
+
+  // No media object, and one that cannot be exported: each ends with its
+  // error and the request goes on.
+  configuration_.avOutputFileType = AVFileTypeQuickTimeMovie;
+  configuration_.videoExportPreset = AVAssetExportPresetPassthrough;
+  auto third = AKImageAssetExporter::initWithConfiguration(configuration_);
+  ScriptedAnswer nothing;
+  ScriptedAnswer broken;
+  broken.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(folder_->path() + "/missing.mp4"));
+  // A composition without a video track names its file "Video".
+  ScriptedAnswer soundOnly;
+  soundOnly.avAsset = std::make_shared<AVComposition>(std::vector<AVCompositionTrackPtr>{
+      std::make_shared<AVCompositionTrack>(2, AVMediaTypeAudio, 1e5f, CGSizeMake(0, 0),
+                                           std::vector<AVCompositionTrackSegment>{segment})});
+  provider_->queueAnswer(nothing);
+  provider_->queueAnswer(broken);
+  provider_->queueAnswer(soundOnly);
+  auto x = AKAsset::initWithOriginalAsset(video->originalAsset());
+  auto y = AKAsset::initWithOriginalAsset(video->originalAsset());
+  auto z = AKAsset::initWithOriginalAsset(video->originalAsset());
+  Value info = exportAndWait(third, {x, y, z});
+  EXPECT_EQ(*z->fileName(), "Video.mov");
+  EXPECT_FALSE(cancelled(info));
+  ASSERT_TRUE(x->error());
+  EXPECT_EQ(x->error()->localizedDescription(), "Failed to fetch AVAsset.");
+  ASSERT_TRUE(y->error());
+  EXPECT_EQ(y->error()->localizedDescription(), "Can't setup AVAssetExportSession.");
+  EXPECT_EQ(*y->fileName(), "missing.mov");
+}
+
+TEST_F(ExporterTest, AVideoWaitingForTheWriteQueueWhenCancelledEndsCancelledWithNoLeftovers) {
+  std::string movie = folder_->path() + "/clip.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(movie, 32, 24, 10));
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  // A leftover of an interrupted export sits in the asset's hidden folder.
+  std::string dir = exporter->generateTemporaryPath(*video)->path();
+  NSFileManager::defaultManager()->createDirectoryAtPath(dir + "/.tmp", true);
+  ASSERT_TRUE(WriteFileAtomically(dir + "/.tmp/clip.mov", "partial", 7));
+
+  // Hold the write queue so the export step waits behind this block.
+  auto release = holdWriteQueue();
+  ScriptedAnswer av;
+  av.avAsset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  provider_->queueAnswer(av);
+  Value result;
+  bool done = false;
+  int32_t id = exporter->exportAssetsAsynchronously({video}, [&](const Value& info) {
+    result = info;
+    done = true;
+  });
+  ASSERT_TRUE(provider_->waitForCalls(1));
+  exporter->cancel(id);
+  dispatch_semaphore_signal(release);
+  for (int i = 0; i < 200 && !done; ++i) NSRunLoop::mainRunLoop().runOnce(0.05);
+  ASSERT_TRUE(done);
+  EXPECT_TRUE(cancelled(result));
+  ASSERT_TRUE(video->error());
+  EXPECT_EQ(video->error()->code(), 0);
+  EXPECT_FALSE(video->localTemporaryPath());
+  EXPECT_FALSE(exists(dir + "/clip.mov"));
+
+  // Exported again, the leftover is cleared and nothing hidden stays behind.
+  provider_->queueAnswer(av);
+  auto again = AKAsset::initWithOriginalAsset(video->originalAsset());
+  exportAndWait(exporter, {again});
+  ASSERT_TRUE(again->localTemporaryPath());
+  EXPECT_EQ(again->localTemporaryPath()->path(), dir + "/clip.mov");
+  EXPECT_FALSE(exists(dir + "/.tmp"));
+  EXPECT_TRUE(AVProbeMediaFile(dir + "/clip.mov").readable);
+}
+
+TEST_F(ExporterTest, ThePurgerRemovesEveryExportDirectoryAtTermination) {
+  std::string stale = exportRoot_ + "/old/Image.jpg";
+  NSFileManager::defaultManager()->createDirectoryAtPath(exportRoot_ + "/old", true);
+  ASSERT_TRUE(WriteFileAtomically(stale, "x", 1));
+  auto first = AKImageAssetExporter::initWithConfiguration(configuration_);
+  EXPECT_FALSE(exists(stale));  // left by an earlier run: removed at start-up
+  auto same = AKImageAssetExporter::initWithConfiguration(configuration_);
+  AKImageAssetExporterConfiguration other = configuration_;
+  other.exportDirectory = NSURL::fileURLWithPath(folder_->path() + "/Other", true);
+  AKImageAssetExporterConfiguration gone = configuration_;
+  gone.exportDirectory = NSURL::fileURLWithPath(folder_->path() + "/Gone", true);
+  auto second = AKImageAssetExporter::initWithConfiguration(other);
+  auto third = AKImageAssetExporter::initWithConfiguration(gone);
+  EXPECT_EQ(AKImageAssetDiskPurger::shared().directories().size(), 3u);
+
+  auto memory = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(4, 4)));
+  exportAndWait(first, {memory});
+  auto memory2 = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(4, 4)));
+  exportAndWait(second, {memory2});
+  ASSERT_TRUE(exists(exportRoot_));
+  ASSERT_TRUE(exists(folder_->path() + "/Other"));
+  EXPECT_FALSE(exists(folder_->path() + "/Gone"));
+  NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationWillTerminateNotification, nullptr);
+  EXPECT_FALSE(exists(exportRoot_));
+  EXPECT_FALSE(exists(folder_->path() + "/Other"));
+}
