@@ -109,7 +109,7 @@ void AKCamera::checkCameraPermission(std::function<void(bool)> handler) {
 }
 
 bool AKCamera::isAvailable() {
-  return UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceTypeCamera);
+  return UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType::Camera);
 }
 
 // --- Properties ---

@@ -1,5 +1,75 @@
 #include "FilePickerPlugin.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <mutex>
+
+#include "FilePickerUtils.h"
+#include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/OSLog.h"
+#include "platform/foundation/UTF8.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/imageio/UTType.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+const char* const kUnsupportedExtensionMessage =
+    "If you are providing extension filters make sure that you are only using FileType.custom and "
+    "the extension are provided without the dot, (ie., jpg instead of .jpg). This could also have "
+    "happened because you are using an unsupported file extension. If the problem persists, you "
+    "may want to consider using FileType.any instead.";
+
+// Arguments of the wrong kind read as missing: false, 0 or nil.
+bool boolArgument(const Value& arguments, const char* key) {
+  const Value* v = arguments.isMap() ? arguments.find(key) : nullptr;
+  return v && v->isBool() && v->asBool();
+}
+
+int64_t integerArgument(const Value& arguments, const char* key) {
+  const Value* v = arguments.isMap() ? arguments.find(key) : nullptr;
+  return v && v->isInteger() ? v->asInt64() : 0;
+}
+
+const Value& argument(const Value& arguments, const char* key) {
+  static const Value kNull;
+  const Value* v = arguments.isMap() ? arguments.find(key) : nullptr;
+  return v ? *v : kNull;
+}
+
+// One path component the file system can hold under its own name.
+bool isPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.size() <= 255 &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
+         ValidUTF8(name) == name;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+// The shared state of one photo-picker pick: its jobs finish on other
+// threads, one completion at a time under `mutex`.
+struct FilePickerPlugin::PhotoBatch {
+  std::mutex mutex;
+  std::vector<NSURLPtr> urls;         // guarded by mutex
+  std::vector<std::string> errors;    // guarded by mutex
+  int64_t completed = 0;              // guarded by mutex
+  int64_t total = 0;
+  int64_t type = 2;
+  std::string folder;
+  dispatch_group_t group;
+  dispatch_queue_t queue;
+};
+
 void FilePickerPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   auto channel = FlutterMethodChannel::methodChannelWithName(
       "corvinstead.flutter.plugins.filepicker", registrar->messenger());
@@ -18,4 +88,482 @@ FlutterErrorPtr FilePickerPlugin::onListenWithArguments(const Value&, FlutterEve
 FlutterErrorPtr FilePickerPlugin::onCancelWithArguments(const Value&) {
   eventSink_ = FlutterEventSink();
   return nullptr;
+}
+
+// --- Dispatch ---
+
+void FilePickerPlugin::handleMethodCall(const FlutterMethodCall& call, FlutterResult result) {
+  if (result_) {
+    result(FlutterError::errorWithCode("multiple_request", "Cancelled by a second request"));
+    return;
+  }
+  result_ = std::move(result);
+  const std::string& method = call.method;
+  const Value& arguments = call.arguments;
+
+  if (method == "clear") return reply(Value(FilePickerUtils::clearTemporaryFiles()));
+  if (method == "dir") return resolvePickDocument(false, true);
+
+  const bool multiple = boolArgument(arguments, "allowMultipleSelection");
+  compressionQuality_ = integerArgument(arguments, "compressionQuality");
+  allowCompression_ = compressionQuality_ > 0;
+  loadDataToMemory_ = boolArgument(arguments, "withData");
+
+  if (method == "any" || method.find("custom") != std::string::npos) {
+    auto types = FilePickerUtils::resolveType(method, argument(arguments, "allowedExtensions"));
+    if (!types) return replyError("Unsupported file extension", kUnsupportedExtensionMessage);
+    allowedExtensions_ = std::move(*types);
+    return resolvePickDocument(multiple, false);
+  }
+  if (method == "video" || method == "image" || method == "media") {
+    return resolvePickMedia(FilePickerUtils::resolveMediaType(method), multiple, allowCompression_);
+  }
+  if (method == "audio") return resolvePickAudio(multiple);
+  if (method == "save") {
+    return saveFile(argument(arguments, "fileName"), argument(arguments, "initialDirectory"),
+                    argument(arguments, "bytes"));
+  }
+  auto pending = std::move(result_);
+  result_ = FlutterResult();
+  pending(FlutterMethodNotImplemented);
+}
+
+std::shared_ptr<UIViewController> FilePickerPlugin::viewControllerWithWindow(
+    const std::shared_ptr<UIWindow>& window) {
+  auto w = window ? window : UIWindow::keyWindow();
+  if (!w) return nullptr;
+  auto vc = w->rootViewController();
+  while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+  return vc;
+}
+
+std::string FilePickerPlugin::getDocumentDirectory() {
+  return NSFileManager::defaultManager()->URLsForDirectory(NSSearchPathDirectory::Documents)
+      .front()
+      ->path();
+}
+
+// --- Presenting pickers ---
+
+void FilePickerPlugin::present(const std::shared_ptr<UISystemPickerViewController>& picker) {
+  auto top = viewControllerWithWindow(nullptr);
+  if (!top) return replyError("file_picker_error", "There is no window to present the picker");
+  if (!UISystemPickerViewController::isAvailable()) {
+    return replyError("file_picker_error", "The picker cannot be presented");
+  }
+  currentPicker_ = picker;
+  auto weak = WeakFromThis(this);
+  picker->setFailureHandler([weak, picked = std::weak_ptr<UIViewController>(picker)](
+                                const std::string& why) {
+    auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock());
+    auto p = picked.lock();
+    if (!self || !p || !self->isCurrent(*p)) return;
+    self->replyError("file_picker_error", why);
+  });
+  picker->presentationController()->setDelegate(SharedFromThis(this));
+  top->presentViewController(picker, true);
+  if (picker->presentingViewController() != top) {
+    currentPicker_.reset();
+    replyError("file_picker_error", "The picker could not be presented");
+  }
+}
+
+bool FilePickerPlugin::isCurrent(const UIViewController& picker) const {
+  return result_ && currentPicker_.lock().get() == &picker;
+}
+
+void FilePickerPlugin::dismiss(UIViewController& picker) {
+  if (picker.presentingViewController() && !picker.isBeingDismissed()) {
+    picker.dismissViewControllerAnimated(true);
+  }
+}
+
+void FilePickerPlugin::resolvePickDocument(bool multiPick, bool pickDirectory) {
+  isSaveFile_ = false;
+  try {
+    documentPickerController_ = UIDocumentPickerViewController::initWithDocumentTypes(
+        pickDirectory ? std::vector<std::string>{kUTTypeFolder} : allowedExtensions_,
+        pickDirectory ? UIDocumentPickerMode::Open : UIDocumentPickerMode::Import);
+  } catch (const std::exception& e) {
+    return replyError("file_picker_error", e.what());
+  }
+  documentPickerController_->setAllowsMultipleSelection(multiPick && !pickDirectory);
+  documentPickerController_->setDelegate(
+      SharedFromThis(this));
+  present(documentPickerController_);
+}
+
+void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allowCompression) {
+  type_ = type;
+  if (NSProcessInfo::processInfo().isOperatingSystemAtLeastVersion({14, 0, 0})) {
+    PHPickerConfiguration configuration;
+    if (type == 0) configuration.filter = PHPickerFilter::videosFilter();
+    else if (type == 1) configuration.filter = PHPickerFilter::imagesFilter();
+    else {
+      configuration.filter = PHPickerFilter::anyFilterMatchingSubfilters(
+          {PHPickerFilter::videosFilter(), PHPickerFilter::imagesFilter()});
+    }
+    configuration.preferredAssetRepresentationMode =
+        allowCompression ? PHPickerConfigurationAssetRepresentationMode::Compatible
+                         : PHPickerConfigurationAssetRepresentationMode::Current;
+    if (multiPick) configuration.selectionLimit = 0;
+    auto picker = std::make_shared<PHPickerViewController>(configuration);
+    picker->setDelegate(SharedFromThis(this));
+    return present(picker);
+  }
+  if (multiPick) return resolveMultiPickFromGallery(type, allowCompression);
+
+  galleryPickerController_ = std::make_shared<UIImagePickerController>();
+  galleryPickerController_->setDelegate(
+      SharedFromThis(this));
+  galleryPickerController_->setVideoQuality(UIImagePickerControllerQualityType::High);
+  const std::vector<std::string> videos{"public.movie", "public.avi", "public.video",
+                                        "public.mpeg-4"};
+  if (type == 0) {
+    galleryPickerController_->setMediaTypes(videos);
+    galleryPickerController_->setVideoExportPreset(
+        allowCompression ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough);
+  } else if (type == 1) {
+    galleryPickerController_->setMediaTypes({"public.image"});
+    galleryPickerController_->setImageExportPreset(
+        allowCompression ? UIImagePickerControllerImageURLExportPreset::Compatible
+                         : UIImagePickerControllerImageURLExportPreset::Current);
+  } else {
+    auto types = videos;
+    types.push_back("public.image");
+    galleryPickerController_->setMediaTypes(types);
+  }
+  present(galleryPickerController_);
+}
+
+void FilePickerPlugin::resolveMultiPickFromGallery(int64_t, bool) {
+  replyError("file_picker_error", "The media asset picker is not available");
+}
+
+void FilePickerPlugin::resolvePickAudio(bool multiPick) {
+  audioPickerController_ = std::make_shared<MPMediaPickerController>(MPMediaTypeAnyAudio);
+  audioPickerController_->setDelegate(
+      SharedFromThis(this));
+  audioPickerController_->setShowsCloudItems(true);
+  audioPickerController_->setAllowsPickingMultipleItems(multiPick);
+  present(audioPickerController_);
+}
+
+void FilePickerPlugin::saveFile(const Value& fileName, const Value& initialDirectory,
+                                const Value& bytes) {
+  isSaveFile_ = true;
+  if (!fileName.isString() || !isPlainFileName(fileName.asString())) {
+    return replyError("Failed to write file",
+                      "The file name must be one path component: not empty, not \".\" or "
+                      "\"..\", without \"/\" or NUL, valid UTF-8, at most 255 bytes");
+  }
+  // The file is written into a folder of its own before the save picker
+  // shows: nothing that exists is removed or overwritten here.
+  auto folder = makeRequestFolder("file_picker_save");
+  if (!folder) return replyError("Failed to write file", "The temporary folder cannot be made");
+  const std::string target = *folder + "/" + fileName.asString();
+  NSErrorPtr error;
+  static const Bytes kNothing;
+  const Bytes& contents = bytes.isBytes() ? bytes.asBytes() : kNothing;
+  if (!NSFileManager::defaultManager()->createFileAtPath(target, contents, &error)) {
+    NSFileManager::defaultManager()->removeItemAtPath(*folder);
+    return replyError("Failed to write file",
+                      error ? error->description() : "The file cannot be written");
+  }
+  try {
+    documentPickerController_ = UIDocumentPickerViewController::initWithURL(
+        NSURL::fileURLWithPath(target), UIDocumentPickerMode::ExportToService);
+  } catch (const std::exception& e) {
+    return replyError("file_picker_error", e.what());
+  }
+  documentPickerController_->setDelegate(
+      SharedFromThis(this));
+  if (initialDirectory.isString() && !initialDirectory.asString().empty()) {
+    documentPickerController_->setDirectoryURL(NSURL::URLWithString(initialDirectory.asString()));
+  }
+  present(documentPickerController_);
+}
+
+// --- Replies ---
+
+void FilePickerPlugin::reply(Value value) {
+  if (!result_) return;
+  auto pending = std::move(result_);
+  result_ = FlutterResult();
+  currentPicker_.reset();
+  pending(std::move(value));
+}
+
+void FilePickerPlugin::replyError(const std::string& code, const std::string& message,
+                                  Value details) {
+  if (!result_) return;
+  auto pending = std::move(result_);
+  result_ = FlutterResult();
+  currentPicker_.reset();
+  pending(FlutterError::errorWithCode(code, message, std::move(details)));
+}
+
+void FilePickerPlugin::handleResult(const std::vector<NSURLPtr>& urls) {
+  auto list = FilePickerUtils::resolveFileInfo(urls, loadDataToMemory_);
+  reply(list ? std::move(*list) : Value());
+}
+
+void FilePickerPlugin::sendEvent(const Value& event) {
+  if (eventSink_) eventSink_(event);
+}
+
+std::optional<std::string> FilePickerPlugin::makeRequestFolder(const std::string& prefix) {
+  const std::string folder = NSTemporaryDirectory() + prefix + "-" + NSRandomUUIDString();
+  if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true)) return std::nullopt;
+  return folder;
+}
+
+// --- Document picker ---
+
+void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerViewController& picker,
+                                                            const std::vector<NSURLPtr>& urls) {
+  if (!isCurrent(picker)) return;
+  if (isSaveFile_) {
+    return urls.empty() ? reply(Value()) : reply(Value(urls.front()->path()));
+  }
+  if (picker.documentPickerMode() == UIDocumentPickerMode::Open) {
+    dismiss(picker);
+    return urls.empty() ? reply(Value()) : reply(Value(urls.front()->path()));
+  }
+  auto files = NSFileManager::defaultManager();
+  auto folder = makeRequestFolder("file_picker");
+  std::vector<NSURLPtr> moved;
+  for (const auto& url : urls) {
+    if (!folder) break;
+    const std::string name = url->lastPathComponent();
+    // Two picks of one name (from different folders) each keep their name,
+    // the later ones in numbered folders of their own.
+    std::string target = *folder + "/" + name;
+    for (int n = 2; exists(target); ++n) {
+      const std::string sub = *folder + "/" + std::to_string(n);
+      files->createDirectoryAtPath(sub, true);
+      target = sub + "/" + name;
+    }
+    NSErrorPtr error;
+    if (!files->moveItemAtPath(url->path(), target, &error)) {
+      NSLog("FilePickerPlugin: " + (error ? error->localizedDescription() : url->path()));
+      continue;
+    }
+    moved.push_back(NSURL::fileURLWithPath(target));
+  }
+  if (!folder) NSLog("FilePickerPlugin: the folder for the picked files cannot be made");
+  dismiss(picker);
+  handleResult(moved);
+}
+
+void FilePickerPlugin::documentPickerWasCancelled(UIDocumentPickerViewController& picker) {
+  if (!isCurrent(picker)) return;
+  reply(Value());
+  dismiss(picker);
+}
+
+// --- Image picker ---
+
+void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
+    UIImagePickerController& picker, const Value& info) {
+  if (!isCurrent(picker)) return;
+  NSURLPtr url;
+  bool copyFailed = false;
+  if (auto media = argument(info, UIImagePickerControllerMediaURL).objectAs<NSURL>()) {
+    if (::access(media->path().c_str(), R_OK) == 0) {
+      // A folder of this request's own: no earlier movie of that name can
+      // stand in for a copy that failed.
+      auto folder = makeRequestFolder("file_picker_movie");
+      const std::string target = folder ? *folder + "/" + media->lastPathComponent() : "";
+      if (folder && NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
+        url = NSURL::fileURLWithPath(target);
+      } else {
+        copyFailed = true;
+      }
+    } else {
+      url = media;
+    }
+  } else {
+    url = argument(info, UIImagePickerControllerImageURL).objectAs<NSURL>();
+  }
+  dismiss(picker);
+  if (!url || copyFailed) {
+    return replyError("file_picker_error", "Temporary file could not be created");
+  }
+  handleResult({url});
+}
+
+void FilePickerPlugin::imagePickerControllerDidCancel(UIImagePickerController& picker) {
+  if (!isCurrent(picker)) return;
+  reply(Value());
+  dismiss(picker);
+}
+
+// --- Photo picker ---
+
+void FilePickerPlugin::pickerDidFinishPicking(PHPickerViewController& picker,
+                                              const std::vector<PHPickerResult>& results) {
+  if (!isCurrent(picker)) return;
+  dismiss(picker);
+  if (results.empty()) return reply(Value());
+
+  auto batch = std::make_shared<PhotoBatch>();
+  batch->total = static_cast<int64_t>(results.size());
+  batch->type = type_;
+  batch->folder = getDocumentDirectory() + "/picked_images";
+  NSFileManager::defaultManager()->createDirectoryAtPath(batch->folder, true);
+  batch->group = dispatch_group_create();
+  batch->queue = dispatch_queue_create("com.filepicker.imageprocessing");
+  group_ = batch->group;
+  sendEvent(Value(true));
+  for (size_t i = 0; i < results.size(); ++i) {
+    dispatch_group_enter(batch->group);
+    auto weak = WeakFromThis(this);
+    dispatch_async(batch->queue, [weak, batch, result = results[i], i] {
+      auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock());
+      if (!self) return dispatch_group_leave(batch->group);
+      self->processPhoto(batch, result, i);
+    });
+  }
+  auto weak = WeakFromThis(this);
+  dispatch_group_notify(batch->group, dispatch_get_main_queue(), [weak, batch] {
+    if (auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock())) {
+      self->finishPhotos(batch);
+    }
+  });
+}
+
+void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
+                                    const PHPickerResult& result, size_t index) {
+  auto addError = [batch](std::string text) {
+    std::lock_guard<std::mutex> lock(batch->mutex);
+    batch->errors.push_back(std::move(text));
+  };
+  const auto& provider = result.itemProvider;
+  const bool image = provider && provider->hasItemConformingToTypeIdentifier(kUTTypeImage);
+  const bool movie = provider && provider->hasItemConformingToTypeIdentifier(kUTTypeMovie);
+  if (batch->type == 2 && !image && !movie) {
+    addError("Item at index " + std::to_string(index) + " is not an image or video");
+    return dispatch_group_leave(batch->group);
+  }
+  if (batch->type == 1 && !image) {
+    addError("Item at index " + std::to_string(index) + " is not an image");
+    return dispatch_group_leave(batch->group);
+  }
+  if (!provider) {
+    addError("Failed to load image/video at index " + std::to_string(index) + ": Unknown error");
+    return dispatch_group_leave(batch->group);
+  }
+  auto weak = WeakFromThis(this);
+  provider->loadFileRepresentationForTypeIdentifier(
+      image ? kUTTypeImage : kUTTypeMovie,
+      [weak, batch, index, addError](NSURLPtr url, NSErrorPtr error) {
+        const std::string at = " at index " + std::to_string(index) + ": ";
+        if (!url || error) {
+          addError("Failed to load image/video" + at +
+                   (error ? error->localizedDescription() : "Unknown error"));
+          return dispatch_group_leave(batch->group);
+        }
+        std::string extension = url->pathExtension();
+        if (extension.empty()) extension = "jpg";
+        const auto seconds =
+            static_cast<long>(std::floor(NSDate::date()->timeIntervalSince1970()));
+        const std::string target = batch->folder + "/image_" + NSRandomUUIDString() + "_" +
+                                   std::to_string(seconds) + "." + extension;
+        // The delivered file is a temporary copy that goes away when this
+        // returns: moving it costs no second copy.
+        NSErrorPtr failure;
+        if (!NSFileManager::defaultManager()->moveItemAtPath(url->path(), target, &failure)) {
+          addError("Failed to save image/video" + at +
+                   (failure ? failure->localizedDescription() : "Unknown error"));
+          return dispatch_group_leave(batch->group);
+        }
+        int64_t count = 0;
+        {
+          std::lock_guard<std::mutex> lock(batch->mutex);
+          batch->urls.push_back(NSURL::fileURLWithPath(target));
+          count = ++batch->completed;
+        }
+        const int64_t total = batch->total;
+        dispatch_async(dispatch_get_main_queue(), [weak, count, total] {
+          auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock());
+          if (!self) return;
+          self->sendEvent(Value::map({{"type", Value("progress")},
+                                      {"count", Value::integer(count)},
+                                      {"total", Value::integer(total)}}));
+        });
+        dispatch_group_leave(batch->group);
+      });
+}
+
+void FilePickerPlugin::finishPhotos(const std::shared_ptr<PhotoBatch>& batch) {
+  if (group_ == batch->group) group_ = nullptr;
+  sendEvent(Value(false));
+  std::vector<NSURLPtr> urls;
+  std::vector<std::string> errors;
+  {
+    std::lock_guard<std::mutex> lock(batch->mutex);
+    urls = batch->urls;
+    errors = batch->errors;
+  }
+  if (!urls.empty()) return handleResult(urls);
+  std::string details;
+  for (size_t i = 0; i < errors.size(); ++i) details += (i ? "\n" : "") + errors[i];
+  replyError("file_picker_error", "Failed to process any images/video", Value(details));
+}
+
+// --- Music picker ---
+
+void FilePickerPlugin::mediaPickerDidPickMediaItems(
+    MPMediaPickerController& picker, const std::shared_ptr<MPMediaItemCollection>& items) {
+  if (!isCurrent(picker)) return;
+  dismiss(picker);
+  if (!items || items->items().empty()) return reply(Value());
+  sendEvent(Value(true));
+  struct Exports {
+    std::vector<NSURLPtr> urls;  // in item order; nullptr for a failed item
+    size_t left = 0;
+  };
+  auto exports = std::make_shared<Exports>();
+  exports->urls.resize(items->items().size());
+  exports->left = items->items().size();
+  auto weak = WeakFromThis(this);
+  auto finish = [weak, exports] {
+    auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock());
+    if (!self) return;
+    self->sendEvent(Value(false));
+    std::vector<NSURLPtr> done;
+    for (const auto& url : exports->urls) {
+      if (url) done.push_back(url);
+    }
+    self->handleResult(done);
+  };
+  for (size_t i = 0; i < items->items().size(); ++i) {
+    const auto& item = items->items()[i];
+    if (!item->assetURL()) {
+      NSLog("FilePickerPlugin: a music item without a file of its own cannot be exported");
+      if (--exports->left == 0) finish();
+      continue;
+    }
+    FilePickerUtils::exportMusicAsset(
+        item->assetURL(), item->title(),
+        [exports, i, finish, source = item->assetURL()](NSURLPtr url, NSErrorPtr error) {
+          if (url) exports->urls[i] = url;
+          else NSLog("FilePickerPlugin: cannot export " + source->path() + ": " +
+                     (error ? error->localizedDescription() : "unknown error"));
+          if (--exports->left == 0) finish();
+        });
+  }
+}
+
+void FilePickerPlugin::mediaPickerDidCancel(MPMediaPickerController& picker) {
+  if (!isCurrent(picker)) return;
+  reply(Value());
+  dismiss(picker);
+}
+
+void FilePickerPlugin::presentationControllerDidDismiss(UIPresentationController& controller) {
+  auto presented = controller.presentedViewController();
+  if (presented && !isCurrent(*presented)) return;
+  reply(Value());
 }

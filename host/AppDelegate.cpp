@@ -2,6 +2,11 @@
 
 #include "GeneratedPluginRegistrant.h"
 #include "platform/foundation/NSClassRegistry.h"
+#include "platform/uikit/UIColor.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIViewAccessibility.h"
+#include "platform/uikit/UIViewController.h"
+#include "platform/uikit/UIWindow.h"
 
 void AppDelegate::registerClass() {
   NSClassRegistry::registerClass(kRuntimeName, [] { return std::make_shared<AppDelegate>(); });
@@ -9,7 +14,15 @@ void AppDelegate::registerClass() {
 
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication& app,
                                                            const Value& launchOptions) {
-  return FlutterAppDelegate::applicationDidFinishLaunchingWithOptions(app, launchOptions);
+  const bool launched =
+      FlutterAppDelegate::applicationDidFinishLaunchingWithOptions(app, launchOptions);
+  window_ = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
+  auto root = std::make_shared<UIViewController>();
+  root->view()->setBackgroundColor(UIColor::whiteColor());
+  UIViewSetAccessibilityIdentifier(*root->view(), std::string("flutter_view"));
+  window_->setRootViewController(root);
+  window_->makeKeyAndVisible();
+  return launched;
 }
 
 void AppDelegate::didInitializeImplicitFlutterEngine(FlutterImplicitEngineBridge& bridge) {

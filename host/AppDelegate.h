@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/flutter/FlutterAppDelegate.h"
+
+class UIWindow;
 
 class AppDelegate : public FlutterAppDelegate, public FlutterImplicitEngineDelegate {
  public:
@@ -12,4 +16,12 @@ class AppDelegate : public FlutterAppDelegate, public FlutterImplicitEngineDeleg
   bool applicationDidFinishLaunchingWithOptions(UIApplication& app,
                                                 const Value& launchOptions) override;
   void didInitializeImplicitFlutterEngine(FlutterImplicitEngineBridge& bridge) override;
+
+  // The application's one window, key and visible once launched: its root
+  // controller stands for the engine's view, and plugins present their
+  // screens (pickers, sheets) over it.
+  const std::shared_ptr<UIWindow>& window() const { return window_; }
+
+ private:
+  std::shared_ptr<UIWindow> window_;
 };

@@ -78,7 +78,11 @@ bool AKAsset::isEqual(const NSObject& other) const {
   return localIdentifier_ == o->localIdentifier_;
 }
 
-size_t AKAsset::hash() const { return std::hash<std::string>()(localIdentifier_); }
+// Equal assets hash alike: image assets compare by their image, whatever
+// their identifiers.
+size_t AKAsset::hash() const {
+  return image_ ? image_->hash() : std::hash<std::string>()(localIdentifier_);
+}
 
 NSURLPtr AKAsset::localTemporaryPath() const {
   return associatedObject(&kLocalTemporaryPathKey).objectAs<NSURL>();

@@ -51,8 +51,13 @@ class AKImageAssetDiskPurger {
   static AKImageAssetDiskPurger& shared();
 
   // A directory registered for the first time in this process is emptied
-  // of what an earlier run left in it.
+  // of what an earlier run left in it, unless another process still uses
+  // it. Each process that uses a directory holds a lock on an owner marker
+  // beside it (".<name>.owner-<pid>" in its parent); a marker nobody holds
+  // was left by a process that is gone.
   void add(const NSURLPtr& directory);
+  // Removes the directories, each only when no other live process uses it,
+  // and lets go of this process's markers.
   void clear();
   void removeFiles() { clear(); }
   std::vector<NSURLPtr> directories() const;
@@ -61,4 +66,6 @@ class AKImageAssetDiskPurger {
   AKImageAssetDiskPurger();
   mutable std::mutex mutex_;
   std::vector<NSURLPtr> directories_ QX_GUARDED_BY(mutex_);
+  // Open descriptors of this process's locked markers, by marker path.
+  std::vector<std::pair<std::string, int>> markers_ QX_GUARDED_BY(mutex_);
 };

@@ -1,5 +1,6 @@
 #include "image_loading/cache/ILDiskCache.h"
 
+#include <dirent.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,14 @@ namespace {
 constexpr size_t kMaxFileNameBytes = 255;
 constexpr size_t kDigestHexLength = 32;
 constexpr const char kTempPrefix[] = ".il-tmp-";
+// A temporary untouched this long belongs to a write that ended without
+// finishing; a live write touches its file far more often.
+constexpr double kStaleTemporarySeconds = 60;
+
+bool isTemporary(const std::string& relative) {
+  const size_t slash = relative.find_last_of('/');
+  return relative.compare(slash == std::string::npos ? 0 : slash + 1, sizeof kTempPrefix - 1, kTempPrefix) == 0;
+}
 
 std::string md5Hex(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -91,6 +100,24 @@ ILDiskCache::ILDiskCache(std::string cachePath, ILImageCacheConfigPtr config)
       fileManager_(config_->fileManager ? config_->fileManager
                                         : std::make_shared<NSFileManager>()) {
   createFolder();
+  removeStaleTemporaries();
+}
+
+void ILDiskCache::removeStaleTemporaries() {
+  DIR* dir = ::opendir(diskCachePath_.c_str());
+  if (!dir) return;
+  std::vector<std::string> stale;
+  const double cutOff = NSDate::date()->timeIntervalSince1970() - kStaleTemporarySeconds;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!isTemporary(name)) continue;
+    const std::string path = JoinPath(diskCachePath_, name);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9 <= cutOff) stale.push_back(path);
+  }
+  ::closedir(dir);
+  for (const auto& path : stale) ::unlink(path.c_str());
 }
 
 void ILDiskCache::createFolder() {
@@ -177,6 +204,7 @@ void ILDiskCache::removeAllData() {
 }
 
 void ILDiskCache::removeExpiredData() {
+  removeStaleTemporaries();
   const char* dateKey = dateKeyForExpireType(config_->diskCacheExpireType);
   const bool hasCutOff = config_->maxDiskAge >= 0;
   const double cutOff = NSDate::date()->timeIntervalSince1970() - config_->maxDiskAge;
@@ -223,6 +251,7 @@ uint64_t ILDiskCache::totalSize() {
   auto items = fileManager_->subpathsOfDirectoryAtPath(diskCachePath_);
   if (!items) return 0;
   for (const auto& relative : *items) {
+    if (isTemporary(relative)) continue;  // not cached data (yet)
     struct stat st;
     if (::lstat(JoinPath(diskCachePath_, relative).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       total += static_cast<uint64_t>(st.st_size);
@@ -233,7 +262,9 @@ uint64_t ILDiskCache::totalSize() {
 
 uint64_t ILDiskCache::totalCount() {
   auto items = fileManager_->subpathsOfDirectoryAtPath(diskCachePath_);
-  return items ? items->size() : 0;
+  if (!items) return 0;
+  return static_cast<uint64_t>(
+      std::count_if(items->begin(), items->end(), [](const std::string& relative) { return !isTemporary(relative); }));
 }
 
 void ILDiskCache::moveCacheDirectory(const std::string& srcPath, const std::string& dstPath) {

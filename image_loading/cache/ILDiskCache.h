@@ -84,6 +84,9 @@ class ILDiskCache : public ILDiskCacheProtocol {
 
  private:
   void createFolder();
+  // Temporaries of writes that never finished (a process killed midway):
+  // untouched for a minute, nobody is writing them any more.
+  void removeStaleTemporaries();
   std::string legacyPath(const std::string& path) const;
 
   ILImageCacheConfigPtr config_;

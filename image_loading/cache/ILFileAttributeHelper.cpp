@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -11,13 +12,29 @@ constexpr const char kUserPrefix[] = "user.";
 
 std::string systemName(const std::string& name) { return kUserPrefix + name; }
 
-void fillError(NSErrorPtr* error, const char* function, const std::string* name) {
+// What a failed call was asked to do; the set-only details are absent for
+// the other calls.
+struct CallDetails {
+  const char* function;
+  const std::string* name;
+  const std::string& path;
+  bool traverseLink;
+  std::optional<size_t> valueLength = std::nullopt;
+  std::optional<bool> overwrite = std::nullopt;
+};
+
+void fillError(NSErrorPtr* error, const CallDetails& call) {
   if (!error) return;
   const int err = errno;
+  const char* function = call.function;
   ValueMap info;
   info.emplace_back(Value("error"), Value(std::string(strerror(err))));
   info.emplace_back(Value("function"), Value(std::string(function)));
-  if (name) info.emplace_back(Value(":name"), Value(*name));
+  if (call.name) info.emplace_back(Value(":name"), Value(*call.name));
+  if (call.valueLength) info.emplace_back(Value(":value.length"), Value(int64_t(*call.valueLength)));
+  info.emplace_back(Value(":path"), Value(call.path));
+  info.emplace_back(Value(":traverseLink"), Value(int64_t(call.traverseLink ? 1 : 0)));
+  if (call.overwrite) info.emplace_back(Value(":overwrite"), Value(int64_t(*call.overwrite ? 1 : 0)));
   info.emplace_back(Value(NSLocalizedDescriptionKey),
                     Value(std::string(function) + ": " + strerror(err)));
   *error = NSError::errorWithDomain(NSPOSIXErrorDomain, err, Value(std::move(info)));
@@ -42,7 +59,7 @@ std::optional<std::vector<std::string>> ILFileAttributeHelper::extendedAttribute
   for (;;) {
     ssize_t size = listNames(path, traverseLink, nullptr, 0);
     if (size < 0) {
-      fillError(error, "listxattr", nullptr);
+      fillError(error, {"listxattr", nullptr, path, traverseLink});
       return std::nullopt;
     }
     std::vector<std::string> names;
@@ -51,7 +68,7 @@ std::optional<std::vector<std::string>> ILFileAttributeHelper::extendedAttribute
     ssize_t got = listNames(path, traverseLink, buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == ERANGE) continue;
-      fillError(error, "listxattr", nullptr);
+      fillError(error, {"listxattr", nullptr, path, traverseLink});
       return std::nullopt;
     }
     size_t start = 0;
@@ -83,7 +100,7 @@ std::optional<Bytes> ILFileAttributeHelper::extendedAttribute(const std::string&
   for (;;) {
     ssize_t size = readValue(path, sys, traverseLink, nullptr, 0);
     if (size < 0) {
-      fillError(error, "getxattr", &name);
+      fillError(error, {"getxattr", &name, path, traverseLink});
       return std::nullopt;
     }
     Bytes value(static_cast<size_t>(size));
@@ -91,7 +108,7 @@ std::optional<Bytes> ILFileAttributeHelper::extendedAttribute(const std::string&
     ssize_t got = readValue(path, sys, traverseLink, value.data(), value.size());
     if (got < 0) {
       if (errno == ERANGE) continue;  // grew between the two calls
-      fillError(error, "getxattr", &name);
+      fillError(error, {"getxattr", &name, path, traverseLink});
       return std::nullopt;
     }
     value.resize(static_cast<size_t>(got));
@@ -108,7 +125,7 @@ bool ILFileAttributeHelper::setExtendedAttribute(const std::string& name, const 
                      ? setxattr(path.c_str(), sys.c_str(), value.data(), value.size(), flags)
                      : lsetxattr(path.c_str(), sys.c_str(), value.data(), value.size(), flags);
   if (rc < 0) {
-    fillError(error, "setxattr", &name);
+    fillError(error, {"setxattr", &name, path, traverseLink, value.size(), overwrite});
     return false;
   }
   return true;
@@ -121,7 +138,7 @@ bool ILFileAttributeHelper::removeExtendedAttribute(const std::string& name,
   const int rc = traverseLink ? removexattr(path.c_str(), sys.c_str())
                               : lremovexattr(path.c_str(), sys.c_str());
   if (rc < 0) {
-    fillError(error, "removexattr", &name);
+    fillError(error, {"removexattr", &name, path, traverseLink});
     return false;
   }
   return true;

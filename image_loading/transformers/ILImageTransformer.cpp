@@ -1,6 +1,8 @@
 #include "image_loading/transformers/ILImageTransformer.h"
 
+#include <cctype>
 #include <charconv>
+#include <optional>
 
 #include "image_loading/coders/UIImageMetadata.h"
 #include "platform/coreimage/CIFilter.h"
@@ -36,23 +38,44 @@ size_t extensionDot(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Where the path of a "scheme://authority/path?query#fragment" key lies, by
+// the text alone (keys of any length, whether or not they parse as URLs);
+// nullopt for keys of no such form and for file URLs.
+std::optional<std::pair<size_t, size_t>> urlPathRange(const std::string& key) {
+  const size_t separator = key.find("://");
+  if (separator == std::string::npos || separator == 0) return std::nullopt;
+  if (!std::isalpha(static_cast<unsigned char>(key[0]))) return std::nullopt;
+  for (size_t i = 1; i < separator; ++i) {
+    const char c = key[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return std::nullopt;
+  }
+  std::string scheme = key.substr(0, separator);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (scheme == "file") return std::nullopt;
+  size_t start = key.find_first_of("/?#", separator + 3);
+  if (start == std::string::npos) return std::make_pair(key.size(), key.size());
+  if (key[start] != '/') return std::make_pair(start, start);
+  const size_t end = key.find_first_of("?#", start);
+  return std::make_pair(start, end == std::string::npos ? key.size() : end);
+}
+
+}  // namespace
+
 std::string ILCacheKeyWithSuffix(const std::string& key, const std::string& suffix) {
   if (key.empty() || suffix.empty()) return "";
-  NSURLPtr url = NSURL::URLWithString(key);
-  if (url && url->scheme() && !url->isFileURL()) {
-    const std::string& path = url->percentEncodedPath();
+  if (auto range = urlPathRange(key)) {
+    // In a URL the suffix goes, percent-encoded, at the end of the path's
+    // name, before its extension; the query and fragment stay as they were.
+    const std::string path = key.substr(range->first, range->second - range->first);
+    const std::string encoded =
+        stringByAddingPercentEncodingWithAllowedCharacters(suffix, NSURLAllowedCharacters::Path);
     const size_t dot = extensionDot(path);
-    const size_t authority = key.find("://");
-    const size_t pathStart =
-        authority == std::string::npos ? std::string::npos : key.find('/', authority + 3);
-    if (dot != std::string::npos && pathStart != std::string::npos &&
-        key.compare(pathStart, path.size(), path) == 0) {
-      const std::string encoded =
-          stringByAddingPercentEncodingWithAllowedCharacters(suffix, NSURLAllowedCharacters::Path);
-      std::string rebuilt = path.substr(0, dot) + "-" + encoded + path.substr(dot);
-      return key.substr(0, pathStart) + rebuilt + key.substr(pathStart + path.size());
-    }
-    if (dot == std::string::npos) return key + "-" + suffix;
+    const std::string rebuilt = dot == std::string::npos
+                                    ? path + "-" + encoded
+                                    : path.substr(0, dot) + "-" + encoded + path.substr(dot);
+    return key.substr(0, range->first) + rebuilt + key.substr(range->second);
   }
   const size_t dot = extensionDot(key);
   if (dot == std::string::npos) return key + "-" + suffix;

@@ -1,12 +1,20 @@
 #include "platform/avfoundation/AVAsset.h"
 
+#include "platform/avfoundation/AVPlaybackProvider.h"
+#include "platform/foundation/Dispatch.h"
+
 #include <cmath>
+#include <cstdarg>
 #include <ctime>
+#include <mutex>
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/log.h>
 }
+
+#include "platform/foundation/OSLog.h"
 
 const char* const AVMediaTypeVideo = "vide";
 const char* const AVMediaTypeAudio = "soun";
@@ -56,21 +64,47 @@ int rotationOf(const AVStream* stream) {
 
 }  // namespace
 
+namespace {
+
+// libav's messages, even its errors about a damaged file, are the media
+// library's business: they go to the log at debug level, never to stderr,
+// where the host's driver talks.
+void routeMediaLibraryMessage(void* context, int level, const char* format, va_list args) {
+  if (level > AV_LOG_WARNING) return;
+  static const OSLogRef log = os_log_create("com.qx.avfoundation", "libav");
+  char line[1024];
+  int prefix = 1;
+  va_list copy;
+  va_copy(copy, args);
+  av_log_format_line2(context, level, format, copy, line, sizeof line, &prefix);
+  va_end(copy);
+  std::string message(line);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  if (!message.empty()) os_log_with_type(log, OSLogType::Debug, message);
+}
+
+}  // namespace
+
 void AVQuietMediaLibraryLogs() {
-  // libav's own notices would go to stderr, where the host's driver talks.
   static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+  std::call_once(once, [] { av_log_set_callback(routeMediaLibraryMessage); });
 }
 
 AVMediaProbe AVProbeMediaFile(const std::string& path) {
   AVQuietMediaLibraryLogs();
-  AVMediaProbe probe;
   AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return probe;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return {};
   if (avformat_find_stream_info(format, nullptr) < 0) {
     avformat_close_input(&format);
-    return probe;
+    return {};
   }
+  AVMediaProbe probe = AVProbeOpenedMedia(format);
+  avformat_close_input(&format);
+  return probe;
+}
+
+AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format) {
+  AVMediaProbe probe;
   probe.readable = true;
   if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
     probe.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
@@ -99,8 +133,118 @@ AVMediaProbe AVProbeMediaFile(const std::string& path) {
         stream->id ? stream->id : static_cast<int32_t>(i + 1), type, CMTimeRange{start, length},
         static_cast<float>(stream->codecpar->bit_rate), size));
   }
-  avformat_close_input(&format);
   return probe;
+}
+
+void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
+                                              std::function<void()> handler) {
+  if (!handler) return;
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [handler = std::move(handler)] { handler(); });
+}
+
+AVKeyValueStatus AVAsset::statusOfValueForKey(const std::string&, NSErrorPtr* error) const {
+  if (error) *error = nullptr;
+  return AVKeyValueStatusLoaded;
+}
+
+// One run of loading: its cancel flag and the handlers waiting for it.
+struct AVURLAsset::Load {
+  std::atomic<bool> cancelled{false};
+  std::vector<std::function<void()>> handlers;
+};
+
+AVURLAsset::AVURLAsset(NSURLPtr url) : url_(std::move(url)) {}
+
+AVURLAsset::~AVURLAsset() {
+  std::lock_guard<std::mutex> lock(loadMutex_);
+  if (load_) load_->cancelled = true;
+}
+
+void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
+                                                 std::function<void()> handler) {
+  auto queue = dispatch_get_global_queue(DispatchQoS::Default);
+  std::unique_lock<std::mutex> lock(loadMutex_);
+  if (loadState_ == LoadState::Done) {
+    lock.unlock();
+    if (handler) dispatch_async(queue, [handler = std::move(handler)] { handler(); });
+    return;
+  }
+  if (loadState_ == LoadState::Loading) {
+    if (handler) load_->handlers.push_back(std::move(handler));
+    return;
+  }
+  auto load = std::make_shared<Load>();
+  if (handler) load->handlers.push_back(std::move(handler));
+  load_ = load;
+  loadState_ = LoadState::Loading;
+  lock.unlock();
+  // The asset is held weakly: a load nobody waits for any more ends with it.
+  std::weak_ptr<AVURLAsset> weak = std::static_pointer_cast<AVURLAsset>(shared_from_this());
+  NSURLPtr url = url_;
+  dispatch_async(queue, [weak, load, url] {
+    auto description = std::make_shared<const AVAssetDescription>(
+        AVPlaybackProvider::shared()->describeAsset(url, load->cancelled));
+    std::vector<std::function<void()>> handlers;
+    if (auto self = weak.lock()) {
+      std::lock_guard<std::mutex> guard(self->loadMutex_);
+      if (self->load_ != load || load->cancelled) return;  // cancelled: its handlers have run
+      self->description_ = description;
+      self->loadState_ = LoadState::Done;
+      self->load_ = nullptr;
+      handlers.swap(load->handlers);
+    }
+    for (auto& h : handlers) h();
+  });
+}
+
+void AVURLAsset::cancelLoading() {
+  std::vector<std::function<void()>> handlers;
+  {
+    std::lock_guard<std::mutex> lock(loadMutex_);
+    if (loadState_ != LoadState::Loading) return;
+    load_->cancelled = true;
+    handlers.swap(load_->handlers);
+    load_ = nullptr;
+    loadState_ = LoadState::Cancelled;
+  }
+  auto queue = dispatch_get_global_queue(DispatchQoS::Default);
+  for (auto& h : handlers) dispatch_async(queue, [h = std::move(h)] { h(); });
+}
+
+AVKeyValueStatus AVURLAsset::statusOfValueForKey(const std::string& key, NSErrorPtr* error) const {
+  if (error) *error = nullptr;
+  if (key != "duration" && key != "tracks" && key != "playable") return AVKeyValueStatusUnknown;
+  std::lock_guard<std::mutex> lock(loadMutex_);
+  switch (loadState_) {
+    case LoadState::NotStarted:
+      return AVKeyValueStatusUnknown;
+    case LoadState::Loading:
+      return AVKeyValueStatusLoading;
+    case LoadState::Cancelled:
+      return AVKeyValueStatusCancelled;
+    case LoadState::Done:
+      break;
+  }
+  if (description_->error) {
+    if (error) *error = description_->error;
+    return AVKeyValueStatusFailed;
+  }
+  return AVKeyValueStatusLoaded;
+}
+
+std::shared_ptr<const AVAssetDescription> AVURLAsset::loaded() const {
+  std::lock_guard<std::mutex> lock(loadMutex_);
+  return description_;
+}
+
+CMTime AVURLAsset::loadedDuration() const {
+  auto d = loaded();
+  return d && !d->error ? d->duration : kCMTimeIndefinite;
+}
+
+bool AVURLAsset::isPlayable() const {
+  auto d = loaded();
+  return d && !d->error && d->playable;
 }
 
 std::shared_ptr<AVURLAsset> AVURLAsset::URLAssetWithURL(NSURLPtr url) {
@@ -115,8 +259,14 @@ const AVMediaProbe& AVURLAsset::probe() const {
   return probe_;
 }
 
-double AVURLAsset::duration() const { return probe().duration; }
-std::vector<AVAssetTrackPtr> AVURLAsset::tracks() const { return probe().tracks; }
+double AVURLAsset::duration() const {
+  if (auto d = loaded(); d && !d->error && CMTIME_IS_NUMERIC(d->duration)) return CMTimeGetSeconds(d->duration);
+  return probe().duration;
+}
+std::vector<AVAssetTrackPtr> AVURLAsset::tracks() const {
+  if (auto d = loaded(); d && !d->error) return d->tracks;
+  return probe().tracks;
+}
 bool AVURLAsset::isExportable() const { return probe().readable && !probe().tracks.empty(); }
 CGSize AVURLAsset::videoSize() const { return probe().videoSize; }
 std::optional<double> AVURLAsset::creationDate() const { return probe().creationDate; }

@@ -2,15 +2,23 @@
 // Timed media: assets made from a file URL (read through libavformat) and
 // compositions assembled from segments of such files. Times are seconds.
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/avfoundation/CMTime.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/ThreadChecks.h"
+
+struct AVFormatContext;
+struct AVAssetDescription;
 
 extern const char* const AVMediaTypeVideo;  // "vide"
 extern const char* const AVMediaTypeAudio;  // "soun"
@@ -48,8 +56,26 @@ class AVAssetTrack : public NSObject {
 };
 using AVAssetTrackPtr = std::shared_ptr<AVAssetTrack>;
 
+// The state of a key an asset loads asynchronously.
+enum AVKeyValueStatus : int64_t {
+  AVKeyValueStatusUnknown = 0,
+  AVKeyValueStatusLoading = 1,
+  AVKeyValueStatusLoaded = 2,
+  AVKeyValueStatusFailed = 3,
+  AVKeyValueStatusCancelled = 4,
+};
+
 class AVAsset : public NSObject {
  public:
+  // The handler runs once, on a loading queue, when every key has loaded,
+  // failed or been cancelled. An asset whose values are in memory answers
+  // every key loaded.
+  virtual void loadValuesAsynchronouslyForKeys(const std::vector<std::string>& keys,
+                                               std::function<void()> handler);
+  virtual AVKeyValueStatus statusOfValueForKey(const std::string& key, NSErrorPtr* error) const;
+  // Loading in progress stops; its keys read cancelled and its handlers run.
+  virtual void cancelLoading() {}
+
   virtual double duration() const = 0;
   virtual std::vector<AVAssetTrackPtr> tracks() const = 0;
   std::vector<AVAssetTrackPtr> tracksWithMediaType(const std::string& mediaType) const;
@@ -69,14 +95,28 @@ struct AVMediaProbe {
   std::vector<AVAssetTrackPtr> tracks;
 };
 AVMediaProbe AVProbeMediaFile(const std::string& path);
+// The same, of a resource libavformat has opened with its stream information.
+AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format);
 // Keeps libav's notices off stderr (errors still show).
 void AVQuietMediaLibraryLogs();
 
-// An asset over a file; the header is read on first use and kept.
+// An asset over a file or an http(s) URL. Its keys ("duration", "tracks",
+// "playable") load together, asynchronously, through the playback provider;
+// the synchronous accessors read a local file's header on first use.
 class AVURLAsset : public AVAsset {
  public:
-  explicit AVURLAsset(NSURLPtr url) : url_(std::move(url)) {}
+  explicit AVURLAsset(NSURLPtr url);
+  ~AVURLAsset() override;
   static std::shared_ptr<AVURLAsset> URLAssetWithURL(NSURLPtr url);
+
+  void loadValuesAsynchronouslyForKeys(const std::vector<std::string>& keys,
+                                       std::function<void()> handler) override;
+  AVKeyValueStatus statusOfValueForKey(const std::string& key, NSErrorPtr* error) const override;
+  void cancelLoading() override;
+  // Meaningful once the keys have loaded: the duration as media time
+  // (indefinite before), whether the asset can play.
+  CMTime loadedDuration() const;
+  bool isPlayable() const;
 
   const NSURLPtr& URL() const { return url_; }
   double duration() const override;
@@ -88,10 +128,18 @@ class AVURLAsset : public AVAsset {
   std::string className() const override { return "AVURLAsset"; }
 
  private:
+  enum class LoadState { NotStarted, Loading, Done, Cancelled };
+  struct Load;
   const AVMediaProbe& probe() const;
+  std::shared_ptr<const AVAssetDescription> loaded() const;
   NSURLPtr url_;
   mutable std::once_flag once_;
   mutable AVMediaProbe probe_;
+
+  mutable std::mutex loadMutex_;
+  LoadState loadState_ QX_GUARDED_BY(loadMutex_) = LoadState::NotStarted;
+  std::shared_ptr<Load> load_ QX_GUARDED_BY(loadMutex_);
+  std::shared_ptr<const AVAssetDescription> description_ QX_GUARDED_BY(loadMutex_);
 };
 using AVURLAssetPtr = std::shared_ptr<AVURLAsset>;
 

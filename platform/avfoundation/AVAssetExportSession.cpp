@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "platform/avfoundation/AVAssetExportSessionAudio.h"
 #include "platform/foundation/Value.h"
 
 const char* const AVAssetExportPresetLowQuality = "AVAssetExportPresetLowQuality";
@@ -197,6 +198,9 @@ void AVAssetExportSession::run() {
   }
   const double sourceSize = std::max<double>(1, static_cast<double>(st.st_size));
   setStatus(AVAssetExportSessionStatusExporting);
+  if (type == AVFileTypeAppleM4A && !AVExportAudioIsAAC(source->path())) {
+    return finishAudioEncode(source->path(), outPath);
+  }
 
   AVFormatContext* in = nullptr;
   AVFormatContext* out = nullptr;
@@ -278,6 +282,16 @@ void AVAssetExportSession::run() {
   avformat_close_input(&in);
   if (cancelled || rc < 0) unlink(outPath.c_str());
   if (cancelled) return setStatus(AVAssetExportSessionStatusCancelled);
+  if (rc < 0) return fail(avError(AVErrorExportFailed, "The export failed: " + libavMessage(rc)));
+  setProgress(1.0f);
+  setStatus(AVAssetExportSessionStatusCompleted);
+}
+
+void AVAssetExportSession::finishAudioEncode(const std::string& source, const std::string& output) {
+  int rc = AVExportEncodeAudioToM4A(
+      source, output, [this] { return cancelled_.load(); },
+      [this](float share) { setProgress(share); });
+  if (rc == AVERROR_EXIT) return setStatus(AVAssetExportSessionStatusCancelled);
   if (rc < 0) return fail(avError(AVErrorExportFailed, "The export failed: " + libavMessage(rc)));
   setProgress(1.0f);
   setStatus(AVAssetExportSessionStatusCompleted);

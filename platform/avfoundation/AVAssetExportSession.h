@@ -1,8 +1,9 @@
 #pragma once
-// Writes an asset to a file. Every preset is honoured by stream copy: the
-// asset's audio and video streams are remuxed unchanged into the requested
-// container (QuickTime movie or MPEG-4) through libavformat; nothing is
-// re-encoded. The export runs on the session's own queue, where its
+// Writes an asset to a file. Every video preset is honoured by stream copy:
+// the asset's audio and video streams are remuxed unchanged into the
+// requested container (QuickTime movie or MPEG-4) through libavformat. The
+// M4A preset writes the audio alone: copied when it is AAC already, else
+// encoded as AAC with libavcodec. The export runs on the session's own queue, where its
 // completion is called too. "status" and "progress" (bytes written over the
 // source's size) are observable keys, announced on the exporting thread.
 
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSError.h"
@@ -34,7 +35,6 @@ extern const char* const AVFileTypeQuickTimeMovie;  // "com.apple.quicktime-movi
 extern const char* const AVFileTypeMPEG4;           // "public.mpeg-4"
 extern const char* const AVFileTypeAppleM4V;        // "com.apple.m4v-video"
 extern const char* const AVFileTypeAppleM4A;        // "com.apple.m4a-audio"
-
 
 enum AVAssetExportSessionStatus : int64_t {
   AVAssetExportSessionStatusUnknown = 0,
@@ -84,6 +84,8 @@ class AVAssetExportSession : public NSKeyValueObservable {
 
  private:
   void run();
+  // The M4A preset over audio that is not AAC: a real encode.
+  void finishAudioEncode(const std::string& source, const std::string& output);
   void setStatus(AVAssetExportSessionStatus status);
   void setProgress(float progress);
   void fail(NSErrorPtr error);

@@ -128,6 +128,17 @@ bool AVCaptureDevice::isEqual(const NSObject& other) const {
 
 std::shared_ptr<AVCaptureDeviceInput> AVCaptureDeviceInput::deviceInputWithDevice(
     const AVCaptureDevicePtr& device, NSErrorPtr* error) {
+  // A user who refused the camera gets no picture from it: the source is
+  // never opened.
+  const AVAuthorizationStatus status = AVCaptureHardware::current()->authorizationStatus();
+  if (device && (status == AVAuthorizationStatusDenied || status == AVAuthorizationStatusRestricted)) {
+    if (error) {
+      *error = NSError::errorWithDescription(AVFoundationErrorDomain,
+                                             AVErrorApplicationIsNotAuthorizedToUseDevice,
+                                             "Not authorized to use the camera");
+    }
+    return nullptr;
+  }
   NSErrorPtr failure;
   AVCaptureFrameSourcePtr source =
       device ? AVCaptureHardware::current()->openSource(device->camera(), failure) : nullptr;

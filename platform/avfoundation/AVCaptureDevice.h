@@ -105,6 +105,9 @@ class AVCaptureInput : public NSObject {
 // fails here.
 class AVCaptureDeviceInput : public AVCaptureInput {
  public:
+  // Fails with AVErrorApplicationIsNotAuthorizedToUseDevice while camera
+  // access is denied or restricted, and with the source's error when it
+  // cannot be opened.
   static std::shared_ptr<AVCaptureDeviceInput> deviceInputWithDevice(const AVCaptureDevicePtr& device,
                                                                      NSErrorPtr* error);
   AVCaptureDeviceInput(AVCaptureDevicePtr device, AVCaptureFrameSourcePtr source);

@@ -4,10 +4,6 @@
 
 #include "platform/quartzcore/CALayerRendering.h"
 
-const char* const AVLayerVideoGravityResize = "AVLayerVideoGravityResize";
-const char* const AVLayerVideoGravityResizeAspect = "AVLayerVideoGravityResizeAspect";
-const char* const AVLayerVideoGravityResizeAspectFill = "AVLayerVideoGravityResizeAspectFill";
-
 void AVCaptureVideoPreviewLayer::setSession(AVCaptureSessionPtr session) {
   state_->session = std::move(session);
   state_->connection->setSession(state_->session);

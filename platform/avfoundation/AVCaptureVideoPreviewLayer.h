@@ -12,6 +12,7 @@
 #include "platform/avfoundation/AVCaptureSession.h"
 #include "platform/quartzcore/CALayer.h"
 
+// The video gravities (shared with the player layer, which defines them).
 extern const char* const AVLayerVideoGravityResize;
 extern const char* const AVLayerVideoGravityResizeAspect;
 extern const char* const AVLayerVideoGravityResizeAspectFill;

@@ -1,6 +1,5 @@
 #pragma once
-
-// The error domain and codes of the AVFoundation stand-in (the platform's values).
+// The error domain and codes of timed media, with the platform's values.
 
 #include <cstdint>
 
@@ -11,7 +10,12 @@ enum AVError : int64_t {
   AVErrorDeviceNotConnected = -11814,
   AVErrorMediaServicesWereReset = -11819,
   AVErrorExportFailed = -11820,
+  AVErrorDecodeFailed = -11821,
   AVErrorFileAlreadyExists = -11823,
   AVErrorFileFormatNotRecognized = -11828,
+  AVErrorFileFailedToParse = -11829,
+  AVErrorDecoderNotFound = -11833,
   AVErrorInvalidOutputURLPathExtension = -11843,
+  AVErrorServerIncorrectlyConfigured = -11850,
+  AVErrorApplicationIsNotAuthorizedToUseDevice = -11852,
 };

@@ -232,12 +232,17 @@ void CGCompositor::overRowSameLayout(uint8_t* dst, const CGPixelLayout& l, const
   }
   int i = 0;
   while (i < n) {
-    // Four pixels at a time while all four are opaque: a plain copy.
+    // Four pixels at a time while all four are opaque (a plain copy) or all
+    // four clear (nothing to do).
     if (i + 4 <= n) {
       uint32_t w[4];
       std::memcpy(w, src + i * 4, 16);
       if (((w[0] & w[1] & w[2] & w[3]) & alphaBits) == alphaBits) {
         std::memcpy(dst + i * 4, w, 16);
+        i += 4;
+        continue;
+      }
+      if ((w[0] | w[1] | w[2] | w[3]) == 0) {
         i += 4;
         continue;
       }

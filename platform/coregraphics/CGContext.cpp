@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <pixman.h>
+
 #include "platform/coregraphics/CGCompositor.h"
 #include "platform/coregraphics/CGImageSampler.h"
 #include "platform/coregraphics/CGRasterizer.h"
@@ -45,6 +47,111 @@ struct CGContext::Paint {
   CGBlendMode mode = kCGBlendModeNormal;
   double alpha = 1;
 };
+
+// pixman's 32-bit formats for our byte layouts (pixman names channels from
+// the most significant byte of a little-endian word); 0 for those it lacks.
+// A bitmap without alpha whose skipped bytes all hold 255 reads as opaque
+// through the alpha format too, and keeps 255 there under source over; as
+// a destination it takes that format, since pixman's formats without alpha
+// may leave other values in the skipped byte.
+pixman_format_code_t pixmanFormat(const CGPixelLayout& l, bool skippedBytesOpaque = false) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "formats are named for words");
+  if (!l.valid || (l.hasAlpha() && !l.premultiplied)) return pixman_format_code_t(0);
+  const bool alpha = l.hasAlpha() || skippedBytesOpaque;
+  if (l.b == 0 && l.g == 1 && l.r == 2) return alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8;
+  if (l.r == 0 && l.g == 1 && l.b == 2) return alpha ? PIXMAN_a8b8g8r8 : PIXMAN_x8b8g8r8;
+  if (l.r == 1 && l.g == 2 && l.b == 3) return alpha ? PIXMAN_b8g8r8a8 : PIXMAN_b8g8r8x8;
+  if (l.b == 1 && l.g == 2 && l.r == 3) return alpha ? PIXMAN_r8g8b8a8 : PIXMAN_r8g8b8x8;
+  return pixman_format_code_t(0);
+}
+
+CGContext::~CGContext() {
+  if (target_) pixman_image_unref(target_);
+}
+
+pixman_image_t* CGContext::target() {
+  if (targetTried_) return target_;
+  targetTried_ = true;
+  if (!layout_.hasAlpha() && !skippedBytesOpaque_) return nullptr;
+  const pixman_format_code_t format = pixmanFormat(layout_, true);
+  if (format && bytesPerRow_ % 4 == 0 && reinterpret_cast<uintptr_t>(data_) % 4 == 0) {
+    target_ = pixman_image_create_bits_no_clear(format, int(width_), int(height_),
+                                                reinterpret_cast<uint32_t*>(data_),
+                                                int(bytesPerRow_));
+  }
+  return target_;
+}
+
+bool CGContext::solidForPixman(const Paint& paint, uint8_t out[4]) {
+  if (!paint.color || paint.mode != kCGBlendModeNormal || !target()) return false;
+  // The alpha scales the colour exactly as it scales coverage elsewhere.
+  const uint32_t alpha = static_cast<uint8_t>(static_cast<float>(paint.alpha * 255) + 0.5f);
+  for (int k = 0; k < 4; ++k) out[k] = uint8_t(CGMulDiv255(paint.color[k], alpha));
+  return true;
+}
+
+namespace {
+
+// A pixman solid fill of a premultiplied colour; pixman's colours are 16
+// bits a channel, and v * 257 keeps the byte exactly.
+pixman_image_t* solidImage(const uint8_t rgba[4]) {
+  const pixman_color_t color = {uint16_t(rgba[0] * 257), uint16_t(rgba[1] * 257),
+                                uint16_t(rgba[2] * 257), uint16_t(rgba[3] * 257)};
+  return pixman_image_create_solid_fill(&color);
+}
+
+}  // namespace
+
+void CGContext::compositeSolid(pixman_image_t* solid, const CGPixelMask* mask, int x, int y, int w,
+                               int h) {
+  if (w <= 0 || h <= 0) return;
+  pixman_image_t* maskImage = nullptr;
+  if (mask) {
+    maskImage = pixman_image_create_bits_no_clear(
+        PIXMAN_a8, mask->width, mask->height,
+        reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(mask->coverage)), mask->stride);
+  }
+  pixman_image_composite32(PIXMAN_OP_OVER, solid, maskImage, target_, 0, 0,
+                           mask ? x - mask->x : 0, mask ? y - mask->y : 0, x, y, w, h);
+  if (maskImage) pixman_image_unref(maskImage);
+}
+
+bool CGContext::compositeImageOnGrid(const CGImageSampler& sampler) {
+  CGImageSampler::Grid grid;
+  if (state_.blendMode != kCGBlendModeNormal || state_.alpha < 1 || state_.clip.mask ||
+      !sampler.onGrid(grid) || !target()) {
+    return false;
+  }
+  const pixman_format_code_t format = pixmanFormat(sampler.layout());
+  if (!format || grid.bytesPerRow % 4 != 0 || reinterpret_cast<uintptr_t>(grid.pixels) % 4 != 0) {
+    return false;
+  }
+  // The image's pixels on the device, within the clip.
+  const CGPixelBox image{-grid.du, -grid.dv, sampler.width() - grid.du,
+                         sampler.height() - grid.dv};
+  const CGPixelBox box = image.intersect(state_.clip.box);
+  if (box.isEmpty()) return true;
+  pixman_image_t* source = pixman_image_create_bits_no_clear(
+      format, sampler.width(), sampler.height(),
+      reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(grid.pixels)), int(grid.bytesPerRow));
+  if (!source) return false;
+  pixman_image_composite32(PIXMAN_OP_OVER, source, nullptr, target_, box.x0 + grid.du,
+                           box.y0 + grid.dv, 0, 0, box.x0, box.y0, box.x1 - box.x0,
+                           box.y1 - box.y0);
+  pixman_image_unref(source);
+  return true;
+}
+
+bool CGContext::compositeRow(const uint8_t* row, const CGPixelLayout& layout, int x, int y, int n) {
+  const pixman_format_code_t format = pixmanFormat(layout);
+  if (!format || !target() || reinterpret_cast<uintptr_t>(row) % 4 != 0) return false;
+  pixman_image_t* source = pixman_image_create_bits_no_clear(
+      format, n, 1, reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(row)), n * 4);
+  if (!source) return false;
+  pixman_image_composite32(PIXMAN_OP_OVER, source, nullptr, target_, 0, 0, 0, 0, x, y, n, 1);
+  pixman_image_unref(source);
+  return true;
+}
 
 CGContext::CGContext(uint8_t* data, std::shared_ptr<Bytes> owned, size_t width, size_t height,
                      size_t bytesPerRow, uint32_t bitmapInfo, CGColorSpaceRef space,
@@ -88,8 +195,19 @@ std::shared_ptr<CGContext> CGContext::createBitmap(void* data, size_t width, siz
     }
     pixels = owned->data();
   }
-  return std::make_shared<CGContext>(pixels, std::move(owned), width, height, bytesPerRow,
-                                     bitmapInfo, space, layout);
+  auto context = std::make_shared<CGContext>(pixels, std::move(owned), width, height,
+                                             bytesPerRow, bitmapInfo, space, layout);
+  if (!data && !layout.hasAlpha()) {
+    // A bitmap of its own without alpha starts with every skipped byte at
+    // 255, as painting leaves them, so pixman can composite onto it.
+    const int skip = 6 - layout.r - layout.g - layout.b;
+    for (size_t y = 0; y < height; ++y) {
+      uint8_t* row = pixels + y * bytesPerRow;
+      for (size_t x = 0; x < width; ++x) row[x * 4 + size_t(skip)] = 255;
+    }
+    context->skippedBytesOpaque_ = true;
+  }
+  return context;
 }
 
 CGImageRef CGContext::makeImage() const {
@@ -190,25 +308,75 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   int inner0 = x0, inner1 = x1;
   while (inner0 < x1 && covX[inner0 - x0] < 1) ++inner0;
   while (inner1 > inner0 && covX[inner1 - 1 - x0] < 1) --inner1;
+  // The wholly covered inside goes to pixman in one piece when it can take it.
+  uint8_t solid[4];
+  const bool inOnePiece = !state_.clip.mask && solidForPixman(paint, solid);
+  int full0 = y1, full1 = y1;  // the rows wholly covered
   for (int y = y0; y < y1; ++y) {
     float covY =
         static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
     if (covY <= 0) continue;
     if (covY >= 1) {
       if (inner0 > x0) paintRow(y, x0, inner0, covX.data(), paint);
-      if (inner1 > inner0) paintRow(y, inner0, inner1, nullptr, paint);
+      if (inner1 > inner0) {
+        if (!inOnePiece) {
+          paintRow(y, inner0, inner1, nullptr, paint);
+        } else if (full0 == y1) {
+          full0 = y, full1 = y + 1;
+        } else {
+          full1 = y + 1;
+        }
+      }
       if (x1 > inner1) paintRow(y, inner1, x1, covX.data() + (inner1 - x0), paint);
       continue;
     }
     for (int i = 0; i < x1 - x0; ++i) row[i] = covX[i] * covY;
     paintRow(y, x0, x1, row.data(), paint);
   }
+  if (full1 > full0) {
+    pixman_image_t* source = solidImage(solid);
+    compositeSolid(source, nullptr, inner0, full0, inner1 - inner0, full1 - full0);
+    pixman_image_unref(source);
+  }
+}
+
+void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                         const uint8_t solid[4]) {
+  const Clip& clip = state_.clip;
+  const CGPixelBox box = CGRasterizer::bounds(polygons).intersect(clip.box);
+  if (box.isEmpty()) return;
+  const int w = box.x1 - box.x0, h = box.y1 - box.y0;
+  const int stride = (w + 3) & ~3;
+  coverageBox_.assign(size_t(stride) * size_t(h), 0);
+  bool any = false;
+  CGRasterizer::fill(polygons, rule, box, antialias(),
+                     [&](int y, int x0, int x1, const float* cov) {
+                       uint8_t* out = coverageBox_.data() + size_t(y - box.y0) * size_t(stride) +
+                                      (x0 - box.x0);
+                       const int n = x1 - x0;
+                       if (clip.mask) {
+                         const uint8_t* m = clip.maskRow(y, x0);
+                         for (int i = 0; i < n; ++i)
+                           out[i] = static_cast<uint8_t>(cov[i] * m[i] + 0.5f);
+                       } else {
+                         for (int i = 0; i < n; ++i)
+                           out[i] = static_cast<uint8_t>(cov[i] * 255 + 0.5f);
+                       }
+                       any = true;
+                     });
+  const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
+  if (!any) return;
+  pixman_image_t* source = solidImage(solid);
+  compositeSolid(source, &mask, box.x0, box.y0, w, h);
+  pixman_image_unref(source);
 }
 
 void CGContext::paintPolygons(const std::vector<CGPolygon>& polygons, CGFillRule rule,
                               const Paint& paint) {
   if (polygons.empty() || state_.clip.box.isEmpty()) return;
   if (auto box = axisAlignedBox(polygons)) return paintBox(*box, paint);
+  uint8_t solid[4];
+  if (solidForPixman(paint, solid)) return paintPolygonsThroughMask(polygons, rule, solid);
   CGRasterizer::fill(
       polygons, rule, state_.clip.box, antialias(),
       [&](int y, int x0, int x1, const float* cov) { paintRow(y, x0, x1, cov, paint); });
@@ -266,6 +434,7 @@ void CGContext::paintSpan(int y, int x0, int x1, const float* coverage, const ui
     const CGPixelLayout& from = paint.sampler->layout();
     if (from.r == layout_.r && from.g == layout_.g && from.b == layout_.b) {
       if (const uint8_t* row = paint.sampler->directRow(x0, y, n)) {
+        if (compositeRow(row, from, x0, y, n)) return;
         return CGCompositor::overRowSameLayout(dst, layout_, row, !from.hasAlpha(), n);
       }
       // Scaled, sampled without reordering channels twice.
@@ -324,8 +493,38 @@ void CGContext::drawImage(CGRect rect, const CGImage& image) {
   if (det == 0 || !std::isfinite(det)) return;
   CGImageSampler sampler(image, CGAffineTransformInvert(imageToPixel), state_.interpolation);
   if (!sampler.isValid()) return;
+  if (compositeImageOnGrid(sampler)) return;
   paintPolygons(rectPolygon(r, userToPixel()), CGFillRule::NonZero,
                 {nullptr, &sampler, state_.blendMode, state_.alpha});
+}
+
+void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rgba[4]) {
+  uint8_t color[4];
+  toPremultiplied8(rgba, color);
+  const Paint paint{color, nullptr, state_.blendMode, state_.alpha};
+  const CGPixelBox& box = state_.clip.box;
+  uint8_t solid[4];
+  const bool pixman = !state_.clip.mask && solidForPixman(paint, solid);
+  pixman_image_t* source = pixman ? solidImage(solid) : nullptr;
+  std::vector<float> row;
+  for (const CGPixelMask& m : masks) {
+    // The part of the mask inside the clip box.
+    const int x0 = std::max(m.x, box.x0), x1 = std::min(m.x + m.width, box.x1);
+    const int y0 = std::max(m.y, box.y0), y1 = std::min(m.y + m.height, box.y1);
+    if (x1 <= x0 || y1 <= y0 || !m.coverage) continue;
+    if (pixman && m.stride % 4 == 0 && reinterpret_cast<uintptr_t>(m.coverage) % 4 == 0) {
+      compositeSolid(source, &m, x0, y0, x1 - x0, y1 - y0);
+      continue;
+    }
+    const uint8_t* first = m.coverage + size_t(y0 - m.y) * size_t(m.stride) + (x0 - m.x);
+    row.resize(size_t(x1 - x0));
+    for (int y = y0; y < y1; ++y) {
+      const uint8_t* in = first + size_t(y - y0) * size_t(m.stride);
+      for (int i = 0; i < x1 - x0; ++i) row[size_t(i)] = in[i] * (1.0f / 255);
+      paintRow(y, x0, x1, row.data(), paint);
+    }
+  }
+  if (source) pixman_image_unref(source);
 }
 
 void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule) {

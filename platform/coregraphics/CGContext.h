@@ -20,6 +20,19 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/coregraphics/CGTypes.h"
 
+union pixman_image;
+class CGImageSampler;
+
+// A coverage mask on the device's pixel grid: `width` x `height` bytes,
+// rows `stride` bytes apart (a multiple of 4), its top-left corner on pixel
+// column `x` and pixel row `y` counted down from the bitmap's top row.
+struct CGPixelMask {
+  const uint8_t* coverage = nullptr;
+  int stride = 0;
+  int width = 0, height = 0;
+  int x = 0, y = 0;
+};
+
 enum CGPathDrawingMode : int32_t {
   kCGPathFill = 0,
   kCGPathEOFill = 1,
@@ -77,6 +90,9 @@ class CGContext : public NSObject {
   void fillRect(CGRect rect);
   void clearRect(CGRect rect);
   void drawImage(CGRect rect, const CGImage& image);
+  // Paints `rgba` (straight) through each mask under the clip, the alpha
+  // and the blend mode: glyphs of text, placed on whole pixels.
+  void fillMasks(const std::vector<CGPixelMask>& masks, const double rgba[4]);
   // Clipping intersects the current clip; the path is consumed.
   void clip(CGFillRule rule);
   void clipToRect(CGRect rect);
@@ -86,6 +102,9 @@ class CGContext : public NSObject {
 
   CGContext(uint8_t* data, std::shared_ptr<Bytes> owned, size_t width, size_t height,
             size_t bytesPerRow, uint32_t bitmapInfo, CGColorSpaceRef space, CGPixelLayout layout);
+  ~CGContext() override;
+  CGContext(const CGContext&) = delete;
+  CGContext& operator=(const CGContext&) = delete;
 
  private:
   struct Clip {
@@ -130,6 +149,24 @@ class CGContext : public NSObject {
   // Axis-aligned rectangle corners in pixel space, when the polygon is one.
   static std::optional<CGRect> axisAlignedBox(const std::vector<CGPolygon>& polygons);
   void paintBox(const CGRect& box, const Paint& paint);
+  // The bitmap as pixman sees it, for bitmaps whose colour is premultiplied
+  // or opaque; nullptr for the rest (straight alpha).
+  union pixman_image* target();
+  // The paint's colour with the context's alpha folded in, when pixman can
+  // composite it: a solid colour, source over, onto a target pixman takes.
+  bool solidForPixman(const Paint& paint, uint8_t out[4]);
+  // Source over of a pixman solid colour on pixels [x, x+w) x [y, y+h),
+  // through the mask when given (which must hold that area).
+  void compositeSolid(union pixman_image* solid, const CGPixelMask* mask, int x, int y, int w,
+                      int h);
+  // An image placed one to one on whole pixels, composited by pixman in
+  // one piece; false when it cannot take it.
+  bool compositeImageOnGrid(const CGImageSampler& sampler);
+  // Source over of n premultiplied (or opaque) pixels of `layout` onto
+  // pixels x... of row y, by pixman; false when it cannot take them.
+  bool compositeRow(const uint8_t* row, const CGPixelLayout& layout, int x, int y, int n);
+  void paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                const uint8_t solid[4]);
   void intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule);
   // Coverage masks of recent clip shapes, by shape relative to whole pixels:
   // views that clip alike (rounded corners of equal size) share one.
@@ -150,7 +187,11 @@ class CGContext : public NSObject {
   State state_;
   std::vector<State> stack_;
   CGMutablePathRef path_ = std::make_shared<CGPath>();
-  std::vector<uint8_t> coverageRow_, sourceRow_;
+  std::vector<uint8_t> coverageRow_, sourceRow_, coverageBox_;
+  union pixman_image* target_ = nullptr;
+  bool targetTried_ = false;
+  // Without alpha: every skipped byte holds 255 (bitmaps the context owns).
+  bool skippedBytesOpaque_ = false;
 };
 
 

@@ -163,6 +163,17 @@ const uint8_t* CGImageSampler::directRow(int x0, int y, int n) const {
   return source_.pixels->data() + size_t(v) * source_.bytesPerRow + size_t(u) * 4;
 }
 
+bool CGImageSampler::onGrid(Grid& out) const {
+  if (map_.a != 1 || map_.b != 0 || map_.c != 0 || map_.d != 1) return false;
+  if (!(source_.layout.premultiplied || source_.layout.a < 0)) return false;
+  const double du = map_.tx, dv = map_.ty;
+  if (du != std::floor(du) || dv != std::floor(dv) || std::fabs(du) > 1e7 || std::fabs(dv) > 1e7) {
+    return false;
+  }
+  out = {int(du), int(dv), source_.pixels->data(), source_.bytesPerRow};
+  return true;
+}
+
 void CGImageSampler::copyRow(int u, int v, int n, uint8_t* out) const {
   Texels src(source_);
   int y = std::clamp(v, 0, height_ - 1);

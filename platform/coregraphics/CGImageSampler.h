@@ -28,6 +28,17 @@ class CGImageSampler {
   // one to one on the destination grid, the whole row lies inside the image
   // and its colour is premultiplied or opaque; nullptr otherwise.
   const uint8_t* directRow(int x0, int y, int n) const;
+  // When the map is a translation by whole pixels over premultiplied or
+  // opaque pixels: the image pixel (x + du, y + dv) lands on pixel (x, y),
+  // and pixels, bytesPerRow and the layout describe the image.
+  struct Grid {
+    int du = 0, dv = 0;
+    const uint8_t* pixels = nullptr;
+    size_t bytesPerRow = 0;
+  };
+  bool onGrid(Grid& out) const;
+  int width() const { return width_; }
+  int height() const { return height_; }
   // How directRow's pixels are laid out.
   const CGPixelLayout& layout() const { return source_.layout; }
   // sampleRow with the pixels left in the source's byte order (premultiplied;

@@ -172,6 +172,44 @@ void CGPDFPage::drawInContext(CGContext& context) const {
   context.restoreGState();
 }
 
+CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
+  CGRect crop = boxRect(kCGPDFCropBox);
+  double scale = pixelsPerPoint;
+  if (CGRectIsEmpty(crop) || !(scale > 0) || !std::isfinite(scale)) return nullptr;
+  double side = std::max(crop.size.width, crop.size.height) * scale;
+  if (side > kMaxRenderSide) scale *= kMaxRenderSide / side;
+  double pixels = crop.size.width * crop.size.height * scale * scale;
+  if (pixels > kMaxRenderPixels) scale *= std::sqrt(kMaxRenderPixels / pixels);
+  std::shared_ptr<Bytes> bytes;
+  int w = 0, h = 0;
+  {
+    std::lock_guard<std::mutex> lock(popplerMutex());
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_argb32);
+    renderer.set_paper_color(0xffffffff);
+    poppler::image image = renderer.render_page(page_.get(), 72 * scale, 72 * scale);
+    if (!image.is_valid() || image.width() < 1 || image.height() < 1) return nullptr;
+    w = image.width(), h = image.height();
+    const size_t row = static_cast<size_t>(w) * 4;
+    const size_t stride = static_cast<size_t>(image.bytes_per_row());
+    const auto* source = reinterpret_cast<const uint8_t*>(image.const_data());
+    // One pass over the pixels: copied as the buffer is made, not zeroed first.
+    if (stride == row) {
+      bytes = std::make_shared<Bytes>(source, source + row * h);
+    } else {
+      bytes = std::make_shared<Bytes>();
+      bytes->reserve(row * h);
+      for (int y = 0; y < h; ++y) {
+        bytes->insert(bytes->end(), source + stride * y, source + stride * y + row);
+      }
+    }
+  }
+  return CGImage::create(w, h, 8, 32, static_cast<size_t>(w) * 4,
+                         kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little, std::move(bytes));
+}
+
 CGPDFDocumentRef CGPDFDocumentCreateWithProvider(const CGDataProviderRef& provider) {
   if (!provider) return nullptr;
   return CGPDFDocument::create(provider->copyData());

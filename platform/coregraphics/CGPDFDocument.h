@@ -61,6 +61,10 @@ class CGPDFPage : public NSObject {
   // Clockwise display rotation, a multiple of 90 in 0...270.
   int rotationAngle() const { return rotation_; }
   void drawInContext(CGContext& context) const;
+  // The crop box as it is shown (turned by the page's rotation) on white
+  // paper, opaque, at `pixelsPerPoint`; within the same size limits as
+  // drawing. nullptr when the page cannot be rendered.
+  CGImageRef createImage(double pixelsPerPoint) const;
 
   std::string className() const override { return "CGPDFPage"; }
 

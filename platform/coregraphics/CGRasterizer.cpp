@@ -51,10 +51,14 @@ std::vector<Edge> buildEdges(const std::vector<CGPolygon>& polygons) {
 }
 
 // Accumulates the coverage of one pixel row: `area` holds partial cells,
-// `delta` starts and ends runs of full cells.
+// `delta` starts and ends runs of full cells. Only the cells that spans
+// touch are visited when the row is read out: between them coverage is
+// constant, so long rows cost little more than their edges.
 struct RowAccumulator {
   int x0, x1;
   std::vector<float> area, delta, coverage;
+  std::vector<int> events;  // cells whose area or delta a span changed, once each
+  std::vector<uint8_t> isEvent;
   int touchedMin, touchedMax;
 
   RowAccumulator(int left, int right)
@@ -62,13 +66,15 @@ struct RowAccumulator {
         x1(right),
         area(right - left + 2, 0),
         delta(right - left + 2, 0),
-        coverage(right - left + 1, 0) {
+        coverage(right - left + 1, 0),
+        isEvent(right - left + 2, 0) {
     reset();
   }
 
   void reset() {
     touchedMin = x1 - x0;
     touchedMax = -1;
+    events.clear();
   }
 
   void addSpan(double xa, double xb, float w) {
@@ -79,26 +85,41 @@ struct RowAccumulator {
     int ia = static_cast<int>(fa), ib = static_cast<int>(fb);
     if (ia == ib) {
       area[ia] += static_cast<float>(fb - fa) * w;
+      mark(ia);
     } else {
       area[ia] += static_cast<float>(ia + 1 - fa) * w;
       delta[ia + 1] += w;
       delta[ib] -= w;
       area[ib] += static_cast<float>(fb - ib) * w;
+      mark(ia), mark(ia + 1), mark(ib);
     }
     touchedMin = std::min(touchedMin, ia);
     touchedMax = std::max(touchedMax, std::min(ib, x1 - x0 - 1));
   }
 
+  void mark(int cell) {
+    if (isEvent[cell]) return;
+    isEvent[cell] = 1;
+    events.push_back(cell);
+  }
+
   void flush(int y, const CGRasterizer::RowSink& sink) {
     if (touchedMax < touchedMin) return;
+    std::sort(events.begin(), events.end());
     float run = 0;
-    for (int i = touchedMin; i <= touchedMax; ++i) {
-      run += delta[i];
-      coverage[i] = std::clamp(run + area[i], 0.0f, 1.0f);
+    int next = touchedMin;  // the first cell not yet read out
+    for (int e : events) {
+      if (e > touchedMax) break;
+      std::fill(coverage.begin() + next, coverage.begin() + e, std::clamp(run, 0.0f, 1.0f));
+      run += delta[e];
+      coverage[e] = std::clamp(run + area[e], 0.0f, 1.0f);
+      area[e] = delta[e] = 0;
+      next = e + 1;
     }
+    std::fill(coverage.begin() + next, coverage.begin() + touchedMax + 1,
+              std::clamp(run, 0.0f, 1.0f));
     sink(y, x0 + touchedMin, x0 + touchedMax + 1, coverage.data() + touchedMin);
-    std::fill(area.begin() + touchedMin, area.begin() + touchedMax + 2, 0.0f);
-    std::fill(delta.begin() + touchedMin, delta.begin() + touchedMax + 2, 0.0f);
+    for (int e : events) area[e] = delta[e] = 0, isEvent[e] = 0;
     reset();
   }
 };

@@ -8,6 +8,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "FlutterDriverScreen.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -392,6 +393,7 @@ void FlutterJSONDriver::handleLine(const std::string& line) {
 
 void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<RequestState>& state) {
   const std::string& idText = state->idText;
+  if (request.isMap() && !request.find("channel") && dispatchScreenRequest(request, state)) return;
   const Value* channel = request.find("channel");
   if (!request.isMap() || !channel || !channel->isString()) {
     reply(idText, "badRequest", Value("a request needs a \"channel\" string"));
@@ -493,6 +495,27 @@ void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<Req
   }
   reply(idText, "badRequest",
         Value("a request needs \"method\", \"listen\", \"cancel\" or \"message\""));
+}
+
+bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
+                                              const std::shared_ptr<RequestState>& state) {
+  const Value* snapshot = request.find("snapshot");
+  const Value* tree = request.find("viewTree");
+  const Value* touch = request.find("touch");
+  if (!snapshot && !tree && !touch) return false;
+  state->counted = true;
+  ++pending_;
+  auto answer = WeakBind(self_, [state](FlutterJSONDriver& self, const std::string& key,
+                                        const Value& json) {
+    if (state->answered.exchange(true)) return;
+    self.reply(state->idText, key, json);
+    --self.pending_;
+    self.finishIfDone();
+  });
+  if (snapshot) FlutterDriverScreen::snapshot(*snapshot, answer);
+  else if (tree) FlutterDriverScreen::viewTree(answer);
+  else FlutterDriverScreen::touch(*touch, answer);
+  return true;
 }
 
 void FlutterJSONDriver::finishIfDone() {

@@ -69,6 +69,9 @@ class FlutterJSONDriver {
   void writeObject(const ValueMap& object);
   struct RequestState;
   void dispatchRequest(Value request, const std::shared_ptr<RequestState>& state);
+  // The requests about the screen (snapshot, view tree, touch); false for
+  // any other request.
+  bool dispatchScreenRequest(const Value& request, const std::shared_ptr<RequestState>& state);
   void finishIfDone();
 
   std::shared_ptr<FlutterEngine> engine_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "Dispatch.h"
+#include "NSFileManager.h"
+#include "NSProcessInfo.h"
 
 const char* const NSItemProviderErrorDomain = "NSItemProviderErrorDomain";
 
@@ -21,6 +23,9 @@ NSItemProvider::NSItemProvider(std::shared_ptr<NSObject> object, std::string typ
 
 NSItemProvider::NSItemProvider(NSURLPtr fileURL, std::string typeIdentifier)
     : fileURL_(std::move(fileURL)), types_{std::move(typeIdentifier)} {}
+
+NSItemProvider::NSItemProvider(NSURLPtr fileURL, std::vector<std::string> typeIdentifiers)
+    : fileURL_(std::move(fileURL)), types_(std::move(typeIdentifiers)) {}
 
 bool NSItemProvider::hasItemConformingToTypeIdentifier(const std::string& typeIdentifier) const {
   return std::find(types_.begin(), types_.end(), typeIdentifier) != types_.end();
@@ -66,6 +71,17 @@ void NSItemProvider::loadFileRepresentationForTypeIdentifier(const std::string& 
                    ? nullptr
                    : unavailable("type " + typeIdentifier + " as a file");
   runInBackground([handler = std::move(handler), file, error]() mutable {
-    handler(error ? nullptr : file, error);
+    if (error) return handler(nullptr, error);
+    auto files = NSFileManager::defaultManager();
+    const std::string folder = NSTemporaryDirectory() + ".NSItemProvider-" + NSRandomUUIDString();
+    const std::string copy = folder + "/" + file->lastPathComponent();
+    NSErrorPtr copyError;
+    if (!files->createDirectoryAtPath(folder, true, &copyError) ||
+        !files->copyItemAtPath(file->path(), copy, &copyError)) {
+      files->removeItemAtPath(folder);
+      return handler(nullptr, copyError);
+    }
+    handler(NSURL::fileURLWithPath(copy), nullptr);
+    files->removeItemAtPath(folder);
   });
 }

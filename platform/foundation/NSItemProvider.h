@@ -31,6 +31,8 @@ class NSItemProvider : public NSObject {
   explicit NSItemProvider(std::shared_ptr<NSObject> object, std::string typeIdentifier = "");
   // A file with the type of its contents.
   NSItemProvider(NSURLPtr fileURL, std::string typeIdentifier);
+  // A file registered under several types (its own and those it conforms to).
+  NSItemProvider(NSURLPtr fileURL, std::vector<std::string> typeIdentifiers);
 
   const std::vector<std::string>& registeredTypeIdentifiers() const { return types_; }
   bool hasItemConformingToTypeIdentifier(const std::string& typeIdentifier) const;
@@ -42,6 +44,8 @@ class NSItemProvider : public NSObject {
   // provider reads its file.
   void loadDataRepresentationForTypeIdentifier(const std::string& typeIdentifier,
                                                LoadDataHandler handler) const;
+  // The handler gets a temporary copy of the file, removed once the handler
+  // returns, as the platform does: whoever needs it later copies or moves it.
   void loadFileRepresentationForTypeIdentifier(const std::string& typeIdentifier,
                                                LoadFileHandler handler) const;
 

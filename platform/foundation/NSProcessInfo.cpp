@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <string>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,6 +52,27 @@ NSProcessInfo& NSProcessInfo::processInfo() {
   // Shared so that it can name itself as the sender of its notifications.
   static auto* info = new std::shared_ptr<NSProcessInfo>(new NSProcessInfo());
   return **info;
+}
+
+NSOperatingSystemVersion NSProcessInfo::versionFromEnvironment() {
+  const NSOperatingSystemVersion fallback{17, 0, 0};
+  const char* text = std::getenv("QX_SYSTEM_VERSION");
+  if (!text || !*text) return fallback;
+  const std::string s = text;
+  int64_t parts[3] = {0, 0, 0};
+  int count = 0;
+  size_t i = 0;
+  for (;;) {
+    const size_t start = i;
+    int64_t n = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 6) n = n * 10 + (s[i++] - '0');
+    if (i == start || (i < s.size() && s[i] >= '0' && s[i] <= '9')) return fallback;
+    parts[count++] = n;
+    if (i == s.size()) break;
+    if (s[i] != '.' || count == 3) return fallback;
+    ++i;
+  }
+  return {parts[0], parts[1], parts[2]};
 }
 
 uint64_t NSProcessInfo::physicalMemory() const {

@@ -43,7 +43,8 @@ class NSProcessInfo : public NSObject {
   // Posts NSProcessInfoPowerStateDidChangeNotification when the value changes.
   void setLowPowerModeEnabled(bool enabled);
 
-  // 17.0.0 unless set.
+  // QX_SYSTEM_VERSION ("13.7", "14.0.1") at start, 17.0.0 without it (or
+  // when it is not one to three whole numbers joined by dots), unless set.
   NSOperatingSystemVersion operatingSystemVersion() const;
   void setOperatingSystemVersion(NSOperatingSystemVersion version);
   bool isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const;
@@ -55,10 +56,11 @@ class NSProcessInfo : public NSObject {
 
  private:
   NSProcessInfo() = default;
+  static NSOperatingSystemVersion versionFromEnvironment();
 
   mutable std::mutex mutex_;
   bool lowPowerMode_ = false;
-  NSOperatingSystemVersion version_{17, 0, 0};
+  NSOperatingSystemVersion version_ = versionFromEnvironment();
   bool onMac_ = false;
   bool onVision_ = false;
 };

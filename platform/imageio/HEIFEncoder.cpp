@@ -99,9 +99,13 @@ bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-// x265 keeps one process-wide allocation for as long as the process lives;
-// the leak checker is told so, to keep its reports about our code.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
+// x265 keeps one process-wide allocation for as long as the process lives,
+// and fontconfig the font patterns it finds for poppler's text; the leak
+// checker is told so, to keep its reports about our code. (One definition
+// serves the whole process: this is the place.)
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\nleak:libfontconfig.so\n";
+}
 #endif
 
 #if defined(__SANITIZE_THREAD__)

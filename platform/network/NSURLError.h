@@ -29,6 +29,7 @@ inline constexpr int64_t NSURLErrorCannotDecodeContentData = -1016;
 // that sort errors still name them.
 inline constexpr int64_t NSURLErrorInternationalRoamingOff = -1018;
 inline constexpr int64_t NSURLErrorDataNotAllowed = -1020;
+inline constexpr int64_t NSURLErrorFileDoesNotExist = -1100;
 inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 inline constexpr int64_t NSURLErrorServerCertificateUntrusted = -1202;

@@ -1544,6 +1544,13 @@ void NSURLSessionEngine::readDone() {
       continue;
     }
     int64_t code = NSURLErrorCodeForCurlCode(result);
+    // Over HTTP these come from what the server sent: a reply that is no
+    // HTTP at all, or a header block past the library's limit.
+    const std::string scheme = lowered(task->currentRequest()->URL()->scheme().value_or(""));
+    if ((scheme == "http" || scheme == "https") &&
+        (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_OUT_OF_MEMORY)) {
+      code = NSURLErrorBadServerResponse;
+    }
     NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
     bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
     endAttempt(*task);

@@ -1,6 +1,7 @@
 #include "platform/photos/PHLibraryStore.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,6 +20,7 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {
@@ -50,11 +52,24 @@ bool readFavorite(const std::string& path) {
   return n > 0 && value[0] == '1';
 }
 
-// "2024:05:01 12:30:00" (EXIF) as seconds since 1970, read as UTC.
-std::optional<double> parseExifDate(const std::string& text) {
+// "+02:00" or "-05:30" (EXIF's offset of a local time from UTC) in seconds.
+std::optional<int> parseExifOffset(const std::string& text) {
+  if (text.size() < 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return std::nullopt;
+  for (size_t i : {1, 2, 4, 5}) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+  }
+  const int hours = (text[1] - '0') * 10 + (text[2] - '0'), minutes = (text[4] - '0') * 10 + (text[5] - '0');
+  if (hours > 14 || minutes > 59) return std::nullopt;
+  const int seconds = hours * 3600 + minutes * 60;
+  return text[0] == '-' ? -seconds : seconds;
+}
+
+// "2024:05:01 12:30:00" (EXIF) as seconds since 1970: a local time at the
+// given offset from UTC, read as UTC when the file gives none.
+std::optional<double> parseExifDate(const std::string& text, const std::string& offset) {
   struct tm tm = {};
   if (!strptime(text.c_str(), "%Y:%m:%d %H:%M:%S", &tm)) return std::nullopt;
-  return static_cast<double>(timegm(&tm));
+  return static_cast<double>(timegm(&tm)) - parseExifOffset(offset).value_or(0);
 }
 
 const char* videoTypeIdentifier(const std::string& ext) {
@@ -81,7 +96,11 @@ bool readImageMetadata(const std::string& path, PHAssetRecord& record) {
   record.pixelHeight = turned ? w->asInt64() : h->asInt64();
   if (const Value* exif = props.find(kCGImagePropertyExifDictionary)) {
     if (const Value* date = exif->find(kCGImagePropertyExifDateTimeOriginal)) {
-      if (auto seconds = parseExifDate(date->asString())) record.creationDate = *seconds;
+      const Value* offset = exif->find("OffsetTimeOriginal");
+      if (!offset || !offset->isString()) offset = exif->find("OffsetTime");
+      if (auto seconds = parseExifDate(date->asString(), offset && offset->isString() ? offset->asString() : "")) {
+        record.creationDate = *seconds;
+      }
     }
   }
   if (const Value* gps = props.find(kCGImagePropertyGPSDictionary)) {
@@ -199,10 +218,42 @@ bool PHIsVideoFileName(const std::string& name) {
   return kinds.count(lowerExtension(name)) > 0;
 }
 
+namespace {
+
+enum class ContentKind { Image, Video, Unknown };
+
+// What the leading bytes say the file is, whatever its name says: a JPEG
+// renamed ".mov" is still a photo, an MP4 renamed ".jpg" still a video.
+ContentKind sniffContent(const std::string& path) {
+  uint8_t head[512];
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ContentKind::Unknown;
+  const ssize_t n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n <= 0) return ContentKind::Unknown;
+  const size_t size = static_cast<size_t>(n);
+  if (!ImageTypeOfData(head, size).empty()) return ContentKind::Image;
+  // ISO base media and QuickTime files start with a box: its size, then one
+  // of these types.
+  if (size >= 8) {
+    const std::string box(reinterpret_cast<const char*>(head) + 4, 4);
+    for (const char* type : {"ftyp", "moov", "mdat", "wide", "free", "skip", "pnot"}) {
+      if (box == type) return ContentKind::Video;
+    }
+  }
+  if (size >= 4 && head[0] == 0x1A && head[1] == 0x45 && head[2] == 0xDF && head[3] == 0xA3) {
+    return ContentKind::Video;  // Matroska and WebM
+  }
+  return ContentKind::Unknown;
+}
+
+}  // namespace
+
 bool PHReadFileMetadata(const std::string& path, const std::string& name, PHAssetRecord& record) {
   std::string ext = lowerExtension(name);
-  bool ok = PHIsVideoFileName(name) ? readVideoMetadata(path, ext, record)
-                                    : readImageMetadata(path, record);
+  ContentKind kind = sniffContent(path);
+  if (kind == ContentKind::Unknown) kind = PHIsVideoFileName(name) ? ContentKind::Video : ContentKind::Image;
+  bool ok = kind == ContentKind::Video ? readVideoMetadata(path, ext, record) : readImageMetadata(path, record);
   if (!ok) return false;
   if (record.mediaType == PHAssetMediaTypeImage &&
       (hasPrefixIgnoringCase(name, "screenshot") || hasPrefixIgnoringCase(name, "screen shot"))) {
@@ -428,6 +479,10 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
       record = moved->second;
       vanished.erase(moved);
       deleteRecord(record.localIdentifier);
+      // Favourited or not on the way: the mark travels with the file.
+      const bool favorite = readFavorite(abs);
+      if (favorite != record.favorite) record.modificationDate = now;
+      record.favorite = favorite;
     } else {
       PHAssetRecord fresh;
       if (!PHReadFileMetadata(abs, f.name, fresh)) continue;

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <memory>
 
+#include "platform/avfoundation/AVAsset.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
 extern "C" {
@@ -47,6 +48,7 @@ std::shared_ptr<Bytes> rotated(const Bytes& rgba, int& width, int& height, int d
 }  // namespace
 
 CGImageRef PHDecodeVideoFrame(const std::string& path) {
+  AVQuietMediaLibraryLogs();
   AVFormatContext* rawFormat = nullptr;
   if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return nullptr;
   std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);

@@ -65,6 +65,20 @@ void CADisplayLink::setPaused(bool paused) {
 void CADisplayLink::setPreferredFramesPerSecond(int64_t fps) {
   QX_DCHECK_MAIN_THREAD();
   preferredFramesPerSecond_ = std::max<int64_t>(0, fps);
+  frameInterval_ = 1;
+  reschedule();
+}
+
+void CADisplayLink::setFrameInterval(int64_t frames) {
+  QX_DCHECK_MAIN_THREAD();
+  // Less than one frame means nothing; the platform ignores it.
+  if (frames < 1) return;
+  frameInterval_ = frames;
+  preferredFramesPerSecond_ = 0;
+  reschedule();
+}
+
+void CADisplayLink::reschedule() {
   if (token_) {
     unschedule();
     schedule();
@@ -72,7 +86,8 @@ void CADisplayLink::setPreferredFramesPerSecond(int64_t fps) {
 }
 
 double CADisplayLink::interval() const {
-  if (preferredFramesPerSecond_ <= 0 || preferredFramesPerSecond_ >= 60) return kFrameInterval;
+  if (preferredFramesPerSecond_ <= 0) return double(frameInterval_) * kFrameInterval;
+  if (preferredFramesPerSecond_ >= 60) return kFrameInterval;
   // Rates the display cannot show exactly round to whole frames.
   double frames = std::round(60.0 / double(preferredFramesPerSecond_));
   return frames * kFrameInterval;

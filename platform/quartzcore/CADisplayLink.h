@@ -52,6 +52,12 @@ class CADisplayLink : public NSObject {
   int64_t preferredFramesPerSecond() const { return preferredFramesPerSecond_; }
   void setPreferredFramesPerSecond(int64_t fps);
 
+  // The older way to slow a link: one call every `frames` display frames
+  // (1: every frame). Values below 1 are ignored; setting the preferred
+  // rate puts it back to 1.
+  int64_t frameInterval() const { return frameInterval_; }
+  void setFrameInterval(int64_t frames);
+
   // The time of the frame being delivered, and of the next one.
   double timestamp() const { return timestamp_; }
   double targetTimestamp() const { return targetTimestamp_; }
@@ -65,6 +71,7 @@ class CADisplayLink : public NSObject {
   double interval() const;
   void schedule();
   void unschedule();
+  void reschedule();
   void leaveRunLoop();
   void fire(double frameTime);
 
@@ -72,6 +79,7 @@ class CADisplayLink : public NSObject {
   std::set<std::string> modes_;
   bool paused_ = false;
   int64_t preferredFramesPerSecond_ = 0;
+  int64_t frameInterval_ = 1;
   double timestamp_ = 0;
   double targetTimestamp_ = 0;
   uint64_t token_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
@@ -366,15 +367,25 @@ void CALayer::display() {
     contents_.reset();
     return;
   }
-  auto context = CGBitmapContextCreate(nullptr, w, h, 8, 0, CGColorSpaceCreateDeviceRGB(),
-                                       kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little);
+  // The context draws into the pixels the contents image then keeps: the
+  // context ends here, so nothing changes them afterwards and no copy is made.
+  constexpr uint32_t kInfo = kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little;
+  std::shared_ptr<Bytes> pixels;
+  try {
+    pixels = std::make_shared<Bytes>(w * h * 4, 0);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  auto context = CGBitmapContextCreate(pixels->data(), w, h, 8, w * 4,
+                                       CGColorSpaceCreateDeviceRGB(), kInfo);
   if (!context) return;
   // The backing store draws in the layer's bounds space, y downwards.
   CGContextTranslateCTM(context, 0, static_cast<double>(h));
   CGContextScaleCTM(context, contentsScale_, -contentsScale_);
   CGContextTranslateCTM(context, -bounds_.origin.x, -bounds_.origin.y);
   drawInContext(context);
-  contents_ = CGBitmapContextCreateImage(context);
+  context.reset();
+  contents_ = CGImage::create(w, h, 8, 32, w * 4, kInfo, std::move(pixels));
 }
 
 void CALayer::drawInContext(const CGContextRef& context) {

@@ -64,7 +64,16 @@ class UIAlertController : public UIViewController {
   // False when the tap does nothing.
   bool tapAction(const std::shared_ptr<UIAlertAction>& action);
 
+  // The view draws the alert as the platform does: a dimmed screen under a
+  // rounded box (centred for an alert; at the bottom for an action sheet,
+  // with its cancel action in a box of its own), the title and message,
+  // and a button per action that taps it.
+  void loadView() override;
+  // The button showing an action, once the view is laid out.
+  std::shared_ptr<UIView> viewForAction(const std::shared_ptr<UIAlertAction>& action);
+
  private:
+  friend class UIAlertView;
   std::optional<std::string> title_;
   std::optional<std::string> message_;
   UIAlertControllerStyle style_ = UIAlertControllerStyle::Alert;

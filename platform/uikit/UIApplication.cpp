@@ -21,6 +21,7 @@
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/Value.h"
+#include "platform/uikit/UIWindow.h"
 
 extern char** environ;
 
@@ -261,4 +262,29 @@ int UIApplicationMain(int, char**, const std::optional<std::string>&,
   app->setApplicationState(UIApplicationState::Active);
   NSRunLoop::mainRunLoop().run();
   return 0;
+}
+
+const char* const UIApplicationOpenSettingsURLString = "app-settings:";
+
+void UIApplication::noteWindow(const std::shared_ptr<UIWindow>& window) {
+  QX_DCHECK_MAIN_THREAD();
+  std::erase_if(windows_, [](const std::weak_ptr<UIWindow>& w) { return w.expired(); });
+  for (auto& w : windows_) {
+    if (w.lock() == window) return;
+  }
+  windows_.push_back(window);
+}
+
+std::vector<std::shared_ptr<UIWindow>> UIApplication::windows() const {
+  std::vector<std::shared_ptr<UIWindow>> out;
+  for (auto& w : windows_) {
+    if (auto alive = w.lock()) out.push_back(alive);
+  }
+  return out;
+}
+
+std::shared_ptr<UIWindow> UIApplication::keyWindow() const { return UIWindow::keyWindow(); }
+
+UIInterfaceOrientation UIApplication::statusBarOrientation() const {
+  return UIScreen::mainScreen()->interfaceOrientation();
 }

@@ -5,10 +5,12 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 
 #include "platform/foundation/NSObject.h"
+#include "platform/uikit/UIScreen.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ValueFwd.h"
@@ -55,6 +57,11 @@ class UIApplicationURLOpener {
 
 enum class UIApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
+// Opening this URL string takes the user to the application's settings.
+extern const char* const UIApplicationOpenSettingsURLString;
+
+class UIWindow;
+
 class UIApplicationDelegate : public NSObject {
  public:
   virtual bool applicationDidFinishLaunchingWithOptions(UIApplication&, const Value&) {
@@ -85,6 +92,14 @@ class UIApplication : public NSObject {
   // Ends the application loop after telling the delegate it will terminate.
   void terminate();
 
+  // The application's windows that were shown or given a root controller,
+  // in the order they first were, while they live.
+  std::vector<std::shared_ptr<UIWindow>> windows() const;
+  // The window made key last (makeKeyAndVisible), while it lives.
+  std::shared_ptr<UIWindow> keyWindow() const;
+  // The orientation the interface is shown in (the main screen's).
+  UIInterfaceOrientation statusBarOrientation() const;
+
   bool canOpenURL(const NSURLPtr& url);
   // The completion (may be empty) gets whether the URL was opened, later, on
   // the main thread.
@@ -92,10 +107,6 @@ class UIApplication : public NSObject {
                UIApplicationOpenURLCompletion completion);
   // nullptr restores the default opener.
   void setURLOpener(std::shared_ptr<UIApplicationURLOpener> opener);
-
-  // The interface orientation the main screen shows (UIInterfaceOrientation's
-  // raw value; UIOrientation.cpp).
-  int64_t statusBarOrientation() const;
 
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
   // Runs the current idle-timer setter: the platform's own, unless a category
@@ -111,7 +122,12 @@ class UIApplication : public NSObject {
   static void platformSetIdleTimerDisabled(UIApplication& app, bool disabled);
   std::shared_ptr<UIApplicationURLOpener> urlOpener() const;
 
+  friend class UIWindow;
+  // Called by a window as it is first shown or given a root controller.
+  void noteWindow(const std::shared_ptr<UIWindow>& window);
+
   std::shared_ptr<UIApplicationDelegate> delegate_;
+  std::vector<std::weak_ptr<UIWindow>> windows_;
   UIApplicationState state_ = UIApplicationState::Inactive;
   std::shared_ptr<UIApplicationURLOpener> urlOpener_;
   bool idleTimerDisabled_ = false;

@@ -44,37 +44,44 @@ class UIBarButtonItem : public NSObject {
   void setTitle(std::string t) {
     QX_DCHECK_MAIN_THREAD();
     title_ = std::move(t);
+    changed();
   }
   std::shared_ptr<UIImage> image() const { return image_; }
   void setImage(std::shared_ptr<UIImage> i) {
     QX_DCHECK_MAIN_THREAD();
     image_ = std::move(i);
+    changed();
   }
   std::optional<UIBarButtonSystemItem> systemItem() const { return systemItem_; }
   UIBarButtonItemStyle style() const { return style_; }
   void setStyle(UIBarButtonItemStyle s) {
     QX_DCHECK_MAIN_THREAD();
     style_ = s;
+    changed();
   }
   std::shared_ptr<UIView> customView() const { return customView_; }
   void setCustomView(std::shared_ptr<UIView> v) {
     QX_DCHECK_MAIN_THREAD();
     customView_ = std::move(v);
+    changed();
   }
   UIColorPtr tintColor() const { return tintColor_; }
   void setTintColor(UIColorPtr c) {
     QX_DCHECK_MAIN_THREAD();
     tintColor_ = std::move(c);
+    changed();
   }
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool on) {
     QX_DCHECK_MAIN_THREAD();
     enabled_ = on;
+    changed();
   }
   double width() const { return width_; }
   void setWidth(double w) {
     QX_DCHECK_MAIN_THREAD();
     width_ = w;
+    changed();
   }
   std::shared_ptr<NSObject> target() const { return target_.lock(); }
   void setTarget(const std::shared_ptr<NSObject>& target, Action action);
@@ -84,6 +91,14 @@ class UIBarButtonItem : public NSObject {
   bool trigger();
 
  private:
+  friend class UINavigationBar;
+  friend class UIToolbar;
+  void changed() {
+    if (onChange_) onChange_();
+  }
+
+  // The bar showing the item hears its changes.
+  std::function<void()> onChange_;
   std::string title_;
   std::shared_ptr<UIImage> image_;
   std::optional<UIBarButtonSystemItem> systemItem_;

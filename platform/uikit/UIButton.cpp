@@ -76,6 +76,14 @@ void UIButton::updateContent() {
     auto& view = imageView();
     view->setImage(image);
     view->setHidden(!image);
+    // A template image dims with the button, as its title does.
+    double dim = !isEnabled() ? kDisabledAlpha : isHighlighted() ? kHighlightedAlpha : 1;
+    if (image && image->renderingMode() == UIImageRenderingModeAlwaysTemplate && dim < 1) {
+      UIColorPtr tint = tintColor();
+      view->setTintColor(tint->colorWithAlphaComponent(tint->alpha() * dim));
+    } else {
+      view->setTintColor(nullptr);
+    }
   }
   if (auto background = backgroundImageForState(shownState); background || backgroundView_) {
     if (!backgroundView_) {

@@ -71,6 +71,9 @@ class UIButton : public UIControl {
   CGRect titleRectForContentRect(const CGRect& content) const;
 
   // The image and title side by side, plus the content insets.
+  std::string accessibilityLabel() const override {
+    return accessibilityLabelSetting().value_or(currentTitle().value_or(""));
+  }
   CGSize sizeThatFits(CGSize size) const override;
   CGSize intrinsicContentSize() const override;
   void layoutSubviews() override;

@@ -51,6 +51,9 @@ class UIControl : public UIView {
   uint64_t allControlEvents() const;
   void sendActionsForControlEvents(uint64_t events);
 
+  bool isAccessibilityElement() const override {
+    return accessibilityElementSetting().value_or(true);
+  }
   bool isEnabled() const { return enabled_; }
   virtual void setEnabled(bool enabled);
   bool isSelected() const { return selected_; }

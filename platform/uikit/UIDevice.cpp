@@ -12,6 +12,8 @@
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/OSLog.h"
@@ -61,7 +63,17 @@ UIDevice::~UIDevice() {
 }
 
 std::shared_ptr<UIDevice> UIDevice::currentDevice() {
-  static auto device = std::make_shared<UIDevice>();
+  static auto device = [] {
+    auto made = std::make_shared<UIDevice>();
+    SingletonResets::add([weak = std::weak_ptr<UIDevice>(made)] {
+      auto d = weak.lock();
+      if (!d) return;
+      std::lock_guard<std::mutex> lock(d->mutex_);
+      d->reported_ = UIDeviceOrientationPortrait;
+      d->orientationListeners_ = 0;
+    });
+    return made;
+  }();
   return device;
 }
 
@@ -219,4 +231,41 @@ UIBatteryReading UIPowerSupplyBattery::read() {
     return reading;
   }
   return UIBatteryReading{};
+}
+
+const char* const UIDeviceOrientationDidChangeNotification =
+    "UIDeviceOrientationDidChangeNotification";
+
+UIDeviceOrientation UIDevice::orientation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return orientationListeners_ > 0 ? reported_ : UIDeviceOrientationUnknown;
+}
+
+void UIDevice::setOrientation(UIDeviceOrientation orientation) {
+  QX_DCHECK_MAIN_THREAD();
+  bool post;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    post = orientationListeners_ > 0 && orientation != reported_;
+    reported_ = orientation;
+  }
+  if (post) {
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIDeviceOrientationDidChangeNotification, shared_from_this());
+  }
+}
+
+void UIDevice::beginGeneratingDeviceOrientationNotifications() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++orientationListeners_;
+}
+
+void UIDevice::endGeneratingDeviceOrientationNotifications() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (orientationListeners_ > 0) --orientationListeners_;
+}
+
+bool UIDevice::isGeneratingDeviceOrientationNotifications() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return orientationListeners_ > 0;
 }

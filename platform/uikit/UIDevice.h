@@ -24,17 +24,9 @@ class NSTimer;
 
 extern const char* const UIDeviceBatteryStateDidChangeNotification;
 extern const char* const UIDeviceBatteryLevelDidChangeNotification;
+extern const char* const UIDeviceOrientationDidChangeNotification;
 
-
-// The kind of interface the application presents, with the platform's raw
-// values.
-enum UIUserInterfaceIdiom : int64_t {
-  UIUserInterfaceIdiomUnspecified = -1,
-  UIUserInterfaceIdiomPhone = 0,
-  UIUserInterfaceIdiomPad = 1,
-};
-
-// Raw values as on the platform.
+// How the device is held, with the platform's raw values.
 enum UIDeviceOrientation : int64_t {
   UIDeviceOrientationUnknown = 0,
   UIDeviceOrientationPortrait = 1,
@@ -43,6 +35,22 @@ enum UIDeviceOrientation : int64_t {
   UIDeviceOrientationLandscapeRight = 4,
   UIDeviceOrientationFaceUp = 5,
   UIDeviceOrientationFaceDown = 6,
+};
+
+inline bool UIDeviceOrientationIsLandscape(UIDeviceOrientation o) {
+  return o == UIDeviceOrientationLandscapeLeft || o == UIDeviceOrientationLandscapeRight;
+}
+inline bool UIDeviceOrientationIsPortrait(UIDeviceOrientation o) {
+  return o == UIDeviceOrientationPortrait || o == UIDeviceOrientationPortraitUpsideDown;
+}
+
+
+// The kind of interface the application presents, with the platform's raw
+// values.
+enum UIUserInterfaceIdiom : int64_t {
+  UIUserInterfaceIdiomUnspecified = -1,
+  UIUserInterfaceIdiomPhone = 0,
+  UIUserInterfaceIdiomPad = 1,
 };
 
 class UIDevice : public NSObject {
@@ -67,14 +75,24 @@ class UIDevice : public NSObject {
   std::string localizedModel() const;
   // The phone's unless set: the headless host lays out for a phone screen.
   UIUserInterfaceIdiom userInterfaceIdiom() const;
-  // How the device is held: the headless device is held as its main screen
-  // shows the interface (UIOrientation.cpp).
-  UIDeviceOrientation orientation() const;
   void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
   // Upper-case UUID string, created once and kept in the application
   // container so that it stays the same for the installation; nullopt when it
   // can be neither read nor stored.
   std::optional<std::string> identifierForVendor() const;
+
+  // Unknown until orientation notifications are being generated; then how
+  // the device was last reported held.
+  UIDeviceOrientation orientation() const;
+  // The device reporting how it is held (the motion hardware's report, or
+  // a rotation of the headless display): remembered, and posted as
+  // UIDeviceOrientationDidChangeNotification while notifications are being
+  // generated and it changed.
+  void setOrientation(UIDeviceOrientation orientation);
+  // Nested: notifications flow while begin calls outnumber end calls.
+  void beginGeneratingDeviceOrientationNotifications();
+  void endGeneratingDeviceOrientationNotifications();
+  bool isGeneratingDeviceOrientationNotifications() const;
 
   bool isBatteryMonitoringEnabled() const;
   // Turning monitoring on reads the battery at once and starts polling;
@@ -101,6 +119,8 @@ class UIDevice : public NSObject {
   std::shared_ptr<UIBatteryProvider> batteryProvider_;
   UIBatteryReading battery_;
   bool monitoring_ = false;
+  UIDeviceOrientation reported_ = UIDeviceOrientationPortrait;
+  int64_t orientationListeners_ = 0;
   UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;
   std::shared_ptr<NSTimer> pollTimer_;
   mutable std::string vendorIdentifierFile_;

@@ -3,9 +3,12 @@
 // Fonts measured and drawn with FreeType from the DejaVu Sans faces that
 // stand in for the system font (regular, bold, extra light). Sizes are in
 // points; metrics come from the face itself, scaled to the point size.
+// Characters the face lacks (Chinese, Japanese, emoji) come from a face
+// fontconfig finds that has them; colour glyphs draw in colour.
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/NSObject.h"
@@ -67,6 +70,9 @@ class UIFont : public NSObject {
   std::string className() const override { return "UIFont"; }
 
  private:
+  void drawLinePicture(const std::vector<CGPixelMask>& masks, const double rgba[4], CGPoint origin,
+                       double baselineY, double scale, const CGContextRef& context) const;
+
   std::string name_;
   std::string file_;
   double pointSize_;

@@ -129,18 +129,24 @@ UIImagePtr UIImage::imageWithContentsOfFile(const std::string& path) {
   return data ? decode(data, scaleFromFileName(path)) : nullptr;
 }
 
-UIImagePtr UIImage::imageNamed(const std::string& name) {
+UIImagePtr UIImage::imageNamed(const std::string& name) { return imageNamed(name, nullptr, {}); }
+
+UIImagePtr UIImage::imageNamed(const std::string& name, const std::shared_ptr<NSBundle>& inBundle,
+                               const std::optional<UITraitCollection>& traits) {
   if (name.empty()) return nullptr;
+  auto bundle = inBundle ? inBundle : NSBundle::mainBundle();
+  if (!bundle) return nullptr;
+  const double wanted = traits && traits->displayScale > 0 ? traits->displayScale
+                                                           : UIScreen::mainScreen()->scale();
+  const int screenScale = std::clamp(static_cast<int>(std::lround(wanted)), 1, 3);
   static std::mutex mutex;
   static std::unordered_map<std::string, UIImagePtr> cache;
+  const std::string key = bundle->bundlePath() + "\n" + std::to_string(screenScale) + "\n" + name;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    auto it = cache.find(name);
+    auto it = cache.find(key);
     if (it != cache.end()) return it->second;
   }
-  auto bundle = NSBundle::mainBundle();
-  if (!bundle) return nullptr;
-  int screenScale = static_cast<int>(std::lround(UIScreen::mainScreen()->scale()));
   std::vector<std::pair<std::string, std::string>> candidates;  // resource, type
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0 && name.find('/', dot) == std::string::npos) {
@@ -149,7 +155,7 @@ UIImagePtr UIImage::imageNamed(const std::string& name) {
   for (const char* type : {"png", "jpg"}) {
     candidates.push_back({name + "@" + std::to_string(screenScale) + "x", type});
     candidates.push_back({name, type});
-    for (int s : {3, 2})
+    for (int s : {3, 2, 1})
       if (s != screenScale) candidates.push_back({name + "@" + std::to_string(s) + "x", type});
   }
   for (const auto& [resource, type] : candidates) {
@@ -158,7 +164,7 @@ UIImagePtr UIImage::imageNamed(const std::string& name) {
     auto image = imageWithContentsOfFile(*path);
     if (!image) continue;
     std::lock_guard<std::mutex> lock(mutex);
-    cache[name] = image;
+    cache[key] = image;
     return image;
   }
   return nullptr;
@@ -188,6 +194,21 @@ CGSize UIImage::size() const {
     return CGSizeZero;
   }
   return isQuarterTurn(orientation_) ? CGSizeMake(h, w) : CGSizeMake(w, h);
+}
+
+UIImagePtr UIImage::resizableImageWithCapInsets(UIEdgeInsets insets) const {
+  return resizableImageWithCapInsets(insets, UIImageResizingModeTile);
+}
+
+UIImagePtr UIImage::resizableImageWithCapInsets(UIEdgeInsets insets,
+                                                UIImageResizingMode mode) const {
+  auto copy = std::make_shared<UIImage>(*this);
+  auto valid = [](double v) { return std::isfinite(v) && v > 0 ? v : 0.0; };
+  copy->resizable_ = true;
+  copy->capInsets_ = {valid(insets.top), valid(insets.left), valid(insets.bottom),
+                      valid(insets.right)};
+  copy->resizingMode_ = mode;
+  return copy;
 }
 
 UIImagePtr UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
@@ -280,9 +301,73 @@ void UIImage::drawInContext(const CGContextRef& context, CGRect rect, CGBlendMod
   CGContextSaveGState(context);
   CGContextSetBlendMode(context, mode);
   CGContextSetAlpha(context, alpha);
+  if (resizable_ && orientation_ == UIImageOrientationUp) {
+    drawNinePart(context, rect, bitmap);
+    CGContextRestoreGState(context);
+    return;
+  }
   CGContextConcatCTM(context, m);
   CGContextDrawImage(context, CGRectMake(0, 0, w, h), bitmap);
   CGContextRestoreGState(context);
+}
+
+namespace {
+
+// Caps that do not fit shrink in proportion, and never overlap.
+std::pair<double, double> fitCaps(double first, double second, double room) {
+  const double caps = first + second;
+  if (caps <= room || caps <= 0) return {first, second};
+  return {first * room / caps, second * room / caps};
+}
+
+}  // namespace
+
+void UIImage::drawNinePart(const CGContextRef& context, CGRect rect,
+                           const CGImageRef& bitmap) const {
+  const CGRect r = CGRectStandardize(rect);
+  const double W = bitmap->width() / scale_, H = bitmap->height() / scale_;
+  // The insets within the image, then within the rectangle.
+  auto [left, right] = fitCaps(capInsets_.left, capInsets_.right, W);
+  auto [top, bottom] = fitCaps(capInsets_.top, capInsets_.bottom, H);
+  auto [dl, dr] = fitCaps(left, right, r.size.width);
+  auto [dt, db] = fitCaps(top, bottom, r.size.height);
+  const double srcX[4] = {0, left, W - right, W}, srcY[4] = {0, top, H - bottom, H};
+  const double dstX[4] = {r.origin.x, r.origin.x + dl, CGRectGetMaxX(r) - dr, CGRectGetMaxX(r)};
+  const double dstY[4] = {r.origin.y, r.origin.y + dt, CGRectGetMaxY(r) - db, CGRectGetMaxY(r)};
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      const CGRect src = CGRectMake(srcX[col], srcY[row], srcX[col + 1] - srcX[col],
+                                    srcY[row + 1] - srcY[row]);
+      const CGRect dst = CGRectMake(dstX[col], dstY[row], dstX[col + 1] - dstX[col],
+                                    dstY[row + 1] - dstY[row]);
+      if (src.size.width <= 0 || src.size.height <= 0 || dst.size.width <= 0 ||
+          dst.size.height <= 0) {
+        continue;
+      }
+      auto part = CGImageCreateWithImageInRect(
+          bitmap, CGRectMake(src.origin.x * scale_, src.origin.y * scale_,
+                             src.size.width * scale_, src.size.height * scale_));
+      if (!part) continue;
+      // Tiles keep the part's own size along the axes it repeats on (the
+      // middle column's width, the middle row's height).
+      const bool tile = resizingMode_ == UIImageResizingModeTile;
+      const double stepX = tile && col == 1 ? src.size.width : dst.size.width;
+      const double stepY = tile && row == 1 ? src.size.height : dst.size.height;
+      CGContextSaveGState(context);
+      CGContextClipToRect(context, dst);
+      for (double y = dst.origin.y; y < CGRectGetMaxY(dst) - 1e-9; y += stepY) {
+        for (double x = dst.origin.x; x < CGRectGetMaxX(dst) - 1e-9; x += stepX) {
+          // UIKit's space is y-down: the part is drawn flipped so it stands upright.
+          CGContextSaveGState(context);
+          CGContextTranslateCTM(context, x, y + stepY);
+          CGContextScaleCTM(context, 1, -1);
+          CGContextDrawImage(context, CGRectMake(0, 0, stepX, stepY), part);
+          CGContextRestoreGState(context);
+        }
+      }
+      CGContextRestoreGState(context);
+    }
+  }
 }
 
 void UIImage::drawInRect(CGRect rect) const { drawInRect(rect, kCGBlendModeNormal, 1); }

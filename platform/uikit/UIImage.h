@@ -13,6 +13,10 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSData.h"
+#include "platform/uikit/UIGeometry.h"
+#include "platform/uikit/UITraitCollection.h"
+
+class NSBundle;
 
 class CIImage;
 using CIImageRef = std::shared_ptr<CIImage>;
@@ -39,6 +43,12 @@ enum UIImageRenderingMode : int64_t {
   UIImageRenderingModeAlwaysTemplate = 2,
 };
 
+// How the middle parts of a resizable image fill their room.
+enum UIImageResizingMode : int64_t {
+  UIImageResizingModeTile = 0,
+  UIImageResizingModeStretch = 1,
+};
+
 class UIImage : public NSObject {
  public:
   // An empty image: no bitmap, size zero.
@@ -63,6 +73,10 @@ class UIImage : public NSObject {
   // A file of the main bundle: the name as given, or with ".png" / ".jpg"
   // and the screen's scale suffix. Found images are kept for later calls.
   static UIImagePtr imageNamed(const std::string& name);
+  // The same in `bundle` (the main bundle when null), preferring the scale
+  // suffix of the traits' display scale (the screen's when unset).
+  static UIImagePtr imageNamed(const std::string& name, const std::shared_ptr<NSBundle>& bundle,
+                               const std::optional<UITraitCollection>& traits);
   // nullptr for an empty list. Scale, orientation and bitmap of the first frame.
   static UIImagePtr animatedImageWithImages(const std::vector<UIImagePtr>& images, double duration);
   // A system symbol drawn as a template at the configuration's point size,
@@ -84,6 +98,15 @@ class UIImage : public NSObject {
   double duration() const { return duration_; }
   UIImageRenderingMode renderingMode() const { return renderingMode_; }
   UIImagePtr imageWithRenderingMode(UIImageRenderingMode mode) const;
+
+  // Resizable images draw in nine parts: the corners (the cap insets, in
+  // points) as they are, the edges stretched or tiled along their length,
+  // the middle both ways. Insets are clamped to the image.
+  UIImagePtr resizableImageWithCapInsets(UIEdgeInsets insets) const;
+  UIImagePtr resizableImageWithCapInsets(UIEdgeInsets insets, UIImageResizingMode mode) const;
+  const UIEdgeInsets& capInsets() const { return capInsets_; }
+  UIImageResizingMode resizingMode() const { return resizingMode_; }
+  bool isResizable() const { return resizable_; }
 
   // Symbols: the name and configuration they were drawn from.
   bool isSymbolImage() const { return !symbolName_.empty(); }
@@ -146,6 +169,11 @@ class UIImage : public NSObject {
   std::string symbolName_;
   std::shared_ptr<UIImageSymbolConfiguration> symbolConfiguration_;
   std::optional<double> baselineOffset_;
+  bool resizable_ = false;
+  UIEdgeInsets capInsets_;
+  UIImageResizingMode resizingMode_ = UIImageResizingModeTile;
+
+  void drawNinePart(const CGContextRef& context, CGRect rect, const CGImageRef& bitmap) const;
 };
 
 // EXIF orientation (1...8) to UIKit's and back; others map to up / 1.

@@ -141,6 +141,14 @@ void drawCheckmark(const CGContextRef& c, const SymbolBox& b) {
   strokeRound(c, b.line);
 }
 
+void drawChevronLeft(const CGContextRef& c, const SymbolBox& b) {
+  CGContextBeginPath(c);
+  CGContextMoveToPoint(c, b.right(), b.top());
+  CGContextAddLineToPoint(c, b.left(), b.top() + b.innerHeight() / 2);
+  CGContextAddLineToPoint(c, b.right(), b.bottom());
+  strokeRound(c, b.line * 1.2);
+}
+
 void drawXmark(const CGContextRef& c, const SymbolBox& b) {
   CGContextBeginPath(c);
   CGContextMoveToPoint(c, b.left(), b.top());
@@ -210,6 +218,7 @@ const std::map<std::string, Symbol>& symbols() {
   static const std::map<std::string, Symbol> all = {
       {"checkmark", {1.0, 0.95, drawCheckmark}},
       {"xmark", {0.8, 0.8, drawXmark}},
+      {"chevron.left", {0.55, 1.0, drawChevronLeft}},
       {"arrow.counterclockwise", {0.95, 1.05, drawArrowCounterclockwise}},
       {"rotate.left.fill", {1.0, 1.15, drawRotateLeft}},
       {"rotate.right.fill", {1.0, 1.15, drawRotateRight}},

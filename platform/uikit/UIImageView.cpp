@@ -11,13 +11,16 @@ namespace {
 
 // The bitmap the layer shows: upright, and filled with the tint where a
 // template image is opaque.
-CGImageRef displayedBitmap(const UIImage& image, const UIColor& tint) {
+// A resizable image is laid out in its nine parts over `size` (the view's).
+CGImageRef displayedBitmap(const UIImage& image, const UIColor& tint, CGSize size) {
   bool upright = image.imageOrientation() == UIImageOrientationUp;
   bool templated = image.renderingMode() == UIImageRenderingModeAlwaysTemplate;
-  if (upright && !templated) return image.CGImage();
-  auto context = UIGraphicsCreateImageContext(image.size(), false, image.scale());
+  if (upright && !templated && !image.isResizable()) return image.CGImage();
+  const CGSize drawn = image.isResizable() ? size : image.size();
+  if (drawn.width <= 0 || drawn.height <= 0) return nullptr;
+  auto context = UIGraphicsCreateImageContext(drawn, false, image.scale());
   if (!context) return image.CGImage();
-  CGRect rect{CGPointZero, image.size()};
+  CGRect rect{CGPointZero, drawn};
   image.drawInContext(context, rect, kCGBlendModeNormal, 1);
   if (templated) {
     CGContextSetBlendMode(context, kCGBlendModeSourceIn);
@@ -65,8 +68,16 @@ void UIImageView::updateContents() {
     layer()->setContents(nullptr);
     return;
   }
-  layer()->setContents(displayedBitmap(*shown, *tintColor()));
+  drawnSize_ = bounds().size;
+  layer()->setContents(displayedBitmap(*shown, *tintColor(), drawnSize_));
   layer()->setContentsScale(shown->scale());
+}
+
+void UIImageView::layoutSubviews() {
+  UIView::layoutSubviews();
+  // A resizable image is laid out anew for the new size.
+  const UIImagePtr& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
+  if (shown && shown->isResizable() && bounds().size != drawnSize_) updateContents();
 }
 
 void UIImageView::tintColorDidChange() { updateContents(); }
@@ -97,7 +108,7 @@ void UIImageView::startAnimating() {
   if (animationImages_.empty()) return;
   std::vector<CAValue> frames;
   for (const auto& image : animationImages_) {
-    if (image && image->CGImage()) frames.emplace_back(displayedBitmap(*image, *tintColor()));
+    if (image && image->CGImage()) frames.emplace_back(displayedBitmap(*image, *tintColor(), bounds().size));
   }
   if (frames.empty()) return;
   auto animation = CAKeyframeAnimation::animationWithKeyPath("contents");

@@ -41,6 +41,7 @@ class UIImageView : public UIView {
   CGSize sizeThatFits(CGSize size) const override;
   CGSize intrinsicContentSize() const override;
   void tintColorDidChange() override;
+  void layoutSubviews() override;
   // A layer marked for display shows the image again (image views draw
   // nothing of their own).
   bool displayLayer(CALayer& layer) override;
@@ -53,6 +54,7 @@ class UIImageView : public UIView {
 
   UIImagePtr image_, highlightedImage_;
   bool highlighted_ = false;
+  CGSize drawnSize_ = CGSizeZero;  // the bounds a resizable image was laid out for
   std::vector<UIImagePtr> animationImages_;
   double animationDuration_ = 0;
   int64_t animationRepeatCount_ = 0;

@@ -62,6 +62,12 @@ class UILabel : public UIView {
   // attributed text too).
   UITextLayout textLayout() const;
 
+  bool isAccessibilityElement() const override {
+    return accessibilityElementSetting().value_or(true);
+  }
+  std::string accessibilityLabel() const override {
+    return accessibilityLabelSetting().value_or(text_);
+  }
   CGSize sizeThatFits(CGSize size) const override;
   CGSize intrinsicContentSize() const override;
   void drawRect(const CGRect& rect) override;

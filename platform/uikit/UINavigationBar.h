@@ -5,6 +5,7 @@
 // values set on UINavigationBar::appearance() when they are made, unless set
 // on the bar itself.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,11 +25,13 @@ class UINavigationItem : public NSObject {
   void setTitle(std::string t) {
     QX_DCHECK_MAIN_THREAD();
     title_ = std::move(t);
+    changed();
   }
   std::shared_ptr<UIView> titleView() const { return titleView_; }
   void setTitleView(std::shared_ptr<UIView> v) {
     QX_DCHECK_MAIN_THREAD();
     titleView_ = std::move(v);
+    changed();
   }
   const std::string& prompt() const { return prompt_; }
   void setPrompt(std::string p) {
@@ -39,7 +42,9 @@ class UINavigationItem : public NSObject {
   void setLeftBarButtonItem(std::shared_ptr<UIBarButtonItem> item);
   const std::vector<std::shared_ptr<UIBarButtonItem>>& leftBarButtonItems() const { return left_; }
   void setLeftBarButtonItems(std::vector<std::shared_ptr<UIBarButtonItem>> items) {
+    QX_DCHECK_MAIN_THREAD();
     left_ = std::move(items);
+    changed();
   }
   std::shared_ptr<UIBarButtonItem> rightBarButtonItem() const;
   void setRightBarButtonItem(std::shared_ptr<UIBarButtonItem> item);
@@ -47,20 +52,31 @@ class UINavigationItem : public NSObject {
     return right_;
   }
   void setRightBarButtonItems(std::vector<std::shared_ptr<UIBarButtonItem>> items) {
+    QX_DCHECK_MAIN_THREAD();
     right_ = std::move(items);
+    changed();
   }
   std::shared_ptr<UIBarButtonItem> backBarButtonItem() const { return back_; }
   void setBackBarButtonItem(std::shared_ptr<UIBarButtonItem> item) {
     QX_DCHECK_MAIN_THREAD();
     back_ = std::move(item);
+    changed();
   }
   bool hidesBackButton() const { return hidesBackButton_; }
   void setHidesBackButton(bool on) {
     QX_DCHECK_MAIN_THREAD();
     hidesBackButton_ = on;
+    changed();
   }
 
  private:
+  friend class UINavigationBar;
+  void changed() {
+    if (onChange_) onChange_();
+  }
+
+  // The bar showing the item hears its changes.
+  std::function<void()> onChange_;
   std::string title_;
   std::shared_ptr<UIView> titleView_;
   std::string prompt_;
@@ -78,9 +94,15 @@ struct UIBarLook {
   std::optional<std::map<std::string, Value>> titleTextAttributes;
 };
 
+class UILabel;
+class UIButton;
+
 class UINavigationBar : public UIView {
  public:
   static constexpr double kHeight = 44;
+  // Space between the bar's edges and its outer items, and between items.
+  static constexpr double kEdgeMargin = 16;
+  static constexpr double kItemSpacing = 8;
 
   UINavigationBar();
   explicit UINavigationBar(const CGRect& frame);
@@ -102,19 +124,47 @@ class UINavigationBar : public UIView {
   const std::map<std::string, Value>& titleTextAttributes() const { return titleTextAttributes_; }
   void setTitleTextAttributes(std::map<std::string, Value> a);
 
+  // The background reaches up under the status bar above the bar; the top
+  // item's bar buttons sit at the edges (custom views as they are, the
+  // others as buttons that trigger their items), its title view or title
+  // in the middle.
+  void layoutSubviews() override;
+  // The views showing the top item, for hit-testing and for tests.
+  const std::shared_ptr<UILabel>& titleLabel() const { return titleLabel_; }
+  const std::vector<std::shared_ptr<UIView>>& leftItemViews() const { return leftViews_; }
+  const std::vector<std::shared_ptr<UIView>>& rightItemViews() const { return rightViews_; }
+  // The back button, when the bar shows one.
+  std::shared_ptr<UIButton> backButton() const { return backButton_; }
+  std::string className() const override { return "UINavigationBar"; }
+
  private:
+  friend class UINavigationController;
   void takeAppearance();
+  void itemsChanged();
+  void rebuildItemViews();
+  void applyLook();
 
   std::vector<std::shared_ptr<UINavigationItem>> items_;
   UIColorPtr barTintColor_;
   bool translucent_ = true;
   std::map<std::string, Value> titleTextAttributes_;
+  // Set by a navigation controller: what the back button does.
+  std::function<void()> backAction_;
+  std::shared_ptr<UIView> background_;
+  std::shared_ptr<UIView> hairline_;
+  std::shared_ptr<UILabel> titleLabel_;
+  std::shared_ptr<UIView> titleView_;
+  std::shared_ptr<UIButton> backButton_;
+  std::vector<std::shared_ptr<UIView>> leftViews_;
+  std::vector<std::shared_ptr<UIView>> rightViews_;
+  bool itemsDirty_ = true;
 };
 
 class UIToolbar : public UIView {
  public:
   static constexpr double kHeight = 44;
-  using UIView::UIView;
+  UIToolbar();
+  explicit UIToolbar(const CGRect& frame);
   const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
   void setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
   UIColorPtr barTintColor() const { return barTintColor_; }
@@ -122,8 +172,21 @@ class UIToolbar : public UIView {
   bool isTranslucent() const { return translucent_; }
   void setTranslucent(bool on);
 
+  // Items left to right inside kEdgeMargin: flexible spaces share what the
+  // others leave, fixed spaces take their width, custom views their size,
+  // and the rest show as buttons that trigger their items.
+  void layoutSubviews() override;
+  // The view showing each item (spaces included, as empty views).
+  const std::vector<std::shared_ptr<UIView>>& itemViews() const { return itemViews_; }
+  std::string className() const override { return "UIToolbar"; }
+
  private:
+  void itemsChanged();
   std::vector<std::shared_ptr<UIBarButtonItem>> items_;
   UIColorPtr barTintColor_;
   bool translucent_ = true;
+  std::shared_ptr<UIView> background_;
+  std::shared_ptr<UIView> hairline_;
+  std::vector<std::shared_ptr<UIView>> itemViews_;
+  bool itemsDirty_ = true;
 };

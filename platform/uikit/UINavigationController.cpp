@@ -9,7 +9,27 @@
 struct UINavigationController::Change {
   NSTimerPtr timer;
   std::function<void()> finish;
+  // The views sliding; their animations stop when the change is cut short.
+  std::vector<std::shared_ptr<UIView>> moving;
 };
+
+namespace {
+
+// The navigation controller's own view: lays the bars and the top
+// controller's view out whenever its size or safe area changes.
+class NavigationLayoutView final : public UIView {
+ public:
+  using UIView::UIView;
+  void layoutSubviews() override {
+    UIView::layoutSubviews();
+    if (auto nav = std::dynamic_pointer_cast<UINavigationController>(owningViewController())) {
+      nav->layoutBarsAndContent();
+    }
+  }
+  void safeAreaInsetsDidChange() override { setNeedsLayout(); }
+};
+
+}  // namespace
 
 UINavigationController::UINavigationController(std::shared_ptr<UIViewController> root)
     : pendingRoot_(std::move(root)) {}
@@ -26,15 +46,20 @@ void UINavigationController::adoptRoot() {
 }
 
 void UINavigationController::loadView() {
-  UIViewController::loadView();
+  setView(std::make_shared<NavigationLayoutView>());
   auto v = view();
   v->addSubview(navigationBar());
-  placeBars();
   adoptRoot();
+  layoutBarsAndContent();
 }
 
 const std::shared_ptr<UINavigationBar>& UINavigationController::navigationBar() {
-  if (!bar_) bar_ = std::make_shared<UINavigationBar>();
+  if (!bar_) {
+    bar_ = std::make_shared<UINavigationBar>();
+    bar_->backAction_ = WeakBind(WeakFromThis(this), [](UIViewController& vc) {
+      static_cast<UINavigationController&>(vc).popViewControllerAnimated(true);
+    });
+  }
   adoptRoot();  // the bar shows the root's item from the start
   return bar_;
 }
@@ -47,42 +72,141 @@ const std::shared_ptr<UIToolbar>& UINavigationController::toolbar() {
   return toolbar_;
 }
 
+CGRect UINavigationController::navigationBarFrame(bool hidden) {
+  CGRect b = view()->bounds();
+  // The bar sits below the status bar; hidden, it waits above the screen.
+  double top = view()->safeAreaInsets().top - totalExtraSafeArea().top;
+  double y = hidden ? -UINavigationBar::kHeight : top;
+  return CGRectMake(0, y, b.size.width, UINavigationBar::kHeight);
+}
+
+CGRect UINavigationController::toolbarFrame(bool hidden) {
+  CGRect b = view()->bounds();
+  double bottom = view()->safeAreaInsets().bottom - totalExtraSafeArea().bottom;
+  double y = hidden ? b.size.height : b.size.height - bottom - UIToolbar::kHeight;
+  return CGRectMake(0, y, b.size.width, UIToolbar::kHeight);
+}
+
 CGRect UINavigationController::contentFrame() {
-  // Content runs under a translucent bar, as on the platform.
+  // Content runs under translucent bars, as on the platform; an opaque bar
+  // pushes it down (up, for the toolbar).
   CGRect b = view()->bounds();
-  if (barHidden_ || navigationBar()->isTranslucent()) return b;
-  double top = CGRectGetMaxY(navigationBar()->frame());
-  return CGRectMake(0, top, b.size.width, b.size.height - top);
+  double top = 0, bottom = b.size.height;
+  if (!barHidden_ && !navigationBar()->isTranslucent()) {
+    top = CGRectGetMaxY(navigationBarFrame(false));
+  }
+  if (!toolbarHidden_ && !toolbar()->isTranslucent()) bottom = toolbarFrame(false).origin.y;
+  return CGRectMake(0, top, b.size.width, std::max(0.0, bottom - top));
 }
 
-void UINavigationController::placeBars() {
-  if (!isViewLoaded()) return;
-  CGRect b = view()->bounds();
-  // The bar sits below the status bar; the toolbar above the home indicator.
+UIEdgeInsets UINavigationController::barInsetsFor(const CGRect& content) {
+  // The content's safe area reaches down to the bar's bottom and up to the
+  // toolbar's top, beyond what the window already leaves unsafe there.
   UIEdgeInsets safe = view()->safeAreaInsets();
-  navigationBar()->setFrame(CGRectMake(0, safe.top, b.size.width, UINavigationBar::kHeight));
-  navigationBar()->setHidden(barHidden_);
+  double height = view()->bounds().size.height;
+  double baseTop = std::max(0.0, safe.top - content.origin.y);
+  double baseBottom = std::max(0.0, CGRectGetMaxY(content) - (height - safe.bottom));
+  UIEdgeInsets insets;
+  if (!barHidden_) {
+    double barBottom = CGRectGetMaxY(navigationBarFrame(false));
+    insets.top = std::max(0.0, barBottom - content.origin.y - baseTop);
+  }
   if (!toolbarHidden_) {
-    if (!toolbar()->superview()) view()->addSubview(toolbar());
-    toolbar()->setFrame(CGRectMake(0, b.size.height - safe.bottom - UIToolbar::kHeight,
-                                   b.size.width, UIToolbar::kHeight));
+    double toolbarTop = toolbarFrame(false).origin.y;
+    insets.bottom = std::max(0.0, CGRectGetMaxY(content) - toolbarTop - baseBottom);
   }
-  if (toolbar_) toolbar_->setHidden(toolbarHidden_);
-  if (!stack_.empty() && stack_.back()->isViewLoaded()) {
-    stack_.back()->view()->setFrame(contentFrame());
-  }
+  return insets;
 }
 
-void UINavigationController::setNavigationBarHidden(bool hidden, bool) {
+void UINavigationController::layoutBarsAndContent() {
+  if (!isViewLoaded()) return;
+  auto v = view();
+  if (!toolbarHidden_ && !toolbar()->superview()) v->addSubview(toolbar());
+  // Bars sliding on the clock are left to their animation.
+  if (barAnimations_ == 0) {
+    navigationBar()->setFrame(navigationBarFrame(barHidden_));
+    navigationBar()->setHidden(barHidden_);
+    if (toolbar_) {
+      toolbar_->setFrame(toolbarFrame(toolbarHidden_));
+      toolbar_->setHidden(toolbarHidden_);
+    }
+  }
+  // The bars stay over the content (moving a subview asks for layout, so
+  // only when out of place).
+  for (UIView* barView : {static_cast<UIView*>(bar_.get()), static_cast<UIView*>(toolbar_.get())}) {
+    if (!barView || barView->superview() != v) continue;
+    const auto& subs = v->subviews();
+    bool onTop = subs.back().get() == barView ||
+                 (subs.size() > 1 && subs[subs.size() - 2].get() == barView &&
+                  (subs.back().get() == bar_.get() || subs.back().get() == toolbar_.get()));
+    if (!onTop) v->bringSubviewToFront(barView);
+  }
+  if (stack_.empty()) return;
+  auto top = stack_.back();
+  CGRect content = contentFrame();
+  top->setContainerSafeArea(barInsetsFor(content));
+  if (top->isViewLoaded() && !running_) top->view()->setFrame(content);
+}
+
+void UINavigationController::setNavigationBarHidden(bool hidden, bool animated) {
   QX_DCHECK_MAIN_THREAD();
+  if (hidden == barHidden_) return;
   barHidden_ = hidden;
-  placeBars();
+  animateBars(animated);
 }
 
-void UINavigationController::setToolbarHidden(bool hidden, bool) {
+void UINavigationController::setToolbarHidden(bool hidden, bool animated) {
   QX_DCHECK_MAIN_THREAD();
+  if (hidden == toolbarHidden_) return;
   toolbarHidden_ = hidden;
-  placeBars();
+  if (!stack_.empty()) toolbar()->setItems(stack_.back()->toolbarItems());
+  animateBars(animated);
+}
+
+void UINavigationController::animateBars(bool animated) {
+  if (!isViewLoaded()) return;
+  if (!animated || !view()->window()) {
+    layoutBarsAndContent();
+    return;
+  }
+  // The bars slide in or out on the clock; a bar going away hides once it
+  // is off screen.
+  auto v = view();
+  if (!toolbarHidden_ && !toolbar()->superview()) v->addSubview(toolbar());
+  bool barHidden = barHidden_, toolbarHidden = toolbarHidden_;
+  auto bar = navigationBar();
+  auto tools = toolbar_;
+  ++barAnimations_;
+  UIView::performWithoutAnimation([&] {
+    if (!barHidden) bar->setHidden(false);
+    if (tools && !toolbarHidden) tools->setHidden(false);
+  });
+  UIView::animateWithDuration(
+      kHideShowBarDuration, 0, 0,
+      [&] {
+        bar->setFrame(navigationBarFrame(barHidden));
+        if (tools) tools->setFrame(toolbarFrame(toolbarHidden));
+      },
+      WeakBind(WeakFromThis(this), [](UIViewController& vc, bool) {
+        auto& nav = static_cast<UINavigationController&>(vc);
+        --nav.barAnimations_;
+        nav.layoutBarsAndContent();
+      }));
+  if (!stack_.empty()) {
+    auto top = stack_.back();
+    top->setContainerSafeArea(barInsetsFor(contentFrame()));
+    if (top->isViewLoaded()) {
+      UIView::animateWithDuration(kHideShowBarDuration, [&] {
+        top->view()->setFrame(contentFrame());
+        top->view()->layoutIfNeeded();
+      });
+    }
+  }
+}
+
+void UINavigationController::showViewController(const std::shared_ptr<UIViewController>& vc,
+                                                const std::shared_ptr<NSObject>&) {
+  if (vc) pushViewController(vc, true);
 }
 
 std::vector<std::shared_ptr<UIViewController>> UINavigationController::viewControllers() {
@@ -114,6 +238,7 @@ void UINavigationController::completeRunningChange() {
   if (!running_) return;
   auto change = std::move(running_);
   if (change->timer) change->timer->invalidate();
+  for (auto& v : change->moving) v->layer()->removeAllAnimations();
   change->finish();
 }
 
@@ -149,13 +274,33 @@ void UINavigationController::show(std::vector<std::shared_ptr<UIViewController>>
     if (from) from->beginAppearanceTransition(false, animated);
     if (to) to->beginAppearanceTransition(true, animated);
   }
+  std::vector<std::shared_ptr<UIView>> moving;
   if (changesTop && to && isViewLoaded()) {
     CGRect frame = contentFrame();
+    to->setContainerSafeArea(barInsetsFor(frame));
+    if (toolbar_) toolbar_->setItems(to->toolbarItems());
     auto toView = to->view();
-    view()->insertSubviewAtIndex(toView, view()->subviews().size() - 1);  // under the bar
-    // Pushed controllers come in from the right, popped ones were to the left.
+    auto container = view();
+    container->insertSubviewBelowSubview(toView, navigationBar().get());
+    // Pushed controllers come in from the right over the one leaving for a
+    // third of the width to the left; a pop runs the other way.
     double w = frame.size.width;
-    toView->setFrame(animated ? CGRectOffset(frame, forward ? w : -w / 3, 0) : frame);
+    auto fromView = from && from->isViewLoaded() && from->view()->superview() == container
+                        ? from->view()
+                        : nullptr;
+    if (animated && fromView && !forward) container->insertSubviewAboveSubview(fromView, toView.get());
+    UIView::performWithoutAnimation([&] {
+      toView->setFrame(animated ? CGRectOffset(frame, forward ? w : -w / 3, 0) : frame);
+      toView->layoutIfNeeded();
+    });
+    if (animated) {
+      UIView::animateWithDuration(kTransitionDuration, 0, 0, [&] {
+        toView->setFrame(frame);
+        if (fromView) fromView->setFrame(CGRectOffset(frame, forward ? -w / 3 : w, 0));
+      }, nullptr);
+      moving.push_back(toView);
+      if (fromView) moving.push_back(fromView);
+    }
   }
   auto finish = [me, from, to, leaving, arriving, changesTop, onScreen, animated] {
     if (changesTop && to && to->isViewLoaded()) to->view()->setFrame(me->contentFrame());
@@ -179,6 +324,7 @@ void UINavigationController::show(std::vector<std::shared_ptr<UIViewController>>
   }
   running_ = std::make_unique<Change>();
   running_->finish = finish;
+  running_->moving = std::move(moving);
   running_->timer = NSTimer::scheduledTimerWithTimeInterval(
       kTransitionDuration, false, WeakBind(WeakFromThis(this), [](UIViewController& vc, NSTimer&) {
         static_cast<UINavigationController&>(vc).completeRunningChange();

@@ -34,9 +34,9 @@ class UINavigationController : public UIViewController {
   std::vector<std::shared_ptr<UIViewController>> viewControllers();
   void setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers,
                           bool animated);
-  void pushViewController(const std::shared_ptr<UIViewController>& vc, bool animated);
+  virtual void pushViewController(const std::shared_ptr<UIViewController>& vc, bool animated);
   // nullptr when only the root is left.
-  std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
+  virtual std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
   std::vector<std::shared_ptr<UIViewController>> popToRootViewControllerAnimated(bool animated);
   std::vector<std::shared_ptr<UIViewController>> popToViewController(
       const std::shared_ptr<UIViewController>& vc, bool animated);
@@ -57,7 +57,15 @@ class UINavigationController : public UIViewController {
     delegate_ = d;
   }
 
+  // How long setNavigationBarHidden and setToolbarHidden slide the bars.
+  static constexpr double kHideShowBarDuration = 0.2;
+
   void loadView() override;
+  void showViewController(const std::shared_ptr<UIViewController>& vc,
+                          const std::shared_ptr<NSObject>& sender) override;
+  // Places the bars below the status bar and above the home indicator and
+  // the top controller's view under them; the view's layout pass runs it.
+  void layoutBarsAndContent();
   std::shared_ptr<UIViewController> childViewControllerForStatusBarHidden() const override;
   std::shared_ptr<UIViewController> childViewControllerForStatusBarStyle() const override;
 
@@ -68,7 +76,11 @@ class UINavigationController : public UIViewController {
   // Moves from the shown controller to the new top of `stack`.
   void show(std::vector<std::shared_ptr<UIViewController>> stack, bool animated, bool forward);
   CGRect contentFrame();
-  void placeBars();
+  CGRect navigationBarFrame(bool hidden);
+  CGRect toolbarFrame(bool hidden);
+  // The safe area the bars add to a top controller's view at `content`.
+  UIEdgeInsets barInsetsFor(const CGRect& content);
+  void animateBars(bool animated);
 
   std::shared_ptr<UIViewController> pendingRoot_;
   std::vector<std::shared_ptr<UIViewController>> stack_;
@@ -78,4 +90,5 @@ class UINavigationController : public UIViewController {
   bool toolbarHidden_ = true;
   std::weak_ptr<UINavigationControllerDelegate> delegate_;
   std::unique_ptr<Change> running_;
+  int barAnimations_ = 0;
 };

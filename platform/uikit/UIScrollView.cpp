@@ -27,7 +27,73 @@ double rubberBand(double overshoot, double extent) {
 
 double easeOut(double t) { return 1 - std::pow(1 - t, 3); }
 
+// The stiffness of the bounce at an edge: content past an edge returns on a
+// critically damped spring of this angular frequency (per second), starting
+// slowly, so what a release leaves past the edge is still there for a frame.
+constexpr double kBounceFrequency = 12;
+// Speeds (points per second) below which a spring has come to rest.
+constexpr double kRestSpeed = 5;
+// A release faster than this (points per second) turns the page whatever
+// share of it was dragged; slower ones need half a page.
+constexpr double kPagingFlickSpeed = 300;
+
 }  // namespace
+
+// One axis of a deceleration: an exponential decay towards its target,
+// switching to the edge's spring where it runs past an edge (or starting
+// there when released past one).
+struct UIScrollView::AxisMotion {
+  enum class Phase { Rest, Decay, Spring } phase = Phase::Rest;
+  double start = 0;  // clock time the phase started
+  double from = 0, to = 0, rate = 0;  // Decay
+  double lo = 0, hi = 0;
+  bool bounces = false;  // Decay: runs into the spring at lo or hi
+  double edge = 0, x0 = 0, v0 = 0;  // Spring: displacement and velocity at start
+
+  void startSpring(double time, double at, double displacement, double velocity) {
+    phase = Phase::Spring;
+    start = time;
+    edge = at;
+    x0 = displacement;
+    v0 = velocity;
+  }
+
+  // The position at `now`; Rest once arrived.
+  double positionAt(double now) {
+    if (phase == Phase::Decay) {
+      double span = to - from;
+      double p = from + span * (1 - std::pow(rate, (now - start) * 1000));
+      if (bounces && (p < lo || p > hi)) {
+        double at = p < lo ? lo : hi;
+        // When the decay crossed the edge, and how fast it was going.
+        double share = span != 0 ? std::clamp((at - from) / span, 0.0, 1.0 - 1e-12) : 0;
+        double crossMs = std::log(1 - share) / std::log(rate);
+        double speed = span * -std::log(rate) * std::pow(rate, crossMs) * 1000;
+        startSpring(start + crossMs / 1000, at, 0, speed);
+        return positionAt(now);
+      }
+      if (std::abs(to - p) < kRestDistance) {
+        phase = Phase::Rest;
+        return to;
+      }
+      return p;
+    }
+    if (phase == Phase::Spring) {
+      double t = now - start;
+      double w = kBounceFrequency;
+      double b = v0 + w * x0;
+      double decay = std::exp(-w * t);
+      double x = (x0 + b * t) * decay;
+      double v = (b - w * (x0 + b * t)) * decay;
+      if (std::abs(x) < kRestDistance && std::abs(v) < kRestSpeed * 10) {
+        phase = Phase::Rest;
+        return edge;
+      }
+      return edge + x;
+    }
+    return to;
+  }
+};
 
 // The scroll view's pan: a finger coming down stops a moving scroll view,
 // whether or not it then drags.
@@ -84,7 +150,7 @@ struct UIScrollView::Motion {
   double start = 0;
   CGPoint from;
   CGPoint to;
-  double rate = 0;          // Decelerate
+  AxisMotion x, y;          // Decelerate
   double duration = 0;      // Animate, Zoom
   double fromScale = 1;     // Zoom
   double toScale = 1;
@@ -133,7 +199,14 @@ UIPinchGestureRecognizer* UIScrollView::pinchGestureRecognizer() const {
 }
 
 bool UIScrollView::gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) {
-  if (&recognizer == pan_.get()) return scrollEnabled_;
+  if (&recognizer == pan_.get()) {
+    // Only a drag this view can follow: along an axis it scrolls. Failing
+    // leaves the touches to enclosing scroll views and other recognizers.
+    if (!scrollEnabled_) return false;
+    CGPoint t = pan_->translationInView(this);
+    bool sideways = std::abs(t.x) > std::abs(t.y);
+    return sideways ? scrollsHorizontally() : scrollsVertically();
+  }
   if (&recognizer == pinch_.get()) {
     return maximumZoomScale_ > minimumZoomScale_ && zoomingView() != nullptr;
   }
@@ -186,6 +259,31 @@ void UIScrollView::setContentInsetAdjustmentBehavior(
     UIScrollViewContentInsetAdjustmentBehavior b) {
   QX_DCHECK_MAIN_THREAD();
   insetBehavior_ = b;
+}
+
+void UIScrollView::layoutSublayersOfLayer(CALayer& layer) {
+  followSafeArea();
+  UIView::layoutSublayersOfLayer(layer);
+}
+
+void UIScrollView::followSafeArea() {
+  UIEdgeInsets adjusted = adjustedContentInset();
+  UIEdgeInsets added = UIEdgeInsetsMake(adjusted.top - contentInset_.top,
+                                        adjusted.left - contentInset_.left,
+                                        adjusted.bottom - contentInset_.bottom,
+                                        adjusted.right - contentInset_.right);
+  if (added == safeAreaAdded_) return;
+  UIEdgeInsets old = safeAreaAdded_;
+  safeAreaAdded_ = added;
+  // Content resting at its top (left) edge stays there as the safe area
+  // changes: a list starts with its first row below the notch or the bar.
+  CGPoint offset = contentOffset();
+  if (!dragging_ && !motion_) {
+    if (offset.y == -(contentInset_.top + old.top)) offset.y = -adjusted.top;
+    if (offset.x == -(contentInset_.left + old.left)) offset.x = -adjusted.left;
+    if (offset != contentOffset()) setContentOffset(offset);
+  }
+  if (auto d = delegate()) d->scrollViewDidChangeAdjustedContentInset(*this);
 }
 
 bool UIScrollView::inNavigationController() const {
@@ -301,7 +399,23 @@ void UIScrollView::fingerDown() {
   }
 }
 
-void UIScrollView::fingerUp() { tracking_ = false; }
+void UIScrollView::fingerUp() {
+  tracking_ = false;
+  // A finger that caught the content past an edge and lifted without
+  // dragging lets the spring take it back.
+  if (dragging_ || motion_) return;
+  CGPoint here = contentOffset();
+  if (clamped(here) == here) return;
+  dragging_ = false;
+  auto m = std::make_unique<Motion>();
+  m->kind = Motion::Kind::Decelerate;
+  double now = PlatformClock::now();
+  CGPoint edge = clamped(here);
+  if (edge.x != here.x) m->x.startSpring(now, edge.x, here.x - edge.x, 0);
+  if (edge.y != here.y) m->y.startSpring(now, edge.y, here.y - edge.y, 0);
+  decelerating_ = true;
+  startMotion(std::move(m));
+}
 
 void UIScrollView::handlePan() {
   State state = pan_->state();
@@ -329,10 +443,14 @@ void UIScrollView::handlePan() {
 CGPoint UIScrollView::pagedTarget(const CGPoint& velocity) const {
   CGSize page = bounds().size;
   CGPoint here = contentOffset();
+  // A flick turns to the next page its way; otherwise the page showing the
+  // most wins (half a page turns it).
   auto axis = [](double offset, double v, double pageSize, double min, double max) {
     if (pageSize <= 0) return offset;
     double index = offset / pageSize;
-    double target = v > 0 ? std::ceil(index) : v < 0 ? std::floor(index) : std::round(index);
+    double target = v > kPagingFlickSpeed    ? std::ceil(index)
+                    : v < -kPagingFlickSpeed ? std::floor(index)
+                                             : std::round(index);
     return std::clamp(target * pageSize, min, max);
   };
   CGPoint lo = minimumContentOffset();
@@ -345,16 +463,54 @@ void UIScrollView::endDrag(CGPoint velocity) {
   // The delegate hears points per millisecond, as on the platform.
   CGPoint perMs = CGPointMake(velocity.x / 1000, velocity.y / 1000);
   CGPoint here = contentOffset();
+  CGPoint free = here;  // where the decay alone would stop
   CGPoint target;
   if (pagingEnabled_) {
-    target = pagedTarget(velocity);
+    target = free = pagedTarget(velocity);
   } else {
     double reach = decelerationRate_ / (1 - decelerationRate_);
-    target = clamped(CGPointMake(here.x + perMs.x * reach, here.y + perMs.y * reach));
+    free = CGPointMake(here.x + perMs.x * reach, here.y + perMs.y * reach);
+    target = clamped(free);
   }
+  CGPoint proposed = target;
+  // The release callbacks see the offset the finger left, overscroll included.
   if (auto d = delegate()) d->scrollViewWillEndDragging(*this, perMs, &target);
   dragging_ = false;
-  bool decelerate = std::hypot(target.x - here.x, target.y - here.y) >= kRestDistance;
+  auto m = std::make_unique<Motion>();
+  m->kind = Motion::Kind::Decelerate;
+  m->from = here;
+  m->to = target;
+  double now = PlatformClock::now();
+  CGPoint lo = minimumContentOffset(), hi = maximumContentOffset();
+  bool moved = target != proposed;
+  double rate = pagingEnabled_ ? UIScrollViewDecelerationRateFast : decelerationRate_;
+  auto plan = [&](AxisMotion& a, double at, double v, double to, double freeTo, double min,
+                  double max) {
+    a.lo = min;
+    a.hi = max;
+    if (!moved && (at < min || at > max)) {
+      // Released past an edge: the spring takes it back.
+      double edge = at < min ? min : max;
+      a.startSpring(now, edge, at - edge, v);
+      return;
+    }
+    double end = moved ? to : (bounces_ && !pagingEnabled_ ? freeTo : to);
+    if (std::abs(end - at) < kRestDistance) {
+      a.phase = AxisMotion::Phase::Rest;
+      a.to = to;
+      return;
+    }
+    a.phase = AxisMotion::Phase::Decay;
+    a.start = now;
+    a.from = at;
+    a.to = end;
+    a.rate = rate;
+    a.bounces = !moved && bounces_ && !pagingEnabled_;
+  };
+  plan(m->x, here.x, velocity.x, target.x, free.x, lo.x, hi.x);
+  plan(m->y, here.y, velocity.y, target.y, free.y, lo.y, hi.y);
+  bool decelerate = m->x.phase != AxisMotion::Phase::Rest ||
+                    m->y.phase != AxisMotion::Phase::Rest;
   if (auto d = delegate()) d->scrollViewDidEndDragging(*this, decelerate);
   if (!decelerate) {
     if (target != here) setContentOffset(target);
@@ -362,13 +518,6 @@ void UIScrollView::endDrag(CGPoint velocity) {
   }
   decelerating_ = true;
   if (auto d = delegate()) d->scrollViewWillBeginDecelerating(*this);
-  auto m = std::make_unique<Motion>();
-  m->kind = Motion::Kind::Decelerate;
-  m->from = here;
-  m->to = target;
-  // Paging and bouncing back from past an edge settle at the fast rate.
-  bool overscrolled = clamped(here) != here;
-  m->rate = pagingEnabled_ || overscrolled ? UIScrollViewDecelerationRateFast : decelerationRate_;
   startMotion(std::move(m));
 }
 
@@ -393,28 +542,28 @@ void UIScrollView::stopMotion() {
 void UIScrollView::step() {
   if (!motion_) return;
   Motion& m = *motion_;
-  double elapsed = PlatformClock::now() - m.start;
-  double progress;
+  double now = PlatformClock::now();
+  double elapsed = now - m.start;
   bool done;
   if (m.kind == Motion::Kind::Decelerate) {
-    progress = 1 - std::pow(m.rate, elapsed * 1000);
-    double left = std::hypot(m.to.x - m.from.x, m.to.y - m.from.y) * (1 - progress);
-    done = left < kRestDistance;
+    CGPoint p = CGPointMake(m.x.positionAt(now), m.y.positionAt(now));
+    done = m.x.phase == AxisMotion::Phase::Rest && m.y.phase == AxisMotion::Phase::Rest;
+    setContentOffset(p);
   } else {
     double t = m.duration > 0 ? std::min(1.0, elapsed / m.duration) : 1;
-    progress = easeOut(t);
+    double progress = easeOut(t);
     done = t >= 1 - 1e-9;  // the last frame may land a rounding error short
-  }
-  if (done) progress = 1;
-  if (m.kind == Motion::Kind::Zoom) {
-    double scale = m.fromScale + (m.toScale - m.fromScale) * progress;
-    applyZoom(scale, CGPointZero);
-    setContentOffset(CGPointMake(m.from.x + (m.to.x - m.from.x) * progress,
-                                 m.from.y + (m.to.y - m.from.y) * progress));
-    if (auto d = delegate()) d->scrollViewDidZoom(*this);
-  } else {
-    setContentOffset(CGPointMake(m.from.x + (m.to.x - m.from.x) * progress,
-                                 m.from.y + (m.to.y - m.from.y) * progress));
+    if (done) progress = 1;
+    CGPoint p = CGPointMake(m.from.x + (m.to.x - m.from.x) * progress,
+                            m.from.y + (m.to.y - m.from.y) * progress);
+    if (m.kind == Motion::Kind::Zoom) {
+      double scale = m.fromScale + (m.toScale - m.fromScale) * progress;
+      applyZoom(scale, CGPointZero);
+      setContentOffset(p);
+      if (auto d = delegate()) d->scrollViewDidZoom(*this);
+    } else {
+      setContentOffset(p);
+    }
   }
   layoutIfNeeded();
   if (!done) return;

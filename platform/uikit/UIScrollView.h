@@ -156,6 +156,7 @@ class UIScrollView : public UIView {
   UIPinchGestureRecognizer* pinchGestureRecognizer() const;
 
   bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) override;
+  void layoutSublayersOfLayer(CALayer& layer) override;
 
   // The offsets the content can rest at: from -inset to content + inset - bounds.
   CGPoint minimumContentOffset() const;
@@ -168,9 +169,13 @@ class UIScrollView : public UIView {
   class Pan;
   class ContentTouchDelay;
   friend class Pan;
+  struct AxisMotion;
   struct Motion;
 
   void attachRecognizers();
+  // Moves content resting at its top or left edge along with a change of
+  // the safe area the inset behaviour adds.
+  void followSafeArea();
   void fingerDown();
   void fingerUp();
   void handlePan();
@@ -200,6 +205,7 @@ class UIScrollView : public UIView {
   ObservableProperty<CGPoint> contentOffset_{this, "contentOffset"};
   ObservableProperty<CGSize> contentSize_{this, "contentSize"};
   UIEdgeInsets contentInset_;
+  UIEdgeInsets safeAreaAdded_;
   UIScrollViewContentInsetAdjustmentBehavior insetBehavior_ =
       UIScrollViewContentInsetAdjustmentBehavior::Automatic;
   bool scrollEnabled_ = true;

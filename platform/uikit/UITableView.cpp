@@ -16,6 +16,60 @@ std::shared_ptr<UIView> UITableViewCell::contentView() {
   return contentView_;
 }
 
+namespace {
+UIColorPtr defaultSeparatorColor() { return UIColor::colorWithRed(0.78, 0.78, 0.8, 1); }
+}  // namespace
+
+std::shared_ptr<UIView> UITableViewCell::selectedBackgroundView() {
+  if (!selectedBackground_) {
+    selectedBackground_ = std::make_shared<UIView>();
+    selectedBackground_->setBackgroundColor(UIColor::colorWithWhite(0.82, 1));
+  }
+  return selectedBackground_;
+}
+
+void UITableViewCell::setSelectedBackgroundView(std::shared_ptr<UIView> view) {
+  QX_DCHECK_MAIN_THREAD();
+  if (selectedBackground_) selectedBackground_->removeFromSuperview();
+  selectedBackground_ = std::move(view);
+  showSelectionLook();
+}
+
+void UITableViewCell::setSelectionStyle(UITableViewCellSelectionStyle style) {
+  QX_DCHECK_MAIN_THREAD();
+  selectionStyle_ = style;
+  showSelectionLook();
+}
+
+void UITableViewCell::showSelectionLook() {
+  bool shown = (selected_ || highlighted_) && selectionStyle_ != UITableViewCellSelectionStyle::None;
+  if (!shown) {
+    if (selectedBackground_) selectedBackground_->removeFromSuperview();
+    return;
+  }
+  auto background = selectedBackgroundView();
+  if (!background) return;
+  background->setFrame(bounds());
+  if (background->superview().get() != this) insertSubviewAtIndex(background, 0);
+}
+
+void UITableViewCell::setSeparatorInset(const UIEdgeInsets& inset) {
+  QX_DCHECK_MAIN_THREAD();
+  separatorInset_ = inset;
+  setNeedsLayout();
+}
+
+void UITableViewCell::showSeparator(bool shown, const UIColorPtr& color) {
+  if (!separator_) {
+    separator_ = std::make_shared<UIView>();
+    separator_->setUserInteractionEnabled(false);
+  }
+  separator_->setBackgroundColor(color);
+  separator_->setHidden(!shown);
+  if (separator_->superview().get() != this) addSubview(separator_);
+  setNeedsLayout();
+}
+
 void UITableViewCell::prepareForReuse() {
   setSelected(false);
   setHighlighted(false);
@@ -23,7 +77,20 @@ void UITableViewCell::prepareForReuse() {
 
 void UITableViewCell::layoutSubviews() {
   UIView::layoutSubviews();
-  if (contentView_) contentView_->setFrame(bounds());
+  CGRect b = bounds();
+  if (contentView_) contentView_->setFrame(b);
+  if (selectedBackground_ && selectedBackground_->superview().get() == this) {
+    selectedBackground_->setFrame(b);
+  }
+  if (separator_) {
+    double line = 1.0 / std::max(1.0, contentScaleFactor());
+    double left = separatorInset_.left;
+    separator_->setFrame(CGRectMake(left, b.size.height - line,
+                                    std::max(0.0, b.size.width - left - separatorInset_.right),
+                                    line));
+    // Moving a subview asks for layout again: only when out of place.
+    if (subviews().back() != separator_) bringSubviewToFront(separator_.get());
+  }
 }
 
 // --- Table ---
@@ -31,12 +98,29 @@ void UITableViewCell::layoutSubviews() {
 UITableView::UITableView(const CGRect& frame, UITableViewStyle style)
     : UIScrollView(frame),
       style_(style),
-      selection_([this](const NSIndexPath& path, bool on) { showSelected(path, on); }) {}
+      selection_([this](const NSIndexPath& path, bool on) { showSelected(path, on); }) {
+  setBackgroundColor(UIColor::whiteColor());
+}
 
 void UITableView::setDataSource(const std::shared_ptr<UITableViewDataSource>& ds) {
   QX_DCHECK_MAIN_THREAD();
   dataSource_ = ds;
   reloadData();
+}
+
+void UITableView::setSeparatorStyle(UITableViewCellSeparatorStyle style) {
+  QX_DCHECK_MAIN_THREAD();
+  separatorStyle_ = style;
+  for (auto& [path, cell] : visible_) {
+    cell->showSeparator(style != UITableViewCellSeparatorStyle::None,
+                        separatorColor_ ? separatorColor_ : defaultSeparatorColor());
+  }
+}
+
+void UITableView::setSeparatorColor(UIColorPtr color) {
+  QX_DCHECK_MAIN_THREAD();
+  separatorColor_ = std::move(color);
+  setSeparatorStyle(separatorStyle_);
 }
 
 void UITableView::setDelegate(const std::shared_ptr<UITableViewDelegate>& d) {
@@ -207,6 +291,8 @@ void UITableView::updateVisibleCells() {
     }
     cell->setFrame(frame);
     cell->setSelected(selection_.contains(path));
+    cell->showSeparator(separatorStyle_ != UITableViewCellSeparatorStyle::None,
+                        separatorColor_ ? separatorColor_ : defaultSeparatorColor());
     if (d) d->tableViewWillDisplayCell(*this, *cell, path);
     visible_[path] = cell;
     addSubview(cell);

@@ -26,10 +26,24 @@ enum class UITableViewCellStyle { Default = 0, Value1 = 1, Value2 = 2, Subtitle 
 enum class UITableViewCellAccessoryType { None = 0, DisclosureIndicator = 1,
                                           DetailDisclosureButton = 2, Checkmark = 3 };
 
+enum class UITableViewCellSelectionStyle { None = 0, Blue = 1, Gray = 2, Default = 3 };
+enum class UITableViewCellSeparatorStyle { None = 0, SingleLine = 1 };
+
 class UITableViewCell : public UIView {
  public:
   UITableViewCell() = default;
   explicit UITableViewCell(UITableViewCellStyle style) : style_(style) {}
+
+  // Shown behind the content while the cell is selected or highlighted,
+  // unless the selection style is None; light grey unless replaced.
+  std::shared_ptr<UIView> selectedBackgroundView();
+  void setSelectedBackgroundView(std::shared_ptr<UIView> view);
+  UITableViewCellSelectionStyle selectionStyle() const { return selectionStyle_; }
+  void setSelectionStyle(UITableViewCellSelectionStyle style);
+  // The hairline under the cell; its left inset is the separator inset.
+  UIEdgeInsets separatorInset() const { return separatorInset_; }
+  void setSeparatorInset(const UIEdgeInsets& inset);
+  const std::shared_ptr<UIView>& separatorView() const { return separator_; }
 
   const std::string& reuseIdentifier() const { return reuseIdentifier_; }
   UITableViewCellStyle style() const { return style_; }
@@ -38,11 +52,13 @@ class UITableViewCell : public UIView {
   virtual void setSelected(bool selected) {
     QX_DCHECK_MAIN_THREAD();
     selected_ = selected;
+    showSelectionLook();
   }
   bool isHighlighted() const { return highlighted_; }
   virtual void setHighlighted(bool highlighted) {
     QX_DCHECK_MAIN_THREAD();
     highlighted_ = highlighted;
+    showSelectionLook();
   }
   UITableViewCellAccessoryType accessoryType() const { return accessory_; }
   void setAccessoryType(UITableViewCellAccessoryType a) {
@@ -54,7 +70,14 @@ class UITableViewCell : public UIView {
 
  private:
   friend class UITableView;
+  void showSelectionLook();
+  // The table's separator look, applied as the cell is shown.
+  void showSeparator(bool shown, const UIColorPtr& color);
   std::string reuseIdentifier_;
+  std::shared_ptr<UIView> selectedBackground_;
+  std::shared_ptr<UIView> separator_;
+  UITableViewCellSelectionStyle selectionStyle_ = UITableViewCellSelectionStyle::Default;
+  UIEdgeInsets separatorInset_{0, 16, 0, 0};
   UITableViewCellStyle style_ = UITableViewCellStyle::Default;
   std::shared_ptr<UIView> contentView_;
   bool selected_ = false;
@@ -111,6 +134,10 @@ class UITableView : public UIScrollView {
   void setDelegate(const std::shared_ptr<UITableViewDelegate>& d);
   double rowHeight() const { return rowHeight_; }
   void setRowHeight(double h);
+  UITableViewCellSeparatorStyle separatorStyle() const { return separatorStyle_; }
+  void setSeparatorStyle(UITableViewCellSeparatorStyle style);
+  UIColorPtr separatorColor() const { return separatorColor_; }
+  void setSeparatorColor(UIColorPtr color);
   double sectionHeaderHeight() const { return sectionHeaderHeight_; }
   void setSectionHeaderHeight(double h);
 
@@ -202,4 +229,6 @@ class UITableView : public UIScrollView {
   bool allowsSelection_ = true;
   bool allowsMultipleSelection_ = false;
   std::unique_ptr<UIBatchChanges> batch_;
+  UITableViewCellSeparatorStyle separatorStyle_ = UITableViewCellSeparatorStyle::SingleLine;
+  UIColorPtr separatorColor_;
 };

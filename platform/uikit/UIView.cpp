@@ -104,7 +104,12 @@ UIView::UIView(std::shared_ptr<CALayer> layer, const CGRect& frame)
 }
 
 UIView::~UIView() {
-  for (auto& sub : subviews_) sub->superview_.reset();
+  for (auto& sub : subviews_) sub->superview_ = nullptr;
+}
+
+std::shared_ptr<UIView> UIView::superview() const {
+  if (!superview_) return nullptr;
+  return std::static_pointer_cast<UIView>(superview_->weak_from_this().lock());
 }
 
 // Geometry ----------------------------------------------------------------
@@ -120,9 +125,15 @@ void UIView::setFrame(const CGRect& frame) {
   CGRect newBounds;
   CGPoint position;
   layer_->geometryForFrame(frame, newBounds, position);
+  CGPoint oldPosition = layer_->position();
   setAnimatable("bounds", newBounds);
   setAnimatable("position", position);
   boundsSizeChanged(old);
+  // A controller's view moving in its window (a presentation sliding it
+  // into place) may meet a different safe area: lay it out again.
+  if (position != oldPosition && bounds().size == old && !controller_.expired() && window()) {
+    setNeedsLayout();
+  }
 }
 
 void UIView::setBounds(const CGRect& bounds) {
@@ -214,8 +225,7 @@ void UIView::setContentMode(UIViewContentMode mode) {
 UIColorPtr UIView::tintColor() const {
   for (const UIView* v = this; v;) {
     if (v->tintColor_) return v->tintColor_;
-    auto parent = v->superview_.lock();
-    v = parent.get();
+    v = v->superview_;
   }
   return UIColor::systemBlueColor();
 }
@@ -283,7 +293,9 @@ void UIView::insertSubviewAtIndex(const std::shared_ptr<UIView>& given, size_t i
 }
 
 void UIView::attachSubview(const std::shared_ptr<UIView>& view, size_t index) {
-  auto self = SharedFromThis(this);
+  // Empty while this view is still being constructed: subclasses build
+  // their subviews in their constructors.
+  auto self = std::static_pointer_cast<UIView>(weak_from_this().lock());
   auto oldWindow = view->window();
   auto newWindow = window();
   auto oldTint = view->tintColor();
@@ -292,12 +304,12 @@ void UIView::attachSubview(const std::shared_ptr<UIView>& view, size_t index) {
   if (auto old = view->superview()) {
     old->willRemoveSubview(view);
     std::erase(old->subviews_, view);
-    view->superview_.reset();
+    view->superview_ = nullptr;
     view->deactivateConstraintsLeavingSubtree();
     old->setNeedsLayout();
   }
   subviews_.insert(subviews_.begin() + std::ptrdiff_t(index), view);
-  view->superview_ = self;
+  view->superview_ = this;
   insertLayerOf(*view, index);
   view->didMoveToSuperview();
   if (oldWindow != newWindow) view->notifyDidMoveToWindow();
@@ -347,7 +359,8 @@ void UIView::sendSubviewToBack(const UIView* view) {
 
 void UIView::removeFromSuperview() {
   QX_DCHECK_MAIN_THREAD();
-  auto parent = superview_.lock();
+  // A plain pointer: the superview may still be under construction.
+  UIView* parent = superview_;
   if (!parent) return;
   auto self = SharedFromThis(this);
   auto oldWindow = window();
@@ -355,7 +368,7 @@ void UIView::removeFromSuperview() {
   if (oldWindow) notifyWillMoveToWindow(nullptr);
   parent->willRemoveSubview(self);
   std::erase(parent->subviews_, self);
-  superview_.reset();
+  superview_ = nullptr;
   deactivateConstraintsLeavingSubtree();
   layer_->removeFromSuperlayer();
   parent->setNeedsLayout();
@@ -369,6 +382,7 @@ void UIView::notifyWillMoveToWindow(const std::shared_ptr<UIWindow>& window) {
 }
 
 void UIView::notifyDidMoveToWindow() {
+  if (auto vc = owningViewController()) vc->viewMovedToWindow(window() != nullptr);
   didMoveToWindow();
   for (auto& sub : std::vector<UIViewPtr>(subviews_)) sub->notifyDidMoveToWindow();
 }
@@ -376,15 +390,13 @@ void UIView::notifyDidMoveToWindow() {
 bool UIView::isDescendantOfView(const UIView* view) const {
   for (const UIView* v = this; v;) {
     if (v == view) return true;
-    auto parent = v->superview_.lock();
-    v = parent.get();
+    v = v->superview_;
   }
   return false;
 }
 
 std::shared_ptr<UIWindow> UIView::window() const {
-  auto parent = superview_.lock();
-  return parent ? parent->window() : nullptr;
+  return superview_ ? superview_->window() : nullptr;
 }
 
 // Conversion and hit-testing ---------------------------------------------
@@ -443,6 +455,7 @@ void UIView::layoutIfNeeded() {
 }
 
 void UIView::layoutSublayersOfLayer(CALayer&) {
+  noteSafeAreaChange();
   auto controller = owningViewController();
   if (controller) controller->viewWillLayoutSubviews();
   NSLayoutConstraint::solveSubviewsOf(*this);
@@ -470,17 +483,42 @@ void UIView::invalidateIntrinsicContentSize() {
 UIEdgeInsets UIView::safeAreaInsets() const {
   auto w = window();
   if (!w) return UIEdgeInsetsZero;
-  UIEdgeInsets insets = w->windowSafeAreaInsets();
-  if (w.get() == this) return insets;
-  CGRect wb = w->bounds();
-  CGRect r = convertRectToView(bounds(), w.get());
-  auto clampTo = [](double v, double limit) { return std::clamp(v, 0.0, std::max(0.0, limit)); };
-  return UIEdgeInsetsMake(clampTo(wb.origin.y + insets.top - r.origin.y, r.size.height),
-                          clampTo(wb.origin.x + insets.left - r.origin.x, r.size.width),
-                          clampTo(CGRectGetMaxY(r) - (CGRectGetMaxY(wb) - insets.bottom),
-                                  r.size.height),
-                          clampTo(CGRectGetMaxX(r) - (CGRectGetMaxX(wb) - insets.right),
-                                  r.size.width));
+  UIEdgeInsets insets;
+  if (w.get() == this) {
+    insets = w->windowSafeAreaInsets();
+  } else {
+    // How far the superview's safe rect leaves this view's edges unsafe.
+    auto parent = superview();
+    CGRect safe = parent->safeRectInWindow(*w);
+    CGRect r = convertRectToView(bounds(), w.get());
+    auto clampTo = [](double v, double limit) {
+      return std::clamp(v, 0.0, std::max(0.0, limit));
+    };
+    insets = UIEdgeInsetsMake(clampTo(safe.origin.y - r.origin.y, r.size.height),
+                              clampTo(safe.origin.x - r.origin.x, r.size.width),
+                              clampTo(CGRectGetMaxY(r) - CGRectGetMaxY(safe), r.size.height),
+                              clampTo(CGRectGetMaxX(r) - CGRectGetMaxX(safe), r.size.width));
+  }
+  // A controller's extra insets (its own, and a container's bars) reach its
+  // root view and, through it, everything inside.
+  if (auto vc = owningViewController()) insets = UIEdgeInsetsAdd(insets, vc->totalExtraSafeArea());
+  return insets;
+}
+
+CGRect UIView::safeRectInWindow(const UIWindow& w) const {
+  CGRect r = convertRectToView(bounds(), &w);
+  return UIEdgeInsetsInsetRect(r, safeAreaInsets());
+}
+
+void UIView::noteSafeAreaChange() {
+  if (!window()) return;
+  UIEdgeInsets now = safeAreaInsets();
+  if (now == lastSafeArea_) return;
+  lastSafeArea_ = now;
+  // Everything inside measures its safe area from this view's.
+  for (auto& sub : subviews_) sub->layer_->setNeedsLayout();
+  safeAreaInsetsDidChange();
+  if (auto vc = owningViewController()) vc->viewSafeAreaInsetsDidChange();
 }
 
 UITraitCollection UIView::traitCollection() const {
@@ -549,4 +587,45 @@ std::shared_ptr<UIView> UIView::snapshotViewAfterScreenUpdates(bool afterUpdates
 std::shared_ptr<UIResponder> UIView::nextResponder() const {
   if (auto controller = owningViewController()) return controller;
   return superview();
+}
+
+// Accessibility ----------------------------------------------------------
+
+void UIView::setAccessibilityIdentifier(std::string id) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityIdentifier_ = std::move(id);
+}
+
+std::string UIView::accessibilityLabel() const { return accessibilityLabel_.value_or(""); }
+
+void UIView::setAccessibilityLabel(std::optional<std::string> label) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityLabel_ = std::move(label);
+}
+
+void UIView::setAccessibilityHint(std::string hint) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityHint_ = std::move(hint);
+}
+
+bool UIView::isAccessibilityElement() const { return accessibilityElement_.value_or(false); }
+
+void UIView::setIsAccessibilityElement(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityElement_ = on;
+}
+
+void UIView::setAccessibilityElementsHidden(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityElementsHidden_ = on;
+}
+
+void UIView::setAccessibilityViewIsModal(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  accessibilityViewIsModal_ = on;
+}
+
+void UIView::setAccessibilityIgnoresInvertColors(bool on) {
+  QX_DCHECK_MAIN_THREAD();
+  ignoresInvertColors_ = on;
 }

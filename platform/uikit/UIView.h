@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGGeometry.h"
@@ -114,7 +115,8 @@ class UIView : public UIResponder, public CALayerDelegate {
   void setContentScaleFactor(double scale);
 
   // The tree.
-  std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+  // Empty while the superview is still being constructed.
+  std::shared_ptr<UIView> superview() const;
   const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
   void addSubview(const std::shared_ptr<UIView>& view);
   // An index past the end appends.
@@ -173,10 +175,13 @@ class UIView : public UIResponder, public CALayerDelegate {
   virtual CGSize intrinsicContentSize() const;
   void invalidateIntrinsicContentSize();
 
-  // Safe area: how far the window's unsafe edges reach into this view.
+  // Safe area: how far the window's unsafe edges, and the extra insets of
+  // the controllers whose views hold this one (their bars), reach into it.
   UIEdgeInsets safeAreaInsets() const;
   // The bounds less the safe area insets.
   const std::shared_ptr<UILayoutGuide>& safeAreaLayoutGuide();
+  // Called in the layout pass when the safe area insets differ from the
+  // last pass's.
   virtual void safeAreaInsetsDidChange() {}
 
   UITraitCollection traitCollection() const;
@@ -243,6 +248,24 @@ class UIView : public UIResponder, public CALayerDelegate {
   // The duration of the animation block being run; 0 outside one.
   static double inheritedAnimationDuration();
 
+  // Accessibility: how assistive technologies find and read the view.
+  const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
+  void setAccessibilityIdentifier(std::string id);
+  // Set, else what the view shows (a label's text, a button's title).
+  virtual std::string accessibilityLabel() const;
+  void setAccessibilityLabel(std::optional<std::string> label);
+  const std::string& accessibilityHint() const { return accessibilityHint_; }
+  void setAccessibilityHint(std::string hint);
+  // Set, else whether the kind of view is one (labels and controls are).
+  virtual bool isAccessibilityElement() const;
+  void setIsAccessibilityElement(bool on);
+  bool accessibilityElementsHidden() const { return accessibilityElementsHidden_; }
+  void setAccessibilityElementsHidden(bool on);
+  bool accessibilityViewIsModal() const { return accessibilityViewIsModal_; }
+  void setAccessibilityViewIsModal(bool on);
+  bool accessibilityIgnoresInvertColors() const { return ignoresInvertColors_; }
+  void setAccessibilityIgnoresInvertColors(bool on);
+
   // The view controller whose root view this is, when any.
   std::shared_ptr<UIViewController> owningViewController() const { return controller_.lock(); }
   // The owning controller, else the superview.
@@ -270,6 +293,11 @@ class UIView : public UIResponder, public CALayerDelegate {
   virtual bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer);
 
  protected:
+  // What was set explicitly, for subclasses' own defaults.
+  const std::optional<bool>& accessibilityElementSetting() const { return accessibilityElement_; }
+  const std::optional<std::string>& accessibilityLabelSetting() const {
+    return accessibilityLabel_;
+  }
   // For subclasses backed by a layer of their own kind.
   UIView(std::shared_ptr<CALayer> layer, const CGRect& frame);
 
@@ -284,6 +312,10 @@ class UIView : public UIResponder, public CALayerDelegate {
   void resizeSubviews(CGSize oldSize);
   void applyAutoresizing(CGSize oldSuperSize, CGSize newSuperSize);
   void boundsSizeChanged(CGSize oldSize);
+  // The bounds less the safe area, in the window's space.
+  CGRect safeRectInWindow(const UIWindow& window) const;
+  // Tells this view and its controller when the safe area changed.
+  void noteSafeAreaChange();
   // Sets a layer value, through a view animation when one is being recorded.
   void setAnimatable(const char* keyPath, const CAValue& value);
   void addConstraint(const std::shared_ptr<NSLayoutConstraint>& c);
@@ -307,13 +339,24 @@ class UIView : public UIResponder, public CALayerDelegate {
   uint64_t autoresizingMask_ = UIViewAutoresizingNone;
   bool autoresizesSubviews_ = true;
   bool translatesMask_ = true;
-  std::weak_ptr<UIView> superview_;
+  // A plain pointer, so that a view can adopt subviews while it is being
+  // constructed (before any shared pointer to it exists); the superview
+  // clears it in its destructor, so it never dangles. Main thread only.
+  UIView* superview_ = nullptr;
   std::vector<std::shared_ptr<UIView>> subviews_;
   std::weak_ptr<UIViewController> controller_;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
   std::shared_ptr<Anchors> anchors_;  // made on first use
   std::shared_ptr<UILayoutGuide> safeAreaGuide_;
+  UIEdgeInsets lastSafeArea_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
+  std::string accessibilityIdentifier_;
+  std::optional<std::string> accessibilityLabel_;
+  std::string accessibilityHint_;
+  std::optional<bool> accessibilityElement_;
+  bool accessibilityElementsHidden_ = false;
+  bool accessibilityViewIsModal_ = false;
+  bool ignoresInvertColors_ = false;
 };
 
 using UIViewPtr = std::shared_ptr<UIView>;

@@ -110,6 +110,39 @@ void UIViewController::setTitle(std::string t) {
   if (navigationItem_) navigationItem_->setTitle(title_);
 }
 
+void UIViewController::setAdditionalSafeAreaInsets(const UIEdgeInsets& insets) {
+  QX_DCHECK_MAIN_THREAD();
+  if (insets == additionalSafeArea_) return;
+  additionalSafeArea_ = insets;
+  if (view_) view_->setNeedsLayout();
+}
+
+void UIViewController::setContainerSafeArea(const UIEdgeInsets& insets) {
+  if (insets == containerSafeArea_) return;
+  containerSafeArea_ = insets;
+  if (view_) view_->setNeedsLayout();
+}
+
+void UIViewController::setToolbarItems(std::vector<std::shared_ptr<UIBarButtonItem>> items,
+                                       bool) {
+  QX_DCHECK_MAIN_THREAD();
+  toolbarItems_ = std::move(items);
+  if (auto nav = navigationController(); nav && nav->topViewController().get() == this) {
+    nav->toolbar()->setItems(toolbarItems_);
+  }
+}
+
+void UIViewController::showViewController(const std::shared_ptr<UIViewController>& vc,
+                                          const std::shared_ptr<NSObject>&) {
+  QX_DCHECK_MAIN_THREAD();
+  if (!vc) return;
+  if (auto nav = navigationController()) {
+    nav->pushViewController(vc, true);
+    return;
+  }
+  presentViewController(vc, true);
+}
+
 std::shared_ptr<UIWindow> UIViewController::window() { return view_ ? view_->window() : nullptr; }
 
 std::shared_ptr<UIResponder> UIViewController::nextResponder() const {
@@ -174,6 +207,18 @@ void UIViewController::reverseAppearanceTransition() {
     return;
   }
   endAppearanceTransition();
+}
+
+void UIViewController::viewMovedToWindow(bool inWindow) {
+  auto parent = parent_.lock();
+  if (!parent || parent->appearance_ != Appearance::Appeared) return;
+  if (inWindow && appearance_ == Appearance::Disappeared) {
+    beginAppearanceTransition(true, false);
+    endAppearanceTransition();
+  } else if (!inWindow && appearance_ == Appearance::Appeared) {
+    beginAppearanceTransition(false, false);
+    endAppearanceTransition();
+  }
 }
 
 void UIViewController::noteAlreadyOnScreen() {

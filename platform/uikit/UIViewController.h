@@ -24,6 +24,8 @@
 class UIWindow;
 class UINavigationController;
 class UINavigationItem;
+class UIBarButtonItem;
+class UIPreviewActionItem;
 
 enum class UIStatusBarStyle { Default = 0, LightContent = 1, DarkContent = 3 };
 enum class UIStatusBarAnimation { None = 0, Fade = 1, Slide = 2 };
@@ -65,6 +67,32 @@ class UIViewController : public UIResponder {
   virtual void viewDidDisappear(bool) {}
   virtual void viewWillLayoutSubviews() {}
   virtual void viewDidLayoutSubviews() {}
+  // In the layout pass, when the view's safe area insets changed.
+  virtual void viewSafeAreaInsetsDidChange() {}
+
+  // Insets added to the safe area of the view, on top of what the window
+  // and the containers (their bars) already leave unsafe.
+  UIEdgeInsets additionalSafeAreaInsets() const { return additionalSafeArea_; }
+  void setAdditionalSafeAreaInsets(const UIEdgeInsets& insets);
+  // The additional insets plus the ones a container adds for its bars.
+  UIEdgeInsets totalExtraSafeArea() const {
+    return UIEdgeInsetsAdd(additionalSafeArea_, containerSafeArea_);
+  }
+
+  // Shows `vc` the way the nearest container does: pushed by a navigation
+  // controller, else presented over this controller.
+  virtual void showViewController(const std::shared_ptr<UIViewController>& vc,
+                                  const std::shared_ptr<NSObject>& sender);
+
+  // The actions offered under this controller while it is previewed; none
+  // unless a subclass says otherwise.
+  virtual std::vector<std::shared_ptr<UIPreviewActionItem>> previewActionItems() { return {}; }
+
+  // The items a navigation controller's toolbar shows for this controller.
+  const std::vector<std::shared_ptr<UIBarButtonItem>>& toolbarItems() const {
+    return toolbarItems_;
+  }
+  void setToolbarItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
 
   // Appearance transitions, as containers drive them: each call reaches the
   // controller once per change and is passed on to the children on screen.
@@ -141,6 +169,13 @@ class UIViewController : public UIResponder {
   void setPreferredContentSize(const CGSize& size);
   virtual void preferredContentSizeDidChangeForChildContentContainer(UIViewController&) {}
   virtual bool prefersStatusBarHidden() const { return false; }
+  // A controller presented other than full screen takes over the status bar
+  // appearance only when this is set.
+  bool modalPresentationCapturesStatusBarAppearance() const { return capturesStatusBar_; }
+  void setModalPresentationCapturesStatusBarAppearance(bool on) {
+    QX_DCHECK_MAIN_THREAD();
+    capturesStatusBar_ = on;
+  }
   virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
   virtual UIStatusBarAnimation preferredStatusBarUpdateAnimation() const {
     return UIStatusBarAnimation::Fade;
@@ -184,6 +219,13 @@ class UIViewController : public UIResponder {
   void noteAlreadyOnScreen();
 
  private:
+  friend class UINavigationController;
+  friend class UIView;
+  // A child's view entering or leaving the window of a parent on screen
+  // brings its appearance callbacks, as containment forwards them.
+  void viewMovedToWindow(bool inWindow);
+  // Insets a container adds for the bars over this controller's view.
+  void setContainerSafeArea(const UIEdgeInsets& insets);
   struct Transition;
   // An appearance change that was undone: the controller hears the reverse
   // (willDisappear then willAppear and didAppear, or the other way round).
@@ -211,4 +253,8 @@ class UIViewController : public UIResponder {
   bool appearanceAnimated_ = false;
   ObservableProperty<CGSize> preferredContentSize_{this, "preferredContentSize"};
   int64_t statusBarUpdates_ = 0;
+  UIEdgeInsets additionalSafeArea_;
+  UIEdgeInsets containerSafeArea_;
+  bool capturesStatusBar_ = false;
+  std::vector<std::shared_ptr<UIBarButtonItem>> toolbarItems_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "UIApplication.h"
 #include "UIViewController.h"
 #include "UIScreen.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -14,17 +15,42 @@ std::weak_ptr<UIWindow> gKeyWindow;
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {
   QX_DCHECK_MAIN_THREAD();
-  if (rootViewController_) rootViewController_->view()->removeFromSuperview();
+  if (vc == rootViewController_) return;
+  // A shown window's old root goes away and the new one comes, with their
+  // appearance callbacks, as on the platform.
+  bool shown = !isHidden();
+  if (auto old = rootViewController_) {
+    if (shown) old->beginAppearanceTransition(false, false);
+    old->view()->removeFromSuperview();
+    if (shown) old->endAppearanceTransition();
+  }
   rootViewController_ = std::move(vc);
   if (!rootViewController_) return;
-  auto view = rootViewController_->view();
+  UIApplication::sharedApplication()->noteWindow(
+      std::static_pointer_cast<UIWindow>(shared_from_this()));
+  auto root = rootViewController_;
+  if (shown) root->beginAppearanceTransition(true, false);
+  auto view = root->view();
   view->setFrame(bounds());
+  view->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
   addSubview(view);
+  view->layoutIfNeeded();
+  if (shown) root->endAppearanceTransition();
+}
+
+void UIWindow::setHidden(bool hidden) {
+  bool was = isHidden();
+  auto root = rootViewController_;
+  if (root && was != hidden) root->beginAppearanceTransition(!hidden, false);
+  UIView::setHidden(hidden);
+  if (root && was != hidden) root->endAppearanceTransition();
 }
 
 void UIWindow::makeKeyAndVisible() {
   QX_DCHECK_MAIN_THREAD();
   setHidden(false);
+  UIApplication::sharedApplication()->noteWindow(
+      std::static_pointer_cast<UIWindow>(shared_from_this()));
   std::lock_guard<std::mutex> lock(gKeyMutex);
   gKeyWindow = std::static_pointer_cast<UIWindow>(shared_from_this());
 }

@@ -40,6 +40,8 @@ class UIWindow : public UIView {
   // The screen's safe area where the window covers it.
   UIEdgeInsets windowSafeAreaInsets() const;
 
+  // The root controller appears and disappears with the window.
+  void setHidden(bool hidden) override;
   void makeKeyAndVisible();
   bool isKeyWindow() const;
   static std::shared_ptr<UIWindow> keyWindow();

@@ -36,6 +36,8 @@ TEST_F(AssetModelTest, LibraryAssetsCarryTheirMetadataAndImageAssetsAFreshIdenti
   // for one image; the two still compare equal by their image.
   EXPECT_NE(first->localIdentifier(), second->localIdentifier());
   EXPECT_TRUE(first->isEqual(*second));
+  EXPECT_EQ(first->hash(), second->hash()) << "equal objects hash alike";
+  EXPECT_EQ(photo->hash(), AKAsset::initWithOriginalAsset(all->objectAtIndex(0))->hash());
   first->setLocalIdentifier(photo->localIdentifier());
   EXPECT_FALSE(first->isEqual(*photo));
   EXPECT_FALSE(photo->isEqual(*first));

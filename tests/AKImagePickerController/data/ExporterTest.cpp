@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -590,4 +591,42 @@ TEST_F(ExporterTest, ThePurgerRemovesEveryExportDirectoryAtTermination) {
   NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationWillTerminateNotification, nullptr);
   EXPECT_FALSE(exists(exportRoot_));
   EXPECT_FALSE(exists(folder_->path() + "/Other"));
+}
+
+TEST_F(ExporterTest, ThePurgerLeavesAlonePlacesAnotherLiveProcessUses) {
+  // Another process exporting into the same place holds its marker locked.
+  const std::string liveMarker = folder_->path() + "/.Exports.owner-99999";
+  const int live = ::open(liveMarker.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
+  NSFileManager::defaultManager()->createDirectoryAtPath(exportRoot_ + "/theirs", true);
+  ASSERT_TRUE(WriteFileAtomically(exportRoot_ + "/theirs/big.mov", "x", 1));
+  // A process that is gone left an unheld marker and its files elsewhere.
+  const std::string other = folder_->path() + "/Other";
+  NSFileManager::defaultManager()->createDirectoryAtPath(other + "/old", true);
+  ASSERT_TRUE(WriteFileAtomically(other + "/old/Image.jpg", "x", 1));
+  ASSERT_TRUE(WriteFileAtomically(folder_->path() + "/.Other.owner-99998", "", 0));
+
+  auto mine = AKImageAssetExporter::initWithConfiguration(configuration_);
+  EXPECT_TRUE(exists(exportRoot_ + "/theirs/big.mov")) << "a running export of another process";
+  AKImageAssetExporterConfiguration elsewhere = configuration_;
+  elsewhere.exportDirectory = NSURL::fileURLWithPath(other, true);
+  auto second = AKImageAssetExporter::initWithConfiguration(elsewhere);
+  EXPECT_FALSE(exists(other + "/old/Image.jpg")) << "its owner is gone";
+  EXPECT_FALSE(exists(folder_->path() + "/.Other.owner-99998"));
+  const std::string ownMarker = folder_->path() + "/.Exports.owner-" + std::to_string(::getpid());
+  EXPECT_TRUE(exists(ownMarker));
+
+  // Terminating leaves the other process's files too, and lets go of this
+  // process's markers; once the other process is gone, a purge empties it.
+  auto memory = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(4, 4)));
+  exportAndWait(mine, {memory});
+  NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationWillTerminateNotification, nullptr);
+  EXPECT_TRUE(exists(exportRoot_ + "/theirs/big.mov"));
+  EXPECT_FALSE(exists(ownMarker));
+  EXPECT_FALSE(exists(other));
+  ::close(live);
+  AKImageAssetDiskPurger::shared().clear();
+  EXPECT_FALSE(exists(exportRoot_));
+  EXPECT_FALSE(exists(liveMarker));
 }

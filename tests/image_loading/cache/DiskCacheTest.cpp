@@ -96,6 +96,26 @@ TEST_F(DiskCacheTest, WritesReadsAndRemovesRealFiles) {
   EXPECT_EQ(stat(cacheFolder().c_str(), &st), 0);  // made again after clearing
 }
 
+TEST_F(DiskCacheTest, TemporariesOfKilledWritesAreNotCountedAndGoAway) {
+  // A write killed midway left its temporary an hour ago; another is being
+  // written right now.
+  folder.writeFile("cache/.il-tmp-dead01", std::string(5000, 'x'));
+  setDates(cacheFolder() + "/.il-tmp-dead01", now() - 3600);
+  auto cache = makeCache();
+  EXPECT_EQ(folderNames(), std::vector<std::string>{}) << "removed when the cache opens";
+
+  folder.writeFile("cache/.il-tmp-live01", std::string(7000, 'y'));
+  folder.writeFile("cache/.il-tmp-dead02", std::string(9000, 'z'));
+  setDates(cacheFolder() + "/.il-tmp-dead02", now() - 3600);
+  ASSERT_TRUE(cache->setData(bytes("12345"), "k"));
+  EXPECT_EQ(cache->totalCount(), 1u);
+  EXPECT_EQ(cache->totalSize(), 5u);
+  cache->removeExpiredData();
+  std::vector<std::string> names = folderNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".il-tmp-live01", ILDiskCacheFileNameForKey("k")}));
+}
+
 TEST_F(DiskCacheTest, LegacyFileWithoutExtensionIsFoundAndReadsTouchTheAccessDate) {
   auto cache = makeCache();
   const std::string key = "https://h/legacy.jpg";
@@ -255,10 +275,18 @@ TEST_F(DiskCacheTest, AttributeHelperDoesNotFollowLinksUnlessAsked) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->userInfo().find("function")->asString(), "getxattr");
   EXPECT_EQ(error->userInfo().find(":name")->asString(), "n");
+  EXPECT_EQ(error->userInfo().find(":path")->asString(), link);
+  EXPECT_EQ(error->userInfo().find(":traverseLink")->asInt64(), 0);
+  EXPECT_FALSE(error->userInfo().find(":overwrite")) << "set only";
   // Create-only refuses an existing attribute.
-  EXPECT_FALSE(ILFileAttributeHelper::setExtendedAttribute("n", {3}, target, false, false,
+  EXPECT_FALSE(ILFileAttributeHelper::setExtendedAttribute("n", {3, 4, 5}, target, true, false,
                                                            &error));
   EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(error->userInfo().find("function")->asString(), "setxattr");
+  EXPECT_EQ(error->userInfo().find(":value.length")->asInt64(), 3);
+  EXPECT_EQ(error->userInfo().find(":overwrite")->asInt64(), 0);
+  EXPECT_EQ(error->userInfo().find(":traverseLink")->asInt64(), 1);
+  EXPECT_EQ(error->userInfo().find(":path")->asString(), target);
   EXPECT_EQ(ILFileAttributeHelper::extendedAttributeNamesAtPath(target, false),
             (std::vector<std::string>{"n"}));
   EXPECT_TRUE(ILFileAttributeHelper::removeExtendedAttribute("n", target, false));

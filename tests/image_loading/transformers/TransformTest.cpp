@@ -188,6 +188,15 @@ TEST_F(TransformTest, CacheKeysAreExactText) {
             "https://h.com/a/photo-Thumbnail(%7B100.000000,50.000000%7D,0).png?v=1#top");
   EXPECT_EQ(ILCacheKeyWithSuffix("noext", "S"), "noext-S");
   EXPECT_EQ(ILCacheKeyWithSuffix("https://h.com/noext", "S"), "https://h.com/noext-S");
+  // A path ending in "/" or without an extension gets the suffix encoded, at
+  // the end of the path and not in the query.
+  EXPECT_EQ(ILCacheKeyWithSuffix("https://h.com/dir/", "{a b}"), "https://h.com/dir/-%7Ba%20b%7D");
+  EXPECT_EQ(ILCacheKeyWithSuffix("https://h.com/dir/?v=1.gif", "S"), "https://h.com/dir/-S?v=1.gif");
+  // Keys too long to parse as URLs still take the path's extension, not the
+  // query's.
+  const std::string tail(70 * 1024, 'q');
+  EXPECT_EQ(ILCacheKeyWithSuffix("https://h.com/a/photo.png?x=" + tail + ".gif", "S"),
+            "https://h.com/a/photo-S.png?x=" + tail + ".gif");
   EXPECT_EQ(ILCacheKeyWithSuffix("", "S"), "");
 
   auto round = ILImageRoundCornerTransformer::transformerWithRadius(

@@ -405,6 +405,21 @@ TEST_F(CaptureTest, AccessRequestsAskOnceAndAnswerOffTheMainThread) {
   EXPECT_FALSE(onMain.load());
   EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo),
             AVAuthorizationStatusDenied);
+  // Refused, the camera shows the application nothing, though it works.
+  const std::string clip = folder_.path() + "/clip.avi";
+  ASSERT_TRUE(WriteClip(clip, 64, 48, 3, 10));
+  hardware_->addCamera(AVCaptureDevicePositionBack, clip);
+  auto device = AVCaptureDevice::defaultDeviceWithDeviceType(
+      AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo, AVCaptureDevicePositionBack);
+  ASSERT_TRUE(device);
+  NSErrorPtr error;
+  EXPECT_FALSE(AVCaptureDeviceInput::deviceInputWithDevice(device, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), AVErrorApplicationIsNotAuthorizedToUseDevice);
+  hardware_->setAuthorizationStatus(AVAuthorizationStatusRestricted);
+  EXPECT_FALSE(AVCaptureDeviceInput::deviceInputWithDevice(device, nullptr));
+  hardware_->setAuthorizationStatus(AVAuthorizationStatusAuthorized);
+  EXPECT_TRUE(AVCaptureDeviceInput::deviceInputWithDevice(device, nullptr));
 
   // The environment's setting, and the prompt's answer that then holds.
   AVCaptureHardware::setCurrent(nullptr);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSItemProvider.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
@@ -36,11 +37,25 @@ TEST_F(NSItemProviderTest, LoadsAFileByItsTypeOnly) {
   ASSERT_NE(data.first, nullptr);
   EXPECT_EQ(data.first->vector(), Bytes({'h', 'e', 'l', 'l', 'o'}));
 
+  auto readDuringHandler = std::make_shared<Bytes>();
   auto file = await<NSURL>([&](auto handler) {
-    provider.loadFileRepresentationForTypeIdentifier("public.plain-text", handler);
+    provider.loadFileRepresentationForTypeIdentifier(
+        "public.plain-text", [handler, readDuringHandler](NSURLPtr url, NSErrorPtr error) {
+          if (url) {
+            auto data = NSData::dataWithContentsOfFile(url->path());
+            if (data) *readDuringHandler = data->vector();
+          }
+          handler(url, error);
+        });
   });
   ASSERT_NE(file.first, nullptr);
-  EXPECT_EQ(file.first->path(), path);
+  // A temporary copy, gone once the handler has returned; the original stays.
+  EXPECT_NE(file.first->path(), path);
+  EXPECT_EQ(file.first->lastPathComponent(), "note.txt");
+  EXPECT_EQ(*readDuringHandler, Bytes({'h', 'e', 'l', 'l', 'o'}));
+  EXPECT_TRUE(RunMainLoopUntil(
+      [&] { return !NSFileManager::defaultManager()->fileExistsAtPath(file.first->path()); }));
+  EXPECT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(path));
 
   auto wrong = await<NSData>([&](auto handler) {
     provider.loadDataRepresentationForTypeIdentifier("public.png", handler);

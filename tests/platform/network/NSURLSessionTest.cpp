@@ -1,4 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -267,6 +272,68 @@ TEST_F(NSURLSessionTest, FailuresMapToUrlErrorCodes) {
   }
   EXPECT_NE(dropped.error->userInfo().find(NSURLErrorFailingURLStringErrorKey), nullptr);
   EXPECT_EQ(NSURLErrorCodeForCurlCode(0), 0);
+}
+
+// A server that answers every connection with `reply` and closes it.
+class RawReplyServer {
+ public:
+  explicit RawReplyServer(std::string reply) : reply_(std::move(reply)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 4) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "no listening socket";
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    auto done = done_;
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [fd = fd_, reply = reply_, done] {
+      DispatchBlockingScope blocking;
+      pollfd wait{fd, POLLIN, 0};
+      if (::poll(&wait, 1, 10000) == 1) {
+        const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) {
+          char request[4096];
+          (void)::recv(client, request, sizeof request, 0);
+          size_t sent = 0;
+          while (sent < reply.size()) {
+            const ssize_t n = ::send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+          }
+          ::shutdown(client, SHUT_RDWR);
+          ::close(client);
+        }
+      }
+      dispatch_semaphore_signal(done);
+    });
+  }
+  ~RawReplyServer() {
+    dispatch_semaphore_wait(done_, dispatch_time_after(kTestTimeoutSeconds));
+    ::close(fd_);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  std::string reply_;
+  int fd_ = -1;
+  int port_ = 0;
+  dispatch_semaphore_t done_ = dispatch_semaphore_create(0);
+};
+
+TEST_F(NSURLSessionTest, RepliesThatAreNoHTTPAreBadServerResponses) {
+  for (const std::string& reply :
+       {std::string("SSH-2.0-OpenSSH_9.2\r\ngarbage, not HTTP at all\r\n"),
+        "HTTP/1.1 200 OK\r\nX-Huge: " + std::string(300 * 1024, 'h') + "\r\nContent-Length: 2\r\n\r\nok"}) {
+    RawReplyServer raw(reply);
+    Outcome outcome;
+    fetch(raw.url(), outcome);
+    ASSERT_NE(outcome.error, nullptr) << reply.substr(0, 20);
+    EXPECT_EQ(outcome.error->code(), NSURLErrorBadServerResponse) << outcome.error->localizedDescription();
+  }
 }
 
 TEST_F(NSURLSessionTest, ServerThatNeverAnswersTimesOut) {

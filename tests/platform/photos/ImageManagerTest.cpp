@@ -1,10 +1,14 @@
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <random>
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
+#include "platform/avfoundation/AVAsset.h"
+#include "support/RecordedLog.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
@@ -253,4 +257,33 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const Value* dataError = dataInfo.find(PHImageErrorKey);
   ASSERT_TRUE(dataError);
   EXPECT_TRUE(dataError->objectAs<NSError>());
+}
+
+TEST_F(ImageManagerTest, ADamagedFileIsReportedInTheLogNotOnStandardError) {
+  std::string movie = path("garbled.mp4");
+  ASSERT_TRUE(WriteFixtureVideo(movie, 32, 24, 20));
+  // Damage the coded frames, keeping the container's index whole.
+  {
+    std::fstream file(movie, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    std::mt19937 random(7);
+    for (std::streamoff at = 64; at < size * 3 / 4; at += 7) {
+      file.seekp(at);
+      file.put(static_cast<char>(random()));
+    }
+  }
+  auto log = RecordedLog::install();
+  testing::internal::CaptureStderr();
+  AVProbeMediaFile(movie);
+  PHDecodeVideoFrame(movie);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(printed, "");
+  size_t fromLibrary = 0;
+  for (const auto& entry : log->entries()) {
+    if (entry.category != "libav") continue;
+    ++fromLibrary;
+    EXPECT_EQ(entry.type, OSLogType::Debug) << entry.message;
+  }
+  EXPECT_GT(fromLibrary, 0u) << "the damage was reported";
 }

@@ -130,6 +130,58 @@ TEST_F(PhotoLibraryTest, EveryTurningOrientationSwapsTheSides) {
   }
 }
 
+TEST_F(PhotoLibraryTest, AFileMovedAndFavouritedKeepsItsIdentifierAndTakesTheMark) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));
+  auto before = assetNamed("a.jpg");
+  ASSERT_TRUE(before);
+  EXPECT_FALSE(before->isFavorite());
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
+  ASSERT_EQ(std::rename(path("a.jpg").c_str(), path("Trips/a.jpg").c_str()), 0);
+  ASSERT_EQ(setxattr(path("Trips/a.jpg").c_str(), "user.qx.favorite", "1", 1, 0), 0);
+  PHPhotoLibrary::sharedPhotoLibrary()->synchronize();
+  auto after = assetNamed("Trips/a.jpg");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->localIdentifier(), before->localIdentifier());
+  EXPECT_TRUE(after->isFavorite());
+  auto favorites = PHAssetCollection::fetchAssetCollectionsWithType(
+      PHAssetCollectionTypeSmartAlbum, PHAssetCollectionSubtypeSmartAlbumFavorites, nullptr);
+  EXPECT_EQ(PHAsset::fetchAssetsInAssetCollection(favorites->firstObject(), nullptr)->count(), 1);
+}
+
+TEST_F(PhotoLibraryTest, TheKindOfMediaComesFromTheContentNotTheName) {
+  ASSERT_TRUE(WriteFixtureImage(folder_->path() + "/photo.jpg", "public.jpeg", 12, 8));
+  ASSERT_TRUE(WriteFixtureVideo(folder_->path() + "/clip.mp4", 32, 24, 5));
+  ASSERT_EQ(std::rename((folder_->path() + "/photo.jpg").c_str(), path("photo.mov").c_str()), 0);
+  ASSERT_EQ(std::rename((folder_->path() + "/clip.mp4").c_str(), path("clip.jpg").c_str()), 0);
+  auto photo = assetNamed("photo.mov");
+  ASSERT_TRUE(photo);
+  EXPECT_EQ(photo->mediaType(), PHAssetMediaTypeImage);
+  EXPECT_EQ(photo->uniformTypeIdentifier(), "public.jpeg");
+  EXPECT_EQ(photo->pixelWidth(), 12);
+  auto clip = assetNamed("clip.jpg");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(clip->mediaType(), PHAssetMediaTypeVideo);
+  EXPECT_GT(clip->duration(), 0.3);
+  EXPECT_EQ(clip->pixelWidth(), 32);
+}
+
+TEST_F(PhotoLibraryTest, ExifDatesTakeTheirOffsetFromUTC) {
+  // 2020-01-01 12:00:00 UTC is 1577880000.
+  const std::pair<const char*, double> cases[] = {{"2020:01:01 12:00:00", 1577880000.0},
+                                                  {"2020:01:01 12:00:00+02:00", 1577880000.0 - 7200},
+                                                  {"2020:01:01 12:00:00-05:30", 1577880000.0 + 19800}};
+  int i = 0;
+  for (auto& [date, expected] : cases) {
+    ASSERT_TRUE(WriteFixtureImage(path("d" + std::to_string(i++) + ".jpg"), "public.jpeg", 8, 8, 1,
+                                  std::nullopt, date));
+  }
+  for (i = 0; i < 3; ++i) {
+    auto asset = assetNamed("d" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(asset);
+    EXPECT_EQ(asset->creationDate(), cases[i].second) << cases[i].first;
+  }
+}
+
 TEST_F(PhotoLibraryTest, RecentlyAddedListsInTheOrderOfAdditionForThirtyDays) {
   auto recentlyAdded = [] {
     auto album = PHAssetCollection::fetchAssetCollectionsWithType(

@@ -115,3 +115,26 @@ TEST_F(CADisplayLinkTest, TheRunLoopKeepsAnAddedLinkUntilItsTargetGoes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CADisplayLinkTest, AFrameIntervalCallsEveryNthFrame) {
+  auto target = std::make_shared<Target>();
+  auto link = CADisplayLink::displayLinkWithTarget(target, &Target::step);
+  EXPECT_EQ(link->frameInterval(), 1);
+  link->setFrameInterval(3);
+  link->addToRunLoop(NSRunLoop::mainRunLoop(), NSRunLoopCommonModes);
+  advanceFrames(12);
+  ASSERT_EQ(target->timestamps.size(), 4u);
+  EXPECT_NEAR(target->timestamps[1] - target->timestamps[0], 3 * kFrame, 1e-9);
+  EXPECT_NEAR(target->targets.back() - target->timestamps.back(), 3 * kFrame, 1e-9);
+  link->setFrameInterval(0);  // ignored
+  EXPECT_EQ(link->frameInterval(), 3);
+  link->setPreferredFramesPerSecond(60);
+  EXPECT_EQ(link->frameInterval(), 1);
+  advanceFrames(6);
+  EXPECT_EQ(target->timestamps.size(), 10u);
+  link->invalidate();
+}
+
+}  // namespace

@@ -79,6 +79,8 @@ class CollectionViewTest : public PlatformTest {
     layout->setMinimumLineSpacing(0);
     cv = std::make_shared<UICollectionView>(CGRectMake(0, 0, 375, 667), layout);
     cv->registerClassForCellWithReuseIdentifier<NumberCell>("number");
+    // Items here are about the content alone; the safe area has its own test.
+    cv->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior::Never);
     source = std::make_shared<Source>();
     cv->setDataSource(source);
     cv->setDelegate(source);

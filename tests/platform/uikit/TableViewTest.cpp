@@ -63,6 +63,8 @@ class TableViewTest : public PlatformTest {
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     table = std::make_shared<UITableView>(CGRectMake(0, 0, 375, 667));
     table->registerClassForCellReuseIdentifier<RowCell>("row");
+    // Rows here are about the content alone; the safe area has its own test.
+    table->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior::Never);
     rows = std::make_shared<Rows>();
     table->setDataSource(rows);
     table->setDelegate(rows);

@@ -474,6 +474,7 @@ TEST_F(ViewControllerTest, BarsTakeTheAppearanceAndItemsRunTheirActions) {
   EXPECT_FALSE(nav->toolbar()->isHidden());
   nav->navigationBar()->setTranslucent(false);
   nav->setNavigationBarHidden(false);
+  nav->view()->layoutIfNeeded();
   EXPECT_EQ(root->view()->frame(), CGRectMake(0, 44, 375, 623));  // below an opaque bar
 }
 

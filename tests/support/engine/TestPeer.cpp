@@ -50,6 +50,12 @@ FlutterMethodOutcome TestPeer::call(const std::string& channel, const std::strin
   return **out;
 }
 
+void TestPeer::callAsync(const std::string& channel, const std::string& method,
+                         const Value& arguments,
+                         std::function<void(const FlutterMethodOutcome&)> done) {
+  dart_->invokeMethod(channel, method, arguments, std::move(done));
+}
+
 FlutterMethodOutcome TestPeer::listen(const std::string& channel, const Value& arguments) {
   return call(channel, "listen", arguments);
 }

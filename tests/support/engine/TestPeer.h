@@ -25,6 +25,9 @@ class TestPeer {
 
   FlutterMethodOutcome call(const std::string& channel, const std::string& method,
                             const Value& arguments = Value(), double timeoutSeconds = 5);
+  // The call without waiting: `done` runs on the main thread with the reply.
+  void callAsync(const std::string& channel, const std::string& method, const Value& arguments,
+                 std::function<void(const FlutterMethodOutcome&)> done);
   FlutterMethodOutcome listen(const std::string& channel, const Value& arguments = Value());
   FlutterMethodOutcome cancel(const std::string& channel, const Value& arguments = Value());
   // Generated-channel request; nullopt when there is no handler or no reply.

@@ -56,7 +56,7 @@ uint64_t claimedSize(const ScriptedResponse& response, bool head) {
   if (response.chunked || response.untilClose) return MHD_SIZE_UNKNOWN;
   if (response.claimedLength) return *response.claimedLength;
   if (response.dropConnection) return response.body.size() * 2 + 1;
-  return response.body.size();
+  return response.body.size() + response.fillerLength;
 }
 
 // Pauses and the body gate fall between pieces.
@@ -64,6 +64,19 @@ ssize_t readBody(void* context, uint64_t position, char* buffer, size_t room) {
   Body& body = *static_cast<Body*>(context);
   const ScriptedResponse& response = body.response;
   const std::string& bytes = response.body;
+  if (position >= bytes.size() && position - bytes.size() < response.fillerLength &&
+      !response.filler.empty()) {
+    const std::string& filler = response.filler;
+    const uint64_t at = position - bytes.size();
+    size_t size = static_cast<size_t>(std::min<uint64_t>(room, response.fillerLength - at));
+    for (size_t done = 0; done < size;) {
+      size_t from = static_cast<size_t>((at + done) % filler.size());
+      size_t n = std::min(size - done, filler.size() - from);
+      memcpy(buffer + done, filler.data() + from, n);
+      done += n;
+    }
+    return static_cast<ssize_t>(size);
+  }
   if (position >= bytes.size()) {
     // Past the body of a response that claimed more: drop the connection.
     return response.chunked || response.untilClose ? MHD_CONTENT_READER_END_OF_STREAM

@@ -60,6 +60,10 @@ struct ScriptedResponse {
   std::string realm = "loopback";
   // Sent as ETag; a request whose If-None-Match matches gets a 304.
   std::string etag;
+  // After the body, this many more bytes of `filler` repeated (counted in
+  // the length): a huge body the server never holds.
+  uint64_t fillerLength = 0;
+  std::string filler = " ";
 };
 
 struct LoggedRequest {

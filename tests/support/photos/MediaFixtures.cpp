@@ -1,5 +1,7 @@
 #include "support/photos/MediaFixtures.h"
 
+#include <fstream>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -33,8 +35,11 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
   ValueMap props;
   if (exifOrientation != 1) props.emplace_back(kCGImagePropertyOrientation, Value(int64_t{exifOrientation}));
   if (dateTimeOriginal) {
-    props.emplace_back(kCGImagePropertyExifDictionary,
-                       Value::map({{kCGImagePropertyExifDateTimeOriginal, Value(*dateTimeOriginal)}}));
+    // "2020:01:01 12:00:00+02:00": the date, then its offset from UTC.
+    ValueMap exif;
+    exif.emplace_back(kCGImagePropertyExifDateTimeOriginal, Value(dateTimeOriginal->substr(0, 19)));
+    if (dateTimeOriginal->size() > 19) exif.emplace_back("OffsetTimeOriginal", Value(dateTimeOriginal->substr(19)));
+    props.emplace_back(kCGImagePropertyExifDictionary, Value(std::move(exif)));
   }
   if (gps) {
     props.emplace_back(
@@ -122,6 +127,73 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
   avformat_free_context(out);
   return ok;
 }
+
+namespace {
+
+void put32(std::string& s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+void put16(std::string& s, uint16_t v) {
+  s += static_cast<char>(v & 0xff);
+  s += static_cast<char>(v >> 8);
+}
+
+}  // namespace
+
+bool WriteFixtureTone(const std::string& path, double seconds,
+                  const std::optional<std::string>& title) {
+  const uint32_t rate = 22050;
+  const uint32_t samples = static_cast<uint32_t>(seconds * rate);
+  std::string data;
+  for (uint32_t i = 0; i < samples; ++i) {
+    put16(data, static_cast<uint16_t>(static_cast<int16_t>(8000 * ((i / 25) % 2 ? 1 : -1))));
+  }
+  std::string info;
+  if (title) {
+    std::string text = *title + '\0';
+    if (text.size() % 2) text += '\0';
+    info = "INFO";
+    info += "INAM";
+    put32(info, static_cast<uint32_t>(text.size()));
+    info += text;
+  }
+  std::string body = "WAVE";
+  body += "fmt ";
+  put32(body, 16);
+  put16(body, 1);
+  put16(body, 1);
+  put32(body, rate);
+  put32(body, rate * 2);
+  put16(body, 2);
+  put16(body, 16);
+  if (!info.empty()) {
+    body += "LIST";
+    put32(body, static_cast<uint32_t>(info.size()));
+    body += info;
+  }
+  body += "data";
+  put32(body, static_cast<uint32_t>(data.size()));
+  body += data;
+  std::string file = "RIFF";
+  put32(file, static_cast<uint32_t>(body.size()));
+  file += body;
+  std::ofstream out(path, std::ios::binary);
+  out << file;
+  return static_cast<bool>(out);
+}
+
+std::string FixtureAudioCodec(const std::string& path) {
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0) return "";
+  std::string name;
+  if (avformat_find_stream_info(in, nullptr) >= 0) {
+    int s = av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (s >= 0) name = avcodec_get_name(in->streams[s]->codecpar->codec_id);
+  }
+  avformat_close_input(&in);
+  return name;
+}
+
 
 std::string FixtureVideoCodecTag(const std::string& path) {
   AVFormatContext* in = nullptr;

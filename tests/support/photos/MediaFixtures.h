@@ -19,7 +19,9 @@ struct FixtureGPS {
 CGImageRef MakeFixtureBitmap(size_t width, size_t height, bool alpha = false);
 
 // `type` is a type identifier ("public.jpeg", "public.png", "public.heic",
-// "com.compuserve.gif"). False when nothing could be written.
+// "com.compuserve.gif"). `dateTimeOriginal` may end in an offset from UTC
+// ("2020:01:01 12:00:00+02:00"), written as the original time's offset.
+// False when nothing could be written.
 bool WriteFixtureImage(const std::string& path, const std::string& type, size_t width,
                        size_t height, int exifOrientation = 1,
                        std::optional<FixtureGPS> gps = std::nullopt,
@@ -37,3 +39,10 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
 
 // The four-character tag of the first video stream of a file ("" when none).
 std::string FixtureVideoCodecTag(const std::string& path);
+
+// A mono 16-bit PCM WAV file of `seconds` of a square tone at 22050 Hz, with
+// a title tag (RIFF INFO "INAM") when given.
+bool WriteFixtureTone(const std::string& path, double seconds,
+                      const std::optional<std::string>& title);
+// The codec name of the first audio stream of the file, "" when none.
+std::string FixtureAudioCodec(const std::string& path);

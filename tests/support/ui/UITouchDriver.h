@@ -2,7 +2,8 @@
 
 // Drives synthetic touches into a window on the manual platform clock: taps,
 // long presses, drags along a path and pinches, each as the finger events a
-// person's hand would make, one move per 60 Hz frame.
+// person's hand would make, one move per 60 Hz frame (the sequences of
+// platform/uikit/UITouchSequence, which the running host's driver plays too).
 //
 //   UITouchDriver hand(window);
 //   hand.drag({{200, 500}, {200, 100}}, 0.2);   // a flick upwards
@@ -11,16 +12,17 @@
 #include <vector>
 
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/uikit/UITouchSequence.h"
 
 class UITouch;
 class UIWindow;
 
 class UITouchDriver {
  public:
-  static constexpr double kFrame = 1.0 / 60;
+  static constexpr double kFrame = UITouchSequence::kFrame;
   // How long a tap's finger stays down, and the pause between taps.
-  static constexpr double kTapHold = 0.05;
-  static constexpr double kTapGap = 0.1;
+  static constexpr double kTapHold = UITouchSequence::kTapHold;
+  static constexpr double kTapGap = UITouchSequence::kTapGap;
 
   explicit UITouchDriver(std::shared_ptr<UIWindow> window);
 

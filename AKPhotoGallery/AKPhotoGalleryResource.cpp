@@ -1,0 +1,99 @@
+#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/ThreadChecks.h"
+#include "platform/uikit/UIImage.h"
+
+namespace {
+
+// Marks the code bundle of this module.
+class BundleFinder {};
+
+constexpr const char* kBundleName = "AKPhotoGallery_AKPhotoGallery";
+constexpr const char* kTable = "AKPhotoGallery";
+
+std::mutex gMutex;
+NSBundlePtr gBundle;                                    // guarded by gMutex
+AKPhotoGalleryResource::LocalizationBlock gLocalize;  // guarded by gMutex
+
+NSBundlePtr findBundle() {
+  auto main = NSBundle::mainBundle();
+  std::vector<std::string> candidates = {main ? main->resourcePath() : std::string(),
+                                         NSBundle::bundleForClass(typeid(BundleFinder))->resourcePath(),
+                                         main ? main->bundlePath() : std::string()};
+  for (auto& folder : candidates) {
+    if (folder.empty()) continue;
+    if (auto bundle = NSBundle::bundleWithPath(folder + "/" + kBundleName + ".bundle")) return bundle;
+  }
+  FatalStop(std::string("unable to find bundle named ") + kBundleName);
+}
+
+void registerReset() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SingletonResets::add([] {
+      std::lock_guard<std::mutex> lock(gMutex);
+      gBundle.reset();
+      gLocalize = nullptr;
+    });
+  });
+}
+
+}  // namespace
+
+NSBundlePtr AKPhotoGalleryResource::resourceBundle() {
+  registerReset();
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (!gBundle) gBundle = findBundle();
+  return gBundle;
+}
+
+AKPhotoGalleryResource::LocalizationBlock AKPhotoGalleryResource::customLocalizationBlock() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return gLocalize;
+}
+
+void AKPhotoGalleryResource::setCustomLocalizationBlock(LocalizationBlock block) {
+  registerReset();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gLocalize = std::move(block);
+}
+
+std::string AKPhotoGalleryResource::localizedStringWithKey(const std::string& key,
+                                                           const std::optional<std::string>& value) {
+  if (auto custom = customLocalizationBlock()) {
+    if (auto text = custom(key)) return *text;
+  }
+  return resourceBundle()->localizedStringForKey(key, value.value_or(""), kTable);
+}
+
+std::shared_ptr<UIImage> AKPhotoGalleryResource::imageNamed(const std::string& name) {
+  auto image = UIImage::imageNamed(name, resourceBundle(), std::nullopt);
+  return image ? image : std::make_shared<UIImage>();
+}
+
+std::shared_ptr<UIImage> AKPhotoGalleryResource::downloadFailedImage() {
+  return imageNamed("ImageFailed");
+}
+std::shared_ptr<UIImage> AKPhotoGalleryResource::closeVideoImage() { return imageNamed("VideoClose"); }
+std::shared_ptr<UIImage> AKPhotoGalleryResource::videoPlayImage() { return imageNamed("VideoPlay"); }
+std::shared_ptr<UIImage> AKPhotoGalleryResource::videoToolbarPlayImage() {
+  return imageNamed("ToolbarPlay");
+}
+std::shared_ptr<UIImage> AKPhotoGalleryResource::videoToolbarPauseImage() {
+  return imageNamed("ToolbarPause");
+}
+std::shared_ptr<UIImage> AKPhotoGalleryResource::videoTimeSliderImage() {
+  return imageNamed("VideoTimeSlider");
+}
+
+std::shared_ptr<UIImage> AKPhotoGalleryResource::videoPlayControlBackgroundImage() {
+  auto image = imageNamed("VideoPlayControlBackground");
+  CGSize size = image->size();
+  double v = size.height / 2, h = size.width / 2;
+  return image->resizableImageWithCapInsets(UIEdgeInsets{v, h, v, h});
+}

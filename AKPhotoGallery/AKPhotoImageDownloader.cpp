@@ -1,0 +1,120 @@
+#include "AKPhotoGallery/AKPhotoImageDownloader.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "image_loading/downloader/ILRemoteImageDownloader.h"
+#include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/imageio/UTType.h"
+#include "platform/photos/PHAsset.h"
+#include "platform/photos/PHImageManager.h"
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIScreen.h"
+
+NSErrorPtr AKPhotoImageFetchError() {
+  auto identifier = NSBundle::mainBundle()->bundleIdentifier();
+  if (!identifier) FatalStop("The main bundle has no identifier.");
+  return NSError::errorWithDomain(
+      *identifier, -1,
+      Value::map({{NSLocalizedDescriptionKey,
+                   AKPhotoGalleryResource::localizedStringWithKey("preview.image.fetch.error")}}));
+}
+
+namespace {
+
+std::optional<float> progressFraction(int64_t received, int64_t expected) {
+  if (expected <= 0) return std::nullopt;
+  float fraction = static_cast<float>(received) / static_cast<float>(expected);
+  if (!std::isfinite(fraction)) return std::nullopt;
+  return std::clamp(fraction, 0.0f, 1.0f);
+}
+
+}  // namespace
+
+std::shared_ptr<AKPhotoImageWebDownloader> AKPhotoImageWebDownloader::shared() {
+  static auto instance = std::make_shared<AKPhotoImageWebDownloader>();
+  return instance;
+}
+
+AKPhotoImageWebDownloader::AKPhotoImageWebDownloader() {
+  auto config = std::make_shared<ILRemoteImageDownloaderConfig>();
+  config->executionOrder = ILDownloadLIFOExecutionOrder;
+  downloader_ = ILRemoteImageDownloader::create(config);
+}
+
+void AKPhotoImageWebDownloader::downloadImage(const std::shared_ptr<NSObject>& identifier,
+                                              Progress progress, Completion completion) {
+  auto url = std::dynamic_pointer_cast<NSURL>(identifier);
+  if (!url) return;
+  ILRemoteImageDownloaderProgressBlock onProgress;
+  if (progress) {
+    onProgress = [progress](int64_t received, int64_t expected, const NSURLPtr&) {
+      if (auto fraction = progressFraction(received, expected)) progress(*fraction);
+    };
+  }
+  // Only the first answer counts: a download without the progressive option
+  // answers once, and a stray later call must not answer the page again.
+  auto once = std::make_shared<Completion>(std::move(completion));
+  downloader_->downloadImageWithURL(
+      url, ILDownloadHighPriority, onProgress,
+      [once](UIImagePtr image, NSDataPtr data, NSErrorPtr error, bool finished) {
+        if (once->isConsumed()) return;
+        if ((image || data) && finished) {
+          (*once)(std::move(image), std::move(data), std::move(error));
+        } else {
+          (*once)(nullptr, nullptr, AKPhotoImageFetchError());
+        }
+      });
+}
+
+std::shared_ptr<AKPhotoImageAssetDownloader> AKPhotoImageAssetDownloader::shared() {
+  static auto instance = std::make_shared<AKPhotoImageAssetDownloader>();
+  return instance;
+}
+
+void AKPhotoImageAssetDownloader::downloadImage(const std::shared_ptr<NSObject>& identifier,
+                                                Progress progress, Completion completion) {
+  auto asset = std::dynamic_pointer_cast<PHAsset>(identifier);
+  if (!asset) return;
+  auto options = std::make_shared<PHImageRequestOptions>();
+  options->resizeMode = PHImageRequestOptionsResizeModeExact;
+  options->deliveryMode = PHImageRequestOptionsDeliveryModeHighQualityFormat;
+  options->networkAccessAllowed = true;
+  if (progress) {
+    options->progressHandler = [progress](double value, const NSErrorPtr&, bool*, const Value&) {
+      if (value > 0) progress(static_cast<float>(value));
+    };
+  }
+  auto manager = PHImageManager::defaultManager();
+  if (asset->uniformTypeIdentifier() == kUTTypeGIF) {
+    manager->requestImageDataForAsset(
+        asset, options,
+        [completion = std::move(completion)](const NSDataPtr& data, const std::string&,
+                                             UIImageOrientation, const Value&) mutable {
+          if (data) {
+            completion(nullptr, data, nullptr);
+          } else {
+            completion(nullptr, nullptr, AKPhotoImageFetchError());
+          }
+        });
+    return;
+  }
+  auto screen = UIScreen::mainScreen();
+  CGSize target{screen->bounds().size.width * screen->scale(),
+                screen->bounds().size.height * screen->scale()};
+  // High-quality delivery answers once; should a provider deliver again, the
+  // page has already been answered.
+  auto once = std::make_shared<Completion>(std::move(completion));
+  manager->requestImageForAsset(asset, target, PHImageContentModeAspectFit, options,
+                                [once](const UIImagePtr& image, const Value&) {
+                                  if (once->isConsumed()) return;
+                                  if (image) {
+                                    (*once)(image, nullptr, nullptr);
+                                  } else {
+                                    (*once)(nullptr, nullptr, AKPhotoImageFetchError());
+                                  }
+                                });
+}

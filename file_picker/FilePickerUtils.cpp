@@ -1,0 +1,149 @@
+#include "FilePickerUtils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "FileInfo.h"
+#include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/UTF8.h"
+#include "platform/imageio/UTType.h"
+
+bool FilePickerUtils::clearTemporaryFiles() {
+  const std::string folder = NSTemporaryDirectory();
+  auto files = NSFileManager::defaultManager();
+  auto names = files->contentsOfDirectoryAtPath(folder);
+  if (!names) return true;
+  for (const auto& name : *names) {
+    if (!files->removeItemAtPath(folder + name)) return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<std::string>> FilePickerUtils::resolveType(
+    const std::string& type, const Value& allowedExtensions) {
+  if (type == "any") return std::vector<std::string>{kUTTypeItem};
+  if (type == "image") return std::vector<std::string>{kUTTypeImage};
+  if (type == "video") return std::vector<std::string>{kUTTypeMovie};
+  if (type == "audio") return std::vector<std::string>{kUTTypeAudio};
+  if (type == "media") return std::vector<std::string>{kUTTypeImage, kUTTypeVideo};
+  if (type != "custom") return std::nullopt;
+  if (!allowedExtensions.isList() || allowedExtensions.asList().empty()) return std::nullopt;
+  std::vector<std::string> identifiers;
+  for (const Value& extension : allowedExtensions.asList()) {
+    if (!extension.isString()) continue;
+    // The path extension of "dummy.<extension>": what follows the last dot of
+    // the last path component.
+    const std::string name = "dummy." + extension.asString();
+    const std::string last = name.substr(name.find_last_of('/') + 1);
+    const size_t dot = last.find_last_of('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == last.size()) continue;
+    const std::string identifier = UTTypeCreatePreferredIdentifierForTag(
+        kUTTagClassFilenameExtension, last.substr(dot + 1), std::nullopt);
+    if (identifier.empty() || identifier.find("dyn.") != std::string::npos) continue;
+    identifiers.push_back(identifier);
+  }
+  return identifiers;
+}
+
+int64_t FilePickerUtils::resolveMediaType(const std::string& type) {
+  if (type == "video") return 0;
+  if (type == "image") return 1;
+  return 2;
+}
+
+std::optional<Bytes> FilePickerUtils::readFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  Bytes data(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(done);
+  return data;
+}
+
+std::optional<Value> FilePickerUtils::resolveFileInfo(
+    const std::optional<std::vector<NSURLPtr>>& urls, bool loadData) {
+  if (!urls) return std::nullopt;
+  ValueList list;
+  list.reserve(urls->size());
+  for (const auto& url : *urls) {
+    if (!url) continue;
+    const std::string path = url->path();
+    struct stat st;
+    const int64_t size = ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    std::optional<Bytes> data = loadData ? readFile(path) : std::nullopt;
+    list.push_back(FileInfo(path, url, name, size, std::move(data)).toData());
+  }
+  return Value(std::move(list));
+}
+
+std::string FilePickerUtils::cleanedName(const std::string& title) {
+  const std::u32string points = UTF8CodePoints(ValidUTF8(title));
+  std::string out;
+  for (char32_t c : points) {
+    std::string piece;
+    if (c < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == 0xfffd) {
+      piece = "_";
+    } else if (c == '.' && out.empty()) {
+      continue;
+    } else {
+      AppendUTF8(piece, static_cast<uint32_t>(c));
+    }
+    if (out.size() + piece.size() > 64) break;
+    out += piece;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out.empty() ? "audio" : out;
+}
+
+void FilePickerUtils::exportMusicAsset(const NSURLPtr& assetURL,
+                                       const std::optional<std::string>& title,
+                                       ExportCompletion completion) {
+  auto done = std::make_shared<ExportCompletion>(std::move(completion));
+  auto finish = [done](NSURLPtr url, NSErrorPtr error) {
+    dispatch_async(dispatch_get_main_queue(),
+                   [done, url, error] { (*done)(url, error); });
+  };
+  if (!assetURL || !assetURL->isFileURL()) {
+    return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
+                                                         "The item has no file to export."));
+  }
+  auto session = AVAssetExportSession::exportSessionWithAsset(AVURLAsset::URLAssetWithURL(assetURL),
+                                                              AVAssetExportPresetAppleM4A);
+  if (!session) {
+    return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
+                                                         "The item cannot be exported."));
+  }
+  const std::string name = cleanedName(title.value_or("")) + "-" +
+                           NSRandomUUIDString().substr(0, 8) + ".m4a";
+  auto target = NSURL::fileURLWithPath(NSTemporaryDirectory() + name);
+  session->setOutputFileType(AVFileTypeAppleM4A);
+  session->setOutputURL(target);
+  session->exportAsynchronouslyWithCompletionHandler([session, target, finish]() mutable {
+    if (session->status() == AVAssetExportSessionStatusCompleted) return finish(target, nullptr);
+    auto error = session->error();
+    finish(nullptr, error ? error
+                          : NSError::errorWithDescription(AVFoundationErrorDomain,
+                                                          AVErrorExportFailed,
+                                                          "The export did not complete."));
+  });
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// Class-level utilities of the file picker: emptying the temporary folder,
+// type identifiers and media codes from method names, reply lists from file
+// URLs, and the export of a music item to an M4A file.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/foundation/OnceCallback.h"
+#include "platform/foundation/Value.h"
+
+class FilePickerUtils {
+ public:
+  // Removes every item of the temporary directory, in listing order; false
+  // at the first one that cannot be removed (the rest stay).
+  static bool clearTemporaryFiles();
+  // Identifiers for "any", "image", "video", "audio", "media" and "custom"
+  // (one per known extension of the list: strings only, dynamic identifiers
+  // left out); nullopt for other names and for "custom" without extensions.
+  static std::optional<std::vector<std::string>> resolveType(const std::string& type,
+                                                             const Value& allowedExtensions);
+  // "video" 0, "image" 1, anything else 2.
+  static int64_t resolveMediaType(const std::string& type);
+  // One reply map per URL, in order, whether the file exists or not; the
+  // contents under "bytes" when asked for and readable. nullopt for no list.
+  static std::optional<Value> resolveFileInfo(const std::optional<std::vector<NSURLPtr>>& urls,
+                                              bool loadData);
+
+  // Exports the music item's audio to a new M4A file in the temporary
+  // directory named after the title (cleaned to a safe prefix; "audio"
+  // without one) plus a unique part, so items with one title never share a
+  // file. `completion` runs once, on the main thread, when the export has
+  // ended: the file's URL, or nullptr and the reason.
+  using ExportCompletion = OnceCallback<void(NSURLPtr, NSErrorPtr)>;
+  static void exportMusicAsset(const NSURLPtr& assetURL, const std::optional<std::string>& title,
+                               ExportCompletion completion);
+  // The file-name prefix made of a title: valid UTF-8 with "/", control
+  // characters and leading dots replaced, cut to at most 64 bytes on a
+  // character boundary; "audio" when nothing is left.
+  static std::string cleanedName(const std::string& title);
+
+  // The contents of a file in one read into a buffer of the file's size;
+  // nullopt when it cannot be read.
+  static std::optional<Bytes> readFile(const std::string& path);
+};

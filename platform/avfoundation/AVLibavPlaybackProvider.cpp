@@ -1,0 +1,280 @@
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <mutex>
+
+#include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/AVMediaInput.h"
+#include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
+#include "platform/network/NSURLError.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::string& failureReason) {
+  ValueMap info;
+  ValueMapSet(info, NSLocalizedDescriptionKey, Value(description));
+  if (!failureReason.empty()) ValueMapSet(info, "NSLocalizedFailureReason", Value(failureReason));
+  return NSError::errorWithDomain(AVFoundationErrorDomain, code, Value(std::move(info)));
+}
+
+namespace {
+
+std::mutex providerMutex;
+std::shared_ptr<AVPlaybackProvider> sharedProvider;  // guarded by providerMutex
+
+bool tooLarge(int width, int height) {
+  return width > kAVMaxVideoSide || height > kAVMaxVideoSide ||
+         static_cast<int64_t>(width) * height > kAVMaxVideoPixels;
+}
+
+// The duration in the timescale of the stream that lasts longest, or in
+// microseconds from the container; indefinite when nothing says.
+CMTime durationOf(const AVFormatContext* format) {
+  CMTime best = kCMTimeInvalid;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) continue;
+    if (stream->time_base.num <= 0 || stream->time_base.den <= 0) continue;
+    int64_t num = stream->time_base.num;
+    if (stream->duration > INT64_MAX / num) continue;
+    CMTime d = CMTimeMake(stream->duration * num, stream->time_base.den);
+    if (!CMTIME_IS_VALID(best) || d > best) best = d;
+  }
+  if (CMTIME_IS_VALID(best)) return best;
+  if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+    return CMTimeMake(format->duration, AV_TIME_BASE);
+  }
+  return kCMTimeIndefinite;
+}
+
+// One scaler per reader, shared by its pictures: the reader's queue converts
+// most of them, a layer drawing early converts the rest.
+struct Converter {
+  std::mutex mutex;
+  SwsContext* context = nullptr;  // guarded by mutex
+  ~Converter() { sws_freeContext(context); }
+
+  CGImageRef convert(const AVFrame* frame) {
+    int w = frame->width, h = frame->height;
+    size_t rowBytes = static_cast<size_t>(w) * 4;
+    auto pixels = std::make_shared<Bytes>(rowBytes * h);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      context = sws_getCachedContext(context, w, h, static_cast<AVPixelFormat>(frame->format), w, h,
+                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+      if (context) {
+        uint8_t* dst[4] = {pixels->data(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {static_cast<int>(rowBytes), 0, 0, 0};
+        sws_scale(context, frame->data, frame->linesize, 0, h, dst, dstStride);
+      }
+    }
+    return CGImage::create(w, h, 8, 32, rowBytes, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                           std::move(pixels));
+  }
+};
+
+// A picture holding a reference to the decoder's frame until it is
+// converted to a bitmap.
+class LibavPicture : public AVVideoPicture {
+ public:
+  LibavPicture(AVFrame* frame, double time, std::shared_ptr<Converter> converter)
+      : frame_(frame), time_(time), converter_(std::move(converter)) {}
+  ~LibavPicture() override { av_frame_free(&frame_); }
+  double time() const override { return time_; }
+  CGImageRef image() override;
+
+ private:
+  std::mutex mutex_;
+  AVFrame* frame_;  // guarded by mutex_; freed once converted
+  double time_;
+  std::shared_ptr<Converter> converter_;
+  CGImageRef image_;  // guarded by mutex_
+};
+
+CGImageRef LibavPicture::image() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!image_) {
+    image_ = converter_->convert(frame_);
+    av_frame_free(&frame_);
+  }
+  return image_;
+}
+
+class LibavVideoReader : public AVVideoReader {
+ public:
+  LibavVideoReader(std::unique_ptr<AVMediaInput> input, int streamIndex, AVCodecContext* codec)
+      : input_(std::move(input)), stream_(streamIndex), codec_(codec),
+        converter_(std::make_shared<Converter>()), packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
+    const AVFormatContext* format = input_->format();
+    if (format->start_time != AV_NOPTS_VALUE) startSeconds_ = double(format->start_time) / AV_TIME_BASE;
+  }
+  ~LibavVideoReader() override {
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&codec_);
+  }
+
+  CGSize pictureSize() const override { return {double(codec_->width), double(codec_->height)}; }
+
+  bool seekToKeyFrameBefore(double seconds, NSErrorPtr* error) override {
+    AVStream* stream = input_->format()->streams[stream_];
+    int64_t ts = av_rescale_q(static_cast<int64_t>((seconds + startSeconds_) * AV_TIME_BASE),
+                              AVRational{1, AV_TIME_BASE}, stream->time_base);
+    if (av_seek_frame(input_->format(), stream_, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(input_->format(), stream_, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0) {
+      if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The media could not be positioned.");
+      return false;
+    }
+    avcodec_flush_buffers(codec_);
+    draining_ = false;
+    return true;
+  }
+
+  AVVideoPicturePtr nextPicture(NSErrorPtr* error) override {
+    for (;;) {
+      int got = avcodec_receive_frame(codec_, frame_);
+      if (got == 0) return takeFrame();
+      if (got == AVERROR_EOF) return nullptr;
+      if (got != AVERROR(EAGAIN)) return fail(error);
+      if (draining_) return nullptr;
+      int read = av_read_frame(input_->format(), packet_);
+      if (read < 0) {
+        if (input_->failure()) {
+          if (error) *error = input_->failure();
+          return nullptr;
+        }
+        // The end of the data (or of a truncated file): what the decoder
+        // still holds comes out, then the end.
+        draining_ = true;
+        avcodec_send_packet(codec_, nullptr);
+        continue;
+      }
+      if (packet_->stream_index == stream_) {
+        int sent = avcodec_send_packet(codec_, packet_);
+        // A damaged packet is skipped, as players do; the decoder resyncs
+        // at the next key frame.
+        (void)sent;
+      }
+      av_packet_unref(packet_);
+    }
+  }
+
+ private:
+  AVVideoPicturePtr takeFrame() {
+    if (frame_->width != codec_->width || frame_->height != codec_->height ||
+        tooLarge(frame_->width, frame_->height)) {
+      // A stream whose pictures change size mid-way is shown at the size it
+      // declared; pictures of other sizes are dropped.
+      av_frame_unref(frame_);
+      return nextPicture(nullptr);
+    }
+    AVStream* stream = input_->format()->streams[stream_];
+    int64_t pts = frame_->best_effort_timestamp;
+    double time = pts == AV_NOPTS_VALUE ? lastTime_ + 1.0 / 30 : pts * av_q2d(stream->time_base) - startSeconds_;
+    lastTime_ = time;
+    AVFrame* kept = av_frame_alloc();
+    av_frame_move_ref(kept, frame_);
+    return std::make_shared<LibavPicture>(kept, time, converter_);
+  }
+
+  AVVideoPicturePtr fail(NSErrorPtr* error) {
+    if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The media data could not be decoded.");
+    return nullptr;
+  }
+
+  std::unique_ptr<AVMediaInput> input_;
+  int stream_;
+  AVCodecContext* codec_;
+  std::shared_ptr<Converter> converter_;
+  AVPacket* packet_;
+  AVFrame* frame_;
+  double startSeconds_ = 0;
+  double lastTime_ = 0;
+  bool draining_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<AVPlaybackProvider> AVPlaybackProvider::shared() {
+  std::lock_guard<std::mutex> lock(providerMutex);
+  if (!sharedProvider) {
+    static std::once_flag once;
+    std::call_once(once, [] { SingletonResets::add([] { AVPlaybackProvider::setShared(nullptr); }); });
+    sharedProvider = std::make_shared<AVLibavPlaybackProvider>();
+  }
+  return sharedProvider;
+}
+
+void AVPlaybackProvider::setShared(std::shared_ptr<AVPlaybackProvider> provider) {
+  std::lock_guard<std::mutex> lock(providerMutex);
+  sharedProvider = std::move(provider);
+}
+
+AVAssetDescription AVLibavPlaybackProvider::describeAsset(const NSURLPtr& url,
+                                                          const std::atomic<bool>& cancelled) {
+  AVAssetDescription out;
+  auto input = AVMediaInput::open(url, cancelled, &out.error);
+  if (!input) return out;
+  AVFormatContext* format = input->format();
+  out.duration = durationOf(format);
+  AVMediaProbe probe = AVProbeOpenedMedia(format);
+  out.tracks = probe.tracks;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVCodecParameters* par = format->streams[i]->codecpar;
+    if (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) out.playable = true;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(par->codec_id) &&
+        par->width > 0 && par->height > 0 && !tooLarge(par->width, par->height)) {
+      out.playable = true;
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr& url,
+                                                                  const std::atomic<bool>& cancelled,
+                                                                  NSErrorPtr* error) {
+  auto input = AVMediaInput::open(url, cancelled, error);
+  if (!input) return nullptr;
+  AVFormatContext* format = input->format();
+  int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) return nullptr;  // audio only: nothing to show
+  // Only the video is demuxed further; audio packets are skipped unread.
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (int(i) != index) format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  const AVCodecParameters* par = format->streams[index]->codecpar;
+  if (par->width <= 0 || par->height <= 0 || tooLarge(par->width, par->height)) {
+    if (error) {
+      *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode",
+                           "The video is " + std::to_string(par->width) + " by " +
+                               std::to_string(par->height) + " pixels, larger than this system plays.");
+    }
+    return nullptr;
+  }
+  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+  AVCodecContext* codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+  if (!codec || avcodec_parameters_to_context(codec, par) < 0) {
+    avcodec_free_context(&codec);
+    if (error) *error = AVMakeError(AVErrorDecoderNotFound, "Cannot Decode", "No decoder reads this video.");
+    return nullptr;
+  }
+  // Decoding runs on the item's own queue; libavcodec starts no threads.
+  codec->thread_count = 1;
+  codec->pkt_timebase = format->streams[index]->time_base;
+  if (avcodec_open2(codec, decoder, nullptr) < 0) {
+    avcodec_free_context(&codec);
+    if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The video decoder could not start.");
+    return nullptr;
+  }
+  return std::make_unique<LibavVideoReader>(std::move(input), index, codec);
+}

@@ -1,0 +1,206 @@
+#include "FlutterDriverScreen.h"
+
+#include <cmath>
+#include <memory>
+
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIGraphicsImageRenderer.h"
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UITouchSequence.h"
+#include "platform/uikit/UIViewAccessibility.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+// Longest touch a request may ask for, and most taps in one.
+constexpr double kMaxTouchSeconds = 60;
+constexpr int64_t kMaxTaps = 10;
+constexpr size_t kMaxPathPoints = 1000;
+
+Value errorValue(const std::string& code, const std::string& message) {
+  return Value::map({{"code", Value(code)}, {"message", Value(message)}, {"details", Value()}});
+}
+
+Value rectValue(const CGRect& r) {
+  return Value::list({Value(r.origin.x), Value(r.origin.y), Value(r.size.width),
+                      Value(r.size.height)});
+}
+
+Value describe(const UIView& view, const UIWindow& window) {
+  ValueMap map;
+  map.emplace_back(Value("class"),
+                   Value(dynamic_cast<const UIWindow*>(&view) ? "UIWindow" : view.className()));
+  map.emplace_back(Value("frame"), rectValue(view.convertRectToView(view.bounds(), &window)));
+  auto optional = [](const std::optional<std::string>& s) { return s ? Value(*s) : Value(); };
+  map.emplace_back(Value("identifier"), optional(UIViewAccessibilityIdentifier(view)));
+  map.emplace_back(Value("label"), optional(UIViewAccessibilityLabel(view)));
+  Value text;
+  if (auto* label = dynamic_cast<const UILabel*>(&view)) text = Value(label->text());
+  if (auto* button = dynamic_cast<const UIButton*>(&view)) text = optional(button->currentTitle());
+  map.emplace_back(Value("text"), text);
+  map.emplace_back(Value("hidden"), Value(view.isHidden()));
+  auto* control = dynamic_cast<const UIControl*>(&view);
+  map.emplace_back(Value("enabled"),
+                   Value(control ? control->isEnabled() : view.isUserInteractionEnabled()));
+  map.emplace_back(Value("selected"), Value(control && control->isSelected()));
+  ValueList children;
+  for (const auto& child : view.subviews()) children.push_back(describe(*child, window));
+  map.emplace_back(Value("children"), Value(std::move(children)));
+  return Value(std::move(map));
+}
+
+std::optional<CGPoint> pointOf(const Value* v) {
+  if (!v || !v->isList() || v->size() != 2) return std::nullopt;
+  const Value& x = v->asList()[0];
+  const Value& y = v->asList()[1];
+  if (!x.isNumber() || !y.isNumber() || !std::isfinite(x.asDouble()) ||
+      !std::isfinite(y.asDouble())) {
+    return std::nullopt;
+  }
+  return CGPointMake(x.asDouble(), y.asDouble());
+}
+
+std::optional<double> numberOf(const Value* v, double fallback, double low, double high) {
+  if (!v) return fallback;
+  if (!v->isNumber() || !std::isfinite(v->asDouble())) return std::nullopt;
+  const double d = v->asDouble();
+  if (d < low || d > high) return std::nullopt;
+  return d;
+}
+
+// The steps a touch request asks for; nullopt and `why` when it is malformed.
+std::optional<std::vector<UITouchStep>> stepsOf(const Value& touch, std::string* why) {
+  const Value* kind = touch.find("kind");
+  if (!touch.isMap() || !kind || !kind->isString()) {
+    *why = "a touch needs a \"kind\": \"tap\", \"longPress\", \"drag\" or \"pinch\"";
+    return std::nullopt;
+  }
+  const std::string k = kind->asString();
+  auto duration = numberOf(touch.find("duration"), k == "longPress" ? 0.8 : 0.3, 0,
+                           kMaxTouchSeconds);
+  if (!duration) {
+    *why = "\"duration\" must be seconds from 0 to 60";
+    return std::nullopt;
+  }
+  if (k == "tap" || k == "longPress") {
+    auto point = pointOf(touch.find("point"));
+    if (!point) {
+      *why = "a " + k + " needs a \"point\": [x, y]";
+      return std::nullopt;
+    }
+    if (k == "longPress") return UITouchSequence::longPress(*point, *duration);
+    auto count = numberOf(touch.find("count"), 1, 1, kMaxTaps);
+    if (!count || *count != std::floor(*count)) {
+      *why = "\"count\" must be a whole number from 1 to 10";
+      return std::nullopt;
+    }
+    return UITouchSequence::tap(*point, static_cast<int>(*count));
+  }
+  if (k == "drag") {
+    const Value* path = touch.find("path");
+    std::vector<CGPoint> points;
+    if (path && path->isList() && path->size() <= kMaxPathPoints) {
+      for (const Value& p : path->asList()) {
+        auto point = pointOf(&p);
+        if (!point) break;
+        points.push_back(*point);
+      }
+    }
+    if (points.size() < 2 || points.size() != path->size()) {
+      *why = "a drag needs a \"path\" of 2 to 1000 points [x, y]";
+      return std::nullopt;
+    }
+    return UITouchSequence::drag(points, *duration);
+  }
+  if (k == "pinch") {
+    auto center = pointOf(touch.find("center"));
+    auto from = numberOf(touch.find("from"), -1, 0, 1e5);
+    auto to = numberOf(touch.find("to"), -1, 0, 1e5);
+    if (!center || !from || !to || *from < 0 || *to < 0) {
+      *why = "a pinch needs a \"center\": [x, y] and spreads \"from\" and \"to\" (points)";
+      return std::nullopt;
+    }
+    return UITouchSequence::pinch(*center, *from, *to, *duration);
+  }
+  *why = "unknown touch kind " + k;
+  return std::nullopt;
+}
+
+struct Playback {
+  std::vector<UITouchStep> steps;
+  size_t next = 0;
+  double start = 0;
+  UITouchPlayer player;
+  FlutterDriverScreen::Answer answer;
+  Playback(std::vector<UITouchStep> s, std::shared_ptr<UIWindow> window,
+           FlutterDriverScreen::Answer a)
+      : steps(std::move(s)), player(std::move(window)), answer(std::move(a)) {}
+};
+
+// Plays every step that is due, then waits on the clock for the next one.
+void playDue(const std::shared_ptr<Playback>& playback) {
+  const double elapsed = PlatformClock::now() - playback->start;
+  while (playback->next < playback->steps.size() &&
+         playback->steps[playback->next].at <= elapsed + 1e-9) {
+    playback->player.apply(playback->steps[playback->next++]);
+  }
+  if (playback->next == playback->steps.size()) return playback->answer("result", Value());
+  const double wait = playback->steps[playback->next].at - elapsed;
+  NSRunLoop::mainRunLoop().performAfter(wait, [playback] { playDue(playback); });
+}
+
+}  // namespace
+
+namespace FlutterDriverScreen {
+
+void snapshot(const Value& path, const Answer& answer) {
+  if (!path.isString() || path.asString().empty() || path.asString()[0] != '/' ||
+      path.asString().find('\0') != std::string::npos) {
+    return answer("badRequest", Value("\"snapshot\" needs an absolute path for the PNG"));
+  }
+  auto window = UIWindow::keyWindow();
+  if (!window) return answer("error", errorValue("no_window", "There is no key window"));
+  window->layoutIfNeeded();
+  auto format = UIGraphicsImageRendererFormat::defaultFormat();
+  format->setScale(window->screen()->scale());
+  UIGraphicsImageRenderer renderer(window->bounds().size, format);
+  auto image = renderer.imageWithActions([&window](UIGraphicsImageRendererContext&) {
+    window->drawViewHierarchyInRect(CGRect{CGPointZero, window->bounds().size}, true);
+  });
+  auto png = image ? UIImagePNGRepresentation(image) : nullptr;
+  NSErrorPtr error;
+  if (!png ||
+      !NSFileManager::defaultManager()->createFileAtPath(path.asString(), png->vector(), &error)) {
+    return answer("error", errorValue("write_failed", error ? error->localizedDescription()
+                                                            : "The window could not be drawn"));
+  }
+  const auto& cg = image->CGImage();
+  answer("result", Value::map({{"path", Value(path)},
+                               {"width", Value::integer(int64_t(cg ? cg->width() : 0))},
+                               {"height", Value::integer(int64_t(cg ? cg->height() : 0))}}));
+}
+
+void viewTree(const Answer& answer) {
+  auto window = UIWindow::keyWindow();
+  if (!window) return answer("error", errorValue("no_window", "There is no key window"));
+  window->layoutIfNeeded();
+  answer("result", describe(*window, *window));
+}
+
+void touch(const Value& touch, Answer answer) {
+  std::string why;
+  auto steps = stepsOf(touch, &why);
+  if (!steps) return answer("badRequest", Value(why));
+  auto window = UIWindow::keyWindow();
+  if (!window) return answer("error", errorValue("no_window", "There is no key window"));
+  auto playback = std::make_shared<Playback>(std::move(*steps), window, std::move(answer));
+  playback->start = PlatformClock::now();
+  playDue(playback);
+}
+
+}  // namespace FlutterDriverScreen

@@ -1,0 +1,68 @@
+#pragma once
+
+// PDFKit's document view: the document's pages one after another (top to
+// bottom, or left to right), each page's crop box at `scaleFactor` points
+// per page point, on a grey background. The pages that meet the view's
+// bounds are rendered by poppler at the scale times the screen's scale into
+// layers of their own (the view's layer's sublayers), when the view lays
+// out; a page already rendered at that scale is not rendered again. The
+// view does not scroll: the pages start at its top-left corner.
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/pdfkit/PDFDocument.h"
+#include "platform/uikit/UIView.h"
+
+enum PDFDisplayDirection : int64_t {
+  kPDFDisplayDirectionVertical = 0,
+  kPDFDisplayDirectionHorizontal = 1,
+};
+
+class PDFView : public UIView {
+ public:
+  PDFView();
+
+  const PDFDocumentPtr& document() const { return document_; }
+  void setDocument(PDFDocumentPtr document);
+  PDFDisplayDirection displayDirection() const { return direction_; }
+  void setDisplayDirection(PDFDisplayDirection direction);
+  double scaleFactor() const { return scaleFactor_; }
+  // Values that are not positive and finite are ignored.
+  void setScaleFactor(double scale);
+  // The scale at which the widest page fills the view's width (vertical
+  // display) or the tallest its height (horizontal); 1 without pages or
+  // without a size to fill.
+  double scaleFactorForSizeToFit() const;
+  // While on, every layout sets the scale to the fitting one.
+  bool autoScales() const { return autoScales_; }
+  void setAutoScales(bool on);
+
+  // The page's frame in the view's coordinates at the current scale.
+  CGRect frameForPage(const PDFPagePtr& page) const;
+
+  void layoutSubviews() override;
+  std::string className() const override { return "PDFView"; }
+
+  // Room between pages, in page points.
+  static constexpr double kPageGap = 8;
+
+ private:
+  struct ShownPage {
+    std::shared_ptr<CALayer> layer;
+    double pixelsPerPoint = 0;
+  };
+  std::vector<CGRect> pageFrames() const;
+  void showVisiblePages();
+  void dropPages();
+
+  PDFDocumentPtr document_;
+  PDFDisplayDirection direction_ = kPDFDisplayDirectionVertical;
+  double scaleFactor_ = 1;
+  bool autoScales_ = false;
+  // Pages with a layer, by index.
+  std::map<int64_t, ShownPage> shown_;
+};
+
+using PDFViewPtr = std::shared_ptr<PDFView>;

@@ -1,0 +1,217 @@
+// What comes back from the pickers: imported documents, photos with their
+// progress events, the image picker of older systems, and music exports.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "FilePickerTestSupport.h"
+
+namespace {
+
+std::vector<std::string> PathsOf(const FlutterMethodOutcome& o) {
+  std::vector<std::string> paths;
+  if (!o.result.isList()) return paths;
+  for (const Value& file : o.result.asList()) paths.push_back(Field(file, "path")->asString());
+  return paths;
+}
+
+TEST_F(FilePickerTest, ImportedFilesOfOneNameAllSurviveAcrossRequests) {
+  const std::string a = scratch_.writeFile("one/same.txt", "first");
+  const std::string b = scratch_.writeFile("two/same.txt", "second");
+  auto o = pick("any", Value::map({{"allowMultipleSelection", Value(true)}}),
+                UISystemPickerAnswer::picked({a, b}));
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_NE(paths[0], paths[1]);
+  EXPECT_EQ(ReadText(paths[0]), "first");
+  EXPECT_EQ(ReadText(paths[1]), "second");
+  for (const Value& file : o.result.asList()) EXPECT_EQ(*Field(file, "name"), Value("same.txt"));
+  EXPECT_TRUE(provider_->requests().back().multiple);
+
+  // A later pick of the same name leaves the earlier files alone.
+  auto again = pick("any", Value(), UISystemPickerAnswer::picked({b}));
+  ASSERT_TRUE(IsSuccess(again));
+  ASSERT_EQ(PathsOf(again).size(), 1u);
+  EXPECT_NE(PathsOf(again)[0], paths[0]);
+  EXPECT_EQ(ReadText(paths[0]), "first");
+  EXPECT_EQ(ReadText(paths[1]), "second");
+  EXPECT_EQ(ReadText(a), "first");
+  EXPECT_EQ(ReadText(b), "second");
+}
+
+TEST_F(FilePickerTest, CustomExtensionsFilterWhatThePickerMayHandOver) {
+  const std::string text = scratch_.writeFile("notes.txt", "t");
+  const std::string image = scratch_.writeFile("photo.png", "p");
+  auto o = pick("custom",
+                Value::map({{"allowedExtensions", Value::list({Value("txt"), Value("nope1")})},
+                            {"allowMultipleSelection", Value(true)}}),
+                UISystemPickerAnswer::picked({text, image, scratch_.path() + "/gone.txt"}));
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  const auto& request = provider_->requests().back();
+  EXPECT_EQ(request.mode, UISystemPickerMode::Import);
+  EXPECT_EQ(request.types, std::vector<std::string>{"public.plain-text"});
+  EXPECT_NE(std::find(request.extensions.begin(), request.extensions.end(), "txt"),
+            request.extensions.end());
+  auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0].substr(paths[0].size() - 9), "notes.txt");
+
+  // Only files of other types: nothing can be handed over.
+  auto none = pick("custom", Value::map({{"allowedExtensions", Value::list({Value("txt")})}}),
+                   UISystemPickerAnswer::picked({image}));
+  EXPECT_TRUE(IsError(none, "file_picker_error"));
+}
+
+class PhotoPickerTest : public FilePickerTest {
+ protected:
+  std::string library_;
+  void SetUp() override {
+    FilePickerTest::SetUp();
+    library_ = scratch_.makeFolder("library");
+    ::setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("QX_PHOTO_LIBRARY");
+    NSProcessInfo::processInfo().setOperatingSystemVersion({17, 0, 0});
+    FilePickerTest::TearDown();
+  }
+};
+
+TEST_F(PhotoPickerTest, PhotosAreCopiedWithProgressAndFailuresLeftOut) {
+  const std::string a = scratch_.writeFile("library/a.jpg", "jpeg-a");
+  const std::string b = scratch_.writeFile("library/b.heic", "heic-b");
+  const std::string c = scratch_.writeFile("library/c.png", "png-c");
+  auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}}));
+  showPicker();
+  const auto& request = provider_->requests().back();
+  EXPECT_EQ(request.mode, UISystemPickerMode::Photo);
+  EXPECT_EQ(request.limit, 0);
+  EXPECT_EQ(request.startDirectory, library_);
+  EXPECT_EQ(request.types, std::vector<std::string>{"public.image"});
+  provider_->answer(UISystemPickerAnswer::picked({a, b, c}));
+  // One item goes away before it can be loaded.
+  drainMainLoop();
+  ::unlink(b.c_str());
+  auto o = finish(call);
+  ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.details.description();
+  auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), 2u);
+  std::set<std::string> contents;
+  for (const auto& path : paths) {
+    EXPECT_EQ(path.find(FilePickerPlugin::getDocumentDirectory() + "/picked_images/image_"), 0u);
+    contents.insert(ReadText(path));
+  }
+  EXPECT_EQ(contents, (std::set<std::string>{"jpeg-a", "png-c"}));
+  EXPECT_EQ(ReadText(a), "jpeg-a") << "the library's own file stays";
+  auto e = events();
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0], Value(true));
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(e[size_t(i)], Value::map({{"type", Value("progress")},
+                                        {"count", Value::integer(i)},
+                                        {"total", Value::integer(3)}}));
+  }
+  EXPECT_EQ(e[3], Value(false));
+}
+
+TEST_F(PhotoPickerTest, WrongKindsAndTotalFailureAreReportedPerItem) {
+  const std::string movie = scratch_.writeFile("library/m.mp4", "movie");
+  const std::string text = scratch_.writeFile("library/t.txt", "text");
+  auto o = pick("image", Value::map({{"allowMultipleSelection", Value(true)}}),
+                UISystemPickerAnswer::picked({movie, text}));
+  ASSERT_TRUE(IsError(o, "file_picker_error"));
+  EXPECT_EQ(o.message, "Failed to process any images/video");
+  EXPECT_EQ(o.details, Value("Item at index 0 is not an image\nItem at index 1 is not an image"));
+  EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+
+  auto media = pick("media", Value(), UISystemPickerAnswer::picked({text}));
+  ASSERT_TRUE(IsError(media, "file_picker_error"));
+  EXPECT_EQ(media.details, Value("Item at index 0 is not an image or video"));
+
+  // A video request checks nothing and fails at loading.
+  auto video = pick("video", Value(), UISystemPickerAnswer::picked({text}));
+  ASSERT_TRUE(IsError(video, "file_picker_error"));
+  EXPECT_EQ(video.details.asString().rfind("Failed to load image/video at index 0: ", 0), 0u);
+
+  // Nothing picked: nil and no events.
+  peer_->clearEvents();
+  auto none = pick("image", Value(), UISystemPickerAnswer::cancelled());
+  ASSERT_TRUE(IsSuccess(none));
+  EXPECT_TRUE(none.result.isNull());
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
+  NSProcessInfo::processInfo().setOperatingSystemVersion({13, 7, 0});
+  const std::string movie = scratch_.writeFile("library/clip.mov", "moov");
+  auto o = pick("video", Value::map({{"compressionQuality", Value(0)}}),
+                UISystemPickerAnswer::picked({movie}));
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  const auto& request = provider_->requests().back();
+  EXPECT_EQ(request.mode, UISystemPickerMode::Image);
+  EXPECT_EQ(request.types, (std::vector<std::string>{"public.movie", "public.avi", "public.video",
+                                                     "public.mpeg-4"}));
+  auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(ReadText(paths[0]), "moov");
+  EXPECT_NE(paths[0], movie);
+
+  // The same movie again gets a fresh copy; the first stays as it was.
+  auto again = pick("video", Value(), UISystemPickerAnswer::picked({movie}));
+  ASSERT_TRUE(IsSuccess(again));
+  EXPECT_NE(PathsOf(again)[0], paths[0]);
+  EXPECT_EQ(ReadText(paths[0]), "moov");
+
+  const std::string image = scratch_.writeFile("library/p.png", "png");
+  auto picture = pick("image", Value(), UISystemPickerAnswer::picked({image}));
+  ASSERT_TRUE(IsSuccess(picture));
+  EXPECT_EQ(ReadText(PathsOf(picture)[0]), "png");
+  // An image offered to a video request is none of its media types.
+  EXPECT_TRUE(IsError(pick("video", Value(), UISystemPickerAnswer::picked({image})),
+                      "file_picker_error"));
+  // Several items would need the media asset picker.
+  EXPECT_TRUE(IsError(peer_->call(kPickerChannel, "image",
+                                  Value::map({{"allowMultipleSelection", Value(true)}})),
+                      "file_picker_error"));
+}
+
+TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
+  const std::string music = scratch_.makeFolder("music");
+  ::setenv("QX_MUSIC_LIBRARY", music.c_str(), 1);
+  ASSERT_TRUE(WriteFixtureTone(music + "/one.wav", 0.5, std::string("Live/Set")));
+  ASSERT_TRUE(WriteFixtureTone(music + "/two.wav", 0.3, std::string("Live/Set")));
+  ASSERT_TRUE(WriteFixtureTone(music + "/untitled.wav", 0.2, std::nullopt));
+  const std::string notAudio = scratch_.writeFile("music/readme.txt", "x");
+  auto o = pick("audio", Value::map({{"allowMultipleSelection", Value(true)}}),
+                UISystemPickerAnswer::picked({music + "/one.wav", music + "/two.wav", notAudio,
+                                              music + "/untitled.wav"}));
+  ::unsetenv("QX_MUSIC_LIBRARY");
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  EXPECT_EQ(provider_->requests().back().mode, UISystemPickerMode::Music);
+  EXPECT_EQ(provider_->requests().back().startDirectory, music);
+  auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_NE(paths[0], paths[1]) << "one title, two files";
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string name = paths[i].substr(paths[i].find_last_of('/') + 1);
+    EXPECT_EQ(name.rfind(i < 2 ? "Live_Set-" : "audio-", 0), 0u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".m4a");
+    EXPECT_EQ(FixtureAudioCodec(paths[i]), "aac") << "a real encode of the PCM source";
+    EXPECT_GT(Field(o.result.asList()[i], "size")->asInt64(), 0);
+  }
+  EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+
+  // An AAC source is copied as it is; an empty pick answers nil.
+  auto copy = pick("audio", Value(), UISystemPickerAnswer::picked({paths[0]}));
+  ASSERT_TRUE(IsSuccess(copy));
+  ASSERT_EQ(PathsOf(copy).size(), 1u);
+  EXPECT_EQ(FixtureAudioCodec(PathsOf(copy)[0]), "aac");
+  auto empty = pick("audio", Value(), UISystemPickerAnswer::picked({notAudio}));
+  ASSERT_TRUE(IsSuccess(empty));
+  EXPECT_TRUE(empty.result.isNull());
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "HostSession.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/ProcessReaper.h"
+
+extern char** environ;
+
+HostSession::HostSession(const std::vector<std::string>& environment, const std::string& errPath) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> env = environment;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& mine : environment) replaced |= mine.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string program = QX_HOST_BINARY;
+  char* argv[] = {program.data(), nullptr};
+  if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = 0;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  input_ = in[1];
+  output_ = out[0];
+}
+
+HostSession::~HostSession() {
+  if (input_ >= 0) ::close(input_);
+  if (output_ >= 0) ::close(output_);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool HostSession::send(const std::string& line) {
+  const std::string text = line + "\n";
+  for (size_t done = 0; done < text.size();) {
+    ssize_t n = ::write(input_, text.data() + done, text.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool HostSession::readLine(double timeoutSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  for (;;) {
+    const size_t newline = buffer_.find('\n');
+    if (newline != std::string::npos) {
+      auto json = NSJSONSerialization::JSONObjectWithData(buffer_.substr(0, newline));
+      buffer_.erase(0, newline + 1);
+      if (!json) continue;
+      if (const Value* id = json->find("id"); id && id->isInteger()) {
+        replies_[id->asInt64()] = *json;
+      } else if (const Value* event = json->find("value")) {
+        events_.push_back(*event);
+      }
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{output_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    char chunk[65536];
+    ssize_t n = ::read(output_, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+std::optional<Value> HostSession::reply(int64_t id, double timeoutSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  while (!replies_.count(id)) {
+    const double left =
+        std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !readLine(left)) break;
+  }
+  auto it = replies_.find(id);
+  if (it == replies_.end()) return std::nullopt;
+  return it->second;
+}
+
+int HostSession::finish(double timeoutSeconds) {
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
+  while (readLine(timeoutSeconds)) {
+  }
+  struct Exit {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int status = -1;
+  };
+  auto state = std::make_shared<Exit>();
+  ProcessReaper::watch(pid_, dispatch_get_global_queue(DispatchQoS::Utility), [state](int status) {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->status = status;
+    state->cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(state->mutex);
+  if (!state->cv.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                          [&] { return state->status >= 0; })) {
+    return -1;
+  }
+  pid_ = 0;
+  return state->status;
+}

@@ -1,0 +1,176 @@
+// The compositing engine takes premultiplied and opaque bitmaps in one piece
+// (fills, masks, images on the grid); straight-alpha bitmaps go row by row
+// through the general blender. Both must paint the same pixels.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "platform/coregraphics/CGContext.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+constexpr uint32_t kBGRA = kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little;
+constexpr uint32_t kStraightRGBA = kCGImageAlphaLast | kCGBitmapByteOrder32Big;
+constexpr uint32_t kOpaqueBGRX = kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little;
+
+CGContextRef makeContext(size_t w, size_t h, uint32_t info, void* data = nullptr,
+                         size_t bytesPerRow = 0) {
+  return CGBitmapContextCreate(data, w, h, 8, bytesPerRow, CGColorSpaceCreateDeviceRGB(), info);
+}
+
+// Premultiplied RGBA of pixel (x, y), row 0 on top, whatever the layout.
+std::array<int, 4> pixel(const CGContextRef& c, int x, int y) {
+  CGPixelLayout l = CGPixelLayout::forBitmapInfo(c->bitmapInfo());
+  const uint8_t* p = c->data() + y * c->bytesPerRow() + x * 4;
+  int a = l.a >= 0 ? p[l.a] : 255;
+  std::array<int, 4> out = {p[l.r], p[l.g], p[l.b], a};
+  if (!l.premultiplied && l.a >= 0)
+    for (int k = 0; k < 3; ++k) out[k] = (out[k] * a + 127) / 255;
+  return out;
+}
+
+// The same scene every way a bitmap can take it: fractional rectangles
+// (their inside in one piece, their edges by coverage), translucent fills,
+// a rounded rectangle, a context alpha, a clip mask, text-like masks and an
+// image one to one on the grid.
+void drawScene(const CGContextRef& c) {
+  CGContextSetRGBFillColor(c, 0.9, 0.9, 0.8, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 64, 48));
+  CGContextSetRGBFillColor(c, 0.2, 0.4, 0.9, 0.5);
+  CGContextFillRect(c, CGRectMake(3.25, 4.5, 40.5, 20.75));
+  CGContextSetAlpha(c, 0.6);
+  CGContextSetRGBFillColor(c, 0.8, 0.1, 0.1, 1);
+  CGContextAddPath(c, CGPathCreateWithRoundedRect(CGRectMake(20.3, 10.6, 30, 25), 8, 8, nullptr));
+  CGContextFillPath(c);
+  CGContextSetAlpha(c, 1);
+
+  CGContextSaveGState(c);
+  CGContextAddEllipseInRect(c, CGRectMake(8, 8, 40, 30));
+  CGContextClip(c);
+  CGContextSetRGBFillColor(c, 0.1, 0.7, 0.2, 0.75);
+  CGContextFillRect(c, CGRectMake(0, 0, 64, 48));
+  CGContextRestoreGState(c);
+
+  // Masks padded to four bytes a row, one reaching past the bitmap's edge.
+  std::vector<uint8_t> glyph(8 * 6);
+  for (int i = 0; i < 8 * 6; ++i) glyph[i] = uint8_t((i * 37) % 256);
+  const double ink[4] = {0.1, 0.1, 0.3, 0.9};
+  c->fillMasks({{glyph.data(), 8, 7, 6, 5, 30}, {glyph.data(), 8, 7, 6, 60, 44}}, ink);
+
+  std::vector<uint8_t> bgra;
+  for (int i = 0; i < 12 * 10; ++i) {
+    uint8_t a = uint8_t(i % 3 == 0 ? 255 : i % 3 == 1 ? 128 : 0);
+    bgra.insert(bgra.end(), {uint8_t(a / 3), uint8_t(a / 2), a, a});
+  }
+  auto image = CGImage::create(12, 10, 8, 32, 48, kBGRA, std::make_shared<const Bytes>(bgra));
+  CGContextSaveGState(c);
+  CGContextClipToRect(c, CGRectMake(40, 2, 20, 7));
+  CGContextDrawImage(c, CGRectMake(44, 1, 12, 10), image);
+  CGContextRestoreGState(c);
+}
+
+void expectSamePixels(const CGContextRef& a, const CGContextRef& b, int tolerance) {
+  int off = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      auto p = pixel(a, x, y), q = pixel(b, x, y);
+      for (int k = 0; k < 4; ++k)
+        if (std::abs(p[k] - q[k]) > tolerance) {
+          if (++off <= 5) ADD_FAILURE() << "pixel " << x << "," << y << " channel " << k << ": "
+                                        << p[k] << " vs " << q[k];
+        }
+    }
+  EXPECT_EQ(off, 0);
+}
+
+using CGCompositingPathsTest = PlatformTest;
+
+TEST_F(CGCompositingPathsTest, EveryLayoutPaintsTheSameScene) {
+  auto premultiplied = makeContext(64, 48, kBGRA);
+  auto straight = makeContext(64, 48, kStraightRGBA);
+  auto opaque = makeContext(64, 48, kOpaqueBGRX);
+  for (auto& c : {premultiplied, straight, opaque}) drawScene(c);
+  // Straight alpha rounds once more on the way in and out.
+  expectSamePixels(premultiplied, straight, 2);
+  expectSamePixels(premultiplied, opaque, 1);
+  // Opaque bitmaps stay opaque in every byte they skip.
+  for (int i = 0; i < 64 * 48; ++i) ASSERT_EQ(opaque->data()[i * 4 + 3], 255) << i;
+}
+
+TEST_F(CGCompositingPathsTest, CallersOpaqueBuffersAreLeftAsTheyWereWhereUnpainted) {
+  // A caller's bitmap without alpha keeps its skipped bytes where nothing
+  // paints, and gets 255 there where something does.
+  std::vector<uint8_t> buffer(16 * 4 * 4, 7);
+  auto c = makeContext(16, 4, kOpaqueBGRX, buffer.data(), 64);
+  CGContextSetRGBFillColor(c, 0, 0, 1, 0.5);
+  CGContextFillRect(c, CGRectMake(0, 0, 8, 4));
+  EXPECT_EQ(buffer[3], 255);
+  EXPECT_EQ(buffer[12 * 4 + 3], 7);
+  EXPECT_EQ(buffer[0], 7 / 2 + 128);  // blue over the old 7
+  EXPECT_EQ(buffer[12 * 4], 7);
+}
+
+TEST_F(CGCompositingPathsTest, CoverageAddsUpToTheAreaOfEachShape) {
+  // A star crossing itself (even-odd leaves its middle open), a thin sliver
+  // and many small squares on one row: every pixel's coverage summed is the
+  // shape's area, however many spans each row has.
+  struct Case {
+    std::vector<CGPoint> points;
+    CGFillRule rule;
+    double area;
+  };
+  std::vector<Case> cases;
+  auto shoelace = [](const std::vector<CGPoint>& p) {
+    double twice = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+      const CGPoint &a = p[i], &b = p[(i + 1) % p.size()];
+      twice += a.x * b.y - b.x * a.y;
+    }
+    return std::fabs(twice) / 2;
+  };
+  // A pentagram drawn as one crossing line; its outline (ten corners) and
+  // its middle pentagon give the areas: non-zero fills the outline, even-odd
+  // leaves the middle open.
+  const double R = 50, ri = R * std::cos(2 * M_PI / 5) / std::cos(M_PI / 5);
+  std::vector<CGPoint> star, outline, middle;
+  for (int i = 0; i < 5; ++i) {
+    double a = M_PI / 2 + i * 4 * M_PI / 5;
+    star.push_back({60 + R * std::cos(a), 60 + R * std::sin(a)});
+  }
+  for (int i = 0; i < 10; ++i) {
+    double a = M_PI / 2 + i * M_PI / 5, rr = i % 2 ? ri : R;
+    outline.push_back({60 + rr * std::cos(a), 60 + rr * std::sin(a)});
+    if (i % 2) middle.push_back(outline.back());
+  }
+  cases.push_back({star, CGFillRule::NonZero, shoelace(outline)});
+  cases.push_back({star, CGFillRule::EvenOdd, shoelace(outline) - shoelace(middle)});
+  cases.push_back({{{3.3, 10.1}, {110.7, 12.4}, {110.7, 13.0}, {3.3, 10.9}}, CGFillRule::NonZero,
+                   0.5 * (0.8 + 0.6) * 107.4});
+  for (const Case& k : cases) {
+    auto c = makeContext(120, 120, kBGRA);
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextMoveToPoint(c, k.points[0].x, k.points[0].y);
+    for (size_t i = 1; i < k.points.size(); ++i) CGContextAddLineToPoint(c, k.points[i].x, k.points[i].y);
+    CGContextClosePath(c);
+    if (k.rule == CGFillRule::EvenOdd) CGContextEOFillPath(c); else CGContextFillPath(c);
+    double sum = 0;
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 120; ++x) sum += pixel(c, x, y)[3] / 255.0;
+    EXPECT_NEAR(sum, k.area, k.area * 0.005 + 1);
+  }
+  // Forty squares of 1.5 x 2 on one band.
+  auto c = makeContext(130, 10, kBGRA);
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  for (int i = 0; i < 40; ++i) CGContextAddRect(c, CGRectMake(1.25 + i * 3.2, 3.5, 1.5, 2));
+  CGContextFillPath(c);
+  double sum = 0;
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 130; ++x) sum += pixel(c, x, y)[3] / 255.0;
+  EXPECT_NEAR(sum, 40 * 3.0, 0.5);
+}
+
+}  // namespace
