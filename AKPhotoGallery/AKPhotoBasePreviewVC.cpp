@@ -6,6 +6,8 @@
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
 #include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
+#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/AKPhotoWebVC.h"
 #include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
@@ -275,6 +277,10 @@ void registerAKPhotoGalleryClasses() {
                                  [] { return std::make_shared<AKPhotoPlayerPreviewVC>(); });
   NSClassRegistry::registerClass(kAKPhotoPDFPreviewClass,
                                  [] { return std::make_shared<AKPhotoPDFPreviewVC>(); });
+  NSClassRegistry::registerClass("AKPhotoGallery.AKPhotoQRCodeResultVC",
+                                 [] { return std::make_shared<AKPhotoQRCodeResultVC>(); });
+  NSClassRegistry::registerClass("AKPhotoGallery.AKPhotoWebVC",
+                                 [] { return std::make_shared<AKPhotoWebVC>(); });
   NSClassRegistry::registerClass("AKPhotoGallery.AKPlayerView", [] {
     return AKPlayerView::playerView(CGRectZero, nullptr);
   });
