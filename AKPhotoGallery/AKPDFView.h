@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/ThreadChecks.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "platform/pdfkit/PDFView.h"
 #include "platform/uikit/UIView.h"
@@ -40,9 +41,9 @@ class AKPDFView : public UIView {
   bool showsURL(const NSURLPtr& url) const;
   void documentOpened(const NSURLPtr& url, PDFDocumentPtr document);
 
-  // Written on the main thread, read by the opening queue too.
+  // Guards url_, written on the main thread and read by the opening queue too.
   mutable std::mutex urlMutex_;
-  NSURLPtr url_;
+  NSURLPtr url_ QX_GUARDED_BY(urlMutex_);
   PDFDocumentPtr document_;
   std::shared_ptr<UIActivityIndicatorView> bufferingIndicator_;
   std::shared_ptr<PDFView> pdfView_;
