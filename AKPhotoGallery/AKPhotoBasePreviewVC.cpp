@@ -5,6 +5,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSClassRegistry.h"
@@ -269,4 +270,9 @@ void registerAKPhotoGalleryClasses() {
                                  [] { return std::make_shared<AKPhotoBasePreviewVC>(); });
   NSClassRegistry::registerClass(kAKPhotoImagePreviewClass,
                                  [] { return std::make_shared<AKPhotoImagePreviewVC>(); });
+  NSClassRegistry::registerClass(kAKPhotoPlayerPreviewClass,
+                                 [] { return std::make_shared<AKPhotoPlayerPreviewVC>(); });
+  NSClassRegistry::registerClass("AKPhotoGallery.AKPlayerView", [] {
+    return AKPlayerView::playerView(CGRectZero, nullptr);
+  });
 }

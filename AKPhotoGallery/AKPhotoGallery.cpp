@@ -71,7 +71,18 @@ void AKPhotoGallery::viewWillDisappear(bool animated) {
   setNeedsStatusBarAppearanceUpdate();
 }
 
-void AKPhotoGallery::viewDidDisappear(bool animated) { UINavigationController::viewDidDisappear(animated); }
+void AKPhotoGallery::viewDidDisappear(bool animated) {
+  UINavigationController::viewDidDisappear(animated);
+  // Gone from the screen (by the cancel button, a tap, a pan or the
+  // client): the presentation controller outlives the presentation as this
+  // controller's, so the references it holds back to the gallery are cut
+  // here, or neither would ever be released.
+  if (transitionController_ && !view()->window()) {
+    transitionController_->setInteractiveController(nullptr);
+    transitionController_->setGallery(nullptr);
+    transitionController_ = nullptr;
+  }
+}
 
 void AKPhotoGallery::doSetupOnce() {
   setNavigationBarHidden(true, false);

@@ -218,6 +218,9 @@ void AKPhotoGalleryTransitionPresent::animateTransition(UIViewControllerContextT
         });
     return;
   }
+  // A view that was never given a size would take no touch: it gets the
+  // presentation's frame; one already sized keeps its own.
+  if (toView->frame().size.width == 0 && toView->frame().size.height == 0) toView->setFrame(finalFrame);
   toView->setAlpha(0);
   container->addSubview(toView);
   UIView::animateWithDuration(kDuration, [toView] { toView->setAlpha(1); },

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "UIGraphics.h"
 #include "UIImage.h"
+#include "platform/coregraphics/CGPath.h"
 #include "UIPanGestureRecognizer.h"
 #include "UISwipeGestureRecognizer.h"
 #include "UITouch.h"
@@ -14,6 +16,7 @@
 void UISlider::setValue(double value, bool) {
   QX_DCHECK_MAIN_THREAD();
   value_ = std::clamp(value, min_, std::max(min_, max_));
+  setNeedsDisplay();
 }
 
 void UISlider::setMinimumValue(double v) {
@@ -33,6 +36,7 @@ void UISlider::setMaximumValue(double v) {
 void UISlider::setThumbImage(std::shared_ptr<UIImage> image, uint64_t state) {
   QX_DCHECK_MAIN_THREAD();
   thumbImages_[state] = std::move(image);
+  setNeedsDisplay();
 }
 
 std::shared_ptr<UIImage> UISlider::thumbImageForState(uint64_t state) const {
@@ -56,6 +60,37 @@ CGRect UISlider::thumbRectForBounds(const CGRect& b, const CGRect& track, double
 }
 
 CGSize UISlider::sizeThatFits(CGSize size) const { return CGSizeMake(size.width, kHeight); }
+
+void UISlider::drawRect(const CGRect&) {
+  auto context = UIGraphicsGetCurrentContext();
+  if (!context) return;
+  const CGRect b = bounds();
+  const CGRect track = trackRectForBounds(b);
+  const CGRect thumb = thumbRectForBounds(b, track, value_);
+  const double split = std::clamp(CGRectGetMidX(thumb), track.origin.x, CGRectGetMaxX(track));
+  const double radius = track.size.height / 2;
+  auto fill = [&](const CGRect& r, const UIColorPtr& color) {
+    if (r.size.width <= 0) return;
+    CGContextBeginPath(context);
+    CGContextAddPath(context, CGPathCreateWithRoundedRect(r, radius, radius, nullptr));
+    CGContextSetFillColorWithColor(context, color->CGColor());
+    CGContextFillPath(context);
+  };
+  fill(CGRectMake(split, track.origin.y, CGRectGetMaxX(track) - split, track.size.height),
+       maxTrack_ ? maxTrack_ : UIColor::colorWithWhite(0.85, 1));
+  fill(CGRectMake(track.origin.x, track.origin.y, split - track.origin.x, track.size.height),
+       minTrack_ ? minTrack_ : tintColor());
+  if (auto image = thumbImageForState(state())) {
+    image->drawInRect(thumb);
+    return;
+  }
+  CGContextBeginPath(context);
+  CGContextAddEllipseInRect(context, CGRectInset(thumb, 0.5, 0.5));
+  CGContextSetFillColorWithColor(context, UIColor::whiteColor()->CGColor());
+  CGContextSetStrokeColorWithColor(context, UIColor::colorWithWhite(0.7, 1)->CGColor());
+  CGContextSetLineWidth(context, 1);
+  CGContextDrawPath(context, kCGPathFillStroke);
+}
 
 bool UISlider::onThumb(const CGPoint& p) const {
   CGRect b = bounds();

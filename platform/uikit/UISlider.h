@@ -39,21 +39,30 @@ class UISlider : public UIControl {
   void setMinimumTrackTintColor(UIColorPtr c) {
     QX_DCHECK_MAIN_THREAD();
     minTrack_ = std::move(c);
+    setNeedsDisplay();
   }
   UIColorPtr maximumTrackTintColor() const { return maxTrack_; }
   void setMaximumTrackTintColor(UIColorPtr c) {
     QX_DCHECK_MAIN_THREAD();
     maxTrack_ = std::move(c);
+    setNeedsDisplay();
   }
 
   CGRect trackRectForBounds(const CGRect& bounds) const;
   CGRect thumbRectForBounds(const CGRect& bounds, const CGRect& track, double value) const;
   CGSize sizeThatFits(CGSize size) const;
+  // The track (the minimum side in the tint colour up to the thumb, the
+  // maximum side in light grey after it) and the thumb: its image for the
+  // state, or a white disc with a grey rim.
+  void drawRect(const CGRect& rect) override;
 
   bool beginTrackingWithTouch(UITouch& touch, UIEvent* event) override;
   bool continueTrackingWithTouch(UITouch& touch, UIEvent* event) override;
   void endTrackingWithTouch(UITouch* touch, UIEvent* event) override;
   bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) override;
+
+ protected:
+  void stateDidChange() override { setNeedsDisplay(); }
 
  private:
   bool onThumb(const CGPoint& point) const;

@@ -11,6 +11,7 @@
 #include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -154,6 +155,29 @@ TEST_F(ControlTest, SliderFollowsTheThumbOnly) {
   EXPECT_LT(slider->value(), 20);
   hand->drag({{100, 400}, {100, 200}}, 0.2);
   EXPECT_EQ(pans, 1);
+}
+
+TEST_F(ControlTest, SliderDrawsBothSidesOfTheTrackAndTheThumbWhereTheValueIs) {
+  auto slider = std::make_shared<UISlider>(CGRectMake(0, 0, 200, 34));
+  slider->setBackgroundColor(UIColor::blackColor());
+  slider->setValue(0.75);
+  auto pixels = RGBAPixels(RenderView(*slider, 1)->CGImage());
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &pixels[(static_cast<size_t>(y) * 200 + x) * 4];
+    return std::vector<int>{p[0], p[1], p[2]};
+  };
+  // The thumb's centre sits at 14 + 0.75 * (200 - 28) = 143.
+  EXPECT_EQ(at(143, 17), (std::vector<int>{255, 255, 255}));
+  const auto minimum = at(60, 17);
+  EXPECT_GT(minimum[2], 200);  // the tint colour
+  EXPECT_LT(minimum[0], 100);
+  const auto maximum = at(185, 17);
+  EXPECT_EQ(maximum[0], maximum[2]);  // grey
+  EXPECT_GT(maximum[0], 180);
+  EXPECT_EQ(at(60, 3), (std::vector<int>{0, 0, 0}));  // above the track
+  slider->setValue(0);
+  pixels = RGBAPixels(RenderView(*slider, 1)->CGImage());
+  EXPECT_EQ(at(60, 17)[0], at(185, 17)[0]);  // all of it the maximum side now
 }
 
 TEST_F(ControlTest, ButtonsShowPerStateValuesAndWinTheirTaps) {
