@@ -341,7 +341,7 @@ void AKPhotoGalleryContentVC::setFooterView(std::shared_ptr<UIView> footer) {
 }
 
 void AKPhotoGalleryContentVC::setFooterViewHidden(bool hidden, bool animated,
-                                                  std::function<void()> completion) {
+                                                  OnceClosure completion) {
   auto container = footerViewContainer_;
   if (!container) return;
   const double target = hidden ? 0 : 1;
@@ -352,7 +352,7 @@ void AKPhotoGalleryContentVC::setFooterViewHidden(bool hidden, bool animated,
   }
   UIView::animateWithDuration(
       kFooterFade, [container, target] { container->setAlpha(target); },
-      [completion = std::move(completion)](bool) {
-        if (completion) completion();
+      [completion = std::make_shared<OnceClosure>(std::move(completion))](bool) {
+        (*completion)();
       });
 }

@@ -15,6 +15,7 @@
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
 #include "AKPhotoGallery/AKPhotoGalleryScrollView.h"
 #include "AKPhotoGallery/AKPhotoIncrementalIndicator.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIVisualEffectView.h"
 
@@ -92,7 +93,7 @@ class AKPhotoGalleryContentVC : public UIViewController, public UIScrollViewDele
   // Idle controllers of one exact class.
   size_t reuseCount(const AKPhotoPreviewClass& previewClass) const;
 
-  void setFooterViewHidden(bool hidden, bool animated, std::function<void()> completion);
+  void setFooterViewHidden(bool hidden, bool animated, OnceClosure completion);
   void updateFooterView();
   void updateVisibleViews(int64_t index, bool scrollToIndex, bool animated, bool indexOnly);
   void showViewIfNeeded(int64_t index);

@@ -77,6 +77,8 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   std::string className() const override { return "AKPhotoImagePreviewVC"; }
 
  private:
+  // Copyable: the cache query and the loaders' stages each hold it; the once-only
+  // step is the CompleteBlock it wraps.
   using Completion = std::function<void(AKPhotoPreviewContent, NSErrorPtr)>;
   NSURLPtr originalURL() const;
   // True while the page still shows the source a request was made for.

@@ -29,7 +29,7 @@ void BM_PipelinedBrightnessSets(benchmark::State& state) {
   auto engine = FlutterEngine::create();
   ScreenBrightnessIosPlugin::registerWithRegistrar(engine->registrarForPlugin("Brightness"));
   std::atomic<int> replies{0};
-  FlutterJSONDriver driver(engine, [&](const std::string&) { ++replies; });
+  auto driver = FlutterJSONDriver::create(engine, [&](const std::string&) { ++replies; });
   auto& loop = NSRunLoop::mainRunLoop();
   std::vector<std::string> lines;
   for (int i = 0; i < count; ++i) {
@@ -40,7 +40,7 @@ void BM_PipelinedBrightnessSets(benchmark::State& state) {
   for (auto _ : state) {
     replies = 0;
     for (int i = 0; i < count; ++i) {
-      driver.handleLine(lines[static_cast<size_t>(i)]);
+      driver->handleLine(lines[static_cast<size_t>(i)]);
       // The main thread also serves what the ramps send it, as the host does
       // between lines.
       if (i % kInFlight == kInFlight - 1) loop.runOnce(0);

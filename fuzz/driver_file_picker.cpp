@@ -16,14 +16,14 @@
 namespace {
 
 FlutterJSONDriver& driver() {
-  static FlutterJSONDriver* d = [] {
+  static std::shared_ptr<FlutterJSONDriver> d = [] {
     static char home[] = "/tmp/qx-fuzz-driver-XXXXXX";
     if (!::mkdtemp(home)) __builtin_trap();
     ::setenv("QX_APP_HOME", home, 1);
     ::unsetenv("QX_PICKER_COMMAND");
     static auto engine = FlutterEngine::create();
     FilePickerPlugin::registerWithRegistrar(engine->registrarForPlugin("FilePickerPlugin"));
-    return new FlutterJSONDriver(engine, [](const std::string&) {});
+    return FlutterJSONDriver::create(engine, [](const std::string&) {});
   }();
   return *d;
 }

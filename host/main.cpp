@@ -20,12 +20,17 @@ void attachDriverAfterLaunch() {
     auto app = UIApplication::sharedApplication();
     auto delegate = std::dynamic_pointer_cast<FlutterAppDelegate>(app->delegate());
     if (!delegate || !delegate->engine()) return;
-    static auto* driver = new FlutterJSONDriver(delegate->engine(), [](const std::string& line) {
+    auto driver = FlutterJSONDriver::create(delegate->engine(), [](const std::string& line) {
       std::fwrite(line.data(), 1, line.size(), stdout);
       std::fputc('\n', stdout);
       std::fflush(stdout);
     });
-    driver->serve(std::cin, [] { UIApplication::sharedApplication()->terminate(); });
+    // The end of the driver's work holds its last owner: it goes with the
+    // application's end, and a reply that comes later finds it gone.
+    driver->serve(std::cin, [driver]() mutable {
+      UIApplication::sharedApplication()->terminate();
+      driver.reset();
+    });
   });
 }
 

@@ -22,6 +22,7 @@
 enum class AKAssetType : int64_t { photo = 0, video = 1 };
 std::optional<AKAssetType> AKAssetTypeFromRawValue(int64_t raw);
 
+// Copyable: a request may answer twice, a degraded image before the final one.
 using AKImageCompletion = std::function<void(const UIImagePtr& image, const Value& info)>;
 using AKDataCompletion = OnceCallback<void(const NSDataPtr& data, const Value& info)>;
 using AKVideoCompletion = OnceCallback<void(const AVAssetPtr& asset, const Value& info)>;
@@ -99,7 +100,7 @@ class AKAsset : public NSObject {
   PHAssetPtr originalAsset_;
   UIImagePtr image_;
   mutable std::recursive_mutex requestsMutex_;
-  std::vector<int32_t> pendingRequestIDs_ QX_GUARDED_BY(requestsMutex_);
+  std::vector<int32_t> pendingRequestIDs_;  // guarded by requestsMutex_
 };
 
 // A size in points as pixels of the main screen.

@@ -67,6 +67,8 @@ class AKImageAssetExporter : public AKImageBaseManager {
 
  private:
   struct Request;
+  // Copyable: every path that may end an asset (its export, a cancel racing
+  // it) holds one; the first to call wins and the rest are dropped.
   using AssetCompletion = std::function<void(const NSErrorPtr& error)>;
   using ProgressReporter = std::function<void(double progress)>;
 
@@ -99,8 +101,8 @@ class AKImageAssetExporter : public AKImageBaseManager {
   const NSOperationQueuePtr exportQueue_;
   const dispatch_semaphore_t semaphore_;
   mutable std::mutex mutex_;
-  std::map<int32_t, NSOperationPtr> operations_ QX_GUARDED_BY(mutex_);
-  std::weak_ptr<AVAssetExportSession> currentAVExportSession_ QX_GUARDED_BY(mutex_);
-  AKAssetPtr currentAssetInRequesting_ QX_GUARDED_BY(mutex_);
+  std::map<int32_t, NSOperationPtr> operations_;  // guarded by mutex_
+  std::weak_ptr<AVAssetExportSession> currentAVExportSession_;  // guarded by mutex_
+  AKAssetPtr currentAssetInRequesting_;  // guarded by mutex_
 };
 using AKImageAssetExporterPtr = std::shared_ptr<AKImageAssetExporter>;

@@ -65,7 +65,7 @@ class AKImageAssetDiskPurger {
  private:
   AKImageAssetDiskPurger();
   mutable std::mutex mutex_;
-  std::vector<NSURLPtr> directories_ QX_GUARDED_BY(mutex_);
+  std::vector<NSURLPtr> directories_;  // guarded by mutex_
   // Open descriptors of this process's locked markers, by marker path.
-  std::vector<std::pair<std::string, int>> markers_ QX_GUARDED_BY(mutex_);
+  std::vector<std::pair<std::string, int>> markers_;  // guarded by mutex_
 };

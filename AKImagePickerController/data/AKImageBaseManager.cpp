@@ -8,7 +8,7 @@
 namespace {
 
 std::mutex& selectorsMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards selectors()
   return m;
 }
 

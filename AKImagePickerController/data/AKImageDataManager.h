@@ -65,14 +65,14 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
 
   PHCachingImageManagerPtr manager_;
   std::mutex lock_;  // the manager's own lock: guards the counter and the lazy options
-  int32_t seed_ QX_GUARDED_BY(lock_) = 0;
-  PHImageRequestOptionsPtr imageRequestOptions_ QX_GUARDED_BY(lock_);
-  PHVideoRequestOptionsPtr videoRequestOptions_ QX_GUARDED_BY(lock_);
+  int32_t seed_ = 0;  // guarded by lock_
+  PHImageRequestOptionsPtr imageRequestOptions_;  // guarded by lock_
+  PHVideoRequestOptionsPtr videoRequestOptions_;  // guarded by lock_
   // Issued requests whose library identifier is not recorded yet.
-  std::set<int32_t> untracked_ QX_GUARDED_BY(lock_);
+  std::set<int32_t> untracked_;  // guarded by lock_
   // Changed on the main thread only; the lock lets the cloud retry read
   // them from the thread the library answers on.
-  mutable std::mutex books_;
+  mutable std::mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
   std::map<int32_t, PHImageRequestID> requestIDs_;
   std::set<int32_t> finishedRequestIDs_;
   std::set<int32_t> cancelledRequestIDs_;

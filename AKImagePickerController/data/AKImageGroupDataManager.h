@@ -55,6 +55,8 @@ using AKImageGroupDataManagerConfigurationPtr = std::shared_ptr<AKImageGroupData
 
 class AKImageGroupDataManager : public AKImageBaseManager, public PHPhotoLibraryChangeObserver {
  public:
+  // Copyable: it runs twice when the library has a user library album, once
+  // with the albums found up to it and once with all of them.
   using GroupsCompletion = std::function<void(const std::optional<std::vector<std::string>>& groupIds,
                                               const NSErrorPtr& error)>;
 
@@ -100,10 +102,10 @@ class AKImageGroupDataManager : public AKImageBaseManager, public PHPhotoLibrary
 
   const AKImageGroupDataManagerConfigurationPtr configuration_;
   mutable std::mutex mutex_;
-  std::optional<std::vector<std::string>> groupIds_ QX_GUARDED_BY(mutex_);
-  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_ QX_GUARDED_BY(mutex_);
-  std::map<std::string, AKAssetPtr> assets_ QX_GUARDED_BY(mutex_);
-  std::weak_ptr<PHPhotoLibrary> registeredWith_ QX_GUARDED_BY(mutex_);
+  std::optional<std::vector<std::string>> groupIds_;  // guarded by mutex_
+  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_;  // guarded by mutex_
+  std::map<std::string, AKAssetPtr> assets_;  // guarded by mutex_
+  std::weak_ptr<PHPhotoLibrary> registeredWith_;  // guarded by mutex_
 };
 using AKImageGroupDataManagerPtr = std::shared_ptr<AKImageGroupDataManager>;
 

@@ -102,7 +102,7 @@ class ILAnimatedImage : public UIImage,
                   ILImageFormatCode format);
 
   ILAnimatedImageCoderPtr animatedCoder_;
-  mutable std::mutex framesLock_;
+  mutable std::mutex framesLock_;  // guards loadedFrames_
   std::optional<std::vector<ILImageFrame>> loadedFrames_;
   ILImageFormatCode stillFormat_ = ILImageFormatUndefined;
 };

@@ -45,7 +45,7 @@ ILImageAssetManager::~ILImageAssetManager() {
 }
 
 std::shared_ptr<ILImageAssetManager> ILImageAssetManager::sharedAssetManager() {
-  static std::mutex mutex;
+  static std::mutex mutex;  // guards the shared manager
   static std::once_flag registered;
   std::call_once(registered, [] {
     SingletonResets::add([] {

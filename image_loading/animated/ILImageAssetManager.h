@@ -39,5 +39,5 @@ class ILImageAssetManager : public NSObject {
 
  private:
   mutable std::mutex lock_;
-  std::map<std::string, std::shared_ptr<UIImage>> imageTable_ QX_GUARDED_BY(lock_);
+  std::map<std::string, std::shared_ptr<UIImage>> imageTable_;  // guarded by lock_
 };

@@ -19,7 +19,7 @@ bool sameProvider(const ILAnimatedImageProviderPtr& a, const ILAnimatedImageProv
 }
 
 struct Registry {
-  std::mutex lock;
+  std::mutex lock;  // guards pools
   // Strong provider keys, weak pool values.
   std::vector<std::pair<ILAnimatedImageProviderPtr, std::weak_ptr<ILImageFramePool>>> pools;
 };

@@ -13,7 +13,7 @@ constexpr int64_t kCodingErrorCode = 4864;  // the platform's "cannot decode" co
 
 struct Registry {
   std::mutex lock;
-  std::vector<ILExtendedObjectType> types QX_GUARDED_BY(lock);
+  std::vector<ILExtendedObjectType> types;  // guarded by lock
 
   Registry() {
     types.push_back({"NSData",

@@ -21,7 +21,7 @@ namespace {
 constexpr const char kCacheFolderName[] = "com.quillfern.ILImageCache";
 
 std::mutex& defaultDirectoryLock() {
-  static std::mutex m;
+  static std::mutex m;  // guards defaultDirectoryStorage()
   return m;
 }
 std::string& defaultDirectoryStorage() {
@@ -290,7 +290,7 @@ ILImageCacheTokenPtr ILImageCache::queryCacheOperationForKey(const std::string& 
 }
 
 NSDataPtr ILImageCache::diskImageDataBySearchingAllPathsForKey(const std::string& key) {
-  if (NSDataPtr data = diskCache_->dataForKey(key)) return data;
+  if (NSDataPtr data = ioDisk().dataForKey(key)) return data;
   std::function<std::string(const std::string&)> block;
   {
     std::lock_guard<std::mutex> lock(blockLock_);
@@ -308,7 +308,14 @@ UIImagePtr ILImageCache::diskImageForKey(const std::string& key, const NSDataPtr
   UIImagePtr image =
       ILImageCacheDecodeImageData(data, key, ILImageOptionsFromCacheOptions(options), context);
   if (!image) return nullptr;
-  if (NSDataPtr extended = diskCache_->extendedDataForKey(key)) {
+  // Called on the I/O queue by queries, elsewhere by the synchronous reads.
+  NSDataPtr extended;
+  if (dispatch_current_queue() == ioQueue_) {
+    extended = ioDisk().extendedDataForKey(key);
+  } else {
+    dispatch_sync(ioQueue_, [&] { extended = ioDisk().extendedDataForKey(key); });
+  }
+  if (extended) {
     NSErrorPtr error;
     if (auto object = ILExtendedObjectCoding::unarchive(extended->vector(), &error)) {
       il_setExtendedObject(*image, std::move(object));
@@ -370,7 +377,7 @@ void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
                                const std::string& key, ILCallbackQueuePtr callbackQueue,
                                ILImageCacheCompletion completion) {
   NSErrorPtr writeError;
-  if (data && !diskCache_->setData(data, key, &writeError)) {
+  if (data && !ioDisk().setData(data, key, &writeError)) {
     // A full disk or a vanished folder: said, not hidden; the old file stays.
     os_log_with_type(ILDefaultLog(), OSLogType::Error,
                      "Image data not stored for " + key + ": " +
@@ -383,7 +390,7 @@ void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
         os_log_with_type(ILDefaultLog(), OSLogType::Error,
                          "NSKeyedArchiver archive failed with error: " +
                              error->localizedDescription());
-      } else if (!diskCache_->setExtendedData(NSData::dataWithBytes(std::move(*archived)), key,
+      } else if (!ioDisk().setExtendedData(NSData::dataWithBytes(std::move(*archived)), key,
                                               &error)) {
         // Too large for an attribute, or the file is gone: said, not hidden.
         os_log_with_type(ILDefaultLog(), OSLogType::Error,
@@ -404,7 +411,7 @@ void ILImageCache::storeImageToMemory(const UIImagePtr& image, const std::string
 
 void ILImageCache::storeImageDataToDisk(const NSDataPtr& data, const std::string& key) {
   if (!data || key.empty()) return;
-  dispatch_sync(ioQueue_, [&] { diskCache_->setData(data, key); });
+  dispatch_sync(ioQueue_, [&] { ioDisk().setData(data, key); });
 }
 
 NSDataPtr ILImageCache::diskImageDataForKey(const std::string& key) {
@@ -417,7 +424,7 @@ NSDataPtr ILImageCache::diskImageDataForKey(const std::string& key) {
 bool ILImageCache::diskImageDataExistsWithKey(const std::string& key) {
   if (key.empty()) return false;
   bool exists = false;
-  dispatch_sync(ioQueue_, [&] { exists = diskCache_->containsDataForKey(key); });
+  dispatch_sync(ioQueue_, [&] { exists = ioDisk().containsDataForKey(key); });
   return exists;
 }
 
@@ -439,7 +446,7 @@ void ILImageCache::diskImageExistsWithKey(const std::string& key,
   auto self = SharedFromThis(this);
   auto shared = share(std::move(completion));
   dispatch_async(ioQueue_, [self, key, shared] {
-    const bool exists = !key.empty() && self->diskCache_->containsDataForKey(key);
+    const bool exists = !key.empty() && self->ioDisk().containsDataForKey(key);
     dispatch_async(dispatch_get_main_queue(), [shared, exists] { (*shared)(exists); });
   });
 }
@@ -469,7 +476,7 @@ void ILImageCache::removeImageForKey(const std::string& key, bool fromMemory, bo
   auto self = SharedFromThis(this);
   auto shared = share(std::move(completion));
   dispatch_async(ioQueue_, [self, key, shared] {
-    self->diskCache_->removeDataForKey(key);
+    self->ioDisk().removeDataForKey(key);
     onMainQueue(shared);
   });
 }
@@ -494,7 +501,7 @@ void ILImageCache::removeImageFromMemoryForKey(const std::string& key) {
 
 void ILImageCache::removeImageFromDiskForKey(const std::string& key) {
   if (key.empty()) return;
-  dispatch_sync(ioQueue_, [&] { diskCache_->removeDataForKey(key); });
+  dispatch_sync(ioQueue_, [&] { ioDisk().removeDataForKey(key); });
 }
 
 void ILImageCache::containsImageForKey(const std::string& key, ILImageCacheKind cacheType,
@@ -524,7 +531,7 @@ void ILImageCache::clearDiskOnCompletion(ILImageCacheCompletion completion) {
   auto self = SharedFromThis(this);
   auto shared = share(std::move(completion));
   dispatch_async(ioQueue_, [self, shared] {
-    self->diskCache_->removeAllData();
+    self->ioDisk().removeAllData();
     onMainQueue(shared);
   });
 }
@@ -549,20 +556,20 @@ void ILImageCache::deleteOldFilesWithCompletionBlock(ILImageCacheCompletion comp
   auto self = SharedFromThis(this);
   auto shared = share(std::move(completion));
   dispatch_async(ioQueue_, [self, shared] {
-    self->diskCache_->removeExpiredData();
+    self->ioDisk().removeExpiredData();
     onMainQueue(shared);
   });
 }
 
 uint64_t ILImageCache::totalDiskSize() {
   uint64_t size = 0;
-  dispatch_sync(ioQueue_, [&] { size = diskCache_->totalSize(); });
+  dispatch_sync(ioQueue_, [&] { size = ioDisk().totalSize(); });
   return size;
 }
 
 uint64_t ILImageCache::totalDiskCount() {
   uint64_t count = 0;
-  dispatch_sync(ioQueue_, [&] { count = diskCache_->totalCount(); });
+  dispatch_sync(ioQueue_, [&] { count = ioDisk().totalCount(); });
   return count;
 }
 
@@ -570,18 +577,23 @@ void ILImageCache::calculateSizeWithCompletionBlock(ILImageCacheSizeCompletion c
   auto self = SharedFromThis(this);
   auto shared = share(std::move(completion));
   dispatch_async(ioQueue_, [self, shared] {
-    const uint64_t count = self->diskCache_->totalCount();
-    const uint64_t size = self->diskCache_->totalSize();
+    const uint64_t count = self->ioDisk().totalCount();
+    const uint64_t size = self->ioDisk().totalSize();
     dispatch_async(dispatch_get_main_queue(), [shared, count, size] { (*shared)(count, size); });
   });
 }
 
 void ILImageCache::applicationWillTerminate() {
   if (!config_->shouldRemoveExpiredDataWhenTerminate) return;
-  dispatch_sync(ioQueue_, [this] { diskCache_->removeExpiredData(); });
+  dispatch_sync(ioQueue_, [this] { ioDisk().removeExpiredData(); });
 }
 
 void ILImageCache::applicationDidEnterBackground() {
   if (!config_->shouldRemoveExpiredDataWhenEnterBackground) return;
   deleteOldFilesWithCompletionBlock();
+}
+
+ILDiskCacheProtocol& ILImageCache::ioDisk() const {
+  QX_DCHECK_SEQUENCE(ioSequence_);
+  return *diskCache_;
 }

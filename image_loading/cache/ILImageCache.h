@@ -41,8 +41,8 @@ class ILImageCacheToken : public NSObject, public ILRemoteImageOperation {
 
  private:
   mutable std::mutex lock_;
-  bool cancelled_ QX_GUARDED_BY(lock_) = false;
-  ILImageCacheQueryCompletion doneBlock_ QX_GUARDED_BY(lock_);
+  bool cancelled_ = false;  // guarded by lock_
+  ILImageCacheQueryCompletion doneBlock_;  // guarded by lock_
   const std::string key_;
   const ILCallbackQueuePtr callbackQueue_;
 };
@@ -133,6 +133,7 @@ class ILImageCache : public NSObject, public ILImageCacheProtocol {
   void migrateDiskCacheDirectory();
   // Caller on the I/O queue.
   NSDataPtr diskImageDataBySearchingAllPathsForKey(const std::string& key);
+  ILDiskCacheProtocol& ioDisk() const;
   UIImagePtr memoryImageForQuery(const std::string& key, ILImageCacheLookupOptions options,
                                  const ILRemoteImageContext& context) const;
   void writeToDisk(const NSDataPtr& data, const UIImagePtr& image, const std::string& key,
@@ -144,10 +145,11 @@ class ILImageCache : public NSObject, public ILImageCacheProtocol {
   dispatch_queue_t ioQueue_;
   std::shared_ptr<ILMemoryCacheProtocol> memoryCache_;
   std::shared_ptr<ILDiskCacheProtocol> diskCache_;
+  // The disk cache is used on the I/O queue only (through ioDisk()).
+  SequenceChecker ioSequence_;
   std::string diskCachePath_;
   std::mutex blockLock_;
-  std::function<std::string(const std::string&)> additionalCachePathBlock_
-      QX_GUARDED_BY(blockLock_);
+  std::function<std::string(const std::string&)> additionalCachePathBlock_;  // guarded by blockLock_
   NSObserverToken terminateToken_;
   NSObserverToken backgroundToken_;
 };

@@ -37,10 +37,10 @@ class ILImageCachesManagerOperation : public ILRemoteImageOperation {
 
  private:
   mutable std::mutex lock_;
-  uint64_t pending_ QX_GUARDED_BY(lock_) = 0;
-  bool cancelled_ QX_GUARDED_BY(lock_) = false;
-  bool finished_ QX_GUARDED_BY(lock_) = false;
-  bool executing_ QX_GUARDED_BY(lock_) = false;
+  uint64_t pending_ = 0;  // guarded by lock_
+  bool cancelled_ = false;  // guarded by lock_
+  bool finished_ = false;  // guarded by lock_
+  bool executing_ = false;  // guarded by lock_
 };
 
 class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
@@ -89,5 +89,5 @@ class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
                    std::shared_ptr<ILImageCacheQueryCompletion> completion);
 
   mutable std::mutex lock_;
-  std::vector<ILImageCacheProtocolPtr> imageCaches_ QX_GUARDED_BY(lock_);
+  std::vector<ILImageCacheProtocolPtr> imageCaches_;  // guarded by lock_
 };

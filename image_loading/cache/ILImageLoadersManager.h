@@ -74,5 +74,5 @@ class ILImageLoadersManager : public NSObject, public ILImageLoader {
   ILImageLoaderPtr loaderForURL(const NSURLPtr& url) const;
 
   mutable std::mutex lock_;
-  std::vector<ILImageLoaderPtr> imageLoaders_ QX_GUARDED_BY(lock_);
+  std::vector<ILImageLoaderPtr> imageLoaders_;  // guarded by lock_
 };

@@ -80,14 +80,13 @@ class ILMemoryCache : public ILMemoryCacheProtocol,
   NSObserverToken memoryWarningToken_;
 
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, Entry> entries_ QX_GUARDED_BY(mutex_);
-  std::list<std::string> recency_ QX_GUARDED_BY(mutex_);  // least recent first
-  uint64_t totalCost_ QX_GUARDED_BY(mutex_) = 0;
-  uint64_t costLimit_ QX_GUARDED_BY(mutex_) = 0;
-  uint64_t countLimit_ QX_GUARDED_BY(mutex_) = 0;
+  std::unordered_map<std::string, Entry> entries_;  // guarded by mutex_
+  std::list<std::string> recency_;  // guarded by mutex_; least recent first
+  uint64_t totalCost_ = 0;  // guarded by mutex_
+  uint64_t costLimit_ = 0;  // guarded by mutex_
+  uint64_t countLimit_ = 0;  // guarded by mutex_
 
   std::mutex weakCacheLock_;
-  std::unordered_map<std::string, std::weak_ptr<NSObject>> weakCache_
-      QX_GUARDED_BY(weakCacheLock_);
-  size_t weakPruneAt_ QX_GUARDED_BY(weakCacheLock_) = 64;
+  std::unordered_map<std::string, std::weak_ptr<NSObject>> weakCache_;  // guarded by weakCacheLock_
+  size_t weakPruneAt_ = 64;  // guarded by weakCacheLock_
 };

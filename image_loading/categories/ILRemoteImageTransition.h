@@ -24,6 +24,7 @@ class ILRemoteImageTransition : public NSObject {
                                       const NSDataPtr& data, ILImageCacheKind cacheType,
                                       const NSURLPtr& imageURL)>;
   using Animations = std::function<void(UIView& view, const std::shared_ptr<UIImage>& image)>;
+  // Copyable: one transition serves every load it is given to.
   using Completion = std::function<void(bool finished)>;
 
   static std::shared_ptr<ILRemoteImageTransition> fadeTransition(double duration = 0.5);

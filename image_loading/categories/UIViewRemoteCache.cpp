@@ -60,7 +60,7 @@ const char kViewLoadingKey = 0;
 
 ViewLoading& loadingOf(const UIView& view) {
   // Serialises the first attachment; the tables have their own lock after.
-  static std::mutex attachMutex;
+  static std::mutex attachMutex;  // guards the first attachment of a view's table
   std::lock_guard<std::mutex> lock(attachMutex);
   auto& object = const_cast<UIView&>(view);
   Value attached = object.associatedObject(&kViewLoadingKey);

@@ -37,7 +37,7 @@ inline constexpr const char* ILRemoteImageContextCustomManager = "customManager"
 using ILSetImageBlock = std::function<void(const UIImagePtr& image, const NSDataPtr& data,
                                            ILImageCacheKind cacheType, const NSURLPtr& imageURL)>;
 // What the image view and button entries call back with: the load's data and
-// finished flag are left out.
+// finished flag are left out. Copyable: it runs for every stage of a load.
 using ILExternalCompletionBlock = std::function<void(const UIImagePtr& image,
                                                      const NSErrorPtr& error,
                                                      ILImageCacheKind cacheType,

@@ -13,7 +13,7 @@ std::shared_ptr<ILImageCodersManager>& sharedSlot() {
   return slot;
 }
 std::mutex& sharedMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards the shared manager
   return m;
 }
 

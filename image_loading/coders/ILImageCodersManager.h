@@ -41,5 +41,5 @@ class ILImageCodersManager : public NSObject, public ILImageCoder {
 
  private:
   mutable std::mutex codersLock_;
-  std::vector<ILImageCoderPtr> imageCoders_ QX_GUARDED_BY(codersLock_);
+  std::vector<ILImageCoderPtr> imageCoders_;  // guarded by codersLock_
 };

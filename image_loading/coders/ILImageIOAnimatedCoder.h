@@ -132,8 +132,8 @@ class ILImageIOAnimatedCoder : public NSObject,
   DecodeSettings settings_;
   uint64_t width_ = 0, height_ = 0;
   uint64_t loopCount_ = 0;
-  uint64_t frameCount_ QX_GUARDED_BY(lock_) = 0;
-  std::vector<ILImageIOCoderFrame> frames_ QX_GUARDED_BY(lock_);
+  uint64_t frameCount_ = 0;  // guarded by lock_
+  std::vector<ILImageIOCoderFrame> frames_;  // guarded by lock_
   bool finished_ = false;
 };
 

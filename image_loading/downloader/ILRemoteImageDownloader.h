@@ -48,11 +48,11 @@ class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperatio
   mutable std::mutex lock_;
   NSURLPtr url_;
   NSURLRequestPtr request_;
-  NSHTTPURLResponsePtr response_ QX_GUARDED_BY(lock_);
-  NSURLSessionTaskMetricsPtr metrics_ QX_GUARDED_BY(lock_);
+  NSHTTPURLResponsePtr response_;  // guarded by lock_
+  NSURLSessionTaskMetricsPtr metrics_;  // guarded by lock_
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> downloadOperation_;
-  std::weak_ptr<NSObject> cancelToken_ QX_GUARDED_BY(lock_);
-  bool cancelled_ QX_GUARDED_BY(lock_) = false;
+  std::weak_ptr<NSObject> cancelToken_;  // guarded by lock_
+  bool cancelled_ = false;  // guarded by lock_
   NSObserverToken responseObserver_;
   NSObserverToken stopObserver_;
 };
@@ -167,18 +167,17 @@ class ILRemoteImageDownloader : public NSObject,
   bool isShared_ = false;
 
   std::mutex operationsLock_;
-  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_
-      QX_GUARDED_BY(operationsLock_);
+  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_;  // guarded by operationsLock_
 
   mutable std::mutex HTTPHeadersLock_;
-  NSHTTPHeaderFields HTTPHeaders_ QX_GUARDED_BY(HTTPHeadersLock_);
+  NSHTTPHeaderFields HTTPHeaders_;  // guarded by HTTPHeadersLock_
 
   mutable std::mutex hooksLock_;
-  ILRemoteImageDownloaderRequestModifierPtr requestModifier_ QX_GUARDED_BY(hooksLock_);
-  ILRemoteImageDownloaderResponseModifierPtr responseModifier_ QX_GUARDED_BY(hooksLock_);
-  ILRemoteImageDownloaderDecryptorPtr decryptor_ QX_GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderRequestModifierPtr requestModifier_;  // guarded by hooksLock_
+  ILRemoteImageDownloaderResponseModifierPtr responseModifier_;  // guarded by hooksLock_
+  ILRemoteImageDownloaderDecryptorPtr decryptor_;  // guarded by hooksLock_
 
   mutable std::mutex sessionLock_;
-  NSURLSessionPtr session_ QX_GUARDED_BY(sessionLock_);
+  NSURLSessionPtr session_;  // guarded by sessionLock_
 };
 using ILRemoteImageDownloaderPtr = std::shared_ptr<ILRemoteImageDownloader>;

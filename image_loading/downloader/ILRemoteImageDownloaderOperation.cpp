@@ -675,7 +675,7 @@ void ILRemoteImageDownloaderOperation::reportProgress(const Tokens& tokens, int6
 void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
   // Every operation's notifications, in order, in one main-queue block per
   // burst: the main thread is woken once, not four times per download.
-  static std::mutex mutex;
+  static std::mutex mutex;  // guards pending and scheduled
   static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending;
   static bool scheduled = false;
   {

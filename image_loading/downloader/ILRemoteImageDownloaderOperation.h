@@ -243,25 +243,25 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // (finished, executing) are announced outside it, since observers of those
   // take the downloader's lock.
   mutable std::recursive_mutex lock_;
-  Tokens callbackTokens_ QX_GUARDED_BY(lock_);
+  Tokens callbackTokens_;  // guarded by lock_
   // Set once the last answers are decided: a caller joining later would
   // never be answered, so it is turned away (and gets a new operation).
-  bool closed_ QX_GUARDED_BY(lock_) = false;
-  std::weak_ptr<NSURLSession> unownedSession_ QX_GUARDED_BY(lock_);
-  NSURLSessionPtr ownedSession_ QX_GUARDED_BY(lock_);
-  NSURLSessionDataTaskPtr dataTask_ QX_GUARDED_BY(lock_);
-  NSHTTPURLResponsePtr response_ QX_GUARDED_BY(lock_);
-  NSURLSessionTaskMetricsPtr metrics_ QX_GUARDED_BY(lock_);
-  NSURLCredentialPtr credential_ QX_GUARDED_BY(lock_);
-  double minimumProgressInterval_ QX_GUARDED_BY(lock_) = 0;
-  std::optional<ILStatusCodeSet> acceptableStatusCodes_ QX_GUARDED_BY(lock_);
-  std::optional<ILContentTypeSet> acceptableContentTypes_ QX_GUARDED_BY(lock_);
-  std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_ QX_GUARDED_BY(lock_);
+  bool closed_ = false;  // guarded by lock_
+  std::weak_ptr<NSURLSession> unownedSession_;  // guarded by lock_
+  NSURLSessionPtr ownedSession_;  // guarded by lock_
+  NSURLSessionDataTaskPtr dataTask_;  // guarded by lock_
+  NSHTTPURLResponsePtr response_;  // guarded by lock_
+  NSURLSessionTaskMetricsPtr metrics_;  // guarded by lock_
+  NSURLCredentialPtr credential_;  // guarded by lock_
+  double minimumProgressInterval_ = 0;  // guarded by lock_
+  std::optional<ILStatusCodeSet> acceptableStatusCodes_;  // guarded by lock_
+  std::optional<ILContentTypeSet> acceptableContentTypes_;  // guarded by lock_
+  std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_;  // guarded by lock_
 
   // The body: appended on the delegate queue, read by partial decodes.
   mutable std::mutex dataLock_;
-  std::optional<Bytes> imageData_ QX_GUARDED_BY(dataLock_);
-  NSDataPtr firstChunk_ QX_GUARDED_BY(dataLock_);  // the body while it is one chunk
+  std::optional<Bytes> imageData_;  // guarded by dataLock_
+  NSDataPtr firstChunk_;  // guarded by dataLock_; the body while it is one chunk
 
   // Touched on the session's serial delegate queue only.
   NSDataPtr cachedData_;

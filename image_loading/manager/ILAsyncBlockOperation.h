@@ -25,7 +25,7 @@ class ILAsyncBlockOperation : public NSOperation {
   void cancel() override;
 
  private:
-  std::recursive_mutex lock_;
+  std::recursive_mutex lock_;  // guards executionBlock_ and the operation's state changes
   Block executionBlock_;
 };
 using ILAsyncBlockOperationPtr = std::shared_ptr<ILAsyncBlockOperation>;

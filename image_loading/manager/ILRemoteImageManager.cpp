@@ -25,7 +25,7 @@ struct ILRemoteImageManager::Load {
 
 namespace {
 
-std::mutex gDefaultsLock;
+std::mutex gDefaultsLock;  // guards gDefaultImageCache and gDefaultImageLoader
 ILImageCacheProtocolPtr gDefaultImageCache;
 ILImageLoaderPtr gDefaultImageLoader;
 
@@ -570,28 +570,28 @@ void ILRemoteImageManager::serializeAndStore(const LoadPtr& load,
                                              const ILImageCacheProtocolPtr& cache, UIImagePtr image,
                                              NSDataPtr data, const std::string& key,
                                              ILImageCacheKind storeType, bool finished,
-                                             std::function<void(NSDataPtr stored)> next) {
+                                             OnceCallback<void(NSDataPtr stored)> next) {
   auto serializer = ILContextObject<ILRemoteImageCacheSerializerProtocol>(
       load->context, ILRemoteImageContextCacheSerializer);
   const bool toDisk = storeType == ILImageCacheKindDisk || storeType == ILImageCacheKindAll;
   auto self = std::static_pointer_cast<ILRemoteImageManager>(shared_from_this());
   if (finished && serializer && toDisk) {
     dispatch_async(transformQueue(), [self, load, cache, serializer, image, data, key, storeType,
-                                      finished, next = std::move(next)] {
+                                      finished, next = std::move(next)]() mutable {
       NSDataPtr stored = serializer->cacheDataWithImage(image, data, load->url);
       self->storeImage(load, cache, image, stored, key, storeType, finished,
-                       [next, stored] { next(stored); });
+                       [next = std::move(next), stored]() mutable { next(stored); });
     });
     return;
   }
   storeImage(load, cache, image, data, key, storeType, finished,
-             [next = std::move(next), data] { next(data); });
+             [next = std::move(next), data]() mutable { next(data); });
 }
 
 void ILRemoteImageManager::storeImage(const LoadPtr& load, const ILImageCacheProtocolPtr& cache,
                                       const UIImagePtr& image, const NSDataPtr& data,
                                       const std::string& key, ILImageCacheKind storeType,
-                                      bool finished, std::function<void()> completion) {
+                                      bool finished, OnceClosure completion) {
   // Progressive stages are shown, never stored.
   if (!finished || storeType == ILImageCacheKindNone || (!image && !data)) {
     completion();
@@ -599,7 +599,7 @@ void ILRemoteImageManager::storeImage(const LoadPtr& load, const ILImageCachePro
   }
   if (load->options & ILLoadWaitStoreCache) {
     cache->storeImage(image, data, key, load->options, load->context, storeType,
-                      [completion = std::move(completion)] { completion(); });
+                      std::move(completion));
   } else {
     cache->storeImage(image, data, key, load->options, load->context, storeType, nullptr);
     completion();

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/OnceCallback.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
 #include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
@@ -37,7 +38,7 @@ class ILCallbackQueue;
 
 // Called for every stage of a load: progressive stages and the cached image
 // of a refresh come with finished == false or ahead of the final call; the
-// last call has finished == true.
+// last call has finished == true. Copyable, as it runs more than once.
 using ILRemoteImageCompletionBlock =
     std::function<void(UIImagePtr image, NSDataPtr data, NSErrorPtr error,
                        ILImageCacheKind cacheType, bool finished, NSURLPtr imageURL)>;
@@ -81,10 +82,10 @@ class ILRemoteImageCombinedOperation : public NSObject, public ILRemoteImageOper
   void end();
 
   mutable std::mutex lock_;
-  bool cancelled_ QX_GUARDED_BY(lock_) = false;
-  bool ended_ QX_GUARDED_BY(lock_) = false;
-  ILRemoteImageOperationPtr cacheOperation_ QX_GUARDED_BY(lock_);
-  ILRemoteImageOperationPtr loaderOperation_ QX_GUARDED_BY(lock_);
+  bool cancelled_ = false;  // guarded by lock_
+  bool ended_ = false;  // guarded by lock_
+  ILRemoteImageOperationPtr cacheOperation_;  // guarded by lock_
+  ILRemoteImageOperationPtr loaderOperation_;  // guarded by lock_
   std::weak_ptr<ILRemoteImageManager> manager_;
 };
 using ILRemoteImageCombinedOperationPtr = std::shared_ptr<ILRemoteImageCombinedOperation>;
@@ -201,10 +202,10 @@ class ILRemoteImageManager : public NSObject {
   void serializeAndStore(const LoadPtr& load, const ILImageCacheProtocolPtr& cache,
                          UIImagePtr image, NSDataPtr data, const std::string& key,
                          ILImageCacheKind storeType, bool finished,
-                         std::function<void(NSDataPtr stored)> next);
+                         OnceCallback<void(NSDataPtr stored)> next);
   void storeImage(const LoadPtr& load, const ILImageCacheProtocolPtr& cache, const UIImagePtr& image,
                   const NSDataPtr& data, const std::string& key, ILImageCacheKind storeType,
-                  bool finished, std::function<void()> completion);
+                  bool finished, OnceClosure completion);
   void callCompletion(const LoadPtr& load, UIImagePtr image, NSDataPtr data, NSErrorPtr error,
                       ILImageCacheKind cacheType, bool finished) const;
   void callCompletionWithError(const LoadPtr& load, NSErrorPtr error) const;
@@ -218,16 +219,15 @@ class ILRemoteImageManager : public NSObject {
   const ILImageLoaderPtr imageLoader_;
 
   mutable std::mutex settingsLock_;
-  ILImageTransformerPtr transformer_ QX_GUARDED_BY(settingsLock_);
-  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter_ QX_GUARDED_BY(settingsLock_);
-  ILRemoteImageCacheSerializerPtr cacheSerializer_ QX_GUARDED_BY(settingsLock_);
-  ILRemoteImageOptionsProcessorPtr optionsProcessor_ QX_GUARDED_BY(settingsLock_);
-  std::weak_ptr<ILRemoteImageManagerDelegate> delegate_ QX_GUARDED_BY(settingsLock_);
+  ILImageTransformerPtr transformer_;  // guarded by settingsLock_
+  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter_;  // guarded by settingsLock_
+  ILRemoteImageCacheSerializerPtr cacheSerializer_;  // guarded by settingsLock_
+  ILRemoteImageOptionsProcessorPtr optionsProcessor_;  // guarded by settingsLock_
+  std::weak_ptr<ILRemoteImageManagerDelegate> delegate_;  // guarded by settingsLock_
 
   mutable std::mutex failedURLsLock_;
-  std::set<std::string> failedURLs_ QX_GUARDED_BY(failedURLsLock_);
+  std::set<std::string> failedURLs_;  // guarded by failedURLsLock_
   mutable std::mutex runningOperationsLock_;
-  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_
-      QX_GUARDED_BY(runningOperationsLock_);
+  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_;  // guarded by runningOperationsLock_
 };
 using ILRemoteImageManagerPtr = std::shared_ptr<ILRemoteImageManager>;

@@ -24,6 +24,7 @@ class ILRemoteImagePrefetcher;
 
 using ILRemoteImagePrefetcherProgressBlock =
     std::function<void(uint64_t finishedCount, uint64_t totalCount)>;
+// Copyable: the token hands it out again through completionBlock().
 using ILRemoteImagePrefetcherCompletionBlock =
     std::function<void(uint64_t finishedCount, uint64_t skippedCount)>;
 
@@ -70,15 +71,13 @@ class ILRemoteImagePrefetchToken : public NSObject, public ILRemoteImageOperatio
   std::atomic<bool> isAllFinished_{false};
 
   mutable std::mutex blocksLock_;
-  ILRemoteImagePrefetcherProgressBlock progressBlock_ QX_GUARDED_BY(blocksLock_);
-  ILRemoteImagePrefetcherCompletionBlock completionBlock_ QX_GUARDED_BY(blocksLock_);
+  ILRemoteImagePrefetcherProgressBlock progressBlock_;  // guarded by blocksLock_
+  ILRemoteImagePrefetcherCompletionBlock completionBlock_;  // guarded by blocksLock_
   std::mutex prefetchOperationsLock_;
-  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_
-      QX_GUARDED_BY(prefetchOperationsLock_);
+  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_;  // guarded by prefetchOperationsLock_
   std::mutex loadOperationsLock_;
-  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_
-      QX_GUARDED_BY(loadOperationsLock_);
-  bool cancelled_ QX_GUARDED_BY(loadOperationsLock_) = false;
+  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_;  // guarded by loadOperationsLock_
+  bool cancelled_ = false;  // guarded by loadOperationsLock_
 };
 using ILRemoteImagePrefetchTokenPtr = std::shared_ptr<ILRemoteImagePrefetchToken>;
 
@@ -144,12 +143,12 @@ class ILRemoteImagePrefetcher : public NSObject {
   const NSOperationQueuePtr prefetchQueue_;
 
   mutable std::mutex settingsLock_;
-  ILRemoteImageOptions options_ QX_GUARDED_BY(settingsLock_) = ILLoadLowPriority;
-  ILRemoteImageContext context_ QX_GUARDED_BY(settingsLock_);
-  ILCallbackQueuePtr callbackQueue_ QX_GUARDED_BY(settingsLock_);
-  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_ QX_GUARDED_BY(settingsLock_);
+  ILRemoteImageOptions options_ = ILLoadLowPriority;  // guarded by settingsLock_
+  ILRemoteImageContext context_;  // guarded by settingsLock_
+  ILCallbackQueuePtr callbackQueue_;  // guarded by settingsLock_
+  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_;  // guarded by settingsLock_
 
   mutable std::mutex runningTokensLock_;
-  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_ QX_GUARDED_BY(runningTokensLock_);
+  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_;  // guarded by runningTokensLock_
 };
 using ILRemoteImagePrefetcherPtr = std::shared_ptr<ILRemoteImagePrefetcher>;

@@ -95,12 +95,12 @@ class AVAssetExportSession : public NSKeyValueObservable {
   std::string presetName_;
   dispatch_queue_t queue_;
   mutable std::mutex mutex_;
-  std::string outputFileType_ QX_GUARDED_BY(mutex_);
-  NSURLPtr outputURL_ QX_GUARDED_BY(mutex_);
-  NSURLPtr temporaryDirectory_ QX_GUARDED_BY(mutex_);
-  bool optimizeForNetwork_ QX_GUARDED_BY(mutex_) = false;
-  NSErrorPtr error_ QX_GUARDED_BY(mutex_);
-  bool started_ QX_GUARDED_BY(mutex_) = false;
+  std::string outputFileType_;  // guarded by mutex_
+  NSURLPtr outputURL_;  // guarded by mutex_
+  NSURLPtr temporaryDirectory_;  // guarded by mutex_
+  bool optimizeForNetwork_ = false;  // guarded by mutex_
+  NSErrorPtr error_;  // guarded by mutex_
+  bool started_ = false;  // guarded by mutex_
   std::atomic<AVAssetExportSessionStatus> status_{AVAssetExportSessionStatusUnknown};
   std::atomic<float> progress_{0};
   std::atomic<bool> cancelled_{false};

@@ -224,9 +224,9 @@ void AVPlayer::replaceCurrentItemWithPlayerItem(AVPlayerItemPtr item) {
 void AVPlayer::cancelSeek() {
   seeking_ = false;
   ++seekGeneration_;
-  if (auto completion = std::move(seekCompletion_)) {
-    seekCompletion_ = nullptr;
-    onMain([completion] { completion(false); });
+  if (seekCompletion_) {
+    auto completion = std::make_shared<OnceCallback<void(bool)>>(std::move(seekCompletion_));
+    onMain([completion] { (*completion)(false); });
   }
 }
 
@@ -235,14 +235,17 @@ void AVPlayer::seekToTime(CMTime time) {
 }
 
 void AVPlayer::seekToTime(CMTime time, CMTime toleranceBefore, CMTime toleranceAfter,
-                          std::function<void(bool finished)> completionHandler) {
+                          OnceCallback<void(bool finished)> completionHandler) {
   QX_DCHECK_MAIN_THREAD();
   // Every seek lands on the exact time, which any tolerance allows.
   (void)toleranceBefore;
   (void)toleranceAfter;
   auto item = currentItem_.get();
   if (!item || !item->pipeline_ || item->status() == AVPlayerItemStatusFailed || !CMTIME_IS_NUMERIC(time)) {
-    if (completionHandler) onMain([completionHandler] { completionHandler(false); });
+    if (completionHandler) {
+      auto completion = std::make_shared<OnceCallback<void(bool)>>(std::move(completionHandler));
+      onMain([completion] { (*completion)(false); });
+    }
     return;
   }
   cancelSeek();
@@ -263,7 +266,6 @@ void AVPlayer::seekFinished(uint64_t generation, bool finished) {
   if (generation != seekGeneration_) return;
   seeking_ = false;
   auto completion = std::move(seekCompletion_);
-  seekCompletion_ = nullptr;
   refresh();
   // Time jumped: observers hear of it even when it keeps standing still.
   if (!running_) notifyObservers();

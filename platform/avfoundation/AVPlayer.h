@@ -20,6 +20,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ObservableProperty.h"
 #include "platform/quartzcore/CALayer.h"
 
@@ -121,7 +122,7 @@ class AVPlayer : public NSKeyValueObservable {
   // then runs on the main queue with true, or with false when another seek
   // or a new item comes first.
   void seekToTime(CMTime time, CMTime toleranceBefore, CMTime toleranceAfter,
-                  std::function<void(bool finished)> completionHandler);
+                  OnceCallback<void(bool finished)> completionHandler);
   void seekToTime(CMTime time);
 
   // The block runs on `queue` (the main queue when null) at every multiple
@@ -164,7 +165,7 @@ class AVPlayer : public NSKeyValueObservable {
   bool running_ = false;
   bool seeking_ = false;
   uint64_t seekGeneration_ = 0;
-  std::function<void(bool)> seekCompletion_;
+  OnceCallback<void(bool)> seekCompletion_;
   uint64_t endToken_ = 0;
   std::vector<std::shared_ptr<TimeObserver>> observers_;
 };

@@ -110,7 +110,7 @@ class CGImage : public NSObject {
   mutable std::shared_ptr<const Bytes> pixels_;
   mutable std::mutex rowsMutex_;
   mutable RowProvider rows_;  // guarded by rowsMutex_; dropped once decoded
-  mutable std::mutex typeMutex_;
+  mutable std::mutex typeMutex_;  // guards utType_
   std::string utType_;
 };
 

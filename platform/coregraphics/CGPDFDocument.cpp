@@ -16,7 +16,7 @@ namespace {
 // poppler keeps process-wide state (fonts, error callback) that is not safe
 // to share between threads; every call into it holds this lock.
 std::mutex& popplerMutex() {
-  static std::mutex mutex;
+  static std::mutex mutex;  // guards every call into poppler
   return mutex;
 }
 

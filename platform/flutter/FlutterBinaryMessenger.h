@@ -9,7 +9,7 @@
 // A message is a byte buffer; nullptr is the nil message (and the empty reply
 // that means "no handler").
 using FlutterBinaryMessage = std::shared_ptr<const Bytes>;
-using FlutterBinaryReply = std::function<void(FlutterBinaryMessage reply)>;
+using FlutterBinaryReply = std::function<void(FlutterBinaryMessage reply)>;  // once; copyable for now
 using FlutterBinaryMessageHandler =
     std::function<void(FlutterBinaryMessage message, FlutterBinaryReply reply)>;
 

@@ -171,7 +171,7 @@ class FlutterEventChannel : public FlutterChannel {
   std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
-using FlutterMessageReply = std::function<void(const Value&)>;
+using FlutterMessageReply = std::function<void(const Value&)>;  // once; copyable for now
 using FlutterMessageHandler = std::function<void(const Value& message, FlutterMessageReply reply)>;
 
 class FlutterBasicMessageChannel : public FlutterChannel {

@@ -4,7 +4,7 @@
 #include <utility>
 
 struct FlutterDartSide::Shared {
-  std::mutex mutex;
+  std::mutex mutex;  // guards handler
   EventHandler handler;
 };
 

@@ -59,7 +59,7 @@ class FlutterEngine : public FlutterBinaryMessenger,
   class Registrar;
   FlutterEngine() = default;
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards handlers_, registrars_ and the delegate lists below
   std::map<std::string, FlutterBinaryMessageHandler> handlers_;
   std::map<std::string, std::shared_ptr<Registrar>> registrars_;
   std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_;

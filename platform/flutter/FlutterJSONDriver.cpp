@@ -311,6 +311,12 @@ FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, Line
   });
 }
 
+std::shared_ptr<FlutterJSONDriver> FlutterJSONDriver::create(std::shared_ptr<FlutterEngine> engine,
+                                                             LineWriter write) {
+  return std::shared_ptr<FlutterJSONDriver>(
+      new FlutterJSONDriver(std::move(engine), std::move(write)));
+}
+
 FlutterJSONDriver::~FlutterJSONDriver() = default;
 
 void FlutterJSONDriver::writeLine(const std::string& line) {
@@ -415,7 +421,7 @@ void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<Req
     return v;
   };
   auto answer =
-      WeakBind(self_, [state](FlutterJSONDriver& self, const std::string& key, const Value& json) {
+      WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key, const Value& json) {
         if (state->answered.exchange(true)) return;
         self.reply(state->idText, key, json);
         if (state->counted) --self.pending_;
@@ -505,7 +511,7 @@ bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
   if (!snapshot && !tree && !touch) return false;
   state->counted = true;
   ++pending_;
-  auto answer = WeakBind(self_, [state](FlutterJSONDriver& self, const std::string& key,
+  auto answer = WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key,
                                         const Value& json) {
     if (state->answered.exchange(true)) return;
     self.reply(state->idText, key, json);
@@ -533,7 +539,7 @@ void FlutterJSONDriver::finishIfDone() {
   settling_ = true;
   const uint64_t seen = linesWritten_.load();
   NSRunLoop::mainRunLoop().performAfter(
-      kSettleSeconds, WeakBind(self_, [seen](FlutterJSONDriver& self) {
+      kSettleSeconds, WeakBind(weak_from_this(), [seen](FlutterJSONDriver& self) {
         self.settling_ = false;
         if (!self.finished_) return;
         if (self.linesWritten_.load() != seen || self.pending_.load() > 0 ||
@@ -582,7 +588,7 @@ void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
                               double drainSeconds) {
   finished_ = std::move(finished);
   // The only thread of the driver: it blocks on input so the main thread never does.
-  std::thread([weak = std::weak_ptr<FlutterJSONDriver>(self_), &in, drainSeconds] {
+  std::thread([weak = weak_from_this(), &in, drainSeconds] {
     std::string line;
     bool tooLong = false;
     auto& loop = NSRunLoop::mainRunLoop();
@@ -604,7 +610,7 @@ void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
       if (self.finished_) {
         // Replies that never come must not keep the process alive for ever.
         NSRunLoop::mainRunLoop().performAfter(
-            drainSeconds, WeakBind(self.self_, [](FlutterJSONDriver& self) {
+            drainSeconds, WeakBind(self.weak_from_this(), [](FlutterJSONDriver& self) {
               if (!self.finished_) return;
               std::fprintf(stderr, "host: %d request(s) still unanswered at exit\n",
                            self.pending_.load());

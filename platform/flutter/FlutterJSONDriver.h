@@ -38,7 +38,9 @@ std::optional<Value> toValue(const Value& json, std::string* error);
 Value fromValue(const Value& value);
 }  // namespace FlutterDriverJSON
 
-class FlutterJSONDriver {
+// Owned through shared_ptr (see create()): the blocks it hands to the run
+// loop, the clock and plugins may outlive it and hold it weakly.
+class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver> {
  public:
   using LineWriter = std::function<void(const std::string& line)>;
 
@@ -48,7 +50,8 @@ class FlutterJSONDriver {
 
   // `write` receives each output line without the newline; it is called from
   // whatever thread produced the line, one line at a time.
-  FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write);
+  static std::shared_ptr<FlutterJSONDriver> create(std::shared_ptr<FlutterEngine> engine,
+                                                   LineWriter write);
   ~FlutterJSONDriver();
 
   // Handles one request line. Must run on the main thread. No exception from
@@ -63,6 +66,7 @@ class FlutterJSONDriver {
   void serve(std::istream& in, std::function<void()> finished, double drainSeconds = 30);
 
  private:
+  FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write);
   // `idText` is the request's id as it came, JSON text ("null" for none).
   void reply(const std::string& idText, const std::string& key, const Value& json);
   void writeLine(const std::string& line);
@@ -78,15 +82,11 @@ class FlutterJSONDriver {
   std::unique_ptr<FlutterDartSide> dart_;
   std::shared_ptr<FlutterMessageCodec> customCodec_;
   LineWriter write_;
-  std::mutex writeMutex_;
+  std::mutex writeMutex_;  // guards write_ (one line at a time)
   static constexpr double kSettleSeconds = 0.2;
   std::atomic<int> pending_{0};
   std::atomic<uint64_t> linesWritten_{0};
   bool settling_ = false;
   bool inputEnded_ = false;
   std::function<void()> finished_;
-  // The driver is owned plainly (by the host, or a test), yet the blocks it
-  // hands to the run loop, the clock and plugins may outlive it: they hold
-  // it through this, weakly. Last, so it is the first to go.
-  std::shared_ptr<FlutterJSONDriver> self_{this, [](FlutterJSONDriver*) {}};
 };

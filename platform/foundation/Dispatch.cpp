@@ -137,7 +137,7 @@ class WorkerPool {
     }
   }
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards tasks_, threads_ and the idle counts (with cv_)
   std::condition_variable cv_;
   std::deque<PoolTask> tasks_;
   int threads_ = 0;
@@ -296,7 +296,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
  private:
   struct Turn {
-    std::mutex mutex;
+    std::mutex mutex;  // guards granted (with cv)
     std::condition_variable cv;
     bool granted = false;
   };
@@ -423,7 +423,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
   const std::string label_;
   const Kind kind_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards items_, running_, barrierRunning_ and specific_
   std::deque<Item> items_;
   int running_ = 0;
   bool barrierRunning_ = false;
@@ -478,7 +478,7 @@ class DispatchGroup {
   }
 
  private:
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards count_ and notify_ (with cv_)
   std::condition_variable cv_;
   long count_ = 0;
   std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_;
@@ -510,7 +510,7 @@ class DispatchSemaphore {
   }
 
  private:
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards value_ and waiters_ (with cv_)
   std::condition_variable cv_;
   long value_;
   int waiters_ = 0;

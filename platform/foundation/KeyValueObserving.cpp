@@ -59,7 +59,7 @@ struct NSKeyValueObservable::Registry {
     Value old;
   };
 
-  mutable std::mutex mutex;
+  mutable std::mutex mutex;  // guards entries, nextId and pending
   std::vector<Registration> entries;  // in the order of registration
   uint64_t nextId = 0;
   // Few at a time (one per change under way): a flat list reused from change
@@ -114,7 +114,7 @@ class BlockObservation : public NSKeyValueObservation {
   }
 
  private:
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards remove_
   std::function<void()> remove_;
 };
 
@@ -137,7 +137,7 @@ NSKeyValueObservable::Registry* NSKeyValueObservable::existingRegistry() const {
 
 NSKeyValueObservable::Registry* NSKeyValueObservable::registry() const {
   if (Registry* existing = existingRegistry()) return existing;
-  static std::mutex creation;
+  static std::mutex creation;  // guards the registry's creation
   std::lock_guard<std::mutex> lock(creation);
   if (Registry* existing = existingRegistry()) return existing;
   registry_ = std::make_shared<Registry>();

@@ -18,7 +18,7 @@ namespace {
 const char* const kInfoFileName = "Info.json";
 
 std::mutex& bundlesMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards bundlesByPath()
   return m;
 }
 

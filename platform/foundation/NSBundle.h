@@ -77,7 +77,7 @@ class NSBundle : public NSObject {
   // Held by pointer so that this header, which most screens reach, only names
   // Value.
   const std::shared_ptr<const Value> info_;
-  mutable std::mutex tablesMutex_;
+  mutable std::mutex tablesMutex_;  // guards tables_
   mutable std::map<std::string, std::map<std::string, std::string>> tables_;
 };
 

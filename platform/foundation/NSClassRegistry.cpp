@@ -6,7 +6,7 @@
 namespace {
 
 std::mutex& registryMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards registry()
   return m;
 }
 

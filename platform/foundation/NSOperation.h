@@ -89,7 +89,7 @@ class NSOperation : public NSKeyValueObservable {
   // Runs once, when the operation finishes, on the thread that finished it,
   // after observers of "isFinished" have been told and after threads waiting
   // in waitUntilFinished() (or on the queue) have been woken: a waiter must
-  // not expect the block to have run when its wait returns.
+  // not expect the block to have run when its wait returns. Copyable: a property.
   std::function<void()> completionBlock() const;
   void setCompletionBlock(std::function<void()> block);
 
@@ -134,7 +134,7 @@ class NSOperation : public NSKeyValueObservable {
   mutable std::mutex mutex_;
   std::condition_variable finishedCv_;
   std::string name_;
-  std::function<void()> completionBlock_;
+  std::function<void()> completionBlock_;  // copyable, see completionBlock()
   std::vector<std::shared_ptr<NSOperation>> dependencies_;
   std::vector<std::weak_ptr<NSOperation>> dependents_;
   QueueSlot queueSlot_;
@@ -159,7 +159,7 @@ class NSBlockOperation : public NSOperation {
   void main() override;
 
  private:
-  mutable std::mutex blocksMutex_;
+  mutable std::mutex blocksMutex_;  // guards blocks_
   std::vector<Block> blocks_;
 };
 

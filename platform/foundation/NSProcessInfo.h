@@ -58,7 +58,7 @@ class NSProcessInfo : public NSObject {
   NSProcessInfo() = default;
   static NSOperatingSystemVersion versionFromEnvironment();
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards the flags and version below
   bool lowPowerMode_ = false;
   NSOperatingSystemVersion version_ = versionFromEnvironment();
   bool onMac_ = false;

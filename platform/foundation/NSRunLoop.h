@@ -39,7 +39,7 @@ class NSRunLoop {
   NSRunLoop() = default;
   bool takeTask(UniqueFunction<void()>& task);
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards tasks_ and stopped_ (with cv_)
   std::condition_variable cv_;
   std::deque<UniqueFunction<void()>> tasks_;
   bool stopped_ = false;

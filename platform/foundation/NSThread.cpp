@@ -15,11 +15,11 @@ namespace {
 // counting happen under one lock that the firing also takes, so a test that
 // sees the count can always advance past the deadline, and a woken sleeper
 // no longer counts once advance() returns.
-std::mutex sleepersMutex;
+std::mutex sleepersMutex;  // guards sleepers
 size_t sleepers = 0;
 
 struct Wake {
-  std::mutex mutex;
+  std::mutex mutex;  // guards fired (with cv)
   std::condition_variable cv;
   bool fired = false;
 };

@@ -75,7 +75,7 @@ struct Domain {
 };
 
 struct Store {
-  std::mutex mutex;
+  std::mutex mutex;  // guards domains and standard
   std::map<std::string, Domain> domains;
   std::shared_ptr<NSUserDefaults> standard;
 };

@@ -9,7 +9,7 @@ namespace {
 
 // Held while a message is written, so messages never interleave.
 std::mutex& sinkMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards sink() and each write
   return m;
 }
 

@@ -139,7 +139,7 @@ class Scheduler {
     }
   }
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards items_, the tokens and the manual time below (with cv_)
   std::condition_variable cv_;
   std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_;
   uint64_t nextToken_ = 0;

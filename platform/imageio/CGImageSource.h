@@ -44,7 +44,7 @@ class CGImageSource : public NSObject {
  private:
   std::shared_ptr<Decoder> decoder() const;
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards final_, dataSize_ and the decoding state below
   const bool incremental_;
   const std::shared_ptr<const Value> options_;
   bool final_ = false;

@@ -14,7 +14,7 @@ namespace {
 const char* const kProcMeminfo = "/proc/meminfo";
 constexpr host_t kHostPort = 1;
 
-std::mutex gMutex;
+std::mutex gMutex;  // guards gMeminfoPath
 std::string gMeminfoPath = kProcMeminfo;
 std::atomic<bool> gFail{false};
 

@@ -16,6 +16,7 @@
 
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/ThreadChecks.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ class DelegateOutbox : public std::enable_shared_from_this<DelegateOutbox> {
   }
 
   const dispatch_queue_t queue_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards calls_ and scheduled_
   std::vector<UniqueFunction<void()>> calls_;
   bool scheduled_ = false;
 };
@@ -284,10 +285,12 @@ class NSURLSessionEngine {
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
-  std::mutex joinMutex_;  // one thread joins
+  std::mutex joinMutex_;  // guards the join of the session thread; one thread joins
   // Set with each command and wake-up, read without the lock while looking.
   std::atomic<bool> pending_{false};
-  // Session thread only.
+  // Binds to the session thread: curl allows one thread per multi handle,
+  // so the transfers and handles below are touched there only.
+  SequenceChecker sessionThread_;
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
   // Handles reset after their transfer, apart by whether they joined the
   // cookie share: a reset leaves a handle's cookie engine as it was.
@@ -607,6 +610,7 @@ void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) 
 }
 
 void NSURLSessionEngine::run() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
   tlsDrivingEngine = this;
   for (;;) {
     std::vector<std::function<void()>> commands;
@@ -745,6 +749,7 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
 }
 
 void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
   NSURLSessionTaskLoad& load = *task->load_;
   NSURLRequestPtr request = task->currentRequest();
   const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
@@ -877,6 +882,7 @@ void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
 }
 
 CURL* NSURLSessionEngine::takeHandle(bool cookies) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
   std::vector<CURL*>& spares = spareHandles_[cookies];
   if (spares.empty()) return curl_easy_init();
   CURL* easy = spares.back();
@@ -885,6 +891,7 @@ CURL* NSURLSessionEngine::takeHandle(bool cookies) {
 }
 
 void NSURLSessionEngine::releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
   std::vector<CURL*>& spares = spareHandles_[load.cookies];
   if (!load.transferDone || load.basicCredential || !load.trustPin.empty() || spares.size() >= kSpareHandles) {
     curl_easy_cleanup(easy);
@@ -1525,6 +1532,7 @@ void NSURLSessionEngine::trustAnswered(const NSURLSessionDataTaskPtr& task,
 }
 
 void NSURLSessionEngine::readDone() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
     if (message->msg != CURLMSG_DONE) continue;

@@ -148,7 +148,7 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   const uint64_t identifier_;
   const NSURLRequestPtr request_;
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards the task's state, current request, response, error and counts below
   NSURLSessionTaskState state_ = NSURLSessionTaskState::Suspended;
   NSURLRequestPtr currentRequest_;
   NSHTTPURLResponsePtr response_;

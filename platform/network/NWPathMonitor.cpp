@@ -4,7 +4,7 @@
 
 namespace {
 
-std::mutex gProviderMutex;
+std::mutex gProviderMutex;  // guards gProvider
 std::shared_ptr<NWPathProvider> gProvider;
 
 }  // namespace
@@ -13,7 +13,7 @@ std::shared_ptr<NWPathProvider> gProvider;
 // dropped without cancel() still goes away.
 struct NWPathMonitor::State {
   std::shared_ptr<NWPathProvider> provider;
-  std::mutex mutex;
+  std::mutex mutex;  // guards the fields below
   UpdateHandler handler;
   dispatch_queue_t queue;
   NWPath path;

@@ -44,7 +44,7 @@ class NWScriptedPathProvider : public NWPathProvider,
   class Watch;
   void unwatch(uint64_t id);
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards path_, nextId_ and watchers_
   NWPath path_;
   uint64_t nextId_ = 1;
   std::map<uint64_t, std::shared_ptr<std::function<void()>>> watchers_;

@@ -25,6 +25,8 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     return;
   }
   watchTree(root_);
+  // From here on the watch table belongs to the watcher's thread.
+  watcherThread_.detach();
   thread_ = std::thread([this] { run(); });
 }
 
@@ -38,6 +40,7 @@ PHFolderWatcher::~PHFolderWatcher() {
 }
 
 void PHFolderWatcher::watchTree(const std::string& path) {
+  QX_DCHECK_SEQUENCE(watcherThread_);
   int wd = inotify_add_watch(inotifyFd_, path.c_str(), kMask | IN_DONT_FOLLOW);
   if (wd < 0) return;
   watches_[wd] = path;
@@ -53,6 +56,7 @@ void PHFolderWatcher::watchTree(const std::string& path) {
 }
 
 bool PHFolderWatcher::drainEvents() {
+  QX_DCHECK_SEQUENCE(watcherThread_);
   bool visible = false;
   alignas(inotify_event) char buffer[16384];
   for (;;) {

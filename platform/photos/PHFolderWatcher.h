@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/foundation/ThreadChecks.h"
+
 class PHFolderWatcher {
  public:
   // `onBurst` runs on the watcher's thread and must only hand work on.
@@ -35,6 +37,9 @@ class PHFolderWatcher {
   std::function<void()> onBurst_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;
-  std::map<int, std::string> watches_;  // only touched by the watcher's thread after start
+  // The creating thread fills the watch table, then the watcher's thread
+  // alone touches it.
+  SequenceChecker watcherThread_;
+  std::map<int, std::string> watches_;
   std::thread thread_;
 };

@@ -403,6 +403,7 @@ PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
 }
 
 PHLibrarySnapshotPtr PHLibraryStore::scan() {
+  QX_DCHECK_SEQUENCE(scanSequence_);
   std::vector<FoundFile> files, folders;
   walk(root_, "", files, folders);
 

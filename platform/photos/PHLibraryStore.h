@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PhotosTypes.h"
 
 struct sqlite3;
@@ -86,7 +87,8 @@ class PHLibraryStore {
   PHLibraryStore& operator=(const PHLibraryStore&) = delete;
 
   const std::string& root() const { return root_; }
-  // Brings the index in line with the folder and answers the new view.
+  // Brings the index in line with the folder and answers the new view. Scans
+  // stay on one sequence (the library's queue): the index is written there.
   PHLibrarySnapshotPtr scan();
   PHLibrarySnapshotPtr snapshot() const;
   // The identifier a file about to be written will get when the next scan
@@ -115,4 +117,5 @@ class PHLibraryStore {
   std::map<std::string, std::string> reserved_;     // path -> identifier, guarded by mutex_
   PHLibrarySnapshotPtr snapshot_;                   // guarded by mutex_
   uint64_t generation_ = 0;
+  SequenceChecker scanSequence_;
 };

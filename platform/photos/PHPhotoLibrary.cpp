@@ -76,7 +76,8 @@ std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
 PHPhotoLibrary::PHPhotoLibrary(std::string folder)
     : store_(std::make_unique<PHLibraryStore>(std::move(folder))),
       queue_(dispatch_queue_create("PHPhotoLibrary")) {
-  store_->scan();
+  // Every scan runs on the library's queue, the first one too.
+  dispatch_sync(queue_, [this] { store_->scan(); });
 }
 
 PHPhotoLibrary::~PHPhotoLibrary() { watcher_.reset(); }
@@ -85,7 +86,7 @@ void PHPhotoLibrary::startWatching() {
   std::weak_ptr<PHPhotoLibrary> weak = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
   dispatch_queue_t queue = queue_;
   watcher_ = std::make_unique<PHFolderWatcher>(store_->root(), [weak, queue] {
-    dispatch_async(queue, WeakBind(weak, [](PHPhotoLibrary& library) { library.synchronize(); }));
+    dispatch_async(queue, WeakBind(weak, [](PHPhotoLibrary& library) { library.synchronizeOnQueue(); }));
   });
 }
 
@@ -137,8 +138,15 @@ void PHPhotoLibrary::unregisterChangeObserver(const PHPhotoLibraryChangeObserver
 }
 
 void PHPhotoLibrary::synchronize() {
-  static std::mutex syncMutex;
-  std::lock_guard<std::mutex> lock(syncMutex);
+  // The library's serial queue keeps one synchronization at a time.
+  if (dispatch_current_queue() == queue_) {
+    synchronizeOnQueue();
+  } else {
+    dispatch_sync(queue_, [this] { synchronizeOnQueue(); });
+  }
+}
+
+void PHPhotoLibrary::synchronizeOnQueue() {
   auto before = store_->snapshot();
   auto after = store_->scan();
   publish(before, after);
@@ -171,7 +179,7 @@ void PHPhotoLibrary::performChanges(std::function<void()> changes,
       if (changes) changes();
       error = PHApplyChangeTransaction(transaction, *self->store_);
     }
-    if (!error) self->synchronize();
+    if (!error) self->synchronizeOnQueue();
     dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
                    [done, error] { (*done)(error == nullptr, error); });
   });

@@ -57,20 +57,22 @@ class PHPhotoLibrary : public NSObject {
   dispatch_queue_t queue() const { return queue_; }
   bool rebuiltIndex() const;
 
-  // Reads the folder again now and delivers the change, if any; the folder
-  // watcher does this after each burst of file events.
+  // Reads the folder again now, on the library's queue, and delivers the
+  // change, if any; the folder watcher does this after each burst of file
+  // events.
   void synchronize();
 
   std::string className() const override { return "PHPhotoLibrary"; }
 
  private:
   void startWatching();
+  void synchronizeOnQueue();
   void publish(const PHLibrarySnapshotPtr& before, const PHLibrarySnapshotPtr& after);
 
   std::unique_ptr<PHLibraryStore> store_;
   dispatch_queue_t queue_;
   std::unique_ptr<PHFolderWatcher> watcher_;
   mutable std::mutex observersMutex_;
-  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_ QX_GUARDED_BY(observersMutex_);
+  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_;  // guarded by observersMutex_
 };
 using PHPhotoLibraryPtr = std::shared_ptr<PHPhotoLibrary>;

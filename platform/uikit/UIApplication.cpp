@@ -137,7 +137,7 @@ class CommandURLOpener : public UIApplicationURLOpener {
 };
 
 std::mutex& idleTimerSetterMutex() {
-  static std::mutex m;
+  static std::mutex m;  // guards currentIdleTimerSetter()
   return m;
 }
 

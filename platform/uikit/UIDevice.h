@@ -115,7 +115,7 @@ class UIDevice : public NSObject {
   void applyReading(const UIBatteryReading& reading);
   static std::string vendorIdentifierPath();
 
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards the battery provider, reading and monitoring state below
   std::shared_ptr<UIBatteryProvider> batteryProvider_;
   UIBatteryReading battery_;
   bool monitoring_ = false;

@@ -76,13 +76,13 @@ constexpr size_t kMaxCachedGlyphs = 4096;
 struct Faces {
   std::mutex mutex;
   FT_Library library = nullptr;
-  std::map<FaceId, FT_Face> byId QX_GUARDED_BY(mutex);
-  std::map<GlyphKey, Glyph> glyphs QX_GUARDED_BY(mutex);
-  std::map<std::string, FaceMetrics> metrics QX_GUARDED_BY(mutex);
+  std::map<FaceId, FT_Face> byId;  // guarded by mutex
+  std::map<GlyphKey, Glyph> glyphs;  // guarded by mutex
+  std::map<std::string, FaceMetrics> metrics;  // guarded by mutex
   // Faces fontconfig gave for code points the fonts lack, in the order
   // found (asked first for the next such code point), and its answers.
-  std::vector<FT_Face> fallbacks QX_GUARDED_BY(mutex);
-  std::map<char32_t, FT_Face> fallbackFor QX_GUARDED_BY(mutex);
+  std::vector<FT_Face> fallbacks;  // guarded by mutex
+  std::map<char32_t, FT_Face> fallbackFor;  // guarded by mutex
 };
 
 Faces& faces() {

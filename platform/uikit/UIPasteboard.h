@@ -67,7 +67,7 @@ class UIPasteboard : public NSObject {
   void replaceItems(std::vector<Item> items);
 
   const std::string name_;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards items_ and changeCount_
   std::vector<Item> items_;
   int64_t changeCount_ = 0;
 };

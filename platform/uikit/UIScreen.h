@@ -88,7 +88,7 @@ class UIScreen : public NSObject {
   std::shared_ptr<UIBrightnessProvider> brightnessProvider() const;
 
  private:
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards brightness_, scale_, bounds_ and profile_
   std::shared_ptr<UIBrightnessProvider> brightness_ = std::make_shared<UIMemoryBrightness>();
   double scale_ = 3.0;
   CGRect bounds_ = CGRectMake(0, 0, 390, 844);

@@ -9,7 +9,7 @@
 #include "platform/foundation/ThreadChecks.h"
 
 namespace {
-std::mutex gKeyMutex;
+std::mutex gKeyMutex;  // guards gKeyWindow
 std::weak_ptr<UIWindow> gKeyWindow;
 }  // namespace
 

@@ -153,7 +153,7 @@ void WKWebView::stopLoading() {
 
 void WKWebView::evaluateJavaScript(
     const std::string& script,
-    std::function<void(const Value& result, const NSErrorPtr& error)> completionHandler) {
+    OnceCallback<void(const Value& result, const NSErrorPtr& error)> completionHandler) {
   QX_DCHECK_MAIN_THREAD();
   Value result;
   NSErrorPtr error;
@@ -167,9 +167,9 @@ void WKWebView::evaluateJavaScript(
   }
   if (!completionHandler) return;
   dispatch_async(dispatch_get_main_queue(),
-                 [completionHandler = std::move(completionHandler), result, error] {
-                   completionHandler(result, error);
-                 });
+                 [completion = std::make_shared<decltype(completionHandler)>(
+                      std::move(completionHandler)),
+                  result, error] { (*completion)(result, error); });
 }
 
 void WKWebView::decide(const NSURLRequestPtr& request, OnceCallback<void(bool)> then) {

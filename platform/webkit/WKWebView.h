@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIView.h"
 #include "platform/webkit/WKNavigation.h"
@@ -49,7 +50,7 @@ class WKWebView : public UIView {
 
   // Answered on the main queue, after this returns.
   void evaluateJavaScript(const std::string& script,
-                          std::function<void(const Value& result, const NSErrorPtr& error)>
+                          OnceCallback<void(const Value& result, const NSErrorPtr& error)>
                               completionHandler);
 
   std::string className() const override { return "WKWebView"; }

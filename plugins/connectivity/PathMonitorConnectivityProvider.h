@@ -38,7 +38,7 @@ class PathMonitorConnectivityProvider : public NSObject, public ConnectivityProv
   std::shared_ptr<NWPathMonitor> ensureMonitor();
 
   const dispatch_queue_t queue_;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards pathMonitor_ and connectivityUpdateHandler_
   std::shared_ptr<NWPathMonitor> pathMonitor_;
   ConnectivityUpdateHandler connectivityUpdateHandler_;
 };

@@ -13,7 +13,7 @@
 
 class URLLaunchSession : public NSObject, public SFSafariViewControllerDelegate {
  public:
-  using Completion = std::function<void(url_launcher_ios::InAppLoadResult)>;
+  using Completion = OnceCallback<void(url_launcher_ios::InAppLoadResult)>;
 
   // Makes the browser for the URL, with this session as its delegate.
   static std::shared_ptr<URLLaunchSession> make(NSURLPtr url, Completion completion);

@@ -9,7 +9,7 @@ using url_launcher_ios::LaunchResult;
 
 void ViewControllerPresenter::presentViewController(
     const std::shared_ptr<UIViewController>& controller, bool animated,
-    std::function<void()> completion) {
+    OnceClosure completion) {
   UIViewController::topmostPresented(controller_)
       ->presentViewController(controller, animated, std::move(completion));
 }
@@ -38,7 +38,7 @@ LaunchResult URLLauncherPlugin::canLaunchUrl(const std::string& url) {
 }
 
 void URLLauncherPlugin::launchUrl(const std::string& url, bool universalLinksOnly,
-                                  std::function<void(PigeonResult<LaunchResult>)> completion) {
+                                  OnceCallback<void(PigeonResult<LaunchResult>)> completion) {
   using Result = PigeonResult<LaunchResult>;
   auto parsed = NSURL::URLWithString(url);
   if (!parsed) {
@@ -48,13 +48,13 @@ void URLLauncherPlugin::launchUrl(const std::string& url, bool universalLinksOnl
   ValueMap options{
       {Value(UIApplicationOpenURLOptionUniversalLinksOnly), Value(universalLinksOnly)}};
   UIApplication::sharedApplication()->openURL(
-      parsed, Value(std::move(options)), [completion](bool success) {
+      parsed, Value(std::move(options)), [completion = std::move(completion)](bool success) mutable {
         completion(Result::success(success ? LaunchResult::success : LaunchResult::failure));
       });
 }
 
 void URLLauncherPlugin::openUrlInSafariViewController(
-    const std::string& url, std::function<void(PigeonResult<InAppLoadResult>)> completion) {
+    const std::string& url, OnceCallback<void(PigeonResult<InAppLoadResult>)> completion) {
   using Result = PigeonResult<InAppLoadResult>;
   auto parsed = NSURL::URLWithString(url);
   if (!parsed) {
@@ -67,7 +67,9 @@ void URLLauncherPlugin::openUrlInSafariViewController(
     return;
   }
   auto session = URLLaunchSession::make(
-      parsed, [completion](InAppLoadResult result) { completion(Result::success(result)); });
+      parsed, [completion = std::move(completion)](InAppLoadResult result) mutable {
+        completion(Result::success(result));
+      });
   auto previous = std::exchange(currentSession_, session);
   std::weak_ptr<URLLauncherPlugin> weakSelf =
       std::static_pointer_cast<URLLauncherPlugin>(shared_from_this());

@@ -18,7 +18,7 @@ class ViewPresenter {
  public:
   virtual ~ViewPresenter() = default;
   virtual void presentViewController(const std::shared_ptr<UIViewController>& controller,
-                                     bool animated, std::function<void()> completion) = 0;
+                                     bool animated, OnceClosure completion) = 0;
 };
 
 // A view controller as presenter: it presents on top of whatever it already
@@ -28,7 +28,7 @@ class ViewControllerPresenter : public ViewPresenter {
   explicit ViewControllerPresenter(std::shared_ptr<UIViewController> controller)
       : controller_(std::move(controller)) {}
   void presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
-                             std::function<void()> completion) override;
+                             OnceClosure completion) override;
 
  private:
   std::shared_ptr<UIViewController> controller_;
@@ -63,12 +63,12 @@ class URLLauncherPlugin : public NSObject, public url_launcher_ios::UrlLauncherA
   url_launcher_ios::LaunchResult canLaunchUrl(const std::string& url) override;
   void launchUrl(
       const std::string& url, bool universalLinksOnly,
-      std::function<void(PigeonResult<url_launcher_ios::LaunchResult>)> completion) override;
+      OnceCallback<void(PigeonResult<url_launcher_ios::LaunchResult>)> completion) override;
   // A browser already showing is closed first (its pending request gets
   // dismissed), so that one request never waits behind another's browser.
   void openUrlInSafariViewController(
       const std::string& url,
-      std::function<void(PigeonResult<url_launcher_ios::InAppLoadResult>)> completion) override;
+      OnceCallback<void(PigeonResult<url_launcher_ios::InAppLoadResult>)> completion) override;
   void closeSafariViewController() override;
 
  private:

@@ -84,9 +84,9 @@ namespace {
 
 // A completion's result becomes the reply list.
 template <class E>
-std::function<void(PigeonResult<E>)> replyingCompletion(FlutterMessageReply reply,
-                                                        Value (*wrap)(E)) {
-  return [reply, wrap](PigeonResult<E> result) {
+OnceCallback<void(PigeonResult<E>)> replyingCompletion(FlutterMessageReply reply,
+                                                       Value (*wrap)(E)) {
+  return [reply = std::move(reply), wrap](PigeonResult<E> result) mutable {
     reply(result.isSuccess() ? PigeonWrapResult(wrap(result.value()))
                              : PigeonWrapError(result.error()));
   };
@@ -119,15 +119,15 @@ void UrlLauncherApiSetup::setUp(const std::shared_ptr<FlutterBinaryMessenger>& m
                             const std::string& url = r.string(0);
                             bool universalLinksOnly = r.boolean(1);
                             api->launchUrl(url, universalLinksOnly,
-                                           replyingCompletion(reply, &LaunchResultValue));
+                                           replyingCompletion(std::move(reply), &LaunchResultValue));
                           }));
   std::string open = name("openUrlInSafariViewController");
   setUpChannel(
       messenger, open,
       !api ? FlutterMessageHandler()
            : PigeonAsyncHandler(open, 1, [api](const PigeonRequest& r, FlutterMessageReply reply) {
-               api->openUrlInSafariViewController(r.string(0),
-                                                  replyingCompletion(reply, &InAppLoadResultValue));
+               api->openUrlInSafariViewController(
+                   r.string(0), replyingCompletion(std::move(reply), &InAppLoadResultValue));
              }));
   std::string close = name("closeSafariViewController");
   setUpChannel(

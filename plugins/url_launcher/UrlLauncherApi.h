@@ -93,9 +93,9 @@ class UrlLauncherApi {
   virtual ~UrlLauncherApi() = default;
   virtual LaunchResult canLaunchUrl(const std::string& url) = 0;
   virtual void launchUrl(const std::string& url, bool universalLinksOnly,
-                         std::function<void(PigeonResult<LaunchResult>)> completion) = 0;
+                         OnceCallback<void(PigeonResult<LaunchResult>)> completion) = 0;
   virtual void openUrlInSafariViewController(
-      const std::string& url, std::function<void(PigeonResult<InAppLoadResult>)> completion) = 0;
+      const std::string& url, OnceCallback<void(PigeonResult<InAppLoadResult>)> completion) = 0;
   virtual void closeSafariViewController() = 0;
 };
 

@@ -54,7 +54,17 @@ CLEAN = {
     "CMakeLists.txt": ROOT_CMAKE,
     "docs/ARCHITECTURE.md": DOC,
     "platform/foundation/CMakeLists.txt": "qx_module(qx_foundation)\n",
-    "platform/foundation/F.h": "#pragma once\nint f();\n",
+    "platform/foundation/F.h":
+        "#pragma once\n#include <functional>\n#include <mutex>\nint f();\n"
+        "struct Queue {\n"
+        "  std::mutex mutex_;  // guards items_\n"
+        "  int items_ = 0;\n"
+        "  std::mutex countMutex_;\n"
+        "  int count_ = 0;  // guarded by countMutex_\n"
+        "  // Copyable: it runs for every item.\n"
+        "  std::function<void(int)> itemCompletion_;\n"
+        "  std::function<void(int reply)> run_;\n"
+        "};\n",
     "platform/foundation/F.cpp": '#include "F.h"\nint f() { return 1; }\n',
     "platform/mach/CMakeLists.txt": "qx_module(qx_mach DEPS qx_foundation)\n",
     "platform/mach/M.h": "#pragma once\nint m();\n",
@@ -163,6 +173,20 @@ class CheckLayeringTest(unittest.TestCase):
         self.assertRefused({"extra/CMakeLists.txt": "qx_module(qx_extra DEPS qx_foundation)\n",
                             "extra/E.cpp": '#include "platform/foundation/F.h"\n'},
                            "extra: library qx_extra is in no layer")
+
+    def test_mutex_that_does_not_say_what_it_guards(self):
+        self.assertRefused({"platform/mach/M.h": "#include <mutex>\n"
+                                                 "// The lock.\nstatic std::mutex lock;\n"},
+                           "platform/mach/M.h:5: mutex lock does not say what it guards")
+
+    def test_completion_that_is_a_plain_function(self):
+        self.assertRefused(
+            {"platform/mach/M.h": "#include <functional>\n"
+                                  "using MachCompletion = std::function<void()>;\n"
+                                  "void load(int a,\n"
+                                  "          const std::function<void(int)>& reply);\n"},
+            "platform/mach/M.h:4: MachCompletion is a std::function",
+            "platform/mach/M.h:6: reply is a std::function")
 
     def test_link_to_a_higher_layer_without_an_include(self):
         self.assertRefused(

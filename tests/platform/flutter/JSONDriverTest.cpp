@@ -45,7 +45,7 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
 };
 
 struct DriverFixture : PlatformTest {
-  DriverFixture() : engine(FlutterEngine::create()), driver(engine, rec.writer()) {
+  DriverFixture() : engine(FlutterEngine::create()), driver(FlutterJSONDriver::create(engine, rec.writer())) {
     auto r = engine->registrarForPlugin("Echo");
     // Answers each point with the next one, so what comes back was written by
     // the channel's codec, not handed through.
@@ -68,7 +68,7 @@ struct DriverFixture : PlatformTest {
 
   std::string run(const std::string& line) {
     size_t before = rec.lines.size();
-    driver.handleLine(line);
+    driver->handleLine(line);
     NSRunLoop::mainRunLoop().runUntilIdle();
     return rec.lines.size() > before ? rec.lines.back() : "";
   }
@@ -83,7 +83,7 @@ struct DriverFixture : PlatformTest {
 
   Recorder rec;
   std::shared_ptr<FlutterEngine> engine;
-  FlutterJSONDriver driver;
+  std::shared_ptr<FlutterJSONDriver> driver;
   std::shared_ptr<Echo> echo;
 };
 
@@ -94,7 +94,7 @@ TEST_F(DriverFixture, MethodCallsAndTheirReplyForms) {
             R"({"id":2,"error":{"code":"X","message":null,"details":null}})");
   EXPECT_EQ(run(R"({"id":3,"channel":"t/m","method":"nope"})"), R"({"id":3,"notImplemented":true})");
   EXPECT_EQ(run(R"({"id":"s","channel":"t/none","method":"x"})"), R"({"id":"s","missingPlugin":true})");
-  EXPECT_EQ(driver.pending(), 0);
+  EXPECT_EQ(driver->pending(), 0);
 }
 
 TEST_F(DriverFixture, TaggedValuesCrossTheCodecExactly) {
@@ -169,7 +169,7 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
       "{\"id\":1,\"channel\":\"t/m\",\"method\":\"echo\",\"args\":1}\n"
       "{\"id\":2,\"channel\":\"t/m\",\"method\":\"echo\",\"args\":2}\n");
   bool finished = false;
-  driver.serve(in, [&] { finished = true; });
+  driver->serve(in, [&] { finished = true; });
   // Every reply out, the end of input seen and nothing left to run: the
   // driver ends at once, without waiting on the clock.
   ASSERT_TRUE(RunMainLoopUntil([&] { return finished; }));
@@ -179,10 +179,10 @@ TEST_F(DriverFixture, ServeEndsAfterPendingRepliesAtEndOfInput) {
 
   // A reply still owed keeps it serving until the reply is out; work still
   // queued when it is (an event on its way) holds it for a quiet moment.
-  FlutterJSONDriver second(engine, rec.writer());
+  auto second = FlutterJSONDriver::create(engine, rec.writer());
   std::istringstream later(R"({"id":3,"channel":"t/m","method":"later"})" "\n");
   bool secondFinished = false;
-  second.serve(later, [&] { secondFinished = true; });
+  second->serve(later, [&] { secondFinished = true; });
   ASSERT_TRUE(RunMainLoopUntil([&] { return PlatformClock::pendingCount() > 0; }));
   EXPECT_FALSE(secondFinished);
   NSRunLoop::mainRunLoop().perform([] {});
@@ -205,7 +205,7 @@ TEST_F(DriverFixture, NothingASenderOrPluginThrowsEndsTheDriver) {
   // A plugin that throws while handling the call.
   EXPECT_EQ(run(R"({"id":4,"channel":"t/m","method":"throw"})"),
             R"({"id":4,"badRequest":"failed: plugin fault"})");
-  EXPECT_EQ(driver.pending(), 0);
+  EXPECT_EQ(driver->pending(), 0);
   EXPECT_EQ(run(R"({"id":5,"channel":"t/m","method":"echo","args":1})"), R"({"id":5,"result":1})");
 }
 
@@ -243,7 +243,7 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
 
   std::istringstream in(huge + "  \n" + R"({"id":2,"channel":"t/m","method":"echo","args":2})" + "\n");
   bool finished = false;
-  driver.serve(in, [&] { finished = true; });
+  driver->serve(in, [&] { finished = true; });
   ASSERT_TRUE(RunMainLoopUntil([&] { return finished; }));
   ASSERT_EQ(rec.lines.size(), 4u);
   EXPECT_EQ(rec.lines[2], R"({"id":null,"badRequest":"line longer than 16777216 bytes"})");
@@ -251,7 +251,7 @@ TEST_F(DriverFixture, LinesBeyondTheLimitAreRefusedUnread) {
 }
 
 TEST_F(DriverFixture, ADriverGoneWithWorkPendingIsLeftAlone) {
-  auto other = std::make_unique<FlutterJSONDriver>(engine, rec.writer());
+  auto other = FlutterJSONDriver::create(engine, rec.writer());
   std::istringstream in(R"({"id":1,"channel":"t/m","method":"echo","args":1})"
                         "\n"
                         R"({"id":2,"channel":"t/m","method":"later"})"
