@@ -5,6 +5,9 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
+#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/AKPhotoWebVC.h"
 #include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
@@ -272,6 +275,12 @@ void registerAKPhotoGalleryClasses() {
                                  [] { return std::make_shared<AKPhotoImagePreviewVC>(); });
   NSClassRegistry::registerClass(kAKPhotoPlayerPreviewClass,
                                  [] { return std::make_shared<AKPhotoPlayerPreviewVC>(); });
+  NSClassRegistry::registerClass(kAKPhotoPDFPreviewClass,
+                                 [] { return std::make_shared<AKPhotoPDFPreviewVC>(); });
+  NSClassRegistry::registerClass("AKPhotoGallery.AKPhotoQRCodeResultVC",
+                                 [] { return std::make_shared<AKPhotoQRCodeResultVC>(); });
+  NSClassRegistry::registerClass("AKPhotoGallery.AKPhotoWebVC",
+                                 [] { return std::make_shared<AKPhotoWebVC>(); });
   NSClassRegistry::registerClass("AKPhotoGallery.AKPlayerView", [] {
     return AKPlayerView::playerView(CGRectZero, nullptr);
   });

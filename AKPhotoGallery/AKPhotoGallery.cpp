@@ -63,11 +63,15 @@ void AKPhotoGallery::viewWillAppear(bool animated) {
     setupDone_ = true;
     doSetupOnce();
   }
+  // The gallery is presented over its client: it decides the status bar
+  // (hidden) while it is on screen, and gives it back as it leaves.
+  setModalPresentationCapturesStatusBarAppearance(true);
   setNeedsStatusBarAppearanceUpdate();
 }
 
 void AKPhotoGallery::viewWillDisappear(bool animated) {
   UINavigationController::viewWillDisappear(animated);
+  setModalPresentationCapturesStatusBarAppearance(false);
   setNeedsStatusBarAppearanceUpdate();
 }
 

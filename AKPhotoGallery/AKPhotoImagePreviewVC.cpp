@@ -7,12 +7,15 @@
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImageDecoding.h"
 #include "AKPhotoGallery/AKPhotoImageDownloader.h"
+#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/AKPhotoWebVC.h"
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/coders/UIImageMultiFormat.h"
 #include "image_loading/coders/ILImageFormat.h"
+#include "platform/coreimage/CIDetector.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/WeakSelf.h"
@@ -24,6 +27,7 @@
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/UINavigationController.h"
 
 namespace {
 
@@ -129,6 +133,15 @@ void AKPhotoBaseImagePreviewVC::hidesError() {
 std::vector<std::shared_ptr<UIAlertAction>> AKPhotoBaseImagePreviewVC::defaultLongPressActions() {
   std::vector<std::shared_ptr<UIAlertAction>> actions;
   auto weak = WeakFromThis(this);
+  if (auto code = detectStringFromImage()) {
+    actions.push_back(UIAlertAction::actionWithTitle(
+        text("preview.image.extractQRCode.title"), UIAlertActionStyle::Default,
+        [weak, code = *code](UIAlertAction&) {
+          if (auto self = std::static_pointer_cast<AKPhotoBaseImagePreviewVC>(weak.lock())) {
+            self->previewQRCode(code);
+          }
+        }));
+  }
   actions.push_back(UIAlertAction::actionWithTitle(
       text("preview.image.longPress.saveImage.title"), UIAlertActionStyle::Default,
       [weak](UIAlertAction&) {
@@ -137,6 +150,45 @@ std::vector<std::shared_ptr<UIAlertAction>> AKPhotoBaseImagePreviewVC::defaultLo
         }
       }));
   return actions;
+}
+
+std::vector<std::shared_ptr<UIPreviewActionItem>> AKPhotoBaseImagePreviewVC::defaultPreviewActions() {
+  auto self = std::static_pointer_cast<AKPhotoBaseImagePreviewVC>(shared_from_this());
+  return {UIPreviewAction::actionWithTitle(
+      text("preview.3DTouch.saveImage.title"), UIPreviewActionStyle::Default,
+      [self](UIPreviewAction&, UIViewController&) { self->saveImageToPhotoLibrary(); })};
+}
+
+std::optional<std::string> AKPhotoBaseImagePreviewVC::detectStringFromImage() {
+  auto view = imageView();
+  auto image = view ? view->image() : nullptr;
+  if (!image || !image->CGImage()) return std::nullopt;
+  auto picture = CIImage::imageWithCGImage(image->CGImage());
+  if (!picture) return std::nullopt;
+  auto detector = CIDetector::detectorOfType(CIDetectorTypeQRCode, nullptr,
+                                             Value::map({{CIDetectorAccuracy, CIDetectorAccuracyHigh}}));
+  if (!detector) return std::nullopt;
+  auto features = detector->featuresInImage(picture);
+  if (features.empty()) return std::nullopt;
+  // Only the first code counts, whatever the others hold.
+  auto code = std::dynamic_pointer_cast<CIQRCodeFeature>(features.front());
+  if (!code) return std::nullopt;
+  return code->messageString();
+}
+
+void AKPhotoBaseImagePreviewVC::previewQRCode(const std::string& code) {
+  auto navigation = navigationController();
+  if (!navigation) return;
+  auto url = NSURL::URLWithString(code);
+  if (url && url->scheme() && url->host() && !url->host()->empty()) {
+    auto web = std::make_shared<AKPhotoWebVC>();
+    web->setUrlString(code);
+    navigation->pushViewController(web, true);
+    return;
+  }
+  auto result = std::make_shared<AKPhotoQRCodeResultVC>();
+  result->setResult(code);
+  navigation->pushViewController(result, true);
 }
 
 void AKPhotoBaseImagePreviewVC::saveImageToPhotoLibrary() {

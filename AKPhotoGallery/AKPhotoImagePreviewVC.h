@@ -38,6 +38,13 @@ class AKPhotoBaseImagePreviewVC : public AKPhotoBasePreviewVC {
   void showError() override;
   void hidesError() override;
   std::vector<std::shared_ptr<UIAlertAction>> defaultLongPressActions() override;
+  std::vector<std::shared_ptr<UIPreviewActionItem>> defaultPreviewActions() override;
+
+  // The text of the first QR code found in the shown image, if any.
+  virtual std::optional<std::string> detectStringFromImage();
+  // Opens the code's text: a web screen for an address with a scheme and a
+  // host, the text screen otherwise, pushed onto the gallery.
+  virtual void previewQRCode(const std::string& text);
 
   // Asks for access and saves the shown image: the GIF's own bytes, a local
   // file's bytes, or the decoded image; a toast tells how it went.

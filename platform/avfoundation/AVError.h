@@ -6,6 +6,9 @@
 extern const char* const AVFoundationErrorDomain;
 enum AVError : int64_t {
   AVErrorUnknown = -11800,
+  AVErrorSessionNotRunning = -11803,
+  AVErrorDeviceNotConnected = -11814,
+  AVErrorMediaServicesWereReset = -11819,
   AVErrorExportFailed = -11820,
   AVErrorDecodeFailed = -11821,
   AVErrorFileAlreadyExists = -11823,
@@ -14,4 +17,5 @@ enum AVError : int64_t {
   AVErrorDecoderNotFound = -11833,
   AVErrorInvalidOutputURLPathExtension = -11843,
   AVErrorServerIncorrectlyConfigured = -11850,
+  AVErrorApplicationIsNotAuthorizedToUseDevice = -11852,
 };

@@ -6,6 +6,7 @@
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/NSData.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/JPEGMetadataWriter.h"
 
 namespace {
 
@@ -189,6 +190,33 @@ bool CGImageDestination::finalize() {
   return true;
 }
 
+bool CGImageDestination::copyImageSource(const CGImageSourceRef& source, const Value& options) {
+  if (finalized_ || !images_.empty() || !source) {
+    finalized_ = true;
+    return false;
+  }
+  static const ValueMap kNone;
+  const Value* given = options.find(kCGImageDestinationMetadata);
+  const ValueMap& metadata = given && given->isMap() ? given->asMap() : kNone;
+  const Value* mergeOption = options.find(kCGImageDestinationMergeMetadata);
+  const bool merge = mergeOption && mergeOption->isBool() && mergeOption->asBool();
+  auto bytes = source->data();
+  if (type_ == "public.jpeg" && source->type() == "public.jpeg" && bytes) {
+    finalized_ = true;
+    Bytes out;
+    if (!JPEGReplaceMetadata(bytes->data(), bytes->size(), metadata, merge, out)) return false;
+    if (!path_.empty()) return WriteFileAtomically(path_, out.data(), out.size());
+    *data_ = std::move(out);
+    return true;
+  }
+  if (merge) {
+    addImageFromSource(source, 0, Value(metadata));
+  } else {
+    addImage(CGImageSourceCreateImageAtIndex(source, 0, Value()), Value(metadata));
+  }
+  return finalize();
+}
+
 CGImageDestinationRef CGImageDestinationCreateWithData(std::shared_ptr<Bytes> data,
                                                        const std::string& type, size_t count,
                                                        const Value& options) {
@@ -229,4 +257,9 @@ bool CGImageDestinationFinalize(const CGImageDestinationRef& dest) {
 
 std::vector<std::string> CGImageDestinationCopyTypeIdentifiers() {
   return ImageEncoderTypeIdentifiers();
+}
+
+bool CGImageDestinationCopyImageSource(const CGImageDestinationRef& dest,
+                                       const CGImageSourceRef& source, const Value& options) {
+  return dest && dest->copyImageSource(source, options);
 }

@@ -28,6 +28,7 @@ class CGImageDestination : public NSObject {
   void addImage(const CGImageRef& image, const Value& properties);
   void addImageFromSource(const CGImageSourceRef& source, size_t index, const Value& properties);
   bool finalize();
+  bool copyImageSource(const CGImageSourceRef& source, const Value& options);
 
   const std::string& type() const { return type_; }
   std::string className() const override { return "CGImageDestination"; }
@@ -75,3 +76,13 @@ void CGImageDestinationAddImageFromSource(const CGImageDestinationRef& dest,
 // image could not be read, or the encoder failed. Once only.
 bool CGImageDestinationFinalize(const CGImageDestinationRef& dest);
 std::vector<std::string> CGImageDestinationCopyTypeIdentifiers();
+// Writes the source's image with new metadata and finalizes the
+// destination. Options: kCGImageDestinationMetadata, a properties dictionary
+// ("{TIFF}", "{Exif}", "{GPS}", "Orientation"), and
+// kCGImageDestinationMergeMetadata: true merges its dictionaries key by key
+// over the source's, false (the default) makes them the whole metadata. A JPEG source into a JPEG destination keeps its
+// coded image byte for byte (only the EXIF segment is rewritten); any other
+// pair is decoded and encoded again. False when nothing was written; the
+// destination must be empty and is finished either way.
+bool CGImageDestinationCopyImageSource(const CGImageDestinationRef& dest,
+                                       const CGImageSourceRef& source, const Value& options);

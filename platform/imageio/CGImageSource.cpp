@@ -114,6 +114,7 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
   if (final_) return decoder_ != nullptr;
   final_ = final;
   dataSize_ = data ? data->size() : 0;
+  data_ = data;
   CGImageSourceStatus status = kCGImageStatusReadingHeader;
   auto decoder = ImageDecoderCreate(std::move(data), final, status);
   status_ = status;
@@ -133,6 +134,11 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
 std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return decoder_;
+}
+
+std::shared_ptr<const Bytes> CGImageSource::data() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return data_;
 }
 
 std::string CGImageSource::type() const {

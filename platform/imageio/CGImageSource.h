@@ -35,6 +35,8 @@ class CGImageSource : public NSObject {
   CGImageRef createImage(size_t index, const Value& options) const;
   CGImageRef createThumbnail(size_t index, const Value& options) const;
   void removeCache(size_t index);
+  // The data the source reads (all of it, once final); nullptr before any.
+  std::shared_ptr<const Bytes> data() const;
 
   std::string className() const override { return "CGImageSource"; }
 
@@ -49,6 +51,7 @@ class CGImageSource : public NSObject {
   const std::shared_ptr<const Value> options_;
   bool final_ = false;
   size_t dataSize_ = 0;
+  std::shared_ptr<const Bytes> data_;
   CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
   std::shared_ptr<Decoder> decoder_;
 };

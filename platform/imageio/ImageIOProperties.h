@@ -21,6 +21,9 @@ extern const char* const kCGImageDestinationLossyCompressionQuality;
 extern const char* const kCGImageDestinationBackgroundColor;
 extern const char* const kCGImageDestinationImageMaxPixelSize;
 extern const char* const kCGImageDestinationEmbedThumbnail;
+// Options of CGImageDestinationCopyImageSource.
+extern const char* const kCGImageDestinationMetadata;
+extern const char* const kCGImageDestinationMergeMetadata;
 extern const char* const kCGImageDestinationRequestedFileSize;
 extern const char* const kCGImageDestinationEncodeRequest;
 extern const char* const kCGImageDestinationEncodeToSDR;

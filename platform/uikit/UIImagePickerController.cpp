@@ -1,5 +1,8 @@
 #include "UIImagePickerController.h"
 
+#include <cstdlib>
+#include <initializer_list>
+
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/imageio/CGImageDestination.h"
@@ -24,7 +27,12 @@ std::string typeOfFile(const std::string& path) {
 UIImagePickerController::UIImagePickerController() = default;
 
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType type) {
-  return type != UIImagePickerControllerSourceType::Camera;
+  if (type != UIImagePickerControllerSourceType::Camera) return true;
+  for (const char* name : {"QX_CAMERA_SOURCE", "QX_FRONT_CAMERA_SOURCE"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
 }
 
 UISystemPickerRequest UIImagePickerController::pickerRequest() const {

@@ -8,6 +8,11 @@
 // export preset). Like the platform's, it leaves dismissing to its delegate.
 // Movies are handed over as they are: the video export preset and quality are
 // kept, not applied (the movie export here never re-encodes).
+//
+// The camera is available when the device has one: QX_CAMERA_SOURCE or
+// QX_FRONT_CAMERA_SOURCE names a source (see
+// platform/avfoundation/AVCaptureHardware.h). The picker itself only picks
+// from the library; the camera screen takes photos.
 
 #include <memory>
 #include <string>
@@ -40,7 +45,7 @@ class UIImagePickerController : public UISystemPickerViewController {
  public:
   UIImagePickerController();
 
-  // Only the photo library here: there is no camera.
+  // The library always; the camera when a camera source is set.
   static bool isSourceTypeAvailable(UIImagePickerControllerSourceType type);
 
   std::shared_ptr<UIImagePickerControllerDelegate> delegate() const { return delegate_.lock(); }

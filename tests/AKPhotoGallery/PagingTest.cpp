@@ -8,6 +8,7 @@
 #include "GalleryTestSupport.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ui/SnapshotTesting.h"
@@ -227,4 +228,28 @@ TEST_F(PagingTest, FooterSitsOverTheBottomInsetAndFadesOutWhenRemoved) {
   EXPECT_FALSE(content()->footerViewContainer());
   advance(0.3);
   EXPECT_FALSE(container->superview());
+}
+
+TEST_F(PagingTest, AnImagePageWithItsTitleBarAndFooter) {
+  auto items = Photos(3);
+  items[1] = AKPhotoGalleryItem::itemWithImage(Picture(600, 400));
+  open(items, 1);
+  auto footer = std::make_shared<UILabel>(CGRectMake(0, 0, 100, 44));
+  footer->setText("Footer");
+  footer->setTextColor(UIColor::whiteColor());
+  footer->setTextAlignment(NSTextAlignmentCenter);
+  gallery->setFooterView(footer);
+  advance(0.5);
+  EXPECT_EQ(content()->navigationItem()->title(), "2/3");
+  EXPECT_FALSE(gallery->isNavigationBarHidden());
+  auto page = content()->currentVC();
+  const double width = UIScreen::mainScreen()->bounds().size.width;
+  EXPECT_EQ(page->contentView()->frame().size, CGSizeMake(width, width * 400 / 600));
+  auto picture = RenderView(*gallery->view(), 1);
+  SaveSnapshot(picture, "gallery-image-page");
+  EXPECT_TRUE(MatchesGolden(picture, "AKPhotoGallery/gallery-image-page.png", 8, 400));
+  // A single tap hides the bar and the footer together.
+  gallery->handleSingleTap();
+  EXPECT_TRUE(gallery->isNavigationBarHidden());
+  EXPECT_EQ(content()->footerViewContainer()->alpha(), 0);
 }

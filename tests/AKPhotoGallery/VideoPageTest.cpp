@@ -166,6 +166,9 @@ TEST_F(VideoPageTest, DismissModeShowsACloseButtonThatDismissesAndControlsThatHi
   EXPECT_TRUE(player->tapGesture()->isEnabled());
   EXPECT_FALSE(player->closeButton()->isHidden());
   ASSERT_EQ(root->presentedViewController(), gallery);
+  // On screen the gallery decides the status bar; leaving, it gives it back.
+  EXPECT_TRUE(gallery->modalPresentationCapturesStatusBarAppearance());
+  const int64_t updates = gallery->statusBarAppearanceUpdateCount();
 
   player->controlView()->setHidden(false);
   UITouchDriver hand(window);
@@ -173,6 +176,8 @@ TEST_F(VideoPageTest, DismissModeShowsACloseButtonThatDismissesAndControlsThatHi
   hand.tap(close->convertPointToView(CGPointMake(20, 20), nullptr));
   advance(1.0);
   EXPECT_FALSE(root->presentedViewController());
+  EXPECT_FALSE(gallery->modalPresentationCapturesStatusBarAppearance());
+  EXPECT_GT(gallery->statusBarAppearanceUpdateCount(), updates);
   // Once off the screen nothing keeps the gallery alive.
   std::weak_ptr<AKPhotoGallery> weak = gallery;
   gallery.reset();

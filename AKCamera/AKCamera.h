@@ -1,0 +1,221 @@
+#pragma once
+
+// The full-screen still-photo camera: live preview under a control layer
+// (cancel, flash, shutter, optional camera switch, optional overlay of the
+// owner), pinch to zoom, tap to focus, controls that follow the device's
+// orientation through the accelerometer, optional face reports and location
+// tags. Each photo reaches the owner, on the main thread, as an image cropped
+// to what the preview showed and its metadata; the screen never dismisses
+// itself.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "AKCamera/AKCameraLocationManager.h"
+#include "AKCamera/AKCameraPhotoCapturer.h"
+#include "AKCamera/AKCameraResource.h"
+#include "platform/avfoundation/AVCaptureMetadataOutput.h"
+#include "platform/avfoundation/AVCaptureVideoPreviewLayer.h"
+#include "platform/coremotion/CMMotionManager.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Value.h"
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIViewController.h"
+
+enum class AKCameraDeviceSourceType : int64_t { front = 0, rear = 1 };
+
+// The shutter: a white ring that fills white while it is touched.
+class AKCaptureButton : public UIButton {
+ public:
+  using UIButton::UIButton;
+  bool beginTrackingWithTouch(UITouch& touch, UIEvent* event) override;
+  bool continueTrackingWithTouch(UITouch& touch, UIEvent* event) override;
+  void endTrackingWithTouch(UITouch* touch, UIEvent* event) override;
+  void cancelTrackingWithEvent(UIEvent* event) override;
+  std::string className() const override { return "AKCaptureButton"; }
+};
+
+class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsDelegate {
+ public:
+  // The live preview: a view backed by a capture preview layer.
+  class AKCameraPreviewView : public UIView {
+   public:
+    AKCameraPreviewView();
+    explicit AKCameraPreviewView(const CGRect& frame);
+    std::string className() const override { return "AKCameraPreviewView"; }
+  };
+
+  static constexpr double kMinZoomScale = 1.0;
+  static constexpr double kMaxZoomScale = 4.0;
+  static constexpr double kBottomBarHeight = 70;
+  static constexpr const char* kFlashModeKey = "AKCamera.flashMode";
+
+  AKCamera();
+  explicit AKCamera(std::shared_ptr<AKCameraResource> cameraResource);
+  ~AKCamera() override;
+
+  // Calls the handler with whether video access is granted: at once on the
+  // calling thread when the status is decided, on the main queue after a
+  // request otherwise.
+  static void checkCameraPermission(std::function<void(bool)> handler);
+  static bool isAvailable();
+
+  // --- Owner's callbacks and options ---
+  std::function<void()> didCancel;
+  std::function<void(UIImagePtr, std::optional<ValueMap>)> didFinishCapturingImage;
+  bool containsGPSInMetadata = false;
+  std::function<void(std::vector<std::shared_ptr<AVMetadataFaceObject>>)> onFaceDetection;
+  bool allowsRotate = false;
+  bool showsCameraSwitchButton = false;
+  AKCameraDeviceSourceType defaultCaptureDevice = AKCameraDeviceSourceType::rear;
+
+  const UIViewPtr& cameraOverlayView() const { return cameraOverlayView_; }
+  // Adds the view on top of the screen (loading it); a later view does not
+  // remove an earlier one.
+  void setCameraOverlayView(UIViewPtr view);
+  bool showsCameraControls() const { return showsCameraControls_; }
+  void setShowsCameraControls(bool shows);
+  std::optional<AVCaptureFlashMode> flashMode() const { return flashMode_; }
+  void setFlashMode(std::optional<AVCaptureFlashMode> mode);
+
+  // --- Actions ---
+  void dismissCamera();
+  void takePicture();
+  void switchFlashMode();
+  void switchCamera();
+  void handleZoom(UIGestureRecognizer& pinch);
+  void handleFocus(UIGestureRecognizer& tap);
+  void focusAtTouchPoint(CGPoint point);
+  void captureOutputDidOutputMetadataObjects(AVCaptureOutput& output,
+                                             const std::vector<AVMetadataObjectPtr>& objects,
+                                             const AVCaptureConnectionPtr& connection) override;
+  // The face's rectangle in the preview view, its origin at the face's centre.
+  CGRect faceRect(const AVMetadataFaceObject& face) const;
+
+  // --- Session control for owners ---
+  void startSession();
+  void stopSession();
+  void suspendSession();
+  void updateSession(bool isEnable);
+
+  // --- State, read by owners and tests ---
+  const AVCaptureSessionPtr& captureSession() const { return captureSession_; }
+  const std::shared_ptr<AKCameraPreviewView>& previewView() const { return previewView_; }
+  AVCaptureVideoPreviewLayerPtr previewLayer() const;
+  const dispatch_queue_t& sessionQueue() const { return sessionQueue_; }
+  double zoomScale() const { return zoomScale_; }
+  const AVCaptureDevicePtr& currentDevice() const { return currentDevice_; }
+  const AVCaptureDevicePtr& captureDeviceFront() const { return captureDeviceFront_; }
+  const AVCaptureDevicePtr& captureDeviceRear() const { return captureDeviceRear_; }
+  const std::shared_ptr<AKCameraLocationManager>& locationManager() const { return locationManager_; }
+  AVCapturePhotoOutputPtr captureOutput() const;
+  const AVCapturePhotoSettingsPtr& defaultPhotoSettings();
+  const UIViewPtr& contentView() const { return contentView_; }
+  std::optional<UIDeviceOrientation> originalOrientation() const { return originalOrientation_; }
+  std::optional<UIDeviceOrientation> currentOrientation() const { return currentOrientation_; }
+  const std::shared_ptr<CMMotionManager>& motionManager() const { return motionManager_; }
+  const std::shared_ptr<UIButton>& flashButton();
+  const std::shared_ptr<UIButton>& cameraSwitchButton() const { return cameraSwitchButton_; }
+  const std::shared_ptr<UIButton>& captureButton() const { return captureButton_; }
+  const std::shared_ptr<UIButton>& cancelButton() const { return cancelButton_; }
+  const UIViewPtr& bottomViewContainer() const { return bottomViewContainer_; }
+  const UIViewPtr& bottomView() const { return bottomView_; }
+  bool isStopped() const { return isStopped_; }
+  const std::shared_ptr<AKCameraPhotoCapturer>& currentCapturer() const { return currentCapturer_; }
+  static const UIViewPtr& focusView();
+  static AVCaptureFlashMode currentFlashModeFromDefaults();
+
+  // --- View controller ---
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+  void viewWillTransitionToSize(const CGSize& size,
+                                UIViewControllerTransitionCoordinator& coordinator) override;
+  bool prefersStatusBarHidden() const override { return true; }
+  bool shouldAutorotate() const override { return false; }
+  void viewDidLayoutSubviews() override;
+  std::string className() const override { return "AKCamera"; }
+
+  // The orientation an accelerometer sample shows, or nullopt to keep the current one.
+  static std::optional<UIDeviceOrientation> orientationForAcceleration(double x, double y);
+  static double angleOfOrientation(std::optional<UIDeviceOrientation> orientation);
+  // One accelerometer delivery (the handler of the updates).
+  void handleAccelerometerData(const CMAccelerometerDataPtr& data, const NSErrorPtr& error);
+
+ private:
+  std::shared_ptr<AKCamera> shared();
+  void setupDevices();
+  void setupUI();
+  void setupSession();
+  void setupCurrentDevice();
+  void setupMotionManager();
+  void layoutBottomContainer();
+  void updateFlashButton();
+  void updateFlashMode();
+  static void saveFlashModeToDefaults(AVCaptureFlashMode mode);
+  void updateOriginalOrientation();
+  void updateContentLayoutForCurrentOrientation();
+  std::shared_ptr<UIButton> makeCaptureButton(double size);
+
+  // Runs on sessionQueue.
+  struct CaptureRequest {
+    AVCapturePhotoOutputPtr output;
+    AVCapturePhotoSettingsPtr settings;
+    AVCaptureVideoOrientation orientation;
+    double zoomScale;
+    CGRect visibleRect;  // the preview's metadata rectangle at the shutter
+  };
+  void capturePicture(const std::shared_ptr<AKCameraPhotoCapturer>& capturer,
+                      const CaptureRequest& request);
+  // Runs on the output's queue: decodes, crops and hands over on the main thread.
+  void deliver(const std::shared_ptr<AKCameraPhotoCapturer>& capturer,
+               const std::shared_ptr<Bytes>& data, CGRect visibleRect);
+  // On the main thread: the photo in progress ends, the shutter works again.
+  void finishCapture(const std::shared_ptr<AKCameraPhotoCapturer>& capturer);
+
+ public:
+  // Crops to `visibleRect` (normalized); nullptr when the image has no bitmap
+  // or the rectangle holds no pixel.
+  static UIImagePtr cropImageToVisiblePreview(const UIImagePtr& image, CGRect visibleRect);
+  // A photo's file data as its owner gets it: decoded, cropped to
+  // `visibleRect`, and the properties of its first image (nullopt when they
+  // cannot be read). nullptr when there is no image to hand over.
+  static UIImagePtr developPhoto(const std::shared_ptr<Bytes>& data, CGRect visibleRect,
+                                 std::optional<ValueMap>& metadata);
+
+ private:
+  UIViewPtr cameraOverlayView_;
+  bool showsCameraControls_ = true;
+  std::optional<AVCaptureFlashMode> flashMode_;
+  const AVCaptureSessionPtr captureSession_ = std::make_shared<AVCaptureSession>();
+  std::shared_ptr<AKCameraPreviewView> previewView_ = std::make_shared<AKCameraPreviewView>();
+  const dispatch_queue_t sessionQueue_;
+  double beginZoomScale_ = 1.0;
+  double zoomScale_ = 1.0;
+  AVCaptureDevicePtr currentDevice_;
+  AVCaptureDevicePtr captureDeviceFront_;
+  AVCaptureDevicePtr captureDeviceRear_;
+  std::shared_ptr<AKCameraLocationManager> locationManager_;
+  std::weak_ptr<AVCaptureOutput> captureOutput_;
+  AVCaptureMetadataOutputPtr metadataOutput_;
+  dispatch_queue_t metadataQueue_;
+  AVCapturePhotoSettingsPtr defaultPhotoSettings_;
+  const UIViewPtr contentView_ = std::make_shared<UIView>();
+  std::optional<UIDeviceOrientation> originalOrientation_;
+  std::optional<UIDeviceOrientation> currentOrientation_;
+  const std::shared_ptr<CMMotionManager> motionManager_ = std::make_shared<CMMotionManager>();
+  std::shared_ptr<UIButton> flashButton_;
+  std::shared_ptr<UIButton> cameraSwitchButton_;
+  std::shared_ptr<UIButton> captureButton_;
+  std::shared_ptr<UIButton> cancelButton_;
+  const std::shared_ptr<AKCameraResource> cameraResource_;
+  const UIViewPtr bottomViewContainer_ = std::make_shared<UIView>();
+  const UIViewPtr bottomView_ = std::make_shared<UIView>();
+  bool isStopped_ = false;
+  std::shared_ptr<AKCameraPhotoCapturer> currentCapturer_;  // main thread only
+  UIEdgeInsets lastSafeArea_;
+};

@@ -1,0 +1,118 @@
+#include "support/camera/CameraFixtures.h"
+
+#include <memory>
+
+#include "platform/avfoundation/AVAsset.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ImageIOProperties.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace camera_test {
+
+CGImageRef PatternFrame(int width, int height, int index) {
+  auto pixels = std::make_shared<Bytes>(size_t(width) * height * 4);
+  const uint8_t blue = uint8_t((40 + 60 * index) % 256);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &(*pixels)[(size_t(y) * width + x) * 4];
+      p[0] = uint8_t(x * 255 / std::max(1, width - 1));
+      p[1] = uint8_t(y * 255 / std::max(1, height - 1));
+      p[2] = blue;
+      p[3] = 255;
+    }
+  }
+  return CGImage::create(size_t(width), size_t(height), 8, 32, size_t(width) * 4,
+                         kCGImageAlphaNoneSkipLast, pixels);
+}
+
+int FrameOfBlue(int blue) {
+  for (int i = 0; i < 8; ++i) {
+    if (std::abs(blue - (40 + 60 * i) % 256) <= 12) return i;
+  }
+  return -1;
+}
+
+bool WriteClip(const std::string& path, int width, int height, int frames, int fps) {
+  AVQuietMediaLibraryLogs();
+  AVFormatContext* format = nullptr;
+  if (avformat_alloc_output_context2(&format, nullptr, "avi", path.c_str()) < 0) return false;
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  AVStream* stream = codec ? avformat_new_stream(format, nullptr) : nullptr;
+  AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+  bool ok = stream && encoder;
+  if (ok) {
+    encoder->width = width;
+    encoder->height = height;
+    encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    encoder->time_base = AVRational{1, fps};
+    encoder->framerate = AVRational{fps, 1};
+    encoder->flags |= AV_CODEC_FLAG_QSCALE;
+    encoder->global_quality = FF_QP2LAMBDA * 2;
+    ok = avcodec_open2(encoder, codec, nullptr) >= 0 &&
+         avcodec_parameters_from_context(stream->codecpar, encoder) >= 0;
+    stream->time_base = encoder->time_base;
+  }
+  ok = ok && avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
+       avformat_write_header(format, nullptr) >= 0;
+  SwsContext* sws = ok ? sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height,
+                                        AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr)
+                       : nullptr;
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  auto drain = [&] {
+    while (avcodec_receive_packet(encoder, packet) >= 0) {
+      av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      av_interleaved_write_frame(format, packet);
+    }
+  };
+  for (int i = 0; ok && sws && i < frames; ++i) {
+    frame->format = AV_PIX_FMT_YUVJ420P;
+    frame->width = width;
+    frame->height = height;
+    ok = av_frame_get_buffer(frame, 0) >= 0;
+    CGImageRef rgba = PatternFrame(width, height, i);
+    const uint8_t* src[1] = {rgba->pixelData()->data()};
+    const int stride[1] = {width * 4};
+    sws_scale(sws, src, stride, 0, height, frame->data, frame->linesize);
+    frame->pts = i;
+    ok = ok && avcodec_send_frame(encoder, frame) >= 0;
+    drain();
+    av_frame_unref(frame);
+  }
+  if (ok) {
+    avcodec_send_frame(encoder, nullptr);
+    drain();
+    ok = av_write_trailer(format) >= 0;
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  sws_freeContext(sws);
+  avcodec_free_context(&encoder);
+  if (format->pb) avio_closep(&format->pb);
+  avformat_free_context(format);
+  return ok && sws;
+}
+
+bool WriteStill(const std::string& path, int width, int height, int quality) {
+  auto dest = CGImageDestinationCreateWithURL(path, "public.jpeg", 1);
+  CGImageDestinationAddImage(
+      dest, PatternFrame(width, height, 0),
+      Value::map({{kCGImageDestinationLossyCompressionQuality, quality / 100.0}}));
+  return CGImageDestinationFinalize(dest);
+}
+
+RGBA PixelAt(const CGImageRef& image, int x, int y) {
+  auto data = image->pixelData();
+  const uint8_t* p = data->data() + size_t(y) * image->bytesPerRow() + size_t(x) * 4;
+  const bool bgra = (image->bitmapInfo() & kCGBitmapByteOrder32Little) != 0;
+  return bgra ? RGBA{p[2], p[1], p[0], p[3]} : RGBA{p[0], p[1], p[2], p[3]};
+}
+
+}  // namespace camera_test
