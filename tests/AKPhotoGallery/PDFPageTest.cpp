@@ -130,6 +130,7 @@ TEST_F(PDFPageTest, AGalleryPdfPageShowsTheDocumentFittedWithoutZoomRingOrSheet)
 
   // Appearing again hands over the same URL: nothing is read again.
   page->viewWillAppear(false);
+  EXPECT_FALSE(pdf->bufferingIndicator()->isAnimating());
   drainMainLoop();
   EXPECT_EQ(source->reads(), 1);
   // Reuse empties the view.
@@ -147,7 +148,9 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   EXPECT_TRUE(view->bufferingIndicator()->isAnimating());
   ASSERT_TRUE(RunMainLoopUntil([&] { return source->waiting() == 1; }));
   // The same URL again starts nothing.
+  view->bufferingIndicator()->stopAnimating();
   view->setUrl(Fixture("two-pages.pdf"));
+  EXPECT_FALSE(view->bufferingIndicator()->isAnimating());
   view->setUrl(Fixture("rotated.pdf"));
   source->release();
   ASSERT_TRUE(settled(view));

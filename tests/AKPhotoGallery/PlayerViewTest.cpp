@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 
 #include "AKPhotoGallery/AKPhotoGallery.h"
@@ -17,6 +18,7 @@
 #include "platform/uikit/UISlider.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TempFolder.h"
+#include <thread>
 #include "support/photos/PlaybackFixtures.h"
 #include "support/photos/ScriptedPlayback.h"
 #include "support/ui/SnapshotTesting.h"
@@ -349,4 +351,24 @@ TEST_F(PlayerViewTest, PlayAfterAFailureShowsAnAddressErrorAndRetriesAnyOtherOnc
   EXPECT_EQ(ToastText(player), NSError::errorWithDomain(NSURLErrorDomain, NSURLErrorTimedOut)
                                    ->localizedDescription());
   AVPlaybackProvider::setShared(nullptr);
+}
+
+TEST_F(PlayerViewTest, AnAnswerForAnAssetNoLongerShownChangesNothing) {
+  auto first = AVURLAsset::URLAssetWithURL(movie("first.mp4"));
+  player->setAsset(first);
+  // The keys load off the main thread; the answer is then on its way to
+  // the main queue, which this test does not run yet.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (first->statusOfValueForKey("duration", nullptr) != AVKeyValueStatusLoaded &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(first->statusOfValueForKey("duration", nullptr), AVKeyValueStatusLoaded);
+  player->setAsset(nullptr);
+  // Let the stale answer arrive (a bounded wait: it is already queued or
+  // about to be).
+  const auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < settle && !player->playerItem()) drainMainLoop();
+  EXPECT_FALSE(player->playerItem());
+  EXPECT_FALSE(player->player()->currentItem());
 }
