@@ -43,7 +43,7 @@ class AKPDFView : public UIView {
 
   // Guards url_, written on the main thread and read by the opening queue too.
   mutable std::mutex urlMutex_;
-  NSURLPtr url_ QX_GUARDED_BY(urlMutex_);
+  NSURLPtr url_;  // guarded by urlMutex_
   PDFDocumentPtr document_;
   std::shared_ptr<UIActivityIndicatorView> bufferingIndicator_;
   std::shared_ptr<PDFView> pdfView_;

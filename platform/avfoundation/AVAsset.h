@@ -137,9 +137,9 @@ class AVURLAsset : public AVAsset {
   mutable AVMediaProbe probe_;
 
   mutable std::mutex loadMutex_;
-  LoadState loadState_ QX_GUARDED_BY(loadMutex_) = LoadState::NotStarted;
-  std::shared_ptr<Load> load_ QX_GUARDED_BY(loadMutex_);
-  std::shared_ptr<const AVAssetDescription> description_ QX_GUARDED_BY(loadMutex_);
+  LoadState loadState_ = LoadState::NotStarted;  // guarded by loadMutex_
+  std::shared_ptr<Load> load_;  // guarded by loadMutex_
+  std::shared_ptr<const AVAssetDescription> description_;  // guarded by loadMutex_
 };
 using AVURLAssetPtr = std::shared_ptr<AVURLAsset>;
 

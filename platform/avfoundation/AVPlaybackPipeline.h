@@ -72,18 +72,18 @@ class AVPlaybackPipeline : public std::enable_shared_from_this<AVPlaybackPipelin
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  Events events_ QX_GUARDED_BY(mutex_);
-  bool opened_ QX_GUARDED_BY(mutex_) = false;
-  bool hasVideo_ QX_GUARDED_BY(mutex_) = false;
-  bool stopped_ QX_GUARDED_BY(mutex_) = false;
-  bool pumping_ QX_GUARDED_BY(mutex_) = false;
-  bool ended_ QX_GUARDED_BY(mutex_) = false;
-  bool filled_ QX_GUARDED_BY(mutex_) = false;
-  bool failed_ QX_GUARDED_BY(mutex_) = false;
+  Events events_;  // guarded by mutex_
+  bool opened_ = false;  // guarded by mutex_
+  bool hasVideo_ = false;  // guarded by mutex_
+  bool stopped_ = false;  // guarded by mutex_
+  bool pumping_ = false;  // guarded by mutex_
+  bool ended_ = false;  // guarded by mutex_
+  bool filled_ = false;  // guarded by mutex_
+  bool failed_ = false;  // guarded by mutex_
   // The reader is moving to a seek's key frame.
-  bool seeking_ QX_GUARDED_BY(mutex_) = false;
-  double target_ QX_GUARDED_BY(mutex_) = 0;
-  std::optional<double> pendingSeek_ QX_GUARDED_BY(mutex_);
-  OnceCallback<void(bool)> seekDone_ QX_GUARDED_BY(mutex_);
-  std::deque<AVVideoPicturePtr> pictures_ QX_GUARDED_BY(mutex_);
+  bool seeking_ = false;  // guarded by mutex_
+  double target_ = 0;  // guarded by mutex_
+  std::optional<double> pendingSeek_;  // guarded by mutex_
+  OnceCallback<void(bool)> seekDone_;  // guarded by mutex_
+  std::deque<AVVideoPicturePtr> pictures_;  // guarded by mutex_
 };

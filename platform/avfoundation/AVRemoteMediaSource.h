@@ -53,10 +53,10 @@ class AVRemoteMediaSource : public std::enable_shared_from_this<AVRemoteMediaSou
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  bool responded_ QX_GUARDED_BY(mutex_) = false;
-  int64_t status_ QX_GUARDED_BY(mutex_) = 0;
-  int64_t expected_ QX_GUARDED_BY(mutex_) = -1;
-  int64_t received_ QX_GUARDED_BY(mutex_) = 0;
-  bool done_ QX_GUARDED_BY(mutex_) = false;
-  NSErrorPtr failure_ QX_GUARDED_BY(mutex_);
+  bool responded_ = false;  // guarded by mutex_
+  int64_t status_ = 0;  // guarded by mutex_
+  int64_t expected_ = -1;  // guarded by mutex_
+  int64_t received_ = 0;  // guarded by mutex_
+  bool done_ = false;  // guarded by mutex_
+  NSErrorPtr failure_;  // guarded by mutex_
 };

@@ -159,11 +159,11 @@ class NSCache {
   }
 
   mutable std::mutex mutex_;
-  std::string name_ QX_GUARDED_BY(mutex_);
-  std::weak_ptr<Delegate> delegate_ QX_GUARDED_BY(mutex_);
-  std::unordered_map<Key, Entry> entries_ QX_GUARDED_BY(mutex_);
-  std::list<Key> recency_ QX_GUARDED_BY(mutex_);  // least recent first
-  uint64_t totalCost_ QX_GUARDED_BY(mutex_) = 0;
-  uint64_t totalCostLimit_ QX_GUARDED_BY(mutex_) = 0;
-  uint64_t countLimit_ QX_GUARDED_BY(mutex_) = 0;
+  std::string name_;  // guarded by mutex_
+  std::weak_ptr<Delegate> delegate_;  // guarded by mutex_
+  std::unordered_map<Key, Entry> entries_;  // guarded by mutex_
+  std::list<Key> recency_;  // guarded by mutex_; least recent first
+  uint64_t totalCost_ = 0;  // guarded by mutex_
+  uint64_t totalCostLimit_ = 0;  // guarded by mutex_
+  uint64_t countLimit_ = 0;  // guarded by mutex_
 };

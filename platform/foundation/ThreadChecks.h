@@ -25,10 +25,7 @@
 // mutex (or just above it), or "guarded by <mutex>" on the fields it guards.
 // tools/check-layering refuses a mutex that says neither, so the rule holds
 // as code changes; the comments are what a reader (and a reviewer) checks
-// a lock's use against. QX_GUARDED_BY(mutex) on a field is the same note in
-// another spelling, kept so either reads as the field's lock; it expands to
-// nothing.
-#define QX_GUARDED_BY(x)
+// a lock's use against.
 
 // Fatal stop unless called on the main thread (checked builds only).
 void QXCheckMainThread(const char* function);
