@@ -4,12 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ValueFwd.h"
 
 // A message is a byte buffer; nullptr is the nil message (and the empty reply
-// that means "no handler").
+// that means "no handler"). A message is answered once.
 using FlutterBinaryMessage = std::shared_ptr<const Bytes>;
-using FlutterBinaryReply = std::function<void(FlutterBinaryMessage reply)>;  // once; copyable for now
+using FlutterBinaryReply = OnceCallback<void(FlutterBinaryMessage reply)>;
 using FlutterBinaryMessageHandler =
     std::function<void(FlutterBinaryMessage message, FlutterBinaryReply reply)>;
 

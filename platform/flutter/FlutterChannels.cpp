@@ -7,18 +7,6 @@
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ThreadChecks.h"
 
-namespace {
-
-#ifdef QX_STRICT_REPLIES
-std::atomic<bool> gStrictReplies{true};
-#else
-std::atomic<bool> gStrictReplies{false};
-#endif
-
-}  // namespace
-
-void FlutterSetStrictReplies(bool strict) { gStrictReplies = strict; }
-
 bool FlutterError::isEqual(const NSObject& other) const {
   auto* e = dynamic_cast<const FlutterError*>(&other);
   return e && e->code_ == code_ && e->message_ == message_ && e->details_ == details_;
@@ -41,8 +29,7 @@ Value typedDataWithInt64(std::vector<int64_t> data) { return Value::int64List(st
 
 void FlutterResult::reply(FlutterReply r) {
   if (sink_.isConsumed()) {
-    std::fprintf(stderr, "FlutterResult: a method call was answered more than once\n");
-    if (gStrictReplies) std::abort();
+    ReportOnceCallbackReuse("FlutterResult (a method call's reply)");
     return;
   }
   sink_(std::move(r));
@@ -130,7 +117,7 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
               "malformed_message", std::string(e.what()), Value())));
           return;
         }
-        handler(call, FlutterResult([codec, name, reply](FlutterReply r) {
+        handler(call, FlutterResult([codec, name, reply = std::move(reply)](FlutterReply r) mutable {
                   switch (r.kind) {
                     case FlutterReply::Kind::NotImplemented:
                       reply(nullptr);
@@ -306,14 +293,7 @@ void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler
           reply(nullptr);
           return;
         }
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        handler(decoded, [codec, name, reply, answered](const Value& value) {
-          if (answered->exchange(true)) {
-            std::fprintf(stderr, "FlutterBasicMessageChannel: %s answered more than once\n",
-                         name.c_str());
-            if (gStrictReplies) std::abort();
-            return;
-          }
+        handler(decoded, [codec, name, reply = std::move(reply)](const Value& value) mutable {
           try {
             reply(FlutterMakeMessage(codec->encode(value)));
           } catch (const FlutterCodecException& e) {

@@ -65,8 +65,8 @@ Value typedDataWithInt64(std::vector<int64_t> data);
 }  // namespace FlutterStandardTypedData
 
 // The one-shot reply callback of a method call: move-only and consumed by
-// its call. A second call is a bug in the caller and is reported loudly (the
-// process stops when strict replies are on, as in the checked builds). Code
+// its call. A second call is a bug in the caller, reported as for every
+// once-only callback (the checked builds stop). Code
 // that may answer from two paths (a timeout and a completion) shares one
 // result explicitly, e.g. through a std::shared_ptr<FlutterResult>.
 class FlutterResult {
@@ -90,7 +90,6 @@ class FlutterResult {
 };
 
 using FlutterResultCallback = FlutterResult;
-void FlutterSetStrictReplies(bool strict);
 
 // Sends stream events while a listener is attached.
 class FlutterEventSink {
@@ -171,7 +170,8 @@ class FlutterEventChannel : public FlutterChannel {
   std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
-using FlutterMessageReply = std::function<void(const Value&)>;  // once; copyable for now
+// The reply to a basic message: consumed by its call, like FlutterResult.
+using FlutterMessageReply = OnceCallback<void(const Value&)>;
 using FlutterMessageHandler = std::function<void(const Value& message, FlutterMessageReply reply)>;
 
 class FlutterBasicMessageChannel : public FlutterChannel {

@@ -95,7 +95,7 @@ void FlutterEngine::handleMessageFromDart(const std::string& channel, FlutterBin
     if (reply) reply(nullptr);
     return;
   }
-  handler(std::move(message), reply ? std::move(reply) : [](FlutterBinaryMessage) {});
+  handler(std::move(message), std::move(reply));
 }
 
 void FlutterEngine::setDartPeer(DartPeer peer) {

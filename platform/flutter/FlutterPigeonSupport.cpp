@@ -256,15 +256,14 @@ FlutterMessageHandler PigeonAsyncHandler(
     const std::string& channel, size_t argumentCount,
     std::function<void(const PigeonRequest&, FlutterMessageReply)> operation) {
   return [channel, argumentCount, operation](const Value& message, FlutterMessageReply reply) {
-    auto replied = std::make_shared<bool>(false);
-    FlutterMessageReply once = [reply, replied](const Value& list) {
-      *replied = true;
-      reply(list);
-    };
+    // Shared between the operation and the answer to a throw: whichever
+    // comes first replies.
+    auto shared = std::make_shared<FlutterMessageReply>(std::move(reply));
     try {
-      operation(PigeonRequest(message, channel, argumentCount), once);
+      operation(PigeonRequest(message, channel, argumentCount),
+                [shared](const Value& list) { (*shared)(list); });
     } catch (...) {
-      if (!*replied) once(PigeonWrapError(std::current_exception()));
+      if (!shared->isConsumed()) (*shared)(PigeonWrapError(std::current_exception()));
     }
   };
 }

@@ -5,8 +5,8 @@
 
 #include "BuildFlags.h"
 
-void ReportOnceCallbackReuse() {
-  std::fprintf(stderr, "A once-only callback was called a second time\n");
+void ReportOnceCallbackReuse(const char* what) {
+  std::fprintf(stderr, "%s was called a second time\n", what);
 #if QX_CHECKED
   std::abort();
 #endif

@@ -59,8 +59,9 @@ class UniqueFunction<R(Args...)> {
   std::unique_ptr<Concept> impl_;
 };
 
-// Reports a second call of a once-only callback (see above).
-void ReportOnceCallbackReuse();
+// Reports a second call of a once-only callback (see above): the one policy
+// for every completion that must run once. `what` names the callback.
+void ReportOnceCallbackReuse(const char* what = "A once-only callback");
 
 template <typename Sig>
 class OnceCallback;

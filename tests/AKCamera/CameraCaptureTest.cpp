@@ -161,6 +161,19 @@ TEST_F(CameraScreenTest, AFailedCaptureReportsAndTheShutterWorksAgain) {
   EXPECT_EQ(cancels, 1);
 }
 
+TEST_F(CameraScreenTest, TheCropTakesTheVisibleBandOfATallPicture) {
+  // Normalized visible rectangle (0.25, 0.5, 0.5, 0.25) of a 40x120 picture:
+  // x 10..29, y 60..89.
+  auto photo = UIImage::imageWithCGImage(PatternFrame(40, 120, 0));
+  auto band = AKCamera::cropImageToVisiblePreview(photo, CGRectMake(0.25, 0.5, 0.5, 0.25));
+  ASSERT_TRUE(band && band->CGImage());
+  EXPECT_EQ(band->CGImage()->width(), 20u);
+  EXPECT_EQ(band->CGImage()->height(), 30u);
+  EXPECT_EQ(PixelAt(band->CGImage(), 0, 0).r, 10 * 255 / 39);
+  EXPECT_EQ(PixelAt(band->CGImage(), 0, 0).g, 60 * 255 / 119);
+  EXPECT_EQ(PixelAt(band->CGImage(), 19, 29).g, 89 * 255 / 119);
+}
+
 TEST_F(CameraScreenTest, SourcesThatCannotBeReadLeaveAScreenWithoutPreviewThatStillResponds) {
   const std::string notVideo = folder_.writeFile("notes.mp4", std::string("plain text, not a video"));
   hardware_->addCamera(AVCaptureDevicePositionBack, notVideo, true);

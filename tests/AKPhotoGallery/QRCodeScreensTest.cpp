@@ -97,7 +97,8 @@ class QRCodeScreensTest : public GalleryTest {
     return std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(gallery->currentContentVC());
   }
   // Long-presses the page and answers the sheet with its first entry.
-  std::vector<std::string> longPressAndPickFirst(const std::shared_ptr<AKPhotoImagePreviewVC>& page) {
+  std::vector<std::string> longPressAndPickFirst(const std::shared_ptr<AKPhotoImagePreviewVC>& page,
+                                                 const std::string& snapshot = "") {
     UITouchDriver hand(window);
     hand.longPress({200, 300}, 1.0);
     advance(0.5);
@@ -105,6 +106,11 @@ class QRCodeScreensTest : public GalleryTest {
     std::vector<std::string> titles;
     if (!sheet) return titles;
     for (const auto& action : sheet->actions()) titles.push_back(action->title());
+    if (!snapshot.empty()) {
+      auto picture = RenderView(*window, 1);
+      SaveSnapshot(picture, snapshot);
+      EXPECT_TRUE(MatchesGolden(picture, "AKPhotoGallery/" + snapshot + ".png", 8, 400));
+    }
     sheet->tapAction(sheet->actions().front());
     advance(1.0);
     return titles;
@@ -121,7 +127,7 @@ TEST_F(QRCodeScreensTest, AWebAddressCodeOpensTheWebScreenWithThePageTitle) {
   auto page = open({AKPhotoGalleryItem::itemWithImage(CodePicture("qr-url.png"))});
   ASSERT_TRUE(page);
   EXPECT_EQ(page->detectStringFromImage(), kCodeURL);
-  auto titles = longPressAndPickFirst(page);
+  auto titles = longPressAndPickFirst(page, "gallery-action-sheet");
   EXPECT_EQ(titles, (std::vector<std::string>{text("preview.image.extractQRCode.title"),
                                               text("preview.image.longPress.saveImage.title"),
                                               text("preview.image.longPress.cancel")}));

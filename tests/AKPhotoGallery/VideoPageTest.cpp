@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
 #include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
 #include "AKPhotoGallery/AKPlayerView.h"
 #include "GalleryTestSupport.h"
@@ -301,4 +303,44 @@ TEST_F(VideoPageTest, VideoPageWithItsControlsOverAFrame) {
   auto picture = RenderView(*gallery->view(), 1);
   SaveSnapshot(picture, "gallery-video-page");
   EXPECT_TRUE(MatchesGolden(picture, "AKPhotoGallery/gallery-video-page.png", 8, 400));
+}
+
+TEST_F(VideoPageTest, PagingAThousandTimesAcrossPhotosGifsVideosAndPdfsKeepsThreePagesAlive) {
+  ASSERT_TRUE(WriteFixtureImage(path("anim.gif"), "com.compuserve.gif", 40, 30));
+  auto pdf = NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/two-pages.pdf");
+  auto video = movie("clip.mp4", {.frames = 31});
+  std::vector<AKPhotoGalleryItemPtr> items;
+  for (int i = 0; i < 2; ++i) {
+    items.push_back(AKPhotoGalleryItem::itemWithImage(Picture(60, 40)));
+    items.push_back(AKPhotoGalleryItem::itemWithImageURL(NSURL::fileURLWithPath(path("anim.gif"))));
+    items.push_back(AKPhotoGalleryItem::itemWithVideoURL(video));
+    items.push_back(AKPhotoGalleryItem::itemWithPdfURL(pdf));
+  }
+  open(items, 0, AKPhotoGallerySingleTapMode::toggleControlView);
+  auto content = gallery->contentVC();
+  std::set<const AKPhotoBasePreviewVC*> made;
+  int64_t index = 0, step = 1;
+  for (int turn = 0; turn < 1000; ++turn) {
+    if (index + step < 0 || index + step >= static_cast<int64_t>(items.size())) step = -step;
+    index += step;
+    content->updateVisibleViews(index, true, false, false);
+    if (auto page = content->currentVC()) page->viewWillAppear(false);
+    drainMainLoop();
+    ASSERT_LE(content->visibleVCs().size(), 3u);
+    for (const auto& page : content->visibleVCs()) made.insert(page.get());
+  }
+  // Pages are recycled by class: a handful were ever made.
+  EXPECT_LE(made.size(), 9u);
+  // Every load still under way ends before the test does.
+  ASSERT_TRUE(RunMainLoopUntil([&] {
+    for (const auto& page : content->visibleVCs()) {
+      if (auto video = std::dynamic_pointer_cast<AKPhotoPlayerPreviewVC>(page)) {
+        if (video->playerView()->bufferingIndicator()->isAnimating()) return false;
+      }
+      if (auto document = std::dynamic_pointer_cast<AKPhotoPDFPreviewVC>(page)) {
+        if (document->pdfView()->bufferingIndicator()->isAnimating()) return false;
+      }
+    }
+    return true;
+  }));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "platform/foundation/BuildFlags.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
@@ -98,14 +99,15 @@ TEST_F(Channels, ReplyFromTheMainQueueLater) {
   EXPECT_EQ(got->result, Value("done"));
 }
 
+#if QX_CHECKED
 using ChannelsDeathTest = PlatformTest;
 
 TEST_F(ChannelsDeathTest, SecondReplyIsReportedLoudly) {
-  FlutterSetStrictReplies(true);
   FlutterResult r([](FlutterReply) {});
   r(Value());
-  EXPECT_DEATH(r(Value()), "answered more than once");
+  EXPECT_DEATH(r(Value()), "FlutterResult .* was called a second time");
 }
+#endif
 
 // A Counter serving the event channel "t/events" of `peer`.
 std::shared_ptr<Counter> countingStream(TestPeer& peer) {

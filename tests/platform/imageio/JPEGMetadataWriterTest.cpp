@@ -103,7 +103,11 @@ TEST_F(JPEGMetadataWriterTest, AddsExifToAFileWithoutAndRefusesBrokenHeaders) {
   Bytes cut(jpeg.begin(), jpeg.begin() + 8);
   Bytes noSOI(jpeg.begin() + 2, jpeg.end());
   Bytes noScan(jpeg.begin(), jpeg.begin() + 20);
-  for (const Bytes* bad : {&cut, &noSOI, &noScan}) {
+  // The scan header one byte short of the length it declares.
+  const size_t scan = jpeg.size() - ScanOnwards(jpeg).size();
+  const size_t scanLength = (size_t(jpeg[scan + 2]) << 8) | jpeg[scan + 3];
+  Bytes shortScan(jpeg.begin(), jpeg.begin() + scan + 1 + scanLength);
+  for (const Bytes* bad : {&cut, &noSOI, &noScan, &shortScan}) {
     EXPECT_FALSE(JPEGReplaceMetadata(bad->data(), bad->size(), replacement, true, untouched));
   }
   EXPECT_EQ(untouched, (Bytes{1, 2, 3}));
