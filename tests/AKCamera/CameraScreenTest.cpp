@@ -5,6 +5,8 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIScreen.h"
 #include "support/camera/CameraFixtures.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -238,6 +240,33 @@ TEST_F(CameraScreenTest, ControlsTurnWithTheAccelerometerSamples) {
   const CGAffineTransform t = rotating->contentView()->transform();
   EXPECT_NEAR(std::atan2(t.b, t.a), M_PI / 2, 1e-9);
   EXPECT_TRUE(CGAffineTransformIsIdentity(rotating->flashButton()->transform()));
+}
+
+TEST_F(CameraScreenTest, TurningTheInterfaceTurnsThePreviewConnection) {
+  auto camera = showCamera();
+  ASSERT_TRUE(camera->previewLayer()->connection());
+  EXPECT_EQ(camera->previewLayer()->connection()->videoOrientation(),
+            AVCaptureVideoOrientationPortrait);
+  // The device held landscape left shows the interface landscape right.
+  auto device = UIDevice::currentDevice();
+  device->beginGeneratingDeviceOrientationNotifications();
+  device->setOrientation(UIDeviceOrientationLandscapeLeft);
+  UIScreen::mainScreen()->setInterfaceOrientation(UIInterfaceOrientationLandscapeRight);
+  UIViewController::transitionWindowToSize(window_, CGSizeMake(667, 375), 0.3);
+  advance(0.4);
+  EXPECT_EQ(camera->originalOrientation(), UIDeviceOrientationLandscapeLeft);
+  EXPECT_EQ(camera->currentOrientation(), UIDeviceOrientationLandscapeLeft);
+  EXPECT_EQ(camera->previewLayer()->connection()->videoOrientation(),
+            AVCaptureVideoOrientationLandscapeRight);
+
+  // Held flat, the device gives no orientation to take.
+  device->setOrientation(UIDeviceOrientationFaceUp);
+  UIScreen::mainScreen()->setInterfaceOrientation(UIInterfaceOrientationPortrait);
+  UIViewController::transitionWindowToSize(window_, CGSizeMake(375, 667), 0.3);
+  advance(0.4);
+  EXPECT_EQ(camera->originalOrientation(), UIDeviceOrientationLandscapeLeft);
+  device->setOrientation(UIDeviceOrientationPortrait);
+  device->endGeneratingDeviceOrientationNotifications();
 }
 
 TEST_F(CameraScreenTest, OverlaysStackAndThePermissionDeniedStateTakesNoPhoto) {
