@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
 #include "AKImagePickerController/picker/AKImageExtension.h"
 #include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
 
@@ -10,5 +11,6 @@ void registerAKImagePickerControllerPickerClasses() {
   std::call_once(once, [] {
     AKImageExtensionClass::registerRuntimeClass(AKImageExtensionClass::none());
     AKImageExtensionClass::registerRuntimeClass(AKImageExtensionPhotoCropper::extensionClass());
+    registerAKImagePickerScreenClasses();
   });
 }

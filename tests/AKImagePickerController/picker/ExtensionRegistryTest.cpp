@@ -69,9 +69,10 @@ TEST_F(ExtensionRegistryTest, UserClassesWinOverDefaultsAndNoneHidesAType) {
   EXPECT_TRUE(controller->isExtensionTypeAvailable(AKImageExtensionType::photoEditor));
 
   // A type with no class at all: unavailable, and a perform only logs.
-  EXPECT_FALSE(controller->isExtensionTypeAvailable(AKImageExtensionType::gallery));
-  picker->showGallery("g", 3, nullptr);
-  EXPECT_THAT(log->messages(), Contains("No AKImageExtension found: AKImageExtensionType.gallery"));
+  EXPECT_FALSE(controller->isExtensionTypeAvailable(AKImageExtensionType::inlineCamera));
+  picker->setSourceType(AKImagePickerControllerSourceType::camera);
+  picker->presentCamera();
+  EXPECT_THAT(log->messages(), Contains("No AKImageExtension found: AKImageExtensionType.inlineCamera"));
   EXPECT_FALSE(AKImageExtensionTypeFromRawValue(4));
   EXPECT_EQ(AKImageExtensionTypeFromRawValue(3), AKImageExtensionType::photoEditor);
 }
