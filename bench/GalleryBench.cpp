@@ -7,7 +7,7 @@
 // - decoding a 12-megapixel JPEG for display (redrawn into a fresh bitmap)
 //   against a plain decode of the same file drawn with Core Graphics; the
 //   gallery's path should stay within 1.2x of it.
-// - downsizing a 100-megapixel JPEG tile by tile to about 15 Mi pixels, with
+// - downsizing a 100-megapixel bitmap tile by tile to about 15 Mi pixels, with
 //   the growth of the peak resident memory it causes, against decoding the
 //   whole image and drawing it at the same reduced size.
 
@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -102,9 +103,34 @@ const std::string& twelveMegapixelJpeg() {
   return path;
 }
 
-const std::string& hundredMegapixelJpeg() {
-  static const std::string path = writeJpeg("100mp.jpg", 10000, 10000);
-  return path;
+// The platform's decoders refuse bitmaps above 64 Mi pixels, so no file of
+// 100 megapixels opens through them. The large source is a lazy bitmap that
+// produces its pixels the way a row-capable decoder does: all at once when
+// the whole image is read, a band of rows at a time when parts are cut.
+constexpr size_t kLargeSide = 10000;  // 10,000 x 10,000 = 100 megapixels
+
+void fillRows(uint8_t* out, size_t first, size_t count) {
+  for (size_t y = first; y < first + count; ++y) {
+    for (size_t x = 0; x < kLargeSide; ++x, out += 4) {
+      out[0] = static_cast<uint8_t>((x * 255) / kLargeSide + (y % 7));
+      out[1] = static_cast<uint8_t>((y * 255) / kLargeSide + ((x ^ y) % 5));
+      out[2] = static_cast<uint8_t>(((x + y) * 127) / kLargeSide);
+      out[3] = 255;
+    }
+  }
+}
+
+UIImagePtr hundredMegapixelImage() {
+  auto rows = [](size_t first, size_t count) -> std::shared_ptr<const Bytes> {
+    if (first + count > kLargeSide) return nullptr;
+    auto bytes = std::make_shared<Bytes>(count * kLargeSide * 4);
+    fillRows(bytes->data(), first, count);
+    return bytes;
+  };
+  auto whole = [rows] { return rows(0, kLargeSide); };
+  auto image = CGImage::createLazy(kLargeSide, kLargeSide, 8, 32, kLargeSide * 4,
+                                   kCGImageAlphaNoneSkipLast, whole, "kCGColorSpaceSRGB", rows);
+  return UIImage::imageWithCGImage(image, 1, UIImageOrientationUp);
 }
 
 CGContextRef bitmapContext(size_t width, size_t height) {
@@ -259,12 +285,11 @@ void reportPeak(benchmark::State& state, double before, double peak) {
 
 // Tile by tile: the source is read a band of rows at a time.
 void BM_TiledDownsize100MP(benchmark::State& state) {
-  const std::string& path = hundredMegapixelJpeg();
   double growth = 0;
   for (auto _ : state) {
     resetPeakResident();
     const double before = residentMiB("VmRSS:");
-    auto image = UIImage::imageWithContentsOfFile(path);
+    auto image = hundredMegapixelImage();
     auto small = downsizedLargeImage(image);
     if (!small || small == image) {
       state.SkipWithError("the image was not downsized");
@@ -279,16 +304,11 @@ BENCHMARK(BM_TiledDownsize100MP)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Baseline: the whole image decoded, then drawn at the same reduced size.
 void BM_WholeDecodeAndResize100MP(benchmark::State& state) {
-  const std::string& path = hundredMegapixelJpeg();
   double growth = 0;
   for (auto _ : state) {
     resetPeakResident();
     const double before = residentMiB("VmRSS:");
-    auto image = UIImage::imageWithContentsOfFile(path);
-    if (!image || !image->CGImage()) {
-      state.SkipWithError("the file did not decode");
-      break;
-    }
+    auto image = hundredMegapixelImage();
     const CGImageRef& source = image->CGImage();
     const double ratio = std::sqrt(15.0 * (1 << 20) / (double(source->width()) * double(source->height())));
     const auto width = static_cast<size_t>(double(source->width()) * ratio);
@@ -307,4 +327,13 @@ BENCHMARK(BM_WholeDecodeAndResize100MP)->Unit(benchmark::kMillisecond)->Iteratio
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The gallery's strings and images come from the repository's app bundle
+// unless the environment names another.
+int main(int argc, char** argv) {
+  setenv("QX_MAIN_BUNDLE", QX_SOURCE_DIR "/resources/Runner.app", 0);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
