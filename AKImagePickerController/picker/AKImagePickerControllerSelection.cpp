@@ -9,6 +9,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
 #include "platform/photos/PHAssetCreationRequest.h"
 #include "platform/photos/PHPhotoLibrary.h"
 #include "platform/uikit/UIAlertController.h"
@@ -300,7 +301,10 @@ NSDataPtr AKImagePickerController::writeMetadata(const ValueMap& metadata, const
   auto buffer = std::make_shared<Bytes>();
   auto destination = CGImageDestinationCreateWithData(buffer, type, 1);
   if (!destination) return nullptr;
-  CGImageDestinationAddImageFromSource(destination, source, 0, Value(metadata));
-  if (!CGImageDestinationFinalize(destination)) return nullptr;
+  // The picture stays as it was taken: a JPEG keeps its coded image byte for
+  // byte and only its metadata is written anew, merged over its own.
+  Value options(ValueMap{{Value(kCGImageDestinationMetadata), Value(metadata)},
+                         {Value(kCGImageDestinationMergeMetadata), Value(true)}});
+  if (!CGImageDestinationCopyImageSource(destination, source, options)) return nullptr;
   return NSData::dataWithBytes(std::move(*buffer));
 }

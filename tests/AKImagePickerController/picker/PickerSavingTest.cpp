@@ -111,6 +111,28 @@ TEST_F(PickerSavingTest, DataTheLibraryCannotTakeKeepsTheCapturedImage) {
   EXPECT_FALSE(picker->writeMetadata(exifWithMake("x"), garbage));
 }
 
+TEST_F(PickerSavingTest, RewritingTheMetadataOfAJPEGLeavesItsCodedPictureAsItWas) {
+  auto picker = std::make_shared<TestPicker>();
+  auto jpeg = UIImageJPEGRepresentation(drawnImage(), 1.0);
+  ASSERT_TRUE(jpeg);
+  auto rewritten = picker->writeMetadata(exifWithMake("Spliced"), jpeg);
+  ASSERT_TRUE(rewritten);
+  // Everything from the first start-of-scan marker on is the coded picture.
+  auto scan = [](const NSDataPtr& data) {
+    const Bytes& bytes = data->vector();
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+      if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.end());
+    }
+    return Bytes();
+  };
+  ASSERT_FALSE(scan(jpeg).empty());
+  EXPECT_EQ(scan(rewritten), scan(jpeg));
+  Value properties = CGImageSourceCopyPropertiesAtIndex(CGImageSourceCreateWithData(rewritten), 0);
+  ASSERT_TRUE(properties.find("{TIFF}") && properties.find("{TIFF}")->find("Make"));
+  EXPECT_EQ(properties.find("{TIFF}")->find("Make")->asString(), "Spliced");
+  EXPECT_EQ(properties.find("Orientation")->asInt64(), 6);
+}
+
 TEST_F(PickerSavingTest, ACapturedVideoIsSavedAndSelected) {
   auto picker = presentPicker();
   std::string clip = folder_->path() + "/capture.mp4";
