@@ -149,12 +149,21 @@ TEST_F(PickerSelectionTest, SelectingKeepsOrderSkipsRepeatsAndStopsAtTheLimitWit
 
 TEST_F(PickerSelectionTest, PhotosAndVideosDoNotMixWhenMixingIsOff) {
   auto assets = libraryAssets(2, true);
-  AKAssetPtr video, photo;
-  for (auto& a : assets) (a->type() == AKAssetType::video ? video : photo) = a;
-  ASSERT_TRUE(video && photo);
+  AKAssetPtr video;
+  std::vector<AKAssetPtr> photos;
+  for (auto& a : assets) {
+    if (a->type() == AKAssetType::video) {
+      video = a;
+    } else {
+      photos.push_back(a);
+    }
+  }
+  ASSERT_TRUE(video && photos.size() == 2);
+  AKAssetPtr photo = photos[0];
   auto picker = makePicker();
   picker->setAllowMultipleTypes(false);
-  picker->selectWithAssets({photo, video});
+  // The walk stops at the first refusal: the photo after the video is not taken.
+  picker->selectWithAssets({photo, video, photos[1]});
   EXPECT_EQ(picker->selectedAssets(), std::vector<AKAssetPtr>{photo});
   auto alert = shownAlert(picker);
   ASSERT_TRUE(alert);
