@@ -197,6 +197,9 @@ void AKPhotoGalleryTransitionPresent::animateTransition(UIViewControllerContextT
     copy->setClipsToBounds(source->clipsToBounds());
     copy->layer()->setCornerRadius(source->layer()->cornerRadius());
     container->addSubview(copy);
+    // The background darkens from clear (a container without a colour has
+    // nothing to fade from).
+    if (!container->backgroundColor()) container->setBackgroundColor(UIColor::clearColor());
     UIView::animateWithDuration(
         kDuration,
         [copy, image, finalFrame, toView, container] {

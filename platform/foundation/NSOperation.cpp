@@ -101,28 +101,34 @@ void NSOperation::cancel() {
 
 bool NSOperation::isReady() const {
   if (isCancelled()) return true;
-  std::vector<std::shared_ptr<NSOperation>> deps;
-  {
+  // Dependencies are asked outside the lock: their answers may be virtual.
+  for (;;) {
+    std::shared_ptr<NSOperation> next;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (readyScan_ >= dependencies_.size()) return true;
+      next = dependencies_[readyScan_];
+    }
+    if (!next->isFinished() && !next->isCancelled()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    deps = dependencies_;
+    if (readyScan_ < dependencies_.size() && dependencies_[readyScan_] == next) ++readyScan_;
   }
-  return std::all_of(deps.begin(), deps.end(), [](const std::shared_ptr<NSOperation>& d) {
-    return d->isFinished() || d->isCancelled();
-  });
 }
 
 void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
   if (!operation || operation.get() == this) return;
+  const bool wasReady = isReady();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (std::find(dependencies_.begin(), dependencies_.end(), operation) != dependencies_.end()) {
-      return;
-    }
+    if (!dependencySet_.insert(operation.get()).second) return;
     dependencies_.push_back(operation);
   }
   auto me = std::dynamic_pointer_cast<NSOperation>(weak_from_this().lock());
   if (me) operation->addDependent(me);
-  changeValueForKey(kIsReady, {});
+  // Only an operation that was ready can change its readiness by waiting for
+  // one more; telling the others would cost every waiting operation a look
+  // at all its dependencies each time one is added.
+  if (wasReady) changeValueForKey(kIsReady, {});
 }
 
 void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation) {
@@ -130,7 +136,9 @@ void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = std::find(dependencies_.begin(), dependencies_.end(), operation);
     if (it == dependencies_.end()) return;
+    if (static_cast<size_t>(it - dependencies_.begin()) < readyScan_) --readyScan_;
     dependencies_.erase(it);
+    dependencySet_.erase(operation.get());
   }
   changeValueForKey(kIsReady, {});
 }
@@ -142,7 +150,10 @@ std::vector<std::shared_ptr<NSOperation>> NSOperation::dependencies() const {
 
 void NSOperation::addDependent(const std::shared_ptr<NSOperation>& dependent) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(dependents_, [](const std::weak_ptr<NSOperation>& w) { return w.expired(); });
+  if (dependents_.size() >= 2 * dependentsSwept_ + 8) {
+    std::erase_if(dependents_, [](const std::weak_ptr<NSOperation>& w) { return w.expired(); });
+    dependentsSwept_ = dependents_.size();
+  }
   dependents_.push_back(dependent);
 }
 
@@ -152,8 +163,12 @@ void NSOperation::notifyDependents() {
     std::lock_guard<std::mutex> lock(mutex_);
     dependents = dependents_;
   }
+  // A dependency that ends can only make a dependent ready: those still
+  // waiting for another one are left alone (a dependency shared by a
+  // thousand waiting operations would otherwise cost each a notification).
   for (auto& weak : dependents) {
-    if (auto dependent = weak.lock()) dependent->changeValueForKey(kIsReady, {});
+    auto dependent = weak.lock();
+    if (dependent && dependent->isReady()) dependent->changeValueForKey(kIsReady, {});
   }
 }
 

@@ -31,6 +31,7 @@
 #include <mutex>
 #include <string>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "KeyValueObserving.h"
@@ -136,7 +137,17 @@ class NSOperation : public NSKeyValueObservable {
   std::string name_;
   std::function<void()> completionBlock_;  // copyable, see completionBlock()
   std::vector<std::shared_ptr<NSOperation>> dependencies_;
+  // Membership of dependencies_, so that adding one costs the same however
+  // many there are (a last-in-first-out queue gives every waiting operation
+  // a dependency on each newer one).
+  std::unordered_set<const NSOperation*> dependencySet_;
+  // dependencies_[0, readyScan_) are known to be finished or cancelled, which
+  // they stay: readiness is decided by looking on from there.
+  mutable size_t readyScan_ = 0;
   std::vector<std::weak_ptr<NSOperation>> dependents_;
+  // Size of dependents_ after its last sweep of expired entries; swept again
+  // when it has doubled, so adding a dependent costs constant time on average.
+  size_t dependentsSwept_ = 0;
   QueueSlot queueSlot_;
   // The queue's link: queue_ and queueRank_ are written once, before
   // queueLinked_ is first set; it is cleared when the queue lets go.

@@ -515,3 +515,46 @@ TEST_F(NSOperationQueueTest, StateChangesRacingTheQueueLeaveItConsistent) {
   EXPECT_GE(maxExecuting.load(), 1);
   for (auto& op : ops) EXPECT_FALSE(op->hasObserversForKey("isFinished"));
 }
+
+TEST_F(NSOperationQueueTest, ReadinessFollowsEveryDependencyAddedRemovedCancelledOrFinished) {
+  auto first = NSBlockOperation::blockOperationWithBlock([] {});
+  auto second = NSBlockOperation::blockOperationWithBlock([] {});
+  auto third = NSBlockOperation::blockOperationWithBlock([] {});
+  auto waiting = NSBlockOperation::blockOperationWithBlock([] {});
+  StateRecorder recorder;
+  waiting->addObserver(&recorder, "isReady", NSKeyValueObservingOptionNew, nullptr);
+
+  first->start();  // finished before it is depended on: no wait, no change
+  waiting->addDependency(first);
+  EXPECT_TRUE(waiting->isReady());
+  waiting->addDependency(second);
+  waiting->addDependency(third);
+  waiting->addDependency(second);  // twice is once
+  EXPECT_EQ(waiting->dependencies().size(), 3u);
+  EXPECT_FALSE(waiting->isReady());
+
+  second->start();
+  EXPECT_FALSE(waiting->isReady()) << "third still runs";
+  third->cancel();
+  EXPECT_TRUE(waiting->isReady());
+
+  // A dependency removed from the known-finished part keeps the rest right.
+  auto fourth = NSBlockOperation::blockOperationWithBlock([] {});
+  waiting->addDependency(fourth);
+  EXPECT_FALSE(waiting->isReady());
+  waiting->removeDependency(first);
+  waiting->removeDependency(second);
+  EXPECT_FALSE(waiting->isReady());
+  waiting->removeDependency(fourth);
+  EXPECT_TRUE(waiting->isReady());
+  EXPECT_EQ(waiting->dependencies().size(), 1u);
+  waiting->addDependency(second);  // removed, then added again: counted again
+  EXPECT_EQ(waiting->dependencies().size(), 2u);
+  EXPECT_TRUE(waiting->isReady());
+
+  // The observer heard readiness go and come back at each turn.
+  auto events = recorder.snapshot();
+  EXPECT_NE(std::find(events.begin(), events.end(), "isReady=0"), events.end());
+  EXPECT_EQ(events.back(), "isReady=1");
+  waiting->removeObserver(&recorder, "isReady");
+}
