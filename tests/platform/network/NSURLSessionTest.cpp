@@ -424,6 +424,19 @@ TEST_F(NSURLSessionTest, AResponseIsHandedOnWithItsHeadAndSilenceAfterItTimesOut
   EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorTimedOut);
 }
 
+TEST_F(NSURLSessionTest, AnInterimHeadIsNotTheResponse) {
+  RawReplyServer raw("HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"
+                     "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\nok");
+  Outcome outcome;
+  fetch(raw.url(), outcome);
+  ASSERT_EQ(outcome.error, nullptr);
+  ASSERT_NE(outcome.response, nullptr);
+  EXPECT_EQ(outcome.response->statusCode(), 200);
+  EXPECT_EQ(outcome.response->valueForHTTPHeaderField("X-Final"), "yes");
+  EXPECT_FALSE(outcome.response->valueForHTTPHeaderField("Link"));
+  EXPECT_EQ(outcome.text(), "ok");
+}
+
 TEST_F(NSURLSessionTest, ServerThatNeverAnswersTimesOut) {
   server.script("/hang", hanging());
   auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/hang")));
