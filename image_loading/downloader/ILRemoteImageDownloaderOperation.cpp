@@ -11,6 +11,8 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/WeakSelf.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
 
 const char* const ILRemoteImageDownloadStartNotification = "ILRemoteImageDownloadStartNotification";
@@ -23,6 +25,25 @@ const char* const ILRemoteImageDownloadFinishNotification =
 namespace {
 
 constexpr double kOwnedSessionTimeout = 15.0;
+
+// The pixels a decode of every frame would make, read from the headers
+// alone; the most there is when no header can be read, as another coder
+// added to the manager may still take the data.
+uint64_t announcedPixels(const NSDataPtr& data) {
+  CGImageSourceRef source = CGImageSourceCreateWithData(data);
+  if (!source) return UINT64_MAX;
+  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  const Value* width = first.find(kCGImagePropertyPixelWidth);
+  const Value* height = first.find(kCGImagePropertyPixelHeight);
+  if (!width || !height || !width->isNumber() || !height->isNumber()) return UINT64_MAX;
+  const uint64_t w = uint64_t(std::max<int64_t>(0, width->asInt64()));
+  const uint64_t h = uint64_t(std::max<int64_t>(0, height->asInt64()));
+  const uint64_t frames = std::max<size_t>(1, CGImageSourceGetCount(source));
+  // Each factor is below 2^32 in any format read here, but a header may lie.
+  if (w > UINT32_MAX || h > UINT32_MAX) return UINT64_MAX;
+  const uint64_t pixels = w * h;
+  return pixels != 0 && frames > UINT64_MAX / pixels ? UINT64_MAX : pixels * frames;
+}
 
 NSErrorPtr cancelledError(const char* when) {
   return ILRemoteImageError(ILRemoteImageErrorCancelled,
@@ -429,7 +450,7 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
   // A coder named by the caller may take its time: it gets the coder queue.
   const Value* ownCoder = ILContextValue(context_, ILRemoteImageContextImageCoder);
   if ((!ownCoder || ownCoder->isNull()) && imageData->length() <= kInlineDecodeLimit &&
-      coderOperationCount() == 0) {
+      coderOperationCount() == 0 && announcedPixels(imageData) <= kInlineDecodePixelLimit) {
     // Nothing else is decoding, and a small body decodes faster than a hop
     // to the coder queue would take: its pass runs here and now.
     runDecodePass(imageData, tokens, tokens);

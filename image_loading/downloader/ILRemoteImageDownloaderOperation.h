@@ -113,10 +113,13 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // The first reservation for a body of announced length: a larger claim
   // grows the buffer as the bytes really arrive.
   static constexpr size_t kMaxInitialBufferReservation = 8u << 20;
-  // A whole body up to this size is decoded on the delegate queue when the
-  // coder queue is idle and the context names no coder of its own, instead
-  // of on the coder queue.
+  // A whole body up to this size, whose header announces at most
+  // kInlineDecodePixelLimit pixels over all its frames, is decoded on the
+  // delegate queue when the coder queue is idle and the context names no
+  // coder of its own, instead of on the coder queue. Bytes say little of the
+  // work: a few kilobytes of PNG may hold tens of millions of pixels.
   static constexpr size_t kInlineDecodeLimit = 32u << 10;
+  static constexpr uint64_t kInlineDecodePixelLimit = 512u * 512u;
 
   ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
                                    ILDownloadOptions options, ILRemoteImageContext context);

@@ -66,6 +66,10 @@ struct NSURLSessionTaskLoad {
   // The body waits in curl until the head has been dealt with.
   bool headPaused = false;
   double attemptStart = 0;
+  // The longest the attempt may go without receiving a byte, and when one
+  // last came (or the attempt started, or it stopped being held back).
+  std::chrono::steady_clock::duration silenceLimit{};
+  std::chrono::steady_clock::time_point lastBytes;
 
   int64_t redirects = 0;
   NSURLCredentialPtr basicCredential;
@@ -192,6 +196,7 @@ class NSURLSessionEngine {
   // Gathers the body to offer to the cache, within the cache's share.
   static void keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length, const NSDataPtr& chunk);
   static size_t onWrite(char* data, size_t size, size_t count, void* user);
+  static size_t onHeader(char* data, size_t size, size_t count, void* user);
 
  private:
   void run();
@@ -202,6 +207,9 @@ class NSURLSessionEngine {
   // it too, as curl takes the wake-up itself without reporting it.
   void wakeThread();
   void readDone();
+  // Ends with a timeout the attempts that went longer than their interval
+  // without a byte; returns how long until the next one could.
+  std::chrono::steady_clock::duration endSilentAttempts();
   // Reads the cache by the request's policy, then loads from the network.
   void load(const NSURLSessionDataTaskPtr& task);
   void startTransfer(const NSURLSessionDataTaskPtr& task);
@@ -292,6 +300,8 @@ class NSURLSessionEngine {
   // so the transfers and handles below are touched there only.
   SequenceChecker sessionThread_;
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
+  // No running attempt can have gone silent for too long before this.
+  std::chrono::steady_clock::time_point nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
   // Handles reset after their transfer, apart by whether they joined the
   // cookie share: a reset leaves a handle's cookie engine as it was.
   std::vector<CURL*> spareHandles_[2];
@@ -323,9 +333,7 @@ std::string lowered(std::string s) {
   return s;
 }
 
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  auto* fields = static_cast<NSHTTPHeaderFields*>(user);
-  std::string_view line(data, size * count);
+void addHeaderLine(NSHTTPHeaderFields* fields, std::string_view line) {
   // An interim response (100 Continue) is followed by the real one.
   if (line.rfind("HTTP/", 0) == 0) {
     fields->clear();
@@ -337,7 +345,6 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
       if (!inserted) it->second += ", " + value;
     }
   }
-  return size * count;
 }
 
 long weightFor(float priority) { return 1 + std::lround(priority * 255.0f); }
@@ -633,6 +640,7 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
+    const auto untilSilence = endSilentAttempts();
     bool look;
     {
       // Commands posted while the thread worked sent no wake-up.
@@ -644,7 +652,8 @@ void NSURLSessionEngine::run() {
     if (look && lookBeforeSleeping()) continue;
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
-    curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilSilence).count();
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)), nullptr);
   }
   for (;;) {
     NSURLSessionDataTaskPtr task;
@@ -777,7 +786,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   // handshake may be resumed by a later transfer's without being verified.
   curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load.responseHeaders);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
 
@@ -785,10 +794,14 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   if (timeout == NSURLRequest::kDefaultTimeoutInterval && configuration_.timeoutIntervalForRequest > 0) {
     timeout = configuration_.timeoutIntervalForRequest;
   }
-  // The interval is how long the load may go without progress.
+  // The interval is how long the load may go without receiving a byte,
+  // however slowly they come: curl's speed limits would time out a server
+  // trickling a byte now and then, and notice silence only seconds late.
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000)));
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(timeout))));
+  load.silenceLimit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(timeout));
+  load.lastBytes = std::chrono::steady_clock::now();
+  nextSilenceCheck_ = std::min(nextSilenceCheck_, load.lastBytes + load.silenceLimit);
 
   const std::string& method = request->HTTPMethod();
   if (method == "HEAD") {
@@ -1069,15 +1082,41 @@ size_t NSURLSessionEngine::onWrite(char* data, size_t size, size_t count, void* 
   return task->engine_->received(task, data, size * count);
 }
 
+size_t NSURLSessionEngine::onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* raw = static_cast<NSURLSessionDataTask*>(user);
+  NSURLSessionTaskLoad& load = *raw->load_;
+  load.lastBytes = std::chrono::steady_clock::now();
+  std::string_view line(data, size * count);
+  if (load.headSeen || (line != "\r\n" && line != "\n")) {
+    addHeaderLine(&load.responseHeaders, line);
+    return size * count;
+  }
+  long status = 0;
+  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  // The head is complete: a plain one is handed on now, not when the body
+  // starts (a server may pause before it). Interim heads are not the answer.
+  if (status >= 200) {
+    NSURLSessionDataTaskPtr task = raw->shared_from_this();
+    NSHTTPURLResponsePtr response = task->engine_->makeResponse(*task);
+    if (headKind(load, *response) == HeadKind::Plain && (task->completion_ || task->engine_->delegate()) &&
+        task->state() != NSURLSessionTaskState::Completed) {
+      load.headSeen = true;
+      task->engine_->accept(task, response, false);
+    }
+  }
+  return size * count;
+}
+
 size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data, size_t length) {
   NSURLSessionDataTaskPtr task = raw->shared_from_this();
   NSURLSessionTaskLoad& load = *task->load_;
+  load.lastBytes = std::chrono::steady_clock::now();
   if (!load.headSeen) {
     load.headSeen = true;
-    // A plain head is handed on here; one that may change handles (another
-    // request, a cached answer, no delegate left to ask) is dealt with
-    // outside this callback, the body held back in curl meanwhile.
-    NSHTTPURLResponsePtr response = makeResponse(*task);
+    // A plain head was handed on when it ended; one that may change handles
+    // (another request, a cached answer, no delegate left to ask) is dealt
+    // with outside this callback, the body held back in curl meanwhile.
+    NSHTTPURLResponsePtr response = load.attemptResponse ? load.attemptResponse : makeResponse(*task);
     if (headKind(load, *response) == HeadKind::Plain && (task->completion_ || delegate()) &&
         task->state() != NSURLSessionTaskState::Completed) {
       accept(task, response, false);
@@ -1529,6 +1568,38 @@ void NSURLSessionEngine::trustAnswered(const NSURLSessionDataTaskPtr& task,
   } else {
     finish(task, refusal);
   }
+}
+
+std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextSilenceCheck_) return nextSilenceCheck_ - now;
+  nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
+  std::vector<NSURLSessionDataTaskPtr> silent;
+  for (const auto& [easy, task] : active_) {
+    NSURLSessionTaskLoad& load = *task->load_;
+    bool heldBack = load.headPaused;
+    if (!heldBack) {
+      std::lock_guard<std::mutex> lock(task->mutex_);
+      heldBack = load.held.paused;
+    }
+    // Paused here, waiting for the delegate: the server is not the one silent.
+    if (heldBack) load.lastBytes = now;
+    const auto deadline = load.lastBytes + load.silenceLimit;
+    if (deadline <= now) {
+      silent.push_back(task);
+    } else {
+      nextSilenceCheck_ = std::min(nextSilenceCheck_, deadline);
+    }
+  }
+  for (const NSURLSessionDataTaskPtr& task : silent) {
+    NSErrorPtr error = NSURLErrorMake(NSURLErrorTimedOut, urlString(task->currentRequest()),
+                                      curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    endAttempt(*task);
+    finish(task, error);
+  }
+  if (nextSilenceCheck_ == std::chrono::steady_clock::time_point::max()) return std::chrono::seconds(1);
+  return nextSilenceCheck_ - now;
 }
 
 void NSURLSessionEngine::readDone() {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+#include "platform/foundation/NSOperation.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
@@ -94,6 +97,86 @@ class HeldCoder : public NSObject, public ILImageCoder {
   dispatch_semaphore_t release = dispatch_semaphore_create(0);
   mutable std::atomic<int> decodes{0};
 };
+
+// Takes every PNG while it is added, answers a small picture and notes the
+// operation queue each decode ran on.
+class QueueNotingCoder : public NSObject, public ILImageCoder {
+ public:
+  bool canDecodeFromData(const NSDataPtr& data) const override {
+    return data && data->length() > 8 && data->bytes()[1] == 'P' && data->bytes()[2] == 'N';
+  }
+  UIImagePtr decodedImageWithData(const NSDataPtr&, const Value&) const override {
+    std::lock_guard<std::mutex> lock(mutex);
+    queues.push_back(NSOperationQueue::currentQueue());
+    return UIImage::imageWithCGImage(il_test::SolidImage(2, 2, {1, 2, 3, 255}));
+  }
+  bool canEncodeToFormat(ILImageFormatCode) const override { return false; }
+  NSDataPtr encodedDataWithImage(const UIImagePtr&, ILImageFormatCode, const Value&) const override {
+    return nullptr;
+  }
+  mutable std::mutex mutex;
+  mutable std::vector<std::shared_ptr<NSOperationQueue>> queues;
+};
+
+// A 30 KB one-bit grey PNG of `w` x `h` pixels, as far as its header says:
+// a few kilobytes of PNG may hold tens of millions of pixels. Its image
+// data is never inflated (the noting coder answers instead).
+std::string PNGClaiming(uint32_t w, uint32_t h) {
+  std::string png = "\x89PNG\r\n\x1a\n";
+  auto be32 = [](std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += char((v >> (24 - 8 * i)) & 0xff);
+  };
+  auto chunk = [&](const std::string& type, const std::string& data) {
+    be32(png, uint32_t(data.size()));
+    const std::string covered = type + data;
+    uint32_t crc = 0xffffffffu;
+    for (char c : covered) {
+      crc ^= uint8_t(c);
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    png += covered;
+    be32(png, ~crc);
+  };
+  std::string header;
+  be32(header, w);
+  be32(header, h);
+  header += std::string("\x01\x00\x00\x00\x00", 5);  // depth 1, grey, no interlace
+  chunk("IHDR", header);
+  chunk("IDAT", std::string(30000, '\0'));
+  chunk("IEND", "");
+  return png;
+}
+
+TEST_F(DownloaderTest, OnlyBodiesOfFewPixelsAreDecodedOutsideTheCoderQueue) {
+  auto coder = std::make_shared<QueueNotingCoder>();
+  ILImageCodersManager::sharedManager()->addCoder(coder);
+  std::shared_ptr<void> removal(nullptr, [&](void*) { ILImageCodersManager::sharedManager()->removeCoder(coder); });
+  struct Case {
+    std::string body;
+    bool onCoderQueue;
+  };
+  const std::vector<Case> cases = {
+      {il_test::PNGBody(4, 3), false},
+      {PNGClaiming(512, 512), false},
+      {PNGClaiming(512, 513), true},
+      {PNGClaiming(5600, 5600), true},
+      {PNGClaiming(70000, 70000), true},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string path = "/claim" + std::to_string(i) + ".png";
+    ASSERT_LE(cases[i].body.size(), ILRemoteImageDownloaderOperation::kInlineDecodeLimit);
+    server.script(path, ScriptedResponse(200, {{"Content-Type", "image/png"}}, cases[i].body));
+    auto record = std::make_shared<DownloadRecord>();
+    auto token = download(path, record);
+    auto operation = std::dynamic_pointer_cast<ILRemoteImageDownloaderOperation>(token->downloadOperation());
+    ASSERT_NE(operation, nullptr);
+    ASSERT_TRUE(waitForFinal(record));
+    EXPECT_NE(record->image, nullptr) << i;
+    std::lock_guard<std::mutex> lock(coder->mutex);
+    ASSERT_EQ(coder->queues.size(), i + 1);
+    EXPECT_EQ(coder->queues[i] == operation->coderQueue(), cases[i].onCoderQueue) << i;
+  }
+}
 
 TEST_F(DownloaderTest, DownloadsWithItsHeadersAndDecodes) {
   servePNG("/a.png");

@@ -336,6 +336,107 @@ TEST_F(NSURLSessionTest, RepliesThatAreNoHTTPAreBadServerResponses) {
   }
 }
 
+// A server that answers one connection with `head`, then sends `body` a
+// byte at a time, `interval` apart, and closes; with no body it holds the
+// connection until the client lets it go.
+class TricklingServer {
+ public:
+  TricklingServer(std::string head, std::string body, std::chrono::milliseconds interval) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 4) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "no listening socket";
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    auto done = done_;
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [fd = fd_, head, body, interval, done] {
+      DispatchBlockingScope blocking;
+      pollfd wait{fd, POLLIN, 0};
+      if (::poll(&wait, 1, 10000) == 1) {
+        const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) {
+          char request[4096];
+          (void)::recv(client, request, sizeof request, 0);
+          bool open = ::send(client, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
+          // Pacing waits on the client's socket, so a client that gives up
+          // ends them early.
+          pollfd peer{client, POLLIN, 0};
+          for (size_t i = 0; open && i < body.size(); ++i) {
+            if (::poll(&peer, 1, static_cast<int>(interval.count())) != 0) open = false;
+            if (open) open = ::send(client, &body[i], 1, MSG_NOSIGNAL) == 1;
+          }
+          if (open && body.empty()) (void)::poll(&peer, 1, 10000);
+          ::close(client);
+        }
+      }
+      dispatch_semaphore_signal(done);
+    });
+  }
+  ~TricklingServer() {
+    dispatch_semaphore_wait(done_, dispatch_time_after(kTestTimeoutSeconds));
+    ::close(fd_);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  dispatch_semaphore_t done_ = dispatch_semaphore_create(0);
+};
+
+TEST_F(NSURLSessionTest, TheTimeoutIsTheLongestSilenceNotAnAverageSpeed) {
+  // Under one byte a second, but never silent for the whole interval.
+  {
+    TricklingServer trickle("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "abcd", std::chrono::milliseconds(1100));
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(trickle.url()));
+    request->setTimeoutInterval(1.6);
+    Outcome outcome;
+    NSURLSession::sharedSession()->dataTaskWithRequest(request, outcome.handler())->resume();
+    ASSERT_TRUE(outcome.wait());
+    EXPECT_EQ(outcome.error, nullptr) << outcome.error->localizedDescription();
+    EXPECT_EQ(outcome.text(), "abcd");
+  }
+}
+
+TEST_F(NSURLSessionTest, AResponseIsHandedOnWithItsHeadAndSilenceAfterItTimesOut) {
+  using Clock = std::chrono::steady_clock;
+  // A head, then silence: the delegate has the response at once, and the
+  // load times out one interval after the head, not seconds later.
+  TricklingServer silent("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", "", std::chrono::milliseconds(0));
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(silent.url()));
+  request->setTimeoutInterval(1);
+  const auto start = Clock::now();
+  session->dataTaskWithRequest(request)->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  delegate->drain();
+  EXPECT_GE(elapsed, 0.9);
+  EXPECT_LT(elapsed, 1.6);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response", "metrics", "complete"}));
+  ASSERT_NE(delegate->response, nullptr);
+  EXPECT_EQ(delegate->response->statusCode(), 200);
+  ASSERT_NE(delegate->errors[0], nullptr);
+  EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorTimedOut);
+}
+
+TEST_F(NSURLSessionTest, AnInterimHeadIsNotTheResponse) {
+  RawReplyServer raw("HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"
+                     "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\nok");
+  Outcome outcome;
+  fetch(raw.url(), outcome);
+  ASSERT_EQ(outcome.error, nullptr);
+  ASSERT_NE(outcome.response, nullptr);
+  EXPECT_EQ(outcome.response->statusCode(), 200);
+  EXPECT_EQ(outcome.response->valueForHTTPHeaderField("X-Final"), "yes");
+  EXPECT_FALSE(outcome.response->valueForHTTPHeaderField("Link"));
+  EXPECT_EQ(outcome.text(), "ok");
+}
+
 TEST_F(NSURLSessionTest, ServerThatNeverAnswersTimesOut) {
   server.script("/hang", hanging());
   auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/hang")));
