@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSThread.h"
 #include "platform/uikit/UIViewAnimation.h"
 
 namespace {
@@ -28,6 +30,17 @@ std::string AKVideoDurationText(double seconds) {
   std::snprintf(text, sizeof text, "%lld:%02d", static_cast<long long>(whole / 60),
                 static_cast<int>(whole % 60));
   return text;
+}
+
+AKImageCompletion AKOnMainThread(std::function<void(const UIImagePtr& image)> body) {
+  auto shared = std::make_shared<std::function<void(const UIImagePtr&)>>(std::move(body));
+  return [shared](const UIImagePtr& image, const Value&) {
+    if (NSThread::isMainThread()) {
+      (*shared)(image);
+    } else {
+      dispatch_async(dispatch_get_main_queue(), [shared, image] { (*shared)(image); });
+    }
+  };
 }
 
 // --- Base cell ---

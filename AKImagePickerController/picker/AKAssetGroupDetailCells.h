@@ -141,3 +141,8 @@ class AKAssetGroupDetailVideoCell : public AKAssetGroupDetailImageCell {
 // "m:ss" for a duration in seconds: rounded once to whole seconds (halves
 // away from zero), then split; NaN and negative durations read "0:00".
 std::string AKVideoDurationText(double seconds);
+
+// An image completion that hands its image to `body` on the main thread: at
+// once when it is called there, else through the main queue (the media
+// provider may answer on its own queue).
+AKImageCompletion AKOnMainThread(std::function<void(const UIImagePtr& image)> body);

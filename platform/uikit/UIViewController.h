@@ -141,12 +141,12 @@ class UIViewController : public UIResponder {
   // screen. A controller already presenting another, or in the middle of a
   // transition, refuses (as the platform does, with a log line) and the
   // completion is not called.
-  void presentViewController(const std::shared_ptr<UIViewController>& vc, bool animated,
-                             OnceClosure completion = nullptr);
+  virtual void presentViewController(const std::shared_ptr<UIViewController>& vc, bool animated,
+                                     OnceClosure completion = nullptr);
   // Dismisses what this controller (or, through containers, its ancestor)
   // presents, else itself or the presented container holding it; whatever
   // the dismissed controller presents goes with it.
-  void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
+  virtual void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
 
   // --- Containment ---
   std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }

@@ -1,18 +1,16 @@
 #pragma once
 // Fixtures of the picker's tests: the shipped main bundle (so the picker's
 // texts and images are the real ones) over the platform test environment,
-// and the same over a scratch photo library with the scripted media
-// provider.
+// and the same over a scratch photo library read through the library's own
+// media provider (the files themselves).
 
 #include <cstdlib>
 #include <memory>
 #include <string>
 
-#include "platform/photos/PHImageManager.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/PhotoLibraryFixture.h"
-#include "support/photos/ScriptedMediaProvider.h"
 
 inline void UseShippedMainBundle() {
   const char* data = std::getenv("QX_TEST_DATA");
@@ -37,12 +35,9 @@ class PickerLibraryTest : public PhotoLibraryTest {
   void SetUp() override {
     PhotoLibraryTest::SetUp();
     UseShippedMainBundle();
-    provider_ = std::make_shared<ScriptedMediaProvider>();
-    PHImageManager::setDefaultMediaProvider(provider_);
   }
   void TearDown() override {
     ScriptedLocations::installed().setMainBundlePath("");
     PhotoLibraryTest::TearDown();
   }
-  std::shared_ptr<ScriptedMediaProvider> provider_;
 };

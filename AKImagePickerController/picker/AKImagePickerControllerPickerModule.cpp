@@ -1,0 +1,16 @@
+#include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
+
+#include <mutex>
+
+#include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
+#include "AKImagePickerController/picker/AKImageExtension.h"
+#include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
+
+void registerAKImagePickerControllerPickerClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    AKImageExtensionClass::registerRuntimeClass(AKImageExtensionClass::none());
+    AKImageExtensionClass::registerRuntimeClass(AKImageExtensionPhotoCropper::extensionClass());
+    registerAKImagePickerScreenClasses();
+  });
+}

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include "AKImagePickerController/picker/AKImageExtensionGallery.h"
+#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
+#include "AKPhotoGallery/AKPhotoGalleryContentVC.h"
+#include "AKPhotoGallery/AKPhotoGalleryItem.h"
+#include "ScreensLibrarySupport.h"
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIBarButtonItem.h"
+#include "platform/uikit/UINavigationBar.h"
+
+
+namespace {
+
+// Twelve photos, newest first: album index n is "p{11 - n}.png".
+class GalleryExtensionTest : public ScreensLibraryTest {
+ protected:
+  void SetUp() override {
+    ScreensLibraryTest::SetUp();
+    registerAKPhotoGalleryClasses();
+    for (int i = 0; i < 12; ++i) {
+      addPhoto("p" + std::to_string(i) + ".png", {uint8_t(20 * i), 90, uint8_t(240 - 20 * i), 255}, 1000 + i);
+    }
+  }
+  void open(const std::function<void(AKImagePickerController&)>& configure = nullptr) {
+    ASSERT_TRUE(showPicker(configure));
+    ASSERT_TRUE(waitForThumbnails());
+    extension = std::make_shared<AKImageExtensionGallery>(
+        std::make_shared<AKImageExtensionContext>(picker, grid));
+  }
+  std::shared_ptr<AKPhotoGallery> perform(AKImageExtensionInfo info) {
+    extension->perform(info);
+    advance(1.5);
+    return extension->gallery();
+  }
+  AKImageExtensionInfo infoFor(std::optional<int64_t> index, std::shared_ptr<UIImageView> view) {
+    AKImageExtensionInfo info{{"groupId", *grid->selectedGroupId()}};
+    if (index) info["presentationIndex"] = *index;
+    if (view) info["presentingFromImageView"] = view;
+    return info;
+  }
+  std::shared_ptr<UIButton> selectButton(AKPhotoGallery& gallery) {
+    auto item = gallery.topViewController()->navigationItem()->rightBarButtonItem();
+    return item ? std::dynamic_pointer_cast<UIButton>(item->customView()) : nullptr;
+  }
+  static std::string name(int64_t albumIndex) { return "p" + std::to_string(11 - albumIndex) + ".png"; }
+  void showPage(AKPhotoGallery& gallery, int64_t page) {
+    gallery.contentVC()->updateVisibleViews(page, true, false, false);
+    advance(0.5);
+  }
+
+  std::shared_ptr<AKImageExtensionGallery> extension;
+};
+
+TEST_F(GalleryExtensionTest, OpensAtThePressedAssetWithTheGridThumbnail) {
+  open();
+  EXPECT_EQ(AKImageExtensionGallery::extensionType(), AKImageExtensionType::gallery);
+  auto view = cellAt(4)->thumbnailImageView();  // album index 3
+  ASSERT_TRUE(view->image());
+  auto gallery = perform(infoFor(3, view));
+  ASSERT_TRUE(gallery);
+  EXPECT_EQ(grid->presentedViewController(), gallery);
+  EXPECT_EQ(extension->group()->groupId(), *grid->selectedGroupId());
+  ASSERT_EQ(gallery->items()->size(), 12u);
+  EXPECT_EQ(gallery->presentationIndex(), 3);
+  EXPECT_EQ(gallery->currentIndex(), 3);
+  EXPECT_EQ(gallery->presentingFromImageView(), view);
+  EXPECT_EQ(gallery->singleTapMode(), AKPhotoGallerySingleTapMode::toggleControlView);
+  for (size_t i = 0; i < 12; ++i) {
+    EXPECT_EQ((*gallery->items())[i]->thumbnail(), i == 3 ? view->image() : nullptr) << i;
+    EXPECT_EQ(std::filesystem::path((*gallery->items())[i]->asset()->record().relativePath).filename().string(),
+              name(int64_t(i)));
+  }
+  // The bar has the back item and the select button, unchecked.
+  auto navigation = gallery->topViewController()->navigationItem();
+  EXPECT_EQ(navigation->leftBarButtonItem(), extension->backItem());
+  auto button = selectButton(*gallery);
+  ASSERT_TRUE(button);
+  EXPECT_FALSE(button->isSelected());
+  auto unchecked = AKImagePickerControllerResource::image("photoGallery_unchecked_image", true, true);
+  EXPECT_EQ(button->backgroundImageForState(UIControlStateNormal), unchecked);
+  EXPECT_DOUBLE_EQ(button->bounds().size.width, unchecked->size().width);
+}
+
+TEST_F(GalleryExtensionTest, WithoutAnIndexItOpensAtTheFirstPageWithoutPlaceholders) {
+  open();
+  auto gallery = perform(infoFor(std::nullopt, cellAt(4)->thumbnailImageView()));
+  ASSERT_TRUE(gallery);
+  EXPECT_EQ(gallery->presentationIndex(), 0);
+  for (auto& item : *gallery->items()) EXPECT_FALSE(item->thumbnail());
+}
+
+TEST_F(GalleryExtensionTest, ADisplayCountLimitsThePages) {
+  open();
+  auto group = picker->groupDataManager()->fetchGroup(*grid->selectedGroupId());
+  group->setDisplayCount(5);
+  EXPECT_EQ(perform(infoFor(1, nullptr))->items()->size(), 5u);
+  grid->dismissViewControllerAnimated(false);
+  advance(1);
+  group->setDisplayCount(40);
+  EXPECT_EQ(perform(infoFor(1, nullptr))->items()->size(), 12u);
+}
+
+TEST_F(GalleryExtensionTest, BadInformationPresentsNothing) {
+  open();
+  EXPECT_FALSE(perform({}));
+  EXPECT_FALSE(perform({{"groupId", int64_t(7)}}));
+  EXPECT_FALSE(perform({{"groupId", std::string("no such album")}}));
+  auto noGrid = std::make_shared<AKImageExtensionGallery>(
+      std::make_shared<AKImageExtensionContext>(picker, nullptr));
+  noGrid->perform(infoFor(0, nullptr));
+  advance(1);
+  EXPECT_FALSE(noGrid->gallery());
+  EXPECT_FALSE(grid->presentedViewController());
+}
+
+TEST_F(GalleryExtensionTest, TheSelectButtonFollowsAndChangesTheSelection) {
+  open();
+  auto manager = picker->groupDataManager();
+  auto group = manager->fetchGroup(*grid->selectedGroupId());
+  picker->selectWithAsset(manager->fetchAsset(group, 0));
+  auto gallery = perform(infoFor(3, nullptr));
+  ASSERT_TRUE(gallery);
+  auto button = selectButton(*gallery);
+  ASSERT_TRUE(button);
+
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(0), name(3)}));
+  EXPECT_TRUE(button->isSelected());
+  EXPECT_EQ(button->titleForState(UIControlStateSelected), "2");
+  auto checked = AKImagePickerControllerResource::image("photoGallery_checked_image", true, true);
+  EXPECT_GE(button->bounds().size.width, checked->size().width);
+
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(0)}));
+  EXPECT_FALSE(button->isSelected());
+
+  // Another page: the same buttons, showing that page's asset.
+  showPage(*gallery, 0);
+  EXPECT_EQ(gallery->currentIndex(), 0);
+  EXPECT_EQ(selectButton(*gallery), button);
+  EXPECT_EQ(gallery->topViewController()->navigationItem()->leftBarButtonItem(), extension->backItem());
+  EXPECT_TRUE(button->isSelected());
+  EXPECT_EQ(button->titleForState(UIControlStateSelected), "1");
+
+  // Many selected: the number needs room beyond the background image.
+  for (int64_t i = 1; i < 12; ++i) picker->selectWithAsset(manager->fetchAsset(group, i));
+  showPage(*gallery, 11);
+  EXPECT_EQ(button->titleForState(UIControlStateSelected), "12");
+  double textWidth = button->titleLabel()->sizeThatFits(CGSizeMake(100, 50)).width + 10;
+  EXPECT_DOUBLE_EQ(button->bounds().size.width, std::max(checked->size().width, textWidth));
+}
+
+TEST_F(GalleryExtensionTest, ARefusedSelectionLeavesTheButtonUnchecked) {
+  open([](AKImagePickerController& p) { p.setMaxSelectableCount(1); });
+  auto manager = picker->groupDataManager();
+  auto group = manager->fetchGroup(*grid->selectedGroupId());
+  picker->selectWithAsset(manager->fetchAsset(group, 0));
+  auto gallery = perform(infoFor(2, nullptr));
+  auto button = selectButton(*gallery);
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_FALSE(button->isSelected());
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(0)}));
+  advance(1);  // the limit alert has come up
+}
+
+TEST_F(GalleryExtensionTest, ClosingZoomsBackIntoTheCellScrolledIntoView) {
+  for (int i = 12; i < 30; ++i) addPhoto("q" + std::to_string(i) + ".png", {50, 50, 50, 255}, 500 + i);
+  open();
+  auto gallery = perform(infoFor(0, cellAt(1)->thumbnailImageView()));
+  ASSERT_TRUE(gallery);
+  auto cv = grid->collectionView();
+  // The grid scrolled to its end: the first asset's cell is out of view.
+  cv->setContentOffset(CGPointMake(0, cv->contentSize().height - cv->bounds().size.height), false);
+  cv->layoutIfNeeded();
+  EXPECT_FALSE(cv->cellForItemAtIndexPath(NSIndexPath::indexPathForItem(1, 0)));
+  auto view = gallery->finishedBlock()(0, (*gallery->items())[0]);
+  auto cell = cv->cellForItemAtIndexPath(NSIndexPath::indexPathForItem(1, 0));
+  ASSERT_TRUE(cell);
+  EXPECT_EQ(view, std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(cell)->thumbnailImageView());
+  EXPECT_TRUE(CGRectContainsRect(cv->bounds(), cell->frame()));
+
+  gallery.reset();
+  extension->backItem()->trigger();
+  advance(2);
+  EXPECT_FALSE(grid->presentedViewController());
+  EXPECT_FALSE(extension->gallery());
+}
+
+TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep) {
+  open();
+  auto manager = picker->groupDataManager();
+  auto group = manager->fetchGroup(*grid->selectedGroupId());
+  // Album index 1 has gone from the library since the album was read.
+  auto objects = group->fetchResult()->objects();
+  objects[objects.size() - 2] = nullptr;
+  group->setFetchResult(std::make_shared<PHFetchResult<PHAsset>>(objects, nullptr));
+
+  auto gallery = perform(infoFor(3, cellAt(4)->thumbnailImageView()));
+  ASSERT_TRUE(gallery);
+  ASSERT_EQ(gallery->items()->size(), 11u);
+  EXPECT_EQ(extension->pageAlbumIndexes()[2], 3);
+  EXPECT_EQ(gallery->presentationIndex(), 2);
+  EXPECT_TRUE((*gallery->items())[2]->thumbnail());
+  EXPECT_FALSE((*gallery->items())[1]->thumbnail());
+
+  auto button = selectButton(*gallery);
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(3)}));
+  EXPECT_EQ(gallery->finishedBlock()(2, (*gallery->items())[2]), cellAt(4)->thumbnailImageView());
+
+  // Every asset gone: no gallery at all.
+  std::vector<PHAssetPtr> none(objects.size(), nullptr);
+  group->setFetchResult(std::make_shared<PHFetchResult<PHAsset>>(none, nullptr));
+  grid->dismissViewControllerAnimated(false);
+  advance(1);
+  extension->perform(infoFor(0, nullptr));
+  advance(1);
+  EXPECT_FALSE(grid->presentedViewController());
+}
+
+}  // namespace
