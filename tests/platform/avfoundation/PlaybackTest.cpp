@@ -203,6 +203,10 @@ TEST_F(PlaybackTest, PlayerPlaysOnTheClockWithPeriodicTicksAndTheEndNotification
   player->pause();
   advance(5);
   EXPECT_DOUBLE_EQ(CMTimeGetSeconds(player->currentTime()), 1.1);
+  player->setRate(NAN);  // not a rate: ignored, or time itself would read NaN
+  advance(1);
+  EXPECT_EQ(player->rate(), 0);
+  EXPECT_DOUBLE_EQ(CMTimeGetSeconds(player->currentTime()), 1.1);
   player->setRate(2);
   advance(1);
   EXPECT_EQ(ends, 1);
@@ -212,10 +216,11 @@ TEST_F(PlaybackTest, PlayerPlaysOnTheClockWithPeriodicTicksAndTheEndNotification
   ASSERT_GE(ticks.size(), 3u);
   EXPECT_DOUBLE_EQ(ticks.back(), CMTimeGetSeconds(item->duration()));  // stopped at the end
 
-  // Playing at the end ends again at once; removed observers hear nothing.
-  player->removeTimeObserver(token);
+  // Playing at the end ends again at once; an observer removed right after
+  // play() hears nothing, not even the start already on its way to it.
   size_t heard = ticks.size();
   player->play();
+  player->removeTimeObserver(token);
   advance(0.1);
   EXPECT_EQ(ends, 2);
   EXPECT_EQ(player->rate(), 0);
@@ -238,9 +243,9 @@ TEST_F(PlaybackTest, LayerShowsTheDecodedPictureForTheCurrentTimeAndSeeksFromKey
   player->play();
   advance(0.5);
   EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}), full), 15);
-  advance(1.0 / 60);  // between pictures: the earlier one shows
+  advance(0.025);  // three quarters of the way to the next picture: the earlier one still shows
   EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}), full), 15);
-  advance(0.7 - 1.0 / 60);
+  advance(0.7 - 0.025);
   EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}, "avfoundation-playing"), full), 36);
 
   // A seek forward past a key frame and one back before it both land on
@@ -276,6 +281,23 @@ TEST_F(PlaybackTest, LayerShowsTheDecodedPictureForTheCurrentTimeAndSeeksFromKey
   EXPECT_GT(fillPixels[(2 * 90 + 45) * 4 + 2], 150);  // the blue band reaches the top
   layer->setVideoGravity(AVLayerVideoGravityResize);
   EXPECT_EQ(ReadFixturePictureIndex(render(layer, {90, 90}), CGRectMake(0, 0, 90, 90)), 43);
+
+  // A seek before the start lands on the start: playing from there moves
+  // time at once rather than first crossing the negative stretch.
+  finished.clear();
+  player->seekToTime(CMTimeMake(-1, 1), kCMTimeZero, kCMTimeZero, [&](bool f) { finished.push_back(f); });
+  ASSERT_TRUE(RunMainLoopUntil([&] { return !finished.empty(); }));
+  EXPECT_TRUE(finished[0]);
+  EXPECT_EQ(CMTimeGetSeconds(player->currentTime()), 0);
+  player->play();
+  advance(0.5);
+  EXPECT_DOUBLE_EQ(CMTimeGetSeconds(player->currentTime()), 0.5);
+  EXPECT_EQ(ReadFixturePictureIndex(render(layer, {160, 90}), full), 15);
+  // Played backwards, time stops at the start rather than going below it.
+  player->setRate(-1);
+  advance(1);
+  EXPECT_EQ(CMTimeGetSeconds(player->currentTime()), 0);
+  player->pause();
 }
 
 TEST_F(PlaybackTest, DecodingStaysAFewPicturesAheadWhateverTheLength) {
@@ -298,6 +320,31 @@ TEST_F(PlaybackTest, DecodingStaysAFewPicturesAheadWhateverTheLength) {
   EXPECT_GE(provider->mostLivePictures(), 2);
 }
 
+TEST_F(PlaybackTest, EveryDecoderSeekHearsHowItEnded) {
+  auto provider = std::make_shared<ScriptedPlaybackProvider>();
+  auto pipeline = std::make_shared<AVPlaybackPipeline>(fileURL(movie("clip.mp4")), provider);
+  bool opened = false;
+  AVPlaybackPipeline::Events events;
+  events.opened = [&](NSErrorPtr error, bool hasVideo, CGSize) { opened = !error && hasVideo; };
+  pipeline->start(std::move(events));
+  std::vector<bool> finished;
+  pipeline->seek(1.0, [&](bool f) { finished.push_back(f); });
+  pipeline->seek(0.5, [&](bool f) { finished.push_back(f); });
+  ASSERT_TRUE(RunMainLoopUntil([&] { return finished.size() == 2; }));
+  EXPECT_TRUE(opened);
+  EXPECT_FALSE(finished[0]);  // overtaken
+  EXPECT_TRUE(finished[1]);
+
+  // A seek still decoding when the item stops ends too, as not finished.
+  provider->holdPicturesAfter(0);
+  pipeline->seek(1.5, [&](bool f) { finished.push_back(f); });
+  ASSERT_TRUE(RunMainLoopUntil([&] { return provider->waiting() == 1; }));
+  pipeline->stop();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return finished.size() == 3; }));
+  EXPECT_FALSE(finished[2]);
+  provider->release();
+}
+
 TEST_F(PlaybackTest, ItemsWaitForTheirAssetAndAStalledDecoderHoldsTimeUntilPicturesFlow) {
   auto provider = std::make_shared<ScriptedPlaybackProvider>();
   AVPlaybackProvider::setShared(provider);
@@ -305,6 +352,7 @@ TEST_F(PlaybackTest, ItemsWaitForTheirAssetAndAStalledDecoderHoldsTimeUntilPictu
   provider->holdPicturesAfter(0);
   auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("clip.mp4")));
   auto player = AVPlayer::playerWithPlayerItem(item);
+  auto layer = AVPlayerLayer::playerLayerWithPlayer(player);
   player->play();
   // The decoder has opened and waits for pictures; the asset's keys wait too.
   ASSERT_TRUE(RunMainLoopUntil([&] { return provider->waiting() == 2; }));
@@ -316,10 +364,12 @@ TEST_F(PlaybackTest, ItemsWaitForTheirAssetAndAStalledDecoderHoldsTimeUntilPictu
   EXPECT_NEAR(CMTimeGetSeconds(item->duration()), 2.0, 0.05);
   EXPECT_TRUE(item->isPlaybackBufferEmpty());
   EXPECT_FALSE(item->isPlaybackLikelyToKeepUp());
+  EXPECT_FALSE(layer->isReadyForDisplay());  // ready, but no picture to show yet
   advance(1);
   EXPECT_EQ(CMTimeGetSeconds(player->currentTime()), 0);  // waiting, not playing
   provider->release();
   ASSERT_TRUE(settle(item));
+  EXPECT_TRUE(layer->isReadyForDisplay());
   EXPECT_FALSE(item->isPlaybackBufferEmpty());
   EXPECT_TRUE(item->isPlaybackLikelyToKeepUp());
   advance(1);
@@ -357,6 +407,21 @@ TEST_F(PlaybackTest, ItemsFailWithTheirErrorAtBoundedCost) {
     player->seekToTime(CMTimeMake(1, 1), kCMTimeZero, kCMTimeZero, [&](bool f) { finished = f; });
     drainMainLoop();
     EXPECT_FALSE(finished);
+  }
+
+  // The asset's keys failing fails the item with their error, even though
+  // the decoder opened the file.
+  {
+    auto provider = std::make_shared<ScriptedPlaybackProvider>();
+    AVPlaybackProvider::setShared(provider);
+    provider->failLoadingWith(NSError::errorWithDomain(NSURLErrorDomain, NSURLErrorTimedOut));
+    auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("slow.mp4")));
+    auto player = AVPlayer::playerWithPlayerItem(item);
+    ASSERT_TRUE(settle(item));
+    EXPECT_EQ(item->status(), AVPlayerItemStatusFailed);
+    ASSERT_TRUE(item->error());
+    EXPECT_EQ(item->error()->code(), NSURLErrorTimedOut);
+    AVPlaybackProvider::setShared(nullptr);
   }
 
   // A container claiming a size its stream does not have plays at the
