@@ -52,6 +52,15 @@ double thumbnailMaxPixelSize(double pixelWidth, double pixelHeight, CGSize thumb
                : std::max(thumbnail.height, thumbnail.height * r);
 }
 
+// Whether createFrameAtIndex makes each frame's pixels at once: with lazy
+// decoding off, or as a thumbnail (a frame larger than the thumbnail size).
+bool decodesEveryFrameNow(bool lazyDecode, CGSize thumbnail, double pixelWidth,
+                          double pixelHeight) {
+  if (!lazyDecode) return true;
+  return thumbnail.width > 0 && thumbnail.height > 0 &&
+         (pixelWidth > thumbnail.width || pixelHeight > thumbnail.height);
+}
+
 // Same pixels and layout, another bitmap info.
 CGImageRef withBitmapInfo(const CGImageRef& image, uint32_t bitmapInfo) {
   CGImageRef copy = CGImage::create(image->width(), image->height(), image->bitsPerComponent(),
@@ -348,8 +357,13 @@ UIImagePtr ILImageIOAnimatedCoder::decodedImageWithData(const NSDataPtr& data,
                                                                   s.limitBytes, 4, count);
     s.preserveAspectRatio = true;
   }
+  const bool firstOnly = ILImageCoderOptionBool(options, kILImageCoderDecodeFirstFrameOnly, false);
+  if (!firstOnly && count > 1 && decodesEveryFrameNow(s.lazyDecode, s.thumbnailSize, width, height) &&
+      double(count) * width * height > double(kILImageIOAnimatedMaxUpFrontPixels)) {
+    return nullptr;
+  }
   UIImagePtr result;
-  if (ILImageCoderOptionBool(options, kILImageCoderDecodeFirstFrameOnly, false) || count <= 1) {
+  if (firstOnly || count <= 1) {
     result = createFrameAtIndex(0, source, s.scale, s.preserveAspectRatio, s.thumbnailSize,
                                 s.lazyDecode, false, s.decodeToHDR);
   } else {

@@ -20,6 +20,13 @@
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/imageio/CGImageSource.h"
 
+// Decoding every frame of an animation at once (lazy decoding off, or frames
+// made as thumbnails, which are never lazy) draws each frame on the whole
+// canvas and keeps each result: such a decode is refused when the frames
+// times the canvas exceed this many pixels (512 MiB of frames at full size).
+// Lazy frames are decoded one at a time when shown and need no such bound.
+inline constexpr uint64_t kILImageIOAnimatedMaxUpFrontPixels = uint64_t{128} << 20;
+
 // What a subclass names about its format.
 struct ILImageIOAnimatedFormat {
   ILImageFormatCode format;

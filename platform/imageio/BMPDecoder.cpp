@@ -74,9 +74,8 @@ CGImageSourceStatus BMPDecoder::onParse() {
       (rle && topDown_)) {
     return kCGImageStatusInvalidData;
   }
-  if (complete_ &&
-      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
-    return kCGImageStatusInvalidData;
+  if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
+    return ImageStatusUntilDataCouldHold(complete_);
   }
   // Channel masks: given after the header (or in it, from version 2 on).
   if (bitCount_ == 16 || bitCount_ == 32) {

@@ -17,6 +17,10 @@ struct CGImageSource::Decoder {
   size_t canvasFrame = ImageDecoder::kNoFrame;
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
+  // The frame at full size, drawn on from the kept canvas when that holds an
+  // earlier frame, and kept as the canvas of an animation. Called with the
+  // lock held; nullptr when the frame cannot be decoded.
+  std::shared_ptr<ImageBitmap> drawFrame(size_t index);
   std::shared_ptr<const Bytes> decodeRows(size_t index, size_t first, size_t count);
   // Takes over the canvas of the decoder `older` made from less of the same
   // data, when its frame had all its data there (so it reads the same now).
@@ -47,14 +51,9 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, si
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
 
-// Pixels of a frame at the size its image announced.
-std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
-                                                            uint32_t height) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (canvas && canvasFrame == index && canvas->width == width && canvas->height == height) {
-    // Asked again (a slot repeating the frame, a redraw): the same pixels.
-    return std::shared_ptr<const Bytes>(canvas, &canvas->pixels);
-  }
+std::shared_ptr<ImageBitmap> CGImageSource::Decoder::drawFrame(size_t index) {
+  // Asked again (a slot repeating the frame, a redraw): the same pixels.
+  if (canvas && canvasFrame == index) return canvas;
   std::shared_ptr<ImageBitmap> bitmap;
   size_t prior = ImageDecoder::kNoFrame;
   if (canvas && canvasFrame < index) {
@@ -71,12 +70,21 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32
   canvas.reset();
   canvasFrame = ImageDecoder::kNoFrame;
   if (!decoder->decodeFrame(index, *bitmap, prior)) return nullptr;
-  if (bitmap->width != width || bitmap->height != height) {
-    return std::make_shared<const Bytes>(ImageBitmapResized(*bitmap, width, height).pixels);
-  }
   if (decoder->frameCount() > 1) {
     canvas = bitmap;
     canvasFrame = index;
+  }
+  return bitmap;
+}
+
+// Pixels of a frame at the size its image announced.
+std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
+                                                            uint32_t height) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::shared_ptr<ImageBitmap> bitmap = drawFrame(index);
+  if (!bitmap) return nullptr;
+  if (bitmap->width != width || bitmap->height != height) {
+    return std::make_shared<const Bytes>(ImageBitmapResized(*bitmap, width, height).pixels);
   }
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
@@ -119,8 +127,9 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
   auto decoder = ImageDecoderCreate(std::move(data), final, status);
   status_ = status;
   if (!decoder) {
-    // An incremental source keeps what it could read until better data comes.
-    if (!incremental_) decoder_.reset();
+    // An incremental source keeps what it could read until better data
+    // comes; a refused last update ends it, as a refused whole file would.
+    if (!incremental_ || final) decoder_.reset();
     return false;
   }
   auto box = std::make_shared<Decoder>();
@@ -252,7 +261,18 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
       uint32_t w = 0, h = 0;
       ImageBitmapFitSize(IntProperty(props, kCGImagePropertyPixelWidth),
                          IntProperty(props, kCGImagePropertyPixelHeight), maxPixelSize, w, h);
-      if (!decoder.decodeFrameReduced(index, w, h, bitmap)) return nullptr;
+      if (decoder.frameCount() > 1) {
+        // Frames of an animation are drawn on from the kept canvas, so a
+        // thumbnail of every frame in turn costs what decoding each frame
+        // costs, not a redraw from the first frame each time.
+        std::shared_ptr<ImageBitmap> frame = d->drawFrame(index);
+        if (!frame) return nullptr;
+        ImageBitmapFitSize(frame->width, frame->height, maxPixelSize, w, h);
+        bitmap = ImageBitmapResized(*frame, w, h);
+        if (bitmap.empty()) return nullptr;
+      } else if (!decoder.decodeFrameReduced(index, w, h, bitmap)) {
+        return nullptr;
+      }
     }
   }
   uint32_t w = 0, h = 0;

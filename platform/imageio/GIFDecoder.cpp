@@ -74,9 +74,8 @@ CGImageSourceStatus GIFDecoder::onParse() {
   if (d.size() < headerEnd_)
     return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (!ImageSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
-  if (complete_ &&
-      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kCanvasSlack)) {
-    return kCGImageStatusInvalidData;
+  if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kCanvasSlack)) {
+    return ImageStatusUntilDataCouldHold(complete_);
   }
   size_t pos = headerEnd_;
   Frame pending;

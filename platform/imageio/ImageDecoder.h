@@ -147,6 +147,15 @@ inline bool ImageDataCouldHold(uint64_t amount, uint64_t dataBytes, uint64_t per
   return amount <= dataBytes * perByte + slack;
 }
 
+// The status for data that cannot (yet) hold the image its header announces:
+// refused once all of it is here; while more may come, nothing is offered to
+// decode (as while the header is read), so a bomb fed in pieces never gets a
+// pixel buffer, and an image is decoded from partial data only once that data
+// could hold it.
+inline CGImageSourceStatus ImageStatusUntilDataCouldHold(bool complete) {
+  return complete ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+}
+
 // Deflate cannot expand its input by more than about 1032 times; PNG's raw
 // rows are held to that, and so are WebP's pixels, whose codecs do no better
 // on real images.

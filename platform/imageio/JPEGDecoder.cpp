@@ -270,9 +270,8 @@ CGImageSourceStatus JPEGDecoder::onParse() {
     pos += 2 + length;
   }
   if (!sawFrameHeader_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
-  if (complete_ &&
-      !ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
-    return kCGImageStatusInvalidData;
+  if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
+    return ImageStatusUntilDataCouldHold(complete_);
   }
   return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }

@@ -226,16 +226,23 @@ CGImageSourceStatus PNGDecoder::onParse() {
     if (sawEnd_ && frames_.size() != declaredFrames_) return kCGImageStatusInvalidData;
     if (frames_.empty() && sawEnd_) return kCGImageStatusInvalidData;
   }
-  if (sawEnd_ || complete_) {
-    // Refused before any pixel buffer exists: data that cannot inflate to the
-    // pixels it claims, whether or not the file ends as it should. Frames
-    // whose data never came are only not shown.
-    if (!animated_ && (!idat_.empty() || partialIDAT_) && frameLooksLikeBomb(stillFrame())) {
-      return kCGImageStatusInvalidData;
-    }
-    for (const Frame& f : frames_) {
-      if (!f.chunks.empty() && frameLooksLikeBomb(f)) return kCGImageStatusInvalidData;
-    }
+  // Refused before any pixel buffer exists: data that cannot inflate to the
+  // pixels it claims, whether or not the file ends as it should (the default
+  // image of an animation is the canvas's size, so it bounds the canvas too).
+  // Frames whose data never came are only not shown. While data still
+  // arrives, what has come must already be able to hold the image: until it
+  // can, nothing is offered to decode.
+  const bool ended = sawEnd_ || complete_;
+  if ((!idat_.empty() || partialIDAT_ || !ended) && frameLooksLikeBomb(stillFrame())) {
+    return ImageStatusUntilDataCouldHold(ended);
+  }
+  for (size_t i = 0; i < frames_.size(); ++i) {
+    const Frame& f = frames_[i];
+    if (f.chunks.empty() || !frameLooksLikeBomb(f)) continue;
+    if (ended || f.complete || i == 0) return ImageStatusUntilDataCouldHold(ended || f.complete);
+    // A frame still arriving is offered once its data could fill it.
+    frames_.resize(i);
+    break;
   }
   return sawEnd_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;
 }
@@ -429,6 +436,7 @@ PNGDecoder::Frame PNGDecoder::stillFrame() const {
   still.width = width_;
   still.height = height_;
   still.complete = idatDone_;
+  still.fromIDAT = true;
   still.chunks = idat_;
   return still;
 }

@@ -72,14 +72,16 @@ CGImageSourceStatus WebPDecoder::onParse() {
       WebPDemuxReleaseIterator(&iter);
     }
     // The canvas itself must be one the whole file could fill.
-    if (complete_ && !FrameFitsData(width_, height_, d.size())) status = kCGImageStatusInvalidData;
+    if (status == kCGImageStatusComplete && !FrameFitsData(width_, height_, d.size())) {
+      status = ImageStatusUntilDataCouldHold(complete_);
+    }
     if (!animated_ && frames_.size() > 1) frames_.resize(1);
     WebPChunkIterator chunk;
     if (WebPDemuxGetChunk(demux, "EXIF", 1, &chunk)) {
       ExifParse(chunk.chunk.bytes, chunk.chunk.size, exif_);
       WebPDemuxReleaseChunkIterator(&chunk);
     }
-    if (status == kCGImageStatusInvalidData) {
+    if (status == kCGImageStatusInvalidData || status == kCGImageStatusReadingHeader) {
       frames_.clear();
     } else if (state != WEBP_DEMUX_DONE) {
       status =

@@ -148,6 +148,54 @@ TEST_F(AnimatedCoderTest, ScaleDownLimitShrinksEveryFrameOfTheProvider) {
   EXPECT_LE(frame->CGImage()->height(), 16u);
 }
 
+// A GIF of `frames` one-pixel frames on a width x height canvas, 23 bytes a
+// frame: a quarter of a megabyte holds ten thousand frames on 64 megapixels.
+NSDataPtr TinyFramesGIF(uint16_t width, uint16_t height, int frames) {
+  Bytes gif = {'G', 'I', 'F', '8', '9', 'a', uint8_t(width), uint8_t(width >> 8),
+               uint8_t(height), uint8_t(height >> 8), 0x80, 0, 0,
+               0, 0, 0, 255, 0, 0};  // two colours: black, red
+  for (int i = 0; i < frames; ++i) {
+    const uint16_t x = uint16_t(i % width);
+    gif.insert(gif.end(), {0x21, 0xF9, 4, 4, 10, 0, 0, 0});  // 0.1 s, drawn over
+    gif.insert(gif.end(), {0x2C, uint8_t(x), uint8_t(x >> 8), 0, 0, 1, 0, 1, 0, 0});
+    gif.insert(gif.end(), {2, 2, 0x4C, 0x01, 0});  // one pixel of colour 1
+  }
+  gif.push_back(0x3B);
+  return NSData::dataWithBytes(std::move(gif));
+}
+
+TEST_F(AnimatedCoderTest, DecodingEveryFrameAtOnceHasAPixelBudget) {
+  auto coder = ILImageGIFCoder::sharedCoder();
+  const Value eager = Value::map({{kILImageCoderDecodeUseLazyDecoding, false}});
+  const Value thumbnails = Value::map({{kILImageCoderDecodeThumbnailPixelSize,
+                                        ILImageCoderSizeValue({64, 64})}});
+  // Ten thousand frames on 64 megapixels: every frame drawn at once would
+  // be 2.5 TB of frames and hours of work. Refused at once, eagerly or as
+  // thumbnails (made at once too); lazily, nothing is drawn before it shows.
+  NSDataPtr hostile = TinyFramesGIF(8192, 8192, 10000);
+  ASSERT_LT(hostile->length(), 256u * 1024);
+  EXPECT_EQ(coder->decodedImageWithData(hostile, eager), nullptr);
+  EXPECT_EQ(coder->decodedImageWithData(hostile, thumbnails), nullptr);
+  UIImagePtr lazy = coder->decodedImageWithData(hostile, Value());
+  ASSERT_TRUE(lazy && lazy->images());
+  EXPECT_EQ(lazy->images()->size(), 10000u);
+  EXPECT_TRUE(ILImageCoderHelper::CGImageIsLazy(lazy->images()->back()->CGImage()));
+
+  // Just over the budget of 128 Mi canvas pixels in all.
+  const uint64_t side = 1024, frames = kILImageIOAnimatedMaxUpFrontPixels / (side * side);
+  NSDataPtr over = TinyFramesGIF(uint16_t(side), uint16_t(side), int(frames + 1));
+  EXPECT_EQ(coder->decodedImageWithData(over, thumbnails), nullptr);
+
+  // Thousands of small frames are within it, and each thumbnail is its frame.
+  UIImagePtr small = coder->decodedImageWithData(
+      TinyFramesGIF(8, 8, 3000),
+      Value::map({{kILImageCoderDecodeThumbnailPixelSize, ILImageCoderSizeValue({4, 4})},
+                  {kILImageCoderDecodeUseLazyDecoding, false}}));
+  ASSERT_TRUE(small);
+  ASSERT_EQ(small->images()->size(), 3000u);
+  EXPECT_EQ(small->images()->back()->CGImage()->width(), 4u);
+}
+
 TEST_F(AnimatedCoderTest, IncrementalDecodeEndsOnlyWithAFinishedUpdate) {
   NSDataPtr gif = AnimatedFile("com.compuserve.gif", {{kRed, 0.1}, {kGreen, 0.1}, {kBlue, 0.1}});
   auto prototype = ILImageGIFCoder::sharedCoder();

@@ -8,6 +8,7 @@ namespace {
 
 std::atomic<size_t> gLive{0};
 std::atomic<size_t> gPeak{0};
+std::atomic<size_t> gTotal{0};
 
 // Each block carries its size in front, one alignment unit wide.
 constexpr size_t kHeader = alignof(std::max_align_t);
@@ -19,6 +20,7 @@ void* Allocate(size_t size, size_t align) {
   if (!base) throw std::bad_alloc();
   auto* p = static_cast<unsigned char*>(base) + header;
   reinterpret_cast<size_t*>(p)[-1] = size;
+  gTotal.fetch_add(size);
   const size_t live = gLive.fetch_add(size) + size;
   size_t peak = gPeak.load();
   while (live > peak && !gPeak.compare_exchange_weak(peak, live)) {
@@ -61,7 +63,11 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p, kHe
 
 namespace imageio_test {
 
-AllocationCounter::AllocationCounter() : baseline_(gLive.load()) { gPeak.store(baseline_); }
+AllocationCounter::AllocationCounter() : baseline_(gLive.load()), totalBaseline_(gTotal.load()) {
+  gPeak.store(baseline_);
+}
+
+size_t AllocationCounter::allocatedBytes() const { return gTotal.load() - totalBaseline_; }
 
 size_t AllocationCounter::peakBytes() const {
   const size_t peak = gPeak.load();

@@ -14,9 +14,12 @@ class AllocationCounter {
   // The most bytes allocated at once since construction, beyond what was
   // allocated then.
   size_t peakBytes() const;
+  // Every byte handed out since construction, whether freed since or not.
+  size_t allocatedBytes() const;
 
  private:
   size_t baseline_;
+  size_t totalBaseline_;
 };
 
 }  // namespace imageio_test
