@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ScreensLibrarySupport.h"
@@ -73,4 +74,47 @@ TEST_F(PreheatTest, TheCachingWindowFollowsTheScrolledGrid) {
   EXPECT_FALSE(cached(0));
   EXPECT_FALSE(cached(kPhotos - 1));
   EXPECT_TRUE(cached(kPhotos / 2));
+}
+
+TEST_F(PreheatTest, TheStripsItemsAreTheLayoutsOwnWhereverTheStripLies) {
+  ASSERT_TRUE(showPicker());
+  auto cv = grid->collectionView();
+  auto layout = cv->collectionViewLayout();
+  // What a full pass over the layout finds, as asset indexes.
+  auto scanned = [&](const CGRect& rect, bool hidesCamera) {
+    std::vector<int64_t> out;
+    for (const auto& a : layout->layoutAttributesForElementsInRect(rect)) {
+      if (a.representedElementCategory != UICollectionElementCategory::Cell) continue;
+      if (hidesCamera) out.push_back(a.indexPath.item);
+      else if (a.indexPath.item > 0) out.push_back(a.indexPath.item - 1);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto first = layout->layoutAttributesForItemAtIndexPath(NSIndexPath::indexPathForItem(0, 0));
+  auto next = layout->layoutAttributesForItemAtIndexPath(NSIndexPath::indexPathForItem(8, 0));
+  ASSERT_TRUE(first && next);
+  const double width = cv->bounds().size.width;
+  const double height = cv->contentSize().height;
+  std::vector<CGRect> strips{
+      CGRectMake(0, -300, width, 300),                                   // above the content
+      CGRectMake(0, -50, width, 100),                                    // across the top
+      CGRectMake(0, CGRectGetMaxY(first->frame), width, 1),              // the gap under a row
+      CGRectMake(0, CGRectGetMinY(next->frame), width, 0.5),             // a row's top edge
+      CGRectMake(0, CGRectGetMaxY(first->frame) - 0.5, width, 200),      // from a row's last half point
+      CGRectMake(0, height / 3, width, height / 4),                      // the middle
+      CGRectMake(0, height - 10, width, 500),                            // across the bottom
+      CGRectMake(0, height + 1, width, 100),                             // below
+      CGRectMake(0, 400, width, 0),                                      // empty
+      CGRectMake(0, -1e6, width, 2e6),                                   // everything
+  };
+  for (bool hidesCamera : {false, true}) {
+    for (const auto& strip : strips) {
+      auto found = grid->indexPathsForElements(strip, hidesCamera);
+      std::sort(found.begin(), found.end());
+      EXPECT_EQ(found, scanned(strip, hidesCamera))
+          << strip.origin.y << " + " << strip.size.height << (hidesCamera ? " without camera" : "");
+    }
+  }
+  EXPECT_EQ(grid->indexPathsForElements(CGRectMake(0, -1e6, width, 2e6), false).size(), size_t(kPhotos));
 }
