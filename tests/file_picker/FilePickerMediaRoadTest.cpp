@@ -152,7 +152,15 @@ TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTh
   ASSERT_EQ(picker->selectedAssets().size(), 2u);
   std::vector<std::string> chosen{fileName(picker->selectedAssets()[0]), fileName(picker->selectedAssets()[1])};
   EXPECT_EQ(chosen, (std::vector<std::string>{"b.png", "a.jpg"}));
-  tapDone(*picker);
+  {
+    WriteGate gate;
+    tapDone(*picker);
+    advance(1);
+    drainMainLoop();
+    // While the export runs the listener has heard of it, and no alert covers the screen.
+    EXPECT_EQ(events(), std::vector<Value>{Value(true)});
+    EXPECT_FALSE(window_->rootViewController()->presentedViewController());
+  }
   auto o = finish(call);
   ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
   ASSERT_TRUE(o.result.isList());
