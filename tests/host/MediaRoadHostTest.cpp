@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 
@@ -111,7 +112,9 @@ TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
 
   // The grid shows the three assets newest first once the library is read.
   std::vector<Node> cells;
-  for (int attempt = 0; attempt < 500 && cells.size() < 3; ++attempt) cells = assetCells(host);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  auto inTime = [&] { return std::chrono::steady_clock::now() < deadline; };
+  while (cells.size() < 3 && inTime()) cells = assetCells(host);
   ASSERT_EQ(cells.size(), 3u) << readFile(scratch.path() + "/host.err");
   EXPECT_EQ(cells[0].identifier, "AKVideoAssetAccessibilityIdentifier");
   EXPECT_EQ(cells[1].identifier, "AKImageAssetAccessibilityIdentifier");
@@ -122,7 +125,7 @@ TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
   for (int n = 1; n <= 2; ++n) {
     const std::string title = "Done (" + std::to_string(n) + ")";
     done.clear();
-    for (int attempt = 0; attempt < 20 && done.empty(); ++attempt) {
+    while (done.empty() && inTime()) {
       // Where the cells are now: the grid settles as the presentation ends.
       cells = assetCells(host);
       ASSERT_EQ(cells.size(), 3u);
