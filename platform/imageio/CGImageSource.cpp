@@ -39,12 +39,9 @@ void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
                                                                 size_t count) {
   std::lock_guard<std::mutex> lock(mutex);
-  auto bitmap = std::make_shared<ImageBitmap>();
-  if (first > UINT32_MAX || count > UINT32_MAX ||
-      !decoder->decodeRows(index, uint32_t(first), uint32_t(count), *bitmap)) {
-    return nullptr;
-  }
-  return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
+  if (first > UINT32_MAX || count > UINT32_MAX) return nullptr;
+  auto band = decoder->decodeRows(index, uint32_t(first), uint32_t(count));
+  return band ? std::shared_ptr<const Bytes>(band, &band->pixels) : nullptr;
 }
 
 // Pixels of a frame at the size its image announced.

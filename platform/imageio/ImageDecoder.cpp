@@ -123,10 +123,13 @@ bool ImageDecoder::canDecodeRows(size_t index) const {
   return index < frameCount() && onCanDecodeRows(index);
 }
 
-bool ImageDecoder::decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out) {
-  if (!canDecodeRows(index)) return false;
+std::shared_ptr<const ImageBitmap> ImageDecoder::decodeRows(size_t index, uint32_t first,
+                                                            uint32_t count) {
+  if (!canDecodeRows(index)) return nullptr;
   if (!rowReader_) rowReader_ = onMakeRowReader(index);
-  return rowReader_ && rowReader_->readRows(first, count, out) && WellFormed(out);
+  if (!rowReader_) return nullptr;
+  auto band = rowReader_->readRows(first, count);
+  return band && WellFormed(*band) ? band : nullptr;
 }
 
 Bytes ImageDecoder::embeddedThumbnail(size_t index) const {

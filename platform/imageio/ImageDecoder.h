@@ -67,9 +67,9 @@ class ImageDecoder {
   // it (complete still JPEG and non-interlaced PNG data).
   bool canDecodeRows(size_t index) const;
   // Rows [first, first + count) of the frame at full size, decoded forward
-  // from the last rows asked for; false when the format cannot or the data
+  // from the last rows asked for; nullptr when the format cannot or the data
   // does not give them (decode the frame instead).
-  bool decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out);
+  std::shared_ptr<const ImageBitmap> decodeRows(size_t index, uint32_t first, uint32_t count);
   // A thumbnail stored in the file (EXIF), encoded; empty when none.
   Bytes embeddedThumbnail(size_t index) const;
   // Drops what the decoder keeps between frames.
