@@ -246,10 +246,12 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
     } else if (!always && !ifAbsent) {
       return nullptr;
     } else {
+      // Scaled while decoding where the format can: only the thumbnail is
+      // held to the size limits, not the image it is made from.
       uint32_t w = 0, h = 0;
       ImageBitmapFitSize(IntProperty(props, kCGImagePropertyPixelWidth),
                          IntProperty(props, kCGImagePropertyPixelHeight), maxPixelSize, w, h);
-      if (!decoder.decodeFrameReduced(index, w, h, bitmap)) return nullptr;
+      if (!decoder.decodeFrameScaled(index, w, h, bitmap)) return nullptr;
     }
   }
   uint32_t w = 0, h = 0;
