@@ -4,9 +4,10 @@
 #include <cmath>
 
 ImageRowResampler::ImageRowResampler(uint32_t srcWidth, uint32_t srcHeight, uint32_t width,
-                                     uint32_t height, bool hasAlpha)
-    : srcWidth_(srcWidth), srcHeight_(srcHeight), hasAlpha_(hasAlpha) {
-  if (srcWidth == 0 || srcHeight == 0 || height > srcHeight || !out_.allocate(width, height)) {
+                                     uint32_t height, bool hasAlpha, int channels)
+    : srcWidth_(srcWidth), srcHeight_(srcHeight), hasAlpha_(hasAlpha), channels_(channels) {
+  if (srcWidth == 0 || srcHeight == 0 || height > srcHeight || !out_.allocate(width, height) ||
+      !(channels == 4 || (channels == 3 && !hasAlpha))) {
     return;
   }
   out_.hasAlpha = hasAlpha;
@@ -39,55 +40,36 @@ ImageRowResampler::ImageRowResampler(uint32_t srcWidth, uint32_t srcHeight, uint
     }
     count_[x] = uint32_t(weights_.size()) - offset_[x];
   }
-  line_.resize(size_t(srcWidth) * 4);
-  filtered_.resize(size_t(width) * 4);
-  rows_[0].assign(size_t(width) * 4, 0.0f);
-  rows_[1].assign(size_t(width) * 4, 0.0f);
+  sums_[0].assign(size_t(srcWidth) * channels, 0.0f);
+  sums_[1].assign(size_t(srcWidth) * channels, 0.0f);
 }
 
 void ImageRowResampler::addRow(const uint8_t* rgba) {
   if (!valid_ || srcRow_ >= srcHeight_) return;
   const uint32_t y = srcRow_++;
-  float* line = line_.data();
-  if (hasAlpha_) {
-    for (uint32_t x = 0; x < srcWidth_; ++x, rgba += 4, line += 4) {
-      const float a = rgba[3] * (1.0f / 255.0f);
-      line[0] = rgba[0] * a;
-      line[1] = rgba[1] * a;
-      line[2] = rgba[2] * a;
-      line[3] = rgba[3];
-    }
-  } else {
-    for (size_t i = 0; i < size_t(srcWidth_) * 4; ++i) line[i] = rgba[i];
-  }
-  const uint32_t width = out_.width;
-  for (uint32_t x = 0; x < width; ++x) {
-    const float* w = &weights_[offset_[x]];
-    const float* s = &line_[size_t(first_[x]) * 4];
-    float r = 0, g = 0, b = 0, a = 0;
-    for (uint32_t k = 0; k < count_[x]; ++k, s += 4) {
-      r += s[0] * w[k];
-      g += s[1] * w[k];
-      b += s[2] * w[k];
-      a += s[3] * w[k];
-    }
-    float* d = &filtered_[size_t(x) * 4];
-    d[0] = r;
-    d[1] = g;
-    d[2] = b;
-    d[3] = a;
-  }
   // The source row spans [y, y + 1); output row i spans [i, i + 1) * scale.
-  const double rowEnd = (outRow_ + 1) * scale_;
-  const double inThis = std::min<double>(y + 1, rowEnd) - std::max<double>(y, outRow_ * scale_);
+  const double rowStart = outRow_ * scale_, rowEnd = (outRow_ + 1) * scale_;
+  const double inThis = std::min<double>(y + 1, rowEnd) - std::max<double>(y, rowStart);
   const float wThis = float(std::max(0.0, inThis) / scale_);
   const float wNext = float(std::max(0.0, y + 1 - rowEnd) / scale_);
-  const size_t n = filtered_.size();
-  float* cur = rows_[0].data();
-  float* next = rows_[1].data();
-  for (size_t i = 0; i < n; ++i) cur[i] += filtered_[i] * wThis;
-  if (wNext > 0) {
-    for (size_t i = 0; i < n; ++i) next[i] += filtered_[i] * wNext;
+  float* cur = sums_[0].data();
+  float* next = sums_[1].data();
+  const size_t n = size_t(srcWidth_) * channels_;
+  if (!hasAlpha_) {
+    // Plain loops over contiguous values, which the compiler vectorises.
+    for (size_t i = 0; i < n; ++i) cur[i] += float(rgba[i]) * wThis;
+    if (wNext > 0) {
+      for (size_t i = 0; i < n; ++i) next[i] += float(rgba[i]) * wNext;
+    }
+  } else {
+    for (size_t i = 0; i < n; i += 4) {
+      const float a = rgba[i + 3] * (1.0f / 255.0f);
+      const float p[4] = {rgba[i] * a, rgba[i + 1] * a, rgba[i + 2] * a, float(rgba[i + 3])};
+      for (int c = 0; c < 4; ++c) cur[i + c] += p[c] * wThis;
+      if (wNext > 0) {
+        for (int c = 0; c < 4; ++c) next[i + c] += p[c] * wNext;
+      }
+    }
   }
   // An output row is whole once the source passes its end (the last one
   // when the last source row comes, whatever the rounding).
@@ -98,13 +80,28 @@ void ImageRowResampler::addRow(const uint8_t* rgba) {
 void ImageRowResampler::finishRow() {
   if (outRow_ >= out_.height) return;
   uint8_t* d = out_.row(outRow_++);
-  const float* acc = rows_[0].data();
-  for (uint32_t x = 0; x < out_.width; ++x, acc += 4, d += 4) {
-    const float a = acc[3];
+  const float* sums = sums_[0].data();
+  for (uint32_t x = 0; x < out_.width; ++x, d += 4) {
+    const float* w = &weights_[offset_[x]];
+    float acc[4] = {0, 0, 0, 255};
+    if (channels_ == 3) {
+      const float* s = sums + size_t(first_[x]) * 3;
+      acc[0] = acc[1] = acc[2] = 0;
+      for (uint32_t k = 0; k < count_[x]; ++k, s += 3) {
+        for (int c = 0; c < 3; ++c) acc[c] += s[c] * w[k];
+      }
+    } else {
+      const float* s = sums + size_t(first_[x]) * 4;
+      acc[3] = 0;
+      for (uint32_t k = 0; k < count_[x]; ++k, s += 4) {
+        for (int c = 0; c < 4; ++c) acc[c] += s[c] * w[k];
+      }
+    }
     if (!hasAlpha_) {
       for (int c = 0; c < 4; ++c) d[c] = uint8_t(std::clamp(acc[c] + 0.5f, 0.0f, 255.0f));
       continue;
     }
+    const float a = acc[3];
     if (a <= 0.0f) {
       d[0] = d[1] = d[2] = d[3] = 0;
       continue;
@@ -113,8 +110,8 @@ void ImageRowResampler::finishRow() {
     for (int c = 0; c < 3; ++c) d[c] = uint8_t(std::clamp(acc[c] * inv + 0.5f, 0.0f, 255.0f));
     d[3] = uint8_t(std::clamp(a + 0.5f, 0.0f, 255.0f));
   }
-  std::swap(rows_[0], rows_[1]);
-  std::fill(rows_[1].begin(), rows_[1].end(), 0.0f);
+  std::swap(sums_[0], sums_[1]);
+  std::fill(sums_[1].begin(), sums_[1].end(), 0.0f);
 }
 
 ImageBitmap ImageRowResampler::take() {

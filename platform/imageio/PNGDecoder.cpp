@@ -60,18 +60,24 @@ struct Progress {
   std::unique_ptr<ImageRowResampler> resampler;
 };
 
-// Every row comes out as 8-bit RGBA; answers whether the image has alpha.
-bool SetUpRGBARows(png_structp png, png_infop info) {
+bool RowsHaveAlpha(png_structp png, png_infop info) {
   const int colorType = png_get_color_type(png, info);
-  const bool hasAlpha =
-      (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  return (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+}
+
+// Every row comes out as 8-bit RGBA (or RGB for an opaque image when
+// `rgbWhenOpaque`); answers whether the image has alpha.
+bool SetUpRGBARows(png_structp png, png_infop info, bool rgbWhenOpaque = false) {
+  const bool hasAlpha = RowsHaveAlpha(png, info);
   png_set_expand(png);
   png_set_scale_16(png);
   png_set_gray_to_rgb(png);
-  if (!hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  const bool filler = !hasAlpha && !rgbWhenOpaque;
+  if (filler) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * 4) {
+  const size_t channels = hasAlpha || filler ? 4 : 3;
+  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * channels) {
     png_error(png, "unsupported");
   }
   return hasAlpha;
@@ -81,11 +87,13 @@ void OnInfo(png_structp png, png_infop info) {
   auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
   const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
   const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-  p->hasAlpha = SetUpRGBARows(png, info);
   const bool scaled = p->fitWidth && p->fitHeight && (p->fitWidth != w || p->fitHeight != h);
-  if (scaled && p->fitHeight <= h && !interlaced) {
-    p->resampler =
-        std::make_unique<ImageRowResampler>(w, h, p->fitWidth, p->fitHeight, p->hasAlpha);
+  const bool folded = scaled && p->fitHeight <= h && !interlaced;
+  // Folded rows of an opaque image stay RGB: no filler to add or to sum.
+  p->hasAlpha = SetUpRGBARows(png, info, folded);
+  if (folded) {
+    p->resampler = std::make_unique<ImageRowResampler>(w, h, p->fitWidth, p->fitHeight,
+                                                       p->hasAlpha, p->hasAlpha ? 4 : 3);
     if (!p->resampler->valid()) png_error(png, "unsupported");
   } else if (!p->out->allocate(w, h)) {
     png_error(png, "unsupported");
@@ -108,6 +116,10 @@ void LimitReader(png_structp png) {
   png_set_user_limits(png, kImageMaxSourceDimension, kImageMaxSourceDimension);
   png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
   png_set_chunk_cache_max(png, 1000);
+  // The checksum of the inflated rows is only compared once every row has
+  // been handed out (so a mismatch changes nothing shown), and computing it
+  // is a tenth of a large image's decode.
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 }
 
 bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
