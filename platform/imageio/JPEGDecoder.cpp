@@ -351,7 +351,11 @@ bool JPEGDecoder::decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fi
   if (!DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, fitWidth, fitHeight, out))
     return false;
   MakeOpaque(out);
-  return true;
+  // Larger than the image (rows cannot be folded into more rows): resized.
+  if (fitWidth && fitHeight && (out.width != fitWidth || out.height != fitHeight)) {
+    out = ImageBitmapResized(out, fitWidth, fitHeight);
+  }
+  return !out.empty();
 }
 
 bool JPEGDecoder::onDecodeFrame(size_t, ImageBitmap& out, size_t) { return decode(8, 0, 0, out); }

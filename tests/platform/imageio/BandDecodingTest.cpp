@@ -199,4 +199,15 @@ TEST_F(BandDecodingTest, OverlappingBandsOfAnyShrinkDecodeEachRowOnce) {
     EXPECT_TRUE(RowsNumbered(*top, 2000));
     EXPECT_EQ(reader.restarts, 2);
   }
+  // Skipping ahead (a format that cannot skip decodes and drops the rows
+  // before the band, three at a time here, so it decodes a row past it):
+  // the next band, within the last one and past it, reads on correctly.
+  CountingRows reader(8, 300, 3);
+  for (const auto& [first, count] : {std::pair<uint32_t, uint32_t>{0, 10}, {100, 10}, {105, 10},
+                                     {200, 7}, {204, 30}}) {
+    auto band = reader.readRows(first, count);
+    ASSERT_TRUE(band) << first;
+    EXPECT_TRUE(RowsNumbered(*band, first)) << "band at " << first;
+  }
+  EXPECT_EQ(reader.restarts, 1);
 }

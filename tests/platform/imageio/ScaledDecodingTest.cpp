@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <vector>
 
@@ -116,11 +117,14 @@ Bytes WideJPEG(uint32_t w, uint32_t h, bool progressive) {
   return bytes;
 }
 
-Bytes WidePNG(uint32_t w, uint32_t h) {
+// A PNG of 8-bit RGB (colour type 2) or RGBA (6) rows written here, for
+// sizes no bitmap may have and for the layout RawEncodePNG never writes.
+Bytes PNGOfRows(uint32_t w, uint32_t h, int channels,
+                const std::function<void(uint32_t y, uint8_t* row)>& fill) {
   Bytes raw;
-  std::vector<uint8_t> row(size_t(w) * 4);
-  TwoColoursRow(w, row.data(), 4);
+  std::vector<uint8_t> row(size_t(w) * channels);
   for (uint32_t y = 0; y < h; ++y) {
+    fill(y, row.data());
     raw.push_back(0);
     raw.insert(raw.end(), row.begin(), row.end());
   }
@@ -132,11 +136,22 @@ Bytes WidePNG(uint32_t w, uint32_t h) {
   Bytes ihdr = BE32(w);
   const Bytes height = BE32(h);
   ihdr.insert(ihdr.end(), height.begin(), height.end());
-  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+  ihdr.insert(ihdr.end(), {8, uint8_t(channels == 3 ? 2 : 6), 0, 0, 0});
   AppendChunk(png, "IHDR", ihdr);
   AppendChunk(png, "IDAT", deflated);
   AppendChunk(png, "IEND", {});
   return png;
+}
+
+Bytes WidePNG(uint32_t w, uint32_t h, int channels) {
+  return PNGOfRows(w, h, channels,
+                   [w, channels](uint32_t, uint8_t* row) { TwoColoursRow(w, row, channels); });
+}
+
+Bytes RGBPNG(const ImageBitmap& b) {
+  return PNGOfRows(b.width, b.height, 3, [&b](uint32_t y, uint8_t* row) {
+    for (uint32_t x = 0; x < b.width; ++x) std::memcpy(row + x * 3, b.row(y) + x * 4, 3);
+  });
 }
 
 const uint8_t* PixelAt(const ImageBitmap& b, uint32_t x, uint32_t y) { return b.row(y) + x * 4; }
@@ -212,6 +227,7 @@ TEST_F(ScaledDecodingTest, ScaledDecodesMatchAWholeDecodeResized) {
       {"baseline jpeg", RawEncodeJPEG(photo, 92, false), photo, 6},
       {"progressive jpeg", RawEncodeJPEG(photo, 92, true), photo, 6},
       {"png", RawEncodePNG(Pattern(640, 420, false, 3)), photo, 1},
+      {"rgb png", RGBPNG(Pattern(640, 420, false, 3)), photo, 1},
       {"png with alpha", RawEncodePNG(translucent), translucent, 1},
       {"webp", RawEncodeWebP(photo, true), photo, 6},
   };
@@ -224,7 +240,8 @@ TEST_F(ScaledDecodingTest, ScaledDecodesMatchAWholeDecodeResized) {
     for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{c.original.width / 5,
                                                              c.original.height / 5},
                                {c.original.width * 2 / 3, c.original.height * 2 / 3},
-                               {c.original.width, c.original.height}}) {
+                               {c.original.width, c.original.height},
+                               {c.original.width * 3 / 2, c.original.height * 5 / 4}}) {
       ImageBitmap scaled;
       ASSERT_TRUE(decoder->decodeFrameScaled(0, w, h, scaled)) << c.what << " " << w;
       ASSERT_EQ(scaled.width, w) << c.what;
@@ -245,7 +262,8 @@ TEST_F(ScaledDecodingTest, ImagesBeyondTheFullSizeLimitsStillGiveThumbnails) {
   for (const auto& [what, data] :
        {std::pair<const char*, Bytes>{"jpeg", WideJPEG(w, h, false)},
         {"progressive jpeg", WideJPEG(w, h, true)},
-        {"png", WidePNG(w, h)}}) {
+        {"png", WidePNG(w, h, 4)},
+        {"rgb png", WidePNG(w, h, 3)}}) {
     CGImageSourceRef source = SourceOf(data);
     ASSERT_TRUE(source) << what;
     const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
@@ -276,7 +294,14 @@ TEST_F(ScaledDecodingTest, ImagesBeyondTheFullSizeLimitsStillGiveThumbnails) {
   Bytes actl = BE32(1);
   actl.resize(8, 0);
   AppendChunk(apng, "acTL", actl);
-  const Bytes still = WidePNG(w, 2);
+  Bytes fctl = BE32(0);  // sequence 0: the default image is the one frame
+  for (uint32_t v : {w, 2u, 0u, 0u}) {
+    const Bytes b = BE32(v);
+    fctl.insert(fctl.end(), b.begin(), b.end());
+  }
+  fctl.insert(fctl.end(), {0, 1, 0, 100, 0, 0});
+  AppendChunk(apng, "fcTL", fctl);
+  const Bytes still = WidePNG(w, 2, 4);
   // The still image's data chunk, after its header.
   const size_t idat = 8 + 25;
   const uint32_t idatLength = ReadBE32(&still[idat]);
@@ -284,6 +309,24 @@ TEST_F(ScaledDecodingTest, ImagesBeyondTheFullSizeLimitsStillGiveThumbnails) {
   AppendChunk(apng, "IEND", {});
   EXPECT_FALSE(SourceOf(apng));
   EXPECT_TRUE(SourceOf(still));
+  // The same animation on a canvas that can be held is one.
+  const Bytes narrowStill = WidePNG(300, 2, 4);
+  const uint32_t narrowLength = ReadBE32(&narrowStill[idat]);
+  Bytes narrow(apng.begin(), apng.begin() + 8);
+  Bytes narrowHeader = BE32(300);
+  narrowHeader.insert(narrowHeader.end(), height.begin(), height.end());
+  narrowHeader.insert(narrowHeader.end(), {8, 6, 0, 0, 0});
+  AppendChunk(narrow, "IHDR", narrowHeader);
+  AppendChunk(narrow, "acTL", actl);
+  const Bytes narrowWidth = BE32(300);
+  std::copy(narrowWidth.begin(), narrowWidth.end(), fctl.begin() + 4);
+  AppendChunk(narrow, "fcTL", fctl);
+  AppendChunk(narrow, "IDAT", Bytes(narrowStill.begin() + idat + 8,
+                                    narrowStill.begin() + idat + 8 + narrowLength));
+  AppendChunk(narrow, "IEND", {});
+  CGImageSourceRef animated = SourceOf(narrow);
+  ASSERT_TRUE(animated);
+  EXPECT_EQ(CGImageSourceGetCount(animated), 1u);
 }
 
 TEST_F(ScaledDecodingTest, FlatLossyWebPIsAnImageAndImpossibleClaimsAreNot) {
@@ -312,6 +355,16 @@ TEST_F(ScaledDecodingTest, FlatLossyWebPIsAnImageAndImpossibleClaimsAreNot) {
     claim[at + 1] = 0x3F;
   }
   EXPECT_FALSE(SourceOf(claim));
+  // Near the bound, both ways: 2,000 pixels a byte cannot be; 1,000 can.
+  for (const auto& [perByte, possible] : {std::pair<double, bool>{2000, false}, {1000, true}}) {
+    const uint32_t side = uint32_t(std::sqrt(double(lossy.size()) * perByte));
+    Bytes near = lossy;
+    for (size_t at : {26u, 28u}) {
+      near[at] = uint8_t(side);
+      near[at + 1] = uint8_t(side >> 8);
+    }
+    EXPECT_EQ(bool(SourceOf(near)), possible) << perByte << " pixels a byte";
+  }
   // Flat lossless pictures of a few megapixels are images too.
   const Bytes lossless = RawEncodeWebP(Solid(2000, 1500, 9, 9, 9), true);
   ASSERT_LT(lossless.size(), 4096u);
