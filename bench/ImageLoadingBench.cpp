@@ -15,6 +15,7 @@
 #include <webp/decode.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -230,6 +231,74 @@ void FullDecodeThenResample(benchmark::State& state) {
 }
 
 // ---------------------------------------------------------------------------
+// Scale-down far below the source (shrink 10 and more), where each band the
+// scale-down path asks for overlaps the last one by more rows than it
+// advances: PNG, baseline and progressive JPEG of 4000x3000 to 400x300, and
+// an 8192x8192 progressive JPEG under a 480 KB budget.
+
+// A photo-like JPEG written row by row with libjpeg, so that the largest
+// needs no bitmap of its own size.
+NSDataPtr StreamedJPEG(uint32_t w, uint32_t h, bool progressive) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 85, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(size_t(w) * 3);
+  while (c.next_scanline < h) {
+    const size_t y = c.next_scanline;
+    for (size_t x = 0; x < w; ++x) {
+      row[x * 3] = uint8_t(128 + 100 * std::sin(double(x) * 0.02) + double(x * y % 7));
+      row[x * 3 + 1] = uint8_t(128 + 100 * std::cos(double(y) * 0.03) + double((x ^ y) % 5));
+      row[x * 3 + 2] = uint8_t((x + y) / 5);
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  NSDataPtr data = NSData::dataWithBytes(Bytes(out, out + size));
+  std::free(out);
+  return data;
+}
+
+const NSDataPtr& FarSample(int which) {
+  static const NSDataPtr png = Encoded("public.png", PhotoLike(4000, 3000, false));
+  static const NSDataPtr baseline = StreamedJPEG(4000, 3000, false);
+  static const NSDataPtr progressive = StreamedJPEG(4000, 3000, true);
+  static const NSDataPtr huge = which == 3 ? StreamedJPEG(8192, 8192, true) : nullptr;
+  return which == 0 ? png : which == 1 ? baseline : which == 2 ? progressive : huge;
+}
+
+void FarScaleDown(benchmark::State& state) {
+  ILImageCoderHelper::setDefaultDecodeSolution(ILImageCoderDecodeSolutionCoreGraphics);
+  const NSDataPtr& data = FarSample(int(state.range(0)));
+  double peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto source = CGImageSourceCreateWithData(data);
+    UIImagePtr image = UIImage::imageWithCGImage(CGImageSourceCreateImageAtIndex(source, 0));
+    ResetPeakMemory();
+    state.ResumeTiming();
+    UIImagePtr scaled = ILImageCoderHelper::decodedAndScaledDownImageWithImage(image, 480000);
+    benchmark::DoNotOptimize(scaled->CGImage()->pixelData()->data());
+    peak = std::max(peak, PeakMemoryMiB());
+    state.counters["out_w"] = double(scaled->CGImage()->width());
+  }
+  state.counters["peak_MiB"] = peak;
+}
+
+// ---------------------------------------------------------------------------
 // Resampling per megapixel of output: exact (Lanczos) against bilinear.
 
 const CGImageRef& ScaleSource() {
@@ -343,6 +412,8 @@ BENCHMARK_CAPTURE(ManagerDecode, WebP, std::string("webp"))->Unit(benchmark::kMi
 BENCHMARK(RawWebP)->Unit(benchmark::kMillisecond);
 BENCHMARK(BandScaleDown)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(FullDecodeThenResample)->Unit(benchmark::kMillisecond)->Iterations(3);
+// 0 PNG, 1 baseline JPEG, 2 progressive JPEG (4000x3000); 3 progressive 8192x8192.
+BENCHMARK(FarScaleDown)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(ExactResample)->Unit(benchmark::kMillisecond);
 BENCHMARK(BilinearResample)->Unit(benchmark::kMillisecond);
 BENCHMARK(PlayerTick)->Unit(benchmark::kMicrosecond);

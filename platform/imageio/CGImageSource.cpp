@@ -43,12 +43,9 @@ void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
                                                                 size_t count) {
   std::lock_guard<std::mutex> lock(mutex);
-  auto bitmap = std::make_shared<ImageBitmap>();
-  if (first > UINT32_MAX || count > UINT32_MAX ||
-      !decoder->decodeRows(index, uint32_t(first), uint32_t(count), *bitmap)) {
-    return nullptr;
-  }
-  return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
+  if (first > UINT32_MAX || count > UINT32_MAX) return nullptr;
+  auto band = decoder->decodeRows(index, uint32_t(first), uint32_t(count));
+  return band ? std::shared_ptr<const Bytes>(band, &band->pixels) : nullptr;
 }
 
 std::shared_ptr<ImageBitmap> CGImageSource::Decoder::drawFrame(size_t index) {
@@ -258,6 +255,8 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
     } else if (!always && !ifAbsent) {
       return nullptr;
     } else {
+      // Scaled while decoding where the format can: only the thumbnail is
+      // held to the size limits, not the image it is made from.
       uint32_t w = 0, h = 0;
       ImageBitmapFitSize(IntProperty(props, kCGImagePropertyPixelWidth),
                          IntProperty(props, kCGImagePropertyPixelHeight), maxPixelSize, w, h);
@@ -270,7 +269,7 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
         ImageBitmapFitSize(frame->width, frame->height, maxPixelSize, w, h);
         bitmap = ImageBitmapResized(*frame, w, h);
         if (bitmap.empty()) return nullptr;
-      } else if (!decoder.decodeFrameReduced(index, w, h, bitmap)) {
+      } else if (!decoder.decodeFrameScaled(index, w, h, bitmap)) {
         return nullptr;
       }
     }

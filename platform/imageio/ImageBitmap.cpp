@@ -6,10 +6,16 @@
 #include <cstring>
 
 #include "platform/coregraphics/CGImage.h"
+#include "platform/imageio/ImageRowResampler.h"
 
 bool ImageSizeAllowed(uint64_t width, uint64_t height) {
   return width > 0 && height > 0 && width <= kImageMaxDimension && height <= kImageMaxDimension &&
          width * height <= kImageMaxPixels;
+}
+
+bool ImageSourceSizeAllowed(uint64_t width, uint64_t height) {
+  return width > 0 && height > 0 && width <= kImageMaxSourceDimension &&
+         height <= kImageMaxSourceDimension && width * height <= kImageMaxSourcePixels;
 }
 
 bool ImageBitmap::allocate(uint32_t w, uint32_t h) {
@@ -143,6 +149,16 @@ std::vector<AxisTap> AxisTaps(uint32_t srcLen, uint32_t dstLen) {
 ImageBitmap ImageBitmapResized(const ImageBitmap& src, uint32_t width, uint32_t height) {
   if (src.empty() || width == 0 || height == 0) return ImageBitmap();
   if (width == src.width && height == src.height) return src;
+  if (height <= src.height) {
+    // Shrinking (the common case): one pass over the rows, no copy of them.
+    ImageRowResampler resampler(src.width, src.height, width, height,
+                                src.hasAlpha || src.anyTranslucentPixel());
+    if (!resampler.valid()) return ImageBitmap();
+    for (uint32_t y = 0; y < src.height; ++y) resampler.addRow(src.row(y));
+    ImageBitmap out = resampler.take();
+    out.hasAlpha = src.hasAlpha;
+    return out;
+  }
   ImageBitmap out;
   if (!out.allocate(width, height)) return ImageBitmap();
   out.hasAlpha = src.hasAlpha;

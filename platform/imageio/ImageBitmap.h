@@ -19,6 +19,15 @@ inline constexpr size_t kImageMaxFrames = 10000;
 
 bool ImageSizeAllowed(uint64_t width, uint64_t height);
 
+// What a still image whose format gives its rows in order (JPEG, PNG, still
+// WebP) may declare: it can always be read scaled down, its rows folded into
+// the output as they are decoded, so only its bitmaps (the full-size one, a
+// thumbnail) are held to the limits above.
+inline constexpr uint32_t kImageMaxSourceDimension = 65535;
+inline constexpr uint64_t kImageMaxSourcePixels = 1ull << 30;
+
+bool ImageSourceSizeAllowed(uint64_t width, uint64_t height);
+
 struct ImageBitmap {
   uint32_t width = 0;
   uint32_t height = 0;

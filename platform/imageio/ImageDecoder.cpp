@@ -113,20 +113,32 @@ bool ImageDecoder::decodeFrame(size_t index, ImageBitmap& out, size_t prior) {
          WellFormed(out);
 }
 
-bool ImageDecoder::decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
-                                      ImageBitmap& out) {
-  return index < frameCount() && onDecodeFrameReduced(index, minWidth, minHeight, out) &&
-         WellFormed(out);
+bool ImageDecoder::decodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                     ImageBitmap& out) {
+  return index < frameCount() && ImageSizeAllowed(width, height) &&
+         onDecodeFrameScaled(index, width, height, out) && WellFormed(out) &&
+         out.width == width && out.height == height;
+}
+
+bool ImageDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                       ImageBitmap& out) {
+  ImageBitmap full;
+  if (!onDecodeFrame(index, full, kNoFrame) || !WellFormed(full)) return false;
+  out = ImageBitmapResized(full, width, height);
+  return !out.empty();
 }
 
 bool ImageDecoder::canDecodeRows(size_t index) const {
   return index < frameCount() && onCanDecodeRows(index);
 }
 
-bool ImageDecoder::decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out) {
-  if (!canDecodeRows(index)) return false;
+std::shared_ptr<const ImageBitmap> ImageDecoder::decodeRows(size_t index, uint32_t first,
+                                                            uint32_t count) {
+  if (!canDecodeRows(index)) return nullptr;
   if (!rowReader_) rowReader_ = onMakeRowReader(index);
-  return rowReader_ && rowReader_->readRows(first, count, out) && WellFormed(out);
+  if (!rowReader_) return nullptr;
+  auto band = rowReader_->readRows(first, count);
+  return band && WellFormed(*band) ? band : nullptr;
 }
 
 Bytes ImageDecoder::embeddedThumbnail(size_t index) const {

@@ -60,16 +60,19 @@ class ImageDecoder {
   // animations draw only what changed since (the cost of the frames' areas,
   // not of the canvas); otherwise `out` is made anew.
   bool decodeFrame(size_t index, ImageBitmap& out, size_t prior = kNoFrame);
-  // May decode at a reduced size (never below minWidth x minHeight) when the
-  // format allows it cheaply; otherwise at full size.
-  bool decodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight, ImageBitmap& out);
+  // The frame scaled to exactly width x height, the cheapest way the format
+  // has: formats that give rows in order fold them into the output as they
+  // are decoded (JPEG after its DCT scaling, WebP in libwebp), so the
+  // frame's full-size bitmap never exists and only the output is held to the
+  // size limits; others decode whole and resize.
+  bool decodeFrameScaled(size_t index, uint32_t width, uint32_t height, ImageBitmap& out);
   // Whether decodeRows() can give rows of the frame without decoding all of
   // it (complete still JPEG and non-interlaced PNG data).
   bool canDecodeRows(size_t index) const;
   // Rows [first, first + count) of the frame at full size, decoded forward
-  // from the last rows asked for; false when the format cannot or the data
+  // from the last rows asked for; nullptr when the format cannot or the data
   // does not give them (decode the frame instead).
-  bool decodeRows(size_t index, uint32_t first, uint32_t count, ImageBitmap& out);
+  std::shared_ptr<const ImageBitmap> decodeRows(size_t index, uint32_t first, uint32_t count);
   // A thumbnail stored in the file (EXIF), encoded; empty when none.
   Bytes embeddedThumbnail(size_t index) const;
   // Drops what the decoder keeps between frames.
@@ -87,9 +90,8 @@ class ImageDecoder {
   // Default: Complete once all data is here.
   virtual CGImageSourceStatus onFrameStatus(size_t index) const;
   virtual bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) = 0;
-  virtual bool onDecodeFrameReduced(size_t index, uint32_t, uint32_t, ImageBitmap& out) {
-    return onDecodeFrame(index, out, kNoFrame);
-  }
+  // Default: the whole frame, resized.
+  virtual bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height, ImageBitmap& out);
   virtual Bytes onEmbeddedThumbnail(size_t) const { return {}; }
   // A reader of the frame's rows in bands; nullptr when the format cannot.
   virtual std::unique_ptr<ImageRowReader> onMakeRowReader(size_t) const { return nullptr; }

@@ -3,18 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Rows of a band kept for the next band, which starts a little before this
-// one ends; at least this many, or an eighth of the band.
-constexpr uint32_t kMinTailRows = 16;
-
-}  // namespace
-
 void ImageRowReader::reset() {
-  rows_.clear();
+  past_.clear();
+  last_.reset();
   nextRow_ = 0;
-  keepFrom_ = 0;
   out_ = nullptr;
 }
 
@@ -25,45 +17,59 @@ void ImageRowReader::emitRow(const uint8_t* rgba) {
     std::memcpy(out_->row(row - outFirst_), rgba, size_t(width_) * 4);
     return;
   }
-  if (row < keepFrom_) return;
-  rows_.emplace_back(rgba, rgba + size_t(width_) * 4);
+  if (out_ && row < outFirst_) return;  // before the band: dropped
+  past_.emplace_back(rgba, rgba + size_t(width_) * 4);
 }
 
-bool ImageRowReader::readRows(uint32_t first, uint32_t count, ImageBitmap& out) {
-  if (count == 0 || first >= height_ || count > height_ - first) return false;
+uint32_t ImageRowReader::firstKeptRow() const {
+  return last_ ? lastFirst_ : nextRow_ - uint32_t(past_.size());
+}
+
+// Rows of the band that the last band or the rows decoded past it hold.
+void ImageRowReader::copyKeptRows(ImageBitmap& band, uint32_t first) {
+  const uint32_t end = first + band.height;
+  const size_t rowBytes = size_t(width_) * 4;
+  if (last_) {
+    const uint32_t lastEnd = lastFirst_ + last_->height;
+    for (uint32_t row = std::max(first, lastFirst_); row < std::min(end, lastEnd); ++row) {
+      std::memcpy(band.row(row - first), last_->row(row - lastFirst_), rowBytes);
+    }
+  }
+  while (!past_.empty() && nextRow_ - past_.size() < end) {
+    const uint32_t row = nextRow_ - uint32_t(past_.size());
+    if (row >= first) std::memcpy(band.row(row - first), past_.front().data(), rowBytes);
+    past_.pop_front();
+  }
+}
+
+std::shared_ptr<const ImageBitmap> ImageRowReader::readRows(uint32_t first, uint32_t count) {
+  if (count == 0 || first >= height_ || count > height_ - first) return nullptr;
   const uint32_t end = first + count;
-  if (stale_ || first < nextRow_ - uint32_t(rows_.size())) {
+  if (stale_ || first < firstKeptRow()) {
     reset();
-    if (!restart()) return false;
+    if (!restart()) return nullptr;
     stale_ = false;
   }
-  if (!out.allocate(width_, count)) return false;
-  out.hasAlpha = hasAlpha_;
-  // Rows kept from the last band (its tail, what was decoded past it).
-  while (!rows_.empty() && nextRow_ - rows_.size() < end) {
-    const uint32_t row = nextRow_ - uint32_t(rows_.size());
-    if (row >= first) std::memcpy(out.row(row - first), rows_.front().data(), size_t(width_) * 4);
-    rows_.pop_front();
-  }
-  keepFrom_ = end;
+  auto band = std::make_shared<ImageBitmap>();
+  if (!band->allocate(width_, count)) return nullptr;
+  band->hasAlpha = hasAlpha_;
+  copyKeptRows(*band, first);
+  // What the new band needs of the last one is in it now.
+  last_.reset();
   if (first > nextRow_ && !skipTo(first)) {
     // The format cannot skip: the rows before the band are decoded and dropped.
   }
-  out_ = &out;
+  out_ = band.get();
   outFirst_ = first;
   while (nextRow_ < end) {
     if (!decodeMore()) {
-      out_ = nullptr;
       reset();
       stale_ = true;  // a later request starts over rather than reading on from a failure
-      return false;
+      return nullptr;
     }
   }
   out_ = nullptr;
-  // The band's last rows, for the next band that starts a little before it ends.
-  const uint32_t tail = std::min(count, std::max(kMinTailRows, count / 8));
-  for (uint32_t row = end; row-- > end - tail;) {
-    rows_.emplace_front(out.row(row - first), out.row(row - first) + size_t(width_) * 4);
-  }
-  return true;
+  last_ = band;
+  lastFirst_ = first;
+  return band;
 }

@@ -3,13 +3,16 @@
 // Reading a still image in horizontal bands, for formats that decode top to
 // bottom (baseline and progressive JPEG, non-interlaced PNG), so a large
 // image can be scaled down without its whole bitmap ever existing. The
-// reader decodes forward only, each row straight into the band asked for;
-// it keeps a small tail of that band (bands overlap by a few rows) and what
-// the format decoded past it; asking for rows before that starts it again
-// from the top. Not thread-safe: the image source serialises it with its decoder.
+// reader decodes forward only, each row straight into the band asked for.
+// It keeps the last band it handed out (shared, never copied) and the rows
+// the format decoded past it, so a band may start anywhere from the last
+// band's first row on, however far the bands overlap; only a band starting
+// before that starts the decoding again from the top. Not thread-safe: the
+// image source serialises it with its decoder.
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "platform/imageio/ImageBitmap.h"
@@ -23,9 +26,9 @@ class ImageRowReader {
   uint32_t width() const { return width_; }
   uint32_t height() const { return height_; }
 
-  // Rows [first, first + count) as straight RGBA (`out` is made anew); false
-  // when the range passes the image or the data cannot give the rows.
-  bool readRows(uint32_t first, uint32_t count, ImageBitmap& out);
+  // Rows [first, first + count) as straight RGBA; nullptr when the range
+  // passes the image or the data cannot give the rows.
+  std::shared_ptr<const ImageBitmap> readRows(uint32_t first, uint32_t count);
 
  protected:
   ImageRowReader(uint32_t width, uint32_t height, bool hasAlpha)
@@ -50,13 +53,18 @@ class ImageRowReader {
 
  private:
   void reset();
+  // The first row a band may start at without decoding from the top again.
+  uint32_t firstKeptRow() const;
+  void copyKeptRows(ImageBitmap& band, uint32_t first);
 
   const uint32_t width_, height_;
   const bool hasAlpha_;
   bool stale_ = true;           // restart() before reading on
   uint32_t nextRow_ = 0;        // the row the format hands out next
-  uint32_t keepFrom_ = 0;       // rows below this are dropped as they come
   ImageBitmap* out_ = nullptr;  // the band being read; its rows go there
   uint32_t outFirst_ = 0;
-  std::deque<std::vector<uint8_t>> rows_;  // rows [nextRow_ - rows_.size(), nextRow_)
+  std::shared_ptr<const ImageBitmap> last_;  // the last band handed out
+  uint32_t lastFirst_ = 0;                   // its first row
+  // Rows decoded past the last band: [nextRow_ - past_.size(), nextRow_).
+  std::deque<std::vector<uint8_t>> past_;
 };

@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/ImageRowResampler.h"
 
 namespace {
 
@@ -75,8 +76,13 @@ void CMYKToRGBA(const uint8_t* cmyk, uint8_t* rgba, uint32_t width, bool inverte
   }
 }
 
+// Decodes at the DCT scale scaleNumerator/8. With a fit size (non-zero),
+// the scaled rows are folded into a bitmap of that size as they come;
+// otherwise they go straight into one of the scaled size. Either way only
+// the bitmap made is held to the size limits, and it is refused before
+// libjpeg allocates anything for the pixels.
 bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator,
-                       ImageBitmap& out) {
+                       uint32_t fitWidth, uint32_t fitHeight, ImageBitmap& out) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   ScanBudget progress;
@@ -85,10 +91,18 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   err.pub.error_exit = OnError;
   err.pub.output_message = OnMessage;
   volatile bool started = false;
-  JSAMPROW volatile cmykRow = nullptr;
-  if (setjmp(err.jump)) {
+  JSAMPROW volatile rowBuffer = nullptr;
+  ImageRowResampler* volatile resampler = nullptr;
+  auto cleanUp = [&] {
     jpeg_destroy_decompress(&cinfo);
-    delete[] cmykRow;
+    delete[] rowBuffer;
+    if (resampler) {
+      if (started) out = resampler->take();
+      delete resampler;
+    }
+  };
+  if (setjmp(err.jump)) {
+    cleanUp();
     return started;
   }
   jpeg_create_decompress(&cinfo);
@@ -103,22 +117,34 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
   cinfo.scale_num = scaleNumerator;
   cinfo.scale_denom = 8;
-  jpeg_start_decompress(&cinfo);
-  if (!out.allocate(cinfo.output_width, cinfo.output_height))
+  jpeg_calc_output_dimensions(&cinfo);
+  const uint32_t w = cinfo.output_width, h = cinfo.output_height;
+  const bool fit = fitWidth && fitHeight && (fitWidth != w || fitHeight != h) && fitHeight <= h;
+  if (fit) {
+    resampler = new ImageRowResampler(w, h, fitWidth, fitHeight, false);
+    if (!resampler->valid()) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
+  } else if (!out.allocate(w, h)) {
     OnError(reinterpret_cast<j_common_ptr>(&cinfo));
+  }
+  jpeg_start_decompress(&cinfo);
   out.hasAlpha = false;
   started = true;
-  if (cmyk) cmykRow = new JSAMPLE[size_t(cinfo.output_width) * 4];
-  while (cinfo.output_scanline < cinfo.output_height) {
+  // Scaled CMYK rows need a second row: the converted one.
+  if (cmyk || fit) rowBuffer = new JSAMPLE[size_t(w) * (fit && cmyk ? 8 : 4)];
+  uint8_t* const rgba = fit && cmyk ? rowBuffer + size_t(w) * 4 : nullptr;
+  while (cinfo.output_scanline < h) {
     const uint32_t y = cinfo.output_scanline;
-    JSAMPROW row = cmyk ? cmykRow : out.row(y);
+    JSAMPROW row = rowBuffer ? rowBuffer : out.row(y);
     if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
-    if (!cmyk) continue;
-    CMYKToRGBA(cmykRow, out.row(y), cinfo.output_width, inverted);
+    if (!fit) {
+      if (cmyk) CMYKToRGBA(rowBuffer, out.row(y), w, inverted);
+      continue;
+    }
+    if (cmyk) CMYKToRGBA(rowBuffer, rgba, w, inverted);
+    resampler->addRow(cmyk ? rgba : rowBuffer);
   }
   jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  delete[] cmykRow;
+  cleanUp();
   return true;
 }
 
@@ -220,7 +246,7 @@ static void MakeOpaque(ImageBitmap& out) {
 }
 
 bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out) {
-  if (!DecodeWithLibjpeg(data, size, 8, out)) return false;
+  if (!DecodeWithLibjpeg(data, size, 8, 0, 0, out)) return false;
   MakeOpaque(out);
   return true;
 }
@@ -263,7 +289,9 @@ CGImageSourceStatus JPEGDecoder::onParse() {
       width_ = ReadBE16(p + 3);
       components_ = p[5];
       progressive_ = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
-      if (!ImageSizeAllowed(width_, height_) || components_ == 0) return kCGImageStatusInvalidData;
+      if (!ImageSourceSizeAllowed(width_, height_) || components_ == 0) {
+        return kCGImageStatusInvalidData;
+      }
       sawFrameHeader_ = true;
     }
     if (marker == 0xDA) break;  // entropy-coded data follows
@@ -317,21 +345,27 @@ ValueMap JPEGDecoder::onFrameProperties(size_t) const {
   return props;
 }
 
-bool JPEGDecoder::decode(unsigned scaleNumerator, ImageBitmap& out) const {
-  if (!DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, out)) return false;
+bool JPEGDecoder::decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fitHeight,
+                         ImageBitmap& out) const {
+  if (!DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, fitWidth, fitHeight, out))
+    return false;
   MakeOpaque(out);
-  return true;
+  // Larger than the image (rows cannot be folded into more rows): resized.
+  if (fitWidth && fitHeight && (out.width != fitWidth || out.height != fitHeight)) {
+    out = ImageBitmapResized(out, fitWidth, fitHeight);
+  }
+  return !out.empty();
 }
 
-bool JPEGDecoder::onDecodeFrame(size_t, ImageBitmap& out, size_t) { return decode(8, out); }
+bool JPEGDecoder::onDecodeFrame(size_t, ImageBitmap& out, size_t) { return decode(8, 0, 0, out); }
 
-bool JPEGDecoder::onDecodeFrameReduced(size_t, uint32_t minWidth, uint32_t minHeight,
-                                       ImageBitmap& out) {
-  // The smallest DCT scale (n/8) whose output still covers the wanted size.
+bool JPEGDecoder::onDecodeFrameScaled(size_t, uint32_t width, uint32_t height, ImageBitmap& out) {
+  // The smallest DCT scale (n/8) whose output still covers the wanted size;
+  // its rows are then averaged down to it as they come.
   unsigned n = 1;
-  while (n < 8 && (uint64_t(width_) * n + 7) / 8 < minWidth) ++n;
-  while (n < 8 && (uint64_t(height_) * n + 7) / 8 < minHeight) ++n;
-  return decode(n, out);
+  while (n < 8 && (uint64_t(width_) * n + 7) / 8 < width) ++n;
+  while (n < 8 && (uint64_t(height_) * n + 7) / 8 < height) ++n;
+  return decode(n, width, height, out);
 }
 
 bool JPEGDecoder::onCanDecodeRows(size_t) const { return complete_ && sawFrameHeader_; }

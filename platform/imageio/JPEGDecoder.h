@@ -19,14 +19,16 @@ class JPEGDecoder : public ImageDecoder {
   size_t onFrameCount() const override { return sawFrameHeader_ ? 1 : 0; }
   ValueMap onFrameProperties(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
-  bool onDecodeFrameReduced(size_t index, uint32_t minWidth, uint32_t minHeight,
-                            ImageBitmap& out) override;
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
   Bytes onEmbeddedThumbnail(size_t index) const override;
   bool onCanDecodeRows(size_t index) const override;
   std::unique_ptr<ImageRowReader> onMakeRowReader(size_t index) const override;
 
  private:
-  bool decode(unsigned scaleNumerator, ImageBitmap& out) const;
+  // At the DCT scale n/8, then averaged down to the fit size when one is given.
+  bool decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fitHeight,
+              ImageBitmap& out) const;
   void readJFIF(const uint8_t* p, size_t n);
 
   bool sawFrameHeader_ = false;

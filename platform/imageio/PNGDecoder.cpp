@@ -7,9 +7,11 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/ImageRowResampler.h"
 
 namespace {
 
@@ -47,24 +49,35 @@ void OnPNGWarning(png_structp, png_const_charp) {}
 
 // libpng's progressive reader takes whatever bytes there are, so truncated
 // data still yields the rows it reaches.
+// With a fit size, rows in order are folded into a bitmap of that size as
+// they come (interlaced rows, which come in passes, are gathered whole
+// first).
 struct Progress {
   ImageBitmap* out;
+  uint32_t fitWidth = 0, fitHeight = 0;
   bool hasAlpha = false;
   bool started = false;
+  std::unique_ptr<ImageRowResampler> resampler;
 };
 
-// Every row comes out as 8-bit RGBA; answers whether the image has alpha.
-bool SetUpRGBARows(png_structp png, png_infop info) {
+bool RowsHaveAlpha(png_structp png, png_infop info) {
   const int colorType = png_get_color_type(png, info);
-  const bool hasAlpha =
-      (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  return (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+}
+
+// Every row comes out as 8-bit RGBA (or RGB for an opaque image when
+// `rgbWhenOpaque`); answers whether the image has alpha.
+bool SetUpRGBARows(png_structp png, png_infop info, bool rgbWhenOpaque = false) {
+  const bool hasAlpha = RowsHaveAlpha(png, info);
   png_set_expand(png);
   png_set_scale_16(png);
   png_set_gray_to_rgb(png);
-  if (!hasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  const bool filler = !hasAlpha && !rgbWhenOpaque;
+  if (filler) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * 4) {
+  const size_t channels = hasAlpha || filler ? 4 : 3;
+  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * channels) {
     png_error(png, "unsupported");
   }
   return hasAlpha;
@@ -73,21 +86,40 @@ bool SetUpRGBARows(png_structp png, png_infop info) {
 void OnInfo(png_structp png, png_infop info) {
   auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
   const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-  p->hasAlpha = SetUpRGBARows(png, info);
-  if (!p->out->allocate(w, h)) png_error(png, "unsupported");
+  const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  const bool scaled = p->fitWidth && p->fitHeight && (p->fitWidth != w || p->fitHeight != h);
+  const bool folded = scaled && p->fitHeight <= h && !interlaced;
+  // Folded rows of an opaque image stay RGB: no filler to add or to sum.
+  p->hasAlpha = SetUpRGBARows(png, info, folded);
+  if (folded) {
+    p->resampler = std::make_unique<ImageRowResampler>(w, h, p->fitWidth, p->fitHeight,
+                                                       p->hasAlpha, p->hasAlpha ? 4 : 3);
+    if (!p->resampler->valid()) png_error(png, "unsupported");
+  } else if (!p->out->allocate(w, h)) {
+    png_error(png, "unsupported");
+  }
   p->out->hasAlpha = p->hasAlpha;
   p->started = true;
 }
 
 void OnRow(png_structp png, png_bytep row, png_uint_32 y, int) {
   auto* p = static_cast<Progress*>(png_get_progressive_ptr(png));
-  if (row && y < p->out->height) png_progressive_combine_row(png, p->out->row(y), row);
+  if (!row) return;
+  if (p->resampler) {
+    p->resampler->addRow(row);
+  } else if (y < p->out->height) {
+    png_progressive_combine_row(png, p->out->row(y), row);
+  }
 }
 
 void LimitReader(png_structp png) {
-  png_set_user_limits(png, kImageMaxDimension, kImageMaxDimension);
+  png_set_user_limits(png, kImageMaxSourceDimension, kImageMaxSourceDimension);
   png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
   png_set_chunk_cache_max(png, 1000);
+  // The checksum of the inflated rows is only compared once every row has
+  // been handed out (so a mismatch changes nothing shown), and computing it
+  // is a tenth of a large image's decode.
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 }
 
 bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
@@ -190,11 +222,21 @@ void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t le
   AppendBE32(out, static_cast<uint32_t>(crc32(0, out.data() + start, uint32_t(length + 4))));
 }
 
-bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha) {
-  Progress progress{&out};
+bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha,
+                     uint32_t fitWidth, uint32_t fitHeight) {
+  Progress progress{&out, fitWidth, fitHeight, false, false, nullptr};
   const bool ok = DecodeWithLibpng(data, size, progress);
   hasAlpha = progress.hasAlpha;
-  return ok;
+  if (progress.resampler) {
+    // Rows the data never reached stay transparent, as in a whole decode.
+    out = progress.resampler->take();
+    out.hasAlpha = hasAlpha;
+  } else if (ok && fitWidth && fitHeight && (out.width != fitWidth || out.height != fitHeight)) {
+    const bool alpha = out.hasAlpha;
+    out = ImageBitmapResized(out, fitWidth, fitHeight);
+    out.hasAlpha = alpha;
+  }
+  return ok && !out.empty();
 }
 
 bool PNGDecoder::sniff(const uint8_t* d, size_t n, const char*) {
@@ -265,7 +307,7 @@ CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
     bitDepth_ = p[8];
     colorType_ = p[9];
     interlace_ = p[12];
-    if (!ImageSizeAllowed(width_, height_) || !ValidDepth(colorType_, bitDepth_) ||
+    if (!ImageSourceSizeAllowed(width_, height_) || !ValidDepth(colorType_, bitDepth_) ||
         interlace_ > 1 || p[10] != 0 || p[11] != 0) {
       return kCGImageStatusInvalidData;
     }
@@ -300,6 +342,9 @@ CGImageSourceStatus PNGDecoder::readChunk(const uint8_t* chunk, uint32_t length,
     declaredFrames_ = ReadBE32(p);
     plays_ = ReadBE32(p + 4);
     if (declaredFrames_ == 0 || declaredFrames_ > kImageMaxFrames) return kCGImageStatusInvalidData;
+    // Frames are drawn on a canvas of the image's size: it must be one
+    // that can be held, not only read scaled down.
+    if (!ImageSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
     animated_ = true;
     return kCGImageStatusComplete;
   }
@@ -492,6 +537,14 @@ bool PNGDecoder::onCanDecodeRows(size_t) const {
 std::unique_ptr<ImageRowReader> PNGDecoder::onMakeRowReader(size_t) const {
   return std::make_unique<PNGRowReader>(data_->data(), data_->size(), width_, height_,
                                         (colorType_ & 4) || hasTransparency_);
+}
+
+bool PNGDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                     ImageBitmap& out) {
+  if (animated_) return AnimatedImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  if (frameLooksLikeBomb(stillFrame())) return false;
+  bool alpha = false;
+  return PNGDecodeStream(data_->data(), data_->size(), out, alpha, width, height);
 }
 
 bool PNGDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {

@@ -23,6 +23,9 @@ class PNGDecoder : public AnimatedImageDecoder {
   CGImageSourceStatus onFrameStatus(size_t index) const override;
   // A still image is decoded whole; animations are composited.
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  // A still image's rows are folded into the output as they are decoded.
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
 
   uint32_t canvasWidth() const override { return width_; }
   uint32_t canvasHeight() const override { return height_; }
@@ -76,9 +79,11 @@ class PNGDecoder : public AnimatedImageDecoder {
   bool openFdatFrame_ = false;
 };
 
-// Decodes a complete or truncated PNG stream into RGBA. Rows the data does not
-// reach stay transparent; false when nothing could be decoded at all.
-bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha);
+// Decodes a complete or truncated PNG stream into RGBA, scaled to the fit
+// size when one is given. Rows the data does not reach stay transparent;
+// false when nothing could be decoded at all.
+bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha,
+                     uint32_t fitWidth = 0, uint32_t fitHeight = 0);
 
 // Appends one chunk (length, type, data, CRC) to a PNG stream.
 void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t length);

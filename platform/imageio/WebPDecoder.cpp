@@ -10,10 +10,24 @@
 
 namespace {
 
+// Lossy (VP8) data cannot be smaller than its macroblocks: every 16x16 block
+// codes its luma and chroma prediction modes, at least 1.67 bits together
+// with the key frame's fixed probabilities, so a byte describes at most
+// about 1,230 pixels however flat the image. Flat photos come close to
+// that; claims beyond it are bombs.
+constexpr uint64_t kLossyMaxPixelsPerByte = 1300;
+// Lossless (VP8L) data has no such floor (one colour costs nothing per
+// pixel), so it is held to what real images need, with room for a flat
+// picture of up to 8 megapixels.
+constexpr uint64_t kLosslessSlack = 32ull * 1024 * 1024;
+
 // Pixels whose data is far too small for them are refused before any decode.
-bool FrameFitsData(uint64_t width, uint64_t height, size_t bytes) {
-  return ImageDataCouldHold(width * height * 4, bytes, kImageMaxRawBytesPerByte,
-                            kImageRawBytesSlack);
+bool FrameFitsData(uint64_t width, uint64_t height, const uint8_t* bits, size_t bytes) {
+  WebPBitstreamFeatures features;
+  const bool lossy = bits && WebPGetFeatures(bits, bytes, &features) == VP8_STATUS_OK &&
+                     features.format == 1 && !features.has_alpha;
+  if (lossy) return ImageDataCouldHold(width * height, bytes, kLossyMaxPixelsPerByte, 0);
+  return ImageDataCouldHold(width * height * 4, bytes, kImageMaxRawBytesPerByte, kLosslessSlack);
 }
 
 }  // namespace
@@ -43,14 +57,18 @@ CGImageSourceStatus WebPDecoder::onParse() {
   loopCount_ = WebPDemuxGetI(demux, WEBP_FF_LOOP_COUNT);
   const uint32_t frames = WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
   CGImageSourceStatus status = kCGImageStatusComplete;
-  if (!ImageSizeAllowed(width_, height_) || frames > kImageMaxFrames) {
+  // An animation is drawn on a canvas that must be held; a still image can
+  // always be read scaled down.
+  const bool sizeAllowed =
+      animated_ ? ImageSizeAllowed(width_, height_) : ImageSourceSizeAllowed(width_, height_);
+  if (!sizeAllowed || frames > kImageMaxFrames) {
     status = kCGImageStatusInvalidData;
   } else {
     WebPIterator iter;
     if (WebPDemuxGetFrame(demux, 1, &iter)) {
       do {
         if (!iter.complete) break;
-        if (!FrameFitsData(iter.width, iter.height, iter.fragment.size)) {
+        if (!FrameFitsData(iter.width, iter.height, iter.fragment.bytes, iter.fragment.size)) {
           status = kCGImageStatusInvalidData;
           break;
         }
@@ -71,8 +89,11 @@ CGImageSourceStatus WebPDecoder::onParse() {
       } while (WebPDemuxNextFrame(&iter));
       WebPDemuxReleaseIterator(&iter);
     }
-    // The canvas itself must be one the whole file could fill.
-    if (status == kCGImageStatusComplete && !FrameFitsData(width_, height_, d.size())) {
+    // The canvas itself must be one the whole file could fill (a complete
+    // still image's is its one frame's, checked above; while a still image is
+    // still arriving its frame is not known yet, so the canvas stands in).
+    if (status == kCGImageStatusComplete && (animated_ || !complete_) &&
+        !FrameFitsData(width_, height_, nullptr, d.size())) {
       status = ImageStatusUntilDataCouldHold(complete_);
     }
     if (!animated_ && frames_.size() > 1) frames_.resize(1);
@@ -125,6 +146,37 @@ bool WebPDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
   return region.allocate(f.rect.width, f.rect.height) &&
          WebPDecodeRGBAInto(bits, f.size, region.pixels.data(), region.pixels.size(),
                             int(region.bytesPerRow())) != nullptr;
+}
+
+bool WebPDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                      ImageBitmap& out) {
+  if (animated_) return AnimatedImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  const Frame& f = frames_[0];
+  const uint8_t* bits = data_->data() + f.offset;
+  WebPDecoderConfig config;
+  if (!WebPInitDecoderConfig(&config) ||
+      WebPGetFeatures(bits, f.size, &config.input) != VP8_STATUS_OK) {
+    return false;
+  }
+  // libwebp scales lossy rows as it decodes them, but holds a lossless image
+  // (and a lossy one's alpha plane) whole: those are held to the limits.
+  if ((config.input.format != 1 || config.input.has_alpha) &&
+      !ImageSizeAllowed(f.rect.width, f.rect.height)) {
+    return false;
+  }
+  if (!out.allocate(width, height)) return false;
+  config.options.use_scaling = 1;
+  config.options.scaled_width = int(width);
+  config.options.scaled_height = int(height);
+  config.output.colorspace = MODE_RGBA;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = out.pixels.data();
+  config.output.u.RGBA.stride = int(out.bytesPerRow());
+  config.output.u.RGBA.size = out.pixels.size();
+  const bool ok = WebPDecode(bits, f.size, &config) == VP8_STATUS_OK;
+  WebPFreeDecBuffer(&config.output);
+  out.hasAlpha = hasAlpha_;
+  return ok;
 }
 
 bool WebPDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {

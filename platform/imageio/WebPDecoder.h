@@ -19,6 +19,9 @@ class WebPDecoder : public AnimatedImageDecoder {
   ValueMap onContainerProperties() const override;
   ValueMap onFrameProperties(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  // A still image is scaled by libwebp while it decodes.
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
 
   uint32_t canvasWidth() const override { return width_; }
   uint32_t canvasHeight() const override { return height_; }

@@ -17,6 +17,8 @@
 #include "UIViewController.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
+// Complete, not forward-declared: a default argument below makes a list of values.
+#include "platform/foundation/Value.h"
 #include "platform/foundation/ThreadChecks.h"
 
 extern const char* const UIActivityTypePostToFacebook;

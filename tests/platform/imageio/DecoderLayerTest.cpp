@@ -218,7 +218,7 @@ TEST_F(DecoderLayerTest, FrameAccessorsCheckTheIndexForEveryFormat) {
       EXPECT_TRUE(decoder->frameProperties(index).empty()) << type;
       EXPECT_EQ(decoder->frameStatus(index), kCGImageStatusUnknownType) << type;
       EXPECT_FALSE(decoder->decodeFrame(index, out)) << type;
-      EXPECT_FALSE(decoder->decodeFrameReduced(index, 1, 1, out)) << type;
+      EXPECT_FALSE(decoder->decodeFrameScaled(index, 1, 1, out)) << type;
       EXPECT_TRUE(decoder->embeddedThumbnail(index).empty()) << type;
     }
     // In range, every frame decodes at the size its properties announce,
