@@ -7,12 +7,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace {
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
-                           IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+                           IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+int millisecondsUntil(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
+  // Rounded up, so that a wake-up never comes a hair before its deadline.
+  if (when > now + std::chrono::milliseconds(ms)) ++ms;
+  return static_cast<int>(std::max<int64_t>(0, ms));
 }
+}  // namespace
 
 PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst)
     : root_(std::move(root)), onBurst_(std::move(onBurst)) {
@@ -24,9 +34,10 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     inotifyFd_ = stopFd_ = -1;
     return;
   }
-  watchTree(root_);
-  // From here on the watch table belongs to the watcher's thread.
-  watcherThread_.detach();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watchTree(root_);
+  }
   thread_ = std::thread([this] { run(); });
 }
 
@@ -39,11 +50,18 @@ PHFolderWatcher::~PHFolderWatcher() {
   close(stopFd_);
 }
 
+std::string PHFolderWatcher::relativePath(const std::string& folder, const std::string& name) const {
+  if (folder.size() <= root_.size()) return name;
+  return folder.substr(root_.size() + 1) + "/" + name;
+}
+
 void PHFolderWatcher::watchTree(const std::string& path) {
-  QX_DCHECK_SEQUENCE(watcherThread_);
+  // An unreadable folder cannot be watched yet; its permission change, seen
+  // from its parent, brings it back here.
   int wd = inotify_add_watch(inotifyFd_, path.c_str(), kMask | IN_DONT_FOLLOW);
   if (wd < 0) return;
   watches_[wd] = path;
+  watchedPaths_.insert(path);
   DIR* dir = opendir(path.c_str());
   if (!dir) return;
   while (dirent* entry = readdir(dir)) {
@@ -56,8 +74,8 @@ void PHFolderWatcher::watchTree(const std::string& path) {
 }
 
 bool PHFolderWatcher::drainEvents() {
-  QX_DCHECK_SEQUENCE(watcherThread_);
   bool visible = false;
+  const Clock::time_point now = Clock::now();
   alignas(inotify_event) char buffer[16384];
   for (;;) {
     ssize_t n = read(inotifyFd_, buffer, sizeof buffer);
@@ -65,37 +83,98 @@ bool PHFolderWatcher::drainEvents() {
     for (char* p = buffer; p < buffer + n;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
       p += sizeof(inotify_event) + event->len;
+      auto folder = watches_.find(event->wd);
       if (event->mask & IN_IGNORED) {
-        watches_.erase(event->wd);
+        if (folder != watches_.end()) {
+          watchedPaths_.erase(folder->second);
+          watches_.erase(folder);
+        }
         continue;
       }
       const char* name = event->len ? event->name : "";
       if (name[0] == '.') continue;
       visible = true;
-      if ((event->mask & (IN_CREATE | IN_MOVED_TO)) && (event->mask & IN_ISDIR)) {
-        auto parent = watches_.find(event->wd);
-        if (parent != watches_.end()) watchTree(parent->second + "/" + name);
+      if (folder == watches_.end() || !*name) continue;
+      const std::string child = folder->second + "/" + name;
+      if (event->mask & IN_ISDIR) {
+        if ((event->mask & (IN_CREATE | IN_MOVED_TO)) ||
+            ((event->mask & IN_ATTRIB) && !watchedPaths_.count(child))) {
+          watchTree(child);
+        }
+        continue;
+      }
+      const std::string relative = relativePath(folder->second, name);
+      if (event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM)) {
+        writers_.erase(relative);
+      } else if (event->mask & (IN_CREATE | IN_MODIFY)) {
+        writers_[relative] = now;
       }
     }
   }
   return visible;
 }
 
+bool PHFolderWatcher::settleWriters(Clock::time_point now) {
+  const size_t before = writers_.size();
+  std::erase_if(writers_, [now](const auto& entry) {
+    return now - entry.second >= std::chrono::milliseconds(kSettleMilliseconds);
+  });
+  return writers_.size() != before;
+}
+
+int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
+  int soonest = -1;
+  for (auto& [path, lastWrite] : writers_) {
+    const int ms = millisecondsUntil(lastWrite + std::chrono::milliseconds(kSettleMilliseconds), now);
+    if (soonest < 0 || ms < soonest) soonest = ms;
+  }
+  return soonest;
+}
+
+void PHFolderWatcher::catchUp() {
+  if (inotifyFd_ < 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  drainEvents();
+  settleWriters(Clock::now());
+}
+
+std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::set<std::string> out;
+  for (auto& [path, lastWrite] : writers_) out.insert(path);
+  return out;
+}
+
 void PHFolderWatcher::run() {
-  bool pending = false;
+  std::optional<Clock::time_point> quietAt;  // when the burst under way is reported
   for (;;) {
+    Clock::time_point now = Clock::now();
+    int timeout;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      timeout = msUntilNextSettle(now);
+    }
+    if (quietAt) {
+      const int quiet = millisecondsUntil(*quietAt, now);
+      timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
+    }
     pollfd fds[2] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, pending ? kQuietMilliseconds : -1);
+    int ready = poll(fds, 2, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) return;
-    if (ready == 0) {
-      pending = false;
-      onBurst_();
-      continue;
+    now = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if ((fds[0].revents & POLLIN) && drainEvents()) quietAt = now + std::chrono::milliseconds(kQuietMilliseconds);
+      // A writer done without a close changes what the folder shows.
+      if (settleWriters(now) && !quietAt) quietAt = now;
     }
-    if (fds[0].revents & POLLIN) pending = drainEvents() || pending;
+    if (quietAt && now >= *quietAt) {
+      quietAt.reset();
+      onBurst_();
+    }
   }
 }
