@@ -28,10 +28,12 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     : root_(std::move(root)), onBurst_(std::move(onBurst)) {
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (inotifyFd_ < 0 || stopFd_ < 0) {
-    if (inotifyFd_ >= 0) close(inotifyFd_);
-    if (stopFd_ >= 0) close(stopFd_);
-    inotifyFd_ = stopFd_ = -1;
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (inotifyFd_ < 0 || stopFd_ < 0 || wakeFd_ < 0) {
+    for (int fd : {inotifyFd_, stopFd_, wakeFd_}) {
+      if (fd >= 0) close(fd);
+    }
+    inotifyFd_ = stopFd_ = wakeFd_ = -1;
     return;
   }
   {
@@ -48,6 +50,7 @@ PHFolderWatcher::~PHFolderWatcher() {
   thread_.join();
   close(inotifyFd_);
   close(stopFd_);
+  close(wakeFd_);
 }
 
 std::string PHFolderWatcher::relativePath(const std::string& folder, const std::string& name) const {
@@ -133,9 +136,15 @@ int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
 
 void PHFolderWatcher::catchUp() {
   if (inotifyFd_ < 0) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  drainEvents();
-  settleWriters(Clock::now());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    drainEvents();
+    settleWriters(Clock::now());
+  }
+  // The watcher may be asleep with no deadline while a writer it never
+  // read about now needs one.
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
@@ -158,13 +167,17 @@ void PHFolderWatcher::run() {
       const int quiet = millisecondsUntil(*quietAt, now);
       timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
     }
-    pollfd fds[2] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, timeout);
+    pollfd fds[3] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int ready = poll(fds, 3, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) return;
+    if (fds[2].revents) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+    }
     now = Clock::now();
     {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -56,6 +56,7 @@ class PHFolderWatcher {
   std::function<void()> onBurst_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;
+  int wakeFd_ = -1;  // a catch-up took events in: the watcher's deadlines moved
   mutable std::mutex mutex_;
   std::map<int, std::string> watches_;  // guarded by mutex_
   std::set<std::string> watchedPaths_;  // guarded by mutex_

@@ -288,14 +288,37 @@ std::string PHLibraryStore::containerIndexPath(const std::string& root) {
   return library.front()->path() + "/PhotoLibraryIndexes/" + name + ".sqlite";
 }
 
+namespace {
+
+void copyIndex(const std::string& from, const std::string& to) {
+  sqlite3* source = nullptr;
+  sqlite3* target = nullptr;
+  if (sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_open_v2(to.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+    if (sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main")) {
+      sqlite3_backup_step(backup, -1);
+      sqlite3_backup_finish(backup);
+    }
+  }
+  sqlite3_close(target);
+  sqlite3_close(source);
+}
+
+}  // namespace
+
 PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
   NSFileManager::defaultManager()->createDirectoryAtPath(root_, true);
   indexPath_ = root_ + "/" + indexFileName();
   // A folder that cannot take the index (and its journal) would give every
   // file a new identifier on each start.
   if (::access(root_.c_str(), W_OK) != 0) {
+    const std::string inFolder = indexPath_;
     indexPath_ = containerIndexPath(root_);
     NSFileManager::defaultManager()->createDirectoryAtPath(indexPath_.substr(0, indexPath_.rfind('/')), true);
+    // A folder made read-only after it held its index: its identifiers
+    // carry over.
+    struct stat st;
+    if (::stat(indexPath_.c_str(), &st) != 0 && ::stat(inFolder.c_str(), &st) == 0) copyIndex(inFolder, indexPath_);
   }
   if (!openIndex()) {
     // The index is derived data: a damaged one is dropped and rebuilt.
