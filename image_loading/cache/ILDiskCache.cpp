@@ -12,6 +12,7 @@
 
 #include "image_loading/cache/ILFileAttributeHelper.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/FilePath.h"
 #include "platform/foundation/NSDate.h"
@@ -186,7 +187,7 @@ bool ILDiskCache::write(const NSDataPtr& data, const NSDataPtr& extendedData, co
   }
   // The cache file's name may already use all 255 bytes, so the temporary
   // name is a short one of its own rather than the file name plus a suffix.
-  return WriteFileAtomically(fileManager_->fileIO(), cachePathForKey(key),
+  return WriteFileAtomicallyPreparing(fileManager_->fileIO(), cachePathForKey(key),
                              JoinPath(diskCachePath_, std::string(kTempPrefix) + "XXXXXX"), data->bytes(),
                              data->length(), error, attach);
 }

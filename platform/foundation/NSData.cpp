@@ -45,8 +45,13 @@ bool WriteFileAtomically(const std::string& path, std::string tmp, const void* d
 }
 
 bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tmp, const void* data,
-                         size_t length, NSErrorPtr* error,
-                         const std::function<void(const std::string& temporary)>& beforeSync) {
+                         size_t length, NSErrorPtr* error) {
+  return WriteFileAtomicallyPreparing(io, path, std::move(tmp), data, length, error, {});
+}
+
+bool WriteFileAtomicallyPreparing(FileIO& io, const std::string& path, std::string tmp, const void* data,
+                                  size_t length, NSErrorPtr* error,
+                                  const std::function<void(const std::string& temporary)>& beforeSync) {
   int fd = io.makeTemporary(tmp.data());
   if (fd < 0) {
     setError(error, errno, "mkstemp");

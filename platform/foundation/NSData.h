@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -59,12 +58,8 @@ bool WriteFileAtomically(const std::string& path, std::string tempTemplate, cons
                          size_t length, NSErrorPtr* error = nullptr);
 // The same through the given system calls. A failed write, sync or rename
 // removes the temporary file and leaves the destination as it was.
-// `beforeSync`, when given, is called with the temporary's path once the
-// data is written, to give the file what must appear with it (extended
-// attributes): the rename then brings both at once.
 bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tempTemplate,
-                         const void* data, size_t length, NSErrorPtr* error = nullptr,
-                         const std::function<void(const std::string& temporary)>& beforeSync = {});
+                         const void* data, size_t length, NSErrorPtr* error = nullptr);
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
 
 // Standard base64 with padding; decoding refuses characters outside the

@@ -14,7 +14,11 @@
 
 namespace {
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
-                           IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+                           IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_OPEN |
+                           IN_CLOSE_NOWRITE;
+// Opening and closing unwritten change nothing a reading shows (the library
+// itself reads its files all the time): they only count who holds a file.
+constexpr uint32_t kOpenClose = IN_OPEN | IN_CLOSE_NOWRITE | IN_ISDIR;
 
 int millisecondsUntil(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
@@ -96,7 +100,7 @@ bool PHFolderWatcher::drainEvents() {
       }
       const char* name = event->len ? event->name : "";
       if (name[0] == '.') continue;
-      visible = true;
+      if (event->mask & ~kOpenClose) visible = true;
       if (folder == watches_.end() || !*name) continue;
       const std::string child = folder->second + "/" + name;
       if (event->mask & IN_ISDIR) {
@@ -106,29 +110,50 @@ bool PHFolderWatcher::drainEvents() {
         }
         continue;
       }
-      const std::string relative = relativePath(folder->second, name);
-      if (event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM)) {
-        writers_.erase(relative);
-      } else if (event->mask & (IN_CREATE | IN_MODIFY)) {
-        writers_[relative] = now;
-      }
+      noteFileEvent(relativePath(folder->second, name), event->mask, now);
     }
   }
   return visible;
 }
 
+void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now) {
+  if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+    holders_.erase(relative);
+    return;
+  }
+  if (mask & IN_OPEN) ++holders_[relative].opens;
+  auto it = holders_.find(relative);
+  // A write needs an open: a time set with utimes() shows as a modification
+  // too, and a file opened before the watch began is not counted.
+  if ((mask & (IN_CREATE | IN_MODIFY)) && it != holders_.end()) {
+    it->second.written = true;
+    it->second.lastWrite = now;
+  }
+  if ((mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && it != holders_.end() && --it->second.opens <= 0) {
+    holders_.erase(it);
+  }
+}
+
+bool PHFolderWatcher::isWriting(const Holder& holder, Clock::time_point now) {
+  return holder.written && now - holder.lastWrite < std::chrono::milliseconds(kSettleMilliseconds);
+}
+
 bool PHFolderWatcher::settleWriters(Clock::time_point now) {
-  const size_t before = writers_.size();
-  std::erase_if(writers_, [now](const auto& entry) {
-    return now - entry.second >= std::chrono::milliseconds(kSettleMilliseconds);
-  });
-  return writers_.size() != before;
+  bool settled = false;
+  for (auto& [path, holder] : holders_) {
+    if (holder.written && !isWriting(holder, now)) {
+      holder.written = false;  // still open, but done writing as far as anyone can tell
+      settled = true;
+    }
+  }
+  return settled;
 }
 
 int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
   int soonest = -1;
-  for (auto& [path, lastWrite] : writers_) {
-    const int ms = millisecondsUntil(lastWrite + std::chrono::milliseconds(kSettleMilliseconds), now);
+  for (auto& [path, holder] : holders_) {
+    if (!holder.written) continue;
+    const int ms = millisecondsUntil(holder.lastWrite + std::chrono::milliseconds(kSettleMilliseconds), now);
     if (soonest < 0 || ms < soonest) soonest = ms;
   }
   return soonest;
@@ -150,7 +175,10 @@ void PHFolderWatcher::catchUp() {
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::set<std::string> out;
-  for (auto& [path, lastWrite] : writers_) out.insert(path);
+  const Clock::time_point now = Clock::now();
+  for (auto& [path, holder] : holders_) {
+    if (isWriting(holder, now)) out.insert(path);
+  }
   return out;
 }
 

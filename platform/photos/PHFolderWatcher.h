@@ -6,14 +6,16 @@
 // same exception as the network path monitor's netlink reader). Hidden names
 // (the index and its journal, ".tmp" folders) are not events.
 //
-// A file some writer created or wrote to and has not closed yet is "being
-// written": half a photo is no photo. It stops being so when the writer
-// closes it, or once it has seen no write for kSettleMilliseconds (a writer
-// that keeps it open idle, a link made to it), and that ends a burst too.
+// A file written to while someone holds it open (opens and closes are
+// counted) is "being written": half a photo is no photo. It stops being so
+// when the last holder closes it, or once it has seen no write for
+// kSettleMilliseconds (a writer that keeps it open idle), and that ends a
+// burst too. Opening and reading alone are no events.
 // A subfolder that could not be watched (unreadable) is watched as soon as
 // its permissions change.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -47,7 +49,15 @@ class PHFolderWatcher {
   using Clock = std::chrono::steady_clock;
   void run();
   void watchTree(const std::string& path);
+  // Who holds a file open, and whether it was written since it was opened.
+  struct Holder {
+    int opens = 0;
+    bool written = false;
+    Clock::time_point lastWrite;
+  };
+  static bool isWriting(const Holder& holder, Clock::time_point now);
   bool drainEvents();  // true when a visible name changed; mutex_ held
+  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now);  // mutex_ held
   bool settleWriters(Clock::time_point now);  // true when one settled; mutex_ held
   int msUntilNextSettle(Clock::time_point now) const;  // -1: none; mutex_ held
   std::string relativePath(const std::string& folder, const std::string& name) const;
@@ -60,6 +70,6 @@ class PHFolderWatcher {
   mutable std::mutex mutex_;
   std::map<int, std::string> watches_;  // guarded by mutex_
   std::set<std::string> watchedPaths_;  // guarded by mutex_
-  std::map<std::string, Clock::time_point> writers_;  // last write seen; guarded by mutex_
+  std::map<std::string, Holder> holders_;  // guarded by mutex_
   std::thread thread_;
 };

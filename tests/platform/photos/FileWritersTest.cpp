@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -112,21 +113,35 @@ TEST_F(PhotoLibraryTest, AFileIsAnnouncedOnlyOnceItsWriterIsDone) {
   library->unregisterChangeObserver(observer.get());
 }
 
-// A name that appears with no writer to close it (a hard link made to a
-// photo elsewhere) is announced once it has stayed unwritten a while.
-TEST_F(PhotoLibraryTest, AFileNoWriterClosesIsAnnouncedOnceItSettles) {
+// A writer that keeps its file open after the last write still has it
+// announced once no write has come for a while; a name that needs no writer
+// (a hard link to a whole photo) or a time set on a file is no write at all.
+TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMeansNoWait) {
   auto library = PHPhotoLibrary::sharedPhotoLibrary();
   auto before = PHAsset::fetchAssetsWithOptions(nullptr);
   auto observer = std::make_shared<ChangeCollector>();
   library->registerChangeObserver(observer);
-  const std::string outside = folder_->path() + "/elsewhere.jpg";
-  ASSERT_TRUE(WriteFixtureImage(outside, "public.jpeg", 8, 8));
-  ASSERT_EQ(::link(outside.c_str(), path("linked.jpg").c_str()), 0);
+  Bytes photo = jpegBytes(folder_->path() + "/whole.jpg", 16, 8);
+  const int fd = ::open(path("open.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(writeAll(fd, photo.data(), photo.size()));
   library->synchronize();
-  EXPECT_FALSE(recordNamed(library->snapshot(), "linked.jpg"));
+  EXPECT_FALSE(recordNamed(library->snapshot(), "open.jpg"));
   // The watcher's own burst brings it in, with no synchronization asked.
   ASSERT_TRUE(observer->waitForChanges(1));
-  EXPECT_TRUE(recordNamed(library->snapshot(), "linked.jpg"));
-  EXPECT_EQ(mentionsOf(*observer, before, "linked.jpg").inserted, 1);
+  EXPECT_TRUE(recordNamed(library->snapshot(), "open.jpg"));
+  EXPECT_EQ(mentionsOf(*observer, before, "open.jpg").inserted, 1);
+  ASSERT_EQ(::close(fd), 0);
+
+  ASSERT_EQ(::link((folder_->path() + "/whole.jpg").c_str(), path("linked.jpg").c_str()), 0);
+  library->synchronize();
+  auto linked = recordNamed(library->snapshot(), "linked.jpg");
+  ASSERT_TRUE(linked);
+  struct timespec later[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(linked->mtimeNs / 1000000000) + 100, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path("linked.jpg").c_str(), later, 0), 0);
+  library->synchronize();
+  auto touched = recordNamed(library->snapshot(), "linked.jpg");
+  ASSERT_TRUE(touched);
+  EXPECT_EQ(touched->mtimeNs, linked->mtimeNs + 100 * 1000000000LL - linked->mtimeNs % 1000000000);
   library->unregisterChangeObserver(observer.get());
 }
