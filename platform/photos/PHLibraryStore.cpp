@@ -463,16 +463,11 @@ int upsertAlbum(sqlite3* db, const PHAlbumRecord& album) {
 
 }  // namespace
 
-void PHLibraryStore::writeRecord(PHAssetRecord& r) {
+void PHLibraryStore::writeRecord(const PHAssetRecord& r) {
   if (!db_ || !reconciling_) return;
-  if (upsertAsset(db_, r) != SQLITE_CONSTRAINT) return;
-  // Another identifier holds the path: the row that is there stays, and
-  // this record takes its identifier and date of addition.
-  Statement q(db_, "SELECT id, added FROM assets WHERE path = ?");
-  q.text(1, r.relativePath);
-  if (q.step() != SQLITE_ROW) return;
-  r.localIdentifier = q.columnText(0);
-  r.addedDate = q.columnReal(1);
+  // Another identifier holding the path fails the statement: the row that
+  // is there stays (the reconcile started from every committed row, so
+  // only an index changed behind SQLite's back gets here).
   upsertAsset(db_, r);
 }
 
@@ -481,13 +476,8 @@ void PHLibraryStore::deleteRecord(const std::string& identifier) {
   Statement(db_, "DELETE FROM assets WHERE id = ?").text(1, identifier).step();
 }
 
-void PHLibraryStore::writeAlbum(PHAlbumRecord& album) {
+void PHLibraryStore::writeAlbum(const PHAlbumRecord& album) {
   if (!db_ || !reconciling_) return;
-  if (upsertAlbum(db_, album) != SQLITE_CONSTRAINT) return;
-  Statement q(db_, "SELECT id FROM albums WHERE path = ?");
-  q.text(1, album.relativePath);
-  if (q.step() != SQLITE_ROW) return;
-  album.localIdentifier = q.columnText(0);
   upsertAlbum(db_, album);
 }
 

@@ -120,9 +120,9 @@ class PHLibraryStore {
   // committed since this one last looked; false when the lock could not be
   // had (the scan then writes nothing).
   bool beginReconcile();
-  void writeRecord(PHAssetRecord& record);
+  void writeRecord(const PHAssetRecord& record);
   void deleteRecord(const std::string& identifier);
-  void writeAlbum(PHAlbumRecord& album);
+  void writeAlbum(const PHAlbumRecord& album);
   void deleteAlbum(const std::string& identifier);
 
   const std::string root_;
