@@ -172,10 +172,6 @@ TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
   // An image offered to a video request is none of its media types.
   EXPECT_TRUE(IsError(pick("video", Value(), UISystemPickerAnswer::picked({image})),
                       "file_picker_error"));
-  // Several items would need the media asset picker.
-  EXPECT_TRUE(IsError(peer_->call(kPickerChannel, "image",
-                                  Value::map({{"allowMultipleSelection", Value(true)}})),
-                      "file_picker_error"));
 }
 
 TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
