@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <vector>
 
 #include "image_loading/cache/ILFileAttributeHelper.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/FilePath.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSURL.h"
@@ -161,14 +164,32 @@ NSDataPtr ILDiskCache::dataForKey(const std::string& key) {
 }
 
 bool ILDiskCache::setData(const NSDataPtr& data, const std::string& key, NSErrorPtr* error) {
+  return write(data, nullptr, key, error, nullptr);
+}
+
+bool ILDiskCache::setDataWithExtendedData(const NSDataPtr& data, const NSDataPtr& extendedData,
+                                          const std::string& key, NSErrorPtr* error,
+                                          NSErrorPtr* extendedError) {
+  return write(data, extendedData, key, error, extendedError);
+}
+
+bool ILDiskCache::write(const NSDataPtr& data, const NSDataPtr& extendedData, const std::string& key,
+                        NSErrorPtr* error, NSErrorPtr* extendedError) {
   NSParameterAssert(data);
   // The folder may have been removed behind our back (a user clearing caches).
   if (!fileManager_->fileExistsAtPath(diskCachePath_)) createFolder();
+  std::function<void(const std::string&)> attach;
+  if (extendedData) {
+    attach = [&extendedData, extendedError](const std::string& temporary) {
+      ILFileAttributeHelper::setExtendedAttribute(ILDiskCacheExtendedAttributeName, extendedData->vector(),
+                                                  temporary, false, true, extendedError);
+    };
+  }
   // The cache file's name may already use all 255 bytes, so the temporary
   // name is a short one of its own rather than the file name plus a suffix.
-  return fileManager_->createFileAtPath(
-      cachePathForKey(key), JoinPath(diskCachePath_, std::string(kTempPrefix) + "XXXXXX"),
-      data->vector(), error);
+  return WriteFileAtomicallyPreparing(fileManager_->fileIO(), cachePathForKey(key),
+                             JoinPath(diskCachePath_, std::string(kTempPrefix) + "XXXXXX"), data->bytes(),
+                             data->length(), error, attach);
 }
 
 NSDataPtr ILDiskCache::extendedDataForKey(const std::string& key) {

@@ -44,6 +44,19 @@ class ILDiskCacheProtocol {
   // nullptr data removes the extended data.
   virtual bool setExtendedData(const NSDataPtr& data, const std::string& key,
                                NSErrorPtr* error = nullptr) = 0;
+  // Stores the data with its extended data (nullptr: none), so that the
+  // file never shows under its cache name without it, nor keeps another
+  // file's. False, with the error, when the data was not stored. Extended
+  // data the file system refuses (too large for one attribute) leaves the
+  // data stored without it and fills `extendedError`. A disk cache that
+  // cannot do both in one step gets the two calls.
+  virtual bool setDataWithExtendedData(const NSDataPtr& data, const NSDataPtr& extendedData,
+                                       const std::string& key, NSErrorPtr* error = nullptr,
+                                       NSErrorPtr* extendedError = nullptr) {
+    if (!setData(data, key, error)) return false;
+    if (extendedData) setExtendedData(extendedData, key, extendedError);
+    return true;
+  }
   virtual void removeDataForKey(const std::string& key) = 0;
   virtual void removeAllData() = 0;
   virtual void removeExpiredData() = 0;
@@ -68,6 +81,11 @@ class ILDiskCache : public ILDiskCacheProtocol {
   NSDataPtr extendedDataForKey(const std::string& key) override;
   bool setExtendedData(const NSDataPtr& data, const std::string& key,
                        NSErrorPtr* error = nullptr) override;
+  // The attribute is put on the temporary file, which the rename then brings
+  // in with the data.
+  bool setDataWithExtendedData(const NSDataPtr& data, const NSDataPtr& extendedData,
+                               const std::string& key, NSErrorPtr* error = nullptr,
+                               NSErrorPtr* extendedError = nullptr) override;
   void removeDataForKey(const std::string& key) override;
   void removeAllData() override;
   // Removes files past maxDiskAge by the configured date, then, over
@@ -83,6 +101,8 @@ class ILDiskCache : public ILDiskCacheProtocol {
   void moveCacheDirectory(const std::string& srcPath, const std::string& dstPath);
 
  private:
+  bool write(const NSDataPtr& data, const NSDataPtr& extendedData, const std::string& key,
+             NSErrorPtr* error, NSErrorPtr* extendedError);
   void createFolder();
   // Temporaries of writes that never finished (a process killed midway):
   // untouched for a minute, nobody is writing them any more.

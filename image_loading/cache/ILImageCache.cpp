@@ -376,13 +376,10 @@ void ILImageCache::storeImage(const UIImagePtr& image, const NSDataPtr& imageDat
 void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
                                const std::string& key, ILCallbackQueuePtr callbackQueue,
                                ILImageCacheCompletion completion) {
-  NSErrorPtr writeError;
-  if (data && !ioDisk().setData(data, key, &writeError)) {
-    // A full disk or a vanished folder: said, not hidden; the old file stays.
-    os_log_with_type(ILDefaultLog(), OSLogType::Error,
-                     "Image data not stored for " + key + ": " +
-                         (writeError ? writeError->localizedDescription() : "unknown error"));
-  } else if (data) {
+  if (data) {
+    // Archived first, so that the data and its extended data reach the disk
+    // together: a write cut short never leaves one without the other.
+    NSDataPtr extendedData;
     if (std::shared_ptr<NSObject> extended = image ? il_extendedObject(*image) : nullptr) {
       NSErrorPtr error;
       std::optional<Bytes> archived = ILExtendedObjectCoding::archive(*extended, &error);
@@ -390,13 +387,24 @@ void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
         os_log_with_type(ILDefaultLog(), OSLogType::Error,
                          "NSKeyedArchiver archive failed with error: " +
                              error->localizedDescription());
-      } else if (!ioDisk().setExtendedData(NSData::dataWithBytes(std::move(*archived)), key,
-                                              &error)) {
-        // Too large for an attribute, or the file is gone: said, not hidden.
-        os_log_with_type(ILDefaultLog(), OSLogType::Error,
-                         "Extended data not stored for " + key + ": " +
-                             error->localizedDescription());
+      } else {
+        extendedData = NSData::dataWithBytes(std::move(*archived));
       }
+    }
+    NSErrorPtr writeError, extendedError;
+    const bool stored = extendedData
+                            ? ioDisk().setDataWithExtendedData(data, extendedData, key, &writeError, &extendedError)
+                            : ioDisk().setData(data, key, &writeError);
+    if (!stored) {
+      // A full disk or a vanished folder: said, not hidden; the old file stays.
+      os_log_with_type(ILDefaultLog(), OSLogType::Error,
+                       "Image data not stored for " + key + ": " +
+                           (writeError ? writeError->localizedDescription() : "unknown error"));
+    } else if (extendedError) {
+      // Too large for an attribute: said, not hidden.
+      os_log_with_type(ILDefaultLog(), OSLogType::Error,
+                       "Extended data not stored for " + key + ": " +
+                           extendedError->localizedDescription());
     }
   }
   if (!completion) return;

@@ -8,7 +8,11 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
+
+#include "NSError.h"
 
 class FileIO {
  public:
@@ -24,3 +28,10 @@ class FileIO {
   // The plain POSIX calls, shared by everyone who was given no other.
   static const std::shared_ptr<FileIO>& system();
 };
+
+// WriteFileAtomically() through `io`, calling `beforeSync` with the
+// temporary's path once the data is written, to give the file what must
+// appear with it (extended attributes): the rename then brings both at once.
+bool WriteFileAtomicallyPreparing(FileIO& io, const std::string& path, std::string tempTemplate,
+                                  const void* data, size_t length, NSErrorPtr* error,
+                                  const std::function<void(const std::string& temporary)>& beforeSync);

@@ -46,6 +46,12 @@ bool WriteFileAtomically(const std::string& path, std::string tmp, const void* d
 
 bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tmp, const void* data,
                          size_t length, NSErrorPtr* error) {
+  return WriteFileAtomicallyPreparing(io, path, std::move(tmp), data, length, error, {});
+}
+
+bool WriteFileAtomicallyPreparing(FileIO& io, const std::string& path, std::string tmp, const void* data,
+                                  size_t length, NSErrorPtr* error,
+                                  const std::function<void(const std::string& temporary)>& beforeSync) {
   int fd = io.makeTemporary(tmp.data());
   if (fd < 0) {
     setError(error, errno, "mkstemp");
@@ -53,6 +59,7 @@ bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tmp, c
   }
   ::fchmod(fd, 0644);
   const bool written = writeAll(io, fd, static_cast<const uint8_t*>(data), length);
+  if (written && beforeSync) beforeSync(tmp);
   const bool ok = written && io.sync(fd) == 0;
   int err = errno;
   // A full disk may only show when the data is flushed at close.

@@ -7,26 +7,43 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace {
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
-                           IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+                           IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_OPEN |
+                           IN_CLOSE_NOWRITE;
+// Opening and closing unwritten change nothing a reading shows (the library
+// itself reads its files all the time): they only count who holds a file.
+constexpr uint32_t kOpenClose = IN_OPEN | IN_CLOSE_NOWRITE | IN_ISDIR;
+
+int millisecondsUntil(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
+  // Rounded up, so that a wake-up never comes a hair before its deadline.
+  if (when > now + std::chrono::milliseconds(ms)) ++ms;
+  return static_cast<int>(std::max<int64_t>(0, ms));
 }
+}  // namespace
 
 PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst)
     : root_(std::move(root)), onBurst_(std::move(onBurst)) {
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (inotifyFd_ < 0 || stopFd_ < 0) {
-    if (inotifyFd_ >= 0) close(inotifyFd_);
-    if (stopFd_ >= 0) close(stopFd_);
-    inotifyFd_ = stopFd_ = -1;
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (inotifyFd_ < 0 || stopFd_ < 0 || wakeFd_ < 0) {
+    for (int fd : {inotifyFd_, stopFd_, wakeFd_}) {
+      if (fd >= 0) close(fd);
+    }
+    inotifyFd_ = stopFd_ = wakeFd_ = -1;
     return;
   }
-  watchTree(root_);
-  // From here on the watch table belongs to the watcher's thread.
-  watcherThread_.detach();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watchTree(root_);
+  }
   thread_ = std::thread([this] { run(); });
 }
 
@@ -37,13 +54,21 @@ PHFolderWatcher::~PHFolderWatcher() {
   thread_.join();
   close(inotifyFd_);
   close(stopFd_);
+  close(wakeFd_);
+}
+
+std::string PHFolderWatcher::relativePath(const std::string& folder, const std::string& name) const {
+  if (folder.size() <= root_.size()) return name;
+  return folder.substr(root_.size() + 1) + "/" + name;
 }
 
 void PHFolderWatcher::watchTree(const std::string& path) {
-  QX_DCHECK_SEQUENCE(watcherThread_);
+  // An unreadable folder cannot be watched yet; its permission change, seen
+  // from its parent, brings it back here.
   int wd = inotify_add_watch(inotifyFd_, path.c_str(), kMask | IN_DONT_FOLLOW);
   if (wd < 0) return;
   watches_[wd] = path;
+  watchedPaths_.insert(path);
   DIR* dir = opendir(path.c_str());
   if (!dir) return;
   while (dirent* entry = readdir(dir)) {
@@ -56,8 +81,8 @@ void PHFolderWatcher::watchTree(const std::string& path) {
 }
 
 bool PHFolderWatcher::drainEvents() {
-  QX_DCHECK_SEQUENCE(watcherThread_);
   bool visible = false;
+  const Clock::time_point now = Clock::now();
   alignas(inotify_event) char buffer[16384];
   for (;;) {
     ssize_t n = read(inotifyFd_, buffer, sizeof buffer);
@@ -65,37 +90,132 @@ bool PHFolderWatcher::drainEvents() {
     for (char* p = buffer; p < buffer + n;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
       p += sizeof(inotify_event) + event->len;
+      auto folder = watches_.find(event->wd);
       if (event->mask & IN_IGNORED) {
-        watches_.erase(event->wd);
+        if (folder != watches_.end()) {
+          watchedPaths_.erase(folder->second);
+          watches_.erase(folder);
+        }
         continue;
       }
       const char* name = event->len ? event->name : "";
       if (name[0] == '.') continue;
-      visible = true;
-      if ((event->mask & (IN_CREATE | IN_MOVED_TO)) && (event->mask & IN_ISDIR)) {
-        auto parent = watches_.find(event->wd);
-        if (parent != watches_.end()) watchTree(parent->second + "/" + name);
+      if (event->mask & ~kOpenClose) visible = true;
+      if (folder == watches_.end() || !*name) continue;
+      const std::string child = folder->second + "/" + name;
+      if (event->mask & IN_ISDIR) {
+        if ((event->mask & (IN_CREATE | IN_MOVED_TO)) ||
+            ((event->mask & IN_ATTRIB) && !watchedPaths_.count(child))) {
+          watchTree(child);
+        }
+        continue;
       }
+      noteFileEvent(relativePath(folder->second, name), event->mask, now);
     }
   }
   return visible;
 }
 
+void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now) {
+  if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+    holders_.erase(relative);
+    return;
+  }
+  if (mask & IN_OPEN) ++holders_[relative].opens;
+  auto it = holders_.find(relative);
+  // A write needs an open: a time set with utimes() shows as a modification
+  // too, and a file opened before the watch began is not counted.
+  if ((mask & (IN_CREATE | IN_MODIFY)) && it != holders_.end()) {
+    it->second.written = true;
+    it->second.lastWrite = now;
+  }
+  if ((mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && it != holders_.end() && --it->second.opens <= 0) {
+    holders_.erase(it);
+  }
+}
+
+bool PHFolderWatcher::isWriting(const Holder& holder, Clock::time_point now) {
+  return holder.written && now - holder.lastWrite < std::chrono::milliseconds(kSettleMilliseconds);
+}
+
+bool PHFolderWatcher::settleWriters(Clock::time_point now) {
+  bool settled = false;
+  for (auto& [path, holder] : holders_) {
+    if (holder.written && !isWriting(holder, now)) {
+      holder.written = false;  // still open, but done writing as far as anyone can tell
+      settled = true;
+    }
+  }
+  return settled;
+}
+
+int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
+  int soonest = -1;
+  for (auto& [path, holder] : holders_) {
+    if (!holder.written) continue;
+    const int ms = millisecondsUntil(holder.lastWrite + std::chrono::milliseconds(kSettleMilliseconds), now);
+    if (soonest < 0 || ms < soonest) soonest = ms;
+  }
+  return soonest;
+}
+
+void PHFolderWatcher::catchUp() {
+  if (inotifyFd_ < 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    drainEvents();
+    settleWriters(Clock::now());
+  }
+  // The watcher may be asleep with no deadline while a writer it never
+  // read about now needs one.
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::set<std::string> out;
+  const Clock::time_point now = Clock::now();
+  for (auto& [path, holder] : holders_) {
+    if (isWriting(holder, now)) out.insert(path);
+  }
+  return out;
+}
+
 void PHFolderWatcher::run() {
-  bool pending = false;
+  std::optional<Clock::time_point> quietAt;  // when the burst under way is reported
   for (;;) {
-    pollfd fds[2] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, pending ? kQuietMilliseconds : -1);
+    Clock::time_point now = Clock::now();
+    int timeout;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      timeout = msUntilNextSettle(now);
+    }
+    if (quietAt) {
+      const int quiet = millisecondsUntil(*quietAt, now);
+      timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
+    }
+    pollfd fds[3] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int ready = poll(fds, 3, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) return;
-    if (ready == 0) {
-      pending = false;
-      onBurst_();
-      continue;
+    if (fds[2].revents) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
     }
-    if (fds[0].revents & POLLIN) pending = drainEvents() || pending;
+    now = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if ((fds[0].revents & POLLIN) && drainEvents()) quietAt = now + std::chrono::milliseconds(kQuietMilliseconds);
+      // A writer done without a close changes what the folder shows.
+      if (settleWriters(now) && !quietAt) quietAt = now;
+    }
+    if (quietAt && now >= *quietAt) {
+      quietAt.reset();
+      onBurst_();
+    }
   }
 }

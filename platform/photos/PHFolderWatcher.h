@@ -5,14 +5,23 @@
 // inotify descriptor and only hands each burst on through the callback (the
 // same exception as the network path monitor's netlink reader). Hidden names
 // (the index and its journal, ".tmp" folders) are not events.
+//
+// A file written to while someone holds it open (opens and closes are
+// counted) is "being written": half a photo is no photo. It stops being so
+// when the last holder closes it, or once it has seen no write for
+// kSettleMilliseconds (a writer that keeps it open idle), and that ends a
+// burst too. Opening and reading alone are no events.
+// A subfolder that could not be watched (unreadable) is watched as soon as
+// its permissions change.
 
-#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
-
-#include "platform/foundation/ThreadChecks.h"
 
 class PHFolderWatcher {
  public:
@@ -24,22 +33,43 @@ class PHFolderWatcher {
 
   bool isWatching() const { return inotifyFd_ >= 0; }
 
+  // Takes in the events the kernel has queued so far (what any file call
+  // that returned before made), from any thread, so that a reading of the
+  // folder made now knows of every writer still at work.
+  void catchUp();
+  // Paths (below the root) of the files being written.
+  std::set<std::string> filesBeingWritten() const;
+
   // Real time a burst must stay quiet before it is reported: kernel events
   // arrive in real time, whatever clock the rest of the process reads.
   static constexpr int kQuietMilliseconds = 60;
+  static constexpr int kSettleMilliseconds = 2000;
 
  private:
+  using Clock = std::chrono::steady_clock;
   void run();
   void watchTree(const std::string& path);
-  bool drainEvents();  // true when a visible name changed
+  // Who holds a file open, and whether it was written since it was opened.
+  struct Holder {
+    int opens = 0;
+    bool written = false;
+    Clock::time_point lastWrite;
+  };
+  static bool isWriting(const Holder& holder, Clock::time_point now);
+  bool drainEvents();  // true when a visible name changed; mutex_ held
+  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now);  // mutex_ held
+  bool settleWriters(Clock::time_point now);  // true when one settled; mutex_ held
+  int msUntilNextSettle(Clock::time_point now) const;  // -1: none; mutex_ held
+  std::string relativePath(const std::string& folder, const std::string& name) const;
 
   const std::string root_;
   std::function<void()> onBurst_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;
-  // The creating thread fills the watch table, then the watcher's thread
-  // alone touches it.
-  SequenceChecker watcherThread_;
-  std::map<int, std::string> watches_;
+  int wakeFd_ = -1;  // a catch-up took events in: the watcher's deadlines moved
+  mutable std::mutex mutex_;
+  std::map<int, std::string> watches_;  // guarded by mutex_
+  std::set<std::string> watchedPaths_;  // guarded by mutex_
+  std::map<std::string, Holder> holders_;  // guarded by mutex_
   std::thread thread_;
 };

@@ -11,7 +11,9 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <cstdio>
 #include <set>
+#include <tuple>
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/foundation/NSFileManager.h"
@@ -276,17 +278,57 @@ const PHAlbumRecord* PHLibrarySnapshot::albumWithIdentifier(const std::string& i
 
 std::string PHLibraryStore::newLocalIdentifier() { return NSRandomUUIDString() + "/L0/001"; }
 
+std::string PHLibraryStore::containerIndexPath(const std::string& root) {
+  // FNV-1a of the folder's path: stable from one start to the next.
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : root) hash = (hash ^ c) * 1099511628211ull;
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+  auto library = NSFileManager::defaultManager()->URLsForDirectory(NSSearchPathDirectory::Library);
+  return library.front()->path() + "/PhotoLibraryIndexes/" + name + ".sqlite";
+}
+
+namespace {
+
+void copyIndex(const std::string& from, const std::string& to) {
+  sqlite3* source = nullptr;
+  sqlite3* target = nullptr;
+  if (sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_open_v2(to.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+    if (sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main")) {
+      sqlite3_backup_step(backup, -1);
+      sqlite3_backup_finish(backup);
+    }
+  }
+  sqlite3_close(target);
+  sqlite3_close(source);
+}
+
+}  // namespace
+
 PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
   NSFileManager::defaultManager()->createDirectoryAtPath(root_, true);
+  indexPath_ = root_ + "/" + indexFileName();
+  // A folder that cannot take the index (and its journal) would give every
+  // file a new identifier on each start.
+  if (::access(root_.c_str(), W_OK) != 0) {
+    const std::string inFolder = indexPath_;
+    indexPath_ = containerIndexPath(root_);
+    NSFileManager::defaultManager()->createDirectoryAtPath(indexPath_.substr(0, indexPath_.rfind('/')), true);
+    // A folder made read-only after it held its index: its identifiers
+    // carry over.
+    struct stat st;
+    if (::stat(indexPath_.c_str(), &st) != 0 && ::stat(inFolder.c_str(), &st) == 0) copyIndex(inFolder, indexPath_);
+  }
   if (!openIndex()) {
     // The index is derived data: a damaged one is dropped and rebuilt.
     if (db_) sqlite3_close(db_);
     db_ = nullptr;
-    unlink((root_ + "/" + indexFileName()).c_str());
+    unlink(indexPath_.c_str());
     rebuilt_ = true;
     if (!openIndex()) {
       os_log_with_type(os_log_create("PhotoLibrary", "index"), OSLogType::Error,
-                       "photo library index at " + root_ + " cannot be created; running without one");
+                       "photo library index at " + indexPath_ + " cannot be created; running without one");
       if (db_) sqlite3_close(db_);
       db_ = nullptr;
     }
@@ -299,12 +341,13 @@ PHLibraryStore::~PHLibraryStore() {
 }
 
 bool PHLibraryStore::openIndex() {
-  std::string path = root_ + "/" + indexFileName();
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+  if (sqlite3_open_v2(indexPath_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     return false;
   }
-  sqlite3_busy_timeout(db_, 2000);
+  // Another process's scan holds the write lock only while it reconciles
+  // (metadata is read before), so a wait this long means it is stuck.
+  sqlite3_busy_timeout(db_, 10000);
   {
     Statement check(db_, "PRAGMA quick_check");
     if (check.step() != SQLITE_ROW || check.columnText(0) != "ok") return false;
@@ -320,6 +363,12 @@ bool PHLibraryStore::openIndex() {
 }
 
 void PHLibraryStore::loadIndex() {
+  byPath_.clear();
+  albumsByPath_.clear();
+  {
+    Statement v(db_, "PRAGMA data_version");
+    dataVersion_ = v.step() == SQLITE_ROW ? v.columnInt(0) : -1;
+  }
   Statement q(db_,
               "SELECT id, path, album, uti, inode, size, mtime, ctime, media, subtypes, width,"
               " height, orientation, duration, created, modified, added, has_loc, lat, lon, alt,"
@@ -358,9 +407,40 @@ void PHLibraryStore::loadIndex() {
   }
 }
 
-void PHLibraryStore::writeRecord(const PHAssetRecord& r) {
-  if (!db_) return;
-  Statement s(db_, "INSERT OR REPLACE INTO assets VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+bool PHLibraryStore::beginReconcile() {
+  if (!db_) return false;
+  // IMMEDIATE: the write lock from the start, so two processes never both
+  // decide that a file is new.
+  reconciling_ = false;
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    os_log_with_type(os_log_create("PhotoLibrary", "index"), OSLogType::Error,
+                     "photo library index at " + indexPath_ + " is locked: " + sqlite3_errmsg(db_));
+    return false;
+  }
+  int64_t version = -1;
+  {
+    Statement v(db_, "PRAGMA data_version");
+    if (v.step() == SQLITE_ROW) version = v.columnInt(0);
+  }
+  // Another connection committed: its rows are the truth to start from.
+  if (version != dataVersion_) loadIndex();
+  reconciling_ = true;
+  return true;
+}
+
+namespace {
+
+const char* kUpsertAsset =
+    "INSERT INTO assets VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(id) DO UPDATE SET"
+    " path=excluded.path, album=excluded.album, uti=excluded.uti, inode=excluded.inode,"
+    " size=excluded.size, mtime=excluded.mtime, ctime=excluded.ctime, media=excluded.media,"
+    " subtypes=excluded.subtypes, width=excluded.width, height=excluded.height,"
+    " orientation=excluded.orientation, duration=excluded.duration, created=excluded.created,"
+    " modified=excluded.modified, added=excluded.added, has_loc=excluded.has_loc, lat=excluded.lat,"
+    " lon=excluded.lon, alt=excluded.alt, favorite=excluded.favorite";
+
+int upsertAsset(sqlite3* db, const PHAssetRecord& r) {
+  Statement s(db, kUpsertAsset);
   s.text(1, r.localIdentifier).text(2, r.relativePath).text(3, r.albumPath).text(4, r.typeIdentifier);
   s.integer(5, static_cast<int64_t>(r.inode)).integer(6, r.fileSize).integer(7, r.mtimeNs);
   s.integer(8, r.ctimeNs).integer(9, r.mediaType).integer(10, static_cast<int64_t>(r.mediaSubtypes));
@@ -368,17 +448,12 @@ void PHLibraryStore::writeRecord(const PHAssetRecord& r) {
   s.real(14, r.duration).real(15, r.creationDate).real(16, r.modificationDate).real(17, r.addedDate);
   s.integer(18, r.hasLocation).real(19, r.latitude).real(20, r.longitude).real(21, r.altitude);
   s.integer(22, r.favorite);
-  s.step();
+  return s.step();
 }
 
-void PHLibraryStore::deleteRecord(const std::string& identifier) {
-  if (!db_) return;
-  Statement(db_, "DELETE FROM assets WHERE id = ?").text(1, identifier).step();
-}
-
-void PHLibraryStore::writeAlbum(const PHAlbumRecord& album) {
-  if (!db_) return;
-  Statement(db_, "INSERT OR REPLACE INTO albums VALUES(?,?,?,?)")
+int upsertAlbum(sqlite3* db, const PHAlbumRecord& album) {
+  return Statement(db, "INSERT INTO albums VALUES(?,?,?,?) ON CONFLICT(id) DO UPDATE SET"
+                       " path=excluded.path, title=excluded.title, inode=excluded.inode")
       .text(1, album.localIdentifier)
       .text(2, album.relativePath)
       .text(3, album.title)
@@ -386,8 +461,28 @@ void PHLibraryStore::writeAlbum(const PHAlbumRecord& album) {
       .step();
 }
 
+}  // namespace
+
+void PHLibraryStore::writeRecord(const PHAssetRecord& r) {
+  if (!db_ || !reconciling_) return;
+  // Another identifier holding the path fails the statement: the row that
+  // is there stays (the reconcile started from every committed row, so
+  // only an index changed behind SQLite's back gets here).
+  upsertAsset(db_, r);
+}
+
+void PHLibraryStore::deleteRecord(const std::string& identifier) {
+  if (!db_ || !reconciling_) return;
+  Statement(db_, "DELETE FROM assets WHERE id = ?").text(1, identifier).step();
+}
+
+void PHLibraryStore::writeAlbum(const PHAlbumRecord& album) {
+  if (!db_ || !reconciling_) return;
+  upsertAlbum(db_, album);
+}
+
 void PHLibraryStore::deleteAlbum(const std::string& identifier) {
-  if (!db_) return;
+  if (!db_ || !reconciling_) return;
   Statement(db_, "DELETE FROM albums WHERE id = ?").text(1, identifier).step();
 }
 
@@ -402,13 +497,40 @@ PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
   return snapshot_;
 }
 
-PHLibrarySnapshotPtr PHLibraryStore::scan() {
+namespace {
+
+bool sameFile(const PHAssetRecord& record, const FoundFile& f) {
+  return record.inode == static_cast<uint64_t>(f.st.st_ino) && record.fileSize == f.st.st_size &&
+         record.mtimeNs == nanoseconds(f.st.st_mtim);
+}
+
+}  // namespace
+
+PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWritten) {
   QX_DCHECK_SEQUENCE(scanSequence_);
   std::vector<FoundFile> files, folders;
   walk(root_, "", files, folders);
 
+  // Metadata is read before the index is locked, for the files that are new
+  // or rewritten by what this process knew: reading thousands of files
+  // under the lock would stall every other process sharing the index.
+  std::map<std::string, std::optional<PHAssetRecord>> readAhead;
+  {
+    std::set<std::tuple<uint64_t, int64_t, int64_t>> knownFiles;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (auto& [path, record] : byPath_) knownFiles.insert({record.inode, record.fileSize, record.mtimeNs});
+    lock.unlock();
+    for (auto& f : files) {
+      if (beingWritten.count(f.relativePath)) continue;
+      if (knownFiles.count({f.st.st_ino, f.st.st_size, nanoseconds(f.st.st_mtim)})) continue;
+      PHAssetRecord fresh;
+      auto& slot = readAhead[f.relativePath];
+      if (PHReadFileMetadata(root_ + "/" + f.relativePath, f.name, fresh)) slot = std::move(fresh);
+    }
+  }
+
   std::lock_guard<std::mutex> lock(mutex_);
-  if (db_) sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  const bool writing = beginReconcile();
   // The platform clock, so that dates of addition follow it like every
   // other date the library hands out.
   double now = PlatformClock::wallNow();
@@ -437,7 +559,7 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
     album.title = f.name;
     album.inode = inode;
     if (known == albumsByPath_.end() || known->second.localIdentifier != album.localIdentifier ||
-        known->second.title != album.title) {
+        known->second.title != album.title || known->second.inode != album.inode) {
       if (known != albumsByPath_.end() && known->second.localIdentifier != album.localIdentifier) {
         deleteAlbum(known->second.localIdentifier);
       }
@@ -462,10 +584,14 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
     std::string abs = root_ + "/" + f.relativePath;
     int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
     auto known = byPath_.find(f.relativePath);
+    if (beingWritten.count(f.relativePath)) {
+      // Half a file is no asset yet: it shows (or changes) once written.
+      if (known != byPath_.end()) assets[f.relativePath] = known->second;
+      continue;
+    }
     PHAssetRecord record;
     bool dirty = true;
-    if (known != byPath_.end() && known->second.inode == static_cast<uint64_t>(f.st.st_ino) &&
-        known->second.fileSize == f.st.st_size && known->second.mtimeNs == mtime) {
+    if (known != byPath_.end() && sameFile(known->second, f)) {
       record = known->second;
       dirty = false;
       if (record.ctimeNs != ctime) {
@@ -486,7 +612,12 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
       record.favorite = favorite;
     } else {
       PHAssetRecord fresh;
-      if (!PHReadFileMetadata(abs, f.name, fresh)) continue;
+      if (auto ahead = readAhead.find(f.relativePath); ahead != readAhead.end()) {
+        if (!ahead->second) continue;
+        fresh = *ahead->second;
+      } else if (!PHReadFileMetadata(abs, f.name, fresh)) {
+        continue;
+      }
       if (known != byPath_.end()) {
         fresh.localIdentifier = known->second.localIdentifier;
         fresh.addedDate = known->second.addedDate;
@@ -518,7 +649,15 @@ PHLibrarySnapshotPtr PHLibraryStore::scan() {
     if (!assets.count(record.relativePath)) deleteRecord(record.localIdentifier);
   }
   byPath_ = std::move(assets);
-  if (db_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (writing) {
+    reconciling_ = false;
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      os_log_with_type(os_log_create("PhotoLibrary", "index"), OSLogType::Error,
+                       "photo library index at " + indexPath_ + " not written: " + sqlite3_errmsg(db_));
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      dataVersion_ = -1;  // what the index holds is read again next time
+    }
+  }
 
   auto snap = std::make_shared<PHLibrarySnapshot>();
   snap->root = root_;

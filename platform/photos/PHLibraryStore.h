@@ -6,13 +6,18 @@
 // identifier, matched by inode and size), the date each file was added and
 // the metadata read from it. The folder stays the only truth: a missing or
 // corrupt index is rebuilt from it; favourites live in the files' extended
-// attribute "user.qx.favorite".
+// attribute "user.qx.favorite". A folder this process cannot write keeps its
+// index in the application container instead, so its identifiers still
+// hold across starts. Several processes may share one index: each scan
+// reconciles under the index's write lock, starting from the rows the
+// others committed, so a file gets one identifier whoever sees it first.
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -89,7 +94,10 @@ class PHLibraryStore {
   const std::string& root() const { return root_; }
   // Brings the index in line with the folder and answers the new view. Scans
   // stay on one sequence (the library's queue): the index is written there.
-  PHLibrarySnapshotPtr scan();
+  // Files named in `beingWritten` (relative paths) are still open in a
+  // writer: a new one is left out and a known one keeps its last record
+  // until the writer is done.
+  PHLibrarySnapshotPtr scan(const std::set<std::string>& beingWritten = {});
   PHLibrarySnapshotPtr snapshot() const;
   // The identifier a file about to be written will get when the next scan
   // finds it (placeholders of change requests).
@@ -99,16 +107,28 @@ class PHLibraryStore {
 
   static std::string indexFileName() { return ".photolibrary.sqlite"; }
   static std::string newLocalIdentifier();
+  // Where the index lives: in the folder, or in the container when the
+  // folder cannot be written.
+  const std::string& indexPath() const { return indexPath_; }
+  // The container's place for the index of a folder that cannot hold it.
+  static std::string containerIndexPath(const std::string& root);
 
  private:
   bool openIndex();
   void loadIndex();
+  // Takes the index's write lock and reloads the rows when another process
+  // committed since this one last looked; false when the lock could not be
+  // had (the scan then writes nothing).
+  bool beginReconcile();
   void writeRecord(const PHAssetRecord& record);
   void deleteRecord(const std::string& identifier);
   void writeAlbum(const PHAlbumRecord& album);
   void deleteAlbum(const std::string& identifier);
 
   const std::string root_;
+  std::string indexPath_;
+  int64_t dataVersion_ = -1;  // the index's change mark at the last load
+  bool reconciling_ = false;  // inside a scan's write transaction
   sqlite3* db_ = nullptr;
   bool rebuilt_ = false;
   mutable std::mutex mutex_;

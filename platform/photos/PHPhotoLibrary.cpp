@@ -80,14 +80,22 @@ PHPhotoLibrary::PHPhotoLibrary(std::string folder)
   dispatch_sync(queue_, [this] { store_->scan(); });
 }
 
-PHPhotoLibrary::~PHPhotoLibrary() { watcher_.reset(); }
+PHPhotoLibrary::~PHPhotoLibrary() {
+  std::shared_ptr<PHFolderWatcher> watcher;
+  {
+    std::lock_guard<std::mutex> lock(watcherMutex_);
+    watcher = std::move(watcher_);
+  }
+}
 
 void PHPhotoLibrary::startWatching() {
   std::weak_ptr<PHPhotoLibrary> weak = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
   dispatch_queue_t queue = queue_;
-  watcher_ = std::make_unique<PHFolderWatcher>(store_->root(), [weak, queue] {
+  auto watcher = std::make_shared<PHFolderWatcher>(store_->root(), [weak, queue] {
     dispatch_async(queue, WeakBind(weak, [](PHPhotoLibrary& library) { library.synchronizeOnQueue(); }));
   });
+  std::lock_guard<std::mutex> lock(watcherMutex_);
+  watcher_ = std::move(watcher);
 }
 
 const std::string& PHPhotoLibrary::folder() const { return store_->root(); }
@@ -147,8 +155,18 @@ void PHPhotoLibrary::synchronize() {
 }
 
 void PHPhotoLibrary::synchronizeOnQueue() {
+  std::shared_ptr<PHFolderWatcher> watcher;
+  {
+    std::lock_guard<std::mutex> lock(watcherMutex_);
+    watcher = watcher_;
+  }
+  std::set<std::string> beingWritten;
+  if (watcher) {
+    watcher->catchUp();
+    beingWritten = watcher->filesBeingWritten();
+  }
   auto before = store_->snapshot();
-  auto after = store_->scan();
+  auto after = store_->scan(beingWritten);
   publish(before, after);
 }
 

@@ -59,7 +59,8 @@ class PHPhotoLibrary : public NSObject {
 
   // Reads the folder again now, on the library's queue, and delivers the
   // change, if any; the folder watcher does this after each burst of file
-  // events.
+  // events. Files still being written are left as they were until their
+  // writers are done.
   void synchronize();
 
   std::string className() const override { return "PHPhotoLibrary"; }
@@ -71,7 +72,8 @@ class PHPhotoLibrary : public NSObject {
 
   std::unique_ptr<PHLibraryStore> store_;
   dispatch_queue_t queue_;
-  std::unique_ptr<PHFolderWatcher> watcher_;
+  mutable std::mutex watcherMutex_;
+  std::shared_ptr<PHFolderWatcher> watcher_;  // guarded by watcherMutex_
   mutable std::mutex observersMutex_;
   std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_;  // guarded by observersMutex_
 };

@@ -1,5 +1,7 @@
 #include "support/ScriptedFileIO.h"
 
+#include <sys/xattr.h>
+
 #include <algorithm>
 
 void ScriptedFileIO::failWritesAfter(uint64_t bytes, int error) {
@@ -65,7 +67,35 @@ int ScriptedFileIO::sync(int fd) {
   return FileIO::sync(fd);
 }
 
+namespace {
+
+std::map<std::string, std::string> attributesOf(const char* path) {
+  std::map<std::string, std::string> out;
+  std::string names(65536, '\0');
+  const ssize_t length = ::llistxattr(path, names.data(), names.size());
+  for (ssize_t at = 0; at < length;) {
+    const std::string name(names.data() + at);
+    at += static_cast<ssize_t>(name.size()) + 1;
+    std::string value(65536, '\0');
+    const ssize_t got = ::lgetxattr(path, name.c_str(), value.data(), value.size());
+    if (got >= 0) out[name] = value.substr(0, static_cast<size_t>(got));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<ScriptedFileIO::Rename> ScriptedFileIO::renames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return renames_;
+}
+
 int ScriptedFileIO::rename(const char* from, const char* to) {
+  {
+    Rename seen{from, to, attributesOf(from)};
+    std::lock_guard<std::mutex> lock(mutex_);
+    renames_.push_back(std::move(seen));
+  }
   if (const int error = renameError_) {
     errno = error;
     return -1;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,13 @@ class ScriptedFileIO : public FileIO {
   // Temporary files made and files removed through this seam.
   std::vector<std::string> temporaries() const;
   std::vector<std::string> unlinked() const;
+  // Each rename asked for, with the extended attributes (full names) the
+  // file carried at that moment: what a reader sees the instant it appears.
+  struct Rename {
+    std::string from, to;
+    std::map<std::string, std::string> attributes;
+  };
+  std::vector<Rename> renames() const;
 
   int makeTemporary(char* pathTemplate) override;
   ssize_t write(int fd, const void* data, size_t length) override;
@@ -43,4 +51,5 @@ class ScriptedFileIO : public FileIO {
   std::atomic<int> renameError_{0};
   std::vector<std::string> temporaries_;  // guarded by mutex_
   std::vector<std::string> unlinked_;     // guarded by mutex_
+  std::vector<Rename> renames_;           // guarded by mutex_
 };

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/types.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
@@ -630,4 +632,139 @@ TEST_F(ExporterTest, ThePurgerLeavesAlonePlacesAnotherLiveProcessUses) {
   AKImageAssetDiskPurger::shared().clear();
   EXPECT_FALSE(exists(exportRoot_));
   EXPECT_FALSE(exists(liveMarker));
+}
+
+namespace {
+
+// A copy of `movie` whose index comes first, so that it can be read front
+// to back as a pipe delivers it.
+std::string StreamableCopy(const std::string& movie, const std::string& output) {
+  auto session = AVAssetExportSession::exportSessionWithAsset(
+      AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie)), AVAssetExportPresetPassthrough);
+  if (!session) return "";
+  session->setOutputFileType(AVFileTypeMPEG4);
+  session->setOutputURL(NSURL::fileURLWithPath(output, false));
+  session->setShouldOptimizeForNetworkUse(true);
+  auto done = dispatch_semaphore_create(0);
+  session->exportAsynchronouslyWithCompletionHandler([done] { dispatch_semaphore_signal(done); });
+  if (dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) != 0) return "";
+  return session->status() == AVAssetExportSessionStatusCompleted ? output : "";
+}
+
+}  // namespace
+
+// The library answers a media object whose file is a pipe this test feeds:
+// the export session has started and opened its source before a byte
+// arrives, so the cancel reaches an export that is running.
+TEST_F(ExporterTest, CancellingAVideoWhileItIsExportedEndsItCancelledWithNoLeftovers) {
+  const std::string plain = folder_->path() + "/plain.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(plain, 32, 24, 10));
+  const std::string movie = StreamableCopy(plain, folder_->path() + "/streamable.mp4");
+  ASSERT_FALSE(movie.empty());
+  auto movieBytes = NSData::dataWithContentsOfFile(movie);
+  ASSERT_TRUE(movieBytes);
+  ASSERT_LT(movieBytes->length(), 60000u);  // fits the pipe: written in one go
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto original = libraryAsset("v.mp4");
+
+  for (bool cancelEverything : {false, true}) {
+    SCOPED_TRACE(cancelEverything ? "cancelAll" : "cancel");
+    const std::string source = folder_->path() + (cancelEverything ? "/all.mp4" : "/one.mp4");
+    ASSERT_TRUE(WriteFileAtomically(source, movieBytes->bytes(), movieBytes->length()));
+    auto media = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(source));
+    ASSERT_TRUE(media->isExportable());  // read now, while the file is whole
+    ASSERT_EQ(::unlink(source.c_str()), 0);
+    ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+    ScriptedAnswer av;
+    av.avAsset = media;
+    provider_->queueAnswer(av);
+
+    auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+    auto observer = std::make_shared<RecordingObserver>();
+    exporter->add(observer);
+    auto video = AKAsset::initWithOriginalAsset(original->originalAsset());
+    const std::string dir = exporter->generateTemporaryPath(*video)->path();
+    Value result;
+    bool done = false;
+    int32_t id = exporter->exportAssetsAsynchronously({video}, [&](const Value& info) {
+      result = info;
+      done = true;
+    });
+    // Opening the pipe to write returns once the session opened it to read.
+    auto opened = dispatch_semaphore_create(0);
+    auto writer = std::make_shared<std::atomic<int>>(-1);
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [source, writer, opened] {
+      writer->store(::open(source.c_str(), O_WRONLY | O_CLOEXEC));
+      dispatch_semaphore_signal(opened);
+    });
+    if (dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds)) != 0) {
+      // Release the blocked writer before failing.
+      const int reader = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds));
+      ::close(writer->load());
+      ::close(reader);
+      FAIL() << "the export never opened its source";
+    }
+    ASSERT_GE(writer->load(), 0);
+    EXPECT_TRUE(exists(dir + "/.tmp"));  // the session writes in there
+    if (cancelEverything) {
+      exporter->cancelAll();
+    } else {
+      exporter->cancel(id);
+    }
+    EXPECT_EQ(::write(writer->load(), movieBytes->bytes(), movieBytes->length()),
+              static_cast<ssize_t>(movieBytes->length()));
+    ::close(writer->load());
+    ASSERT_TRUE(RunMainLoopUntil([&] { return done; }));
+    EXPECT_TRUE(cancelled(result));
+    ASSERT_TRUE(video->error());
+    EXPECT_EQ(video->error()->code(), 0);
+    EXPECT_EQ(video->error()->localizedDescription(), "The operation was cancelled.");
+    EXPECT_FALSE(video->localTemporaryPath());
+    EXPECT_FALSE(exists(dir + "/.tmp"));
+    EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(dir)->size(), 0u);
+    EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "end " + video->localIdentifier()), 1);
+  }
+}
+
+// The photo library itself gives up on a fetch (another caller cancelled
+// the platform request): that asset ends cancelled, the rest of the request
+// goes on, and the request is no cancelled one.
+TEST_F(ExporterTest, ALibraryCancelDuringAnExportEndsOnlyTheAssetItWasFetching) {
+  auto [a, b, exporter, observer] = twoPhotos();
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  ScriptedAnswer held;
+  held.result = ScriptedAnswer::Result::Never;
+  provider_->queueAnswer(held);
+  provider_->queueAnswer(dataOf(path("b.jpg")));
+  provider_->queueAnswer(held);
+  Value result;
+  bool done = false;
+  exporter->exportAssetsAsynchronously({a, b, video}, [&](const Value& info) {
+    result = info;
+    done = true;
+  });
+  // The library's answers may travel through the main queue: it runs while
+  // the test waits.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return provider_->calls().size() >= 1; }));
+  PHImageManager::defaultManager()->cancelImageRequest(provider_->calls()[0].requestID);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return provider_->calls().size() >= 3; }));
+  PHImageManager::defaultManager()->cancelImageRequest(provider_->calls()[2].requestID);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return done; }));
+  EXPECT_FALSE(cancelled(result));
+  ASSERT_TRUE(a->error());
+  EXPECT_EQ(a->error()->code(), 0);
+  EXPECT_EQ(a->error()->localizedDescription(), "The operation was cancelled.");
+  EXPECT_FALSE(a->localTemporaryPath());
+  ASSERT_TRUE(b->localTemporaryPath());
+  EXPECT_TRUE(exists(b->localTemporaryPath()->path()));
+  // A video the library delivers no media object for has nothing to export,
+  // cancelled or not.
+  ASSERT_TRUE(video->error());
+  EXPECT_EQ(video->error()->code(), 1);
+  EXPECT_EQ(video->error()->localizedDescription(), "Failed to fetch AVAsset.");
+  for (auto& asset : {a, b, video}) {
+    EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "end " + asset->localIdentifier()), 1);
+  }
 }

@@ -262,6 +262,55 @@ TEST_F(DiskCacheTest, ExtendedDataSurvivesANewCacheAndOversizeIsRefusedVisibly) 
   EXPECT_EQ(error->code(), ENOENT);
 }
 
+TEST_F(DiskCacheTest, DataAndItsExtendedDataAppearTogetherOrNotAtAll) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->fileManager = std::make_shared<NSFileManager>(io);
+  auto cache = makeCache(config);
+  const std::string attribute = std::string("user.") + ILDiskCacheExtendedAttributeName;
+
+  // The file carries its attribute already when it takes the cache name.
+  ASSERT_TRUE(cache->setDataWithExtendedData(bytes("image"), bytes("extra"), "key.png"));
+  auto renames = io->renames();
+  ASSERT_EQ(renames.size(), 1u);
+  EXPECT_EQ(renames[0].to, cache->cachePathForKey("key.png"));
+  EXPECT_EQ(renames[0].attributes[attribute], "extra");
+  EXPECT_EQ(text(cache->dataForKey("key.png")), "image");
+  EXPECT_EQ(text(cache->extendedDataForKey("key.png")), "extra");
+
+  // New data without extended data does not inherit the old file's.
+  ASSERT_TRUE(cache->setDataWithExtendedData(bytes("newer"), nullptr, "key.png"));
+  EXPECT_EQ(io->renames().back().attributes.count(attribute), 0u);
+  EXPECT_EQ(cache->extendedDataForKey("key.png"), nullptr);
+  ASSERT_TRUE(cache->setData(bytes("plain"), "key.png"));
+  EXPECT_EQ(io->renames().back().attributes.count(attribute), 0u);
+
+  // A write that fails at its last step leaves the old pair as it was.
+  ASSERT_TRUE(cache->setDataWithExtendedData(bytes("kept"), bytes("kept extra"), "key.png"));
+  io->failRename(EIO);
+  NSErrorPtr error;
+  EXPECT_FALSE(cache->setDataWithExtendedData(bytes("lost"), bytes("lost extra"), "key.png", &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), EIO);
+  EXPECT_EQ(text(cache->dataForKey("key.png")), "kept");
+  EXPECT_EQ(text(cache->extendedDataForKey("key.png")), "kept extra");
+  EXPECT_EQ(folderNames().size(), 1u);
+  io->heal();
+
+  // Extended data too large for an attribute: the data is stored without
+  // it, and the refusal is said.
+  NSErrorPtr extendedError;
+  error = nullptr;
+  EXPECT_TRUE(cache->setDataWithExtendedData(bytes("big"), NSData::dataWithBytes(Bytes(1 << 20, 7)), "key.png",
+                                             &error, &extendedError));
+  EXPECT_EQ(error, nullptr);
+  ASSERT_NE(extendedError, nullptr);
+  EXPECT_TRUE(extendedError->code() == E2BIG || extendedError->code() == ENOSPC) << extendedError->code();
+  EXPECT_EQ(text(cache->dataForKey("key.png")), "big");
+  EXPECT_EQ(cache->extendedDataForKey("key.png"), nullptr);
+  EXPECT_EQ(folderNames().size(), 1u);
+}
+
 TEST_F(DiskCacheTest, AttributeHelperDoesNotFollowLinksUnlessAsked) {
   const std::string target = folder.writeFile("target", std::string("t"));
   const std::string link = folder.path() + "/link";

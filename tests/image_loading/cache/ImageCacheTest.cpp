@@ -237,6 +237,31 @@ TEST_F(ImageCacheTest, ExtendedObjectSurvivesARestartAndUnknownTypesAreRefused) 
   EXPECT_EQ(il_extendedObject(*plain), nullptr);
 }
 
+TEST_F(ImageCacheTest, AnImageAndItsExtendedObjectReachTheDiskInOneStep) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  auto config = std::make_shared<ILImageCacheConfig>();
+  config->fileManager = std::make_shared<NSFileManager>(io);
+  cache = ILImageCache::create("test", folder.path(), config);
+  auto image = opaqueImage();
+  il_setExtendedObject(*image, NSData::dataWithBytes("extra", 5));
+  storeAndWait(image, nullptr, "ext");
+  // Whatever instant the process were killed at, the data under its cache
+  // name already carried its extended data.
+  const std::string target = cache->diskCache()->cachePathForKey("ext");
+  auto archived = ILExtendedObjectCoding::archive(*NSData::dataWithBytes("extra", 5));
+  ASSERT_TRUE(archived);
+  size_t intoPlace = 0;
+  for (auto& rename : io->renames()) {
+    if (rename.to != target) continue;
+    ++intoPlace;
+    const std::string attribute = std::string("user.") + ILDiskCacheExtendedAttributeName;
+    ASSERT_EQ(rename.attributes.count(attribute), 1u);
+    EXPECT_EQ(rename.attributes.at(attribute), std::string(archived->begin(), archived->end()));
+  }
+  EXPECT_EQ(intoPlace, 1u);
+  EXPECT_NE(cache->diskCache()->extendedDataForKey("ext"), nullptr);
+}
+
 TEST_F(ImageCacheTest, ExtendedCodingChecksEveryLength) {
   NSErrorPtr error;
   EXPECT_EQ(ILExtendedObjectCoding::unarchive({}, &error), nullptr);

@@ -287,3 +287,39 @@ TEST_F(ImageManagerTest, ADamagedFileIsReportedInTheLogNotOnStandardError) {
   }
   EXPECT_GT(fromLibrary, 0u) << "the damage was reported";
 }
+
+// A caller that cancels from its degraded-image handler gets no final
+// image: the request is under way, and its next answer is the cancelled one.
+TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
+  ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 40, 20));
+  auto asset = onlyAsset();
+  auto manager = std::make_shared<PHCachingImageManager>();
+  ImageAnswers cancelledOne;
+  auto record = cancelledOne.handler();
+  PHImageRequestID id = manager->requestImageForAsset(
+      asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr,
+      [manager, record](const UIImagePtr& image, const Value& info) {
+        const Value* degraded = info.find(PHImageResultIsDegradedKey);
+        if (degraded && degraded->asBool()) {
+          manager->cancelImageRequest(static_cast<PHImageRequestID>(info.find(PHImageResultRequestIDKey)->asInt64()));
+        }
+        record(image, info);
+      });
+  ASSERT_TRUE(cancelledOne.wait());
+  ASSERT_EQ(cancelledOne.answers.size(), 2u);
+  EXPECT_TRUE(cancelledOne.answers[0].image);
+  EXPECT_TRUE(cancelledOne.answers[0].info.find(PHImageResultIsDegradedKey)->asBool());
+  EXPECT_FALSE(cancelledOne.answers[1].image);
+  const Value* cancelled = cancelledOne.answers[1].info.find(PHImageCancelledKey);
+  ASSERT_TRUE(cancelled);
+  EXPECT_TRUE(cancelled->asBool());
+  EXPECT_EQ(cancelledOne.answers[1].info.find(PHImageResultRequestIDKey)->asInt64(), id);
+
+  // The next request of the same image is answered in full.
+  ImageAnswers next;
+  manager->requestImageForAsset(asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr, next.handler());
+  ASSERT_TRUE(next.wait());
+  ASSERT_EQ(next.answers.size(), 2u);
+  ASSERT_TRUE(next.answers[1].image);
+  EXPECT_EQ(next.answers[1].image->CGImage()->width(), 20u);
+}

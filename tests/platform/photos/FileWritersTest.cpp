@@ -1,0 +1,147 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/foundation/NSData.h"
+#include "platform/photos/PHAsset.h"
+#include "support/photos/PhotoLibraryFixture.h"
+
+namespace {
+
+PHAssetRecordPtr recordNamed(const PHLibrarySnapshotPtr& snapshot, const std::string& name) {
+  for (auto& record : snapshot->assets) {
+    if (record->relativePath == name) return record;
+  }
+  return nullptr;
+}
+
+// How often each change the observer got so far inserted, changed or
+// removed the file `name`.
+struct Mentions {
+  int inserted = 0, changed = 0, removed = 0;
+};
+Mentions mentionsOf(ChangeCollector& observer, const PHAssetFetchResultPtr& before, const std::string& name) {
+  Mentions out;
+  auto named = [&](const std::vector<PHAssetPtr>& list) {
+    return static_cast<int>(std::count_if(list.begin(), list.end(),
+                                          [&](const PHAssetPtr& a) { return a->record().relativePath == name; }));
+  };
+  PHAssetFetchResultPtr current = before;
+  for (size_t i = 0; i < observer.count(); ++i) {
+    auto details = observer.at(i)->changeDetailsForFetchResult(current);
+    if (!details) continue;
+    out.inserted += named(details->insertedObjects);
+    out.changed += named(details->changedObjects);
+    out.removed += named(details->removedObjects);
+    current = details->fetchResultAfterChanges;
+  }
+  return out;
+}
+
+// The bytes of a JPEG of the given size, made outside the library.
+Bytes jpegBytes(const std::string& scratch, int width, int height) {
+  EXPECT_TRUE(WriteFixtureImage(scratch, "public.jpeg", width, height));
+  auto data = NSData::dataWithContentsOfFile(scratch);
+  return data ? data->vector() : Bytes{};
+}
+
+bool writeAll(int fd, const uint8_t* bytes, size_t size) {
+  return ::write(fd, bytes, size) == static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+// A writer that puts a photo into the folder in steps: the header (enough
+// to read the size from) first, the rest later, then closes it.
+TEST_F(PhotoLibraryTest, AFileIsAnnouncedOnlyOnceItsWriterIsDone) {
+  ASSERT_TRUE(WriteFixtureImage(path("kept.jpg"), "public.jpeg", 20, 10));
+  auto library = PHPhotoLibrary::sharedPhotoLibrary();
+  auto before = PHAsset::fetchAssetsWithOptions(nullptr);
+  auto observer = std::make_shared<ChangeCollector>();
+  library->registerChangeObserver(observer);
+  // Changes are handed to observers on the library's queue: after this,
+  // every change of the synchronizations before has arrived.
+  auto delivered = [&] { dispatch_sync(library->queue(), [] {}); };
+
+  Bytes photo = jpegBytes(folder_->path() + "/whole.jpg", 64, 48);
+  ASSERT_GT(photo.size(), 400u);
+  const size_t header = photo.size() / 2;
+  const int fd = ::open(path("slow.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(writeAll(fd, photo.data(), header));
+  library->synchronize();
+  EXPECT_FALSE(recordNamed(library->snapshot(), "slow.jpg"));
+  ASSERT_TRUE(writeAll(fd, photo.data() + header, photo.size() - header - 10));
+  library->synchronize();
+  EXPECT_FALSE(recordNamed(library->snapshot(), "slow.jpg"));
+  ASSERT_TRUE(writeAll(fd, photo.data() + photo.size() - 10, 10));
+  ASSERT_EQ(::close(fd), 0);
+  library->synchronize();
+  auto done = recordNamed(library->snapshot(), "slow.jpg");
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->pixelWidth, 64);
+  EXPECT_EQ(done->fileSize, static_cast<int64_t>(photo.size()));
+  delivered();
+  Mentions slow = mentionsOf(*observer, before, "slow.jpg");
+  EXPECT_EQ(slow.inserted, 1);
+  EXPECT_EQ(slow.changed, 0);
+
+  // A known photo rewritten in place keeps its last whole record until its
+  // writer is done, then changes once, under the same identifier.
+  auto kept = recordNamed(library->snapshot(), "kept.jpg");
+  ASSERT_TRUE(kept);
+  const int again = ::open(path("kept.jpg").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  ASSERT_GE(again, 0);
+  ASSERT_TRUE(writeAll(again, photo.data(), header));
+  library->synchronize();
+  auto during = recordNamed(library->snapshot(), "kept.jpg");
+  ASSERT_TRUE(during);
+  EXPECT_EQ(during->pixelWidth, 20);
+  ASSERT_TRUE(writeAll(again, photo.data() + header, photo.size() - header));
+  ASSERT_EQ(::close(again), 0);
+  library->synchronize();
+  auto rewritten = recordNamed(library->snapshot(), "kept.jpg");
+  ASSERT_TRUE(rewritten);
+  EXPECT_EQ(rewritten->pixelWidth, 64);
+  EXPECT_EQ(rewritten->localIdentifier, kept->localIdentifier);
+  delivered();
+  Mentions keptMentions = mentionsOf(*observer, before, "kept.jpg");
+  EXPECT_EQ(keptMentions.changed, 1);
+  EXPECT_EQ(keptMentions.removed, 0);
+  library->unregisterChangeObserver(observer.get());
+}
+
+// A writer that keeps its file open after the last write still has it
+// announced once no write has come for a while; a name that needs no writer
+// (a hard link to a whole photo) or a time set on a file is no write at all.
+TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMeansNoWait) {
+  auto library = PHPhotoLibrary::sharedPhotoLibrary();
+  auto before = PHAsset::fetchAssetsWithOptions(nullptr);
+  auto observer = std::make_shared<ChangeCollector>();
+  library->registerChangeObserver(observer);
+  Bytes photo = jpegBytes(folder_->path() + "/whole.jpg", 16, 8);
+  const int fd = ::open(path("open.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(writeAll(fd, photo.data(), photo.size()));
+  library->synchronize();
+  EXPECT_FALSE(recordNamed(library->snapshot(), "open.jpg"));
+  // The watcher's own burst brings it in, with no synchronization asked.
+  ASSERT_TRUE(observer->waitForChanges(1));
+  EXPECT_TRUE(recordNamed(library->snapshot(), "open.jpg"));
+  EXPECT_EQ(mentionsOf(*observer, before, "open.jpg").inserted, 1);
+  ASSERT_EQ(::close(fd), 0);
+
+  ASSERT_EQ(::link((folder_->path() + "/whole.jpg").c_str(), path("linked.jpg").c_str()), 0);
+  library->synchronize();
+  auto linked = recordNamed(library->snapshot(), "linked.jpg");
+  ASSERT_TRUE(linked);
+  struct timespec later[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(linked->mtimeNs / 1000000000) + 100, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path("linked.jpg").c_str(), later, 0), 0);
+  library->synchronize();
+  auto touched = recordNamed(library->snapshot(), "linked.jpg");
+  ASSERT_TRUE(touched);
+  EXPECT_EQ(touched->mtimeNs, linked->mtimeNs + 100 * 1000000000LL - linked->mtimeNs % 1000000000);
+  library->unregisterChangeObserver(observer.get());
+}

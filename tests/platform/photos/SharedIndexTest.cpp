@@ -1,0 +1,97 @@
+#include <cstdio>
+#include <map>
+
+#include "platform/foundation/NSFileManager.h"
+#include "platform/photos/PHLibraryStore.h"
+#include "support/photos/PhotoLibraryFixture.h"
+
+namespace {
+
+std::map<std::string, std::string> identifiersByPath(const PHLibrarySnapshotPtr& snapshot) {
+  std::map<std::string, std::string> out;
+  for (auto& record : snapshot->assets) out[record->relativePath] = record->localIdentifier;
+  return out;
+}
+
+std::map<std::string, std::string> albumIdentifiersByPath(const PHLibrarySnapshotPtr& snapshot) {
+  std::map<std::string, std::string> out;
+  for (auto& album : snapshot->albums) out[album.relativePath] = album.localIdentifier;
+  return out;
+}
+
+}  // namespace
+
+// Two stores over one folder stand for two processes sharing it: each has
+// its own connection to the index and read the index at open, before any
+// of the files existed.
+TEST_F(PhotoLibraryTest, TwoLibrariesOverOneFolderGiveEachFileOneIdentifier) {
+  PHLibraryStore first(library_), second(library_);
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(WriteFixtureImage(path((i % 2 ? "Trips/p" : "p") + std::to_string(i) + ".jpg"), "public.jpeg", 8, 8));
+  }
+  auto seenFirst = identifiersByPath(first.scan());
+  auto seenSecond = identifiersByPath(second.scan());
+  ASSERT_EQ(seenFirst.size(), 6u);
+  EXPECT_EQ(seenSecond, seenFirst);
+  EXPECT_EQ(albumIdentifiersByPath(second.snapshot()), albumIdentifiersByPath(first.snapshot()));
+
+  // Files the second one finds first keep the names it gave them.
+  for (int i = 6; i < 9; ++i) ASSERT_TRUE(WriteFixtureImage(path("p" + std::to_string(i) + ".jpg"), "public.jpeg", 8, 8));
+  seenSecond = identifiersByPath(second.scan());
+  seenFirst = identifiersByPath(first.scan());
+  ASSERT_EQ(seenSecond.size(), 9u);
+  EXPECT_EQ(seenFirst, seenSecond);
+
+  // A removal made through one is seen by the other, and a file moved while
+  // only the other looked keeps its identifier.
+  ASSERT_EQ(std::remove(path("p0.jpg").c_str()), 0);
+  ASSERT_EQ(std::rename(path("p2.jpg").c_str(), path("Trips/moved.jpg").c_str()), 0);
+  first.scan();
+  auto afterMove = identifiersByPath(second.scan());
+  EXPECT_EQ(afterMove.count("p0.jpg"), 0u);
+  EXPECT_EQ(afterMove["Trips/moved.jpg"], seenFirst["p2.jpg"]);
+  EXPECT_EQ(identifiersByPath(first.snapshot()), afterMove);
+
+  // What both agreed on is what the next start finds.
+  PHLibraryStore restarted(library_);
+  EXPECT_EQ(identifiersByPath(restarted.scan()), afterMove);
+}
+
+TEST_F(PhotoLibraryTest, TwoLibrariesScanningAtOnceAgreeOnEveryIdentifier) {
+  PHLibraryStore first(library_), second(library_);
+  auto firstQueue = dispatch_queue_create("first"), secondQueue = dispatch_queue_create("second");
+  size_t files = 0;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 12; ++i, ++files) {
+      ASSERT_TRUE(WriteFixtureImage(path("r" + std::to_string(files) + ".png"), "public.png", 4, 4));
+    }
+    // Both start together, held by one gate.
+    auto gate = dispatch_semaphore_create(0);
+    auto done = dispatch_group_create();
+    PHLibrarySnapshotPtr a, b;
+    dispatch_group_async(done, firstQueue, [&, gate] {
+      DispatchBlockingScope blocking;
+      dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds));
+      a = first.scan();
+    });
+    dispatch_group_async(done, secondQueue, [&, gate] {
+      DispatchBlockingScope blocking;
+      dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds));
+      b = second.scan();
+    });
+    dispatch_semaphore_signal(gate);
+    dispatch_semaphore_signal(gate);
+    ASSERT_EQ(dispatch_group_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
+    // The one that reconciled first may not have seen the other's rows yet,
+    // but never names a file differently; a second look agrees entirely.
+    auto early = identifiersByPath(a), late = identifiersByPath(b);
+    ASSERT_EQ(early.size(), files);
+    EXPECT_EQ(early, late) << "round " << round;
+    dispatch_sync(firstQueue, [&] { a = first.scan(); });
+    dispatch_sync(secondQueue, [&] { b = second.scan(); });
+    EXPECT_EQ(identifiersByPath(a), identifiersByPath(b));
+  }
+  PHLibraryStore restarted(library_);
+  dispatch_sync(firstQueue, [&] { EXPECT_EQ(identifiersByPath(restarted.scan()), identifiersByPath(first.snapshot())); });
+}
