@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "image_loading/cache/ILCallbackQueue.h"
@@ -13,6 +14,7 @@
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/network/NSURLError.h"
 #include "platform/uikit/UIImage.h"
 
 const char* const ILRemoteImageDownloadStartNotification = "ILRemoteImageDownloadStartNotification";
@@ -359,6 +361,10 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
                            "Download response status code is 304 not modified and ignored",
                            responseInfo(response));
   }
+  if (valid && static_cast<uint64_t>(expectedSize_) > kMaxBodyBytes) {
+    valid = false;
+    refuseBody(nullptr);
+  }
   if (valid) reportProgress(tokensSnapshot(), 0, expectedSize_);
   postNotification(ILRemoteImageDownloadReceiveResponseNotification);
   // A refused response ends the task as cancelled; callers see the reason
@@ -367,11 +373,37 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
 }
 
 void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
-                                                      const NSURLSessionDataTaskPtr&,
+                                                      const NSURLSessionDataTaskPtr& task,
                                                       const NSDataPtr& data) {
-  {
-    std::lock_guard<std::mutex> lock(dataLock_);
-    if (!imageData_ && !firstChunk_ && data) {
+  if (bodyRefused_) return;
+  if (!appendImageData(data)) {
+    refuseBody(task);
+    return;
+  }
+  const Tokens tokens = tokensSnapshot();
+  // Without a known length there is no fraction to report.
+  if (expectedSize_ <= 0) return;
+  const bool finished = receivedSize_ >= expectedSize_;
+  const double progress =
+      std::clamp(static_cast<double>(receivedSize_) / static_cast<double>(expectedSize_), 0.0, 1.0);
+  if (!finished && progress - previousProgress_ < minimumProgressInterval()) return;
+  previousProgress_ = progress;
+  if ((options_ & ILDownloadProgressive) && !decryptor_ && !finished &&
+      coderOperationCount() == 0) {
+    queuePartialDecode();
+  }
+  reportProgress(tokens, receivedSize_, expectedSize_);
+}
+
+bool ILRemoteImageDownloaderOperation::appendImageData(const NSDataPtr& data) {
+  std::lock_guard<std::mutex> lock(dataLock_);
+  const size_t held = firstChunk_ ? firstChunk_->length() : imageData_ ? imageData_->size() : 0;
+  const size_t length = data ? data->length() : 0;
+  bool kept = length <= kMaxBodyBytes - held;
+  try {
+    if (!kept) {
+      // Nothing more is kept.
+    } else if (!imageData_ && !firstChunk_ && data) {
       // A body that comes in one chunk is kept as it came, without a copy.
       firstChunk_ = data;
     } else {
@@ -387,23 +419,29 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
           firstChunk_ = nullptr;
         }
       }
-      if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + data->length());
+      if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + length);
     }
-    receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
+  } catch (const std::bad_alloc&) {
+    kept = false;
   }
-  const Tokens tokens = tokensSnapshot();
-  // Without a known length there is no fraction to report.
-  if (expectedSize_ <= 0) return;
-  const bool finished = receivedSize_ >= expectedSize_;
-  const double progress =
-      std::clamp(static_cast<double>(receivedSize_) / static_cast<double>(expectedSize_), 0.0, 1.0);
-  if (!finished && progress - previousProgress_ < minimumProgressInterval()) return;
-  previousProgress_ = progress;
-  if ((options_ & ILDownloadProgressive) && !decryptor_ && !finished &&
-      coderOperationCount() == 0) {
-    queuePartialDecode();
+  if (!kept) {
+    firstChunk_ = nullptr;
+    imageData_.reset();
+    receivedSize_ = 0;
+    return false;
   }
-  reportProgress(tokens, receivedSize_, expectedSize_);
+  receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
+  return true;
+}
+
+void ILRemoteImageDownloaderOperation::refuseBody(const NSURLSessionDataTaskPtr& task) {
+  bodyRefused_ = true;
+  responseError_ = NSURLErrorMake(
+      NSURLErrorDataLengthExceedsMaximum, request_->URL() ? request_->URL()->absoluteString() : "",
+      "The image data exceeds the maximum a download may bring (" +
+          std::to_string(kMaxBodyBytes) + " bytes)");
+  // The task ends as cancelled; callers see the reason stored here.
+  if (task) task->cancel();
 }
 
 void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPtr&,

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -89,6 +90,8 @@ struct NSURLSessionTaskLoad {
   // cache as it is, without a copy.
   NSDataPtr cacheChunk;
   Bytes body;  // for a completion handler
+  // The body could not be held in memory: the transfer was stopped.
+  bool bodyUnheld = false;
 
   double taskStart = 0;
   std::vector<NSURLSessionTaskTransactionMetrics> transactions;
@@ -1138,15 +1141,23 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     std::lock_guard<std::mutex> lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
-  if (task->completion_) {
-    // The body itself is offered to the cache, while within its share.
-    if (load.cacheCandidate && load.body.size() + length > load.cacheLimit) load.cacheCandidate = false;
-    load.body.insert(load.body.end(), data, data + length);
-    return length;
+  // A body past what memory can hold ends the task with an error; the
+  // exception must not unwind through curl.
+  try {
+    if (task->completion_) {
+      // The body itself is offered to the cache, while within its share.
+      if (load.cacheCandidate && load.body.size() + length > load.cacheLimit) load.cacheCandidate = false;
+      load.body.insert(load.body.end(), data, data + length);
+      return length;
+    }
+    NSDataPtr chunk = NSData::dataWithBytes(data, length);
+    if (load.cacheCandidate) keepForCache(load, data, length, chunk);
+    deliverData(task, std::move(chunk));
+  } catch (const std::bad_alloc&) {
+    load.bodyUnheld = true;
+    Bytes().swap(load.body);
+    return 0;
   }
-  NSDataPtr chunk = NSData::dataWithBytes(data, length);
-  if (load.cacheCandidate) keepForCache(load, data, length, chunk);
-  deliverData(task, std::move(chunk));
   return length;
 }
 
@@ -1630,6 +1641,7 @@ void NSURLSessionEngine::readDone() {
         (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_OUT_OF_MEMORY)) {
       code = NSURLErrorBadServerResponse;
     }
+    if (result == CURLE_WRITE_ERROR && load.bodyUnheld) code = NSURLErrorDataLengthExceedsMaximum;
     NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
     bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
     endAttempt(*task);
