@@ -424,6 +424,30 @@ TEST_F(NSURLSessionTest, AResponseIsHandedOnWithItsHeadAndSilenceAfterItTimesOut
   EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorTimedOut);
 }
 
+TEST_F(NSURLSessionTest, ATransferPausedForTheDelegateDoesNotTimeOut) {
+  // More body than is held while the answer is out: the transfer pauses on
+  // our side, which is no silence of the server's however long it lasts.
+  server.script("/large", {200, {}, std::string(3u << 20, 'x')});
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/large")));
+  request->setTimeoutInterval(0.4);
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request);
+  task->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->held); }));
+  // A server trickling for well over the interval is the clock.
+  TricklingServer clock("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "abcd", std::chrono::milliseconds(300));
+  Outcome ticks;
+  session->dataTaskWithURL(NSURL::URLWithString(clock.url()), ticks.handler())->resume();
+  ASSERT_TRUE(ticks.wait());
+  EXPECT_EQ(ticks.text(), "abcd");
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Running);
+  dispatch_sync(queue, [&] { delegate->held(NSURLSessionResponseDisposition::Allow); });
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(delegate->errors[0], nullptr);
+  EXPECT_EQ(delegate->body.size(), 3u << 20);
+}
+
 TEST_F(NSURLSessionTest, AnInterimHeadIsNotTheResponse) {
   RawReplyServer raw("HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n"
                      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\nok");
