@@ -419,6 +419,11 @@ bool ILRemoteImageDownloaderOperation::appendImageData(const NSDataPtr& data) {
           firstChunk_ = nullptr;
         }
       }
+      // Doubling would overshoot the limit (a 250 MiB buffer growing to 500).
+      const size_t needed = imageData_->size() + length;
+      if (needed > imageData_->capacity()) {
+        imageData_->reserve(std::min(std::max(needed, imageData_->capacity() * 2), kMaxBodyBytes));
+      }
       if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + length);
     }
   } catch (const std::bad_alloc&) {

@@ -1589,6 +1589,9 @@ std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
   std::vector<NSURLSessionDataTaskPtr> silent;
   for (const auto& [easy, task] : active_) {
     NSURLSessionTaskLoad& load = *task->load_;
+    // Over, its head waiting for the delegate's answer (a redirect or a
+    // challenge without a body): there is nothing left to receive.
+    if (load.transferDone) continue;
     bool heldBack = load.headPaused;
     if (!heldBack) {
       std::lock_guard<std::mutex> lock(task->mutex_);

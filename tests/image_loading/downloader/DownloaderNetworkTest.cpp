@@ -246,9 +246,20 @@ TEST_F(DownloaderNetworkTest, BodiesPastTheLimitEndTheDownloadWithAnError) {
   ASSERT_NE(coded->image, nullptr);
   EXPECT_EQ(coded->image->size().width, 5);
 
-  // A quarter of a megabyte that inflates past the limit: refused once the
-  // limit is passed, and the process goes on.
-  const std::string bomb = GzipOf(il_test::PNGBody(), kLimit);
+  // A quarter of a megabyte that inflates to the limit is still taken...
+  const std::string image = il_test::PNGBody();
+  server.script("/full.png", ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}},
+                                              GzipOf(image, kLimit - image.size())));
+  auto full = fetch(plain, server.url("/full.png"));
+  EXPECT_EQ(full->error, nullptr);
+  EXPECT_NE(full->image, nullptr);
+  ASSERT_NE(full->data, nullptr);
+  EXPECT_EQ(full->data->length(), kLimit);
+  full.reset();
+
+  // ...and one byte more is refused once the limit is passed, the process
+  // going on.
+  const std::string bomb = GzipOf(image, kLimit - image.size() + 1);
   ASSERT_LT(bomb.size(), 1u << 20);
   server.script("/bomb.png",
                 ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}}, bomb));
@@ -257,6 +268,10 @@ TEST_F(DownloaderNetworkTest, BodiesPastTheLimitEndTheDownloadWithAnError) {
   EXPECT_EQ(inflated->error->domain(), NSURLErrorDomain);
   EXPECT_EQ(inflated->error->code(), NSURLErrorDataLengthExceedsMaximum);
   EXPECT_EQ(inflated->image, nullptr);
+  // What arrives after the refusal is dropped, not gathered afresh.
+  for (size_t i = 1; i < inflated->progress.size(); ++i) {
+    EXPECT_GE(inflated->progress[i].first, inflated->progress[i - 1].first);
+  }
   // A URL whose body is too large is not worth asking for again.
   EXPECT_TRUE(plain->shouldBlockFailedURL(NSURL::URLWithString(server.url("/bomb.png")), inflated->error));
 
