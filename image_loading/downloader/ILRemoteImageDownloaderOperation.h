@@ -120,12 +120,6 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // work: a few kilobytes of PNG may hold tens of millions of pixels.
   static constexpr size_t kInlineDecodeLimit = 32u << 10;
   static constexpr uint64_t kInlineDecodePixelLimit = 512u * 512u;
-  // The most body one download may bring, after any content coding is
-  // undone: the largest frame the decoders take (64 megapixels at four bytes
-  // each). A few hundred kilobytes of gzip can inflate to gigabytes; a body
-  // announced or arriving past this ends the download with
-  // NSURLErrorDataLengthExceedsMaximum, as does a body that cannot be held.
-  static constexpr size_t kMaxBodyBytes = size_t(256) << 20;
 
   ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
                                    ILDownloadOptions options, ILRemoteImageContext context);
@@ -212,11 +206,6 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void reportProgress(const Tokens& tokens, int64_t received, int64_t expected) const;
   void postNotification(const char* name);
   NSDataPtr takeImageData();
-  // Appends a chunk of the body; false when it would pass kMaxBodyBytes or
-  // cannot be held, and then the body gathered so far is let go.
-  bool appendImageData(const NSDataPtr& data);
-  // The body is too large: the task ends, and callers hear why.
-  void refuseBody(const NSURLSessionDataTaskPtr& task);
   NSDataPtr snapshotImageData() const;
   // Decodes queued or running on the coder queue; 0 while it was never made.
   size_t coderOperationCount() const;
@@ -283,8 +272,6 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   int64_t receivedSize_ = 0;
   double previousProgress_ = 0;
   NSErrorPtr responseError_;
-  // The body passed its limit: later chunks are dropped until the end.
-  bool bodyRefused_ = false;
 
   std::atomic<bool> downloadCompleted_{false};
 };

@@ -27,6 +27,10 @@ using il_test::DownloadRecord;
 using il_test::DownloadRecordPtr;
 using il_test::RunMainLoopUntil;
 
+// The most body the downloader takes from one download (after the content
+// coding is undone): the largest frame the decoders take.
+constexpr uint64_t kBodyLimit = uint64_t{256} << 20;
+
 // What the network brings: TLS, redirects, slow and lying servers,
 // credentials and the URL cache, through the downloader.
 class DownloaderNetworkTest : public PlatformTest {
@@ -200,7 +204,7 @@ TEST_F(DownloaderNetworkTest, LyingLengthsNeitherReserveNorOverrun) {
   auto record = fetch(plain, server.url("/huge.png"));
   ASSERT_NE(record->error, nullptr);
   EXPECT_EQ(record->error->code(), NSURLErrorDataLengthExceedsMaximum);
-  huge.claimedLength = ILRemoteImageDownloaderOperation::kMaxBodyBytes;
+  huge.claimedLength = kBodyLimit;
   server.script("/large.png", huge);
   record = fetch(plain, server.url("/large.png"));
   ASSERT_NE(record->error, nullptr);
@@ -248,7 +252,7 @@ std::string GzipOf(const std::string& prefix, uint64_t zeros) {
 }
 
 TEST_F(DownloaderNetworkTest, BodiesPastTheLimitEndTheDownloadWithAnError) {
-  constexpr uint64_t kLimit = ILRemoteImageDownloaderOperation::kMaxBodyBytes;
+  constexpr uint64_t kLimit = kBodyLimit;
   // A gzip-coded image is inflated as it arrives and decodes.
   server.script("/coded.png", ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}},
                                                GzipOf(il_test::PNGBody(5, 2), 0)));
@@ -271,7 +275,7 @@ TEST_F(DownloaderNetworkTest, AGzipBodyThatInflatesPastTheLimitIsRefused) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "a quarter of a gigabyte through the thread sanitizer outlasts the test's waits";
 #endif
-  constexpr uint64_t kLimit = ILRemoteImageDownloaderOperation::kMaxBodyBytes;
+  constexpr uint64_t kLimit = kBodyLimit;
   // A quarter of a megabyte that inflates to the limit is still taken...
   const std::string image = il_test::PNGBody();
   server.script("/full.png", ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}},
