@@ -226,8 +226,11 @@ void runCurl(benchmark::State& state, const char* kind, size_t count, size_t byt
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * count * bytes));
 }
 
-void runDownloader(benchmark::State& state, const char* kind, size_t count, size_t bytes) {
-  auto downloader = ILRemoteImageDownloader::create();
+void runDownloader(benchmark::State& state, const char* kind, size_t count, size_t bytes,
+                   ILDownloadExecutionOrder order = ILDownloadFIFOExecutionOrder) {
+  auto config = ILRemoteImageDownloaderConfig::defaultDownloaderConfig()->copy();
+  config->executionOrder = order;
+  auto downloader = ILRemoteImageDownloader::create(config);
   auto queue = std::make_shared<ILCallbackQueue>(dispatch_get_global_queue(DispatchQoS::Default));
   queue->setPolicy(ILCallbackQueuePolicyInvoke);
   const ILRemoteImageContext context = Value::map(
@@ -267,6 +270,13 @@ void BM_Downloader_1000Small(benchmark::State& state) {
   runDownloader(state, "small", kSmallCount, 0);
 }
 BENCHMARK(BM_Downloader_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Last in first out, as the gallery's downloader runs: all 1,000 requested
+// at once, the newest first. Costs what first in first out costs.
+void BM_Downloader_1000Small_LIFO(benchmark::State& state) {
+  runDownloader(state, "small", kSmallCount, 0, ILDownloadLIFOExecutionOrder);
+}
+BENCHMARK(BM_Downloader_1000Small_LIFO)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The URL session alone (no downloader), six tasks in flight, each body
 // gathered by the session: how much of the downloader's time is the

@@ -530,67 +530,8 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationFo
   return nullptr;
 }
 
-void ILRemoteImageDownloader::didReceiveResponse(
-    const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-    const NSHTTPURLResponsePtr& response,
-    NSURLSessionResponseHandler handler) {
-  if (auto operation = operationForTask(task)) {
-    operation->didReceiveResponse(session, task, response, std::move(handler));
-  } else {
-    NSURLSessionDataDelegate::didReceiveResponse(session, task, response, std::move(handler));
-  }
-}
-
-void ILRemoteImageDownloader::didReceiveData(const NSURLSessionPtr& session,
-                                             const NSURLSessionDataTaskPtr& task,
-                                             const NSDataPtr& data) {
-  if (auto operation = operationForTask(task)) operation->didReceiveData(session, task, data);
-}
-
-void ILRemoteImageDownloader::didCompleteWithError(const NSURLSessionPtr& session,
-                                                   const NSURLSessionDataTaskPtr& task,
-                                                   const NSErrorPtr& error) {
-  if (auto operation = operationForTask(task)) operation->didCompleteWithError(session, task, error);
-}
-
-void ILRemoteImageDownloader::willPerformHTTPRedirection(const NSURLSessionPtr& session,
-                                                         const NSURLSessionDataTaskPtr& task,
-                                                         const NSHTTPURLResponsePtr& response,
-                                                         const NSURLRequestPtr& newRequest,
-                                                         NSURLSessionRedirectHandler handler) {
-  if (auto operation = operationForTask(task)) {
-    operation->willPerformHTTPRedirection(session, task, response, newRequest, std::move(handler));
-  } else {
-    handler(newRequest);
-  }
-}
-
-void ILRemoteImageDownloader::didReceiveChallenge(const NSURLSessionPtr& session,
-                                                  const NSURLSessionDataTaskPtr& task,
-                                                  const NSURLAuthenticationChallengePtr& challenge,
-                                                  NSURLSessionChallengeHandler handler) {
-  if (auto operation = operationForTask(task)) {
-    operation->didReceiveChallenge(session, task, challenge, std::move(handler));
-  } else {
-    handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
-  }
-}
-
-void ILRemoteImageDownloader::willCacheResponse(const NSURLSessionPtr& session,
-                                                const NSURLSessionDataTaskPtr& task,
-                                                const NSCachedURLResponsePtr& proposedResponse,
-                                                NSURLSessionCacheHandler handler) {
-  if (auto operation = operationForTask(task)) {
-    operation->willCacheResponse(session, task, proposedResponse, std::move(handler));
-  } else {
-    handler(proposedResponse);
-  }
-}
-
-void ILRemoteImageDownloader::didFinishCollectingMetrics(const NSURLSessionPtr& session,
-                                                         const NSURLSessionDataTaskPtr& task,
-                                                         const NSURLSessionTaskMetricsPtr& metrics) {
-  if (auto operation = operationForTask(task)) {
-    operation->didFinishCollectingMetrics(session, task, metrics);
-  }
+// Session delegate: each call goes to the operation running the task.
+std::shared_ptr<NSURLSessionDataDelegate> ILRemoteImageDownloader::forwardingTarget(
+    const NSURLSessionDataTaskPtr& task) {
+  return operationForTask(task);
 }

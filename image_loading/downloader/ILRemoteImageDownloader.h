@@ -18,6 +18,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloaderConfig.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -60,7 +61,7 @@ using ILRemoteImageDownloadTokenPtr = std::shared_ptr<ILRemoteImageDownloadToken
 
 class ILRemoteImageDownloader : public NSObject,
                                 public ILImageLoader,
-                                public NSURLSessionDataDelegate,
+                                public ILSessionForwardingDelegate,
                                 public NSKeyValueObserver {
  public:
   // The process-wide downloader with the default configuration.
@@ -127,29 +128,6 @@ class ILRemoteImageDownloader : public NSObject,
   static ILDownloadOptions downloaderOptionsFromImageOptions(ILRemoteImageOptions options,
                                                              const ILRemoteImageContext& context);
 
-  // Session delegate: each call goes to the operation running the task.
-  void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                          const NSHTTPURLResponsePtr& response,
-                          NSURLSessionResponseHandler handler) override;
-  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                      const NSDataPtr& data) override;
-  void didCompleteWithError(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                            const NSErrorPtr& error) override;
-  void willPerformHTTPRedirection(const NSURLSessionPtr& session,
-                                  const NSURLSessionDataTaskPtr& task,
-                                  const NSHTTPURLResponsePtr& response,
-                                  const NSURLRequestPtr& newRequest,
-                                  NSURLSessionRedirectHandler handler) override;
-  void didReceiveChallenge(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                           const NSURLAuthenticationChallengePtr& challenge,
-                           NSURLSessionChallengeHandler handler) override;
-  void willCacheResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
-                         const NSCachedURLResponsePtr& proposedResponse,
-                         NSURLSessionCacheHandler handler) override;
-  void didFinishCollectingMetrics(const NSURLSessionPtr& session,
-                                  const NSURLSessionDataTaskPtr& task,
-                                  const NSURLSessionTaskMetricsPtr& metrics) override;
-
   void observeValueForKeyPath(const std::string& keyPath, NSObject* object, const Value& change,
                               void* context) override;
   std::string className() const override { return "ILRemoteImageDownloader"; }
@@ -160,6 +138,8 @@ class ILRemoteImageDownloader : public NSObject,
  private:
   void makeSession();
   static NSHTTPHeaderFields defaultHTTPHeaders();
+  // Session delegate: each call goes to the operation running the task.
+  std::shared_ptr<NSURLSessionDataDelegate> forwardingTarget(const NSURLSessionDataTaskPtr& task) override;
   ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task);
 
   const ILRemoteImageDownloaderConfigPtr config_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "image_loading/cache/ILCallbackQueue.h"
@@ -13,6 +14,7 @@
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/network/NSURLError.h"
 #include "platform/uikit/UIImage.h"
 
 const char* const ILRemoteImageDownloadStartNotification = "ILRemoteImageDownloadStartNotification";
@@ -25,6 +27,25 @@ const char* const ILRemoteImageDownloadFinishNotification =
 namespace {
 
 constexpr double kOwnedSessionTimeout = 15.0;
+
+// The most body one download may bring, after any content coding is undone:
+// the largest frame the decoders take (64 megapixels at four bytes each). A
+// few hundred kilobytes of gzip can inflate to gigabytes; a body announced or
+// arriving past this ends the download with NSURLErrorDataLengthExceedsMaximum,
+// as does a body that cannot be held.
+constexpr size_t kMaxBodyBytes = size_t(256) << 20;
+
+NSErrorPtr bodyTooLargeError(const NSURLRequestPtr& request) {
+  return NSURLErrorMake(NSURLErrorDataLengthExceedsMaximum,
+                        request && request->URL() ? request->URL()->absoluteString() : "",
+                        "The image data exceeds the maximum a download may bring (" +
+                            std::to_string(kMaxBodyBytes) + " bytes)");
+}
+
+bool isBodyTooLarge(const NSErrorPtr& error) {
+  return error && error->domain() == NSURLErrorDomain &&
+         error->code() == NSURLErrorDataLengthExceedsMaximum;
+}
 
 // The pixels a decode of every frame would make, read from the headers
 // alone; the most there is when no header can be read, as another coder
@@ -359,6 +380,10 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
                            "Download response status code is 304 not modified and ignored",
                            responseInfo(response));
   }
+  if (valid && static_cast<uint64_t>(expectedSize_) > kMaxBodyBytes) {
+    valid = false;
+    responseError_ = bodyTooLargeError(request_);
+  }
   if (valid) reportProgress(tokensSnapshot(), 0, expectedSize_);
   postNotification(ILRemoteImageDownloadReceiveResponseNotification);
   // A refused response ends the task as cancelled; callers see the reason
@@ -367,29 +392,58 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
 }
 
 void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
-                                                      const NSURLSessionDataTaskPtr&,
+                                                      const NSURLSessionDataTaskPtr& task,
                                                       const NSDataPtr& data) {
+  // Refused already: what still arrives until the cancel lands is dropped.
+  if (isBodyTooLarge(responseError_)) return;
+  bool kept;
   {
     std::lock_guard<std::mutex> lock(dataLock_);
-    if (!imageData_ && !firstChunk_ && data) {
-      // A body that comes in one chunk is kept as it came, without a copy.
-      firstChunk_ = data;
-    } else {
-      if (!imageData_) {
-        imageData_.emplace();
-        // A claimed length is only a claim: reserve up to the cap and let the
-        // buffer grow with what really arrives.
-        imageData_->reserve(std::min<size_t>(static_cast<size_t>(expectedSize_),
-                                             kMaxInitialBufferReservation));
-        if (firstChunk_) {
-          imageData_->insert(imageData_->end(), firstChunk_->bytes(),
-                             firstChunk_->bytes() + firstChunk_->length());
-          firstChunk_ = nullptr;
+    const size_t held = firstChunk_ ? firstChunk_->length() : imageData_ ? imageData_->size() : 0;
+    const size_t length = data ? data->length() : 0;
+    kept = length <= kMaxBodyBytes - held;
+    try {
+      if (!kept) {
+        // Nothing more is kept.
+      } else if (!imageData_ && !firstChunk_ && data) {
+        // A body that comes in one chunk is kept as it came, without a copy.
+        firstChunk_ = data;
+      } else {
+        if (!imageData_) {
+          imageData_.emplace();
+          // A claimed length is only a claim: reserve up to the cap and let the
+          // buffer grow with what really arrives.
+          imageData_->reserve(std::min<size_t>(static_cast<size_t>(expectedSize_),
+                                               kMaxInitialBufferReservation));
+          if (firstChunk_) {
+            imageData_->insert(imageData_->end(), firstChunk_->bytes(),
+                               firstChunk_->bytes() + firstChunk_->length());
+            firstChunk_ = nullptr;
+          }
         }
+        // Doubling would overshoot the limit (a 250 MiB buffer growing to 500).
+        const size_t needed = imageData_->size() + length;
+        if (needed > imageData_->capacity()) {
+          imageData_->reserve(std::min(std::max(needed, imageData_->capacity() * 2), kMaxBodyBytes));
+        }
+        if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + length);
       }
-      if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + data->length());
+    } catch (const std::bad_alloc&) {
+      kept = false;
     }
-    receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
+    if (kept) {
+      receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
+    } else {
+      firstChunk_ = nullptr;
+      imageData_.reset();
+      receivedSize_ = 0;
+    }
+  }
+  if (!kept) {
+    // The task ends as cancelled; callers see the reason stored here.
+    responseError_ = bodyTooLargeError(request_);
+    if (task) task->cancel();
+    return;
   }
   const Tokens tokens = tokensSnapshot();
   // Without a known length there is no fraction to report.

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DownloaderTestSupport.h"
 #include "support/images/ImageLoadingTestSupport.h"
@@ -23,6 +26,10 @@ namespace {
 using il_test::DownloadRecord;
 using il_test::DownloadRecordPtr;
 using il_test::RunMainLoopUntil;
+
+// The most body the downloader takes from one download (after the content
+// coding is undone): the largest frame the decoders take.
+constexpr uint64_t kBodyLimit = uint64_t{256} << 20;
 
 // What the network brings: TLS, redirects, slow and lying servers,
 // credentials and the URL cache, through the downloader.
@@ -49,6 +56,17 @@ class DownloaderNetworkTest : public PlatformTest {
                                      record->progressBlock(), record->completedBlock());
     EXPECT_TRUE(waitForFinal(record));
     // One transfer at a time: the next caller of a URL starts afresh.
+    EXPECT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
+    return record;
+  }
+  // For transfers of hundreds of megabytes: several rounds of the bounded wait.
+  static DownloadRecordPtr fetchLarge(const ILRemoteImageDownloaderPtr& downloader, const std::string& url) {
+    auto record = std::make_shared<DownloadRecord>();
+    downloader->downloadImageWithURL(NSURL::URLWithString(url), 0, Value(), record->progressBlock(),
+                                     record->completedBlock());
+    bool finished = false;
+    for (int round = 0; round < 6 && !finished; ++round) finished = waitForFinal(record);
+    EXPECT_TRUE(finished);
     EXPECT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
     return record;
   }
@@ -177,11 +195,18 @@ TEST_F(DownloaderNetworkTest, ProgressiveStagesComeBeforeTheWholeImage) {
 }
 
 TEST_F(DownloaderNetworkTest, LyingLengthsNeitherReserveNorOverrun) {
-  // A claim of a terabyte reserves no terabyte.
+  // A claim past what fits in memory reserves nothing, and one past the
+  // body limit is refused outright; a claim within it that the body falls
+  // short of ends as a lost connection.
   ScriptedResponse huge(200, {{"Content-Type", "image/png"}}, il_test::PNGBody());
   huge.claimedLength = uint64_t{1} << 40;
   server.script("/huge.png", huge);
   auto record = fetch(plain, server.url("/huge.png"));
+  ASSERT_NE(record->error, nullptr);
+  EXPECT_EQ(record->error->code(), NSURLErrorDataLengthExceedsMaximum);
+  huge.claimedLength = kBodyLimit;
+  server.script("/large.png", huge);
+  record = fetch(plain, server.url("/large.png"));
   ASSERT_NE(record->error, nullptr);
   EXPECT_EQ(record->error->code(), NSURLErrorNetworkConnectionLost);
   for (const auto& [received, expected] : record->progress) {
@@ -195,6 +220,90 @@ TEST_F(DownloaderNetworkTest, LyingLengthsNeitherReserveNorOverrun) {
   server.script("/tiny.png", tiny);
   record = fetch(plain, server.url("/tiny.png"));
   ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorBadImageData));
+}
+
+// `prefix` followed by `zeros` zero bytes, gzip-coded: a body of a few
+// hundred kilobytes on the wire that inflates to anything.
+std::string GzipOf(const std::string& prefix, uint64_t zeros) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out;
+  std::vector<unsigned char> buffer(1 << 16);
+  const std::vector<unsigned char> block(1 << 20, 0);
+  auto feed = [&](const unsigned char* data, size_t size, int flush) {
+    stream.next_in = const_cast<unsigned char*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    do {
+      stream.next_out = buffer.data();
+      stream.avail_out = static_cast<uInt>(buffer.size());
+      deflate(&stream, flush);
+      out.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - stream.avail_out);
+    } while (stream.avail_out == 0);
+  };
+  feed(reinterpret_cast<const unsigned char*>(prefix.data()), prefix.size(), Z_NO_FLUSH);
+  for (uint64_t left = zeros; left > 0;) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+    left -= size;
+    feed(block.data(), size, Z_NO_FLUSH);
+  }
+  feed(nullptr, 0, Z_FINISH);
+  deflateEnd(&stream);
+  return out;
+}
+
+TEST_F(DownloaderNetworkTest, BodiesPastTheLimitEndTheDownloadWithAnError) {
+  constexpr uint64_t kLimit = kBodyLimit;
+  // A gzip-coded image is inflated as it arrives and decodes.
+  server.script("/coded.png", ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}},
+                                               GzipOf(il_test::PNGBody(5, 2), 0)));
+  auto coded = fetch(plain, server.url("/coded.png"));
+  EXPECT_EQ(coded->error, nullptr);
+  ASSERT_NE(coded->image, nullptr);
+  EXPECT_EQ(coded->image->size().width, 5);
+
+  // A length announced past the limit is refused before the body comes.
+  ScriptedResponse announced(200, {{"Content-Type", "image/png"}}, il_test::PNGBody());
+  announced.fillerLength = kLimit;
+  server.script("/announced.png", announced);
+  auto refused = fetch(plain, server.url("/announced.png"));
+  ASSERT_NE(refused->error, nullptr);
+  EXPECT_EQ(refused->error->code(), NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(refused->progress.empty());
+}
+
+TEST_F(DownloaderNetworkTest, AGzipBodyThatInflatesPastTheLimitIsRefused) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a quarter of a gigabyte through the thread sanitizer outlasts the test's waits";
+#endif
+  constexpr uint64_t kLimit = kBodyLimit;
+  // A quarter of a megabyte that inflates to the limit is still taken...
+  const std::string image = il_test::PNGBody();
+  server.script("/full.png", ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}},
+                                              GzipOf(image, kLimit - image.size())));
+  auto full = fetchLarge(plain, server.url("/full.png"));
+  EXPECT_EQ(full->error, nullptr);
+  EXPECT_NE(full->image, nullptr);
+  ASSERT_NE(full->data, nullptr);
+  EXPECT_EQ(full->data->length(), kLimit);
+  full.reset();
+
+  // ...and one byte more is refused once the limit is passed, the process
+  // going on.
+  const std::string bomb = GzipOf(image, kLimit - image.size() + 1);
+  ASSERT_LT(bomb.size(), 1u << 20);
+  server.script("/bomb.png",
+                ScriptedResponse(200, {{"Content-Type", "image/png"}, {"Content-Encoding", "gzip"}}, bomb));
+  auto inflated = fetchLarge(plain, server.url("/bomb.png"));
+  ASSERT_NE(inflated->error, nullptr);
+  EXPECT_EQ(inflated->error->domain(), NSURLErrorDomain);
+  EXPECT_EQ(inflated->error->code(), NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_EQ(inflated->image, nullptr);
+  // What arrives after the refusal is dropped, not gathered afresh.
+  for (size_t i = 1; i < inflated->progress.size(); ++i) {
+    EXPECT_GE(inflated->progress[i].first, inflated->progress[i - 1].first);
+  }
+  // A URL whose body is too large is not worth asking for again.
+  EXPECT_TRUE(plain->shouldBlockFailedURL(NSURL::URLWithString(server.url("/bomb.png")), inflated->error));
 }
 
 TEST_F(DownloaderNetworkTest, CredentialsFromTheConfig) {

@@ -118,6 +118,10 @@ class QueueNotingCoder : public NSObject, public ILImageCoder {
   mutable std::vector<std::shared_ptr<NSOperationQueue>> queues;
 };
 
+std::string Text(const NSDataPtr& data) {
+  return std::string(reinterpret_cast<const char*>(data->bytes()), data->length());
+}
+
 // A 30 KB one-bit grey PNG of `w` x `h` pixels, as far as its header says:
 // a few kilobytes of PNG may hold tens of millions of pixels. Its image
 // data is never inflated (the noting coder answers instead).
@@ -161,6 +165,8 @@ TEST_F(DownloaderTest, OnlyBodiesOfFewPixelsAreDecodedOutsideTheCoderQueue) {
       {PNGClaiming(512, 513), true},
       {PNGClaiming(5600, 5600), true},
       {PNGClaiming(70000, 70000), true},
+      // Every frame counts: two of 512x512 are twice the pixels of one.
+      {Text(il_test::AnimatedFile("public.png", {{{9, 9, 9, 255}}, {{200, 9, 9, 255}}}, 512, 512)), true},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     const std::string path = "/claim" + std::to_string(i) + ".png";

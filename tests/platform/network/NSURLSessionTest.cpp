@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -341,7 +342,8 @@ TEST_F(NSURLSessionTest, RepliesThatAreNoHTTPAreBadServerResponses) {
 // connection until the client lets it go.
 class TricklingServer {
  public:
-  TricklingServer(std::string head, std::string body, std::chrono::milliseconds interval) {
+  // Sends `head` at once, then `body` `step` bytes at a time, `interval` apart.
+  TricklingServer(std::string head, std::string body, std::chrono::milliseconds interval, size_t step = 1) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -354,7 +356,7 @@ class TricklingServer {
     }
     port_ = ntohs(address.sin_port);
     auto done = done_;
-    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [fd = fd_, head, body, interval, done] {
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [fd = fd_, head, body, interval, step, done] {
       DispatchBlockingScope blocking;
       pollfd wait{fd, POLLIN, 0};
       if (::poll(&wait, 1, 10000) == 1) {
@@ -366,9 +368,10 @@ class TricklingServer {
           // Pacing waits on the client's socket, so a client that gives up
           // ends them early.
           pollfd peer{client, POLLIN, 0};
-          for (size_t i = 0; open && i < body.size(); ++i) {
+          for (size_t i = 0; open && i < body.size(); i += step) {
             if (::poll(&peer, 1, static_cast<int>(interval.count())) != 0) open = false;
-            if (open) open = ::send(client, &body[i], 1, MSG_NOSIGNAL) == 1;
+            const size_t size = std::min(step, body.size() - i);
+            if (open) open = ::send(client, &body[i], size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
           }
           if (open && body.empty()) (void)::poll(&peer, 1, 10000);
           ::close(client);
@@ -422,6 +425,68 @@ TEST_F(NSURLSessionTest, AResponseIsHandedOnWithItsHeadAndSilenceAfterItTimesOut
   EXPECT_EQ(delegate->response->statusCode(), 200);
   ASSERT_NE(delegate->errors[0], nullptr);
   EXPECT_EQ(delegate->errors[0]->code(), NSURLErrorTimedOut);
+}
+
+TEST_F(NSURLSessionTest, AHeadComingLineByLineIsNoSilence) {
+  // Each field within the interval, the whole head well past it.
+  TricklingServer slowHead("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n",
+                           "A: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\nok", std::chrono::milliseconds(250), 6);
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(slowHead.url()));
+  request->setTimeoutInterval(0.8);
+  Outcome outcome;
+  NSURLSession::sharedSession()->dataTaskWithRequest(request, outcome.handler())->resume();
+  ASSERT_TRUE(outcome.wait());
+  ASSERT_EQ(outcome.error, nullptr) << outcome.error->localizedDescription();
+  EXPECT_EQ(outcome.text(), "ok");
+  EXPECT_EQ(outcome.response->valueForHTTPHeaderField("E"), "5");
+}
+
+TEST_F(NSURLSessionTest, ARedirectWaitingForTheDelegateDoesNotTimeOut) {
+  // The delegate takes longer than the interval to answer each redirect:
+  // one whose body is held back in the transfer, and one without a body
+  // whose transfer is already over.
+  server.script("/moved", {302, {{"Location", "/bare"}}, "moved"});
+  server.script("/bare", {302, {{"Location", "/end"}}, ""});
+  server.script("/end", {200, {}, "there"});
+  delegate->onRedirect = [](const NSURLRequestPtr& proposed) {
+    // A server trickling for well over the interval is the clock.
+    TricklingServer clock("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", "abc", std::chrono::milliseconds(250));
+    Outcome ticks;
+    NSURLSession::sharedSession()->dataTaskWithURL(NSURL::URLWithString(clock.url()), ticks.handler())->resume();
+    EXPECT_TRUE(ticks.wait());
+    return proposed;
+  };
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/moved")));
+  request->setTimeoutInterval(0.5);
+  load(request);
+  ASSERT_EQ(delegate->redirects.size(), 2u);
+  ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0], nullptr) << delegate->errors[0]->localizedDescription();
+  EXPECT_EQ(delegate->body, "there");
+}
+
+TEST_F(NSURLSessionTest, ATransferPausedForTheDelegateDoesNotTimeOut) {
+  // More body than is held while the answer is out: the transfer pauses on
+  // our side, which is no silence of the server's however long it lasts.
+  server.script("/large", {200, {}, std::string(3u << 20, 'x')});
+  auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/large")));
+  request->setTimeoutInterval(0.4);
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request);
+  task->resume();
+  ASSERT_TRUE(delegate->waitFor([&] { return static_cast<bool>(delegate->held); }));
+  // A server trickling for well over the interval is the clock.
+  TricklingServer clock("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "abcd", std::chrono::milliseconds(300));
+  Outcome ticks;
+  session->dataTaskWithURL(NSURL::URLWithString(clock.url()), ticks.handler())->resume();
+  ASSERT_TRUE(ticks.wait());
+  EXPECT_EQ(ticks.text(), "abcd");
+  EXPECT_EQ(task->state(), NSURLSessionTaskState::Running);
+  dispatch_sync(queue, [&] { delegate->held(NSURLSessionResponseDisposition::Allow); });
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(delegate->errors[0], nullptr);
+  EXPECT_EQ(delegate->body.size(), 3u << 20);
 }
 
 TEST_F(NSURLSessionTest, AnInterimHeadIsNotTheResponse) {

@@ -1,0 +1,941 @@
+#include "platform/network/internal/NSURLSessionEngine.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "platform/foundation/PlatformClock.h"
+
+namespace url_session {
+
+double wallNow() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::string urlString(const NSURLRequestPtr& request) {
+  return request && request->URL() ? request->URL()->absoluteString() : "";
+}
+
+NSErrorPtr cancelledError(const NSURLSessionDataTask& task) {
+  return NSURLErrorMake(NSURLErrorCancelled, urlString(task.currentRequest()));
+}
+
+std::string lowered(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace url_session
+
+using url_session::cancelledError;
+using url_session::lowered;
+using url_session::urlString;
+using url_session::wallNow;
+
+namespace {
+
+// A delegate that keeps answering with refused credentials gets the 401
+// after this many tries instead of looping for ever.
+constexpr int64_t kMaxCredentialAttempts = 8;
+
+// Body held while the delegate has not yet answered the response; beyond it
+// the transfer pauses until the answer.
+constexpr size_t kHeldBodyLimit = 1u << 20;
+
+constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
+
+// Easy handles kept for the next transfers of the same kind; beyond this
+// many a finished transfer's handle is let go.
+constexpr size_t kSpareHandles = 8;
+
+// Open connections kept after use, across hosts. Curl's own limit follows
+// the transfers running at the moment, so a quiet moment with one transfer
+// closed connections that the next burst then had to open again.
+constexpr long kKeptConnections = 64;
+
+// The engine whose session thread is the current thread, if any.
+thread_local const NSURLSessionEngine* tlsDrivingEngine = nullptr;
+
+std::string trimmedField(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+void addHeaderLine(NSHTTPHeaderFields* fields, std::string_view line) {
+  // An interim response (100 Continue) is followed by the real one.
+  if (line.rfind("HTTP/", 0) == 0) {
+    fields->clear();
+  } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
+    std::string name = trimmedField(line.substr(0, colon));
+    std::string value = trimmedField(line.substr(colon + 1));
+    if (!name.empty()) {
+      auto [it, inserted] = fields->emplace(name, value);
+      if (!inserted) it->second += ", " + value;
+    }
+  }
+}
+
+long weightFor(float priority) { return 1 + std::lround(priority * 255.0f); }
+
+Bytes derOf(X509* certificate) {
+  unsigned char* der = nullptr;
+  int length = i2d_X509(certificate, &der);
+  if (length <= 0) return {};
+  Bytes bytes(der, der + length);
+  OPENSSL_free(der);
+  return bytes;
+}
+
+// Evaluates the chain as OpenSSL would, keeping what the server offered so a
+// delegate can be asked about it when the evaluation fails.
+int verifyAndCapture(X509_STORE_CTX* store, void* user) {
+  auto* capture = static_cast<NSURLSessionTlsCapture*>(user);
+  int ok = X509_verify_cert(store);
+  capture->chain.clear();
+  capture->failure = ok > 0 ? "" : X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  if (leaf) capture->chain.push_back(derOf(leaf));
+  if (STACK_OF(X509)* offered = X509_STORE_CTX_get0_untrusted(store)) {
+    for (int i = 0; i < sk_X509_num(offered); ++i) {
+      X509* certificate = sk_X509_value(offered, i);
+      if (certificate != leaf) capture->chain.push_back(derOf(certificate));
+    }
+  }
+  return ok;
+}
+
+CURLcode onSslContext(CURL*, void* context, void* user) {
+  auto* ssl = static_cast<SSL_CTX*>(context);
+  SSL_CTX_set_cert_verify_callback(ssl, verifyAndCapture, user);
+  // The capture belongs to one task; a renegotiation on a pooled connection
+  // must not reach it later.
+  SSL_CTX_set_options(ssl, SSL_OP_NO_RENEGOTIATION);
+  return CURLE_OK;
+}
+
+// A Location field's reference resolved against the URL that answered;
+// empty when it cannot be.
+std::string resolvedAgainst(const NSURLPtr& base, const std::string& reference) {
+  CURLU* url = curl_url();
+  std::string resolved;
+  char* text = nullptr;
+  if (curl_url_set(url, CURLUPART_URL, base->absoluteString().c_str(), 0) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, reference.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+    resolved = text;
+  }
+  curl_free(text);
+  curl_url_cleanup(url);
+  return resolved;
+}
+
+bool isRedirect(int64_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The realm of a Basic challenge among those a 401 offers; nullopt (outer)
+// when Basic is not offered. The field lists challenges separated by commas,
+// each a scheme followed by its parameters (which hold commas of their own).
+std::optional<std::optional<std::string>> basicChallenge(const NSHTTPURLResponse& response) {
+  auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+  if (!header) return std::nullopt;
+  std::vector<std::string> pieces;
+  std::string piece;
+  bool quoted = false;
+  for (char c : *header) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      pieces.push_back(trimmedField(piece));
+      piece.clear();
+    } else {
+      piece += c;
+    }
+  }
+  pieces.push_back(trimmedField(piece));
+  bool inBasic = false;
+  std::optional<std::optional<std::string>> found;
+  for (std::string& part : pieces) {
+    size_t space = part.find(' ');
+    std::string first = part.substr(0, space);
+    if (first.find('=') == std::string::npos && !first.empty()) {
+      // A new challenge: its scheme, then perhaps its first parameter.
+      if (found) break;
+      inBasic = lowered(first) == "basic";
+      if (inBasic) found = std::optional<std::string>();
+      part = space == std::string::npos ? "" : trimmedField(part.substr(space + 1));
+    }
+    if (!inBasic || lowered(part).rfind("realm=", 0) != 0) continue;
+    std::string value = trimmedField(part.substr(6));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    found = std::optional<std::string>(value);
+  }
+  return found;
+}
+
+// Seconds a stored response stays fresh, from its own headers.
+double freshnessLifetime(const NSHTTPURLResponse& response) {
+  std::string control = lowered(response.valueForHTTPHeaderField("Cache-Control").value_or(""));
+  if (control.find("no-cache") != std::string::npos) return 0;
+  if (size_t at = control.find("max-age="); at != std::string::npos) {
+    return std::strtod(control.c_str() + at + 8, nullptr);
+  }
+  auto dateOf = [&](const char* field) -> std::optional<double> {
+    auto value = response.valueForHTTPHeaderField(field);
+    if (!value) return std::nullopt;
+    time_t parsed = curl_getdate(value->c_str(), nullptr);
+    return parsed < 0 ? std::nullopt : std::optional<double>(static_cast<double>(parsed));
+  };
+  auto date = dateOf("Date");
+  if (auto expires = dateOf("Expires")) return date ? *expires - *date : 0;
+  if (response.valueForHTTPHeaderField("Expires")) return 0;  // an invalid date means already expired
+  if (auto modified = dateOf("Last-Modified"); modified && date && *date > *modified) {
+    return (*date - *modified) / 10;
+  }
+  return 0;
+}
+
+bool requestsRevalidation(const NSURLRequest& request) {
+  std::string control = lowered(request.valueForHTTPHeaderField("Cache-Control").value_or(""));
+  std::string pragma = lowered(request.valueForHTTPHeaderField("Pragma").value_or(""));
+  return control.find("no-cache") != std::string::npos || control.find("max-age=0") != std::string::npos ||
+         pragma.find("no-cache") != std::string::npos;
+}
+
+}  // namespace
+
+NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configuration,
+                                       std::shared_ptr<NSURLSessionDataDelegate> delegate,
+                                       dispatch_queue_t queue)
+    : configuration_(configuration),
+      outbox_(std::make_shared<NSURLSessionDelegateOutbox>(std::move(queue))),
+      delegate_(std::move(delegate)) {
+  static dispatch_once_t once;
+  dispatch_once(&once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  multi_ = curl_multi_init();
+  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
+                    static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
+  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
+  share_ = curl_share_init();
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+}
+
+NSURLSessionEngine::~NSURLSessionEngine() {
+  stop();
+  curl_multi_cleanup(multi_);
+  curl_share_cleanup(share_);
+}
+
+void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
+  session_ = std::move(session);
+  thread_ = std::thread([this] { pthread_setname_np(pthread_self(), "url-session"); run(); });
+}
+
+std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return delegate_;
+}
+
+bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ || (startsTask && draining_)) return false;
+    // The first command since the thread went idle woke it already.
+    wake = idle_ && commands_.empty() && tlsDrivingEngine != this;
+    commands_.push_back(std::move(command));
+    pending_.store(true, std::memory_order_relaxed);
+  }
+  if (wake) curl_multi_wakeup(multi_);
+  return true;
+}
+
+void NSURLSessionEngine::drain() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draining_ = true;
+  }
+  wakeThread();
+}
+
+void NSURLSessionEngine::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  std::lock_guard<std::mutex> joinLock(joinMutex_);
+  if (thread_.joinable()) {
+    wakeThread();
+    thread_.join();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  stoppedChanged_.notify_all();
+}
+
+void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    stoppedChanged_.wait(lock, [&] { return stopped_; });
+  }
+  finish(task, cancelledError(*task));
+}
+
+void NSURLSessionEngine::run() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  tlsDrivingEngine = this;
+  for (;;) {
+    std::vector<std::function<void()>> commands;
+    bool stopping;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      commands.swap(commands_);
+      pending_.store(false, std::memory_order_relaxed);
+      idle_ = false;
+      stopping = stopping_;
+    }
+    for (auto& command : commands) command();
+    if (stopping) break;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // Commands still queued may be answers that keep a task going.
+      if (draining_ && live_.empty() && commands_.empty()) stopping_ = true;
+      if (stopping_) continue;
+    }
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    readDone();
+    const auto untilSilence = endSilentAttempts();
+    bool look;
+    {
+      // Commands posted while the thread worked sent no wake-up.
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!commands_.empty()) continue;
+      look = !active_.empty();
+      idle_ = !look;
+    }
+    if (look && lookBeforeSleeping()) continue;
+    // Bounded so curl's own timers (timeouts, retries) are served even when
+    // no socket stirs.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilSilence).count();
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)), nullptr);
+  }
+  for (;;) {
+    NSURLSessionDataTaskPtr task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (live_.empty()) break;
+      task = live_.begin()->second;
+    }
+    finish(task, cancelledError(*task));
+  }
+  std::shared_ptr<NSURLSessionDataDelegate> delegate;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delegate.swap(delegate_);
+    stopped_ = true;
+    stoppedChanged_.notify_all();
+  }
+  for (auto& spares : spareHandles_) {
+    for (CURL* easy : spares) curl_easy_cleanup(easy);
+    spares.clear();
+  }
+  outbox_->push([delegate, session = session_] {
+    delegate->didBecomeInvalidWithError(session.lock(), nullptr);
+  });
+  tlsDrivingEngine = nullptr;
+}
+
+void NSURLSessionEngine::wakeThread() {
+  pending_.store(true, std::memory_order_relaxed);
+  curl_multi_wakeup(multi_);
+}
+
+bool NSURLSessionEngine::lookBeforeSleeping() {
+  const auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
+  bool found = false;
+  while (!found) {
+    int ready = 0;
+    found = pending_.load(std::memory_order_relaxed) ||
+            (curl_multi_poll(multi_, nullptr, 0, 0, &ready) == CURLM_OK && ready > 0);
+    if (found || std::chrono::steady_clock::now() >= until) break;
+    std::this_thread::yield();
+  }
+  // Posters wake this thread from here on; a command that came meanwhile
+  // without waking it is seen before it sleeps.
+  std::lock_guard<std::mutex> lock(mutex_);
+  found = found || !commands_.empty();
+  idle_ = !found;
+  return found;
+}
+
+void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    if (task->state_ != NSURLSessionTaskState::Running) return;
+  }
+  NSURLSessionTaskLoad& load = *task->load_;
+  load.taskStart = wallNow();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_[task->taskIdentifier()] = task;
+  }
+  this->load(task);
+}
+
+void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
+  NSURLRequestPtr request = task->currentRequest();
+  if (!request->URL()) {
+    finish(task, NSURLErrorMake(NSURLErrorBadURL, "", "The request has no URL."));
+    return;
+  }
+  NSURLSessionTaskLoad& load = *task->load_;
+  load.revalidating = nullptr;
+  const NSURLCachePtr& cache = configuration_.URLCache;
+  NSURLRequestCachePolicy policy = request->cachePolicy();
+  if (policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) policy = configuration_.requestCachePolicy;
+  NSCachedURLResponsePtr cached;
+  if (cache && request->HTTPMethod() == "GET" && policy != NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData) {
+    cached = cache->cachedResponseForRequest(request);
+  }
+  if (policy == NSURLRequestCachePolicy::ReturnCacheDataDontLoad && !cached) {
+    finish(task, NSURLErrorMake(NSURLErrorResourceUnavailable, urlString(request),
+                                "The resource is not in the cache and loading was not allowed."));
+    return;
+  }
+  if (cached && policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) {
+    double age = PlatformClock::now() - cache->storedAtForRequest(request).value_or(PlatformClock::now());
+    auto ageField = cached->response()->valueForHTTPHeaderField("Age");
+    if (ageField) age += std::max(0.0, std::strtod(ageField->c_str(), nullptr));
+    bool fresh = !requestsRevalidation(*request) && age < freshnessLifetime(*cached->response());
+    if (!fresh) {
+      bool validators = cached->response()->valueForHTTPHeaderField("ETag") ||
+                        cached->response()->valueForHTTPHeaderField("Last-Modified");
+      load.revalidating = validators ? cached : nullptr;
+      cached = nullptr;
+    }
+  }
+  if (cached) {
+    serveCached(task, cached);
+  } else {
+    startTransfer(task);
+  }
+}
+
+void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  NSURLSessionTaskLoad& load = *task->load_;
+  NSURLRequestPtr request = task->currentRequest();
+  const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
+  CURL* easy = takeHandle(cookies);
+  load.easy = easy;
+  load.cookies = cookies;
+  load.transferDone = false;
+  load.headSeen = false;
+  load.headPaused = false;
+  load.attemptResponse = nullptr;
+  load.responseHeaders.clear();
+  load.cacheCandidate = false;
+  load.cacheBody.clear();
+  load.cacheChunk = nullptr;
+  load.tls = {};
+  load.attemptStart = wallNow();
+  active_[easy] = task;
+  curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  // Redirections are followed here, after the delegate has had its say.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  // A handle outlives its transfer: no TLS session of one server's
+  // handshake may be resumed by a later transfer's without being verified.
+  curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
+
+  double timeout = request->timeoutInterval();
+  if (timeout == NSURLRequest::kDefaultTimeoutInterval && configuration_.timeoutIntervalForRequest > 0) {
+    timeout = configuration_.timeoutIntervalForRequest;
+  }
+  // The interval is how long the load may go without receiving a byte,
+  // however slowly they come: curl's speed limits would time out a server
+  // trickling a byte now and then, and notice silence only seconds late.
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000)));
+  load.silenceLimit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(timeout));
+  load.lastBytes = std::chrono::steady_clock::now();
+  nextSilenceCheck_ = std::min(nextSilenceCheck_, load.lastBytes + load.silenceLimit);
+
+  const std::string& method = request->HTTPMethod();
+  if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  } else if (method != "GET") {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  load.headerList = headerList(*request, load.revalidating.get());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, load.headerList);
+
+  if (cookies) {
+    curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+  }
+  if (load.basicCredential) {
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+    curl_easy_setopt(easy, CURLOPT_USERNAME, load.basicCredential->user().value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, load.basicCredential->password().value_or("").c_str());
+  }
+  if (load.trustPin.empty()) {
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &load.tls);
+  } else {
+    // The delegate trusted this server's key: that key, and nothing else,
+    // is accepted, whatever the chain or the name say.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, load.trustPin.c_str());
+  }
+  curl_easy_setopt(easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+  curl_multi_add_handle(multi_, easy);
+}
+
+curl_slist* NSURLSessionEngine::headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const {
+  using Field = std::pair<std::string_view, std::string_view>;
+  const NSHTTPHeaderNameLess less;
+  const NSHTTPHeaderFields& session = configuration_.HTTPAdditionalHeaders;
+  const NSHTTPHeaderFields& own = request.allHTTPHeaderFields();
+  std::vector<Field> fields;
+  fields.reserve(session.size() + own.size() + 2);
+  // Both are in name order: the request's field replaces the session's
+  // value under the session's spelling of the name.
+  auto s = session.begin();
+  auto r = own.begin();
+  while (s != session.end() || r != own.end()) {
+    if (r == own.end() || (s != session.end() && less(s->first, r->first))) {
+      fields.emplace_back(s->first, s->second);
+      ++s;
+    } else if (s != session.end() && !less(r->first, s->first)) {
+      fields.emplace_back(s->first, r->second);
+      ++s;
+      ++r;
+    } else {
+      fields.emplace_back(r->first, r->second);
+      ++r;
+    }
+  }
+  // Validators go where the request has not set the field itself.
+  std::optional<std::string> tag, modified;
+  auto addValidator = [&](std::string_view name, const std::optional<std::string>& value) {
+    if (!value) return;
+    auto at = std::lower_bound(fields.begin(), fields.end(), name,
+                               [&](const Field& field, std::string_view key) { return less(field.first, key); });
+    if (at == fields.end() || less(name, at->first)) fields.insert(at, Field(name, *value));
+  };
+  if (revalidating) {
+    const NSHTTPURLResponse& stored = *revalidating->response();
+    tag = stored.valueForHTTPHeaderField("ETag");
+    modified = stored.valueForHTTPHeaderField("Last-Modified");
+    addValidator("If-None-Match", tag);
+    addValidator("If-Modified-Since", modified);
+  }
+  curl_slist* list = nullptr;
+  std::string line;
+  for (const auto& [name, value] : fields) {
+    // "Name;" is how curl is told to send a field with an empty value.
+    line.assign(name);
+    if (value.empty()) {
+      line += ';';
+    } else {
+      line.append(": ").append(value);
+    }
+    list = curl_slist_append(list, line.c_str());
+  }
+  return list;
+}
+
+void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
+  if (task->load_->easy) curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+}
+
+CURL* NSURLSessionEngine::takeHandle(bool cookies) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  std::vector<CURL*>& spares = spareHandles_[cookies];
+  if (spares.empty()) return curl_easy_init();
+  CURL* easy = spares.back();
+  spares.pop_back();
+  return easy;
+}
+
+void NSURLSessionEngine::releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load) {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  std::vector<CURL*>& spares = spareHandles_[load.cookies];
+  if (!load.transferDone || load.basicCredential || !load.trustPin.empty() || spares.size() >= kSpareHandles) {
+    curl_easy_cleanup(easy);
+    return;
+  }
+  // A reset would forget the cookie file list without freeing it; cleared
+  // this way, a shared jar keeps its cookies.
+  if (load.cookies) curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+  curl_easy_reset(easy);
+  spares.push_back(easy);
+}
+
+void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.easy) return;
+  CURL* easy = load.easy;
+  curl_multi_remove_handle(multi_, easy);
+  releaseHandle(easy, load);
+  curl_slist_free_all(load.headerList);
+  load.easy = nullptr;
+  load.headerList = nullptr;
+  active_.erase(easy);
+}
+
+void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.easy) return;
+  CURL* easy = load.easy;
+  NSURLSessionTaskTransactionMetrics metrics;
+  metrics.request = task.currentRequest();
+  metrics.response = load.attemptResponse;
+  metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
+  auto at = [&](CURLINFO info) -> std::optional<double> {
+    curl_off_t micros = 0;
+    if (curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0) return std::nullopt;
+    return load.attemptStart + static_cast<double>(micros) / 1e6;
+  };
+  metrics.fetchStartDate = load.attemptStart;
+  long connects = 0;
+  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+  metrics.reusedConnection = connects == 0;
+  if (!metrics.reusedConnection) {
+    metrics.domainLookupStartDate = load.attemptStart;
+    metrics.domainLookupEndDate = at(CURLINFO_NAMELOOKUP_TIME_T);
+    metrics.connectStartDate = metrics.domainLookupEndDate;
+    metrics.connectEndDate = at(CURLINFO_APPCONNECT_TIME_T);
+    if (metrics.connectEndDate) {
+      metrics.secureConnectionStartDate = at(CURLINFO_CONNECT_TIME_T);
+      metrics.secureConnectionEndDate = metrics.connectEndDate;
+    } else {
+      metrics.connectEndDate = at(CURLINFO_CONNECT_TIME_T);
+    }
+  }
+  metrics.requestStartDate = at(CURLINFO_PRETRANSFER_TIME_T);
+  metrics.responseStartDate = at(CURLINFO_STARTTRANSFER_TIME_T);
+  if (load.attemptResponse) metrics.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
+  long version = 0;
+  curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  switch (version) {
+    case CURL_HTTP_VERSION_1_0: metrics.networkProtocolName = "http/1.0"; break;
+    case CURL_HTTP_VERSION_1_1: metrics.networkProtocolName = "http/1.1"; break;
+    case CURL_HTTP_VERSION_2_0: metrics.networkProtocolName = "h2"; break;
+    case CURL_HTTP_VERSION_3: metrics.networkProtocolName = "h3"; break;
+    default: break;
+  }
+  char* address = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address) metrics.remoteAddress = address;
+  long port = 0;
+  curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+  metrics.remotePort = port;
+  curl_off_t body = 0;
+  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  metrics.countOfResponseBodyBytesReceived = body;
+  load.transactions.push_back(std::move(metrics));
+  detach(task);
+}
+
+void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr error, NSDataPtr body) {
+  NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
+  NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
+  {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    bool over = task->state_ == NSURLSessionTaskState::Completed;
+    task->state_ = NSURLSessionTaskState::Completed;
+    if (!over) task->error_ = error;
+    std::swap(dropped, task->load_->held);
+    if (over) {
+      // Ended on the delegate queue; it may not have been forgotten yet.
+      std::lock_guard<std::mutex> liveLock(mutex_);
+      live_.erase(task->taskIdentifier());
+      return;
+    }
+  }
+  NSURLSessionTaskLoad& load = *task->load_;
+  endAttempt(*task);
+  NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
+  auto delegate = this->delegate();
+  if (task->completion_) {
+    auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
+    NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
+    NSHTTPURLResponsePtr response = task->response();
+    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+      if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
+      (*completion)(data, response, error);
+    });
+  } else if (delegate) {
+    pushCompletion(delegate, keep, metrics, error);
+  }
+  forget(*task);
+}
+
+NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  if (!load.endMetrics) {
+    double start = load.taskStart > 0 ? load.taskStart : wallNow();
+    load.endMetrics = std::make_shared<NSURLSessionTaskMetrics>(
+        std::move(load.transactions), start, std::max(0.0, wallNow() - start), load.redirects);
+  }
+  return load.endMetrics;
+}
+
+void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.erase(task.taskIdentifier());
+    wake = draining_ && live_.empty() && tlsDrivingEngine != this;
+  }
+  if (wake) wakeThread();
+}
+
+NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task) {
+  NSURLSessionTaskLoad& load = *task.load_;
+  long status = 0;
+  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  NSURLPtr url = task.currentRequest()->URL();
+  // The fields are the response's from here on; what curl reports after
+  // the head (trailers) is not part of it.
+  load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, std::move(load.responseHeaders));
+  load.responseHeaders.clear();
+  return load.attemptResponse;
+}
+
+size_t NSURLSessionEngine::onWrite(char* data, size_t size, size_t count, void* user) {
+  auto* task = static_cast<NSURLSessionDataTask*>(user);
+  return task->engine_->received(task, data, size * count);
+}
+
+size_t NSURLSessionEngine::onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* raw = static_cast<NSURLSessionDataTask*>(user);
+  NSURLSessionTaskLoad& load = *raw->load_;
+  load.lastBytes = std::chrono::steady_clock::now();
+  std::string_view line(data, size * count);
+  if (load.headSeen || (line != "\r\n" && line != "\n")) {
+    addHeaderLine(&load.responseHeaders, line);
+    return size * count;
+  }
+  long status = 0;
+  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  // The head is complete: a plain one is handed on now, not when the body
+  // starts (a server may pause before it). Interim heads are not the answer.
+  if (status >= 200) {
+    NSURLSessionDataTaskPtr task = raw->shared_from_this();
+    NSHTTPURLResponsePtr response = task->engine_->makeResponse(*task);
+    if (headKind(load, *response) == HeadKind::Plain && (task->completion_ || task->engine_->delegate()) &&
+        task->state() != NSURLSessionTaskState::Completed) {
+      load.headSeen = true;
+      task->engine_->accept(task, response, false);
+    }
+  }
+  return size * count;
+}
+
+size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data, size_t length) {
+  NSURLSessionDataTaskPtr task = raw->shared_from_this();
+  NSURLSessionTaskLoad& load = *task->load_;
+  load.lastBytes = std::chrono::steady_clock::now();
+  if (!load.headSeen) {
+    load.headSeen = true;
+    // A plain head was handed on when it ended; one that may change handles
+    // (another request, a cached answer, no delegate left to ask) is dealt
+    // with outside this callback, the body held back in curl meanwhile.
+    NSHTTPURLResponsePtr response = load.attemptResponse ? load.attemptResponse : makeResponse(*task);
+    if (headKind(load, *response) == HeadKind::Plain && (task->completion_ || delegate()) &&
+        task->state() != NSURLSessionTaskState::Completed) {
+      accept(task, response, false);
+    } else {
+      load.headPaused = true;
+      post([this, task] { headArrived(task, false); });
+      return CURL_WRITEFUNC_PAUSE;
+    }
+  }
+  if (!task->completion_) {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    NSURLSessionTaskLoad::Held& held = load.held;
+    if (held.awaitingAnswer && held.bytes >= kHeldBodyLimit) {
+      // Enough waits already; curl keeps this chunk until the answer.
+      held.paused = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+  } else {
+    std::lock_guard<std::mutex> lock(task->mutex_);
+    task->received_ += static_cast<int64_t>(length);
+  }
+  // A body past what memory can hold ends the task with an error; the
+  // exception must not unwind through curl.
+  try {
+    if (task->completion_) {
+      // The body itself is offered to the cache, while within its share.
+      if (load.cacheCandidate && load.body.size() + length > load.cacheLimit) load.cacheCandidate = false;
+      load.body.insert(load.body.end(), data, data + length);
+      return length;
+    }
+    NSDataPtr chunk = NSData::dataWithBytes(data, length);
+    if (load.cacheCandidate) keepForCache(load, data, length, chunk);
+    deliverData(task, std::move(chunk));
+  } catch (const std::bad_alloc&) {
+    load.bodyUnheld = true;
+    Bytes().swap(load.body);
+    return 0;
+  }
+  return length;
+}
+
+void NSURLSessionEngine::keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length,
+                                      const NSDataPtr& chunk) {
+  size_t kept = load.cacheChunk ? load.cacheChunk->length() : load.cacheBody.size();
+  if (kept + length > load.cacheLimit) {
+    load.cacheCandidate = false;
+    load.cacheChunk = nullptr;
+    Bytes().swap(load.cacheBody);
+  } else if (chunk && kept == 0) {
+    load.cacheChunk = chunk;
+  } else {
+    if (load.cacheChunk) {
+      load.cacheBody.assign(load.cacheChunk->bytes(), load.cacheChunk->bytes() + load.cacheChunk->length());
+      load.cacheChunk = nullptr;
+    }
+    load.cacheBody.insert(load.cacheBody.end(), data, data + length);
+  }
+}
+
+void NSURLSessionEngine::headArrived(const NSURLSessionDataTaskPtr& task, bool atEnd) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  if (task->state() == NSURLSessionTaskState::Completed || !load.easy) return;
+  // A head held back from the write callback was made into a response there.
+  NSHTTPURLResponsePtr response = load.attemptResponse ? load.attemptResponse : makeResponse(*task);
+  switch (headKind(load, *response)) {
+    case HeadKind::Plain:
+      accept(task, response, atEnd);
+      return;
+    case HeadKind::Redirect:
+      askRedirect(task, response,
+                  resolvedAgainst(task->currentRequest()->URL(), *response->valueForHTTPHeaderField("Location")),
+                  atEnd);
+      return;
+    case HeadKind::Basic:
+      askBasic(task, response, *basicChallenge(*response), atEnd);
+      return;
+    case HeadKind::NotModified:
+      break;
+  }
+  // Not modified: the stored response, refreshed by the new head, is the
+  // answer and starts a new freshness period.
+  NSHTTPHeaderFields merged = load.revalidating->response()->allHeaderFields();
+  for (const auto& [name, value] : response->allHeaderFields()) {
+    std::string key = lowered(name);
+    if (key != "content-length" && key != "transfer-encoding" && key != "content-encoding") merged[name] = value;
+  }
+  auto refreshed = std::make_shared<NSCachedURLResponse>(
+      std::make_shared<NSHTTPURLResponse>(load.revalidating->response()->URL(),
+                                          load.revalidating->response()->statusCode(), merged),
+      load.revalidating->data(), load.revalidating->storagePolicy());
+  endAttempt(*task);
+  configuration_.URLCache->storeCachedResponse(refreshed, task->currentRequest());
+  serveCached(task, refreshed);
+}
+
+NSURLSessionEngine::HeadKind NSURLSessionEngine::headKind(const NSURLSessionTaskLoad& load,
+                                                          const NSHTTPURLResponse& response) {
+  int64_t status = response.statusCode();
+  if (isRedirect(status) && response.valueForHTTPHeaderField("Location")) return HeadKind::Redirect;
+  if (status == 401 && load.credentialAttempts < kMaxCredentialAttempts && basicChallenge(response)) {
+    return HeadKind::Basic;
+  }
+  if (status == 304 && load.revalidating) return HeadKind::NotModified;
+  return HeadKind::Plain;
+}
+
+std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextSilenceCheck_) return nextSilenceCheck_ - now;
+  nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
+  std::vector<NSURLSessionDataTaskPtr> silent;
+  for (const auto& [easy, task] : active_) {
+    NSURLSessionTaskLoad& load = *task->load_;
+    // Over, its head waiting for the delegate's answer (a redirect or a
+    // challenge without a body): there is nothing left to receive.
+    if (load.transferDone) continue;
+    bool heldBack = load.headPaused;
+    if (!heldBack) {
+      std::lock_guard<std::mutex> lock(task->mutex_);
+      heldBack = load.held.paused;
+    }
+    // Paused here, waiting for the delegate: the server is not the one silent.
+    if (heldBack) load.lastBytes = now;
+    const auto deadline = load.lastBytes + load.silenceLimit;
+    if (deadline <= now) {
+      silent.push_back(task);
+    } else {
+      nextSilenceCheck_ = std::min(nextSilenceCheck_, deadline);
+    }
+  }
+  for (const NSURLSessionDataTaskPtr& task : silent) {
+    NSErrorPtr error = NSURLErrorMake(NSURLErrorTimedOut, urlString(task->currentRequest()),
+                                      curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    endAttempt(*task);
+    finish(task, error);
+  }
+  if (nextSilenceCheck_ == std::chrono::steady_clock::time_point::max()) return std::chrono::seconds(1);
+  return nextSilenceCheck_ - now;
+}
+
+void NSURLSessionEngine::readDone() {
+  QX_DCHECK_SEQUENCE(sessionThread_);
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    auto it = active_.find(message->easy_handle);
+    if (it == active_.end()) continue;
+    NSURLSessionDataTaskPtr task = it->second;
+    NSURLSessionTaskLoad& load = *task->load_;
+    load.transferDone = true;
+    CURLcode result = message->data.result;
+    if (result == CURLE_OK) {
+      if (!load.headSeen) {
+        load.headSeen = true;
+        headArrived(task, true);
+      } else {
+        complete(task);
+      }
+      continue;
+    }
+    int64_t code = NSURLErrorCodeForCurlCode(result);
+    // Over HTTP these come from what the server sent: a reply that is no
+    // HTTP at all, or a header block past the library's limit.
+    const std::string scheme = lowered(task->currentRequest()->URL()->scheme().value_or(""));
+    if ((scheme == "http" || scheme == "https") &&
+        (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_OUT_OF_MEMORY)) {
+      code = NSURLErrorBadServerResponse;
+    }
+    if (result == CURLE_WRITE_ERROR && load.bodyUnheld) code = NSURLErrorDataLengthExceedsMaximum;
+    NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
+    bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
+    endAttempt(*task);
+    if (untrusted) {
+      askServerTrust(task, error);
+    } else {
+      finish(task, error);
+    }
+  }
+}
