@@ -20,6 +20,7 @@
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
+#include "support/ScriptedSystemInfo.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -61,10 +62,9 @@ class MediaRoadTest : public FilePickerTest {
     ASSERT_TRUE(WriteFixtureImage(library_ + "/b.png", "public.png", 16, 16, 1, std::nullopt,
                                   "2020:01:02 00:00:00"));
     ASSERT_TRUE(WriteFixtureVideo(library_ + "/c.mp4", 32, 32, 5, "2020-01-03T00:00:00Z"));
-    NSProcessInfo::processInfo().setOperatingSystemVersion({13, 7, 0});
+    ScriptedSystemInfo::install()->setOperatingSystemVersion({13, 7, 0});
   }
   void TearDown() override {
-    NSProcessInfo::processInfo().setOperatingSystemVersion({17, 0, 0});
     for (int i = 0; i < 3; ++i) {
       auto root = window_->rootViewController();
       if (!root || !root->presentedViewController()) break;
