@@ -20,7 +20,7 @@
 #include "platform/avfoundation/AVCaptureVideoPreviewLayer.h"
 #include "platform/coremotion/CMMotionManager.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIViewController.h"

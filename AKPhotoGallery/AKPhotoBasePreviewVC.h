@@ -13,7 +13,6 @@
 
 #include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "platform/foundation/NSError.h"
-#include "platform/foundation/Value.h"
 #include "platform/uikit/UIPreviewAction.h"
 #include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UIViewController.h"

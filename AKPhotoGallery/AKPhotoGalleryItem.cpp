@@ -1,7 +1,16 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 
+#include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/uikit/UIImage.h"
+
+const Value& AKPhotoGalleryItem::extraInfo() const {
+  return extraInfo_ ? *extraInfo_ : NullValue();
+}
+
+void AKPhotoGalleryItem::setExtraInfo(Value v) {
+  extraInfo_ = v.isNull() ? nullptr : std::make_shared<const Value>(std::move(v));
+}
 
 std::shared_ptr<AKPhotoGalleryItem> AKPhotoGalleryItem::item() {
   return std::make_shared<AKPhotoGalleryItem>();

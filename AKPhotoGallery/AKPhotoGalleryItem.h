@@ -11,7 +11,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class UIImage;
 class PHAsset;
@@ -51,8 +51,8 @@ class AKPhotoGalleryItem : public NSObject {
     assetLocalIdentifier_ = std::move(v);
   }
   // A map with string keys, or null when none is set.
-  const Value& extraInfo() const { return extraInfo_; }
-  void setExtraInfo(Value v) { extraInfo_ = std::move(v); }
+  const Value& extraInfo() const;
+  void setExtraInfo(Value v);
 
   std::string className() const override { return "AKPhotoGalleryItem"; }
 
@@ -64,7 +64,8 @@ class AKPhotoGalleryItem : public NSObject {
   NSURLPtr pdfURL_;
   std::shared_ptr<PHAsset> asset_;
   std::optional<std::string> assetLocalIdentifier_;
-  Value extraInfo_;
+  // Held out of line so that the item's header does not need Value's.
+  std::shared_ptr<const Value> extraInfo_;
 };
 
 using AKPhotoGalleryItemPtr = std::shared_ptr<AKPhotoGalleryItem>;

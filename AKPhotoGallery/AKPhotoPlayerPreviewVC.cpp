@@ -4,6 +4,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/photos/PHImageManager.h"

@@ -5,6 +5,7 @@
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "platform/foundation/Value.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

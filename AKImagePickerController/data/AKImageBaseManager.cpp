@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSThread.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class AKImageBaseManager : public NSObject {
  public:

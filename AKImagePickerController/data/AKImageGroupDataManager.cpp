@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSThread.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 
 namespace {

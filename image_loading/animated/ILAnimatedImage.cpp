@@ -6,6 +6,7 @@
 #include "image_loading/animated/ILImageAssetManager.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIScreen.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSBundle.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIImage.h"
 
 // What the loaders and the animated image view accept of any animated image
@@ -53,7 +53,7 @@ class ILAnimatedImage : public UIImage,
   static const ILAnimatedImageClassPtr& imageClass();
 
   // nullptr for empty data, PDF or SVG data, or data no coder decodes.
-  static Ptr imageWithData(const NSDataPtr& data, double scale = 1, const Value& options = Value());
+  static Ptr imageWithData(const NSDataPtr& data, double scale = 1, const Value& options = NullValue());
   // nullptr without a coder or without a first frame.
   static Ptr imageWithAnimatedCoder(const ILAnimatedImageCoderPtr& coder, double scale);
   // Scale from an "@<n>x" marker at the end of the file name.

@@ -1,4 +1,5 @@
 #include "image_loading/coders/ILImageCoderOptions.h"
+#include "platform/foundation/Value.h"
 
 #include <algorithm>
 #include <cmath>

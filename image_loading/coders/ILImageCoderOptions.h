@@ -5,7 +5,7 @@
 // {"width": w, "height": h}, made with ILImageCoderSizeValue.
 
 #include "platform/coregraphics/CGGeometry.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 // Decoding.
 inline constexpr const char* kILImageCoderDecodeScaleFactor = "decodeScaleFactor";

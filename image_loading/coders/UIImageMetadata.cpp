@@ -5,6 +5,7 @@
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {

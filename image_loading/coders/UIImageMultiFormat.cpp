@@ -7,6 +7,7 @@
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 UIImagePtr il_imageWithData(const NSDataPtr& data, double scale, bool firstFrameOnly) {

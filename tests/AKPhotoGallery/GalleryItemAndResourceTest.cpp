@@ -4,6 +4,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImageDownloader.h"
 #include "GalleryTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 

@@ -4,6 +4,7 @@
 #include "AKImagePickerController/data/AKImageDataManager.h"
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 
 class ConcurrencyTest : public PickerTest {};
 

@@ -2,6 +2,7 @@
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
 
 class DataManagerTest : public PickerTest {
  protected:

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
 
 namespace {

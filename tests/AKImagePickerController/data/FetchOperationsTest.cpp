@@ -1,6 +1,7 @@
 #include "AKImagePickerController/data/AKAsset.h"
 #include "AKImagePickerController/data/AKImageDataManager.h"
 #include "AKImagePickerController/data/PickerTestSupport.h"
+#include "platform/foundation/Value.h"
 
 class FetchOperationsTest : public PickerTest {
  protected:

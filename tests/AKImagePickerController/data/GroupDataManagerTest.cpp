@@ -7,6 +7,7 @@
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 
 class GroupDataManagerTest : public PickerTest {
  protected:

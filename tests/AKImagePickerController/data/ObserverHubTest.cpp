@@ -1,6 +1,7 @@
 #include "AKImagePickerController/data/AKImageBaseManager.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "AKImagePickerController/data/PickerTestSupport.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/UIImageMultiFormat.h"
