@@ -51,7 +51,10 @@ class CameraExtensionTest : public ScreensLibraryTest {
   AKImageExtensionInfo request() {
     AKImageExtensionInfo info;
     info[kAKExtensionDidFinishCapturingImage] = AKImageExtensionCaptureImageBlock(
-        [this](const UIImagePtr& image, const std::optional<ValueMap>&) { captured.push_back(image); });
+        [this](const UIImagePtr& image, const std::optional<ValueMap>& metadata) {
+          captured.push_back(image);
+          capturedMetadata.push_back(metadata);
+        });
     info[kAKExtensionDidCancel] = AKImageExtensionCancelBlock([this] { ++cancels; });
     return info;
   }
@@ -73,6 +76,7 @@ class CameraExtensionTest : public ScreensLibraryTest {
   std::string clip_;
   ScriptedCaptureHardware* hardware = nullptr;
   std::vector<UIImagePtr> captured;
+  std::vector<std::optional<ValueMap>> capturedMetadata;
   int cancels = 0;
 };
 
@@ -286,6 +290,9 @@ TEST_F(CameraExtensionTest, ARequestNeedsBothCallbacksAndOnlyABooleanTurnsLocati
   ASSERT_TRUE(shoot(second));
   ASSERT_TRUE(RunMainLoopUntil([&] { return captured.size() == 1; }));
   ASSERT_TRUE(captured[0]);
+  // The photo's properties come along with it.
+  ASSERT_TRUE(capturedMetadata[0]);
+  EXPECT_FALSE(capturedMetadata[0]->empty());
   second->cancelButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
   EXPECT_EQ(cancels, 1);
   extensions->finishWithExtensionType(AKImageExtensionType::camera);
