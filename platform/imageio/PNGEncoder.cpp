@@ -15,6 +15,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/PNGBandWriter.h"
 #include "platform/imageio/PNGDecoder.h"
 
 namespace {
@@ -27,8 +28,24 @@ void Flush(png_structp) {}
 void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnWarning(png_structp, png_const_charp) {}
 
+uint32_t PixelsPerMetre(double dpi) { return png_uint_32(std::lround(dpi / 0.0254)); }
+
 // One PNG stream; `extra` chunks (eXIf) are written when given.
 bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* settings, Bytes& out) {
+  if (uint64_t(bitmap.width) * bitmap.height >= kPNGBandWriterMinPixels) {
+    PNGBandWriterHead head;
+    head.alpha = alpha;
+    Bytes exif;
+    if (settings) {
+      if (settings->dpiWidth > 0 && settings->dpiHeight > 0) {
+        head.dpmX = PixelsPerMetre(settings->dpiWidth);
+        head.dpmY = PixelsPerMetre(settings->dpiHeight);
+      }
+      exif = ExifWrite(settings->metadata, settings->orientation);
+      head.exif = &exif;
+    }
+    return PNGBandWriterWrite(bitmap, head, out);
+  }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -44,8 +61,8 @@ bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* setti
   png_set_compression_level(png, 6);
   if (settings) {
     if (settings->dpiWidth > 0 && settings->dpiHeight > 0) {
-      png_set_pHYs(png, info, png_uint_32(std::lround(settings->dpiWidth / 0.0254)),
-                   png_uint_32(std::lround(settings->dpiHeight / 0.0254)), PNG_RESOLUTION_METER);
+      png_set_pHYs(png, info, PixelsPerMetre(settings->dpiWidth),
+                   PixelsPerMetre(settings->dpiHeight), PNG_RESOLUTION_METER);
     }
     exif = ExifWrite(settings->metadata, settings->orientation);
     if (!exif.empty()) png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "LegacySharedPreferencesPlugin.h"
+#include "platform/flutter/FlutterCodec.h"
 
 using shared_preferences_foundation::OptionalStringList;
 using shared_preferences_foundation::SharedPreferencesPigeonOptions;
@@ -11,6 +12,37 @@ using shared_preferences_foundation::StringList;
 namespace {
 
 const char* const kArgumentError = "Argument Error";
+
+// The deepest value a reply can carry: the reader on the other side takes
+// kMaxDepth levels, and getAll's reply puts each value two levels down (the
+// reply's list, then the map of entries).
+constexpr int kMaxValueDepth = FlutterStandardReader::kMaxDepth - 2;
+
+// Whether the value nests at most `levels` deep (a scalar is one level). Stops
+// as soon as the budget runs out, so its own recursion is bounded too.
+bool nestsWithin(const Value& value, int levels) {
+  if (levels < 1) return false;
+  if (value.isList()) {
+    for (const Value& e : value.asList()) {
+      if (!nestsWithin(e, levels - 1)) return false;
+    }
+  } else if (value.isMap()) {
+    for (const auto& [k, e] : value.asMap()) {
+      if (!nestsWithin(k, levels - 1) || !nestsWithin(e, levels - 1)) return false;
+    }
+  }
+  return true;
+}
+
+bool isCompatibleWithin(const Value& value, int levels) {
+  if (levels < 1) return false;
+  if (value.isBool() || value.isNumber() || value.isString()) return true;
+  if (!value.isList()) return false;
+  for (const Value& e : value.asList()) {
+    if (!isCompatibleWithin(e, levels - 1)) return false;
+  }
+  return true;
+}
 
 [[noreturn]] void argumentError(const std::string& message) {
   throw FlutterError(kArgumentError, message, Value(""));
@@ -38,18 +70,19 @@ std::shared_ptr<NSUserDefaults> SharedPreferencesDefaultsForSuite(
 }
 
 bool SharedPreferencesIsCompatible(const Value& value) {
-  if (value.isBool() || value.isNumber() || value.isString()) return true;
-  if (!value.isList()) return false;
-  for (const Value& e : value.asList()) {
-    if (!SharedPreferencesIsCompatible(e)) return false;
-  }
-  return true;
+  return isCompatibleWithin(value, kMaxValueDepth);
 }
 
 void SharedPreferencesCheckStorable(const std::string& key, const Value& value) {
   std::string why;
-  if (NSUserDefaults::isPropertyListValue(value, &why)) return;
-  argumentError("The value for key '" + key + "' cannot be stored in the user defaults: " + why);
+  if (!NSUserDefaults::isPropertyListValue(value, &why)) {
+    argumentError("The value for key '" + key + "' cannot be stored in the user defaults: " + why);
+  }
+  // Stored, it could never be read back: every later getAll would fail.
+  if (!nestsWithin(value, kMaxValueDepth)) {
+    argumentError("The value for key '" + key + "' is nested more than " +
+                  std::to_string(kMaxValueDepth) + " levels deep and could not be read back");
+  }
 }
 
 ValueMap SharedPreferencesGetAll(const OptionalStringList& allowList,

@@ -45,8 +45,10 @@ std::shared_ptr<NSUserDefaults> SharedPreferencesDefaultsForSuite(
 ValueMap SharedPreferencesGetAll(const shared_preferences_foundation::OptionalStringList& allowList,
                                  const std::optional<std::string>& suiteName);
 
-// Booleans, numbers, strings, and lists of compatible values.
+// Booleans, numbers, strings, and lists of compatible values, nested no deeper
+// than a getAll reply can carry back.
 bool SharedPreferencesIsCompatible(const Value& value);
 
-// Throws FlutterError "Argument Error" for a value the user defaults cannot hold.
+// Throws FlutterError "Argument Error" for a value the user defaults cannot hold
+// or one nested too deeply to be read back.
 void SharedPreferencesCheckStorable(const std::string& key, const Value& value);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/flutter/FlutterCodec.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"
@@ -157,6 +158,32 @@ TEST_F(PasteboardPluginTest, ImageWorkLeavesTheMainThreadAndEncodesOncePerWrite)
     EXPECT_EQ(o.result.asBytes(), stored->asBytes());
   }
   EXPECT_EQ(board_->image()->size(), CGSizeMake(64, 48));
+}
+
+TEST_F(PasteboardPluginTest, ALargeImageComesBackAsAFastPNGOfTheSamePixels) {
+  // Four megapixels, the size from which the fast band writer takes over; a
+  // 64-megapixel photo goes the same way (its speed is in the benchmarks).
+  auto image = checkerImage(2048, 2048);
+  board_->setImage(image);
+  auto o = call("image");
+  ASSERT_TRUE(IsSuccess(o));
+  ASSERT_TRUE(o.result.isBytes());
+  const Bytes& png = o.result.asBytes();
+  ASSERT_TRUE(startsWith(png, kPNGSignature));
+  // The first image data chunk starts with the zlib header, whose level
+  // bits say fastest.
+  size_t pos = 8;
+  while (pos + 14 <= png.size() && std::string(png.begin() + pos + 4, png.begin() + pos + 8) != "IDAT") {
+    pos += 12 + (size_t(png[pos]) << 24 | size_t(png[pos + 1]) << 16 | png[pos + 2] << 8 | png[pos + 3]);
+  }
+  ASSERT_LE(pos + 14, png.size());
+  EXPECT_EQ(png[pos + 9] >> 6, 0);
+  auto back = UIImage::imageWithData(NSData::dataWithBytes(png));
+  ASSERT_NE(back, nullptr);
+  auto got = CGImageCopyPremultipliedRGBA(*back->CGImage());
+  auto want = CGImageCopyPremultipliedRGBA(*image->CGImage());
+  ASSERT_TRUE(got && want);
+  EXPECT_TRUE(*got == *want);
 }
 
 TEST_F(PasteboardPluginTest, DataWhosePixelsDoNotDecodeIsRefused) {

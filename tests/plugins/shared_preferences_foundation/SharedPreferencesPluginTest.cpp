@@ -275,4 +275,46 @@ TEST_F(Preferences, SetUpWithSuffixOrWithoutApi) {
   EXPECT_TRUE(peer_->engine()->hasHandler(kApi + "set.second"));
 }
 
+// A string wrapped in lists: `levels` counts the string too.
+Value nestedList(int levels) {
+  Value v("leaf");
+  for (int i = 1; i < levels; ++i) v = Value::list({std::move(v)});
+  return v;
+}
+
+TEST_F(Preferences, ValuesTooDeepToReadBackAreRefusedAndNeverBlockGetAll) {
+  // The deepest value a getAll reply carries: the reply's list and the map
+  // of entries sit above it, and the reader takes 128 levels in all.
+  const int deepest = FlutterStandardReader::kMaxDepth - 2;
+  EXPECT_EQ(api("set", Value::list({"fits", nestedList(deepest), options()})), kVoid);
+  Value tooDeep = api("set", Value::list({"deep", nestedList(deepest + 1), options()}));
+  ASSERT_EQ(tooDeep.size(), 3u);
+  EXPECT_EQ(*tooDeep.at(0), Value("Argument Error"));
+  EXPECT_NE(tooDeep.at(1)->asString().find("nested"), std::string::npos);
+  EXPECT_EQ(legacy("setValue", Value::list({"deep", nestedList(deepest + 1)})).size(), 3u);
+  // Maps count their levels too.
+  Value deepMap = Value::map({{"k", nestedList(deepest)}});
+  EXPECT_EQ(api("set", Value::list({"map", deepMap, options()})).size(), 3u);
+  EXPECT_EQ(appDefaults()->objectForKey("deep"), Value());
+  EXPECT_EQ(appDefaults()->objectForKey("map"), Value());
+  EXPECT_EQ(api("getAll", Value::list({Value(), options()})),
+            Value::list({Value(ValueMap{{Value("fits"), nestedList(deepest)}})}));
+
+  // A value stored before the refusal existed: every reader skips it and
+  // still answers the rest, now and after a restart.
+  appDefaults()->setObject(nestedList(deepest + 1), "deep");
+  api("set", Value::list({"name", "Ada", options()}));
+  for (int round = 0; round < 2; ++round) {
+    Value all = api("getAll", Value::list({Value(), options()}));
+    EXPECT_EQ(all, Value::list({Value(ValueMap{{Value("fits"), nestedList(deepest)},
+                                               {Value("name"), Value("Ada")}})}));
+    EXPECT_EQ(api("getKeys", Value::list({Value(), options()})),
+              Value::list({strings({"fits", "name"})}));
+    EXPECT_EQ(api("getValue", Value::list({"deep", options()})), kVoid);
+    EXPECT_EQ(legacy("getAll", Value::list({"", Value()})), all);
+    NSUserDefaults::resetStandardUserDefaults();
+    startPeer();
+  }
+}
+
 }  // namespace
