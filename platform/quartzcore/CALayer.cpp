@@ -8,6 +8,7 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
+#include "platform/quartzcore/CALayerRenderTimeDrawing.h"
 #include "platform/quartzcore/CALayerRendering.h"
 #include "platform/quartzcore/CATransaction.h"
 
@@ -745,7 +746,14 @@ void CALayer::renderInContext(const CGContextRef& context) {
 
 void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double time) {
   using namespace CALayerRendering;
-  model.displayIfNeeded();
+  const auto painter = model.delegate();
+  auto* renderTime = dynamic_cast<CALayerRenderTimeDrawing*>(painter.get());
+  const bool paintsNow = renderTime && !model.contents_ && renderTime->drawsWhenRendered(model);
+  if (paintsNow) {
+    model.needsDisplay_ = false;
+  } else {
+    model.displayIfNeeded();
+  }
   if (model.contents_ && !model.contentsStore_) {
     model.contentsStore_ = std::make_shared<ContentsStore>();
   }
@@ -789,7 +797,14 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
     CGContextAddPath(target, roundedRectPath(bounds, shown->cornerRadius_));
     CGContextClip(target);
   }
-  shown->renderContent(target, time);
+  if (paintsNow) {
+    CGContextSaveGState(target);
+    CGContextClipToRect(target, model.bounds_);
+    painter->drawLayerInContext(model, target);
+    CGContextRestoreGState(target);
+  } else {
+    shown->renderContent(target, time);
+  }
   shown->renderSublayers(target, time, model.sublayers_);
   CGContextRestoreGState(target);
   if (shown->borderWidth_ > 0) {
