@@ -116,11 +116,16 @@ AKPlayerView::~AKPlayerView() {
 
 void AKPlayerView::setupUI() {
   auto self = SharedFromThis(this);
-  auto weak = WeakFromThis(this);
   std::static_pointer_cast<AVPlayerLayer>(layer())->setPlayer(player_);
+  setupPlayButton(self);
+  setupControlButtons(self);
+  setupBottomBar(self);
+  setupGestures(self);
+}
 
+void AKPlayerView::setupPlayButton(const std::shared_ptr<AKPlayerView>& self) {
   playButton_->setImage(AKPhotoGalleryResource::videoPlayImage(), UIControlStateNormal);
-  playButton_->addTarget(self, WeakBind(weak, [](AKPlayerView& view, auto&&...) {
+  playButton_->addTarget(self, WeakBind(WeakFromThis(this), [](AKPlayerView& view, auto&&...) {
                            view.playAndHidesControlView();
                          }),
                          UIControlEventTouchUpInside);
@@ -136,7 +141,10 @@ void AKPlayerView::setupUI() {
   indicator->setCenter(CGPointMake(CGRectGetMidX(own), CGRectGetMidY(own)));
   indicator->setAutoresizingMask(kAllMargins);
   addSubview(indicator);
+}
 
+void AKPlayerView::setupControlButtons(const std::shared_ptr<AKPlayerView>& self) {
+  auto weak = WeakFromThis(this);
   closeButton_->setImage(AKPhotoGalleryResource::closeVideoImage(), UIControlStateNormal);
   closeButton_->addTarget(self, WeakBind(weak, [](AKPlayerView& view, auto&&...) { view.close(); }),
                           UIControlEventTouchUpInside);
@@ -150,14 +158,16 @@ void AKPlayerView::setupUI() {
                                 view.playPauseButtonWasPressed();
                               }),
                               UIControlEventTouchUpInside);
+}
 
+void AKPlayerView::setupBottomBar(const std::shared_ptr<AKPlayerView>& self) {
   auto font = UIFont::fontWithName("Helvetica Neue", 13);
   if (!font) font = UIFont::systemFontOfSize(13);
   startTimeLabel_->setTextColor(UIColor::whiteColor());
   startTimeLabel_->setTextAlignment(NSTextAlignmentRight);
   startTimeLabel_->setFont(font);
 
-  timeSlider_->addTarget(self, WeakBind(weak, [](AKPlayerView& view, UIControl& sender, UIEvent* event) {
+  timeSlider_->addTarget(self, WeakBind(WeakFromThis(this), [](AKPlayerView& view, UIControl& sender, UIEvent* event) {
                            view.timeSliderDidChange(sender, event);
                          }),
                          // The slider reports value changes only while the
@@ -187,7 +197,10 @@ void AKPlayerView::setupUI() {
   background->setFrame(controlView_->bounds());
   background->setAutoresizingMask(kFlexibleSize);
   controlView_->insertSubviewAtIndex(background, 0);
+}
 
+void AKPlayerView::setupGestures(const std::shared_ptr<AKPlayerView>& self) {
+  auto weak = WeakFromThis(this);
   tapGesture_ = std::make_shared<UITapGestureRecognizer>();
   tapGesture_->addTarget(self, WeakBind(weak, [](AKPlayerView& view, UIGestureRecognizer& gesture) {
                            view.toggleControlView(gesture);

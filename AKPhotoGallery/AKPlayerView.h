@@ -131,6 +131,13 @@ class AKPlayerView : public UIView, public NSKeyValueObserver {
   virtual void setupUI();
 
  private:
+  // The steps of setupUI: the centred play button and buffering indicator,
+  // the close and play/pause buttons, the bottom bar over its background, and
+  // the taps on the view and on the slider.
+  void setupPlayButton(const std::shared_ptr<AKPlayerView>& self);
+  void setupControlButtons(const std::shared_ptr<AKPlayerView>& self);
+  void setupBottomBar(const std::shared_ptr<AKPlayerView>& self);
+  void setupGestures(const std::shared_ptr<AKPlayerView>& self);
   void loadURL(const NSURLPtr& url);
   void assetDidLoad(const AVAssetPtr& asset, AVPlayerItemPtr item, NSErrorPtr error);
   void detachItem();

@@ -58,6 +58,7 @@ void makeLibrary() {
     for (int i = 0; i < kAssets; ++i) {
       WriteFileAtomically(library + "/P" + std::to_string(i) + ".png", bytes.data(), bytes.size());
     }
+    setenv("QX_MAIN_BUNDLE", QX_SOURCE_DIR "/resources/Runner.app", 0);
     setenv("QX_PHOTO_LIBRARY", library.c_str(), 1);
     setenv("QX_PHOTO_AUTHORIZATION", "authorized", 1);
     PHImageManager::setDefaultMediaProvider(std::make_shared<SilentProvider>());

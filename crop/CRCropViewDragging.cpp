@@ -22,6 +22,174 @@ bool ratioAllowed(double w, double h, double minimum) {
   return std::min(w, h) / std::max(w, h) >= minimum;
 }
 
+// One drag event against the box as it stood when the drag began.
+struct BoxDrag {
+  CGRect origin;  // the box when the drag began
+  CGRect bounds;  // where the box may go
+  double dx, dy;  // how far the finger moved, in whole points
+  double aspect;  // the origin's width over its height
+  double minimumRatio;
+};
+
+// Which sides of the box a dragged edge holds (the right and bottom ones
+// stay where they were) and along which axes a locked ratio scales it.
+struct DragShape {
+  bool leftAnchored = false, topAnchored = false;
+  bool horizontal = false, vertical = false;
+};
+
+DragShape shapeOfDrag(CRCropViewTappedEdge edge) {
+  switch (edge) {
+    case CRCropViewTappedEdgeTopLeft: return {true, true, true, true};
+    case CRCropViewTappedEdgeTop: return {false, true, false, true};
+    case CRCropViewTappedEdgeTopRight: return {false, true, true, true};
+    case CRCropViewTappedEdgeRight: return {false, false, true, false};
+    case CRCropViewTappedEdgeBottomRight: return {false, false, true, true};
+    case CRCropViewTappedEdgeBottom: return {false, false, false, true};
+    case CRCropViewTappedEdgeBottomLeft: return {true, false, true, true};
+    case CRCropViewTappedEdgeLeft: return {true, false, true, false};
+    case CRCropViewTappedEdgeNone: break;
+  }
+  return {};
+}
+
+// Without the lock an edge moves its sides as far as the finger went, unless
+// that would squeeze the box beyond the minimum ratio (then it stays).
+void dragFree(CRCropViewTappedEdge edge, const BoxDrag& d, CGRect& F) {
+  const CGRect& O = d.origin;
+  const double Ow = O.size.width, Oh = O.size.height, dx = d.dx, dy = d.dy;
+  const double m = d.minimumRatio;
+  switch (edge) {
+    case CRCropViewTappedEdgeTopLeft:
+      if (ratioAllowed(Ow - dx, Oh - dy, m)) {
+        F.origin = CGPointMake(O.origin.x + dx, O.origin.y + dy);
+        F.size = CGSizeMake(Ow - dx, Oh - dy);
+      }
+      break;
+    case CRCropViewTappedEdgeTop:
+      if (ratioAllowed(Ow, Oh - dy, m)) {
+        F.origin.y = O.origin.y + dy;
+        F.size.height = Oh - dy;
+      }
+      break;
+    case CRCropViewTappedEdgeTopRight:
+      if (ratioAllowed(Ow + dx, Oh - dy, m)) {
+        F.origin.y = O.origin.y + dy;
+        F.size = CGSizeMake(Ow + dx, Oh - dy);
+      }
+      break;
+    case CRCropViewTappedEdgeRight:
+      if (ratioAllowed(Ow + dx, Oh, m)) F.size.width = Ow + dx;
+      break;
+    case CRCropViewTappedEdgeBottomRight:
+      if (ratioAllowed(Ow + dx, Oh + dy, m)) F.size = CGSizeMake(Ow + dx, Oh + dy);
+      break;
+    case CRCropViewTappedEdgeBottom:
+      if (ratioAllowed(Ow, Oh + dy, m)) F.size.height = Oh + dy;
+      break;
+    case CRCropViewTappedEdgeBottomLeft:
+      if (ratioAllowed(Ow - dx, Oh + dy, m)) {
+        F.origin.x = O.origin.x + dx;
+        F.size = CGSizeMake(Ow - dx, Oh + dy);
+      }
+      break;
+    case CRCropViewTappedEdgeLeft:
+      if (ratioAllowed(Ow - dx, Oh, m)) {
+        F.origin.x = O.origin.x + dx;
+        F.size.width = Ow - dx;
+      }
+      break;
+    case CRCropViewTappedEdgeNone:
+      break;
+  }
+}
+
+// Under the lock the single edges move one side and derive the other from
+// the box as it stood before this event; corners scale both together.
+void dragLocked(CRCropViewTappedEdge edge, const BoxDrag& d, CGRect& F) {
+  const CGRect& O = d.origin;
+  const CGRect& B = d.bounds;
+  const double Ow = O.size.width, Oh = O.size.height, dx = d.dx, dy = d.dy, a = d.aspect;
+  auto cornerScale = [&](double sx, double sy) {
+    double s = (sx + sy) * 0.5;
+    F.size = CGSizeMake(std::ceil(Ow * s), std::ceil(Oh * s));
+  };
+  switch (edge) {
+    case CRCropViewTappedEdgeTopLeft:
+      cornerScale(1 - std::max(dx, 0.0) / Ow, 1 - std::max(dy, 0.0) / Oh);
+      F.origin = CGPointMake(O.origin.x + Ow - F.size.width, O.origin.y + Oh - F.size.height);
+      break;
+    case CRCropViewTappedEdgeTop: {
+      const double dyc = std::max(dy, 0.0);
+      F.size.width = F.size.height * a;
+      F.origin = CGPointMake(CGRectGetMidX(O) - F.size.width * 0.5, O.origin.y + dyc);
+      F.size.height = Oh - dyc;
+      break;
+    }
+    case CRCropViewTappedEdgeTopRight:
+      cornerScale(1 + std::min(dx, 0.0) / Ow, 1 - std::max(dy, 0.0) / Oh);
+      F.origin.y = O.origin.y + Oh - F.size.height;
+      break;
+    case CRCropViewTappedEdgeRight:
+      F.size.height = F.size.width / a;
+      F.origin.y = CGRectGetMidY(O) - F.size.height * 0.5;
+      F.size.width = std::min(Ow + dx, B.size.height * a);
+      break;
+    case CRCropViewTappedEdgeBottomRight:
+      cornerScale(1 + dx / Ow, 1 + dy / Oh);
+      break;
+    case CRCropViewTappedEdgeBottom:
+      F.size.width = F.size.height * a;
+      F.origin.x = CGRectGetMidX(O) - F.size.width * 0.5;
+      F.size.height = std::min(Oh + dy, B.size.width / a);
+      break;
+    case CRCropViewTappedEdgeBottomLeft:
+      cornerScale(1 - dx / Ow, 1 + dy / Oh);
+      F.origin.x = CGRectGetMaxX(O) - F.size.width;
+      break;
+    case CRCropViewTappedEdgeLeft: {
+      // The left edge keeps the minimum ratio even under the lock.
+      const double dxc = std::max(dx, 0.0);
+      F.size.height = F.size.width / a;
+      F.origin.y = CGRectGetMidY(O) - F.size.height * 0.5;
+      if (ratioAllowed(Ow - dxc, Oh, d.minimumRatio)) {
+        F.origin.x = O.origin.x + dxc;
+        F.size.width = Ow - dxc;
+      }
+      break;
+    }
+    case CRCropViewTappedEdgeNone:
+      break;
+  }
+}
+
+// Keeps the dragged box within the bounds and above the minimum size; a held
+// side stays where it was when the box is at its smallest.
+void clampDraggedBox(const DragShape& shape, bool lock, const BoxDrag& d, CGRect& F) {
+  const CGRect& O = d.origin;
+  const CGRect& B = d.bounds;
+  double maxW = B.size.width, maxH = B.size.height;
+  double minW = kMinSize, minH = kMinSize;
+  if (lock && shape.horizontal) {
+    minW = kMinSize * d.aspect;
+    maxH = B.size.width / d.aspect;
+  }
+  if (lock && shape.vertical) {
+    maxW = B.size.height * d.aspect;
+    minH = kMinSize / d.aspect;
+  }
+  double& width = F.size.width;
+  double& height = F.size.height;
+  if (shape.leftAnchored) width = std::min(width, CGRectGetMaxX(O) - B.origin.x);
+  if (shape.topAnchored) height = std::min(height, CGRectGetMaxY(O) - B.origin.y);
+  width = std::min(std::max(width, minW), maxW);
+  height = std::min(std::max(height, minH), maxH);
+  F.origin.x = std::min(std::max(F.origin.x, CGRectGetMinX(B)), CGRectGetMaxX(B) - minW);
+  F.origin.y = std::min(std::max(F.origin.y, CGRectGetMinY(B)), CGRectGetMaxY(B) - minH);
+  if (shape.leftAnchored && width <= minW + kEps) F.origin.x = CGRectGetMaxX(O) - minW;
+  if (shape.topAnchored && height <= minH + kEps) F.origin.y = CGRectGetMaxY(O) - minH;
+}
+
 }  // namespace
 
 CRCropViewTappedEdge CRCropView::cropEdgeForPoint(const CGPoint& point) const {
@@ -77,157 +245,22 @@ void CRCropView::longPressGestureRecognized(UIGestureRecognizer& recognizer) {
 }
 
 void CRCropView::updateCropBoxFrameWithGesturePoint(CGPoint point) {
-  const CGRect O = cropOriginFrame_;
-  CGRect F = cropBoxFrame_;
-  const CGRect B = contentBounds();
-  const double P = cropViewPadding_;
-  const double a = O.size.width / O.size.height;
-  const double m = minimumAspectRatio_;
-  const bool lock = aspectRatioLockEnabled_;
-
-  point.x = std::max(point.x, B.origin.x - P);
-  point.y = std::max(point.y, B.origin.y - P);
-  double dx = std::ceil(point.x - panOriginPoint_.x);
-  double dy = std::ceil(point.y - panOriginPoint_.y);
-
-  bool leftAnchored = false, topAnchored = false;
-  bool horizontal = false, vertical = false;
-  double& x = F.origin.x;
-  double& y = F.origin.y;
-  double& width = F.size.width;
-  double& height = F.size.height;
-  const double Ow = O.size.width, Oh = O.size.height;
-
-  // Under the lock the single edges move one side and derive the other from
-  // the box as it stood before this event; corners scale both together.
-  auto cornerScale = [&](double sx, double sy) {
-    double s = (sx + sy) * 0.5;
-    width = std::ceil(Ow * s);
-    height = std::ceil(Oh * s);
-  };
-
-  switch (tappedEdge_) {
-    case CRCropViewTappedEdgeTopLeft:
-      leftAnchored = topAnchored = true;
-      if (lock) {
-        horizontal = vertical = true;
-        double dxc = std::max(dx, 0.0), dyc = std::max(dy, 0.0);
-        cornerScale(1 - dxc / Ow, 1 - dyc / Oh);
-        x = O.origin.x + Ow - width;
-        y = O.origin.y + Oh - height;
-      } else if (ratioAllowed(Ow - dx, Oh - dy, m)) {
-        x = O.origin.x + dx;
-        y = O.origin.y + dy;
-        width = Ow - dx;
-        height = Oh - dy;
-      }
-      break;
-    case CRCropViewTappedEdgeTop:
-      topAnchored = true;
-      if (lock) {
-        vertical = true;
-        double dyc = std::max(dy, 0.0);
-        width = F.size.height * a;
-        x = CGRectGetMidX(O) - width * 0.5;
-        y = O.origin.y + dyc;
-        height = Oh - dyc;
-      } else if (ratioAllowed(Ow, Oh - dy, m)) {
-        y = O.origin.y + dy;
-        height = Oh - dy;
-      }
-      break;
-    case CRCropViewTappedEdgeTopRight:
-      topAnchored = true;
-      if (lock) {
-        horizontal = vertical = true;
-        double dxc = std::min(dx, 0.0), dyc = std::max(dy, 0.0);
-        cornerScale(1 + dxc / Ow, 1 - dyc / Oh);
-        y = O.origin.y + Oh - height;
-      } else if (ratioAllowed(Ow + dx, Oh - dy, m)) {
-        y = O.origin.y + dy;
-        width = Ow + dx;
-        height = Oh - dy;
-      }
-      break;
-    case CRCropViewTappedEdgeRight:
-      if (lock) {
-        horizontal = true;
-        height = F.size.width / a;
-        y = CGRectGetMidY(O) - height * 0.5;
-        width = std::min(Ow + dx, B.size.height * a);
-      } else if (ratioAllowed(Ow + dx, Oh, m)) {
-        width = Ow + dx;
-      }
-      break;
-    case CRCropViewTappedEdgeBottomRight:
-      if (lock) {
-        horizontal = vertical = true;
-        cornerScale(1 + dx / Ow, 1 + dy / Oh);
-      } else if (ratioAllowed(Ow + dx, Oh + dy, m)) {
-        width = Ow + dx;
-        height = Oh + dy;
-      }
-      break;
-    case CRCropViewTappedEdgeBottom:
-      if (lock) {
-        vertical = true;
-        width = F.size.height * a;
-        x = CGRectGetMidX(O) - width * 0.5;
-        height = std::min(Oh + dy, B.size.width / a);
-      } else if (ratioAllowed(Ow, Oh + dy, m)) {
-        height = Oh + dy;
-      }
-      break;
-    case CRCropViewTappedEdgeBottomLeft:
-      leftAnchored = true;
-      if (lock) {
-        horizontal = vertical = true;
-        cornerScale(1 - dx / Ow, 1 + dy / Oh);
-        x = CGRectGetMaxX(O) - width;
-      } else if (ratioAllowed(Ow - dx, Oh + dy, m)) {
-        x = O.origin.x + dx;
-        width = Ow - dx;
-        height = Oh + dy;
-      }
-      break;
-    case CRCropViewTappedEdgeLeft: {
-      leftAnchored = true;
-      double d = dx;
-      if (lock) {
-        horizontal = true;
-        d = std::max(dx, 0.0);
-        height = F.size.width / a;
-        y = CGRectGetMidY(O) - height * 0.5;
-      }
-      if (ratioAllowed(Ow - d, Oh, m)) {
-        x = O.origin.x + d;
-        width = Ow - d;
-      }
-      break;
-    }
-    case CRCropViewTappedEdgeNone:
-      break;
+  const CGRect bounds = contentBounds();
+  point.x = std::max(point.x, bounds.origin.x - cropViewPadding_);
+  point.y = std::max(point.y, bounds.origin.y - cropViewPadding_);
+  const BoxDrag drag{cropOriginFrame_,
+                     bounds,
+                     std::ceil(point.x - panOriginPoint_.x),
+                     std::ceil(point.y - panOriginPoint_.y),
+                     cropOriginFrame_.size.width / cropOriginFrame_.size.height,
+                     minimumAspectRatio_};
+  CGRect frame = cropBoxFrame_;
+  if (aspectRatioLockEnabled_) {
+    dragLocked(tappedEdge_, drag, frame);
+  } else {
+    dragFree(tappedEdge_, drag, frame);
   }
-
-  double maxW = B.size.width, maxH = B.size.height;
-  double minW = kMinSize, minH = kMinSize;
-  if (lock && horizontal) {
-    minW = kMinSize * a;
-    maxH = B.size.width / a;
-  }
-  if (lock && vertical) {
-    maxW = B.size.height * a;
-    minH = kMinSize / a;
-  }
-  if (leftAnchored) width = std::min(width, CGRectGetMaxX(O) - B.origin.x);
-  if (topAnchored) height = std::min(height, CGRectGetMaxY(O) - B.origin.y);
-  width = std::min(std::max(width, minW), maxW);
-  height = std::min(std::max(height, minH), maxH);
-  x = std::min(std::max(x, CGRectGetMinX(B)), CGRectGetMaxX(B) - minW);
-  y = std::min(std::max(y, CGRectGetMinY(B)), CGRectGetMaxY(B) - minH);
-  if (leftAnchored && width <= minW + kEps) x = CGRectGetMaxX(O) - minW;
-  if (topAnchored && height <= minH + kEps) y = CGRectGetMaxY(O) - minH;
-
-  setCropBoxFrame(F);
+  clampDraggedBox(shapeOfDrag(tappedEdge_), aspectRatioLockEnabled_, drag, frame);
+  setCropBoxFrame(frame);
   checkForCanReset();
 }

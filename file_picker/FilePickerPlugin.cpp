@@ -6,6 +6,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "FilePickerUtils.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/NSDate.h"
@@ -75,6 +76,8 @@ void FilePickerPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& re
       "corvinstead.flutter.plugins.filepicker", registrar->messenger());
   auto eventChannel = FlutterEventChannel::eventChannelWithName(
       "corvinstead.flutter.plugins.filepickerevent", registrar->messenger());
+  // The media asset picker makes its screens by class name.
+  registerAKImagePickerControllerPickerClasses();
   auto instance = std::make_shared<FilePickerPlugin>();
   registrar->addMethodCallDelegate(instance, channel);
   eventChannel->setStreamHandler(instance);
@@ -234,10 +237,6 @@ void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allow
     galleryPickerController_->setMediaTypes(types);
   }
   present(galleryPickerController_);
-}
-
-void FilePickerPlugin::resolveMultiPickFromGallery(int64_t, bool) {
-  replyError("file_picker_error", "The media asset picker is not available");
 }
 
 void FilePickerPlugin::resolvePickAudio(bool multiPick) {

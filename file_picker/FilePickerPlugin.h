@@ -9,9 +9,8 @@
 // window, no picker provider, the picker program failed) answers
 // "file_picker_error" at once. Picked documents move into a fresh folder per
 // request, so an earlier request's files are never overwritten. On system
-// versions before 14 a request for several photos or videos would go to the
-// media asset picker, which this host does not have yet: it answers
-// "file_picker_error".
+// versions before 14 a request for several photos or videos goes to the
+// media asset picker, which exports the confirmed selection to files.
 
 #include <memory>
 #include <optional>

@@ -507,13 +507,43 @@ std::vector<int64_t> AKAssetGroupDetailVC::indexPathsForElements(const CGRect& r
                                                                  bool hidesCamera) const {
   std::vector<int64_t> indexes;
   if (!collectionView_) return indexes;
-  for (const auto& a : collectionView_->collectionViewLayout()->layoutAttributesForElementsInRect(rect)) {
-    if (a.representedElementCategory != UICollectionElementCategory::Cell) continue;
+  auto add = [&](int64_t item) {
     if (hidesCamera) {
-      indexes.push_back(a.indexPath.item);
-    } else if (a.indexPath.item > 0) {
-      indexes.push_back(a.indexPath.item - 1);
+      indexes.push_back(item);
+    } else if (item > 0) {
+      indexes.push_back(item - 1);
     }
+  };
+  auto layout = collectionView_->collectionViewLayout();
+  auto grid = std::dynamic_pointer_cast<AKAssetGroupGridLayout>(layout);
+  if (grid && grid->scrollDirection() == UICollectionViewScrollDirection::Vertical &&
+      collectionView_->numberOfSections() == 1) {
+    // The grid's rows run down in item order: the strip's first item is
+    // found by bisection and the walk stops below the strip, so a preheat
+    // change costs the rows it touches, not the whole album.
+    const int64_t count = collectionView_->numberOfItemsInSection(0);
+    auto frameOf = [&](int64_t item) {
+      auto a = layout->layoutAttributesForItemAtIndexPath(NSIndexPath::indexPathForItem(item, 0));
+      return a ? a->frame : CGRectNull;
+    };
+    int64_t low = 0, high = count;
+    while (low < high) {
+      int64_t mid = low + (high - low) / 2;
+      if (CGRectGetMaxY(frameOf(mid)) <= CGRectGetMinY(rect)) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    for (int64_t item = low; item < count; ++item) {
+      CGRect frame = frameOf(item);
+      if (CGRectGetMinY(frame) >= CGRectGetMaxY(rect)) break;
+      if (CGRectIntersectsRect(frame, rect)) add(item);
+    }
+    return indexes;
+  }
+  for (const auto& a : layout->layoutAttributesForElementsInRect(rect)) {
+    if (a.representedElementCategory == UICollectionElementCategory::Cell) add(a.indexPath.item);
   }
   return indexes;
 }

@@ -4,6 +4,7 @@
 
 #include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
 #include "AKImagePickerController/picker/AKImageExtension.h"
+#include "AKImagePickerController/picker/AKImageExtensionCamera.h"
 #include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
 
 void registerAKImagePickerControllerPickerClasses() {
@@ -12,5 +13,7 @@ void registerAKImagePickerControllerPickerClasses() {
     AKImageExtensionClass::registerRuntimeClass(AKImageExtensionClass::none());
     AKImageExtensionClass::registerRuntimeClass(AKImageExtensionPhotoCropper::extensionClass());
     registerAKImagePickerScreenClasses();
+    AKImageExtensionClass::registerRuntimeClass(AKImageExtensionCamera::extensionClass());
+    AKImageExtensionClass::registerRuntimeClass(AKImageExtensionInlineCamera::extensionClass());
   });
 }

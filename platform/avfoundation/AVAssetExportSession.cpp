@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -49,7 +50,95 @@ std::string libavMessage(int code) {
   return text;
 }
 
+// Adds to `out` a copy of every stream of `in` that it can carry (audio
+// only for an audio file), recording in `map` where each input stream went
+// (-1: left out). A libav status; no stream to carry is an error.
+int MapStreams(AVFormatContext* in, AVFormatContext* out, bool audioOnly, std::vector<int>& map) {
+  map.assign(in->nb_streams, -1);
+  int next = 0;
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    AVCodecParameters* par = in->streams[i]->codecpar;
+    bool media = par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO;
+    if (!media || avformat_query_codec(out->oformat, par->codec_id, FF_COMPLIANCE_NORMAL) != 1) continue;
+    if (audioOnly && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    AVStream* stream = avformat_new_stream(out, nullptr);
+    if (!stream) return AVERROR(ENOMEM);
+    int rc = avcodec_parameters_copy(stream->codecpar, par);
+    if (rc < 0) return rc;
+    // The source's tag stays when the container knows it for this codec:
+    // left to the muxer, HEVC would be written as "hev1", which players
+    // that take "hvc1" refuse.
+    const uint32_t tag = par->codec_tag;
+    stream->codecpar->codec_tag = 0;
+    if (tag && out->oformat->codec_tag && av_codec_get_id(out->oformat->codec_tag, tag) == par->codec_id) {
+      stream->codecpar->codec_tag = tag;
+    }
+    stream->time_base = in->streams[i]->time_base;
+    av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
+    size_t sideSize = 0;
+    if (const uint8_t* matrix = av_stream_get_side_data(in->streams[i], AV_PKT_DATA_DISPLAYMATRIX, &sideSize)) {
+      if (uint8_t* copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, sideSize)) {
+        std::copy_n(matrix, sideSize, copy);
+      }
+    }
+    map[i] = next++;
+  }
+  return next == 0 ? AVERROR_STREAM_NOT_FOUND : 0;
+}
+
+// Copies the container's metadata and opens the output file with its header
+// written.
+int WriteHeader(AVFormatContext* in, AVFormatContext* out, const std::string& outPath,
+                bool fastStart) {
+  AVDictionary* options = nullptr;
+  av_dict_copy(&out->metadata, in->metadata, 0);
+  if (fastStart) av_dict_set(&options, "movflags", "+faststart", 0);
+  int rc = avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE);
+  if (rc >= 0) rc = avformat_write_header(out, &options);
+  av_dict_free(&options);
+  return rc;
+}
+
+// Copies the mapped streams' packets until the input ends, an error, or
+// `cancelled` says so (then `wasCancelled`); `progress` hears the share of
+// the source written now and then.
+int CopyPackets(AVFormatContext* in, AVFormatContext* out, const std::vector<int>& map,
+                double sourceSize, const std::function<bool()>& cancelled,
+                const std::function<void(float)>& progress, bool& wasCancelled) {
+  AVPacket* packet = av_packet_alloc();
+  int rc = 0;
+  int count = 0;
+  for (;;) {
+    if (cancelled()) {
+      wasCancelled = true;
+      break;
+    }
+    int read = av_read_frame(in, packet);
+    if (read == AVERROR_EOF) break;
+    if (read < 0) {
+      rc = read;
+      break;
+    }
+    int target = packet->stream_index < static_cast<int>(map.size()) ? map[packet->stream_index] : -1;
+    if (target >= 0) {
+      av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
+                           out->streams[target]->time_base);
+      packet->stream_index = target;
+      packet->pos = -1;
+      rc = av_interleaved_write_frame(out, packet);
+      if (++count % 4 == 0) {
+        progress(std::min(0.99f, static_cast<float>(avio_tell(out->pb) / sourceSize)));
+      }
+    }
+    av_packet_unref(packet);
+    if (rc < 0) break;
+  }
+  av_packet_free(&packet);
+  return rc;
+}
+
 }  // namespace
+
 
 AVAssetExportSession::AVAssetExportSession(AVAssetPtr asset, std::string presetName)
     : asset_(std::move(asset)),
@@ -174,29 +263,35 @@ void AVAssetExportSession::cancelExport() {
   if (s == AVAssetExportSessionStatusUnknown) setStatus(AVAssetExportSessionStatusCancelled);
 }
 
+NSErrorPtr AVAssetExportSession::checkRequest(const NSURLPtr& output, const std::string& type,
+                                              const NSURLPtr& source, double& sourceSize) {
+  if (!output || !output->isFileURL()) return avError(AVErrorExportFailed, "No output file was set.");
+  auto supported = supportedFileTypes();
+  if (!muxerFor(type) || std::find(supported.begin(), supported.end(), type) == supported.end()) {
+    return avError(AVErrorInvalidOutputURLPathExtension,
+                   "The output file type \"" + type + "\" is not supported.");
+  }
+  if (!source) return avError(AVErrorExportFailed, "The asset has no file to export.");
+  struct stat st;
+  if (lstat(output->path().c_str(), &st) == 0) {
+    return avError(AVErrorFileAlreadyExists, "The file " + output->path() + " already exists.");
+  }
+  if (stat(source->path().c_str(), &st) != 0) {
+    return NSError::posixError(errno, "stat " + source->path());
+  }
+  sourceSize = std::max<double>(1, static_cast<double>(st.st_size));
+  return nullptr;
+}
+
 void AVAssetExportSession::run() {
   AVQuietMediaLibraryLogs();
   if (cancelled_.load()) return setStatus(AVAssetExportSessionStatusCancelled);
   NSURLPtr output = outputURL();
   std::string type = outputFileType();
-  const char* muxer = muxerFor(type);
   NSURLPtr source = sourceURL();
-  if (!output || !output->isFileURL()) return fail(avError(AVErrorExportFailed, "No output file was set."));
-  auto supported = supportedFileTypes();
-  if (!muxer || std::find(supported.begin(), supported.end(), type) == supported.end()) {
-    return fail(avError(AVErrorInvalidOutputURLPathExtension,
-                        "The output file type \"" + type + "\" is not supported."));
-  }
-  if (!source) return fail(avError(AVErrorExportFailed, "The asset has no file to export."));
-  std::string outPath = output->path();
-  struct stat st;
-  if (lstat(outPath.c_str(), &st) == 0) {
-    return fail(avError(AVErrorFileAlreadyExists, "The file " + outPath + " already exists."));
-  }
-  if (stat(source->path().c_str(), &st) != 0) {
-    return fail(NSError::posixError(errno, "stat " + source->path()));
-  }
-  const double sourceSize = std::max<double>(1, static_cast<double>(st.st_size));
+  double sourceSize = 1;
+  if (NSErrorPtr error = checkRequest(output, type, source, sourceSize)) return fail(error);
+  const std::string outPath = output->path();
   setStatus(AVAssetExportSessionStatusExporting);
   if (type == AVFileTypeAppleM4A && !AVExportAudioIsAAC(source->path())) {
     return finishAudioEncode(source->path(), outPath);
@@ -207,75 +302,15 @@ void AVAssetExportSession::run() {
   std::vector<int> map;
   int rc = avformat_open_input(&in, source->path().c_str(), nullptr, nullptr);
   if (rc >= 0) rc = avformat_find_stream_info(in, nullptr);
-  if (rc >= 0) rc = avformat_alloc_output_context2(&out, nullptr, muxer, outPath.c_str());
-  if (rc >= 0) {
-    map.assign(in->nb_streams, -1);
-    int next = 0;
-    for (unsigned i = 0; i < in->nb_streams && rc >= 0; ++i) {
-      AVCodecParameters* par = in->streams[i]->codecpar;
-      bool media = par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO;
-      if (!media || avformat_query_codec(out->oformat, par->codec_id, FF_COMPLIANCE_NORMAL) != 1) continue;
-      if (type == AVFileTypeAppleM4A && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-      AVStream* stream = avformat_new_stream(out, nullptr);
-      if (!stream) rc = AVERROR(ENOMEM);
-      else rc = avcodec_parameters_copy(stream->codecpar, par);
-      if (rc < 0) break;
-      // The source's tag stays when the container knows it for this codec:
-      // left to the muxer, HEVC would be written as "hev1", which players
-      // that take "hvc1" refuse.
-      const uint32_t tag = par->codec_tag;
-      stream->codecpar->codec_tag = 0;
-      if (tag && out->oformat->codec_tag && av_codec_get_id(out->oformat->codec_tag, tag) == par->codec_id) {
-        stream->codecpar->codec_tag = tag;
-      }
-      stream->time_base = in->streams[i]->time_base;
-      av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
-      size_t sideSize = 0;
-      if (const uint8_t* matrix = av_stream_get_side_data(in->streams[i], AV_PKT_DATA_DISPLAYMATRIX, &sideSize)) {
-        if (uint8_t* copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, sideSize)) {
-          std::copy_n(matrix, sideSize, copy);
-        }
-      }
-      map[i] = next++;
-    }
-    if (rc >= 0 && next == 0) rc = AVERROR_STREAM_NOT_FOUND;
-  }
-  AVDictionary* options = nullptr;
-  if (rc >= 0) {
-    av_dict_copy(&out->metadata, in->metadata, 0);
-    if (shouldOptimizeForNetworkUse()) av_dict_set(&options, "movflags", "+faststart", 0);
-    rc = avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE);
-  }
-  if (rc >= 0) rc = avformat_write_header(out, &options);
-  av_dict_free(&options);
-  AVPacket* packet = av_packet_alloc();
+  if (rc >= 0) rc = avformat_alloc_output_context2(&out, nullptr, muxerFor(type), outPath.c_str());
+  if (rc >= 0) rc = MapStreams(in, out, type == AVFileTypeAppleM4A, map);
+  if (rc >= 0) rc = WriteHeader(in, out, outPath, shouldOptimizeForNetworkUse());
   bool cancelled = false;
-  int count = 0;
-  while (rc >= 0) {
-    if (cancelled_.load()) {
-      cancelled = true;
-      break;
-    }
-    int read = av_read_frame(in, packet);
-    if (read == AVERROR_EOF) break;
-    if (read < 0) {
-      rc = read;
-      break;
-    }
-    int target = packet->stream_index < static_cast<int>(map.size()) ? map[packet->stream_index] : -1;
-    if (target >= 0) {
-      av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
-                           out->streams[target]->time_base);
-      packet->stream_index = target;
-      packet->pos = -1;
-      rc = av_interleaved_write_frame(out, packet);
-      if (++count % 4 == 0) {
-        setProgress(std::min(0.99f, static_cast<float>(avio_tell(out->pb) / sourceSize)));
-      }
-    }
-    av_packet_unref(packet);
+  if (rc >= 0) {
+    rc = CopyPackets(
+        in, out, map, sourceSize, [this] { return cancelled_.load(); },
+        [this](float share) { setProgress(share); }, cancelled);
   }
-  av_packet_free(&packet);
   if (rc >= 0 && !cancelled) rc = av_write_trailer(out);
   if (out && out->pb) avio_closep(&out->pb);
   avformat_free_context(out);

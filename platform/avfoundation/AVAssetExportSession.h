@@ -84,6 +84,10 @@ class AVAssetExportSession : public NSKeyValueObservable {
 
  private:
   void run();
+  // Why the export cannot start (no output file, an unsupported type, no
+  // source, an output that exists); null with the source's size otherwise.
+  NSErrorPtr checkRequest(const NSURLPtr& output, const std::string& type,
+                          const NSURLPtr& source, double& sourceSize);
   // The M4A preset over audio that is not AAC: a real encode.
   void finishAudioEncode(const std::string& source, const std::string& output);
   void setStatus(AVAssetExportSessionStatus status);

@@ -78,8 +78,40 @@ void FlutterChannel::setBinaryHandler(FlutterBinaryMessageHandler handler) {
   messenger_->setMessageHandlerOnChannel(name_, std::move(handler));
 }
 
+FlutterBinaryMessageHandler FlutterChannel::checkedOnMain(const char* what,
+                                                          FlutterBinaryMessageHandler handler) {
+  return [what, handler = std::move(handler)](FlutterBinaryMessage message,
+                                              FlutterBinaryReply reply) {
+    QX_DCHECK_MAIN_THREAD_FOR(what);
+    (void)what;
+    handler(std::move(message), std::move(reply));
+  };
+}
+
 void FlutterChannel::sendBinary(FlutterBinaryMessage message, FlutterBinaryReply reply) {
   messenger_->sendOnChannel(name_, std::move(message), std::move(reply));
+}
+
+// ---------------------------------------------------------------------------
+
+FlutterMethodCodecChannel::FlutterMethodCodecChannel(
+    std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+    std::shared_ptr<FlutterStandardMethodCodec> codec)
+    : FlutterChannel(std::move(name), std::move(messenger)),
+      codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
+
+std::optional<FlutterMethodCall> FlutterMethodCodecChannel::decodeCall(
+    const FlutterStandardMethodCodec& codec, const std::string& channel,
+    const FlutterBinaryMessage& message, FlutterBinaryReply& reply, const char* emptyWhat) {
+  try {
+    if (!message) throw FlutterCodecException(emptyWhat);
+    return codec.decodeMethodCall(message->data(), message->size());
+  } catch (const FlutterCodecException& e) {
+    NSLog("Malformed method call on " + channel + ": " + e.what());
+    reply(FlutterMakeMessage(
+        codec.encodeErrorEnvelope("malformed_message", std::string(e.what()), Value())));
+    return std::nullopt;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -87,8 +119,7 @@ void FlutterChannel::sendBinary(FlutterBinaryMessage message, FlutterBinaryReply
 FlutterMethodChannel::FlutterMethodChannel(std::string name,
                                            std::shared_ptr<FlutterBinaryMessenger> messenger,
                                            std::shared_ptr<FlutterStandardMethodCodec> codec)
-    : FlutterChannel(std::move(name), std::move(messenger)),
-      codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
+    : FlutterMethodCodecChannel(std::move(name), std::move(messenger), std::move(codec)) {}
 
 std::shared_ptr<FlutterMethodChannel> FlutterMethodChannel::methodChannelWithName(
     std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
@@ -97,46 +128,41 @@ std::shared_ptr<FlutterMethodChannel> FlutterMethodChannel::methodChannelWithNam
                                                 std::move(codec));
 }
 
+namespace {
+
+// The result handed to a method handler: encodes what it answers into the
+// binary reply; a value the codec cannot write becomes an error reply.
+FlutterResult MethodResult(std::shared_ptr<FlutterStandardMethodCodec> codec, std::string name,
+                           FlutterBinaryReply reply) {
+  return FlutterResult([codec, name, reply = std::move(reply)](FlutterReply r) mutable {
+    if (r.kind == FlutterReply::Kind::NotImplemented) {
+      reply(nullptr);
+      return;
+    }
+    try {
+      reply(FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
+                                   ? codec->encodeErrorEnvelope(*r.error)
+                                   : codec->encodeSuccessEnvelope(r.value)));
+    } catch (const FlutterCodecException& e) {
+      NSLog("Unencodable reply on " + name + ": " + e.what());
+      reply(FlutterMakeMessage(
+          codec->encodeErrorEnvelope("unencodable_reply", std::string(e.what()), Value())));
+    }
+  });
+}
+
+}  // namespace
+
 void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler) {
-  if (!handler) {
-    setBinaryHandler(nullptr);
-    return;
-  }
-  auto codec = codec_;
-  std::string name = this->name();
-  setBinaryHandler(
-      [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
-        QX_DCHECK_MAIN_THREAD_FOR("method channel handler");
-        FlutterMethodCall call;
-        try {
-          if (!message) throw FlutterCodecException("Empty method call");
-          call = codec->decodeMethodCall(message->data(), message->size());
-        } catch (const FlutterCodecException& e) {
-          NSLog("Malformed method call on " + name + ": " + e.what());
-          reply(FlutterMakeMessage(codec->encodeErrorEnvelope(
-              "malformed_message", std::string(e.what()), Value())));
-          return;
-        }
-        handler(call, FlutterResult([codec, name, reply = std::move(reply)](FlutterReply r) mutable {
-                  switch (r.kind) {
-                    case FlutterReply::Kind::NotImplemented:
-                      reply(nullptr);
-                      return;
-                    case FlutterReply::Kind::Error:
-                    case FlutterReply::Kind::Success:
-                      try {
-                        reply(FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
-                                                     ? codec->encodeErrorEnvelope(*r.error)
-                                                     : codec->encodeSuccessEnvelope(r.value)));
-                      } catch (const FlutterCodecException& e) {
-                        NSLog("Unencodable reply on " + name + ": " + e.what());
-                        reply(FlutterMakeMessage(codec->encodeErrorEnvelope(
-                            "unencodable_reply", std::string(e.what()), Value())));
-                      }
-                      return;
-                  }
-                }));
-      });
+  installHandler("method channel handler", std::move(handler),
+                 [codec = codec_, name = name()](FlutterMethodCallHandler handler) {
+                   return [codec, name, handler](FlutterBinaryMessage message,
+                                                 FlutterBinaryReply reply) {
+                     auto call = decodeCall(*codec, name, message, reply, "Empty method call");
+                     if (!call) return;
+                     handler(*call, MethodResult(codec, name, std::move(reply)));
+                   };
+                 });
 }
 
 void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& arguments,
@@ -171,8 +197,7 @@ void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& 
 FlutterEventChannel::FlutterEventChannel(std::string name,
                                          std::shared_ptr<FlutterBinaryMessenger> messenger,
                                          std::shared_ptr<FlutterStandardMethodCodec> codec)
-    : FlutterChannel(std::move(name), std::move(messenger)),
-      codec_(codec ? std::move(codec) : FlutterStandardMethodCodec::sharedInstance()) {}
+    : FlutterMethodCodecChannel(std::move(name), std::move(messenger), std::move(codec)) {}
 
 std::shared_ptr<FlutterEventChannel> FlutterEventChannel::eventChannelWithName(
     std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
@@ -183,80 +208,86 @@ std::shared_ptr<FlutterEventChannel> FlutterEventChannel::eventChannelWithName(
 
 namespace {
 
-// The listening state of one event channel; a sink handed out for one listen
-// goes quiet once that listen is cancelled.
-struct EventStreamState {
+// One event channel's stream: the handler, and the listen whose sink may
+// send. A sink handed out for one listen goes quiet once that listen is
+// cancelled or replaced.
+struct EventStream {
+  std::shared_ptr<FlutterStandardMethodCodec> codec;
+  std::string name;
+  std::weak_ptr<FlutterBinaryMessenger> messenger;
+  std::shared_ptr<FlutterStreamHandler> handler;
   std::shared_ptr<std::atomic<bool>> active;
+
+  FlutterEventSink makeSink(std::shared_ptr<std::atomic<bool>> live) const {
+    return FlutterEventSink([codec = codec, name = name, weakMessenger = messenger, live](
+                                const Value* value, const FlutterErrorPtr& error) {
+      if (!live->load()) return;
+      auto messenger = weakMessenger.lock();
+      if (!messenger) return;
+      FlutterBinaryMessage message;  // none: the end of the stream
+      try {
+        if (error) {
+          message = FlutterMakeMessage(codec->encodeErrorEnvelope(*error));
+        } else if (value) {
+          message = FlutterMakeMessage(codec->encodeSuccessEnvelope(*value));
+        }
+      } catch (const FlutterCodecException& e) {
+        // The plugin's thread must not die of an event the codec cannot write.
+        NSLog("Unencodable event on " + name + ": " + e.what());
+        message = FlutterMakeMessage(
+            codec->encodeErrorEnvelope("unencodable_event", std::string(e.what()), Value()));
+      }
+      messenger->sendOnChannel(name, message);
+    });
+  }
+
+  void listen(const Value& arguments, FlutterBinaryReply& reply) {
+    if (active && active->exchange(false)) {
+      // A second listen replaces the first, as the engine does.
+      handler->onCancelWithArguments(Value());
+    }
+    auto live = std::make_shared<std::atomic<bool>>(true);
+    active = live;
+    FlutterErrorPtr error = handler->onListenWithArguments(arguments, makeSink(live));
+    if (error) live->store(false);
+    reply(FlutterMakeMessage(error ? codec->encodeErrorEnvelope(*error)
+                                   : codec->encodeSuccessEnvelope(Value())));
+  }
+
+  void cancel(const Value& arguments, FlutterBinaryReply& reply) {
+    if (!active || !active->exchange(false)) {
+      reply(FlutterMakeMessage(
+          codec->encodeErrorEnvelope("error", std::string("No active stream to cancel"), Value())));
+      return;
+    }
+    FlutterErrorPtr error = handler->onCancelWithArguments(arguments);
+    reply(FlutterMakeMessage(error ? codec->encodeErrorEnvelope(*error)
+                                   : codec->encodeSuccessEnvelope(Value())));
+  }
 };
 
 }  // namespace
 
 void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler) {
-  if (!handler) {
-    setBinaryHandler(nullptr);
-    return;
-  }
-  auto codec = codec_;
-  std::string name = this->name();
-  std::weak_ptr<FlutterBinaryMessenger> weakMessenger = messenger();
-  auto state = std::make_shared<EventStreamState>();
-  setBinaryHandler(
-      [=](FlutterBinaryMessage message, FlutterBinaryReply reply) {
-        QX_DCHECK_MAIN_THREAD_FOR("event channel handler");
-        FlutterMethodCall call;
-        try {
-          if (!message) throw FlutterCodecException("Empty stream request");
-          call = codec->decodeMethodCall(message->data(), message->size());
-        } catch (const FlutterCodecException& e) {
-          reply(FlutterMakeMessage(
-              codec->encodeErrorEnvelope("malformed_message", std::string(e.what()), Value())));
-          return;
-        }
-        if (call.method == "listen") {
-          if (state->active && state->active->exchange(false)) {
-            // A second listen replaces the first, as the engine does.
-            handler->onCancelWithArguments(Value());
-          }
-          auto active = std::make_shared<std::atomic<bool>>(true);
-          state->active = active;
-          FlutterEventSink sink([=](const Value* value, const FlutterErrorPtr& error) {
-            if (!active->load()) return;
-            auto messenger = weakMessenger.lock();
-            if (!messenger) return;
-            FlutterBinaryMessage message;  // none: the end of the stream
-            try {
-              if (error) {
-                message = FlutterMakeMessage(codec->encodeErrorEnvelope(*error));
-              } else if (value) {
-                message = FlutterMakeMessage(codec->encodeSuccessEnvelope(*value));
-              }
-            } catch (const FlutterCodecException& e) {
-              // The plugin's thread must not die of an event the codec cannot write.
-              NSLog("Unencodable event on " + name + ": " + e.what());
-              message = FlutterMakeMessage(
-                  codec->encodeErrorEnvelope("unencodable_event", std::string(e.what()), Value()));
-            }
-            messenger->sendOnChannel(name, message);
-          });
-          FlutterErrorPtr error = handler->onListenWithArguments(call.arguments, sink);
-          if (error) {
-            active->store(false);
-            reply(FlutterMakeMessage(codec->encodeErrorEnvelope(*error)));
+  installHandler(
+      "event channel handler", std::move(handler),
+      [codec = codec_, name = name(),
+       messenger = std::weak_ptr<FlutterBinaryMessenger>(messenger())](
+          std::shared_ptr<FlutterStreamHandler> handler) {
+        auto stream = std::make_shared<EventStream>(
+            EventStream{codec, name, messenger, std::move(handler), nullptr});
+        return [stream](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+          auto call =
+              decodeCall(*stream->codec, stream->name, message, reply, "Empty stream request");
+          if (!call) return;
+          if (call->method == "listen") {
+            stream->listen(call->arguments, reply);
+          } else if (call->method == "cancel") {
+            stream->cancel(call->arguments, reply);
           } else {
-            reply(FlutterMakeMessage(codec->encodeSuccessEnvelope(Value())));
+            reply(nullptr);
           }
-        } else if (call.method == "cancel") {
-          if (!state->active || !state->active->exchange(false)) {
-            reply(FlutterMakeMessage(
-                codec->encodeErrorEnvelope("error", std::string("No active stream to cancel"), Value())));
-            return;
-          }
-          FlutterErrorPtr error = handler->onCancelWithArguments(call.arguments);
-          reply(FlutterMakeMessage(error ? codec->encodeErrorEnvelope(*error)
-                                         : codec->encodeSuccessEnvelope(Value())));
-        } else {
-          reply(nullptr);
-        }
+        };
       });
 }
 
@@ -276,31 +307,27 @@ std::shared_ptr<FlutterBasicMessageChannel> FlutterBasicMessageChannel::messageC
 }
 
 void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler) {
-  if (!handler) {
-    setBinaryHandler(nullptr);
-    return;
-  }
-  auto codec = codec_;
-  std::string name = this->name();
-  setBinaryHandler(
-      [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
-        QX_DCHECK_MAIN_THREAD_FOR("message channel handler");
-        Value decoded;
-        try {
-          if (message) decoded = codec->decode(*message);
-        } catch (const FlutterCodecException& e) {
-          NSLog("Malformed message on " + name + ": " + e.what());
-          reply(nullptr);
-          return;
-        }
-        handler(decoded, [codec, name, reply = std::move(reply)](const Value& value) mutable {
+  installHandler(
+      "message channel handler", std::move(handler),
+      [codec = codec_, name = name()](FlutterMessageHandler handler) {
+        return [codec, name, handler](FlutterBinaryMessage message, FlutterBinaryReply reply) {
+          Value decoded;
           try {
-            reply(FlutterMakeMessage(codec->encode(value)));
+            if (message) decoded = codec->decode(*message);
           } catch (const FlutterCodecException& e) {
-            NSLog("Unencodable reply on " + name + ": " + e.what());
+            NSLog("Malformed message on " + name + ": " + e.what());
             reply(nullptr);
+            return;
           }
-        });
+          handler(decoded, [codec, name, reply = std::move(reply)](const Value& value) mutable {
+            try {
+              reply(FlutterMakeMessage(codec->encode(value)));
+            } catch (const FlutterCodecException& e) {
+              NSLog("Unencodable reply on " + name + ": " + e.what());
+              reply(nullptr);
+            }
+          });
+        };
       });
 }
 

@@ -125,18 +125,51 @@ class FlutterChannel {
   ~FlutterChannel() = default;
 
   const std::shared_ptr<FlutterBinaryMessenger>& messenger() const { return messenger_; }
-  // An empty handler removes the channel's handler.
-  void setBinaryHandler(FlutterBinaryMessageHandler handler);
+  // Installs what `wrap(handler)` makes as the channel's handler, run on the
+  // main thread (checked, naming `what`); an empty handler removes the
+  // channel's handler instead.
+  template <class Handler, class Wrap>
+  void installHandler(const char* what, Handler handler, Wrap wrap) {
+    if (!handler) {
+      setBinaryHandler(nullptr);
+      return;
+    }
+    setBinaryHandler(checkedOnMain(what, wrap(std::move(handler))));
+  }
   void sendBinary(FlutterBinaryMessage message, FlutterBinaryReply reply);
 
  private:
+  static FlutterBinaryMessageHandler checkedOnMain(const char* what,
+                                                   FlutterBinaryMessageHandler handler);
+  void setBinaryHandler(FlutterBinaryMessageHandler handler);
+
   std::string name_;
   std::shared_ptr<FlutterBinaryMessenger> messenger_;
 };
 
+// What method and event channels share: the method codec (the standard one
+// unless given), and the decoding of an incoming call, where a malformed one
+// is answered with a "malformed_message" error.
+class FlutterMethodCodecChannel : public FlutterChannel {
+ protected:
+  FlutterMethodCodecChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
+                            std::shared_ptr<FlutterStandardMethodCodec> codec);
+  ~FlutterMethodCodecChannel() = default;
+
+  // The call in `message`; nullopt when it is missing (`emptyWhat` says what
+  // was expected) or malformed, after logging it and answering `reply`.
+  static std::optional<FlutterMethodCall> decodeCall(const FlutterStandardMethodCodec& codec,
+                                                     const std::string& channel,
+                                                     const FlutterBinaryMessage& message,
+                                                     FlutterBinaryReply& reply,
+                                                     const char* emptyWhat);
+
+  std::shared_ptr<FlutterStandardMethodCodec> codec_;
+};
+
 using FlutterMethodCallHandler = std::function<void(const FlutterMethodCall&, FlutterResult)>;
 
-class FlutterMethodChannel : public FlutterChannel {
+class FlutterMethodChannel : public FlutterMethodCodecChannel {
  public:
   FlutterMethodChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
                        std::shared_ptr<FlutterStandardMethodCodec> codec);
@@ -150,12 +183,9 @@ class FlutterMethodChannel : public FlutterChannel {
   // nothing when the Dart side has no handler.
   void invokeMethod(const std::string& method, const Value& arguments,
                     std::function<void(std::optional<FlutterReply>)> callback = nullptr);
-
- private:
-  std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
-class FlutterEventChannel : public FlutterChannel {
+class FlutterEventChannel : public FlutterMethodCodecChannel {
  public:
   FlutterEventChannel(std::string name, std::shared_ptr<FlutterBinaryMessenger> messenger,
                       std::shared_ptr<FlutterStandardMethodCodec> codec);
@@ -165,9 +195,6 @@ class FlutterEventChannel : public FlutterChannel {
 
   // The channel keeps the handler; nullptr removes it.
   void setStreamHandler(std::shared_ptr<FlutterStreamHandler> handler);
-
- private:
-  std::shared_ptr<FlutterStandardMethodCodec> codec_;
 };
 
 // The reply to a basic message: consumed by its call, like FlutterResult.

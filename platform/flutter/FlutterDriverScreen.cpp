@@ -37,7 +37,9 @@ Value describe(const UIView& view, const UIWindow& window) {
                    Value(dynamic_cast<const UIWindow*>(&view) ? "UIWindow" : view.className()));
   map.emplace_back(Value("frame"), rectValue(view.convertRectToView(view.bounds(), &window)));
   auto optional = [](const std::optional<std::string>& s) { return s ? Value(*s) : Value(); };
-  map.emplace_back(Value("identifier"), optional(UIViewAccessibilityIdentifier(view)));
+  auto identifier = UIViewAccessibilityIdentifier(view);
+  if (!identifier && !view.accessibilityIdentifier().empty()) identifier = view.accessibilityIdentifier();
+  map.emplace_back(Value("identifier"), optional(identifier));
   map.emplace_back(Value("label"), optional(UIViewAccessibilityLabel(view)));
   Value text;
   if (auto* label = dynamic_cast<const UILabel*>(&view)) text = Value(label->text());

@@ -397,110 +397,143 @@ void FlutterJSONDriver::handleLine(const std::string& line) {
   if (line.size() >= kTrimAfterBytes) ::malloc_trim(0);
 }
 
+FlutterJSONDriver::Answer FlutterJSONDriver::answerOnce(
+    const std::shared_ptr<RequestState>& state) {
+  return WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key,
+                                            const Value& json) {
+    if (state->answered.exchange(true)) return;
+    self.reply(state->idText, key, json);
+    if (state->counted) --self.pending_;
+    self.finishIfDone();
+  });
+}
+
+void FlutterJSONDriver::countPending(RequestState& state) {
+  state.counted = true;
+  ++pending_;
+}
+
+std::optional<Value> FlutterJSONDriver::takeArgument(Value& request, const char* key,
+                                                     const std::string& idText) {
+  std::string error;
+  const Value* raw = request.find(key);
+  auto v = FlutterDriverJSON::toValue(raw ? *raw : Value(), &error);
+  if (!v) {
+    reply(idText, "badRequest", Value(error));
+    return std::nullopt;
+  }
+  // The request's own text goes before the call, so only the converted
+  // arguments are alive while the plugin works.
+  request = Value();
+  return v;
+}
+
+namespace {
+
+void AnswerOutcome(const std::function<void(const std::string&, const Value&)>& answer,
+                   const FlutterMethodOutcome& o) {
+  switch (o.kind) {
+    case FlutterMethodOutcome::Kind::Success:
+      answer("result", FlutterDriverJSON::fromValue(o.result));
+      break;
+    case FlutterMethodOutcome::Kind::Error:
+      answer("error", Value::map({{"code", Value(o.code)},
+                                  {"message", o.message ? Value(*o.message) : Value()},
+                                  {"details", FlutterDriverJSON::fromValue(o.details)}}));
+      break;
+    case FlutterMethodOutcome::Kind::NotImplemented:
+      answer("notImplemented", Value(true));
+      break;
+    case FlutterMethodOutcome::Kind::MissingPlugin:
+      answer("missingPlugin", Value(true));
+      break;
+    case FlutterMethodOutcome::Kind::Malformed:
+      answer("badReply", Value(o.why));
+      break;
+  }
+}
+
+}  // namespace
+
 void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<RequestState>& state) {
-  const std::string& idText = state->idText;
   if (request.isMap() && !request.find("channel") && dispatchScreenRequest(request, state)) return;
   const Value* channel = request.find("channel");
   if (!request.isMap() || !channel || !channel->isString()) {
-    reply(idText, "badRequest", Value("a request needs a \"channel\" string"));
+    reply(state->idText, "badRequest", Value("a request needs a \"channel\" string"));
     return;
   }
   const std::string name = channel->asString();
-  std::string error;
-
-  // The request's own text goes before the call, so only the converted
-  // arguments are alive while the plugin works.
-  auto take = [&](const char* key) -> std::optional<Value> {
-    const Value* raw = request.find(key);
-    auto v = FlutterDriverJSON::toValue(raw ? *raw : Value(), &error);
-    if (!v) {
-      reply(idText, "badRequest", Value(error));
-      return std::nullopt;
-    }
-    request = Value();
-    return v;
-  };
-  auto answer =
-      WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key, const Value& json) {
-        if (state->answered.exchange(true)) return;
-        self.reply(state->idText, key, json);
-        if (state->counted) --self.pending_;
-        self.finishIfDone();
-      });
-  auto onOutcome = [answer](const FlutterMethodOutcome& o) mutable {
-    switch (o.kind) {
-      case FlutterMethodOutcome::Kind::Success:
-        answer("result", FlutterDriverJSON::fromValue(o.result));
-        break;
-      case FlutterMethodOutcome::Kind::Error:
-        answer("error", Value::map({{"code", Value(o.code)},
-                                    {"message", o.message ? Value(*o.message) : Value()},
-                                    {"details", FlutterDriverJSON::fromValue(o.details)}}));
-        break;
-      case FlutterMethodOutcome::Kind::NotImplemented:
-        answer("notImplemented", Value(true));
-        break;
-      case FlutterMethodOutcome::Kind::MissingPlugin:
-        answer("missingPlugin", Value(true));
-        break;
-      case FlutterMethodOutcome::Kind::Malformed:
-        answer("badReply", Value(o.why));
-        break;
-    }
-  };
-  auto count = [this, &state] {
-    state->counted = true;
-    ++pending_;
-  };
-
-  if (const Value* method = request.find("method")) {
-    if (!method->isString()) {
-      reply(idText, "badRequest", Value("\"method\" must be a string"));
-      return;
-    }
-    const std::string methodName = method->asString();
-    auto args = take("args");
-    if (!args) return;
-    count();
-    dart_->invokeMethod(name, methodName, std::move(*args), onOutcome);
+  if (request.find("method")) {
+    dispatchMethodCall(name, std::move(request), state);
     return;
   }
   for (const char* verb : {"listen", "cancel"}) {
     if (request.find(verb)) {
-      auto args = take(verb);
-      if (!args) return;
-      count();
-      if (std::string(verb) == "listen") {
-        dart_->listen(name, std::move(*args), onOutcome);
-      } else {
-        dart_->cancel(name, std::move(*args), onOutcome);
-      }
+      dispatchStreamRequest(name, verb, std::move(request), state);
       return;
     }
   }
   if (request.find("message")) {
-    auto message = take("message");
-    if (!message) return;
-    if (!engine_->hasHandler(name)) {
-      reply(idText, "missingPlugin", Value(true));
-      return;
-    }
-    count();
-    dart_->sendMessage(name, std::move(*message), customCodec_,
-                       [answer](std::optional<Value> r, std::string why) mutable {
-                         if (r) {
-                           answer("reply", FlutterDriverJSON::fromValue(*r));
-                         } else if (!why.empty()) {
-                           answer("badReply", Value(why));
-                         } else {
-                           // The handler answered with the empty reply.
-                           answer("reply", Value());
-                         }
-                       });
+    dispatchMessage(name, std::move(request), state);
     return;
   }
-  reply(idText, "badRequest",
+  reply(state->idText, "badRequest",
         Value("a request needs \"method\", \"listen\", \"cancel\" or \"message\""));
+}
+
+void FlutterJSONDriver::dispatchMethodCall(const std::string& channel, Value request,
+                                           const std::shared_ptr<RequestState>& state) {
+  const Value* method = request.find("method");
+  if (!method->isString()) {
+    reply(state->idText, "badRequest", Value("\"method\" must be a string"));
+    return;
+  }
+  const std::string methodName = method->asString();
+  auto args = takeArgument(request, "args", state->idText);
+  if (!args) return;
+  countPending(*state);
+  dart_->invokeMethod(channel, methodName, std::move(*args),
+                      [answer = answerOnce(state)](const FlutterMethodOutcome& o) {
+                        AnswerOutcome(answer, o);
+                      });
+}
+
+void FlutterJSONDriver::dispatchStreamRequest(const std::string& channel, const char* verb,
+                                              Value request,
+                                              const std::shared_ptr<RequestState>& state) {
+  auto args = takeArgument(request, verb, state->idText);
+  if (!args) return;
+  countPending(*state);
+  auto onOutcome = [answer = answerOnce(state)](const FlutterMethodOutcome& o) {
+    AnswerOutcome(answer, o);
+  };
+  if (std::string(verb) == "listen") {
+    dart_->listen(channel, std::move(*args), onOutcome);
+  } else {
+    dart_->cancel(channel, std::move(*args), onOutcome);
+  }
+}
+
+void FlutterJSONDriver::dispatchMessage(const std::string& channel, Value request,
+                                        const std::shared_ptr<RequestState>& state) {
+  auto message = takeArgument(request, "message", state->idText);
+  if (!message) return;
+  if (!engine_->hasHandler(channel)) {
+    reply(state->idText, "missingPlugin", Value(true));
+    return;
+  }
+  countPending(*state);
+  dart_->sendMessage(channel, std::move(*message), customCodec_,
+                     [answer = answerOnce(state)](std::optional<Value> r, std::string why) {
+                       if (r) {
+                         answer("reply", FlutterDriverJSON::fromValue(*r));
+                       } else if (!why.empty()) {
+                         answer("badReply", Value(why));
+                       } else {
+                         // The handler answered with the empty reply.
+                         answer("reply", Value());
+                       }
+                     });
 }
 
 bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
@@ -509,15 +542,8 @@ bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
   const Value* tree = request.find("viewTree");
   const Value* touch = request.find("touch");
   if (!snapshot && !tree && !touch) return false;
-  state->counted = true;
-  ++pending_;
-  auto answer = WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key,
-                                        const Value& json) {
-    if (state->answered.exchange(true)) return;
-    self.reply(state->idText, key, json);
-    --self.pending_;
-    self.finishIfDone();
-  });
+  countPending(*state);
+  auto answer = answerOnce(state);
   if (snapshot) FlutterDriverScreen::snapshot(*snapshot, answer);
   else if (tree) FlutterDriverScreen::viewTree(answer);
   else FlutterDriverScreen::touch(*touch, answer);

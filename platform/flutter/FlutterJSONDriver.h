@@ -72,7 +72,20 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   void writeLine(const std::string& line);
   void writeObject(const ValueMap& object);
   struct RequestState;
+  // Writes a request's reply (under `key`) unless it was answered already.
+  using Answer = std::function<void(const std::string& key, const Value& json)>;
+  Answer answerOnce(const std::shared_ptr<RequestState>& state);
+  void countPending(RequestState& state);
+  // The request's `key` converted from JSON, the request dropped; nullopt
+  // after answering a bad request.
+  std::optional<Value> takeArgument(Value& request, const char* key, const std::string& idText);
   void dispatchRequest(Value request, const std::shared_ptr<RequestState>& state);
+  void dispatchMethodCall(const std::string& channel, Value request,
+                          const std::shared_ptr<RequestState>& state);
+  void dispatchStreamRequest(const std::string& channel, const char* verb, Value request,
+                             const std::shared_ptr<RequestState>& state);
+  void dispatchMessage(const std::string& channel, Value request,
+                       const std::shared_ptr<RequestState>& state);
   // The requests about the screen (snapshot, view tree, touch); false for
   // any other request.
   bool dispatchScreenRequest(const Value& request, const std::shared_ptr<RequestState>& state);

@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "NSNotificationCenter.h"
+#include "SingletonResets.h"
 
 extern char** environ;
 
@@ -48,13 +49,9 @@ std::string NSRandomUUIDString() {
   return out;
 }
 
-NSProcessInfo& NSProcessInfo::processInfo() {
-  // Shared so that it can name itself as the sender of its notifications.
-  static auto* info = new std::shared_ptr<NSProcessInfo>(new NSProcessInfo());
-  return **info;
-}
+namespace {
 
-NSOperatingSystemVersion NSProcessInfo::versionFromEnvironment() {
+NSOperatingSystemVersion versionFromEnvironment() {
   const NSOperatingSystemVersion fallback{17, 0, 0};
   const char* text = std::getenv("QX_SYSTEM_VERSION");
   if (!text || !*text) return fallback;
@@ -73,6 +70,32 @@ NSOperatingSystemVersion NSProcessInfo::versionFromEnvironment() {
     ++i;
   }
   return {parts[0], parts[1], parts[2]};
+}
+
+}  // namespace
+
+NSHostSystemInfo::NSHostSystemInfo() : version_(versionFromEnvironment()) {}
+
+NSProcessInfo::NSProcessInfo() : provider_(std::make_shared<NSHostSystemInfo>()) {}
+
+NSProcessInfo& NSProcessInfo::processInfo() {
+  // Shared so that it can name itself as the sender of its notifications.
+  static auto* info = [] {
+    auto* shared = new std::shared_ptr<NSProcessInfo>(new NSProcessInfo());
+    std::weak_ptr<NSProcessInfo> weak = *shared;
+    // Quietly: the power mode of the default is off, and nobody should hear
+    // of a change between tests.
+    SingletonResets::add([weak] {
+      auto self = weak.lock();
+      if (!self) return;
+      auto fresh = std::make_shared<NSHostSystemInfo>();
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->lowPowerMode_ = fresh->isLowPowerModeEnabled();
+      self->provider_ = std::move(fresh);
+    });
+    return shared;
+  }();
+  return **info;
 }
 
 uint64_t NSProcessInfo::physicalMemory() const {
@@ -122,12 +145,22 @@ std::string NSProcessInfo::globallyUniqueString() const {
   return NSRandomUUIDString() + tail;
 }
 
-bool NSProcessInfo::isLowPowerModeEnabled() const {
+std::shared_ptr<NSSystemInfoProvider> NSProcessInfo::provider() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return lowPowerMode_;
+  return provider_;
 }
 
-void NSProcessInfo::setLowPowerModeEnabled(bool enabled) {
+void NSProcessInfo::setSystemInfoProvider(std::shared_ptr<NSSystemInfoProvider> provider) {
+  if (!provider) provider = std::make_shared<NSHostSystemInfo>();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    provider_ = std::move(provider);
+  }
+  refreshPowerState();
+}
+
+void NSProcessInfo::refreshPowerState() {
+  const bool enabled = provider()->isLowPowerModeEnabled();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (lowPowerMode_ == enabled) return;
@@ -137,14 +170,13 @@ void NSProcessInfo::setLowPowerModeEnabled(bool enabled) {
       NSProcessInfoPowerStateDidChangeNotification, shared_from_this());
 }
 
-NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {
+bool NSProcessInfo::isLowPowerModeEnabled() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return version_;
+  return lowPowerMode_;
 }
 
-void NSProcessInfo::setOperatingSystemVersion(NSOperatingSystemVersion version) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  version_ = version;
+NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {
+  return provider()->operatingSystemVersion();
 }
 
 bool NSProcessInfo::isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const {
@@ -153,22 +185,6 @@ bool NSProcessInfo::isOperatingSystemAtLeastVersion(NSOperatingSystemVersion ver
          std::tie(version.majorVersion, version.minorVersion, version.patchVersion);
 }
 
-bool NSProcessInfo::isiOSAppOnMac() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return onMac_;
-}
+bool NSProcessInfo::isiOSAppOnMac() const { return provider()->isiOSAppOnMac(); }
 
-void NSProcessInfo::setiOSAppOnMac(bool value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  onMac_ = value;
-}
-
-bool NSProcessInfo::isiOSAppOnVision() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return onVision_;
-}
-
-void NSProcessInfo::setiOSAppOnVision(bool value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  onVision_ = value;
-}
+bool NSProcessInfo::isiOSAppOnVision() const { return provider()->isiOSAppOnVision(); }

@@ -2,10 +2,12 @@
 
 // Facts about the running process and the machine, read from Linux where
 // Linux has them. The power mode, the system version and the platform flags
-// have no Linux source: they keep the platform's defaults and are settable.
+// have no Linux source: they come from an NSSystemInfoProvider, by default
+// the platform's defaults (the version from the environment).
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -23,6 +25,32 @@ extern const char* const NSProcessInfoPowerStateDidChangeNotification;
 // writes UUIDs.
 std::string NSRandomUUIDString();
 
+// What the process is told about the system it runs on.
+class NSSystemInfoProvider {
+ public:
+  virtual ~NSSystemInfoProvider() = default;
+  // Called from any thread.
+  virtual NSOperatingSystemVersion operatingSystemVersion() = 0;
+  virtual bool isLowPowerModeEnabled() = 0;
+  virtual bool isiOSAppOnMac() = 0;
+  virtual bool isiOSAppOnVision() = 0;
+};
+
+// QX_SYSTEM_VERSION ("13.7", "14.0.1") as read when made, 17.0.0 without it
+// (or when it is not one to three whole numbers joined by dots); no low power
+// mode, neither on a Mac nor on a headset.
+class NSHostSystemInfo : public NSSystemInfoProvider {
+ public:
+  NSHostSystemInfo();
+  NSOperatingSystemVersion operatingSystemVersion() override { return version_; }
+  bool isLowPowerModeEnabled() override { return false; }
+  bool isiOSAppOnMac() override { return false; }
+  bool isiOSAppOnVision() override { return false; }
+
+ private:
+  const NSOperatingSystemVersion version_;
+};
+
 class NSProcessInfo : public NSObject {
  public:
   static NSProcessInfo& processInfo();
@@ -39,28 +67,26 @@ class NSProcessInfo : public NSObject {
   // A new string on every call, unique across hosts and processes.
   std::string globallyUniqueString() const;
 
+  // The power mode as last read from the provider.
   bool isLowPowerModeEnabled() const;
-  // Posts NSProcessInfoPowerStateDidChangeNotification when the value changes.
-  void setLowPowerModeEnabled(bool enabled);
-
-  // QX_SYSTEM_VERSION ("13.7", "14.0.1") at start, 17.0.0 without it (or
-  // when it is not one to three whole numbers joined by dots), unless set.
   NSOperatingSystemVersion operatingSystemVersion() const;
-  void setOperatingSystemVersion(NSOperatingSystemVersion version);
   bool isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const;
-
   bool isiOSAppOnMac() const;
-  void setiOSAppOnMac(bool value);
   bool isiOSAppOnVision() const;
-  void setiOSAppOnVision(bool value);
+
+  // Reads the system from `provider` from now on (nullptr: NSHostSystemInfo)
+  // and re-reads the power mode. The test environment restores the default
+  // between tests.
+  void setSystemInfoProvider(std::shared_ptr<NSSystemInfoProvider> provider);
+  // Re-reads the power mode now; posts
+  // NSProcessInfoPowerStateDidChangeNotification when it changed.
+  void refreshPowerState();
 
  private:
-  NSProcessInfo() = default;
-  static NSOperatingSystemVersion versionFromEnvironment();
+  NSProcessInfo();
+  std::shared_ptr<NSSystemInfoProvider> provider() const;
 
-  mutable std::mutex mutex_;  // guards the flags and version below
+  mutable std::mutex mutex_;  // guards provider_ and lowPowerMode_
+  std::shared_ptr<NSSystemInfoProvider> provider_;
   bool lowPowerMode_ = false;
-  NSOperatingSystemVersion version_ = versionFromEnvironment();
-  bool onMac_ = false;
-  bool onVision_ = false;
 };

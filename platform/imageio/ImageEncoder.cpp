@@ -2,35 +2,65 @@
 
 #include <cmath>
 
+namespace {
+
+// Single-image formats take the first frame; ImageEncode has checked there is one.
+bool EncodeFirstJPEG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
+                     Bytes& out) {
+  return EncodeJPEG(frames.front(), settings, out);
+}
+
+bool EncodeFirstBMP(const std::vector<EncodeFrame>& frames, const EncodeSettings&, Bytes& out) {
+  return EncodeBMP(frames.front(), out);
+}
+
+const ImageEncoderDescriptor* DescriptorOf(const std::string& type) {
+  for (const ImageEncoderDescriptor& d : ImageEncoderRegistry()) {
+    if (type == d.type) return &d;
+  }
+  return nullptr;
+}
+
+bool Available(const ImageEncoderDescriptor& d) { return !d.available || d.available(); }
+
+}  // namespace
+
+const std::vector<ImageEncoderDescriptor>& ImageEncoderRegistry() {
+  static const std::vector<ImageEncoderDescriptor> registry = {
+      {"public.jpeg", true, EncodeFirstJPEG},
+      {"public.png", false, EncodePNG},
+      {"com.compuserve.gif", false, EncodeGIF},
+      {"org.webmproject.webp", true, EncodeWebP},
+      {"public.tiff", false, EncodeTIFF},
+      {"com.microsoft.bmp", false, EncodeFirstBMP},
+      {"public.heic", true, EncodeHEIF, HEIFCanEncode},
+      {"public.heif", true, EncodeHEIF, HEIFCanEncode},
+  };
+  return registry;
+}
+
 bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames,
                  const EncodeSettings& settings, Bytes& out) {
   out.clear();
   if (frames.empty() || frames.front().bitmap.empty()) return false;
-  if (type == "public.jpeg") return EncodeJPEG(frames.front(), settings, out);
-  if (type == "public.png") return EncodePNG(frames, settings, out);
-  if (type == "com.compuserve.gif") return EncodeGIF(frames, settings, out);
-  if (type == "org.webmproject.webp") return EncodeWebP(frames, settings, out);
-  if (type == "public.tiff") return EncodeTIFF(frames, settings, out);
-  if (type == "com.microsoft.bmp") return EncodeBMP(frames.front(), out);
-  if ((type == "public.heic" || type == "public.heif") && HEIFCanEncode()) {
-    return EncodeHEIF(frames, settings, out);
-  }
-  return false;
+  const ImageEncoderDescriptor* d = DescriptorOf(type);
+  return d && Available(*d) && d->encode(frames, settings, out);
 }
 
 const std::vector<std::string>& ImageEncoderTypeIdentifiers() {
   static const std::vector<std::string> types = [] {
-    std::vector<std::string> t = {"public.jpeg",          "public.png",  "com.compuserve.gif",
-                                  "org.webmproject.webp", "public.tiff", "com.microsoft.bmp"};
-    if (HEIFCanEncode()) t.insert(t.end(), {"public.heic", "public.heif"});
+    std::vector<std::string> t;
+    for (const ImageEncoderDescriptor& d : ImageEncoderRegistry()) {
+      if (Available(d)) t.push_back(d.type);
+    }
     return t;
   }();
   return types;
 }
 
 bool ImageEncoderIsLossy(const std::string& type) {
-  return type == "public.jpeg" || type == "org.webmproject.webp" || type == "public.heic" ||
-         type == "public.heif";
+  const ImageEncoderDescriptor* d = DescriptorOf(type);
+  return d && d->lossy;
 }
 
 uint32_t EncodeDelayUnits(double seconds, double unitsPerSecond, uint32_t max) {

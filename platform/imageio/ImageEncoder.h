@@ -28,6 +28,20 @@ struct EncodeSettings {
   bool embedThumbnail = false;        // JPEG: an EXIF thumbnail
 };
 
+// One writable format: its type, whether it loses detail, and how to encode
+// it. `available` (when set) says whether this machine's libraries encode it.
+struct ImageEncoderDescriptor {
+  const char* type;
+  bool lossy;
+  bool (*encode)(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
+                 Bytes& out);
+  bool (*available)() = nullptr;
+};
+
+// Every writable format, in the order destinations list them. Encoding, the
+// list of writable types and the lossy question all read it.
+const std::vector<ImageEncoderDescriptor>& ImageEncoderRegistry();
+
 // Encodes into `out` (replacing it); false when the format cannot take the
 // frames or the library fails. Single-image formats take the first frame.
 bool ImageEncode(const std::string& type, const std::vector<EncodeFrame>& frames,

@@ -2,48 +2,35 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <utility>
+
+#include "platform/foundation/SingletonResets.h"
 
 namespace {
 
-const char* const kProcMeminfo = "/proc/meminfo";
 constexpr host_t kHostPort = 1;
 
-std::mutex gMutex;  // guards gMeminfoPath
-std::string gMeminfoPath = kProcMeminfo;
-std::atomic<bool> gFail{false};
+std::mutex gMutex;  // guards the provider in providerSlot()
 
-std::string meminfoPath() {
-  std::lock_guard<std::mutex> lock(gMutex);
-  return gMeminfoPath;
+// Made on first use, outside gMutex: registering the reset takes the resets'
+// own lock, which a running reset holds while it takes gMutex.
+std::shared_ptr<MachMemoryProvider>& providerSlot() {
+  static std::shared_ptr<MachMemoryProvider> provider = [] {
+    SingletonResets::add([] { MachHostSetMemoryProvider(nullptr); });
+    return std::make_shared<MachMeminfoFile>();
+  }();
+  return provider;
 }
 
-struct MeminfoFigures {
-  std::optional<uint64_t> freeKiB, activeKiB, inactiveKiB;
-};
-
-// Lines look like "MemFree:        23728912 kB".
-std::optional<MeminfoFigures> readMeminfo(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return std::nullopt;
-  MeminfoFigures f;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string key;
-    uint64_t kib = 0;
-    if (!(fields >> key >> kib)) continue;
-    if (key == "MemFree:") f.freeKiB = kib;
-    if (key == "Active:") f.activeKiB = kib;
-    if (key == "Inactive:") f.inactiveKiB = kib;
-  }
-  if (!f.freeKiB) return std::nullopt;
-  return f;
+std::shared_ptr<MachMemoryProvider> memoryProvider() {
+  auto& slot = providerSlot();
+  std::lock_guard<std::mutex> lock(gMutex);
+  return slot;
 }
 
 natural_t pagesOf(std::optional<uint64_t> kib, uint64_t pageSize) {
@@ -72,8 +59,7 @@ kern_return_t host_statistics(host_t host, host_flavor_t flavor, host_info_t inf
       *count < HOST_VM_INFO_COUNT) {
     return KERN_INVALID_ARGUMENT;
   }
-  if (gFail.load()) return KERN_FAILURE;
-  auto figures = readMeminfo(meminfoPath());
+  auto figures = memoryProvider()->read();
   if (!figures) return KERN_FAILURE;
   uint64_t page = pageSize();
   vm_statistics_data_t stats;
@@ -86,9 +72,32 @@ kern_return_t host_statistics(host_t host, host_flavor_t flavor, host_info_t inf
   return KERN_SUCCESS;
 }
 
-void MachHostSetMeminfoPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  gMeminfoPath = path.empty() ? kProcMeminfo : path;
+MachMeminfoFile::MachMeminfoFile(std::string path) : path_(std::move(path)) {}
+
+// Lines look like "MemFree:        23728912 kB".
+std::optional<MachMemoryFigures> MachMeminfoFile::read() {
+  std::ifstream in(path_);
+  if (!in) return std::nullopt;
+  std::optional<uint64_t> freeKiB;
+  MachMemoryFigures f;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string key;
+    uint64_t kib = 0;
+    if (!(fields >> key >> kib)) continue;
+    if (key == "MemFree:") freeKiB = kib;
+    if (key == "Active:") f.activeKiB = kib;
+    if (key == "Inactive:") f.inactiveKiB = kib;
+  }
+  if (!freeKiB) return std::nullopt;
+  f.freeKiB = *freeKiB;
+  return f;
 }
 
-void MachHostSetStatisticsFailure(bool fail) { gFail.store(fail); }
+void MachHostSetMemoryProvider(std::shared_ptr<MachMemoryProvider> provider) {
+  if (!provider) provider = std::make_shared<MachMeminfoFile>();
+  auto& slot = providerSlot();
+  std::lock_guard<std::mutex> lock(gMutex);
+  slot = std::move(provider);
+}

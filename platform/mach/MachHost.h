@@ -10,6 +10,8 @@
 // other counters have no Linux source and stay 0.
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 using kern_return_t = int;
@@ -57,7 +59,33 @@ kern_return_t host_page_size(host_t host, vm_size_t* pageSize);
 kern_return_t host_statistics(host_t host, host_flavor_t flavor, host_info_t info,
                               mach_msg_type_number_t* count);
 
-// Test hooks: read another meminfo file (an empty path restores
-// /proc/meminfo), or make host_statistics fail as a refused query does.
-void MachHostSetMeminfoPath(const std::string& path);
-void MachHostSetStatisticsFailure(bool fail);
+// The kernel's memory figures, in KiB, as the host calls read them.
+struct MachMemoryFigures {
+  uint64_t freeKiB = 0;
+  std::optional<uint64_t> activeKiB, inactiveKiB;
+};
+
+// Where host_statistics reads memory from. Nothing (std::nullopt) makes the
+// query fail as a refused one does.
+class MachMemoryProvider {
+ public:
+  virtual ~MachMemoryProvider() = default;
+  // Called on whatever thread queries the host.
+  virtual std::optional<MachMemoryFigures> read() = 0;
+};
+
+// A meminfo file in the kernel's format ("MemFree:  23728912 kB" lines): the
+// figures when it has a MemFree line, nothing when it cannot be read or has
+// none.
+class MachMeminfoFile : public MachMemoryProvider {
+ public:
+  explicit MachMeminfoFile(std::string path = "/proc/meminfo");
+  std::optional<MachMemoryFigures> read() override;
+
+ private:
+  const std::string path_;
+};
+
+// host_statistics reads `provider` from now on; nullptr restores
+// /proc/meminfo. The test environment restores it between tests.
+void MachHostSetMemoryProvider(std::shared_ptr<MachMemoryProvider> provider);

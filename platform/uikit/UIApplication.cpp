@@ -20,6 +20,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
+#include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIWindow.h"
 
@@ -149,11 +150,29 @@ UIApplication::IdleTimerSetter& currentIdleTimerSetter() {
 }  // namespace
 
 std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
-  static auto app = std::make_shared<UIApplication>();
+  static auto app = [] {
+    auto made = std::make_shared<UIApplication>();
+    std::weak_ptr<UIApplication> weak = made;
+    // Quietly: an application not yet launched has told nobody anything.
+    SingletonResets::add([weak] {
+      if (auto self = weak.lock()) {
+        self->stateProvider_ = std::make_shared<UIHeadlessApplicationState>();
+        self->state_ = UIApplicationState::Inactive;
+      }
+    });
+    return made;
+  }();
   return app;
 }
 
-void UIApplication::setApplicationState(UIApplicationState state) {
+void UIApplication::setStateProvider(std::shared_ptr<UIApplicationStateProvider> provider) {
+  stateProvider_ = provider ? std::move(provider) : std::make_shared<UIHeadlessApplicationState>();
+  refreshApplicationState();
+}
+
+void UIApplication::refreshApplicationState() {
+  QX_DCHECK_MAIN_THREAD();
+  const UIApplicationState state = stateProvider_->state();
   if (state == state_) return;
   UIApplicationState old = state_;
   state_ = state;
@@ -263,7 +282,7 @@ int UIApplicationMain(int, char**, const std::optional<std::string>&,
   UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
   app->setDelegate(delegate);
   delegate->applicationDidFinishLaunchingWithOptions(*app, launchOptions);
-  app->setApplicationState(UIApplicationState::Active);
+  app->refreshApplicationState();
   NSRunLoop::mainRunLoop().run();
   return 0;
 }

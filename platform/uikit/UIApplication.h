@@ -57,6 +57,22 @@ class UIApplicationURLOpener {
 
 enum class UIApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
+// Where the application's state comes from: on the platform the system moves
+// the application between active, inactive and background. A headless host
+// has no foreground to leave: the default answers active, which
+// UIApplicationMain reads once the delegate has launched.
+class UIApplicationStateProvider {
+ public:
+  virtual ~UIApplicationStateProvider() = default;
+  // Called on the main thread.
+  virtual UIApplicationState state() = 0;
+};
+
+class UIHeadlessApplicationState : public UIApplicationStateProvider {
+ public:
+  UIApplicationState state() override { return UIApplicationState::Active; }
+};
+
 // Opening this URL string takes the user to the application's settings.
 extern const char* const UIApplicationOpenSettingsURLString;
 
@@ -84,9 +100,14 @@ class UIApplication : public NSObject {
     delegate_ = std::move(d);
   }
   UIApplicationState applicationState() const { return state_; }
-  // Moves the application to a new state and tells the delegate, as the
-  // platform does on activation, deactivation and backgrounding.
-  void setApplicationState(UIApplicationState state);
+  // Reads the state from `provider` from now on (nullptr: the headless
+  // host's) and moves to it. The test environment restores the default, and
+  // the inactive state of an application not yet launched, between tests.
+  void setStateProvider(std::shared_ptr<UIApplicationStateProvider> provider);
+  // Reads the state now and, when it changed, moves the application there
+  // and tells the delegate, as the platform does on activation, deactivation
+  // and backgrounding. Call on the main thread.
+  void refreshApplicationState();
   // Posts the memory warning, as the platform does under memory pressure.
   void simulateMemoryWarning();
   // Ends the application loop after telling the delegate it will terminate.
@@ -130,6 +151,8 @@ class UIApplication : public NSObject {
   std::vector<std::weak_ptr<UIWindow>> windows_;
   UIApplicationState state_ = UIApplicationState::Inactive;
   std::shared_ptr<UIApplicationURLOpener> urlOpener_;
+  std::shared_ptr<UIApplicationStateProvider> stateProvider_ =
+      std::make_shared<UIHeadlessApplicationState>();
   bool idleTimerDisabled_ = false;
 };
 

@@ -15,7 +15,7 @@ std::shared_ptr<UIScreen> UIScreen::mainScreen() {
   static auto screen = [] {
     auto s = std::make_shared<UIScreen>();
     if (auto backlight = UIBacklightBrightness::open()) s->setBrightnessProvider(backlight);
-    SingletonResets::add([s] { s->useProfile(UIScreenProfile::phoneWithNotch()); });
+    SingletonResets::add([s] { s->setDisplayProvider(nullptr); });
     return s;
   }();
   return screen;
@@ -86,7 +86,9 @@ UIScreenProfile UIScreenProfile::pad() {
           UIEdgeInsetsMake(24, 0, 20, 0), UIUserInterfaceIdiomPad};
 }
 
-void UIScreen::useProfile(const UIScreenProfile& profile) {
+void UIScreen::setDisplayProvider(std::shared_ptr<UIDisplayProvider> display) {
+  if (!display) display = std::make_shared<UIHeadlessDisplay>();
+  const UIScreenProfile profile = display->profile();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     profile_ = profile;

@@ -49,6 +49,24 @@ struct UIScreenProfile {
   static UIScreenProfile pad();
 };
 
+// The display the headless screen stands for.
+class UIDisplayProvider {
+ public:
+  virtual ~UIDisplayProvider() = default;
+  virtual UIScreenProfile profile() = 0;
+};
+
+// A display of one fixed profile.
+class UIHeadlessDisplay : public UIDisplayProvider {
+ public:
+  explicit UIHeadlessDisplay(UIScreenProfile profile = UIScreenProfile::phoneWithNotch())
+      : profile_(profile) {}
+  UIScreenProfile profile() override { return profile_; }
+
+ private:
+  const UIScreenProfile profile_;
+};
+
 class UIScreen : public NSObject {
  public:
   // In-memory brightness 0.5, the notched phone's profile, 60 frames per second.
@@ -74,9 +92,10 @@ class UIScreen : public NSObject {
   UIInterfaceOrientation interfaceOrientation() const;
 
   // Headless configuration, without platform counterpart.
-  // Takes the profile's size, scale and safe areas, in portrait, and sets
-  // the device's idiom.
-  void useProfile(const UIScreenProfile& profile);
+  // Shows `display` from now on (nullptr: the notched phone): takes its
+  // profile's size, scale and safe areas, in portrait, and sets the device's
+  // idiom. The test environment restores the notched phone between tests.
+  void setDisplayProvider(std::shared_ptr<UIDisplayProvider> display);
   // Turns the screen: landscape swaps the bounds' sides and uses the
   // landscape safe area. The main screen also reports the device held that
   // way (UIDevice::setOrientation: interface landscape right is the device

@@ -6,6 +6,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "support/ScriptedLocations.h"
 #include "support/camera/CameraFixtures.h"
+#include "support/ui/ScriptedDisplay.h"
 
 void CameraScreenTest::SetUp() {
   PlatformTest::SetUp();
@@ -13,7 +14,7 @@ void CameraScreenTest::SetUp() {
   ScriptedLocations::installed().setMainBundlePath(std::string(data ? data : "tests/data") +
                                                    "/../../resources/Runner.app");
   ScriptedLocations::installed().setContainerRoot(folder_.makeFolder("container"));
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+  UseScreenProfile(UIScreenProfile::phone());
   window_ = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
   window_->makeKeyAndVisible();
   clip_ = folder_.path() + "/clip.avi";

@@ -6,13 +6,14 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
 class CRCropOverlayViewTest : public PlatformTest {};
 
 TEST_F(CRCropOverlayViewTest, LinesFollowTheFrameAndTheGridTakesOneDevicePixel) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());  // 3x
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());  // 3x
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
   auto overlay = CRCropOverlayView::overlayWithFrame(CGRectMake(20, 40, 300, 300));
   window->addSubview(overlay);
@@ -56,7 +57,7 @@ TEST_F(CRCropOverlayViewTest, LinesFollowTheFrameAndTheGridTakesOneDevicePixel) 
 }
 
 TEST_F(CRCropOverlayViewTest, ScrollViewReportsTouchesAndStillScrolls) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+  UseScreenProfile(UIScreenProfile::phone());
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
   window->makeKeyAndVisible();
   auto scroll = std::make_shared<CRCropScrollView>(window->bounds());

@@ -17,6 +17,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ TEST_F(CRCropViewControllerTest, PresentedScreenLaysOutCanvasAndToolbar) {
 }
 
 TEST_F(CRCropViewControllerTest, NotchedPhoneKeepsToolbarAndBoxInsideTheSafeArea) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
   window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
   window->setRootViewController(root);
   window->makeKeyAndVisible();

@@ -4,6 +4,7 @@
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/ui/ScriptedDisplay.h"
 
 UIImagePtr CropTestPicture(double w, double h, double scale) {
   auto format = UIGraphicsImageRendererFormat::defaultFormat();
@@ -33,7 +34,7 @@ UIImagePtr CropTestPicture(double w, double h, double scale) {
 }
 
 std::shared_ptr<UIWindow> CropTestWindow() {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+  UseScreenProfile(UIScreenProfile::phone());
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
   window->makeKeyAndVisible();
   return window;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "PickerCoreSupport.h"
 #include "support/RecordedLog.h"
 
@@ -25,6 +26,8 @@ TEST_F(ExtensionRegistryTest, UserClassesWinOverDefaultsAndNoneHidesAType) {
   auto controller = picker->extensionController();
   EXPECT_EQ(picker->extensionController(), controller);
   // Before any perform, a type served only by a default class (found by name) is unavailable.
+  // The module's classes are known first, so the recording one replaces the real camera.
+  registerAKImagePickerControllerPickerClasses();
   AKImageExtensionClass::registerRuntimeClass(recording("AKImagePickerController.AKImageExtensionCamera",
                                                         AKImageExtensionType::camera));
   EXPECT_FALSE(controller->isExtensionTypeAvailable(AKImageExtensionType::camera));
@@ -68,7 +71,9 @@ TEST_F(ExtensionRegistryTest, UserClassesWinOverDefaultsAndNoneHidesAType) {
   controller->enableWithExtensionType(AKImageExtensionType::photoEditor);
   EXPECT_TRUE(controller->isExtensionTypeAvailable(AKImageExtensionType::photoEditor));
 
-  // A type with no class at all: unavailable, and a perform only logs.
+  // A type whose class is None: unavailable, and a perform only logs.
+  AKImageExtensionController::registerExtensionWithExtensionClass(AKImageExtensionClass::none(),
+                                                                  AKImageExtensionType::inlineCamera);
   EXPECT_FALSE(controller->isExtensionTypeAvailable(AKImageExtensionType::inlineCamera));
   picker->setSourceType(AKImagePickerControllerSourceType::camera);
   picker->presentCamera();

@@ -19,6 +19,7 @@
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/ui/ScriptedDisplay.h"
 
 // Stands in for the asset grid at the picker's root: shows the album it is
 // told and keeps a collection view for the scrolling helpers.
@@ -74,7 +75,7 @@ class PickerCoreTest : public PickerLibraryTest {
  protected:
   void SetUp() override {
     PickerLibraryTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     root = std::make_shared<UIViewController>();
     window->setRootViewController(root);

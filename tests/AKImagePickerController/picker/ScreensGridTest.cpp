@@ -8,6 +8,7 @@
 #include "platform/uikit/UINavigationBar.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -367,7 +368,7 @@ TEST_F(GridLayoutTest, SquareColumnsWithOnePointGaps) {
   // Narrower than one column: one column as wide as the grid.
   EXPECT_NEAR(itemSizeFor(80).width, 80, 1e-9);
   EXPECT_NEAR(itemSizeFor(0.5).width, 0.5, 1e-9);
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::pad());
+  UseScreenProfile(UIScreenProfile::pad());
   EXPECT_NEAR(itemSizeFor(768).width, (768.0 - 5) / 6, 1e-9);
   EXPECT_NEAR(itemSizeFor(239).width, 239, 1e-9);
   auto layout = std::make_shared<AKAssetGroupGridLayout>();

@@ -18,6 +18,7 @@
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
 #include "support/photos/PhotoLibraryFixture.h"
+#include "support/ui/ScriptedDisplay.h"
 
 // The library's own file-backed provider, with the caching calls written
 // down by asset file name.
@@ -96,7 +97,7 @@ class ScreensLibraryTest : public PhotoLibraryTest {
     ASSERT_NE(data, nullptr);
     ScriptedLocations::installed().setMainBundlePath(std::string(data) +
                                                      "/../../resources/Runner.app");
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
     setenv("QX_PHOTO_AUTHORIZATION", "authorized", 1);
     provider = std::make_shared<RecordingFileProvider>();
     PHImageManager::setDefaultMediaProvider(provider);

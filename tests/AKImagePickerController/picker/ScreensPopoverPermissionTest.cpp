@@ -11,6 +11,7 @@
 #include "ScreensTestSupport.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ TEST_F(PopoverTest, WidthAndHeightFollowTheScreenAndTheContent) {
 }
 
 TEST_F(PopoverTest, APadGetsSixtyPercentOfTheWidthCentred) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::pad());
+  UseScreenProfile(UIScreenProfile::pad());
   window->setFrame(CGRectMake(0, 0, 1024, 1366));
   content->setPreferredContentSize(CGSizeMake(UIViewNoIntrinsicMetric, 300));
   AKPopoverViewController::popoverViewController(content, source, nullptr);

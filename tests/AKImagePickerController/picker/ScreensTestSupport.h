@@ -11,6 +11,7 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 
 class ScreensTest : public PlatformTest {
  protected:
@@ -20,7 +21,7 @@ class ScreensTest : public PlatformTest {
     ASSERT_NE(data, nullptr);
     ScriptedLocations::installed().setMainBundlePath(std::string(data) +
                                                      "/../../resources/Runner.app");
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
   }
   void TearDown() override {
     ScriptedLocations::installed().setMainBundlePath("");

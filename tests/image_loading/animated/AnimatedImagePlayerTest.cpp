@@ -280,9 +280,8 @@ TEST_F(AnimatedImagePlayerTest, MemoryWarningsEmptyThePoolAndRefusedStatisticsRe
   ILImageFramePool::unregisterProvider(provider);
 
   EXPECT_GT(ILDeviceHelper::totalMemory(), 0u);
-  MachHostSetStatisticsFailure(true);
+  MachHostSetMemoryProvider(std::make_shared<MachMeminfoFile>("/nonexistent/meminfo"));
   EXPECT_EQ(ILDeviceHelper::freeMemory(), 0u);
-  MachHostSetStatisticsFailure(false);
 }
 
 TEST_F(AnimatedImagePlayerTest, BufferCountFromMemoryFigures) {

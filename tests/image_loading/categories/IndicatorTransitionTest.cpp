@@ -7,6 +7,7 @@
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIProgressView.h"
 #include "support/TestEnvironment.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace {
 
@@ -41,15 +42,13 @@ TEST_F(IndicatorTransitionTest, ActivityIndicatorsSpinWhileShownInTheirStyle) {
             UIActivityIndicatorViewStyleLarge);
 
   // Before iOS 13 the medium and large styles fall back to the white ones.
-  const NSOperatingSystemVersion running = NSProcessInfo::processInfo().operatingSystemVersion();
-  NSProcessInfo::processInfo().setOperatingSystemVersion({12, 4, 0});
+  ScriptedSystemInfo::install()->setOperatingSystemVersion({12, 4, 0});
   EXPECT_EQ(ILRemoteImageActivityIndicator::mediumIndicator()->activityIndicatorView()->activityIndicatorViewStyle(),
             UIActivityIndicatorViewStyleWhite);
   EXPECT_EQ(ILRemoteImageActivityIndicator::largeIndicator()->activityIndicatorView()->activityIndicatorViewStyle(),
             UIActivityIndicatorViewStyleWhiteLarge);
   EXPECT_EQ(std::make_shared<ILRemoteImageActivityIndicator>()->activityIndicatorView()->activityIndicatorViewStyle(),
             UIActivityIndicatorViewStyleWhite);
-  NSProcessInfo::processInfo().setOperatingSystemVersion(running);
 }
 
 TEST_F(IndicatorTransitionTest, ProgressIndicatorsLeaveABoundProgressViewAlone) {

@@ -8,6 +8,8 @@
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/SingletonResets.h"
+#include "support/ScriptedSystemInfo.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -62,6 +64,7 @@ TEST_F(NSProcessInfoTest, GloballyUniqueStringsDoNotRepeat) {
 
 TEST_F(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
   auto& info = NSProcessInfo::processInfo();
+  auto system = ScriptedSystemInfo::install();
   int observer = 0;
   int posts = 0;
   bool senderIsProcessInfo = false;
@@ -72,22 +75,43 @@ TEST_F(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {
                                                       senderIsProcessInfo = n.object.get() == &info;
                                                     });
   EXPECT_FALSE(info.isLowPowerModeEnabled());
-  info.setLowPowerModeEnabled(true);
+  system->setLowPowerModeEnabled(true);
   EXPECT_TRUE(info.isLowPowerModeEnabled());
-  info.setLowPowerModeEnabled(true);  // unchanged: no post
-  info.setLowPowerModeEnabled(false);
-  NSNotificationCenter::defaultCenter().removeObserver(&observer);
+  system->setLowPowerModeEnabled(true);  // unchanged: no post
+  system->setLowPowerModeEnabled(false);
+  EXPECT_FALSE(info.isLowPowerModeEnabled());
   EXPECT_EQ(posts, 2);
+  // A provider installed in low power mode is a change too; the one the
+  // test environment restores is the system's own (never low power), put
+  // back without telling anyone.
+  auto saving = std::make_shared<ScriptedSystemInfo>();
+  saving->setLowPowerModeEnabled(true);
+  info.setSystemInfoProvider(saving);
+  EXPECT_EQ(posts, 3);
+  EXPECT_TRUE(info.isLowPowerModeEnabled());
+  SingletonResets::runAll();
+  EXPECT_FALSE(info.isLowPowerModeEnabled());
+  NSNotificationCenter::defaultCenter().removeObserver(&observer);
+  EXPECT_EQ(posts, 3);
   EXPECT_TRUE(senderIsProcessInfo);
 }
 
 TEST_F(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
   auto& info = NSProcessInfo::processInfo();
+  auto system = ScriptedSystemInfo::install();
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({17, 0, 0}));
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({16, 9, 9}));
   EXPECT_FALSE(info.isOperatingSystemAtLeastVersion({17, 0, 1}));
-  info.setOperatingSystemVersion({13, 7, 0});
+  system->setOperatingSystemVersion({13, 7, 0});
   EXPECT_FALSE(info.isOperatingSystemAtLeastVersion({14, 0, 0}));
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({13, 6, 10}));
-  info.setOperatingSystemVersion({17, 0, 0});
+  EXPECT_FALSE(info.isiOSAppOnMac());
+  system->setiOSAppOnMac(true);
+  system->setiOSAppOnVision(true);
+  EXPECT_TRUE(info.isiOSAppOnMac());
+  EXPECT_TRUE(info.isiOSAppOnVision());
+  SingletonResets::runAll();
+  EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({17, 0, 0})) << "the system's own version";
+  EXPECT_FALSE(info.isiOSAppOnMac());
+  EXPECT_FALSE(info.isiOSAppOnVision());
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/foundation/SingletonResets.h"
 #include "platform/mach/MachHost.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
@@ -25,11 +26,6 @@ uint64_t meminfoKiB(const std::string& key) {
 
 class MachHostTest : public PlatformTest {
  protected:
-  void TearDown() override {
-    MachHostSetMeminfoPath("");
-    MachHostSetStatisticsFailure(false);
-    PlatformTest::TearDown();
-  }
   kern_return_t query(vm_statistics_data_t& stats,
                       mach_msg_type_number_t count = HOST_VM_INFO_COUNT) {
     return host_statistics(mach_host_self(), HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats),
@@ -61,7 +57,7 @@ TEST_F(MachHostTest, ReadsAGivenMeminfoAndFailsAsAsked) {
   std::string path = folder.writeFile("meminfo", std::string("MemTotal: 16777216 kB\n"
                                                              "MemFree:   8388608 kB\n"
                                                              "Active:    1048576 kB\n"));
-  MachHostSetMeminfoPath(path);
+  MachHostSetMemoryProvider(std::make_shared<MachMeminfoFile>(path));
   vm_size_t page = 0;
   host_page_size(mach_host_self(), &page);
   vm_statistics_data_t stats{};
@@ -75,14 +71,16 @@ TEST_F(MachHostTest, ReadsAGivenMeminfoAndFailsAsAsked) {
   EXPECT_EQ(host_statistics(mach_host_self(), 99, reinterpret_cast<host_info_t>(&stats), &count),
             KERN_INVALID_ARGUMENT);
 
-  MachHostSetStatisticsFailure(true);
-  EXPECT_EQ(query(stats), KERN_FAILURE);
-  MachHostSetStatisticsFailure(false);
-
-  MachHostSetMeminfoPath(folder.writeFile("empty", std::string("MemTotal: 1 kB\n")));
+  MachHostSetMemoryProvider(
+      std::make_shared<MachMeminfoFile>(folder.writeFile("empty", std::string("MemTotal: 1 kB\n"))));
   EXPECT_EQ(query(stats), KERN_FAILURE) << "no MemFree line";
-  MachHostSetMeminfoPath(folder.path() + "/missing");
+  MachHostSetMemoryProvider(std::make_shared<MachMeminfoFile>(folder.path() + "/missing"));
   EXPECT_EQ(query(stats), KERN_FAILURE);
+
+  // The test environment puts the kernel's figures back between tests.
+  SingletonResets::runAll();
+  ASSERT_EQ(query(stats), KERN_SUCCESS);
+  EXPECT_NE(static_cast<uint64_t>(stats.free_count) * page, 8ull << 30);
 }
 
 }  // namespace

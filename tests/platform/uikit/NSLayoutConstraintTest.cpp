@@ -5,6 +5,7 @@
 #include "platform/uikit/UIView.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ class NSLayoutConstraintTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+    UseScreenProfile(UIScreenProfile::phoneWithNotch());
     window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
     root = UIView::viewWithFrame(window->bounds());
     window->addSubview(root);

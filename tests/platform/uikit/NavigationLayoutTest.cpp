@@ -12,6 +12,7 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class NavigationLayoutTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+    UseScreenProfile(UIScreenProfile::phoneWithNotch());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
     presenter = std::make_shared<Screen>("P", &log, UIColor::whiteColor());
     window->setRootViewController(presenter);

@@ -13,6 +13,7 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ std::shared_ptr<UIButton> titledButton(const std::string& title, const std::stri
 }
 
 std::shared_ptr<UIWindow> buildScreen() {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+  UseScreenProfile(UIScreenProfile::phone());
   auto window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
   window->setBackgroundColor(UIColor::systemGray6Color());
 

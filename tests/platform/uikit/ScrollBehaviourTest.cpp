@@ -15,6 +15,7 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ class ScrollBehaviourTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     window->makeKeyAndVisible();
     hand = std::make_unique<UITouchDriver>(window);
@@ -224,7 +225,7 @@ TEST_F(ScrollBehaviourTest, AnimatedZoomsEndWhereUnanimatedOnesDo) {
 }
 
 TEST_F(ScrollBehaviourTest, ContentStartsBelowTheSafeArea) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
   window->setFrame(CGRectMake(0, 0, 390, 844));
   auto list = std::make_shared<UIScrollView>(CGRectMake(0, 0, 390, 844));
   list->setContentSize(CGSizeMake(390, 3000));

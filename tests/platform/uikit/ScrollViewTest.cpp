@@ -11,6 +11,7 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -389,7 +390,7 @@ TEST_F(ZoomTest, PinchingZoomsAndBouncesBackFromTheLimit) {
 }
 
 TEST_F(ScrollViewTest, TheSafeAreaJoinsTheInsetAlongScrollingAxes) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
   auto tall = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
   auto list = std::make_shared<UIScrollView>(tall->bounds());
   tall->addSubview(list);

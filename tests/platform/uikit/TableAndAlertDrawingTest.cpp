@@ -17,6 +17,7 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ class TableAndAlertDrawingTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     window->makeKeyAndVisible();
     hand = std::make_unique<UITouchDriver>(window);

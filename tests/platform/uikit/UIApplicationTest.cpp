@@ -12,7 +12,9 @@
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/foundation/SingletonResets.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedApplicationState.h"
 
 namespace {
 
@@ -46,7 +48,6 @@ class UIApplicationTest : public PlatformTest {
   void TearDown() override {
     NSNotificationCenter::defaultCenter().removeObserver(this);
     app->setDelegate(nullptr);
-    app->setApplicationState(UIApplicationState::Inactive);
     PlatformTest::TearDown();
   }
 
@@ -111,13 +112,26 @@ TEST_F(UIApplicationTest, MainRefusesAnUnknownDelegateClassWithoutRunning) {
 
 TEST_F(UIApplicationTest, StateChangesTellTheDelegateInOrder) {
   app->setDelegate(std::make_shared<RecordingDelegate>(log));
-  app->setApplicationState(UIApplicationState::Active);
-  app->setApplicationState(UIApplicationState::Active);  // no change, no calls
-  app->setApplicationState(UIApplicationState::Background);
-  app->setApplicationState(UIApplicationState::Active);
-  app->setApplicationState(UIApplicationState::Inactive);
+  auto system = ScriptedApplicationState::install();
+  EXPECT_TRUE(log->empty()) << "installed in the state the application is in";
+  system->set(UIApplicationState::Active);
+  system->set(UIApplicationState::Active);  // no change, no calls
+  system->set(UIApplicationState::Background);
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Background);
+  system->set(UIApplicationState::Active);
+  system->set(UIApplicationState::Inactive);
   EXPECT_EQ(*log, (std::vector<std::string>{"active", "resign", "background", "foreground",
                                             "active", "resign"}));
+
+  // The host's own system keeps the application active; the test
+  // environment puts back an application not yet launched, telling nobody.
+  log->clear();
+  app->setStateProvider(nullptr);
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Active);
+  EXPECT_EQ(*log, std::vector<std::string>{"active"});
+  SingletonResets::runAll();
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Inactive);
+  EXPECT_EQ(*log, std::vector<std::string>{"active"});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ TEST_F(UIButtonTest, SizesToTheTitleAndImageAndLaysThemOutSideBySide) {
 }
 
 TEST_F(UIButtonTest, RendersItsBackgroundImageAndTitle) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+  UseScreenProfile(UIScreenProfile::phone());
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 200, 100));
   window->setBackgroundColor(UIColor::whiteColor());
   auto button = UIButton::buttonWithType(UIButtonType::System);

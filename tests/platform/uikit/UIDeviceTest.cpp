@@ -14,6 +14,7 @@
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace {
 
@@ -183,13 +184,11 @@ TEST_F(UIDeviceTest, VendorIdentifierIsStableForTheInstallation) {
 }
 
 TEST_F(UIDeviceTest, NamesAndSystemVersion) {
-  auto& process = NSProcessInfo::processInfo();
-  auto saved = process.operatingSystemVersion();
-  process.setOperatingSystemVersion({17, 0, 0});
+  auto system = ScriptedSystemInfo::install();
+  system->setOperatingSystemVersion({17, 0, 0});
   EXPECT_EQ(device->systemVersion(), "17.0");
-  process.setOperatingSystemVersion({16, 4, 1});
+  system->setOperatingSystemVersion({16, 4, 1});
   EXPECT_EQ(device->systemVersion(), "16.4.1");
-  process.setOperatingSystemVersion(saved);
 
   EXPECT_EQ(device->systemName(), "iOS");
   EXPECT_EQ(device->model(), "iPhone");

@@ -6,6 +6,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ class UIImageSymbolTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
   }
 };
 

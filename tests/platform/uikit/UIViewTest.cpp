@@ -8,6 +8,7 @@
 #include "platform/uikit/UIView.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -265,7 +266,7 @@ TEST_F(UIViewTest, TintIsInheritedUntilAViewSetsItsOwn) {
 }
 
 TEST_F(UIViewTest, SafeAreaComesFromTheWindowsScreen) {
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::phoneWithNotch());
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
   auto window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
   auto full = UIView::viewWithFrame(window->bounds());
   auto middle = UIView::viewWithFrame(CGRectMake(0, 100, 390, 100));
@@ -282,7 +283,7 @@ TEST_F(UIViewTest, SafeAreaComesFromTheWindowsScreen) {
   EXPECT_EQ(window->safeAreaInsets(), UIEdgeInsetsMake(0, 47, 21, 47));
   EXPECT_EQ(full->traitCollection().verticalSizeClass, UIUserInterfaceSizeClassCompact);
 
-  UIScreen::mainScreen()->useProfile(UIScreenProfile::pad());
+  UseScreenProfile(UIScreenProfile::pad());
   EXPECT_EQ(UIDevice::currentDevice()->userInterfaceIdiom(), UIUserInterfaceIdiomPad);
   EXPECT_EQ(UIScreen::mainScreen()->scale(), 2);
   EXPECT_EQ(full->traitCollection().horizontalSizeClass, UIUserInterfaceSizeClassRegular);

@@ -9,6 +9,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 
 namespace {
@@ -90,7 +91,7 @@ class ViewControllerTest : public PlatformTest {
   void SetUp() override {
     PlatformTest::SetUp();
     // A phone without a notch: no safe area to adjust for.
-    UIScreen::mainScreen()->useProfile(UIScreenProfile::phone());
+    UseScreenProfile(UIScreenProfile::phone());
     window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
     root = std::make_shared<LoggingVC>("A", &log);
     window->setRootViewController(root);

@@ -11,6 +11,7 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 #include "support/ui/ScriptedBattery.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace {
 
@@ -28,7 +29,6 @@ class TQBatteryPluginTest : public PlatformTest {
   void TearDown() override {
     device()->setBatteryMonitoringEnabled(false);
     device()->setBatteryProvider(nullptr);
-    NSProcessInfo::processInfo().setLowPowerModeEnabled(false);
     NSRunLoop::mainRunLoop().runUntilIdle();
     PlatformTest::TearDown();
   }
@@ -83,7 +83,7 @@ TEST_F(TQBatteryPluginTest, LevelAndStateReplies) {
 
 TEST_F(TQBatteryPluginTest, SaveModeAndUnknownMethods) {
   EXPECT_EQ(peer.call(kChannel, "isInBatterySaveMode").result, Value(false));
-  NSProcessInfo::processInfo().setLowPowerModeEnabled(true);
+  ScriptedSystemInfo::install()->setLowPowerModeEnabled(true);
   EXPECT_EQ(peer.call(kChannel, "isInBatterySaveMode").result, Value(true));
   EXPECT_TRUE(IsNotImplemented(peer.call(kChannel, "getBatteryLevel ")));
   EXPECT_TRUE(IsNotImplemented(peer.call(kChannel, "getbatterylevel")));

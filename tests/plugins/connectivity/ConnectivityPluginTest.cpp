@@ -8,6 +8,8 @@
 #include "plugins/connectivity/PathMonitorConnectivityProvider.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
+#include "support/ui/ScriptedApplicationState.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace {
 
@@ -38,8 +40,6 @@ class ConnectivityPluginTest : public PlatformTest {
     ConnectivityPlugin::registerWithRegistrar(peer.registrar("ConnectivityPlugin"), provider);
   }
   void TearDown() override {
-    UIApplication::sharedApplication()->setApplicationState(UIApplicationState::Inactive);
-    NSProcessInfo::processInfo().setOperatingSystemVersion(savedVersion);
     NWPathMonitor::setDefaultPathProvider(nullptr);
     PlatformTest::TearDown();
   }
@@ -60,7 +60,6 @@ class ConnectivityPluginTest : public PlatformTest {
     return values;
   }
 
-  NSOperatingSystemVersion savedVersion = NSProcessInfo::processInfo().operatingSystemVersion();
   std::shared_ptr<NWScriptedPathProvider> paths =
       std::make_shared<NWScriptedPathProvider>(satisfied({wired}));
   std::shared_ptr<PathMonitorConnectivityProvider> provider;
@@ -93,9 +92,10 @@ TEST_F(ConnectivityPluginTest, CheckListsTypesInOrder) {
 TEST_F(ConnectivityPluginTest, SatelliteOnlyFromSystem26) {
   paths->setPath(satisfied({wifi}, true));
   settle();
-  NSProcessInfo::processInfo().setOperatingSystemVersion({25, 9, 9});
+  auto system = ScriptedSystemInfo::install();
+  system->setOperatingSystemVersion({25, 9, 9});
   EXPECT_EQ(check(), names({"wifi"}));
-  NSProcessInfo::processInfo().setOperatingSystemVersion({26, 0, 0});
+  system->setOperatingSystemVersion({26, 0, 0});
   EXPECT_EQ(check(), names({"wifi", "satellite"}));
   paths->setPath(satisfied({}, true));
   settle();
@@ -121,11 +121,11 @@ TEST_F(ConnectivityPluginTest, BackgroundChangesAreDropped) {
   ASSERT_TRUE(IsSuccess(peer.listen(kStream)));
   ASSERT_EQ(eventValues().size(), 1u);
 
-  auto app = UIApplication::sharedApplication();
-  app->setApplicationState(UIApplicationState::Background);
+  auto system = ScriptedApplicationState::install();
+  system->set(UIApplicationState::Background);
   paths->setPath(satisfied({wifi}));
   EXPECT_EQ(eventValues().size(), 1u);
-  app->setApplicationState(UIApplicationState::Active);
+  system->set(UIApplicationState::Active);
   EXPECT_EQ(eventValues().size(), 1u) << "returning to the foreground brings nothing back";
 
   paths->setPath(satisfied({cellular}));

@@ -12,6 +12,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/mach/MachHost.h"
+#include "support/ScriptedSystemInfo.h"
 #include "platform/uikit/UIDevice.h"
 #include "plugins/device_info/DeviceIdentifiers.h"
 #include "plugins/device_info/TQDeviceInfoPlugin.h"
@@ -44,12 +45,6 @@ class TQDeviceInfoPluginTest : public PlatformTest {
     TQDeviceInfoPlugin::registerWithRegistrar(peer.registrar("TQDeviceInfoPlugin"));
   }
   void TearDown() override {
-    auto& process = NSProcessInfo::processInfo();
-    process.setOperatingSystemVersion(savedVersion);
-    process.setiOSAppOnMac(false);
-    process.setiOSAppOnVision(false);
-    MachHostSetMeminfoPath("");
-    MachHostSetStatisticsFailure(false);
     ScriptedLocations::installed().setContainerRoot("");
     PlatformTest::TearDown();
   }
@@ -64,7 +59,6 @@ class TQDeviceInfoPluginTest : public PlatformTest {
     return v ? v->asInt64() : 0;
   }
 
-  NSOperatingSystemVersion savedVersion = NSProcessInfo::processInfo().operatingSystemVersion();
   TempFolder container;
   TestPeer peer;
 };
@@ -129,9 +123,10 @@ TEST_F(TQDeviceInfoPluginTest, ReplyDescribesThisMachine) {
 
 TEST_F(TQDeviceInfoPluginTest, FailuresAndLargeFigures) {
   TempFolder folder;
-  MachHostSetMeminfoPath(folder.writeFile("meminfo", std::string("MemFree: 8388608 kB\n")));
+  MachHostSetMemoryProvider(std::make_shared<MachMeminfoFile>(
+      folder.writeFile("meminfo", std::string("MemFree: 8388608 kB\n"))));
   EXPECT_EQ(integer(info(), "availableRamSize"), 8192) << "8 GiB free does not wrap";
-  MachHostSetStatisticsFailure(true);
+  MachHostSetMemoryProvider(std::make_shared<MachMeminfoFile>(folder.path() + "/missing"));
   EXPECT_EQ(integer(info(), "availableRamSize"), -1);
 
   // A home below a plain file can be neither made nor measured.
@@ -144,9 +139,9 @@ TEST_F(TQDeviceInfoPluginTest, FailuresAndLargeFigures) {
 }
 
 TEST_F(TQDeviceInfoPluginTest, PlatformFlagsFollowTheSystemVersion) {
-  auto& process = NSProcessInfo::processInfo();
-  process.setiOSAppOnMac(true);
-  process.setiOSAppOnVision(true);
+  auto system = ScriptedSystemInfo::install();
+  system->setiOSAppOnMac(true);
+  system->setiOSAppOnVision(true);
   struct Case {
     NSOperatingSystemVersion version;
     bool mac;
@@ -158,7 +153,7 @@ TEST_F(TQDeviceInfoPluginTest, PlatformFlagsFollowTheSystemVersion) {
       {{26, 1, 0}, true, true},
   };
   for (const auto& c : cases) {
-    process.setOperatingSystemVersion(c.version);
+    system->setOperatingSystemVersion(c.version);
     Value map = info();
     EXPECT_EQ(*map.find("isiOSAppOnMac"), Value(c.mac)) << c.version.majorVersion;
     EXPECT_EQ(*map.find("isiOSAppOnVision"), Value(c.vision)) << c.version.majorVersion;

@@ -4,6 +4,7 @@
 #include "plugins/native_splash/NativeSplashPlugin.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace {
 
@@ -12,16 +13,13 @@ using NativeSplashPluginTest = PlatformTest;
 TEST_F(NativeSplashPluginTest, AnswersThePlatformVersion) {
   TestPeer peer;
   NativeSplashPlugin::registerWithRegistrar(peer.registrar("NativeSplashPlugin"));
-  auto& process = NSProcessInfo::processInfo();
-  auto saved = process.operatingSystemVersion();
-
-  process.setOperatingSystemVersion({17, 0, 0});
+  auto system = ScriptedSystemInfo::install();
+  system->setOperatingSystemVersion({17, 0, 0});
   auto o = peer.call("native_splash", "getPlatformVersion");
   ASSERT_TRUE(IsSuccess(o));
   EXPECT_EQ(o.result, Value("iOS 17.0"));
-  process.setOperatingSystemVersion({18, 2, 1});
+  system->setOperatingSystemVersion({18, 2, 1});
   EXPECT_EQ(peer.call("native_splash", "getPlatformVersion", Value(3)).result, Value("iOS 18.2.1"));
-  process.setOperatingSystemVersion(saved);
 
   EXPECT_TRUE(IsNotImplemented(peer.call("native_splash", "getPlatformVersion ")));
   EXPECT_TRUE(IsNotImplemented(peer.call("native_splash", "getBatteryLevel")));

@@ -1,0 +1,106 @@
+// Several photos or videos on systems before 14: the media asset picker,
+// which exports the confirmed selection to files before the plugin replies.
+
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
+#include "AKImagePickerController/picker/AKImagePickerController.h"
+#include "FilePickerPlugin.h"
+#include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/WeakSelf.h"
+#include "platform/uikit/NSLayoutConstraint.h"
+#include "platform/uikit/UIActivityIndicatorView.h"
+#include "platform/uikit/UIAlertController.h"
+
+namespace {
+
+AKImagePickerControllerAssetType assetTypeFor(int64_t type) {
+  if (type == 0) return AKImagePickerControllerAssetType::allVideos;
+  if (type == 1) return AKImagePickerControllerAssetType::allPhotos;
+  return AKImagePickerControllerAssetType::allAssets;
+}
+
+}  // namespace
+
+void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompression) {
+  auto top = viewControllerWithWindow(nullptr);
+  if (!top) return replyError("file_picker_error", "There is no window to present the picker");
+  auto picker = std::make_shared<AKImagePickerController>();
+  auto alert = UIAlertController::alertControllerWithTitle(std::string(), std::string(),
+                                                           UIAlertControllerStyle::Alert);
+  auto indicator = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleWhite);
+
+  if (!eventSink_) {
+    // Nobody hears the events: a small alert with a spinner shows the export.
+    auto view = alert->view();
+    view->setCenter(top->view()->center());
+    view->heightAnchor().constraintEqualToConstant(100)->setActive(true);
+    indicator->setHidesWhenStopped(true);
+    CGRect bounds = view->bounds();
+    indicator->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
+    indicator->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+                                   UIViewAutoresizingFlexibleTopMargin |
+                                   UIViewAutoresizingFlexibleBottomMargin);
+    view->addSubview(indicator);
+  }
+
+  AKImageAssetExporterConfiguration configuration;
+  configuration.imageExportPreset = static_cast<int64_t>(allowCompression ? AKImageExportPresent::compatible
+                                                                          : AKImageExportPresent::current);
+  configuration.videoExportPreset =
+      allowCompression ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough;
+  picker->setExporter(AKImageAssetExporter::initWithConfiguration(configuration));
+  picker->setExportsWhenCompleted(true);
+  picker->setShowsCancelButton(true);
+  picker->setSourceType(AKImagePickerControllerSourceType::albumsOnly);
+  picker->setAssetType(assetTypeFor(type));
+
+  // The callbacks live as long as the picker: none of them keeps the picker
+  // or the plugin; the alert and the spinner are theirs.
+  auto weak = WeakFromThis(this);
+  std::weak_ptr<AKImagePickerController> weakPicker = picker;
+  std::weak_ptr<UIViewController> requestTop = top;
+  picker->setExportStatusChanged(
+      [weak, weakPicker, requestTop, alert, indicator](AKImagePickerControllerExportStatus status) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto p = weakPicker.lock();
+        // An export of nothing counts as its end.
+        bool exporting = status == AKImagePickerControllerExportStatus::exporting && p &&
+                         !p->selectedAssets().empty();
+        if (self->eventSink_) {
+          self->sendEvent(Value(exporting));
+          return;
+        }
+        if (exporting) {
+          indicator->startAnimating();
+          if (auto shownFrom = requestTop.lock()) shownFrom->showViewController(alert, nullptr);
+        } else {
+          indicator->stopAnimating();
+          alert->dismissViewControllerAnimated(true);
+        }
+      });
+  picker->setDidCancel([weak, weakPicker] {
+    auto self = weak.lock();
+    auto p = weakPicker.lock();
+    if (!self || !p || !self->isCurrent(*p)) return;
+    self->reply(Value());
+  });
+  picker->setDidSelectAssets([weak, weakPicker](const std::vector<AKAssetPtr>& assets) {
+    auto self = weak.lock();
+    auto p = weakPicker.lock();
+    if (!self || !p || !self->isCurrent(*p)) return;
+    // An asset whose export failed has no file and is left out.
+    std::vector<NSURLPtr> urls;
+    for (const auto& asset : assets) {
+      if (auto path = asset->localTemporaryPath()) urls.push_back(NSURL::fileURLWithPath(path->path()));
+    }
+    self->handleResult(urls);
+  });
+
+  currentPicker_ = picker;
+  auto from = viewControllerWithWindow(nullptr);
+  from->presentViewController(picker, true);
+  if (picker->presentingViewController() != from) {
+    currentPicker_.reset();
+    replyError("file_picker_error", "The picker could not be presented");
+  }
+}
