@@ -7,6 +7,8 @@
 
 #include <pixman.h>
 
+#include <unordered_map>
+
 #include "platform/coregraphics/CGCompositor.h"
 #include "platform/coregraphics/CGImageSampler.h"
 #include "platform/coregraphics/CGRasterizer.h"
@@ -340,6 +342,36 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   }
 }
 
+namespace {
+
+// The widest block of rows whose full runs share a stretch, by area: where
+// a shape is wholly covered (the middle of a rounded rectangle).
+struct FullBlock {
+  int y0 = 0, y1 = 0, x0 = 0, x1 = 0;
+  long area() const { return long(y1 - y0) * long(x1 - x0); }
+};
+
+FullBlock widestFullBlock(const std::vector<CGRasterizer::FullRun>& runs, int top) {
+  FullBlock best, current;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const int y = top + int(i);
+    const auto& r = runs[i];
+    const int x0 = std::max(current.x0, r.x0), x1 = std::min(current.x1, r.x1);
+    // Keep growing while the block does not lose area by it.
+    if (current.y1 == y && x1 > x0 && long(x1 - x0) * (y + 1 - current.y0) >= current.area()) {
+      current = {current.y0, y + 1, x0, x1};
+    } else if (r.x1 > r.x0) {
+      current = {y, y + 1, r.x0, r.x1};
+    } else {
+      current = {};
+    }
+    if (current.area() > best.area()) best = current;
+  }
+  return best;
+}
+
+}  // namespace
+
 void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
                                          const uint8_t solid[4]) {
   const Clip& clip = state_.clip;
@@ -348,26 +380,43 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
   const int w = box.x1 - box.x0, h = box.y1 - box.y0;
   const int stride = (w + 3) & ~3;
   coverageBox_.assign(size_t(stride) * size_t(h), 0);
-  bool any = false;
-  CGRasterizer::fill(polygons, rule, box, antialias(),
-                     [&](int y, int x0, int x1, const float* cov) {
-                       uint8_t* out = coverageBox_.data() + size_t(y - box.y0) * size_t(stride) +
-                                      (x0 - box.x0);
-                       const int n = x1 - x0;
-                       if (clip.mask) {
-                         const uint8_t* m = clip.maskRow(y, x0);
-                         for (int i = 0; i < n; ++i)
-                           out[i] = static_cast<uint8_t>(cov[i] * m[i] + 0.5f);
-                       } else {
-                         for (int i = 0; i < n; ++i)
-                           out[i] = static_cast<uint8_t>(cov[i] * 255 + 0.5f);
-                       }
-                       any = true;
-                     });
   const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
-  if (!any) return;
+  if (clip.mask) {
+    bool any = false;
+    CGRasterizer::fill(polygons, rule, box, antialias(),
+                       [&](int y, int x0, int x1, const float* cov) {
+                         uint8_t* out = coverageBox_.data() +
+                                        size_t(y - box.y0) * size_t(stride) + (x0 - box.x0);
+                         const uint8_t* m = clip.maskRow(y, x0);
+                         for (int i = 0; i < x1 - x0; ++i)
+                           out[i] = static_cast<uint8_t>(cov[i] * m[i] + 0.5f);
+                         any = true;
+                       });
+    if (!any) return;
+    pixman_image_t* source = solidImage(solid);
+    compositeSolid(source, &mask, box.x0, box.y0, w, h);
+    pixman_image_unref(source);
+    return;
+  }
+  std::vector<CGRasterizer::FullRun> runs;
+  if (!CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(), stride,
+                              &runs)) {
+    return;
+  }
   pixman_image_t* source = solidImage(solid);
-  compositeSolid(source, &mask, box.x0, box.y0, w, h);
+  // Where the shape covers a block wholly the colour goes on without the
+  // mask (for an opaque colour pixman then just fills); the same pixels as
+  // through a mask of 255.
+  const FullBlock full = widestFullBlock(runs, box.y0);
+  if (full.area() * 4 < long(w) * long(h)) {
+    compositeSolid(source, &mask, box.x0, box.y0, w, h);
+  } else {
+    compositeSolid(source, &mask, box.x0, box.y0, w, full.y0 - box.y0);
+    compositeSolid(source, &mask, box.x0, full.y0, full.x0 - box.x0, full.y1 - full.y0);
+    compositeSolid(source, nullptr, full.x0, full.y0, full.x1 - full.x0, full.y1 - full.y0);
+    compositeSolid(source, &mask, full.x1, full.y0, box.x1 - full.x1, full.y1 - full.y0);
+    compositeSolid(source, &mask, box.x0, full.y1, w, box.y1 - full.y1);
+  }
   pixman_image_unref(source);
 }
 
@@ -498,6 +547,55 @@ void CGContext::drawImage(CGRect rect, const CGImage& image) {
                 {nullptr, &sampler, state_.blendMode, state_.alpha});
 }
 
+namespace {
+
+// pixman images over 8-bit masks, kept between calls on this thread: a
+// glyph's mask is composited again and again, and making its image costs
+// about as much as compositing a small glyph. An image only wraps the
+// caller's memory, so one found for the same memory, size and stride shows
+// that memory as it is now, whatever it held when the image was made.
+class MaskImages {
+ public:
+  ~MaskImages() { clear(); }
+  pixman_image_t* imageFor(const CGPixelMask& m) {
+    const Key key{m.coverage, m.width, m.height, m.stride};
+    auto it = images_.find(key);
+    if (it != images_.end()) return it->second;
+    if (images_.size() >= kMaxImages) clear();
+    pixman_image_t* image = pixman_image_create_bits_no_clear(
+        PIXMAN_a8, m.width, m.height,
+        reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(m.coverage)), m.stride);
+    if (image) images_.emplace(key, image);
+    return image;
+  }
+
+ private:
+  static constexpr size_t kMaxImages = 4096;
+  struct Key {
+    const uint8_t* coverage;
+    int width, height, stride;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.coverage) ^ (size_t(k.width) << 1) ^
+             (size_t(k.height) << 17) ^ (size_t(k.stride) << 33);
+    }
+  };
+  void clear() {
+    for (auto& [key, image] : images_) pixman_image_unref(image);
+    images_.clear();
+  }
+  std::unordered_map<Key, pixman_image_t*, KeyHash> images_;
+};
+
+MaskImages& maskImages() {
+  thread_local MaskImages images;
+  return images;
+}
+
+}  // namespace
+
 void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rgba[4]) {
   uint8_t color[4];
   toPremultiplied8(rgba, color);
@@ -513,8 +611,11 @@ void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rg
     const int y0 = std::max(m.y, box.y0), y1 = std::min(m.y + m.height, box.y1);
     if (x1 <= x0 || y1 <= y0 || !m.coverage) continue;
     if (pixman && m.stride % 4 == 0 && reinterpret_cast<uintptr_t>(m.coverage) % 4 == 0) {
-      compositeSolid(source, &m, x0, y0, x1 - x0, y1 - y0);
-      continue;
+      if (pixman_image_t* maskImage = maskImages().imageFor(m)) {
+        pixman_image_composite32(PIXMAN_OP_OVER, source, maskImage, target_, 0, 0, x0 - m.x,
+                                 y0 - m.y, x0, y0, x1 - x0, y1 - y0);
+        continue;
+      }
     }
     const uint8_t* first = m.coverage + size_t(y0 - m.y) * size_t(m.stride) + (x0 - m.x);
     row.resize(size_t(x1 - x0));

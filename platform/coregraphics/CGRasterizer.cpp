@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 CGPixelBox CGPixelBox::intersect(const CGPixelBox& o) const {
   return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
@@ -103,26 +104,69 @@ struct RowAccumulator {
     events.push_back(cell);
   }
 
-  void flush(int y, const CGRasterizer::RowSink& sink) {
-    if (touchedMax < touchedMin) return;
+  // Reads the row out in runs of one coverage: `out.run(from, to, c)` for
+  // cells [from, to) of coverage c, in order, then clears the row.
+  template <typename Out>
+  bool readOut(Out& out) {
+    if (touchedMax < touchedMin) return false;
     std::sort(events.begin(), events.end());
     float run = 0;
     int next = touchedMin;  // the first cell not yet read out
     for (int e : events) {
       if (e > touchedMax) break;
-      std::fill(coverage.begin() + next, coverage.begin() + e, std::clamp(run, 0.0f, 1.0f));
+      if (e > next) out.run(next, e, std::clamp(run, 0.0f, 1.0f));
       run += delta[e];
-      coverage[e] = std::clamp(run + area[e], 0.0f, 1.0f);
+      out.run(e, e + 1, std::clamp(run + area[e], 0.0f, 1.0f));
       area[e] = delta[e] = 0;
       next = e + 1;
     }
-    std::fill(coverage.begin() + next, coverage.begin() + touchedMax + 1,
-              std::clamp(run, 0.0f, 1.0f));
-    sink(y, x0 + touchedMin, x0 + touchedMax + 1, coverage.data() + touchedMin);
+    if (touchedMax + 1 > next) out.run(next, touchedMax + 1, std::clamp(run, 0.0f, 1.0f));
     for (int e : events) area[e] = delta[e] = 0, isEvent[e] = 0;
     reset();
+    return true;
   }
 };
+
+// Coverage as floats, for a row sink.
+struct FloatRow {
+  float* coverage;
+  int first = -1, last = -1;
+  void run(int from, int to, float c) {
+    if (first < 0) first = from;
+    last = to;
+    std::fill(coverage + from, coverage + to, c);
+  }
+};
+
+// Coverage as bytes straight into a mask row, remembering the widest run of
+// full coverage.
+struct ByteRow {
+  uint8_t* out;
+  int fullFrom = 0, fullTo = 0;  // the widest so far
+  int runFrom = 0, runTo = 0;    // the one being extended
+  void run(int from, int to, float c) {
+    // The same rounding as a float row scaled to bytes.
+    const uint8_t b = static_cast<uint8_t>(c * 255 + 0.5f);
+    if (to - from == 1) {
+      out[from] = b;
+    } else {
+      std::memset(out + from, b, size_t(to - from));
+    }
+    if (b != 255) return;
+    if (from == runTo && runTo > runFrom) {
+      runTo = to;
+    } else {
+      runFrom = from, runTo = to;
+    }
+    if (runTo - runFrom > fullTo - fullFrom) fullFrom = runFrom, fullTo = runTo;
+  }
+};
+
+// Scan-converts the polygons inside `box`, handing each row's accumulator to
+// `emit(y, row)` to be read out.
+template <typename Emit>
+void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
+                 bool antialias, Emit emit);
 
 }  // namespace
 
@@ -142,15 +186,17 @@ CGPixelBox CGRasterizer::bounds(const std::vector<CGPolygon>& polygons) {
   return {lo(x0), lo(y0), hi(x1), hi(y1)};
 }
 
-void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox clip,
-                        bool antialias, const RowSink& sink) {
-  CGPixelBox box = bounds(polygons).intersect(clip);
-  if (box.isEmpty()) return;
+namespace {
+
+template <typename Emit>
+void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
+                 bool antialias, Emit emit) {
   std::vector<Edge> edges = buildEdges(polygons);
   if (edges.empty()) return;
   RowAccumulator row(box.x0, box.x1);
   std::vector<const Edge*> active;
-  std::vector<Crossing> crossings;
+  std::vector<Crossing> perSample[kSubScanlines];
+  double sampleY[kSubScanlines];
   size_t next = 0;
   const int samples = antialias ? kSubScanlines : 1;
   const float weight = 1.0f / samples;
@@ -172,14 +218,30 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
     });
     const int rowSamples = uniform ? 1 : samples;
     const float rowWeight = uniform ? 1.0f : weight;
+    // Each edge's crossings, sub-scanline by sub-scanline, go to that
+    // sub-scanline's list (the same positions as testing each sub-scanline
+    // against every edge, with fewer branches).
     for (int s = 0; s < rowSamples; ++s) {
-      double sy = y + (s + 0.5) / rowSamples;
-      crossings.clear();
-      for (const Edge* e : active)
-        if (e->y0 <= sy && sy < e->y1)
-          crossings.push_back({e->x0 + (sy - e->y0) * e->dxdy, e->dir});
-      std::sort(crossings.begin(), crossings.end(),
-                [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+      sampleY[s] = y + (s + 0.5) / rowSamples;
+      perSample[s].clear();
+    }
+    for (const Edge* e : active) {
+      int s = 0;
+      while (s < rowSamples && !(e->y0 <= sampleY[s])) ++s;
+      for (; s < rowSamples && sampleY[s] < e->y1; ++s) {
+        perSample[s].push_back({e->x0 + (sampleY[s] - e->y0) * e->dxdy, e->dir});
+      }
+    }
+    for (int s = 0; s < rowSamples; ++s) {
+      std::vector<Crossing>& crossings = perSample[s];
+      // Few crossings a sub-scanline (two for a convex shape): an insertion
+      // sort beats the general one.
+      for (size_t i = 1; i < crossings.size(); ++i) {
+        Crossing c = crossings[i];
+        size_t j = i;
+        for (; j > 0 && crossings[j - 1].x > c.x; --j) crossings[j] = crossings[j - 1];
+        crossings[j] = c;
+      }
       int winding = 0;
       for (size_t i = 0; i + 1 < crossings.size(); ++i) {
         winding += rule == CGFillRule::NonZero ? crossings[i].dir : 1;
@@ -194,6 +256,37 @@ void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule,
         row.addSpan(xa, xb, rowWeight);
       }
     }
-    row.flush(y, sink);
+    emit(y, row);
   }
+}
+
+}  // namespace
+
+void CGRasterizer::fill(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox clip,
+                        bool antialias, const RowSink& sink) {
+  CGPixelBox box = bounds(polygons).intersect(clip);
+  if (box.isEmpty()) return;
+  std::vector<float> coverage(size_t(box.x1 - box.x0) + 1, 0);
+  scanConvert(polygons, rule, box, antialias, [&](int y, RowAccumulator& row) {
+    FloatRow out{coverage.data()};
+    if (!row.readOut(out)) return;
+    sink(y, box.x0 + out.first, box.x0 + out.last, coverage.data() + out.first);
+  });
+}
+
+bool CGRasterizer::fillMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                            CGPixelBox box, bool antialias, uint8_t* mask, int stride,
+                            std::vector<FullRun>* fullRuns) {
+  if (box.isEmpty()) return false;
+  if (fullRuns) fullRuns->assign(size_t(box.y1 - box.y0), FullRun{});
+  bool any = false;
+  scanConvert(polygons, rule, box, antialias, [&](int y, RowAccumulator& row) {
+    ByteRow out{mask + size_t(y - box.y0) * size_t(stride)};
+    if (!row.readOut(out)) return;
+    any = true;
+    if (fullRuns && out.fullTo > out.fullFrom) {
+      (*fullRuns)[size_t(y - box.y0)] = {box.x0 + out.fullFrom, box.x0 + out.fullTo};
+    }
+  });
+  return any;
 }

@@ -4,6 +4,7 @@
 // the right, y down; pixel (i, j) covers [i, i+1) × [j, j+1)). Coverage is
 // exact across each sub-scanline and sampled 16 times down each pixel row.
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -23,4 +24,16 @@ class CGRasterizer {
   // Without antialiasing a pixel is in when its centre is.
   static void fill(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox clip,
                    bool antialias, const RowSink& sink);
+
+  // Pixels [x0, x1) of a row wholly covered; empty when x1 <= x0.
+  struct FullRun {
+    int x0 = 0, x1 = 0;
+  };
+  // The same coverage as fill, as bytes (coverage * 255, rounded) written
+  // straight into an 8-bit mask of `box` (row y at mask + (y - box.y0) *
+  // stride); what the polygons leave uncovered is not written, so the mask
+  // starts cleared. `fullRuns` (optional) gets each row's widest run of full
+  // coverage. Answers whether any row had coverage.
+  static bool fillMask(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
+                       bool antialias, uint8_t* mask, int stride, std::vector<FullRun>* fullRuns);
 };

@@ -8,6 +8,7 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
+#include "platform/quartzcore/CALayerRenderTimeDrawing.h"
 #include "platform/quartzcore/CALayerRendering.h"
 #include "platform/quartzcore/CATransaction.h"
 
@@ -53,7 +54,10 @@ CALayer::CALayer(const CALayer& other)
       shadowRadius_(other.shadowRadius_),
       shadowPath_(other.shadowPath_),
       contentsStore_(other.contentsStore_),
-      name_(other.name_) {}
+      name_(other.name_),
+      speed_(other.speed_),
+      timeOffset_(other.timeOffset_),
+      beginTime_(other.beginTime_) {}
 
 CALayer::~CALayer() {
   for (auto& r : animations_) {
@@ -305,10 +309,14 @@ void CALayer::insertSublayerAtIndex(const std::shared_ptr<CALayer>& layer, size_
   for (auto p = superlayer_.lock(); p; p = p->superlayer_.lock()) {
     if (p == layer) return;  // would make a cycle
   }
+  const Timeline before = layer->timeline();
   layer->detachFromSuperlayer();
   index = std::min(index, sublayers_.size());
   sublayers_.insert(sublayers_.begin() + static_cast<std::ptrdiff_t>(index), layer);
   layer->superlayer_ = SharedFromThis(this);
+  // Moved under another clock (into a held transition, say): its running
+  // animations end when that clock says.
+  if (!(layer->timeline() == before)) layer->retimeSubtree();
   setNeedsLayout();
 }
 
@@ -411,7 +419,7 @@ void CALayer::addAnimation(const CAAnimationPtr& animation, const std::string& k
   if (!animation) return;
   if (!key.empty()) removeAnimationForKey(key);
   CAAnimationPtr copy = animation->copy();
-  if (copy->beginTime() == 0) copy->setBeginTime(CACurrentMediaTime());
+  if (copy->beginTime() == 0) copy->setBeginTime(localTimeAt(CACurrentMediaTime()));
   for (auto& g : CATransaction::openCompletionGroups()) copy->addCompletionGroup(g);
   for (auto& g : copy->completionGroups()) g->enter();
   animations_.push_back(Running{key, copy});
@@ -421,9 +429,66 @@ void CALayer::addAnimation(const CAAnimationPtr& animation, const std::string& k
   }
 }
 
+CALayer::Timeline CALayer::timeline() const {
+  Timeline parent;
+  if (auto p = superlayer_.lock()) parent = p->timeline();
+  return {parent.rate * speed_, (parent.offset - beginTime_) * speed_ + timeOffset_};
+}
+
+double CALayer::localTimeAt(double platformTime) const {
+  const Timeline t = timeline();
+  return t.rate * platformTime + t.offset;
+}
+
+double CALayer::convertTimeFromLayer(double time, const CALayer* layer) const {
+  double platformTime = time;
+  if (layer) {
+    const Timeline from = layer->timeline();
+    platformTime = from.rate != 0 ? (time - from.offset) / from.rate : CACurrentMediaTime();
+  }
+  return localTimeAt(platformTime);
+}
+
+void CALayer::setSpeed(double speed) {
+  QX_DCHECK_MAIN_THREAD();
+  if (!std::isfinite(speed) || speed == speed_) return;
+  speed_ = speed;
+  retimeSubtree();
+}
+
+void CALayer::setTimeOffset(double offset) {
+  QX_DCHECK_MAIN_THREAD();
+  if (!std::isfinite(offset) || offset == timeOffset_) return;
+  timeOffset_ = offset;
+  retimeSubtree();
+}
+
+void CALayer::setBeginTime(double time) {
+  QX_DCHECK_MAIN_THREAD();
+  if (!std::isfinite(time) || time == beginTime_) return;
+  beginTime_ = time;
+  retimeSubtree();
+}
+
+void CALayer::retimeSubtree() {
+  for (auto& r : animations_) {
+    if (r.stopped) continue;
+    if (r.endToken) PlatformClock::cancel(r.endToken);
+    r.endToken = 0;
+    scheduleEnd(r);
+  }
+  for (auto& l : sublayers_) l->retimeSubtree();
+}
+
 void CALayer::scheduleEnd(Running& running) {
   const auto& a = running.animation;
-  double end = a->beginTime() + a->activeDuration();
+  const Timeline clock = timeline();
+  // Held still, nothing ends; played backwards, an animation ends where it
+  // began.
+  if (clock.rate == 0) return;
+  const double localEnd = clock.rate > 0 ? a->beginTime() + a->activeDuration() : a->beginTime();
+  // Already past it: ends at the next turn of the clock.
+  const double end = std::max((localEnd - clock.offset) / clock.rate, CACurrentMediaTime());
   if (!std::isfinite(end)) return;
   std::weak_ptr<CALayer> weak = WeakFromThis(this);
   const CAAnimation* raw = a.get();
@@ -492,7 +557,8 @@ void CALayer::removeAllAnimations() {
 
 std::shared_ptr<CALayer> CALayer::presentationLayerAtTime(double time) const {
   auto copy = makeCopy();
-  for (const auto& r : animations_) r.animation->applyAt(*copy, time);
+  const double local = localTimeAt(time);
+  for (const auto& r : animations_) r.animation->applyAt(*copy, local);
   return copy;
 }
 
@@ -680,7 +746,14 @@ void CALayer::renderInContext(const CGContextRef& context) {
 
 void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double time) {
   using namespace CALayerRendering;
-  model.displayIfNeeded();
+  const auto painter = model.delegate();
+  auto* renderTime = dynamic_cast<CALayerRenderTimeDrawing*>(painter.get());
+  const bool paintsNow = renderTime && !model.contents_ && renderTime->drawsWhenRendered(model);
+  if (paintsNow) {
+    model.needsDisplay_ = false;
+  } else {
+    model.displayIfNeeded();
+  }
   if (model.contents_ && !model.contentsStore_) {
     model.contentsStore_ = std::make_shared<ContentsStore>();
   }
@@ -724,7 +797,14 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
     CGContextAddPath(target, roundedRectPath(bounds, shown->cornerRadius_));
     CGContextClip(target);
   }
-  shown->renderContent(target, time);
+  if (paintsNow) {
+    CGContextSaveGState(target);
+    CGContextClipToRect(target, model.bounds_);
+    painter->drawLayerInContext(model, target);
+    CGContextRestoreGState(target);
+  } else {
+    shown->renderContent(target, time);
+  }
   shown->renderSublayers(target, time, model.sublayers_);
   CGContextRestoreGState(target);
   if (shown->borderWidth_ > 0) {

@@ -162,7 +162,26 @@ class CALayer : public NSObject {
 
   // A copy with the running animations applied, without sublayers.
   std::shared_ptr<CALayer> presentationLayer() const { return presentationLayerAtTime(CACurrentMediaTime()); }
+  // `time` is on the platform clock (CACurrentMediaTime()'s base).
   std::shared_ptr<CALayer> presentationLayerAtTime(double time) const;
+
+  // Layer time. Each layer keeps its own clock: its local time is
+  //   (its superlayer's local time - beginTime) * speed + timeOffset,
+  // the root counting from CACurrentMediaTime(). Animations added to a layer
+  // begin and end in its local time, so a speed of 0 holds everything in its
+  // subtree still at timeOffset (an interactive transition scrubs that way),
+  // and a negative speed plays it backwards: an animation then finishes when
+  // its local time gets back to its beginning.
+  double speed() const { return speed_; }
+  void setSpeed(double speed);
+  double timeOffset() const { return timeOffset_; }
+  void setTimeOffset(double offset);
+  double beginTime() const { return beginTime_; }
+  void setBeginTime(double time);
+  // `time` on `layer`'s clock (nullptr: the platform clock) read on this
+  // layer's clock. A layer whose time stands still reads `time` as its own
+  // present moment.
+  double convertTimeFromLayer(double time, const CALayer* layer) const;
 
   // Maps from this layer's bounds space to its superlayer's.
   CGAffineTransform affineToSuperlayer() const;
@@ -207,6 +226,16 @@ class CALayer : public NSObject {
     bool stopped = false;
   };
   void detachFromSuperlayer();
+  // This layer's local time as rate * platform time + offset.
+  struct Timeline {
+    double rate = 1;
+    double offset = 0;
+    bool operator==(const Timeline&) const = default;
+  };
+  Timeline timeline() const;
+  double localTimeAt(double platformTime) const;
+  // The clock under this subtree changed: every running end is due anew.
+  void retimeSubtree();
   void scheduleEnd(Running& running);
   void reachedEnd(const CAAnimation* animation);
   // Marks the animation stopped, tells its delegate and groups; removes it
@@ -254,6 +283,9 @@ class CALayer : public NSObject {
   bool needsDisplay_ = false;
   bool needsLayout_ = false;
   std::vector<Running> animations_;
+  double speed_ = 1;
+  double timeOffset_ = 0;
+  double beginTime_ = 0;
 };
 
 using CALayerPtr = std::shared_ptr<CALayer>;

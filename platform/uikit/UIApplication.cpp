@@ -276,6 +276,10 @@ int UIApplicationMain(int, char**, const std::optional<std::string>&,
     return 1;
   }
   auto app = UIApplication::sharedApplication();
+  // The application turns with the device, so it follows the device's
+  // orientation from launch (as the platform's autorotation does): the
+  // device reports how it is held without anyone asking.
+  UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
   app->setDelegate(delegate);
   delegate->applicationDidFinishLaunchingWithOptions(*app, launchOptions);
   app->refreshApplicationState();

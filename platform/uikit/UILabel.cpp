@@ -44,10 +44,11 @@ std::string trimTrailingSpaces(std::string s) {
   return s;
 }
 
-// `line` shortened with an ellipsis at the head, middle or tail to fit.
-std::string truncate(const std::string& line, const UIFont& font, double width,
+// `line` shortened with an ellipsis at the head, middle or tail to fit;
+// `lineWidth` is the line's own width.
+std::string truncate(const std::string& line, double lineWidth, const UIFont& font, double width,
                      NSLineBreakMode mode) {
-  if (font.widthOfText(line) <= width || mode == NSLineBreakByClipping ||
+  if (lineWidth <= width || mode == NSLineBreakByClipping ||
       mode == NSLineBreakByWordWrapping || mode == NSLineBreakByCharWrapping) {
     return line;
   }
@@ -107,20 +108,24 @@ UITextLayout UITextLayoutMake(const std::string& text, const UIFont& font, doubl
     lines.resize(size_t(maxLines));
     cut = true;
   }
+  for (const auto& l : lines) layout.widths.push_back(font.widthOfText(l));
   if (!lines.empty()) {
     std::string& last = lines.back();
+    const std::string kept = last;
     bool truncates = mode == NSLineBreakByTruncatingHead || mode == NSLineBreakByTruncatingTail ||
                      mode == NSLineBreakByTruncatingMiddle;
-    if (cut && truncates && font.widthOfText(last + kEllipsis) > maxWidth) {
-      last = truncate(last + kEllipsis, font, maxWidth, NSLineBreakByTruncatingTail);
-    } else if (cut && truncates) {
-      last += kEllipsis;
+    if (cut && truncates) {
+      const double withEllipsis = font.widthOfText(last + kEllipsis);
+      last = withEllipsis > maxWidth ? truncate(last + kEllipsis, withEllipsis, font, maxWidth,
+                                                NSLineBreakByTruncatingTail)
+                                     : last + kEllipsis;
     } else {
-      last = truncate(last, font, maxWidth, mode);
+      last = truncate(last, layout.widths.back(), font, maxWidth, mode);
     }
+    // Measured again only when it changed.
+    if (last != kept) layout.widths.back() = font.widthOfText(last);
   }
   layout.lines = std::move(lines);
-  for (const auto& l : layout.lines) layout.widths.push_back(font.widthOfText(l));
   return layout;
 }
 

@@ -9,6 +9,7 @@
 #include "UIImageSymbolConfiguration.h"
 #include "UILabel.h"
 #include "UIScreen.h"
+#include "UIViewController.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
@@ -188,6 +189,13 @@ void UINavigationBar::applyLook() {
   setNeedsLayout();
 }
 
+void UINavigationBar::styleTitleLabel(UILabel& label) const {
+  label.setTextAlignment(NSTextAlignmentCenter);
+  label.setLineBreakMode(NSLineBreakByTruncatingTail);
+  label.setFont(titleLabel_->font());
+  label.setTextColor(titleLabel_->textColor());
+}
+
 std::shared_ptr<UINavigationItem> UINavigationBar::topItem() const {
   return items_.empty() ? nullptr : items_.back();
 }
@@ -207,10 +215,90 @@ void UINavigationBar::itemsChanged() {
   setNeedsLayout();
 }
 
-void UINavigationBar::setItems(std::vector<std::shared_ptr<UINavigationItem>> items) {
+void UINavigationBar::setItems(std::vector<std::shared_ptr<UINavigationItem>> items,
+                               bool animated) {
   QX_DCHECK_MAIN_THREAD();
+  const auto before = topItem();
+  if (animated) finishFade();
+  // What shows now, before the new items are built.
+  auto shown = itemViews();
   items_ = std::move(items);
   itemsChanged();
+  if (animated && before != topItem()) fadeToNewItems(std::move(shown));
+}
+
+std::vector<std::shared_ptr<UIView>> UINavigationBar::itemViews() const {
+  std::vector<std::shared_ptr<UIView>> views{titleLabel_};
+  if (titleView_) views.push_back(titleView_);
+  if (backButton_) views.push_back(backButton_);
+  views.insert(views.end(), leftViews_.begin(), leftViews_.end());
+  views.insert(views.end(), rightViews_.begin(), rightViews_.end());
+  return views;
+}
+
+void UINavigationBar::fadeToNewItems(std::vector<std::shared_ptr<UIView>> old) {
+  // The old views stay where they are while they fade; the old title keeps
+  // its label and a new label takes the new title.
+  auto label = std::make_shared<UILabel>();
+  styleTitleLabel(*label);
+  insertSubviewAboveSubview(label, titleLabel_.get());
+  titleLabel_ = label;
+  leftViews_.clear();
+  rightViews_.clear();
+  titleView_.reset();
+  backButton_.reset();
+  itemsDirty_ = true;
+  rebuildItemViews();
+  layoutIfNeeded();
+  auto fresh = itemViews();
+  std::vector<double> shownAlpha;
+  for (auto& v : fresh) shownAlpha.push_back(v->alpha());
+  for (auto& v : old) {
+    // A custom view that both items show stays as it is.
+    if (std::find(fresh.begin(), fresh.end(), v) != fresh.end()) continue;
+    fading_.push_back(v);
+    fadingAlpha_.push_back(v->alpha());
+  }
+  for (auto& v : fresh) {
+    if (std::find(old.begin(), old.end(), v) == old.end()) appearing_.push_back(v);
+  }
+  UIView::performWithoutAnimation([&] {
+    for (auto& v : appearing_) v->setAlpha(0);
+  });
+  auto fading = fading_;
+  auto appearing = appearing_;
+  UIView::animateWithDuration(
+      UIViewController::kTransitionDuration,
+      [&] {
+        for (auto& v : fading) v->setAlpha(0);
+        for (size_t i = 0; i < fresh.size(); ++i) {
+          if (std::find(appearing.begin(), appearing.end(), fresh[i]) != appearing.end()) {
+            fresh[i]->setAlpha(shownAlpha[i]);
+          }
+        }
+      },
+      WeakBind(WeakFromThis(this), [fading](UINavigationBar& bar, bool) {
+        // Only the fade that is still under way ends here.
+        if (bar.fading_ == fading) bar.finishFade();
+      }));
+}
+
+void UINavigationBar::finishFade() {
+  for (auto& v : appearing_) v->layer()->removeAllAnimations();
+  for (size_t i = 0; i < fading_.size(); ++i) {
+    auto& v = fading_[i];
+    v->layer()->removeAllAnimations();
+    // Views the bar shows again (a custom view the next item shows too)
+    // stay.
+    auto now = itemViews();
+    if (std::find(now.begin(), now.end(), v) == now.end() && v->superview().get() == this) {
+      v->removeFromSuperview();
+    }
+    UIView::performWithoutAnimation([&] { v->setAlpha(fadingAlpha_[i]); });
+  }
+  fading_.clear();
+  fadingAlpha_.clear();
+  appearing_.clear();
 }
 
 void UINavigationBar::setBarTintColor(UIColorPtr c) {
@@ -231,20 +319,22 @@ void UINavigationBar::setTitleTextAttributes(std::map<std::string, Value> a) {
   applyLook();
 }
 
-void UINavigationBar::pushNavigationItem(std::shared_ptr<UINavigationItem> item) {
+void UINavigationBar::pushNavigationItem(std::shared_ptr<UINavigationItem> item, bool animated) {
   QX_DCHECK_MAIN_THREAD();
   if (!item) return;
-  items_.push_back(std::move(item));
-  itemsChanged();
+  auto items = items_;
+  items.push_back(std::move(item));
+  setItems(std::move(items), animated);
 }
 
-std::shared_ptr<UINavigationItem> UINavigationBar::popNavigationItem() {
+std::shared_ptr<UINavigationItem> UINavigationBar::popNavigationItem(bool animated) {
   QX_DCHECK_MAIN_THREAD();
   if (items_.empty()) return nullptr;
   auto top = items_.back();
-  items_.pop_back();
+  auto items = items_;
+  items.pop_back();
   top->onChange_ = nullptr;
-  itemsChanged();
+  setItems(std::move(items), animated);
   return top;
 }
 

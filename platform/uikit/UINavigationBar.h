@@ -111,11 +111,14 @@ class UINavigationBar : public UIView {
   static UIBarLook& appearance();
 
   const std::vector<std::shared_ptr<UINavigationItem>>& items() const { return items_; }
-  void setItems(std::vector<std::shared_ptr<UINavigationItem>> items);
+  // Animated, the views of the old top item (title, title view, buttons)
+  // fade out while the new one's fade in, over the navigation transition's
+  // duration; otherwise they change at once.
+  void setItems(std::vector<std::shared_ptr<UINavigationItem>> items, bool animated = false);
   std::shared_ptr<UINavigationItem> topItem() const;
   std::shared_ptr<UINavigationItem> backItem() const;
-  void pushNavigationItem(std::shared_ptr<UINavigationItem> item);
-  std::shared_ptr<UINavigationItem> popNavigationItem();
+  void pushNavigationItem(std::shared_ptr<UINavigationItem> item, bool animated = false);
+  std::shared_ptr<UINavigationItem> popNavigationItem(bool animated = false);
 
   UIColorPtr barTintColor() const { return barTintColor_; }
   void setBarTintColor(UIColorPtr c);
@@ -135,6 +138,8 @@ class UINavigationBar : public UIView {
   const std::vector<std::shared_ptr<UIView>>& rightItemViews() const { return rightViews_; }
   // The back button, when the bar shows one.
   std::shared_ptr<UIButton> backButton() const { return backButton_; }
+  // The old top item's views while they fade out.
+  const std::vector<std::shared_ptr<UIView>>& fadingItemViews() const { return fading_; }
   std::string className() const override { return "UINavigationBar"; }
 
  private:
@@ -143,6 +148,14 @@ class UINavigationBar : public UIView {
   void itemsChanged();
   void rebuildItemViews();
   void applyLook();
+  void styleTitleLabel(UILabel& label) const;
+  // The views showing the top item now.
+  std::vector<std::shared_ptr<UIView>> itemViews() const;
+  // Cross-fades from `old`, the views shown until now, to those of the new
+  // top item.
+  void fadeToNewItems(std::vector<std::shared_ptr<UIView>> old);
+  // Ends a cross-fade at once: the old views go, the new ones show fully.
+  void finishFade();
 
   std::vector<std::shared_ptr<UINavigationItem>> items_;
   UIColorPtr barTintColor_;
@@ -158,6 +171,11 @@ class UINavigationBar : public UIView {
   std::vector<std::shared_ptr<UIView>> leftViews_;
   std::vector<std::shared_ptr<UIView>> rightViews_;
   bool itemsDirty_ = true;
+  // A cross-fade under way: the old views with the alpha to give back when
+  // they go, and the new views fading in.
+  std::vector<std::shared_ptr<UIView>> fading_;
+  std::vector<double> fadingAlpha_;
+  std::vector<std::shared_ptr<UIView>> appearing_;
 };
 
 class UIToolbar : public UIView {

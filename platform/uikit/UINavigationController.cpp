@@ -239,6 +239,7 @@ void UINavigationController::completeRunningChange() {
   auto change = std::move(running_);
   if (change->timer) change->timer->invalidate();
   for (auto& v : change->moving) v->layer()->removeAllAnimations();
+  if (bar_) bar_->finishFade();
   change->finish();
 }
 
@@ -261,13 +262,13 @@ void UINavigationController::show(std::vector<std::shared_ptr<UIViewController>>
   for (auto& vc : arriving) addChildViewController(vc);
   for (auto& vc : leaving) vc->willMoveToParentViewController(nullptr);
   stack_ = std::move(stack);
-  std::vector<std::shared_ptr<UINavigationItem>> items;
-  for (auto& vc : stack_) items.push_back(vc->navigationItem());
-  navigationBar()->setItems(std::move(items));
-
   bool changesTop = from != to;
   bool onScreen = isVisible() || (isViewLoaded() && view()->window());
   animated = animated && onScreen && changesTop;
+  std::vector<std::shared_ptr<UINavigationItem>> items;
+  for (auto& vc : stack_) items.push_back(vc->navigationItem());
+  // The bar's title and buttons cross-fade while the views slide.
+  navigationBar()->setItems(std::move(items), animated);
   auto d = delegate();
   if (changesTop && to && d) d->navigationControllerWillShowViewController(*this, *to, animated);
   if (changesTop && onScreen) {

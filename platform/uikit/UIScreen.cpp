@@ -99,13 +99,38 @@ void UIScreen::setDisplayProvider(std::shared_ptr<UIDisplayProvider> display) {
   UIDevice::currentDevice()->setUserInterfaceIdiom(profile.idiom);
 }
 
+namespace {
+
+// The interface turns against the device: held landscape left, the device
+// shows its interface landscape right.
+UIDeviceOrientation deviceOrientationShowing(UIInterfaceOrientation interface) {
+  switch (interface) {
+    case UIInterfaceOrientationPortrait: return UIDeviceOrientationPortrait;
+    case UIInterfaceOrientationPortraitUpsideDown: return UIDeviceOrientationPortraitUpsideDown;
+    case UIInterfaceOrientationLandscapeRight: return UIDeviceOrientationLandscapeLeft;
+    case UIInterfaceOrientationLandscapeLeft: return UIDeviceOrientationLandscapeRight;
+    default: return UIDeviceOrientationUnknown;
+  }
+}
+
+}  // namespace
+
 void UIScreen::setInterfaceOrientation(UIInterfaceOrientation orientation) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  orientation_ = orientation;
-  CGSize p = profile_.portraitSize;
-  bounds_ = UIInterfaceOrientationIsLandscape(orientation)
-                ? CGRectMake(0, 0, p.height, p.width)
-                : CGRectMake(0, 0, p.width, p.height);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    orientation_ = orientation;
+    CGSize p = profile_.portraitSize;
+    bounds_ = UIInterfaceOrientationIsLandscape(orientation)
+                  ? CGRectMake(0, 0, p.height, p.width)
+                  : CGRectMake(0, 0, p.width, p.height);
+  }
+  // The headless display turning is the device turning: whoever follows the
+  // device (its orientation and notification) hears of it, as a real turn
+  // of the hand would tell them. Only the main screen is held in the hand.
+  const UIDeviceOrientation held = deviceOrientationShowing(orientation);
+  if (held != UIDeviceOrientationUnknown && this == mainScreen().get()) {
+    UIDevice::currentDevice()->setOrientation(held);
+  }
 }
 
 UIInterfaceOrientation UIScreen::interfaceOrientation() const {

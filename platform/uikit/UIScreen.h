@@ -97,7 +97,9 @@ class UIScreen : public NSObject {
   // idiom. The test environment restores the notched phone between tests.
   void setDisplayProvider(std::shared_ptr<UIDisplayProvider> display);
   // Turns the screen: landscape swaps the bounds' sides and uses the
-  // landscape safe area.
+  // landscape safe area. The main screen also reports the device held that
+  // way (UIDevice::setOrientation: interface landscape right is the device
+  // held landscape left, and the other way round).
   void setInterfaceOrientation(UIInterfaceOrientation orientation);
   void setScale(double scale);
   void setBounds(const CGRect& bounds);

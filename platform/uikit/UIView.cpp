@@ -6,9 +6,11 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
+#include "platform/quartzcore/CALayerRenderTimeDrawing.h"
 #include "platform/uikit/NSLayoutConstraint.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIViewAnimation.h"
 #include "platform/uikit/UIViewController.h"
@@ -17,13 +19,17 @@
 namespace {
 
 // The layer's delegate: owned by the view, so it goes when the view goes.
-class ViewLayerDelegate final : public CALayerDelegate {
+class ViewLayerDelegate final : public CALayerDelegate, public CALayerRenderTimeDrawing {
  public:
   explicit ViewLayerDelegate(UIView* view) : view_(view) {}
   bool displayLayer(CALayer& layer) override { return view_->displayLayer(layer); }
   void drawLayerInContext(CALayer& layer, const CGContextRef& context) override {
     view_->drawLayerInContext(layer, context);
   }
+  // Labels draw their text straight into the picture being rendered: their
+  // text changes often, and a backing store as large as the label costs more
+  // to clear and composite than its glyphs cost to draw.
+  bool drawsWhenRendered(CALayer&) override { return dynamic_cast<UILabel*>(view_) != nullptr; }
   void layoutSublayersOfLayer(CALayer& layer) override { view_->layoutSublayersOfLayer(layer); }
 
  private:

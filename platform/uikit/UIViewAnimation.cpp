@@ -48,11 +48,12 @@ CAMediaTimingFunctionPtr curveFor(uint64_t options) {
 }
 
 // Timing shared by every animation a block makes.
-void configure(CAAnimation& a, const Frame& f) {
+void configure(CAAnimation& a, const Frame& f, const CALayer& layer) {
   const auto& b = f.block;
   a.setDuration(b.duration);
   if (b.delay > 0) {
-    a.setBeginTime(CACurrentMediaTime() + b.delay);
+    // Begin times are on the layer's own clock.
+    a.setBeginTime(layer.convertTimeFromLayer(CACurrentMediaTime(), nullptr) + b.delay);
     a.setFillMode(kCAFillModeBackwards);
   }
   if (b.options & UIViewAnimationOptionRepeat) {
@@ -92,7 +93,7 @@ void addKeyframeAnimations(Frame& f) {
     anim->setValues(std::move(values));
     anim->setKeyTimes(std::move(times));
     anim->setCalculationMode(modes[mode]);
-    configure(*anim, f);
+    configure(*anim, f, *track.layer);
     track.layer->addAnimation(anim, track.keyPath);
   }
 }
@@ -136,7 +137,7 @@ void UIViewAnimationState::recordChange(CALayer& layer, const char* keyPath, con
   }
   anim->setFromValue(from);
   anim->setToValue(to);
-  configure(*anim, f);
+  configure(*anim, f, layer);
   layer.addAnimation(anim, keyPath);
 }
 

@@ -4,6 +4,7 @@
 
 #include "UIView.h"
 #include "UIViewController.h"
+#include "platform/quartzcore/CALayer.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -79,6 +80,7 @@ void UIViewControllerContextTransitioning::completeTransition(bool didComplete) 
   }
   completed_ = true;
   auto keepAlive = shared_from_this();
+  if (auto ended = std::move(interactionEnded_)) ended();
   auto finish = std::move(finish_);
   finish_ = nullptr;
   if (finish) finish(didComplete);
@@ -96,30 +98,71 @@ void UIPercentDrivenInteractiveTransition::startInteractiveTransition(
   QX_DCHECK_MAIN_THREAD();
   context_ = context.shared_from_this();
   percent_ = 0;
+  released_ = false;
+  heldLayer_.reset();
+  if (auto container = context.containerView()) {
+    // Held before the animator adds anything, so its animations begin at
+    // the container's time 0 and stand at 0 % until the gesture moves.
+    CALayerPtr layer = container->layer();
+    layer->setSpeed(0);
+    layer->setTimeOffset(0);
+    layer->setBeginTime(0);
+    heldLayer_ = layer;
+    context.interactionEnded_ = [weak = std::weak_ptr<CALayer>(layer)] {
+      if (auto held = weak.lock()) {
+        held->setSpeed(1);
+        held->setTimeOffset(0);
+        held->setBeginTime(0);
+      }
+    };
+  }
   if (animator_) animator_->animateTransition(context);
 }
 
 void UIPercentDrivenInteractiveTransition::updateInteractiveTransition(double percent) {
   QX_DCHECK_MAIN_THREAD();
+  // Once let go, the transition runs on the clock; late reports change nothing.
+  if (released_) return;
   percent_ = std::clamp(percent, 0.0, 1.0);
   if (auto c = context_.lock()) {
     static_cast<UIViewControllerContextTransitioning&>(*c).updateInteractiveTransition(percent_);
   }
+  if (auto held = heldLayer_.lock()) held->setTimeOffset(percent_ * duration());
 }
 
 void UIPercentDrivenInteractiveTransition::finishInteractiveTransition() {
   QX_DCHECK_MAIN_THREAD();
+  if (released_) return;
   if (auto c = context_.lock()) {
     static_cast<UIViewControllerContextTransitioning&>(*c).finishInteractiveTransition();
   }
+  release(1);
   percent_ = 1;
 }
 
 void UIPercentDrivenInteractiveTransition::cancelInteractiveTransition() {
   QX_DCHECK_MAIN_THREAD();
+  if (released_) return;
   if (auto c = context_.lock()) {
     static_cast<UIViewControllerContextTransitioning&>(*c).cancelInteractiveTransition();
   }
+  release(-1);
+}
+
+void UIPercentDrivenInteractiveTransition::release(double direction) {
+  released_ = true;
+  auto held = heldLayer_.lock();
+  if (!held) return;
+  // The clock reads what it showed when let go, and from now on moves at the
+  // completion speed (backwards for a cancel).
+  const double shown = held->timeOffset();
+  const double now = CACurrentMediaTime();
+  auto parent = held->superlayer();
+  const double parentNow = parent ? parent->convertTimeFromLayer(now, nullptr) : now;
+  const double speed = completionSpeed_ > 0 ? completionSpeed_ : 1;
+  held->setBeginTime(parentNow);
+  held->setTimeOffset(shown);
+  held->setSpeed(direction * speed);
 }
 
 // --- Size transitions ---

@@ -17,6 +17,7 @@
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 
+class CALayer;
 class UIView;
 class UIViewController;
 class UIPresentationController;
@@ -128,11 +129,21 @@ class UIViewControllerContextTransitioning : public NSObject {
   bool completed_ = false;
   double percent_ = 0;
   Finish finish_;
+  // Set by a percent-driven interaction: gives the container its clock back.
+  friend class UIPercentDrivenInteractiveTransition;
+  std::function<void()> interactionEnded_;
 };
 
 // Drives an animator's transition from a gesture: the gesture reports how far
 // it got, then finishes or cancels; the animator's own completion tells the
 // context whether the transition was cancelled.
+//
+// The animator's animations run in the container view, whose layer clock is
+// held still while the gesture drives: the views show the transition at the
+// reported percentage of its duration. Finishing lets the clock run on from
+// there at completionSpeed; cancelling runs it backwards to the start at
+// that speed, where the animations end and the animator's completion runs.
+// The container gets its own clock back when the transition completes.
 class UIPercentDrivenInteractiveTransition : public NSObject,
                                              public UIViewControllerInteractiveTransitioning {
  public:
@@ -162,8 +173,13 @@ class UIPercentDrivenInteractiveTransition : public NSObject,
   void cancelInteractiveTransition();
 
  private:
+  // Lets the held clock run from where it stands, forwards or backwards.
+  void release(double direction);
+
   std::shared_ptr<UIViewControllerAnimatedTransitioning> animator_;
   std::weak_ptr<NSObject> context_;
+  std::weak_ptr<CALayer> heldLayer_;
+  bool released_ = false;
   double percent_ = 0;
   double completionSpeed_ = 1;
   bool wantsInteractiveStart_ = true;

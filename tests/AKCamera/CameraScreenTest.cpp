@@ -1,6 +1,8 @@
 #include <cmath>
 
 #include "AKCamera/CameraTestSupport.h"
+#include "platform/foundation/NSNotification.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIColor.h"
@@ -259,13 +261,48 @@ TEST_F(CameraScreenTest, TurningTheInterfaceTurnsThePreviewConnection) {
   EXPECT_EQ(camera->previewLayer()->connection()->videoOrientation(),
             AVCaptureVideoOrientationLandscapeRight);
 
-  // Held flat, the device gives no orientation to take.
-  device->setOrientation(UIDeviceOrientationFaceUp);
+  // Held flat, the device gives no orientation to take (the screen's turn
+  // reports portrait; the hardware then reports the device lying flat).
   UIScreen::mainScreen()->setInterfaceOrientation(UIInterfaceOrientationPortrait);
+  device->setOrientation(UIDeviceOrientationFaceUp);
   UIViewController::transitionWindowToSize(window_, CGSizeMake(375, 667), 0.3);
   advance(0.4);
   EXPECT_EQ(camera->originalOrientation(), UIDeviceOrientationLandscapeLeft);
   device->setOrientation(UIDeviceOrientationPortrait);
+  device->endGeneratingDeviceOrientationNotifications();
+}
+
+TEST_F(CameraScreenTest, ARotationOfTheScreenReachesTheCameraThroughTheDevice) {
+  auto camera = showCamera();
+  auto device = UIDevice::currentDevice();
+  // The application follows the device (it does from launch); the phone
+  // lies flat, so the device gives no orientation to take yet.
+  device->beginGeneratingDeviceOrientationNotifications();
+  device->setOrientation(UIDeviceOrientationFaceUp);
+  int turns = 0;
+  auto token = NSNotificationCenter::defaultCenter().addObserverForName(
+      UIDeviceOrientationDidChangeNotification, nullptr, [&](const NSNotification&) { ++turns; });
+
+  // Lifted into landscape: only the screen turns; the camera hears it from
+  // the device during the size change.
+  UIScreen::mainScreen()->setInterfaceOrientation(UIInterfaceOrientationLandscapeLeft);
+  UIViewController::transitionWindowToSize(window_, CGSizeMake(667, 375), 0.3);
+  advance(0.4);
+  EXPECT_EQ(turns, 1);
+  EXPECT_EQ(device->orientation(), UIDeviceOrientationLandscapeRight);
+  EXPECT_EQ(camera->originalOrientation(), UIDeviceOrientationLandscapeRight);
+  EXPECT_EQ(camera->currentOrientation(), UIDeviceOrientationLandscapeRight);
+  EXPECT_EQ(camera->previewLayer()->connection()->videoOrientation(),
+            AVCaptureVideoOrientationLandscapeLeft);
+
+  UIScreen::mainScreen()->setInterfaceOrientation(UIInterfaceOrientationPortrait);
+  UIViewController::transitionWindowToSize(window_, CGSizeMake(375, 667), 0.3);
+  advance(0.4);
+  EXPECT_EQ(turns, 2);
+  EXPECT_EQ(camera->originalOrientation(), UIDeviceOrientationPortrait);
+  EXPECT_EQ(camera->previewLayer()->connection()->videoOrientation(),
+            AVCaptureVideoOrientationPortrait);
+  NSNotificationCenter::defaultCenter().removeObserver(token);
   device->endGeneratingDeviceOrientationNotifications();
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "platform/coregraphics/CGContext.h"
+#include "platform/coregraphics/CGPath.h"
+#include "platform/coregraphics/CGRasterizer.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -171,6 +173,129 @@ TEST_F(CGCompositingPathsTest, CoverageAddsUpToTheAreaOfEachShape) {
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 130; ++x) sum += pixel(c, x, y)[3] / 255.0;
   EXPECT_NEAR(sum, 40 * 3.0, 0.5);
+}
+
+// A rounded rectangle's outline in pixel space, flattened.
+std::vector<CGPolygon> roundedRectPolygons(const CGRect& r, double radius) {
+  return CGPathCreateWithRoundedRect(r, radius, radius, nullptr)
+      ->flatten(CGAffineTransformIdentity, 0.1);
+}
+
+std::vector<CGPolygon> starPolygons() {
+  CGPolygon star;
+  for (int i = 0; i < 5; ++i) {
+    double a = M_PI / 2 + i * 4 * M_PI / 5;
+    star.points.push_back({30.3 + 24 * std::cos(a), 28.6 + 24 * std::sin(a)});
+  }
+  return {star};
+}
+
+TEST_F(CGCompositingPathsTest, MaskBytesAreTheRowCoverageRoundedAndFullRunsAreAllFull) {
+  struct Case {
+    std::vector<CGPolygon> polygons;
+    CGFillRule rule;
+    bool antialias;
+    CGPixelBox clip;
+  };
+  const CGPixelBox all{0, 0, 64, 60};
+  std::vector<Case> cases = {
+      {roundedRectPolygons(CGRectMake(3.5, 2.25, 52.5, 40.5), 12), CGFillRule::NonZero, true, all},
+      {roundedRectPolygons(CGRectMake(3.5, 2.25, 52.5, 40.5), 12), CGFillRule::NonZero, false, all},
+      {starPolygons(), CGFillRule::NonZero, true, all},
+      {starPolygons(), CGFillRule::EvenOdd, true, all},
+      // Cut by the clip on every side.
+      {roundedRectPolygons(CGRectMake(-4.5, -3.25, 70, 70), 20), CGFillRule::NonZero, true,
+       {5, 7, 50, 41}},
+  };
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    const CGPixelBox box = CGRasterizer::bounds(c.polygons).intersect(c.clip);
+    ASSERT_FALSE(box.isEmpty());
+    const int w = box.x1 - box.x0, h = box.y1 - box.y0, stride = w + 3;
+    std::vector<uint8_t> expected(size_t(stride) * h, 0), mask(size_t(stride) * h, 0);
+    CGRasterizer::fill(c.polygons, c.rule, box, c.antialias,
+                       [&](int y, int x0, int x1, const float* cov) {
+                         for (int x = x0; x < x1; ++x)
+                           expected[size_t(y - box.y0) * stride + (x - box.x0)] =
+                               static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+                       });
+    std::vector<CGRasterizer::FullRun> runs;
+    EXPECT_TRUE(CGRasterizer::fillMask(c.polygons, c.rule, box, c.antialias, mask.data(), stride,
+                                       &runs));
+    ASSERT_EQ(runs.size(), size_t(h));
+    EXPECT_EQ(mask, expected) << "case " << k;
+    int rowsWithRuns = 0;
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* row = expected.data() + size_t(y) * stride;
+      int widest = 0;
+      for (int x = 0, run = 0; x < w; ++x) {
+        run = row[x] == 255 ? run + 1 : 0;
+        widest = std::max(widest, run);
+      }
+      const auto& r = runs[size_t(y)];
+      EXPECT_EQ(std::max(0, r.x1 - r.x0), widest) << "case " << k << " row " << y;
+      for (int x = r.x0; x < r.x1; ++x) EXPECT_EQ(row[x - box.x0], 255) << "case " << k;
+      rowsWithRuns += r.x1 > r.x0;
+    }
+    EXPECT_GT(rowsWithRuns, 0) << "case " << k;
+  }
+  // Nothing inside the box: nothing written, and said so.
+  std::vector<uint8_t> untouched(16, 7);
+  EXPECT_FALSE(CGRasterizer::fillMask(starPolygons(), CGFillRule::NonZero, {200, 200, 204, 204},
+                                      true, untouched.data(), 4, nullptr));
+  EXPECT_EQ(untouched, std::vector<uint8_t>(16, 7));
+}
+
+// pixman's exact product of two bytes.
+int mul255(int a, int b) {
+  const int t = a * b + 0x80;
+  return (t + (t >> 8)) >> 8;
+}
+
+TEST_F(CGCompositingPathsTest, AWhollyCoveredMiddleIsPaintedOnceLikeTheMaskedEdges) {
+  // A translucent rounded rectangle over a grey ground: its covered middle
+  // goes on without the mask, the rest through it; every pixel is the colour
+  // over the ground through its coverage, each exactly once.
+  const int W = 90, H = 70;
+  auto c = makeContext(W, H, kBGRA);
+  CGContextSetRGBFillColor(c, 0.5, 0.5, 0.5, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, W, H));
+  const CGRect r = CGRectMake(6.5, 5.25, 70.5, 52.25);
+  CGContextSetRGBFillColor(c, 0.8, 0.2, 0.4, 0.6);
+  CGContextAddPath(c, CGPathCreateWithRoundedRect(r, 14, 14, nullptr));
+  CGContextFillPath(c);
+
+  // The same coverage by hand (user space has y up: flip the outline).
+  CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, H);
+  // The context flattens to a tenth of a pixel, as here.
+  const std::vector<CGPolygon> polygons =
+      CGPathCreateWithRoundedRect(r, 14, 14, nullptr)->flatten(flip, 0.1);
+  const CGPixelBox box = CGRasterizer::bounds(polygons).intersect({0, 0, W, H});
+  std::vector<int> coverage(size_t(W) * H, 0);
+  CGRasterizer::fill(polygons, CGFillRule::NonZero, box, true,
+                     [&](int y, int x0, int x1, const float* cov) {
+                       for (int x = x0; x < x1; ++x)
+                         coverage[size_t(y) * W + x] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+                     });
+  const int alpha = 153;  // 0.6
+  const int src[4] = {int(std::lrint(0.8 * alpha)), int(std::lrint(0.2 * alpha)),
+                      int(std::lrint(0.4 * alpha)), alpha};
+  int full = 0, off = 0;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const int m = coverage[size_t(y) * W + x];
+      full += m == 255;
+      const int sa = mul255(src[3], m);
+      const auto p = pixel(c, x, y);
+      for (int k = 0; k < 3; ++k) {
+        const int want = mul255(src[k], m) + mul255(128, 255 - sa);
+        if (std::abs(p[k] - want) > 1 && ++off <= 5)
+          ADD_FAILURE() << "pixel " << x << "," << y << " channel " << k << ": " << p[k]
+                        << " vs " << want;
+      }
+    }
+  EXPECT_EQ(off, 0);
+  EXPECT_GT(full, 70 * 50 / 2);  // the middle was there to be painted whole
 }
 
 }  // namespace

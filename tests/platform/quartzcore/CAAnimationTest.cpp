@@ -321,3 +321,84 @@ TEST_F(CAAnimationTest, TransactionCompletionWaitsForItsAnimations) {
 }
 
 }  // namespace
+
+namespace {
+
+std::shared_ptr<CABasicAnimation> linearMoveX(double from, double to, double duration) {
+  auto a = moveX(from, to, duration);
+  a->setTimingFunction(CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear));
+  return a;
+}
+
+}  // namespace
+
+TEST_F(CAAnimationTest, LayerTimeHoldsScrubsAndResumesItsSubtree) {
+  std::vector<std::string> log;
+  auto parent = CALayer::layer();
+  parent->addSublayer(layer);
+  // Held still before the animation starts: it begins at the parent's time 0.
+  parent->setSpeed(0);
+  auto a = linearMoveX(0, 100, 1);
+  a->setDelegate(std::make_shared<LoggingDelegate>(&log, "a"));
+  layer->addAnimation(a, "move");
+  EXPECT_EQ(layer->animationForKey("move")->beginTime(), 0);
+  advance(5);
+  EXPECT_EQ(shownX(), 0);  // time stands still, nothing ends
+  EXPECT_EQ(log, (std::vector<std::string>{"a start"}));
+
+  parent->setTimeOffset(0.3);
+  EXPECT_NEAR(shownX(), 30, 1e-9);
+  EXPECT_NEAR(layer->convertTimeFromLayer(CACurrentMediaTime(), nullptr), 0.3, 1e-12);
+
+  // Let go: the clock runs on from 0.3 at half speed.
+  const double now = CACurrentMediaTime();
+  parent->setBeginTime(now);
+  parent->setSpeed(0.5);
+  EXPECT_NEAR(shownX(), 30, 1e-9);
+  EXPECT_NEAR(parent->convertTimeFromLayer(now + 0.4, nullptr), 0.5, 1e-12);
+  advance(0.4);
+  EXPECT_NEAR(shownX(), 50, 1e-9);
+  advance(0.95);  // 0.05 s short of the end
+  EXPECT_NEAR(shownX(), 97.5, 1e-6);
+  EXPECT_EQ(log.back(), "a start");
+  advance(0.1);
+  EXPECT_EQ(log.back(), "a finished");
+  EXPECT_TRUE(layer->animationKeys().empty());
+}
+
+TEST_F(CAAnimationTest, BackwardsTimeEndsAnAnimationWhereItBegan) {
+  std::vector<std::string> log;
+  auto parent = CALayer::layer();
+  parent->addSublayer(layer);
+  parent->setSpeed(0);
+  auto a = linearMoveX(0, 100, 1);
+  a->setDelegate(std::make_shared<LoggingDelegate>(&log, "a"));
+  layer->addAnimation(a, "move");
+  parent->setTimeOffset(0.6);
+  parent->setBeginTime(CACurrentMediaTime());
+  parent->setSpeed(-2);
+  advance(0.1);
+  EXPECT_NEAR(shownX(), 40, 1e-9);
+  advance(0.15);
+  EXPECT_NEAR(shownX(), 10, 1e-6);
+  EXPECT_EQ(log.back(), "a start");
+  advance(0.1);  // back at 0 after 0.3 s
+  EXPECT_EQ(log.back(), "a finished");
+  EXPECT_EQ(shownX(), 50);  // the model again
+
+  // A layer with running animations moved under a held clock holds too;
+  // moved back out, it ends on time.
+  auto b = linearMoveX(0, 100, 1);
+  b->setDelegate(std::make_shared<LoggingDelegate>(&log, "b"));
+  auto loose = CALayer::layer();
+  loose->addAnimation(b, "move");
+  auto held = CALayer::layer();
+  held->setSpeed(0);
+  held->addSublayer(loose);
+  advance(2);
+  EXPECT_EQ(log.back(), "b start");
+  auto running = CALayer::layer();
+  running->addSublayer(loose);
+  advance(0.01);
+  EXPECT_EQ(log.back(), "b finished");  // its end had passed on the free clock
+}

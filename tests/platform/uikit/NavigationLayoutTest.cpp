@@ -143,6 +143,83 @@ TEST_F(NavigationLayoutTest, PresentedControllerSizesBarAndContentBelowTheStatus
   presenter->dismissViewControllerAnimated(false);
 }
 
+double shownOpacity(UIView& view) { return view.layer()->presentationLayer()->opacity(); }
+
+// The bar's own labels (not those inside its buttons) with their text.
+std::vector<std::string> barLabels(UINavigationBar& bar) {
+  std::vector<std::string> texts;
+  for (auto& v : bar.subviews()) {
+    if (auto label = std::dynamic_pointer_cast<UILabel>(v)) texts.push_back(label->text());
+  }
+  return texts;
+}
+
+TEST_F(NavigationLayoutTest, TheBarTitleCrossFadesWhileScreensSlide) {
+  auto first = std::make_shared<Screen>("A", &log, UIColor::colorWithWhite(0.9, 1));
+  first->setTitle("Photos");
+  auto shared = std::make_shared<UIView>(CGRectMake(0, 0, 30, 30));
+  shared->setBackgroundColor(UIColor::redColor());
+  auto sharedItem = UIBarButtonItem::itemWithCustomView(shared);
+  first->navigationItem()->setRightBarButtonItem(sharedItem);
+  auto nav = std::make_shared<UINavigationController>(first);
+  window->setRootViewController(nav);
+  drainMainLoop();
+  auto bar = nav->navigationBar();
+  auto photos = bar->titleLabel();
+
+  auto second = std::make_shared<Screen>("B", &log, UIColor::colorWithRed(0.2, 0.5, 0.9, 1));
+  second->setTitle("Albums");
+  second->navigationItem()->setRightBarButtonItem(sharedItem);
+  nav->pushViewController(second, true);
+  advance(UIViewController::kTransitionDuration / 2);
+  // Half way: both titles show at half strength where they stand.
+  auto albums = bar->titleLabel();
+  ASSERT_NE(albums, photos);
+  EXPECT_EQ(albums->text(), "Albums");
+  EXPECT_EQ(photos->superview(), bar);
+  EXPECT_EQ(photos->text(), "Photos");
+  EXPECT_NEAR(shownOpacity(*photos), 0.5, 0.02);
+  EXPECT_NEAR(shownOpacity(*albums), 0.5, 0.02);
+  EXPECT_NEAR(CGRectGetMidX(photos->frame()), 195, 0.5);
+  EXPECT_NEAR(CGRectGetMidX(albums->frame()), 195, 0.5);
+  ASSERT_NE(bar->backButton(), nullptr);
+  EXPECT_NEAR(shownOpacity(*bar->backButton()), 0.5, 0.02);
+  EXPECT_EQ(shownOpacity(*shared), 1);  // on both screens: stays
+  SaveSnapshot(RenderView(*window, 1), "navigation-title-crossfade-mid-slide");
+  advance(UIViewController::kTransitionDuration / 2 + 0.02);
+  EXPECT_EQ(photos->superview(), nullptr);
+  EXPECT_TRUE(bar->fadingItemViews().empty());
+  EXPECT_EQ(barLabels(*bar), std::vector<std::string>{"Albums"});
+  EXPECT_EQ(shownOpacity(*albums), 1);
+  EXPECT_EQ(albums->alpha(), 1);
+  EXPECT_EQ(shared->superview(), bar);
+  EXPECT_EQ(shared->alpha(), 1);
+
+  // Popping fades the back button out with the title; a pop cut short by a
+  // push ends the first fade at once.
+  auto back = bar->backButton();
+  nav->popViewControllerAnimated(true);
+  advance(UIViewController::kTransitionDuration / 4);
+  EXPECT_LT(shownOpacity(*back), 0.95);
+  EXPECT_GT(shownOpacity(*back), 0.05);
+  EXPECT_EQ(bar->backButton(), nullptr);
+  auto third = std::make_shared<Screen>("C", &log, UIColor::whiteColor());
+  third->setTitle("Edit");
+  nav->pushViewController(third, true);
+  EXPECT_EQ(back->superview(), nullptr);
+  EXPECT_EQ(back->alpha(), 1);
+  EXPECT_EQ(barLabels(*bar), (std::vector<std::string>{"Photos", "Edit"}));
+  advance(UIViewController::kTransitionDuration + 0.02);
+  EXPECT_EQ(barLabels(*bar), std::vector<std::string>{"Edit"});
+  EXPECT_EQ(shared->superview(), nullptr);  // the third screen shows no right item
+
+  // Without animation the title changes at once.
+  nav->popViewControllerAnimated(false);
+  window->layoutIfNeeded();
+  EXPECT_EQ(barLabels(*bar), std::vector<std::string>{"Photos"});
+  EXPECT_TRUE(bar->fadingItemViews().empty());
+}
+
 TEST_F(NavigationLayoutTest, HidingTheBarSlidesItAwayAndGivesBackTheSafeArea) {
   auto first = std::make_shared<Screen>("A", &log, UIColor::whiteColor());
   auto nav = std::make_shared<UINavigationController>(first);

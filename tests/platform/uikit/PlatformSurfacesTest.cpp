@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIButton.h"
@@ -69,6 +70,43 @@ TEST_F(PlatformSurfacesTest, DeviceOrientationIsPostedWhileGenerated) {
   device->setOrientation(UIDeviceOrientationPortrait);
   EXPECT_EQ(posted, 2);
   EXPECT_EQ(device->orientation(), UIDeviceOrientationUnknown);
+  NSNotificationCenter::defaultCenter().removeObserver(token);
+}
+
+TEST_F(PlatformSurfacesTest, TurningTheMainScreenTurnsTheDevice) {
+  auto device = UIDevice::currentDevice();
+  auto screen = UIScreen::mainScreen();
+  std::vector<UIDeviceOrientation> heard;
+  auto token = NSNotificationCenter::defaultCenter().addObserverForName(
+      UIDeviceOrientationDidChangeNotification, nullptr,
+      [&](const NSNotification& n) {
+        EXPECT_EQ(n.object, device);
+        heard.push_back(device->orientation());
+      });
+  // Nobody follows the device yet: it remembers, but tells no one.
+  screen->setInterfaceOrientation(UIInterfaceOrientationLandscapeLeft);
+  EXPECT_TRUE(heard.empty());
+  EXPECT_EQ(device->orientation(), UIDeviceOrientationUnknown);
+  device->beginGeneratingDeviceOrientationNotifications();
+  EXPECT_EQ(device->orientation(), UIDeviceOrientationLandscapeRight);
+
+  // The interface turns against the hand in landscape, with it otherwise.
+  screen->setInterfaceOrientation(UIInterfaceOrientationLandscapeRight);
+  screen->setInterfaceOrientation(UIInterfaceOrientationLandscapeRight);  // no turn, no news
+  screen->setInterfaceOrientation(UIInterfaceOrientationPortraitUpsideDown);
+  screen->setInterfaceOrientation(UIInterfaceOrientationUnknown);  // says nothing of the hand
+  screen->setInterfaceOrientation(UIInterfaceOrientationPortrait);
+  EXPECT_EQ(heard, (std::vector<UIDeviceOrientation>{UIDeviceOrientationLandscapeLeft,
+                                                     UIDeviceOrientationPortraitUpsideDown,
+                                                     UIDeviceOrientationPortrait}));
+
+  // Another screen (an external display) is not the one in the hand.
+  auto external = std::make_shared<UIScreen>();
+  external->setInterfaceOrientation(UIInterfaceOrientationLandscapeLeft);
+  EXPECT_EQ(external->bounds().size, CGSizeMake(844, 390));
+  EXPECT_EQ(device->orientation(), UIDeviceOrientationPortrait);
+  EXPECT_EQ(heard.size(), 3u);
+  device->endGeneratingDeviceOrientationNotifications();
   NSNotificationCenter::defaultCenter().removeObserver(token);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIDevice.h"
 #include "platform/foundation/SingletonResets.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedApplicationState.h"
@@ -78,6 +79,9 @@ TEST_F(UIApplicationTest, MainLaunchesServesTheLoopAndEndsOnTerminate) {
   auto& loop = NSRunLoop::mainRunLoop();
   loop.perform([log, app = app] {
     log->push_back("task");
+    // A launched application follows the device: turns reach it unasked.
+    EXPECT_TRUE(UIDevice::currentDevice()->isGeneratingDeviceOrientationNotifications());
+    EXPECT_EQ(UIDevice::currentDevice()->orientation(), UIDeviceOrientationPortrait);
     app->terminate();
   });
   loop.perform([log] { log->push_back("after terminate"); });

@@ -10,6 +10,7 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedDisplay.h"
+#include "support/ui/SnapshotTesting.h"
 
 namespace {
 
@@ -477,6 +478,106 @@ TEST_F(ViewControllerTest, BarsTakeTheAppearanceAndItemsRunTheirActions) {
   nav->setNavigationBarHidden(false);
   nav->view()->layoutIfNeeded();
   EXPECT_EQ(root->view()->frame(), CGRectMake(0, 44, 375, 623));  // below an opaque bar
+}
+
+// Slides the leaving screen down, linearly so that the numbers read plainly,
+// and puts it back when the transition was cancelled.
+class SlideDownAnimator : public UIViewControllerAnimatedTransitioning {
+ public:
+  double transitionDuration(UIViewControllerContextTransitioning*) override { return 0.5; }
+  void animateTransition(UIViewControllerContextTransitioning& c) override {
+    auto ctx = std::static_pointer_cast<UIViewControllerContextTransitioning>(c.shared_from_this());
+    auto from = c.viewForKey(UITransitionContextFromViewKey);
+    const CGRect start = from->frame();
+    UIView::animateWithDuration(
+        0.5, 0, UIViewAnimationOptionCurveLinear,
+        [&] { from->setFrame(CGRectOffset(start, 0, start.size.height)); },
+        [ctx, from, start](bool) {
+          const bool cancelled = ctx->transitionWasCancelled();
+          if (cancelled) from->setFrame(start);
+          ctx->completeTransition(!cancelled);
+        });
+  }
+};
+
+class ScrubbedDismissal : public UIViewControllerTransitioningDelegate {
+ public:
+  std::shared_ptr<SlideDownAnimator> animator = std::make_shared<SlideDownAnimator>();
+  std::shared_ptr<UIPercentDrivenInteractiveTransition> interaction =
+      std::make_shared<UIPercentDrivenInteractiveTransition>(animator);
+  std::shared_ptr<UIViewControllerAnimatedTransitioning> animationControllerForDismissedController(
+      const std::shared_ptr<UIViewController>&) override {
+    return animator;
+  }
+  std::shared_ptr<UIViewControllerInteractiveTransitioning> interactionControllerForDismissal(
+      UIViewControllerAnimatedTransitioning&) override {
+    return interaction;
+  }
+};
+
+TEST_F(ViewControllerTest, APercentDrivenDismissalScrubsThenFinishesOrCancelsFromThere) {
+  auto transitions = std::make_shared<ScrubbedDismissal>();
+  root->view()->setBackgroundColor(UIColor::whiteColor());
+  auto b = std::make_shared<LoggingVC>("B", &log);
+  b->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+  b->setTransitioningDelegate(transitions);
+  root->presentViewController(b, false);
+  b->view()->setBackgroundColor(UIColor::blueColor());
+  drainMainLoop();
+  auto shownY = [&] { return b->view()->layer()->presentationLayer()->position().y; };
+  auto interaction = transitions->interaction;
+
+  // Cancelled at 30 %: held there whatever the clock does, then back at
+  // twice the speed.
+  bool dismissed = false;
+  b->dismissViewControllerAnimated(true, [&] { dismissed = true; });
+  EXPECT_NEAR(shownY(), 333.5, 1e-9);
+  advance(1);
+  EXPECT_NEAR(shownY(), 333.5, 1e-9);  // a held transition does not run by itself
+  interaction->updateInteractiveTransition(0.3);
+  EXPECT_NEAR(shownY(), 333.5 + 0.3 * 667, 1e-6);
+  advance(0.2);
+  EXPECT_NEAR(shownY(), 333.5 + 0.3 * 667, 1e-6);
+  // Mid-scrub the screen below shows above the sliding one.
+  auto picture = RenderView(*window, 1);
+  SaveSnapshot(picture, "interactive-dismissal-at-30-percent");
+  auto pixels = RGBAPixels(picture->CGImage());
+  auto blueAt = [&](int y) { return pixels[(size_t(y) * 375 + 187) * 4 + 2]; };
+  auto redAt = [&](int y) { return pixels[(size_t(y) * 375 + 187) * 4]; };
+  EXPECT_EQ(redAt(190), 255);  // white: the presenter
+  EXPECT_EQ(blueAt(210), 255);
+  EXPECT_EQ(redAt(210), 0);  // blue: the screen going down
+  interaction->setCompletionSpeed(2);
+  interaction->cancelInteractiveTransition();
+  interaction->updateInteractiveTransition(0.9);  // let go: changes nothing
+  advance(0.05);
+  EXPECT_NEAR(shownY(), 333.5 + 0.1 * 667, 1e-6);
+  advance(0.1);
+  EXPECT_FALSE(dismissed);
+  EXPECT_EQ(root->presentedViewController(), b);
+  EXPECT_EQ(b->view()->frame(), CGRectMake(0, 0, 375, 667));
+  EXPECT_NEAR(shownY(), 333.5, 1e-9);
+  // The container has its own clock back.
+  auto container = b->view()->superview();
+  ASSERT_NE(container, nullptr);
+  EXPECT_EQ(container->layer()->speed(), 1);
+  EXPECT_EQ(container->layer()->timeOffset(), 0);
+
+  // Finished at 30 %: runs on from there at the normal speed.
+  interaction->setCompletionSpeed(1);
+  b->dismissViewControllerAnimated(true, [&] { dismissed = true; });
+  interaction->updateInteractiveTransition(0.3);
+  advance(0.3);
+  EXPECT_NEAR(shownY(), 333.5 + 0.3 * 667, 1e-6);
+  interaction->finishInteractiveTransition();
+  EXPECT_DOUBLE_EQ(interaction->percentComplete(), 1);
+  advance(0.1);
+  EXPECT_NEAR(shownY(), 333.5 + 0.5 * 667, 1e-6);
+  advance(0.2);
+  EXPECT_FALSE(dismissed);  // 0.05 s left
+  advance(0.1);
+  EXPECT_TRUE(dismissed);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
 }  // namespace
