@@ -444,6 +444,7 @@ TEST_F(CRCropViewTest, LockedEdgesKeepTheRatio) {
   view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
   hand.drag({{180, 250}, {180, 200}, {180, 150}}, 0.3);
   EXPECT_EQ(view->cropBoxFrame().size, CGSizeMake(200, 150));
+  EXPECT_EQ(view->cropBoxFrame().origin, CGPointMake(80, 250)) << "nor move it";
   advance(2);
   expectSound(*view);
 }

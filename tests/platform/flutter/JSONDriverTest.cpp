@@ -28,6 +28,10 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
     if (call.method == "echo") return result(call.arguments);
     if (call.method == "fail") return result(FlutterError::errorWithCode("X", std::nullopt));
     if (call.method == "throw") throw std::runtime_error("plugin fault");
+    if (call.method == "replyThenThrow") {
+      result(Value(int32_t{1}));
+      throw std::runtime_error("late fault");
+    }
     if (call.method == "rawBytes") return result(Value(std::string("a\xff\xc3(b")));
     if (call.method == "later") {
       held = std::move(result);
@@ -207,6 +211,31 @@ TEST_F(DriverFixture, NothingASenderOrPluginThrowsEndsTheDriver) {
             R"({"id":4,"badRequest":"failed: plugin fault"})");
   EXPECT_EQ(driver->pending(), 0);
   EXPECT_EQ(run(R"({"id":5,"channel":"t/m","method":"echo","args":1})"), R"({"id":5,"result":1})");
+}
+
+TEST_F(DriverFixture, EveryWaitingRequestCountsAndIsAnsweredOnce) {
+  std::optional<FlutterMessageReply> held;
+  FlutterBasicMessageChannel::messageChannelWithName("t/hold",
+                                                     engine->registrarForPlugin("Hold")->messenger())
+      ->setMessageHandler([&](const Value&, FlutterMessageReply reply) { held = std::move(reply); });
+  EXPECT_EQ(run(R"({"id":1,"channel":"t/m","method":"later"})"), "");
+  EXPECT_EQ(run(R"({"id":2,"channel":"t/hold","message":"m"})"), "");
+  EXPECT_EQ(driver->pending(), 2) << "a call and a message both wait";
+  ASSERT_TRUE(held.has_value());
+  (*held)(Value("r"));
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(rec.lines.back(), R"({"id":2,"reply":"r"})");
+  EXPECT_EQ(driver->pending(), 1);
+  echo->held(Value(int32_t{3}));
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  EXPECT_EQ(rec.lines.back(), R"({"id":1,"result":3})");
+  EXPECT_EQ(driver->pending(), 0);
+
+  // A plugin that answers and then throws: the answer stands, alone.
+  const size_t before = rec.lines.size();
+  EXPECT_EQ(run(R"({"id":3,"channel":"t/m","method":"replyThenThrow"})"), R"({"id":3,"result":1})");
+  EXPECT_EQ(rec.lines.size(), before + 1);
+  EXPECT_EQ(driver->pending(), 0);
 }
 
 TEST_F(DriverFixture, IdsComeBackExactlyAsTheyCame) {

@@ -107,9 +107,13 @@ TEST_F(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({13, 6, 10}));
   EXPECT_FALSE(info.isiOSAppOnMac());
   system->setiOSAppOnMac(true);
-  system->setiOSAppOnVision(true);
   EXPECT_TRUE(info.isiOSAppOnMac());
+  EXPECT_FALSE(info.isiOSAppOnVision()) << "the two flags are read apart";
+  system->setiOSAppOnVision(true);
+  system->setiOSAppOnMac(false);
   EXPECT_TRUE(info.isiOSAppOnVision());
+  EXPECT_FALSE(info.isiOSAppOnMac());
+  system->setiOSAppOnMac(true);
   SingletonResets::runAll();
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({17, 0, 0})) << "the system's own version";
   EXPECT_FALSE(info.isiOSAppOnMac());
