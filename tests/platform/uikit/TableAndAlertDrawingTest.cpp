@@ -131,6 +131,12 @@ TEST_F(TableAndAlertDrawingTest, ActionSheetsAndAlertsDrawTheirButtonsAndTapsRun
   CGRect wideFrame = wide->convertRectToView(wide->bounds(), nullptr);
   EXPECT_EQ(CGRectGetMaxY(wideFrame), cancelFrame.origin.y - 8);
   EXPECT_EQ(wideFrame.size.height, 57);
+  // The cancel action reads bold, the others in the regular weight.
+  auto titleWeight = [](const std::shared_ptr<UIView>& v) {
+    return std::dynamic_pointer_cast<UIButton>(v)->titleLabel()->font()->weight();
+  };
+  EXPECT_EQ(titleWeight(cancelButton), UIFontWeightBold);
+  EXPECT_LT(titleWeight(wide), UIFontWeightSemibold);
   auto picture = RenderView(*window, 1);
   SaveSnapshot(picture, "alert-action-sheet");
   EXPECT_LT(pixelAt(picture, CGPointMake(100, 100))[0], 200);  // dimmed behind
@@ -158,6 +164,8 @@ TEST_F(TableAndAlertDrawingTest, ActionSheetsAndAlertsDrawTheirButtonsAndTapsRun
   EXPECT_EQ(l.size, CGSizeMake(135, 44));
   EXPECT_EQ(r.origin, CGPointMake(CGRectGetMaxX(l), l.origin.y));
   EXPECT_NEAR(CGRectGetMidX(CGRectUnion(l, r)), 187.5, 0.01);
+  EXPECT_EQ(titleWeight(left), UIFontWeightBold);
+  EXPECT_LT(titleWeight(right), UIFontWeightSemibold);
   SaveSnapshot(RenderView(*window, 1), "alert-two-actions");
   hand->tap(CGPointMake(CGRectGetMidX(r), CGRectGetMidY(r)));
   advance(UIViewController::kTransitionDuration + 0.05);
