@@ -158,6 +158,18 @@ TEST_F(HostileInputTest, IncrementalSourcesRefuseBombsOnEveryUpdate) {
   EXPECT_EQ(CGImageSourceGetStatus(animation), kCGImageStatusInvalidData);
   // The same frames on a canvas their data can fill are read.
   EXPECT_EQ(CGImageSourceGetCount(SourceOf(AnimatedWebPOfTinyFrames(128, 999))), 999u);
+
+  // A still lossless picture far larger than its data could describe is
+  // held back while it arrives (its one frame is not known yet, so the
+  // canvas stands in), and refused once whole.
+  const Bytes still = RawEncodeWebP(Solid(4096, 4096, 0, 0, 255), true);
+  ASSERT_LT(still.size(), 4096u);
+  auto arriving = CGImageSourceCreateIncremental();
+  CGImageSourceUpdateBytes(arriving, Prefix(still, still.size() / 2), false);
+  EXPECT_EQ(CGImageSourceGetStatus(arriving), kCGImageStatusReadingHeader);
+  EXPECT_FALSE(CGImageSourceCreateImageAtIndex(arriving, 0));
+  CGImageSourceUpdateBytes(arriving, Shared(still), true);
+  EXPECT_EQ(CGImageSourceGetStatus(arriving), kCGImageStatusInvalidData);
 }
 
 TEST_F(HostileInputTest, ARefusedFinalUpdateEndsTheSource) {
