@@ -1,4 +1,4 @@
-#include "AKCamera/AKCameraLocationManager.h"
+#include "AKCamera/internal/AKCameraLocationManager.h"
 
 #include <algorithm>
 #include <cmath>

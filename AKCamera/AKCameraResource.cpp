@@ -1,4 +1,4 @@
-#include "AKCamera/AKCameraResource.h"
+#include "AKCamera/internal/AKCameraResource.h"
 
 #include "platform/foundation/Fatal.h"
 

@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPDFView.h"
+#include "AKPhotoGallery/internal/AKPDFView.h"
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/WeakSelf.h"

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
-#include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
-#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
-#include "AKPhotoGallery/AKPhotoWebVC.h"
-#include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
+#include "AKPhotoGallery/internal/AKPhotoPlayerPreviewVC.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSClassRegistry.h"

@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
 
 #include <algorithm>
 #include <cmath>

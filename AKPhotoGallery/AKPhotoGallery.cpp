@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "AKPhotoGallery/AKPhotoGalleryTransitions.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryTransitions.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/WeakSelf.h"

@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 
 #include <mutex>
 #include <vector>

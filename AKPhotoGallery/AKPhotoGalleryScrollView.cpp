@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoGalleryScrollView.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryScrollView.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "AKPhotoGallery/AKPhotoGalleryTransitions.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryTransitions.h"
 
 #include <cmath>
 
-#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"

@@ -1,9 +1,9 @@
-#include "AKPhotoGallery/AKPhotoImageDownloader.h"
+#include "AKPhotoGallery/internal/AKPhotoImageDownloader.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSBundle.h"

@@ -4,11 +4,11 @@
 #include <functional>
 
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImageDecoding.h"
-#include "AKPhotoGallery/AKPhotoImageDownloader.h"
-#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
-#include "AKPhotoGallery/AKPhotoWebVC.h"
+#include "AKPhotoGallery/internal/AKPhotoImageDownloader.h"
+#include "AKPhotoGallery/internal/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"

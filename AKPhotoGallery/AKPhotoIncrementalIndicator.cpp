@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoIncrementalIndicator.h"
+#include "AKPhotoGallery/internal/AKPhotoIncrementalIndicator.h"
 
 #include <cfloat>
 #include <cmath>

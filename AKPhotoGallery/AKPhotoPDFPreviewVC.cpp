@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
 
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "platform/uikit/UIImageView.h"

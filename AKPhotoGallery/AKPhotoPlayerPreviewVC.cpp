@@ -1,7 +1,7 @@
-#include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoPlayerPreviewVC.h"
 
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"

@@ -1,6 +1,6 @@
-#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/internal/AKPhotoQRCodeResultVC.h"
 
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UITextView.h"

@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/AKPhotoWebVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSURLError.h"

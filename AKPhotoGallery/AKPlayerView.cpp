@@ -1,10 +1,10 @@
-#include "AKPhotoGallery/AKPlayerView.h"
+#include "AKPhotoGallery/internal/AKPlayerView.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"

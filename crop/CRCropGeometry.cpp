@@ -1,4 +1,4 @@
-#include "crop/CRCropGeometry.h"
+#include "crop/internal/CRCropGeometry.h"
 
 #include "platform/foundation/Fatal.h"
 #include "platform/uikit/UIImage.h"

@@ -1,4 +1,4 @@
-#include "crop/CRCropOverlayView.h"
+#include "crop/internal/CRCropOverlayView.h"
 
 namespace {
 

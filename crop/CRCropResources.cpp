@@ -1,6 +1,6 @@
-#include "crop/CRCropResources.h"
+#include "crop/internal/CRCropResources.h"
 
-#include "crop/CRCropToolbar.h"
+#include "crop/internal/CRCropToolbar.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSBundle.h"
 

@@ -1,4 +1,4 @@
-#include "crop/CRCropScrollView.h"
+#include "crop/internal/CRCropScrollView.h"
 
 void CRCropScrollView::touchesBegan(const UITouchSet& touches, UIEvent* event) {
   if (touchesBegan_) touchesBegan_();

@@ -1,4 +1,4 @@
-#include "crop/CRCropSharing.h"
+#include "crop/internal/CRCropSharing.h"
 
 #include "crop/UIImageCropRotate.h"
 #include "platform/uikit/UIImage.h"

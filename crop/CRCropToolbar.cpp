@@ -1,9 +1,9 @@
-#include "crop/CRCropToolbar.h"
+#include "crop/internal/CRCropToolbar.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "crop/CRCropResources.h"
+#include "crop/internal/CRCropResources.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UIImage.h"

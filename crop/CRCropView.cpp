@@ -1,12 +1,12 @@
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropView.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "crop/CRCropGeometry.h"
-#include "crop/CRCropOverlayView.h"
-#include "crop/CRCropScrollView.h"
+#include "crop/internal/CRCropGeometry.h"
+#include "crop/internal/CRCropOverlayView.h"
+#include "crop/internal/CRCropScrollView.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/WeakSelf.h"

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "crop/CRCropGeometry.h"
-#include "crop/CRCropResources.h"
-#include "crop/CRCropSharing.h"
-#include "crop/CRCropToolbar.h"
-#include "crop/CRCropViewControllerTransitioning.h"
+#include "crop/internal/CRCropGeometry.h"
+#include "crop/internal/CRCropResources.h"
+#include "crop/internal/CRCropSharing.h"
+#include "crop/internal/CRCropToolbar.h"
+#include "crop/internal/CRCropViewControllerTransitioning.h"
 #include "crop/UIImageCropRotate.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/WeakSelf.h"

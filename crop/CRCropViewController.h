@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropView.h"
 #include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIViewController.h"
 

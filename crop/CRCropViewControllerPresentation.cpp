@@ -1,8 +1,8 @@
 // The crop screen's own present and dismiss transition.
 
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropView.h"
 #include "crop/CRCropViewController.h"
-#include "crop/CRCropViewControllerTransitioning.h"
+#include "crop/internal/CRCropViewControllerTransitioning.h"
 #include "platform/uikit/UINavigationController.h"
 
 // Inside a navigation controller, or asked to slide up, the platform's own

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "crop/CRCropResources.h"
-#include "crop/CRCropToolbar.h"
+#include "crop/internal/CRCropResources.h"
+#include "crop/internal/CRCropToolbar.h"
 #include "crop/CRCropViewController.h"
 #include "platform/uikit/UIAlertController.h"
 

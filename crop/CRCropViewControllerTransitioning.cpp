@@ -1,4 +1,4 @@
-#include "crop/CRCropViewControllerTransitioning.h"
+#include "crop/internal/CRCropViewControllerTransitioning.h"
 
 #include "crop/CRCropViewController.h"
 #include "platform/foundation/WeakSelf.h"

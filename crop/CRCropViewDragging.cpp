@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "crop/CRCropGeometry.h"
-#include "crop/CRCropOverlayView.h"
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropGeometry.h"
+#include "crop/internal/CRCropOverlayView.h"
+#include "crop/internal/CRCropView.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "crop/CRCropGeometry.h"
-#include "crop/CRCropOverlayView.h"
-#include "crop/CRCropScrollView.h"
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropGeometry.h"
+#include "crop/internal/CRCropOverlayView.h"
+#include "crop/internal/CRCropScrollView.h"
+#include "crop/internal/CRCropView.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIImage.h"

@@ -1,4 +1,4 @@
-#include "FileInfo.h"
+#include "internal/FileInfo.h"
 
 FileInfo::FileInfo(std::string path, NSURLPtr url, std::string name, int64_t size,
                    std::optional<Bytes> bytes)

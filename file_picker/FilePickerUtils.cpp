@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "FileInfo.h"
+#include "internal/FileInfo.h"
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/Dispatch.h"

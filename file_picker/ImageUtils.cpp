@@ -1,4 +1,4 @@
-#include "ImageUtils.h"
+#include "internal/ImageUtils.h"
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"

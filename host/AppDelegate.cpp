@@ -1,6 +1,6 @@
 #include "AppDelegate.h"
 
-#include "GeneratedPluginRegistrant.h"
+#include "internal/GeneratedPluginRegistrant.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIScreen.h"

@@ -1,4 +1,4 @@
-#include "GeneratedPluginRegistrant.h"
+#include "internal/GeneratedPluginRegistrant.h"
 
 #include "file_picker/FilePickerPlugin.h"
 #include "plugins/battery/TQBatteryPlugin.h"

@@ -1,4 +1,4 @@
-#include "AKImagePickerController/data/AKImageCheckView.h"
+#include "AKImagePickerController/data/internal/AKImageCheckView.h"
 
 const std::shared_ptr<UIImageView>& AKImageCheckView::checkImageView() {
   if (!checkImageView_) {

@@ -1,9 +1,9 @@
-#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/uikit/UIViewAnimation.h"

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "AKImagePickerController/data/AKImageDataManager.h"
-#include "AKImagePickerController/picker/AKImageExtensionGallery.h"
-#include "AKImagePickerController/picker/AKPermissionView.h"
-#include "AKImagePickerController/picker/AKPopoverViewController.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionGallery.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSClassRegistry.h"

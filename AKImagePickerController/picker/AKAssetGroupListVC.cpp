@@ -1,12 +1,12 @@
-#include "AKImagePickerController/picker/AKAssetGroupListVC.h"
+#include "AKImagePickerController/picker/internal/AKAssetGroupListVC.h"
 
 #include <algorithm>
 
-#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
-#include "AKImagePickerController/picker/AKPopoverViewController.h"
+#include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"

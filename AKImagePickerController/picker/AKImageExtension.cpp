@@ -1,4 +1,4 @@
-#include "AKImagePickerController/picker/AKImageExtension.h"
+#include "AKImagePickerController/picker/internal/AKImageExtension.h"
 
 #include <mutex>
 

@@ -1,8 +1,8 @@
-#include "AKImagePickerController/picker/AKImageExtensionCamera.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionCamera.h"
 
 #include "AKCamera/AKCamera.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
-#include "AKImagePickerController/picker/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSThread.h"
 

@@ -1,10 +1,10 @@
-#include "AKImagePickerController/picker/AKImageExtensionGallery.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionGallery.h"
 
 #include <algorithm>
 
 #include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UINavigationBar.h"

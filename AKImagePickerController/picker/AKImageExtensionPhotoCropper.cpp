@@ -1,4 +1,4 @@
-#include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "crop/CRCropViewController.h"

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "AKImagePickerController/picker/AKImageExtension.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImageExtension.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSClassRegistry.h"

@@ -3,9 +3,9 @@
 #include <mutex>
 
 #include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
-#include "AKImagePickerController/picker/AKImageExtension.h"
-#include "AKImagePickerController/picker/AKImageExtensionCamera.h"
-#include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
+#include "AKImagePickerController/picker/internal/AKImageExtension.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionCamera.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 
 void registerAKImagePickerControllerPickerClasses() {
   static std::once_flag once;

@@ -1,4 +1,4 @@
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 
 #include <mutex>
 

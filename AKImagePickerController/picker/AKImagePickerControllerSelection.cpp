@@ -2,8 +2,8 @@
 // and the photo editor hand back into the photo library.
 
 #include "AKImagePickerController/picker/AKImagePickerController.h"
-#include "AKImagePickerController/picker/AKImageExtension.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImageExtension.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"

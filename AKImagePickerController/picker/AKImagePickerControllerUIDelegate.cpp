@@ -1,7 +1,7 @@
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 
 #include "AKImagePickerController/picker/AKImagePickerController.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/NSAttributedString.h"

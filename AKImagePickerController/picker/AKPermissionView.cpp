@@ -1,8 +1,8 @@
-#include "AKImagePickerController/picker/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
 
 #include <algorithm>
 
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"

@@ -1,4 +1,4 @@
-#include "AKImagePickerController/picker/AKPopoverViewController.h"
+#include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "image_loading/animated/ILImageAssetManager.h"
+#include "image_loading/animated/internal/ILImageAssetManager.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Value.h"

@@ -1,4 +1,4 @@
-#include "image_loading/animated/ILAnimatedImageFrameProvider.h"
+#include "image_loading/animated/internal/ILAnimatedImageFrameProvider.h"
 
 #include <functional>
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "image_loading/animated/ILDeviceHelper.h"
-#include "image_loading/animated/ILDisplayLink.h"
+#include "image_loading/animated/internal/ILDeviceHelper.h"
+#include "image_loading/animated/internal/ILDisplayLink.h"
 #include "image_loading/animated/ILImageFramePool.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSRunLoop.h"

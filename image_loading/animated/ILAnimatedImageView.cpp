@@ -1,8 +1,8 @@
-#include "image_loading/animated/ILAnimatedImageView.h"
+#include "image_loading/animated/internal/ILAnimatedImageView.h"
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/animated/ILAnimatedImageFrameProvider.h"
-#include "image_loading/coders/UIImageMetadata.h"
+#include "image_loading/animated/internal/ILAnimatedImageFrameProvider.h"
+#include "image_loading/coders/internal/UIImageMetadata.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIWindow.h"

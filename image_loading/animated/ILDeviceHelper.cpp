@@ -1,4 +1,4 @@
-#include "image_loading/animated/ILDeviceHelper.h"
+#include "image_loading/animated/internal/ILDeviceHelper.h"
 
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/mach/MachHost.h"

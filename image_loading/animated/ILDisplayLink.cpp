@@ -1,6 +1,6 @@
-#include "image_loading/animated/ILDisplayLink.h"
+#include "image_loading/animated/internal/ILDisplayLink.h"
 
-#include "image_loading/animated/ILWeakProxy.h"
+#include "image_loading/animated/internal/ILWeakProxy.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/quartzcore/CADisplayLink.h"
 

@@ -1,9 +1,9 @@
-#include "image_loading/animated/ILImageAssetManager.h"
+#include "image_loading/animated/internal/ILImageAssetManager.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "image_loading/animated/ILDeviceHelper.h"
+#include "image_loading/animated/internal/ILDeviceHelper.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/SingletonResets.h"

@@ -1,4 +1,4 @@
-#include "image_loading/animated/ILWeakProxy.h"
+#include "image_loading/animated/internal/ILWeakProxy.h"
 
 std::shared_ptr<ILWeakProxy> ILWeakProxy::proxyWithTarget(const std::shared_ptr<NSObject>& target) {
   return std::make_shared<ILWeakProxy>(target);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "image_loading/cache/ILFileAttributeHelper.h"
+#include "image_loading/cache/internal/ILFileAttributeHelper.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSData.h"

@@ -1,4 +1,4 @@
-#include "image_loading/cache/ILFileAttributeHelper.h"
+#include "image_loading/cache/internal/ILFileAttributeHelper.h"
 
 #include <sys/xattr.h>
 

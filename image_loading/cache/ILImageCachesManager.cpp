@@ -1,4 +1,4 @@
-#include "image_loading/cache/ILImageCachesManager.h"
+#include "image_loading/cache/internal/ILImageCachesManager.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "image_loading/categories/ILAnimatedImageViewRemoteCache.h"
+#include "image_loading/categories/internal/ILAnimatedImageViewRemoteCache.h"
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/animated/ILAnimatedImageView.h"
+#include "image_loading/animated/internal/ILAnimatedImageView.h"
 
 void il_setImageWithURL(ILAnimatedImageView& view, const NSURLPtr& url,
                         const UIImagePtr& placeholder, ILRemoteImageOptions options,

@@ -1,4 +1,4 @@
-#include "image_loading/categories/ILRemoteImageIndicator.h"
+#include "image_loading/categories/internal/ILRemoteImageIndicator.h"
 
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

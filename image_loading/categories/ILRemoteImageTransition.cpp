@@ -1,4 +1,4 @@
-#include "image_loading/categories/ILRemoteImageTransition.h"
+#include "image_loading/categories/internal/ILRemoteImageTransition.h"
 
 #include "platform/uikit/UIViewAnimation.h"
 

@@ -1,4 +1,4 @@
-#include "image_loading/categories/UIButtonRemoteCache.h"
+#include "image_loading/categories/internal/UIButtonRemoteCache.h"
 
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIButton.h"

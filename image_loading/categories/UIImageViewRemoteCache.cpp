@@ -1,4 +1,4 @@
-#include "image_loading/categories/UIImageViewRemoteCache.h"
+#include "image_loading/categories/internal/UIImageViewRemoteCache.h"
 
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIImageView.h"

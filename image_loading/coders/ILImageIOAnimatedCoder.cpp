@@ -4,8 +4,8 @@
 #include <cmath>
 #include <set>
 
-#include "image_loading/coders/UIImageMetadata.h"
-#include "image_loading/coders/ILDefaultLog.h"
+#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/internal/ILDefaultLog.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/Fatal.h"

@@ -1,4 +1,4 @@
-#include "image_loading/coders/ILImageScaler.h"
+#include "image_loading/coders/internal/ILImageScaler.h"
 
 #include <algorithm>
 #include <cmath>

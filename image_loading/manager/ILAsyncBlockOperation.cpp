@@ -1,4 +1,4 @@
-#include "image_loading/manager/ILAsyncBlockOperation.h"
+#include "image_loading/manager/internal/ILAsyncBlockOperation.h"
 
 #include <utility>
 

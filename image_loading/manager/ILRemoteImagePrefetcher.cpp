@@ -1,4 +1,4 @@
-#include "image_loading/manager/ILRemoteImagePrefetcher.h"
+#include "image_loading/manager/internal/ILRemoteImagePrefetcher.h"
 
 #include <utility>
 

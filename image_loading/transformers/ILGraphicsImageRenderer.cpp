@@ -1,4 +1,4 @@
-#include "image_loading/transformers/ILGraphicsImageRenderer.h"
+#include "image_loading/transformers/internal/ILGraphicsImageRenderer.h"
 
 #include "platform/foundation/Fatal.h"
 #include "platform/uikit/UIImage.h"

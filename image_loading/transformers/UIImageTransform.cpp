@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "image_loading/coders/ILDefaultLog.h"
-#include "image_loading/transformers/ILGraphicsImageRenderer.h"
+#include "image_loading/coders/internal/ILDefaultLog.h"
+#include "image_loading/transformers/internal/ILGraphicsImageRenderer.h"
 #include "platform/coregraphics/CGBoxBlur.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGImage.h"

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "platform/avfoundation/AVAssetExportSessionAudio.h"
+#include "platform/avfoundation/internal/AVAssetExportSessionAudio.h"
 #include "platform/foundation/Value.h"
 
 const char* const AVAssetExportPresetLowQuality = "AVAssetExportPresetLowQuality";

@@ -1,4 +1,4 @@
-#include "platform/avfoundation/AVAssetExportSessionAudio.h"
+#include "platform/avfoundation/internal/AVAssetExportSessionAudio.h"
 
 #include <unistd.h>
 

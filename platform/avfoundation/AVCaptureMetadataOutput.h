@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/AVCaptureSession.h"
+#include "platform/avfoundation/internal/AVCaptureSession.h"
 
 extern const char* const AVMetadataObjectTypeFace;
 

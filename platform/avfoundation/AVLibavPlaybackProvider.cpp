@@ -6,8 +6,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "platform/avfoundation/AVError.h"
-#include "platform/avfoundation/AVMediaInput.h"
+#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"

@@ -1,4 +1,4 @@
-#include "platform/avfoundation/AVMediaInput.h"
+#include "platform/avfoundation/internal/AVMediaInput.h"
 
 #include <sys/stat.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
-#include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/internal/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
-#include "platform/avfoundation/AVRemoteMediaSource.h"
+#include "platform/avfoundation/internal/AVRemoteMediaSource.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
 

@@ -1,4 +1,4 @@
-#include "platform/avfoundation/AVPlaybackPipeline.h"
+#include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 
 #include <chrono>
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "platform/avfoundation/AVError.h"
-#include "platform/avfoundation/AVPlaybackPipeline.h"
+#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSThread.h"

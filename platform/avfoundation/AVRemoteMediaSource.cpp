@@ -1,4 +1,4 @@
-#include "platform/avfoundation/AVRemoteMediaSource.h"
+#include "platform/avfoundation/internal/AVRemoteMediaSource.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/internal/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/network/NSURLSession.h"

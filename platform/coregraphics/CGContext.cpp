@@ -10,8 +10,8 @@
 #include <unordered_map>
 
 #include "platform/coregraphics/CGCompositor.h"
-#include "platform/coregraphics/CGImageSampler.h"
-#include "platform/coregraphics/CGRasterizer.h"
+#include "platform/coregraphics/internal/CGImageSampler.h"
+#include "platform/coregraphics/internal/CGRasterizer.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {

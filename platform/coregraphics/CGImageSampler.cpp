@@ -1,4 +1,4 @@
-#include "platform/coregraphics/CGImageSampler.h"
+#include "platform/coregraphics/internal/CGImageSampler.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/coregraphics/CGRasterizer.h"
+#include "platform/coregraphics/internal/CGRasterizer.h"
 
 #include <algorithm>
 #include <cmath>

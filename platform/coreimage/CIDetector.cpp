@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGPixelLayout.h"
-#include "platform/coreimage/CIQRCodeScanner.h"
+#include "platform/coreimage/internal/CIQRCodeScanner.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/coreimage/CIQRCodeScanner.h"
+#include "platform/coreimage/internal/CIQRCodeScanner.h"
 
 #include <zbar.h>
 

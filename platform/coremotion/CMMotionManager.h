@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "CMLogItem.h"
+#include "internal/CMLogItem.h"
 #include "CMMotionHardware.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"

@@ -1,4 +1,4 @@
-#include "FlutterDriverScreen.h"
+#include "internal/FlutterDriverScreen.h"
 
 #include <cmath>
 #include <memory>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "FlutterBinaryMessenger.h"
+#include "internal/FlutterBinaryMessenger.h"
 #include "FlutterPlugin.h"
 
 class FlutterEngine : public FlutterBinaryMessenger,

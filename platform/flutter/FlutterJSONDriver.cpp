@@ -8,7 +8,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "FlutterDriverScreen.h"
+#include "internal/FlutterDriverScreen.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "FlutterBinaryMessenger.h"
+#include "internal/FlutterBinaryMessenger.h"
 #include "FlutterChannels.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "FlutterBinaryMessenger.h"
+#include "internal/FlutterBinaryMessenger.h"
 #include "FlutterChannels.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"

@@ -1,4 +1,4 @@
-#include "AnimatedImageDecoder.h"
+#include "internal/AnimatedImageDecoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "BMPDecoder.h"
+#include "internal/BMPDecoder.h"
 
 #include <cmath>
 #include <cstring>

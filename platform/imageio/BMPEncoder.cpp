@@ -2,7 +2,7 @@
 // version 4 header) when there is alpha; rows bottom-up as readers expect.
 
 #include "platform/imageio/ImageDecoder.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 
 bool EncodeBMP(const EncodeFrame& frame, Bytes& out) {
   const ImageBitmap& b = frame.bitmap;

@@ -6,7 +6,7 @@
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/NSData.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/JPEGMetadataWriter.h"
+#include "platform/imageio/internal/JPEGMetadataWriter.h"
 
 namespace {
 

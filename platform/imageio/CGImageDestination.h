@@ -17,7 +17,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 
 class CGImageDestination : public NSObject {
  public:

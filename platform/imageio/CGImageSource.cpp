@@ -6,7 +6,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/JPEGDecoder.h"
+#include "platform/imageio/internal/JPEGDecoder.h"
 
 struct CGImageSource::Decoder {
   std::mutex mutex;  // guards everything below

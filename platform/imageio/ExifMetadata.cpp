@@ -1,4 +1,4 @@
-#include "ExifMetadata.h"
+#include "internal/ExifMetadata.h"
 
 #include <cmath>
 #include <cstdio>

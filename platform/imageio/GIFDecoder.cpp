@@ -1,4 +1,4 @@
-#include "GIFDecoder.h"
+#include "internal/GIFDecoder.h"
 
 #include <gif_lib.h>
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "platform/imageio/ColorQuantizer.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "HEIFDecoder.h"
+#include "internal/HEIFDecoder.h"
 
 #include <libheif/heif.h>
 

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/ExifMetadata.h"
-#include "platform/imageio/HEIFDecoder.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/internal/HEIFDecoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {
 

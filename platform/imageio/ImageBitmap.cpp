@@ -1,4 +1,4 @@
-#include "ImageBitmap.h"
+#include "internal/ImageBitmap.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/coregraphics/CGImage.h"
-#include "platform/imageio/ImageRowResampler.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 bool ImageSizeAllowed(uint64_t width, uint64_t height) {
   return width > 0 && height > 0 && width <= kImageMaxDimension && height <= kImageMaxDimension &&

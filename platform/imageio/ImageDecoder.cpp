@@ -1,14 +1,14 @@
 #include "ImageDecoder.h"
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/BMPDecoder.h"
-#include "platform/imageio/GIFDecoder.h"
-#include "platform/imageio/HEIFDecoder.h"
+#include "platform/imageio/internal/BMPDecoder.h"
+#include "platform/imageio/internal/GIFDecoder.h"
+#include "platform/imageio/internal/HEIFDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/JPEGDecoder.h"
+#include "platform/imageio/internal/JPEGDecoder.h"
 #include "platform/imageio/PNGDecoder.h"
-#include "platform/imageio/TIFFDecoder.h"
-#include "platform/imageio/WebPDecoder.h"
+#include "platform/imageio/internal/TIFFDecoder.h"
+#include "platform/imageio/internal/WebPDecoder.h"
 
 namespace {
 

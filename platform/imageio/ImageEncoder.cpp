@@ -1,4 +1,4 @@
-#include "ImageEncoder.h"
+#include "internal/ImageEncoder.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "platform/imageio/ImageRowResampler.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 #include <algorithm>
 #include <cmath>

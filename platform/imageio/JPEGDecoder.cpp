@@ -1,4 +1,4 @@
-#include "JPEGDecoder.h"
+#include "internal/JPEGDecoder.h"
 
 // clang-format off
 #include <cstdio>
@@ -12,7 +12,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/ImageRowResampler.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "platform/imageio/JPEGMetadataWriter.h"
+#include "platform/imageio/internal/JPEGMetadataWriter.h"
 
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/internal/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

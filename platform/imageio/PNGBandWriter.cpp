@@ -1,4 +1,4 @@
-#include "platform/imageio/PNGBandWriter.h"
+#include "platform/imageio/internal/PNGBandWriter.h"
 
 #include <zlib.h>
 

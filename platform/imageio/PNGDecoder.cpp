@@ -11,7 +11,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/ImageRowResampler.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/internal/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
-#include "platform/imageio/ImageEncoder.h"
-#include "platform/imageio/PNGBandWriter.h"
+#include "platform/imageio/internal/ImageEncoder.h"
+#include "platform/imageio/internal/PNGBandWriter.h"
 #include "platform/imageio/PNGDecoder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "TIFFDecoder.h"
+#include "internal/TIFFDecoder.h"
 
 #include <tiffio.h>
 

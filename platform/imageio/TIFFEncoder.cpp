@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

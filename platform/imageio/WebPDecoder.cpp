@@ -1,4 +1,4 @@
-#include "WebPDecoder.h"
+#include "internal/WebPDecoder.h"
 
 #include <webp/decode.h>
 #include <webp/demux.h>

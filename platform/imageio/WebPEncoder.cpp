@@ -8,8 +8,8 @@
 #include <limits>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/ExifMetadata.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MPMediaItem.h"
+#include "internal/MPMediaItem.h"
 
 #include <cstdlib>
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "MPMediaItem.h"
+#include "internal/MPMediaItem.h"
 #include "platform/uikit/UISystemPickerViewController.h"
 
 class MPMediaPickerController;

@@ -1,4 +1,4 @@
-#include "NWLinuxPathProvider.h"
+#include "internal/NWLinuxPathProvider.h"
 
 #include <ifaddrs.h>
 #include <linux/netlink.h>

@@ -1,4 +1,4 @@
-#include "NWPath.h"
+#include "internal/NWPath.h"
 
 #include <algorithm>
 

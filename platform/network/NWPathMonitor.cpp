@@ -1,6 +1,6 @@
 #include "NWPathMonitor.h"
 
-#include "NWLinuxPathProvider.h"
+#include "internal/NWLinuxPathProvider.h"
 
 namespace {
 

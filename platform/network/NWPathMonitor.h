@@ -17,8 +17,8 @@
 #include <memory>
 #include <mutex>
 
-#include "NWPath.h"
-#include "NWPathProvider.h"
+#include "internal/NWPath.h"
+#include "internal/NWPathProvider.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSObject.h"
 

@@ -1,4 +1,4 @@
-#include "NWPathProvider.h"
+#include "internal/NWPathProvider.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "platform/photos/PHFolderWatcher.h"
+#include "platform/photos/internal/PHFolderWatcher.h"
 
 #include <dirent.h>
 #include <poll.h>

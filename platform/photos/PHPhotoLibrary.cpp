@@ -6,7 +6,7 @@
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/photos/PHAssetCreationRequest.h"
-#include "platform/photos/PHFolderWatcher.h"
+#include "platform/photos/internal/PHFolderWatcher.h"
 
 const char* const PHImageResultIsInCloudKey = "PHImageResultIsInCloudKey";
 const char* const PHImageResultIsDegradedKey = "PHImageResultIsDegradedKey";

@@ -1,4 +1,4 @@
-#include "platform/quartzcore/CAGradientLayer.h"
+#include "platform/quartzcore/internal/CAGradientLayer.h"
 
 #include <cmath>
 

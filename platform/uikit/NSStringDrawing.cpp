@@ -1,4 +1,4 @@
-#include "platform/uikit/NSStringDrawing.h"
+#include "platform/uikit/internal/NSStringDrawing.h"
 
 #include <algorithm>
 #include <cmath>

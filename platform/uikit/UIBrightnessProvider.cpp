@@ -1,4 +1,4 @@
-#include "UIBrightnessProvider.h"
+#include "internal/UIBrightnessProvider.h"
 
 #include <unistd.h>
 

@@ -16,7 +16,7 @@
 
 #include "UIColor.h"
 #include "UIControl.h"
-#include "UIGeometry.h"
+#include "internal/UIGeometry.h"
 
 class UIImage;
 class UIImageView;

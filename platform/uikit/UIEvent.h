@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "UIResponder.h"
+#include "internal/UIResponder.h"
 
 class UIView;
 class UIGestureRecognizer;

@@ -1,4 +1,4 @@
-#include "UIGeometry.h"
+#include "internal/UIGeometry.h"
 
 #include "platform/foundation/Value.h"
 

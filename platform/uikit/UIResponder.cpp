@@ -1,4 +1,4 @@
-#include "UIResponder.h"
+#include "internal/UIResponder.h"
 
 void UIResponder::touchesBegan(const UITouchSet& touches, UIEvent* event) {
   if (auto next = nextResponder()) next->touchesBegan(touches, event);

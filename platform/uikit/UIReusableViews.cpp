@@ -1,4 +1,4 @@
-#include "UIReusableViews.h"
+#include "internal/UIReusableViews.h"
 
 #include "UIView.h"
 #include "platform/foundation/Fatal.h"

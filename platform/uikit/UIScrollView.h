@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "UIGeometry.h"
+#include "internal/UIGeometry.h"
 #include "UIView.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/ObservableProperty.h"

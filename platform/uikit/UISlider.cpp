@@ -7,7 +7,7 @@
 #include "UIImage.h"
 #include "platform/coregraphics/CGPath.h"
 #include "UIPanGestureRecognizer.h"
-#include "UISwipeGestureRecognizer.h"
+#include "internal/UISwipeGestureRecognizer.h"
 #include "UITouch.h"
 #include "platform/foundation/ThreadChecks.h"
 

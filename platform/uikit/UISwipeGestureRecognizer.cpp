@@ -1,4 +1,4 @@
-#include "UISwipeGestureRecognizer.h"
+#include "internal/UISwipeGestureRecognizer.h"
 
 #include <cmath>
 

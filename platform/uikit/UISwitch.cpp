@@ -1,4 +1,4 @@
-#include "UISwitch.h"
+#include "internal/UISwitch.h"
 
 #include "UITouch.h"
 #include "platform/foundation/ThreadChecks.h"

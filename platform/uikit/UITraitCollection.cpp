@@ -1,4 +1,4 @@
-#include "platform/uikit/UITraitCollection.h"
+#include "platform/uikit/internal/UITraitCollection.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "UIGeometry.h"
+#include "internal/UIGeometry.h"
 #include "UIPresentationController.h"
 #include "UIView.h"
 #include "UIViewControllerTransitioning.h"

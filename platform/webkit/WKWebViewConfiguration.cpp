@@ -1,4 +1,4 @@
-#include "platform/webkit/WKWebViewConfiguration.h"
+#include "platform/webkit/internal/WKWebViewConfiguration.h"
 
 void WKUserContentController::addUserScript(WKUserScriptPtr script) {
   if (script) scripts_.push_back(std::move(script));

@@ -1,6 +1,6 @@
 #include "ConnectivityPlugin.h"
 
-#include "PathMonitorConnectivityProvider.h"
+#include "internal/PathMonitorConnectivityProvider.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIApplication.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ConnectivityProvider.h"
+#include "internal/ConnectivityProvider.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSObject.h"
 

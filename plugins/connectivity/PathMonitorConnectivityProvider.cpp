@@ -1,4 +1,4 @@
-#include "PathMonitorConnectivityProvider.h"
+#include "internal/PathMonitorConnectivityProvider.h"
 
 #include "platform/foundation/NSProcessInfo.h"
 

@@ -1,4 +1,4 @@
-#include "DeviceIdentifiers.h"
+#include "internal/DeviceIdentifiers.h"
 
 #include <string_view>
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "DeviceIdentifiers.h"
+#include "internal/DeviceIdentifiers.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/mach/MachHost.h"

@@ -1,4 +1,4 @@
-#include "ScreenBrightnessChangedStreamHandler.h"
+#include "internal/ScreenBrightnessChangedStreamHandler.h"
 
 FlutterErrorPtr BaseStreamHandler::onListenWithArguments(const Value&, FlutterEventSink events) {
   eventSink_ = std::move(events);

@@ -1,4 +1,4 @@
-#include "ScreenBrightnessRamp.h"
+#include "internal/ScreenBrightnessRamp.h"
 
 #include <algorithm>
 #include <cmath>

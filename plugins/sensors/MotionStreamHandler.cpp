@@ -1,4 +1,4 @@
-#include "MotionStreamHandler.h"
+#include "internal/MotionStreamHandler.h"
 
 #include <string>
 #include <utility>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "MotionStreamHandler.h"
+#include "internal/MotionStreamHandler.h"
 #include "platform/coremotion/CMAltimeter.h"
 #include "platform/coremotion/CMMotionManager.h"
 #include "platform/foundation/NSProcessInfo.h"

@@ -1,4 +1,4 @@
-#include "ShareData.h"
+#include "internal/ShareData.h"
 
 #include <algorithm>
 #include <cctype>

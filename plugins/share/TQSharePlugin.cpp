@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "ShareData.h"
+#include "internal/ShareData.h"
 #include "platform/flutter/FlutterArguments.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"

@@ -1,4 +1,4 @@
-#include "LegacySharedPreferencesPlugin.h"
+#include "internal/LegacySharedPreferencesPlugin.h"
 
 #include "SharedPreferencesPlugin.h"
 

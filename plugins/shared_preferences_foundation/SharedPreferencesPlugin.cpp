@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "LegacySharedPreferencesPlugin.h"
+#include "internal/LegacySharedPreferencesPlugin.h"
 #include "platform/flutter/FlutterCodec.h"
 
 using shared_preferences_foundation::OptionalStringList;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "UserDefaultsApi.h"
+#include "internal/UserDefaultsApi.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSUserDefaults.h"
 

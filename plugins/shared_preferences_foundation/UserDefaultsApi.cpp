@@ -1,4 +1,4 @@
-#include "UserDefaultsApi.h"
+#include "internal/UserDefaultsApi.h"
 
 namespace shared_preferences_foundation {
 

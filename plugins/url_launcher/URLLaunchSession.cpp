@@ -1,4 +1,4 @@
-#include "URLLaunchSession.h"
+#include "internal/URLLaunchSession.h"
 
 using url_launcher_ios::InAppLoadResult;
 

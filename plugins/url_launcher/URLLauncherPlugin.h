@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "URLLaunchSession.h"
-#include "UrlLauncherApi.h"
+#include "internal/URLLaunchSession.h"
+#include "internal/UrlLauncherApi.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIViewController.h"

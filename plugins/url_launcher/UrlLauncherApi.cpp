@@ -1,4 +1,4 @@
-#include "UrlLauncherApi.h"
+#include "internal/UrlLauncherApi.h"
 
 namespace url_launcher_ios {
 

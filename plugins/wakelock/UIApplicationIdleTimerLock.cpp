@@ -1,4 +1,4 @@
-#include "UIApplicationIdleTimerLock.h"
+#include "internal/UIApplicationIdleTimerLock.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "WAKELOCKMessages.h"
+#include "internal/WAKELOCKMessages.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "WakelockPlugin.h"
 
-#include "UIApplicationIdleTimerLock.h"
+#include "internal/UIApplicationIdleTimerLock.h"
 
 void WakelockPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {
   // Static initialisers of a static library may be dropped, so the category

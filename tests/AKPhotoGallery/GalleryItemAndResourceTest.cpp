@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
-#include "AKPhotoGallery/AKPhotoImageDownloader.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoImageDownloader.h"
 #include "GalleryTestSupport.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"

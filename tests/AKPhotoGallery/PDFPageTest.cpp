@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "AKPhotoGallery/AKPDFView.h"
+#include "AKPhotoGallery/internal/AKPDFView.h"
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoPDFPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
 #include "GalleryTestSupport.h"
 #include "platform/pdfkit/PDFDocumentSource.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

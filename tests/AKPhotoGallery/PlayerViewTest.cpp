@@ -5,8 +5,8 @@
 
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoPlayerPreviewVC.h"
-#include "AKPhotoGallery/AKPlayerView.h"
+#include "AKPhotoGallery/internal/AKPhotoPlayerPreviewVC.h"
+#include "AKPhotoGallery/internal/AKPlayerView.h"
 #include "GalleryTestSupport.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/network/NSURLError.h"

@@ -5,10 +5,10 @@
 
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/AKPhotoGalleryResource.h"
+#include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
-#include "AKPhotoGallery/AKPhotoQRCodeResultVC.h"
-#include "AKPhotoGallery/AKPhotoWebVC.h"
+#include "AKPhotoGallery/internal/AKPhotoQRCodeResultVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryTestSupport.h"
 #include "platform/network/NSURLError.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "crop/CRCropOverlayView.h"
-#include "crop/CRCropScrollView.h"
+#include "crop/internal/CRCropOverlayView.h"
+#include "crop/internal/CRCropScrollView.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "crop/CRCropToolbar.h"
+#include "crop/internal/CRCropToolbar.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIImageSymbolConfiguration.h"

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "crop/CRCropSharing.h"
-#include "crop/CRCropToolbar.h"
+#include "crop/internal/CRCropSharing.h"
+#include "crop/internal/CRCropToolbar.h"
 #include "crop/CRCropViewController.h"
-#include "crop/CRCropViewControllerTransitioning.h"
+#include "crop/internal/CRCropViewControllerTransitioning.h"
 #include "crop/CropTestSupport.h"
 #include "crop/UIImageCropRotate.h"
 #include "platform/foundation/NSBundle.h"

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "crop/CRCropOverlayView.h"
-#include "crop/CRCropScrollView.h"
-#include "crop/CRCropView.h"
+#include "crop/internal/CRCropOverlayView.h"
+#include "crop/internal/CRCropScrollView.h"
+#include "crop/internal/CRCropView.h"
 #include "crop/CropTestSupport.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UIWindow.h"

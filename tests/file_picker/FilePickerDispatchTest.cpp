@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "file_picker/FilePickerUtils.h"
-#include "file_picker/ImageUtils.h"
+#include "file_picker/internal/ImageUtils.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/uikit/UIDocumentPickerViewController.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "host/AppDelegate.h"
-#include "host/GeneratedPluginRegistrant.h"
+#include "host/internal/GeneratedPluginRegistrant.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSRunLoop.h"

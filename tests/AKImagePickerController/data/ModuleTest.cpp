@@ -1,4 +1,4 @@
-#include "AKImagePickerController/data/AKImageCheckView.h"
+#include "AKImagePickerController/data/internal/AKImageCheckView.h"
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
 #include "AKImagePickerController/data/AKPermissionViewColors.h"
 #include "AKImagePickerController/data/AKImagePickerControllerModule.h"

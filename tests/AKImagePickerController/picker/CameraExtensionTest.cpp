@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include "AKCamera/AKCamera.h"
-#include "AKImagePickerController/picker/AKImageExtensionCamera.h"
-#include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionCamera.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
-#include "AKImagePickerController/picker/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "ScreensLibrarySupport.h"
 #include "crop/CRCropViewController.h"
 #include "support/camera/CameraFixtures.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "AKImagePickerController/picker/AKImageExtensionPhotoCropper.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 #include "PickerCoreSupport.h"
 #include "crop/CRCropViewController.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"

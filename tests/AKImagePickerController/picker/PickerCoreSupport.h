@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "AKImagePickerController/picker/AKImageExtension.h"
+#include "AKImagePickerController/picker/internal/AKImageExtension.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "PickerTestSupport.h"

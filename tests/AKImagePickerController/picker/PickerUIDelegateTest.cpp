@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "PickerCoreSupport.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/uikit/NSLayoutConstraint.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 #include "PickerTestSupport.h"

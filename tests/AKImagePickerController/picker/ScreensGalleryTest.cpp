@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "AKImagePickerController/picker/AKImageExtensionGallery.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKImageExtensionGallery.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
 #include "AKPhotoGallery/AKPhotoGalleryContentVC.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
-#include "AKImagePickerController/picker/AKPermissionView.h"
-#include "AKImagePickerController/picker/AKPopoverViewController.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 #include "ScreensLibrarySupport.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UINavigationBar.h"

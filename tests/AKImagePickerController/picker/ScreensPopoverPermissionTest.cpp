@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "AKImagePickerController/picker/AKImagePickerControllerResource.h"
-#include "AKImagePickerController/picker/AKPermissionView.h"
-#include "AKImagePickerController/picker/AKPopoverViewController.h"
+#include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
+#include "AKImagePickerController/picker/internal/AKPermissionView.h"
+#include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIApplication.h"

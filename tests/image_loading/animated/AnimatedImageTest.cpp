@@ -3,7 +3,7 @@
 #include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/animated/ILImageAssetManager.h"
+#include "image_loading/animated/internal/ILImageAssetManager.h"
 #include "image_loading/coders/UIImageMultiFormat.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIScreen.h"

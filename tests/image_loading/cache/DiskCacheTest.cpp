@@ -9,7 +9,7 @@
 #include <string>
 
 #include "image_loading/cache/ILDiskCache.h"
-#include "image_loading/cache/ILFileAttributeHelper.h"
+#include "image_loading/cache/internal/ILFileAttributeHelper.h"
 #include "platform/foundation/PlatformClock.h"
 #include "support/ScriptedFileIO.h"
 #include "support/TempFolder.h"

@@ -4,8 +4,8 @@
 
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/cache/ILImageCachesManager.h"
-#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/cache/internal/ILImageCachesManager.h"
+#include "image_loading/cache/internal/ILImageLoadersManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"

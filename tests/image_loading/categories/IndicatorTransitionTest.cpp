@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "image_loading/categories/ILRemoteImageIndicator.h"
-#include "image_loading/categories/ILRemoteImageTransition.h"
+#include "image_loading/categories/internal/ILRemoteImageIndicator.h"
+#include "image_loading/categories/internal/ILRemoteImageTransition.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSProgress.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

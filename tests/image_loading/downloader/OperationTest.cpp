@@ -5,7 +5,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "image_loading/manager/ILAsyncBlockOperation.h"
+#include "image_loading/manager/internal/ILAsyncBlockOperation.h"
 #include "platform/foundation/Dispatch.h"
 #include "support/TestEnvironment.h"
 

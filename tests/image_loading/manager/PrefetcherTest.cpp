@@ -9,7 +9,7 @@
 #include "ScriptedLoader.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/manager/ILRemoteImagePrefetcher.h"
+#include "image_loading/manager/internal/ILRemoteImagePrefetcher.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

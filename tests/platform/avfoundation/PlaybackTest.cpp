@@ -1,7 +1,7 @@
 #include <fstream>
 
-#include "platform/avfoundation/AVError.h"
-#include "platform/avfoundation/AVPlaybackPipeline.h"
+#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVPlayer.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSThread.h"

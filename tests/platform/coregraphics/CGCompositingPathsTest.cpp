@@ -10,7 +10,7 @@
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGPath.h"
-#include "platform/coregraphics/CGRasterizer.h"
+#include "platform/coregraphics/internal/CGRasterizer.h"
 #include "support/TestEnvironment.h"
 
 namespace {

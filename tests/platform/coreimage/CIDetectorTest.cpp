@@ -9,7 +9,7 @@
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/coreimage/CIDetector.h"
-#include "platform/coreimage/CIQRCodeScanner.h"
+#include "platform/coreimage/internal/CIQRCodeScanner.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "support/TestEnvironment.h"

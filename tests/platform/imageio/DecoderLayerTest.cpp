@@ -14,7 +14,7 @@
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 

@@ -11,7 +11,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageDecoder.h"
-#include "platform/imageio/ImageEncoder.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;

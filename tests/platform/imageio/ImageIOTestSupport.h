@@ -10,7 +10,7 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/ImageBitmap.h"
+#include "platform/imageio/internal/ImageBitmap.h"
 
 struct GifFileType;
 

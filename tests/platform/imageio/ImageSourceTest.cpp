@@ -7,7 +7,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/ExifMetadata.h"
+#include "platform/imageio/internal/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

@@ -6,7 +6,7 @@
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/PNGBandWriter.h"
+#include "platform/imageio/internal/PNGBandWriter.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;

@@ -21,7 +21,7 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
-#include "platform/imageio/ImageRowResampler.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;

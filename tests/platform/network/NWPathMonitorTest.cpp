@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/network/NWLinuxPathProvider.h"
+#include "platform/network/internal/NWLinuxPathProvider.h"
 #include "platform/network/NWPathMonitor.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/quartzcore/CAGradientLayer.h"
+#include "platform/quartzcore/internal/CAGradientLayer.h"
 #include "platform/quartzcore/CAReplicatorLayer.h"
 #include "platform/quartzcore/CAShapeLayer.h"
 #include "support/TestEnvironment.h"

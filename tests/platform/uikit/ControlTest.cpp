@@ -7,7 +7,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 #include "platform/uikit/UISlider.h"
-#include "platform/uikit/UISwitch.h"
+#include "platform/uikit/internal/UISwitch.h"
 #include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"

@@ -7,7 +7,7 @@
 #include "platform/uikit/UILongPressGestureRecognizer.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 #include "platform/uikit/UIPinchGestureRecognizer.h"
-#include "platform/uikit/UISwipeGestureRecognizer.h"
+#include "platform/uikit/internal/UISwipeGestureRecognizer.h"
 #include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UITouch.h"
 #include "platform/uikit/UIWindow.h"

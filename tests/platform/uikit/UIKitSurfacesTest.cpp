@@ -5,7 +5,7 @@
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/uikit/NSStringDrawing.h"
+#include "platform/uikit/internal/NSStringDrawing.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIImageView.h"

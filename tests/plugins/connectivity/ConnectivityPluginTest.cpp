@@ -5,7 +5,7 @@
 #include "platform/network/NWPathMonitor.h"
 #include "platform/uikit/UIApplication.h"
 #include "plugins/connectivity/ConnectivityPlugin.h"
-#include "plugins/connectivity/PathMonitorConnectivityProvider.h"
+#include "plugins/connectivity/internal/PathMonitorConnectivityProvider.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 #include "support/ui/ScriptedApplicationState.h"

@@ -14,7 +14,7 @@
 #include "platform/mach/MachHost.h"
 #include "support/ScriptedSystemInfo.h"
 #include "platform/uikit/UIDevice.h"
-#include "plugins/device_info/DeviceIdentifiers.h"
+#include "plugins/device_info/internal/DeviceIdentifiers.h"
 #include "plugins/device_info/TQDeviceInfoPlugin.h"
 #include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"

@@ -6,7 +6,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/linkpresentation/LPLinkMetadata.h"
 #include "platform/uikit/UIActivityViewController.h"
-#include "plugins/share/ShareData.h"
+#include "plugins/share/internal/ShareData.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 

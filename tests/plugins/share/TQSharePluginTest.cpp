@@ -5,7 +5,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
-#include "plugins/share/ShareData.h"
+#include "plugins/share/internal/ShareData.h"
 #include "plugins/share/TQSharePlugin.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

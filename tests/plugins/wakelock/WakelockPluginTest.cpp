@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "plugins/wakelock/UIApplicationIdleTimerLock.h"
+#include "plugins/wakelock/internal/UIApplicationIdleTimerLock.h"
 #include "plugins/wakelock/WakelockPlugin.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"

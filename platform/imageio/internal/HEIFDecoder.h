@@ -1,0 +1,42 @@
+#pragma once
+
+// HEIF family (HEIC, HEIF, image sequences' still items, AVIF) through
+// libheif. Every top-level image is a frame, the primary one first. libheif
+// applies the rotation and mirroring boxes, so frames come out upright and
+// no orientation is reported.
+
+#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
+
+struct heif_context;
+
+class HEIFDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+  ~HEIFDecoder() override;
+
+  // Whether the brands of an ISO base media file make it an image of `type`.
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+  // Whether this libheif has a decoder for the type's codec.
+  static bool canDecode(const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return images_.size(); }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+
+ private:
+  struct Image {
+    uint32_t id = 0;
+    uint32_t width = 0, height = 0;
+    bool hasAlpha = false;
+    int depth = 8;
+    ExifData exif;
+  };
+  heif_context* context_ = nullptr;
+  std::vector<Image> images_;
+};
+
+// Makes sure libheif is initialised (plugins loaded) once per process.
+void HEIFInitialiseOnce();

@@ -1,0 +1,43 @@
+#pragma once
+
+// TIFF through libtiff over the bytes in memory: every directory is a frame
+// (page); the first directory's tags also fill "{TIFF}", "{Exif}" and "{GPS}".
+
+#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ImageDecoder.h"
+
+struct tiff;
+
+class TIFFDecoder : public ImageDecoder {
+ public:
+  using ImageDecoder::ImageDecoder;
+
+  static bool sniff(const uint8_t* data, size_t size, const char* type);
+
+ protected:
+  CGImageSourceStatus onParse() override;
+  size_t onFrameCount() const override { return pages_.size(); }
+  ValueMap onFrameProperties(size_t index) const override;
+  bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+
+ private:
+  struct Page {
+    uint32_t width = 0, height = 0;
+    int orientation = 1;
+    bool hasAlpha = false;
+    int samples = 3, bitsPerSample = 8, photometric = 2, compression = 1;
+    double xResolution = 0, yResolution = 0;
+    int resolutionUnit = 2;
+    bool contiguous = true;
+    bool tiled = false;
+    bool alphaAssociated = false;
+    int sampleFormat = 1;
+  };
+  bool readSamples(tiff* tif, const Page& p, ImageBitmap& out) const;
+  static bool readsSamples(const Page& p);
+  ExifData exif_;
+  std::vector<Page> pages_;
+};
+
+// Opens libtiff over a buffer; the caller closes with TIFFClose.
+tiff* TIFFOpenMemory(const uint8_t* data, size_t size);
