@@ -36,8 +36,12 @@ class CGImageDestination : public NSObject {
  private:
   struct Pending {
     ImageBitmap bitmap;
+    // A large opaque image whose rows the encoder reads in place; `bitmap`
+    // then holds its size alone until something needs its pixels copied.
+    CGImageRef inPlace;
     Value properties;
   };
+  bool readsInPlace(const CGImageRef& image) const;
   bool encode(Bytes& out);
   bool encodeAtQuality(const std::vector<EncodeFrame>& frames, EncodeSettings settings,
                        double quality, Bytes& out) const;

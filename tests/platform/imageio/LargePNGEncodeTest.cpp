@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -94,6 +95,44 @@ TEST_F(LargePNGEncodeTest, LargeImagesAreWrittenInFastBandsWithTheSamePixels) {
   const Bytes small = EncodePNG(Pattern(2048, 2047, false), Value());
   EXPECT_EQ(DeclaredLevel(small), 2);
   EXPECT_EQ(MaxDifference(RawDecodePNG(small), Pattern(2048, 2047, false)), 0);
+}
+
+TEST_F(LargePNGEncodeTest, ALargeOpaqueImageIsReadInPlaceNotCopied) {
+  // Rows with room after them, and a fourth byte of noise that must be
+  // neither copied nor written: the PNG is opaque RGB.
+  constexpr uint32_t kSide = 2048;
+  constexpr size_t kStride = kSide * 4 + 64;
+  const ImageBitmap rgb = Noisy(Pattern(kSide, kSide, false, 3));
+  auto pixels = std::make_shared<Bytes>(kStride * kSide);
+  uint32_t seed = 11;
+  for (uint32_t y = 0; y < kSide; ++y) {
+    uint8_t* row = pixels->data() + y * kStride;
+    std::memcpy(row, rgb.row(y), rgb.bytesPerRow());
+    for (uint32_t x = 0; x < kSide; ++x) {
+      seed = seed * 1103515245 + 12345;
+      row[x * 4 + 3] = uint8_t(seed >> 24);
+    }
+  }
+  CGImageRef image = CGImage::create(kSide, kSide, 8, 32, kStride,
+                                     kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big, pixels);
+  ASSERT_TRUE(image);
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  {
+    AllocationCounter counter;
+    CGImageDestinationAddImage(dest, image, Value());
+    EXPECT_LT(counter.peakBytes(), pixels->size() / 8) << "the frame was copied";
+  }
+  ASSERT_TRUE(CGImageDestinationFinalize(dest));
+  EXPECT_EQ(DeclaredLevel(*data), 0);
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*data), rgb), 0);
+
+  // Asked for a smaller size, the pixels are copied and scaled as before.
+  auto scaled = std::make_shared<Bytes>();
+  auto small = CGImageDestinationCreateWithData(scaled, "public.png", 1);
+  CGImageDestinationAddImage(small, image, Value::map({{kCGImageDestinationImageMaxPixelSize, 512}}));
+  ASSERT_TRUE(CGImageDestinationFinalize(small));
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*scaled), ImageBitmapResized(rgb, 512, 512)), 0);
 }
 
 }  // namespace
