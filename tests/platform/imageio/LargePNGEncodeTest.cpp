@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "AllocationCounter.h"
@@ -126,6 +127,29 @@ TEST_F(LargePNGEncodeTest, ALargeOpaqueImageIsReadInPlaceNotCopied) {
   ASSERT_TRUE(CGImageDestinationFinalize(dest));
   EXPECT_EQ(DeclaredLevel(*data), 0);
   EXPECT_EQ(MaxDifference(RawDecodePNG(*data), rgb), 0);
+
+  // The same pixels the other way round in memory (X, B, G, R) are not
+  // read in place, and come out the same.
+  auto reversed = std::make_shared<Bytes>(*pixels);
+  for (size_t i = 0; i + 4 <= reversed->size(); i += 4) std::reverse(&(*reversed)[i], &(*reversed)[i + 4]);
+  auto littleData = std::make_shared<Bytes>();
+  auto little = CGImageDestinationCreateWithData(littleData, "public.png", 1);
+  CGImageDestinationAddImage(little,
+                             CGImage::create(kSide, kSide, 8, 32, kStride,
+                                             kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Little, reversed),
+                             Value());
+  ASSERT_TRUE(CGImageDestinationFinalize(little));
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*littleData), rgb), 0);
+
+  // Frames of an animation are copied as before: both come out whole.
+  auto animatedData = std::make_shared<Bytes>();
+  auto animated = CGImageDestinationCreateWithData(animatedData, "public.png", 2);
+  CGImageDestinationAddImage(animated, image, Value());
+  CGImageDestinationAddImage(animated, image, Value());
+  ASSERT_TRUE(CGImageDestinationFinalize(animated));
+  auto frames = SourceOf(*animatedData);
+  ASSERT_EQ(CGImageSourceGetCount(frames), 2u);
+  EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(frames, 1)), rgb), 0);
 
   // Asked for a smaller size, the pixels are copied and scaled as before.
   auto scaled = std::make_shared<Bytes>();
