@@ -9,6 +9,8 @@
 //   wall_s      median wall time of the case over the iterations (each
 //               iteration's is also the benchmark's manual time)
 //   worst_wall_s  the slowest iteration
+//   cpu_s       median CPU time of all the child's threads over the case: the
+//               work itself, whatever the machine's load leaves of its cores
 //   peak_MB     highest peak resident memory above the child's start-of-case
 //               level
 //   target_s, target_MB  what the case must stay within
@@ -68,6 +70,7 @@ constexpr unsigned kCaseTimeoutSeconds = 120;
 
 struct CaseReport {
   double seconds = 0;
+  double cpuSeconds = 0;  // every thread of the child, over the case
   double peakMB = 0;
   int answered = 0;
   char note[160] = {};
@@ -83,6 +86,13 @@ long StatusKB(const char* field) {
     }
   }
   return -1;
+}
+
+double ProcessCPUSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Makes VmHWM start again from the current resident size.
@@ -111,10 +121,12 @@ CaseReport RunIsolated(const CasePrepare& prepare) {
     CaseRun run = prepare();
     if (!ResetPeakResident()) std::snprintf(report.note, sizeof report.note, "no clear_refs");
     const long before = StatusKB("VmRSS");
+    const double cpuBefore = ProcessCPUSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::string note;
     report.answered = run(note) ? 1 : 0;
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    report.cpuSeconds = ProcessCPUSeconds() - cpuBefore;
     report.peakMB = double(StatusKB("VmHWM") - before) / 1024.0;
     run = nullptr;  // what the case started (a server) ends with it
     if (!note.empty()) std::snprintf(report.note, sizeof report.note, "%s", note.c_str());
@@ -138,7 +150,7 @@ CaseReport RunIsolated(const CasePrepare& prepare) {
 // Over the iterations: the median and the worst wall time, the highest peak,
 // and whether every answer was the expected one.
 void Measure(benchmark::State& state, double targetMB, const CasePrepare& prepare) {
-  std::vector<double> walls;
+  std::vector<double> walls, cpus;
   double peakMB = 0;
   bool answered = true;
   CaseReport last;
@@ -146,14 +158,17 @@ void Measure(benchmark::State& state, double targetMB, const CasePrepare& prepar
     last = RunIsolated(prepare);
     state.SetIterationTime(last.seconds);
     walls.push_back(last.seconds);
+    cpus.push_back(last.cpuSeconds);
     peakMB = std::max(peakMB, last.peakMB);
     answered = answered && last.answered;
   }
   if (walls.empty()) return;
   std::sort(walls.begin(), walls.end());
+  std::sort(cpus.begin(), cpus.end());
   const double median = walls[walls.size() / 2];
   state.counters["wall_s"] = median;
   state.counters["worst_wall_s"] = walls.back();
+  state.counters["cpu_s"] = cpus[cpus.size() / 2];
   state.counters["peak_MB"] = peakMB;
   state.counters["target_s"] = kTargetSeconds;
   state.counters["target_MB"] = targetMB;
