@@ -555,11 +555,12 @@ void NSOperationQueue::fileReadinessLocked(NSOperation* operation, uint64_t aske
   if (!slot.held || slot.running || slot.readinessAsked != asked) return;
   if (slot.ready) ready_.erase({-slot.priority, slot.order});
   if (slot.parked) parked_.erase(slot.order);
+  // Filed as ready even when held back: the next look at the ready ones
+  // parks it.
+  slot.parked = false;
+  slot.ready = ready;
   slot.priority = priority;
-  slot.parked = ready && heldBackLocked(slot);
-  slot.ready = ready && !slot.parked;
-  if (slot.parked) parked_.insert(slot.order);
-  if (slot.ready) ready_.insert({-priority, slot.order});
+  if (ready) ready_.insert({-priority, slot.order});
 }
 
 bool NSOperationQueue::heldBackLocked(const NSOperation::QueueSlot& slot) const {

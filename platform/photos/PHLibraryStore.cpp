@@ -498,17 +498,12 @@ bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
                                        const std::string& identifier) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (reserved_.count(relativePath)) return false;
-  if (db_ && sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
-    // A path another change request (here or in another process) is
-    // writing is not free, even while nothing is on disk yet.
-    bool taken = Statement(db_, "SELECT 1 FROM reservations WHERE path = ?").text(1, relativePath).step() == SQLITE_ROW;
-    bool stored = !taken && Statement(db_, "INSERT INTO reservations VALUES(?,?)")
-                                    .text(1, relativePath)
-                                    .text(2, identifier)
-                                    .step() == SQLITE_DONE;
-    if (stored && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (taken) return false;
+  if (db_) {
+    // One statement, so two processes never both take a path: a path
+    // another change request (here or elsewhere) is writing is not free,
+    // even while nothing is on disk yet.
+    Statement insert(db_, "INSERT INTO reservations VALUES(?,?) ON CONFLICT(path) DO NOTHING");
+    if (insert.text(1, relativePath).text(2, identifier).step() == SQLITE_DONE) return sqlite3_changes(db_) > 0;
   }
   // No index to share it through: this process at least keeps its word.
   reserved_[relativePath] = identifier;

@@ -5,6 +5,7 @@
 
 #include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"

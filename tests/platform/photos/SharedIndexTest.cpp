@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <map>
 
@@ -137,6 +139,21 @@ TEST_F(PhotoLibraryTest, APlaceholderNamesItsFileWhoeverIndexesItFirst) {
   auto both = identifiersByPath(writer.scan());
   EXPECT_EQ(both["taken.jpg"], "reserved-elsewhere");
   EXPECT_EQ(both["taken 2.jpg"], second);
+
+  // A change that fails part way takes back its files and its names.
+  {
+    PHChangeTransaction transaction;
+    PHAssetCreationRequest::creationRequestForAsset()->addResourceWithType(
+        PHAssetResourceTypePhoto, jpeg, {std::string("kept.jpg"), std::nullopt, false});
+    // A name too long for the file system fails the write.
+    PHAssetCreationRequest::creationRequestForAsset()->addResourceWithType(
+        PHAssetResourceTypePhoto, jpeg, {std::string(300, 'n') + ".jpg", std::nullopt, false});
+    EXPECT_TRUE(PHApplyChangeTransaction(transaction, writer));
+  }
+  struct stat st;
+  EXPECT_NE(lstat(path("kept.jpg").c_str(), &st), 0);
+  EXPECT_TRUE(other.reserveIdentifier("kept.jpg", "free-again"));
+  EXPECT_TRUE(other.reserveIdentifier(std::string(300, 'n') + ".jpg", "free-again"));
 
   // A file removed behind the index's back: the new one written at its path
   // is the placeholder's, not the old file's.
