@@ -165,21 +165,23 @@ BENCHMARK(BM_BlockOperationsThroughAQueue)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// What the finishing thread pays for setFinished(true) on a running operation
-// of a one-wide queue while the next one waits: the queue lets the finished
-// one go and launches the next.
-// Newest first, as the downloader orders requests: every operation still
-// waiting is made to depend on each newcomer. Against the same operations in
-// the order they were added; both queues six wide, as the downloader's is.
-void RunQueued(benchmark::State& state, bool newestFirst) {
+// Newest first, as the downloader orders requests, two ways: every operation
+// still waiting made to depend on each newcomer (a step per waiting operation
+// on every add, and a rescan of dependencies on every change), and the queue
+// holding the waiting ones behind the newest itself. Against the same
+// operations in the order they were added; all queues six wide, as the
+// downloader's is. Both newest-first forms run the waiting ones one at a time.
+enum class QueueOrder { NewestByDependencies, NewestByQueue, InOrder };
+void RunQueued(benchmark::State& state, QueueOrder order) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     auto queue = std::make_shared<NSOperationQueue>();
     queue->setMaxConcurrentOperationCount(6);
     queue->setSuspended(true);
+    queue->setHoldsWaitingBehindNewest(order == QueueOrder::NewestByQueue);
     for (int i = 0; i < count; ++i) {
       auto op = NSBlockOperation::blockOperationWithBlock([] {});
-      if (newestFirst) {
+      if (order == QueueOrder::NewestByDependencies) {
         for (const auto& pending : queue->operations()) pending->addDependency(op);
       }
       queue->addOperation(op);
@@ -188,11 +190,22 @@ void RunQueued(benchmark::State& state, bool newestFirst) {
     queue->waitUntilAllOperationsAreFinished(60);
   }
 }
-void BM_QueueNewestFirst(benchmark::State& state) { RunQueued(state, true); }
-void BM_QueueInOrder(benchmark::State& state) { RunQueued(state, false); }
+void BM_QueueNewestFirstByDependencies(benchmark::State& state) {
+  RunQueued(state, QueueOrder::NewestByDependencies);
+}
+void BM_QueueNewestFirst(benchmark::State& state) { RunQueued(state, QueueOrder::NewestByQueue); }
+void BM_QueueInOrder(benchmark::State& state) { RunQueued(state, QueueOrder::InOrder); }
+BENCHMARK(BM_QueueNewestFirstByDependencies)
+    ->Arg(250)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QueueNewestFirst)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QueueInOrder)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 
+// What the finishing thread pays for setFinished(true) on a running operation
+// of a one-wide queue while the next one waits: the queue lets the finished
+// one go and launches the next.
 void BM_SetFinishedWithTheNextWaiting(benchmark::State& state) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);

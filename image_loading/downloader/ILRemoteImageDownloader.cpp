@@ -395,10 +395,12 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::createDownl
   } else if (options & ILDownloadLowPriority) {
     operation->setQueuePriority(NSOperationQueuePriorityLow);
   }
-  if (config_->executionOrder == ILDownloadLIFOExecutionOrder) {
-    // Everything already waiting runs after the newest request.
-    for (const auto& pending : downloadQueue_->operations()) pending->addDependency(operation);
-  }
+  // Last in first out: everything already waiting runs after the newest
+  // request, as if each depended on it. The queue keeps that itself; a
+  // dependency per waiting operation on every request would cost a step per
+  // waiting operation each time, and a rescan of them all on each change.
+  downloadQueue_->setHoldsWaitingBehindNewest(config_->executionOrder ==
+                                              ILDownloadLIFOExecutionOrder);
   return operation;
 }
 

@@ -42,11 +42,6 @@ NSErrorPtr bodyTooLargeError(const NSURLRequestPtr& request) {
                             std::to_string(kMaxBodyBytes) + " bytes)");
 }
 
-bool isBodyTooLarge(const NSErrorPtr& error) {
-  return error && error->domain() == NSURLErrorDomain &&
-         error->code() == NSURLErrorDataLengthExceedsMaximum;
-}
-
 // The pixels a decode of every frame would make, read from the headers
 // alone; the most there is when no header can be read, as another coder
 // added to the manager may still take the data.
@@ -394,8 +389,9 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
 void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
                                                       const NSURLSessionDataTaskPtr& task,
                                                       const NSDataPtr& data) {
-  // Refused already: what still arrives until the cancel lands is dropped.
-  if (isBodyTooLarge(responseError_)) return;
+  // Refused already (the response, or a body past the limit): what still
+  // arrives until the cancel lands is dropped, not gathered for nothing.
+  if (responseError_) return;
   bool kept;
   {
     std::lock_guard<std::mutex> lock(dataLock_);

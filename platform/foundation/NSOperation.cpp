@@ -350,7 +350,14 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
     slot.order = nextOrder_++;
     slot.held = true;
     operations_.emplace(slot.order, operation);
-    if (!operation->isCancelled()) uncancelled_.insert(slot.order);
+    slot.cancelled = operation->isCancelled();
+    if (!slot.cancelled) uncancelled_.insert(slot.order);
+    // A cancelled operation would hold nothing back, as a cancelled
+    // dependency does not.
+    if (holdsWaitingBehindNewest_ && !slot.cancelled) {
+      slot.holdsOlderBack = true;
+      holders_.insert(slot.order);
+    }
     keepAlive_ = std::move(me);
   }
   refileReadiness(operation.get());
@@ -420,6 +427,16 @@ void NSOperationQueue::setQualityOfService(NSQualityOfService qos) {
   qualityOfService_ = qos;
 }
 
+bool NSOperationQueue::holdsWaitingBehindNewest() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return holdsWaitingBehindNewest_;
+}
+
+void NSOperationQueue::setHoldsWaitingBehindNewest(bool holds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdsWaitingBehindNewest_ = holds;
+}
+
 void NSOperationQueue::cancelAllOperations() {
   std::vector<NSOperationPtr> uncancelled;
   {
@@ -456,9 +473,18 @@ void NSOperationQueue::takeLaunchesLocked(Launches& launches) {
          runningCount_ < effectiveWidthLocked()) {
     auto best = ready_.begin();
     NSOperationPtr& operation = operations_.at(best->second);
+    NSOperation::QueueSlot& slot = operation->queueSlot_;
     ready_.erase(best);
-    operation->queueSlot_.ready = false;
-    operation->queueSlot_.running = true;
+    slot.ready = false;
+    // A newer holder arriving leaves the ready ones filed; they are parked
+    // here, when first passed over, so that an add costs the same however
+    // many wait.
+    if (heldBackLocked(slot)) {
+      slot.parked = true;
+      parked_.insert(slot.order);
+      continue;
+    }
+    slot.running = true;
     ++runningCount_;
     launches.operations[launches.count++] = operation;
   }
@@ -528,9 +554,31 @@ void NSOperationQueue::fileReadinessLocked(NSOperation* operation, uint64_t aske
   NSOperation::QueueSlot& slot = operation->queueSlot_;
   if (!slot.held || slot.running || slot.readinessAsked != asked) return;
   if (slot.ready) ready_.erase({-slot.priority, slot.order});
+  if (slot.parked) parked_.erase(slot.order);
+  // Filed as ready even when held back: the next look at the ready ones
+  // parks it.
+  slot.parked = false;
   slot.ready = ready;
   slot.priority = priority;
   if (ready) ready_.insert({-priority, slot.order});
+}
+
+bool NSOperationQueue::heldBackLocked(const NSOperation::QueueSlot& slot) const {
+  return !slot.cancelled && !holders_.empty() && slot.order < *holders_.rbegin();
+}
+
+void NSOperationQueue::releaseHolderLocked(uint64_t order) {
+  const uint64_t newest = *holders_.rbegin();
+  holders_.erase(order);
+  if (order != newest) return;  // a newer one still holds the same ones back
+  // What was parked and is no older than the next holder may start now.
+  const uint64_t bound = holders_.empty() ? 0 : *holders_.rbegin();
+  for (auto it = parked_.lower_bound(bound); it != parked_.end(); it = parked_.erase(it)) {
+    NSOperation::QueueSlot& slot = operations_.at(*it)->queueSlot_;
+    slot.parked = false;
+    slot.ready = true;
+    ready_.insert({-slot.priority, slot.order});
+  }
 }
 
 // The operation is alive here: it is announcing a change.
@@ -540,8 +588,22 @@ void NSOperationQueue::operationChanged(NSOperation* operation, const std::strin
     return;
   }
   if (key == kIsCancelled && operation->isCancelled()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (operation->queueSlot_.held) uncancelled_.erase(operation->queueSlot_.order);
+    Launches launches;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      NSOperation::QueueSlot& slot = operation->queueSlot_;
+      if (slot.held) {
+        uncancelled_.erase(slot.order);
+        slot.cancelled = true;
+        // A cancelled holder holds nothing back any more, even running.
+        if (slot.holdsOlderBack) {
+          slot.holdsOlderBack = false;
+          releaseHolderLocked(slot.order);
+          takeLaunchesLocked(launches);
+        }
+      }
+    }
+    launch(launches);
   }
   refileReadiness(operation);
 }
@@ -558,7 +620,9 @@ void NSOperationQueue::operationFinished(NSOperation* operation) {
     slot.held = false;
     if (slot.running) --runningCount_;
     if (slot.ready) ready_.erase({-slot.priority, slot.order});
-    slot.running = slot.ready = false;
+    if (slot.parked) parked_.erase(slot.order);
+    if (slot.holdsOlderBack) releaseHolderLocked(slot.order);
+    slot.running = slot.ready = slot.parked = slot.holdsOlderBack = false;
     auto it = operations_.find(slot.order);
     held = std::move(it->second);
     operations_.erase(it);

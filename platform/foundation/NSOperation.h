@@ -117,6 +117,9 @@ class NSOperation : public NSKeyValueObservable {
     bool held = false;   // still in the queue
     bool running = false;
     bool ready = false;    // filed in the queue's ready set under (-priority, order)
+    bool parked = false;   // ready, but held back by a newer operation (see holders_)
+    bool cancelled = false;     // as the queue last heard
+    bool holdsOlderBack = false;  // added while the queue ran the newest first
     int64_t priority = 0;  // the priority it is filed under
     uint64_t readinessAsked = 0;  // the latest look at its readiness
   };
@@ -204,6 +207,17 @@ class NSOperationQueue : public NSKeyValueObservable {
   NSQualityOfService qualityOfService() const;
   void setQualityOfService(NSQualityOfService qos);
 
+  // Not a platform property: the seam a last-in-first-out user needs. While
+  // set, an operation added holds back every operation the queue already
+  // holds that has not started, until it finishes or is cancelled: what
+  // making each of them depend on it would do (a cancelled operation is not
+  // held back; running ones are unaffected), at a cost that does not grow
+  // with the number waiting. Unlike a dependency it shows in neither
+  // isReady() nor dependencies() of those held back. Operations added while
+  // it is clear hold nothing back.
+  bool holdsWaitingBehindNewest() const;
+  void setHoldsWaitingBehindNewest(bool holds);
+
   void cancelAllOperations();
   // Waits (real time) until the queue holds no operation; false on timeout.
   // On the main thread the main run loop is served meanwhile.
@@ -232,6 +246,10 @@ class NSOperationQueue : public NSKeyValueObservable {
   void refileReadiness(NSOperation* operation);
   // Files an answer to the readiness question numbered `asked`.
   void fileReadinessLocked(NSOperation* operation, uint64_t asked, bool ready, int64_t priority);
+  // True when a newer operation holds this one back from starting.
+  bool heldBackLocked(const NSOperation::QueueSlot& slot) const;
+  // Lets `order` go as a holder; refiles what it alone held back.
+  void releaseHolderLocked(uint64_t order);
   void operationChanged(NSOperation* operation, const std::string& key);
   void operationFinished(NSOperation* operation);
 
@@ -244,6 +262,13 @@ class NSOperationQueue : public NSKeyValueObservable {
   std::map<uint64_t, NSOperationPtr> operations_;
   // Ready operations not yet started: highest priority, then earliest, first.
   std::set<std::pair<int64_t, uint64_t>> ready_;
+  // Ready operations held back by a newer holder, by order; refiled once
+  // the newest holder is older than they are.
+  std::set<uint64_t> parked_;
+  // Orders of the held operations, not cancelled, that hold back the older
+  // ones (see holdsWaitingBehindNewest()); only the newest counts.
+  std::set<uint64_t> holders_;
+  bool holdsWaitingBehindNewest_ = false;
   // Orders of the operations not yet cancelled, so that cancelling all skips
   // those a previous call already cancelled.
   std::set<uint64_t> uncancelled_;

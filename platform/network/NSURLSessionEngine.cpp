@@ -753,6 +753,13 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
   NSURLSessionDataTaskPtr task = raw->shared_from_this();
   NSURLSessionTaskLoad& load = *task->load_;
   load.lastBytes = std::chrono::steady_clock::now();
+  // A cancelled task takes no more body: curl would otherwise go on reading
+  // (and inflating: a few megabytes of gzip are gigabytes) until the cancel
+  // is served between its reads, all of it queued for nobody.
+  if (task->state() == NSURLSessionTaskState::Canceling) {
+    load.cancelledInTransfer = true;
+    return 0;
+  }
   if (!load.headSeen) {
     load.headSeen = true;
     // A plain head was handed on when it ended; one that may change handles
@@ -929,6 +936,11 @@ void NSURLSessionEngine::readDone() {
       code = NSURLErrorBadServerResponse;
     }
     if (result == CURLE_WRITE_ERROR && load.bodyUnheld) code = NSURLErrorDataLengthExceedsMaximum;
+    if (result == CURLE_WRITE_ERROR && load.cancelledInTransfer) {
+      endAttempt(*task);
+      finish(task, cancelledError(*task));
+      continue;
+    }
     NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
     bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
     endAttempt(*task);

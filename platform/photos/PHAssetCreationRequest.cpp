@@ -21,13 +21,17 @@ NSErrorPtr invalidResource(const std::string& why) {
 }
 
 // A free name in the folder: "name.ext", then "name 2.ext" and so on.
-std::string freeName(const std::string& folder, const std::string& name) {
+// The first of "name", "name 2", ... free on disk whose identifier could be
+// reserved: a name another change request is writing is taken too.
+std::string claimName(PHLibraryStore& store, const std::string& name, const std::string& identifier) {
   auto dot = name.rfind('.');
   std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
   std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
   std::string candidate = name;
   struct stat st;
-  for (int i = 2; lstat((folder + "/" + candidate).c_str(), &st) == 0; ++i) {
+  for (int i = 2; lstat((store.root() + "/" + candidate).c_str(), &st) == 0 ||
+                  !store.reserveIdentifier(candidate, identifier);
+       ++i) {
     candidate = stem + " " + std::to_string(i) + ext;
   }
   return candidate;
@@ -173,15 +177,18 @@ NSErrorPtr PHApplyChangeTransaction(const PHChangeTransaction& transaction, PHLi
   auto fm = NSFileManager::defaultManager();
   std::vector<std::string> written;
   for (auto& [request, p] : plans) {
-    std::string name = freeName(store.root(), p.name);
+    std::string name = claimName(store, p.name, request->placeholderForCreatedAsset()->localIdentifier());
     std::string target = store.root() + "/" + name;
-    store.reserveIdentifier(name, request->placeholderForCreatedAsset()->localIdentifier());
     NSErrorPtr error;
     bool ok = p.sourcePath.empty()
                   ? WriteFileAtomically(target, p.bytes.data(), p.bytes.size(), &error)
                   : fm->copyItemAtPath(p.sourcePath, target, &error);
     if (!ok) {
-      for (auto& path : written) fm->removeItemAtPath(path);
+      store.releaseIdentifier(name);
+      for (auto& path : written) {
+        fm->removeItemAtPath(path);
+        store.releaseIdentifier(path.substr(store.root().size() + 1));
+      }
       return error ? error : invalidResource("The asset could not be written.");
     }
     written.push_back(target);

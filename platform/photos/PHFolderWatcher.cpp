@@ -43,6 +43,7 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
   {
     std::lock_guard<std::mutex> lock(mutex_);
     watchTree(root_);
+    if (!watchedPaths_.count(root_)) watchParent();
   }
   thread_ = std::thread([this] { run(); });
 }
@@ -80,6 +81,30 @@ void PHFolderWatcher::watchTree(const std::string& path) {
   closedir(dir);
 }
 
+void PHFolderWatcher::watchParent() {
+  const auto slash = root_.find_last_of('/');
+  if (slash == std::string::npos || slash + 1 >= root_.size()) return;
+  const std::string parent = slash == 0 ? "/" : root_.substr(0, slash);
+  rootName_ = root_.substr(slash + 1);
+  // Only what can make the folder readable: its permission change, or a
+  // folder put in its place.
+  parentWatch_ = inotify_add_watch(inotifyFd_, parent.c_str(), IN_ATTRIB | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+}
+
+bool PHFolderWatcher::noteParentEvent(const inotify_event& event) {
+  if (event.mask & IN_IGNORED) {
+    parentWatch_ = -1;
+    return false;
+  }
+  if (!event.len || rootName_ != event.name) return false;
+  watchTree(root_);
+  if (!watchedPaths_.count(root_)) return false;
+  // The parent's other names are none of the library's business.
+  inotify_rm_watch(inotifyFd_, parentWatch_);
+  parentWatch_ = -1;
+  return true;
+}
+
 bool PHFolderWatcher::drainEvents() {
   bool visible = false;
   const Clock::time_point now = Clock::now();
@@ -90,6 +115,10 @@ bool PHFolderWatcher::drainEvents() {
     for (char* p = buffer; p < buffer + n;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
       p += sizeof(inotify_event) + event->len;
+      if (parentWatch_ >= 0 && event->wd == parentWatch_) {
+        if (noteParentEvent(*event)) visible = true;
+        continue;
+      }
       auto folder = watches_.find(event->wd);
       if (event->mask & IN_IGNORED) {
         if (folder != watches_.end()) {

@@ -171,6 +171,9 @@ const char* kSchema =
     " lon REAL, alt REAL, favorite INTEGER);"
     "CREATE TABLE IF NOT EXISTS albums(id TEXT PRIMARY KEY, path TEXT UNIQUE NOT NULL,"
     " title TEXT, inode INTEGER);"
+    // Identifiers handed out for files a change request is writing: the
+    // first process to index such a file gives it that identifier.
+    "CREATE TABLE IF NOT EXISTS reservations(path TEXT PRIMARY KEY, id TEXT NOT NULL);"
     "PRAGMA user_version = 1;";
 
 struct FoundFile {
@@ -319,6 +322,11 @@ PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
     // carry over.
     struct stat st;
     if (::stat(indexPath_.c_str(), &st) != 0 && ::stat(inFolder.c_str(), &st) == 0) copyIndex(inFolder, indexPath_);
+  } else if (struct stat st; ::stat(indexPath_.c_str(), &st) != 0) {
+    // And the other way: a folder that could not be written (or read) when
+    // it was last indexed gets the identifiers given then.
+    const std::string inContainer = containerIndexPath(root_);
+    if (::stat(inContainer.c_str(), &st) == 0) copyIndex(inContainer, indexPath_);
   }
   if (!openIndex()) {
     // The index is derived data: a damaged one is dropped and rebuilt.
@@ -486,10 +494,41 @@ void PHLibraryStore::deleteAlbum(const std::string& identifier) {
   Statement(db_, "DELETE FROM albums WHERE id = ?").text(1, identifier).step();
 }
 
-void PHLibraryStore::reserveIdentifier(const std::string& relativePath,
+bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
                                        const std::string& identifier) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (reserved_.count(relativePath)) return false;
+  if (db_) {
+    // One statement, so two processes never both take a path: a path
+    // another change request (here or elsewhere) is writing is not free,
+    // even while nothing is on disk yet.
+    Statement insert(db_, "INSERT INTO reservations VALUES(?,?) ON CONFLICT(path) DO NOTHING");
+    if (insert.text(1, relativePath).text(2, identifier).step() == SQLITE_DONE) return sqlite3_changes(db_) > 0;
+  }
+  // No index to share it through: this process at least keeps its word.
   reserved_[relativePath] = identifier;
+  return true;
+}
+
+void PHLibraryStore::releaseIdentifier(const std::string& relativePath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reserved_.erase(relativePath);
+  if (db_) Statement(db_, "DELETE FROM reservations WHERE path = ?").text(1, relativePath).step();
+}
+
+std::map<std::string, std::string> PHLibraryStore::loadReservations() const {
+  std::map<std::string, std::string> out;
+  if (db_) {
+    Statement q(db_, "SELECT path, id FROM reservations");
+    while (q.step() == SQLITE_ROW) out[q.columnText(0)] = q.columnText(1);
+  }
+  for (auto& [path, identifier] : reserved_) out[path] = identifier;
+  return out;
+}
+
+void PHLibraryStore::dropReservation(const std::string& relativePath) {
+  reserved_.erase(relativePath);
+  if (db_ && reconciling_) Statement(db_, "DELETE FROM reservations WHERE path = ?").text(1, relativePath).step();
 }
 
 PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
@@ -531,6 +570,9 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
 
   std::lock_guard<std::mutex> lock(mutex_);
   const bool writing = beginReconcile();
+  // Read under the write lock, so a reservation and the file written after
+  // it are seen together.
+  const std::map<std::string, std::string> reservations = loadReservations();
   // The platform clock, so that dates of addition follow it like every
   // other date the library hands out.
   double now = PlatformClock::wallNow();
@@ -591,7 +633,11 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
     }
     PHAssetRecord record;
     bool dirty = true;
+    auto reservation = reservations.find(f.relativePath);
+    const bool reserved = reservation != reservations.end();
     if (known != byPath_.end() && sameFile(known->second, f)) {
+      // Already indexed as it is: a reservation left for it is stale.
+      if (reserved) dropReservation(f.relativePath);
       record = known->second;
       dirty = false;
       if (record.ctimeNs != ctime) {
@@ -618,12 +664,16 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
       } else if (!PHReadFileMetadata(abs, f.name, fresh)) {
         continue;
       }
-      if (known != byPath_.end()) {
+      if (reserved) {
+        // A change request wrote this file after the path was free: the
+        // identifier its caller holds names it, and a record still kept
+        // for the path is of a file that is gone.
+        fresh.localIdentifier = reservation->second;
+        dropReservation(f.relativePath);
+        if (known != byPath_.end()) deleteRecord(known->second.localIdentifier);
+      } else if (known != byPath_.end()) {
         fresh.localIdentifier = known->second.localIdentifier;
         fresh.addedDate = known->second.addedDate;
-      } else if (auto r = reserved_.find(f.relativePath); r != reserved_.end()) {
-        fresh.localIdentifier = r->second;
-        reserved_.erase(r);
       } else {
         fresh.localIdentifier = newLocalIdentifier();
       }

@@ -99,9 +99,13 @@ class PHLibraryStore {
   // until the writer is done.
   PHLibrarySnapshotPtr scan(const std::set<std::string>& beingWritten = {});
   PHLibrarySnapshotPtr snapshot() const;
-  // The identifier a file about to be written will get when the next scan
-  // finds it (placeholders of change requests).
-  void reserveIdentifier(const std::string& relativePath, const std::string& identifier);
+  // The identifier a file about to be written will get when a scan (of
+  // this process or of another sharing the index) first finds it
+  // (placeholders of change requests). False when another request holds
+  // the path: it is not free to write.
+  bool reserveIdentifier(const std::string& relativePath, const std::string& identifier);
+  // Gives up a reservation whose file was never written.
+  void releaseIdentifier(const std::string& relativePath);
   // Whether the last open had to rebuild the index.
   bool rebuiltIndex() const { return rebuilt_; }
 
@@ -124,6 +128,10 @@ class PHLibraryStore {
   void deleteRecord(const std::string& identifier);
   void writeAlbum(const PHAlbumRecord& album);
   void deleteAlbum(const std::string& identifier);
+  // Every reservation, those of other processes too; mutex_ held.
+  std::map<std::string, std::string> loadReservations() const;
+  // A reservation that has named its file (or gone stale); mutex_ held.
+  void dropReservation(const std::string& relativePath);
 
   const std::string root_;
   std::string indexPath_;
@@ -134,7 +142,8 @@ class PHLibraryStore {
   mutable std::mutex mutex_;
   std::map<std::string, PHAssetRecord> byPath_;     // guarded by mutex_
   std::map<std::string, PHAlbumRecord> albumsByPath_;  // guarded by mutex_
-  std::map<std::string, std::string> reserved_;     // path -> identifier, guarded by mutex_
+  // path -> identifier, when the index could not take it; guarded by mutex_
+  std::map<std::string, std::string> reserved_;
   PHLibrarySnapshotPtr snapshot_;                   // guarded by mutex_
   uint64_t generation_ = 0;
   SequenceChecker scanSequence_;

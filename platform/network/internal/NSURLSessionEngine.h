@@ -71,6 +71,9 @@ struct NSURLSessionTaskLoad {
   Bytes body;  // for a completion handler
   // The body could not be held in memory: the transfer was stopped.
   bool bodyUnheld = false;
+  // The transfer was ended from the write callback because the task was
+  // cancelled meanwhile: its end is that cancel, not a write error.
+  bool cancelledInTransfer = false;
 
   double taskStart = 0;
   std::vector<NSURLSessionTaskTransactionMetrics> transactions;

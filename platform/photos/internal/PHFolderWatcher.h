@@ -12,7 +12,8 @@
 // kSettleMilliseconds (a writer that keeps it open idle), and that ends a
 // burst too. Opening and reading alone are no events.
 // A subfolder that could not be watched (unreadable) is watched as soon as
-// its permissions change.
+// its permissions change; so is the library folder itself, through its
+// parent, which is watched for that alone until then.
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +23,8 @@
 #include <set>
 #include <string>
 #include <thread>
+
+struct inotify_event;
 
 class PHFolderWatcher {
  public:
@@ -48,7 +51,11 @@ class PHFolderWatcher {
  private:
   using Clock = std::chrono::steady_clock;
   void run();
-  void watchTree(const std::string& path);
+  void watchTree(const std::string& path);  // mutex_ held
+  void watchParent();  // mutex_ held
+  // An event on the parent: true when the library folder could be watched
+  // at last; mutex_ held.
+  bool noteParentEvent(const inotify_event& event);
   // Who holds a file open, and whether it was written since it was opened.
   struct Holder {
     int opens = 0;
@@ -67,6 +74,8 @@ class PHFolderWatcher {
   int inotifyFd_ = -1;
   int stopFd_ = -1;
   int wakeFd_ = -1;  // a catch-up took events in: the watcher's deadlines moved
+  int parentWatch_ = -1;  // guarded by mutex_; the parent, while the folder is unreadable
+  std::string rootName_;  // the folder's name in its parent
   mutable std::mutex mutex_;
   std::map<int, std::string> watches_;  // guarded by mutex_
   std::set<std::string> watchedPaths_;  // guarded by mutex_

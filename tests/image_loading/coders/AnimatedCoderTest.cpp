@@ -186,6 +186,18 @@ TEST_F(AnimatedCoderTest, DecodingEveryFrameAtOnceHasAPixelBudget) {
   const uint64_t side = 1024, frames = kILImageIOAnimatedMaxUpFrontPixels / (side * side);
   NSDataPtr over = TinyFramesGIF(uint16_t(side), uint16_t(side), int(frames + 1));
   EXPECT_EQ(coder->decodedImageWithData(over, thumbnails), nullptr);
+  // Exactly at it is drawn.
+  UIImagePtr at = coder->decodedImageWithData(TinyFramesGIF(uint16_t(side), uint16_t(side), int(frames)),
+                                              thumbnails);
+  ASSERT_TRUE(at && at->images());
+  EXPECT_EQ(at->images()->size(), frames);
+  // A thumbnail smaller than the frames on one side only still draws every
+  // frame now: a wide strip over the budget is refused too.
+  NSDataPtr strip = TinyFramesGIF(8192, 64, 300);
+  EXPECT_EQ(coder->decodedImageWithData(
+                strip, Value::map({{kILImageCoderDecodeThumbnailPixelSize,
+                                    ILImageCoderSizeValue({256, 8192})}})),
+            nullptr);
 
   // Thousands of small frames are within it, and each thumbnail is its frame.
   UIImagePtr small = coder->decodedImageWithData(

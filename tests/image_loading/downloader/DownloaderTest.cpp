@@ -277,6 +277,36 @@ TEST_F(DownloaderTest, QueueWidthFollowsTheConfigAndLastInRunsFirst) {
   EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/3.png", "/2.png", "/1.png"}));
 }
 
+// Last in first out on the default six-wide queue: each waiting download
+// waits for every newer one, so they start one at a time, newest first.
+TEST_F(DownloaderTest, LastInFirstOutStartsWaitingDownloadsOneAtATime) {
+  auto config = ILRemoteImageDownloaderConfig::defaultDownloaderConfig()->copy();
+  config->executionOrder = ILDownloadLIFOExecutionOrder;
+  downloader = ILRemoteImageDownloader::create(config);
+  ASSERT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 6);
+  const std::vector<std::string> paths = {"/1.png", "/2.png", "/3.png"};
+  std::vector<DownloadRecordPtr> records;
+  downloader->setSuspended(true);
+  for (const auto& path : paths) {
+    ScriptedResponse held(200, {{"Content-Type", "image/png"}}, il_test::PNGBody());
+    held.gate = path;
+    server.script(path, held);
+    records.push_back(std::make_shared<DownloadRecord>());
+    download(path, records.back());
+  }
+  downloader->setSuspended(false);
+  for (size_t n = 0; n < paths.size(); ++n) {
+    const std::string& expected = paths[paths.size() - 1 - n];
+    ASSERT_TRUE(server.waitForRequests(n + 1));
+    ASSERT_EQ(server.requests().back().path, expected);
+    EXPECT_EQ(server.requests().size(), n + 1);
+    EXPECT_EQ(server.inFlight(), 1u);
+    server.openGate(expected);
+    ASSERT_TRUE(waitForFinal(records[paths.size() - 1 - n]));
+    EXPECT_NE(records[paths.size() - 1 - n]->image, nullptr);
+  }
+}
+
 TEST_F(DownloaderTest, FirstInRunsFirstByDefault) {
   downloader->config()->setMaxConcurrentDownloads(1);
   EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/1.png", "/2.png", "/3.png"}));

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "DownloaderTestSupport.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/Value.h"
+#include "platform/network/NSURLError.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
@@ -77,6 +81,48 @@ TEST_F(OperationTest, CancelBeforeStartAnswersOnceAndStartOnlyFinishes) {
   EXPECT_EQ(server.requests().size(), 0u);
   // Nobody joins an operation that has given its last answers.
   EXPECT_EQ(operation->addHandlersForProgress(nullptr, second->completedBlock()), nullptr);
+}
+
+// Between a refusal and the cancel it asks for landing, chunks may still
+// arrive: none is kept or counted, so no progress is reported for them.
+TEST_F(OperationTest, ChunksArrivingAfterARefusalAreDropped) {
+  struct Refusal {
+    int64_t status;
+    std::string contentType;
+    uint64_t length;
+    int64_t code;  // the error the callers get
+  };
+  const uint64_t pastTheLimit = uint64_t{1} << 40;
+  for (const Refusal& refusal :
+       {Refusal{404, "image/png", 4096, ILRemoteImageErrorInvalidDownloadStatusCode},
+        Refusal{200, "image/png", pastTheLimit, NSURLErrorDataLengthExceedsMaximum}}) {
+    SCOPED_TRACE(refusal.status);
+    auto operation = operationFor("/refused.png");
+    operation->setAcceptableStatusCodes(ILStatusCodeSet{200});
+    auto record = std::make_shared<DownloadRecord>();
+    operation->addHandlersForProgress(record->progressBlock(), record->completedBlock());
+    auto response = std::make_shared<NSHTTPURLResponse>(
+        operation->request()->URL(), refusal.status,
+        NSHTTPHeaderFields{{"Content-Type", refusal.contentType},
+                           {"Content-Length", std::to_string(refusal.length)}});
+    std::optional<NSURLSessionResponseDisposition> disposition;
+    operation->didReceiveResponse(nullptr, nullptr, response,
+                                  [&](NSURLSessionResponseDisposition d) { disposition = d; });
+    EXPECT_EQ(disposition, NSURLSessionResponseDisposition::Cancel);
+    const std::string chunk(1024, 'x');
+    for (int i = 0; i < 4; ++i) {
+      operation->didReceiveData(nullptr, nullptr, NSData::dataWithBytes(chunk.data(), chunk.size()));
+    }
+    {
+      std::lock_guard<std::mutex> lock(record->mutex);
+      EXPECT_TRUE(record->progress.empty()) << record->progress.back().first << " bytes kept";
+    }
+    operation->didCompleteWithError(nullptr, nullptr,
+                                    NSURLErrorMake(NSURLErrorCancelled, "", "cancelled"));
+    ASSERT_TRUE(RunMainLoopUntil([&] { return record->finals() == 1; }));
+    ASSERT_NE(record->error, nullptr);
+    EXPECT_EQ(record->error->code(), refusal.code);
+  }
 }
 
 TEST_F(OperationTest, TokensWithEqualDecodeOptionsAreEqual) {

@@ -198,6 +198,51 @@ TEST_F(NSURLSessionTest, CancelEndsATaskExactlyOnce) {
   EXPECT_EQ(server.requests().size(), 2u) << "the task cancelled before resuming never reached the server";
 }
 
+// One mebibyte of zeros as a raw deflate segment that starts afresh and ends
+// on a byte boundary (a full flush), so copies of it in a row are one stream.
+std::string MebibyteOfZerosDeflated() {
+  const auto hex = [](const char* text) {
+    std::string out;
+    for (const char* p = text; p[0] && p[1]; p += 2) out.push_back(char(std::stoi(std::string(p, 2), nullptr, 16)));
+    return out;
+  };
+  return hex("ecc13101000000c2a0f54f6d085fa0") + std::string(1016, '\0') + hex("3e030000ffff");
+}
+
+// Cancels its task at the first chunk of the body.
+class CancelAtFirstChunk : public RecordingDelegate {
+ public:
+  using RecordingDelegate::RecordingDelegate;
+  void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                      const NSDataPtr& data) override {
+    task->cancel();
+    RecordingDelegate::didReceiveData(session, task, data);
+  }
+};
+
+TEST_F(NSURLSessionTest, ACancelledTransferStopsTakingItsBody) {
+  // Two megabytes of gzip that inflate to 2 GiB: once cancelled, the body is
+  // no longer read and inflated (for nobody) until the cancel is served.
+  const std::string segment = MebibyteOfZerosDeflated();
+  ScriptedResponse bomb(200, {{"Content-Encoding", "gzip"}},
+                        std::string("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10) + segment);
+  bomb.filler = segment;
+  bomb.fillerLength = segment.size() * 2047;
+  server.script("/bomb", bomb);
+  auto cancelling = std::make_shared<CancelAtFirstChunk>(queue);
+  auto own = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                    cancelling, queue);
+  auto task = own->dataTaskWithURL(NSURL::URLWithString(server.url("/bomb")));
+  task->resume();
+  ASSERT_TRUE(cancelling->waitForCompletions(1));
+  cancelling->drain();
+  ASSERT_EQ(cancelling->errors.size(), 1u);
+  ASSERT_NE(cancelling->errors[0], nullptr);
+  EXPECT_EQ(cancelling->errors[0]->code(), NSURLErrorCancelled);
+  EXPECT_LT(task->countOfBytesReceived(), int64_t{64} << 20);
+  own->invalidateAndCancel();
+}
+
 TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
   auto running = startHangingTask();
   ASSERT_TRUE(server.waitForRequests(1));

@@ -131,6 +131,16 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   ASSERT_TRUE(observer->waitForChanges(1));
   EXPECT_TRUE(recordNamed(library->snapshot(), "open.jpg"));
   EXPECT_EQ(mentionsOf(*observer, before, "open.jpg").inserted, 1);
+  // Settled, a writer left idle costs no more work: over the next one's
+  // settling time the library reads the folder only for that one.
+  const uint64_t settled = library->snapshot()->generation;
+  const int next = ::open(path("next.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(next, 0);
+  ASSERT_TRUE(writeAll(next, photo.data(), photo.size()));
+  ASSERT_TRUE(observer->waitForChanges(2));
+  EXPECT_TRUE(recordNamed(library->snapshot(), "next.jpg"));
+  EXPECT_LE(library->snapshot()->generation, settled + 6);
+  ASSERT_EQ(::close(next), 0);
   ASSERT_EQ(::close(fd), 0);
 
   ASSERT_EQ(::link((folder_->path() + "/whole.jpg").c_str(), path("linked.jpg").c_str()), 0);

@@ -95,6 +95,40 @@ TEST_F(PhotoLibraryTest, AFolderThatBecomesReadableLaterIsWatched) {
   library->unregisterChangeObserver(observer.get());
 }
 
+TEST_F(PhotoLibraryTest, ALibraryFolderUnreadableAtStartIsWatchedOnceReadable) {
+  if (!RunsUnprivileged(folder_->path())) return;
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
+  ASSERT_TRUE(WriteFixtureImage(path("Trips/inside.jpg"), "public.jpeg", 8, 8));
+  ASSERT_EQ(chmod(library_.c_str(), 0), 0);
+  auto library = PHPhotoLibrary::sharedPhotoLibrary();
+  EXPECT_TRUE(library->snapshot()->assets.empty());
+  auto observer = std::make_shared<ChangeCollector>();
+  library->registerChangeObserver(observer);
+
+  ASSERT_EQ(chmod(library_.c_str(), 0755), 0);
+  ASSERT_TRUE(observer->waitForChanges(1));
+  const auto found = recordNamed(library->snapshot(), "Trips/inside.jpg");
+  ASSERT_TRUE(found);
+  // From now on the folder and its subfolders are watched like any other.
+  const size_t seen = observer->count();
+  const std::string outside = folder_->path() + "/later.jpg";
+  ASSERT_TRUE(WriteFixtureImage(outside, "public.jpeg", 8, 8));
+  ASSERT_EQ(std::rename(outside.c_str(), path("Trips/later.jpg").c_str()), 0);
+  ASSERT_TRUE(observer->waitForChanges(seen + 1));
+  EXPECT_TRUE(recordNamed(library->snapshot(), "Trips/later.jpg"));
+  library->unregisterChangeObserver(observer.get());
+
+  // The identifiers given while the folder could not hold the index are the
+  // ones the next start finds.
+  const auto given = identifiersByPath(library->snapshot());
+  library.reset();
+  PHLibraryStore restarted(library_);
+  EXPECT_EQ(restarted.indexPath(), library_ + "/" + PHLibraryStore::indexFileName());
+  const auto again = identifiersByPath(restarted.scan());
+  EXPECT_EQ(again, given);
+  EXPECT_EQ(again.at("Trips/inside.jpg"), found->localIdentifier);
+}
+
 TEST_F(PhotoLibraryTest, AFolderThatCannotBeWrittenKeepsItsIdentifiersAcrossStarts) {
   if (!RunsUnprivileged(folder_->path())) return;
   ASSERT_TRUE(WriteFixtureImage(path("a.jpg"), "public.jpeg", 8, 8));

@@ -1,7 +1,10 @@
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <map>
 
 #include "platform/foundation/NSFileManager.h"
+#include "platform/photos/PHAssetCreationRequest.h"
 #include "platform/photos/PHLibraryStore.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
@@ -17,6 +20,16 @@ std::map<std::string, std::string> albumIdentifiersByPath(const PHLibrarySnapsho
   std::map<std::string, std::string> out;
   for (auto& album : snapshot->albums) out[album.relativePath] = album.localIdentifier;
   return out;
+}
+
+// Writes one photo through `store` as a change request would, under the
+// name `name`; answers its placeholder's identifier.
+std::string CreateThrough(PHLibraryStore& store, const NSDataPtr& jpeg, const std::string& name) {
+  PHChangeTransaction transaction;
+  auto request = PHAssetCreationRequest::creationRequestForAsset();
+  request->addResourceWithType(PHAssetResourceTypePhoto, jpeg, {name, std::nullopt, false});
+  EXPECT_FALSE(PHApplyChangeTransaction(transaction, store));
+  return request->placeholderForCreatedAsset()->localIdentifier();
 }
 
 }  // namespace
@@ -94,4 +107,63 @@ TEST_F(PhotoLibraryTest, TwoLibrariesScanningAtOnceAgreeOnEveryIdentifier) {
   }
   PHLibraryStore restarted(library_);
   dispatch_sync(firstQueue, [&] { EXPECT_EQ(identifiersByPath(restarted.scan()), identifiersByPath(first.snapshot())); });
+}
+
+// The caller of a change request holds its placeholder's identifier before
+// any scan: whichever process indexes the file first must give it that one.
+TEST_F(PhotoLibraryTest, APlaceholderNamesItsFileWhoeverIndexesItFirst) {
+  const std::string source = folder_->path() + "/source.jpg";
+  ASSERT_TRUE(WriteFixtureImage(source, "public.jpeg", 8, 8));
+  const auto jpeg = NSData::dataWithContentsOfFile(source);
+  PHLibraryStore writer(library_), other(library_);
+  writer.scan();
+  other.scan();
+
+  const std::string placeholder = CreateThrough(writer, jpeg, "new.jpg");
+  EXPECT_EQ(identifiersByPath(other.scan())["new.jpg"], placeholder);
+  EXPECT_EQ(identifiersByPath(writer.scan())["new.jpg"], placeholder);
+  PHLibraryStore restarted(library_);
+  EXPECT_EQ(identifiersByPath(restarted.scan())["new.jpg"], placeholder);
+
+  // A reservation left behind for a file already indexed as it is (its
+  // writer went away) is dropped: rewriting the file later keeps its name.
+  ASSERT_TRUE(other.reserveIdentifier("new.jpg", "left-behind"));
+  writer.scan();
+  ASSERT_TRUE(WriteFixtureImage(path("new.jpg"), "public.jpeg", 12, 12));
+  EXPECT_EQ(identifiersByPath(other.scan())["new.jpg"], placeholder);
+
+  // A path another process has reserved and not written yet is not free.
+  ASSERT_TRUE(other.reserveIdentifier("taken.jpg", "reserved-elsewhere"));
+  const std::string second = CreateThrough(writer, jpeg, "taken.jpg");
+  ASSERT_TRUE(WriteFixtureImage(path("taken.jpg"), "public.jpeg", 8, 8));
+  auto both = identifiersByPath(writer.scan());
+  EXPECT_EQ(both["taken.jpg"], "reserved-elsewhere");
+  EXPECT_EQ(both["taken 2.jpg"], second);
+
+  // A change that fails part way takes back its files and its names.
+  {
+    PHChangeTransaction transaction;
+    PHAssetCreationRequest::creationRequestForAsset()->addResourceWithType(
+        PHAssetResourceTypePhoto, jpeg, {std::string("kept.jpg"), std::nullopt, false});
+    // A name too long for the file system fails the write.
+    PHAssetCreationRequest::creationRequestForAsset()->addResourceWithType(
+        PHAssetResourceTypePhoto, jpeg, {std::string(300, 'n') + ".jpg", std::nullopt, false});
+    EXPECT_TRUE(PHApplyChangeTransaction(transaction, writer));
+  }
+  struct stat st;
+  EXPECT_NE(lstat(path("kept.jpg").c_str(), &st), 0);
+  EXPECT_TRUE(other.reserveIdentifier("kept.jpg", "free-again"));
+  EXPECT_TRUE(other.reserveIdentifier(std::string(300, 'n') + ".jpg", "free-again"));
+
+  // A file removed behind the index's back: the new one written at its path
+  // is the placeholder's, not the old file's.
+  ASSERT_TRUE(WriteFixtureImage(path("again.jpg"), "public.jpeg", 16, 16));
+  const std::string old = identifiersByPath(other.scan())["again.jpg"];
+  ASSERT_FALSE(old.empty());
+  ASSERT_EQ(std::remove(path("again.jpg").c_str()), 0);
+  const std::string replacement = CreateThrough(writer, jpeg, "again.jpg");
+  auto afterReplace = other.scan();
+  EXPECT_EQ(identifiersByPath(afterReplace)["again.jpg"], replacement);
+  EXPECT_FALSE(afterReplace->assetWithIdentifier(old));
+  EXPECT_EQ(identifiersByPath(writer.scan()), identifiersByPath(afterReplace));
 }
