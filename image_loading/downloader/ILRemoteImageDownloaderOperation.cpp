@@ -395,7 +395,8 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
   bool kept;
   {
     std::lock_guard<std::mutex> lock(dataLock_);
-    const size_t held = firstChunk_ ? firstChunk_->length() : imageData_ ? imageData_->size() : 0;
+    const size_t held =
+        firstChunk_ ? firstChunk_->length() : filledBytes_ + (imageData_ ? imageData_->size() : 0);
     const size_t length = data ? data->length() : 0;
     kept = length <= kMaxBodyBytes - held;
     try {
@@ -417,10 +418,21 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
             firstChunk_ = nullptr;
           }
         }
-        // Doubling would overshoot the limit (a 250 MiB buffer growing to 500).
+        // A full buffer is set aside as it is and the body goes on in one as
+        // large as all that came before (within the limit): nothing gathered
+        // is copied again while the body arrives, and the pieces are joined
+        // once, when the body is taken. A body refused at the limit is never
+        // joined at all.
         const size_t needed = imageData_->size() + length;
         if (needed > imageData_->capacity()) {
-          imageData_->reserve(std::min(std::max(needed, imageData_->capacity() * 2), kMaxBodyBytes));
+          const size_t sofar = filledBytes_ + imageData_->size();
+          Bytes next;
+          next.reserve(std::min(std::max(length, sofar), kMaxBodyBytes - sofar));
+          if (!imageData_->empty()) {
+            filledBytes_ += imageData_->size();
+            filled_.push_back(NSData::dataWithBytes(std::move(*imageData_)));
+          }
+          *imageData_ = std::move(next);
         }
         if (data) imageData_->insert(imageData_->end(), data->bytes(), data->bytes() + length);
       }
@@ -428,10 +440,13 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
       kept = false;
     }
     if (kept) {
-      receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length() : imageData_->size());
+      receivedSize_ = static_cast<int64_t>(firstChunk_ ? firstChunk_->length()
+                                                        : filledBytes_ + imageData_->size());
     } else {
       firstChunk_ = nullptr;
       imageData_.reset();
+      filled_.clear();
+      filledBytes_ = 0;
       receivedSize_ = 0;
     }
   }
@@ -667,19 +682,41 @@ void ILRemoteImageDownloaderOperation::checkDoneWithImageData(const NSDataPtr& d
   }
 }
 
+namespace {
+
+// The pieces set aside and the last buffer, in one; each piece is let go as
+// soon as it is copied (the caller hands over its own list, or a copy).
+Bytes JoinedBody(std::vector<NSDataPtr> pieces, size_t piecesBytes, const Bytes& last) {
+  Bytes all;
+  all.reserve(piecesBytes + last.size());
+  for (NSDataPtr& piece : pieces) {
+    all.insert(all.end(), piece->bytes(), piece->bytes() + piece->length());
+    piece = nullptr;
+  }
+  all.insert(all.end(), last.begin(), last.end());
+  return all;
+}
+
+}  // namespace
+
 NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
   std::lock_guard<std::mutex> lock(dataLock_);
   if (firstChunk_) return std::move(firstChunk_);
   if (!imageData_) return nullptr;
-  NSDataPtr data = NSData::dataWithBytes(std::move(*imageData_));
+  NSDataPtr data = NSData::dataWithBytes(
+      filled_.empty() ? std::move(*imageData_) : JoinedBody(std::move(filled_), filledBytes_, *imageData_));
   imageData_.reset();
+  filled_.clear();
+  filledBytes_ = 0;
   return data;
 }
 
 NSDataPtr ILRemoteImageDownloaderOperation::snapshotImageData() const {
   std::lock_guard<std::mutex> lock(dataLock_);
   if (firstChunk_) return firstChunk_;
-  return imageData_ ? NSData::dataWithBytes(*imageData_) : nullptr;
+  if (!imageData_) return nullptr;
+  if (filled_.empty()) return NSData::dataWithBytes(*imageData_);
+  return NSData::dataWithBytes(JoinedBody(filled_, filledBytes_, *imageData_));
 }
 
 // MARK: Delivery

@@ -628,20 +628,79 @@ void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rg
   if (source) pixman_image_unref(source);
 }
 
-void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule) {
-  Clip& clip = state_.clip;
-  auto box = axisAlignedBox(polygons);
-  if (box && !antialias()) {
+namespace {
+
+// The clip box of a rectangular clip that lies on whole pixels (once
+// snapped to them when not antialiasing), else nothing: such a clip needs no
+// mask.
+std::optional<CGPixelBox> WholePixelClipBox(std::optional<CGRect> box, bool antialias) {
+  if (!box) return std::nullopt;
+  if (!antialias) {
     box = CGRectMake(std::round(box->origin.x), std::round(box->origin.y),
                      std::round(CGRectGetMaxX(*box)) - std::round(box->origin.x),
                      std::round(CGRectGetMaxY(*box)) - std::round(box->origin.y));
   }
   auto integral = [](double v) { return v == std::floor(v); };
-  if (box && integral(box->origin.x) && integral(box->origin.y) && integral(CGRectGetMaxX(*box)) &&
-      integral(CGRectGetMaxY(*box))) {
-    auto lim = [](double v) { return static_cast<int>(std::clamp(v, -1e7, 1e7)); };
-    clip.box = clip.box.intersect({lim(box->origin.x), lim(box->origin.y), lim(CGRectGetMaxX(*box)),
-                                   lim(CGRectGetMaxY(*box))});
+  if (!integral(box->origin.x) || !integral(box->origin.y) || !integral(CGRectGetMaxX(*box)) ||
+      !integral(CGRectGetMaxY(*box))) {
+    return std::nullopt;
+  }
+  auto lim = [](double v) { return static_cast<int>(std::clamp(v, -1e7, 1e7)); };
+  return CGPixelBox{lim(box->origin.x), lim(box->origin.y), lim(CGRectGetMaxX(*box)),
+                    lim(CGRectGetMaxY(*box))};
+}
+
+// What identifies a clip shape's mask over `box`: the rule, antialiasing and
+// the points relative to the box. Empty when a point is not finite.
+std::vector<int64_t> MaskShapeKey(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                  bool antialias, const CGPixelBox& box) {
+  std::vector<int64_t> key = {int64_t(rule), antialias ? 1 : 0};
+  for (const CGPolygon& polygon : polygons) {
+    key.push_back(int64_t(polygon.points.size()));
+    for (const CGPoint& p : polygon.points) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return {};
+      // A 4096th of a pixel changes no coverage level.
+      key.push_back(std::llround((p.x - box.x0) * 4096));
+      key.push_back(std::llround((p.y - box.y0) * 4096));
+    }
+  }
+  return key;
+}
+
+// Fills the coverage of `polygons` over `box` into `mask` (one byte a pixel,
+// rows of the box's width), times the coverage `previousRow(y, x)` of the
+// clip before it when there is one, and notes each row's first run of full
+// coverage in `spans`.
+template <typename PreviousRow>
+void FillClipMask(const std::vector<CGPolygon>& polygons, CGFillRule rule, const CGPixelBox& box,
+                  bool antialias, PreviousRow previousRow, std::vector<uint8_t>& mask,
+                  std::vector<std::pair<int, int>>& spans) {
+  const size_t maskWidth = size_t(box.x1 - box.x0);
+  CGRasterizer::fill(polygons, rule, box, antialias, [&](int y, int x0, int x1, const float* cov) {
+    uint8_t* out = mask.data() + size_t(y - box.y0) * maskWidth;
+    const uint8_t* previous = previousRow(y, x0);
+    int full0 = x1, full1 = x1;  // the first run of full coverage
+    for (int x = x0; x < x1; ++x) {
+      float c = cov[x - x0] * 255;
+      if (previous) c = c * previous[x - x0] * (1.0f / 255);
+      uint8_t v = static_cast<uint8_t>(c + 0.5f);
+      out[x - box.x0] = v;
+      if (v == 255 && full1 == x1) {
+        if (full0 == x1) full0 = x;
+      } else if (full0 != x1 && full1 == x1) {
+        full1 = x;
+      }
+    }
+    spans[size_t(y - box.y0)] = {full0 - box.x0, full1 - box.x0};
+  });
+}
+
+}  // namespace
+
+void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule rule) {
+  Clip& clip = state_.clip;
+  if (auto whole = WholePixelClipBox(axisAlignedBox(polygons), antialias())) {
+    clip.box = clip.box.intersect(*whole);
     return;
   }
   // The mask covers only what stays paintable, so small clips stay cheap.
@@ -658,55 +717,25 @@ void CGContext::intersectClip(const std::vector<CGPolygon>& polygons, CGFillRule
   const bool shareable = !clip.mask && box2.x0 == shapeBox.x0 && box2.y0 == shapeBox.y0 &&
                          box2.x1 == shapeBox.x1 && box2.y1 == shapeBox.y1 &&
                          size_t(box2.x1 - box2.x0) * size_t(box2.y1 - box2.y0) <= kMaxSharedMask;
-  if (shareable) {
-    key = {int64_t(rule), antialias() ? 1 : 0};
-    for (const CGPolygon& polygon : polygons) {
-      key.push_back(int64_t(polygon.points.size()));
-      for (const CGPoint& p : polygon.points) {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-          key.clear();
-          break;
-        }
-        // A 4096th of a pixel changes no coverage level.
-        key.push_back(std::llround((p.x - box2.x0) * 4096));
-        key.push_back(std::llround((p.y - box2.y0) * 4096));
-      }
-      if (key.empty()) break;
+  if (shareable) key = MaskShapeKey(polygons, rule, antialias(), box2);
+  for (auto it = maskShapes_.begin(); !key.empty() && it != maskShapes_.end(); ++it) {
+    if (it->key != key || it->width != box2.x1 - box2.x0 || it->height != box2.y1 - box2.y0) {
+      continue;
     }
-    for (auto it = maskShapes_.begin(); !key.empty() && it != maskShapes_.end(); ++it) {
-      if (it->key != key || it->width != box2.x1 - box2.x0 || it->height != box2.y1 - box2.y0) {
-        continue;
-      }
-      std::rotate(maskShapes_.begin(), it, it + 1);
-      const MaskShape& shape = maskShapes_.front();
-      clip.box = clip.maskBox = box2;
-      clip.mask = shape.mask;
-      clip.fullSpans = shape.fullSpans;
-      return;
-    }
+    std::rotate(maskShapes_.begin(), it, it + 1);
+    const MaskShape& shape = maskShapes_.front();
+    clip.box = clip.maskBox = box2;
+    clip.mask = shape.mask;
+    clip.fullSpans = shape.fullSpans;
+    return;
   }
-  const size_t maskWidth = size_t(box2.x1 - box2.x0);
-  auto mask = std::make_shared<std::vector<uint8_t>>(maskWidth * size_t(box2.y1 - box2.y0), 0);
-  auto spans = std::make_shared<std::vector<std::pair<int, int>>>(size_t(box2.y1 - box2.y0));
+  const size_t rows = size_t(box2.y1 - box2.y0);
+  auto mask = std::make_shared<std::vector<uint8_t>>(size_t(box2.x1 - box2.x0) * rows, 0);
+  auto spans = std::make_shared<std::vector<std::pair<int, int>>>(rows);
   const Clip old = clip;
-  CGRasterizer::fill(polygons, rule, box2, antialias(),
-                     [&](int y, int x0, int x1, const float* cov) {
-                       uint8_t* out = mask->data() + size_t(y - box2.y0) * maskWidth;
-                       const uint8_t* previous = old.mask ? old.maskRow(y, x0) : nullptr;
-                       int full0 = x1, full1 = x1;  // the first run of full coverage
-                       for (int x = x0; x < x1; ++x) {
-                         float c = cov[x - x0] * 255;
-                         if (previous) c = c * previous[x - x0] * (1.0f / 255);
-                         uint8_t v = static_cast<uint8_t>(c + 0.5f);
-                         out[x - box2.x0] = v;
-                         if (v == 255 && full1 == x1) {
-                           if (full0 == x1) full0 = x;
-                         } else if (full0 != x1 && full1 == x1) {
-                           full1 = x;
-                         }
-                       }
-                       (*spans)[size_t(y - box2.y0)] = {full0 - box2.x0, full1 - box2.x0};
-                     });
+  FillClipMask(
+      polygons, rule, box2, antialias(),
+      [&old](int y, int x) { return old.mask ? old.maskRow(y, x) : nullptr; }, *mask, *spans);
   clip.box = box2;
   clip.mask = std::move(mask);
   clip.fullSpans = std::move(spans);

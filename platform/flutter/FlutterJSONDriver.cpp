@@ -5,7 +5,6 @@
 #include <malloc.h>
 
 #include <istream>
-#include <thread>
 #include <type_traits>
 
 #include "internal/FlutterDriverScreen.h"
@@ -13,6 +12,7 @@
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSThread.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/WeakSelf.h"
 
@@ -613,8 +613,10 @@ bool readLine(std::istream& in, std::string& line, bool& tooLong) {
 void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
                               double drainSeconds) {
   finished_ = std::move(finished);
-  // The only thread of the driver: it blocks on input so the main thread never does.
-  std::thread([weak = weak_from_this(), &in, drainSeconds] {
+  // The driver's own thread blocks on input so the main thread never does.
+  // Not a dispatch queue's: it would hold a pool worker until the input
+  // ends, and the driver finishes only once the pool is idle.
+  NSThread::detachNewThreadWithBlock([weak = weak_from_this(), &in, drainSeconds] {
     std::string line;
     bool tooLong = false;
     auto& loop = NSRunLoop::mainRunLoop();
@@ -646,5 +648,5 @@ void FlutterJSONDriver::serve(std::istream& in, std::function<void()> finished,
             }));
       }
     }));
-  }).detach();
+  }, "json-driver-in");
 }

@@ -1,8 +1,11 @@
 #include "NSThread.h"
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "Dispatch.h"
 #include "Fatal.h"
@@ -57,4 +60,12 @@ void NSThread::sleepForTimeInterval(double seconds) {
 size_t NSThread::sleepingThreadCount() {
   std::lock_guard<std::mutex> lock(sleepersMutex);
   return sleepers;
+}
+
+void NSThread::detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name) {
+  // Linux keeps 15 characters of a thread's name; longer ones are refused whole.
+  std::thread([block = std::move(block), name = name.substr(0, 15)]() mutable {
+    pthread_setname_np(pthread_self(), name.c_str());
+    block();
+  }).detach();
 }

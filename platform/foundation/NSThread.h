@@ -2,9 +2,14 @@
 
 // What a thread can do to itself: sleep. Sleeping reads the platform clock,
 // so under the manual clock a sleeping thread wakes only when a test advances
-// the clock past its deadline.
+// the clock past its deadline. And the one way to start a thread of one's
+// own outside the dispatch queues, for work that blocks for as long as the
+// process runs.
 
 #include <cstddef>
+#include <string>
+
+#include "OnceCallback.h"
 
 class NSThread {
  public:
@@ -18,4 +23,11 @@ class NSThread {
   // Threads inside sleepForTimeInterval whose deadline is already on the
   // clock; tests wait for a sleeper before they advance the manual clock.
   static size_t sleepingThreadCount();
+
+  // Runs `block` on a new detached thread named `name` (at most 15
+  // characters show). For work that blocks on a descriptor for the life of
+  // the process, such as reading standard input: on a dispatch queue it
+  // would hold a worker of the shared pool for good and keep the pool from
+  // ever being idle. Anything else belongs on a queue.
+  static void detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name);
 };

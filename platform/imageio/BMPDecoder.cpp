@@ -33,17 +33,7 @@ bool BMPDecoder::sniff(const uint8_t* d, size_t n, const char*) {
   return n >= 18 && d[0] == 'B' && d[1] == 'M';
 }
 
-CGImageSourceStatus BMPDecoder::onParse() {
-  const Bytes& d = *data_;
-  if (d.size() < 18) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
-  if (d[0] != 'B' || d[1] != 'M') return kCGImageStatusInvalidData;
-  pixelOffset_ = ReadLE32(&d[10]);
-  const uint32_t headerSize = ReadLE32(&d[14]);
-  if (headerSize != 12 && headerSize < 40) return kCGImageStatusInvalidData;
-  if (d.size() < 14 + size_t(headerSize) || (headerSize > 40 && d.size() < 14 + 40 + 16)) {
-    return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
-  }
-  const uint8_t* h = &d[14];
+bool BMPDecoder::readInfoHeader(const uint8_t* h, uint32_t headerSize) {
   int64_t w = 0, ht = 0;
   if (headerSize == 12) {
     w = ReadLE16(h + 4);
@@ -59,58 +49,76 @@ CGImageSourceStatus BMPDecoder::onParse() {
   }
   topDown_ = ht < 0;
   if (ht < 0) ht = -ht;
-  if (w <= 0 || !ImageSizeAllowed(uint64_t(w), uint64_t(ht))) return kCGImageStatusInvalidData;
+  if (w <= 0 || !ImageSizeAllowed(uint64_t(w), uint64_t(ht))) return false;
   width_ = uint32_t(w);
   height_ = uint32_t(ht);
   const bool paletted = bitCount_ == 1 || bitCount_ == 4 || bitCount_ == 8;
   const bool rle = compression_ == kRLE8 || compression_ == kRLE4;
   const bool validDepth = paletted || bitCount_ == 16 || bitCount_ == 24 || bitCount_ == 32;
-  if (!validDepth || (compression_ == kRLE8 && bitCount_ != 8) ||
-      (compression_ == kRLE4 && bitCount_ != 4) ||
-      (compression_ != kRGB && !rle && compression_ != kBitfields &&
-       compression_ != kAlphaBitfields) ||
-      ((compression_ == kBitfields || compression_ == kAlphaBitfields) && bitCount_ != 16 &&
-       bitCount_ != 32) ||
-      (rle && topDown_)) {
-    return kCGImageStatusInvalidData;
+  return validDepth && !(compression_ == kRLE8 && bitCount_ != 8) &&
+         !(compression_ == kRLE4 && bitCount_ != 4) &&
+         !(compression_ != kRGB && !rle && compression_ != kBitfields &&
+           compression_ != kAlphaBitfields) &&
+         !((compression_ == kBitfields || compression_ == kAlphaBitfields) && bitCount_ != 16 &&
+           bitCount_ != 32) &&
+         !(rle && topDown_);
+}
+
+// Channel masks: given after the header (or in it, from version 2 on).
+bool BMPDecoder::readMasks(const uint8_t* h, uint32_t headerSize, size_t dataSize) {
+  if (bitCount_ != 16 && bitCount_ != 32) return true;
+  if (compression_ == kBitfields || compression_ == kAlphaBitfields) {
+    if (headerSize == 12 || dataSize < 14 + 40 + 12) return false;
+    const uint8_t* m = h + 40;
+    setMask(red_, ReadLE32(m));
+    setMask(green_, ReadLE32(m + 4));
+    setMask(blue_, ReadLE32(m + 8));
+    const bool alphaGiven = headerSize >= 56 || compression_ == kAlphaBitfields;
+    if (alphaGiven && dataSize >= 14 + 40 + 16) setMask(alpha_, ReadLE32(m + 12));
+  } else if (bitCount_ == 16) {
+    setMask(red_, 0x7C00);
+    setMask(green_, 0x03E0);
+    setMask(blue_, 0x001F);
+  } else {
+    setMask(red_, 0x00FF0000);
+    setMask(green_, 0x0000FF00);
+    setMask(blue_, 0x000000FF);
   }
+  return true;
+}
+
+void BMPDecoder::readPalette(const Bytes& d, uint32_t headerSize) {
+  const size_t entry = headerSize == 12 ? 3 : 4;
+  uint32_t colors = headerSize == 12 ? 0 : ReadLE32(&d[14] + 32);
+  if (colors == 0 || colors > (1u << bitCount_)) colors = 1u << bitCount_;
+  size_t start = 14 + headerSize;
+  if (compression_ == kBitfields) start += 12;
+  palette_.assign(256, Pack(0, 0, 0, 255));
+  for (uint32_t i = 0; i < colors && start + (i + 1) * entry <= d.size(); ++i) {
+    const uint8_t* p = &d[start + i * entry];
+    palette_[i] = Pack(p[2], p[1], p[0], 255);
+  }
+}
+
+CGImageSourceStatus BMPDecoder::onParse() {
+  const Bytes& d = *data_;
+  const CGImageSourceStatus headerStatus =
+      complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
+  if (d.size() < 18) return headerStatus;
+  if (d[0] != 'B' || d[1] != 'M') return kCGImageStatusInvalidData;
+  pixelOffset_ = ReadLE32(&d[10]);
+  const uint32_t headerSize = ReadLE32(&d[14]);
+  if (headerSize != 12 && headerSize < 40) return kCGImageStatusInvalidData;
+  if (d.size() < 14 + size_t(headerSize) || (headerSize > 40 && d.size() < 14 + 40 + 16)) {
+    return headerStatus;
+  }
+  const uint8_t* h = &d[14];
+  if (!readInfoHeader(h, headerSize)) return kCGImageStatusInvalidData;
   if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kPixelSlack)) {
     return ImageStatusUntilDataCouldHold(complete_);
   }
-  // Channel masks: given after the header (or in it, from version 2 on).
-  if (bitCount_ == 16 || bitCount_ == 32) {
-    if (compression_ == kBitfields || compression_ == kAlphaBitfields) {
-      if (headerSize == 12 || d.size() < 14 + 40 + 12) {
-        return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
-      }
-      const uint8_t* m = h + 40;
-      setMask(red_, ReadLE32(m));
-      setMask(green_, ReadLE32(m + 4));
-      setMask(blue_, ReadLE32(m + 8));
-      const bool alphaGiven = headerSize >= 56 || compression_ == kAlphaBitfields;
-      if (alphaGiven && d.size() >= 14 + 40 + 16) setMask(alpha_, ReadLE32(m + 12));
-    } else if (bitCount_ == 16) {
-      setMask(red_, 0x7C00);
-      setMask(green_, 0x03E0);
-      setMask(blue_, 0x001F);
-    } else {
-      setMask(red_, 0x00FF0000);
-      setMask(green_, 0x0000FF00);
-      setMask(blue_, 0x000000FF);
-    }
-  }
-  if (paletted) {
-    const size_t entry = headerSize == 12 ? 3 : 4;
-    uint32_t colors = headerSize == 12 ? 0 : ReadLE32(h + 32);
-    if (colors == 0 || colors > (1u << bitCount_)) colors = 1u << bitCount_;
-    size_t start = 14 + headerSize;
-    if (compression_ == kBitfields) start += 12;
-    palette_.assign(256, Pack(0, 0, 0, 255));
-    for (uint32_t i = 0; i < colors && start + (i + 1) * entry <= d.size(); ++i) {
-      const uint8_t* p = &d[start + i * entry];
-      palette_[i] = Pack(p[2], p[1], p[0], 255);
-    }
-  }
+  if (!readMasks(h, headerSize, d.size())) return headerStatus;
+  if (bitCount_ == 1 || bitCount_ == 4 || bitCount_ == 8) readPalette(d, headerSize);
   if (pixelOffset_ >= d.size())
     return complete_ ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
   return complete_ ? kCGImageStatusComplete : kCGImageStatusIncomplete;

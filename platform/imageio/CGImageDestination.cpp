@@ -10,6 +10,7 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 #include "platform/imageio/internal/JPEGMetadataWriter.h"
+#include "platform/imageio/internal/PNGBandWriter.h"
 
 class CGImageDestination : public NSObject {
  public:
@@ -28,8 +29,12 @@ class CGImageDestination : public NSObject {
  private:
   struct Pending {
     ImageBitmap bitmap;
+    // A large opaque image whose rows the encoder reads in place; `bitmap`
+    // then holds its size alone until something needs its pixels copied.
+    CGImageRef inPlace;
     Value properties;
   };
+  bool readsInPlace(const CGImageRef& image) const;
   bool encode(Bytes& out);
   bool encodeAtQuality(const std::vector<EncodeFrame>& frames, EncodeSettings settings,
                        double quality, Bytes& out) const;
@@ -110,10 +115,28 @@ void CGImageDestination::setProperties(const Value& properties) {
   for (const auto& [k, v] : properties.asMap()) ValueMapSet(properties_, k, v);
 }
 
+// A single large PNG whose rows are R, G, B and a byte that says nothing:
+// the band writer reads them as they are, sparing a copy of the whole frame.
+bool CGImageDestination::readsInPlace(const CGImageRef& image) const {
+  if (!image || type_ != "public.png" || declaredCount_ != 1) return false;
+  const CGImageAlphaInfo alpha = image->alphaInfo();
+  const uint64_t w = image->width(), h = image->height();
+  const auto data = image->pixelData();
+  return image->bitsPerComponent() == 8 && image->bitsPerPixel() == 32 &&
+         image->byteOrder() != kCGBitmapByteOrder32Little &&
+         (alpha == kCGImageAlphaNoneSkipLast || alpha == kCGImageAlphaNone) &&
+         w * h >= kPNGBandWriterMinPixels && ImageSizeAllowed(w, h) && data &&
+         data->size() >= CGImage::requiredBytes(h, 32, w, image->bytesPerRow());
+}
+
 void CGImageDestination::addImage(const CGImageRef& image, const Value& properties) {
   if (finalized_) return;
   Pending p;
-  if (images_.size() >= declaredCount_ || !ImageBitmapFromCGImage(image, p.bitmap)) {
+  if (images_.size() < declaredCount_ && readsInPlace(image)) {
+    p.inPlace = image;
+    p.bitmap.width = uint32_t(image->width());
+    p.bitmap.height = uint32_t(image->height());
+  } else if (images_.size() >= declaredCount_ || !ImageBitmapFromCGImage(image, p.bitmap)) {
     failed_ = true;
     return;
   }
@@ -181,7 +204,13 @@ bool CGImageDestination::encode(Bytes& out) {
     EncodeFrame f;
     f.bitmap = std::move(p.bitmap);  // finalize runs once
     f.delay = FrameDelay(p.properties, animation);
-    if (maxSize && maxSize->isNumber() && maxSize->asDouble() > 0) {
+    const bool resize = maxSize && maxSize->isNumber() && maxSize->asDouble() > 0;
+    if (p.inPlace && resize) {
+      if (!ImageBitmapFromCGImage(p.inPlace, f.bitmap)) return false;
+    } else if (p.inPlace) {
+      f.rows = EncodeRows{p.inPlace->pixelData(), p.inPlace->bytesPerRow()};
+    }
+    if (resize) {
       uint32_t w = 0, h = 0;
       ImageBitmapFitSize(f.bitmap.width, f.bitmap.height, maxSize->asDouble(), w, h);
       f.bitmap = ImageBitmapResized(f.bitmap, w, h);

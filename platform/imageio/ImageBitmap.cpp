@@ -245,6 +245,86 @@ std::shared_ptr<CGImage> ImageBitmapMakeCGImage(ImageBitmap bitmap, const std::s
   return image;
 }
 
+namespace {
+
+// Where a CGImage's pixel keeps each channel, and what its alpha means.
+struct PixelLayout {
+  size_t bpp;  // bytes per pixel: 3 or 4
+  int r = 0, g = 1, b = 2, a = 3;  // byte positions within one pixel in memory
+  bool little, first, hasAlpha, premultiplied;
+};
+
+PixelLayout PixelLayoutOf(const CGImage& image) {
+  const CGImageAlphaInfo alpha = image.alphaInfo();
+  PixelLayout p;
+  p.bpp = image.bitsPerPixel() / 8;
+  p.little = image.byteOrder() == kCGBitmapByteOrder32Little && p.bpp == 4;
+  p.first = alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaFirst ||
+            alpha == kCGImageAlphaNoneSkipFirst;
+  p.hasAlpha = alpha == kCGImageAlphaPremultipliedLast || alpha == kCGImageAlphaPremultipliedFirst ||
+               alpha == kCGImageAlphaLast || alpha == kCGImageAlphaFirst;
+  p.premultiplied =
+      alpha == kCGImageAlphaPremultipliedLast || alpha == kCGImageAlphaPremultipliedFirst;
+  if (p.bpp == 4 && p.first) {
+    p.a = 0;
+    p.r = 1;
+    p.g = 2;
+    p.b = 3;
+  }
+  if (p.little) {
+    p.r = 3 - p.r;
+    p.g = 3 - p.g;
+    p.b = 3 - p.b;
+    p.a = 3 - p.a;
+  }
+  return p;
+}
+
+// The layout this module produces (RGBA in memory, straight or opaque) needs
+// no per-channel work: rows are copied, and alpha made opaque when there is
+// none.
+void CopyRGBARows(const Bytes& data, size_t bpr, bool hasAlpha, ImageBitmap& out) {
+  const size_t total = size_t(out.width) * out.height * 4;
+  if (bpr == out.bytesPerRow()) {
+    out.pixels.assign(data.begin(), data.begin() + total);
+  } else {
+    out.pixels.resize(total);
+    for (uint32_t y = 0; y < out.height; ++y) {
+      std::memcpy(out.row(y), data.data() + size_t(y) * bpr, out.bytesPerRow());
+    }
+  }
+  if (!hasAlpha) {
+    // Whole words, so the compiler vectorises it: the fourth byte is alpha.
+    static_assert(std::endian::native == std::endian::little);
+    uint32_t* words = reinterpret_cast<uint32_t*>(out.pixels.data());
+    const size_t count = out.pixels.size() / 4;
+    for (size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
+  }
+}
+
+// Any other layout, pixel by pixel: channels reordered, alpha made straight.
+void ConvertRows(const Bytes& data, size_t bpr, const PixelLayout& p, ImageBitmap& out) {
+  out.pixels.resize(size_t(out.width) * out.height * 4);
+  for (uint32_t y = 0; y < out.height; ++y) {
+    const uint8_t* s = data.data() + size_t(y) * bpr;
+    uint8_t* d = out.row(y);
+    for (uint32_t x = 0; x < out.width; ++x, s += p.bpp, d += 4) {
+      const uint8_t av = p.hasAlpha ? s[p.a] : 255;
+      d[0] = s[p.r];
+      d[1] = s[p.g];
+      d[2] = s[p.b];
+      d[3] = av;
+      if (p.premultiplied && av != 255) {
+        for (int c = 0; c < 3; ++c) {
+          d[c] = av == 0 ? 0 : uint8_t(std::min(255, (d[c] * 255 + av / 2) / av));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
 bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& out) {
   if (!image || image->bitsPerComponent() != 8 ||
       (image->bitsPerPixel() != 32 && image->bitsPerPixel() != 24) ||
@@ -253,76 +333,19 @@ bool ImageBitmapFromCGImage(const std::shared_ptr<CGImage>& image, ImageBitmap& 
   }
   out.width = uint32_t(image->width());
   out.height = uint32_t(image->height());
-  const size_t total = size_t(out.width) * out.height * 4;
   const auto data = image->pixelData();
-  const size_t bpr = image->bytesPerRow(), bpp = image->bitsPerPixel() / 8;
+  const size_t bpr = image->bytesPerRow();
   if (!data || data->size() < CGImage::requiredBytes(image->height(), image->bitsPerPixel(),
                                                      image->width(), bpr)) {
     return false;
   }
-  const CGImageAlphaInfo alpha = image->alphaInfo();
-  const bool little = image->byteOrder() == kCGBitmapByteOrder32Little && bpp == 4;
-  const bool first = alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaFirst ||
-                     alpha == kCGImageAlphaNoneSkipFirst;
-  const bool hasAlpha = alpha == kCGImageAlphaPremultipliedLast ||
-                        alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaLast ||
-                        alpha == kCGImageAlphaFirst;
-  const bool premultiplied =
-      alpha == kCGImageAlphaPremultipliedLast || alpha == kCGImageAlphaPremultipliedFirst;
-  if (alpha == kCGImageAlphaOnly) return false;
-  // Byte positions of R, G, B, A within one pixel in memory.
-  int r = 0, g = 1, b = 2, a = 3;
-  if (bpp == 4 && first) {
-    a = 0;
-    r = 1;
-    g = 2;
-    b = 3;
-  }
-  if (little) {
-    r = 3 - r;
-    g = 3 - g;
-    b = 3 - b;
-    a = 3 - a;
-  }
-  out.hasAlpha = hasAlpha;
-  // The layout this module produces (RGBA in memory, straight or opaque)
-  // needs no per-channel work.
-  if (bpp == 4 && !little && !first && !premultiplied) {
-    if (bpr == out.bytesPerRow()) {
-      out.pixels.assign(data->begin(), data->begin() + total);
-    } else {
-      out.pixels.resize(total);
-    }
-    for (uint32_t y = 0; y < out.height; ++y) {
-      if (bpr != out.bytesPerRow()) {
-        std::memcpy(out.row(y), data->data() + size_t(y) * bpr, out.bytesPerRow());
-      }
-    }
-    if (!hasAlpha) {
-      // Whole words, so the compiler vectorises it: the fourth byte is alpha.
-      static_assert(std::endian::native == std::endian::little);
-      uint32_t* words = reinterpret_cast<uint32_t*>(out.pixels.data());
-      const size_t count = out.pixels.size() / 4;
-      for (size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
-    }
-    return true;
-  }
-  out.pixels.resize(total);
-  for (uint32_t y = 0; y < out.height; ++y) {
-    const uint8_t* s = data->data() + size_t(y) * bpr;
-    uint8_t* d = out.row(y);
-    for (uint32_t x = 0; x < out.width; ++x, s += bpp, d += 4) {
-      const uint8_t av = hasAlpha ? s[a] : 255;
-      d[0] = s[r];
-      d[1] = s[g];
-      d[2] = s[b];
-      d[3] = av;
-      if (premultiplied && av != 255) {
-        for (int c = 0; c < 3; ++c) {
-          d[c] = av == 0 ? 0 : uint8_t(std::min(255, (d[c] * 255 + av / 2) / av));
-        }
-      }
-    }
+  if (image->alphaInfo() == kCGImageAlphaOnly) return false;
+  const PixelLayout layout = PixelLayoutOf(*image);
+  out.hasAlpha = layout.hasAlpha;
+  if (layout.bpp == 4 && !layout.little && !layout.first && !layout.premultiplied) {
+    CopyRGBARows(*data, bpr, layout.hasAlpha, out);
+  } else {
+    ConvertRows(*data, bpr, layout, out);
   }
   return true;
 }

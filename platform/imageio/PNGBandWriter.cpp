@@ -29,7 +29,7 @@ struct Band {
 };
 
 struct BandJob {
-  const ImageBitmap* bitmap = nullptr;
+  PNGBandWriterRows rows;
   uint32_t bytesPerPixel = 3;
   uint32_t rowsPerBand = 1;
   std::vector<Band> bands;
@@ -37,13 +37,13 @@ struct BandJob {
 };
 
 // The row in the file's pixel layout: RGBA as it is, RGB without the fourth byte.
-void PackRow(const ImageBitmap& bitmap, uint32_t y, uint32_t bytesPerPixel, uint8_t* out) {
-  const uint8_t* src = bitmap.row(y);
+void PackRow(const PNGBandWriterRows& rows, uint32_t y, uint32_t bytesPerPixel, uint8_t* out) {
+  const uint8_t* src = rows.base + size_t(y) * rows.stride;
   if (bytesPerPixel == 4) {
-    std::copy(src, src + bitmap.bytesPerRow(), out);
+    std::copy(src, src + size_t(rows.width) * 4, out);
     return;
   }
-  for (uint32_t x = 0; x < bitmap.width; ++x, src += 4, out += 3) {
+  for (uint32_t x = 0; x < rows.width; ++x, src += 4, out += 3) {
     out[0] = src[0];
     out[1] = src[1];
     out[2] = src[2];
@@ -74,20 +74,20 @@ void PaethRow(const uint8_t* row, const uint8_t* above, size_t length, uint32_t 
 // Filters and deflates one band into a raw deflate stream that ends on a
 // byte boundary (sync flush) and, for the last band, with the final block.
 bool EncodeBand(const BandJob& job, size_t index, Band& band) {
-  const ImageBitmap& bitmap = *job.bitmap;
+  const PNGBandWriterRows& rows = job.rows;
   const uint32_t first = uint32_t(index * job.rowsPerBand);
-  const uint32_t end = std::min<uint32_t>(bitmap.height, first + job.rowsPerBand);
-  const bool last = end == bitmap.height;
-  const size_t rowBytes = size_t(bitmap.width) * job.bytesPerPixel;
+  const uint32_t end = std::min<uint32_t>(rows.height, first + job.rowsPerBand);
+  const bool last = end == rows.height;
+  const size_t rowBytes = size_t(rows.width) * job.bytesPerPixel;
 
   Bytes packed[2] = {Bytes(rowBytes), Bytes(rowBytes)};
   Bytes filtered(size_t(end - first) * (rowBytes + 1));
   bool haveAbove = first > 0;
-  if (haveAbove) PackRow(bitmap, first - 1, job.bytesPerPixel, packed[1].data());
+  if (haveAbove) PackRow(rows, first - 1, job.bytesPerPixel, packed[1].data());
   for (uint32_t y = first; y < end; ++y) {
     Bytes& row = packed[(y - first) % 2];
     const Bytes& above = packed[(y - first + 1) % 2];
-    PackRow(bitmap, y, job.bytesPerPixel, row.data());
+    PackRow(rows, y, job.bytesPerPixel, row.data());
     PaethRow(row.data(), haveAbove ? above.data() : nullptr, rowBytes, job.bytesPerPixel,
              filtered.data() + size_t(y - first) * (rowBytes + 1));
     haveAbove = true;
@@ -133,12 +133,12 @@ void EncodeAllBands(const std::shared_ptr<BandJob>& job) {
   dispatch_group_wait(group, DISPATCH_TIME_FOREVER);
 }
 
-void AppendHeader(const ImageBitmap& bitmap, const PNGBandWriterHead& head, Bytes& out) {
+void AppendHeader(const PNGBandWriterRows& rows, const PNGBandWriterHead& head, Bytes& out) {
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   out.assign(kSignature, kSignature + 8);
   Bytes ihdr;
-  AppendBE32(ihdr, bitmap.width);
-  AppendBE32(ihdr, bitmap.height);
+  AppendBE32(ihdr, rows.width);
+  AppendBE32(ihdr, rows.height);
   // 8 bits per sample, RGB or RGBA, deflate, adaptive filtering, no interlace.
   ihdr.insert(ihdr.end(), {8, uint8_t(head.alpha ? 6 : 2), 0, 0, 0});
   AppendPNGChunk(out, "IHDR", ihdr.data(), ihdr.size());
@@ -156,17 +156,20 @@ void AppendHeader(const ImageBitmap& bitmap, const PNGBandWriterHead& head, Byte
 
 }  // namespace
 
-bool PNGBandWriterWrite(const ImageBitmap& bitmap, const PNGBandWriterHead& head, Bytes& out) {
-  if (bitmap.empty()) return false;
+bool PNGBandWriterWrite(const PNGBandWriterRows& rows, const PNGBandWriterHead& head, Bytes& out) {
+  if (rows.width == 0 || rows.height == 0 || !rows.base) return false;
   auto job = std::make_shared<BandJob>();
-  job->bitmap = &bitmap;
+  job->rows = rows;
   job->bytesPerPixel = head.alpha ? 4 : 3;
-  const size_t rowBytes = size_t(bitmap.width) * job->bytesPerPixel + 1;
-  job->rowsPerBand = uint32_t(std::clamp<size_t>(kBandBytes / rowBytes, 1, bitmap.height));
-  job->bands.resize((bitmap.height + job->rowsPerBand - 1) / job->rowsPerBand);
+  const size_t rowBytes = size_t(rows.width) * job->bytesPerPixel + 1;
+  job->rowsPerBand = uint32_t(std::clamp<size_t>(kBandBytes / rowBytes, 1, rows.height));
+  job->bands.resize((rows.height + job->rowsPerBand - 1) / job->rowsPerBand);
   EncodeAllBands(job);
 
-  AppendHeader(bitmap, head, out);
+  AppendHeader(rows, head, out);
+  size_t total = out.size() + 12;  // IEND
+  for (const Band& band : job->bands) total += band.deflated.size() + 12 + 6;
+  out.reserve(total);
   // The zlib stream: its header (deflate, 32 KiB window, fastest level), the
   // bands in order, one IDAT each, and the checksum of all filtered bytes.
   uLong adler = 1;

@@ -30,21 +30,26 @@ void OnWarning(png_structp, png_const_charp) {}
 
 uint32_t PixelsPerMetre(double dpi) { return png_uint_32(std::lround(dpi / 0.0254)); }
 
+bool WriteBands(const PNGBandWriterRows& rows, bool alpha, const EncodeSettings* settings, Bytes& out) {
+  PNGBandWriterHead head;
+  head.alpha = alpha;
+  Bytes exif;
+  if (settings) {
+    if (settings->dpiWidth > 0 && settings->dpiHeight > 0) {
+      head.dpmX = PixelsPerMetre(settings->dpiWidth);
+      head.dpmY = PixelsPerMetre(settings->dpiHeight);
+    }
+    exif = ExifWrite(settings->metadata, settings->orientation);
+    head.exif = &exif;
+  }
+  return PNGBandWriterWrite(rows, head, out);
+}
+
 // One PNG stream; `extra` chunks (eXIf) are written when given.
 bool WritePNG(const ImageBitmap& bitmap, bool alpha, const EncodeSettings* settings, Bytes& out) {
   if (uint64_t(bitmap.width) * bitmap.height >= kPNGBandWriterMinPixels) {
-    PNGBandWriterHead head;
-    head.alpha = alpha;
-    Bytes exif;
-    if (settings) {
-      if (settings->dpiWidth > 0 && settings->dpiHeight > 0) {
-        head.dpmX = PixelsPerMetre(settings->dpiWidth);
-        head.dpmY = PixelsPerMetre(settings->dpiHeight);
-      }
-      exif = ExifWrite(settings->metadata, settings->orientation);
-      head.exif = &exif;
-    }
-    return PNGBandWriterWrite(bitmap, head, out);
+    return WriteBands({bitmap.width, bitmap.height, bitmap.pixels.data(), bitmap.bytesPerRow()}, alpha,
+                      settings, out);
   }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
   if (!png) return false;
@@ -160,6 +165,12 @@ bool WriteAPNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
 }  // namespace
 
 bool EncodePNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings, Bytes& out) {
+  if (frames.size() == 1 && frames[0].rows) {
+    const EncodeFrame& f = frames[0];
+    if (!f.rows->data) return false;
+    return WriteBands({f.bitmap.width, f.bitmap.height, f.rows->data->data(), f.rows->stride}, false,
+                      &settings, out);
+  }
   const bool alpha = std::any_of(frames.begin(), frames.end(),
                                  [](const EncodeFrame& f) { return f.bitmap.hasAlpha; });
   if (frames.size() == 1) return WritePNG(frames[0].bitmap, alpha, &settings, out);

@@ -545,99 +545,129 @@ bool sameFile(const PHAssetRecord& record, const FoundFile& f) {
 
 }  // namespace
 
-PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWritten) {
-  QX_DCHECK_SEQUENCE(scanSequence_);
+// One scan: what the folder holds, reconciled with what the store knew.
+// Runs on the store's scan sequence; everything after the read-ahead runs
+// under the store's mutex.
+struct PHLibraryStore::Scan {
+  Scan(PHLibraryStore& owner, const std::set<std::string>& written)
+      : store(owner), beingWritten(written) {}
+
+  PHLibraryStore& store;
+  const std::set<std::string>& beingWritten;
   std::vector<FoundFile> files, folders;
-  walk(root_, "", files, folders);
+  // Metadata read before the lock, by path; nothing: not a readable file.
+  std::map<std::string, std::optional<PHAssetRecord>> readAhead;
+  // Records whose file left its path, by inode and size: moved, or gone.
+  std::map<std::pair<uint64_t, int64_t>, PHAssetRecord> vanished;
+  // Identifiers promised for files being written, by path (loadReservations).
+  std::map<std::string, std::string> reservations;
+  double now = 0;
 
   // Metadata is read before the index is locked, for the files that are new
   // or rewritten by what this process knew: reading thousands of files
   // under the lock would stall every other process sharing the index.
-  std::map<std::string, std::optional<PHAssetRecord>> readAhead;
-  {
+  void readMetadataAhead() {
     std::set<std::tuple<uint64_t, int64_t, int64_t>> knownFiles;
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (auto& [path, record] : byPath_) knownFiles.insert({record.inode, record.fileSize, record.mtimeNs});
-    lock.unlock();
+    {
+      std::lock_guard<std::mutex> lock(store.mutex_);
+      for (auto& [path, record] : store.byPath_) {
+        knownFiles.insert({record.inode, record.fileSize, record.mtimeNs});
+      }
+    }
     for (auto& f : files) {
       if (beingWritten.count(f.relativePath)) continue;
       if (knownFiles.count({f.st.st_ino, f.st.st_size, nanoseconds(f.st.st_mtim)})) continue;
       PHAssetRecord fresh;
       auto& slot = readAhead[f.relativePath];
-      if (PHReadFileMetadata(root_ + "/" + f.relativePath, f.name, fresh)) slot = std::move(fresh);
+      if (PHReadFileMetadata(store.root_ + "/" + f.relativePath, f.name, fresh)) {
+        slot = std::move(fresh);
+      }
     }
   }
-
-  std::lock_guard<std::mutex> lock(mutex_);
-  const bool writing = beginReconcile();
-  // Read under the write lock, so a reservation and the file written after
-  // it are seen together.
-  const std::map<std::string, std::string> reservations = loadReservations();
-  // The platform clock, so that dates of addition follow it like every
-  // other date the library hands out.
-  double now = PlatformClock::wallNow();
 
   // Albums: kept by path, else by inode (a renamed folder), else new.
-  std::map<std::string, PHAlbumRecord> albums;
-  std::map<uint64_t, PHAlbumRecord> goneAlbums;
-  std::set<std::string> folderPaths;
-  for (auto& f : folders) folderPaths.insert(f.relativePath);
-  for (auto& [path, album] : albumsByPath_) {
-    if (!folderPaths.count(path)) goneAlbums[album.inode] = album;
-  }
-  for (auto& f : folders) {
-    uint64_t inode = f.st.st_ino;
-    auto known = albumsByPath_.find(f.relativePath);
-    PHAlbumRecord album;
-    if (known != albumsByPath_.end() && known->second.inode == inode) {
-      album = known->second;
-    } else if (auto moved = goneAlbums.find(inode); moved != goneAlbums.end()) {
-      album = moved->second;
-      goneAlbums.erase(moved);
-    } else {
-      album.localIdentifier = NSRandomUUIDString() + "/L0/040";
+  void reconcileAlbums() {
+    std::map<std::string, PHAlbumRecord> albums;
+    std::map<uint64_t, PHAlbumRecord> goneAlbums;
+    std::set<std::string> folderPaths;
+    for (auto& f : folders) folderPaths.insert(f.relativePath);
+    for (auto& [path, album] : store.albumsByPath_) {
+      if (!folderPaths.count(path)) goneAlbums[album.inode] = album;
     }
-    album.relativePath = f.relativePath;
-    album.title = f.name;
-    album.inode = inode;
-    if (known == albumsByPath_.end() || known->second.localIdentifier != album.localIdentifier ||
-        known->second.title != album.title || known->second.inode != album.inode) {
-      if (known != albumsByPath_.end() && known->second.localIdentifier != album.localIdentifier) {
-        deleteAlbum(known->second.localIdentifier);
+    for (auto& f : folders) {
+      uint64_t inode = f.st.st_ino;
+      auto known = store.albumsByPath_.find(f.relativePath);
+      const bool isKnown = known != store.albumsByPath_.end();
+      PHAlbumRecord album;
+      if (isKnown && known->second.inode == inode) {
+        album = known->second;
+      } else if (auto moved = goneAlbums.find(inode); moved != goneAlbums.end()) {
+        album = moved->second;
+        goneAlbums.erase(moved);
+      } else {
+        album.localIdentifier = NSRandomUUIDString() + "/L0/040";
       }
-      writeAlbum(album);
+      album.relativePath = f.relativePath;
+      album.title = f.name;
+      album.inode = inode;
+      if (!isKnown || known->second.localIdentifier != album.localIdentifier ||
+          known->second.title != album.title || known->second.inode != album.inode) {
+        if (isKnown && known->second.localIdentifier != album.localIdentifier) {
+          store.deleteAlbum(known->second.localIdentifier);
+        }
+        store.writeAlbum(album);
+      }
+      albums[album.relativePath] = album;
     }
-    albums[album.relativePath] = album;
+    for (auto& [inode, album] : goneAlbums) store.deleteAlbum(album.localIdentifier);
+    store.albumsByPath_ = std::move(albums);
   }
-  for (auto& [inode, album] : goneAlbums) deleteAlbum(album.localIdentifier);
-  albumsByPath_ = std::move(albums);
 
-  // Assets: unchanged files keep their record; rewritten ones are read
-  // again under the same identifier; a file that vanished from one path and
-  // appeared at another with the same inode and size was moved.
-  std::map<std::string, PHAssetRecord> assets;
-  std::set<std::string> seen;
-  for (auto& f : files) seen.insert(f.relativePath);
-  std::map<std::pair<uint64_t, int64_t>, PHAssetRecord> vanished;
-  for (auto& [path, record] : byPath_) {
-    if (!seen.count(path)) vanished[{record.inode, record.fileSize}] = record;
-  }
-  for (auto& f : files) {
-    std::string abs = root_ + "/" + f.relativePath;
-    int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
-    auto known = byPath_.find(f.relativePath);
-    if (beingWritten.count(f.relativePath)) {
-      // Half a file is no asset yet: it shows (or changes) once written.
-      if (known != byPath_.end()) assets[f.relativePath] = known->second;
-      continue;
+  // A file read for the first time (or rewritten): its metadata under the
+  // identifier it was promised, had, or a new one. False when it is no
+  // readable image or video.
+  bool freshRecord(const FoundFile& f, const std::string& abs, PHAssetRecord& record) {
+    PHAssetRecord fresh;
+    if (auto ahead = readAhead.find(f.relativePath); ahead != readAhead.end()) {
+      if (!ahead->second) return false;
+      fresh = *ahead->second;
+    } else if (!PHReadFileMetadata(abs, f.name, fresh)) {
+      return false;
     }
-    PHAssetRecord record;
-    bool dirty = true;
-    auto reservation = reservations.find(f.relativePath);
-    const bool reserved = reservation != reservations.end();
-    if (known != byPath_.end() && sameFile(known->second, f)) {
+    auto known = store.byPath_.find(f.relativePath);
+    if (auto reservation = reservations.find(f.relativePath); reservation != reservations.end()) {
+      // A change request wrote this file after the path was free: the
+      // identifier its caller holds names it, and a record still kept
+      // for the path is of a file that is gone.
+      fresh.localIdentifier = reservation->second;
+      store.dropReservation(f.relativePath);
+      if (known != store.byPath_.end()) store.deleteRecord(known->second.localIdentifier);
+    } else if (known != store.byPath_.end()) {
+      fresh.localIdentifier = known->second.localIdentifier;
+      fresh.addedDate = known->second.addedDate;
+    } else {
+      fresh.localIdentifier = newLocalIdentifier();
+    }
+    if (fresh.addedDate == 0) fresh.addedDate = now;
+    if (fresh.creationDate == 0) fresh.creationDate = static_cast<double>(f.st.st_mtim.tv_sec);
+    fresh.favorite = readFavorite(abs);
+    record = std::move(fresh);
+    return true;
+  }
+
+  // The record of one file that is not being written: unchanged files keep
+  // theirs (their favourite mark read again when the inode changed);
+  // rewritten ones are read again under the same identifier; a file that
+  // vanished from one path and appeared at another with the same inode and
+  // size was moved. False when the file is no asset.
+  bool recordOf(const FoundFile& f, PHAssetRecord& record, bool& dirty) {
+    const std::string abs = store.root_ + "/" + f.relativePath;
+    const int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
+    auto known = store.byPath_.find(f.relativePath);
+    dirty = true;
+    if (known != store.byPath_.end() && sameFile(known->second, f)) {
       // Already indexed as it is: a reservation left for it is stale.
-      if (reserved) dropReservation(f.relativePath);
+      if (reservations.count(f.relativePath)) store.dropReservation(f.relativePath);
       record = known->second;
       dirty = false;
       if (record.ctimeNs != ctime) {
@@ -647,78 +677,108 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
         record.ctimeNs = ctime;
         dirty = true;
       }
-    } else if (auto moved = vanished.find({f.st.st_ino, f.st.st_size});
-               known == byPath_.end() && moved != vanished.end() && moved->second.mtimeNs == mtime) {
+      return true;
+    }
+    if (auto moved = vanished.find({f.st.st_ino, f.st.st_size});
+        known == store.byPath_.end() && moved != vanished.end() && moved->second.mtimeNs == mtime) {
       record = moved->second;
       vanished.erase(moved);
-      deleteRecord(record.localIdentifier);
+      store.deleteRecord(record.localIdentifier);
       // Favourited or not on the way: the mark travels with the file.
       const bool favorite = readFavorite(abs);
       if (favorite != record.favorite) record.modificationDate = now;
       record.favorite = favorite;
-    } else {
-      PHAssetRecord fresh;
-      if (auto ahead = readAhead.find(f.relativePath); ahead != readAhead.end()) {
-        if (!ahead->second) continue;
-        fresh = *ahead->second;
-      } else if (!PHReadFileMetadata(abs, f.name, fresh)) {
+      return true;
+    }
+    return freshRecord(f, abs, record);
+  }
+
+  void reconcileAssets() {
+    std::map<std::string, PHAssetRecord> assets;
+    std::set<std::string> seen;
+    for (auto& f : files) seen.insert(f.relativePath);
+    for (auto& [path, record] : store.byPath_) {
+      if (!seen.count(path)) vanished[{record.inode, record.fileSize}] = record;
+    }
+    for (auto& f : files) {
+      if (beingWritten.count(f.relativePath)) {
+        // Half a file is no asset yet: it shows (or changes) once written.
+        auto known = store.byPath_.find(f.relativePath);
+        if (known != store.byPath_.end()) assets[f.relativePath] = known->second;
         continue;
       }
-      if (reserved) {
-        // A change request wrote this file after the path was free: the
-        // identifier its caller holds names it, and a record still kept
-        // for the path is of a file that is gone.
-        fresh.localIdentifier = reservation->second;
-        dropReservation(f.relativePath);
-        if (known != byPath_.end()) deleteRecord(known->second.localIdentifier);
-      } else if (known != byPath_.end()) {
-        fresh.localIdentifier = known->second.localIdentifier;
-        fresh.addedDate = known->second.addedDate;
-      } else {
-        fresh.localIdentifier = newLocalIdentifier();
+      PHAssetRecord record;
+      bool dirty = true;
+      if (!recordOf(f, record, dirty)) continue;
+      const int64_t mtime = nanoseconds(f.st.st_mtim);
+      record.relativePath = f.relativePath;
+      record.albumPath = f.albumPath;
+      record.inode = f.st.st_ino;
+      record.fileSize = f.st.st_size;
+      record.mtimeNs = mtime;
+      record.ctimeNs = nanoseconds(f.st.st_ctim);
+      if (dirty) {
+        record.modificationDate =
+            std::max(record.modificationDate, static_cast<double>(mtime) / 1e9);
+        store.writeRecord(record);
       }
-      if (fresh.addedDate == 0) fresh.addedDate = now;
-      if (fresh.creationDate == 0) fresh.creationDate = static_cast<double>(f.st.st_mtim.tv_sec);
-      fresh.favorite = readFavorite(abs);
-      record = std::move(fresh);
+      assets[record.relativePath] = std::move(record);
     }
-    record.relativePath = f.relativePath;
-    record.albumPath = f.albumPath;
-    record.inode = f.st.st_ino;
-    record.fileSize = f.st.st_size;
-    record.mtimeNs = mtime;
-    record.ctimeNs = ctime;
-    if (dirty) {
-      record.modificationDate =
-          std::max(record.modificationDate, static_cast<double>(mtime) / 1e9);
-      writeRecord(record);
+    for (auto& [key, record] : vanished) {
+      if (!assets.count(record.relativePath)) store.deleteRecord(record.localIdentifier);
     }
-    assets[record.relativePath] = std::move(record);
+    store.byPath_ = std::move(assets);
   }
-  for (auto& [key, record] : vanished) {
-    if (!assets.count(record.relativePath)) deleteRecord(record.localIdentifier);
-  }
-  byPath_ = std::move(assets);
-  if (writing) {
-    reconciling_ = false;
-    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+
+  // Ends the write transaction a scan began, if it began one.
+  void commit(bool writing) {
+    if (!writing) return;
+    store.reconciling_ = false;
+    if (sqlite3_exec(store.db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
       os_log_with_type(os_log_create("PhotoLibrary", "index"), OSLogType::Error,
-                       "photo library index at " + indexPath_ + " not written: " + sqlite3_errmsg(db_));
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      dataVersion_ = -1;  // what the index holds is read again next time
+                       "photo library index at " + store.indexPath_ +
+                           " not written: " + sqlite3_errmsg(store.db_));
+      sqlite3_exec(store.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      store.dataVersion_ = -1;  // what the index holds is read again next time
     }
   }
 
-  auto snap = std::make_shared<PHLibrarySnapshot>();
-  snap->root = root_;
-  snap->generation = ++generation_;
-  for (auto& [path, record] : byPath_) snap->assets.push_back(std::make_shared<PHAssetRecord>(record));
-  std::stable_sort(snap->assets.begin(), snap->assets.end(), [](auto& a, auto& b) {
-    if (a->creationDate != b->creationDate) return a->creationDate < b->creationDate;
-    return a->localIdentifier < b->localIdentifier;
-  });
-  for (size_t i = 0; i < snap->assets.size(); ++i) snap->assetIndex[snap->assets[i]->localIdentifier] = i;
-  for (auto& [path, album] : albumsByPath_) snap->albums.push_back(album);
-  snapshot_ = snap;
-  return snap;
+  PHLibrarySnapshotPtr makeSnapshot() {
+    auto snap = std::make_shared<PHLibrarySnapshot>();
+    snap->root = store.root_;
+    snap->generation = ++store.generation_;
+    for (auto& [path, record] : store.byPath_) {
+      snap->assets.push_back(std::make_shared<PHAssetRecord>(record));
+    }
+    std::stable_sort(snap->assets.begin(), snap->assets.end(), [](auto& a, auto& b) {
+      if (a->creationDate != b->creationDate) return a->creationDate < b->creationDate;
+      return a->localIdentifier < b->localIdentifier;
+    });
+    for (size_t i = 0; i < snap->assets.size(); ++i) {
+      snap->assetIndex[snap->assets[i]->localIdentifier] = i;
+    }
+    for (auto& [path, album] : store.albumsByPath_) snap->albums.push_back(album);
+    store.snapshot_ = snap;
+    return snap;
+  }
+};
+
+PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWritten) {
+  QX_DCHECK_SEQUENCE(scanSequence_);
+  Scan scan(*this, beingWritten);
+  walk(root_, "", scan.files, scan.folders);
+  scan.readMetadataAhead();
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool writing = beginReconcile();
+  // Read under the write lock, so a reservation and the file written after
+  // it are seen together.
+  scan.reservations = loadReservations();
+  // The platform clock, so that dates of addition follow it like every
+  // other date the library hands out.
+  scan.now = PlatformClock::wallNow();
+  scan.reconcileAlbums();
+  scan.reconcileAssets();
+  scan.commit(writing);
+  return scan.makeSnapshot();
 }

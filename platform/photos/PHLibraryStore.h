@@ -128,6 +128,8 @@ class PHLibraryStore {
   void deleteRecord(const std::string& identifier);
   void writeAlbum(const PHAlbumRecord& album);
   void deleteAlbum(const std::string& identifier);
+  // The steps of one scan, over the files and folders found.
+  struct Scan;
   // Every reservation, those of other processes too; mutex_ held.
   std::map<std::string, std::string> loadReservations() const;
   // A reservation that has named its file (or gone stale); mutex_ held.

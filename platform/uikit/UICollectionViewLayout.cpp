@@ -85,108 +85,142 @@ struct Axes {
   double main(const CGSize& s) const { return vertical ? s.height : s.width; }
 };
 
-}  // namespace
+// What one section is laid out with: the layout's own values unless the
+// delegate answers for the section.
+struct SectionMetrics {
+  UIEdgeInsets inset;
+  double lineSpacing;
+  double interSpacing;
+  CGSize header;
+  CGSize footer;
+};
 
-double UICollectionViewFlowLayout::layoutSection(int64_t s, double main, double crossExtent) {
-  UICollectionView& cv = *collectionView();
-  auto* flow = dynamic_cast<UICollectionViewDelegateFlowLayout*>(cv.delegate().get());
-  auto* self = this;
-  Axes ax{direction_ == UICollectionViewScrollDirection::Vertical};
-  UIEdgeInsets inset = sectionInset_;
-  double lineSpacing = lineSpacing_;
-  double interSpacing = interitemSpacing_;
-  CGSize header = headerSize_;
-  CGSize footer = footerSize_;
-  if (flow) {
-    inset = flow->collectionViewLayoutInsetForSectionAtIndex(cv, *self, s).value_or(inset);
-    lineSpacing = flow->collectionViewLayoutMinimumLineSpacingForSectionAtIndex(cv, *self, s)
-                      .value_or(lineSpacing);
-    interSpacing = flow->collectionViewLayoutMinimumInteritemSpacingForSectionAtIndex(cv, *self, s)
-                       .value_or(interSpacing);
-    header = flow->collectionViewLayoutReferenceSizeForHeaderInSection(cv, *self, s).value_or(header);
-    footer = flow->collectionViewLayoutReferenceSizeForFooterInSection(cv, *self, s).value_or(footer);
-  }
-  double crossStart = ax.vertical ? inset.left : inset.top;
-  double crossEnd = ax.vertical ? inset.right : inset.bottom;
-  double mainStart = ax.vertical ? inset.top : inset.left;
-  double mainEnd = ax.vertical ? inset.bottom : inset.right;
-  double room = crossExtent - crossStart - crossEnd;
+UICollectionViewLayoutAttributes SupplementaryAttributes(const std::string& kind, int64_t section,
+                                                         const CGRect& frame) {
+  UICollectionViewLayoutAttributes a;
+  a.indexPath = {section, 0};
+  a.representedElementCategory = UICollectionElementCategory::SupplementaryView;
+  a.representedElementKind = kind;
+  a.frame = frame;
+  return a;
+}
 
-  Section section;
-  double begin = main;
-  if (ax.main(header) > 0) {
-    UICollectionViewLayoutAttributes a;
-    a.indexPath = {s, 0};
-    a.representedElementCategory = UICollectionElementCategory::SupplementaryView;
-    a.representedElementKind = UICollectionElementKindSectionHeader;
-    a.frame = ax.rect(0, main, crossExtent, ax.main(header));
-    section.header = a;
-    main += ax.main(header);
+// Every item's size in the section: the layout's item size unless the
+// delegate answers for the item.
+std::vector<CGSize> ItemSizes(UICollectionView& cv, UICollectionViewDelegateFlowLayout* flow,
+                              UICollectionViewLayout& layout, int64_t section, CGSize itemSize) {
+  const int64_t count = cv.numberOfItemsInSection(section);
+  std::vector<CGSize> sizes(static_cast<size_t>(count), itemSize);
+  if (!flow) return sizes;
+  for (int64_t i = 0; i < count; ++i) {
+    sizes[static_cast<size_t>(i)] =
+        flow->collectionViewLayoutSizeForItemAtIndexPath(cv, layout, {section, i}).value_or(itemSize);
   }
-  main += mainStart;
-  int64_t count = cv.numberOfItemsInSection(s);
-  std::vector<CGSize> sizes(static_cast<size_t>(count), itemSize_);
-  if (flow) {
-    for (int64_t i = 0; i < count; ++i) {
-      sizes[static_cast<size_t>(i)] =
-          flow->collectionViewLayoutSizeForItemAtIndexPath(cv, *self, {s, i}).value_or(itemSize_);
-    }
+  return sizes;
+}
+
+// One line of items [begin, end) and how it is placed.
+struct FlowLine {
+  size_t begin;
+  size_t end;
+  double widths = 0;    // the items' cross sizes, summed
+  double lineMain = 0;  // the tallest item along the main axis
+};
+
+// Fills a line greedily from `begin`: as many items as fit in `room` with
+// `spacing` between them, at least one.
+FlowLine FillLine(const std::vector<CGSize>& sizes, size_t begin, double room, double spacing,
+                  const Axes& ax) {
+  FlowLine line{begin, begin};
+  double used = 0;
+  while (line.end < sizes.size()) {
+    double add = ax.cross(sizes[line.end]) + (line.end > begin ? spacing : 0);
+    if (line.end > begin && used + add > room + 1e-9) break;
+    used += add;
+    ++line.end;
   }
-  // Lines are filled greedily.
-  double lastGap = interSpacing;
-  size_t i = 0;
+  for (size_t k = line.begin; k < line.end; ++k) {
+    line.widths += ax.cross(sizes[k]);
+    line.lineMain = std::max(line.lineMain, ax.main(sizes[k]));
+  }
+  return line;
+}
+
+// Places the items of `sizes` in lines from `main` on, into `items`; answers
+// where the last line ends along the main axis.
+double PlaceLines(const std::vector<CGSize>& sizes, int64_t section, const SectionMetrics& m,
+                  double crossStart, double room, double main, const Axes& ax,
+                  std::vector<UICollectionViewLayoutAttributes>& items) {
+  double lastGap = m.interSpacing;
   bool firstLine = true;
-  while (i < sizes.size()) {
-    size_t end = i;
-    double used = 0;
-    while (end < sizes.size()) {
-      double add = ax.cross(sizes[end]) + (end > i ? interSpacing : 0);
-      if (end > i && used + add > room + 1e-9) break;
-      used += add;
-      ++end;
-    }
-    size_t n = end - i;
-    bool lastLine = end == sizes.size();
-    double widths = 0;
-    double lineMain = 0;
-    for (size_t k = i; k < end; ++k) {
-      widths += ax.cross(sizes[k]);
-      lineMain = std::max(lineMain, ax.main(sizes[k]));
-    }
+  for (size_t i = 0; i < sizes.size();) {
+    const FlowLine line = FillLine(sizes, i, room, m.interSpacing, ax);
+    const size_t n = line.end - line.begin;
+    const bool lastLine = line.end == sizes.size();
     // The last line of several keeps the columns of the line before it; any
     // other line is justified, and a lone item is centred.
     double gap = lastGap;
     double cross = crossStart;
     if (!(lastLine && !firstLine)) {
       if (n > 1) {
-        gap = (room - widths) / static_cast<double>(n - 1);
+        gap = (room - line.widths) / static_cast<double>(n - 1);
       } else {
-        cross += (room - widths) / 2;
+        cross += (room - line.widths) / 2;
       }
     }
     if (!lastLine) lastGap = gap;
-    if (!firstLine) main += lineSpacing;
-    for (size_t k = i; k < end; ++k) {
+    if (!firstLine) main += m.lineSpacing;
+    for (size_t k = line.begin; k < line.end; ++k) {
       UICollectionViewLayoutAttributes a;
-      a.indexPath = {s, static_cast<int64_t>(k)};
+      a.indexPath = {section, static_cast<int64_t>(k)};
       double itemMain = ax.main(sizes[k]);
-      a.frame = ax.rect(cross, main + (lineMain - itemMain) / 2, ax.cross(sizes[k]), itemMain);
-      section.items.push_back(a);
+      a.frame = ax.rect(cross, main + (line.lineMain - itemMain) / 2, ax.cross(sizes[k]), itemMain);
+      items.push_back(a);
       cross += ax.cross(sizes[k]) + gap;
     }
-    main += lineMain;
+    main += line.lineMain;
     firstLine = false;
-    i = end;
+    i = line.end;
   }
-  main += mainEnd;
-  if (ax.main(footer) > 0) {
-    UICollectionViewLayoutAttributes a;
-    a.indexPath = {s, 0};
-    a.representedElementCategory = UICollectionElementCategory::SupplementaryView;
-    a.representedElementKind = UICollectionElementKindSectionFooter;
-    a.frame = ax.rect(0, main, crossExtent, ax.main(footer));
-    section.footer = a;
-    main += ax.main(footer);
+  return main;
+}
+
+}  // namespace
+
+double UICollectionViewFlowLayout::layoutSection(int64_t s, double main, double crossExtent) {
+  UICollectionView& cv = *collectionView();
+  auto* flow = dynamic_cast<UICollectionViewDelegateFlowLayout*>(cv.delegate().get());
+  Axes ax{direction_ == UICollectionViewScrollDirection::Vertical};
+  SectionMetrics m{sectionInset_, lineSpacing_, interitemSpacing_, headerSize_, footerSize_};
+  if (flow) {
+    m.inset = flow->collectionViewLayoutInsetForSectionAtIndex(cv, *this, s).value_or(m.inset);
+    m.lineSpacing = flow->collectionViewLayoutMinimumLineSpacingForSectionAtIndex(cv, *this, s)
+                        .value_or(m.lineSpacing);
+    m.interSpacing = flow->collectionViewLayoutMinimumInteritemSpacingForSectionAtIndex(cv, *this, s)
+                         .value_or(m.interSpacing);
+    m.header = flow->collectionViewLayoutReferenceSizeForHeaderInSection(cv, *this, s)
+                   .value_or(m.header);
+    m.footer = flow->collectionViewLayoutReferenceSizeForFooterInSection(cv, *this, s)
+                   .value_or(m.footer);
+  }
+  const double crossStart = ax.vertical ? m.inset.left : m.inset.top;
+  const double crossEnd = ax.vertical ? m.inset.right : m.inset.bottom;
+  const double room = crossExtent - crossStart - crossEnd;
+
+  Section section;
+  const double begin = main;
+  if (ax.main(m.header) > 0) {
+    section.header = SupplementaryAttributes(UICollectionElementKindSectionHeader, s,
+                                             ax.rect(0, main, crossExtent, ax.main(m.header)));
+    main += ax.main(m.header);
+  }
+  main += ax.vertical ? m.inset.top : m.inset.left;
+  main = PlaceLines(ItemSizes(cv, flow, *this, s, itemSize_), s, m, crossStart, room, main, ax, section.items);
+  main += ax.vertical ? m.inset.bottom : m.inset.right;
+  if (ax.main(m.footer) > 0) {
+    section.footer = SupplementaryAttributes(UICollectionElementKindSectionFooter, s,
+                                             ax.rect(0, main, crossExtent, ax.main(m.footer)));
+    main += ax.main(m.footer);
   }
   section.extent = ax.rect(0, begin, crossExtent, main - begin);
   sections_.push_back(std::move(section));

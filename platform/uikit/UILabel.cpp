@@ -151,6 +151,32 @@ struct Unit {
 
 double halfLeading(const UIFont& f) { return (f.lineHeight() - (f.ascender() - f.descender())) / 2; }
 
+// The style of a run: its attributes where they hold the right kind of
+// value, the label's font and colour otherwise.
+RunStyle StyleOfRun(const NSAttributedString::Run& run, const UIFontPtr& font,
+                    const UIColorPtr& color) {
+  RunStyle style{font, color, nullptr, 0, nullptr};
+  const auto& a = run.attributes;
+  auto found = [&a](const char* name) -> const Value* {
+    auto it = a.find(name);
+    return it == a.end() ? nullptr : &it->second;
+  };
+  if (auto* v = found(NSFontAttributeName); v && v->objectAs<UIFont>()) {
+    style.font = v->objectAs<UIFont>();
+  }
+  if (auto* v = found(NSForegroundColorAttributeName); v && v->objectAs<UIColor>()) {
+    style.color = v->objectAs<UIColor>();
+  }
+  if (auto* v = found(NSBackgroundColorAttributeName); v && v->objectAs<UIColor>()) {
+    style.background = v->objectAs<UIColor>();
+  }
+  if (auto* v = found(NSKernAttributeName); v && v->isNumber()) style.kern = v->asDouble();
+  if (auto* v = found(NSParagraphStyleAttributeName); v && v->objectAs<NSParagraphStyle>()) {
+    style.paragraph = v->objectAs<NSParagraphStyle>();
+  }
+  return style;
+}
+
 }  // namespace
 
 struct UILabel::StyledLayout {
@@ -217,6 +243,54 @@ struct UILabel::StyledLayout {
     }
     line.height = paragraph.lineHeightFor(line.ascent + line.descent);
     lines.push_back(std::move(line));
+  }
+
+  // Lays out the paragraph of units [start, end) in lines of at most
+  // `maxWidth` when it `wraps`, breaking at spaces when `words` do.
+  void addParagraph(const std::vector<Unit>& units, size_t start, size_t end,
+                    const NSParagraphStyle& paragraph, double maxWidth, bool wraps, bool words) {
+    size_t from = start;
+    while (true) {
+      size_t to = end;
+      if (wraps && widthOf(units, from, end) > maxWidth) {
+        // The longest prefix that fits, ending at a space when words wrap.
+        size_t fit = from + 1;
+        while (fit < end && widthOf(units, from, fit + 1) <= maxWidth) ++fit;
+        to = fit;
+        if (words && fit < end && units[fit].cp != U' ') {
+          size_t space = fit;
+          while (space > from && units[space - 1].cp != U' ') --space;
+          if (space > from) to = space;
+        }
+      }
+      addLine(units, from, to, paragraph);
+      from = to;
+      while (words && from < end && units[from].cp == U' ') ++from;
+      if (from >= end) break;
+    }
+    lines.back().spacingAfter += paragraph.paragraphSpacing();
+  }
+
+  // Cuts the last line at its tail until it fits `maxWidth` with an ellipsis
+  // in the last run's style.
+  void truncateTail(double maxWidth) {
+    auto& last = lines.back();
+    auto& segments = last.segments;
+    const size_t ellipsisRun = segments.back().run;
+    const double ellipsis = styles[ellipsisRun].font->widthOfText(kEllipsis);
+    while (!segments.empty() && last.width + ellipsis > maxWidth) {
+      auto& segment = segments.back();
+      auto cps = UTF8CodePoints(segment.text);
+      cps.pop_back();
+      segment.text = toUTF8(cps);
+      last.width -= segment.width;
+      const RunStyle& s = styles[segment.run];
+      segment.width = s.font->widthOfText(segment.text) + s.kern * double(cps.size());
+      last.width += segment.width;
+      if (segment.text.empty()) segments.pop_back();
+    }
+    segments.push_back({kEllipsis, ellipsisRun, ellipsis});
+    last.width += ellipsis;
   }
 };
 
@@ -356,27 +430,8 @@ UILabel::StyledLayout UILabel::styledLayout(double maxWidth, NSLineBreakMode mod
   StyledLayout layout;
   std::vector<Unit> units;
   for (const auto& run : attributedText_->runs()) {
-    RunStyle style{font_, textColor_, nullptr, 0, nullptr};
-    const auto& a = run.attributes;
-    auto found = [&a](const char* name) -> const Value* {
-      auto it = a.find(name);
-      return it == a.end() ? nullptr : &it->second;
-    };
-    if (auto* v = found(NSFontAttributeName); v && v->objectAs<UIFont>()) {
-      style.font = v->objectAs<UIFont>();
-    }
-    if (auto* v = found(NSForegroundColorAttributeName); v && v->objectAs<UIColor>()) {
-      style.color = v->objectAs<UIColor>();
-    }
-    if (auto* v = found(NSBackgroundColorAttributeName); v && v->objectAs<UIColor>()) {
-      style.background = v->objectAs<UIColor>();
-    }
-    if (auto* v = found(NSKernAttributeName); v && v->isNumber()) style.kern = v->asDouble();
-    if (auto* v = found(NSParagraphStyleAttributeName); v && v->objectAs<NSParagraphStyle>()) {
-      style.paragraph = v->objectAs<NSParagraphStyle>();
-    }
     for (char32_t cp : UTF8CodePoints(run.text)) units.push_back({cp, layout.styles.size()});
-    layout.styles.push_back(std::move(style));
+    layout.styles.push_back(StyleOfRun(run, font_, textColor_));
   }
   // The label's own alignment stands for paragraphs without a style.
   NSMutableParagraphStyle labelStyle;
@@ -392,53 +447,19 @@ UILabel::StyledLayout UILabel::styledLayout(double maxWidth, NSLineBreakMode mod
                                                                 : units.empty() ? 0
                                                                                 : units.back().run];
     const NSParagraphStyle& paragraph = first.paragraph ? *first.paragraph : labelStyle;
-    size_t from = start;
-    while (true) {
-      size_t to = end;
-      if (wraps && layout.widthOf(units, from, end) > maxWidth) {
-        // The longest prefix that fits, ending at a space when words wrap.
-        size_t fit = from + 1;
-        while (fit < end && layout.widthOf(units, from, fit + 1) <= maxWidth) ++fit;
-        to = fit;
-        if (words && fit < end && units[fit].cp != U' ') {
-          size_t space = fit;
-          while (space > from && units[space - 1].cp != U' ') --space;
-          if (space > from) to = space;
-        }
-      }
-      layout.addLine(units, from, to, paragraph);
-      from = to;
-      while (words && from < end && units[from].cp == U' ') ++from;
-      if (from >= end) break;
-    }
-    layout.lines.back().spacingAfter += paragraph.paragraphSpacing();
+    layout.addParagraph(units, start, end, paragraph, maxWidth, wraps, words);
     if (end >= units.size()) break;
     start = end + 1;
   }
 
   const bool cut = numberOfLines_ > 0 && layout.lines.size() > size_t(numberOfLines_);
   if (cut) layout.lines.resize(size_t(numberOfLines_));
-  auto& last = layout.lines.back();
+  const auto& last = layout.lines.back();
   const bool truncates = mode == NSLineBreakByTruncatingHead || mode == NSLineBreakByTruncatingTail ||
                          mode == NSLineBreakByTruncatingMiddle;
+  // Styled text is cut at its tail whatever the mode.
   if (truncates && (cut || last.width > maxWidth) && !last.segments.empty()) {
-    // Styled text is cut at its tail, the ellipsis in the last run's style.
-    auto& segments = last.segments;
-    const size_t ellipsisRun = segments.back().run;
-    const double ellipsis = layout.styles[ellipsisRun].font->widthOfText(kEllipsis);
-    while (!segments.empty() && last.width + ellipsis > maxWidth) {
-      auto& segment = segments.back();
-      auto cps = UTF8CodePoints(segment.text);
-      cps.pop_back();
-      segment.text = toUTF8(cps);
-      last.width -= segment.width;
-      const RunStyle& s = layout.styles[segment.run];
-      segment.width = s.font->widthOfText(segment.text) + s.kern * double(cps.size());
-      last.width += segment.width;
-      if (segment.text.empty()) segments.pop_back();
-    }
-    segments.push_back({kEllipsis, ellipsisRun, ellipsis});
-    last.width += ellipsis;
+    layout.truncateTail(maxWidth);
   }
   return layout;
 }

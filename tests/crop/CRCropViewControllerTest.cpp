@@ -227,6 +227,13 @@ TEST_F(CRCropViewControllerTest, CancelTellsDelegateThenBlockAndDismissesOnlyWhe
   EXPECT_EQ(log, (Log{"delegate.cancelled", "block.cancelled"}));
   advance(1);
   EXPECT_EQ(root->presentedViewController(), crop);
+  // A delegate alone that hears of it leaves the screen to the delegate too.
+  crop->onDidFinishCancelled = nullptr;
+  log.clear();
+  crop->cancelButtonTapped();
+  EXPECT_EQ(log, (Log{"delegate.cancelled"}));
+  advance(1);
+  EXPECT_EQ(root->presentedViewController(), crop);
 
   crop->onDidFinishCancelled = nullptr;
   crop->setDelegate(nullptr);

@@ -97,10 +97,13 @@ TEST_F(CRCropViewTest, CropBoxIsClampedIntoTheRegionAndToTheMinimum) {
   // Too narrow, and taller than the region leaves: 42 wide, cut at the bottom.
   view->setCropBoxFrame(CGRectMake(300, 600, 10, 200));
   EXPECT_EQ(view->cropBoxFrame(), CGRectMake(300, 600, 42, 53));
+  // Wider than the region leaves on the right: cut at its right edge.
+  view->setCropBoxFrame(CGRectMake(300, 250, 200, 100));
+  EXPECT_EQ(view->cropBoxFrame(), CGRectMake(300, 250, 61, 100));
   // Degenerate boxes are ignored.
   view->setCropBoxFrame(CGRectMake(20, 20, 0, 100));
   view->setCropBoxFrame(CGRectMake(20, 20, NAN, 100));
-  EXPECT_EQ(view->cropBoxFrame(), CGRectMake(300, 600, 42, 53));
+  EXPECT_EQ(view->cropBoxFrame(), CGRectMake(300, 250, 61, 100));
   // The image can never be zoomed out of the box.
   EXPECT_GE(view->scrollView()->zoomScale() * 300 + 1e-9, 42.0);
 }
@@ -273,6 +276,8 @@ TEST_F(CRCropViewTest, ResetReturnsToTheFirstLayout) {
   EXPECT_EQ(view->cropBoxFrame(), CGRectMake(14, 203, 347, 260));
   EXPECT_FALSE(view->simpleRenderMode());
   EXPECT_FALSE(view->canBeReset());
+  // The delegate (the toolbar's reset button) hears each change both ways.
+  EXPECT_EQ(resets->heard, (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(CRCropViewTest, DraggingTheRightEdgeThenTheTimerRecentresTheBox) {
@@ -339,6 +344,61 @@ TEST_F(CRCropViewTest, EdgesAndCornersDragWithinTheirLimits) {
   EXPECT_NE(view->scrollView()->contentOffset(), offset);
   advance(10);
   expectSound(*view);
+}
+
+TEST_F(CRCropViewTest, EveryHandleDraggedInwardsMovesOnlyItsOwnSides) {
+  auto view = makeCanvas();
+  const CGRect start = CGRectMake(80, 250, 200, 150);
+  struct Handle {
+    CRCropViewTappedEdge edge;
+    CGPoint at;
+    double dx, dy;  // inwards
+  };
+  const double l = CGRectGetMinX(start), r = CGRectGetMaxX(start), t = CGRectGetMinY(start),
+               b = CGRectGetMaxY(start), mx = CGRectGetMidX(start), my = CGRectGetMidY(start);
+  const Handle handles[] = {
+      {CRCropViewTappedEdgeTopLeft, {l, t}, 30, 30},     {CRCropViewTappedEdgeTop, {mx, t}, 0, 30},
+      {CRCropViewTappedEdgeTopRight, {r, t}, -30, 30},   {CRCropViewTappedEdgeRight, {r, my}, -30, 0},
+      {CRCropViewTappedEdgeBottomRight, {r, b}, -30, -30}, {CRCropViewTappedEdgeBottom, {mx, b}, 0, -30},
+      {CRCropViewTappedEdgeBottomLeft, {l, b}, 30, -30}, {CRCropViewTappedEdgeLeft, {l, my}, 30, 0},
+  };
+  UITouchDriver hand(window);
+  for (const Handle& h : handles) {
+    SCOPED_TRACE("edge " + std::to_string(int(h.edge)));
+    view->setCropBoxFrame(start);
+    ASSERT_EQ(view->cropBoxFrame(), start);
+    hand.drag({h.at, CGPointMake(h.at.x + h.dx / 2, h.at.y + h.dy / 2), CGPointMake(h.at.x + h.dx, h.at.y + h.dy)},
+              0.3);
+    EXPECT_EQ(view->tappedEdge(), h.edge);
+    const CGRect box = view->cropBoxFrame();
+    // The sides the handle does not hold stay put; the ones it holds move in.
+    if (h.dx > 0) {
+      EXPECT_GT(box.origin.x, l);
+      EXPECT_EQ(CGRectGetMaxX(box), r);
+    } else if (h.dx < 0) {
+      EXPECT_EQ(box.origin.x, l);
+      EXPECT_LT(CGRectGetMaxX(box), r);
+    } else {
+      EXPECT_EQ(box.origin.x, l);
+      EXPECT_EQ(box.size.width, start.size.width);
+    }
+    if (h.dy > 0) {
+      EXPECT_GT(box.origin.y, t);
+      EXPECT_EQ(CGRectGetMaxY(box), b);
+    } else if (h.dy < 0) {
+      EXPECT_EQ(box.origin.y, t);
+      EXPECT_LT(CGRectGetMaxY(box), b);
+    } else {
+      EXPECT_EQ(box.origin.y, t);
+      EXPECT_EQ(box.size.height, start.size.height);
+    }
+    // A corner follows the finger about the same distance along both axes
+    // (each rounded up from where the touch lies).
+    if (h.dx != 0 && h.dy != 0) {
+      EXPECT_NEAR(start.size.width - box.size.width, start.size.height - box.size.height, 1);
+    }
+    advance(2);
+  }
 }
 
 TEST_F(CRCropViewTest, MinimumRatioRefusesAFreeDrag) {

@@ -154,6 +154,20 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
   }
   EXPECT_TRUE(manager->remoteCache().empty());
 
+  // Success is the whole 2xx range and nothing past it.
+  server.script("/edge299.gif", {299, {{"Content-Type", "image/gif"}}, gif});
+  server.script("/edge300.gif", {300, {{"Content-Type", "image/gif"}}, gif});
+  for (const auto& [at, outcome] : {std::pair<std::string, std::string>{"/edge299.gif", "finish"},
+                                    {"/edge300.gif", "fail"}}) {
+    auto view = makeView();
+    recorder->events.clear();
+    ASSERT_TRUE(load(view, url(at))) << at;
+    ASSERT_TRUE(waitForOutcome()) << at;
+    EXPECT_EQ(recorder->events.back(), outcome) << at;
+    EXPECT_EQ(manager->remoteCacheObjectForURL(*url(at)) != nullptr, outcome == "finish") << at;
+  }
+  manager->setRemoteCacheObject(*url("/edge299.gif"), nullptr);
+
   // Nothing listens, or the connection drops half-way through the GIF: the
   // session's own error, and nothing kept.
   ScriptedResponse dropped(200, {}, gif);

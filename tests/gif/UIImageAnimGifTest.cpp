@@ -286,6 +286,7 @@ TEST_F(GifImageTest, NamedResourcesAndFallbacks) {
   auto gif = AnimatedFile(kGif, {{{255, 0, 0, 255}, 0.1}, {{0, 255, 0, 255}, 0.1}});
   folder.writeFile("spin.gif", gif->vector());
   folder.writeFile("upper.GIF.gif", gif->vector());
+  folder.writeFile(".gif.gif", gif->vector());
   folder.makeFolder("broken.gif");
   auto bundle = NSBundle::bundleWithPath(folder.path());
   ASSERT_TRUE(bundle);
@@ -301,6 +302,10 @@ TEST_F(GifImageTest, NamedResourcesAndFallbacks) {
   auto upper = imageWithGifName("upper.GIF", 0.8f, bundle, &error);
   ASSERT_TRUE(upper);
   EXPECT_EQ(framesCount(*upper), 2);
+  // Nor is a name that only begins with a dot: ".gif" means ".gif.gif".
+  auto dotted = imageWithGifName(".gif", 0.8f, bundle, &error);
+  ASSERT_TRUE(dotted);
+  EXPECT_EQ(framesCount(*dotted), 2);
 
   EXPECT_FALSE(imageWithGifName("missing", 0.8f, bundle, &error));
   EXPECT_EQ(errorCode(error), int64_t(GifParseError::invalidFilename));

@@ -263,7 +263,10 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
 
   // The body: appended on the delegate queue, read by partial decodes.
   mutable std::mutex dataLock_;
+  // The body's last piece, after the pieces set aside when it filled up.
   std::optional<Bytes> imageData_;  // guarded by dataLock_
+  std::vector<NSDataPtr> filled_;   // guarded by dataLock_
+  size_t filledBytes_ = 0;          // guarded by dataLock_
   NSDataPtr firstChunk_;  // guarded by dataLock_; the body while it is one chunk
 
   // Touched on the session's serial delegate queue only.

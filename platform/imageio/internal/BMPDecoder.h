@@ -29,6 +29,12 @@ class BMPDecoder : public ImageDecoder {
     }
   };
   void setMask(Mask& m, uint32_t mask);
+  // The steps of parsing: the info header `h` of `headerSize` bytes (false
+  // when it describes no image this decoder reads), the channel masks
+  // (false when they are not all there yet) and the palette.
+  bool readInfoHeader(const uint8_t* h, uint32_t headerSize);
+  bool readMasks(const uint8_t* h, uint32_t headerSize, size_t dataSize);
+  void readPalette(const Bytes& d, uint32_t headerSize);
   void decodeRows(ImageBitmap& out) const;
   void decodeRLE(ImageBitmap& out) const;
   void put(ImageBitmap& out, uint32_t fileRow, uint32_t x, uint32_t rgba) const;

@@ -5,6 +5,7 @@
 // delays, loop count) and frames into straight RGBA bitmaps first, so every
 // encoder sees the same plain inputs.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +15,19 @@
 #include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/internal/ImageBitmap.h"
 
+// Opaque rows read where they are: R, G, B and a fourth byte never read.
+struct EncodeRows {
+  std::shared_ptr<const Bytes> data;
+  size_t stride = 0;
+};
+
 struct EncodeFrame {
   ImageBitmap bitmap;
   double delay = 0;  // seconds, for animations
+  // A large opaque frame not copied into `bitmap`, which then holds its size
+  // alone: copying tens of megapixels costs a good part of encoding them.
+  // Only the PNG encoder takes such a frame, and only as a single image.
+  std::optional<EncodeRows> rows = std::nullopt;
 };
 
 struct EncodeSettings {

@@ -22,5 +22,17 @@ struct PNGBandWriterHead {
   const Bytes* exif = nullptr;  // an eXIf chunk's data, when not empty
 };
 
+// Rows of four bytes a pixel: RGBA, or with `alpha` off in the head, RGB and
+// a fourth byte that is not read.
+struct PNGBandWriterRows {
+  uint32_t width = 0, height = 0;
+  const uint8_t* base = nullptr;
+  size_t stride = 0;
+};
+
 // Writes the whole PNG (signature to IEND) into `out`, replacing it.
-bool PNGBandWriterWrite(const ImageBitmap& bitmap, const PNGBandWriterHead& head, Bytes& out);
+bool PNGBandWriterWrite(const PNGBandWriterRows& rows, const PNGBandWriterHead& head, Bytes& out);
+inline bool PNGBandWriterWrite(const ImageBitmap& bitmap, const PNGBandWriterHead& head, Bytes& out) {
+  return PNGBandWriterWrite({bitmap.width, bitmap.height, bitmap.pixels.data(), bitmap.bytesPerRow()},
+                            head, out);
+}

@@ -136,6 +136,12 @@ TEST_F(ExporterTest, ConfigurationDefaultsAndCopies) {
   EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{1, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'})));
   EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i'})));
   EXPECT_FALSE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'm', 'i', 'f', '1'})));
+  // Every HEIF/HEVC brand converts, the sequence variants too.
+  for (const char* brand : {"heic", "heix", "hevc", "hevx"}) {
+    Bytes header{0, 0, 0, 0x18, 'f', 't', 'y', 'p'};
+    header.insert(header.end(), brand, brand + 4);
+    EXPECT_TRUE(AKImageAssetExporter::isHEIC(NSData::dataWithBytes(header))) << brand;
+  }
   EXPECT_EQ(AKImageAssetExporter::sanitizedFileName("../../etc/passwd", "x"), "passwd");
   EXPECT_EQ(AKImageAssetExporter::sanitizedFileName("..", "Image.jpg"), "Image.jpg");
   EXPECT_EQ(AKImageAssetExporter::sanitizedFileName(std::string("a\0b\x01.jpg", 8), "x"), "ab.jpg");
@@ -237,9 +243,11 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
 TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {
   auto [a, b, exporter, observer] = twoPhotos();
 
-  // A leftover ".tmp" alone does not count as an exported file.
+  // A leftover ".tmp" alone does not count as an exported file, nor does a
+  // hidden file beside it.
   std::string bDir = exporter->generateTemporaryPath(*b)->path();
   NSFileManager::defaultManager()->createDirectoryAtPath(bDir + "/.tmp", true);
+  ASSERT_TRUE(WriteFileAtomically(bDir + "/.DS_Store", "x", 1));
   // A link planted where a's file goes is never written through.
   std::string aDir = exporter->generateTemporaryPath(*a)->path();
   std::string outside = folder_->path() + "/outside.jpg";
@@ -258,6 +266,7 @@ TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheR
   EXPECT_FALSE(a->localTemporaryPath());
   ASSERT_TRUE(b->localTemporaryPath());
   EXPECT_EQ(b->localTemporaryPath()->lastPathComponent(), "b.jpg");
+  EXPECT_EQ(*b->fileName(), "b.jpg");
   EXPECT_FALSE(exists(bDir + "/.tmp"));
 
   // Now a's data arrives, with a link in place of its ".tmp" folder.
@@ -482,6 +491,23 @@ TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
   EXPECT_EQ(video->progress(), 1.0);
   EXPECT_TRUE(std::is_sorted(observer->progress.begin(), observer->progress.end()));
   for (double p : observer->progress) EXPECT_LE(p, 1.0);
+  {
+    // Reported on the main thread, each step is heard as it was reported.
+    AKImageAssetExporterConfiguration elsewhere = configuration_;
+    elsewhere.exportDirectory = NSURL::fileURLWithPath(folder_->path() + "/Elsewhere", true);
+    auto exporter2 = AKImageAssetExporter::initWithConfiguration(elsewhere);
+    auto listener = std::make_shared<RecordingObserver>();
+    exporter2->add(listener);
+    av.thread = ScriptedAnswer::Thread::Main;
+    provider_->queueAnswer(av);
+    auto fresh = AKAsset::initWithOriginalAsset(video->originalAsset());
+    exportAndWait(exporter2, {fresh});
+    ASSERT_TRUE(fresh->localTemporaryPath());
+    ASSERT_GE(listener->progress.size(), 3u);
+    EXPECT_DOUBLE_EQ(listener->progress[0], 0.5 * 0.85);
+    EXPECT_DOUBLE_EQ(listener->progress[1], 0.85);
+    EXPECT_EQ(listener->progress.back(), 1.0);
+  }
 
   // MPEG-4 output keeps ".mp4"; a composition names the file after its source.
   configuration_.avOutputFileType = AVFileTypeMPEG4;

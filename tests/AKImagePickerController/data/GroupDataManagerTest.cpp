@@ -99,6 +99,16 @@ TEST_F(GroupDataManagerTest, LoadsTheConfiguredKindsWithTheUserLibraryAnsweredFi
   EXPECT_EQ(load(manager, 1), std::vector<std::vector<std::string>>{{}});
 }
 
+TEST_F(GroupDataManagerTest, SubtypesFromTwoHundredOnAreSmartAlbums) {
+  EXPECT_EQ(AKImageGroupDataManager::collectionType(PHAssetCollectionSubtypeAlbumRegular),
+            PHAssetCollectionTypeAlbum);
+  EXPECT_EQ(AKImageGroupDataManager::collectionType(PHAssetCollectionSubtype(199)), PHAssetCollectionTypeAlbum);
+  EXPECT_EQ(AKImageGroupDataManager::collectionType(PHAssetCollectionSubtypeSmartAlbumGeneric),
+            PHAssetCollectionTypeSmartAlbum);
+  EXPECT_EQ(AKImageGroupDataManager::collectionType(PHAssetCollectionSubtypeSmartAlbumUserLibrary),
+            PHAssetCollectionTypeSmartAlbum);
+}
+
 TEST_F(GroupDataManagerTest, AnEmptySelectionAnswersAnEmptyListAndPredicatesFilter) {
   AKImageGroupDataManagerConfiguration configuration;
   configuration.assetGroupTypes = {PHAssetCollectionSubtypeAlbumRegular};

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -304,6 +306,34 @@ TEST_F(DownloaderNetworkTest, AGzipBodyThatInflatesPastTheLimitIsRefused) {
   }
   // A URL whose body is too large is not worth asking for again.
   EXPECT_TRUE(plain->shouldBlockFailedURL(NSURL::URLWithString(server.url("/bomb.png")), inflated->error));
+}
+
+TEST_F(DownloaderNetworkTest, ABodyLargerThanItsFirstBufferComesBackWhole) {
+  // An image followed by 20 MB that are all different: without a length the
+  // body outgrows its first buffer twice; with one, partial decodes read it
+  // while it is still in pieces. Either way every byte comes back in order.
+  std::string body = il_test::PNGBody(5, 2);
+  uint32_t seed = 3;
+  while (body.size() < (size_t{20} << 20)) {
+    seed = seed * 1103515245 + 12345;
+    body.push_back(char(seed >> 23));
+  }
+  ScriptedResponse unknown(200, {{"Content-Type", "image/png"}}, body, true);
+  unknown.chunkSize = 64 << 10;
+  server.script("/unknown.png", unknown);
+  server.script("/known.png", ScriptedResponse(200, {{"Content-Type", "image/png"}}, body));
+  for (const char* path : {"/unknown.png", "/known.png"}) {
+    auto record = std::make_shared<DownloadRecord>();
+    plain->downloadImageWithURL(NSURL::URLWithString(server.url(path)), ILDownloadProgressive, Value(),
+                                record->progressBlock(), record->completedBlock());
+    ASSERT_TRUE(waitForFinal(record)) << path;
+    EXPECT_EQ(record->error, nullptr) << path;
+    EXPECT_NE(record->image, nullptr) << path;
+    ASSERT_NE(record->data, nullptr) << path;
+    EXPECT_TRUE(record->data->length() == body.size() &&
+                std::memcmp(record->data->bytes(), body.data(), body.size()) == 0)
+        << path;
+  }
 }
 
 TEST_F(DownloaderNetworkTest, CredentialsFromTheConfig) {

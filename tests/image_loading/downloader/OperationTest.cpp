@@ -125,6 +125,37 @@ TEST_F(OperationTest, ChunksArrivingAfterARefusalAreDropped) {
   }
 }
 
+TEST_F(OperationTest, APartialDecodeReadsTheWholeBodySoFarWhenItIsInPieces) {
+  // A kilobyte, then eight megabytes: the second chunk does not fit the
+  // first buffer, so the body so far lies in two pieces when the partial
+  // decode it sets off reads it. Only the first piece starts with the image.
+  const std::string png = il_test::PNGBody(5, 2);
+  std::string body = png;
+  body.resize((size_t{8} << 20) + 4096, '\0');
+  auto operation = operationFor("/pieces.png", ILDownloadProgressive);
+  operation->setMinimumProgressInterval(0.5);
+  auto record = std::make_shared<DownloadRecord>();
+  operation->addHandlersForProgress(record->progressBlock(), record->completedBlock());
+  auto response = std::make_shared<NSHTTPURLResponse>(
+      operation->request()->URL(), 200,
+      NSHTTPHeaderFields{{"Content-Type", "image/png"},
+                         {"Content-Length", std::to_string(body.size() + (size_t{4} << 20))}});
+  operation->didReceiveResponse(nullptr, nullptr, response, [](NSURLSessionResponseDisposition) {});
+  operation->didReceiveData(nullptr, nullptr, NSData::dataWithBytes(body.data(), 1024));
+  operation->didReceiveData(nullptr, nullptr, NSData::dataWithBytes(body.data() + 1024, body.size() - 1024));
+  ASSERT_TRUE(RunMainLoopUntil([&] {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    return record->completions > 0;
+  }));
+  {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    EXPECT_EQ(record->finalCompletions, 0);
+    ASSERT_NE(record->image, nullptr);
+    EXPECT_EQ(record->image->size().width, 5);
+  }
+  operation->cancel();
+}
+
 TEST_F(OperationTest, TokensWithEqualDecodeOptionsAreEqual) {
   const Value options = Value::map({{"decodeScaleFactor", Value(2.0)}});
   ILRemoteImageDownloaderOperationToken a(nullptr, nullptr, options);

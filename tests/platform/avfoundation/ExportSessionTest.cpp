@@ -175,3 +175,24 @@ TEST_F(ExportSessionTest, CancellingMidwayStopsTheExportAndRemovesThePartialFile
   EXPECT_EQ(early->status(), AVAssetExportSessionStatusCancelled);
   EXPECT_FALSE(exists(target));
 }
+
+TEST_F(ExportSessionTest, AnAudioExportOfAMovieCarriesOnlyItsAACTrackAsItIs) {
+  std::string movie = folder_.path() + "/talk.mp4";
+  ASSERT_TRUE(WriteFixtureVideoWithAAC(movie, 32, 24, 20));
+  ASSERT_EQ(FixtureStreamTypes(movie), (std::vector<std::string>{"video", "audio"}));
+  auto asset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(movie));
+  auto session = AVAssetExportSession::exportSessionWithAsset(asset, AVAssetExportPresetAppleM4A);
+  ASSERT_TRUE(session);
+  session->setOutputFileType(AVFileTypeAppleM4A);
+  std::string target = folder_.path() + "/talk.m4a";
+  session->setOutputURL(NSURL::fileURLWithPath(target, false));
+  ASSERT_TRUE(exportAndWait(session));
+  EXPECT_EQ(session->status(), AVAssetExportSessionStatusCompleted);
+  EXPECT_FALSE(session->error());
+  // The AAC track is copied, not encoded again; the picture is left out.
+  EXPECT_EQ(FixtureStreamTypes(target), std::vector<std::string>{"audio"});
+  EXPECT_EQ(FixtureAudioCodec(target), "aac");
+  auto written = AVProbeMediaFile(target);
+  ASSERT_TRUE(written.readable);
+  EXPECT_NEAR(written.duration, 2.0, 0.1);
+}

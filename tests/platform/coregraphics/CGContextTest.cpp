@@ -361,6 +361,8 @@ TEST_F(CGContextTest, MaskClipsCombineAndRotatedImagesAntialiasTheirEdges) {
   EXPECT_EQ(pixel(c, 15, 5)[3], 255);
   EXPECT_EQ(pixel(c, 5, 5)[3], 0);
   EXPECT_EQ(pixel(c, 25, 5)[3], 0);
+  // Inside the second disc and both boxes, but outside the first disc.
+  EXPECT_EQ(pixel(c, 19, 0)[3], 0);
 
   // A white square turned 45° about the centre: centre covered, corners of the
   // bitmap clear, pixels on its slanted edges partly covered.
@@ -571,6 +573,21 @@ TEST_F(CGContextTest, ClipShapesAlikeShareAMaskInTheirOwnPlace) {
     for (int x = 0; x < 64; ++x) expectNear(pixel(shared, x, y), expected[size_t(y * 64 + x)]);
   EXPECT_EQ(pixel(shared, 55, 64 - 1 - 53)[3], 0);  // beyond the last rectangular clip
   EXPECT_EQ(pixel(shared, 45, 64 - 1 - 53)[3], 255);
+
+  // Antialiased or not makes another mask: the same shape moved by whole
+  // pixels without antialiasing covers its pixels wholly or not at all.
+  auto mixed = makeContext(64, 64);
+  paint(mixed, places[0]);
+  CGContextSetShouldAntialias(mixed, false);
+  paint(mixed, places[1]);
+  int partial = 0;
+  for (int y = 64 - 42; y < 64 - 22 + 1; ++y)
+    for (int x = 2; x < 28; ++x) partial += pixel(mixed, x, y)[3] % 255 != 0;
+  EXPECT_EQ(partial, 0);
+  int partialFirst = 0;  // the first, antialiased, has soft corners
+  for (int y = 64 - 21; y < 64 - 1 + 1; ++y)
+    for (int x = 12; x < 38; ++x) partialFirst += pixel(mixed, x, y)[3] % 255 != 0;
+  EXPECT_GT(partialFirst, 0);
 }
 
 }  // namespace

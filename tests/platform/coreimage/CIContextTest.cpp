@@ -65,6 +65,9 @@ TEST_F(CIImageTest, CoordinatesRunUpAndOperationsKeepTheExtentRight) {
                                              0, 0, 255, 255, 0, 0, 255, 255});
   auto image =
       CIImage::imageWithCGImage(CGImage::create(2, 2, 8, 32, 8, kCGImageAlphaNoneSkipLast, bytes));
+  // Not read from a file: no properties, as an empty map (null ones given are made one too).
+  EXPECT_EQ(image->properties(), Value(ValueMap()));
+  EXPECT_EQ(CIImage(image->cgImage(), Value()).properties(), Value(ValueMap()));
   // y = 0 is the bottom row in Core Image's coordinates.
   auto bottom = image->imageByCroppingToRect(CGRectMake(0, 0, 2, 1));
   EXPECT_TRUE(CGRectEqualToRect(bottom->extent(), CGRectMake(0, 0, 2, 1)));

@@ -74,6 +74,12 @@ TEST_F(Channels, MethodCallsReplyThroughTheCodec) {
 
   EXPECT_TRUE(IsNotImplemented(peer.call("t/echo", "echo ")));
   EXPECT_EQ(peer.call("t/none", "echo").kind, FlutterMethodOutcome::Kind::MissingPlugin);
+  // A plugin that handles no calls of its own answers each "not implemented".
+  class Silent : public FlutterPlugin {};
+  registrar->addMethodCallDelegate(
+      std::make_shared<Silent>(),
+      FlutterMethodChannel::methodChannelWithName("t/silent", registrar->messenger()));
+  EXPECT_TRUE(IsNotImplemented(peer.call("t/silent", "anything")));
 
   // A malformed call is answered with an error, not dropped or crashed on.
   auto raw = peer.raw("t/echo", Bytes{7, 9, 'x'});

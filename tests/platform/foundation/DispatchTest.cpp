@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSThread.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/PlatformClock.h"
@@ -514,4 +517,35 @@ TEST_F(DispatchTest, MoveOnlyBlocksTravelThroughEveryQueue) {
   token.reset();
   timer.reset();
   EXPECT_TRUE(watch.expired()) << "a block ran but kept what it captured";
+}
+
+TEST_F(DispatchTest, DetachedThreadsRunOutsideThePoolUnderTheirName) {
+  // The block blocks as a reader of standard input would, until released.
+  auto started = dispatch_semaphore_create(0);
+  auto release = dispatch_semaphore_create(0);
+  auto ended = dispatch_semaphore_create(0);
+  std::atomic<bool> onMain{true};
+  std::atomic<bool> onQueue{true};
+  std::string name;
+  NSThread::detachNewThreadWithBlock(
+      [&, started, release, ended] {
+        onMain = NSThread::isMainThread();
+        onQueue = dispatch_current_queue() != nullptr;
+        char buffer[32] = {};
+        pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+        name = buffer;
+        dispatch_semaphore_signal(started);
+        dispatch_semaphore_wait(release, dispatch_time_after(kTestTimeoutSeconds));
+        dispatch_semaphore_signal(ended);
+      },
+      "a-name-longer-than-fifteen");
+  ASSERT_EQ(dispatch_semaphore_wait(started, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  EXPECT_FALSE(onMain);
+  EXPECT_FALSE(onQueue);
+  // Linux keeps the first 15 characters rather than refusing the name.
+  EXPECT_EQ(name, "a-name-longer-t");
+  // A thread blocked for good holds no worker: the pool stays idle.
+  EXPECT_TRUE(DispatchWorkersIdle());
+  dispatch_semaphore_signal(release);
+  EXPECT_EQ(dispatch_semaphore_wait(ended, dispatch_time_after(kTestTimeoutSeconds)), 0);
 }

@@ -104,3 +104,46 @@ TEST_F(ImageBitmapTest, QuantiserKeepsFewColoursAndBoundsTheErrorOfMany) {
   EXPECT_EQ(clear.transparentIndex, 1);
   EXPECT_EQ(clear.indices[4], 1);
 }
+
+TEST_F(ImageBitmapTest, CGImagesOfEveryLayoutBecomeStraightRGBA) {
+  // One pixel of straight (250, 100, 50) at alpha 51, premultiplied (50, 20, 10).
+  auto convert = [](uint32_t info, Bytes bytes, size_t bitsPerPixel = 32) {
+    const size_t bpp = bitsPerPixel / 8;
+    // Two pixels a row and a padded row, so rows are read at their own stride.
+    Bytes rows(2 * (2 * bpp + 4), 0);
+    for (size_t row = 0; row < 2; ++row) {
+      for (size_t x = 0; x < 2; ++x) {
+        std::copy(bytes.begin(), bytes.end(), rows.begin() + long(row * (2 * bpp + 4) + x * bpp));
+      }
+    }
+    auto image = CGImage::create(2, 2, 8, bitsPerPixel, 2 * bpp + 4, info,
+                                 std::make_shared<const Bytes>(rows));
+    ImageBitmap out;
+    EXPECT_TRUE(ImageBitmapFromCGImage(image, out));
+    EXPECT_EQ(out.width, 2u);
+    EXPECT_EQ(out.pixels.size(), 16u);
+    // Every pixel alike.
+    for (size_t i = 4; i < out.pixels.size(); ++i) EXPECT_EQ(out.pixels[i], out.pixels[i % 4]);
+    return std::make_pair(Bytes(out.pixels.begin(), out.pixels.begin() + 4), out.hasAlpha);
+  };
+  using Result = std::pair<Bytes, bool>;
+  const Result straight{{250, 100, 50, 51}, true};
+  EXPECT_EQ(convert(kCGImageAlphaLast, {250, 100, 50, 51}), straight);
+  EXPECT_EQ(convert(kCGImageAlphaPremultipliedLast, {50, 20, 10, 51}), straight);
+  EXPECT_EQ(convert(kCGImageAlphaPremultipliedFirst, {51, 50, 20, 10}), straight);
+  EXPECT_EQ(convert(kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
+                    {10, 20, 50, 51}),
+            straight);
+  EXPECT_EQ(convert(kCGImageAlphaFirst | kCGBitmapByteOrder32Little, {50, 100, 250, 51}),
+            straight);
+  // Without alpha the padding byte is not kept, whatever it holds.
+  const Result opaque{{200, 100, 50, 255}, false};
+  EXPECT_EQ(convert(kCGImageAlphaNoneSkipLast, {200, 100, 50, 7}), opaque);
+  EXPECT_EQ(convert(kCGImageAlphaNoneSkipFirst, {7, 200, 100, 50}), opaque);
+  EXPECT_EQ(convert(kCGImageAlphaNone, {200, 100, 50}, 24), opaque);
+  // Only-alpha images and missing images are refused.
+  ImageBitmap out;
+  EXPECT_FALSE(ImageBitmapFromCGImage(
+      CGImage::create(1, 1, 8, 32, 4, kCGImageAlphaOnly, std::make_shared<const Bytes>(4)), out));
+  EXPECT_FALSE(ImageBitmapFromCGImage(nullptr, out));
+}

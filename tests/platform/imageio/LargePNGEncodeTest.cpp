@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
@@ -95,6 +97,67 @@ TEST_F(LargePNGEncodeTest, LargeImagesAreWrittenInFastBandsWithTheSamePixels) {
   const Bytes small = EncodePNG(Pattern(2048, 2047, false), Value());
   EXPECT_EQ(DeclaredLevel(small), 2);
   EXPECT_EQ(MaxDifference(RawDecodePNG(small), Pattern(2048, 2047, false)), 0);
+}
+
+TEST_F(LargePNGEncodeTest, ALargeOpaqueImageIsReadInPlaceNotCopied) {
+  // Rows with room after them, and a fourth byte of noise that must be
+  // neither copied nor written: the PNG is opaque RGB.
+  constexpr uint32_t kSide = 2048;
+  constexpr size_t kStride = kSide * 4 + 64;
+  const ImageBitmap rgb = Noisy(Pattern(kSide, kSide, false, 3));
+  auto pixels = std::make_shared<Bytes>(kStride * kSide);
+  uint32_t seed = 11;
+  for (uint32_t y = 0; y < kSide; ++y) {
+    uint8_t* row = pixels->data() + y * kStride;
+    std::memcpy(row, rgb.row(y), rgb.bytesPerRow());
+    for (uint32_t x = 0; x < kSide; ++x) {
+      seed = seed * 1103515245 + 12345;
+      row[x * 4 + 3] = uint8_t(seed >> 24);
+    }
+  }
+  CGImageRef image = CGImage::create(kSide, kSide, 8, 32, kStride,
+                                     kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big, pixels);
+  ASSERT_TRUE(image);
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  {
+    AllocationCounter counter;
+    CGImageDestinationAddImage(dest, image, Value());
+    EXPECT_LT(counter.peakBytes(), pixels->size() / 8) << "the frame was copied";
+  }
+  ASSERT_TRUE(CGImageDestinationFinalize(dest));
+  EXPECT_EQ(DeclaredLevel(*data), 0);
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*data), rgb), 0);
+
+  // The same pixels the other way round in memory (X, B, G, R) are not
+  // read in place, and come out the same.
+  auto reversed = std::make_shared<Bytes>(*pixels);
+  for (size_t i = 0; i + 4 <= reversed->size(); i += 4) std::reverse(&(*reversed)[i], &(*reversed)[i + 4]);
+  auto littleData = std::make_shared<Bytes>();
+  auto little = CGImageDestinationCreateWithData(littleData, "public.png", 1);
+  CGImageDestinationAddImage(little,
+                             CGImage::create(kSide, kSide, 8, 32, kStride,
+                                             kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Little, reversed),
+                             Value());
+  ASSERT_TRUE(CGImageDestinationFinalize(little));
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*littleData), rgb), 0);
+
+  // Frames of an animation are copied as before: both come out whole.
+  auto animatedData = std::make_shared<Bytes>();
+  auto animated = CGImageDestinationCreateWithData(animatedData, "public.png", 2);
+  CGImageDestinationAddImage(animated, image, Value());
+  CGImageDestinationAddImage(animated, image, Value());
+  ASSERT_TRUE(CGImageDestinationFinalize(animated));
+  auto frames = SourceOf(*animatedData);
+  ASSERT_EQ(CGImageSourceGetCount(frames), 2u);
+  EXPECT_EQ(MaxDifference(Pixels(CGImageSourceCreateImageAtIndex(frames, 1)), rgb), 0);
+
+  // Asked for a smaller size, the pixels are copied and scaled as before.
+  auto scaled = std::make_shared<Bytes>();
+  auto small = CGImageDestinationCreateWithData(scaled, "public.png", 1);
+  CGImageDestinationAddImage(small, image, Value::map({{kCGImageDestinationImageMaxPixelSize, 512}}));
+  ASSERT_TRUE(CGImageDestinationFinalize(small));
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*scaled), ImageBitmapResized(rgb, 512, 512)), 0);
 }
 
 }  // namespace

@@ -175,6 +175,60 @@ TEST_F(CollectionViewTest, FlowLayoutSpreadsFullLinesAndPlacesHeadersAndFooters)
             CGRectMake(130, 8, 100, 100));
 }
 
+// Sizes, spacing and the footer answered per item and section.
+class FlowSource : public UICollectionViewDataSource, public UICollectionViewDelegateFlowLayout {
+ public:
+  int64_t collectionViewNumberOfItemsInSection(UICollectionView&, int64_t) override { return 4; }
+  std::shared_ptr<UICollectionViewCell> collectionViewCellForItemAtIndexPath(
+      UICollectionView& cv, const NSIndexPath& path) override {
+    return cv.dequeueReusableCellWithReuseIdentifier("number", path);
+  }
+  std::shared_ptr<UICollectionReusableView> collectionViewViewForSupplementaryElementOfKind(
+      UICollectionView& cv, const std::string& kind, const NSIndexPath& path) override {
+    return cv.dequeueReusableSupplementaryViewOfKind(kind, "footer", path);
+  }
+  std::optional<CGSize> collectionViewLayoutSizeForItemAtIndexPath(
+      UICollectionView&, UICollectionViewLayout&, const NSIndexPath& p) override {
+    return p.item % 2 ? CGSizeMake(50, 200) : CGSizeMake(100, 100);
+  }
+  std::optional<UIEdgeInsets> collectionViewLayoutInsetForSectionAtIndex(
+      UICollectionView&, UICollectionViewLayout&, int64_t) override {
+    return UIEdgeInsetsMake(0, 0, 0, 0);
+  }
+  std::optional<double> collectionViewLayoutMinimumInteritemSpacingForSectionAtIndex(
+      UICollectionView&, UICollectionViewLayout&, int64_t) override {
+    return 130;
+  }
+  std::optional<CGSize> collectionViewLayoutReferenceSizeForFooterInSection(
+      UICollectionView&, UICollectionViewLayout&, int64_t) override {
+    return CGSizeMake(0, 30);
+  }
+};
+
+TEST_F(CollectionViewTest, FlowLayoutAsksItsDelegateForSizesSpacingAndFooters) {
+  auto flow = std::make_shared<FlowSource>();
+  cv->registerClassForSupplementaryViewOfKind([] { return std::make_shared<Header>(); },
+                                              UICollectionElementKindSectionFooter, "footer");
+  cv->setDataSource(flow);
+  cv->setDelegate(flow);
+  layout->setSectionInset(UIEdgeInsetsMake(20, 20, 20, 20));  // the delegate's inset wins
+  cv->reloadData();
+  cv->layoutIfNeeded();
+  // 100 + 130 + 50 + 130 + 100 > 375: two items a line, each centred on
+  // the line's tallest; the last line keeps the columns of the one before.
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 0})->frame, CGRectMake(0, 50, 100, 100));
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 1})->frame, CGRectMake(325, 0, 50, 200));
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 2})->frame, CGRectMake(0, 250, 100, 100));
+  EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath({0, 3})->frame, CGRectMake(325, 200, 50, 200));
+  auto footer = layout->layoutAttributesForSupplementaryViewOfKind(
+      UICollectionElementKindSectionFooter, {0, 0});
+  ASSERT_TRUE(footer.has_value());
+  EXPECT_EQ(footer->frame, CGRectMake(0, 400, 375, 30));
+  EXPECT_EQ(cv->contentSize(), CGSizeMake(375, 430));
+  cv->setDataSource(nullptr);
+  cv->setDelegate(nullptr);
+}
+
 TEST_F(CollectionViewTest, TapsSelectAndSelectionFollowsCellsIntoView) {
   UITouchDriver hand(window);
   auto tapOnCell = std::make_shared<UITapGestureRecognizer>();

@@ -135,6 +135,8 @@ TEST_F(NSAttributedStringTest, ParagraphStylesSpaceAlignAndKern) {
   EXPECT_EQ(layout.lineHeight, 40);
   EXPECT_NE(layout.lines[0].find("\u2026"), std::string::npos);
   EXPECT_LE(layout.widths[0], 40);
+  // The width is that of the line as drawn, ellipsis included (alignment places it by that).
+  EXPECT_NEAR(layout.widths[0], font->widthOfText(layout.lines[0]), 0.01);
 }
 
 }  // namespace

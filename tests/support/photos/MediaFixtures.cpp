@@ -1,13 +1,16 @@
 #include "support/photos/MediaFixtures.h"
 
 #include <fstream>
+#include <functional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 }
 
+#include "platform/avfoundation/AVAsset.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -56,77 +59,163 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
   return CGImageDestinationFinalize(dest);
 }
 
-bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
-                       std::optional<std::string> creationTime, const std::string& hevcTag) {
-  AVFormatContext* out = nullptr;
-  if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
-  const AVCodec* codec = avcodec_find_encoder(hevcTag.empty() ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_HEVC);
-  AVStream* stream = avformat_new_stream(out, nullptr);
-  AVCodecContext* enc = avcodec_alloc_context3(codec);
-  bool ok = codec && stream && enc;
-  if (ok) {
-    enc->width = width;
-    enc->height = height;
-    enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    enc->time_base = {1, 10};
-    enc->framerate = {10, 1};
-    enc->gop_size = 5;
-    enc->bit_rate = 400000;
-    if (out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* quiet = nullptr;
-    if (!hevcTag.empty()) av_dict_set(&quiet, "x265-params", "log-level=none", 0);
-    ok = avcodec_open2(enc, codec, &quiet) >= 0 &&
-         avcodec_parameters_from_context(stream->codecpar, enc) >= 0;
-    av_dict_free(&quiet);
-    if (ok && hevcTag.size() == 4) {
-      stream->codecpar->codec_tag = MKTAG(hevcTag[0], hevcTag[1], hevcTag[2], hevcTag[3]);
-    }
-    stream->time_base = enc->time_base;
-  }
-  if (ok && creationTime) av_dict_set(&out->metadata, "creation_time", creationTime->c_str(), 0);
-  if (ok) ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
-  if (ok) ok = avformat_write_header(out, nullptr) >= 0;
-  AVFrame* frame = av_frame_alloc();
-  AVPacket* packet = av_packet_alloc();
-  if (ok) {
-    frame->format = enc->pix_fmt;
-    frame->width = width;
-    frame->height = height;
-    ok = av_frame_get_buffer(frame, 0) >= 0;
-  }
-  auto drain = [&] {
+namespace {
+
+// One encoded stream of a fixture file.
+struct FixtureEncoder {
+  AVStream* stream = nullptr;
+  AVCodecContext* enc = nullptr;
+  FixtureEncoder() = default;
+  FixtureEncoder(const FixtureEncoder&) = delete;
+  FixtureEncoder& operator=(const FixtureEncoder&) = delete;
+  ~FixtureEncoder() { avcodec_free_context(&enc); }
+
+  // Encodes `frame` (nullptr: the end of the stream) and writes the packets.
+  bool send(AVFormatContext* out, const AVFrame* frame, AVPacket* packet) {
+    if (avcodec_send_frame(enc, frame) < 0) return false;
     while (avcodec_receive_packet(enc, packet) >= 0) {
       av_packet_rescale_ts(packet, enc->time_base, stream->time_base);
       packet->stream_index = stream->index;
-      av_interleaved_write_frame(out, packet);
+      if (av_interleaved_write_frame(out, packet) < 0) return false;
     }
-  };
+    return true;
+  }
+};
+
+bool OpenEncoder(AVFormatContext* out, const AVCodec* codec, FixtureEncoder& e,
+                 const std::function<void(AVCodecContext&)>& configure, AVDictionary** options) {
+  e.stream = avformat_new_stream(out, nullptr);
+  e.enc = codec ? avcodec_alloc_context3(codec) : nullptr;
+  if (!e.stream || !e.enc) return false;
+  configure(*e.enc);
+  if (out->oformat->flags & AVFMT_GLOBALHEADER) e.enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (avcodec_open2(e.enc, codec, options) < 0 ||
+      avcodec_parameters_from_context(e.stream->codecpar, e.enc) < 0) {
+    return false;
+  }
+  e.stream->time_base = e.enc->time_base;
+  return true;
+}
+
+bool OpenVideoEncoder(AVFormatContext* out, int width, int height, const std::string& hevcTag,
+                      FixtureEncoder& e) {
+  const AVCodec* codec = avcodec_find_encoder(hevcTag.empty() ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_HEVC);
+  AVDictionary* quiet = nullptr;
+  if (!hevcTag.empty()) av_dict_set(&quiet, "x265-params", "log-level=none", 0);
+  const bool ok = OpenEncoder(out, codec, e, [&](AVCodecContext& enc) {
+    enc.width = width;
+    enc.height = height;
+    enc.pix_fmt = AV_PIX_FMT_YUV420P;
+    enc.time_base = {1, 10};
+    enc.framerate = {10, 1};
+    enc.gop_size = 5;
+    enc.bit_rate = 400000;
+  }, &quiet);
+  av_dict_free(&quiet);
+  if (ok && hevcTag.size() == 4) {
+    e.stream->codecpar->codec_tag = MKTAG(hevcTag[0], hevcTag[1], hevcTag[2], hevcTag[3]);
+  }
+  return ok;
+}
+
+// libavcodec's own AAC encoder, mono at 22050 Hz.
+bool OpenAACEncoder(AVFormatContext* out, FixtureEncoder& e) {
+  return OpenEncoder(out, avcodec_find_encoder(AV_CODEC_ID_AAC), e, [](AVCodecContext& enc) {
+    enc.sample_fmt = AV_SAMPLE_FMT_FLTP;
+    enc.sample_rate = 22050;
+    av_channel_layout_default(&enc.ch_layout, 1);
+    enc.time_base = {1, 22050};
+    enc.bit_rate = 64000;
+  }, nullptr);
+}
+
+bool WriteVideoFrames(AVFormatContext* out, FixtureEncoder& e, int frames, AVPacket* packet) {
+  AVFrame* frame = av_frame_alloc();
+  frame->format = e.enc->pix_fmt;
+  frame->width = e.enc->width;
+  frame->height = e.enc->height;
+  bool ok = av_frame_get_buffer(frame, 0) >= 0;
   for (int i = 0; ok && i < frames; ++i) {
     av_frame_make_writable(frame);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(x + y + i * 8);
+    for (int y = 0; y < frame->height; ++y) {
+      for (int x = 0; x < frame->width; ++x) frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(x + y + i * 8);
     }
-    for (int y = 0; y < height / 2; ++y) {
-      for (int x = 0; x < width / 2; ++x) {
+    for (int y = 0; y < frame->height / 2; ++y) {
+      for (int x = 0; x < frame->width / 2; ++x) {
         frame->data[1][y * frame->linesize[1] + x] = 128;
         frame->data[2][y * frame->linesize[2] + x] = 64;
       }
     }
     frame->pts = i;
-    ok = avcodec_send_frame(enc, frame) >= 0;
-    drain();
+    ok = e.send(out, frame, packet);
   }
-  if (ok) {
-    avcodec_send_frame(enc, nullptr);
-    drain();
-    ok = av_write_trailer(out) >= 0;
-  }
-  av_packet_free(&packet);
   av_frame_free(&frame);
-  avcodec_free_context(&enc);
+  return ok && e.send(out, nullptr, packet);
+}
+
+// A square tone of `seconds`, in the encoder's frames.
+bool WriteAACTone(AVFormatContext* out, FixtureEncoder& e, double seconds, AVPacket* packet) {
+  AVFrame* frame = av_frame_alloc();
+  frame->format = e.enc->sample_fmt;
+  frame->nb_samples = e.enc->frame_size;
+  frame->sample_rate = e.enc->sample_rate;
+  bool ok = av_channel_layout_copy(&frame->ch_layout, &e.enc->ch_layout) >= 0 &&
+            av_frame_get_buffer(frame, 0) >= 0;
+  const int64_t total = static_cast<int64_t>(seconds * e.enc->sample_rate);
+  for (int64_t at = 0; ok && at < total; at += frame->nb_samples) {
+    av_frame_make_writable(frame);
+    auto* samples = reinterpret_cast<float*>(frame->data[0]);
+    for (int i = 0; i < frame->nb_samples; ++i) samples[i] = ((at + i) / 50) % 2 ? 0.25f : -0.25f;
+    frame->pts = at;
+    ok = e.send(out, frame, packet);
+  }
+  av_frame_free(&frame);
+  return ok && e.send(out, nullptr, packet);
+}
+
+bool WriteFixtureMedia(const std::string& path, int width, int height, int frames,
+                       const std::optional<std::string>& creationTime, const std::string& hevcTag,
+                       bool aacAudio) {
+  AVQuietMediaLibraryLogs();  // the AAC encoder reports its quality on closing
+  AVFormatContext* out = nullptr;
+  if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
+  FixtureEncoder video, audio;
+  bool ok = OpenVideoEncoder(out, width, height, hevcTag, video) &&
+            (!aacAudio || OpenAACEncoder(out, audio));
+  if (ok && creationTime) av_dict_set(&out->metadata, "creation_time", creationTime->c_str(), 0);
+  if (ok) ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+  if (ok) ok = avformat_write_header(out, nullptr) >= 0;
+  AVPacket* packet = av_packet_alloc();
+  if (ok) ok = WriteVideoFrames(out, video, frames, packet);
+  if (ok && aacAudio) ok = WriteAACTone(out, audio, frames / 10.0, packet);
+  if (ok) ok = av_write_trailer(out) >= 0;
+  av_packet_free(&packet);
   if (out->pb) avio_closep(&out->pb);
   avformat_free_context(out);
   return ok;
+}
+
+}  // namespace
+
+bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
+                       std::optional<std::string> creationTime, const std::string& hevcTag) {
+  return WriteFixtureMedia(path, width, height, frames, creationTime, hevcTag, false);
+}
+
+bool WriteFixtureVideoWithAAC(const std::string& path, int width, int height, int frames) {
+  return WriteFixtureMedia(path, width, height, frames, std::nullopt, "", true);
+}
+
+std::vector<std::string> FixtureStreamTypes(const std::string& path) {
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0) return {};
+  std::vector<std::string> types;
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    const char* type = av_get_media_type_string(in->streams[i]->codecpar->codec_type);
+    types.emplace_back(type ? type : "unknown");
+  }
+  avformat_close_input(&in);
+  return types;
 }
 
 namespace {

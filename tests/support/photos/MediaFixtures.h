@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/coregraphics/CGImage.h"
 
@@ -36,6 +37,13 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
 bool WriteFixtureVideo(const std::string& path, int width, int height, int frames,
                        std::optional<std::string> creationTime = std::nullopt,
                        const std::string& hevcTag = "");
+
+// The same video (MPEG-4 Part 2) with a mono AAC track as long as it,
+// made by libavcodec's own AAC encoder.
+bool WriteFixtureVideoWithAAC(const std::string& path, int width, int height, int frames);
+// The media type of each stream of a file, in order ("video", "audio", ...);
+// empty when it cannot be read.
+std::vector<std::string> FixtureStreamTypes(const std::string& path);
 
 // The four-character tag of the first video stream of a file ("" when none).
 std::string FixtureVideoCodecTag(const std::string& path);
