@@ -236,11 +236,12 @@ TEST_F(NSURLSessionTest, ACancelledTransferStopsTakingItsBody) {
   task->resume();
   ASSERT_TRUE(cancelling->waitForCompletions(1));
   cancelling->drain();
+  EXPECT_LT(task->countOfBytesReceived(), int64_t{64} << 20);
+  own->invalidateAndCancel();
+  std::lock_guard<std::mutex> lock(cancelling->mutex_);
   ASSERT_EQ(cancelling->errors.size(), 1u);
   ASSERT_NE(cancelling->errors[0], nullptr);
   EXPECT_EQ(cancelling->errors[0]->code(), NSURLErrorCancelled);
-  EXPECT_LT(task->countOfBytesReceived(), int64_t{64} << 20);
-  own->invalidateAndCancel();
 }
 
 TEST_F(NSURLSessionTest, InvalidatingCancelsRunningAndLaterTasks) {
