@@ -15,6 +15,7 @@
 #include "gif/AnimGifManager.h"
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"

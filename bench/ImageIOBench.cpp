@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ColorQuantizer.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"

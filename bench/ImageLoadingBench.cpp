@@ -27,6 +27,7 @@
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csetjmp>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIPasteboard.h"

@@ -13,6 +13,7 @@
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -16,6 +16,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/photos/PHImageManager.h"
 #include "platform/uikit/UIScreen.h"

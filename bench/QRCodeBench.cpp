@@ -10,6 +10,7 @@
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coreimage/CIDetector.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 
 using namespace zbar;

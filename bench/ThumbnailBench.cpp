@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
