@@ -96,6 +96,18 @@ TEST_F(CRCropViewControllerTest, PresentedScreenLaysOutCanvasAndToolbar) {
   crop->rotateCropViewCounterclockwise();
   advance(2);
   EXPECT_EQ(crop->angle(), 0);
+  // Reset: an unturned canvas glides back, a turned one jumps back at once.
+  crop->cropView()->setCropBoxFrame(CGRectMake(60, 200, 200, 150));
+  crop->resetCropViewLayout();
+  EXPECT_TRUE(crop->cropView()->simpleRenderMode());
+  advance(1);
+  EXPECT_FALSE(crop->cropView()->simpleRenderMode());
+  EXPECT_EQ(crop->imageCropFrame(), CGRectMake(0, 0, 400, 300));
+  crop->rotateCropViewClockwise();
+  advance(2);
+  crop->resetCropViewLayout();
+  EXPECT_EQ(crop->angle(), 0);
+  EXPECT_FALSE(crop->cropView()->simpleRenderMode());
   // With the toolbar on top the canvas starts below it.
   crop->toolbarPosition = CRCropViewControllerToolbarPositionTop;
   EXPECT_EQ(crop->frameForCropViewWithVerticalLayout(true).origin.y, crop->statusBarHeight() + 44);
@@ -119,6 +131,11 @@ TEST_F(CRCropViewControllerTest, NotchedPhoneKeepsToolbarAndBoxInsideTheSafeArea
   EXPECT_EQ(crop->toolbar()->backgroundViewOutsets(), UIEdgeInsetsMake(0, 0, safe.bottom, 0));
   EXPECT_EQ(crop->cropView()->cropRegionInsets(), UIEdgeInsetsMake(safe.top, 0, 0, 0));
   EXPECT_GE(crop->cropView()->cropBoxFrame().origin.y, safe.top + 14);
+  // A toolbar on top sits below the status bar, and the canvas below both.
+  crop->toolbarPosition = CRCropViewControllerToolbarPositionTop;
+  EXPECT_EQ(crop->frameForToolbarWithVerticalLayout(true).origin.y, safe.top);
+  EXPECT_EQ(crop->frameForCropViewWithVerticalLayout(true).origin.y, safe.top + 44);
+  crop->toolbarPosition = CRCropViewControllerToolbarPositionBottom;
   advance(1);  // the screen's fade-in
   SaveSnapshot(RenderView(*window, 3), "crop-screen-notched");
 }
@@ -195,6 +212,27 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
             RGBAPixels(CRCroppedImageByDrawing(*picture, reported, -90, false)->CGImage()));
   root->dismissViewControllerAnimated(false);
   advance(1);
+  // A half turn of the whole picture frames all of it, yet is no copy of it.
+  auto half = present();
+  half->onDidCropToRect = [&](const UIImagePtr& image, CGRect r, int64_t angle) {
+    rect = image;
+    reported = r;
+    EXPECT_EQ(angle, 180);
+  };
+  half->rotateCropViewClockwise();
+  advance(2);
+  half->rotateCropViewClockwise();
+  advance(2);
+  rect = nullptr;
+  half->doneButtonTapped();
+  advance(0.1);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(reported, CGRectMake(0, 0, 400, 300));
+  EXPECT_NE(rect, picture);
+  EXPECT_EQ(RGBAPixels(rect->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, reported, 180, false)->CGImage()));
+  root->dismissViewControllerAnimated(false);
+  advance(1);
   auto circular = CRCropViewController::controllerWithCroppingStyle(CRCropViewCroppingStyleCircular,
                                                                     picture);
   root->presentViewController(circular, false);
@@ -269,6 +307,8 @@ TEST_F(CRCropViewControllerTest, PresetsTurnForPortraitBoxesUnlessLocked) {
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(9, 16));
   crop->setAspectRatioLockEnabled(true);
+  // Locked while a reset may still clear the ratio: the picker stays.
+  EXPECT_FALSE(crop->aspectRatioPickerButtonHidden());
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(16, 9));
   // Swapping allowed under the lock: the portrait box keeps a portrait pair.
@@ -346,6 +386,8 @@ TEST_F(CRCropViewControllerTest, ShareSheetRendersOnlyWhenAnActivityAsks) {
   EXPECT_TRUE(sheet->completeWithActivityType(std::string(UIActivityTypeMail), true));
   EXPECT_EQ(log, (Log{"block.shared"}));
   advance(1);
+  // The block heard of it, so leaving the screen is left to its owner.
+  EXPECT_EQ(root->presentedViewController(), crop);
 }
 
 TEST_F(CRCropViewControllerTest, ProviderSharesTheSourceForAnUnturnedWholeRectangle) {

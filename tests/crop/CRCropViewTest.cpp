@@ -447,6 +447,14 @@ TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
   EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
   EXPECT_LE(CGRectGetMaxY(box), CGRectGetMaxY(region) + 0.5);
   advance(2);
+  // So is one grown from its right edge, and it keeps its ratio.
+  view->setCropBoxFrame(CGRectMake(150, 200, 50, 200));
+  hand.drag({{200, 300}, {260, 300}, {370, 300}}, 0.3);
+  box = view->cropBoxFrame();
+  EXPECT_GT(box.size.width, 100) << "the drag grew the box";
+  EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
+  EXPECT_NEAR(box.size.width / box.size.height, 0.25, 0.01);
+  advance(2);
 }
 
 TEST_F(CRCropViewTest, TheCropFrameRoundsItsOriginDown) {
