@@ -433,7 +433,7 @@ TEST_F(CRCropViewTest, LockedCornersOnlyShrinkAtTheTopAndGrowAtTheBottom) {
   expectSound(*view);
 }
 
-TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
+TEST_F(CRCropViewTest, LockedBoxesGrowNoFurtherThanTheRegionAllowsTheirRatio) {
   // A locked 1:4 box grown from its bottom-right corner is as wide at most
   // as a 1:4 box of the region's full height, however far the finger goes.
   auto view = makeCanvas();
@@ -454,6 +454,14 @@ TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
   EXPECT_GT(box.size.width, 100) << "the drag grew the box";
   EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
   EXPECT_NEAR(box.size.width / box.size.height, 0.25, 0.01);
+  advance(2);
+  // Turned about: a locked 4:1 box grown from its bottom-right corner is at
+  // most as tall as a 4:1 box of the region's full width.
+  view->setCropBoxFrame(CGRectMake(80, 300, 200, 50));
+  hand.drag({{280, 350}, {320, 500}, {370, 660}}, 0.3);
+  box = view->cropBoxFrame();
+  EXPECT_GT(box.size.height, 60) << "the drag grew the box";
+  EXPECT_LE(box.size.height, region.size.width * 0.25 + 0.5);
   advance(2);
 }
 
