@@ -401,6 +401,25 @@ TEST_F(CRCropViewTest, EveryHandleDraggedInwardsMovesOnlyItsOwnSides) {
   }
 }
 
+TEST_F(CRCropViewTest, ASecondFingerDoesNotJoinARunningEdgeDrag) {
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  UITouchDriver hand(window);
+  auto first = hand.down({CGPointMake(280, 325)});
+  for (double x : {275.0, 268.0, 260.0, 250.0}) hand.move(first, {CGPointMake(x, 325)});
+  ASSERT_EQ(view->tappedEdge(), CRCropViewTappedEdgeRight);
+  // The edge trails the finger by the distance the pan needed to begin.
+  const double lag = CGRectGetMaxX(view->cropBoxFrame()) - 250;
+  auto second = hand.down({CGPointMake(120, 600)});
+  hand.move(second, {CGPointMake(110, 600)});
+  hand.move(first, {CGPointMake(240, 325)});
+  EXPECT_NEAR(CGRectGetMaxX(view->cropBoxFrame()) - 240, lag, 1);
+  EXPECT_EQ(view->cropBoxFrame().origin, CGPointMake(80, 250));
+  hand.up(second);
+  hand.up(first);
+  advance(2);
+}
+
 TEST_F(CRCropViewTest, MinimumRatioRefusesAFreeDrag) {
   auto view = makeCanvas();
   view->setCropBoxFrame(CGRectMake(80, 200, 200, 300));
