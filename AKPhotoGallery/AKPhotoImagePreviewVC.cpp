@@ -18,6 +18,7 @@
 #include "platform/coreimage/CIDetector.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/photos/PHAssetCreationRequest.h"

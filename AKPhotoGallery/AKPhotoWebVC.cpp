@@ -1,5 +1,6 @@
 #include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSURLError.h"
 #include "platform/network/NSURLRequest.h"

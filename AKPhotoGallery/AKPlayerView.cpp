@@ -8,6 +8,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSURLError.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

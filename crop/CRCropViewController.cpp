@@ -11,6 +11,7 @@
 #include "crop/UIImageCropRotate.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/WeakSelf.h"
+#include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIImage.h"

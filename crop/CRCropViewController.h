@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "crop/internal/CRCropView.h"
-#include "platform/uikit/UIActivityViewController.h"
+#include "platform/uikit/UIActivityItemSource.h"
 #include "platform/uikit/UIViewController.h"
+
+class UIActivity;
+class UIActivityViewController;
 
 class CRCropToolbar;
 class CRCropViewController;

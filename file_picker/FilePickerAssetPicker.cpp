@@ -5,6 +5,7 @@
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "FilePickerPlugin.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/NSLayoutConstraint.h"
 #include "platform/uikit/UIActivityIndicatorView.h"

@@ -9,6 +9,7 @@
 #include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "FilePickerUtils.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"

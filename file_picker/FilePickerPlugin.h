@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/mediaplayer/MPMediaPickerController.h"

@@ -10,6 +10,7 @@
 #include "platform/coreimage/CIContext.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/photos/PHAsset.h"

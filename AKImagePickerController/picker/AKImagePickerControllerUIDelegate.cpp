@@ -12,6 +12,7 @@
 #include "platform/uikit/UICollectionViewLayout.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIBarLook.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UITableView.h"
 

@@ -17,6 +17,7 @@
 #include "platform/foundation/FilePath.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
 
 const char* const ILDiskCacheExtendedAttributeName = "com.quillfern.ILDiskCache";
 

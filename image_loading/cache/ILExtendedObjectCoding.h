@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/foundation/NSError.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class NSObject;
 

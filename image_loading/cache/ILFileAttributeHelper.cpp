@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/foundation/Value.h"
+
 namespace {
 
 constexpr const char kUserPrefix[] = "user.";

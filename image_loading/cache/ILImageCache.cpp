@@ -12,6 +12,7 @@
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/FilePath.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"

@@ -95,9 +95,9 @@ class ILImageCache : public NSObject, public ILImageCacheProtocol {
   NSDataPtr diskImageDataForKey(const std::string& key);
   bool diskImageDataExistsWithKey(const std::string& key);
   UIImagePtr imageFromDiskCacheForKey(const std::string& key, ILImageCacheLookupOptions options = 0,
-                                      const ILRemoteImageContext& context = Value());
+                                      const ILRemoteImageContext& context = NullValue());
   UIImagePtr imageFromCacheForKey(const std::string& key, ILImageCacheLookupOptions options = 0,
-                                  const ILRemoteImageContext& context = Value());
+                                  const ILRemoteImageContext& context = NullValue());
   void diskImageExistsWithKey(const std::string& key, ILImageCacheBoolCompletion completion);
   void diskImageDataQueryForKey(const std::string& key, ILImageCacheDataCompletion completion);
   // Decodes bytes of the disk cache and restores the extended object.

@@ -10,6 +10,7 @@
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {

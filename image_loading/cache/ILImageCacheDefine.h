@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/foundation/NSData.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;

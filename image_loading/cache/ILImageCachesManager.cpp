@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image_loading/cache/ILImageCache.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 // ---- Operation ----

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Value.h"
+
 std::shared_ptr<ILImageLoadersManager> ILImageLoadersManager::sharedManager() {
   static const auto shared = std::make_shared<ILImageLoadersManager>();
   return shared;

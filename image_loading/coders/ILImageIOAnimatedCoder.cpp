@@ -11,6 +11,7 @@
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -9,6 +9,7 @@
 #include "platform/coregraphics/CGPDFDocument.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -10,6 +10,7 @@
 #include "image_loading/downloader/internal/ILRemoteImageDefine.h"
 #include "image_loading/cache/internal/ILRemoteImageCacheKeyFilter.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/UTType.h"
 #include "platform/uikit/UIImage.h"
 

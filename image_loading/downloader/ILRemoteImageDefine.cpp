@@ -27,11 +27,20 @@ const Value* ILContextValue(const ILRemoteImageContext& context, const char* key
   return v && !v->isNull() ? v : nullptr;
 }
 
+std::shared_ptr<NSObject> ILContextNSObject(const ILRemoteImageContext& context, const char* key) {
+  const Value* v = ILContextValue(context, key);
+  return v && v->isObject() ? v->asObject() : nullptr;
+}
+
 ILRemoteImageContext ILContextSetting(const ILRemoteImageContext& context, const char* key,
                                       Value value) {
   ValueMap map = context.isMap() ? context.asMap() : ValueMap();
   ValueMapSet(map, Value(key), std::move(value));
   return Value(std::move(map));
+}
+
+NSErrorPtr ILRemoteImageError(int64_t code, const std::string& description) {
+  return ILRemoteImageError(code, description, ValueMap());
 }
 
 NSErrorPtr ILRemoteImageError(int64_t code, const std::string& description, ValueMap userInfo) {

@@ -1,5 +1,6 @@
 #include "CIContext.h"
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 

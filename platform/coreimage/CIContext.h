@@ -17,7 +17,7 @@ class CIContext : public NSObject {
   // there is no image or the encoder fails. The colour space is recorded with
   // the bitmap as it is: every bitmap here is 8-bit RGB.
   NSDataPtr JPEGRepresentationOfImage(const CIImageRef& image, const std::string& colorSpace,
-                                      const Value& options = Value()) const;
+                                      const Value& options = NullValue()) const;
 
   std::string className() const override { return "CIContext"; }
 };

@@ -6,6 +6,7 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/coreimage/internal/CIQRCodeScanner.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

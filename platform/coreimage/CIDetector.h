@@ -71,7 +71,7 @@ class CIDetector : public NSObject {
   // or high (high when absent).
   static std::shared_ptr<CIDetector> detectorOfType(const std::string& type,
                                                     const CIContextRef& context,
-                                                    const Value& options = Value());
+                                                    const Value& options = NullValue());
 
   // Every QR code found, in the scanner's order; empty for an image without
   // pixels (a colour image, an empty one, nil). Low accuracy reads the image

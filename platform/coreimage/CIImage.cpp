@@ -6,6 +6,7 @@
 
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 
 namespace {
@@ -33,9 +34,14 @@ CGImageRef CIRenderBitmap(CGRect extent, const std::function<void(const CGContex
   return CGBitmapContextCreateImage(context);
 }
 
+CIImage::CIImage(CGImageRef image) : CIImage(std::move(image), Value(ValueMap())) {}
+
 CIImage::CIImage(CGImageRef image, Value properties)
     : image_(std::move(image)),
-      properties_(properties.isMap() ? std::move(properties) : Value(ValueMap())) {}
+      properties_(std::make_shared<const Value>(properties.isMap() ? std::move(properties)
+                                                                   : Value(ValueMap()))) {}
+
+const Value& CIImage::properties() const { return *properties_; }
 
 std::shared_ptr<CIImage> CIImage::imageWithData(const NSDataPtr& data) {
   auto source = CGImageSourceCreateWithData(data);

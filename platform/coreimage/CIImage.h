@@ -17,7 +17,7 @@
 #include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 // A colour with straight components in 0...1.
 struct CIColor {
@@ -28,7 +28,8 @@ struct CIColor {
 
 class CIImage : public NSObject {
  public:
-  explicit CIImage(CGImageRef image, Value properties = Value());
+  explicit CIImage(CGImageRef image);
+  CIImage(CGImageRef image, Value properties);
 
   // nullptr when the data is no readable image; the first image is used.
   static std::shared_ptr<CIImage> imageWithData(const NSDataPtr& data);
@@ -43,7 +44,7 @@ class CIImage : public NSObject {
   // Name of the colour space, nullopt when the image has none.
   std::optional<std::string> colorSpace() const;
   // The properties of the file the image was read from (empty map otherwise).
-  const Value& properties() const { return properties_; }
+  const Value& properties() const;
   // The bitmap of the extent; nullptr for a colour or empty image.
   const CGImageRef& cgImage() const { return image_; }
   // The colour of a colour image.
@@ -60,7 +61,8 @@ class CIImage : public NSObject {
   CGImageRef image_;
   CGPoint origin_{0, 0};
   std::optional<CIColor> color_;
-  Value properties_;
+  // Always a map; held out of line so that this header needs no Value.
+  std::shared_ptr<const Value> properties_;
 };
 
 using CIImageRef = std::shared_ptr<CIImage>;

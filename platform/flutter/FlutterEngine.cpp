@@ -1,5 +1,8 @@
 #include "FlutterEngine.h"
 
+#include "platform/flutter/FlutterChannels.h"
+#include "platform/foundation/Value.h"
+
 class FlutterEngine::Registrar : public FlutterPluginRegistrar,
                                  public std::enable_shared_from_this<FlutterEngine::Registrar> {
  public:

@@ -8,10 +8,15 @@
 #include <string>
 
 #include "internal/FlutterBinaryMessenger.h"
-#include "FlutterChannels.h"
 #include "platform/foundation/NSObject.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
+// The channel types are named only: a plugin's own code includes
+// FlutterChannels.h, and what merely registers plugins (the host, the
+// engine's users) does not compile the codec and its values.
+struct FlutterMethodCall;
+class FlutterResult;
+class FlutterMethodChannel;
 class UIApplication;
 class UIScene;
 class UIViewController;
@@ -49,9 +54,8 @@ class FlutterPlugin {
  public:
   virtual ~FlutterPlugin() = default;
   // Method calls of the channels this plugin was added for as delegate.
-  virtual void handleMethodCall(const FlutterMethodCall&, FlutterResult result) {
-    result(FlutterMethodNotImplemented);
-  }
+  // Answers "not implemented" unless overridden.
+  virtual void handleMethodCall(const FlutterMethodCall& call, FlutterResult result);
   // Runs when the engine that the plugin was registered with goes away.
   virtual void detachFromEngineForRegistrar(const std::shared_ptr<FlutterPluginRegistrar>&) {}
 };

@@ -4,12 +4,18 @@
 #include <atomic>
 
 #include "NSNotification.h"
+#include "Value.h"
 
 namespace {
 
 class Token : public NSNotificationObserverToken {};
 
 }  // namespace
+
+NSNotification::NSNotification(std::string name, std::shared_ptr<NSObject> object, Value userInfo)
+    : name(std::move(name)),
+      object(std::move(object)),
+      userInfo_(std::make_shared<const Value>(std::move(userInfo))) {}
 
 NSNotificationCenter& NSNotificationCenter::defaultCenter() {
   static auto* center = new NSNotificationCenter();
@@ -134,5 +140,5 @@ void NSNotificationCenter::postNotificationName(const std::string& name,
 void NSNotificationCenter::postNotificationName(const std::string& name,
                                                 const std::shared_ptr<NSObject>& object,
                                                 Value userInfo) {
-  postNotification(NSNotification{name, object, std::move(userInfo)});
+  postNotification(NSNotification(name, object, std::move(userInfo)));
 }

@@ -5,8 +5,45 @@
 
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 #include "platform/imageio/internal/JPEGMetadataWriter.h"
+
+class CGImageDestination : public NSObject {
+ public:
+  CGImageDestination(std::shared_ptr<Bytes> data, std::string path, std::string type, size_t count,
+                     Value options);
+
+  void setProperties(const Value& properties);
+  void addImage(const CGImageRef& image, const Value& properties);
+  void addImageFromSource(const CGImageSourceRef& source, size_t index, const Value& properties);
+  bool finalize();
+  bool copyImageSource(const CGImageSourceRef& source, const Value& options);
+
+  const std::string& type() const { return type_; }
+  std::string className() const override { return "CGImageDestination"; }
+
+ private:
+  struct Pending {
+    ImageBitmap bitmap;
+    Value properties;
+  };
+  bool encode(Bytes& out);
+  bool encodeAtQuality(const std::vector<EncodeFrame>& frames, EncodeSettings settings,
+                       double quality, Bytes& out) const;
+
+  std::shared_ptr<Bytes> data_;
+  std::string path_;
+  std::string type_;
+  size_t declaredCount_;
+  Value options_;
+  ValueMap properties_;
+  std::vector<Pending> images_;
+  bool finalized_ = false;
+  bool failed_ = false;
+};
 
 namespace {
 

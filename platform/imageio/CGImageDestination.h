@@ -14,64 +14,30 @@
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
-#include "platform/foundation/NSObject.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/internal/ImageEncoder.h"
 
-class CGImageDestination : public NSObject {
- public:
-  CGImageDestination(std::shared_ptr<Bytes> data, std::string path, std::string type, size_t count,
-                     Value options);
-
-  void setProperties(const Value& properties);
-  void addImage(const CGImageRef& image, const Value& properties);
-  void addImageFromSource(const CGImageSourceRef& source, size_t index, const Value& properties);
-  bool finalize();
-  bool copyImageSource(const CGImageSourceRef& source, const Value& options);
-
-  const std::string& type() const { return type_; }
-  std::string className() const override { return "CGImageDestination"; }
-
- private:
-  struct Pending {
-    ImageBitmap bitmap;
-    Value properties;
-  };
-  bool encode(Bytes& out);
-  bool encodeAtQuality(const std::vector<EncodeFrame>& frames, EncodeSettings settings,
-                       double quality, Bytes& out) const;
-
-  std::shared_ptr<Bytes> data_;
-  std::string path_;
-  std::string type_;
-  size_t declaredCount_;
-  Value options_;
-  ValueMap properties_;
-  std::vector<Pending> images_;
-  bool finalized_ = false;
-  bool failed_ = false;
-};
-
+// The destination object; the functions below are its interface.
+class CGImageDestination;
 using CGImageDestinationRef = std::shared_ptr<CGImageDestination>;
 
 // nullptr when the type is not written or the count is 0. The buffer is
 // replaced by the encoded file on a successful finalize.
 CGImageDestinationRef CGImageDestinationCreateWithData(std::shared_ptr<Bytes> data,
                                                        const std::string& type, size_t count,
-                                                       const Value& options = Value());
+                                                       const Value& options = NullValue());
 // Written atomically on finalize.
 CGImageDestinationRef CGImageDestinationCreateWithURL(const std::string& path,
                                                       const std::string& type, size_t count,
-                                                      const Value& options = Value());
+                                                      const Value& options = NullValue());
 // Properties of the whole file (loop count, defaults for every image).
 void CGImageDestinationSetProperties(const CGImageDestinationRef& dest, const Value& properties);
 void CGImageDestinationAddImage(const CGImageDestinationRef& dest, const CGImageRef& image,
-                                const Value& properties = Value());
+                                const Value& properties = NullValue());
 // The source's image with its own properties, overlaid by `properties`.
 void CGImageDestinationAddImageFromSource(const CGImageDestinationRef& dest,
                                           const CGImageSourceRef& source, size_t index,
-                                          const Value& properties = Value());
+                                          const Value& properties = NullValue());
 // False when nothing was added, more images were added than declared, an
 // image could not be read, or the encoder failed. Once only.
 bool CGImageDestinationFinalize(const CGImageDestinationRef& dest);

@@ -14,40 +14,13 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
+#include "platform/uikit/NSTextTypes.h"
 
 extern const char* const NSFontAttributeName;             // a UIFont
 extern const char* const NSForegroundColorAttributeName;  // a UIColor
 extern const char* const NSBackgroundColorAttributeName;  // a UIColor
 extern const char* const NSParagraphStyleAttributeName;   // an NSParagraphStyle
 extern const char* const NSKernAttributeName;             // points added after each character
-
-using NSAttributeDictionary = std::map<std::string, Value>;
-
-enum NSTextAlignment : int64_t {
-  NSTextAlignmentLeft = 0,
-  NSTextAlignmentCenter = 1,
-  NSTextAlignmentRight = 2,
-  NSTextAlignmentJustified = 3,
-  NSTextAlignmentNatural = 4,
-};
-
-enum NSLineBreakMode : int64_t {
-  NSLineBreakByWordWrapping = 0,
-  NSLineBreakByCharWrapping = 1,
-  NSLineBreakByClipping = 2,
-  NSLineBreakByTruncatingHead = 3,
-  NSLineBreakByTruncatingTail = 4,
-  NSLineBreakByTruncatingMiddle = 5,
-};
-
-struct NSRange {
-  size_t location = 0;
-  size_t length = 0;
-  size_t end() const { return location + length; }
-  bool operator==(const NSRange&) const = default;
-};
-
-inline NSRange NSMakeRange(size_t location, size_t length) { return {location, length}; }
 
 class NSParagraphStyle : public NSObject {
  public:
@@ -146,4 +119,3 @@ class NSMutableAttributedString : public NSAttributedString {
   void forRunsIn(NSRange range, const char* function, F change);
 };
 
-using NSAttributedStringPtr = std::shared_ptr<NSAttributedString>;

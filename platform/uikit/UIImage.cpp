@@ -10,6 +10,7 @@
 #include "platform/coregraphics/CGDataProvider.h"
 #include "platform/coreimage/CIImage.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"

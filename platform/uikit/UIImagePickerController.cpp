@@ -5,6 +5,7 @@
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/UTType.h"

@@ -20,7 +20,7 @@
 
 #include "UISystemPickerViewController.h"
 #include "platform/foundation/NSURL.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 enum class UIImagePickerControllerSourceType : int64_t { PhotoLibrary = 0, Camera = 1, SavedPhotosAlbum = 2 };
 enum class UIImagePickerControllerQualityType : int64_t { High = 0, Medium = 1, Low = 2 };

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/UTF8.h"
+#include "platform/uikit/NSAttributedString.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace {

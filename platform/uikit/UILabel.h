@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uikit/NSAttributedString.h"
+#include "platform/uikit/NSTextTypes.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UIView.h"
 

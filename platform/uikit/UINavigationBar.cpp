@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "NSAttributedString.h"
+#include "UIBarLook.h"
 #include "UIButton.h"
 #include "UIFont.h"
 #include "UIImage.h"
@@ -169,7 +170,9 @@ void UINavigationBar::takeAppearance() {
   if (look.tintColor) setTintColor(*look.tintColor);
   if (look.barTintColor) barTintColor_ = *look.barTintColor;
   if (look.translucent) translucent_ = *look.translucent;
-  if (look.titleTextAttributes) titleTextAttributes_ = *look.titleTextAttributes;
+  if (look.titleTextAttributes) {
+    titleTextAttributes_ = std::make_shared<const NSAttributeDictionary>(*look.titleTextAttributes);
+  }
 }
 
 void UINavigationBar::applyLook() {
@@ -177,11 +180,11 @@ void UINavigationBar::applyLook() {
   hairline_->setBackgroundColor(hairlineColor());
   UIFontPtr font = UIFont::boldSystemFontOfSize(17);
   UIColorPtr color = UIColor::blackColor();
-  if (auto it = titleTextAttributes_.find(NSFontAttributeName); it != titleTextAttributes_.end()) {
+  const NSAttributeDictionary& attributes = titleTextAttributes();
+  if (auto it = attributes.find(NSFontAttributeName); it != attributes.end()) {
     if (auto f = std::dynamic_pointer_cast<UIFont>(it->second.asObject())) font = f;
   }
-  if (auto it = titleTextAttributes_.find(NSForegroundColorAttributeName);
-      it != titleTextAttributes_.end()) {
+  if (auto it = attributes.find(NSForegroundColorAttributeName); it != attributes.end()) {
     if (auto c = std::dynamic_pointer_cast<UIColor>(it->second.asObject())) color = c;
   }
   titleLabel_->setFont(font);
@@ -313,9 +316,14 @@ void UINavigationBar::setTranslucent(bool on) {
   applyLook();
 }
 
-void UINavigationBar::setTitleTextAttributes(std::map<std::string, Value> a) {
+const NSAttributeDictionary& UINavigationBar::titleTextAttributes() const {
+  static const NSAttributeDictionary none;
+  return titleTextAttributes_ ? *titleTextAttributes_ : none;
+}
+
+void UINavigationBar::setTitleTextAttributes(NSAttributeDictionary a) {
   QX_DCHECK_MAIN_THREAD();
-  titleTextAttributes_ = std::move(a);
+  titleTextAttributes_ = std::make_shared<const NSAttributeDictionary>(std::move(a));
   applyLook();
 }
 

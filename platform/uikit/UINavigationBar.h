@@ -6,15 +6,13 @@
 // on the bar itself.
 
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "UIBarButtonItem.h"
 #include "UIView.h"
-#include "platform/foundation/Value.h"
+#include "NSTextTypes.h"
 #include "platform/foundation/ThreadChecks.h"
 
 class UINavigationItem : public NSObject {
@@ -86,13 +84,7 @@ class UINavigationItem : public NSObject {
   bool hidesBackButton_ = false;
 };
 
-// The look shared by bars (the appearance proxy's values).
-struct UIBarLook {
-  std::optional<UIColorPtr> tintColor;
-  std::optional<UIColorPtr> barTintColor;
-  std::optional<bool> translucent;
-  std::optional<std::map<std::string, Value>> titleTextAttributes;
-};
+struct UIBarLook;  // UIBarLook.h
 
 class UILabel;
 class UIButton;
@@ -124,8 +116,9 @@ class UINavigationBar : public UIView {
   void setBarTintColor(UIColorPtr c);
   bool isTranslucent() const { return translucent_; }
   void setTranslucent(bool on);
-  const std::map<std::string, Value>& titleTextAttributes() const { return titleTextAttributes_; }
-  void setTitleTextAttributes(std::map<std::string, Value> a);
+  // Empty unless set here or on the appearance proxy.
+  const NSAttributeDictionary& titleTextAttributes() const;
+  void setTitleTextAttributes(NSAttributeDictionary a);
 
   // The background reaches up under the status bar above the bar; the top
   // item's bar buttons sit at the edges (custom views as they are, the
@@ -160,7 +153,8 @@ class UINavigationBar : public UIView {
   std::vector<std::shared_ptr<UINavigationItem>> items_;
   UIColorPtr barTintColor_;
   bool translucent_ = true;
-  std::map<std::string, Value> titleTextAttributes_;
+  // Held out of line so that this header needs no Value; null: none set.
+  std::shared_ptr<const NSAttributeDictionary> titleTextAttributes_;
   // Set by a navigation controller: what the back button does.
   std::function<void()> backAction_;
   std::shared_ptr<UIView> background_;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/uikit/NSAttributedString.h"
+#include "platform/uikit/NSTextTypes.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"

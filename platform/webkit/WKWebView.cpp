@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSURLError.h"
 #include "platform/webkit/WKHTMLTitleReader.h"

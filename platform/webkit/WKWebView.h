@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/foundation/OnceCallback.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIView.h"
 #include "platform/webkit/internal/WKNavigation.h"
 #include "platform/webkit/WKPageLoader.h"

@@ -1,6 +1,8 @@
 #include "TQBatteryPlugin.h"
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIDevice.h"
 

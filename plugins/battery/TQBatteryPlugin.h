@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSObject.h"

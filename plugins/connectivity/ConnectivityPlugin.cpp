@@ -1,7 +1,9 @@
 #include "ConnectivityPlugin.h"
 
 #include "internal/PathMonitorConnectivityProvider.h"
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "internal/ConnectivityProvider.h"
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSObject.h"
 

@@ -5,8 +5,10 @@
 #include <cstdlib>
 
 #include "internal/DeviceIdentifiers.h"
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Value.h"
 #include "platform/mach/MachHost.h"
 #include "platform/uikit/UIDevice.h"
 

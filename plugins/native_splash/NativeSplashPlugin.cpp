@@ -1,5 +1,7 @@
 #include "NativeSplashPlugin.h"
 
+#include "platform/flutter/FlutterChannels.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIDevice.h"
 
 void NativeSplashPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& registrar) {

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

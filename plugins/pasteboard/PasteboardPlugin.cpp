@@ -1,5 +1,6 @@
 #include "PasteboardPlugin.h"
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -3,8 +3,10 @@
 #include <optional>
 #include <vector>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Value.h"
 
 namespace {
 

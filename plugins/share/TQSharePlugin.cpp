@@ -4,6 +4,7 @@
 
 #include "internal/ShareData.h"
 #include "platform/flutter/FlutterArguments.h"
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIDevice.h"

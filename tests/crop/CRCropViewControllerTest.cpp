@@ -7,6 +7,7 @@
 #include "crop/CropTestSupport.h"
 #include "crop/UIImageCropRotate.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UILabel.h"

@@ -75,11 +75,12 @@ inline constexpr const char* ILRemoteImageContextDownloadDecryptor = "downloadDe
 
 // A context value that is set and not null, else nullptr.
 const Value* ILContextValue(const ILRemoteImageContext& context, const char* key);
+// The object under a context key, else nullptr.
+std::shared_ptr<NSObject> ILContextNSObject(const ILRemoteImageContext& context, const char* key);
 // The object under a context key as T, else nullptr.
 template <typename T>
 std::shared_ptr<T> ILContextObject(const ILRemoteImageContext& context, const char* key) {
-  const Value* v = ILContextValue(context, key);
-  return v && v->isObject() ? v->objectAs<T>() : nullptr;
+  return std::dynamic_pointer_cast<T>(ILContextNSObject(context, key));
 }
 // A copy of the context (a map, or empty) with the key set.
 ILRemoteImageContext ILContextSetting(const ILRemoteImageContext& context, const char* key,
@@ -101,6 +102,6 @@ inline constexpr int64_t ILRemoteImageErrorInvalidDownloadResponse = 2003;
 inline constexpr int64_t ILRemoteImageErrorInvalidDownloadContentType = 2004;
 
 // An error of the library's domain with its description (and more user info).
-NSErrorPtr ILRemoteImageError(int64_t code, const std::string& description,
-                              ValueMap userInfo = {});
+NSErrorPtr ILRemoteImageError(int64_t code, const std::string& description);
+NSErrorPtr ILRemoteImageError(int64_t code, const std::string& description, ValueMap userInfo);
 bool ILIsRemoteImageError(const NSErrorPtr& error, int64_t code);

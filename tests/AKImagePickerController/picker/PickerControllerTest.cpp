@@ -5,6 +5,7 @@
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "PickerCoreSupport.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Value.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIBarButtonItem.h"

@@ -7,6 +7,7 @@
 #include "PickerCoreSupport.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSThread.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 

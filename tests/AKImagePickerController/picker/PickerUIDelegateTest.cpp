@@ -9,6 +9,7 @@
 #include "platform/uikit/NSAttributedString.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIBarLook.h"
 #include "platform/uikit/UINavigationBar.h"
 
 using PickerUIDelegateTest = PickerCoreTest;

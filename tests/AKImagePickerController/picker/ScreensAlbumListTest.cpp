@@ -2,6 +2,7 @@
 
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "ScreensLibrarySupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
 

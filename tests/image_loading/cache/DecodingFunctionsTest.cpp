@@ -1,6 +1,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/cache/ILImageCache.h"

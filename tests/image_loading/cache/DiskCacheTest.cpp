@@ -11,6 +11,7 @@
 #include "image_loading/cache/ILDiskCache.h"
 #include "image_loading/cache/internal/ILFileAttributeHelper.h"
 #include "platform/foundation/PlatformClock.h"
+#include "platform/foundation/Value.h"
 #include "support/ScriptedFileIO.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 #include "image_loading/cache/ILImageCache.h"

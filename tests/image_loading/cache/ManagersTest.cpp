@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/cache/internal/ILImageCachesManager.h"

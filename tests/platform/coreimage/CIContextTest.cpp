@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/coreimage/CIContext.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"

@@ -10,6 +10,7 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/coreimage/CIDetector.h"
 #include "platform/coreimage/internal/CIQRCodeScanner.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "support/TestEnvironment.h"

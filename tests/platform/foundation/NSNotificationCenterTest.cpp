@@ -8,6 +8,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
 using NSNotificationCenterTest = PlatformTest;
@@ -21,7 +22,7 @@ TEST_F(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   center.addObserver(&observer, "test.ping", sender,
                      [&](const NSNotification& n) { heard.push_back("filtered:" + n.name); });
   center.addObserver(&observer, "test.ping", nullptr, [&](const NSNotification& n) {
-    heard.push_back("any:" + n.userInfo.find("k")->asString());
+    heard.push_back("any:" + n.userInfo().find("k")->asString());
   });
   center.addObserver(&observer, "", sender,
                      [&](const NSNotification& n) { heard.push_back("all-names:" + n.name); });

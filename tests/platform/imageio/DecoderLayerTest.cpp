@@ -11,6 +11,7 @@
 
 #include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"

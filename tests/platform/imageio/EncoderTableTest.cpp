@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/internal/ImageEncoder.h"

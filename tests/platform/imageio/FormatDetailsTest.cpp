@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"

@@ -4,6 +4,7 @@
 
 #include "ImageIOTestSupport.h"
 #include "platform/coregraphics/CGColor.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/internal/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/internal/ImageBitmap.h"
 
@@ -33,7 +33,7 @@ ImageBitmap Pixels(const CGImageRef& image);
 std::shared_ptr<const Bytes> Shared(Bytes b);
 CGImageRef MakeImage(const ImageBitmap& b);
 // A source over a copy of the bytes.
-CGImageSourceRef SourceOf(const Bytes& data, const Value& options = Value());
+CGImageSourceRef SourceOf(const Bytes& data, const Value& options = NullValue());
 // Largest difference of any channel.
 int MaxDifference(const ImageBitmap& a, const ImageBitmap& b);
 

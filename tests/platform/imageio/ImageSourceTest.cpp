@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/internal/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/ImageEncoder.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Value.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIBarLook.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
 #include "platform/webkit/WKWebView.h"
 #include "support/TestEnvironment.h"

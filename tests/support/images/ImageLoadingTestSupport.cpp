@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/foundation/NSRunLoop.h"

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
 

@@ -3,6 +3,17 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+#include <algorithm>
+
+namespace {
+
+Value cancelledInfo(PHImageRequestID requestID) {
+  return Value(ValueMap{{Value(PHImageResultRequestIDKey), Value(requestID)},
+                        {Value(PHImageCancelledKey), Value(true)}});
+}
+
+}  // namespace
+
 void ScriptedMediaProvider::queueAnswer(ScriptedAnswer answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   queued_.push_back(std::move(answer));
@@ -64,8 +75,16 @@ void ScriptedMediaProvider::run(const ScriptedAnswer& answer, PHImageRequestID i
     }
   };
   if (answer.result == ScriptedAnswer::Result::Never) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_.emplace_back(id, deliver);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // The call is on record (and may be cancelled by a waiting test)
+      // before it is held: a cancel that came first answers it at once.
+      if (std::find(cancelled_.begin(), cancelled_.end(), id) == cancelled_.end()) {
+        held_.emplace_back(id, deliver);
+        return;
+      }
+    }
+    (*deliver)(ScriptedAnswer(), cancelledInfo(id), false);
     return;
   }
   switch (answer.thread) {
@@ -141,10 +160,7 @@ void ScriptedMediaProvider::cancelRequest(PHImageRequestID requestID) {
     }
   }
   if (held) {
-    (*held)(ScriptedAnswer(),
-            Value(ValueMap{{Value(PHImageResultRequestIDKey), Value(requestID)},
-                           {Value(PHImageCancelledKey), Value(true)}}),
-            false);
+    (*held)(ScriptedAnswer(), cancelledInfo(requestID), false);
   }
 }
 
