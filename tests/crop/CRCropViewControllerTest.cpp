@@ -405,6 +405,18 @@ TEST_F(CRCropViewControllerTest, ProviderSharesTheSourceForAnUnturnedWholeRectan
   EXPECT_EQ(items[0].objectAs<UIImage>(), picture);
   EXPECT_EQ(provider->croppedImage(), picture);
 
+  // A half turn of all of it is no longer the source.
+  auto turned = std::make_shared<CRActivityCroppedImageProvider>(
+      picture, CGRectMake(0, 0, 400, 300), 180, false);
+  auto turnedSheet = std::make_shared<UIActivityViewController>(
+      ValueList{Value(std::static_pointer_cast<NSObject>(turned))},
+      std::vector<std::shared_ptr<UIActivity>>{});
+  auto turnedItems = turnedSheet->itemsForActivityType(std::nullopt);
+  ASSERT_TRUE(turnedItems[0].objectAs<UIImage>());
+  EXPECT_NE(turnedItems[0].objectAs<UIImage>(), picture);
+  EXPECT_EQ(RGBAPixels(turnedItems[0].objectAs<UIImage>()->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, CGRectMake(0, 0, 400, 300), 180, false)->CGImage()));
+
   // An untouched circular crop of a square picture covers all of it, yet
   // must still be cut to the circle.
   auto square = CropTestPicture(300, 300);
@@ -431,6 +443,17 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   auto& transition = *crop->transitionController();
   EXPECT_FALSE(transition.isDismissing);
   EXPECT_EQ(transition.fromFrame, CGRectMake(20, 40, 80, 60));
+  // The flying picture sets off from the source view.
+  std::shared_ptr<UIImageView> flying;
+  for (const auto& v : crop->view()->superview()->subviews()) {
+    auto imageView = std::dynamic_pointer_cast<UIImageView>(v);
+    if (imageView && imageView != source && imageView->image() == picture) flying = imageView;
+  }
+  ASSERT_TRUE(flying);
+  const CGRect setOff = flying->layer()->presentationLayer()->frame();
+  EXPECT_NEAR(setOff.origin.x, 20, 1);
+  EXPECT_NEAR(setOff.origin.y, 40, 1);
+  EXPECT_NEAR(setOff.size.width, 80, 1);
   EXPECT_TRUE(crop->cropView()->croppingViewsHidden());
   EXPECT_TRUE(crop->cropView()->simpleRenderMode());
   EXPECT_EQ(crop->view()->alpha(), 1);  // the model value; the layer fades in
@@ -439,13 +462,16 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   advance(0.2);
   EXPECT_TRUE(presented);
   EXPECT_EQ(transition.image, nullptr);  // reset once the fade ended
+  EXPECT_FALSE(transition.prepareForTransitionHandler);
   advance(1);
   EXPECT_FALSE(crop->cropView()->croppingViewsHidden());
   EXPECT_FALSE(crop->cropView()->simpleRenderMode());
 
   bool dismissed = false;
+  setUp = false;
   crop->dismissAnimatedFromParentViewController(root, nullptr, CGRectZero, nullptr,
                                                 [&] { dismissed = true; });
+  EXPECT_FALSE(setUp) << "the presentation's set-up belongs to it alone";
   EXPECT_TRUE(transition.isDismissing);
   EXPECT_TRUE(crop->cropView()->simpleRenderMode());
   advance(0.5);

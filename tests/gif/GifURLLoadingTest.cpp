@@ -176,6 +176,7 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
     EXPECT_EQ(manager->remoteCacheObjectForURL(*url(at)) != nullptr, outcome == "finish") << at;
   }
   manager->setRemoteCacheObject(*url("/edge299.gif"), nullptr);
+  EXPECT_FALSE(manager->remoteCacheObjectForURL(*url("/edge299.gif")));
 
   // Nothing listens, or the connection drops half-way through the GIF: the
   // session's own error, and nothing kept.
