@@ -97,6 +97,18 @@ TEST_F(CRCropViewControllerTest, PresentedScreenLaysOutCanvasAndToolbar) {
   crop->rotateCropViewCounterclockwise();
   advance(2);
   EXPECT_EQ(crop->angle(), 0);
+  // Reset: an unturned canvas glides back, a turned one jumps back at once.
+  crop->cropView()->setCropBoxFrame(CGRectMake(60, 200, 200, 150));
+  crop->resetCropViewLayout();
+  EXPECT_TRUE(crop->cropView()->simpleRenderMode());
+  advance(1);
+  EXPECT_FALSE(crop->cropView()->simpleRenderMode());
+  EXPECT_EQ(crop->imageCropFrame(), CGRectMake(0, 0, 400, 300));
+  crop->rotateCropViewClockwise();
+  advance(2);
+  crop->resetCropViewLayout();
+  EXPECT_EQ(crop->angle(), 0);
+  EXPECT_FALSE(crop->cropView()->simpleRenderMode());
   // With the toolbar on top the canvas starts below it.
   crop->toolbarPosition = CRCropViewControllerToolbarPositionTop;
   EXPECT_EQ(crop->frameForCropViewWithVerticalLayout(true).origin.y, crop->statusBarHeight() + 44);
@@ -120,6 +132,11 @@ TEST_F(CRCropViewControllerTest, NotchedPhoneKeepsToolbarAndBoxInsideTheSafeArea
   EXPECT_EQ(crop->toolbar()->backgroundViewOutsets(), UIEdgeInsetsMake(0, 0, safe.bottom, 0));
   EXPECT_EQ(crop->cropView()->cropRegionInsets(), UIEdgeInsetsMake(safe.top, 0, 0, 0));
   EXPECT_GE(crop->cropView()->cropBoxFrame().origin.y, safe.top + 14);
+  // A toolbar on top sits below the status bar, and the canvas below both.
+  crop->toolbarPosition = CRCropViewControllerToolbarPositionTop;
+  EXPECT_EQ(crop->frameForToolbarWithVerticalLayout(true).origin.y, safe.top);
+  EXPECT_EQ(crop->frameForCropViewWithVerticalLayout(true).origin.y, safe.top + 44);
+  crop->toolbarPosition = CRCropViewControllerToolbarPositionBottom;
   advance(1);  // the screen's fade-in
   SaveSnapshot(RenderView(*window, 3), "crop-screen-notched");
 }
@@ -196,6 +213,27 @@ TEST_F(CRCropViewControllerTest, TurnedAndCircularResultsAreRendered) {
             RGBAPixels(CRCroppedImageByDrawing(*picture, reported, -90, false)->CGImage()));
   root->dismissViewControllerAnimated(false);
   advance(1);
+  // A half turn of the whole picture frames all of it, yet is no copy of it.
+  auto half = present();
+  half->onDidCropToRect = [&](const UIImagePtr& image, CGRect r, int64_t angle) {
+    rect = image;
+    reported = r;
+    EXPECT_EQ(angle, 180);
+  };
+  half->rotateCropViewClockwise();
+  advance(2);
+  half->rotateCropViewClockwise();
+  advance(2);
+  rect = nullptr;
+  half->doneButtonTapped();
+  advance(0.1);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(reported, CGRectMake(0, 0, 400, 300));
+  EXPECT_NE(rect, picture);
+  EXPECT_EQ(RGBAPixels(rect->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, reported, 180, false)->CGImage()));
+  root->dismissViewControllerAnimated(false);
+  advance(1);
   auto circular = CRCropViewController::controllerWithCroppingStyle(CRCropViewCroppingStyleCircular,
                                                                     picture);
   root->presentViewController(circular, false);
@@ -270,6 +308,8 @@ TEST_F(CRCropViewControllerTest, PresetsTurnForPortraitBoxesUnlessLocked) {
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(9, 16));
   crop->setAspectRatioLockEnabled(true);
+  // Locked while a reset may still clear the ratio: the picker stays.
+  EXPECT_FALSE(crop->aspectRatioPickerButtonHidden());
   crop->setAspectRatioPreset(CRCropViewControllerAspectRatioPreset16x9, false);
   EXPECT_EQ(crop->cropView()->aspectRatio(), CGSizeMake(16, 9));
   // Swapping allowed under the lock: the portrait box keeps a portrait pair.
@@ -347,6 +387,8 @@ TEST_F(CRCropViewControllerTest, ShareSheetRendersOnlyWhenAnActivityAsks) {
   EXPECT_TRUE(sheet->completeWithActivityType(std::string(UIActivityTypeMail), true));
   EXPECT_EQ(log, (Log{"block.shared"}));
   advance(1);
+  // The block heard of it, so leaving the screen is left to its owner.
+  EXPECT_EQ(root->presentedViewController(), crop);
 }
 
 TEST_F(CRCropViewControllerTest, ProviderSharesTheSourceForAnUnturnedWholeRectangle) {
@@ -362,6 +404,18 @@ TEST_F(CRCropViewControllerTest, ProviderSharesTheSourceForAnUnturnedWholeRectan
   auto items = sheet->itemsForActivityType(std::nullopt);
   EXPECT_EQ(items[0].objectAs<UIImage>(), picture);
   EXPECT_EQ(provider->croppedImage(), picture);
+
+  // A half turn of all of it is no longer the source.
+  auto turned = std::make_shared<CRActivityCroppedImageProvider>(
+      picture, CGRectMake(0, 0, 400, 300), 180, false);
+  auto turnedSheet = std::make_shared<UIActivityViewController>(
+      ValueList{Value(std::static_pointer_cast<NSObject>(turned))},
+      std::vector<std::shared_ptr<UIActivity>>{});
+  auto turnedItems = turnedSheet->itemsForActivityType(std::nullopt);
+  ASSERT_TRUE(turnedItems[0].objectAs<UIImage>());
+  EXPECT_NE(turnedItems[0].objectAs<UIImage>(), picture);
+  EXPECT_EQ(RGBAPixels(turnedItems[0].objectAs<UIImage>()->CGImage()),
+            RGBAPixels(CRCroppedImageByDrawing(*picture, CGRectMake(0, 0, 400, 300), 180, false)->CGImage()));
 
   // An untouched circular crop of a square picture covers all of it, yet
   // must still be cut to the circle.
@@ -389,6 +443,17 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   auto& transition = *crop->transitionController();
   EXPECT_FALSE(transition.isDismissing);
   EXPECT_EQ(transition.fromFrame, CGRectMake(20, 40, 80, 60));
+  // The flying picture sets off from the source view.
+  std::shared_ptr<UIImageView> flying;
+  for (const auto& v : crop->view()->superview()->subviews()) {
+    auto imageView = std::dynamic_pointer_cast<UIImageView>(v);
+    if (imageView && imageView != source && imageView->image() == picture) flying = imageView;
+  }
+  ASSERT_TRUE(flying);
+  const CGRect setOff = flying->layer()->presentationLayer()->frame();
+  EXPECT_NEAR(setOff.origin.x, 20, 1);
+  EXPECT_NEAR(setOff.origin.y, 40, 1);
+  EXPECT_NEAR(setOff.size.width, 80, 1);
   EXPECT_TRUE(crop->cropView()->croppingViewsHidden());
   EXPECT_TRUE(crop->cropView()->simpleRenderMode());
   EXPECT_EQ(crop->view()->alpha(), 1);  // the model value; the layer fades in
@@ -397,13 +462,16 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   advance(0.2);
   EXPECT_TRUE(presented);
   EXPECT_EQ(transition.image, nullptr);  // reset once the fade ended
+  EXPECT_FALSE(transition.prepareForTransitionHandler);
   advance(1);
   EXPECT_FALSE(crop->cropView()->croppingViewsHidden());
   EXPECT_FALSE(crop->cropView()->simpleRenderMode());
 
   bool dismissed = false;
+  setUp = false;
   crop->dismissAnimatedFromParentViewController(root, nullptr, CGRectZero, nullptr,
                                                 [&] { dismissed = true; });
+  EXPECT_FALSE(setUp) << "the presentation's set-up belongs to it alone";
   EXPECT_TRUE(transition.isDismissing);
   EXPECT_TRUE(crop->cropView()->simpleRenderMode());
   advance(0.5);

@@ -401,6 +401,25 @@ TEST_F(CRCropViewTest, EveryHandleDraggedInwardsMovesOnlyItsOwnSides) {
   }
 }
 
+TEST_F(CRCropViewTest, ASecondFingerDoesNotJoinARunningEdgeDrag) {
+  auto view = makeCanvas();
+  view->setCropBoxFrame(CGRectMake(80, 250, 200, 150));
+  UITouchDriver hand(window);
+  auto first = hand.down({CGPointMake(280, 325)});
+  for (double x : {275.0, 268.0, 260.0, 250.0}) hand.move(first, {CGPointMake(x, 325)});
+  ASSERT_EQ(view->tappedEdge(), CRCropViewTappedEdgeRight);
+  // The edge trails the finger by the distance the pan needed to begin.
+  const double lag = CGRectGetMaxX(view->cropBoxFrame()) - 250;
+  auto second = hand.down({CGPointMake(120, 600)});
+  hand.move(second, {CGPointMake(110, 600)});
+  hand.move(first, {CGPointMake(240, 325)});
+  EXPECT_NEAR(CGRectGetMaxX(view->cropBoxFrame()) - 240, lag, 1);
+  EXPECT_EQ(view->cropBoxFrame().origin, CGPointMake(80, 250));
+  hand.up(second);
+  hand.up(first);
+  advance(2);
+}
+
 TEST_F(CRCropViewTest, MinimumRatioRefusesAFreeDrag) {
   auto view = makeCanvas();
   view->setCropBoxFrame(CGRectMake(80, 200, 200, 300));
@@ -433,7 +452,7 @@ TEST_F(CRCropViewTest, LockedCornersOnlyShrinkAtTheTopAndGrowAtTheBottom) {
   expectSound(*view);
 }
 
-TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
+TEST_F(CRCropViewTest, LockedBoxesGrowNoFurtherThanTheRegionAllowsTheirRatio) {
   // A locked 1:4 box grown from its bottom-right corner is as wide at most
   // as a 1:4 box of the region's full height, however far the finger goes.
   auto view = makeCanvas();
@@ -446,6 +465,22 @@ TEST_F(CRCropViewTest, LockedTallCornersAreHeldToTheRegionsHeight) {
   EXPECT_GT(box.size.width, 100) << "the drag grew the box";
   EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
   EXPECT_LE(CGRectGetMaxY(box), CGRectGetMaxY(region) + 0.5);
+  advance(2);
+  // So is one grown from its right edge, and it keeps its ratio.
+  view->setCropBoxFrame(CGRectMake(150, 200, 50, 200));
+  hand.drag({{200, 300}, {260, 300}, {370, 300}}, 0.3);
+  box = view->cropBoxFrame();
+  EXPECT_GT(box.size.width, 100) << "the drag grew the box";
+  EXPECT_LE(box.size.width, region.size.height * 0.25 + 0.5);
+  EXPECT_NEAR(box.size.width / box.size.height, 0.25, 0.01);
+  advance(2);
+  // Turned about: a locked 4:1 box grown from its bottom-right corner is at
+  // most as tall as a 4:1 box of the region's full width.
+  view->setCropBoxFrame(CGRectMake(80, 300, 200, 50));
+  hand.drag({{280, 350}, {320, 500}, {370, 660}}, 0.3);
+  box = view->cropBoxFrame();
+  EXPECT_GT(box.size.height, 60) << "the drag grew the box";
+  EXPECT_LE(box.size.height, region.size.width * 0.25 + 0.5);
   advance(2);
 }
 

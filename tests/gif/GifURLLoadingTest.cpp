@@ -111,6 +111,15 @@ TEST_F(GifURLLoadingTest, LoadsPlaysAndCachesTheBytes) {
   EXPECT_TRUE(second->subviews().empty());
   EXPECT_EQ(server.requests().size(), 1u);
   EXPECT_TRUE(manager->containsImageView(second));
+
+  // A playing view that loads another GIF pauses while the bytes come.
+  ASSERT_TRUE(isAnimatingGif(*view));
+  server.script("/other.gif", {200, {}, std::string(gifBytes->vector().begin(), gifBytes->vector().end())});
+  recorder->events.clear();
+  ASSERT_TRUE(load(view, url("/other.gif")));
+  EXPECT_FALSE(isAnimatingGif(*view));
+  ASSERT_TRUE(waitForOutcome());
+  EXPECT_TRUE(isAnimatingGif(*view));
 }
 
 TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
@@ -167,6 +176,7 @@ TEST_F(GifURLLoadingTest, ErrorsAndGarbageAreFailuresAndNotCached) {
     EXPECT_EQ(manager->remoteCacheObjectForURL(*url(at)) != nullptr, outcome == "finish") << at;
   }
   manager->setRemoteCacheObject(*url("/edge299.gif"), nullptr);
+  EXPECT_FALSE(manager->remoteCacheObjectForURL(*url("/edge299.gif")));
 
   // Nothing listens, or the connection drops half-way through the GIF: the
   // session's own error, and nothing kept.

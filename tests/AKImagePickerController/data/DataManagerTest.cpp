@@ -178,6 +178,40 @@ TEST_F(DataManagerTest, AFinalAnswerBeforeTheTrackingLeavesNoStaleEntry) {
   EXPECT_EQ(manager->finishedRequestCount(), 0u);
 }
 
+TEST_F(DataManagerTest, ADegradedAnswerLeavesTheRequestOpenToCancel) {
+  // The library answers a first, degraded image and keeps working on the
+  // final one: the request is still running and a cancel must reach it.
+  class Degrading : public ScriptedMediaProvider {
+   public:
+    PHImageResultHandler handler;
+    void requestImage(const PHImageRequest& request, PHImageResultHandler h) override {
+      handler = h;
+      ScriptedMediaProvider::requestImage(request, [](const UIImagePtr&, const Value&) {});
+    }
+  };
+  auto degrading = std::make_shared<Degrading>();
+  ScriptedAnswer never;
+  never.result = ScriptedAnswer::Result::Never;
+  degrading->setDefaultAnswer(never);
+  PHImageManager::setDefaultMediaProvider(degrading);
+  auto manager = getImageDataManager();
+  auto asset = libraryAsset();
+  std::vector<UIImagePtr> heard;
+  int32_t id = manager->fetchImage(asset, CGSizeMake(4, 4), nullptr, PHImageContentModeAspectFit,
+                                   [&](const UIImagePtr& image, const Value&) { heard.push_back(image); });
+  drainMainLoop();
+  ASSERT_TRUE(manager->isTracked(id));
+  ASSERT_TRUE(degrading->handler);
+  auto rough = UIImage::imageWithCGImage(MakeFixtureBitmap(2, 2));
+  degrading->handler(rough, Value(ValueMap{{Value(PHImageResultIsDegradedKey), Value(true)}}));
+  drainMainLoop();
+  EXPECT_EQ(heard, std::vector<UIImagePtr>{rough});
+  EXPECT_TRUE(manager->isTracked(id));
+  manager->cancelRequest(id);
+  EXPECT_EQ(degrading->cancelled().size(), 1u);
+  EXPECT_FALSE(manager->isTracked(id));
+}
+
 TEST_F(DataManagerTest, PermissionIsGrantedOnlyWhenAuthorized) {
   std::vector<bool> answers;
   AKImageDataManager::checkPhotoPermission([&](bool granted) { answers.push_back(granted); });

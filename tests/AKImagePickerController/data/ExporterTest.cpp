@@ -368,9 +368,13 @@ TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
 
 TEST_F(ExporterTest, CancellingQueuedAndRunningRequestsEndsEveryAssetOnce) {
   auto [a, b, exporter, observer] = twoPhotos();
-  EXPECT_EQ(exporter->exportAssetsAsynchronously({}, [](const Value& info) {
+  bool emptyAnswered = false;
+  EXPECT_EQ(exporter->exportAssetsAsynchronously({}, [&](const Value& info) {
     EXPECT_EQ(info.find(AKImageAssetExportResultRequestIDKey)->asInt64(), 0);
+    EXPECT_FALSE(cancelled(info));
+    emptyAnswered = true;
   }), 0);
+  EXPECT_TRUE(emptyAnswered);
   EXPECT_TRUE(observer->events.empty());
 
   ScriptedAnswer held;

@@ -29,7 +29,7 @@ TEST_F(FetchOperationsTest, TheFullScreenCacheKeepsOnlyAFinalImage) {
   EXPECT_EQ(calls[0].imageOptions->deliveryMode, PHImageRequestOptionsDeliveryModeHighQualityFormat);
   EXPECT_EQ(calls[0].imageOptions->resizeMode, PHImageRequestOptionsResizeModeExact);
   EXPECT_FALSE(calls[0].imageOptions->networkAccessAllowed);
-  EXPECT_EQ(calls[0].targetSize.width, 390 * 3);  // the main screen in pixels
+  EXPECT_EQ(calls[0].targetSize, CGSizeMake(390 * 3, 844 * 3));  // the main screen in pixels
 
   // A degraded image whose final answer has none: nothing is kept either.
   ScriptedAnswer lost;
@@ -78,6 +78,13 @@ TEST_F(FetchOperationsTest, InMemoryImagesAnswerAtOnceAsPNGWithAlphaOrJPEGWithou
   EXPECT_EQ(jpeg->bytes()[0], 0xFF);
   EXPECT_EQ(jpeg->bytes()[1], 0xD8);
   EXPECT_EQ(png->bytes()[1], 'P');
+  // The caller's quality is the one encoded with: a low one gives fewer bytes.
+  auto detailed = AKAsset::initWithImage(UIImage::imageWithCGImage(MakeFixtureBitmap(64, 64)));
+  NSDataPtr rough, fine;
+  detailed->fetchImageData(nullptr, 0.1, [&](const NSDataPtr& data, const Value&) { rough = data; });
+  detailed->fetchImageData(nullptr, 1.0, [&](const NSDataPtr& data, const Value&) { fine = data; });
+  ASSERT_TRUE(rough && fine);
+  EXPECT_LT(rough->length(), fine->length());
 
   UIImagePtr original;
   clear->fetchOriginalImage(nullptr, [&](const UIImagePtr& image, const Value&) { original = image; });

@@ -196,4 +196,12 @@ TEST_F(GroupDataManagerTest, LibraryChangesReachObserversAlbumByAlbum) {
   synchronize();
   EXPECT_EQ(observer->events, std::vector<std::string>{"complete " + libraryId});
   manager->invalidate();
+
+  // Once invalidated the manager no longer follows the library.
+  observer->events.clear();
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Later"), true);
+  ASSERT_TRUE(WriteFixtureImage(path("later.jpg"), "public.jpeg", 8, 8));
+  synchronize();
+  EXPECT_TRUE(observer->events.empty());
+  EXPECT_TRUE(manager->groupIds()->empty());
 }
