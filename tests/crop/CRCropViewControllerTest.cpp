@@ -480,6 +480,32 @@ TEST_F(CRCropViewControllerTest, ZoomTransitionFliesThePictureIntoTheBox) {
   EXPECT_EQ(root->view()->window(), window);
 }
 
+TEST_F(CRCropViewControllerTest, AZoomTransitionCancelledOnTheWayReportsThatItDidNotComplete) {
+  // An interaction may cancel the transition while the picture flies: the
+  // animator must hand that on, or the platform keeps a screen the user
+  // backed out of.
+  for (bool cancel : {false, true}) {
+    auto crop = CRCropViewController::controllerWithImage(picture);
+    auto container = std::make_shared<UIView>();
+    container->setFrame(window->bounds());
+    window->addSubview(container);
+    auto animator = std::make_shared<CRCropViewControllerTransitioning>();
+    animator->image = picture;
+    bool finished = false, completed = !cancel;
+    auto context = std::make_shared<UIViewControllerContextTransitioning>(
+        container, root, crop, root->view(), crop->view(), true, [&](bool didComplete) {
+          finished = true;
+          completed = didComplete;
+        });
+    animator->animateTransition(*context);
+    if (cancel) context->cancelInteractiveTransition();
+    advance(1);
+    EXPECT_TRUE(finished) << "cancelled: " << cancel;
+    EXPECT_EQ(completed, !cancel) << "cancelled: " << cancel;
+    container->removeFromSuperview();
+  }
+}
+
 TEST_F(CRCropViewControllerTest, TitleLabelComesAndGoesWithTheTitle) {
   auto crop = present();
   crop->setTitle("Crop your photo");
