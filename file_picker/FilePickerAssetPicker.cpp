@@ -19,6 +19,29 @@ AKImagePickerControllerAssetType assetTypeFor(int64_t type) {
   return AKImagePickerControllerAssetType::allAssets;
 }
 
+void PutSpinnerInAlert(UIAlertController& alert, const std::shared_ptr<UIActivityIndicatorView>& indicator,
+                       UIViewController& top) {
+  auto view = alert.view();
+  view->setCenter(top.view()->center());
+  view->heightAnchor().constraintEqualToConstant(100)->setActive(true);
+  indicator->setHidesWhenStopped(true);
+  CGRect bounds = view->bounds();
+  indicator->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
+  indicator->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+                                 UIViewAutoresizingFlexibleTopMargin |
+                                 UIViewAutoresizingFlexibleBottomMargin);
+  view->addSubview(indicator);
+}
+
+AKImageAssetExporterConfiguration ExporterConfiguration(bool allowCompression) {
+  AKImageAssetExporterConfiguration configuration;
+  configuration.imageExportPreset = static_cast<int64_t>(allowCompression ? AKImageExportPresent::compatible
+                                                                          : AKImageExportPresent::current);
+  configuration.videoExportPreset =
+      allowCompression ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough;
+  return configuration;
+}
+
 }  // namespace
 
 void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompression) {
@@ -29,26 +52,10 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
                                                            UIAlertControllerStyle::Alert);
   auto indicator = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleWhite);
 
-  if (!eventSink_) {
-    // Nobody hears the events: a small alert with a spinner shows the export.
-    auto view = alert->view();
-    view->setCenter(top->view()->center());
-    view->heightAnchor().constraintEqualToConstant(100)->setActive(true);
-    indicator->setHidesWhenStopped(true);
-    CGRect bounds = view->bounds();
-    indicator->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
-    indicator->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
-                                   UIViewAutoresizingFlexibleTopMargin |
-                                   UIViewAutoresizingFlexibleBottomMargin);
-    view->addSubview(indicator);
-  }
+  // Nobody hears the events: a small alert with a spinner shows the export.
+  if (!eventSink_) PutSpinnerInAlert(*alert, indicator, *top);
 
-  AKImageAssetExporterConfiguration configuration;
-  configuration.imageExportPreset = static_cast<int64_t>(allowCompression ? AKImageExportPresent::compatible
-                                                                          : AKImageExportPresent::current);
-  configuration.videoExportPreset =
-      allowCompression ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough;
-  picker->setExporter(AKImageAssetExporter::initWithConfiguration(configuration));
+  picker->setExporter(AKImageAssetExporter::initWithConfiguration(ExporterConfiguration(allowCompression)));
   picker->setExportsWhenCompleted(true);
   picker->setShowsCancelButton(true);
   picker->setSourceType(AKImagePickerControllerSourceType::albumsOnly);
