@@ -736,6 +736,19 @@ void fillPath(const CGContextRef& context, const CGPathRef& path, const CGColorR
   }
 }
 
+// The border is drawn inside the bounds, never wider than half the shorter
+// side, as the ring between the outline and the outline inset by its width.
+void fillBorder(const CGContextRef& context, const CGRect& bounds, double cornerRadius,
+                double width, const CGColorRef& color) {
+  using namespace CALayerRendering;
+  double bw = std::min(width, std::min(bounds.size.width, bounds.size.height) / 2);
+  auto ring = CGPathCreateMutable();
+  CGPathAddPath(ring, nullptr, roundedRectPath(bounds, cornerRadius));
+  CGPathAddPath(ring, nullptr,
+                roundedRectPath(CGRectInset(bounds, bw, bw), std::max(0.0, cornerRadius - bw)));
+  fillPath(context, ring, color, true);
+}
+
 }  // namespace
 
 void CALayer::renderInContext(const CGContextRef& context) {
@@ -808,13 +821,7 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
   shown->renderSublayers(target, time, model.sublayers_);
   CGContextRestoreGState(target);
   if (shown->borderWidth_ > 0) {
-    double bw = std::min(shown->borderWidth_, std::min(bounds.size.width, bounds.size.height) / 2);
-    auto ring = CGPathCreateMutable();
-    CGPathAddPath(ring, nullptr, roundedRectPath(bounds, shown->cornerRadius_));
-    CGPathAddPath(ring, nullptr,
-                  roundedRectPath(CGRectInset(bounds, bw, bw),
-                                  std::max(0.0, shown->cornerRadius_ - bw)));
-    fillPath(target, ring, shown->borderColor_, true);
+    fillBorder(target, bounds, shown->cornerRadius_, shown->borderWidth_, shown->borderColor_);
   }
 
   if (group) {
