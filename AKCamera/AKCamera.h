@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
-#include "AKCamera/internal/AKCameraLocationManager.h"
+#include "AKCamera/AKCameraLocationManager.h"
 #include "AKCamera/AKCameraPhotoCapturer.h"
-#include "AKCamera/internal/AKCameraResource.h"
+#include "AKCamera/AKCameraResource.h"
 #include "platform/avfoundation/AVCaptureMetadataOutput.h"
 #include "platform/avfoundation/AVCaptureVideoPreviewLayer.h"
 #include "platform/coremotion/CMMotionManager.h"

@@ -1,4 +1,4 @@
-#include "AKCamera/internal/AKCameraLocationManager.h"
+#include "AKCamera/AKCameraLocationManager.h"
 
 #include <algorithm>
 #include <cmath>

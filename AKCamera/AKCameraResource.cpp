@@ -1,4 +1,4 @@
-#include "AKCamera/internal/AKCameraResource.h"
+#include "AKCamera/AKCameraResource.h"
 
 #include "platform/foundation/Fatal.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "platform/foundation/NSError.h"
 #include "platform/uikit/UIPreviewAction.h"
 #include "platform/uikit/UIScrollView.h"

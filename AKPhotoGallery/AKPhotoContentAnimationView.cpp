@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 
 #include <algorithm>
 #include <cmath>

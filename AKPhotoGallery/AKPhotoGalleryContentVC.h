@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
-#include "AKPhotoGallery/internal/AKPhotoGalleryScrollView.h"
-#include "AKPhotoGallery/internal/AKPhotoIncrementalIndicator.h"
+#include "AKPhotoGallery/AKPhotoGalleryScrollView.h"
+#include "AKPhotoGallery/AKPhotoIncrementalIndicator.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIVisualEffectView.h"

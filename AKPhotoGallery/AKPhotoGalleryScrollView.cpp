@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/internal/AKPhotoGalleryScrollView.h"
+#include "AKPhotoGallery/AKPhotoGalleryScrollView.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/Fatal.h"

@@ -1,4 +1,4 @@
-#include "AKPhotoGallery/internal/AKPhotoIncrementalIndicator.h"
+#include "AKPhotoGallery/AKPhotoIncrementalIndicator.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "platform/uikit/UIActivityItemSource.h"
 #include "platform/uikit/UIViewController.h"
 

@@ -1,6 +1,6 @@
 // The crop screen's own present and dismiss transition.
 
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "crop/CRCropViewController.h"
 #include "crop/internal/CRCropViewControllerTransitioning.h"
 #include "platform/uikit/UINavigationController.h"

@@ -5,7 +5,7 @@
 
 #include "crop/internal/CRCropGeometry.h"
 #include "crop/internal/CRCropOverlayView.h"
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "crop/internal/CRCropGeometry.h"
 #include "crop/internal/CRCropOverlayView.h"
 #include "crop/internal/CRCropScrollView.h"
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIImage.h"

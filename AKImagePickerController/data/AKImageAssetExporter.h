@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "AKImagePickerController/data/AKAsset.h"
-#include "AKImagePickerController/data/internal/AKImageAssetExporterConfiguration.h"
+#include "AKImagePickerController/data/AKImageAssetExporterConfiguration.h"
 #include "AKImagePickerController/data/AKImageBaseManager.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/Dispatch.h"

@@ -1,4 +1,4 @@
-#include "AKImagePickerController/data/internal/AKImageAssetExporterConfiguration.h"
+#include "AKImagePickerController/data/AKImageAssetExporterConfiguration.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
 
 #include <cmath>
 #include <cstdio>

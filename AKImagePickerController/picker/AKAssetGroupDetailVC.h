@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
-#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
-#include "AKImagePickerController/picker/internal/AKAssetGroupListVC.h"
+#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/AKAssetGroupListVC.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "platform/quartzcore/CADisplayLink.h"

@@ -1,8 +1,8 @@
-#include "AKImagePickerController/picker/internal/AKAssetGroupListVC.h"
+#include "AKImagePickerController/picker/AKAssetGroupListVC.h"
 
 #include <algorithm>
 
-#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIImage.h"

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSObject.h"
 
 class ILDisplayLink;

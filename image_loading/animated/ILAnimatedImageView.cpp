@@ -2,7 +2,7 @@
 
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/internal/ILAnimatedImageFrameProvider.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIWindow.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"

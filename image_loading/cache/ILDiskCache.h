@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "image_loading/cache/internal/ILImageCacheConfig.h"
+#include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
 

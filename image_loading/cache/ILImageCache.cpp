@@ -4,9 +4,9 @@
 
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/internal/ILDefaultLog.h"
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Fatal.h"

@@ -13,9 +13,9 @@
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILDiskCache.h"
-#include "image_loading/cache/internal/ILImageCacheConfig.h"
+#include "image_loading/cache/ILImageCacheConfig.h"
 #include "image_loading/cache/ILImageCacheDefine.h"
-#include "image_loading/cache/internal/ILImageCacheProtocol.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/cache/ILMemoryCache.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/OnceCallback.h"

@@ -1,4 +1,4 @@
-#include "image_loading/cache/internal/ILImageCacheConfig.h"
+#include "image_loading/cache/ILImageCacheConfig.h"
 
 #include "image_loading/cache/ILDiskCache.h"
 #include "image_loading/cache/ILMemoryCache.h"

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"

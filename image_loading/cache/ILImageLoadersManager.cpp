@@ -1,4 +1,4 @@
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "image_loading/cache/ILMemoryCache.h"
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "image_loading/cache/internal/ILImageCacheConfig.h"
+#include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/ThreadChecks.h"

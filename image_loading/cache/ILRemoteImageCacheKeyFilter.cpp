@@ -1,4 +1,4 @@
-#include "image_loading/cache/internal/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
 
 #include <utility>
 

@@ -7,7 +7,7 @@
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/cache/internal/ILImageCacheConfig.h"
+#include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSProgress.h"
 #include "platform/foundation/ThreadChecks.h"

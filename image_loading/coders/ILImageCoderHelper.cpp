@@ -5,7 +5,7 @@
 #include <mutex>
 #include <numeric>
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/internal/ILImageScaler.h"
 #include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/Fatal.h"

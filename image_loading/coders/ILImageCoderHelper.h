@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "image_loading/coders/internal/ILImageFrame.h"
+#include "image_loading/coders/ILImageFrame.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGImage.h"
 

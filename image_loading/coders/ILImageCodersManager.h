@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <set>
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/internal/ILDefaultLog.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"

@@ -6,7 +6,7 @@
 // safe for concurrent one-shot use; a progressive instance belongs to one
 // load and is driven from one queue.
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/imageio/CGImageSource.h"

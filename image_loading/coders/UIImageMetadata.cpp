@@ -1,4 +1,4 @@
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 
 #include <unordered_set>
 

@@ -2,13 +2,13 @@
 
 #include <utility>
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/UIImageMetadata.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
-#include "image_loading/cache/internal/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/UTType.h"

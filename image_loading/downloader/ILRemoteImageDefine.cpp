@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
-#include "image_loading/downloader/internal/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"

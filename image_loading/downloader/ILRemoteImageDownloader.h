@@ -14,11 +14,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderConfig.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderRequestModifier.h"
-#include "image_loading/downloader/internal/ILSessionDelegateProxy.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderConfig.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"

@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderConfig.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderConfig.h"
 
 ILRemoteImageDownloaderConfigPtr ILRemoteImageDownloaderConfig::defaultDownloaderConfig() {
   static const auto shared = std::make_shared<ILRemoteImageDownloaderConfig>();

@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderDecryptor.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
 
 #include <cctype>
 #include <string>

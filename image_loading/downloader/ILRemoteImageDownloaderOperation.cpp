@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCacheDefine.h"
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
-#include "image_loading/downloader/internal/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/WeakSelf.h"

@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderRequestModifier.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
 
 #include <utility>
 

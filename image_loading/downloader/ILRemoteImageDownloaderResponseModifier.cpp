@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderResponseModifier.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
 
 #include <utility>
 

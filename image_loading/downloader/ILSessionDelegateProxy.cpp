@@ -1,4 +1,4 @@
-#include "image_loading/downloader/internal/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/ILSessionDelegateProxy.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "image_loading/manager/internal/ILRemoteImageCacheSerializer.h"
+#include "image_loading/manager/ILRemoteImageCacheSerializer.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/Dispatch.h"

@@ -22,13 +22,13 @@
 #include <unordered_set>
 #include <utility>
 
-#include "image_loading/cache/internal/ILImageCacheProtocol.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "platform/foundation/OnceCallback.h"
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
-#include "image_loading/cache/internal/ILRemoteImageCacheKeyFilter.h"
-#include "image_loading/manager/internal/ILRemoteImageCacheSerializer.h"
-#include "image_loading/manager/internal/ILRemoteImageOptionsProcessor.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/manager/ILRemoteImageCacheSerializer.h"
+#include "image_loading/manager/ILRemoteImageOptionsProcessor.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"

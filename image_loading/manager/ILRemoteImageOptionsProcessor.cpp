@@ -1,4 +1,4 @@
-#include "image_loading/manager/internal/ILRemoteImageOptionsProcessor.h"
+#include "image_loading/manager/ILRemoteImageOptionsProcessor.h"
 
 #include <utility>
 

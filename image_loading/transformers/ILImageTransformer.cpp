@@ -4,7 +4,7 @@
 #include <charconv>
 #include <optional>
 
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/coreimage/CIFilter.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/internal/CMTime.h"
+#include "platform/avfoundation/CMTime.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSError.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSError.h"

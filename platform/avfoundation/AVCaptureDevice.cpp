@@ -1,4 +1,4 @@
-#include "platform/avfoundation/internal/AVCaptureDevice.h"
+#include "platform/avfoundation/AVCaptureDevice.h"
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"

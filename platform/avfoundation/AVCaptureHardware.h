@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSError.h"

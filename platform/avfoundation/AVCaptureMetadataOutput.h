@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/internal/AVCaptureSession.h"
+#include "platform/avfoundation/AVCaptureSession.h"
 
 extern const char* const AVMetadataObjectTypeFace;
 

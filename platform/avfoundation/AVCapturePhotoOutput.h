@@ -20,7 +20,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/avfoundation/internal/AVCaptureSession.h"
+#include "platform/avfoundation/AVCaptureSession.h"
 #include "platform/foundation/Value.h"
 
 class AVCapturePhotoSettings : public NSObject {

@@ -1,4 +1,4 @@
-#include "platform/avfoundation/internal/AVCaptureSession.h"
+#include "platform/avfoundation/AVCaptureSession.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "platform/avfoundation/internal/AVCaptureSession.h"
+#include "platform/avfoundation/AVCaptureSession.h"
 #include "platform/quartzcore/CALayer.h"
 
 // The video gravities (shared with the player layer, which defines them).

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/avfoundation/internal/AVRemoteMediaSource.h"
 #include "platform/foundation/Value.h"

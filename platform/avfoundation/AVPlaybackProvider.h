@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
-#include "platform/avfoundation/internal/CMTime.h"
+#include "platform/avfoundation/CMTime.h"
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/NSNotificationCenter.h"

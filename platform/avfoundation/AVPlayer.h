@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
-#include "platform/avfoundation/internal/CMTime.h"
+#include "platform/avfoundation/CMTime.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/NSError.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/network/NSURLSession.h"

@@ -1,4 +1,4 @@
-#include "platform/avfoundation/internal/CMTime.h"
+#include "platform/avfoundation/CMTime.h"
 
 #include <cmath>
 #include <cstdio>

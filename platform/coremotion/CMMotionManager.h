@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "internal/CMLogItem.h"
+#include "platform/coremotion/CMLogItem.h"
 #include "CMMotionHardware.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "internal/FlutterBinaryMessenger.h"
+#include "platform/flutter/FlutterBinaryMessenger.h"
 #include "FlutterCodec.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/OnceCallback.h"

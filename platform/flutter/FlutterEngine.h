@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/FlutterBinaryMessenger.h"
+#include "platform/flutter/FlutterBinaryMessenger.h"
 #include "FlutterPlugin.h"
 
 class FlutterEngine : public FlutterBinaryMessenger,

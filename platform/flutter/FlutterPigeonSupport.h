@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/FlutterBinaryMessenger.h"
+#include "platform/flutter/FlutterBinaryMessenger.h"
 #include "FlutterChannels.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"

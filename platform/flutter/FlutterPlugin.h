@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "internal/FlutterBinaryMessenger.h"
+#include "platform/flutter/FlutterBinaryMessenger.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ValueFwd.h"
 

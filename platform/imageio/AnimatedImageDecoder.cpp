@@ -1,4 +1,4 @@
-#include "internal/AnimatedImageDecoder.h"
+#include "platform/imageio/AnimatedImageDecoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 struct QuantizedImage {
   std::vector<uint8_t> palette;  // RGB triples

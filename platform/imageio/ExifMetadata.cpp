@@ -1,4 +1,4 @@
-#include "internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 
 #include <cmath>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 

@@ -1,4 +1,4 @@
-#include "internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 #include <algorithm>
 #include <bit>

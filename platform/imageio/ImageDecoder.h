@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/foundation/ValueFwd.h"
-#include "platform/imageio/internal/ImageBitmap.h"
-#include "platform/imageio/internal/ImageRowReader.h"
+#include "platform/imageio/ImageBitmap.h"
+#include "platform/imageio/ImageRowReader.h"
 
 // Values of the platform's image source status.
 enum CGImageSourceStatus : int32_t {

@@ -1,4 +1,4 @@
-#include "platform/imageio/internal/ImageRowReader.h"
+#include "platform/imageio/ImageRowReader.h"
 
 #include <algorithm>
 #include <cstring>

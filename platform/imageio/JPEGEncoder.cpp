@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {

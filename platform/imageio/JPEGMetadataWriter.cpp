@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 
 namespace {

@@ -6,8 +6,8 @@
 // then composited onto the canvas with the frame's dispose and blend
 // operations.
 
-#include "platform/imageio/internal/AnimatedImageDecoder.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/AnimatedImageDecoder.h"
+#include "platform/imageio/ExifMetadata.h"
 
 class PNGDecoder : public AnimatedImageDecoder {
  public:

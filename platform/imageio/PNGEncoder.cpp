@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 #include "platform/imageio/internal/PNGBandWriter.h"

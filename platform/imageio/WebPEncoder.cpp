@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {

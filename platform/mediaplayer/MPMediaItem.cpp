@@ -1,4 +1,4 @@
-#include "internal/MPMediaItem.h"
+#include "platform/mediaplayer/MPMediaItem.h"
 
 #include <cstdlib>
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "internal/MPMediaItem.h"
+#include "platform/mediaplayer/MPMediaItem.h"
 #include "platform/uikit/UISystemPickerViewController.h"
 
 class MPMediaPickerController;

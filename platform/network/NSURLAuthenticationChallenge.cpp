@@ -1,4 +1,4 @@
-#include "platform/network/internal/NSURLAuthenticationChallenge.h"
+#include "platform/network/NSURLAuthenticationChallenge.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>

@@ -17,11 +17,11 @@
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
-#include "platform/network/internal/NSURLAuthenticationChallenge.h"
+#include "platform/network/NSURLAuthenticationChallenge.h"
 #include "platform/network/NSURLCache.h"
 #include "platform/network/NSURLError.h"
 #include "platform/network/NSURLRequest.h"
-#include "platform/network/internal/NSURLSessionTaskMetrics.h"
+#include "platform/network/NSURLSessionTaskMetrics.h"
 
 class NSURLSession;
 class NSURLSessionDataTask;

@@ -1,4 +1,4 @@
-#include "platform/network/internal/NSURLSessionTaskMetrics.h"
+#include "platform/network/NSURLSessionTaskMetrics.h"
 
 NSURLSessionTaskMetrics::NSURLSessionTaskMetrics(std::vector<NSURLSessionTaskTransactionMetrics> transactions,
                                                  double taskIntervalStart, double taskIntervalDuration,

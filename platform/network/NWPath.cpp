@@ -1,4 +1,4 @@
-#include "internal/NWPath.h"
+#include "platform/network/NWPath.h"
 
 #include <algorithm>
 

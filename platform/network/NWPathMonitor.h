@@ -17,8 +17,8 @@
 #include <memory>
 #include <mutex>
 
-#include "internal/NWPath.h"
-#include "internal/NWPathProvider.h"
+#include "platform/network/NWPath.h"
+#include "platform/network/NWPathProvider.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSObject.h"
 

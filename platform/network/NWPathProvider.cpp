@@ -1,4 +1,4 @@
-#include "internal/NWPathProvider.h"
+#include "platform/network/NWPathProvider.h"
 
 #include <vector>
 

@@ -10,9 +10,9 @@
 
 #include "platform/corelocation/CLLocation.h"
 #include "platform/foundation/NSObject.h"
-#include "platform/photos/internal/PHFetchResult.h"
+#include "platform/photos/PHFetchResult.h"
 #include "platform/photos/PHLibraryStore.h"
-#include "platform/photos/internal/PhotosTypes.h"
+#include "platform/photos/PhotosTypes.h"
 
 class PHAssetCollection;
 

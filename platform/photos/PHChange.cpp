@@ -1,4 +1,4 @@
-#include "platform/photos/internal/PHChange.h"
+#include "platform/photos/PHChange.h"
 
 #include <map>
 #include <set>

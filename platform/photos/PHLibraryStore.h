@@ -23,7 +23,7 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/ThreadChecks.h"
-#include "platform/photos/internal/PhotosTypes.h"
+#include "platform/photos/PhotosTypes.h"
 
 struct sqlite3;
 

@@ -20,7 +20,7 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
-#include "platform/photos/internal/PHChange.h"
+#include "platform/photos/PHChange.h"
 
 class PHPhotoLibraryChangeObserver {
  public:

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/foundation/OnceCallback.h"
-#include "platform/quartzcore/internal/CAMediaTimingFunction.h"
-#include "platform/quartzcore/internal/CAValue.h"
+#include "platform/quartzcore/CAMediaTimingFunction.h"
+#include "platform/quartzcore/CAValue.h"
 
 class CALayer;
 class CAAnimation;

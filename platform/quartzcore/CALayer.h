@@ -17,7 +17,7 @@
 #include "platform/coregraphics/CGContext.h"
 #include "platform/quartzcore/CAAnimation.h"
 #include "platform/quartzcore/CATransform3D.h"
-#include "platform/quartzcore/internal/CAValue.h"
+#include "platform/quartzcore/CAValue.h"
 
 extern const char* const kCAGravityCenter;
 extern const char* const kCAGravityTop;

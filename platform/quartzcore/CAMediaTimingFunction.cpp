@@ -1,4 +1,4 @@
-#include "platform/quartzcore/internal/CAMediaTimingFunction.h"
+#include "platform/quartzcore/CAMediaTimingFunction.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/OnceCallback.h"
-#include "platform/quartzcore/internal/CAMediaTimingFunction.h"
+#include "platform/quartzcore/CAMediaTimingFunction.h"
 
 class CACompletionGroup;
 

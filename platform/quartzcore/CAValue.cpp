@@ -1,4 +1,4 @@
-#include "platform/quartzcore/internal/CAValue.h"
+#include "platform/quartzcore/CAValue.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "internal/UIBrightnessProvider.h"
+#include "platform/uikit/UIBrightnessProvider.h"
 
 #include <unistd.h>
 

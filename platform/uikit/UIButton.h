@@ -16,7 +16,7 @@
 
 #include "UIColor.h"
 #include "UIControl.h"
-#include "internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 
 class UIImage;
 class UIImageView;

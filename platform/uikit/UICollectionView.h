@@ -17,7 +17,7 @@
 
 #include "UICollectionViewCell.h"
 #include "UICollectionViewLayout.h"
-#include "internal/UIReusableViews.h"
+#include "platform/uikit/UIReusableViews.h"
 #include "UIScrollView.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "NSIndexPath.h"
-#include "internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 #include "platform/foundation/NSObject.h"
 
 class UICollectionView;

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "platform/coregraphics/CGColor.h"
-#include "platform/uikit/internal/UITraitCollection.h"
+#include "platform/uikit/UITraitCollection.h"
 
 class UIColor;
 using UIColorPtr = std::shared_ptr<UIColor>;

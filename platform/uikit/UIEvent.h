@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "internal/UIResponder.h"
+#include "platform/uikit/UIResponder.h"
 
 class UIView;
 class UIGestureRecognizer;

@@ -1,4 +1,4 @@
-#include "internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 
 #include "platform/foundation/Value.h"
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "internal/UIResponder.h"
+#include "platform/uikit/UIResponder.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/ThreadChecks.h"

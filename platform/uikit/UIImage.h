@@ -13,8 +13,8 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/coregraphics/CGTypes.h"
 #include "platform/foundation/NSData.h"
-#include "platform/uikit/internal/UIGeometry.h"
-#include "platform/uikit/internal/UITraitCollection.h"
+#include "platform/uikit/UIGeometry.h"
+#include "platform/uikit/UITraitCollection.h"
 
 class NSBundle;
 

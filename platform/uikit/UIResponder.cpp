@@ -1,4 +1,4 @@
-#include "internal/UIResponder.h"
+#include "platform/uikit/UIResponder.h"
 
 void UIResponder::touchesBegan(const UITouchSet& touches, UIEvent* event) {
   if (auto next = nextResponder()) next->touchesBegan(touches, event);

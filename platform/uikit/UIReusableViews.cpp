@@ -1,4 +1,4 @@
-#include "internal/UIReusableViews.h"
+#include "platform/uikit/UIReusableViews.h"
 
 #include "UIView.h"
 #include "platform/foundation/Fatal.h"

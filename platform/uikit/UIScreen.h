@@ -13,9 +13,9 @@
 
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/foundation/NSObject.h"
-#include "platform/uikit/internal/UIBrightnessProvider.h"
+#include "platform/uikit/UIBrightnessProvider.h"
 #include "platform/uikit/UIDevice.h"
-#include "platform/uikit/internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 
 extern const char* const UIScreenBrightnessDidChangeNotification;
 

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 #include "UIView.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/ObservableProperty.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/UIReusableViews.h"
+#include "platform/uikit/UIReusableViews.h"
 #include "UIScrollView.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"

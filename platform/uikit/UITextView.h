@@ -15,7 +15,7 @@
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"
-#include "platform/uikit/internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 #include "platform/uikit/UIScrollView.h"
 
 class UITextView;

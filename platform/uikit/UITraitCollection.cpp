@@ -1,4 +1,4 @@
-#include "platform/uikit/internal/UITraitCollection.h"
+#include "platform/uikit/UITraitCollection.h"
 
 namespace {
 

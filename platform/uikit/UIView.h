@@ -19,9 +19,9 @@
 #include "platform/foundation/OnceCallback.h"
 #include "platform/quartzcore/CALayer.h"
 #include "platform/uikit/UIColor.h"
-#include "platform/uikit/internal/UIGeometry.h"
-#include "platform/uikit/internal/UIResponder.h"
-#include "platform/uikit/internal/UITraitCollection.h"
+#include "platform/uikit/UIGeometry.h"
+#include "platform/uikit/UIResponder.h"
+#include "platform/uikit/UITraitCollection.h"
 #include "platform/uikit/UIViewAnimation.h"
 #include "platform/foundation/ThreadChecks.h"
 

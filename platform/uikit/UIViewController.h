@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/UIGeometry.h"
+#include "platform/uikit/UIGeometry.h"
 #include "UIPresentationController.h"
 #include "UIView.h"
 #include "UIViewControllerTransitioning.h"

@@ -22,9 +22,9 @@
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIView.h"
-#include "platform/webkit/internal/WKNavigation.h"
+#include "platform/webkit/WKNavigation.h"
 #include "platform/webkit/WKPageLoader.h"
-#include "platform/webkit/internal/WKWebViewConfiguration.h"
+#include "platform/webkit/WKWebViewConfiguration.h"
 
 class WKWebView : public UIView {
  public:

@@ -1,4 +1,4 @@
-#include "platform/webkit/internal/WKWebViewConfiguration.h"
+#include "platform/webkit/WKWebViewConfiguration.h"
 
 void WKUserContentController::addUserScript(WKUserScriptPtr script) {
   if (script) scripts_.push_back(std::move(script));

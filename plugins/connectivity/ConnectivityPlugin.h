@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/ConnectivityProvider.h"
+#include "plugins/connectivity/ConnectivityProvider.h"
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSObject.h"

@@ -1,4 +1,4 @@
-#include "internal/ScreenBrightnessChangedStreamHandler.h"
+#include "plugins/screen_brightness/ScreenBrightnessChangedStreamHandler.h"
 
 FlutterErrorPtr BaseStreamHandler::onListenWithArguments(const Value&, FlutterEventSink events) {
   eventSink_ = std::move(events);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "internal/ScreenBrightnessChangedStreamHandler.h"
+#include "plugins/screen_brightness/ScreenBrightnessChangedStreamHandler.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSObject.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "internal/UserDefaultsApi.h"
+#include "plugins/shared_preferences_foundation/UserDefaultsApi.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/foundation/NSUserDefaults.h"
 

@@ -1,4 +1,4 @@
-#include "internal/UserDefaultsApi.h"
+#include "plugins/shared_preferences_foundation/UserDefaultsApi.h"
 
 namespace shared_preferences_foundation {
 

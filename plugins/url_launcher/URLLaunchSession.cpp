@@ -1,4 +1,4 @@
-#include "internal/URLLaunchSession.h"
+#include "plugins/url_launcher/URLLaunchSession.h"
 
 using url_launcher_ios::InAppLoadResult;
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "internal/URLLaunchSession.h"
-#include "internal/UrlLauncherApi.h"
+#include "plugins/url_launcher/URLLaunchSession.h"
+#include "plugins/url_launcher/UrlLauncherApi.h"
 #include "platform/flutter/FlutterPlugin.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIViewController.h"

@@ -1,4 +1,4 @@
-#include "internal/UrlLauncherApi.h"
+#include "plugins/url_launcher/UrlLauncherApi.h"
 
 namespace url_launcher_ios {
 

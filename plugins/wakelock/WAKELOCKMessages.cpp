@@ -1,4 +1,4 @@
-#include "internal/WAKELOCKMessages.h"
+#include "plugins/wakelock/WAKELOCKMessages.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // the idle timer off and locks it so that no other code switches it back on;
 // "isEnabled" reports the application's idle-timer flag, whoever set it.
 
-#include "internal/WAKELOCKMessages.h"
+#include "plugins/wakelock/WAKELOCKMessages.h"
 #include "platform/flutter/FlutterPlugin.h"
 
 class WakelockPlugin : public NSObject, public WAKELOCKWakelockApi {

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "AKCamera/internal/AKCameraLocationManager.h"
+#include "AKCamera/AKCameraLocationManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "AKPhotoGallery/internal/AKPhotoContentAnimationView.h"
+#include "AKPhotoGallery/AKPhotoContentAnimationView.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
-#include "AKPhotoGallery/internal/AKPhotoGalleryScrollView.h"
+#include "AKPhotoGallery/AKPhotoGalleryScrollView.h"
 #include "GalleryTestSupport.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"

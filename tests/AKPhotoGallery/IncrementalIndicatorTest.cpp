@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "AKPhotoGallery/internal/AKPhotoIncrementalIndicator.h"
+#include "AKPhotoGallery/AKPhotoIncrementalIndicator.h"
 #include "GalleryTestSupport.h"
 #include "platform/quartzcore/CAReplicatorLayer.h"
 #include "platform/uikit/UIScrollView.h"

@@ -4,7 +4,7 @@
 
 #include "crop/internal/CRCropOverlayView.h"
 #include "crop/internal/CRCropScrollView.h"
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "crop/CropTestSupport.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UIWindow.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "crop/internal/CRCropView.h"
+#include "crop/CRCropView.h"
 #include "crop/CropTestSupport.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"

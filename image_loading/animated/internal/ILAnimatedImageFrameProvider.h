@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "image_loading/coders/internal/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoder.h"
 #include "platform/foundation/NSObject.h"
 
 class ILImageTransformer;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "image_loading/cache/internal/ILImageCacheProtocol.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"

@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "image_loading/cache/internal/ILImageCacheProtocol.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/categories/internal/ILRemoteImageIndicator.h"
 #include "image_loading/categories/internal/ILRemoteImageTransition.h"
 #include "image_loading/manager/ILRemoteImageManager.h"

@@ -5,7 +5,7 @@
 // at a time (it is handed the header and that frame only), and frames are
 // composited onto the canvas with their disposal methods.
 
-#include "platform/imageio/internal/AnimatedImageDecoder.h"
+#include "platform/imageio/AnimatedImageDecoder.h"
 
 class GIFDecoder : public AnimatedImageDecoder {
  public:

@@ -5,7 +5,7 @@
 // applies the rotation and mirroring boxes, so frames come out upright and
 // no orientation is reported.
 
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 struct heif_context;

@@ -13,7 +13,7 @@
 // The encoders only read the metadata, so Value is named, not defined, here;
 // code that makes the settings includes Value.h.
 #include "platform/foundation/ValueFwd.h"
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 // Opaque rows read where they are: R, G, B and a fourth byte never read.
 struct EncodeRows {

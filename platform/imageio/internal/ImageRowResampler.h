@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 class ImageRowResampler {
  public:

@@ -5,7 +5,7 @@
 // thumbnail); pixels are decoded at full size or reduced by the DCT scaling
 // of libjpeg when a thumbnail is wanted.
 
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 class JPEGDecoder : public ImageDecoder {

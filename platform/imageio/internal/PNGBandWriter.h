@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "platform/foundation/ValueFwd.h"
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 // Images of at least this many pixels are written by the band writer.
 inline constexpr uint64_t kPNGBandWriterMinPixels = uint64_t{4} << 20;

@@ -3,7 +3,7 @@
 // TIFF through libtiff over the bytes in memory: every directory is a frame
 // (page); the first directory's tags also fill "{TIFF}", "{Exif}" and "{GPS}".
 
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 struct tiff;

@@ -4,8 +4,8 @@
 // (canvas, loop count, frames and their durations, EXIF), the decoder one
 // frame's bitstream at a time; animation frames are composited here.
 
-#include "platform/imageio/internal/AnimatedImageDecoder.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/AnimatedImageDecoder.h"
+#include "platform/imageio/ExifMetadata.h"
 
 class WebPDecoder : public AnimatedImageDecoder {
  public:

@@ -19,7 +19,7 @@
 
 #include <string>
 
-#include "NWPathProvider.h"
+#include "platform/network/NWPathProvider.h"
 
 class NWLinuxPathProvider : public NWPathProvider {
  public:

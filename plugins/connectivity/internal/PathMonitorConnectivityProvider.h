@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ConnectivityProvider.h"
+#include "plugins/connectivity/ConnectivityProvider.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/network/NWPathMonitor.h"

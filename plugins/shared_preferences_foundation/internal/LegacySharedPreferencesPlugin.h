@@ -3,7 +3,7 @@
 // The older preferences API: the standard defaults only, filtered by key
 // prefix.
 
-#include "UserDefaultsApi.h"
+#include "plugins/shared_preferences_foundation/UserDefaultsApi.h"
 #include "platform/flutter/FlutterPlugin.h"
 
 class LegacySharedPreferencesPlugin : public NSObject,

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "AKImagePickerController/picker/internal/AKAssetGroupDetailCells.h"
+#include "AKImagePickerController/picker/AKAssetGroupDetailCells.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "ScreensTestSupport.h"

@@ -5,7 +5,7 @@
 #include "image_loading/animated/ILAnimatedImage.h"
 #include "image_loading/animated/internal/ILAnimatedImageView.h"
 #include "image_loading/animated/ILImageFramePool.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "platform/foundation/NSOperation.h"

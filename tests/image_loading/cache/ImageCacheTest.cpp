@@ -9,7 +9,7 @@
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 #include "image_loading/cache/ILImageCache.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIApplication.h"

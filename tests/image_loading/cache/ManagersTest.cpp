@@ -6,7 +6,7 @@
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/cache/internal/ILImageCachesManager.h"
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"

@@ -4,7 +4,7 @@
 
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILMemoryCache.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"

@@ -4,7 +4,7 @@
 
 #include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/coders/ILImageIOCoder.h"

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/UIImageMultiFormat.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"

@@ -11,7 +11,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"

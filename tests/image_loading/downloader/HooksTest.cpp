@@ -5,11 +5,11 @@
 
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderDecryptor.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderRequestModifier.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderResponseModifier.h"
-#include "image_loading/cache/internal/ILRemoteImageCacheKeyFilter.h"
-#include "image_loading/manager/internal/ILRemoteImageOptionsProcessor.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
+#include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
+#include "image_loading/manager/ILRemoteImageOptionsProcessor.h"
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 

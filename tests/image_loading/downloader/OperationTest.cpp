@@ -7,7 +7,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"

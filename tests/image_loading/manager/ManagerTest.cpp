@@ -8,7 +8,7 @@
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
 #include "image_loading/transformers/ILImageTransformer.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/internal/UIImageMetadata.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/transformers/internal/ILGraphicsImageRenderer.h"
 #include "image_loading/transformers/ILImageTransformer.h"
 #include "image_loading/transformers/UIImageTransform.h"

@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "platform/avfoundation/AVUtilities.h"
-#include "platform/avfoundation/internal/CMTime.h"
+#include "platform/avfoundation/CMTime.h"
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/internal/AVCaptureDevice.h"
+#include "platform/avfoundation/AVCaptureDevice.h"
 #include "platform/avfoundation/AVCaptureMetadataOutput.h"
 #include "platform/avfoundation/AVCapturePhotoOutput.h"
-#include "platform/avfoundation/internal/AVCaptureSession.h"
+#include "platform/avfoundation/AVCaptureSession.h"
 #include "platform/avfoundation/AVCaptureVideoPreviewLayer.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"

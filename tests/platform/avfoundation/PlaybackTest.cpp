@@ -1,6 +1,6 @@
 #include <fstream>
 
-#include "platform/avfoundation/internal/AVError.h"
+#include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVPlayer.h"
 #include "platform/foundation/NSNotificationCenter.h"

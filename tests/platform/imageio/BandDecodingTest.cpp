@@ -10,7 +10,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
-#include "platform/imageio/internal/ImageRowReader.h"
+#include "platform/imageio/ImageRowReader.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;

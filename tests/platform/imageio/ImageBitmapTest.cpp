@@ -4,7 +4,7 @@
 
 #include "ImageIOTestSupport.h"
 #include "platform/imageio/ColorQuantizer.h"
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;

@@ -6,7 +6,7 @@
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"

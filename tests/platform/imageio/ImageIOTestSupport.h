@@ -10,7 +10,7 @@
 #include "platform/coregraphics/CGImage.h"
 #include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 struct GifFileType;
 

@@ -8,7 +8,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/CGImageSource.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 #include "support/TempFolder.h"

@@ -4,7 +4,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
-#include "platform/imageio/internal/ExifMetadata.h"
+#include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGMetadataWriter.h"
 #include "platform/imageio/ImageIOTestSupport.h"

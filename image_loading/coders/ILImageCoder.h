@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "image_loading/coders/ILImageFormat.h"
-#include "image_loading/coders/internal/ILImageFrame.h"
+#include "image_loading/coders/ILImageFrame.h"
 #include "platform/foundation/NSData.h"
 
 class UIImage;

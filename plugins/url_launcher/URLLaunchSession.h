@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "UrlLauncherApi.h"
+#include "plugins/url_launcher/UrlLauncherApi.h"
 #include "platform/safariservices/SFSafariViewController.h"
 
 class URLLaunchSession : public NSObject, public SFSafariViewControllerDelegate {

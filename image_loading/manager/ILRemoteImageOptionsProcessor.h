@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "NWPath.h"
+#include "platform/network/NWPath.h"
 
 // Watching lasts as long as this object; once it is destroyed the provider
 // makes no further change calls for it.

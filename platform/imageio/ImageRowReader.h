@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/imageio/internal/ImageBitmap.h"
+#include "platform/imageio/ImageBitmap.h"
 
 class ImageRowReader {
  public:

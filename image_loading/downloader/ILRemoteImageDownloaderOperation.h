@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "image_loading/cache/internal/ILImageLoadersManager.h"
-#include "image_loading/downloader/internal/ILRemoteImageDefine.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderDecryptor.h"
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderResponseModifier.h"
+#include "image_loading/cache/ILImageLoadersManager.h"
+#include "image_loading/downloader/ILRemoteImageDefine.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/Value.h"

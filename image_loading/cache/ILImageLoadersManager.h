@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "image_loading/cache/internal/ILImageCacheProtocol.h"
+#include "image_loading/cache/ILImageCacheProtocol.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"

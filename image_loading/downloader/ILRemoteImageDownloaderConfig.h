@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "image_loading/downloader/internal/ILRemoteImageDownloaderOperation.h"
+#include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "platform/foundation/KeyValueObserving.h"
 #include "platform/foundation/ObservableProperty.h"
 #include "platform/network/NSURLSession.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avfoundation/internal/AVCaptureDevice.h"
+#include "platform/avfoundation/AVCaptureDevice.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSObject.h"
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "ConnectivityType.h"
+#include "plugins/connectivity/ConnectivityType.h"
 
 using ConnectivityUpdateHandler = std::function<void(const std::vector<ConnectivityType>&)>;
 
