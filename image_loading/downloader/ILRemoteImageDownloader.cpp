@@ -138,6 +138,10 @@ ILRemoteImageDownloader::ILRemoteImageDownloader(const ILRemoteImageDownloaderCo
       HTTPHeaders_(defaultHTTPHeaders()) {
   downloadQueue_->setMaxConcurrentOperationCount(config_->maxConcurrentDownloads());
   downloadQueue_->setName("com.quillfern.ILRemoteImageDownloader.downloadQueue");
+  // A download's start only sets its task going; most finish on the
+  // session's delegate queue, which starts the next one without waking a
+  // worker for it.
+  downloadQueue_->setStartsWhereOthersFinish(true);
   config_->addObserver(this, "maxConcurrentDownloads", NSKeyValueObservingOptionNew,
                        const_cast<char*>(&kMaxConcurrentDownloadsContext));
 }

@@ -25,6 +25,36 @@ const char* const kQueuePriority = "queuePriority";
 
 thread_local NSOperationQueue* tlsCurrentOperationQueue = nullptr;
 
+// Starts put off until the finish that allowed them has been told to all
+// (see NSOperationQueue::startsWhereOthersFinish()). The outermost finish on
+// the thread runs them in turn, so an operation that finishes as soon as it
+// starts (a cancelled one) lets the next start after it, not inside it.
+struct DeferredStarts {
+  int finishing = 0;  // nested setFinished calls on this thread
+  std::vector<std::function<void()>> starts;
+};
+thread_local DeferredStarts tlsDeferredStarts;
+
+class FinishingScope {
+ public:
+  FinishingScope() { ++tlsDeferredStarts.finishing; }
+  ~FinishingScope() {
+    DeferredStarts& deferred = tlsDeferredStarts;
+    if (deferred.finishing == 1) {
+      // Still counted as finishing while they run: what they finish in turn
+      // is appended here rather than run inside them.
+      for (size_t i = 0; i < deferred.starts.size(); ++i) {
+        std::function<void()> start = std::move(deferred.starts[i]);
+        start();
+      }
+      deferred.starts.clear();
+    }
+    --deferred.finishing;
+  }
+  FinishingScope(const FinishingScope&) = delete;
+  FinishingScope& operator=(const FinishingScope&) = delete;
+};
+
 class CurrentOperationQueueScope {
  public:
   explicit CurrentOperationQueueScope(NSOperationQueue* queue)
@@ -230,6 +260,7 @@ void NSOperation::setExecuting(bool executing) {
 
 void NSOperation::setFinished(bool finished) {
   if (finished_ == finished) return;
+  FinishingScope finishing;
   changeValueForKey(kIsFinished, [&] { finished_ = finished; });
 }
 
@@ -437,6 +468,14 @@ void NSOperationQueue::setHoldsWaitingBehindNewest(bool holds) {
   holdsWaitingBehindNewest_ = holds;
 }
 
+bool NSOperationQueue::startsWhereOthersFinish() const {
+  return startsWhereOthersFinish_.load(std::memory_order_relaxed);
+}
+
+void NSOperationQueue::setStartsWhereOthersFinish(bool starts) {
+  startsWhereOthersFinish_.store(starts, std::memory_order_relaxed);
+}
+
 void NSOperationQueue::cancelAllOperations() {
   std::vector<NSOperationPtr> uncancelled;
   {
@@ -490,19 +529,27 @@ void NSOperationQueue::takeLaunchesLocked(Launches& launches) {
   }
 }
 
-void NSOperationQueue::launch(Launches& launches) {
+void NSOperationQueue::launch(Launches& launches, bool afterFinish) {
   if (launches.count == 0) return;
   auto queue = self();
+  // Only a finish inside setFinished, on a queue's worker: a thread of the
+  // caller's own (or the main one) is not borrowed for another's start.
+  const bool startHere = afterFinish && !isMain_ && tlsDeferredStarts.finishing > 0 &&
+                         startsWhereOthersFinish_.load(std::memory_order_relaxed) && !isMainThread() &&
+                         dispatch_current_queue() != nullptr;
   for (;;) {
     for (int i = 0; i < launches.count; ++i) {
       NSOperationPtr operation = std::move(launches.operations[i]);
       NSQualityOfService qos = operation->qualityOfService();
       if (qos == NSQualityOfService::Default) qos = launches.qualityOfService;
+      const bool deferred = startHere && operation->isAsynchronous();
       auto run = [queue, operation = std::move(operation)] {
         CurrentOperationQueueScope scope(queue.get());
         operation->start();
       };
-      if (isMain_) {
+      if (deferred) {
+        tlsDeferredStarts.starts.push_back(std::move(run));
+      } else if (isMain_) {
         dispatch_async(dispatch_get_main_queue(), std::move(run));
       } else {
         dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
@@ -634,5 +681,5 @@ void NSOperationQueue::operationFinished(NSOperation* operation) {
     takeLaunchesLocked(launches);
   }
   if (empty) emptyCv_.notify_all();
-  launch(launches);
+  launch(launches, /*afterFinish=*/true);
 }

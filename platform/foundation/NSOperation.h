@@ -218,6 +218,16 @@ class NSOperationQueue : public NSKeyValueObservable {
   bool holdsWaitingBehindNewest() const;
   void setHoldsWaitingBehindNewest(bool holds);
 
+  // Not a platform property either. While set, an asynchronous operation
+  // that may start because another of this queue finished, off the main
+  // thread, is started on that thread once the finish has been told to
+  // everyone who asked (observers, dependents, the completion block),
+  // instead of being handed to a worker: an asynchronous start only sets
+  // its work going, and the hand-over would cost more than the start.
+  // Operations that start for any other reason still start on a worker.
+  bool startsWhereOthersFinish() const;
+  void setStartsWhereOthersFinish(bool starts);
+
   void cancelAllOperations();
   // Waits (real time) until the queue holds no operation; false on timeout.
   // On the main thread the main run loop is served meanwhile.
@@ -241,7 +251,8 @@ class NSOperationQueue : public NSKeyValueObservable {
   // Takes the ready operations the width allows, at most a batch.
   void takeLaunchesLocked(Launches& launches);
   // Launches what was taken, then takes and launches more while any may start.
-  void launch(Launches& launches);
+  // `afterFinish`: an operation's finish made them startable.
+  void launch(Launches& launches, bool afterFinish = false);
   void schedule();
   void refileReadiness(NSOperation* operation);
   // Files an answer to the readiness question numbered `asked`.
@@ -269,6 +280,7 @@ class NSOperationQueue : public NSKeyValueObservable {
   // ones (see holdsWaitingBehindNewest()); only the newest counts.
   std::set<uint64_t> holders_;
   bool holdsWaitingBehindNewest_ = false;
+  std::atomic<bool> startsWhereOthersFinish_{false};
   // Orders of the operations not yet cancelled, so that cancelling all skips
   // those a previous call already cancelled.
   std::set<uint64_t> uncancelled_;
