@@ -267,6 +267,8 @@ TEST_F(DownloaderTest, QueueWidthFollowsTheConfigAndLastInRunsFirst) {
   config->executionOrder = ILDownloadLIFOExecutionOrder;
   downloader = ILRemoteImageDownloader::create(config);
   EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 1);
+  // A finished download starts the next on its own thread.
+  EXPECT_TRUE(downloader->downloadQueue()->startsWhereOthersFinish());
   // The downloader keeps its own copy; changes to that copy apply at once.
   config->setMaxConcurrentDownloads(5);
   EXPECT_EQ(downloader->downloadQueue()->maxConcurrentOperationCount(), 1);

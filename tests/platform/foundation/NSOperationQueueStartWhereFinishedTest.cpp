@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -13,6 +15,9 @@
 namespace {
 
 thread_local int tlsStartDepth = 0;
+// Starts run on this thread so far: unlike a look at an operation's flag, a
+// start on another thread at the same moment cannot change it.
+thread_local int tlsStartsHere = 0;
 
 // Notes where and when it started; runs until finish() (a cancelled one
 // finishes at once), as operations around network tasks do.
@@ -22,6 +27,7 @@ class NotedOperation : public NSOperation {
   bool isAsynchronous() const override { return asynchronous_; }
   void start() override {
     ++tlsStartDepth;
+    ++tlsStartsHere;
     deepest = std::max(deepest.load(), tlsStartDepth);
     thread = std::this_thread::get_id();
     started.countDown();
@@ -37,6 +43,15 @@ class NotedOperation : public NSOperation {
     setExecuting(false);
     setFinished(true);
   }
+  // Finishes with a flag of its own, announced by hand rather than through
+  // setFinished().
+  void finishByHand() {
+    setExecuting(false);
+    willChangeValueForKey("isFinished");
+    finishedByHand_ = true;
+    didChangeValueForKey("isFinished");
+  }
+  bool isFinished() const override { return finishedByHand_ || NSOperation::isFinished(); }
 
   Latch started{1};
   std::atomic<bool> startedFlag{false};
@@ -45,6 +60,7 @@ class NotedOperation : public NSOperation {
 
  private:
   const bool asynchronous_;
+  std::atomic<bool> finishedByHand_{false};
 };
 
 struct Finish {
@@ -56,13 +72,19 @@ struct Finish {
 // Finishes `first` inside a block of a serial queue (a worker's thread), then
 // keeps that thread until `next` has started, so that a start elsewhere must
 // be on another thread.
-Finish finishOnQueue(const std::shared_ptr<NotedOperation>& first, const std::shared_ptr<NotedOperation>& next) {
+Finish finishOnQueue(const std::shared_ptr<NotedOperation>& first, const std::shared_ptr<NotedOperation>& next,
+                     bool byHand = false) {
   Finish result;
   Latch done(1);
   dispatch_async(dispatch_queue_create("finisher"), [&] {
     result.thread = std::this_thread::get_id();
-    first->finish();
-    result.nextStartedInside = next->startedFlag;
+    const int before = tlsStartsHere;
+    if (byHand) {
+      first->finishByHand();
+    } else {
+      first->finish();
+    }
+    result.nextStartedInside = tlsStartsHere != before;
     result.nextStartedAfter = next->started.wait();
     done.countDown();
   });
@@ -113,10 +135,14 @@ TEST(NSOperationQueueStartWhereFinishedTest, AnAsynchronousStartFollowsAFinishOn
 }
 
 TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOptionStartOnAWorker) {
-  // Without the option a start after a finish goes to a worker as before.
+  // Without the option (or with it turned off again) a start after a finish
+  // goes to a worker as before.
   {
     auto queue = std::make_shared<NSOperationQueue>();
     queue->setMaxConcurrentOperationCount(1);
+    queue->setStartsWhereOthersFinish(true);
+    queue->setStartsWhereOthersFinish(false);
+    EXPECT_FALSE(queue->startsWhereOthersFinish());
     auto first = std::make_shared<NotedOperation>();
     auto next = std::make_shared<NotedOperation>();
     queue->addOperation(first);
@@ -124,6 +150,7 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
     ASSERT_TRUE(first->started.wait());
     const Finish finish = finishOnQueue(first, next);
     EXPECT_TRUE(finish.nextStartedAfter);
+    EXPECT_FALSE(finish.nextStartedInside);
     EXPECT_NE(next->thread, finish.thread);
     next->finish();
   }
@@ -141,8 +168,9 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
     bool startedInside = true;
     std::thread caller([&] {
       finisher = std::this_thread::get_id();
+      const int before = tlsStartsHere;
       first->finish();
-      startedInside = next->startedFlag;
+      startedInside = tlsStartsHere != before;
       next->started.wait();
     });
     caller.join();
@@ -160,8 +188,9 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
     std::atomic<bool> ran{false};
     bool startedInside = true;
     dispatch_async(dispatch_get_main_queue(), [&] {
+      const int before = tlsStartsHere;
       first->finish();
-      startedInside = next->startedFlag;
+      startedInside = tlsStartsHere != before;
       ran = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
@@ -204,4 +233,73 @@ TEST(NSOperationQueueStartWhereFinishedTest, CancelledOperationsFinishingAtOnceS
   }
   last->finish();
   EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+}
+
+TEST(NSOperationQueueStartWhereFinishedTest, StartsNotMadeBySetFinishedOrOnTheMainQueueStayOffTheFinishingThread) {
+  auto queue = std::make_shared<NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setStartsWhereOthersFinish(true);
+  // A finish announced by hand, not through setFinished(), has nobody to run
+  // a start put off: the next one goes to a worker.
+  {
+    auto first = std::make_shared<NotedOperation>();
+    auto next = std::make_shared<NotedOperation>();
+    queue->addOperation(first);
+    queue->addOperation(next);
+    ASSERT_TRUE(first->started.wait());
+    const Finish finish = finishOnQueue(first, next, /*byHand=*/true);
+    EXPECT_TRUE(first->isFinished());
+    EXPECT_TRUE(finish.nextStartedAfter);
+    EXPECT_FALSE(finish.nextStartedInside);
+    EXPECT_NE(next->thread, finish.thread);
+    next->finish();
+  }
+  // An operation added from a completion block starts because it was added,
+  // not because of the finish: on a worker, even on a queue with the option.
+  {
+    auto other = std::make_shared<NSOperationQueue>();
+    other->setStartsWhereOthersFinish(true);
+    auto first = std::make_shared<NotedOperation>();
+    auto added = std::make_shared<NotedOperation>();
+    first->setCompletionBlock([other, added] { other->addOperation(added); });
+    queue->addOperation(first);
+    ASSERT_TRUE(first->started.wait());
+    const Finish finish = finishOnQueue(first, added);
+    EXPECT_TRUE(finish.nextStartedAfter);
+    EXPECT_FALSE(finish.nextStartedInside);
+    EXPECT_NE(added->thread, finish.thread);
+    added->finish();
+    EXPECT_TRUE(other->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  }
+  EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+
+  // The main queue starts its operations on the main thread only, whoever
+  // finished the one before.
+  auto main = NSOperationQueue::mainQueue();
+  const bool mainHadOption = main->startsWhereOthersFinish();
+  main->setStartsWhereOthersFinish(true);
+  auto first = std::make_shared<NotedOperation>();
+  auto next = std::make_shared<NotedOperation>();
+  main->addOperation(first);
+  main->addOperation(next);
+  const auto pumpUntil = [](const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
+    while (!done() && std::chrono::steady_clock::now() < deadline) NSRunLoop::mainRunLoop().runUntilIdle();
+    return done();
+  };
+  EXPECT_TRUE(pumpUntil([&] { return first->startedFlag.load(); }));
+  std::atomic<bool> finished{false};
+  bool startedInside = true;
+  dispatch_async(dispatch_queue_create("finisher"), [&] {
+    const int before = tlsStartsHere;
+    first->finish();
+    startedInside = tlsStartsHere != before;
+    finished = true;
+  });
+  EXPECT_TRUE(pumpUntil([&] { return finished.load() && next->startedFlag.load(); }));
+  EXPECT_FALSE(startedInside);
+  EXPECT_EQ(next->thread, std::this_thread::get_id());
+  next->finish();
+  EXPECT_TRUE(main->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  main->setStartsWhereOthersFinish(mainHadOption);
 }
