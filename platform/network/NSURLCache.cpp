@@ -58,18 +58,20 @@ std::string NSURLCache::keyFor(const NSURLRequestPtr& request) {
 
 NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
   std::string key = keyFor(request);
+  if (key.empty()) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = entries_.find(key);
-  if (key.empty() || it == entries_.end()) return nullptr;
-  order_.splice(order_.begin(), order_, it->second.second);
-  return it->second.first.cached;
+  if (it == entries_.end()) return nullptr;
+  order_.splice(order_.begin(), order_, it->second);
+  return it->second->cached;
 }
 
 std::optional<double> NSURLCache::storedAtForRequest(const NSURLRequestPtr& request) {
+  std::string key = keyFor(request);
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(keyFor(request));
+  auto it = entries_.find(key);
   if (it == entries_.end()) return std::nullopt;
-  return it->second.first.storedAt;
+  return it->second->storedAt;
 }
 
 void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedResponse, const NSURLRequestPtr& request) {
@@ -77,33 +79,39 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
   if (!cachedResponse || key.empty() || cachedResponse->storagePolicy() == NSURLCacheStoragePolicy::NotAllowed) {
     return;
   }
-  Entry entry{cachedResponse, costOf(*cachedResponse), PlatformClock::now()};
+  Order entry;
+  entry.push_back(Entry{std::move(key), cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
+  Order dropped;
   std::lock_guard<std::mutex> lock(mutex_);
-  eraseLocked(key);
-  if (entry.cost > memoryCapacity_) return;
-  evictToFit(memoryCapacity_ - entry.cost);
-  order_.push_front(key);
-  usage_ += entry.cost;
-  entries_.emplace(key, std::make_pair(std::move(entry), order_.begin()));
+  eraseLocked(entry.front().key, dropped);
+  if (entry.front().cost > memoryCapacity_) return;
+  evictToFit(memoryCapacity_ - entry.front().cost, dropped);
+  usage_ += entry.front().cost;
+  order_.splice(order_.begin(), entry);
+  entries_.emplace(order_.front().key, order_.begin());
 }
 
 void NSURLCache::removeCachedResponseForRequest(const NSURLRequestPtr& request) {
+  std::string key = keyFor(request);
+  Order dropped;
   std::lock_guard<std::mutex> lock(mutex_);
-  eraseLocked(keyFor(request));
+  eraseLocked(key, dropped);
 }
 
-void NSURLCache::eraseLocked(const std::string& key) {
+void NSURLCache::eraseLocked(std::string_view key, Order& dropped) {
   auto it = entries_.find(key);
   if (it == entries_.end()) return;
-  usage_ -= it->second.first.cost;
-  order_.erase(it->second.second);
+  Order::iterator entry = it->second;
+  usage_ -= entry->cost;
   entries_.erase(it);
+  dropped.splice(dropped.end(), order_, entry);
 }
 
 void NSURLCache::removeAllCachedResponses() {
+  Order dropped;
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.clear();
-  order_.clear();
+  dropped.swap(order_);
   usage_ = 0;
 }
 
@@ -113,9 +121,10 @@ uint64_t NSURLCache::memoryCapacity() const {
 }
 
 void NSURLCache::setMemoryCapacity(uint64_t capacity) {
+  Order dropped;
   std::lock_guard<std::mutex> lock(mutex_);
   memoryCapacity_ = capacity;
-  evictToFit(capacity);
+  evictToFit(capacity, dropped);
 }
 
 uint64_t NSURLCache::currentMemoryUsage() const {
@@ -123,6 +132,6 @@ uint64_t NSURLCache::currentMemoryUsage() const {
   return usage_;
 }
 
-void NSURLCache::evictToFit(uint64_t capacity) {
-  while (usage_ > capacity && !order_.empty()) eraseLocked(order_.back());
+void NSURLCache::evictToFit(uint64_t capacity, Order& dropped) {
+  while (usage_ > capacity && !order_.empty()) eraseLocked(order_.back().key, dropped);
 }

@@ -7,11 +7,12 @@
 
 #include <cstdint>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
@@ -71,20 +72,24 @@ class NSURLCache {
 
  private:
   struct Entry {
+    std::string key;
     NSCachedURLResponsePtr cached;
     uint64_t cost = 0;
     double storedAt = 0;
   };
+  using Order = std::list<Entry>;
   static std::string keyFor(const NSURLRequestPtr& request);
-  // Both require mutex_.
-  void evictToFit(uint64_t capacity);
-  void eraseLocked(const std::string& key);
+  // Both require mutex_. What they remove is moved to `dropped`, to be let
+  // go once the lock is released.
+  void evictToFit(uint64_t capacity, Order& dropped);
+  void eraseLocked(std::string_view key, Order& dropped);
 
   const uint64_t diskCapacity_;
   mutable std::mutex mutex_;  // guards everything below
   uint64_t memoryCapacity_;
   uint64_t usage_ = 0;
-  // Most recently used first.
-  std::list<std::string> order_;
-  std::map<std::string, std::pair<Entry, std::list<std::string>::iterator>> entries_;
+  // Most recently used first; the index's keys are views of the entries'
+  // own keys, which a list never moves.
+  Order order_;
+  std::unordered_map<std::string_view, Order::iterator> entries_;
 };

@@ -50,9 +50,36 @@ TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
   EXPECT_LE(cache.currentMemoryUsage(), 800u);
   EXPECT_NE(cache.cachedResponseForRequest(a), nullptr);
   cache.removeCachedResponseForRequest(a);
+  EXPECT_EQ(cache.cachedResponseForRequest(a), nullptr);
+  EXPECT_EQ(cache.currentMemoryUsage(), 0u) << "a was all that fitted";
   cache.removeAllCachedResponses();
   EXPECT_EQ(cache.currentMemoryUsage(), 0u);
   EXPECT_EQ(cache.cachedResponseForRequest(c), nullptr);
+
+  // Many entries: exactly the most recent ones that fit stay, and each key
+  // answers its own response.
+  constexpr int kFit = 40;
+  auto url = [](int i) { return "http://127.0.0.1/many/" + std::to_string(i) + ".png?r=1"; };
+  auto store = [&](int i) {
+    cache.storeCachedResponse(cachedText(url(i), std::string(100, static_cast<char>('a' + i % 26))),
+                              NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))));
+  };
+  cache.setMemoryCapacity(1u << 20);
+  store(0);
+  const uint64_t each = cache.currentMemoryUsage();
+  cache.setMemoryCapacity(kFit * each);
+  for (int i = 1; i < 3 * kFit; ++i) store(i);
+  EXPECT_EQ(cache.currentMemoryUsage(), kFit * each);
+  for (int i = 0; i < 3 * kFit; ++i) {
+    auto found = cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))));
+    if (i < 2 * kFit) {
+      EXPECT_EQ(found, nullptr) << i;
+    } else {
+      ASSERT_NE(found, nullptr) << i;
+      EXPECT_EQ(found->response()->URL()->absoluteString(), url(i));
+      EXPECT_EQ(found->data()->bytes()[0], static_cast<uint8_t>('a' + i % 26));
+    }
+  }
 }
 
 class NSURLSessionCacheTest : public SessionTest {};
