@@ -1,7 +1,8 @@
 // Downloads through the image downloader against the same transfers made
 // with curl's multi interface alone, from one keep-alive HTTP server on
 // 127.0.0.1: 1,000 small images and 10 large (8 MB) ones, at most six
-// transfers in flight on both sides. The downloader's images are decoded
+// transfers in flight on both sides. Curl runs bare, and once more with the
+// options every session transfer sets, the like-for-like peer. The downloader's images are decoded
 // lazily (ILDownloadAvoidDecodeImage), so what is compared is the transfer
 // path: operations, the session thread, delegate queues, token bookkeeping.
 // Then a memory-cache hit through the image manager's whole load path,
@@ -208,10 +209,20 @@ size_t appendBody(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// What every session transfer asks of curl besides the URL: compressed
+// bodies accepted, the cookie jar, the head read line by line, and no more
+// than six connections per host.
+struct SessionLikeOptions {
+  CURLSH* share = nullptr;
+  curl_slist* fields = nullptr;
+};
+
+size_t ignoreHeaderLine(char*, size_t size, size_t count, void*) { return size * count; }
+
 // The same transfers with curl alone: one multi handle kept across rounds
 // (its connections stay open, as the session's do), six transfers at a time,
 // each body gathered in memory.
-void curlFetchAll(CURLM* multi, const std::vector<std::string>& list) {
+void curlFetchAll(CURLM* multi, const std::vector<std::string>& list, const SessionLikeOptions* like) {
   std::vector<Transfer> transfers(list.size());
   size_t next = 0, running = 0, done = 0;
   auto add = [&] {
@@ -221,6 +232,14 @@ void curlFetchAll(CURLM* multi, const std::vector<std::string>& list) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfers[next]);
+    if (like) {
+      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+      curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+      curl_easy_setopt(easy, CURLOPT_SHARE, like->share);
+      curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, ignoreHeaderLine);
+      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, like->fields);
+    }
     curl_multi_add_handle(multi, easy);
     ++next;
     ++running;
@@ -242,15 +261,26 @@ void curlFetchAll(CURLM* multi, const std::vector<std::string>& list) {
   }
 }
 
-void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes) {
+void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes, bool sessionLike = false) {
   CURLM* multi = curl_multi_init();
   // Keeps its connections through the quiet end of a round, as the session does.
   curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
+  SessionLikeOptions like;
+  if (sessionLike) {
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kInFlight));
+    curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    like.share = curl_share_init();
+    curl_share_setopt(like.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    // The downloader's own fields.
+    like.fields = curl_slist_append(like.fields, "Accept: image/*,*/*;q=0.8");
+  }
   int64_t round = 0;
   const CostCounters cost;
-  for (auto _ : state) curlFetchAll(multi, urls(kind, count, ++round));
+  for (auto _ : state) curlFetchAll(multi, urls(kind, count, ++round), sessionLike ? &like : nullptr);
   cost.report(state, count);
   curl_multi_cleanup(multi);
+  curl_slist_free_all(like.fields);
+  if (like.share) curl_share_cleanup(like.share);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * count * bytes));
 }
 
@@ -295,6 +325,13 @@ void BM_CurlMulti_1000Small(benchmark::State& state) {
   runCurl(state, "small", kSmallCount, 0);
 }
 BENCHMARK(BM_CurlMulti_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The like-for-like peer of the session and the downloader: curl doing the
+// same transfers with the options each session transfer sets.
+void BM_CurlMultiSessionOptions_1000Small(benchmark::State& state) {
+  runCurl(state, "small", kSmallCount, 0, /*sessionLike=*/true);
+}
+BENCHMARK(BM_CurlMultiSessionOptions_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Downloader_1000Small(benchmark::State& state) {
   runDownloader(state, "small", kSmallCount, 0);
