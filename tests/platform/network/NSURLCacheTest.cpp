@@ -82,6 +82,46 @@ TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
   }
 }
 
+TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenCleared) {
+  auto request = [](const std::string& url) { return NSURLRequest::requestWithURL(NSURL::URLWithString(url)); };
+  const std::string a = "http://127.0.0.1/edge/a.png";
+  const std::string b = "http://127.0.0.1/edge/b.png";
+
+  // An empty body still takes room, and headers add to it.
+  NSURLCache sizing(1u << 20);
+  sizing.storeCachedResponse(cachedText(a, ""), request(a));
+  const uint64_t bare = sizing.currentMemoryUsage();
+  EXPECT_GT(bare, 0u);
+  auto withHeaders = std::make_shared<NSHTTPURLResponse>(
+      NSURL::URLWithString(a), 200, NSHTTPHeaderFields{{"Content-Type", "image/png"}, {"ETag", "\"v1\""}});
+  sizing.storeCachedResponse(std::make_shared<NSCachedURLResponse>(withHeaders, nullptr), request(a));
+  EXPECT_GT(sizing.currentMemoryUsage(), bare) << "headers count towards the usage";
+
+  // An entry exactly as large as the cache is kept, and the next one of the
+  // same size takes its place.
+  sizing.storeCachedResponse(cachedText(a, std::string(300, 'a')), request(a));
+  const uint64_t cost = sizing.currentMemoryUsage();
+  NSURLCache exact(cost);
+  exact.storeCachedResponse(cachedText(a, std::string(300, 'a')), request(a));
+  EXPECT_NE(exact.cachedResponseForRequest(request(a)), nullptr) << "an entry that fills the cache exactly fits";
+  EXPECT_EQ(exact.currentMemoryUsage(), cost);
+  exact.storeCachedResponse(cachedText(b, std::string(300, 'b')), request(b));
+  EXPECT_EQ(exact.cachedResponseForRequest(request(a)), nullptr);
+  ASSERT_NE(exact.cachedResponseForRequest(request(b)), nullptr);
+  EXPECT_EQ(exact.currentMemoryUsage(), cost);
+
+  // Clearing forgets every key and all the usage; the cache works as new after.
+  exact.removeAllCachedResponses();
+  EXPECT_EQ(exact.currentMemoryUsage(), 0u);
+  EXPECT_EQ(exact.cachedResponseForRequest(request(b)), nullptr);
+  EXPECT_FALSE(exact.storedAtForRequest(request(b)).has_value());
+  exact.storeCachedResponse(cachedText(b, std::string(300, 'c')), request(b));
+  auto found = exact.cachedResponseForRequest(request(b));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->data()->bytes()[0], static_cast<uint8_t>('c'));
+  EXPECT_EQ(exact.currentMemoryUsage(), cost);
+}
+
 class NSURLSessionCacheTest : public SessionTest {};
 
 TEST_F(NSURLSessionCacheTest, FreshResponsesAreServedThenRevalidatedWhenStale) {
