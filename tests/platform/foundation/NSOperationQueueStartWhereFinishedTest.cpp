@@ -92,6 +92,28 @@ Finish finishOnQueue(const std::shared_ptr<NotedOperation>& first, const std::sh
   return result;
 }
 
+// `next` started on a worker once `finish` was over, not inside it.
+void expectStartedOnAWorker(const Finish& finish, const NotedOperation& next) {
+  EXPECT_TRUE(finish.nextStartedAfter);
+  EXPECT_FALSE(finish.nextStartedInside);
+  EXPECT_NE(next.thread, finish.thread);
+}
+
+// Adds two operations to a width-1 queue, lets the first start, then
+// finishes it on a queue's thread (by hand: announcing the change itself)
+// and tells where the second started.
+void expectNextStartsOnAWorker(NSOperationQueue& queue, bool byHand = false) {
+  auto first = std::make_shared<NotedOperation>();
+  auto next = std::make_shared<NotedOperation>();
+  queue.addOperation(first);
+  queue.addOperation(next);
+  ASSERT_TRUE(first->started.wait());
+  const Finish finish = finishOnQueue(first, next, byHand);
+  EXPECT_TRUE(first->isFinished());
+  expectStartedOnAWorker(finish, *next);
+  next->finish();
+}
+
 }  // namespace
 
 TEST(NSOperationQueueStartWhereFinishedTest, AnAsynchronousStartFollowsAFinishOnAQueueThreadAfterAllHeardOfIt) {
@@ -126,10 +148,7 @@ TEST(NSOperationQueueStartWhereFinishedTest, AnAsynchronousStartFollowsAFinishOn
   // is all its work.
   auto synchronous = std::make_shared<NotedOperation>(false);
   queue->addOperation(synchronous);
-  const Finish second = finishOnQueue(next, synchronous);
-  EXPECT_TRUE(second.nextStartedAfter);
-  EXPECT_FALSE(second.nextStartedInside);
-  EXPECT_NE(synchronous->thread, second.thread);
+  expectStartedOnAWorker(finishOnQueue(next, synchronous), *synchronous);
   synchronous->finish();
   EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
 }
@@ -143,16 +162,7 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
     queue->setStartsWhereOthersFinish(true);
     queue->setStartsWhereOthersFinish(false);
     EXPECT_FALSE(queue->startsWhereOthersFinish());
-    auto first = std::make_shared<NotedOperation>();
-    auto next = std::make_shared<NotedOperation>();
-    queue->addOperation(first);
-    queue->addOperation(next);
-    ASSERT_TRUE(first->started.wait());
-    const Finish finish = finishOnQueue(first, next);
-    EXPECT_TRUE(finish.nextStartedAfter);
-    EXPECT_FALSE(finish.nextStartedInside);
-    EXPECT_NE(next->thread, finish.thread);
-    next->finish();
+    expectNextStartsOnAWorker(*queue);
   }
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
@@ -241,19 +251,7 @@ TEST(NSOperationQueueStartWhereFinishedTest, StartsNotMadeBySetFinishedOrOnTheMa
   queue->setStartsWhereOthersFinish(true);
   // A finish announced by hand, not through setFinished(), has nobody to run
   // a start put off: the next one goes to a worker.
-  {
-    auto first = std::make_shared<NotedOperation>();
-    auto next = std::make_shared<NotedOperation>();
-    queue->addOperation(first);
-    queue->addOperation(next);
-    ASSERT_TRUE(first->started.wait());
-    const Finish finish = finishOnQueue(first, next, /*byHand=*/true);
-    EXPECT_TRUE(first->isFinished());
-    EXPECT_TRUE(finish.nextStartedAfter);
-    EXPECT_FALSE(finish.nextStartedInside);
-    EXPECT_NE(next->thread, finish.thread);
-    next->finish();
-  }
+  expectNextStartsOnAWorker(*queue, /*byHand=*/true);
   // An operation added from a completion block starts because it was added,
   // not because of the finish: on a worker, even on a queue with the option.
   {
@@ -264,10 +262,7 @@ TEST(NSOperationQueueStartWhereFinishedTest, StartsNotMadeBySetFinishedOrOnTheMa
     first->setCompletionBlock([other, added] { other->addOperation(added); });
     queue->addOperation(first);
     ASSERT_TRUE(first->started.wait());
-    const Finish finish = finishOnQueue(first, added);
-    EXPECT_TRUE(finish.nextStartedAfter);
-    EXPECT_FALSE(finish.nextStartedInside);
-    EXPECT_NE(added->thread, finish.thread);
+    expectStartedOnAWorker(finishOnQueue(first, added), *added);
     added->finish();
     EXPECT_TRUE(other->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   }
