@@ -2,9 +2,10 @@
 // with curl's multi interface alone, from one keep-alive HTTP server on
 // 127.0.0.1: 1,000 small images and 10 large (8 MB) ones, at most six
 // transfers in flight on both sides. Curl runs bare, and once more with the
-// options every session transfer sets, the like-for-like peer. The downloader's images are decoded
-// lazily (ILDownloadAvoidDecodeImage), so what is compared is the transfer
-// path: operations, the session thread, delegate queues, token bookkeeping.
+// options every session transfer sets, the like-for-like peer. The
+// downloader's images are decoded lazily (ILDownloadAvoidDecodeImage), so
+// what is compared is the transfer path: operations, the session thread,
+// delegate queues, token bookkeeping.
 // Then a memory-cache hit through the image manager's whole load path,
 // against the bare memory-cache look-up.
 #include <benchmark/benchmark.h>
@@ -222,7 +223,8 @@ size_t ignoreHeaderLine(char*, size_t size, size_t count, void*) { return size *
 // The same transfers with curl alone: one multi handle kept across rounds
 // (its connections stay open, as the session's do), six transfers at a time,
 // each body gathered in memory.
-void curlFetchAll(CURLM* multi, const std::vector<std::string>& list, const SessionLikeOptions* like) {
+void curlFetchAll(CURLM* multi, const std::vector<std::string>& list,
+                  const SessionLikeOptions* like) {
   std::vector<Transfer> transfers(list.size());
   size_t next = 0, running = 0, done = 0;
   auto add = [&] {
@@ -261,7 +263,8 @@ void curlFetchAll(CURLM* multi, const std::vector<std::string>& list, const Sess
   }
 }
 
-void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes, bool sessionLike = false) {
+void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes,
+             bool sessionLike = false) {
   CURLM* multi = curl_multi_init();
   // Keeps its connections through the quiet end of a round, as the session does.
   curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
@@ -276,7 +279,8 @@ void runCurl(benchmark::State& state, const char* kind, size_t count, size_t byt
   }
   int64_t round = 0;
   const CostCounters cost;
-  for (auto _ : state) curlFetchAll(multi, urls(kind, count, ++round), sessionLike ? &like : nullptr);
+  for (auto _ : state)
+    curlFetchAll(multi, urls(kind, count, ++round), sessionLike ? &like : nullptr);
   cost.report(state, count);
   curl_multi_cleanup(multi);
   curl_slist_free_all(like.fields);

@@ -535,8 +535,8 @@ void NSOperationQueue::launch(Launches& launches, bool afterFinish) {
   // Only a finish inside setFinished, on a queue's worker: a thread of the
   // caller's own (or the main one) is not borrowed for another's start.
   const bool startHere = afterFinish && !isMain_ && tlsDeferredStarts.finishing > 0 &&
-                         startsWhereOthersFinish_.load(std::memory_order_relaxed) && !isMainThread() &&
-                         dispatch_current_queue() != nullptr;
+                         startsWhereOthersFinish_.load(std::memory_order_relaxed) &&
+                         !isMainThread() && dispatch_current_queue() != nullptr;
   for (;;) {
     for (int i = 0; i < launches.count; ++i) {
       NSOperationPtr operation = std::move(launches.operations[i]);

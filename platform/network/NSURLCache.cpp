@@ -80,7 +80,8 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
     return;
   }
   Order entry;
-  entry.push_back(Entry{std::move(key), cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
+  entry.push_back(
+      Entry{std::move(key), cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
   Order dropped;
   std::lock_guard<std::mutex> lock(mutex_);
   eraseLocked(entry.front().key, dropped);

@@ -72,8 +72,8 @@ struct Finish {
 // Finishes `first` inside a block of a serial queue (a worker's thread), then
 // keeps that thread until `next` has started, so that a start elsewhere must
 // be on another thread.
-Finish finishOnQueue(const std::shared_ptr<NotedOperation>& first, const std::shared_ptr<NotedOperation>& next,
-                     bool byHand = false) {
+Finish finishOnQueue(const std::shared_ptr<NotedOperation>& first,
+                     const std::shared_ptr<NotedOperation>& next, bool byHand = false) {
   Finish result;
   Latch done(1);
   dispatch_async(dispatch_queue_create("finisher"), [&] {
@@ -116,7 +116,8 @@ void expectNextStartsOnAWorker(NSOperationQueue& queue, bool byHand = false) {
 
 }  // namespace
 
-TEST(NSOperationQueueStartWhereFinishedTest, AnAsynchronousStartFollowsAFinishOnAQueueThreadAfterAllHeardOfIt) {
+TEST(NSOperationQueueStartWhereFinishedTest,
+     AnAsynchronousStartFollowsAFinishOnAQueueThreadAfterAllHeardOfIt) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   EXPECT_FALSE(queue->startsWhereOthersFinish());
@@ -203,8 +204,10 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
       startedInside = tlsStartsHere != before;
       ran = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
-    while (!ran && std::chrono::steady_clock::now() < deadline) NSRunLoop::mainRunLoop().runUntilIdle();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
+    while (!ran && std::chrono::steady_clock::now() < deadline)
+      NSRunLoop::mainRunLoop().runUntilIdle();
     ASSERT_TRUE(ran);
     EXPECT_FALSE(startedInside);
     ASSERT_TRUE(next->started.wait());
@@ -214,7 +217,8 @@ TEST(NSOperationQueueStartWhereFinishedTest, OtherThreadsAndQueuesWithoutTheOpti
   EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
 }
 
-TEST(NSOperationQueueStartWhereFinishedTest, CancelledOperationsFinishingAtOnceStartOneAfterAnotherNotInside) {
+TEST(NSOperationQueueStartWhereFinishedTest,
+     CancelledOperationsFinishingAtOnceStartOneAfterAnotherNotInside) {
   constexpr int kCancelled = 2000;
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
@@ -245,7 +249,8 @@ TEST(NSOperationQueueStartWhereFinishedTest, CancelledOperationsFinishingAtOnceS
   EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
 }
 
-TEST(NSOperationQueueStartWhereFinishedTest, StartsNotMadeBySetFinishedOrOnTheMainQueueStayOffTheFinishingThread) {
+TEST(NSOperationQueueStartWhereFinishedTest,
+     StartsNotMadeBySetFinishedOrOnTheMainQueueStayOffTheFinishingThread) {
   auto queue = std::make_shared<NSOperationQueue>();
   queue->setMaxConcurrentOperationCount(1);
   queue->setStartsWhereOthersFinish(true);
@@ -278,8 +283,10 @@ TEST(NSOperationQueueStartWhereFinishedTest, StartsNotMadeBySetFinishedOrOnTheMa
   main->addOperation(first);
   main->addOperation(next);
   const auto pumpUntil = [](const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
-    while (!done() && std::chrono::steady_clock::now() < deadline) NSRunLoop::mainRunLoop().runUntilIdle();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      NSRunLoop::mainRunLoop().runUntilIdle();
     return done();
   };
   EXPECT_TRUE(pumpUntil([&] { return first->startedFlag.load(); }));

@@ -71,7 +71,8 @@ TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
   for (int i = 1; i < 3 * kFit; ++i) store(i);
   EXPECT_EQ(cache.currentMemoryUsage(), kFit * each);
   for (int i = 0; i < 3 * kFit; ++i) {
-    auto found = cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))));
+    auto found =
+        cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))));
     if (i < 2 * kFit) {
       EXPECT_EQ(found, nullptr) << i;
     } else {
@@ -83,7 +84,9 @@ TEST_F(NSURLCacheTest, KeepsTheMostRecentlyUsedWithinItsCapacity) {
 }
 
 TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenCleared) {
-  auto request = [](const std::string& url) { return NSURLRequest::requestWithURL(NSURL::URLWithString(url)); };
+  auto request = [](const std::string& url) {
+    return NSURLRequest::requestWithURL(NSURL::URLWithString(url));
+  };
   const std::string a = "http://127.0.0.1/edge/a.png";
   const std::string b = "http://127.0.0.1/edge/b.png";
 
@@ -93,8 +96,10 @@ TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenClea
   const uint64_t bare = sizing.currentMemoryUsage();
   EXPECT_GT(bare, 0u);
   auto withHeaders = std::make_shared<NSHTTPURLResponse>(
-      NSURL::URLWithString(a), 200, NSHTTPHeaderFields{{"Content-Type", "image/png"}, {"ETag", "\"v1\""}});
-  sizing.storeCachedResponse(std::make_shared<NSCachedURLResponse>(withHeaders, nullptr), request(a));
+      NSURL::URLWithString(a), 200,
+      NSHTTPHeaderFields{{"Content-Type", "image/png"}, {"ETag", "\"v1\""}});
+  sizing.storeCachedResponse(std::make_shared<NSCachedURLResponse>(withHeaders, nullptr),
+                             request(a));
   EXPECT_GT(sizing.currentMemoryUsage(), bare) << "headers count towards the usage";
 
   // An entry exactly as large as the cache is kept, and the next one of the
@@ -103,7 +108,8 @@ TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenClea
   const uint64_t cost = sizing.currentMemoryUsage();
   NSURLCache exact(cost);
   exact.storeCachedResponse(cachedText(a, std::string(300, 'a')), request(a));
-  EXPECT_NE(exact.cachedResponseForRequest(request(a)), nullptr) << "an entry that fills the cache exactly fits";
+  EXPECT_NE(exact.cachedResponseForRequest(request(a)), nullptr)
+      << "an entry that fills the cache exactly fits";
   EXPECT_EQ(exact.currentMemoryUsage(), cost);
   exact.storeCachedResponse(cachedText(b, std::string(300, 'b')), request(b));
   EXPECT_EQ(exact.cachedResponseForRequest(request(a)), nullptr);
