@@ -175,6 +175,7 @@ TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTh
   }
   EXPECT_EQ(ReadText(library_ + "/a.jpg").empty(), false) << "the library keeps its files";
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+  EXPECT_EQ(eventsAtReply_, events()) << "the last event comes before the reply";
   EXPECT_FALSE(window_->rootViewController()->presentedViewController()) << "no alert with a listener";
 }
 
