@@ -97,7 +97,7 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   ASSERT_TRUE(IsSuccess(clear));
   EXPECT_EQ(clear.result, Value(true));
   EXPECT_FALSE(Exists(mine));
-  EXPECT_EQ(*NSFileManager::defaultManager()->contentsOfDirectoryAtPath(ownFolder),
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(ownFolder),
             std::vector<std::string>{".owner"});
   EXPECT_EQ(ReadText(running.file()), "t") << "a running host's pick stays";
   EXPECT_FALSE(Exists(tmp + "file_picker-4343-DEADBEEF"));
@@ -199,7 +199,7 @@ TEST_F(FilePickerTest, SaveWritesIntoAFolderOfItsOwnAndRefusesHostileNames) {
   EXPECT_EQ(ReadText(request.exportFile), "new") << "written before the picker shows";
   // The folder holds that file alone and lies in this host's own folder.
   const std::string folder = request.exportFile.substr(0, request.exportFile.find_last_of('/'));
-  EXPECT_EQ(*NSFileManager::defaultManager()->contentsOfDirectoryAtPath(folder),
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(folder),
             std::vector<std::string>{"notes.txt"});
   const std::string hostFolder = folder.substr(0, folder.find_last_of('/'));
   EXPECT_EQ(hostFolder.substr(0, tmp.size()), tmp);
