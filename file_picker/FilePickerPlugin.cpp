@@ -313,8 +313,8 @@ void FilePickerPlugin::saveFile(const Value& fileName, const Value& initialDirec
   const Bytes& contents = bytes.isBytes() ? bytes.asBytes() : kNothing;
   // Written whole under a short name of its own and renamed: the file's name
   // may take all of the 255 bytes a name can have.
-  if (!NSFileManager::defaultManager()->createFileAtPath(target, *folder + "/.save-XXXXXX", contents,
-                                                         &error)) {
+  if (!NSFileManager::defaultManager()->createFileAtPath(target, *folder + "/.save-XXXXXX",
+                                                         contents, &error)) {
     return replyError("Failed to write file",
                       error ? error->description() : "The file cannot be written");
   }
@@ -325,7 +325,8 @@ void FilePickerPlugin::saveFile(const Value& fileName, const Value& initialDirec
       documentPickerController_ = UIDocumentPickerViewController::initWithURL(
           NSURL::fileURLWithPath(target), UIDocumentPickerMode::ExportToService);
     } else {
-      documentPickerController_ = FilePickerSavePicker::pickerForName(NSURL::fileURLWithPath(target));
+      documentPickerController_ =
+          FilePickerSavePicker::pickerForName(NSURL::fileURLWithPath(target));
     }
   } catch (const std::exception& e) {
     return replyError("file_picker_error", e.what());
@@ -375,7 +376,8 @@ void FilePickerPlugin::handleResult(const std::vector<NSURLPtr>& urls) {
     reply(list ? std::move(*list) : Value());
   } catch (const std::bad_alloc&) {
     if (!result_) return NSLog("FilePickerPlugin: out of memory while the reply was sent");
-    replyError("file_picker_error", "There is not enough memory to hold the picked files' contents");
+    replyError("file_picker_error",
+               "There is not enough memory to hold the picked files' contents");
   }
 }
 

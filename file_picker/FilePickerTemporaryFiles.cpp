@@ -139,8 +139,7 @@ std::optional<std::string> FilePickerTemporaryFiles::folder() {
   if (!directoryLock.held()) return std::nullopt;
   std::string path;
   for (int attempt = 0; attempt < 8 && path.empty(); ++attempt) {
-    const std::string candidate = temporaryDirectory + kPrefix +
-                                  std::to_string(::getpid()) + "-" +
+    const std::string candidate = temporaryDirectory + kPrefix + std::to_string(::getpid()) + "-" +
                                   NSRandomUUIDString().substr(0, 8);
     if (::mkdir(candidate.c_str(), 0700) == 0) {
       path = candidate;

@@ -171,8 +171,9 @@ void FilePickerUtils::exportMusicAsset(const NSURLPtr& assetURL,
   }
   auto folder = FilePickerTemporaryFiles::folder();
   if (!folder) {
-    return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
-                                                         "The temporary folder cannot be made."));
+    return finish(nullptr,
+                  NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
+                                                "The temporary folder cannot be made."));
   }
   const std::string name = cleanedName(title.value_or("")) + "-" +
                            NSRandomUUIDString().substr(0, 8) + ".m4a";

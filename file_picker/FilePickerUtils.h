@@ -45,10 +45,10 @@ class FilePickerUtils {
                                               std::string* refusal = nullptr);
 
   // Exports the music item's audio to a new M4A file in this host's
-  // temporary folder (FilePickerTemporaryFiles) named after the title (cleaned to a safe prefix; "audio"
-  // without one) plus a unique part, so items with one title never share a
-  // file. `completion` runs once, on the main thread, when the export has
-  // ended: the file's URL, or nullptr and the reason.
+  // temporary folder (FilePickerTemporaryFiles) named after the title (cleaned to a safe prefix;
+  // "audio" without one) plus a unique part, so items with one title never share a file.
+  // `completion` runs once, on the main thread, when the export has ended: the file's URL, or
+  // nullptr and the reason.
   using ExportCompletion = OnceCallback<void(NSURLPtr, NSErrorPtr)>;
   static void exportMusicAsset(const NSURLPtr& assetURL, const std::optional<std::string>& title,
                                ExportCompletion completion);

@@ -149,7 +149,8 @@ NSErrorPtr makeWorkFolder(const std::string& directory, std::string& folder) {
 // a file that another export of the same asset put there first is kept (the
 // same asset gives the same file), a link or anything else is refused.
 NSErrorPtr placeFinishedFile(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return nullptr;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return nullptr;
   int err = errno;
   if (err == EINVAL || err == ENOSYS) {
     // A file system without that kind of rename: a new link refuses to
@@ -163,7 +164,8 @@ NSErrorPtr placeFinishedFile(const std::string& from, const std::string& to) {
   struct stat st;
   if (err == EEXIST && lstat(to.c_str(), &st) == 0) {
     if (S_ISREG(st.st_mode)) return nullptr;
-    if (S_ISLNK(st.st_mode)) return NSError::posixError(ELOOP, "refusing to export onto the link " + to);
+    if (S_ISLNK(st.st_mode))
+      return NSError::posixError(ELOOP, "refusing to export onto the link " + to);
   }
   return NSError::posixError(err, "rename " + to);
 }
@@ -464,7 +466,8 @@ std::string AKImageAssetExporter::sanitizedFileName(const std::string& name, con
   return out.empty() ? fallback : out;
 }
 
-void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url, AssetCompletion completion) {
+void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url,
+                                     AssetCompletion completion) {
   std::string target = url->path();
   if (!data) return completion(NSError::posixError(EINVAL, "write " + target));
   std::string workFolder;
@@ -472,17 +475,18 @@ void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url,
   std::string workFile = workFolder + "/" + lastComponentOf(target);
   NSErrorPtr failure = writeNewFile(workFile, *data);
   if (!failure) failure = placeFinishedFile(workFile, target);
-  // The file is in place. Removing a folder can take milliseconds on a busy
-  // disk, so it runs off the write queue (the next file is written
-  // meanwhile); the write is over, and the caller hears, once it is gone.
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [workFolder, failure, completion] {
-    NSErrorPtr error = failure;
-    // Empty after the move, unless the file was kept out of a place taken.
-    if (::rmdir(workFolder.c_str()) != 0 && !NSFileManager::defaultManager()->removeItemAtPath(workFolder, &error)) {
-      return completion(failure ? failure : error);
+  // The write is over, and the caller hears, once the folder is gone.
+  // Removing it can take milliseconds on a busy disk, so that runs off the
+  // write queue (the next file is written meanwhile).
+  auto removeWorkFolder = [workFolder, failure, completion] {
+    NSErrorPtr error;
+    // Empty, unless the file stayed out of a place already taken.
+    if (::rmdir(workFolder.c_str()) != 0) {
+      NSFileManager::defaultManager()->removeItemAtPath(workFolder, &error);
     }
-    completion(failure);
-  });
+    completion(failure ? failure : error);
+  };
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), removeWorkFolder);
 }
 
 void AKImageAssetExporter::exportImage(const AKAssetPtr& asset, int32_t requestID,

@@ -176,7 +176,8 @@ void AKImageAssetDiskPurger::clear() {
       if (marker.rfind(parentOf(path) + "/" + markerPrefix(path), 0) == 0) own = marker;
     }
     DirectoryClaimLock claim(path);
-    if (claim.held() && !otherOwnerAlive(path, own)) NSFileManager::defaultManager()->removeItemAtPath(path);
+    if (claim.held() && !otherOwnerAlive(path, own))
+      NSFileManager::defaultManager()->removeItemAtPath(path);
   }
   releaseMarkers(markers_);
 }

@@ -1,8 +1,7 @@
 // Requests and their answers: dispatch, the one-request rule, pickers that
 // cannot be shown, saving, and the reply records.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 
 #include <fstream>
 
+#include "FilePickerTestSupport.h"
 #include "file_picker/FilePickerUtils.h"
 #include "file_picker/internal/FilePickerTemporaryFiles.h"
 #include "file_picker/internal/ImageUtils.h"
@@ -17,7 +17,6 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UIWindow.h"
-#include "FilePickerTestSupport.h"
 #include "support/ScriptedLocations.h"
 
 namespace {
@@ -79,7 +78,8 @@ bool Exists(const std::string& path) {
 
 TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOnly) {
   const std::string tmp = NSTemporaryDirectory();
-  auto o = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.writeFile("mine.txt", "m")}));
+  auto o =
+      pick("any", Value(), UISystemPickerAnswer::picked({scratch_.writeFile("mine.txt", "m")}));
   ASSERT_TRUE(IsSuccess(o));
   const std::string mine = Field(o.result.asList()[0], "path")->asString();
   ASSERT_EQ(ReadText(mine), "m");
@@ -211,7 +211,8 @@ TEST_F(FilePickerTest, SaveWritesIntoAFolderOfItsOwnAndRefusesHostileNames) {
   ASSERT_TRUE(IsSuccess(o)) << o.code;
   EXPECT_EQ(o.result, Value(destination));
   EXPECT_EQ(ReadText(destination), "new");
-  EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(folder)) << "it goes with the request";
+  EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(folder))
+      << "it goes with the request";
 
   const std::string before = ReadText(existing);
   for (const Value& name :
@@ -236,9 +237,11 @@ TEST_F(FilePickerTest, SaveNamesTakeUpTo255Bytes) {
                             std::pair{std::string(252, 'n') + ".txt", false},
                             std::pair{std::string(250, 'n') + "\xc3\xa9.txt", false}}) {
     SCOPED_TRACE(name.size());
-    const Value arguments = Value::map({{"fileName", Value(name)}, {"bytes", Value::bytes(Bytes{'a', 'b'})}});
+    const Value arguments =
+        Value::map({{"fileName", Value(name)}, {"bytes", Value::bytes(Bytes{'a', 'b'})}});
     if (!fits) {
-      EXPECT_TRUE(IsErrorWithCode(peer_->call(kPickerChannel, "save", arguments), "Failed to write file"));
+      EXPECT_TRUE(
+          IsErrorWithCode(peer_->call(kPickerChannel, "save", arguments), "Failed to write file"));
       continue;
     }
     auto o = pick("save", arguments, UISystemPickerAnswer::picked({saves + "/" + name}));
@@ -259,7 +262,8 @@ TEST_F(FilePickerTest, ASaveWithoutBytesAnswersTheChosenPathAndLeavesThatFileAlo
   EXPECT_EQ(provider_->requests().back().mode, UISystemPickerMode::Export);
   EXPECT_EQ(provider_->requests().back().exportFile.substr(
                 provider_->requests().back().exportFile.find_last_of('/')),
-            "/report.txt") << "the picker still offers the name";
+            "/report.txt")
+      << "the picker still offers the name";
 
   // A new place: nothing appears there; a folder is no place for a file.
   auto fresh = pick("save", Value::map({{"fileName", Value("new.txt")}}),
@@ -287,14 +291,18 @@ TEST_F(FilePickerTest, RunningOutOfMemoryForTheContentsAnswersAnError) {
   auto pickWithLittleRoom = [&] {
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
-    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (48 << 20);
+    const rlim_t room =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (48 << 20);
     struct rlimit limit;
     limit.rlim_cur = limit.rlim_max = room;
     ::setrlimit(RLIMIT_AS, &limit);
-    auto o = pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({big}));
-    const bool answered = IsErrorWithCode(o, "file_picker_error") &&
-                          o.message == "There is not enough memory to hold the picked files' contents";
-    auto next = pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({small}));
+    auto o =
+        pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({big}));
+    const bool answered =
+        IsErrorWithCode(o, "file_picker_error") &&
+        o.message == "There is not enough memory to hold the picked files' contents";
+    auto next =
+        pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({small}));
     std::_Exit(answered && IsSuccess(next) && next.result.size() == 1 ? 0 : 1);
   };
   EXPECT_EXIT(pickWithLittleRoom(), ::testing::ExitedWithCode(0), "");
@@ -361,8 +369,9 @@ TEST_F(FilePickerUtilsTest, TypesMediaCodesAndRecords) {
   const std::string four = temp.writeFile("four.bin", Bytes{5, 6, 7, 8});
   const std::vector<NSURLPtr> both{NSURL::fileURLWithPath(readable), NSURL::fileURLWithPath(four),
                                    NSURL::fileURLWithPath(temp.path() + "/missing.txt")};
-  for (auto [limit, withData, refused] : {std::tuple{uint64_t{7}, true, false}, std::tuple{uint64_t{6}, true, true},
-                                          std::tuple{uint64_t{0}, false, false}}) {
+  for (auto [limit, withData, refused] :
+       {std::tuple{uint64_t{7}, true, false}, std::tuple{uint64_t{6}, true, true},
+        std::tuple{uint64_t{0}, false, false}}) {
     SCOPED_TRACE(limit);
     std::string refusal;
     auto files = FilePickerUtils::resolveFileInfo(both, withData, limit, &refusal);

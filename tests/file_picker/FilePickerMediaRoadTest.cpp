@@ -254,7 +254,8 @@ TEST_F(MediaRoadTest, CancellingRepliesNilAndAnEmptyExportEndsAtOnce) {
 }
 
 TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
-  auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}, {"withData", Value(true)}}));
+  auto call = start(
+      "image", Value::map({{"allowMultipleSelection", Value(true)}, {"withData", Value(true)}}));
   auto picker = shownPicker(2);
   ASSERT_TRUE(picker);
   tapItem(0);  // b.png
@@ -262,7 +263,8 @@ TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
   // An earlier export left a file one byte past the limit, which the exporter
   // reuses. It is sparse: nothing of it is ever written or read.
   const uint64_t limit = FilePickerUtils::withDataLimit();
-  const std::string dir = picker->exporter()->generateTemporaryPath(*picker->selectedAssets()[0])->path();
+  const std::string dir =
+      picker->exporter()->generateTemporaryPath(*picker->selectedAssets()[0])->path();
   const int fd = ::open((dir + "/b.png").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(limit + 1)), 0);
@@ -270,7 +272,7 @@ TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
   tapDone(*picker);
   auto o = finish(call);
   ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
-  EXPECT_EQ(o.message, "withData holds at most " + std::to_string(limit) + " bytes; the picked files hold " +
-                           std::to_string(limit + 1));
+  EXPECT_EQ(o.message, "withData holds at most " + std::to_string(limit) +
+                           " bytes; the picked files hold " + std::to_string(limit + 1));
   EXPECT_EQ(eventsAtReply_, (std::vector<Value>{Value(true), Value(false)}));
 }

@@ -39,7 +39,8 @@ const Value& resultOf(const std::optional<Value>& reply) {
 }
 
 // A picker program that runs `body` (sh).
-std::string pickerProgram(const TempFolder& scratch, const std::string& name, const std::string& body) {
+std::string pickerProgram(const TempFolder& scratch, const std::string& name,
+                          const std::string& body) {
   const std::string path = scratch.writeFile("pickers/" + name, "#!/bin/sh\n" + body + "\n");
   ::chmod(path.c_str(), 0755);
   return path;
@@ -50,7 +51,8 @@ std::set<std::string> hostFolders(const std::string& container) {
   std::set<std::string> out;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(container + "/tmp", error)) {
-    if (entry.path().filename().string().rfind("file_picker-", 0) == 0) out.insert(entry.path().string());
+    if (entry.path().filename().string().rfind("file_picker-", 0) == 0)
+      out.insert(entry.path().string());
   }
   return out;
 }
@@ -99,8 +101,10 @@ TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningH
   const std::string release = scratch.path() + "/release";
   // The save picker stays up until the test lets it go (or its folder goes).
   const std::string hang = pickerProgram(scratch, "hang",
-                                         "touch '" + started + "'\n"
-                                         "while [ ! -e '" + release + "' ] && [ -d '" + scratch.path() +
+                                         "touch '" + started +
+                                             "'\n"
+                                             "while [ ! -e '" +
+                                             release + "' ] && [ -d '" + scratch.path() +
                                              "' ]; do sleep 0.02; done\nexit 1");
   struct Release {
     std::string path;
@@ -135,7 +139,8 @@ TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningH
   ASSERT_TRUE(next.started());
   next.send(call(1, "noSuchMethod"));
   ASSERT_TRUE(next.reply(1, kWait));
-  EXPECT_EQ(hostFolders(container), before) << "the killed host's folder went, the running one's stayed";
+  EXPECT_EQ(hostFolders(container), before)
+      << "the killed host's folder went, the running one's stayed";
   EXPECT_EQ(readFile(kept), "doc");
   EXPECT_EQ(readFile(saved), "before") << "nothing was saved over the user's file";
   EXPECT_EQ(next.finish(kWait), 0);
@@ -155,7 +160,8 @@ void flatten(const Value& view, std::vector<Node>& out) {
   if (const Value* t = view.find("text"); t && t->isString()) node.text = t->asString();
   if (const Value* f = view.find("frame"); f && f->isList() && f->size() == 4) {
     const auto& l = f->asList();
-    node = {node.identifier, node.text, l[0].asDouble(), l[1].asDouble(), l[2].asDouble(), l[3].asDouble()};
+    node = {node.identifier, node.text,       l[0].asDouble(),
+            l[1].asDouble(), l[2].asDouble(), l[3].asDouble()};
   }
   out.push_back(node);
   if (const Value* children = view.find("children"); children && children->isList()) {
@@ -180,15 +186,15 @@ class GridDriver {
     for (auto& n : nodes()) {
       if (n.identifier == "AKImageAssetAccessibilityIdentifier") out.push_back(n);
     }
-    std::sort(out.begin(), out.end(), [](const Node& a, const Node& b) {
-      return a.y != b.y ? a.y < b.y : a.x < b.x;
-    });
+    std::sort(out.begin(), out.end(),
+              [](const Node& a, const Node& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
     return out;
   }
   void tap(const Node& n, bool wait = true) {
     const int id = next_++;
     host_.send(R"({"id":)" + std::to_string(id) + R"(,"touch":{"kind":"tap","point":[)" +
-               std::to_string(n.x + n.width / 2) + "," + std::to_string(n.y + n.height / 2) + "]}}");
+               std::to_string(n.x + n.width / 2) + "," + std::to_string(n.y + n.height / 2) +
+               "]}}");
     if (wait) host_.reply(id, kWait);
   }
   // Selects every photo cell until the done button counts them; the button.
@@ -220,10 +226,12 @@ TEST_F(FilePickerFilesHost, TwoHostsExportingTheSamePhotosAtOnceEachGetEveryFile
   TempFolder scratch;
   const std::string container = scratch.makeFolder("container");
   const std::string library = scratch.makeFolder("library");
-  ASSERT_TRUE(WriteFixtureImage(library + "/a.jpg", "public.jpeg", 64, 48, 1, std::nullopt, "2020:01:01 00:00:00"));
-  ASSERT_TRUE(WriteFixtureImage(library + "/b.png", "public.png", 40, 40, 1, std::nullopt, "2020:01:02 00:00:00"));
-  const std::vector<std::string> environment{"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library,
-                                             "QX_SYSTEM_VERSION=13.7"};
+  ASSERT_TRUE(WriteFixtureImage(library + "/a.jpg", "public.jpeg", 64, 48, 1, std::nullopt,
+                                "2020:01:01 00:00:00"));
+  ASSERT_TRUE(WriteFixtureImage(library + "/b.png", "public.png", 40, 40, 1, std::nullopt,
+                                "2020:01:02 00:00:00"));
+  const std::vector<std::string> environment{
+      "QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"};
   HostSession first(environment, scratch.path() + "/first.err");
   HostSession second(environment, scratch.path() + "/second.err");
   ASSERT_TRUE(first.started() && second.started());
@@ -242,8 +250,10 @@ TEST_F(FilePickerFilesHost, TwoHostsExportingTheSamePhotosAtOnceEachGetEveryFile
     const Value& files = resultOf(reply);
     ASSERT_EQ(files.size(), 2u) << reply->description();
     std::set<std::string> contents;
-    for (const Value& entry : files.asList()) contents.insert(readFile(entry.find("path")->asString()));
-    EXPECT_EQ(contents, (std::set<std::string>{readFile(library + "/a.jpg"), readFile(library + "/b.png")}));
+    for (const Value& entry : files.asList())
+      contents.insert(readFile(entry.find("path")->asString()));
+    EXPECT_EQ(contents,
+              (std::set<std::string>{readFile(library + "/a.jpg"), readFile(library + "/b.png")}));
   }
   EXPECT_EQ(first.finish(kWait), 0);
   EXPECT_EQ(second.finish(kWait), 0);

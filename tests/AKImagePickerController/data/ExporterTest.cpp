@@ -203,7 +203,8 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
   // Not HEIC: written as the library stores it.
   EXPECT_EQ(NSData::dataWithContentsOfFile(jpeg->localTemporaryPath()->path())->vector(),
             NSData::dataWithContentsOfFile(path("plain.jpg"))->vector());
-  EXPECT_TRUE(workFolders(jpeg->localTemporaryPath()->URLByDeletingLastPathComponent()->path()).empty());
+  EXPECT_TRUE(
+      workFolders(jpeg->localTemporaryPath()->URLByDeletingLastPathComponent()->path()).empty());
 
   // In-memory images: one level, Image.jpg, and their own folders.
   EXPECT_EQ(memory->localTemporaryPath()->path(), exportRoot_ + "/" + base64(memory->localIdentifier()) + "/Image.jpg");
@@ -709,7 +710,8 @@ std::string StreamableCopy(const std::string& movie, const std::string& output) 
 class PipeFedVideo {
  public:
   // `bytes` is a streamable movie small enough to go into the pipe at once.
-  PipeFedVideo(const std::string& source, NSDataPtr bytes) : source_(source), bytes_(std::move(bytes)) {}
+  PipeFedVideo(const std::string& source, NSDataPtr bytes)
+      : source_(source), bytes_(std::move(bytes)) {}
   ~PipeFedVideo() {
     if (writer_ && writer_->load() >= 0) ::close(writer_->load());
   }
@@ -718,7 +720,8 @@ class PipeFedVideo {
   AVAssetPtr media() {
     if (!WriteFileAtomically(source_, bytes_->bytes(), bytes_->length())) return nullptr;
     auto media = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(source_));
-    if (!media->isExportable() || ::unlink(source_.c_str()) != 0 || ::mkfifo(source_.c_str(), 0600) != 0) {
+    if (!media->isExportable() || ::unlink(source_.c_str()) != 0 ||
+        ::mkfifo(source_.c_str(), 0600) != 0) {
       return nullptr;
     }
     return media;
@@ -727,11 +730,13 @@ class PipeFedVideo {
   bool waitUntilRead() {
     auto opened = dispatch_semaphore_create(0);
     writer_ = std::make_shared<std::atomic<int>>(-1);
-    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [source = source_, writer = writer_, opened] {
-      writer->store(::open(source.c_str(), O_WRONLY | O_CLOEXEC));
-      dispatch_semaphore_signal(opened);
-    });
-    if (dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds)) == 0) return writer_->load() >= 0;
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                   [source = source_, writer = writer_, opened] {
+                     writer->store(::open(source.c_str(), O_WRONLY | O_CLOEXEC));
+                     dispatch_semaphore_signal(opened);
+                   });
+    if (dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds)) == 0)
+      return writer_->load() >= 0;
     // Release the blocked writer before failing.
     const int reader = ::open(source_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds));
@@ -741,7 +746,8 @@ class PipeFedVideo {
   // The movie into the pipe, which then closes.
   bool feed() {
     const int fd = writer_->exchange(-1);
-    const bool whole = ::write(fd, bytes_->bytes(), bytes_->length()) == static_cast<ssize_t>(bytes_->length());
+    const bool whole =
+        ::write(fd, bytes_->bytes(), bytes_->length()) == static_cast<ssize_t>(bytes_->length());
     ::close(fd);
     return whole;
   }
@@ -809,7 +815,8 @@ TEST_F(ExporterTest, CancellingAVideoWhileItIsExportedEndsItCancelledWithNoLefto
 TEST_F(ExporterTest, AnExportThatFinishesSecondKeepsTheFileAnotherPutInPlace) {
   const std::string plain = folder_->path() + "/plain.mp4";
   ASSERT_TRUE(WriteFixtureVideo(plain, 32, 24, 10));
-  auto movieBytes = NSData::dataWithContentsOfFile(StreamableCopy(plain, folder_->path() + "/streamable.mp4"));
+  auto movieBytes =
+      NSData::dataWithContentsOfFile(StreamableCopy(plain, folder_->path() + "/streamable.mp4"));
   ASSERT_TRUE(movieBytes);
   ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
   auto video = libraryAsset("v.mp4");
@@ -849,7 +856,8 @@ TEST_F(ExporterTest, AnExportThatFinishesSecondKeepsTheFileAnotherPutInPlace) {
 // markers and is about to write) keeps every other process from judging
 // and removing the directory until it has put its marker down.
 TEST_F(ExporterTest, ThePurgerWaitsWhileAnotherProcessClaimsTheDirectory) {
-  const int claim = ::open((folder_->path() + "/.Exports.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int claim =
+      ::open((folder_->path() + "/.Exports.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(claim, 0);
   ASSERT_EQ(::flock(claim, LOCK_EX | LOCK_NB), 0);
   auto added = dispatch_semaphore_create(0);
@@ -860,12 +868,15 @@ TEST_F(ExporterTest, ThePurgerWaitsWhileAnotherProcessClaimsTheDirectory) {
                  });
   const bool waited = dispatch_semaphore_wait(added, dispatch_time_after(0.2)) != 0;
   EXPECT_TRUE(waited) << "nothing is judged during a claim";
-  const int live = ::open((folder_->path() + "/.Exports.owner-99999").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int live = ::open((folder_->path() + "/.Exports.owner-99999").c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
   NSFileManager::defaultManager()->createDirectoryAtPath(exportRoot_ + "/theirs", true);
   ASSERT_TRUE(WriteFileAtomically(exportRoot_ + "/theirs/clip.mov", "x", 1));
   ::close(claim);
-  if (waited) ASSERT_EQ(dispatch_semaphore_wait(added, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  if (waited) {
+    ASSERT_EQ(dispatch_semaphore_wait(added, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  }
   EXPECT_TRUE(exists(exportRoot_ + "/theirs/clip.mov"));
   ::close(live);
 }
