@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "FilePickerTestSupport.h"
@@ -104,6 +105,15 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   EXPECT_FALSE(Exists(tmp + "file_picker-4444-00000000"));
   EXPECT_EQ(ReadText(tmp + "other.txt"), "no host's");
   EXPECT_EQ(ReadText(tmp + "file_picker-12-notahost/x"), "no host's");
+  // Nothing else is left: the folder the picker copied into went with the move.
+  auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(tmp).value_or(
+      std::vector<std::string>{});
+  std::vector<std::string> expected{".file_picker.lock", "file_picker-12-notahost",
+                                    "file_picker-4242-0a1b2c3d", ownFolder.substr(tmp.size()),
+                                    "other.txt"};
+  std::sort(left.begin(), left.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 
   // Picks go on into this host's folder.
   auto again = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));

@@ -176,6 +176,16 @@ TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
   // An image offered to a video request is none of its media types.
   EXPECT_TRUE(IsError(pick("video", Value(), UISystemPickerAnswer::picked({image})),
                       "file_picker_error"));
+
+  // The picker's copies are this host's files: "clear" removes them, and no
+  // folder of the picker is left in the temporary directory.
+  ASSERT_TRUE(IsSuccess(peer_->call(kPickerChannel, "clear")));
+  for (const auto& path : {paths[0], PathsOf(again)[0], PathsOf(picture)[0]}) {
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path)) << path;
+  }
+  const auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory());
+  ASSERT_TRUE(left);
+  for (const auto& name : *left) EXPECT_EQ(name.find("UIImagePickerController"), std::string::npos) << name;
 }
 
 TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
