@@ -77,11 +77,11 @@ void removeEmptiedPickerFolder(const std::string& copy) {
 
 // Moves a picker's copy into a new request folder of this host; nullptr when
 // that fails.
-NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix, NSErrorPtr* error) {
+NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
   auto folder = FilePickerTemporaryFiles::makeRequestFolder(prefix);
   if (!folder) return nullptr;
   const std::string target = *folder + "/" + copy.substr(copy.find_last_of('/') + 1);
-  if (!NSFileManager::defaultManager()->moveItemAtPath(copy, target, error)) {
+  if (!NSFileManager::defaultManager()->moveItemAtPath(copy, target)) {
     NSFileManager::defaultManager()->removeItemAtPath(*folder);
     return nullptr;
   }
@@ -443,7 +443,7 @@ void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
       // stand in for a copy that failed. The picker's own copy moves there;
       // anything else is copied.
       if (isPickerCopy(media->path())) {
-        url = adoptPickerCopy(media->path(), "movie", nullptr);
+        url = adoptPickerCopy(media->path(), "movie");
       } else if (auto folder = FilePickerTemporaryFiles::makeRequestFolder("movie")) {
         const std::string target = *folder + "/" + media->lastPathComponent();
         if (NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
@@ -459,7 +459,7 @@ void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
     // The picker's copy of the image joins this host's files, so "clear"
     // removes it.
     if (url && isPickerCopy(url->path())) {
-      if (auto adopted = adoptPickerCopy(url->path(), "image", nullptr)) url = adopted;
+      if (auto adopted = adoptPickerCopy(url->path(), "image")) url = adopted;
     }
   }
   dismiss(picker);

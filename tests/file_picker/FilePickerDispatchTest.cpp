@@ -93,6 +93,7 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   NSFileManager::defaultManager()->createDirectoryAtPath(tmp + "file_picker-4444-00000000", true);
   scratch_.writeFile("container/tmp/other.txt", "no host's");
   scratch_.writeFile("container/tmp/file_picker-12-notahost/x", "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12345678-2FA1-11D2-883F-0016D3CCA427/x", "no host's");
 
   auto clear = peer_->call(kPickerChannel, "clear");
   ASSERT_TRUE(IsSuccess(clear));
@@ -109,16 +110,22 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(tmp).value_or(
       std::vector<std::string>{});
   std::vector<std::string> expected{".file_picker.lock", "file_picker-12-notahost",
+                                    "file_picker-12345678-2FA1-11D2-883F-0016D3CCA427",
                                     "file_picker-4242-0a1b2c3d", ownFolder.substr(tmp.size()),
                                     "other.txt"};
   std::sort(left.begin(), left.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(left, expected);
 
-  // Picks go on into this host's folder.
+  // Picks go on into this host's folder, and into a new one when something
+  // removed it.
   auto again = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));
   ASSERT_TRUE(IsSuccess(again));
   EXPECT_EQ(Field(again.result.asList()[0], "path")->asString().rfind(ownFolder + "/", 0), 0u);
+  ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(ownFolder));
+  auto anew = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));
+  ASSERT_TRUE(IsSuccess(anew)) << anew.code;
+  EXPECT_EQ(ReadText(Field(anew.result.asList()[0], "path")->asString()), "m");
 }
 
 TEST_F(FilePickerTest, ASecondRequestIsRefusedAndTheFirstStillAnswered) {

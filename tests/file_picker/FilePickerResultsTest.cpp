@@ -223,6 +223,9 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
   auto empty = pick("audio", Value(), UISystemPickerAnswer::picked({notAudio}));
   ASSERT_TRUE(IsSuccess(empty));
   EXPECT_TRUE(empty.result.isNull());
+  // The exports are this host's files.
+  ASSERT_TRUE(IsSuccess(peer_->call(kPickerChannel, "clear")));
+  for (const auto& path : paths) EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
 }
 
 }  // namespace
