@@ -94,6 +94,7 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   scratch_.writeFile("container/tmp/other.txt", "no host's");
   scratch_.writeFile("container/tmp/file_picker-12-notahost/x", "no host's");
   scratch_.writeFile("container/tmp/file_picker-12345678-2FA1-11D2-883F-0016D3CCA427/x", "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12-0A1B2C3D4/x", "no host's");
 
   auto clear = peer_->call(kPickerChannel, "clear");
   ASSERT_TRUE(IsSuccess(clear));
@@ -111,6 +112,7 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
       std::vector<std::string>{});
   std::vector<std::string> expected{".file_picker.lock", "file_picker-12-notahost",
                                     "file_picker-12345678-2FA1-11D2-883F-0016D3CCA427",
+                                    "file_picker-12-0A1B2C3D4",
                                     "file_picker-4242-0a1b2c3d", ownFolder.substr(tmp.size()),
                                     "other.txt"};
   std::sort(left.begin(), left.end());
@@ -125,6 +127,7 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(ownFolder));
   auto anew = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));
   ASSERT_TRUE(IsSuccess(anew)) << anew.code;
+  ASSERT_EQ(anew.result.size(), 1u);
   EXPECT_EQ(ReadText(Field(anew.result.asList()[0], "path")->asString()), "m");
 }
 
