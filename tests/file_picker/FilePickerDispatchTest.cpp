@@ -93,7 +93,8 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   NSFileManager::defaultManager()->createDirectoryAtPath(tmp + "file_picker-4444-00000000", true);
   scratch_.writeFile("container/tmp/other.txt", "no host's");
   scratch_.writeFile("container/tmp/file_picker-12-notahost/x", "no host's");
-  scratch_.writeFile("container/tmp/file_picker-12345678-2FA1-11D2-883F-0016D3CCA427/x", "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12345678-2FA1-11D2-883F-0016D3CCA427/x",
+                     "no host's");
   scratch_.writeFile("container/tmp/file_picker-12-0A1B2C3D4/x", "no host's");
 
   auto clear = peer_->call(kPickerChannel, "clear");
@@ -110,10 +111,12 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   // Nothing else is left: the folder the picker copied into went with the move.
   auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(tmp).value_or(
       std::vector<std::string>{});
-  std::vector<std::string> expected{".file_picker.lock", "file_picker-12-notahost",
+  std::vector<std::string> expected{".file_picker.lock",
+                                    "file_picker-12-notahost",
                                     "file_picker-12345678-2FA1-11D2-883F-0016D3CCA427",
                                     "file_picker-12-0A1B2C3D4",
-                                    "file_picker-4242-0a1b2c3d", ownFolder.substr(tmp.size()),
+                                    "file_picker-4242-0a1b2c3d",
+                                    ownFolder.substr(tmp.size()),
                                     "other.txt"};
   std::sort(left.begin(), left.end());
   std::sort(expected.begin(), expected.end());

@@ -183,9 +183,11 @@ TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
   for (const auto& path : {paths[0], PathsOf(again)[0], PathsOf(picture)[0]}) {
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path)) << path;
   }
-  const auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory());
+  const auto left =
+      NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory());
   ASSERT_TRUE(left);
-  for (const auto& name : *left) EXPECT_EQ(name.find("UIImagePickerController"), std::string::npos) << name;
+  for (const auto& name : *left)
+    EXPECT_EQ(name.find("UIImagePickerController"), std::string::npos) << name;
 }
 
 TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
@@ -225,7 +227,8 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
   EXPECT_TRUE(empty.result.isNull());
   // The exports are this host's files.
   ASSERT_TRUE(IsSuccess(peer_->call(kPickerChannel, "clear")));
-  for (const auto& path : paths) EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
+  for (const auto& path : paths)
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
 }
 
 }  // namespace
