@@ -5,9 +5,12 @@
 
 #include <cmath>
 #include <mutex>
+#include <new>
 
 #include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "FilePickerUtils.h"
+#include "internal/FilePickerSavePicker.h"
+#include "internal/FilePickerTemporaryFiles.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSDate.h"
@@ -56,6 +59,36 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Whether `path` lies in a folder of its own directly in the temporary
+// directory: where the pickers put the copies they hand over.
+bool isPickerCopy(const std::string& path) {
+  const std::string temporary = NSTemporaryDirectory();
+  const size_t slash = path.find_last_of('/');
+  return slash != std::string::npos && slash > temporary.size() &&
+         path.compare(0, temporary.size(), temporary) == 0 &&
+         path.find('/', temporary.size()) == slash;
+}
+
+// Once a picker's copy has moved into this host's folder, the folder the
+// picker made for it goes too, when nothing else is in it.
+void removeEmptiedPickerFolder(const std::string& copy) {
+  if (isPickerCopy(copy)) ::rmdir(copy.substr(0, copy.find_last_of('/')).c_str());
+}
+
+// Moves a picker's copy into a new request folder of this host; nullptr when
+// that fails.
+NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
+  auto folder = FilePickerTemporaryFiles::makeRequestFolder(prefix);
+  if (!folder) return nullptr;
+  const std::string target = *folder + "/" + copy.substr(copy.find_last_of('/') + 1);
+  if (!NSFileManager::defaultManager()->moveItemAtPath(copy, target)) {
+    NSFileManager::defaultManager()->removeItemAtPath(*folder);
+    return nullptr;
+  }
+  removeEmptiedPickerFolder(copy);
+  return NSURL::fileURLWithPath(target);
+}
+
 }  // namespace
 
 // The shared state of one photo-picker pick: its jobs finish on other
@@ -79,6 +112,8 @@ void FilePickerPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& re
       "corvinstead.flutter.plugins.filepickerevent", registrar->messenger());
   // The media asset picker makes its screens by class name.
   registerAKImagePickerControllerPickerClasses();
+  // What hosts killed in the middle of a pick or a save left behind.
+  FilePickerTemporaryFiles::removeFoldersOfEndedHosts();
   auto instance = std::make_shared<FilePickerPlugin>();
   registrar->addMethodCallDelegate(instance, channel);
   eventChannel->setStreamHandler(instance);
@@ -102,6 +137,15 @@ void FilePickerPlugin::handleMethodCall(const FlutterMethodCall& call, FlutterRe
     return;
   }
   result_ = std::move(result);
+  // Out of memory answers this request; it never ends the host.
+  try {
+    dispatch(call);
+  } catch (const std::bad_alloc&) {
+    replyError("file_picker_error", "There is not enough memory to answer the request");
+  }
+}
+
+void FilePickerPlugin::dispatch(const FlutterMethodCall& call) {
   const std::string& method = call.method;
   const Value& arguments = call.arguments;
 
@@ -257,22 +301,33 @@ void FilePickerPlugin::saveFile(const Value& fileName, const Value& initialDirec
                       "The file name must be one path component: not empty, not \".\" or "
                       "\"..\", without \"/\" or NUL, valid UTF-8, at most 255 bytes");
   }
-  // The file is written into a folder of its own before the save picker
-  // shows: nothing that exists is removed or overwritten here.
-  auto folder = makeRequestFolder("file_picker_save");
+  // The file is written into a folder of this request's own before the save
+  // picker shows: nothing that exists is removed or overwritten here, and the
+  // folder goes when the request ends.
+  auto folder = FilePickerTemporaryFiles::makeRequestFolder("save");
   if (!folder) return replyError("Failed to write file", "The temporary folder cannot be made");
+  saveFolder_ = *folder;
   const std::string target = *folder + "/" + fileName.asString();
   NSErrorPtr error;
   static const Bytes kNothing;
   const Bytes& contents = bytes.isBytes() ? bytes.asBytes() : kNothing;
-  if (!NSFileManager::defaultManager()->createFileAtPath(target, contents, &error)) {
-    NSFileManager::defaultManager()->removeItemAtPath(*folder);
+  // Written whole under a short name of its own and renamed: the file's name
+  // may take all of the 255 bytes a name can have.
+  if (!NSFileManager::defaultManager()->createFileAtPath(target, *folder + "/.save-XXXXXX",
+                                                         contents, &error)) {
     return replyError("Failed to write file",
                       error ? error->description() : "The file cannot be written");
   }
   try {
-    documentPickerController_ = UIDocumentPickerViewController::initWithURL(
-        NSURL::fileURLWithPath(target), UIDocumentPickerMode::ExportToService);
+    // Without bytes the file only carries the name to the picker: the user's
+    // chosen file is left as it is, for the application to write.
+    if (bytes.isBytes()) {
+      documentPickerController_ = UIDocumentPickerViewController::initWithURL(
+          NSURL::fileURLWithPath(target), UIDocumentPickerMode::ExportToService);
+    } else {
+      documentPickerController_ =
+          FilePickerSavePicker::pickerForName(NSURL::fileURLWithPath(target));
+    }
   } catch (const std::exception& e) {
     return replyError("file_picker_error", e.what());
   }
@@ -290,7 +345,7 @@ void FilePickerPlugin::reply(Value value) {
   if (!result_) return;
   auto pending = std::move(result_);
   result_ = FlutterResult();
-  currentPicker_.reset();
+  endRequest();
   pending(std::move(value));
 }
 
@@ -299,23 +354,35 @@ void FilePickerPlugin::replyError(const std::string& code, const std::string& me
   if (!result_) return;
   auto pending = std::move(result_);
   result_ = FlutterResult();
-  currentPicker_.reset();
+  endRequest();
   pending(FlutterError::errorWithCode(code, message, std::move(details)));
 }
 
+void FilePickerPlugin::endRequest() {
+  currentPicker_.reset();
+  // The picker has copied the saved file where the user chose, or gave up.
+  if (saveFolder_) NSFileManager::defaultManager()->removeItemAtPath(*saveFolder_);
+  saveFolder_.reset();
+}
+
 void FilePickerPlugin::handleResult(const std::vector<NSURLPtr>& urls) {
-  auto list = FilePickerUtils::resolveFileInfo(urls, loadDataToMemory_);
-  reply(list ? std::move(*list) : Value());
+  // The files' contents are a reply's one large allocation: running out of
+  // memory for them answers the request, it never ends the host.
+  try {
+    std::string refusal;
+    auto list = FilePickerUtils::resolveFileInfo(urls, loadDataToMemory_,
+                                                 FilePickerUtils::withDataLimit(), &refusal);
+    if (!refusal.empty()) return replyError("file_picker_error", refusal);
+    reply(list ? std::move(*list) : Value());
+  } catch (const std::bad_alloc&) {
+    if (!result_) return NSLog("FilePickerPlugin: out of memory while the reply was sent");
+    replyError("file_picker_error",
+               "There is not enough memory to hold the picked files' contents");
+  }
 }
 
 void FilePickerPlugin::sendEvent(const Value& event) {
   if (eventSink_) eventSink_(event);
-}
-
-std::optional<std::string> FilePickerPlugin::makeRequestFolder(const std::string& prefix) {
-  const std::string folder = NSTemporaryDirectory() + prefix + "-" + NSRandomUUIDString();
-  if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true)) return std::nullopt;
-  return folder;
 }
 
 // --- Document picker ---
@@ -331,7 +398,7 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
     return urls.empty() ? reply(Value()) : reply(Value(urls.front()->path()));
   }
   auto files = NSFileManager::defaultManager();
-  auto folder = makeRequestFolder("file_picker");
+  auto folder = FilePickerTemporaryFiles::makeRequestFolder("picked");
   std::vector<NSURLPtr> moved;
   for (const auto& url : urls) {
     if (!folder) break;
@@ -349,6 +416,7 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
       NSLog("FilePickerPlugin: " + (error ? error->localizedDescription() : url->path()));
       continue;
     }
+    removeEmptiedPickerFolder(url->path());
     moved.push_back(NSURL::fileURLWithPath(target));
   }
   if (!folder) NSLog("FilePickerPlugin: the folder for the picked files cannot be made");
@@ -372,19 +440,27 @@ void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
   if (auto media = argument(info, UIImagePickerControllerMediaURL).objectAs<NSURL>()) {
     if (::access(media->path().c_str(), R_OK) == 0) {
       // A folder of this request's own: no earlier movie of that name can
-      // stand in for a copy that failed.
-      auto folder = makeRequestFolder("file_picker_movie");
-      const std::string target = folder ? *folder + "/" + media->lastPathComponent() : "";
-      if (folder && NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
-        url = NSURL::fileURLWithPath(target);
-      } else {
-        copyFailed = true;
+      // stand in for a copy that failed. The picker's own copy moves there;
+      // anything else is copied.
+      if (isPickerCopy(media->path())) {
+        url = adoptPickerCopy(media->path(), "movie");
+      } else if (auto folder = FilePickerTemporaryFiles::makeRequestFolder("movie")) {
+        const std::string target = *folder + "/" + media->lastPathComponent();
+        if (NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
+          url = NSURL::fileURLWithPath(target);
+        }
       }
+      copyFailed = !url;
     } else {
       url = media;
     }
   } else {
     url = argument(info, UIImagePickerControllerImageURL).objectAs<NSURL>();
+    // The picker's copy of the image joins this host's files, so "clear"
+    // removes it.
+    if (url && isPickerCopy(url->path())) {
+      if (auto adopted = adoptPickerCopy(url->path(), "image")) url = adopted;
+    }
   }
   dismiss(picker);
   if (!url || copyFailed) {

@@ -7,8 +7,10 @@
 // Every request is answered exactly once, and the pending reply is cleared in
 // the step that answers it: a picker that cannot be made or shown (no key
 // window, no picker provider, the picker program failed) answers
-// "file_picker_error" at once. Picked documents move into a fresh folder per
-// request, so an earlier request's files are never overwritten. On system
+// "file_picker_error" at once. Picked documents, movies, music exports and the
+// files of saves go into a fresh folder per request inside this host's own
+// temporary folder (FilePickerTemporaryFiles), so an earlier request's files
+// are never overwritten and "clear" removes only what this host made. On system
 // versions before 14 a request for several photos or videos goes to the
 // media asset picker, which exports the confirmed selection to files.
 
@@ -90,12 +92,14 @@ class FilePickerPlugin : public NSObject,
   bool isCurrent(const UIViewController& picker) const;
   static void dismiss(UIViewController& picker);
 
+  void dispatch(const FlutterMethodCall& call);
   void reply(Value value);
   void replyError(const std::string& code, const std::string& message, Value details = Value());
+  // What every answer does besides answering: the request's picker and its
+  // save folder go.
+  void endRequest();
   void handleResult(const std::vector<NSURLPtr>& urls);
   void sendEvent(const Value& event);
-  // A new folder of the temporary directory that only this request uses.
-  std::optional<std::string> makeRequestFolder(const std::string& prefix);
 
   struct PhotoBatch;
   void processPhoto(const std::shared_ptr<PhotoBatch>& batch, const PHPickerResult& result,
@@ -116,4 +120,6 @@ class FilePickerPlugin : public NSObject,
   bool isSaveFile_ = false;
   // The picker of the pending request.
   std::weak_ptr<UIViewController> currentPicker_;
+  // The folder of the pending save's file, removed when the request ends.
+  std::optional<std::string> saveFolder_;
 };

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "internal/FileInfo.h"
+#include "internal/FilePickerTemporaryFiles.h"
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/Dispatch.h"
@@ -15,16 +17,7 @@
 #include "platform/foundation/UTF8.h"
 #include "platform/imageio/UTType.h"
 
-bool FilePickerUtils::clearTemporaryFiles() {
-  const std::string folder = NSTemporaryDirectory();
-  auto files = NSFileManager::defaultManager();
-  auto names = files->contentsOfDirectoryAtPath(folder);
-  if (!names) return true;
-  for (const auto& name : *names) {
-    if (!files->removeItemAtPath(folder + name)) return false;
-  }
-  return true;
-}
+bool FilePickerUtils::clearTemporaryFiles() { return FilePickerTemporaryFiles::clear(); }
 
 std::optional<std::vector<std::string>> FilePickerUtils::resolveType(
     const std::string& type, const Value& allowedExtensions) {
@@ -58,40 +51,83 @@ int64_t FilePickerUtils::resolveMediaType(const std::string& type) {
   return 2;
 }
 
-std::optional<Bytes> FilePickerUtils::readFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+uint64_t FilePickerUtils::withDataLimit() {
+  constexpr uint64_t kAtMost = uint64_t{1} << 30;
+  return std::min(kAtMost, NSProcessInfo::processInfo().physicalMemory() / 16);
+}
+
+std::optional<Bytes> FilePickerUtils::readFile(const std::string& path, uint64_t maxBytes,
+                                               bool* tooLarge) {
+  if (tooLarge) *tooLarge = false;
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return std::nullopt;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    if (tooLarge) *tooLarge = true;
     return std::nullopt;
   }
   Bytes data(static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    ssize_t n = ::read(file.fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  ::close(fd);
   data.resize(done);
   return data;
 }
 
 std::optional<Value> FilePickerUtils::resolveFileInfo(
-    const std::optional<std::vector<NSURLPtr>>& urls, bool loadData) {
+    const std::optional<std::vector<NSURLPtr>>& urls, bool loadData, uint64_t maxDataBytes,
+    std::string* refusal) {
   if (!urls) return std::nullopt;
+  auto refuse = [&](uint64_t held) -> std::optional<Value> {
+    if (refusal) {
+      *refusal = "withData holds at most " + std::to_string(maxDataBytes) +
+                 " bytes; the picked files hold " + std::to_string(held);
+    }
+    return std::nullopt;
+  };
+  // Sizes first: contents over the limit are refused before a byte is read.
+  std::vector<int64_t> sizes;
+  sizes.reserve(urls->size());
+  uint64_t contents = 0;
+  for (const auto& url : *urls) {
+    struct stat st;
+    const bool found = url && ::stat(url->path().c_str(), &st) == 0;
+    sizes.push_back(found ? static_cast<int64_t>(st.st_size) : 0);
+    if (found && S_ISREG(st.st_mode)) contents += static_cast<uint64_t>(st.st_size);
+  }
+  if (loadData && contents > maxDataBytes) return refuse(contents);
+
   ValueList list;
   list.reserve(urls->size());
-  for (const auto& url : *urls) {
+  uint64_t left = maxDataBytes;
+  for (size_t i = 0; i < urls->size(); ++i) {
+    const auto& url = (*urls)[i];
     if (!url) continue;
     const std::string path = url->path();
-    struct stat st;
-    const int64_t size = ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
     const std::string name = path.substr(path.find_last_of('/') + 1);
-    std::optional<Bytes> data = loadData ? readFile(path) : std::nullopt;
-    list.push_back(FileInfo(path, url, name, size, std::move(data)).toData());
+    std::optional<Bytes> data;
+    if (loadData) {
+      bool tooLarge = false;
+      data = readFile(path, left, &tooLarge);
+      if (tooLarge) {
+        // The file grew after its size was taken.
+        struct stat st;
+        const uint64_t now = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        return refuse(maxDataBytes - left + std::max(now, left + 1));
+      }
+      if (data) left -= data->size();
+    }
+    list.push_back(FileInfo(path, url, name, sizes[i], std::move(data)).toData());
   }
   return Value(std::move(list));
 }
@@ -133,9 +169,15 @@ void FilePickerUtils::exportMusicAsset(const NSURLPtr& assetURL,
     return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
                                                          "The item cannot be exported."));
   }
+  auto folder = FilePickerTemporaryFiles::folder();
+  if (!folder) {
+    return finish(nullptr,
+                  NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
+                                                "The temporary folder cannot be made."));
+  }
   const std::string name = cleanedName(title.value_or("")) + "-" +
                            NSRandomUUIDString().substr(0, 8) + ".m4a";
-  auto target = NSURL::fileURLWithPath(NSTemporaryDirectory() + name);
+  auto target = NSURL::fileURLWithPath(*folder + "/" + name);
   session->setOutputFileType(AVFileTypeAppleM4A);
   session->setOutputURL(target);
   session->exportAsynchronouslyWithCompletionHandler([session, target, finish]() mutable {

@@ -17,8 +17,10 @@
 
 class FilePickerUtils {
  public:
-  // Removes every item of the temporary directory, in listing order; false
-  // at the first one that cannot be removed (the rest stay).
+  // Removes what this host's picks left in the temporary directory, and what
+  // hosts that have ended left there (FilePickerTemporaryFiles), never another
+  // running host's files; false at the first item that cannot be removed (the
+  // rest stay).
   static bool clearTemporaryFiles();
   // Identifiers for "any", "image", "video", "audio", "media" and "custom"
   // (one per known extension of the list: strings only, dynamic identifiers
@@ -27,16 +29,26 @@ class FilePickerUtils {
                                                              const Value& allowedExtensions);
   // "video" 0, "image" 1, anything else 2.
   static int64_t resolveMediaType(const std::string& type);
+  // The most bytes of file contents one reply holds ("withData"): a sixteenth
+  // of the machine's memory, and never more than 1 GiB. The host holds a
+  // reply's contents more than once on its way out, so the bound keeps a
+  // large pick from exhausting the memory.
+  static uint64_t withDataLimit();
   // One reply map per URL, in order, whether the file exists or not; the
-  // contents under "bytes" when asked for and readable. nullopt for no list.
+  // contents under "bytes" when asked for and readable, each file read once
+  // into the buffer the reply carries. nullopt for no list, and when the
+  // contents would exceed `maxDataBytes` in all: then nothing is read and
+  // `refusal` says why, naming the limit. May throw std::bad_alloc.
   static std::optional<Value> resolveFileInfo(const std::optional<std::vector<NSURLPtr>>& urls,
-                                              bool loadData);
+                                              bool loadData,
+                                              uint64_t maxDataBytes = withDataLimit(),
+                                              std::string* refusal = nullptr);
 
-  // Exports the music item's audio to a new M4A file in the temporary
-  // directory named after the title (cleaned to a safe prefix; "audio"
-  // without one) plus a unique part, so items with one title never share a
-  // file. `completion` runs once, on the main thread, when the export has
-  // ended: the file's URL, or nullptr and the reason.
+  // Exports the music item's audio to a new M4A file in this host's
+  // temporary folder (FilePickerTemporaryFiles) named after the title (cleaned to a safe prefix;
+  // "audio" without one) plus a unique part, so items with one title never share a file.
+  // `completion` runs once, on the main thread, when the export has ended: the file's URL, or
+  // nullptr and the reason.
   using ExportCompletion = OnceCallback<void(NSURLPtr, NSErrorPtr)>;
   static void exportMusicAsset(const NSURLPtr& assetURL, const std::optional<std::string>& title,
                                ExportCompletion completion);
@@ -46,6 +58,8 @@ class FilePickerUtils {
   static std::string cleanedName(const std::string& title);
 
   // The contents of a file in one read into a buffer of the file's size;
-  // nullopt when it cannot be read.
-  static std::optional<Bytes> readFile(const std::string& path);
+  // nullopt when it cannot be read, or (with `tooLarge` set) when it holds
+  // more than `maxBytes`. May throw std::bad_alloc.
+  static std::optional<Bytes> readFile(const std::string& path, uint64_t maxBytes = UINT64_MAX,
+                                       bool* tooLarge = nullptr);
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstdio>
 #include <ctime>
 
 #include "platform/coreimage/CIContext.h"
@@ -112,7 +113,7 @@ bool existsNoFollow(const std::string& path) {
 // is written plainly (no flush to disk: exported files live until the
 // application ends) and never through a link.
 NSErrorPtr writeNewFile(const std::string& path, const NSData& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return NSError::posixError(errno, "open " + path);
   const uint8_t* p = data.bytes();
   size_t left = data.length();
@@ -130,6 +131,43 @@ NSErrorPtr writeNewFile(const std::string& path, const NSData& data) {
   }
   if (close(fd) != 0) return NSError::posixError(errno, "close " + path);
   return nullptr;
+}
+
+// A new hidden folder beside the asset's file, that only this write uses:
+// another export of the same asset (in this process or another one using
+// the same export directory) works in a folder of its own, and none removes
+// another's.
+NSErrorPtr makeWorkFolder(const std::string& directory, std::string& folder) {
+  if (auto failure = makeFolders(directory)) return failure;
+  std::string pattern = directory + "/.tmp-XXXXXX";
+  if (!::mkdtemp(pattern.data())) return NSError::posixError(errno, "mkdtemp " + pattern);
+  folder = pattern;
+  return nullptr;
+}
+
+// Moves a finished file to its place unless something is there already:
+// a file that another export of the same asset put there first is kept (the
+// same asset gives the same file), a link or anything else is refused.
+NSErrorPtr placeFinishedFile(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return nullptr;
+  int err = errno;
+  if (err == EINVAL || err == ENOSYS) {
+    // A file system without that kind of rename: a new link refuses to
+    // replace too.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return nullptr;
+    }
+    err = errno;
+  }
+  struct stat st;
+  if (err == EEXIST && lstat(to.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode)) return nullptr;
+    if (S_ISLNK(st.st_mode))
+      return NSError::posixError(ELOOP, "refusing to export onto the link " + to);
+  }
+  return NSError::posixError(err, "rename " + to);
 }
 
 bool cancelledInfo(const Value& info) {
@@ -428,28 +466,27 @@ std::string AKImageAssetExporter::sanitizedFileName(const std::string& name, con
   return out.empty() ? fallback : out;
 }
 
-void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url, AssetCompletion completion) {
-  auto fm = NSFileManager::defaultManager();
+void AKImageAssetExporter::writeData(const NSDataPtr& data, const NSURLPtr& url,
+                                     AssetCompletion completion) {
   std::string target = url->path();
-  std::string tmpFolder = parentOf(target) + "/.tmp";
-  std::string tmpFile = tmpFolder + "/" + lastComponentOf(target);
-  NSErrorPtr error;
-  if (isLink(tmpFolder)) fm->removeItemAtPath(tmpFolder);
-  if (auto failure = makeFolders(tmpFolder)) return completion(failure);
-  if (!data) return completion(NSError::posixError(EINVAL, "write " + tmpFile));
-  if (auto failure = writeNewFile(tmpFile, *data)) return completion(failure);
-  if (!fm->moveItemAtPath(tmpFile, target, &error)) return completion(error);
-  // The file is in place. Removing a folder can take milliseconds on a busy
-  // disk, so it runs off the write queue (the next file is written
-  // meanwhile); the write is over, and the caller hears, once it is gone.
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [tmpFolder, completion] {
+  if (!data) return completion(NSError::posixError(EINVAL, "write " + target));
+  std::string workFolder;
+  if (auto failure = makeWorkFolder(parentOf(target), workFolder)) return completion(failure);
+  std::string workFile = workFolder + "/" + lastComponentOf(target);
+  NSErrorPtr failure = writeNewFile(workFile, *data);
+  if (!failure) failure = placeFinishedFile(workFile, target);
+  // The write is over, and the caller hears, once the folder is gone.
+  // Removing it can take milliseconds on a busy disk, so that runs off the
+  // write queue (the next file is written meanwhile).
+  auto removeWorkFolder = [workFolder, failure, completion] {
     NSErrorPtr error;
-    // Empty after the move, unless an interrupted export left something.
-    if (::rmdir(tmpFolder.c_str()) != 0 && !NSFileManager::defaultManager()->removeItemAtPath(tmpFolder, &error)) {
-      return completion(error);
+    // Empty, unless the file stayed out of a place already taken.
+    if (::rmdir(workFolder.c_str()) != 0) {
+      NSFileManager::defaultManager()->removeItemAtPath(workFolder, &error);
     }
-    completion(nullptr);
-  });
+    completion(failure ? failure : error);
+  };
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), removeWorkFolder);
 }
 
 void AKImageAssetExporter::exportImage(const AKAssetPtr& asset, int32_t requestID,
@@ -596,24 +633,24 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
                                           : AKImageAssetExporterMakeError(AKImageAssetExporterError::exportFailed,
                                                                           "Can't setup AVAssetExportSession."));
   }
-  auto fm = NSFileManager::defaultManager();
   std::string target = asset->localTemporaryPath()->path();
-  std::string tmpFolder = directory + "/.tmp";
-  std::string tmpFile = tmpFolder + "/" + lastComponentOf(target);
-  if (isLink(tmpFolder)) fm->removeItemAtPath(tmpFolder);
-  fm->removeItemAtPath(tmpFile);
-  makeFolders(tmpFolder);
+  std::string workFolder;
+  if (auto failure = makeWorkFolder(directory, workFolder)) {
+    dispatch_group_leave(group);
+    return completion(failure);
+  }
+  std::string workFile = workFolder + "/" + lastComponentOf(target);
   session->setOutputFileType(configuration_->avOutputFileType);
-  session->setOutputURL(NSURL::fileURLWithPath(tmpFile, false));
+  session->setOutputURL(NSURL::fileURLWithPath(workFile, false));
   session->setShouldOptimizeForNetworkUse(true);
-  session->setDirectoryForTemporaryFiles(NSURL::fileURLWithPath(tmpFolder, true));
+  session->setDirectoryForTemporaryFiles(NSURL::fileURLWithPath(workFolder, true));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     currentAVExportSession_ = session;
   }
   std::weak_ptr<AVAssetExportSession> weakSession = session;
   session->exportAsynchronouslyWithCompletionHandler(
-      [weakSession, group, completion, progress, tmpFile, tmpFolder, target] {
+      [weakSession, group, completion, progress, workFile, workFolder, target] {
         dispatch_group_leave(group);
         auto s = weakSession.lock();
         auto fm = NSFileManager::defaultManager();
@@ -623,11 +660,11 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
         } else if (s->status() == AVAssetExportSessionStatusFailed) {
           error = s->error();
         } else {
-          fm->moveItemAtPath(tmpFile, target, &error);
+          error = placeFinishedFile(workFile, target);
         }
         // Cleaned up before the asset ends, so whoever hears of its end finds
         // no leftover.
-        fm->removeItemAtPath(tmpFolder);
+        fm->removeItemAtPath(workFolder);
         // Sampling sees at best the last step before the end, and a short
         // export not even that: a finished export says so itself.
         if (!error) progress(1.0);

@@ -5,6 +5,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -75,6 +77,35 @@ bool otherOwnerAlive(const std::string& directory, const std::string& ownMarker)
   return alive;
 }
 
+// Held while a process claims a directory, or judges and removes what is in
+// it: exclusive across the processes that share the directory's parent, so
+// none removes a directory between another's look at the markers and its
+// first export there.
+class DirectoryClaimLock {
+ public:
+  explicit DirectoryClaimLock(const std::string& directory) {
+    fd_ = ::open((parentOf(directory) + "/." + nameOf(directory) + ".lock").c_str(),
+                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~DirectoryClaimLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  DirectoryClaimLock(const DirectoryClaimLock&) = delete;
+  DirectoryClaimLock& operator=(const DirectoryClaimLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 void releaseMarkers(std::vector<std::pair<std::string, int>>& markers) {
   for (auto& [marker, fd] : markers) {
     ::unlink(marker.c_str());
@@ -118,6 +149,7 @@ void AKImageAssetDiskPurger::add(const NSURLPtr& directory) {
   // each other rather than each emptying the other's directory.
   const std::string parent = parentOf(path);
   NSFileManager::defaultManager()->createDirectoryAtPath(parent, true);
+  DirectoryClaimLock claim(path);
   const std::string marker = parent + "/" + markerPrefix(path) + std::to_string(::getpid());
   const int fd = ::open(marker.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) {
@@ -129,8 +161,10 @@ void AKImageAssetDiskPurger::add(const NSURLPtr& directory) {
   }
   // Nothing of this process is there yet: what is there is stale, left by a
   // run that ended without terminating cleanly, unless another process that
-  // still runs is writing it.
-  if (!otherOwnerAlive(path, marker)) NSFileManager::defaultManager()->removeItemAtPath(path);
+  // still runs is writing it. Without the claim lock nothing can be judged.
+  if (claim.held() && !otherOwnerAlive(path, marker)) {
+    NSFileManager::defaultManager()->removeItemAtPath(path);
+  }
 }
 
 void AKImageAssetDiskPurger::clear() {
@@ -141,7 +175,9 @@ void AKImageAssetDiskPurger::clear() {
     for (auto& [marker, fd] : markers_) {
       if (marker.rfind(parentOf(path) + "/" + markerPrefix(path), 0) == 0) own = marker;
     }
-    if (!otherOwnerAlive(path, own)) NSFileManager::defaultManager()->removeItemAtPath(path);
+    DirectoryClaimLock claim(path);
+    if (claim.held() && !otherOwnerAlive(path, own))
+      NSFileManager::defaultManager()->removeItemAtPath(path);
   }
   releaseMarkers(markers_);
 }

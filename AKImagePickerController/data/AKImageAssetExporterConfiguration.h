@@ -54,7 +54,10 @@ class AKImageAssetDiskPurger {
   // of what an earlier run left in it, unless another process still uses
   // it. Each process that uses a directory holds a lock on an owner marker
   // beside it (".<name>.owner-<pid>" in its parent); a marker nobody holds
-  // was left by a process that is gone.
+  // was left by a process that is gone. Putting a marker down, and judging
+  // and removing a directory, happen under the claim lock ".<name>.lock"
+  // beside it, so no process removes a directory that another has just
+  // claimed.
   void add(const NSURLPtr& directory);
   // Removes the directories, each only when no other live process uses it,
   // and lets go of this process's markers.

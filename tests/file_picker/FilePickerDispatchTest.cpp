@@ -1,16 +1,23 @@
 // Requests and their answers: dispatch, the one-request rule, pickers that
 // cannot be shown, saving, and the reply records.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+
+#include "FilePickerTestSupport.h"
 #include "file_picker/FilePickerUtils.h"
+#include "file_picker/internal/FilePickerTemporaryFiles.h"
 #include "file_picker/internal/ImageUtils.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UIWindow.h"
-#include "FilePickerTestSupport.h"
 #include "support/ScriptedLocations.h"
 
 namespace {
@@ -23,12 +30,9 @@ bool IsErrorWithCode(const FlutterMethodOutcome& o, const std::string& code) {
 }
 
 TEST_F(FilePickerTest, ClearUnknownAndUnsupportedAnswerAtOnceAndLeaveNothingPending) {
-  const std::string tmp = NSTemporaryDirectory();
-  scratch_.writeFile("../container/tmp/old.txt", "x");
   auto clear = peer_->call(kPickerChannel, "clear");
   ASSERT_TRUE(IsSuccess(clear));
   EXPECT_EQ(clear.result, Value(true));
-  EXPECT_TRUE(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(tmp)->empty());
 
   EXPECT_TRUE(IsNotImplemented(peer_->call(kPickerChannel, "nothing")));
   // "xcustomx" is not "custom": no identifiers.
@@ -48,6 +52,86 @@ TEST_F(FilePickerTest, ClearUnknownAndUnsupportedAnswerAtOnceAndLeaveNothingPend
   auto o = finish(call);
   ASSERT_TRUE(IsSuccess(o));
   EXPECT_TRUE(o.result.isNull());
+}
+
+// Another host on the container holds the lock of its folder's owner file
+// for as long as it runs.
+class OtherHost {
+ public:
+  OtherHost(const std::string& folder, bool running) : folder_(folder) {
+    NSFileManager::defaultManager()->createDirectoryAtPath(folder + "/picked-1", true);
+    NSFileManager::defaultManager()->createFileAtPath(folder + "/picked-1/theirs.txt", Bytes{'t'});
+    owner_ = ::open((folder + "/.owner").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (running) ::flock(owner_, LOCK_EX | LOCK_NB);
+  }
+  ~OtherHost() { ::close(owner_); }
+  std::string file() const { return folder_ + "/picked-1/theirs.txt"; }
+
+ private:
+  std::string folder_;
+  int owner_ = -1;
+};
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOnly) {
+  const std::string tmp = NSTemporaryDirectory();
+  auto o =
+      pick("any", Value(), UISystemPickerAnswer::picked({scratch_.writeFile("mine.txt", "m")}));
+  ASSERT_TRUE(IsSuccess(o));
+  const std::string mine = Field(o.result.asList()[0], "path")->asString();
+  ASSERT_EQ(ReadText(mine), "m");
+  const std::string ownFolder = mine.substr(0, mine.find('/', tmp.size()));
+  EXPECT_TRUE(FilePickerTemporaryFiles::isHostFolderName(ownFolder.substr(tmp.size()))) << mine;
+
+  OtherHost running(tmp + "file_picker-4242-0a1b2c3d", true);
+  OtherHost ended(tmp + "file_picker-4343-DEADBEEF", false);
+  // Killed while it made its folder: no owner file yet.
+  NSFileManager::defaultManager()->createDirectoryAtPath(tmp + "file_picker-4444-00000000", true);
+  scratch_.writeFile("container/tmp/other.txt", "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12-notahost/x", "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12345678-2FA1-11D2-883F-0016D3CCA427/x",
+                     "no host's");
+  scratch_.writeFile("container/tmp/file_picker-12-0A1B2C3D4/x", "no host's");
+
+  auto clear = peer_->call(kPickerChannel, "clear");
+  ASSERT_TRUE(IsSuccess(clear));
+  EXPECT_EQ(clear.result, Value(true));
+  EXPECT_FALSE(Exists(mine));
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(ownFolder),
+            std::vector<std::string>{".owner"});
+  EXPECT_EQ(ReadText(running.file()), "t") << "a running host's pick stays";
+  EXPECT_FALSE(Exists(tmp + "file_picker-4343-DEADBEEF"));
+  EXPECT_FALSE(Exists(tmp + "file_picker-4444-00000000"));
+  EXPECT_EQ(ReadText(tmp + "other.txt"), "no host's");
+  EXPECT_EQ(ReadText(tmp + "file_picker-12-notahost/x"), "no host's");
+  // Nothing else is left: the folder the picker copied into went with the move.
+  auto left = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(tmp).value_or(
+      std::vector<std::string>{});
+  std::vector<std::string> expected{".file_picker.lock",
+                                    "file_picker-12-notahost",
+                                    "file_picker-12345678-2FA1-11D2-883F-0016D3CCA427",
+                                    "file_picker-12-0A1B2C3D4",
+                                    "file_picker-4242-0a1b2c3d",
+                                    ownFolder.substr(tmp.size()),
+                                    "other.txt"};
+  std::sort(left.begin(), left.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+
+  // Picks go on into this host's folder, and into a new one when something
+  // removed it.
+  auto again = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));
+  ASSERT_TRUE(IsSuccess(again));
+  EXPECT_EQ(Field(again.result.asList()[0], "path")->asString().rfind(ownFolder + "/", 0), 0u);
+  ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(ownFolder));
+  auto anew = pick("any", Value(), UISystemPickerAnswer::picked({scratch_.path() + "/mine.txt"}));
+  ASSERT_TRUE(IsSuccess(anew)) << anew.code;
+  ASSERT_EQ(anew.result.size(), 1u);
+  EXPECT_EQ(ReadText(Field(anew.result.asList()[0], "path")->asString()), "m");
 }
 
 TEST_F(FilePickerTest, ASecondRequestIsRefusedAndTheFirstStillAnswered) {
@@ -123,6 +207,8 @@ TEST_F(FilePickerTest, SaveWritesIntoAFolderOfItsOwnAndRefusesHostileNames) {
   const std::string documents = FilePickerPlugin::getDocumentDirectory();
   const std::string existing = documents + "/notes.txt";
   NSFileManager::defaultManager()->createFileAtPath(existing, Bytes{'o', 'l', 'd'});
+  const std::string tmp = NSTemporaryDirectory();
+  NSFileManager::defaultManager()->createFileAtPath(tmp + "notes.txt", Bytes{'t', 'm', 'p'});
   const std::string destination = scratch_.makeFolder("saves") + "/notes.txt";
 
   auto call = start("save", Value::map({{"fileName", Value("notes.txt")},
@@ -134,12 +220,22 @@ TEST_F(FilePickerTest, SaveWritesIntoAFolderOfItsOwnAndRefusesHostileNames) {
   EXPECT_EQ(request.mode, UISystemPickerMode::Export);
   EXPECT_EQ(request.startDirectory, scratch_.path());
   EXPECT_EQ(ReadText(request.exportFile), "new") << "written before the picker shows";
+  // The folder holds that file alone and lies in this host's own folder.
+  const std::string folder = request.exportFile.substr(0, request.exportFile.find_last_of('/'));
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(folder),
+            std::vector<std::string>{"notes.txt"});
+  const std::string hostFolder = folder.substr(0, folder.find_last_of('/'));
+  EXPECT_EQ(hostFolder.substr(0, tmp.size()), tmp);
+  EXPECT_TRUE(FilePickerTemporaryFiles::isHostFolderName(hostFolder.substr(tmp.size()))) << folder;
   EXPECT_EQ(ReadText(existing), "old") << "nothing that exists is removed";
+  EXPECT_EQ(ReadText(tmp + "notes.txt"), "tmp") << "nor overwritten";
   provider_->answer(UISystemPickerAnswer::picked({destination}));
   auto o = finish(call);
   ASSERT_TRUE(IsSuccess(o)) << o.code;
   EXPECT_EQ(o.result, Value(destination));
   EXPECT_EQ(ReadText(destination), "new");
+  EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(folder))
+      << "it goes with the request";
 
   const std::string before = ReadText(existing);
   for (const Value& name :
@@ -153,6 +249,87 @@ TEST_F(FilePickerTest, SaveWritesIntoAFolderOfItsOwnAndRefusesHostileNames) {
   EXPECT_EQ(ReadText(existing), before);
   EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(documents + "/../escape.txt"));
   EXPECT_EQ(provider_->requests().size(), 1u) << "no picker for a refused name";
+}
+
+TEST_F(FilePickerTest, SaveNamesTakeUpTo255Bytes) {
+  const std::string saves = scratch_.makeFolder("saves");
+  // "é" is two bytes: names are measured in bytes.
+  for (auto [name, fits] : {std::pair{std::string(250, 'n') + ".txt", true},
+                            std::pair{std::string(251, 'n') + ".txt", true},
+                            std::pair{std::string(249, 'n') + "\xc3\xa9.txt", true},
+                            std::pair{std::string(252, 'n') + ".txt", false},
+                            std::pair{std::string(250, 'n') + "\xc3\xa9.txt", false}}) {
+    SCOPED_TRACE(name.size());
+    const Value arguments =
+        Value::map({{"fileName", Value(name)}, {"bytes", Value::bytes(Bytes{'a', 'b'})}});
+    if (!fits) {
+      EXPECT_TRUE(
+          IsErrorWithCode(peer_->call(kPickerChannel, "save", arguments), "Failed to write file"));
+      continue;
+    }
+    auto o = pick("save", arguments, UISystemPickerAnswer::picked({saves + "/" + name}));
+    ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
+    EXPECT_EQ(o.result, Value(saves + "/" + name));
+    EXPECT_EQ(ReadText(saves + "/" + name), "ab");
+  }
+}
+
+TEST_F(FilePickerTest, ASaveWithoutBytesAnswersTheChosenPathAndLeavesThatFileAlone) {
+  const std::string saves = scratch_.makeFolder("saves");
+  const std::string existing = scratch_.writeFile("saves/report.txt", "precious");
+  auto o = pick("save", Value::map({{"fileName", Value("report.txt")}}),
+                UISystemPickerAnswer::picked({existing}));
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  EXPECT_EQ(o.result, Value(existing));
+  EXPECT_EQ(ReadText(existing), "precious");
+  EXPECT_EQ(provider_->requests().back().mode, UISystemPickerMode::Export);
+  EXPECT_EQ(provider_->requests().back().exportFile.substr(
+                provider_->requests().back().exportFile.find_last_of('/')),
+            "/report.txt")
+      << "the picker still offers the name";
+
+  // A new place: nothing appears there; a folder is no place for a file.
+  auto fresh = pick("save", Value::map({{"fileName", Value("new.txt")}}),
+                    UISystemPickerAnswer::picked({saves + "/new.txt"}));
+  ASSERT_TRUE(IsSuccess(fresh));
+  EXPECT_EQ(fresh.result, Value(saves + "/new.txt"));
+  EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(saves + "/new.txt"));
+  EXPECT_TRUE(IsErrorWithCode(pick("save", Value::map({{"fileName", Value("new.txt")}}),
+                                   UISystemPickerAnswer::picked({saves})),
+                              "file_picker_error"));
+  EXPECT_EQ(ReadText(existing), "precious");
+}
+
+// The contents of a pick fill the one allocation that can fail for its
+// size: in a process whose address space ends just past what it uses, a
+// pick with its contents is answered an error and the next pick works.
+TEST_F(FilePickerTest, RunningOutOfMemoryForTheContentsAnswersAnError) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's reservations leave no address space to limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string big = scratch_.writeFile("big.bin", "");
+  ASSERT_EQ(::truncate(big.c_str(), 96 << 20), 0);
+  const std::string small = scratch_.writeFile("small.txt", "s");
+  auto pickWithLittleRoom = [&] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t room =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (48 << 20);
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = room;
+    ::setrlimit(RLIMIT_AS, &limit);
+    auto o =
+        pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({big}));
+    const bool answered =
+        IsErrorWithCode(o, "file_picker_error") &&
+        o.message == "There is not enough memory to hold the picked files' contents";
+    auto next =
+        pick("any", Value::map({{"withData", Value(true)}}), UISystemPickerAnswer::picked({small}));
+    std::_Exit(answered && IsSuccess(next) && next.result.size() == 1 ? 0 : 1);
+  };
+  EXPECT_EXIT(pickWithLittleRoom(), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST_F(FilePickerTest, ArgumentsOfTheWrongKindReadAsMissing) {
@@ -210,6 +387,23 @@ TEST_F(FilePickerUtilsTest, TypesMediaCodesAndRecords) {
       std::vector<NSURLPtr>{NSURL::fileURLWithPath(readable)}, false);
   EXPECT_EQ(Field(noData->asList()[0], "bytes"), nullptr);
   EXPECT_EQ(FilePickerUtils::resolveFileInfo(std::nullopt, true), std::nullopt);
+
+  // The contents of one reply, against a limit reached exactly and one past.
+  const std::string four = temp.writeFile("four.bin", Bytes{5, 6, 7, 8});
+  const std::vector<NSURLPtr> both{NSURL::fileURLWithPath(readable), NSURL::fileURLWithPath(four),
+                                   NSURL::fileURLWithPath(temp.path() + "/missing.txt")};
+  for (auto [limit, withData, refused] :
+       {std::tuple{uint64_t{7}, true, false}, std::tuple{uint64_t{6}, true, true},
+        std::tuple{uint64_t{0}, false, false}}) {
+    SCOPED_TRACE(limit);
+    std::string refusal;
+    auto files = FilePickerUtils::resolveFileInfo(both, withData, limit, &refusal);
+    EXPECT_EQ(files.has_value(), !refused);
+    EXPECT_EQ(refusal, refused ? "withData holds at most 6 bytes; the picked files hold 7" : "");
+    if (files && withData) {
+      EXPECT_EQ(Field(files->asList()[1], "bytes")->asBytes(), Bytes({5, 6, 7, 8}));
+    }
+  }
 
   EXPECT_EQ(FilePickerUtils::cleanedName("My/Song: Live\n"), "My_Song: Live_");
   EXPECT_EQ(FilePickerUtils::cleanedName("..hidden"), "hidden");

@@ -1,7 +1,9 @@
 // Several photos or videos on a system before 14: the media asset picker
 // over a scratch photo library, its selection exported to files and handed
 // back as file descriptions, with events or the loading alert.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "FilePickerTestSupport.h"
+#include "file_picker/FilePickerUtils.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSURL.h"
@@ -175,6 +178,7 @@ TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTh
   }
   EXPECT_EQ(ReadText(library_ + "/a.jpg").empty(), false) << "the library keeps its files";
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+  EXPECT_EQ(eventsAtReply_, events()) << "the last event comes before the reply";
   EXPECT_FALSE(window_->rootViewController()->presentedViewController()) << "no alert with a listener";
 }
 
@@ -247,4 +251,28 @@ TEST_F(MediaRoadTest, CancellingRepliesNilAndAnEmptyExportEndsAtOnce) {
   // A status of exporting with an empty selection counts as the end.
   again->exportStatusChanged()(AKImagePickerControllerExportStatus::exporting);
   EXPECT_EQ(events(), std::vector<Value>{Value(false)});
+}
+
+TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
+  auto call = start(
+      "image", Value::map({{"allowMultipleSelection", Value(true)}, {"withData", Value(true)}}));
+  auto picker = shownPicker(2);
+  ASSERT_TRUE(picker);
+  tapItem(0);  // b.png
+  ASSERT_EQ(picker->selectedAssets().size(), 1u);
+  // An earlier export left a file one byte past the limit, which the exporter
+  // reuses. It is sparse: nothing of it is ever written or read.
+  const uint64_t limit = FilePickerUtils::withDataLimit();
+  const std::string dir =
+      picker->exporter()->generateTemporaryPath(*picker->selectedAssets()[0])->path();
+  const int fd = ::open((dir + "/b.png").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(limit + 1)), 0);
+  ::close(fd);
+  tapDone(*picker);
+  auto o = finish(call);
+  ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
+  EXPECT_EQ(o.message, "withData holds at most " + std::to_string(limit) +
+                           " bytes; the picked files hold " + std::to_string(limit + 1));
+  EXPECT_EQ(eventsAtReply_, (std::vector<Value>{Value(true), Value(false)}));
 }

@@ -115,6 +115,7 @@ TEST_F(PhotoPickerTest, PhotosAreCopiedWithProgressAndFailuresLeftOut) {
                                         {"total", Value::integer(3)}}));
   }
   EXPECT_EQ(e[3], Value(false));
+  EXPECT_EQ(eventsAtReply_, e) << "the last event comes before the reply";
 }
 
 TEST_F(PhotoPickerTest, WrongKindsAndTotalFailureAreReportedPerItem) {
@@ -126,13 +127,16 @@ TEST_F(PhotoPickerTest, WrongKindsAndTotalFailureAreReportedPerItem) {
   EXPECT_EQ(o.message, "Failed to process any images/video");
   EXPECT_EQ(o.details, Value("Item at index 0 is not an image\nItem at index 1 is not an image"));
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+  EXPECT_EQ(eventsAtReply_, events()) << "the last event comes before the reply";
 
   auto media = pick("media", Value(), UISystemPickerAnswer::picked({text}));
   ASSERT_TRUE(IsError(media, "file_picker_error"));
   EXPECT_EQ(media.details, Value("Item at index 0 is not an image or video"));
 
-  // A video request checks nothing and fails at loading.
+  // A video request asks for movies only, checks nothing and fails at
+  // loading.
   auto video = pick("video", Value(), UISystemPickerAnswer::picked({text}));
+  EXPECT_EQ(provider_->requests().back().types, std::vector<std::string>{"public.movie"});
   ASSERT_TRUE(IsError(video, "file_picker_error"));
   EXPECT_EQ(video.details.asString().rfind("Failed to load image/video at index 0: ", 0), 0u);
 
@@ -172,6 +176,18 @@ TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {
   // An image offered to a video request is none of its media types.
   EXPECT_TRUE(IsError(pick("video", Value(), UISystemPickerAnswer::picked({image})),
                       "file_picker_error"));
+
+  // The picker's copies are this host's files: "clear" removes them, and no
+  // folder of the picker is left in the temporary directory.
+  ASSERT_TRUE(IsSuccess(peer_->call(kPickerChannel, "clear")));
+  for (const auto& path : {paths[0], PathsOf(again)[0], PathsOf(picture)[0]}) {
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path)) << path;
+  }
+  const auto left =
+      NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory());
+  ASSERT_TRUE(left);
+  for (const auto& name : *left)
+    EXPECT_EQ(name.find("UIImagePickerController"), std::string::npos) << name;
 }
 
 TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
@@ -199,6 +215,7 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
     EXPECT_GT(Field(o.result.asList()[i], "size")->asInt64(), 0);
   }
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
+  EXPECT_EQ(eventsAtReply_, events()) << "the last event comes before the reply";
 
   // An AAC source is copied as it is; an empty pick answers nil.
   auto copy = pick("audio", Value(), UISystemPickerAnswer::picked({paths[0]}));
@@ -208,6 +225,10 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
   auto empty = pick("audio", Value(), UISystemPickerAnswer::picked({notAudio}));
   ASSERT_TRUE(IsSuccess(empty));
   EXPECT_TRUE(empty.result.isNull());
+  // The exports are this host's files.
+  ASSERT_TRUE(IsSuccess(peer_->call(kPickerChannel, "clear")));
+  for (const auto& path : paths)
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
 }
 
 }  // namespace

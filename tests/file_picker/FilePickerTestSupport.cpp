@@ -36,8 +36,10 @@ void FilePickerTest::TearDown() {
 
 PendingCall FilePickerTest::start(const std::string& method, const Value& arguments) {
   auto out = std::make_shared<std::optional<FlutterMethodOutcome>>();
-  peer_->callAsync(kPickerChannel, method, arguments,
-                   [out](const FlutterMethodOutcome& o) { *out = o; });
+  peer_->callAsync(kPickerChannel, method, arguments, [this, out](const FlutterMethodOutcome& o) {
+    eventsAtReply_ = events();
+    *out = o;
+  });
   drainMainLoop();
   return out;
 }

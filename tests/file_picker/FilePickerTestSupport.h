@@ -28,7 +28,8 @@ class FilePickerTest : public PlatformTest {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts a call without waiting for its reply.
+  // Starts a call without waiting for its reply. When the reply comes, the
+  // events received by then are kept in eventsAtReply_.
   PendingCall start(const std::string& method, const Value& arguments = Value());
   // Lets the picker's presentation finish, so it asks the provider.
   void showPicker();
@@ -45,6 +46,7 @@ class FilePickerTest : public PlatformTest {
   std::unique_ptr<TestPeer> peer_;
   std::shared_ptr<ScriptedPickerProvider> provider_;
   std::shared_ptr<UIWindow> window_;
+  std::vector<Value> eventsAtReply_;
 };
 
 // A file's whole contents ("" when it cannot be read).

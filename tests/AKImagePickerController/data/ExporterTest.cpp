@@ -23,6 +23,22 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+// The hidden folders exports work in ("." followed by "tmp"), by name.
+std::vector<std::string> workFolders(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& name : NSFileManager::defaultManager()->contentsOfDirectoryAtPath(dir).value_or(
+           std::vector<std::string>{})) {
+    if (name.rfind(".tmp", 0) == 0) out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string text(const std::string& file) {
+  auto data = NSData::dataWithContentsOfFile(file);
+  return data ? std::string(data->vector().begin(), data->vector().end()) : "";
+}
+
 std::string base64(const std::string& text) {
   return Base64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
@@ -187,7 +203,8 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
   // Not HEIC: written as the library stores it.
   EXPECT_EQ(NSData::dataWithContentsOfFile(jpeg->localTemporaryPath()->path())->vector(),
             NSData::dataWithContentsOfFile(path("plain.jpg"))->vector());
-  EXPECT_FALSE(exists(jpeg->localTemporaryPath()->URLByDeletingLastPathComponent()->path() + "/.tmp"));
+  EXPECT_TRUE(
+      workFolders(jpeg->localTemporaryPath()->URLByDeletingLastPathComponent()->path()).empty());
 
   // In-memory images: one level, Image.jpg, and their own folders.
   EXPECT_EQ(memory->localTemporaryPath()->path(), exportRoot_ + "/" + base64(memory->localIdentifier()) + "/Image.jpg");
@@ -243,10 +260,12 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
 TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {
   auto [a, b, exporter, observer] = twoPhotos();
 
-  // A leftover ".tmp" alone does not count as an exported file, nor does a
-  // hidden file beside it.
+  // Another export of b (another process's) is writing in a hidden ".tmp"
+  // folder: that does not count as an exported file, nor does a hidden file
+  // beside it, and its work is left alone.
   std::string bDir = exporter->generateTemporaryPath(*b)->path();
   NSFileManager::defaultManager()->createDirectoryAtPath(bDir + "/.tmp", true);
+  ASSERT_TRUE(WriteFileAtomically(bDir + "/.tmp/b.jpg", "theirs", 6));
   ASSERT_TRUE(WriteFileAtomically(bDir + "/.DS_Store", "x", 1));
   // A link planted where a's file goes is never written through.
   std::string aDir = exporter->generateTemporaryPath(*a)->path();
@@ -267,7 +286,9 @@ TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheR
   ASSERT_TRUE(b->localTemporaryPath());
   EXPECT_EQ(b->localTemporaryPath()->lastPathComponent(), "b.jpg");
   EXPECT_EQ(*b->fileName(), "b.jpg");
-  EXPECT_FALSE(exists(bDir + "/.tmp"));
+  EXPECT_EQ(text(b->localTemporaryPath()->path()), text(path("b.jpg")));
+  EXPECT_EQ(text(bDir + "/.tmp/b.jpg"), "theirs");
+  EXPECT_EQ(workFolders(bDir), std::vector<std::string>{".tmp"});
 
   // Now a's data arrives, with a link in place of its ".tmp" folder.
   provider_->queueAnswer(dataOf(path("a.jpg")));
@@ -275,7 +296,7 @@ TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheR
   exportAndWait(exporter, {retry});
   ASSERT_TRUE(retry->localTemporaryPath());
   EXPECT_FALSE(exists(outside));
-  EXPECT_FALSE(exists(aDir + "/.tmp"));
+  EXPECT_EQ(workFolders(aDir), std::vector<std::string>{".tmp"}) << "only the planted link";
 
   // A link where the file itself goes is refused.
   ASSERT_TRUE(WriteFixtureImage(path("c.jpg"), "public.jpeg", 8, 8));
@@ -325,7 +346,7 @@ TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThro
   ASSERT_TRUE(kept);
   EXPECT_EQ(std::string(kept->vector().begin(), kept->vector().end()), "keep");
   EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(outside)->size(), 1u);
-  EXPECT_FALSE(exists(videoDir + "/.tmp"));
+  EXPECT_EQ(workFolders(videoDir), std::vector<std::string>{".tmp"}) << "only the planted link";
 }
 
 TEST_F(ExporterTest, RequestsRunOneAfterAnotherAndAFileThatAppearedIsKept) {
@@ -484,7 +505,7 @@ TEST_F(ExporterTest, VideosAreRemuxedUnderTheOutputTypesExtension) {
   std::string dir = video->localTemporaryPath()->URLByDeletingLastPathComponent()->path();
   EXPECT_EQ(video->localTemporaryPath()->URLByDeletingLastPathComponent()->lastPathComponent(),
             "AVAssetExportPresetHighestQualitycom.apple.quicktime-movie");
-  EXPECT_FALSE(exists(dir + "/.tmp"));
+  EXPECT_TRUE(workFolders(dir).empty());
   auto probe = AVProbeMediaFile(video->localTemporaryPath()->path());
   ASSERT_TRUE(probe.readable);
   EXPECT_EQ(probe.videoSize.width, 32);
@@ -589,13 +610,15 @@ TEST_F(ExporterTest, AVideoWaitingForTheWriteQueueWhenCancelledEndsCancelledWith
   EXPECT_FALSE(video->localTemporaryPath());
   EXPECT_FALSE(exists(dir + "/clip.mov"));
 
-  // Exported again, the leftover is cleared and nothing hidden stays behind.
+  // Exported again, the export works beside the leftover (whose process may
+  // still run) and leaves nothing of its own behind.
   provider_->queueAnswer(av);
   auto again = AKAsset::initWithOriginalAsset(video->originalAsset());
   exportAndWait(exporter, {again});
   ASSERT_TRUE(again->localTemporaryPath());
   EXPECT_EQ(again->localTemporaryPath()->path(), dir + "/clip.mov");
-  EXPECT_FALSE(exists(dir + "/.tmp"));
+  EXPECT_EQ(workFolders(dir), std::vector<std::string>{".tmp"});
+  EXPECT_EQ(text(dir + "/.tmp/clip.mov"), "partial");
   EXPECT_TRUE(AVProbeMediaFile(dir + "/clip.mov").readable);
 }
 
@@ -681,11 +704,62 @@ std::string StreamableCopy(const std::string& movie, const std::string& output) 
   return session->status() == AVAssetExportSessionStatusCompleted ? output : "";
 }
 
+// A library video whose media object reads a pipe that the test feeds: the
+// export session has started and opened its source before a byte arrives,
+// so the test acts while an export runs.
+class PipeFedVideo {
+ public:
+  // `bytes` is a streamable movie small enough to go into the pipe at once.
+  PipeFedVideo(const std::string& source, NSDataPtr bytes)
+      : source_(source), bytes_(std::move(bytes)) {}
+  ~PipeFedVideo() {
+    if (writer_ && writer_->load() >= 0) ::close(writer_->load());
+  }
+  // The media object, read while the file is whole; then the file becomes
+  // the pipe.
+  AVAssetPtr media() {
+    if (!WriteFileAtomically(source_, bytes_->bytes(), bytes_->length())) return nullptr;
+    auto media = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(source_));
+    if (!media->isExportable() || ::unlink(source_.c_str()) != 0 ||
+        ::mkfifo(source_.c_str(), 0600) != 0) {
+      return nullptr;
+    }
+    return media;
+  }
+  // Waits (bounded) until the session has opened the pipe to read.
+  bool waitUntilRead() {
+    auto opened = dispatch_semaphore_create(0);
+    writer_ = std::make_shared<std::atomic<int>>(-1);
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                   [source = source_, writer = writer_, opened] {
+                     writer->store(::open(source.c_str(), O_WRONLY | O_CLOEXEC));
+                     dispatch_semaphore_signal(opened);
+                   });
+    if (dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds)) == 0)
+      return writer_->load() >= 0;
+    // Release the blocked writer before failing.
+    const int reader = ::open(source_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds));
+    ::close(reader);
+    return false;
+  }
+  // The movie into the pipe, which then closes.
+  bool feed() {
+    const int fd = writer_->exchange(-1);
+    const bool whole =
+        ::write(fd, bytes_->bytes(), bytes_->length()) == static_cast<ssize_t>(bytes_->length());
+    ::close(fd);
+    return whole;
+  }
+
+ private:
+  std::string source_;
+  NSDataPtr bytes_;
+  std::shared_ptr<std::atomic<int>> writer_;
+};
+
 }  // namespace
 
-// The library answers a media object whose file is a pipe this test feeds:
-// the export session has started and opened its source before a byte
-// arrives, so the cancel reaches an export that is running.
 TEST_F(ExporterTest, CancellingAVideoWhileItIsExportedEndsItCancelledWithNoLeftovers) {
   const std::string plain = folder_->path() + "/plain.mp4";
   ASSERT_TRUE(WriteFixtureVideo(plain, 32, 24, 10));
@@ -699,14 +773,10 @@ TEST_F(ExporterTest, CancellingAVideoWhileItIsExportedEndsItCancelledWithNoLefto
 
   for (bool cancelEverything : {false, true}) {
     SCOPED_TRACE(cancelEverything ? "cancelAll" : "cancel");
-    const std::string source = folder_->path() + (cancelEverything ? "/all.mp4" : "/one.mp4");
-    ASSERT_TRUE(WriteFileAtomically(source, movieBytes->bytes(), movieBytes->length()));
-    auto media = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(source));
-    ASSERT_TRUE(media->isExportable());  // read now, while the file is whole
-    ASSERT_EQ(::unlink(source.c_str()), 0);
-    ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+    PipeFedVideo pipe(folder_->path() + (cancelEverything ? "/all.mp4" : "/one.mp4"), movieBytes);
     ScriptedAnswer av;
-    av.avAsset = media;
+    av.avAsset = pipe.media();
+    ASSERT_TRUE(av.avAsset);
     provider_->queueAnswer(av);
 
     auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
@@ -720,41 +790,95 @@ TEST_F(ExporterTest, CancellingAVideoWhileItIsExportedEndsItCancelledWithNoLefto
       result = info;
       done = true;
     });
-    // Opening the pipe to write returns once the session opened it to read.
-    auto opened = dispatch_semaphore_create(0);
-    auto writer = std::make_shared<std::atomic<int>>(-1);
-    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [source, writer, opened] {
-      writer->store(::open(source.c_str(), O_WRONLY | O_CLOEXEC));
-      dispatch_semaphore_signal(opened);
-    });
-    if (dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds)) != 0) {
-      // Release the blocked writer before failing.
-      const int reader = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      dispatch_semaphore_wait(opened, dispatch_time_after(kTestTimeoutSeconds));
-      ::close(writer->load());
-      ::close(reader);
-      FAIL() << "the export never opened its source";
-    }
-    ASSERT_GE(writer->load(), 0);
-    EXPECT_TRUE(exists(dir + "/.tmp"));  // the session writes in there
+    ASSERT_TRUE(pipe.waitUntilRead()) << "the export never opened its source";
+    EXPECT_EQ(workFolders(dir).size(), 1u);  // the session writes in there
     if (cancelEverything) {
       exporter->cancelAll();
     } else {
       exporter->cancel(id);
     }
-    EXPECT_EQ(::write(writer->load(), movieBytes->bytes(), movieBytes->length()),
-              static_cast<ssize_t>(movieBytes->length()));
-    ::close(writer->load());
+    EXPECT_TRUE(pipe.feed());
     ASSERT_TRUE(RunMainLoopUntil([&] { return done; }));
     EXPECT_TRUE(cancelled(result));
     ASSERT_TRUE(video->error());
     EXPECT_EQ(video->error()->code(), 0);
     EXPECT_EQ(video->error()->localizedDescription(), "The operation was cancelled.");
     EXPECT_FALSE(video->localTemporaryPath());
-    EXPECT_FALSE(exists(dir + "/.tmp"));
     EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(dir)->size(), 0u);
     EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "end " + video->localIdentifier()), 1);
   }
+}
+
+// Two processes on one container export the same video at once: each works
+// in a folder of its own, and the one that finishes second keeps the file
+// the first one put in place rather than failing on it.
+TEST_F(ExporterTest, AnExportThatFinishesSecondKeepsTheFileAnotherPutInPlace) {
+  const std::string plain = folder_->path() + "/plain.mp4";
+  ASSERT_TRUE(WriteFixtureVideo(plain, 32, 24, 10));
+  auto movieBytes =
+      NSData::dataWithContentsOfFile(StreamableCopy(plain, folder_->path() + "/streamable.mp4"));
+  ASSERT_TRUE(movieBytes);
+  ASSERT_TRUE(WriteFixtureVideo(path("v.mp4"), 16, 16, 3));
+  auto video = libraryAsset("v.mp4");
+  PipeFedVideo pipe(folder_->path() + "/one.mp4", movieBytes);
+  ScriptedAnswer av;
+  av.avAsset = pipe.media();
+  ASSERT_TRUE(av.avAsset);
+  provider_->queueAnswer(av);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  const std::string dir = exporter->generateTemporaryPath(*video)->path();
+  // The other process is still writing in a folder of its own, too.
+  NSFileManager::defaultManager()->createDirectoryAtPath(dir + "/.tmp-theirs", true);
+  ASSERT_TRUE(WriteFileAtomically(dir + "/.tmp-theirs/one.mov", "partial", 7));
+  Value result;
+  bool done = false;
+  exporter->exportAssetsAsynchronously({video}, [&](const Value& info) {
+    result = info;
+    done = true;
+  });
+  ASSERT_TRUE(pipe.waitUntilRead()) << "the export never opened its source";
+  EXPECT_EQ(workFolders(dir).size(), 2u);
+  // Meanwhile the other process's export of the video ends first.
+  ASSERT_TRUE(WriteFileAtomically(dir + "/one.mov", "theirs", 6));
+  EXPECT_TRUE(pipe.feed());
+  ASSERT_TRUE(RunMainLoopUntil([&] { return done; }));
+  EXPECT_FALSE(cancelled(result));
+  EXPECT_FALSE(video->error()) << video->error()->localizedDescription();
+  ASSERT_TRUE(video->localTemporaryPath());
+  EXPECT_EQ(video->localTemporaryPath()->path(), dir + "/one.mov");
+  EXPECT_EQ(text(dir + "/one.mov"), "theirs");
+  EXPECT_EQ(video->fileSize(), 6u);
+  EXPECT_EQ(workFolders(dir), std::vector<std::string>{".tmp-theirs"});
+  EXPECT_EQ(text(dir + "/.tmp-theirs/one.mov"), "partial");
+}
+
+// Another process that has the directory claimed (it has looked at the
+// markers and is about to write) keeps every other process from judging
+// and removing the directory until it has put its marker down.
+TEST_F(ExporterTest, ThePurgerWaitsWhileAnotherProcessClaimsTheDirectory) {
+  const int claim =
+      ::open((folder_->path() + "/.Exports.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(claim, 0);
+  ASSERT_EQ(::flock(claim, LOCK_EX | LOCK_NB), 0);
+  auto added = dispatch_semaphore_create(0);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
+                 [directory = configuration_.exportDirectory, added] {
+                   AKImageAssetDiskPurger::shared().add(directory);
+                   dispatch_semaphore_signal(added);
+                 });
+  const bool waited = dispatch_semaphore_wait(added, dispatch_time_after(0.2)) != 0;
+  EXPECT_TRUE(waited) << "nothing is judged during a claim";
+  const int live = ::open((folder_->path() + "/.Exports.owner-99999").c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
+  NSFileManager::defaultManager()->createDirectoryAtPath(exportRoot_ + "/theirs", true);
+  ASSERT_TRUE(WriteFileAtomically(exportRoot_ + "/theirs/clip.mov", "x", 1));
+  ::close(claim);
+  if (waited) {
+    ASSERT_EQ(dispatch_semaphore_wait(added, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  }
+  EXPECT_TRUE(exists(exportRoot_ + "/theirs/clip.mov"));
+  ::close(live);
 }
 
 // The photo library itself gives up on a fetch (another caller cancelled
