@@ -89,7 +89,8 @@ void AKPhotoBaseImagePreviewVC::updateContentView(const AKPhotoPreviewContent& c
   if (!view) return;
   if (auto data = std::dynamic_pointer_cast<NSData>(content)) {
     if (isGif(data)) {
-      if (auto gif = AnimGif::imageWithGifData(data, kGifIntegrity); gif && gif->CGImage()) {
+      // A GIF image is frames and a schedule, with no single bitmap behind it.
+      if (auto gif = AnimGif::imageWithGifData(data, kGifIntegrity)) {
         AnimGif::setGifImage(view, gif, AnimGifManager::defaultManager(), -1);
         return;
       }
