@@ -9,6 +9,7 @@
 
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
 #include "GalleryInUse.h"
+#include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIButton.h"
@@ -117,4 +118,83 @@ TEST_F(GalleryInUseTest, SavingWithoutAccessToPhotosStoresNothingAndSaysWhy) {
   ASSERT_TRUE(settleUntil([&] { return !toast().empty(); }));
   EXPECT_EQ(toast(), text("preview.image.saveImage.permission.error"));
   EXPECT_TRUE(libraryFiles().empty());
+}
+
+namespace {
+
+// A JPEG of even length, so that a server sending half and waiting has sent
+// exactly half.
+NSDataPtr EvenJpeg(size_t width, size_t height) {
+  Bytes bytes = Jpeg(width, height)->vector();
+  if (bytes.size() % 2) bytes.push_back(0);
+  return NSData::dataWithBytes(std::move(bytes));
+}
+
+}  // namespace
+
+TEST_F(GalleryInUseTest, ASlowPhotoShowsItsRingFillingAsItArrives) {
+  present({AKPhotoGalleryItem::itemWithImageURL(
+      serve("/slow.jpg", EvenJpeg(300, 200), "image/jpeg", "rest"))});
+  // Half the picture has come: the ring shows in the middle of the page,
+  // its arc round the right half.
+  const double cx = screenSize.width / 2, cy = screenSize.height / 2;
+  ASSERT_TRUE(settleUntil([&] {
+    const Pixel right = pixelOf(screen(), cx + 16, cy);
+    return right.r > 200 && right.g > 200;
+  }));
+  const UIImagePtr half = screen();
+  SaveSnapshot(half, "gallery-slow-photo-half");
+  const Pixel top = pixelOf(half, cx, cy - 18.5), left = pixelOf(half, cx - 16, cy);
+  EXPECT_GT(top.r, 200);  // the thin full circle
+  EXPECT_LT(left.r, 60);  // no arc yet on the left
+  EXPECT_LT(pixelOf(half, cx, cy).r, 60);
+
+  server->openGate("rest");
+  ASSERT_TRUE(waitForPicture());
+  advance(0.1);
+  // The picture replaced the ring.
+  EXPECT_TRUE(Near(pixelOf(screen(), cx, cy - 40), kRed));
+  EXPECT_TRUE(Near(pixelOf(screen(), cx, cy + 40), kBlue));
+}
+
+TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
+  auto item = AKPhotoGalleryItem::itemWithImageURL(serve("/small.jpg", Jpeg(150, 100), "image/jpeg"));
+  const NSURLPtr original = serve("/big.jpg", EvenJpeg(600, 400), "image/jpeg", "rest");
+  item->setExtraInfo(Value::map(
+      {{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(), Value(std::static_pointer_cast<NSObject>(original))},
+       {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(), Value::integer(2000000)}}));
+  present({item});
+  ASSERT_TRUE(waitForPicture());
+  auto page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
+  auto button = page->downloadOriginalImageButton();
+  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""),
+            text("preview.image.download.original.title") + "(1.91MB)");
+  EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
+  SaveSnapshot(screen(), "gallery-download-original");
+
+  tap(button);
+  ASSERT_TRUE(settleUntil([&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
+  EXPECT_FALSE(button->isEnabled());
+  server->openGate("rest");
+  ASSERT_TRUE(settleUntil([&] {
+    return button->isHidden() && pictureView()->image() &&
+           pictureView()->image()->size() == CGSizeMake(600, 400);
+  }));
+
+  // An original that cannot be had gives the button back as it was.
+  auto other = AKPhotoGalleryItem::itemWithImageURL(serve("/other.jpg", Jpeg(150, 100), "image/jpeg"));
+  server->script("/gone.jpg", ScriptedResponse(404, {}, "gone"));
+  other->setExtraInfo(Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                                   Value(std::static_pointer_cast<NSObject>(NSURL::URLWithString(server->url("/gone.jpg"))))}}));
+  present({other});
+  ASSERT_TRUE(waitForPicture());
+  page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
+  button = page->downloadOriginalImageButton();
+  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  tap(button);
+  ASSERT_TRUE(settleUntil([&] { return server->requestCount("/gone.jpg") == 1 && button->isEnabled(); }));
+  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""), text("preview.image.download.original.title"));
+  EXPECT_FALSE(button->isHidden());
+  EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
 }
