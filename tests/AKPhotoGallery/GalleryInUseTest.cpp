@@ -198,3 +198,24 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
   EXPECT_FALSE(button->isHidden());
   EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
 }
+
+TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
+  // A picture of the screen's shape fills the page, so page and picture
+  // points coincide before the zoom.
+  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(
+      TwoBandBitmap(size_t(screenSize.width), size_t(screenSize.height)), 1, UIImageOrientationUp))});
+  auto scroll = page()->scrollView();
+  for (const CGPoint finger : {CGPointMake(60, 120), CGPointMake(screenSize.width - 60, screenSize.height - 64)}) {
+    doubleTap(finger);
+    advance(1.0);
+    EXPECT_NEAR(scroll->zoomScale(), 4, 1e-9);
+    // The picture point that was under the finger is under it still.
+    const CGPoint offset = scroll->contentOffset();
+    EXPECT_NEAR((offset.x + finger.x) / 4, finger.x, 0.5);
+    EXPECT_NEAR((offset.y + finger.y) / 4, finger.y, 0.5);
+    doubleTap(finger);
+    advance(1.0);
+    EXPECT_EQ(scroll->zoomScale(), 1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointZero);
+  }
+}
