@@ -219,3 +219,29 @@ TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
     EXPECT_EQ(scroll->contentOffset(), CGPointZero);
   }
 }
+
+TEST_F(GalleryInUseTest, TheBarReachesUpUnderTheStatusBarWhenItComesIn) {
+  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1,
+                                                                        UIImageOrientationUp))});
+  auto bar = gallery->navigationBar();
+  ASSERT_FALSE(bar->isHidden());
+  ASSERT_GT(bar->frame().origin.y, 0);
+  // Under the status bar the screen shows the bar's own colour, not black,
+  // as it slides in and once it is in, whether it came in slowly (the first
+  // appearance) or at once (a tap).
+  auto barColourUnderTheStatusBar = [&] {
+    const UIImagePtr shot = screen();
+    const double x = screenSize.width - 8;
+    const Pixel inBar = pixelOf(shot, x, bar->frame().origin.y + 4);
+    const Pixel above = pixelOf(shot, x, bar->frame().origin.y / 2);
+    return std::abs(inBar.r - above.r) < 8 && std::abs(inBar.g - above.g) < 8 && inBar.r > 100;
+  };
+  SaveSnapshot(screen(), "gallery-bar-at-first");
+  EXPECT_TRUE(barColourUnderTheStatusBar());
+  tap(page()->view());
+  advance(0.5);
+  ASSERT_TRUE(bar->isHidden() || bar->frame().origin.y < 0);
+  tap(page()->view());
+  advance(0.5);
+  EXPECT_TRUE(barColourUnderTheStatusBar());
+}
