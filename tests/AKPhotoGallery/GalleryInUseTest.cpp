@@ -245,3 +245,21 @@ TEST_F(GalleryInUseTest, TheBarReachesUpUnderTheStatusBarWhenItComesIn) {
   advance(0.5);
   EXPECT_TRUE(barColourUnderTheStatusBar());
 }
+
+TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
+  // 12000 x 9000, flat grey: far past what may be decoded whole.
+  const Bytes photo = FlatGreyJPEG(12000, 9000);
+  present({AKPhotoGalleryItem::itemWithImageURL(writeFile("camera.jpg", NSData::dataWithBytes(photo)))});
+  ASSERT_TRUE(waitForPicture());
+  const CGSize shown = pictureView()->image()->size();
+  EXPECT_NEAR(shown.width / shown.height, 12000.0 / 9000, 0.01);
+  EXPECT_LE(shown.width * shown.height, 16.0 * (1 << 20));
+  // Grey across the page's width, where the failure picture would leave black.
+  const UIImagePtr shot = screen();
+  SaveSnapshot(shot, "gallery-camera-photo");
+  for (double x : {10.0, screenSize.width / 2, screenSize.width - 10}) {
+    const Pixel p = pixelOf(shot, x, screenSize.height / 2);
+    EXPECT_NEAR(p.r, 128, 3) << x;
+    EXPECT_NEAR(p.b, 128, 3) << x;
+  }
+}
