@@ -163,7 +163,11 @@ UIScrollView::UIScrollView(const CGRect& frame)
     : UIView(frame),
       pan_(std::make_shared<Pan>()),
       pinch_(std::make_shared<UIPinchGestureRecognizer>()),
-      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {}
+      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {
+  // Content scrolled out of the view is out of sight: it does not draw over
+  // the bars and sheets around it.
+  setClipsToBounds(true);
+}
 
 UIScrollView::~UIScrollView() {
   if (frameTimer_) frameTimer_->invalidate();
