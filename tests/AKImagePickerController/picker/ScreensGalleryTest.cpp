@@ -227,8 +227,7 @@ TEST_F(GalleryExtensionTest, SwipesThroughALongPressedGalleryTurnOnePageEach) {
   UITouchDriver hand(window);
   hand.longPress(centreOf(4), 0.6);  // album index 3
   advance(1.5);
-  auto gallery = extension->gallery();
-  if (!gallery) gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
+  auto gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
   ASSERT_TRUE(gallery);
   ASSERT_EQ(gallery->currentIndex(), 3);
   auto swipe = [&](double dx) {
@@ -267,6 +266,37 @@ TEST_F(GalleryExtensionTest, SwipesThroughALongPressedGalleryTurnOnePageEach) {
   EXPECT_EQ(slowDrag(-(toEdge - 60) - 100), 4);
   EXPECT_NEAR(zoom->contentOffset().x, zoom->maximumContentOffset().x, 1e-6);
   EXPECT_EQ(swipe(-220), 5);
+}
+
+TEST_F(GalleryExtensionTest, TheSelectButtonShowsItsImageAndATapOnTheBarSelects) {
+  open();
+  UITouchDriver hand(window);
+  hand.longPress(centreOf(4), 0.6);  // album index 3
+  advance(1.5);
+  // The picker's own gallery extension opened it.
+  auto gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
+  ASSERT_TRUE(gallery);
+  auto button = selectButton(*gallery);
+  ASSERT_TRUE(button);
+  auto unchecked = AKImagePickerControllerResource::image("photoGallery_unchecked_image", true, true);
+  auto checked = AKImagePickerControllerResource::image("photoGallery_checked_image", true, true);
+  EXPECT_EQ(button->bounds().size, unchecked->size());
+  window->layoutIfNeeded();
+  auto tapButton = [&] {
+    CGRect b = button->bounds();
+    hand.tap(button->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(0.5);
+  };
+  tapButton();
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(3)}));
+  EXPECT_TRUE(button->isSelected());
+  EXPECT_EQ(button->bounds().size.height, unchecked->size().height);
+  EXPECT_GE(button->bounds().size.width, checked->size().width);
+  SaveSnapshot(RenderView(*window, 2), "picker-gallery-select-button-checked");
+  tapButton();
+  EXPECT_TRUE(selectedNames().empty());
+  EXPECT_FALSE(button->isSelected());
+  EXPECT_EQ(button->bounds().size, unchecked->size());
 }
 
 }  // namespace
