@@ -43,9 +43,11 @@ void GalleryInUseTest::TearDown() {
   window.reset();
   // The GIF manager's display link stops at its first tick without views.
   advance(0.1);
+  // Stopping the server fails what is still downloading; those answers
+  // are drained below, while the bundle that names their errors is there.
   server.reset();
-  ScriptedLocations::installed().setMainBundlePath("");
   PhotoLibraryTest::TearDown();
+  ScriptedLocations::installed().setMainBundlePath("");
 }
 
 void GalleryInUseTest::present(std::vector<AKPhotoGalleryItemPtr> items, int64_t start,

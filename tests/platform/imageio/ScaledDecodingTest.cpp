@@ -276,6 +276,12 @@ TEST_F(ScaledDecodingTest, ImagesBeyondTheFullSizeLimitsStillGiveThumbnails) {
     ASSERT_TRUE(whole) << what;
     EXPECT_EQ(CGImageGetWidth(whole), kImageMaxDimension) << what;
     EXPECT_EQ(CGImageGetHeight(whole), 298u) << what;
+    // A band cut from it has the scaled picture's rows: warm on the left,
+    // cool on the right, however far down.
+    const ImageBitmap band = Pixels(CGImageCreateWithImageInRect(whole, CGRectMake(0, 250, w, 40)));
+    ASSERT_EQ(band.width, kImageMaxDimension) << what;
+    EXPECT_NEAR(PixelAt(band, 50, 39)[0], 200, 12) << what;
+    EXPECT_NEAR(PixelAt(band, 5600, 39)[2], 220, 12) << what;
     EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(source, 0, ThumbnailOptions(0))) << what;
     // ...but a thumbnail is made without it ever existing.
     AllocationCounter counter;
