@@ -105,7 +105,8 @@ void AKPhotoBasePreviewVC::viewDidLayoutSubviews() {
   UIViewController::viewDidLayoutSubviews();
   // The view is made at zero size and sized by the pager later: the ring,
   // which draws itself in the middle of its bounds, follows it here.
-  if (auto ring = std::dynamic_pointer_cast<UIView>(indicatorView_)) ring->setFrame(view()->bounds());
+  if (auto ring = std::dynamic_pointer_cast<UIView>(indicatorView_))
+    ring->setFrame(view()->bounds());
 }
 
 void AKPhotoBasePreviewVC::viewWillAppear(bool animated) {

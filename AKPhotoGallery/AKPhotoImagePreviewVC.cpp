@@ -324,7 +324,8 @@ void AKPhotoImagePreviewVC::fetchContent(ProgressBlock progress, CompleteBlock c
       // asset, which never sets the address) must not take this item's
       // original as its own.
       ILImageCache::sharedImageCache()->queryCacheOperationForKey(
-          original->absoluteString(), ILImageCacheScaleDownLargeImages, nullptr, ILImageCacheKindAll,
+          original->absoluteString(), ILImageCacheScaleDownLargeImages, nullptr,
+          ILImageCacheKindAll,
           [weak, identifier, original, onProgress, onComplete](UIImagePtr image, NSDataPtr data,
                                                                ILImageCacheKind) {
             auto self = std::static_pointer_cast<AKPhotoImagePreviewVC>(weak.lock());

@@ -12,8 +12,8 @@
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
-#include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIScreen.h"
 #include "support/ScriptedLocations.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -21,7 +21,8 @@ void GalleryInUseTest::SetUp() {
   PhotoLibraryTest::SetUp();
   const char* data = std::getenv("QX_TEST_DATA");
   ASSERT_NE(data, nullptr);
-  ScriptedLocations::installed().setMainBundlePath(std::string(data) + "/../../resources/Runner.app");
+  ScriptedLocations::installed().setMainBundlePath(std::string(data) +
+                                                   "/../../resources/Runner.app");
   // What the host does at start-up.
   registerAKPhotoGalleryClasses();
   screenSize = UIScreen::mainScreen()->bounds().size;

@@ -58,7 +58,8 @@ TEST_F(GalleryInUseTest, AGifFromTheWebPlaysOnItsPageAndSavesAsItsOwnBytes) {
   ASSERT_TRUE(settleUntil([&] { return !libraryFiles().empty() && !toast().empty(); }));
   EXPECT_EQ(toast(), text("preview.image.saveImage.result.success"));
   ASSERT_EQ(libraryFiles().size(), 1u);
-  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector()) << bytesOf(libraryFiles()[0]).size() << " bytes saved";
+  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector())
+      << bytesOf(libraryFiles()[0]).size() << " bytes saved";
 }
 
 TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
@@ -68,7 +69,8 @@ TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
   ASSERT_TRUE(settleUntil([&] { return pictureView()->image() != nullptr; }));
   longPressAndChoose(text("preview.image.longPress.saveImage.title"));
   ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 1; }));
-  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector()) << bytesOf(libraryFiles()[0]).size() << " bytes saved";
+  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector())
+      << bytesOf(libraryFiles()[0]).size() << " bytes saved";
   advance(4);
 
   // A photo file keeps its bytes too.
@@ -84,7 +86,8 @@ TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
 
   // A photo from the web is stored as the picture shown: same size, same
   // colours (red above, blue below).
-  present({AKPhotoGalleryItem::itemWithImageURL(serve("/photo.jpg", Jpeg(240, 160), "image/jpeg"))});
+  present(
+      {AKPhotoGalleryItem::itemWithImageURL(serve("/photo.jpg", Jpeg(240, 160), "image/jpeg"))});
   ASSERT_TRUE(waitForPicture());
   longPressAndChoose(text("preview.image.longPress.saveImage.title"));
   ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 3; }));
@@ -103,7 +106,8 @@ TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
 
   // Video and PDF pages offer no sheet at all.
   ASSERT_TRUE(WriteFixtureVideo(folder_->path() + "/clip.mp4", 64, 48, 5));
-  present({AKPhotoGalleryItem::itemWithVideoURL(NSURL::fileURLWithPath(folder_->path() + "/clip.mp4"))});
+  present({AKPhotoGalleryItem::itemWithVideoURL(
+      NSURL::fileURLWithPath(folder_->path() + "/clip.mp4"))});
   EXPECT_FALSE(longPressSheet());
   present({AKPhotoGalleryItem::itemWithPdfURL(
       NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/two-pages.pdf"))});
@@ -112,8 +116,8 @@ TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
 
 TEST_F(GalleryInUseTest, SavingWithoutAccessToPhotosStoresNothingAndSaysWhy) {
   setenv("QX_PHOTO_AUTHORIZATION", "denied", 1);
-  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1,
-                                                                        UIImageOrientationUp))});
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1, UIImageOrientationUp))});
   longPressAndChoose(text("preview.image.longPress.saveImage.title"));
   ASSERT_TRUE(settleUntil([&] { return !toast().empty(); }));
   EXPECT_EQ(toast(), text("preview.image.saveImage.permission.error"));
@@ -158,11 +162,14 @@ TEST_F(GalleryInUseTest, ASlowPhotoShowsItsRingFillingAsItArrives) {
 }
 
 TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
-  auto item = AKPhotoGalleryItem::itemWithImageURL(serve("/small.jpg", Jpeg(150, 100), "image/jpeg"));
+  auto item =
+      AKPhotoGalleryItem::itemWithImageURL(serve("/small.jpg", Jpeg(150, 100), "image/jpeg"));
   const NSURLPtr original = serve("/big.jpg", EvenJpeg(600, 400), "image/jpeg", "rest");
-  item->setExtraInfo(Value::map(
-      {{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(), Value(std::static_pointer_cast<NSObject>(original))},
-       {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(), Value::integer(2000000)}}));
+  item->setExtraInfo(
+      Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                   Value(std::static_pointer_cast<NSObject>(original))},
+                  {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(),
+                   Value::integer(2000000)}}));
   present({item});
   ASSERT_TRUE(waitForPicture());
   auto page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
@@ -174,7 +181,8 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
   SaveSnapshot(screen(), "gallery-download-original");
 
   tap(button);
-  ASSERT_TRUE(settleUntil([&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
+  ASSERT_TRUE(settleUntil(
+      [&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
   EXPECT_FALSE(button->isEnabled());
   server->openGate("rest");
   ASSERT_TRUE(settleUntil([&] {
@@ -183,18 +191,23 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
   }));
 
   // An original that cannot be had gives the button back as it was.
-  auto other = AKPhotoGalleryItem::itemWithImageURL(serve("/other.jpg", Jpeg(150, 100), "image/jpeg"));
+  auto other =
+      AKPhotoGalleryItem::itemWithImageURL(serve("/other.jpg", Jpeg(150, 100), "image/jpeg"));
   server->script("/gone.jpg", ScriptedResponse(404, {}, "gone"));
-  other->setExtraInfo(Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
-                                   Value(std::static_pointer_cast<NSObject>(NSURL::URLWithString(server->url("/gone.jpg"))))}}));
+  other->setExtraInfo(
+      Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                   Value(std::static_pointer_cast<NSObject>(
+                       NSURL::URLWithString(server->url("/gone.jpg"))))}}));
   present({other});
   ASSERT_TRUE(waitForPicture());
   page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
   button = page->downloadOriginalImageButton();
   ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
   tap(button);
-  ASSERT_TRUE(settleUntil([&] { return server->requestCount("/gone.jpg") == 1 && button->isEnabled(); }));
-  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""), text("preview.image.download.original.title"));
+  ASSERT_TRUE(
+      settleUntil([&] { return server->requestCount("/gone.jpg") == 1 && button->isEnabled(); }));
+  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""),
+            text("preview.image.download.original.title"));
   EXPECT_FALSE(button->isHidden());
   EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
 }
@@ -202,10 +215,12 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
 TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
   // A picture of the screen's shape fills the page, so page and picture
   // points coincide before the zoom.
-  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(
-      TwoBandBitmap(size_t(screenSize.width), size_t(screenSize.height)), 1, UIImageOrientationUp))});
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(size_t(screenSize.width), size_t(screenSize.height)),
+                                1, UIImageOrientationUp))});
   auto scroll = page()->scrollView();
-  for (const CGPoint finger : {CGPointMake(60, 120), CGPointMake(screenSize.width - 60, screenSize.height - 64)}) {
+  for (const CGPoint finger :
+       {CGPointMake(60, 120), CGPointMake(screenSize.width - 60, screenSize.height - 64)}) {
     doubleTap(finger);
     advance(1.0);
     EXPECT_NEAR(scroll->zoomScale(), 4, 1e-9);
@@ -221,8 +236,8 @@ TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
 }
 
 TEST_F(GalleryInUseTest, TheBarReachesUpUnderTheStatusBarWhenItComesIn) {
-  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1,
-                                                                        UIImageOrientationUp))});
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1, UIImageOrientationUp))});
   auto bar = gallery->navigationBar();
   ASSERT_FALSE(bar->isHidden());
   ASSERT_GT(bar->frame().origin.y, 0);
@@ -249,7 +264,8 @@ TEST_F(GalleryInUseTest, TheBarReachesUpUnderTheStatusBarWhenItComesIn) {
 TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
   // 12000 x 9000, flat grey: far past what may be decoded whole.
   const Bytes photo = FlatGreyJPEG(12000, 9000);
-  present({AKPhotoGalleryItem::itemWithImageURL(writeFile("camera.jpg", NSData::dataWithBytes(photo)))});
+  present({AKPhotoGalleryItem::itemWithImageURL(
+      writeFile("camera.jpg", NSData::dataWithBytes(photo)))});
   ASSERT_TRUE(waitForPicture());
   const CGSize shown = pictureView()->image()->size();
   EXPECT_NEAR(shown.width / shown.height, 12000.0 / 9000, 0.01);

@@ -48,21 +48,24 @@ class GalleryPagingByTouchTest : public GalleryInUseTest {
     return AKPhotoGalleryItem::itemWithImageURL(serve(path, body, "image/jpeg", gate));
   }
   static void setOriginal(const AKPhotoGalleryItemPtr& item, const NSURLPtr& url, int64_t size) {
-    item->setExtraInfo(Value::map(
-        {{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
-          Value(std::static_pointer_cast<NSObject>(url))},
-         {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(), Value::integer(size)}}));
+    item->setExtraInfo(
+        Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                     Value(std::static_pointer_cast<NSObject>(url))},
+                    {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(),
+                     Value::integer(size)}}));
   }
 };
 
 TEST_F(GalleryPagingByTouchTest, SwipesTurnPhotoVideoAndPdfPagesAndAZoomedPhotoPansToItsEdgeFirst) {
   ASSERT_TRUE(WriteFixtureVideo(folder_->path() + "/clip.mp4", 64, 48, 5));
   const std::string pdf = std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/two-pages.pdf";
-  present({AKPhotoGalleryItem::itemWithImage(Picture(300, 200)),
-           AKPhotoGalleryItem::itemWithVideoURL(NSURL::fileURLWithPath(folder_->path() + "/clip.mp4")),
-           AKPhotoGalleryItem::itemWithPdfURL(NSURL::fileURLWithPath(pdf)),
-           AKPhotoGalleryItem::itemWithImage(Picture(size_t(screenSize.width), size_t(screenSize.height))),
-           AKPhotoGalleryItem::itemWithImage(Picture(300, 200))});
+  present(
+      {AKPhotoGalleryItem::itemWithImage(Picture(300, 200)),
+       AKPhotoGalleryItem::itemWithVideoURL(NSURL::fileURLWithPath(folder_->path() + "/clip.mp4")),
+       AKPhotoGalleryItem::itemWithPdfURL(NSURL::fileURLWithPath(pdf)),
+       AKPhotoGalleryItem::itemWithImage(
+           Picture(size_t(screenSize.width), size_t(screenSize.height))),
+       AKPhotoGalleryItem::itemWithImage(Picture(300, 200))});
   EXPECT_EQ(swipe(-220), 1);  // from a photo to the video
   EXPECT_EQ(swipe(-220), 2);  // from the video to the PDF
   EXPECT_EQ(swipe(-220), 3);  // from the PDF to a photo
@@ -79,7 +82,8 @@ TEST_F(GalleryPagingByTouchTest, SwipesTurnPhotoVideoAndPdfPagesAndAZoomedPhotoP
   const double toEdge = zoom->maximumContentOffset().x - before;
   ASSERT_GT(toEdge, 100);
   auto slowDrag = [&](double dx) {
-    auto finger = hand->drag({{screenSize.width - 40, 400}, {screenSize.width - 40 + dx, 400}}, 0.8, false);
+    auto finger =
+        hand->drag({{screenSize.width - 40, 400}, {screenSize.width - 40 + dx, 400}}, 0.8, false);
     advance(0.2);
     hand->up({finger});
     advance(1.5);
@@ -108,7 +112,8 @@ TEST_F(GalleryPagingByTouchTest, ARecycledPageStartsUnzoomedShowingNothingOfTheI
   ASSERT_GT(zoom->zoomScale(), 1);
   // Panned to its right edge first, then the page turns.
   const double toEdge = zoom->maximumContentOffset().x - zoom->contentOffset().x;
-  auto finger = hand->drag({{screenSize.width - 40, 400}, {screenSize.width - 50 - toEdge, 400}}, 0.8, false);
+  auto finger =
+      hand->drag({{screenSize.width - 40, 400}, {screenSize.width - 50 - toEdge, 400}}, 0.8, false);
   advance(0.2);
   hand->up({finger});
   advance(1.5);
@@ -130,11 +135,13 @@ TEST_F(GalleryPagingByTouchTest, ARecycledPageStartsUnzoomedShowingNothingOfTheI
   EXPECT_NEAR(grey.g, 128, 3);
 }
 
-TEST_F(GalleryPagingByTouchTest, AnOriginalThatArrivesAfterItsPageWasRecycledLeavesTheNewItemAlone) {
+TEST_F(GalleryPagingByTouchTest,
+       AnOriginalThatArrivesAfterItsPageWasRecycledLeavesTheNewItemAlone) {
   // Page 0's original is slow; while it downloads the page is swiped away
   // and recycled for page 3, which offers an original of its own.
   auto first = remote("/first.jpg", il_test::StillFile("public.jpeg", TwoBandBitmap(150, 100)));
-  setOriginal(first, serve("/first-big.jpg", EvenBytes(FlatGreyJPEG(600, 400)), "image/jpeg", "rest"),
+  setOriginal(first,
+              serve("/first-big.jpg", EvenBytes(FlatGreyJPEG(600, 400)), "image/jpeg", "rest"),
               2000000);
   auto fourth = remote("/fourth.jpg", il_test::StillFile("public.jpeg", TwoBandBitmap(150, 100)));
   server->script("/fourth-big.jpg", ScriptedResponse(200, {{"Content-Type", "image/jpeg"}}, "x"));
@@ -146,7 +153,8 @@ TEST_F(GalleryPagingByTouchTest, AnOriginalThatArrivesAfterItsPageWasRecycledLea
   auto button = recycled->downloadOriginalImageButton();
   ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
   tap(button);
-  ASSERT_TRUE(settleUntil([&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
+  ASSERT_TRUE(settleUntil(
+      [&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
 
   EXPECT_EQ(swipe(-220), 1);
   EXPECT_EQ(swipe(-220), 2);

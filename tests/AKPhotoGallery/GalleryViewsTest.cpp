@@ -165,7 +165,8 @@ TEST_F(GalleryViewsTest, PrependingMovesThePageTheOffsetIsInAndItsNeighbours) {
     size_t page;
   };
   for (const Case c : {Case{-65, 0}, {-0.5, 0}, {0, 0}, {0.5, 0}, {stride - 1, 0}, {stride, 1}}) {
-    auto scroll = std::make_shared<AKPhotoGalleryScrollView>(CGRectMake(0, 0, screen.width, screen.height));
+    auto scroll =
+        std::make_shared<AKPhotoGalleryScrollView>(CGRectMake(0, 0, screen.width, screen.height));
     scroll->appendEmptyPages(4);
     std::vector<std::shared_ptr<UIViewController>> pages;
     for (size_t i = 0; i < 4; ++i) {

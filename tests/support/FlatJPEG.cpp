@@ -23,8 +23,8 @@ Bytes FlatGreyJPEG(uint16_t width, uint16_t height) {
   Marker(out, 0xDB, dqt);
   // One grey component, no subsampling.
   Marker(out, 0xC0,
-         {8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width), 1, 1,
-          0x11, 0});
+         {8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width), 1, 1, 0x11,
+          0});
   // Level-shifted mid grey has a DC of 0 and no AC: the DC table holds only
   // category 0 and the AC table only end-of-block, each coded as "0".
   std::vector<uint8_t> table(17, 0);

@@ -12,8 +12,8 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "AllocationCounter.h"
