@@ -101,6 +101,14 @@ void AKPhotoBasePreviewVC::viewDidLoad() {
   setupGestures();
 }
 
+void AKPhotoBasePreviewVC::viewDidLayoutSubviews() {
+  UIViewController::viewDidLayoutSubviews();
+  // The view is made at zero size and sized by the pager later: the ring,
+  // which draws itself in the middle of its bounds, follows it here.
+  if (auto ring = std::dynamic_pointer_cast<UIView>(indicatorView_))
+    ring->setFrame(view()->bounds());
+}
+
 void AKPhotoBasePreviewVC::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
   if (!item_) return;
@@ -198,8 +206,10 @@ void AKPhotoBasePreviewVC::doubleTapAction(UIGestureRecognizer& gesture) {
   }
   CGSize frame = scrollView_->frame().size;
   CGRect rect{{x, y}, {frame.width / maximum, frame.height / maximum}};
+  // The rectangle is the screen shrunk by the maximum scale, so zooming to it
+  // reaches that scale with the tapped point where it was. Asking for the
+  // scale again afterwards would restart the zoom about the middle.
   scrollView_->zoomToRect(scrollView_->convertRectToView(rect, contentView_.get()), true);
-  scrollView_->setZoomScale(maximum, true);
 }
 
 void AKPhotoBasePreviewVC::longPressAction(UIGestureRecognizer& gesture) {

@@ -117,6 +117,7 @@ class AKPhotoBasePreviewVC : public UIViewController, public UIScrollViewDelegat
   void loadView() override;
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
+  void viewDidLayoutSubviews() override;
   bool shouldAutorotate() const override { return false; }
   uint64_t supportedInterfaceOrientations() const override { return 2; }
   bool prefersStatusBarHidden() const override { return true; }

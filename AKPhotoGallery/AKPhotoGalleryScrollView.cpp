@@ -36,7 +36,9 @@ double AKPhotoGalleryScrollView::contentWidth(size_t slots) {
 
 void AKPhotoGalleryScrollView::insertEmptyPagesBefore(size_t count) {
   const double stride = pageStride();
-  const auto current = static_cast<int64_t>(std::floor(contentOffset().x / stride));
+  // The whole pages in the offset, cut toward zero: pulled past the start
+  // (a negative offset) the first page is still the one on screen.
+  const auto current = static_cast<int64_t>(std::trunc(contentOffset().x / stride));
   views_.insert(views_.begin(), count, nullptr);
   const auto n = static_cast<int64_t>(count);
   const auto last = static_cast<int64_t>(views_.size()) - 1;

@@ -89,7 +89,8 @@ void AKPhotoBaseImagePreviewVC::updateContentView(const AKPhotoPreviewContent& c
   if (!view) return;
   if (auto data = std::dynamic_pointer_cast<NSData>(content)) {
     if (isGif(data)) {
-      if (auto gif = AnimGif::imageWithGifData(data, kGifIntegrity); gif && gif->CGImage()) {
+      // A GIF image is frames and a schedule, with no single bitmap behind it.
+      if (auto gif = AnimGif::imageWithGifData(data, kGifIntegrity)) {
         AnimGif::setGifImage(view, gif, AnimGifManager::defaultManager(), -1);
         return;
       }
@@ -319,10 +320,16 @@ void AKPhotoImagePreviewVC::fetchContent(ProgressBlock progress, CompleteBlock c
   };
   if (downloadURL_) {
     if (auto original = originalURL()) {
-      auto self = std::static_pointer_cast<AKPhotoImagePreviewVC>(shared_from_this());
+      // Guarded like every answer: a page reused meanwhile (for a library
+      // asset, which never sets the address) must not take this item's
+      // original as its own.
       ILImageCache::sharedImageCache()->queryCacheOperationForKey(
-          original->absoluteString(), ILImageCacheScaleDownLargeImages, nullptr, ILImageCacheKindAll,
-          [self, original, onProgress, onComplete](UIImagePtr image, NSDataPtr data, ILImageCacheKind) {
+          original->absoluteString(), ILImageCacheScaleDownLargeImages, nullptr,
+          ILImageCacheKindAll,
+          [weak, identifier, original, onProgress, onComplete](UIImagePtr image, NSDataPtr data,
+                                                               ILImageCacheKind) {
+            auto self = std::static_pointer_cast<AKPhotoImagePreviewVC>(weak.lock());
+            if (!self || !self->stillShows(identifier)) return;
             if (image || data) self->downloadURL_ = original;
             if (self->downloadURL_) self->loadImage(self->downloadURL_, onProgress, onComplete);
           });

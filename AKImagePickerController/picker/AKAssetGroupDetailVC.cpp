@@ -109,8 +109,8 @@ void AKAssetGroupDetailVC::showPermissionView() {
   auto picker = imagePickerController();
   if (!picker) return;
   auto colors = picker->permissionViewColors();
-  auto permission = AKPermissionView::permissionView(AKPermissionView::kPhotoStyle, colors);
-  view()->addSubview(permission);
+  permissionView_ = AKPermissionView::permissionView(AKPermissionView::kPhotoStyle, colors);
+  view()->addSubview(permissionView_);
   if (colors) view()->setBackgroundColor(colors->backgroundColor);
   if (collectionView_) collectionView_->setHidden(true);
 }
@@ -492,6 +492,7 @@ void AKAssetGroupDetailVC::layoutCollectionView() {
     collectionView_->setFrame(CGRectMake(0, top + headerHeight, v.size.width,
                                          v.size.height - footerHeight - headerHeight - top));
   }
+  if (permissionView_) permissionView_->layoutInSuperview();
 }
 
 // --- Thumbnail preheating ---

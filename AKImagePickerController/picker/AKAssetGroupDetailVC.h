@@ -24,6 +24,8 @@
 #include "platform/uikit/UICollectionView.h"
 #include "platform/uikit/UIPanGestureRecognizer.h"
 
+class AKPermissionView;
+
 // Square items with one-point gaps, as many 100-point columns (120 on a
 // pad) as fit; never fewer than one.
 class AKAssetGroupGridLayout : public UICollectionViewFlowLayout {
@@ -160,6 +162,8 @@ class AKAssetGroupDetailVC : public UIViewController,
   std::shared_ptr<UIButton> selectGroupButton_;
   bool hidesCamera_ = false;
   std::shared_ptr<UIView> footerView_;
+  // Shown instead of the grid without photo access; laid out with the screen.
+  std::shared_ptr<AKPermissionView> permissionView_;
   std::shared_ptr<UIView> headerView_;
   std::optional<CGSize> currentViewSize_;
   std::set<std::string> registeredCellIdentifiers_;

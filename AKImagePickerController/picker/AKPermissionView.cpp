@@ -1,6 +1,7 @@
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/foundation/NSURL.h"
@@ -33,14 +34,37 @@ std::shared_ptr<AKPermissionView> AKPermissionView::permissionView(
                                    [](AKPermissionView& v, UIControl&, UIEvent*) { v.gotoSettings(); }),
                     UIControlEventTouchUpInside);
   button->titleLabel()->setFont(UIFont::boldSystemFontOfSize(16));
-  button->sizeToFit();
-  button->setCenter(CGPointMake(label->center().x, label->frame().size.height + 40));
-
-  CGRect frame = view->frame();
-  frame.size.width = std::max(label->frame().size.width, button->frame().size.width);
-  frame.size.height = CGRectGetMaxY(button->frame());
-  view->setFrame(frame);
+  view->arrange(std::numeric_limits<double>::infinity());
   return view;
+}
+
+void AKPermissionView::arrange(double width) {
+  auto& label = titleLabel_;
+  CGSize text = label->sizeThatFits(CGSizeMake(width, std::numeric_limits<double>::infinity()));
+  label->setFrame(CGRectMake(0, 0, std::min(text.width, width), text.height));
+  permitButton_->sizeToFit();
+  permitButton_->setCenter(CGPointMake(label->center().x, label->frame().size.height + 40));
+
+  CGRect frame = this->frame();
+  frame.size.width = std::max(label->frame().size.width, permitButton_->frame().size.width);
+  frame.size.height = CGRectGetMaxY(permitButton_->frame());
+  setFrame(frame);
+}
+
+void AKPermissionView::layoutInSuperview() {
+  auto parent = superview();
+  if (!parent) return;
+  // A line longer than the screen is wide wraps, with a margin either side.
+  constexpr double kMargin = 16;
+  CGRect area = parent->bounds();
+  double width = std::max(0.0, area.size.width - 2 * kMargin);
+  titleLabel_->setNumberOfLines(1);
+  if (titleLabel_->sizeThatFits(CGSizeZero).width > width) {
+    titleLabel_->setNumberOfLines(0);
+    titleLabel_->setTextAlignment(NSTextAlignmentCenter);
+  }
+  arrange(width);
+  setCenter(CGPointMake(CGRectGetMidX(area), CGRectGetMidY(area)));
 }
 
 void AKPermissionView::gotoSettings() {
@@ -51,5 +75,5 @@ void AKPermissionView::gotoSettings() {
 
 void AKPermissionView::didMoveToWindow() {
   UIView::didMoveToWindow();
-  if (auto parent = superview()) setCenter(parent->center());
+  layoutInSuperview();
 }

@@ -17,6 +17,9 @@ struct CGImageSource::Decoder {
   size_t canvasFrame = ImageDecoder::kNoFrame;
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
+  // A still frame read scaled down to width x height, its full-size bitmap
+  // never made.
+  std::shared_ptr<const Bytes> decodeScaled(size_t index, uint32_t width, uint32_t height);
   // The frame at full size, drawn on from the kept canvas when that holds an
   // earlier frame, and kept as the canvas of an animation. Called with the
   // lock held; nullptr when the frame cannot be decoded.
@@ -83,6 +86,14 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32
   if (bitmap->width != width || bitmap->height != height) {
     return std::make_shared<const Bytes>(ImageBitmapResized(*bitmap, width, height).pixels);
   }
+  return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
+}
+
+std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, uint32_t width,
+                                                                  uint32_t height) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto bitmap = std::make_shared<ImageBitmap>();
+  if (!decoder->decodeFrameScaled(index, width, height, *bitmap)) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
 
@@ -209,8 +220,15 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
     hasAlpha = alpha && alpha->asBool();
     type = d->decoder->typeIdentifier();
   }
-  if (!ImageSizeAllowed(width, height)) return nullptr;
-  auto decode = [d, index, width, height] { return d->decode(index, width, height); };
+  // Held to the limits by the bitmap that will be decoded: a still image too
+  // large for them whole comes at the largest size within them.
+  const uint32_t declaredWidth = width, declaredHeight = height;
+  if (!ImageDecodedSize(declaredWidth, declaredHeight, width, height)) return nullptr;
+  const bool scaled = width != declaredWidth || height != declaredHeight;
+  if (scaled) rowsOnTheirOwn = false;
+  auto decode = [d, index, width, height, scaled] {
+    return scaled ? d->decodeScaled(index, width, height) : d->decode(index, width, height);
+  };
   const bool immediately = BoolOption(options, kCGImageSourceShouldCacheImmediately) ||
                            BoolOption(*options_, kCGImageSourceShouldCacheImmediately);
   CGImageRef image;

@@ -18,6 +18,32 @@ bool ImageSourceSizeAllowed(uint64_t width, uint64_t height) {
          height <= kImageMaxSourceDimension && width * height <= kImageMaxSourcePixels;
 }
 
+bool ImageDecodedSize(uint64_t width, uint64_t height, uint32_t& outWidth, uint32_t& outHeight) {
+  if (ImageSizeAllowed(width, height)) {
+    outWidth = uint32_t(width);
+    outHeight = uint32_t(height);
+    return true;
+  }
+  if (!ImageSourceSizeAllowed(width, height)) return false;
+  const double w = double(width), h = double(height);
+  double scale = std::sqrt(double(kImageMaxPixels) / (w * h));
+  scale = std::min({scale, kImageMaxDimension / w, kImageMaxDimension / h});
+  // A side scaled to exactly the largest dimension must not round below it.
+  uint64_t fitWidth = std::max<uint64_t>(1, uint64_t(w * scale + 1e-6));
+  uint64_t fitHeight = std::max<uint64_t>(1, uint64_t(h * scale + 1e-6));
+  // Rounding may leave the product a little over: shave the longer side.
+  while (!ImageSizeAllowed(fitWidth, fitHeight)) {
+    if (fitWidth >= fitHeight) {
+      --fitWidth;
+    } else {
+      --fitHeight;
+    }
+  }
+  outWidth = uint32_t(fitWidth);
+  outHeight = uint32_t(fitHeight);
+  return true;
+}
+
 bool ImageBitmap::allocate(uint32_t w, uint32_t h) {
   if (!ImageSizeAllowed(w, h)) return false;
   width = w;

@@ -28,6 +28,14 @@ inline constexpr uint64_t kImageMaxSourcePixels = 1ull << 30;
 
 bool ImageSourceSizeAllowed(uint64_t width, uint64_t height);
 
+// The size a still image that declares width x height is decoded at when
+// its whole bitmap is asked for. The limits are judged by what will be
+// decoded, not by what the file declares: a bitmap within them is decoded at
+// full size; a larger one that can be read scaled down is decoded at the
+// largest size of the same aspect that keeps within them. False when the
+// image cannot be decoded at all.
+bool ImageDecodedSize(uint64_t width, uint64_t height, uint32_t& outWidth, uint32_t& outHeight);
+
 struct ImageBitmap {
   uint32_t width = 0;
   uint32_t height = 0;

@@ -222,9 +222,15 @@ CGSize UIButton::sizeThatFits(CGSize) const {
   CGRect unbounded = CGRectMake(0, 0, kUnbounded, kUnbounded);
   CGSize image = imageSizeIn(unbounded);
   CGSize title = titleSizeIn(kUnbounded);
-  return CGSizeMake(image.width + title.width + contentInsets_.left + contentInsets_.right,
-                    std::max(image.height, title.height) + contentInsets_.top +
-                        contentInsets_.bottom);
+  CGSize fits = CGSizeMake(image.width + title.width + contentInsets_.left + contentInsets_.right,
+                           std::max(image.height, title.height) + contentInsets_.top +
+                               contentInsets_.bottom);
+  // A background image is shown whole: the button is at least its size.
+  if (auto background = currentBackgroundImage()) {
+    fits.width = std::max(fits.width, background->size().width);
+    fits.height = std::max(fits.height, background->size().height);
+  }
+  return fits;
 }
 
 CGSize UIButton::intrinsicContentSize() const { return sizeThatFits(CGSizeZero); }

@@ -118,13 +118,25 @@ UIEdgeInsets UINavigationController::barInsetsFor(const CGRect& content) {
   return insets;
 }
 
+void UINavigationController::placeBar(const CGRect& frame) {
+  auto bar = navigationBar();
+  const bool moved = bar->frame().origin != frame.origin;
+  bar->setFrame(frame);
+  // The bar's background reaches up under the status bar from wherever the
+  // bar sits: a bar that only moved lays that out again too.
+  if (moved) {
+    bar->setNeedsLayout();
+    bar->layoutIfNeeded();
+  }
+}
+
 void UINavigationController::layoutBarsAndContent() {
   if (!isViewLoaded()) return;
   auto v = view();
   if (!toolbarHidden_ && !toolbar()->superview()) v->addSubview(toolbar());
   // Bars sliding on the clock are left to their animation.
   if (barAnimations_ == 0) {
-    navigationBar()->setFrame(navigationBarFrame(barHidden_));
+    placeBar(navigationBarFrame(barHidden_));
     navigationBar()->setHidden(barHidden_);
     if (toolbar_) {
       toolbar_->setFrame(toolbarFrame(toolbarHidden_));
@@ -184,7 +196,7 @@ void UINavigationController::animateBars(bool animated) {
   UIView::animateWithDuration(
       kHideShowBarDuration, 0, 0,
       [&] {
-        bar->setFrame(navigationBarFrame(barHidden));
+        placeBar(navigationBarFrame(barHidden));
         if (tools) tools->setFrame(toolbarFrame(toolbarHidden));
       },
       WeakBind(WeakFromThis(this), [](UIViewController& vc, bool) {

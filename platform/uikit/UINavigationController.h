@@ -70,6 +70,8 @@ class UINavigationController : public UIViewController {
   std::shared_ptr<UIViewController> childViewControllerForStatusBarStyle() const override;
 
  private:
+  // Moves the navigation bar, laying it out again when it moved.
+  void placeBar(const CGRect& frame);
   struct Change;
   void adoptRoot();
   void completeRunningChange();

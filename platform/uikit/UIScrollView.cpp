@@ -163,7 +163,11 @@ UIScrollView::UIScrollView(const CGRect& frame)
     : UIView(frame),
       pan_(std::make_shared<Pan>()),
       pinch_(std::make_shared<UIPinchGestureRecognizer>()),
-      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {}
+      contentTouchDelay_(std::make_shared<ContentTouchDelay>()) {
+  // Content scrolled out of the view is out of sight: it does not draw over
+  // the bars and sheets around it.
+  setClipsToBounds(true);
+}
 
 UIScrollView::~UIScrollView() {
   if (frameTimer_) frameTimer_->invalidate();
@@ -205,7 +209,11 @@ bool UIScrollView::gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer)
     if (!scrollEnabled_) return false;
     CGPoint t = pan_->translationInView(this);
     bool sideways = std::abs(t.x) > std::abs(t.y);
-    return sideways ? scrollsHorizontally() : scrollsVertically();
+    if (!(sideways ? scrollsHorizontally() : scrollsVertically())) return false;
+    // Content that cannot move the finger's way (at its edge, or merely
+    // bouncing) leaves the drag to an enclosing scroll view that can take it.
+    double delta = sideways ? -t.x : -t.y;
+    return canScrollFurther(sideways, delta) || !enclosingScrollViewAlong(sideways);
   }
   if (&recognizer == pinch_.get()) {
     return maximumZoomScale_ > minimumZoomScale_ && zoomingView() != nullptr;
@@ -424,6 +432,8 @@ void UIScrollView::handlePan() {
     decelerating_ = false;
     dragStart_ = contentOffset();
     dragging_ = true;
+    handOffTo_[0] = scrollsHorizontally() ? enclosingScrollViewAlong(true) : nullptr;
+    handOffTo_[1] = scrollsVertically() ? enclosingScrollViewAlong(false) : nullptr;
     if (auto d = delegate()) d->scrollViewWillBeginDragging(*this);
   }
   if (state == State::Began || state == State::Changed) {
@@ -431,32 +441,115 @@ void UIScrollView::handlePan() {
     CGPoint proposed = dragStart_;
     if (scrollsHorizontally()) proposed.x -= t.x;
     if (scrollsVertically()) proposed.y -= t.y;
-    setContentOffset(rubberBanded(proposed));
+    setContentOffset(rubberBanded(handOnOverflow(proposed)));
   } else if (state == State::Ended) {
     CGPoint v = pan_->velocityInView(this);
-    endDrag(CGPointMake(scrollsHorizontally() ? -v.x : 0, scrollsVertically() ? -v.y : 0));
+    endDrag(finishHandOff(
+        CGPointMake(scrollsHorizontally() ? -v.x : 0, scrollsVertically() ? -v.y : 0)));
   } else if (state == State::Cancelled) {
-    endDrag(CGPointZero);
+    endDrag(finishHandOff(CGPointZero));
   }
+}
+
+// --- Nested scroll views ---
+
+std::shared_ptr<UIScrollView> UIScrollView::enclosingScrollViewAlong(bool horizontal) const {
+  for (auto v = superview(); v; v = v->superview()) {
+    auto s = std::dynamic_pointer_cast<UIScrollView>(v);
+    if (!s || !s->isScrollEnabled()) continue;
+    if (horizontal ? s->scrollsHorizontally() : s->scrollsVertically()) return s;
+  }
+  return nullptr;
+}
+
+bool UIScrollView::canScrollFurther(bool horizontal, double delta) const {
+  // Offsets within this of an edge are at it: zooming computes them.
+  constexpr double kAtEdge = 1e-6;
+  double at = horizontal ? contentOffset().x : contentOffset().y;
+  double lo = horizontal ? minimumContentOffset().x : minimumContentOffset().y;
+  double hi = horizontal ? maximumContentOffset().x : maximumContentOffset().y;
+  if (delta > 0) return at < hi - kAtEdge;
+  if (delta < 0) return at > lo + kAtEdge;
+  return hi - lo > kAtEdge;
+}
+
+CGPoint UIScrollView::handOnOverflow(const CGPoint& proposed) {
+  CGPoint lo = minimumContentOffset(), hi = maximumContentOffset();
+  CGPoint kept = proposed;
+  for (bool horizontal : {true, false}) {
+    auto outer = handOffTo_[horizontal ? 0 : 1].lock();
+    if (!outer) continue;
+    double& axis = horizontal ? kept.x : kept.y;
+    double within = std::clamp(axis, horizontal ? lo.x : lo.y, horizontal ? hi.x : hi.y);
+    outer->followHandedDrag(horizontal, axis - within);
+    axis = within;
+  }
+  return kept;
+}
+
+CGPoint UIScrollView::finishHandOff(CGPoint velocity) {
+  CGPoint handed = CGPointZero;
+  std::vector<std::shared_ptr<UIScrollView>> outers;
+  for (bool horizontal : {true, false}) {
+    auto outer = handOffTo_[horizontal ? 0 : 1].lock();
+    handOffTo_[horizontal ? 0 : 1].reset();
+    if (!outer || !outer->followingHandedDrag_) continue;
+    // The view that was moving when the finger lifted carries the flick.
+    double& mine = horizontal ? velocity.x : velocity.y;
+    if ((horizontal ? outer->handedOverflow_.x : outer->handedOverflow_.y) != 0) {
+      (horizontal ? handed.x : handed.y) = mine;
+      mine = 0;
+    }
+    if (std::find(outers.begin(), outers.end(), outer) == outers.end()) outers.push_back(outer);
+  }
+  for (auto& outer : outers) outer->endHandedDrag(handed);
+  return velocity;
+}
+
+void UIScrollView::followHandedDrag(bool horizontal, double overflow) {
+  if (!followingHandedDrag_) {
+    if (overflow == 0) return;
+    // The drag reaches this view: it begins dragging where it stands.
+    stopMotion();
+    decelerating_ = false;
+    dragStart_ = contentOffset();
+    handedOverflow_ = CGPointZero;
+    dragging_ = true;
+    followingHandedDrag_ = true;
+    if (auto d = delegate()) d->scrollViewWillBeginDragging(*this);
+  }
+  (horizontal ? handedOverflow_.x : handedOverflow_.y) = overflow;
+  CGPoint proposed = dragStart_;
+  if (scrollsHorizontally()) proposed.x += handedOverflow_.x;
+  if (scrollsVertically()) proposed.y += handedOverflow_.y;
+  setContentOffset(rubberBanded(proposed));
+}
+
+void UIScrollView::endHandedDrag(CGPoint velocity) {
+  if (!followingHandedDrag_) return;
+  followingHandedDrag_ = false;
+  handedOverflow_ = CGPointZero;
+  endDrag(CGPointMake(scrollsHorizontally() ? velocity.x : 0, scrollsVertically() ? velocity.y : 0));
 }
 
 CGPoint UIScrollView::pagedTarget(const CGPoint& velocity) const {
   CGSize page = bounds().size;
   CGPoint here = contentOffset();
   // A flick turns to the next page its way; otherwise the page showing the
-  // most wins (half a page turns it).
-  auto axis = [](double offset, double v, double pageSize, double min, double max) {
+  // most wins, and half a page turns it whichever way the drag went.
+  auto axis = [](double offset, double from, double v, double pageSize, double min, double max) {
     if (pageSize <= 0) return offset;
     double index = offset / pageSize;
     double target = v > kPagingFlickSpeed    ? std::ceil(index)
                     : v < -kPagingFlickSpeed ? std::floor(index)
-                                             : std::round(index);
+                    : offset >= from         ? std::floor(index + 0.5)
+                                             : std::ceil(index - 0.5);
     return std::clamp(target * pageSize, min, max);
   };
   CGPoint lo = minimumContentOffset();
   CGPoint hi = maximumContentOffset();
-  return CGPointMake(axis(here.x, velocity.x, page.width, lo.x, hi.x),
-                     axis(here.y, velocity.y, page.height, lo.y, hi.y));
+  return CGPointMake(axis(here.x, dragStart_.x, velocity.x, page.width, lo.x, hi.x),
+                     axis(here.y, dragStart_.y, velocity.y, page.height, lo.y, hi.y));
 }
 
 void UIScrollView::endDrag(CGPoint velocity) {

@@ -8,6 +8,12 @@
 // order. Its pinch recognizer zooms the delegate's zooming view: that view is
 // scaled by its transform, sits at the content's origin and sets the content
 // size; the offset is clamped into the content whenever the zoom changes.
+//
+// Nested scroll views share an axis: a drag this view cannot follow (it is
+// at its edge that way, or has nothing to scroll) is left to the nearest
+// enclosing scroll view along that axis, and the part of a drag that takes
+// this view past an edge moves that enclosing view instead, which then
+// decelerates, pages or bounces as if the finger had dragged it.
 
 #include <memory>
 
@@ -180,6 +186,20 @@ class UIScrollView : public UIView {
   void fingerUp();
   void handlePan();
   void endDrag(CGPoint velocity);
+  // The nearest enclosing scroll view that scrolls along the axis.
+  std::shared_ptr<UIScrollView> enclosingScrollViewAlong(bool horizontal) const;
+  // Whether the offset can still change by `delta` along the axis without
+  // passing an edge.
+  bool canScrollFurther(bool horizontal, double delta) const;
+  // Keeps the part of `proposed` within the edges and hands what lies past
+  // them to the enclosing scroll views found when the drag began.
+  CGPoint handOnOverflow(const CGPoint& proposed);
+  // Ends the enclosing views' share of the drag; returns the release
+  // velocity left for this view.
+  CGPoint finishHandOff(CGPoint velocity);
+  // The enclosing side: the drag handed on from a scroll view inside.
+  void followHandedDrag(bool horizontal, double overflow);
+  void endHandedDrag(CGPoint velocity);
   void handlePinch();
   CGPoint clamped(const CGPoint& offset) const;
   bool inNavigationController() const;
@@ -227,6 +247,13 @@ class UIScrollView : public UIView {
   double minimumZoomScale_ = 1;
   double maximumZoomScale_ = 1;
   CGPoint dragStart_;
+  // While dragging: the enclosing views that take what passes the edges
+  // (horizontal, vertical).
+  std::weak_ptr<UIScrollView> handOffTo_[2];
+  // While a drag handed on from inside moves this view: how far past its
+  // edges the inner view was pulled, per axis.
+  bool followingHandedDrag_ = false;
+  CGPoint handedOverflow_;
   double pinchStartScale_ = 1;
   CGPoint pinchContentPoint_;
   std::shared_ptr<UIPanGestureRecognizer> pan_;

@@ -100,6 +100,9 @@ UITableView::UITableView(const CGRect& frame, UITableViewStyle style)
       style_(style),
       selection_([this](const NSIndexPath& path, bool on) { showSelected(path, on); }) {
   setBackgroundColor(UIColor::whiteColor());
+  // A list bounces vertically however short it is, so its inset takes the
+  // safe area and its first row starts below the notch or the bar.
+  setAlwaysBounceVertical(true);
 }
 
 void UITableView::setDataSource(const std::shared_ptr<UITableViewDataSource>& ds) {

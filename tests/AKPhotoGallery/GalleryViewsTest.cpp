@@ -155,6 +155,35 @@ TEST_F(GalleryViewsTest, ScrollViewPagesAreScreenSizedWithGapsAndPrependKeepsThe
   EXPECT_EQ(scroll->contentOffset().x, 5 * stride);
 }
 
+TEST_F(GalleryViewsTest, PrependingMovesThePageTheOffsetIsInAndItsNeighbours) {
+  // The page on screen is the whole number of strides in the offset, cut
+  // toward zero: resting pulled past the start (-65) is still page 0.
+  const CGSize screen = UIScreen::mainScreen()->bounds().size;
+  const double stride = screen.width + 20;
+  struct Case {
+    double offset;
+    size_t page;
+  };
+  for (const Case c : {Case{-65, 0}, {-0.5, 0}, {0, 0}, {0.5, 0}, {stride - 1, 0}, {stride, 1}}) {
+    auto scroll =
+        std::make_shared<AKPhotoGalleryScrollView>(CGRectMake(0, 0, screen.width, screen.height));
+    scroll->appendEmptyPages(4);
+    std::vector<std::shared_ptr<UIViewController>> pages;
+    for (size_t i = 0; i < 4; ++i) {
+      pages.push_back(std::make_shared<UIViewController>());
+      scroll->placePreviewVC(pages.back(), AKPhotoGalleryItem::item(), i);
+    }
+    scroll->setContentOffset(CGPointMake(c.offset, 0));
+    scroll->insertEmptyPagesBefore(2);
+    for (size_t i = 0; i < 4; ++i) {
+      const bool moves = i + 1 >= c.page && i <= c.page + 1;
+      EXPECT_EQ(pages[i]->view()->frame().origin.x, stride * double(moves ? i + 2 : i))
+          << "offset " << c.offset << ", page " << i;
+    }
+    EXPECT_EQ(scroll->contentOffset().x, c.offset + 2 * stride) << c.offset;
+  }
+}
+
 namespace {
 
 class AppearanceCounter : public UIViewController {

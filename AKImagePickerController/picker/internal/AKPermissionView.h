@@ -24,11 +24,20 @@ class AKPermissionView : public UIView {
   // Opens the platform's settings page for the application.
   void gotoSettings();
 
+  // Centres the view in its superview, its text wrapped to fit the
+  // superview's width. The screen showing the view calls this on every
+  // layout pass, so the view follows the screen's size as it changes.
+  void layoutInSuperview();
+
   void didMoveToWindow() override;
   std::string className() const override { return "AKPermissionView"; }
 
  private:
   std::shared_ptr<UILabel> titleLabel_ = std::make_shared<UILabel>();
   std::shared_ptr<UIButton> permitButton_ = UIButton::buttonWithType(UIButtonType::Custom);
+
+  // Sizes the label to fit within `width`, the button under it and the view
+  // around both, keeping the view's origin.
+  void arrange(double width);
 };
 using AKPermissionViewPtr = std::shared_ptr<AKPermissionView>;

@@ -9,6 +9,8 @@
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "support/ui/SnapshotTesting.h"
+#include "support/ui/UITouchDriver.h"
 
 
 namespace {
@@ -218,6 +220,83 @@ TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep
   extension->perform(infoFor(0, nullptr));
   advance(1);
   EXPECT_FALSE(grid->presentedViewController());
+}
+
+TEST_F(GalleryExtensionTest, SwipesThroughALongPressedGalleryTurnOnePageEach) {
+  open();
+  UITouchDriver hand(window);
+  hand.longPress(centreOf(4), 0.6);  // album index 3
+  advance(1.5);
+  auto gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
+  ASSERT_TRUE(gallery);
+  ASSERT_EQ(gallery->currentIndex(), 3);
+  auto swipe = [&](double dx) {
+    double from = dx < 0 ? 300 : 75;
+    hand.drag({{from, 400}, {from + dx, 400}}, 0.15);
+    advance(1.5);
+    return gallery->currentIndex();
+  };
+  EXPECT_EQ(swipe(-220), 4);
+  EXPECT_EQ(swipe(-220), 5);
+  EXPECT_EQ(swipe(220), 4);
+  SaveSnapshot(RenderView(*window, 1), "picker-gallery-swiped");
+
+  // Zoomed in, a drag pans the photo first and turns the page only once the
+  // photo's edge has come into view.
+  auto page = std::dynamic_pointer_cast<AKPhotoBasePreviewVC>(
+      gallery->contentVC()->visibleVCForItem((*gallery->items())[4]));
+  ASSERT_TRUE(page);
+  hand.tap({187, 333}, 2);
+  advance(1);
+  auto zoom = page->scrollView();
+  ASSERT_GT(zoom->zoomScale(), 1);
+  double before = zoom->contentOffset().x;
+  double toEdge = zoom->maximumContentOffset().x - before;
+  ASSERT_GT(toEdge, 100);
+  // A slow drag that rests before lifting: no flick.
+  auto slowDrag = [&](double dx) {
+    auto finger = hand.drag({{340, 400}, {340 + dx, 400}}, 0.8, false);
+    advance(0.2);
+    hand.up({finger});
+    advance(1.5);
+    return gallery->currentIndex();
+  };
+  EXPECT_EQ(slowDrag(-60), 4);
+  EXPECT_NEAR(zoom->contentOffset().x, before + 60, 1e-6);
+  EXPECT_EQ(slowDrag(-(toEdge - 60) - 100), 4);
+  EXPECT_NEAR(zoom->contentOffset().x, zoom->maximumContentOffset().x, 1e-6);
+  EXPECT_EQ(swipe(-220), 5);
+}
+
+TEST_F(GalleryExtensionTest, TheSelectButtonShowsItsImageAndATapOnTheBarSelects) {
+  open();
+  UITouchDriver hand(window);
+  hand.longPress(centreOf(4), 0.6);  // album index 3
+  advance(1.5);
+  // The picker's own gallery extension opened it.
+  auto gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
+  ASSERT_TRUE(gallery);
+  auto button = selectButton(*gallery);
+  ASSERT_TRUE(button);
+  auto unchecked = AKImagePickerControllerResource::image("photoGallery_unchecked_image", true, true);
+  auto checked = AKImagePickerControllerResource::image("photoGallery_checked_image", true, true);
+  EXPECT_EQ(button->bounds().size, unchecked->size());
+  window->layoutIfNeeded();
+  auto tapButton = [&] {
+    CGRect b = button->bounds();
+    hand.tap(button->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(0.5);
+  };
+  tapButton();
+  EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(3)}));
+  EXPECT_TRUE(button->isSelected());
+  EXPECT_EQ(button->bounds().size.height, unchecked->size().height);
+  EXPECT_GE(button->bounds().size.width, checked->size().width);
+  SaveSnapshot(RenderView(*window, 2), "picker-gallery-select-button-checked");
+  tapButton();
+  EXPECT_TRUE(selectedNames().empty());
+  EXPECT_FALSE(button->isSelected());
+  EXPECT_EQ(button->bounds().size, unchecked->size());
 }
 
 }  // namespace

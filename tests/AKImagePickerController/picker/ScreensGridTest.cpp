@@ -4,7 +4,9 @@
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
 #include "ScreensLibrarySupport.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -377,5 +379,64 @@ TEST_F(GridLayoutTest, SquareColumnsWithOnePointGaps) {
   EXPECT_EQ(layout->minimumInteritemSpacing(), 1);
   EXPECT_EQ(layout->minimumLineSpacing(), 1);
 }
+
+// Opens nothing; writes down what it was asked to open.
+class SettingsOpener : public UIApplicationURLOpener {
+ public:
+  bool canOpenURL(const NSURL&) override { return true; }
+  void openURL(const NSURLPtr& url, const Value&, UIApplicationOpenURLCompletion completion) override {
+    opened.push_back(url->absoluteString());
+    if (completion) completion(true);
+  }
+  std::vector<std::string> opened;
+};
+
+class PermissionScreenTest : public GridTest, public testing::WithParamInterface<const char*> {};
+
+// The picker presented as the file picker presents it, with its cancel item,
+// when the library may not be read.
+TEST_P(PermissionScreenTest, ThePermissionScreenIsCentredAndItsButtonTakesTheTap) {
+  setenv("QX_PHOTO_AUTHORIZATION", GetParam(), 1);
+  auto opener = std::make_shared<SettingsOpener>();
+  UIApplication::sharedApplication()->setURLOpener(opener);
+  auto root = std::make_shared<UIViewController>();
+  window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  picker = std::make_shared<AKImagePickerController>();
+  picker->setShowsCancelButton(true);
+  root->presentViewController(picker, true);
+  advance(1);
+  grid = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(picker->topViewController());
+  ASSERT_TRUE(grid);
+  std::shared_ptr<AKPermissionView> permission;
+  for (auto& v : grid->view()->subviews()) {
+    if (auto p = std::dynamic_pointer_cast<AKPermissionView>(v)) permission = p;
+  }
+  ASSERT_TRUE(permission);
+  window->layoutIfNeeded();
+  SaveSnapshot(RenderView(*window, 1), std::string("picker-permission-") + GetParam());
+
+  CGRect screen = window->bounds();
+  CGRect label = permission->titleLabel()->convertRectToView(permission->titleLabel()->bounds(), nullptr);
+  CGRect button = permission->permitButton()->convertRectToView(permission->permitButton()->bounds(), nullptr);
+  CGRect bar = picker->navigationBar()->convertRectToView(picker->navigationBar()->bounds(), nullptr);
+  EXPECT_TRUE(CGRectContainsRect(screen, label)) << NSStringFromCGRect(label);
+  EXPECT_TRUE(CGRectContainsRect(screen, button)) << NSStringFromCGRect(button);
+  EXPECT_FALSE(CGRectIntersectsRect(bar, button));
+  // Centred in the screen the grid shows.
+  CGRect shown = grid->view()->convertRectToView(grid->view()->bounds(), nullptr);
+  EXPECT_NEAR(CGRectGetMidX(label), CGRectGetMidX(shown), 0.5);
+  EXPECT_NEAR(CGRectGetMidX(button), CGRectGetMidX(shown), 0.5);
+
+  UITouchDriver hand(window);
+  hand.tap({CGRectGetMidX(button), CGRectGetMidY(button)});
+  drainMainLoop();
+  EXPECT_EQ(opener->opened, std::vector<std::string>{UIApplicationOpenSettingsURLString});
+  UIApplication::sharedApplication()->setURLOpener(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStateWithoutAccess, PermissionScreenTest,
+                         testing::Values("denied", "limited", "restricted"));
 
 }  // namespace

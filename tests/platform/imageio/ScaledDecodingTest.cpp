@@ -12,8 +12,8 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "AllocationCounter.h"
@@ -23,6 +23,7 @@
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/ImageRowResampler.h"
+#include "support/FlatJPEG.h"
 #include "support/TestEnvironment.h"
 
 using namespace imageio_test;
@@ -269,8 +270,18 @@ TEST_F(ScaledDecodingTest, ImagesBeyondTheFullSizeLimitsStillGiveThumbnails) {
     ASSERT_TRUE(source) << what;
     const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
     EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), int64_t(w)) << what;
-    // The full-size bitmap is still refused...
-    EXPECT_FALSE(CGImageSourceCreateImageAtIndex(source, 0)) << what;
+    // The full-size bitmap is never made: the whole image comes at the
+    // widest size the limits allow...
+    CGImageRef whole = CGImageSourceCreateImageAtIndex(source, 0);
+    ASSERT_TRUE(whole) << what;
+    EXPECT_EQ(CGImageGetWidth(whole), kImageMaxDimension) << what;
+    EXPECT_EQ(CGImageGetHeight(whole), 298u) << what;
+    // A band cut from it has the scaled picture's rows: warm on the left,
+    // cool on the right, however far down.
+    const ImageBitmap band = Pixels(CGImageCreateWithImageInRect(whole, CGRectMake(0, 250, w, 40)));
+    ASSERT_EQ(band.width, kImageMaxDimension) << what;
+    EXPECT_NEAR(PixelAt(band, 50, 39)[0], 200, 12) << what;
+    EXPECT_NEAR(PixelAt(band, 5600, 39)[2], 220, 12) << what;
     EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(source, 0, ThumbnailOptions(0))) << what;
     // ...but a thumbnail is made without it ever existing.
     AllocationCounter counter;
@@ -370,4 +381,37 @@ TEST_F(ScaledDecodingTest, FlatLossyWebPIsAnImageAndImpossibleClaimsAreNot) {
   const Bytes lossless = RawEncodeWebP(Solid(2000, 1500, 9, 9, 9), true);
   ASSERT_LT(lossless.size(), 4096u);
   EXPECT_TRUE(SourceOf(lossless));
+}
+
+TEST_F(ScaledDecodingTest, WholeImagesAreHeldToTheLimitsBySizeTheyAreDecodedAt) {
+  // Flat grey photos at the pixel limit and past it. Up to the limit the
+  // whole image is decoded at full size; past it, at the largest size of the
+  // same aspect within the limit, read scaled down and never held whole.
+  struct Case {
+    const char* what;
+    uint16_t width, height;
+    uint32_t decodedWidth, decodedHeight;
+  };
+  for (const Case& c : {Case{"exactly at the limit", 8192, 8192, 8192, 8192},
+                        Case{"one row past", 8192, 8193, 8191, 8192},
+                        Case{"a 108 megapixel camera photo", 12000, 9000, 9459, 7094},
+                        Case{"too wide to hold", 16385, 8, 16384, 7}}) {
+    CGImageSourceRef source = SourceOf(FlatGreyJPEG(c.width, c.height));
+    ASSERT_TRUE(source) << c.what;
+    CGImageRef image = CGImageSourceCreateImageAtIndex(source, 0);
+    ASSERT_TRUE(image) << c.what;
+    EXPECT_EQ(CGImageGetWidth(image), c.decodedWidth) << c.what;
+    EXPECT_EQ(CGImageGetHeight(image), c.decodedHeight) << c.what;
+    EXPECT_LE(uint64_t(CGImageGetWidth(image)) * CGImageGetHeight(image), kImageMaxPixels);
+  }
+  // The camera photo's pixels, read without its full-size bitmap.
+  CGImageRef photo = CGImageSourceCreateImageAtIndex(SourceOf(FlatGreyJPEG(12000, 9000)), 0);
+  AllocationCounter counter;
+  photo->pixelData();
+  EXPECT_LT(counter.peakBytes(), size_t(9459) * 7094 * 4 + (size_t(8) << 20));
+  const ImageBitmap pixels = Pixels(photo);
+  for (const auto& [x, y] : {std::pair<uint32_t, uint32_t>{0, 0}, {9458, 7093}, {4000, 3000}}) {
+    EXPECT_NEAR(PixelAt(pixels, x, y)[0], 128, 1);
+    EXPECT_EQ(PixelAt(pixels, x, y)[3], 255);
+  }
 }

@@ -5,9 +5,13 @@
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UICollectionView.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UITableView.h"
 #include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -311,6 +315,67 @@ TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
   EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("nobody", {0, 0}),
                "could not dequeue a view of kind: UICollectionElementKindCell with identifier "
                "nobody");
+}
+
+// Cells painted red, so content that leaves the grid shows in pictures.
+class RedCells : public Source {
+ public:
+  std::shared_ptr<UICollectionViewCell> collectionViewCellForItemAtIndexPath(
+      UICollectionView& cv, const NSIndexPath& path) override {
+    auto cell = Source::collectionViewCellForItemAtIndexPath(cv, path);
+    cell->setBackgroundColor(UIColor::redColor());
+    return cell;
+  }
+};
+
+TEST_F(CollectionViewTest, AScrolledGridDrawsNothingOutsideItsFrame) {
+  // A grid below a navigation bar, as the picker shows it, and one in a
+  // sheet that starts 200 points down the window.
+  auto screen = std::make_shared<UIViewController>();
+  auto nav = std::make_shared<UINavigationController>(screen);
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  window->layoutIfNeeded();
+  double barBottom = CGRectGetMaxY(nav->navigationBar()->frame());
+  ASSERT_GT(barBottom, 40);
+  auto painter = std::make_shared<RedCells>();
+  auto make = [&](UIView& parent, CGRect frame) {
+    auto grid = std::make_shared<UICollectionView>(frame, layout);
+    grid->registerClassForCellWithReuseIdentifier<NumberCell>("number");
+    grid->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior::Never);
+    grid->setDataSource(painter);
+    parent.addSubview(grid);
+    return grid;
+  };
+  screen->view()->setBackgroundColor(UIColor::whiteColor());
+  auto underBar = make(*screen->view(), CGRectMake(0, barBottom, 375, 667 - barBottom));
+  auto sheet = std::make_shared<UIView>(CGRectMake(0, 200, 375, 467));
+  sheet->setBackgroundColor(UIColor::whiteColor());
+  window->addSubview(sheet);
+  auto inSheet = make(*sheet, CGRectMake(0, 60, 375, 407));
+  EXPECT_TRUE(underBar->clipsToBounds());
+  EXPECT_TRUE(UIScrollView().clipsToBounds());
+  EXPECT_TRUE(UITableView(CGRectZero, UITableViewStyle::Plain).clipsToBounds());
+
+  auto pixelsOf = [&](const UIImagePtr& picture) { return RGBAPixels(picture->CGImage()); };
+  auto at = [](const std::vector<uint8_t>& pixels, int x, int y) {
+    const uint8_t* p = &pixels[(size_t(y) * 375 + size_t(x)) * 4];
+    return std::vector<uint8_t>(p, p + 4);
+  };
+  auto before = pixelsOf(RenderView(*window, 1));
+  for (auto* grid : {underBar.get(), inSheet.get()}) grid->setContentOffset(CGPointMake(0, 300));
+  auto picture = RenderView(*window, 1);
+  SaveSnapshot(picture, "grid-scrolled-under-a-bar-and-in-a-sheet");
+  auto after = pixelsOf(picture);
+  const std::vector<uint8_t> red{255, 0, 0, 255};
+  // Inside the grids: cells. Just outside, the bar and the sheet's own top
+  // look as they did before the grids scrolled.
+  EXPECT_EQ(at(after, 60, int(barBottom) + 1), red);
+  EXPECT_EQ(at(after, 60, 200 + 60), red);
+  for (int y : {int(barBottom) - 1, int(barBottom) / 2, 200 + 59, 200 + 30}) {
+    EXPECT_EQ(at(after, 60, y), at(before, 60, y)) << "row " << y;
+    EXPECT_NE(at(after, 60, y), red) << "row " << y;
+  }
 }
 
 }  // namespace

@@ -25,8 +25,10 @@ class ReleaseWatcher : public UIScrollViewDelegate {
   std::vector<double> scrolled;
   double atWillEnd = 0, atDidEnd = 0;
   bool ended = false;
+  int drags = 0;
   std::shared_ptr<UIView> zoomView;
   void scrollViewDidScroll(UIScrollView& s) override { scrolled.push_back(s.contentOffset().y); }
+  void scrollViewWillBeginDragging(UIScrollView&) override { ++drags; }
   void scrollViewWillEndDragging(UIScrollView& s, CGPoint, CGPoint*) override {
     atWillEnd = s.contentOffset().y;
   }
@@ -257,6 +259,89 @@ TEST_F(ScrollBehaviourTest, ContentStartsBelowTheSafeArea) {
   drainMainLoop();
   EXPECT_EQ(table->adjustedContentInset().top, 47);
   EXPECT_EQ(table->contentOffset(), CGPointMake(0, 300));
+}
+
+// A gallery: a pager of three screen-wide pages, each a zoomable photo
+// whose scroll view bounces sideways, as photo pages do.
+TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
+  struct Case {
+    const char* what;
+    int startPage;
+    double zoom;     // of the page the finger is on, zoomed at its centre
+    double dx;       // the finger's slide, left is negative
+    double seconds;  // how long it slides (then rests before lifting)
+    int page;        // where the pager settles
+    double innerX;   // where the page's own content rests
+    bool pulledPastTheStart;
+  };
+  const double half = 375.0 / 2;
+  const double toEdge = 187.5;  // a 2x page zoomed at its centre, to either edge
+  const Case cases[] = {
+      {"unzoomed swipe left", 1, 1, -250, 0.15, 2, 0, false},
+      {"unzoomed swipe right", 1, 1, 250, 0.15, 0, 0, false},
+      {"unzoomed slow drag of half a page", 1, 1, -half, 1, 2, 0, false},
+      {"unzoomed slow drag just short of half a page", 1, 1, -(half - 0.5), 1, 1, 0, false},
+      {"zoomed: the drag only pans", 1, 2, -150, 1, 1, toEdge + 150, false},
+      {"zoomed: to the edge, then half a page", 1, 2, -(toEdge + half), 1.5, 2, 2 * toEdge, false},
+      {"zoomed: to the edge, then short of half", 1, 2, -(toEdge + half - 0.5), 1.5, 1, 2 * toEdge,
+       false},
+      {"zoomed: right to the edge and on", 1, 2, toEdge + half, 1.5, 0, 0, false},
+      {"unzoomed pull at the first page", 0, 1, 200, 0.5, 0, 0, true},
+      {"zoomed pull at the first page", 0, 2, toEdge + 200, 0.8, 0, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto pager = scrollView(CGRectMake(0, 0, 375, 667), CGSizeMake(375 * 3, 667));
+    pager->setPagingEnabled(true);
+    pager->setAlwaysBounceHorizontal(true);
+    struct PagerWatch : ReleaseWatcher {
+      std::vector<double> xs;
+      void scrollViewDidScroll(UIScrollView& s) override { xs.push_back(s.contentOffset().x); }
+    };
+    auto pagerWatch = std::make_shared<PagerWatch>();
+    auto& pagerX = pagerWatch->xs;
+    pager->setDelegate(pagerWatch);
+    window->addSubview(pager);
+    std::vector<std::shared_ptr<UIScrollView>> pages;
+    std::vector<std::shared_ptr<ReleaseWatcher>> zoomers;
+    for (int i = 0; i < 3; ++i) {
+      auto page = scrollView(CGRectMake(375.0 * i, 0, 375, 667), CGSizeMake(375, 667));
+      page->setAlwaysBounceHorizontal(true);
+      auto photo = stripes(CGSizeMake(375, 667), 60, false);
+      page->addSubview(photo);
+      auto zoomer = std::make_shared<ReleaseWatcher>();
+      zoomer->zoomView = photo;
+      page->setDelegate(zoomer);
+      page->setMinimumZoomScale(1);
+      page->setMaximumZoomScale(4);
+      pager->addSubview(page);
+      pages.push_back(page);
+      zoomers.push_back(zoomer);
+    }
+    pager->setContentOffset(CGPointMake(375.0 * c.startPage, 0));
+    auto page = pages[size_t(c.startPage)];
+    page->setZoomScale(c.zoom, false);
+    ASSERT_EQ(page->contentOffset().x, c.zoom == 1 ? 0 : toEdge);
+    pagerX.clear();
+
+    double x0 = c.dx < 0 ? 300 : 60;
+    auto finger = hand->drag({{x0, 300}, {x0 + c.dx, 300}}, c.seconds, false);
+    if (c.seconds > 0.5) advance(0.2);  // a slow drag rests before lifting
+    bool pulled = !pagerX.empty() && *std::min_element(pagerX.begin(), pagerX.end()) < -20;
+    hand->up({finger});
+    advance(2);
+    EXPECT_EQ(pager->contentOffset().x, 375.0 * c.page);
+    EXPECT_NEAR(page->contentOffset().x, c.innerX, 1e-9);
+    EXPECT_EQ(pulled, c.pulledPastTheStart);
+    EXPECT_FALSE(pager->isDragging());
+    EXPECT_FALSE(pager->isDecelerating());
+    // An unzoomed page never starts a drag of its own; the pager drags once
+    // when the finger goes further than the page can pan.
+    EXPECT_EQ(zoomers[size_t(c.startPage)]->drags, c.zoom == 1 ? 0 : 1);
+    EXPECT_EQ(pagerWatch->drags, c.zoom == 1 || std::abs(c.dx) > toEdge ? 1 : 0);
+    if (c.page != c.startPage) SaveSnapshot(RenderView(*window, 1), "scroll-nested-pager-turned");
+    pager->removeFromSuperview();
+  }
 }
 
 }  // namespace

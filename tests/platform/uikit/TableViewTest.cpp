@@ -6,6 +6,7 @@
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -133,6 +134,29 @@ TEST_F(TableViewTest, TapsSelectRowsAndBatchUpdatesKeepSelectionOnItsRow) {
   EXPECT_EQ(table->contentSize().height, 99 * 44);
   EXPECT_DEATH(table->deleteRowsAtIndexPaths({{0, 200}}, UITableViewRowAnimation::Fade),
                "attempt to delete");
+}
+
+TEST_F(TableViewTest, AListStartsBelowTheSafeAreaWhateverItsLength) {
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
+  auto notched = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  notched->makeKeyAndVisible();
+  for (int64_t count : {0, 1, 19, 20, 100}) {
+    SCOPED_TRACE(count);
+    auto list = std::make_shared<UITableView>(CGRectMake(0, 0, 390, 844));
+    list->registerClassForCellReuseIdentifier<RowCell>("row");
+    auto source = std::make_shared<Rows>();
+    source->counts = {count};
+    list->setDataSource(source);
+    list->setDelegate(source);
+    notched->addSubview(list);
+    drainMainLoop();
+    // 19 rows of 44 points are shorter than the window, 20 are longer.
+    EXPECT_EQ(list->contentSize().height, 44.0 * double(count));
+    EXPECT_EQ(list->adjustedContentInset(), UIEdgeInsetsMake(47, 0, 34, 0));
+    EXPECT_EQ(list->contentOffset(), CGPointMake(0, -47));
+    if (count > 0) EXPECT_EQ(list->visibleCells().front()->convertPointToView({0, 0}, nullptr).y, 47);
+    list->removeFromSuperview();
+  }
 }
 
 }  // namespace

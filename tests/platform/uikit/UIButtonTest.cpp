@@ -157,4 +157,45 @@ TEST_F(UIButtonTest, RendersItsBackgroundImageAndTitle) {
   EXPECT_GT(countColour(highlighted, 2, title, 255, 0, 0), 200u);
 }
 
+TEST_F(UIButtonTest, FitsTheLargerOfItsContentAndItsBackgroundImage) {
+  auto plate = [](double w, double h) {
+    auto context = UIGraphicsCreateImageContext(CGSizeMake(w, h), false, 1);
+    return UIImage::imageWithCGImage(CGBitmapContextCreateImage(context));
+  };
+  auto font = UIFont::systemFontOfSize(13);
+  double lineHeight = std::ceil(font->lineHeight());
+  double wide = std::ceil(font->widthOfText("Allow Access"));
+  struct Case {
+    CGSize background;
+    std::string title;
+    double inset;  // on every side
+    bool selected;  // only the selected state has its own background, 40 x 20
+    CGSize fits;
+  };
+  const Case cases[] = {
+      {{26, 30}, "", 0, false, {26, 30}},
+      {{26, 30}, "", 5, false, {26, 30}},
+      {{26, 30}, "", 16, false, {32, 32}},
+      {{wide, 30}, "Allow Access", 0, false, {wide, 30}},
+      {{wide - 1, lineHeight}, "Allow Access", 0, false, {wide, lineHeight}},
+      {{wide + 1, lineHeight - 1}, "Allow Access", 0, false, {wide + 1, lineHeight}},
+      {{26, 30}, "", 0, true, {40, 20}},
+      {{0, 0}, "", 0, false, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title + " " + std::to_string(c.background.width) + "x" +
+                 std::to_string(c.background.height) + " inset " + std::to_string(c.inset));
+    auto button = UIButton::buttonWithType(UIButtonType::Custom);
+    button->titleLabel()->setFont(font);
+    button->setTitle(c.title, UIControlStateNormal);
+    if (c.background.width > 0) button->setBackgroundImage(plate(c.background.width, c.background.height), UIControlStateNormal);
+    button->setBackgroundImage(plate(40, 20), UIControlStateSelected);
+    button->setContentEdgeInsets(UIEdgeInsetsMake(c.inset, c.inset, c.inset, c.inset));
+    button->setSelected(c.selected);
+    button->sizeToFit();
+    EXPECT_EQ(button->bounds().size, c.fits);
+    EXPECT_EQ(button->intrinsicContentSize(), c.fits);
+  }
+}
+
 }  // namespace

@@ -1,0 +1,281 @@
+// The gallery used as a person uses it: pictures from the web, from files
+// and from the photo library, GIFs that play, saving from the long-press
+// sheet, the download-original button, the progress ring of a slow load,
+// double-tap zoom and the bars.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "GalleryInUse.h"
+#include "platform/foundation/Value.h"
+#include "platform/photos/PHAsset.h"
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UILabel.h"
+#include "support/FlatJPEG.h"
+#include "support/images/ImageLoadingTestSupport.h"
+#include "support/photos/MediaFixtures.h"
+#include "support/ui/SnapshotTesting.h"
+
+namespace {
+
+const std::array<uint8_t, 4> kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
+
+NSDataPtr ThreeColourGif() {
+  return il_test::AnimatedFile("com.compuserve.gif", {{kRed, 0.1}, {kGreen, 0.1}, {kBlue, 0.1}}, 40,
+                               30);
+}
+
+NSDataPtr Jpeg(size_t width, size_t height) {
+  return il_test::StillFile("public.jpeg", TwoBandBitmap(width, height));
+}
+
+bool Near(const Pixel& p, const std::array<uint8_t, 4>& c) {
+  return std::abs(p.r - c[0]) < 40 && std::abs(p.g - c[1]) < 40 && std::abs(p.b - c[2]) < 40;
+}
+
+}  // namespace
+
+TEST_F(GalleryInUseTest, AGifFromTheWebPlaysOnItsPageAndSavesAsItsOwnBytes) {
+  const NSDataPtr gif = ThreeColourGif();
+  present({AKPhotoGalleryItem::itemWithImageURL(serve("/anim.gif", gif, "image/gif"))});
+  ASSERT_TRUE(settleUntil([&] { return pictureView()->image() != nullptr; }));
+  // The frames follow one another as time passes.
+  std::set<int> seen;
+  for (int step = 0; step < 8; ++step) {
+    const Pixel p = pixelOf(screen(), screenSize.width / 2, screenSize.height / 2);
+    for (int i = 0; i < 3; ++i) {
+      if (Near(p, std::array{kRed, kGreen, kBlue}[i])) seen.insert(i);
+    }
+    advance(0.05);
+  }
+  EXPECT_EQ(seen.size(), 3u);
+
+  longPressAndChoose(text("preview.image.longPress.saveImage.title"));
+  ASSERT_TRUE(settleUntil([&] { return !libraryFiles().empty() && !toast().empty(); }));
+  EXPECT_EQ(toast(), text("preview.image.saveImage.result.success"));
+  ASSERT_EQ(libraryFiles().size(), 1u);
+  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector())
+      << bytesOf(libraryFiles()[0]).size() << " bytes saved";
+}
+
+TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
+  // A GIF file plays and keeps its bytes.
+  const NSDataPtr gif = ThreeColourGif();
+  present({AKPhotoGalleryItem::itemWithImageURL(writeFile("anim.gif", gif))});
+  ASSERT_TRUE(settleUntil([&] { return pictureView()->image() != nullptr; }));
+  longPressAndChoose(text("preview.image.longPress.saveImage.title"));
+  ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 1; }));
+  EXPECT_TRUE(bytesOf(libraryFiles()[0]) == gif->vector())
+      << bytesOf(libraryFiles()[0]).size() << " bytes saved";
+  advance(4);
+
+  // A photo file keeps its bytes too.
+  const NSDataPtr jpeg = Jpeg(300, 200);
+  present({AKPhotoGalleryItem::itemWithImageURL(writeFile("photo.jpg", jpeg))});
+  ASSERT_TRUE(waitForPicture());
+  longPressAndChoose(text("preview.image.longPress.saveImage.title"));
+  ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 2; }));
+  std::set<Bytes> saved;
+  for (const auto& file : libraryFiles()) saved.insert(bytesOf(file));
+  EXPECT_TRUE(saved.count(jpeg->vector()));
+  advance(4);
+
+  // A photo from the web is stored as the picture shown: same size, same
+  // colours (red above, blue below).
+  present(
+      {AKPhotoGalleryItem::itemWithImageURL(serve("/photo.jpg", Jpeg(240, 160), "image/jpeg"))});
+  ASSERT_TRUE(waitForPicture());
+  longPressAndChoose(text("preview.image.longPress.saveImage.title"));
+  ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 3; }));
+  UIImagePtr stored;
+  for (const auto& file : libraryFiles()) {
+    const Bytes bytes = bytesOf(file);
+    if (bytes != gif->vector() && bytes != jpeg->vector()) {
+      stored = UIImage::imageWithData(NSData::dataWithBytes(bytes));
+    }
+  }
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->size(), CGSizeMake(240, 160));
+  EXPECT_TRUE(Near(PixelAt(stored->CGImage(), 120, 20), kRed));
+  EXPECT_TRUE(Near(PixelAt(stored->CGImage(), 120, 140), kBlue));
+  advance(4);
+
+  // Video and PDF pages offer no sheet at all.
+  ASSERT_TRUE(WriteFixtureVideo(folder_->path() + "/clip.mp4", 64, 48, 5));
+  present({AKPhotoGalleryItem::itemWithVideoURL(
+      NSURL::fileURLWithPath(folder_->path() + "/clip.mp4"))});
+  EXPECT_FALSE(longPressSheet());
+  present({AKPhotoGalleryItem::itemWithPdfURL(
+      NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/two-pages.pdf"))});
+  EXPECT_FALSE(longPressSheet());
+}
+
+TEST_F(GalleryInUseTest, SavingWithoutAccessToPhotosStoresNothingAndSaysWhy) {
+  setenv("QX_PHOTO_AUTHORIZATION", "denied", 1);
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1, UIImageOrientationUp))});
+  longPressAndChoose(text("preview.image.longPress.saveImage.title"));
+  ASSERT_TRUE(settleUntil([&] { return !toast().empty(); }));
+  EXPECT_EQ(toast(), text("preview.image.saveImage.permission.error"));
+  EXPECT_TRUE(libraryFiles().empty());
+}
+
+namespace {
+
+// A JPEG of even length, so that a server sending half and waiting has sent
+// exactly half.
+NSDataPtr EvenJpeg(size_t width, size_t height) {
+  Bytes bytes = Jpeg(width, height)->vector();
+  if (bytes.size() % 2) bytes.push_back(0);
+  return NSData::dataWithBytes(std::move(bytes));
+}
+
+}  // namespace
+
+TEST_F(GalleryInUseTest, ASlowPhotoShowsItsRingFillingAsItArrives) {
+  present({AKPhotoGalleryItem::itemWithImageURL(
+      serve("/slow.jpg", EvenJpeg(300, 200), "image/jpeg", "rest"))});
+  // Half the picture has come: the ring shows in the middle of the page,
+  // its arc round the right half.
+  const double cx = screenSize.width / 2, cy = screenSize.height / 2;
+  ASSERT_TRUE(settleUntil([&] {
+    const Pixel right = pixelOf(screen(), cx + 16, cy);
+    return right.r > 200 && right.g > 200;
+  }));
+  const UIImagePtr half = screen();
+  SaveSnapshot(half, "gallery-slow-photo-half");
+  const Pixel top = pixelOf(half, cx, cy - 18.5), left = pixelOf(half, cx - 16, cy);
+  EXPECT_GT(top.r, 200);  // the thin full circle
+  EXPECT_LT(left.r, 60);  // no arc yet on the left
+  EXPECT_LT(pixelOf(half, cx, cy).r, 60);
+
+  server->openGate("rest");
+  ASSERT_TRUE(waitForPicture());
+  advance(0.1);
+  // The picture replaced the ring.
+  EXPECT_TRUE(Near(pixelOf(screen(), cx, cy - 40), kRed));
+  EXPECT_TRUE(Near(pixelOf(screen(), cx, cy + 40), kBlue));
+}
+
+TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
+  auto item =
+      AKPhotoGalleryItem::itemWithImageURL(serve("/small.jpg", Jpeg(150, 100), "image/jpeg"));
+  const NSURLPtr original = serve("/big.jpg", EvenJpeg(600, 400), "image/jpeg", "rest");
+  item->setExtraInfo(
+      Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                   Value(std::static_pointer_cast<NSObject>(original))},
+                  {AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalSize().c_str(),
+                   Value::integer(2000000)}}));
+  present({item});
+  ASSERT_TRUE(waitForPicture());
+  auto page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
+  auto button = page->downloadOriginalImageButton();
+  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""),
+            text("preview.image.download.original.title") + "(1.91MB)");
+  EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
+  SaveSnapshot(screen(), "gallery-download-original");
+
+  tap(button);
+  ASSERT_TRUE(settleUntil(
+      [&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
+  EXPECT_FALSE(button->isEnabled());
+  server->openGate("rest");
+  ASSERT_TRUE(settleUntil([&] {
+    return button->isHidden() && pictureView()->image() &&
+           pictureView()->image()->size() == CGSizeMake(600, 400);
+  }));
+
+  // An original that cannot be had gives the button back as it was.
+  auto other =
+      AKPhotoGalleryItem::itemWithImageURL(serve("/other.jpg", Jpeg(150, 100), "image/jpeg"));
+  server->script("/gone.jpg", ScriptedResponse(404, {}, "gone"));
+  other->setExtraInfo(
+      Value::map({{AKPhotoGalleryItemConstant::extraInfoKeyRemoteImageOriginalURL().c_str(),
+                   Value(std::static_pointer_cast<NSObject>(
+                       NSURL::URLWithString(server->url("/gone.jpg"))))}}));
+  present({other});
+  ASSERT_TRUE(waitForPicture());
+  page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
+  button = page->downloadOriginalImageButton();
+  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  tap(button);
+  ASSERT_TRUE(
+      settleUntil([&] { return server->requestCount("/gone.jpg") == 1 && button->isEnabled(); }));
+  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""),
+            text("preview.image.download.original.title"));
+  EXPECT_FALSE(button->isHidden());
+  EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
+}
+
+TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
+  // A picture of the screen's shape fills the page, so page and picture
+  // points coincide before the zoom.
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(size_t(screenSize.width), size_t(screenSize.height)),
+                                1, UIImageOrientationUp))});
+  auto scroll = page()->scrollView();
+  for (const CGPoint finger :
+       {CGPointMake(60, 120), CGPointMake(screenSize.width - 60, screenSize.height - 64)}) {
+    doubleTap(finger);
+    advance(1.0);
+    EXPECT_NEAR(scroll->zoomScale(), 4, 1e-9);
+    // The picture point that was under the finger is under it still.
+    const CGPoint offset = scroll->contentOffset();
+    EXPECT_NEAR((offset.x + finger.x) / 4, finger.x, 0.5);
+    EXPECT_NEAR((offset.y + finger.y) / 4, finger.y, 0.5);
+    doubleTap(finger);
+    advance(1.0);
+    EXPECT_EQ(scroll->zoomScale(), 1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointZero);
+  }
+}
+
+TEST_F(GalleryInUseTest, TheBarReachesUpUnderTheStatusBarWhenItComesIn) {
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(TwoBandBitmap(300, 200), 1, UIImageOrientationUp))});
+  auto bar = gallery->navigationBar();
+  ASSERT_FALSE(bar->isHidden());
+  ASSERT_GT(bar->frame().origin.y, 0);
+  // Under the status bar the screen shows the bar's own colour, not black,
+  // as it slides in and once it is in, whether it came in slowly (the first
+  // appearance) or at once (a tap).
+  auto barColourUnderTheStatusBar = [&] {
+    const UIImagePtr shot = screen();
+    const double x = screenSize.width - 8;
+    const Pixel inBar = pixelOf(shot, x, bar->frame().origin.y + 4);
+    const Pixel above = pixelOf(shot, x, bar->frame().origin.y / 2);
+    return std::abs(inBar.r - above.r) < 8 && std::abs(inBar.g - above.g) < 8 && inBar.r > 100;
+  };
+  SaveSnapshot(screen(), "gallery-bar-at-first");
+  EXPECT_TRUE(barColourUnderTheStatusBar());
+  tap(page()->view());
+  advance(0.5);
+  ASSERT_TRUE(bar->isHidden() || bar->frame().origin.y < 0);
+  tap(page()->view());
+  advance(0.5);
+  EXPECT_TRUE(barColourUnderTheStatusBar());
+}
+
+TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
+  // 12000 x 9000, flat grey: far past what may be decoded whole.
+  const Bytes photo = FlatGreyJPEG(12000, 9000);
+  present({AKPhotoGalleryItem::itemWithImageURL(
+      writeFile("camera.jpg", NSData::dataWithBytes(photo)))});
+  ASSERT_TRUE(waitForPicture());
+  const CGSize shown = pictureView()->image()->size();
+  EXPECT_NEAR(shown.width / shown.height, 12000.0 / 9000, 0.01);
+  EXPECT_LE(shown.width * shown.height, 16.0 * (1 << 20));
+  // Grey across the page's width, where the failure picture would leave black.
+  const UIImagePtr shot = screen();
+  SaveSnapshot(shot, "gallery-camera-photo");
+  for (double x : {10.0, screenSize.width / 2, screenSize.width - 10}) {
+    const Pixel p = pixelOf(shot, x, screenSize.height / 2);
+    EXPECT_NEAR(p.r, 128, 3) << x;
+    EXPECT_NEAR(p.b, 128, 3) << x;
+  }
+}
