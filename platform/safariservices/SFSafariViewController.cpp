@@ -98,7 +98,9 @@ void SFSafariViewController::viewDidLayoutSubviews() {
   barLine_->setFrame(CGRectMake(0, barBottom - 0.5, b.size.width, 0.5));
   done_->setFrame(CGRectMake(4, top + 3, kDoneWidth, 44));
   double textWidth = std::max(0.0, b.size.width - 2 * (kDoneWidth + 8));
-  title_->setFrame(CGRectMake(kDoneWidth + 8, top + 6, textWidth, 20));
+  // A title alone sits level with Done; over the host it moves up.
+  double titleTop = host_->text().empty() ? top + 15 : top + 6;
+  title_->setFrame(CGRectMake(kDoneWidth + 8, titleTop, textWidth, 20));
   host_->setFrame(CGRectMake(kDoneWidth + 8, top + 27, textWidth, 16));
   CGRect page = CGRectMake(0, barBottom, b.size.width, std::max(0.0, b.size.height - barBottom));
   webView_->setFrame(page);
@@ -114,6 +116,7 @@ void SFSafariViewController::updateBar() {
   bool titled = title && !title->empty();
   title_->setText(titled ? *title : hostOf(shown));
   host_->setText(titled ? hostOf(shown) : "");
+  if (isViewLoaded()) view()->setNeedsLayout();
 }
 
 void SFSafariViewController::reportInitialLoad(bool success) {

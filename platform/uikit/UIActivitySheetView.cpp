@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "UIActivityItemProvider.h"
 #include "UIActivityViewController.h"
 #include "UIButton.h"
 #include "UIFont.h"
@@ -68,16 +69,23 @@ std::string upper(std::string s) {
 Preview previewOf(UIActivityViewController& sheet) {
   Preview p;
   std::vector<ItemEntry> entries;
-  for (const auto& item : sheet.placeholderItems()) {
-    entries.push_back(entryOf(item));
-    if (!p.thumbnail) p.thumbnail = item.objectAs<UIImage>();
-  }
   for (const auto& item : sheet.activityItems()) {
     auto source = item.isObject() ? std::dynamic_pointer_cast<UIActivityItemSource>(item.asObject())
                                   : nullptr;
-    if (!source || p.thumbnail) continue;
-    p.thumbnail = source->activityViewControllerThumbnailImageForActivityType(
-        sheet, std::nullopt, CGSizeMake(kThumbSide, kThumbSide));
+    Value shown = source ? source->activityViewControllerPlaceholderItem(sheet) : item;
+    if (source && !p.thumbnail) {
+      p.thumbnail = source->activityViewControllerThumbnailImageForActivityType(
+          sheet, std::nullopt, CGSizeMake(kThumbSide, kThumbSide));
+    }
+    if (!p.thumbnail) p.thumbnail = shown.objectAs<UIImage>();
+    // A source's placeholder may be an image made from a file: the item
+    // itself names the file. A provider's item is made only when an
+    // activity asks for it.
+    if (source && !dynamic_cast<UIActivityItemProvider*>(source.get())) {
+      Value itself = source->activityViewControllerItemForActivityType(sheet, std::nullopt);
+      if (!itself.isNull()) shown = itself;
+    }
+    if (!shown.isNull()) entries.push_back(entryOf(shown));
   }
   auto metadata = sheet.linkMetadata();
   auto subject = sheet.subjectForActivityType(std::nullopt);
@@ -335,7 +343,7 @@ class UIActivitySheetView final : public UIView {
         place(*owner);
         break;
       case UIGestureRecognizerState::Ended:
-        if (down >= UIActivitySheetMetrics::kDismissDistance) {
+        if (down >= UIActivityViewController::kDismissDistance) {
           owner->completeWithActivityType(std::nullopt, false);
           break;
         }

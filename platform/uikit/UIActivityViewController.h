@@ -57,6 +57,9 @@ class UIActivity : public NSObject {
 
 class UIActivityViewController : public UIViewController {
  public:
+  // How far a person must pull the card down for it to close the sheet.
+  static constexpr double kDismissDistance = 100;
+
   // (activity type or nullopt when closed without one, completed, items the
   // activity handed back, error of the activity or nullptr)
   using CompletionWithItemsHandler =

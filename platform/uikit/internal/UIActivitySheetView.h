@@ -5,18 +5,14 @@
 // thumbnail or a tile naming the kind, a title, and the text, the file names
 // or the link), a close button, and a row of the offered activities. The
 // close button ends the sheet without an activity; so does pulling the card
-// down by kDismissDistance or more (less springs it back); an activity's
+// down by UIActivityViewController::kDismissDistance or more (less springs
+// it back); an activity's
 // button runs it. In a popover the card fills the view and has no grabber.
 
 #include <memory>
 
 class UIView;
 class UIActivityViewController;
-
-struct UIActivitySheetMetrics {
-  // How far the card must be pulled down for it to close the sheet.
-  static constexpr double kDismissDistance = 100;
-};
 
 std::shared_ptr<UIView> UIActivitySheetViewMake(
     const std::shared_ptr<UIActivityViewController>& sheet);
