@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "internal/GeneratedPluginRegistrant.h"
+#include "platform/flutter/FlutterEngine.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIScreen.h"
@@ -22,6 +23,9 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication& app,
   UIViewSetAccessibilityIdentifier(*root->view(), std::string("flutter_view"));
   window_->setRootViewController(root);
   window_->makeKeyAndVisible();
+  // The root stands for the engine's view, so it is the engine's controller
+  // too: plugins that present from the registrar find it there.
+  if (engine()) engine()->setViewController(root);
   return launched;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-// The share sheet, headless: it keeps the items and activities it was made
-// with, which activity types are left out, the subject set on it, and the
-// popover anchor; it resolves what each activity would receive through the
-// items' sources; and it ends when the user picks an activity or closes it.
-// There is no user here: tests (or a driver) play the user through
-// completeWithActivityType().
+// The share sheet: it keeps the items and activities it was made with, which
+// activity types are left out, the subject set on it, and the popover anchor;
+// it resolves what each activity would receive through the items' sources;
+// it draws itself (a card with the items' preview, a row of the activities it
+// offers and a close button), and it ends when the person picks an activity,
+// taps the close button or drags the card down.
 
 #include <functional>
 #include <memory>
@@ -57,6 +57,9 @@ class UIActivity : public NSObject {
 
 class UIActivityViewController : public UIViewController {
  public:
+  // How far a person must pull the card down for it to close the sheet.
+  static constexpr double kDismissDistance = 100;
+
   // (activity type or nullopt when closed without one, completed, items the
   // activity handed back, error of the activity or nullptr)
   using CompletionWithItemsHandler =
@@ -102,11 +105,26 @@ class UIActivityViewController : public UIViewController {
   // The link preview at the top of the sheet: the first item source's.
   std::shared_ptr<LPLinkMetadata> linkMetadata();
 
+  // The activities the sheet offers, in the order it shows them, judged from
+  // the placeholder items, less the excluded types: copy (the items onto the
+  // general pasteboard) when some item is text, a URL or an image, and mail
+  // (a new message through the application's mailto: handler) when every
+  // item is text or a web link and the application can open mailto: URLs.
+  std::vector<UIActivityType> offeredActivityTypes();
+  // The person picked an offered activity: it runs, then the sheet ends with
+  // its type, completed as the activity went. False, and nothing done, for
+  // an activity not offered, while another one runs, or off screen.
+  bool performActivity(const UIActivityType& activityType);
+
   // The user's choice ends the sheet: it is dismissed, then the completion
   // handler runs once. Answers false (and does nothing) when the sheet is not
   // on screen.
   bool completeWithActivityType(const std::optional<UIActivityType>& activityType, bool completed,
                                 ValueList returnedItems = {}, NSErrorPtr activityError = nullptr);
+
+  // On a phone a dimmed screen under a card at the bottom, which a drag
+  // downwards closes; in a popover the card alone. See UIActivitySheetView.
+  void loadView() override;
 
  private:
   ValueList items_;
@@ -114,4 +132,5 @@ class UIActivityViewController : public UIViewController {
   std::vector<UIActivityType> excluded_;
   std::optional<std::string> subject_;
   CompletionWithItemsHandler completion_;
+  bool performing_ = false;
 };

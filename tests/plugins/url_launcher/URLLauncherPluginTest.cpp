@@ -19,6 +19,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
+#include "support/network/LoopbackHttpServer.h"
 
 using namespace url_launcher_ios;
 
@@ -92,8 +93,24 @@ class URLLauncher : public PlatformTest {
     return std::dynamic_pointer_cast<SFSafariViewController>(root_->presentedViewController());
   }
   void attachViewController() { peer_.engine()->setViewController(root_); }
+  // A page that loads, and one whose server never answers.
+  std::string page() {
+    server_.script("/page",
+                   ScriptedResponse(200, {{"Content-Type", "text/html"}}, "<title>Page</title>"));
+    return server_.url("/page");
+  }
+  std::string stalled(const std::string& path) {
+    ScriptedResponse hang;
+    hang.hang = true;
+    server_.script(path, hang);
+    return server_.url(path);
+  }
+  static bool waitFor(const std::shared_ptr<std::optional<Value>>& reply) {
+    return RunMainLoopUntil([&] { return reply->has_value(); });
+  }
 
   std::shared_ptr<ScriptedOpener> opener_ = std::make_shared<ScriptedOpener>();
+  LoopbackHttpServer server_;
   TestPeer peer_;
   std::shared_ptr<URLLauncherPlugin> plugin_;
   std::shared_ptr<UIViewController> root_ = std::make_shared<UIViewController>();
@@ -173,14 +190,14 @@ TEST_F(URLLauncher, InAppBrowserNeedsAViewController) {
 
 TEST_F(URLLauncher, InAppBrowserRepliesOnceForItsFirstLoad) {
   attachViewController();
-  auto reply = open("https://example.com/page");
+  auto reply = open(page());
   EXPECT_FALSE(reply->has_value());
   auto browser = showing();
   ASSERT_TRUE(browser);
-  EXPECT_EQ(browser->URL()->absoluteString(), "https://example.com/page");
+  EXPECT_EQ(browser->URL()->absoluteString(), server_.url("/page"));
   EXPECT_EQ(plugin_->currentSession()->safariViewController(), browser);
 
-  browser->reportInitialLoad(true);
+  ASSERT_TRUE(waitFor(reply));
   EXPECT_EQ(*reply, std::optional<Value>(loaded(InAppLoadResult::success)));
   // Closing after the first load sends nothing more (a second reply would
   // fail the slot's check) and ends the session.
@@ -188,8 +205,8 @@ TEST_F(URLLauncher, InAppBrowserRepliesOnceForItsFirstLoad) {
   EXPECT_FALSE(showing());
   EXPECT_FALSE(plugin_->currentSession());
 
-  reply = open("https://example.com/broken");
-  showing()->reportInitialLoad(false);
+  reply = open("http://127.0.0.1:" + std::to_string(LoopbackHttpServer::closedPort()) + "/");
+  ASSERT_TRUE(waitFor(reply));
   EXPECT_EQ(*reply, std::optional<Value>(loaded(InAppLoadResult::failedToLoad)));
   EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
   EXPECT_FALSE(showing());
@@ -197,12 +214,12 @@ TEST_F(URLLauncher, InAppBrowserRepliesOnceForItsFirstLoad) {
 
 TEST_F(URLLauncher, ClosingBeforeTheFirstLoadRepliesDismissed) {
   attachViewController();
-  auto byUser = open("https://example.com/1");
+  auto byUser = open(stalled("/1"));
   showing()->userDidTapDone();
   EXPECT_EQ(*byUser, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
   EXPECT_FALSE(plugin_->currentSession());
 
-  auto byDart = open("https://example.com/2");
+  auto byDart = open(stalled("/2"));
   EXPECT_EQ(send("closeSafariViewController", Value()), kVoid);
   EXPECT_EQ(*byDart, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
   EXPECT_FALSE(showing());
@@ -215,7 +232,7 @@ TEST_F(URLLauncher, InAppBrowserShowsOverTheTopmostPresentedController) {
   root_->presentViewController(sheet, false);
   sheet->presentViewController(overSheet, false);
 
-  auto reply = open("https://example.com/over");
+  auto reply = open(stalled("/over"));
   auto browser =
       std::dynamic_pointer_cast<SFSafariViewController>(overSheet->presentedViewController());
   ASSERT_TRUE(browser);
@@ -232,9 +249,9 @@ TEST_F(URLLauncher, InAppBrowserShowsOverTheTopmostPresentedController) {
 
 TEST_F(URLLauncher, ReplacedSessionEndsWithoutClearingTheNewOne) {
   attachViewController();
-  auto first = open("https://example.com/first");
+  auto first = open(stalled("/first"));
   auto firstBrowser = showing();
-  auto second = open("https://example.com/second");
+  auto second = open(stalled("/second"));
   // The earlier browser made way for the later one, and its end left the
   // later session in place.
   EXPECT_EQ(*first, std::optional<Value>(loaded(InAppLoadResult::dismissed)));
