@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVFrameImage.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -27,9 +27,6 @@ struct FrameFreer {
 };
 struct PacketFreer {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerFreer {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
 NSErrorPtr captureError(int64_t code, const std::string& what) {
@@ -68,7 +65,7 @@ class FormatSource : public AVCaptureFrameSource {
   std::unique_ptr<AVCodecContext, CodecFreer> decoder_;
   std::unique_ptr<AVFrame, FrameFreer> frame_{av_frame_alloc()};
   std::unique_ptr<AVPacket, PacketFreer> packet_{av_packet_alloc()};
-  std::unique_ptr<SwsContext, ScalerFreer> scaler_;
+  AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
   int stream_ = -1;
   bool device_ = false;
   bool drained_ = false;  // the decoder was sent the end of the stream
@@ -117,17 +114,10 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
 }
 
 AVCaptureFramePtr FormatSource::makeFrame(std::shared_ptr<const Bytes> jpeg) {
-  const int w = frame_->width, h = frame_->height;
-  scaler_.reset(sws_getCachedContext(scaler_.release(), w, h, AVPixelFormat(frame_->format), w, h,
-                                     AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scaler_) return nullptr;
-  auto pixels = std::make_shared<Bytes>(size_t(w) * size_t(h) * 4);
-  uint8_t* planes[1] = {pixels->data()};
-  int strides[1] = {w * 4};
-  sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, h, planes, strides);
+  CGImageRef image = converter_.convert(*frame_);
+  if (!image) return nullptr;
   auto out = std::make_shared<AVCaptureFrame>();
-  out->image = CGImage::create(size_t(w), size_t(h), 8, 32, size_t(w) * 4,
-                               kCGImageAlphaNoneSkipLast, pixels);
+  out->image = std::move(image);
   out->jpeg = std::move(jpeg);
   out->index = decoded_ + 1;
   return out;

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
@@ -15,8 +16,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
 NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::string& failureReason) {
@@ -56,29 +55,15 @@ CMTime durationOf(const AVFormatContext* format) {
   return kCMTimeIndefinite;
 }
 
-// One scaler per reader, shared by its pictures: the reader's queue converts
-// most of them, a layer drawing early converts the rest.
+// One converter per reader, shared by its pictures: the reader's queue
+// converts most of them, a layer drawing early converts the rest.
 struct Converter {
   std::mutex mutex;
-  SwsContext* context = nullptr;  // guarded by mutex
-  ~Converter() { sws_freeContext(context); }
+  AVFrameImageConverter converter{AVFrameImageLayout::BGRX};  // guarded by mutex
 
   CGImageRef convert(const AVFrame* frame) {
-    int w = frame->width, h = frame->height;
-    size_t rowBytes = static_cast<size_t>(w) * 4;
-    auto pixels = std::make_shared<Bytes>(rowBytes * h);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      context = sws_getCachedContext(context, w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (context) {
-        uint8_t* dst[4] = {pixels->data(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {static_cast<int>(rowBytes), 0, 0, 0};
-        sws_scale(context, frame->data, frame->linesize, 0, h, dst, dstStride);
-      }
-    }
-    return CGImage::create(w, h, 8, 32, rowBytes, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
-                           std::move(pixels));
+    std::lock_guard<std::mutex> lock(mutex);
+    return converter.convert(*frame);
   }
 };
 

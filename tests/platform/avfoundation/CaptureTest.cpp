@@ -163,6 +163,22 @@ TEST_F(CaptureTest, AClipLoopsOnThePlatformClockAtItsFrameRate) {
   EXPECT_TRUE(session->lastFrame());
 }
 
+// libswscale writes whole vectors: frames whose rows are no multiple of them
+// must still land in their bitmap, and nothing past it.
+TEST_F(CaptureTest, FramesOfAnyWidthKeepTheirPixels) {
+  for (const FrameSize size : kUnalignedFrameSizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    const std::string clip = folder_.path() + "/clip" + std::to_string(size.width) + ".avi";
+    ASSERT_TRUE(WriteClip(clip, size.width, size.height, 2, 10));
+    NSErrorPtr error;
+    auto source = AVOpenCaptureSource(clip, error);
+    ASSERT_TRUE(source) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(source->dimensions().width, size.width);
+    EXPECT_TRUE(ShowsPattern(source->frameAt(0, error)->image, size.width, size.height, 0));
+    EXPECT_TRUE(ShowsPattern(source->frameAt(0.1, error)->image, size.width, size.height, 1));
+  }
+}
+
 TEST_F(CaptureTest, SourcesThatCannotBeReadFailTheInputWithTheirError) {
   const std::string text = folder_.writeFile("notes.avi", std::string("not a video at all"));
   hardware_->addCamera(AVCaptureDevicePositionBack, text);

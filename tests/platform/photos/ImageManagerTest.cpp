@@ -9,6 +9,7 @@
 #include "platform/photos/PHImageManager.h"
 #include "platform/avfoundation/AVAsset.h"
 #include "support/RecordedLog.h"
+#include "support/camera/CameraFixtures.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
@@ -257,6 +258,17 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const Value* dataError = dataInfo.find(PHImageErrorKey);
   ASSERT_TRUE(dataError);
   EXPECT_TRUE(dataError->objectAs<NSError>());
+}
+
+// libswscale writes whole vectors: frames whose rows are no multiple of them
+// must still land in the thumbnail's bitmap, and nothing past it.
+TEST_F(ImageManagerTest, VideoFramesOfAnyWidthKeepTheirPixels) {
+  for (const camera_test::FrameSize size : camera_test::kUnalignedFrameSizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    const std::string movie = path("clip" + std::to_string(size.width) + ".mov");
+    ASSERT_TRUE(camera_test::WriteClip(movie, size.width, size.height, 2, 10));
+    EXPECT_TRUE(camera_test::ShowsPattern(PHDecodeVideoFrame(movie), size.width, size.height, 0));
+  }
 }
 
 TEST_F(ImageManagerTest, ADamagedFileIsReportedInTheLogNotOnStandardError) {
