@@ -1,5 +1,11 @@
 #include "platform/avfoundation/AVCaptureHardware.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +40,48 @@ NSErrorPtr captureError(int64_t code, const std::string& what) {
 }
 
 bool IsDevicePath(const std::string& path) { return path.rfind("/dev/", 0) == 0; }
+
+// Video4Linux's character devices (cameras among them) have this major number.
+constexpr unsigned kVideoDeviceMajor = 81;
+
+// The source opened without waiting, so that a fifo (whose opening waits for
+// a writer) or another special file never holds the caller: only a regular
+// file or a video device is read, and through this descriptor, so what is
+// read is what was looked at.
+class SourceFile {
+ public:
+  ~SourceFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool open(const std::string& path, NSErrorPtr& error) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      const std::string why = std::strerror(errno);
+      error =
+          IsDevicePath(path)
+              ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path + ": " + why)
+              : captureError(AVErrorFileFormatNotRecognized, "Cannot read " + path + ": " + why);
+      return false;
+    }
+    device_ = S_ISCHR(st.st_mode) && major(st.st_rdev) == kVideoDeviceMajor;
+    if (!S_ISREG(st.st_mode) && !device_) {
+      error = captureError(AVErrorFileFormatNotRecognized,
+                           path + " is neither a regular file nor a video device");
+      return false;
+    }
+    return true;
+  }
+
+  bool isDevice() const { return device_; }
+  // The name under which libavformat opens the same file again.
+  std::string name() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_ = -1;
+  bool device_ = false;
+};
 
 // A packet that is a whole baseline JPEG file: starts with SOI and carries
 // its Huffman tables (many MJPEG cameras leave them out).
@@ -80,10 +128,12 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   static std::once_flag once;
   std::call_once(once, [] { avdevice_register_all(); });
   AVQuietMediaLibraryLogs();
-  device_ = IsDevicePath(path);
+  SourceFile file;
+  if (!file.open(path, error)) return false;
+  device_ = file.isDevice();
   const AVInputFormat* input = device_ ? av_find_input_format("video4linux2") : nullptr;
   AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), input, nullptr) < 0) {
+  if (avformat_open_input(&raw, file.name().c_str(), input, nullptr) < 0) {
     error = device_ ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path)
                     : captureError(AVErrorFileFormatNotRecognized, "Cannot read " + path);
     return false;

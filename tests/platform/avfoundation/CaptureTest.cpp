@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -211,6 +215,35 @@ TEST_F(CaptureTest, SourcesThatCannotBeReadFailTheInputWithTheirError) {
   ASSERT_TRUE(onlyFront);
   EXPECT_FALSE(onlyFront->hasFlash());
   EXPECT_TRUE(AVCaptureDeviceInput::deviceInputWithDevice(onlyFront, &error));
+}
+
+// Opening a fifo waits for a writer that never comes: such sources are
+// refused at once. The open runs on a queue so that a wait fails the test
+// (and is then released) instead of hanging the run.
+TEST_F(CaptureTest, SourcesThatAreNeitherFilesNorVideoDevicesAreRefusedWithoutWaiting) {
+  const std::string fifo = folder_.path() + "/camera.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), folder_.path()}) {
+    SCOPED_TRACE(path);
+    auto done = dispatch_semaphore_create(0);
+    auto error = std::make_shared<NSErrorPtr>();
+    auto source = std::make_shared<AVCaptureFrameSourcePtr>();
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [=] {
+      *source = AVOpenCaptureSource(path, *error);
+      dispatch_semaphore_signal(done);
+    });
+    if (dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) != 0) {
+      ADD_FAILURE() << "opening waited";
+      close(open(fifo.c_str(), O_RDWR));  // a writer, come and gone, ends the wait
+      dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
+      continue;
+    }
+    EXPECT_FALSE(*source);
+    ASSERT_TRUE(*error);
+    EXPECT_EQ((*error)->code(), AVErrorFileFormatNotRecognized);
+    EXPECT_EQ((*error)->localizedDescription(),
+              path + " is neither a regular file nor a video device");
+  }
 }
 
 TEST_F(CaptureTest, APhotoIsTheFrameAsJPEGWithItsExifAndReplacementMetadataSplicedIn) {
