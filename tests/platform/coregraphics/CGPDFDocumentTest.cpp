@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
+#include "platform/foundation/Dispatch.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -140,4 +141,65 @@ TEST_F(CGPDFDocumentTest, DrawsPageContentWithTransparentPaper) {
   EXPECT_EQ(pixelAt(d, 50, 100 - 5)[3], 0);     // below it
 }
 
+// An inline image of `width` x `height` grey pixels filling the page,
+// whatever data it really holds.
+std::string inlineImage(int width, int height, const std::string& data, double side) {
+  return "q " + std::to_string(side) + " 0 0 " + std::to_string(side) + " 0 0 cm BI /W " +
+         std::to_string(width) + " /H " + std::to_string(height) + " /CS /G /BPC 8 ID " + data +
+         " EI Q";
+}
+
+// Runs `work` off the main thread and waits for it, bounded.
+template <typename F>
+bool finishesInTime(F work) {
+  auto done = dispatch_semaphore_create(0);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [=] {
+    work();
+    dispatch_semaphore_signal(done);
+  });
+  return dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+}
+
 }  // namespace
+
+// A page may make poppler decode no more image pixels than the bound, and
+// render no more pixels than its limits, whatever it declares: a few bytes
+// claiming an image of 200,000 by 200,000 pixels took minutes.
+TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
+  const std::string huge = inlineImage(200000, 200000, "\x40\x40", 100);
+  struct Case {
+    std::string mediaBox, content;
+    double pixelsPerPoint;
+    size_t width, height;
+    int grey;  // at the centre, on white paper
+  };
+  const Case cases[] = {
+      {"0 0 100 100", inlineImage(2, 2, "\x40\x40\x40\x40", 100), 1, 100, 100, 0x40},
+      {"0 0 100 100", huge, 1, 100, 100, 0xFF},
+      // The huge image is left out; a small one after it still draws.
+      {"0 0 100 100", huge + " " + inlineImage(2, 2, "\x80\x80\x80\x80", 100), 1, 100, 100, 0x80},
+      // Resolution and size: at most 8192 a side, at most 32 Mi pixels.
+      {"0 0 100000 100", "", 4, 8192, 8, 0xFF},
+      {"0 0 20000 20000", "", 1, 5792, 5792, 0xFF},
+      {"0 0 8192 4096", "", 1, 8192, 4096, 0xFF},  // exactly the limits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 60) + " on " + c.mediaBox);
+    auto doc = CGPDFDocument::create(makePDF({{c.mediaBox, c.content, ""}}));
+    ASSERT_TRUE(doc);
+    auto page = doc->page(1);
+    CGImageRef image;
+    CGContextRef context = CGBitmapContextCreate(
+        nullptr, 50, 50, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
+    ASSERT_TRUE(finishesInTime([&] {
+      image = page->createImage(c.pixelsPerPoint);
+      CGContextDrawPDFPage(context, page);
+    })) << "the page was still rendering";
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), c.width);
+    EXPECT_EQ(image->height(), c.height);
+    const auto pixels = image->pixelData();
+    const uint8_t* centre = pixels->data() + c.height / 2 * image->bytesPerRow() + c.width / 2 * 4;
+    EXPECT_NEAR(centre[1], c.grey, 1);
+  }
+}
