@@ -94,6 +94,7 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedIntoLayersAtTheScreenScale) {
   ASSERT_TRUE(layers[0]->contents());
   EXPECT_EQ(layers[0]->contents()->width(), size_t(612 * pixels));
   EXPECT_EQ(layers[0]->contents()->height(), size_t(792 * pixels));
+  EXPECT_EQ(layers[0]->contentsScale(), UIScreen::mainScreen()->scale());
   EXPECT_TRUE(CGRectEqualToRect(layers[1]->frame(), CGRectMake(0, 400, 350, 250)));
 
   auto picture = RenderView(*view_, 2);

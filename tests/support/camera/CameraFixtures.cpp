@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libswscale/swscale.h>
 }
 
@@ -39,7 +40,7 @@ int FrameOfBlue(int blue) {
   return -1;
 }
 
-bool WriteClip(const std::string& path, int width, int height, int frames, int fps) {
+bool WriteClip(const std::string& path, int width, int height, int frames, int fps, int rotation) {
   AVQuietMediaLibraryLogs();
   AVFormatContext* format = nullptr;
   if (avformat_alloc_output_context2(&format, nullptr, nullptr, path.c_str()) < 0) return false;
@@ -58,6 +59,14 @@ bool WriteClip(const std::string& path, int width, int height, int frames, int f
     ok = avcodec_open2(encoder, codec, nullptr) >= 0 &&
          avcodec_parameters_from_context(stream->codecpar, encoder) >= 0;
     stream->time_base = encoder->time_base;
+    if (ok && rotation != 0) {
+      // This libavutil's setter takes the clockwise turn (its getter answers
+      // the counter-clockwise one, which readers negate).
+      auto* matrix = static_cast<int32_t*>(av_malloc(9 * sizeof(int32_t)));
+      av_display_rotation_set(matrix, rotation);
+      ok = av_stream_add_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX,
+                                   reinterpret_cast<uint8_t*>(matrix), 9 * sizeof(int32_t)) >= 0;
+    }
   }
   ok = ok && avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
        avformat_write_header(format, nullptr) >= 0;

@@ -27,8 +27,10 @@ inline constexpr FrameSize kUnalignedFrameSizes[] = {
     {120, 160}, {360, 640}, {30, 20}, {1, 1}, {17, 9}};
 
 // An MJPEG clip of `frames` frames at `fps`, in the container its name's extension
-// says (".avi", ".mov"); false when writing failed.
-bool WriteClip(const std::string& path, int width, int height, int frames, int fps);
+// says (".avi", ".mov"); false when writing failed. A `rotation` (clockwise
+// degrees, in a container that keeps one) is shown when the clip is played.
+bool WriteClip(const std::string& path, int width, int height, int frames, int fps,
+               int rotation = 0);
 // One JPEG still of frame 0 (through the image library).
 bool WriteStill(const std::string& path, int width, int height, int quality = 90);
 
