@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
@@ -77,6 +78,18 @@ class SourceFile {
   bool isDevice() const { return device_; }
   // The name under which libavformat opens the same file again.
   std::string name() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  // The container a file's name and first bytes say it is (the name under
+  // which libavformat opens it tells nothing); nullptr to let it probe.
+  const AVInputFormat* probedFormat(const std::string& path) const {
+    std::vector<uint8_t> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    const ssize_t n = ::pread(fd_, head.data(), 4096, 0);
+    if (n <= 0) return nullptr;
+    AVProbeData probe{};
+    probe.filename = path.c_str();
+    probe.buf = head.data();
+    probe.buf_size = int(n);
+    return av_probe_input_format(&probe, 1);
+  }
 
  private:
   int fd_ = -1;
@@ -131,7 +144,8 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   SourceFile file;
   if (!file.open(path, error)) return false;
   device_ = file.isDevice();
-  const AVInputFormat* input = device_ ? av_find_input_format("video4linux2") : nullptr;
+  const AVInputFormat* input =
+      device_ ? av_find_input_format("video4linux2") : file.probedFormat(path);
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, file.name().c_str(), input, nullptr) < 0) {
     error = device_ ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path)
