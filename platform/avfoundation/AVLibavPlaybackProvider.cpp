@@ -18,6 +18,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+bool AVVideoSizeAllowed(int width, int height) {
+  return width <= kAVMaxVideoSide && height <= kAVMaxVideoSide &&
+         static_cast<int64_t>(width) * height <= kAVMaxVideoPixels;
+}
+
 NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::string& failureReason) {
   ValueMap info;
   ValueMapSet(info, NSLocalizedDescriptionKey, Value(description));
@@ -29,11 +34,6 @@ namespace {
 
 std::mutex providerMutex;
 std::shared_ptr<AVPlaybackProvider> sharedProvider;  // guarded by providerMutex
-
-bool tooLarge(int width, int height) {
-  return width > kAVMaxVideoSide || height > kAVMaxVideoSide ||
-         static_cast<int64_t>(width) * height > kAVMaxVideoPixels;
-}
 
 // The duration in the timescale of the stream that lasts longest, or in
 // microseconds from the container; indefinite when nothing says.
@@ -156,7 +156,7 @@ class LibavVideoReader : public AVVideoReader {
  private:
   AVVideoPicturePtr takeFrame() {
     if (frame_->width != codec_->width || frame_->height != codec_->height ||
-        tooLarge(frame_->width, frame_->height)) {
+        !AVVideoSizeAllowed(frame_->width, frame_->height)) {
       // A stream whose pictures change size mid-way is shown at the size it
       // declared; pictures of other sizes are dropped.
       av_frame_unref(frame_);
@@ -218,7 +218,7 @@ AVAssetDescription AVLibavPlaybackProvider::describeAsset(const NSURLPtr& url,
     if (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
     if (par->codec_type == AVMEDIA_TYPE_AUDIO) out.playable = true;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(par->codec_id) &&
-        par->width > 0 && par->height > 0 && !tooLarge(par->width, par->height)) {
+        par->width > 0 && par->height > 0 && AVVideoSizeAllowed(par->width, par->height)) {
       out.playable = true;
     }
   }
@@ -238,7 +238,7 @@ std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr
     if (int(i) != index) format->streams[i]->discard = AVDISCARD_ALL;
   }
   const AVCodecParameters* par = format->streams[index]->codecpar;
-  if (par->width <= 0 || par->height <= 0 || tooLarge(par->width, par->height)) {
+  if (par->width <= 0 || par->height <= 0 || !AVVideoSizeAllowed(par->width, par->height)) {
     if (error) {
       *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode",
                            "The video is " + std::to_string(par->width) + " by " +

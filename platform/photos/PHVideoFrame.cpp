@@ -3,6 +3,7 @@
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
 extern "C" {
@@ -59,6 +60,9 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
   int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (index < 0 || !codec) return nullptr;
   AVStream* stream = format->streams[index];
+  // A video larger than the player plays has no frame here either: its
+  // header alone would otherwise cost a picture of gigabytes.
+  if (!AVVideoSizeAllowed(stream->codecpar->width, stream->codecpar->height)) return nullptr;
   std::unique_ptr<AVCodecContext, CodecFreer> decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
       avcodec_open2(decoder.get(), codec, nullptr) < 0) {
@@ -77,7 +81,10 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
     avcodec_send_packet(decoder.get(), nullptr);
     got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
   }
-  if (!got || frame->width <= 0 || frame->height <= 0) return nullptr;
+  if (!got || frame->width <= 0 || frame->height <= 0 ||
+      !AVVideoSizeAllowed(frame->width, frame->height)) {
+    return nullptr;
+  }
   CGImageRef image = AVFrameImageConverter(AVFrameImageLayout::RGBX).convert(*frame);
   if (!image) return nullptr;
 

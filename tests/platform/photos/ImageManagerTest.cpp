@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHFileMediaProvider.h"
@@ -270,6 +271,13 @@ TEST_F(ImageManagerTest, VideoFramesOfAnyWidthKeepTheirPixels) {
     ASSERT_TRUE(camera_test::WriteClip(movie, size.width, size.height, 2, 10));
     EXPECT_TRUE(camera_test::ShowsPattern(PHDecodeVideoFrame(movie), size.width, size.height, 0));
   }
+  // Past the player's limits there is no frame: the longest side allowed,
+  // one past it.
+  const std::string widest = path("widest.mov"), wider = path("wider.mov");
+  ASSERT_TRUE(camera_test::WriteClip(widest, kAVMaxVideoSide, 16, 1, 10));
+  ASSERT_TRUE(camera_test::WriteClip(wider, kAVMaxVideoSide + 8, 16, 1, 10));
+  EXPECT_TRUE(camera_test::ShowsPattern(PHDecodeVideoFrame(widest), kAVMaxVideoSide, 16, 0));
+  EXPECT_FALSE(PHDecodeVideoFrame(wider));
   // A turned video's frame is turned from its padded rows into tight ones:
   // where each corner of the stored 17 x 9 picture lands.
   struct Turn {
