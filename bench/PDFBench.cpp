@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/pdfkit/PDFView.h"
 #include "platform/uikit/UIScreen.h"
 
@@ -66,7 +67,10 @@ void BM_PDFViewRendersAPage(benchmark::State& state) {
     view->setDocument(nullptr);
     view->setDocument(document);
     view->layoutIfNeeded();
-    benchmark::DoNotOptimize(view->layer()->sublayers().front()->contents());
+    // The page renders off the main thread and arrives through the main queue.
+    const auto page = view->layer()->sublayers().front();
+    while (!page->contents()) NSRunLoop::mainRunLoop().runOnce(1);
+    benchmark::DoNotOptimize(page->contents());
   }
 }
 

@@ -1,17 +1,24 @@
 #include "platform/avfoundation/AVCaptureHardware.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVFrameImage.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -28,15 +35,66 @@ struct FrameFreer {
 struct PacketFreer {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct ScalerFreer {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 NSErrorPtr captureError(int64_t code, const std::string& what) {
   return NSError::errorWithDescription(AVFoundationErrorDomain, code, what);
 }
 
 bool IsDevicePath(const std::string& path) { return path.rfind("/dev/", 0) == 0; }
+
+// Video4Linux's character devices (cameras among them) have this major number.
+constexpr unsigned kVideoDeviceMajor = 81;
+
+// The source opened without waiting, so that a fifo (whose opening waits for
+// a writer) or another special file never holds the caller: only a regular
+// file or a video device is read, and through this descriptor, so what is
+// read is what was looked at.
+class SourceFile {
+ public:
+  ~SourceFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool open(const std::string& path, NSErrorPtr& error) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      const std::string why = std::strerror(errno);
+      error =
+          IsDevicePath(path)
+              ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path + ": " + why)
+              : captureError(AVErrorFileFormatNotRecognized, "Cannot read " + path + ": " + why);
+      return false;
+    }
+    device_ = S_ISCHR(st.st_mode) && major(st.st_rdev) == kVideoDeviceMajor;
+    if (!S_ISREG(st.st_mode) && !device_) {
+      error = captureError(AVErrorFileFormatNotRecognized,
+                           path + " is neither a regular file nor a video device");
+      return false;
+    }
+    return true;
+  }
+
+  bool isDevice() const { return device_; }
+  // The name under which libavformat opens the same file again.
+  std::string name() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  // The container a file's name and first bytes say it is (the name under
+  // which libavformat opens it tells nothing); nullptr to let it probe.
+  const AVInputFormat* probedFormat(const std::string& path) const {
+    std::vector<uint8_t> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    const ssize_t n = ::pread(fd_, head.data(), 4096, 0);
+    if (n <= 0) return nullptr;
+    AVProbeData probe{};
+    probe.filename = path.c_str();
+    probe.buf = head.data();
+    probe.buf_size = int(n);
+    return av_probe_input_format(&probe, 1);
+  }
+
+ private:
+  int fd_ = -1;
+  bool device_ = false;
+};
 
 // A packet that is a whole baseline JPEG file: starts with SOI and carries
 // its Huffman tables (many MJPEG cameras leave them out).
@@ -68,7 +126,7 @@ class FormatSource : public AVCaptureFrameSource {
   std::unique_ptr<AVCodecContext, CodecFreer> decoder_;
   std::unique_ptr<AVFrame, FrameFreer> frame_{av_frame_alloc()};
   std::unique_ptr<AVPacket, PacketFreer> packet_{av_packet_alloc()};
-  std::unique_ptr<SwsContext, ScalerFreer> scaler_;
+  AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
   int stream_ = -1;
   bool device_ = false;
   bool drained_ = false;  // the decoder was sent the end of the stream
@@ -83,10 +141,13 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   static std::once_flag once;
   std::call_once(once, [] { avdevice_register_all(); });
   AVQuietMediaLibraryLogs();
-  device_ = IsDevicePath(path);
-  const AVInputFormat* input = device_ ? av_find_input_format("video4linux2") : nullptr;
+  SourceFile file;
+  if (!file.open(path, error)) return false;
+  device_ = file.isDevice();
+  const AVInputFormat* input =
+      device_ ? av_find_input_format("video4linux2") : file.probedFormat(path);
   AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), input, nullptr) < 0) {
+  if (avformat_open_input(&raw, file.name().c_str(), input, nullptr) < 0) {
     error = device_ ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path)
                     : captureError(AVErrorFileFormatNotRecognized, "Cannot read " + path);
     return false;
@@ -117,17 +178,10 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
 }
 
 AVCaptureFramePtr FormatSource::makeFrame(std::shared_ptr<const Bytes> jpeg) {
-  const int w = frame_->width, h = frame_->height;
-  scaler_.reset(sws_getCachedContext(scaler_.release(), w, h, AVPixelFormat(frame_->format), w, h,
-                                     AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scaler_) return nullptr;
-  auto pixels = std::make_shared<Bytes>(size_t(w) * size_t(h) * 4);
-  uint8_t* planes[1] = {pixels->data()};
-  int strides[1] = {w * 4};
-  sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, h, planes, strides);
+  CGImageRef image = converter_.convert(*frame_);
+  if (!image) return nullptr;
   auto out = std::make_shared<AVCaptureFrame>();
-  out->image = CGImage::create(size_t(w), size_t(h), 8, 32, size_t(w) * 4,
-                               kCGImageAlphaNoneSkipLast, pixels);
+  out->image = std::move(image);
   out->jpeg = std::move(jpeg);
   out->index = decoded_ + 1;
   return out;

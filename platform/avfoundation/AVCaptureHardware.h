@@ -69,10 +69,13 @@ class AVCaptureFrameSource {
 };
 using AVCaptureFrameSourcePtr = std::shared_ptr<AVCaptureFrameSource>;
 
-// A source read through libavformat: V4L2 for paths under /dev/, any video
-// or image file otherwise. nullptr with an AVFoundationErrorDomain error when
-// it cannot be opened, has no video stream, or its first frame cannot be
-// decoded.
+// A source read through libavformat: V4L2 for a video device, any video or
+// image file otherwise. Opening never waits: a source that is neither a
+// regular file nor a video device (a fifo, a socket, another device) is
+// refused with AVErrorFileFormatNotRecognized. nullptr with an
+// AVFoundationErrorDomain error when it cannot be opened (a missing path under
+// /dev/ is a camera not connected), has no video stream, or its first frame
+// cannot be decoded.
 AVCaptureFrameSourcePtr AVOpenCaptureSource(const std::string& path, NSErrorPtr& error);
 
 struct AVCaptureCamera {

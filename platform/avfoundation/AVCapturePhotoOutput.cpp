@@ -24,7 +24,7 @@ std::string ExifDate(double secondsSince1970, std::string& subseconds) {
   const time_t whole = time_t(std::floor(secondsSince1970));
   std::tm local{};
   localtime_r(&whole, &local);
-  char text[32];
+  char text[64];  // room for any int the fields could hold
   std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
   char sub[8];

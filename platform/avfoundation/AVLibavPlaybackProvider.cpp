@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
@@ -15,8 +16,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
+}
+
+bool AVVideoSizeAllowed(int width, int height) {
+  return width <= kAVMaxVideoSide && height <= kAVMaxVideoSide &&
+         static_cast<int64_t>(width) * height <= kAVMaxVideoPixels;
 }
 
 NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::string& failureReason) {
@@ -30,11 +34,6 @@ namespace {
 
 std::mutex providerMutex;
 std::shared_ptr<AVPlaybackProvider> sharedProvider;  // guarded by providerMutex
-
-bool tooLarge(int width, int height) {
-  return width > kAVMaxVideoSide || height > kAVMaxVideoSide ||
-         static_cast<int64_t>(width) * height > kAVMaxVideoPixels;
-}
 
 // The duration in the timescale of the stream that lasts longest, or in
 // microseconds from the container; indefinite when nothing says.
@@ -56,29 +55,15 @@ CMTime durationOf(const AVFormatContext* format) {
   return kCMTimeIndefinite;
 }
 
-// One scaler per reader, shared by its pictures: the reader's queue converts
-// most of them, a layer drawing early converts the rest.
+// One converter per reader, shared by its pictures: the reader's queue
+// converts most of them, a layer drawing early converts the rest.
 struct Converter {
   std::mutex mutex;
-  SwsContext* context = nullptr;  // guarded by mutex
-  ~Converter() { sws_freeContext(context); }
+  AVFrameImageConverter converter{AVFrameImageLayout::BGRX};  // guarded by mutex
 
   CGImageRef convert(const AVFrame* frame) {
-    int w = frame->width, h = frame->height;
-    size_t rowBytes = static_cast<size_t>(w) * 4;
-    auto pixels = std::make_shared<Bytes>(rowBytes * h);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      context = sws_getCachedContext(context, w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (context) {
-        uint8_t* dst[4] = {pixels->data(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {static_cast<int>(rowBytes), 0, 0, 0};
-        sws_scale(context, frame->data, frame->linesize, 0, h, dst, dstStride);
-      }
-    }
-    return CGImage::create(w, h, 8, 32, rowBytes, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
-                           std::move(pixels));
+    std::lock_guard<std::mutex> lock(mutex);
+    return converter.convert(*frame);
   }
 };
 
@@ -171,7 +156,7 @@ class LibavVideoReader : public AVVideoReader {
  private:
   AVVideoPicturePtr takeFrame() {
     if (frame_->width != codec_->width || frame_->height != codec_->height ||
-        tooLarge(frame_->width, frame_->height)) {
+        !AVVideoSizeAllowed(frame_->width, frame_->height)) {
       // A stream whose pictures change size mid-way is shown at the size it
       // declared; pictures of other sizes are dropped.
       av_frame_unref(frame_);
@@ -233,7 +218,7 @@ AVAssetDescription AVLibavPlaybackProvider::describeAsset(const NSURLPtr& url,
     if (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
     if (par->codec_type == AVMEDIA_TYPE_AUDIO) out.playable = true;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(par->codec_id) &&
-        par->width > 0 && par->height > 0 && !tooLarge(par->width, par->height)) {
+        par->width > 0 && par->height > 0 && AVVideoSizeAllowed(par->width, par->height)) {
       out.playable = true;
     }
   }
@@ -253,7 +238,7 @@ std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr
     if (int(i) != index) format->streams[i]->discard = AVDISCARD_ALL;
   }
   const AVCodecParameters* par = format->streams[index]->codecpar;
-  if (par->width <= 0 || par->height <= 0 || tooLarge(par->width, par->height)) {
+  if (par->width <= 0 || par->height <= 0 || !AVVideoSizeAllowed(par->width, par->height)) {
     if (error) {
       *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode",
                            "The video is " + std::to_string(par->width) + " by " +

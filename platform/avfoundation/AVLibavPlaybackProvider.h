@@ -10,6 +10,8 @@
 // header claiming an enormous picture costs nothing.
 inline constexpr int64_t kAVMaxVideoPixels = 8192LL * 4320LL;
 inline constexpr int kAVMaxVideoSide = 16384;
+// Whether a picture of that size is within the limits above.
+bool AVVideoSizeAllowed(int width, int height);
 
 class AVLibavPlaybackProvider : public AVPlaybackProvider {
  public:

@@ -135,7 +135,9 @@ NSErrorPtr AVRemoteMediaSource::failure() const {
 AVIOContext* AVRemoteMediaSource::makeIOContext() {
   constexpr int kBufferSize = 64 * 1024;
   auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek);
+  AVIOContext* io =
+      buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek) : nullptr;
+  if (!io) av_free(buffer);  // the context owns it only once made
   if (io) {
     // Without a length, a demuxer that may seek looks for more of the file
     // past the media data, which would wait for all of it to arrive.

@@ -1,39 +1,139 @@
 #include "platform/coregraphics/CGPDFDocument.h"
 
-#include <poppler/cpp/poppler-document.h>
-#include <poppler/cpp/poppler-global.h>
-#include <poppler/cpp/poppler-page-renderer.h>
-#include <poppler/cpp/poppler-page.h>
+#include <poppler/GfxState.h>
+#include <poppler/GlobalParams.h>
+#include <poppler/PDFDoc.h>
+#include <poppler/Page.h>
+#include <poppler/SplashOutputDev.h>
+#include <poppler/Stream.h>
+#include <poppler/splash/SplashBitmap.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
 
-// poppler keeps process-wide state (fonts, error callback) that is not safe
-// to share between threads; every call into it holds this lock.
+// poppler keeps process-wide state (its global parameters, fonts, error
+// callback) that is not safe to share between threads; every call into it
+// holds this lock.
 std::mutex& popplerMutex() {
   static std::mutex mutex;  // guards every call into poppler
   return mutex;
 }
 
-void quietPoppler() {
-  static std::once_flag once;
-  std::call_once(
-      once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
+// With popplerMutex held. The global parameters are made again if someone
+// else's use of poppler (its C++ wrapper's last document) dropped them.
+void preparePoppler() {
+  if (!globalParams) globalParams = std::make_unique<GlobalParams>();
+  static bool quiet = false;
+  if (!quiet) {
+    setErrorCallback([](ErrorCategory, Goffset, const char*) {});
+    quiet = true;
+  }
 }
 
-constexpr double kMaxRenderSide = 8192;
-constexpr double kMaxRenderPixels = 32.0 * 1024 * 1024;
+// Renders a page, leaving out images once those drawn have declared
+// kCGPDFMaxImagePixels between them: poppler decodes every pixel an image
+// declares whatever size it is drawn at, so a few bytes claiming 200,000 by
+// 200,000 pixels would keep it busy for minutes.
+class BoundedOutputDev : public SplashOutputDev {
+ public:
+  using SplashOutputDev::SplashOutputDev;
+
+  void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                     bool interpolate, bool inlineImg) override {
+    if (take(width, height)) {
+      SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate,
+                                     inlineImg);
+    }
+  }
+  void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height,
+                                bool invert, bool inlineImg, double* baseMatrix) override {
+    const bool taken = take(width, height);
+    maskTaken_.push_back(taken);
+    if (taken) {
+      SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg,
+                                                baseMatrix);
+    }
+  }
+  void unsetSoftMaskFromImageMask(GfxState* state, double* baseMatrix) override {
+    const bool taken = maskTaken_.empty() || maskTaken_.back();
+    if (!maskTaken_.empty()) maskTaken_.pop_back();
+    if (taken) SplashOutputDev::unsetSoftMaskFromImageMask(state, baseMatrix);
+  }
+  void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                 GfxImageColorMap* colorMap, bool interpolate, const int* maskColors,
+                 bool inlineImg) override {
+    if (take(width, height)) {
+      SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors,
+                                 inlineImg);
+    }
+  }
+  void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                       GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                       int maskHeight, bool maskInvert, bool maskInterpolate) override {
+    if (take(width, height) && take(maskWidth, maskHeight)) {
+      SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate,
+                                       maskStr, maskWidth, maskHeight, maskInvert, maskInterpolate);
+    }
+  }
+  void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                           GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr,
+                           int maskWidth, int maskHeight, GfxImageColorMap* maskColorMap,
+                           bool maskInterpolate) override {
+    if (take(width, height) && take(maskWidth, maskHeight)) {
+      SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate,
+                                           maskStr, maskWidth, maskHeight, maskColorMap,
+                                           maskInterpolate);
+    }
+  }
+
+  bool leftSomethingOut() const { return leftOut_; }
+
+ private:
+  bool take(int width, int height) {
+    const double pixels = double(std::max(width, 0)) * double(std::max(height, 0));
+    if (pixels > left_) {
+      leftOut_ = true;
+      return false;
+    }
+    left_ -= pixels;
+    return true;
+  }
+
+  double left_ = kCGPDFMaxImagePixels;
+  bool leftOut_ = false;
+  std::vector<bool> maskTaken_;  // per soft mask set from an image mask, innermost last
+};
+
+// The scale that keeps `box` at `scale` within the render limits. poppler
+// makes the bitmap of the box's sides times the scale rounded to whole
+// pixels, so the rounded sides are what must fit.
+double boundedScale(CGRect box, double scale) {
+  const double w = box.size.width, h = box.size.height;
+  const double side = std::max(w, h) * scale;
+  if (side > kCGPDFMaxRenderSide) scale *= kCGPDFMaxRenderSide / side;
+  const double pixels = w * h * scale * scale;
+  if (pixels > kCGPDFMaxRenderPixels) scale *= std::sqrt(kCGPDFMaxRenderPixels / pixels);
+  for (;;) {
+    const double longer = std::round(std::max(w, h) * scale);
+    if (std::round(w * scale) * std::round(h * scale) <= kCGPDFMaxRenderPixels || longer <= 1) {
+      return scale;
+    }
+    scale *= (longer - 1) / longer;  // a pixel off the longer side
+  }
+}
 
 }  // namespace
 
-CGPDFDocument::CGPDFDocument(std::shared_ptr<const Bytes> bytes, poppler::document* document)
-    : bytes_(std::move(bytes)), document_(document) {
-  pages_ = static_cast<size_t>(std::max(0, document_->pages()));
+CGPDFDocument::CGPDFDocument(std::shared_ptr<const Bytes> bytes, std::unique_ptr<PDFDoc> document)
+    : bytes_(std::move(bytes)), document_(std::move(document)) {
+  pages_ = static_cast<size_t>(std::max(0, document_->getNumPages()));
 }
 
 CGPDFDocument::~CGPDFDocument() {
@@ -43,87 +143,96 @@ CGPDFDocument::~CGPDFDocument() {
 
 std::shared_ptr<CGPDFDocument> CGPDFDocument::create(std::shared_ptr<const Bytes> bytes) {
   if (!bytes || bytes->empty() || bytes->size() > INT32_MAX) return nullptr;
-  quietPoppler();
   std::lock_guard<std::mutex> lock(popplerMutex());
-  poppler::document* doc = poppler::document::load_from_raw_data(
-      reinterpret_cast<const char*>(bytes->data()), static_cast<int>(bytes->size()));
-  if (!doc) return nullptr;
-  if (doc->is_locked() || doc->pages() < 1) {
-    delete doc;
-    return nullptr;
-  }
-  return std::make_shared<CGPDFDocument>(std::move(bytes), doc);
+  preparePoppler();
+  // The document owns the stream; the stream reads the bytes in place.
+  auto* stream = new MemStream(reinterpret_cast<const char*>(bytes->data()), 0,
+                               Goffset(bytes->size()), Object(objNull));
+  auto doc = std::make_unique<PDFDoc>(stream);
+  // A document that needs a password (other than the empty one) is not ok.
+  if (!doc->isOk() || doc->getNumPages() < 1) return nullptr;
+  return std::make_shared<CGPDFDocument>(std::move(bytes), std::move(doc));
 }
 
 std::shared_ptr<CGPDFPage> CGPDFDocument::page(size_t number) {
   if (number < 1 || number > pages_) return nullptr;
   auto self = std::static_pointer_cast<CGPDFDocument>(shared_from_this());
-  poppler::page* p;
+  int rotation;
   {
     std::lock_guard<std::mutex> lock(popplerMutex());
-    p = document_->create_page(static_cast<int>(number - 1));
+    Page* p = document_->getPage(static_cast<int>(number));
+    if (!p) return nullptr;
+    rotation = ((p->getRotate() % 360) + 360) % 360 / 90 * 90;
   }
-  if (!p) return nullptr;
-  return std::make_shared<CGPDFPage>(self, number, p);
+  return std::make_shared<CGPDFPage>(self, number, rotation);
 }
 
-CGPDFPage::CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, poppler::page* page)
-    : document_(std::move(document)), number_(number), page_(page) {
-  std::lock_guard<std::mutex> lock(popplerMutex());
-  switch (page_->orientation()) {
-    case poppler::page::landscape:
-      rotation_ = 90;
-      break;
-    case poppler::page::upside_down:
-      rotation_ = 180;
-      break;
-    case poppler::page::seascape:
-      rotation_ = 270;
-      break;
-    default:
-      rotation_ = 0;
-      break;
-  }
-}
-
-CGPDFPage::~CGPDFPage() {
-  std::lock_guard<std::mutex> lock(popplerMutex());
-  page_.reset();
-}
+CGPDFPage::CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, int rotation)
+    : document_(std::move(document)), number_(number), rotation_(rotation) {}
 
 CGRect CGPDFPage::boxRect(CGPDFBox box) const {
-  static const poppler::page_box_enum boxes[] = {poppler::media_box, poppler::crop_box,
-                                                 poppler::bleed_box, poppler::trim_box,
-                                                 poppler::art_box};
   if (box < kCGPDFMediaBox || box > kCGPDFArtBox) return CGRectNull;
   std::lock_guard<std::mutex> lock(popplerMutex());
-  poppler::rectf r = page_->page_rect(boxes[box]);
-  return CGRectStandardize(CGRectMake(r.x(), r.y(), r.width(), r.height()));
+  Page* p = document_->document_->getPage(static_cast<int>(number_));
+  if (!p) return CGRectNull;
+  const PDFRectangle* r = box == kCGPDFMediaBox   ? p->getMediaBox()
+                          : box == kCGPDFCropBox  ? p->getCropBox()
+                          : box == kCGPDFBleedBox ? p->getBleedBox()
+                          : box == kCGPDFTrimBox  ? p->getTrimBox()
+                                                  : p->getArtBox();
+  return CGRectStandardize(CGRectMake(r->x1, r->y1, r->x2 - r->x1, r->y2 - r->y1));
+}
+
+CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) const {
+  Raster out;
+  std::lock_guard<std::mutex> lock(popplerMutex());
+  preparePoppler();
+  SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
+  BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);
+  device.setFontAntialias(true);
+  device.setVectorAntialias(true);
+  device.setFreeTypeHinting(false, false);
+  device.startDoc(document_->document_.get());
+  document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
+                                         false, true, false, -1, -1, -1, -1);
+  if (device.leftSomethingOut()) {
+    NSLog("CGPDFPage: page " + std::to_string(number_) +
+          " declares images of more pixels than a page may; they are left out");
+  }
+  SplashBitmap* bitmap = device.getBitmap();
+  if (!bitmap || bitmap->getWidth() < 1 || bitmap->getHeight() < 1) return out;
+  out.width = bitmap->getWidth();
+  out.height = bitmap->getHeight();
+  const size_t row = size_t(out.width) * 4, stride = size_t(bitmap->getRowSize());
+  const auto* source = reinterpret_cast<const uint8_t*>(bitmap->getDataPtr());
+  if (stride < row) return {};
+  // One pass over the pixels: copied as the buffer is made, not zeroed first.
+  if (stride == row) {
+    out.pixels = std::make_shared<Bytes>(source, source + row * size_t(out.height));
+  } else {
+    out.pixels = std::make_shared<Bytes>();
+    out.pixels->reserve(row * size_t(out.height));
+    for (int y = 0; y < out.height; ++y) {
+      out.pixels->insert(out.pixels->end(), source + stride * y, source + stride * y + row);
+    }
+  }
+  return out;
 }
 
 namespace {
 
-struct Raster {
-  poppler::image onWhite, onBlack;
-};
-
 // Paper that nothing paints must stay transparent, but poppler always fills
 // it; rendering on white and on black recovers each pixel's coverage: a pixel
 // of colour C and alpha a reads a·C on black and a·C + (1 − a) on white.
-std::shared_ptr<Bytes> combine(const poppler::image& white, const poppler::image& black) {
-  int w = black.width(), h = black.height();
-  auto out = std::make_shared<Bytes>(static_cast<size_t>(w) * h * 4);
-  for (int y = 0; y < h; ++y) {
-    auto* pw = reinterpret_cast<const uint8_t*>(white.const_data()) + y * white.bytes_per_row();
-    auto* pb = reinterpret_cast<const uint8_t*>(black.const_data()) + y * black.bytes_per_row();
-    uint8_t* o = out->data() + static_cast<size_t>(y) * w * 4;
-    for (int x = 0; x < w; ++x, pw += 4, pb += 4, o += 4) {
-      int gap = std::max({pw[0] - pb[0], pw[1] - pb[1], pw[2] - pb[2], 0});
-      uint8_t a = static_cast<uint8_t>(255 - gap);
-      o[0] = std::min(pb[0], a), o[1] = std::min(pb[1], a), o[2] = std::min(pb[2], a), o[3] = a;
-    }
+void combine(const Bytes& white, Bytes& black) {
+  for (size_t i = 0; i + 3 < black.size(); i += 4) {
+    const uint8_t* pw = &white[i];
+    uint8_t* pb = &black[i];
+    const int gap = std::max({pw[0] - pb[0], pw[1] - pb[1], pw[2] - pb[2], 0});
+    const uint8_t a = static_cast<uint8_t>(255 - gap);
+    pb[0] = std::min(pb[0], a), pb[1] = std::min(pb[1], a), pb[2] = std::min(pb[2], a);
+    pb[3] = a;
   }
-  return out;
 }
 
 }  // namespace
@@ -134,37 +243,20 @@ void CGPDFPage::drawInContext(CGContext& context) const {
   CGAffineTransform m = context.ctm();
   double scale = std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
   if (!(scale > 0) || !std::isfinite(scale)) return;
-  double side = std::max(crop.size.width, crop.size.height) * scale;
-  if (side > kMaxRenderSide) scale *= kMaxRenderSide / side;
-  double pixels = crop.size.width * crop.size.height * scale * scale;
-  if (pixels > kMaxRenderPixels) scale *= std::sqrt(kMaxRenderPixels / pixels);
+  scale = boundedScale(crop, scale);
   // Undo the page's own rotation: the context's transform places the page.
-  auto undo = static_cast<poppler::rotation_enum>(((360 - rotation_) / 90) % 4);
-  std::shared_ptr<Bytes> pixels8;
-  int w = 0, h = 0;
-  {
-    std::lock_guard<std::mutex> lock(popplerMutex());
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_image_format(poppler::image::format_argb32);
-    renderer.set_paper_color(0xffffffff);
-    poppler::image white =
-        renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1, -1, undo);
-    renderer.set_paper_color(0xff000000);
-    poppler::image black =
-        renderer.render_page(page_.get(), 72 * scale, 72 * scale, -1, -1, -1, -1, undo);
-    if (!white.is_valid() || !black.is_valid() || white.width() != black.width() ||
-        white.height() != black.height()) {
-      NSLog("CGContextDrawPDFPage: the page could not be rendered");
-      return;
-    }
-    w = black.width(), h = black.height();
-    pixels8 = combine(white, black);
+  const int undo = (360 - rotation_) % 360;
+  Raster white = render(72 * scale, undo, 0xFFFFFF);
+  Raster black = render(72 * scale, undo, 0x000000);
+  if (!white.pixels || !black.pixels || white.width != black.width ||
+      white.height != black.height) {
+    NSLog("CGContextDrawPDFPage: the page could not be rendered");
+    return;
   }
-  auto image = CGImage::create(w, h, 8, 32, static_cast<size_t>(w) * 4,
+  combine(*white.pixels, *black.pixels);
+  auto image = CGImage::create(black.width, black.height, 8, 32, size_t(black.width) * 4,
                                kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
-                               std::move(pixels8));
+                               std::move(black.pixels));
   if (!image) return;
   context.saveGState();
   context.clipToRect(crop);
@@ -174,40 +266,14 @@ void CGPDFPage::drawInContext(CGContext& context) const {
 
 CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
   CGRect crop = boxRect(kCGPDFCropBox);
-  double scale = pixelsPerPoint;
-  if (CGRectIsEmpty(crop) || !(scale > 0) || !std::isfinite(scale)) return nullptr;
-  double side = std::max(crop.size.width, crop.size.height) * scale;
-  if (side > kMaxRenderSide) scale *= kMaxRenderSide / side;
-  double pixels = crop.size.width * crop.size.height * scale * scale;
-  if (pixels > kMaxRenderPixels) scale *= std::sqrt(kMaxRenderPixels / pixels);
-  std::shared_ptr<Bytes> bytes;
-  int w = 0, h = 0;
-  {
-    std::lock_guard<std::mutex> lock(popplerMutex());
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_image_format(poppler::image::format_argb32);
-    renderer.set_paper_color(0xffffffff);
-    poppler::image image = renderer.render_page(page_.get(), 72 * scale, 72 * scale);
-    if (!image.is_valid() || image.width() < 1 || image.height() < 1) return nullptr;
-    w = image.width(), h = image.height();
-    const size_t row = static_cast<size_t>(w) * 4;
-    const size_t stride = static_cast<size_t>(image.bytes_per_row());
-    const auto* source = reinterpret_cast<const uint8_t*>(image.const_data());
-    // One pass over the pixels: copied as the buffer is made, not zeroed first.
-    if (stride == row) {
-      bytes = std::make_shared<Bytes>(source, source + row * h);
-    } else {
-      bytes = std::make_shared<Bytes>();
-      bytes->reserve(row * h);
-      for (int y = 0; y < h; ++y) {
-        bytes->insert(bytes->end(), source + stride * y, source + stride * y + row);
-      }
-    }
+  if (CGRectIsEmpty(crop) || !(pixelsPerPoint > 0) || !std::isfinite(pixelsPerPoint)) {
+    return nullptr;
   }
-  return CGImage::create(w, h, 8, 32, static_cast<size_t>(w) * 4,
-                         kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little, std::move(bytes));
+  Raster page = render(72 * boundedScale(crop, pixelsPerPoint), 0, 0xFFFFFF);
+  if (!page.pixels) return nullptr;
+  return CGImage::create(page.width, page.height, 8, 32, size_t(page.width) * 4,
+                         kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                         std::move(page.pixels));
 }
 
 CGPDFDocumentRef CGPDFDocumentCreateWithProvider(const CGDataProviderRef& provider) {

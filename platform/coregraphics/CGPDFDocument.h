@@ -4,6 +4,13 @@
 // a context at the resolution the context's transform asks for, unrotated,
 // in the page's own coordinate space (points, origin bottom-left), clipped to
 // its crop box; paper that the page does not paint stays transparent.
+//
+// What a page may declare is bounded before it costs anything: it renders at
+// most kCGPDFMaxRenderSide pixels a side and kCGPDFMaxRenderPixels in all
+// (coarser when its size and the resolution ask for more), and its images may
+// declare at most kCGPDFMaxImagePixels between them (poppler decodes every
+// pixel an image declares, whatever size it is drawn at); images past that
+// are left out. Rendering is slow work: callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -12,10 +19,11 @@
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
 
-namespace poppler {
-class document;
-class page;
-}  // namespace poppler
+class PDFDoc;
+
+inline constexpr double kCGPDFMaxRenderSide = 8192;
+inline constexpr double kCGPDFMaxRenderPixels = 32.0 * 1024 * 1024;
+inline constexpr double kCGPDFMaxImagePixels = 256.0 * 1024 * 1024;
 
 enum CGPDFBox : int32_t {
   kCGPDFMediaBox = 0,
@@ -39,19 +47,18 @@ class CGPDFDocument : public NSObject {
 
   std::string className() const override { return "CGPDFDocument"; }
 
-  CGPDFDocument(std::shared_ptr<const Bytes> bytes, poppler::document* document);
+  CGPDFDocument(std::shared_ptr<const Bytes> bytes, std::unique_ptr<PDFDoc> document);
 
  private:
   friend class CGPDFPage;
   std::shared_ptr<const Bytes> bytes_;  // poppler reads from these without copying
-  std::unique_ptr<poppler::document> document_;
+  std::unique_ptr<PDFDoc> document_;
   size_t pages_ = 0;
 };
 
 class CGPDFPage : public NSObject {
  public:
-  CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, poppler::page* page);
-  ~CGPDFPage() override;
+  CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, int rotation);
 
   size_t pageNumber() const { return number_; }
   const std::shared_ptr<CGPDFDocument>& document() const { return document_; }
@@ -69,9 +76,17 @@ class CGPDFPage : public NSObject {
   std::string className() const override { return "CGPDFPage"; }
 
  private:
+  // The page rendered at `dpi` turned by `rotate` degrees on top of its own
+  // rotation, on paper of `paper` (0xRRGGBB), as 32-bit BGRA rows; null
+  // when it cannot be rendered.
+  struct Raster {
+    std::shared_ptr<Bytes> pixels;
+    int width = 0, height = 0;
+  };
+  Raster render(double dpi, int rotate, uint32_t paper) const;
+
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
-  std::unique_ptr<poppler::page> page_;
   int rotation_;
 };
 

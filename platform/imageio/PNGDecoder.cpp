@@ -168,11 +168,11 @@ class PNGRowReader : public ImageRowReader {
   bool decodeMore() override {
     const uint32_t before = nextRow();
     while (png_ && nextRow() == before && pos_ < size_) {
-      const size_t n = std::min(kFeedBytes, size_ - pos_);
       if (setjmp(png_jmpbuf(png_))) {
         close();
         return false;
       }
+      const size_t n = std::min(kFeedBytes, size_ - pos_);
       png_process_data(png_, info_, const_cast<uint8_t*>(data_ + pos_), n);
       pos_ += n;
     }

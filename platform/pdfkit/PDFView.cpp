@@ -3,7 +3,20 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIScreen.h"
+
+namespace {
+
+// poppler renders one page at a time in the whole process: one queue serves
+// every view.
+const dispatch_queue_t& renderQueue() {
+  static const dispatch_queue_t queue = dispatch_queue_create("PDFView.render");
+  return queue;
+}
+
+}  // namespace
 
 PDFView::PDFView() { setBackgroundColor(UIColor::colorWithWhite(0.82, 1)); }
 
@@ -85,8 +98,37 @@ void PDFView::layoutSubviews() {
 }
 
 void PDFView::dropPages() {
-  for (auto& [index, shown] : shown_) shown.layer->removeFromSuperlayer();
+  for (auto& [index, shown] : shown_) {
+    shown.layer->removeFromSuperlayer();
+    if (shown.dropped) *shown.dropped = true;
+  }
   shown_.clear();
+}
+
+void PDFView::render(const PDFPagePtr& page, ShownPage& shown, double pixelsPerPoint) {
+  if (shown.dropped) *shown.dropped = true;
+  auto request = std::make_shared<std::atomic<bool>>(false);
+  shown.dropped = request;
+  shown.pixelsPerPoint = pixelsPerPoint;
+  auto view = WeakFromThis(this);
+  dispatch_async(renderQueue(), [view, page, request, pixelsPerPoint] {
+    if (*request) return;
+    CGImageRef image = page->imageAtScale(pixelsPerPoint);
+    dispatch_async(dispatch_get_main_queue(), WeakBind(view, [request, image](PDFView& self) {
+                     self.rendered(request, image);
+                   }));
+  });
+}
+
+void PDFView::rendered(const std::shared_ptr<std::atomic<bool>>& request, const CGImageRef& image) {
+  QX_DCHECK_MAIN_THREAD();
+  for (auto& [index, shown] : shown_) {
+    if (shown.dropped != request) continue;
+    // Opaque pages: nothing of the background shows through them.
+    if (image) shown.layer->setContents(image);
+    shown.layer->setContentsScale(shown.pixelsPerPoint / scaleFactor_);
+    return;
+  }
 }
 
 void PDFView::showVisiblePages() {
@@ -111,12 +153,7 @@ void PDFView::showVisiblePages() {
       layer()->addSublayer(shown.layer);
     }
     shown.layer->setFrame(frame);
-    if (shown.pixelsPerPoint != pixelsPerPoint) {
-      // Opaque pages: nothing of the background shows through them.
-      shown.layer->setContents(page->imageAtScale(pixelsPerPoint));
-      shown.layer->setContentsScale(pixelsPerPoint / scaleFactor_);
-      shown.pixelsPerPoint = pixelsPerPoint;
-    }
+    if (shown.pixelsPerPoint != pixelsPerPoint) render(page, shown, pixelsPerPoint);
     kept[i] = shown;
   }
   dropPages();

@@ -3,11 +3,15 @@
 // PDFKit's document view: the document's pages one after another (top to
 // bottom, or left to right), each page's crop box at `scaleFactor` points
 // per page point, on a grey background. The pages that meet the view's
-// bounds are rendered by poppler at the scale times the screen's scale into
-// layers of their own (the view's layer's sublayers), when the view lays
-// out; a page already rendered at that scale is not rendered again. The
-// view does not scroll: the pages start at its top-left corner.
+// bounds get layers of their own (the view's layer's sublayers), empty at
+// first, when the view lays out; each is rendered by poppler at the scale
+// times the screen's scale off the main thread, one page at a time for all
+// views, and becomes the layer's contents on the main thread when it is
+// done. A page already rendered (or under way) at that scale is not
+// rendered again, and a render nobody waits for any more is not started.
+// The view does not scroll: the pages start at its top-left corner.
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
@@ -51,11 +55,15 @@ class PDFView : public UIView {
  private:
   struct ShownPage {
     std::shared_ptr<CALayer> layer;
-    double pixelsPerPoint = 0;
+    double pixelsPerPoint = 0;  // asked for
+    // Set when the render asked for is wanted no more.
+    std::shared_ptr<std::atomic<bool>> dropped;
   };
   std::vector<CGRect> pageFrames() const;
   void showVisiblePages();
   void dropPages();
+  void render(const PDFPagePtr& page, ShownPage& shown, double pixelsPerPoint);
+  void rendered(const std::shared_ptr<std::atomic<bool>>& request, const CGImageRef& image);
 
   PDFDocumentPtr document_;
   PDFDisplayDirection direction_ = kPDFDisplayDirectionVertical;

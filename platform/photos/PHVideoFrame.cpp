@@ -2,13 +2,14 @@
 #include <memory>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -26,23 +27,25 @@ struct PacketFreer {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
-// Turns an RGBA bitmap by the stream's rotation (multiples of 90 degrees).
-std::shared_ptr<Bytes> rotated(const Bytes& rgba, int& width, int& height, int degrees) {
-  auto out = std::make_shared<Bytes>(rgba.size());
-  int w = width, h = height;
-  bool swap = degrees == 90 || degrees == 270;
-  int ow = swap ? h : w;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      int nx = x, ny = y;
+// Turns an opaque 32-bit bitmap by the stream's rotation (multiples of 90
+// degrees) into one with tight rows.
+CGImageRef rotated(const CGImageRef& image, int degrees) {
+  const size_t w = image->width(), h = image->height(), stride = image->bytesPerRow();
+  const bool swap = degrees == 90 || degrees == 270;
+  const size_t ow = swap ? h : w, oh = swap ? w : h;
+  auto in = image->pixelData();
+  auto out = std::make_shared<Bytes>(ow * oh * 4);
+  for (size_t y = 0; y < h; ++y) {
+    const uint8_t* row = in->data() + y * stride;
+    for (size_t x = 0; x < w; ++x) {
+      size_t nx = x, ny = y;
       if (degrees == 90) nx = h - 1 - y, ny = x;
       else if (degrees == 180) nx = w - 1 - x, ny = h - 1 - y;
       else if (degrees == 270) nx = y, ny = w - 1 - x;
-      std::copy_n(&rgba[(static_cast<size_t>(y) * w + x) * 4], 4, &(*out)[(static_cast<size_t>(ny) * ow + nx) * 4]);
+      std::copy_n(row + x * 4, 4, out->data() + (ny * ow + nx) * 4);
     }
   }
-  if (swap) std::swap(width, height);
-  return out;
+  return CGImage::create(ow, oh, 8, 32, ow * 4, image->bitmapInfo(), std::move(out));
 }
 
 }  // namespace
@@ -57,6 +60,9 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
   int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (index < 0 || !codec) return nullptr;
   AVStream* stream = format->streams[index];
+  // A video larger than the player plays has no frame here either: its
+  // header alone would otherwise cost a picture of gigabytes.
+  if (!AVVideoSizeAllowed(stream->codecpar->width, stream->codecpar->height)) return nullptr;
   std::unique_ptr<AVCodecContext, CodecFreer> decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
       avcodec_open2(decoder.get(), codec, nullptr) < 0) {
@@ -75,16 +81,12 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
     avcodec_send_packet(decoder.get(), nullptr);
     got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
   }
-  if (!got || frame->width <= 0 || frame->height <= 0) return nullptr;
-  int width = frame->width, height = frame->height;
-  SwsContext* sws = sws_getContext(width, height, static_cast<AVPixelFormat>(frame->format), width,
-                                   height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!sws) return nullptr;
-  Bytes rgba(static_cast<size_t>(width) * height * 4);
-  uint8_t* planes[1] = {rgba.data()};
-  int strides[1] = {width * 4};
-  sws_scale(sws, frame->data, frame->linesize, 0, height, planes, strides);
-  sws_freeContext(sws);
+  if (!got || frame->width <= 0 || frame->height <= 0 ||
+      !AVVideoSizeAllowed(frame->width, frame->height)) {
+    return nullptr;
+  }
+  CGImageRef image = AVFrameImageConverter(AVFrameImageLayout::RGBX).convert(*frame);
+  if (!image) return nullptr;
 
   int degrees = 0;
   size_t size = 0;
@@ -93,8 +95,5 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
     double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
     degrees = ((static_cast<int>(std::lround(angle)) % 360) + 360) % 360;
   }
-  auto pixels = (degrees % 90 == 0 && degrees != 0) ? rotated(rgba, width, height, degrees)
-                                                     : std::make_shared<Bytes>(std::move(rgba));
-  return CGImage::create(static_cast<size_t>(width), static_cast<size_t>(height), 8, 32,
-                         static_cast<size_t>(width) * 4, kCGImageAlphaNoneSkipLast, pixels);
+  return degrees % 90 == 0 && degrees != 0 ? rotated(image, degrees) : image;
 }

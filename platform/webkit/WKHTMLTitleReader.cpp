@@ -3,6 +3,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/encoding.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -46,6 +47,15 @@ WKHTMLTitleReader::~WKHTMLTitleReader() {
 
 void WKHTMLTitleReader::feed(const uint8_t* bytes, size_t length) {
   if (done_ || !parser_) return;
+  const size_t take = std::min(length, kMaxHeadBytes - parsed_);
+  parse(bytes, take);
+  parsed_ += take;
+  // A head longer than any a title is looked for in: the page is read as if
+  // it ended here.
+  if (!done_ && parsed_ == kMaxHeadBytes) finish();
+}
+
+void WKHTMLTitleReader::parse(const uint8_t* bytes, size_t length) {
   // The parser takes int lengths: large pieces go in parts.
   while (length > 0 && !done_) {
     int piece = int(std::min<size_t>(length, 1u << 20));

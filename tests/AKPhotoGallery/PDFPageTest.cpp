@@ -9,6 +9,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
 #include "GalleryTestSupport.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/pdfkit/PDFDocumentSource.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertController.h"
@@ -124,6 +125,9 @@ TEST_F(PDFPageTest, AGalleryPdfPageShowsTheDocumentFittedWithoutZoomRingOrSheet)
   advance(1.0);
   EXPECT_FALSE(page->presentedViewController());
 
+  // The PDF view renders its pages off the main thread.
+  ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
+  drainMainLoop();
   auto picture = RenderView(*gallery->view(), 1);
   SaveSnapshot(picture, "gallery-pdf-page");
   EXPECT_TRUE(MatchesGolden(picture, "AKPhotoGallery/gallery-pdf-page.png", 8, 400));

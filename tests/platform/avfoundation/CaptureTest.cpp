@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -163,6 +167,22 @@ TEST_F(CaptureTest, AClipLoopsOnThePlatformClockAtItsFrameRate) {
   EXPECT_TRUE(session->lastFrame());
 }
 
+// libswscale writes whole vectors: frames whose rows are no multiple of them
+// must still land in their bitmap, and nothing past it.
+TEST_F(CaptureTest, FramesOfAnyWidthKeepTheirPixels) {
+  for (const FrameSize size : kUnalignedFrameSizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    const std::string clip = folder_.path() + "/clip" + std::to_string(size.width) + ".avi";
+    ASSERT_TRUE(WriteClip(clip, size.width, size.height, 2, 10));
+    NSErrorPtr error;
+    auto source = AVOpenCaptureSource(clip, error);
+    ASSERT_TRUE(source) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(source->dimensions().width, size.width);
+    EXPECT_TRUE(ShowsPattern(source->frameAt(0, error)->image, size.width, size.height, 0));
+    EXPECT_TRUE(ShowsPattern(source->frameAt(0.1, error)->image, size.width, size.height, 1));
+  }
+}
+
 TEST_F(CaptureTest, SourcesThatCannotBeReadFailTheInputWithTheirError) {
   const std::string text = folder_.writeFile("notes.avi", std::string("not a video at all"));
   hardware_->addCamera(AVCaptureDevicePositionBack, text);
@@ -195,6 +215,35 @@ TEST_F(CaptureTest, SourcesThatCannotBeReadFailTheInputWithTheirError) {
   ASSERT_TRUE(onlyFront);
   EXPECT_FALSE(onlyFront->hasFlash());
   EXPECT_TRUE(AVCaptureDeviceInput::deviceInputWithDevice(onlyFront, &error));
+}
+
+// Opening a fifo waits for a writer that never comes: such sources are
+// refused at once. The open runs on a queue so that a wait fails the test
+// (and is then released) instead of hanging the run.
+TEST_F(CaptureTest, SourcesThatAreNeitherFilesNorVideoDevicesAreRefusedWithoutWaiting) {
+  const std::string fifo = folder_.path() + "/camera.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), folder_.path()}) {
+    SCOPED_TRACE(path);
+    auto done = dispatch_semaphore_create(0);
+    auto error = std::make_shared<NSErrorPtr>();
+    auto source = std::make_shared<AVCaptureFrameSourcePtr>();
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [=] {
+      *source = AVOpenCaptureSource(path, *error);
+      dispatch_semaphore_signal(done);
+    });
+    if (dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) != 0) {
+      ADD_FAILURE() << "opening waited";
+      close(open(fifo.c_str(), O_RDWR));  // a writer, come and gone, ends the wait
+      dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
+      continue;
+    }
+    EXPECT_FALSE(*source);
+    ASSERT_TRUE(*error);
+    EXPECT_EQ((*error)->code(), AVErrorFileFormatNotRecognized);
+    EXPECT_EQ((*error)->localizedDescription(),
+              path + " is neither a regular file nor a video device");
+  }
 }
 
 TEST_F(CaptureTest, APhotoIsTheFrameAsJPEGWithItsExifAndReplacementMetadataSplicedIn) {

@@ -1,6 +1,7 @@
 #include <fstream>
 
 #include "platform/avfoundation/AVError.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVPlayer.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -10,6 +11,7 @@
 #include "platform/uikit/UIView.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/camera/CameraFixtures.h"
 #include "support/photos/PlaybackFixtures.h"
 #include "support/network/LoopbackHttpServer.h"
 #include "support/photos/ScriptedPlayback.h"
@@ -298,6 +300,25 @@ TEST_F(PlaybackTest, LayerShowsTheDecodedPictureForTheCurrentTimeAndSeeksFromKey
   advance(1);
   EXPECT_EQ(CMTimeGetSeconds(player->currentTime()), 0);
   player->pause();
+}
+
+// libswscale writes whole vectors: pictures whose rows are no multiple of
+// them must still land in their bitmap, and nothing past it.
+TEST_F(PlaybackTest, PicturesOfAnyWidthKeepTheirPixels) {
+  for (const camera_test::FrameSize size : camera_test::kUnalignedFrameSizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    const std::string clip = folder_.path() + "/clip" + std::to_string(size.width) + ".avi";
+    ASSERT_TRUE(camera_test::WriteClip(clip, size.width, size.height, 2, 10));
+    std::atomic<bool> cancelled{false};
+    NSErrorPtr error;
+    auto reader = AVLibavPlaybackProvider().openVideo(fileURL(clip), cancelled, &error);
+    ASSERT_TRUE(reader) << (error ? error->localizedDescription() : "");
+    for (int index = 0; index < 2; ++index) {
+      auto picture = reader->nextPicture(&error);
+      ASSERT_TRUE(picture);
+      EXPECT_TRUE(camera_test::ShowsPattern(picture->image(), size.width, size.height, index));
+    }
+  }
 }
 
 TEST_F(PlaybackTest, DecodingStaysAFewPicturesAheadWhateverTheLength) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
+#include "platform/foundation/Dispatch.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -16,8 +17,11 @@ struct PageSpec {
   std::string extra;  // more page dictionary entries (/Rotate, /CropBox)
 };
 
-// A minimal, well-formed PDF with a correct cross-reference table.
-std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages) {
+// A minimal, well-formed PDF with a correct cross-reference table. `more`
+// objects follow the pages' (a page and its content take two numbers each
+// after the catalog's 1 and the page tree's 2).
+std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages,
+                                     const std::vector<std::string>& more = {}) {
   std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
   std::string kids;
   for (const PageSpec& page : pages) {
@@ -30,6 +34,7 @@ std::shared_ptr<const Bytes> makePDF(const std::vector<PageSpec>& pages) {
   }
   objects[1] =
       "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+  objects.insert(objects.end(), more.begin(), more.end());
   std::string out = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {
@@ -140,4 +145,154 @@ TEST_F(CGPDFDocumentTest, DrawsPageContentWithTransparentPaper) {
   EXPECT_EQ(pixelAt(d, 50, 100 - 5)[3], 0);     // below it
 }
 
+// An inline image of `width` x `height` grey pixels (or a stencil mask
+// painted in the fill colour) filling the page, whatever data it really holds.
+std::string inlineImage(int width, int height, const std::string& data, double side,
+                        bool mask = false) {
+  return "q " + std::to_string(side) + " 0 0 " + std::to_string(side) + " 0 0 cm BI /W " +
+         std::to_string(width) + " /H " + std::to_string(height) +
+         (mask ? " /IM true" : " /CS /G /BPC 8") + " ID " + data + " EI Q";
+}
+
+// Runs `work` off the main thread and waits for it, bounded.
+template <typename F>
+bool finishesInTime(F work) {
+  auto done = dispatch_semaphore_create(0);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [=] {
+    work();
+    dispatch_semaphore_signal(done);
+  });
+  return dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+}
+
 }  // namespace
+
+// A page may make poppler decode no more image pixels than the bound, and
+// render no more pixels than its limits, whatever it declares: a few bytes
+// claiming an image of 200,000 by 200,000 pixels took minutes.
+TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
+  const std::string huge = inlineImage(200000, 200000, "\x40\x40", 100);
+  // Image objects 5 and 6 of a one-page document, drawn as /Im.
+  auto image = [](int width, int height, const std::string& more) {
+    return "<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+           std::to_string(height) + " /ColorSpace /DeviceGray /BitsPerComponent 8 " + more +
+           " /Length 4 >>\nstream\n\x40\x40\x40\x40\nendstream";
+  };
+  auto stencil = [](int width, int height) {
+    return "<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+           std::to_string(height) + " /ImageMask true /Length 4 >>\nstream\n" +
+           std::string(4, '\0') + "\nendstream";
+  };
+  const std::string drawn = "/Resources << /XObject << /Im 5 0 R >> >>";
+  const std::string drawIt = "q 100 0 0 100 0 0 cm /Im Do Q";
+  struct Case {
+    std::string mediaBox, content;
+    std::vector<std::string> objects;
+    std::string extra;
+    double pixelsPerPoint;
+    size_t width, height;
+    int grey;  // at the centre, on white paper
+  };
+  const Case cases[] = {
+      {"0 0 100 100", inlineImage(2, 2, "\x40\x40\x40\x40", 100), {}, "", 1, 100, 100, 0x40},
+      {"0 0 100 100", huge, {}, "", 1, 100, 100, 0xFF},
+      // The huge image is left out; a small one after it still draws.
+      {"0 0 100 100",
+       huge + " " + inlineImage(2, 2, "\x80\x80\x80\x80", 100),
+       {},
+       "",
+       1,
+       100,
+       100,
+       0x80},
+      {"0 0 100 100",
+       "0 g " + inlineImage(2, 2, std::string(2, '\0'), 100, true),
+       {},
+       "",
+       1,
+       100,
+       100,
+       0x00},
+      {"0 0 100 100",
+       "0 g " + inlineImage(200000, 200000, std::string(2, '\0'), 100, true),
+       {},
+       "",
+       1,
+       100,
+       100,
+       0xFF},
+      // Images with masks: either of the two may be the huge one.
+      {"0 0 100 100",
+       drawIt,
+       {image(200000, 200000, "/Mask 6 0 R"), stencil(2, 2)},
+       drawn,
+       1,
+       100,
+       100,
+       0xFF},
+      {"0 0 100 100",
+       drawIt,
+       {image(2, 2, "/Mask 6 0 R"), stencil(200000, 200000)},
+       drawn,
+       1,
+       100,
+       100,
+       0xFF},
+      {"0 0 100 100",
+       drawIt,
+       {image(2, 2, "/Mask 6 0 R"), stencil(2, 2)},
+       drawn,
+       1,
+       100,
+       100,
+       0x40},
+      {"0 0 100 100",
+       drawIt,
+       {image(200000, 200000, "/SMask 6 0 R"), image(2, 2, "")},
+       drawn,
+       1,
+       100,
+       100,
+       0xFF},
+      {"0 0 100 100",
+       drawIt,
+       {image(2, 2, "/SMask 6 0 R"), image(200000, 200000, "")},
+       drawn,
+       1,
+       100,
+       100,
+       0xFF},
+      // Grey 0x40 at a quarter's coverage over white paper.
+      {"0 0 100 100",
+       drawIt,
+       {image(2, 2, "/SMask 6 0 R"), image(2, 2, "")},
+       drawn,
+       1,
+       100,
+       100,
+       0xCF},
+      // Resolution and size: at most 8192 a side, at most 32 Mi pixels.
+      {"0 0 100000 100", "", {}, "", 4, 8192, 8, 0xFF},
+      {"0 0 20000 20000", "", {}, "", 1, 5792, 5792, 0xFF},
+      {"0 0 8192 4096", "", {}, "", 1, 8192, 4096, 0xFF},  // exactly the limits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 60) + " on " + c.mediaBox);
+    auto doc = CGPDFDocument::create(makePDF({{c.mediaBox, c.content, c.extra}}, c.objects));
+    ASSERT_TRUE(doc);
+    auto page = doc->page(1);
+    CGImageRef image;
+    CGContextRef context = CGBitmapContextCreate(
+        nullptr, 50, 50, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
+    ASSERT_TRUE(finishesInTime([&] {
+      image = page->createImage(c.pixelsPerPoint);
+      CGContextDrawPDFPage(context, page);
+    })) << "the page was still rendering";
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), c.width);
+    EXPECT_EQ(image->height(), c.height);
+    const auto pixels = image->pixelData();
+    const uint8_t* centre = pixels->data() + c.height / 2 * image->bytesPerRow() + c.width / 2 * 4;
+    EXPECT_NEAR(centre[1], c.grey, 1);
+  }
+}

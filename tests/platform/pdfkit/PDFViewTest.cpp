@@ -25,6 +25,16 @@ std::array<int, 4> PixelAt(const UIImagePtr& image, double scale, double x, doub
 
 class PDFViewTest : public PlatformTest {
  protected:
+  // Waits (bounded) until every page layer shows a rendering other than `old`.
+  bool rendered(const CGImageRef& old = nullptr) {
+    return RunMainLoopUntil([&] {
+      for (const auto& layer : view_->layer()->sublayers()) {
+        if (!layer->contents() || layer->contents() == old) return false;
+      }
+      return true;
+    });
+  }
+
   PDFViewPtr view_ = [] {
     auto view = std::make_shared<PDFView>();
     view->setFrame(CGRectMake(0, 0, 350, 600));
@@ -69,6 +79,9 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedIntoLayersAtTheScreenScale) {
   view_->setDocument(document);
   view_->setScaleFactor(view_->scaleFactorForSizeToFit());  // 0.5
   view_->layoutIfNeeded();
+  // Pages are rendered off the main thread: empty until they are in.
+  ASSERT_FALSE(view_->layer()->sublayers()[0]->contents());
+  ASSERT_TRUE(rendered());
   // Page one (612 x 792 at 0.5) centred, page two (700 x 500) under it
   // after the gap; both meet the 600-point view.
   EXPECT_TRUE(CGRectEqualToRect(view_->frameForPage(document->pageAtIndex(0)),
@@ -81,6 +94,7 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedIntoLayersAtTheScreenScale) {
   ASSERT_TRUE(layers[0]->contents());
   EXPECT_EQ(layers[0]->contents()->width(), size_t(612 * pixels));
   EXPECT_EQ(layers[0]->contents()->height(), size_t(792 * pixels));
+  EXPECT_EQ(layers[0]->contentsScale(), UIScreen::mainScreen()->scale());
   EXPECT_TRUE(CGRectEqualToRect(layers[1]->frame(), CGRectMake(0, 400, 350, 250)));
 
   auto picture = RenderView(*view_, 2);
@@ -103,14 +117,17 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedIntoLayersAtTheScreenScale) {
   auto before = layers[0]->contents();
   view_->setNeedsLayout();
   view_->layoutIfNeeded();
+  drainMainLoop();
   EXPECT_EQ(view_->layer()->sublayers()[0]->contents(), before);
 
   // At full scale page one fills the view and page two leaves it.
   view_->setScaleFactor(1);
   view_->layoutIfNeeded();
+  // The page shows its old rendering, stretched, until the new one is in.
+  EXPECT_EQ(view_->layer()->sublayers()[0]->contents(), before);
+  ASSERT_TRUE(rendered(before));
   layers = view_->layer()->sublayers();
   ASSERT_EQ(layers.size(), 1u);
-  EXPECT_NE(layers[0]->contents(), before);
   EXPECT_EQ(layers[0]->contents()->width(), size_t(612 * UIScreen::mainScreen()->scale()));
 
   // Left to right: both pages side by side, page two past the view.

@@ -1,14 +1,17 @@
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <random>
 
+#include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
-#include "platform/avfoundation/AVAsset.h"
 #include "support/RecordedLog.h"
+#include "support/camera/CameraFixtures.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
@@ -257,6 +260,53 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const Value* dataError = dataInfo.find(PHImageErrorKey);
   ASSERT_TRUE(dataError);
   EXPECT_TRUE(dataError->objectAs<NSError>());
+}
+
+// libswscale writes whole vectors: frames whose rows are no multiple of them
+// must still land in the thumbnail's bitmap, and nothing past it.
+TEST_F(ImageManagerTest, VideoFramesOfAnyWidthKeepTheirPixels) {
+  for (const camera_test::FrameSize size : camera_test::kUnalignedFrameSizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    const std::string movie = path("clip" + std::to_string(size.width) + ".mov");
+    ASSERT_TRUE(camera_test::WriteClip(movie, size.width, size.height, 2, 10));
+    EXPECT_TRUE(camera_test::ShowsPattern(PHDecodeVideoFrame(movie), size.width, size.height, 0));
+  }
+  // Past the player's limits there is no frame: the longest side allowed,
+  // one past it.
+  const std::string widest = path("widest.mov"), wider = path("wider.mov");
+  ASSERT_TRUE(camera_test::WriteClip(widest, kAVMaxVideoSide, 16, 1, 10));
+  ASSERT_TRUE(camera_test::WriteClip(wider, kAVMaxVideoSide + 8, 16, 1, 10));
+  EXPECT_TRUE(camera_test::ShowsPattern(PHDecodeVideoFrame(widest), kAVMaxVideoSide, 16, 0));
+  EXPECT_FALSE(PHDecodeVideoFrame(wider));
+  // A turned video's frame is turned from its padded rows into tight ones:
+  // where each corner of the stored 17 x 9 picture lands.
+  struct Turn {
+    int degrees;
+    int topLeft[2], topRight[2], bottomLeft[2];  // stored corners, shown at
+  };
+  const Turn turns[] = {{90, {8, 0}, {8, 16}, {0, 0}},
+                        {180, {16, 8}, {0, 8}, {16, 0}},
+                        {270, {0, 16}, {0, 0}, {8, 16}}};
+  const CGImageRef stored = camera_test::PatternFrame(17, 9, 0);
+  for (const Turn& turn : turns) {
+    SCOPED_TRACE(turn.degrees);
+    const std::string movie = path("turned" + std::to_string(turn.degrees) + ".mov");
+    ASSERT_TRUE(camera_test::WriteClip(movie, 17, 9, 1, 10, turn.degrees));
+    ASSERT_EQ(AVProbeMediaFile(movie).rotationDegrees, turn.degrees);
+    CGImageRef shown = PHDecodeVideoFrame(movie);
+    ASSERT_TRUE(shown);
+    const bool quarter = turn.degrees != 180;
+    EXPECT_EQ(shown->width(), quarter ? 9u : 17u);
+    EXPECT_EQ(shown->bytesPerRow(), shown->width() * 4);
+    const std::pair<std::array<int, 2>, const int*> corners[] = {
+        {{0, 0}, turn.topLeft}, {{16, 0}, turn.topRight}, {{0, 8}, turn.bottomLeft}};
+    for (const auto& [from, to] : corners) {
+      const auto want = camera_test::PixelAt(stored, from[0], from[1]);
+      const auto got = camera_test::PixelAt(shown, to[0], to[1]);
+      EXPECT_NEAR(got.r, want.r, 32) << from[0] << "," << from[1];
+      EXPECT_NEAR(got.g, want.g, 32) << from[0] << "," << from[1];
+    }
+  }
 }
 
 TEST_F(ImageManagerTest, ADamagedFileIsReportedInTheLogNotOnStandardError) {

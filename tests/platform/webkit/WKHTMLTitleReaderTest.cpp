@@ -69,3 +69,47 @@ TEST_F(WKHTMLTitleReaderTest, StopsAfterTheTitleAndBoundsItsLength) {
   EXPECT_EQ(title.size() % 2, 0u);
   EXPECT_EQ(title.substr(title.size() - 2), "\xC3\xA9");
 }
+
+// Only the first kMaxHeadBytes of a page are parsed, as if it ended there: a
+// title within them is read, one under way at the bound is taken as it
+// stands, and one that begins after it, or after a head of attributes that
+// never closes within it, is not looked for.
+TEST_F(WKHTMLTitleReaderTest, ParsesNoMoreThanTheHeadBound) {
+  const size_t bound = WKHTMLTitleReader::kMaxHeadBytes;
+  // A page whose `tail` ends at byte `end`, after a comment filling the head.
+  auto placed = [](const std::string& tail, size_t end) {
+    std::string page = "<html><head><!--";
+    page += std::string(end - tail.size() - page.size() - 3, 'x') + "-->" + tail;
+    return page + "</head><body>text</body></html>";
+  };
+  // A head tag of attributes closing only past the bound, then a title.
+  std::string attributes = "<html><head><meta";
+  for (int i = 0; attributes.size() < bound + 1024; ++i) {
+    attributes += " a" + std::to_string(i) + "=\"" + std::string(100, 'v') + "\"";
+  }
+  attributes += "><title>Late</title></head></html>";
+  struct Case {
+    std::string page;
+    std::string title;
+  };
+  const Case cases[] = {
+      {placed("<title>Known</title>", bound), "Known"},
+      {placed("<title>Known</title>", bound + 1), "Known"},
+      {placed("<title>X", bound), "X"},
+      {placed("<title>X", bound + 1), ""},
+      {attributes, ""},
+  };
+  // Pieces that do not divide the bound: the bound falls inside one.
+  const size_t piece = 1000, boundPiece = (bound + piece - 1) / piece * piece;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page.substr(bound - 40, 80));
+    WKHTMLTitleReader reader;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.page.data());
+    size_t fed = 0;
+    for (; fed < c.page.size() && !reader.done(); fed += piece) {
+      reader.feed(bytes + fed, std::min(piece, c.page.size() - fed));
+    }
+    EXPECT_EQ(fed, boundPiece);
+    EXPECT_EQ(reader.title(), c.title);
+  }
+}

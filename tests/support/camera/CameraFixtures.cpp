@@ -1,5 +1,6 @@
 #include "support/camera/CameraFixtures.h"
 
+#include <cstring>
 #include <memory>
 
 #include "platform/avfoundation/AVAsset.h"
@@ -10,6 +11,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libswscale/swscale.h>
 }
 
@@ -38,10 +40,10 @@ int FrameOfBlue(int blue) {
   return -1;
 }
 
-bool WriteClip(const std::string& path, int width, int height, int frames, int fps) {
+bool WriteClip(const std::string& path, int width, int height, int frames, int fps, int rotation) {
   AVQuietMediaLibraryLogs();
   AVFormatContext* format = nullptr;
-  if (avformat_alloc_output_context2(&format, nullptr, "avi", path.c_str()) < 0) return false;
+  if (avformat_alloc_output_context2(&format, nullptr, nullptr, path.c_str()) < 0) return false;
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
   AVStream* stream = codec ? avformat_new_stream(format, nullptr) : nullptr;
   AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -57,6 +59,14 @@ bool WriteClip(const std::string& path, int width, int height, int frames, int f
     ok = avcodec_open2(encoder, codec, nullptr) >= 0 &&
          avcodec_parameters_from_context(stream->codecpar, encoder) >= 0;
     stream->time_base = encoder->time_base;
+    if (ok && rotation != 0) {
+      // This libavutil's setter takes the clockwise turn (its getter answers
+      // the counter-clockwise one, which readers negate).
+      auto* matrix = static_cast<int32_t*>(av_malloc(9 * sizeof(int32_t)));
+      av_display_rotation_set(matrix, rotation);
+      ok = av_stream_add_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX,
+                                   reinterpret_cast<uint8_t*>(matrix), 9 * sizeof(int32_t)) >= 0;
+    }
   }
   ok = ok && avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
        avformat_write_header(format, nullptr) >= 0;
@@ -64,6 +74,13 @@ bool WriteClip(const std::string& path, int width, int height, int frames, int f
                                         AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr)
                        : nullptr;
   AVFrame* frame = av_frame_alloc();
+  // The pattern goes through a picture of libav's own layout: libswscale
+  // reads its source in whole vectors too, past a tight row's end.
+  AVFrame* source = av_frame_alloc();
+  source->format = AV_PIX_FMT_RGBA;
+  source->width = width;
+  source->height = height;
+  ok = ok && av_frame_get_buffer(source, 0) >= 0;
   AVPacket* packet = av_packet_alloc();
   auto drain = [&] {
     while (avcodec_receive_packet(encoder, packet) >= 0) {
@@ -78,9 +95,17 @@ bool WriteClip(const std::string& path, int width, int height, int frames, int f
     frame->height = height;
     ok = av_frame_get_buffer(frame, 0) >= 0;
     CGImageRef rgba = PatternFrame(width, height, i);
-    const uint8_t* src[1] = {rgba->pixelData()->data()};
-    const int stride[1] = {width * 4};
-    sws_scale(sws, src, stride, 0, height, frame->data, frame->linesize);
+    const auto pattern = rgba->pixelData();
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = source->data[0] + size_t(y) * source->linesize[0];
+      std::memcpy(row, pattern->data() + size_t(y) * rgba->bytesPerRow(), size_t(width) * 4);
+      // Chroma of an odd width averages the last pixel with the one after
+      // it: that one repeats the edge rather than being left undefined.
+      for (int x = width; x < source->linesize[0] / 4; ++x) {
+        std::memcpy(row + size_t(x) * 4, row + size_t(width - 1) * 4, 4);
+      }
+    }
+    sws_scale(sws, source->data, source->linesize, 0, height, frame->data, frame->linesize);
     frame->pts = i;
     ok = ok && avcodec_send_frame(encoder, frame) >= 0;
     drain();
@@ -93,6 +118,7 @@ bool WriteClip(const std::string& path, int width, int height, int frames, int f
   }
   av_packet_free(&packet);
   av_frame_free(&frame);
+  av_frame_free(&source);
   sws_freeContext(sws);
   avcodec_free_context(&encoder);
   if (format->pb) avio_closep(&format->pb);
@@ -113,6 +139,28 @@ RGBA PixelAt(const CGImageRef& image, int x, int y) {
   const uint8_t* p = data->data() + size_t(y) * image->bytesPerRow() + size_t(x) * 4;
   const bool bgra = (image->bitmapInfo() & kCGBitmapByteOrder32Little) != 0;
   return bgra ? RGBA{p[2], p[1], p[0], p[3]} : RGBA{p[0], p[1], p[2], p[3]};
+}
+
+testing::AssertionResult ShowsPattern(const CGImageRef& image, int width, int height, int index,
+                                      int tolerance) {
+  if (!image) return testing::AssertionFailure() << "no image";
+  if (image->width() != size_t(width) || image->height() != size_t(height)) {
+    return testing::AssertionFailure() << "size " << image->width() << "x" << image->height();
+  }
+  const CGImageRef expected = PatternFrame(width, height, index);
+  const int spots[][2] = {
+      {0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1}, {width / 2, height / 2}};
+  for (const auto& spot : spots) {
+    const RGBA got = PixelAt(image, spot[0], spot[1]);
+    const RGBA want = PixelAt(expected, spot[0], spot[1]);
+    if (std::abs(got.r - want.r) > tolerance || std::abs(got.g - want.g) > tolerance ||
+        std::abs(got.b - want.b) > tolerance) {
+      return testing::AssertionFailure()
+             << "at (" << spot[0] << ", " << spot[1] << ") " << got.r << "," << got.g << ","
+             << got.b << " instead of " << want.r << "," << want.g << "," << want.b;
+    }
+  }
+  return testing::AssertionSuccess();
 }
 
 }  // namespace camera_test
