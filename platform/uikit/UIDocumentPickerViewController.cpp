@@ -283,8 +283,7 @@ void UIDocumentPickerViewController::deliver(const std::vector<NSURLPtr>& urls,
                                              const std::string& refusal) {
   if (urls.empty()) {
     // Nothing the picker may hand over came back: the pick failed.
-    return fail(refusal.empty() ? std::string("nothing usable was picked")
-                                : "nothing usable was picked: " + refusal);
+    return fail(refusal.empty() ? std::string("nothing usable was picked") : refusal);
   }
   auto self = std::static_pointer_cast<UIDocumentPickerViewController>(shared_from_this());
   dismissIfPresented(true);
