@@ -244,8 +244,13 @@ void BM_ImportSharedName(benchmark::State& state) {
   UISystemPickerProvider::setCurrent(nullptr);
   std::filesystem::remove_all(scratch() + "/shared");
 }
-BENCHMARK(BM_ImportSharedName)->Arg(1000)->Arg(2000)->Arg(4000)->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ImportSharedName)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -140,7 +140,8 @@ std::shared_ptr<UIViewController> FilePickerPlugin::viewControllerWithWindow(
   auto vc = w->rootViewController();
   // A controller on its way out (its dismissal still animating) is no place
   // to present from: what it presented would go with it.
-  while (vc && vc->presentedViewController() && !vc->presentedViewController()->isBeingDismissed()) {
+  while (vc && vc->presentedViewController() &&
+         !vc->presentedViewController()->isBeingDismissed()) {
     vc = vc->presentedViewController();
   }
   return vc;

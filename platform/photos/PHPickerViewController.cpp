@@ -112,7 +112,7 @@ PHPickerResult PHPickerViewController::unloadableResult(const std::string& path)
   for (const char* type : {kUTTypeImage, kUTTypeMovie}) {
     if (result.itemProvider->hasItemConformingToTypeIdentifier(type)) types.push_back(type);
   }
-  result.itemProvider = std::make_shared<NSItemProvider>(std::shared_ptr<NSObject>(),
-                                                         types.empty() ? "" : types[0]);
+  result.itemProvider =
+      std::make_shared<NSItemProvider>(std::shared_ptr<NSObject>(), types.empty() ? "" : types[0]);
   return result;
 }

@@ -124,10 +124,7 @@ void UIDocumentPickerViewController::removeAbandonedExports() {
     const std::string temporary = readText(entry);
     // Only the temporary this entry names (an entry cut short names nothing).
     struct stat st;
-    if (temporary.size() > name.size() && temporary.compare(temporary.size() - name.size(),
-                                                            name.size(), name) == 0 &&
-        temporary.substr(0, temporary.size() - name.size()).ends_with(std::string("/") +
-                                                                      kExportPrefix) &&
+    if (temporary.ends_with("/" + std::string(kExportPrefix) + name) &&
         ::lstat(temporary.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       ::unlink(temporary.c_str());
     }
@@ -231,8 +228,7 @@ void UIDocumentPickerViewController::pickerDidAnswer(UISystemPickerAnswer answer
   handOver(std::move(paths), std::move(refusal));
 }
 
-void UIDocumentPickerViewController::handOver(std::vector<std::string> paths,
-                                              std::string refusal) {
+void UIDocumentPickerViewController::handOver(std::vector<std::string> paths, std::string refusal) {
   struct Prepared {
     std::vector<NSURLPtr> urls;
     std::string refusal;

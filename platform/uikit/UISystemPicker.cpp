@@ -94,8 +94,10 @@ std::string byteText(uint64_t bytes) {
     ++unit;
   }
   char text[32];
-  if (unit == 0) std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  else std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
   return text;
 }
 
@@ -132,8 +134,10 @@ bool copyFile(const std::string& source, const std::string& target, std::string*
     for (ssize_t done = 0; done < n && why.empty();) {
       ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w < 0) why = target + ": " + std::strerror(errno);
-      else done += w;
+      if (w < 0)
+        why = target + ": " + std::strerror(errno);
+      else
+        done += w;
     }
     if (!why.empty()) break;
   }

@@ -92,7 +92,7 @@ class RunningGroups {
   }
 
   std::mutex mutex_;
-  std::set<pid_t> groups_;  // guarded by mutex_
+  std::set<pid_t> groups_;   // guarded by mutex_
   bool registered_ = false;  // guarded by mutex_
 };
 
@@ -133,8 +133,8 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   int wake_ = -1;    // eventfd: stop reading (the program ended, or the pick was cancelled)
 
   std::mutex mutex_;
-  std::string text_;      // guarded by mutex_
-  bool tooLong_ = false;  // guarded by mutex_
+  std::string text_;       // guarded by mutex_
+  bool tooLong_ = false;   // guarded by mutex_
   bool readDone_ = false;  // guarded by mutex_
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
 };
@@ -163,8 +163,8 @@ bool RunningPick::start(const std::string& program, const std::vector<std::strin
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                            POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawnattr_setpgroup(&attributes, 0);
   sigset_t none, piped;
   sigemptyset(&none);

@@ -32,10 +32,9 @@ void UISystemPickerViewController::viewDidLoad() {
   UIViewSetAccessibilityLabel(*view(), std::string("System picker"));
   auto pan = std::make_shared<UIPanGestureRecognizer>();
   pan->setMaximumNumberOfTouches(1);
-  pan->addTarget(SharedFromThis(this), WeakBind(WeakFromThis(this), [](UISystemPickerViewController& self,
-                                                                       UIGestureRecognizer& g) {
-                   self.dragged(g);
-                 }));
+  pan->addTarget(SharedFromThis(this),
+                 WeakBind(WeakFromThis(this), [](UISystemPickerViewController& self,
+                                                 UIGestureRecognizer& g) { self.dragged(g); }));
   view()->addGestureRecognizer(pan);
 }
 
@@ -114,8 +113,8 @@ void UISystemPickerViewController::prepareOffMain(dispatch_block_t work,
                    work();
                    NSRunLoop::mainRunLoop().perform([weak, done = std::move(done)]() mutable {
                      auto self = weak.lock();
-                     const bool shown = self && self->presentingViewController() &&
-                                        !self->isBeingDismissed();
+                     const bool shown =
+                         self && self->presentingViewController() && !self->isBeingDismissed();
                      done(shown);
                    });
                  });

@@ -3,8 +3,8 @@
 // checked against the files on disk.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -368,9 +368,9 @@ TEST_F(FilePickerHost, ACallRightAfterTheLastReplyIsAnswered) {
 TEST_F(FilePickerHost, AHangingPickerGoesWithADragAndWithTheHost) {
   TempFolder scratch;
   PickerScript picker(scratch);
-  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"),
-                    "QX_PICKER_COMMAND=" + picker.command()},
-                   scratch.path() + "/host.err");
+  HostSession host(
+      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command()},
+      scratch.path() + "/host.err");
   ASSERT_TRUE(host.started());
   int id = 100;
   // Starts a picker that hangs with a child of its own; both processes.
@@ -449,12 +449,15 @@ TEST_F(FilePickerHost, PicksAreCheckedAndCopiedWhileOtherChannelsAnswer) {
     // while the copy was under way (it was then before and after).
     int servedWhileCopying = 0;
     bool copying = false;
-    EXPECT_TRUE(untilWhileServing(host, id, [&] {
-      const bool now = copyUnderWay(container + "/tmp", "large.bin", uint64_t(256) << 20);
-      servedWhileCopying += copying && now;
-      copying = now;
-      return host.reply(callId, 0).has_value();
-    })) << c.path << " " << c.method << ": the host stopped answering";
+    EXPECT_TRUE(untilWhileServing(host, id,
+                                  [&] {
+                                    const bool now = copyUnderWay(container + "/tmp", "large.bin",
+                                                                  uint64_t(256) << 20);
+                                    servedWhileCopying += copying && now;
+                                    copying = now;
+                                    return host.reply(callId, 0).has_value();
+                                  }))
+        << c.path << " " << c.method << ": the host stopped answering";
     auto reply = host.reply(callId, 0);
     ASSERT_TRUE(reply) << c.path;
     if (c.message.empty()) {
@@ -513,7 +516,8 @@ TEST_F(FilePickerHost, ExportTemporariesOfDeadHostsGoWhenTheNextStarts) {
   TempFolder scratch;
   PickerScript picker(scratch);
   const std::string container = scratch.makeFolder("container");
-  const std::string journal = scratch.makeFolder("container/Library/Caches/UIDocumentPickerExports");
+  const std::string journal =
+      scratch.makeFolder("container/Library/Caches/UIDocumentPickerExports");
   const std::string saves = scratch.makeFolder("saves");
   pid_t gone = 0;
   char program[] = "true";

@@ -148,7 +148,7 @@ TEST_F(SystemPickerTest, OutputOverTheLimitFailsThePickAndEndsTheProgram) {
   const size_t padding = UISystemPickerMaxOutputBytes - (a.size() + 1);
   const std::string pidFile = temp.path() + "/pid";
   struct Case {
-    size_t newlines;  // after the path line
+    size_t newlines;    // after the path line
     const char* after;  // what the program does once written
     bool picked;
   };
@@ -196,13 +196,19 @@ TEST_F(SystemPickerTest, OnlyRegularFilesAndAskedForFoldersAreHandedOver) {
     bool handedOver;
   };
   const std::vector<Case> cases{
-      {file, &files, true},          {link, &files, true},
-      {folder, &files, false},       {folder, &folders, true},
-      {fifo, &files, false},         {fifoLink, &files, false},
-      {fifo, &folders, false},       {"/dev/zero", &files, false},
+      {file, &files, true},
+      {link, &files, true},
+      {folder, &files, false},
+      {folder, &folders, true},
+      {fifo, &files, false},
+      {fifoLink, &files, false},
+      {fifo, &folders, false},
+      {"/dev/zero", &files, false},
       {temp.path() + "/none", &files, false},
-      {temp.path() + "/new.txt", &save, true}, {file, &save, true},
-      {fifo, &save, false},          {folder, &save, false},
+      {temp.path() + "/new.txt", &save, true},
+      {file, &save, true},
+      {fifo, &save, false},
+      {folder, &save, false},
   };
   for (const auto& c : cases) {
     auto refusal = UISystemPickerItemRefusal(c.path, *c.request);
@@ -271,15 +277,14 @@ TEST_F(SystemPickerTest, ASheetDraggedDownFarOrFastEnoughGoes) {
   };
   // Drags of about 200 points over a second are slow (200 pt/s); 60 points
   // in 3 frames are a flick (1200 pt/s), 40 points in a second are not.
-  const Case cases[] = {{1, -1, 1, false}, {1, 0, 1, true}, {0, 60, 0.05, true},
-                        {0, 40, 1, false}, {1, 0, 1, true}};
+  const Case cases[] = {
+      {1, -1, 1, false}, {1, 0, 1, true}, {0, 60, 0.05, true}, {0, 40, 1, false}, {1, 0, 1, true}};
   int cancelled = 0, dismissed = 0;
   for (const auto& c : cases) {
     auto root = window->rootViewController();
     if (!root->presentedViewController()) {
-      auto picker =
-          UIDocumentPickerViewController::initWithDocumentTypes({"public.item"},
-                                                                UIDocumentPickerMode::Import);
+      auto picker = UIDocumentPickerViewController::initWithDocumentTypes(
+          {"public.item"}, UIDocumentPickerMode::Import);
       root->presentViewController(picker, true);
       picker->presentationController()->setDelegate(delegate);
       advance(1);
@@ -288,7 +293,8 @@ TEST_F(SystemPickerTest, ASheetDraggedDownFarOrFastEnoughGoes) {
     auto sheet = root->presentedViewController()->view();
     const double top = sheet->frame().origin.y + 100;
     const double down = sheet->bounds().size.height * UISystemPickerViewController::kDismissShare *
-                            c.shareOfHeight + c.extra;
+                            c.shareOfHeight +
+                        c.extra;
     hand.drag({{195, top}, {195, top + down}}, c.seconds);
     advance(1);
     cancelled += c.goes;
