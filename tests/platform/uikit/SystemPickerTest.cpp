@@ -8,10 +8,14 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UISystemPicker.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TempFolder.h"
+#include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedPickerProvider.h"
 #include "support/ui/UITouchDriver.h"
@@ -306,6 +310,44 @@ TEST_F(SystemPickerTest, ASheetDraggedDownFarOrFastEnoughGoes) {
       EXPECT_TRUE(CGAffineTransformIsIdentity(sheet->transform()));
     }
   }
+}
+
+class PickRecorder : public UIDocumentPickerDelegate {
+ public:
+  int picks = 0;
+  void documentPickerDidPickDocumentsAtURLs(UIDocumentPickerViewController&,
+                                            const std::vector<NSURLPtr>&) override {
+    ++picks;
+  }
+};
+
+// A picker dismissed while its copies are being made hands nothing over
+// and leaves no copy behind.
+TEST_F(SystemPickerTest, APickerDismissedWhileCopyingHandsNothingOver) {
+  TempFolder temp;
+  ScriptedLocations::installed().setContainerRoot(temp.makeFolder("container"));
+  const std::string file = temp.writeFile("user/a.txt", "a");
+  auto provider = ScriptedPickerProvider::install();
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  window->setRootViewController(std::make_shared<UIViewController>());
+  window->makeKeyAndVisible();
+  auto picker = UIDocumentPickerViewController::initWithDocumentTypes({"public.item"},
+                                                                      UIDocumentPickerMode::Import);
+  auto recorder = std::make_shared<PickRecorder>();
+  picker->setDelegate(recorder);
+  window->rootViewController()->presentViewController(picker, true);
+  advance(1);
+  ASSERT_TRUE(provider->answer(UISystemPickerAnswer::picked({file})));
+  drainMainLoop();  // the answer is in: the copy runs off the main thread
+  ASSERT_TRUE(picker->presentationController()->dismissByUser());
+  advance(1);
+  // Whatever the copy's end sent to the main thread has run.
+  EXPECT_TRUE(RunMainLoopUntil(
+      [] { return DispatchWorkersIdle() && !NSRunLoop::mainRunLoop().hasPendingTasks(); }));
+  EXPECT_EQ(recorder->picks, 0);
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory()),
+            std::vector<std::string>{});
+  ScriptedLocations::installed().setContainerRoot("");
 }
 
 }  // namespace
