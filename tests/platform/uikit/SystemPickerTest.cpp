@@ -100,6 +100,15 @@ TEST_F(SystemPickerTest, TheProgramsStatusAndOutputDecideTheAnswer) {
   EXPECT_EQ(runProgram(temp, "echo '" + a + "'; exit 2\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "echo /no/such/file; exit 0\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "kill -9 $$\n")->kind, Kind::Failed);
+  // A child the program leaves behind with its output still open does not
+  // hold the answer back.
+  const std::string childFile = temp.path() + "/child";
+  auto early = runProgram(temp, "echo '" + a + "'\nsleep 15 &\necho $! > '" + childFile + "'\n");
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->paths, std::vector<std::string>{a});
+  pid_t child = 0;
+  std::ifstream(childFile) >> child;
+  if (child > 0) ::kill(child, SIGTERM);
   // More output than a pipe holds does not stall the program.
   auto many = runProgram(temp, "i=0; while [ $i -lt 5000 ]; do echo '" + a +
                                    "'; i=$((i+1)); done\n");
