@@ -135,7 +135,10 @@ TEST_F(SystemPickerTest, ACancelledPickEndsTheProgramAndAnswersNothing) {
   UISystemPickerCancel cancel;
   const std::string marker = temp.path() + "/still-running";
   const std::string pidFile = temp.path() + "/pid";
-  runProgram(temp, "echo $$ > '" + pidFile + "'; sleep 30 & wait; touch '" + marker + "'\n",
+  const std::string childFile = temp.path() + "/child";
+  runProgram(temp,
+             "sleep 30 & echo $! > '" + childFile + "'; echo $$ > '" + pidFile + "'; wait; touch '" +
+                 marker + "'\n",
              &cancel);
   ASSERT_TRUE(cancel);
   pid_t pid = 0;
@@ -148,6 +151,18 @@ TEST_F(SystemPickerTest, ACancelledPickEndsTheProgramAndAnswersNothing) {
   // The group is ended and reaped: the program never reaches its last line,
   // and no answer comes.
   EXPECT_TRUE(RunMainLoopUntil([&] { return ::kill(pid, 0) != 0; }));
+  // The program's own child went with it (ended; nobody may reap it yet).
+  pid_t child = 0;
+  std::ifstream(childFile) >> child;
+  ASSERT_GT(child, 0);
+  const bool childEnded = RunMainLoopUntil([&] {
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    return line.empty() || line.substr(line.rfind(')') + 2, 1) == "Z";
+  });
+  EXPECT_TRUE(childEnded);
+  if (!childEnded) ::kill(child, SIGKILL);
   ::unsetenv("QX_PICKER_COMMAND");
   struct stat st;
   EXPECT_NE(::stat(marker.c_str(), &st), 0);
