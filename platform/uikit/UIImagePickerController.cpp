@@ -122,8 +122,9 @@ void UIImagePickerController::pickerDidAnswer(UISystemPickerAnswer answer) {
       }
       return;
     }
-    if (!prepared->url)
+    if (!prepared->url) {
       return self->fail("the picked item could not be handed over: " + prepared->why);
+    }
     ValueMap info;
     info.emplace_back(Value(UIImagePickerControllerMediaType), Value(mediaType));
     info.emplace_back(Value(mediaType == kUTTypeMovie ? UIImagePickerControllerMediaURL

@@ -8,6 +8,7 @@
 #include "UIViewAccessibility.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
 
 namespace {
@@ -107,6 +108,7 @@ void UISystemPickerViewController::fail(const std::string& why) {
 
 void UISystemPickerViewController::prepareOffMain(dispatch_block_t work,
                                                   UniqueFunction<void(bool stillShown)> done) {
+  QX_DCHECK_MAIN_THREAD();
   auto weak = WeakFromThis(this);
   dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated),
                  [weak, work = std::move(work), done = std::move(done)]() mutable {

@@ -14,8 +14,8 @@
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UISystemPicker.h"
 #include "platform/uikit/UIWindow.h"
-#include "support/TempFolder.h"
 #include "support/ScriptedLocations.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedPickerProvider.h"
 #include "support/ui/UITouchDriver.h"
@@ -137,8 +137,8 @@ TEST_F(SystemPickerTest, ACancelledPickEndsTheProgramAndAnswersNothing) {
   const std::string pidFile = temp.path() + "/pid";
   const std::string childFile = temp.path() + "/child";
   runProgram(temp,
-             "sleep 30 & echo $! > '" + childFile + "'; echo $$ > '" + pidFile + "'; wait; touch '" +
-                 marker + "'\n",
+             "sleep 30 & echo $! > '" + childFile + "'; echo $$ > '" + pidFile +
+                 "'; wait; touch '" + marker + "'\n",
              &cancel);
   ASSERT_TRUE(cancel);
   pid_t pid = 0;
