@@ -211,6 +211,47 @@ void BM_ReadFilesAlone20x50MB(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadFilesAlone20x50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Documents picked from n folders that all hold a file of the same name:
+// each keeps its name in a folder of its own, and the cost per pick stays
+// the same at every n ("per_item").
+void BM_ImportSharedName(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  std::vector<std::string> sources;
+  for (int i = 0; i < count; ++i) {
+    const std::string folder = scratch() + "/shared/" + std::to_string(i);
+    std::filesystem::create_directories(folder);
+    sources.push_back(folder + "/same.txt");
+    std::ofstream(sources.back()) << i;
+  }
+  UISystemPickerProvider::setCurrent(std::make_shared<PickAll>(sources));
+  PickerHost host;
+  for (auto _ : state) {
+    auto o = host.call("any", Value::map({{"allowMultipleSelection", Value(true)}}));
+    if (o.kind != FlutterMethodOutcome::Kind::Success ||
+        o.result.size() != static_cast<size_t>(count)) {
+      state.SkipWithError("the import did not answer with every document");
+      break;
+    }
+    state.PauseTiming();
+    for (const auto& entry : std::filesystem::directory_iterator(NSTemporaryDirectory())) {
+      std::filesystem::remove_all(entry.path());
+    }
+    state.ResumeTiming();
+  }
+  state.counters["per_item"] = benchmark::Counter(
+      count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.SetComplexityN(count);
+  UISystemPickerProvider::setCurrent(nullptr);
+  std::filesystem::remove_all(scratch() + "/shared");
+}
+BENCHMARK(BM_ImportSharedName)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

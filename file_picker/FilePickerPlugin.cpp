@@ -6,6 +6,7 @@
 #include <cmath>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
 #include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "FilePickerUtils.h"
@@ -181,7 +182,12 @@ std::shared_ptr<UIViewController> FilePickerPlugin::viewControllerWithWindow(
   auto w = window ? window : UIWindow::keyWindow();
   if (!w) return nullptr;
   auto vc = w->rootViewController();
-  while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+  // A controller on its way out (its dismissal still animating) is no place
+  // to present from: what it presented would go with it.
+  while (vc && vc->presentedViewController() &&
+         !vc->presentedViewController()->isBeingDismissed()) {
+    vc = vc->presentedViewController();
+  }
   return vc;
 }
 
@@ -197,7 +203,8 @@ void FilePickerPlugin::present(const std::shared_ptr<UISystemPickerViewControlle
   auto top = viewControllerWithWindow(nullptr);
   if (!top) return replyError("file_picker_error", "There is no window to present the picker");
   if (!UISystemPickerViewController::isAvailable()) {
-    return replyError("file_picker_error", "The picker cannot be presented");
+    return replyError("file_picker_error", "The picker cannot be presented: " +
+                                               UISystemPickerViewController::unavailableReason());
   }
   currentPicker_ = picker;
   auto weak = WeakFromThis(this);
@@ -400,13 +407,16 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
   auto files = NSFileManager::defaultManager();
   auto folder = FilePickerTemporaryFiles::makeRequestFolder("picked");
   std::vector<NSURLPtr> moved;
+  // Per name, the numbered folder where the search for a free place resumes,
+  // so many picks of one name cost no more than as many names.
+  std::unordered_map<std::string, int> nextNumber;
   for (const auto& url : urls) {
     if (!folder) break;
     const std::string name = url->lastPathComponent();
     // Two picks of one name (from different folders) each keep their name,
     // the later ones in numbered folders of their own.
     std::string target = *folder + "/" + name;
-    for (int n = 2; exists(target); ++n) {
+    for (int& n = nextNumber.try_emplace(name, 2).first->second; exists(target); ++n) {
       const std::string sub = *folder + "/" + std::to_string(n);
       files->createDirectoryAtPath(sub, true);
       target = sub + "/" + name;

@@ -29,8 +29,14 @@ void MPMediaPickerController::pickerDidAnswer(UISystemPickerAnswer answer) {
     return;
   }
   std::vector<MPMediaItemPtr> items;
+  const UISystemPickerRequest request = pickerRequest();
   for (const auto& path : answer.paths) {
     if (!multiple_ && !items.empty()) break;
+    // Probing a fifo or a device for audio would wait on it for ever.
+    if (auto refusal = UISystemPickerItemRefusal(path, request)) {
+      NSLog("MPMediaPickerController: " + *refusal);
+      continue;
+    }
     if (auto item = MPMediaItem::itemWithFile(path)) {
       items.push_back(item);
     } else {

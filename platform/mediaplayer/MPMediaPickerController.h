@@ -2,7 +2,8 @@
 
 // The music picker: audio files of the music library folder, through the
 // system picker provider. Like the platform's, it leaves dismissing to its
-// delegate. Files that are not audio are left out of the pick.
+// delegate. Files that are not audio, and items that are not regular files,
+// are left out of the pick.
 
 #include <memory>
 #include <string>

@@ -1,7 +1,9 @@
 #include "PHPickerViewController.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/imageio/UTType.h"
 
@@ -53,7 +55,14 @@ UISystemPickerRequest PHPickerViewController::pickerRequest() const {
   return request;
 }
 
-PHPickerResult PHPickerViewController::resultForFile(const std::string& path) {
+PHPickerResult PHPickerViewController::resultForFile(const std::string& picked) {
+  // The item is what a link names: its provider copies the bytes, never a
+  // link back to the user's original.
+  std::string path = picked;
+  if (char* real = ::realpath(picked.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
   const std::string name = path.substr(path.find_last_of('/') + 1);
   const size_t dot = name.find_last_of('.');
   std::vector<std::string> types;
@@ -73,13 +82,37 @@ void PHPickerViewController::pickerDidAnswer(UISystemPickerAnswer answer) {
   std::vector<PHPickerResult> results;
   if (answer.kind == UISystemPickerAnswer::Kind::Picked) {
     const int64_t limit = configuration_.selectionLimit;
+    const UISystemPickerRequest request = pickerRequest();
+    std::vector<std::string> copied;
     for (const auto& path : answer.paths) {
       if (limit > 0 && static_cast<int64_t>(results.size()) >= limit) {
         NSLog("PHPickerViewController: more items picked than the limit; the rest is left out");
         break;
       }
+      if (auto refusal = UISystemPickerItemRefusal(path, request)) {
+        // Its result has nothing to load, and the delegate hears so.
+        NSLog("PHPickerViewController: " + *refusal);
+        results.push_back(unloadableResult(path));
+        continue;
+      }
       results.push_back(resultForFile(path));
+      copied.push_back(path);
+    }
+    // Each item is loaded as a copy in the temporary directory.
+    if (auto refusal = UISystemPickerCopiesRefusal(copied, NSTemporaryDirectory())) {
+      return fail(*refusal);
     }
   }
   if (auto d = delegate()) d->pickerDidFinishPicking(*self, results);
+}
+
+PHPickerResult PHPickerViewController::unloadableResult(const std::string& path) {
+  PHPickerResult result = resultForFile(path);
+  std::vector<std::string> types;
+  for (const char* type : {kUTTypeImage, kUTTypeMovie}) {
+    if (result.itemProvider->hasItemConformingToTypeIdentifier(type)) types.push_back(type);
+  }
+  result.itemProvider =
+      std::make_shared<NSItemProvider>(std::shared_ptr<NSObject>(), types.empty() ? "" : types[0]);
+  return result;
 }

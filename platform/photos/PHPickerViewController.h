@@ -3,7 +3,10 @@
 // The photo picker: photos and videos of the photo library, several at a
 // time. The choice comes from the system picker provider, starting in the
 // photo library folder; each picked item becomes a result whose item provider
-// loads a temporary copy of the file. Like the platform's, the picker leaves
+// loads a temporary copy of the file's bytes (a link is followed). An item
+// that is not a regular file becomes a result with nothing to load, so the
+// delegate hears of it as of any item that fails to load; a selection whose
+// copies would not fit the disk fails. Like the platform's, the picker leaves
 // dismissing to its delegate. The compatible representation mode hands over
 // the files as they are (no transcoding).
 
@@ -69,13 +72,16 @@ class PHPickerViewController : public UISystemPickerViewController {
 
   // The result for a picked file: its provider holds the file's own type and
   // "public.image" or "public.movie" when it is one; nullopt when the file is
-  // neither.
+  // neither. A link stands for the file it names.
   static PHPickerResult resultForFile(const std::string& path);
 
  protected:
   void pickerDidAnswer(UISystemPickerAnswer answer) override;
 
  private:
+  // A result of the kind `path` claims to be whose provider loads nothing.
+  static PHPickerResult unloadableResult(const std::string& path);
+
   PHPickerConfiguration configuration_;
   std::weak_ptr<PHPickerViewControllerDelegate> delegate_;
 };

@@ -22,6 +22,7 @@
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
+#include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UIWindow.h"
 
 extern char** environ;
@@ -281,6 +282,10 @@ int UIApplicationMain(int, char**, const std::optional<std::string>&,
   // device reports how it is held without anyone asking.
   UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
   app->setDelegate(delegate);
+  // What the document picker's saves left when an earlier run died goes,
+  // without holding up the launch.
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility),
+                 [] { UIDocumentPickerViewController::removeAbandonedExports(); });
   delegate->applicationDidFinishLaunchingWithOptions(*app, launchOptions);
   app->refreshApplicationState();
   NSRunLoop::mainRunLoop().run();

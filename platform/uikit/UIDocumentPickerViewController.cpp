@@ -4,10 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/Value.h"
+#include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/UTType.h"
 
 namespace {
@@ -22,7 +28,109 @@ bool isCatchAll(const std::string& type) {
   return type == kUTTypeItem || type == kUTTypeData || type == kUTTypeContent;
 }
 
+const char* const kExportPrefix = ".export-";
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// Where the journal of export temporaries lives: one entry per temporary,
+// named like it (without the prefix) and holding its path.
+std::string exportJournal() {
+  auto caches = NSFileManager::defaultManager()->URLsForDirectory(NSSearchPathDirectory::Caches);
+  return caches.front()->path() + "/UIDocumentPickerExports";
+}
+
+// When a process started, in clock ticks since boot (field 22 of
+// /proc/<pid>/stat): with the pid, a name no later process can share.
+std::optional<unsigned long long> processStartTime(pid_t pid) {
+  const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t end = stat.rfind(')');  // the command name may hold anything
+  if (end == std::string::npos) return std::nullopt;
+  size_t at = end + 2;
+  for (int field = 3; field < 22; ++field) {
+    at = stat.find(' ', at);
+    if (at == std::string::npos) return std::nullopt;
+    ++at;
+  }
+  try {
+    return std::stoull(stat.substr(at));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// "<pid>-<start time>-<uuid>": this process's mark on an export temporary.
+std::string exportTag() {
+  static const unsigned long long start = processStartTime(::getpid()).value_or(0);
+  return std::to_string(::getpid()) + "-" + std::to_string(start) + "-" + NSRandomUUIDString();
+}
+
+// Saves `source` at `destination` through a temporary beside it; off the
+// main thread. nullptr, with `why`, when it could not be saved.
+NSURLPtr exportTo(const std::string& source, const std::string& destination, std::string* why) {
+  auto files = NSFileManager::defaultManager();
+  if (destination == source) return NSURL::fileURLWithPath(destination);
+  const std::string folder = folderOf(destination);
+  if (auto refusal = UISystemPickerCopiesRefusal({source}, folder)) {
+    *why = *refusal;
+    return nullptr;
+  }
+  // Copied beside the destination under a hidden name, then renamed over it:
+  // the destination is either the old file or the whole new one.
+  const std::string tag = exportTag();
+  const std::string temporary = (folder == "/" ? "" : folder) + "/" + kExportPrefix + tag;
+  const std::string journal = exportJournal();
+  const std::string entry = journal + "/" + tag;
+  const std::string text = temporary;
+  if (!files->createDirectoryAtPath(journal, true) ||
+      !files->createFileAtPath(entry, Bytes(text.begin(), text.end()))) {
+    NSLog("UIDocumentPickerViewController: cannot note " + temporary + " in " + journal);
+  }
+  NSErrorPtr error;
+  if (!files->copyItemAtPath(source, temporary, &error) ||
+      ::rename(temporary.c_str(), destination.c_str()) != 0) {
+    if (!error) error = NSError::posixError(errno, "rename");
+    files->removeItemAtPath(temporary);
+    *why = "cannot save to " + destination + ": " + error->localizedDescription();
+  }
+  files->removeItemAtPath(entry);
+  return why->empty() ? NSURL::fileURLWithPath(destination) : nullptr;
+}
+
 }  // namespace
+
+void UIDocumentPickerViewController::removeAbandonedExports() {
+  auto files = NSFileManager::defaultManager();
+  const std::string journal = exportJournal();
+  auto names = files->contentsOfDirectoryAtPath(journal);
+  if (!names) return;
+  for (const auto& name : *names) {
+    // "<pid>-<start>-...": a process that no longer runs with that start
+    // time is gone for good, and so is whatever it was writing.
+    unsigned long long pid = 0, start = 0;
+    int used = 0;
+    if (std::sscanf(name.c_str(), "%llu-%llu-%n", &pid, &start, &used) != 2 || used == 0) {
+      continue;
+    }
+    if (processStartTime(static_cast<pid_t>(pid)) == start) continue;
+    const std::string entry = journal + "/" + name;
+    const std::string temporary = readText(entry);
+    // Only the temporary this entry names (an entry cut short names nothing).
+    struct stat st;
+    if (temporary.ends_with("/" + std::string(kExportPrefix) + name) &&
+        ::lstat(temporary.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      ::unlink(temporary.c_str());
+    }
+    ::unlink(entry.c_str());
+  }
+}
 
 UIDocumentPickerViewController::UIDocumentPickerViewController(std::vector<std::string> types,
                                                                UIDocumentPickerMode mode,
@@ -89,84 +197,96 @@ bool UIDocumentPickerViewController::accepts(const std::string& path) const {
   });
 }
 
-std::vector<NSURLPtr> UIDocumentPickerViewController::importCopies(
-    const std::vector<std::string>& paths) const {
-  std::vector<NSURLPtr> urls;
-  for (const auto& path : paths) {
-    std::string error;
-    auto copy = UISystemPickerCopyToTemporary(path, "Inbox", &error);
-    if (!copy) {
-      NSLog("UIDocumentPickerViewController: cannot import " + path + ": " + error);
-      continue;
-    }
-    urls.push_back(NSURL::fileURLWithPath(*copy, isDirectory(*copy)));
-  }
-  return urls;
-}
-
-NSURLPtr UIDocumentPickerViewController::exportTo(const std::string& destination) const {
-  auto files = NSFileManager::defaultManager();
-  const std::string source = url_->path();
-  if (destination == source) return NSURL::fileURLWithPath(destination);
-  if (isDirectory(destination)) {
-    NSLog("UIDocumentPickerViewController: cannot save over the folder " + destination);
-    return nullptr;
-  }
-  // Copied beside the destination under a hidden name, then renamed over it:
-  // the destination is either the old file or the whole new one.
-  const std::string folder = destination.substr(0, destination.find_last_of('/'));
-  const std::string temporary = (folder.empty() ? "" : folder) + "/.export-" + NSRandomUUIDString();
-  NSErrorPtr error;
-  if (!files->copyItemAtPath(source, temporary, &error) ||
-      ::rename(temporary.c_str(), destination.c_str()) != 0) {
-    if (!error) error = NSError::posixError(errno, "rename");
-    files->removeItemAtPath(temporary);
-    NSLog("UIDocumentPickerViewController: cannot save to " + destination + ": " +
-          error->localizedDescription());
-    return nullptr;
-  }
-  return NSURL::fileURLWithPath(destination);
-}
-
 void UIDocumentPickerViewController::pickerDidAnswer(UISystemPickerAnswer answer) {
   auto self = std::static_pointer_cast<UIDocumentPickerViewController>(shared_from_this());
-  auto d = delegate();
   if (answer.kind == UISystemPickerAnswer::Kind::Cancelled) {
     dismissIfPresented(true);
-    if (d) d->documentPickerWasCancelled(*self);
+    if (auto d = delegate()) d->documentPickerWasCancelled(*self);
     return;
   }
+  const bool exporting = mode_ == UIDocumentPickerMode::ExportToService ||
+                         mode_ == UIDocumentPickerMode::MoveToService;
+  const UISystemPickerRequest request = pickerRequest();
   std::vector<std::string> paths;
+  std::string refusal;  // why the first item left out was
   for (const auto& path : answer.paths) {
-    if (mode_ == UIDocumentPickerMode::ExportToService ||
-        mode_ == UIDocumentPickerMode::MoveToService || accepts(path)) {
-      paths.push_back(path);
-    } else {
-      NSLog("UIDocumentPickerViewController: " + path + " is not of an allowed type");
+    auto why = UISystemPickerItemRefusal(path, request);
+    if (!why && !exporting && !accepts(path)) why = path + " is not of an allowed type";
+    if (why) {
+      NSLog("UIDocumentPickerViewController: " + *why);
+      if (refusal.empty()) refusal = *why;
+      continue;
     }
+    paths.push_back(path);
   }
   if (!multiple_ && paths.size() > 1) paths.resize(1);
-  std::vector<NSURLPtr> urls;
-  switch (mode_) {
-    case UIDocumentPickerMode::Import:
-      urls = importCopies(paths);
-      break;
-    case UIDocumentPickerMode::Open:
-      for (const auto& path : paths) urls.push_back(NSURL::fileURLWithPath(path, isDirectory(path)));
-      break;
-    case UIDocumentPickerMode::ExportToService:
-    case UIDocumentPickerMode::MoveToService:
-      if (!paths.empty()) {
-        if (auto saved = exportTo(paths.front())) urls.push_back(saved);
-      }
-      break;
+  if (mode_ == UIDocumentPickerMode::Open) {
+    std::vector<NSURLPtr> urls;
+    for (const auto& path : paths) urls.push_back(NSURL::fileURLWithPath(path, isDirectory(path)));
+    return deliver(urls, refusal);
   }
+  handOver(std::move(paths), std::move(refusal));
+}
+
+void UIDocumentPickerViewController::handOver(std::vector<std::string> paths, std::string refusal) {
+  struct Prepared {
+    std::vector<NSURLPtr> urls;
+    std::string refusal;
+  };
+  auto prepared = std::make_shared<Prepared>();
+  prepared->refusal = std::move(refusal);
+  const bool exporting = mode_ != UIDocumentPickerMode::Import;
+  const std::string source = url_ ? url_->path() : "";
+  auto work = [prepared, paths = std::move(paths), exporting, source] {
+    std::string why;
+    if (exporting) {
+      if (!paths.empty()) {
+        if (auto saved = exportTo(source, paths.front(), &why)) prepared->urls.push_back(saved);
+      }
+    } else if (auto space = UISystemPickerCopiesRefusal(paths, NSTemporaryDirectory())) {
+      why = *space;
+    } else {
+      for (const auto& path : paths) {
+        std::string error;
+        auto copy = UISystemPickerCopyToTemporary(path, "Inbox", &error);
+        if (!copy) {
+          NSLog("UIDocumentPickerViewController: cannot import " + path + ": " + error);
+          if (why.empty()) why = "cannot import " + path + ": " + error;
+          continue;
+        }
+        prepared->urls.push_back(NSURL::fileURLWithPath(*copy, isDirectory(*copy)));
+      }
+    }
+    if (!why.empty()) {
+      NSLog("UIDocumentPickerViewController: " + why);
+      if (prepared->refusal.empty()) prepared->refusal = why;
+    }
+  };
+  auto weak = WeakFromThis(this);
+  prepareOffMain(std::move(work), [weak, prepared, exporting](bool stillShown) {
+    auto self = std::static_pointer_cast<UIDocumentPickerViewController>(weak.lock());
+    if (self && stillShown) return self->deliver(prepared->urls, prepared->refusal);
+    // Dismissed while the copies were made: nobody takes them.
+    if (!exporting) {
+      for (const auto& url : prepared->urls) {
+        NSFileManager::defaultManager()->removeItemAtPath(folderOf(url->path()));
+      }
+    }
+  });
+}
+
+void UIDocumentPickerViewController::deliver(const std::vector<NSURLPtr>& urls,
+                                             const std::string& refusal) {
   if (urls.empty()) {
     // Nothing the picker may hand over came back: the pick failed.
-    dismissIfPresented(false);
-    if (failureHandler()) failureHandler()("nothing usable was picked");
-    return;
+    return fail(refusal.empty() ? std::string("nothing usable was picked") : refusal);
   }
+  auto self = std::static_pointer_cast<UIDocumentPickerViewController>(shared_from_this());
   dismissIfPresented(true);
-  if (d) d->documentPickerDidPickDocumentsAtURLs(*self, urls);
+  if (auto d = delegate()) d->documentPickerDidPickDocumentsAtURLs(*self, urls);
+  if (mode_ != UIDocumentPickerMode::Import) return;
+  // Each copy came in an Inbox folder of its own; once the delegate has
+  // taken the copy out, the empty folder goes (one still holding its copy
+  // stays: removing a folder that is not empty fails).
+  for (const auto& url : urls) ::rmdir(folderOf(url->path()).c_str());
 }

@@ -4,6 +4,16 @@
 // as copies (import), where they are (open), or a file saved where the user
 // chooses (export). The choice comes from the system picker provider; the
 // picker dismisses itself before it tells its delegate, as the platform's does.
+//
+// Only regular files are handed over (and folders when folders are asked
+// for); imports are copied and exports saved off the main thread. Each import
+// is copied into an Inbox folder of its own in the temporary directory, which
+// goes once the delegate has taken the copy out of it. An export is written
+// beside its destination under a hidden temporary name and renamed over it,
+// so the destination is always whole; a journal in the caches folder names
+// each temporary with the process that writes it, and the temporaries of
+// processes that died are removed at the next launch
+// (removeAbandonedExports()).
 
 #include <memory>
 #include <stdexcept>
@@ -56,6 +66,11 @@ class UIDocumentPickerViewController : public UISystemPickerViewController {
   UISystemPickerRequest pickerRequest() const override;
   std::string className() const override { return "UIDocumentPickerViewController"; }
 
+  // Removes the export temporaries (and their journal entries) of processes
+  // that are gone; those of running processes stay. Called at launch, off
+  // the main thread.
+  static void removeAbandonedExports();
+
   UIDocumentPickerViewController(std::vector<std::string> types, UIDocumentPickerMode mode,
                                  NSURLPtr url);
 
@@ -66,8 +81,9 @@ class UIDocumentPickerViewController : public UISystemPickerViewController {
   // The picked items this picker may hand over: of the allowed types, a
   // folder only when folders were asked for.
   bool accepts(const std::string& path) const;
-  std::vector<NSURLPtr> importCopies(const std::vector<std::string>& paths) const;
-  NSURLPtr exportTo(const std::string& destination) const;
+  // Copies, exports and hands over `paths` (already checked) off the main thread.
+  void handOver(std::vector<std::string> paths, std::string refusal);
+  void deliver(const std::vector<NSURLPtr>& urls, const std::string& refusal);
 
   std::vector<std::string> types_;
   UIDocumentPickerMode mode_;

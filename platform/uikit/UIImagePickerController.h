@@ -6,6 +6,8 @@
 // directory, as the platform does: a movie under the media URL, an image
 // under the image URL (a HEIF image turned into JPEG with the compatible
 // export preset). Like the platform's, it leaves dismissing to its delegate.
+// Only a regular file is handed over, copied off the main thread, and only
+// when the copy fits the disk.
 // Movies are handed over as they are: the video export preset and quality are
 // kept, not applied (the movie export here never re-encodes).
 //
@@ -71,7 +73,6 @@ class UIImagePickerController : public UISystemPickerViewController {
  private:
   // The picked item's type among the media types, "" when it is none of them.
   std::string mediaTypeOf(const std::string& path) const;
-  NSURLPtr imageCopy(const std::string& path) const;
 
   std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
   UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceType::PhotoLibrary;

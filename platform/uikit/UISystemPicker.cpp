@@ -1,8 +1,15 @@
 #include "UISystemPicker.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/foundation/NSFileManager.h"
@@ -59,7 +66,123 @@ const char* modeName(UISystemPickerMode mode) {
   return "import";
 }
 
+// The bytes a copy of `path` takes: a regular file's size, a folder's
+// regular files (links and anything else are not copied).
+uint64_t copySize(const std::string& path, bool followLink) {
+  struct stat st;
+  if ((followLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return 0;
+  if (S_ISREG(st.st_mode)) return static_cast<uint64_t>(st.st_size);
+  if (!S_ISDIR(st.st_mode)) return 0;
+  uint64_t total = 0;
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return 0;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") total += copySize(path + "/" + name, false);
+  }
+  ::closedir(dir);
+  return total;
+}
+
+// "12.3 MB": enough to tell a person how far off a copy is.
+std::string byteText(uint64_t bytes) {
+  const char* units[] = {"bytes", "KB", "MB", "GB", "TB", "PB"};
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  while (value >= 1000 && unit + 1 < std::size(units)) {
+    value /= 1000;
+    ++unit;
+  }
+  char text[32];
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
+bool fail(std::string* error, const std::string& why) {
+  if (error) *error = why;
+  return false;
+}
+
+// Copies the regular file `source` to `target` (a new file). Opened without
+// blocking and checked once open, so a fifo or a device put in the file's
+// place is refused, not read.
+bool copyFile(const std::string& source, const std::string& target, std::string* error) {
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (in < 0) return fail(error, source + ": " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return fail(error, source + " is not a regular file");
+  }
+  ::fcntl(in, F_SETFL, 0);
+  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    const int err = errno;
+    ::close(in);
+    return fail(error, target + ": " + std::strerror(err));
+  }
+  std::string why;
+  std::vector<char> buffer(size_t{1} << 20);
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) why = source + ": " + std::strerror(errno);
+    if (n <= 0) break;
+    for (ssize_t done = 0; done < n && why.empty();) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0)
+        why = target + ": " + std::strerror(errno);
+      else
+        done += w;
+    }
+    if (!why.empty()) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && why.empty()) why = target + ": " + std::strerror(errno);
+  if (why.empty()) return true;
+  ::unlink(target.c_str());
+  return fail(error, why);
+}
+
+// Copies a regular file or a folder; inside a folder only folders and
+// regular files are copied, never a link back to the user's items.
+bool copyItem(const std::string& source, const std::string& target, bool top, std::string* error) {
+  struct stat st;
+  if ((top ? ::stat(source.c_str(), &st) : ::lstat(source.c_str(), &st)) != 0) {
+    return fail(error, source + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (!top && !S_ISREG(st.st_mode)) return true;
+    return copyFile(source, target, error);
+  }
+  if (::mkdir(target.c_str(), (st.st_mode & 0777) | S_IRWXU) != 0) {
+    return fail(error, target + ": " + std::strerror(errno));
+  }
+  DIR* dir = ::opendir(source.c_str());
+  if (!dir) return fail(error, source + ": " + std::strerror(errno));
+  std::vector<std::string> names;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  for (const auto& name : names) {
+    if (!copyItem(source + "/" + name, target + "/" + name, false, error)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::optional<uint64_t> UISystemPickerProvider::availableBytes(const std::string& folder) {
+  struct statvfs fs {};
+  if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+  return static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
+}
 
 std::shared_ptr<UISystemPickerProvider> UISystemPickerProvider::current() {
   registerReset();
@@ -139,6 +262,36 @@ std::string UISystemPickerMusicLibraryFolder() {
   return library.front()->path() + "/Music";
 }
 
+std::optional<std::string> UISystemPickerItemRefusal(const std::string& path,
+                                                     const UISystemPickerRequest& request) {
+  struct stat st;
+  const bool found = ::stat(path.c_str(), &st) == 0;
+  if (request.mode == UISystemPickerMode::Export) {
+    if (!found || S_ISREG(st.st_mode)) return std::nullopt;
+    return path + (S_ISDIR(st.st_mode) ? " is a folder" : " is not a regular file");
+  }
+  if (!found) return "no such item: " + path;
+  if (S_ISREG(st.st_mode)) return std::nullopt;
+  if (S_ISDIR(st.st_mode)) {
+    const bool folders = std::find(request.types.begin(), request.types.end(), "public.folder") !=
+                         request.types.end();
+    if (folders) return std::nullopt;
+    return path + " is a folder, and this picker picks files";
+  }
+  return path + " is not a regular file";
+}
+
+std::optional<std::string> UISystemPickerCopiesRefusal(const std::vector<std::string>& paths,
+                                                       const std::string& folder) {
+  uint64_t needed = 0;
+  for (const auto& path : paths) needed += copySize(path, true);
+  auto available = UISystemPickerProvider::current()->availableBytes(folder);
+  if (!available || needed <= *available) return std::nullopt;
+  return "the picked items take " + byteText(needed) + " (" + std::to_string(needed) +
+         " bytes), more than the " + byteText(*available) + " (" + std::to_string(*available) +
+         " bytes) free on the disk of " + folder;
+}
+
 std::optional<std::string> UISystemPickerCopyToTemporary(const std::string& path,
                                                          const std::string& folderPrefix,
                                                          std::string* error) {
@@ -155,9 +308,11 @@ std::optional<std::string> UISystemPickerCopyToTemporary(const std::string& path
   std::string name = path.substr(path.find_last_of('/') + 1);
   if (name.empty()) name = "item";
   const std::string target = folder + "/" + name;
-  if (!files->createDirectoryAtPath(folder, true, &failure) ||
-      !files->copyItemAtPath(*source, target, &failure)) {
-    if (error) *error = failure ? failure->localizedDescription() : "cannot copy " + path;
+  if (!files->createDirectoryAtPath(folder, true, &failure)) {
+    if (error) *error = failure ? failure->localizedDescription() : "cannot make " + folder;
+    return std::nullopt;
+  }
+  if (!copyItem(*source, target, true, error)) {
     files->removeItemAtPath(folder);
     return std::nullopt;
   }

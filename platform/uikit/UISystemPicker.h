@@ -16,8 +16,14 @@
 // path, or 1, is a cancel; any other status, death by a signal or output
 // that names no usable path is an error. With the variable unset every
 // request fails: the picker cannot be shown. Waiting for the program holds
-// no thread (ProcessReaper); its output goes to an anonymous file, so a long
-// answer never blocks it. Tests install a scripted provider.
+// no thread (ProcessReaper); its output is read as it comes, and a program
+// that writes more than UISystemPickerMaxOutputBytes is ended and fails the
+// pick. Programs still running when the host exits are ended with it. Tests
+// install a scripted provider.
+//
+// Whatever the provider answers, a picker hands over only regular files
+// (and folders when it picks folders), copies them off the main thread, and
+// refuses copies that do not fit the disk.
 
 #include <cstdint>
 #include <functional>
@@ -69,6 +75,10 @@ struct UISystemPickerAnswer {
   static UISystemPickerAnswer failed(std::string why) { return {Kind::Failed, {}, std::move(why)}; }
 };
 
+// The most a picker program may write on standard output: more than any list
+// of paths a person picks.
+inline constexpr size_t UISystemPickerMaxOutputBytes = size_t{4} << 20;
+
 // Ends a pick the provider is still working on; its answer is then never
 // given. Doing nothing once the answer is out.
 using UISystemPickerCancel = std::function<void()>;
@@ -80,6 +90,12 @@ class UISystemPickerProvider {
 
   // False when no picker can be shown at all (the pick would only fail).
   virtual bool canPresent() = 0;
+  // Why canPresent() is false, in words that say how to mend it.
+  virtual std::string whyUnavailable() { return "no system picker is available"; }
+  // Bytes that may still be written in `folder`'s file system (statvfs's
+  // blocks available to the process); nullopt when that cannot be read.
+  // Called from any thread.
+  virtual std::optional<uint64_t> availableBytes(const std::string& folder);
   // Answers once, later, on the main thread, unless cancelled first.
   virtual UISystemPickerCancel pick(const UISystemPickerRequest& request,
                                     Completion completion) = 0;
@@ -113,10 +129,28 @@ std::vector<std::string> UISystemPickerParseOutput(const std::string& output,
 std::string UISystemPickerPhotoLibraryFolder();
 std::string UISystemPickerMusicLibraryFolder();
 
+// Why the picked item at `path` cannot be handed over for `request`, or
+// nullopt when it can: it must be a regular file, or a folder when the
+// request picks folders ("public.folder" among its types); a link counts as
+// what it names. An export's destination must be absent or a regular file.
+// Never opens the path, so a fifo or a device is refused without blocking.
+std::optional<std::string> UISystemPickerItemRefusal(const std::string& path,
+                                                     const UISystemPickerRequest& request);
+
+// Why copies of the regular files and folders at `paths` do not fit in the
+// file system of `folder`, or nullopt when they fit: their sizes together
+// (folders with the regular files in them) must not exceed the provider's
+// availableBytes(). When the free space cannot be read nothing is refused
+// here (a copy that fails is reported as such).
+std::optional<std::string> UISystemPickerCopiesRefusal(const std::vector<std::string>& paths,
+                                                       const std::string& folder);
+
 // A private copy of `path` (a file or a folder) in a fresh folder of the
 // temporary directory, keeping its name; what a picker hands over when it
-// hands over copies. The user's item is only read. nullopt and `error` when
-// the copy failed (nothing is left behind then).
+// hands over copies. The user's item is only read, and only its bytes are
+// copied: a link is followed, and links inside a folder are left out. nullopt
+// and `error` when the copy failed (nothing is left behind then). Blocks for
+// as long as the copy takes: call it off the main thread.
 std::optional<std::string> UISystemPickerCopyToTemporary(const std::string& path,
                                                          const std::string& folderPrefix,
                                                          std::string* error);

@@ -1,48 +1,38 @@
 // The running host's picker provider: QX_PICKER_COMMAND run per request.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mman.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "UISystemPicker.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
+#include "platform/foundation/WeakSelf.h"
 
 extern char** environ;
 
 namespace {
-
-// More than any list of paths a person picks; the rest is not read.
-constexpr size_t kMaxOutputBytes = size_t{4} << 20;
 
 std::string command() {
   const char* c = std::getenv("QX_PICKER_COMMAND");
   return c ? c : "";
 }
 
-std::string readAll(int fd) {
-  std::string out;
-  ::lseek(fd, 0, SEEK_SET);
-  char buffer[16384];
-  while (out.size() < kMaxOutputBytes) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  if (out.size() > kMaxOutputBytes) out.resize(kMaxOutputBytes);
-  return out;
-}
+const char* const kUnset =
+    "QX_PICKER_COMMAND is not set: set it to a picker program (tools/pick-with-zenity shows "
+    "zenity's file dialog)";
 
 void answerOnMain(UISystemPickerProvider::Completion completion, UISystemPickerAnswer answer) {
   NSRunLoop::mainRunLoop().perform(
@@ -51,25 +41,266 @@ void answerOnMain(UISystemPickerProvider::Completion completion, UISystemPickerA
       });
 }
 
-// One running pick: the child, its output file, and whether it was cancelled.
-struct RunningPick {
-  pid_t pid = 0;
-  int output = -1;
-  std::atomic<bool> cancelled{false};
-  ~RunningPick() {
-    if (output >= 0) ::close(output);
+// The answer a program gave by its exit status and output.
+UISystemPickerAnswer interpretExit(int status, const std::string& output, UISystemPickerMode mode) {
+  if (!WIFEXITED(status)) {
+    return UISystemPickerAnswer::failed("the picker program ended by signal " +
+                                        std::to_string(WTERMSIG(status)));
   }
+  const int code = WEXITSTATUS(status);
+  if (code == 1) return UISystemPickerAnswer::cancelled();
+  if (code != 0) {
+    return UISystemPickerAnswer::failed("the picker program exited with status " +
+                                        std::to_string(code));
+  }
+  const bool printed = output.find_first_not_of(" \t\r\n") != std::string::npos;
+  auto paths = UISystemPickerParseOutput(output, mode);
+  if (paths.empty() && printed) {
+    return UISystemPickerAnswer::failed("the picker program named no usable path");
+  }
+  if (paths.empty()) return UISystemPickerAnswer::cancelled();
+  if (mode == UISystemPickerMode::Export && paths.size() > 1) paths.resize(1);
+  return UISystemPickerAnswer::picked(std::move(paths));
+}
+
+// The process groups of the picker programs still running. Whatever way the
+// host ends normally, none of them outlives it.
+class RunningGroups {
+ public:
+  static RunningGroups& shared() {
+    static RunningGroups* groups = new RunningGroups;  // read by the exit handler
+    return *groups;
+  }
+  void add(pid_t group) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    groups_.insert(group);
+    if (!registered_) {
+      registered_ = true;
+      std::atexit([] { shared().endAll(); });
+    }
+  }
+  void remove(pid_t group) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    groups_.erase(group);
+  }
+
+ private:
+  void endAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (pid_t group : groups_) ::kill(-group, SIGTERM);
+    groups_.clear();
+  }
+
+  std::mutex mutex_;
+  std::set<pid_t> groups_;   // guarded by mutex_
+  bool registered_ = false;  // guarded by mutex_
 };
+
+// One running pick. The program's standard output is a pipe read on a
+// worker; the answer is given on the main thread once the program has been
+// reaped and its output read, unless the pick was cancelled first.
+class RunningPick : public std::enable_shared_from_this<RunningPick> {
+ public:
+  RunningPick(UISystemPickerMode mode, UISystemPickerProvider::Completion completion)
+      : mode_(mode), completion_(std::move(completion)) {}
+  ~RunningPick() {
+    if (output_ >= 0) ::close(output_);
+    if (wake_ >= 0) ::close(wake_);
+  }
+
+  // False, with `why`, when the program could not be started.
+  bool start(const std::string& program, const std::vector<std::string>& args, std::string* why);
+  // The program never ran: the pick fails, later, on the main thread.
+  void failLater(std::string why);
+  void cancel();
+
+ private:
+  void readOutput();
+  void exited(int status);
+  void answerWhenDone();
+  void endGroup() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!reaped_) ::kill(-pid_, SIGTERM);
+  }
+
+  const UISystemPickerMode mode_;
+  UISystemPickerProvider::Completion completion_;  // main thread
+  bool over_ = false;                              // main thread: answered or cancelled
+  bool exited_ = false;                            // main thread
+  int status_ = 0;                                 // main thread
+  pid_t pid_ = 0;
+  int output_ = -1;  // the pipe's reading end, read and closed only by readOutput()
+  int wake_ = -1;    // eventfd: stop reading (the program ended, or the pick was cancelled)
+
+  std::mutex mutex_;
+  std::string text_;       // guarded by mutex_
+  bool tooLong_ = false;   // guarded by mutex_
+  bool readDone_ = false;  // guarded by mutex_
+  bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
+};
+
+bool RunningPick::start(const std::string& program, const std::vector<std::string>& args,
+                        std::string* why) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    *why = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  output_ = pipeFds[0];
+  ::fcntl(output_, F_SETFL, O_NONBLOCK);
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0) {
+    ::close(pipeFds[1]);
+    *why = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
+  // Standard input from /dev/null, standard output into the pipe, standard
+  // error shared with the host's; a process group of its own so a cancel
+  // reaches everything it started.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  sigset_t none, piped;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  // A host that ignores SIGPIPE must not hand that on: a program whose
+  // output is no longer read ends.
+  sigemptyset(&piped);
+  sigaddset(&piped, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &piped);
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int err = posix_spawnp(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (err != 0) {
+    *why = std::strerror(err);
+    return false;
+  }
+  RunningGroups::shared().add(pid_);
+  auto self = shared_from_this();
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [self] {
+    DispatchBlockingScope waiting;  // blocks until the program ends or stops writing
+    self->readOutput();
+  });
+  ProcessReaper::watch(pid_, dispatch_get_main_queue(),
+                       [self](int status) { self->exited(status); });
+  return true;
+}
+
+void RunningPick::readOutput() {
+  std::string text;
+  bool tooLong = false;
+  char buffer[65536];
+  for (bool stopping = false;;) {
+    pollfd fds[2] = {{output_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    if (!stopping && ::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    // Once asked to stop, what is already in the pipe is still read; a
+    // child of the program that keeps the pipe open is not waited for.
+    stopping = stopping || fds[1].revents;
+    const size_t room = UISystemPickerMaxOutputBytes + 1 - text.size();
+    ssize_t n = ::read(output_, buffer, std::min(sizeof buffer, room));
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+      if (text.size() > UISystemPickerMaxOutputBytes) {
+        tooLong = true;
+        endGroup();
+        break;
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN && !stopping) continue;
+    break;  // end of output, an error, or nothing more once stopping
+  }
+  // A program still writing now fails to, and ends.
+  ::close(output_);
+  output_ = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ = std::move(text);
+    tooLong_ = tooLong;
+    readDone_ = true;
+  }
+  NSRunLoop::mainRunLoop().perform([self = shared_from_this()] { self->answerWhenDone(); });
+}
+
+void RunningPick::exited(int status) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reaped_ = true;
+  }
+  RunningGroups::shared().remove(pid_);
+  exited_ = true;
+  status_ = status;
+  ::eventfd_write(wake_, 1);
+  answerWhenDone();
+}
+
+void RunningPick::failLater(std::string why) {
+  NSRunLoop::mainRunLoop().perform([self = shared_from_this(), why = std::move(why)] {
+    if (self->over_) return;
+    self->over_ = true;
+    self->completion_(UISystemPickerAnswer::failed(why));
+  });
+}
+
+void RunningPick::cancel() {
+  if (over_) return;
+  over_ = true;
+  // The whole process group: a script's own children (the dialog) go too.
+  endGroup();
+  ::eventfd_write(wake_, 1);
+}
+
+void RunningPick::answerWhenDone() {
+  std::string text;
+  bool tooLong = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Output over the limit fails the pick at once: the program was told to
+    // end, and is reaped whenever it does.
+    if (!readDone_ || (!exited_ && !tooLong_) || over_) return;
+    text = std::move(text_);
+    tooLong = tooLong_;
+  }
+  over_ = true;
+  if (tooLong) {
+    completion_(UISystemPickerAnswer::failed(
+        "the picker program wrote more than " + std::to_string(UISystemPickerMaxOutputBytes) +
+        " bytes on standard output (the most a pick may name); it was ended"));
+    return;
+  }
+  completion_(interpretExit(status_, text, mode_));
+}
 
 class CommandPickerProvider : public UISystemPickerProvider {
  public:
-  bool canPresent() override { return !command().empty(); }
+  bool canPresent() override {
+    if (!command().empty()) return true;
+    static std::once_flag told;
+    std::call_once(told, [] { NSLog(std::string("UISystemPicker: ") + kUnset); });
+    return false;
+  }
+  std::string whyUnavailable() override { return command().empty() ? kUnset : ""; }
 
   UISystemPickerCancel pick(const UISystemPickerRequest& request, Completion completion) override {
     const std::string program = command();
     if (program.empty()) {
-      answerOnMain(std::move(completion),
-                   UISystemPickerAnswer::failed("QX_PICKER_COMMAND is not set"));
+      answerOnMain(std::move(completion), UISystemPickerAnswer::failed(kUnset));
       return [] {};
     }
     auto args = UISystemPickerArguments(request);
@@ -78,89 +309,14 @@ class CommandPickerProvider : public UISystemPickerProvider {
                    UISystemPickerAnswer::failed("the request names no file to save"));
       return [] {};
     }
-    auto running = std::make_shared<RunningPick>();
-    running->output = ::memfd_create("picker-output", MFD_CLOEXEC);
-    if (running->output < 0) {
-      answerOnMain(std::move(completion),
-                   UISystemPickerAnswer::failed(std::string("memfd_create: ") +
-                                                std::strerror(errno)));
-      return [] {};
-    }
+    auto running = std::make_shared<RunningPick>(request.mode, std::move(completion));
     std::string why;
-    running->pid = spawn(program, *args, running->output, &why);
-    if (running->pid <= 0) {
+    if (!running->start(program, *args, &why)) {
       NSLog("UISystemPicker: cannot run " + program + ": " + why);
-      answerOnMain(std::move(completion), UISystemPickerAnswer::failed("cannot run " + program));
+      running->failLater("cannot run " + program);
       return [] {};
     }
-    const UISystemPickerMode mode = request.mode;
-    ProcessReaper::watch(
-        running->pid, dispatch_get_main_queue(),
-        [running, mode, completion = std::move(completion)](int status) mutable {
-          if (running->cancelled.load()) return;
-          running->cancelled.store(true);  // the pick is over: a late cancel kills nothing
-          completion(interpret(status, readAll(running->output), mode));
-        });
-    return [running] {
-      if (running->cancelled.exchange(true)) return;
-      // The whole process group: a script's own children (the dialog) go too.
-      ::kill(-running->pid, SIGTERM);
-    };
-  }
-
- private:
-  static UISystemPickerAnswer interpret(int status, const std::string& output,
-                                        UISystemPickerMode mode) {
-    if (!WIFEXITED(status)) {
-      return UISystemPickerAnswer::failed("the picker program ended by signal " +
-                                          std::to_string(WTERMSIG(status)));
-    }
-    const int code = WEXITSTATUS(status);
-    if (code == 1) return UISystemPickerAnswer::cancelled();
-    if (code != 0) {
-      return UISystemPickerAnswer::failed("the picker program exited with status " +
-                                          std::to_string(code));
-    }
-    const bool printed = output.find_first_not_of(" \t\r\n") != std::string::npos;
-    auto paths = UISystemPickerParseOutput(output, mode);
-    if (paths.empty() && printed) {
-      return UISystemPickerAnswer::failed("the picker program named no usable path");
-    }
-    if (paths.empty()) return UISystemPickerAnswer::cancelled();
-    if (mode == UISystemPickerMode::Export && paths.size() > 1) paths.resize(1);
-    return UISystemPickerAnswer::picked(std::move(paths));
-  }
-
-  // Standard input from /dev/null, standard output into `output`, standard
-  // error shared with the host's; a process group of its own so a cancel
-  // reaches everything it started.
-  static pid_t spawn(const std::string& program, const std::vector<std::string>& args, int output,
-                     std::string* why) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int err = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (err != 0) {
-      *why = std::strerror(err);
-      return 0;
-    }
-    return pid;
+    return [running] { running->cancel(); };
   }
 };
 

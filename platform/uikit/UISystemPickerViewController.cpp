@@ -1,12 +1,27 @@
 #include "UISystemPickerViewController.h"
 
+#include <algorithm>
+
 #include "UIColor.h"
+#include "UIPanGestureRecognizer.h"
+#include "UIPresentationController.h"
 #include "UIViewAccessibility.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
+
+namespace {
+// How long a sheet that was not dragged far enough takes to settle back.
+constexpr double kSettleBackSeconds = 0.25;
+}  // namespace
 
 bool UISystemPickerViewController::isAvailable() {
   return UISystemPickerProvider::current()->canPresent();
+}
+
+std::string UISystemPickerViewController::unavailableReason() {
+  return UISystemPickerProvider::current()->whyUnavailable();
 }
 
 void UISystemPickerViewController::viewDidLoad() {
@@ -16,6 +31,43 @@ void UISystemPickerViewController::viewDidLoad() {
   view()->setBackgroundColor(UIColor::lightGrayColor());
   UIViewSetAccessibilityIdentifier(*view(), className());
   UIViewSetAccessibilityLabel(*view(), std::string("System picker"));
+  auto pan = std::make_shared<UIPanGestureRecognizer>();
+  pan->setMaximumNumberOfTouches(1);
+  pan->addTarget(SharedFromThis(this),
+                 WeakBind(WeakFromThis(this), [](UISystemPickerViewController& self,
+                                                 UIGestureRecognizer& g) { self.dragged(g); }));
+  view()->addGestureRecognizer(pan);
+}
+
+void UISystemPickerViewController::dragged(UIGestureRecognizer& gesture) {
+  auto* pan = dynamic_cast<UIPanGestureRecognizer*>(&gesture);
+  auto sheet = view();
+  auto container = sheet->superview();
+  if (!pan || !container) return;
+  const double down = std::max(0.0, pan->translationInView(container.get()).y);
+  switch (gesture.state()) {
+    case UIGestureRecognizerState::Began:
+    case UIGestureRecognizerState::Changed:
+      // The sheet follows the finger down, never up.
+      sheet->setTransform(CGAffineTransformMakeTranslation(0, down));
+      return;
+    case UIGestureRecognizerState::Ended: {
+      const double speed = pan->velocityInView(container.get()).y;
+      const bool far = down >= sheet->bounds().size.height * kDismissShare;
+      const bool flicked = down > 0 && speed >= kDismissVelocity;
+      if (far || flicked) {
+        sheet->setTransform(CGAffineTransformIdentity);
+        if (presentationController()->dismissByUser()) return;
+      }
+      break;
+    }
+    case UIGestureRecognizerState::Cancelled:
+      break;
+    default:
+      return;
+  }
+  UIView::animateWithDuration(kSettleBackSeconds,
+                              [sheet] { sheet->setTransform(CGAffineTransformIdentity); });
 }
 
 void UISystemPickerViewController::viewDidAppear(bool animated) {
@@ -49,7 +101,23 @@ void UISystemPickerViewController::dismissIfPresented(bool animated) {
 }
 
 void UISystemPickerViewController::fail(const std::string& why) {
-  NSLog("UISystemPicker: the picker could not be shown: " + why);
+  NSLog("UISystemPicker: the pick failed: " + why);
   dismissIfPresented(false);
   if (failureHandler_) failureHandler_(why);
+}
+
+void UISystemPickerViewController::prepareOffMain(dispatch_block_t work,
+                                                  UniqueFunction<void(bool stillShown)> done) {
+  QX_DCHECK_MAIN_THREAD();
+  auto weak = WeakFromThis(this);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated),
+                 [weak, work = std::move(work), done = std::move(done)]() mutable {
+                   work();
+                   NSRunLoop::mainRunLoop().perform([weak, done = std::move(done)]() mutable {
+                     auto self = weak.lock();
+                     const bool shown =
+                         self && self->presentingViewController() && !self->isBeingDismissed();
+                     done(shown);
+                   });
+                 });
 }

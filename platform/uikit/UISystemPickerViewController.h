@@ -5,6 +5,10 @@
 // answer to the concrete picker. Dismissing the picker before the answer
 // cancels the pick, so no answer reaches anyone after that.
 //
+// On screen the picker is a sheet: dragging it down far enough (or flicking
+// it down) dismisses it as a person dismisses the platform's sheets, through
+// its presentation controller, whose delegate hears of it.
+//
 // A picker that the provider could not show (no provider, the program
 // failed) dismisses itself and runs its failure handler, a hook of this
 // stand-in: on the platform such a picker never appears, and its delegate
@@ -16,11 +20,20 @@
 
 #include "UISystemPicker.h"
 #include "UIViewController.h"
+#include "platform/foundation/Dispatch.h"
+
+class UIGestureRecognizer;
 
 class UISystemPickerViewController : public UIViewController {
  public:
-  // False when no system picker can be shown at all.
+  // How far down (a share of the sheet's height) or how fast (points per
+  // second, downwards) a drag must end for the sheet to go.
+  static constexpr double kDismissShare = 0.25;
+  static constexpr double kDismissVelocity = 1000;
+
+  // False when no system picker can be shown at all, and why.
   static bool isAvailable();
+  static std::string unavailableReason();
 
   using FailureHandler = std::function<void(const std::string& why)>;
   const FailureHandler& failureHandler() const { return failureHandler_; }
@@ -38,9 +51,16 @@ class UISystemPickerViewController : public UIViewController {
   virtual void pickerDidAnswer(UISystemPickerAnswer answer) = 0;
   // Dismisses the picker when it is still presented.
   void dismissIfPresented(bool animated);
+  // Dismisses the picker and runs the failure handler.
+  void fail(const std::string& why);
+  // Runs `work` off the main thread (the copies a picker makes may take long
+  // and may block), then `done` on the main thread, told whether the picker
+  // is still there to hand the result over: a person may have dismissed it
+  // in the meantime.
+  void prepareOffMain(dispatch_block_t work, UniqueFunction<void(bool stillShown)> done);
 
  private:
-  void fail(const std::string& why);
+  void dragged(UIGestureRecognizer& gesture);
 
   FailureHandler failureHandler_;
   bool asked_ = false;

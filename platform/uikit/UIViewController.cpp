@@ -281,6 +281,12 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
                                              bool animated, OnceClosure completion) {
   QX_DCHECK_MAIN_THREAD();
   if (!vc || vc.get() == this) return;
+  // A dismissal still running is let finish at once: the new screen takes
+  // the place of the one on its way out.
+  if (presented_ && presented_->beingDismissed_ && transition_) {
+    auto running = transition_->context;
+    running->completeTransition(true);
+  }
   if (presented_) {
     NSLog("Attempt to present " + vc->description() + " on " + description() +
           " which is already presenting " + presented_->description());

@@ -2,12 +2,22 @@
 // with a scripted picker program and a scratch photo library, every reply
 // checked against the files on disk.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <set>
+#include <sstream>
 
 #include "HostSession.h"
 #include "platform/foundation/NSData.h"
@@ -16,6 +26,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
+
+extern char** environ;
 
 namespace {
 
@@ -103,6 +115,62 @@ const Value& resultOf(const std::optional<Value>& reply) {
 std::string errorCodeOf(const std::optional<Value>& reply) {
   const Value* e = reply ? reply->find("error") : nullptr;
   return e ? e->find("code")->asString() : "";
+}
+
+// A process the test watches through a pidfd, so a pid used again never
+// misleads it; whatever still runs when the test ends is killed.
+class Watched {
+ public:
+  explicit Watched(pid_t pid) : fd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+  ~Watched() {
+    if (fd_ < 0) return;
+    ::syscall(SYS_pidfd_send_signal, fd_, SIGKILL, nullptr, 0);
+    ::close(fd_);
+  }
+  Watched(Watched&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  bool valid() const { return fd_ >= 0; }
+  // True once the process has ended, waiting at most `seconds` for it.
+  bool endsWithin(double seconds) const {
+    pollfd p{fd_, POLLIN, 0};
+    return fd_ >= 0 && ::poll(&p, 1, static_cast<int>(seconds * 1000)) == 1;
+  }
+
+ private:
+  int fd_;
+};
+
+pid_t readPid(const std::string& path) {
+  pid_t pid = 0;
+  std::ifstream(path) >> pid;
+  return pid;
+}
+
+// True while a copy of `name` in an Inbox folder under `tmp` is short of
+// `size` bytes.
+bool copyUnderWay(const std::string& tmp, const std::string& name, uint64_t size) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp, error)) {
+    const auto copy = entry.path() / name;
+    if (entry.path().filename().string().rfind("Inbox-", 0) != 0) continue;
+    const auto bytes = std::filesystem::file_size(copy, error);
+    if (!error && bytes < size) return true;
+  }
+  return false;
+}
+
+const std::string kBattery = "dev.tarnquell.plugins/battery";
+
+// Round trips to the host (another channel) until `done` holds, for at most
+// kWait of real time; each reply shows the main thread still serving.
+bool untilWhileServing(HostSession& host, int& id, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    host.send(R"({"id":)" + std::to_string(++id) + R"(,"channel":")" + kBattery +
+              R"(","method":"getBatteryState"})");
+    if (!host.reply(id, kWait)) return false;
+  }
+  return true;
 }
 
 using FilePickerHost = PlatformTest;
@@ -267,6 +335,279 @@ TEST_F(FilePickerHost, PhotosWithProgressMusicExportAndTheOlderRoad) {
     }
     expected.insert(expected.end(), {Value(false), Value(true), Value(false)});
     EXPECT_EQ(host.events(), expected);
+  }
+}
+
+// A call sent as soon as the one before is answered, while that picker's
+// sheet is still sliding away, gets a picker of its own and its answer.
+TEST_F(FilePickerHost, ACallRightAfterTheLastReplyIsAnswered) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string library = scratch.makeFolder("library");
+  ASSERT_TRUE(WriteFixtureImage(library + "/a.png", "public.png", 8, 8));
+  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"),
+                    "QX_PICKER_COMMAND=" + picker.command(), "QX_PHOTO_LIBRARY=" + library},
+                   scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  int id = 0;
+  for (const char* method : {"image", "media", "image", "any"}) {
+    for (int i = 0; i < 2; ++i) {
+      picker.answer({library + "/a.png"});
+      host.send(call(++id, method));
+      auto reply = host.reply(id, kWait);
+      ASSERT_EQ(resultOf(reply).size(), 1u)
+          << method << " call " << id << ": " << (reply ? reply->description() : "no reply");
+    }
+  }
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
+// A picker program that never answers: a person drags its sheet down, the
+// call is answered as a cancel and the program's whole process group ends;
+// one still open when input ends goes with the host.
+TEST_F(FilePickerHost, AHangingPickerGoesWithADragAndWithTheHost) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  HostSession host(
+      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command()},
+      scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  int id = 100;
+  // Starts a picker that hangs with a child of its own; both processes.
+  auto hang = [&](int callId) {
+    const std::string mark = picker.dir() + "/hang." + std::to_string(callId);
+    picker.next("sleep 300 &\necho $! > '" + mark + ".child'\necho $$ > '" + mark +
+                ".pid'\nwait\n");
+    host.send(call(callId, "any"));
+    EXPECT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
+    std::vector<Watched> processes;
+    processes.emplace_back(readPid(mark + ".pid"));
+    processes.emplace_back(readPid(mark + ".child"));
+    return processes;
+  };
+  auto first = hang(1);
+  ASSERT_TRUE(first[0].valid() && first[1].valid());
+  host.send(R"({"id":2,"touch":{"kind":"drag","path":[[195,300],[195,700]]}})");
+  EXPECT_TRUE(resultOf(host.reply(2, kWait)).isNull());
+  auto cancelled = host.reply(1, kWait);
+  ASSERT_TRUE(cancelled);
+  EXPECT_TRUE(resultOf(cancelled).isNull());
+  EXPECT_EQ(cancelled->find("error"), nullptr);
+  for (const auto& process : first) EXPECT_TRUE(process.endsWithin(kWait));
+
+  auto second = hang(3);
+  ASSERT_TRUE(second[0].valid() && second[1].valid());
+  EXPECT_FALSE(second[0].endsWithin(0));
+  // The unanswered call holds the host for its drain time, then it exits.
+  EXPECT_EQ(host.finish(kWait + 60), 0);
+  for (const auto& process : second) EXPECT_TRUE(process.endsWithin(kWait));
+}
+
+// What a picker program names is checked and copied off the main thread:
+// a fifo, a device and a file bigger than the free disk are answered with an
+// error at once, and a large file is copied while other channels answer.
+TEST_F(FilePickerHost, PicksAreCheckedAndCopiedWhileOtherChannelsAnswer) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string container = scratch.makeFolder("container");
+  const std::string user = scratch.makeFolder("user");
+  ASSERT_EQ(::mkfifo((user + "/pipe.png").c_str(), 0600), 0);
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(user.c_str(), &fs), 0);
+  const uint64_t free = uint64_t(fs.f_bavail) * fs.f_frsize;
+  // Sparse: takes no room here, but a copy would need it all.
+  const std::string huge = user + "/huge.png";
+  writeFile(huge, "");
+  const bool hugeMade = ::truncate(huge.c_str(), off_t(free + (uint64_t(1) << 40))) == 0;
+  const std::string large = user + "/large.bin";
+  writeFile(large, "");
+  ASSERT_EQ(::truncate(large.c_str(), off_t(256) << 20), 0);
+  HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command()},
+                   scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  struct Case {
+    std::string path, method, message;  // message: "" for a pick that succeeds
+  };
+  std::vector<Case> cases{
+      {user + "/pipe.png", "any", "is not a regular file"},
+      {user + "/pipe.png", "image", "Failed to process any images/video"},
+      {"/dev/zero", "any", "is not a regular file"},
+      {"/dev/zero", "media", "Failed to process any images/video"},
+      {large, "any", ""},
+  };
+  if (hugeMade) {
+    cases.push_back({huge, "any", "free on the disk"});
+    cases.push_back({huge, "image", "free on the disk"});
+  }
+  int id = 1000;
+  int callId = 0;
+  for (const auto& c : cases) {
+    ++callId;
+    picker.answer({c.path});
+    host.send(call(callId, c.method));
+    // Other calls are answered all along; count those sent and answered
+    // while the copy was under way (it was then before and after).
+    int servedWhileCopying = 0;
+    bool copying = false;
+    EXPECT_TRUE(untilWhileServing(host, id,
+                                  [&] {
+                                    const bool now = copyUnderWay(container + "/tmp", "large.bin",
+                                                                  uint64_t(256) << 20);
+                                    servedWhileCopying += copying && now;
+                                    copying = now;
+                                    return host.reply(callId, 0).has_value();
+                                  }))
+        << c.path << " " << c.method << ": the host stopped answering";
+    auto reply = host.reply(callId, 0);
+    ASSERT_TRUE(reply) << c.path;
+    if (c.message.empty()) {
+      ASSERT_EQ(resultOf(reply).size(), 1u) << reply->description();
+      EXPECT_EQ(resultOf(reply).asList()[0].find("size")->asInt64(), int64_t(256) << 20);
+      EXPECT_GT(servedWhileCopying, 0) << "the copy held the main thread";
+      continue;
+    }
+    EXPECT_EQ(errorCodeOf(reply), "file_picker_error") << reply->description();
+    EXPECT_NE(reply->description().find(c.message), std::string::npos) << reply->description();
+  }
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
+// Imports and photos are copies of the bytes, however the library holds
+// them (links, relative or absolute), and an import leaves no empty folder.
+TEST_F(FilePickerHost, LinkedPhotosComeBackAsCopiesAndImportsLeaveNoInbox) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string container = scratch.makeFolder("container");
+  const std::string library = scratch.makeFolder("library");
+  ASSERT_TRUE(WriteFixtureImage(library + "/a.png", "public.png", 8, 8));
+  const std::string original = readFile(library + "/a.png");
+  ASSERT_EQ(::symlink("a.png", (library + "/relative.png").c_str()), 0);
+  ASSERT_EQ(::symlink((library + "/a.png").c_str(), (library + "/absolute.png").c_str()), 0);
+  HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command(),
+                    "QX_PHOTO_LIBRARY=" + library},
+                   scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  int id = 0;
+  for (const char* method : {"image", "any"}) {
+    picker.answer({library + "/relative.png", library + "/absolute.png"});
+    host.send(call(++id, method, R"({"allowMultipleSelection":true})"));
+    auto reply = host.reply(id, kWait);
+    ASSERT_EQ(resultOf(reply).size(), 2u) << (reply ? reply->description() : "no reply");
+    for (const Value& entry : resultOf(reply).asList()) {
+      const std::string path = entry.find("path")->asString();
+      struct stat st;
+      ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << method << ": " << path << " is not a file of its own";
+      EXPECT_EQ(readFile(path), original) << path;
+      writeFile(path, "changed");
+    }
+    EXPECT_EQ(readFile(library + "/a.png"), original) << method << ": the original was written";
+  }
+  EXPECT_EQ(host.finish(kWait), 0);
+  for (const auto& entry : std::filesystem::directory_iterator(container + "/tmp")) {
+    EXPECT_NE(entry.path().filename().string().rfind("Inbox", 0), 0u) << entry.path();
+  }
+}
+
+// A save's temporary beside its destination carries the host's pid and
+// start time; a host that starts removes those of hosts that are gone, and
+// keeps those of hosts that still run.
+TEST_F(FilePickerHost, ExportTemporariesOfDeadHostsGoWhenTheNextStarts) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string container = scratch.makeFolder("container");
+  const std::string journal =
+      scratch.makeFolder("container/Library/Caches/UIDocumentPickerExports");
+  const std::string saves = scratch.makeFolder("saves");
+  pid_t gone = 0;
+  char program[] = "true";
+  char* argv[] = {program, nullptr};
+  ASSERT_EQ(::posix_spawnp(&gone, program, nullptr, nullptr, argv, environ), 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  std::string stat = readFile("/proc/self/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 22; ++i) fields >> field;  // field 22: the start time
+  auto leave = [&](const std::string& tag) {
+    writeFile(saves + "/.export-" + tag, "half a save");
+    writeFile(journal + "/" + tag, saves + "/.export-" + tag);
+  };
+  const std::string dead = std::to_string(gone) + "-" + field + "-A";
+  const std::string reused = std::to_string(::getpid()) + "-1-B";  // this pid, another start
+  const std::string alive = std::to_string(::getpid()) + "-" + field + "-C";
+  for (const auto& tag : {dead, reused, alive}) leave(tag);
+  writeFile(saves + "/.export-unnoted", "not ours to judge");
+  HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command()},
+                   scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  int id = 100;
+  EXPECT_TRUE(untilWhileServing(host, id, [&] {
+    for (const auto& tag : {dead, reused}) {
+      if (std::filesystem::exists(saves + "/.export-" + tag) ||
+          std::filesystem::exists(journal + "/" + tag)) {
+        return false;
+      }
+    }
+    return true;
+  }));
+  EXPECT_TRUE(std::filesystem::exists(saves + "/.export-" + alive));
+  EXPECT_TRUE(std::filesystem::exists(journal + "/" + alive));
+  EXPECT_TRUE(std::filesystem::exists(saves + "/.export-unnoted"));
+  // A save of its own leaves neither a temporary nor a journal entry.
+  picker.answer({saves + "/out.txt"});
+  host.send(call(1, "save", R"({"fileName":"out.txt","bytes":{"$bytes":"c2F2ZWQ="}})"));
+  EXPECT_EQ(resultOf(host.reply(1, kWait)), Value(saves + "/out.txt"));
+  EXPECT_EQ(readFile(saves + "/out.txt"), "saved");
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(saves)) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"out.txt", ".export-" + alive, ".export-unnoted"}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(journal), {}), 1);
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
+// Without a picker program, and with zenity's wrapper but no display (none
+// named, or one zenity cannot open), the answer and the host's standard
+// error say what to set; a dialog the user closes is still a cancel.
+TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
+  TempFolder scratch;
+  // A zenity that fails as GTK does without a display, or is cancelled.
+  const std::string bin = scratch.makeFolder("bin");
+  writeFile(bin + "/zenity",
+            "#!/bin/sh\n[ \"$DISPLAY\" = :99 ] || exit 1\n"
+            "echo 'Gtk-WARNING **: cannot open display: :99' >&2\nexit 1\n");
+  ::chmod((bin + "/zenity").c_str(), 0755);
+  const std::string zenity = std::string(QX_SOURCE_ROOT) + "/tools/pick-with-zenity";
+  const std::string path = "PATH=" + bin + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
+  struct Case {
+    std::string command, display, inMessage, inLog;  // inMessage "": a cancel
+  };
+  const std::vector<Case> cases{
+      {"", "", "QX_PICKER_COMMAND", "QX_PICKER_COMMAND"},
+      {zenity, "", "status 2", "WAYLAND_DISPLAY"},
+      {zenity, ":99", "status 2", "WAYLAND_DISPLAY"},
+      {zenity, ":0", "", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string log = scratch.path() + "/host.err";
+    HostSession host(
+        {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + c.command,
+         "DISPLAY=" + c.display, "WAYLAND_DISPLAY=", path},
+        log);
+    ASSERT_TRUE(host.started());
+    host.send(call(1, "any"));
+    auto reply = host.reply(1, kWait);
+    ASSERT_TRUE(reply) << c.command << " " << c.display;
+    EXPECT_EQ(host.finish(kWait), 0);
+    EXPECT_NE(readFile(log).find(c.inLog), std::string::npos) << readFile(log);
+    if (c.inMessage.empty()) {
+      EXPECT_TRUE(resultOf(reply).isNull()) << reply->description();
+      EXPECT_EQ(reply->find("error"), nullptr);
+      continue;
+    }
+    EXPECT_EQ(errorCodeOf(reply), "file_picker_error");
+    EXPECT_NE(reply->find("error")->find("message")->asString().find(c.inMessage),
+              std::string::npos)
+        << reply->description();
   }
 }
 

@@ -8,9 +8,17 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UISystemPicker.h"
+#include "platform/uikit/UIWindow.h"
+#include "support/ScriptedLocations.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedPickerProvider.h"
+#include "support/ui/UITouchDriver.h"
 
 namespace {
 
@@ -92,6 +100,15 @@ TEST_F(SystemPickerTest, TheProgramsStatusAndOutputDecideTheAnswer) {
   EXPECT_EQ(runProgram(temp, "echo '" + a + "'; exit 2\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "echo /no/such/file; exit 0\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "kill -9 $$\n")->kind, Kind::Failed);
+  // A child the program leaves behind with its output still open does not
+  // hold the answer back.
+  const std::string childFile = temp.path() + "/child";
+  auto early = runProgram(temp, "echo '" + a + "'\nsleep 15 &\necho $! > '" + childFile + "'\n");
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->paths, std::vector<std::string>{a});
+  pid_t child = 0;
+  std::ifstream(childFile) >> child;
+  if (child > 0) ::kill(child, SIGTERM);
   // More output than a pipe holds does not stall the program.
   auto many = runProgram(temp, "i=0; while [ $i -lt 5000 ]; do echo '" + a +
                                    "'; i=$((i+1)); done\n");
@@ -118,7 +135,10 @@ TEST_F(SystemPickerTest, ACancelledPickEndsTheProgramAndAnswersNothing) {
   UISystemPickerCancel cancel;
   const std::string marker = temp.path() + "/still-running";
   const std::string pidFile = temp.path() + "/pid";
-  runProgram(temp, "echo $$ > '" + pidFile + "'; sleep 30 & wait; touch '" + marker + "'\n",
+  const std::string childFile = temp.path() + "/child";
+  runProgram(temp,
+             "sleep 30 & echo $! > '" + childFile + "'; echo $$ > '" + pidFile +
+                 "'; wait; touch '" + marker + "'\n",
              &cancel);
   ASSERT_TRUE(cancel);
   pid_t pid = 0;
@@ -131,9 +151,227 @@ TEST_F(SystemPickerTest, ACancelledPickEndsTheProgramAndAnswersNothing) {
   // The group is ended and reaped: the program never reaches its last line,
   // and no answer comes.
   EXPECT_TRUE(RunMainLoopUntil([&] { return ::kill(pid, 0) != 0; }));
+  // The program's own child went with it (ended; nobody may reap it yet).
+  pid_t child = 0;
+  std::ifstream(childFile) >> child;
+  ASSERT_GT(child, 0);
+  const bool childEnded = RunMainLoopUntil([&] {
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    return line.empty() || line.substr(line.rfind(')') + 2, 1) == "Z";
+  });
+  EXPECT_TRUE(childEnded);
+  if (!childEnded) ::kill(child, SIGKILL);
   ::unsetenv("QX_PICKER_COMMAND");
   struct stat st;
   EXPECT_NE(::stat(marker.c_str(), &st), 0);
+}
+
+// Output up to the limit is read whole; one byte more fails the pick and
+// ends the program, however much more it would have written.
+TEST_F(SystemPickerTest, OutputOverTheLimitFailsThePickAndEndsTheProgram) {
+  TempFolder temp;
+  const std::string a = temp.writeFile("a.txt", "a");
+  const size_t padding = UISystemPickerMaxOutputBytes - (a.size() + 1);
+  const std::string pidFile = temp.path() + "/pid";
+  struct Case {
+    size_t newlines;    // after the path line
+    const char* after;  // what the program does once written
+    bool picked;
+  };
+  for (const Case& c : {Case{padding, "", true}, Case{padding + 1, "", false},
+                        Case{size_t{64} << 20, "exec sleep 30", false}}) {
+    ::unlink(pidFile.c_str());
+    auto answer = runProgram(temp, "echo $$ > '" + pidFile + "'\nprintf '%s\\n' '" + a +
+                                       "'\nhead -c " + std::to_string(c.newlines) +
+                                       " /dev/zero | tr '\\0' '\\n'\n" + c.after + "\n");
+    ASSERT_TRUE(answer) << c.newlines;
+    if (c.picked) {
+      EXPECT_EQ(answer->kind, UISystemPickerAnswer::Kind::Picked);
+      EXPECT_EQ(answer->paths, std::vector<std::string>{a});
+      continue;
+    }
+    EXPECT_EQ(answer->kind, UISystemPickerAnswer::Kind::Failed) << c.newlines;
+    EXPECT_NE(answer->error.find(std::to_string(UISystemPickerMaxOutputBytes)), std::string::npos)
+        << answer->error;
+    pid_t pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(RunMainLoopUntil([&] { return ::kill(pid, 0) != 0; })) << "still running";
+  }
+}
+
+// What a picker may hand over: regular files (links count as what they
+// name), folders only when asked for; an export may also name a new file.
+TEST_F(SystemPickerTest, OnlyRegularFilesAndAskedForFoldersAreHandedOver) {
+  TempFolder temp;
+  const std::string file = temp.writeFile("f.txt", "x");
+  const std::string folder = temp.makeFolder("d");
+  const std::string fifo = temp.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link = temp.path() + "/link";
+  ASSERT_EQ(::symlink("f.txt", link.c_str()), 0);
+  const std::string fifoLink = temp.path() + "/fifo-link";
+  ASSERT_EQ(::symlink("fifo", fifoLink.c_str()), 0);
+  UISystemPickerRequest files, folders, save;
+  folders.mode = UISystemPickerMode::Open;
+  folders.types = {"public.folder"};
+  save.mode = UISystemPickerMode::Export;
+  struct Case {
+    std::string path;
+    const UISystemPickerRequest* request;
+    bool handedOver;
+  };
+  const std::vector<Case> cases{
+      {file, &files, true},
+      {link, &files, true},
+      {folder, &files, false},
+      {folder, &folders, true},
+      {fifo, &files, false},
+      {fifoLink, &files, false},
+      {fifo, &folders, false},
+      {"/dev/zero", &files, false},
+      {temp.path() + "/none", &files, false},
+      {temp.path() + "/new.txt", &save, true},
+      {file, &save, true},
+      {fifo, &save, false},
+      {folder, &save, false},
+  };
+  for (const auto& c : cases) {
+    auto refusal = UISystemPickerItemRefusal(c.path, *c.request);
+    EXPECT_EQ(!refusal, c.handedOver) << c.path << " in mode " << int(c.request->mode);
+    if (refusal) {
+      EXPECT_NE(refusal->find(c.path), std::string::npos) << *refusal;
+    }
+  }
+}
+
+// A provider whose disk has `room` bytes left.
+class RoomyProvider : public ScriptedPickerProvider {
+ public:
+  std::optional<uint64_t> room;
+  std::optional<uint64_t> availableBytes(const std::string&) override { return room; }
+};
+
+// Copies fit when they need no more than the free space, counting regular
+// files (inside folders too) and never what a folder's links name.
+TEST_F(SystemPickerTest, CopiesMustFitTheFreeSpace) {
+  TempFolder temp;
+  const std::string three = temp.writeFile("three", "abc");
+  const std::string folder = temp.makeFolder("folder");
+  temp.writeFile("folder/four", "abcd");
+  temp.writeFile("big", std::string(100, 'x'));
+  ASSERT_EQ(::symlink("../big", (folder + "/link").c_str()), 0);
+  auto provider = std::make_shared<RoomyProvider>();
+  UISystemPickerProvider::setCurrent(provider);
+  struct Case {
+    std::optional<uint64_t> room;
+    bool fits;
+  };
+  for (const Case& c : {Case{7, true}, Case{6, false}, Case{0, false}, Case{std::nullopt, true}}) {
+    provider->room = c.room;
+    auto refusal = UISystemPickerCopiesRefusal({three, folder}, temp.path());
+    EXPECT_EQ(!refusal, c.fits) << (c.room ? *c.room : -1);
+    if (refusal) {
+      EXPECT_NE(refusal->find("7 bytes"), std::string::npos) << *refusal;
+      EXPECT_NE(refusal->find("(" + std::to_string(*c.room) + " bytes)"), std::string::npos);
+    }
+  }
+  UISystemPickerProvider::setCurrent(nullptr);
+}
+
+class SheetDelegate : public UIAdaptivePresentationControllerDelegate {
+ public:
+  int dismissed = 0;
+  void presentationControllerDidDismiss(UIPresentationController&) override { ++dismissed; }
+};
+
+// The picker's sheet goes when dragged down a quarter of its height or
+// flicked down; a shorter, slower drag lets it settle back and the pick goes
+// on. A sheet that goes cancels its pick.
+TEST_F(SystemPickerTest, ASheetDraggedDownFarOrFastEnoughGoes) {
+  auto provider = ScriptedPickerProvider::install();
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  window->setRootViewController(std::make_shared<UIViewController>());
+  window->makeKeyAndVisible();
+  auto delegate = std::make_shared<SheetDelegate>();
+  UITouchDriver hand(window);
+  struct Case {
+    double shareOfHeight;  // of kDismissShare
+    double extra;          // points beyond that
+    double seconds;
+    bool goes;
+  };
+  // Drags of about 200 points over a second are slow (200 pt/s); 60 points
+  // in 3 frames are a flick (1200 pt/s), 40 points in a second are not.
+  const Case cases[] = {
+      {1, -1, 1, false}, {1, 0, 1, true}, {0, 60, 0.05, true}, {0, 40, 1, false}, {1, 0, 1, true}};
+  int cancelled = 0, dismissed = 0;
+  for (const auto& c : cases) {
+    auto root = window->rootViewController();
+    if (!root->presentedViewController()) {
+      auto picker = UIDocumentPickerViewController::initWithDocumentTypes(
+          {"public.item"}, UIDocumentPickerMode::Import);
+      root->presentViewController(picker, true);
+      picker->presentationController()->setDelegate(delegate);
+      advance(1);
+      ASSERT_EQ(provider->waiting(), 1u);
+    }
+    auto sheet = root->presentedViewController()->view();
+    const double top = sheet->frame().origin.y + 100;
+    const double down = sheet->bounds().size.height * UISystemPickerViewController::kDismissShare *
+                            c.shareOfHeight +
+                        c.extra;
+    hand.drag({{195, top}, {195, top + down}}, c.seconds);
+    advance(1);
+    cancelled += c.goes;
+    dismissed += c.goes;
+    EXPECT_EQ(provider->cancelled(), cancelled) << down << " points in " << c.seconds << " s";
+    EXPECT_EQ(delegate->dismissed, dismissed);
+    EXPECT_EQ(root->presentedViewController() == nullptr, c.goes);
+    if (!c.goes) {
+      EXPECT_TRUE(CGAffineTransformIsIdentity(sheet->transform()));
+    }
+  }
+}
+
+class PickRecorder : public UIDocumentPickerDelegate {
+ public:
+  int picks = 0;
+  void documentPickerDidPickDocumentsAtURLs(UIDocumentPickerViewController&,
+                                            const std::vector<NSURLPtr>&) override {
+    ++picks;
+  }
+};
+
+// A picker dismissed while its copies are being made hands nothing over
+// and leaves no copy behind.
+TEST_F(SystemPickerTest, APickerDismissedWhileCopyingHandsNothingOver) {
+  TempFolder temp;
+  ScriptedLocations::installed().setContainerRoot(temp.makeFolder("container"));
+  const std::string file = temp.writeFile("user/a.txt", "a");
+  auto provider = ScriptedPickerProvider::install();
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 390, 844));
+  window->setRootViewController(std::make_shared<UIViewController>());
+  window->makeKeyAndVisible();
+  auto picker = UIDocumentPickerViewController::initWithDocumentTypes({"public.item"},
+                                                                      UIDocumentPickerMode::Import);
+  auto recorder = std::make_shared<PickRecorder>();
+  picker->setDelegate(recorder);
+  window->rootViewController()->presentViewController(picker, true);
+  advance(1);
+  ASSERT_TRUE(provider->answer(UISystemPickerAnswer::picked({file})));
+  drainMainLoop();  // the answer is in: the copy runs off the main thread
+  ASSERT_TRUE(picker->presentationController()->dismissByUser());
+  advance(1);
+  // Whatever the copy's end sent to the main thread has run.
+  EXPECT_TRUE(RunMainLoopUntil(
+      [] { return DispatchWorkersIdle() && !NSRunLoop::mainRunLoop().hasPendingTasks(); }));
+  EXPECT_EQ(recorder->picks, 0);
+  EXPECT_EQ(NSFileManager::defaultManager()->contentsOfDirectoryAtPath(NSTemporaryDirectory()),
+            std::vector<std::string>{});
+  ScriptedLocations::installed().setContainerRoot("");
 }
 
 }  // namespace
