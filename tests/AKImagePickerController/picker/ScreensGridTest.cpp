@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
@@ -438,5 +439,82 @@ TEST_P(PermissionScreenTest, ThePermissionScreenIsCentredAndItsButtonTakesTheTap
 
 INSTANTIATE_TEST_SUITE_P(EveryStateWithoutAccess, PermissionScreenTest,
                          testing::Values("denied", "limited", "restricted"));
+
+// A screen that embeds the picker above its own Done and Cancel buttons, as
+// an app does with an inline picker.
+class EmbeddingScreen : public UIViewController {
+ public:
+  explicit EmbeddingScreen(std::shared_ptr<AKImagePickerController> picker) : picker_(std::move(picker)) {}
+  void viewDidLoad() override {
+    UIViewController::viewDidLoad();
+    addChildViewController(picker_);
+    picker_->view()->setFrame(CGRectMake(0, 0, 375, 567));
+    view()->addSubview(picker_->view());
+    picker_->didMoveToParentViewController(self());
+    done = button("Done", CGRectMake(0, 577, 187, 80), [](AKImagePickerController& p) { p.done(); });
+    cancel = button("Cancel", CGRectMake(188, 577, 187, 80), [](AKImagePickerController& p) { p.dismiss(); });
+  }
+  CGPoint centreOf(const std::shared_ptr<UIButton>& b) const { return {CGRectGetMidX(b->frame()), CGRectGetMidY(b->frame())}; }
+  std::shared_ptr<UIButton> done, cancel;
+
+ private:
+  std::shared_ptr<UIButton> button(const std::string& title, CGRect frame,
+                                   std::function<void(AKImagePickerController&)> action) {
+    auto b = UIButton::buttonWithType(UIButtonType::System);
+    b->setTitle(title, UIControlStateNormal);
+    b->setFrame(frame);
+    std::weak_ptr<AKImagePickerController> weak = picker_;
+    b->addTarget(b, [weak, action](UIControl&, UIEvent*) {
+      if (auto p = weak.lock()) action(*p);
+    }, UIControlEventTouchUpInside);
+    view()->addSubview(b);
+    return b;
+  }
+  std::shared_ptr<AKImagePickerController> picker_;
+};
+
+TEST_F(GridTest, AnEmbeddedPickerCancelledDuringItsExportTellsNoOne) {
+  AKImageAssetExporterConfiguration configuration;
+  configuration.exportDirectory = NSURL::fileURLWithPath(folder_->path() + "/Exports", true);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration);
+  picker = std::make_shared<AKImagePickerController>();
+  picker->setInline(true);
+  picker->setExporter(exporter);
+  int selections = 0, cancels = 0;
+  picker->setDidSelectAssets([&](const std::vector<AKAssetPtr>&) { ++selections; });
+  picker->setDidCancel([&] { ++cancels; });
+  auto host = std::make_shared<EmbeddingScreen>(picker);
+  window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+  window->setRootViewController(host);
+  window->makeKeyAndVisible();
+  drainMainLoop();
+  grid = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(picker->topViewController());
+  ASSERT_TRUE(grid);
+  waitForAlbums();
+  UITouchDriver hand(window);
+  hand.tap(centreOf(1));
+  hand.tap(centreOf(2));
+  ASSERT_EQ(picker->selectedAssetIdentifiers().size(), 2u);
+
+  // The exporter's writes wait until the cancel has come.
+  auto gate = dispatch_semaphore_create(0);
+  dispatch_async(AKImageAssetExporter::ioQueue(),
+                 [gate] { dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds)); });
+  hand.tap(host->centreOf(host->done));
+  EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::exporting);
+  hand.tap(host->centreOf(host->cancel));
+  EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
+  dispatch_semaphore_signal(gate);
+  // The cancelled export's end comes and changes nothing.
+  EXPECT_TRUE(RunMainLoopUntil([&] {
+    auto assets = picker->selectedAssets();
+    return std::all_of(assets.begin(), assets.end(), [](auto& a) { return a->error() || a->localTemporaryPath(); });
+  }));
+  advance(1);
+  EXPECT_EQ(cancels, 0);
+  EXPECT_EQ(selections, 0);
+  EXPECT_EQ(picker->view()->superview(), host->view());  // still where the host put it
+  EXPECT_EQ(picker->selectedAssetIdentifiers().size(), 2u);
+}
 
 }  // namespace
