@@ -517,4 +517,82 @@ TEST_F(GridTest, AnEmbeddedPickerCancelledDuringItsExportTellsNoOne) {
   EXPECT_EQ(picker->selectedAssetIdentifiers().size(), 2u);
 }
 
+TEST_F(GridTest, AClosedPickerLeavesNothingBehind) {
+  std::weak_ptr<AKImagePickerController> weakPicker;
+  std::weak_ptr<AKAssetGroupDetailVC> weakGrid;
+  std::weak_ptr<AKAssetGroupListVC> weakList;
+  auto root = std::make_shared<UIViewController>();
+  window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  UITouchDriver hand(window);
+  {
+    auto shown = std::make_shared<AKImagePickerController>();
+    shown->setShowsCancelButton(true);
+    shown->setAllowSwipeToSelect(true);
+    root->presentViewController(shown, true);
+    advance(1);
+    picker = shown;
+    grid = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(shown->topViewController());
+    ASSERT_TRUE(grid);
+    waitForAlbums();
+    ASSERT_TRUE(waitForThumbnails());
+    weakPicker = shown;
+    weakGrid = grid;
+    weakList = grid->groupListVC();
+    // Used the way a person uses it: a tap selects, the album list opens
+    // and closes, a swipe selects a run.
+    hand.tap(centreOf(2));
+    auto title = grid->selectGroupButton();
+    ASSERT_TRUE(title);
+    CGRect b = title->bounds();
+    hand.tap(title->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(1);
+    hand.tap({187, 640});  // the popover's backdrop
+    advance(1);
+    hand.drag({centreOf(3), centreOf(5)}, 0.3);
+    advance(1);
+    EXPECT_EQ(shown->selectedAssetIdentifiers().size(), 4u);
+  }
+  picker.reset();
+  grid.reset();
+  {
+    // The bar's cancel item, tapped where the bar shows it.
+    auto bar = weakPicker.lock()->navigationBar();
+    bar->layoutIfNeeded();
+    ASSERT_EQ(bar->leftItemViews().size(), 1u);
+    auto cancel = bar->leftItemViews().front();
+    CGRect f = cancel->bounds();
+    hand.tap(cancel->convertPointToView({CGRectGetMidX(f), CGRectGetMidY(f)}, nullptr));
+  }
+  advance(2);
+  drainMainLoop();
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_TRUE(weakPicker.expired());
+  EXPECT_TRUE(weakGrid.expired());
+  EXPECT_TRUE(weakList.expired());
+}
+
+TEST_F(GridTest, WithOneAlbumTheTitleButtonOffersNoOtherAndOpensNothing) {
+  AKImageGroupDataManagerConfiguration onlyTheLibrary;
+  onlyTheLibrary.assetGroupTypes = {PHAssetCollectionSubtypeSmartAlbumUserLibrary};
+  expectedAlbums = 1;
+  ASSERT_TRUE(showPicker(nullptr, AKImagePickerController::initWithGroupDataManager(
+                                      AKImageGroupDataManager::initWithConfiguration(onlyTheLibrary))));
+  auto title = grid->selectGroupButton();
+  ASSERT_TRUE(title);
+  EXPECT_EQ(title->titleForState(UIControlStateNormal), "Recents");
+  EXPECT_FALSE(title->isEnabled());
+  window->layoutIfNeeded();
+  CGRect b = title->bounds();
+  UITouchDriver hand(window);
+  hand.tap(title->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+  advance(1);
+  for (auto& child : window->rootViewController()->childViewControllers()) {
+    EXPECT_FALSE(std::dynamic_pointer_cast<AKPopoverViewController>(child));
+  }
+  EXPECT_FALSE(picker->presentedViewController());
+  SaveSnapshot(RenderView(*window, 2), "picker-grid-one-album");
+}
+
 }  // namespace
