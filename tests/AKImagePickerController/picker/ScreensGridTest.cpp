@@ -8,6 +8,7 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIViewAccessibility.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -593,6 +594,48 @@ TEST_F(GridTest, WithOneAlbumTheTitleButtonOffersNoOtherAndOpensNothing) {
   }
   EXPECT_FALSE(picker->presentedViewController());
   SaveSnapshot(RenderView(*window, 2), "picker-grid-one-album");
+}
+
+TEST_F(GridTest, EachAssetCellReadsItsAssetsIdentifierAlsoAfterReuse) {
+  ASSERT_TRUE(showPicker());
+  // What the driver's view tree reports for the shown cells: one shared
+  // identifier per kind, and each asset's own local identifier as label.
+  auto check = [&] {
+    grid->collectionView()->layoutIfNeeded();
+    std::set<std::string> labels;
+    size_t assetCells = 0;
+    for (auto& cell : grid->collectionView()->visibleCells()) {
+      auto base = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(cell);
+      ASSERT_TRUE(base);
+      auto content = base->contentView();
+      auto asset = base->asset();
+      if (!asset) {
+        EXPECT_EQ(UIViewAccessibilityIdentifier(*content), "AKImageCameraAccessibilityIdentifier");
+        continue;
+      }
+      ++assetCells;
+      bool video = asset->type() == AKAssetType::video;
+      EXPECT_EQ(UIViewAccessibilityIdentifier(*content), video ? "AKVideoAssetAccessibilityIdentifier"
+                                                               : "AKImageAssetAccessibilityIdentifier");
+      EXPECT_EQ(UIViewAccessibilityLabel(*content), asset->localIdentifier());
+      labels.insert(asset->localIdentifier());
+    }
+    EXPECT_EQ(labels.size(), assetCells);
+    EXPECT_GT(assetCells, 0u);
+  };
+  check();
+  // Another album by touch: the same cells now show other assets.
+  UITouchDriver hand(window);
+  auto button = grid->selectGroupButton();
+  hand.tap(button->convertPointToView(CGPointMake(button->bounds().size.width / 2,
+                                                  button->bounds().size.height / 2), nullptr));
+  advance(1);
+  auto table = grid->groupListVC()->tableView();
+  CGRect row = table->rectForRowAtIndexPath(NSIndexPath::indexPathForRow(3, 0));
+  hand.tap(table->convertPointToView(CGPointMake(CGRectGetMidX(row), CGRectGetMidY(row)), nullptr));
+  advance(0.5);
+  ASSERT_EQ(grid->selectedGroupId(), groupIdTitled("Trips"));
+  check();
 }
 
 }  // namespace
