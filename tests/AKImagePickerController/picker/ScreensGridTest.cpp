@@ -426,6 +426,11 @@ TEST_P(PermissionScreenTest, ThePermissionScreenIsCentredAndItsButtonTakesTheTap
   EXPECT_TRUE(CGRectContainsRect(screen, label)) << NSStringFromCGRect(label);
   EXPECT_TRUE(CGRectContainsRect(screen, button)) << NSStringFromCGRect(button);
   EXPECT_FALSE(CGRectIntersectsRect(bar, button));
+  // The whole message shows, wrapped rather than cut.
+  std::string shownText;
+  for (auto& line : permission->titleLabel()->textLayout().lines) shownText += line;
+  EXPECT_EQ(shownText.find("\u2026"), std::string::npos) << shownText;
+  EXPECT_GT(permission->titleLabel()->textLayout().lines.size(), 1u);
   // Centred in the screen the grid shows.
   CGRect shown = grid->view()->convertRectToView(grid->view()->bounds(), nullptr);
   EXPECT_NEAR(CGRectGetMidX(label), CGRectGetMidX(shown), 0.5);

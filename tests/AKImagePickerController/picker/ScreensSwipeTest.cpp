@@ -209,6 +209,7 @@ TEST_F(SwipeTest, TheRunGoesFromTheCellTheFingerCameDownOnToTheCellUnderIt) {
       {"over a selected cell", {7}, {{6, 0}, {8, 0}}, {6, 7, 8}},
       {"from a selected cell", {7, 8}, {{7, nearLeft}, {8, 0}}, {}},
       {"from a selected cell by its edge", {7}, {{7, nearRight}, {8, 0}, {7, 0}}, {}},
+      {"from the camera cell by its edge", {}, {{0, nearRight}, {2, 0}}, {}},
   };
   auto itemOf = [](const std::string& name) { return 60 - std::stoll(name.substr(1)); };
   for (const Case& c : cases) {
@@ -221,7 +222,7 @@ TEST_F(SwipeTest, TheRunGoesFromTheCellTheFingerCameDownOnToTheCellUnderIt) {
     std::vector<CGPoint> path;
     for (const Step& step : c.path) path.push_back(at(step.item, step.dx));
     hand->drag(path, 0.4);
-    advance(0.5);
+    advance(1);
     std::set<int64_t> after;
     for (auto& n : selectedNames()) after.insert(itemOf(n));
     EXPECT_EQ(after, c.after);

@@ -286,6 +286,7 @@ TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
       {"zoomed: to the edge, then short of half", 1, 2, -(toEdge + half - 0.5), 1.5, 1, 2 * toEdge,
        false},
       {"zoomed: right to the edge and on", 1, 2, toEdge + half, 1.5, 0, 0, false},
+      {"zoomed: a flick just past the edge", 1, 2, -(toEdge + 60), 0.15, 2, 2 * toEdge, false},
       {"unzoomed pull at the first page", 0, 1, 200, 0.5, 0, 0, true},
       {"zoomed pull at the first page", 0, 2, toEdge + 200, 0.8, 0, 0, true},
   };
