@@ -261,9 +261,7 @@ void AKImagePickerController::dismiss() {
   // nobody is told of a cancel; the host that asked knows.
   if (auto presenting = presentingViewController()) {
     auto self = this->self();  // kept until the caller has heard
-    presenting->dismissViewControllerAnimated(true, [self] {
-      self->deliverCancel();
-    });
+    presenting->dismissViewControllerAnimated(true, [self] { self->deliverCancel(); });
   }
 }
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "NSLayoutConstraint.h"
 #include "UIButton.h"
 #include "UIFont.h"
 #include "UILabel.h"
-#include "NSLayoutConstraint.h"
 #include "platform/foundation/Fatal.h"
-#include "platform/foundation/WeakSelf.h"
 #include "platform/foundation/ThreadChecks.h"
+#include "platform/foundation/WeakSelf.h"
 
 std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::string title,
                                                               UIAlertActionStyle style,
@@ -116,7 +116,8 @@ class UIAlertView final : public UIView {
     withOwner([&] {
       if (!isSheet()) {
         double h = pinnedHeight().value_or(contentHeight(kAlertWidth, false));
-        frame = CGRectMake((b.size.width - kAlertWidth) / 2, (b.size.height - h) / 2, kAlertWidth, h);
+        frame =
+            CGRectMake((b.size.width - kAlertWidth) / 2, (b.size.height - h) / 2, kAlertWidth, h);
         return;
       }
       double width = std::min(b.size.width - safe.left - safe.right, 414.0) - 2 * kSheetMargin;
@@ -153,8 +154,8 @@ class UIAlertView final : public UIView {
     UILayoutPriority best = 0;
     for (auto& c : constraints()) {
       if (!c->isActive() || c->firstView().get() != this || c->secondView() ||
-          c->firstAttribute() != NSLayoutAttributeHeight || c->relation() != NSLayoutRelationEqual ||
-          c->priority() <= best) {
+          c->firstAttribute() != NSLayoutAttributeHeight ||
+          c->relation() != NSLayoutRelationEqual || c->priority() <= best) {
         continue;
       }
       best = c->priority();
@@ -277,8 +278,8 @@ class UIAlertView final : public UIView {
     contentHeight(b.size.width, sheet);
     double boxHeight = b.size.height;
     if (cancelBox_) {
-      cancelBox_->setFrame(CGRectMake(0, b.size.height - kSheetButtonHeight, b.size.width,
-                                      kSheetButtonHeight));
+      cancelBox_->setFrame(
+          CGRectMake(0, b.size.height - kSheetButtonHeight, b.size.width, kSheetButtonHeight));
       cancelBox_->subviews().front()->setFrame(CGRectMake(0, 0, b.size.width, kSheetButtonHeight));
       boxHeight -= kSheetButtonHeight + kSheetMargin;
     }

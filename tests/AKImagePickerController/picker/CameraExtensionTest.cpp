@@ -5,16 +5,16 @@
 #include <map>
 
 #include "AKCamera/AKCamera.h"
+#include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "AKImagePickerController/picker/internal/AKImageExtensionCamera.h"
 #include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
-#include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "ScreensLibrarySupport.h"
 #include "crop/CRCropViewController.h"
+#include "platform/uikit/UIViewAccessibility.h"
 #include "support/camera/CameraFixtures.h"
 #include "support/camera/ScriptedCaptureHardware.h"
-#include "platform/uikit/UIViewAccessibility.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -92,7 +92,8 @@ bool labelColoured(const UIViewPtr& overlay, const UIColorPtr& colour) {
 bool same(const UIColorPtr& a, const UIColorPtr& b) { return a && b && a->isEqual(*b); }
 
 // The buttons of a view tree by the label the driver's view tree reports.
-void CollectLabelledButtons(const std::shared_ptr<UIView>& view, std::map<std::string, std::shared_ptr<UIButton>>& out,
+void CollectLabelledButtons(const std::shared_ptr<UIView>& view,
+                            std::map<std::string, std::shared_ptr<UIButton>>& out,
                             std::vector<std::shared_ptr<UIButton>>& unlabelled) {
   if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
     auto label = UIViewAccessibilityLabel(*button);
@@ -119,7 +120,8 @@ TEST_F(CameraExtensionTest, EveryCameraButtonSaysWhatItDoes) {
   CollectLabelledButtons(camera->view(), buttons, unlabelled);
   std::vector<std::string> labels;
   for (auto& [label, button] : buttons) labels.push_back(label);
-  EXPECT_EQ(labels, (std::vector<std::string>{"Cancel", "Flash Mode", "Switch Camera", "Take Photo"}));
+  EXPECT_EQ(labels,
+            (std::vector<std::string>{"Cancel", "Flash Mode", "Switch Camera", "Take Photo"}));
   // The permission view's own button reads its title.
   for (auto& b : unlabelled) EXPECT_TRUE(b->isDescendantOfView(camera->cameraOverlayView().get()));
 

@@ -5,8 +5,8 @@
 
 #include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 #include "PickerCoreSupport.h"
-#include "crop/CRCropViewController.h"
 #include "crop/CRCropView.h"
+#include "crop/CRCropViewController.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIViewAccessibility.h"
@@ -164,8 +164,8 @@ TEST_F(PhotoCropperExtensionTest, TheCropperIsThePhotoEditorByDefault) {
 
 TEST_F(PhotoCropperExtensionTest, EveryCropButtonSaysWhatItDoesAndDoesIt) {
   auto picker = presentPicker();
-  picker->extensionController()->performWithExtensionType(AKImageExtensionType::photoEditor,
-                                                          editRequest(picture(40, 30), std::nullopt));
+  picker->extensionController()->performWithExtensionType(
+      AKImageExtensionType::photoEditor, editRequest(picture(40, 30), std::nullopt));
   advance(1);
   auto editor = std::dynamic_pointer_cast<CRCropViewController>(picker->presentedViewController());
   ASSERT_TRUE(editor);
@@ -178,10 +178,12 @@ TEST_F(PhotoCropperExtensionTest, EveryCropButtonSaysWhatItDoesAndDoesIt) {
       ASSERT_TRUE(label && !label->empty()) << b->className();
       shown[*label] = b;
     }
-    if (!v->isHidden()) for (auto& sub : v->subviews()) walk(sub);
+    if (v->isHidden()) return;
+    for (auto& sub : v->subviews()) walk(sub);
   };
   walk(editor->view());
-  for (const char* label : {"Done", "Cancel", "Rotate Left", "Rotate Right", "Aspect Ratio", "Reset"}) {
+  for (const char* label :
+       {"Done", "Cancel", "Rotate Left", "Rotate Right", "Aspect Ratio", "Reset"}) {
     EXPECT_TRUE(shown.count(label)) << label;
   }
   UITouchDriver hand(window);

@@ -228,7 +228,8 @@ class WriteGate {
   bool released_ = false;
 };
 
-TEST_F(PickerControllerTest, AnEmbeddedPickerCancelledDuringItsExportDeliversNeitherCancelNorSelection) {
+TEST_F(PickerControllerTest,
+       AnEmbeddedPickerCancelledDuringItsExportDeliversNeitherCancelNorSelection) {
   auto assets = libraryAssets(4);
   auto exporter = scratchExporter(folder_->path() + "/Exports");
   int selections = 0, cancels = 0;

@@ -8,11 +8,11 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIApplication.h"
-#include "platform/uikit/UIViewAccessibility.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIViewAccessibility.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
-#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -386,7 +386,8 @@ TEST_F(GridLayoutTest, SquareColumnsWithOnePointGaps) {
 class SettingsOpener : public UIApplicationURLOpener {
  public:
   bool canOpenURL(const NSURL&) override { return true; }
-  void openURL(const NSURLPtr& url, const Value&, UIApplicationOpenURLCompletion completion) override {
+  void openURL(const NSURLPtr& url, const Value&,
+               UIApplicationOpenURLCompletion completion) override {
     opened.push_back(url->absoluteString());
     if (completion) completion(true);
   }
@@ -420,9 +421,12 @@ TEST_P(PermissionScreenTest, ThePermissionScreenIsCentredAndItsButtonTakesTheTap
   SaveSnapshot(RenderView(*window, 1), std::string("picker-permission-") + GetParam());
 
   CGRect screen = window->bounds();
-  CGRect label = permission->titleLabel()->convertRectToView(permission->titleLabel()->bounds(), nullptr);
-  CGRect button = permission->permitButton()->convertRectToView(permission->permitButton()->bounds(), nullptr);
-  CGRect bar = picker->navigationBar()->convertRectToView(picker->navigationBar()->bounds(), nullptr);
+  CGRect label =
+      permission->titleLabel()->convertRectToView(permission->titleLabel()->bounds(), nullptr);
+  CGRect button =
+      permission->permitButton()->convertRectToView(permission->permitButton()->bounds(), nullptr);
+  CGRect bar =
+      picker->navigationBar()->convertRectToView(picker->navigationBar()->bounds(), nullptr);
   EXPECT_TRUE(CGRectContainsRect(screen, label)) << NSStringFromCGRect(label);
   EXPECT_TRUE(CGRectContainsRect(screen, button)) << NSStringFromCGRect(button);
   EXPECT_FALSE(CGRectIntersectsRect(bar, button));
@@ -450,17 +454,22 @@ INSTANTIATE_TEST_SUITE_P(EveryStateWithoutAccess, PermissionScreenTest,
 // an app does with an inline picker.
 class EmbeddingScreen : public UIViewController {
  public:
-  explicit EmbeddingScreen(std::shared_ptr<AKImagePickerController> picker) : picker_(std::move(picker)) {}
+  explicit EmbeddingScreen(std::shared_ptr<AKImagePickerController> picker)
+      : picker_(std::move(picker)) {}
   void viewDidLoad() override {
     UIViewController::viewDidLoad();
     addChildViewController(picker_);
     picker_->view()->setFrame(CGRectMake(0, 0, 375, 567));
     view()->addSubview(picker_->view());
     picker_->didMoveToParentViewController(self());
-    done = button("Done", CGRectMake(0, 577, 187, 80), [](AKImagePickerController& p) { p.done(); });
-    cancel = button("Cancel", CGRectMake(188, 577, 187, 80), [](AKImagePickerController& p) { p.dismiss(); });
+    done =
+        button("Done", CGRectMake(0, 577, 187, 80), [](AKImagePickerController& p) { p.done(); });
+    cancel = button("Cancel", CGRectMake(188, 577, 187, 80),
+                    [](AKImagePickerController& p) { p.dismiss(); });
   }
-  CGPoint centreOf(const std::shared_ptr<UIButton>& b) const { return {CGRectGetMidX(b->frame()), CGRectGetMidY(b->frame())}; }
+  CGPoint centreOf(const std::shared_ptr<UIButton>& b) const {
+    return {CGRectGetMidX(b->frame()), CGRectGetMidY(b->frame())};
+  }
   std::shared_ptr<UIButton> done, cancel;
 
  private:
@@ -470,9 +479,12 @@ class EmbeddingScreen : public UIViewController {
     b->setTitle(title, UIControlStateNormal);
     b->setFrame(frame);
     std::weak_ptr<AKImagePickerController> weak = picker_;
-    b->addTarget(b, [weak, action](UIControl&, UIEvent*) {
-      if (auto p = weak.lock()) action(*p);
-    }, UIControlEventTouchUpInside);
+    b->addTarget(
+        b,
+        [weak, action](UIControl&, UIEvent*) {
+          if (auto p = weak.lock()) action(*p);
+        },
+        UIControlEventTouchUpInside);
     view()->addSubview(b);
     return b;
   }
@@ -504,8 +516,9 @@ TEST_F(GridTest, AnEmbeddedPickerCancelledDuringItsExportTellsNoOne) {
 
   // The exporter's writes wait until the cancel has come.
   auto gate = dispatch_semaphore_create(0);
-  dispatch_async(AKImageAssetExporter::ioQueue(),
-                 [gate] { dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds)); });
+  dispatch_async(AKImageAssetExporter::ioQueue(), [gate] {
+    dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds));
+  });
   hand.tap(host->centreOf(host->done));
   EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::exporting);
   hand.tap(host->centreOf(host->cancel));
@@ -514,7 +527,8 @@ TEST_F(GridTest, AnEmbeddedPickerCancelledDuringItsExportTellsNoOne) {
   // The cancelled export's end comes and changes nothing.
   EXPECT_TRUE(RunMainLoopUntil([&] {
     auto assets = picker->selectedAssets();
-    return std::all_of(assets.begin(), assets.end(), [](auto& a) { return a->error() || a->localTemporaryPath(); });
+    return std::all_of(assets.begin(), assets.end(),
+                       [](auto& a) { return a->error() || a->localTemporaryPath(); });
   }));
   advance(1);
   EXPECT_EQ(cancels, 0);
@@ -583,8 +597,9 @@ TEST_F(GridTest, WithOneAlbumTheTitleButtonOffersNoOtherAndOpensNothing) {
   AKImageGroupDataManagerConfiguration onlyTheLibrary;
   onlyTheLibrary.assetGroupTypes = {PHAssetCollectionSubtypeSmartAlbumUserLibrary};
   expectedAlbums = 1;
-  ASSERT_TRUE(showPicker(nullptr, AKImagePickerController::initWithGroupDataManager(
-                                      AKImageGroupDataManager::initWithConfiguration(onlyTheLibrary))));
+  ASSERT_TRUE(
+      showPicker(nullptr, AKImagePickerController::initWithGroupDataManager(
+                              AKImageGroupDataManager::initWithConfiguration(onlyTheLibrary))));
   auto title = grid->selectGroupButton();
   ASSERT_TRUE(title);
   EXPECT_EQ(title->titleForState(UIControlStateNormal), "Recents");
@@ -620,8 +635,9 @@ TEST_F(GridTest, EachAssetCellReadsItsAssetsIdentifierAlsoAfterReuse) {
       }
       ++assetCells;
       bool video = asset->type() == AKAssetType::video;
-      EXPECT_EQ(UIViewAccessibilityIdentifier(*content), video ? "AKVideoAssetAccessibilityIdentifier"
-                                                               : "AKImageAssetAccessibilityIdentifier");
+      EXPECT_EQ(
+          UIViewAccessibilityIdentifier(*content),
+          video ? "AKVideoAssetAccessibilityIdentifier" : "AKImageAssetAccessibilityIdentifier");
       EXPECT_EQ(UIViewAccessibilityLabel(*content), asset->localIdentifier());
       labels.insert(asset->localIdentifier());
     }
@@ -632,8 +648,8 @@ TEST_F(GridTest, EachAssetCellReadsItsAssetsIdentifierAlsoAfterReuse) {
   // Another album by touch: the same cells now show other assets.
   UITouchDriver hand(window);
   auto button = grid->selectGroupButton();
-  hand.tap(button->convertPointToView(CGPointMake(button->bounds().size.width / 2,
-                                                  button->bounds().size.height / 2), nullptr));
+  hand.tap(button->convertPointToView(
+      CGPointMake(button->bounds().size.width / 2, button->bounds().size.height / 2), nullptr));
   advance(1);
   auto table = grid->groupListVC()->tableView();
   CGRect row = table->rectForRowAtIndexPath(NSIndexPath::indexPathForRow(3, 0));

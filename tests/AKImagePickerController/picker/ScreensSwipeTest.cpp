@@ -226,7 +226,8 @@ TEST_F(SwipeTest, TheRunGoesFromTheCellTheFingerCameDownOnToTheCellUnderIt) {
     std::set<int64_t> after;
     for (auto& n : selectedNames()) after.insert(itemOf(n));
     EXPECT_EQ(after, c.after);
-    EXPECT_EQ(grid->collectionView()->contentOffset().y, -grid->collectionView()->adjustedContentInset().top);
+    EXPECT_EQ(grid->collectionView()->contentOffset().y,
+              -grid->collectionView()->adjustedContentInset().top);
   }
 }
 

@@ -17,9 +17,9 @@
 #include "platform/uikit/UITableViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
-#include "support/ui/ScriptedDisplay.h"
 
 namespace {
 
@@ -215,8 +215,9 @@ TEST_F(TableAndAlertDrawingTest, AnAlertHoldingOnlyASpinnerDrawsItsBoxAroundTheS
   view->heightAnchor().constraintEqualToConstant(100)->setActive(true);
   CGRect bounds = view->bounds();
   spinner->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
-  spinner->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
-                               UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin);
+  spinner->setAutoresizingMask(
+      UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+      UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin);
   view->addSubview(spinner);
   spinner->startAnimating();
   presenter->showViewController(alert, nullptr);
