@@ -222,9 +222,9 @@ CGSize UIButton::sizeThatFits(CGSize) const {
   CGRect unbounded = CGRectMake(0, 0, kUnbounded, kUnbounded);
   CGSize image = imageSizeIn(unbounded);
   CGSize title = titleSizeIn(kUnbounded);
-  CGSize fits = CGSizeMake(image.width + title.width + contentInsets_.left + contentInsets_.right,
-                           std::max(image.height, title.height) + contentInsets_.top +
-                               contentInsets_.bottom);
+  CGSize fits =
+      CGSizeMake(image.width + title.width + contentInsets_.left + contentInsets_.right,
+                 std::max(image.height, title.height) + contentInsets_.top + contentInsets_.bottom);
   // A background image is shown whole: the button is at least its size.
   if (auto background = currentBackgroundImage()) {
     fits.width = std::max(fits.width, background->size().width);

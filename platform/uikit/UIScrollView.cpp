@@ -529,7 +529,8 @@ void UIScrollView::endHandedDrag(CGPoint velocity) {
   if (!followingHandedDrag_) return;
   followingHandedDrag_ = false;
   handedOverflow_ = CGPointZero;
-  endDrag(CGPointMake(scrollsHorizontally() ? velocity.x : 0, scrollsVertically() ? velocity.y : 0));
+  endDrag(
+      CGPointMake(scrollsHorizontally() ? velocity.x : 0, scrollsVertically() ? velocity.y : 0));
 }
 
 CGPoint UIScrollView::pagedTarget(const CGPoint& velocity) const {

@@ -12,7 +12,6 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
-
 namespace {
 
 // Twelve photos, newest first: album index n is "p{11 - n}.png".
@@ -278,7 +277,8 @@ TEST_F(GalleryExtensionTest, TheSelectButtonShowsItsImageAndATapOnTheBarSelects)
   ASSERT_TRUE(gallery);
   auto button = selectButton(*gallery);
   ASSERT_TRUE(button);
-  auto unchecked = AKImagePickerControllerResource::image("photoGallery_unchecked_image", true, true);
+  auto unchecked =
+      AKImagePickerControllerResource::image("photoGallery_unchecked_image", true, true);
   auto checked = AKImagePickerControllerResource::image("photoGallery_checked_image", true, true);
   EXPECT_EQ(button->bounds().size, unchecked->size());
   window->layoutIfNeeded();

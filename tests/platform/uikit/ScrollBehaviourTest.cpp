@@ -272,7 +272,7 @@ TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
     double seconds;  // how long it slides (then rests before lifting)
     int page;        // where the pager settles
     double innerX;   // where the page's own content rests
-    bool pulledPastTheStart;
+    bool pulledPastAnEnd;
   };
   const double half = 375.0 / 2;
   const double toEdge = 187.5;  // a 2x page zoomed at its centre, to either edge
@@ -286,8 +286,10 @@ TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
       {"zoomed: to the edge, then short of half", 1, 2, -(toEdge + half - 0.5), 1.5, 1, 2 * toEdge,
        false},
       {"zoomed: right to the edge and on", 1, 2, toEdge + half, 1.5, 0, 0, false},
+      {"zoomed: a flick just past the edge", 1, 2, -(toEdge + 60), 0.15, 2, 2 * toEdge, false},
       {"unzoomed pull at the first page", 0, 1, 200, 0.5, 0, 0, true},
       {"zoomed pull at the first page", 0, 2, toEdge + 200, 0.8, 0, 0, true},
+      {"unzoomed pull at the last page", 2, 1, -200, 0.5, 2, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -327,12 +329,13 @@ TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
     double x0 = c.dx < 0 ? 300 : 60;
     auto finger = hand->drag({{x0, 300}, {x0 + c.dx, 300}}, c.seconds, false);
     if (c.seconds > 0.5) advance(0.2);  // a slow drag rests before lifting
-    bool pulled = !pagerX.empty() && *std::min_element(pagerX.begin(), pagerX.end()) < -20;
+    bool pulled = !pagerX.empty() && (*std::min_element(pagerX.begin(), pagerX.end()) < -20 ||
+                                      *std::max_element(pagerX.begin(), pagerX.end()) > 750 + 20);
     hand->up({finger});
     advance(2);
     EXPECT_EQ(pager->contentOffset().x, 375.0 * c.page);
     EXPECT_NEAR(page->contentOffset().x, c.innerX, 1e-9);
-    EXPECT_EQ(pulled, c.pulledPastTheStart);
+    EXPECT_EQ(pulled, c.pulledPastAnEnd);
     EXPECT_FALSE(pager->isDragging());
     EXPECT_FALSE(pager->isDecelerating());
     // An unzoomed page never starts a drag of its own; the pager drags once

@@ -154,7 +154,9 @@ TEST_F(TableViewTest, AListStartsBelowTheSafeAreaWhateverItsLength) {
     EXPECT_EQ(list->contentSize().height, 44.0 * double(count));
     EXPECT_EQ(list->adjustedContentInset(), UIEdgeInsetsMake(47, 0, 34, 0));
     EXPECT_EQ(list->contentOffset(), CGPointMake(0, -47));
-    if (count > 0) EXPECT_EQ(list->visibleCells().front()->convertPointToView({0, 0}, nullptr).y, 47);
+    if (count > 0) {
+      EXPECT_EQ(list->visibleCells().front()->convertPointToView({0, 0}, nullptr).y, 47);
+    }
     list->removeFromSuperview();
   }
 }

@@ -168,7 +168,7 @@ TEST_F(UIButtonTest, FitsTheLargerOfItsContentAndItsBackgroundImage) {
   struct Case {
     CGSize background;
     std::string title;
-    double inset;  // on every side
+    double inset;   // on every side
     bool selected;  // only the selected state has its own background, 40 x 20
     CGSize fits;
   };
@@ -188,7 +188,9 @@ TEST_F(UIButtonTest, FitsTheLargerOfItsContentAndItsBackgroundImage) {
     auto button = UIButton::buttonWithType(UIButtonType::Custom);
     button->titleLabel()->setFont(font);
     button->setTitle(c.title, UIControlStateNormal);
-    if (c.background.width > 0) button->setBackgroundImage(plate(c.background.width, c.background.height), UIControlStateNormal);
+    if (c.background.width > 0)
+      button->setBackgroundImage(plate(c.background.width, c.background.height),
+                                 UIControlStateNormal);
     button->setBackgroundImage(plate(40, 20), UIControlStateSelected);
     button->setContentEdgeInsets(UIEdgeInsetsMake(c.inset, c.inset, c.inset, c.inset));
     button->setSelected(c.selected);
