@@ -64,10 +64,17 @@ std::optional<std::string> checkMainBundle(const std::string& path) {
     missing += (missing.empty() ? "" : ", ") + std::string(name);
   }
   if (missing.empty()) return std::nullopt;
-  return "holds no " + missing +
-         ": the screens and calls that need them fail; set it to the application folder (like " +
-         NSDeployedLocations::defaultMainBundlePath() + ")";
+  // The screens stop the process when their bundle is missing: the default
+  // application folder stands in.
+  return "holds no " + missing + "; using " + NSDeployedLocations::defaultMainBundlePath() +
+         ": set it to an application folder that holds them";
 }
+
+// The deployed locations with the default main bundle.
+class DefaultBundleLocations : public NSDeployedLocations {
+ public:
+  std::string mainBundlePath() override { return defaultMainBundlePath(); }
+};
 
 std::optional<std::string> checkAppHome(const std::string& path) {
   if (path.front() != '/') return "is not an absolute path; set it to a folder's absolute path";
@@ -150,4 +157,8 @@ void CheckHostSettings() {
   });
   for (const auto& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
+  const char* bundle = std::getenv("QX_MAIN_BUNDLE");
+  if (bundle && *bundle && checkMainBundle(bundle)) {
+    NSApplicationLocations::setCurrent(std::make_shared<DefaultBundleLocations>());
+  }
 }

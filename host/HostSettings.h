@@ -16,5 +16,6 @@ using HostEnvironment = std::function<std::optional<std::string>(const std::stri
 
 // One line per setting whose value the host cannot use as given.
 std::vector<std::string> HostSettingsProblems(const HostEnvironment& environment);
-// The problems of the process's own environment, one line each on stderr.
+// The problems of the process's own environment, one line each on stderr;
+// a QX_MAIN_BUNDLE that is no application folder gives way to the default.
 void CheckHostSettings();

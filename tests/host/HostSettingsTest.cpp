@@ -3,9 +3,13 @@
 // values. The running host writes the lines and goes on.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <fstream>
+#include <iterator>
 #include <map>
 
+#include "HostSession.h"
 #include "host/HostSettings.h"
 #include "platform/foundation/NSApplicationLocations.h"
 #include "support/TempFolder.h"
@@ -75,9 +79,8 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       {"QX_MAIN_BUNDLE", scratch.path() + "/none", scratch.path() + "/none is no folder; using " +
                                                        fallbackBundle},
       {"QX_MAIN_BUNDLE", app,
-       app + " holds no python_bridge_darwin_python_bridge_darwin.bundle: the screens and calls "
-             "that need them fail; set it to the application folder (like " +
-           fallbackBundle + ")"},
+       app + " holds no python_bridge_darwin_python_bridge_darwin.bundle; using " +
+           fallbackBundle + ": set it to an application folder that holds them"},
       {"QX_APP_HOME", scratch.path() + "/new", ""},
       {"QX_APP_HOME", "relative/home",
        "relative/home is not an absolute path; set it to a folder's absolute path"},
@@ -107,6 +110,41 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("host: setting QX_PHOTO_AUTHORIZATION=x", 0), 0u);
   EXPECT_EQ(lines[1].rfind("host: setting QX_SYSTEM_VERSION=x", 0), 0u);
+}
+
+// The running host with settings it cannot use: a line for each at start-up,
+// the defaults in their place, and every call answered.
+TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
+  TempFolder scratch;
+  const std::string errors = scratch.path() + "/host.err";
+  const std::string emptyApp = scratch.makeFolder("Empty.app");
+  for (const std::string& bundle : {scratch.path() + "/none", emptyApp}) {
+    HostSession host({"QX_APP_HOME=" + scratch.makeFolder("home"), "QX_MAIN_BUNDLE=" + bundle,
+                      "QX_PHOTO_AUTHORIZATION=bogus", "QX_SYSTEM_VERSION=abc"},
+                     errors);
+    ASSERT_TRUE(host.started());
+    host.send(R"({"id":1,"channel":"python_bridge","method":"getResourcePath"})");
+    auto path = host.reply(1, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(path && path->find("result")) << (path ? path->description() : "no reply");
+    const std::string binary = QX_HOST_BINARY;
+    EXPECT_EQ(path->find("result")->asString(),
+              binary.substr(0, binary.rfind('/')) +
+                  "/Runner.app/python_bridge_darwin_python_bridge_darwin.bundle")
+        << "the default application folder stands in";
+    host.send(R"({"id":2,"channel":"dev.tarnquell.plugins/device_info","method":"getDeviceInfo"})");
+    auto info = host.reply(2, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(info && info->find("result"));
+    EXPECT_EQ(*info->find("result")->find("systemVersion"), Value("17.0"));
+    const int status = host.finish(3 * kTestTimeoutSeconds);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream in(errors);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    for (const std::string& line :
+         {"host: setting QX_MAIN_BUNDLE=" + bundle, std::string("host: setting QX_PHOTO_AUTHORIZATION=bogus"),
+          std::string("host: setting QX_SYSTEM_VERSION=abc")}) {
+      EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+    }
+  }
 }
 
 }  // namespace
