@@ -215,9 +215,16 @@ std::string busyWith(const UIView& view) {
 void appendShape(const UIView& view, std::string& out) {
   const CGRect f = view.frame();
   const CGRect b = view.bounds();
-  const double numbers[] = {f.origin.x, f.origin.y, f.size.width, f.size.height,
-                            b.origin.x, b.origin.y, b.size.width, b.size.height,
-                            view.alpha(), view.isHidden() ? 1.0 : 0.0,
+  const double numbers[] = {f.origin.x,
+                            f.origin.y,
+                            f.size.width,
+                            f.size.height,
+                            b.origin.x,
+                            b.origin.y,
+                            b.size.width,
+                            b.size.height,
+                            view.alpha(),
+                            view.isHidden() ? 1.0 : 0.0,
                             static_cast<double>(view.subviews().size())};
   out.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
   for (const auto& child : view.subviews()) appendShape(*child, out);
@@ -283,8 +290,8 @@ void snapshot(const Value& path, const Answer& answer) {
   // The PNG replaces the path: never a device, a pipe, a link or a folder.
   struct stat info {};
   if (::lstat(path.asString().c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    return answer("error", errorValue("write_failed", path.asString() +
-                                                          " exists and is not a regular file"));
+    return answer(
+        "error", errorValue("write_failed", path.asString() + " exists and is not a regular file"));
   }
   auto window = UIWindow::keyWindow();
   if (!window) return answer("error", errorValue("no_window", "There is no key window"));

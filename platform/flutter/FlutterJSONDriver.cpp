@@ -1,9 +1,9 @@
 #include "FlutterJSONDriver.h"
 
-#include <algorithm>
-#include <cmath>
 #include <malloc.h>
 
+#include <algorithm>
+#include <cmath>
 #include <istream>
 #include <type_traits>
 #include <utility>
@@ -560,16 +560,17 @@ void FlutterJSONDriver::startNextScreenRequest() {
   const uint64_t failedLookups = NSClassRegistry::lookupFailures().count;
   auto answer = answerOnce(next.state);
   auto finished = std::make_shared<bool>(false);
-  auto finish = [weak = weak_from_this(), answer, failedLookups, finished](
-                    const std::string& key, const Value& json) {
+  auto finish = [weak = weak_from_this(), answer, failedLookups, finished](const std::string& key,
+                                                                           const Value& json) {
     if (std::exchange(*finished, true)) return;
     // What the request made happen needed a class the host does not have:
     // the screen it would have shown is not there, and the request says so.
     const auto failures = NSClassRegistry::lookupFailures();
     if (key == "result" && failures.count != failedLookups) {
-      answer("error", Value::map({{"code", Value("class_not_found")},
-                                  {"message", Value("No class registered under " + failures.lastName)},
-                                  {"details", Value()}}));
+      answer("error",
+             Value::map({{"code", Value("class_not_found")},
+                         {"message", Value("No class registered under " + failures.lastName)},
+                         {"details", Value()}}));
     } else {
       answer(key, json);
     }

@@ -2,7 +2,6 @@
 // cannot use as given, naming it and what happens instead; none for good
 // values. The running host writes the lines and goes on.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <fstream>
@@ -32,10 +31,10 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
   const std::string file = scratch.path() + "/file";
   std::ofstream(file) << "x";
   const std::string app = scratch.makeFolder("Runner.app");
-  for (const char* bundle : {"AKCameraResource.bundle",
-                             "AKImagePickerController_AKImagePickerController.bundle",
-                             "AKPhotoGallery_AKPhotoGallery.bundle",
-                             "CRCropViewController_CRCropViewController.bundle"}) {
+  for (const char* bundle :
+       {"AKCameraResource.bundle", "AKImagePickerController_AKImagePickerController.bundle",
+        "AKPhotoGallery_AKPhotoGallery.bundle",
+        "CRCropViewController_CRCropViewController.bundle"}) {
     scratch.makeFolder(std::string("Runner.app/") + bundle);
   }
   const std::string fallbackBundle = NSDeployedLocations::defaultMainBundlePath();
@@ -43,7 +42,8 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
     std::string name, value;
     std::string line;  // empty: the value is fine
   };
-  const std::string photo = " is not one of authorized, denied, limited, restricted, notDetermined; ";
+  const std::string photo =
+      " is not one of authorized, denied, limited, restricted, notDetermined; ";
   const std::string camera = " is not one of authorized, denied, restricted, notDetermined; ";
   const std::string location =
       " is not latitude,longitude[,altitude[,accuracy]] in degrees and metres (like "
@@ -76,11 +76,11 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       {"QX_SYSTEM_VERSION", "abc", "abc" + version},
       {"QX_SYSTEM_VERSION", "14.0.1.2", "14.0.1.2" + version},
       {"QX_SYSTEM_VERSION", "14.", "14." + version},
-      {"QX_MAIN_BUNDLE", scratch.path() + "/none", scratch.path() + "/none is no folder; using " +
-                                                       fallbackBundle},
+      {"QX_MAIN_BUNDLE", scratch.path() + "/none",
+       scratch.path() + "/none is no folder; using " + fallbackBundle},
       {"QX_MAIN_BUNDLE", app,
-       app + " holds no python_bridge_darwin_python_bridge_darwin.bundle; using " +
-           fallbackBundle + ": set it to an application folder that holds them"},
+       app + " holds no python_bridge_darwin_python_bridge_darwin.bundle; using " + fallbackBundle +
+           ": set it to an application folder that holds them"},
       {"QX_APP_HOME", scratch.path() + "/new", ""},
       {"QX_APP_HOME", "relative/home",
        "relative/home is not an absolute path; set it to a folder's absolute path"},
@@ -139,9 +139,9 @@ TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::ifstream in(errors);
     const std::string text(std::istreambuf_iterator<char>(in), {});
-    for (const std::string& line :
-         {"host: setting QX_MAIN_BUNDLE=" + bundle, std::string("host: setting QX_PHOTO_AUTHORIZATION=bogus"),
-          std::string("host: setting QX_SYSTEM_VERSION=abc")}) {
+    for (const std::string& line : {"host: setting QX_MAIN_BUNDLE=" + bundle,
+                                    std::string("host: setting QX_PHOTO_AUTHORIZATION=bogus"),
+                                    std::string("host: setting QX_SYSTEM_VERSION=abc")}) {
       EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
     }
   }

@@ -76,7 +76,9 @@ void flatten(const Value& view, std::vector<Node>& out) {
   }
 }
 
-CGPoint centre(const Node& n) { return CGPointMake(CGRectGetMidX(n.frame), CGRectGetMidY(n.frame)); }
+CGPoint centre(const Node& n) {
+  return CGPointMake(CGRectGetMidX(n.frame), CGRectGetMidY(n.frame));
+}
 
 std::string pointJSON(const CGPoint& p) {
   return "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]";
@@ -85,8 +87,7 @@ std::string pointJSON(const CGPoint& p) {
 class MediaRoadHost : public PlatformTest {
  protected:
   // Sends a request (its members but the id) and waits for the reply.
-  std::optional<Value> request(HostSession& host, const std::string& members,
-                               double wait = kWait) {
+  std::optional<Value> request(HostSession& host, const std::string& members, double wait = kWait) {
     const int id = nextId_++;
     host.send(R"({"id":)" + std::to_string(id) + "," + members + "}");
     return host.reply(id, wait);
@@ -179,9 +180,9 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
   const std::string container = scratch.makeFolder("container");
   const std::string library = makeLibrary(scratch);
   const std::string errors = scratch.path() + "/host.err";
-  HostSession host({"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library,
-                    "QX_SYSTEM_VERSION=13.7"},
-                   errors);
+  HostSession host(
+      {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+      errors);
   ASSERT_TRUE(host.started());
   ASSERT_TRUE(request(host, R"("channel":")" + kEvents + R"(","listen":null)"));
   host.send(R"({"id":2,"channel":")" + kChannel +
@@ -262,23 +263,26 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
 
   // The picker on screen again when the input ends: the host gives the
   // unanswerable request up and exits cleanly.
-  host.send(R"({"id":3,"channel":")" + kChannel + R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  host.send(R"({"id":3,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
   idle(host);
   EXPECT_EQ(assetCells(host).size(), 4u);
   const int status = host.finish(kExitWait);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << readFile(errors);
-  EXPECT_NE(readFile(errors).find("host: 1 request(s) still unanswered at exit"), std::string::npos);
+  EXPECT_NE(readFile(errors).find("host: 1 request(s) still unanswered at exit"),
+            std::string::npos);
 }
 
 TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
   TempFolder scratch;
   const std::string container = scratch.makeFolder("container");
   const std::string library = makeLibrary(scratch);
-  HostSession host({"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library,
-                    "QX_SYSTEM_VERSION=13.7"},
-                   scratch.path() + "/host.err");
+  HostSession host(
+      {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+      scratch.path() + "/host.err");
   ASSERT_TRUE(host.started());
-  host.send(R"({"id":2,"channel":")" + kChannel + R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  host.send(R"({"id":2,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
   idle(host);
   auto cells = assetCells(host);
   ASSERT_EQ(cells.size(), 4u);
@@ -304,20 +308,30 @@ TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
 // video of the library and the song of the music folder.
 std::string writePickerProgram(const TempFolder& scratch, const std::string& user,
                                const std::string& library, const std::string& music) {
-  return scratch.writeFile("pick", "#!/bin/sh\n"
-                                   "mode=; movie=\n"
-                                   "for a in \"$@\"; do case \"$a\" in\n"
-                                   "  mode=*) mode=${a#mode=};;\n"
-                                   "  type=public.movie) movie=1;;\n"
-                                   "esac; done\n"
-                                   "case \"$mode\" in\n"
-                                   "  import) echo '" + user + "/notes.txt';;\n"
-                                   "  open) echo '" + user + "';;\n"
-                                   "  export) echo '" + user + "/saved.txt';;\n"
-                                   "  photo|image) if [ -n \"$movie\" ]; then echo '" + library +
-                                   "/c.mp4'; else echo '" + library + "/a.jpg'; fi;;\n"
-                                   "  music) echo '" + music + "/song.wav';;\n"
-                                   "esac\n");
+  return scratch.writeFile("pick",
+                           "#!/bin/sh\n"
+                           "mode=; movie=\n"
+                           "for a in \"$@\"; do case \"$a\" in\n"
+                           "  mode=*) mode=${a#mode=};;\n"
+                           "  type=public.movie) movie=1;;\n"
+                           "esac; done\n"
+                           "case \"$mode\" in\n"
+                           "  import) echo '" +
+                               user +
+                               "/notes.txt';;\n"
+                               "  open) echo '" +
+                               user +
+                               "';;\n"
+                               "  export) echo '" +
+                               user +
+                               "/saved.txt';;\n"
+                               "  photo|image) if [ -n \"$movie\" ]; then echo '" +
+                               library + "/c.mp4'; else echo '" + library +
+                               "/a.jpg'; fi;;\n"
+                               "  music) echo '" +
+                               music +
+                               "/song.wav';;\n"
+                               "esac\n");
 }
 
 TEST_F(MediaRoadHost, EveryPickerMethodTwiceInARowIsAnswered) {
@@ -344,7 +358,8 @@ TEST_F(MediaRoadHost, EveryPickerMethodTwiceInARowIsAnswered) {
       {"audio", "null", Value()},
       {"custom", R"({"allowedExtensions":["txt"]})", Value()},
       {"dir", "null", Value(user)},
-      {"save", R"({"fileName":"saved.txt","bytes":{"$bytes":"c2F2ZWQ="}})", Value(user + "/saved.txt")},
+      {"save", R"({"fileName":"saved.txt","bytes":{"$bytes":"c2F2ZWQ="}})",
+       Value(user + "/saved.txt")},
       {"clear", "null", Value(true)},
   };
   // A host for each method, so that one left waiting does not hold up the
@@ -356,10 +371,10 @@ TEST_F(MediaRoadHost, EveryPickerMethodTwiceInARowIsAnswered) {
     ASSERT_TRUE(host.started());
     bool answered = true;
     for (int time = 1; time <= 2; ++time) {
-      auto reply = request(host,
-                           R"("channel":")" + kChannel + R"(","method":")" + c.method +
-                               R"(","args":)" + c.args,
-                           kTestTimeoutSeconds);
+      auto reply = request(
+          host,
+          R"("channel":")" + kChannel + R"(","method":")" + c.method + R"(","args":)" + c.args,
+          kTestTimeoutSeconds);
       if (!reply) {
         ADD_FAILURE() << c.method << " call " << time << " is never answered";
         answered = false;
@@ -370,7 +385,8 @@ TEST_F(MediaRoadHost, EveryPickerMethodTwiceInARowIsAnswered) {
         const std::string path = resultOf(reply).asList()[0].find("path")->asString();
         EXPECT_FALSE(readFile(path).empty()) << c.method << " " << time << ": " << path;
       } else {
-        EXPECT_EQ(resultOf(reply), c.expected) << c.method << " " << time << ": " << describe(reply);
+        EXPECT_EQ(resultOf(reply), c.expected)
+            << c.method << " " << time << ": " << describe(reply);
       }
     }
     if (answered) {

@@ -123,7 +123,8 @@ TEST_F(DriverScreen, TheTreeReportsCellsAndControlsAsSelected) {
   ASSERT_NE(reply(1), nullptr);
   std::vector<std::pair<double, bool>> got;
   selectedOf(*reply(1)->find("result"), got);
-  const std::pair<double, bool> expected[] = {{1, true}, {2, false}, {3, true}, {4, false}, {20, true}};
+  const std::pair<double, bool> expected[] = {
+      {1, true}, {2, false}, {3, true}, {4, false}, {20, true}};
   for (const auto& e : expected) {
     EXPECT_NE(std::find(got.begin(), got.end(), e), got.end()) << e.first;
   }
@@ -170,9 +171,12 @@ TEST_F(DriverScreen, ASnapshotReplacesOnlyARegularFileOrANewPath) {
     std::string path;
     bool written;
   };
-  const Case cases[] = {{scratch.path() + "/new.png", true},  {scratch.path() + "/old.png", true},
-                        {scratch.path() + "/link.png", false}, {scratch.path() + "/fifo.png", false},
-                        {scratch.path(), false},               {"/dev/null", false}};
+  const Case cases[] = {{scratch.path() + "/new.png", true},
+                        {scratch.path() + "/old.png", true},
+                        {scratch.path() + "/link.png", false},
+                        {scratch.path() + "/fifo.png", false},
+                        {scratch.path(), false},
+                        {"/dev/null", false}};
   int id = 1;
   for (const Case& c : cases) {
     send(id, R"("snapshot":")" + c.path + "\"");
@@ -212,9 +216,8 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsMovingViewsAndQueuedWork) {
 
   // A view moved a step at a time without an animation, for 0.6 seconds.
   for (int step = 1; step <= 36; ++step) {
-    NSRunLoop::mainRunLoop().performAfter(step / 60.0, [this, step] {
-      button->setFrame(CGRectMake(20 + step, 20, 100, 40));
-    });
+    NSRunLoop::mainRunLoop().performAfter(
+        step / 60.0, [this, step] { button->setFrame(CGRectMake(20 + step, 20, 100, 40)); });
   }
   send(2, R"("idle":null)");
   advance(1.05);
@@ -239,7 +242,9 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsMovingViewsAndQueuedWork) {
 }
 
 TEST_F(DriverScreen, ATouchWhoseWorkFindsNoClassIsAnErrorNamingIt) {
-  onTap = [] { EXPECT_EQ(NSClassRegistry::createInstance("DriverScreenTest.Unregistered"), nullptr); };
+  onTap = [] {
+    EXPECT_EQ(NSClassRegistry::createInstance("DriverScreenTest.Unregistered"), nullptr);
+  };
   send(1, R"("touch":{"kind":"tap","point":[70,40]})");
   advance(0.2);
   EXPECT_EQ(errorCode(1), "class_not_found");

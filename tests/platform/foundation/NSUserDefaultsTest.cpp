@@ -85,8 +85,9 @@ TEST_F(UserDefaults, EveryKindRoundTripsThroughTheFile) {
 
 TEST_F(UserDefaults, DoublesAreWrittenShortestAndReadBackExactly) {
   const std::vector<std::pair<std::string, double>> values = {
-      {"a", 0.8},  {"b", 0.1 + 0.2}, {"c", 1e300}, {"d", 5e-324}, {"e", -0.0},
-      {"f", 123456789012345680.0}, {"g", 1.0}};
+      {"a", 0.8},    {"b", 0.1 + 0.2}, {"c", 1e300},
+      {"d", 5e-324}, {"e", -0.0},      {"f", 123456789012345680.0},
+      {"g", 1.0}};
   auto defaults = NSUserDefaults::standardUserDefaults();
   for (const auto& [k, v] : values) ASSERT_TRUE(defaults->setObject(Value(v), k)) << k;
   std::ifstream in(fileOf(NSUserDefaults::applicationDomainName()));
