@@ -1,7 +1,6 @@
 #include "NSApplicationLocations.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,13 +57,7 @@ void NSApplicationLocations::setCurrent(std::shared_ptr<NSApplicationLocations> 
 }
 
 std::string NSDeployedLocations::mainBundlePath() {
-  // A path that is no folder would leave every resource look-up empty; the
-  // host's start-up check says so and names the folder used instead.
-  struct stat info {};
-  if (const char* env = std::getenv("QX_MAIN_BUNDLE");
-      env && *env && ::stat(env, &info) == 0 && S_ISDIR(info.st_mode)) {
-    return env;
-  }
+  if (const char* env = std::getenv("QX_MAIN_BUNDLE"); env && *env) return env;
   return defaultMainBundlePath();
 }
 

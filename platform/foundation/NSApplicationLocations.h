@@ -21,8 +21,8 @@ class NSApplicationLocations {
   static void setCurrent(std::shared_ptr<NSApplicationLocations> locations);
 };
 
-// The main bundle is env QX_MAIN_BUNDLE when it names a folder, else
-// "Runner.app" beside the executable; the container is env QX_APP_HOME, else
+// The main bundle is env QX_MAIN_BUNDLE, else "Runner.app" beside the
+// executable; the container is env QX_APP_HOME, else
 // $XDG_DATA_HOME/quorlinex, else ~/.local/share/quorlinex.
 class NSDeployedLocations : public NSApplicationLocations {
  public:
