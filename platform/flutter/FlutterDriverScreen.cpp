@@ -16,7 +16,6 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScreen.h"
-#include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UITouchSequence.h"
 #include "platform/uikit/UIViewAccessibility.h"
@@ -189,25 +188,20 @@ void playDue(const std::shared_ptr<Playback>& playback) {
   NSRunLoop::mainRunLoop().performAfter(wait, [playback] { playDue(playback); });
 }
 
-// Why the screen may still change, or empty: a layer of the tree is
-// animating or a scroll view is under a finger or still moving.
-std::string busyWith(const UIView& view) {
-  if (view.layer()->hasRunningAnimations()) return "an animation is running";
-  if (auto* scroll = dynamic_cast<const UIScrollView*>(&view);
-      scroll && (scroll->isTracking() || scroll->isDragging() || scroll->isDecelerating())) {
-    return "a scroll view is moving";
+bool animating(const CALayer& layer) {
+  if (layer.hasRunningAnimations()) return true;
+  for (const auto& sub : layer.sublayers()) {
+    if (animating(*sub)) return true;
   }
-  for (const auto& child : view.subviews()) {
-    if (auto why = busyWith(*child); !why.empty()) return why;
-  }
-  std::function<bool(const CALayer&)> layerBusy = [&](const CALayer& layer) {
-    for (const auto& sub : layer.sublayers()) {
-      if (sub->hasRunningAnimations() || layerBusy(*sub)) return true;
-    }
-    return false;
-  };
-  // Layers of their own (a spinner's arc, say) animate without a view.
-  return layerBusy(*view.layer()) ? "an animation is running" : "";
+  return false;
+}
+
+// Why the screen may still change, or empty: a layer of the window's tree
+// (a view's, or one of its own such as a spinner's arc) is animating. What
+// moves without an animation (a scroll view decelerating on its timer) shows
+// in the views' shape instead.
+std::string busyWith(const UIWindow& window) {
+  return animating(*window.layer()) ? "an animation is running" : "";
 }
 
 // The geometry and visibility of every view, to see whether anything moved

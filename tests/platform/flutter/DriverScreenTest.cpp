@@ -234,6 +234,7 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsMovingViewsAndQueuedWork) {
   advance(29.9);
   EXPECT_EQ(reply(3), nullptr);
   advance(0.2);
+  ASSERT_NE(reply(3), nullptr);
   EXPECT_EQ(errorCode(3), "not_idle");
   EXPECT_EQ(reply(3)->find("error")->find("message")->asString(),
             "Still busy after 30 seconds: an animation is running");
