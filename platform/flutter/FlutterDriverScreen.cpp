@@ -198,59 +198,39 @@ bool animating(const CALayer& layer) {
 
 // Why the screen may still change, or empty: a layer of the window's tree
 // (a view's, or one of its own such as a spinner's arc) is animating. What
-// moves without an animation (a scroll view decelerating on its timer) shows
-// in the views' shape instead.
+// moves without an animation (a scroll view decelerating on its timer) runs
+// main-queue work instead.
 std::string busyWith(const UIWindow& window) {
   return animating(*window.layer()) ? "an animation is running" : "";
-}
-
-// The geometry and visibility of every view, to see whether anything moved
-// between two looks (an animated scroll, work that relays views out).
-void appendShape(const UIView& view, std::string& out) {
-  const CGRect f = view.frame();
-  const CGRect b = view.bounds();
-  const double numbers[] = {f.origin.x,
-                            f.origin.y,
-                            f.size.width,
-                            f.size.height,
-                            b.origin.x,
-                            b.origin.y,
-                            b.size.width,
-                            b.size.height,
-                            view.alpha(),
-                            view.isHidden() ? 1.0 : 0.0,
-                            static_cast<double>(view.subviews().size())};
-  out.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
-  for (const auto& child : view.subviews()) appendShape(*child, out);
 }
 
 struct IdleWatch {
   FlutterDriverScreen::Answer answer;
   double start = 0;
   double quietSince = 0;
-  std::string shape;
-  std::string why = "the screen kept changing";
+  uint64_t tasksTaken = 0;  // the main queue's count at the last look
+  std::string why;
 };
 
-// Looks at the screen once a frame until it has been still for the quiet
-// period, or gives up at the limit saying what kept it busy.
+// Looks once a frame until the main queue has run nothing but these looks
+// and no animation has run for the quiet period, or gives up at the limit
+// saying what kept it busy.
 void probeIdle(const std::shared_ptr<IdleWatch>& watch) {
   const double now = PlatformClock::now();
   std::string busy;
-  std::string shape;
-  if (NSRunLoop::mainRunLoop().hasPendingTasks()) {
-    busy = "the main queue has work waiting";
+  auto& loop = NSRunLoop::mainRunLoop();
+  // Since the last look the main queue ran this look's task and nothing else.
+  const uint64_t taken = loop.tasksTaken();
+  const bool ranOtherWork = taken - watch->tasksTaken > 1;
+  watch->tasksTaken = taken;
+  if (ranOtherWork || loop.hasPendingTasks()) {
+    busy = "the main queue has work to do";
   } else if (auto window = UIWindow::keyWindow()) {
-    window->layoutIfNeeded();
     busy = busyWith(*window);
-    const auto* identity = window.get();
-    shape.append(reinterpret_cast<const char*>(&identity), sizeof identity);
-    appendShape(*window, shape);
   }
-  if (!busy.empty() || shape != watch->shape) {
+  if (!busy.empty()) {
     watch->quietSince = now;
-    watch->shape = std::move(shape);
-    watch->why = busy.empty() ? "views kept moving" : busy;
+    watch->why = busy;
   } else if (now - watch->quietSince >= kIdleQuietSeconds - 1e-9) {
     return watch->answer("result", Value());
   }
@@ -271,8 +251,7 @@ void idle(Answer answer) {
   watch->answer = std::move(answer);
   watch->start = PlatformClock::now();
   watch->quietSince = watch->start;
-  // The first look only records the screen: it must then stay still.
-  watch->shape = "\x01";
+  watch->tasksTaken = NSRunLoop::mainRunLoop().tasksTaken();
   probeIdle(watch);
 }
 

@@ -27,8 +27,8 @@ void viewTree(const Answer& answer);
 // delivered; a touch whose first fingers land where no view takes touches
 // is answered "no_view" unplayed.
 void touch(const Value& touch, Answer answer);
-// Answers once the main queue has nothing waiting, no animation runs and no
-// view has moved for half a second; "not_idle" after 30 seconds.
+// Answers once the main queue has run no other work and no animation has
+// run for half a second; "not_idle" after 30 seconds.
 void idle(Answer answer);
 
 }  // namespace FlutterDriverScreen

@@ -14,6 +14,7 @@
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/quartzcore/CAAnimation.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UICollectionViewCell.h"
@@ -204,7 +205,7 @@ TEST_F(DriverScreen, ASnapshotReplacesOnlyARegularFileOrANewPath) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
 }
 
-TEST_F(DriverScreen, IdleWaitsForAnimationsMovingViewsAndQueuedWork) {
+TEST_F(DriverScreen, IdleWaitsForAnimationsAndMainQueueWork) {
   // A view animation of one second, then half a second of stillness.
   UIView::animateWithDuration(1.0, [this] { button->setAlpha(0.5); });
   send(1, R"("idle":null)");
@@ -214,16 +215,21 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsMovingViewsAndQueuedWork) {
   ASSERT_NE(reply(1), nullptr);
   EXPECT_TRUE(reply(1)->find("result")->isNull());
 
-  // A view moved a step at a time without an animation, for 0.6 seconds.
-  for (int step = 1; step <= 36; ++step) {
-    NSRunLoop::mainRunLoop().performAfter(
-        step / 60.0, [this, step] { button->setFrame(CGRectMake(20 + step, 20, 100, 40)); });
-  }
+  // Work on the main queue each frame for a second (a timer, a scroll
+  // view's deceleration), and no animation.
   send(2, R"("idle":null)");
-  advance(1.05);
-  EXPECT_EQ(reply(2), nullptr) << "the view stopped moving less than half a second ago";
+  const double start = PlatformClock::now();
+  std::function<void()> work = [&] {
+    if (PlatformClock::now() - start < 1 - 1e-9) {
+      NSRunLoop::mainRunLoop().performAfter(1.0 / 60, [&] { work(); });
+    }
+  };
+  NSRunLoop::mainRunLoop().performAfter(1.0 / 60, [&] { work(); });
+  advance(1.45);
+  EXPECT_EQ(reply(2), nullptr) << "the queue was busy less than half a second ago";
   advance(0.1);
   ASSERT_NE(reply(2), nullptr);
+  EXPECT_TRUE(reply(2)->find("result")->isNull());
 
   // An animation that never ends: the wait gives up, saying why.
   auto spin = CABasicAnimation::animationWithKeyPath("opacity");
