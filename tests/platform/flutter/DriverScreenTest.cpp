@@ -153,7 +153,7 @@ TEST_F(DriverScreen, ATouchThatLandsOnNoViewIsAnErrorNamingThePoint) {
     if (!c.missed) {
       EXPECT_TRUE(reply(id)->find("result")) << c.touch;
     } else {
-      EXPECT_EQ(errorCode(id), "no_view") << c.touch;
+      ASSERT_EQ(errorCode(id), "no_view") << c.touch;
       EXPECT_EQ(reply(id)->find("error")->find("message")->asString(),
                 std::string("No view takes touches at ") + c.missed + " (window points)");
     }
@@ -190,7 +190,7 @@ TEST_F(DriverScreen, ASnapshotReplacesOnlyARegularFileOrANewPath) {
       in.read(head.data(), 4);
       EXPECT_EQ(head.substr(1), "PNG") << c.path;
     } else {
-      EXPECT_EQ(errorCode(id), "write_failed") << c.path;
+      ASSERT_EQ(errorCode(id), "write_failed") << c.path;
       EXPECT_EQ(reply(id)->find("error")->find("message")->asString(),
                 c.path + " exists and is not a regular file");
     }
@@ -241,7 +241,7 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsAndMainQueueWork) {
   EXPECT_EQ(reply(3), nullptr);
   advance(0.2);
   ASSERT_NE(reply(3), nullptr);
-  EXPECT_EQ(errorCode(3), "not_idle");
+  ASSERT_EQ(errorCode(3), "not_idle");
   EXPECT_EQ(reply(3)->find("error")->find("message")->asString(),
             "Still busy after 30 seconds: an animation is running");
   button->layer()->removeAllAnimations();
@@ -254,7 +254,7 @@ TEST_F(DriverScreen, ATouchWhoseWorkFindsNoClassIsAnErrorNamingIt) {
   };
   send(1, R"("touch":{"kind":"tap","point":[70,40]})");
   advance(0.2);
-  EXPECT_EQ(errorCode(1), "class_not_found");
+  ASSERT_EQ(errorCode(1), "class_not_found");
   EXPECT_EQ(reply(1)->find("error")->find("message")->asString(),
             "No class registered under DriverScreenTest.Unregistered");
   // The next touch needs nothing missing and lands as usual.
