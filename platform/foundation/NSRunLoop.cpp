@@ -92,7 +92,7 @@ void NSRunLoop::run() {
       }
       task = std::move(tasks_.front());
       tasks_.pop_front();
-    ++tasksTaken_;
+      ++tasksTaken_;
     }
     if (task) task();
   }
