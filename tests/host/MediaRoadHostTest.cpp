@@ -202,9 +202,9 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
   ASSERT_EQ(galleryTitle(host), "1/4") << readFile(errors);
   keepSnapshot(host, scratch, "host-media-road-gallery.png");
 
-  // A finger across the photo from right to left turns to the next page.
-  // This waits for the scroll views' mend on the toolkit branch: the photo
-  // page's own scroll view hands a drag it cannot follow to the pager.
+  // A finger across the photo from right to left turns to the next page:
+  // the photo page's own scroll view hands a drag it cannot follow to the
+  // pager around it.
   ASSERT_TRUE(drag(host, {{330, 420}, {195, 420}, {60, 420}}));
   idle(host);
   EXPECT_EQ(galleryTitle(host), "2/4") << "the swipe turns the page";
