@@ -295,3 +295,10 @@ void registerAKPhotoGalleryClasses() {
     return AKPlayerView::playerView(CGRectZero, nullptr);
   });
 }
+
+const std::vector<AKPhotoPreviewClass>& AKPhotoGalleryPageClasses() {
+  static const std::vector<AKPhotoPreviewClass> names = {
+      kAKPhotoBasePreviewClass, kAKPhotoImagePreviewClass, kAKPhotoPlayerPreviewClass,
+      kAKPhotoPDFPreviewClass};
+  return names;
+}

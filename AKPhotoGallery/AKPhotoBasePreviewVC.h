@@ -141,3 +141,5 @@ void AKShowToast(const std::shared_ptr<UIView>& view, const std::string& message
 
 // Registers the gallery's page classes with the runtime.
 void registerAKPhotoGalleryClasses();
+// The runtime names a gallery makes its pages from, whatever its items are.
+const std::vector<AKPhotoPreviewClass>& AKPhotoGalleryPageClasses();

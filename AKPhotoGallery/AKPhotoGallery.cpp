@@ -5,6 +5,7 @@
 #include "AKPhotoGallery/internal/AKPhotoGalleryTransitions.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UIColor.h"
@@ -302,6 +303,10 @@ std::shared_ptr<UIViewController> AKPhotoGallery::popViewControllerAnimated(bool
 
 void presentWithPhotoGallery(const std::shared_ptr<UIViewController>& presenter,
                              const std::shared_ptr<AKPhotoGallery>& gallery, OnceClosure completion) {
+  // Pages are made by class name as they scroll in: without every page class
+  // the gallery is not shown at all, and the failed look-up is left for
+  // whoever asked (the running host answers the touch with the name).
+  if (!NSClassRegistry::requireClasses(AKPhotoGalleryPageClasses())) return;
   gallery->setModalPresentationStyle(UIModalPresentationStyle::Custom);
   auto controller = std::make_shared<AKPhotoGalleryTransitionController>(gallery, presenter);
   controller->setGallery(gallery);

@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "host/AppDelegate.h"
+#include "host/HostClasses.h"
+#include "host/HostSettings.h"
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
   // itself, the allocator raises this threshold after a large free, and the
   // next long request line's buffers then stay in a thread's heap for good.
   ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  AppDelegate::registerClass();
+  CheckHostSettings();
+  registerHostClasses();
   attachDriverAfterLaunch();
   return UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
 }

@@ -303,21 +303,30 @@ AVCaptureFrameSourcePtr AVEnvironmentCaptureHardware::openSource(const AVCapture
   return AVOpenCaptureSource(camera.source, error);
 }
 
-AVAuthorizationStatus AVEnvironmentCaptureHardware::statusNamed(const char* name,
-                                                                AVAuthorizationStatus fallback) {
-  if (!name) return fallback;
-  const std::string s = name;
+std::optional<AVAuthorizationStatus> AVEnvironmentCaptureHardware::statusNamed(
+    const std::string& s) {
   if (s == "authorized") return AVAuthorizationStatusAuthorized;
   if (s == "denied") return AVAuthorizationStatusDenied;
   if (s == "restricted") return AVAuthorizationStatusRestricted;
   if (s == "notDetermined") return AVAuthorizationStatusNotDetermined;
-  return fallback;
+  return std::nullopt;
 }
+
+namespace {
+
+// The status an environment variable names, `fallback` when unset or unknown.
+AVAuthorizationStatus statusFromEnvironment(const char* variable, AVAuthorizationStatus fallback) {
+  const char* text = std::getenv(variable);
+  if (!text) return fallback;
+  return AVEnvironmentCaptureHardware::statusNamed(text).value_or(fallback);
+}
+
+}  // namespace
 
 AVAuthorizationStatus AVEnvironmentCaptureHardware::authorizationStatus() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!status_) {
-    status_ = statusNamed(std::getenv("QX_CAMERA_AUTHORIZATION"), AVAuthorizationStatusAuthorized);
+    status_ = statusFromEnvironment("QX_CAMERA_AUTHORIZATION", AVAuthorizationStatusAuthorized);
   }
   return *status_;
 }
@@ -326,8 +335,8 @@ AVAuthorizationStatus AVEnvironmentCaptureHardware::requestAccess() {
   const AVAuthorizationStatus now = authorizationStatus();
   std::lock_guard<std::mutex> lock(mutex_);
   if (now == AVAuthorizationStatusNotDetermined) {
-    AVAuthorizationStatus answer = statusNamed(std::getenv("QX_CAMERA_AUTHORIZATION_PROMPT"),
-                                               AVAuthorizationStatusAuthorized);
+    AVAuthorizationStatus answer =
+        statusFromEnvironment("QX_CAMERA_AUTHORIZATION_PROMPT", AVAuthorizationStatusAuthorized);
     if (answer == AVAuthorizationStatusNotDetermined) answer = AVAuthorizationStatusDenied;
     status_ = answer;
   }

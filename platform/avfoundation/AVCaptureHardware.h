@@ -123,8 +123,9 @@ class AVEnvironmentCaptureHardware : public AVCaptureHardware {
   uint64_t addFaceListener(FaceListener) override { return 0; }
   void removeFaceListener(uint64_t) override {}
 
-  // "authorized", "denied", ...; `fallback` for anything else.
-  static AVAuthorizationStatus statusNamed(const char* name, AVAuthorizationStatus fallback);
+  // "authorized", "denied", "restricted", "notDetermined"; nullopt for
+  // any other text.
+  static std::optional<AVAuthorizationStatus> statusNamed(const std::string& name);
 
  private:
   std::mutex mutex_;  // guards status_

@@ -1,5 +1,6 @@
 #include "platform/corelocation/CLLocationManager.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -17,12 +18,8 @@ const double kCLLocationAccuracyHundredMeters = 100;
 namespace {
 
 CLAuthorizationStatus StatusNamed(const char* name) {
-  const std::string s = name ? name : "";
-  if (s == "authorizedAlways") return kCLAuthorizationStatusAuthorizedAlways;
-  if (s == "denied") return kCLAuthorizationStatusDenied;
-  if (s == "restricted") return kCLAuthorizationStatusRestricted;
-  if (s == "notDetermined") return kCLAuthorizationStatusNotDetermined;
-  return kCLAuthorizationStatusAuthorizedWhenInUse;
+  return CLAuthorizationStatusNamed(name ? name : "")
+      .value_or(kCLAuthorizationStatusAuthorizedWhenInUse);
 }
 
 bool IsAuthorized(CLAuthorizationStatus status) {
@@ -35,10 +32,9 @@ class EnvironmentProvider : public CLLocationProvider {
  public:
   EnvironmentProvider() : status_(StatusNamed(std::getenv("QX_LOCATION_AUTHORIZATION"))) {
     const char* text = std::getenv("QX_LOCATION");
-    double lat = 0, lon = 0, alt = 0, accuracy = 5;
-    if (text && std::sscanf(text, "%lf,%lf,%lf,%lf", &lat, &lon, &alt, &accuracy) >= 2 &&
-        CLLocationCoordinate2DIsValid({lat, lon})) {
-      fix_ = {lat, lon, alt, accuracy};
+    if (auto setting = text ? CLLocationSettingFromText(text) : std::nullopt) {
+      fix_ = {setting->latitude, setting->longitude, setting->altitude,
+              setting->horizontalAccuracy};
     }
   }
 
@@ -114,6 +110,34 @@ void RegisterReset() {
 }
 
 }  // namespace
+
+std::optional<CLAuthorizationStatus> CLAuthorizationStatusNamed(const std::string& s) {
+  if (s == "authorizedWhenInUse") return kCLAuthorizationStatusAuthorizedWhenInUse;
+  if (s == "authorizedAlways") return kCLAuthorizationStatusAuthorizedAlways;
+  if (s == "denied") return kCLAuthorizationStatusDenied;
+  if (s == "restricted") return kCLAuthorizationStatusRestricted;
+  if (s == "notDetermined") return kCLAuthorizationStatusNotDetermined;
+  return std::nullopt;
+}
+
+std::optional<CLLocationSetting> CLLocationSettingFromText(const std::string& text) {
+  double numbers[4] = {0, 0, 0, 5};
+  size_t count = 0;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    if (count == 4 || part.empty()) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(part.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
+    numbers[count++] = value;
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (count < 2 || !CLLocationCoordinate2DIsValid({numbers[0], numbers[1]})) return std::nullopt;
+  return CLLocationSetting{numbers[0], numbers[1], numbers[2], numbers[3]};
+}
 
 std::shared_ptr<CLLocationProvider> CLLocationProvider::current() {
   RegisterReset();

@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/corelocation/CLLocation.h"
@@ -34,6 +35,15 @@ enum CLAuthorizationStatus : int32_t {
   kCLAuthorizationStatusAuthorizedAlways = 3,
   kCLAuthorizationStatusAuthorizedWhenInUse = 4,
 };
+
+// The settings above as the provider reads them: the status a name gives,
+// and the position a QX_LOCATION text gives (2 to 4 numbers joined by
+// commas, the coordinate valid); nullopt for any other text.
+struct CLLocationSetting {
+  double latitude, longitude, altitude, horizontalAccuracy;
+};
+std::optional<CLAuthorizationStatus> CLAuthorizationStatusNamed(const std::string& name);
+std::optional<CLLocationSetting> CLLocationSettingFromText(const std::string& text);
 
 extern const double kCLLocationAccuracyBestForNavigation;
 extern const double kCLLocationAccuracyBest;

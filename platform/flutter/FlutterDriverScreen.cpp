@@ -1,16 +1,22 @@
 #include "internal/FlutterDriverScreen.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
+#include "platform/quartzcore/CALayer.h"
 #include "platform/uikit/UIButton.h"
+#include "platform/uikit/UICollectionViewCell.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UITableView.h"
 #include "platform/uikit/UITouchSequence.h"
 #include "platform/uikit/UIViewAccessibility.h"
 #include "platform/uikit/UIWindow.h"
@@ -21,6 +27,11 @@ namespace {
 constexpr double kMaxTouchSeconds = 60;
 constexpr int64_t kMaxTaps = 10;
 constexpr size_t kMaxPathPoints = 1000;
+// How long the screen must stay still to count as idle, how often it is
+// looked at meanwhile, and how long an idle request waits at most.
+constexpr double kIdleQuietSeconds = 0.5;
+constexpr double kIdleProbeSeconds = 1.0 / 60;
+constexpr double kIdleLimitSeconds = 30;
 
 Value errorValue(const std::string& code, const std::string& message) {
   return Value::map({{"code", Value(code)}, {"message", Value(message)}, {"details", Value()}});
@@ -29,6 +40,14 @@ Value errorValue(const std::string& code, const std::string& message) {
 Value rectValue(const CGRect& r) {
   return Value::list({Value(r.origin.x), Value(r.origin.y), Value(r.size.width),
                       Value(r.size.height)});
+}
+
+// Controls and the cells of collection and table views keep a selected state.
+bool isSelected(const UIView& view) {
+  if (auto* control = dynamic_cast<const UIControl*>(&view)) return control->isSelected();
+  if (auto* cell = dynamic_cast<const UICollectionViewCell*>(&view)) return cell->isSelected();
+  if (auto* cell = dynamic_cast<const UITableViewCell*>(&view)) return cell->isSelected();
+  return false;
 }
 
 Value describe(const UIView& view, const UIWindow& window) {
@@ -49,7 +68,7 @@ Value describe(const UIView& view, const UIWindow& window) {
   auto* control = dynamic_cast<const UIControl*>(&view);
   map.emplace_back(Value("enabled"),
                    Value(control ? control->isEnabled() : view.isUserInteractionEnabled()));
-  map.emplace_back(Value("selected"), Value(control && control->isSelected()));
+  map.emplace_back(Value("selected"), Value(isSelected(view)));
   ValueList children;
   for (const auto& child : view.subviews()) children.push_back(describe(*child, window));
   map.emplace_back(Value("children"), Value(std::move(children)));
@@ -133,6 +152,19 @@ std::optional<std::vector<UITouchStep>> stepsOf(const Value& touch, std::string*
   return std::nullopt;
 }
 
+std::string pointText(const CGPoint& p) {
+  return "(" + ShortestDoubleText(p.x) + ", " + ShortestDoubleText(p.y) + ")";
+}
+
+// The first finger that lands where no view takes touches, if any.
+std::optional<CGPoint> missedPoint(const std::vector<UITouchStep>& steps, UIWindow& window) {
+  if (steps.empty()) return std::nullopt;
+  for (const CGPoint& p : steps.front().points) {
+    if (!window.hitTest(p, nullptr)) return p;
+  }
+  return std::nullopt;
+}
+
 struct Playback {
   std::vector<UITouchStep> steps;
   size_t next = 0;
@@ -156,14 +188,83 @@ void playDue(const std::shared_ptr<Playback>& playback) {
   NSRunLoop::mainRunLoop().performAfter(wait, [playback] { playDue(playback); });
 }
 
+bool animating(const CALayer& layer) {
+  if (layer.hasRunningAnimations()) return true;
+  for (const auto& sub : layer.sublayers()) {
+    if (animating(*sub)) return true;
+  }
+  return false;
+}
+
+// Why the screen may still change, or empty: a layer of the window's tree
+// (a view's, or one of its own such as a spinner's arc) is animating. What
+// moves without an animation (a scroll view decelerating on its timer) runs
+// main-queue work instead.
+std::string busyWith(const UIWindow& window) {
+  return animating(*window.layer()) ? "an animation is running" : "";
+}
+
+struct IdleWatch {
+  FlutterDriverScreen::Answer answer;
+  double start = 0;
+  double quietSince = 0;
+  uint64_t tasksTaken = 0;  // the main queue's count at the last look
+  std::string why;
+};
+
+// Looks once a frame until the main queue has run nothing but these looks
+// and no animation has run for the quiet period, or gives up at the limit
+// saying what kept it busy.
+void probeIdle(const std::shared_ptr<IdleWatch>& watch) {
+  const double now = PlatformClock::now();
+  std::string busy;
+  auto& loop = NSRunLoop::mainRunLoop();
+  // Since the last look the main queue ran this look's task and nothing else.
+  const uint64_t taken = loop.tasksTaken();
+  const bool ranOtherWork = taken - watch->tasksTaken > 1;
+  watch->tasksTaken = taken;
+  if (ranOtherWork || loop.hasPendingTasks()) {
+    busy = "the main queue has work to do";
+  } else if (auto window = UIWindow::keyWindow()) {
+    busy = busyWith(*window);
+  }
+  if (!busy.empty()) {
+    watch->quietSince = now;
+    watch->why = busy;
+  } else if (now - watch->quietSince >= kIdleQuietSeconds - 1e-9) {
+    return watch->answer("result", Value());
+  }
+  if (now - watch->start >= kIdleLimitSeconds) {
+    return watch->answer("error", errorValue("not_idle", "Still busy after " +
+                                                             ShortestDoubleText(kIdleLimitSeconds) +
+                                                             " seconds: " + watch->why));
+  }
+  NSRunLoop::mainRunLoop().performAfter(kIdleProbeSeconds, [watch] { probeIdle(watch); });
+}
+
 }  // namespace
 
 namespace FlutterDriverScreen {
+
+void idle(Answer answer) {
+  auto watch = std::make_shared<IdleWatch>();
+  watch->answer = std::move(answer);
+  watch->start = PlatformClock::now();
+  watch->quietSince = watch->start;
+  watch->tasksTaken = NSRunLoop::mainRunLoop().tasksTaken();
+  probeIdle(watch);
+}
 
 void snapshot(const Value& path, const Answer& answer) {
   if (!path.isString() || path.asString().empty() || path.asString()[0] != '/' ||
       path.asString().find('\0') != std::string::npos) {
     return answer("badRequest", Value("\"snapshot\" needs an absolute path for the PNG"));
+  }
+  // The PNG replaces the path: never a device, a pipe, a link or a folder.
+  struct stat info {};
+  if (::lstat(path.asString().c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return answer(
+        "error", errorValue("write_failed", path.asString() + " exists and is not a regular file"));
   }
   auto window = UIWindow::keyWindow();
   if (!window) return answer("error", errorValue("no_window", "There is no key window"));
@@ -200,6 +301,11 @@ void touch(const Value& touch, Answer answer) {
   if (!steps) return answer("badRequest", Value(why));
   auto window = UIWindow::keyWindow();
   if (!window) return answer("error", errorValue("no_window", "There is no key window"));
+  window->layoutIfNeeded();
+  if (auto missed = missedPoint(*steps, *window)) {
+    return answer("error", errorValue("no_view", "No view takes touches at " + pointText(*missed) +
+                                                     " (window points)"));
+  }
   auto playback = std::make_shared<Playback>(std::move(*steps), window, std::move(answer));
   playback->start = PlatformClock::now();
   playDue(playback);

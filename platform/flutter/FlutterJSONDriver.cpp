@@ -1,14 +1,16 @@
 #include "FlutterJSONDriver.h"
 
-#include <algorithm>
-#include <cmath>
 #include <malloc.h>
 
+#include <algorithm>
+#include <cmath>
 #include <istream>
 #include <type_traits>
+#include <utility>
 
 #include "internal/FlutterDriverScreen.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -538,16 +540,60 @@ void FlutterJSONDriver::dispatchMessage(const std::string& channel, Value reques
 
 bool FlutterJSONDriver::dispatchScreenRequest(const Value& request,
                                               const std::shared_ptr<RequestState>& state) {
-  const Value* snapshot = request.find("snapshot");
-  const Value* tree = request.find("viewTree");
-  const Value* touch = request.find("touch");
-  if (!snapshot && !tree && !touch) return false;
+  if (!request.find("snapshot") && !request.find("viewTree") && !request.find("touch") &&
+      !request.find("idle")) {
+    return false;
+  }
   countPending(*state);
-  auto answer = answerOnce(state);
-  if (snapshot) FlutterDriverScreen::snapshot(*snapshot, answer);
-  else if (tree) FlutterDriverScreen::viewTree(answer);
-  else FlutterDriverScreen::touch(*touch, answer);
+  screenRequests_.push_back({request, state});
+  startNextScreenRequest();
   return true;
+}
+
+// A screen request looks at or touches what the ones before it left: a view
+// tree asked for after a touch shows the screen once the finger is up.
+void FlutterJSONDriver::startNextScreenRequest() {
+  if (screenRequestRunning_ || screenRequests_.empty()) return;
+  screenRequestRunning_ = true;
+  ScreenRequest next = std::move(screenRequests_.front());
+  screenRequests_.pop_front();
+  const uint64_t failedLookups = NSClassRegistry::lookupFailures().count;
+  auto answer = answerOnce(next.state);
+  auto finished = std::make_shared<bool>(false);
+  auto finish = [weak = weak_from_this(), answer, failedLookups, finished](const std::string& key,
+                                                                           const Value& json) {
+    if (std::exchange(*finished, true)) return;
+    // What the request made happen needed a class the host does not have:
+    // the screen it would have shown is not there, and the request says so.
+    const auto failures = NSClassRegistry::lookupFailures();
+    if (key == "result" && failures.count != failedLookups) {
+      answer("error",
+             Value::map({{"code", Value("class_not_found")},
+                         {"message", Value("No class registered under " + failures.lastName)},
+                         {"details", Value()}}));
+    } else {
+      answer(key, json);
+    }
+    auto self = weak.lock();
+    if (!self) return;
+    self->screenRequestRunning_ = false;
+    NSRunLoop::mainRunLoop().perform(
+        WeakBind(weak, [](FlutterJSONDriver& driver) { driver.startNextScreenRequest(); }));
+  };
+  const Value& request = next.request;
+  try {
+    if (const Value* snapshot = request.find("snapshot")) {
+      FlutterDriverScreen::snapshot(*snapshot, finish);
+    } else if (request.find("viewTree")) {
+      FlutterDriverScreen::viewTree(finish);
+    } else if (const Value* touch = request.find("touch")) {
+      FlutterDriverScreen::touch(*touch, finish);
+    } else {
+      FlutterDriverScreen::idle(finish);
+    }
+  } catch (const std::exception& e) {
+    finish("badRequest", Value(std::string("failed: ") + e.what()));
+  }
 }
 
 void FlutterJSONDriver::finishIfDone() {

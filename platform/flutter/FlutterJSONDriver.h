@@ -6,6 +6,7 @@
 // for the line format.
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -86,9 +87,10 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
                              const std::shared_ptr<RequestState>& state);
   void dispatchMessage(const std::string& channel, Value request,
                        const std::shared_ptr<RequestState>& state);
-  // The requests about the screen (snapshot, view tree, touch); false for
-  // any other request.
+  // The requests about the screen (snapshot, view tree, touch, idle); false
+  // for any other request. They run one at a time in the order they came.
   bool dispatchScreenRequest(const Value& request, const std::shared_ptr<RequestState>& state);
+  void startNextScreenRequest();
   void finishIfDone();
 
   std::shared_ptr<FlutterEngine> engine_;
@@ -100,6 +102,12 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   std::atomic<int> pending_{0};
   std::atomic<uint64_t> linesWritten_{0};
   bool settling_ = false;
+  struct ScreenRequest {
+    Value request;
+    std::shared_ptr<RequestState> state;
+  };
+  std::deque<ScreenRequest> screenRequests_;  // waiting for the one running
+  bool screenRequestRunning_ = false;
   bool inputEnded_ = false;
   std::function<void()> finished_;
 };

@@ -58,6 +58,10 @@ void NSApplicationLocations::setCurrent(std::shared_ptr<NSApplicationLocations> 
 
 std::string NSDeployedLocations::mainBundlePath() {
   if (const char* env = std::getenv("QX_MAIN_BUNDLE"); env && *env) return env;
+  return defaultMainBundlePath();
+}
+
+std::string NSDeployedLocations::defaultMainBundlePath() {
   return executableFolder() + "/Runner.app";
 }
 

@@ -28,4 +28,6 @@ class NSDeployedLocations : public NSApplicationLocations {
  public:
   std::string mainBundlePath() override;
   std::string containerRoot() override;
+  // "Runner.app" beside the executable.
+  static std::string defaultMainBundlePath();
 };

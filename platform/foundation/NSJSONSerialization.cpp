@@ -315,11 +315,10 @@ bool write(const Value& v, bool pretty, int indent, std::string& out, std::strin
         if (error) *error = "non-finite number";
         return false;
       }
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%.17g", d);
-      // Keep a marker of floating point so the value reads back as a double.
-      std::string s = buf;
-      if (s.find_first_of(".eE") == std::string::npos) s += ".0";
+      // The shortest text that reads back as the same double, with a marker
+      // of floating point so that it reads back as a double at all.
+      std::string s = ShortestDoubleText(d);
+      if (s.find_first_of(".e") == std::string::npos) s += ".0";
       out += s;
       return true;
     }

@@ -52,10 +52,14 @@ std::string NSRandomUUIDString() {
 namespace {
 
 NSOperatingSystemVersion versionFromEnvironment() {
-  const NSOperatingSystemVersion fallback{17, 0, 0};
   const char* text = std::getenv("QX_SYSTEM_VERSION");
-  if (!text || !*text) return fallback;
-  const std::string s = text;
+  if (!text || !*text) return kNSHostDefaultSystemVersion;
+  return NSOperatingSystemVersionFromString(text).value_or(kNSHostDefaultSystemVersion);
+}
+
+}  // namespace
+
+std::optional<NSOperatingSystemVersion> NSOperatingSystemVersionFromString(const std::string& s) {
   int64_t parts[3] = {0, 0, 0};
   int count = 0;
   size_t i = 0;
@@ -63,16 +67,14 @@ NSOperatingSystemVersion versionFromEnvironment() {
     const size_t start = i;
     int64_t n = 0;
     while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 6) n = n * 10 + (s[i++] - '0');
-    if (i == start || (i < s.size() && s[i] >= '0' && s[i] <= '9')) return fallback;
+    if (i == start || (i < s.size() && s[i] >= '0' && s[i] <= '9')) return std::nullopt;
     parts[count++] = n;
     if (i == s.size()) break;
-    if (s[i] != '.' || count == 3) return fallback;
+    if (s[i] != '.' || count == 3) return std::nullopt;
     ++i;
   }
-  return {parts[0], parts[1], parts[2]};
+  return NSOperatingSystemVersion{parts[0], parts[1], parts[2]};
 }
-
-}  // namespace
 
 NSHostSystemInfo::NSHostSystemInfo() : version_(versionFromEnvironment()) {}
 

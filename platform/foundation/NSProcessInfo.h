@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "NSObject.h"
@@ -20,6 +21,12 @@ struct NSOperatingSystemVersion {
 };
 
 extern const char* const NSProcessInfoPowerStateDidChangeNotification;
+
+// The version the host reports without QX_SYSTEM_VERSION.
+inline constexpr NSOperatingSystemVersion kNSHostDefaultSystemVersion{17, 0, 0};
+// "13.7", "14.0.1": one to three whole numbers of at most six digits joined
+// by dots; nullopt for any other text.
+std::optional<NSOperatingSystemVersion> NSOperatingSystemVersionFromString(const std::string& text);
 
 // A fresh random (version 4) UUID in upper-case hexadecimal, as the platform
 // writes UUIDs.

@@ -40,7 +40,13 @@ bool NSRunLoop::takeTask(UniqueFunction<void()>& task) {
   if (tasks_.empty()) return false;
   task = std::move(tasks_.front());
   tasks_.pop_front();
+  ++tasksTaken_;
   return true;
+}
+
+uint64_t NSRunLoop::tasksTaken() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return tasksTaken_;
 }
 
 size_t NSRunLoop::runUntilIdle() {
@@ -68,6 +74,7 @@ bool NSRunLoop::runOnce(double timeout) {
     }
     task = std::move(tasks_.front());
     tasks_.pop_front();
+    ++tasksTaken_;
   }
   if (task) task();
   return true;
@@ -85,6 +92,7 @@ void NSRunLoop::run() {
       }
       task = std::move(tasks_.front());
       tasks_.pop_front();
+      ++tasksTaken_;
     }
     if (task) task();
   }

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -34,15 +35,19 @@ class NSRunLoop {
   void run();
   void stop();
   bool hasPendingTasks();
+  // How many tasks have been taken to run so far: whoever waits for the
+  // main thread to be idle compares two readings.
+  uint64_t tasksTaken();
 
  private:
   NSRunLoop() = default;
   bool takeTask(UniqueFunction<void()>& task);
 
-  std::mutex mutex_;  // guards tasks_ and stopped_ (with cv_)
+  std::mutex mutex_;  // guards tasks_, stopped_ (with cv_) and tasksTaken_
   std::condition_variable cv_;
   std::deque<UniqueFunction<void()>> tasks_;
   bool stopped_ = false;
+  uint64_t tasksTaken_ = 0;
 };
 
 // True on the thread that runs the main run loop (the process's first thread).

@@ -1,5 +1,6 @@
 #include "Value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -367,6 +368,14 @@ size_t Value::hash() const {
   return 0;
 }
 
+std::string ShortestDoubleText(double d) {
+  // Room for the longest shortest form, "-2.2250738585072014e-308".
+  char buf[32];
+  const auto [end, error] = std::to_chars(buf, buf + sizeof buf, d);
+  if (error != std::errc()) return "nan";  // cannot happen with this room
+  return std::string(buf, end);
+}
+
 std::string Value::description() const {
   std::ostringstream out;
   switch (type()) {
@@ -378,9 +387,7 @@ std::string Value::description() const {
     case Type::Int64:
       return std::to_string(asInt64());
     case Type::Double:
-      out.precision(17);
-      out << asDouble();
-      return out.str();
+      return ShortestDoubleText(asDouble());
     case Type::String:
       appendEscaped(out, asString());
       return out.str();

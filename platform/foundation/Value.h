@@ -134,4 +134,7 @@ struct ValueHash {
 
 // Replaces the value of an equal key or appends a new entry.
 void ValueMapSet(ValueMap& map, Value key, Value value);
+// The shortest text that reads back (strtod) as exactly `d`: "0.8", "1e+300",
+// "-0", "1"; "nan", "inf" and "-inf" for the values that have no number text.
+std::string ShortestDoubleText(double d);
 const Value* ValueMapFind(const ValueMap& map, std::string_view key);

@@ -23,14 +23,7 @@ std::shared_ptr<PHPhotoLibrary> gShared;  // guarded by gMutex
 std::optional<PHAuthorizationStatus> gStatus;  // guarded by gMutex; read from env on first use
 
 PHAuthorizationStatus statusNamed(const char* text, PHAuthorizationStatus fallback) {
-  if (!text) return fallback;
-  std::string name = text;
-  if (name == "authorized") return PHAuthorizationStatusAuthorized;
-  if (name == "denied") return PHAuthorizationStatusDenied;
-  if (name == "limited") return PHAuthorizationStatusLimited;
-  if (name == "restricted") return PHAuthorizationStatusRestricted;
-  if (name == "notDetermined") return PHAuthorizationStatusNotDetermined;
-  return fallback;
+  return text ? PHAuthorizationStatusNamed(text).value_or(fallback) : fallback;
 }
 
 PHAuthorizationStatus currentStatusLocked() {
@@ -56,6 +49,15 @@ void registerReset() {
 }
 
 }  // namespace
+
+std::optional<PHAuthorizationStatus> PHAuthorizationStatusNamed(const std::string& name) {
+  if (name == "authorized") return PHAuthorizationStatusAuthorized;
+  if (name == "denied") return PHAuthorizationStatusDenied;
+  if (name == "limited") return PHAuthorizationStatusLimited;
+  if (name == "restricted") return PHAuthorizationStatusRestricted;
+  if (name == "notDetermined") return PHAuthorizationStatusNotDetermined;
+  return std::nullopt;
+}
 
 std::string PHPhotoLibrary::defaultFolder() {
   if (const char* folder = std::getenv("QX_PHOTO_LIBRARY"); folder && *folder) return folder;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PHChange.h"
+
+// The status a setting names ("authorized", "denied", "limited",
+// "restricted", "notDetermined"), or nullopt for any other text.
+std::optional<PHAuthorizationStatus> PHAuthorizationStatusNamed(const std::string& name);
 
 class PHPhotoLibraryChangeObserver {
  public:

@@ -537,6 +537,11 @@ CAAnimationPtr CALayer::animationForKey(const std::string& key) const {
   return nullptr;
 }
 
+bool CALayer::hasRunningAnimations() const {
+  return std::any_of(animations_.begin(), animations_.end(),
+                     [](const Running& r) { return !r.stopped; });
+}
+
 std::vector<std::string> CALayer::animationKeys() const {
   std::vector<std::string> keys;
   for (const auto& r : animations_) {

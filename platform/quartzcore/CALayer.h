@@ -157,6 +157,9 @@ class CALayer : public NSObject {
   void addAnimation(const CAAnimationPtr& animation, const std::string& key);
   CAAnimationPtr animationForKey(const std::string& key) const;
   std::vector<std::string> animationKeys() const;
+  // True while an animation on this layer (keyed or not) has not ended; one
+  // kept after its end (not removed on completion) no longer counts.
+  bool hasRunningAnimations() const;
   void removeAnimationForKey(const std::string& key);
   void removeAllAnimations();
 

@@ -1,10 +1,10 @@
 #include "PythonBridgePlugin.h"
 
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/flutter/FlutterChannels.h"
-#include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 
@@ -40,7 +40,18 @@ void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, Flutter
     result(FlutterMethodNotImplemented);
     return;
   }
-  if (auto path = resourcePathOf(*moduleResourceBundle())) {
+  auto bundle = moduleResourceBundle();
+  if (!bundle) {
+    // A setting, not the build, is the likely cause: say which one.
+    auto main = NSBundle::mainBundle();
+    result(FlutterError::errorWithCode(
+        "PYTHON_BUNDLE_ERROR",
+        std::string("unable to find bundle named python_bridge_darwin_python_bridge_darwin in ") +
+            (main ? main->bundlePath() : std::string("the main bundle")) +
+            ": set QX_MAIN_BUNDLE to the application folder that holds " + kBundleName));
+    return;
+  }
+  if (auto path = resourcePathOf(*bundle)) {
     result(Value(*path));
   } else {
     result(FlutterError::errorWithCode("PYTHON_BUNDLE_ERROR",
@@ -49,8 +60,11 @@ void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, Flutter
 }
 
 NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
-  static const NSBundlePtr bundle = locateModuleResourceBundle();
-  return bundle;
+  static std::mutex mutex;  // guards found
+  static NSBundlePtr found;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!found) found = locateModuleResourceBundle();
+  return found;
 }
 
 NSBundlePtr PythonBridgePlugin::locateModuleResourceBundle() {
@@ -65,5 +79,5 @@ NSBundlePtr PythonBridgePlugin::locateModuleResourceBundle() {
       return bundle;
     }
   }
-  FatalStop("unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+  return nullptr;
 }

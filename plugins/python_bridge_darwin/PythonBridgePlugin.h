@@ -14,10 +14,11 @@ class PythonBridgePlugin : public NSObject, public FlutterPlugin {
 
   void handleMethodCall(const FlutterMethodCall& call, FlutterResult result) override;
 
-  // The module's resource bundle, looked up on first use and kept for the
-  // life of the process.
+  // The module's resource bundle, kept for the life of the process once
+  // found; nullptr while no candidate folder holds it (looked for again at
+  // the next call, which answers an error naming QX_MAIN_BUNDLE meanwhile).
   static NSBundlePtr moduleResourceBundle();
-  // The look-up itself: the first candidate folder holding the bundle. A
-  // build without the bundle is a packaging fault and stops the process.
+  // The look-up itself: the first candidate folder holding the bundle, or
+  // nullptr.
   static NSBundlePtr locateModuleResourceBundle();
 };

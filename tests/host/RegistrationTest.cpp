@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
+#include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
 #include "host/AppDelegate.h"
+#include "host/HostClasses.h"
 #include "host/internal/GeneratedPluginRegistrant.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "platform/foundation/NSClassRegistry.h"
@@ -118,6 +121,31 @@ TEST_F(RegistrationTest, AppDelegateRegistersThroughTheImplicitEngine) {
   ASSERT_TRUE(got);
   EXPECT_EQ(got->kind, FlutterMethodOutcome::Kind::NotImplemented);
   engine->destroyContext();
+}
+
+// Whether every class that the host's screens make by name is known.
+bool hostKnowsItsScreenClasses() {
+  std::vector<std::string> names = {AppDelegate::kRuntimeName,
+                                    "AKImagePickerController.AKAssetGroupDetailVC",
+                                    kAKAssetGroupGridLayoutName,
+                                    kAKAssetGroupDetailImageCellName,
+                                    kAKAssetGroupDetailCameraCellName,
+                                    kAKAssetGroupDetailVideoCellName,
+                                    kAKAssetGroupCellName};
+  const auto& pages = AKPhotoGalleryPageClasses();
+  names.insert(names.end(), pages.begin(), pages.end());
+  return NSClassRegistry::requireClasses(names);
+}
+
+// In a process of its own, so that no other test's registration counts: the
+// host alone knows every class that its screens make by name.
+TEST_F(RegistrationTest, TheHostKnowsEveryClassItsScreensMakeByName) {
+  EXPECT_EXIT(
+      {
+        registerHostClasses();
+        std::exit(hostKnowsItsScreenClasses() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

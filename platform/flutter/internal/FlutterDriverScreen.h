@@ -24,7 +24,11 @@ void snapshot(const Value& path, const Answer& answer);
 // children.
 void viewTree(const Answer& answer);
 // Plays the touch described by `touch` and answers once the last event was
-// delivered.
+// delivered; a touch whose first fingers land where no view takes touches
+// is answered "no_view" unplayed.
 void touch(const Value& touch, Answer answer);
+// Answers once the main queue has run no other work and no animation has
+// run for half a second; "not_idle" after 30 seconds.
+void idle(Answer answer);
 
 }  // namespace FlutterDriverScreen

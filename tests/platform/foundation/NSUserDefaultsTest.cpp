@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -80,6 +81,30 @@ TEST_F(UserDefaults, EveryKindRoundTripsThroughTheFile) {
   ASSERT_EQ(domain->size(), values.size());
   EXPECT_EQ((*domain)[0].first, Value("bool"));  // order kept
   EXPECT_TRUE(fs::exists(fileOf(NSUserDefaults::applicationDomainName())));
+}
+
+TEST_F(UserDefaults, DoublesAreWrittenShortestAndReadBackExactly) {
+  const std::vector<std::pair<std::string, double>> values = {
+      {"a", 0.8},    {"b", 0.1 + 0.2}, {"c", 1e300},
+      {"d", 5e-324}, {"e", -0.0},      {"f", 123456789012345680.0},
+      {"g", 1.0}};
+  auto defaults = NSUserDefaults::standardUserDefaults();
+  for (const auto& [k, v] : values) ASSERT_TRUE(defaults->setObject(Value(v), k)) << k;
+  std::ifstream in(fileOf(NSUserDefaults::applicationDomainName()));
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  for (const char* written : {": 0.8,", ": 0.30000000000000004,", ": 1e+300,", ": 5e-324,",
+                              ": -0.0,", ": 123456789012345680.0,", ": 1.0\n"}) {
+    EXPECT_NE(text.find(written), std::string::npos) << written << " in " << text;
+  }
+  restart();
+  auto reread = NSUserDefaults::standardUserDefaults();
+  for (const auto& [k, v] : values) {
+    Value got = reread->objectForKey(k);
+    ASSERT_EQ(got.type(), Value::Type::Double) << k;
+    const double read = got.asDouble();
+    EXPECT_EQ(std::memcmp(&v, &read, sizeof v), 0) << k;
+  }
+  EXPECT_EQ(reread->stringForKey("a"), "0.8");
 }
 
 TEST_F(UserDefaults, SearchOrderAndWhatEachOperationTouches) {

@@ -33,16 +33,24 @@ class MainBundleLayout {
 
 using PythonBridgePluginTest = PlatformTest;
 
-// The only test that touches the process-wide bundle: it is resolved once, at
-// the first "getResourcePath", and kept whatever happens to the main bundle.
+// The only test that touches the process-wide bundle: it is resolved at the
+// first "getResourcePath" that finds it, and kept whatever happens to the
+// main bundle.
 TEST_F(PythonBridgePluginTest, ResolvesTheBundleOnceAndReportsAVanishedFolder) {
   TestPeer peer;
   PythonBridgePlugin::registerWithRegistrar(peer.registrar("PythonBridgePlugin"));
 
   {
-    // Other methods must not resolve: with no bundle shipped, resolving would stop the process.
     MainBundleLayout empty(false);
     EXPECT_TRUE(IsNotImplemented(peer.call("python_bridge", "getResourcePaths")));
+    // No bundle shipped: an answer that names the setting, and the host goes on.
+    auto missing = peer.call("python_bridge", "getResourcePath");
+    ASSERT_TRUE(IsError(missing, "PYTHON_BUNDLE_ERROR"));
+    EXPECT_EQ(*missing.message,
+              "unable to find bundle named python_bridge_darwin_python_bridge_darwin in " +
+                  empty.app() + ": set QX_MAIN_BUNDLE to the application folder that holds " +
+                  kBundleName);
+    EXPECT_TRUE(missing.details.isNull());
   }
 
   MainBundleLayout first(true);
@@ -74,17 +82,13 @@ TEST_F(PythonBridgePluginTest, LocatesTheBundleInTheApplicationFolder) {
   EXPECT_EQ(bundle->resourcePath(), layout.pythonBundle());
 }
 
-using PythonBridgePluginDeathTest = PlatformTest;
-
-TEST_F(PythonBridgePluginDeathTest, StopsWhenTheApplicationShipsNoBundle) {
+TEST_F(PythonBridgePluginTest, FindsNothingWhenTheApplicationShipsNoBundle) {
   MainBundleLayout layout(false);
-  EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
-               "unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+  EXPECT_EQ(PythonBridgePlugin::locateModuleResourceBundle(), nullptr);
 
   // A plain file of that name is not a bundle.
   TempFolder other;
   other.writeFile(std::string("Runner.app/") + kBundleName, "not a folder");
   ScriptedLocations::installed().setMainBundlePath(other.path() + "/Runner.app");
-  EXPECT_DEATH(PythonBridgePlugin::locateModuleResourceBundle(),
-               "unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+  EXPECT_EQ(PythonBridgePlugin::locateModuleResourceBundle(), nullptr);
 }

@@ -1,0 +1,150 @@
+// The start-up check of the settings: one line for each value the host
+// cannot use as given, naming it and what happens instead; none for good
+// values. The running host writes the lines and goes on.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "HostSession.h"
+#include "host/HostSettings.h"
+#include "platform/foundation/NSApplicationLocations.h"
+#include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using HostSettings = PlatformTest;
+
+std::vector<std::string> problemsOf(const std::map<std::string, std::string>& environment) {
+  return HostSettingsProblems([&](const std::string& name) -> std::optional<std::string> {
+    auto it = environment.find(name);
+    if (it == environment.end()) return std::nullopt;
+    return it->second;
+  });
+}
+
+TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
+  TempFolder scratch;
+  const std::string file = scratch.path() + "/file";
+  std::ofstream(file) << "x";
+  const std::string app = scratch.makeFolder("Runner.app");
+  for (const char* bundle :
+       {"AKCameraResource.bundle", "AKImagePickerController_AKImagePickerController.bundle",
+        "AKPhotoGallery_AKPhotoGallery.bundle",
+        "CRCropViewController_CRCropViewController.bundle"}) {
+    scratch.makeFolder(std::string("Runner.app/") + bundle);
+  }
+  const std::string fallbackBundle = NSDeployedLocations::defaultMainBundlePath();
+  struct Case {
+    std::string name, value;
+    std::string line;  // empty: the value is fine
+  };
+  const std::string photo =
+      " is not one of authorized, denied, limited, restricted, notDetermined; ";
+  const std::string camera = " is not one of authorized, denied, restricted, notDetermined; ";
+  const std::string location =
+      " is not latitude,longitude[,altitude[,accuracy]] in degrees and metres (like "
+      "48.8583,2.2945,35,5): the device has no position fix";
+  const std::string version = " is not a version like 13.7 or 14.0.1; using 17.0.0";
+  const Case cases[] = {
+      {"QX_PHOTO_AUTHORIZATION", "limited", ""},
+      {"QX_PHOTO_AUTHORIZATION", "bogus", "bogus" + photo + "using authorized"},
+      {"QX_PHOTO_AUTHORIZATION", "Authorized", "Authorized" + photo + "using authorized"},
+      {"QX_PHOTO_AUTHORIZATION", "", ""},
+      {"QX_PHOTO_AUTHORIZATION_PROMPT", "notDetermined", ""},
+      {"QX_PHOTO_AUTHORIZATION_PROMPT", "yes", "yes" + photo + "using authorized"},
+      {"QX_CAMERA_AUTHORIZATION", "restricted", ""},
+      {"QX_CAMERA_AUTHORIZATION", "limited", "limited" + camera + "using authorized"},
+      {"QX_CAMERA_AUTHORIZATION_PROMPT", "no", "no" + camera + "using authorized"},
+      {"QX_LOCATION_AUTHORIZATION", "authorizedWhenInUse", ""},
+      {"QX_LOCATION_AUTHORIZATION", "always",
+       "always is not one of authorizedWhenInUse, authorizedAlways, denied, restricted, "
+       "notDetermined; using authorizedWhenInUse"},
+      {"QX_LOCATION", "48.8583,2.2945", ""},
+      {"QX_LOCATION", "48.8583,2.2945,35,5", ""},
+      {"QX_LOCATION", "90,180", ""},
+      {"QX_LOCATION", "90.0001,0", "90.0001,0" + location},
+      {"QX_LOCATION", "1", "1" + location},
+      {"QX_LOCATION", "1,2,3,4,5", "1,2,3,4,5" + location},
+      {"QX_LOCATION", "48.8,2.29x", "48.8,2.29x" + location},
+      {"QX_LOCATION", "48.8,,2", "48.8,,2" + location},
+      {"QX_SYSTEM_VERSION", "13.7", ""},
+      {"QX_SYSTEM_VERSION", "14.0.1", ""},
+      {"QX_SYSTEM_VERSION", "abc", "abc" + version},
+      {"QX_SYSTEM_VERSION", "14.0.1.2", "14.0.1.2" + version},
+      {"QX_SYSTEM_VERSION", "14.", "14." + version},
+      {"QX_MAIN_BUNDLE", scratch.path() + "/none",
+       scratch.path() + "/none is no folder; using " + fallbackBundle},
+      {"QX_MAIN_BUNDLE", app,
+       app + " holds no python_bridge_darwin_python_bridge_darwin.bundle; using " + fallbackBundle +
+           ": set it to an application folder that holds them"},
+      {"QX_APP_HOME", scratch.path() + "/new", ""},
+      {"QX_APP_HOME", "relative/home",
+       "relative/home is not an absolute path; set it to a folder's absolute path"},
+      {"QX_APP_HOME", file,
+       file + " is not a folder: nothing the host keeps can be written; set it to a folder"},
+      {"QX_PHOTO_LIBRARY", scratch.path(), ""},
+      {"QX_PHOTO_LIBRARY", scratch.path() + "/none",
+       scratch.path() + "/none is no folder: the photo library is empty; set it to an existing "
+                        "folder"},
+      {"QX_MUSIC_LIBRARY", file,
+       file + " is not a folder: the music library cannot be read; set it to a folder"},
+      {"QX_CAMERA_SOURCE", file, ""},
+      {"QX_FRONT_CAMERA_SOURCE", "/dev/no-such-video",
+       "/dev/no-such-video names no file or device: that camera fails to start; set it to a "
+       "video device, a video or an image"},
+  };
+  for (const Case& c : cases) {
+    auto lines = problemsOf({{c.name, c.value}});
+    if (c.line.empty()) {
+      EXPECT_TRUE(lines.empty()) << c.name << "=" << c.value << ": " << lines.front();
+    } else {
+      EXPECT_EQ(lines, std::vector<std::string>{"host: setting " + c.name + "=" + c.line});
+    }
+  }
+  // Every setting is looked at, each bad one once, in the table's order.
+  auto lines = problemsOf({{"QX_SYSTEM_VERSION", "x"}, {"QX_PHOTO_AUTHORIZATION", "x"}});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("host: setting QX_PHOTO_AUTHORIZATION=x", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("host: setting QX_SYSTEM_VERSION=x", 0), 0u);
+}
+
+// The running host with settings it cannot use: a line for each at start-up,
+// the defaults in their place, and every call answered.
+TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
+  TempFolder scratch;
+  const std::string errors = scratch.path() + "/host.err";
+  const std::string emptyApp = scratch.makeFolder("Empty.app");
+  for (const std::string& bundle : {scratch.path() + "/none", emptyApp}) {
+    HostSession host({"QX_APP_HOME=" + scratch.makeFolder("home"), "QX_MAIN_BUNDLE=" + bundle,
+                      "QX_PHOTO_AUTHORIZATION=bogus", "QX_SYSTEM_VERSION=abc"},
+                     errors);
+    ASSERT_TRUE(host.started());
+    host.send(R"({"id":1,"channel":"python_bridge","method":"getResourcePath"})");
+    auto path = host.reply(1, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(path && path->find("result")) << (path ? path->description() : "no reply");
+    const std::string binary = QX_HOST_BINARY;
+    EXPECT_EQ(path->find("result")->asString(),
+              binary.substr(0, binary.rfind('/')) +
+                  "/Runner.app/python_bridge_darwin_python_bridge_darwin.bundle")
+        << "the default application folder stands in";
+    host.send(R"({"id":2,"channel":"dev.tarnquell.plugins/device_info","method":"getDeviceInfo"})");
+    auto info = host.reply(2, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(info && info->find("result"));
+    EXPECT_EQ(*info->find("result")->find("systemVersion"), Value("17.0"));
+    const int status = host.finish(3 * kTestTimeoutSeconds);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream in(errors);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    for (const std::string& line : {"host: setting QX_MAIN_BUNDLE=" + bundle,
+                                    std::string("host: setting QX_PHOTO_AUTHORIZATION=bogus"),
+                                    std::string("host: setting QX_SYSTEM_VERSION=abc")}) {
+      EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+    }
+  }
+}
+
+}  // namespace
