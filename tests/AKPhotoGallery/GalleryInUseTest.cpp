@@ -8,16 +8,20 @@
 #include <set>
 
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryInUse.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
+#include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/UINavigationBar.h"
 #include "support/FlatJPEG.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
+#include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
 namespace {
@@ -79,9 +83,9 @@ TEST_F(GalleryInUseTest, SaveImageStoresWhatEachKindOfPageShows) {
   ASSERT_TRUE(waitForPicture());
   longPressAndChoose(text("preview.image.longPress.saveImage.title"));
   ASSERT_TRUE(settleUntil([&] { return libraryFiles().size() == 2; }));
-  std::set<Bytes> saved;
-  for (const auto& file : libraryFiles()) saved.insert(bytesOf(file));
-  EXPECT_TRUE(saved.count(jpeg->vector()));
+  bool keptItsBytes = false;
+  for (const auto& file : libraryFiles()) keptItsBytes |= bytesOf(file) == jpeg->vector();
+  EXPECT_TRUE(keptItsBytes);
   advance(4);
 
   // A photo from the web is stored as the picture shown: same size, same
@@ -174,9 +178,7 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
   ASSERT_TRUE(waitForPicture());
   auto page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
   auto button = page->downloadOriginalImageButton();
-  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
-  EXPECT_EQ(button->titleForState(UIControlStateNormal).value_or(""),
-            text("preview.image.download.original.title") + "(1.91MB)");
+  ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title") + "(1.91MB)"));
   EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
   SaveSnapshot(screen(), "gallery-download-original");
 

@@ -151,7 +151,7 @@ TEST_F(GalleryPagingByTouchTest,
   ASSERT_TRUE(waitForPicture());
   auto recycled = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page());
   auto button = recycled->downloadOriginalImageButton();
-  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title") + "(1.91MB)"));
   tap(button);
   ASSERT_TRUE(settleUntil(
       [&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
@@ -161,9 +161,7 @@ TEST_F(GalleryPagingByTouchTest,
   EXPECT_EQ(swipe(-220), 3);
   ASSERT_EQ(page(), recycled);
   const std::string own = text("preview.image.download.original.title") + "( 500B)";
-  ASSERT_TRUE(settleUntil([&] {
-    return !button->isHidden() && button->titleForState(UIControlStateNormal).value_or("") == own;
-  }));
+  ASSERT_TRUE(waitForOffer(button, own));
   // The first item's original comes: this page keeps its own picture and
   // its own offer.
   server->openGate("rest");
