@@ -204,7 +204,7 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
   ASSERT_TRUE(waitForPicture());
   page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(this->page());
   button = page->downloadOriginalImageButton();
-  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title")));
   tap(button);
   ASSERT_TRUE(
       settleUntil([&] { return server->requestCount("/gone.jpg") == 1 && button->isEnabled(); }));
@@ -280,4 +280,75 @@ TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
     EXPECT_NEAR(p.r, 128, 3) << x;
     EXPECT_NEAR(p.b, 128, 3) << x;
   }
+}
+
+TEST_F(GalleryInUseTest, AWebPageFromACodeThatStopsLoadingShowsWhyUnlessThePersonLeft) {
+  // A photo of a code that names a page on the local server.
+  const std::string address = server->url("/page.html");
+  const CGImageRef code = QRCodePicture(address);
+  ASSERT_TRUE(code);
+  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(code, 1, UIImageOrientationUp))});
+  auto openTheCode = [&] {
+    longPressAndChoose(text("preview.image.extractQRCode.title"));
+    advance(1.0);  // the screen slides in
+    return std::dynamic_pointer_cast<AKPhotoWebVC>(gallery->topViewController());
+  };
+
+  // The server does not answer; the person leaves while the page loads, and
+  // the load ends with the screen (the server sees the client hang up).
+  ScriptedResponse silent(200, {{"Content-Type", "text/html"}}, "<title>never</title>");
+  silent.hang = true;
+  server->script("/page.html", silent);
+  auto web = openTheCode();
+  ASSERT_TRUE(web);
+  EXPECT_EQ(web->urlString(), address);
+  ASSERT_TRUE(server->waitForInFlight(1));
+  drainMainLoop();
+  EXPECT_TRUE(web->spinner()->isAnimating());
+  EXPECT_TRUE(web->errorLabel()->isHidden());
+  tap(gallery->navigationBar()->backButton());
+  advance(1.0);
+  EXPECT_EQ(gallery->topViewController(), gallery->contentVC());
+  EXPECT_TRUE(web->errorLabel()->isHidden());
+  web.reset();
+  EXPECT_TRUE(server->waitForInFlight(0));
+
+  // Again; this time the server goes away before answering: the failure's
+  // description shows in the middle of the screen and the spinner stops.
+  ScriptedResponse goesAway(200, {{"Content-Type", "text/html"}}, "<title>never</title>");
+  goesAway.gate = "away";
+  goesAway.closeAtGate = true;
+  server->script("/page.html", goesAway);
+  web = openTheCode();
+  ASSERT_TRUE(web);
+  ASSERT_TRUE(server->waitForInFlight(1));
+  drainMainLoop();
+  EXPECT_TRUE(web->spinner()->isAnimating());
+  EXPECT_TRUE(web->errorLabel()->isHidden());
+  // The spinner turns in the middle of the screen.
+  const UIImagePtr loading = screen();
+  SaveSnapshot(loading, "gallery-qr-web-loading");
+  int grey = 0;
+  for (double y = -10; y < 10; y += 1) {
+    for (double x = -10; x < 10; x += 1) {
+      grey += pixelOf(loading, screenSize.width / 2 + x, screenSize.height / 2 + y).r < 200;
+    }
+  }
+  EXPECT_GT(grey, 10);
+  server->openGate("away");
+  ASSERT_TRUE(settleUntil([&] { return !web->errorLabel()->isHidden(); }));
+  EXPECT_FALSE(web->spinner()->isAnimating());
+  EXPECT_FALSE(web->hasFinished());
+  EXPECT_EQ(web->errorLabel()->text(), "Server returned nothing (no headers, no data)");
+  EXPECT_EQ(web->errorLabel()->frame(), web->view()->bounds());
+  const UIImagePtr shot = screen();
+  SaveSnapshot(shot, "gallery-qr-web-failed");
+  // Dark text on the white page, across the middle of the screen.
+  int dark = 0;
+  for (double y = -20; y < 20; y += 2) {
+    for (double x = 10; x < screenSize.width - 10; x += 2) {
+      dark += pixelOf(shot, x, screenSize.height / 2 + y).r < 128;
+    }
+  }
+  EXPECT_GT(dark, 50);
 }
