@@ -287,7 +287,8 @@ TEST_F(GalleryInUseTest, AWebPageFromACodeThatStopsLoadingShowsWhyUnlessThePerso
   const std::string address = server->url("/page.html");
   const CGImageRef code = QRCodePicture(address);
   ASSERT_TRUE(code);
-  present({AKPhotoGalleryItem::itemWithImage(UIImage::imageWithCGImage(code, 1, UIImageOrientationUp))});
+  present({AKPhotoGalleryItem::itemWithImage(
+      UIImage::imageWithCGImage(code, 1, UIImageOrientationUp))});
   auto openTheCode = [&] {
     longPressAndChoose(text("preview.image.extractQRCode.title"));
     advance(1.0);  // the screen slides in

@@ -252,11 +252,11 @@ TEST_F(GalleryPagingByTouchTest,
   setOriginal(first, original, 2000000);
   present({first});
   ASSERT_TRUE(waitForPicture());
-  auto button = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page())->downloadOriginalImageButton();
+  auto button =
+      std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page())->downloadOriginalImageButton();
   ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title") + "(1.91MB)"));
   tap(button);
-  ASSERT_TRUE(
-      settleUntil([&] { return pictureView()->image()->size() == CGSizeMake(600, 400); }));
+  ASSERT_TRUE(settleUntil([&] { return pictureView()->image()->size() == CGSizeMake(600, 400); }));
   auto cache = ILImageCache::sharedImageCache();
   const std::string key = original->absoluteString();
   ASSERT_TRUE(RunMainLoopUntil([&] { return cache->diskImageDataExistsWithKey(key); }));

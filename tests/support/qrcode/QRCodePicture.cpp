@@ -12,15 +12,15 @@ constexpr size_t kQuietZone = 4;
 }  // namespace
 
 CGImageRef QRCodePicture(const std::string& text, size_t moduleSize) {
-  QRcode* code = QRcode_encodeData(static_cast<int>(text.size()),
-                                   reinterpret_cast<const unsigned char*>(text.data()), 0,
-                                   QR_ECLEVEL_M);
+  QRcode* code =
+      QRcode_encodeData(static_cast<int>(text.size()),
+                        reinterpret_cast<const unsigned char*>(text.data()), 0, QR_ECLEVEL_M);
   if (!code) return nullptr;
   const size_t width = static_cast<size_t>(code->width);
   const size_t side = (width + 2 * kQuietZone) * moduleSize;
-  auto context = CGBitmapContextCreate(nullptr, side, side, 8, side * 4,
-                                       CGColorSpaceCreateDeviceRGB(),
-                                       kCGImageAlphaPremultipliedLast);
+  auto context =
+      CGBitmapContextCreate(nullptr, side, side, 8, side * 4, CGColorSpaceCreateDeviceRGB(),
+                            kCGImageAlphaPremultipliedLast);
   const double m = static_cast<double>(moduleSize), s = static_cast<double>(side);
   CGContextSetRGBFillColor(context, 1, 1, 1, 1);
   CGContextFillRect(context, CGRectMake(0, 0, s, s));
