@@ -282,11 +282,37 @@ TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
   }
 }
 
+namespace {
+
+// Whether the 7 x 7 modules of 8 pixels from this module on are a QR
+// finder pattern: a black ring, a white ring, a black middle.
+bool IsFinder(const CGImageRef& code, size_t column, size_t row) {
+  for (size_t y = 0; y < 7; ++y) {
+    for (size_t x = 0; x < 7; ++x) {
+      const bool black =
+          x == 0 || x == 6 || y == 0 || y == 6 || (x >= 2 && x <= 4 && y >= 2 && y <= 4);
+      if ((PixelAt(code, (column + x) * 8 + 4, (row + y) * 8 + 4).r < 128) != black) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 TEST_F(GalleryInUseTest, AWebPageFromACodeThatStopsLoadingShowsWhyUnlessThePersonLeft) {
   // A photo of a code that names a page on the local server.
   const std::string address = server->url("/page.html");
   const CGImageRef code = QRCodePicture(address);
   ASSERT_TRUE(code);
+  // Upright, inside its quiet zone of four white modules: finders at three
+  // corners, none at the bottom right.
+  const size_t last = CGImageGetWidth(code) / 8 - 4 - 7;
+  EXPECT_TRUE(IsFinder(code, 4, 4) && IsFinder(code, last, 4) && IsFinder(code, 4, last));
+  EXPECT_FALSE(IsFinder(code, last, last));
+  for (size_t at = 0; at < CGImageGetWidth(code); at += 8) {
+    EXPECT_GT(PixelAt(code, at, 3 * 8 + 4).r, 128) << at;
+    EXPECT_GT(PixelAt(code, 3 * 8 + 4, at).r, 128) << at;
+  }
   present({AKPhotoGalleryItem::itemWithImage(
       UIImage::imageWithCGImage(code, 1, UIImageOrientationUp))});
   auto openTheCode = [&] {
