@@ -85,10 +85,10 @@ NSURLPtr GalleryInUseTest::serve(const std::string& path, const NSDataPtr& body,
   return NSURL::URLWithString(url);
 }
 
-void GalleryInUseTest::forget(const std::string& url) {
+void GalleryInUseTest::forget(const std::string& key) {
   auto cache = ILImageCache::sharedImageCache();
-  cache->removeImageFromMemoryForKey(url);
-  cache->removeImageFromDiskForKey(url);
+  cache->removeImageFromMemoryForKey(key);
+  cache->removeImageFromDiskForKey(key);
 }
 
 NSURLPtr GalleryInUseTest::writeFile(const std::string& name, const NSDataPtr& bytes) {

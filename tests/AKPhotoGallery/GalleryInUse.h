@@ -38,9 +38,9 @@ class GalleryInUseTest : public PhotoLibraryTest {
   // What is served: a path on the loopback server and its URL.
   NSURLPtr serve(const std::string& path, const NSDataPtr& body, const std::string& type,
                  const std::string& bodyGate = "");
-  // Drops the shared image cache's picture for this address, in memory and
-  // on disk.
-  static void forget(const std::string& url);
+  // Drops the shared image cache's picture under this key (an address, an
+  // asset's identifier), in memory and on disk.
+  static void forget(const std::string& key);
   // A file written into the test's scratch folder (outside the library).
   NSURLPtr writeFile(const std::string& name, const NSDataPtr& bytes);
 

@@ -317,4 +317,5 @@ TEST_F(GalleryPagingByTouchTest,
     const Pixel p = pixelOf(shot, screenSize.width / 2 + dx, screenSize.height / 2);
     EXPECT_TRUE(p.r < 60 || p.r > 200) << dx << ": " << p.r;
   }
+  forget(photo->asset()->localIdentifier());
 }
