@@ -64,6 +64,15 @@ void AKPhotoWebVC::viewDidLoad() {
   }
 }
 
+void AKPhotoWebVC::viewDidLayoutSubviews() {
+  UIViewController::viewDidLayoutSubviews();
+  // The view loads at zero size and is sized by whoever shows it; margins
+  // that keep their distance to the right and bottom edges would carry the
+  // spinner into the corner, so it is put back in the middle here.
+  const CGRect bounds = view()->bounds();
+  if (spinner_) spinner_->setCenter(CGPointMake(bounds.size.width * 0.5, bounds.size.height * 0.5));
+}
+
 void AKPhotoWebVC::didFinishNavigation(WKWebView& webView, const WKNavigationPtr&) {
   spinner_->stopAnimating();
   webView.evaluateJavaScript(

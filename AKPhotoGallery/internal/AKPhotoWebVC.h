@@ -26,6 +26,7 @@ class AKPhotoWebVC : public UIViewController, public WKNavigationDelegate {
   bool hasFinished() const { return hasFinished_; }
 
   void viewDidLoad() override;
+  void viewDidLayoutSubviews() override;
 
   void didFinishNavigation(WKWebView& webView, const WKNavigationPtr& navigation) override;
   void didFailProvisionalNavigation(WKWebView& webView, const WKNavigationPtr& navigation,

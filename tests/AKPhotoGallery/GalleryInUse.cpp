@@ -9,7 +9,9 @@
 
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
 #include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
+#include "image_loading/cache/ILImageCache.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationBar.h"
@@ -47,6 +49,8 @@ void GalleryInUseTest::TearDown() {
   // Stopping the server fails what is still downloading; those answers
   // are drained below, while the bundle that names their errors is there.
   server.reset();
+  // Nothing of this test's stays in the cache for later runs to find.
+  for (const auto& url : served_) forget(url);
   PhotoLibraryTest::TearDown();
   ScriptedLocations::installed().setMainBundlePath("");
 }
@@ -71,7 +75,20 @@ NSURLPtr GalleryInUseTest::serve(const std::string& path, const NSDataPtr& body,
                             std::string(body->vector().begin(), body->vector().end()));
   response.bodyGate = bodyGate;
   server->script(path, response);
-  return NSURL::URLWithString(server->url(path));
+  const std::string url = server->url(path);
+  // The shared image cache keeps its pictures in the app's folder, which
+  // outlives the test and the process: an earlier run whose server had this
+  // port left its picture for this address there, and it must not stand in
+  // for the one served now.
+  forget(url);
+  served_.push_back(url);
+  return NSURL::URLWithString(url);
+}
+
+void GalleryInUseTest::forget(const std::string& key) {
+  auto cache = ILImageCache::sharedImageCache();
+  cache->removeImageFromMemoryForKey(key);
+  cache->removeImageFromDiskForKey(key);
 }
 
 NSURLPtr GalleryInUseTest::writeFile(const std::string& name, const NSDataPtr& bytes) {
@@ -98,6 +115,15 @@ bool GalleryInUseTest::waitForPicture() {
   return settleUntil([&] {
     auto view = pictureView();
     return view && view->image() && view->contentMode() != UIViewContentModeCenter;
+  });
+}
+
+bool GalleryInUseTest::waitForOffer(const std::shared_ptr<UIButton>& button,
+                                    const std::string& title) {
+  return settleUntil([&] {
+    const CGSize size = button->frame().size;
+    return !button->isHidden() && button->isEnabled() && size.width > 0 && size.height > 0 &&
+           button->titleForState(UIControlStateNormal).value_or("") == title;
   });
 }
 

@@ -21,6 +21,7 @@
 #include "support/ui/UITouchDriver.h"
 
 class UIAlertController;
+class UIButton;
 
 class GalleryInUseTest : public PhotoLibraryTest {
  protected:
@@ -37,6 +38,9 @@ class GalleryInUseTest : public PhotoLibraryTest {
   // What is served: a path on the loopback server and its URL.
   NSURLPtr serve(const std::string& path, const NSDataPtr& body, const std::string& type,
                  const std::string& bodyGate = "");
+  // Drops the shared image cache's picture under this key (an address, an
+  // asset's identifier), in memory and on disk.
+  static void forget(const std::string& key);
   // A file written into the test's scratch folder (outside the library).
   NSURLPtr writeFile(const std::string& name, const NSDataPtr& bytes);
 
@@ -48,6 +52,10 @@ class GalleryInUseTest : public PhotoLibraryTest {
   bool settleUntil(const std::function<bool()>& done);
   // Waits (bounded) until the page shows a picture other than the failure one.
   bool waitForPicture();
+  // Waits (bounded) until the button offers this title to a person: shown,
+  // enabled and laid out on its page. A new page's button is not hidden from
+  // the start, but has no title and no size until the page has decided.
+  bool waitForOffer(const std::shared_ptr<UIButton>& button, const std::string& title);
 
   // Touches.
   void tap(const std::shared_ptr<UIView>& view);
@@ -73,4 +81,7 @@ class GalleryInUseTest : public PhotoLibraryTest {
   std::shared_ptr<AKPhotoGallery> gallery;
   std::unique_ptr<LoopbackHttpServer> server;
   std::unique_ptr<UITouchDriver> hand;
+
+ private:
+  std::vector<std::string> served_;
 };

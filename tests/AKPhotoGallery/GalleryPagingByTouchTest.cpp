@@ -3,17 +3,26 @@
 // a zoomed photo panned to its edge first, recycled pages that start afresh
 // and answers for an item a page no longer shows.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "AKPhotoGallery/AKPhotoGalleryContentVC.h"
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryInUse.h"
+#include "image_loading/cache/ILImageCache.h"
 #include "platform/foundation/Value.h"
+#include "platform/photos/PHAsset.h"
+#include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UINavigationBar.h"
 #include "support/FlatJPEG.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
+#include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
 namespace {
@@ -26,6 +35,40 @@ NSDataPtr EvenBytes(Bytes bytes) {
   if (bytes.size() % 2) bytes.push_back(0);
   return NSData::dataWithBytes(std::move(bytes));
 }
+
+// A file on a slow disk: a pipe lies in its place, so whoever reads it
+// waits until the test hands over the bytes.
+class SlowDiskFile {
+ public:
+  explicit SlowDiskFile(std::string path) : path_(std::move(path)) {
+    made_ = ::mkfifo(path_.c_str(), 0600) == 0;
+  }
+  // A reader still waiting (a test that stopped early) is let go with an
+  // empty file; one that comes later finds no file.
+  ~SlowDiskFile() {
+    const int fd = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ::unlink(path_.c_str());
+    if (fd >= 0) ::close(fd);
+  }
+  bool made() const { return made_; }
+  // Waits (bounded) until the reader has come, then gives it the bytes and
+  // the file's end.
+  bool deliver(const std::string& bytes) {
+    int fd = -1;
+    RunMainLoopUntil([&] {
+      fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      return fd >= 0;
+    });
+    if (fd < 0) return false;
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    ::close(fd);
+    return written;
+  }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+};
 
 }  // namespace
 
@@ -151,7 +194,7 @@ TEST_F(GalleryPagingByTouchTest,
   ASSERT_TRUE(waitForPicture());
   auto recycled = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page());
   auto button = recycled->downloadOriginalImageButton();
-  ASSERT_TRUE(settleUntil([&] { return !button->isHidden(); }));
+  ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title") + "(1.91MB)"));
   tap(button);
   ASSERT_TRUE(settleUntil(
       [&] { return button->titleForState(UIControlStateNormal).value_or("") == "50%"; }));
@@ -161,9 +204,7 @@ TEST_F(GalleryPagingByTouchTest,
   EXPECT_EQ(swipe(-220), 3);
   ASSERT_EQ(page(), recycled);
   const std::string own = text("preview.image.download.original.title") + "( 500B)";
-  ASSERT_TRUE(settleUntil([&] {
-    return !button->isHidden() && button->titleForState(UIControlStateNormal).value_or("") == own;
-  }));
+  ASSERT_TRUE(waitForOffer(button, own));
   // The first item's original comes: this page keeps its own picture and
   // its own offer.
   server->openGate("rest");
@@ -188,4 +229,93 @@ TEST_F(GalleryPagingByTouchTest, ADragDownAndMostOfTheWayBackDoesNotDismiss) {
   const Pixel p = pixelOf(screen(), screenSize.width / 2, screenSize.height / 2 - 40);
   EXPECT_GT(p.r, 200);
   EXPECT_NEAR(gallery->view()->backgroundColor()->alpha(), 1, 1e-6);
+}
+
+TEST_F(GalleryPagingByTouchTest,
+       AnOriginalReadFromDiskAfterItsPageWasRecycledForALibraryPhotoNeverShowsThere) {
+  // The library holds a photo of a code naming a page on the local server.
+  server->script("/codes.html", ScriptedResponse(200, {{"Content-Type", "text/html"}},
+                                                 "<html><head><title>Codes</title></head></html>"));
+  const std::string address = server->url("/codes.html");
+  ASSERT_TRUE(il_test::StillFile("public.png", QRCodePicture(address))
+                  ->writeToFile(path("code.png"), true));
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(assets->count(), 1);
+  auto photo = AKPhotoGalleryItem::itemWithAsset(assets->objectAtIndex(0));
+
+  // Earlier the person had the first item's original from its button; a
+  // memory warning has since emptied the memory cache, so only the disk
+  // holds it.
+  auto first = remote("/first.jpg", il_test::StillFile("public.jpeg", TwoBandBitmap(150, 100)));
+  const NSURLPtr original =
+      serve("/first-big.jpg", NSData::dataWithBytes(FlatGreyJPEG(600, 400)), "image/jpeg");
+  setOriginal(first, original, 2000000);
+  present({first});
+  ASSERT_TRUE(waitForPicture());
+  auto button =
+      std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page())->downloadOriginalImageButton();
+  ASSERT_TRUE(waitForOffer(button, text("preview.image.download.original.title") + "(1.91MB)"));
+  tap(button);
+  ASSERT_TRUE(settleUntil([&] { return pictureView()->image()->size() == CGSizeMake(600, 400); }));
+  auto cache = ILImageCache::sharedImageCache();
+  const std::string key = original->absoluteString();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return cache->diskImageDataExistsWithKey(key); }));
+  UIApplication::sharedApplication()->simulateMemoryWarning();
+  ASSERT_FALSE(cache->imageFromMemoryCacheForKey(key));
+
+  // The cache's disk is busy with a slow read when the gallery opens again,
+  // so the first page's question for its original waits; meanwhile three
+  // swipes recycle that page for the library photo.
+  const std::string slowKey = "slow read before " + key;
+  SlowDiskFile slow(cache->cachePathForKey(slowKey));
+  ASSERT_TRUE(slow.made());
+  bool slowAnswered = false;
+  cache->diskImageDataQueryForKey(slowKey, [&](NSDataPtr) { slowAnswered = true; });
+  present({first, AKPhotoGalleryItem::itemWithImage(Picture(300, 200)),
+           AKPhotoGalleryItem::itemWithImage(Picture(300, 200)), photo});
+  auto recycled = page();
+  EXPECT_EQ(swipe(-220), 1);
+  EXPECT_EQ(swipe(-220), 2);
+  EXPECT_EQ(swipe(-220), 3);
+  ASSERT_EQ(page(), recycled);
+
+  // The disk answers: the slow read, then the original, for an item this
+  // page no longer shows; the photo comes after.
+  ASSERT_TRUE(slow.deliver("slow"));
+  ASSERT_TRUE(settleUntil([&] { return slowAnswered; }));
+  ASSERT_TRUE(waitForPicture());
+  auto codePage = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(page());
+  EXPECT_EQ(codePage->detectStringFromImage(), address);
+
+  // The person opens the code's page and comes back; the photo's page
+  // loads again as it reappears.
+  longPressAndChoose(text("preview.image.extractQRCode.title"));
+  advance(1.0);
+  auto web = std::dynamic_pointer_cast<AKPhotoWebVC>(gallery->topViewController());
+  ASSERT_TRUE(web);
+  ASSERT_TRUE(settleUntil([&] { return web->hasFinished(); }));
+  EXPECT_EQ(web->title(), "Codes");
+  tap(gallery->navigationBar()->backButton());
+  advance(1.0);
+  ASSERT_EQ(gallery->topViewController(), gallery->contentVC());
+  // An answer of the disk's own, asked for last, lands after all the others
+  // (twice over, for answers that hop once more to the main thread).
+  for (int round = 0; round < 2; ++round) {
+    bool drained = false;
+    cache->diskImageDataQueryForKey("", [&](NSDataPtr) { drained = true; });
+    ASSERT_TRUE(settleUntil([&] { return drained; }));
+  }
+  advance(0.1);
+
+  // Still the code, never the grey original.
+  ASSERT_EQ(page(), codePage);
+  EXPECT_EQ(codePage->detectStringFromImage(), address);
+  EXPECT_NE(pictureView()->image()->size(), CGSizeMake(600, 400));
+  const UIImagePtr shot = screen();
+  SaveSnapshot(shot, "gallery-recycled-code-page");
+  for (double dx : {-60.0, 0.0, 60.0}) {
+    const Pixel p = pixelOf(shot, screenSize.width / 2 + dx, screenSize.height / 2);
+    EXPECT_TRUE(p.r < 60 || p.r > 200) << dx << ": " << p.r;
+  }
+  forget(photo->asset()->localIdentifier());
 }

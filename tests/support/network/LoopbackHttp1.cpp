@@ -154,7 +154,7 @@ MHD_Result answer(Core& core, MHD_Connection* connection, const Peer& peer) {
     core.waitForHangUp(peer.fd);
     return MHD_NO;
   }
-  if (!core.waitForGate(script.gate)) return MHD_NO;
+  if (!core.waitForGate(script.gate) || script.closeAtGate) return MHD_NO;
   auto* body = new Body{core, script, pieceSize(script)};
   MHD_Response* response = MHD_create_response_from_callback(claimedSize(script, peer.head),
                                                              kBlockSize, readBody, body, freeBody);

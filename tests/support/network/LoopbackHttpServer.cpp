@@ -152,8 +152,8 @@ int LoopbackHttpServer::closedPort() {
 void LoopbackHttpServer::script(const std::string& path, ScriptedResponse response) {
   if (transport_ == Transport::Http2 &&
       (!response.gate.empty() || !response.bodyGate.empty() || response.hang ||
-       response.dropConnection || response.claimedLength || response.untilClose ||
-       response.chunkInterval > 0 || response.fillerLength > 0)) {
+       response.dropConnection || response.closeAtGate || response.claimedLength ||
+       response.untilClose || response.chunkInterval > 0 || response.fillerLength > 0)) {
     throw std::invalid_argument("the h2 loopback server answers ordinary scripts only: " + path);
   }
   std::lock_guard<std::mutex> lock(core_->mutex);

@@ -52,6 +52,9 @@ struct ScriptedResponse {
   bool hang = false;
   // Waits for openGate(gate) before answering at all.
   std::string gate;
+  // With a gate: once it opens, closes the connection without answering (a
+  // server that goes away while the client is waiting).
+  bool closeAtGate = false;
   // Sends the head and the first piece, then waits for openGate(bodyGate).
   std::string bodyGate;
   // Answers 401 asking for Basic credentials in this realm unless the
