@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/foundation/Dispatch.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,11 @@ int main(int argc, char** argv) {
   // Background queues run threads; the default "fast" death-test style forks a
   // threaded process, which can deadlock.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A test that scripts no container still writes caches and preferences
+  // somewhere: a container of the run's own, never the user's, so runs cannot
+  // see each other's files.
+  TempFolder container;
+  if (!std::getenv("QX_APP_HOME")) ::setenv("QX_APP_HOME", container.path().c_str(), 1);
   int result = RUN_ALL_TESTS();
   // The pool's workers outlive main: a block still running there would race
   // static destruction and the libraries' exit handlers (and can crash or
