@@ -51,6 +51,8 @@ TEST_F(TextShapingTest, ComplexScriptsTakeTheirJoinedAndCombinedForms) {
       {"a ZWJ family is one picture", kFamily, "Noto Color Emoji", 1, false, 1},
       {"a flag is one picture", kFlag, "Noto Color Emoji", 1, false, 1},
       {"a skin tone tints its emoji", kThumb, "Noto Color Emoji", 1, false, 1},
+      {"a tint makes a text-style character an emoji", "\u261D\U0001F3FD", "Noto Color Emoji",
+       1, false, 0},
   };
   auto font = UIFont::systemFontOfSize(20);
   for (const Case& c : cases) {
@@ -104,6 +106,11 @@ TEST_F(TextShapingTest, RunsFollowTheirReadingOrder) {
        NSWritingDirectionRightToLeft,
        true,
        {meem, alef, "P", "s"}},
+      {"the same line in its natural direction",
+       "Photos " + album,
+       NSWritingDirectionNatural,
+       false,
+       {"P", "s", meem, alef}},
       {"numbers stay left to right",
        "\u0635 123",
        NSWritingDirectionNatural,
@@ -263,18 +270,32 @@ TEST_F(TextShapingTest, TruncationKeepsCharactersWhole) {
   EXPECT_EQ(shaped->glyphs.front().cluster, line.size() - ellipsis.size());
 }
 
-// Columns of the image with ink (not white), left and right; -1 when none.
-std::pair<int, int> inkColumns(const UIImagePtr& image) {
+// The box of the image's ink (not white) in pixels: left, top, right,
+// bottom; -1s when none.
+struct Ink {
+  int left = -1, top = -1, right = -1, bottom = -1;
+};
+Ink inkOf(const UIImagePtr& image) {
   const auto px = RGBAPixels(image->CGImage());
   const int w = int(image->CGImage()->width());
-  int left = -1, right = -1;
+  Ink ink;
   for (size_t i = 0; i < px.size(); i += 4) {
     if (px[i] > 160 && px[i + 1] > 160 && px[i + 2] > 160) continue;
-    const int x = int(i / 4) % w;
-    left = left < 0 ? x : std::min(left, x);
-    right = std::max(right, x);
+    const int x = int(i / 4) % w, y = int(i / 4) / w;
+    ink.left = ink.left < 0 ? x : std::min(ink.left, x);
+    ink.top = ink.top < 0 ? y : ink.top;
+    ink.right = std::max(ink.right, x);
+    ink.bottom = y;
   }
-  return {left, right};
+  return ink;
+}
+
+UIImagePtr renderLine(const std::string& text, double size, CGRect frame) {
+  auto label = std::make_shared<UILabel>(frame);
+  label->setBackgroundColor(UIColor::whiteColor());
+  label->setFont(UIFont::systemFontOfSize(size));
+  label->setText(text);
+  return RenderView(*label, 2);
 }
 
 TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
@@ -296,11 +317,11 @@ TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
     label->setFrame(CGRectMake(0, 0, fit.width + 20, fit.height));
     // Natural alignment starts a line at its paragraph's start edge.
     const bool rtl = TextIsRightToLeft(text);
-    auto [left, right] = inkColumns(RenderView(*label, scale));
+    const Ink ink = inkOf(RenderView(*label, scale));
     const double start = rtl ? 20 * scale : 0, end = start + fit.width * scale;
     // Within the pictures' and letters' side bearings.
-    EXPECT_NEAR(left, start, 5 * scale);
-    EXPECT_NEAR(right, end, 5 * scale);
+    EXPECT_NEAR(ink.left, start, 5 * scale);
+    EXPECT_NEAR(ink.right, end, 5 * scale);
     EXPECT_EQ(label->textLayout().lines.size(), 1u);  // nothing wrapped or cut
   }
 
@@ -328,7 +349,14 @@ TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
   EXPECT_EQ(layout.directions.back(), NSWritingDirectionLeftToRight);
   auto image = RenderView(*view, scale);
   SaveSnapshot(image, "text-scripts-text-view");
-  EXPECT_GT(inkColumns(image).second, 145 * scale);  // the Arabic lines end at the right
+  EXPECT_GT(inkOf(image).right, 145 * scale);  // the Arabic lines end at the right
+
+  // A mark sits on its own letter: lower over a short beh than over a tall
+  // lam (0.16 em lower in the face's placement).
+  const CGRect box = CGRectMake(0, 0, 60, 80);
+  const int overBeh = inkOf(renderLine("\u0628\u064E", 40, box)).top;
+  const int overLam = inkOf(renderLine("\u0644\u064E", 40, box)).top;
+  EXPECT_GT(overBeh - overLam, 0.1 * 40 * scale);
 }
 
 }  // namespace
