@@ -117,19 +117,15 @@ bool coversLocked(FT_Face face, const FriBidiChar* cps, size_t n) {
 }
 
 // Whether the cluster reads as an emoji picture: a character that is one by
-// default, one asked to be (U+FE0F) or joined or tinted as emoji are.
+// default, or one asked to be (U+FE0F). Joined and tinted emoji need no rule
+// of their own: only colour faces have the whole cluster.
 bool wantsColour(const FriBidiChar* cps, size_t n) {
   if (n == 1 && cps[0] < kFirstEmojiPresentation) return false;
-  bool joinedOrTinted = false;
   for (size_t i = 0; i < n; ++i) {
     if (cps[i] == 0xFE0E) return false;
     if (cps[i] == 0xFE0F) return true;
-    joinedOrTinted = joinedOrTinted || cps[i] == 0x200D ||
-                     u_hasBinaryProperty(UChar32(cps[i]), UCHAR_EMOJI_MODIFIER);
   }
-  const auto first = UChar32(cps[0]);
-  return u_hasBinaryProperty(first, UCHAR_EMOJI_PRESENTATION) ||
-         (joinedOrTinted && u_hasBinaryProperty(first, UCHAR_EMOJI));
+  return u_hasBinaryProperty(UChar32(cps[0]), UCHAR_EMOJI_PRESENTATION);
 }
 
 // Whether the system font stands in for the platform's own face of the

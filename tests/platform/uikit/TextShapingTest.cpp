@@ -264,6 +264,12 @@ TEST_F(TextShapingTest, TruncationKeepsCharactersWhole) {
     ASSERT_EQ(layout.lines.size(), 1u);
     EXPECT_EQ(layout.lines[0], c.line);
     EXPECT_LE(layout.widths[0], c.width);
+    if (c.mode == NSLineBreakByTruncatingHead) continue;
+    // Attributed text, cut at its tail, keeps whole characters too.
+    auto label = std::make_shared<UILabel>(CGRectMake(0, 0, c.width, 40));
+    label->setAttributedText(std::make_shared<NSAttributedString>(
+        c.text, NSAttributeDictionary{{NSFontAttributeName, Value(font)}}));
+    EXPECT_EQ(label->textLayout().lines, std::vector<std::string>{c.line});
   }
 
   // Arabic keeps its logical head; the ellipsis ends the line at its left.
