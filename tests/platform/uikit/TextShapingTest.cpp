@@ -52,8 +52,8 @@ TEST_F(TextShapingTest, ComplexScriptsTakeTheirJoinedAndCombinedForms) {
       {"a ZWJ family is one picture", kFamily, "Noto Color Emoji", 1, false, 1, true},
       {"a flag is one picture", kFlag, "Noto Color Emoji", 1, false, 1, true},
       {"a skin tone tints its emoji", kThumb, "Noto Color Emoji", 1, false, 1, true},
-      {"a tint makes a text-style character an emoji", "\u261D\U0001F3FD", "Noto Color Emoji",
-       1, false, 0, true},
+      {"a tint makes a text-style character an emoji", "\u261D\U0001F3FD", "Noto Color Emoji", 1,
+       false, 0, true},
       {"an emoji picture asked for", "\u2764\uFE0F", "Noto Color Emoji", 1, false, 0, false},
       {"a text symbol asked for", "\u2615\uFE0E", "DejaVu Sans", 1, false, 0, false},
       {"Latin keeps fi and ffi apart", "office fit", "DejaVu Sans", 10, false, 0, false},
@@ -373,12 +373,12 @@ TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
   // Styled runs of a right-to-left paragraph follow each other from the
   // right: the first (red) stands right of the second (blue).
   auto styled = std::make_shared<NSMutableAttributedString>();
-  styled->appendAttributedString(NSAttributedString(
-      "\u0623\u0644\u0628\u0648\u0645 ",
-      {{NSForegroundColorAttributeName, Value(UIColor::redColor())}}));
-  styled->appendAttributedString(NSAttributedString(
-      "\u0627\u0644\u0635\u0648\u0631",
-      {{NSForegroundColorAttributeName, Value(UIColor::blueColor())}}));
+  styled->appendAttributedString(
+      NSAttributedString("\u0623\u0644\u0628\u0648\u0645 ",
+                         {{NSForegroundColorAttributeName, Value(UIColor::redColor())}}));
+  styled->appendAttributedString(
+      NSAttributedString("\u0627\u0644\u0635\u0648\u0631",
+                         {{NSForegroundColorAttributeName, Value(UIColor::blueColor())}}));
   auto two = std::make_shared<UILabel>(CGRectMake(0, 0, 200, 40));
   two->setFont(UIFont::systemFontOfSize(24));
   two->setAttributedText(styled);
