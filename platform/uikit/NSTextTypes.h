@@ -30,6 +30,14 @@ enum NSLineBreakMode : int64_t {
   NSLineBreakByTruncatingMiddle = 5,
 };
 
+// The direction a paragraph runs in; natural takes it from the paragraph's
+// first strong character (left to right when it has none).
+enum NSWritingDirection : int64_t {
+  NSWritingDirectionNatural = -1,
+  NSWritingDirectionLeftToRight = 0,
+  NSWritingDirectionRightToLeft = 1,
+};
+
 struct NSRange {
   size_t location = 0;
   size_t length = 0;

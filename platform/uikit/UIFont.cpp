@@ -1,11 +1,8 @@
 #include "platform/uikit/UIFont.h"
 
-#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
-#include <unicode/uchar.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
-#include FT_ADVANCES_H
 
 #include <algorithm>
 #include <cmath>
@@ -15,14 +12,12 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/foundation/OSLog.h"
-#include "platform/foundation/ThreadChecks.h"
-#include "platform/foundation/UTF8.h"
 #include "platform/quartzcore/CALayerRendering.h"
+#include "platform/uikit/internal/FontFaces.h"
+#include "platform/uikit/internal/TextShaper.h"
 
 namespace {
 
-const char* const kFontFolder = "/usr/share/fonts/truetype/dejavu/";
 const char* const kRegularFile = "DejaVuSans.ttf";
 const char* const kBoldFile = "DejaVuSans-Bold.ttf";
 const char* const kLightFile = "DejaVuSans-ExtraLight.ttf";
@@ -43,14 +38,6 @@ struct Glyph {
   double colorScale = 1;
 };
 
-// A face: a font file and the index of the face inside it.
-struct FaceId {
-  std::string path;
-  int index = 0;
-  bool operator<(const FaceId& o) const { return std::tie(path, index) < std::tie(o.path, o.index); }
-  bool operator==(const FaceId& o) const { return path == o.path && index == o.index; }
-};
-
 struct GlyphKey {
   FT_Face face;
   long size26_6;  // pixels per em, 26.6 fixed point
@@ -60,183 +47,20 @@ struct GlyphKey {
   }
 };
 
-// A code point as drawn: the face that has it (the font's own, or one found
-// through fontconfig) and the glyph there; face nullptr draws nothing.
-struct Resolved {
-  FT_Face face = nullptr;
-  FT_UInt glyph = 0;
-};
-
 // Rendering a glyph costs far more than copying it: labels keep drawing the
 // same few glyphs at the same few sizes.
 constexpr size_t kMaxCachedGlyphs = 4096;
 
-// FreeType faces, opened once, and the glyphs rendered from them. The
-// library is not thread-safe: every use of a face holds the mutex.
-struct Faces {
-  std::mutex mutex;
-  FT_Library library = nullptr;
-  std::map<FaceId, FT_Face> byId;  // guarded by mutex
-  std::map<GlyphKey, Glyph> glyphs;  // guarded by mutex
-  std::map<std::string, FaceMetrics> metrics;  // guarded by mutex
-  // Faces fontconfig gave for code points the fonts lack, in the order
-  // found (asked first for the next such code point), and its answers.
-  std::vector<FT_Face> fallbacks;  // guarded by mutex
-  std::map<char32_t, FT_Face> fallbackFor;  // guarded by mutex
+// Glyphs rendered from the faces and the system faces' metrics, both
+// guarded by the faces' mutex (rendering sets a face's size).
+struct Rendered {
+  std::map<GlyphKey, Glyph> glyphs;
+  std::map<std::string, FaceMetrics> metrics;
 };
 
-Faces& faces() {
-  static Faces* f = [] {
-    auto* all = new Faces();  // lives for the process: faces are shared
-    if (FT_Init_FreeType(&all->library) != 0) all->library = nullptr;
-    return all;
-  }();
-  return *f;
-}
-
-// nullptr (logged once per face) when the face cannot be opened.
-FT_Face openFaceLocked(const FaceId& id) {
-  auto& f = faces();
-  auto it = f.byId.find(id);
-  if (it != f.byId.end()) return it->second;
-  FT_Face face = nullptr;
-  if (!f.library || FT_New_Face(f.library, id.path.c_str(), id.index, &face) != 0) {
-    NSLog("UIFont: cannot open " + id.path + " (tools/install-deps installs the faces)");
-    face = nullptr;
-  }
-  f.byId[id] = face;
-  return face;
-}
-
-FT_Face faceLocked(const std::string& file) { return openFaceLocked({kFontFolder + file, 0}); }
-
-// Marks and joiners that draw nothing of their own here (there is no
-// shaping to combine them): variation selectors, zero-width joiners and
-// spaces, the byte-order mark.
-bool drawsNothing(char32_t cp) {
-  return (cp >= 0x200B && cp <= 0x200F) || (cp >= 0xFE00 && cp <= 0xFE0F) || cp == 0x2060 ||
-         cp == 0xFEFF || (cp >= 0xE0100 && cp <= 0xE01EF);
-}
-
-// A face fontconfig knows that has the code point, preferring sans-serif
-// faces; nullptr when none has it.
-FT_Face fontconfigFaceLocked(char32_t cp, bool colour) {
-  static FcConfig* config = [] {
-    FcConfig* loaded = FcInitLoadConfigAndFonts();
-    // fontconfig frees what it keeps only when told to at the end.
-    std::atexit([] {
-      if (config) FcConfigDestroy(config);
-      FcFini();
-    });
-    return loaded;
-  }();
-  if (!config) return nullptr;
-  FcPattern* pattern = FcPatternCreate();
-  FcCharSet* wanted = FcCharSetCreate();
-  FcCharSetAddChar(wanted, cp);
-  FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("sans-serif"));
-  if (colour) FcPatternAddBool(pattern, FC_COLOR, FcTrue);
-  FcConfigSubstitute(config, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
-  FcResult result = FcResultNoMatch;
-  FcFontSet* sorted = FcFontSort(config, pattern, FcFalse, nullptr, &result);
-  FT_Face found = nullptr;
-  for (int i = 0; sorted && i < sorted->nfont && !found; ++i) {
-    FcCharSet* has = nullptr;
-    FcChar8* file = nullptr;
-    int index = 0;
-    FcPattern* font = sorted->fonts[i];
-    if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch ||
-        !FcCharSetHasChar(has, cp) ||
-        FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) {
-      continue;
-    }
-    FcPatternGetInteger(font, FC_INDEX, 0, &index);
-    FT_Face face = openFaceLocked({reinterpret_cast<const char*>(file), index});
-    if (face && FT_Get_Char_Index(face, cp) != 0 && (!colour || FT_HAS_COLOR(face))) found = face;
-  }
-  if (sorted) FcFontSetDestroy(sorted);
-  FcCharSetDestroy(wanted);
-  FcPatternDestroy(pattern);
-  return found;
-}
-
-// Whether `cp` reads as an emoji picture by default (or `next` asks for
-// one with the emoji variation selector).
-bool wantsColour(char32_t cp, char32_t next) {
-  return next == 0xFE0F || u_hasBinaryProperty(UChar32(cp), UCHAR_EMOJI_PRESENTATION);
-}
-
-// A fallback face for `cp`: one already opened that has it, else one
-// fontconfig finds; with `colour`, colour faces only.
-FT_Face fallbackLocked(char32_t cp, bool colour) {
-  auto& f = faces();
-  const char32_t key = cp | (colour ? 0x80000000u : 0);
-  auto known = f.fallbackFor.find(key);
-  if (known != f.fallbackFor.end()) return known->second;
-  FT_Face face = nullptr;
-  for (FT_Face candidate : f.fallbacks) {
-    if (FT_Get_Char_Index(candidate, cp) != 0 && (!colour || FT_HAS_COLOR(candidate))) {
-      face = candidate;
-      break;
-    }
-  }
-  if (!face) {
-    face = fontconfigFaceLocked(cp, colour);
-    if (face && std::find(f.fallbacks.begin(), f.fallbacks.end(), face) == f.fallbacks.end()) {
-      f.fallbacks.push_back(face);
-    }
-  }
-  f.fallbackFor[key] = face;
-  return face;
-}
-
-// The face and glyph that draw `cp` (followed by `next`) in a font whose
-// own face is `primary`: emoji from a colour face when one has them, else
-// the primary face when it has the glyph, else the first fallback face
-// that has it, else the primary face's missing-glyph box.
-Resolved resolveLocked(FT_Face primary, char32_t cp, char32_t next) {
-  if (drawsNothing(cp)) return {};
-  if (!primary) return {};
-  if (wantsColour(cp, next)) {
-    if (FT_Face face = fallbackLocked(cp, true)) return {face, FT_Get_Char_Index(face, cp)};
-  }
-  if (FT_UInt g = FT_Get_Char_Index(primary, cp)) return {primary, g};
-  FT_Face face = fallbackLocked(cp, false);
-  if (!face) return {primary, 0};
-  return {face, FT_Get_Char_Index(face, cp)};
-}
-
-// The advance of the glyph in ems. Bitmap faces (colour emoji) have no
-// font units: their advance is read at their first strike.
-double emAdvanceOf(const Resolved& r) {
-  FT_Fixed advance = 0;
-  if (FT_IS_SCALABLE(r.face) && r.face->units_per_EM > 0) {
-    FT_Get_Advance(r.face, r.glyph, FT_LOAD_NO_SCALE, &advance);
-    return double(advance) / r.face->units_per_EM;
-  }
-  if (r.face->num_fixed_sizes < 1 || FT_Select_Size(r.face, 0) != 0) return 0;
-  const double ppem = r.face->available_sizes[0].y_ppem / 64.0;
-  if (ppem <= 0 || FT_Get_Advance(r.face, r.glyph, FT_LOAD_COLOR, &advance) != 0) return 0;
-  return double(advance) / 65536.0 / ppem;
-}
-
-// The advance of the glyph in points for a font of `pointSize`.
-double advanceOf(const Resolved& r, double pointSize) {
-  if (!r.face) return 0;
-  return emAdvanceOf(r) * pointSize;
-}
-
-// Kerning between two glyphs of one face, in points.
-double kerningOf(const Resolved& previous, const Resolved& r, double pointSize) {
-  if (!r.face || previous.face != r.face || !previous.glyph || !FT_HAS_KERNING(r.face) ||
-      r.face->units_per_EM == 0) {
-    return 0;
-  }
-  FT_Vector kern;
-  if (FT_Get_Kerning(r.face, previous.glyph, r.glyph, FT_KERNING_UNSCALED, &kern) != 0) return 0;
-  return double(kern.x) * pointSize / r.face->units_per_EM;
+Rendered& rendered() {
+  static auto* r = new Rendered();  // lives for the process, as the faces do
+  return *r;
 }
 
 // A colour bitmap (emoji) glyph: the face's bitmaps come in fixed sizes, so
@@ -277,7 +101,7 @@ Glyph colorGlyphLocked(FT_Face face, double pixelsPerEm, FT_UInt index) {
 // The glyph rendered at `size26_6` pixels per em; the face's size is set
 // to it. Faces' mutex held.
 const Glyph& glyphLocked(FT_Face face, long size26_6, FT_UInt index) {
-  auto& cache = faces().glyphs;
+  auto& cache = rendered().glyphs;
   GlyphKey key{face, size26_6, index};
   auto it = cache.find(key);
   if (it != cache.end()) return it->second;
@@ -313,11 +137,11 @@ std::string fileForWeight(UIFontWeight w) {
 }
 
 FaceMetrics metricsOf(const std::string& file) {
-  std::lock_guard<std::mutex> lock(faces().mutex);
-  auto known = faces().metrics.find(file);
-  if (known != faces().metrics.end()) return known->second;
-  FaceMetrics& m = faces().metrics[file];
-  FT_Face face = faceLocked(file);
+  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  auto known = rendered().metrics.find(file);
+  if (known != rendered().metrics.end()) return known->second;
+  FaceMetrics& m = rendered().metrics[file];
+  FT_Face face = SystemFontFaceLocked(file);
   if (!face) return m;
   double em = face->units_per_EM;
   m.ascender = face->ascender / em;
@@ -329,12 +153,6 @@ FaceMetrics metricsOf(const std::string& file) {
   }
   return m;
 }
-
-// A glyph placed on the line: its pen position in points from the line's start.
-struct PlacedGlyph {
-  Resolved resolved;
-  double pen = 0;
-};
 
 }  // namespace
 
@@ -384,25 +202,30 @@ double UIFont::lineHeight() const { return metricsOf(file_).height * pointSize_;
 double UIFont::capHeight() const { return metricsOf(file_).cap * pointSize_; }
 double UIFont::xHeight() const { return metricsOf(file_).x * pointSize_; }
 
-double UIFont::widthOfText(const std::string& text) const {
-  std::lock_guard<std::mutex> lock(faces().mutex);
-  FT_Face face = faceLocked(file_);
-  auto codePoints = UTF8CodePoints(text);
-  if (!face) return 0.6 * pointSize_ * double(codePoints.size());
-  double width = 0;
-  Resolved previous;
-  for (size_t i = 0; i < codePoints.size(); ++i) {
-    const char32_t cp = codePoints[i];
-    Resolved r = resolveLocked(face, cp, i + 1 < codePoints.size() ? codePoints[i + 1] : 0);
-    if (!r.face) continue;
-    width += kerningOf(previous, r, pointSize_) + advanceOf(r, pointSize_);
-    previous = r;
+double UIFont::widthOfText(const std::string& text, NSWritingDirection direction) const {
+  if (text.empty()) return 0;
+  return ShapeText(file_, text, direction)->width * pointSize_;
+}
+
+std::vector<double> UIFont::advancesOfText(const std::string& text,
+                                           NSWritingDirection direction) const {
+  std::vector<double> advances(text.size(), 0);
+  if (text.empty()) return advances;
+  const auto line = ShapeText(file_, text, direction);
+  for (const ShapedGlyph& g : line->glyphs) {
+    if (g.cluster < advances.size()) advances[g.cluster] += g.advance * pointSize_;
   }
-  return width;
+  if (line->glyphs.empty() && line->width > 0) {
+    // No face to shape with: each character as wide as the line's share.
+    for (size_t i = 0; i < text.size(); ++i) {
+      if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) advances[i] = 0.6 * pointSize_;
+    }
+  }
+  return advances;
 }
 
 void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef& color,
-                      const CGContextRef& context) const {
+                      const CGContextRef& context, NSWritingDirection direction) const {
   if (!context || !color || text.empty()) return;
   const CGAffineTransform ctm = CGContextGetCTM(context);
   const double scale = std::max(1.0, std::sqrt(std::fabs(ctm.a * ctm.d - ctm.b * ctm.c)));
@@ -412,6 +235,7 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
   const double lineTop = (m.height - (m.ascender - m.descender)) / 2;  // half the leading
   const double baselineY = origin.y + (lineTop + m.ascender) * pointSize_;
   const long size26_6 = std::lround(pointSize_ * scale * 64);
+  const auto line = ShapeText(file_, text, direction);
 
   // Upright text in a y-down space (a UIKit context) lands glyph by glyph on
   // whole device pixels; any other transform draws the line as a picture.
@@ -428,40 +252,27 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
   const double height = double(CGBitmapContextGetHeight(context));
   const double penX = ctm.a * origin.x + ctm.tx;
   const double baseRow = height - (ctm.d * baselineY + ctm.ty);
-  double pen = 0;
-  std::vector<PlacedGlyph> placed;
   {
-    std::lock_guard<std::mutex> lock(faces().mutex);
-    FT_Face face = faceLocked(file_);
-    if (!face) return;
-    Resolved previous;
-    const auto codePoints = UTF8CodePoints(text);
-    for (size_t i = 0; i < codePoints.size(); ++i) {
-      const char32_t cp = codePoints[i];
-      Resolved r = resolveLocked(face, cp, i + 1 < codePoints.size() ? codePoints[i + 1] : 0);
-      if (!r.face) continue;
-      pen += kerningOf(previous, r, pointSize_);
-      placed.push_back({r, pen});
-      pen += advanceOf(r, pointSize_);
-      previous = r;
-    }
-    for (const PlacedGlyph& g : placed) {
-      const Glyph& bm = glyphLocked(g.resolved.face, size26_6, g.resolved.glyph);
+    std::lock_guard<std::mutex> lock(FontFacesMutex());
+    for (const ShapedGlyph& g : line->glyphs) {
+      const Glyph& bm = glyphLocked(g.face, size26_6, g.index);
+      const double x = g.x * pointSize_, rise = g.y * pointSize_;  // in points
       if (bm.color) {
         const double s = bm.colorScale / scale;  // points a bitmap pixel
         colorGlyphs.push_back(
-            {bm.color, CGRectMake(origin.x + g.pen + bm.left / scale, baselineY - bm.top / scale,
+            {bm.color, CGRectMake(origin.x + x + bm.left / scale, baselineY - rise - bm.top / scale,
                                   bm.width * s, bm.rows * s)});
         continue;
       }
       if (!bm.coverage) continue;
       if (onGrid) {
         masks.push_back({bm.coverage->data(), bm.stride, bm.width, bm.rows,
-                         int(std::lround(penX + g.pen * scale)) + bm.left,
-                         int(std::lround(baseRow)) - bm.top});
+                         int(std::lround(penX + x * scale)) + bm.left,
+                         int(std::lround(baseRow - rise * scale)) - bm.top});
       } else {
         masks.push_back({bm.coverage->data(), bm.stride, bm.width, bm.rows,
-                         int(std::lround(g.pen * scale)) + bm.left, -bm.top});
+                         int(std::lround(x * scale)) + bm.left,
+                         -int(std::lround(rise * scale)) - bm.top});
       }
       keep.push_back(bm.coverage);
     }

@@ -3,8 +3,11 @@
 // Fonts measured and drawn with FreeType from the DejaVu Sans faces that
 // stand in for the system font (regular, bold, extra light). Sizes are in
 // points; metrics come from the face itself, scaled to the point size.
-// Characters the face lacks (Chinese, Japanese, emoji) come from a face
-// fontconfig finds that has them; colour glyphs draw in colour.
+// Text is shaped (HarfBuzz) and ordered (FriBidi) before it is measured or
+// drawn, so Arabic joins and runs right to left, Devanagari forms its
+// conjuncts and joined emoji draw as one picture. Characters the face lacks
+// (Chinese, Japanese, Devanagari, emoji) come from a face fontconfig finds
+// that has them; colour glyphs draw in colour.
 
 #include <memory>
 #include <string>
@@ -12,6 +15,7 @@
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/uikit/NSTextTypes.h"
 
 class UIColor;
 class UIFont;
@@ -57,12 +61,21 @@ class UIFont : public NSObject {
   double xHeight() const;
   double leading() const { return lineHeight() - (ascender() - descender()); }
 
-  // The advance width of the text in points (kerning applied).
-  double widthOfText(const std::string& text) const;
-  // Draws one line with the top of its line box at `origin`, in a y-down
-  // user space (a UIKit context).
+  // The advance width of the text shaped as one line, in points (kerning
+  // applied), as a paragraph running in `direction`.
+  double widthOfText(const std::string& text,
+                     NSWritingDirection direction = NSWritingDirectionNatural) const;
+  // The advance of each byte of valid UTF-8 `text` shaped as one line, in
+  // points: a glyph counts at the first byte of the characters it draws,
+  // other bytes are 0. Summed over whole clusters, the width that part takes
+  // in the line (joins and kerning across its ends aside).
+  std::vector<double> advancesOfText(const std::string& text, NSWritingDirection direction) const;
+  // Draws the text as one line, in visual order, starting at the left with
+  // the top of its line box at `origin`, in a y-down user space (a UIKit
+  // context), as a paragraph running in `direction`.
   void drawText(const std::string& text, CGPoint origin, const CGColorRef& color,
-                const CGContextRef& context) const;
+                const CGContextRef& context,
+                NSWritingDirection direction = NSWritingDirectionNatural) const;
 
   bool isEqual(const NSObject& other) const override;
   size_t hash() const override;

@@ -1,5 +1,7 @@
 #include "platform/uikit/UILabel.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,130 +11,11 @@
 #include "platform/foundation/UTF8.h"
 #include "platform/uikit/NSAttributedString.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/internal/TextShaper.h"
 
 namespace {
 
 const char* const kEllipsis = "\u2026";
-
-std::string toUTF8(const std::u32string& s) {
-  std::string out;
-  for (char32_t c : s) AppendUTF8(out, c);
-  return out;
-}
-
-// The longest prefix of `cps` from `from` that fits `width`, at least one
-// code point; word wrapping prefers to end at a space.
-size_t fitCount(const std::u32string& cps, size_t from, const UIFont& font, double width,
-                bool words) {
-  size_t lo = 1, hi = cps.size() - from;
-  while (lo < hi) {  // largest count whose text fits
-    size_t mid = (lo + hi + 1) / 2;
-    if (font.widthOfText(toUTF8(cps.substr(from, mid))) <= width) {
-      lo = mid;
-    } else {
-      hi = mid - 1;
-    }
-  }
-  if (!words || from + lo >= cps.size() || cps[from + lo] == U' ') return lo;
-  for (size_t n = lo; n > 0; --n) {
-    if (cps[from + n - 1] == U' ') return n;
-  }
-  return lo;  // one word longer than the line: broken anywhere
-}
-
-std::string trimTrailingSpaces(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
-// `line` shortened with an ellipsis at the head, middle or tail to fit;
-// `lineWidth` is the line's own width.
-std::string truncate(const std::string& line, double lineWidth, const UIFont& font, double width,
-                     NSLineBreakMode mode) {
-  if (lineWidth <= width || mode == NSLineBreakByClipping ||
-      mode == NSLineBreakByWordWrapping || mode == NSLineBreakByCharWrapping) {
-    return line;
-  }
-  auto cps = UTF8CodePoints(line);
-  for (size_t keep = cps.size(); keep-- > 0;) {
-    std::u32string head, tail;
-    if (mode == NSLineBreakByTruncatingHead) {
-      tail = cps.substr(cps.size() - keep);
-    } else if (mode == NSLineBreakByTruncatingMiddle) {
-      head = cps.substr(0, (keep + 1) / 2);
-      tail = cps.substr(cps.size() - keep / 2);
-    } else {
-      head = cps.substr(0, keep);
-    }
-    std::string candidate = trimTrailingSpaces(toUTF8(head)) + kEllipsis + toUTF8(tail);
-    if (font.widthOfText(candidate) <= width) return candidate;
-  }
-  return kEllipsis;
-}
-
-}  // namespace
-
-CGSize UITextLayout::size() const {
-  double w = 0;
-  for (double lw : widths) w = std::max(w, lw);
-  return CGSizeMake(std::ceil(w), std::ceil(lineHeight * double(lines.size())));
-}
-
-UITextLayout UITextLayoutMake(const std::string& text, const UIFont& font, double maxWidth,
-                              int64_t maxLines, NSLineBreakMode mode) {
-  UITextLayout layout;
-  layout.lineHeight = font.lineHeight();
-  if (text.empty()) return layout;
-  const bool wraps = maxLines != 1;
-  const bool words = mode != NSLineBreakByCharWrapping;
-  std::vector<std::string> lines;
-  bool cut = false;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    std::string paragraph = text.substr(start, end == std::string::npos ? end : end - start);
-    auto cps = UTF8CodePoints(paragraph);
-    if (!wraps || cps.empty() || font.widthOfText(paragraph) <= maxWidth) {
-      lines.push_back(paragraph);
-    } else {
-      for (size_t from = 0; from < cps.size();) {
-        size_t n = fitCount(cps, from, font, maxWidth, words);
-        lines.push_back(trimTrailingSpaces(toUTF8(cps.substr(from, n))));
-        from += n;
-        while (words && from < cps.size() && cps[from] == U' ') ++from;
-      }
-    }
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  if (maxLines > 0 && lines.size() > size_t(maxLines)) {
-    lines.resize(size_t(maxLines));
-    cut = true;
-  }
-  for (const auto& l : lines) layout.widths.push_back(font.widthOfText(l));
-  if (!lines.empty()) {
-    std::string& last = lines.back();
-    const std::string kept = last;
-    bool truncates = mode == NSLineBreakByTruncatingHead || mode == NSLineBreakByTruncatingTail ||
-                     mode == NSLineBreakByTruncatingMiddle;
-    if (cut && truncates) {
-      const double withEllipsis = font.widthOfText(last + kEllipsis);
-      last = withEllipsis > maxWidth ? truncate(last + kEllipsis, withEllipsis, font, maxWidth,
-                                                NSLineBreakByTruncatingTail)
-                                     : last + kEllipsis;
-    } else {
-      last = truncate(last, layout.widths.back(), font, maxWidth, mode);
-    }
-    // Measured again only when it changed.
-    if (last != kept) layout.widths.back() = font.widthOfText(last);
-  }
-  layout.lines = std::move(lines);
-  return layout;
-}
-
-// Attributed text -----------------------------------------------------------
-
-namespace {
 
 // The attributes of one run, resolved against the label's defaults.
 struct RunStyle {
@@ -189,6 +72,7 @@ struct UILabel::StyledLayout {
     std::vector<Segment> segments;
     double width = 0, ascent = 0, descent = 0, height = 0, spacingAfter = 0;
     NSTextAlignment alignment = NSTextAlignmentNatural;
+    NSWritingDirection direction = NSWritingDirectionLeftToRight;  // its paragraph's
   };
   std::vector<RunStyle> styles;
   std::vector<Line> lines;
@@ -202,31 +86,35 @@ struct UILabel::StyledLayout {
     return CGSizeMake(std::ceil(w), std::ceil(h));
   }
 
-  // The width of units [from, to), run by run.
-  double widthOf(const std::vector<Unit>& units, size_t from, size_t to) const {
+  // The width of units [from, to), run by run, in a paragraph running in
+  // `direction`.
+  double widthOf(const std::vector<Unit>& units, size_t from, size_t to,
+                 NSWritingDirection direction) const {
     double w = 0;
     for (size_t i = from; i < to;) {
       size_t j = i;
       std::string text;
       while (j < to && units[j].run == units[i].run) AppendUTF8(text, units[j++].cp);
       const RunStyle& style = styles[units[i].run];
-      w += style.font->widthOfText(text) + style.kern * double(j - i);
+      w += style.font->widthOfText(text, direction) + style.kern * double(j - i);
       i = j;
     }
     return w;
   }
 
   void addLine(const std::vector<Unit>& units, size_t from, size_t to,
-               const NSParagraphStyle& paragraph) {
+               const NSParagraphStyle& paragraph, NSWritingDirection direction) {
     Line line;
     line.alignment = paragraph.alignment();
+    line.direction = direction;
     line.spacingAfter = paragraph.lineSpacing();
-    while (to > from && units[to - 1].cp == U' ') --to;  // trailing spaces hang
+    // Trailing spaces hang.
+    while (to > from && u_isUWhiteSpace(UChar32(units[to - 1].cp))) --to;
     for (size_t i = from; i < to;) {
       Segment segment{"", units[i].run, 0};
       size_t j = i;
       while (j < to && units[j].run == units[i].run) AppendUTF8(segment.text, units[j++].cp);
-      segment.width = widthOf(units, i, j);
+      segment.width = widthOf(units, i, j, direction);
       line.width += segment.width;
       line.segments.push_back(std::move(segment));
       i = j;
@@ -245,27 +133,51 @@ struct UILabel::StyledLayout {
     lines.push_back(std::move(line));
   }
 
+  // The furthest of `ends` (unit indices, ascending) past `from` where the
+  // line from `from` fits `maxWidth`, trailing spaces aside; `from` when
+  // none does.
+  size_t furthestFit(const std::vector<Unit>& units, size_t from, const std::vector<size_t>& ends,
+                     double maxWidth, NSWritingDirection direction) const {
+    size_t fit = from;
+    for (auto it = std::upper_bound(ends.begin(), ends.end(), from); it != ends.end(); ++it) {
+      size_t to = *it;
+      while (to > from && u_isUWhiteSpace(UChar32(units[to - 1].cp))) --to;
+      if (widthOf(units, from, to, direction) > maxWidth) break;
+      fit = *it;
+    }
+    return fit;
+  }
+
   // Lays out the paragraph of units [start, end) in lines of at most
-  // `maxWidth` when it `wraps`, breaking at spaces when `words` do.
+  // `maxWidth` when it `wraps`, ending lines where the script lets a line
+  // end (between any two characters when words do not wrap).
   void addParagraph(const std::vector<Unit>& units, size_t start, size_t end,
                     const NSParagraphStyle& paragraph, double maxWidth, bool wraps, bool words) {
+    std::string text;
+    std::vector<size_t> unitAt;  // the unit of each byte of the text
+    for (size_t i = start; i < end; ++i) {
+      AppendUTF8(text, units[i].cp);
+      unitAt.resize(text.size(), i);
+    }
+    auto unitEnds = [&](TextBreak kind) {
+      std::vector<size_t> ends;
+      for (size_t b : TextBreaks(text, kind)) ends.push_back(b < text.size() ? unitAt[b] : end);
+      return ends;
+    };
+    const std::vector<size_t> characters = unitEnds(TextBreak::Character);
+    const std::vector<size_t> breaks = words ? unitEnds(TextBreak::Line) : characters;
+    const NSWritingDirection direction =
+        TextIsRightToLeft(text) ? NSWritingDirectionRightToLeft : NSWritingDirectionLeftToRight;
     size_t from = start;
     while (true) {
       size_t to = end;
-      if (wraps && widthOf(units, from, end) > maxWidth) {
-        // The longest prefix that fits, ending at a space when words wrap.
-        size_t fit = from + 1;
-        while (fit < end && widthOf(units, from, fit + 1) <= maxWidth) ++fit;
-        to = fit;
-        if (words && fit < end && units[fit].cp != U' ') {
-          size_t space = fit;
-          while (space > from && units[space - 1].cp != U' ') --space;
-          if (space > from) to = space;
-        }
+      if (wraps && widthOf(units, from, end, direction) > maxWidth) {
+        to = furthestFit(units, from, breaks, maxWidth, direction);
+        if (to == from) to = furthestFit(units, from, characters, maxWidth, direction);
+        if (to == from) to = *std::upper_bound(characters.begin(), characters.end(), from);
       }
-      addLine(units, from, to, paragraph);
+      addLine(units, from, to, paragraph, direction);
       from = to;
-      while (words && from < end && units[from].cp == U' ') ++from;
       if (from >= end) break;
     }
     lines.back().spacingAfter += paragraph.paragraphSpacing();
@@ -277,15 +189,16 @@ struct UILabel::StyledLayout {
     auto& last = lines.back();
     auto& segments = last.segments;
     const size_t ellipsisRun = segments.back().run;
-    const double ellipsis = styles[ellipsisRun].font->widthOfText(kEllipsis);
+    const double ellipsis = styles[ellipsisRun].font->widthOfText(kEllipsis, last.direction);
     while (!segments.empty() && last.width + ellipsis > maxWidth) {
       auto& segment = segments.back();
-      auto cps = UTF8CodePoints(segment.text);
-      cps.pop_back();
-      segment.text = toUTF8(cps);
+      // The last character goes whole (an emoji sequence, a conjunct).
+      const auto ends = TextBreaks(segment.text, TextBreak::Character);
+      segment.text.resize(ends.size() > 1 ? ends[ends.size() - 2] : 0);
       last.width -= segment.width;
       const RunStyle& s = styles[segment.run];
-      segment.width = s.font->widthOfText(segment.text) + s.kern * double(cps.size());
+      segment.width = s.font->widthOfText(segment.text, last.direction) +
+                      s.kern * double(UTF8CodePoints(segment.text).size());
       last.width += segment.width;
       if (segment.text.empty()) segments.pop_back();
     }
@@ -383,6 +296,7 @@ UITextLayout UILabel::textLayout() const {
       for (const auto& segment : line.segments) text += segment.text;
       layout.lines.push_back(text);
       layout.widths.push_back(line.width);
+      layout.directions.push_back(line.direction);
       layout.lineHeight = std::max(layout.lineHeight, line.height);
     }
     return layout;
@@ -417,10 +331,10 @@ void UILabel::drawRect(const CGRect&) {
   CGContextSaveGState(context);
   CGContextClipToRect(context, b);
   for (size_t i = 0; i < layout.lines.size(); ++i) {
-    double x = b.origin.x;
-    if (alignment_ == NSTextAlignmentCenter) x += (b.size.width - layout.widths[i]) / 2;
-    if (alignment_ == NSTextAlignmentRight) x += b.size.width - layout.widths[i];
-    font_->drawText(layout.lines[i], CGPointMake(x, y), color, context);
+    const NSWritingDirection direction = layout.directions[i];
+    const double x =
+        b.origin.x + UITextLineOffset(alignment_, direction, b.size.width, layout.widths[i]);
+    font_->drawText(layout.lines[i], CGPointMake(x, y), color, context, direction);
     y += layout.lineHeight;
   }
   CGContextRestoreGState(context);
@@ -471,12 +385,16 @@ void UILabel::drawStyled(const CGContextRef& context) const {
   CGContextSaveGState(context);
   CGContextClipToRect(context, b);
   for (const auto& line : layout.lines) {
-    double x = b.origin.x;
-    if (line.alignment == NSTextAlignmentCenter) x += (b.size.width - line.width) / 2;
-    if (line.alignment == NSTextAlignmentRight) x += b.size.width - line.width;
+    const double start =
+        b.origin.x + UITextLineOffset(line.alignment, line.direction, b.size.width, line.width);
+    const bool rightToLeft = line.direction == NSWritingDirectionRightToLeft;
     // Extra height from the paragraph style goes above the text.
     const double baseline = y + (line.height - (line.ascent + line.descent)) + line.ascent;
+    double placed = 0;  // width of the segments drawn so far
     for (const auto& segment : line.segments) {
+      // A right-to-left paragraph's runs follow each other from the right.
+      const double x = rightToLeft ? start + line.width - placed - segment.width : start + placed;
+      placed += segment.width;
       const RunStyle& style = layout.styles[segment.run];
       if (style.background) {
         CGContextSetFillColorWithColor(context, style.background->CGColor());
@@ -487,7 +405,7 @@ void UILabel::drawStyled(const CGContextRef& context) const {
       const UIFont& f = *style.font;
       const double top = baseline - (halfLeading(f) + f.ascender());
       if (style.kern == 0) {
-        f.drawText(segment.text, CGPointMake(x, top), color, context);
+        f.drawText(segment.text, CGPointMake(x, top), color, context, line.direction);
       } else {
         double pen = x;
         for (char32_t cp : UTF8CodePoints(segment.text)) {
@@ -497,7 +415,6 @@ void UILabel::drawStyled(const CGContextRef& context) const {
           pen += f.widthOfText(one) + style.kern;
         }
       }
-      x += segment.width;
     }
     y += line.height + line.spacingAfter;
   }

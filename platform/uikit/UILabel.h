@@ -11,21 +11,8 @@
 
 #include "platform/uikit/NSTextTypes.h"
 #include "platform/uikit/UIFont.h"
+#include "platform/uikit/UITextLayout.h"
 #include "platform/uikit/UIView.h"
-
-// Lines of text as they fit a width, with the font's metrics.
-struct UITextLayout {
-  std::vector<std::string> lines;
-  std::vector<double> widths;
-  double lineHeight = 0;
-  CGSize size() const;
-};
-
-// Breaks `text` at newlines and, within `maxWidth`, at spaces (or anywhere
-// for char wrapping); more than `maxLines` lines (0: no limit) are cut and
-// the last one truncated as the mode says.
-UITextLayout UITextLayoutMake(const std::string& text, const UIFont& font, double maxWidth,
-                              int64_t maxLines, NSLineBreakMode mode);
 
 class UILabel : public UIView {
  public:

@@ -62,11 +62,11 @@ class UITextView::Content : public UIView {
     const CGColorRef color = owner_->textColor()->CGColor();
     double y = inset.top;
     for (size_t i = 0; i < layout.lines.size(); ++i) {
-      double x = inset.left + kLineFragmentPadding;
-      const NSTextAlignment a = owner_->textAlignment();
-      if (a == NSTextAlignmentCenter) x += (width - layout.widths[i]) / 2;
-      if (a == NSTextAlignmentRight) x += width - layout.widths[i];
-      owner_->font()->drawText(layout.lines[i], CGPointMake(x, y), color, context);
+      const NSWritingDirection direction = layout.directions[i];
+      const double x =
+          inset.left + kLineFragmentPadding +
+          UITextLineOffset(owner_->textAlignment(), direction, width, layout.widths[i]);
+      owner_->font()->drawText(layout.lines[i], CGPointMake(x, y), color, context, direction);
       y += layout.lineHeight;
     }
   }

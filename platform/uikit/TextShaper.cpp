@@ -1,0 +1,408 @@
+#include "platform/uikit/internal/TextShaper.h"
+
+#include <fribidi.h>
+#include <hb.h>
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utext.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "platform/foundation/UTF8.h"
+#include "platform/uikit/internal/FontFaces.h"
+
+namespace {
+
+// Shaping a line costs far more than finding it again: labels keep
+// measuring and drawing the same few lines.
+constexpr size_t kMaxCachedLines = 2048;
+constexpr size_t kMaxCachedGlyphs = 256 * 1024;
+
+// The code points of valid UTF-8 text (ValidUTF8 made it so) and the byte
+// offset of each, the text's size last.
+struct Decoded {
+  std::vector<FriBidiChar> cps;
+  std::vector<size_t> offsets;
+};
+
+Decoded decode(const std::string& text) {
+  Decoded d;
+  d.cps.reserve(text.size());
+  d.offsets.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    FriBidiChar cp = n == 1 ? lead : n == 2 ? lead & 0x1F : n == 3 ? lead & 0x0F : lead & 0x07;
+    for (size_t k = 1; k < n && i + k < text.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    d.offsets.push_back(i);
+    d.cps.push_back(cp);
+    i += n;
+  }
+  d.offsets.push_back(text.size());
+  return d;
+}
+
+// An ICU break iterator of one kind, opened once per thread (opening one
+// loads its rules) and pointed at each text in turn.
+class BreakIterator {
+ public:
+  explicit BreakIterator(UBreakIteratorType type) {
+    UErrorCode status = U_ZERO_ERROR;
+    iterator_ = ubrk_open(type, "", nullptr, 0, &status);
+    if (U_FAILURE(status)) iterator_ = nullptr;
+  }
+  ~BreakIterator() {
+    if (iterator_) ubrk_close(iterator_);
+  }
+  BreakIterator(const BreakIterator&) = delete;
+  BreakIterator& operator=(const BreakIterator&) = delete;
+
+  // The boundaries after the start of UTF-8 `text`, in bytes; the text's
+  // size alone when ICU cannot iterate it.
+  std::vector<size_t> boundaries(const std::string& text) {
+    std::vector<size_t> out;
+    if (text.empty()) return out;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, text.data(), int64_t(text.size()), &status);
+    if (iterator_ && U_SUCCESS(status)) ubrk_setUText(iterator_, ut, &status);
+    if (iterator_ && U_SUCCESS(status)) {
+      for (int32_t b = ubrk_next(iterator_); b != UBRK_DONE; b = ubrk_next(iterator_)) {
+        out.push_back(size_t(b));
+      }
+    }
+    utext_close(ut);
+    if (out.empty() || out.back() != text.size()) out.push_back(text.size());
+    return out;
+  }
+
+ private:
+  UBreakIterator* iterator_ = nullptr;
+};
+
+BreakIterator& breakIterator(TextBreak kind) {
+  thread_local BreakIterator line(UBRK_LINE), character(UBRK_CHARACTER);
+  return kind == TextBreak::Line ? line : character;
+}
+
+// Characters below these draw left to right, stand alone as clusters and
+// never read as emoji by default: most lines need no bidi, cluster or
+// emoji look-ups at all.
+constexpr FriBidiChar kFirstRightToLeft = 0x0590;  // Hebrew
+constexpr FriBidiChar kFirstCombining = 0x0300;
+constexpr FriBidiChar kFirstEmojiPresentation = 0x231A;
+
+bool ignorable(char32_t cp) {
+  return cp >= 0xAD && u_hasBinaryProperty(UChar32(cp), UCHAR_DEFAULT_IGNORABLE_CODE_POINT);
+}
+
+bool isValidUTF8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = UTF8SequenceLength(text.data() + i, text.size() - i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+// Whether the face has every character of the cluster that draws.
+bool coversLocked(FT_Face face, const FriBidiChar* cps, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (!ignorable(cps[i]) && FT_Get_Char_Index(face, cps[i]) == 0) return false;
+  }
+  return true;
+}
+
+// Whether the cluster reads as an emoji picture: a character that is one by
+// default, or one asked to be (U+FE0F). Joined and tinted emoji need no rule
+// of their own: only colour faces have the whole cluster.
+bool wantsColour(const FriBidiChar* cps, size_t n) {
+  if (n == 1 && cps[0] < kFirstEmojiPresentation) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (cps[i] == 0xFE0E) return false;
+    if (cps[i] == 0xFE0F) return true;
+  }
+  return u_hasBinaryProperty(UChar32(cps[0]), UCHAR_EMOJI_PRESENTATION);
+}
+
+// Whether the system font stands in for the platform's own face of the
+// script: Latin, Greek and Cyrillic (and what they share with others).
+bool systemFontScript(UScriptCode script) {
+  return script == USCRIPT_LATIN || script == USCRIPT_COMMON || script == USCRIPT_GREEK ||
+         script == USCRIPT_CYRILLIC;
+}
+
+// The face that draws a cluster of `script` in a font whose own face is
+// `primary`: emoji from a colour face when one has them; text in a script
+// the system font is not made for from that script's own face when one is
+// installed and has the cluster, as the platform's font cascade does; else
+// the primary face when it has the whole cluster, else the face fontconfig
+// gives for the first character it lacks, else the primary face's
+// missing-glyph box.
+FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
+                             UScriptCode script) {
+  if (wantsColour(cps, n)) {
+    if (FT_Face face = FallbackFontFaceLocked(cps[0], true)) return face;
+  }
+  if (!systemFontScript(script)) {
+    std::string name = uscript_getName(script);
+    std::replace(name.begin(), name.end(), '_', ' ');
+    const bool bold = primary->style_flags & FT_STYLE_FLAG_BOLD;
+    FT_Face face = ScriptFontFaceLocked(name, bold);
+    if (face && coversLocked(face, cps, n)) return face;
+  }
+  if (coversLocked(primary, cps, n)) return primary;
+  for (size_t i = 0; i < n; ++i) {
+    if (ignorable(cps[i]) || FT_Get_Char_Index(primary, cps[i]) != 0) continue;
+    FT_Face face = FallbackFontFaceLocked(cps[i], false);
+    return face ? face : primary;
+  }
+  return primary;
+}
+
+// The script a run is shaped in. Kana and ideographs shape alike and stay
+// in one run; characters of no script of their own (spaces, digits,
+// punctuation, marks) join the run around them.
+UScriptCode scriptOf(FriBidiChar cp) {
+  UErrorCode status = U_ZERO_ERROR;
+  UScriptCode script = uscript_getScript(UChar32(cp), &status);
+  if (U_FAILURE(status)) return USCRIPT_COMMON;
+  switch (script) {
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_KATAKANA_OR_HIRAGANA:
+      return USCRIPT_HAN;
+    case USCRIPT_INHERITED:
+    case USCRIPT_UNKNOWN:
+      return USCRIPT_COMMON;
+    default:
+      return script;
+  }
+}
+
+std::vector<UScriptCode> scriptsOf(const std::vector<FriBidiChar>& cps) {
+  std::vector<UScriptCode> scripts(cps.size(), USCRIPT_COMMON);
+  UScriptCode last = USCRIPT_COMMON;
+  size_t firstReal = cps.size();
+  for (size_t i = 0; i < cps.size(); ++i) {
+    UScriptCode s = scriptOf(cps[i]);
+    if (s != USCRIPT_COMMON) {
+      last = s;
+      firstReal = std::min(firstReal, i);
+    }
+    scripts[i] = last;
+  }
+  // Leading characters of no script take the first script that follows.
+  for (size_t i = 0; i < firstReal && firstReal < cps.size(); ++i) scripts[i] = scripts[firstReal];
+  return scripts;
+}
+
+hb_script_t harfBuzzScript(UScriptCode script) {
+  // A line of only digits and punctuation shapes as Latin, as it always has.
+  if (script == USCRIPT_COMMON) return HB_SCRIPT_LATIN;
+  return hb_script_from_string(uscript_getShortName(script), -1);
+}
+
+// A run of characters [from, to) (code point indices) of one embedding
+// level, script and face, and its glyphs once shaped (left to right).
+struct Run {
+  size_t from = 0, to = 0;
+  FriBidiLevel level = 0;
+  UScriptCode script = USCRIPT_COMMON;
+  FT_Face face = nullptr;
+  std::vector<ShapedGlyph> glyphs;
+};
+
+// The runs of the line, in logical order: the text's grapheme clusters,
+// each in one face, grouped while level, script and face stay the same.
+std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const Decoded& d,
+                               const std::vector<FriBidiLevel>& levels) {
+  static BreakIterator clusters(UBRK_CHARACTER);  // guarded by the faces' mutex
+  const auto scripts = scriptsOf(d.cps);
+  const bool simple =
+      std::all_of(d.cps.begin(), d.cps.end(), [](FriBidiChar cp) { return cp < kFirstCombining; });
+  std::vector<Run> runs;
+  size_t from = 0;  // code point index of the cluster's start
+  for (size_t end : simple ? std::vector<size_t>(d.offsets.begin() + 1, d.offsets.end())
+                           : clusters.boundaries(text)) {
+    size_t to = from;
+    while (to < d.cps.size() && d.offsets[to] < end) ++to;
+    if (to == from) continue;
+    FT_Face face = faceForClusterLocked(primary, d.cps.data() + from, to - from, scripts[from]);
+    Run* last = runs.empty() ? nullptr : &runs.back();
+    if (last && last->level == levels[from] && last->script == scripts[from] &&
+        last->face == face) {
+      last->to = to;
+    } else {
+      runs.push_back({from, to, levels[from], scripts[from], face, {}});
+    }
+    from = to;
+  }
+  return runs;
+}
+
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+  static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
+  hb_buffer_clear_contents(buffer);
+  const size_t start = d.offsets[run.from], end = d.offsets[run.to];
+  // The whole line is the context, so letters join across run boundaries.
+  hb_buffer_add_utf8(buffer, text.data(), int(text.size()), unsigned(start), int(end - start));
+  hb_buffer_set_direction(buffer, run.level & 1 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+  hb_buffer_set_script(buffer, harfBuzzScript(run.script));
+  hb_buffer_set_language(buffer, hb_language_get_default());
+  hb_buffer_set_flags(buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
+                                                (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
+                                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0)));
+  // Latin, Greek and Cyrillic keep their letters apart (no fi or ffi
+  // ligatures), as text in them has always been drawn here; every other
+  // script gets all of its face's forms.
+  static const hb_feature_t noLigatures[] = {{HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u}};
+  const bool european = systemFontScript(run.script);
+  hb_shape(HarfBuzzFontLocked(run.face), buffer, european ? noLigatures : nullptr,
+           european ? 1 : 0);
+  unsigned count = 0;
+  const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+  const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
+  const double em = HarfBuzzUnitsPerEm(run.face);
+  run.glyphs.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    ShapedGlyph g;
+    g.face = run.face;
+    g.index = info[i].codepoint;
+    g.x = pos[i].x_offset / em;  // from the glyph's pen position until placed
+    g.y = pos[i].y_offset / em;
+    g.advance = pos[i].x_advance / em;
+    g.cluster = info[i].cluster;
+    run.glyphs.push_back(g);
+  }
+}
+
+// The runs' visual order: from the highest level down to the lowest odd
+// one, every stretch of runs at that level or above reverses.
+std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
+  std::vector<size_t> order(runs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  FriBidiLevel highest = 0, lowestOdd = 255;
+  for (const Run& r : runs) {
+    highest = std::max(highest, r.level);
+    if (r.level & 1) lowestOdd = std::min(lowestOdd, r.level);
+  }
+  for (int level = highest; level >= int(lowestOdd); --level) {
+    for (size_t i = 0; i < order.size();) {
+      if (runs[order[i]].level < level) {
+        ++i;
+        continue;
+      }
+      size_t j = i;
+      while (j < order.size() && runs[order[j]].level >= level) ++j;
+      std::reverse(order.begin() + long(i), order.begin() + long(j));
+      i = j;
+    }
+  }
+  return order;
+}
+
+// The runs shaped and placed left to right in visual order.
+ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded& d,
+                  bool rightToLeft) {
+  ShapedLine line;
+  line.rightToLeft = rightToLeft;
+  for (Run& run : runs) shapeRunLocked(run, text, d);
+  double pen = 0;
+  for (size_t i : visualOrder(runs)) {
+    for (ShapedGlyph& g : runs[i].glyphs) {
+      g.x += pen;
+      pen += g.advance;
+      line.glyphs.push_back(g);
+    }
+  }
+  line.width = pen;
+  return line;
+}
+
+ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) {
+  const Decoded d = decode(text);
+  const auto n = FriBidiStrIndex(d.cps.size());
+  std::vector<FriBidiLevel> levels(d.cps.size(), 0);
+  const bool leftToRightOnly = direction != NSWritingDirectionRightToLeft &&
+                               std::all_of(d.cps.begin(), d.cps.end(),
+                                           [](FriBidiChar cp) { return cp < kFirstRightToLeft; });
+  if (leftToRightOnly) return placed(itemizeLocked(primary, text, d, levels), text, d, false);
+  std::vector<FriBidiCharType> types(d.cps.size());
+  std::vector<FriBidiBracketType> brackets(d.cps.size());
+  fribidi_get_bidi_types(d.cps.data(), n, types.data());
+  fribidi_get_bracket_types(d.cps.data(), n, types.data(), brackets.data());
+  FriBidiParType base = direction == NSWritingDirectionRightToLeft   ? FRIBIDI_PAR_RTL
+                        : direction == NSWritingDirectionLeftToRight ? FRIBIDI_PAR_LTR
+                                                                     : FRIBIDI_PAR_ON;
+  const FriBidiLevel resolved =
+      fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), n, &base, levels.data());
+  if (resolved == 0) {  // out of memory
+    std::fill(levels.begin(), levels.end(), FRIBIDI_IS_RTL(base) ? 1 : 0);
+  } else {
+    // Whitespace ending the line goes back to the paragraph's level (the
+    // runs are put in visual order below).
+    [[maybe_unused]] const FriBidiLevel highest = fribidi_reorder_line(
+        FRIBIDI_FLAGS_DEFAULT, types.data(), n, 0, base, levels.data(), nullptr, nullptr);
+  }
+  return placed(itemizeLocked(primary, text, d, levels), text, d, FRIBIDI_IS_RTL(base));
+}
+
+// Shaped lines by font file, direction and text; guarded by the faces' mutex.
+struct ShapeCache {
+  std::unordered_map<std::string, std::shared_ptr<const ShapedLine>> lines;
+  size_t glyphs = 0;
+};
+
+ShapeCache& shapeCache() {
+  static auto* cache = new ShapeCache();  // lives for the process, as the faces do
+  return *cache;
+}
+
+}  // namespace
+
+std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const std::string& rawText,
+                                            NSWritingDirection direction) {
+  const std::string repaired = isValidUTF8(rawText) ? std::string() : ValidUTF8(rawText);
+  const std::string& text = repaired.empty() ? rawText : repaired;
+  std::string key = fontFile;
+  key += char('1' + direction);
+  key += text;
+  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  ShapeCache& cache = shapeCache();
+  auto known = cache.lines.find(key);
+  if (known != cache.lines.end()) return known->second;
+  auto line = std::make_shared<ShapedLine>();
+  if (FT_Face primary = SystemFontFaceLocked(fontFile)) {
+    *line = shapeLocked(primary, text, direction);
+  } else {
+    line->width = 0.6 * double(UTF8CodePoints(text).size());
+    line->rightToLeft = direction == NSWritingDirectionRightToLeft;
+  }
+  if (cache.lines.size() >= kMaxCachedLines || cache.glyphs >= kMaxCachedGlyphs) {
+    cache.lines.clear();
+    cache.glyphs = 0;
+  }
+  cache.glyphs += line->glyphs.size();
+  cache.lines.emplace(std::move(key), line);
+  return line;
+}
+
+bool TextIsRightToLeft(const std::string& text) {
+  const Decoded d = decode(ValidUTF8(text));
+  if (std::all_of(d.cps.begin(), d.cps.end(),
+                  [](FriBidiChar cp) { return cp < kFirstRightToLeft; })) {
+    return false;
+  }
+  std::vector<FriBidiCharType> types(d.cps.size());
+  fribidi_get_bidi_types(d.cps.data(), FriBidiStrIndex(d.cps.size()), types.data());
+  const FriBidiParType dir = fribidi_get_par_direction(types.data(), FriBidiStrIndex(types.size()));
+  return FRIBIDI_IS_RTL(dir);
+}
+
+std::vector<size_t> TextBreaks(const std::string& text, TextBreak kind) {
+  return breakIterator(kind).boundaries(text);
+}
