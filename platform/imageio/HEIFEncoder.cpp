@@ -98,7 +98,16 @@ bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
   return ok;
 }
 
+// GCC names the address sanitizer with a macro, clang with __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define QX_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QX_LEAK_CHECKED 1
+#endif
+#endif
+
+#if defined(QX_LEAK_CHECKED)
 // x265 keeps one process-wide allocation for as long as the process lives,
 // and fontconfig the font patterns it finds for poppler's text; the leak
 // checker is told so, to keep its reports about our code. (One definition
