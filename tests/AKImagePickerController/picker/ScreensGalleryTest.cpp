@@ -8,6 +8,7 @@
 #include "ScreensLibrarySupport.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIBarButtonItem.h"
+#include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -245,6 +246,11 @@ TEST_F(GalleryExtensionTest, SwipesThroughALongPressedGalleryTurnOnePageEach) {
   auto page = std::dynamic_pointer_cast<AKPhotoBasePreviewVC>(
       gallery->contentVC()->visibleVCForItem((*gallery->items())[4]));
   ASSERT_TRUE(page);
+  // The photo itself, not its thumbnail: its arrival sets the zoom anew.
+  ASSERT_TRUE(RunMainLoopUntil([&] {
+    auto picture = std::dynamic_pointer_cast<UIImageView>(page->contentView());
+    return picture && picture->image() && picture->contentMode() != UIViewContentModeCenter;
+  }));
   hand.tap({187, 333}, 2);
   advance(1);
   auto zoom = page->scrollView();
