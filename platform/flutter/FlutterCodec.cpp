@@ -16,6 +16,46 @@ void writeTypedList(FlutterStandardWriter& w, uint8_t type, const std::vector<T>
   w.writeBytes(v.data(), v.size() * sizeof(T));
 }
 
+// At least what the standard writer makes of `value`, so that a message is
+// written into one buffer: left to double as it fills, a large message's
+// buffer would be copied while its old one is still held. Values a custom
+// writer writes count as nothing; the buffer grows for them as it goes.
+size_t EncodedSizeBound(const Value& value) {
+  constexpr size_t kHead = 1 + 5 + 7;  // type, longest size, widest padding
+  switch (value.type()) {
+    case Value::Type::Null:
+    case Value::Type::Bool:
+      return 1;
+    case Value::Type::Int32:
+    case Value::Type::Int64:
+      return 1 + 8;
+    case Value::Type::Double:
+      return 1 + 7 + 8;
+    case Value::Type::String:
+    case Value::Type::Bytes:
+      return kHead + value.size();
+    case Value::Type::Int32List:
+    case Value::Type::Float32List:
+      return kHead + value.size() * 4;
+    case Value::Type::Int64List:
+    case Value::Type::Float64List:
+      return kHead + value.size() * 8;
+    case Value::Type::List: {
+      size_t n = kHead;
+      for (const Value& v : value.asList()) n += EncodedSizeBound(v);
+      return n;
+    }
+    case Value::Type::Map: {
+      size_t n = kHead;
+      for (const auto& [k, v] : value.asMap()) n += EncodedSizeBound(k) + EncodedSizeBound(v);
+      return n;
+    }
+    case Value::Type::Object:
+      return 0;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void FlutterStandardWriter::writeBytes(const void* bytes, size_t length) {
@@ -343,6 +383,7 @@ std::shared_ptr<FlutterStandardMessageCodec> FlutterStandardMessageCodec::codecW
 Bytes FlutterStandardMessageCodec::encode(const Value& message) const {
   Bytes data;
   if (message.isNull()) return data;
+  data.reserve(EncodedSizeBound(message));
   auto w = rw_->writerWithData(data);
   w->writeValue(message);
   return data;
@@ -367,6 +408,7 @@ std::shared_ptr<FlutterStandardMethodCodec> FlutterStandardMethodCodec::sharedIn
 
 Bytes FlutterStandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) const {
   Bytes data;
+  data.reserve(1 + 5 + call.method.size() + EncodedSizeBound(call.arguments));
   auto w = rw_->writerWithData(data);
   w->writeValue(Value(call.method));
   w->writeValue(call.arguments);
@@ -385,6 +427,7 @@ FlutterMethodCall FlutterStandardMethodCodec::decodeMethodCall(const uint8_t* da
 
 Bytes FlutterStandardMethodCodec::encodeSuccessEnvelope(const Value& result) const {
   Bytes data;
+  data.reserve(1 + EncodedSizeBound(result));
   auto w = rw_->writerWithData(data);
   w->writeByte(0);
   w->writeValue(result);
@@ -395,6 +438,8 @@ Bytes FlutterStandardMethodCodec::encodeErrorEnvelope(const std::string& code,
                                                       const std::optional<std::string>& message,
                                                       const Value& details) const {
   Bytes data;
+  data.reserve(1 + 2 * (1 + 5) + code.size() + (message ? message->size() : 0) +
+               EncodedSizeBound(details));
   auto w = rw_->writerWithData(data);
   w->writeByte(1);
   w->writeValue(Value(code));
