@@ -32,9 +32,9 @@ class EncodedSizeBound {
   }
 
  private:
-  static constexpr size_t kHead = 1 + 5 + 7;  // type, longest size, widest padding
-  static constexpr size_t kCheckEvery = 1024;   // values
-  static constexpr size_t kWorthBytes = 64;     // per value, on average
+  static constexpr size_t kHead = 1 + 5 + 7;   // type, longest size, widest padding
+  static constexpr size_t kCheckEvery = 1024;  // values
+  static constexpr size_t kWorthBytes = 64;    // per value, on average
 
   void add(const Value& value) {
     if (gaveUp_) return;

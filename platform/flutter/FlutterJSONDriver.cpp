@@ -430,8 +430,8 @@ std::shared_ptr<FlutterJSONDriver> FlutterJSONDriver::create(std::shared_ptr<Flu
                                                              LineWriter write) {
   // Gathered under the driver's write lock, which keeps a line's pieces together.
   auto line = std::make_shared<std::string>();
-  return create(std::move(engine),
-                PieceWriter([write = std::move(write), line](std::string_view piece, bool lineEnds) {
+  return create(std::move(engine), PieceWriter([write = std::move(write), line](
+                                                   std::string_view piece, bool lineEnds) {
                   line->append(piece);
                   if (!lineEnds) return;
                   const std::string whole = std::exchange(*line, std::string());
@@ -446,8 +446,7 @@ FlutterJSONDriver::~FlutterJSONDriver() = default;
 // has gathered goes to the writer whenever it makes a piece.
 class FlutterJSONDriver::Line {
  public:
-  explicit Line(FlutterJSONDriver& driver)
-      : write_(driver.write_), lock_(driver.writeMutex_) {
+  explicit Line(FlutterJSONDriver& driver) : write_(driver.write_), lock_(driver.writeMutex_) {
     ++driver.linesWritten_;
     spill_ = [this](std::string& text) {
       write_(text, false);
@@ -480,8 +479,8 @@ void FlutterJSONDriver::writeEvent(const Value& event) {
   line.end();
 }
 
-void FlutterJSONDriver::reply(const std::string& idText, const std::string& key,
-                              const Value& value, Form form) {
+void FlutterJSONDriver::reply(const std::string& idText, const std::string& key, const Value& value,
+                              Form form) {
   std::optional<std::string> text;
   std::string error;
   if (form == Form::JSON) text = NSJSONSerialization::dataWithJSONObject(value, false, &error);
@@ -648,10 +647,9 @@ void FlutterJSONDriver::dispatchMethodCall(const std::string& channel, Value req
   auto args = takeArgument(request, "args", state->idText);
   if (!args) return;
   countPending(*state);
-  dart_->invokeMethod(channel, methodName, std::move(*args),
-                      [answer = answerOnce(state)](const FlutterMethodOutcome& o) {
-                        answerOutcome(answer, o);
-                      });
+  dart_->invokeMethod(
+      channel, methodName, std::move(*args),
+      [answer = answerOnce(state)](const FlutterMethodOutcome& o) { answerOutcome(answer, o); });
 }
 
 void FlutterJSONDriver::dispatchStreamRequest(const std::string& channel, const char* verb,

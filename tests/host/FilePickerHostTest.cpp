@@ -372,9 +372,9 @@ TEST_F(FilePickerHost, ALargePickWithDataComesBackWholeAndTheHostGoesOn) {
   for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7 + i / 251);
   writeFile(user + "/large.bin", contents);
   writeFile(user + "/small.txt", "small");
-  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"),
-                    "QX_PICKER_COMMAND=" + picker.command()},
-                   scratch.path() + "/host.err");
+  HostSession host(
+      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command()},
+      scratch.path() + "/host.err");
   ASSERT_TRUE(host.started());
   picker.answer({user + "/large.bin", user + "/small.txt"});
   host.send(call(1, "any", R"({"allowMultipleSelection":true,"withData":true})"));

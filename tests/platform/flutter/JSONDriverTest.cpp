@@ -130,16 +130,17 @@ TEST_F(DriverFixture, TaggedValuesCrossTheCodecExactly) {
 ::testing::AssertionResult SameText(const std::string& actual, const std::string& expected) {
   if (actual == expected) return ::testing::AssertionSuccess();
   const size_t at = static_cast<size_t>(
-      std::mismatch(actual.begin(), actual.begin() + static_cast<std::ptrdiff_t>(
-                                                         std::min(actual.size(), expected.size())),
-                    expected.begin())
+      std::mismatch(
+          actual.begin(),
+          actual.begin() + static_cast<std::ptrdiff_t>(std::min(actual.size(), expected.size())),
+          expected.begin())
           .first -
       actual.begin());
   const size_t from = at < 40 ? 0 : at - 40;
   return ::testing::AssertionFailure()
          << "lines of " << actual.size() << " and " << expected.size() << " bytes part at byte "
-         << at << ": ..." << actual.substr(from, 80) << "... against ..." << expected.substr(from, 80)
-         << "...";
+         << at << ": ..." << actual.substr(from, 80) << "... against ..."
+         << expected.substr(from, 80) << "...";
 }
 
 // Bytes that are not all alike, so a slice written twice or out of order shows.
@@ -152,10 +153,12 @@ Bytes countingBytes(size_t n) {
 TEST_F(DriverFixture, ChannelValuesGoOutInTheDocumentedTextInRepliesErrorsAndEvents) {
   const Bytes large = countingBytes((size_t{1} << 20) + 1);
   std::string text;  // past several pieces, with characters across every cut
-  while (text.size() < (size_t{1} << 20)) text += "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"\\\n\x01\xff\x80/";
+  while (text.size() < (size_t{1} << 20))
+    text += "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"\\\n\x01\xff\x80/";
   ValueList many(40000, Value::bytes({1, 2}));
   std::string manyText = "[";
-  for (size_t i = 0; i < many.size(); ++i) manyText += i ? ",{\"$bytes\":\"AQI=\"}" : "{\"$bytes\":\"AQI=\"}";
+  for (size_t i = 0; i < many.size(); ++i)
+    manyText += i ? ",{\"$bytes\":\"AQI=\"}" : "{\"$bytes\":\"AQI=\"}";
   manyText += "]";
   ValueMap keyed;
   keyed.emplace_back(Value(1), Value("one"));
@@ -195,9 +198,9 @@ TEST_F(DriverFixture, ChannelValuesGoOutInTheDocumentedTextInRepliesErrorsAndEve
     EXPECT_TRUE(SameText(run(R"({"id":)" + id + R"(,"channel":"t/m","method":"canned"})"),
                          R"({"id":)" + id + R"(,"result":)" + expected + "}"))
         << "row " << i;
-    EXPECT_TRUE(SameText(run(R"({"id":)" + id + R"(,"channel":"t/m","method":"cannedError"})"),
-                         R"({"id":)" + id + R"(,"error":{"code":"E","message":"m","details":)" +
-                             expected + "}}"))
+    EXPECT_TRUE(SameText(
+        run(R"({"id":)" + id + R"(,"channel":"t/m","method":"cannedError"})"),
+        R"({"id":)" + id + R"(,"error":{"code":"E","message":"m","details":)" + expected + "}}"))
         << "row " << i;
     echo->sink(value);
     EXPECT_TRUE(SameText(rec.lines.back(), R"({"event":"t/e","value":)" + expected + "}"))
