@@ -243,13 +243,17 @@ class ChannelText {
         bytes(value.asBytes());
         return;
       case Value::Type::Int32List:
-        return numbers("$int32list", value.asInt32List());
+        numbers("$int32list", value.asInt32List());
+        return;
       case Value::Type::Int64List:
-        return numbers("$int64list", value.asInt64List());
+        numbers("$int64list", value.asInt64List());
+        return;
       case Value::Type::Float32List:
-        return numbers("$float32list", value.asFloat32List());
+        numbers("$float32list", value.asFloat32List());
+        return;
       case Value::Type::Float64List:
-        return numbers("$float64list", value.asFloat64List());
+        numbers("$float64list", value.asFloat64List());
+        return;
       case Value::Type::List:
         list(value.asList());
         return;
