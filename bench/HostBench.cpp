@@ -1,12 +1,16 @@
 // The host's request path under load: a burst of screen-brightness sets sent
 // back to back (each cancelling the ramp the one before started), and the
 // reading of one request line holding many keys. Both should cost the same
-// per item at every size; the "per_item" counter is that cost.
+// per item at every size; the "per_item" counter is that cost. And the reply
+// path for a large answer (a picked file's bytes): from the plugin's answer
+// through the codec and back to the last piece of its JSON line.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
+#include "platform/flutter/FlutterChannels.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -67,6 +71,31 @@ void BM_JSONLineOfManyKeys(benchmark::State& state) {
   perItem(state, count);
 }
 BENCHMARK(BM_JSONLineOfManyKeys)->Arg(10000)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
+
+void BM_DriverReplyOfBytes(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  auto engine = FlutterEngine::create();
+  const Value answer = Value::bytes(Bytes(size, 0x5a));
+  FlutterMethodChannel::methodChannelWithName("bench/bytes",
+                                              engine->registrarForPlugin("Bytes")->messenger())
+      ->setMethodCallHandler(
+          [&answer](const FlutterMethodCall&, FlutterResult result) { result(answer); });
+  size_t written = 0;
+  int lines = 0;
+  auto driver = FlutterJSONDriver::create(
+      engine, FlutterJSONDriver::PieceWriter([&](std::string_view piece, bool lineEnds) {
+        written += piece.size();
+        lines += lineEnds;
+      }));
+  for (auto _ : state) {
+    driver->handleLine(R"({"id":1,"channel":"bench/bytes","method":"get"})");
+  }
+  if (lines != state.iterations()) state.SkipWithError("a reply line is missing");
+  state.SetBytesProcessed(static_cast<int64_t>(size) * state.iterations());
+  state.counters["line_bytes"] = static_cast<double>(written) / static_cast<double>(lines);
+  engine->destroyContext();
+}
+BENCHMARK(BM_DriverReplyOfBytes)->Arg(50'000'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "host/AppDelegate.h"
 #include "host/HostClasses.h"
@@ -22,11 +23,16 @@ void attachDriverAfterLaunch() {
     auto app = UIApplication::sharedApplication();
     auto delegate = std::dynamic_pointer_cast<FlutterAppDelegate>(app->delegate());
     if (!delegate || !delegate->engine()) return;
-    auto driver = FlutterJSONDriver::create(delegate->engine(), [](const std::string& line) {
-      std::fwrite(line.data(), 1, line.size(), stdout);
-      std::fputc('\n', stdout);
-      std::fflush(stdout);
-    });
+    // A large reply comes in pieces and goes out as they come; the driver
+    // holds its lock until the line's last piece, so lines never mix.
+    auto driver = FlutterJSONDriver::create(
+        delegate->engine(),
+        FlutterJSONDriver::PieceWriter([](std::string_view piece, bool lineEnds) {
+          std::fwrite(piece.data(), 1, piece.size(), stdout);
+          if (!lineEnds) return;
+          std::fputc('\n', stdout);
+          std::fflush(stdout);
+        }));
     // The end of the driver's work holds its last owner: it goes with the
     // application's end, and a reply that comes later finds it gone.
     driver->serve(std::cin, [driver]() mutable {

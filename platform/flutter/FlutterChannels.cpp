@@ -139,15 +139,21 @@ FlutterResult MethodResult(std::shared_ptr<FlutterStandardMethodCodec> codec, st
       reply(nullptr);
       return;
     }
+    FlutterBinaryMessage message;
     try {
-      reply(FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
-                                   ? codec->encodeErrorEnvelope(*r.error)
-                                   : codec->encodeSuccessEnvelope(r.value)));
+      message = FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
+                                       ? codec->encodeErrorEnvelope(*r.error)
+                                       : codec->encodeSuccessEnvelope(r.value));
     } catch (const FlutterCodecException& e) {
       NSLog("Unencodable reply on " + name + ": " + e.what());
-      reply(FlutterMakeMessage(
-          codec->encodeErrorEnvelope("unencodable_reply", std::string(e.what()), Value())));
+      message = FlutterMakeMessage(
+          codec->encodeErrorEnvelope("unencodable_reply", std::string(e.what()), Value()));
     }
+    // Written, the answer is no longer needed: a large one is not held a
+    // second time while its bytes travel on, and the bytes themselves go
+    // with whoever reads them last.
+    r = FlutterReply();
+    reply(std::move(message));
   });
 }
 
@@ -237,7 +243,7 @@ struct EventStream {
         message = FlutterMakeMessage(
             codec->encodeErrorEnvelope("unencodable_event", std::string(e.what()), Value()));
       }
-      messenger->sendOnChannel(name, message);
+      messenger->sendOnChannel(name, std::move(message));
     });
   }
 

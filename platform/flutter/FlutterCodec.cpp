@@ -16,6 +16,83 @@ void writeTypedList(FlutterStandardWriter& w, uint8_t type, const std::vector<T>
   w.writeBytes(v.data(), v.size() * sizeof(T));
 }
 
+// At least what the standard writer makes of a value, so that a message
+// holding large payloads is written into one buffer: left to double as it
+// fills, the buffer would be copied while its old one is still held. Values a
+// custom writer writes count as nothing; the buffer grows for them as it
+// goes. A message of many small values is not worth the walk (its values
+// outweigh its bytes): the walk gives up, answering 0, once it has seen many
+// values of a few bytes each on average.
+class EncodedSizeBound {
+ public:
+  static size_t of(const Value& value) {
+    EncodedSizeBound bound;
+    bound.add(value);
+    return bound.gaveUp_ ? 0 : bound.bytes_;
+  }
+
+ private:
+  static constexpr size_t kHead = 1 + 5 + 7;   // type, longest size, widest padding
+  static constexpr size_t kCheckEvery = 1024;  // values
+  static constexpr size_t kWorthBytes = 64;    // per value, on average
+
+  void add(const Value& value) {
+    if (gaveUp_) return;
+    if (++values_ % kCheckEvery == 0 && bytes_ < values_ * kWorthBytes) {
+      gaveUp_ = true;
+      return;
+    }
+    switch (value.type()) {
+      case Value::Type::Null:
+      case Value::Type::Bool:
+        bytes_ += 1;
+        return;
+      case Value::Type::Int32:
+      case Value::Type::Int64:
+        bytes_ += 1 + 8;
+        return;
+      case Value::Type::Double:
+        bytes_ += 1 + 7 + 8;
+        return;
+      case Value::Type::String:
+        bytes_ += kHead + value.asString().size();
+        return;
+      case Value::Type::Bytes:
+        bytes_ += kHead + value.asBytes().size();
+        return;
+      case Value::Type::Int32List:
+        bytes_ += kHead + value.asInt32List().size() * 4;
+        return;
+      case Value::Type::Float32List:
+        bytes_ += kHead + value.asFloat32List().size() * 4;
+        return;
+      case Value::Type::Int64List:
+        bytes_ += kHead + value.asInt64List().size() * 8;
+        return;
+      case Value::Type::Float64List:
+        bytes_ += kHead + value.asFloat64List().size() * 8;
+        return;
+      case Value::Type::List:
+        bytes_ += kHead;
+        for (const Value& v : value.asList()) add(v);
+        return;
+      case Value::Type::Map:
+        bytes_ += kHead;
+        for (const auto& [k, v] : value.asMap()) {
+          add(k);
+          add(v);
+        }
+        return;
+      case Value::Type::Object:
+        return;
+    }
+  }
+
+  size_t bytes_ = 0;
+  size_t values_ = 0;
+  bool gaveUp_ = false;
+};
+
 }  // namespace
 
 void FlutterStandardWriter::writeBytes(const void* bytes, size_t length) {
@@ -343,6 +420,7 @@ std::shared_ptr<FlutterStandardMessageCodec> FlutterStandardMessageCodec::codecW
 Bytes FlutterStandardMessageCodec::encode(const Value& message) const {
   Bytes data;
   if (message.isNull()) return data;
+  data.reserve(EncodedSizeBound::of(message));
   auto w = rw_->writerWithData(data);
   w->writeValue(message);
   return data;
@@ -367,6 +445,7 @@ std::shared_ptr<FlutterStandardMethodCodec> FlutterStandardMethodCodec::sharedIn
 
 Bytes FlutterStandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) const {
   Bytes data;
+  data.reserve(1 + 5 + call.method.size() + EncodedSizeBound::of(call.arguments));
   auto w = rw_->writerWithData(data);
   w->writeValue(Value(call.method));
   w->writeValue(call.arguments);
@@ -385,6 +464,7 @@ FlutterMethodCall FlutterStandardMethodCodec::decodeMethodCall(const uint8_t* da
 
 Bytes FlutterStandardMethodCodec::encodeSuccessEnvelope(const Value& result) const {
   Bytes data;
+  data.reserve(1 + EncodedSizeBound::of(result));
   auto w = rw_->writerWithData(data);
   w->writeByte(0);
   w->writeValue(result);
@@ -395,6 +475,8 @@ Bytes FlutterStandardMethodCodec::encodeErrorEnvelope(const std::string& code,
                                                       const std::optional<std::string>& message,
                                                       const Value& details) const {
   Bytes data;
+  data.reserve(1 + 2 * (1 + 5) + code.size() + (message ? message->size() : 0) +
+               EncodedSizeBound::of(details));
   auto w = rw_->writerWithData(data);
   w->writeByte(1);
   w->writeValue(Value(code));

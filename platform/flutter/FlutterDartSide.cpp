@@ -29,11 +29,11 @@ FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
         FlutterEnvelope env = codec->decodeEnvelope(message->data(), message->size());
         if (env.isError) {
           event.kind = FlutterStreamEvent::Kind::Error;
-          event.code = env.code;
-          event.message = env.message;
-          event.details = env.details;
+          event.code = std::move(env.code);
+          event.message = std::move(env.message);
+          event.details = std::move(env.details);
         } else {
-          event.value = env.result;
+          event.value = std::move(env.result);
         }
       } catch (const FlutterCodecException&) {
         // Not an envelope: a call to the Dart side, which has no handlers.
@@ -41,6 +41,8 @@ FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
         return;
       }
     }
+    // Read, the bytes go before the event is handed on.
+    message.reset();
     if (handler) handler(channel, event);
     if (reply) reply(nullptr);
   });
@@ -62,11 +64,11 @@ FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool
     FlutterEnvelope env = codec.decodeEnvelope(reply->data(), reply->size());
     if (env.isError) {
       out.kind = FlutterMethodOutcome::Kind::Error;
-      out.code = env.code;
-      out.message = env.message;
-      out.details = env.details;
+      out.code = std::move(env.code);
+      out.message = std::move(env.message);
+      out.details = std::move(env.details);
     } else {
-      out.result = env.result;
+      out.result = std::move(env.result);
     }
   } catch (const FlutterCodecException& e) {
     out.kind = FlutterMethodOutcome::Kind::Malformed;
@@ -85,7 +87,14 @@ void FlutterDartSide::invokeMethod(const std::string& channel, const std::string
   Bytes bytes = codec_->encodeMethodCall({method, std::move(arguments)});
   engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
                                  [codec, hadHandler, done](FlutterBinaryMessage reply) {
-                                   if (done) done(decodeOutcome(*codec, hadHandler, reply));
+                                   if (!done) return;
+                                   FlutterMethodOutcome outcome =
+                                       decodeOutcome(*codec, hadHandler, reply);
+                                   // Read, the reply's bytes go before the
+                                   // outcome is handed on: a large reply is
+                                   // then held once, as values.
+                                   reply.reset();
+                                   done(outcome);
                                  });
 }
 
@@ -118,11 +127,15 @@ void FlutterDartSide::sendMessage(const std::string& channel, Value message,
                                      done(std::nullopt, "");
                                      return;
                                    }
+                                   std::optional<Value> value;
+                                   std::string why;
                                    try {
-                                     done(c->decode(*reply), "");
+                                     value = c->decode(*reply);
                                    } catch (const FlutterCodecException& e) {
-                                     done(std::nullopt, e.what());
+                                     why = e.what();
                                    }
+                                   reply.reset();
+                                   done(std::move(value), std::move(why));
                                  });
 }
 

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <istream>
 #include <type_traits>
@@ -155,20 +156,6 @@ std::optional<Value> taggedToValue(const std::string& tag, const Value& body, co
   return fail("unknown tag " + tag);
 }
 
-template <class T>
-Value numberList(const std::vector<T>& v, bool asDouble) {
-  ValueList l;
-  l.reserve(v.size());
-  for (T x : v) {
-    if (asDouble) {
-      l.push_back(FlutterDriverJSON::fromValue(Value(static_cast<double>(x))));
-    } else {
-      l.push_back(Value::integer(static_cast<int64_t>(x)));
-    }
-  }
-  return Value(std::move(l));
-}
-
 }  // namespace
 
 namespace {
@@ -224,6 +211,177 @@ std::optional<Value> convert(const Value& json, std::string* error, bool& change
 
 }  // namespace
 
+namespace {
+
+// Writes a channel value as the driver's JSON text, straight into the line:
+// no JSON value is built for it and bytes go out as base64 slice by slice, so
+// a large reply is held as text no more than a piece at a time.
+class ChannelText {
+ public:
+  ChannelText(std::string& out, size_t pieceBytes, const std::function<void(std::string&)>& spill)
+      : out_(out), pieceBytes_(std::max<size_t>(pieceBytes, 4)), spill_(spill) {}
+
+  void write(const Value& value) {
+    switch (value.type()) {
+      case Value::Type::Null:
+        out_ += "null";
+        return;
+      case Value::Type::Bool:
+        out_ += value.asBool() ? "true" : "false";
+        return;
+      case Value::Type::Int32:
+      case Value::Type::Int64:
+        integer(value.asInt64());
+        return;
+      case Value::Type::Double:
+        number(value.asDouble());
+        return;
+      case Value::Type::String:
+        string(value.asString());
+        return;
+      case Value::Type::Bytes:
+        bytes(value.asBytes());
+        return;
+      case Value::Type::Int32List:
+        numbers("$int32list", value.asInt32List());
+        return;
+      case Value::Type::Int64List:
+        numbers("$int64list", value.asInt64List());
+        return;
+      case Value::Type::Float32List:
+        numbers("$float32list", value.asFloat32List());
+        return;
+      case Value::Type::Float64List:
+        numbers("$float64list", value.asFloat64List());
+        return;
+      case Value::Type::List:
+        list(value.asList());
+        return;
+      case Value::Type::Map:
+        map(value.asMap());
+        return;
+      case Value::Type::Object:
+        if (auto custom = value.objectAs<FlutterDriverCustomValue>()) {
+          out_ += "{\"$custom\":";
+          integer(custom->type());
+          out_ += ",\"value\":";
+          write(custom->payload());
+          out_ += '}';
+          return;
+        }
+        string(value.description());
+        return;
+    }
+  }
+
+ private:
+  void spillIfFull() {
+    if (out_.size() >= pieceBytes_ && spill_) spill_(out_);
+  }
+
+  void integer(int64_t i) {
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, i).ptr;
+    out_.append(buf, end);
+  }
+
+  // JSON has no text for the doubles that are not finite: they are tagged.
+  void number(double d) {
+    if (std::isnan(d)) {
+      out_ += "{\"$double\":\"NaN\"}";
+    } else if (std::isinf(d)) {
+      out_ += d > 0 ? "{\"$double\":\"Infinity\"}" : "{\"$double\":\"-Infinity\"}";
+    } else {
+      NSJSONSerialization::appendNumber(out_, d);
+    }
+  }
+
+  // Escaped a piece at a time, each cut made before a byte that starts a
+  // character (or is no part of one), so the text is as if escaped whole.
+  void string(std::string_view s) {
+    out_ += '"';
+    while (s.size() > pieceBytes_) {
+      size_t cut = pieceBytes_;
+      while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+      if (cut == 0) cut = pieceBytes_;  // not text at all: any cut will do
+      NSJSONSerialization::appendEscaped(out_, s.substr(0, cut));
+      s.remove_prefix(cut);
+      spillIfFull();
+    }
+    NSJSONSerialization::appendEscaped(out_, s);
+    out_ += '"';
+  }
+
+  // Slices of whole three-byte groups encode to the text of the whole.
+  void bytes(const Bytes& b) {
+    out_ += "{\"$bytes\":\"";
+    const size_t slice = pieceBytes_ / 4 * 3;
+    for (size_t at = 0; at < b.size(); at += slice) {
+      out_ += Base64Encode(b.data() + at, std::min(slice, b.size() - at));
+      spillIfFull();
+    }
+    out_ += "\"}";
+  }
+
+  template <class T>
+  void numbers(const char* tag, const std::vector<T>& v) {
+    out_ += "{\"";
+    out_ += tag;
+    out_ += "\":[";
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (i) out_ += ',';
+      if constexpr (std::is_floating_point_v<T>) {
+        number(static_cast<double>(v[i]));
+      } else {
+        integer(v[i]);
+      }
+      spillIfFull();
+    }
+    out_ += "]}";
+  }
+
+  void list(const ValueList& l) {
+    out_ += '[';
+    for (size_t i = 0; i < l.size(); ++i) {
+      if (i) out_ += ',';
+      write(l[i]);
+      spillIfFull();
+    }
+    out_ += ']';
+  }
+
+  // String keys make an object; a map with any other key, or with a key
+  // that could be taken for a tag, goes out as $map pairs.
+  void map(const ValueMap& m) {
+    const bool plain = std::all_of(m.begin(), m.end(), [](const auto& entry) {
+      const Value& k = entry.first;
+      return k.isString() && (k.asString().empty() || k.asString()[0] != '$');
+    });
+    out_ += plain ? "{" : "{\"$map\":[";
+    for (size_t i = 0; i < m.size(); ++i) {
+      if (i) out_ += ',';
+      if (plain) {
+        string(m[i].first.asString());
+        out_ += ':';
+      } else {
+        out_ += '[';
+        write(m[i].first);
+        out_ += ',';
+      }
+      write(m[i].second);
+      if (!plain) out_ += ']';
+      spillIfFull();
+    }
+    out_ += plain ? "}" : "]}";
+  }
+
+  std::string& out_;
+  const size_t pieceBytes_;
+  const std::function<void(std::string&)>& spill_;
+};
+
+}  // namespace
+
 namespace FlutterDriverJSON {
 
 std::optional<Value> toValue(const Value& json, std::string* error) {
@@ -231,61 +389,14 @@ std::optional<Value> toValue(const Value& json, std::string* error) {
   return convert(json, error, changed);
 }
 
-Value fromValue(const Value& value) {
-  switch (value.type()) {
-    case Value::Type::Int64:
-      return Value::integer(value.asInt64());
-    case Value::Type::Double: {
-      double d = value.asDouble();
-      if (std::isnan(d)) return Value::map({{"$double", Value("NaN")}});
-      if (std::isinf(d)) return Value::map({{"$double", Value(d > 0 ? "Infinity" : "-Infinity")}});
-      return value;
-    }
-    case Value::Type::Bytes:
-      return Value::map(
-          {{"$bytes", Value(Base64Encode(value.asBytes().data(), value.asBytes().size()))}});
-    case Value::Type::Int32List:
-      return Value::map({{"$int32list", numberList(value.asInt32List(), false)}});
-    case Value::Type::Int64List:
-      return Value::map({{"$int64list", numberList(value.asInt64List(), false)}});
-    case Value::Type::Float32List:
-      return Value::map({{"$float32list", numberList(value.asFloat32List(), true)}});
-    case Value::Type::Float64List:
-      return Value::map({{"$float64list", numberList(value.asFloat64List(), true)}});
-    case Value::Type::List: {
-      ValueList l;
-      for (const Value& e : value.asList()) l.push_back(fromValue(e));
-      return Value(std::move(l));
-    }
-    case Value::Type::Map: {
-      bool stringKeys = true;
-      for (const auto& [k, e] : value.asMap()) {
-        if (!k.isString() || (!k.asString().empty() && k.asString()[0] == '$')) stringKeys = false;
-      }
-      if (stringKeys) {
-        ValueMap m;
-        for (const auto& [k, e] : value.asMap()) m.emplace_back(k, fromValue(e));
-        return Value(std::move(m));
-      }
-      ValueList pairs;
-      for (const auto& [k, e] : value.asMap()) pairs.push_back(Value::list({fromValue(k), fromValue(e)}));
-      return Value::map({{"$map", Value(std::move(pairs))}});
-    }
-    case Value::Type::Object: {
-      if (auto custom = value.objectAs<FlutterDriverCustomValue>()) {
-        return Value::map({{"$custom", Value(static_cast<int32_t>(custom->type()))},
-                           {"value", fromValue(custom->payload())}});
-      }
-      return Value(value.description());
-    }
-    default:
-      return value;
-  }
+void appendText(const Value& value, std::string& out, size_t pieceBytes,
+                const std::function<void(std::string&)>& spill) {
+  ChannelText(out, pieceBytes, spill).write(value);
 }
 
 }  // namespace FlutterDriverJSON
 
-FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write)
+FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, PieceWriter write)
     : engine_(std::move(engine)),
       dart_(std::make_unique<FlutterDartSide>(engine_)),
       customCodec_(FlutterStandardMessageCodec::codecWithReaderWriter(
@@ -297,50 +408,98 @@ FlutterJSONDriver::FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, Line
     out.emplace_back(Value("event"), Value(channel));
     switch (e.kind) {
       case FlutterStreamEvent::Kind::Value:
-        out.emplace_back(Value("value"), FlutterDriverJSON::fromValue(e.value));
+        out.emplace_back(Value("value"), e.value);
         break;
       case FlutterStreamEvent::Kind::Error:
         out.emplace_back(Value("error"),
                          Value::map({{"code", Value(e.code)},
                                      {"message", e.message ? Value(*e.message) : Value()},
-                                     {"details", FlutterDriverJSON::fromValue(e.details)}}));
+                                     {"details", e.details}}));
         break;
       case FlutterStreamEvent::Kind::End:
         out.emplace_back(Value("end"), Value(true));
         break;
     }
-    writeObject(out);
+    writeEvent(Value(std::move(out)));
   });
 }
 
 std::shared_ptr<FlutterJSONDriver> FlutterJSONDriver::create(std::shared_ptr<FlutterEngine> engine,
-                                                             LineWriter write) {
+                                                             PieceWriter write) {
   return std::shared_ptr<FlutterJSONDriver>(
       new FlutterJSONDriver(std::move(engine), std::move(write)));
 }
 
+std::shared_ptr<FlutterJSONDriver> FlutterJSONDriver::create(std::shared_ptr<FlutterEngine> engine,
+                                                             LineWriter write) {
+  // Gathered under the driver's write lock, which keeps a line's pieces together.
+  auto line = std::make_shared<std::string>();
+  return create(std::move(engine), PieceWriter([write = std::move(write), line](
+                                                   std::string_view piece, bool lineEnds) {
+                  line->append(piece);
+                  if (!lineEnds) return;
+                  const std::string whole = std::exchange(*line, std::string());
+                  write(whole);
+                }));
+}
+
 FlutterJSONDriver::~FlutterJSONDriver() = default;
 
-void FlutterJSONDriver::writeLine(const std::string& line) {
-  std::lock_guard<std::mutex> lock(writeMutex_);
-  ++linesWritten_;
-  write_(line);
+// One output line on its way out: the write lock is held from its first piece
+// to its last, so a line from another thread never comes between, and what
+// has gathered goes to the writer whenever it makes a piece.
+class FlutterJSONDriver::Line {
+ public:
+  explicit Line(FlutterJSONDriver& driver) : write_(driver.write_), lock_(driver.writeMutex_) {
+    ++driver.linesWritten_;
+    spill_ = [this](std::string& text) {
+      write_(text, false);
+      text.clear();
+    };
+  }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
+  Line& operator<<(std::string_view text) {
+    text_ += text;
+    return *this;
+  }
+  // A channel value in the driver's JSON form, handed on piece by piece.
+  void channelValue(const Value& value) {
+    FlutterDriverJSON::appendText(value, text_, kPieceBytes, spill_);
+  }
+  void end() { write_(text_, true); }
+
+ private:
+  const PieceWriter& write_;
+  std::lock_guard<std::mutex> lock_;
+  std::string text_;
+  std::function<void(std::string&)> spill_;
+};
+
+void FlutterJSONDriver::writeEvent(const Value& event) {
+  Line line(*this);
+  line.channelValue(event);
+  line.end();
 }
 
-void FlutterJSONDriver::writeObject(const ValueMap& object) {
+void FlutterJSONDriver::reply(const std::string& idText, const std::string& key, const Value& value,
+                              Form form) {
+  std::optional<std::string> text;
   std::string error;
-  auto text = NSJSONSerialization::dataWithJSONObject(Value(object), false, &error);
-  writeLine(text ? *text : "{\"badReply\":" + NSJSONSerialization::quoteString(error) + "}");
-}
-
-void FlutterJSONDriver::reply(const std::string& idText, const std::string& key,
-                              const Value& json) {
-  std::string error;
-  auto text = NSJSONSerialization::dataWithJSONObject(json, false, &error);
-  writeLine("{\"id\":" + idText + "," +
-            (text ? NSJSONSerialization::quoteString(key) + ":" + *text
-                  : "\"badReply\":" + NSJSONSerialization::quoteString(error)) +
-            "}");
+  if (form == Form::JSON) text = NSJSONSerialization::dataWithJSONObject(value, false, &error);
+  Line line(*this);
+  line << "{\"id\":" << idText << ",";
+  if (form == Form::Channel) {
+    line << NSJSONSerialization::quoteString(key) << ":";
+    line.channelValue(value);
+  } else if (text) {
+    line << NSJSONSerialization::quoteString(key) << ":" << *text;
+  } else {
+    line << "\"badReply\":" << NSJSONSerialization::quoteString(error);
+  }
+  line << "}";
+  line.end();
 }
 
 // One request's reply state: whichever comes first, the plugin's reply or a
@@ -402,9 +561,9 @@ void FlutterJSONDriver::handleLine(const std::string& line) {
 FlutterJSONDriver::Answer FlutterJSONDriver::answerOnce(
     const std::shared_ptr<RequestState>& state) {
   return WeakBind(weak_from_this(), [state](FlutterJSONDriver& self, const std::string& key,
-                                            const Value& json) {
+                                            const Value& value, Form form) {
     if (state->answered.exchange(true)) return;
-    self.reply(state->idText, key, json);
+    self.reply(state->idText, key, value, form);
     if (state->counted) --self.pending_;
     self.finishIfDone();
   });
@@ -430,32 +589,30 @@ std::optional<Value> FlutterJSONDriver::takeArgument(Value& request, const char*
   return v;
 }
 
-namespace {
-
-void AnswerOutcome(const std::function<void(const std::string&, const Value&)>& answer,
-                   const FlutterMethodOutcome& o) {
+void FlutterJSONDriver::answerOutcome(const Answer& answer, const FlutterMethodOutcome& o) {
+  constexpr auto kChannel = Form::Channel;
   switch (o.kind) {
     case FlutterMethodOutcome::Kind::Success:
-      answer("result", FlutterDriverJSON::fromValue(o.result));
+      answer("result", o.result, kChannel);
       break;
     case FlutterMethodOutcome::Kind::Error:
-      answer("error", Value::map({{"code", Value(o.code)},
-                                  {"message", o.message ? Value(*o.message) : Value()},
-                                  {"details", FlutterDriverJSON::fromValue(o.details)}}));
+      answer("error",
+             Value::map({{"code", Value(o.code)},
+                         {"message", o.message ? Value(*o.message) : Value()},
+                         {"details", o.details}}),
+             kChannel);
       break;
     case FlutterMethodOutcome::Kind::NotImplemented:
-      answer("notImplemented", Value(true));
+      answer("notImplemented", Value(true), kChannel);
       break;
     case FlutterMethodOutcome::Kind::MissingPlugin:
-      answer("missingPlugin", Value(true));
+      answer("missingPlugin", Value(true), kChannel);
       break;
     case FlutterMethodOutcome::Kind::Malformed:
-      answer("badReply", Value(o.why));
+      answer("badReply", Value(o.why), kChannel);
       break;
   }
 }
-
-}  // namespace
 
 void FlutterJSONDriver::dispatchRequest(Value request, const std::shared_ptr<RequestState>& state) {
   if (request.isMap() && !request.find("channel") && dispatchScreenRequest(request, state)) return;
@@ -494,10 +651,9 @@ void FlutterJSONDriver::dispatchMethodCall(const std::string& channel, Value req
   auto args = takeArgument(request, "args", state->idText);
   if (!args) return;
   countPending(*state);
-  dart_->invokeMethod(channel, methodName, std::move(*args),
-                      [answer = answerOnce(state)](const FlutterMethodOutcome& o) {
-                        AnswerOutcome(answer, o);
-                      });
+  dart_->invokeMethod(
+      channel, methodName, std::move(*args),
+      [answer = answerOnce(state)](const FlutterMethodOutcome& o) { answerOutcome(answer, o); });
 }
 
 void FlutterJSONDriver::dispatchStreamRequest(const std::string& channel, const char* verb,
@@ -507,7 +663,7 @@ void FlutterJSONDriver::dispatchStreamRequest(const std::string& channel, const 
   if (!args) return;
   countPending(*state);
   auto onOutcome = [answer = answerOnce(state)](const FlutterMethodOutcome& o) {
-    AnswerOutcome(answer, o);
+    answerOutcome(answer, o);
   };
   if (std::string(verb) == "listen") {
     dart_->listen(channel, std::move(*args), onOutcome);
@@ -528,12 +684,12 @@ void FlutterJSONDriver::dispatchMessage(const std::string& channel, Value reques
   dart_->sendMessage(channel, std::move(*message), customCodec_,
                      [answer = answerOnce(state)](std::optional<Value> r, std::string why) {
                        if (r) {
-                         answer("reply", FlutterDriverJSON::fromValue(*r));
+                         answer("reply", *r, Form::Channel);
                        } else if (!why.empty()) {
-                         answer("badReply", Value(why));
+                         answer("badReply", Value(why), Form::Channel);
                        } else {
                          // The handler answered with the empty reply.
-                         answer("reply", Value());
+                         answer("reply", Value(), Form::Channel);
                        }
                      });
 }
@@ -570,9 +726,10 @@ void FlutterJSONDriver::startNextScreenRequest() {
       answer("error",
              Value::map({{"code", Value("class_not_found")},
                          {"message", Value("No class registered under " + failures.lastName)},
-                         {"details", Value()}}));
+                         {"details", Value()}}),
+             Form::JSON);
     } else {
-      answer(key, json);
+      answer(key, json, Form::JSON);
     }
     auto self = weak.lock();
     if (!self) return;

@@ -6,6 +6,7 @@
 // for the line format.
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <iosfwd>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "FlutterDartSide.h"
 #include "FlutterEngine.h"
@@ -36,7 +38,11 @@ class FlutterDriverCustomValue : public NSObject {
 namespace FlutterDriverJSON {
 // nullopt and `error` when a tagged object is malformed.
 std::optional<Value> toValue(const Value& json, std::string* error);
-Value fromValue(const Value& value);
+// Appends the JSON text of a channel value in that form to `out`. Whenever
+// `out` has reached `pieceBytes`, `spill` (when given) may hand on what has
+// gathered and empty it, so a large value never stands whole as text.
+void appendText(const Value& value, std::string& out, size_t pieceBytes = SIZE_MAX,
+                const std::function<void(std::string&)>& spill = nullptr);
 }  // namespace FlutterDriverJSON
 
 // Owned through shared_ptr (see create()): the blocks it hands to the run
@@ -44,6 +50,14 @@ Value fromValue(const Value& value);
 class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver> {
  public:
   using LineWriter = std::function<void(const std::string& line)>;
+  // Receives each output line in pieces, the newline not included; the last
+  // piece of a line comes with `lineEnds`. A line's pieces all come from one
+  // thread, one line at a time.
+  using PieceWriter = std::function<void(std::string_view piece, bool lineEnds)>;
+
+  // A line longer than this reaches the writer in several pieces of about
+  // this size, so a large reply is never held whole as text.
+  static constexpr size_t kPieceBytes = size_t{256} << 10;
 
   // Longest request line read (newline not counted). A longer line is
   // answered with badRequest without being parsed or even kept whole.
@@ -53,6 +67,8 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   // whatever thread produced the line, one line at a time.
   static std::shared_ptr<FlutterJSONDriver> create(std::shared_ptr<FlutterEngine> engine,
                                                    LineWriter write);
+  static std::shared_ptr<FlutterJSONDriver> create(std::shared_ptr<FlutterEngine> engine,
+                                                   PieceWriter write);
   ~FlutterJSONDriver();
 
   // Handles one request line. Must run on the main thread. No exception from
@@ -67,14 +83,21 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   void serve(std::istream& in, std::function<void()> finished, double drainSeconds = 30);
 
  private:
-  FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, LineWriter write);
+  FlutterJSONDriver(std::shared_ptr<FlutterEngine> engine, PieceWriter write);
+  // How a value is written: a JSON value as it stands (one JSON cannot hold
+  // is answered badReply), or a channel value in the driver's JSON form.
+  enum class Form { JSON, Channel };
+  class Line;
   // `idText` is the request's id as it came, JSON text ("null" for none).
-  void reply(const std::string& idText, const std::string& key, const Value& json);
-  void writeLine(const std::string& line);
-  void writeObject(const ValueMap& object);
+  void reply(const std::string& idText, const std::string& key, const Value& value,
+             Form form = Form::JSON);
+  // An event line: the channel value `event`, a map, in the driver's JSON form.
+  void writeEvent(const Value& event);
   struct RequestState;
   // Writes a request's reply (under `key`) unless it was answered already.
-  using Answer = std::function<void(const std::string& key, const Value& json)>;
+  using Answer = std::function<void(const std::string& key, const Value& value, Form form)>;
+  // Answers a plugin's outcome: its values are channel values.
+  static void answerOutcome(const Answer& answer, const FlutterMethodOutcome& o);
   Answer answerOnce(const std::shared_ptr<RequestState>& state);
   void countPending(RequestState& state);
   // The request's `key` converted from JSON, the request dropped; nullopt
@@ -96,8 +119,8 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   std::shared_ptr<FlutterEngine> engine_;
   std::unique_ptr<FlutterDartSide> dart_;
   std::shared_ptr<FlutterMessageCodec> customCodec_;
-  LineWriter write_;
-  std::mutex writeMutex_;  // guards write_ (one line at a time)
+  PieceWriter write_;
+  std::mutex writeMutex_;  // guards write_ (one line at a time, from its first piece to its last)
   static constexpr double kSettleSeconds = 0.2;
   std::atomic<int> pending_{0};
   std::atomic<uint64_t> linesWritten_{0};

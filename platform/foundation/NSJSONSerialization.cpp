@@ -315,15 +315,13 @@ bool write(const Value& v, bool pretty, int indent, std::string& out, std::strin
         if (error) *error = "non-finite number";
         return false;
       }
-      // The shortest text that reads back as the same double, with a marker
-      // of floating point so that it reads back as a double at all.
-      std::string s = ShortestDoubleText(d);
-      if (s.find_first_of(".e") == std::string::npos) s += ".0";
-      out += s;
+      appendNumber(out, d);
       return true;
     }
     case Value::Type::String:
-      out += quoteString(v.asString());
+      out += '"';
+      appendEscaped(out, v.asString());
+      out += '"';
       return true;
     case Value::Type::List: {
       out += '[';
@@ -349,8 +347,9 @@ bool write(const Value& v, bool pretty, int indent, std::string& out, std::strin
         if (!first) out += ',';
         first = false;
         newline(indent + 1);
-        out += quoteString(k.asString());
-        out += pretty ? ": " : ":";
+        out += '"';
+        appendEscaped(out, k.asString());
+        out += pretty ? "\": " : "\":";
         if (!write(e, pretty, indent + 1, out, error)) return false;
       }
       if (!v.asMap().empty()) newline(indent);
@@ -385,8 +384,15 @@ std::optional<std::string> dataWithJSONObject(const Value& value, bool pretty,
 }
 
 std::string quoteString(std::string_view s) {
-  std::string out = "\"";
+  std::string out;
   out.reserve(s.size() + 2);
+  out += '"';
+  appendEscaped(out, s);
+  out += '"';
+  return out;
+}
+
+void appendEscaped(std::string& out, std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c >= 0x80) {
@@ -427,8 +433,14 @@ std::string quoteString(std::string_view s) {
         }
     }
   }
-  out += '"';
-  return out;
+}
+
+void appendNumber(std::string& out, double d) {
+  // The shortest text that reads back as the same double, with a marker of
+  // floating point so that it reads back as a double at all.
+  const size_t start = out.size();
+  out += ShortestDoubleText(d);
+  if (out.find_first_of(".e", start) == std::string::npos) out += ".0";
 }
 
 }  // namespace NSJSONSerialization

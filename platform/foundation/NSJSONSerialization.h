@@ -33,5 +33,12 @@ std::optional<std::string> dataWithJSONObject(const Value& value, bool pretty = 
 // A JSON string literal for `s` (quotes included), escaping as JSON requires.
 // Bytes of `s` that are not UTF-8 are written as U+FFFD, so the text always is.
 std::string quoteString(std::string_view s);
+// What quoteString writes between the quotes, appended to `out`. Text cut
+// anywhere but right before a UTF-8 continuation byte (0x80-0xBF) appends, part
+// by part, the same as when whole.
+void appendEscaped(std::string& out, std::string_view s);
+// Appends the text dataWithJSONObject writes for a finite double: the
+// shortest that reads back as `d`, with a fraction or an exponent ("1.0").
+void appendNumber(std::string& out, double d);
 
 }  // namespace NSJSONSerialization

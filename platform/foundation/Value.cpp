@@ -126,8 +126,6 @@ Value Value::map(std::initializer_list<std::pair<const char*, Value>> entries) {
   return Value(std::move(m));
 }
 
-Value::Type Value::type() const { return static_cast<Type>(v_.index()); }
-
 bool Value::isTypedList() const {
   Type t = type();
   return t == Type::Int32List || t == Type::Int64List || t == Type::Float32List ||

@@ -71,7 +71,7 @@ class Value {
   // Map with string keys, in the given order.
   static Value map(std::initializer_list<std::pair<const char*, Value>> entries);
 
-  Type type() const;
+  Type type() const { return static_cast<Type>(v_.index()); }
   bool isNull() const { return type() == Type::Null; }
   bool isBool() const { return type() == Type::Bool; }
   bool isInteger() const { return type() == Type::Int32 || type() == Type::Int64; }

@@ -362,6 +362,34 @@ TEST_F(FilePickerHost, ACallRightAfterTheLastReplyIsAnswered) {
   EXPECT_EQ(host.finish(kWait), 0);
 }
 
+// Picked data many times a piece of the host's output: the reply line comes
+// whole, and the host answers on after it.
+TEST_F(FilePickerHost, ALargePickWithDataComesBackWholeAndTheHostGoesOn) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string user = scratch.makeFolder("user");
+  std::string contents(size_t{3} << 20, '\0');
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7 + i / 251);
+  writeFile(user + "/large.bin", contents);
+  writeFile(user + "/small.txt", "small");
+  HostSession host(
+      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command()},
+      scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  picker.answer({user + "/large.bin", user + "/small.txt"});
+  host.send(call(1, "any", R"({"allowMultipleSelection":true,"withData":true})"));
+  auto picked = host.reply(1, kWait);
+  ASSERT_EQ(resultOf(picked).size(), 2u) << (picked ? "" : "no whole reply line");
+  expectDescribes(resultOf(picked).asList()[0], contents, "large.bin", true);
+  expectDescribes(resultOf(picked).asList()[1], "small", "small.txt", true);
+  picker.answer({user + "/small.txt"});
+  host.send(call(2, "any", R"({"withData":true})"));
+  auto next = host.reply(2, kWait);
+  ASSERT_EQ(resultOf(next).size(), 1u);
+  expectDescribes(resultOf(next).asList()[0], "small", "small.txt", true);
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
 // A picker program that never answers: a person drags its sheet down, the
 // call is answered as a cancel and the program's whole process group ends;
 // one still open when input ends goes with the host.

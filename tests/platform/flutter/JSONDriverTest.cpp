@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
 #include "PointCodec.h"
 #include "platform/flutter/FlutterJSONDriver.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/PlatformClock.h"
@@ -33,6 +40,8 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
       throw std::runtime_error("late fault");
     }
     if (call.method == "rawBytes") return result(Value(std::string("a\xff\xc3(b")));
+    if (call.method == "canned") return result(canned);
+    if (call.method == "cannedError") return result(FlutterError::errorWithCode("E", "m", canned));
     if (call.method == "later") {
       held = std::move(result);
       return;
@@ -46,6 +55,7 @@ class Echo : public FlutterPlugin, public FlutterStreamHandler {
   FlutterErrorPtr onCancelWithArguments(const Value&) override { return nullptr; }
   FlutterEventSink sink;
   FlutterResult held;  // the reply to "later", answered by the test
+  Value canned;        // the answer to "canned", and the details of "cannedError"
 };
 
 struct DriverFixture : PlatformTest {
@@ -113,6 +123,148 @@ TEST_F(DriverFixture, TaggedValuesCrossTheCodecExactly) {
             R"("m":{"$map":[[1,"one"]]},"big":5000000000}})");
   EXPECT_EQ(run(R"({"id":2,"channel":"t/m","method":"echo","args":{"$double":"NaN"}})"),
             R"({"id":2,"result":{"$double":"NaN"}})");
+}
+
+// Compares long lines without gtest's line diff, whose cost grows with the
+// square of the escaped newlines in them; tells where they part instead.
+::testing::AssertionResult SameText(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const size_t at = static_cast<size_t>(
+      std::mismatch(
+          actual.begin(),
+          actual.begin() + static_cast<std::ptrdiff_t>(std::min(actual.size(), expected.size())),
+          expected.begin())
+          .first -
+      actual.begin());
+  const size_t from = at < 40 ? 0 : at - 40;
+  return ::testing::AssertionFailure()
+         << "lines of " << actual.size() << " and " << expected.size() << " bytes part at byte "
+         << at << ": ..." << actual.substr(from, 80) << "... against ..."
+         << expected.substr(from, 80) << "...";
+}
+
+// Bytes that are not all alike, so a slice written twice or out of order shows.
+Bytes countingBytes(size_t n) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  return b;
+}
+
+TEST_F(DriverFixture, ChannelValuesGoOutInTheDocumentedTextInRepliesErrorsAndEvents) {
+  const Bytes large = countingBytes((size_t{1} << 20) + 1);
+  std::string text;  // past several pieces, with characters across every cut
+  while (text.size() < (size_t{1} << 20))
+    text += "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"\\\n\x01\xff\x80/";
+  ValueList many(40000, Value::bytes({1, 2}));
+  std::string manyText = "[";
+  for (size_t i = 0; i < many.size(); ++i)
+    manyText += i ? ",{\"$bytes\":\"AQI=\"}" : "{\"$bytes\":\"AQI=\"}";
+  manyText += "]";
+  ValueMap keyed;
+  keyed.emplace_back(Value(1), Value("one"));
+  keyed.emplace_back(Value::bytes({1}), Value::int32List({7}));
+  const std::vector<std::pair<Value, std::string>> table = {
+      {Value::bytes(Bytes{}), R"({"$bytes":""})"},
+      {Value::bytes({0}), R"({"$bytes":"AA=="})"},
+      {Value::bytes({0, 1}), R"({"$bytes":"AAE="})"},
+      {Value::bytes({0, 1, 2}), R"({"$bytes":"AAEC"})"},
+      {Value::bytes({0xfb, 0xff, 0xbf, 0x3e}), R"({"$bytes":"+/+/Pg=="})"},
+      {Value::bytes(large), R"({"$bytes":")" + Base64Encode(large.data(), large.size()) + R"("})"},
+      {Value::list({Value::map({{"b", Value::bytes({1})}}), Value::list({Value::bytes({2, 3})})}),
+       R"([{"b":{"$bytes":"AQ=="}},[{"$bytes":"AgM="}]])"},
+      {Value(std::move(keyed)), R"({"$map":[[1,"one"],[{"$bytes":"AQ=="},{"$int32list":[7]}]]})"},
+      {Value::map({{"a", Value::map({{"$x", Value(true)}})}, {"", Value()}}),
+       R"({"a":{"$map":[["$x",true]]},"":null})"},
+      {Value::int32List({1, -2, INT32_MIN}), R"({"$int32list":[1,-2,-2147483648]})"},
+      {Value::int64List({INT64_MAX, INT64_MIN}),
+       R"({"$int64list":[9223372036854775807,-9223372036854775808]})"},
+      {Value::float32List({0.5f, 0.1f, std::nanf(""), -HUGE_VALF}),
+       R"({"$float32list":[0.5,0.10000000149011612,{"$double":"NaN"},{"$double":"-Infinity"}]})"},
+      {Value::float64List({1.0, -0.0, 1e300, HUGE_VAL}),
+       R"({"$float64list":[1.0,-0.0,1e+300,{"$double":"Infinity"}]})"},
+      {Value::float64List({}), R"({"$float64list":[]})"},
+      {Value::list({Value(2.0), Value(std::nan("")), Value(int64_t{5000000000}), Value(ValueMap{}),
+                    Value(ValueList{})}),
+       R"([2.0,{"$double":"NaN"},5000000000,{},[]])"},
+      {Value("q\"\\\n\r\t\x01\x7f/\xc3\xa9"), "\"q\\\"\\\\\\n\\r\\t\\u0001\x7f/\xc3\xa9\""},
+      {Value(text), NSJSONSerialization::quoteString(text)},
+      {Value(std::move(many)), manyText},
+  };
+  ASSERT_EQ(run(R"({"id":0,"channel":"t/e","listen":null})"), R"({"id":0,"result":null})");
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto& [value, expected] = table[i];
+    echo->canned = value;
+    const std::string id = std::to_string(i + 1);
+    EXPECT_TRUE(SameText(run(R"({"id":)" + id + R"(,"channel":"t/m","method":"canned"})"),
+                         R"({"id":)" + id + R"(,"result":)" + expected + "}"))
+        << "row " << i;
+    EXPECT_TRUE(SameText(
+        run(R"({"id":)" + id + R"(,"channel":"t/m","method":"cannedError"})"),
+        R"({"id":)" + id + R"(,"error":{"code":"E","message":"m","details":)" + expected + "}}"))
+        << "row " << i;
+    echo->sink(value);
+    EXPECT_TRUE(SameText(rec.lines.back(), R"({"event":"t/e","value":)" + expected + "}"))
+        << "row " << i;
+  }
+}
+
+TEST_F(DriverFixture, ALongReplyGoesOutInPiecesWholeWhileAnEventWaits) {
+  struct Piece {
+    std::string text;
+    bool lineEnds;
+  };
+  std::mutex mutex;
+  std::vector<Piece> pieces;  // guarded by mutex
+  std::atomic<int> writing{0};
+  std::atomic<bool> overlapped{false};
+  std::promise<void> sending;
+  auto sent = sending.get_future();
+  bool eventStarted = false;
+  auto piecewise = FlutterJSONDriver::create(
+      engine, FlutterJSONDriver::PieceWriter([&](std::string_view piece, bool lineEnds) {
+        if (writing.fetch_add(1) != 0) overlapped = true;
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          pieces.push_back({std::string(piece), lineEnds});
+        }
+        if (!lineEnds && !eventStarted) {
+          // Halfway through the reply, a plugin sends an event from another thread.
+          eventStarted = true;
+          dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
+            sending.set_value();
+            echo->sink(Value("during"));
+          });
+          sent.wait_for(std::chrono::duration<double>(kTestTimeoutSeconds));
+        }
+        --writing;
+      }));
+  piecewise->handleLine(R"({"id":1,"channel":"t/e","listen":null})");
+  const Bytes large = countingBytes(4 * FlutterJSONDriver::kPieceBytes + 2);
+  echo->canned = Value::bytes(large);
+  piecewise->handleLine(R"({"id":2,"channel":"t/m","method":"canned"})");
+  const std::string event = R"({"event":"t/e","value":"during"})";
+  ASSERT_TRUE(RunMainLoopUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !pieces.empty() && pieces.back().text == event;
+  }));
+
+  std::lock_guard<std::mutex> lock(mutex);
+  std::vector<std::string> lines(1);
+  size_t replyPieces = 0;
+  for (const Piece& p : pieces) {
+    EXPECT_LE(p.text.size(), 2 * FlutterJSONDriver::kPieceBytes);
+    lines.back() += p.text;
+    if (lines.size() == 2) ++replyPieces;
+    if (p.lineEnds) lines.emplace_back();
+  }
+  lines.pop_back();
+  EXPECT_FALSE(overlapped);
+  EXPECT_GE(replyPieces, 4u);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], R"({"id":1,"result":null})");
+  EXPECT_TRUE(SameText(lines[1], R"({"id":2,"result":{"$bytes":")" +
+                                     Base64Encode(large.data(), large.size()) + R"("}})"));
+  EXPECT_EQ(lines[2], event);
 }
 
 TEST_F(DriverFixture, BadRequestsAreAnsweredAndTheDriverGoesOn) {
