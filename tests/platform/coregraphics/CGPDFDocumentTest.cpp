@@ -154,7 +154,9 @@ std::string inlineImage(int width, int height, const std::string& data, double s
          (mask ? " /IM true" : " /CS /G /BPC 8") + " ID " + data + " EI Q";
 }
 
-// Runs `work` off the main thread and waits for it, bounded.
+// Runs `work` off the main thread and tells whether it finished within the
+// bound. Either way it has finished on return: `work` uses the caller's
+// locals, which must outlive it even when it overruns.
 template <typename F>
 bool finishesInTime(F work) {
   auto done = dispatch_semaphore_create(0);
@@ -162,7 +164,9 @@ bool finishesInTime(F work) {
     work();
     dispatch_semaphore_signal(done);
   });
-  return dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+  const bool inTime = dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+  if (!inTime) dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
+  return inTime;
 }
 
 }  // namespace
