@@ -106,11 +106,42 @@ Bytes TinyFramesGIF(int frames) {
   return gif;
 }
 
+void PutLE(Bytes& b, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// An animated WebP of `frames` one-pixel frames, each the lossless image of a
+// still WebP.
+Bytes TinyFramesWebP(uint32_t frames) {
+  const Bytes still = RawEncodeWebP(Solid(1, 1, 255, 0, 0), true);
+  const Bytes vp8l(still.begin() + 12, still.end());  // its "VP8L" chunk
+  Bytes body = {'W', 'E', 'B', 'P', 'V', 'P', '8', 'X'};
+  PutLE(body, 10, 4);
+  PutLE(body, 0x02, 4);  // animated
+  PutLE(body, 0, 3);     // canvas 1 x 1
+  PutLE(body, 0, 3);
+  body.insert(body.end(), {'A', 'N', 'I', 'M'});
+  PutLE(body, 6, 4);
+  PutLE(body, 0, 6);
+  for (uint32_t i = 0; i < frames; ++i) {
+    body.insert(body.end(), {'A', 'N', 'M', 'F'});
+    PutLE(body, uint32_t(16 + vp8l.size()), 4);
+    PutLE(body, 0, 12);   // at 0, 0, one pixel
+    PutLE(body, 100, 3);  // 0.1 s
+    body.push_back(0);
+    body.insert(body.end(), vp8l.begin(), vp8l.end());
+  }
+  Bytes riff = {'R', 'I', 'F', 'F'};
+  PutLE(riff, uint32_t(body.size()), 4);
+  riff.insert(riff.end(), body.begin(), body.end());
+  return riff;
+}
+
 TEST_F(ImageIOBoundariesTest, FrameLimitsStopAtTenThousandFrames) {
   struct Row {
     uint32_t frames;
     size_t gifCount;
-    bool apngAccepted;
+    bool declaredAccepted;  // animated PNG and WebP
   } rows[] = {{9999, 9999, true}, {10000, 10000, true}, {10001, 10000, false}};
   for (const Row& r : rows) {
     EXPECT_EQ(CGImageSourceGetCount(SourceOf(TinyFramesGIF(int(r.frames)))), r.gifCount)
@@ -123,8 +154,13 @@ TEST_F(ImageIOBoundariesTest, FrameLimitsStopAtTenThousandFrames) {
     actl.insert(actl.end(), plays.begin(), plays.end());
     AppendChunk(png, "acTL", actl);
     auto source = SourceOf(png);
-    EXPECT_EQ(source && CGImageSourceGetStatus(source) != kCGImageStatusInvalidData, r.apngAccepted)
+    EXPECT_EQ(source && CGImageSourceGetStatus(source) != kCGImageStatusInvalidData,
+              r.declaredAccepted)
         << r.frames;
+    auto webp = SourceOf(TinyFramesWebP(r.frames));
+    EXPECT_EQ(webp && CGImageSourceGetStatus(webp) != kCGImageStatusInvalidData, r.declaredAccepted)
+        << r.frames;
+    if (r.declaredAccepted) EXPECT_EQ(CGImageSourceGetCount(webp), r.frames);
   }
 }
 
