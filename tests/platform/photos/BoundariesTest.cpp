@@ -100,3 +100,40 @@ TEST_F(PhotosBoundariesTest, RecentlyAddedKeepsAnAssetForExactlyThirtyDays) {
     EXPECT_EQ(recentCount(), r.count) << r.age;
   }
 }
+
+TEST_F(PhotosBoundariesTest, AFetchLimitOfZeroMeansNoCap) {
+  for (const char* name : {"a.png", "b.png", "c.png"}) {
+    ASSERT_TRUE(WriteFixtureImage(path(name), "public.png", 4, 4));
+  }
+  struct Row {
+    int64_t limit, count;
+  } rows[] = {{0, 3}, {-1, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
+  for (const Row& r : rows) {
+    auto options = std::make_shared<PHFetchOptions>();
+    options->fetchLimit = r.limit;
+    EXPECT_EQ(PHAsset::fetchAssetsWithOptions(options)->count(), r.count) << r.limit;
+  }
+}
+
+TEST_F(PhotosBoundariesTest, CreationDatesTakeOffsetsUpToFourteenHoursAndFiftyNineMinutes) {
+  constexpr double kNoonUTC = 1577880000;  // 2020-01-01 12:00:00 UTC
+  struct Row {
+    const char* offset;
+    double shift;  // 0: the offset is refused and the time read as UTC
+  } rows[] = {{"+14:00", 14 * 3600}, {"+15:00", 0},           {"-14:00", -14 * 3600},
+              {"+05:59", 5 * 3600 + 59 * 60}, {"+05:60", 0}, {"+00:00", 0}};
+  int i = 0;
+  for (const Row& r : rows) {
+    const std::string name = "dated" + std::to_string(i++) + ".jpg";
+    ASSERT_TRUE(WriteFixtureImage(path(name), "public.jpeg", 4, 4, 1, std::nullopt,
+                                  std::string("2020:01:01 12:00:00") + r.offset));
+    PHPhotoLibrary::sharedPhotoLibrary()->synchronize();
+    PHAssetPtr asset;
+    const auto all = PHAsset::fetchAssetsWithOptions(nullptr);
+    for (auto& a : all->objects()) {
+      if (a->record().relativePath == name) asset = a;
+    }
+    ASSERT_TRUE(asset) << name;
+    EXPECT_EQ(asset->creationDate(), kNoonUTC - r.shift) << r.offset;
+  }
+}
