@@ -106,8 +106,9 @@ Bytes TinyFramesGIF(int frames) {
   return gif;
 }
 
+// `bytes` little-endian bytes of `v`, zeros past its four.
 void PutLE(Bytes& b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  for (int i = 0; i < bytes; ++i) b.push_back(i < 4 ? uint8_t(v >> (8 * i)) : 0);
 }
 
 // An animated WebP of `frames` one-pixel frames, each the lossless image of a
