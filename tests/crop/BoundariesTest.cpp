@@ -71,10 +71,11 @@ TEST_F(CropBoundariesTest, AFreeDragStopsAtExactlyTheMinimumRatio) {
     double to;       // where the finger ends; the drag counts from ten points in
     CGSize size;
   } rows[] = {
-      {true, 145, {75, 150}},                              // 75 : 150 is exactly the minimum half
-      {true, 144, {200, 150}},                             // 74 : 150 is below it: the width stays
-      {true, 146, {76, 150}},   {false, 340, {200, 100}},  // 100 : 200
-      {false, 339, {200, 150}},
+      {true, 145, {75, 150}},    // 75 : 150 is exactly the minimum half
+      {true, 144, {200, 150}},   // 74 : 150 is below it: the width stays
+      {true, 146, {76, 150}},    // above it
+      {false, 340, {200, 100}},  // 100 : 200
+      {false, 339, {200, 150}},  // 99 : 200
   };
   for (const Row& r : rows) {
     auto view = canvas();

@@ -42,7 +42,8 @@ TEST_F(CoreGraphicsBoundariesTest, SubImagesAreCutOnWholePixelsDownToOneWide) {
       {{{1, 0}, {1, 4}}, 1, 4},      // exactly one pixel wide
       {{{3.5, 0}, {1, 4}}, 1, 4},    // grown to (3, 0, 2, 4), one pixel left in bounds
       {{{0.5, 0.5}, {2, 2}}, 3, 3},  // grown outwards on both sides
-      {{{0, 3}, {4, 1}}, 4, 1},     {{{4, 0}, {1, 4}}, 0, 0},  // outside
+      {{{0, 3}, {4, 1}}, 4, 1},      // one pixel high
+      {{{4, 0}, {1, 4}}, 0, 0},      // outside
   };
   for (const Row& r : rows) {
     CGImageRef cut = CGImageCreateWithImageInRect(image, r.cut);
