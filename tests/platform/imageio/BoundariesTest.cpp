@@ -45,6 +45,7 @@ Bytes IHDR(uint32_t w, uint32_t h) {
 Bytes Segment(const Bytes& jpeg, uint8_t marker) {
   for (size_t i = 2; i + 4 <= jpeg.size() && jpeg[i] == 0xFF;) {
     const size_t length = size_t(jpeg[i + 2]) << 8 | jpeg[i + 3];
+    if (i + 2 + length > jpeg.size()) break;
     if (jpeg[i + 1] == marker) return Bytes(jpeg.begin() + i, jpeg.begin() + i + 2 + length);
     i += 2 + length;
   }
