@@ -10,6 +10,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/TempFolder.h"
 #include "support/photos/PhotoLibraryFixture.h"
 #include "support/ui/UITouchDriver.h"
 
@@ -91,23 +92,36 @@ class ImagePageTest : public GalleryTest {
 };
 
 TEST_F(ImagePageTest, ThumbnailIsCentredAndTheImageReplacesIt) {
-  auto item = AKPhotoGalleryItem::itemWithImage(Picture(600, 300));
-  item->setThumbnail(Picture(300, 200));
+  // A file image loads on the page's I/O queue, so the thumbnail shows first.
+  TempFolder folder;
+  const NSDataPtr png = UIImagePNGRepresentation(Picture(600, 300));
+  ASSERT_TRUE(png);
+  const std::string file =
+      folder.writeFile("picture.png", Bytes(png->bytes(), png->bytes() + png->length()));
+  auto item = AKPhotoGalleryItem::itemWithImageURL(NSURL::fileURLWithPath(file));
+  auto thumbnail = Picture(300, 200);
+  item->setThumbnail(thumbnail);
   auto page = std::dynamic_pointer_cast<AKPhotoImagePreviewVC>(
       AKPhotoBasePreviewVC::photoPreviewVCWith(item));
+  ASSERT_TRUE(page);
   page->view()->setFrame(window->bounds());
-  page->centerContentView(CGSizeMake(300, 200));
-  EXPECT_EQ(page->contentView()->frame(), CGRectMake(0, 208.5, 375, 250));
-
   window->addSubview(page->view());
   page->viewWillAppear(false);
+  // Loading: the thumbnail fills the width at its own 3:2 ratio, centred.
+  EXPECT_FALSE(page->thumbnailView()->isHidden());
+  EXPECT_EQ(page->thumbnailView()->image(), thumbnail);
+  EXPECT_EQ(page->contentView()->frame(), CGRectMake(0, 208.5, 375, 250));
   auto imageView = std::dynamic_pointer_cast<UIImageView>(page->contentView());
   ASSERT_TRUE(imageView);
-  EXPECT_EQ(imageView->image(), item->image());
+  EXPECT_EQ(imageView->image(), nullptr);
+
+  ASSERT_TRUE(RunMainLoopUntil([&] { return imageView->image() != nullptr; }));
+  EXPECT_EQ(imageView->image()->size(), CGSizeMake(600, 300));
   EXPECT_TRUE(page->thumbnailView()->isHidden());
+  // Re-centred at the image's 2:1 ratio.
   EXPECT_EQ(page->contentView()->frame(), CGRectMake(0, 239.75, 375, 187.5));
-  EXPECT_TRUE(page->downloadOriginalImageButton()->isHidden() ||
-              page->downloadOriginalImageButton()->frame().size.width == 0);
+  // The item names no original to download: the button stays hidden.
+  EXPECT_TRUE(page->downloadOriginalImageButton()->isHidden());
 }
 
 TEST_F(ImagePageTest, DoubleTapZoomsToTheMaximumAndBack) {
