@@ -176,8 +176,11 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   EXPECT_FALSE(view->document());
 
   // A file no document can be made of: the spinner stops, nothing shows.
+  // Counted from here: the superseded load above may or may not have reached
+  // the source, depending on the workers' timing.
+  const int readsBefore = source->reads();
   view->setUrl(NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/missing.pdf"));
-  ASSERT_TRUE(RunMainLoopUntil([&] { return source->reads() == 4; }));
+  ASSERT_TRUE(RunMainLoopUntil([&] { return source->reads() > readsBefore; }));
   ASSERT_TRUE(settled(view));
   EXPECT_FALSE(view->document());
   EXPECT_TRUE(view->bufferingIndicator()->isHidden());
