@@ -175,6 +175,9 @@ TEST_F(GridTest, ARefusedTapShowsTheLimitAlertAndStaysUnselected) {
   auto alert = std::dynamic_pointer_cast<UIAlertController>(picker->presentedViewController());
   ASSERT_TRUE(alert);
   advance(1);
+  // Cells the taps reconfigured fetch their thumbnails again off the main
+  // thread; a slow machine must not draw them half-loaded.
+  ASSERT_TRUE(waitForThumbnails());
   auto image = RenderView(*window, 1);
   SaveSnapshot(image, "picker-max-count-alert");
   EXPECT_TRUE(MatchesGolden(image, "picker/picker-max-count-alert.png", 3, 200));
