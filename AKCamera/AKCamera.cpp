@@ -137,6 +137,7 @@ void AKCamera::setFlashMode(std::optional<AVCaptureFlashMode> mode) {
 const std::shared_ptr<UIButton>& AKCamera::flashButton() {
   if (!flashButton_) {
     flashButton_ = std::make_shared<UIButton>();
+    flashButton_->setAccessibilityLabel("Flash Mode");
     flashButton_->addTarget(
         shared(), WeakBind(this, [](AKCamera& camera, UIControl&, UIEvent*) { camera.switchFlashMode(); }),
         UIControlEventTouchUpInside);
@@ -248,6 +249,7 @@ void AKCamera::setupUI() {
 
   auto weak = WeakFromThis(this);
   cameraSwitchButton_ = std::make_shared<UIButton>();
+  cameraSwitchButton_->setAccessibilityLabel("Switch Camera");
   cameraSwitchButton_->addTarget(
       shared(), WeakBind(weak, [](AKCamera& camera, UIControl&, UIEvent*) { camera.switchCamera(); }),
       UIControlEventTouchUpInside);
@@ -265,12 +267,14 @@ void AKCamera::setupUI() {
   bottomView_->addSubview(cameraSwitchButton_);
 
   captureButton_ = makeCaptureButton(kCaptureButtonSize);
+  captureButton_->setAccessibilityLabel("Take Photo");
   captureButton_->setCenter(CGPointMake(bar.size.width / 2, bar.size.height / 2));
   captureButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin |
                                       UIViewAutoresizingFlexibleRightMargin);
   bottomView_->addSubview(captureButton_);
 
   cancelButton_ = std::make_shared<UIButton>();
+  cancelButton_->setAccessibilityLabel("Cancel");
   cancelButton_->addTarget(
       shared(), WeakBind(weak, [](AKCamera& camera, UIControl&, UIEvent*) { camera.dismissCamera(); }),
       UIControlEventTouchUpInside);

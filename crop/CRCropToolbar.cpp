@@ -93,15 +93,23 @@ void CRCropToolbar::setup() {
   struct Tool {
     std::shared_ptr<UIButton>* button;
     std::shared_ptr<UIImage> image;
+    const char* label;
   };
-  for (Tool tool : {Tool{&clampButton_, clampImage()}, Tool{&rotateCCW_, rotateCCWImage()},
-                    Tool{&rotateCW_, rotateCWImage()}, Tool{&resetButton_, resetImage()}}) {
+  for (Tool tool : {Tool{&clampButton_, clampImage(), "Aspect Ratio"},
+                    Tool{&rotateCCW_, rotateCCWImage(), "Rotate Left"},
+                    Tool{&rotateCW_, rotateCWImage(), "Rotate Right"},
+                    Tool{&resetButton_, resetImage(), "Reset"}}) {
     auto button = makeButton();
     button->setContentMode(UIViewContentModeCenter);
     button->setTintColor(UIColor::whiteColor());
     button->setImage(tool.image, UIControlStateNormal);
+    button->setAccessibilityLabel(CRCropLocalizedString(tool.label));
     *tool.button = button;
   }
+  doneTextButton_->setAccessibilityLabel(CRCropLocalizedString("Done"));
+  doneIconButton_->setAccessibilityLabel(CRCropLocalizedString("Done"));
+  cancelTextButton_->setAccessibilityLabel(CRCropLocalizedString("Cancel"));
+  cancelIconButton_->setAccessibilityLabel(CRCropLocalizedString("Cancel"));
   resetButton_->setEnabled(false);
 
   for (auto* b : {&doneTextButton_, &doneIconButton_, &cancelTextButton_, &cancelIconButton_,

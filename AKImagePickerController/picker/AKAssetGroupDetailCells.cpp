@@ -208,6 +208,12 @@ const std::shared_ptr<UIView>& AKAssetGroupDetailVideoCell::videoInfoView() {
   return videoInfoView_;
 }
 
+void AKAssetGroupDetailImageCell::setAsset(const AKAssetPtr& asset) {
+  AKAssetGroupDetailBaseCell::setAsset(asset);
+  contentView()->setAccessibilityLabel(asset ? std::optional<std::string>(asset->localIdentifier())
+                                             : std::nullopt);
+}
+
 void AKAssetGroupDetailVideoCell::setAsset(const AKAssetPtr& asset) {
   AKAssetGroupDetailImageCell::setAsset(asset);
   if (!asset) return;

@@ -109,6 +109,9 @@ class AKAssetGroupDetailImageCell : public AKAssetGroupDetailBaseCell {
   }
   const std::shared_ptr<AKImageCheckView>& checkView() const { return checkView_; }
 
+  // The content view, which every asset cell identifies alike, reads the
+  // asset's local identifier as its label, so each cell can be told apart.
+  void setAsset(const AKAssetPtr& asset) override;
   void setThumbnailImage(UIImagePtr image) override;
   void setSelectedIndex(int64_t index) override;
   void setSelected(bool selected) override;

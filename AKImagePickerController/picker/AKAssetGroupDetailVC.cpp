@@ -635,10 +635,18 @@ const std::shared_ptr<CADisplayLink>& AKAssetGroupDetailVC::autoScrollingLink() 
   return autoScrollingLink_;
 }
 
+CGPoint AKAssetGroupDetailVC::swipeStartLocation() const {
+  // The pan begins some points after the finger came down, perhaps over the
+  // next cell already: the swipe starts where the finger came down, so the
+  // run does not depend on where in its first cell the finger landed.
+  CGPoint location = swipe_->locationInView(collectionView_.get());
+  CGPoint moved = swipe_->translationInView(collectionView_.get());
+  return CGPointMake(location.x - moved.x, location.y - moved.y);
+}
+
 bool AKAssetGroupDetailVC::gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) {
   if (&recognizer != swipe_.get() || !collectionView_) return true;
-  CGPoint location = recognizer.locationInView(collectionView_.get());
-  auto path = collectionView_->indexPathForItemAtPoint(location);
+  auto path = collectionView_->indexPathForItemAtPoint(swipeStartLocation());
   if (path && path->item == 0 && !hidesCamera_) return false;
   CGPoint velocity = swipe_->velocityInView(collectionView_.get());
   return std::fabs(velocity.x) > std::fabs(velocity.y);
@@ -651,7 +659,7 @@ void AKAssetGroupDetailVC::swipingWithGesture(UIGestureRecognizer& recognizer) {
     case UIGestureRecognizerState::Possible:
       break;
     case UIGestureRecognizerState::Began: {
-      auto path = collectionView_->indexPathForItemAtPoint(location);
+      auto path = collectionView_->indexPathForItemAtPoint(swipeStartLocation());
       auto cell = path ? collectionView_->cellForItemAtIndexPath(*path) : nullptr;
       if (path && cell) {
         fromIndexPath_ = path;

@@ -146,6 +146,8 @@ class AKAssetGroupDetailVC : public UIViewController,
   AKAssetGroupPtr shownGroup() const;
   void showPermissionView();
   void installSwipeGestureRecognizer();
+  // Where the finger came down for the swipe, in the collection view.
+  CGPoint swipeStartLocation() const;
   void resetPreheating();
   // The asset of the visible cell at `item`, when there is one.
   AKAssetPtr visibleAsset(int64_t item) const;

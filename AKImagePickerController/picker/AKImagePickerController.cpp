@@ -256,16 +256,14 @@ void AKImagePickerController::dismissViewControllerAnimated(bool, OnceClosure co
 }
 
 void AKImagePickerController::dismiss() {
-  // A caller waiting on an export hears of its end as a cancel.
-  bool wasExporting = exportRequestID_ != 0;
   cancelCurrentExportRequest();
+  // An embedded picker stays where its host put it: its export ends and
+  // nobody is told of a cancel; the host that asked knows.
   if (auto presenting = presentingViewController()) {
     auto self = this->self();  // kept until the caller has heard
     presenting->dismissViewControllerAnimated(true, [self] {
       self->deliverCancel();
     });
-  } else if (wasExporting) {
-    deliverCancel();
   }
 }
 

@@ -5,6 +5,7 @@
 #include "UIButton.h"
 #include "UIFont.h"
 #include "UILabel.h"
+#include "NSLayoutConstraint.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -100,12 +101,7 @@ class UIAlertView final : public UIView {
 
   void layoutSubviews() override {
     UIView::layoutSubviews();
-    auto owner = weakOwner_.lock();
-    if (!owner) return;
-    owner_ = owner.get();
-    if (!built_) build();
-    place();
-    owner_ = nullptr;
+    withOwner([&] { place(); });
   }
 
   std::shared_ptr<UIView> buttonFor(const UIAlertAction* action) const {
@@ -115,7 +111,33 @@ class UIAlertView final : public UIView {
     return nullptr;
   }
 
+  CGRect frameIn(const CGRect& b, const UIEdgeInsets& safe) {
+    CGRect frame = b;
+    withOwner([&] {
+      if (!isSheet()) {
+        double h = pinnedHeight().value_or(contentHeight(kAlertWidth, false));
+        frame = CGRectMake((b.size.width - kAlertWidth) / 2, (b.size.height - h) / 2, kAlertWidth, h);
+        return;
+      }
+      double width = std::min(b.size.width - safe.left - safe.right, 414.0) - 2 * kSheetMargin;
+      double bottom = b.size.height - std::max(safe.bottom, kSheetMargin);
+      double h = contentHeight(width, true) + (cancelBox_ ? kSheetButtonHeight + kSheetMargin : 0);
+      frame = CGRectMake((b.size.width - width) / 2, bottom - h, width, h);
+    });
+    return frame;
+  }
+
  private:
+  template <typename F>
+  void withOwner(F f) {
+    auto owner = weakOwner_.lock();
+    if (!owner) return;
+    owner_ = owner.get();
+    if (!built_) build();
+    f();
+    owner_ = nullptr;
+  }
+
   bool isSheet() const { return owner_->preferredStyle() == UIAlertControllerStyle::ActionSheet; }
   // A popover on the pad shows the box alone, filling the popover.
   bool inPopover() const {
@@ -125,16 +147,30 @@ class UIAlertView final : public UIView {
                UIModalPresentationStyle::OverFullScreen;
   }
 
+  // The height an app pinned the alert to with a constraint on its view.
+  std::optional<double> pinnedHeight() const {
+    std::optional<double> height;
+    UILayoutPriority best = 0;
+    for (auto& c : constraints()) {
+      if (!c->isActive() || c->firstView().get() != this || c->secondView() ||
+          c->firstAttribute() != NSLayoutAttributeHeight || c->relation() != NSLayoutRelationEqual ||
+          c->priority() <= best) {
+        continue;
+      }
+      best = c->priority();
+      height = c->constant();
+    }
+    return height;
+  }
+
   void build() {
     built_ = true;
-    dim_ = std::make_shared<UIView>();
-    dim_->setBackgroundColor(UIColor::colorWithWhite(0, 0.4));
-    addSubview(dim_);
+    // The box goes under whatever the app added to the view.
     box_ = std::make_shared<UIView>();
     box_->setBackgroundColor(boxColor());
     box_->layer()->setCornerRadius(kCornerRadius);
     box_->setClipsToBounds(true);
-    addSubview(box_);
+    insertSubviewAtIndex(box_, 0);
     bool sheet = isSheet();
     if (owner_->alertTitle() && !owner_->alertTitle()->empty()) {
       title_ = textLabel(*owner_->alertTitle(),
@@ -174,12 +210,17 @@ class UIAlertView final : public UIView {
         cancelBox_->layer()->setCornerRadius(kCornerRadius);
         cancelBox_->setClipsToBounds(true);
         cancelBox_->addSubview(button);
-        addSubview(cancelBox_);
+        insertSubviewAtIndex(cancelBox_, 1);
       } else {
         box_->addSubview(button);
       }
       buttons_.emplace_back(action.get(), button);
     }
+  }
+
+  double contentHeight(double width, bool sheet) {
+    for (auto& l : lines_) l->removeFromSuperview();
+    return placeContent(width, sheet);
   }
 
   // Lays the header and the buttons out in the box `width` wide from y = 0;
@@ -225,40 +266,29 @@ class UIAlertView final : public UIView {
   }
 
   void place() {
-    for (auto& l : lines_) l->removeFromSuperview();
     CGRect b = bounds();
     bool sheet = isSheet();
     if (inPopover()) {
-      dim_->setHidden(true);
       box_->layer()->setCornerRadius(0);
-      double h = placeContent(b.size.width, sheet);
+      double h = contentHeight(b.size.width, sheet);
       box_->setFrame(CGRectMake(0, 0, b.size.width, std::max(h, b.size.height)));
       return;
     }
-    dim_->setFrame(b);
-    UIEdgeInsets safe = safeAreaInsets();
-    if (!sheet) {
-      double h = placeContent(kAlertWidth, false);
-      box_->setFrame(CGRectMake((b.size.width - kAlertWidth) / 2, (b.size.height - h) / 2,
-                                kAlertWidth, h));
-      return;
-    }
-    double width = std::min(b.size.width - safe.left - safe.right, 414.0) - 2 * kSheetMargin;
-    double x = (b.size.width - width) / 2;
-    double bottom = b.size.height - std::max(safe.bottom, kSheetMargin);
+    contentHeight(b.size.width, sheet);
+    double boxHeight = b.size.height;
     if (cancelBox_) {
-      cancelBox_->setFrame(CGRectMake(x, bottom - kSheetButtonHeight, width, kSheetButtonHeight));
-      cancelBox_->subviews().front()->setFrame(CGRectMake(0, 0, width, kSheetButtonHeight));
-      bottom -= kSheetButtonHeight + kSheetMargin;
+      cancelBox_->setFrame(CGRectMake(0, b.size.height - kSheetButtonHeight, b.size.width,
+                                      kSheetButtonHeight));
+      cancelBox_->subviews().front()->setFrame(CGRectMake(0, 0, b.size.width, kSheetButtonHeight));
+      boxHeight -= kSheetButtonHeight + kSheetMargin;
     }
-    double h = placeContent(width, true);
-    box_->setFrame(CGRectMake(x, bottom - h, width, h));
+    box_->setFrame(CGRectMake(0, 0, b.size.width, std::max(0.0, boxHeight)));
   }
 
   std::weak_ptr<UIAlertController> weakOwner_;
   UIAlertController* owner_ = nullptr;  // while laying out
   bool built_ = false;
-  std::shared_ptr<UIView> dim_, box_, cancelBox_;
+  std::shared_ptr<UIView> box_, cancelBox_;
   std::shared_ptr<UILabel> title_, message_;
   std::vector<std::pair<const UIAlertAction*, std::shared_ptr<UIView>>> buttons_;
   std::vector<std::shared_ptr<UIView>> lines_;
@@ -269,6 +299,11 @@ void UIAlertController::loadView() {
       std::static_pointer_cast<UIAlertController>(self()));
   view->setBackgroundColor(UIColor::clearColor());
   setView(view);
+}
+
+CGRect UIAlertController::frameInContainer(const CGRect& bounds, const UIEdgeInsets& safe) {
+  auto view = std::dynamic_pointer_cast<UIAlertView>(this->view());
+  return view ? view->frameIn(bounds, safe) : bounds;
 }
 
 std::shared_ptr<UIView> UIAlertController::viewForAction(

@@ -64,13 +64,18 @@ class UIAlertController : public UIViewController {
   // False when the tap does nothing.
   bool tapAction(const std::shared_ptr<UIAlertAction>& action);
 
-  // The view draws the alert as the platform does: a dimmed screen under a
-  // rounded box (centred for an alert; at the bottom for an action sheet,
-  // with its cancel action in a box of its own), the title and message,
-  // and a button per action that taps it.
+  // The view is the alert as the platform draws it: a rounded box with the
+  // title and message and a button per action that taps it (an action
+  // sheet's cancel action in a box of its own below). Views an app adds to
+  // it show inside the box; a height constraint on it sets the box's height.
+  // The presentation puts it centred (an alert) or at the bottom (a sheet)
+  // over a dimmed screen.
   void loadView() override;
   // The button showing an action, once the view is laid out.
   std::shared_ptr<UIView> viewForAction(const std::shared_ptr<UIAlertAction>& action);
+  // Where the view goes in a full-screen container of `bounds` with the
+  // safe area `safe`.
+  CGRect frameInContainer(const CGRect& bounds, const UIEdgeInsets& safe);
 
  private:
   friend class UIAlertView;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "UIAlertController.h"
+#include "UIColor.h"
 #include "UIDevice.h"
 #include "UIView.h"
 #include "UIViewController.h"
@@ -76,8 +77,23 @@ CGRect UIPresentationController::frameOfPresentedViewInContainerView() const {
                         (bounds.size.height - size.height) / 2, size.width, size.height);
     }
     default:
+      if (auto alert = std::dynamic_pointer_cast<UIAlertController>(presentedViewController());
+          alert && container_ && presentationStyle() == UIModalPresentationStyle::OverFullScreen) {
+        return alert->frameInContainer(bounds, container_->safeAreaInsets());
+      }
       return bounds;
   }
+}
+
+void UIPresentationController::prepareContainer() {
+  if (!container_ || !std::dynamic_pointer_cast<UIAlertController>(presentedViewController()) ||
+      presentationStyle() != UIModalPresentationStyle::OverFullScreen) {
+    return;
+  }
+  auto dim = std::make_shared<UIView>(container_->bounds());
+  dim->setBackgroundColor(UIColor::colorWithWhite(0, 0.4));
+  dim->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+  container_->insertSubviewAtIndex(dim, 0);
 }
 
 bool UIPresentationController::dismissByUser() {

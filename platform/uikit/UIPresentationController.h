@@ -95,6 +95,10 @@ class UIPresentationController : public NSObject {
 
  private:
   friend class UIViewController;
+  // Sets up the new container before the presented view goes in: an alert
+  // dims the screen behind it.
+  void prepareContainer();
+
   std::weak_ptr<UIViewController> presented_;
   std::weak_ptr<UIViewController> presenting_;
   std::weak_ptr<UIAdaptivePresentationControllerDelegate> delegate_;

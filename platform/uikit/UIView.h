@@ -292,12 +292,14 @@ class UIView : public UIResponder, public CALayerDelegate {
   // before the recognizer recognizes: a view may keep a gesture from starting.
   virtual bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer);
 
- protected:
-  // What was set explicitly, for subclasses' own defaults.
-  const std::optional<bool>& accessibilityElementSetting() const { return accessibilityElement_; }
+  // The label set explicitly, if any (what the driver's view tree reports).
   const std::optional<std::string>& accessibilityLabelSetting() const {
     return accessibilityLabel_;
   }
+
+ protected:
+  // What was set explicitly, for subclasses' own defaults.
+  const std::optional<bool>& accessibilityElementSetting() const { return accessibilityElement_; }
   // For subclasses backed by a layer of their own kind.
   UIView(std::shared_ptr<CALayer> layer, const CGRect& frame);
 

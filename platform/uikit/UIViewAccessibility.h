@@ -1,8 +1,7 @@
 #pragma once
 
 // The accessibility identifier and label of a view, as the driver's view tree
-// reports them. Kept in the view's associated objects until UIView carries
-// them as properties of its own.
+// reports them: the view's own properties, none when they were never set.
 
 #include <optional>
 #include <string>

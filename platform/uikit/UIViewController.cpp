@@ -319,6 +319,7 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
     w->addSubview(container);
   }
   pc->container_ = container;
+  pc->prepareContainer();
 
   auto t = std::make_unique<Transition>();
   t->removesPresenter = pc->shouldRemovePresentersView();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "AKCamera/AKCamera.h"
 #include "AKImagePickerController/picker/internal/AKImageExtensionCamera.h"
@@ -13,6 +14,7 @@
 #include "crop/CRCropViewController.h"
 #include "support/camera/CameraFixtures.h"
 #include "support/camera/ScriptedCaptureHardware.h"
+#include "platform/uikit/UIViewAccessibility.h"
 #include "support/ui/UITouchDriver.h"
 
 namespace {
@@ -88,6 +90,50 @@ bool labelColoured(const UIViewPtr& overlay, const UIColorPtr& colour) {
 }
 
 bool same(const UIColorPtr& a, const UIColorPtr& b) { return a && b && a->isEqual(*b); }
+
+// The buttons of a view tree by the label the driver's view tree reports.
+void CollectLabelledButtons(const std::shared_ptr<UIView>& view, std::map<std::string, std::shared_ptr<UIButton>>& out,
+                            std::vector<std::shared_ptr<UIButton>>& unlabelled) {
+  if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
+    auto label = UIViewAccessibilityLabel(*button);
+    if (label && !label->empty()) {
+      out[*label] = button;
+    } else {
+      unlabelled.push_back(button);
+    }
+  }
+  for (auto& sub : view->subviews()) CollectLabelledButtons(sub, out, unlabelled);
+}
+
+TEST_F(CameraExtensionTest, EveryCameraButtonSaysWhatItDoes) {
+  // Without camera access no capture starts; the screen and its buttons show.
+  hardware->setAuthorizationStatus(AVAuthorizationStatusDenied);
+  ASSERT_TRUE(showPicker());
+  UITouchDriver hand(window);
+  hand.tap(centreOf(0));
+  advance(1);
+  auto camera = std::dynamic_pointer_cast<AKCamera>(picker->presentedViewController());
+  ASSERT_TRUE(camera);
+  std::map<std::string, std::shared_ptr<UIButton>> buttons;
+  std::vector<std::shared_ptr<UIButton>> unlabelled;
+  CollectLabelledButtons(camera->view(), buttons, unlabelled);
+  std::vector<std::string> labels;
+  for (auto& [label, button] : buttons) labels.push_back(label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"Cancel", "Flash Mode", "Switch Camera", "Take Photo"}));
+  // The permission view's own button reads its title.
+  for (auto& b : unlabelled) EXPECT_TRUE(b->isDescendantOfView(camera->cameraOverlayView().get()));
+
+  auto tapOn = [&](const std::shared_ptr<UIButton>& b) {
+    CGRect r = b->bounds();
+    hand.tap(b->convertPointToView({CGRectGetMidX(r), CGRectGetMidY(r)}, nullptr));
+    advance(1);
+  };
+  auto mode = camera->flashMode();
+  tapOn(buttons["Flash Mode"]);
+  EXPECT_NE(camera->flashMode(), mode);
+  tapOn(buttons["Cancel"]);
+  EXPECT_FALSE(picker->presentedViewController());
+}
 
 }  // namespace
 

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 #include "AKImagePickerController/picker/internal/AKImageExtensionPhotoCropper.h"
 #include "PickerCoreSupport.h"
 #include "crop/CRCropViewController.h"
+#include "crop/CRCropView.h"
+#include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
+#include "platform/uikit/UIViewAccessibility.h"
+#include "support/ui/UITouchDriver.h"
 
 namespace {
 
@@ -153,4 +160,45 @@ TEST_F(PhotoCropperExtensionTest, TheCropperIsThePhotoEditorByDefault) {
   EXPECT_TRUE(AKImageExtensionClass::named("AKImagePickerController.AKImageExtensionNone")->isNone());
   advance(1);
   drainMainLoop();
+}
+
+TEST_F(PhotoCropperExtensionTest, EveryCropButtonSaysWhatItDoesAndDoesIt) {
+  auto picker = presentPicker();
+  picker->extensionController()->performWithExtensionType(AKImageExtensionType::photoEditor,
+                                                          editRequest(picture(40, 30), std::nullopt));
+  advance(1);
+  auto editor = std::dynamic_pointer_cast<CRCropViewController>(picker->presentedViewController());
+  ASSERT_TRUE(editor);
+  window->layoutIfNeeded();
+  // The buttons on screen, by the label the driver's view tree reports.
+  std::map<std::string, std::shared_ptr<UIButton>> shown;
+  std::function<void(const std::shared_ptr<UIView>&)> walk = [&](const std::shared_ptr<UIView>& v) {
+    if (auto b = std::dynamic_pointer_cast<UIButton>(v); b && !b->isHidden()) {
+      auto label = UIViewAccessibilityLabel(*b);
+      ASSERT_TRUE(label && !label->empty()) << b->className();
+      shown[*label] = b;
+    }
+    if (!v->isHidden()) for (auto& sub : v->subviews()) walk(sub);
+  };
+  walk(editor->view());
+  for (const char* label : {"Done", "Cancel", "Rotate Left", "Rotate Right", "Aspect Ratio", "Reset"}) {
+    EXPECT_TRUE(shown.count(label)) << label;
+  }
+  UITouchDriver hand(window);
+  auto tapOn = [&](const char* label) {
+    auto b = shown[label];
+    ASSERT_TRUE(b) << label;
+    CGRect r = b->bounds();
+    hand.tap(b->convertPointToView({CGRectGetMidX(r), CGRectGetMidY(r)}, nullptr));
+    advance(1);
+  };
+  tapOn("Rotate Right");
+  EXPECT_EQ(editor->cropView()->angle(), 90);
+  tapOn("Rotate Left");
+  tapOn("Rotate Left");
+  EXPECT_EQ(editor->cropView()->angle(), -90);
+  tapOn("Reset");
+  EXPECT_EQ(editor->cropView()->angle(), 0);
+  tapOn("Done");
+  EXPECT_TRUE(RunMainLoopUntil([&] { return results.size() == 1; }));
 }

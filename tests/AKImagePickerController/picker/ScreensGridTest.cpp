@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerUIDelegate.h"
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "AKImagePickerController/picker/internal/AKPopoverViewController.h"
@@ -7,6 +8,7 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIViewAccessibility.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -438,5 +440,202 @@ TEST_P(PermissionScreenTest, ThePermissionScreenIsCentredAndItsButtonTakesTheTap
 
 INSTANTIATE_TEST_SUITE_P(EveryStateWithoutAccess, PermissionScreenTest,
                          testing::Values("denied", "limited", "restricted"));
+
+// A screen that embeds the picker above its own Done and Cancel buttons, as
+// an app does with an inline picker.
+class EmbeddingScreen : public UIViewController {
+ public:
+  explicit EmbeddingScreen(std::shared_ptr<AKImagePickerController> picker) : picker_(std::move(picker)) {}
+  void viewDidLoad() override {
+    UIViewController::viewDidLoad();
+    addChildViewController(picker_);
+    picker_->view()->setFrame(CGRectMake(0, 0, 375, 567));
+    view()->addSubview(picker_->view());
+    picker_->didMoveToParentViewController(self());
+    done = button("Done", CGRectMake(0, 577, 187, 80), [](AKImagePickerController& p) { p.done(); });
+    cancel = button("Cancel", CGRectMake(188, 577, 187, 80), [](AKImagePickerController& p) { p.dismiss(); });
+  }
+  CGPoint centreOf(const std::shared_ptr<UIButton>& b) const { return {CGRectGetMidX(b->frame()), CGRectGetMidY(b->frame())}; }
+  std::shared_ptr<UIButton> done, cancel;
+
+ private:
+  std::shared_ptr<UIButton> button(const std::string& title, CGRect frame,
+                                   std::function<void(AKImagePickerController&)> action) {
+    auto b = UIButton::buttonWithType(UIButtonType::System);
+    b->setTitle(title, UIControlStateNormal);
+    b->setFrame(frame);
+    std::weak_ptr<AKImagePickerController> weak = picker_;
+    b->addTarget(b, [weak, action](UIControl&, UIEvent*) {
+      if (auto p = weak.lock()) action(*p);
+    }, UIControlEventTouchUpInside);
+    view()->addSubview(b);
+    return b;
+  }
+  std::shared_ptr<AKImagePickerController> picker_;
+};
+
+TEST_F(GridTest, AnEmbeddedPickerCancelledDuringItsExportTellsNoOne) {
+  AKImageAssetExporterConfiguration configuration;
+  configuration.exportDirectory = NSURL::fileURLWithPath(folder_->path() + "/Exports", true);
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration);
+  picker = std::make_shared<AKImagePickerController>();
+  picker->setInline(true);
+  picker->setExporter(exporter);
+  int selections = 0, cancels = 0;
+  picker->setDidSelectAssets([&](const std::vector<AKAssetPtr>&) { ++selections; });
+  picker->setDidCancel([&] { ++cancels; });
+  auto host = std::make_shared<EmbeddingScreen>(picker);
+  window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+  window->setRootViewController(host);
+  window->makeKeyAndVisible();
+  drainMainLoop();
+  grid = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(picker->topViewController());
+  ASSERT_TRUE(grid);
+  waitForAlbums();
+  UITouchDriver hand(window);
+  hand.tap(centreOf(1));
+  hand.tap(centreOf(2));
+  ASSERT_EQ(picker->selectedAssetIdentifiers().size(), 2u);
+
+  // The exporter's writes wait until the cancel has come.
+  auto gate = dispatch_semaphore_create(0);
+  dispatch_async(AKImageAssetExporter::ioQueue(),
+                 [gate] { dispatch_semaphore_wait(gate, dispatch_time_after(kTestTimeoutSeconds)); });
+  hand.tap(host->centreOf(host->done));
+  EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::exporting);
+  hand.tap(host->centreOf(host->cancel));
+  EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::none);
+  dispatch_semaphore_signal(gate);
+  // The cancelled export's end comes and changes nothing.
+  EXPECT_TRUE(RunMainLoopUntil([&] {
+    auto assets = picker->selectedAssets();
+    return std::all_of(assets.begin(), assets.end(), [](auto& a) { return a->error() || a->localTemporaryPath(); });
+  }));
+  advance(1);
+  EXPECT_EQ(cancels, 0);
+  EXPECT_EQ(selections, 0);
+  EXPECT_EQ(picker->view()->superview(), host->view());  // still where the host put it
+  EXPECT_EQ(picker->selectedAssetIdentifiers().size(), 2u);
+}
+
+TEST_F(GridTest, AClosedPickerLeavesNothingBehind) {
+  std::weak_ptr<AKImagePickerController> weakPicker;
+  std::weak_ptr<AKAssetGroupDetailVC> weakGrid;
+  std::weak_ptr<AKAssetGroupListVC> weakList;
+  auto root = std::make_shared<UIViewController>();
+  window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  UITouchDriver hand(window);
+  {
+    auto shown = std::make_shared<AKImagePickerController>();
+    shown->setShowsCancelButton(true);
+    shown->setAllowSwipeToSelect(true);
+    root->presentViewController(shown, true);
+    advance(1);
+    picker = shown;
+    grid = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(shown->topViewController());
+    ASSERT_TRUE(grid);
+    waitForAlbums();
+    ASSERT_TRUE(waitForThumbnails());
+    weakPicker = shown;
+    weakGrid = grid;
+    weakList = grid->groupListVC();
+    // Used the way a person uses it: a tap selects, the album list opens
+    // and closes, a swipe selects a run.
+    hand.tap(centreOf(2));
+    auto title = grid->selectGroupButton();
+    ASSERT_TRUE(title);
+    CGRect b = title->bounds();
+    hand.tap(title->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(1);
+    hand.tap({187, 640});  // the popover's backdrop
+    advance(1);
+    hand.drag({centreOf(3), centreOf(5)}, 0.3);
+    advance(1);
+    EXPECT_EQ(shown->selectedAssetIdentifiers().size(), 4u);
+  }
+  picker.reset();
+  grid.reset();
+  {
+    // The bar's cancel item, tapped where the bar shows it.
+    auto bar = weakPicker.lock()->navigationBar();
+    bar->layoutIfNeeded();
+    ASSERT_EQ(bar->leftItemViews().size(), 1u);
+    auto cancel = bar->leftItemViews().front();
+    CGRect f = cancel->bounds();
+    hand.tap(cancel->convertPointToView({CGRectGetMidX(f), CGRectGetMidY(f)}, nullptr));
+  }
+  advance(2);
+  drainMainLoop();
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_TRUE(weakPicker.expired());
+  EXPECT_TRUE(weakGrid.expired());
+  EXPECT_TRUE(weakList.expired());
+}
+
+TEST_F(GridTest, WithOneAlbumTheTitleButtonOffersNoOtherAndOpensNothing) {
+  AKImageGroupDataManagerConfiguration onlyTheLibrary;
+  onlyTheLibrary.assetGroupTypes = {PHAssetCollectionSubtypeSmartAlbumUserLibrary};
+  expectedAlbums = 1;
+  ASSERT_TRUE(showPicker(nullptr, AKImagePickerController::initWithGroupDataManager(
+                                      AKImageGroupDataManager::initWithConfiguration(onlyTheLibrary))));
+  auto title = grid->selectGroupButton();
+  ASSERT_TRUE(title);
+  EXPECT_EQ(title->titleForState(UIControlStateNormal), "Recents");
+  EXPECT_FALSE(title->isEnabled());
+  window->layoutIfNeeded();
+  CGRect b = title->bounds();
+  UITouchDriver hand(window);
+  hand.tap(title->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+  advance(1);
+  for (auto& child : window->rootViewController()->childViewControllers()) {
+    EXPECT_FALSE(std::dynamic_pointer_cast<AKPopoverViewController>(child));
+  }
+  EXPECT_FALSE(picker->presentedViewController());
+  SaveSnapshot(RenderView(*window, 2), "picker-grid-one-album");
+}
+
+TEST_F(GridTest, EachAssetCellReadsItsAssetsIdentifierAlsoAfterReuse) {
+  ASSERT_TRUE(showPicker());
+  // What the driver's view tree reports for the shown cells: one shared
+  // identifier per kind, and each asset's own local identifier as label.
+  auto check = [&] {
+    grid->collectionView()->layoutIfNeeded();
+    std::set<std::string> labels;
+    size_t assetCells = 0;
+    for (auto& cell : grid->collectionView()->visibleCells()) {
+      auto base = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(cell);
+      ASSERT_TRUE(base);
+      auto content = base->contentView();
+      auto asset = base->asset();
+      if (!asset) {
+        EXPECT_EQ(UIViewAccessibilityIdentifier(*content), "AKImageCameraAccessibilityIdentifier");
+        continue;
+      }
+      ++assetCells;
+      bool video = asset->type() == AKAssetType::video;
+      EXPECT_EQ(UIViewAccessibilityIdentifier(*content), video ? "AKVideoAssetAccessibilityIdentifier"
+                                                               : "AKImageAssetAccessibilityIdentifier");
+      EXPECT_EQ(UIViewAccessibilityLabel(*content), asset->localIdentifier());
+      labels.insert(asset->localIdentifier());
+    }
+    EXPECT_EQ(labels.size(), assetCells);
+    EXPECT_GT(assetCells, 0u);
+  };
+  check();
+  // Another album by touch: the same cells now show other assets.
+  UITouchDriver hand(window);
+  auto button = grid->selectGroupButton();
+  hand.tap(button->convertPointToView(CGPointMake(button->bounds().size.width / 2,
+                                                  button->bounds().size.height / 2), nullptr));
+  advance(1);
+  auto table = grid->groupListVC()->tableView();
+  CGRect row = table->rectForRowAtIndexPath(NSIndexPath::indexPathForRow(3, 0));
+  hand.tap(table->convertPointToView(CGPointMake(CGRectGetMidX(row), CGRectGetMidY(row)), nullptr));
+  advance(0.5);
+  ASSERT_EQ(grid->selectedGroupId(), groupIdTitled("Trips"));
+  check();
+}
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "ScreensLibrarySupport.h"
 #include "platform/uikit/UIAlertController.h"
 #include "support/ui/UITouchDriver.h"
@@ -178,6 +180,53 @@ TEST_F(SwipeTest, AutoScrollsNearTheEdgesAtASpeedThatGrowsTowardsThem) {
   hand->up({finger});
   advance(0.1);
   EXPECT_TRUE(link->isPaused());
+}
+
+TEST_F(SwipeTest, TheRunGoesFromTheCellTheFingerCameDownOnToTheCellUnderIt) {
+  show();
+  // Rows 2 and 3 (items 6-8 and 9-11) lie mid-screen, clear of auto-scrolling.
+  // Offsets put the finger a few points from a cell's edge, so that the pan
+  // begins over the neighbouring cell.
+  struct Step {
+    int64_t item;
+    double dx;
+  };
+  struct Case {
+    const char* what;
+    std::set<int64_t> before;
+    std::vector<Step> path;
+    std::set<int64_t> after;
+  };
+  const double nearRight = 55, nearLeft = -55;
+  const Case cases[] = {
+      {"over and back", {}, {{6, 0}, {8, 0}, {7, 0}}, {6, 7}},
+      {"landing by the right edge", {}, {{6, nearRight}, {8, 0}, {7, 0}}, {6, 7}},
+      {"landing by the left edge", {}, {{8, nearLeft}, {6, 0}}, {6, 7, 8}},
+      {"back past the start", {}, {{7, 0}, {8, 0}, {6, 0}}, {6, 7}},
+      {"on into the next row", {}, {{6, 0}, {8, 0}, {10, 0}}, {6, 7, 8, 9, 10}},
+      {"up a row and back", {}, {{9, 0}, {11, 0}, {7, 0}}, {7, 8, 9}},
+      {"ending where it began", {}, {{7, 0}, {8, 0}, {7, 0}}, {7}},
+      {"over a selected cell", {7}, {{6, 0}, {8, 0}}, {6, 7, 8}},
+      {"from a selected cell", {7, 8}, {{7, nearLeft}, {8, 0}}, {}},
+      {"from a selected cell by its edge", {7}, {{7, nearRight}, {8, 0}, {7, 0}}, {}},
+  };
+  auto itemOf = [](const std::string& name) { return 60 - std::stoll(name.substr(1)); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    picker->deselectAll();
+    for (int64_t item : c.before) {
+      hand->tap(centreOf(item));
+      advance(0.5);
+    }
+    std::vector<CGPoint> path;
+    for (const Step& step : c.path) path.push_back(at(step.item, step.dx));
+    hand->drag(path, 0.4);
+    advance(0.5);
+    std::set<int64_t> after;
+    for (auto& n : selectedNames()) after.insert(itemOf(n));
+    EXPECT_EQ(after, c.after);
+    EXPECT_EQ(grid->collectionView()->contentOffset().y, -grid->collectionView()->adjustedContentInset().top);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uikit/NSLayoutConstraint.h"
+#include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIImage.h"
@@ -197,6 +199,52 @@ TEST_F(TableAndAlertDrawingTest, DisabledAndHighlightedButtonsDimTheirTemplateIm
   EXPECT_NEAR(brightest(), 255 * 0.2, 12);
   button->setHighlighted(false);
   EXPECT_EQ(brightest(), enabled);
+}
+
+// A wait alert as apps make it: no text, no actions, a spinner added to the
+// alert's view and the view's height pinned by a constraint.
+TEST_F(TableAndAlertDrawingTest, AnAlertHoldingOnlyASpinnerDrawsItsBoxAroundTheSpinner) {
+  auto presenter = std::make_shared<UIViewController>();
+  window->setRootViewController(presenter);
+  presenter->view()->setBackgroundColor(UIColor::whiteColor());
+  auto alert = UIAlertController::alertControllerWithTitle(std::string(), std::string(),
+                                                           UIAlertControllerStyle::Alert);
+  auto spinner = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleGray);
+  auto view = alert->view();
+  view->setCenter(presenter->view()->center());
+  view->heightAnchor().constraintEqualToConstant(100)->setActive(true);
+  CGRect bounds = view->bounds();
+  spinner->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
+  spinner->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+                               UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin);
+  view->addSubview(spinner);
+  spinner->startAnimating();
+  presenter->showViewController(alert, nullptr);
+  advance(UIViewController::kTransitionDuration + 0.05);
+
+  auto picture = RenderView(*window, 1);
+  SaveSnapshot(picture, "alert-spinner-only");
+  // The box: 270 wide and 100 high in the middle of the dimmed screen, the
+  // spinner at its centre.
+  CGRect box = view->convertRectToView(view->bounds(), nullptr);
+  EXPECT_EQ(box.size, CGSizeMake(270, 100));
+  EXPECT_NEAR(CGRectGetMidX(box), 187.5, 0.01);
+  EXPECT_NEAR(CGRectGetMidY(box), 333.5, 0.01);
+  CGRect turning = spinner->convertRectToView(spinner->bounds(), nullptr);
+  EXPECT_NEAR(CGRectGetMidX(turning), 187.5, 0.01);
+  EXPECT_NEAR(CGRectGetMidY(turning), 333.5, 0.01);
+  EXPECT_GT(pixelAt(picture, CGPointMake(187.5 - 120, 333.5))[0], 230);  // the light box
+  EXPECT_LT(pixelAt(picture, CGPointMake(187.5, 333.5 - 70))[0], 200);   // dimmed above it
+  EXPECT_LT(pixelAt(picture, CGPointMake(20, 333.5))[0], 200);           // and beside it
+  size_t spokes = 0;
+  for (int dy = -12; dy <= 12; ++dy) {
+    for (int dx = -12; dx <= 12; ++dx) {
+      spokes += pixelAt(picture, CGPointMake(187.5 + dx, 333.5 + dy))[0] < 200;
+    }
+  }
+  EXPECT_GT(spokes, 20u);
+  alert->dismissViewControllerAnimated(true);
+  advance(UIViewController::kTransitionDuration + 0.05);
 }
 
 }  // namespace
