@@ -1,7 +1,6 @@
 #include "PythonBridgePlugin.h"
 
 #include <optional>
-#include <vector>
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/Fatal.h"
@@ -10,7 +9,7 @@
 
 namespace {
 
-const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin.bundle";
+const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin";
 
 // Names the bundle that holds this module's code.
 class BundleFinder {};
@@ -54,16 +53,7 @@ NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
 }
 
 NSBundlePtr PythonBridgePlugin::locateModuleResourceBundle() {
-  auto main = NSBundle::mainBundle();
-  auto own = NSBundle::bundleForClass(typeid(BundleFinder));
-  std::vector<NSURLPtr> candidates = {main ? main->resourceURL() : nullptr,
-                                      own ? own->resourceURL() : nullptr,
-                                      main ? main->bundleURL() : nullptr};
-  for (const auto& folder : candidates) {
-    if (!folder) continue;
-    if (auto bundle = NSBundle::bundleWithURL(folder->URLByAppendingPathComponent(kBundleName))) {
-      return bundle;
-    }
-  }
-  FatalStop("unable to find bundle named python_bridge_darwin_python_bridge_darwin");
+  if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))
+    return bundle;
+  FatalStop(std::string("unable to find bundle named ") + kBundleName);
 }
