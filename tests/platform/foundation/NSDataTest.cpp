@@ -141,7 +141,9 @@ TEST_F(NSDataTest, Base64DecodingAcceptsAndRefusesExactlyAsDocumented) {
     SCOPED_TRACE(c.text);
     auto bytes = Base64Decode(c.text);
     ASSERT_EQ(bytes.has_value(), c.bytes.has_value());
-    if (bytes) EXPECT_EQ(std::string(bytes->begin(), bytes->end()), *c.bytes);
+    if (bytes) {
+      EXPECT_EQ(std::string(bytes->begin(), bytes->end()), *c.bytes);
+    }
   }
 
   // Lengths 0 to 3 past each whole group, encoded and back.
