@@ -43,7 +43,9 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
     // "2020:01:01 12:00:00+02:00": the date, then its offset from UTC.
     ValueMap exif;
     exif.emplace_back(kCGImagePropertyExifDateTimeOriginal, Value(dateTimeOriginal->substr(0, 19)));
-    if (dateTimeOriginal->size() > 19) exif.emplace_back("OffsetTimeOriginal", Value(dateTimeOriginal->substr(19)));
+    if (dateTimeOriginal->size() > 19)
+      exif.emplace_back(Value(std::string("OffsetTimeOriginal")),
+                        Value(dateTimeOriginal->substr(19)));
     props.emplace_back(kCGImagePropertyExifDictionary, Value(std::move(exif)));
   }
   if (gps) {
