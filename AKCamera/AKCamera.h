@@ -7,6 +7,11 @@
 // tags. Each photo reaches the owner, on the main thread, as an image cropped
 // to what the preview showed and its metadata; the screen never dismisses
 // itself.
+//
+// The screen is a facade over parts it owns, one per concern (all in
+// AKCamera/internal/): the session and its devices, the preview with its
+// gestures and focus ring, the capture of photos, the control layer, and the
+// orientation read from the accelerometer.
 
 #include <functional>
 #include <memory>
@@ -24,6 +29,12 @@
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIViewController.h"
+
+class AKCameraSessionControl;
+class AKCameraPreview;
+class AKCameraCapture;
+class AKCameraControls;
+class AKCameraOrientation;
 
 enum class AKCameraDeviceSourceType : int64_t { front = 0, rear = 1 };
 
@@ -76,9 +87,9 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
   // Adds the view on top of the screen (loading it); a later view does not
   // remove an earlier one.
   void setCameraOverlayView(UIViewPtr view);
-  bool showsCameraControls() const { return showsCameraControls_; }
+  bool showsCameraControls() const;
   void setShowsCameraControls(bool shows);
-  std::optional<AVCaptureFlashMode> flashMode() const { return flashMode_; }
+  std::optional<AVCaptureFlashMode> flashMode() const;
   void setFlashMode(std::optional<AVCaptureFlashMode> mode);
 
   // --- Actions ---
@@ -102,30 +113,31 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
   void updateSession(bool isEnable);
 
   // --- State, read by owners and tests ---
-  const AVCaptureSessionPtr& captureSession() const { return captureSession_; }
-  const std::shared_ptr<AKCameraPreviewView>& previewView() const { return previewView_; }
+  const AVCaptureSessionPtr& captureSession() const;
+  const std::shared_ptr<AKCameraPreviewView>& previewView() const;
   AVCaptureVideoPreviewLayerPtr previewLayer() const;
-  const dispatch_queue_t& sessionQueue() const { return sessionQueue_; }
-  double zoomScale() const { return zoomScale_; }
-  const AVCaptureDevicePtr& currentDevice() const { return currentDevice_; }
-  const AVCaptureDevicePtr& captureDeviceFront() const { return captureDeviceFront_; }
-  const AVCaptureDevicePtr& captureDeviceRear() const { return captureDeviceRear_; }
+  const dispatch_queue_t& sessionQueue() const;
+  double zoomScale() const;
+  const AVCaptureDevicePtr& currentDevice() const;
+  const AVCaptureDevicePtr& captureDeviceFront() const;
+  const AVCaptureDevicePtr& captureDeviceRear() const;
   const std::shared_ptr<AKCameraLocationManager>& locationManager() const { return locationManager_; }
   AVCapturePhotoOutputPtr captureOutput() const;
   const AVCapturePhotoSettingsPtr& defaultPhotoSettings();
-  const UIViewPtr& contentView() const { return contentView_; }
-  std::optional<UIDeviceOrientation> originalOrientation() const { return originalOrientation_; }
-  std::optional<UIDeviceOrientation> currentOrientation() const { return currentOrientation_; }
-  const std::shared_ptr<CMMotionManager>& motionManager() const { return motionManager_; }
+  const UIViewPtr& contentView() const;
+  std::optional<UIDeviceOrientation> originalOrientation() const;
+  std::optional<UIDeviceOrientation> currentOrientation() const;
+  const std::shared_ptr<CMMotionManager>& motionManager() const;
   const std::shared_ptr<UIButton>& flashButton();
-  const std::shared_ptr<UIButton>& cameraSwitchButton() const { return cameraSwitchButton_; }
-  const std::shared_ptr<UIButton>& captureButton() const { return captureButton_; }
-  const std::shared_ptr<UIButton>& cancelButton() const { return cancelButton_; }
-  const UIViewPtr& bottomViewContainer() const { return bottomViewContainer_; }
-  const UIViewPtr& bottomView() const { return bottomView_; }
-  bool isStopped() const { return isStopped_; }
-  const std::shared_ptr<AKCameraPhotoCapturer>& currentCapturer() const { return currentCapturer_; }
-  static const UIViewPtr& focusView();
+  const std::shared_ptr<UIButton>& cameraSwitchButton() const;
+  const std::shared_ptr<UIButton>& captureButton() const;
+  const std::shared_ptr<UIButton>& cancelButton() const;
+  const UIViewPtr& bottomViewContainer() const;
+  const UIViewPtr& bottomView() const;
+  bool isStopped() const;
+  const std::shared_ptr<AKCameraPhotoCapturer>& currentCapturer() const;
+  // This screen's focus ring, made on first use; no other screen shows it.
+  const UIViewPtr& focusView();
   static AVCaptureFlashMode currentFlashModeFromDefaults();
 
   // --- View controller ---
@@ -146,38 +158,6 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
   // One accelerometer delivery (the handler of the updates).
   void handleAccelerometerData(const CMAccelerometerDataPtr& data, const NSErrorPtr& error);
 
- private:
-  std::shared_ptr<AKCamera> shared();
-  void setupDevices();
-  void setupUI();
-  void setupSession();
-  void setupCurrentDevice();
-  void setupMotionManager();
-  void layoutBottomContainer();
-  void updateFlashButton();
-  void updateFlashMode();
-  static void saveFlashModeToDefaults(AVCaptureFlashMode mode);
-  void updateOriginalOrientation();
-  void updateContentLayoutForCurrentOrientation();
-  std::shared_ptr<UIButton> makeCaptureButton(double size);
-
-  // Runs on sessionQueue.
-  struct CaptureRequest {
-    AVCapturePhotoOutputPtr output;
-    AVCapturePhotoSettingsPtr settings;
-    AVCaptureVideoOrientation orientation;
-    double zoomScale;
-    CGRect visibleRect;  // the preview's metadata rectangle at the shutter
-  };
-  void capturePicture(const std::shared_ptr<AKCameraPhotoCapturer>& capturer,
-                      const CaptureRequest& request);
-  // Runs on the output's queue: decodes, crops and hands over on the main thread.
-  void deliver(const std::shared_ptr<AKCameraPhotoCapturer>& capturer,
-               const std::shared_ptr<Bytes>& data, CGRect visibleRect);
-  // On the main thread: the photo in progress ends, the shutter works again.
-  void finishCapture(const std::shared_ptr<AKCameraPhotoCapturer>& capturer);
-
- public:
   // Crops to `visibleRect` (normalized); nullptr when the image has no bitmap
   // or the rectangle holds no pixel.
   static UIImagePtr cropImageToVisiblePreview(const UIImagePtr& image, CGRect visibleRect);
@@ -188,34 +168,25 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
                                  std::optional<ValueMap>& metadata);
 
  private:
+  // The parts reach each other through the screen that owns them.
+  friend class AKCameraSessionControl;
+  friend class AKCameraPreview;
+  friend class AKCameraCapture;
+  friend class AKCameraControls;
+  friend class AKCameraOrientation;
+
+  std::shared_ptr<AKCamera> shared();
+  AKCameraSessionControl& session() const { return *session_; }
+  AKCameraPreview& preview() const { return *preview_; }
+  AKCameraCapture& capture() const { return *capture_; }
+  AKCameraControls& controls() const { return *controls_; }
+  AKCameraOrientation& orientation() const { return *orientation_; }
+
   UIViewPtr cameraOverlayView_;
-  bool showsCameraControls_ = true;
-  std::optional<AVCaptureFlashMode> flashMode_;
-  const AVCaptureSessionPtr captureSession_ = std::make_shared<AVCaptureSession>();
-  std::shared_ptr<AKCameraPreviewView> previewView_ = std::make_shared<AKCameraPreviewView>();
-  const dispatch_queue_t sessionQueue_;
-  double beginZoomScale_ = 1.0;
-  double zoomScale_ = 1.0;
-  AVCaptureDevicePtr currentDevice_;
-  AVCaptureDevicePtr captureDeviceFront_;
-  AVCaptureDevicePtr captureDeviceRear_;
   std::shared_ptr<AKCameraLocationManager> locationManager_;
-  std::weak_ptr<AVCaptureOutput> captureOutput_;
-  AVCaptureMetadataOutputPtr metadataOutput_;
-  dispatch_queue_t metadataQueue_;
-  AVCapturePhotoSettingsPtr defaultPhotoSettings_;
-  const UIViewPtr contentView_ = std::make_shared<UIView>();
-  std::optional<UIDeviceOrientation> originalOrientation_;
-  std::optional<UIDeviceOrientation> currentOrientation_;
-  const std::shared_ptr<CMMotionManager> motionManager_ = std::make_shared<CMMotionManager>();
-  std::shared_ptr<UIButton> flashButton_;
-  std::shared_ptr<UIButton> cameraSwitchButton_;
-  std::shared_ptr<UIButton> captureButton_;
-  std::shared_ptr<UIButton> cancelButton_;
-  const std::shared_ptr<AKCameraResource> cameraResource_;
-  const UIViewPtr bottomViewContainer_ = std::make_shared<UIView>();
-  const UIViewPtr bottomView_ = std::make_shared<UIView>();
-  bool isStopped_ = false;
-  std::shared_ptr<AKCameraPhotoCapturer> currentCapturer_;  // main thread only
-  UIEdgeInsets lastSafeArea_;
+  const std::unique_ptr<AKCameraSessionControl> session_;
+  const std::unique_ptr<AKCameraPreview> preview_;
+  const std::unique_ptr<AKCameraCapture> capture_;
+  const std::unique_ptr<AKCameraControls> controls_;
+  const std::unique_ptr<AKCameraOrientation> orientation_;
 };

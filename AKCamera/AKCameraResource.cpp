@@ -11,10 +11,9 @@ UIImagePtr AKDefaultCameraResource::imageForResource(const std::string& name) {
 }
 
 NSBundlePtr AKDefaultCameraResource::resourceBundle() {
-  const std::string path =
-      NSBundle::bundleForClass(typeid(AKDefaultCameraResource))->resourcePath() +
-      "/AKCameraResource.bundle";
-  NSBundlePtr bundle = NSBundle::bundleWithPath(path);
-  if (!bundle) FatalStop("AKCamera: no resource bundle at " + path);
+  const std::string folder =
+      NSBundle::bundleForClass(typeid(AKDefaultCameraResource))->resourcePath();
+  NSBundlePtr bundle = NSBundle::resourceBundleNamed("AKCameraResource", {folder});
+  if (!bundle) FatalStop("AKCamera: no resource bundle at " + folder + "/AKCameraResource.bundle");
   return bundle;
 }

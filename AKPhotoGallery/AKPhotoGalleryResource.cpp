@@ -1,7 +1,6 @@
 #include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 
 #include <mutex>
-#include <vector>
 
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/SingletonResets.h"
@@ -21,14 +20,8 @@ NSBundlePtr gBundle;                                    // guarded by gMutex
 AKPhotoGalleryResource::LocalizationBlock gLocalize;  // guarded by gMutex
 
 NSBundlePtr findBundle() {
-  auto main = NSBundle::mainBundle();
-  std::vector<std::string> candidates = {main ? main->resourcePath() : std::string(),
-                                         NSBundle::bundleForClass(typeid(BundleFinder))->resourcePath(),
-                                         main ? main->bundlePath() : std::string()};
-  for (auto& folder : candidates) {
-    if (folder.empty()) continue;
-    if (auto bundle = NSBundle::bundleWithPath(folder + "/" + kBundleName + ".bundle")) return bundle;
-  }
+  if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))
+    return bundle;
   FatalStop(std::string("unable to find bundle named ") + kBundleName);
 }
 

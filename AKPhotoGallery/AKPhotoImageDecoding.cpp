@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/coregraphics/CGBandedDraw.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGImage.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr double kMaxRedrawBytes = 60.0 * (1 << 20);
 constexpr double kDestinationPixels = 15.0 * (1 << 20);
 constexpr double kTilePixels = 5.0 * (1 << 20);
-constexpr double kDestinationSeamOverlap = 2;
 
 struct PixelSize {
   double width, height;
@@ -67,34 +67,7 @@ std::shared_ptr<UIImage> downsizedLargeImage(const std::shared_ptr<UIImage>& ima
   if (!context) return image;
   CGContextTranslateCTM(context, 0, static_cast<double>(destHeight));
   CGContextScaleCTM(context, 1, -1);
-
-  const auto wholeTileRows = static_cast<int64_t>(tileHeight);
-  const auto pixelRows = static_cast<int64_t>(height);
-  const bool ragged = pixelRows % wholeTileRows != 0;
-  const auto tiles = static_cast<int64_t>(height / tileHeight) + (ragged ? 1 : 0);
-  const double sourceSeamOverlap = height * 2 / static_cast<double>(destHeight);
-  const CGImageRef& source = image->CGImage();
-
-  for (int64_t y = 0; y < tiles; ++y) {
-    // Each tile starts at its own first row and reaches the overlap further
-    // down, so neighbouring tiles share a seam. Starting a whole overlap
-    // lower, as tiles once did, dropped the top rows and left the last
-    // destination rows empty.
-    CGRect sourceTile{{0, tileHeight * static_cast<double>(y)},
-                      {width, tileHeight + sourceSeamOverlap}};
-    CGImageRef tile = CGImageCreateWithImageInRect(source, sourceTile);
-    if (!tile) continue;
-    double destTileHeight = ratio * tileHeight + kDestinationSeamOverlap;
-    double destY = static_cast<double>(destHeight) -
-                   (ratio * tileHeight * static_cast<double>(y + 1) + kDestinationSeamOverlap);
-    if (y == tiles - 1 && ragged) {
-      double realHeight = static_cast<double>(CGImageGetHeight(tile));
-      destY += destTileHeight - ratio * realHeight;
-      destTileHeight = ratio * realHeight;
-    }
-    CGContextDrawImage(context, {{0, destY}, {static_cast<double>(destWidth), destTileHeight}},
-                       tile);
-  }
+  CGContextDrawImageInBands(context, image->CGImage(), destWidth, destHeight, ratio, tileHeight);
   CGImageRef result = CGBitmapContextCreateImage(context);
   if (!result) return image;
   return UIImage::imageWithCGImage(result, 1, UIImageOrientationDownMirrored);

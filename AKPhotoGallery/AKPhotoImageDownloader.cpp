@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/SingletonResets.h"
 #include "platform/imageio/UTType.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/photos/PHImageManager.h"
@@ -25,6 +27,27 @@ NSErrorPtr AKPhotoImageFetchError() {
 
 namespace {
 
+std::mutex gSharedMutex;  // guards gWebDownloader and gAssetDownloader
+std::shared_ptr<AKPhotoImageWebDownloader> gWebDownloader;
+std::shared_ptr<AKPhotoImageAssetDownloader> gAssetDownloader;
+
+// Each test starts with downloaders made on first use; what a test left
+// queued on the web downloader's own downloader is cancelled with it.
+void registerSharedReset() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SingletonResets::add([] {
+      std::shared_ptr<AKPhotoImageWebDownloader> web;
+      {
+        std::lock_guard<std::mutex> lock(gSharedMutex);
+        web = std::move(gWebDownloader);
+        gAssetDownloader.reset();
+      }
+      if (web) web->downloader()->cancelAllDownloads();
+    });
+  });
+}
+
 std::optional<float> progressFraction(int64_t received, int64_t expected) {
   if (expected <= 0) return std::nullopt;
   float fraction = static_cast<float>(received) / static_cast<float>(expected);
@@ -35,8 +58,10 @@ std::optional<float> progressFraction(int64_t received, int64_t expected) {
 }  // namespace
 
 std::shared_ptr<AKPhotoImageWebDownloader> AKPhotoImageWebDownloader::shared() {
-  static auto instance = std::make_shared<AKPhotoImageWebDownloader>();
-  return instance;
+  registerSharedReset();
+  std::lock_guard<std::mutex> lock(gSharedMutex);
+  if (!gWebDownloader) gWebDownloader = std::make_shared<AKPhotoImageWebDownloader>();
+  return gWebDownloader;
 }
 
 AKPhotoImageWebDownloader::AKPhotoImageWebDownloader() {
@@ -71,8 +96,10 @@ void AKPhotoImageWebDownloader::downloadImage(const std::shared_ptr<NSObject>& i
 }
 
 std::shared_ptr<AKPhotoImageAssetDownloader> AKPhotoImageAssetDownloader::shared() {
-  static auto instance = std::make_shared<AKPhotoImageAssetDownloader>();
-  return instance;
+  registerSharedReset();
+  std::lock_guard<std::mutex> lock(gSharedMutex);
+  if (!gAssetDownloader) gAssetDownloader = std::make_shared<AKPhotoImageAssetDownloader>();
+  return gAssetDownloader;
 }
 
 void AKPhotoImageAssetDownloader::downloadImage(const std::shared_ptr<NSObject>& identifier,

@@ -11,9 +11,12 @@ constexpr const char* kTable = "CRCropViewControllerLocalizable";
 
 NSBundlePtr resourceBundle() {
   NSBundlePtr classBundle = NSBundle::bundleForClass(typeid(CRCropToolbar));
+  // Found as any resource of the class's bundle is (in its language folders
+  // too); without one the class's bundle holds the texts itself.
   NSURLPtr url = classBundle->URLForResource(kBundleName, "bundle");
   if (!url) return classBundle;
-  NSBundlePtr bundle = NSBundle::bundleWithURL(url);
+  NSBundlePtr bundle =
+      NSBundle::resourceBundleNamed(kBundleName, {url->URLByDeletingLastPathComponent()->path()});
   if (!bundle) {
     FatalStop(std::string("BundleAccessor: unable to find bundle named ") + kBundleName);
   }

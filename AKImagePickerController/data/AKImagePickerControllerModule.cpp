@@ -19,14 +19,8 @@ std::mutex gMutex;
 NSBundlePtr gBundle;  // guarded by gMutex
 
 NSBundlePtr findBundle() {
-  auto main = NSBundle::mainBundle();
-  std::vector<std::string> candidates = {main->resourcePath(),
-                                         NSBundle::bundleForClass(typeid(BundleFinder))->resourcePath(),
-                                         main->bundlePath()};
-  for (auto& folder : candidates) {
-    if (folder.empty()) continue;
-    if (auto bundle = NSBundle::bundleWithPath(folder + "/" + kBundleName + ".bundle")) return bundle;
-  }
+  if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))
+    return bundle;
   FatalStop(std::string("unable to find bundle named ") + kBundleName);
 }
 

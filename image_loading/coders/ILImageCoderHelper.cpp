@@ -7,6 +7,7 @@
 
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/internal/ILImageScaler.h"
+#include "platform/coregraphics/CGBandedDraw.h"
 #include "platform/coregraphics/CGContext.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr uint64_t kDefaultLimitBytes = 60ull * 1024 * 1024;
-constexpr double kDestSeamOverlap = 2.0;
 
 std::atomic<uint64_t> gDecodeSolution{0};
 std::atomic<uint64_t> gLimitBytes{kDefaultLimitBytes};
@@ -153,27 +153,10 @@ CGImageRef bandScaledDown(const CGImageRef& source, size_t destWidth, size_t des
   const CGContextRef& context = output.context;
   if (!context) return nullptr;
   CGContextSetInterpolationQuality(context, kCGInterpolationHigh);
-  const double W = double(source->width()), H = double(source->height());
   // Full-width source bands of about a third of the output's pixel budget.
-  const double tileHeight = std::max(1.0, std::trunc(double(targetPixels) / 3 / W));
-  const double sourceOverlap = std::trunc(kDestSeamOverlap / double(destHeight) * H);
-  const size_t remainder = size_t(H) % size_t(tileHeight);
-  const size_t iterations = size_t(H / tileHeight) + (remainder ? 1 : 0);
-  CGRect sourceTile = CGRectMake(0, 0, W, tileHeight + sourceOverlap);
-  CGRect destTile = CGRectMake(0, 0, double(destWidth), tileHeight * imageScale + kDestSeamOverlap);
-  for (size_t y = 0; y < iterations; ++y) {
-    sourceTile.origin.y = double(y) * tileHeight + sourceOverlap;
-    destTile.origin.y =
-        double(destHeight) - ((double(y) + 1) * tileHeight * imageScale + kDestSeamOverlap);
-    CGImageRef band = CGImageCreateWithImageInRect(source, sourceTile);
-    if (!band) continue;
-    if (y == iterations - 1 && remainder) {
-      const double lost = destTile.size.height;
-      destTile.size.height = double(band->height()) * imageScale + kDestSeamOverlap;
-      destTile.origin.y = std::min(0.0, destTile.origin.y + (lost - destTile.size.height));
-    }
-    CGContextDrawImage(context, destTile, band);
-  }
+  const double bandRows =
+      std::max(1.0, std::trunc(double(targetPixels) / 3 / double(source->width())));
+  CGContextDrawImageInBands(context, source, destWidth, destHeight, imageScale, bandRows);
   return output.image();
 }
 

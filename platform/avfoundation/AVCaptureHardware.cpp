@@ -13,6 +13,7 @@
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/LibavPointers.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
@@ -22,19 +23,6 @@ extern "C" {
 }
 
 namespace {
-
-struct FormatCloser {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 NSErrorPtr captureError(int64_t code, const std::string& what) {
   return NSError::errorWithDescription(AVFoundationErrorDomain, code, what);
@@ -122,10 +110,10 @@ class FormatSource : public AVCaptureFrameSource {
   AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg);
 
   std::mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
-  std::unique_ptr<AVFormatContext, FormatCloser> format_;
-  std::unique_ptr<AVCodecContext, CodecFreer> decoder_;
-  std::unique_ptr<AVFrame, FrameFreer> frame_{av_frame_alloc()};
-  std::unique_ptr<AVPacket, PacketFreer> packet_{av_packet_alloc()};
+  LibavInputPtr format_;
+  LibavCodecPtr decoder_;
+  LibavFramePtr frame_{av_frame_alloc()};
+  LibavPacketPtr packet_{av_packet_alloc()};
   AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
   int stream_ = -1;
   bool device_ = false;

@@ -14,21 +14,21 @@ size_t AVScaledBytesPerRow(size_t width) {
   return (tight + kAVScaledRowAlignment - 1) / kAVScaledRowAlignment * kAVScaledRowAlignment;
 }
 
-AVFrameImageConverter::~AVFrameImageConverter() { sws_freeContext(context_); }
-
 CGImageRef AVFrameImageConverter::convert(const AVFrame& frame) {
   const int w = frame.width, h = frame.height;
   if (w <= 0 || h <= 0 || !frame.data[0]) return nullptr;
   const bool bgra = layout_ == AVFrameImageLayout::BGRX;
-  context_ = sws_getCachedContext(context_, w, h, static_cast<AVPixelFormat>(frame.format), w, h,
-                                  bgra ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
-                                  nullptr, nullptr);
+  // The call frees the context it is given when it cannot reuse it.
+  context_.reset(sws_getCachedContext(
+      context_.release(), w, h, static_cast<AVPixelFormat>(frame.format), w, h,
+      bgra ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!context_) return nullptr;
   const size_t rowBytes = AVScaledBytesPerRow(size_t(w));
   auto pixels = std::make_shared<Bytes>(rowBytes * size_t(h) + kAVScaledBufferSlack);
   uint8_t* dst[4] = {pixels->data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {static_cast<int>(rowBytes), 0, 0, 0};
-  if (sws_scale(context_, frame.data, frame.linesize, 0, h, dst, dstStride) != h) return nullptr;
+  if (sws_scale(context_.get(), frame.data, frame.linesize, 0, h, dst, dstStride) != h)
+    return nullptr;
   const uint32_t info = bgra ? (kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little)
                              : uint32_t(kCGImageAlphaNoneSkipLast);
   return CGImage::create(size_t(w), size_t(h), 8, 32, rowBytes, info, std::move(pixels));

@@ -11,10 +11,8 @@
 
 #include <cstddef>
 
+#include "platform/avfoundation/LibavPointers.h"
 #include "platform/coregraphics/CGImage.h"
-
-struct AVFrame;
-struct SwsContext;
 
 inline constexpr size_t kAVScaledRowAlignment = 64;
 // Bytes past the last row that the buffer keeps.
@@ -33,7 +31,6 @@ enum class AVFrameImageLayout {
 class AVFrameImageConverter {
  public:
   explicit AVFrameImageConverter(AVFrameImageLayout layout) : layout_(layout) {}
-  ~AVFrameImageConverter();
   AVFrameImageConverter(const AVFrameImageConverter&) = delete;
   AVFrameImageConverter& operator=(const AVFrameImageConverter&) = delete;
 
@@ -43,5 +40,5 @@ class AVFrameImageConverter {
 
  private:
   AVFrameImageLayout layout_;
-  SwsContext* context_ = nullptr;
+  LibavScalerPtr context_;
 };

@@ -8,6 +8,7 @@
 
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/LibavPointers.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
@@ -71,15 +72,14 @@ struct Converter {
 // converted to a bitmap.
 class LibavPicture : public AVVideoPicture {
  public:
-  LibavPicture(AVFrame* frame, double time, std::shared_ptr<Converter> converter)
-      : frame_(frame), time_(time), converter_(std::move(converter)) {}
-  ~LibavPicture() override { av_frame_free(&frame_); }
+  LibavPicture(LibavFramePtr frame, double time, std::shared_ptr<Converter> converter)
+      : frame_(std::move(frame)), time_(time), converter_(std::move(converter)) {}
   double time() const override { return time_; }
   CGImageRef image() override;
 
  private:
   std::mutex mutex_;
-  AVFrame* frame_;  // guarded by mutex_; freed once converted
+  LibavFramePtr frame_;  // guarded by mutex_; freed once converted
   double time_;
   std::shared_ptr<Converter> converter_;
   CGImageRef image_;  // guarded by mutex_
@@ -88,24 +88,23 @@ class LibavPicture : public AVVideoPicture {
 CGImageRef LibavPicture::image() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!image_) {
-    image_ = converter_->convert(frame_);
-    av_frame_free(&frame_);
+    image_ = converter_->convert(frame_.get());
+    frame_.reset();
   }
   return image_;
 }
 
 class LibavVideoReader : public AVVideoReader {
  public:
-  LibavVideoReader(std::unique_ptr<AVMediaInput> input, int streamIndex, AVCodecContext* codec)
-      : input_(std::move(input)), stream_(streamIndex), codec_(codec),
-        converter_(std::make_shared<Converter>()), packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
+  LibavVideoReader(std::unique_ptr<AVMediaInput> input, int streamIndex, LibavCodecPtr codec)
+      : input_(std::move(input)),
+        stream_(streamIndex),
+        codec_(std::move(codec)),
+        converter_(std::make_shared<Converter>()),
+        packet_(av_packet_alloc()),
+        frame_(av_frame_alloc()) {
     const AVFormatContext* format = input_->format();
     if (format->start_time != AV_NOPTS_VALUE) startSeconds_ = double(format->start_time) / AV_TIME_BASE;
-  }
-  ~LibavVideoReader() override {
-    av_packet_free(&packet_);
-    av_frame_free(&frame_);
-    avcodec_free_context(&codec_);
   }
 
   CGSize pictureSize() const override { return {double(codec_->width), double(codec_->height)}; }
@@ -119,19 +118,19 @@ class LibavVideoReader : public AVVideoReader {
       if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The media could not be positioned.");
       return false;
     }
-    avcodec_flush_buffers(codec_);
+    avcodec_flush_buffers(codec_.get());
     draining_ = false;
     return true;
   }
 
   AVVideoPicturePtr nextPicture(NSErrorPtr* error) override {
     for (;;) {
-      int got = avcodec_receive_frame(codec_, frame_);
+      int got = avcodec_receive_frame(codec_.get(), frame_.get());
       if (got == 0) return takeFrame();
       if (got == AVERROR_EOF) return nullptr;
       if (got != AVERROR(EAGAIN)) return fail(error);
       if (draining_) return nullptr;
-      int read = av_read_frame(input_->format(), packet_);
+      int read = av_read_frame(input_->format(), packet_.get());
       if (read < 0) {
         if (input_->failure()) {
           if (error) *error = input_->failure();
@@ -140,16 +139,16 @@ class LibavVideoReader : public AVVideoReader {
         // The end of the data (or of a truncated file): what the decoder
         // still holds comes out, then the end.
         draining_ = true;
-        avcodec_send_packet(codec_, nullptr);
+        avcodec_send_packet(codec_.get(), nullptr);
         continue;
       }
       if (packet_->stream_index == stream_) {
-        int sent = avcodec_send_packet(codec_, packet_);
+        int sent = avcodec_send_packet(codec_.get(), packet_.get());
         // A damaged packet is skipped, as players do; the decoder resyncs
         // at the next key frame.
         (void)sent;
       }
-      av_packet_unref(packet_);
+      av_packet_unref(packet_.get());
     }
   }
 
@@ -159,16 +158,16 @@ class LibavVideoReader : public AVVideoReader {
         !AVVideoSizeAllowed(frame_->width, frame_->height)) {
       // A stream whose pictures change size mid-way is shown at the size it
       // declared; pictures of other sizes are dropped.
-      av_frame_unref(frame_);
+      av_frame_unref(frame_.get());
       return nextPicture(nullptr);
     }
     AVStream* stream = input_->format()->streams[stream_];
     int64_t pts = frame_->best_effort_timestamp;
     double time = pts == AV_NOPTS_VALUE ? lastTime_ + 1.0 / 30 : pts * av_q2d(stream->time_base) - startSeconds_;
     lastTime_ = time;
-    AVFrame* kept = av_frame_alloc();
-    av_frame_move_ref(kept, frame_);
-    return std::make_shared<LibavPicture>(kept, time, converter_);
+    LibavFramePtr kept(av_frame_alloc());
+    av_frame_move_ref(kept.get(), frame_.get());
+    return std::make_shared<LibavPicture>(std::move(kept), time, converter_);
   }
 
   AVVideoPicturePtr fail(NSErrorPtr* error) {
@@ -178,10 +177,10 @@ class LibavVideoReader : public AVVideoReader {
 
   std::unique_ptr<AVMediaInput> input_;
   int stream_;
-  AVCodecContext* codec_;
+  LibavCodecPtr codec_;
   std::shared_ptr<Converter> converter_;
-  AVPacket* packet_;
-  AVFrame* frame_;
+  LibavPacketPtr packet_;
+  LibavFramePtr frame_;
   double startSeconds_ = 0;
   double lastTime_ = 0;
   bool draining_ = false;
@@ -247,19 +246,17 @@ std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr
     return nullptr;
   }
   const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-  AVCodecContext* codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
-  if (!codec || avcodec_parameters_to_context(codec, par) < 0) {
-    avcodec_free_context(&codec);
+  LibavCodecPtr codec(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+  if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) {
     if (error) *error = AVMakeError(AVErrorDecoderNotFound, "Cannot Decode", "No decoder reads this video.");
     return nullptr;
   }
   // Decoding runs on the item's own queue; libavcodec starts no threads.
   codec->thread_count = 1;
   codec->pkt_timebase = format->streams[index]->time_base;
-  if (avcodec_open2(codec, decoder, nullptr) < 0) {
-    avcodec_free_context(&codec);
+  if (avcodec_open2(codec.get(), decoder, nullptr) < 0) {
     if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The video decoder could not start.");
     return nullptr;
   }
-  return std::make_unique<LibavVideoReader>(std::move(input), index, codec);
+  return std::make_unique<LibavVideoReader>(std::move(input), index, std::move(codec));
 }

@@ -231,6 +231,24 @@ NSBundlePtr NSBundle::bundleWithURL(const NSURLPtr& url) {
 
 NSBundlePtr NSBundle::bundleForClass(const std::type_info&) { return mainBundle(); }
 
+NSBundlePtr NSBundle::resourceBundleNamed(const std::string& name,
+                                          const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders) {
+    // An empty path would be read as the working folder.
+    if (folder.empty()) continue;
+    NSURLPtr url =
+        NSURL::fileURLWithPath(folder, true)->URLByAppendingPathComponent(name + ".bundle");
+    if (NSBundlePtr bundle = bundleWithURL(url)) return bundle;
+  }
+  return nullptr;
+}
+
+NSBundlePtr NSBundle::moduleResourceBundle(const std::string& name, const std::type_info& marker) {
+  NSBundlePtr main = mainBundle();
+  return resourceBundleNamed(
+      name, {main->resourcePath(), bundleForClass(marker)->resourcePath(), main->bundlePath()});
+}
+
 NSURLPtr NSBundle::bundleURL() const { return NSURL::fileURLWithPath(path_, true); }
 
 NSURLPtr NSBundle::resourceURL() const { return NSURL::fileURLWithPath(resourcePath(), true); }

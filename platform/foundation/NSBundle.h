@@ -36,6 +36,18 @@ class NSBundle : public NSObject {
   static NSBundlePtr bundleWithURL(const NSURLPtr& url);
   // All code is linked into the executable, so every class lives in the main bundle.
   static NSBundlePtr bundleForClass(const std::type_info& type);
+  // The resource bundle "<name>.bundle" that the build ships for a module:
+  // the first of `folders`, in order, holding one that opens as a bundle (a
+  // folder the platform does not give, an empty path, is skipped); nullptr
+  // when none does. The name is joined as a path component of the folder's
+  // file URL, so the bundle's path is absolute whatever the folder's was.
+  static NSBundlePtr resourceBundleNamed(const std::string& name,
+                                         const std::vector<std::string>& folders);
+  // The same in the folders a module's resources may lie in, in this order:
+  // the main bundle's resource folder, the resource folder of the bundle
+  // holding the code of `marker` (a class private to the module), and the
+  // main bundle's own folder.
+  static NSBundlePtr moduleResourceBundle(const std::string& name, const std::type_info& marker);
 
   explicit NSBundle(std::string path);
 

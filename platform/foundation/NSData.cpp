@@ -1,13 +1,16 @@
 #include "NSData.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -157,57 +160,84 @@ std::string NSData::description() const {
 }
 
 namespace {
-const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-}  // namespace
 
-std::string Base64Encode(const uint8_t* data, size_t length) {
-  std::string out;
-  out.reserve((length + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < length; i += 3) {
-    uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kBase64Alphabet[v >> 18];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += kBase64Alphabet[(v >> 6) & 63];
-    out += kBase64Alphabet[v & 63];
+// EVP's block calls take an int length: longer inputs go through in pieces
+// of whole groups (3 bytes in, 4 characters out).
+constexpr size_t kBase64Piece = size_t(3) << 24;
+
+bool isBase64Space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+int base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// Decodes text without white space: alphabet characters, then at most two
+// '=' (their number need not match). Whole groups go to EVP, which refuses
+// any other character but '=', so '=' inside is looked for first; the last
+// two or three characters are decoded here, extra low bits ignored.
+std::optional<Bytes> decodeCompact(std::string_view text) {
+  size_t end = text.size();
+  size_t padding = 0;
+  while (end > 0 && text[end - 1] == '=') {
+    --end;
+    ++padding;
   }
-  if (i + 1 == length) {
-    uint32_t v = data[i] << 16;
-    out += kBase64Alphabet[v >> 18];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == length) {
-    uint32_t v = (data[i] << 16) | (data[i + 1] << 8);
-    out += kBase64Alphabet[v >> 18];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += kBase64Alphabet[(v >> 6) & 63];
-    out += '=';
+  const std::string_view body = text.substr(0, end);
+  const size_t tail = body.size() % 4;
+  if (padding > 2 || tail == 1 || body.find('=') != std::string_view::npos) return std::nullopt;
+  const size_t whole = body.size() - tail;
+  Bytes out(whole / 4 * 3 + (tail ? tail - 1 : 0));
+  for (size_t done = 0; done < whole;) {
+    const size_t piece = std::min(whole - done, kBase64Piece / 3 * 4);
+    const int got =
+        EVP_DecodeBlock(out.data() + done / 4 * 3,
+                        reinterpret_cast<const unsigned char*>(body.data() + done), int(piece));
+    // EVP trims white space and line ends at either end: a group short means
+    // it found some, which is not base64 here.
+    if (got != int(piece / 4 * 3)) return std::nullopt;
+    done += piece;
+  }
+  uint32_t acc = 0;
+  for (size_t i = whole; i < body.size(); ++i) {
+    const int v = base64Value(body[i]);
+    if (v < 0) return std::nullopt;
+    acc = (acc << 6) | uint32_t(v);
+  }
+  if (tail == 2) out[whole / 4 * 3] = uint8_t(acc >> 4);
+  if (tail == 3) {
+    out[whole / 4 * 3] = uint8_t(acc >> 10);
+    out[whole / 4 * 3 + 1] = uint8_t(acc >> 2);
   }
   return out;
 }
 
-std::optional<Bytes> Base64Decode(std::string_view text) {
-  Bytes out;
-  out.reserve(text.size() / 4 * 3);
-  uint32_t acc = 0;
-  int bits = 0;
-  size_t padding = 0;
-  for (char c : text) {
-    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
-    if (c == '=') {
-      ++padding;
-      continue;
-    }
-    if (padding) return std::nullopt;  // data after padding
-    const char* p = std::strchr(kBase64Alphabet, c);
-    if (!p || c == '\0') return std::nullopt;
-    acc = (acc << 6) | static_cast<uint32_t>(p - kBase64Alphabet);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
-    }
+}  // namespace
+
+std::string Base64Encode(const uint8_t* data, size_t length) {
+  std::string out((length + 2) / 3 * 4 + 1, '\0');  // EVP ends with a NUL
+  size_t written = 0;
+  for (size_t done = 0; done < length;) {
+    const size_t piece = std::min(length - done, kBase64Piece);
+    written += size_t(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()) + written,
+                                      data + done, int(piece)));
+    done += piece;
   }
-  if (padding > 2 || bits >= 6) return std::nullopt;
+  out.resize(written);
   return out;
+}
+
+std::optional<Bytes> Base64Decode(std::string_view text) {
+  // Most texts have no white space: decoded as they are.
+  if (auto bytes = decodeCompact(text)) return bytes;
+  if (std::find_if(text.begin(), text.end(), isBase64Space) == text.end()) return std::nullopt;
+  std::string compact;
+  compact.reserve(text.size());
+  std::copy_if(text.begin(), text.end(), std::back_inserter(compact),
+               [](char c) { return !isBase64Space(c); });
+  return decodeCompact(compact);
 }

@@ -62,7 +62,10 @@ bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tempTe
                          const void* data, size_t length, NSErrorPtr* error = nullptr);
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
 
-// Standard base64 with padding; decoding refuses characters outside the
-// alphabet (whitespace is skipped) and answers nullopt.
+// Standard base64 with padding, through OpenSSL's EVP block coder. Decoding
+// skips spaces, tabs and line ends anywhere and answers nullopt for any other
+// character outside the alphabet, an alphabet character after '=', more than
+// two '=', or a group of a single character; a missing or short padding and
+// set bits past the last byte are accepted.
 std::string Base64Encode(const uint8_t* data, size_t length);
 std::optional<Bytes> Base64Decode(std::string_view text);

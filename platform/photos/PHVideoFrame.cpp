@@ -4,6 +4,7 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/AVLibavPlaybackProvider.h"
+#include "platform/avfoundation/LibavPointers.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
 extern "C" {
@@ -13,19 +14,6 @@ extern "C" {
 }
 
 namespace {
-
-struct FormatCloser {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 // Turns an opaque 32-bit bitmap by the stream's rotation (multiples of 90
 // degrees) into one with tight rows.
@@ -54,7 +42,7 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
   AVQuietMediaLibraryLogs();
   AVFormatContext* rawFormat = nullptr;
   if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-  std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
+  LibavInputPtr format(rawFormat);
   if (avformat_find_stream_info(format.get(), nullptr) < 0) return nullptr;
   const AVCodec* codec = nullptr;
   int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
@@ -63,13 +51,13 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
   // A video larger than the player plays has no frame here either: its
   // header alone would otherwise cost a picture of gigabytes.
   if (!AVVideoSizeAllowed(stream->codecpar->width, stream->codecpar->height)) return nullptr;
-  std::unique_ptr<AVCodecContext, CodecFreer> decoder(avcodec_alloc_context3(codec));
+  LibavCodecPtr decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
       avcodec_open2(decoder.get(), codec, nullptr) < 0) {
     return nullptr;
   }
-  std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+  LibavFramePtr frame(av_frame_alloc());
+  LibavPacketPtr packet(av_packet_alloc());
   bool got = false;
   while (!got && av_read_frame(format.get(), packet.get()) >= 0) {
     if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {

@@ -19,6 +19,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/uikit/UIBatteryProvider.h"
+#include "platform/uikit/UIUserInterfaceIdiom.h"
 
 class NSTimer;
 
@@ -43,15 +44,6 @@ inline bool UIDeviceOrientationIsLandscape(UIDeviceOrientation o) {
 inline bool UIDeviceOrientationIsPortrait(UIDeviceOrientation o) {
   return o == UIDeviceOrientationPortrait || o == UIDeviceOrientationPortraitUpsideDown;
 }
-
-
-// The kind of interface the application presents, with the platform's raw
-// values.
-enum UIUserInterfaceIdiom : int64_t {
-  UIUserInterfaceIdiomUnspecified = -1,
-  UIUserInterfaceIdiomPhone = 0,
-  UIUserInterfaceIdiomPad = 1,
-};
 
 class UIDevice : public NSObject {
  public:

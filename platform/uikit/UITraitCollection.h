@@ -3,7 +3,7 @@
 // The traits a view lays out for: the screen's scale, the device idiom, the
 // size classes of its window and the light or dark appearance.
 
-#include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UIUserInterfaceIdiom.h"
 
 enum UIUserInterfaceSizeClass : int64_t {
   UIUserInterfaceSizeClassUnspecified = 0,

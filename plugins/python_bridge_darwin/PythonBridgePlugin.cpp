@@ -2,7 +2,6 @@
 
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "platform/flutter/FlutterChannels.h"
 #include "platform/foundation/NSFileManager.h"
@@ -10,7 +9,7 @@
 
 namespace {
 
-const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin.bundle";
+const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin";
 
 // Names the bundle that holds this module's code.
 class BundleFinder {};
@@ -68,16 +67,5 @@ NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
 }
 
 NSBundlePtr PythonBridgePlugin::locateModuleResourceBundle() {
-  auto main = NSBundle::mainBundle();
-  auto own = NSBundle::bundleForClass(typeid(BundleFinder));
-  std::vector<NSURLPtr> candidates = {main ? main->resourceURL() : nullptr,
-                                      own ? own->resourceURL() : nullptr,
-                                      main ? main->bundleURL() : nullptr};
-  for (const auto& folder : candidates) {
-    if (!folder) continue;
-    if (auto bundle = NSBundle::bundleWithURL(folder->URLByAppendingPathComponent(kBundleName))) {
-      return bundle;
-    }
-  }
-  return nullptr;
+  return NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder));
 }

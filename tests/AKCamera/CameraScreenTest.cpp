@@ -136,7 +136,7 @@ TEST_F(CameraScreenTest, TapFocusesWhereTheFingerIsEvenWhenZoomedAndShowsTheRing
   camera->currentDevice()->unlockForConfiguration();
 
   // The ring springs from full size towards 0.6 around the tap.
-  const UIViewPtr& ring = AKCamera::focusView();
+  const UIViewPtr ring = camera->focusView();
   EXPECT_EQ(ring->superview(), camera->view());
   EXPECT_EQ(ring->center(), tap);
   advance(0.15);
@@ -144,6 +144,16 @@ TEST_F(CameraScreenTest, TapFocusesWhereTheFingerIsEvenWhenZoomedAndShowsTheRing
   EXPECT_LT(midScale, 1.0);
   EXPECT_GT(midScale, 0.3);
   ExpectPicture(RenderView(*window_, 1), "camera-focus-ring");
+
+  // Another screen focusing shows a ring of its own and leaves this one where it is.
+  auto other = std::make_shared<AKCamera>();
+  other->view();
+  other->focusAtTouchPoint(CGPointMake(50, 60));
+  EXPECT_NE(other->focusView(), ring);
+  EXPECT_EQ(other->focusView()->superview(), other->view());
+  EXPECT_EQ(other->focusView()->center(), CGPointMake(50, 60));
+  EXPECT_EQ(ring->superview(), camera->view());
+  EXPECT_EQ(ring->center(), tap);
   advance(1.0);
   EXPECT_FALSE(ring->superview());
 }

@@ -260,7 +260,9 @@ TEST_F(CoderHelperTest, LargeImageScalesDownInBandsToTheBudget) {
     for (size_t row = 0; row < 4000; ++row) {
       uint8_t* line = bytes->data() + row * 24000;
       for (size_t x = 0; x < 6000; ++x) {
-        line[x * 4] = row < 2000 ? 255 : 0;
+        // Two green rows on top, red down to the middle, blue below.
+        line[x * 4] = row >= 2 && row < 2000 ? 255 : 0;
+        line[x * 4 + 1] = row < 2 ? 255 : 0;
         line[x * 4 + 2] = row < 2000 ? 0 : 255;
         line[x * 4 + 3] = 255;
       }
@@ -276,6 +278,10 @@ TEST_F(CoderHelperTest, LargeImageScalesDownInBandsToTheBudget) {
   EXPECT_TRUE(il_isDecoded(*scaled));
   EXPECT_TRUE(Near(PixelAt(scaled->CGImage(), 2400, 100), kRed));
   EXPECT_TRUE(Near(PixelAt(scaled->CGImage(), 2400, 3100), kBlue));
+  // The bands start at the first source row and end at the last: the top
+  // rows are not dropped and the bottom row is not left empty.
+  EXPECT_GT(PixelAt(scaled->CGImage(), 2400, 0)[1], 128);
+  EXPECT_TRUE(Near(PixelAt(scaled->CGImage(), 2400, 3237), kBlue));
 
   // Within budget: decoded at full size.
   auto makeSmall = [] {

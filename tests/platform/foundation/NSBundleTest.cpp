@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -158,4 +159,38 @@ TEST_F(NSBundleStringsTest, ParsesThePlatformFormatAndRefusesBrokenText) {
     EXPECT_EQ(ParseStringsFile(bad, &error), std::nullopt) << bad;
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST_F(NSBundleTest, FindsAModuleResourceBundleInTheFirstFolderThatHoldsOne) {
+  auto fm = NSFileManager::defaultManager();
+  const std::string other = dir / "Other";
+  ASSERT_TRUE(fm->createDirectoryAtPath(other + "/Module_Module.bundle", true));
+  writeText(other + "/Plain_Plain.bundle", "not a folder");
+  ASSERT_TRUE(fm->createDirectoryAtPath(root + "/Plain_Plain.bundle", true));
+
+  // In order; a folder without it, or with a file of that name, is passed over.
+  EXPECT_EQ(NSBundle::resourceBundleNamed("Module_Module", {root, other})->bundlePath(),
+            root + "/Module_Module.bundle");
+  EXPECT_EQ(NSBundle::resourceBundleNamed("Module_Module", {dir / "missing", other})->bundlePath(),
+            other + "/Module_Module.bundle");
+  EXPECT_EQ(NSBundle::resourceBundleNamed("Plain_Plain", {other, root})->bundlePath(),
+            root + "/Plain_Plain.bundle");
+  EXPECT_EQ(NSBundle::resourceBundleNamed("Absent_Absent", {root, other}), nullptr);
+
+  // An empty folder is skipped, not read as the working folder; a relative
+  // one gives a bundle with an absolute path.
+  const std::string cwd = std::filesystem::current_path();
+  const std::string fromHere = std::filesystem::relative(other, cwd);
+  EXPECT_EQ(NSBundle::resourceBundleNamed(fromHere + "/Module_Module", {""}), nullptr);
+  const std::string found =
+      NSBundle::resourceBundleNamed("Module_Module", {fromHere})->bundlePath();
+  EXPECT_EQ(found.front(), '/');
+  EXPECT_TRUE(std::filesystem::equivalent(found, other + "/Module_Module.bundle"));
+
+  // A module's folders: the main bundle's resources first.
+  ScriptedLocations::installed().setMainBundlePath(root);
+  EXPECT_EQ(NSBundle::moduleResourceBundle("Module_Module", typeid(NSBundleTest))->bundlePath(),
+            root + "/Module_Module.bundle");
+  ScriptedLocations::installed().setMainBundlePath("");
+  EXPECT_EQ(NSBundle::moduleResourceBundle("Module_Module", typeid(NSBundleTest)), nullptr);
 }

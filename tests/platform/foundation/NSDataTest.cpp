@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/NSData.h"
@@ -86,4 +88,72 @@ TEST_F(NSDataTest, ReadingReportsWhatWentWrong) {
   EXPECT_EQ(NSData::dataWithContentsOfFile(dir.path(), &error), nullptr);
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->code(), EISDIR);
+}
+
+// What decoding accepts and refuses, case by case: padding may be short,
+// missing or in excess of the data (up to two), spaces, tabs and line ends
+// are skipped anywhere, nothing else outside the alphabet passes.
+TEST_F(NSDataTest, Base64DecodingAcceptsAndRefusesExactlyAsDocumented) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> bytes;  // nullopt: refused
+  };
+  const std::vector<Case> cases = {
+      {"", ""},
+      {"=", ""},
+      {"==", ""},
+      {" = \n= ", ""},
+      {"===", std::nullopt},
+      {"T", std::nullopt},
+      {"TQ", "M"},
+      {"TQ=", "M"},
+      {"TQ==", "M"},
+      {"TR==", "M"},  // bits past the last byte are not checked
+      {"TWE", "Ma"},
+      {"TWE=", "Ma"},
+      {"TWE==", "Ma"},
+      {"TWFu", "Man"},
+      {"TWFu==", "Man"},
+      {"TWFu===", std::nullopt},
+      {"TWFuT", std::nullopt},
+      {"TWFuT==", std::nullopt},
+      {"TWFuTQ", "ManM"},
+      {"TWFuTWE", "ManMa"},
+      {"TW=E", std::nullopt},
+      {"=TWE", std::nullopt},
+      {"TWE=x", std::nullopt},
+      {"TWFu=TWFu", std::nullopt},
+      {"TW!=", std::nullopt},
+      {"TWF-", std::nullopt},
+      {"TWF_", std::nullopt},
+      {std::string("TWE\0", 4), std::nullopt},
+      {"TWF\x80", std::nullopt},
+      {" T W\tE=\r\n", "Ma"},
+      {"TWE= \n", "Ma"},
+      {"    TWFu", "Man"},
+      {"TWFu\n=", "Man"},
+      {"TWFu\r\nTWFu\r\n", "ManMan"},
+      {"TW\fFu", std::nullopt},
+      {"TWFu\v", std::nullopt},
+      {"\n\n\n\nTWFu", "Man"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto bytes = Base64Decode(c.text);
+    ASSERT_EQ(bytes.has_value(), c.bytes.has_value());
+    if (bytes) {
+      EXPECT_EQ(std::string(bytes->begin(), bytes->end()), *c.bytes);
+    }
+  }
+
+  // Lengths 0 to 3 past each whole group, encoded and back.
+  for (size_t n = 0; n < 12; ++n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 97 + 3);
+    const std::string text = Base64Encode(b.data(), b.size());
+    EXPECT_EQ(text.size(), (n + 2) / 3 * 4);
+    EXPECT_EQ(Base64Decode(text), b);
+  }
+  EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>("Man"), 3), "TWFu");
+  EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>("M"), 1), "TQ==");
 }

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/LibavPointers.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -42,7 +43,9 @@ bool WriteFixtureImage(const std::string& path, const std::string& type, size_t 
     // "2020:01:01 12:00:00+02:00": the date, then its offset from UTC.
     ValueMap exif;
     exif.emplace_back(kCGImagePropertyExifDateTimeOriginal, Value(dateTimeOriginal->substr(0, 19)));
-    if (dateTimeOriginal->size() > 19) exif.emplace_back("OffsetTimeOriginal", Value(dateTimeOriginal->substr(19)));
+    if (dateTimeOriginal->size() > 19)
+      exif.emplace_back(Value(std::string("OffsetTimeOriginal")),
+                        Value(dateTimeOriginal->substr(19)));
     props.emplace_back(kCGImagePropertyExifDictionary, Value(std::move(exif)));
   }
   if (gps) {
@@ -64,16 +67,12 @@ namespace {
 // One encoded stream of a fixture file.
 struct FixtureEncoder {
   AVStream* stream = nullptr;
-  AVCodecContext* enc = nullptr;
-  FixtureEncoder() = default;
-  FixtureEncoder(const FixtureEncoder&) = delete;
-  FixtureEncoder& operator=(const FixtureEncoder&) = delete;
-  ~FixtureEncoder() { avcodec_free_context(&enc); }
+  LibavCodecPtr enc;
 
   // Encodes `frame` (nullptr: the end of the stream) and writes the packets.
   bool send(AVFormatContext* out, const AVFrame* frame, AVPacket* packet) {
-    if (avcodec_send_frame(enc, frame) < 0) return false;
-    while (avcodec_receive_packet(enc, packet) >= 0) {
+    if (avcodec_send_frame(enc.get(), frame) < 0) return false;
+    while (avcodec_receive_packet(enc.get(), packet) >= 0) {
       av_packet_rescale_ts(packet, enc->time_base, stream->time_base);
       packet->stream_index = stream->index;
       if (av_interleaved_write_frame(out, packet) < 0) return false;
@@ -85,12 +84,12 @@ struct FixtureEncoder {
 bool OpenEncoder(AVFormatContext* out, const AVCodec* codec, FixtureEncoder& e,
                  const std::function<void(AVCodecContext&)>& configure, AVDictionary** options) {
   e.stream = avformat_new_stream(out, nullptr);
-  e.enc = codec ? avcodec_alloc_context3(codec) : nullptr;
+  e.enc.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
   if (!e.stream || !e.enc) return false;
   configure(*e.enc);
   if (out->oformat->flags & AVFMT_GLOBALHEADER) e.enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  if (avcodec_open2(e.enc, codec, options) < 0 ||
-      avcodec_parameters_from_context(e.stream->codecpar, e.enc) < 0) {
+  if (avcodec_open2(e.enc.get(), codec, options) < 0 ||
+      avcodec_parameters_from_context(e.stream->codecpar, e.enc.get()) < 0) {
     return false;
   }
   e.stream->time_base = e.enc->time_base;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/avfoundation/LibavPointers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -44,13 +45,12 @@ void paint(AVFrame* frame, int index) {
 }
 
 struct Encoder {
-  AVCodecContext* context = nullptr;
+  LibavCodecPtr context;
   AVStream* stream = nullptr;
-  ~Encoder() { avcodec_free_context(&context); }
 };
 
 bool drain(AVFormatContext* out, Encoder& enc, AVPacket* packet) {
-  while (avcodec_receive_packet(enc.context, packet) >= 0) {
+  while (avcodec_receive_packet(enc.context.get(), packet) >= 0) {
     av_packet_rescale_ts(packet, enc.context->time_base, enc.stream->time_base);
     packet->stream_index = enc.stream->index;
     if (av_interleaved_write_frame(out, packet) < 0) return false;
@@ -71,7 +71,7 @@ bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
   bool ok = vcodec != nullptr;
   if (ok) {
     video.stream = avformat_new_stream(out, nullptr);
-    video.context = avcodec_alloc_context3(vcodec);
+    video.context.reset(avcodec_alloc_context3(vcodec));
     video.context->width = movie.width;
     video.context->height = movie.height;
     video.context->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -86,8 +86,8 @@ bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
       av_opt_set(video.context->priv_data, "x264-params", "scenecut=0", 0);
     }
     if (out->oformat->flags & AVFMT_GLOBALHEADER) video.context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    ok = avcodec_open2(video.context, vcodec, nullptr) >= 0 &&
-         avcodec_parameters_from_context(video.stream->codecpar, video.context) >= 0;
+    ok = avcodec_open2(video.context.get(), vcodec, nullptr) >= 0 &&
+         avcodec_parameters_from_context(video.stream->codecpar, video.context.get()) >= 0;
     video.stream->time_base = video.context->time_base;
     if (movie.claimedSide) {
       video.stream->codecpar->width = *movie.claimedSide;
@@ -99,15 +99,15 @@ bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
     ok = acodec != nullptr;
     if (ok) {
       audio.stream = avformat_new_stream(out, nullptr);
-      audio.context = avcodec_alloc_context3(acodec);
+      audio.context.reset(avcodec_alloc_context3(acodec));
       audio.context->sample_rate = 44100;
       audio.context->sample_fmt = AV_SAMPLE_FMT_FLTP;
       av_channel_layout_default(&audio.context->ch_layout, 2);
       audio.context->bit_rate = 96000;
       audio.context->time_base = {1, 44100};
       if (out->oformat->flags & AVFMT_GLOBALHEADER) audio.context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-      ok = avcodec_open2(audio.context, acodec, nullptr) >= 0 &&
-           avcodec_parameters_from_context(audio.stream->codecpar, audio.context) >= 0;
+      ok = avcodec_open2(audio.context.get(), acodec, nullptr) >= 0 &&
+           avcodec_parameters_from_context(audio.stream->codecpar, audio.context.get()) >= 0;
       audio.stream->time_base = audio.context->time_base;
     }
   }
@@ -137,7 +137,7 @@ bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
     av_frame_make_writable(frame);
     paint(frame, i);
     frame->pts = i;
-    ok = avcodec_send_frame(video.context, frame) >= 0 && drain(out, video, packet);
+    ok = avcodec_send_frame(video.context.get(), frame) >= 0 && drain(out, video, packet);
     // Audio up to the end of this picture: a quiet tone.
     int64_t until = static_cast<int64_t>(i + 1) * 44100 / movie.framesPerSecond;
     while (ok && audio.context && samplesWritten < until) {
@@ -150,14 +150,14 @@ bool WriteFixtureMovie(const std::string& path, const FixtureMovie& movie) {
       }
       samples->pts = samplesWritten;
       samplesWritten += samples->nb_samples;
-      ok = avcodec_send_frame(audio.context, samples) >= 0 && drain(out, audio, packet);
+      ok = avcodec_send_frame(audio.context.get(), samples) >= 0 && drain(out, audio, packet);
     }
   }
   if (ok) {
-    avcodec_send_frame(video.context, nullptr);
+    avcodec_send_frame(video.context.get(), nullptr);
     ok = drain(out, video, packet);
     if (audio.context) {
-      avcodec_send_frame(audio.context, nullptr);
+      avcodec_send_frame(audio.context.get(), nullptr);
       ok = ok && drain(out, audio, packet);
     }
     ok = ok && av_write_trailer(out) >= 0;
