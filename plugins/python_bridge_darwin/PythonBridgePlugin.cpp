@@ -47,7 +47,7 @@ void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, Flutter
         "PYTHON_BUNDLE_ERROR",
         std::string("unable to find bundle named python_bridge_darwin_python_bridge_darwin in ") +
             (main ? main->bundlePath() : std::string("the main bundle")) +
-            ": set QX_MAIN_BUNDLE to the application folder that holds " + kBundleName));
+            ": set QX_MAIN_BUNDLE to the application folder that holds " + kBundleName + ".bundle"));
     return;
   }
   if (auto path = resourcePathOf(*bundle)) {
