@@ -270,9 +270,9 @@ TEST_F(GalleryInUseTest, ACameraPhotoPastTheDecodeLimitIsShownScaledDown) {
       writeFile("camera.jpg", NSData::dataWithBytes(photo)))});
   // A sanitized build on a busy machine takes longer than one wait to read
   // 108 megapixels.
-  bool shown = false;
-  for (int wait = 0; wait < 6 && !shown; ++wait) shown = waitForPicture();
-  ASSERT_TRUE(shown);
+  bool arrived = false;
+  for (int wait = 0; wait < 6 && !arrived; ++wait) arrived = waitForPicture();
+  ASSERT_TRUE(arrived);
   const CGSize shown = pictureView()->image()->size();
   EXPECT_NEAR(shown.width / shown.height, 12000.0 / 9000, 0.01);
   EXPECT_LE(shown.width * shown.height, 16.0 * (1 << 20));
