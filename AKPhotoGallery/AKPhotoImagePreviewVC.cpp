@@ -265,10 +265,10 @@ void AKPhotoImagePreviewVC::photoPreviewWillAppear() {
     image_ = current->image();
   } else if (current->imageURL()) {
     downloadURL_ = current->imageURL();
-    reuseIdentifier_ = downloadURL_->hash();
+    setReuseIdentifier(downloadURL_->hash());
   } else if (current->asset()) {
     asset_ = current->asset();
-    reuseIdentifier_ = std::hash<std::string>()(asset_->localIdentifier());
+    setReuseIdentifier(std::hash<std::string>()(asset_->localIdentifier()));
   }
 }
 
@@ -282,7 +282,7 @@ void AKPhotoImagePreviewVC::prepareForReuse() {
     AnimGif::clear(view);
     view->setImage(nullptr);
   }
-  reuseIdentifier_.reset();
+  setReuseIdentifier(std::nullopt);
   downloadURL_ = nullptr;
   image_ = nullptr;
   asset_ = nullptr;
