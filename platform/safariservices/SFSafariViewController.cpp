@@ -7,7 +7,6 @@
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIFont.h"
 #include "platform/uikit/UILabel.h"
-#include "platform/uikit/UIViewAccessibility.h"
 #include "platform/webkit/WKWebView.h"
 
 namespace {
@@ -17,7 +16,6 @@ constexpr double kDoneWidth = 72;
 
 void label(UIView& view, const std::string& text) {
   view.setAccessibilityLabel(text);
-  UIViewSetAccessibilityLabel(view, text);
 }
 
 std::shared_ptr<UILabel> makeLabel(UIFontPtr font, UIColorPtr color) {

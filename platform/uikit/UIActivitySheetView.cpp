@@ -11,7 +11,6 @@
 #include "UIImageView.h"
 #include "UILabel.h"
 #include "UIPanGestureRecognizer.h"
-#include "UIViewAccessibility.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -31,7 +30,6 @@ constexpr double kSpringBack = 0.25;
 
 void label(UIView& view, const std::string& text) {
   view.setAccessibilityLabel(text);
-  UIViewSetAccessibilityLabel(view, text);
 }
 
 // What the header shows of the items.
