@@ -76,17 +76,79 @@ void CMYKToRGBA(const uint8_t* cmyk, uint8_t* rgba, uint32_t width, bool inverte
   }
 }
 
+// The stream with its AC scans left out: a progressive file's headers, its
+// tables wherever they stand and the scans that code DC coefficients (Ss 0),
+// then the end marker. At the DCT scale 1/8 each 8x8 block becomes one pixel,
+// its DC coefficient, so libjpeg gives the same pixels from this as from the
+// whole file, without decoding most of the data. Empty when the headers do
+// not parse (libjpeg then reads the file as it is and says what is wrong).
+Bytes DCScansOnly(const uint8_t* data, size_t size) {
+  Bytes out;
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return out;
+  out.reserve(size / 4);
+  out.insert(out.end(), data, data + 2);
+  size_t pos = 2;
+  while (pos + 2 <= size) {
+    if (data[pos] != 0xFF) return {};
+    const uint8_t marker = data[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xD9) break;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+      pos += 2;
+      continue;
+    }
+    if (pos + 4 > size) return {};
+    const size_t length = ReadBE16(data + pos + 2);
+    if (length < 2 || length > size - pos - 2) return {};
+    size_t end = pos + 2 + length;
+    bool keep = true;
+    if (marker == 0xDA) {
+      // The scan's entropy-coded data runs to the next marker other than a
+      // stuffed zero or a restart.
+      const uint8_t* p = data + pos + 4;
+      if (length < 3 || length < 2u + 1 + 2u * p[0] + 3) return {};
+      keep = p[1 + 2 * p[0]] == 0;
+      while (end < size) {
+        const void* ff = std::memchr(data + end, 0xFF, size - end);
+        if (!ff) {
+          end = size;
+          break;
+        }
+        end = size_t(static_cast<const uint8_t*>(ff) - data);
+        if (end + 1 >= size) {
+          end = size;
+          break;
+        }
+        const uint8_t next = data[end + 1];
+        if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7)) break;
+        end += 2;
+      }
+    }
+    if (keep) out.insert(out.end(), data + pos, data + end);
+    pos = end;
+  }
+  out.push_back(0xFF);
+  out.push_back(0xD9);
+  return out;
+}
+
 // Decodes at the DCT scale scaleNumerator/8. With a fit size (non-zero),
 // the scaled rows are folded into a bitmap of that size as they come;
 // otherwise they go straight into one of the scaled size. Either way only
 // the bitmap made is held to the size limits, and it is refused before
 // libjpeg allocates anything for the pixels.
-bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator,
-                       uint32_t fitWidth, uint32_t fitHeight, ImageBitmap& out) {
+// The scan budget is `budgetBytes`' (the whole file's, when the stream given
+// is part of it).
+bool DecodeWithLibjpeg(const uint8_t* data, size_t size, size_t budgetBytes,
+                       unsigned scaleNumerator, uint32_t fitWidth, uint32_t fitHeight,
+                       ImageBitmap& out) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   ScanBudget progress;
-  progress.blocksLeft = size * kMaxScanBlocksPerByte + kScanBlockSlack;
+  progress.blocksLeft = budgetBytes * kMaxScanBlocksPerByte + kScanBlockSlack;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = OnError;
   err.pub.output_message = OnMessage;
@@ -117,6 +179,9 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, unsigned scaleNumerator
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
   cinfo.scale_num = scaleNumerator;
   cinfo.scale_denom = 8;
+  // Smoothing guesses the low AC coefficients of blocks whose scans have not
+  // come; a 1/8 decode never uses them.
+  if (scaleNumerator == 1) cinfo.do_block_smoothing = FALSE;
   jpeg_calc_output_dimensions(&cinfo);
   const uint32_t w = cinfo.output_width, h = cinfo.output_height;
   const bool fit = fitWidth && fitHeight && (fitWidth != w || fitHeight != h) && fitHeight <= h;
@@ -246,7 +311,7 @@ static void MakeOpaque(ImageBitmap& out) {
 }
 
 bool JPEGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out) {
-  if (!DecodeWithLibjpeg(data, size, 8, 0, 0, out)) return false;
+  if (!DecodeWithLibjpeg(data, size, size, 8, 0, 0, out)) return false;
   MakeOpaque(out);
   return true;
 }
@@ -347,8 +412,13 @@ ValueMap JPEGDecoder::onFrameProperties(size_t) const {
 
 bool JPEGDecoder::decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fitHeight,
                          ImageBitmap& out) const {
-  if (!DecodeWithLibjpeg(data_->data(), data_->size(), scaleNumerator, fitWidth, fitHeight, out))
+  const Bytes dcOnly =
+      progressive_ && scaleNumerator == 1 ? DCScansOnly(data_->data(), data_->size()) : Bytes();
+  const bool whole = dcOnly.empty();
+  if (!DecodeWithLibjpeg(whole ? data_->data() : dcOnly.data(), whole ? data_->size() : dcOnly.size(),
+                         data_->size(), scaleNumerator, fitWidth, fitHeight, out)) {
     return false;
+  }
   MakeOpaque(out);
   // Larger than the image (rows cannot be folded into more rows): resized.
   if (fitWidth && fitHeight && (out.width != fitWidth || out.height != fitHeight)) {
