@@ -76,13 +76,17 @@ void CMYKToRGBA(const uint8_t* cmyk, uint8_t* rgba, uint32_t width, bool inverte
   }
 }
 
-// The stream with its AC scans left out: a progressive file's headers, its
-// tables wherever they stand and the scans that code DC coefficients (Ss 0),
-// then the end marker. At the DCT scale 1/8 each 8x8 block becomes one pixel,
-// its DC coefficient, so libjpeg gives the same pixels from this as from the
-// whole file, without decoding most of the data. Empty when the headers do
-// not parse (libjpeg then reads the file as it is and says what is wrong).
+// A progressive stream with the AC scans of its full-resolution components
+// left out: its headers, its tables wherever they stand, every DC scan and
+// the AC scans of subsampled (chroma) components, then the end marker. At
+// the DCT scale 1/8 each 8x8 block of a full-resolution component becomes
+// one pixel, its DC coefficient; libjpeg scales subsampled components up in
+// the DCT instead (2x2 from a block), so theirs are kept. libjpeg gives the
+// same pixels from this as from the whole file, without decoding most of
+// the data (luma's AC). Empty when the headers do not parse (libjpeg then
+// reads the file as it is and says what is wrong).
 Bytes DCScansOnly(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> fullResolution;  // component ids
   Bytes out;
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return out;
   out.reserve(size / 4);
@@ -104,13 +108,32 @@ Bytes DCScansOnly(const uint8_t* data, size_t size) {
     const size_t length = ReadBE16(data + pos + 2);
     if (length < 2 || length > size - pos - 2) return {};
     size_t end = pos + 2 + length;
+    const uint8_t* p = data + pos + 4;
     bool keep = true;
+    if (IsFrameMarker(marker)) {
+      if (length < 8 || length < 8u + 3u * p[5]) return {};
+      int maxH = 0, maxV = 0;
+      for (int i = 0; i < p[5]; ++i) {
+        maxH = std::max(maxH, p[7 + 3 * i] >> 4);
+        maxV = std::max(maxV, p[7 + 3 * i] & 15);
+      }
+      fullResolution.clear();
+      for (int i = 0; i < p[5]; ++i) {
+        if (p[7 + 3 * i] >> 4 == maxH && (p[7 + 3 * i] & 15) == maxV) {
+          fullResolution.push_back(p[6 + 3 * i]);
+        }
+      }
+    }
     if (marker == 0xDA) {
       // The scan's entropy-coded data runs to the next marker other than a
       // stuffed zero or a restart.
-      const uint8_t* p = data + pos + 4;
       if (length < 3 || length < 2u + 1 + 2u * p[0] + 3) return {};
-      keep = p[1 + 2 * p[0]] == 0;
+      keep = p[1 + 2 * p[0]] == 0;  // Ss: DC
+      for (int i = 0; i < p[0]; ++i) {
+        const bool full = std::find(fullResolution.begin(), fullResolution.end(), p[1 + 2 * i]) !=
+                          fullResolution.end();
+        keep = keep || !full;
+      }
       while (end < size) {
         const void* ff = std::memchr(data + end, 0xFF, size - end);
         if (!ff) {

@@ -415,3 +415,93 @@ TEST_F(ScaledDecodingTest, WholeImagesAreHeldToTheLimitsBySizeTheyAreDecodedAt) 
     EXPECT_EQ(PixelAt(pixels, x, y)[3], 255);
   }
 }
+
+// Progressive thumbnails at 1/8 are read from the DC scans alone; they must
+// be the very pixels libjpeg gives for the whole file at that scale, however
+// the scans are laid out, and whatever follows the last DC scan.
+TEST_F(ScaledDecodingTest, ProgressiveEighthScaleThumbnailsMatchLibjpegOnTheWholeFile) {
+  const uint32_t w = 203, h = 141;  // edge blocks part filled
+  const ImageBitmap picture = Pattern(w, h, false, 9);
+  // Each component's DC alone, in two passes, the refinement last of all.
+  static const jpeg_scan_info kSeparateDC[] = {
+      {1, {0}, 0, 0, 0, 1},  {1, {1}, 0, 0, 0, 1},  {1, {2}, 0, 0, 0, 1},
+      {1, {0}, 1, 63, 0, 0}, {1, {1}, 1, 63, 0, 0}, {1, {2}, 1, 63, 0, 0},
+      {1, {0}, 0, 0, 1, 0},  {1, {1}, 0, 0, 1, 0},  {1, {2}, 0, 0, 1, 0}};
+  auto encode = [&](int restartRows, bool separate, bool gray) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buf = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buf, &size);
+    c.image_width = w;
+    c.image_height = h;
+    c.input_components = 4;
+    c.in_color_space = JCS_EXT_RGBX;
+    jpeg_set_defaults(&c);
+    if (gray) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+    jpeg_simple_progression(&c);
+    if (separate) {
+      c.scan_info = kSeparateDC;
+      c.num_scans = 9;
+    }
+    c.restart_in_rows = restartRows;
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < h) {
+      JSAMPROW row = const_cast<uint8_t*>(picture.row(c.next_scanline));
+      jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes out(buf, buf + size);
+    std::free(buf);
+    return out;
+  };
+  auto libjpegEighth = [](const Bytes& data) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr err;
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, data.data(), data.size());
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_EXT_RGBA;
+    d.scale_num = 1;
+    d.scale_denom = 8;
+    jpeg_start_decompress(&d);
+    ImageBitmap out;
+    out.allocate(d.output_width, d.output_height);
+    while (d.output_scanline < d.output_height) {
+      JSAMPROW row = out.row(d.output_scanline);
+      jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return out;
+  };
+  struct Case {
+    const char* what;
+    Bytes data;
+    size_t cut;  // bytes dropped from the end (inside the last, AC, scan)
+  };
+  const Bytes interleaved = encode(0, false, false);
+  const Case cases[] = {
+      {"interleaved DC, refined after the AC scans", interleaved, 0},
+      {"restart markers in every scan", encode(1, false, false), 0},
+      {"each component's DC on its own", encode(0, true, false), 0},
+      {"grey", encode(2, false, true), 0},
+      {"the last AC scan cut short", interleaved, 40},
+  };
+  for (const Case& c : cases) {
+    const ImageBitmap expected = libjpegEighth(c.data);
+    ASSERT_EQ(expected.width, (w + 7) / 8) << c.what;
+    const Bytes data(c.data.begin(), c.data.end() - long(c.cut));
+    CGImageSourceStatus status;
+    auto decoder = ImageDecoderCreate(Shared(data), true, status);
+    ASSERT_TRUE(decoder) << c.what;
+    ImageBitmap thumbnail;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, expected.width, expected.height, thumbnail))
+        << c.what;
+    EXPECT_EQ(MaxDifference(thumbnail, expected), 0) << c.what;
+  }
+}
