@@ -3,7 +3,6 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/foundation/Value.h"
@@ -166,7 +165,6 @@ bool WebPDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
     return false;
   }
   if (!out.allocate(width, height)) return false;
-  if (getenv("BYPASS")) config.options.bypass_filtering = 1;
   config.options.use_scaling = 1;
   config.options.scaled_width = int(width);
   config.options.scaled_height = int(height);

@@ -420,7 +420,7 @@ TEST_F(ScaledDecodingTest, WholeImagesAreHeldToTheLimitsBySizeTheyAreDecodedAt) 
 // be the very pixels libjpeg gives for the whole file at that scale, however
 // the scans are laid out, and whatever follows the last DC scan.
 TEST_F(ScaledDecodingTest, ProgressiveEighthScaleThumbnailsMatchLibjpegOnTheWholeFile) {
-  const uint32_t w = 203, h = 141;  // edge blocks part filled
+  const uint32_t w = 250, h = 141;  // edge blocks part filled
   const ImageBitmap picture = Pattern(w, h, false, 9);
   // Each component's DC alone, in two passes, the refinement last of all.
   static const jpeg_scan_info kSeparateDC[] = {
