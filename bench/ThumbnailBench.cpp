@@ -237,8 +237,12 @@ struct Spread {
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
   }
-  double lo() const { return values.empty() ? NAN : *std::min_element(values.begin(), values.end()); }
-  double hi() const { return values.empty() ? NAN : *std::max_element(values.begin(), values.end()); }
+  double lo() const {
+    return values.empty() ? NAN : *std::min_element(values.begin(), values.end());
+  }
+  double hi() const {
+    return values.empty() ? NAN : *std::max_element(values.begin(), values.end());
+  }
 };
 
 #ifdef QX_BENCH_HAVE_VIPS

@@ -59,6 +59,21 @@ void OnProgress(j_common_ptr cinfo) {
   budget->blocksLeft -= blocks;
 }
 
+// libjpeg's own conversion (jdcolor.c), rounded, on pixels averaged in
+// YCbCr. Rows the data never reached (alpha 0) are left as they are.
+void YCbCrToRGB(ImageBitmap& b) {
+  for (uint32_t y = 0; y < b.height; ++y) {
+    uint8_t* p = b.row(y);
+    if (p[3] != 255) continue;
+    for (uint32_t x = 0; x < b.width; ++x, p += 4) {
+      const float luma = p[0], cb = float(p[1]) - 128, cr = float(p[2]) - 128;
+      const float rgb[3] = {luma + 1.402f * cr, luma - 0.34414f * cb - 0.71414f * cr,
+                            luma + 1.772f * cb};
+      for (int c = 0; c < 3; ++c) p[c] = uint8_t(std::clamp(rgb[c] + 0.5f, 0.0f, 255.0f));
+    }
+  }
+}
+
 bool IsFrameMarker(uint8_t m) {
   return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
 }
@@ -176,6 +191,7 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, size_t budgetBytes,
   err.pub.error_exit = OnError;
   err.pub.output_message = OnMessage;
   volatile bool started = false;
+  volatile bool ycc = false;
   JSAMPROW volatile rowBuffer = nullptr;
   ImageRowResampler* volatile resampler = nullptr;
   auto cleanUp = [&] {
@@ -183,6 +199,7 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, size_t budgetBytes,
     delete[] rowBuffer;
     if (resampler) {
       if (started) out = resampler->take();
+      if (started && ycc) YCbCrToRGB(out);
       delete resampler;
     }
   };
@@ -208,8 +225,14 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, size_t budgetBytes,
   jpeg_calc_output_dimensions(&cinfo);
   const uint32_t w = cinfo.output_width, h = cinfo.output_height;
   const bool fit = fitWidth && fitHeight && (fitWidth != w || fitHeight != h) && fitHeight <= h;
+  // Rows folded into a smaller bitmap are averaged in YCbCr as libjpeg
+  // decodes them, and only the result's pixels are converted: less work, and
+  // libjpeg's vectorised conversion, which reads past a row's last pixel
+  // into its buffers' uninitialised padding, is never run.
+  ycc = fit && cinfo.jpeg_color_space == JCS_YCbCr;
+  if (ycc) cinfo.out_color_space = JCS_YCbCr;
   if (fit) {
-    resampler = new ImageRowResampler(w, h, fitWidth, fitHeight, false);
+    resampler = new ImageRowResampler(w, h, fitWidth, fitHeight, false, ycc ? 3 : 4);
     if (!resampler->valid()) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
   } else if (!out.allocate(w, h)) {
     OnError(reinterpret_cast<j_common_ptr>(&cinfo));
@@ -438,8 +461,9 @@ bool JPEGDecoder::decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fi
   const Bytes dcOnly =
       progressive_ && scaleNumerator == 1 ? DCScansOnly(data_->data(), data_->size()) : Bytes();
   const bool whole = dcOnly.empty();
-  if (!DecodeWithLibjpeg(whole ? data_->data() : dcOnly.data(), whole ? data_->size() : dcOnly.size(),
-                         data_->size(), scaleNumerator, fitWidth, fitHeight, out)) {
+  if (!DecodeWithLibjpeg(whole ? data_->data() : dcOnly.data(),
+                         whole ? data_->size() : dcOnly.size(), data_->size(), scaleNumerator,
+                         fitWidth, fitHeight, out)) {
     return false;
   }
   MakeOpaque(out);

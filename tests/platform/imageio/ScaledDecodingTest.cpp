@@ -505,3 +505,35 @@ TEST_F(ScaledDecodingTest, ProgressiveEighthScaleThumbnailsMatchLibjpegOnTheWhol
     EXPECT_EQ(MaxDifference(thumbnail, expected), 0) << c.what;
   }
 }
+
+// JPEG thumbnails are averaged in YCbCr and converted at the end: colours at
+// the edges of the RGB cube (where conversion clamps) come out as libjpeg's
+// own conversion gives them.
+TEST_F(ScaledDecodingTest, JPEGThumbnailsConvertColoursAsLibjpegDoes) {
+  const uint8_t colours[][3] = {{255, 0, 0},     {0, 255, 0},   {0, 0, 255}, {255, 255, 0},
+                                {0, 255, 255},   {255, 0, 255}, {0, 0, 0},   {255, 255, 255},
+                                {128, 128, 128}, {200, 30, 10}, {1, 2, 254}};
+  for (const auto& rgb : colours) {
+    const Bytes data = RawEncodeJPEG(Solid(64, 48, rgb[0], rgb[1], rgb[2]), 95, false);
+    const ImageBitmap reference = RawDecodeJPEG(data);
+    CGImageSourceStatus status;
+    auto decoder = ImageDecoderCreate(Shared(data), true, status);
+    ASSERT_TRUE(decoder);
+    ImageBitmap thumbnail;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, 7, 5, thumbnail));  // the 1/8 decode is 8x6
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(PixelAt(thumbnail, 3, 2)[c], PixelAt(reference, 30, 20)[c])
+          << int(rgb[0]) << "," << int(rgb[1]) << "," << int(rgb[2]) << " channel " << c;
+    }
+  }
+  // Cut in its first third: libjpeg decodes the rest as flat grey, which
+  // stays grey.
+  const Bytes whole = RawEncodeJPEG(Pattern(160, 160, false, 2), 90, false);
+  const Bytes cut(whole.begin(), whole.begin() + long(whole.size() / 3));
+  CGImageSourceStatus status;
+  auto decoder = ImageDecoderCreate(Shared(cut), true, status);
+  ASSERT_TRUE(decoder);
+  ImageBitmap thumbnail;
+  ASSERT_TRUE(decoder->decodeFrameScaled(0, 15, 15, thumbnail));
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(PixelAt(thumbnail, 7, 14)[c], c < 3 ? 128 : 255);
+}
