@@ -60,11 +60,11 @@ void OnProgress(j_common_ptr cinfo) {
 }
 
 // libjpeg's own conversion (jdcolor.c), rounded, on pixels averaged in
-// YCbCr. Rows the data never reached (alpha 0) are left as they are.
+// YCbCr. libjpeg gives every row (data that ends early decodes as grey), so
+// every row of the result has been made.
 void YCbCrToRGB(ImageBitmap& b) {
   for (uint32_t y = 0; y < b.height; ++y) {
     uint8_t* p = b.row(y);
-    if (p[3] != 255) continue;
     for (uint32_t x = 0; x < b.width; ++x, p += 4) {
       const float luma = p[0], cb = float(p[1]) - 128, cr = float(p[2]) - 128;
       const float rgb[3] = {luma + 1.402f * cr, luma - 0.34414f * cb - 0.71414f * cr,
