@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 void HEIFInitialiseOnce() {
   static std::once_flag once;
@@ -84,7 +85,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   HEIFInitialiseOnce();
   context_ = heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
-  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxDimension));
+  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
   if (heif_context_read_from_memory_without_copy(context_, data_->data(), data_->size(), nullptr)
           .code != heif_error_Ok) {
     return kCGImageStatusInvalidData;
@@ -107,7 +108,8 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     image.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
     heif_image_handle_release(handle);
-    if (ImageSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
+    // Past the full-size limits an image still gives thumbnails.
+    if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
 }
@@ -120,7 +122,7 @@ ValueMap HEIFDecoder::onFrameProperties(size_t index) const {
   return props;
 }
 
-bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) const {
   if (!context_) return false;
   heif_image_handle* handle = nullptr;
   if (heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
@@ -128,21 +130,55 @@ bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   }
   const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle);
   heif_image* image = nullptr;
-  heif_error err =
-      heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
+  heif_error err = heif_decode_image(
+      handle, &image, heif_colorspace_RGB,
+      channels == 3 ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, nullptr);
   heif_image_handle_release(handle);
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
   const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
   const int w = heif_image_get_width(image, heif_channel_interleaved);
   const int h = heif_image_get_height(image, heif_channel_interleaved);
-  bool ok = plane && w > 0 && h > 0 && out.allocate(uint32_t(w), uint32_t(h));
-  if (ok) {
-    for (int y = 0; y < h; ++y)
-      std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
-    out.hasAlpha = images_[index].hasAlpha;
-    if (premultiplied) ImageBitmapUnpremultiply(out);
+  const bool ok = plane && uint32_t(w) == images_[index].width &&
+                  uint32_t(h) == images_[index].height;
+  ImageBitmap straight;  // one row, when alpha comes premultiplied
+  if (ok && premultiplied && channels == 4) straight.allocate(uint32_t(w), 1);
+  for (int y = 0; ok && y < h; ++y) {
+    const uint8_t* row = plane + size_t(y) * stride;
+    if (!straight.empty()) {
+      std::memcpy(straight.pixels.data(), row, size_t(w) * 4);
+      ImageBitmapUnpremultiply(straight);
+      row = straight.pixels.data();
+    }
+    sink(uint32_t(y), row);
   }
   heif_image_release(image);
   return ok;
+}
+
+bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+  const Image& image = images_[index];
+  if (!out.allocate(image.width, image.height)) return false;
+  out.hasAlpha = image.hasAlpha;
+  return decodeRows(index, 4, [&](uint32_t y, const uint8_t* row) {
+    std::memcpy(out.row(y), row, size_t(image.width) * 4);
+  });
+}
+
+bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                      ImageBitmap& out) {
+  const Image& image = images_[index];
+  if (height > image.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  // libheif decodes the whole image (this version can neither scale nor
+  // hand out a grid's tiles); its rows go straight into the output, as RGB
+  // when opaque, so no bitmap of ours is made at the full size.
+  const int channels = image.hasAlpha ? 4 : 3;
+  ImageRowResampler resampler(image.width, image.height, width, height, image.hasAlpha, channels);
+  if (!resampler.valid() ||
+      !decodeRows(index, channels, [&](uint32_t, const uint8_t* row) { resampler.addRow(row); })) {
+    return false;
+  }
+  out = resampler.take();
+  out.hasAlpha = image.hasAlpha;
+  return true;
 }
