@@ -359,3 +359,31 @@ bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   out.hasAlpha = p.hasAlpha;
   return ok;
 }
+
+bool TIFFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                      ImageBitmap& out) {
+  const Page& p = pages_[index];
+  if (height > p.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
+  if (!tif) return false;
+  bool ok = TIFFSetDirectory(tif, tdir_t(index));
+  const bool samples = readsSamples(p);
+  const int channels = p.hasAlpha ? 4 : 3;
+  ImageRowResampler resampler(p.width, p.height, width, height, p.hasAlpha, samples ? channels : 4);
+  ok = ok && resampler.valid();
+  const RowSink fold = [&](uint32_t, const uint8_t* row) { resampler.addRow(row); };
+  if (ok && samples) {
+    ok = readSamples(tif, p, channels, fold);
+  } else if (ok) {
+    // libtiff's conversion decodes whole strips or tiles: a band of them is
+    // held, which for a file of one huge strip is the whole image (refused
+    // past the limits as that is).
+    const uint32_t band = storedBand(tif, p);
+    ok = ImageSizeAllowed(p.width, band) && readRGBA(tif, p, band, fold);
+  }
+  TIFFClose(tif);
+  if (!ok) return false;
+  out = resampler.take();
+  out.hasAlpha = p.hasAlpha;
+  return true;
+}
