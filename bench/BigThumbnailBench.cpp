@@ -158,7 +158,7 @@ bool WriteGIF(const std::string& path, uint32_t w, uint32_t h) {
 
 // As the product writes TIFF: RGB, LZW with the horizontal predictor.
 bool WriteTIFF(const std::string& path, uint32_t w, uint32_t h) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w8");
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
   if (!tif) return false;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
@@ -275,8 +275,10 @@ Run Ours(const std::string& path, const char* mode) {
 }
 
 Run Vips(const std::string& path) {
-  return Spawn("/usr/bin/vipsthumbnail",
-               {"vipsthumbnail", path, "-s", "400", "-o", path + "-vips.jpg"}, true);
+  const std::string out = path + "-vips.jpg";
+  const Run r = Spawn("/usr/bin/vipsthumbnail", {"vipsthumbnail", path, "-s", "400", "-o", out}, true);
+  std::remove(out.c_str());
+  return r;
 }
 
 double Median(std::vector<double> v) {

@@ -47,8 +47,9 @@ int ReadSegments(GifFileType* gif, GifByteType* out, int length) {
 size_t ColorTableBytes(uint8_t packed) { return packed & 0x80 ? 3u * (2u << (packed & 7)) : 0; }
 
 // Skips a chain of data sub-blocks; false when it runs past the data.
-bool SkipSubBlocks(const Bytes& d, size_t& pos) {
+bool SkipSubBlocks(std::span<const uint8_t> d, size_t& pos, const ImageDecoder& decoder) {
   while (pos < d.size()) {
+    decoder.releaseBytesAt(pos);
     const uint8_t len = d[pos++];
     if (len == 0) return true;
     if (d.size() - pos < len) return false;
@@ -64,7 +65,7 @@ bool GIFDecoder::sniff(const uint8_t* d, size_t n, const char*) {
 }
 
 CGImageSourceStatus GIFDecoder::onParse() {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   if (d.size() < 13) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (std::memcmp(d.data(), "GIF87a", 6) != 0 && std::memcmp(d.data(), "GIF89a", 6) != 0) {
     return kCGImageStatusInvalidData;
@@ -108,7 +109,7 @@ CGImageSourceStatus GIFDecoder::onParse() {
         hasLoopCount_ = true;
         loopCount_ = ReadLE16(&d[p + 14]);
       }
-      if (!SkipSubBlocks(d, p)) break;
+      if (!SkipSubBlocks(d, p, *this)) break;
       pos = p;
       continue;
     } else {
@@ -132,7 +133,7 @@ CGImageSourceStatus GIFDecoder::onParse() {
 }
 
 bool GIFDecoder::readFrame(size_t& pos, Frame frame) {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   if (d.size() - pos < 11) return false;
   frame.start = pos;
   frame.x = ReadLE16(&d[pos + 1]);
@@ -142,7 +143,7 @@ bool GIFDecoder::readFrame(size_t& pos, Frame frame) {
   size_t p = pos + 10 + ColorTableBytes(d[pos + 9]);
   if (p >= d.size()) return false;
   ++p;  // LZW minimum code size
-  frame.complete = SkipSubBlocks(d, p);
+  frame.complete = SkipSubBlocks(d, p, *this);
   frame.end = frame.complete ? p : d.size();
   // A frame with no area is skipped by every reader; only its delay would count.
   if (frame.width == 0 || frame.height == 0) {
@@ -250,6 +251,9 @@ class FrameReader {
 // Interlaced frames store rows in four passes.
 constexpr int kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
 
+// Rows decoded between two releases of a mapped file's pages.
+constexpr uint32_t kRowsPerRelease = 512;
+
 int PassOf(uint32_t row) { return row % 8 == 0 ? 0 : row % 8 == 4 ? 1 : row % 4 == 2 ? 2 : 3; }
 
 }  // namespace
@@ -257,7 +261,7 @@ int PassOf(uint32_t row) { return row % 8 == 0 ? 0 : row % 8 == 4 ? 1 : row % 4 
 bool GIFDecoder::decodeFrameRegion(size_t index, ImageBitmap& region) {
   const Frame& f = frames_[index];
   const FrameRect r = frameRect(index);
-  FrameReader reader(data_->data(), headerEnd_, f.start, f.end);
+  FrameReader reader(bytes().data(), headerEnd_, f.start, f.end);
   if (!reader.open(f.width, f.height) || !region.allocate(r.width, r.height)) return false;
   uint32_t palette[256];
   reader.palette(f.transparentIndex, palette);
@@ -295,7 +299,7 @@ bool GIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t heig
   const int channels = hasAlpha_ ? 4 : 3;
   ImageRowResampler resampler(width_, height_, width, height, hasAlpha_, channels);
   std::unique_ptr<FrameReader> readers[4];
-  readers[0] = std::make_unique<FrameReader>(data_->data(), headerEnd_, f.start, f.end);
+  readers[0] = std::make_unique<FrameReader>(bytes().data(), headerEnd_, f.start, f.end);
   if (!resampler.valid() || !readers[0]->open(f.width, f.height)) return false;
   uint32_t palette[256];
   readers[0]->palette(f.transparentIndex, palette);
@@ -306,7 +310,7 @@ bool GIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t heig
   auto readerOf = [&](uint32_t row) -> FrameReader* {
     const int pass = interlaced ? PassOf(row) : 0;
     if (readers[pass]) return readers[pass].get();
-    auto reader = std::make_unique<FrameReader>(data_->data(), headerEnd_, f.start, f.end);
+    auto reader = std::make_unique<FrameReader>(bytes().data(), headerEnd_, f.start, f.end);
     if (!reader->open(f.width, f.height)) return nullptr;
     std::vector<uint8_t> skipped(size_t(f.width));
     for (int p = 0; p < pass; ++p) {
@@ -338,6 +342,8 @@ bool GIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t heig
     }
     resampler.addRow(row.data());
     any = true;
+    // A mapped file's pages are given back as the rows are read.
+    if (y % kRowsPerRelease == kRowsPerRelease - 1) releaseBytes();
   }
   // Data that ends early gives what it reached, the rest transparent.
   if (!any) return false;

@@ -86,7 +86,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   context_ = heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
-  if (heif_context_read_from_memory_without_copy(context_, data_->data(), data_->size(), nullptr)
+  if (heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(), nullptr)
           .code != heif_error_Ok) {
     return kCGImageStatusInvalidData;
   }
@@ -134,6 +134,7 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
       handle, &image, heif_colorspace_RGB,
       channels == 3 ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, nullptr);
   heif_image_handle_release(handle);
+  releaseBytes();  // the coded data is read; the decoded image is what counts now
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
   const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);

@@ -19,6 +19,7 @@ constexpr uint64_t kPixelSlack = 4u << 20;
 
 // Rows of a strip read at a time: a few hundred kilobytes of samples.
 constexpr uint32_t kStripBand = 64;
+constexpr uint32_t kRowsPerRelease = 256;
 
 struct MemoryFile {
   const uint8_t* data;
@@ -74,7 +75,7 @@ bool TIFFDecoder::sniff(const uint8_t* d, size_t n, const char*) {
 }
 
 CGImageSourceStatus TIFFDecoder::onParse() {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   if (d.size() < 8) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   // libtiff seeks anywhere in the file, so only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
@@ -294,8 +295,14 @@ bool TIFFDecoder::readSamples(tiff* tif, const Page& p, int channels, const RowS
       }
       sink(y0 + r, converted.data());
     }
+    releaseAfter(y0, count);
   }
   return true;
+}
+
+void TIFFDecoder::releaseAfter(uint32_t y0, uint32_t count) const {
+  // A mapped file's pages are given back every few hundred rows.
+  if ((y0 + count) / kRowsPerRelease != y0 / kRowsPerRelease) releaseBytes();
 }
 
 bool TIFFDecoder::readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSink& sink) const {
@@ -315,6 +322,7 @@ bool TIFFDecoder::readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSin
     // samples.)
     if (ok && p.hasAlpha) ImageBitmapUnpremultiply(rows);
     for (uint32_t r = 0; ok && r < count; ++r) sink(y0 + r, rows.row(r));
+    releaseAfter(y0, count);
   }
   TIFFRGBAImageEnd(&img);
   return ok;
@@ -333,7 +341,7 @@ uint32_t TIFFDecoder::storedBand(tiff* tif, const Page& p) {
 bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   const Page& p = pages_[index];
   if (!ImageSizeAllowed(p.width, p.height)) return false;
-  TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
+  TIFF* tif = TIFFOpenMemory(bytes().data(), bytes().size());
   if (!tif) return false;
   bool ok = TIFFSetDirectory(tif, tdir_t(index)) && out.allocate(p.width, p.height);
   const RowSink copy = [&](uint32_t y, const uint8_t* row) {
@@ -364,7 +372,7 @@ bool TIFFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
                                       ImageBitmap& out) {
   const Page& p = pages_[index];
   if (height > p.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
-  TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
+  TIFF* tif = TIFFOpenMemory(bytes().data(), bytes().size());
   if (!tif) return false;
   bool ok = TIFFSetDirectory(tif, tdir_t(index));
   const bool samples = readsSamples(p);

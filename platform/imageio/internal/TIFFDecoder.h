@@ -46,6 +46,8 @@ class TIFFDecoder : public ImageDecoder {
   static bool readsSamples(const Page& p);
   // Through libtiff's RGBA conversion, `band` rows at a time (RGBA rows).
   bool readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSink& sink) const;
+  // After rows [y0, y0 + count) were read.
+  void releaseAfter(uint32_t y0, uint32_t count) const;
   // The rows of a strip or of a row of tiles.
   static uint32_t storedBand(tiff* tif, const Page& p);
   ExifData exif_;
