@@ -17,7 +17,8 @@
 //                                 immediate) plus ImageBitmapResized, in a
 //                                 child the same way; full_ratio = ours/full
 // Samples are kept in /tmp (bigthumb-*) between runs: the 100-megapixel
-// ones take minutes to encode.
+// ones take minutes to encode. A child's peak counts this process's memory
+// at its start (a few megabytes: samples are written by children too).
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -209,6 +210,11 @@ bool WriteHEIC(const std::string& path, uint32_t w, uint32_t h) {
   return ok;
 }
 
+struct Run {
+  double cpuMs = NAN;
+  double peakMB = NAN;
+};
+
 struct Format {
   const char* name;
   const char* extension;
@@ -219,23 +225,14 @@ const Format kFormats[] = {{"PNG", "png", WritePNG},   {"GIF", "gif", WriteGIF},
                            {"TIFF", "tif", WriteTIFF}, {"HEIC", "heic", WriteHEIC},
                            {"JPEG", "jpg", WriteJPEG}};
 
-// The sample's path, written once (kept between runs); "" when it cannot be.
-std::string SampleOf(const Format& format, uint32_t w, uint32_t h) {
-  const std::string path = "/tmp/bigthumb-" + std::to_string(w) + "x" + std::to_string(h) + "." +
-                           format.extension;
-  if (access(path.c_str(), R_OK) == 0) return path;
-  const std::string partial = path + ".partial-" + std::to_string(getpid());
-  if (!format.write(partial, w, h) || std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    return "";
+// Writes a sample (in a child: see SampleOf); 0 when written.
+int MakeSample(const std::string& extension, uint32_t w, uint32_t h, const std::string& path) {
+  for (const Format& f : kFormats) {
+    if (extension == f.extension) return f.write(path, w, h) ? 0 : 1;
   }
-  return path;
+  return 2;
 }
 
-struct Run {
-  double cpuMs = NAN;
-  double peakMB = NAN;
-};
 
 // Runs a program to its end; NAN figures when it fails.
 Run Spawn(const std::string& program, std::vector<std::string> args, bool oneThread) {
@@ -260,6 +257,29 @@ Run Spawn(const std::string& program, std::vector<std::string> args, bool oneThr
             double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
   r.peakMB = double(usage.ru_maxrss) / 1024;
   return r;
+}
+
+std::string SelfPath();
+Run Spawn(const std::string& program, std::vector<std::string> args, bool oneThread);
+
+// The sample's path, written once (kept between runs); "" when it cannot be.
+// It is written by a child process: a child's peak memory counts its
+// parent's at the time it is started, so this process never holds more than
+// a few rows.
+std::string SampleOf(const Format& format, uint32_t w, uint32_t h) {
+  const std::string path = "/tmp/bigthumb-" + std::to_string(w) + "x" + std::to_string(h) + "." +
+                           format.extension;
+  if (access(path.c_str(), R_OK) == 0) return path;
+  const std::string partial = path + ".partial-" + std::to_string(getpid());
+  if (std::isnan(Spawn(SelfPath(), {"BigThumbnailBench", "--make", format.extension,
+                                    std::to_string(w), std::to_string(h), partial},
+                       false)
+                     .cpuMs) ||
+      std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    return "";
+  }
+  return path;
 }
 
 std::string SelfPath() {
@@ -376,6 +396,10 @@ void Register() {
 int main(int argc, char** argv) {
   if (argc == 4 && (std::strcmp(argv[1], "--thumbnail") == 0 || std::strcmp(argv[1], "--full") == 0)) {
     return Child(argv[1], argv[2], argv[3]);
+  }
+  if (argc == 6 && std::strcmp(argv[1], "--make") == 0) {
+    return MakeSample(argv[2], uint32_t(std::stoul(argv[3])), uint32_t(std::stoul(argv[4])),
+                      argv[5]);
   }
   Register();
   benchmark::Initialize(&argc, argv);
