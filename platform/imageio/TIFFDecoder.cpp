@@ -17,8 +17,8 @@ namespace {
 constexpr uint64_t kMaxPixelsPerByte = 3000;
 constexpr uint64_t kPixelSlack = 4u << 20;
 
-// Rows of a strip read at a time: a few hundred kilobytes of samples.
-constexpr uint32_t kStripBand = 64;
+// Rows of a strip read at a time: about a megabyte of samples at 12000 pixels across.
+constexpr uint32_t kStripBand = 32;
 constexpr uint32_t kRowsPerRelease = 256;
 
 struct MemoryFile {
@@ -189,11 +189,20 @@ class SampleRows {
   }
 
   bool readStrips(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
-    std::vector<uint8_t> line(size_t(TIFFScanlineSize(tif_)));
+    const size_t scanline = size_t(TIFFScanlineSize(tif_));
     const int planes = contiguous_ ? 1 : spp_;
     const size_t need = size_t(width_) * (contiguous_ ? spp_ : 1) * bytes_;
-    if (line.size() < need) return false;
+    if (scanline < need) return false;
     const size_t rowBytes = size_t(width_) * spp_ * bytes_;
+    if (contiguous_ && scanline == rowBytes) {
+      // Rows as stored are rows as wanted: read in place.
+      for (uint32_t r = 0; r < rows; ++r) {
+        if (TIFFReadScanline(tif_, out.data() + r * rowBytes, y0 + r, 0) < 0) return false;
+      }
+      return true;
+    }
+    line_.resize(scanline);
+    std::vector<uint8_t>& line = line_;
     for (int plane = 0; plane < planes; ++plane) {
       for (uint32_t r = 0; r < rows; ++r) {
         if (TIFFReadScanline(tif_, line.data(), y0 + r, uint16_t(plane)) < 0) return false;
@@ -232,6 +241,7 @@ class SampleRows {
   uint32_t width_;
   int spp_, bytes_;
   bool contiguous_;
+  std::vector<uint8_t> line_;
 };
 
 }  // namespace
@@ -257,17 +267,11 @@ bool TIFFDecoder::readSamples(tiff* tif, const Page& p, int channels, const RowS
   const bool asStored = channels == 3 && p.samples == 3 && bits == 8 && !p.hasAlpha &&
                         p.photometric == PHOTOMETRIC_RGB;
   SampleRows reader(tif, p.width, p.samples, bits, p.contiguous);
-  // A strip (at most kStripBand rows of it: scanlines are read in order
-  // whatever the strip's size) or a row of tiles at a time, so compressed
-  // data is decoded in order once, whatever the layout.
-  uint32_t band = 1;
-  if (p.tiled) {
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
-  } else {
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
-    band = std::min(band, kStripBand);
-  }
-  band = std::clamp<uint32_t>(band, 1, p.height);
+  // A row of tiles, or a strip of each plane, at a time, so compressed data
+  // is decoded in order once, whatever the layout; a single plane's
+  // scanlines are read in order whatever the strips' size, kStripBand rows
+  // at a time.
+  const uint32_t band = p.contiguous && !p.tiled ? std::min(kStripBand, p.height) : storedBand(tif, p);
   std::vector<uint8_t> rows;
   std::vector<uint8_t> converted(asStored ? 0 : size_t(p.width) * channels);
   const size_t rowBytes = size_t(p.width) * p.samples * (bits / 8);
