@@ -191,13 +191,13 @@ Bytes StoredPNG(uint32_t w, uint32_t h) {
 }
 
 // Empty when this libheif cannot encode HEVC (or the size).
-Bytes MakeHEIC(uint32_t w, uint32_t h) {
+Bytes MakeHEIC(uint32_t w, uint32_t h, const std::function<void(uint32_t, uint8_t*)>& fill) {
   heif_image* image = nullptr;
   heif_image_create(int(w), int(h), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
   heif_image_add_plane(image, heif_channel_interleaved, int(w), int(h), 8);
   int stride = 0;
   uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-  for (uint32_t y = 0; y < h; ++y) TwoColours(w, plane + size_t(y) * stride, 3);
+  for (uint32_t y = 0; y < h; ++y) fill(y, plane + size_t(y) * stride);
   heif_context* context = heif_context_alloc();
   heif_encoder* encoder = nullptr;
   Bytes out;
@@ -277,7 +277,7 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
     int tolerance;
     bool gif = false;  // red and blue of the table, not warm and cool
   };
-  const Bytes heic = MakeHEIC(w, h);
+  const Bytes heic = MakeHEIC(w, h, rows);
   std::vector<Case> cases = {
       {"gif", MakeGIF(int(w), int(h), frame, false), false, true, 1, true},
       {"interlaced gif", MakeGIF(int(w), int(h), frame, true), false, true, 1, true},
@@ -406,5 +406,28 @@ TEST_F(LargeSourceThumbnailTest, TIFFStripsAndTilesGiveTheRowsAWholeDecodeGives)
       ASSERT_EQ(thumbnail.height, th);
       EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 1) << tw;
     }
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
+  // Thumbnails convert the decoder's YCbCr themselves; whole decodes take
+  // libheif's RGB. Hues all round, light to dark.
+  const uint32_t w = 64, h = 48;
+  const Bytes heic = MakeHEIC(w, h, [](uint32_t y, uint8_t* row) {
+    for (uint32_t x = 0; x < w; ++x, row += 3) {
+      row[0] = uint8_t(x * 4);
+      row[1] = uint8_t(255 - y * 5);
+      row[2] = uint8_t((x * 7 + y * 3) % 256);
+    }
+  });
+  if (heic.empty()) GTEST_SKIP() << "no HEVC encoder";
+  CGImageSourceRef source = SourceOf(heic);
+  ASSERT_TRUE(source);
+  for (auto [tw, th] : {std::pair<uint32_t, uint32_t>{w, h}, {32, 24}}) {
+    const ImageBitmap thumbnail = Thumbnail(source, tw);
+    ASSERT_EQ(thumbnail.width, tw);
+    ASSERT_EQ(thumbnail.height, th);
+    // Rounding apart: a wrong matrix or range is off by tens.
+    EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 4) << tw;
   }
 }
