@@ -237,6 +237,19 @@ int VisibleDifference(const ImageBitmap& a, const ImageBitmap& b) {
   return worst;
 }
 
+// Resident bytes of this process's mapping of `path` (removed since), from
+// /proc/self/smaps; 0 when there is none.
+size_t MappedResidentBytes(const std::string& path) {
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    if (line.find(path) != std::string::npos) inside = true;
+    if (inside && line.rfind("Rss:", 0) == 0) return std::stoul(line.substr(4)) * 1024;
+  }
+  return 0;
+}
+
 const uint8_t* At(const ImageBitmap& b, uint32_t x, uint32_t y) { return b.row(y) + x * 4; }
 
 Value ThumbnailOptions(double maxPixelSize) {
@@ -311,6 +324,9 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
     AllocationCounter counter;
     const ImageBitmap thumbnail = Thumbnail(source, 330);
     if (c.ownBitmapsOnly) EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    // A mapped file's pages are given back as it is read: what stays is
+    // what was read since the last release (a few hundred rows at most).
+    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
     ASSERT_EQ(thumbnail.width, 330u);
     ASSERT_EQ(thumbnail.height, 6u);
     const uint8_t warm[3] = {200, 30, 10}, cool[3] = {20, 40, 220};
@@ -429,5 +445,28 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
     ASSERT_EQ(thumbnail.height, th);
     // Rounding apart: a wrong matrix or range is off by tens.
     EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 4) << tw;
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, FilesFromTheMappingSizeOnAreMappedNotRead) {
+  // A small PNG padded with an ancillary chunk after its data to the size.
+  const Bytes small = StoredPNG(90, 60);
+  for (size_t size : {kImageFileMappedBytes - 1, kImageFileMappedBytes}) {
+    SCOPED_TRACE(size);
+    Bytes png(small.begin(), small.end() - 12);  // without IEND
+    AppendChunk(png, "paDd", Bytes(size - png.size() - 24, 0));
+    AppendChunk(png, "IEND", {});
+    ASSERT_EQ(png.size(), size);
+    const std::string path = TempPath("edge.png");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    AllocationCounter counter;
+    CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(source);
+    const bool mapped = size >= kImageFileMappedBytes;
+    EXPECT_EQ(counter.peakBytes() >= size, !mapped);
+    EXPECT_EQ(Thumbnail(source, 45).width, 45u);
+    EXPECT_EQ(CGImageSourceGetType(source), "public.png");
   }
 }
