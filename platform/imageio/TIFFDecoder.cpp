@@ -194,8 +194,8 @@ class SampleRows {
     const size_t need = size_t(width_) * (contiguous_ ? spp_ : 1) * bytes_;
     if (scanline < need) return false;
     const size_t rowBytes = size_t(width_) * spp_ * bytes_;
-    if (contiguous_ && scanline == rowBytes) {
-      // Rows as stored are rows as wanted: read in place.
+    if (scanline == rowBytes) {
+      // Rows as stored (one plane of them all) are rows as wanted: read in place.
       for (uint32_t r = 0; r < rows; ++r) {
         if (TIFFReadScanline(tif_, out.data() + r * rowBytes, y0 + r, 0) < 0) return false;
       }

@@ -22,6 +22,7 @@
 #include "ImageIOTestSupport.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
@@ -317,6 +318,8 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
       source = SourceOf(c.data);
     }
     ASSERT_TRUE(source);
+    // Reading the structure walked the file; its pages are given back.
+    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
     const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
     EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), int64_t(w));
     EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyFileSize)->asInt64(),
@@ -468,5 +471,25 @@ TEST_F(LargeSourceThumbnailTest, FilesFromTheMappingSizeOnAreMappedNotRead) {
     EXPECT_EQ(counter.peakBytes() >= size, !mapped);
     EXPECT_EQ(Thumbnail(source, 45).width, 45u);
     EXPECT_EQ(CGImageSourceGetType(source), "public.png");
+    ASSERT_TRUE(source->data());
+    EXPECT_TRUE(*source->data() == png);
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, ScaledDecodesLargerThanTheSourceComeFromAWholeDecode) {
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(30, row, 3); };
+  GifFrame frame{0, 0, 30, 20, 0, -1, -1, std::vector<uint8_t>(600, 1)};
+  for (const auto& [what, data] : {std::pair<const char*, Bytes>{"gif", MakeGif(30, 20, {frame}, -1)},
+                                   {"tiff", MakeTIFF(30, 20, {.rowsPerStrip = 4}, rows)},
+                                   {"heic", MakeHEIC(30, 20, rows)}}) {
+    SCOPED_TRACE(what);
+    if (data.empty()) continue;  // no HEVC encoder
+    CGImageSourceStatus status;
+    auto decoder = ImageDecoderCreate(Shared(data), true, status);
+    ASSERT_TRUE(decoder);
+    ImageBitmap out;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, 45, 41, out));
+    EXPECT_EQ(out.width, 45u);
+    EXPECT_EQ(out.height, 41u);
   }
 }
