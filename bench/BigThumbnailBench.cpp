@@ -221,8 +221,10 @@ struct Format {
   bool (*write)(const std::string&, uint32_t, uint32_t);
 };
 
-const Format kFormats[] = {{"PNG", "png", WritePNG},   {"GIF", "gif", WriteGIF},
-                           {"TIFF", "tif", WriteTIFF}, {"HEIC", "heic", WriteHEIC},
+const Format kFormats[] = {{"PNG", "png", WritePNG},
+                           {"GIF", "gif", WriteGIF},
+                           {"TIFF", "tif", WriteTIFF},
+                           {"HEIC", "heic", WriteHEIC},
                            {"JPEG", "jpg", WriteJPEG}};
 
 // Writes a sample (in a child: see SampleOf); 0 when written.
@@ -232,7 +234,6 @@ int MakeSample(const std::string& extension, uint32_t w, uint32_t h, const std::
   }
   return 2;
 }
-
 
 // Runs a program to its end; NAN figures when it fails.
 Run Spawn(const std::string& program, std::vector<std::string> args, bool oneThread) {
@@ -267,12 +268,13 @@ Run Spawn(const std::string& program, std::vector<std::string> args, bool oneThr
 // parent's at the time it is started, so this process never holds more than
 // a few rows.
 std::string SampleOf(const Format& format, uint32_t w, uint32_t h) {
-  const std::string path = "/tmp/bigthumb-" + std::to_string(w) + "x" + std::to_string(h) + "." +
-                           format.extension;
+  const std::string path =
+      "/tmp/bigthumb-" + std::to_string(w) + "x" + std::to_string(h) + "." + format.extension;
   if (access(path.c_str(), R_OK) == 0) return path;
   const std::string partial = path + ".partial-" + std::to_string(getpid());
-  if (std::isnan(Spawn(SelfPath(), {"BigThumbnailBench", "--make", format.extension,
-                                    std::to_string(w), std::to_string(h), partial},
+  if (std::isnan(Spawn(SelfPath(),
+                       {"BigThumbnailBench", "--make", format.extension, std::to_string(w),
+                        std::to_string(h), partial},
                        false)
                      .cpuMs) ||
       std::rename(partial.c_str(), path.c_str()) != 0) {
@@ -296,7 +298,8 @@ Run Ours(const std::string& path, const char* mode) {
 
 Run Vips(const std::string& path) {
   const std::string out = path + "-vips.jpg";
-  const Run r = Spawn("/usr/bin/vipsthumbnail", {"vipsthumbnail", path, "-s", "400", "-o", out}, true);
+  const Run r =
+      Spawn("/usr/bin/vipsthumbnail", {"vipsthumbnail", path, "-s", "400", "-o", out}, true);
   std::remove(out.c_str());
   return r;
 }
@@ -382,8 +385,8 @@ int Child(const std::string& mode, const std::string& path, const std::string& o
 void Register() {
   for (const Format& f : kFormats) {
     for (auto [w, h] : {std::pair<uint32_t, uint32_t>{4000, 3000}, {12000, 8400}}) {
-      const std::string name = std::string("BigThumbnail/") + f.name + "/" + std::to_string(w) +
-                               "x" + std::to_string(h);
+      const std::string name =
+          std::string("BigThumbnail/") + f.name + "/" + std::to_string(w) + "x" + std::to_string(h);
       benchmark::RegisterBenchmark(name.c_str(), BigThumbnail, f, w, h)
           ->Unit(benchmark::kMillisecond)
           ->Iterations(5);
@@ -394,7 +397,8 @@ void Register() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && (std::strcmp(argv[1], "--thumbnail") == 0 || std::strcmp(argv[1], "--full") == 0)) {
+  if (argc == 4 &&
+      (std::strcmp(argv[1], "--thumbnail") == 0 || std::strcmp(argv[1], "--full") == 0)) {
     return Child(argv[1], argv[2], argv[3]);
   }
   if (argc == 6 && std::strcmp(argv[1], "--make") == 0) {

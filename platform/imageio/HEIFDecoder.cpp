@@ -135,7 +135,8 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
   const heif_chroma chroma = heif_image_get_chroma_format(image);
   const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
   const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
-  if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444) return -1;
+  if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)
+    return -1;
   const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
   const uint8_t* planes[3];
   int strides[3];
@@ -221,9 +222,8 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
     const heif_error err =
         heif_decode_image(handle, &native, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
     releaseBytes();  // the coded data is read; the decoded image is what counts now
-    const int given = err.code == heif_error_Ok && native
-                          ? YCbCrRows(native, handle, width, height, sink)
-                          : 0;
+    const int given =
+        err.code == heif_error_Ok && native ? YCbCrRows(native, handle, width, height, sink) : 0;
     if (native) heif_image_release(native);
     if (given >= 0) {
       heif_image_handle_release(handle);

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include "platform/foundation/Value.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/BMPDecoder.h"
 #include "platform/imageio/internal/GIFDecoder.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
-#include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGDecoder.h"
-#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/TIFFDecoder.h"
 #include "platform/imageio/internal/WebPDecoder.h"
 
@@ -44,8 +44,7 @@ const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
   static const std::vector<ImageDecoderDescriptor> registry = {
       {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
       {"public.png", PNGDecoder::sniff, Make<PNGDecoder>, nullptr, MakeForFile<PNGDecoder>},
-      {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>, nullptr,
-       MakeForFile<GIFDecoder>},
+      {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>, nullptr, MakeForFile<GIFDecoder>},
       {"public.tiff", TIFFDecoder::sniff, Make<TIFFDecoder>, nullptr, MakeForFile<TIFFDecoder>},
       {"org.webmproject.webp", WebPDecoder::sniff, Make<WebPDecoder>},
       {"com.microsoft.bmp", BMPDecoder::sniff, Make<BMPDecoder>},

@@ -168,9 +168,8 @@ struct ImageDecoderDescriptor {
                                           bool complete);
   bool (*available)(const char* type) = nullptr;
   // Set for the formats that can decode a mapped file.
-  std::unique_ptr<ImageDecoder> (*createForFile)(const char* type,
-                                                 std::shared_ptr<const ImageFileBytes> file) =
-      nullptr;
+  std::unique_ptr<ImageDecoder> (*createForFile)(
+      const char* type, std::shared_ptr<const ImageFileBytes> file) = nullptr;
 };
 
 // Every format, in the order sniffing tries them.

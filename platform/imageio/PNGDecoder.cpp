@@ -519,8 +519,7 @@ bool PNGDecoder::decodeRegion(const Frame& f, ImageBitmap& out) const {
     // The file itself is the default image's stream; libpng skips the
     // animation chunks as unknown ancillary ones.
     return PNGDecodeStream(bytes().data(), bytes().size(), out, alpha, 0, 0, this) &&
-           out.width == f.width &&
-           out.height == f.height;
+           out.width == f.width && out.height == f.height;
   }
   const Bytes stream = wrapFrame(f);
   return PNGDecodeStream(stream.data(), stream.size(), out, alpha) && out.width == f.width &&

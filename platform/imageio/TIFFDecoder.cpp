@@ -271,7 +271,8 @@ bool TIFFDecoder::readSamples(tiff* tif, const Page& p, int channels, const RowS
   // is decoded in order once, whatever the layout; a single plane's
   // scanlines are read in order whatever the strips' size, kStripBand rows
   // at a time.
-  const uint32_t band = p.contiguous && !p.tiled ? std::min(kStripBand, p.height) : storedBand(tif, p);
+  const uint32_t band =
+      p.contiguous && !p.tiled ? std::min(kStripBand, p.height) : storedBand(tif, p);
   std::vector<uint8_t> rows;
   std::vector<uint8_t> converted(asStored ? 0 : size_t(p.width) * channels);
   const size_t rowBytes = size_t(p.width) * p.samples * (bits / 8);
@@ -360,9 +361,9 @@ bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
     ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&img, tif, 0, message);
     if (ok) {
       img.req_orientation = uint16_t(p.orientation);
-      ok = img.width == p.width && img.height == p.height &&
-           TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(out.pixels.data()), p.width,
-                            p.height);
+      ok =
+          img.width == p.width && img.height == p.height &&
+          TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(out.pixels.data()), p.width, p.height);
       TIFFRGBAImageEnd(&img);
     }
     if (ok && p.hasAlpha) ImageBitmapUnpremultiply(out);

@@ -2,8 +2,8 @@
 // past the full-size limits, and the layouts whose rows come out of order or
 // in pieces (interlaced GIF, frames smaller than the canvas, tiles, strips).
 
-#include <gtest/gtest.h>
 #include <gif_lib.h>
+#include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -183,9 +183,9 @@ Bytes StoredPNG(uint32_t w, uint32_t h) {
   AppendChunk(png, "IHDR", ihdr);
   // Chunks of 64 KiB, as writers make them.
   for (size_t pos = 0; pos < deflated.size(); pos += 65536) {
-    AppendChunk(png, "IDAT",
-                Bytes(deflated.begin() + pos,
-                      deflated.begin() + std::min(deflated.size(), pos + 65536)));
+    AppendChunk(
+        png, "IDAT",
+        Bytes(deflated.begin() + pos, deflated.begin() + std::min(deflated.size(), pos + 65536)));
   }
   AppendChunk(png, "IEND", {});
   return png;
@@ -371,7 +371,8 @@ TEST_F(LargeSourceThumbnailTest, GIFFramesGiveTheCanvasTheyDrawWhateverTheirLayo
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    GifFrame f{c.x, c.y, c.fw, c.fh, 0, 0, c.transparent, std::vector<uint8_t>(size_t(c.fw) * c.fh)};
+    GifFrame f{c.x, c.y, c.fw,          c.fh,
+               0,   0,   c.transparent, std::vector<uint8_t>(size_t(c.fw) * c.fh)};
     for (int y = 0; y < c.fh; ++y) {
       for (int x = 0; x < c.fw; ++x) f.indices[size_t(y) * c.fw + x] = uint8_t((y * 3 + x / 5) % 4);
     }
@@ -479,9 +480,10 @@ TEST_F(LargeSourceThumbnailTest, FilesFromTheMappingSizeOnAreMappedNotRead) {
 TEST_F(LargeSourceThumbnailTest, ScaledDecodesLargerThanTheSourceComeFromAWholeDecode) {
   const auto rows = [](uint32_t, uint8_t* row) { TwoColours(30, row, 3); };
   GifFrame frame{0, 0, 30, 20, 0, -1, -1, std::vector<uint8_t>(600, 1)};
-  for (const auto& [what, data] : {std::pair<const char*, Bytes>{"gif", MakeGif(30, 20, {frame}, -1)},
-                                   {"tiff", MakeTIFF(30, 20, {.rowsPerStrip = 4}, rows)},
-                                   {"heic", MakeHEIC(30, 20, rows)}}) {
+  for (const auto& [what, data] :
+       {std::pair<const char*, Bytes>{"gif", MakeGif(30, 20, {frame}, -1)},
+        {"tiff", MakeTIFF(30, 20, {.rowsPerStrip = 4}, rows)},
+        {"heic", MakeHEIC(30, 20, rows)}}) {
     SCOPED_TRACE(what);
     if (data.empty()) continue;  // no HEVC encoder
     CGImageSourceStatus status;
