@@ -17,6 +17,12 @@ namespace {
 constexpr uint64_t kMaxPixelsPerByte = 3000;
 constexpr uint64_t kPixelSlack = 4u << 20;
 
+// Whether a band of `rows` rows of a page `width` wide may be held: no more
+// pixels than a bitmap within the limits, however wide the page.
+bool BandAllowed(uint32_t width, uint32_t rows) {
+  return uint64_t(width) * rows <= kImageMaxPixels;
+}
+
 // Rows of a strip read at a time: about a megabyte of samples at 12000 pixels across.
 constexpr uint32_t kStripBand = 32;
 constexpr uint32_t kRowsPerRelease = 256;
@@ -316,8 +322,12 @@ bool TIFFDecoder::readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSin
   if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 0, message)) return false;
   // Rows as stored: the orientation is reported, not applied, as for JPEG.
   img.req_orientation = uint16_t(p.orientation);
+  // Not allocate(): a band of a page past the limits is as wide as the page.
   ImageBitmap rows;
-  bool ok = img.width == p.width && img.height == p.height && rows.allocate(p.width, band);
+  rows.width = p.width;
+  rows.height = band;
+  rows.pixels.resize(size_t(p.width) * band * 4);
+  bool ok = img.width == p.width && img.height == p.height;
   for (uint32_t y0 = 0; ok && y0 < p.height; y0 += band) {
     const uint32_t count = std::min(band, p.height - y0);
     img.row_offset = int(y0);
@@ -386,13 +396,17 @@ bool TIFFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
   ok = ok && resampler.valid();
   const RowSink fold = [&](uint32_t, const uint8_t* row) { resampler.addRow(row); };
   if (ok && samples) {
-    ok = readSamples(tif, p, channels, fold);
+    // A row of tiles, or a strip of each plane, is held: no more than a
+    // bitmap within the limits (a single plane's strips are read in a few
+    // rows whatever their size).
+    ok = (p.contiguous && !p.tiled) || BandAllowed(p.width, storedBand(tif, p));
+    ok = ok && readSamples(tif, p, channels, fold);
   } else if (ok) {
     // libtiff's conversion decodes whole strips or tiles: a band of them is
     // held, which for a file of one huge strip is the whole image (refused
     // past the limits as that is).
     const uint32_t band = storedBand(tif, p);
-    ok = ImageSizeAllowed(p.width, band) && readRGBA(tif, p, band, fold);
+    ok = BandAllowed(p.width, band) && readRGBA(tif, p, band, fold);
   }
   TIFFClose(tif);
   if (!ok) return false;

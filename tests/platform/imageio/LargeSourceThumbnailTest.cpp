@@ -298,6 +298,8 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
       {"striped tiff", MakeTIFF(w, h, {.rowsPerStrip = 8}, rows), false, true, 1},
       // A row of tiles is held: small tiles keep it under the bound.
       {"tiled tiff", MakeTIFF(w, h, {.rowsPerStrip = 0, .tile = 32}, rows), false, true, 1},
+      // Through libtiff's RGBA conversion, a strip at a time.
+      {"16-bit tiff", MakeTIFF(w, h, {.rowsPerStrip = 8, .bits = 16}, rows), false, true, 1},
       // Over kImageFileMappedBytes: mapped by the source, not read.
       {"mapped tiff", MakeTIFF(w, h, {.rowsPerStrip = 8, .compression = COMPRESSION_NONE}, rows),
        true, true, 1},
