@@ -33,7 +33,7 @@ struct CGImageSource::Decoder {
 void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
   std::lock_guard<std::mutex> lock(older.mutex);
   if (!older.canvas || older.canvasFrame >= decoder->frameCount() ||
-      older.decoder->data().size() > decoder->data().size() ||
+      older.decoder->bytes().size() > decoder->bytes().size() ||
       older.decoder->frameStatus(older.canvasFrame) != kCGImageStatusComplete ||
       std::string_view(older.decoder->typeIdentifier()) != decoder->typeIdentifier()) {
     return;
@@ -148,6 +148,20 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
   return true;
 }
 
+bool CGImageSource::open(std::shared_ptr<const ImageFileBytes> file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  final_ = true;
+  dataSize_ = file->size();
+  file_ = file;
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  auto decoder = ImageDecoderCreateForFile(std::move(file), status);
+  status_ = status;
+  if (!decoder) return false;
+  decoder_ = std::make_shared<Decoder>();
+  decoder_->decoder = std::move(decoder);
+  return true;
+}
+
 std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return decoder_;
@@ -155,6 +169,7 @@ std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
 
 std::shared_ptr<const Bytes> CGImageSource::data() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) return std::make_shared<const Bytes>(file_->data(), file_->data() + file_->size());
   return data_;
 }
 
@@ -190,7 +205,7 @@ Value CGImageSource::properties() const {
     std::lock_guard<std::mutex> lock(d->mutex);
     props = d->decoder->containerProperties();
   }
-  ValueMapSet(props, kCGImagePropertyFileSize, Value::integer(int64_t(d->decoder->data().size())));
+  ValueMapSet(props, kCGImagePropertyFileSize, Value::integer(int64_t(d->decoder->bytes().size())));
   return Value(std::move(props));
 }
 
@@ -325,6 +340,16 @@ CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value&
 }
 
 CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options) {
+  // A large file of a format that decodes files in order is mapped rather
+  // than read: a thumbnail of it then holds a little of it at a time.
+  if (auto file = ImageFileBytes::open(path);
+      file && file->size() >= kImageFileMappedBytes &&
+      ImageTypeDecodesFiles(ImageTypeOfData(file->data(), file->size()))) {
+    const Value* hint = options.find(kCGImageSourceTypeIdentifierHint);
+    if (hint && hint->isString() && !IsReadableType(hint->asString())) return nullptr;
+    auto source = std::make_shared<CGImageSource>(false, options);
+    return source->open(std::move(file)) ? source : nullptr;
+  }
   auto data = NSData::dataWithContentsOfFile(path);
   return data ? CGImageSourceCreateWithData(data, options) : nullptr;
 }

@@ -26,6 +26,8 @@ class CGImageSource : public NSObject {
 
   // False when the data cannot start a source (unknown type, bad header).
   bool update(std::shared_ptr<const Bytes> data, bool final);
+  // Reads a whole mapped file instead; false as for update().
+  bool open(std::shared_ptr<const ImageFileBytes> file);
   std::string type() const;
   size_t count() const;
   CGImageSourceStatus status() const;
@@ -52,6 +54,7 @@ class CGImageSource : public NSObject {
   bool final_ = false;
   size_t dataSize_ = 0;
   std::shared_ptr<const Bytes> data_;
+  std::shared_ptr<const ImageFileBytes> file_;  // instead of data_, once opened
   CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
   std::shared_ptr<Decoder> decoder_;
 };

@@ -3,11 +3,13 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 void HEIFInitialiseOnce() {
   static std::once_flag once;
@@ -84,8 +86,8 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   HEIFInitialiseOnce();
   context_ = heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
-  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxDimension));
-  if (heif_context_read_from_memory_without_copy(context_, data_->data(), data_->size(), nullptr)
+  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
+  if (heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(), nullptr)
           .code != heif_error_Ok) {
     return kCGImageStatusInvalidData;
   }
@@ -107,7 +109,8 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     image.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
     heif_image_handle_release(handle);
-    if (ImageSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
+    // Past the full-size limits an image still gives thumbnails.
+    if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
 }
@@ -120,29 +123,164 @@ ValueMap HEIFDecoder::onFrameProperties(size_t index) const {
   return props;
 }
 
-bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+namespace {
+
+// The rows of an 8-bit YCbCr image (4:2:0, 4:2:2 or 4:4:4) as RGB, converted
+// with the matrix and range its colour profile gives (BT.601 full range when
+// it gives none), the chroma of each pixel its nearest sample, as libheif's
+// own conversion does. -1 when the image is of another layout.
+int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t width,
+              uint32_t height, const std::function<void(uint32_t, const uint8_t*)>& sink) {
+  if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
+  const heif_chroma chroma = heif_image_get_chroma_format(image);
+  const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
+  const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
+  if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)
+    return -1;
+  const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
+  const uint8_t* planes[3];
+  int strides[3];
+  for (int c = 0; c < 3; ++c) {
+    if (heif_image_get_bits_per_pixel_range(image, channels[c]) != 8) return -1;
+    planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+    if (!planes[c]) return -1;
+  }
+  if (uint32_t(heif_image_get_width(image, heif_channel_Y)) != width ||
+      uint32_t(heif_image_get_height(image, heif_channel_Y)) != height ||
+      uint32_t(heif_image_get_width(image, heif_channel_Cb)) < (width + shiftX) >> shiftX ||
+      uint32_t(heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >> shiftY ||
+      uint32_t(heif_image_get_width(image, heif_channel_Cr)) < (width + shiftX) >> shiftX ||
+      uint32_t(heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >> shiftY) {
+    return 0;
+  }
+  heif_color_profile_nclx* nclx = nullptr;
+  if (heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
+    nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
+      nclx = nullptr;
+    }
+  }
+  const int matrix = nclx ? int(nclx->matrix_coefficients) : 6;
+  const bool fullRange = !nclx || nclx->full_range_flag;
+  if (nclx) heif_nclx_color_profile_free(nclx);
+  if (matrix == heif_matrix_coefficients_RGB_GBR) return -1;
+  double kr = 0.299, kb = 0.114;
+  if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
+    kr = 0.2126;
+    kb = 0.0722;
+  } else if (matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance ||
+             matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_constant_luminance) {
+    kr = 0.2627;
+    kb = 0.0593;
+  }
+  const double kg = 1 - kr - kb;
+  const double yScale = fullRange ? 1.0 : 255.0 / 219, yOffset = fullRange ? 0 : 16;
+  const double cScale = fullRange ? 1.0 : 255.0 / 224;
+  // 16.16 fixed point tables, so a pixel costs a few adds.
+  int32_t luma[256], crR[256], cbG[256], crG[256], cbB[256];
+  for (int v = 0; v < 256; ++v) {
+    const double c = (v - 128) * cScale;
+    luma[v] = int32_t(std::lround(((v - yOffset) * yScale) * 65536 + 32768));
+    crR[v] = int32_t(std::lround(2 * (1 - kr) * c * 65536));
+    cbB[v] = int32_t(std::lround(2 * (1 - kb) * c * 65536));
+    cbG[v] = int32_t(std::lround(-2 * kb * (1 - kb) / kg * c * 65536));
+    crG[v] = int32_t(std::lround(-2 * kr * (1 - kr) / kg * c * 65536));
+  }
+  auto clamp8 = [](int32_t v) { return uint8_t(std::clamp(v >> 16, 0, 255)); };
+  std::vector<uint8_t> rgb(size_t(width) * 3);
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* yRow = planes[0] + size_t(y) * strides[0];
+    const uint8_t* cbRow = planes[1] + size_t(y >> shiftY) * strides[1];
+    const uint8_t* crRow = planes[2] + size_t(y >> shiftY) * strides[2];
+    uint8_t* d = rgb.data();
+    for (uint32_t x = 0; x < width; ++x, d += 3) {
+      const int32_t l = luma[yRow[x]];
+      const uint8_t cb = cbRow[x >> shiftX], cr = crRow[x >> shiftX];
+      d[0] = clamp8(l + crR[cr]);
+      d[1] = clamp8(l + cbG[cb] + crG[cr]);
+      d[2] = clamp8(l + cbB[cb]);
+    }
+    sink(y, rgb.data());
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) const {
   if (!context_) return false;
   heif_image_handle* handle = nullptr;
   if (heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
     return false;
   }
+  const uint32_t width = images_[index].width, height = images_[index].height;
+  if (channels == 3) {
+    // Opaque rows are converted from the decoder's own YCbCr here, a row at
+    // a time: libheif's conversion would make a whole RGB copy of the image
+    // (3 bytes a pixel, beside the 1.5 of 4:2:0 planes).
+    heif_image* native = nullptr;
+    const heif_error err =
+        heif_decode_image(handle, &native, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
+    releaseBytes();  // the coded data is read; the decoded image is what counts now
+    const int given =
+        err.code == heif_error_Ok && native ? YCbCrRows(native, handle, width, height, sink) : 0;
+    if (native) heif_image_release(native);
+    if (given >= 0) {
+      heif_image_handle_release(handle);
+      return given == 1;
+    }
+  }
   const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle);
   heif_image* image = nullptr;
-  heif_error err =
-      heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
+  heif_error err = heif_decode_image(
+      handle, &image, heif_colorspace_RGB,
+      channels == 3 ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, nullptr);
   heif_image_handle_release(handle);
+  releaseBytes();
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
   const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
   const int w = heif_image_get_width(image, heif_channel_interleaved);
   const int h = heif_image_get_height(image, heif_channel_interleaved);
-  bool ok = plane && w > 0 && h > 0 && out.allocate(uint32_t(w), uint32_t(h));
-  if (ok) {
-    for (int y = 0; y < h; ++y)
-      std::memcpy(out.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
-    out.hasAlpha = images_[index].hasAlpha;
-    if (premultiplied) ImageBitmapUnpremultiply(out);
+  const bool ok = plane && uint32_t(w) == width && uint32_t(h) == height;
+  ImageBitmap straight;  // one row, when alpha comes premultiplied
+  if (ok && premultiplied && channels == 4) straight.allocate(uint32_t(w), 1);
+  for (int y = 0; ok && y < h; ++y) {
+    const uint8_t* row = plane + size_t(y) * stride;
+    if (!straight.empty()) {
+      std::memcpy(straight.pixels.data(), row, size_t(w) * 4);
+      ImageBitmapUnpremultiply(straight);
+      row = straight.pixels.data();
+    }
+    sink(uint32_t(y), row);
   }
   heif_image_release(image);
   return ok;
+}
+
+bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+  const Image& image = images_[index];
+  if (!out.allocate(image.width, image.height)) return false;
+  out.hasAlpha = image.hasAlpha;
+  return decodeRows(index, 4, [&](uint32_t y, const uint8_t* row) {
+    std::memcpy(out.row(y), row, size_t(image.width) * 4);
+  });
+}
+
+bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                      ImageBitmap& out) {
+  const Image& image = images_[index];
+  if (height > image.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  // libheif decodes the whole image (this version can neither scale nor
+  // hand out a grid's tiles); its rows go straight into the output, as RGB
+  // when opaque, so no bitmap of ours is made at the full size.
+  const int channels = image.hasAlpha ? 4 : 3;
+  ImageRowResampler resampler(image.width, image.height, width, height, image.hasAlpha, channels);
+  if (!resampler.valid() ||
+      !decodeRows(index, channels, [&](uint32_t, const uint8_t* row) { resampler.addRow(row); })) {
+    return false;
+  }
+  out = resampler.take();
+  out.hasAlpha = image.hasAlpha;
+  return true;
 }

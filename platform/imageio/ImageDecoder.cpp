@@ -1,16 +1,27 @@
 #include "ImageDecoder.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/foundation/Value.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/BMPDecoder.h"
 #include "platform/imageio/internal/GIFDecoder.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
-#include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGDecoder.h"
-#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/TIFFDecoder.h"
 #include "platform/imageio/internal/WebPDecoder.h"
 
 namespace {
+
+template <class Decoder>
+std::unique_ptr<ImageDecoder> MakeForFile(const char* type,
+                                          std::shared_ptr<const ImageFileBytes> file) {
+  return std::make_unique<Decoder>(type, std::move(file));
+}
 
 template <class Decoder>
 std::unique_ptr<ImageDecoder> Make(const char* type, std::shared_ptr<const Bytes> data,
@@ -32,15 +43,19 @@ bool Available(const ImageDecoderDescriptor& d) { return !d.available || d.avail
 const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
   static const std::vector<ImageDecoderDescriptor> registry = {
       {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
-      {"public.png", PNGDecoder::sniff, Make<PNGDecoder>},
-      {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>},
-      {"public.tiff", TIFFDecoder::sniff, Make<TIFFDecoder>},
+      {"public.png", PNGDecoder::sniff, Make<PNGDecoder>, nullptr, MakeForFile<PNGDecoder>},
+      {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>, nullptr, MakeForFile<GIFDecoder>},
+      {"public.tiff", TIFFDecoder::sniff, Make<TIFFDecoder>, nullptr, MakeForFile<TIFFDecoder>},
       {"org.webmproject.webp", WebPDecoder::sniff, Make<WebPDecoder>},
       {"com.microsoft.bmp", BMPDecoder::sniff, Make<BMPDecoder>},
-      {"public.heic", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
-      {"public.heics", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
-      {"public.heif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
-      {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
+      {"public.heic", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
+       MakeForFile<HEIFDecoder>},
+      {"public.heics", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
+       MakeForFile<HEIFDecoder>},
+      {"public.heif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
+       MakeForFile<HEIFDecoder>},
+      {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
+       MakeForFile<HEIFDecoder>},
   };
   return registry;
 }
@@ -81,6 +96,53 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> da
     return nullptr;
   }
   return decoder;
+}
+
+bool ImageTypeDecodesFiles(const std::string& type) {
+  for (const ImageDecoderDescriptor& d : ImageDecoderRegistry()) {
+    if (type == d.type) return d.createForFile && Available(d);
+  }
+  return false;
+}
+
+std::unique_ptr<ImageDecoder> ImageDecoderCreateForFile(std::shared_ptr<const ImageFileBytes> file,
+                                                        CGImageSourceStatus& status) {
+  status = kCGImageStatusUnknownType;
+  if (!file) return nullptr;
+  const ImageDecoderDescriptor* d = DescriptorOf(file->data(), file->size());
+  if (!d || !Available(*d) || !d->createForFile) return nullptr;
+  std::unique_ptr<ImageDecoder> decoder = d->createForFile(d->type, std::move(file));
+  status = decoder->parse();
+  // Reading the structure may have walked the whole file.
+  decoder->releaseBytes();
+  if (status == kCGImageStatusInvalidData || status == kCGImageStatusReadingHeader ||
+      status == kCGImageStatusUnknownType) {
+    return nullptr;
+  }
+  return decoder;
+}
+
+std::shared_ptr<const ImageFileBytes> ImageFileBytes::open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  void* map = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    map = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  ::close(fd);  // the mapping keeps the file
+  if (map == MAP_FAILED) return nullptr;
+  // Read in order: the kernel reads ahead.
+  madvise(map, size_t(st.st_size), MADV_SEQUENTIAL);
+  return std::shared_ptr<const ImageFileBytes>(
+      new ImageFileBytes(static_cast<const uint8_t*>(map), size_t(st.st_size)));
+}
+
+ImageFileBytes::~ImageFileBytes() { munmap(const_cast<uint8_t*>(data_), size_); }
+
+void ImageFileBytes::release() const {
+  // A private mapping never written to: its pages are the file's.
+  madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
 ValueMap ImageDecoder::containerProperties() const { return onContainerProperties(); }

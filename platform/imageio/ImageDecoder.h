@@ -12,6 +12,7 @@
 // type detection, the list of readable types and decoder creation all read it.
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,19 +30,65 @@ enum CGImageSourceStatus : int32_t {
   kCGImageStatusComplete = 0,
 };
 
+// A file's bytes mapped read-only, for the formats that decode a file in
+// order: a thumbnail of a large file then touches a little of it at a time,
+// and release() gives back the pages read so far (touched again, they are
+// read again from the file), so the file is never resident as a whole.
+class ImageFileBytes {
+ public:
+  // nullptr when the file cannot be opened and mapped, or is empty.
+  static std::shared_ptr<const ImageFileBytes> open(const std::string& path);
+  ~ImageFileBytes();
+  ImageFileBytes(const ImageFileBytes&) = delete;
+  ImageFileBytes& operator=(const ImageFileBytes&) = delete;
+
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  void release() const;
+
+ private:
+  ImageFileBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  const uint8_t* const data_;
+  const size_t size_;
+};
+
 class ImageDecoder {
  public:
   // No frame: what decodeFrame's `prior` says when `out` holds nothing useful.
   static constexpr size_t kNoFrame = size_t(-1);
 
   ImageDecoder(const char* type, std::shared_ptr<const Bytes> data, bool complete)
-      : type_(type), data_(std::move(data)), complete_(complete) {}
+      : type_(type),
+        data_(std::move(data)),
+        complete_(complete),
+        bytes_(data_->data(), data_->size()) {}
+  // Over a whole mapped file (formats that read files only).
+  ImageDecoder(const char* type, std::shared_ptr<const ImageFileBytes> file)
+      : type_(type),
+        complete_(true),
+        file_(std::move(file)),
+        bytes_(file_->data(), file_->size()) {}
   virtual ~ImageDecoder() = default;
   ImageDecoder(const ImageDecoder&) = delete;
   ImageDecoder& operator=(const ImageDecoder&) = delete;
 
   const char* typeIdentifier() const { return type_; }
-  const Bytes& data() const { return *data_; }
+  // The data decoded, in memory or mapped from a file.
+  std::span<const uint8_t> bytes() const { return bytes_; }
+  // Over a mapped file: gives back the pages read so far. Formats that read
+  // a file in order call it as they go.
+  void releaseBytes() const {
+    if (file_) file_->release();
+  }
+  // The same once reading has gone kImageReleaseBytes past the last release
+  // (`pos`: how far into the data it is), for loops that walk the data.
+  void releaseBytesAt(size_t pos) const {
+    if (file_ && (pos < releasedAt_ || pos - releasedAt_ >= kImageReleaseBytes)) {
+      file_->release();
+      releasedAt_ = pos;
+    }
+  }
+  static constexpr size_t kImageReleaseBytes = 8 << 20;
 
   // Reads the structure; Complete, Incomplete (more data needed for some
   // frames), ReadingHeader (not even the size yet) or InvalidData.
@@ -99,8 +146,12 @@ class ImageDecoder {
   virtual void onDropCaches() {}
 
   const char* const type_;
+  // Null over a mapped file: formats that read files use bytes().
   const std::shared_ptr<const Bytes> data_;
   const bool complete_;
+  const std::shared_ptr<const ImageFileBytes> file_;
+  const std::span<const uint8_t> bytes_;
+  mutable size_t releasedAt_ = 0;
 
  private:
   // Made on the first decodeRows(); reads from data_, so it goes first.
@@ -116,6 +167,9 @@ struct ImageDecoderDescriptor {
   std::unique_ptr<ImageDecoder> (*create)(const char* type, std::shared_ptr<const Bytes> data,
                                           bool complete);
   bool (*available)(const char* type) = nullptr;
+  // Set for the formats that can decode a mapped file.
+  std::unique_ptr<ImageDecoder> (*createForFile)(
+      const char* type, std::shared_ptr<const ImageFileBytes> file) = nullptr;
 };
 
 // Every format, in the order sniffing tries them.
@@ -128,6 +182,16 @@ std::string ImageTypeOfData(const uint8_t* data, size_t size);
 // type is unknown, the header not yet complete or the data invalid.
 std::unique_ptr<ImageDecoder> ImageDecoderCreate(std::shared_ptr<const Bytes> data, bool complete,
                                                  CGImageSourceStatus& status);
+
+// A decoder over a mapped file, parsed; nullptr with the status when the
+// file is of no type that decodes files, or is invalid.
+std::unique_ptr<ImageDecoder> ImageDecoderCreateForFile(std::shared_ptr<const ImageFileBytes> file,
+                                                        CGImageSourceStatus& status);
+
+// Whether decoders of the type read mapped files, and the size from which
+// an image source maps a file of such a type rather than reading it.
+bool ImageTypeDecodesFiles(const std::string& type);
+inline constexpr size_t kImageFileMappedBytes = 4 << 20;
 
 // Types that image sources read.
 const std::vector<std::string>& ImageDecoderTypeIdentifiers();

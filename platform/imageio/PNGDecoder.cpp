@@ -122,7 +122,11 @@ void LimitReader(png_structp png) {
   png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 }
 
-bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
+// Data fed to libpng between two releases of a mapped file's pages.
+constexpr size_t kReleaseBytes = ImageDecoder::kImageReleaseBytes;
+
+bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress,
+                      const ImageDecoder* file) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPNGError, OnPNGWarning);
   if (!png) return false;
@@ -137,7 +141,12 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
   }
   LimitReader(png);
   png_set_progressive_read_fn(png, &progress, OnInfo, OnRow, nullptr);
-  png_process_data(png, info, const_cast<uint8_t*>(data), size);
+  for (size_t pos = 0; pos < size;) {
+    const size_t n = file ? std::min(kReleaseBytes, size - pos) : size;
+    png_process_data(png, info, const_cast<uint8_t*>(data + pos), n);
+    pos += n;
+    if (file) file->releaseBytes();
+  }
   png_destroy_read_struct(&png, &info, nullptr);
   return progress.started;
 }
@@ -146,8 +155,11 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, Progress& progress) {
 // at a time, so it decodes only a few rows past the band asked for.
 class PNGRowReader : public ImageRowReader {
  public:
-  PNGRowReader(const uint8_t* data, size_t size, uint32_t width, uint32_t height, bool hasAlpha)
-      : ImageRowReader(width, height, hasAlpha), data_(data), size_(size) {}
+  PNGRowReader(const ImageDecoder& decoder, uint32_t width, uint32_t height, bool hasAlpha)
+      : ImageRowReader(width, height, hasAlpha),
+        decoder_(decoder),
+        data_(decoder.bytes().data()),
+        size_(decoder.bytes().size()) {}
   ~PNGRowReader() override { close(); }
 
  protected:
@@ -175,6 +187,7 @@ class PNGRowReader : public ImageRowReader {
       const size_t n = std::min(kFeedBytes, size_ - pos_);
       png_process_data(png_, info_, const_cast<uint8_t*>(data_ + pos_), n);
       pos_ += n;
+      if (pos_ % kReleaseBytes < n) decoder_.releaseBytes();
     }
     return nextRow() != before;
   }
@@ -205,6 +218,7 @@ class PNGRowReader : public ImageRowReader {
     info_ = nullptr;
   }
 
+  const ImageDecoder& decoder_;  // owns this reader
   const uint8_t* const data_;
   const size_t size_;
   size_t pos_ = 0;
@@ -223,9 +237,9 @@ void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t le
 }
 
 bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha,
-                     uint32_t fitWidth, uint32_t fitHeight) {
+                     uint32_t fitWidth, uint32_t fitHeight, const ImageDecoder* file) {
   Progress progress{&out, fitWidth, fitHeight, false, false, nullptr};
-  const bool ok = DecodeWithLibpng(data, size, progress);
+  const bool ok = DecodeWithLibpng(data, size, progress, file);
   hasAlpha = progress.hasAlpha;
   if (progress.resampler) {
     // Rows the data never reached stay transparent, as in a whole decode.
@@ -244,7 +258,7 @@ bool PNGDecoder::sniff(const uint8_t* d, size_t n, const char*) {
 }
 
 CGImageSourceStatus PNGDecoder::onParse() {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   const size_t n = d.size();
   if (std::memcmp(d.data(), kSignature, std::min<size_t>(n, 8)) != 0) {
     return kCGImageStatusInvalidData;
@@ -260,6 +274,7 @@ CGImageSourceStatus PNGDecoder::onParse() {
     CGImageSourceStatus s = readChunk(&d[pos], length, pos + 8);
     if (s != kCGImageStatusComplete) return s;
     pos += size_t(length) + 12;
+    releaseBytesAt(pos);
   }
   if (!sawIHDR_) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (animated_) {
@@ -457,7 +472,7 @@ ValueMap PNGDecoder::onFrameProperties(size_t index) const {
 }
 
 Bytes PNGDecoder::wrapFrame(const Frame& f) const {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   Bytes out(kSignature, kSignature + 8);
   uint8_t ihdr[13];
   const uint32_t wh[2] = {f.width, f.height};
@@ -503,8 +518,8 @@ bool PNGDecoder::decodeRegion(const Frame& f, ImageBitmap& out) const {
   if (f.fromIDAT || !animated_) {
     // The file itself is the default image's stream; libpng skips the
     // animation chunks as unknown ancillary ones.
-    return PNGDecodeStream(data_->data(), data_->size(), out, alpha) && out.width == f.width &&
-           out.height == f.height;
+    return PNGDecodeStream(bytes().data(), bytes().size(), out, alpha, 0, 0, this) &&
+           out.width == f.width && out.height == f.height;
   }
   const Bytes stream = wrapFrame(f);
   return PNGDecodeStream(stream.data(), stream.size(), out, alpha) && out.width == f.width &&
@@ -535,7 +550,7 @@ bool PNGDecoder::onCanDecodeRows(size_t) const {
 }
 
 std::unique_ptr<ImageRowReader> PNGDecoder::onMakeRowReader(size_t) const {
-  return std::make_unique<PNGRowReader>(data_->data(), data_->size(), width_, height_,
+  return std::make_unique<PNGRowReader>(*this, width_, height_,
                                         (colorType_ & 4) || hasTransparency_);
 }
 
@@ -544,7 +559,7 @@ bool PNGDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t heig
   if (animated_) return AnimatedImageDecoder::onDecodeFrameScaled(index, width, height, out);
   if (frameLooksLikeBomb(stillFrame())) return false;
   bool alpha = false;
-  return PNGDecodeStream(data_->data(), data_->size(), out, alpha, width, height);
+  return PNGDecodeStream(bytes().data(), bytes().size(), out, alpha, width, height, this);
 }
 
 bool PNGDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) {

@@ -81,9 +81,11 @@ class PNGDecoder : public AnimatedImageDecoder {
 
 // Decodes a complete or truncated PNG stream into RGBA, scaled to the fit
 // size when one is given. Rows the data does not reach stay transparent;
-// false when nothing could be decoded at all.
+// false when nothing could be decoded at all. With `file` (the decoder the
+// data is of), the pages of a mapped file are given back as it is read.
 bool PNGDecodeStream(const uint8_t* data, size_t size, ImageBitmap& out, bool& hasAlpha,
-                     uint32_t fitWidth = 0, uint32_t fitHeight = 0);
+                     uint32_t fitWidth = 0, uint32_t fitHeight = 0,
+                     const ImageDecoder* file = nullptr);
 
 // Appends one chunk (length, type, data, CRC) to a PNG stream.
 void AppendPNGChunk(Bytes& out, const char* type, const uint8_t* data, size_t length);

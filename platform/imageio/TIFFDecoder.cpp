@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/ImageRowResampler.h"
 
 namespace {
 
@@ -15,6 +16,16 @@ namespace {
 // slack leaves room for blank fax pages.
 constexpr uint64_t kMaxPixelsPerByte = 3000;
 constexpr uint64_t kPixelSlack = 4u << 20;
+
+// Whether a band of `rows` rows of a page `width` wide may be held: no more
+// pixels than a bitmap within the limits, however wide the page.
+bool BandAllowed(uint32_t width, uint32_t rows) {
+  return uint64_t(width) * rows <= kImageMaxPixels;
+}
+
+// Rows of a strip read at a time: about a megabyte of samples at 12000 pixels across.
+constexpr uint32_t kStripBand = 32;
+constexpr uint32_t kRowsPerRelease = 256;
 
 struct MemoryFile {
   const uint8_t* data;
@@ -70,7 +81,7 @@ bool TIFFDecoder::sniff(const uint8_t* d, size_t n, const char*) {
 }
 
 CGImageSourceStatus TIFFDecoder::onParse() {
-  const Bytes& d = *data_;
+  const std::span<const uint8_t> d = bytes();
   if (d.size() < 8) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   // libtiff seeks anywhere in the file, so only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
@@ -108,7 +119,9 @@ CGImageSourceStatus TIFFDecoder::onParse() {
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     p.contiguous = planar == PLANARCONFIG_CONTIG;
     p.tiled = TIFFIsTiled(tif);
-    if (!ImageSizeAllowed(p.width, p.height) ||
+    // A page past the full-size limits is read in bands for thumbnails;
+    // its whole bitmap is refused when allocated.
+    if (!ImageSourceSizeAllowed(p.width, p.height) ||
         !ImageDataCouldHold(uint64_t(p.width) * p.height, d.size(), kMaxPixelsPerByte,
                             kPixelSlack)) {
       TIFFClose(tif);
@@ -165,7 +178,7 @@ class SampleRows {
 
   bool read(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
     const size_t rowBytes = size_t(width_) * spp_ * bytes_;
-    out.assign(rowBytes * rows, 0);
+    out.resize(rowBytes * rows);  // every byte is read over
     return TIFFIsTiled(tif_) ? readTiles(y0, rows, out) : readStrips(y0, rows, out);
   }
 
@@ -182,11 +195,20 @@ class SampleRows {
   }
 
   bool readStrips(uint32_t y0, uint32_t rows, std::vector<uint8_t>& out) {
-    std::vector<uint8_t> line(size_t(TIFFScanlineSize(tif_)));
+    const size_t scanline = size_t(TIFFScanlineSize(tif_));
     const int planes = contiguous_ ? 1 : spp_;
     const size_t need = size_t(width_) * (contiguous_ ? spp_ : 1) * bytes_;
-    if (line.size() < need) return false;
+    if (scanline < need) return false;
     const size_t rowBytes = size_t(width_) * spp_ * bytes_;
+    if (scanline == rowBytes) {
+      // Rows as stored (one plane of them all) are rows as wanted: read in place.
+      for (uint32_t r = 0; r < rows; ++r) {
+        if (TIFFReadScanline(tif_, out.data() + r * rowBytes, y0 + r, 0) < 0) return false;
+      }
+      return true;
+    }
+    line_.resize(scanline);
+    std::vector<uint8_t>& line = line_;
     for (int plane = 0; plane < planes; ++plane) {
       for (uint32_t r = 0; r < rows; ++r) {
         if (TIFFReadScanline(tif_, line.data(), y0 + r, uint16_t(plane)) < 0) return false;
@@ -225,6 +247,7 @@ class SampleRows {
   uint32_t width_;
   int spp_, bytes_;
   bool contiguous_;
+  std::vector<uint8_t> line_;
 };
 
 }  // namespace
@@ -242,28 +265,34 @@ bool TIFFDecoder::readsSamples(const Page& p) {
          (p.hasAlpha || (p.photometric == PHOTOMETRIC_RGB && p.bitsPerSample == 8));
 }
 
-bool TIFFDecoder::readSamples(tiff* tif, const Page& p, ImageBitmap& out) const {
+bool TIFFDecoder::readSamples(tiff* tif, const Page& p, int channels, const RowSink& sink) const {
   const int colors = ColorChannels(p.photometric), bits = p.bitsPerSample;
   const uint32_t max = (1u << bits) - 1;
   const bool invert = p.photometric == PHOTOMETRIC_MINISWHITE;
+  // Opaque 8-bit RGB as stored is handed on as it is read.
+  const bool asStored = channels == 3 && p.samples == 3 && bits == 8 && !p.hasAlpha &&
+                        p.photometric == PHOTOMETRIC_RGB;
   SampleRows reader(tif, p.width, p.samples, bits, p.contiguous);
-  // A strip or a row of tiles at a time, so compressed data is decoded in
-  // order once, whatever the layout.
-  uint32_t band = 1;
-  if (p.tiled) {
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
-  } else {
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
-  }
-  band = std::clamp<uint32_t>(band, 1, p.height);
+  // A row of tiles, or a strip of each plane, at a time, so compressed data
+  // is decoded in order once, whatever the layout; a single plane's
+  // scanlines are read in order whatever the strips' size, kStripBand rows
+  // at a time.
+  const uint32_t band =
+      p.contiguous && !p.tiled ? std::min(kStripBand, p.height) : storedBand(tif, p);
   std::vector<uint8_t> rows;
+  std::vector<uint8_t> converted(asStored ? 0 : size_t(p.width) * channels);
+  const size_t rowBytes = size_t(p.width) * p.samples * (bits / 8);
   for (uint32_t y0 = 0; y0 < p.height; y0 += band) {
     const uint32_t count = std::min(band, p.height - y0);
     if (!reader.read(y0, count, rows)) return false;
     for (uint32_t r = 0; r < count; ++r) {
-      const uint8_t* row = rows.data() + size_t(r) * p.width * p.samples * (bits / 8);
-      uint8_t* d = out.row(y0 + r);
-      for (uint32_t x = 0; x < p.width; ++x, d += 4) {
+      const uint8_t* row = rows.data() + size_t(r) * rowBytes;
+      if (asStored) {
+        sink(y0 + r, row);
+        continue;
+      }
+      uint8_t* d = converted.data();
+      for (uint32_t x = 0; x < p.width; ++x, d += channels) {
         const size_t base = size_t(x) * p.samples;
         const uint32_t a = p.hasAlpha ? SampleAt(row, base + colors, bits) : max;
         for (int c = 0; c < 3; ++c) {
@@ -273,39 +302,115 @@ bool TIFFDecoder::readSamples(tiff* tif, const Page& p, ImageBitmap& out) const 
           if (p.alphaAssociated && a != 0 && a != max) v = std::min(max, (v * max + a / 2) / a);
           d[c] = uint8_t(bits == 8 ? v : (v + 128) / 257);
         }
-        d[3] = uint8_t(bits == 8 ? a : (a + 128) / 257);
+        if (channels == 4) d[3] = uint8_t(bits == 8 ? a : (a + 128) / 257);
       }
+      sink(y0 + r, converted.data());
     }
+    releaseAfter(y0, count);
   }
   return true;
 }
 
-bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
-  const Page& p = pages_[index];
-  TIFF* tif = TIFFOpenMemory(data_->data(), data_->size());
-  if (!tif) return false;
-  bool ok = TIFFSetDirectory(tif, tdir_t(index)) && out.allocate(p.width, p.height);
-  if (ok && readsSamples(p)) {
-    ok = readSamples(tif, p, out);
-    TIFFClose(tif);
-    out.hasAlpha = p.hasAlpha;
-    return ok;
-  }
+void TIFFDecoder::releaseAfter(uint32_t y0, uint32_t count) const {
+  // A mapped file's pages are given back every few hundred rows.
+  if ((y0 + count) / kRowsPerRelease != y0 / kRowsPerRelease) releaseBytes();
+}
+
+bool TIFFDecoder::readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSink& sink) const {
   TIFFRGBAImage img;
   char message[1024];
-  if (ok) ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&img, tif, 0, message);
-  if (ok) {
-    // Rows as stored: the orientation is reported, not applied, as for JPEG.
-    img.req_orientation = uint16_t(p.orientation);
-    ok = img.width == p.width && img.height == p.height &&
-         TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(out.pixels.data()), p.width, p.height);
-    TIFFRGBAImageEnd(&img);
+  if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 0, message)) return false;
+  // Rows as stored: the orientation is reported, not applied, as for JPEG.
+  img.req_orientation = uint16_t(p.orientation);
+  // Not allocate(): a band of a page past the limits is as wide as the page.
+  ImageBitmap rows;
+  rows.width = p.width;
+  rows.height = band;
+  rows.pixels.resize(size_t(p.width) * band * 4);
+  bool ok = img.width == p.width && img.height == p.height;
+  for (uint32_t y0 = 0; ok && y0 < p.height; y0 += band) {
+    const uint32_t count = std::min(band, p.height - y0);
+    img.row_offset = int(y0);
+    ok = TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(rows.pixels.data()), p.width, count);
+    // libtiff premultiplies colour with alpha; the working format is
+    // straight. (Grey with alpha, which it hands out as stored, is read as
+    // samples.)
+    if (ok && p.hasAlpha) ImageBitmapUnpremultiply(rows);
+    for (uint32_t r = 0; ok && r < count; ++r) sink(y0 + r, rows.row(r));
+    releaseAfter(y0, count);
+  }
+  TIFFRGBAImageEnd(&img);
+  return ok;
+}
+
+uint32_t TIFFDecoder::storedBand(tiff* tif, const Page& p) {
+  uint32_t band = 0;
+  if (p.tiled) {
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
+  }
+  return std::clamp<uint32_t>(band, 1, p.height);
+}
+
+bool TIFFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
+  const Page& p = pages_[index];
+  if (!ImageSizeAllowed(p.width, p.height)) return false;
+  TIFF* tif = TIFFOpenMemory(bytes().data(), bytes().size());
+  if (!tif) return false;
+  bool ok = TIFFSetDirectory(tif, tdir_t(index)) && out.allocate(p.width, p.height);
+  const RowSink copy = [&](uint32_t y, const uint8_t* row) {
+    std::memcpy(out.row(y), row, size_t(p.width) * 4);
+  };
+  if (ok && readsSamples(p)) {
+    ok = readSamples(tif, p, 4, copy);
+  } else if (ok) {
+    // The whole image in one go: libtiff converts straight into the bitmap.
+    TIFFRGBAImage img;
+    char message[1024];
+    ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&img, tif, 0, message);
+    if (ok) {
+      img.req_orientation = uint16_t(p.orientation);
+      ok =
+          img.width == p.width && img.height == p.height &&
+          TIFFRGBAImageGet(&img, reinterpret_cast<uint32_t*>(out.pixels.data()), p.width, p.height);
+      TIFFRGBAImageEnd(&img);
+    }
+    if (ok && p.hasAlpha) ImageBitmapUnpremultiply(out);
+  }
+  TIFFClose(tif);
+  out.hasAlpha = p.hasAlpha;
+  return ok;
+}
+
+bool TIFFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                                      ImageBitmap& out) {
+  const Page& p = pages_[index];
+  if (height > p.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  TIFF* tif = TIFFOpenMemory(bytes().data(), bytes().size());
+  if (!tif) return false;
+  bool ok = TIFFSetDirectory(tif, tdir_t(index));
+  const bool samples = readsSamples(p);
+  const int channels = p.hasAlpha ? 4 : 3;
+  ImageRowResampler resampler(p.width, p.height, width, height, p.hasAlpha, samples ? channels : 4);
+  ok = ok && resampler.valid();
+  const RowSink fold = [&](uint32_t, const uint8_t* row) { resampler.addRow(row); };
+  if (ok && samples) {
+    // A row of tiles, or a strip of each plane, is held: no more than a
+    // bitmap within the limits (a single plane's strips are read in a few
+    // rows whatever their size).
+    ok = (p.contiguous && !p.tiled) || BandAllowed(p.width, storedBand(tif, p));
+    ok = ok && readSamples(tif, p, channels, fold);
+  } else if (ok) {
+    // libtiff's conversion decodes whole strips or tiles: a band of them is
+    // held, which for a file of one huge strip is the whole image (refused
+    // past the limits as that is).
+    const uint32_t band = storedBand(tif, p);
+    ok = BandAllowed(p.width, band) && readRGBA(tif, p, band, fold);
   }
   TIFFClose(tif);
   if (!ok) return false;
-  // libtiff premultiplies colour with alpha; the working format is straight.
-  // (Grey with alpha, which it hands out as stored, is read above.)
+  out = resampler.take();
   out.hasAlpha = p.hasAlpha;
-  ImageBitmapUnpremultiply(out);
   return true;
 }

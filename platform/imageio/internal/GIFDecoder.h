@@ -25,6 +25,11 @@ class GIFDecoder : public AnimatedImageDecoder {
   FrameRect frameRect(size_t index) const override;
   bool decodeFrameRegion(size_t index, ImageBitmap& region) override;
   bool canvasHasAlpha() const override { return hasAlpha_; }
+  // The first frame's rows are folded into the output as they are decoded
+  // (interlaced ones from four readers, one a pass), so a thumbnail of a
+  // canvas past the full-size limits needs a few rows, never the canvas.
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
 
  private:
   struct Frame {

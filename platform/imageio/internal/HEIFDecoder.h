@@ -5,6 +5,8 @@
 // applies the rotation and mirroring boxes, so frames come out upright and
 // no orientation is reported.
 
+#include <functional>
+
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
@@ -25,8 +27,15 @@ class HEIFDecoder : public ImageDecoder {
   size_t onFrameCount() const override { return images_.size(); }
   ValueMap onFrameProperties(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
 
  private:
+  // Decodes the image and hands each row, in order, to `sink`: its index
+  // and straight RGBA (or RGB when `channels` is 3).
+  using RowSink = std::function<void(uint32_t, const uint8_t*)>;
+  bool decodeRows(size_t index, int channels, const RowSink& sink) const;
+
   struct Image {
     uint32_t id = 0;
     uint32_t width = 0, height = 0;

@@ -3,6 +3,8 @@
 // TIFF through libtiff over the bytes in memory: every directory is a frame
 // (page); the first directory's tags also fill "{TIFF}", "{Exif}" and "{GPS}".
 
+#include <functional>
+
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
@@ -19,6 +21,10 @@ class TIFFDecoder : public ImageDecoder {
   size_t onFrameCount() const override { return pages_.size(); }
   ValueMap onFrameProperties(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  // Strips or rows of tiles are folded into the output as they are decoded,
+  // so a page past the full-size limits gives thumbnails too.
+  bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
+                           ImageBitmap& out) override;
 
  private:
   struct Page {
@@ -33,8 +39,17 @@ class TIFFDecoder : public ImageDecoder {
     bool alphaAssociated = false;
     int sampleFormat = 1;
   };
-  bool readSamples(tiff* tif, const Page& p, ImageBitmap& out) const;
+  // Each row of the page, in order: its index and `channels` (4, or 3 for
+  // an opaque page) 8-bit samples a pixel.
+  using RowSink = std::function<void(uint32_t, const uint8_t*)>;
+  bool readSamples(tiff* tif, const Page& p, int channels, const RowSink& sink) const;
   static bool readsSamples(const Page& p);
+  // Through libtiff's RGBA conversion, `band` rows at a time (RGBA rows).
+  bool readRGBA(tiff* tif, const Page& p, uint32_t band, const RowSink& sink) const;
+  // After rows [y0, y0 + count) were read.
+  void releaseAfter(uint32_t y0, uint32_t count) const;
+  // The rows of a strip or of a row of tiles.
+  static uint32_t storedBand(tiff* tif, const Page& p);
   ExifData exif_;
   std::vector<Page> pages_;
 };

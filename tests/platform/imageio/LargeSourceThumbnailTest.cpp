@@ -1,0 +1,471 @@
+// Thumbnails of GIF, TIFF, HEIF and mapped PNG files read in rows: sources
+// past the full-size limits, and the layouts whose rows come out of order or
+// in pieces (interlaced GIF, frames smaller than the canvas, tiles, strips).
+
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AllocationCounter.h"
+#include "ImageIOTestSupport.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "support/TestEnvironment.h"
+
+using namespace imageio_test;
+
+namespace {
+
+// Warm on the left third, cool on the rest.
+void TwoColours(uint32_t w, uint8_t* rgb, int channels) {
+  for (uint32_t x = 0; x < w; ++x, rgb += channels) {
+    const bool warm = x < w / 3;
+    rgb[0] = warm ? 200 : 20;
+    rgb[1] = warm ? 30 : 40;
+    rgb[2] = warm ? 10 : 220;
+    if (channels == 4) rgb[3] = 255;
+  }
+}
+
+std::string TempPath(const char* name) {
+  return "/tmp/qx-large-thumb-" + std::to_string(getpid()) + "-" + name;
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  const std::string b = s.str();
+  return Bytes(b.begin(), b.end());
+}
+
+struct TIFFLayout {
+  uint32_t rowsPerStrip = 0;  // 0: tiled
+  uint32_t tile = 16;
+  int samples = 3;  // 4: RGBA with unassociated alpha
+  int bits = 8;
+  bool planar = false;
+  uint16_t compression = COMPRESSION_LZW;
+};
+
+// A TIFF whose rows `fill` gives (RGB or RGBA at 8 bits; 16-bit samples
+// are the 8-bit ones times 257).
+Bytes MakeTIFF(uint32_t w, uint32_t h, const TIFFLayout& l,
+               const std::function<void(uint32_t, uint8_t*)>& fill) {
+  const std::string path = TempPath("t.tif");
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
+  if (l.samples == 4) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  if (l.rowsPerStrip) {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, l.rowsPerStrip);
+  } else {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, l.tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, l.tile);
+  }
+  const int bytes = l.bits / 8;
+  std::vector<std::vector<uint8_t>> rows(h, std::vector<uint8_t>(size_t(w) * l.samples * bytes));
+  std::vector<uint8_t> rgba(size_t(w) * l.samples);
+  for (uint32_t y = 0; y < h; ++y) {
+    fill(y, rgba.data());
+    for (size_t i = 0; i < rgba.size(); ++i) {
+      const uint16_t v = uint16_t(rgba[i] * (bytes == 2 ? 257 : 1));
+      std::memcpy(&rows[y][i * bytes], &v, bytes);  // native order, as libtiff takes it
+    }
+  }
+  // Samples of one plane, or all of them, of pixels [x, x + n) of row y.
+  auto take = [&](uint32_t y, uint32_t x, uint32_t n, int plane, uint8_t* out) {
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* px = &rows[y][(size_t(x) + i) * l.samples * bytes];
+      if (l.planar) {
+        std::memcpy(out + size_t(i) * bytes, px + plane * bytes, bytes);
+      } else {
+        std::memcpy(out + size_t(i) * l.samples * bytes, px, size_t(l.samples) * bytes);
+      }
+    }
+  };
+  const int planes = l.planar ? l.samples : 1;
+  const size_t pixelBytes = size_t(l.planar ? 1 : l.samples) * bytes;
+  for (int plane = 0; plane < planes; ++plane) {
+    if (l.rowsPerStrip) {
+      std::vector<uint8_t> line(size_t(w) * pixelBytes);
+      for (uint32_t y = 0; y < h; ++y) {
+        take(y, 0, w, plane, line.data());
+        TIFFWriteScanline(tif, line.data(), y, uint16_t(plane));
+      }
+      continue;
+    }
+    std::vector<uint8_t> tile(size_t(l.tile) * l.tile * pixelBytes);
+    for (uint32_t ty = 0; ty < h; ty += l.tile) {
+      for (uint32_t tx = 0; tx < w; tx += l.tile) {
+        std::fill(tile.begin(), tile.end(), 0);
+        for (uint32_t r = 0; r < l.tile && ty + r < h; ++r) {
+          take(ty + r, tx, std::min(l.tile, w - tx), plane,
+               tile.data() + size_t(r) * l.tile * pixelBytes);
+        }
+        TIFFWriteTile(tif, tile.data(), tx, ty, 0, uint16_t(plane));
+      }
+    }
+  }
+  TIFFClose(tif);
+  Bytes data = ReadFile(path);
+  std::remove(path.c_str());
+  return data;
+}
+
+// A GIF of one frame on the four-colour table, rows interlaced when asked
+// (giflib takes them in the order they are stored).
+Bytes MakeGIF(int w, int h, GifFrame f, bool interlaced) {
+  if (!interlaced) return MakeGif(w, h, {f}, -1);
+  Bytes out;
+  int err = 0;
+  GifFileType* gif = EGifOpen(&out, GifAppendToBytes, &err);
+  EGifSetGifVersion(gif, true);
+  GifColorType colors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colors);
+  EGifPutScreenDesc(gif, w, h, 2, 0, map);
+  GraphicsControlBlock gcb{DISPOSE_DO_NOT, false, 0, f.transparent};
+  GifByteType ext[4];
+  EGifGCBToExtension(&gcb, ext);
+  EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
+  EGifPutImageDesc(gif, f.x, f.y, f.w, f.h, true, nullptr);
+  const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int r = start[pass]; r < f.h; r += step[pass]) {
+      EGifPutLine(gif, &f.indices[size_t(r) * f.w], f.w);
+    }
+  }
+  EGifCloseFile(gif, &err);
+  GifFreeMapObject(map);
+  return out;
+}
+
+// A PNG of RGB rows stored without compression, so that it is large.
+Bytes StoredPNG(uint32_t w, uint32_t h) {
+  Bytes raw;
+  std::vector<uint8_t> row(size_t(w) * 3);
+  TwoColours(w, row.data(), 3);
+  for (uint32_t y = 0; y < h; ++y) {
+    raw.push_back(0);
+    raw.insert(raw.end(), row.begin(), row.end());
+  }
+  uLongf size = compressBound(uLong(raw.size()));
+  Bytes deflated(size);
+  compress2(deflated.data(), &size, raw.data(), uLong(raw.size()), 0);
+  deflated.resize(size);
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr = BE32(w);
+  const Bytes height = BE32(h);
+  ihdr.insert(ihdr.end(), height.begin(), height.end());
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  AppendChunk(png, "IHDR", ihdr);
+  // Chunks of 64 KiB, as writers make them.
+  for (size_t pos = 0; pos < deflated.size(); pos += 65536) {
+    AppendChunk(
+        png, "IDAT",
+        Bytes(deflated.begin() + pos, deflated.begin() + std::min(deflated.size(), pos + 65536)));
+  }
+  AppendChunk(png, "IEND", {});
+  return png;
+}
+
+// Largest difference of what shows: colour where either is not wholly
+// transparent (fully transparent pixels may carry any colour), and alpha.
+int VisibleDifference(const ImageBitmap& a, const ImageBitmap& b) {
+  if (a.width != b.width || a.height != b.height) return 256;
+  int worst = 0;
+  for (size_t i = 0; i < a.pixels.size(); i += 4) {
+    const bool shows = a.pixels[i + 3] != 0 || b.pixels[i + 3] != 0;
+    for (size_t c = shows ? 0 : 3; c < 4; ++c) {
+      worst = std::max(worst, std::abs(int(a.pixels[i + c]) - int(b.pixels[i + c])));
+    }
+  }
+  return worst;
+}
+
+bool HaveHEVCDecoder() {
+  const auto types = CGImageSourceCopyTypeIdentifiers();
+  return std::find(types.begin(), types.end(), "public.heic") != types.end();
+}
+
+Bytes TestData(const char* name) {
+  const char* dir = std::getenv("QX_TEST_DATA");
+  if (!dir) ADD_FAILURE() << "QX_TEST_DATA is not set";
+  return dir ? ReadFile(std::string(dir) + "/imageio/" + name) : Bytes();
+}
+
+// Resident bytes of this process's mapping of `path` (removed since), from
+// /proc/self/smaps; 0 when there is none.
+size_t MappedResidentBytes(const std::string& path) {
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    if (line.find(path) != std::string::npos) inside = true;
+    if (inside && line.rfind("Rss:", 0) == 0) return std::stoul(line.substr(4)) * 1024;
+  }
+  return 0;
+}
+
+const uint8_t* At(const ImageBitmap& b, uint32_t x, uint32_t y) { return b.row(y) + x * 4; }
+
+Value ThumbnailOptions(double maxPixelSize) {
+  return Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                     {kCGImageSourceThumbnailMaxPixelSize, maxPixelSize}});
+}
+
+// The thumbnail as its pixels; empty when none is made.
+ImageBitmap Thumbnail(const CGImageSourceRef& source, double maxPixelSize) {
+  CGImageRef image = CGImageSourceCreateThumbnailAtIndex(source, 0, ThumbnailOptions(maxPixelSize));
+  return image ? Pixels(image) : ImageBitmap();
+}
+
+// The whole image decoded, shrunk the way every bitmap is.
+ImageBitmap WholeResized(const CGImageSourceRef& source, uint32_t w, uint32_t h) {
+  const ImageBitmap whole = Pixels(CGImageSourceCreateImageAtIndex(source, 0));
+  return whole.width == w && whole.height == h ? whole : ImageBitmapResized(whole, w, h);
+}
+
+}  // namespace
+
+using LargeSourceThumbnailTest = PlatformTest;
+
+TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEveryFormat) {
+  // One pixel wider than any full-size bitmap may be.
+  const uint32_t w = kImageMaxDimension + 100, h = 300;
+  const size_t fullBytes = size_t(w) * h * 4;
+  GifFrame frame{0, 0, int(w), int(h), 0, -1, -1, std::vector<uint8_t>(size_t(w) * h)};
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) frame.indices[size_t(y) * w + x] = x < w / 3 ? 1 : 3;
+  }
+  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  struct Case {
+    const char* what;
+    Bytes data;
+    bool mapped;          // read through a file, mapped
+    bool ownBitmapsOnly;  // the peak is our bitmaps' (libheif decodes whole)
+    int tolerance;
+    bool gif = false;  // red and blue of the table, not warm and cool
+  };
+  const Bytes heic = TestData("two-colours-16484x300.heic");  // stored: x265 is slow
+  std::vector<Case> cases = {
+      {"gif", MakeGIF(int(w), int(h), frame, false), false, true, 1, true},
+      {"interlaced gif", MakeGIF(int(w), int(h), frame, true), false, true, 1, true},
+      {"striped tiff", MakeTIFF(w, h, {.rowsPerStrip = 8}, rows), false, true, 1},
+      // A row of tiles is held: small tiles keep it under the bound.
+      {"tiled tiff", MakeTIFF(w, h, {.rowsPerStrip = 0, .tile = 32}, rows), false, true, 1},
+      // Through libtiff's RGBA conversion, a strip at a time.
+      {"16-bit tiff", MakeTIFF(w, h, {.rowsPerStrip = 8, .bits = 16}, rows), false, true, 1},
+      // Over kImageFileMappedBytes: mapped by the source, not read.
+      {"mapped tiff", MakeTIFF(w, h, {.rowsPerStrip = 8, .compression = COMPRESSION_NONE}, rows),
+       true, true, 1},
+      {"mapped png", StoredPNG(w, h), true, true, 1},
+  };
+  if (HaveHEVCDecoder()) cases.push_back({"heic", heic, false, false, 8});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CGImageSourceRef source;
+    const std::string path = TempPath("large");
+    if (c.mapped) {
+      ASSERT_GE(c.data.size(), kImageFileMappedBytes);
+      std::ofstream(path, std::ios::binary)
+          .write(reinterpret_cast<const char*>(c.data.data()), std::streamsize(c.data.size()));
+      source = CGImageSourceCreateWithURL(path);
+      std::remove(path.c_str());  // the mapping keeps the file
+    } else {
+      source = SourceOf(c.data);
+    }
+    ASSERT_TRUE(source);
+    // Reading the structure walked the file; its pages are given back.
+    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
+    EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), int64_t(w));
+    EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyFileSize)->asInt64(),
+              int64_t(c.data.size()));
+    AllocationCounter counter;
+    const ImageBitmap thumbnail = Thumbnail(source, 330);
+    if (c.ownBitmapsOnly) EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    // A mapped file's pages are given back as it is read: what stays is
+    // what was read since the last release (a few hundred rows at most).
+    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    ASSERT_EQ(thumbnail.width, 330u);
+    ASSERT_EQ(thumbnail.height, 6u);
+    const uint8_t warm[3] = {200, 30, 10}, cool[3] = {20, 40, 220};
+    const uint8_t red[3] = {255, 0, 0}, blue[3] = {0, 0, 255};
+    for (uint32_t y : {0u, 5u}) {
+      for (int ch = 0; ch < 3; ++ch) {
+        EXPECT_NEAR(At(thumbnail, 50, y)[ch], (c.gif ? red : warm)[ch], c.tolerance) << y;
+        EXPECT_NEAR(At(thumbnail, 300, y)[ch], (c.gif ? blue : cool)[ch], c.tolerance) << y;
+      }
+      EXPECT_EQ(At(thumbnail, 300, y)[3], 255);
+    }
+    // The whole image comes at the largest size within the limits.
+    CGImageRef whole = CGImageSourceCreateImageAtIndex(source, 0);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(CGImageGetWidth(whole), kImageMaxDimension);
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, GIFFramesGiveTheCanvasTheyDrawWhateverTheirLayout) {
+  // Canvas 23 x 21 with a frame of the given rectangle; its rows differ so
+  // that a row out of place shows.
+  struct Case {
+    const char* what;
+    int x, y, fw, fh;
+    int transparent;
+    bool interlaced;
+  };
+  const Case cases[] = {
+      {"whole canvas", 0, 0, 23, 21, -1, false},
+      {"interlaced", 0, 0, 23, 21, -1, true},
+      {"interlaced, 9 rows", 2, 3, 19, 9, -1, true},
+      {"interlaced, 3 rows (an empty pass)", 0, 5, 23, 3, -1, true},
+      {"interlaced, 1 row", 0, 0, 23, 1, -1, true},
+      {"inside the canvas", 4, 6, 11, 8, -1, false},
+      {"past the canvas's corner", 12, 15, 20, 20, -1, false},
+      {"interlaced past the canvas's bottom", 0, 10, 23, 17, -1, true},
+      {"transparent index", 0, 0, 23, 21, 2, false},
+      {"transparent, interlaced", 0, 0, 23, 21, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GifFrame f{c.x, c.y, c.fw,          c.fh,
+               0,   0,   c.transparent, std::vector<uint8_t>(size_t(c.fw) * c.fh)};
+    for (int y = 0; y < c.fh; ++y) {
+      for (int x = 0; x < c.fw; ++x) f.indices[size_t(y) * c.fw + x] = uint8_t((y * 3 + x / 5) % 4);
+    }
+    CGImageSourceRef source = SourceOf(MakeGIF(23, 21, f, c.interlaced));
+    ASSERT_TRUE(source);
+    // At its own size the thumbnail is the frame drawn on the canvas, exactly;
+    // shrunk, it is that drawing shrunk.
+    for (auto [tw, th] : {std::pair<uint32_t, uint32_t>{23, 21}, {11, 10}, {5, 5}}) {
+      const ImageBitmap thumbnail = Thumbnail(source, std::max(tw, th));
+      ASSERT_EQ(thumbnail.width, tw);
+      ASSERT_EQ(thumbnail.height, th);
+      EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 1) << tw;
+    }
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, TIFFStripsAndTilesGiveTheRowsAWholeDecodeGives) {
+  // 37 x 29: tiles of 16 overhang both edges; rows differ.
+  const uint32_t w = 37, h = 29;
+  struct Case {
+    const char* what;
+    TIFFLayout layout;
+  };
+  const Case cases[] = {
+      {"a strip a row", {.rowsPerStrip = 1}},
+      {"strips of 7 rows", {.rowsPerStrip = 7}},
+      {"one strip", {.rowsPerStrip = h}},
+      {"tiles", {.rowsPerStrip = 0}},
+      {"rgba tiles", {.rowsPerStrip = 0, .samples = 4}},
+      {"rgba strips", {.rowsPerStrip = 5, .samples = 4}},
+      {"16-bit strips", {.rowsPerStrip = 3, .bits = 16}},
+      {"16-bit tiles", {.rowsPerStrip = 0, .bits = 16}},
+      {"planes", {.rowsPerStrip = 4, .planar = true}},
+      {"rgba planes in tiles", {.rowsPerStrip = 0, .samples = 4, .planar = true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int samples = c.layout.samples;
+    CGImageSourceRef source = SourceOf(MakeTIFF(w, h, c.layout, [&](uint32_t y, uint8_t* row) {
+      for (uint32_t x = 0; x < w; ++x, row += samples) {
+        row[0] = uint8_t(x * 6);
+        row[1] = uint8_t(y * 8);
+        row[2] = uint8_t((x * y) % 251);
+        if (samples == 4) row[3] = uint8_t(x < 9 ? 0 : 60 + y * 6);
+      }
+    }));
+    ASSERT_TRUE(source);
+    for (auto [tw, th] : {std::pair<uint32_t, uint32_t>{w, h}, {19, 15}, {6, 5}}) {
+      const ImageBitmap thumbnail = Thumbnail(source, std::max(tw, th));
+      ASSERT_EQ(thumbnail.width, tw);
+      ASSERT_EQ(thumbnail.height, th);
+      EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 1) << tw;
+    }
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
+  // Thumbnails convert the decoder's YCbCr themselves; whole decodes take
+  // libheif's RGB. Hues all round, light to dark (red 4x, green 255 - 5y,
+  // blue (7x + 3y) mod 256); the samples are stored, not encoded here: x265
+  // reads memory of its own that valgrind takes as undefined.
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  CGImageSourceRef source = SourceOf(TestData("hues-64x48.heic"));
+  ASSERT_TRUE(source);
+  for (auto [tw, th] : {std::pair<uint32_t, uint32_t>{64, 48}, {32, 24}}) {
+    const ImageBitmap thumbnail = Thumbnail(source, tw);
+    ASSERT_EQ(thumbnail.width, tw);
+    ASSERT_EQ(thumbnail.height, th);
+    // Rounding apart: a wrong matrix or range is off by tens.
+    EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 4) << tw;
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, FilesFromTheMappingSizeOnAreMappedNotRead) {
+  // A small PNG padded with an ancillary chunk after its data to the size.
+  const Bytes small = StoredPNG(90, 60);
+  for (size_t size : {kImageFileMappedBytes - 1, kImageFileMappedBytes}) {
+    SCOPED_TRACE(size);
+    Bytes png(small.begin(), small.end() - 12);  // without IEND
+    AppendChunk(png, "paDd", Bytes(size - png.size() - 24, 0));
+    AppendChunk(png, "IEND", {});
+    ASSERT_EQ(png.size(), size);
+    const std::string path = TempPath("edge.png");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    AllocationCounter counter;
+    CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(source);
+    const bool mapped = size >= kImageFileMappedBytes;
+    EXPECT_EQ(counter.peakBytes() >= size, !mapped);
+    EXPECT_EQ(Thumbnail(source, 45).width, 45u);
+    EXPECT_EQ(CGImageSourceGetType(source), "public.png");
+    ASSERT_TRUE(source->data());
+    EXPECT_TRUE(*source->data() == png);
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, ScaledDecodesLargerThanTheSourceComeFromAWholeDecode) {
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(30, row, 3); };
+  GifFrame frame{0, 0, 30, 20, 0, -1, -1, std::vector<uint8_t>(600, 1)};
+  for (const auto& [what, data] :
+       {std::pair<const char*, Bytes>{"gif", MakeGif(30, 20, {frame}, -1)},
+        {"tiff", MakeTIFF(30, 20, {.rowsPerStrip = 4}, rows)},
+        {"heic", TestData("hues-64x48.heic")}}) {
+    SCOPED_TRACE(what);
+    CGImageSourceStatus status;
+    auto decoder = ImageDecoderCreate(Shared(data), true, status);
+    if (std::string(what) == "heic" && !HaveHEVCDecoder()) continue;
+    ASSERT_TRUE(decoder);
+    ImageBitmap out;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, 65, 49, out));
+    EXPECT_EQ(out.width, 65u);
+    EXPECT_EQ(out.height, 49u);
+  }
+}
