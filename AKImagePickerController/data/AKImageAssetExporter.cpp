@@ -180,7 +180,8 @@ bool cancelledInfo(const Value& info) {
 struct AKImageAssetExporter::Request {
   int32_t requestID = 0;
   std::vector<AKAssetPtr> assets;
-  std::shared_ptr<Completion> completion;
+  // Finishing and a cancel before the start race to answer.
+  SharedOnceCallback<void(const Value& info)> completion;
   std::weak_ptr<NSOperation> operation;
   std::atomic<size_t> ended{0};
 };
@@ -224,7 +225,7 @@ int32_t AKImageAssetExporter::exportAssetsAsynchronously(const std::vector<AKAss
   auto request = std::make_shared<Request>();
   request->requestID = ++gRequestCounter;
   request->assets = assets;
-  request->completion = std::make_shared<Completion>(std::move(completion));
+  request->completion = SplitOnceCallback(std::move(completion));
   auto me = self();
   // The request keeps its exporter alive until it has finished.
   auto operation = NSBlockOperation::blockOperationWithBlock([me, request] { me->runRequest(request); });
@@ -267,7 +268,7 @@ void AKImageAssetExporter::countEnded(const std::shared_ptr<Request>& request) {
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [operation, completion, requestID] {
-    (*completion)(Value(ValueMap{
+    completion(Value(ValueMap{
         {Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
         {Value(AKImageAssetExportResultCancelledKey), Value(operation && operation->isCancelled())}}));
   });
@@ -316,7 +317,7 @@ void AKImageAssetExporter::cancelledBeforeStart(const std::shared_ptr<Request>& 
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [completion, requestID, cancelled] {
-    (*completion)(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
+    completion(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
                                  {Value(AKImageAssetExportResultCancelledKey), Value(cancelled)}}));
   });
 }

@@ -168,9 +168,9 @@ void WKWebView::evaluateJavaScript(
   }
   if (!completionHandler) return;
   dispatch_async(dispatch_get_main_queue(),
-                 [completion = std::make_shared<decltype(completionHandler)>(
-                      std::move(completionHandler)),
-                  result, error] { (*completion)(result, error); });
+                 [completion = std::move(completionHandler), result, error]() mutable {
+                   completion(result, error);
+                 });
 }
 
 void WKWebView::decide(const NSURLRequestPtr& request, OnceCallback<void(bool)> then) {
