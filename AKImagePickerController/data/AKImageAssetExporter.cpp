@@ -361,11 +361,8 @@ void AKImageAssetExporter::runRequest(const std::shared_ptr<Request>& request) {
       me->notify("exporterDidUpdateProgressWithExporter:asset:", Value(std::static_pointer_cast<NSObject>(me)),
                  Value(std::static_pointer_cast<NSObject>(asset)));
     };
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    AssetCompletion completion = [me, request, asset, ended](const NSErrorPtr& error) {
-      if (ended->exchange(true)) return;  // exactly once per asset
-      me->endAsset(request, asset, error);
-    };
+    AssetCompletion completion(OnceCallback<void(const NSErrorPtr&)>(
+        [me, request, asset](const NSErrorPtr& error) { me->endAsset(request, asset, error); }));
     if (asset->type() == AKAssetType::video) {
       exportVideo(asset, request->requestID, directory, progress, completion);
     } else {

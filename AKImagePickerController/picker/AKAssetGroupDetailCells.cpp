@@ -31,6 +31,7 @@ std::string AKVideoDurationText(double seconds) {
   return text;
 }
 
+// `body` is copyable: a request may deliver a degraded image before the final one.
 AKImageCompletion AKOnMainThread(std::function<void(const UIImagePtr& image)> body) {
   return [body = std::move(body)](const UIImagePtr& image, const Value&) {
     dispatch_main_now_or_async([body, image] { body(image); });

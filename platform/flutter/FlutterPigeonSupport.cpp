@@ -252,6 +252,7 @@ FlutterMessageHandler PigeonSyncHandler(const std::string& channel, size_t argum
   };
 }
 
+// `operation` is copyable: it runs for every message.
 FlutterMessageHandler PigeonAsyncHandler(
     const std::string& channel, size_t argumentCount,
     std::function<void(const PigeonRequest&, FlutterMessageReply)> operation) {

@@ -131,12 +131,14 @@ class SharedOnceCallback<void(Args...)> {
 
   // Runs the callback unless a copy already claimed it. True when this call
   // won the race (an empty callback is won and does nothing).
-  bool operator()(Args... args) const {
+  bool tryRun(Args... args) const {
     Callback callback;
     if (!claim(&callback)) return false;
     callback(std::forward<Args>(args)...);
     return true;
   }
+  // The same for a path that need not know whether it won.
+  void operator()(Args... args) const { tryRun(std::forward<Args>(args)...); }
 
   // Claims the callback without running it, for a winner that hands it on
   // (to another queue). False, and `out` left alone, for a loser.

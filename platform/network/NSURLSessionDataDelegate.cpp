@@ -177,6 +177,8 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
   }
 }
 
+// `then` is copyable: the handler made of it is a plain function, and each
+// call of it posts a copy to the session thread.
 template <typename... Args>
 UniqueFunction<void(Args...)> NSURLSessionEngine::onSessionThread(const NSURLSessionDataTaskPtr& task,
                                                                   std::function<void(Args...)> then) {

@@ -186,7 +186,7 @@ void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrary
                                   }));
 }
 
-void PHPhotoLibrary::performChanges(std::function<void()> changes,
+void PHPhotoLibrary::performChanges(OnceClosure changes,
                                     OnceCallback<void(bool, NSErrorPtr)> completion) {
   auto self = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
   auto done = dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default), std::move(completion));
