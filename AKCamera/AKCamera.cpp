@@ -35,12 +35,13 @@ void AKCamera::checkCameraPermission(OnceCallback<void(bool)> handler) {
       handler(true);
       return;
     case AVAuthorizationStatusNotDetermined:
-      AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [handler = std::move(handler)](bool) mutable {
-        dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
-          handler(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo) ==
-                  AVAuthorizationStatusAuthorized);
-        });
-      });
+      AVCaptureDevice::requestAccessForMediaType(
+          AVMediaTypeVideo, [handler = std::move(handler)](bool) mutable {
+            dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
+              handler(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo) ==
+                      AVAuthorizationStatusAuthorized);
+            });
+          });
       return;
     default:
       handler(false);

@@ -106,8 +106,11 @@ void AKPhotoPlayerPreviewVC::fetchContent(ProgressBlock progress, CompleteBlock 
   };
   auto weak = WeakFromThis(this);
   PHImageManager::defaultManager()->requestAVAssetForVideo(
-      asset, options, [weak, identifier, once = std::move(complete)](const AVAssetPtr& result, const Value&) mutable {
-        dispatch_async(dispatch_get_main_queue(), [weak, identifier, once = std::move(once), result]() mutable {
+      asset, options,
+      [weak, identifier, once = std::move(complete)](const AVAssetPtr& result,
+                                                     const Value&) mutable {
+        dispatch_async(dispatch_get_main_queue(), [weak, identifier, once = std::move(once),
+                                                   result]() mutable {
           auto self = std::static_pointer_cast<AKPhotoPlayerPreviewVC>(weak.lock());
           const bool same = self && self->item() && self->item()->asset() &&
                             self->item()->asset()->localIdentifier() == identifier;

@@ -66,8 +66,8 @@ void CRCropViewController::presentAnimatedFromParentViewController(
 
 void CRCropViewController::presentAnimatedFromParentViewController(
     const std::shared_ptr<UIViewController>& parent, const std::shared_ptr<UIImage>& image,
-    const std::shared_ptr<UIView>& fromView, CGRect fromFrame, int64_t angle,
-    CGRect toImageFrame, Block setup, OnceClosure completion) {
+    const std::shared_ptr<UIView>& fromView, CGRect fromFrame, int64_t angle, CGRect toImageFrame,
+    Block setup, OnceClosure completion) {
   transitionController_->image = image ? image : image_;
   transitionController_->fromFrame = fromFrame;
   transitionController_->fromView = fromView;
@@ -79,11 +79,13 @@ void CRCropViewController::presentAnimatedFromParentViewController(
   std::shared_ptr<UIViewController> presented = parentViewController();
   if (!presented) presented = me();
   auto self = me();
-  parent->presentViewController(presented, true, [self, completion = std::move(completion), fromFrame]() mutable {
-    completion();
-    self->cropView()->setCroppingViewsHidden(false, true);
-    if (!CGRectIsEmpty(fromFrame)) self->cropView()->setGridOverlayHidden(false, true);
-  });
+  parent->presentViewController(presented, true,
+                                [self, completion = std::move(completion), fromFrame]() mutable {
+                                  completion();
+                                  self->cropView()->setCroppingViewsHidden(false, true);
+                                  if (!CGRectIsEmpty(fromFrame))
+                                    self->cropView()->setGridOverlayHidden(false, true);
+                                });
 }
 
 void CRCropViewController::dismissAnimatedFromParentViewController(

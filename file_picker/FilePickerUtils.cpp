@@ -154,7 +154,8 @@ std::string FilePickerUtils::cleanedName(const std::string& title) {
 void FilePickerUtils::exportMusicAsset(const NSURLPtr& assetURL,
                                        const std::optional<std::string>& title,
                                        ExportCompletion completion) {
-  auto done = SplitOnceCallback(dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion)));
+  auto done =
+      SplitOnceCallback(dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion)));
   auto finish = [done](NSURLPtr url, NSErrorPtr error) { done(url, error); };
   if (!assetURL || !assetURL->isFileURL()) {
     return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,

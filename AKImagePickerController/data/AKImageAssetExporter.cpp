@@ -268,9 +268,9 @@ void AKImageAssetExporter::countEnded(const std::shared_ptr<Request>& request) {
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [operation, completion, requestID] {
-    completion(Value(ValueMap{
-        {Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
-        {Value(AKImageAssetExportResultCancelledKey), Value(operation && operation->isCancelled())}}));
+    completion(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
+                              {Value(AKImageAssetExportResultCancelledKey),
+                               Value(operation && operation->isCancelled())}}));
   });
 }
 
@@ -318,7 +318,7 @@ void AKImageAssetExporter::cancelledBeforeStart(const std::shared_ptr<Request>& 
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [completion, requestID, cancelled] {
     completion(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
-                                 {Value(AKImageAssetExportResultCancelledKey), Value(cancelled)}}));
+                              {Value(AKImageAssetExportResultCancelledKey), Value(cancelled)}}));
   });
 }
 

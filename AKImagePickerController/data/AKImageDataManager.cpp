@@ -74,11 +74,12 @@ AKImageDataManager::AKImageDataManager() : manager_(std::make_shared<PHCachingIm
 void AKImageDataManager::checkPhotoPermission(OnceCallback<void(bool)> handler) {
   if (PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized) return handler(true);
   if (PHPhotoLibrary::authorizationStatus() != PHAuthorizationStatusNotDetermined) return handler(false);
-  PHPhotoLibrary::requestAuthorization([handler = std::move(handler)](PHAuthorizationStatus) mutable {
-    dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
-      handler(PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized);
-    });
-  });
+  PHPhotoLibrary::requestAuthorization(
+      [handler = std::move(handler)](PHAuthorizationStatus) mutable {
+        dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
+          handler(PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized);
+        });
+      });
 }
 
 PHImageRequestOptionsPtr AKImageDataManager::imageRequestOptions() {

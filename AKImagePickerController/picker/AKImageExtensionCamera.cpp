@@ -23,8 +23,8 @@ std::shared_ptr<AKCamera> AKImageExtensionCamera::makeCamera(const AKImageExtens
   auto camera = std::make_shared<AKCamera>();
   camera->didFinishCapturingImage = [callback = *captured](UIImagePtr image, std::optional<ValueMap> metadata) {
     // The picker's selection and saving live on the main thread.
-    dispatch_main_now_or_async(
-        [callback, image = std::move(image), metadata = std::move(metadata)] { callback(image, metadata); });
+    dispatch_main_now_or_async([callback, image = std::move(image),
+                                metadata = std::move(metadata)] { callback(image, metadata); });
   };
   camera->containsGPSInMetadata = gps;
   camera->didCancel = *cancelled;

@@ -92,8 +92,9 @@ void ILImageCacheToken::cancel() {
     done = std::move(doneBlock_);
   }
   if (!done) return;
-  orMainQueue(callbackQueue_)->async(
-      [done = std::move(done)]() mutable { done(nullptr, nullptr, ILImageCacheKindNone); });
+  orMainQueue(callbackQueue_)->async([done = std::move(done)]() mutable {
+    done(nullptr, nullptr, ILImageCacheKindNone);
+  });
 }
 
 void ILImageCacheToken::finish(UIImagePtr image, NSDataPtr data, ILImageCacheKind kind,
@@ -346,15 +347,15 @@ void ILImageCache::storeImage(const UIImagePtr& image, const NSDataPtr& imageDat
   ILCallbackQueuePtr callbackQueue = callbackQueueFromContext(context);
   auto self = SharedFromThis(this);
   if (image && !data) {
-    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0),
-                   [self, image, key, context, callbackQueue,
-                    completion = std::move(completion)]() mutable {
-                     NSDataPtr encoded = encodeForDisk(image, context);
-                     dispatch_async(self->ioQueue_, [self, encoded, image, key, callbackQueue,
-                                                     completion = std::move(completion)]() mutable {
-                       self->writeToDisk(encoded, image, key, callbackQueue, std::move(completion));
-                     });
-                   });
+    dispatch_async(
+        dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0),
+        [self, image, key, context, callbackQueue, completion = std::move(completion)]() mutable {
+          NSDataPtr encoded = encodeForDisk(image, context);
+          dispatch_async(self->ioQueue_, [self, encoded, image, key, callbackQueue,
+                                          completion = std::move(completion)]() mutable {
+            self->writeToDisk(encoded, image, key, callbackQueue, std::move(completion));
+          });
+        });
     return;
   }
   dispatch_async(ioQueue_, [self, data, image, key, callbackQueue,

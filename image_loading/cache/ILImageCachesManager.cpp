@@ -111,13 +111,12 @@ void ILImageCachesManager::containsImageForKey(const std::string& key, ILImageCa
   dispatchQuery(
       containsOperationPolicy,
       [key, cacheType](ILImageCacheProtocol& cache, ILImageCacheQueryCompletion done) {
-        cache.containsImageForKey(key, cacheType,
-                                  [done = std::move(done)](ILImageCacheKind kind) mutable {
-                                    // A found kind stands in for the image that stops the walk.
-                                    done(kind != ILImageCacheKindNone ? std::make_shared<UIImage>()
-                                                                      : nullptr,
-                                         nullptr, kind);
-                                  });
+        cache.containsImageForKey(
+            key, cacheType, [done = std::move(done)](ILImageCacheKind kind) mutable {
+              // A found kind stands in for the image that stops the walk.
+              done(kind != ILImageCacheKindNone ? std::make_shared<UIImage>() : nullptr, nullptr,
+                   kind);
+            });
         return ILRemoteImageOperationPtr();
       },
       [completion = std::move(completion)](UIImagePtr, NSDataPtr, ILImageCacheKind kind) mutable {
@@ -258,9 +257,8 @@ void ILImageCachesManager::dispatchVoid(ILImageCachesManagerPolicy policy, const
   }
 }
 
-void ILImageCachesManager::serialVoid(std::vector<ILImageCacheProtocolPtr> caches,
-                                      size_t remaining, VoidCall call,
-                                      ILImageCacheCompletion completion) {
+void ILImageCachesManager::serialVoid(std::vector<ILImageCacheProtocolPtr> caches, size_t remaining,
+                                      VoidCall call, ILImageCacheCompletion completion) {
   if (remaining == 0) {
     completion();
     return;

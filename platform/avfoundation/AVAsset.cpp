@@ -136,7 +136,8 @@ AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format) {
   return probe;
 }
 
-void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&, OnceClosure handler) {
+void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
+                                              OnceClosure handler) {
   dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), std::move(handler));
 }
 

@@ -35,7 +35,8 @@ void AVCaptureDevice::requestAccessForMediaType(const std::string&,
                                                 OnceCallback<void(bool)> handler) {
   const bool granted =
       AVCaptureHardware::current()->requestAccess() == AVAuthorizationStatusAuthorized;
-  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default), std::move(handler))(granted);
+  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                         std::move(handler))(granted);
 }
 
 bool AVCaptureDevice::hasMediaType(const std::string& mediaType) const {

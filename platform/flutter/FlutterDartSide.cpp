@@ -86,7 +86,8 @@ void FlutterDartSide::invokeMethod(const std::string& channel, const std::string
   auto codec = codec_;
   Bytes bytes = codec_->encodeMethodCall({method, std::move(arguments)});
   engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
-                                 [codec, hadHandler, done = std::move(done)](FlutterBinaryMessage reply) mutable {
+                                 [codec, hadHandler, done = std::move(done)](
+                                     FlutterBinaryMessage reply) mutable {
                                    if (!done) return;
                                    FlutterMethodOutcome outcome =
                                        decodeOutcome(*codec, hadHandler, reply);

@@ -341,8 +341,10 @@ void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const 
     handler(proposed);
     return;
   }
-  outbox_->push([delegate, session = session_, task, response, proposed, handler = std::move(handler)]() mutable {
-    delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed, std::move(handler));
+  outbox_->push([delegate, session = session_, task, response, proposed,
+                 handler = std::move(handler)]() mutable {
+    delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed,
+                                         std::move(handler));
   });
 }
 
@@ -379,9 +381,10 @@ void NSURLSessionEngine::challenge(
     handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
     return;
   }
-  outbox_->push([delegate, session = session_, task, challenge, handler = std::move(handler)]() mutable {
-    delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(handler));
-  });
+  outbox_->push(
+      [delegate, session = session_, task, challenge, handler = std::move(handler)]() mutable {
+        delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(handler));
+      });
 }
 
 void NSURLSessionEngine::askBasic(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,

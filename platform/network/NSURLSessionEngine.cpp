@@ -676,8 +676,8 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   if (task->completion_) {
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics, completion = std::move(task->completion_), data,
-                   response, error]() mutable {
+    outbox_->push([delegate, session = session_, keep, metrics,
+                   completion = std::move(task->completion_), data, response, error]() mutable {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
       completion(data, response, error);
     });

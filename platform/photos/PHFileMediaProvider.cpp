@@ -175,7 +175,8 @@ void PHFileMediaProvider::requestImageData(const PHImageRequest& request,
 void PHFileMediaProvider::requestAVAsset(const PHVideoRequest& request, PHVideoResultHandler handler) {
   auto self = shared_from_this();
   dispatch_async(queue_, [self, request, handler = std::move(handler)]() mutable {
-    if (self->takeCancelled(request.requestID)) return handler(nullptr, cancelledInfo(request.requestID));
+    if (self->takeCancelled(request.requestID))
+      return handler(nullptr, cancelledInfo(request.requestID));
     if (!request.asset || request.asset->mediaType() != PHAssetMediaTypeVideo) {
       return handler(nullptr, errorInfo(request.requestID, "The asset is no video."));
     }

@@ -124,7 +124,8 @@ void PHPhotoLibrary::requestAuthorization(OnceCallback<void(PHAuthorizationStatu
       gStatus = status;
     }
   }
-  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default), std::move(handler))(status);
+  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                         std::move(handler))(status);
 }
 
 void PHPhotoLibrary::registerChangeObserver(
@@ -189,7 +190,8 @@ void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrary
 void PHPhotoLibrary::performChanges(OnceClosure changes,
                                     OnceCallback<void(bool, NSErrorPtr)> completion) {
   auto self = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
-  auto done = dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default), std::move(completion));
+  auto done = dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                                     std::move(completion));
   dispatch_async(queue_, [self, changes = std::move(changes), done = std::move(done)]() mutable {
     NSErrorPtr error;
     {

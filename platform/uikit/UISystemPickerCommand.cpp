@@ -227,7 +227,8 @@ void RunningPick::readOutput() {
     tooLong_ = tooLong;
     readDone_ = true;
   }
-  dispatch_async(dispatch_get_main_queue(), [self = shared_from_this()] { self->answerWhenDone(); });
+  dispatch_async(dispatch_get_main_queue(),
+                 [self = shared_from_this()] { self->answerWhenDone(); });
 }
 
 void RunningPick::exited(int status) {
