@@ -78,7 +78,8 @@ CLEAN = {
         "void now(const std::function<void()>& block) { block(); }\n"
         "// `tick` is copyable: a timer repeats it.\n"
         "void repeat(std::function<void()> tick) { hop([tick] { tick(); }); }\n"
-        "int value(std::function<int()> make) { return make(); }\n",
+        "int value(std::function<int()> make) { return make(); }\n"
+        "void check(std::function<void()> block) {\n  if (!block) return;\n}\n",
     "platform/mach/CMakeLists.txt": "qx_module(qx_mach DEPS qx_foundation)\n",
     "platform/mach/M.h": "#pragma once\nint m();\n",
     "platform/mach/M.cpp": '#include "platform/mach/M.h"\nint m() { return 2; }\n',
@@ -218,9 +219,12 @@ class CheckLayeringTest(unittest.TestCase):
         code, out = run_check(
             {"plugins/p/P.cpp": "void later(int);\n"
                                 "// Asking isMainThread() in a comment is fine.\n"
-                                "void run() {\n  if (isMainThread()) later(1);\n}\n"})
+                                "void run() {\n  if (isMainThread()) later(1);\n}\n",
+             # Only platform/foundation itself may ask, not the rest of platform/.
+             "platform/uikit/U.cpp": "bool on() { return NSThread::isMainThread(); }\n"})
         self.assertEqual(code, 1, out)
         self.assertIn("plugins/p/P.cpp:6: asks isMainThread() itself", out)
+        self.assertIn("platform/uikit/U.cpp:6: asks isMainThread() itself", out)
         self.assertNotIn("P.cpp:4:", out)
         self.assertNotIn("F.cpp", out)
 
