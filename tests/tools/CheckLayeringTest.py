@@ -79,7 +79,12 @@ CLEAN = {
         "// `tick` is copyable: a timer repeats it.\n"
         "void repeat(std::function<void()> tick) { hop([tick] { tick(); }); }\n"
         "int value(std::function<int()> make) { return make(); }\n"
-        "void check(std::function<void()> block) {\n  if (!block) return;\n}\n",
+        "void check(std::function<void()> block) {\n  if (!block) return;\n}\n"
+        "void tee(std::function<void()> block) {\n  hop(block);\n  block();\n}\n"
+        "void local() {\n  auto run = [](std::function<void()> block) { block(); };\n"
+        "  run([] {});\n}\n"
+        "// Copyable: it runs for each row.\nusing RowBlock = std::function<void(int)>;\n"
+        "void rows(RowBlock row) { hop([row] { row(1); }); }\n",
     "platform/mach/CMakeLists.txt": "qx_module(qx_mach DEPS qx_foundation)\n",
     "platform/mach/M.h": "#pragma once\nint m();\n",
     "platform/mach/M.cpp": '#include "platform/mach/M.h"\nint m() { return 2; }\n',
