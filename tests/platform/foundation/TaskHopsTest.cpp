@@ -187,7 +187,9 @@ TEST_F(TaskHopsTest, BoundCallbackRunsOnItsQueueWhoeverCallsIt) {
     EXPECT_EQ(ranOn.load(), &targetMark);
     EXPECT_EQ(got.load(), 42);
     // Posted even from its own queue: the caller's block finishes first.
-    if (caller == Caller::Target) EXPECT_TRUE(callerDoneFirst.load());
+    if (caller == Caller::Target) {
+      EXPECT_TRUE(callerDoneFirst.load());
+    }
   }
 
   // To the main queue: it waits for the main loop even when called there.
