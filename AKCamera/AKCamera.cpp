@@ -29,23 +29,22 @@ AKCamera::~AKCamera() = default;
 
 std::shared_ptr<AKCamera> AKCamera::shared() { return SharedFromThis(this); }
 
-void AKCamera::checkCameraPermission(std::function<void(bool)> handler) {
+void AKCamera::checkCameraPermission(OnceCallback<void(bool)> handler) {
   switch (AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo)) {
     case AVAuthorizationStatusAuthorized:
-      if (handler) handler(true);
+      handler(true);
       return;
     case AVAuthorizationStatusNotDetermined:
-      AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [handler](bool) {
-        dispatch_async(dispatch_get_main_queue(), [handler] {
-          if (handler) {
-            handler(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo) ==
-                    AVAuthorizationStatusAuthorized);
-          }
-        });
-      });
+      AVCaptureDevice::requestAccessForMediaType(
+          AVMediaTypeVideo, [handler = std::move(handler)](bool) mutable {
+            dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
+              handler(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo) ==
+                      AVAuthorizationStatusAuthorized);
+            });
+          });
       return;
     default:
-      if (handler) handler(false);
+      handler(false);
       return;
   }
 }

@@ -71,7 +71,7 @@ class AKCamera : public UIViewController, public AVCaptureMetadataOutputObjectsD
   // Calls the handler with whether video access is granted: at once on the
   // calling thread when the status is decided, on the main queue after a
   // request otherwise.
-  static void checkCameraPermission(std::function<void(bool)> handler);
+  static void checkCameraPermission(OnceCallback<void(bool)> handler);
   static bool isAvailable();
 
   // --- Owner's callbacks and options ---

@@ -37,6 +37,7 @@ using AKPhotoPreviewContent = std::shared_ptr<NSObject>;
 
 class AKPhotoBasePreviewVC : public UIViewController, public UIScrollViewDelegate {
  public:
+  // Copyable: it reports every step of a fetch.
   using ProgressBlock = std::function<void(float)>;
   using CompleteBlock = OnceCallback<void(AKPhotoPreviewContent content, NSErrorPtr error)>;
 

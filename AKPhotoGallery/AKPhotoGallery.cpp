@@ -247,6 +247,8 @@ void AKPhotoGallery::incrementalItemsForRight(ResultHandler handler) {
   loadMore(false, std::move(handler));
 }
 
+// `handler` is copyable: it travels inside the data source's result handler, a
+// plain function.
 void AKPhotoGallery::loadMore(bool left, ResultHandler handler) {
   auto source = incrementalDataSource_;
   if (!source) return;

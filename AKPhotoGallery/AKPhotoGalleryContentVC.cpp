@@ -352,7 +352,5 @@ void AKPhotoGalleryContentVC::setFooterViewHidden(bool hidden, bool animated,
   }
   UIView::animateWithDuration(
       kFooterFade, [container, target] { container->setAlpha(target); },
-      [completion = std::make_shared<OnceClosure>(std::move(completion))](bool) {
-        (*completion)();
-      });
+      [completion = std::move(completion)](bool) mutable { completion(); });
 }

@@ -82,15 +82,14 @@ void AKPhotoImageWebDownloader::downloadImage(const std::shared_ptr<NSObject>& i
   }
   // Only the first answer counts: a download without the progressive option
   // answers once, and a stray later call must not answer the page again.
-  auto once = std::make_shared<Completion>(std::move(completion));
+  auto once = SplitOnceCallback(std::move(completion));
   downloader_->downloadImageWithURL(
       url, ILDownloadHighPriority, onProgress,
       [once](UIImagePtr image, NSDataPtr data, NSErrorPtr error, bool finished) {
-        if (once->isConsumed()) return;
         if ((image || data) && finished) {
-          (*once)(std::move(image), std::move(data), std::move(error));
+          once(std::move(image), std::move(data), std::move(error));
         } else {
-          (*once)(nullptr, nullptr, AKPhotoImageFetchError());
+          once(nullptr, nullptr, AKPhotoImageFetchError());
         }
       });
 }
@@ -134,14 +133,13 @@ void AKPhotoImageAssetDownloader::downloadImage(const std::shared_ptr<NSObject>&
                 screen->bounds().size.height * screen->scale()};
   // High-quality delivery answers once; should a provider deliver again, the
   // page has already been answered.
-  auto once = std::make_shared<Completion>(std::move(completion));
+  auto once = SplitOnceCallback(std::move(completion));
   manager->requestImageForAsset(asset, target, PHImageContentModeAspectFit, options,
                                 [once](const UIImagePtr& image, const Value&) {
-                                  if (once->isConsumed()) return;
                                   if (image) {
-                                    (*once)(image, nullptr, nullptr);
+                                    once(image, nullptr, nullptr);
                                   } else {
-                                    (*once)(nullptr, nullptr, AKPhotoImageFetchError());
+                                    once(nullptr, nullptr, AKPhotoImageFetchError());
                                   }
                                 });
 }

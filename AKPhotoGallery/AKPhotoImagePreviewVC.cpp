@@ -311,12 +311,10 @@ void AKPhotoImagePreviewVC::fetchContent(ProgressBlock progress, CompleteBlock c
     if (!guarded() || !progress) return;
     dispatch_async(dispatch_get_main_queue(), [progress, value] { progress(value); });
   };
-  auto once = std::make_shared<CompleteBlock>(std::move(complete));
+  auto once = SplitOnceCallback(std::move(complete));
   Completion onComplete = [guarded, once](AKPhotoPreviewContent content, NSErrorPtr error) {
     if (!guarded()) return;
-    dispatch_async(dispatch_get_main_queue(), [once, content, error] {
-      if (!once->isConsumed()) (*once)(content, error);
-    });
+    dispatch_async(dispatch_get_main_queue(), [once, content, error] { once(content, error); });
   };
   if (downloadURL_) {
     if (auto original = originalURL()) {

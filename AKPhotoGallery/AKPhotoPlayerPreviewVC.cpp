@@ -105,17 +105,19 @@ void AKPhotoPlayerPreviewVC::fetchContent(ProgressBlock progress, CompleteBlock 
     dispatch_async(dispatch_get_main_queue(), [progress, value] { progress(static_cast<float>(value)); });
   };
   auto weak = WeakFromThis(this);
-  auto once = std::make_shared<CompleteBlock>(std::move(complete));
   PHImageManager::defaultManager()->requestAVAssetForVideo(
-      asset, options, [weak, identifier, once](const AVAssetPtr& result, const Value&) {
-        dispatch_async(dispatch_get_main_queue(), [weak, identifier, once, result] {
+      asset, options,
+      [weak, identifier, once = std::move(complete)](const AVAssetPtr& result,
+                                                     const Value&) mutable {
+        dispatch_async(dispatch_get_main_queue(), [weak, identifier, once = std::move(once),
+                                                   result]() mutable {
           auto self = std::static_pointer_cast<AKPhotoPlayerPreviewVC>(weak.lock());
           const bool same = self && self->item() && self->item()->asset() &&
                             self->item()->asset()->localIdentifier() == identifier;
           if (same) {
-            (*once)(result, nullptr);
+            once(result, nullptr);
           } else {
-            (*once)(nullptr, fetchError());
+            once(nullptr, fetchError());
           }
         });
       });

@@ -172,19 +172,20 @@ class CRCropViewController : public UIViewController,
   // --- Zoom transition ---
   void presentAnimatedFromParentViewController(const std::shared_ptr<UIViewController>& parent,
                                                const std::shared_ptr<UIView>& fromView,
-                                               CGRect fromFrame, Block setup, Block completion);
+                                               CGRect fromFrame, Block setup,
+                                               OnceClosure completion);
   void presentAnimatedFromParentViewController(const std::shared_ptr<UIViewController>& parent,
                                                const std::shared_ptr<UIImage>& image,
                                                const std::shared_ptr<UIView>& fromView,
-                                               CGRect fromFrame, int64_t angle,
-                                               CGRect toImageFrame, Block setup, Block completion);
+                                               CGRect fromFrame, int64_t angle, CGRect toImageFrame,
+                                               Block setup, OnceClosure completion);
   void dismissAnimatedFromParentViewController(const std::shared_ptr<UIViewController>& parent,
                                                const std::shared_ptr<UIView>& toView,
-                                               CGRect toFrame, Block setup, Block completion);
+                                               CGRect toFrame, Block setup, OnceClosure completion);
   void dismissAnimatedFromParentViewController(const std::shared_ptr<UIViewController>& parent,
                                                const std::shared_ptr<UIImage>& croppedImage,
                                                const std::shared_ptr<UIView>& toView,
-                                               CGRect toFrame, Block setup, Block completion);
+                                               CGRect toFrame, Block setup, OnceClosure completion);
 
   // --- Layout ---
   bool verticalLayout();

@@ -59,15 +59,15 @@ CRCropViewController::animationControllerForDismissedController(
 
 void CRCropViewController::presentAnimatedFromParentViewController(
     const std::shared_ptr<UIViewController>& parent, const std::shared_ptr<UIView>& fromView,
-    CGRect fromFrame, Block setup, Block completion) {
+    CGRect fromFrame, Block setup, OnceClosure completion) {
   presentAnimatedFromParentViewController(parent, nullptr, fromView, fromFrame, 0, CGRectZero,
                                           std::move(setup), std::move(completion));
 }
 
 void CRCropViewController::presentAnimatedFromParentViewController(
     const std::shared_ptr<UIViewController>& parent, const std::shared_ptr<UIImage>& image,
-    const std::shared_ptr<UIView>& fromView, CGRect fromFrame, int64_t angle,
-    CGRect toImageFrame, Block setup, Block completion) {
+    const std::shared_ptr<UIView>& fromView, CGRect fromFrame, int64_t angle, CGRect toImageFrame,
+    Block setup, OnceClosure completion) {
   transitionController_->image = image ? image : image_;
   transitionController_->fromFrame = fromFrame;
   transitionController_->fromView = fromView;
@@ -79,23 +79,25 @@ void CRCropViewController::presentAnimatedFromParentViewController(
   std::shared_ptr<UIViewController> presented = parentViewController();
   if (!presented) presented = me();
   auto self = me();
-  parent->presentViewController(presented, true, [self, completion, fromFrame] {
-    if (completion) completion();
-    self->cropView()->setCroppingViewsHidden(false, true);
-    if (!CGRectIsEmpty(fromFrame)) self->cropView()->setGridOverlayHidden(false, true);
-  });
+  parent->presentViewController(presented, true,
+                                [self, completion = std::move(completion), fromFrame]() mutable {
+                                  completion();
+                                  self->cropView()->setCroppingViewsHidden(false, true);
+                                  if (!CGRectIsEmpty(fromFrame))
+                                    self->cropView()->setGridOverlayHidden(false, true);
+                                });
 }
 
 void CRCropViewController::dismissAnimatedFromParentViewController(
     const std::shared_ptr<UIViewController>& parent, const std::shared_ptr<UIView>& toView,
-    CGRect toFrame, Block setup, Block completion) {
+    CGRect toFrame, Block setup, OnceClosure completion) {
   dismissAnimatedFromParentViewController(parent, nullptr, toView, toFrame, std::move(setup),
                                           std::move(completion));
 }
 
 void CRCropViewController::dismissAnimatedFromParentViewController(
     const std::shared_ptr<UIViewController>& parent, const std::shared_ptr<UIImage>& croppedImage,
-    const std::shared_ptr<UIView>& toView, CGRect toFrame, Block setup, Block completion) {
+    const std::shared_ptr<UIView>& toView, CGRect toFrame, Block setup, OnceClosure completion) {
   const auto& canvas = cropView();
   if (croppedImage) {
     transitionController_->image = croppedImage;
@@ -109,7 +111,5 @@ void CRCropViewController::dismissAnimatedFromParentViewController(
   transitionController_->toView = toView;
   transitionController_->toFrame = toFrame;
   prepareForTransitionHandler_ = std::move(setup);
-  parent->dismissViewControllerAnimated(true, [completion] {
-    if (completion) completion();
-  });
+  parent->dismissViewControllerAnimated(true, std::move(completion));
 }

@@ -154,11 +154,9 @@ std::string FilePickerUtils::cleanedName(const std::string& title) {
 void FilePickerUtils::exportMusicAsset(const NSURLPtr& assetURL,
                                        const std::optional<std::string>& title,
                                        ExportCompletion completion) {
-  auto done = std::make_shared<ExportCompletion>(std::move(completion));
-  auto finish = [done](NSURLPtr url, NSErrorPtr error) {
-    dispatch_async(dispatch_get_main_queue(),
-                   [done, url, error] { (*done)(url, error); });
-  };
+  auto done =
+      SplitOnceCallback(dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion)));
+  auto finish = [done](NSURLPtr url, NSErrorPtr error) { done(url, error); };
   if (!assetURL || !assetURL->isFileURL()) {
     return finish(nullptr, NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorExportFailed,
                                                          "The item has no file to export."));

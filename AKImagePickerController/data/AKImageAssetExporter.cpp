@@ -180,7 +180,8 @@ bool cancelledInfo(const Value& info) {
 struct AKImageAssetExporter::Request {
   int32_t requestID = 0;
   std::vector<AKAssetPtr> assets;
-  std::shared_ptr<Completion> completion;
+  // Finishing and a cancel before the start race to answer.
+  SharedOnceCallback<void(const Value& info)> completion;
   std::weak_ptr<NSOperation> operation;
   std::atomic<size_t> ended{0};
 };
@@ -224,7 +225,7 @@ int32_t AKImageAssetExporter::exportAssetsAsynchronously(const std::vector<AKAss
   auto request = std::make_shared<Request>();
   request->requestID = ++gRequestCounter;
   request->assets = assets;
-  request->completion = std::make_shared<Completion>(std::move(completion));
+  request->completion = SplitOnceCallback(std::move(completion));
   auto me = self();
   // The request keeps its exporter alive until it has finished.
   auto operation = NSBlockOperation::blockOperationWithBlock([me, request] { me->runRequest(request); });
@@ -267,9 +268,9 @@ void AKImageAssetExporter::countEnded(const std::shared_ptr<Request>& request) {
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [operation, completion, requestID] {
-    (*completion)(Value(ValueMap{
-        {Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
-        {Value(AKImageAssetExportResultCancelledKey), Value(operation && operation->isCancelled())}}));
+    completion(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
+                              {Value(AKImageAssetExportResultCancelledKey),
+                               Value(operation && operation->isCancelled())}}));
   });
 }
 
@@ -316,8 +317,8 @@ void AKImageAssetExporter::cancelledBeforeStart(const std::shared_ptr<Request>& 
   auto completion = request->completion;
   int32_t requestID = request->requestID;
   dispatch_async(dispatch_get_main_queue(), [completion, requestID, cancelled] {
-    (*completion)(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
-                                 {Value(AKImageAssetExportResultCancelledKey), Value(cancelled)}}));
+    completion(Value(ValueMap{{Value(AKImageAssetExportResultRequestIDKey), Value(requestID)},
+                              {Value(AKImageAssetExportResultCancelledKey), Value(cancelled)}}));
   });
 }
 
@@ -360,11 +361,8 @@ void AKImageAssetExporter::runRequest(const std::shared_ptr<Request>& request) {
       me->notify("exporterDidUpdateProgressWithExporter:asset:", Value(std::static_pointer_cast<NSObject>(me)),
                  Value(std::static_pointer_cast<NSObject>(asset)));
     };
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    AssetCompletion completion = [me, request, asset, ended](const NSErrorPtr& error) {
-      if (ended->exchange(true)) return;  // exactly once per asset
-      me->endAsset(request, asset, error);
-    };
+    AssetCompletion completion(OnceCallback<void(const NSErrorPtr&)>(
+        [me, request, asset](const NSErrorPtr& error) { me->endAsset(request, asset, error); }));
     if (asset->type() == AKAssetType::video) {
       exportVideo(asset, request->requestID, directory, progress, completion);
     } else {

@@ -67,9 +67,10 @@ class AKImageAssetExporter : public AKImageBaseManager {
 
  private:
   struct Request;
-  // Copyable: every path that may end an asset (its export, a cancel racing
-  // it) holds one; the first to call wins and the rest are dropped.
-  using AssetCompletion = std::function<void(const NSErrorPtr& error)>;
+  // Every path that may end an asset (its export, a cancel racing it) holds
+  // a copy; the first to call wins and the rest are dropped.
+  using AssetCompletion = SharedOnceCallback<void(const NSErrorPtr& error)>;
+  // Copyable: it reports every step of an export.
   using ProgressReporter = std::function<void(double progress)>;
 
   explicit AKImageAssetExporter(AKImageAssetExporterConfigurationPtr configuration);

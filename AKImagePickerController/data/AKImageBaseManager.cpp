@@ -3,7 +3,6 @@
 #include <map>
 
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSThread.h"
 #include "platform/foundation/Value.h"
 
 namespace {
@@ -74,14 +73,10 @@ void AKImageBaseManager::deliver(const std::vector<std::shared_ptr<NSObject>>& o
 void AKImageBaseManager::notify(const std::string& selector, const Value& object,
                                 const Value& objectTwo) {
   if (liveObservers().empty()) return;
-  if (NSThread::isMainThread()) {
-    deliver(liveObservers(), selector, object, objectTwo);
-    return;
-  }
   // The hub is held until delivery; the snapshot of observers is taken then,
   // so one added meanwhile is reached and one freed meanwhile is not.
   auto self = std::static_pointer_cast<AKImageBaseManager>(shared_from_this());
-  dispatch_async(dispatch_get_main_queue(), [self, selector, object, objectTwo] {
+  dispatch_main_now_or_async([self, selector, object, objectTwo] {
     deliver(self->liveObservers(), selector, object, objectTwo);
   });
 }

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSThread.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -16,15 +15,6 @@ constexpr size_t kCancelledLimit = 100;
 bool boolFor(const Value& info, const char* key) {
   const Value* v = info.find(key);
   return v && (v->isBool() || v->isNumber()) && v->asBool();
-}
-
-// Main-thread work: at once on the main thread, else through the main queue.
-void onMain(std::function<void()> work) {
-  if (NSThread::isMainThread()) {
-    work();
-  } else {
-    dispatch_async(dispatch_get_main_queue(), std::move(work));
-  }
 }
 
 std::mutex gSharedMutex;
@@ -41,8 +31,8 @@ struct AKImageDataManager::Chain {
   PHImageRequestOptionsPtr imageOptions;
   PHVideoRequestOptionsPtr videoOptions;
   AKImageCompletion image;
-  std::shared_ptr<AKDataCompletion> data;
-  std::shared_ptr<AKVideoCompletion> video;
+  AKDataCompletion data;
+  AKVideoCompletion video;
   // Bumped by each platform request of the chain: a retry made while the
   // first request call had not returned yet tracks itself.
   std::atomic<int> attempt{0};
@@ -57,10 +47,10 @@ struct AKImageDataManager::Chain {
         if (image) image(img, info);
         break;
       case Kind::Data:
-        (*data)(bytes, info);
+        data(bytes, info);
         break;
       case Kind::Video:
-        (*video)(av, info);
+        video(av, info);
         break;
     }
   }
@@ -84,12 +74,12 @@ AKImageDataManager::AKImageDataManager() : manager_(std::make_shared<PHCachingIm
 void AKImageDataManager::checkPhotoPermission(OnceCallback<void(bool)> handler) {
   if (PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized) return handler(true);
   if (PHPhotoLibrary::authorizationStatus() != PHAuthorizationStatusNotDetermined) return handler(false);
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(handler));
-  PHPhotoLibrary::requestAuthorization([shared](PHAuthorizationStatus) {
-    dispatch_async(dispatch_get_main_queue(), [shared] {
-      (*shared)(PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized);
-    });
-  });
+  PHPhotoLibrary::requestAuthorization(
+      [handler = std::move(handler)](PHAuthorizationStatus) mutable {
+        dispatch_async(dispatch_get_main_queue(), [handler = std::move(handler)]() mutable {
+          handler(PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatusAuthorized);
+        });
+      });
 }
 
 PHImageRequestOptionsPtr AKImageDataManager::imageRequestOptions() {
@@ -148,7 +138,7 @@ int32_t AKImageDataManager::fetchImageData(const AKAssetPtr& asset,
   chain->kind = Chain::Kind::Data;
   chain->asset = asset;
   chain->imageOptions = options ? options : imageRequestOptions();
-  chain->data = std::make_shared<AKDataCompletion>(std::move(completion));
+  chain->data = std::move(completion);
   return issue(chain);
 }
 
@@ -159,7 +149,7 @@ int32_t AKImageDataManager::fetchAVAsset(const AKAssetPtr& asset,
   chain->kind = Chain::Kind::Video;
   chain->asset = asset;
   chain->videoOptions = options ? options : videoRequestOptions();
-  chain->video = std::make_shared<AKVideoCompletion>(std::move(completion));
+  chain->video = std::move(completion);
   return issue(chain);
 }
 
@@ -234,7 +224,7 @@ void AKImageDataManager::start(const std::shared_ptr<Chain>& chain) {
 
 void AKImageDataManager::trackRequest(int32_t requestID, PHImageRequestID platformRequestID) {
   auto self = shared_from_this();
-  onMain([self, requestID, platformRequestID] {
+  dispatch_main_now_or_async([self, requestID, platformRequestID] {
     bool cancel = false;
     {
       std::lock_guard<std::mutex> lock(self->lock_);
@@ -263,7 +253,7 @@ void AKImageDataManager::finishRequest(int32_t requestID, const Value& info) {
   if (info.isNull()) return;
   auto self = shared_from_this();
   if (boolFor(info, PHImageCancelledKey)) {
-    onMain([self, requestID] {
+    dispatch_main_now_or_async([self, requestID] {
       std::lock_guard<std::mutex> lock(self->books_);
       self->requestIDs_.erase(requestID);
       self->cancelledRequestIDs_.erase(requestID);
@@ -272,7 +262,7 @@ void AKImageDataManager::finishRequest(int32_t requestID, const Value& info) {
   }
   const Value* degraded = info.find(PHImageResultIsDegradedKey);
   if (!degraded || !(degraded->isBool() || degraded->isNumber()) || degraded->asBool()) return;
-  onMain([self, requestID] {
+  dispatch_main_now_or_async([self, requestID] {
     bool untracked;
     {
       std::lock_guard<std::mutex> lock(self->lock_);
@@ -294,7 +284,7 @@ void AKImageDataManager::cancelRequest(int32_t requestID) { cancelRequests({requ
 
 void AKImageDataManager::cancelRequests(const std::vector<int32_t>& requestIDs) {
   auto self = shared_from_this();
-  onMain([self, requestIDs] {
+  dispatch_main_now_or_async([self, requestIDs] {
     std::vector<PHImageRequestID> toCancel;
     {
       std::lock_guard<std::mutex> lock(self->books_);

@@ -1,7 +1,6 @@
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
 
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSThread.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 
@@ -27,14 +26,6 @@ AKImageBaseManager::Invoker groupInvoker(F call) {
     auto* protocol = dynamic_cast<AKImageGroupDataManagerObserver*>(&observer);
     return protocol && call(*protocol, one, two);
   };
-}
-
-void runOnMain(std::function<void()> work) {
-  if (NSThread::isMainThread()) {
-    work();
-  } else {
-    dispatch_async(dispatch_get_main_queue(), std::move(work));
-  }
 }
 
 }  // namespace
@@ -244,7 +235,7 @@ void AKImageGroupDataManager::notifyAssets(const std::string& selector, const st
 void AKImageGroupDataManager::photoLibraryDidChange(const PHChangePtr& change) {
   // Albums change on the main thread, where their readers are; the
   // callbacks follow there in the order they are sent.
-  runOnMain(WeakBind(std::static_pointer_cast<AKImageGroupDataManager>(shared_from_this()),
+  dispatch_main_now_or_async(WeakBind(std::static_pointer_cast<AKImageGroupDataManager>(shared_from_this()),
                      [change](AKImageGroupDataManager& self) {
                        auto groups = self.groups();
                        if (!groups) return;

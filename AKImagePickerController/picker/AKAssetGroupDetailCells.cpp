@@ -5,7 +5,6 @@
 
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSThread.h"
 #include "platform/uikit/UIViewAnimation.h"
 
 namespace {
@@ -32,14 +31,10 @@ std::string AKVideoDurationText(double seconds) {
   return text;
 }
 
+// `body` is copyable: a request may deliver a degraded image before the final one.
 AKImageCompletion AKOnMainThread(std::function<void(const UIImagePtr& image)> body) {
-  auto shared = std::make_shared<std::function<void(const UIImagePtr&)>>(std::move(body));
-  return [shared](const UIImagePtr& image, const Value&) {
-    if (NSThread::isMainThread()) {
-      (*shared)(image);
-    } else {
-      dispatch_async(dispatch_get_main_queue(), [shared, image] { (*shared)(image); });
-    }
+  return [body = std::move(body)](const UIImagePtr& image, const Value&) {
+    dispatch_main_now_or_async([body, image] { body(image); });
   };
 }
 

@@ -4,7 +4,6 @@
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/internal/AKPermissionView.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSThread.h"
 
 AKImageExtensionClass AKImageExtensionCamera::extensionClass() {
   return AKImageExtensionClass::of<AKImageExtensionCamera>(kRuntimeName, extensionType());
@@ -24,12 +23,8 @@ std::shared_ptr<AKCamera> AKImageExtensionCamera::makeCamera(const AKImageExtens
   auto camera = std::make_shared<AKCamera>();
   camera->didFinishCapturingImage = [callback = *captured](UIImagePtr image, std::optional<ValueMap> metadata) {
     // The picker's selection and saving live on the main thread.
-    if (NSThread::isMainThread()) {
-      callback(image, metadata);
-      return;
-    }
-    dispatch_async(dispatch_get_main_queue(),
-                   [callback, image = std::move(image), metadata = std::move(metadata)] { callback(image, metadata); });
+    dispatch_main_now_or_async([callback, image = std::move(image),
+                                metadata = std::move(metadata)] { callback(image, metadata); });
   };
   camera->containsGPSInMetadata = gps;
   camera->didCancel = *cancelled;

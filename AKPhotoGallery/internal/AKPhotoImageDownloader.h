@@ -23,6 +23,7 @@ NSErrorPtr AKPhotoImageFetchError();
 
 class AKPhotoImageDownloader {
  public:
+  // Copyable: it reports every step of a download.
   using Progress = std::function<void(float fraction)>;
   using Completion = OnceCallback<void(std::shared_ptr<UIImage> image, NSDataPtr data, NSErrorPtr error)>;
 

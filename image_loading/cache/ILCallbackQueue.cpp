@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/foundation/Fatal.h"
-#include "platform/foundation/NSThread.h"
 
 ILCallbackQueue::ILCallbackQueue(dispatch_queue_t queue) : queue_(std::move(queue)) {
   NSParameterAssert(queue_);
@@ -33,9 +32,10 @@ std::shared_ptr<ILCallbackQueue> ILCallbackQueue::globalQueue() {
 void ILCallbackQueue::run(dispatch_block_t block, bool wait) const {
   switch (policy_) {
     case ILCallbackQueuePolicySafeExecute:
-      if (dispatch_current_queue() == queue_ ||
-          (NSThread::isMainThread() && queue_ == dispatch_get_main_queue())) {
+      if (dispatch_current_queue() == queue_) {
         block();
+      } else if (queue_ == dispatch_get_main_queue() && !wait) {
+        dispatch_main_now_or_async(std::move(block));
       } else if (wait) {
         dispatch_sync(queue_, std::move(block));
       } else {
@@ -53,11 +53,7 @@ void ILCallbackQueue::run(dispatch_block_t block, bool wait) const {
       block();
       return;
     case ILCallbackQueuePolicyMainThread:
-      if (NSThread::isMainThread()) {
-        block();
-      } else {
-        dispatch_async(dispatch_get_main_queue(), std::move(block));
-      }
+      dispatch_main_now_or_async(std::move(block));
       return;
     default:
       FatalStop("unexpected policy " + std::to_string(policy_));

@@ -44,17 +44,6 @@ ILCallbackQueuePtr orMainQueue(ILCallbackQueuePtr queue) {
   return queue ? std::move(queue) : ILCallbackQueue::mainQueue();
 }
 
-// A once-only completion carried through copyable dispatch blocks.
-template <typename Callback>
-std::shared_ptr<Callback> share(Callback callback) {
-  return std::make_shared<Callback>(std::move(callback));
-}
-
-void onMainQueue(std::shared_ptr<OnceClosure> completion) {
-  if (!*completion) return;
-  dispatch_async(dispatch_get_main_queue(), [completion] { (*completion)(); });
-}
-
 ILImageFormatCode formatForStoring(const UIImage& image) {
   ILImageFormatCode format = il_imageFormat(image);
   if (format != ILImageFormatUndefined) return format;
@@ -103,8 +92,9 @@ void ILImageCacheToken::cancel() {
     done = std::move(doneBlock_);
   }
   if (!done) return;
-  auto shared = share(std::move(done));
-  orMainQueue(callbackQueue_)->async([shared] { (*shared)(nullptr, nullptr, ILImageCacheKindNone); });
+  orMainQueue(callbackQueue_)->async([done = std::move(done)]() mutable {
+    done(nullptr, nullptr, ILImageCacheKindNone);
+  });
 }
 
 void ILImageCacheToken::finish(UIImagePtr image, NSDataPtr data, ILImageCacheKind kind,
@@ -357,20 +347,20 @@ void ILImageCache::storeImage(const UIImagePtr& image, const NSDataPtr& imageDat
   ILCallbackQueuePtr callbackQueue = callbackQueueFromContext(context);
   auto self = SharedFromThis(this);
   if (image && !data) {
-    auto shared = share(std::move(completion));
-    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0),
-                   [self, image, key, context, callbackQueue, shared] {
-                     NSDataPtr encoded = encodeForDisk(image, context);
-                     dispatch_async(self->ioQueue_, [self, encoded, image, key, callbackQueue,
-                                                     shared] {
-                       self->writeToDisk(encoded, image, key, callbackQueue, std::move(*shared));
-                     });
-                   });
+    dispatch_async(
+        dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0),
+        [self, image, key, context, callbackQueue, completion = std::move(completion)]() mutable {
+          NSDataPtr encoded = encodeForDisk(image, context);
+          dispatch_async(self->ioQueue_, [self, encoded, image, key, callbackQueue,
+                                          completion = std::move(completion)]() mutable {
+            self->writeToDisk(encoded, image, key, callbackQueue, std::move(completion));
+          });
+        });
     return;
   }
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, data, image, key, callbackQueue, shared] {
-    self->writeToDisk(data, image, key, callbackQueue, std::move(*shared));
+  dispatch_async(ioQueue_, [self, data, image, key, callbackQueue,
+                            completion = std::move(completion)]() mutable {
+    self->writeToDisk(data, image, key, callbackQueue, std::move(completion));
   });
 }
 
@@ -409,8 +399,7 @@ void ILImageCache::writeToDisk(const NSDataPtr& data, const UIImagePtr& image,
     }
   }
   if (!completion) return;
-  auto shared = share(std::move(completion));
-  orMainQueue(std::move(callbackQueue))->async([shared] { (*shared)(); });
+  orMainQueue(std::move(callbackQueue))->async(std::move(completion));
 }
 
 void ILImageCache::storeImageToMemory(const UIImagePtr& image, const std::string& key) {
@@ -453,20 +442,20 @@ UIImagePtr ILImageCache::imageFromCacheForKey(const std::string& key,
 void ILImageCache::diskImageExistsWithKey(const std::string& key,
                                           ILImageCacheBoolCompletion completion) {
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, key, shared] {
+  dispatch_async(ioQueue_, [self, key, completion = std::move(completion)]() mutable {
     const bool exists = !key.empty() && self->ioDisk().containsDataForKey(key);
-    dispatch_async(dispatch_get_main_queue(), [shared, exists] { (*shared)(exists); });
+    dispatch_async(dispatch_get_main_queue(),
+                   [completion = std::move(completion), exists]() mutable { completion(exists); });
   });
 }
 
 void ILImageCache::diskImageDataQueryForKey(const std::string& key,
                                             ILImageCacheDataCompletion completion) {
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, key, shared] {
+  dispatch_async(ioQueue_, [self, key, completion = std::move(completion)]() mutable {
     NSDataPtr data = key.empty() ? nullptr : self->diskImageDataBySearchingAllPathsForKey(key);
-    dispatch_async(dispatch_get_main_queue(), [shared, data] { (*shared)(data); });
+    dispatch_async(dispatch_get_main_queue(),
+                   [completion = std::move(completion), data]() mutable { completion(data); });
   });
 }
 
@@ -483,10 +472,9 @@ void ILImageCache::removeImageForKey(const std::string& key, bool fromMemory, bo
     return;
   }
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, key, shared] {
+  dispatch_async(ioQueue_, [self, key, completion = std::move(completion)]() mutable {
     self->ioDisk().removeDataForKey(key);
-    onMainQueue(shared);
+    dispatch_async(dispatch_get_main_queue(), std::move(completion));
   });
 }
 
@@ -538,10 +526,9 @@ void ILImageCache::clearMemory() { memoryCache_->removeAllObjects(); }
 
 void ILImageCache::clearDiskOnCompletion(ILImageCacheCompletion completion) {
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, shared] {
+  dispatch_async(ioQueue_, [self, completion = std::move(completion)]() mutable {
     self->ioDisk().removeAllData();
-    onMainQueue(shared);
+    dispatch_async(dispatch_get_main_queue(), std::move(completion));
   });
 }
 
@@ -563,10 +550,9 @@ void ILImageCache::clearWithCacheType(ILImageCacheKind cacheType,
 
 void ILImageCache::deleteOldFilesWithCompletionBlock(ILImageCacheCompletion completion) {
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, shared] {
+  dispatch_async(ioQueue_, [self, completion = std::move(completion)]() mutable {
     self->ioDisk().removeExpiredData();
-    onMainQueue(shared);
+    dispatch_async(dispatch_get_main_queue(), std::move(completion));
   });
 }
 
@@ -584,11 +570,11 @@ uint64_t ILImageCache::totalDiskCount() {
 
 void ILImageCache::calculateSizeWithCompletionBlock(ILImageCacheSizeCompletion completion) {
   auto self = SharedFromThis(this);
-  auto shared = share(std::move(completion));
-  dispatch_async(ioQueue_, [self, shared] {
+  dispatch_async(ioQueue_, [self, completion = std::move(completion)]() mutable {
     const uint64_t count = self->ioDisk().totalCount();
     const uint64_t size = self->ioDisk().totalSize();
-    dispatch_async(dispatch_get_main_queue(), [shared, count, size] { (*shared)(count, size); });
+    dispatch_async(dispatch_get_main_queue(), [completion = std::move(completion), count,
+                                               size]() mutable { completion(count, size); });
   });
 }
 

@@ -108,19 +108,20 @@ void ILImageCachesManager::containsImageForKey(const std::string& key, ILImageCa
                                                ILImageCacheContainsCompletion completion) {
   if (key.empty()) return;
   // A contains answer is a query answer without image or data.
-  auto shared = std::make_shared<ILImageCacheContainsCompletion>(std::move(completion));
   dispatchQuery(
       containsOperationPolicy,
       [key, cacheType](ILImageCacheProtocol& cache, ILImageCacheQueryCompletion done) {
-        auto once = std::make_shared<ILImageCacheQueryCompletion>(std::move(done));
-        cache.containsImageForKey(key, cacheType, [once](ILImageCacheKind kind) {
-          // A found kind stands in for the image that stops the walk.
-          (*once)(kind != ILImageCacheKindNone ? std::make_shared<UIImage>() : nullptr, nullptr,
-                  kind);
-        });
+        cache.containsImageForKey(
+            key, cacheType, [done = std::move(done)](ILImageCacheKind kind) mutable {
+              // A found kind stands in for the image that stops the walk.
+              done(kind != ILImageCacheKindNone ? std::make_shared<UIImage>() : nullptr, nullptr,
+                   kind);
+            });
         return ILRemoteImageOperationPtr();
       },
-      [shared](UIImagePtr, NSDataPtr, ILImageCacheKind kind) { (*shared)(kind); });
+      [completion = std::move(completion)](UIImagePtr, NSDataPtr, ILImageCacheKind kind) mutable {
+        completion(kind);
+      });
 }
 
 ILRemoteImageOperationPtr ILImageCachesManager::dispatchQuery(
@@ -136,13 +137,13 @@ ILRemoteImageOperationPtr ILImageCachesManager::dispatchQuery(
   }
   auto operation = std::make_shared<ILImageCachesManagerOperation>();
   operation->beginWithTotalCount(caches.size());
-  auto shared = std::make_shared<ILImageCacheQueryCompletion>(std::move(completion));
   if (policy == ILImageCachesManagerPolicySerial) {
     const size_t count = caches.size();
-    serialQuery(std::move(caches), count, call, operation, shared);
+    serialQuery(std::move(caches), count, call, operation, std::move(completion));
     return operation;
   }
   // Concurrent: the first image wins; nothing when every member missed.
+  auto shared = SplitOnceCallback(std::move(completion));
   auto answerLock = std::make_shared<std::mutex>();
   for (auto it = caches.rbegin(); it != caches.rend(); ++it) {
     call(**it, [operation, shared, answerLock](UIImagePtr image, NSDataPtr data,
@@ -152,10 +153,10 @@ ILRemoteImageOperationPtr ILImageCachesManager::dispatchQuery(
       operation->completeOne();
       if (image) {
         operation->done();
-        (*shared)(image, data, kind);
+        shared(image, data, kind);
       } else if (operation->pendingCount() == 0) {
         operation->done();
-        (*shared)(nullptr, nullptr, ILImageCacheKindNone);
+        shared(nullptr, nullptr, ILImageCacheKindNone);
       }
     });
   }
@@ -165,26 +166,28 @@ ILRemoteImageOperationPtr ILImageCachesManager::dispatchQuery(
 void ILImageCachesManager::serialQuery(std::vector<ILImageCacheProtocolPtr> caches,
                                        size_t remaining, QueryCall call,
                                        std::shared_ptr<ILImageCachesManagerOperation> operation,
-                                       std::shared_ptr<ILImageCacheQueryCompletion> completion) {
+                                       ILImageCacheQueryCompletion completion) {
   if (remaining == 0) {
     operation->done();
-    (*completion)(nullptr, nullptr, ILImageCacheKindNone);
+    completion(nullptr, nullptr, ILImageCacheKindNone);
     return;
   }
   auto member = caches[remaining - 1];
   auto weak = std::weak_ptr<ILImageCachesManager>(
       std::static_pointer_cast<ILImageCachesManager>(shared_from_this()));
-  call(*member, [weak, caches = std::move(caches), remaining, call, operation, completion](
-                    UIImagePtr image, NSDataPtr data, ILImageCacheKind kind) mutable {
+  call(*member, [weak, caches = std::move(caches), remaining, call, operation,
+                 completion = std::move(completion)](UIImagePtr image, NSDataPtr data,
+                                                     ILImageCacheKind kind) mutable {
     auto self = weak.lock();
     if (!self || !operation->isLive()) return;
     operation->completeOne();
     if (image) {
       operation->done();
-      (*completion)(image, data, kind);
+      completion(image, data, kind);
       return;
     }
-    self->serialQuery(std::move(caches), remaining - 1, std::move(call), operation, completion);
+    self->serialQuery(std::move(caches), remaining - 1, std::move(call), operation,
+                      std::move(completion));
   });
 }
 
@@ -233,12 +236,12 @@ void ILImageCachesManager::dispatchVoid(ILImageCachesManagerPolicy policy, const
   if (policy == ILImageCachesManagerPolicyLowestOnly) {
     return call(*caches.front(), std::move(completion));
   }
-  auto shared = std::make_shared<ILImageCacheCompletion>(std::move(completion));
   if (policy == ILImageCachesManagerPolicySerial) {
     const size_t count = caches.size();
-    serialVoid(std::move(caches), count, call, shared);
+    serialVoid(std::move(caches), count, call, std::move(completion));
     return;
   }
+  auto shared = SplitOnceCallback(std::move(completion));
   auto operation = std::make_shared<ILImageCachesManagerOperation>();
   operation->beginWithTotalCount(caches.size());
   auto answerLock = std::make_shared<std::mutex>();
@@ -249,24 +252,24 @@ void ILImageCachesManager::dispatchVoid(ILImageCachesManagerPolicy policy, const
       operation->completeOne();
       if (operation->pendingCount() > 0) return;
       operation->done();
-      (*shared)();
+      shared();
     });
   }
 }
 
-void ILImageCachesManager::serialVoid(std::vector<ILImageCacheProtocolPtr> caches,
-                                      size_t remaining, VoidCall call,
-                                      std::shared_ptr<ILImageCacheCompletion> completion) {
+void ILImageCachesManager::serialVoid(std::vector<ILImageCacheProtocolPtr> caches, size_t remaining,
+                                      VoidCall call, ILImageCacheCompletion completion) {
   if (remaining == 0) {
-    (*completion)();
+    completion();
     return;
   }
   auto member = caches[remaining - 1];
   auto weak = std::weak_ptr<ILImageCachesManager>(
       std::static_pointer_cast<ILImageCachesManager>(shared_from_this()));
-  call(*member, [weak, caches = std::move(caches), remaining, call, completion]() mutable {
+  call(*member, [weak, caches = std::move(caches), remaining, call,
+                 completion = std::move(completion)]() mutable {
     if (auto self = weak.lock()) {
-      self->serialVoid(std::move(caches), remaining - 1, std::move(call), completion);
+      self->serialVoid(std::move(caches), remaining - 1, std::move(call), std::move(completion));
     }
   });
 }

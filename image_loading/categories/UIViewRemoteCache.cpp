@@ -354,14 +354,16 @@ bool stillLatest(const UIView& view, const LoadMark& mark) {
 void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
                  ILRemoteImageOptions options, const ILSetImageBlock& givenSetImageBlock,
                  const ILRemoteImageTransitionPtr& transition, ILImageCacheKind cacheType,
-                 const NSURLPtr& imageURL, std::function<void()> callback) {
+                 const NSURLPtr& imageURL, OnceClosure callback) {
   ILSetImageBlock setImageBlock = setterOf(view, givenSetImageBlock);
   const bool waitTransition = (options & ILLoadWaitTransition) != 0;
   if (!transition) {
     if (setImageBlock) setImageBlock(image, data, cacheType, imageURL);
-    if (callback) callback();
+    callback();
     return;
   }
+  // Called once the transition ends, or at once when not waiting for it.
+  OnceClosure afterTransition = waitTransition ? std::move(callback) : nullptr;
   const LoadMark key = latestLoad(view);
   std::shared_ptr<UIView> strong = SharedFromThis(&view);
   std::weak_ptr<UIView> weak = strong;
@@ -373,8 +375,8 @@ void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
           transition->prepares(*v, image, data, cacheType, imageURL);
         }
       },
-      [weak, key, transition, setImageBlock, image, data, cacheType, imageURL, waitTransition,
-       callback](bool) {
+      [weak, key, transition, setImageBlock, image, data, cacheType, imageURL,
+       afterTransition = std::move(afterTransition)](bool) mutable {
         auto v = weak.lock();
         if (!v) return;
         UIView::transitionWithView(
@@ -387,14 +389,15 @@ void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
               }
               if (transition->animations) transition->animations(*v, image);
             },
-            [weak, key, transition, waitTransition, callback](bool finished) {
+            [weak, key, transition,
+             afterTransition = std::move(afterTransition)](bool finished) mutable {
               auto v = weak.lock();
               if (!v || !stillLatest(*v, key)) return;
               if (transition->completion) transition->completion(finished);
-              if (waitTransition && callback) callback();
+              afterTransition();
             });
       });
-  if (!waitTransition && callback) callback();
+  if (!waitTransition) callback();
 }
 
 // ---------------------------------------------------------------------------

@@ -177,6 +177,7 @@ void ILImageIOCoding::readPixelSize(const CGImageSourceRef& source, uint64_t& wi
   height = pixelInt(first, kCGImagePropertyPixelHeight);
 }
 
+// `onWarning` is copyable: it runs for every warning.
 void ILImageIOCoding::observeMemoryWarnings(NSObject* owner, std::function<void()> onWarning) {
   NSNotificationCenter::defaultCenter().addObserver(
       owner, UIApplicationDidReceiveMemoryWarningNotification, nullptr,

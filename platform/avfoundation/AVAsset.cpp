@@ -137,9 +137,8 @@ AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format) {
 }
 
 void AVAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
-                                              std::function<void()> handler) {
-  if (!handler) return;
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [handler = std::move(handler)] { handler(); });
+                                              OnceClosure handler) {
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), std::move(handler));
 }
 
 AVKeyValueStatus AVAsset::statusOfValueForKey(const std::string&, NSErrorPtr* error) const {
@@ -150,7 +149,7 @@ AVKeyValueStatus AVAsset::statusOfValueForKey(const std::string&, NSErrorPtr* er
 // One run of loading: its cancel flag and the handlers waiting for it.
 struct AVURLAsset::Load {
   std::atomic<bool> cancelled{false};
-  std::vector<std::function<void()>> handlers;
+  std::vector<OnceClosure> handlers;
 };
 
 AVURLAsset::AVURLAsset(NSURLPtr url) : url_(std::move(url)) {}
@@ -161,12 +160,12 @@ AVURLAsset::~AVURLAsset() {
 }
 
 void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
-                                                 std::function<void()> handler) {
+                                                 OnceClosure handler) {
   auto queue = dispatch_get_global_queue(DispatchQoS::Default);
   std::unique_lock<std::mutex> lock(loadMutex_);
   if (loadState_ == LoadState::Done) {
     lock.unlock();
-    if (handler) dispatch_async(queue, [handler = std::move(handler)] { handler(); });
+    dispatch_async(queue, std::move(handler));
     return;
   }
   if (loadState_ == LoadState::Loading) {
@@ -184,7 +183,7 @@ void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&
   dispatch_async(queue, [weak, load, url] {
     auto description = std::make_shared<const AVAssetDescription>(
         AVPlaybackProvider::shared()->describeAsset(url, load->cancelled));
-    std::vector<std::function<void()>> handlers;
+    std::vector<OnceClosure> handlers;
     if (auto self = weak.lock()) {
       std::lock_guard<std::mutex> guard(self->loadMutex_);
       if (self->load_ != load || load->cancelled) return;  // cancelled: its handlers have run
@@ -198,7 +197,7 @@ void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&
 }
 
 void AVURLAsset::cancelLoading() {
-  std::vector<std::function<void()>> handlers;
+  std::vector<OnceClosure> handlers;
   {
     std::lock_guard<std::mutex> lock(loadMutex_);
     if (loadState_ != LoadState::Loading) return;
@@ -208,7 +207,7 @@ void AVURLAsset::cancelLoading() {
     loadState_ = LoadState::Cancelled;
   }
   auto queue = dispatch_get_global_queue(DispatchQoS::Default);
-  for (auto& h : handlers) dispatch_async(queue, [h = std::move(h)] { h(); });
+  for (auto& h : handlers) dispatch_async(queue, std::move(h));
 }
 
 AVKeyValueStatus AVURLAsset::statusOfValueForKey(const std::string& key, NSErrorPtr* error) const {

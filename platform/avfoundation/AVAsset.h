@@ -15,6 +15,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 
 struct AVFormatContext;
@@ -71,7 +72,7 @@ class AVAsset : public NSObject {
   // failed or been cancelled. An asset whose values are in memory answers
   // every key loaded.
   virtual void loadValuesAsynchronouslyForKeys(const std::vector<std::string>& keys,
-                                               std::function<void()> handler);
+                                               OnceClosure handler);
   virtual AVKeyValueStatus statusOfValueForKey(const std::string& key, NSErrorPtr* error) const;
   // Loading in progress stops; its keys read cancelled and its handlers run.
   virtual void cancelLoading() {}
@@ -110,7 +111,7 @@ class AVURLAsset : public AVAsset {
   static std::shared_ptr<AVURLAsset> URLAssetWithURL(NSURLPtr url);
 
   void loadValuesAsynchronouslyForKeys(const std::vector<std::string>& keys,
-                                       std::function<void()> handler) override;
+                                       OnceClosure handler) override;
   AVKeyValueStatus statusOfValueForKey(const std::string& key, NSErrorPtr* error) const override;
   void cancelLoading() override;
   // Meaningful once the keys have loaded: the duration as media time

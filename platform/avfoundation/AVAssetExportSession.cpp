@@ -244,16 +244,15 @@ void AVAssetExportSession::exportAsynchronouslyWithCompletionHandler(OnceClosure
     again = started_;
     started_ = true;
   }
-  auto done = std::make_shared<OnceClosure>(std::move(handler));
   auto self = std::static_pointer_cast<AVAssetExportSession>(shared_from_this());
   if (again) {
-    dispatch_async(queue_, [done] { (*done)(); });
+    dispatch_async(queue_, std::move(handler));
     return;
   }
   setStatus(AVAssetExportSessionStatusWaiting);
-  dispatch_async(queue_, [self, done] {
+  dispatch_async(queue_, [self, done = std::move(handler)]() mutable {
     self->run();
-    (*done)();
+    done();
   });
 }
 

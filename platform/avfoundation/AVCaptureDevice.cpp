@@ -35,9 +35,8 @@ void AVCaptureDevice::requestAccessForMediaType(const std::string&,
                                                 OnceCallback<void(bool)> handler) {
   const bool granted =
       AVCaptureHardware::current()->requestAccess() == AVAuthorizationStatusAuthorized;
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(handler));
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
-                 [shared, granted] { (*shared)(granted); });
+  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                         std::move(handler))(granted);
 }
 
 bool AVCaptureDevice::hasMediaType(const std::string& mediaType) const {

@@ -15,7 +15,7 @@ AVPlaybackPipeline::AVPlaybackPipeline(NSURLPtr url, std::shared_ptr<AVPlaybackP
 
 AVPlaybackPipeline::~AVPlaybackPipeline() { cancelled_ = true; }
 
-void AVPlaybackPipeline::post(std::function<void()> block) {
+void AVPlaybackPipeline::post(dispatch_block_t block) {
   if (stopped_) return;  // callers hold the mutex
   std::weak_ptr<AVPlaybackPipeline> weak = weak_from_this();
   dispatch_async(dispatch_get_main_queue(), [weak, block = std::move(block)] {
@@ -48,9 +48,10 @@ void AVPlaybackPipeline::start(Events events) {
       self->failed_ = true;
       self->finishSeekLocked(false);
     }
-    auto opened = std::make_shared<OnceCallback<void(NSErrorPtr, bool, CGSize)>>(std::move(self->events_.opened));
     bool hasVideo = self->hasVideo_;
-    self->post([opened, error, hasVideo, size] { (*opened)(error, hasVideo, size); });
+    self->post([opened = std::move(self->events_.opened), error, hasVideo, size]() mutable {
+      opened(error, hasVideo, size);
+    });
     if (error) return;
     if (!self->hasVideo_) {
       // Nothing to decode: the buffer is as full as it gets.
@@ -76,10 +77,10 @@ void AVPlaybackPipeline::stop() {
 
 void AVPlaybackPipeline::finishSeekLocked(bool finished) {
   if (!seekDone_) return;
-  auto done = std::make_shared<OnceCallback<void(bool)>>(std::move(seekDone_));
-  seekDone_ = nullptr;
   // A completion runs even once the item is stopped: a seek always hears how it ended.
-  dispatch_async(dispatch_get_main_queue(), [done, finished] { (*done)(finished); });
+  dispatch_async(dispatch_get_main_queue(),
+                 [done = std::move(seekDone_), finished]() mutable { done(finished); });
+  seekDone_ = nullptr;
 }
 
 void AVPlaybackPipeline::setFilledLocked(bool filled) {

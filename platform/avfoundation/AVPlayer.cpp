@@ -6,7 +6,6 @@
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVUtilities.h"
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/foundation/NSThread.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
 #include "platform/quartzcore/CALayerRendering.h"
@@ -19,10 +18,6 @@ const char* const AVLayerVideoGravityResize = "AVLayerVideoGravityResize";
 namespace {
 // Times the player reports are in this timescale, exact for the usual frame rates.
 constexpr CMTimeScale kPlayerTimescale = 600;
-
-void onMain(std::function<void()> block) {
-  dispatch_async(dispatch_get_main_queue(), [block = std::move(block)] { block(); });
-}
 }  // namespace
 
 void KVOStore(Value& out, const AVPlayerItemPtr& item) { out = item ? Value(std::static_pointer_cast<NSObject>(item)) : Value(); }
@@ -63,7 +58,7 @@ void AVPlayerItem::attach(const std::shared_ptr<AVPlayer>& player) {
   // The asset's keys and the video's decoder load side by side; the item is
   // ready once both are.
   urlAsset->loadValuesAsynchronouslyForKeys({"duration", "tracks", "playable"}, [weak] {
-    onMain([weak] {
+    dispatch_async(dispatch_get_main_queue(), [weak] {
       if (auto self = weak.lock()) self->assetLoaded();
     });
   });
@@ -225,8 +220,8 @@ void AVPlayer::cancelSeek() {
   seeking_ = false;
   ++seekGeneration_;
   if (seekCompletion_) {
-    auto completion = std::make_shared<OnceCallback<void(bool)>>(std::move(seekCompletion_));
-    onMain([completion] { (*completion)(false); });
+    dispatch_async(dispatch_get_main_queue(),
+                   [completion = std::move(seekCompletion_)]() mutable { completion(false); });
   }
 }
 
@@ -243,8 +238,8 @@ void AVPlayer::seekToTime(CMTime time, CMTime toleranceBefore, CMTime toleranceA
   auto item = currentItem_.get();
   if (!item || !item->pipeline_ || item->status() == AVPlayerItemStatusFailed || !CMTIME_IS_NUMERIC(time)) {
     if (completionHandler) {
-      auto completion = std::make_shared<OnceCallback<void(bool)>>(std::move(completionHandler));
-      onMain([completion] { (*completion)(false); });
+      dispatch_async(dispatch_get_main_queue(),
+                     [completion = std::move(completionHandler)]() mutable { completion(false); });
     }
     return;
   }
@@ -316,7 +311,7 @@ void AVPlayer::reschedule() {
   if (std::isfinite(duration)) {
     double remaining = (duration - anchorTime_) / anchorRate_;
     endToken_ = PlatformClock::scheduleAt(anchorClock_ + std::max(0.0, remaining), [weak] {
-      onMain([weak] {
+      dispatch_async(dispatch_get_main_queue(), [weak] {
         if (auto self = weak.lock()) self->reachedEnd();
       });
     });
@@ -334,7 +329,7 @@ void AVPlayer::scheduleObserver(const std::shared_ptr<TimeObserver>& observer) {
   std::weak_ptr<AVPlayer> weak = std::static_pointer_cast<AVPlayer>(shared_from_this());
   std::weak_ptr<TimeObserver> weakObserver = observer;
   observer->clockToken = PlatformClock::scheduleAt(anchorClock_ + (next - anchorTime_) / anchorRate_, [weak, weakObserver] {
-    onMain([weak, weakObserver] {
+    dispatch_async(dispatch_get_main_queue(), [weak, weakObserver] {
       auto self = weak.lock();
       auto observer = weakObserver.lock();
       if (!self || !observer || !observer->block) return;
@@ -346,14 +341,14 @@ void AVPlayer::scheduleObserver(const std::shared_ptr<TimeObserver>& observer) {
 }
 
 void AVPlayer::deliver(const std::shared_ptr<TimeObserver>& observer, CMTime time) {
-  if (observer->queue == dispatch_get_main_queue() && NSThread::isMainThread()) {
-    if (observer->block) observer->block(time);
-    return;
-  }
-  // Another queue gets the block as it stands now; a removal made meanwhile
-  // cannot reach it any more.
+  // The block as it stands now; a removal made meanwhile cannot reach it any more.
   std::function<void(CMTime)> block = observer->block;
-  if (block) dispatch_async(observer->queue, [block, time] { block(time); });
+  if (!block) return;
+  if (observer->queue == dispatch_get_main_queue()) {
+    dispatch_main_now_or_async([block, time] { block(time); });
+  } else {
+    dispatch_async(observer->queue, [block, time] { block(time); });
+  }
 }
 
 void AVPlayer::notifyObservers() {
@@ -361,7 +356,7 @@ void AVPlayer::notifyObservers() {
   for (auto& o : observers_) {
     std::weak_ptr<TimeObserver> weak = o;
     std::weak_ptr<AVPlayer> self = std::static_pointer_cast<AVPlayer>(shared_from_this());
-    onMain([self, weak, time] {
+    dispatch_async(dispatch_get_main_queue(), [self, weak, time] {
       auto player = self.lock();
       auto observer = weak.lock();
       if (player && observer && observer->block) player->deliver(observer, time);

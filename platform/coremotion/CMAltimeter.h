@@ -12,6 +12,7 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 
+// Copyable: it runs for every update.
 using CMAltitudeHandler = std::function<void(CMAltitudeDataPtr, NSErrorPtr)>;
 
 class CMAltimeter : public NSObject {

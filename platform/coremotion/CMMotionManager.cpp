@@ -9,6 +9,7 @@ std::shared_ptr<CMSensorFeed> makeFeed(CMSensor sensor) {
 }
 
 // Turns a raw reading into the handler's record, or passes its error on.
+// The handler is copyable: it runs for every reading.
 template <class Record, class Vector, class Handler>
 CMSensorFeed::Delivery deliverTo(Handler handler) {
   return [handler = std::move(handler)](const CMSensorReading& r, const CMSensorReading&) {

@@ -11,6 +11,7 @@
 // that means "no handler"). A message is answered once.
 using FlutterBinaryMessage = std::shared_ptr<const Bytes>;
 using FlutterBinaryReply = OnceCallback<void(FlutterBinaryMessage reply)>;
+// Copyable: it handles every message sent on its channel.
 using FlutterBinaryMessageHandler =
     std::function<void(FlutterBinaryMessage message, FlutterBinaryReply reply)>;
 

@@ -172,11 +172,11 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
 }
 
 void FlutterMethodChannel::invokeMethod(const std::string& method, const Value& arguments,
-                                        std::function<void(std::optional<FlutterReply>)> callback) {
+                                        OnceCallback<void(std::optional<FlutterReply>)> callback) {
   auto codec = codec_;
   FlutterBinaryReply binaryReply;
   if (callback) {
-    binaryReply = [codec, callback](FlutterBinaryMessage reply) {
+    binaryReply = [codec, callback = std::move(callback)](FlutterBinaryMessage reply) mutable {
       if (!reply || reply->empty()) {
         callback(std::nullopt);
         return;
@@ -338,11 +338,11 @@ void FlutterBasicMessageChannel::setMessageHandler(FlutterMessageHandler handler
 }
 
 void FlutterBasicMessageChannel::sendMessage(const Value& message,
-                                             std::function<void(const Value&)> callback) {
+                                             OnceCallback<void(const Value&)> callback) {
   auto codec = codec_;
   FlutterBinaryReply binaryReply;
   if (callback) {
-    binaryReply = [codec, callback](FlutterBinaryMessage reply) {
+    binaryReply = [codec, callback = std::move(callback)](FlutterBinaryMessage reply) mutable {
       Value v;
       try {
         if (reply) v = codec->decode(*reply);

@@ -182,7 +182,7 @@ class FlutterMethodChannel : public FlutterMethodCodecChannel {
   // Calls a method on the Dart side; the callback gets the decoded reply, or
   // nothing when the Dart side has no handler.
   void invokeMethod(const std::string& method, const Value& arguments,
-                    std::function<void(std::optional<FlutterReply>)> callback = nullptr);
+                    OnceCallback<void(std::optional<FlutterReply>)> callback = nullptr);
 };
 
 class FlutterEventChannel : public FlutterMethodCodecChannel {
@@ -213,7 +213,7 @@ class FlutterBasicMessageChannel : public FlutterChannel {
   // An empty handler removes the channel's handler. A message that does not
   // decode is answered with the empty reply and logged.
   void setMessageHandler(FlutterMessageHandler handler);
-  void sendMessage(const Value& message, std::function<void(const Value&)> callback = nullptr);
+  void sendMessage(const Value& message, OnceCallback<void(const Value&)> callback = nullptr);
 
  private:
   std::shared_ptr<FlutterMessageCodec> codec_;

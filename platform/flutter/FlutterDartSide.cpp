@@ -81,12 +81,13 @@ FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool
 
 void FlutterDartSide::invokeMethod(const std::string& channel, const std::string& method,
                                    Value arguments,
-                                   std::function<void(const FlutterMethodOutcome&)> done) {
+                                   OnceCallback<void(const FlutterMethodOutcome&)> done) {
   bool hadHandler = engine_->hasHandler(channel);
   auto codec = codec_;
   Bytes bytes = codec_->encodeMethodCall({method, std::move(arguments)});
   engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
-                                 [codec, hadHandler, done](FlutterBinaryMessage reply) {
+                                 [codec, hadHandler, done = std::move(done)](
+                                     FlutterBinaryMessage reply) mutable {
                                    if (!done) return;
                                    FlutterMethodOutcome outcome =
                                        decodeOutcome(*codec, hadHandler, reply);
@@ -99,18 +100,18 @@ void FlutterDartSide::invokeMethod(const std::string& channel, const std::string
 }
 
 void FlutterDartSide::listen(const std::string& channel, Value arguments,
-                             std::function<void(const FlutterMethodOutcome&)> done) {
+                             OnceCallback<void(const FlutterMethodOutcome&)> done) {
   invokeMethod(channel, "listen", std::move(arguments), std::move(done));
 }
 
 void FlutterDartSide::cancel(const std::string& channel, Value arguments,
-                             std::function<void(const FlutterMethodOutcome&)> done) {
+                             OnceCallback<void(const FlutterMethodOutcome&)> done) {
   invokeMethod(channel, "cancel", std::move(arguments), std::move(done));
 }
 
 void FlutterDartSide::sendMessage(const std::string& channel, Value message,
                                   const std::shared_ptr<FlutterMessageCodec>& codec,
-                                  std::function<void(std::optional<Value>, std::string)> done) {
+                                  OnceCallback<void(std::optional<Value>, std::string)> done) {
   std::shared_ptr<FlutterMessageCodec> c =
       codec ? codec : std::shared_ptr<FlutterMessageCodec>(FlutterStandardMessageCodec::sharedInstance());
   Bytes bytes;
@@ -121,7 +122,7 @@ void FlutterDartSide::sendMessage(const std::string& channel, Value message,
     return;
   }
   engine_->handleMessageFromDart(channel, FlutterMakeMessage(std::move(bytes)),
-                                 [c, done](FlutterBinaryMessage reply) {
+                                 [c, done = std::move(done)](FlutterBinaryMessage reply) mutable {
                                    if (!done) return;
                                    if (!reply || reply->empty()) {
                                      done(std::nullopt, "");

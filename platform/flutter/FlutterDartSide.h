@@ -47,16 +47,16 @@ class FlutterDartSide {
   // large request is not held twice. A value the codec cannot write throws
   // FlutterCodecException before anything is sent.
   void invokeMethod(const std::string& channel, const std::string& method, Value arguments,
-                    std::function<void(const FlutterMethodOutcome&)> done);
+                    OnceCallback<void(const FlutterMethodOutcome&)> done);
   void listen(const std::string& channel, Value arguments,
-              std::function<void(const FlutterMethodOutcome&)> done);
+              OnceCallback<void(const FlutterMethodOutcome&)> done);
   void cancel(const std::string& channel, Value arguments,
-              std::function<void(const FlutterMethodOutcome&)> done);
+              OnceCallback<void(const FlutterMethodOutcome&)> done);
   // A generated-channel (basic message) request; the codec is the channel's.
   // The reply is nullopt when the channel has no handler or the reply is empty.
   void sendMessage(const std::string& channel, Value message,
                    const std::shared_ptr<FlutterMessageCodec>& codec,
-                   std::function<void(std::optional<Value> reply, std::string error)> done);
+                   OnceCallback<void(std::optional<Value> reply, std::string error)> done);
   void sendRaw(const std::string& channel, FlutterBinaryMessage message, FlutterBinaryReply reply);
 
   // Stream events arriving from the platform side; events on channels the Dart

@@ -49,6 +49,7 @@ void appendText(const Value& value, std::string& out, size_t pieceBytes = SIZE_M
 // loop, the clock and plugins may outlive it and hold it weakly.
 class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver> {
  public:
+  // Copyable: it writes every line.
   using LineWriter = std::function<void(const std::string& line)>;
   // Receives each output line in pieces, the newline not included; the last
   // piece of a line comes with `lineEnds`. A line's pieces all come from one

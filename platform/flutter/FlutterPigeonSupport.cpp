@@ -252,18 +252,19 @@ FlutterMessageHandler PigeonSyncHandler(const std::string& channel, size_t argum
   };
 }
 
+// `operation` is copyable: it runs for every message.
 FlutterMessageHandler PigeonAsyncHandler(
     const std::string& channel, size_t argumentCount,
     std::function<void(const PigeonRequest&, FlutterMessageReply)> operation) {
   return [channel, argumentCount, operation](const Value& message, FlutterMessageReply reply) {
     // Shared between the operation and the answer to a throw: whichever
     // comes first replies.
-    auto shared = std::make_shared<FlutterMessageReply>(std::move(reply));
+    auto shared = SplitOnceCallback(std::move(reply));
     try {
       operation(PigeonRequest(message, channel, argumentCount),
-                [shared](const Value& list) { (*shared)(list); });
+                [shared](const Value& list) { shared(list); });
     } catch (...) {
-      if (!shared->isConsumed()) (*shared)(PigeonWrapError(std::current_exception()));
+      if (!shared.isClaimed()) shared(PigeonWrapError(std::current_exception()));
     }
   };
 }

@@ -657,6 +657,15 @@ long dispatch_semaphore_wait(const dispatch_semaphore_t& sema, dispatch_time_t t
   return sema->wait(timeout);
 }
 
+void dispatch_main_now_or_async(dispatch_block_t block) {
+  if (!block) return;
+  if (isMainThread()) {
+    block();
+    return;
+  }
+  dispatch_async(dispatch_get_main_queue(), std::move(block));
+}
+
 void dispatch_queue_set_specific(const dispatch_queue_t& queue, const void* key, void* context) {
   NSParameterAssert(queue);
   queue->setSpecific(key, context);

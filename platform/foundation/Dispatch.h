@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "OnceCallback.h"
 
@@ -68,6 +70,25 @@ long dispatch_semaphore_signal(const dispatch_semaphore_t& sema);
 // 0 on success, non-zero on timeout. Deadlines are on the real clock even when
 // the platform clock is manual, so a test can never hang on one.
 long dispatch_semaphore_wait(const dispatch_semaphore_t& sema, dispatch_time_t timeout);
+
+// Runs the block at once on the main thread; from any other thread posts it
+// to the main queue. The one way to hop to the main thread when the caller
+// may already be there.
+void dispatch_main_now_or_async(dispatch_block_t block);
+
+// A callback that, whoever calls it on whatever thread, runs on `queue`: each
+// call posts the callback with its arguments there. A nil callback stays nil.
+template <typename... Args>
+OnceCallback<void(Args...)> dispatch_bind_to_queue(dispatch_queue_t queue,
+                                                   OnceCallback<void(Args...)> callback) {
+  if (!callback) return nullptr;
+  return [queue = std::move(queue), callback = std::move(callback)](Args... args) mutable {
+    dispatch_async(queue, [callback = std::move(callback),
+                           ... args = std::decay_t<Args>(std::forward<Args>(args))]() mutable {
+      callback(std::move(args)...);
+    });
+  };
+}
 
 // Queue-specific values: a key (any address) set on a queue is read back by
 // code running on that queue, which is how code asks "am I on this queue?".

@@ -7,6 +7,7 @@
 // An empty callback (a nil block) does nothing when called, so callers need no
 // check before calling; `explicit operator bool` tells whether one was given.
 
+#include <atomic>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -110,3 +111,60 @@ class OnceCallback<void(Args...)> {
 };
 
 using OnceClosure = OnceCallback<void()>;
+
+// A once-only callback split between racing paths (an answer and its
+// timeout, a cancel and a finish): every copy may try to run it, exactly one
+// does, and the others learn they lost. Whichever copy goes last lets the
+// callback go unrun when none ran it, as a dropped once-only callback does.
+// A call that loses is not a reuse: losing is what a racing path expects.
+template <typename Sig>
+class SharedOnceCallback;
+
+template <typename... Args>
+class SharedOnceCallback<void(Args...)> {
+ public:
+  using Callback = OnceCallback<void(Args...)>;
+
+  SharedOnceCallback() = default;
+  explicit SharedOnceCallback(Callback callback)
+      : state_(std::make_shared<State>(std::move(callback))) {}
+
+  // Runs the callback unless a copy already claimed it. True when this call
+  // won the race (an empty callback is won and does nothing).
+  bool tryRun(Args... args) const {
+    Callback callback;
+    if (!claim(&callback)) return false;
+    callback(std::forward<Args>(args)...);
+    return true;
+  }
+  // The same for a path that need not know whether it won.
+  void operator()(Args... args) const { tryRun(std::forward<Args>(args)...); }
+
+  // Claims the callback without running it, for a winner that hands it on
+  // (to another queue). False, and `out` left alone, for a loser.
+  bool claim(Callback* out) const {
+    if (!state_ || state_->claimed.exchange(true, std::memory_order_acq_rel)) return false;
+    *out = std::move(state_->callback);
+    return true;
+  }
+
+  // True once a copy has claimed the callback. Racing paths use the answer
+  // of operator() or claim(); this is for a path that only gives up early.
+  bool isClaimed() const { return !state_ || state_->claimed.load(std::memory_order_acquire); }
+  // Whether a callback (not a nil block) was given.
+  explicit operator bool() const { return state_ && state_->given; }
+
+ private:
+  struct State {
+    explicit State(Callback c) : callback(std::move(c)), given(static_cast<bool>(callback)) {}
+    std::atomic<bool> claimed{false};
+    Callback callback;  // taken only by the copy that sets `claimed`
+    const bool given;
+  };
+  std::shared_ptr<State> state_;
+};
+
+template <typename... Args>
+SharedOnceCallback<void(Args...)> SplitOnceCallback(OnceCallback<void(Args...)> callback) {
+  return SharedOnceCallback<void(Args...)>(std::move(callback));
+}

@@ -177,6 +177,8 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
   }
 }
 
+// `then` is copyable: the handler made of it is a plain function, and each
+// call of it posts a copy to the session thread.
 template <typename... Args>
 UniqueFunction<void(Args...)> NSURLSessionEngine::onSessionThread(const NSURLSessionDataTaskPtr& task,
                                                                   std::function<void(Args...)> then) {
@@ -334,13 +336,15 @@ void NSURLSessionEngine::askRedirect(const NSURLSessionDataTaskPtr& task, const 
   std::function<void(NSURLRequestPtr)> then = [this, task, response, atEnd](NSURLRequestPtr answer) {
     redirectAnswered(task, response, answer, atEnd);
   };
-  auto handler = std::make_shared<NSURLSessionRedirectHandler>(onSessionThread(task, then));
+  NSURLSessionRedirectHandler handler = onSessionThread(task, then);
   if (!delegate) {
-    (*handler)(proposed);
+    handler(proposed);
     return;
   }
-  outbox_->push([delegate, session = session_, task, response, proposed, handler] {
-    delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed, std::move(*handler));
+  outbox_->push([delegate, session = session_, task, response, proposed,
+                 handler = std::move(handler)]() mutable {
+    delegate->willPerformHTTPRedirection(session.lock(), task, response, proposed,
+                                         std::move(handler));
   });
 }
 
@@ -371,15 +375,16 @@ void NSURLSessionEngine::redirectAnswered(const NSURLSessionDataTaskPtr& task, c
 void NSURLSessionEngine::challenge(
     const NSURLSessionDataTaskPtr& task, const NSURLAuthenticationChallengePtr& challenge,
     std::function<void(NSURLSessionAuthChallengeDisposition, NSURLCredentialPtr)> onAnswer) {
-  auto handler = std::make_shared<NSURLSessionChallengeHandler>(onSessionThread(task, std::move(onAnswer)));
+  NSURLSessionChallengeHandler handler = onSessionThread(task, std::move(onAnswer));
   auto delegate = this->delegate();
   if (!delegate) {
-    (*handler)(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+    handler(NSURLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
     return;
   }
-  outbox_->push([delegate, session = session_, task, challenge, handler] {
-    delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(*handler));
-  });
+  outbox_->push(
+      [delegate, session = session_, task, challenge, handler = std::move(handler)]() mutable {
+        delegate->didReceiveChallenge(session.lock(), task, challenge, std::move(handler));
+      });
 }
 
 void NSURLSessionEngine::askBasic(const NSURLSessionDataTaskPtr& task, const NSHTTPURLResponsePtr& response,

@@ -674,12 +674,12 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
   if (task->completion_) {
-    auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+    outbox_->push([delegate, session = session_, keep, metrics,
+                   completion = std::move(task->completion_), data, response, error]() mutable {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
-      (*completion)(data, response, error);
+      completion(data, response, error);
     });
   } else if (delegate) {
     pushCompletion(delegate, keep, metrics, error);

@@ -43,13 +43,6 @@ CGImageRef drawnAt(const CGImageRef& image, CGSize size) {
   return CGBitmapContextCreateImage(context);
 }
 
-// Running the handler for an async answer: the handler is shared so that a
-// queue block (copyable) can hold it.
-template <typename H>
-std::shared_ptr<H> share(H handler) {
-  return std::make_shared<H>(std::move(handler));
-}
-
 }  // namespace
 
 PHFileMediaProvider::PHFileMediaProvider(size_t cacheLimit)
@@ -155,9 +148,7 @@ void PHFileMediaProvider::requestImage(const PHImageRequest& request, PHImageRes
 void PHFileMediaProvider::requestImageData(const PHImageRequest& request,
                                            PHImageDataResultHandler handler) {
   auto self = shared_from_this();
-  auto shared = share(std::move(handler));
-  auto work = [self, request, shared] {
-    auto& h = *shared;
+  auto work = [self, request, h = std::move(handler)]() mutable {
     if (self->takeCancelled(request.requestID)) {
       return h(nullptr, "", UIImageOrientationUp, cancelledInfo(request.requestID));
     }
@@ -178,19 +169,19 @@ void PHFileMediaProvider::requestImageData(const PHImageRequest& request,
              Value(std::static_pointer_cast<NSObject>(NSURL::fileURLWithPath(request.asset->filePath(), false)))}}));
   };
   if (request.options->synchronous) return work();
-  dispatch_async(queue_, work);
+  dispatch_async(queue_, std::move(work));
 }
 
 void PHFileMediaProvider::requestAVAsset(const PHVideoRequest& request, PHVideoResultHandler handler) {
   auto self = shared_from_this();
-  auto shared = share(std::move(handler));
-  dispatch_async(queue_, [self, request, shared] {
-    if (self->takeCancelled(request.requestID)) return (*shared)(nullptr, cancelledInfo(request.requestID));
+  dispatch_async(queue_, [self, request, handler = std::move(handler)]() mutable {
+    if (self->takeCancelled(request.requestID))
+      return handler(nullptr, cancelledInfo(request.requestID));
     if (!request.asset || request.asset->mediaType() != PHAssetMediaTypeVideo) {
-      return (*shared)(nullptr, errorInfo(request.requestID, "The asset is no video."));
+      return handler(nullptr, errorInfo(request.requestID, "The asset is no video."));
     }
     auto asset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(request.asset->filePath(), false));
-    (*shared)(asset, info(request.requestID, false));
+    handler(asset, info(request.requestID, false));
   });
 }
 

@@ -124,9 +124,8 @@ void PHPhotoLibrary::requestAuthorization(OnceCallback<void(PHAuthorizationStatu
       gStatus = status;
     }
   }
-  auto shared = std::make_shared<OnceCallback<void(PHAuthorizationStatus)>>(std::move(handler));
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
-                 [shared, status] { (*shared)(status); });
+  dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                         std::move(handler))(status);
 }
 
 void PHPhotoLibrary::registerChangeObserver(
@@ -188,11 +187,12 @@ void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrary
                                   }));
 }
 
-void PHPhotoLibrary::performChanges(std::function<void()> changes,
+void PHPhotoLibrary::performChanges(OnceClosure changes,
                                     OnceCallback<void(bool, NSErrorPtr)> completion) {
-  auto done = std::make_shared<OnceCallback<void(bool, NSErrorPtr)>>(std::move(completion));
   auto self = std::static_pointer_cast<PHPhotoLibrary>(shared_from_this());
-  dispatch_async(queue_, [self, changes = std::move(changes), done] {
+  auto done = dispatch_bind_to_queue(dispatch_get_global_queue(DispatchQoS::Default),
+                                     std::move(completion));
+  dispatch_async(queue_, [self, changes = std::move(changes), done = std::move(done)]() mutable {
     NSErrorPtr error;
     {
       PHChangeTransaction transaction;
@@ -200,7 +200,6 @@ void PHPhotoLibrary::performChanges(std::function<void()> changes,
       error = PHApplyChangeTransaction(transaction, *self->store_);
     }
     if (!error) self->synchronizeOnQueue();
-    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default),
-                   [done, error] { (*done)(error == nullptr, error); });
+    done(error == nullptr, error);
   });
 }

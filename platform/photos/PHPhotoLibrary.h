@@ -54,8 +54,7 @@ class PHPhotoLibrary : public NSObject {
   // writes what they ask for, brings the index up to date and tells the
   // observers; then the completion runs on a background queue with success
   // or the error that stopped it (nothing is left half-written).
-  void performChanges(std::function<void()> changes,
-                      OnceCallback<void(bool, NSErrorPtr)> completion);
+  void performChanges(OnceClosure changes, OnceCallback<void(bool, NSErrorPtr)> completion);
 
   const std::string& folder() const;
   PHLibrarySnapshotPtr snapshot() const;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/quartzcore/CAAnimation.h"
 
@@ -71,10 +71,10 @@ void CATransaction::setDisableActions(bool disable) {
 void CATransaction::setCompletionBlock(OnceClosure block) {
   QX_DCHECK_MAIN_THREAD();
   if (frames().empty()) return;
-  auto shared = std::make_shared<OnceClosure>(std::move(block));
-  frames().back().group = std::make_shared<CACompletionGroup>([shared](bool) {
-    NSRunLoop::mainRunLoop().perform([shared] { (*shared)(); });
-  });
+  frames().back().group = std::make_shared<CACompletionGroup>(
+      [block = dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(block))](bool) mutable {
+        block();
+      });
 }
 
 std::vector<std::shared_ptr<CACompletionGroup>> CATransaction::openCompletionGroups() {

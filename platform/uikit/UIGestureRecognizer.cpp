@@ -105,6 +105,7 @@ void UIGestureRecognizer::touchesCancelled(const UITouchSet&, UIEvent*) {
 
 void UIGestureRecognizer::reset() { stopTimer(); }
 
+// `fire` is copyable because a timer's block is.
 void UIGestureRecognizer::startTimer(double seconds,
                                      std::function<void(UIGestureRecognizer&)> fire) {
   stopTimer();

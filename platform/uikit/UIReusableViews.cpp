@@ -2,7 +2,7 @@
 
 #include "UIView.h"
 #include "platform/foundation/Fatal.h"
-#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Dispatch.h"
 
 void UIReuseQueues::registerFactory(const std::string& key, Factory factory) {
   factories_[key] = std::move(factory);
@@ -96,8 +96,7 @@ std::map<NSIndexPath, NSIndexPath> UIBatchChanges::apply(const UISectionCounts& 
 
 void UIPostBatchCompletion(OnceCallback<void(bool)> completion) {
   if (!completion) return;
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(completion));
-  NSRunLoop::mainRunLoop().perform([shared] { (*shared)(true); });
+  dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion))(true);
 }
 
 void UIItemSelection::set(const NSIndexPath& path, bool selected) {

@@ -16,7 +16,6 @@
 
 #include "UISystemPicker.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/WeakSelf.h"
@@ -33,13 +32,6 @@ std::string command() {
 const char* const kUnset =
     "QX_PICKER_COMMAND is not set: set it to a picker program (tools/pick-with-zenity shows "
     "zenity's file dialog)";
-
-void answerOnMain(UISystemPickerProvider::Completion completion, UISystemPickerAnswer answer) {
-  NSRunLoop::mainRunLoop().perform(
-      [completion = std::move(completion), answer = std::move(answer)]() mutable {
-        completion(std::move(answer));
-      });
-}
 
 // The answer a program gave by its exit status and output.
 UISystemPickerAnswer interpretExit(int status, const std::string& output, UISystemPickerMode mode) {
@@ -235,7 +227,8 @@ void RunningPick::readOutput() {
     tooLong_ = tooLong;
     readDone_ = true;
   }
-  NSRunLoop::mainRunLoop().perform([self = shared_from_this()] { self->answerWhenDone(); });
+  dispatch_async(dispatch_get_main_queue(),
+                 [self = shared_from_this()] { self->answerWhenDone(); });
 }
 
 void RunningPick::exited(int status) {
@@ -251,7 +244,7 @@ void RunningPick::exited(int status) {
 }
 
 void RunningPick::failLater(std::string why) {
-  NSRunLoop::mainRunLoop().perform([self = shared_from_this(), why = std::move(why)] {
+  dispatch_async(dispatch_get_main_queue(), [self = shared_from_this(), why = std::move(why)] {
     if (self->over_) return;
     self->over_ = true;
     self->completion_(UISystemPickerAnswer::failed(why));
@@ -300,13 +293,14 @@ class CommandPickerProvider : public UISystemPickerProvider {
   UISystemPickerCancel pick(const UISystemPickerRequest& request, Completion completion) override {
     const std::string program = command();
     if (program.empty()) {
-      answerOnMain(std::move(completion), UISystemPickerAnswer::failed(kUnset));
+      dispatch_bind_to_queue(dispatch_get_main_queue(),
+                             std::move(completion))(UISystemPickerAnswer::failed(kUnset));
       return [] {};
     }
     auto args = UISystemPickerArguments(request);
     if (!args) {
-      answerOnMain(std::move(completion),
-                   UISystemPickerAnswer::failed("the request names no file to save"));
+      dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion))(
+          UISystemPickerAnswer::failed("the request names no file to save"));
       return [] {};
     }
     auto running = std::make_shared<RunningPick>(request.mode, std::move(completion));

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIView.h"
@@ -144,13 +144,11 @@ void UIViewAnimationState::recordChange(CALayer& layer, const char* keyPath, con
 void UIViewAnimationState::run(const Block& block, const std::function<void()>& animations,
                                OnceCallback<void(bool)> done) {
   QX_DCHECK_MAIN_THREAD();
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(done));
   Frame f;
   f.block = block;
   // Completions run on the main run loop, never inside the block's caller.
-  f.group = std::make_shared<CACompletionGroup>([shared](bool finished) {
-    NSRunLoop::mainRunLoop().perform([shared, finished] { (*shared)(finished); });
-  });
+  f.group = std::make_shared<CACompletionGroup>(
+      dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(done)));
   if (block.kind != Kind::Disabled && block.duration <= 0 && block.delay <= 0) {
     f.block.kind = Kind::Disabled;
   }
@@ -237,10 +235,8 @@ void UIView::transitionWithView(const std::shared_ptr<UIView>& view, double dura
                : UIViewAnimationState::Kind::Disabled;
   b.duration = duration;
   b.options = options;
-  auto shared = std::make_shared<OnceCallback<void(bool)>>(std::move(completion));
-  auto group = std::make_shared<CACompletionGroup>([shared](bool finished) {
-    NSRunLoop::mainRunLoop().perform([shared, finished] { (*shared)(finished); });
-  });
+  auto group = std::make_shared<CACompletionGroup>(
+      dispatch_bind_to_queue(dispatch_get_main_queue(), std::move(completion)));
   if (view && duration > 0) {
     auto transition = CATransition::animation();
     const char* types[] = {kCATransitionFade, "oglFlip", "oglFlip", "pageCurl",

@@ -167,10 +167,8 @@ void WKWebView::evaluateJavaScript(
                     {WKJavaScriptExceptionMessage, "There is no script engine to run this script"}}));
   }
   if (!completionHandler) return;
-  dispatch_async(dispatch_get_main_queue(),
-                 [completion = std::make_shared<decltype(completionHandler)>(
-                      std::move(completionHandler)),
-                  result, error] { (*completion)(result, error); });
+  dispatch_async(dispatch_get_main_queue(), [completion = std::move(completionHandler), result,
+                                             error]() mutable { completion(result, error); });
 }
 
 void WKWebView::decide(const NSURLRequestPtr& request, OnceCallback<void(bool)> then) {

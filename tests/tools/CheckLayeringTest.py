@@ -65,7 +65,26 @@ CLEAN = {
         "  std::function<void(int)> itemCompletion_;\n"
         "  std::function<void(int reply)> run_;\n"
         "};\n",
-    "platform/foundation/F.cpp": '#include "F.h"\nint f() { return 1; }\n',
+    "platform/foundation/F.cpp":
+        '#include "F.h"\nint f() { return 1; }\n'
+        # Foundation is where the main thread is asked about.
+        "bool isMainThread();\nvoid hop(const std::function<void()>& block) {\n"
+        "  if (isMainThread()) block();\n}\n"
+        # Callbacks that run more than once, or that are handed on, or only
+        # borrowed, or said to be copyable, are plain functions.
+        "void each(int n, std::function<void(int)> step) {\n"
+        "  for (int i = 0; i < n; ++i) {\n    step(i);\n  }\n}\n"
+        "void keep(std::function<void()> block) { hop(std::move(block)); }\n"
+        "void now(const std::function<void()>& block) { block(); }\n"
+        "// `tick` is copyable: a timer repeats it.\n"
+        "void repeat(std::function<void()> tick) { hop([tick] { tick(); }); }\n"
+        "int value(std::function<int()> make) { return make(); }\n"
+        "void check(std::function<void()> block) {\n  if (!block) return;\n}\n"
+        "void tee(std::function<void()> block) {\n  hop(block);\n  block();\n}\n"
+        "void local() {\n  auto run = [](std::function<void()> block) { block(); };\n"
+        "  run([] {});\n}\n"
+        "// Copyable: it runs for each row.\nusing RowBlock = std::function<void(int)>;\n"
+        "void rows(RowBlock row) { hop([row] { row(1); }); }\n",
     "platform/mach/CMakeLists.txt": "qx_module(qx_mach DEPS qx_foundation)\n",
     "platform/mach/M.h": "#pragma once\nint m();\n",
     "platform/mach/M.cpp": '#include "platform/mach/M.h"\nint m() { return 2; }\n',
@@ -187,6 +206,32 @@ class CheckLayeringTest(unittest.TestCase):
                                   "          const std::function<void(int)>& reply);\n"},
             "platform/mach/M.h:4: MachCompletion is a std::function",
             "platform/mach/M.h:6: reply is a std::function")
+
+    def test_callback_that_runs_once_whatever_its_name(self):
+        self.assertRefused(
+            {"platform/mach/M.cpp": "#include <functional>\n"
+                                    "using MachDone = std::function<void(int)>;\n"
+                                    "void post(std::function<void()> block);\n"
+                                    "void load(std::function<void(int)> done) {\n"
+                                    "  if (!done) return;\n"
+                                    "  post([done] { done(1); });\n}\n"
+                                    "void save(int a, MachDone then) {\n"
+                                    "  post([then = std::move(then), a] { then(a); });\n}\n"},
+            "platform/mach/M.cpp:6: parameter done is a std::function",
+            "platform/mach/M.cpp:10: parameter then is a std::function")
+
+    def test_hand_made_main_thread_hop(self):
+        code, out = run_check(
+            {"plugins/p/P.cpp": "void later(int);\n"
+                                "// Asking isMainThread() in a comment is fine.\n"
+                                "void run() {\n  if (isMainThread()) later(1);\n}\n",
+             # Only platform/foundation itself may ask, not the rest of platform/.
+             "platform/uikit/U.cpp": "bool on() { return NSThread::isMainThread(); }\n"})
+        self.assertEqual(code, 1, out)
+        self.assertIn("plugins/p/P.cpp:6: asks isMainThread() itself", out)
+        self.assertIn("platform/uikit/U.cpp:6: asks isMainThread() itself", out)
+        self.assertNotIn("P.cpp:4:", out)
+        self.assertNotIn("F.cpp", out)
 
     def test_link_to_a_higher_layer_without_an_include(self):
         self.assertRefused(

@@ -81,12 +81,12 @@ class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
   void dispatchVoid(ILImageCachesManagerPolicy policy, const VoidCall& call,
                     ILImageCacheCompletion completion);
   void serialVoid(std::vector<ILImageCacheProtocolPtr> caches, size_t remaining, VoidCall call,
-                  std::shared_ptr<ILImageCacheCompletion> completion);
+                  ILImageCacheCompletion completion);
   ILRemoteImageOperationPtr dispatchQuery(ILImageCachesManagerPolicy policy, const QueryCall& call,
                                           ILImageCacheQueryCompletion completion);
   void serialQuery(std::vector<ILImageCacheProtocolPtr> caches, size_t remaining, QueryCall call,
                    std::shared_ptr<ILImageCachesManagerOperation> operation,
-                   std::shared_ptr<ILImageCacheQueryCompletion> completion);
+                   ILImageCacheQueryCompletion completion);
 
   mutable std::mutex lock_;
   std::vector<ILImageCacheProtocolPtr> imageCaches_;  // guarded by lock_

@@ -89,7 +89,7 @@ void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
 void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
                  ILRemoteImageOptions options, const ILSetImageBlock& setImageBlock,
                  const ILRemoteImageTransitionPtr& transition, ILImageCacheKind cacheType,
-                 const NSURLPtr& imageURL, std::function<void()> callback);
+                 const NSURLPtr& imageURL, OnceClosure callback);
 
 std::optional<std::string> il_latestOperationKey(const UIView& view);
 void il_setLatestOperationKey(UIView& view, std::optional<std::string> key);

@@ -56,7 +56,7 @@ class AVPlaybackPipeline : public std::enable_shared_from_this<AVPlaybackPipelin
   void pump();
   bool readyLocked() const;
   void pruneLocked();
-  void post(std::function<void()> block);
+  void post(dispatch_block_t block);
   void finishSeekLocked(bool finished);
   void setFilledLocked(bool filled);
   size_t aheadLocked() const;

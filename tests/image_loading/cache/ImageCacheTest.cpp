@@ -11,6 +11,7 @@
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"
@@ -484,6 +485,46 @@ TEST_F(ImageCacheTest, CallbackQueuePolicies) {
   auto bad = std::make_shared<ILCallbackQueue>(serial);
   bad->setPolicy(7);
   EXPECT_DEATH(bad->async([] {}), "unexpected policy 7");
+}
+
+TEST_F(ImageCacheTest, MainQueueCallbacksFromAWorkerRunOnMainAndWaitOnlyWhenAskedTo) {
+  struct Case {
+    ILCallbackQueuePolicy policy;
+    bool wait;
+  };
+  auto onMain = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+  for (Case c : {Case{ILCallbackQueuePolicySafeExecute, true},
+                 Case{ILCallbackQueuePolicySafeExecute, false},
+                 Case{ILCallbackQueuePolicyMainThread, false}}) {
+    SCOPED_TRACE(testing::Message() << "policy " << c.policy << (c.wait ? " sync" : " async"));
+    onMain->setPolicy(c.policy);
+    std::atomic<bool> inCall{false}, returned{false}, ran{false}, ranOnMain{false},
+        callerWaited{false};
+    dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&, c] {
+      auto block = [&] {
+        ranOnMain = isMainThread();
+        callerWaited = inCall.load();
+        ran = true;
+      };
+      inCall = true;
+      if (c.wait) {
+        onMain->sync(block);
+      } else {
+        onMain->async(block);
+      }
+      inCall = false;
+      returned = true;
+    });
+    for (int turns = 0; !(ran && returned) && turns < 1000; ++turns) {
+      NSRunLoop::mainRunLoop().runOnce(kTestTimeoutSeconds / 1000);
+    }
+    ASSERT_TRUE(ran && returned);
+    EXPECT_TRUE(ranOnMain);
+    // A sync caller is still inside the call while the block runs.
+    if (c.wait) {
+      EXPECT_TRUE(callerWaited);
+    }
+  }
 }
 
 }  // namespace

@@ -155,6 +155,29 @@ TEST_F(ManagersTest, ConcurrentClearCompletesOnceAfterTheLastMember) {
   low->answerAll();
 }
 
+TEST_F(ManagersTest, AFullMissIsAnsweredOnceAfterTheLastMember) {
+  auto third = std::make_shared<ScriptedCache>("third");
+  manager->addCache(third);
+  for (auto policy : {ILImageCachesManagerPolicyConcurrent, ILImageCachesManagerPolicySerial}) {
+    SCOPED_TRACE(policy);
+    manager->queryOperationPolicy = policy;
+    std::vector<ILImageCacheKind> answers;
+    UIImagePtr found = il_test::SolidUIImage(1, 1, {});
+    manager->queryImageForKey("k", 0, Value(), ILImageCacheKindAll,
+                              [&](UIImagePtr image, NSDataPtr, ILImageCacheKind kind) {
+                                found = image;
+                                answers.push_back(kind);
+                              });
+    // Highest first: a serial walk asks the next member on each miss.
+    third->answerAll();
+    high->answerAll();
+    EXPECT_TRUE(answers.empty()) << "answered before the last member missed";
+    low->answerAll();
+    EXPECT_EQ(answers, (std::vector<ILImageCacheKind>{ILImageCacheKindNone}));
+    EXPECT_EQ(found, nullptr);
+  }
+}
+
 TEST_F(ManagersTest, ContainsStopsAtTheFirstFinding) {
   low->image = il_test::SolidUIImage(1, 1, {});
   std::vector<ILImageCacheKind> answers;

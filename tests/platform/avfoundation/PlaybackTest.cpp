@@ -5,6 +5,7 @@
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
 #include "platform/avfoundation/AVPlayer.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
@@ -228,6 +229,27 @@ TEST_F(PlaybackTest, PlayerPlaysOnTheClockWithPeriodicTicksAndTheEndNotification
   EXPECT_EQ(player->rate(), 0);
   EXPECT_EQ(ticks.size(), heard);
   NSNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(PlaybackTest, AMainQueueObserverHearsTheStartInTheTurnThatDeliversIt) {
+  auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("clip.mp4")));
+  auto player = AVPlayer::playerWithPlayerItem(item);
+  ASSERT_TRUE(settle(item));
+  std::vector<std::string> order;
+  auto token = player->addPeriodicTimeObserverForInterval(
+      CMTimeMake(1, 1), nullptr, [&](CMTime) { order.push_back("tick"); });
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  order.clear();
+  // The start is on its way to the main thread once play() returns; the
+  // delivery that is already there must not queue behind later work.
+  player->play();
+  dispatch_async(dispatch_get_main_queue(), [&] { order.push_back("queued after play"); });
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  ASSERT_FALSE(order.empty());
+  EXPECT_EQ(order.front(), "tick");
+  player->pause();
+  player->removeTimeObserver(token);
+  NSRunLoop::mainRunLoop().runUntilIdle();
 }
 
 TEST_F(PlaybackTest, LayerShowsTheDecodedPictureForTheCurrentTimeAndSeeksFromKeyFrames) {
