@@ -217,6 +217,8 @@ TEST_F(DriverFixture, ALongReplyGoesOutInPiecesWholeWhileAnEventWaits) {
   std::vector<Piece> pieces;  // guarded by mutex
   std::atomic<int> writing{0};
   std::atomic<bool> overlapped{false};
+  // The sender's last touch of this test's locals, so they outlive it.
+  std::atomic<bool> eventSent{false};
   std::promise<void> sending;
   auto sent = sending.get_future();
   bool eventStarted = false;
@@ -233,6 +235,7 @@ TEST_F(DriverFixture, ALongReplyGoesOutInPiecesWholeWhileAnEventWaits) {
           dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&] {
             sending.set_value();
             echo->sink(Value("during"));
+            eventSent = true;
           });
           sent.wait_for(std::chrono::duration<double>(kTestTimeoutSeconds));
         }
@@ -245,7 +248,7 @@ TEST_F(DriverFixture, ALongReplyGoesOutInPiecesWholeWhileAnEventWaits) {
   const std::string event = R"({"event":"t/e","value":"during"})";
   ASSERT_TRUE(RunMainLoopUntil([&] {
     std::lock_guard<std::mutex> lock(mutex);
-    return !pieces.empty() && pieces.back().text == event;
+    return eventSent && !pieces.empty() && pieces.back().text == event;
   }));
 
   std::lock_guard<std::mutex> lock(mutex);
