@@ -162,6 +162,11 @@ class CGContext : public NSObject {
   // An image placed one to one on whole pixels, composited by pixman in
   // one piece; false when it cannot take it.
   bool compositeImageOnGrid(const CGImageSampler& sampler);
+  // The opaque image's pixels in the box copied with red and blue swapped,
+  // where that is all the composite does; false when it is not.
+  // (pixels: the image's first row; its pixel (u, v) lands on (u - du, v - dv).)
+  bool copyOpaqueSwappingRedBlue(const uint8_t* pixels, size_t bytesPerRow, int du, int dv,
+                                 const CGPixelLayout& from, const CGPixelBox& box);
   // Source over of n premultiplied (or opaque) pixels of `layout` onto
   // pixels x... of row y, by pixman; false when it cannot take them.
   bool compositeRow(const uint8_t* row, const CGPixelLayout& layout, int x, int y, int n);

@@ -298,4 +298,54 @@ TEST_F(CGCompositingPathsTest, AWhollyCoveredMiddleIsPaintedOnceLikeTheMaskedEdg
   EXPECT_GT(full, 70 * 50 / 2);  // the middle was there to be painted whole
 }
 
+TEST_F(CGCompositingPathsTest, OpaqueImagesOnTheGridCopyInEveryChannelOrder) {
+  // An opaque image one to one on the grid, clipped, onto bitmaps of every
+  // order: each pixel inside is the image's colour at full alpha, whatever
+  // its skipped byte held; every pixel outside is left as it was.
+  const uint32_t layouts[] = {kBGRA,
+                              kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big,
+                              kOpaqueBGRX};
+  const uint32_t sources[] = {kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                              kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Little};
+  const int W = 5, H = 4;
+  auto colour = [](int u, int v) {
+    return std::array<int, 3>{40 * u + 3, 50 * v + 7, 200 - 9 * (u + v)};
+  };
+  for (uint32_t source : sources) {
+    const CGPixelLayout sl = CGPixelLayout::forBitmapInfo(source);
+    Bytes px(size_t(W) * H * 4, 17);  // 17 in every skipped byte
+    for (int v = 0; v < H; ++v)
+      for (int u = 0; u < W; ++u) {
+        uint8_t* p = &px[size_t(v * W + u) * 4];
+        const auto c = colour(u, v);
+        p[sl.r] = uint8_t(c[0]), p[sl.g] = uint8_t(c[1]), p[sl.b] = uint8_t(c[2]);
+      }
+    auto image = CGImage::create(W, H, 8, 32, W * 4, source, std::make_shared<const Bytes>(px));
+    for (uint32_t layout : layouts) {
+      SCOPED_TRACE(testing::Message() << "source " << source << " onto " << layout);
+      auto c = makeContext(12, 8, layout);
+      CGContextSetRGBFillColor(c, 0, 0, 1, 0.5);
+      CGContextFillRect(c, CGRectMake(0, 0, 12, 8));
+      const auto ground = pixel(c, 0, 0);
+      CGContextClipToRect(c, CGRectMake(0, 0, 6, 8));
+      // Pixel rows count down: the image's top row lands on row 8 - 6 = 2.
+      CGContextDrawImage(c, CGRectMake(3, 2, W, H), image);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 12; ++x) {
+          const int u = x - 3, v = y - 2;
+          const bool inside = u >= 0 && u < W && v >= 0 && v < H && x < 6;
+          std::array<int, 4> want = ground;
+          if (inside) {
+            const auto s = colour(u, v);
+            want = {s[0], s[1], s[2], 255};
+          }
+          ASSERT_EQ(pixel(c, x, y), want) << x << "," << y;
+        }
+    }
+  }
+}
+
 }  // namespace
