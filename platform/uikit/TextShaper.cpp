@@ -108,10 +108,31 @@ bool isValidUTF8(const std::string& text) {
   return true;
 }
 
+// Whether the face has a glyph for the character. Every character of every
+// line is looked up, and FreeType's look-up costs about what shaping the
+// character does: the answers below U+0300 are kept for each face (faces
+// live for the process). Guarded by the faces' mutex.
+bool hasGlyphLocked(FT_Face face, FriBidiChar cp) {
+  constexpr FriBidiChar kKept = kFirstCombining;
+  if (cp >= kKept) return FT_Get_Char_Index(face, cp) != 0;
+  enum : uint8_t { kUnknown, kAbsent, kPresent };
+  static std::unordered_map<FT_Face, std::vector<uint8_t>> known;
+  static FT_Face lastFace = nullptr;  // a line asks of one face again and again
+  static std::vector<uint8_t>* lastAnswers = nullptr;
+  if (face != lastFace || !lastAnswers) {
+    lastAnswers = &known[face];  // elements stay where they are as the map grows
+    lastFace = face;
+    if (lastAnswers->empty()) lastAnswers->assign(kKept, kUnknown);
+  }
+  uint8_t& answer = (*lastAnswers)[cp];
+  if (answer == kUnknown) answer = FT_Get_Char_Index(face, cp) != 0 ? kPresent : kAbsent;
+  return answer == kPresent;
+}
+
 // Whether the face has every character of the cluster that draws.
 bool coversLocked(FT_Face face, const FriBidiChar* cps, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    if (!ignorable(cps[i]) && FT_Get_Char_Index(face, cps[i]) == 0) return false;
+    if (!ignorable(cps[i]) && !hasGlyphLocked(face, cps[i])) return false;
   }
   return true;
 }
@@ -156,7 +177,7 @@ FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
   }
   if (coversLocked(primary, cps, n)) return primary;
   for (size_t i = 0; i < n; ++i) {
-    if (ignorable(cps[i]) || FT_Get_Char_Index(primary, cps[i]) != 0) continue;
+    if (ignorable(cps[i]) || hasGlyphLocked(primary, cps[i])) continue;
     FT_Face face = FallbackFontFaceLocked(cps[i], false);
     return face ? face : primary;
   }
@@ -392,6 +413,12 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
 }
 
 bool TextIsRightToLeft(const std::string& text) {
+  // Bytes below 0xD6 start no character at or above U+0580, and what
+  // invalid bytes become (U+FFFD) has no direction: left to right.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0xD6; })) {
+    return false;
+  }
   const Decoded d = decode(ValidUTF8(text));
   if (std::all_of(d.cps.begin(), d.cps.end(),
                   [](FriBidiChar cp) { return cp < kFirstRightToLeft; })) {
