@@ -21,6 +21,11 @@ constexpr size_t kMaxBitmapBytes = size_t(1) << 32;
 // Clip masks kept for reuse: how many, and the largest kept (pixels).
 constexpr size_t kSharedMasks = 8;
 constexpr size_t kMaxSharedMask = size_t(1) << 20;
+// Coverage masks of recent filled shapes kept for reuse on this thread: how
+// many, the largest kept (pixels) and the most they hold together (bytes).
+constexpr size_t kFillShapes = 16;
+constexpr size_t kMaxFillShape = size_t(1) << 16;
+constexpr size_t kMaxFillShapeBytes = size_t(1) << 20;
 
 std::vector<CGPolygon> rectPolygon(const CGRect& rect, const CGAffineTransform& t) {
   CGRect r = CGRectStandardize(rect);
@@ -400,6 +405,49 @@ FullBlock widestFullBlock(const std::vector<CGRasterizer::FullRun>& runs, int to
   return best;
 }
 
+std::vector<int64_t> MaskShapeKey(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                  bool antialias, const CGPixelBox& box);
+
+// The coverage of a filled shape over its pixel box and the block it covers
+// wholly (relative to the box), by shape relative to whole pixels: buttons
+// and cells of one size at one sub-pixel offset are drawn again and again,
+// frame after frame, and rasterising them costs several times compositing.
+struct FillShape {
+  std::vector<int64_t> key;
+  int width = 0, height = 0, stride = 0;
+  std::vector<uint8_t> coverage;
+  FullBlock full;  // relative to the box
+};
+
+class FillShapes {
+ public:
+  const FillShape* find(const std::vector<int64_t>& key, int width, int height) {
+    for (auto it = shapes_.begin(); it != shapes_.end(); ++it) {
+      if (it->width != width || it->height != height || it->key != key) continue;
+      std::rotate(shapes_.begin(), it, it + 1);  // most recently used first
+      return &shapes_.front();
+    }
+    return nullptr;
+  }
+  void keep(FillShape shape) {
+    bytes_ += shape.coverage.size();
+    shapes_.insert(shapes_.begin(), std::move(shape));
+    while (shapes_.size() > kFillShapes || bytes_ > kMaxFillShapeBytes) {
+      bytes_ -= shapes_.back().coverage.size();
+      shapes_.pop_back();
+    }
+  }
+
+ private:
+  std::vector<FillShape> shapes_;
+  size_t bytes_ = 0;
+};
+
+FillShapes& fillShapes() {
+  thread_local FillShapes shapes;
+  return shapes;
+}
+
 }  // namespace
 
 void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
@@ -409,9 +457,9 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
   if (box.isEmpty()) return;
   const int w = box.x1 - box.x0, h = box.y1 - box.y0;
   const int stride = (w + 3) & ~3;
-  coverageBox_.assign(size_t(stride) * size_t(h), 0);
-  const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
   if (clip.mask) {
+    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
     bool any = false;
     CGRasterizer::fill(polygons, rule, box, antialias(),
                        [&](int y, int x0, int x1, const float* cov) {
@@ -428,16 +476,39 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     pixman_image_unref(source);
     return;
   }
-  std::vector<CGRasterizer::FullRun> runs;
-  if (!CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(), stride,
-                              &runs)) {
-    return;
+  // A shape drawn before at the same offset from whole pixels has its
+  // coverage already.
+  std::vector<int64_t> key;
+  if (size_t(w) * size_t(h) <= kMaxFillShape) key = MaskShapeKey(polygons, rule, antialias(), box);
+  FillShapes& shapes = fillShapes();
+  const FillShape* known = key.empty() ? nullptr : shapes.find(key, w, h);
+  CGPixelMask mask = {coverageBox_.data(), stride, w, h, box.x0, box.y0};
+  FullBlock full;
+  if (known) {
+    if (known->coverage.empty()) return;  // it covers no pixel
+    mask.coverage = known->coverage.data();
+    full = known->full;
+    full.x0 += box.x0, full.x1 += box.x0, full.y0 += box.y0, full.y1 += box.y0;
+  } else {
+    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    mask.coverage = coverageBox_.data();
+    std::vector<CGRasterizer::FullRun> runs;
+    const bool any = CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(),
+                                            stride, &runs);
+    if (any) full = widestFullBlock(runs, box.y0);
+    if (!key.empty()) {
+      FillShape shape{std::move(key), w, h, stride, {}, full};
+      if (any) shape.coverage = coverageBox_;
+      shape.full.x0 -= box.x0, shape.full.x1 -= box.x0;
+      shape.full.y0 -= box.y0, shape.full.y1 -= box.y0;
+      shapes.keep(std::move(shape));
+    }
+    if (!any) return;
   }
   pixman_image_t* source = solidImage(solid);
   // Where the shape covers a block wholly the colour goes on without the
   // mask (for an opaque colour pixman then just fills); the same pixels as
   // through a mask of 255.
-  const FullBlock full = widestFullBlock(runs, box.y0);
   if (full.area() * 4 < long(w) * long(h)) {
     compositeSolid(source, &mask, box.x0, box.y0, w, h);
   } else {

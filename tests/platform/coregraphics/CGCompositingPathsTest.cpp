@@ -348,4 +348,65 @@ TEST_F(CGCompositingPathsTest, OpaqueImagesOnTheGridCopyInEveryChannelOrder) {
   }
 }
 
+TEST_F(CGCompositingPathsTest, ShapesDrawnAgainReuseOnlyTheirOwnCoverage) {
+  // Filled shapes keep their coverage for the next shape at the same offset
+  // from whole pixels. Drawn one after another, each must still cover what
+  // rasterising it afresh covers: white onto a cleared bitmap leaves the
+  // coverage in the alpha byte.
+  const int W = 80, H = 60;
+  const CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, H);
+  struct Case {
+    const char* name;
+    CGRect rect;
+    double radius;
+    bool antialias;
+    CGRect clip;  // whole pixels, user space
+  };
+  const CGRect all = CGRectMake(0, 0, W, H);
+  const Case cases[] = {
+      {"first", CGRectMake(10.5, 6.25, 40, 30), 9, true, all},
+      {"again", CGRectMake(10.5, 6.25, 40, 30), 9, true, all},
+      {"whole pixels on", CGRectMake(17.5, 9.25, 40, 30), 9, true, all},
+      {"half a pixel right", CGRectMake(18, 9.25, 40, 30), 9, true, all},
+      {"a quarter up", CGRectMake(18, 9.5, 40, 30), 9, true, all},
+      {"another radius", CGRectMake(18, 9.5, 40, 30), 12, true, all},
+      {"without antialiasing", CGRectMake(18, 9.5, 40, 30), 12, false, all},
+      {"cut by the clip", CGRectMake(18, 9.5, 40, 30), 12, true, CGRectMake(0, 0, 40, 25)},
+      {"the same cut further on", CGRectMake(20, 9.5, 40, 30), 12, true, CGRectMake(0, 0, 42, 25)},
+      {"a 4096th right", CGRectMake(18 + 1.0 / 4096, 9.5, 40, 30), 12, true, all},
+      {"a 16384th right", CGRectMake(18 + 1.0 / 16384, 9.5, 40, 30), 12, true, all},
+  };
+  auto c = makeContext(W, H, kBGRA);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CGContextClearRect(c, all);
+    CGContextSaveGState(c);
+    CGContextSetShouldAntialias(c, k.antialias);
+    CGContextClipToRect(c, k.clip);
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextAddPath(c, CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr));
+    CGContextFillPath(c);
+    CGContextRestoreGState(c);
+
+    std::vector<int> expected(size_t(W) * H, 0);
+    const CGPixelBox clip{int(k.clip.origin.x), H - int(CGRectGetMaxY(k.clip)),
+                          int(CGRectGetMaxX(k.clip)), H - int(k.clip.origin.y)};
+    CGRasterizer::fill(CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr)
+                           ->flatten(flip, 0.1),
+                       CGFillRule::NonZero, clip, k.antialias,
+                       [&](int y, int x0, int x1, const float* cov) {
+                         for (int x = x0; x < x1; ++x)
+                           expected[size_t(y) * W + x] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+                       });
+    int off = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int got = pixel(c, x, y)[3], want = expected[size_t(y) * W + x];
+        if (std::abs(got - want) > 1 && ++off <= 3)
+          ADD_FAILURE() << "pixel " << x << "," << y << ": " << got << " vs " << want;
+      }
+    EXPECT_EQ(off, 0);
+  }
+}
+
 }  // namespace
