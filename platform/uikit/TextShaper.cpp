@@ -19,6 +19,8 @@ namespace {
 // measuring and drawing the same few lines.
 constexpr size_t kMaxCachedLines = 2048;
 constexpr size_t kMaxCachedGlyphs = 256 * 1024;
+// Words shaped on their own, kept for lines that share them.
+constexpr size_t kMaxCachedWords = 4096;
 
 // The code points of valid UTF-8 text (ValidUTF8 made it so) and the byte
 // offset of each, the text's size last.
@@ -265,18 +267,20 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
   return runs;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+// Shapes bytes [start, end) of `text` in the run's face, script and
+// direction, the rest of the text the context; the buffer holds the result.
+hb_buffer_t* shapeLocked(const Run& run, const std::string& text, size_t start, size_t end,
+                         hb_buffer_flags_t extraFlags) {
   static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
   hb_buffer_clear_contents(buffer);
-  const size_t start = d.offsets[run.from], end = d.offsets[run.to];
-  // The whole line is the context, so letters join across run boundaries.
   hb_buffer_add_utf8(buffer, text.data(), int(text.size()), unsigned(start), int(end - start));
   hb_buffer_set_direction(buffer, run.level & 1 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
   hb_buffer_set_script(buffer, harfBuzzScript(run.script));
   hb_buffer_set_language(buffer, hb_language_get_default());
   hb_buffer_set_flags(buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
                                                 (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
-                                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0)));
+                                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0) |
+                                                extraFlags));
   // Latin, Greek and Cyrillic keep their letters apart (no fi or ffi
   // ligatures), as text in them has always been drawn here; every other
   // script gets all of its face's forms.
@@ -284,21 +288,116 @@ void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
   const bool european = systemFontScript(run.script);
   hb_shape(HarfBuzzFontLocked(run.face), buffer, european ? noLigatures : nullptr,
            european ? 1 : 0);
+  return buffer;
+}
+
+// The buffer's glyphs of clusters below `end` (all when SIZE_MAX), their
+// clusters moved by `shift`.
+void appendGlyphs(hb_buffer_t* buffer, FT_Face face, size_t end, size_t shift,
+                  std::vector<ShapedGlyph>& out) {
   unsigned count = 0;
   const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
   const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
-  const double em = HarfBuzzUnitsPerEm(run.face);
-  run.glyphs.reserve(count);
-  for (unsigned i = 0; i < count; ++i) {
+  const double em = HarfBuzzUnitsPerEm(face);
+  out.reserve(out.size() + count);
+  for (unsigned i = 0; i < count && info[i].cluster < end; ++i) {
     ShapedGlyph g;
-    g.face = run.face;
+    g.face = face;
     g.index = info[i].codepoint;
     g.x = pos[i].x_offset / em;  // from the glyph's pen position until placed
     g.y = pos[i].y_offset / em;
     g.advance = pos[i].x_advance / em;
-    g.cluster = info[i].cluster;
-    run.glyphs.push_back(g);
+    g.cluster = info[i].cluster + shift;
+    out.push_back(g);
   }
+}
+
+// A word (with the spaces after it) shaped on its own, followed by the
+// first character of what comes next, so what HarfBuzz says of the seam
+// is known: whether the word's glyphs would change with text before it,
+// and whether they would change with text after it.
+struct ShapedWord {
+  std::vector<ShapedGlyph> glyphs;  // clusters from the word's start
+  bool dependsOnBefore = true, dependsOnAfter = true;
+};
+
+using WordCache = std::unordered_map<std::string, ShapedWord>;
+WordCache& wordCache() {
+  static auto* cache = new WordCache();  // guarded by the faces' mutex
+  return *cache;
+}
+
+// A left-to-right line of one run, in a script the system font is made
+// for and of characters that stand alone as clusters, shaped word by word
+// from a cache: labels that change a number between frames keep the rest
+// of their words. Only where HarfBuzz says each seam between two words is
+// safe to join on both sides; false (nothing set) otherwise.
+bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) {
+  if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) ||
+      !systemFontScript(run.script)) {
+    return false;
+  }
+  std::vector<size_t> starts;  // code point index of each word's start
+  for (size_t i = 0; i < d.cps.size(); ++i) {
+    if (d.cps[i] >= kFirstCombining) return false;
+    if (i == 0 || (d.cps[i - 1] == U' ' && d.cps[i] != U' ')) starts.push_back(i);
+  }
+  if (starts.size() < 2) return false;
+  WordCache& cache = wordCache();
+  std::vector<ShapedGlyph> glyphs;
+  bool afterOfLast = false;
+  for (size_t w = 0; w < starts.size(); ++w) {
+    const size_t start = d.offsets[starts[w]];
+    const bool last = w + 1 == starts.size();
+    const size_t end = last ? text.size() : d.offsets[starts[w + 1]];
+    // The word and the first character after it (all are one byte or more
+    // below U+0300, so at most two bytes).
+    const size_t shapedEnd = last ? end : d.offsets[starts[w + 1] + 1];
+    std::string key(reinterpret_cast<const char*>(&run.face), sizeof run.face);
+    key += char(run.script);
+    key += char((start == 0 ? 1 : 0) | (shapedEnd == text.size() ? 2 : 0));
+    key.append(text, start, shapedEnd - start);
+    auto known = cache.find(key);
+    if (known == cache.end()) {
+      if (cache.size() >= kMaxCachedWords) cache.clear();
+      // Shaped without the line around it, as a word alone is.
+      const std::string alone = text.substr(start, shapedEnd - start);
+      hb_buffer_t* buffer = shapeLocked(run, alone, 0, alone.size(),
+                                        HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
+      ShapedWord word;
+      appendGlyphs(buffer, run.face, end - start, 0, word.glyphs);
+      unsigned count = 0;
+      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+      auto unsafe = [&](unsigned i) {
+        return (hb_glyph_info_get_glyph_flags(&info[i]) & HB_GLYPH_FLAG_UNSAFE_TO_CONCAT) != 0;
+      };
+      word.dependsOnBefore = count == 0 || info[0].cluster != 0 || unsafe(0);
+      if (last) {
+        word.dependsOnAfter = false;  // the line ends here
+      } else {
+        const unsigned seam = unsigned(word.glyphs.size());
+        word.dependsOnAfter = seam >= count || info[seam].cluster != end - start || unsafe(seam);
+      }
+      known = cache.emplace(std::move(key), std::move(word)).first;
+    }
+    const ShapedWord& word = known->second;
+    if (w > 0 && (word.dependsOnBefore || afterOfLast)) return false;
+    afterOfLast = word.dependsOnAfter;
+    for (ShapedGlyph g : word.glyphs) {
+      g.cluster += start;
+      glyphs.push_back(g);
+    }
+  }
+  run.glyphs = std::move(glyphs);
+  return true;
+}
+
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+  if (shapeRunInWordsLocked(run, text, d)) return;
+  // The whole line is the context, so letters join across run boundaries.
+  hb_buffer_t* buffer = shapeLocked(run, text, d.offsets[run.from], d.offsets[run.to],
+                                    hb_buffer_flags_t(0));
+  appendGlyphs(buffer, run.face, SIZE_MAX, 0, run.glyphs);
 }
 
 // The runs' visual order: from the highest level down to the lowest odd
