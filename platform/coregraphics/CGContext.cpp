@@ -348,8 +348,17 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   // The wholly covered inside goes to pixman in one piece when it can take it.
   uint8_t solid[4];
   const bool inOnePiece = !state_.clip.mask && solidForPixman(paint, solid);
+  // The rows the box covers wholly: [y, y + 1) inside [by0, by1).
+  const int rows0 = std::clamp(static_cast<int>(std::ceil(std::clamp(by0, -1.0, 1e7))), y0, y1);
+  const int rows1 = std::clamp(static_cast<int>(std::floor(std::clamp(by1, -1.0, 1e7))), rows0, y1);
+  // Where nothing in them is painted row by row, they go in one piece
+  // without visiting each (a full-screen background is 2532 rows at 3x).
+  const bool rowsInOnePiece = inOnePiece && inner0 == x0 && inner1 == x1;
   int full0 = y1, full1 = y1;  // the rows wholly covered
+  if (rowsInOnePiece && rows1 > rows0 && inner1 > inner0) full0 = rows0, full1 = rows1;
   for (int y = y0; y < y1; ++y) {
+    if (rowsInOnePiece && y == rows0) y = rows1;  // painted above, in one piece
+    if (y >= y1) break;
     float covY =
         static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
     if (covY <= 0) continue;
@@ -361,7 +370,9 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
         } else if (full0 == y1) {
           full0 = y, full1 = y + 1;
         } else {
-          full1 = y + 1;
+          // Next to the block (a row just outside the whole rows whose
+          // coverage rounds to 1 joins it from either side).
+          full0 = std::min(full0, y), full1 = std::max(full1, y + 1);
         }
       }
       if (x1 > inner1) paintRow(y, inner1, x1, covX.data() + (inner1 - x0), paint);

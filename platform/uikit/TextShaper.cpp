@@ -345,6 +345,7 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
   if (starts.size() < 2) return false;
   WordCache& cache = wordCache();
   std::vector<ShapedGlyph> glyphs;
+  glyphs.reserve(d.cps.size());
   bool afterOfLast = false;
   for (size_t w = 0; w < starts.size(); ++w) {
     const size_t start = d.offsets[starts[w]];
@@ -353,7 +354,8 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
     // The word and the first character after it (all are one byte or more
     // below U+0300, so at most two bytes).
     const size_t shapedEnd = last ? end : d.offsets[starts[w + 1] + 1];
-    std::string key(reinterpret_cast<const char*>(&run.face), sizeof run.face);
+    static std::string key;  // guarded by the faces' mutex; keeps its storage
+    key.assign(reinterpret_cast<const char*>(&run.face), sizeof run.face);
     key += char(run.script);
     key += char((start == 0 ? 1 : 0) | (shapedEnd == text.size() ? 2 : 0));
     key.append(text, start, shapedEnd - start);
@@ -378,7 +380,7 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
         const unsigned seam = unsigned(word.glyphs.size());
         word.dependsOnAfter = seam >= count || info[seam].cluster != end - start || unsafe(seam);
       }
-      known = cache.emplace(std::move(key), std::move(word)).first;
+      known = cache.emplace(key, std::move(word)).first;
     }
     const ShapedWord& word = known->second;
     if (w > 0 && (word.dependsOnBefore || afterOfLast)) return false;
@@ -432,6 +434,18 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   line.rightToLeft = rightToLeft;
   for (Run& run : runs) shapeRunLocked(run, text, d);
   double pen = 0;
+  if (runs.size() == 1) {  // most lines: its glyphs are the line's
+    line.glyphs = std::move(runs[0].glyphs);
+    for (ShapedGlyph& g : line.glyphs) {
+      g.x += pen;
+      pen += g.advance;
+    }
+    line.width = pen;
+    return line;
+  }
+  size_t count = 0;
+  for (const Run& run : runs) count += run.glyphs.size();
+  line.glyphs.reserve(count);
   for (size_t i : visualOrder(runs)) {
     for (ShapedGlyph& g : runs[i].glyphs) {
       g.x += pen;
@@ -488,10 +502,11 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
                                             NSWritingDirection direction) {
   const std::string repaired = isValidUTF8(rawText) ? std::string() : ValidUTF8(rawText);
   const std::string& text = repaired.empty() ? rawText : repaired;
-  std::string key = fontFile;
+  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  static std::string key;  // guarded by the mutex; keeps its storage between calls
+  key.assign(fontFile);
   key += char('1' + direction);
   key += text;
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
   ShapeCache& cache = shapeCache();
   auto known = cache.lines.find(key);
   if (known != cache.lines.end()) return known->second;
@@ -507,7 +522,7 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
     cache.glyphs = 0;
   }
   cache.glyphs += line->glyphs.size();
-  cache.lines.emplace(std::move(key), line);
+  cache.lines.emplace(key, line);
   return line;
 }
 

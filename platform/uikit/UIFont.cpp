@@ -252,6 +252,8 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
   const double height = double(CGBitmapContextGetHeight(context));
   const double penX = ctm.a * origin.x + ctm.tx;
   const double baseRow = height - (ctm.d * baselineY + ctm.ty);
+  masks.reserve(line->glyphs.size());
+  keep.reserve(line->glyphs.size());
   {
     std::lock_guard<std::mutex> lock(FontFacesMutex());
     for (const ShapedGlyph& g : line->glyphs) {
