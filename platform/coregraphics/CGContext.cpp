@@ -708,6 +708,83 @@ MaskImages& maskImages() {
 
 }  // namespace
 
+namespace {
+
+// pixman's glyph cache for named masks, one a thread (it is not
+// thread-safe): a line of text goes to pixman in one call instead of one
+// composite a glyph, each glyph's pixels as the composite gives them.
+class GlyphCache {
+ public:
+  ~GlyphCache() {
+    if (cache_) pixman_glyph_cache_destroy(cache_);
+  }
+  pixman_glyph_cache_t* get() {
+    if (!cache_) cache_ = pixman_glyph_cache_create();
+    return cache_;
+  }
+
+ private:
+  pixman_glyph_cache_t* cache_ = nullptr;
+};
+
+pixman_glyph_cache_t* glyphCache() {
+  thread_local GlyphCache cache;
+  return cache.get();
+}
+
+}  // namespace
+
+bool CGContext::compositeNamedMasks(pixman_image_t* source, const std::vector<CGPixelMask>& masks) {
+  pixman_glyph_cache_t* cache = glyphCache();
+  if (!cache || masks.empty()) return false;
+  for (const CGPixelMask& m : masks) {
+    if (m.width <= 0 || m.height <= 0) continue;  // paints nothing (a space)
+    if (!m.source || !m.item || !m.coverage || m.stride % 4 != 0 ||
+        reinterpret_cast<uintptr_t>(m.coverage) % 4 != 0) {
+      return false;
+    }
+  }
+  std::vector<pixman_glyph_t> glyphs;
+  glyphs.reserve(masks.size());
+  pixman_glyph_cache_freeze(cache);
+  for (const CGPixelMask& m : masks) {
+    if (m.width <= 0 || m.height <= 0) continue;
+    const void* glyph = pixman_glyph_cache_lookup(cache, const_cast<void*>(m.source),
+                                                  const_cast<void*>(m.item));
+    if (!glyph) {
+      pixman_image_t* image = pixman_image_create_bits_no_clear(
+          PIXMAN_a8, m.width, m.height,
+          reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(m.coverage)), m.stride);
+      if (image) {
+        // The cache keeps a copy of the pixels.
+        glyph = pixman_glyph_cache_insert(cache, const_cast<void*>(m.source),
+                                          const_cast<void*>(m.item), 0, 0, image);
+        pixman_image_unref(image);
+      }
+    }
+    if (!glyph) {
+      pixman_glyph_cache_thaw(cache);
+      return false;
+    }
+    glyphs.push_back({m.x, m.y, glyph});
+  }
+  // The clip box bounds every glyph, as it bounds each mask composited alone.
+  const CGPixelBox& box = state_.clip.box;
+  const bool clipped = box.x0 > 0 || box.y0 > 0 || box.x1 < int(width_) || box.y1 < int(height_);
+  if (clipped) {
+    pixman_region32_t region;
+    pixman_region32_init_rect(&region, box.x0, box.y0, unsigned(box.x1 - box.x0),
+                              unsigned(box.y1 - box.y0));
+    pixman_image_set_clip_region32(target_, &region);
+    pixman_region32_fini(&region);
+  }
+  pixman_composite_glyphs_no_mask(PIXMAN_OP_OVER, source, target_, 0, 0, 0, 0, cache,
+                                  int(glyphs.size()), glyphs.data());
+  if (clipped) pixman_image_set_clip_region32(target_, nullptr);
+  pixman_glyph_cache_thaw(cache);
+  return true;
+}
+
 void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rgba[4]) {
   uint8_t color[4];
   toPremultiplied8(rgba, color);
@@ -716,6 +793,10 @@ void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rg
   uint8_t solid[4];
   const bool pixman = !state_.clip.mask && solidForPixman(paint, solid);
   pixman_image_t* source = pixman ? solidImage(solid) : nullptr;
+  if (source && !box.isEmpty() && compositeNamedMasks(source, masks)) {
+    pixman_image_unref(source);
+    return;
+  }
   std::vector<float> row;
   for (const CGPixelMask& m : masks) {
     // The part of the mask inside the clip box.

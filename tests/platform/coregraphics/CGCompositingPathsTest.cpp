@@ -409,4 +409,39 @@ TEST_F(CGCompositingPathsTest, ShapesDrawnAgainReuseOnlyTheirOwnCoverage) {
   }
 }
 
+TEST_F(CGCompositingPathsTest, NamedMasksPaintAsEachMaskAlone) {
+  // Masks with names (glyphs) go to pixman together and are kept there by
+  // name; they must paint what the same masks do one by one: clipped by the
+  // clip box, reaching past the bitmap's edges, overlapping, drawn again.
+  std::vector<uint8_t> a(8 * 6), b(12 * 9);
+  for (size_t i = 0; i < a.size(); ++i) a[i] = uint8_t((i * 37) % 256);
+  for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(255 - (i * 11) % 256);
+  static const int kFace = 0;  // any stable address stands for the source
+  auto named = [&](int x, int y, bool second) {
+    return second ? CGPixelMask{b.data(), 12, 11, 9, x, y, &kFace, reinterpret_cast<void*>(2)}
+                  : CGPixelMask{a.data(), 8, 7, 6, x, y, &kFace, reinterpret_cast<void*>(1)};
+  };
+  const CGPixelMask space{nullptr, 0, 0, 0, 9, 9, &kFace, reinterpret_cast<void*>(3)};
+  const std::vector<CGPixelMask> masks = {named(3, 4, false), space, named(6, 7, true),
+                                          named(-3, -2, true), named(60, 44, false),
+                                          named(30, 20, false), named(33, 21, true)};
+  const CGRect clips[] = {CGRectMake(0, 0, 64, 48), CGRectMake(5, 3, 30, 40)};
+  const double ink[4] = {0.1, 0.2, 0.6, 0.8};
+  for (const CGRect& clip : clips) {
+    auto together = makeContext(64, 48, kBGRA), alone = makeContext(64, 48, kBGRA);
+    for (auto& c : {together, alone}) {
+      CGContextSetRGBFillColor(c, 0.9, 0.8, 0.7, 1);
+      CGContextFillRect(c, CGRectMake(0, 0, 64, 48));
+      CGContextClipToRect(c, clip);
+    }
+    std::vector<CGPixelMask> unnamed = masks;
+    for (CGPixelMask& m : unnamed) m.source = m.item = nullptr;
+    together->fillMasks(masks, ink);
+    together->fillMasks(masks, ink);  // the second time from pixman's cache
+    alone->fillMasks(unnamed, ink);
+    alone->fillMasks(unnamed, ink);
+    expectSamePixels(together, alone, 0);
+  }
+}
+
 }  // namespace
