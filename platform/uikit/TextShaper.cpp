@@ -190,6 +190,11 @@ FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
 // in one run; characters of no script of their own (spaces, digits,
 // punctuation, marks) join the run around them.
 UScriptCode scriptOf(FriBidiChar cp) {
+  // ASCII without asking ICU: its letters are Latin, the rest is common.
+  if (cp < 0x80) {
+    const bool letter = (cp >= U'A' && cp <= U'Z') || (cp >= U'a' && cp <= U'z');
+    return letter ? USCRIPT_LATIN : USCRIPT_COMMON;
+  }
   UErrorCode status = U_ZERO_ERROR;
   UScriptCode script = uscript_getScript(UChar32(cp), &status);
   if (U_FAILURE(status)) return USCRIPT_COMMON;
