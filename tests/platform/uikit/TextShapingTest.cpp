@@ -401,6 +401,25 @@ TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
   EXPECT_GT(overBeh - overLam, 0.1 * 40 * scale);
 }
 
+TEST_F(TextShapingTest, ParagraphDirectionAtTheEdgesOfTheRightToLeftBlocks) {
+  const struct {
+    const char* text;
+    bool rightToLeft;
+  } cases[] = {
+      {"Album", false},
+      {"\u057F", false},              // Armenian, the last lead byte 0xD5
+      {"\u0580 \u05D0", false},      // Armenian (lead 0xD6) is left to right
+      {"\u05BE", true},               // Hebrew maqaf, lead 0xD6
+      {"\u05D0", true},               // Hebrew (lead 0xD7)
+      {"12 \u05EA", true},            // digits first: the first strong letter rules
+      {"\u0627 abc", true},           // Arabic
+      {"abc \u0627", false},
+      {"\xD6", false},                // a lead byte alone: U+FFFD, no direction
+      {"\xFF\xFE", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextIsRightToLeft(c.text), c.rightToLeft) << c.text;
+}
+
 TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
   // Lines that share words with lines shaped before take those words from a
   // cache; each line must still be what HarfBuzz makes of it whole: the
