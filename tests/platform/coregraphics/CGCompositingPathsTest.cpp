@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -441,6 +442,31 @@ TEST_F(CGCompositingPathsTest, NamedMasksPaintAsEachMaskAlone) {
     alone->fillMasks(unnamed, ink);
     alone->fillMasks(unnamed, ink);
     expectSamePixels(together, alone, 0);
+  }
+}
+
+TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
+  // Rectangles on whole columns: the rows they cover wholly go on in one
+  // piece, the rows they cut by their share. White onto a cleared bitmap
+  // leaves each row's coverage in the alpha byte.
+  const int W = 8, H = 12;
+  const struct {
+    double top, bottom;  // pixel rows, counted down
+  } cases[] = {{2.25, 7.75}, {2, 8}, {2.5, 3}, {3, 3.5}, {4.25, 4.75}, {0, 12}, {-3.5, 1.5},
+               {10.5, 15}, {5, 6}, {5.999, 6.001}};
+  auto c = makeContext(W, H, kBGRA);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.top << " to " << k.bottom);
+    CGContextClearRect(c, CGRectMake(0, 0, W, H));
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextFillRect(c, CGRectMake(1, H - k.bottom, 5, k.bottom - k.top));
+    for (int y = 0; y < H; ++y) {
+      const double share = std::clamp(std::min(y + 1.0, k.bottom) - std::max(double(y), k.top), 0.0, 1.0);
+      const int want = static_cast<uint8_t>(static_cast<float>(share) * 255 + 0.5f);
+      EXPECT_EQ(pixel(c, 0, y)[3], 0) << "row " << y;
+      EXPECT_EQ(pixel(c, 3, y)[3], want) << "row " << y;
+      EXPECT_EQ(pixel(c, 6, y)[3], 0) << "row " << y;
+    }
   }
 }
 
