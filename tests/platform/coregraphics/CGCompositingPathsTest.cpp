@@ -453,7 +453,7 @@ TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
   const struct {
     double top, bottom;  // pixel rows, counted down
   } cases[] = {{2.25, 7.75}, {2, 8}, {2.5, 3}, {3, 3.5}, {4.25, 4.75}, {0, 12}, {-3.5, 1.5},
-               {10.5, 15}, {5, 6}, {5.999, 6.001}};
+               {10.5, 15}, {5, 6}, {5.999, 6.001}, {2 + 1e-9, 7}, {2, 7 - 1e-9}};
   auto c = makeContext(W, H, kBGRA);
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << k.top << " to " << k.bottom);
