@@ -53,8 +53,7 @@ std::shared_ptr<UIImage> decodedImage(const std::shared_ptr<UIImage>& image) {
   }
   CGColorSpaceRef space = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
   {
-    CGContextRef context =
-        CGBitmapContextCreate(pixels->data(), w, h, 8, bytesPerRow, space, info);
+    CGContextRef context = CGBitmapContextCreate(pixels->data(), w, h, 8, bytesPerRow, space, info);
     if (!context) return image;
     CGContextDrawImage(context, {{0, 0}, {width, height}}, image->CGImage());
   }

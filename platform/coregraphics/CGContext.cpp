@@ -153,9 +153,8 @@ bool CGContext::compositeImageOnGrid(const CGImageSampler& sampler) {
   return true;
 }
 
-bool CGContext::copyOpaqueSwappingRedBlue(const uint8_t* pixels, size_t bytesPerRow, int du,
-                                          int dv, const CGPixelLayout& from,
-                                          const CGPixelBox& box) {
+bool CGContext::copyOpaqueSwappingRedBlue(const uint8_t* pixels, size_t bytesPerRow, int du, int dv,
+                                          const CGPixelLayout& from, const CGPixelBox& box) {
   // An opaque source over anything is the source itself. pixman converts
   // between orders with red and blue swapped (a decoded RGBX photo into a
   // BGRA bitmap) through its general path, a channel at a time; a swap
@@ -749,8 +748,8 @@ bool CGContext::compositeNamedMasks(pixman_image_t* source, const std::vector<CG
   pixman_glyph_cache_freeze(cache);
   for (const CGPixelMask& m : masks) {
     if (m.width <= 0 || m.height <= 0) continue;
-    const void* glyph = pixman_glyph_cache_lookup(cache, const_cast<void*>(m.source),
-                                                  const_cast<void*>(m.item));
+    const void* glyph =
+        pixman_glyph_cache_lookup(cache, const_cast<void*>(m.source), const_cast<void*>(m.item));
     if (!glyph) {
       pixman_image_t* image = pixman_image_create_bits_no_clear(
           PIXMAN_a8, m.width, m.height,

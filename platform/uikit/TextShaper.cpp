@@ -282,10 +282,10 @@ hb_buffer_t* shapeLocked(const Run& run, const std::string& text, size_t start, 
   hb_buffer_set_direction(buffer, run.level & 1 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
   hb_buffer_set_script(buffer, harfBuzzScript(run.script));
   hb_buffer_set_language(buffer, hb_language_get_default());
-  hb_buffer_set_flags(buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
-                                                (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
-                                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0) |
-                                                extraFlags));
+  hb_buffer_set_flags(
+      buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
+                                (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
+                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0) | extraFlags));
   // Latin, Greek and Cyrillic keep their letters apart (no fi or ffi
   // ligatures), as text in them has always been drawn here; every other
   // script gets all of its face's forms.
@@ -338,8 +338,7 @@ WordCache& wordCache() {
 // of their words. Only where HarfBuzz says each seam between two words is
 // safe to join on both sides; false (nothing set) otherwise.
 bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) {
-  if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) ||
-      !systemFontScript(run.script)) {
+  if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) || !systemFontScript(run.script)) {
     return false;
   }
   std::vector<size_t> starts;  // code point index of each word's start
@@ -369,8 +368,8 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
       if (cache.size() >= kMaxCachedWords) cache.clear();
       // Shaped without the line around it, as a word alone is.
       const std::string alone = text.substr(start, shapedEnd - start);
-      hb_buffer_t* buffer = shapeLocked(run, alone, 0, alone.size(),
-                                        HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
+      hb_buffer_t* buffer =
+          shapeLocked(run, alone, 0, alone.size(), HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
       ShapedWord word;
       appendGlyphs(buffer, run.face, end - start, 0, word.glyphs);
       unsigned count = 0;
@@ -402,8 +401,8 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
 void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
   if (shapeRunInWordsLocked(run, text, d)) return;
   // The whole line is the context, so letters join across run boundaries.
-  hb_buffer_t* buffer = shapeLocked(run, text, d.offsets[run.from], d.offsets[run.to],
-                                    hb_buffer_flags_t(0));
+  hb_buffer_t* buffer =
+      shapeLocked(run, text, d.offsets[run.from], d.offsets[run.to], hb_buffer_flags_t(0));
   appendGlyphs(buffer, run.face, SIZE_MAX, 0, run.glyphs);
 }
 

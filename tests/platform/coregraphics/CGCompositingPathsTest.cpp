@@ -303,8 +303,7 @@ TEST_F(CGCompositingPathsTest, OpaqueImagesOnTheGridCopyInEveryChannelOrder) {
   // An opaque image one to one on the grid, clipped, onto bitmaps of every
   // order: each pixel inside is the image's colour at full alpha, whatever
   // its skipped byte held; every pixel outside is left as it was.
-  const uint32_t layouts[] = {kBGRA,
-                              kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big,
+  const uint32_t layouts[] = {kBGRA, kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big,
                               kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big,
                               kOpaqueBGRX};
   const uint32_t sources[] = {kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big,
@@ -392,13 +391,12 @@ TEST_F(CGCompositingPathsTest, ShapesDrawnAgainReuseOnlyTheirOwnCoverage) {
     std::vector<int> expected(size_t(W) * H, 0);
     const CGPixelBox clip{int(k.clip.origin.x), H - int(CGRectGetMaxY(k.clip)),
                           int(CGRectGetMaxX(k.clip)), H - int(k.clip.origin.y)};
-    CGRasterizer::fill(CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr)
-                           ->flatten(flip, 0.1),
-                       CGFillRule::NonZero, clip, k.antialias,
-                       [&](int y, int x0, int x1, const float* cov) {
-                         for (int x = x0; x < x1; ++x)
-                           expected[size_t(y) * W + x] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
-                       });
+    CGRasterizer::fill(
+        CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr)->flatten(flip, 0.1),
+        CGFillRule::NonZero, clip, k.antialias, [&](int y, int x0, int x1, const float* cov) {
+          for (int x = x0; x < x1; ++x)
+            expected[size_t(y) * W + x] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+        });
     int off = 0;
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) {
@@ -423,9 +421,10 @@ TEST_F(CGCompositingPathsTest, NamedMasksPaintAsEachMaskAlone) {
                   : CGPixelMask{a.data(), 8, 7, 6, x, y, &kFace, reinterpret_cast<void*>(1)};
   };
   const CGPixelMask space{nullptr, 0, 0, 0, 9, 9, &kFace, reinterpret_cast<void*>(3)};
-  const std::vector<CGPixelMask> masks = {named(3, 4, false), space, named(6, 7, true),
-                                          named(-3, -2, true), named(60, 44, false),
-                                          named(30, 20, false), named(33, 21, true)};
+  const std::vector<CGPixelMask> masks = {named(3, 4, false),   space,
+                                          named(6, 7, true),    named(-3, -2, true),
+                                          named(60, 44, false), named(30, 20, false),
+                                          named(33, 21, true)};
   const CGRect clips[] = {CGRectMake(0, 0, 64, 48), CGRectMake(5, 3, 30, 40)};
   const double ink[4] = {0.1, 0.2, 0.6, 0.8};
   for (const CGRect& clip : clips) {
@@ -452,8 +451,8 @@ TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
   const int W = 8, H = 12;
   const struct {
     double top, bottom;  // pixel rows, counted down
-  } cases[] = {{2.25, 7.75}, {2, 8}, {2.5, 3}, {3, 3.5}, {4.25, 4.75}, {0, 12}, {-3.5, 1.5},
-               {10.5, 15}, {5, 6}, {5.999, 6.001}, {2 + 1e-9, 7}, {2, 7 - 1e-9}};
+  } cases[] = {{2.25, 7.75}, {2, 8},     {2.5, 3}, {3, 3.5},       {4.25, 4.75},  {0, 12},
+               {-3.5, 1.5},  {10.5, 15}, {5, 6},   {5.999, 6.001}, {2 + 1e-9, 7}, {2, 7 - 1e-9}};
   auto c = makeContext(W, H, kBGRA);
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << k.top << " to " << k.bottom);
@@ -461,7 +460,8 @@ TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
     CGContextSetRGBFillColor(c, 1, 1, 1, 1);
     CGContextFillRect(c, CGRectMake(1, H - k.bottom, 5, k.bottom - k.top));
     for (int y = 0; y < H; ++y) {
-      const double share = std::clamp(std::min(y + 1.0, k.bottom) - std::max(double(y), k.top), 0.0, 1.0);
+      const double share =
+          std::clamp(std::min(y + 1.0, k.bottom) - std::max(double(y), k.top), 0.0, 1.0);
       const int want = static_cast<uint8_t>(static_cast<float>(share) * 255 + 0.5f);
       EXPECT_EQ(pixel(c, 0, y)[3], 0) << "row " << y;
       EXPECT_EQ(pixel(c, 3, y)[3], want) << "row " << y;

@@ -406,15 +406,13 @@ TEST_F(TextShapingTest, ParagraphDirectionAtTheEdgesOfTheRightToLeftBlocks) {
     const char* text;
     bool rightToLeft;
   } cases[] = {
-      {"Album", false},
-      {"\u057F", false},              // Armenian, the last lead byte 0xD5
-      {"\u0580 \u05D0", false},      // Armenian (lead 0xD6) is left to right
-      {"\u05BE", true},               // Hebrew maqaf, lead 0xD6
-      {"\u05D0", true},               // Hebrew (lead 0xD7)
-      {"12 \u05EA", true},            // digits first: the first strong letter rules
-      {"\u0627 abc", true},           // Arabic
-      {"abc \u0627", false},
-      {"\xD6", false},                // a lead byte alone: U+FFFD, no direction
+      {"Album", false},         {"\u057F", false},  // Armenian, the last lead byte 0xD5
+      {"\u0580 \u05D0", false},                     // Armenian (lead 0xD6) is left to right
+      {"\u05BE", true},                             // Hebrew maqaf, lead 0xD6
+      {"\u05D0", true},                             // Hebrew (lead 0xD7)
+      {"12 \u05EA", true},                          // digits first: the first strong letter rules
+      {"\u0627 abc", true},                         // Arabic
+      {"abc \u0627", false},    {"\xD6", false},    // a lead byte alone: U+FFFD, no direction
       {"\xFF\xFE", false},
   };
   for (const auto& c : cases) EXPECT_EQ(TextIsRightToLeft(c.text), c.rightToLeft) << c.text;
@@ -425,12 +423,12 @@ TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
   // cache; each line must still be what HarfBuzz makes of it whole: the
   // same glyphs, clusters and positions. Pairs that kern across a space,
   // doubled, leading and trailing spaces, and lines that differ in one word.
-  const std::string texts[] = {
-      "Item 3 - 1234 photos", "Item 3 - 1235 photos", "Item 12 - 1235 photos",
-      "AV AV Wa To", "To AV", "T. Y. L' T", "f  f", "  leading", "trailing  ",
-      "1 / 1 - 11", "Yo, Ta. \"quoted\" (paren) Ty", "AVAV AVAV AVAV", "Wo Ta Yo",
-      // Tone letters take contextual forms HarfBuzz marks unsafe to join.
-      "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8"};
+  const std::string texts[] = {"Item 3 - 1234 photos", "Item 3 - 1235 photos",
+                               "Item 12 - 1235 photos", "AV AV Wa To", "To AV", "T. Y. L' T",
+                               "f  f", "  leading", "trailing  ", "1 / 1 - 11",
+                               "Yo, Ta. \"quoted\" (paren) Ty", "AVAV AVAV AVAV", "Wo Ta Yo",
+                               // Tone letters take contextual forms HarfBuzz marks unsafe to join.
+                               "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8"};
   std::lock_guard<std::mutex> lock(FontFacesMutex());
   FT_Face face = SystemFontFaceLocked(kSystemFace);
   ASSERT_NE(face, nullptr);
