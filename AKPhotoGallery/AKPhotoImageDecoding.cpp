@@ -1,13 +1,14 @@
 #include "AKPhotoGallery/AKPhotoImageDecoding.h"
 
 #include <cmath>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGBandedDraw.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGImage.h"
-#include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
 
 namespace {
@@ -33,18 +34,33 @@ std::shared_ptr<UIImage> decodedImage(const std::shared_ptr<UIImage>& image) {
   if (width == 0 || height == 0) return image;
   if (width * height * 4 > kMaxRedrawBytes) return downsizedLargeImage(image);
 
-  // The context is sized in pixels at scale 1: a context of the pixel size
-  // at the image's own scale would hold scale^2 times the pixels.
-  UIGraphicsBeginImageContextWithOptions({width, height}, false, 1);
-  CGContextRef context = UIGraphicsGetCurrentContext();
-  if (!context) return image;
-  CGContextScaleCTM(context, 1, -1);
-  CGContextTranslateCTM(context, 0, -height);
-  CGContextDrawImage(context, {{0, 0}, {width, height}}, image->CGImage());
-  auto drawn = UIGraphicsGetImageFromCurrentImageContext();
-  UIGraphicsEndImageContext();
-  if (!drawn || !drawn->CGImage()) return image;
-  return UIImage::imageWithCGImage(drawn->CGImage(), image->scale(), image->imageOrientation());
+  // A bitmap context sized in pixels, with the layout an image context has
+  // (premultiplied BGRA in sRGB, rows a multiple of 32 bytes). Its buffer
+  // becomes the image's as it is: nothing else draws into it, so the 48 MB
+  // of a 12-megapixel photo are not copied out again.
+  const double pixelsWide = std::ceil(width - 1e-9), pixelsHigh = std::ceil(height - 1e-9);
+  if (!(pixelsWide >= 1 && pixelsHigh >= 1) || pixelsWide > (1 << 24) || pixelsHigh > (1 << 24)) {
+    return image;
+  }
+  const auto w = static_cast<size_t>(pixelsWide), h = static_cast<size_t>(pixelsHigh);
+  const size_t bytesPerRow = (w * 4 + 31) / 32 * 32;
+  const uint32_t info = kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Host;
+  std::shared_ptr<Bytes> pixels;
+  try {
+    pixels = std::make_shared<Bytes>(bytesPerRow * h);
+  } catch (const std::bad_alloc&) {
+    return image;
+  }
+  CGColorSpaceRef space = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
+  {
+    CGContextRef context = CGBitmapContextCreate(pixels->data(), w, h, 8, bytesPerRow, space, info);
+    if (!context) return image;
+    CGContextDrawImage(context, {{0, 0}, {width, height}}, image->CGImage());
+  }
+  CGImageRef drawn = CGImage::create(w, h, 8, 32, bytesPerRow, info, std::move(pixels),
+                                     space ? space->name() : std::string(kCGColorSpaceSRGB));
+  if (!drawn) return image;
+  return UIImage::imageWithCGImage(drawn, image->scale(), image->imageOrientation());
 }
 
 std::shared_ptr<UIImage> downsizedLargeImage(const std::shared_ptr<UIImage>& image) {

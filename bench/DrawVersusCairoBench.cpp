@@ -118,6 +118,46 @@ void BM_RoundedRects_Cairo(benchmark::State& state) {
   }
 }
 
+// The same rectangles each moved by its own fraction of a pixel, new every
+// frame, so no shape's coverage is ever reused: what rasterising costs.
+void BM_RoundedRectsNewOffsets_Ours(benchmark::State& state) {
+  auto c = ourBitmap();
+  int frame = 0;
+  for (auto _ : state) {
+    ++frame;
+    for (int i = 0; i < 100; ++i) {
+      const double shift = ((frame * 101 + i) % 4093) / 4093.0;
+      CGContextSetRGBFillColor(c, (i % 10) / 10.0, 0.5, 0.8, 1);
+      auto path = CGPathCreateWithRoundedRect(CGRectOffset(roundedRectAt(i), shift, shift), kRadius,
+                                              kRadius, nullptr);
+      CGContextAddPath(c, path);
+      CGContextFillPath(c);
+    }
+    benchmark::DoNotOptimize(c->data());
+  }
+}
+void BM_RoundedRectsNewOffsets_Cairo(benchmark::State& state) {
+  CairoBitmap b;
+  int frame = 0;
+  for (auto _ : state) {
+    ++frame;
+    for (int i = 0; i < 100; ++i) {
+      const double shift = ((frame * 101 + i) % 4093) / 4093.0;
+      cairo_set_source_rgba(b.cr, (i % 10) / 10.0, 0.5, 0.8, 1);
+      CGRect r = CGRectOffset(roundedRectAt(i), shift, shift);
+      double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
+      cairo_new_sub_path(b.cr);
+      cairo_arc(b.cr, x + w - kRadius, y + kRadius, kRadius, -M_PI / 2, 0);
+      cairo_arc(b.cr, x + w - kRadius, y + h - kRadius, kRadius, 0, M_PI / 2);
+      cairo_arc(b.cr, x + kRadius, y + h - kRadius, kRadius, M_PI / 2, M_PI);
+      cairo_arc(b.cr, x + kRadius, y + kRadius, kRadius, M_PI, 3 * M_PI / 2);
+      cairo_close_path(b.cr);
+      cairo_fill(b.cr);
+    }
+    b.flush();
+  }
+}
+
 // --- A grid of photo thumbnails scaled from a 1000 x 750 picture. ---
 
 std::vector<uint8_t> photoPixels(int w, int h) {
@@ -155,6 +195,12 @@ void BM_ScaledImages_Cairo(benchmark::State& state) {
       cairo_translate(b.cr, r.origin.x, r.origin.y);
       cairo_scale(b.cr, r.size.width / kPhotoW, r.size.height / kPhotoH);
       cairo_set_source_surface(b.cr, image, 0, 0);
+      // Ours averages boxes of whole pixels and then interpolates; against
+      // an exact area average of this picture it scores 38.1 dB PSNR (36.2
+      // against a Lanczos-3 resize), cairo's GOOD 58.5 (41.4), BILINEAR
+      // 31.0 (30.5). GOOD is the cheapest cairo filter that is not worse
+      // than ours (BILINEAR aliases: it samples 2 x 2 of every 2.6 x 2.7).
+      cairo_pattern_set_filter(cairo_get_source(b.cr), CAIRO_FILTER_GOOD);
       cairo_paint(b.cr);
       cairo_restore(b.cr);
     }
@@ -285,6 +331,8 @@ BENCHMARK(BM_HalfAlphaFill_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HalfAlphaFill_Cairo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundedRects_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundedRects_Cairo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundedRectsNewOffsets_Ours)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundedRectsNewOffsets_Cairo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaledImages_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaledImages_Cairo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TextLines_Ours)->Unit(benchmark::kMillisecond);

@@ -21,6 +21,11 @@ constexpr size_t kMaxBitmapBytes = size_t(1) << 32;
 // Clip masks kept for reuse: how many, and the largest kept (pixels).
 constexpr size_t kSharedMasks = 8;
 constexpr size_t kMaxSharedMask = size_t(1) << 20;
+// Coverage masks of recent filled shapes kept for reuse on this thread: how
+// many, the largest kept (pixels) and the most they hold together (bytes).
+constexpr size_t kFillShapes = 16;
+constexpr size_t kMaxFillShape = size_t(1) << 16;
+constexpr size_t kMaxFillShapeBytes = size_t(1) << 20;
 
 std::vector<CGPolygon> rectPolygon(const CGRect& rect, const CGAffineTransform& t) {
   CGRect r = CGRectStandardize(rect);
@@ -133,6 +138,10 @@ bool CGContext::compositeImageOnGrid(const CGImageSampler& sampler) {
                          sampler.height() - grid.dv};
   const CGPixelBox box = image.intersect(state_.clip.box);
   if (box.isEmpty()) return true;
+  if (copyOpaqueSwappingRedBlue(grid.pixels, grid.bytesPerRow, grid.du, grid.dv, sampler.layout(),
+                                box)) {
+    return true;
+  }
   pixman_image_t* source = pixman_image_create_bits_no_clear(
       format, sampler.width(), sampler.height(),
       reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(grid.pixels)), int(grid.bytesPerRow));
@@ -141,6 +150,31 @@ bool CGContext::compositeImageOnGrid(const CGImageSampler& sampler) {
                            box.y0 + grid.dv, 0, 0, box.x0, box.y0, box.x1 - box.x0,
                            box.y1 - box.y0);
   pixman_image_unref(source);
+  return true;
+}
+
+bool CGContext::copyOpaqueSwappingRedBlue(const uint8_t* pixels, size_t bytesPerRow, int du, int dv,
+                                          const CGPixelLayout& from, const CGPixelBox& box) {
+  // An opaque source over anything is the source itself. pixman converts
+  // between orders with red and blue swapped (a decoded RGBX photo into a
+  // BGRA bitmap) through its general path, a channel at a time; a swap
+  // within 32-bit words runs at memory speed. Only layouts whose fourth
+  // byte is the alpha or skipped byte on both sides take it.
+  if (from.hasAlpha() || from.g != 1 || layout_.g != 1 || from.r != layout_.b ||
+      from.b != layout_.r || from.r + from.b != 2 || (layout_.hasAlpha() && layout_.a != 3)) {
+    return false;
+  }
+  const int n = box.x1 - box.x0;
+  for (int y = box.y0; y < box.y1; ++y) {
+    const uint8_t* src = pixels + size_t(y + dv) * bytesPerRow + size_t(box.x0 + du) * 4;
+    uint8_t* dst = data_ + size_t(y) * bytesPerRow_ + size_t(box.x0) * 4;
+    for (int i = 0; i < n; ++i) {
+      uint32_t p;
+      std::memcpy(&p, src + size_t(i) * 4, 4);
+      p = 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+      std::memcpy(dst + size_t(i) * 4, &p, 4);
+    }
+  }
   return true;
 }
 
@@ -313,8 +347,17 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
   // The wholly covered inside goes to pixman in one piece when it can take it.
   uint8_t solid[4];
   const bool inOnePiece = !state_.clip.mask && solidForPixman(paint, solid);
+  // The rows the box covers wholly: [y, y + 1) inside [by0, by1).
+  const int rows0 = std::clamp(static_cast<int>(std::ceil(std::clamp(by0, -1.0, 1e7))), y0, y1);
+  const int rows1 = std::clamp(static_cast<int>(std::floor(std::clamp(by1, -1.0, 1e7))), rows0, y1);
+  // Where nothing in them is painted row by row, they go in one piece
+  // without visiting each (a full-screen background is 2532 rows at 3x).
+  const bool rowsInOnePiece = inOnePiece && inner0 == x0 && inner1 == x1;
   int full0 = y1, full1 = y1;  // the rows wholly covered
+  if (rowsInOnePiece && rows1 > rows0 && inner1 > inner0) full0 = rows0, full1 = rows1;
   for (int y = y0; y < y1; ++y) {
+    if (rowsInOnePiece && y == rows0) y = rows1;  // painted above, in one piece
+    if (y >= y1) break;
     float covY =
         static_cast<float>(std::clamp(std::min(y + 1.0, by1) - std::max(double(y), by0), 0.0, 1.0));
     if (covY <= 0) continue;
@@ -326,7 +369,9 @@ void CGContext::paintBox(const CGRect& box, const Paint& paint) {
         } else if (full0 == y1) {
           full0 = y, full1 = y + 1;
         } else {
-          full1 = y + 1;
+          // Next to the block (a row just outside the whole rows whose
+          // coverage rounds to 1 joins it from either side).
+          full0 = std::min(full0, y), full1 = std::max(full1, y + 1);
         }
       }
       if (x1 > inner1) paintRow(y, inner1, x1, covX.data() + (inner1 - x0), paint);
@@ -370,6 +415,49 @@ FullBlock widestFullBlock(const std::vector<CGRasterizer::FullRun>& runs, int to
   return best;
 }
 
+std::vector<int64_t> MaskShapeKey(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                  bool antialias, const CGPixelBox& box);
+
+// The coverage of a filled shape over its pixel box and the block it covers
+// wholly (relative to the box), by shape relative to whole pixels: buttons
+// and cells of one size at one sub-pixel offset are drawn again and again,
+// frame after frame, and rasterising them costs several times compositing.
+struct FillShape {
+  std::vector<int64_t> key;
+  int width = 0, height = 0, stride = 0;
+  std::vector<uint8_t> coverage;
+  FullBlock full;  // relative to the box
+};
+
+class FillShapes {
+ public:
+  const FillShape* find(const std::vector<int64_t>& key, int width, int height) {
+    for (auto it = shapes_.begin(); it != shapes_.end(); ++it) {
+      if (it->width != width || it->height != height || it->key != key) continue;
+      std::rotate(shapes_.begin(), it, it + 1);  // most recently used first
+      return &shapes_.front();
+    }
+    return nullptr;
+  }
+  void keep(FillShape shape) {
+    bytes_ += shape.coverage.size();
+    shapes_.insert(shapes_.begin(), std::move(shape));
+    while (shapes_.size() > kFillShapes || bytes_ > kMaxFillShapeBytes) {
+      bytes_ -= shapes_.back().coverage.size();
+      shapes_.pop_back();
+    }
+  }
+
+ private:
+  std::vector<FillShape> shapes_;
+  size_t bytes_ = 0;
+};
+
+FillShapes& fillShapes() {
+  thread_local FillShapes shapes;
+  return shapes;
+}
+
 }  // namespace
 
 void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons, CGFillRule rule,
@@ -379,9 +467,9 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
   if (box.isEmpty()) return;
   const int w = box.x1 - box.x0, h = box.y1 - box.y0;
   const int stride = (w + 3) & ~3;
-  coverageBox_.assign(size_t(stride) * size_t(h), 0);
-  const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
   if (clip.mask) {
+    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    const CGPixelMask mask{coverageBox_.data(), stride, w, h, box.x0, box.y0};
     bool any = false;
     CGRasterizer::fill(polygons, rule, box, antialias(),
                        [&](int y, int x0, int x1, const float* cov) {
@@ -398,16 +486,39 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     pixman_image_unref(source);
     return;
   }
-  std::vector<CGRasterizer::FullRun> runs;
-  if (!CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(), stride,
-                              &runs)) {
-    return;
+  // A shape drawn before at the same offset from whole pixels has its
+  // coverage already.
+  std::vector<int64_t> key;
+  if (size_t(w) * size_t(h) <= kMaxFillShape) key = MaskShapeKey(polygons, rule, antialias(), box);
+  FillShapes& shapes = fillShapes();
+  const FillShape* known = key.empty() ? nullptr : shapes.find(key, w, h);
+  CGPixelMask mask = {coverageBox_.data(), stride, w, h, box.x0, box.y0};
+  FullBlock full;
+  if (known) {
+    if (known->coverage.empty()) return;  // it covers no pixel
+    mask.coverage = known->coverage.data();
+    full = known->full;
+    full.x0 += box.x0, full.x1 += box.x0, full.y0 += box.y0, full.y1 += box.y0;
+  } else {
+    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    mask.coverage = coverageBox_.data();
+    std::vector<CGRasterizer::FullRun> runs;
+    const bool any = CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(),
+                                            stride, &runs);
+    if (any) full = widestFullBlock(runs, box.y0);
+    if (!key.empty()) {
+      FillShape shape{std::move(key), w, h, stride, {}, full};
+      if (any) shape.coverage = coverageBox_;
+      shape.full.x0 -= box.x0, shape.full.x1 -= box.x0;
+      shape.full.y0 -= box.y0, shape.full.y1 -= box.y0;
+      shapes.keep(std::move(shape));
+    }
+    if (!any) return;
   }
   pixman_image_t* source = solidImage(solid);
   // Where the shape covers a block wholly the colour goes on without the
   // mask (for an opaque colour pixman then just fills); the same pixels as
   // through a mask of 255.
-  const FullBlock full = widestFullBlock(runs, box.y0);
   if (full.area() * 4 < long(w) * long(h)) {
     compositeSolid(source, &mask, box.x0, box.y0, w, h);
   } else {
@@ -596,6 +707,83 @@ MaskImages& maskImages() {
 
 }  // namespace
 
+namespace {
+
+// pixman's glyph cache for named masks, one a thread (it is not
+// thread-safe): a line of text goes to pixman in one call instead of one
+// composite a glyph, each glyph's pixels as the composite gives them.
+class GlyphCache {
+ public:
+  ~GlyphCache() {
+    if (cache_) pixman_glyph_cache_destroy(cache_);
+  }
+  pixman_glyph_cache_t* get() {
+    if (!cache_) cache_ = pixman_glyph_cache_create();
+    return cache_;
+  }
+
+ private:
+  pixman_glyph_cache_t* cache_ = nullptr;
+};
+
+pixman_glyph_cache_t* glyphCache() {
+  thread_local GlyphCache cache;
+  return cache.get();
+}
+
+}  // namespace
+
+bool CGContext::compositeNamedMasks(pixman_image_t* source, const std::vector<CGPixelMask>& masks) {
+  pixman_glyph_cache_t* cache = glyphCache();
+  if (!cache || masks.empty()) return false;
+  for (const CGPixelMask& m : masks) {
+    if (m.width <= 0 || m.height <= 0) continue;  // paints nothing (a space)
+    if (!m.source || !m.item || !m.coverage || m.stride % 4 != 0 ||
+        reinterpret_cast<uintptr_t>(m.coverage) % 4 != 0) {
+      return false;
+    }
+  }
+  std::vector<pixman_glyph_t> glyphs;
+  glyphs.reserve(masks.size());
+  pixman_glyph_cache_freeze(cache);
+  for (const CGPixelMask& m : masks) {
+    if (m.width <= 0 || m.height <= 0) continue;
+    const void* glyph =
+        pixman_glyph_cache_lookup(cache, const_cast<void*>(m.source), const_cast<void*>(m.item));
+    if (!glyph) {
+      pixman_image_t* image = pixman_image_create_bits_no_clear(
+          PIXMAN_a8, m.width, m.height,
+          reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(m.coverage)), m.stride);
+      if (image) {
+        // The cache keeps a copy of the pixels.
+        glyph = pixman_glyph_cache_insert(cache, const_cast<void*>(m.source),
+                                          const_cast<void*>(m.item), 0, 0, image);
+        pixman_image_unref(image);
+      }
+    }
+    if (!glyph) {
+      pixman_glyph_cache_thaw(cache);
+      return false;
+    }
+    glyphs.push_back({m.x, m.y, glyph});
+  }
+  // The clip box bounds every glyph, as it bounds each mask composited alone.
+  const CGPixelBox& box = state_.clip.box;
+  const bool clipped = box.x0 > 0 || box.y0 > 0 || box.x1 < int(width_) || box.y1 < int(height_);
+  if (clipped) {
+    pixman_region32_t region;
+    pixman_region32_init_rect(&region, box.x0, box.y0, unsigned(box.x1 - box.x0),
+                              unsigned(box.y1 - box.y0));
+    pixman_image_set_clip_region32(target_, &region);
+    pixman_region32_fini(&region);
+  }
+  pixman_composite_glyphs_no_mask(PIXMAN_OP_OVER, source, target_, 0, 0, 0, 0, cache,
+                                  int(glyphs.size()), glyphs.data());
+  if (clipped) pixman_image_set_clip_region32(target_, nullptr);
+  pixman_glyph_cache_thaw(cache);
+  return true;
+}
+
 void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rgba[4]) {
   uint8_t color[4];
   toPremultiplied8(rgba, color);
@@ -604,6 +792,10 @@ void CGContext::fillMasks(const std::vector<CGPixelMask>& masks, const double rg
   uint8_t solid[4];
   const bool pixman = !state_.clip.mask && solidForPixman(paint, solid);
   pixman_image_t* source = pixman ? solidImage(solid) : nullptr;
+  if (source && !box.isEmpty() && compositeNamedMasks(source, masks)) {
+    pixman_image_unref(source);
+    return;
+  }
   std::vector<float> row;
   for (const CGPixelMask& m : masks) {
     // The part of the mask inside the clip box.

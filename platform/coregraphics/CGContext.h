@@ -31,6 +31,11 @@ struct CGPixelMask {
   int stride = 0;
   int width = 0, height = 0;
   int x = 0, y = 0;
+  // What the coverage is, where it never changes for the same pair (a
+  // glyph: its face, and its size and index); both null when unknown.
+  // Masks so named are kept by the compositor and composited together.
+  const void* source = nullptr;
+  const void* item = nullptr;
 };
 
 enum CGPathDrawingMode : int32_t {
@@ -162,6 +167,14 @@ class CGContext : public NSObject {
   // An image placed one to one on whole pixels, composited by pixman in
   // one piece; false when it cannot take it.
   bool compositeImageOnGrid(const CGImageSampler& sampler);
+  // Source over of the solid through masks that all have names, in one
+  // call to pixman, under the clip box; false, nothing painted, otherwise.
+  bool compositeNamedMasks(union pixman_image* source, const std::vector<CGPixelMask>& masks);
+  // The opaque image's pixels in the box copied with red and blue swapped,
+  // where that is all the composite does; false when it is not.
+  // (pixels: the image's first row; its pixel (u, v) lands on (u - du, v - dv).)
+  bool copyOpaqueSwappingRedBlue(const uint8_t* pixels, size_t bytesPerRow, int du, int dv,
+                                 const CGPixelLayout& from, const CGPixelBox& box);
   // Source over of n premultiplied (or opaque) pixels of `layout` onto
   // pixels x... of row y, by pixman; false when it cannot take them.
   bool compositeRow(const uint8_t* row, const CGPixelLayout& layout, int x, int y, int n);

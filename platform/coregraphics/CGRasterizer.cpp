@@ -195,11 +195,22 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
   if (edges.empty()) return;
   RowAccumulator row(box.x0, box.x1);
   std::vector<const Edge*> active;
-  std::vector<Crossing> perSample[kSubScanlines];
+  // Sub-scanline s's crossings sit at s * active.size(): an edge crosses
+  // each sub-scanline at most once, so they never spill into the next.
+  std::vector<Crossing> crossingRows;
+  size_t counts[kSubScanlines];
   double sampleY[kSubScanlines];
   size_t next = 0;
   const int samples = antialias ? kSubScanlines : 1;
   const float weight = 1.0f / samples;
+  auto addSpan = [&](double xa, double xb, float w) {
+    if (!antialias) {
+      // Whole pixels whose centres fall inside the span.
+      xa = std::ceil(xa - 0.5);
+      xb = std::ceil(xb - 0.5);
+    }
+    row.addSpan(xa, xb, w);
+  };
   for (int y = box.y0; y < box.y1; ++y) {
     // Edges touching [y, y + 1).
     active.erase(
@@ -221,39 +232,46 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
     // Each edge's crossings, sub-scanline by sub-scanline, go to that
     // sub-scanline's list (the same positions as testing each sub-scanline
     // against every edge, with fewer branches).
+    const size_t stride = active.size();
+    if (crossingRows.size() < stride * size_t(rowSamples)) {
+      crossingRows.resize(stride * size_t(rowSamples));
+    }
     for (int s = 0; s < rowSamples; ++s) {
       sampleY[s] = y + (s + 0.5) / rowSamples;
-      perSample[s].clear();
+      counts[s] = 0;
     }
     for (const Edge* e : active) {
       int s = 0;
       while (s < rowSamples && !(e->y0 <= sampleY[s])) ++s;
       for (; s < rowSamples && sampleY[s] < e->y1; ++s) {
-        perSample[s].push_back({e->x0 + (sampleY[s] - e->y0) * e->dxdy, e->dir});
+        crossingRows[size_t(s) * stride + counts[s]++] = {e->x0 + (sampleY[s] - e->y0) * e->dxdy,
+                                                          e->dir};
       }
     }
     for (int s = 0; s < rowSamples; ++s) {
-      std::vector<Crossing>& crossings = perSample[s];
-      // Few crossings a sub-scanline (two for a convex shape): an insertion
-      // sort beats the general one.
-      for (size_t i = 1; i < crossings.size(); ++i) {
+      Crossing* crossings = crossingRows.data() + size_t(s) * stride;
+      const size_t n = counts[s];
+      if (n == 2) {
+        // A convex shape's two crossings: inside between them under
+        // either rule.
+        addSpan(std::min(crossings[0].x, crossings[1].x), std::max(crossings[0].x, crossings[1].x),
+                rowWeight);
+        continue;
+      }
+      // Few crossings a sub-scanline: an insertion sort beats the general
+      // one.
+      for (size_t i = 1; i < n; ++i) {
         Crossing c = crossings[i];
         size_t j = i;
         for (; j > 0 && crossings[j - 1].x > c.x; --j) crossings[j] = crossings[j - 1];
         crossings[j] = c;
       }
       int winding = 0;
-      for (size_t i = 0; i + 1 < crossings.size(); ++i) {
+      for (size_t i = 0; i + 1 < n; ++i) {
         winding += rule == CGFillRule::NonZero ? crossings[i].dir : 1;
         bool inside = rule == CGFillRule::NonZero ? winding != 0 : (winding & 1) != 0;
         if (!inside) continue;
-        double xa = crossings[i].x, xb = crossings[i + 1].x;
-        if (!antialias) {
-          // Whole pixels whose centres fall inside the span.
-          xa = std::ceil(xa - 0.5);
-          xb = std::ceil(xb - 0.5);
-        }
-        row.addSpan(xa, xb, rowWeight);
+        addSpan(crossings[i].x, crossings[i + 1].x, rowWeight);
       }
     }
     emit(y, row);

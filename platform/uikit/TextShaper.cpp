@@ -19,6 +19,8 @@ namespace {
 // measuring and drawing the same few lines.
 constexpr size_t kMaxCachedLines = 2048;
 constexpr size_t kMaxCachedGlyphs = 256 * 1024;
+// Words shaped on their own, kept for lines that share them.
+constexpr size_t kMaxCachedWords = 4096;
 
 // The code points of valid UTF-8 text (ValidUTF8 made it so) and the byte
 // offset of each, the text's size last.
@@ -108,10 +110,31 @@ bool isValidUTF8(const std::string& text) {
   return true;
 }
 
+// Whether the face has a glyph for the character. Every character of every
+// line is looked up, and FreeType's look-up costs about what shaping the
+// character does: the answers below U+0300 are kept for each face (faces
+// live for the process). Guarded by the faces' mutex.
+bool hasGlyphLocked(FT_Face face, FriBidiChar cp) {
+  constexpr FriBidiChar kKept = kFirstCombining;
+  if (cp >= kKept) return FT_Get_Char_Index(face, cp) != 0;
+  enum : uint8_t { kUnknown, kAbsent, kPresent };
+  static std::unordered_map<FT_Face, std::vector<uint8_t>> known;
+  static FT_Face lastFace = nullptr;  // a line asks of one face again and again
+  static std::vector<uint8_t>* lastAnswers = nullptr;
+  if (face != lastFace || !lastAnswers) {
+    lastAnswers = &known[face];  // elements stay where they are as the map grows
+    lastFace = face;
+    if (lastAnswers->empty()) lastAnswers->assign(kKept, kUnknown);
+  }
+  uint8_t& answer = (*lastAnswers)[cp];
+  if (answer == kUnknown) answer = FT_Get_Char_Index(face, cp) != 0 ? kPresent : kAbsent;
+  return answer == kPresent;
+}
+
 // Whether the face has every character of the cluster that draws.
 bool coversLocked(FT_Face face, const FriBidiChar* cps, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    if (!ignorable(cps[i]) && FT_Get_Char_Index(face, cps[i]) == 0) return false;
+    if (!ignorable(cps[i]) && !hasGlyphLocked(face, cps[i])) return false;
   }
   return true;
 }
@@ -156,7 +179,7 @@ FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
   }
   if (coversLocked(primary, cps, n)) return primary;
   for (size_t i = 0; i < n; ++i) {
-    if (ignorable(cps[i]) || FT_Get_Char_Index(primary, cps[i]) != 0) continue;
+    if (ignorable(cps[i]) || hasGlyphLocked(primary, cps[i])) continue;
     FT_Face face = FallbackFontFaceLocked(cps[i], false);
     return face ? face : primary;
   }
@@ -167,6 +190,11 @@ FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
 // in one run; characters of no script of their own (spaces, digits,
 // punctuation, marks) join the run around them.
 UScriptCode scriptOf(FriBidiChar cp) {
+  // ASCII without asking ICU: its letters are Latin, the rest is common.
+  if (cp < 0x80) {
+    const bool letter = (cp >= U'A' && cp <= U'Z') || (cp >= U'a' && cp <= U'z');
+    return letter ? USCRIPT_LATIN : USCRIPT_COMMON;
+  }
   UErrorCode status = U_ZERO_ERROR;
   UScriptCode script = uscript_getScript(UChar32(cp), &status);
   if (U_FAILURE(status)) return USCRIPT_COMMON;
@@ -244,18 +272,20 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
   return runs;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+// Shapes bytes [start, end) of `text` in the run's face, script and
+// direction, the rest of the text the context; the buffer holds the result.
+hb_buffer_t* shapeLocked(const Run& run, const std::string& text, size_t start, size_t end,
+                         hb_buffer_flags_t extraFlags) {
   static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
   hb_buffer_clear_contents(buffer);
-  const size_t start = d.offsets[run.from], end = d.offsets[run.to];
-  // The whole line is the context, so letters join across run boundaries.
   hb_buffer_add_utf8(buffer, text.data(), int(text.size()), unsigned(start), int(end - start));
   hb_buffer_set_direction(buffer, run.level & 1 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
   hb_buffer_set_script(buffer, harfBuzzScript(run.script));
   hb_buffer_set_language(buffer, hb_language_get_default());
-  hb_buffer_set_flags(buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
-                                                (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
-                                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0)));
+  hb_buffer_set_flags(
+      buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
+                                (start == 0 ? HB_BUFFER_FLAG_BOT : 0) |
+                                (end == text.size() ? HB_BUFFER_FLAG_EOT : 0) | extraFlags));
   // Latin, Greek and Cyrillic keep their letters apart (no fi or ffi
   // ligatures), as text in them has always been drawn here; every other
   // script gets all of its face's forms.
@@ -263,21 +293,117 @@ void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
   const bool european = systemFontScript(run.script);
   hb_shape(HarfBuzzFontLocked(run.face), buffer, european ? noLigatures : nullptr,
            european ? 1 : 0);
+  return buffer;
+}
+
+// The buffer's glyphs of clusters below `end` (all when SIZE_MAX), their
+// clusters moved by `shift`.
+void appendGlyphs(hb_buffer_t* buffer, FT_Face face, size_t end, size_t shift,
+                  std::vector<ShapedGlyph>& out) {
   unsigned count = 0;
   const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
   const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
-  const double em = HarfBuzzUnitsPerEm(run.face);
-  run.glyphs.reserve(count);
-  for (unsigned i = 0; i < count; ++i) {
+  const double em = HarfBuzzUnitsPerEm(face);
+  out.reserve(out.size() + count);
+  for (unsigned i = 0; i < count && info[i].cluster < end; ++i) {
     ShapedGlyph g;
-    g.face = run.face;
+    g.face = face;
     g.index = info[i].codepoint;
     g.x = pos[i].x_offset / em;  // from the glyph's pen position until placed
     g.y = pos[i].y_offset / em;
     g.advance = pos[i].x_advance / em;
-    g.cluster = info[i].cluster;
-    run.glyphs.push_back(g);
+    g.cluster = info[i].cluster + shift;
+    out.push_back(g);
   }
+}
+
+// A word (with the spaces after it) shaped on its own, followed by the
+// first character of what comes next, so what HarfBuzz says of the seam
+// is known: whether the word's glyphs would change with text before it,
+// and whether they would change with text after it.
+struct ShapedWord {
+  std::vector<ShapedGlyph> glyphs;  // clusters from the word's start
+  bool dependsOnBefore = true, dependsOnAfter = true;
+};
+
+using WordCache = std::unordered_map<std::string, ShapedWord>;
+WordCache& wordCache() {
+  static auto* cache = new WordCache();  // guarded by the faces' mutex
+  return *cache;
+}
+
+// A left-to-right line of one run, in a script the system font is made
+// for and of characters that stand alone as clusters, shaped word by word
+// from a cache: labels that change a number between frames keep the rest
+// of their words. Only where HarfBuzz says each seam between two words is
+// safe to join on both sides; false (nothing set) otherwise.
+bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) {
+  if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) || !systemFontScript(run.script)) {
+    return false;
+  }
+  std::vector<size_t> starts;  // code point index of each word's start
+  for (size_t i = 0; i < d.cps.size(); ++i) {
+    if (d.cps[i] >= kFirstCombining) return false;
+    if (i == 0 || (d.cps[i - 1] == U' ' && d.cps[i] != U' ')) starts.push_back(i);
+  }
+  if (starts.size() < 2) return false;
+  WordCache& cache = wordCache();
+  std::vector<ShapedGlyph> glyphs;
+  glyphs.reserve(d.cps.size());
+  bool afterOfLast = false;
+  for (size_t w = 0; w < starts.size(); ++w) {
+    const size_t start = d.offsets[starts[w]];
+    const bool last = w + 1 == starts.size();
+    const size_t end = last ? text.size() : d.offsets[starts[w + 1]];
+    // The word and the first character after it (all are one byte or more
+    // below U+0300, so at most two bytes).
+    const size_t shapedEnd = last ? end : d.offsets[starts[w + 1] + 1];
+    static std::string key;  // guarded by the faces' mutex; keeps its storage
+    key.assign(reinterpret_cast<const char*>(&run.face), sizeof run.face);
+    key += char(run.script);
+    key += char((start == 0 ? 1 : 0) | (shapedEnd == text.size() ? 2 : 0));
+    key.append(text, start, shapedEnd - start);
+    auto known = cache.find(key);
+    if (known == cache.end()) {
+      if (cache.size() >= kMaxCachedWords) cache.clear();
+      // Shaped without the line around it, as a word alone is.
+      const std::string alone = text.substr(start, shapedEnd - start);
+      hb_buffer_t* buffer =
+          shapeLocked(run, alone, 0, alone.size(), HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
+      ShapedWord word;
+      appendGlyphs(buffer, run.face, end - start, 0, word.glyphs);
+      unsigned count = 0;
+      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+      auto unsafe = [&](unsigned i) {
+        return (hb_glyph_info_get_glyph_flags(&info[i]) & HB_GLYPH_FLAG_UNSAFE_TO_CONCAT) != 0;
+      };
+      word.dependsOnBefore = count == 0 || info[0].cluster != 0 || unsafe(0);
+      if (last) {
+        word.dependsOnAfter = false;  // the line ends here
+      } else {
+        const unsigned seam = unsigned(word.glyphs.size());
+        word.dependsOnAfter = seam >= count || info[seam].cluster != end - start || unsafe(seam);
+      }
+      known = cache.emplace(key, std::move(word)).first;
+    }
+    const ShapedWord& word = known->second;
+    if (w > 0 && (word.dependsOnBefore || afterOfLast)) return false;
+    afterOfLast = word.dependsOnAfter;
+    for (ShapedGlyph g : word.glyphs) {
+      g.cluster += start;
+      glyphs.push_back(g);
+    }
+  }
+  run.glyphs = std::move(glyphs);
+  return true;
+}
+
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+  if (shapeRunInWordsLocked(run, text, d)) return;
+  // The whole line is the context, so letters join across run boundaries.
+  hb_buffer_t* buffer =
+      shapeLocked(run, text, d.offsets[run.from], d.offsets[run.to], hb_buffer_flags_t(0));
+  appendGlyphs(buffer, run.face, SIZE_MAX, 0, run.glyphs);
 }
 
 // The runs' visual order: from the highest level down to the lowest odd
@@ -312,6 +438,18 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   line.rightToLeft = rightToLeft;
   for (Run& run : runs) shapeRunLocked(run, text, d);
   double pen = 0;
+  if (runs.size() == 1) {  // most lines: its glyphs are the line's
+    line.glyphs = std::move(runs[0].glyphs);
+    for (ShapedGlyph& g : line.glyphs) {
+      g.x += pen;
+      pen += g.advance;
+    }
+    line.width = pen;
+    return line;
+  }
+  size_t count = 0;
+  for (const Run& run : runs) count += run.glyphs.size();
+  line.glyphs.reserve(count);
   for (size_t i : visualOrder(runs)) {
     for (ShapedGlyph& g : runs[i].glyphs) {
       g.x += pen;
@@ -368,10 +506,11 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
                                             NSWritingDirection direction) {
   const std::string repaired = isValidUTF8(rawText) ? std::string() : ValidUTF8(rawText);
   const std::string& text = repaired.empty() ? rawText : repaired;
-  std::string key = fontFile;
+  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  static std::string key;  // guarded by the mutex; keeps its storage between calls
+  key.assign(fontFile);
   key += char('1' + direction);
   key += text;
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
   ShapeCache& cache = shapeCache();
   auto known = cache.lines.find(key);
   if (known != cache.lines.end()) return known->second;
@@ -387,11 +526,17 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
     cache.glyphs = 0;
   }
   cache.glyphs += line->glyphs.size();
-  cache.lines.emplace(std::move(key), line);
+  cache.lines.emplace(key, line);
   return line;
 }
 
 bool TextIsRightToLeft(const std::string& text) {
+  // Bytes below 0xD6 start no character at or above U+0580, and what
+  // invalid bytes become (U+FFFD) has no direction: left to right.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0xD6; })) {
+    return false;
+  }
   const Decoded d = decode(ValidUTF8(text));
   if (std::all_of(d.cps.begin(), d.cps.end(),
                   [](FriBidiChar cp) { return cp < kFirstRightToLeft; })) {

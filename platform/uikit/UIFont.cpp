@@ -252,6 +252,8 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
   const double height = double(CGBitmapContextGetHeight(context));
   const double penX = ctm.a * origin.x + ctm.tx;
   const double baseRow = height - (ctm.d * baselineY + ctm.ty);
+  masks.reserve(line->glyphs.size());
+  keep.reserve(line->glyphs.size());
   {
     std::lock_guard<std::mutex> lock(FontFacesMutex());
     for (const ShapedGlyph& g : line->glyphs) {
@@ -266,9 +268,11 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
       }
       if (!bm.coverage) continue;
       if (onGrid) {
+        // The face, size and index say what the glyph's pixels are.
+        const auto item = reinterpret_cast<const void*>((uintptr_t(size26_6) << 32) | g.index);
         masks.push_back({bm.coverage->data(), bm.stride, bm.width, bm.rows,
                          int(std::lround(penX + x * scale)) + bm.left,
-                         int(std::lround(baseRow - rise * scale)) - bm.top});
+                         int(std::lround(baseRow - rise * scale)) - bm.top, g.face, item});
       } else {
         masks.push_back({bm.coverage->data(), bm.stride, bm.width, bm.rows,
                          int(std::lround(x * scale)) + bm.left,

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "AKPhotoGallery/AKPhotoImageDecoding.h"
 #include "GalleryTestSupport.h"
@@ -22,6 +23,29 @@ TEST_F(ImageDecodingTest, RedrawsAtThePixelSizeKeepingScaleAndOrientation) {
   // The bitmap itself is the source's, row for row.
   EXPECT_EQ(PixelAt(decoded->CGImage(), 10, 10).r, 255);
   EXPECT_EQ(PixelAt(decoded->CGImage(), 10, 390).b, 255);
+
+  // In the layout the display takes as it is.
+  EXPECT_EQ(CGImageGetBitmapInfo(decoded->CGImage()),
+            kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Host);
+
+  // Pixel sizes that points times scale give back only nearly (at 2.625,
+  // 51 comes back a little under, 23 a little over): every column and row
+  // is kept, none added.
+  const struct {
+    size_t width, height;
+    double scale;
+  } sizes[] = {{1001, 667, 3}, {51, 59, 2.625}, {23, 27, 2.625}, {1, 1, 3}, {7, 5, 2}, {640, 1, 1}};
+  for (const auto& size : sizes) {
+    auto odd = UIImage::imageWithCGImage(TwoBandBitmap(size.width, size.height), size.scale,
+                                         UIImageOrientationUp);
+    auto redrawn = decodedImage(odd);
+    ASSERT_NE(redrawn, odd) << size.width << " x " << size.height;
+    EXPECT_EQ(CGImageGetWidth(redrawn->CGImage()), size.width);
+    EXPECT_EQ(CGImageGetHeight(redrawn->CGImage()), size.height);
+    const auto last = PixelAt(redrawn->CGImage(), size.width - 1, size.height - 1);
+    const auto want = PixelAt(odd->CGImage(), size.width - 1, size.height - 1);
+    EXPECT_EQ(std::tie(last.r, last.g, last.b, last.a), std::tie(want.r, want.g, want.b, want.a));
+  }
 
   // Nothing to draw: the same image back.
   auto bare = std::make_shared<UIImage>();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -296,6 +297,177 @@ TEST_F(CGCompositingPathsTest, AWhollyCoveredMiddleIsPaintedOnceLikeTheMaskedEdg
     }
   EXPECT_EQ(off, 0);
   EXPECT_GT(full, 70 * 50 / 2);  // the middle was there to be painted whole
+}
+
+TEST_F(CGCompositingPathsTest, OpaqueImagesOnTheGridCopyInEveryChannelOrder) {
+  // An opaque image one to one on the grid, clipped, onto bitmaps of every
+  // order: each pixel inside is the image's colour at full alpha, whatever
+  // its skipped byte held; every pixel outside is left as it was.
+  const uint32_t layouts[] = {kBGRA, kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big,
+                              kOpaqueBGRX};
+  const uint32_t sources[] = {kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
+                              kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Big,
+                              kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Little};
+  const int W = 5, H = 4;
+  auto colour = [](int u, int v) {
+    return std::array<int, 3>{40 * u + 3, 50 * v + 7, 200 - 9 * (u + v)};
+  };
+  for (uint32_t source : sources) {
+    const CGPixelLayout sl = CGPixelLayout::forBitmapInfo(source);
+    Bytes px(size_t(W) * H * 4, 17);  // 17 in every skipped byte
+    for (int v = 0; v < H; ++v)
+      for (int u = 0; u < W; ++u) {
+        uint8_t* p = &px[size_t(v * W + u) * 4];
+        const auto c = colour(u, v);
+        p[sl.r] = uint8_t(c[0]), p[sl.g] = uint8_t(c[1]), p[sl.b] = uint8_t(c[2]);
+      }
+    auto image = CGImage::create(W, H, 8, 32, W * 4, source, std::make_shared<const Bytes>(px));
+    for (uint32_t layout : layouts) {
+      SCOPED_TRACE(testing::Message() << "source " << source << " onto " << layout);
+      auto c = makeContext(12, 8, layout);
+      CGContextSetRGBFillColor(c, 0, 0, 1, 0.5);
+      CGContextFillRect(c, CGRectMake(0, 0, 12, 8));
+      const auto ground = pixel(c, 0, 0);
+      CGContextClipToRect(c, CGRectMake(0, 0, 6, 8));
+      // Pixel rows count down: the image's top row lands on row 8 - 6 = 2.
+      CGContextDrawImage(c, CGRectMake(3, 2, W, H), image);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 12; ++x) {
+          const int u = x - 3, v = y - 2;
+          const bool inside = u >= 0 && u < W && v >= 0 && v < H && x < 6;
+          std::array<int, 4> want = ground;
+          if (inside) {
+            const auto s = colour(u, v);
+            want = {s[0], s[1], s[2], 255};
+          }
+          ASSERT_EQ(pixel(c, x, y), want) << x << "," << y;
+        }
+    }
+  }
+}
+
+TEST_F(CGCompositingPathsTest, ShapesDrawnAgainReuseOnlyTheirOwnCoverage) {
+  // Filled shapes keep their coverage for the next shape at the same offset
+  // from whole pixels. Drawn one after another, each must still cover what
+  // rasterising it afresh covers: white onto a cleared bitmap leaves the
+  // coverage in the alpha byte.
+  const int W = 80, H = 60;
+  const CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, H);
+  struct Case {
+    const char* name;
+    CGRect rect;
+    double radius;
+    bool antialias;
+    CGRect clip;  // whole pixels, user space
+  };
+  const CGRect all = CGRectMake(0, 0, W, H);
+  const Case cases[] = {
+      {"first", CGRectMake(10.5, 6.25, 40, 30), 9, true, all},
+      {"again", CGRectMake(10.5, 6.25, 40, 30), 9, true, all},
+      {"whole pixels on", CGRectMake(17.5, 9.25, 40, 30), 9, true, all},
+      {"half a pixel right", CGRectMake(18, 9.25, 40, 30), 9, true, all},
+      {"a quarter up", CGRectMake(18, 9.5, 40, 30), 9, true, all},
+      {"another radius", CGRectMake(18, 9.5, 40, 30), 12, true, all},
+      {"without antialiasing", CGRectMake(18, 9.5, 40, 30), 12, false, all},
+      {"cut by the clip", CGRectMake(18, 9.5, 40, 30), 12, true, CGRectMake(0, 0, 40, 25)},
+      {"the same cut further on", CGRectMake(20, 9.5, 40, 30), 12, true, CGRectMake(0, 0, 42, 25)},
+      {"a 4096th right", CGRectMake(18 + 1.0 / 4096, 9.5, 40, 30), 12, true, all},
+      {"a 16384th right", CGRectMake(18 + 1.0 / 16384, 9.5, 40, 30), 12, true, all},
+  };
+  auto c = makeContext(W, H, kBGRA);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CGContextClearRect(c, all);
+    CGContextSaveGState(c);
+    CGContextSetShouldAntialias(c, k.antialias);
+    CGContextClipToRect(c, k.clip);
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextAddPath(c, CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr));
+    CGContextFillPath(c);
+    CGContextRestoreGState(c);
+
+    std::vector<int> expected(size_t(W) * H, 0);
+    const CGPixelBox clip{int(k.clip.origin.x), H - int(CGRectGetMaxY(k.clip)),
+                          int(CGRectGetMaxX(k.clip)), H - int(k.clip.origin.y)};
+    CGRasterizer::fill(
+        CGPathCreateWithRoundedRect(k.rect, k.radius, k.radius, nullptr)->flatten(flip, 0.1),
+        CGFillRule::NonZero, clip, k.antialias, [&](int y, int x0, int x1, const float* cov) {
+          for (int x = x0; x < x1; ++x)
+            expected[size_t(y) * W + x] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+        });
+    int off = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int got = pixel(c, x, y)[3], want = expected[size_t(y) * W + x];
+        if (std::abs(got - want) > 1 && ++off <= 3)
+          ADD_FAILURE() << "pixel " << x << "," << y << ": " << got << " vs " << want;
+      }
+    EXPECT_EQ(off, 0);
+  }
+}
+
+TEST_F(CGCompositingPathsTest, NamedMasksPaintAsEachMaskAlone) {
+  // Masks with names (glyphs) go to pixman together and are kept there by
+  // name; they must paint what the same masks do one by one: clipped by the
+  // clip box, reaching past the bitmap's edges, overlapping, drawn again.
+  std::vector<uint8_t> a(8 * 6), b(12 * 9);
+  for (size_t i = 0; i < a.size(); ++i) a[i] = uint8_t((i * 37) % 256);
+  for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(255 - (i * 11) % 256);
+  static const int kFace = 0;  // any stable address stands for the source
+  auto named = [&](int x, int y, bool second) {
+    return second ? CGPixelMask{b.data(), 12, 11, 9, x, y, &kFace, reinterpret_cast<void*>(2)}
+                  : CGPixelMask{a.data(), 8, 7, 6, x, y, &kFace, reinterpret_cast<void*>(1)};
+  };
+  const CGPixelMask space{nullptr, 0, 0, 0, 9, 9, &kFace, reinterpret_cast<void*>(3)};
+  const std::vector<CGPixelMask> masks = {named(3, 4, false),   space,
+                                          named(6, 7, true),    named(-3, -2, true),
+                                          named(60, 44, false), named(30, 20, false),
+                                          named(33, 21, true)};
+  const CGRect clips[] = {CGRectMake(0, 0, 64, 48), CGRectMake(5, 3, 30, 40)};
+  const double ink[4] = {0.1, 0.2, 0.6, 0.8};
+  for (const CGRect& clip : clips) {
+    auto together = makeContext(64, 48, kBGRA), alone = makeContext(64, 48, kBGRA);
+    for (auto& c : {together, alone}) {
+      CGContextSetRGBFillColor(c, 0.9, 0.8, 0.7, 1);
+      CGContextFillRect(c, CGRectMake(0, 0, 64, 48));
+      CGContextClipToRect(c, clip);
+    }
+    std::vector<CGPixelMask> unnamed = masks;
+    for (CGPixelMask& m : unnamed) m.source = m.item = nullptr;
+    together->fillMasks(masks, ink);
+    together->fillMasks(masks, ink);  // the second time from pixman's cache
+    alone->fillMasks(unnamed, ink);
+    alone->fillMasks(unnamed, ink);
+    expectSamePixels(together, alone, 0);
+  }
+}
+
+TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
+  // Rectangles on whole columns: the rows they cover wholly go on in one
+  // piece, the rows they cut by their share. White onto a cleared bitmap
+  // leaves each row's coverage in the alpha byte.
+  const int W = 8, H = 12;
+  const struct {
+    double top, bottom;  // pixel rows, counted down
+  } cases[] = {{2.25, 7.75}, {2, 8},     {2.5, 3}, {3, 3.5},       {4.25, 4.75},  {0, 12},
+               {-3.5, 1.5},  {10.5, 15}, {5, 6},   {5.999, 6.001}, {2 + 1e-9, 7}, {2, 7 - 1e-9}};
+  auto c = makeContext(W, H, kBGRA);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.top << " to " << k.bottom);
+    CGContextClearRect(c, CGRectMake(0, 0, W, H));
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextFillRect(c, CGRectMake(1, H - k.bottom, 5, k.bottom - k.top));
+    for (int y = 0; y < H; ++y) {
+      const double share =
+          std::clamp(std::min(y + 1.0, k.bottom) - std::max(double(y), k.top), 0.0, 1.0);
+      const int want = static_cast<uint8_t>(static_cast<float>(share) * 255 + 0.5f);
+      EXPECT_EQ(pixel(c, 0, y)[3], 0) << "row " << y;
+      EXPECT_EQ(pixel(c, 3, y)[3], want) << "row " << y;
+      EXPECT_EQ(pixel(c, 6, y)[3], 0) << "row " << y;
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/uikit/NSAttributedString.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UITextView.h"
+#include "platform/uikit/internal/FontFaces.h"
 #include "platform/uikit/internal/NSStringDrawing.h"
 #include "platform/uikit/internal/TextShaper.h"
 #include "support/TestEnvironment.h"
@@ -398,6 +399,72 @@ TEST_F(TextShapingTest, LabelsDrawWhatTheyMeasure) {
   const int overBeh = inkOf(renderLine("\u0628\u064E", 40, box)).top;
   const int overLam = inkOf(renderLine("\u0644\u064E", 40, box)).top;
   EXPECT_GT(overBeh - overLam, 0.1 * 40 * scale);
+}
+
+TEST_F(TextShapingTest, ParagraphDirectionAtTheEdgesOfTheRightToLeftBlocks) {
+  const struct {
+    const char* text;
+    bool rightToLeft;
+  } cases[] = {
+      {"Album", false},         {"\u057F", false},  // Armenian, the last lead byte 0xD5
+      {"\u0580 \u05D0", false},                     // Armenian (lead 0xD6) is left to right
+      {"\u05BE", true},                             // Hebrew maqaf, lead 0xD6
+      {"\u05D0", true},                             // Hebrew (lead 0xD7)
+      {"12 \u05EA", true},                          // digits first: the first strong letter rules
+      {"\u0627 abc", true},                         // Arabic
+      {"abc \u0627", false},    {"\xD6", false},    // a lead byte alone: U+FFFD, no direction
+      {"\xFF\xFE", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextIsRightToLeft(c.text), c.rightToLeft) << c.text;
+}
+
+TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
+  // Lines that share words with lines shaped before take those words from a
+  // cache; each line must still be what HarfBuzz makes of it whole: the
+  // same glyphs, clusters and positions. Pairs that kern across a space,
+  // doubled, leading and trailing spaces, and lines that differ in one word.
+  const std::string texts[] = {"Item 3 - 1234 photos", "Item 3 - 1235 photos",
+                               "Item 12 - 1235 photos", "AV AV Wa To", "To AV", "T. Y. L' T",
+                               "f  f", "  leading", "trailing  ", "1 / 1 - 11",
+                               "Yo, Ta. \"quoted\" (paren) Ty", "AVAV AVAV AVAV", "Wo Ta Yo",
+                               // Tone letters take contextual forms HarfBuzz marks unsafe to join.
+                               "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8"};
+  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  FT_Face face = SystemFontFaceLocked(kSystemFace);
+  ASSERT_NE(face, nullptr);
+  hb_buffer_t* buffer = hb_buffer_create();
+  const double em = HarfBuzzUnitsPerEm(face);
+  const hb_feature_t noLigatures[] = {{HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u}};
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    hb_buffer_clear_contents(buffer);
+    hb_buffer_add_utf8(buffer, text.data(), int(text.size()), 0, int(text.size()));
+    hb_buffer_set_direction(buffer, HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer, HB_SCRIPT_LATIN);
+    hb_buffer_set_language(buffer, hb_language_get_default());
+    hb_buffer_set_flags(buffer, hb_buffer_flags_t(HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES |
+                                                  HB_BUFFER_FLAG_BOT | HB_BUFFER_FLAG_EOT));
+    hb_shape(HarfBuzzFontLocked(face), buffer, noLigatures, 1);
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
+
+    FontFacesMutex().unlock();  // ShapeText takes it
+    const auto line = shape(text, NSWritingDirectionLeftToRight);
+    FontFacesMutex().lock();
+    ASSERT_EQ(line->glyphs.size(), count);
+    double pen = 0;
+    for (unsigned i = 0; i < count; ++i) {
+      const ShapedGlyph& g = line->glyphs[i];
+      EXPECT_EQ(g.index, info[i].codepoint) << i;
+      EXPECT_EQ(g.cluster, info[i].cluster) << i;
+      EXPECT_EQ(g.advance, pos[i].x_advance / em) << i;
+      EXPECT_EQ(g.x, pen + pos[i].x_offset / em) << i;
+      pen += pos[i].x_advance / em;
+    }
+    EXPECT_EQ(line->width, pen);
+  }
+  hb_buffer_destroy(buffer);
 }
 
 }  // namespace
