@@ -202,8 +202,8 @@ bool ImageDecoder::decodeFrame(size_t index, ImageBitmap& out, size_t prior) {
 bool ImageDecoder::decodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                                      ImageBitmap& out) {
   return index < frameCount() && ImageSizeAllowed(width, height) &&
-         onDecodeFrameScaled(index, width, height, out) && WellFormed(out) &&
-         out.width == width && out.height == height && !cutShort();
+         onDecodeFrameScaled(index, width, height, out) && WellFormed(out) && out.width == width &&
+         out.height == height && !cutShort();
 }
 
 bool ImageDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,

@@ -17,7 +17,7 @@ namespace {
 struct Slot {
   std::atomic<uint64_t> generation{0};
   std::atomic<uintptr_t> begin{0};
-  std::atomic<uintptr_t> end{0};  // 0: free
+  std::atomic<uintptr_t> end{0};   // 0: free
   std::atomic<uint64_t> cutAt{0};  // the generation that read past the end
 };
 static_assert(std::atomic<uint64_t>::is_always_lock_free &&

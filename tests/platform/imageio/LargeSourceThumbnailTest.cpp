@@ -558,7 +558,8 @@ TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProces
     const ImageBitmap pixels = Pixels(lazy);
     ASSERT_FALSE(pixels.pixels.empty());
     int lit = 0;
-    for (size_t i = 0; i < pixels.pixels.size(); i += 4) lit |= pixels.pixels[i] | pixels.pixels[i + 2];
+    for (size_t i = 0; i < pixels.pixels.size(); i += 4)
+      lit |= pixels.pixels[i] | pixels.pixels[i + 2];
     EXPECT_EQ(lit, 0);
     std::remove(path.c_str());
   }
