@@ -519,14 +519,17 @@ TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProces
     const char* what;
     const Bytes& data;
     size_t cutTo;
+    bool removed = false;  // gone from its folder first: only the fault tells
   };
   const Case cases[] = {
       {"png to nothing", png, 0},
       {"png to a page", png, page},
       {"png to half", png, png.size() / 2},
+      {"removed png to half", png, png.size() / 2, true},
       // Inside the last page: no fault, the page's tail reads as zeros.
       {"png one byte short", png, png.size() - 1},
       {"tiff to a page", tiff, page},
+      {"removed tiff to a page", tiff, page, true},
       {"tiff to half", tiff, tiff.size() / 2},
       {"tiff one byte short", tiff, tiff.size() - 1},
   };
@@ -542,7 +545,10 @@ TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProces
     CGImageSourceStatus status;
     auto file = ImageFileBytes::open(path);
     ASSERT_TRUE(file);
-    ASSERT_EQ(truncate(path.c_str(), off_t(c.cutTo)), 0);
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (c.removed) std::remove(path.c_str());
+    ASSERT_EQ(ftruncate(fd, off_t(c.cutTo)), 0);
+    ::close(fd);
     // Each call that reads the file fails on its own; none shows zeros.
     EXPECT_FALSE(ImageDecoderCreateForFile(file, status));
     EXPECT_EQ(status, kCGImageStatusInvalidData);
