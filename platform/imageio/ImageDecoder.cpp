@@ -228,8 +228,7 @@ std::shared_ptr<const ImageBitmap> ImageDecoder::decodeRows(size_t index, uint32
 }
 
 Bytes ImageDecoder::embeddedThumbnail(size_t index) const {
-  Bytes thumbnail = index < frameCount() ? onEmbeddedThumbnail(index) : Bytes();
-  return cutShort() ? Bytes() : thumbnail;
+  return index < frameCount() ? onEmbeddedThumbnail(index) : Bytes();
 }
 
 ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,

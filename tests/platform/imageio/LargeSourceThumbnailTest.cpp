@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -559,6 +560,8 @@ TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProces
     EXPECT_EQ(CGImageSourceGetStatus(source), kCGImageStatusInvalidData);
     EXPECT_EQ(CGImageSourceGetStatusAtIndex(source, 0), kCGImageStatusInvalidData);
     EXPECT_FALSE(source->data());
+    // Rows before the cut too: the source as a whole is bad data now.
+    EXPECT_FALSE(lazy->rowPixelData(0, 8));
     // An image made before the cut decodes after it: as any failed decode,
     // black (and transparent, were it not opaque).
     const ImageBitmap pixels = Pixels(lazy);
@@ -617,8 +620,13 @@ TEST_F(LargeSourceThumbnailTest, ABusErrorOfAnotherMappingGoesWhereItWentBefore)
       DiedOfBusError, "");
   EXPECT_EXIT(
       {
+        // Sent, not a fault, though it names an address of a watched file.
         auto file = ImageFileBytes::open(watched);
-        raise(SIGBUS);
+        siginfo_t info{};
+        info.si_signo = SIGBUS;
+        info.si_code = SI_QUEUE;
+        info.si_addr = const_cast<uint8_t*>(file->data()) + 4096;
+        syscall(SYS_rt_sigqueueinfo, getpid(), SIGBUS, &info);
         std::_Exit(0);
       },
       DiedOfBusError, "");
