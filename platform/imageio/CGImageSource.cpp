@@ -169,7 +169,10 @@ std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
 
 std::shared_ptr<const Bytes> CGImageSource::data() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) return std::make_shared<const Bytes>(file_->data(), file_->data() + file_->size());
+  if (file_) {
+    auto copy = std::make_shared<const Bytes>(file_->data(), file_->data() + file_->size());
+    return file_->cutShort() ? nullptr : copy;
+  }
   return data_;
 }
 
@@ -187,13 +190,15 @@ size_t CGImageSource::count() const {
 
 CGImageSourceStatus CGImageSource::status() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return status_;
+  // A mapped file cut short under the source is bad data from then on.
+  return file_ && file_->cutShort() ? kCGImageStatusInvalidData : status_;
 }
 
 CGImageSourceStatus CGImageSource::statusAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return status();
   std::lock_guard<std::mutex> lock(d->mutex);
+  if (d->decoder->cutShort()) return kCGImageStatusInvalidData;
   return d->decoder->frameStatus(index);
 }
 
@@ -227,7 +232,7 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     const ValueMap props = d->decoder->frameProperties(index);
-    if (props.empty()) return nullptr;
+    if (props.empty() || d->decoder->cutShort()) return nullptr;
     rowsOnTheirOwn = d->decoder->canDecodeRows(index);
     width = IntProperty(props, kCGImagePropertyPixelWidth);
     height = IntProperty(props, kCGImagePropertyPixelHeight);

@@ -110,11 +110,16 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreateForFile(std::shared_ptr<const Im
   status = kCGImageStatusUnknownType;
   if (!file) return nullptr;
   const ImageDecoderDescriptor* d = DescriptorOf(file->data(), file->size());
-  if (!d || !Available(*d) || !d->createForFile) return nullptr;
+  if (!d || !Available(*d) || !d->createForFile) {
+    // Leading bytes read as zeros are bad data, not another type.
+    if (file->cutShort()) status = kCGImageStatusInvalidData;
+    return nullptr;
+  }
   std::unique_ptr<ImageDecoder> decoder = d->createForFile(d->type, std::move(file));
   status = decoder->parse();
   // Reading the structure may have walked the whole file.
   decoder->releaseBytes();
+  if (decoder->cutShort()) status = kCGImageStatusInvalidData;
   if (status == kCGImageStatusInvalidData || status == kCGImageStatusReadingHeader ||
       status == kCGImageStatusUnknownType) {
     return nullptr;
@@ -132,13 +137,30 @@ std::shared_ptr<const ImageFileBytes> ImageFileBytes::open(const std::string& pa
   }
   ::close(fd);  // the mapping keeps the file
   if (map == MAP_FAILED) return nullptr;
+  MappedRange range;
+  if (!MappedRangeWatch(map, size_t(st.st_size), range)) {
+    munmap(map, size_t(st.st_size));
+    return nullptr;
+  }
   // Read in order: the kernel reads ahead.
   madvise(map, size_t(st.st_size), MADV_SEQUENTIAL);
   return std::shared_ptr<const ImageFileBytes>(
-      new ImageFileBytes(static_cast<const uint8_t*>(map), size_t(st.st_size)));
+      new ImageFileBytes(static_cast<const uint8_t*>(map), size_t(st.st_size), range, path,
+                         uint64_t(st.st_dev), uint64_t(st.st_ino)));
 }
 
-ImageFileBytes::~ImageFileBytes() { munmap(const_cast<uint8_t*>(data_), size_); }
+ImageFileBytes::~ImageFileBytes() {
+  // Not watched any more before the range can be another mapping's.
+  MappedRangeUnwatch(range_);
+  munmap(const_cast<uint8_t*>(data_), size_);
+}
+
+bool ImageFileBytes::cutShort() const {
+  if (MappedRangeCutShort(range_)) return true;
+  struct stat st {};
+  return ::stat(path_.c_str(), &st) == 0 && uint64_t(st.st_dev) == device_ &&
+         uint64_t(st.st_ino) == inode_ && uint64_t(st.st_size) < size_;
+}
 
 void ImageFileBytes::release() const {
   // A private mapping never written to: its pages are the file's.
@@ -170,16 +192,18 @@ bool WellFormed(const ImageBitmap& b) {
 
 }  // namespace
 
+// Decodes end with the cut check: a file cut short during a decode gives
+// zeros from the cut on, never a picture.
 bool ImageDecoder::decodeFrame(size_t index, ImageBitmap& out, size_t prior) {
   return index < frameCount() && onDecodeFrame(index, out, prior < index ? prior : kNoFrame) &&
-         WellFormed(out);
+         WellFormed(out) && !cutShort();
 }
 
 bool ImageDecoder::decodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                                      ImageBitmap& out) {
   return index < frameCount() && ImageSizeAllowed(width, height) &&
-         onDecodeFrameScaled(index, width, height, out) && WellFormed(out) &&
-         out.width == width && out.height == height;
+         onDecodeFrameScaled(index, width, height, out) && WellFormed(out) && out.width == width &&
+         out.height == height && !cutShort();
 }
 
 bool ImageDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
@@ -200,7 +224,7 @@ std::shared_ptr<const ImageBitmap> ImageDecoder::decodeRows(size_t index, uint32
   if (!rowReader_) rowReader_ = onMakeRowReader(index);
   if (!rowReader_) return nullptr;
   auto band = rowReader_->readRows(first, count);
-  return band && WellFormed(*band) ? band : nullptr;
+  return band && WellFormed(*band) && !cutShort() ? band : nullptr;
 }
 
 Bytes ImageDecoder::embeddedThumbnail(size_t index) const {

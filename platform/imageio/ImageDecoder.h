@@ -19,6 +19,7 @@
 #include "platform/foundation/ValueFwd.h"
 #include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageRowReader.h"
+#include "platform/imageio/MappedFileGuard.h"
 
 // Values of the platform's image source status.
 enum CGImageSourceStatus : int32_t {
@@ -34,9 +35,12 @@ enum CGImageSourceStatus : int32_t {
 // order: a thumbnail of a large file then touches a little of it at a time,
 // and release() gives back the pages read so far (touched again, they are
 // read again from the file), so the file is never resident as a whole.
+// Another process may cut the file short meanwhile: what lies past its new
+// end then reads as zeros, and cutShort() says so (see MappedFileGuard.h).
 class ImageFileBytes {
  public:
-  // nullptr when the file cannot be opened and mapped, or is empty.
+  // nullptr when the file cannot be opened and mapped, is empty, or no more
+  // mappings can be watched (read the file instead).
   static std::shared_ptr<const ImageFileBytes> open(const std::string& path);
   ~ImageFileBytes();
   ImageFileBytes(const ImageFileBytes&) = delete;
@@ -45,11 +49,26 @@ class ImageFileBytes {
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
   void release() const;
+  // Whether the file has been cut short since it was mapped: nothing read
+  // from it may be trusted then. A cut inside the last page raises no
+  // fault (the page's tail reads as zeros), so the file is asked too.
+  bool cutShort() const;
 
  private:
-  ImageFileBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  ImageFileBytes(const uint8_t* data, size_t size, MappedRange range, std::string path,
+                 uint64_t device, uint64_t inode)
+      : data_(data),
+        size_(size),
+        range_(range),
+        path_(std::move(path)),
+        device_(device),
+        inode_(inode) {}
   const uint8_t* const data_;
   const size_t size_;
+  MappedRange range_;
+  // The file mapped, known by its inode: one renamed over it is another file.
+  const std::string path_;
+  const uint64_t device_, inode_;
 };
 
 class ImageDecoder {
@@ -80,6 +99,9 @@ class ImageDecoder {
   void releaseBytes() const {
     if (file_) file_->release();
   }
+  // Whether the mapped file was cut short under the decoder: what it read
+  // past the cut was zeros.
+  bool cutShort() const { return file_ && file_->cutShort(); }
   // The same once reading has gone kImageReleaseBytes past the last release
   // (`pos`: how far into the data it is), for loops that walk the data.
   void releaseBytesAt(size_t pos) const {

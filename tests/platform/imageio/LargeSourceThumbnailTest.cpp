@@ -1,9 +1,15 @@
 // Thumbnails of GIF, TIFF, HEIF and mapped PNG files read in rows: sources
 // past the full-size limits, and the layouts whose rows come out of order or
-// in pieces (interlaced GIF, frames smaller than the canvas, tiles, strips).
+// in pieces (interlaced GIF, frames smaller than the canvas, tiles, strips);
+// mapped files cut short while they are read.
 
+#include <fcntl.h>
 #include <gif_lib.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -20,6 +26,7 @@
 
 #include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/BuildFlags.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -468,4 +475,174 @@ TEST_F(LargeSourceThumbnailTest, ScaledDecodesLargerThanTheSourceComeFromAWholeD
     EXPECT_EQ(out.width, 65u);
     EXPECT_EQ(out.height, 49u);
   }
+}
+
+namespace {
+
+void WriteFile(const std::string& path, const Bytes& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+bool IsMapped(const std::string& path) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    if (line.find(path) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A SIGBUS of a mapping no image source made: a file of ours, cut short.
+void TouchPastTheEndOfAnotherMapping(const std::string& path) {
+  WriteFile(path, Bytes(size_t(1) << 16, 7));
+  const int fd = ::open(path.c_str(), O_RDWR);
+  auto* map = static_cast<volatile uint8_t*>(mmap(nullptr, 1 << 16, PROT_READ, MAP_SHARED, fd, 0));
+  if (ftruncate(fd, 0) != 0 || map == MAP_FAILED) std::_Exit(3);
+  std::_Exit(map[1 << 15]);
+}
+
+// Killed by SIGBUS; a sanitizer's own handler reports it and exits instead.
+bool DiedOfBusError(int status) {
+  if (QX_CHECKED && WIFEXITED(status)) return WEXITSTATUS(status) != 0;
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+}
+
+}  // namespace
+
+TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProcessLives) {
+  const uint32_t w = 1400, h = 1000;
+  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  const Bytes png = StoredPNG(w, h);
+  const Bytes tiff = MakeTIFF(w, h, {.rowsPerStrip = 8, .compression = COMPRESSION_NONE}, rows);
+  const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  struct Case {
+    const char* what;
+    const Bytes& data;
+    size_t cutTo;
+    bool removed = false;  // gone from its folder first: only the fault tells
+  };
+  const Case cases[] = {
+      {"png to nothing", png, 0},
+      {"png to a page", png, page},
+      {"png to half", png, png.size() / 2},
+      {"removed png to half", png, png.size() / 2, true},
+      // Inside the last page: no fault, the page's tail reads as zeros.
+      {"png one byte short", png, png.size() - 1},
+      {"tiff to a page", tiff, page},
+      {"removed tiff to a page", tiff, page, true},
+      {"tiff to half", tiff, tiff.size() / 2},
+      {"tiff one byte short", tiff, tiff.size() - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = TempPath("cut");
+    ASSERT_GE(c.data.size(), kImageFileMappedBytes);
+    WriteFile(path, c.data);
+    CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(IsMapped(path));
+    CGImageRef lazy = CGImageSourceCreateImageAtIndex(source, 0);
+    CGImageSourceStatus status;
+    auto file = ImageFileBytes::open(path);
+    ASSERT_TRUE(file);
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (c.removed) std::remove(path.c_str());
+    ASSERT_EQ(ftruncate(fd, off_t(c.cutTo)), 0);
+    ::close(fd);
+    // Each call that reads the file fails on its own; none shows zeros.
+    EXPECT_FALSE(ImageDecoderCreateForFile(file, status));
+    EXPECT_EQ(status, kCGImageStatusInvalidData);
+    EXPECT_EQ(Thumbnail(source, 200).width, 0u);
+    const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+    EXPECT_FALSE(CGImageSourceCreateImageAtIndex(source, 0, now));
+    EXPECT_FALSE(CGImageSourceCreateImageAtIndex(source, 0));
+    EXPECT_EQ(CGImageSourceGetStatus(source), kCGImageStatusInvalidData);
+    EXPECT_EQ(CGImageSourceGetStatusAtIndex(source, 0), kCGImageStatusInvalidData);
+    EXPECT_FALSE(source->data());
+    // Rows before the cut too: the source as a whole is bad data now.
+    EXPECT_FALSE(lazy->rowPixelData(0, 8));
+    // An image made before the cut decodes after it: as any failed decode,
+    // black (and transparent, were it not opaque).
+    const ImageBitmap pixels = Pixels(lazy);
+    ASSERT_FALSE(pixels.pixels.empty());
+    int lit = 0;
+    for (size_t i = 0; i < pixels.pixels.size(); i += 4)
+      lit |= pixels.pixels[i] | pixels.pixels[i + 2];
+    EXPECT_EQ(lit, 0);
+    std::remove(path.c_str());
+  }
+  // A good file mapped after them decodes.
+  const std::string path = TempPath("whole.png");
+  WriteFile(path, png);
+  CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+  std::remove(path.c_str());
+  ASSERT_TRUE(source);
+  const ImageBitmap thumbnail = Thumbnail(source, 140);
+  ASSERT_EQ(thumbnail.width, 140u);
+  EXPECT_NEAR(At(thumbnail, 100, 50)[2], 220, 1);
+  EXPECT_EQ(CGImageSourceGetStatus(source), kCGImageStatusComplete);
+}
+
+TEST_F(LargeSourceThumbnailTest, FilesPastTheWatchedMappingsAreReadInstead) {
+  const std::string small = TempPath("small"), large = TempPath("large.png");
+  WriteFile(small, Bytes(100, 1));
+  WriteFile(large, StoredPNG(1400, 1000));
+  std::vector<std::shared_ptr<const ImageFileBytes>> held;
+  while (held.size() <= kMappedRangeSlots) {
+    auto file = ImageFileBytes::open(small);
+    if (!file) break;
+    held.push_back(std::move(file));
+  }
+  EXPECT_EQ(held.size(), kMappedRangeSlots);
+  {
+    CGImageSourceRef source = CGImageSourceCreateWithURL(large);
+    ASSERT_TRUE(source);
+    EXPECT_FALSE(IsMapped(large));
+    EXPECT_EQ(Thumbnail(source, 140).width, 140u);
+  }
+  held.pop_back();
+  EXPECT_TRUE(ImageFileBytes::open(small));
+  held.clear();
+  std::remove(small.c_str());
+  std::remove(large.c_str());
+}
+
+TEST_F(LargeSourceThumbnailTest, ABusErrorOfAnotherMappingGoesWhereItWentBefore) {
+  const std::string watched = TempPath("watched"), other = TempPath("other");
+  WriteFile(watched, StoredPNG(1400, 1000));
+  // The default action: the process dies of it.
+  EXPECT_EXIT(
+      {
+        auto file = ImageFileBytes::open(watched);
+        TouchPastTheEndOfAnotherMapping(other);
+      },
+      DiedOfBusError, "");
+  EXPECT_EXIT(
+      {
+        // Sent, not a fault, though it names an address of a watched file.
+        auto file = ImageFileBytes::open(watched);
+        siginfo_t info{};
+        info.si_signo = SIGBUS;
+        info.si_code = SI_QUEUE;
+        info.si_addr = const_cast<uint8_t*>(file->data()) + 4096;
+        syscall(SYS_rt_sigqueueinfo, getpid(), SIGBUS, &info);
+        std::_Exit(0);
+      },
+      DiedOfBusError, "");
+  // A handler installed first still gets it, after a fault of ours is
+  // handled.
+  EXPECT_EXIT(
+      {
+        struct sigaction first {};
+        first.sa_handler = [](int) { std::_Exit(42); };
+        sigaction(SIGBUS, &first, nullptr);
+        CGImageSourceRef source = CGImageSourceCreateWithURL(watched);
+        if (!source || truncate(watched.c_str(), 4096) != 0) std::_Exit(2);
+        if (Thumbnail(source, 100).width != 0) std::_Exit(1);
+        TouchPastTheEndOfAnotherMapping(other);
+      },
+      testing::ExitedWithCode(42), "");
+  std::remove(watched.c_str());
+  std::remove(other.c_str());
 }
