@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/avfoundation/LibavLibrary.h"
+#include "platform/foundation/OSLog.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -42,7 +43,12 @@ std::shared_ptr<MPMediaItem> MPMediaItem::itemWithFile(const std::string& path) 
   if (!real) return nullptr;
   const std::string canonical = real;
   std::free(real);
-  if (!LibavLoad(nullptr)) return nullptr;
+  NSErrorPtr unavailable;
+  if (!LibavLoad(&unavailable)) {
+    // Said here: the picker only learns that the file is not one it can read.
+    NSLog("MPMediaItem: " + unavailable->localizedDescription());
+    return nullptr;
+  }
   Libav().av_log_set_level(AV_LOG_ERROR);
   AVFormatContext* format = nullptr;
   if (Libav().avformat_open_input(&format, canonical.c_str(), nullptr, nullptr) < 0) return nullptr;

@@ -1,7 +1,9 @@
 // The file picker end to end: the built host driven through its JSON lines,
 // with a scripted picker program and a scratch photo library, every reply
 // checked against the files on disk.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +22,7 @@
 #include <sstream>
 
 #include "HostSession.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSURL.h"
@@ -637,6 +640,47 @@ TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
               std::string::npos)
         << reply->description();
   }
+}
+
+// The file the dynamic loader opens for a library of that name.
+std::string LoadedPath(const char* name) {
+  void* handle = ::dlopen(name, RTLD_LAZY);
+  link_map* map = nullptr;
+  if (!handle || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return "";
+  return map->l_name;
+}
+
+// The media libraries are loaded when a road needs them, not at start: a host
+// whose libavutil is not libav (another library under its name, first on the
+// search path) starts and answers, and the music road says what is missing
+// and goes on.
+TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndTheMusicRoadSaysWhy) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string libraries = scratch.makeFolder("libraries");
+  std::filesystem::copy_file(LoadedPath("libz.so.1"), libraries + "/" + LibavLibraryNames()[0]);
+  const std::string music = scratch.makeFolder("music");
+  ASSERT_TRUE(WriteFixtureTone(music + "/song.wav", 0.4, std::string("Night/Day")));
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host(
+      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command(),
+       "QX_MUSIC_LIBRARY=" + music, "LD_LIBRARY_PATH=" + libraries},
+      errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":"dev.tarnquell.plugins/battery","method":"getBatteryState"})");
+  ASSERT_TRUE(host.reply(1, kWait)) << readFile(errors);
+  picker.answer({music + "/song.wav"});
+  host.send(call(2, "audio"));
+  auto audio = host.reply(2, kWait);
+  ASSERT_TRUE(audio) << readFile(errors);
+  EXPECT_EQ(errorCodeOf(audio), "");
+  EXPECT_TRUE(resultOf(audio).isNull()) << audio->description();
+  // The dynamic loader's own words, which name the library it refused.
+  const std::string said = readFile(errors);
+  const size_t why = said.find("MPMediaItem: The media libraries cannot be loaded: ");
+  ASSERT_NE(why, std::string::npos) << said;
+  EXPECT_NE(said.find(LibavLibraryNames()[0], why), std::string::npos) << said;
+  EXPECT_EQ(host.finish(kWait), 0);
 }
 
 }  // namespace
