@@ -27,6 +27,9 @@ TEST_F(LibavLibraryTest, MissingLibrariesAndFunctionsAreNamed) {
   } cases[] = {
       {"every library", all, true, ""},
       {"no such file", {"libqx-absent.so.1"}, false, "libqx-absent.so.1"},
+      // Fewer libraries than the table names: the first one past the end is
+      // missing, not read from beyond the list.
+      {"only the first", {all.front()}, false, "libavcodec has no av_packet_alloc"},
       {"a library without libav", {"libz.so.1"}, false, "libavutil has no av_audio_fifo_alloc"},
       // The last function of the table is checked as well as the first.
       {"one library replaced", otherResampler, false, "libswresample has no swr_alloc_set_opts2"},
