@@ -102,7 +102,10 @@ bool LibavLoad(NSErrorPtr* error) {
 const LibavFunctions& Libav() {
   if (const LibavFunctions* functions = gFunctions.load(std::memory_order_acquire))
     return *functions;
-  std::fputs("libav called before LibavLoad succeeded\n", stderr);
+  // A road that did not load first still works where the libraries are;
+  // where they are not, it had to answer its caller before getting here.
+  if (LibavLoad(nullptr)) return *gFunctions.load(std::memory_order_acquire);
+  std::fputs("libav called without its libraries, which cannot be loaded\n", stderr);
   std::abort();
 }
 

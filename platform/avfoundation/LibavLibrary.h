@@ -124,8 +124,8 @@ struct LibavFunctions {
 // thread may call it; a failure is remembered and answered again.
 bool LibavLoad(NSErrorPtr* error);
 
-// The functions, once `LibavLoad` has succeeded; calling it before is a bug
-// and stops the process.
+// The functions, loaded if need be; calling it where `LibavLoad` fails is a
+// bug (the road should have answered its caller) and stops the process.
 const LibavFunctions& Libav();
 
 // Loads libavdevice and registers its input devices with libavformat, once;

@@ -56,6 +56,7 @@ bool CurlLoad(std::string* why) {
 const CurlFunctions& Curl() {
   if (const CurlFunctions* functions = gFunctions.load(std::memory_order_acquire))
     return *functions;
-  std::fputs("libcurl called before CurlLoad succeeded\n", stderr);
+  if (CurlLoad(nullptr)) return *gFunctions.load(std::memory_order_acquire);
+  std::fputs("libcurl called without its library, which cannot be loaded\n", stderr);
   std::abort();
 }

@@ -52,8 +52,8 @@ struct CurlFunctions {
 // when it cannot be loaded (remembered, and answered again).
 bool CurlLoad(std::string* why);
 
-// The functions, once `CurlLoad` has answered true; calling it before is a
-// bug and stops the process.
+// The functions, loaded if need be; calling it where `CurlLoad` fails is a
+// bug (the session should have answered its task) and stops the process.
 const CurlFunctions& Curl();
 
 // The loading itself, without the process-wide memory: opens `library` and
