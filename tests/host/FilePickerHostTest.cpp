@@ -666,34 +666,56 @@ TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndItsRoadsSayWhy) {
   ASSERT_TRUE(WriteFixtureVideo(photos + "/c.mp4", 32, 32, 5));
   const std::string container = scratch.makeFolder("container");
   const std::string errors = scratch.path() + "/host.err";
-  // The older photo road: the media asset picker's grid (a video's frame and
-  // length are libav's), still, then cancelled; the grid's classes.
-  auto showGridThenCancel = [&](HostSession& host, int id) -> std::string {
-    host.send(call(id, "media", R"({"allowMultipleSelection":true})"));
-    host.send(R"({"id":)" + std::to_string(id + 1) + R"(,"idle":null})");
-    auto idle = host.reply(id + 1, 40);
-    EXPECT_TRUE(idle && idle->find("result")) << (idle ? idle->description() : readFile(errors));
-    host.send(R"({"id":)" + std::to_string(id + 2) + R"(,"viewTree":null})");
-    const Value tree = resultOf(host.reply(id + 2, kWait));
-    std::optional<std::string> cancel;
+  // The centre of the first view whose class or text is `name`, as JSON.
+  auto centreOf = [](const Value& tree, const std::string& name) -> std::optional<std::string> {
+    std::optional<std::string> found;
     std::function<void(const Value&)> find = [&](const Value& view) {
       const Value* text = view.find("text");
-      if (text && text->isString() && text->asString() == "Cancel" && !cancel) {
+      const Value* cls = view.find("class");
+      if (!found && ((text && text->isString() && text->asString() == name) ||
+                     (cls && cls->isString() && cls->asString() == name))) {
         const auto& f = view.find("frame")->asList();
-        cancel = "[" + std::to_string(f[0].asDouble() + f[2].asDouble() / 2) + "," +
-                 std::to_string(f[1].asDouble() + f[3].asDouble() / 2) + "]";
+        found = "[" + std::to_string(f[0].asDouble() + f[2].asDouble() / 2) + "," +
+                std::to_string(f[1].asDouble() + f[3].asDouble() / 2) + "]";
       }
       if (const Value* children = view.find("children"))
         for (const Value& child : children->asList()) find(child);
     };
     find(tree);
+    return found;
+  };
+  int next = 100;
+  auto ask = [&](HostSession& host, const std::string& members, double wait) {
+    const int id = next++;
+    host.send(R"({"id":)" + std::to_string(id) + "," + members + "}");
+    auto reply = host.reply(id, wait);
+    EXPECT_TRUE(reply && !reply->find("error"))
+        << members << ": " << (reply ? reply->description() : readFile(errors));
+    return reply ? resultOf(reply) : Value();
+  };
+  // The older photo road: the media asset picker's grid (a video's frame and
+  // length are libav's), still; with `playVideo` a long press on the video
+  // opens it in the gallery (libav plays it) and a drag down closes it; then
+  // cancelled. The grid's classes.
+  auto showGridThenCancel = [&](HostSession& host, int id, bool playVideo = false) -> std::string {
+    host.send(call(id, "media", R"({"allowMultipleSelection":true})"));
+    ask(host, R"("idle":null)", 40);
+    Value tree = ask(host, R"("viewTree":null)", kWait);
+    const std::string grid = tree.description();
+    if (auto video = centreOf(tree, "AKAssetGroupDetailVideoCell"); playVideo && video) {
+      ask(host, R"("touch":{"kind":"longPress","point":)" + *video + "}", kWait);
+      ask(host, R"("idle":null)", 40);
+      ask(host, R"("touch":{"kind":"drag","path":[[195,300],[195,450],[195,700]]})", kWait);
+      ask(host, R"("idle":null)", 40);
+      tree = ask(host, R"("viewTree":null)", kWait);
+    }
+    auto cancel = centreOf(tree, "Cancel");
     EXPECT_TRUE(cancel) << tree.description();
     if (!cancel) return "";
-    host.send(R"({"id":)" + std::to_string(id + 3) + R"(,"touch":{"kind":"tap","point":)" +
-              *cancel + "}}");
+    ask(host, R"("touch":{"kind":"tap","point":)" + *cancel + "}", kWait);
     auto cancelled = host.reply(id, kWait);
     EXPECT_TRUE(cancelled && resultOf(cancelled).isNull()) << readFile(errors);
-    return tree.description();
+    return grid;
   };
   {
     // With libav, the library's index learns that c.mp4 is a video.
@@ -722,8 +744,9 @@ TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndItsRoadsSayWhy) {
   const size_t why = said.find("MPMediaItem: The media libraries cannot be loaded: ");
   ASSERT_NE(why, std::string::npos) << said;
   EXPECT_NE(said.find(LibavLibraryNames()[0], why), std::string::npos) << said;
-  // The grid over the video it knows, without its frame.
-  EXPECT_NE(showGridThenCancel(host, 3).find("AKAssetGroupDetailImageCell"), std::string::npos);
+  // The grid over the video it knows, without its frame, and the video's page.
+  EXPECT_NE(showGridThenCancel(host, 3, true).find("AKAssetGroupDetailVideoCell"),
+            std::string::npos);
   EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
 }
 
