@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/OSLog.h"
 
 const char* const AVMediaTypeVideo = "vide";
@@ -54,9 +55,9 @@ std::optional<double> parseCreationTime(const char* text) {
 
 int rotationOf(const AVStream* stream) {
   size_t size = 0;
-  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  const uint8_t* matrix = Libav().av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (!matrix || size < 9 * sizeof(int32_t)) return 0;
-  double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  double angle = -Libav().av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
   if (!std::isfinite(angle)) return 0;
   int degrees = static_cast<int>(std::lround(angle)) % 360;
   return degrees < 0 ? degrees + 360 : degrees;
@@ -76,7 +77,7 @@ void routeMediaLibraryMessage(void* context, int level, const char* format, va_l
   int prefix = 1;
   va_list copy;
   va_copy(copy, args);
-  av_log_format_line2(context, level, format, copy, line, sizeof line, &prefix);
+  Libav().av_log_format_line2(context, level, format, copy, line, sizeof line, &prefix);
   va_end(copy);
   std::string message(line);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
@@ -85,21 +86,25 @@ void routeMediaLibraryMessage(void* context, int level, const char* format, va_l
 
 }  // namespace
 
-void AVQuietMediaLibraryLogs() {
+bool AVLoadMediaLibraries(NSErrorPtr* error) {
+  if (!LibavLoad(error)) return false;
   static std::once_flag once;
-  std::call_once(once, [] { av_log_set_callback(routeMediaLibraryMessage); });
+  std::call_once(once, [] { Libav().av_log_set_callback(routeMediaLibraryMessage); });
+  return true;
 }
 
+void AVQuietMediaLibraryLogs() { AVLoadMediaLibraries(nullptr); }
+
 AVMediaProbe AVProbeMediaFile(const std::string& path) {
-  AVQuietMediaLibraryLogs();
+  if (!AVLoadMediaLibraries(nullptr)) return {};
   AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return {};
-  if (avformat_find_stream_info(format, nullptr) < 0) {
-    avformat_close_input(&format);
+  if (Libav().avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return {};
+  if (Libav().avformat_find_stream_info(format, nullptr) < 0) {
+    Libav().avformat_close_input(&format);
     return {};
   }
   AVMediaProbe probe = AVProbeOpenedMedia(format);
-  avformat_close_input(&format);
+  Libav().avformat_close_input(&format);
   return probe;
 }
 
@@ -109,7 +114,7 @@ AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format) {
   if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
     probe.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
   }
-  if (AVDictionaryEntry* tag = av_dict_get(format->metadata, "creation_time", nullptr, 0)) {
+  if (AVDictionaryEntry* tag = Libav().av_dict_get(format->metadata, "creation_time", nullptr, 0)) {
     probe.creationDate = parseCreationTime(tag->value);
   }
   bool haveVideo = false;

@@ -98,7 +98,12 @@ struct AVMediaProbe {
 AVMediaProbe AVProbeMediaFile(const std::string& path);
 // The same, of a resource libavformat has opened with its stream information.
 AVMediaProbe AVProbeOpenedMedia(AVFormatContext* format);
-// Keeps libav's notices off stderr (errors still show).
+// Loads the media libraries (see LibavLibrary.h) and keeps libav's notices
+// off stderr; false with `error` when the libraries cannot be loaded. Every
+// road into libav starts here.
+bool AVLoadMediaLibraries(NSErrorPtr* error);
+// The same for callers that have no error to answer (a probe of a file that
+// cannot be read is unreadable either way).
 void AVQuietMediaLibraryLogs();
 
 // An asset over a file or an http(s) URL. Its keys ("duration", "tracks",

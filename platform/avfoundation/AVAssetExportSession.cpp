@@ -11,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/internal/AVAssetExportSessionAudio.h"
 #include "platform/foundation/Value.h"
 
@@ -46,7 +47,7 @@ NSErrorPtr avError(AVError code, const std::string& description) {
 
 std::string libavMessage(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
+  Libav().av_strerror(code, text, sizeof text);
   return text;
 }
 
@@ -59,25 +60,30 @@ int MapStreams(AVFormatContext* in, AVFormatContext* out, bool audioOnly, std::v
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     AVCodecParameters* par = in->streams[i]->codecpar;
     bool media = par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO;
-    if (!media || avformat_query_codec(out->oformat, par->codec_id, FF_COMPLIANCE_NORMAL) != 1) continue;
+    if (!media ||
+        Libav().avformat_query_codec(out->oformat, par->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+      continue;
     if (audioOnly && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    AVStream* stream = avformat_new_stream(out, nullptr);
+    AVStream* stream = Libav().avformat_new_stream(out, nullptr);
     if (!stream) return AVERROR(ENOMEM);
-    int rc = avcodec_parameters_copy(stream->codecpar, par);
+    int rc = Libav().avcodec_parameters_copy(stream->codecpar, par);
     if (rc < 0) return rc;
     // The source's tag stays when the container knows it for this codec:
     // left to the muxer, HEVC would be written as "hev1", which players
     // that take "hvc1" refuse.
     const uint32_t tag = par->codec_tag;
     stream->codecpar->codec_tag = 0;
-    if (tag && out->oformat->codec_tag && av_codec_get_id(out->oformat->codec_tag, tag) == par->codec_id) {
+    if (tag && out->oformat->codec_tag &&
+        Libav().av_codec_get_id(out->oformat->codec_tag, tag) == par->codec_id) {
       stream->codecpar->codec_tag = tag;
     }
     stream->time_base = in->streams[i]->time_base;
-    av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
+    Libav().av_dict_copy(&stream->metadata, in->streams[i]->metadata, 0);
     size_t sideSize = 0;
-    if (const uint8_t* matrix = av_stream_get_side_data(in->streams[i], AV_PKT_DATA_DISPLAYMATRIX, &sideSize)) {
-      if (uint8_t* copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, sideSize)) {
+    if (const uint8_t* matrix =
+            Libav().av_stream_get_side_data(in->streams[i], AV_PKT_DATA_DISPLAYMATRIX, &sideSize)) {
+      if (uint8_t* copy =
+              Libav().av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, sideSize)) {
         std::copy_n(matrix, sideSize, copy);
       }
     }
@@ -91,11 +97,11 @@ int MapStreams(AVFormatContext* in, AVFormatContext* out, bool audioOnly, std::v
 int WriteHeader(AVFormatContext* in, AVFormatContext* out, const std::string& outPath,
                 bool fastStart) {
   AVDictionary* options = nullptr;
-  av_dict_copy(&out->metadata, in->metadata, 0);
-  if (fastStart) av_dict_set(&options, "movflags", "+faststart", 0);
-  int rc = avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE);
-  if (rc >= 0) rc = avformat_write_header(out, &options);
-  av_dict_free(&options);
+  Libav().av_dict_copy(&out->metadata, in->metadata, 0);
+  if (fastStart) Libav().av_dict_set(&options, "movflags", "+faststart", 0);
+  int rc = Libav().avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE);
+  if (rc >= 0) rc = Libav().avformat_write_header(out, &options);
+  Libav().av_dict_free(&options);
   return rc;
 }
 
@@ -105,7 +111,7 @@ int WriteHeader(AVFormatContext* in, AVFormatContext* out, const std::string& ou
 int CopyPackets(AVFormatContext* in, AVFormatContext* out, const std::vector<int>& map,
                 double sourceSize, const std::function<bool()>& cancelled,
                 const std::function<void(float)>& progress, bool& wasCancelled) {
-  AVPacket* packet = av_packet_alloc();
+  AVPacket* packet = Libav().av_packet_alloc();
   int rc = 0;
   int count = 0;
   for (;;) {
@@ -113,7 +119,7 @@ int CopyPackets(AVFormatContext* in, AVFormatContext* out, const std::vector<int
       wasCancelled = true;
       break;
     }
-    int read = av_read_frame(in, packet);
+    int read = Libav().av_read_frame(in, packet);
     if (read == AVERROR_EOF) break;
     if (read < 0) {
       rc = read;
@@ -121,19 +127,20 @@ int CopyPackets(AVFormatContext* in, AVFormatContext* out, const std::vector<int
     }
     int target = packet->stream_index < static_cast<int>(map.size()) ? map[packet->stream_index] : -1;
     if (target >= 0) {
-      av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
-                           out->streams[target]->time_base);
+      Libav().av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
+                                   out->streams[target]->time_base);
       packet->stream_index = target;
       packet->pos = -1;
-      rc = av_interleaved_write_frame(out, packet);
+      rc = Libav().av_interleaved_write_frame(out, packet);
       if (++count % 4 == 0) {
-        progress(std::min(0.99f, static_cast<float>(avio_tell(out->pb) / sourceSize)));
+        progress(std::min(
+            0.99f, static_cast<float>(Libav().avio_seek(out->pb, 0, SEEK_CUR) / sourceSize)));
       }
     }
-    av_packet_unref(packet);
+    Libav().av_packet_unref(packet);
     if (rc < 0) break;
   }
-  av_packet_free(&packet);
+  Libav().av_packet_free(&packet);
   return rc;
 }
 
@@ -283,8 +290,8 @@ NSErrorPtr AVAssetExportSession::checkRequest(const NSURLPtr& output, const std:
 }
 
 void AVAssetExportSession::run() {
-  AVQuietMediaLibraryLogs();
   if (cancelled_.load()) return setStatus(AVAssetExportSessionStatusCancelled);
+  if (NSErrorPtr unavailable; !AVLoadMediaLibraries(&unavailable)) return fail(unavailable);
   NSURLPtr output = outputURL();
   std::string type = outputFileType();
   NSURLPtr source = sourceURL();
@@ -299,9 +306,10 @@ void AVAssetExportSession::run() {
   AVFormatContext* in = nullptr;
   AVFormatContext* out = nullptr;
   std::vector<int> map;
-  int rc = avformat_open_input(&in, source->path().c_str(), nullptr, nullptr);
-  if (rc >= 0) rc = avformat_find_stream_info(in, nullptr);
-  if (rc >= 0) rc = avformat_alloc_output_context2(&out, nullptr, muxerFor(type), outPath.c_str());
+  int rc = Libav().avformat_open_input(&in, source->path().c_str(), nullptr, nullptr);
+  if (rc >= 0) rc = Libav().avformat_find_stream_info(in, nullptr);
+  if (rc >= 0)
+    rc = Libav().avformat_alloc_output_context2(&out, nullptr, muxerFor(type), outPath.c_str());
   if (rc >= 0) rc = MapStreams(in, out, type == AVFileTypeAppleM4A, map);
   if (rc >= 0) rc = WriteHeader(in, out, outPath, shouldOptimizeForNetworkUse());
   bool cancelled = false;
@@ -310,10 +318,10 @@ void AVAssetExportSession::run() {
         in, out, map, sourceSize, [this] { return cancelled_.load(); },
         [this](float share) { setProgress(share); }, cancelled);
   }
-  if (rc >= 0 && !cancelled) rc = av_write_trailer(out);
-  if (out && out->pb) avio_closep(&out->pb);
-  avformat_free_context(out);
-  avformat_close_input(&in);
+  if (rc >= 0 && !cancelled) rc = Libav().av_write_trailer(out);
+  if (out && out->pb) Libav().avio_closep(&out->pb);
+  Libav().avformat_free_context(out);
+  Libav().avformat_close_input(&in);
   if (cancelled || rc < 0) unlink(outPath.c_str());
   if (cancelled) return setStatus(AVAssetExportSessionStatusCancelled);
   if (rc < 0) return fail(avError(AVErrorExportFailed, "The export failed: " + libavMessage(rc)));

@@ -13,12 +13,12 @@
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 }
 
@@ -76,7 +76,7 @@ class SourceFile {
     probe.filename = path.c_str();
     probe.buf = head.data();
     probe.buf_size = int(n);
-    return av_probe_input_format(&probe, 1);
+    return Libav().av_probe_input_format(&probe, 1);
   }
 
  private:
@@ -112,8 +112,8 @@ class FormatSource : public AVCaptureFrameSource {
   std::mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
   LibavInputPtr format_;
   LibavCodecPtr decoder_;
-  LibavFramePtr frame_{av_frame_alloc()};
-  LibavPacketPtr packet_{av_packet_alloc()};
+  LibavFramePtr frame_{Libav().av_frame_alloc()};
+  LibavPacketPtr packet_{Libav().av_packet_alloc()};
   AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
   int stream_ = -1;
   bool device_ = false;
@@ -126,31 +126,38 @@ class FormatSource : public AVCaptureFrameSource {
 };
 
 bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
-  static std::once_flag once;
-  std::call_once(once, [] { avdevice_register_all(); });
-  AVQuietMediaLibraryLogs();
+  // Registered for files too, so that a file is probed among the same
+  // formats as before; only a device needs them.
+  NSErrorPtr devicesError;
+  const bool devices = LibavLoadDevices(&devicesError);
   SourceFile file;
   if (!file.open(path, error)) return false;
   device_ = file.isDevice();
+  if (device_ && !devices) {
+    error = captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path + ": " +
+                                                        devicesError->localizedDescription());
+    return false;
+  }
   const AVInputFormat* input =
-      device_ ? av_find_input_format("video4linux2") : file.probedFormat(path);
+      device_ ? Libav().av_find_input_format("video4linux2") : file.probedFormat(path);
   AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, file.name().c_str(), input, nullptr) < 0) {
+  if (Libav().avformat_open_input(&raw, file.name().c_str(), input, nullptr) < 0) {
     error = device_ ? captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path)
                     : captureError(AVErrorFileFormatNotRecognized, "Cannot read " + path);
     return false;
   }
   format_.reset(raw);
   const AVCodec* codec = nullptr;
-  if (avformat_find_stream_info(raw, nullptr) < 0 ||
-      (stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0)) < 0 || !codec) {
+  if (Libav().avformat_find_stream_info(raw, nullptr) < 0 ||
+      (stream_ = Libav().av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0)) < 0 ||
+      !codec) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " has no video");
     return false;
   }
   AVStream* stream = raw->streams[stream_];
-  decoder_.reset(avcodec_alloc_context3(codec));
-  if (!decoder_ || avcodec_parameters_to_context(decoder_.get(), stream->codecpar) < 0 ||
-      avcodec_open2(decoder_.get(), codec, nullptr) < 0) {
+  decoder_.reset(Libav().avcodec_alloc_context3(codec));
+  if (!decoder_ || Libav().avcodec_parameters_to_context(decoder_.get(), stream->codecpar) < 0 ||
+      Libav().avcodec_open2(decoder_.get(), codec, nullptr) < 0) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " cannot be decoded");
     return false;
   }
@@ -178,39 +185,39 @@ AVCaptureFramePtr FormatSource::makeFrame(std::shared_ptr<const Bytes> jpeg) {
 bool FormatSource::decodeNext() {
   std::shared_ptr<const Bytes> jpeg;
   for (;;) {
-    const int got = avcodec_receive_frame(decoder_.get(), frame_.get());
+    const int got = Libav().avcodec_receive_frame(decoder_.get(), frame_.get());
     if (got >= 0) {
       auto frame = makeFrame(jpeg);
-      av_frame_unref(frame_.get());
+      Libav().av_frame_unref(frame_.get());
       if (!frame) return false;
       current_ = std::move(frame);
       ++decoded_;
       return true;
     }
     if (got != AVERROR(EAGAIN) || drained_) return false;
-    const int read = av_read_frame(format_.get(), packet_.get());
+    const int read = Libav().av_read_frame(format_.get(), packet_.get());
     if (read < 0) {
       if (device_) return false;  // a camera that stopped
       drained_ = true;
-      avcodec_send_packet(decoder_.get(), nullptr);
+      Libav().avcodec_send_packet(decoder_.get(), nullptr);
       continue;
     }
     if (packet_->stream_index == stream_) {
       jpeg = IsSelfContainedJPEG(*packet_)
                  ? std::make_shared<const Bytes>(packet_->data, packet_->data + packet_->size)
                  : nullptr;
-      avcodec_send_packet(decoder_.get(), packet_.get());
+      Libav().avcodec_send_packet(decoder_.get(), packet_.get());
     }
-    av_packet_unref(packet_.get());
+    Libav().av_packet_unref(packet_.get());
   }
 }
 
 bool FormatSource::rewind() {
-  if (av_seek_frame(format_.get(), stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-      avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, 0) < 0) {
+  if (Libav().av_seek_frame(format_.get(), stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
+      Libav().avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, 0) < 0) {
     return false;
   }
-  avcodec_flush_buffers(decoder_.get());
+  Libav().avcodec_flush_buffers(decoder_.get());
   drained_ = false;
   decoded_ = -1;
   return true;
@@ -259,6 +266,8 @@ void registerReset() {
 }  // namespace
 
 AVCaptureFrameSourcePtr AVOpenCaptureSource(const std::string& path, NSErrorPtr& error) {
+  // Loaded before the source is made: it allocates through them.
+  if (!AVLoadMediaLibraries(&error)) return nullptr;
   auto source = std::make_shared<FormatSource>();
   if (!source->open(path, error)) return nullptr;
   return source;

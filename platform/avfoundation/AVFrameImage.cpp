@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/ValueFwd.h"
 
 extern "C" {
@@ -19,7 +20,7 @@ CGImageRef AVFrameImageConverter::convert(const AVFrame& frame) {
   if (w <= 0 || h <= 0 || !frame.data[0]) return nullptr;
   const bool bgra = layout_ == AVFrameImageLayout::BGRX;
   // The call frees the context it is given when it cannot reuse it.
-  context_.reset(sws_getCachedContext(
+  context_.reset(Libav().sws_getCachedContext(
       context_.release(), w, h, static_cast<AVPixelFormat>(frame.format), w, h,
       bgra ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!context_) return nullptr;
@@ -27,7 +28,7 @@ CGImageRef AVFrameImageConverter::convert(const AVFrame& frame) {
   auto pixels = std::make_shared<Bytes>(rowBytes * size_t(h) + kAVScaledBufferSlack);
   uint8_t* dst[4] = {pixels->data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {static_cast<int>(rowBytes), 0, 0, 0};
-  if (sws_scale(context_.get(), frame.data, frame.linesize, 0, h, dst, dstStride) != h)
+  if (Libav().sws_scale(context_.get(), frame.data, frame.linesize, 0, h, dst, dstStride) != h)
     return nullptr;
   const uint32_t info = bgra ? (kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little)
                              : uint32_t(kCGImageAlphaNoneSkipLast);

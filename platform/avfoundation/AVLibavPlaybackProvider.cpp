@@ -8,6 +8,7 @@
 
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVFrameImage.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
 #include "platform/foundation/SingletonResets.h"
@@ -101,8 +102,8 @@ class LibavVideoReader : public AVVideoReader {
         stream_(streamIndex),
         codec_(std::move(codec)),
         converter_(std::make_shared<Converter>()),
-        packet_(av_packet_alloc()),
-        frame_(av_frame_alloc()) {
+        packet_(Libav().av_packet_alloc()),
+        frame_(Libav().av_frame_alloc()) {
     const AVFormatContext* format = input_->format();
     if (format->start_time != AV_NOPTS_VALUE) startSeconds_ = double(format->start_time) / AV_TIME_BASE;
   }
@@ -111,26 +112,28 @@ class LibavVideoReader : public AVVideoReader {
 
   bool seekToKeyFrameBefore(double seconds, NSErrorPtr* error) override {
     AVStream* stream = input_->format()->streams[stream_];
-    int64_t ts = av_rescale_q(static_cast<int64_t>((seconds + startSeconds_) * AV_TIME_BASE),
-                              AVRational{1, AV_TIME_BASE}, stream->time_base);
-    if (av_seek_frame(input_->format(), stream_, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(input_->format(), stream_, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0) {
+    int64_t ts =
+        Libav().av_rescale_q(static_cast<int64_t>((seconds + startSeconds_) * AV_TIME_BASE),
+                             AVRational{1, AV_TIME_BASE}, stream->time_base);
+    if (Libav().av_seek_frame(input_->format(), stream_, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+        Libav().av_seek_frame(input_->format(), stream_, ts,
+                              AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0) {
       if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The media could not be positioned.");
       return false;
     }
-    avcodec_flush_buffers(codec_.get());
+    Libav().avcodec_flush_buffers(codec_.get());
     draining_ = false;
     return true;
   }
 
   AVVideoPicturePtr nextPicture(NSErrorPtr* error) override {
     for (;;) {
-      int got = avcodec_receive_frame(codec_.get(), frame_.get());
+      int got = Libav().avcodec_receive_frame(codec_.get(), frame_.get());
       if (got == 0) return takeFrame();
       if (got == AVERROR_EOF) return nullptr;
       if (got != AVERROR(EAGAIN)) return fail(error);
       if (draining_) return nullptr;
-      int read = av_read_frame(input_->format(), packet_.get());
+      int read = Libav().av_read_frame(input_->format(), packet_.get());
       if (read < 0) {
         if (input_->failure()) {
           if (error) *error = input_->failure();
@@ -139,16 +142,16 @@ class LibavVideoReader : public AVVideoReader {
         // The end of the data (or of a truncated file): what the decoder
         // still holds comes out, then the end.
         draining_ = true;
-        avcodec_send_packet(codec_.get(), nullptr);
+        Libav().avcodec_send_packet(codec_.get(), nullptr);
         continue;
       }
       if (packet_->stream_index == stream_) {
-        int sent = avcodec_send_packet(codec_.get(), packet_.get());
+        int sent = Libav().avcodec_send_packet(codec_.get(), packet_.get());
         // A damaged packet is skipped, as players do; the decoder resyncs
         // at the next key frame.
         (void)sent;
       }
-      av_packet_unref(packet_.get());
+      Libav().av_packet_unref(packet_.get());
     }
   }
 
@@ -158,15 +161,15 @@ class LibavVideoReader : public AVVideoReader {
         !AVVideoSizeAllowed(frame_->width, frame_->height)) {
       // A stream whose pictures change size mid-way is shown at the size it
       // declared; pictures of other sizes are dropped.
-      av_frame_unref(frame_.get());
+      Libav().av_frame_unref(frame_.get());
       return nextPicture(nullptr);
     }
     AVStream* stream = input_->format()->streams[stream_];
     int64_t pts = frame_->best_effort_timestamp;
     double time = pts == AV_NOPTS_VALUE ? lastTime_ + 1.0 / 30 : pts * av_q2d(stream->time_base) - startSeconds_;
     lastTime_ = time;
-    LibavFramePtr kept(av_frame_alloc());
-    av_frame_move_ref(kept.get(), frame_.get());
+    LibavFramePtr kept(Libav().av_frame_alloc());
+    Libav().av_frame_move_ref(kept.get(), frame_.get());
     return std::make_shared<LibavPicture>(std::move(kept), time, converter_);
   }
 
@@ -216,7 +219,7 @@ AVAssetDescription AVLibavPlaybackProvider::describeAsset(const NSURLPtr& url,
     const AVCodecParameters* par = format->streams[i]->codecpar;
     if (format->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
     if (par->codec_type == AVMEDIA_TYPE_AUDIO) out.playable = true;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(par->codec_id) &&
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && Libav().avcodec_find_decoder(par->codec_id) &&
         par->width > 0 && par->height > 0 && AVVideoSizeAllowed(par->width, par->height)) {
       out.playable = true;
     }
@@ -230,7 +233,7 @@ std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr
   auto input = AVMediaInput::open(url, cancelled, error);
   if (!input) return nullptr;
   AVFormatContext* format = input->format();
-  int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  int index = Libav().av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (index < 0) return nullptr;  // audio only: nothing to show
   // Only the video is demuxed further; audio packets are skipped unread.
   for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -245,16 +248,16 @@ std::unique_ptr<AVVideoReader> AVLibavPlaybackProvider::openVideo(const NSURLPtr
     }
     return nullptr;
   }
-  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-  LibavCodecPtr codec(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-  if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) {
+  const AVCodec* decoder = Libav().avcodec_find_decoder(par->codec_id);
+  LibavCodecPtr codec(decoder ? Libav().avcodec_alloc_context3(decoder) : nullptr);
+  if (!codec || Libav().avcodec_parameters_to_context(codec.get(), par) < 0) {
     if (error) *error = AVMakeError(AVErrorDecoderNotFound, "Cannot Decode", "No decoder reads this video.");
     return nullptr;
   }
   // Decoding runs on the item's own queue; libavcodec starts no threads.
   codec->thread_count = 1;
   codec->pkt_timebase = format->streams[index]->time_base;
-  if (avcodec_open2(codec.get(), decoder, nullptr) < 0) {
+  if (Libav().avcodec_open2(codec.get(), decoder, nullptr) < 0) {
     if (error) *error = AVMakeError(AVErrorDecodeFailed, "Cannot Decode", "The video decoder could not start.");
     return nullptr;
   }

@@ -10,6 +10,7 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/internal/AVRemoteMediaSource.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
@@ -45,7 +46,7 @@ bool looksLikeMedia(const std::string& path) {
   probe.buf = head.data();
   probe.buf_size = static_cast<int>(n);
   int score = 0;
-  return n > 0 && av_probe_input_format2(&probe, 1, &score) != nullptr;
+  return n > 0 && Libav().av_probe_input_format2(&probe, 1, &score) != nullptr;
 }
 
 NSErrorPtr notMedia() {
@@ -57,18 +58,19 @@ NSErrorPtr damaged() {
 
 }  // namespace
 
-std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std::atomic<bool>& cancelled,
+std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url,
+                                                 const std::atomic<bool>& cancelled,
                                                  NSErrorPtr* error) {
-  AVQuietMediaLibraryLogs();
   auto fail = [&](NSErrorPtr e) -> std::unique_ptr<AVMediaInput> {
     if (error) *error = std::move(e);
     return nullptr;
   };
+  if (NSErrorPtr unavailable; !AVLoadMediaLibraries(&unavailable)) return fail(unavailable);
   if (!url) return fail(NSURLErrorMake(NSURLErrorBadURL, "", "bad URL"));
   std::string scheme = url->scheme().value_or("");
   for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::unique_ptr<AVMediaInput> input(new AVMediaInput());
-  input->format_ = avformat_alloc_context();
+  input->format_ = Libav().avformat_alloc_context();
   input->format_->interrupt_callback.callback = interrupted;
   input->format_->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(&cancelled);
   std::string path;
@@ -91,7 +93,8 @@ std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std:
     return fail(NSURLErrorMake(NSURLErrorUnsupportedURL, url->absoluteString(), "unsupported URL"));
   }
   AVFormatContext* format = input->format_;
-  int opened = avformat_open_input(&format, path.empty() ? nullptr : path.c_str(), nullptr, nullptr);
+  int opened =
+      Libav().avformat_open_input(&format, path.empty() ? nullptr : path.c_str(), nullptr, nullptr);
   if (opened < 0) {
     input->format_ = nullptr;  // freed by the failed open
     if (input->remote_ && input->remote_->failure()) return fail(input->remote_->failure());
@@ -99,7 +102,7 @@ std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std:
     if (!path.empty() && !looksLikeMedia(path)) return fail(notMedia());
     return fail(input->remote_ ? notMedia() : damaged());
   }
-  if (avformat_find_stream_info(format, nullptr) < 0) {
+  if (Libav().avformat_find_stream_info(format, nullptr) < 0) {
     if (input->remote_ && input->remote_->failure()) return fail(input->remote_->failure());
     return fail(damaged());
   }
@@ -109,10 +112,10 @@ std::unique_ptr<AVMediaInput> AVMediaInput::open(const NSURLPtr& url, const std:
 }
 
 AVMediaInput::~AVMediaInput() {
-  if (format_) avformat_close_input(&format_);
+  if (format_) Libav().avformat_close_input(&format_);
   if (io_) {
-    av_freep(&io_->buffer);
-    avio_context_free(&io_);
+    Libav().av_freep(&io_->buffer);
+    Libav().avio_context_free(&io_);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/network/NSURLSession.h"
 
@@ -134,10 +135,11 @@ NSErrorPtr AVRemoteMediaSource::failure() const {
 
 AVIOContext* AVRemoteMediaSource::makeIOContext() {
   constexpr int kBufferSize = 64 * 1024;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
+  auto* buffer = static_cast<uint8_t*>(Libav().av_malloc(kBufferSize));
   AVIOContext* io =
-      buffer ? avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek) : nullptr;
-  if (!io) av_free(buffer);  // the context owns it only once made
+      buffer ? Libav().avio_alloc_context(buffer, kBufferSize, 0, this, readPacket, nullptr, seek)
+             : nullptr;
+  if (!io) Libav().av_free(buffer);  // the context owns it only once made
   if (io) {
     // Without a length, a demuxer that may seek looks for more of the file
     // past the media data, which would wait for all of it to arrive.

@@ -1,5 +1,7 @@
 #include "platform/avfoundation/LibavPointers.h"
 
+#include "platform/avfoundation/LibavLibrary.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -9,21 +11,25 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-void LibavInputCloser::operator()(AVFormatContext* format) const { avformat_close_input(&format); }
-
-void LibavOutputCloser::operator()(AVFormatContext* format) const {
-  if (format && format->pb) avio_closep(&format->pb);
-  avformat_free_context(format);
+void LibavInputCloser::operator()(AVFormatContext* format) const {
+  Libav().avformat_close_input(&format);
 }
 
-void LibavCodecFreer::operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
+void LibavOutputCloser::operator()(AVFormatContext* format) const {
+  if (format && format->pb) Libav().avio_closep(&format->pb);
+  Libav().avformat_free_context(format);
+}
 
-void LibavFrameFreer::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void LibavCodecFreer::operator()(AVCodecContext* codec) const {
+  Libav().avcodec_free_context(&codec);
+}
 
-void LibavPacketFreer::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void LibavFrameFreer::operator()(AVFrame* frame) const { Libav().av_frame_free(&frame); }
 
-void LibavScalerFreer::operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+void LibavPacketFreer::operator()(AVPacket* packet) const { Libav().av_packet_free(&packet); }
 
-void LibavResamplerFreer::operator()(SwrContext* resampler) const { swr_free(&resampler); }
+void LibavScalerFreer::operator()(SwsContext* scaler) const { Libav().sws_freeContext(scaler); }
 
-void LibavAudioFifoFreer::operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+void LibavResamplerFreer::operator()(SwrContext* resampler) const { Libav().swr_free(&resampler); }
+
+void LibavAudioFifoFreer::operator()(AVAudioFifo* fifo) const { Libav().av_audio_fifo_free(fifo); }

@@ -1,19 +1,56 @@
 #include "internal/HEIFDecoder.h"
 
-#include <libheif/heif.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <string>
 
+#include "platform/foundation/SharedLibraries.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/HEIFLibrary.h"
 #include "platform/imageio/internal/ImageRowResampler.h"
 
-void HEIFInitialiseOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { heif_init(nullptr); });
+namespace {
+
+struct HEIFLibrary {
+  bool loaded = false;
+  HEIFFunctions functions;
+};
+
+const HEIFLibrary& LoadedHEIFLibrary() {
+  // Loaded and initialised once; a library that cannot be loaded is
+  // remembered, so that every HEIF image after it is refused alike.
+  static const HEIFLibrary* library = [] {
+    auto* loaded = new HEIFLibrary;
+    SharedLibraries set;
+    std::string why;
+    if (!set.open({"libheif.so." + std::to_string(LIBHEIF_NUMERIC_VERSION >> 24)}, why)) {
+      return loaded;
+    }
+#define QX_HEIF_RESOLVE(name)                                                                      \
+  loaded->functions.name = reinterpret_cast<decltype(loaded->functions.name)>(set.find(0, #name)); \
+  if (!loaded->functions.name) return loaded;
+    QX_HEIF_FUNCTIONS(QX_HEIF_RESOLVE)
+#undef QX_HEIF_RESOLVE
+    loaded->functions.heif_init(nullptr);
+    loaded->loaded = true;
+    return loaded;
+  }();
+  return *library;
+}
+
+}  // namespace
+
+bool HEIFInitialiseOnce() { return LoadedHEIFLibrary().loaded; }
+
+const HEIFFunctions& Heif() {
+  const HEIFLibrary& library = LoadedHEIFLibrary();
+  if (library.loaded) return library.functions;
+  std::fputs("libheif called without its library loaded\n", stderr);
+  std::abort();
 }
 
 namespace {
@@ -46,24 +83,24 @@ bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
 }
 
 bool HEIFDecoder::canDecode(const char* type) {
-  HEIFInitialiseOnce();
-  if (std::strcmp(type, "public.avif") == 0) return heif_have_decoder_for_format(heif_compression_AV1);
-  return heif_have_decoder_for_format(heif_compression_HEVC);
+  if (!HEIFInitialiseOnce()) return false;
+  if (std::strcmp(type, "public.avif") == 0) return Heif().heif_have_decoder_for_format(heif_compression_AV1);
+  return Heif().heif_have_decoder_for_format(heif_compression_HEVC);
 }
 
 HEIFDecoder::~HEIFDecoder() {
-  if (context_) heif_context_free(context_);
+  if (context_) Heif().heif_context_free(context_);
 }
 
 namespace {
 
 void ReadExif(heif_image_handle* handle, ExifData& exif) {
   heif_item_id id = 0;
-  if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
-  const size_t size = heif_image_handle_get_metadata_size(handle, id);
+  if (Heif().heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
+  const size_t size = Heif().heif_image_handle_get_metadata_size(handle, id);
   if (size < 4 || size > (16u << 20)) return;
   Bytes block(size);
-  if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) return;
+  if (Heif().heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) return;
   // The block starts with the offset of the TIFF header after these 4 bytes.
   const size_t offset = size_t(ReadBE32(block.data())) + 4;
   if (offset >= size) return;
@@ -83,32 +120,32 @@ void ReadExif(heif_image_handle* handle, ExifData& exif) {
 CGImageSourceStatus HEIFDecoder::onParse() {
   // Boxes may point anywhere in the file: only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
-  HEIFInitialiseOnce();
-  context_ = heif_context_alloc();
+  if (!HEIFInitialiseOnce()) return kCGImageStatusUnknownType;
+  context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
-  heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
-  if (heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(), nullptr)
+  Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
+  if (Heif().heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(), nullptr)
           .code != heif_error_Ok) {
     return kCGImageStatusInvalidData;
   }
-  const int count = heif_context_get_number_of_top_level_images(context_);
+  const int count = Heif().heif_context_get_number_of_top_level_images(context_);
   if (count <= 0) return kCGImageStatusInvalidData;
   std::vector<heif_item_id> ids(size_t(std::min<int>(count, int(kImageMaxFrames))));
-  heif_context_get_list_of_top_level_image_IDs(context_, ids.data(), int(ids.size()));
+  Heif().heif_context_get_list_of_top_level_image_IDs(context_, ids.data(), int(ids.size()));
   heif_item_id primary = 0;
-  heif_context_get_primary_image_ID(context_, &primary);
+  Heif().heif_context_get_primary_image_ID(context_, &primary);
   std::stable_partition(ids.begin(), ids.end(), [&](heif_item_id i) { return i == primary; });
   for (heif_item_id id : ids) {
     heif_image_handle* handle = nullptr;
-    if (heif_context_get_image_handle(context_, id, &handle).code != heif_error_Ok) continue;
+    if (Heif().heif_context_get_image_handle(context_, id, &handle).code != heif_error_Ok) continue;
     Image image;
     image.id = id;
-    image.width = uint32_t(std::max(0, heif_image_handle_get_width(handle)));
-    image.height = uint32_t(std::max(0, heif_image_handle_get_height(handle)));
-    image.hasAlpha = heif_image_handle_has_alpha_channel(handle);
-    image.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle));
+    image.width = uint32_t(std::max(0, Heif().heif_image_handle_get_width(handle)));
+    image.height = uint32_t(std::max(0, Heif().heif_image_handle_get_height(handle)));
+    image.hasAlpha = Heif().heif_image_handle_has_alpha_channel(handle);
+    image.depth = std::max(8, Heif().heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
-    heif_image_handle_release(handle);
+    Heif().heif_image_handle_release(handle);
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
@@ -131,8 +168,8 @@ namespace {
 // own conversion does. -1 when the image is of another layout.
 int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t width,
               uint32_t height, const std::function<void(uint32_t, const uint8_t*)>& sink) {
-  if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
-  const heif_chroma chroma = heif_image_get_chroma_format(image);
+  if (Heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
+  const heif_chroma chroma = Heif().heif_image_get_chroma_format(image);
   const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
   const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
   if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)
@@ -141,28 +178,28 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
   const uint8_t* planes[3];
   int strides[3];
   for (int c = 0; c < 3; ++c) {
-    if (heif_image_get_bits_per_pixel_range(image, channels[c]) != 8) return -1;
-    planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+    if (Heif().heif_image_get_bits_per_pixel_range(image, channels[c]) != 8) return -1;
+    planes[c] = Heif().heif_image_get_plane_readonly(image, channels[c], &strides[c]);
     if (!planes[c]) return -1;
   }
-  if (uint32_t(heif_image_get_width(image, heif_channel_Y)) != width ||
-      uint32_t(heif_image_get_height(image, heif_channel_Y)) != height ||
-      uint32_t(heif_image_get_width(image, heif_channel_Cb)) < (width + shiftX) >> shiftX ||
-      uint32_t(heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >> shiftY ||
-      uint32_t(heif_image_get_width(image, heif_channel_Cr)) < (width + shiftX) >> shiftX ||
-      uint32_t(heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >> shiftY) {
+  if (uint32_t(Heif().heif_image_get_width(image, heif_channel_Y)) != width ||
+      uint32_t(Heif().heif_image_get_height(image, heif_channel_Y)) != height ||
+      uint32_t(Heif().heif_image_get_width(image, heif_channel_Cb)) < (width + shiftX) >> shiftX ||
+      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >> shiftY ||
+      uint32_t(Heif().heif_image_get_width(image, heif_channel_Cr)) < (width + shiftX) >> shiftX ||
+      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >> shiftY) {
     return 0;
   }
   heif_color_profile_nclx* nclx = nullptr;
-  if (heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
+  if (Heif().heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
     nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
+    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
       nclx = nullptr;
     }
   }
   const int matrix = nclx ? int(nclx->matrix_coefficients) : 6;
   const bool fullRange = !nclx || nclx->full_range_flag;
-  if (nclx) heif_nclx_color_profile_free(nclx);
+  if (nclx) Heif().heif_nclx_color_profile_free(nclx);
   if (matrix == heif_matrix_coefficients_RGB_GBR) return -1;
   double kr = 0.299, kb = 0.114;
   if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
@@ -210,7 +247,7 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
 bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) const {
   if (!context_) return false;
   heif_image_handle* handle = nullptr;
-  if (heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
+  if (Heif().heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
     return false;
   }
   const uint32_t width = images_[index].width, height = images_[index].height;
@@ -220,28 +257,28 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
     // (3 bytes a pixel, beside the 1.5 of 4:2:0 planes).
     heif_image* native = nullptr;
     const heif_error err =
-        heif_decode_image(handle, &native, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
+        Heif().heif_decode_image(handle, &native, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
     releaseBytes();  // the coded data is read; the decoded image is what counts now
     const int given =
         err.code == heif_error_Ok && native ? YCbCrRows(native, handle, width, height, sink) : 0;
-    if (native) heif_image_release(native);
+    if (native) Heif().heif_image_release(native);
     if (given >= 0) {
-      heif_image_handle_release(handle);
+      Heif().heif_image_handle_release(handle);
       return given == 1;
     }
   }
-  const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle);
+  const bool premultiplied = Heif().heif_image_handle_is_premultiplied_alpha(handle);
   heif_image* image = nullptr;
-  heif_error err = heif_decode_image(
+  heif_error err = Heif().heif_decode_image(
       handle, &image, heif_colorspace_RGB,
       channels == 3 ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, nullptr);
-  heif_image_handle_release(handle);
+  Heif().heif_image_handle_release(handle);
   releaseBytes();
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
-  const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
-  const int w = heif_image_get_width(image, heif_channel_interleaved);
-  const int h = heif_image_get_height(image, heif_channel_interleaved);
+  const uint8_t* plane = Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+  const int w = Heif().heif_image_get_width(image, heif_channel_interleaved);
+  const int h = Heif().heif_image_get_height(image, heif_channel_interleaved);
   const bool ok = plane && uint32_t(w) == width && uint32_t(h) == height;
   ImageBitmap straight;  // one row, when alpha comes premultiplied
   if (ok && premultiplied && channels == 4) straight.allocate(uint32_t(w), 1);
@@ -254,7 +291,7 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
     }
     sink(uint32_t(y), row);
   }
-  heif_image_release(image);
+  Heif().heif_image_release(image);
   return ok;
 }
 

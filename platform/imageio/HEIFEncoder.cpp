@@ -3,8 +3,6 @@
 // rotation and mirroring boxes, which readers apply, so the EXIF block leaves
 // it out.
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
+#include "platform/imageio/internal/HEIFLibrary.h"
 #include "platform/imageio/internal/ImageEncoder.h"
 
 namespace {
@@ -27,17 +26,19 @@ heif_image* MakeImage(const ImageBitmap& b) {
   heif_image* image = nullptr;
   const heif_chroma chroma =
       b.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
-  if (heif_image_create(int(b.width), int(b.height), heif_colorspace_RGB, chroma, &image).code !=
-      heif_error_Ok) {
+  if (Heif()
+          .heif_image_create(int(b.width), int(b.height), heif_colorspace_RGB, chroma, &image)
+          .code != heif_error_Ok) {
     return nullptr;
   }
-  if (heif_image_add_plane(image, heif_channel_interleaved, int(b.width), int(b.height), 8).code !=
-      heif_error_Ok) {
-    heif_image_release(image);
+  if (Heif()
+          .heif_image_add_plane(image, heif_channel_interleaved, int(b.width), int(b.height), 8)
+          .code != heif_error_Ok) {
+    Heif().heif_image_release(image);
     return nullptr;
   }
   int stride = 0;
-  uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  uint8_t* plane = Heif().heif_image_get_plane(image, heif_channel_interleaved, &stride);
   for (uint32_t y = 0; y < b.height; ++y) {
     uint8_t* dst = plane + size_t(y) * stride;
     const uint8_t* src = b.row(y);
@@ -53,24 +54,24 @@ heif_image* MakeImage(const ImageBitmap& b) {
 }  // namespace
 
 bool HEIFCanEncode() {
-  HEIFInitialiseOnce();
-  return heif_have_encoder_for_format(heif_compression_HEVC);
+  if (!HEIFInitialiseOnce()) return false;
+  return Heif().heif_have_encoder_for_format(heif_compression_HEVC);
 }
 
 bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& settings,
                 Bytes& out) {
-  HEIFInitialiseOnce();
-  heif_context* context = heif_context_alloc();
+  if (!HEIFInitialiseOnce()) return false;
+  heif_context* context = Heif().heif_context_alloc();
   heif_encoder* encoder = nullptr;
   if (!context ||
-      heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
+      Heif().heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code !=
           heif_error_Ok) {
-    if (context) heif_context_free(context);
+    if (context) Heif().heif_context_free(context);
     return false;
   }
-  heif_encoder_set_lossy_quality(encoder,
-                                 std::clamp(int(std::lround(settings.quality * 100)), 0, 100));
-  heif_encoding_options* options = heif_encoding_options_alloc();
+  Heif().heif_encoder_set_lossy_quality(
+      encoder, std::clamp(int(std::lround(settings.quality * 100)), 0, 100));
+  heif_encoding_options* options = Heif().heif_encoding_options_alloc();
   if (settings.orientation >= 1 && settings.orientation <= 8) {
     options->image_orientation = static_cast<heif_orientation>(settings.orientation);
   }
@@ -78,23 +79,24 @@ bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
   for (size_t i = 0; i < frames.size() && ok; ++i) {
     heif_image* image = MakeImage(frames[i].bitmap);
     heif_image_handle* handle = nullptr;
-    ok = image &&
-         heif_context_encode_image(context, image, encoder, options, &handle).code == heif_error_Ok;
+    ok =
+        image && Heif().heif_context_encode_image(context, image, encoder, options, &handle).code ==
+                     heif_error_Ok;
     if (ok && i == 0) {
       const Bytes exif = ExifWrite(settings.metadata, 0);
       if (!exif.empty())
-        heif_context_add_exif_metadata(context, handle, exif.data(), int(exif.size()));
+        Heif().heif_context_add_exif_metadata(context, handle, exif.data(), int(exif.size()));
     }
-    if (handle) heif_image_handle_release(handle);
-    if (image) heif_image_release(image);
+    if (handle) Heif().heif_image_handle_release(handle);
+    if (image) Heif().heif_image_release(image);
   }
   heif_writer writer;
   writer.writer_api_version = 1;
   writer.write = WriteToBytes;
-  ok = ok && heif_context_write(context, &writer, &out).code == heif_error_Ok;
-  heif_encoding_options_free(options);
-  heif_encoder_release(encoder);
-  heif_context_free(context);
+  ok = ok && Heif().heif_context_write(context, &writer, &out).code == heif_error_Ok;
+  Heif().heif_encoding_options_free(options);
+  Heif().heif_encoder_release(encoder);
+  Heif().heif_context_free(context);
   return ok;
 }
 

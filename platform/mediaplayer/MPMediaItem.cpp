@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/avfoundation/LibavLibrary.h"
+#include "platform/foundation/OSLog.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
@@ -20,10 +23,10 @@ uint64_t fnv1a(const std::string& text) {
 }
 
 std::optional<std::string> tag(AVFormatContext* format, const char* key) {
-  const AVDictionaryEntry* entry = av_dict_get(format->metadata, key, nullptr, 0);
+  const AVDictionaryEntry* entry = Libav().av_dict_get(format->metadata, key, nullptr, 0);
   if (!entry) {
     for (unsigned i = 0; i < format->nb_streams && !entry; ++i) {
-      entry = av_dict_get(format->streams[i]->metadata, key, nullptr, 0);
+      entry = Libav().av_dict_get(format->streams[i]->metadata, key, nullptr, 0);
     }
   }
   if (!entry || !entry->value || !*entry->value) return std::nullopt;
@@ -40,11 +43,17 @@ std::shared_ptr<MPMediaItem> MPMediaItem::itemWithFile(const std::string& path) 
   if (!real) return nullptr;
   const std::string canonical = real;
   std::free(real);
-  av_log_set_level(AV_LOG_ERROR);
+  NSErrorPtr unavailable;
+  if (!LibavLoad(&unavailable)) {
+    // Said here: the picker only learns that the file is not one it can read.
+    NSLog("MPMediaItem: " + unavailable->localizedDescription());
+    return nullptr;
+  }
+  Libav().av_log_set_level(AV_LOG_ERROR);
   AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, canonical.c_str(), nullptr, nullptr) < 0) return nullptr;
+  if (Libav().avformat_open_input(&format, canonical.c_str(), nullptr, nullptr) < 0) return nullptr;
   bool audio = false;
-  if (avformat_find_stream_info(format, nullptr) >= 0) {
+  if (Libav().avformat_find_stream_info(format, nullptr) >= 0) {
     for (unsigned i = 0; i < format->nb_streams; ++i) {
       if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio = true;
     }
@@ -55,7 +64,7 @@ std::shared_ptr<MPMediaItem> MPMediaItem::itemWithFile(const std::string& path) 
     track = tag(format, "MusicBrainz Track Id");
     if (!track) track = tag(format, "musicbrainz_trackid");
   }
-  avformat_close_input(&format);
+  Libav().avformat_close_input(&format);
   if (!audio) return nullptr;
   return std::make_shared<MPMediaItem>(std::move(title), NSURL::fileURLWithPath(canonical),
                                        fnv1a(track ? "mbid:" + *track : "path:" + canonical));

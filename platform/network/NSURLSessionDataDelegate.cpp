@@ -148,7 +148,7 @@ void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, b
     if (!post([this, task] { finish(task, cancelledError(*task)); })) finishWhenStopped(task);
   } else if (released.paused) {
     post([this, task] {
-      if (task->load_->easy) curl_easy_pause(task->load_->easy, CURLPAUSE_CONT);
+      if (task->load_->easy) Curl().curl_easy_pause(task->load_->easy, CURLPAUSE_CONT);
     });
   }
 }
@@ -220,7 +220,7 @@ void NSURLSessionEngine::answered(const NSURLSessionDataTaskPtr& task, bool allo
     complete(task);
   } else if (load.headPaused) {
     load.headPaused = false;
-    curl_easy_pause(load.easy, CURLPAUSE_CONT);
+    Curl().curl_easy_pause(load.easy, CURLPAUSE_CONT);
   }
 }
 

@@ -122,16 +122,16 @@ CURLcode onSslContext(CURL*, void* context, void* user) {
 // A Location field's reference resolved against the URL that answered;
 // empty when it cannot be.
 std::string resolvedAgainst(const NSURLPtr& base, const std::string& reference) {
-  CURLU* url = curl_url();
+  CURLU* url = Curl().curl_url();
   std::string resolved;
   char* text = nullptr;
-  if (curl_url_set(url, CURLUPART_URL, base->absoluteString().c_str(), 0) == CURLUE_OK &&
-      curl_url_set(url, CURLUPART_URL, reference.c_str(), 0) == CURLUE_OK &&
-      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+  if (Curl().curl_url_set(url, CURLUPART_URL, base->absoluteString().c_str(), 0) == CURLUE_OK &&
+      Curl().curl_url_set(url, CURLUPART_URL, reference.c_str(), 0) == CURLUE_OK &&
+      Curl().curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
     resolved = text;
   }
-  curl_free(text);
-  curl_url_cleanup(url);
+  Curl().curl_free(text);
+  Curl().curl_url_cleanup(url);
   return resolved;
 }
 
@@ -188,7 +188,7 @@ double freshnessLifetime(const NSHTTPURLResponse& response) {
   auto dateOf = [&](const char* field) -> std::optional<double> {
     auto value = response.valueForHTTPHeaderField(field);
     if (!value) return std::nullopt;
-    time_t parsed = curl_getdate(value->c_str(), nullptr);
+    time_t parsed = Curl().curl_getdate(value->c_str(), nullptr);
     return parsed < 0 ? std::nullopt : std::optional<double>(static_cast<double>(parsed));
   };
   auto date = dateOf("Date");
@@ -215,21 +215,22 @@ NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configur
     : configuration_(configuration),
       outbox_(std::make_shared<NSURLSessionDelegateOutbox>(std::move(queue))),
       delegate_(std::move(delegate)) {
-  static dispatch_once_t once;
-  dispatch_once(&once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  multi_ = curl_multi_init();
-  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
-                    static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
-  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
-  share_ = curl_share_init();
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  if (!CurlLoad(&unavailable_)) return;
+  multi_ = Curl().curl_multi_init();
+  Curl().curl_multi_setopt(
+      multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
+      static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
+  Curl().curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  Curl().curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
+  share_ = Curl().curl_share_init();
+  Curl().curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }
 
 NSURLSessionEngine::~NSURLSessionEngine() {
   stop();
-  curl_multi_cleanup(multi_);
-  curl_share_cleanup(share_);
+  if (!multi_) return;
+  Curl().curl_multi_cleanup(multi_);
+  Curl().curl_share_cleanup(share_);
 }
 
 void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
@@ -252,7 +253,7 @@ bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
     commands_.push_back(std::move(command));
     pending_.store(true, std::memory_order_relaxed);
   }
-  if (wake) curl_multi_wakeup(multi_);
+  if (wake) wakeFromSleep();
   return true;
 }
 
@@ -308,8 +309,17 @@ void NSURLSessionEngine::run() {
       if (draining_ && live_.empty() && commands_.empty()) stopping_ = true;
       if (stopping_) continue;
     }
+    if (!multi_) {
+      // Without libcurl nothing transfers: commands are all there is.
+      std::unique_lock<std::mutex> lock(mutex_);
+      idle_ = true;
+      commandsPosted_.wait(lock, [&] {
+        return !commands_.empty() || stopping_ || pending_.load(std::memory_order_relaxed);
+      });
+      continue;
+    }
     int running = 0;
-    curl_multi_perform(multi_, &running);
+    Curl().curl_multi_perform(multi_, &running);
     readDone();
     const auto untilSilence = endSilentAttempts();
     bool look;
@@ -324,7 +334,8 @@ void NSURLSessionEngine::run() {
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilSilence).count();
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)), nullptr);
+    Curl().curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)),
+                           nullptr);
   }
   for (;;) {
     NSURLSessionDataTaskPtr task;
@@ -343,7 +354,7 @@ void NSURLSessionEngine::run() {
     stoppedChanged_.notify_all();
   }
   for (auto& spares : spareHandles_) {
-    for (CURL* easy : spares) curl_easy_cleanup(easy);
+    for (CURL* easy : spares) Curl().curl_easy_cleanup(easy);
     spares.clear();
   }
   outbox_->push([delegate, session = session_] {
@@ -354,7 +365,18 @@ void NSURLSessionEngine::run() {
 
 void NSURLSessionEngine::wakeThread() {
   pending_.store(true, std::memory_order_relaxed);
-  curl_multi_wakeup(multi_);
+  wakeFromSleep();
+}
+
+void NSURLSessionEngine::wakeFromSleep() {
+  if (multi_) {
+    Curl().curl_multi_wakeup(multi_);
+    return;
+  }
+  // Taken once so that a thread about to wait has either seen what was
+  // posted or waits already when told.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  commandsPosted_.notify_one();
 }
 
 bool NSURLSessionEngine::lookBeforeSleeping() {
@@ -363,7 +385,7 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
   while (!found) {
     int ready = 0;
     found = pending_.load(std::memory_order_relaxed) ||
-            (curl_multi_poll(multi_, nullptr, 0, 0, &ready) == CURLM_OK && ready > 0);
+            (Curl().curl_multi_poll(multi_, nullptr, 0, 0, &ready) == CURLM_OK && ready > 0);
     if (found || std::chrono::steady_clock::now() >= until) break;
     std::this_thread::yield();
   }
@@ -393,6 +415,11 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
   NSURLRequestPtr request = task->currentRequest();
   if (!request->URL()) {
     finish(task, NSURLErrorMake(NSURLErrorBadURL, "", "The request has no URL."));
+    return;
+  }
+  if (!multi_) {
+    finish(task, NSURLErrorMake(NSURLErrorUnknown, urlString(request),
+                                "The network library cannot be loaded: " + unavailable_));
     return;
   }
   NSURLSessionTaskLoad& load = *task->load_;
@@ -447,19 +474,19 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   load.tls = {};
   load.attemptStart = wallNow();
   active_[easy] = task;
-  curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  Curl().curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
+  Curl().curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   // Redirections are followed here, after the delegate has had its say.
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  Curl().curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  Curl().curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  Curl().curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   // A handle outlives its transfer: no TLS session of one server's
   // handshake may be resumed by a later transfer's without being verified.
-  curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
+  Curl().curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  Curl().curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  Curl().curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
+  Curl().curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
+  Curl().curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
 
   double timeout = request->timeoutInterval();
   if (timeout == NSURLRequest::kDefaultTimeoutInterval && configuration_.timeoutIntervalForRequest > 0) {
@@ -468,7 +495,8 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   // The interval is how long the load may go without receiving a byte,
   // however slowly they come: curl's speed limits would time out a server
   // trickling a byte now and then, and notice silence only seconds late.
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000)));
+  Curl().curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                          static_cast<long>(std::ceil(timeout * 1000)));
   load.silenceLimit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(timeout));
   load.lastBytes = std::chrono::steady_clock::now();
@@ -476,35 +504,37 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
 
   const std::string& method = request->HTTPMethod();
   if (method == "HEAD") {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    Curl().curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   } else if (method != "GET") {
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
   load.headerList = headerList(*request, load.revalidating.get());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, load.headerList);
+  Curl().curl_easy_setopt(easy, CURLOPT_HTTPHEADER, load.headerList);
 
   if (cookies) {
-    curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    Curl().curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+    Curl().curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
   }
   if (load.basicCredential) {
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-    curl_easy_setopt(easy, CURLOPT_USERNAME, load.basicCredential->user().value_or("").c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, load.basicCredential->password().value_or("").c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+    Curl().curl_easy_setopt(easy, CURLOPT_USERNAME,
+                            load.basicCredential->user().value_or("").c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_PASSWORD,
+                            load.basicCredential->password().value_or("").c_str());
   }
   if (load.trustPin.empty()) {
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &load.tls);
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &load.tls);
   } else {
     // The delegate trusted this server's key: that key, and nothing else,
     // is accepted, whatever the chain or the name say.
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, load.trustPin.c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    Curl().curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, load.trustPin.c_str());
   }
-  curl_easy_setopt(easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
-  curl_multi_add_handle(multi_, easy);
+  Curl().curl_easy_setopt(easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+  Curl().curl_multi_add_handle(multi_, easy);
 }
 
 curl_slist* NSURLSessionEngine::headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const {
@@ -556,19 +586,20 @@ curl_slist* NSURLSessionEngine::headerList(const NSURLRequest& request, const NS
     } else {
       line.append(": ").append(value);
     }
-    list = curl_slist_append(list, line.c_str());
+    list = Curl().curl_slist_append(list, line.c_str());
   }
   return list;
 }
 
 void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
-  if (task->load_->easy) curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+  if (task->load_->easy)
+    Curl().curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
 }
 
 CURL* NSURLSessionEngine::takeHandle(bool cookies) {
   QX_DCHECK_SEQUENCE(sessionThread_);
   std::vector<CURL*>& spares = spareHandles_[cookies];
-  if (spares.empty()) return curl_easy_init();
+  if (spares.empty()) return Curl().curl_easy_init();
   CURL* easy = spares.back();
   spares.pop_back();
   return easy;
@@ -578,13 +609,13 @@ void NSURLSessionEngine::releaseHandle(CURL* easy, const NSURLSessionTaskLoad& l
   QX_DCHECK_SEQUENCE(sessionThread_);
   std::vector<CURL*>& spares = spareHandles_[load.cookies];
   if (!load.transferDone || load.basicCredential || !load.trustPin.empty() || spares.size() >= kSpareHandles) {
-    curl_easy_cleanup(easy);
+    Curl().curl_easy_cleanup(easy);
     return;
   }
   // A reset would forget the cookie file list without freeing it; cleared
   // this way, a shared jar keeps its cookies.
-  if (load.cookies) curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
-  curl_easy_reset(easy);
+  if (load.cookies) Curl().curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+  Curl().curl_easy_reset(easy);
   spares.push_back(easy);
 }
 
@@ -592,9 +623,9 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   NSURLSessionTaskLoad& load = *task.load_;
   if (!load.easy) return;
   CURL* easy = load.easy;
-  curl_multi_remove_handle(multi_, easy);
+  Curl().curl_multi_remove_handle(multi_, easy);
   releaseHandle(easy, load);
-  curl_slist_free_all(load.headerList);
+  Curl().curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
   active_.erase(easy);
@@ -610,12 +641,13 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
   auto at = [&](CURLINFO info) -> std::optional<double> {
     curl_off_t micros = 0;
-    if (curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0) return std::nullopt;
+    if (Curl().curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0)
+      return std::nullopt;
     return load.attemptStart + static_cast<double>(micros) / 1e6;
   };
   metrics.fetchStartDate = load.attemptStart;
   long connects = 0;
-  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+  Curl().curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
   metrics.reusedConnection = connects == 0;
   if (!metrics.reusedConnection) {
     metrics.domainLookupStartDate = load.attemptStart;
@@ -633,7 +665,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   metrics.responseStartDate = at(CURLINFO_STARTTRANSFER_TIME_T);
   if (load.attemptResponse) metrics.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
   long version = 0;
-  curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  Curl().curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
   switch (version) {
     case CURL_HTTP_VERSION_1_0: metrics.networkProtocolName = "http/1.0"; break;
     case CURL_HTTP_VERSION_1_1: metrics.networkProtocolName = "http/1.1"; break;
@@ -642,12 +674,13 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
     default: break;
   }
   char* address = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address) metrics.remoteAddress = address;
+  if (Curl().curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address)
+    metrics.remoteAddress = address;
   long port = 0;
-  curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+  Curl().curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
   metrics.remotePort = port;
   curl_off_t body = 0;
-  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  Curl().curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
   metrics.countOfResponseBodyBytesReceived = body;
   load.transactions.push_back(std::move(metrics));
   detach(task);
@@ -710,7 +743,7 @@ void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
 NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task) {
   NSURLSessionTaskLoad& load = *task.load_;
   long status = 0;
-  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  Curl().curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
   NSURLPtr url = task.currentRequest()->URL();
   // The fields are the response's from here on; what curl reports after
   // the head (trailers) is not part of it.
@@ -734,7 +767,7 @@ size_t NSURLSessionEngine::onHeader(char* data, size_t size, size_t count, void*
     return size * count;
   }
   long status = 0;
-  curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
+  Curl().curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
   // The head is complete: a plain one is handed on now, not when the body
   // starts (a server may pause before it). Interim heads are not the answer.
   if (status >= 200) {
@@ -899,7 +932,7 @@ std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
   }
   for (const NSURLSessionDataTaskPtr& task : silent) {
     NSErrorPtr error = NSURLErrorMake(NSURLErrorTimedOut, urlString(task->currentRequest()),
-                                      curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+                                      Curl().curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
     endAttempt(*task);
     finish(task, error);
   }
@@ -910,7 +943,7 @@ std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
 void NSURLSessionEngine::readDone() {
   QX_DCHECK_SEQUENCE(sessionThread_);
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+  while (CURLMsg* message = Curl().curl_multi_info_read(multi_, &left)) {
     if (message->msg != CURLMSG_DONE) continue;
     auto it = active_.find(message->easy_handle);
     if (it == active_.end()) continue;
@@ -941,7 +974,8 @@ void NSURLSessionEngine::readDone() {
       finish(task, cancelledError(*task));
       continue;
     }
-    NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), curl_easy_strerror(result));
+    NSErrorPtr error =
+        NSURLErrorMake(code, urlString(task->currentRequest()), Curl().curl_easy_strerror(result));
     bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
     endAttempt(*task);
     if (untrusted) {

@@ -4,6 +4,7 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/AVLibavPlaybackProvider.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
@@ -39,35 +40,36 @@ CGImageRef rotated(const CGImageRef& image, int degrees) {
 }  // namespace
 
 CGImageRef PHDecodeVideoFrame(const std::string& path) {
-  AVQuietMediaLibraryLogs();
+  if (!AVLoadMediaLibraries(nullptr)) return nullptr;
   AVFormatContext* rawFormat = nullptr;
-  if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+  if (Libav().avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) return nullptr;
   LibavInputPtr format(rawFormat);
-  if (avformat_find_stream_info(format.get(), nullptr) < 0) return nullptr;
+  if (Libav().avformat_find_stream_info(format.get(), nullptr) < 0) return nullptr;
   const AVCodec* codec = nullptr;
-  int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  int index = Libav().av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (index < 0 || !codec) return nullptr;
   AVStream* stream = format->streams[index];
   // A video larger than the player plays has no frame here either: its
   // header alone would otherwise cost a picture of gigabytes.
   if (!AVVideoSizeAllowed(stream->codecpar->width, stream->codecpar->height)) return nullptr;
-  LibavCodecPtr decoder(avcodec_alloc_context3(codec));
-  if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
-      avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+  LibavCodecPtr decoder(Libav().avcodec_alloc_context3(codec));
+  if (!decoder || Libav().avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
+      Libav().avcodec_open2(decoder.get(), codec, nullptr) < 0) {
     return nullptr;
   }
-  LibavFramePtr frame(av_frame_alloc());
-  LibavPacketPtr packet(av_packet_alloc());
+  LibavFramePtr frame(Libav().av_frame_alloc());
+  LibavPacketPtr packet(Libav().av_packet_alloc());
   bool got = false;
-  while (!got && av_read_frame(format.get(), packet.get()) >= 0) {
-    if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
-      got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+  while (!got && Libav().av_read_frame(format.get(), packet.get()) >= 0) {
+    if (packet->stream_index == index &&
+        Libav().avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
+      got = Libav().avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
     }
-    av_packet_unref(packet.get());
+    Libav().av_packet_unref(packet.get());
   }
   if (!got) {
-    avcodec_send_packet(decoder.get(), nullptr);
-    got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+    Libav().avcodec_send_packet(decoder.get(), nullptr);
+    got = Libav().avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
   }
   if (!got || frame->width <= 0 || frame->height <= 0 ||
       !AVVideoSizeAllowed(frame->width, frame->height)) {
@@ -78,9 +80,10 @@ CGImageRef PHDecodeVideoFrame(const std::string& path) {
 
   int degrees = 0;
   size_t size = 0;
-  if (const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (const uint8_t* matrix =
+          Libav().av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
       matrix && size >= 9 * sizeof(int32_t)) {
-    double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    double angle = -Libav().av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
     degrees = ((static_cast<int>(std::lround(angle)) % 360) + 360) % 360;
   }
   return degrees % 90 == 0 && degrees != 0 ? rotated(image, degrees) : image;

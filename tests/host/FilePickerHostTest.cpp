@@ -1,7 +1,9 @@
 // The file picker end to end: the built host driven through its JSON lines,
 // with a scripted picker program and a scratch photo library, every reply
 // checked against the files on disk.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +22,7 @@
 #include <sstream>
 
 #include "HostSession.h"
+#include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSURL.h"
@@ -637,6 +640,114 @@ TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
               std::string::npos)
         << reply->description();
   }
+}
+
+// The file the dynamic loader opens for a library of that name.
+std::string LoadedPath(const char* name) {
+  void* handle = ::dlopen(name, RTLD_LAZY);
+  link_map* map = nullptr;
+  if (!handle || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return "";
+  return map->l_name;
+}
+
+// The media libraries are loaded when a road needs them, not at start: a host
+// whose libavutil is not libav (another library under its name, first on the
+// search path) starts and answers, the music road says what is missing, and
+// the photo grid still shows a library whose video an earlier host indexed.
+TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndItsRoadsSayWhy) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string libraries = scratch.makeFolder("libraries");
+  std::filesystem::copy_file(LoadedPath("libz.so.1"), libraries + "/" + LibavLibraryNames()[0]);
+  const std::string music = scratch.makeFolder("music");
+  ASSERT_TRUE(WriteFixtureTone(music + "/song.wav", 0.4, std::string("Night/Day")));
+  const std::string photos = scratch.makeFolder("photos");
+  ASSERT_TRUE(WriteFixtureImage(photos + "/a.jpg", "public.jpeg", 32, 24));
+  ASSERT_TRUE(WriteFixtureVideo(photos + "/c.mp4", 32, 32, 5));
+  const std::string container = scratch.makeFolder("container");
+  const std::string errors = scratch.path() + "/host.err";
+  // The centre of the first view whose class or text is `name`, as JSON.
+  auto centreOf = [](const Value& tree, const std::string& name) -> std::optional<std::string> {
+    std::optional<std::string> found;
+    std::function<void(const Value&)> find = [&](const Value& view) {
+      const Value* text = view.find("text");
+      const Value* cls = view.find("class");
+      if (!found && ((text && text->isString() && text->asString() == name) ||
+                     (cls && cls->isString() && cls->asString() == name))) {
+        const auto& f = view.find("frame")->asList();
+        found = "[" + std::to_string(f[0].asDouble() + f[2].asDouble() / 2) + "," +
+                std::to_string(f[1].asDouble() + f[3].asDouble() / 2) + "]";
+      }
+      if (const Value* children = view.find("children"))
+        for (const Value& child : children->asList()) find(child);
+    };
+    find(tree);
+    return found;
+  };
+  int next = 100;
+  auto ask = [&](HostSession& host, const std::string& members, double wait) {
+    const int id = next++;
+    host.send(R"({"id":)" + std::to_string(id) + "," + members + "}");
+    auto reply = host.reply(id, wait);
+    EXPECT_TRUE(reply && !reply->find("error"))
+        << members << ": " << (reply ? reply->description() : readFile(errors));
+    return reply ? resultOf(reply) : Value();
+  };
+  // The older photo road: the media asset picker's grid (a video's frame and
+  // length are libav's), still; with `playVideo` a long press on the video
+  // opens it in the gallery (libav plays it) and a drag down closes it; then
+  // cancelled. The grid's classes.
+  auto showGridThenCancel = [&](HostSession& host, int id, bool playVideo = false) -> std::string {
+    host.send(call(id, "media", R"({"allowMultipleSelection":true})"));
+    ask(host, R"("idle":null)", 40);
+    Value tree = ask(host, R"("viewTree":null)", kWait);
+    const std::string grid = tree.description();
+    if (auto video = centreOf(tree, "AKAssetGroupDetailVideoCell"); playVideo && video) {
+      ask(host, R"("touch":{"kind":"longPress","point":)" + *video + "}", kWait);
+      ask(host, R"("idle":null)", 40);
+      ask(host, R"("touch":{"kind":"drag","path":[[195,300],[195,450],[195,700]]})", kWait);
+      ask(host, R"("idle":null)", 40);
+      tree = ask(host, R"("viewTree":null)", kWait);
+    }
+    auto cancel = centreOf(tree, "Cancel");
+    EXPECT_TRUE(cancel) << tree.description();
+    if (!cancel) return "";
+    ask(host, R"("touch":{"kind":"tap","point":)" + *cancel + "}", kWait);
+    auto cancelled = host.reply(id, kWait);
+    EXPECT_TRUE(cancelled && resultOf(cancelled).isNull()) << readFile(errors);
+    return grid;
+  };
+  {
+    // With libav, the library's index learns that c.mp4 is a video.
+    HostSession host(
+        {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + photos, "QX_SYSTEM_VERSION=13.7"},
+        errors);
+    ASSERT_TRUE(host.started());
+    EXPECT_NE(showGridThenCancel(host, 1).find("AKAssetGroupDetailVideoCell"), std::string::npos);
+    EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
+  }
+  HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command(),
+                    "QX_MUSIC_LIBRARY=" + music, "QX_PHOTO_LIBRARY=" + photos,
+                    "QX_SYSTEM_VERSION=13.7", "LD_LIBRARY_PATH=" + libraries},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":"dev.tarnquell.plugins/battery","method":"getBatteryState"})");
+  ASSERT_TRUE(host.reply(1, kWait)) << readFile(errors);
+  picker.answer({music + "/song.wav"});
+  host.send(call(2, "audio"));
+  auto audio = host.reply(2, kWait);
+  ASSERT_TRUE(audio) << readFile(errors);
+  EXPECT_EQ(errorCodeOf(audio), "");
+  EXPECT_TRUE(resultOf(audio).isNull()) << audio->description();
+  // The dynamic loader's own words, which name the library it refused.
+  const std::string said = readFile(errors);
+  const size_t why = said.find("MPMediaItem: The media libraries cannot be loaded: ");
+  ASSERT_NE(why, std::string::npos) << said;
+  EXPECT_NE(said.find(LibavLibraryNames()[0], why), std::string::npos) << said;
+  // The grid over the video it knows, without its frame, and the video's page.
+  EXPECT_NE(showGridThenCancel(host, 3, true).find("AKAssetGroupDetailVideoCell"),
+            std::string::npos);
+  EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
 }
 
 }  // namespace

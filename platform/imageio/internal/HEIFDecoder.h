@@ -47,5 +47,6 @@ class HEIFDecoder : public ImageDecoder {
   std::vector<Image> images_;
 };
 
-// Makes sure libheif is initialised (plugins loaded) once per process.
-void HEIFInitialiseOnce();
+// Loads libheif and initialises it (plugins loaded) once per process; false
+// when it cannot be loaded, and then no HEIF image is read or written.
+bool HEIFInitialiseOnce();

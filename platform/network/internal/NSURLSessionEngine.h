@@ -5,8 +5,6 @@
 // and the glue to the delegate (responses, bodies, redirects, challenges and
 // ends handed to the delegate queue).
 
-#include <curl/curl.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +19,7 @@
 
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/network/internal/CurlLibrary.h"
 
 // What the TLS handshake showed of the server: its chain, and why the
 // system's evaluation refused it.
@@ -184,6 +183,9 @@ class NSURLSessionEngine {
   // For what is not a command (stopping, draining): a look for work sees
   // it too, as curl takes the wake-up itself without reporting it.
   void wakeThread();
+  // Wakes the session thread from its sleep, in curl or, without it, on
+  // `commandsPosted_`.
+  void wakeFromSleep();
   void readDone();
   // Ends with a timeout the attempts that went longer than their interval
   // without a byte; returns how long until the next one could.
@@ -253,8 +255,11 @@ class NSURLSessionEngine {
   const std::shared_ptr<NSURLSessionDelegateOutbox> outbox_;
   std::weak_ptr<NSURLSession> session_;
 
+  // Null when libcurl cannot be loaded: every task then ends with
+  // `unavailable_`, and the thread waits for commands on `commandsPosted_`.
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
+  std::string unavailable_;
   std::thread thread_;
   std::mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
@@ -268,6 +273,7 @@ class NSURLSessionEngine {
   bool draining_ = false;
   bool stopped_ = false;
   std::condition_variable stoppedChanged_;
+  std::condition_variable commandsPosted_;
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
