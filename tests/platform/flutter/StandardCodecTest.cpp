@@ -19,6 +19,23 @@ Bytes hex(std::initializer_list<int> bytes) {
   return out;
 }
 
+// A writer that looks at each byte payload once the base has copied it: was
+// its middle given back (zeroed)?
+struct PayloadWatcher : FlutterStandardWriter {
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& v) override {
+    FlutterStandardWriter::writeValue(v);
+    if (v.isBytes()) zeroed.push_back(v.asBytes()[v.asBytes().size() / 2] == 0);
+  }
+  static inline std::vector<bool> zeroed;
+};
+
+struct WatchingReaderWriter : FlutterStandardReaderWriter {
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& data) const override {
+    return std::make_unique<PayloadWatcher>(data);
+  }
+};
+
 using StandardCodec = PlatformTest;
 
 TEST_F(StandardCodec, ScalarsHaveTheEnginesBytes) {
@@ -180,9 +197,16 @@ TEST_F(StandardMethodCodec, HandedOverRepliesGiveBackOnlyPayloadsHeldAlone) {
   };
   auto reply = [&] { return Value::list({Value::map({{"bytes", payload(1)}}), payload(2)}); };
   const Bytes expected = codec->encodeSuccessEnvelope(reply());
+  // Handed to the method codec, the payloads are given back while written.
+  const FlutterStandardMethodCodec watched(std::make_shared<WatchingReaderWriter>());
   Value handed = reply();
-  EXPECT_EQ(codec->encodeSuccessEnvelope(std::move(handed)), expected);
+  EXPECT_EQ(watched.encodeSuccessEnvelope(std::move(handed)), expected);
   EXPECT_TRUE(handed.isNull());
+  EXPECT_EQ(PayloadWatcher::zeroed, (std::vector<bool>{true, true}));
+  PayloadWatcher::zeroed.clear();
+  const Value kept = reply();
+  EXPECT_EQ(watched.encodeSuccessEnvelope(kept), expected);
+  EXPECT_EQ(PayloadWatcher::zeroed, (std::vector<bool>{false, false}));
 
   struct Case {
     const char* name;

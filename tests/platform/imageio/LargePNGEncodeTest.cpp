@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
@@ -189,6 +190,23 @@ TEST_F(LargePNGEncodeTest, AStraightAlphaCanvasIsReadInPlacePremultipliedRowsAre
     EXPECT_EQ(DeclaredLevel(*data), 0);
     EXPECT_EQ(MaxDifference(RawDecodePNG(*data), expected), 0);
   }
+}
+
+// While bands are deflated on every core, each finished band keeps its
+// deflated bytes only, not room for its bound: a large image that deflates
+// to little is written in little more memory than the bands in flight.
+TEST_F(LargePNGEncodeTest, FinishedBandsKeepOnlyTheirDeflatedBytes) {
+  const ImageBitmap image = Solid(8192, 4096, 40, 90, 200, 128);
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  CGImageDestinationAddImage(dest, MakeImage(image), Value());
+  AllocationCounter counter;
+  ASSERT_TRUE(CGImageDestinationFinalize(dest));
+  // A band in flight holds its filtered rows and their deflate bound, about
+  // 2 MiB each, and zlib's state.
+  const size_t inFlight = size_t(std::max(1u, std::thread::hardware_concurrency())) * (5 << 20);
+  EXPECT_LT(counter.peakBytes(), inFlight + image.pixels.size() / 8);
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*data), image), 0);
 }
 
 }  // namespace
