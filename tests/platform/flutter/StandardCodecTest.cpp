@@ -210,18 +210,20 @@ TEST_F(StandardMethodCodec, HandedOverRepliesGiveBackOnlyPayloadsHeldAlone) {
 
   struct Case {
     const char* name;
-    bool releasing, shareList, shareSecond;
+    bool releasing, shareList, shareMap, shareSecond;
     bool firstGoes, secondGoes;
   } cases[] = {
-      {"held alone", true, false, false, true, true},
-      {"not handed over", false, false, false, false, false},
-      {"list shared", true, true, false, false, false},
-      {"second payload shared", true, false, true, true, false},
+      {"held alone", true, false, false, false, true, true},
+      {"not handed over", false, false, false, false, false, false},
+      {"list shared", true, true, false, false, false, false},
+      {"map shared", true, false, true, false, false, true},
+      {"second payload shared", true, false, false, true, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Value value = reply();
     const Value list = c.shareList ? value : Value();
+    const Value map = c.shareMap ? *value.at(0) : Value();
     const Value second = c.shareSecond ? *value.at(1) : Value();
     Bytes out{0};
     FlutterStandardWriter writer(out);
