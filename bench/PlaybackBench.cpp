@@ -1,8 +1,8 @@
 // Video playback costs: one second of 1080p H.264 (30 pictures) decoded and
 // presented through the player (item, player on the manual clock, layer
 // drawn into a 1920 x 1080 bitmap at each picture's time), beside libavcodec
-// decoding the same pictures and swscale converting each to RGBA, as the
-// player does. A middle figure draws a layer of no size, which still asks
+// decoding the same pictures and swscale converting each to 32-bit pixels
+// (B, G, R, X: the player's layout), as the player does. A middle figure draws a layer of no size, which still asks
 // for each picture at its time (so every one is decoded and converted) but
 // places it nowhere: the player's decoding and conversion show apart from
 // Core Graphics scaling the picture onto the screen (even onto one pixel,
@@ -114,8 +114,8 @@ const std::string& moviePath() {
 }
 
 // libavcodec and swscale alone, as the player sets them up: one decoding
-// thread, every picture converted to RGBA rows with the player's row
-// alignment and filter.
+// thread, every picture converted to 32-bit rows in the player's layout,
+// row alignment and filter, into one buffer.
 void BM_LibavcodecAndSwscale_DecodeAndConvert1sOf1080p(benchmark::State& state) {
   AVQuietMediaLibraryLogs();
   const std::string& path = moviePath();
@@ -125,7 +125,7 @@ void BM_LibavcodecAndSwscale_DecodeAndConvert1sOf1080p(benchmark::State& state) 
   SwsContext* scaler = nullptr;
   auto convert = [&](const AVFrame* frame) {
     scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-                                  frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR,
+                                  frame->width, frame->height, AV_PIX_FMT_BGRA, SWS_BILINEAR,
                                   nullptr, nullptr, nullptr);
     uint8_t* dst[4] = {rgba.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(rowBytes), 0, 0, 0};
