@@ -596,7 +596,10 @@ void BM_Pasteboard250KBGIFOn64MPImageRead(benchmark::State& state) {
     return CaseRun(ReadPasteboardImage);
   });
 }
-BENCHMARK(BM_Pasteboard250KBGIFOn64MPImageRead)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Pasteboard250KBGIFOn64MPImageRead)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 // ---- the preferences' set of a list nested 126 deep --------------------------
 

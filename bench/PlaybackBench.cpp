@@ -2,12 +2,11 @@
 // presented through the player (item, player on the manual clock, layer
 // drawn into a 1920 x 1080 bitmap at each picture's time), beside libavcodec
 // decoding the same pictures and swscale converting each to 32-bit pixels
-// (B, G, R, X: the player's layout), as the player does. A middle figure draws a layer of no size, which still asks
-// for each picture at its time (so every one is decoded and converted) but
-// places it nowhere: the player's decoding and conversion show apart from
-// Core Graphics scaling the picture onto the screen (even onto one pixel,
-// scaling reads every pixel of the picture). That one is the figure to hold
-// against the peer's.
+// (B, G, R, X: the player's layout), as the player does. A middle figure draws a layer of no size,
+// which still asks for each picture at its time (so every one is decoded and converted) but places
+// it nowhere: the player's decoding and conversion show apart from Core Graphics scaling the
+// picture onto the screen (even onto one pixel, scaling reads every pixel of the picture). That one
+// is the figure to hold against the peer's.
 
 #include <benchmark/benchmark.h>
 
@@ -161,7 +160,9 @@ void BM_LibavcodecAndSwscale_DecodeAndConvert1sOf1080p(benchmark::State& state) 
   sws_freeContext(scaler);
   state.counters["pictures"] = benchmark::Counter(double(pictures), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_LibavcodecAndSwscale_DecodeAndConvert1sOf1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibavcodecAndSwscale_DecodeAndConvert1sOf1080p)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 CGContextRef screen(size_t width, size_t height) {
   CGContextRef context = CGBitmapContextCreate(nullptr, width, height, 8, width * 4, CGColorSpaceCreateDeviceRGB(),
@@ -175,7 +176,8 @@ CGContextRef screen(size_t width, size_t height) {
 void playThrough(benchmark::State& state, size_t screenWidth, size_t screenHeight) {
   const std::string& path = moviePath();
   PlatformClock::useManualClock();
-  CGContextRef context = screen(std::max<size_t>(1, screenWidth), std::max<size_t>(1, screenHeight));
+  CGContextRef context =
+      screen(std::max<size_t>(1, screenWidth), std::max<size_t>(1, screenHeight));
   for (auto _ : state) {
     auto item = AVPlayerItem::playerItemWithURL(NSURL::fileURLWithPath(path));
     auto player = AVPlayer::playerWithPlayerItem(item);

@@ -18,7 +18,8 @@ std::shared_ptr<AVFrame> GreyPicture(int width, int height, uint8_t luma) {
   frame->width = width;
   frame->height = height;
   if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
-  for (int y = 0; y < height; ++y) std::fill_n(frame->data[0] + y * frame->linesize[0], width, luma);
+  for (int y = 0; y < height; ++y)
+    std::fill_n(frame->data[0] + y * frame->linesize[0], width, luma);
   for (int p = 1; p < 3; ++p) {
     for (int y = 0; y < (height + 1) / 2; ++y) {
       std::fill_n(frame->data[p] + y * frame->linesize[p], (width + 1) / 2, uint8_t(128));

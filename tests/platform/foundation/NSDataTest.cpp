@@ -171,14 +171,15 @@ TEST_F(NSDataTest, AReleasingCopyGivesBackOnlyWholeCopiedPages) {
     size_t offset, length;
     bool released;
   } cases[] = {
-      {0, kMiB - 1, false}, {0, kMiB, true},          {1, kMiB, true},
+      {0, kMiB - 1, false}, {0, kMiB, true},         {1, kMiB, true},
       {0, 8 * kMiB, true},  {7, 8 * kMiB + 1, true}, {page - 1, 9 * kMiB + page + 2, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.offset) + " + " + std::to_string(c.length));
     // Page-aligned storage, so the case picks where the range starts in a page.
     const size_t span = (c.offset + c.length + 2 * page) / page * page;
-    void* mapped = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(mapped, MAP_FAILED);
     auto* base = static_cast<uint8_t*>(mapped);
     for (size_t i = 0; i < span; ++i) base[i] = static_cast<uint8_t>(i % 251 + 1);

@@ -172,10 +172,12 @@ TEST_F(LargePNGEncodeTest, AStraightAlphaCanvasIsReadInPlacePremultipliedRowsAre
     auto pixels = std::make_shared<Bytes>(straight.pixels);
     if (!inPlace) {
       for (size_t i = 0; i < pixels->size(); i += 4) {
-        for (int c = 0; c < 3; ++c) (*pixels)[i + c] = uint8_t((*pixels)[i + c] * (*pixels)[i + 3] / 255);
+        for (int c = 0; c < 3; ++c)
+          (*pixels)[i + c] = uint8_t((*pixels)[i + c] * (*pixels)[i + 3] / 255);
       }
     }
-    CGImageRef image = CGImage::create(kSide, kSide, 8, 32, kSide * 4, alpha | kCGBitmapByteOrder32Big, pixels);
+    CGImageRef image =
+        CGImage::create(kSide, kSide, 8, 32, kSide * 4, alpha | kCGBitmapByteOrder32Big, pixels);
     ImageBitmap expected;
     ASSERT_TRUE(ImageBitmapFromCGImage(image, expected));
     ASSERT_TRUE(expected.hasAlpha);
