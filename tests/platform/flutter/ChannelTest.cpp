@@ -132,7 +132,8 @@ TEST_F(Channels, ALargeAnswerTravelsResidentOnce) {
   FlutterDartSide dart(peer.engine());
   std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
   const long before = StatusBytes("VmRSS");
-  if (before < 0 || StatusBytes("VmHWM") > before + long(kLarge / 8)) GTEST_SKIP() << "no peak reset";
+  if (before < 0 || StatusBytes("VmHWM") > before + long(kLarge / 8))
+    GTEST_SKIP() << "no peak reset";
   size_t got = 0;
   int last = -1;
   dart.invokeMethod("t/large", "get", Value(), [&](const FlutterMethodOutcome& o) {
