@@ -10,6 +10,8 @@
 // paying a copy to pack them.
 
 #include <cstddef>
+#include <memory>
+#include <vector>
 
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/coregraphics/CGImage.h"
@@ -38,7 +40,15 @@ class AVFrameImageConverter {
   // pixels or libswscale cannot read its format.
   CGImageRef convert(const AVFrame& frame);
 
+  // Buffers of the pictures last handed out, at most this many: one that no
+  // image holds any more is written again, so a stream's pictures cost no
+  // new (zeroed) buffer each. A player holds a few pictures at once.
+  static constexpr size_t kKeptBuffers = 6;
+
  private:
   AVFrameImageLayout layout_;
   LibavScalerPtr context_;
+  std::vector<std::shared_ptr<Bytes>> buffers_;  // oldest first
+  // A buffer of `size` bytes that no image holds, or a new one.
+  std::shared_ptr<Bytes> buffer(size_t size);
 };

@@ -141,9 +141,11 @@ FlutterResult MethodResult(std::shared_ptr<FlutterStandardMethodCodec> codec, st
     }
     FlutterBinaryMessage message;
     try {
+      // The answer is handed over: a large payload it alone holds goes as it
+      // is written, so it is not resident twice.
       message = FlutterMakeMessage(r.kind == FlutterReply::Kind::Error
                                        ? codec->encodeErrorEnvelope(*r.error)
-                                       : codec->encodeSuccessEnvelope(r.value));
+                                       : codec->encodeSuccessEnvelope(std::move(r.value)));
     } catch (const FlutterCodecException& e) {
       NSLog("Unencodable reply on " + name + ": " + e.what());
       message = FlutterMakeMessage(

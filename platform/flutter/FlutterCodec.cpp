@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "FlutterChannels.h"
+#include "platform/foundation/NSData.h"
 
 namespace {
 
@@ -160,7 +161,11 @@ void FlutterStandardWriter::writeValue(const Value& value) {
       const Bytes& b = value.asBytes();
       writeByte(FlutterStandardFieldUInt8Data);
       writeSize(static_cast<uint32_t>(b.size()));
-      writeBytes(b.data(), b.size());
+      if (releasing_ && value.holdsPayloadAlone()) {
+        AppendReleasingSource(data_, b.data(), b.size());
+      } else {
+        writeBytes(b.data(), b.size());
+      }
       return;
     }
     case Value::Type::Int32List:
@@ -179,17 +184,22 @@ void FlutterStandardWriter::writeValue(const Value& value) {
       const ValueList& l = value.asList();
       writeByte(FlutterStandardFieldList);
       writeSize(static_cast<uint32_t>(l.size()));
+      // A payload is held alone only when every container around it is.
+      const bool outer = std::exchange(releasing_, releasing_ && value.holdsPayloadAlone());
       for (const Value& v : l) writeValue(v);
+      releasing_ = outer;
       return;
     }
     case Value::Type::Map: {
       const ValueMap& m = value.asMap();
       writeByte(FlutterStandardFieldMap);
       writeSize(static_cast<uint32_t>(m.size()));
+      const bool outer = std::exchange(releasing_, releasing_ && value.holdsPayloadAlone());
       for (const auto& [k, v] : m) {
         writeValue(k);
         writeValue(v);
       }
+      releasing_ = outer;
       return;
     }
     case Value::Type::Object:
@@ -351,7 +361,15 @@ Value FlutterStandardReader::readValueOfType(uint8_t type) {
     case FlutterStandardFieldUInt8Data: {
       uint32_t n = readSize();
       need(n);
-      Value v = Value::bytes(data_ + pos_, n);
+      Value v;
+      if (releasing_) {
+        Bytes b;
+        b.reserve(n);
+        AppendReleasingSource(b, data_ + pos_, n);
+        v = Value::bytes(std::move(b));
+      } else {
+        v = Value::bytes(data_ + pos_, n);
+      }
       pos_ += n;
       return v;
     }
@@ -471,6 +489,17 @@ Bytes FlutterStandardMethodCodec::encodeSuccessEnvelope(const Value& result) con
   return data;
 }
 
+Bytes FlutterStandardMethodCodec::encodeSuccessEnvelope(Value&& result) const {
+  const Value held = std::exchange(result, Value());
+  Bytes data;
+  data.reserve(1 + EncodedSizeBound::of(held));
+  auto w = rw_->writerWithData(data);
+  w->releasePayloadsAsWritten();
+  w->writeByte(0);
+  w->writeValue(held);
+  return data;
+}
+
 Bytes FlutterStandardMethodCodec::encodeErrorEnvelope(const std::string& code,
                                                       const std::optional<std::string>& message,
                                                       const Value& details) const {
@@ -489,9 +518,22 @@ Bytes FlutterStandardMethodCodec::encodeErrorEnvelope(const FlutterError& error)
   return encodeErrorEnvelope(error.code(), error.message(), error.details());
 }
 
+FlutterEnvelope FlutterStandardMethodCodec::decodeEnvelope(
+    std::shared_ptr<const Bytes>&& message) const {
+  const auto held = std::exchange(message, nullptr);
+  if (!held) return decodeEnvelope(nullptr, 0);
+  return decodeEnvelope(held->data(), held->size(), held.use_count() == 1);
+}
+
 FlutterEnvelope FlutterStandardMethodCodec::decodeEnvelope(const uint8_t* data,
                                                            size_t length) const {
+  return decodeEnvelope(data, length, false);
+}
+
+FlutterEnvelope FlutterStandardMethodCodec::decodeEnvelope(const uint8_t* data, size_t length,
+                                                           bool releasing) const {
   auto r = rw_->readerWithData(data, length);
+  if (releasing) r->releasePayloadsAsRead();
   FlutterEnvelope env;
   uint8_t flag = r->readByte();
   if (flag == 0) {

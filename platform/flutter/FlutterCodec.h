@@ -51,9 +51,16 @@ class FlutterStandardWriter {
   void writeUTF8(const std::string& value);
   // Subclasses override to write their own types and call the base for the rest.
   virtual void writeValue(const Value& value);
+  // For a writer whose values are handed over, their holder dropping them
+  // once written: the large byte payloads that no other value shares are
+  // given back to the system as they are copied, and read as zeros after.
+  void releasePayloadsAsWritten() { releasing_ = true; }
 
  protected:
   Bytes& data_;
+
+ private:
+  bool releasing_ = false;  // and everything around the value being written is held alone
 };
 
 class FlutterStandardReader {
@@ -74,6 +81,9 @@ class FlutterStandardReader {
   Value readValue();
   // Subclasses override to read their own types and call the base for the rest.
   virtual Value readValueOfType(uint8_t type);
+  // For a message that its only holder drops once read: the pages of large
+  // byte payloads are given back to the system as they are copied out.
+  void releasePayloadsAsRead() { releasing_ = true; }
 
  private:
   void need(size_t n) const;
@@ -82,6 +92,7 @@ class FlutterStandardReader {
   size_t length_;
   size_t pos_ = 0;
   int depth_ = 0;
+  bool releasing_ = false;
 };
 
 class FlutterStandardReaderWriter {
@@ -144,11 +155,21 @@ class FlutterStandardMethodCodec {
   Bytes encodeMethodCall(const FlutterMethodCall& call) const;
   FlutterMethodCall decodeMethodCall(const uint8_t* data, size_t length) const;
   Bytes encodeSuccessEnvelope(const Value& result) const;
+  // The same for a result handed over: its large byte payloads that nothing
+  // else shares go back to the system as they are written, so a large reply
+  // is not resident twice; `result` is null afterwards.
+  Bytes encodeSuccessEnvelope(Value&& result) const;
   Bytes encodeErrorEnvelope(const std::string& code, const std::optional<std::string>& message,
                             const Value& details) const;
   Bytes encodeErrorEnvelope(const FlutterError& error) const;
   FlutterEnvelope decodeEnvelope(const uint8_t* data, size_t length) const;
+  // The same for a message handed over, which is dropped once read; when the
+  // caller held it alone, its large byte payloads' pages go back to the
+  // system as they are copied out.
+  FlutterEnvelope decodeEnvelope(std::shared_ptr<const Bytes>&& message) const;
 
  private:
+  FlutterEnvelope decodeEnvelope(const uint8_t* data, size_t length, bool releasing) const;
+
   std::shared_ptr<const FlutterStandardReaderWriter> rw_;
 };

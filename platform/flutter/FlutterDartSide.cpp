@@ -52,8 +52,9 @@ FlutterDartSide::~FlutterDartSide() { engine_->setDartPeer(nullptr); }
 
 namespace {
 
+// The reply is handed over and dropped once read.
 FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool hadHandler,
-                                   const FlutterBinaryMessage& reply) {
+                                   FlutterBinaryMessage reply) {
   FlutterMethodOutcome out;
   if (!reply || reply->empty()) {
     out.kind = hadHandler ? FlutterMethodOutcome::Kind::NotImplemented
@@ -61,7 +62,7 @@ FlutterMethodOutcome decodeOutcome(const FlutterStandardMethodCodec& codec, bool
     return out;
   }
   try {
-    FlutterEnvelope env = codec.decodeEnvelope(reply->data(), reply->size());
+    FlutterEnvelope env = codec.decodeEnvelope(std::move(reply));
     if (env.isError) {
       out.kind = FlutterMethodOutcome::Kind::Error;
       out.code = std::move(env.code);
@@ -89,12 +90,11 @@ void FlutterDartSide::invokeMethod(const std::string& channel, const std::string
                                  [codec, hadHandler, done = std::move(done)](
                                      FlutterBinaryMessage reply) mutable {
                                    if (!done) return;
-                                   FlutterMethodOutcome outcome =
-                                       decodeOutcome(*codec, hadHandler, reply);
                                    // Read, the reply's bytes go before the
                                    // outcome is handed on: a large reply is
                                    // then held once, as values.
-                                   reply.reset();
+                                   FlutterMethodOutcome outcome =
+                                       decodeOutcome(*codec, hadHandler, std::move(reply));
                                    done(outcome);
                                  });
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,4 +241,26 @@ std::optional<Bytes> Base64Decode(std::string_view text) {
   std::copy_if(text.begin(), text.end(), std::back_inserter(compact),
                [](char c) { return !isBase64Space(c); });
   return decodeCompact(compact);
+}
+
+void AppendReleasingSource(Bytes& to, const uint8_t* from, size_t length) {
+  constexpr size_t kSlice = size_t{8} << 20;
+  if (length < (size_t{1} << 20)) {
+    to.insert(to.end(), from, from + length);
+    return;
+  }
+  const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t start = reinterpret_cast<uintptr_t>(from);
+  // Only pages that lie wholly inside the source go back.
+  uintptr_t released = (start + page - 1) & ~(page - 1);
+  for (size_t at = 0; at < length;) {
+    const size_t n = std::min(kSlice, length - at);
+    to.insert(to.end(), from + at, from + at + n);
+    at += n;
+    const uintptr_t copied = (start + at) & ~(page - 1);
+    if (copied > released) {
+      ::madvise(reinterpret_cast<void*>(released), copied - released, MADV_DONTNEED);
+      released = copied;
+    }
+  }
 }

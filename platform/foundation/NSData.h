@@ -69,3 +69,11 @@ bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = n
 // set bits past the last byte are accepted.
 std::string Base64Encode(const uint8_t* data, size_t length);
 std::optional<Bytes> Base64Decode(std::string_view text);
+
+// Appends `length` bytes from `from` to `to` in slices, giving the source's
+// whole pages back to the system once they are copied: for a buffer that its
+// only holder drops right after, so that a large payload moving from one
+// buffer to the next is resident once, not twice. The source reads as zeros
+// where pages went back; `to` should have its capacity reserved. Copies of
+// less than a MiB give nothing back: their pages are not worth the calls.
+void AppendReleasingSource(Bytes& to, const uint8_t* from, size_t length);

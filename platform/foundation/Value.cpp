@@ -176,6 +176,18 @@ const std::string& Value::asString() const {
   return kEmptyString;
 }
 
+bool Value::holdsPayloadAlone() const {
+  return std::visit(
+      [](const auto& held) {
+        if constexpr (requires { held.use_count(); }) {
+          return held.use_count() <= 1;
+        } else {
+          return true;
+        }
+      },
+      v_);
+}
+
 const Bytes& Value::asBytes() const {
   if (auto* p = std::get_if<std::shared_ptr<const Bytes>>(&v_)) return **p;
   return kEmptyBytes;

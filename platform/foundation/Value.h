@@ -110,6 +110,10 @@ class Value {
   // List element; nullptr when out of range or not a list.
   const Value* at(size_t index) const;
   size_t size() const;  // elements of a list/map/typed list, bytes of data
+  // True when no other value shares this one's payload (its bytes, list,
+  // map...), and for kinds held inline: a holder of the only reference to
+  // this value may then give the payload's memory back while it reads it.
+  bool holdsPayloadAlone() const;
 
   bool operator==(const Value& other) const;
   bool operator!=(const Value& other) const { return !(*this == other); }

@@ -29,8 +29,8 @@ class CGImageDestination : public NSObject {
  private:
   struct Pending {
     ImageBitmap bitmap;
-    // A large opaque image whose rows the encoder reads in place; `bitmap`
-    // then holds its size alone until something needs its pixels copied.
+    // A large image whose rows the encoder reads in place; `bitmap` then
+    // holds its size and alpha alone until something needs its pixels copied.
     CGImageRef inPlace;
     Value properties;
   };
@@ -115,8 +115,9 @@ void CGImageDestination::setProperties(const Value& properties) {
   for (const auto& [k, v] : properties.asMap()) ValueMapSet(properties_, k, v);
 }
 
-// A single large PNG whose rows are R, G, B and a byte that says nothing:
-// the band writer reads them as they are, sparing a copy of the whole frame.
+// A single large PNG whose rows are R, G, B and a byte that says nothing, or
+// R, G, B and straight alpha (a decoded canvas): the band writer reads them as
+// they are, sparing a copy of the whole frame.
 bool CGImageDestination::readsInPlace(const CGImageRef& image) const {
   if (!image || type_ != "public.png" || declaredCount_ != 1) return false;
   const CGImageAlphaInfo alpha = image->alphaInfo();
@@ -124,7 +125,8 @@ bool CGImageDestination::readsInPlace(const CGImageRef& image) const {
   const auto data = image->pixelData();
   return image->bitsPerComponent() == 8 && image->bitsPerPixel() == 32 &&
          image->byteOrder() != kCGBitmapByteOrder32Little &&
-         (alpha == kCGImageAlphaNoneSkipLast || alpha == kCGImageAlphaNone) &&
+         (alpha == kCGImageAlphaNoneSkipLast || alpha == kCGImageAlphaNone ||
+          alpha == kCGImageAlphaLast) &&
          w * h >= kPNGBandWriterMinPixels && ImageSizeAllowed(w, h) && data &&
          data->size() >= CGImage::requiredBytes(h, 32, w, image->bytesPerRow());
 }
@@ -136,6 +138,7 @@ void CGImageDestination::addImage(const CGImageRef& image, const Value& properti
     p.inPlace = image;
     p.bitmap.width = uint32_t(image->width());
     p.bitmap.height = uint32_t(image->height());
+    p.bitmap.hasAlpha = image->alphaInfo() == kCGImageAlphaLast;
   } else if (images_.size() >= declaredCount_ || !ImageBitmapFromCGImage(image, p.bitmap)) {
     failed_ = true;
     return;

@@ -1,8 +1,8 @@
 #include "internal/HEIFDecoder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,7 +84,8 @@ bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
 
 bool HEIFDecoder::canDecode(const char* type) {
   if (!HEIFInitialiseOnce()) return false;
-  if (std::strcmp(type, "public.avif") == 0) return Heif().heif_have_decoder_for_format(heif_compression_AV1);
+  if (std::strcmp(type, "public.avif") == 0)
+    return Heif().heif_have_decoder_for_format(heif_compression_AV1);
   return Heif().heif_have_decoder_for_format(heif_compression_HEVC);
 }
 
@@ -124,7 +125,9 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
-  if (Heif().heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(), nullptr)
+  if (Heif()
+          .heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(),
+                                                      nullptr)
           .code != heif_error_Ok) {
     return kCGImageStatusInvalidData;
   }
@@ -185,9 +188,11 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
   if (uint32_t(Heif().heif_image_get_width(image, heif_channel_Y)) != width ||
       uint32_t(Heif().heif_image_get_height(image, heif_channel_Y)) != height ||
       uint32_t(Heif().heif_image_get_width(image, heif_channel_Cb)) < (width + shiftX) >> shiftX ||
-      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >> shiftY ||
+      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >>
+          shiftY ||
       uint32_t(Heif().heif_image_get_width(image, heif_channel_Cr)) < (width + shiftX) >> shiftX ||
-      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >> shiftY) {
+      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >>
+          shiftY) {
     return 0;
   }
   heif_color_profile_nclx* nclx = nullptr;
@@ -247,7 +252,8 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
 bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) const {
   if (!context_) return false;
   heif_image_handle* handle = nullptr;
-  if (Heif().heif_context_get_image_handle(context_, images_[index].id, &handle).code != heif_error_Ok) {
+  if (Heif().heif_context_get_image_handle(context_, images_[index].id, &handle).code !=
+      heif_error_Ok) {
     return false;
   }
   const uint32_t width = images_[index].width, height = images_[index].height;
@@ -276,7 +282,8 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
   releaseBytes();
   if (err.code != heif_error_Ok || !image) return false;
   int stride = 0;
-  const uint8_t* plane = Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+  const uint8_t* plane =
+      Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
   const int w = Heif().heif_image_get_width(image, heif_channel_interleaved);
   const int h = Heif().heif_image_get_height(image, heif_channel_interleaved);
   const bool ok = plane && uint32_t(w) == width && uint32_t(h) == height;

@@ -105,6 +105,10 @@ bool EncodeBand(const BandJob& job, size_t index, Band& band) {
   const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
   const bool done = last ? status == Z_STREAM_END : (status == Z_OK && z.avail_in == 0);
   band.deflated.resize(z.total_out);
+  // Kept until every band is done: at its bound, each would hold about as
+  // much as its filtered rows (the pages the allocator hands out again are
+  // resident), and a large image's bands as much as the image.
+  band.deflated.shrink_to_fit();
   deflateEnd(&z);
   return done && z.avail_out > 0;
 }

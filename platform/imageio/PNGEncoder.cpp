@@ -168,8 +168,8 @@ bool EncodePNG(const std::vector<EncodeFrame>& frames, const EncodeSettings& set
   if (frames.size() == 1 && frames[0].rows) {
     const EncodeFrame& f = frames[0];
     if (!f.rows->data) return false;
-    return WriteBands({f.bitmap.width, f.bitmap.height, f.rows->data->data(), f.rows->stride}, false,
-                      &settings, out);
+    return WriteBands({f.bitmap.width, f.bitmap.height, f.rows->data->data(), f.rows->stride},
+                      f.bitmap.hasAlpha, &settings, out);
   }
   const bool alpha = std::any_of(frames.begin(), frames.end(),
                                  [](const EncodeFrame& f) { return f.bitmap.hasAlpha; });

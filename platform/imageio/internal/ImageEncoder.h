@@ -24,8 +24,9 @@ struct EncodeRows {
 struct EncodeFrame {
   ImageBitmap bitmap;
   double delay = 0;  // seconds, for animations
-  // A large opaque frame not copied into `bitmap`, which then holds its size
-  // alone: copying tens of megapixels costs a good part of encoding them.
+  // A large frame (opaque, or RGBA with straight alpha) not copied into
+  // `bitmap`, which then holds its size and whether it has alpha alone:
+  // copying tens of megapixels costs a good part of encoding them.
   // Only the PNG encoder takes such a frame, and only as a single image.
   std::optional<EncodeRows> rows = std::nullopt;
 };

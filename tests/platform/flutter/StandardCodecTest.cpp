@@ -19,6 +19,23 @@ Bytes hex(std::initializer_list<int> bytes) {
   return out;
 }
 
+// A writer that looks at each byte payload once the base has copied it: was
+// its middle given back (zeroed)?
+struct PayloadWatcher : FlutterStandardWriter {
+  using FlutterStandardWriter::FlutterStandardWriter;
+  void writeValue(const Value& v) override {
+    FlutterStandardWriter::writeValue(v);
+    if (v.isBytes()) zeroed.push_back(v.asBytes()[v.asBytes().size() / 2] == 0);
+  }
+  static inline std::vector<bool> zeroed;
+};
+
+struct WatchingReaderWriter : FlutterStandardReaderWriter {
+  std::unique_ptr<FlutterStandardWriter> writerWithData(Bytes& data) const override {
+    return std::make_unique<PayloadWatcher>(data);
+  }
+};
+
 using StandardCodec = PlatformTest;
 
 TEST_F(StandardCodec, ScalarsHaveTheEnginesBytes) {
@@ -163,6 +180,72 @@ TEST_F(StandardMethodCodec, CallsAndEnvelopes) {
                            hex({1, 7, 1, 'E', 0, 0, 0, 0}), hex({0, 1, 0})}) {
     EXPECT_THROW(codec->decodeEnvelope(bad.data(), bad.size()), FlutterCodecException)
         << bad.size();
+  }
+}
+
+// A reply handed over travels as the same bytes. Large payloads nothing else
+// shares are given back to the system as they are written or read (they read
+// as zeros after); one that another value or message still holds, directly
+// or through a container around it, is left whole.
+TEST_F(StandardMethodCodec, HandedOverRepliesGiveBackOnlyPayloadsHeldAlone) {
+  auto codec = FlutterStandardMethodCodec::sharedInstance();
+  const size_t kLarge = (size_t{3} << 20) + 5;
+  auto payload = [&](int seed) {
+    Bytes b(kLarge);
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>((i + seed) % 255 + 1);
+    return Value::bytes(std::move(b));
+  };
+  auto reply = [&] { return Value::list({Value::map({{"bytes", payload(1)}}), payload(2)}); };
+  const Bytes expected = codec->encodeSuccessEnvelope(reply());
+  // Handed to the method codec, the payloads are given back while written.
+  const FlutterStandardMethodCodec watched(std::make_shared<WatchingReaderWriter>());
+  Value handed = reply();
+  EXPECT_EQ(watched.encodeSuccessEnvelope(std::move(handed)), expected);
+  EXPECT_TRUE(handed.isNull());
+  EXPECT_EQ(PayloadWatcher::zeroed, (std::vector<bool>{true, true}));
+  PayloadWatcher::zeroed.clear();
+  const Value kept = reply();
+  EXPECT_EQ(watched.encodeSuccessEnvelope(kept), expected);
+  EXPECT_EQ(PayloadWatcher::zeroed, (std::vector<bool>{false, false}));
+
+  struct Case {
+    const char* name;
+    bool releasing, shareList, shareMap, shareSecond;
+    bool firstGoes, secondGoes;
+  } cases[] = {
+      {"held alone", true, false, false, false, true, true},
+      {"not handed over", false, false, false, false, false, false},
+      {"list shared", true, true, false, false, false, false},
+      {"map shared", true, false, true, false, false, true},
+      {"second payload shared", true, false, false, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Value value = reply();
+    const Value list = c.shareList ? value : Value();
+    const Value map = c.shareMap ? *value.at(0) : Value();
+    const Value second = c.shareSecond ? *value.at(1) : Value();
+    Bytes out{0};
+    FlutterStandardWriter writer(out);
+    if (c.releasing) writer.releasePayloadsAsWritten();
+    writer.writeValue(value);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(value.at(0)->find("bytes")->asBytes()[kLarge / 2] == 0, c.firstGoes);
+    EXPECT_EQ(value.at(1)->asBytes()[kLarge / 2] == 0, c.secondGoes);
+  }
+
+  for (bool alone : {true, false}) {
+    SCOPED_TRACE(alone ? "message held alone" : "message shared");
+    Bytes storage = expected;  // outlives the message, to be looked at after
+    std::shared_ptr<const Bytes> message(&storage, [](const Bytes*) {});
+    const auto other = alone ? nullptr : message;
+    FlutterEnvelope env = codec->decodeEnvelope(std::move(message));
+    EXPECT_EQ(message, nullptr);
+    EXPECT_FALSE(env.isError);
+    EXPECT_EQ(env.result, reply());
+    for (size_t at : {storage.size() / 4, storage.size() * 3 / 4}) {
+      EXPECT_EQ(storage[at] == 0, alone) << at;
+    }
   }
 }
 

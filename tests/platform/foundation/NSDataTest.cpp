@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -156,4 +159,49 @@ TEST_F(NSDataTest, Base64DecodingAcceptsAndRefusesExactlyAsDocumented) {
   }
   EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>("Man"), 3), "TWFu");
   EXPECT_EQ(Base64Encode(reinterpret_cast<const uint8_t*>("M"), 1), "TQ==");
+}
+
+// The copy is whole and the source's pages inside the copied range read as
+// zeros once given back; pages it shares with bytes outside the range, and
+// copies under a MiB, keep their bytes.
+TEST_F(NSDataTest, AReleasingCopyGivesBackOnlyWholeCopiedPages) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t kMiB = size_t{1} << 20;
+  struct Case {
+    size_t offset, length;
+    bool released;
+  } cases[] = {
+      {0, kMiB - 1, false}, {0, kMiB, true},         {1, kMiB, true},
+      {0, 8 * kMiB, true},  {7, 8 * kMiB + 1, true}, {page - 1, 9 * kMiB + page + 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offset) + " + " + std::to_string(c.length));
+    // Page-aligned storage, so the case picks where the range starts in a page.
+    const size_t span = (c.offset + c.length + 2 * page) / page * page;
+    void* mapped =
+        ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* base = static_cast<uint8_t*>(mapped);
+    for (size_t i = 0; i < span; ++i) base[i] = static_cast<uint8_t>(i % 251 + 1);
+    const Bytes before(base, base + span);
+    const uint8_t* from = base + c.offset;
+
+    Bytes to = {9};
+    to.reserve(1 + c.length);
+    AppendReleasingSource(to, from, c.length);
+    EXPECT_EQ(to.size(), 1 + c.length);
+    EXPECT_TRUE(std::equal(to.begin() + 1, to.end(), before.begin() + c.offset));
+
+    const size_t firstWhole = (c.offset + page - 1) / page * page;
+    const size_t endWhole = (c.offset + c.length) / page * page;
+    size_t zeroed = 0, changedOutside = 0;
+    for (size_t i = 0; i < span; ++i) {
+      const bool inside = i >= firstWhole && i < endWhole;
+      if (base[i] == 0) ++zeroed;
+      if (!(inside && c.released) && base[i] != before[i]) ++changedOutside;
+    }
+    EXPECT_EQ(zeroed, c.released ? endWhole - firstWhole : 0);
+    EXPECT_EQ(changedOutside, 0u);
+    ::munmap(mapped, span);
+  }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
@@ -158,6 +159,56 @@ TEST_F(LargePNGEncodeTest, ALargeOpaqueImageIsReadInPlaceNotCopied) {
   CGImageDestinationAddImage(small, image, Value::map({{kCGImageDestinationImageMaxPixelSize, 512}}));
   ASSERT_TRUE(CGImageDestinationFinalize(small));
   EXPECT_EQ(MaxDifference(RawDecodePNG(*scaled), ImageBitmapResized(rgb, 512, 512)), 0);
+}
+
+// A decoded canvas (RGBA, straight alpha) is read in place too and keeps its
+// alpha; premultiplied rows are copied and come out straight.
+TEST_F(LargePNGEncodeTest, AStraightAlphaCanvasIsReadInPlacePremultipliedRowsAreNot) {
+  constexpr uint32_t kSide = 2048;
+  const ImageBitmap straight = Noisy(Pattern(kSide, kSide, true, 9));
+  for (const CGImageAlphaInfo alpha : {kCGImageAlphaLast, kCGImageAlphaPremultipliedLast}) {
+    const bool inPlace = alpha == kCGImageAlphaLast;
+    SCOPED_TRACE(inPlace ? "straight" : "premultiplied");
+    auto pixels = std::make_shared<Bytes>(straight.pixels);
+    if (!inPlace) {
+      for (size_t i = 0; i < pixels->size(); i += 4) {
+        for (int c = 0; c < 3; ++c)
+          (*pixels)[i + c] = uint8_t((*pixels)[i + c] * (*pixels)[i + 3] / 255);
+      }
+    }
+    CGImageRef image =
+        CGImage::create(kSide, kSide, 8, 32, kSide * 4, alpha | kCGBitmapByteOrder32Big, pixels);
+    ImageBitmap expected;
+    ASSERT_TRUE(ImageBitmapFromCGImage(image, expected));
+    ASSERT_TRUE(expected.hasAlpha);
+    auto data = std::make_shared<Bytes>();
+    auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+    {
+      AllocationCounter counter;
+      CGImageDestinationAddImage(dest, image, Value());
+      EXPECT_EQ(counter.peakBytes() < pixels->size() / 8, inPlace);
+    }
+    ASSERT_TRUE(CGImageDestinationFinalize(dest));
+    EXPECT_EQ(DeclaredLevel(*data), 0);
+    EXPECT_EQ(MaxDifference(RawDecodePNG(*data), expected), 0);
+  }
+}
+
+// While bands are deflated on every core, each finished band keeps its
+// deflated bytes only, not room for its bound: a large image that deflates
+// to little is written in little more memory than the bands in flight.
+TEST_F(LargePNGEncodeTest, FinishedBandsKeepOnlyTheirDeflatedBytes) {
+  const ImageBitmap image = Solid(8192, 4096, 40, 90, 200, 128);
+  auto data = std::make_shared<Bytes>();
+  auto dest = CGImageDestinationCreateWithData(data, "public.png", 1);
+  CGImageDestinationAddImage(dest, MakeImage(image), Value());
+  AllocationCounter counter;
+  ASSERT_TRUE(CGImageDestinationFinalize(dest));
+  // A band in flight holds its filtered rows and their deflate bound, about
+  // 2 MiB each, and zlib's state.
+  const size_t inFlight = size_t(std::max(1u, std::thread::hardware_concurrency())) * (5 << 20);
+  EXPECT_LT(counter.peakBytes(), inFlight + image.pixels.size() / 8);
+  EXPECT_EQ(MaxDifference(RawDecodePNG(*data), image), 0);
 }
 
 }  // namespace
