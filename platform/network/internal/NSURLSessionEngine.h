@@ -194,8 +194,9 @@ class NSURLSessionEngine {
   // The fields a request is sent with, in name order: the session's, the
   // request's own over them, and the validators of a stored response.
   curl_slist* headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const;
-  // A handle set to curl's defaults: a spare one when there is one.
-  CURL* takeHandle(bool cookies);
+  // A spare handle when there is one (`reused`: it keeps the options every
+  // transfer sets), else a new one.
+  CURL* takeHandle(bool cookies, bool* reused);
   // Kept for a later transfer when it carries nothing of this one's server
   // (credentials, a trusted key) and there is room; else let go.
   void releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load);
@@ -280,8 +281,8 @@ class NSURLSessionEngine {
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
   // No running attempt can have gone silent for too long before this.
   std::chrono::steady_clock::time_point nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
-  // Handles reset after their transfer, apart by whether they joined the
-  // cookie share: a reset leaves a handle's cookie engine as it was.
+  // Handles kept after their transfer, apart by whether they joined the
+  // cookie share.
   std::vector<CURL*> spareHandles_[2];
 };
 
