@@ -74,9 +74,12 @@ void addHeaderLine(NSHTTPHeaderFields* fields, std::string_view line) {
   } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
     std::string name = trimmedField(line.substr(0, colon));
     std::string value = trimmedField(line.substr(colon + 1));
-    if (!name.empty()) {
-      auto [it, inserted] = fields->emplace(name, value);
-      if (!inserted) it->second += ", " + value;
+    if (name.empty()) return;
+    // A repeated field joins the first; a new one is moved in, not copied.
+    if (auto it = fields->find(name); it != fields->end()) {
+      it->second.append(", ").append(value);
+    } else {
+      fields->emplace(std::move(name), std::move(value));
     }
   }
 }
