@@ -49,6 +49,14 @@ TEST_F(NSURLSessionChallengeTest, SelfSignedServerIsRefusedUntilTheDelegateTrust
   EXPECT_EQ(transactions[0].response, nullptr);
   EXPECT_TRUE(transactions[1].secureConnectionStartDate.has_value());
   EXPECT_EQ(transactions[1].response->statusCode(), 200);
+
+  // The trust was this task's: the next one is asked again, and refused.
+  delegate->onChallenge = nullptr;
+  auto again = load(secure.url("/image"));
+  ASSERT_NE(again->error(), nullptr);
+  EXPECT_EQ(again->error()->code(), NSURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(delegate->challenges.size(), 3u);
+  EXPECT_EQ(secure.requests().size(), 1u);
 }
 
 TEST_F(NSURLSessionChallengeTest, TrustAnswersOtherThanThisServersKeyFail) {

@@ -582,9 +582,15 @@ TEST_F(NSURLSessionTest, RequestCarriesMethodHeadersAndCookiesWhenAsked) {
   noCookies->setHTTPMethod("GET");
   noCookies->setHTTPShouldHandleCookies(false);
   run(noCookies);
+  // Handles are kept between transfers: one that never joined the jar does
+  // not serve a request that wants it.
+  auto withCookies = noCookies->mutableCopy();
+  withCookies->setHTTPShouldHandleCookies(true);
+  run(withCookies);
 
   auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[3].headers["Cookie"], "token=abc");
   EXPECT_EQ(requests[0].headers.count("Cookie"), 0u);
   EXPECT_EQ(requests[1].method, "DELETE");
   EXPECT_EQ(requests[1].headers["Cookie"], "token=abc");
