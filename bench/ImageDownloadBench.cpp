@@ -360,7 +360,9 @@ BENCHMARK(BM_CurlMultiSessionOptions_1000Small)->Unit(benchmark::kMillisecond)->
 void BM_CurlMultiSessionOptionsKeptHandles_1000Small(benchmark::State& state) {
   runCurl(state, "small", kSmallCount, 0, /*sessionLike=*/true, /*keepHandles=*/true);
 }
-BENCHMARK(BM_CurlMultiSessionOptionsKeptHandles_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlMultiSessionOptionsKeptHandles_1000Small)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Downloader_1000Small(benchmark::State& state) {
   runDownloader(state, "small", kSmallCount, 0);

@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
@@ -39,7 +39,9 @@ const Value* contextValue(const ILRemoteImageContext& context, const char* key) 
 // Keys are compared as text in place: a Value made of the key for each entry
 // cost more than the rest of the decode options together.
 void setOrRemove(ValueMap& map, std::string_view key, const Value* value) {
-  std::erase_if(map, [key](const auto& item) { return item.first.isString() && item.first.asString() == key; });
+  std::erase_if(map, [key](const auto& item) {
+    return item.first.isString() && item.first.asString() == key;
+  });
   if (value) map.emplace_back(Value(key), *value);
 }
 
@@ -55,7 +57,8 @@ std::string keyPathExtension(const std::string& key) {
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
   std::string extension;
-  if (dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2)) extension = path.substr(dot + 1);
+  if (dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2))
+    extension = path.substr(dot + 1);
   lastKey = key;
   lastExtension = extension;
   remembered = true;

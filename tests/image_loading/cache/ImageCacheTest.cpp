@@ -462,9 +462,15 @@ TEST_F(ImageCacheTest, DecodeOptionsFollowEachKeyAndReplaceBaseEntries) {
   const struct {
     const char* key;
     const char* extension;  // empty: no hint
-  } cases[] = {{"a.png", "png"},         {"a.png", "png"},          {"b.jpg", "jpg"},
-               {"dir.d/noext", ""},      {"https://h/x.gif?q=1.2", "gif"}, {"https://h/y.webp/", "webp"},
-               {"https://h/.png", ""},   {"https://h/z.heic", "heic"}, {"https://h/z.heic", "heic"}};
+  } cases[] = {{"a.png", "png"},
+               {"a.png", "png"},
+               {"b.jpg", "jpg"},
+               {"dir.d/noext", ""},
+               {"https://h/x.gif?q=1.2", "gif"},
+               {"https://h/y.webp/", "webp"},
+               {"https://h/.png", ""},
+               {"https://h/z.heic", "heic"},
+               {"https://h/z.heic", "heic"}};
   for (const auto& c : cases) {
     const Value options = ILImageDecodeOptionsFromContext(Value(), 0, c.key);
     const Value* hint = options.find(kILImageCoderDecodeFileExtensionHint);
