@@ -62,10 +62,44 @@ size_t NSThread::sleepingThreadCount() {
   return sleepers;
 }
 
-void NSThread::detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name) {
+namespace {
+
+std::thread namedThread(UniqueFunction<void()> block, const std::string& name) {
   // Linux keeps 15 characters of a thread's name; longer ones are refused whole.
-  std::thread([block = std::move(block), name = name.substr(0, 15)]() mutable {
+  return std::thread([block = std::move(block), name = name.substr(0, 15)]() mutable {
     pthread_setname_np(pthread_self(), name.c_str());
     block();
-  }).detach();
+  });
 }
+
+}  // namespace
+
+void NSThread::detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name) {
+  namedThread(std::move(block), name).detach();
+}
+
+struct NSJoinableThread::Handle {
+  std::thread thread;
+};
+
+NSJoinableThread::NSJoinableThread() = default;
+
+NSJoinableThread::~NSJoinableThread() { join(); }
+
+void NSJoinableThread::start(UniqueFunction<void()> block, const std::string& name) {
+  if (handle_) FatalStop("NSJoinableThread: started again before it was joined");
+  handle_ = std::make_unique<Handle>();
+  handle_->thread = namedThread(std::move(block), name);
+}
+
+void NSJoinableThread::join() {
+  if (!handle_) return;
+  if (handle_->thread.get_id() == std::this_thread::get_id()) {
+    handle_->thread.detach();
+  } else {
+    handle_->thread.join();
+  }
+  handle_.reset();
+}
+
+bool NSJoinableThread::isStarted() const { return handle_ != nullptr; }

@@ -2,11 +2,11 @@
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <thread>
 
 #include "platform/foundation/PlatformClock.h"
 
@@ -237,7 +237,7 @@ NSURLSessionEngine::~NSURLSessionEngine() {
 
 void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
   session_ = std::move(session);
-  thread_ = std::thread([this] { pthread_setname_np(pthread_self(), "url-session"); run(); });
+  thread_.start([this] { run(); }, "url-session");
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
@@ -273,7 +273,7 @@ void NSURLSessionEngine::stop() {
     stopping_ = true;
   }
   std::lock_guard<std::mutex> joinLock(joinMutex_);
-  if (thread_.joinable()) {
+  if (thread_.isStarted()) {
     wakeThread();
     thread_.join();
   }

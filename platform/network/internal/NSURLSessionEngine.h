@@ -16,9 +16,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/foundation/NSThread.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/network/NSURLSession.h"
 
@@ -256,7 +256,7 @@ class NSURLSessionEngine {
 
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
-  std::thread thread_;
+  NSJoinableThread thread_;
   std::mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
