@@ -314,6 +314,8 @@ void NSURLSessionEngine::run() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     readDone();
+    // A slot freed by an end goes to the next attempt before anything else.
+    if (startWaiting()) continue;
     const auto untilSilence = endSilentAttempts();
     bool look;
     {
@@ -431,8 +433,63 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
   }
 }
 
-void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
+bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  const NSURLPtr& url = task->currentRequest()->URL();
+  std::string host = url->scheme().value_or("");
+  host.append("://").append(url->host().value_or("")).push_back(':');
+  host.append(std::to_string(url->port().value_or(-1)));
+  HostSlots& slots = hosts_[host];
+  load.slotHost = std::move(host);
+  const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
+  if (!slots.multiplexed && slots.running >= limit) {
+    slots.waiting.push_back(task);
+    return false;
+  }
+  ++slots.running;
+  return true;
+}
+
+void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
+  auto it = hosts_.find(load.slotHost);
+  load.slotHost.clear();
+  if (it == hosts_.end()) return;
+  HostSlots& slots = it->second;
+  --slots.running;
+  if (!slots.waiting.empty()) {
+    freedHosts_.push_back(it->first);
+  } else if (slots.running == 0) {
+    hosts_.erase(it);
+  }
+}
+
+bool NSURLSessionEngine::startWaiting() {
+  if (freedHosts_.empty()) return false;
+  std::vector<std::string> freed;
+  freed.swap(freedHosts_);
+  const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
+  bool started = false;
+  for (const std::string& host : freed) {
+    auto it = hosts_.find(host);
+    if (it == hosts_.end()) continue;
+    HostSlots& slots = it->second;
+    while (!slots.waiting.empty() && (slots.multiplexed || slots.running < limit)) {
+      NSURLSessionDataTaskPtr task = std::move(slots.waiting.front());
+      slots.waiting.pop_front();
+      // Ended (cancelled) while it waited.
+      if (task->state() != NSURLSessionTaskState::Running) continue;
+      ++slots.running;
+      startTransfer(task, /*slotTaken=*/true);
+      started = true;
+    }
+    if (slots.running == 0 && slots.waiting.empty()) hosts_.erase(it);
+  }
+  return started;
+}
+
+void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool slotTaken) {
   QX_DCHECK_SEQUENCE(sessionThread_);
+  if (!slotTaken && !takeSlot(task)) return;
   NSURLSessionTaskLoad& load = *task->load_;
   NSURLRequestPtr request = task->currentRequest();
   const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
@@ -609,6 +666,7 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   CURL* easy = load.easy;
   curl_multi_remove_handle(multi_, easy);
   releaseHandle(easy, load);
+  releaseSlot(load);
   curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
@@ -649,6 +707,12 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   if (load.attemptResponse) metrics.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
   long version = 0;
   curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  if (version >= CURL_HTTP_VERSION_2_0) {
+    if (auto it = hosts_.find(load.slotHost); it != hosts_.end() && !it->second.multiplexed) {
+      it->second.multiplexed = true;
+      if (!it->second.waiting.empty()) freedHosts_.push_back(it->first);
+    }
+  }
   switch (version) {
     case CURL_HTTP_VERSION_1_0: metrics.networkProtocolName = "http/1.0"; break;
     case CURL_HTTP_VERSION_1_1: metrics.networkProtocolName = "http/1.1"; break;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,6 +44,8 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
+  // The server whose connection slot the attempt holds, or waits for.
+  std::string slotHost;
   // The body waits in curl until the head has been dealt with.
   bool headPaused = false;
   double attemptStart = 0;
@@ -190,7 +193,16 @@ class NSURLSessionEngine {
   std::chrono::steady_clock::duration endSilentAttempts();
   // Reads the cache by the request's policy, then loads from the network.
   void load(const NSURLSessionDataTaskPtr& task);
-  void startTransfer(const NSURLSessionDataTaskPtr& task);
+  // `slotTaken`: the attempt holds its server's slot already.
+  void startTransfer(const NSURLSessionDataTaskPtr& task, bool slotTaken = false);
+  // Attempts beyond the per-host limit wait here, without a curl handle,
+  // and start on the session thread as soon as an attempt to their server
+  // ends: no trip to the delegate queue and back leaves a slot empty.
+  // False when the task must wait.
+  bool takeSlot(const NSURLSessionDataTaskPtr& task);
+  void releaseSlot(NSURLSessionTaskLoad& load);
+  // Starts waiting attempts where slots were freed; true when it did.
+  bool startWaiting();
   // The fields a request is sent with, in name order: the session's, the
   // request's own over them, and the validators of a stored response.
   curl_slist* headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const;
@@ -284,6 +296,16 @@ class NSURLSessionEngine {
   // Handles kept after their transfer, apart by whether they joined the
   // cookie share.
   std::vector<CURL*> spareHandles_[2];
+  struct HostSlots {
+    size_t running = 0;
+    std::deque<NSURLSessionDataTaskPtr> waiting;
+    // The server multiplexes: curl runs its transfers as streams of the
+    // connections it allows, so none waits here.
+    bool multiplexed = false;
+  };
+  std::map<std::string, HostSlots> hosts_;
+  // Hosts with a slot freed since the last look, and waiting attempts.
+  std::vector<std::string> freedHosts_;
 };
 
 // Helpers of more than one of the session's files.

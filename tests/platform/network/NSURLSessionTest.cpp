@@ -672,6 +672,43 @@ TEST_F(NSURLSessionTest, TasksCancelledFromOtherThreadsEndExactlyOnceWithinTheCo
   }
 }
 
+TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAllRun) {
+  struct Case {
+    int limit;
+    size_t tasks;
+  };
+  size_t completions = 0;
+  for (const Case& c : {Case{1, 3}, Case{2, 5}}) {
+    SCOPED_TRACE(c.limit);
+    const std::string gate = "go" + std::to_string(c.limit);
+    ScriptedResponse held(200, {}, "payload");
+    held.gate = gate;
+    server.script("/" + gate, held);
+    // The same server under another name is another host, with slots of its own.
+    const std::string other = "http://localhost:" + std::to_string(server.port()) + "/" + gate;
+    NSURLSessionConfiguration configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+    configuration.HTTPMaximumConnectionsPerHost = c.limit;
+    auto limited = NSURLSession::sessionWithConfiguration(configuration, delegate, queue);
+    const size_t before = server.requests().size();
+    std::vector<NSURLSessionDataTaskPtr> tasks;
+    for (size_t i = 0; i <= c.tasks; ++i) {
+      const std::string url = i == c.tasks ? other : server.url("/" + gate);
+      tasks.push_back(limited->dataTaskWithURL(NSURL::URLWithString(url)));
+      tasks.back()->resume();
+    }
+    // The limit reached exactly on the first host, one on the other.
+    ASSERT_TRUE(server.waitForInFlight(static_cast<size_t>(c.limit) + 1));
+    EXPECT_EQ(server.requests().size() - before, static_cast<size_t>(c.limit) + 1);
+    server.openGate(gate);
+    completions += tasks.size();
+    ASSERT_TRUE(delegate->waitForCompletions(completions)) << "a waiting task never got a slot";
+    delegate->drain();
+    for (const auto& task : tasks) EXPECT_EQ(task->error(), nullptr);
+    EXPECT_EQ(server.requests().size() - before, tasks.size());
+    limited->finishTasksAndInvalidate();
+  }
+}
+
 using NSHTTPURLResponseTest = PlatformTest;
 
 TEST_F(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
