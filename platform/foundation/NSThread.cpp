@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -88,8 +89,18 @@ NSJoinableThread::~NSJoinableThread() { join(); }
 
 void NSJoinableThread::start(UniqueFunction<void()> block, const std::string& name) {
   if (handle_) FatalStop("NSJoinableThread: started again before it was joined");
+  // The block may end its owner (and so join) at once: it waits until the
+  // thread is stored for the join to find.
+  auto stored = std::make_shared<std::promise<void>>();
+  std::shared_future<void> ready = stored->get_future().share();
   handle_ = std::make_unique<Handle>();
-  handle_->thread = namedThread(std::move(block), name);
+  handle_->thread = namedThread(
+      [block = std::move(block), ready]() mutable {
+        ready.wait();
+        block();
+      },
+      name);
+  stored->set_value();
 }
 
 void NSJoinableThread::join() {

@@ -1,12 +1,14 @@
 #include "ImageDecoder.h"
 
+#include <algorithm>
+
 #include "platform/foundation/Value.h"
+#include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/BMPDecoder.h"
 #include "platform/imageio/internal/GIFDecoder.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
-#include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGDecoder.h"
-#include "platform/imageio/PNGDecoder.h"
 #include "platform/imageio/internal/TIFFDecoder.h"
 #include "platform/imageio/internal/WebPDecoder.h"
 
@@ -89,6 +91,30 @@ ValueMap ImageDecoder::onContainerProperties() const { return {}; }
 
 ValueMap ImageDecoder::frameProperties(size_t index) const {
   return index < frameCount() ? onFrameProperties(index) : ValueMap();
+}
+
+bool ImageDecoder::frameGeometry(size_t index, ImageFrameGeometry& out) const {
+  if (index >= frameCount()) return false;
+  out = onFrameGeometry(index);
+  return true;
+}
+
+ImageFrameGeometry ImageDecoder::onFrameGeometry(size_t index) const {
+  const ValueMap props = onFrameProperties(index);
+  auto integer = [&](const char* key) {
+    const Value* v = ValueMapFind(props, key);
+    return v && v->isNumber() ? v->asInt64() : 0;
+  };
+  ImageFrameGeometry geometry;
+  geometry.width =
+      uint32_t(std::clamp<int64_t>(integer(kCGImagePropertyPixelWidth), 0, UINT32_MAX));
+  geometry.height =
+      uint32_t(std::clamp<int64_t>(integer(kCGImagePropertyPixelHeight), 0, UINT32_MAX));
+  const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
+  geometry.hasAlpha = alpha && alpha->asBool();
+  const int64_t orientation = integer(kCGImagePropertyOrientation);
+  geometry.orientation = orientation >= 1 && orientation <= 8 ? int(orientation) : 0;
+  return geometry;
 }
 
 CGImageSourceStatus ImageDecoder::frameStatus(size_t index) const {

@@ -246,6 +246,53 @@ TEST_F(ImageDestinationTest, PNGCarriesOneExifChunk) {
             6);
 }
 
+TEST_F(ImageDestinationTest, GeometryReadsWhatThePropertiesSay) {
+  struct Case {
+    const char* type;
+    size_t frames;
+    bool alpha;
+    int orientation;  // 0: none written
+  };
+  const Case cases[] = {
+      {"public.png", 1, false, 0},          {"public.png", 1, true, 6},
+      {"public.png", 2, false, 8},  // animated: alpha whatever the pixels
+      {"public.jpeg", 1, false, 8},         {"public.jpeg", 1, false, 0},
+      {"org.webmproject.webp", 1, true, 3}, {"com.compuserve.gif", 3, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " frames " + std::to_string(c.frames) + " orientation " +
+                 std::to_string(c.orientation));
+    const Value props =
+        c.orientation ? Value::map({{kCGImagePropertyOrientation, c.orientation}}) : Value();
+    const Bytes data =
+        Encode(c.type, std::vector<ImageBitmap>(c.frames, Pattern(10, 6, c.alpha)), props);
+    CGImageSourceRef source = SourceOf(data);
+    const size_t count = CGImageSourceGetCount(source);
+    EXPECT_EQ(count, c.frames);
+    for (size_t index = 0; index <= count; ++index) {
+      CGImageSourceImageGeometry geometry;
+      geometry.count = 99;
+      const bool found = CGImageSourceGetGeometryAtIndex(source, index, &geometry);
+      EXPECT_EQ(geometry.count, count);
+      const Value read = CGImageSourceCopyPropertiesAtIndex(source, index);
+      if (index == count) {  // one past the last image
+        EXPECT_FALSE(found);
+        continue;
+      }
+      ASSERT_TRUE(found) << index;
+      EXPECT_EQ(geometry.frame.width, read.find(kCGImagePropertyPixelWidth)->asInt64());
+      EXPECT_EQ(geometry.frame.height, read.find(kCGImagePropertyPixelHeight)->asInt64());
+      EXPECT_EQ(geometry.frame.hasAlpha, read.find(kCGImagePropertyHasAlpha)->asBool());
+      const Value* orientation = read.find(kCGImagePropertyOrientation);
+      EXPECT_EQ(geometry.frame.orientation, orientation ? int(orientation->asInt64()) : 0);
+      EXPECT_EQ(geometry.frame.orientation, c.orientation);
+    }
+  }
+  CGImageSourceImageGeometry none;
+  EXPECT_FALSE(CGImageSourceGetGeometryAtIndex(nullptr, 0, &none));
+  EXPECT_EQ(none.count, 0u);
+}
+
 TEST_F(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
   // Numbers the caller gives beyond a field's range (and a GPS time whose
   // hour no int holds, read back) neither wrap nor stop the process.
