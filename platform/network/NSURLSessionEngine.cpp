@@ -294,6 +294,7 @@ void NSURLSessionEngine::run() {
   QX_DCHECK_SEQUENCE(sessionThread_);
   tlsDrivingEngine = this;
   for (;;) {
+    NSURLSessionDelegateOutbox::Hold hold(*outbox_);
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
@@ -325,6 +326,7 @@ void NSURLSessionEngine::run() {
       look = !active_.empty();
       idle_ = !look;
     }
+    hold.release();
     if (look && lookBeforeSleeping()) continue;
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.

@@ -110,13 +110,47 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
     {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.push_back(std::move(call));
-      schedule = !scheduled_;
-      scheduled_ = true;
+      schedule = !scheduled_ && tlsHolding != this;
+      scheduled_ = scheduled_ || schedule;
     }
     if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
   }
 
+  // While one pass of the session thread holds the outbox, what it pushes
+  // waits and goes to the queue as one block when the pass ends: the
+  // delegate queue wakes once for the ends of every transfer the pass saw,
+  // not once each (on a busy core, each wake-up would preempt the pass).
+  // Pushes from other threads are not held.
+  class Hold {
+   public:
+    explicit Hold(NSURLSessionDelegateOutbox& outbox) : outbox_(outbox) { tlsHolding = &outbox; }
+    ~Hold() { release(); }
+    // Before the thread sleeps: nothing may wait for its next pass.
+    void release() {
+      if (tlsHolding != &outbox_) return;
+      tlsHolding = nullptr;
+      outbox_.flush();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    NSURLSessionDelegateOutbox& outbox_;
+  };
+
  private:
+  void flush() {
+    bool schedule;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      schedule = !scheduled_ && !calls_.empty();
+      scheduled_ = scheduled_ || schedule;
+    }
+    if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
+  }
+
+  static inline thread_local const NSURLSessionDelegateOutbox* tlsHolding = nullptr;
+
   // Calls pushed while a batch runs (a handler answered on the queue) run
   // in the same turn.
   void drain() {
