@@ -705,6 +705,26 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
     delegate->drain();
     for (const auto& task : tasks) EXPECT_EQ(task->error(), nullptr);
     EXPECT_EQ(server.requests().size() - before, tasks.size());
+    // A task that waited starts its fetch only once another's has ended:
+    // at no time do more than `limit` fetches to the first host overlap.
+    std::vector<std::pair<double, double>> fetches;
+    {
+      std::lock_guard<std::mutex> lock(delegate->mutex_);
+      for (size_t i = delegate->metrics.size() - tasks.size(); i < delegate->metrics.size(); ++i) {
+        for (const auto& t : delegate->metrics[i]->transactionMetrics()) {
+          if (t.request->URL()->host() == "localhost") continue;
+          ASSERT_TRUE(t.fetchStartDate && t.responseEndDate);
+          fetches.emplace_back(*t.fetchStartDate, *t.responseEndDate);
+        }
+      }
+    }
+    ASSERT_EQ(fetches.size(), c.tasks);
+    for (const auto& [start, end] : fetches) {
+      const auto running = std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
+        return other.first <= start && start < other.second;
+      });
+      EXPECT_LE(running, c.limit) << "fetches overlapping one that started at " << std::fixed << start;
+    }
     limited->finishTasksAndInvalidate();
   }
 }
