@@ -255,13 +255,10 @@ TEST_F(ImageDestinationTest, GeometryReadsWhatThePropertiesSay) {
     bool readsAlpha;
   };
   const Case cases[] = {
-      {"public.png", 1, false, 0, false},
-      {"public.png", 1, true, 6, true},
+      {"public.png", 1, false, 0, false},         {"public.png", 1, true, 6, true},
       {"public.png", 2, false, 8, true},  // animated: alpha whatever the pixels
-      {"public.jpeg", 1, false, 8, false},
-      {"public.jpeg", 1, true, 0, false},
-      {"org.webmproject.webp", 1, true, 3, true},
-      {"com.compuserve.gif", 3, false, 0, false},
+      {"public.jpeg", 1, false, 8, false},        {"public.jpeg", 1, true, 0, false},
+      {"org.webmproject.webp", 1, true, 3, true}, {"com.compuserve.gif", 3, false, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.type) + " frames " + std::to_string(c.frames) + " orientation " +
@@ -317,7 +314,8 @@ TEST_F(ImageDestinationTest, GeometryReadsWhatThePropertiesSay) {
     ASSERT_TRUE(CGImageSourceGetGeometryAtIndex(SourceOf(png), 0, &geometry));
     EXPECT_EQ(geometry.frame.orientation, orientation == 8 ? 8 : 0) << int(orientation);
     const Value read = CGImageSourceCopyPropertiesAtIndex(SourceOf(png), 0);
-    EXPECT_EQ(read.find(kCGImagePropertyOrientation) != nullptr, orientation == 8) << int(orientation);
+    EXPECT_EQ(read.find(kCGImagePropertyOrientation) != nullptr, orientation == 8)
+        << int(orientation);
   }
 }
 

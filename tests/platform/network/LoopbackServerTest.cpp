@@ -140,7 +140,8 @@ TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
   trustEveryServer();
   LoopbackHttpServer h2{Transport::Http2};
   h2.script("/big", {200, {}, std::string(256 * 1024, 'b')});
-  NSURLSessionConfiguration configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+  NSURLSessionConfiguration configuration =
+      NSURLSessionConfiguration::defaultSessionConfiguration();
   configuration.HTTPMaximumConnectionsPerHost = 1;
   auto limited = NSURLSession::sessionWithConfiguration(configuration, delegate, queue);
   auto run = [&](size_t count) {
@@ -149,7 +150,8 @@ TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
       std::lock_guard<std::mutex> lock(delegate->mutex_);
       before = delegate->errors.size();
     }
-    for (size_t i = 0; i < count; ++i) limited->dataTaskWithURL(NSURL::URLWithString(h2.url("/big")))->resume();
+    for (size_t i = 0; i < count; ++i)
+      limited->dataTaskWithURL(NSURL::URLWithString(h2.url("/big")))->resume();
     ASSERT_TRUE(delegate->waitForCompletions(before + count));
     delegate->drain();
   };
@@ -168,9 +170,10 @@ TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
   // Streams of the one connection run side by side, not one after another.
   long overlapping = 0;
   for (const auto& [start, end] : fetches) {
-    overlapping = std::max<long>(overlapping, std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
-                                   return other.first <= start && start < other.second;
-                                 }));
+    overlapping = std::max<long>(
+        overlapping, std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
+          return other.first <= start && start < other.second;
+        }));
   }
   EXPECT_GT(overlapping, 1);
   limited->finishTasksAndInvalidate();

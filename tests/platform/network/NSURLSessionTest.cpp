@@ -686,7 +686,8 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
     server.script("/" + gate, held);
     // The same server under another name is another host, with slots of its own.
     const std::string other = "http://localhost:" + std::to_string(server.port()) + "/" + gate;
-    NSURLSessionConfiguration configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+    NSURLSessionConfiguration configuration =
+        NSURLSessionConfiguration::defaultSessionConfiguration();
     configuration.HTTPMaximumConnectionsPerHost = c.limit;
     auto limited = NSURLSession::sessionWithConfiguration(configuration, delegate, queue);
     const size_t before = server.requests().size();
@@ -723,7 +724,8 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
       const auto running = std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
         return other.first <= start && start < other.second;
       });
-      EXPECT_LE(running, c.limit) << "fetches overlapping one that started at " << std::fixed << start;
+      EXPECT_LE(running, c.limit) << "fetches overlapping one that started at " << std::fixed
+                                  << start;
     }
     limited->finishTasksAndInvalidate();
   }
