@@ -1,13 +1,15 @@
 #include "image_loading/cache/ILImageCacheDefine.h"
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "image_loading/animated/ILAnimatedImage.h"
-#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
@@ -34,18 +36,33 @@ const Value* contextValue(const ILRemoteImageContext& context, const char* key) 
   return v && !v->isNull() ? v : nullptr;
 }
 
-void setOrRemove(ValueMap& map, const char* key, const Value* value) {
-  std::erase_if(map, [key](const auto& item) { return item.first == Value(key); });
+// Keys are compared as text in place: a Value made of the key for each entry
+// cost more than the rest of the decode options together.
+void setOrRemove(ValueMap& map, std::string_view key, const Value* value) {
+  std::erase_if(map, [key](const auto& item) {
+    return item.first.isString() && item.first.asString() == key;
+  });
   if (value) map.emplace_back(Value(key), *value);
 }
 
 std::string keyPathExtension(const std::string& key) {
+  // A download works out its decode options twice from the same key (the
+  // downloader, then its operation) on one thread: the URL is parsed once.
+  thread_local std::string lastKey;
+  thread_local std::string lastExtension;
+  thread_local bool remembered = false;
+  if (remembered && key == lastKey) return lastExtension;
   NSURLPtr url = NSURL::URLWithString(key);
   std::string path = url ? url->path() : key;
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return "";
-  return path.substr(dot + 1);
+  std::string extension;
+  if (dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2))
+    extension = path.substr(dot + 1);
+  lastKey = key;
+  lastExtension = extension;
+  remembered = true;
+  return extension;
 }
 
 }  // namespace
@@ -69,10 +86,13 @@ ILRemoteImageOptions ILImageOptionsFromCacheOptions(ILImageCacheLookupOptions op
 double ILScaleFactorInCacheKey(const std::string& key) {
   if (key.size() < 8) return 1;
   const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
-  for (int scale : {2, 3}) {
-    const std::string n = std::to_string(scale);
-    if (key.find("@" + n + "x.") != std::string::npos) return scale;
-    if (web && key.find("%40" + n + "x.") != std::string::npos) return scale;
+  constexpr struct {
+    double scale;
+    std::string_view plain, escaped;
+  } kMarks[] = {{2, "@2x.", "%402x."}, {3, "@3x.", "%403x."}};
+  for (const auto& mark : kMarks) {
+    if (key.find(mark.plain) != std::string::npos) return mark.scale;
+    if (web && key.find(mark.escaped) != std::string::npos) return mark.scale;
   }
   return 1;
 }
@@ -101,6 +121,7 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   if (!hdr && base) hdr = base->find(kILImageCoderDecodeToHDR);
 
   ValueMap map = base && base->isMap() ? base->asMap() : ValueMap();
+  map.reserve(map.size() + 8);
   const Value firstFrame(static_cast<bool>(options & ILRemoteImageDecodeFirstFrameOnly));
   const Value scaleValue(scale);
   setOrRemove(map, kILImageCoderDecodeFirstFrameOnly, &firstFrame);

@@ -37,11 +37,6 @@ bool typeListed(ILImageFormatCode format, const std::vector<std::string>& types)
   return std::find(types.begin(), types.end(), uti) != types.end();
 }
 
-uint64_t pixelInt(const Value& properties, const char* key) {
-  const Value* v = properties.find(key);
-  return v && v->isNumber() && v->asInt64() > 0 ? uint64_t(v->asInt64()) : 0;
-}
-
 // Thumbnail edge: the longer side that keeps the frame's ratio inside the
 // requested box.
 double thumbnailMaxPixelSize(double pixelWidth, double pixelHeight, CGSize thumbnail,
@@ -172,9 +167,10 @@ ValueMap ILImageIOCoding::encodeProperties(const CGImageRef& image, const Value&
 
 void ILImageIOCoding::readPixelSize(const CGImageSourceRef& source, uint64_t& width,
                                     uint64_t& height) {
-  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
-  width = pixelInt(first, kCGImagePropertyPixelWidth);
-  height = pixelInt(first, kCGImagePropertyPixelHeight);
+  CGImageSourceImageGeometry first;
+  CGImageSourceGetGeometryAtIndex(source, 0, &first);
+  width = first.frame.width;
+  height = first.frame.height;
 }
 
 // `onWarning` is copyable: it runs for every warning.
@@ -241,11 +237,12 @@ UIImagePtr ILImageIOAnimatedCoder::createFrameAtIndex(size_t index, const CGImag
   if (animatedImage) {
     ValueMapSet(options, Value(kCGImageSourceShouldCacheImmediately), Value(!lazyDecode));
   }
-  const Value properties = CGImageSourceCopyPropertiesAtIndex(source, index);
-  const double pixelWidth = double(pixelInt(properties, kCGImagePropertyPixelWidth));
-  const double pixelHeight = double(pixelInt(properties, kCGImagePropertyPixelHeight));
-  const uint64_t storedOrientation = pixelInt(properties, kCGImagePropertyOrientation);
-  uint32_t exifOrientation = storedOrientation ? uint32_t(std::min<uint64_t>(storedOrientation, 8)) : 1;
+  CGImageSourceImageGeometry geometry;
+  CGImageSourceGetGeometryAtIndex(source, index, &geometry);
+  const double pixelWidth = double(geometry.frame.width);
+  const double pixelHeight = double(geometry.frame.height);
+  uint32_t exifOrientation =
+      geometry.frame.orientation > 0 ? uint32_t(geometry.frame.orientation) : 1;
   if (atLeast(17)) {
     ValueMapSet(options, Value(kCGImageSourceDecodeRequest),
                 Value(decodeToHDR ? kCGImageSourceDecodeToHDR : kCGImageSourceDecodeToSDR));
@@ -350,10 +347,11 @@ UIImagePtr ILImageIOAnimatedCoder::decodedImageWithData(const NSDataPtr& data,
   DecodeSettings s = readOptions(options, true);
   CGImageSourceRef source = ILImageIOCoding::createSource(data, ILImageIOCoding::typeHint(options));
   if (!source) return nullptr;
-  const size_t count = CGImageSourceGetCount(source);
-  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
-  const double width = double(pixelInt(first, kCGImagePropertyPixelWidth));
-  const double height = double(pixelInt(first, kCGImagePropertyPixelHeight));
+  CGImageSourceImageGeometry first;
+  CGImageSourceGetGeometryAtIndex(source, 0, &first);
+  const size_t count = first.count;
+  const double width = double(first.frame.width);
+  const double height = double(first.frame.height);
   if (s.limitBytes > 0) {
     s.thumbnailSize = ILImageCoderHelper::scaledSizeWithImageSize(CGSizeMake(width, height),
                                                                   s.limitBytes, 4, count);

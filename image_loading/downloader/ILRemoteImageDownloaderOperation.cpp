@@ -48,16 +48,11 @@ NSErrorPtr bodyTooLargeError(const NSURLRequestPtr& request) {
 uint64_t announcedPixels(const NSDataPtr& data) {
   CGImageSourceRef source = CGImageSourceCreateWithData(data);
   if (!source) return UINT64_MAX;
-  const Value first = CGImageSourceCopyPropertiesAtIndex(source, 0);
-  const Value* width = first.find(kCGImagePropertyPixelWidth);
-  const Value* height = first.find(kCGImagePropertyPixelHeight);
-  if (!width || !height || !width->isNumber() || !height->isNumber()) return UINT64_MAX;
-  const uint64_t w = uint64_t(std::max<int64_t>(0, width->asInt64()));
-  const uint64_t h = uint64_t(std::max<int64_t>(0, height->asInt64()));
-  const uint64_t frames = std::max<size_t>(1, CGImageSourceGetCount(source));
-  // Each factor is below 2^32 in any format read here, but a header may lie.
-  if (w > UINT32_MAX || h > UINT32_MAX) return UINT64_MAX;
-  const uint64_t pixels = w * h;
+  CGImageSourceImageGeometry first;
+  if (!CGImageSourceGetGeometryAtIndex(source, 0, &first)) return UINT64_MAX;
+  const uint64_t frames = std::max<size_t>(1, first.count);
+  // Each factor is below 2^32, so their product fits.
+  const uint64_t pixels = uint64_t(first.frame.width) * first.frame.height;
   return pixels != 0 && frames > UINT64_MAX / pixels ? UINT64_MAX : pixels * frames;
 }
 

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -62,10 +63,54 @@ size_t NSThread::sleepingThreadCount() {
   return sleepers;
 }
 
-void NSThread::detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name) {
+namespace {
+
+std::thread namedThread(UniqueFunction<void()> block, const std::string& name) {
   // Linux keeps 15 characters of a thread's name; longer ones are refused whole.
-  std::thread([block = std::move(block), name = name.substr(0, 15)]() mutable {
+  return std::thread([block = std::move(block), name = name.substr(0, 15)]() mutable {
     pthread_setname_np(pthread_self(), name.c_str());
     block();
-  }).detach();
+  });
 }
+
+}  // namespace
+
+void NSThread::detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name) {
+  namedThread(std::move(block), name).detach();
+}
+
+struct NSJoinableThread::Handle {
+  std::thread thread;
+};
+
+NSJoinableThread::NSJoinableThread() = default;
+
+NSJoinableThread::~NSJoinableThread() { join(); }
+
+void NSJoinableThread::start(UniqueFunction<void()> block, const std::string& name) {
+  if (handle_) FatalStop("NSJoinableThread: started again before it was joined");
+  // The block may end its owner (and so join) at once: it waits until the
+  // thread is stored for the join to find.
+  auto stored = std::make_shared<std::promise<void>>();
+  std::shared_future<void> ready = stored->get_future().share();
+  handle_ = std::make_unique<Handle>();
+  handle_->thread = namedThread(
+      [block = std::move(block), ready]() mutable {
+        ready.wait();
+        block();
+      },
+      name);
+  stored->set_value();
+}
+
+void NSJoinableThread::join() {
+  if (!handle_) return;
+  if (handle_->thread.get_id() == std::this_thread::get_id()) {
+    handle_->thread.detach();
+  } else {
+    handle_->thread.join();
+  }
+  handle_.reset();
+}
+
+bool NSJoinableThread::isStarted() const { return handle_ != nullptr; }

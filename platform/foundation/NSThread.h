@@ -7,6 +7,7 @@
 // process runs.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "OnceCallback.h"
@@ -30,4 +31,31 @@ class NSThread {
   // would hold a worker of the shared pool for good and keep the pool from
   // ever being idle. Anything else belongs on a queue.
   static void detachNewThreadWithBlock(UniqueFunction<void()> block, const std::string& name);
+};
+
+// A thread of one's own that its owner joins: for a loop that blocks on
+// descriptors (a socket, inotify, curl's poll) for as long as its owner
+// lives and must be over before the owner lets go of what it uses. Short
+// work belongs on a queue.
+class NSJoinableThread {
+ public:
+  NSJoinableThread();
+  // Joins a thread still running.
+  ~NSJoinableThread();
+  NSJoinableThread(const NSJoinableThread&) = delete;
+  NSJoinableThread& operator=(const NSJoinableThread&) = delete;
+
+  // Runs `block` on a new thread named `name` (at most 15 characters
+  // show). At most one thread at a time: starting again before a join is a
+  // fatal misuse.
+  void start(UniqueFunction<void()> block, const std::string& name);
+  // Waits for the thread to end; nothing to wait for when none was started
+  // or it was joined already. From the thread itself (its owner destroyed
+  // by its own block) it lets the thread run on to its end instead.
+  void join();
+  bool isStarted() const;
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
 };

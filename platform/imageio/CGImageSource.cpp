@@ -222,6 +222,15 @@ Value CGImageSource::propertiesAtIndex(size_t index) const {
   return props.empty() ? Value() : Value(std::move(props));
 }
 
+bool CGImageSource::geometryAtIndex(size_t index, ImageFrameGeometry& out,
+                                    size_t* frameCount) const {
+  auto d = decoder();
+  if (!d) return false;
+  std::lock_guard<std::mutex> lock(d->mutex);
+  if (frameCount) *frameCount = d->decoder->frameCount();
+  return d->decoder->frameGeometry(index, out);
+}
+
 CGImageRef CGImageSource::createImage(size_t index, const Value& options) const {
   auto d = decoder();
   if (!d) return nullptr;
@@ -231,13 +240,12 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   std::string type;
   {
     std::lock_guard<std::mutex> lock(d->mutex);
-    const ValueMap props = d->decoder->frameProperties(index);
-    if (props.empty() || d->decoder->cutShort()) return nullptr;
+    ImageFrameGeometry geometry;
+    if (!d->decoder->frameGeometry(index, geometry) || d->decoder->cutShort()) return nullptr;
     rowsOnTheirOwn = d->decoder->canDecodeRows(index);
-    width = IntProperty(props, kCGImagePropertyPixelWidth);
-    height = IntProperty(props, kCGImagePropertyPixelHeight);
-    const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
-    hasAlpha = alpha && alpha->asBool();
+    width = geometry.width;
+    height = geometry.height;
+    hasAlpha = geometry.hasAlpha;
     type = d->decoder->typeIdentifier();
   }
   // Held to the limits by the bitmap that will be decoded: a still image too
@@ -396,6 +404,12 @@ Value CGImageSourceCopyProperties(const CGImageSourceRef& source, const Value&) 
 Value CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, size_t index,
                                          const Value&) {
   return source ? source->propertiesAtIndex(index) : Value();
+}
+
+bool CGImageSourceGetGeometryAtIndex(const CGImageSourceRef& source, size_t index,
+                                     CGImageSourceImageGeometry* out) {
+  *out = {};
+  return source && source->geometryAtIndex(index, out->frame, &out->count);
 }
 
 CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_t index,

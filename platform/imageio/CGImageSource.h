@@ -34,6 +34,7 @@ class CGImageSource : public NSObject {
   CGImageSourceStatus statusAtIndex(size_t index) const;
   Value properties() const;
   Value propertiesAtIndex(size_t index) const;
+  bool geometryAtIndex(size_t index, ImageFrameGeometry& out, size_t* frameCount) const;
   CGImageRef createImage(size_t index, const Value& options) const;
   CGImageRef createThumbnail(size_t index, const Value& options) const;
   void removeCache(size_t index);
@@ -87,6 +88,17 @@ Value CGImageSourceCopyProperties(const CGImageSourceRef& source,
 // Properties of one image; null Value for an index out of range.
 Value CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, size_t index,
                                          const Value& options = NullValue());
+// What a decode needs to know of one image beforehand, as the properties
+// give it (pixel size, alpha, EXIF orientation, 0 when none), and the
+// number of images, without building the property dictionaries: for the
+// paths that decode many small images. False when the source has no image
+// at `index` (`count` is still the number of images).
+struct CGImageSourceImageGeometry {
+  ImageFrameGeometry frame;
+  size_t count = 0;
+};
+bool CGImageSourceGetGeometryAtIndex(const CGImageSourceRef& source, size_t index,
+                                     CGImageSourceImageGeometry* out);
 CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_t index,
                                            const Value& options = NullValue());
 // A decoded thumbnail: at most kCGImageSourceThumbnailMaxPixelSize on the

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/PNGDecoder.h"
@@ -173,6 +175,30 @@ ValueMap ImageDecoder::onContainerProperties() const { return {}; }
 
 ValueMap ImageDecoder::frameProperties(size_t index) const {
   return index < frameCount() ? onFrameProperties(index) : ValueMap();
+}
+
+bool ImageDecoder::frameGeometry(size_t index, ImageFrameGeometry& out) const {
+  if (index >= frameCount()) return false;
+  out = onFrameGeometry(index);
+  return true;
+}
+
+ImageFrameGeometry ImageDecoder::onFrameGeometry(size_t index) const {
+  const ValueMap props = onFrameProperties(index);
+  auto integer = [&](const char* key) {
+    const Value* v = ValueMapFind(props, key);
+    return v && v->isNumber() ? v->asInt64() : 0;
+  };
+  ImageFrameGeometry geometry;
+  geometry.width =
+      uint32_t(std::clamp<int64_t>(integer(kCGImagePropertyPixelWidth), 0, UINT32_MAX));
+  geometry.height =
+      uint32_t(std::clamp<int64_t>(integer(kCGImagePropertyPixelHeight), 0, UINT32_MAX));
+  const Value* alpha = ValueMapFind(props, kCGImagePropertyHasAlpha);
+  geometry.hasAlpha = alpha && alpha->asBool();
+  const int64_t orientation = integer(kCGImagePropertyOrientation);
+  geometry.orientation = orientation >= 1 && orientation <= 8 ? int(orientation) : 0;
+  return geometry;
 }
 
 CGImageSourceStatus ImageDecoder::frameStatus(size_t index) const {

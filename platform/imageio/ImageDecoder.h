@@ -71,6 +71,16 @@ class ImageFileBytes {
   const uint64_t device_, inode_;
 };
 
+// What a frame's decode needs to know beforehand, read without building
+// its property dictionary: the size decodeFrame produces, whether it has
+// alpha, and its EXIF orientation (0 when the file gives none in 1-8).
+struct ImageFrameGeometry {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  bool hasAlpha = false;
+  int orientation = 0;
+};
+
 class ImageDecoder {
  public:
   // No frame: what decodeFrame's `prior` says when `out` holds nothing useful.
@@ -121,6 +131,9 @@ class ImageDecoder {
   // Properties of one frame, with PixelWidth/PixelHeight of the bitmap that
   // decodeFrame produces; empty for an index out of range.
   ValueMap frameProperties(size_t index) const;
+  // The same facts frameProperties gives of the frame's size, alpha and
+  // orientation; false for an index out of range.
+  bool frameGeometry(size_t index, ImageFrameGeometry& out) const;
   // UnknownType for an index out of range.
   CGImageSourceStatus frameStatus(size_t index) const;
   // Decodes a frame; false when the data cannot give it (or the index is out
@@ -156,6 +169,9 @@ class ImageDecoder {
   // Default: none.
   virtual ValueMap onContainerProperties() const;
   virtual ValueMap onFrameProperties(size_t index) const = 0;
+  // Default: read from onFrameProperties; formats on hot paths answer
+  // from their header fields.
+  virtual ImageFrameGeometry onFrameGeometry(size_t index) const;
   // Default: Complete once all data is here.
   virtual CGImageSourceStatus onFrameStatus(size_t index) const;
   virtual bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) = 0;

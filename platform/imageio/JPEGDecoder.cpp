@@ -424,6 +424,11 @@ void JPEGDecoder::readJFIF(const uint8_t* p, size_t) {
   yDensity_ = ReadBE16(p + 10);
 }
 
+ImageFrameGeometry JPEGDecoder::onFrameGeometry(size_t) const {
+  const int orientation = exif_.orientation >= 1 && exif_.orientation <= 8 ? exif_.orientation : 0;
+  return {width_, height_, false, orientation};
+}
+
 ValueMap JPEGDecoder::onFrameProperties(size_t) const {
   const char* model = components_ == 1   ? kCGImagePropertyColorModelGray
                       : components_ == 4 ? kCGImagePropertyColorModelCMYK

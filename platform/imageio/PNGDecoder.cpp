@@ -446,8 +446,15 @@ ValueMap PNGDecoder::onContainerProperties() const {
   return out;
 }
 
+bool PNGDecoder::hasAlpha() const { return (colorType_ & 4) || hasTransparency_ || animated_; }
+
+ImageFrameGeometry PNGDecoder::onFrameGeometry(size_t) const {
+  const int orientation = exif_.orientation >= 1 && exif_.orientation <= 8 ? exif_.orientation : 0;
+  return {width_, height_, hasAlpha(), orientation};
+}
+
 ValueMap PNGDecoder::onFrameProperties(size_t index) const {
-  const bool alpha = (colorType_ & 4) || hasTransparency_ || animated_;
+  const bool alpha = hasAlpha();
   const char* model = (colorType_ == 0 || colorType_ == 4) ? kCGImagePropertyColorModelGray
                                                            : kCGImagePropertyColorModelRGB;
   ValueMap props = ImageFrameBaseProperties(width_, height_, alpha, model, bitDepth_);

@@ -20,6 +20,7 @@ class PNGDecoder : public AnimatedImageDecoder {
   size_t onFrameCount() const override;
   ValueMap onContainerProperties() const override;
   ValueMap onFrameProperties(size_t index) const override;
+  ImageFrameGeometry onFrameGeometry(size_t index) const override;
   CGImageSourceStatus onFrameStatus(size_t index) const override;
   // A still image is decoded whole; animations are composited.
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
@@ -35,6 +36,7 @@ class PNGDecoder : public AnimatedImageDecoder {
   std::unique_ptr<ImageRowReader> onMakeRowReader(size_t index) const override;
 
  private:
+  bool hasAlpha() const;
   struct Range {
     size_t offset = 0;
     size_t length = 0;

@@ -2,11 +2,11 @@
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <thread>
 
 #include "platform/foundation/PlatformClock.h"
 
@@ -74,9 +74,12 @@ void addHeaderLine(NSHTTPHeaderFields* fields, std::string_view line) {
   } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
     std::string name = trimmedField(line.substr(0, colon));
     std::string value = trimmedField(line.substr(colon + 1));
-    if (!name.empty()) {
-      auto [it, inserted] = fields->emplace(name, value);
-      if (!inserted) it->second += ", " + value;
+    if (name.empty()) return;
+    // A repeated field joins the first; a new one is moved in, not copied.
+    if (auto it = fields->find(name); it != fields->end()) {
+      it->second.append(", ").append(value);
+    } else {
+      fields->emplace(std::move(name), std::move(value));
     }
   }
 }
@@ -217,9 +220,8 @@ NSURLSessionEngine::NSURLSessionEngine(const NSURLSessionConfiguration& configur
       delegate_(std::move(delegate)) {
   if (!CurlLoad(&unavailable_)) return;
   multi_ = Curl().curl_multi_init();
-  Curl().curl_multi_setopt(
-      multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
-      static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
+  Curl().curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
+                    static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
   Curl().curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
   Curl().curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
   share_ = Curl().curl_share_init();
@@ -235,7 +237,7 @@ NSURLSessionEngine::~NSURLSessionEngine() {
 
 void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
   session_ = std::move(session);
-  thread_ = std::thread([this] { pthread_setname_np(pthread_self(), "url-session"); run(); });
+  thread_.start([this] { run(); }, "url-session");
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
@@ -271,7 +273,7 @@ void NSURLSessionEngine::stop() {
     stopping_ = true;
   }
   std::lock_guard<std::mutex> joinLock(joinMutex_);
-  if (thread_.joinable()) {
+  if (thread_.isStarted()) {
     wakeThread();
     thread_.join();
   }
@@ -292,6 +294,7 @@ void NSURLSessionEngine::run() {
   QX_DCHECK_SEQUENCE(sessionThread_);
   tlsDrivingEngine = this;
   for (;;) {
+    NSURLSessionDelegateOutbox::Hold hold(*outbox_);
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
@@ -311,6 +314,7 @@ void NSURLSessionEngine::run() {
     }
     if (!multi_) {
       // Without libcurl nothing transfers: commands are all there is.
+      hold.release();
       std::unique_lock<std::mutex> lock(mutex_);
       idle_ = true;
       commandsPosted_.wait(lock, [&] {
@@ -321,6 +325,8 @@ void NSURLSessionEngine::run() {
     int running = 0;
     Curl().curl_multi_perform(multi_, &running);
     readDone();
+    // A slot freed by an end goes to the next attempt before anything else.
+    if (startWaiting()) continue;
     const auto untilSilence = endSilentAttempts();
     bool look;
     {
@@ -330,12 +336,12 @@ void NSURLSessionEngine::run() {
       look = !active_.empty();
       idle_ = !look;
     }
+    hold.release();
     if (look && lookBeforeSleeping()) continue;
     // Bounded so curl's own timers (timeouts, retries) are served even when
     // no socket stirs.
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilSilence).count();
-    Curl().curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)),
-                           nullptr);
+    Curl().curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<int64_t>(wait, 1, 1000)), nullptr);
   }
   for (;;) {
     NSURLSessionDataTaskPtr task;
@@ -455,12 +461,68 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
   }
 }
 
-void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
+bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
+  NSURLSessionTaskLoad& load = *task->load_;
+  const NSURLPtr& url = task->currentRequest()->URL();
+  std::string host = url->scheme().value_or("");
+  host.append("://").append(url->host().value_or("")).push_back(':');
+  host.append(std::to_string(url->port().value_or(-1)));
+  HostSlots& slots = hosts_[host];
+  load.slotHost = std::move(host);
+  const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
+  if (!slots.multiplexed && slots.running >= limit) {
+    slots.waiting.push_back(task);
+    return false;
+  }
+  ++slots.running;
+  return true;
+}
+
+void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
+  auto it = hosts_.find(load.slotHost);
+  load.slotHost.clear();
+  if (it == hosts_.end()) return;
+  HostSlots& slots = it->second;
+  --slots.running;
+  if (!slots.waiting.empty()) {
+    freedHosts_.push_back(it->first);
+  } else if (slots.running == 0) {
+    hosts_.erase(it);
+  }
+}
+
+bool NSURLSessionEngine::startWaiting() {
+  if (freedHosts_.empty()) return false;
+  std::vector<std::string> freed;
+  freed.swap(freedHosts_);
+  const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
+  bool started = false;
+  for (const std::string& host : freed) {
+    auto it = hosts_.find(host);
+    if (it == hosts_.end()) continue;
+    HostSlots& slots = it->second;
+    while (!slots.waiting.empty() && (slots.multiplexed || slots.running < limit)) {
+      NSURLSessionDataTaskPtr task = std::move(slots.waiting.front());
+      slots.waiting.pop_front();
+      // Ended (cancelled) while it waited.
+      if (task->state() != NSURLSessionTaskState::Running) continue;
+      ++slots.running;
+      startTransfer(task, /*slotTaken=*/true);
+      started = true;
+    }
+    if (slots.running == 0 && slots.waiting.empty()) hosts_.erase(it);
+  }
+  return started;
+}
+
+void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool slotTaken) {
   QX_DCHECK_SEQUENCE(sessionThread_);
+  if (!slotTaken && !takeSlot(task)) return;
   NSURLSessionTaskLoad& load = *task->load_;
   NSURLRequestPtr request = task->currentRequest();
   const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
-  CURL* easy = takeHandle(cookies);
+  bool reused = false;
+  CURL* easy = takeHandle(cookies, &reused);
   load.easy = easy;
   load.cookies = cookies;
   load.transferDone = false;
@@ -475,17 +537,28 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   load.attemptStart = wallNow();
   active_[easy] = task;
   Curl().curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
-  Curl().curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  // Redirections are followed here, after the delegate has had its say.
-  Curl().curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  Curl().curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  Curl().curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-  // A handle outlives its transfer: no TLS session of one server's
-  // handshake may be resumed by a later transfer's without being verified.
-  Curl().curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  Curl().curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  if (reused) {
+    // A kept handle has every option below from its first transfer; only
+    // the method may differ from the last one's.
+    Curl().curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    Curl().curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+  } else {
+    Curl().curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirections are followed here, after the delegate has had its say.
+    Curl().curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    Curl().curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    Curl().curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    // A handle outlives its transfer: no TLS session of one server's
+    // handshake may be resumed by a later transfer's without being verified.
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    Curl().curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+    Curl().curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
+    if (cookies) {
+      Curl().curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+      Curl().curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    }
+  }
   Curl().curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
-  Curl().curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
   Curl().curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
 
   double timeout = request->timeoutInterval();
@@ -495,8 +568,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   // The interval is how long the load may go without receiving a byte,
   // however slowly they come: curl's speed limits would time out a server
   // trickling a byte now and then, and notice silence only seconds late.
-  Curl().curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                          static_cast<long>(std::ceil(timeout * 1000)));
+  Curl().curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000)));
   load.silenceLimit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(timeout));
   load.lastBytes = std::chrono::steady_clock::now();
@@ -512,23 +584,20 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task) {
   load.headerList = headerList(*request, load.revalidating.get());
   Curl().curl_easy_setopt(easy, CURLOPT_HTTPHEADER, load.headerList);
 
-  if (cookies) {
-    Curl().curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-    Curl().curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-  }
   if (load.basicCredential) {
     Curl().curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-    Curl().curl_easy_setopt(easy, CURLOPT_USERNAME,
-                            load.basicCredential->user().value_or("").c_str());
-    Curl().curl_easy_setopt(easy, CURLOPT_PASSWORD,
-                            load.basicCredential->password().value_or("").c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_USERNAME, load.basicCredential->user().value_or("").c_str());
+    Curl().curl_easy_setopt(easy, CURLOPT_PASSWORD, load.basicCredential->password().value_or("").c_str());
   }
   if (load.trustPin.empty()) {
     Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
     Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &load.tls);
   } else {
     // The delegate trusted this server's key: that key, and nothing else,
-    // is accepted, whatever the chain or the name say.
+    // is accepted, whatever the chain or the name say. A kept handle's
+    // capture belongs to the task that had it last.
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, nullptr);
+    Curl().curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, nullptr);
     Curl().curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     Curl().curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     Curl().curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, load.trustPin.c_str());
@@ -592,13 +661,13 @@ curl_slist* NSURLSessionEngine::headerList(const NSURLRequest& request, const NS
 }
 
 void NSURLSessionEngine::applyPriority(const NSURLSessionDataTaskPtr& task) {
-  if (task->load_->easy)
-    Curl().curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
+  if (task->load_->easy) Curl().curl_easy_setopt(task->load_->easy, CURLOPT_STREAM_WEIGHT, weightFor(task->priority()));
 }
 
-CURL* NSURLSessionEngine::takeHandle(bool cookies) {
+CURL* NSURLSessionEngine::takeHandle(bool cookies, bool* reused) {
   QX_DCHECK_SEQUENCE(sessionThread_);
   std::vector<CURL*>& spares = spareHandles_[cookies];
+  *reused = !spares.empty();
   if (spares.empty()) return Curl().curl_easy_init();
   CURL* easy = spares.back();
   spares.pop_back();
@@ -612,10 +681,10 @@ void NSURLSessionEngine::releaseHandle(CURL* easy, const NSURLSessionTaskLoad& l
     Curl().curl_easy_cleanup(easy);
     return;
   }
-  // A reset would forget the cookie file list without freeing it; cleared
-  // this way, a shared jar keeps its cookies.
-  if (load.cookies) Curl().curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
-  Curl().curl_easy_reset(easy);
+  // Kept with its options rather than reset: a reset and the options set
+  // again cost a small transfer a tenth of its time on the session thread.
+  // What a kept handle may carry is this transfer's fields list, freed next.
+  Curl().curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
   spares.push_back(easy);
 }
 
@@ -625,6 +694,7 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   CURL* easy = load.easy;
   Curl().curl_multi_remove_handle(multi_, easy);
   releaseHandle(easy, load);
+  releaseSlot(load);
   Curl().curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
@@ -641,8 +711,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
   auto at = [&](CURLINFO info) -> std::optional<double> {
     curl_off_t micros = 0;
-    if (Curl().curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0)
-      return std::nullopt;
+    if (Curl().curl_easy_getinfo(easy, info, &micros) != CURLE_OK || micros <= 0) return std::nullopt;
     return load.attemptStart + static_cast<double>(micros) / 1e6;
   };
   metrics.fetchStartDate = load.attemptStart;
@@ -666,6 +735,12 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   if (load.attemptResponse) metrics.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
   long version = 0;
   Curl().curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  if (version >= CURL_HTTP_VERSION_2_0) {
+    if (auto it = hosts_.find(load.slotHost); it != hosts_.end() && !it->second.multiplexed) {
+      it->second.multiplexed = true;
+      if (!it->second.waiting.empty()) freedHosts_.push_back(it->first);
+    }
+  }
   switch (version) {
     case CURL_HTTP_VERSION_1_0: metrics.networkProtocolName = "http/1.0"; break;
     case CURL_HTTP_VERSION_1_1: metrics.networkProtocolName = "http/1.1"; break;
@@ -674,8 +749,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
     default: break;
   }
   char* address = nullptr;
-  if (Curl().curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address)
-    metrics.remoteAddress = address;
+  if (Curl().curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address) metrics.remoteAddress = address;
   long port = 0;
   Curl().curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
   metrics.remotePort = port;
@@ -707,12 +781,12 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
   if (task->completion_) {
+    auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics,
-                   completion = std::move(task->completion_), data, response, error]() mutable {
+    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
-      completion(data, response, error);
+      (*completion)(data, response, error);
     });
   } else if (delegate) {
     pushCompletion(delegate, keep, metrics, error);
@@ -974,8 +1048,7 @@ void NSURLSessionEngine::readDone() {
       finish(task, cancelledError(*task));
       continue;
     }
-    NSErrorPtr error =
-        NSURLErrorMake(code, urlString(task->currentRequest()), Curl().curl_easy_strerror(result));
+    NSErrorPtr error = NSURLErrorMake(code, urlString(task->currentRequest()), Curl().curl_easy_strerror(result));
     bool untrusted = code == NSURLErrorServerCertificateUntrusted && load.trustPin.empty() && !load.tls.chain.empty();
     endAttempt(*task);
     if (untrusted) {

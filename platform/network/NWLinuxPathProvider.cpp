@@ -17,8 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <thread>
 
+#include "platform/foundation/NSThread.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -122,25 +122,22 @@ struct NetlinkReader {
 class NetlinkWatch : public NWPathWatch {
  public:
   explicit NetlinkWatch(std::shared_ptr<NetlinkReader> reader) : reader_(std::move(reader)) {
-    thread_ = std::thread([r = reader_] { r->run(); });
+    thread_.start([r = reader_] { r->run(); }, "path-monitor");
   }
   ~NetlinkWatch() override {
     reader_->stopped.store(true);
     uint64_t one = 1;
     ssize_t written = ::write(reader_->wake, &one, sizeof one);
     (void)written;
-    // Destroyed from its own reader's callback: the loop sees `stopped` when
-    // the callback returns, and the shared state outlives it.
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();
-    } else {
-      thread_.join();
-    }
+    // Destroyed from its own reader's callback, the join lets the thread
+    // run on: the loop sees `stopped` when the callback returns, and the
+    // shared state outlives it.
+    thread_.join();
   }
 
  private:
   std::shared_ptr<NetlinkReader> reader_;
-  std::thread thread_;
+  NSJoinableThread thread_;
 };
 
 std::shared_ptr<NetlinkReader> openNetlink() {

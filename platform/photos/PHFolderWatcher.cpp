@@ -45,7 +45,7 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     watchTree(root_);
     if (!watchedPaths_.count(root_)) watchParent();
   }
-  thread_ = std::thread([this] { run(); });
+  thread_.start([this] { run(); }, "folder-watcher");
 }
 
 PHFolderWatcher::~PHFolderWatcher() {

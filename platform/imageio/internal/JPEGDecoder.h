@@ -18,6 +18,7 @@ class JPEGDecoder : public ImageDecoder {
   CGImageSourceStatus onParse() override;
   size_t onFrameCount() const override { return sawFrameHeader_ ? 1 : 0; }
   ValueMap onFrameProperties(size_t index) const override;
+  ImageFrameGeometry onFrameGeometry(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
   bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                            ImageBitmap& out) override;

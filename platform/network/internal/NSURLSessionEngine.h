@@ -8,15 +8,16 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/foundation/NSThread.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/network/NSURLSession.h"
 #include "platform/network/internal/CurlLibrary.h"
@@ -42,6 +43,8 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
+  // The server whose connection slot the attempt holds, or waits for.
+  std::string slotHost;
   // The body waits in curl until the head has been dealt with.
   bool headPaused = false;
   double attemptStart = 0;
@@ -106,13 +109,47 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
     {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.push_back(std::move(call));
-      schedule = !scheduled_;
-      scheduled_ = true;
+      schedule = !scheduled_ && tlsHolding != this;
+      scheduled_ = scheduled_ || schedule;
     }
     if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
   }
 
+  // While one pass of the session thread holds the outbox, what it pushes
+  // waits and goes to the queue as one block when the pass ends: the
+  // delegate queue wakes once for the ends of every transfer the pass saw,
+  // not once each (on a busy core, each wake-up would preempt the pass).
+  // Pushes from other threads are not held.
+  class Hold {
+   public:
+    explicit Hold(NSURLSessionDelegateOutbox& outbox) : outbox_(outbox) { tlsHolding = &outbox; }
+    ~Hold() { release(); }
+    // Before the thread sleeps: nothing may wait for its next pass.
+    void release() {
+      if (tlsHolding != &outbox_) return;
+      tlsHolding = nullptr;
+      outbox_.flush();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    NSURLSessionDelegateOutbox& outbox_;
+  };
+
  private:
+  void flush() {
+    bool schedule;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      schedule = !scheduled_ && !calls_.empty();
+      scheduled_ = scheduled_ || schedule;
+    }
+    if (schedule) dispatch_async(queue_, [self = shared_from_this()] { self->drain(); });
+  }
+
+  static inline thread_local const NSURLSessionDelegateOutbox* tlsHolding = nullptr;
+
   // Calls pushed while a batch runs (a handler answered on the queue) run
   // in the same turn.
   void drain() {
@@ -192,12 +229,22 @@ class NSURLSessionEngine {
   std::chrono::steady_clock::duration endSilentAttempts();
   // Reads the cache by the request's policy, then loads from the network.
   void load(const NSURLSessionDataTaskPtr& task);
-  void startTransfer(const NSURLSessionDataTaskPtr& task);
+  // `slotTaken`: the attempt holds its server's slot already.
+  void startTransfer(const NSURLSessionDataTaskPtr& task, bool slotTaken = false);
+  // Attempts beyond the per-host limit wait here, without a curl handle,
+  // and start on the session thread as soon as an attempt to their server
+  // ends: no trip to the delegate queue and back leaves a slot empty.
+  // False when the task must wait.
+  bool takeSlot(const NSURLSessionDataTaskPtr& task);
+  void releaseSlot(NSURLSessionTaskLoad& load);
+  // Starts waiting attempts where slots were freed; true when it did.
+  bool startWaiting();
   // The fields a request is sent with, in name order: the session's, the
   // request's own over them, and the validators of a stored response.
   curl_slist* headerList(const NSURLRequest& request, const NSCachedURLResponse* revalidating) const;
-  // A handle set to curl's defaults: a spare one when there is one.
-  CURL* takeHandle(bool cookies);
+  // A spare handle when there is one (`reused`: it keeps the options every
+  // transfer sets), else a new one.
+  CURL* takeHandle(bool cookies, bool* reused);
   // Kept for a later transfer when it carries nothing of this one's server
   // (credentials, a trusted key) and there is room; else let go.
   void releaseHandle(CURL* easy, const NSURLSessionTaskLoad& load);
@@ -260,7 +307,7 @@ class NSURLSessionEngine {
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
   std::string unavailable_;
-  std::thread thread_;
+  NSJoinableThread thread_;
   std::mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
@@ -286,9 +333,19 @@ class NSURLSessionEngine {
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
   // No running attempt can have gone silent for too long before this.
   std::chrono::steady_clock::time_point nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
-  // Handles reset after their transfer, apart by whether they joined the
-  // cookie share: a reset leaves a handle's cookie engine as it was.
+  // Handles kept after their transfer, apart by whether they joined the
+  // cookie share.
   std::vector<CURL*> spareHandles_[2];
+  struct HostSlots {
+    size_t running = 0;
+    std::deque<NSURLSessionDataTaskPtr> waiting;
+    // The server multiplexes: curl runs its transfers as streams of the
+    // connections it allows, so none waits here.
+    bool multiplexed = false;
+  };
+  std::map<std::string, HostSlots> hosts_;
+  // Hosts with a slot freed since the last look, and waiting attempts.
+  std::vector<std::string> freedHosts_;
 };
 
 // Helpers of more than one of the session's files.

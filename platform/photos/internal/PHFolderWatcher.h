@@ -22,7 +22,8 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
+
+#include "platform/foundation/NSThread.h"
 
 struct inotify_event;
 
@@ -80,5 +81,5 @@ class PHFolderWatcher {
   std::map<int, std::string> watches_;  // guarded by mutex_
   std::set<std::string> watchedPaths_;  // guarded by mutex_
   std::map<std::string, Holder> holders_;  // guarded by mutex_
-  std::thread thread_;
+  NSJoinableThread thread_;
 };

@@ -456,6 +456,55 @@ TEST_F(ImageCacheTest, OptionTranslationsAndDecodeOptions) {
   EXPECT_NE(options.find(kILImageCoderDecodeScaleDownLimitBytes), nullptr);
 }
 
+// Keys one after another on one thread, as a download and its operation ask:
+// each gets its own extension, and a base option the context also sets is
+// replaced, not listed twice.
+TEST_F(ImageCacheTest, DecodeOptionsFollowEachKeyAndReplaceBaseEntries) {
+  const struct {
+    const char* key;
+    const char* extension;  // empty: no hint
+  } cases[] = {{"a.png", "png"},
+               {"a.png", "png"},
+               {"b.jpg", "jpg"},
+               {"dir.d/noext", ""},
+               {"https://h/x.gif?q=1.2", "gif"},
+               {"https://h/y.webp/", "webp"},
+               {"https://h/.png", ""},
+               {"https://h/z.heic", "heic"},
+               {"https://h/z.heic", "heic"}};
+  for (const auto& c : cases) {
+    const Value options = ILImageDecodeOptionsFromContext(Value(), 0, c.key);
+    const Value* hint = options.find(kILImageCoderDecodeFileExtensionHint);
+    if (*c.extension == '\0') {
+      EXPECT_EQ(hint, nullptr) << c.key;
+    } else {
+      ASSERT_NE(hint, nullptr) << c.key;
+      EXPECT_EQ(hint->asString(), c.extension) << c.key;
+    }
+  }
+  ValueMap base{{Value(kILImageCoderDecodeScaleFactor), Value(9.0)},
+                {Value(int64_t{7}), Value("kept")},
+                {Value(kILImageCoderDecodeFirstFrameOnly), Value(true)}};
+  const Value options = ILImageDecodeOptionsFromContext(
+      Value::map({{ILRemoteImageContextImageDecodeOptions, Value(base)}}), 0, "k@3x.png");
+  size_t scales = 0, firstFrames = 0, others = 0;
+  for (const auto& [name, value] : options.asMap()) {
+    if (!name.isString()) {
+      ++others;
+      EXPECT_EQ(value.asString(), "kept");
+    } else if (name.asString() == kILImageCoderDecodeScaleFactor) {
+      ++scales;
+      EXPECT_EQ(value.asDouble(), 3);
+    } else if (name.asString() == kILImageCoderDecodeFirstFrameOnly) {
+      ++firstFrames;
+      EXPECT_FALSE(value.asBool());
+    }
+  }
+  EXPECT_EQ(scales, 1u);
+  EXPECT_EQ(firstFrames, 1u);
+  EXPECT_EQ(others, 1u);
+}
+
 TEST_F(ImageCacheTest, CallbackQueuePolicies) {
   bool ran = false;
   ILCallbackQueue::mainQueue()->async([&ran] { ran = true; });

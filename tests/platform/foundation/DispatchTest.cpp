@@ -549,3 +549,52 @@ TEST_F(DispatchTest, DetachedThreadsRunOutsideThePoolUnderTheirName) {
   dispatch_semaphore_signal(release);
   EXPECT_EQ(dispatch_semaphore_wait(ended, dispatch_time_after(kTestTimeoutSeconds)), 0);
 }
+
+TEST_F(DispatchTest, JoinableThreadsEndBeforeTheJoinReturns) {
+  // Long enough that a join that does not wait sees the thread unfinished.
+  auto busyWork = [] {
+    volatile uint64_t sum = 0;
+    for (uint64_t i = 0; i < 20'000'000; ++i) sum = sum + i;
+  };
+  std::atomic<int> steps{0};
+  std::string name;
+  {
+    NSJoinableThread thread;
+    EXPECT_FALSE(thread.isStarted());
+    thread.join();  // nothing started: nothing to wait for
+    thread.start(
+        [&] {
+          char buffer[32] = {};
+          pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+          name = buffer;
+          busyWork();
+          steps = 1;
+        },
+        "joinable-thread-name");
+    EXPECT_TRUE(thread.isStarted());
+    thread.join();
+    EXPECT_EQ(steps.load(), 1) << "the join returned before the thread ended";
+    EXPECT_EQ(name, "joinable-thread");
+    EXPECT_FALSE(thread.isStarted());
+    // Joined, it takes another thread; its owner's end waits for that one.
+    thread.start(
+        [&] {
+          busyWork();
+          steps = 2;
+        },
+        "again");
+  }
+  EXPECT_EQ(steps.load(), 2) << "the owner's end did not wait for the thread";
+
+  // An owner destroyed by its own thread's block lets the thread end.
+  auto ended = dispatch_semaphore_create(0);
+  auto owner =
+      std::make_shared<std::unique_ptr<NSJoinableThread>>(std::make_unique<NSJoinableThread>());
+  (*owner)->start(
+      [owner, ended] {
+        owner->reset();
+        dispatch_semaphore_signal(ended);
+      },
+      "self-join");
+  EXPECT_EQ(dispatch_semaphore_wait(ended, dispatch_time_after(kTestTimeoutSeconds)), 0);
+}

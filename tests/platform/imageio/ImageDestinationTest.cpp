@@ -246,6 +246,79 @@ TEST_F(ImageDestinationTest, PNGCarriesOneExifChunk) {
             6);
 }
 
+TEST_F(ImageDestinationTest, GeometryReadsWhatThePropertiesSay) {
+  struct Case {
+    const char* type;
+    size_t frames;
+    bool alpha;
+    int orientation;  // 0: none written
+    bool readsAlpha;
+  };
+  const Case cases[] = {
+      {"public.png", 1, false, 0, false},         {"public.png", 1, true, 6, true},
+      {"public.png", 2, false, 8, true},  // animated: alpha whatever the pixels
+      {"public.jpeg", 1, false, 8, false},        {"public.jpeg", 1, true, 0, false},
+      {"org.webmproject.webp", 1, true, 3, true}, {"com.compuserve.gif", 3, false, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " frames " + std::to_string(c.frames) + " orientation " +
+                 std::to_string(c.orientation));
+    const Value props =
+        c.orientation ? Value::map({{kCGImagePropertyOrientation, c.orientation}}) : Value();
+    const Bytes data =
+        Encode(c.type, std::vector<ImageBitmap>(c.frames, Pattern(10, 6, c.alpha)), props);
+    CGImageSourceRef source = SourceOf(data);
+    const size_t count = CGImageSourceGetCount(source);
+    EXPECT_EQ(count, c.frames);
+    for (size_t index = 0; index <= count; ++index) {
+      CGImageSourceImageGeometry geometry;
+      geometry.count = 99;
+      const bool found = CGImageSourceGetGeometryAtIndex(source, index, &geometry);
+      EXPECT_EQ(geometry.count, count);
+      const Value read = CGImageSourceCopyPropertiesAtIndex(source, index);
+      if (index == count) {  // one past the last image
+        EXPECT_FALSE(found);
+        continue;
+      }
+      ASSERT_TRUE(found) << index;
+      EXPECT_EQ(geometry.frame.width, read.find(kCGImagePropertyPixelWidth)->asInt64());
+      EXPECT_EQ(geometry.frame.height, read.find(kCGImagePropertyPixelHeight)->asInt64());
+      EXPECT_EQ(geometry.frame.hasAlpha, read.find(kCGImagePropertyHasAlpha)->asBool());
+      EXPECT_EQ(geometry.frame.hasAlpha, c.readsAlpha);
+      const Value* orientation = read.find(kCGImagePropertyOrientation);
+      EXPECT_EQ(geometry.frame.orientation, orientation ? int(orientation->asInt64()) : 0);
+      EXPECT_EQ(geometry.frame.orientation, c.orientation);
+    }
+  }
+  CGImageSourceImageGeometry none;
+  EXPECT_FALSE(CGImageSourceGetGeometryAtIndex(nullptr, 0, &none));
+  EXPECT_EQ(none.count, 0u);
+
+  // A PNG whose EXIF block says `orientation`, patched in where the writer
+  // would refuse it.
+  auto pngWithOrientation = [](uint8_t orientation) {
+    Bytes exif = ExifWrite({}, 8);
+    for (size_t i = 8; i + 10 <= exif.size(); ++i) {
+      if (exif[i] == 0x01 && exif[i + 1] == 0x12 && exif[i + 3] == 3) exif[i + 9] = orientation;
+    }
+    Bytes png = RawEncodePNG(Pattern(4, 4, false));
+    Bytes chunk;
+    AppendChunk(chunk, "eXIf", exif);
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the header chunk
+    return png;
+  };
+  // Out of 1-8 is none, as the properties read it.
+  for (uint8_t orientation : {8, 9, 0}) {
+    const Bytes png = pngWithOrientation(orientation);
+    CGImageSourceImageGeometry geometry;
+    ASSERT_TRUE(CGImageSourceGetGeometryAtIndex(SourceOf(png), 0, &geometry));
+    EXPECT_EQ(geometry.frame.orientation, orientation == 8 ? 8 : 0) << int(orientation);
+    const Value read = CGImageSourceCopyPropertiesAtIndex(SourceOf(png), 0);
+    EXPECT_EQ(read.find(kCGImagePropertyOrientation) != nullptr, orientation == 8)
+        << int(orientation);
+  }
+}
+
 TEST_F(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
   // Numbers the caller gives beyond a field's range (and a GPS time whose
   // hour no int holds, read back) neither wrap nor stop the process.

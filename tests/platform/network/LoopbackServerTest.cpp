@@ -136,6 +136,49 @@ TEST_F(LoopbackServerTest, ConnectionsOutliveAQuietMoment) {
   for (const NSErrorPtr& error : delegate->errors) EXPECT_EQ(error, nullptr);
 }
 
+TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
+  trustEveryServer();
+  LoopbackHttpServer h2{Transport::Http2};
+  h2.script("/big", {200, {}, std::string(256 * 1024, 'b')});
+  NSURLSessionConfiguration configuration =
+      NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration.HTTPMaximumConnectionsPerHost = 1;
+  auto limited = NSURLSession::sessionWithConfiguration(configuration, delegate, queue);
+  auto run = [&](size_t count) {
+    size_t before;
+    {
+      std::lock_guard<std::mutex> lock(delegate->mutex_);
+      before = delegate->errors.size();
+    }
+    for (size_t i = 0; i < count; ++i)
+      limited->dataTaskWithURL(NSURL::URLWithString(h2.url("/big")))->resume();
+    ASSERT_TRUE(delegate->waitForCompletions(before + count));
+    delegate->drain();
+  };
+  run(1);  // its first answer shows the server multiplexes
+  run(3);
+  std::vector<std::pair<double, double>> fetches;
+  {
+    std::lock_guard<std::mutex> lock(delegate->mutex_);
+    ASSERT_EQ(delegate->metrics.size(), 4u);
+    for (size_t i = 1; i < 4; ++i) {
+      const auto& t = delegate->metrics[i]->transactionMetrics().back();
+      EXPECT_EQ(t.networkProtocolName, "h2");
+      fetches.emplace_back(t.fetchStartDate.value_or(0), t.responseEndDate.value_or(0));
+    }
+  }
+  // Streams of the one connection run side by side, not one after another.
+  long overlapping = 0;
+  for (const auto& [start, end] : fetches) {
+    overlapping = std::max<long>(
+        overlapping, std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
+          return other.first <= start && start < other.second;
+        }));
+  }
+  EXPECT_GT(overlapping, 1);
+  limited->finishTasksAndInvalidate();
+}
+
 TEST_F(LoopbackServerTest, SessionTransfersOverHttp2) {
   trustEveryServer();
   LoopbackHttpServer h2{Transport::Http2};

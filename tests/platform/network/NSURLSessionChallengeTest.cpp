@@ -49,6 +49,47 @@ TEST_F(NSURLSessionChallengeTest, SelfSignedServerIsRefusedUntilTheDelegateTrust
   EXPECT_EQ(transactions[0].response, nullptr);
   EXPECT_TRUE(transactions[1].secureConnectionStartDate.has_value());
   EXPECT_EQ(transactions[1].response->statusCode(), 200);
+
+  // The trust was this task's: the next one is asked again, and refused.
+  delegate->onChallenge = nullptr;
+  auto again = load(secure.url("/image"));
+  ASSERT_NE(again->error(), nullptr);
+  EXPECT_EQ(again->error()->code(), NSURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(delegate->challenges.size(), 3u);
+  EXPECT_EQ(secure.requests().size(), 1u);
+}
+
+// The answer comes late, after another task has had the refused attempt's
+// handle and ended: the trusted attempt's handshake reports to its own task
+// (a memory checker sees a write to the ended one's record otherwise).
+TEST_F(NSURLSessionChallengeTest, ATrustGivenAfterAnotherTransferStillLoads) {
+  secure.script("/image", {200, {}, "secret pixels"});
+  server.script("/plain", {200, {}, "plain"});
+  std::mutex mutex;
+  std::condition_variable asked;
+  NSURLSessionChallengeHandler answer;
+  SecTrustRef trust;
+  delegate->onChallenge = [&](const NSURLAuthenticationChallengePtr& challenge, NSURLSessionChallengeHandler& handler) {
+    std::lock_guard<std::mutex> lock(mutex);
+    trust = challenge->protectionSpace()->serverTrust();
+    answer = std::move(handler);
+    asked.notify_all();
+  };
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(secure.url("/image")));
+  task->resume();
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(asked.wait_for(lock, std::chrono::duration<double>(kTestTimeoutSeconds), [&] { return trust != nullptr; }));
+  }
+  EXPECT_EQ(load(server.url("/plain"))->error(), nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    answer(Disposition::UseCredential, NSURLCredential::credentialForTrust(trust));
+  }
+  ASSERT_TRUE(delegate->waitForCompletions(2));
+  delegate->drain();
+  EXPECT_EQ(task->error(), nullptr);
+  EXPECT_EQ(delegate->body, "plainsecret pixels");
 }
 
 TEST_F(NSURLSessionChallengeTest, TrustAnswersOtherThanThisServersKeyFail) {

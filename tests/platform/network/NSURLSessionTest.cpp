@@ -582,9 +582,15 @@ TEST_F(NSURLSessionTest, RequestCarriesMethodHeadersAndCookiesWhenAsked) {
   noCookies->setHTTPMethod("GET");
   noCookies->setHTTPShouldHandleCookies(false);
   run(noCookies);
+  // Handles are kept between transfers: one that never joined the jar does
+  // not serve a request that wants it.
+  auto withCookies = noCookies->mutableCopy();
+  withCookies->setHTTPShouldHandleCookies(true);
+  run(withCookies);
 
   auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[3].headers["Cookie"], "token=abc");
   EXPECT_EQ(requests[0].headers.count("Cookie"), 0u);
   EXPECT_EQ(requests[1].method, "DELETE");
   EXPECT_EQ(requests[1].headers["Cookie"], "token=abc");
@@ -663,6 +669,65 @@ TEST_F(NSURLSessionTest, TasksCancelledFromOtherThreadsEndExactlyOnceWithinTheCo
     if (tasks[i]->error()) {
       EXPECT_EQ(tasks[i]->error()->code(), NSURLErrorCancelled) << i;
     }
+  }
+}
+
+TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAllRun) {
+  struct Case {
+    int limit;
+    size_t tasks;
+  };
+  size_t completions = 0;
+  for (const Case& c : {Case{1, 3}, Case{2, 5}}) {
+    SCOPED_TRACE(c.limit);
+    const std::string gate = "go" + std::to_string(c.limit);
+    ScriptedResponse held(200, {}, "payload");
+    held.gate = gate;
+    server.script("/" + gate, held);
+    // The same server under another name is another host, with slots of its own.
+    const std::string other = "http://localhost:" + std::to_string(server.port()) + "/" + gate;
+    NSURLSessionConfiguration configuration =
+        NSURLSessionConfiguration::defaultSessionConfiguration();
+    configuration.HTTPMaximumConnectionsPerHost = c.limit;
+    auto limited = NSURLSession::sessionWithConfiguration(configuration, delegate, queue);
+    const size_t before = server.requests().size();
+    std::vector<NSURLSessionDataTaskPtr> tasks;
+    for (size_t i = 0; i <= c.tasks; ++i) {
+      const std::string url = i == c.tasks ? other : server.url("/" + gate);
+      tasks.push_back(limited->dataTaskWithURL(NSURL::URLWithString(url)));
+      tasks.back()->resume();
+    }
+    // The limit reached exactly on the first host, one on the other.
+    ASSERT_TRUE(server.waitForInFlight(static_cast<size_t>(c.limit) + 1));
+    EXPECT_EQ(server.requests().size() - before, static_cast<size_t>(c.limit) + 1);
+    server.openGate(gate);
+    completions += tasks.size();
+    ASSERT_TRUE(delegate->waitForCompletions(completions)) << "a waiting task never got a slot";
+    delegate->drain();
+    for (const auto& task : tasks) EXPECT_EQ(task->error(), nullptr);
+    EXPECT_EQ(server.requests().size() - before, tasks.size());
+    // A task that waited starts its fetch only once another's has ended:
+    // at no time do more than `limit` fetches to the first host overlap.
+    std::vector<std::pair<double, double>> fetches;
+    {
+      std::lock_guard<std::mutex> lock(delegate->mutex_);
+      for (size_t i = delegate->metrics.size() - tasks.size(); i < delegate->metrics.size(); ++i) {
+        for (const auto& t : delegate->metrics[i]->transactionMetrics()) {
+          if (t.request->URL()->host() == "localhost") continue;
+          ASSERT_TRUE(t.fetchStartDate && t.responseEndDate);
+          fetches.emplace_back(*t.fetchStartDate, *t.responseEndDate);
+        }
+      }
+    }
+    ASSERT_EQ(fetches.size(), c.tasks);
+    for (const auto& [start, end] : fetches) {
+      const auto running = std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
+        return other.first <= start && start < other.second;
+      });
+      EXPECT_LE(running, c.limit) << "fetches overlapping one that started at " << std::fixed
+                                  << start;
+    }
+    limited->finishTasksAndInvalidate();
   }
 }
 
