@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <vector>
 
 #include "AKImagePickerController/data/AKAsset.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/photos/PHImageManager.h"
 
 inline constexpr int32_t AKImageInvalidRequestID = 0;
@@ -64,7 +64,7 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
   bool retriedInCloud(const std::shared_ptr<Chain>& chain, bool hasResult, const Value& info);
 
   PHCachingImageManagerPtr manager_;
-  std::mutex lock_;  // the manager's own lock: guards the counter and the lazy options
+  Mutex lock_;  // the manager's own lock: guards the counter and the lazy options
   int32_t seed_ = 0;  // guarded by lock_
   PHImageRequestOptionsPtr imageRequestOptions_;  // guarded by lock_
   PHVideoRequestOptionsPtr videoRequestOptions_;  // guarded by lock_
@@ -72,7 +72,7 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
   std::set<int32_t> untracked_;  // guarded by lock_
   // Changed on the main thread only; the lock lets the cloud retry read
   // them from the thread the library answers on.
-  mutable std::mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
+  mutable Mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
   std::map<int32_t, PHImageRequestID> requestIDs_;
   std::set<int32_t> finishedRequestIDs_;
   std::set<int32_t> cancelledRequestIDs_;

@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -79,14 +79,14 @@ class ILMemoryCache : public ILMemoryCacheProtocol,
   ILImageCacheConfigPtr config_;
   NSObserverToken memoryWarningToken_;
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::unordered_map<std::string, Entry> entries_;  // guarded by mutex_
   std::list<std::string> recency_;  // guarded by mutex_; least recent first
   uint64_t totalCost_ = 0;  // guarded by mutex_
   uint64_t costLimit_ = 0;  // guarded by mutex_
   uint64_t countLimit_ = 0;  // guarded by mutex_
 
-  std::mutex weakCacheLock_;
+  Mutex weakCacheLock_;
   std::unordered_map<std::string, std::weak_ptr<NSObject>> weakCache_;  // guarded by weakCacheLock_
   size_t weakPruneAt_ = 64;  // guarded by weakCacheLock_
 };

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -19,6 +18,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -46,7 +46,7 @@ class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperatio
 
  private:
   friend class ILRemoteImageDownloader;
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   NSURLPtr url_;
   NSURLRequestPtr request_;
   NSHTTPURLResponsePtr response_;  // guarded by lock_
@@ -146,18 +146,18 @@ class ILRemoteImageDownloader : public NSObject,
   const NSOperationQueuePtr downloadQueue_;
   bool isShared_ = false;
 
-  std::mutex operationsLock_;
+  Mutex operationsLock_;
   std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_;  // guarded by operationsLock_
 
-  mutable std::mutex HTTPHeadersLock_;
+  mutable Mutex HTTPHeadersLock_;
   NSHTTPHeaderFields HTTPHeaders_;  // guarded by HTTPHeadersLock_
 
-  mutable std::mutex hooksLock_;
+  mutable Mutex hooksLock_;
   ILRemoteImageDownloaderRequestModifierPtr requestModifier_;  // guarded by hooksLock_
   ILRemoteImageDownloaderResponseModifierPtr responseModifier_;  // guarded by hooksLock_
   ILRemoteImageDownloaderDecryptorPtr decryptor_;  // guarded by hooksLock_
 
-  mutable std::mutex sessionLock_;
+  mutable Mutex sessionLock_;
   NSURLSessionPtr session_;  // guarded by sessionLock_
 };
 using ILRemoteImageDownloaderPtr = std::shared_ptr<ILRemoteImageDownloader>;

@@ -22,6 +22,7 @@
 #include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/Value.h"
@@ -245,7 +246,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // last caller cancels the whole operation. Operation state changes
   // (finished, executing) are announced outside it, since observers of those
   // take the downloader's lock.
-  mutable std::recursive_mutex lock_;
+  mutable RecursiveMutex lock_;
   Tokens callbackTokens_;  // guarded by lock_
   // Set once the last answers are decided: a caller joining later would
   // never be answered, so it is turned away (and gets a new operation).
@@ -262,7 +263,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_;  // guarded by lock_
 
   // The body: appended on the delegate queue, read by partial decodes.
-  mutable std::mutex dataLock_;
+  mutable Mutex dataLock_;
   // The body's last piece, after the pieces set aside when it filled up.
   std::optional<Bytes> imageData_;  // guarded by dataLock_
   std::vector<NSDataPtr> filled_;   // guarded by dataLock_

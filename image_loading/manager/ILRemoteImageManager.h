@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +22,7 @@
 #include <utility>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OnceCallback.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
 #include "image_loading/downloader/ILRemoteImageDefine.h"
@@ -81,7 +81,7 @@ class ILRemoteImageCombinedOperation : public NSObject, public ILRemoteImageOper
   // nothing they hold (completion blocks) keeps the load alive.
   void end();
 
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   bool cancelled_ = false;  // guarded by lock_
   bool ended_ = false;  // guarded by lock_
   ILRemoteImageOperationPtr cacheOperation_;  // guarded by lock_
@@ -174,12 +174,12 @@ class ILRemoteImageManager : public NSObject {
   // The manager-wide settings are read and written under settingsLock_.
   template <typename T>
   T locked(const T& field) const {
-    std::lock_guard<std::mutex> lock(settingsLock_);
+    MutexLock lock(settingsLock_);
     return field;
   }
   template <typename T>
   void setLocked(T& field, T value) {
-    std::lock_guard<std::mutex> lock(settingsLock_);
+    MutexLock lock(settingsLock_);
     field = std::move(value);
   }
 
@@ -218,16 +218,16 @@ class ILRemoteImageManager : public NSObject {
   const ILImageCacheProtocolPtr imageCache_;
   const ILImageLoaderPtr imageLoader_;
 
-  mutable std::mutex settingsLock_;
+  mutable Mutex settingsLock_;
   ILImageTransformerPtr transformer_;  // guarded by settingsLock_
   ILRemoteImageCacheKeyFilterPtr cacheKeyFilter_;  // guarded by settingsLock_
   ILRemoteImageCacheSerializerPtr cacheSerializer_;  // guarded by settingsLock_
   ILRemoteImageOptionsProcessorPtr optionsProcessor_;  // guarded by settingsLock_
   std::weak_ptr<ILRemoteImageManagerDelegate> delegate_;  // guarded by settingsLock_
 
-  mutable std::mutex failedURLsLock_;
+  mutable Mutex failedURLsLock_;
   std::set<std::string> failedURLs_;  // guarded by failedURLsLock_
-  mutable std::mutex runningOperationsLock_;
+  mutable Mutex runningOperationsLock_;
   std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_;  // guarded by runningOperationsLock_
 };
 using ILRemoteImageManagerPtr = std::shared_ptr<ILRemoteImageManager>;

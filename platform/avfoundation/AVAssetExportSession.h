@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "platform/avfoundation/AVError.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -98,7 +98,7 @@ class AVAssetExportSession : public NSKeyValueObservable {
   AVAssetPtr asset_;
   std::string presetName_;
   dispatch_queue_t queue_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::string outputFileType_;  // guarded by mutex_
   NSURLPtr outputURL_;  // guarded by mutex_
   NSURLPtr temporaryDirectory_;  // guarded by mutex_

@@ -5,13 +5,13 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVCaptureHardware.h"
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/OnceCallback.h"
 
@@ -86,7 +86,7 @@ class AVCaptureDevice : public NSObject {
   void requireLock(const char* what) const;
 
   const AVCaptureCamera camera_;
-  mutable std::mutex mutex_;  // guards the configuration below
+  mutable Mutex mutex_;  // guards the configuration below
   bool locked_ = false;
   AVCaptureFocusMode focusMode_ = AVCaptureFocusModeContinuousAutoFocus;
   AVCaptureExposureMode exposureMode_ = AVCaptureExposureModeContinuousAutoExposure;

@@ -14,6 +14,7 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/LibavPointers.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
@@ -109,7 +110,7 @@ class FormatSource : public AVCaptureFrameSource {
   bool rewind();
   AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg);
 
-  std::mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
+  Mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
   LibavInputPtr format_;
   LibavCodecPtr decoder_;
   LibavFramePtr frame_{av_frame_alloc()};
@@ -156,7 +157,7 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   }
   AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
   if (rate.num > 0 && rate.den > 0) fps_ = av_q2d(rate);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!decodeNext()) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " has no frame");
     return false;
@@ -217,7 +218,7 @@ bool FormatSource::rewind() {
 }
 
 AVCaptureFramePtr FormatSource::frameAt(double elapsed, NSErrorPtr& error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (device_) {
     // A camera has no past: each request takes what it delivers next.
     if (!decodeNext()) {
@@ -243,14 +244,14 @@ AVCaptureFramePtr FormatSource::frameAt(double elapsed, NSErrorPtr& error) {
   return nullptr;
 }
 
-std::mutex gMutex;
+Mutex gMutex;
 std::shared_ptr<AVCaptureHardware> gHardware;  // guarded by gMutex
 
 void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gHardware.reset();
     });
   });
@@ -266,14 +267,14 @@ AVCaptureFrameSourcePtr AVOpenCaptureSource(const std::string& path, NSErrorPtr&
 
 std::shared_ptr<AVCaptureHardware> AVCaptureHardware::current() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gHardware) gHardware = std::make_shared<AVEnvironmentCaptureHardware>();
   return gHardware;
 }
 
 void AVCaptureHardware::setCurrent(std::shared_ptr<AVCaptureHardware> hardware) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gHardware = std::move(hardware);
 }
 
@@ -312,7 +313,7 @@ AVAuthorizationStatus statusFromEnvironment(const char* variable, AVAuthorizatio
 }  // namespace
 
 AVAuthorizationStatus AVEnvironmentCaptureHardware::authorizationStatus() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!status_) {
     status_ = statusFromEnvironment("QX_CAMERA_AUTHORIZATION", AVAuthorizationStatusAuthorized);
   }
@@ -321,7 +322,7 @@ AVAuthorizationStatus AVEnvironmentCaptureHardware::authorizationStatus() {
 
 AVAuthorizationStatus AVEnvironmentCaptureHardware::requestAccess() {
   const AVAuthorizationStatus now = authorizationStatus();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (now == AVAuthorizationStatusNotDetermined) {
     AVAuthorizationStatus answer =
         statusFromEnvironment("QX_CAMERA_AUTHORIZATION_PROMPT", AVAuthorizationStatusAuthorized);

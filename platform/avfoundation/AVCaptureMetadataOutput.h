@@ -4,11 +4,11 @@
 // hardware reports them: no face detector runs here.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVCaptureSession.h"
+#include "platform/foundation/Mutex.h"
 
 extern const char* const AVMetadataObjectTypeFace;
 
@@ -68,7 +68,7 @@ class AVCaptureMetadataOutput : public AVCaptureOutput {
  private:
   void deliver(const std::string& uniqueID, const std::vector<AVCaptureFaceReport>& faces);
 
-  mutable std::mutex mutex_;  // guards everything below
+  mutable Mutex mutex_;  // guards everything below
   std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate_;
   dispatch_queue_t queue_;
   std::vector<std::string> types_;

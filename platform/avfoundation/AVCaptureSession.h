@@ -5,12 +5,12 @@
 // follow the platform clock from the moment the session started.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVCaptureDevice.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 
 extern const char* const AVCaptureSessionPresetPhoto;
@@ -54,7 +54,7 @@ class AVCaptureConnection : public NSObject {
   std::string className() const override { return "AVCaptureConnection"; }
 
  private:
-  mutable std::mutex mutex_;  // guards everything below
+  mutable Mutex mutex_;  // guards everything below
   std::weak_ptr<AVCaptureSession> session_;
   bool enabled_ = true;
   AVCaptureVideoOrientation orientation_ = AVCaptureVideoOrientationPortrait;
@@ -117,7 +117,7 @@ class AVCaptureSession : public NSObject {
   void stopWithError(const NSErrorPtr& error);
 
   const dispatch_queue_t queue_;
-  mutable std::mutex mutex_;  // guards everything below
+  mutable Mutex mutex_;  // guards everything below
   std::string preset_;
   std::vector<std::shared_ptr<AVCaptureInput>> inputs_;
   std::vector<AVCaptureOutputPtr> outputs_;

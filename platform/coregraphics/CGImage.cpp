@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -109,7 +110,7 @@ std::shared_ptr<const Bytes> CGImage::rowPixelData(size_t first, size_t count) c
   if (!isLazy() || count == 0 || first >= height_ || count > height_ - first) return nullptr;
   RowProvider rows;
   {
-    std::lock_guard<std::mutex> lock(rowsMutex_);
+    MutexLock lock(rowsMutex_);
     rows = rows_;
   }
   if (!rows) return nullptr;
@@ -131,7 +132,7 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
     pixels_ = std::move(produced);
     provider_ = nullptr;  // drops whatever the provider held (source data)
     {
-      std::lock_guard<std::mutex> lock(rowsMutex_);
+      MutexLock lock(rowsMutex_);
       rows_ = nullptr;
     }
     decoded_.store(true, std::memory_order_release);
@@ -140,12 +141,12 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
 }
 
 const std::string& CGImage::utType() const {
-  std::lock_guard<std::mutex> lock(typeMutex_);
+  MutexLock lock(typeMutex_);
   return utType_;
 }
 
 void CGImage::setUTType(std::string type) {
-  std::lock_guard<std::mutex> lock(typeMutex_);
+  MutexLock lock(typeMutex_);
   utType_ = std::move(type);
 }
 

@@ -7,24 +7,25 @@
 // zbar.h declares its C interface inside namespace zbar when read as C++.
 using namespace zbar;
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 namespace {
 
-std::mutex gScannerMutex;
+Mutex gScannerMutex;
 std::shared_ptr<CIQRCodeScanner> gScanner;  // guarded by gScannerMutex
 
 }  // namespace
 
 void CIQRCodeScanner::setDefaultScanner(std::shared_ptr<CIQRCodeScanner> scanner) {
-  std::lock_guard<std::mutex> lock(gScannerMutex);
+  MutexLock lock(gScannerMutex);
   gScanner = std::move(scanner);
 }
 
 std::shared_ptr<CIQRCodeScanner> CIQRCodeScanner::defaultScanner() {
   static std::once_flag registered;
   std::call_once(registered, [] { SingletonResets::add([] { setDefaultScanner(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gScannerMutex);
+  MutexLock lock(gScannerMutex);
   if (!gScanner) gScanner = std::make_shared<CIZBarQRCodeScanner>();
   return gScanner;
 }

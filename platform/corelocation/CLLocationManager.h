@@ -20,12 +20,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/corelocation/CLLocation.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 
 enum CLAuthorizationStatus : int32_t {
@@ -142,7 +142,7 @@ class CLLocationManager : public NSObject {
 
   std::shared_ptr<CLLocationProvider> provider_;
   uint64_t token_ = 0;
-  mutable std::mutex mutex_;  // guards everything below
+  mutable Mutex mutex_;  // guards everything below
   std::weak_ptr<CLLocationManagerDelegate> delegate_;
   double desiredAccuracy_;
   bool updatingLocation_ = false;

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 
 class NSOperationQueue;
@@ -82,7 +82,7 @@ class CMSensorFeed : public std::enable_shared_from_this<CMSensorFeed> {
   bool isCurrent(uint64_t session) const;
 
   const CMSensor sensor_;
-  mutable std::mutex mutex_;  // guards interval_, the session and its listener below
+  mutable Mutex mutex_;  // guards interval_, the session and its listener below
   double interval_;
   bool active_ = false;
   uint64_t session_ = 0;

@@ -8,13 +8,13 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "NSObject.h"
 #include "ValueFwd.h"
+#include "platform/foundation/Mutex.h"
 
 // The notification itself is in NSNotification.h: an observer that reads it
 // includes that.
@@ -67,7 +67,7 @@ class NSNotificationCenter {
                std::vector<EntryPtr>& matched);  // mutex_ held
   void removeWhere(const void* observer, const std::string* name);
 
-  std::mutex mutex_;
+  Mutex mutex_;
   uint64_t nextSequence_ = 0;                                          // guarded by mutex_
   std::unordered_map<std::string, NameIndex> byName_;                  // guarded by mutex_
   std::unordered_map<const void*, std::vector<EntryPtr>> byObserver_;  // guarded by mutex_

@@ -28,7 +28,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <set>
 #include <unordered_set>
@@ -36,6 +35,7 @@
 
 #include "KeyValueObserving.h"
 #include "OnceCallback.h"
+#include "platform/foundation/Mutex.h"
 
 enum NSOperationQueuePriority : int64_t {
   NSOperationQueuePriorityVeryLow = -8,
@@ -135,7 +135,7 @@ class NSOperation : public NSKeyValueObservable {
   std::atomic<bool> enqueued_{false};
   std::atomic<int64_t> queuePriority_{NSOperationQueuePriorityNormal};
   std::atomic<NSQualityOfService> qualityOfService_{NSQualityOfService::Default};
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable finishedCv_;
   std::string name_;
   std::function<void()> completionBlock_;  // copyable, see completionBlock()
@@ -173,7 +173,7 @@ class NSBlockOperation : public NSOperation {
   void main() override;
 
  private:
-  mutable std::mutex blocksMutex_;  // guards blocks_
+  mutable Mutex blocksMutex_;  // guards blocks_
   std::vector<Block> blocks_;
 };
 
@@ -265,7 +265,7 @@ class NSOperationQueue : public NSKeyValueObservable {
   void operationFinished(NSOperation* operation);
 
   const bool isMain_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable emptyCv_;
   // All guarded by mutex_.
   uint64_t nextOrder_ = 0;

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "NSObject.h"
 #include "OnceCallback.h"
+#include "platform/foundation/Mutex.h"
 
 class NSTimer : public NSObject {
  public:
@@ -46,7 +46,7 @@ class NSTimer : public NSObject {
 
   const double interval_;
   const bool repeats_;
-  mutable std::mutex mutex_;  // guards block_, valid_ and the dates below
+  mutable Mutex mutex_;  // guards block_, valid_ and the dates below
   // Shared with a fire in progress, so invalidating from the block is safe.
   std::shared_ptr<Block> block_;
   bool valid_ = true;

@@ -4,12 +4,13 @@
 #include <atomic>
 #include <string_view>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGDecoder.h"
 
 struct CGImageSource::Decoder {
-  std::mutex mutex;  // guards everything below
+  Mutex mutex;  // guards everything below
   std::unique_ptr<ImageDecoder> decoder;
   // The last animation frame decoded, shared with the image showing it: the
   // next frame is drawn over it, in place once that image is gone.
@@ -31,7 +32,7 @@ struct CGImageSource::Decoder {
 };
 
 void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
-  std::lock_guard<std::mutex> lock(older.mutex);
+  MutexLock lock(older.mutex);
   if (!older.canvas || older.canvasFrame >= decoder->frameCount() ||
       older.decoder->data().size() > decoder->data().size() ||
       older.decoder->frameStatus(older.canvasFrame) != kCGImageStatusComplete ||
@@ -45,7 +46,7 @@ void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
 
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
                                                                 size_t count) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (first > UINT32_MAX || count > UINT32_MAX) return nullptr;
   auto band = decoder->decodeRows(index, uint32_t(first), uint32_t(count));
   return band ? std::shared_ptr<const Bytes>(band, &band->pixels) : nullptr;
@@ -80,7 +81,7 @@ std::shared_ptr<ImageBitmap> CGImageSource::Decoder::drawFrame(size_t index) {
 // Pixels of a frame at the size its image announced.
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
                                                             uint32_t height) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   std::shared_ptr<ImageBitmap> bitmap = drawFrame(index);
   if (!bitmap) return nullptr;
   if (bitmap->width != width || bitmap->height != height) {
@@ -91,7 +92,7 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32
 
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, uint32_t width,
                                                                   uint32_t height) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   auto bitmap = std::make_shared<ImageBitmap>();
   if (!decoder->decodeFrameScaled(index, width, height, *bitmap)) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
@@ -126,7 +127,7 @@ CGImageSource::CGImageSource(bool incremental, Value options)
     : incremental_(incremental), options_(std::make_shared<const Value>(std::move(options))) {}
 
 bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (final_) return decoder_ != nullptr;
   final_ = final;
   dataSize_ = data ? data->size() : 0;
@@ -149,12 +150,12 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
 }
 
 std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return decoder_;
 }
 
 std::shared_ptr<const Bytes> CGImageSource::data() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return data_;
 }
 
@@ -166,19 +167,19 @@ std::string CGImageSource::type() const {
 size_t CGImageSource::count() const {
   auto d = decoder();
   if (!d) return 0;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   return d->decoder->frameCount();
 }
 
 CGImageSourceStatus CGImageSource::status() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return status_;
 }
 
 CGImageSourceStatus CGImageSource::statusAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return status();
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   return d->decoder->frameStatus(index);
 }
 
@@ -187,7 +188,7 @@ Value CGImageSource::properties() const {
   if (!d) return Value();
   ValueMap props;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     props = d->decoder->containerProperties();
   }
   ValueMapSet(props, kCGImagePropertyFileSize, Value::integer(int64_t(d->decoder->data().size())));
@@ -197,7 +198,7 @@ Value CGImageSource::properties() const {
 Value CGImageSource::propertiesAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return Value();
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   ValueMap props = d->decoder->frameProperties(index);
   return props.empty() ? Value() : Value(std::move(props));
 }
@@ -210,7 +211,7 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   bool rowsOnTheirOwn = false;
   std::string type;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     const ValueMap props = d->decoder->frameProperties(index);
     if (props.empty()) return nullptr;
     rowsOnTheirOwn = d->decoder->canDecodeRows(index);
@@ -261,7 +262,7 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
   int orientation = 1;
   std::string type;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     ImageDecoder& decoder = *d->decoder;
     const ValueMap props = decoder.frameProperties(index);
     if (props.empty()) return nullptr;
@@ -302,7 +303,7 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
 void CGImageSource::removeCache(size_t) {
   auto d = decoder();
   if (!d) return;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   d->decoder->dropCaches();
   d->canvas.reset();
   d->canvasFrame = ImageDecoder::kNoFrame;

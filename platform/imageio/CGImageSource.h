@@ -9,11 +9,11 @@
 // unless kCGImageSourceShouldCacheImmediately asks otherwise.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ValueFwd.h"
@@ -46,7 +46,7 @@ class CGImageSource : public NSObject {
  private:
   std::shared_ptr<Decoder> decoder() const;
 
-  mutable std::mutex mutex_;  // guards final_, dataSize_ and the decoding state below
+  mutable Mutex mutex_;  // guards final_, dataSize_ and the decoding state below
   const bool incremental_;
   const std::shared_ptr<const Value> options_;
   bool final_ = false;

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/network/NSURLRequest.h"
@@ -85,7 +85,7 @@ class NSURLCache {
   void eraseLocked(std::string_view key, Order& dropped);
 
   const uint64_t diskCapacity_;
-  mutable std::mutex mutex_;  // guards everything below
+  mutable Mutex mutex_;  // guards everything below
   uint64_t memoryCapacity_;
   uint64_t usage_ = 0;
   // Most recently used first; the index's keys are views of the entries'

@@ -10,10 +10,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
@@ -148,7 +148,7 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   const uint64_t identifier_;
   const NSURLRequestPtr request_;
 
-  mutable std::mutex mutex_;  // guards the task's state, current request, response, error and counts below
+  mutable Mutex mutex_;  // guards the task's state, current request, response, error and counts below
   NSURLSessionTaskState state_ = NSURLSessionTaskState::Suspended;
   NSURLRequestPtr currentRequest_;
   NSHTTPURLResponsePtr response_;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <new>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/PlatformClock.h"
 
 namespace url_session {
@@ -238,14 +239,14 @@ void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return delegate_;
 }
 
 bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
   bool wake;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_ || (startsTask && draining_)) return false;
     // The first command since the thread went idle woke it already.
     wake = idle_ && commands_.empty() && tlsDrivingEngine != this;
@@ -258,7 +259,7 @@ bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
 
 void NSURLSessionEngine::drain() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     draining_ = true;
   }
   wakeThread();
@@ -266,23 +267,23 @@ void NSURLSessionEngine::drain() {
 
 void NSURLSessionEngine::stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
   }
-  std::lock_guard<std::mutex> joinLock(joinMutex_);
+  MutexLock joinLock(joinMutex_);
   if (thread_.joinable()) {
     wakeThread();
     thread_.join();
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   stopped_ = true;
   stoppedChanged_.notify_all();
 }
 
 void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    stoppedChanged_.wait(lock, [&] { return stopped_; });
+    MutexLock lock(mutex_);
+    lock.wait(stoppedChanged_, [&] { return stopped_; });
   }
   finish(task, cancelledError(*task));
 }
@@ -294,7 +295,7 @@ void NSURLSessionEngine::run() {
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       commands.swap(commands_);
       pending_.store(false, std::memory_order_relaxed);
       idle_ = false;
@@ -303,7 +304,7 @@ void NSURLSessionEngine::run() {
     for (auto& command : commands) command();
     if (stopping) break;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       // Commands still queued may be answers that keep a task going.
       if (draining_ && live_.empty() && commands_.empty()) stopping_ = true;
       if (stopping_) continue;
@@ -315,7 +316,7 @@ void NSURLSessionEngine::run() {
     bool look;
     {
       // Commands posted while the thread worked sent no wake-up.
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (!commands_.empty()) continue;
       look = !active_.empty();
       idle_ = !look;
@@ -329,7 +330,7 @@ void NSURLSessionEngine::run() {
   for (;;) {
     NSURLSessionDataTaskPtr task;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (live_.empty()) break;
       task = live_.begin()->second;
     }
@@ -337,7 +338,7 @@ void NSURLSessionEngine::run() {
   }
   std::shared_ptr<NSURLSessionDataDelegate> delegate;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     delegate.swap(delegate_);
     stopped_ = true;
     stoppedChanged_.notify_all();
@@ -369,7 +370,7 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
   }
   // Posters wake this thread from here on; a command that came meanwhile
   // without waking it is seen before it sleeps.
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   found = found || !commands_.empty();
   idle_ = !found;
   return found;
@@ -377,13 +378,13 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     if (task->state_ != NSURLSessionTaskState::Running) return;
   }
   NSURLSessionTaskLoad& load = *task->load_;
   load.taskStart = wallNow();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     live_[task->taskIdentifier()] = task;
   }
   this->load(task);
@@ -657,14 +658,14 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
   NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     bool over = task->state_ == NSURLSessionTaskState::Completed;
     task->state_ = NSURLSessionTaskState::Completed;
     if (!over) task->error_ = error;
     std::swap(dropped, task->load_->held);
     if (over) {
       // Ended on the delegate queue; it may not have been forgotten yet.
-      std::lock_guard<std::mutex> liveLock(mutex_);
+      MutexLock liveLock(mutex_);
       live_.erase(task->taskIdentifier());
       return;
     }
@@ -700,7 +701,7 @@ NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask&
 void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
   bool wake;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     live_.erase(task.taskIdentifier());
     wake = draining_ && live_.empty() && tlsDrivingEngine != this;
   }
@@ -776,7 +777,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     }
   }
   if (!task->completion_) {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     NSURLSessionTaskLoad::Held& held = load.held;
     if (held.awaitingAnswer && held.bytes >= kHeldBodyLimit) {
       // Enough waits already; curl keeps this chunk until the answer.
@@ -784,7 +785,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
       return CURL_WRITEFUNC_PAUSE;
     }
   } else {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
   // A body past what memory can hold ends the task with an error; the
@@ -885,7 +886,7 @@ std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
     if (load.transferDone) continue;
     bool heldBack = load.headPaused;
     if (!heldBack) {
-      std::lock_guard<std::mutex> lock(task->mutex_);
+      MutexLock lock(task->mutex_);
       heldBack = load.held.paused;
     }
     // Paused here, waiting for the delegate: the server is not the one silent.

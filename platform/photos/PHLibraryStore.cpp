@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
@@ -496,7 +497,7 @@ void PHLibraryStore::deleteAlbum(const std::string& identifier) {
 
 bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
                                        const std::string& identifier) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (reserved_.count(relativePath)) return false;
   if (db_) {
     // One statement, so two processes never both take a path: a path
@@ -511,7 +512,7 @@ bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
 }
 
 void PHLibraryStore::releaseIdentifier(const std::string& relativePath) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   reserved_.erase(relativePath);
   if (db_) Statement(db_, "DELETE FROM reservations WHERE path = ?").text(1, relativePath).step();
 }
@@ -532,7 +533,7 @@ void PHLibraryStore::dropReservation(const std::string& relativePath) {
 }
 
 PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return snapshot_;
 }
 
@@ -569,7 +570,7 @@ struct PHLibraryStore::Scan {
   void readMetadataAhead() {
     std::set<std::tuple<uint64_t, int64_t, int64_t>> knownFiles;
     {
-      std::lock_guard<std::mutex> lock(store.mutex_);
+      MutexLock lock(store.mutex_);
       for (auto& [path, record] : store.byPath_) {
         knownFiles.insert({record.inode, record.fileSize, record.mtimeNs});
       }
@@ -769,7 +770,7 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
   walk(root_, "", scan.files, scan.folders);
   scan.readMetadataAhead();
 
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const bool writing = beginReconcile();
   // Read under the write lock, so a reservation and the file written after
   // it are seen together.

@@ -15,12 +15,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PhotosTypes.h"
@@ -141,7 +141,7 @@ class PHLibraryStore {
   bool reconciling_ = false;  // inside a scan's write transaction
   sqlite3* db_ = nullptr;
   bool rebuilt_ = false;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<std::string, PHAssetRecord> byPath_;     // guarded by mutex_
   std::map<std::string, PHAlbumRecord> albumsByPath_;  // guarded by mutex_
   // path -> identifier, when the index could not take it; guarded by mutex_

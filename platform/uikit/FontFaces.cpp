@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct HarfBuzzFont {
 };
 
 struct Faces {
-  std::mutex mutex;  // guards the library, the faces and everything below
+  Mutex mutex;  // guards the library, the faces and everything below
   FT_Library library = nullptr;
   std::map<FaceId, FT_Face> byId;
   // Faces fontconfig gave for code points the fonts lack, in the order
@@ -115,7 +116,7 @@ FT_Face fontconfigFaceLocked(char32_t cp, bool colour) {
 
 }  // namespace
 
-std::mutex& FontFacesMutex() { return faces().mutex; }
+Mutex& FontFacesMutex() { return faces().mutex; }
 
 FT_Face SystemFontFaceLocked(const std::string& file) {
   return openFaceLocked({kFontFolder + file, 0});

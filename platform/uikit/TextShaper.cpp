@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/UTF8.h"
 #include "platform/uikit/internal/FontFaces.h"
 
@@ -371,7 +372,7 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
   std::string key = fontFile;
   key += char('1' + direction);
   key += text;
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  MutexLock lock(FontFacesMutex());
   ShapeCache& cache = shapeCache();
   auto known = cache.lines.find(key);
   if (known != cache.lines.end()) return known->second;

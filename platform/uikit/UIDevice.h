@@ -13,10 +13,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/uikit/UIBatteryProvider.h"
 #include "platform/uikit/UIUserInterfaceIdiom.h"
@@ -107,7 +107,7 @@ class UIDevice : public NSObject {
   void applyReading(const UIBatteryReading& reading);
   static std::string vendorIdentifierPath();
 
-  mutable std::mutex mutex_;  // guards the battery provider, reading and monitoring state below
+  mutable Mutex mutex_;  // guards the battery provider, reading and monitoring state below
   std::shared_ptr<UIBatteryProvider> batteryProvider_;
   UIBatteryReading battery_;
   bool monitoring_ = false;

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -36,7 +36,7 @@ class ILImageCachesManagerOperation : public ILRemoteImageOperation {
   bool isLive() const;
 
  private:
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   uint64_t pending_ = 0;  // guarded by lock_
   bool cancelled_ = false;  // guarded by lock_
   bool finished_ = false;  // guarded by lock_
@@ -88,6 +88,6 @@ class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
                    std::shared_ptr<ILImageCachesManagerOperation> operation,
                    std::shared_ptr<ILImageCacheQueryCompletion> completion);
 
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   std::vector<ILImageCacheProtocolPtr> imageCaches_;  // guarded by lock_
 };

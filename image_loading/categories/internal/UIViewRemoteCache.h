@@ -22,6 +22,7 @@
 #include "image_loading/categories/internal/ILRemoteImageIndicator.h"
 #include "image_loading/categories/internal/ILRemoteImageTransition.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
 
@@ -54,7 +55,7 @@ class ILRemoteImageLoadState : public NSObject {
   std::string className() const override { return "ILRemoteImageLoadState"; }
 
  private:
-  mutable std::mutex mutex_;  // guards both fields
+  mutable Mutex mutex_;  // guards both fields
   NSURLPtr url_;
   std::shared_ptr<NSProgress> progress_;
 };

@@ -10,11 +10,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -70,7 +70,7 @@ class AVPlaybackPipeline : public std::enable_shared_from_this<AVPlaybackPipelin
   std::atomic<bool> cancelled_{false};
   std::unique_ptr<AVVideoReader> reader_;  // touched on queue_ only
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable changed_;
   Events events_;  // guarded by mutex_
   bool opened_ = false;  // guarded by mutex_

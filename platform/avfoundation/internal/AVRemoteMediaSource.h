@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -43,7 +43,7 @@ class AVRemoteMediaSource : public std::enable_shared_from_this<AVRemoteMediaSou
   static int64_t seek(void* opaque, int64_t offset, int whence);
   // Waits until `until` holds, the transfer ends or the reader is cancelled.
   template <typename Pred>
-  void waitFor(std::unique_lock<std::mutex>& lock, Pred until);
+  void waitFor(MutexLock& lock, Pred until);
 
   const std::atomic<bool>& cancelled_;
   const int fd_;
@@ -51,7 +51,7 @@ class AVRemoteMediaSource : public std::enable_shared_from_this<AVRemoteMediaSou
   std::shared_ptr<NSURLSessionDataTask> task_;
   int64_t position_ = 0;  // the reader's, touched by its queue only
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable changed_;
   bool responded_ = false;  // guarded by mutex_
   int64_t status_ = 0;  // guarded by mutex_

@@ -13,12 +13,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/network/NSURLSession.h"
 
@@ -105,7 +105,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
   void push(UniqueFunction<void()> call) {
     bool schedule;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       calls_.push_back(std::move(call));
       schedule = !scheduled_;
       scheduled_ = true;
@@ -120,7 +120,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
     std::vector<UniqueFunction<void()>> batch;
     for (;;) {
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (calls_.empty()) {
           scheduled_ = false;
           return;
@@ -133,7 +133,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
   }
 
   const dispatch_queue_t queue_;
-  std::mutex mutex_;  // guards calls_ and scheduled_
+  Mutex mutex_;  // guards calls_ and scheduled_
   std::vector<UniqueFunction<void()>> calls_;
   bool scheduled_ = false;
 };
@@ -256,7 +256,7 @@ class NSURLSessionEngine {
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
   std::thread thread_;
-  std::mutex mutex_;  // guards the fields below up to joinMutex_
+  Mutex mutex_;  // guards the fields below up to joinMutex_
   std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_;
   // The thread has found no command and is about to sleep (or sleeps) in
@@ -271,7 +271,7 @@ class NSURLSessionEngine {
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
-  std::mutex joinMutex_;  // guards the join of the session thread; one thread joins
+  Mutex joinMutex_;  // guards the join of the session thread; one thread joins
   // Set with each command and wake-up, read without the lock while looking.
   std::atomic<bool> pending_{false};
   // Binds to the session thread: curl allows one thread per multi handle,

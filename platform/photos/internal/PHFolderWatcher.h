@@ -19,10 +19,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+
+#include "platform/foundation/Mutex.h"
 
 struct inotify_event;
 
@@ -76,7 +77,7 @@ class PHFolderWatcher {
   int wakeFd_ = -1;  // a catch-up took events in: the watcher's deadlines moved
   int parentWatch_ = -1;  // guarded by mutex_; the parent, while the folder is unreadable
   std::string rootName_;  // the folder's name in its parent
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<int, std::string> watches_;  // guarded by mutex_
   std::set<std::string> watchedPaths_;  // guarded by mutex_
   std::map<std::string, Holder> holders_;  // guarded by mutex_

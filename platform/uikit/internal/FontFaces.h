@@ -10,12 +10,13 @@
 #include FT_FREETYPE_H
 #include <hb.h>
 
-#include <mutex>
 #include <string>
+
+#include "platform/foundation/Mutex.h"
 
 // Guards the FreeType library, every face opened from it, the HarfBuzz
 // fonts over them and the caches kept beside them.
-std::mutex& FontFacesMutex();
+Mutex& FontFacesMutex();
 
 // The face of one of the system font's files (a file name in its folder);
 // nullptr, logged once, when it cannot be opened.
