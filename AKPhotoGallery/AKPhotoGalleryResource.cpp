@@ -17,8 +17,8 @@ constexpr const char* kBundleName = "AKPhotoGallery_AKPhotoGallery";
 constexpr const char* kTable = "AKPhotoGallery";
 
 Mutex gMutex;
-NSBundlePtr gBundle;                                    // guarded by gMutex
-AKPhotoGalleryResource::LocalizationBlock gLocalize;  // guarded by gMutex
+NSBundlePtr gBundle GUARDED_BY(gMutex);
+AKPhotoGalleryResource::LocalizationBlock gLocalize GUARDED_BY(gMutex);
 
 NSBundlePtr findBundle() {
   if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))

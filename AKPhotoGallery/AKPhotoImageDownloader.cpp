@@ -29,8 +29,8 @@ NSErrorPtr AKPhotoImageFetchError() {
 namespace {
 
 Mutex gSharedMutex;  // guards gWebDownloader and gAssetDownloader
-std::shared_ptr<AKPhotoImageWebDownloader> gWebDownloader;
-std::shared_ptr<AKPhotoImageAssetDownloader> gAssetDownloader;
+std::shared_ptr<AKPhotoImageWebDownloader> gWebDownloader GUARDED_BY(gSharedMutex);
+std::shared_ptr<AKPhotoImageAssetDownloader> gAssetDownloader GUARDED_BY(gSharedMutex);
 
 // Each test starts with downloaders made on first use; what a test left
 // queued on the web downloader's own downloader is cancelled with it.

@@ -79,7 +79,10 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   void layoutDownloadOriginalButton();
 
   const NSURLPtr& downloadURL() const { return downloadURL_; }
-  const std::optional<size_t>& reuseIdentifier() const { return reuseIdentifier_; }
+  std::optional<size_t> reuseIdentifier() const {
+    MutexLock lock(reuseMutex_);
+    return reuseIdentifier_;
+  }
   const std::shared_ptr<UIButton>& downloadOriginalImageButton() const { return button_; }
 
   std::string className() const override { return "AKPhotoImagePreviewVC"; }
@@ -109,7 +112,7 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   NSURLPtr downloadURL_;
   std::shared_ptr<PHAsset> asset_;
   mutable Mutex reuseMutex_;  // guards reuseIdentifier_ (written on the main thread only)
-  std::optional<size_t> reuseIdentifier_;
+  std::optional<size_t> reuseIdentifier_ GUARDED_BY(reuseMutex_);
   std::shared_ptr<UIButton> button_;
 };
 

@@ -96,9 +96,9 @@ NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
 // threads, one completion at a time under `mutex`.
 struct FilePickerPlugin::PhotoBatch {
   Mutex mutex;
-  std::vector<NSURLPtr> urls;         // guarded by mutex
-  std::vector<std::string> errors;    // guarded by mutex
-  int64_t completed = 0;              // guarded by mutex
+  std::vector<NSURLPtr> urls GUARDED_BY(mutex);
+  std::vector<std::string> errors GUARDED_BY(mutex);
+  int64_t completed GUARDED_BY(mutex) = 0;
   int64_t total = 0;
   int64_t type = 2;
   std::string folder;

@@ -23,8 +23,8 @@ constexpr const char* kLockName = ".file_picker.lock";
 struct HostFolder {
   Mutex mutex;
   std::string temporaryDirectory;  // guarded by mutex: the one `path` lies in
-  std::string path;                // guarded by mutex
-  int owner = -1;                  // guarded by mutex
+  std::string path GUARDED_BY(mutex);
+  int owner GUARDED_BY(mutex) = -1;
 };
 
 HostFolder& state() {

@@ -18,7 +18,7 @@ namespace {
 constexpr int64_t kDefaultMemoryLimit = 50;
 
 Mutex gDefaultMutex;
-AnimGifManagerPtr gDefaultManager;  // guarded by gDefaultMutex
+AnimGifManagerPtr gDefaultManager GUARDED_BY(gDefaultMutex);
 
 // Megabytes of the view's GIF; 0 without one (or for a size set below 0,
 // which would otherwise make room in the budget).

@@ -100,7 +100,7 @@ class AKAsset : public NSObject {
   PHAssetPtr originalAsset_;
   UIImagePtr image_;
   mutable RecursiveMutex requestsMutex_;
-  std::vector<int32_t> pendingRequestIDs_;  // guarded by requestsMutex_
+  std::vector<int32_t> pendingRequestIDs_ GUARDED_BY(requestsMutex_);
 };
 
 // A size in points as pixels of the main screen.

@@ -101,8 +101,8 @@ class AKImageAssetExporter : public AKImageBaseManager {
   const NSOperationQueuePtr exportQueue_;
   const dispatch_semaphore_t semaphore_;
   mutable Mutex mutex_;
-  std::map<int32_t, NSOperationPtr> operations_;  // guarded by mutex_
-  std::weak_ptr<AVAssetExportSession> currentAVExportSession_;  // guarded by mutex_
-  AKAssetPtr currentAssetInRequesting_;  // guarded by mutex_
+  std::map<int32_t, NSOperationPtr> operations_ GUARDED_BY(mutex_);
+  std::weak_ptr<AVAssetExportSession> currentAVExportSession_ GUARDED_BY(mutex_);
+  AKAssetPtr currentAssetInRequesting_ GUARDED_BY(mutex_);
 };
 using AKImageAssetExporterPtr = std::shared_ptr<AKImageAssetExporter>;

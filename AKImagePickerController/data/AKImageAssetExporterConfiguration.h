@@ -68,7 +68,7 @@ class AKImageAssetDiskPurger {
  private:
   AKImageAssetDiskPurger();
   mutable Mutex mutex_;
-  std::vector<NSURLPtr> directories_;  // guarded by mutex_
+  std::vector<NSURLPtr> directories_ GUARDED_BY(mutex_);
   // Open descriptors of this process's locked markers, by marker path.
-  std::vector<std::pair<std::string, int>> markers_;  // guarded by mutex_
+  std::vector<std::pair<std::string, int>> markers_ GUARDED_BY(mutex_);
 };

@@ -10,11 +10,11 @@
 namespace {
 
 Mutex& selectorsMutex() {
-  static Mutex m;  // guards selectors()
+  static Mutex m;
   return m;
 }
 
-std::map<std::string, AKImageBaseManager::Invoker>& selectors() {
+std::map<std::string, AKImageBaseManager::Invoker>& selectors() REQUIRES(selectorsMutex()) {
   static std::map<std::string, AKImageBaseManager::Invoker> table;
   return table;
 }

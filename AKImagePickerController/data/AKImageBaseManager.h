@@ -41,6 +41,6 @@ class AKImageBaseManager : public NSObject {
                       const std::string& selector, const Value& one, const Value& two);
 
   mutable Mutex mutex_;
-  std::vector<std::weak_ptr<NSObject>> observers_;  // guarded by mutex_
+  std::vector<std::weak_ptr<NSObject>> observers_ GUARDED_BY(mutex_);
 };
 using AKImageBaseManagerPtr = std::shared_ptr<AKImageBaseManager>;

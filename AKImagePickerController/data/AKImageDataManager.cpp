@@ -29,7 +29,7 @@ void onMain(std::function<void()> work) {
 }
 
 Mutex gSharedMutex;
-AKImageDataManagerPtr gShared;  // guarded by gSharedMutex
+AKImageDataManagerPtr gShared GUARDED_BY(gSharedMutex);
 
 }  // namespace
 

@@ -65,17 +65,17 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
 
   PHCachingImageManagerPtr manager_;
   Mutex lock_;  // the manager's own lock: guards the counter and the lazy options
-  int32_t seed_ = 0;  // guarded by lock_
-  PHImageRequestOptionsPtr imageRequestOptions_;  // guarded by lock_
-  PHVideoRequestOptionsPtr videoRequestOptions_;  // guarded by lock_
+  int32_t seed_ GUARDED_BY(lock_) = 0;
+  PHImageRequestOptionsPtr imageRequestOptions_ GUARDED_BY(lock_);
+  PHVideoRequestOptionsPtr videoRequestOptions_ GUARDED_BY(lock_);
   // Issued requests whose library identifier is not recorded yet.
-  std::set<int32_t> untracked_;  // guarded by lock_
+  std::set<int32_t> untracked_ GUARDED_BY(lock_);
   // Changed on the main thread only; the lock lets the cloud retry read
   // them from the thread the library answers on.
   mutable Mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
-  std::map<int32_t, PHImageRequestID> requestIDs_;
-  std::set<int32_t> finishedRequestIDs_;
-  std::set<int32_t> cancelledRequestIDs_;
+  std::map<int32_t, PHImageRequestID> requestIDs_ GUARDED_BY(books_);
+  std::set<int32_t> finishedRequestIDs_ GUARDED_BY(books_);
+  std::set<int32_t> cancelledRequestIDs_ GUARDED_BY(books_);
 };
 using AKImageDataManagerPtr = std::shared_ptr<AKImageDataManager>;
 

@@ -102,10 +102,10 @@ class AKImageGroupDataManager : public AKImageBaseManager, public PHPhotoLibrary
 
   const AKImageGroupDataManagerConfigurationPtr configuration_;
   mutable Mutex mutex_;
-  std::optional<std::vector<std::string>> groupIds_;  // guarded by mutex_
-  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_;  // guarded by mutex_
-  std::map<std::string, AKAssetPtr> assets_;  // guarded by mutex_
-  std::weak_ptr<PHPhotoLibrary> registeredWith_;  // guarded by mutex_
+  std::optional<std::vector<std::string>> groupIds_ GUARDED_BY(mutex_);
+  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_ GUARDED_BY(mutex_);
+  std::map<std::string, AKAssetPtr> assets_ GUARDED_BY(mutex_);
+  std::weak_ptr<PHPhotoLibrary> registeredWith_ GUARDED_BY(mutex_);
 };
 using AKImageGroupDataManagerPtr = std::shared_ptr<AKImageGroupDataManager>;
 

@@ -17,7 +17,7 @@ class BundleFinder {};
 constexpr const char* kBundleName = "AKImagePickerController_AKImagePickerController";
 
 Mutex gMutex;
-NSBundlePtr gBundle;  // guarded by gMutex
+NSBundlePtr gBundle GUARDED_BY(gMutex);
 
 NSBundlePtr findBundle() {
   if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))

@@ -22,10 +22,10 @@ constexpr const char* kDefaultNames[] = {
 
 struct Registries {
   Mutex mutex;
-  std::map<std::string, AKImageExtensionClass> runtime;               // guarded by mutex
-  std::map<AKImageExtensionType, AKImageExtensionClass> user;         // guarded by mutex
-  std::map<AKImageExtensionType, AKImageExtensionClass> defaults;     // guarded by mutex
-  bool defaultsRegistered = false;                                     // guarded by mutex
+  std::map<std::string, AKImageExtensionClass> runtime GUARDED_BY(mutex);
+  std::map<AKImageExtensionType, AKImageExtensionClass> user GUARDED_BY(mutex);
+  std::map<AKImageExtensionType, AKImageExtensionClass> defaults GUARDED_BY(mutex);
+  bool defaultsRegistered GUARDED_BY(mutex) = false;
 };
 
 Registries& registries() {

@@ -15,9 +15,9 @@ namespace {
 constexpr const char* kTable = "AKImagePickerController";
 
 Mutex gMutex;
-AKImagePickerControllerResource::LocalizationBlock gLocalize;  // guarded by gMutex
-AKImagePickerControllerResource::ImageBlock gImage;            // guarded by gMutex
-std::shared_ptr<NSCache<std::string, UIImage>> gCache;         // guarded by gMutex
+AKImagePickerControllerResource::LocalizationBlock gLocalize GUARDED_BY(gMutex);
+AKImagePickerControllerResource::ImageBlock gImage GUARDED_BY(gMutex);
+std::shared_ptr<NSCache<std::string, UIImage>> gCache GUARDED_BY(gMutex);
 
 void registerReset() {
   static std::once_flag once;

@@ -43,7 +43,7 @@ class AKPDFView : public UIView {
 
   // Guards url_, written on the main thread and read by the opening queue too.
   mutable Mutex urlMutex_;
-  NSURLPtr url_;  // guarded by urlMutex_
+  NSURLPtr url_ GUARDED_BY(urlMutex_);
   PDFDocumentPtr document_;
   std::shared_ptr<UIActivityIndicatorView> bufferingIndicator_;
   std::shared_ptr<PDFView> pdfView_;

@@ -103,7 +103,7 @@ class ILAnimatedImage : public UIImage,
 
   ILAnimatedImageCoderPtr animatedCoder_;
   mutable Mutex framesLock_;  // guards loadedFrames_
-  std::optional<std::vector<ILImageFrame>> loadedFrames_;
+  std::optional<std::vector<ILImageFrame>> loadedFrames_ GUARDED_BY(framesLock_);
   ILImageFormatCode stillFormat_ = ILImageFormatUndefined;
 };
 

@@ -20,9 +20,10 @@ bool sameProvider(const ILAnimatedImageProviderPtr& a, const ILAnimatedImageProv
 }
 
 struct Registry {
-  Mutex lock;  // guards pools
+  Mutex lock;
   // Strong provider keys, weak pool values.
-  std::vector<std::pair<ILAnimatedImageProviderPtr, std::weak_ptr<ILImageFramePool>>> pools;
+  std::vector<std::pair<ILAnimatedImageProviderPtr, std::weak_ptr<ILImageFramePool>>> pools
+      GUARDED_BY(lock);
 };
 
 Registry& registry() {

@@ -50,7 +50,7 @@ class ILImageFramePool : public NSObject {
   std::weak_ptr<ILAnimatedImageProvider> provider_;
   std::shared_ptr<NSOperationQueue> fetchQueue_;
   mutable Mutex lock_;
-  std::map<uint64_t, UIImagePtr> frameBuffer_;  // guarded by lock_
-  uint64_t maxBufferCount_ = 0;  // guarded by lock_
+  std::map<uint64_t, UIImagePtr> frameBuffer_ GUARDED_BY(lock_);
+  uint64_t maxBufferCount_ GUARDED_BY(lock_) = 0;
   uint64_t registerCount_ = 0;  // guarded by the process-wide registry lock
 };

@@ -13,7 +13,7 @@ constexpr int64_t kCodingErrorCode = 4864;  // the platform's "cannot decode" co
 
 struct Registry {
   Mutex lock;
-  std::vector<ILExtendedObjectType> types;  // guarded by lock
+  std::vector<ILExtendedObjectType> types GUARDED_BY(lock);
 
   Registry() {
     types.push_back({"NSData",

@@ -23,10 +23,10 @@ namespace {
 constexpr const char kCacheFolderName[] = "com.quillfern.ILImageCache";
 
 Mutex& defaultDirectoryLock() {
-  static Mutex m;  // guards defaultDirectoryStorage()
+  static Mutex m;
   return m;
 }
-std::string& defaultDirectoryStorage() {
+std::string& defaultDirectoryStorage() REQUIRES(defaultDirectoryLock()) {
   static std::string directory;
   return directory;
 }

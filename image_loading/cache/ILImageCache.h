@@ -41,8 +41,8 @@ class ILImageCacheToken : public NSObject, public ILRemoteImageOperation {
 
  private:
   mutable Mutex lock_;
-  bool cancelled_ = false;  // guarded by lock_
-  ILImageCacheQueryCompletion doneBlock_;  // guarded by lock_
+  bool cancelled_ GUARDED_BY(lock_) = false;
+  ILImageCacheQueryCompletion doneBlock_ GUARDED_BY(lock_);
   const std::string key_;
   const ILCallbackQueuePtr callbackQueue_;
 };
@@ -149,7 +149,7 @@ class ILImageCache : public NSObject, public ILImageCacheProtocol {
   SequenceChecker ioSequence_;
   std::string diskCachePath_;
   Mutex blockLock_;
-  std::function<std::string(const std::string&)> additionalCachePathBlock_;  // guarded by blockLock_
+  std::function<std::string(const std::string&)> additionalCachePathBlock_ GUARDED_BY(blockLock_);
   NSObserverToken terminateToken_;
   NSObserverToken backgroundToken_;
 };

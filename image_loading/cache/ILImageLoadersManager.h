@@ -74,5 +74,5 @@ class ILImageLoadersManager : public NSObject, public ILImageLoader {
   ILImageLoaderPtr loaderForURL(const NSURLPtr& url) const;
 
   mutable Mutex lock_;
-  std::vector<ILImageLoaderPtr> imageLoaders_;  // guarded by lock_
+  std::vector<ILImageLoaderPtr> imageLoaders_ GUARDED_BY(lock_);
 };

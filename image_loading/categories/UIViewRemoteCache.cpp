@@ -44,15 +44,15 @@ namespace {
 // What a view keeps of its loads, attached to it once.
 class ViewLoading : public NSObject {
  public:
-  Mutex mutex;  // guards every field below
-  std::optional<std::string> latestKey;
-  ILRemoteImageTransitionPtr transition;
-  ILRemoteImageIndicatorPtr indicator;
-  std::map<std::string, std::weak_ptr<ILRemoteImageOperation>> operations;
-  std::map<std::string, ILRemoteImageLoadStatePtr> states;
+  Mutex mutex;
+  std::optional<std::string> latestKey GUARDED_BY(mutex);
+  ILRemoteImageTransitionPtr transition GUARDED_BY(mutex);
+  ILRemoteImageIndicatorPtr indicator GUARDED_BY(mutex);
+  std::map<std::string, std::weak_ptr<ILRemoteImageOperation>> operations GUARDED_BY(mutex);
+  std::map<std::string, ILRemoteImageLoadStatePtr> states GUARDED_BY(mutex);
   // Per key, how many loads have replaced (cancelled) the one before: a
   // result or transition of an older load is stale.
-  std::map<std::string, uint64_t> generations;
+  std::map<std::string, uint64_t> generations GUARDED_BY(mutex);
   std::string className() const override { return "ViewLoading"; }
 };
 

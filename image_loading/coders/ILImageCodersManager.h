@@ -41,5 +41,5 @@ class ILImageCodersManager : public NSObject, public ILImageCoder {
 
  private:
   mutable Mutex codersLock_;
-  std::vector<ILImageCoderPtr> imageCoders_;  // guarded by codersLock_
+  std::vector<ILImageCoderPtr> imageCoders_ GUARDED_BY(codersLock_);
 };

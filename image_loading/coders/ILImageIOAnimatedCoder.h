@@ -139,8 +139,8 @@ class ILImageIOAnimatedCoder : public NSObject,
   DecodeSettings settings_;
   uint64_t width_ = 0, height_ = 0;
   uint64_t loopCount_ = 0;
-  uint64_t frameCount_ = 0;  // guarded by lock_
-  std::vector<ILImageIOCoderFrame> frames_;  // guarded by lock_
+  uint64_t frameCount_ GUARDED_BY(lock_) = 0;
+  std::vector<ILImageIOCoderFrame> frames_ GUARDED_BY(lock_);
   bool finished_ = false;
 };
 

@@ -306,7 +306,10 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
   auto token = std::make_shared<ILRemoteImageDownloadToken>(operation);
   token->url_ = url;
   token->request_ = operation->request();
-  token->cancelToken_ = record;
+  {
+    MutexLock lock(token->lock_);
+    token->cancelToken_ = record;
+  }
   std::weak_ptr<ILRemoteImageDownloadToken> weakToken = token;
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
   token->responseObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(

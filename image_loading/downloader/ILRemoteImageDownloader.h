@@ -49,11 +49,11 @@ class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperatio
   mutable Mutex lock_;
   NSURLPtr url_;
   NSURLRequestPtr request_;
-  NSHTTPURLResponsePtr response_;  // guarded by lock_
-  NSURLSessionTaskMetricsPtr metrics_;  // guarded by lock_
+  NSHTTPURLResponsePtr response_ GUARDED_BY(lock_);
+  NSURLSessionTaskMetricsPtr metrics_ GUARDED_BY(lock_);
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> downloadOperation_;
-  std::weak_ptr<NSObject> cancelToken_;  // guarded by lock_
-  bool cancelled_ = false;  // guarded by lock_
+  std::weak_ptr<NSObject> cancelToken_ GUARDED_BY(lock_);
+  bool cancelled_ GUARDED_BY(lock_) = false;
   NSObserverToken responseObserver_;
   NSObserverToken stopObserver_;
 };
@@ -147,17 +147,17 @@ class ILRemoteImageDownloader : public NSObject,
   bool isShared_ = false;
 
   Mutex operationsLock_;
-  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_;  // guarded by operationsLock_
+  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_ GUARDED_BY(operationsLock_);
 
   mutable Mutex HTTPHeadersLock_;
-  NSHTTPHeaderFields HTTPHeaders_;  // guarded by HTTPHeadersLock_
+  NSHTTPHeaderFields HTTPHeaders_ GUARDED_BY(HTTPHeadersLock_);
 
   mutable Mutex hooksLock_;
-  ILRemoteImageDownloaderRequestModifierPtr requestModifier_;  // guarded by hooksLock_
-  ILRemoteImageDownloaderResponseModifierPtr responseModifier_;  // guarded by hooksLock_
-  ILRemoteImageDownloaderDecryptorPtr decryptor_;  // guarded by hooksLock_
+  ILRemoteImageDownloaderRequestModifierPtr requestModifier_ GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderResponseModifierPtr responseModifier_ GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderDecryptorPtr decryptor_ GUARDED_BY(hooksLock_);
 
   mutable Mutex sessionLock_;
-  NSURLSessionPtr session_;  // guarded by sessionLock_
+  NSURLSessionPtr session_ GUARDED_BY(sessionLock_);
 };
 using ILRemoteImageDownloaderPtr = std::shared_ptr<ILRemoteImageDownloader>;

@@ -784,9 +784,9 @@ void ILRemoteImageDownloaderOperation::reportProgress(const Tokens& tokens, int6
 void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
   // Every operation's notifications, in order, in one main-queue block per
   // burst: the main thread is woken once, not four times per download.
-  static Mutex mutex;  // guards pending and scheduled
-  static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending;
-  static bool scheduled = false;
+  static Mutex mutex;
+  static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending GUARDED_BY(mutex);
+  static bool scheduled GUARDED_BY(mutex) = false;
   {
     MutexLock lock(mutex);
     pending.emplace_back(name, shared_from_this());

@@ -27,11 +27,11 @@ struct ILRemoteImageManager::Load {
 namespace {
 
 Mutex gDefaultsLock;  // guards gDefaultImageCache and gDefaultImageLoader
-ILImageCacheProtocolPtr gDefaultImageCache;
-ILImageLoaderPtr gDefaultImageLoader;
+ILImageCacheProtocolPtr gDefaultImageCache GUARDED_BY(gDefaultsLock);
+ILImageLoaderPtr gDefaultImageLoader GUARDED_BY(gDefaultsLock);
 
 // The class-wide defaults, which go back to none between tests.
-Mutex& defaultsLock() {
+Mutex& defaultsLock() RETURN_CAPABILITY(gDefaultsLock) {
   static std::once_flag registered;
   std::call_once(registered, [] {
     SingletonResets::add([] {
@@ -101,20 +101,19 @@ ILRemoteImageOperationPtr ILRemoteImageCombinedOperation::loaderOperation() cons
 }
 
 void ILRemoteImageCombinedOperation::setCacheOperation(ILRemoteImageOperationPtr operation) {
-  setPart(cacheOperation_, std::move(operation));
+  setPart(false, std::move(operation));
 }
 
 void ILRemoteImageCombinedOperation::setLoaderOperation(ILRemoteImageOperationPtr operation) {
-  setPart(loaderOperation_, std::move(operation));
+  setPart(true, std::move(operation));
 }
 
-void ILRemoteImageCombinedOperation::setPart(ILRemoteImageOperationPtr& part,
-                                             ILRemoteImageOperationPtr operation) {
+void ILRemoteImageCombinedOperation::setPart(bool isLoader, ILRemoteImageOperationPtr operation) {
   {
     MutexLock lock(lock_);
     if (ended_) return;
     if (!cancelled_) {
-      part = std::move(operation);
+      (isLoader ? loaderOperation_ : cacheOperation_) = std::move(operation);
       return;
     }
   }

@@ -13,10 +13,8 @@ namespace {
 constexpr int64_t kDefaultMaxConcurrentPrefetchCount = 3;
 
 template <typename T>
-std::vector<std::shared_ptr<T>> takeLiving(Mutex& lock,
-                                           std::vector<std::weak_ptr<T>>& operations) {
+std::vector<std::shared_ptr<T>> takeLiving(std::vector<std::weak_ptr<T>>& operations) {
   std::vector<std::shared_ptr<T>> living;
-  MutexLock guard(lock);
   for (const auto& weak : operations) {
     if (auto operation = weak.lock()) living.push_back(std::move(operation));
   }
@@ -47,7 +45,10 @@ ILRemoteImagePrefetcherCompletionBlock ILRemoteImagePrefetchToken::completionBlo
 }
 
 void ILRemoteImagePrefetchToken::cancel() {
-  auto prefetches = takeLiving(prefetchOperationsLock_, prefetchOperations_);
+  auto prefetches = [&] {
+    MutexLock lock(prefetchOperationsLock_);
+    return takeLiving(prefetchOperations_);
+  }();
   // The waiting ones first: a running one that ends frees its slot, and the
   // queue would start the next waiting one if it were not cancelled yet.
   for (const auto& operation : prefetches) {
@@ -60,7 +61,11 @@ void ILRemoteImagePrefetchToken::cancel() {
     MutexLock lock(loadOperationsLock_);
     cancelled_ = true;
   }
-  for (const auto& operation : takeLiving(loadOperationsLock_, loadOperations_)) {
+  auto loads = [&] {
+    MutexLock lock(loadOperationsLock_);
+    return takeLiving(loadOperations_);
+  }();
+  for (const auto& operation : loads) {
     operation->cancel();
   }
   {

@@ -138,9 +138,9 @@ class AVURLAsset : public AVAsset {
   mutable AVMediaProbe probe_;
 
   mutable Mutex loadMutex_;
-  LoadState loadState_ = LoadState::NotStarted;  // guarded by loadMutex_
-  std::shared_ptr<Load> load_;  // guarded by loadMutex_
-  std::shared_ptr<const AVAssetDescription> description_;  // guarded by loadMutex_
+  LoadState loadState_ GUARDED_BY(loadMutex_) = LoadState::NotStarted;
+  std::shared_ptr<Load> load_ GUARDED_BY(loadMutex_);
+  std::shared_ptr<const AVAssetDescription> description_ GUARDED_BY(loadMutex_);
 };
 using AVURLAssetPtr = std::shared_ptr<AVURLAsset>;
 

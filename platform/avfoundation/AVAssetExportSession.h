@@ -99,12 +99,12 @@ class AVAssetExportSession : public NSKeyValueObservable {
   std::string presetName_;
   dispatch_queue_t queue_;
   mutable Mutex mutex_;
-  std::string outputFileType_;  // guarded by mutex_
-  NSURLPtr outputURL_;  // guarded by mutex_
-  NSURLPtr temporaryDirectory_;  // guarded by mutex_
-  bool optimizeForNetwork_ = false;  // guarded by mutex_
-  NSErrorPtr error_;  // guarded by mutex_
-  bool started_ = false;  // guarded by mutex_
+  std::string outputFileType_ GUARDED_BY(mutex_);
+  NSURLPtr outputURL_ GUARDED_BY(mutex_);
+  NSURLPtr temporaryDirectory_ GUARDED_BY(mutex_);
+  bool optimizeForNetwork_ GUARDED_BY(mutex_) = false;
+  NSErrorPtr error_ GUARDED_BY(mutex_);
+  bool started_ GUARDED_BY(mutex_) = false;
   std::atomic<AVAssetExportSessionStatus> status_{AVAssetExportSessionStatusUnknown};
   std::atomic<float> progress_{0};
   std::atomic<bool> cancelled_{false};

@@ -83,15 +83,15 @@ class AVCaptureDevice : public NSObject {
   std::string className() const override { return "AVCaptureDevice"; }
 
  private:
-  void requireLock(const char* what) const;
+  void requireLock(const char* what) const REQUIRES(mutex_);
 
   const AVCaptureCamera camera_;
   mutable Mutex mutex_;  // guards the configuration below
-  bool locked_ = false;
-  AVCaptureFocusMode focusMode_ = AVCaptureFocusModeContinuousAutoFocus;
-  AVCaptureExposureMode exposureMode_ = AVCaptureExposureModeContinuousAutoExposure;
-  CGPoint focusPoint_ = {0.5, 0.5};
-  CGPoint exposurePoint_ = {0.5, 0.5};
+  bool locked_ GUARDED_BY(mutex_) = false;
+  AVCaptureFocusMode focusMode_ GUARDED_BY(mutex_) = AVCaptureFocusModeContinuousAutoFocus;
+  AVCaptureExposureMode exposureMode_ GUARDED_BY(mutex_) = AVCaptureExposureModeContinuousAutoExposure;
+  CGPoint focusPoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
+  CGPoint exposurePoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
 };
 
 using AVCaptureDevicePtr = std::shared_ptr<AVCaptureDevice>;

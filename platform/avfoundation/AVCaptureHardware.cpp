@@ -103,27 +103,30 @@ class FormatSource : public AVCaptureFrameSource {
  public:
   bool open(const std::string& path, NSErrorPtr& error);
   AVCaptureFramePtr frameAt(double elapsed, NSErrorPtr& error) override;
-  CGSize dimensions() const override { return size_; }
+  CGSize dimensions() const override {
+    MutexLock lock(mutex_);
+    return size_;
+  }
 
  private:
-  bool decodeNext();
-  bool rewind();
-  AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg);
+  bool decodeNext() REQUIRES(mutex_);
+  bool rewind() REQUIRES(mutex_);
+  AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg) REQUIRES(mutex_);
 
-  Mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
-  LibavInputPtr format_;
-  LibavCodecPtr decoder_;
-  LibavFramePtr frame_{av_frame_alloc()};
-  LibavPacketPtr packet_{av_packet_alloc()};
-  AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
-  int stream_ = -1;
-  bool device_ = false;
-  bool drained_ = false;  // the decoder was sent the end of the stream
-  double fps_ = 25;
-  CGSize size_ = CGSizeZero;
-  int64_t decoded_ = -1;  // index of current_
-  std::optional<int64_t> count_;
-  AVCaptureFramePtr current_;
+  mutable Mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
+  LibavInputPtr format_ GUARDED_BY(mutex_);
+  LibavCodecPtr decoder_ GUARDED_BY(mutex_);
+  LibavFramePtr frame_ GUARDED_BY(mutex_){av_frame_alloc()};
+  LibavPacketPtr packet_ GUARDED_BY(mutex_){av_packet_alloc()};
+  AVFrameImageConverter converter_ GUARDED_BY(mutex_){AVFrameImageLayout::RGBX};
+  int stream_ GUARDED_BY(mutex_) = -1;
+  bool device_ GUARDED_BY(mutex_) = false;
+  bool drained_ GUARDED_BY(mutex_) = false;  // the decoder was sent the end of the stream
+  double fps_ GUARDED_BY(mutex_) = 25;
+  CGSize size_ GUARDED_BY(mutex_) = CGSizeZero;
+  int64_t decoded_ GUARDED_BY(mutex_) = -1;  // index of current_
+  std::optional<int64_t> count_ GUARDED_BY(mutex_);
+  AVCaptureFramePtr current_ GUARDED_BY(mutex_);
 };
 
 bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
@@ -132,6 +135,7 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   AVQuietMediaLibraryLogs();
   SourceFile file;
   if (!file.open(path, error)) return false;
+  MutexLock lock(mutex_);
   device_ = file.isDevice();
   const AVInputFormat* input =
       device_ ? av_find_input_format("video4linux2") : file.probedFormat(path);
@@ -157,7 +161,6 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   }
   AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
   if (rate.num > 0 && rate.den > 0) fps_ = av_q2d(rate);
-  MutexLock lock(mutex_);
   if (!decodeNext()) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " has no frame");
     return false;
@@ -245,7 +248,7 @@ AVCaptureFramePtr FormatSource::frameAt(double elapsed, NSErrorPtr& error) {
 }
 
 Mutex gMutex;
-std::shared_ptr<AVCaptureHardware> gHardware;  // guarded by gMutex
+std::shared_ptr<AVCaptureHardware> gHardware GUARDED_BY(gMutex);
 
 void registerReset() {
   static std::once_flag once;

@@ -129,5 +129,5 @@ class AVEnvironmentCaptureHardware : public AVCaptureHardware {
 
  private:
   Mutex mutex_;  // guards status_
-  std::optional<AVAuthorizationStatus> status_;
+  std::optional<AVAuthorizationStatus> status_ GUARDED_BY(mutex_);
 };

@@ -68,11 +68,11 @@ class AVCaptureMetadataOutput : public AVCaptureOutput {
  private:
   void deliver(const std::string& uniqueID, const std::vector<AVCaptureFaceReport>& faces);
 
-  mutable Mutex mutex_;  // guards everything below
-  std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate_;
-  dispatch_queue_t queue_;
-  std::vector<std::string> types_;
-  uint64_t listener_ = 0;
-  std::shared_ptr<AVCaptureHardware> hardware_;
+  mutable Mutex mutex_;
+  std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate_ GUARDED_BY(mutex_);
+  dispatch_queue_t queue_ GUARDED_BY(mutex_);
+  std::vector<std::string> types_ GUARDED_BY(mutex_);
+  uint64_t listener_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<AVCaptureHardware> hardware_ GUARDED_BY(mutex_);
 };
 using AVCaptureMetadataOutputPtr = std::shared_ptr<AVCaptureMetadataOutput>;

@@ -35,7 +35,7 @@ NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::
 namespace {
 
 Mutex providerMutex;
-std::shared_ptr<AVPlaybackProvider> sharedProvider;  // guarded by providerMutex
+std::shared_ptr<AVPlaybackProvider> sharedProvider GUARDED_BY(providerMutex);
 
 // The duration in the timescale of the stream that lasts longest, or in
 // microseconds from the container; indefinite when nothing says.
@@ -61,7 +61,7 @@ CMTime durationOf(const AVFormatContext* format) {
 // converts most of them, a layer drawing early converts the rest.
 struct Converter {
   Mutex mutex;
-  AVFrameImageConverter converter{AVFrameImageLayout::BGRX};  // guarded by mutex
+  AVFrameImageConverter converter GUARDED_BY(mutex){AVFrameImageLayout::BGRX};
 
   CGImageRef convert(const AVFrame* frame) {
     MutexLock lock(mutex);
@@ -80,10 +80,10 @@ class LibavPicture : public AVVideoPicture {
 
  private:
   Mutex mutex_;
-  LibavFramePtr frame_;  // guarded by mutex_; freed once converted
+  LibavFramePtr frame_ GUARDED_BY(mutex_);  // freed once converted
   double time_;
   std::shared_ptr<Converter> converter_;
-  CGImageRef image_;  // guarded by mutex_
+  CGImageRef image_ GUARDED_BY(mutex_);
 };
 
 CGImageRef LibavPicture::image() {

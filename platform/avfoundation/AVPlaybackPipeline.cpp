@@ -18,7 +18,7 @@ AVPlaybackPipeline::AVPlaybackPipeline(NSURLPtr url, std::shared_ptr<AVPlaybackP
 AVPlaybackPipeline::~AVPlaybackPipeline() { cancelled_ = true; }
 
 void AVPlaybackPipeline::post(std::function<void()> block) {
-  if (stopped_) return;  // callers hold the mutex
+  if (stopped_) return;
   std::weak_ptr<AVPlaybackPipeline> weak = weak_from_this();
   dispatch_async(dispatch_get_main_queue(), [weak, block = std::move(block)] {
     auto self = weak.lock();
@@ -214,7 +214,7 @@ CGImageRef AVPlaybackPipeline::pictureAt(double seconds, double waitSeconds) {
       if (!ended_ && aheadLocked() < kPicturesAhead) schedulePumpLocked();
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
-    lock.waitUntil(changed_, deadline, [&] { return stopped_ || failed_ || (readyLocked() && !seeking_); });
+    lock.waitUntil(changed_, deadline, [&]() REQUIRES(mutex_) { return stopped_ || failed_ || (readyLocked() && !seeking_); });
     for (auto& p : pictures_) {
       if (p->time() <= target_ + kSameTime || !shown) shown = p;
       if (p->time() > target_ + kSameTime) break;

@@ -76,7 +76,7 @@ std::shared_ptr<AVRemoteMediaSource> AVRemoteMediaSource::open(const NSURLPtr& u
   source->task_ = source->session_->dataTaskWithURL(url);
   source->task_->resume();
   MutexLock lock(source->mutex_);
-  source->waitFor(lock, [&] { return source->responded_; });
+  source->waitFor(lock, [&]() REQUIRES(source->mutex_) { return source->responded_; });
   if (source->failure_ || cancelled) {
     if (error) *error = source->failure_ ? source->failure_ : NSURLErrorMake(NSURLErrorCancelled, url->absoluteString());
     return nullptr;
@@ -91,8 +91,7 @@ std::shared_ptr<AVRemoteMediaSource> AVRemoteMediaSource::open(const NSURLPtr& u
   return source;
 }
 
-template <typename Pred>
-void AVRemoteMediaSource::waitFor(MutexLock& lock, Pred until) {
+void AVRemoteMediaSource::waitFor(MutexLock& lock, const std::function<bool()>& until) {
   while (!until() && !done_ && !cancelled_) lock.waitFor(changed_, kCancelPoll);
 }
 
@@ -151,7 +150,7 @@ AVIOContext* AVRemoteMediaSource::makeIOContext() {
 int AVRemoteMediaSource::readPacket(void* opaque, uint8_t* buffer, int size) {
   auto* self = static_cast<AVRemoteMediaSource*>(opaque);
   MutexLock lock(self->mutex_);
-  self->waitFor(lock, [&] { return self->received_ > self->position_; });
+  self->waitFor(lock, [&]() REQUIRES(self->mutex_) { return self->received_ > self->position_; });
   if (self->cancelled_) return AVERROR_EXIT;
   int64_t available = self->received_ - self->position_;
   if (available <= 0) return self->failure_ ? AVERROR(EIO) : AVERROR_EOF;

@@ -102,6 +102,7 @@ CGImageRef CGImage::createLazy(size_t width, size_t height, size_t bitsPerCompon
   auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow,
                                          bitmapInfo, std::move(colorSpaceName));
   image->provider_ = std::move(provider);
+  MutexLock lock(image->rowsMutex_);
   image->rows_ = std::move(rows);
   return image;
 }

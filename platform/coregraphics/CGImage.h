@@ -110,9 +110,9 @@ class CGImage : public NSObject {
   mutable PixelProvider provider_;
   mutable std::shared_ptr<const Bytes> pixels_;
   mutable Mutex rowsMutex_;
-  mutable RowProvider rows_;  // guarded by rowsMutex_; dropped once decoded
+  mutable RowProvider rows_ GUARDED_BY(rowsMutex_);  // dropped once decoded
   mutable Mutex typeMutex_;  // guards utType_
-  std::string utType_;
+  std::string utType_ GUARDED_BY(typeMutex_);
 };
 
 // Platform-style accessors, for code that reads like the platform's.

@@ -27,9 +27,9 @@ Mutex& popplerMutex() {
   return mutex;
 }
 
-// With popplerMutex held. The global parameters are made again if someone
-// else's use of poppler (its C++ wrapper's last document) dropped them.
-void preparePoppler() {
+// The global parameters are made again if someone else's use of poppler (its
+// C++ wrapper's last document) dropped them.
+void preparePoppler() REQUIRES(popplerMutex()) {
   if (!globalParams) globalParams = std::make_unique<GlobalParams>();
   static bool quiet = false;
   if (!quiet) {

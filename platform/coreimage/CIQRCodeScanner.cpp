@@ -13,7 +13,7 @@ using namespace zbar;
 namespace {
 
 Mutex gScannerMutex;
-std::shared_ptr<CIQRCodeScanner> gScanner;  // guarded by gScannerMutex
+std::shared_ptr<CIQRCodeScanner> gScanner GUARDED_BY(gScannerMutex);
 
 }  // namespace
 

@@ -91,14 +91,14 @@ class EnvironmentProvider : public CLLocationProvider {
     double lat, lon, alt, accuracy;
   };
   std::optional<Fix> fix_;
-  Mutex mutex_;  // guards the members below
-  CLAuthorizationStatus status_;
-  std::map<uint64_t, Listener> listeners_;
-  uint64_t next_ = 0;
+  Mutex mutex_;
+  CLAuthorizationStatus status_ GUARDED_BY(mutex_);
+  std::map<uint64_t, Listener> listeners_ GUARDED_BY(mutex_);
+  uint64_t next_ GUARDED_BY(mutex_) = 0;
 };
 
 Mutex gMutex;
-std::shared_ptr<CLLocationProvider> gProvider;  // guarded by gMutex
+std::shared_ptr<CLLocationProvider> gProvider GUARDED_BY(gMutex);
 
 void RegisterReset() {
   static std::once_flag once;

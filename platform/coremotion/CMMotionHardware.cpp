@@ -17,7 +17,7 @@ namespace {
 
 struct Installed {
   Mutex mutex;  // guards `hardware`
-  std::shared_ptr<CMMotionHardware> hardware;
+  std::shared_ptr<CMMotionHardware> hardware GUARDED_BY(mutex);
 };
 
 Installed& installed() {

@@ -83,11 +83,11 @@ class CMSensorFeed : public std::enable_shared_from_this<CMSensorFeed> {
 
   const CMSensor sensor_;
   mutable Mutex mutex_;  // guards interval_, the session and its listener below
-  double interval_;
-  bool active_ = false;
-  uint64_t session_ = 0;
-  std::shared_ptr<CMMotionHardware> hardware_;  // the running session's
-  uint64_t listenerToken_ = 0;
+  double interval_ GUARDED_BY(mutex_);
+  bool active_ GUARDED_BY(mutex_) = false;
+  uint64_t session_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<CMMotionHardware> hardware_ GUARDED_BY(mutex_);  // the running session's
+  uint64_t listenerToken_ GUARDED_BY(mutex_) = 0;
   std::optional<double> lastDelivered_;
   std::optional<CMSensorReading> first_;
   std::shared_ptr<NSOperationQueue> queue_;

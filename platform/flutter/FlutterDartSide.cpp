@@ -5,8 +5,8 @@
 #include "platform/foundation/Mutex.h"
 
 struct FlutterDartSide::Shared {
-  Mutex mutex;  // guards handler
-  EventHandler handler;
+  Mutex mutex;
+  EventHandler handler GUARDED_BY(mutex);
 };
 
 FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)

@@ -60,10 +60,10 @@ class FlutterEngine : public FlutterBinaryMessenger,
   FlutterEngine() = default;
 
   Mutex mutex_;  // guards handlers_, registrars_ and the delegate lists below
-  std::map<std::string, FlutterBinaryMessageHandler> handlers_;
-  std::map<std::string, std::shared_ptr<Registrar>> registrars_;
-  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_;
-  std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> sceneDelegates_;
+  std::map<std::string, FlutterBinaryMessageHandler> handlers_ GUARDED_BY(mutex_);
+  std::map<std::string, std::shared_ptr<Registrar>> registrars_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> sceneDelegates_ GUARDED_BY(mutex_);
   std::shared_ptr<UIViewController> viewController_;
   DartPeer peer_;
 };

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <thread>
 #include <utility>
@@ -94,7 +95,7 @@ class WorkerPool {
     limit_ = target_ + 64;
   }
 
-  void spawnIfNeededLocked() {
+  void spawnIfNeededLocked() REQUIRES(mutex_) {
     if (tasks_.size() <= static_cast<size_t>(idle_ + spinning_)) return;
     if (threads_ - blocked_ >= target_ || threads_ >= limit_) return;
     ++threads_;
@@ -118,7 +119,7 @@ class WorkerPool {
       while (tasks_.empty()) {
         ++idle_;
         bool woke = lock.waitFor(cv_, std::chrono::duration<double>(kIdleWorkerLifetime),
-                                 [this] { return !tasks_.empty(); });
+                                 [this]() REQUIRES(mutex_) { return !tasks_.empty(); });
         --idle_;
         if (!woke && threads_ > target_) {
           --threads_;
@@ -140,8 +141,8 @@ class WorkerPool {
 
   Mutex mutex_;  // guards tasks_, threads_ and the idle counts (with cv_)
   std::condition_variable cv_;
-  std::deque<PoolTask> tasks_;
-  int threads_ = 0;
+  std::deque<PoolTask> tasks_ GUARDED_BY(mutex_);
+  int threads_ GUARDED_BY(mutex_) = 0;
   // tasks_.size(), read by a looking worker without the lock.
   std::atomic<size_t> queued_{0};
   int idle_ = 0;
@@ -165,9 +166,8 @@ double realSecondsUntil(dispatch_time_t deadline) { return deadline - PlatformCl
 
 // Waits on `cv` for `ready` until the platform-clock deadline, measured as
 // real time from now. Answers whether `ready` held.
-template <class Pred>
-bool waitUntilDeadline(MutexLock& lock, std::condition_variable& cv,
-                       dispatch_time_t deadline, Pred ready) {
+bool waitUntilDeadline(MutexLock& lock, std::condition_variable& cv, dispatch_time_t deadline,
+                       const std::function<bool()>& ready) {
   if (ready()) return true;
   DispatchBlockingScope blocking;
   if (deadline == DISPATCH_TIME_FOREVER) {
@@ -224,7 +224,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
       MutexLock lock(turn.mutex);
       if (!turn.granted) {
         DispatchBlockingScope blocking;
-        lock.wait(turn.cv, [&] { return turn.granted; });
+        lock.wait(turn.cv, [&]() REQUIRES(turn.mutex) { return turn.granted; });
       }
     }
     {
@@ -297,9 +297,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
  private:
   struct Turn {
-    Mutex mutex;  // guards granted (with cv)
+    Mutex mutex;
     std::condition_variable cv;
-    bool granted = false;
+    bool granted GUARDED_BY(mutex) = false;
   };
   struct Item {
     dispatch_block_t block;
@@ -331,7 +331,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
         false);
     DispatchBlockingScope blocking;
     MutexLock lock(done->mutex);
-    lock.wait(done->cv, [&] { return done->granted; });
+    lock.wait(done->cv, [&]() REQUIRES(done->mutex) { return done->granted; });
   }
 
   static void grant(Turn* turn) {
@@ -399,7 +399,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   // Concurrent queues: moves the items that may start now out of the FIFO, in order.
-  void takeRunnableLocked(std::vector<Item>& ready) {
+  void takeRunnableLocked(std::vector<Item>& ready) REQUIRES(mutex_) {
     while (!items_.empty() && mayStartLocked(items_.front())) {
       startLocked(items_.front());
       ready.push_back(std::move(items_.front()));
@@ -408,8 +408,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   // Concurrent queues: nothing starts beside a barrier, and a barrier starts alone.
-  bool mayStartLocked(const Item& item) const { return !barrierRunning_ && !(item.barrier && running_ > 0); }
-  void startLocked(const Item& item) {
+  bool mayStartLocked(const Item& item) const REQUIRES(mutex_) { return !barrierRunning_ && !(item.barrier && running_ > 0); }
+  void startLocked(const Item& item) REQUIRES(mutex_) {
     ++running_;
     barrierRunning_ = item.barrier;
   }
@@ -425,10 +425,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   const std::string label_;
   const Kind kind_;
   Mutex mutex_;  // guards items_, running_, barrierRunning_ and specific_
-  std::deque<Item> items_;
-  int running_ = 0;
-  bool barrierRunning_ = false;
-  std::map<const void*, void*> specific_;
+  std::deque<Item> items_ GUARDED_BY(mutex_);
+  int running_ GUARDED_BY(mutex_) = 0;
+  bool barrierRunning_ GUARDED_BY(mutex_) = false;
+  std::map<const void*, void*> specific_ GUARDED_BY(mutex_);
 };
 
 namespace {
@@ -475,14 +475,14 @@ class DispatchGroup {
 
   long wait(dispatch_time_t timeout) {
     MutexLock lock(mutex_);
-    return waitUntilDeadline(lock, cv_, timeout, [this] { return count_ == 0; }) ? 0 : 1;
+    return waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return count_ == 0; }) ? 0 : 1;
   }
 
  private:
   Mutex mutex_;  // guards count_ and notify_ (with cv_)
   std::condition_variable cv_;
-  long count_ = 0;
-  std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_;
+  long count_ GUARDED_BY(mutex_) = 0;
+  std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_ GUARDED_BY(mutex_);
 };
 
 class DispatchSemaphore {
@@ -503,7 +503,7 @@ class DispatchSemaphore {
   long wait(dispatch_time_t timeout) {
     MutexLock lock(mutex_);
     ++waiters_;
-    bool got = waitUntilDeadline(lock, cv_, timeout, [this] { return value_ > 0; });
+    bool got = waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return value_ > 0; });
     --waiters_;
     if (!got) return 1;
     --value_;
@@ -513,8 +513,8 @@ class DispatchSemaphore {
  private:
   Mutex mutex_;  // guards value_ and waiters_ (with cv_)
   std::condition_variable cv_;
-  long value_;
-  int waiters_ = 0;
+  long value_ GUARDED_BY(mutex_);
+  int waiters_ GUARDED_BY(mutex_) = 0;
 };
 
 DispatchBlockingScope::DispatchBlockingScope() : active_(tlsIsPoolWorker) {

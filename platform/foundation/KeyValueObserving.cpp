@@ -59,22 +59,22 @@ struct NSKeyValueObservable::Registry {
     Value old;
   };
 
-  mutable Mutex mutex;  // guards entries, nextId and pending
-  std::vector<Registration> entries;  // in the order of registration
-  uint64_t nextId = 0;
+  mutable Mutex mutex;
+  std::vector<Registration> entries GUARDED_BY(mutex);  // in the order of registration
+  uint64_t nextId GUARDED_BY(mutex) = 0;
   // Few at a time (one per change under way): a flat list reused from change
   // to change costs no allocation.
-  std::vector<Pending> pending;
+  std::vector<Pending> pending GUARDED_BY(mutex);
 
-  // Under `mutex`.
-  void appendForKeyLocked(const std::string& key, std::vector<Registration>& out) const {
+  void appendForKeyLocked(const std::string& key, std::vector<Registration>& out) const
+      REQUIRES(mutex) {
     for (const Registration& r : entries) {
       if (r.keyPath == key) out.push_back(r);
     }
   }
 
-  // Under `mutex`: the innermost pending old value of `key` on this thread.
-  bool takePendingLocked(const std::string& key, Value& old) {
+  // The innermost pending old value of `key` on this thread.
+  bool takePendingLocked(const std::string& key, Value& old) REQUIRES(mutex) {
     const std::thread::id me = std::this_thread::get_id();
     for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
       if (it->thread != me || it->key != key) continue;
@@ -115,7 +115,7 @@ class BlockObservation : public NSKeyValueObservation {
 
  private:
   Mutex mutex_;  // guards remove_
-  std::function<void()> remove_;
+  std::function<void()> remove_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

@@ -26,7 +26,7 @@ std::string homeFolder() {
 
 struct Installed {
   Mutex mutex;  // guards `locations`
-  std::shared_ptr<NSApplicationLocations> locations;
+  std::shared_ptr<NSApplicationLocations> locations GUARDED_BY(mutex);
 };
 
 Installed& installed() {

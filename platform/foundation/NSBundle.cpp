@@ -23,7 +23,7 @@ Mutex& bundlesMutex() {
   return m;
 }
 
-std::map<std::string, NSBundlePtr>& bundlesByPath() {
+std::map<std::string, NSBundlePtr>& bundlesByPath() REQUIRES(bundlesMutex()) {
   static auto* bundles = new std::map<std::string, NSBundlePtr>();
   return *bundles;
 }

@@ -134,7 +134,7 @@ class NSCache {
     typename std::list<Key>::iterator recency;
   };
 
-  std::shared_ptr<Object> removeLocked(const Key& key) {  // mutex_ held
+  std::shared_ptr<Object> removeLocked(const Key& key) REQUIRES(mutex_) {
     auto it = entries_.find(key);
     if (it == entries_.end()) return nullptr;
     std::shared_ptr<Object> object = std::move(it->second.object);
@@ -146,7 +146,7 @@ class NSCache {
 
   // Drops least recent entries while over a limit, then tells the delegate
   // with the lock released (it may call back into the cache).
-  void evictAndUnlock(MutexLock& lock) {
+  void evictAndUnlock(MutexLock& lock) REQUIRES(mutex_) {
     std::vector<std::shared_ptr<Object>> evicted;
     while (!recency_.empty() && ((totalCostLimit_ > 0 && totalCost_ > totalCostLimit_) ||
                                  (countLimit_ > 0 && entries_.size() > countLimit_))) {
@@ -162,11 +162,11 @@ class NSCache {
   }
 
   mutable Mutex mutex_;
-  std::string name_;  // guarded by mutex_
-  std::weak_ptr<Delegate> delegate_;  // guarded by mutex_
-  std::unordered_map<Key, Entry> entries_;  // guarded by mutex_
-  std::list<Key> recency_;  // guarded by mutex_; least recent first
-  uint64_t totalCost_ = 0;  // guarded by mutex_
-  uint64_t totalCostLimit_ = 0;  // guarded by mutex_
-  uint64_t countLimit_ = 0;  // guarded by mutex_
+  std::string name_ GUARDED_BY(mutex_);
+  std::weak_ptr<Delegate> delegate_ GUARDED_BY(mutex_);
+  std::unordered_map<Key, Entry> entries_ GUARDED_BY(mutex_);
+  std::list<Key> recency_ GUARDED_BY(mutex_);  // least recent first
+  uint64_t totalCost_ GUARDED_BY(mutex_) = 0;
+  uint64_t totalCostLimit_ GUARDED_BY(mutex_) = 0;
+  uint64_t countLimit_ GUARDED_BY(mutex_) = 0;
 };

@@ -12,18 +12,17 @@ Mutex& registryMutex() {
   return m;
 }
 
-std::map<std::string, NSClassFactory>& registry() {
+std::map<std::string, NSClassFactory>& registry() REQUIRES(registryMutex()) {
   static auto* r = new std::map<std::string, NSClassFactory>();
   return *r;
 }
 
-NSClassLookupFailures& failures() {
+NSClassLookupFailures& failures() REQUIRES(registryMutex()) {
   static auto* f = new NSClassLookupFailures();
   return *f;
 }
 
-// Called with registryMutex() held.
-void recordFailureLocked(const std::string& name) {
+void recordFailureLocked(const std::string& name) REQUIRES(registryMutex()) {
   ++failures().count;
   failures().lastName = name;
 }

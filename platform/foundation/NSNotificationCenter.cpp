@@ -80,7 +80,7 @@ void NSNotificationCenter::removeWhere(const void* observer, const std::string* 
   MutexLock lock(mutex_);
   auto found = byObserver_.find(observer);
   if (found == byObserver_.end()) return;
-  std::erase_if(found->second, [&](const EntryPtr& entry) {
+  std::erase_if(found->second, [&](const EntryPtr& entry) REQUIRES(mutex_) {
     if (name && entry->name != *name) return false;
     erase(entry);
     removed.push_back(entry);

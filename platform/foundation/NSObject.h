@@ -35,7 +35,7 @@ class NSObject : public std::enable_shared_from_this<NSObject> {
   struct Associations;
   mutable Mutex associatedMutex_;
   // Allocated on the first association, so a plain object stays small.
-  std::unique_ptr<Associations> associated_;  // guarded by associatedMutex_
+  std::unique_ptr<Associations> associated_ GUARDED_BY(associatedMutex_);
 };
 
 // Demangled, namespace-free name of a polymorphic object's dynamic type.

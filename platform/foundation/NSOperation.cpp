@@ -490,7 +490,7 @@ void NSOperationQueue::cancelAllOperations() {
 bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
   MutexLock lock(mutex_);
   return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
-                             [this] { return operations_.empty(); });
+                             [this]() REQUIRES(mutex_) { return operations_.empty(); });
 }
 
 Value NSOperationQueue::valueForKey(const std::string& key) const {

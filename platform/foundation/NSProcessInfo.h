@@ -94,6 +94,6 @@ class NSProcessInfo : public NSObject {
   std::shared_ptr<NSSystemInfoProvider> provider() const;
 
   mutable Mutex mutex_;  // guards provider_ and lowPowerMode_
-  std::shared_ptr<NSSystemInfoProvider> provider_;
-  bool lowPowerMode_ = false;
+  std::shared_ptr<NSSystemInfoProvider> provider_ GUARDED_BY(mutex_);
+  bool lowPowerMode_ GUARDED_BY(mutex_) = false;
 };

@@ -67,7 +67,7 @@ bool NSRunLoop::runOnce(double timeout) {
   {
     MutexLock lock(mutex_);
     lock.waitFor(cv_, std::chrono::duration<double>(timeout),
-                 [this] { return !tasks_.empty() || stopped_; });
+                 [this]() REQUIRES(mutex_) { return !tasks_.empty() || stopped_; });
     if (tasks_.empty()) {
       // A stop that woke this wait is consumed here, not left for later waits.
       stopped_ = false;
@@ -86,7 +86,7 @@ void NSRunLoop::run() {
     UniqueFunction<void()> task;
     {
       MutexLock lock(mutex_);
-      lock.wait(cv_, [this] { return !tasks_.empty() || stopped_; });
+      lock.wait(cv_, [this]() REQUIRES(mutex_) { return !tasks_.empty() || stopped_; });
       if (stopped_) {
         stopped_ = false;
         return;

@@ -45,9 +45,9 @@ class NSRunLoop {
 
   Mutex mutex_;  // guards tasks_, stopped_ (with cv_) and tasksTaken_
   std::condition_variable cv_;
-  std::deque<UniqueFunction<void()>> tasks_;
-  bool stopped_ = false;
-  uint64_t tasksTaken_ = 0;
+  std::deque<UniqueFunction<void()>> tasks_ GUARDED_BY(mutex_);
+  bool stopped_ GUARDED_BY(mutex_) = false;
+  uint64_t tasksTaken_ GUARDED_BY(mutex_) = 0;
 };
 
 // True on the thread that runs the main run loop (the process's first thread).

@@ -18,13 +18,13 @@ namespace {
 // counting happen under one lock that the firing also takes, so a test that
 // sees the count can always advance past the deadline, and a woken sleeper
 // no longer counts once advance() returns.
-Mutex sleepersMutex;  // guards sleepers
-size_t sleepers = 0;
+Mutex sleepersMutex;
+size_t sleepers GUARDED_BY(sleepersMutex) = 0;
 
 struct Wake {
-  Mutex mutex;  // guards fired (with cv)
+  Mutex mutex;
   std::condition_variable cv;
-  bool fired = false;
+  bool fired GUARDED_BY(mutex) = false;
 };
 
 void wakeUp(const std::shared_ptr<Wake>& wake) {
@@ -54,7 +54,7 @@ void NSThread::sleepForTimeInterval(double seconds) {
     ++sleepers;
   }
   MutexLock lock(wake->mutex);
-  lock.wait(wake->cv, [&] { return wake->fired; });
+  lock.wait(wake->cv, [&]() REQUIRES(wake->mutex) { return wake->fired; });
 }
 
 size_t NSThread::sleepingThreadCount() {

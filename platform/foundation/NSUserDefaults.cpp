@@ -75,9 +75,9 @@ struct Domain {
 };
 
 struct Store {
-  Mutex mutex;  // guards domains and standard
-  std::map<std::string, Domain> domains;
-  std::shared_ptr<NSUserDefaults> standard;
+  Mutex mutex;
+  std::map<std::string, Domain> domains GUARDED_BY(mutex);
+  std::shared_ptr<NSUserDefaults> standard GUARDED_BY(mutex);
 };
 
 Store& store() {
@@ -312,7 +312,7 @@ ValueMap mergedOnto(ValueMap base, const Domain& d) {
   return base;
 }
 
-Domain& domainLocked(const std::string& name) {
+Domain& domainLocked(const std::string& name) REQUIRES(store().mutex) {
   Domain& d = store().domains[name];
   if (isVolatile(name)) {
     d.loaded = true;
@@ -330,7 +330,7 @@ Domain& domainLocked(const std::string& name) {
   return d;
 }
 
-void persistLocked(const std::string& name, Domain& d) {
+void persistLocked(const std::string& name, Domain& d) REQUIRES(store().mutex) {
   if (isVolatile(name)) return;
   const std::string path = domainPath(name);
   FolderLock lock;

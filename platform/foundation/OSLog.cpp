@@ -13,7 +13,7 @@ Mutex& sinkMutex() {
   return m;
 }
 
-std::shared_ptr<OSLogSink>& sink() {  // guarded by sinkMutex()
+std::shared_ptr<OSLogSink>& sink() REQUIRES(sinkMutex()) {
   static auto* s = [] {
     auto* made = new std::shared_ptr<OSLogSink>(std::make_shared<OSLogStandardErrorSink>());
     SingletonResets::add([] { OSLogSetSink(nullptr); });

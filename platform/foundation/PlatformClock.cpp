@@ -141,12 +141,12 @@ class Scheduler {
 
   Mutex mutex_;  // guards items_, the tokens and the manual time below (with cv_)
   std::condition_variable cv_;
-  std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_;
+  std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_ GUARDED_BY(mutex_);
   uint64_t nextToken_ = 0;
-  bool manual_ = false;
-  double manualNow_ = 0;
-  double manualStart_ = 0;
-  double manualWallStart_ = 0;
+  bool manual_ GUARDED_BY(mutex_) = false;
+  double manualNow_ GUARDED_BY(mutex_) = 0;
+  double manualStart_ GUARDED_BY(mutex_) = 0;
+  double manualWallStart_ GUARDED_BY(mutex_) = 0;
   bool started_ = false;
 };
 

@@ -94,8 +94,8 @@ class Watcher {
   }
 
   Mutex mutex_;
-  std::vector<Child> added_;  // guarded by mutex_, taken by the thread
-  bool started_ = false;      // guarded by mutex_
+  std::vector<Child> added_ GUARDED_BY(mutex_);  // taken by the thread
+  bool started_ GUARDED_BY(mutex_) = false;
   const int wakeFd_;
 };
 

@@ -8,7 +8,7 @@ namespace {
 
 struct Registry {
   Mutex mutex;
-  std::vector<std::function<void()>> resets;  // guarded by mutex
+  std::vector<std::function<void()>> resets GUARDED_BY(mutex);
 };
 
 Registry& registry() {

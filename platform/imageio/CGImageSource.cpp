@@ -10,12 +10,13 @@
 #include "platform/imageio/internal/JPEGDecoder.h"
 
 struct CGImageSource::Decoder {
-  Mutex mutex;  // guards everything below
+  Mutex mutex;  // guards the decoding and the canvas below
+  // Set before the box is shared, then only used under the lock.
   std::unique_ptr<ImageDecoder> decoder;
   // The last animation frame decoded, shared with the image showing it: the
   // next frame is drawn over it, in place once that image is gone.
-  std::shared_ptr<ImageBitmap> canvas;
-  size_t canvasFrame = ImageDecoder::kNoFrame;
+  std::shared_ptr<ImageBitmap> canvas GUARDED_BY(mutex);
+  size_t canvasFrame GUARDED_BY(mutex) = ImageDecoder::kNoFrame;
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
   // A still frame read scaled down to width x height, its full-size bitmap
@@ -24,7 +25,7 @@ struct CGImageSource::Decoder {
   // The frame at full size, drawn on from the kept canvas when that holds an
   // earlier frame, and kept as the canvas of an animation. Called with the
   // lock held; nullptr when the frame cannot be decoded.
-  std::shared_ptr<ImageBitmap> drawFrame(size_t index);
+  std::shared_ptr<ImageBitmap> drawFrame(size_t index) REQUIRES(mutex);
   std::shared_ptr<const Bytes> decodeRows(size_t index, size_t first, size_t count);
   // Takes over the canvas of the decoder `older` made from less of the same
   // data, when its frame had all its data there (so it reads the same now).
@@ -32,6 +33,7 @@ struct CGImageSource::Decoder {
 };
 
 void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
+  MutexLock mine(mutex);  // not yet shared: taken for the analysis, never contended
   MutexLock lock(older.mutex);
   if (!older.canvas || older.canvasFrame >= decoder->frameCount() ||
       older.decoder->data().size() > decoder->data().size() ||

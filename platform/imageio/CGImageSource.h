@@ -49,11 +49,11 @@ class CGImageSource : public NSObject {
   mutable Mutex mutex_;  // guards final_, dataSize_ and the decoding state below
   const bool incremental_;
   const std::shared_ptr<const Value> options_;
-  bool final_ = false;
-  size_t dataSize_ = 0;
-  std::shared_ptr<const Bytes> data_;
-  CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
-  std::shared_ptr<Decoder> decoder_;
+  bool final_ GUARDED_BY(mutex_) = false;
+  size_t dataSize_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<const Bytes> data_ GUARDED_BY(mutex_);
+  CGImageSourceStatus status_ GUARDED_BY(mutex_) = kCGImageStatusReadingHeader;
+  std::shared_ptr<Decoder> decoder_ GUARDED_BY(mutex_);
 };
 
 using CGImageSourceRef = std::shared_ptr<CGImageSource>;

@@ -10,8 +10,8 @@ namespace {
 // in-memory default is meant to be.
 constexpr uint64_t kSharedMemoryCapacity = 4 * 1024 * 1024;
 
-Mutex sharedMutex;  // guards sharedCache
-NSURLCachePtr sharedCache;
+Mutex sharedMutex;
+NSURLCachePtr sharedCache GUARDED_BY(sharedMutex);
 
 uint64_t costOf(const NSCachedURLResponse& cached) {
   // The headers count too, so empty bodies still take room.

@@ -10,7 +10,7 @@ Mutex sharedMutex;  // guards sharedSessionInstance()
 
 // Never destroyed: the shared session lives until the process ends and is
 // never invalidated, so nothing of it is queued after main has returned.
-NSURLSessionPtr& sharedSessionInstance() {
+NSURLSessionPtr& sharedSessionInstance() REQUIRES(sharedMutex) {
   static auto* instance = new NSURLSessionPtr();
   return *instance;
 }

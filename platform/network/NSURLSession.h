@@ -149,12 +149,12 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   const NSURLRequestPtr request_;
 
   mutable Mutex mutex_;  // guards the task's state, current request, response, error and counts below
-  NSURLSessionTaskState state_ = NSURLSessionTaskState::Suspended;
-  NSURLRequestPtr currentRequest_;
-  NSHTTPURLResponsePtr response_;
-  NSErrorPtr error_;
-  int64_t received_ = 0;
-  float priority_ = NSURLSessionTaskPriorityDefault;
+  NSURLSessionTaskState state_ GUARDED_BY(mutex_) = NSURLSessionTaskState::Suspended;
+  NSURLRequestPtr currentRequest_ GUARDED_BY(mutex_);
+  NSHTTPURLResponsePtr response_ GUARDED_BY(mutex_);
+  NSErrorPtr error_ GUARDED_BY(mutex_);
+  int64_t received_ GUARDED_BY(mutex_) = 0;
+  float priority_ GUARDED_BY(mutex_) = NSURLSessionTaskPriorityDefault;
 
   // The state of its loads, touched by the session thread only.
   std::unique_ptr<NSURLSessionTaskLoad> load_;

@@ -283,7 +283,7 @@ void NSURLSessionEngine::stop() {
 void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) {
   {
     MutexLock lock(mutex_);
-    lock.wait(stoppedChanged_, [&] { return stopped_; });
+    lock.wait(stoppedChanged_, [&]() REQUIRES(mutex_) { return stopped_; });
   }
   finish(task, cancelledError(*task));
 }

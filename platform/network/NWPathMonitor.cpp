@@ -6,7 +6,7 @@
 namespace {
 
 Mutex gProviderMutex;  // guards gProvider
-std::shared_ptr<NWPathProvider> gProvider;
+std::shared_ptr<NWPathProvider> gProvider GUARDED_BY(gProviderMutex);
 
 }  // namespace
 
@@ -14,14 +14,14 @@ std::shared_ptr<NWPathProvider> gProvider;
 // dropped without cancel() still goes away.
 struct NWPathMonitor::State {
   std::shared_ptr<NWPathProvider> provider;
-  Mutex mutex;  // guards the fields below
-  UpdateHandler handler;
-  dispatch_queue_t queue;
-  NWPath path;
-  bool started = false;
-  bool cancelled = false;
-  bool evaluationPending = false;
-  std::unique_ptr<NWPathWatch> watch;
+  Mutex mutex;
+  UpdateHandler handler GUARDED_BY(mutex);
+  dispatch_queue_t queue GUARDED_BY(mutex);
+  NWPath path GUARDED_BY(mutex);
+  bool started GUARDED_BY(mutex) = false;
+  bool cancelled GUARDED_BY(mutex) = false;
+  bool evaluationPending GUARDED_BY(mutex) = false;
+  std::unique_ptr<NWPathWatch> watch GUARDED_BY(mutex);
 };
 
 NWPathMonitor::NWPathMonitor() : NWPathMonitor(defaultPathProvider()) {}

@@ -45,7 +45,7 @@ class NWScriptedPathProvider : public NWPathProvider,
   void unwatch(uint64_t id);
 
   mutable Mutex mutex_;  // guards path_, nextId_ and watchers_
-  NWPath path_;
-  uint64_t nextId_ = 1;
-  std::map<uint64_t, std::shared_ptr<std::function<void()>>> watchers_;
+  NWPath path_ GUARDED_BY(mutex_);
+  uint64_t nextId_ GUARDED_BY(mutex_) = 1;
+  std::map<uint64_t, std::shared_ptr<std::function<void()>>> watchers_ GUARDED_BY(mutex_);
 };

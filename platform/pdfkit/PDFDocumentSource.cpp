@@ -12,15 +12,15 @@
 namespace {
 
 Mutex gSourceMutex;
-std::shared_ptr<PDFDocumentSource> gSource;  // guarded by gSourceMutex
+std::shared_ptr<PDFDocumentSource> gSource GUARDED_BY(gSourceMutex);
 
 // One remote read: the body as it arrives, and its end.
 struct RemoteRead {
-  Mutex mutex;  // guards everything below
+  Mutex mutex;
   std::condition_variable ended;
-  Bytes body;
-  bool done = false;
-  std::string failure;  // why there is no document, "" while none
+  Bytes body GUARDED_BY(mutex);
+  bool done GUARDED_BY(mutex) = false;
+  std::string failure GUARDED_BY(mutex);  // why there is no document, "" while none
 };
 
 // Gathers each task's body under the size limit and wakes its reader.
@@ -89,7 +89,7 @@ class RemoteReads : public NSURLSessionDataDelegate {
   }
 
   Mutex mutex_;  // guards reads_
-  std::map<uint64_t, std::shared_ptr<RemoteRead>> reads_;
+  std::map<uint64_t, std::shared_ptr<RemoteRead>> reads_ GUARDED_BY(mutex_);
 };
 
 struct RemoteSession {
@@ -121,7 +121,7 @@ NSDataPtr ReadRemote(const NSURLPtr& url) {
   // The session ends the task by its timeout; the extra margin only guards
   // against a session that never answers.
   auto limit = std::chrono::duration<double>(request->timeoutInterval() + 5);
-  if (!lock.waitFor(read->ended, limit, [&] { return read->done; })) {
+  if (!lock.waitFor(read->ended, limit, [&]() REQUIRES(read->mutex) { return read->done; })) {
     read->failure = "no answer within the timeout";
     lock.unlock();
     task->cancel();

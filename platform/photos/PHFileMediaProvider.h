@@ -51,9 +51,9 @@ class PHFileMediaProvider : public PHMediaProvider,
   const size_t cacheLimit_;
   dispatch_queue_t queue_;
   mutable Mutex mutex_;
-  std::set<PHImageRequestID> cancelled_;  // guarded by mutex_
-  std::list<std::pair<CacheKey, UIImagePtr>> lru_;  // guarded by mutex_
-  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_;  // guarded by mutex_
+  std::set<PHImageRequestID> cancelled_ GUARDED_BY(mutex_);
+  std::list<std::pair<CacheKey, UIImagePtr>> lru_ GUARDED_BY(mutex_);
+  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_ GUARDED_BY(mutex_);
 };
 
 // The first decodable frame of a video file as an upright bitmap; nullptr

@@ -12,7 +12,7 @@ namespace {
 
 std::atomic<PHImageRequestID> gNextRequestID{0};
 Mutex gProviderMutex;
-std::shared_ptr<PHMediaProvider> gProvider;  // guarded by gProviderMutex
+std::shared_ptr<PHMediaProvider> gProvider GUARDED_BY(gProviderMutex);
 
 void registerReset() {
   static std::once_flag once;

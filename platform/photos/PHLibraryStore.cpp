@@ -342,7 +342,10 @@ PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
       db_ = nullptr;
     }
   }
-  if (db_) loadIndex();
+  if (db_) {
+    MutexLock lock(mutex_);
+    loadIndex();
+  }
 }
 
 PHLibraryStore::~PHLibraryStore() {
@@ -588,6 +591,7 @@ struct PHLibraryStore::Scan {
 
   // Albums: kept by path, else by inode (a renamed folder), else new.
   void reconcileAlbums() {
+    store.mutex_.assertHeld();  // by scan(), which runs every step
     std::map<std::string, PHAlbumRecord> albums;
     std::map<uint64_t, PHAlbumRecord> goneAlbums;
     std::set<std::string> folderPaths;
@@ -628,6 +632,7 @@ struct PHLibraryStore::Scan {
   // identifier it was promised, had, or a new one. False when it is no
   // readable image or video.
   bool freshRecord(const FoundFile& f, const std::string& abs, PHAssetRecord& record) {
+    store.mutex_.assertHeld();
     PHAssetRecord fresh;
     if (auto ahead = readAhead.find(f.relativePath); ahead != readAhead.end()) {
       if (!ahead->second) return false;
@@ -662,6 +667,7 @@ struct PHLibraryStore::Scan {
   // vanished from one path and appeared at another with the same inode and
   // size was moved. False when the file is no asset.
   bool recordOf(const FoundFile& f, PHAssetRecord& record, bool& dirty) {
+    store.mutex_.assertHeld();
     const std::string abs = store.root_ + "/" + f.relativePath;
     const int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
     auto known = store.byPath_.find(f.relativePath);
@@ -695,6 +701,7 @@ struct PHLibraryStore::Scan {
   }
 
   void reconcileAssets() {
+    store.mutex_.assertHeld();
     std::map<std::string, PHAssetRecord> assets;
     std::set<std::string> seen;
     for (auto& f : files) seen.insert(f.relativePath);
@@ -745,6 +752,7 @@ struct PHLibraryStore::Scan {
   }
 
   PHLibrarySnapshotPtr makeSnapshot() {
+    store.mutex_.assertHeld();
     auto snap = std::make_shared<PHLibrarySnapshot>();
     snap->root = store.root_;
     snap->generation = ++store.generation_;

@@ -20,14 +20,14 @@ const char* const PHPhotosErrorDomain = "PHPhotosErrorDomain";
 namespace {
 
 Mutex gMutex;
-std::shared_ptr<PHPhotoLibrary> gShared;  // guarded by gMutex
-std::optional<PHAuthorizationStatus> gStatus;  // guarded by gMutex; read from env on first use
+std::shared_ptr<PHPhotoLibrary> gShared GUARDED_BY(gMutex);
+std::optional<PHAuthorizationStatus> gStatus GUARDED_BY(gMutex);  // read from env on first use
 
 PHAuthorizationStatus statusNamed(const char* text, PHAuthorizationStatus fallback) {
   return text ? PHAuthorizationStatusNamed(text).value_or(fallback) : fallback;
 }
 
-PHAuthorizationStatus currentStatusLocked() {
+PHAuthorizationStatus currentStatusLocked() REQUIRES(gMutex) {
   if (!gStatus) {
     gStatus = statusNamed(std::getenv("QX_PHOTO_AUTHORIZATION"), PHAuthorizationStatusAuthorized);
   }

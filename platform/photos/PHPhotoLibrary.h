@@ -78,8 +78,8 @@ class PHPhotoLibrary : public NSObject {
   std::unique_ptr<PHLibraryStore> store_;
   dispatch_queue_t queue_;
   mutable Mutex watcherMutex_;
-  std::shared_ptr<PHFolderWatcher> watcher_;  // guarded by watcherMutex_
+  std::shared_ptr<PHFolderWatcher> watcher_ GUARDED_BY(watcherMutex_);
   mutable Mutex observersMutex_;
-  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_;  // guarded by observersMutex_
+  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_ GUARDED_BY(observersMutex_);
 };
 using PHPhotoLibraryPtr = std::shared_ptr<PHPhotoLibrary>;

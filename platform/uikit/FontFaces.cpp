@@ -52,7 +52,7 @@ Faces& faces() {
 }
 
 // nullptr (logged once per face) when the face cannot be opened.
-FT_Face openFaceLocked(const FaceId& id) {
+FT_Face openFaceLocked(const FaceId& id) REQUIRES(FontFacesMutex()) {
   auto& f = faces();
   auto it = f.byId.find(id);
   if (it != f.byId.end()) return it->second;
@@ -80,7 +80,7 @@ FcConfig* fontconfig() {
 
 // A face fontconfig knows that has the code point, preferring sans-serif
 // faces; nullptr when none has it.
-FT_Face fontconfigFaceLocked(char32_t cp, bool colour) {
+FT_Face fontconfigFaceLocked(char32_t cp, bool colour) REQUIRES(FontFacesMutex()) {
   FcConfig* config = fontconfig();
   if (!config) return nullptr;
   FcPattern* pattern = FcPatternCreate();
@@ -148,7 +148,7 @@ namespace {
 
 // The upright face of `family` nearest to the weight asked; nullptr when
 // the family is not installed.
-FT_Face familyFaceLocked(const std::string& family, bool bold) {
+FT_Face familyFaceLocked(const std::string& family, bool bold) REQUIRES(FontFacesMutex()) {
   FcConfig* config = fontconfig();
   if (!config) return nullptr;
   FcPattern* pattern = FcPatternCreate();
@@ -191,7 +191,7 @@ FT_Face ScriptFontFaceLocked(const std::string& script, bool bold) {
 
 namespace {
 
-const HarfBuzzFont& harfBuzzLocked(FT_Face face) {
+const HarfBuzzFont& harfBuzzLocked(FT_Face face) REQUIRES(FontFacesMutex()) {
   auto& fonts = faces().harfBuzz;
   auto it = fonts.find(face);
   if (it != fonts.end()) return it->second;

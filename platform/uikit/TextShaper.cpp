@@ -144,7 +144,7 @@ bool systemFontScript(UScriptCode script) {
 // gives for the first character it lacks, else the primary face's
 // missing-glyph box.
 FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
-                             UScriptCode script) {
+                             UScriptCode script) REQUIRES(FontFacesMutex()) {
   if (wantsColour(cps, n)) {
     if (FT_Face face = FallbackFontFaceLocked(cps[0], true)) return face;
   }
@@ -220,7 +220,7 @@ struct Run {
 // The runs of the line, in logical order: the text's grapheme clusters,
 // each in one face, grouped while level, script and face stay the same.
 std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const Decoded& d,
-                               const std::vector<FriBidiLevel>& levels) {
+                               const std::vector<FriBidiLevel>& levels) REQUIRES(FontFacesMutex()) {
   static BreakIterator clusters(UBRK_CHARACTER);  // guarded by the faces' mutex
   const auto scripts = scriptsOf(d.cps);
   const bool simple =
@@ -245,7 +245,7 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
   return runs;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) REQUIRES(FontFacesMutex()) {
   static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
   hb_buffer_clear_contents(buffer);
   const size_t start = d.offsets[run.from], end = d.offsets[run.to];
@@ -308,7 +308,7 @@ std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
 
 // The runs shaped and placed left to right in visual order.
 ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded& d,
-                  bool rightToLeft) {
+                  bool rightToLeft) REQUIRES(FontFacesMutex()) {
   ShapedLine line;
   line.rightToLeft = rightToLeft;
   for (Run& run : runs) shapeRunLocked(run, text, d);
@@ -324,7 +324,7 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   return line;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) {
+ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) REQUIRES(FontFacesMutex()) {
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
   std::vector<FriBidiLevel> levels(d.cps.size(), 0);

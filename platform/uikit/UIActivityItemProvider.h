@@ -39,7 +39,7 @@ class UIActivityItemProvider : public NSObject, public UIActivityItemSource {
  private:
   Value placeholderItem_;
   mutable Mutex mutex_;  // guards activityType_, ran_ and result_
-  std::optional<UIActivityType> activityType_;
-  bool ran_ = false;
-  Value result_;
+  std::optional<UIActivityType> activityType_ GUARDED_BY(mutex_);
+  bool ran_ GUARDED_BY(mutex_) = false;
+  Value result_ GUARDED_BY(mutex_);
 };

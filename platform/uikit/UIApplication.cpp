@@ -143,7 +143,7 @@ Mutex& idleTimerSetterMutex() {
   return m;
 }
 
-UIApplication::IdleTimerSetter& currentIdleTimerSetter() {
+UIApplication::IdleTimerSetter& currentIdleTimerSetter() REQUIRES(idleTimerSetterMutex()) {
   static UIApplication::IdleTimerSetter setter;
   return setter;
 }

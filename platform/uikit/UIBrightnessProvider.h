@@ -52,5 +52,5 @@ class UIMemoryBrightness : public UIBrightnessProvider {
 
  private:
   Mutex mutex_;  // guards value_
-  double value_;
+  double value_ GUARDED_BY(mutex_);
 };

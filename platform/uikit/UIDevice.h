@@ -108,9 +108,9 @@ class UIDevice : public NSObject {
   static std::string vendorIdentifierPath();
 
   mutable Mutex mutex_;  // guards the battery provider, reading and monitoring state below
-  std::shared_ptr<UIBatteryProvider> batteryProvider_;
-  UIBatteryReading battery_;
-  bool monitoring_ = false;
+  std::shared_ptr<UIBatteryProvider> batteryProvider_ GUARDED_BY(mutex_);
+  UIBatteryReading battery_ GUARDED_BY(mutex_);
+  bool monitoring_ GUARDED_BY(mutex_) = false;
   UIDeviceOrientation reported_ = UIDeviceOrientationPortrait;
   int64_t orientationListeners_ = 0;
   UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;

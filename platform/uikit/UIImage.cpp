@@ -140,8 +140,8 @@ UIImagePtr UIImage::imageNamed(const std::string& name, const std::shared_ptr<NS
   const double wanted = traits && traits->displayScale > 0 ? traits->displayScale
                                                            : UIScreen::mainScreen()->scale();
   const int screenScale = std::clamp(static_cast<int>(std::lround(wanted)), 1, 3);
-  static Mutex mutex;  // guards cache
-  static std::unordered_map<std::string, UIImagePtr> cache;
+  static Mutex mutex;
+  static std::unordered_map<std::string, UIImagePtr> cache GUARDED_BY(mutex);
   const std::string key = bundle->bundlePath() + "\n" + std::to_string(screenScale) + "\n" + name;
   {
     MutexLock lock(mutex);

@@ -68,6 +68,6 @@ class UIPasteboard : public NSObject {
 
   const std::string name_;
   mutable Mutex mutex_;  // guards items_ and changeCount_
-  std::vector<Item> items_;
-  int64_t changeCount_ = 0;
+  std::vector<Item> items_ GUARDED_BY(mutex_);
+  int64_t changeCount_ GUARDED_BY(mutex_) = 0;
 };

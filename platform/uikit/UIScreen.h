@@ -110,10 +110,11 @@ class UIScreen : public NSObject {
 
  private:
   mutable Mutex mutex_;  // guards brightness_, scale_, bounds_ and profile_
-  std::shared_ptr<UIBrightnessProvider> brightness_ = std::make_shared<UIMemoryBrightness>();
-  double scale_ = 3.0;
-  CGRect bounds_ = CGRectMake(0, 0, 390, 844);
-  UIScreenProfile profile_ = UIScreenProfile::phoneWithNotch();
+  std::shared_ptr<UIBrightnessProvider> brightness_ GUARDED_BY(mutex_) =
+      std::make_shared<UIMemoryBrightness>();
+  double scale_ GUARDED_BY(mutex_) = 3.0;
+  CGRect bounds_ GUARDED_BY(mutex_) = CGRectMake(0, 0, 390, 844);
+  UIScreenProfile profile_ GUARDED_BY(mutex_) = UIScreenProfile::phoneWithNotch();
   UIInterfaceOrientation orientation_ = UIInterfaceOrientationPortrait;
   int64_t maximumFramesPerSecond_ = 60;
 };

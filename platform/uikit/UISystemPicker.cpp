@@ -22,7 +22,7 @@ std::shared_ptr<UISystemPickerProvider> UISystemPickerCommandProvider();  // UIS
 namespace {
 
 Mutex gProviderMutex;
-std::shared_ptr<UISystemPickerProvider> gProvider;  // guarded by gProviderMutex
+std::shared_ptr<UISystemPickerProvider> gProvider GUARDED_BY(gProviderMutex);
 
 void registerReset() {
   static std::once_flag once;

@@ -93,8 +93,8 @@ class RunningGroups {
   }
 
   Mutex mutex_;
-  std::set<pid_t> groups_;   // guarded by mutex_
-  bool registered_ = false;  // guarded by mutex_
+  std::set<pid_t> groups_ GUARDED_BY(mutex_);
+  bool registered_ GUARDED_BY(mutex_) = false;
 };
 
 // One running pick. The program's standard output is a pipe read on a
@@ -134,9 +134,9 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   int wake_ = -1;    // eventfd: stop reading (the program ended, or the pick was cancelled)
 
   Mutex mutex_;
-  std::string text_;       // guarded by mutex_
-  bool tooLong_ = false;   // guarded by mutex_
-  bool readDone_ = false;  // guarded by mutex_
+  std::string text_ GUARDED_BY(mutex_);
+  bool tooLong_ GUARDED_BY(mutex_) = false;
+  bool readDone_ GUARDED_BY(mutex_) = false;
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
 };
 

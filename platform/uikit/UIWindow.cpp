@@ -10,7 +10,7 @@
 
 namespace {
 Mutex gKeyMutex;  // guards gKeyWindow
-std::weak_ptr<UIWindow> gKeyWindow;
+std::weak_ptr<UIWindow> gKeyWindow GUARDED_BY(gKeyMutex);
 }  // namespace
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {

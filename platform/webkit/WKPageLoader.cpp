@@ -12,7 +12,7 @@
 namespace {
 
 Mutex gLoaderMutex;
-std::shared_ptr<WKPageLoader> gLoader;  // guarded by gLoaderMutex
+std::shared_ptr<WKPageLoader> gLoader GUARDED_BY(gLoaderMutex);
 
 class SessionLoad : public WKPageLoad {
  public:
@@ -38,7 +38,7 @@ class SessionLoad : public WKPageLoad {
 
  private:
   Mutex mutex;  // guards task_
-  NSURLSessionDataTaskPtr task_;
+  NSURLSessionDataTaskPtr task_ GUARDED_BY(mutex);
 };
 
 // Routes each task's session events to its load.
@@ -125,7 +125,7 @@ class SessionLoads : public NSURLSessionDataDelegate {
   }
 
   Mutex mutex_;  // guards loads_
-  std::map<uint64_t, std::shared_ptr<SessionLoad>> loads_;
+  std::map<uint64_t, std::shared_ptr<SessionLoad>> loads_ GUARDED_BY(mutex_);
 };
 
 struct PageSession {

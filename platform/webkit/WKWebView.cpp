@@ -91,8 +91,7 @@ class WKWebView::Load : public WKPageLoadClient {
                      f(view, id);
                    }));
   }
-  // Called with mutex_ held.
-  void postTitle() {
+  void postTitle() REQUIRES(mutex_) {
     titlePosted_ = true;
     post([title = reader_->title()](WKWebView& view, uint64_t id) { view.titleRead(id, title); });
   }
@@ -100,8 +99,8 @@ class WKWebView::Load : public WKPageLoadClient {
   const std::weak_ptr<WKWebView> view_;
   const uint64_t id_;
   Mutex mutex_;  // guards reader_ and titlePosted_
-  std::unique_ptr<WKHTMLTitleReader> reader_;
-  bool titlePosted_ = false;
+  std::unique_ptr<WKHTMLTitleReader> reader_ GUARDED_BY(mutex_);
+  bool titlePosted_ GUARDED_BY(mutex_) = false;
 };
 
 WKWebView::WKWebView(const CGRect& frame, const WKWebViewConfigurationPtr& configuration)

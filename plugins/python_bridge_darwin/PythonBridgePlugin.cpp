@@ -59,8 +59,8 @@ void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, Flutter
 }
 
 NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
-  static Mutex mutex;  // guards found
-  static NSBundlePtr found;
+  static Mutex mutex;
+  static NSBundlePtr found GUARDED_BY(mutex);
   MutexLock lock(mutex);
   if (!found) found = locateModuleResourceBundle();
   return found;

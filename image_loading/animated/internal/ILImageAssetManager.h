@@ -39,5 +39,5 @@ class ILImageAssetManager : public NSObject {
 
  private:
   mutable Mutex lock_;
-  std::map<std::string, std::shared_ptr<UIImage>> imageTable_;  // guarded by lock_
+  std::map<std::string, std::shared_ptr<UIImage>> imageTable_ GUARDED_BY(lock_);
 };

@@ -37,10 +37,10 @@ class ILImageCachesManagerOperation : public ILRemoteImageOperation {
 
  private:
   mutable Mutex lock_;
-  uint64_t pending_ = 0;  // guarded by lock_
-  bool cancelled_ = false;  // guarded by lock_
-  bool finished_ = false;  // guarded by lock_
-  bool executing_ = false;  // guarded by lock_
+  uint64_t pending_ GUARDED_BY(lock_) = 0;
+  bool cancelled_ GUARDED_BY(lock_) = false;
+  bool finished_ GUARDED_BY(lock_) = false;
+  bool executing_ GUARDED_BY(lock_) = false;
 };
 
 class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
@@ -89,5 +89,5 @@ class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
                    std::shared_ptr<ILImageCacheQueryCompletion> completion);
 
   mutable Mutex lock_;
-  std::vector<ILImageCacheProtocolPtr> imageCaches_;  // guarded by lock_
+  std::vector<ILImageCacheProtocolPtr> imageCaches_ GUARDED_BY(lock_);
 };

@@ -55,9 +55,9 @@ class ILRemoteImageLoadState : public NSObject {
   std::string className() const override { return "ILRemoteImageLoadState"; }
 
  private:
-  mutable Mutex mutex_;  // guards both fields
-  NSURLPtr url_;
-  std::shared_ptr<NSProgress> progress_;
+  mutable Mutex mutex_;
+  NSURLPtr url_ GUARDED_BY(mutex_);
+  std::shared_ptr<NSProgress> progress_ GUARDED_BY(mutex_);
 };
 using ILRemoteImageLoadStatePtr = std::shared_ptr<ILRemoteImageLoadState>;
 

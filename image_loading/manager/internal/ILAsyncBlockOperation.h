@@ -26,6 +26,6 @@ class ILAsyncBlockOperation : public NSOperation {
 
  private:
   RecursiveMutex lock_;  // guards executionBlock_ and the operation's state changes
-  Block executionBlock_;
+  Block executionBlock_ GUARDED_BY(lock_);
 };
 using ILAsyncBlockOperationPtr = std::shared_ptr<ILAsyncBlockOperation>;

@@ -71,13 +71,13 @@ class ILRemoteImagePrefetchToken : public NSObject, public ILRemoteImageOperatio
   std::atomic<bool> isAllFinished_{false};
 
   mutable Mutex blocksLock_;
-  ILRemoteImagePrefetcherProgressBlock progressBlock_;  // guarded by blocksLock_
-  ILRemoteImagePrefetcherCompletionBlock completionBlock_;  // guarded by blocksLock_
+  ILRemoteImagePrefetcherProgressBlock progressBlock_ GUARDED_BY(blocksLock_);
+  ILRemoteImagePrefetcherCompletionBlock completionBlock_ GUARDED_BY(blocksLock_);
   Mutex prefetchOperationsLock_;
-  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_;  // guarded by prefetchOperationsLock_
+  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_ GUARDED_BY(prefetchOperationsLock_);
   Mutex loadOperationsLock_;
-  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_;  // guarded by loadOperationsLock_
-  bool cancelled_ = false;  // guarded by loadOperationsLock_
+  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_ GUARDED_BY(loadOperationsLock_);
+  bool cancelled_ GUARDED_BY(loadOperationsLock_) = false;
 };
 using ILRemoteImagePrefetchTokenPtr = std::shared_ptr<ILRemoteImagePrefetchToken>;
 
@@ -143,12 +143,12 @@ class ILRemoteImagePrefetcher : public NSObject {
   const NSOperationQueuePtr prefetchQueue_;
 
   mutable Mutex settingsLock_;
-  ILRemoteImageOptions options_ = ILLoadLowPriority;  // guarded by settingsLock_
-  ILRemoteImageContext context_;  // guarded by settingsLock_
-  ILCallbackQueuePtr callbackQueue_;  // guarded by settingsLock_
-  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_;  // guarded by settingsLock_
+  ILRemoteImageOptions options_ GUARDED_BY(settingsLock_) = ILLoadLowPriority;
+  ILRemoteImageContext context_ GUARDED_BY(settingsLock_);
+  ILCallbackQueuePtr callbackQueue_ GUARDED_BY(settingsLock_);
+  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_ GUARDED_BY(settingsLock_);
 
   mutable Mutex runningTokensLock_;
-  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_;  // guarded by runningTokensLock_
+  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_ GUARDED_BY(runningTokensLock_);
 };
 using ILRemoteImagePrefetcherPtr = std::shared_ptr<ILRemoteImagePrefetcher>;

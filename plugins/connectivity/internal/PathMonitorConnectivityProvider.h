@@ -39,6 +39,6 @@ class PathMonitorConnectivityProvider : public NSObject, public ConnectivityProv
 
   const dispatch_queue_t queue_;
   mutable Mutex mutex_;  // guards pathMonitor_ and connectivityUpdateHandler_
-  std::shared_ptr<NWPathMonitor> pathMonitor_;
-  ConnectivityUpdateHandler connectivityUpdateHandler_;
+  std::shared_ptr<NWPathMonitor> pathMonitor_ GUARDED_BY(mutex_);
+  ConnectivityUpdateHandler connectivityUpdateHandler_ GUARDED_BY(mutex_);
 };
