@@ -1,6 +1,7 @@
 #include "AKPhotoGallery/internal/AKPDFView.h"
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/NSLayoutConstraint.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
@@ -50,7 +51,7 @@ const std::shared_ptr<UIActivityIndicatorView>& AKPDFView::bufferingIndicator() 
 }
 
 NSURLPtr AKPDFView::url() const {
-  std::lock_guard<std::mutex> lock(urlMutex_);
+  MutexLock lock(urlMutex_);
   return url_;
 }
 
@@ -59,7 +60,7 @@ bool AKPDFView::showsURL(const NSURLPtr& url) const { return sameURL(this->url()
 void AKPDFView::setUrl(NSURLPtr url) {
   if (showsURL(url)) return;
   {
-    std::lock_guard<std::mutex> lock(urlMutex_);
+    MutexLock lock(urlMutex_);
     url_ = url;
   }
   if (!url) {

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/uikit/UIImage.h"
@@ -15,9 +16,9 @@ class BundleFinder {};
 constexpr const char* kBundleName = "AKPhotoGallery_AKPhotoGallery";
 constexpr const char* kTable = "AKPhotoGallery";
 
-std::mutex gMutex;
-NSBundlePtr gBundle;                                    // guarded by gMutex
-AKPhotoGalleryResource::LocalizationBlock gLocalize;  // guarded by gMutex
+Mutex gMutex;
+NSBundlePtr gBundle GUARDED_BY(gMutex);
+AKPhotoGalleryResource::LocalizationBlock gLocalize GUARDED_BY(gMutex);
 
 NSBundlePtr findBundle() {
   if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))
@@ -29,7 +30,7 @@ void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gBundle.reset();
       gLocalize = nullptr;
     });
@@ -40,19 +41,19 @@ void registerReset() {
 
 NSBundlePtr AKPhotoGalleryResource::resourceBundle() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gBundle) gBundle = findBundle();
   return gBundle;
 }
 
 AKPhotoGalleryResource::LocalizationBlock AKPhotoGalleryResource::customLocalizationBlock() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return gLocalize;
 }
 
 void AKPhotoGalleryResource::setCustomLocalizationBlock(LocalizationBlock block) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gLocalize = std::move(block);
 }
 

@@ -7,6 +7,7 @@
 #include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/SingletonResets.h"
@@ -27,9 +28,9 @@ NSErrorPtr AKPhotoImageFetchError() {
 
 namespace {
 
-std::mutex gSharedMutex;  // guards gWebDownloader and gAssetDownloader
-std::shared_ptr<AKPhotoImageWebDownloader> gWebDownloader;
-std::shared_ptr<AKPhotoImageAssetDownloader> gAssetDownloader;
+Mutex gSharedMutex;  // guards gWebDownloader and gAssetDownloader
+std::shared_ptr<AKPhotoImageWebDownloader> gWebDownloader GUARDED_BY(gSharedMutex);
+std::shared_ptr<AKPhotoImageAssetDownloader> gAssetDownloader GUARDED_BY(gSharedMutex);
 
 // Each test starts with downloaders made on first use; what a test left
 // queued on the web downloader's own downloader is cancelled with it.
@@ -39,7 +40,7 @@ void registerSharedReset() {
     SingletonResets::add([] {
       std::shared_ptr<AKPhotoImageWebDownloader> web;
       {
-        std::lock_guard<std::mutex> lock(gSharedMutex);
+        MutexLock lock(gSharedMutex);
         web = std::move(gWebDownloader);
         gAssetDownloader.reset();
       }
@@ -59,7 +60,7 @@ std::optional<float> progressFraction(int64_t received, int64_t expected) {
 
 std::shared_ptr<AKPhotoImageWebDownloader> AKPhotoImageWebDownloader::shared() {
   registerSharedReset();
-  std::lock_guard<std::mutex> lock(gSharedMutex);
+  MutexLock lock(gSharedMutex);
   if (!gWebDownloader) gWebDownloader = std::make_shared<AKPhotoImageWebDownloader>();
   return gWebDownloader;
 }
@@ -96,7 +97,7 @@ void AKPhotoImageWebDownloader::downloadImage(const std::shared_ptr<NSObject>& i
 
 std::shared_ptr<AKPhotoImageAssetDownloader> AKPhotoImageAssetDownloader::shared() {
   registerSharedReset();
-  std::lock_guard<std::mutex> lock(gSharedMutex);
+  MutexLock lock(gSharedMutex);
   if (!gAssetDownloader) gAssetDownloader = std::make_shared<AKPhotoImageAssetDownloader>();
   return gAssetDownloader;
 }

@@ -301,7 +301,7 @@ void AKPhotoImagePreviewVC::fetchContent(ProgressBlock progress, CompleteBlock c
     complete(image_, nullptr);
     return;
   }
-  const auto identifier = reuseIdentifier_;
+  const auto identifier = reuseIdentifier();
   auto weak = WeakFromThis(this);
   auto guarded = [weak, identifier] {
     auto self = weak.lock();
@@ -433,7 +433,7 @@ void AKPhotoImagePreviewVC::updateContentView(const AKPhotoPreviewContent& conte
     button_->setHidden(true);
     return;
   }
-  const auto identifier = reuseIdentifier_;
+  const auto identifier = reuseIdentifier();
   auto weak = WeakFromThis(this);
   ILImageCache::sharedImageCache()->queryCacheOperationForKey(
       original->absoluteString(), 0, nullptr, ILImageCacheKindAll,
@@ -474,7 +474,7 @@ void AKPhotoImagePreviewVC::downloadOriginalImage() {
   auto original = originalURL();
   if (!original) return;
   button_->setEnabled(false);
-  const auto identifier = reuseIdentifier_;
+  const auto identifier = reuseIdentifier();
   auto weak = WeakFromThis(this);
   fetchCachedOrDownload(
       original,

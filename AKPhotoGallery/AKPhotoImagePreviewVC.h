@@ -8,11 +8,11 @@
 // library, and offers to download the full-size original of remote images.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "AKPhotoGallery/AKPhotoBasePreviewVC.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIImageView.h"
 
@@ -79,7 +79,10 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   void layoutDownloadOriginalButton();
 
   const NSURLPtr& downloadURL() const { return downloadURL_; }
-  const std::optional<size_t>& reuseIdentifier() const { return reuseIdentifier_; }
+  std::optional<size_t> reuseIdentifier() const {
+    MutexLock lock(reuseMutex_);
+    return reuseIdentifier_;
+  }
   const std::shared_ptr<UIButton>& downloadOriginalImageButton() const { return button_; }
 
   std::string className() const override { return "AKPhotoImagePreviewVC"; }
@@ -92,11 +95,11 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   // True while the page still shows the source a request was made for.
   // Asked from the loaders' threads while the main thread reuses the page.
   bool stillShows(const std::optional<size_t>& reuseIdentifier) const {
-    std::lock_guard<std::mutex> lock(reuseMutex_);
+    MutexLock lock(reuseMutex_);
     return reuseIdentifier_ == reuseIdentifier;
   }
   void setReuseIdentifier(std::optional<size_t> identifier) {
-    std::lock_guard<std::mutex> lock(reuseMutex_);
+    MutexLock lock(reuseMutex_);
     reuseIdentifier_ = identifier;
   }
   void loadImage(const std::shared_ptr<NSObject>& identifier, std::function<void(float)> progress,
@@ -108,8 +111,8 @@ class AKPhotoImagePreviewVC : public AKPhotoBaseImagePreviewVC {
   std::shared_ptr<UIImage> image_;
   NSURLPtr downloadURL_;
   std::shared_ptr<PHAsset> asset_;
-  mutable std::mutex reuseMutex_;  // guards reuseIdentifier_ (written on the main thread only)
-  std::optional<size_t> reuseIdentifier_;
+  mutable Mutex reuseMutex_;  // guards reuseIdentifier_ (written on the main thread only)
+  std::optional<size_t> reuseIdentifier_ GUARDED_BY(reuseMutex_);
   std::shared_ptr<UIButton> button_;
 };
 

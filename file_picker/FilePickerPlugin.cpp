@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <mutex>
 #include <new>
 #include <unordered_map>
 
@@ -14,6 +13,7 @@
 #include "internal/FilePickerTemporaryFiles.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/flutter/FlutterChannels.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -95,10 +95,10 @@ NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
 // The shared state of one photo-picker pick: its jobs finish on other
 // threads, one completion at a time under `mutex`.
 struct FilePickerPlugin::PhotoBatch {
-  std::mutex mutex;
-  std::vector<NSURLPtr> urls;         // guarded by mutex
-  std::vector<std::string> errors;    // guarded by mutex
-  int64_t completed = 0;              // guarded by mutex
+  Mutex mutex;
+  std::vector<NSURLPtr> urls GUARDED_BY(mutex);
+  std::vector<std::string> errors GUARDED_BY(mutex);
+  int64_t completed GUARDED_BY(mutex) = 0;
   int64_t total = 0;
   int64_t type = 2;
   std::string folder;
@@ -522,7 +522,7 @@ void FilePickerPlugin::pickerDidFinishPicking(PHPickerViewController& picker,
 void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
                                     const PHPickerResult& result, size_t index) {
   auto addError = [batch](std::string text) {
-    std::lock_guard<std::mutex> lock(batch->mutex);
+    MutexLock lock(batch->mutex);
     batch->errors.push_back(std::move(text));
   };
   const auto& provider = result.itemProvider;
@@ -566,7 +566,7 @@ void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
         }
         int64_t count = 0;
         {
-          std::lock_guard<std::mutex> lock(batch->mutex);
+          MutexLock lock(batch->mutex);
           batch->urls.push_back(NSURL::fileURLWithPath(target));
           count = ++batch->completed;
         }
@@ -588,7 +588,7 @@ void FilePickerPlugin::finishPhotos(const std::shared_ptr<PhotoBatch>& batch) {
   std::vector<NSURLPtr> urls;
   std::vector<std::string> errors;
   {
-    std::lock_guard<std::mutex> lock(batch->mutex);
+    MutexLock lock(batch->mutex);
     urls = batch->urls;
     errors = batch->errors;
   }

@@ -7,8 +7,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/SingletonResets.h"
@@ -21,10 +21,10 @@ constexpr const char* kLockName = ".file_picker.lock";
 
 // This host's folder and the descriptor that holds its owner lock.
 struct HostFolder {
-  std::mutex mutex;
+  Mutex mutex;
   std::string temporaryDirectory;  // guarded by mutex: the one `path` lies in
-  std::string path;                // guarded by mutex
-  int owner = -1;                  // guarded by mutex
+  std::string path GUARDED_BY(mutex);
+  int owner GUARDED_BY(mutex) = -1;
 };
 
 HostFolder& state() {
@@ -32,7 +32,7 @@ HostFolder& state() {
     auto* f = new HostFolder();
     // Each test starts as a new host would: without a folder.
     SingletonResets::add([f] {
-      std::lock_guard<std::mutex> lock(f->mutex);
+      MutexLock lock(f->mutex);
       if (f->owner >= 0) ::close(f->owner);
       f->owner = -1;
       f->path.clear();
@@ -125,7 +125,7 @@ bool FilePickerTemporaryFiles::isHostFolderName(const std::string& name) {
 
 std::optional<std::string> FilePickerTemporaryFiles::folder() {
   HostFolder& host = state();
-  std::lock_guard<std::mutex> lock(host.mutex);
+  MutexLock lock(host.mutex);
   const std::string temporaryDirectory = NSTemporaryDirectory();
   if (host.owner >= 0 && host.temporaryDirectory == temporaryDirectory &&
       stillOwned(host.path, host.owner)) {
@@ -173,7 +173,7 @@ bool FilePickerTemporaryFiles::clear() {
   std::string own;
   {
     HostFolder& host = state();
-    std::lock_guard<std::mutex> lock(host.mutex);
+    MutexLock lock(host.mutex);
     if (host.owner >= 0 && host.temporaryDirectory == NSTemporaryDirectory()) own = host.path;
   }
   auto files = NSFileManager::defaultManager();
@@ -191,7 +191,7 @@ bool FilePickerTemporaryFiles::removeFoldersOfEndedHosts() {
   std::string own;
   {
     HostFolder& host = state();
-    std::lock_guard<std::mutex> lock(host.mutex);
+    MutexLock lock(host.mutex);
     own = host.path;
   }
   const std::string temporaryDirectory = NSTemporaryDirectory();

@@ -5,6 +5,7 @@
 
 #include "gif/UIImageAnimGif.h"
 #include "gif/UIImageViewAnimGif.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/SingletonResets.h"
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int64_t kDefaultMemoryLimit = 50;
 
-std::mutex gDefaultMutex;
-AnimGifManagerPtr gDefaultManager;  // guarded by gDefaultMutex
+Mutex gDefaultMutex;
+AnimGifManagerPtr gDefaultManager GUARDED_BY(gDefaultMutex);
 
 // Megabytes of the view's GIF; 0 without one (or for a size set below 0,
 // which would otherwise make room in the budget).
@@ -36,14 +37,14 @@ AnimGifManager::~AnimGifManager() {
 }
 
 AnimGifManagerPtr AnimGifManager::defaultManager() {
-  std::lock_guard<std::mutex> lock(gDefaultMutex);
+  MutexLock lock(gDefaultMutex);
   if (!gDefaultManager) {
     static std::once_flag registered;
     std::call_once(registered, [] {
       SingletonResets::add([] {
         AnimGifManagerPtr old;
         {
-          std::lock_guard<std::mutex> lock(gDefaultMutex);
+          MutexLock lock(gDefaultMutex);
           old.swap(gDefaultManager);
         }
         // Views and the manager hold each other; clearing breaks the cycle.
@@ -56,7 +57,7 @@ AnimGifManagerPtr AnimGifManager::defaultManager() {
 }
 
 void AnimGifManager::setDefaultManager(AnimGifManagerPtr manager) {
-  std::lock_guard<std::mutex> lock(gDefaultMutex);
+  MutexLock lock(gDefaultMutex);
   gDefaultManager = std::move(manager);
 }
 

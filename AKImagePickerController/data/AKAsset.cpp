@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "AKImagePickerController/data/AKImageDataManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -111,12 +112,12 @@ void AKAsset::setError(const NSErrorPtr& error) {
 }
 
 void AKAsset::startRequest(const std::function<int32_t()>& start) {
-  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
+  RecursiveMutexLock lock(requestsMutex_);
   pendingRequestIDs_.push_back(start());
 }
 
 std::vector<int32_t> AKAsset::pendingRequestIDs() const {
-  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
+  RecursiveMutexLock lock(requestsMutex_);
   return pendingRequestIDs_;
 }
 
@@ -200,7 +201,7 @@ void AKAsset::fetchAVAsset(const PHVideoRequestOptionsPtr& options, AKVideoCompl
 }
 
 void AKAsset::cancelRequests() {
-  std::lock_guard<std::recursive_mutex> lock(requestsMutex_);
+  RecursiveMutexLock lock(requestsMutex_);
   if (pendingRequestIDs_.empty()) return;
   getImageDataManager()->cancelRequests(pendingRequestIDs_);
   pendingRequestIDs_.clear();

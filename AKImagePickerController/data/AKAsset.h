@@ -5,13 +5,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/corelocation/CLLocation.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OnceCallback.h"
@@ -99,8 +99,8 @@ class AKAsset : public NSObject {
   int64_t pixelHeight_ = 0;
   PHAssetPtr originalAsset_;
   UIImagePtr image_;
-  mutable std::recursive_mutex requestsMutex_;
-  std::vector<int32_t> pendingRequestIDs_;  // guarded by requestsMutex_
+  mutable RecursiveMutex requestsMutex_;
+  std::vector<int32_t> pendingRequestIDs_ GUARDED_BY(requestsMutex_);
 };
 
 // A size in points as pixels of the main screen.

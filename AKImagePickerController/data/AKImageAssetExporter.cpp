@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/coreimage/CIContext.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
@@ -232,7 +233,7 @@ int32_t AKImageAssetExporter::exportAssetsAsynchronously(const std::vector<AKAss
   request->operation = operation;
   operation->setCompletionBlock([me, request] { me->cancelledBeforeStart(request); });
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     operations_[request->requestID] = operation;
   }
   exportQueue_->addOperation(operation);
@@ -240,17 +241,17 @@ int32_t AKImageAssetExporter::exportAssetsAsynchronously(const std::vector<AKAss
 }
 
 bool AKImageAssetExporter::isLive(int32_t requestID) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return operations_.count(requestID) > 0;
 }
 
 void AKImageAssetExporter::setInRequesting(const AKAssetPtr& asset) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   currentAssetInRequesting_ = asset;
 }
 
 void AKImageAssetExporter::clearInRequesting(const AKAsset* asset) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (currentAssetInRequesting_.get() == asset) currentAssetInRequesting_.reset();
 }
 
@@ -261,7 +262,7 @@ void AKImageAssetExporter::countEnded(const std::shared_ptr<Request>& request) {
   // Held before the signal lets the request's operation finish and go.
   auto operation = request->operation.lock();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     operations_.erase(request->requestID);
   }
   dispatch_semaphore_signal(semaphore_);
@@ -303,7 +304,7 @@ void AKImageAssetExporter::cancelledBeforeStart(const std::shared_ptr<Request>& 
   if (!operation) return;
   bool cancelled = operation->isCancelled();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     operations_.erase(request->requestID);
   }
   if (cancelled) {
@@ -377,7 +378,7 @@ void AKImageAssetExporter::cancel(int32_t requestID) {
   NSOperationPtr operation;
   std::shared_ptr<AVAssetExportSession> session;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = operations_.find(requestID);
     if (it == operations_.end()) return;
     operation = it->second;
@@ -385,7 +386,7 @@ void AKImageAssetExporter::cancel(int32_t requestID) {
   }
   if (session) session->cancelExport();
   operation->cancel();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   operations_.erase(requestID);
 }
 
@@ -394,7 +395,7 @@ void AKImageAssetExporter::cancelAll() {
   AKAssetPtr inRequesting;
   std::shared_ptr<AVAssetExportSession> session;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     operations = operations_;
   }
   // Cancelled before forgotten: a request that starts in between finds
@@ -402,7 +403,7 @@ void AKImageAssetExporter::cancelAll() {
   exportQueue_->cancelAllOperations();
   for (auto& [id, operation] : operations) operation->cancel();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto& [id, operation] : operations) operations_.erase(id);
     inRequesting = currentAssetInRequesting_;
     session = currentAVExportSession_.lock();
@@ -643,7 +644,7 @@ void AKImageAssetExporter::writeVideo(const AKAssetPtr& asset, int32_t requestID
   session->setShouldOptimizeForNetworkUse(true);
   session->setDirectoryForTemporaryFiles(NSURL::fileURLWithPath(workFolder, true));
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     currentAVExportSession_ = session;
   }
   std::weak_ptr<AVAssetExportSession> weakSession = session;

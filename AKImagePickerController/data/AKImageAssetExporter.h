@@ -9,7 +9,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "AKImagePickerController/data/AKAsset.h"
@@ -17,6 +16,7 @@
 #include "AKImagePickerController/data/AKImageBaseManager.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 
 class AKImageAssetExporter;
@@ -101,9 +101,9 @@ class AKImageAssetExporter : public AKImageBaseManager {
   const AKImageAssetExporterConfigurationPtr configuration_;
   const NSOperationQueuePtr exportQueue_;
   const dispatch_semaphore_t semaphore_;
-  mutable std::mutex mutex_;
-  std::map<int32_t, NSOperationPtr> operations_;  // guarded by mutex_
-  std::weak_ptr<AVAssetExportSession> currentAVExportSession_;  // guarded by mutex_
-  AKAssetPtr currentAssetInRequesting_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::map<int32_t, NSOperationPtr> operations_ GUARDED_BY(mutex_);
+  std::weak_ptr<AVAssetExportSession> currentAVExportSession_ GUARDED_BY(mutex_);
+  AKAssetPtr currentAssetInRequesting_ GUARDED_BY(mutex_);
 };
 using AKImageAssetExporterPtr = std::shared_ptr<AKImageAssetExporter>;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/SingletonResets.h"
@@ -128,7 +129,7 @@ AKImageAssetDiskPurger& AKImageAssetDiskPurger::shared() {
     auto* p = new AKImageAssetDiskPurger();
     // Between tests the set starts empty again, as in a new process.
     SingletonResets::add([p] {
-      std::lock_guard<std::mutex> lock(p->mutex_);
+      MutexLock lock(p->mutex_);
       p->directories_.clear();
       releaseMarkers(p->markers_);
     });
@@ -139,7 +140,7 @@ AKImageAssetDiskPurger& AKImageAssetDiskPurger::shared() {
 
 void AKImageAssetDiskPurger::add(const NSURLPtr& directory) {
   if (!directory) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& known : directories_) {
     if (known->isEqual(*directory)) return;
   }
@@ -168,7 +169,7 @@ void AKImageAssetDiskPurger::add(const NSURLPtr& directory) {
 }
 
 void AKImageAssetDiskPurger::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& directory : directories_) {
     std::string own;
     const std::string path = directory->path();
@@ -183,6 +184,6 @@ void AKImageAssetDiskPurger::clear() {
 }
 
 std::vector<NSURLPtr> AKImageAssetDiskPurger::directories() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return directories_;
 }

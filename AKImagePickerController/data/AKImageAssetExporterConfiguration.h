@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -67,8 +67,8 @@ class AKImageAssetDiskPurger {
 
  private:
   AKImageAssetDiskPurger();
-  mutable std::mutex mutex_;
-  std::vector<NSURLPtr> directories_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<NSURLPtr> directories_ GUARDED_BY(mutex_);
   // Open descriptors of this process's locked markers, by marker path.
-  std::vector<std::pair<std::string, int>> markers_;  // guarded by mutex_
+  std::vector<std::pair<std::string, int>> markers_ GUARDED_BY(mutex_);
 };

@@ -3,22 +3,23 @@
 #include <map>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 namespace {
 
-std::mutex& selectorsMutex() {
-  static std::mutex m;  // guards selectors()
+Mutex& selectorsMutex() {
+  static Mutex m;
   return m;
 }
 
-std::map<std::string, AKImageBaseManager::Invoker>& selectors() {
+std::map<std::string, AKImageBaseManager::Invoker>& selectors() REQUIRES(selectorsMutex()) {
   static std::map<std::string, AKImageBaseManager::Invoker> table;
   return table;
 }
 
 AKImageBaseManager::Invoker invokerFor(const std::string& selector) {
-  std::lock_guard<std::mutex> lock(selectorsMutex());
+  MutexLock lock(selectorsMutex());
   auto it = selectors().find(selector);
   return it == selectors().end() ? nullptr : it->second;
 }
@@ -26,13 +27,13 @@ AKImageBaseManager::Invoker invokerFor(const std::string& selector) {
 }  // namespace
 
 void AKImageBaseManager::registerSelector(const std::string& selector, Invoker invoker) {
-  std::lock_guard<std::mutex> lock(selectorsMutex());
+  MutexLock lock(selectorsMutex());
   selectors()[selector] = std::move(invoker);
 }
 
 void AKImageBaseManager::add(const std::shared_ptr<NSObject>& observer) {
   if (!observer) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(observers_, [](auto& weak) { return weak.expired(); });
   for (auto& weak : observers_) {
     if (weak.lock() == observer) return;
@@ -41,7 +42,7 @@ void AKImageBaseManager::add(const std::shared_ptr<NSObject>& observer) {
 }
 
 void AKImageBaseManager::remove(const std::shared_ptr<NSObject>& observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(observers_, [&](auto& weak) {
     auto strong = weak.lock();
     return !strong || strong == observer;
@@ -50,7 +51,7 @@ void AKImageBaseManager::remove(const std::shared_ptr<NSObject>& observer) {
 
 std::vector<std::shared_ptr<NSObject>> AKImageBaseManager::liveObservers() const {
   std::vector<std::shared_ptr<NSObject>> live;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& weak : observers_) {
     if (auto strong = weak.lock()) live.push_back(std::move(strong));
   }

@@ -8,10 +8,10 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/ValueFwd.h"
@@ -40,7 +40,7 @@ class AKImageBaseManager : public NSObject {
   static void deliver(const std::vector<std::shared_ptr<NSObject>>& observers,
                       const std::string& selector, const Value& one, const Value& two);
 
-  mutable std::mutex mutex_;
-  std::vector<std::weak_ptr<NSObject>> observers_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<std::weak_ptr<NSObject>> observers_ GUARDED_BY(mutex_);
 };
 using AKImageBaseManagerPtr = std::shared_ptr<AKImageBaseManager>;

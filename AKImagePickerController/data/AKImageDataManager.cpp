@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -17,8 +18,8 @@ bool boolFor(const Value& info, const char* key) {
   return v && (v->isBool() || v->isNumber()) && v->asBool();
 }
 
-std::mutex gSharedMutex;
-AKImageDataManagerPtr gShared;  // guarded by gSharedMutex
+Mutex gSharedMutex;
+AKImageDataManagerPtr gShared GUARDED_BY(gSharedMutex);
 
 }  // namespace
 
@@ -60,11 +61,11 @@ AKImageDataManagerPtr getImageDataManager() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gSharedMutex);
+      MutexLock lock(gSharedMutex);
       gShared.reset();
     });
   });
-  std::lock_guard<std::mutex> lock(gSharedMutex);
+  MutexLock lock(gSharedMutex);
   if (!gShared) gShared = std::make_shared<AKImageDataManager>();
   return gShared;
 }
@@ -83,7 +84,7 @@ void AKImageDataManager::checkPhotoPermission(OnceCallback<void(bool)> handler) 
 }
 
 PHImageRequestOptionsPtr AKImageDataManager::imageRequestOptions() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (!imageRequestOptions_) {
     imageRequestOptions_ = std::make_shared<PHImageRequestOptions>();
     imageRequestOptions_->networkAccessAllowed = true;
@@ -92,7 +93,7 @@ PHImageRequestOptionsPtr AKImageDataManager::imageRequestOptions() {
 }
 
 PHVideoRequestOptionsPtr AKImageDataManager::videoRequestOptions() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (!videoRequestOptions_) {
     videoRequestOptions_ = std::make_shared<PHVideoRequestOptions>();
     videoRequestOptions_->deliveryMode = PHVideoRequestOptionsDeliveryModeMediumQualityFormat;
@@ -102,7 +103,7 @@ PHVideoRequestOptionsPtr AKImageDataManager::videoRequestOptions() {
 }
 
 int32_t AKImageDataManager::nextRequestID() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   // Past the largest identifier the count starts again at 1 (0 means none).
   seed_ = seed_ == std::numeric_limits<int32_t>::max() ? 1 : seed_ + 1;
   return seed_;
@@ -165,7 +166,7 @@ bool AKImageDataManager::retriedInCloud(const std::shared_ptr<Chain>& chain, boo
   }
   bool cancelled;
   {
-    std::lock_guard<std::mutex> lock(books_);
+    MutexLock lock(books_);
     cancelled = cancelledRequestIDs_.erase(chain->requestID) > 0;
   }
   if (cancelled) {
@@ -190,7 +191,7 @@ bool AKImageDataManager::retriedInCloud(const std::shared_ptr<Chain>& chain, boo
 
 void AKImageDataManager::start(const std::shared_ptr<Chain>& chain) {
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     untracked_.insert(chain->requestID);
   }
   int attempt = ++chain->attempt;
@@ -227,11 +228,11 @@ void AKImageDataManager::trackRequest(int32_t requestID, PHImageRequestID platfo
   dispatch_main_now_or_async([self, requestID, platformRequestID] {
     bool cancel = false;
     {
-      std::lock_guard<std::mutex> lock(self->lock_);
+      MutexLock lock(self->lock_);
       self->untracked_.erase(requestID);
     }
     {
-      std::lock_guard<std::mutex> lock(self->books_);
+      MutexLock lock(self->books_);
       if (platformRequestID == PHInvalidImageRequestID) {
         self->requestIDs_.erase(requestID);
       } else {
@@ -254,7 +255,7 @@ void AKImageDataManager::finishRequest(int32_t requestID, const Value& info) {
   auto self = shared_from_this();
   if (boolFor(info, PHImageCancelledKey)) {
     dispatch_main_now_or_async([self, requestID] {
-      std::lock_guard<std::mutex> lock(self->books_);
+      MutexLock lock(self->books_);
       self->requestIDs_.erase(requestID);
       self->cancelledRequestIDs_.erase(requestID);
     });
@@ -265,10 +266,10 @@ void AKImageDataManager::finishRequest(int32_t requestID, const Value& info) {
   dispatch_main_now_or_async([self, requestID] {
     bool untracked;
     {
-      std::lock_guard<std::mutex> lock(self->lock_);
+      MutexLock lock(self->lock_);
       untracked = self->untracked_.count(requestID) > 0;
     }
-    std::lock_guard<std::mutex> lock(self->books_);
+    MutexLock lock(self->books_);
     if (self->requestIDs_.erase(requestID)) return;
     if (untracked) {
       // The answer beat the tracking, which will find and clear this mark.
@@ -287,7 +288,7 @@ void AKImageDataManager::cancelRequests(const std::vector<int32_t>& requestIDs) 
   dispatch_main_now_or_async([self, requestIDs] {
     std::vector<PHImageRequestID> toCancel;
     {
-      std::lock_guard<std::mutex> lock(self->books_);
+      MutexLock lock(self->books_);
       while (self->cancelledRequestIDs_.size() > kCancelledLimit) {
         self->cancelledRequestIDs_.erase(self->cancelledRequestIDs_.begin());
       }
@@ -300,7 +301,7 @@ void AKImageDataManager::cancelRequests(const std::vector<int32_t>& requestIDs) 
           continue;
         }
         // Issued but not tracked yet: remembered, so the tracking cancels it.
-        std::lock_guard<std::mutex> issued(self->lock_);
+        MutexLock issued(self->lock_);
         if (self->untracked_.count(id)) self->cancelledRequestIDs_.insert(id);
       }
     }
@@ -323,21 +324,21 @@ void AKImageDataManager::stopCachingAssets(const std::vector<PHAssetPtr>& assets
 void AKImageDataManager::stopCachingForAllAssets() { manager_->stopCachingImagesForAllAssets(); }
 
 size_t AKImageDataManager::trackedRequestCount() const {
-  std::lock_guard<std::mutex> lock(books_);
+  MutexLock lock(books_);
   return requestIDs_.size();
 }
 
 bool AKImageDataManager::isTracked(int32_t requestID) const {
-  std::lock_guard<std::mutex> lock(books_);
+  MutexLock lock(books_);
   return requestIDs_.count(requestID) > 0;
 }
 
 size_t AKImageDataManager::cancelledRequestCount() const {
-  std::lock_guard<std::mutex> lock(books_);
+  MutexLock lock(books_);
   return cancelledRequestIDs_.size();
 }
 
 size_t AKImageDataManager::finishedRequestCount() const {
-  std::lock_guard<std::mutex> lock(books_);
+  MutexLock lock(books_);
   return finishedRequestIDs_.size();
 }

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <vector>
 
 #include "AKImagePickerController/data/AKAsset.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/photos/PHImageManager.h"
 
 inline constexpr int32_t AKImageInvalidRequestID = 0;
@@ -64,18 +64,18 @@ class AKImageDataManager : public std::enable_shared_from_this<AKImageDataManage
   bool retriedInCloud(const std::shared_ptr<Chain>& chain, bool hasResult, const Value& info);
 
   PHCachingImageManagerPtr manager_;
-  std::mutex lock_;  // the manager's own lock: guards the counter and the lazy options
-  int32_t seed_ = 0;  // guarded by lock_
-  PHImageRequestOptionsPtr imageRequestOptions_;  // guarded by lock_
-  PHVideoRequestOptionsPtr videoRequestOptions_;  // guarded by lock_
+  Mutex lock_;  // the manager's own lock: guards the counter and the lazy options
+  int32_t seed_ GUARDED_BY(lock_) = 0;
+  PHImageRequestOptionsPtr imageRequestOptions_ GUARDED_BY(lock_);
+  PHVideoRequestOptionsPtr videoRequestOptions_ GUARDED_BY(lock_);
   // Issued requests whose library identifier is not recorded yet.
-  std::set<int32_t> untracked_;  // guarded by lock_
+  std::set<int32_t> untracked_ GUARDED_BY(lock_);
   // Changed on the main thread only; the lock lets the cloud retry read
   // them from the thread the library answers on.
-  mutable std::mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
-  std::map<int32_t, PHImageRequestID> requestIDs_;
-  std::set<int32_t> finishedRequestIDs_;
-  std::set<int32_t> cancelledRequestIDs_;
+  mutable Mutex books_;  // guards requestIDs_, finishedRequestIDs_ and cancelledRequestIDs_
+  std::map<int32_t, PHImageRequestID> requestIDs_ GUARDED_BY(books_);
+  std::set<int32_t> finishedRequestIDs_ GUARDED_BY(books_);
+  std::set<int32_t> cancelledRequestIDs_ GUARDED_BY(books_);
 };
 using AKImageDataManagerPtr = std::shared_ptr<AKImageDataManager>;
 

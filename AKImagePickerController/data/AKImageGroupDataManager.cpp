@@ -1,6 +1,7 @@
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 
@@ -75,19 +76,19 @@ AKImageGroupDataManager::~AKImageGroupDataManager() {
 }
 
 std::optional<std::vector<std::string>> AKImageGroupDataManager::groupIds() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return groupIds_;
 }
 
 std::optional<std::map<std::string, AKAssetGroupPtr>> AKImageGroupDataManager::groups() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return groups_;
 }
 
 void AKImageGroupDataManager::invalidate() {
   std::shared_ptr<PHPhotoLibrary> library;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (groupIds_) groupIds_->clear();
     if (groups_) groups_->clear();
     assets_.clear();
@@ -135,7 +136,7 @@ void AKImageGroupDataManager::updatePartial(std::map<std::string, AKAssetGroupPt
                                             std::vector<std::string> groupIds,
                                             const std::shared_ptr<GroupsCompletion>& completion) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     groups_ = std::move(groups);
     groupIds_ = groupIds;
   }
@@ -154,7 +155,7 @@ void AKImageGroupDataManager::fetchGroups(GroupsCompletion completion) {
 void AKImageGroupDataManager::load(const std::shared_ptr<GroupsCompletion>& completion) {
   std::optional<std::vector<std::string>> loaded;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (groups_) loaded = groupIds_.value_or(std::vector<std::string>());
   }
   if (loaded) {
@@ -177,7 +178,7 @@ void AKImageGroupDataManager::load(const std::shared_ptr<GroupsCompletion>& comp
   auto library = PHPhotoLibrary::sharedPhotoLibrary();
   library->registerChangeObserver(std::static_pointer_cast<AKImageGroupDataManager>(shared_from_this()));
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     registeredWith_ = library;
   }
   // An empty library still answers (with no albums) so callers never wait.
@@ -185,7 +186,7 @@ void AKImageGroupDataManager::load(const std::shared_ptr<GroupsCompletion>& comp
 }
 
 AKAssetGroupPtr AKImageGroupDataManager::fetchGroup(const std::string& groupId) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!groups_) return nullptr;
   auto it = groups_->find(groupId);
   return it == groups_->end() ? nullptr : it->second;
@@ -200,7 +201,7 @@ PHAssetPtr AKImageGroupDataManager::fetchPHAsset(const AKAssetGroupPtr& group, i
 AKAssetPtr AKImageGroupDataManager::fetchAsset(const AKAssetGroupPtr& group, int64_t index) {
   PHAssetPtr asset = fetchPHAsset(group, index);
   if (!asset) return nullptr;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto& slot = assets_[asset->localIdentifier()];
   if (!slot) slot = AKAsset::initWithOriginalAsset(asset);
   return slot;
@@ -244,7 +245,7 @@ void AKImageGroupDataManager::photoLibraryDidChange(const PHChangePtr& change) {
                            if (auto details = change->changeDetailsForObject(collection)) {
                              if (details->objectWasDeleted) {
                                {
-                                 std::lock_guard<std::mutex> lock(self.mutex_);
+                                 MutexLock lock(self.mutex_);
                                  if (self.groups_) self.groups_->erase(groupId);
                                }
                                self.notify("groupDidRemoveWithGroupId:", Value(groupId));
@@ -271,7 +272,7 @@ void AKImageGroupDataManager::photoLibraryDidChange(const PHChangePtr& change) {
                                      if (self.fetchGroup(collection->localIdentifier())) return;
                                      if (!self.groups()) return;
                                      auto group = self.makeAKAssetGroup(collection);
-                                     std::lock_guard<std::mutex> lock(self.mutex_);
+                                     MutexLock lock(self.mutex_);
                                      (*self.groups_)[group->groupId()] = group;
                                      if (self.groupIds_) self.groupIds_->push_back(group->groupId());
                                      inserted.emplace_back(group->groupId());

@@ -7,7 +7,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "AKImagePickerController/data/AKAsset.h"
 #include "AKImagePickerController/data/AKAssetGroup.h"
 #include "AKImagePickerController/data/AKImageBaseManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSPredicate.h"
 #include "platform/photos/PHPhotoLibrary.h"
 
@@ -101,11 +101,11 @@ class AKImageGroupDataManager : public AKImageBaseManager, public PHPhotoLibrary
                     const std::vector<PHAssetPtr>& objects);
 
   const AKImageGroupDataManagerConfigurationPtr configuration_;
-  mutable std::mutex mutex_;
-  std::optional<std::vector<std::string>> groupIds_;  // guarded by mutex_
-  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_;  // guarded by mutex_
-  std::map<std::string, AKAssetPtr> assets_;  // guarded by mutex_
-  std::weak_ptr<PHPhotoLibrary> registeredWith_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::optional<std::vector<std::string>> groupIds_ GUARDED_BY(mutex_);
+  std::optional<std::map<std::string, AKAssetGroupPtr>> groups_ GUARDED_BY(mutex_);
+  std::map<std::string, AKAssetPtr> assets_ GUARDED_BY(mutex_);
+  std::weak_ptr<PHPhotoLibrary> registeredWith_ GUARDED_BY(mutex_);
 };
 using AKImageGroupDataManagerPtr = std::shared_ptr<AKImageGroupDataManager>;
 

@@ -5,6 +5,7 @@
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "AKImagePickerController/data/AKImageGroupDataManager.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -15,8 +16,8 @@ class BundleFinder {};
 
 constexpr const char* kBundleName = "AKImagePickerController_AKImagePickerController";
 
-std::mutex gMutex;
-NSBundlePtr gBundle;  // guarded by gMutex
+Mutex gMutex;
+NSBundlePtr gBundle GUARDED_BY(gMutex);
 
 NSBundlePtr findBundle() {
   if (auto bundle = NSBundle::moduleResourceBundle(kBundleName, typeid(BundleFinder)))
@@ -30,11 +31,11 @@ NSBundlePtr AKImagePickerControllerModuleBundle() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gBundle.reset();
     });
   });
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gBundle) gBundle = findBundle();
   return gBundle;
 }

@@ -1,10 +1,10 @@
 #include "AKImagePickerController/picker/internal/AKImageExtension.h"
 
-#include <mutex>
 
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/AKImagePickerControllerPickerModule.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -21,18 +21,18 @@ constexpr const char* kDefaultNames[] = {
 };
 
 struct Registries {
-  std::mutex mutex;
-  std::map<std::string, AKImageExtensionClass> runtime;               // guarded by mutex
-  std::map<AKImageExtensionType, AKImageExtensionClass> user;         // guarded by mutex
-  std::map<AKImageExtensionType, AKImageExtensionClass> defaults;     // guarded by mutex
-  bool defaultsRegistered = false;                                     // guarded by mutex
+  Mutex mutex;
+  std::map<std::string, AKImageExtensionClass> runtime GUARDED_BY(mutex);
+  std::map<AKImageExtensionType, AKImageExtensionClass> user GUARDED_BY(mutex);
+  std::map<AKImageExtensionType, AKImageExtensionClass> defaults GUARDED_BY(mutex);
+  bool defaultsRegistered GUARDED_BY(mutex) = false;
 };
 
 Registries& registries() {
   static Registries* made = [] {
     auto* r = new Registries;
     SingletonResets::add([r] {
-      std::lock_guard<std::mutex> lock(r->mutex);
+      MutexLock lock(r->mutex);
       r->user.clear();
       r->defaults.clear();
       r->defaultsRegistered = false;
@@ -82,13 +82,13 @@ AKImageExtensionClass AKImageExtensionClass::none() {
 
 void AKImageExtensionClass::registerRuntimeClass(AKImageExtensionClass cls) {
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.runtime[cls.name] = std::move(cls);
 }
 
 std::optional<AKImageExtensionClass> AKImageExtensionClass::named(const std::string& name) {
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   auto it = r.runtime.find(name);
   if (it == r.runtime.end()) return std::nullopt;
   return it->second;
@@ -104,20 +104,20 @@ AKImageExtensionController::AKImageExtensionController(const std::shared_ptr<AKI
 void AKImageExtensionController::registerExtensionWithExtensionClass(const AKImageExtensionClass& cls,
                                                                      AKImageExtensionType type) {
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.user[type] = cls;
 }
 
 void AKImageExtensionController::unregisterExtensionFor(AKImageExtensionType type) {
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.user.erase(type);
 }
 
 void AKImageExtensionController::registerDefaultExtensionWithExtensionClass(const AKImageExtensionClass& cls,
                                                                             AKImageExtensionType type) {
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   r.defaults[type] = cls;
 }
 
@@ -126,7 +126,7 @@ void AKImageExtensionController::registerDefaultExtensions() {
   registerAKImagePickerControllerPickerClasses();
   auto& r = registries();
   {
-    std::lock_guard<std::mutex> lock(r.mutex);
+    MutexLock lock(r.mutex);
     if (r.defaultsRegistered) return;
     r.defaultsRegistered = true;
   }
@@ -146,7 +146,7 @@ void AKImageExtensionController::performWithExtensionType(AKImageExtensionType t
   std::optional<AKImageExtensionClass> cls;
   {
     auto& r = registries();
-    std::lock_guard<std::mutex> lock(r.mutex);
+    MutexLock lock(r.mutex);
     cls = entry(r.user, type);
     if (!cls) cls = entry(r.defaults, type);
   }
@@ -179,7 +179,7 @@ void AKImageExtensionController::finishWithExtensionType(AKImageExtensionType ty
 bool AKImageExtensionController::isExtensionTypeAvailable(AKImageExtensionType type) const {
   if (blacklist_.count(type)) return false;
   auto& r = registries();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  MutexLock lock(r.mutex);
   if (auto user = entry(r.user, type)) return !user->isNone();
   if (auto fallback = entry(r.defaults, type)) return !fallback->isNone();
   return false;

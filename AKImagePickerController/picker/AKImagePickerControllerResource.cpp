@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "AKImagePickerController/data/AKImagePickerControllerModule.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSCache.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSNumberFormatter.h"
@@ -13,16 +14,16 @@ namespace {
 
 constexpr const char* kTable = "AKImagePickerController";
 
-std::mutex gMutex;
-AKImagePickerControllerResource::LocalizationBlock gLocalize;  // guarded by gMutex
-AKImagePickerControllerResource::ImageBlock gImage;            // guarded by gMutex
-std::shared_ptr<NSCache<std::string, UIImage>> gCache;         // guarded by gMutex
+Mutex gMutex;
+AKImagePickerControllerResource::LocalizationBlock gLocalize GUARDED_BY(gMutex);
+AKImagePickerControllerResource::ImageBlock gImage GUARDED_BY(gMutex);
+std::shared_ptr<NSCache<std::string, UIImage>> gCache GUARDED_BY(gMutex);
 
 void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gLocalize = nullptr;
       gImage = nullptr;
       gCache.reset();
@@ -32,7 +33,7 @@ void registerReset() {
 
 std::shared_ptr<NSCache<std::string, UIImage>> imageCache() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gCache) gCache = std::make_shared<NSCache<std::string, UIImage>>();
   return gCache;
 }
@@ -40,24 +41,24 @@ std::shared_ptr<NSCache<std::string, UIImage>> imageCache() {
 }  // namespace
 
 AKImagePickerControllerResource::LocalizationBlock AKImagePickerControllerResource::customLocalizationBlock() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return gLocalize;
 }
 
 void AKImagePickerControllerResource::setCustomLocalizationBlock(LocalizationBlock block) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gLocalize = std::move(block);
 }
 
 AKImagePickerControllerResource::ImageBlock AKImagePickerControllerResource::customImageBlock() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return gImage;
 }
 
 void AKImagePickerControllerResource::setCustomImageBlock(ImageBlock block) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gImage = std::move(block);
 }
 

@@ -6,8 +6,8 @@
 // URL supersedes a load still under way.
 
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/pdfkit/PDFDocument.h"
@@ -42,8 +42,8 @@ class AKPDFView : public UIView {
   void documentOpened(const NSURLPtr& url, PDFDocumentPtr document);
 
   // Guards url_, written on the main thread and read by the opening queue too.
-  mutable std::mutex urlMutex_;
-  NSURLPtr url_;  // guarded by urlMutex_
+  mutable Mutex urlMutex_;
+  NSURLPtr url_ GUARDED_BY(urlMutex_);
   PDFDocumentPtr document_;
   std::shared_ptr<UIActivityIndicatorView> bufferingIndicator_;
   std::shared_ptr<PDFView> pdfView_;

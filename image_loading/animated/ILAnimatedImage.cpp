@@ -6,6 +6,7 @@
 #include "image_loading/animated/internal/ILImageAssetManager.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageCodersManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIScreen.h"
 
@@ -200,7 +201,7 @@ ILAnimatedImage::Ptr ILAnimatedImage::initWithCoder(const Value& archive) {
 UIImagePtr ILAnimatedImage::animatedImageFrameAtIndex(uint64_t index) const {
   if (index >= animatedImageFrameCount()) return nullptr;
   {
-    std::lock_guard<std::mutex> lock(framesLock_);
+    MutexLock lock(framesLock_);
     if (loadedFrames_) return index < loadedFrames_->size() ? (*loadedFrames_)[index].image : nullptr;
   }
   return animatedCoder_->animatedImageFrameAtIndex(index);
@@ -209,7 +210,7 @@ UIImagePtr ILAnimatedImage::animatedImageFrameAtIndex(uint64_t index) const {
 double ILAnimatedImage::animatedImageDurationAtIndex(uint64_t index) const {
   if (index >= animatedImageFrameCount()) return 0;
   {
-    std::lock_guard<std::mutex> lock(framesLock_);
+    MutexLock lock(framesLock_);
     if (loadedFrames_) return index < loadedFrames_->size() ? (*loadedFrames_)[index].duration : 0;
   }
   return animatedCoder_->animatedImageDurationAtIndex(index);
@@ -235,23 +236,23 @@ void ILAnimatedImage::preloadAllFrames() {
     frames.push_back(ILImageFrame::frameWithImage(animatedCoder_->animatedImageFrameAtIndex(i),
                                                   animatedCoder_->animatedImageDurationAtIndex(i)));
   }
-  std::lock_guard<std::mutex> lock(framesLock_);
+  MutexLock lock(framesLock_);
   loadedFrames_ = std::move(frames);
 }
 
 void ILAnimatedImage::unloadAllFrames() {
   if (!animatedCoder_) return;
-  std::lock_guard<std::mutex> lock(framesLock_);
+  MutexLock lock(framesLock_);
   loadedFrames_.reset();
 }
 
 bool ILAnimatedImage::isAllFramesLoaded() const {
-  std::lock_guard<std::mutex> lock(framesLock_);
+  MutexLock lock(framesLock_);
   return loadedFrames_.has_value();
 }
 
 std::optional<std::vector<ILImageFrame>> ILAnimatedImage::loadedAnimatedImageFrames() const {
-  std::lock_guard<std::mutex> lock(framesLock_);
+  MutexLock lock(framesLock_);
   return loadedFrames_;
 }
 

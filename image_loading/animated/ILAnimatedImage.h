@@ -7,13 +7,13 @@
 // without a coder.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/ValueFwd.h"
 #include "platform/uikit/UIImage.h"
@@ -102,8 +102,8 @@ class ILAnimatedImage : public UIImage,
                   ILImageFormatCode format);
 
   ILAnimatedImageCoderPtr animatedCoder_;
-  mutable std::mutex framesLock_;  // guards loadedFrames_
-  std::optional<std::vector<ILImageFrame>> loadedFrames_;
+  mutable Mutex framesLock_;  // guards loadedFrames_
+  std::optional<std::vector<ILImageFrame>> loadedFrames_ GUARDED_BY(framesLock_);
   ILImageFormatCode stillFormat_ = ILImageFormatUndefined;
 };
 

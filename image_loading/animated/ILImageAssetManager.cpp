@@ -5,6 +5,7 @@
 
 #include "image_loading/animated/internal/ILDeviceHelper.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/WeakSelf.h"
@@ -45,15 +46,15 @@ ILImageAssetManager::~ILImageAssetManager() {
 }
 
 std::shared_ptr<ILImageAssetManager> ILImageAssetManager::sharedAssetManager() {
-  static std::mutex mutex;  // guards the shared manager
+  static Mutex mutex;  // guards the shared manager
   static std::once_flag registered;
   std::call_once(registered, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(mutex);
       sharedSlot().reset();
     });
   });
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (!sharedSlot()) sharedSlot() = create();
   return sharedSlot();
 }
@@ -100,7 +101,7 @@ std::optional<std::string> ILImageAssetManager::getPathForName(const std::string
 }
 
 std::shared_ptr<UIImage> ILImageAssetManager::imageForName(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   auto it = imageTable_.find(name);
   return it == imageTable_.end() ? nullptr : it->second;
 }
@@ -108,11 +109,11 @@ std::shared_ptr<UIImage> ILImageAssetManager::imageForName(const std::string& na
 void ILImageAssetManager::storeImage(const std::shared_ptr<UIImage>& image,
                                      const std::string& name) {
   NSParameterAssert(image);
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageTable_[name] = image;
 }
 
 void ILImageAssetManager::didReceiveMemoryWarning() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageTable_.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/WeakSelf.h"
@@ -19,16 +20,17 @@ bool sameProvider(const ILAnimatedImageProviderPtr& a, const ILAnimatedImageProv
 }
 
 struct Registry {
-  std::mutex lock;  // guards pools
+  Mutex lock;
   // Strong provider keys, weak pool values.
-  std::vector<std::pair<ILAnimatedImageProviderPtr, std::weak_ptr<ILImageFramePool>>> pools;
+  std::vector<std::pair<ILAnimatedImageProviderPtr, std::weak_ptr<ILImageFramePool>>> pools
+      GUARDED_BY(lock);
 };
 
 Registry& registry() {
   static Registry* r = [] {
     auto* created = new Registry;
     SingletonResets::add([created] {
-      std::lock_guard<std::mutex> lock(created->lock);
+      MutexLock lock(created->lock);
       created->pools.clear();
     });
     return created;
@@ -51,7 +53,7 @@ std::shared_ptr<ILImageFramePool> ILImageFramePool::registerProvider(
     const ILAnimatedImageProviderPtr& provider) {
   if (!provider) return nullptr;
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lock);
+  MutexLock lock(r.lock);
   for (auto& [key, weakPool] : r.pools) {
     if (!sameProvider(key, provider)) continue;
     if (auto pool = weakPool.lock()) {
@@ -74,7 +76,7 @@ std::shared_ptr<ILImageFramePool> ILImageFramePool::registerProvider(
 void ILImageFramePool::unregisterProvider(const ILAnimatedImageProviderPtr& provider) {
   if (!provider) return;
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lock);
+  MutexLock lock(r.lock);
   for (auto it = r.pools.begin(); it != r.pools.end(); ++it) {
     if (!sameProvider(it->first, provider)) continue;
     auto pool = it->second.lock();
@@ -90,7 +92,7 @@ void ILImageFramePool::unregisterProvider(const ILAnimatedImageProviderPtr& prov
 
 void ILImageFramePool::prefetchFrameAtIndex(uint64_t index) {
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (frameBuffer_.size() > maxBufferCount_) {
       // Unsigned neighbours: index 0 evicts the key of the largest value.
       frameBuffer_.erase(index - 1);
@@ -107,12 +109,12 @@ void ILImageFramePool::prefetchFrameAtIndex(uint64_t index) {
 }
 
 uint64_t ILImageFramePool::maxBufferCount() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return maxBufferCount_;
 }
 
 void ILImageFramePool::setMaxBufferCount(uint64_t count) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   maxBufferCount_ = count;
 }
 
@@ -121,23 +123,23 @@ void ILImageFramePool::setMaxConcurrentCount(int64_t count) {
 }
 
 uint64_t ILImageFramePool::registerCount() const {
-  std::lock_guard<std::mutex> lock(registry().lock);
+  MutexLock lock(registry().lock);
   return registerCount_;
 }
 
 size_t ILImageFramePool::currentFrameCount() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return frameBuffer_.size();
 }
 
 UIImagePtr ILImageFramePool::frameAtIndex(uint64_t index) const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   auto it = frameBuffer_.find(index);
   return it == frameBuffer_.end() ? nullptr : it->second;
 }
 
 void ILImageFramePool::setFrame(const UIImagePtr& frame, uint64_t index) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (frame) {
     frameBuffer_[index] = frame;
   } else {
@@ -146,11 +148,11 @@ void ILImageFramePool::setFrame(const UIImagePtr& frame, uint64_t index) {
 }
 
 void ILImageFramePool::removeFrameAtIndex(uint64_t index) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   frameBuffer_.erase(index);
 }
 
 void ILImageFramePool::removeAllFrames() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   frameBuffer_.clear();
 }

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "image_loading/coders/ILImageCoder.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -49,8 +49,8 @@ class ILImageFramePool : public NSObject {
  private:
   std::weak_ptr<ILAnimatedImageProvider> provider_;
   std::shared_ptr<NSOperationQueue> fetchQueue_;
-  mutable std::mutex lock_;
-  std::map<uint64_t, UIImagePtr> frameBuffer_;  // guarded by lock_
-  uint64_t maxBufferCount_ = 0;  // guarded by lock_
+  mutable Mutex lock_;
+  std::map<uint64_t, UIImagePtr> frameBuffer_ GUARDED_BY(lock_);
+  uint64_t maxBufferCount_ GUARDED_BY(lock_) = 0;
   uint64_t registerCount_ = 0;  // guarded by the process-wide registry lock
 };

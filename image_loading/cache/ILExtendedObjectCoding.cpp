@@ -1,8 +1,8 @@
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 
-#include <mutex>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -12,8 +12,8 @@ constexpr char kMagic[4] = {'I', 'L', 'X', '1'};
 constexpr int64_t kCodingErrorCode = 4864;  // the platform's "cannot decode" code
 
 struct Registry {
-  std::mutex lock;
-  std::vector<ILExtendedObjectType> types;  // guarded by lock
+  Mutex lock;
+  std::vector<ILExtendedObjectType> types GUARDED_BY(lock);
 
   Registry() {
     types.push_back({"NSData",
@@ -40,7 +40,7 @@ void fail(NSErrorPtr* error, const std::string& message) {
 
 void ILExtendedObjectCoding::registerType(ILExtendedObjectType type) {
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.lock);
+  MutexLock lock(r.lock);
   for (auto& existing : r.types) {
     if (existing.name == type.name) {
       existing = std::move(type);
@@ -54,7 +54,7 @@ std::optional<Bytes> ILExtendedObjectCoding::archive(const NSObject& object, NSE
   ILExtendedObjectType type;
   {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.lock);
+    MutexLock lock(r.lock);
     // The latest registration wins, so an application type can take over.
     for (auto it = r.types.rbegin(); it != r.types.rend(); ++it) {
       if (it->matches(object)) {
@@ -94,7 +94,7 @@ std::shared_ptr<NSObject> ILExtendedObjectCoding::unarchive(const Bytes& bytes,
   std::function<std::shared_ptr<NSObject>(const Bytes&)> decode;
   {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.lock);
+    MutexLock lock(r.lock);
     for (const auto& type : r.types)
       if (type.name == name) decode = type.decode;
   }

@@ -11,6 +11,7 @@
 #include "image_loading/coders/ILImageCodersManager.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/FilePath.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -21,11 +22,11 @@ namespace {
 
 constexpr const char kCacheFolderName[] = "com.quillfern.ILImageCache";
 
-std::mutex& defaultDirectoryLock() {
-  static std::mutex m;  // guards defaultDirectoryStorage()
+Mutex& defaultDirectoryLock() {
+  static Mutex m;
   return m;
 }
-std::string& defaultDirectoryStorage() {
+std::string& defaultDirectoryStorage() REQUIRES(defaultDirectoryLock()) {
   static std::string directory;
   return directory;
 }
@@ -77,7 +78,7 @@ ILImageCacheToken::ILImageCacheToken(ILImageCacheQueryCompletion doneBlock, std:
       callbackQueue_(std::move(callbackQueue)) {}
 
 bool ILImageCacheToken::isCancelled() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cancelled_;
 }
 
@@ -86,7 +87,7 @@ ILCallbackQueuePtr ILImageCacheToken::callbackQueue() const { return callbackQue
 void ILImageCacheToken::cancel() {
   ILImageCacheQueryCompletion done;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (cancelled_) return;
     cancelled_ = true;
     done = std::move(doneBlock_);
@@ -101,7 +102,7 @@ void ILImageCacheToken::finish(UIImagePtr image, NSDataPtr data, ILImageCacheKin
                                bool checkCancelled) {
   ILImageCacheQueryCompletion done;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (checkCancelled && cancelled_) return;
     // Taking the block under the lock is what makes the answer and a racing
     // cancel exclusive.
@@ -161,20 +162,20 @@ ILImageCache::~ILImageCache() {
 }
 
 std::string ILImageCache::defaultDiskCacheDirectory() {
-  std::lock_guard<std::mutex> lock(defaultDirectoryLock());
+  MutexLock lock(defaultDirectoryLock());
   std::string& directory = defaultDirectoryStorage();
   if (directory.empty()) directory = JoinPath(userCacheDirectory(), kCacheFolderName);
   return directory;
 }
 
 void ILImageCache::setDefaultDiskCacheDirectory(const std::string& directory) {
-  std::lock_guard<std::mutex> lock(defaultDirectoryLock());
+  MutexLock lock(defaultDirectoryLock());
   defaultDirectoryStorage() = directory;
 }
 
 void ILImageCache::setAdditionalCachePathBlock(
     std::function<std::string(const std::string&)> block) {
-  std::lock_guard<std::mutex> lock(blockLock_);
+  MutexLock lock(blockLock_);
   additionalCachePathBlock_ = std::move(block);
 }
 
@@ -284,7 +285,7 @@ NSDataPtr ILImageCache::diskImageDataBySearchingAllPathsForKey(const std::string
   if (NSDataPtr data = ioDisk().dataForKey(key)) return data;
   std::function<std::string(const std::string&)> block;
   {
-    std::lock_guard<std::mutex> lock(blockLock_);
+    MutexLock lock(blockLock_);
     block = additionalCachePathBlock_;
   }
   if (!block) return nullptr;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "image_loading/cache/ILCallbackQueue.h"
@@ -17,6 +16,7 @@
 #include "image_loading/cache/ILImageCacheDefine.h"
 #include "image_loading/cache/ILImageCacheProtocol.h"
 #include "image_loading/cache/ILMemoryCache.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -40,9 +40,9 @@ class ILImageCacheToken : public NSObject, public ILRemoteImageOperation {
   ILCallbackQueuePtr callbackQueue() const;
 
  private:
-  mutable std::mutex lock_;
-  bool cancelled_ = false;  // guarded by lock_
-  ILImageCacheQueryCompletion doneBlock_;  // guarded by lock_
+  mutable Mutex lock_;
+  bool cancelled_ GUARDED_BY(lock_) = false;
+  ILImageCacheQueryCompletion doneBlock_ GUARDED_BY(lock_);
   const std::string key_;
   const ILCallbackQueuePtr callbackQueue_;
 };
@@ -148,8 +148,8 @@ class ILImageCache : public NSObject, public ILImageCacheProtocol {
   // The disk cache is used on the I/O queue only (through ioDisk()).
   SequenceChecker ioSequence_;
   std::string diskCachePath_;
-  std::mutex blockLock_;
-  std::function<std::string(const std::string&)> additionalCachePathBlock_;  // guarded by blockLock_
+  Mutex blockLock_;
+  std::function<std::string(const std::string&)> additionalCachePathBlock_ GUARDED_BY(blockLock_);
   NSObserverToken terminateToken_;
   NSObserverToken backgroundToken_;
 };

@@ -3,58 +3,59 @@
 #include <algorithm>
 
 #include "image_loading/cache/ILImageCache.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
 
 // ---- Operation ----
 
 void ILImageCachesManagerOperation::beginWithTotalCount(uint64_t count) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   executing_ = true;
   finished_ = false;
   pending_ = count;
 }
 
 void ILImageCachesManagerOperation::completeOne() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (pending_ > 0) --pending_;
 }
 
 uint64_t ILImageCachesManagerOperation::pendingCount() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return pending_;
 }
 
 void ILImageCachesManagerOperation::done() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   finished_ = true;
   executing_ = false;
   pending_ = 0;
 }
 
 void ILImageCachesManagerOperation::cancel() {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   cancelled_ = true;
   pending_ = 0;
 }
 
 bool ILImageCachesManagerOperation::isCancelled() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cancelled_;
 }
 
 bool ILImageCachesManagerOperation::isFinished() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return finished_;
 }
 
 bool ILImageCachesManagerOperation::isExecuting() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return executing_;
 }
 
 bool ILImageCachesManagerOperation::isLive() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return !cancelled_ && !finished_;
 }
 
@@ -70,24 +71,24 @@ std::shared_ptr<ILImageCachesManager> ILImageCachesManager::sharedManager() {
 }
 
 std::vector<ILImageCacheProtocolPtr> ILImageCachesManager::caches() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return imageCaches_;
 }
 
 void ILImageCachesManager::setCaches(std::vector<ILImageCacheProtocolPtr> caches) {
   std::erase(caches, nullptr);
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageCaches_ = std::move(caches);
 }
 
 void ILImageCachesManager::addCache(const ILImageCacheProtocolPtr& cache) {
   if (!cache) return;
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageCaches_.push_back(cache);
 }
 
 void ILImageCachesManager::removeCache(const ILImageCacheProtocolPtr& cache) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   std::erase(imageCaches_, cache);
 }
 
@@ -144,11 +145,11 @@ ILRemoteImageOperationPtr ILImageCachesManager::dispatchQuery(
   }
   // Concurrent: the first image wins; nothing when every member missed.
   auto shared = SplitOnceCallback(std::move(completion));
-  auto answerLock = std::make_shared<std::mutex>();
+  auto answerLock = std::make_shared<Mutex>();
   for (auto it = caches.rbegin(); it != caches.rend(); ++it) {
     call(**it, [operation, shared, answerLock](UIImagePtr image, NSDataPtr data,
                                                ILImageCacheKind kind) {
-      std::lock_guard<std::mutex> lock(*answerLock);
+      MutexLock lock(*answerLock);
       if (!operation->isLive()) return;
       operation->completeOne();
       if (image) {
@@ -244,10 +245,10 @@ void ILImageCachesManager::dispatchVoid(ILImageCachesManagerPolicy policy, const
   auto shared = SplitOnceCallback(std::move(completion));
   auto operation = std::make_shared<ILImageCachesManagerOperation>();
   operation->beginWithTotalCount(caches.size());
-  auto answerLock = std::make_shared<std::mutex>();
+  auto answerLock = std::make_shared<Mutex>();
   for (auto it = caches.rbegin(); it != caches.rend(); ++it) {
     call(**it, [operation, shared, answerLock] {
-      std::lock_guard<std::mutex> lock(*answerLock);
+      MutexLock lock(*answerLock);
       if (!operation->isLive()) return;
       operation->completeOne();
       if (operation->pendingCount() > 0) return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 std::shared_ptr<ILImageLoadersManager> ILImageLoadersManager::sharedManager() {
@@ -10,24 +11,24 @@ std::shared_ptr<ILImageLoadersManager> ILImageLoadersManager::sharedManager() {
 }
 
 std::vector<ILImageLoaderPtr> ILImageLoadersManager::loaders() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return imageLoaders_;
 }
 
 void ILImageLoadersManager::setLoaders(std::vector<ILImageLoaderPtr> loaders) {
   std::erase(loaders, nullptr);
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageLoaders_ = std::move(loaders);
 }
 
 void ILImageLoadersManager::addLoader(const ILImageLoaderPtr& loader) {
   if (!loader) return;
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   imageLoaders_.push_back(loader);
 }
 
 void ILImageLoadersManager::removeLoader(const ILImageLoaderPtr& loader) {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   std::erase(imageLoaders_, loader);
 }
 

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
@@ -73,6 +73,6 @@ class ILImageLoadersManager : public NSObject, public ILImageLoader {
   // The first loader, from the newest, that takes the URL.
   ILImageLoaderPtr loaderForURL(const NSURLPtr& url) const;
 
-  mutable std::mutex lock_;
-  std::vector<ILImageLoaderPtr> imageLoaders_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::vector<ILImageLoaderPtr> imageLoaders_ GUARDED_BY(lock_);
 };

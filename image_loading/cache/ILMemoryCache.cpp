@@ -1,6 +1,7 @@
 #include "image_loading/cache/ILMemoryCache.h"
 
 #include "image_loading/coders/UIImageMetadata.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIImage.h"
@@ -41,7 +42,7 @@ ILMemoryCache::~ILMemoryCache() {
 void ILMemoryCache::observeValueForKeyPath(const std::string& keyPath, NSObject*,
                                            const Value&, void* context) {
   if (context != &kConfigContext) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (keyPath == kMaxMemoryCost) costLimit_ = config_->maxMemoryCost();
   if (keyPath == kMaxMemoryCount) countLimit_ = config_->maxMemoryCount();
   evictLocked();
@@ -54,11 +55,11 @@ void ILMemoryCache::setObject(const std::shared_ptr<NSObject>& object, const std
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     storeLocked(object, key, cost);
   }
   if (!config_->shouldUseWeakMemoryCache) return;
-  std::lock_guard<std::mutex> lock(weakCacheLock_);
+  MutexLock lock(weakCacheLock_);
   weakCache_[key] = object;
   // Entries whose objects are gone would pile up under ever-new keys.
   if (weakCache_.size() >= weakPruneAt_) {
@@ -93,7 +94,7 @@ void ILMemoryCache::evictLocked() {
 
 std::shared_ptr<NSObject> ILMemoryCache::objectForKey(const std::string& key) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = entries_.find(key);
     if (it != entries_.end()) {
       recency_.splice(recency_.end(), recency_, it->second.recency);
@@ -103,7 +104,7 @@ std::shared_ptr<NSObject> ILMemoryCache::objectForKey(const std::string& key) {
   if (!config_->shouldUseWeakMemoryCache) return nullptr;
   std::shared_ptr<NSObject> object;
   {
-    std::lock_guard<std::mutex> lock(weakCacheLock_);
+    MutexLock lock(weakCacheLock_);
     auto it = weakCache_.find(key);
     if (it == weakCache_.end()) return nullptr;
     object = it->second.lock();
@@ -114,23 +115,23 @@ std::shared_ptr<NSObject> ILMemoryCache::objectForKey(const std::string& key) {
   }
   const auto* image = dynamic_cast<const UIImage*>(object.get());
   const uint64_t cost = image ? il_memoryCost(*image) : 0;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   storeLocked(object, key, cost);
   return object;
 }
 
 void ILMemoryCache::removeObjectForKey(const std::string& key) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     removeLocked(key);
   }
   if (!config_->shouldUseWeakMemoryCache) return;
-  std::lock_guard<std::mutex> lock(weakCacheLock_);
+  MutexLock lock(weakCacheLock_);
   weakCache_.erase(key);
 }
 
 void ILMemoryCache::removeAllStrong() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
   recency_.clear();
   totalCost_ = 0;
@@ -139,28 +140,28 @@ void ILMemoryCache::removeAllStrong() {
 void ILMemoryCache::removeAllObjects() {
   removeAllStrong();
   if (!config_->shouldUseWeakMemoryCache) return;
-  std::lock_guard<std::mutex> lock(weakCacheLock_);
+  MutexLock lock(weakCacheLock_);
   weakCache_.clear();
 }
 
 void ILMemoryCache::didReceiveMemoryWarning() { removeAllStrong(); }
 
 uint64_t ILMemoryCache::totalCostLimit() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return costLimit_;
 }
 
 uint64_t ILMemoryCache::countLimit() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return countLimit_;
 }
 
 uint64_t ILMemoryCache::totalCost() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return totalCost_;
 }
 
 size_t ILMemoryCache::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return entries_.size();
 }

@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -71,22 +71,22 @@ class ILMemoryCache : public ILMemoryCacheProtocol,
   };
 
   void storeLocked(const std::shared_ptr<NSObject>& object, const std::string& key,
-                   uint64_t cost);
-  void removeLocked(const std::string& key);
-  void evictLocked();
+                   uint64_t cost) REQUIRES(mutex_);
+  void removeLocked(const std::string& key) REQUIRES(mutex_);
+  void evictLocked() REQUIRES(mutex_);
   void removeAllStrong();
 
   ILImageCacheConfigPtr config_;
   NSObserverToken memoryWarningToken_;
 
-  mutable std::mutex mutex_;
-  std::unordered_map<std::string, Entry> entries_;  // guarded by mutex_
-  std::list<std::string> recency_;  // guarded by mutex_; least recent first
-  uint64_t totalCost_ = 0;  // guarded by mutex_
-  uint64_t costLimit_ = 0;  // guarded by mutex_
-  uint64_t countLimit_ = 0;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);
+  std::list<std::string> recency_ GUARDED_BY(mutex_);  // least recent first
+  uint64_t totalCost_ GUARDED_BY(mutex_) = 0;
+  uint64_t costLimit_ GUARDED_BY(mutex_) = 0;
+  uint64_t countLimit_ GUARDED_BY(mutex_) = 0;
 
-  std::mutex weakCacheLock_;
-  std::unordered_map<std::string, std::weak_ptr<NSObject>> weakCache_;  // guarded by weakCacheLock_
-  size_t weakPruneAt_ = 64;  // guarded by weakCacheLock_
+  Mutex weakCacheLock_;
+  std::unordered_map<std::string, std::weak_ptr<NSObject>> weakCache_ GUARDED_BY(weakCacheLock_);
+  size_t weakPruneAt_ GUARDED_BY(weakCacheLock_) = 64;
 };

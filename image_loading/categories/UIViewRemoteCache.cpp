@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <mutex>
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "image_loading/cache/ILImageCacheConfig.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSProgress.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/Value.h"
@@ -20,22 +20,22 @@
 // Load state.
 
 NSURLPtr ILRemoteImageLoadState::url() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return url_;
 }
 
 void ILRemoteImageLoadState::setUrl(NSURLPtr url) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   url_ = std::move(url);
 }
 
 std::shared_ptr<NSProgress> ILRemoteImageLoadState::progress() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return progress_;
 }
 
 void ILRemoteImageLoadState::setProgress(std::shared_ptr<NSProgress> progress) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   progress_ = std::move(progress);
 }
 
@@ -44,15 +44,15 @@ namespace {
 // What a view keeps of its loads, attached to it once.
 class ViewLoading : public NSObject {
  public:
-  std::mutex mutex;  // guards every field below
-  std::optional<std::string> latestKey;
-  ILRemoteImageTransitionPtr transition;
-  ILRemoteImageIndicatorPtr indicator;
-  std::map<std::string, std::weak_ptr<ILRemoteImageOperation>> operations;
-  std::map<std::string, ILRemoteImageLoadStatePtr> states;
+  Mutex mutex;
+  std::optional<std::string> latestKey GUARDED_BY(mutex);
+  ILRemoteImageTransitionPtr transition GUARDED_BY(mutex);
+  ILRemoteImageIndicatorPtr indicator GUARDED_BY(mutex);
+  std::map<std::string, std::weak_ptr<ILRemoteImageOperation>> operations GUARDED_BY(mutex);
+  std::map<std::string, ILRemoteImageLoadStatePtr> states GUARDED_BY(mutex);
   // Per key, how many loads have replaced (cancelled) the one before: a
   // result or transition of an older load is stale.
-  std::map<std::string, uint64_t> generations;
+  std::map<std::string, uint64_t> generations GUARDED_BY(mutex);
   std::string className() const override { return "ViewLoading"; }
 };
 
@@ -60,8 +60,8 @@ const char kViewLoadingKey = 0;
 
 ViewLoading& loadingOf(const UIView& view) {
   // Serialises the first attachment; the tables have their own lock after.
-  static std::mutex attachMutex;  // guards the first attachment of a view's table
-  std::lock_guard<std::mutex> lock(attachMutex);
+  static Mutex attachMutex;  // guards the first attachment of a view's table
+  MutexLock lock(attachMutex);
   auto& object = const_cast<UIView&>(view);
   Value attached = object.associatedObject(&kViewLoadingKey);
   if (attached.isObject()) return *attached.objectAs<ViewLoading>();
@@ -77,13 +77,13 @@ std::string keyOrClassName(const UIView& view, const std::string& key) {
 
 uint64_t generationOf(const UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   return loading.generations[keyOrClassName(view, key)];
 }
 
 uint64_t replaceLoad(const UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   return ++loading.generations[keyOrClassName(view, key)];
 }
 
@@ -405,13 +405,13 @@ void il_setImage(UIView& view, const UIImagePtr& image, const NSDataPtr& data,
 
 std::optional<std::string> il_latestOperationKey(const UIView& view) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   return loading.latestKey;
 }
 
 void il_setLatestOperationKey(UIView& view, std::optional<std::string> key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.latestKey = std::move(key);
 }
 
@@ -449,19 +449,19 @@ void il_setNeedsLayout(UIView& view) { view.setNeedsLayout(); }
 
 ILRemoteImageTransitionPtr il_imageTransition(const UIView& view) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   return loading.transition;
 }
 
 void il_setImageTransition(UIView& view, ILRemoteImageTransitionPtr transition) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.transition = std::move(transition);
 }
 
 ILRemoteImageIndicatorPtr il_imageIndicator(const UIView& view) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   return loading.indicator;
 }
 
@@ -471,7 +471,7 @@ void il_setImageIndicator(UIView& view, ILRemoteImageIndicatorPtr indicator) {
   if (previous && previous->indicatorView()) previous->indicatorView()->removeFromSuperview();
   {
     ViewLoading& loading = loadingOf(view);
-    std::lock_guard<std::mutex> lock(loading.mutex);
+    MutexLock lock(loading.mutex);
     loading.indicator = indicator;
   }
   if (!indicator) return;
@@ -501,7 +501,7 @@ void il_stopImageIndicatorWithQueue(UIView& view, const std::shared_ptr<ILCallba
 
 ILRemoteImageOperationPtr il_imageLoadOperationForKey(const UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   auto it = loading.operations.find(keyOrClassName(view, key));
   return it == loading.operations.end() ? nullptr : it->second.lock();
 }
@@ -510,7 +510,7 @@ void il_setImageLoadOperation(UIView& view, const ILRemoteImageOperationPtr& ope
                               const std::string& key) {
   if (!operation) return;
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.operations[keyOrClassName(view, key)] = operation;
 }
 
@@ -524,13 +524,13 @@ void il_cancelImageLoadOperationWithKey(UIView& view, const std::string& key) {
 
 void il_removeImageLoadOperationWithKey(UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.operations.erase(keyOrClassName(view, key));
 }
 
 ILRemoteImageLoadStatePtr il_imageLoadStateForKey(const UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   auto it = loading.states.find(keyOrClassName(view, key));
   return it == loading.states.end() ? nullptr : it->second;
 }
@@ -541,13 +541,13 @@ void il_setImageLoadState(UIView& view, ILRemoteImageLoadStatePtr state, const s
     return;
   }
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.states[keyOrClassName(view, key)] = std::move(state);
 }
 
 void il_removeImageLoadStateForKey(UIView& view, const std::string& key) {
   ViewLoading& loading = loadingOf(view);
-  std::lock_guard<std::mutex> lock(loading.mutex);
+  MutexLock lock(loading.mutex);
   loading.states.erase(keyOrClassName(view, key));
 }
 

@@ -4,6 +4,7 @@
 
 #include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/coders/ILImageIOCoder.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 namespace {
@@ -12,8 +13,8 @@ std::shared_ptr<ILImageCodersManager>& sharedSlot() {
   static std::shared_ptr<ILImageCodersManager> slot;
   return slot;
 }
-std::mutex& sharedMutex() {
-  static std::mutex m;  // guards the shared manager
+Mutex& sharedMutex() {
+  static Mutex m;  // guards the shared manager
   return m;
 }
 
@@ -27,22 +28,22 @@ std::shared_ptr<ILImageCodersManager> ILImageCodersManager::sharedManager() {
   static std::once_flag registered;
   std::call_once(registered, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(sharedMutex());
+      MutexLock lock(sharedMutex());
       sharedSlot().reset();
     });
   });
-  std::lock_guard<std::mutex> lock(sharedMutex());
+  MutexLock lock(sharedMutex());
   if (!sharedSlot()) sharedSlot() = std::make_shared<ILImageCodersManager>();
   return sharedSlot();
 }
 
 std::vector<ILImageCoderPtr> ILImageCodersManager::coders() const {
-  std::lock_guard<std::mutex> lock(codersLock_);
+  MutexLock lock(codersLock_);
   return imageCoders_;
 }
 
 void ILImageCodersManager::setCoders(const std::vector<ILImageCoderPtr>& coders) {
-  std::lock_guard<std::mutex> lock(codersLock_);
+  MutexLock lock(codersLock_);
   imageCoders_.clear();
   for (const ILImageCoderPtr& coder : coders) {
     if (coder) imageCoders_.push_back(coder);
@@ -52,14 +53,14 @@ void ILImageCodersManager::setCoders(const std::vector<ILImageCoderPtr>& coders)
 void ILImageCodersManager::addCoder(const std::shared_ptr<NSObject>& object) {
   auto coder = std::dynamic_pointer_cast<ILImageCoder>(object);
   if (!coder) return;
-  std::lock_guard<std::mutex> lock(codersLock_);
+  MutexLock lock(codersLock_);
   imageCoders_.push_back(std::move(coder));
 }
 
 void ILImageCodersManager::removeCoder(const std::shared_ptr<NSObject>& object) {
   auto coder = std::dynamic_pointer_cast<ILImageCoder>(object);
   if (!coder) return;
-  std::lock_guard<std::mutex> lock(codersLock_);
+  MutexLock lock(codersLock_);
   std::erase(imageCoders_, coder);
 }
 

@@ -6,10 +6,10 @@
 // The list may change from any thread while decoding goes on elsewhere:
 // every request works on a snapshot taken under the lock.
 
-#include <mutex>
 #include <vector>
 
 #include "image_loading/coders/ILImageCoder.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -40,6 +40,6 @@ class ILImageCodersManager : public NSObject, public ILImageCoder {
   std::string className() const override { return "ILImageCodersManager"; }
 
  private:
-  mutable std::mutex codersLock_;
-  std::vector<ILImageCoderPtr> imageCoders_;  // guarded by codersLock_
+  mutable Mutex codersLock_;
+  std::vector<ILImageCoderPtr> imageCoders_ GUARDED_BY(codersLock_);
 };

@@ -9,6 +9,7 @@
 #include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Value.h"
@@ -315,7 +316,7 @@ void ILImageIOAnimatedCoder::applyLimitBytes() {
   if (settings_.limitBytes == 0) return;
   uint64_t frames;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     frames = frameCount_;
   }
   settings_.thumbnailSize = ILImageCoderHelper::scaledSizeWithImageSize(
@@ -449,7 +450,7 @@ bool ILImageIOAnimatedCoder::scanAndCheckFramesValidWithImageSource(
     frames.push_back(ILImageIOCoderFrame{i, frameDurationAtIndex(i, source)});
   }
   if (frames.size() != CGImageSourceGetCount(source)) return false;
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   frameCount_ = frames.size();
   frames_ = std::move(frames);
   return true;
@@ -459,19 +460,19 @@ NSDataPtr ILImageIOAnimatedCoder::animatedImageData() const { return imageData_;
 uint64_t ILImageIOAnimatedCoder::animatedImageLoopCount() const { return loopCount_; }
 
 uint64_t ILImageIOAnimatedCoder::animatedImageFrameCount() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return frameCount_;
 }
 
 double ILImageIOAnimatedCoder::animatedImageDurationAtIndex(uint64_t index) const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return index < frames_.size() ? frames_[index].duration : 0;
 }
 
 UIImagePtr ILImageIOAnimatedCoder::animatedImageFrameAtIndex(uint64_t index) const {
   // A provider's table never changes; an incremental instance's does, so its
   // decode runs under the lock as well.
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (index >= frames_.size()) return nullptr;
   if (!incremental_) lock.unlock();
   return safeAnimatedImageFrameAtIndex(index);

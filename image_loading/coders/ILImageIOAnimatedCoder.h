@@ -10,12 +10,12 @@
 //     (initWithAnimatedImageData).
 // It also encodes one image or a list of frames into its format.
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "image_loading/coders/ILImageCoder.h"
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/imageio/CGImageSource.h"
@@ -134,13 +134,13 @@ class ILImageIOAnimatedCoder : public NSObject,
   CGImageSourceRef imageSource_;
   bool incremental_ = false;
   // Guards the frame table (and frame decodes) of an incremental instance.
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   NSDataPtr imageData_;
   DecodeSettings settings_;
   uint64_t width_ = 0, height_ = 0;
   uint64_t loopCount_ = 0;
-  uint64_t frameCount_ = 0;  // guarded by lock_
-  std::vector<ILImageIOCoderFrame> frames_;  // guarded by lock_
+  uint64_t frameCount_ GUARDED_BY(lock_) = 0;
+  std::vector<ILImageIOCoderFrame> frames_ GUARDED_BY(lock_);
   bool finished_ = false;
 };
 

@@ -5,6 +5,7 @@
 
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
@@ -69,29 +70,29 @@ ILRemoteImageDownloadToken::~ILRemoteImageDownloadToken() {
 }
 
 NSHTTPURLResponsePtr ILRemoteImageDownloadToken::response() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return response_;
 }
 
 NSURLSessionTaskMetricsPtr ILRemoteImageDownloadToken::metrics() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return metrics_;
 }
 
 std::shared_ptr<NSObject> ILRemoteImageDownloadToken::downloadOperationCancelToken() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cancelToken_.lock();
 }
 
 bool ILRemoteImageDownloadToken::isCancelled() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cancelled_;
 }
 
 void ILRemoteImageDownloadToken::cancel() {
   std::shared_ptr<NSObject> record;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (cancelled_) return;
     cancelled_ = true;
     record = cancelToken_.lock();
@@ -117,7 +118,7 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownload
       self->setRequestModifier(nullptr);
       self->setResponseModifier(nullptr);
       self->setDecryptor(nullptr);
-      std::lock_guard<std::mutex> lock(self->HTTPHeadersLock_);
+      MutexLock lock(self->HTTPHeadersLock_);
       self->HTTPHeaders_ = defaultHTTPHeaders();
     });
     return downloader;
@@ -152,7 +153,7 @@ ILRemoteImageDownloader::~ILRemoteImageDownloader() {
                           const_cast<char*>(&kMaxConcurrentDownloadsContext));
   NSURLSessionPtr session;
   {
-    std::lock_guard<std::mutex> lock(sessionLock_);
+    MutexLock lock(sessionLock_);
     session = std::move(session_);
   }
   if (session) session->invalidateAndCancel();
@@ -163,7 +164,7 @@ void ILRemoteImageDownloader::makeSession() {
       NSURLSessionConfiguration::defaultSessionConfiguration());
   auto proxy = std::make_shared<ILSessionDelegateProxy>(
       std::static_pointer_cast<NSURLSessionDataDelegate>(SharedFromThis(this)));
-  std::lock_guard<std::mutex> lock(sessionLock_);
+  MutexLock lock(sessionLock_);
   session_ = NSURLSession::sessionWithConfiguration(configuration, proxy);
 }
 
@@ -183,40 +184,40 @@ void ILRemoteImageDownloader::observeValueForKeyPath(const std::string& keyPath,
 // MARK: Hooks and headers
 
 ILRemoteImageDownloaderRequestModifierPtr ILRemoteImageDownloader::requestModifier() const {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   return requestModifier_;
 }
 
 void ILRemoteImageDownloader::setRequestModifier(ILRemoteImageDownloaderRequestModifierPtr modifier) {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   requestModifier_ = std::move(modifier);
 }
 
 ILRemoteImageDownloaderResponseModifierPtr ILRemoteImageDownloader::responseModifier() const {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   return responseModifier_;
 }
 
 void ILRemoteImageDownloader::setResponseModifier(
     ILRemoteImageDownloaderResponseModifierPtr modifier) {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   responseModifier_ = std::move(modifier);
 }
 
 ILRemoteImageDownloaderDecryptorPtr ILRemoteImageDownloader::decryptor() const {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   return decryptor_;
 }
 
 void ILRemoteImageDownloader::setDecryptor(ILRemoteImageDownloaderDecryptorPtr decryptor) {
-  std::lock_guard<std::mutex> lock(hooksLock_);
+  MutexLock lock(hooksLock_);
   decryptor_ = std::move(decryptor);
 }
 
 void ILRemoteImageDownloader::setValueForHTTPHeaderField(std::optional<std::string> value,
                                                          const std::string& field) {
   if (field.empty()) return;
-  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  MutexLock lock(HTTPHeadersLock_);
   if (value) {
     HTTPHeaders_[field] = *value;
   } else {
@@ -227,14 +228,14 @@ void ILRemoteImageDownloader::setValueForHTTPHeaderField(std::optional<std::stri
 std::optional<std::string> ILRemoteImageDownloader::valueForHTTPHeaderField(
     const std::string& field) const {
   if (field.empty()) return std::nullopt;
-  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  MutexLock lock(HTTPHeadersLock_);
   auto it = HTTPHeaders_.find(field);
   if (it == HTTPHeaders_.end()) return std::nullopt;
   return it->second;
 }
 
 NSHTTPHeaderFields ILRemoteImageDownloader::HTTPHeaders() const {
-  std::lock_guard<std::mutex> lock(HTTPHeadersLock_);
+  MutexLock lock(HTTPHeadersLock_);
   return HTTPHeaders_;
 }
 
@@ -264,7 +265,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
   ILRemoteImageDownloaderOperationProtocolPtr operation;
   std::shared_ptr<NSObject> record;
   {
-    std::lock_guard<std::mutex> lock(operationsLock_);
+    MutexLock lock(operationsLock_);
     auto it = URLOperations_.find(url->absoluteString());
     if (it != URLOperations_.end() && !it->second->isFinished() && !it->second->isCancelled()) {
       // The later caller's options and context do not change the transfer.
@@ -289,7 +290,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
       operation->setCompletionBlock([weakSelf, weakOperation, key] {
         auto self = weakSelf.lock();
         if (!self) return;
-        std::lock_guard<std::mutex> lock(self->operationsLock_);
+        MutexLock lock(self->operationsLock_);
         auto it = self->URLOperations_.find(key);
         // A newer operation may have taken the URL's place meanwhile.
         if (it != self->URLOperations_.end() && it->second == weakOperation.lock()) {
@@ -305,7 +306,10 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
   auto token = std::make_shared<ILRemoteImageDownloadToken>(operation);
   token->url_ = url;
   token->request_ = operation->request();
-  token->cancelToken_ = record;
+  {
+    MutexLock lock(token->lock_);
+    token->cancelToken_ = record;
+  }
   std::weak_ptr<ILRemoteImageDownloadToken> weakToken = token;
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
   token->responseObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
@@ -315,7 +319,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
         auto operation = weakOperation.lock();
         if (!token || !operation) return;
         NSHTTPURLResponsePtr response = operation->response();
-        std::lock_guard<std::mutex> lock(token->lock_);
+        MutexLock lock(token->lock_);
         token->response_ = response;
       });
   token->stopObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
@@ -326,7 +330,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
         if (!token || !operation) return;
         NSURLSessionTaskMetricsPtr metrics = operation->metrics();
         if (!metrics) return;
-        std::lock_guard<std::mutex> lock(token->lock_);
+        MutexLock lock(token->lock_);
         token->metrics_ = metrics;
       });
   return token;
@@ -373,7 +377,7 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::createDownl
 
   NSURLSessionPtr session;
   {
-    std::lock_guard<std::mutex> lock(sessionLock_);
+    MutexLock lock(sessionLock_);
     session = session_;
   }
   ILRemoteImageDownloaderOperationProtocolPtr operation;
@@ -421,7 +425,7 @@ int64_t ILRemoteImageDownloader::currentDownloadCount() const {
 }
 
 NSURLSessionConfiguration ILRemoteImageDownloader::sessionConfiguration() const {
-  std::lock_guard<std::mutex> lock(sessionLock_);
+  MutexLock lock(sessionLock_);
   return session_ ? session_->configuration()
                   : NSURLSessionConfiguration::defaultSessionConfiguration();
 }
@@ -430,7 +434,7 @@ void ILRemoteImageDownloader::invalidateSessionAndCancel(bool cancelPendingOpera
   if (isShared_) return;
   NSURLSessionPtr session;
   {
-    std::lock_guard<std::mutex> lock(sessionLock_);
+    MutexLock lock(sessionLock_);
     session = session_;
   }
   if (!session) return;
@@ -520,7 +524,7 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationFo
   const uint64_t identifier = task->taskIdentifier();
   // The URL's own operation is almost always the one: look there first.
   if (const NSURLRequestPtr& request = task->originalRequest(); request && request->URL()) {
-    std::lock_guard<std::mutex> lock(operationsLock_);
+    MutexLock lock(operationsLock_);
     auto it = URLOperations_.find(request->URL()->absoluteString());
     if (it != URLOperations_.end()) {
       NSURLSessionDataTaskPtr running = it->second->dataTask();

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -19,6 +18,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloaderOperation.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderRequestModifier.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -46,14 +46,14 @@ class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperatio
 
  private:
   friend class ILRemoteImageDownloader;
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   NSURLPtr url_;
   NSURLRequestPtr request_;
-  NSHTTPURLResponsePtr response_;  // guarded by lock_
-  NSURLSessionTaskMetricsPtr metrics_;  // guarded by lock_
+  NSHTTPURLResponsePtr response_ GUARDED_BY(lock_);
+  NSURLSessionTaskMetricsPtr metrics_ GUARDED_BY(lock_);
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> downloadOperation_;
-  std::weak_ptr<NSObject> cancelToken_;  // guarded by lock_
-  bool cancelled_ = false;  // guarded by lock_
+  std::weak_ptr<NSObject> cancelToken_ GUARDED_BY(lock_);
+  bool cancelled_ GUARDED_BY(lock_) = false;
   NSObserverToken responseObserver_;
   NSObserverToken stopObserver_;
 };
@@ -146,18 +146,18 @@ class ILRemoteImageDownloader : public NSObject,
   const NSOperationQueuePtr downloadQueue_;
   bool isShared_ = false;
 
-  std::mutex operationsLock_;
-  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_;  // guarded by operationsLock_
+  Mutex operationsLock_;
+  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_ GUARDED_BY(operationsLock_);
 
-  mutable std::mutex HTTPHeadersLock_;
-  NSHTTPHeaderFields HTTPHeaders_;  // guarded by HTTPHeadersLock_
+  mutable Mutex HTTPHeadersLock_;
+  NSHTTPHeaderFields HTTPHeaders_ GUARDED_BY(HTTPHeadersLock_);
 
-  mutable std::mutex hooksLock_;
-  ILRemoteImageDownloaderRequestModifierPtr requestModifier_;  // guarded by hooksLock_
-  ILRemoteImageDownloaderResponseModifierPtr responseModifier_;  // guarded by hooksLock_
-  ILRemoteImageDownloaderDecryptorPtr decryptor_;  // guarded by hooksLock_
+  mutable Mutex hooksLock_;
+  ILRemoteImageDownloaderRequestModifierPtr requestModifier_ GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderResponseModifierPtr responseModifier_ GUARDED_BY(hooksLock_);
+  ILRemoteImageDownloaderDecryptorPtr decryptor_ GUARDED_BY(hooksLock_);
 
-  mutable std::mutex sessionLock_;
-  NSURLSessionPtr session_;  // guarded by sessionLock_
+  mutable Mutex sessionLock_;
+  NSURLSessionPtr session_ GUARDED_BY(sessionLock_);
 };
 using ILRemoteImageDownloaderPtr = std::shared_ptr<ILRemoteImageDownloader>;

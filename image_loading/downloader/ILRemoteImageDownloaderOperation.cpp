@@ -10,6 +10,7 @@
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageSource.h"
@@ -134,7 +135,7 @@ std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgre
   if (!progress && !completed && decodeOptions.isNull()) return nullptr;
   auto token = std::make_shared<ILRemoteImageDownloaderOperationToken>(
       std::move(progress), std::move(completed), std::move(decodeOptions));
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   if (closed_) return nullptr;
   callbackTokens_.push_back(token);
   return token;
@@ -146,17 +147,17 @@ std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgre
 }
 
 size_t ILRemoteImageDownloaderOperation::callbackTokenCount() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return callbackTokens_.size();
 }
 
 ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::tokensSnapshot() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return callbackTokens_;
 }
 
 ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::closeAndSnapshot() {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   closed_ = true;
   return callbackTokens_;
 }
@@ -166,7 +167,7 @@ bool ILRemoteImageDownloaderOperation::cancel(const std::shared_ptr<NSObject>& o
   if (!token) return false;
   CancelState state;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     auto it = std::find(callbackTokens_.begin(), callbackTokens_.end(), token);
     // A caller that has left, or already has its answer, is not answered again.
     if (it == callbackTokens_.end() || token->answered_) return false;
@@ -190,7 +191,7 @@ bool ILRemoteImageDownloaderOperation::cancel(const std::shared_ptr<NSObject>& o
 void ILRemoteImageDownloaderOperation::start() {
   NSURLSessionPtr session;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     if (!isCancelled()) {
       session = unownedSession_.lock();
       if (!session) {
@@ -245,7 +246,7 @@ void ILRemoteImageDownloaderOperation::start() {
   Tokens tokens;
   bool cancelledMeanwhile = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     cancelledMeanwhile = isCancelled();
     if (!cancelledMeanwhile) {
       tokens = callbackTokens_;
@@ -268,7 +269,7 @@ void ILRemoteImageDownloaderOperation::start() {
 void ILRemoteImageDownloaderOperation::cancel() {
   CancelState state;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     if (!beginCancel(state)) return;
   }
   finishCancel(state);
@@ -309,7 +310,7 @@ void ILRemoteImageDownloaderOperation::done() {
 void ILRemoteImageDownloaderOperation::reset() {
   NSURLSessionPtr owned;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     closed_ = true;
     callbackTokens_.clear();
     dataTask_ = nullptr;
@@ -339,7 +340,7 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
   const std::string mime = response ? response->MIMEType().value_or("") : "";
   bool statusAccepted, typeAccepted;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     response_ = response;
     statusAccepted = !acceptableStatusCodes_ || acceptableStatusCodes_->count(status);
     typeAccepted = !acceptableContentTypes_ || acceptableContentTypes_->count(mime);
@@ -389,7 +390,7 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
   if (responseError_) return;
   bool kept;
   {
-    std::lock_guard<std::mutex> lock(dataLock_);
+    MutexLock lock(dataLock_);
     const size_t held =
         firstChunk_ ? firstChunk_->length() : filledBytes_ + (imageData_ ? imageData_->size() : 0);
     const size_t length = data ? data->length() : 0;
@@ -474,7 +475,7 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
   downloadCompleted_ = true;
   Tokens tokens;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     tokens = callbackTokens_;
     dataTask_ = nullptr;
   }
@@ -554,7 +555,7 @@ void ILRemoteImageDownloaderOperation::didReceiveChallenge(
 void ILRemoteImageDownloaderOperation::didFinishCollectingMetrics(
     const NSURLSessionPtr&, const NSURLSessionDataTaskPtr&,
     const NSURLSessionTaskMetricsPtr& metrics) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   metrics_ = metrics;
 }
 
@@ -620,7 +621,7 @@ UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
     const NSDataPtr& data, const ILRemoteImageDownloaderOperationTokenPtr& token) {
   const bool keyed = !token->decodeOptions.isNull();
   if (keyed) {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     for (const auto& [options, image] : imageMap_) {
       if (options == token->decodeOptions) {
         if (UIImagePtr cached = image.lock()) return cached;
@@ -648,7 +649,7 @@ UIImagePtr ILRemoteImageDownloaderOperation::decodeForToken(
     image = ILImageLoaderDecodeImageData(data, request_->URL(), options, context);
   }
   if (image && keyed) {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     std::erase_if(imageMap_, [&](const auto& entry) {
       return entry.first == token->decodeOptions || entry.second.expired();
     });
@@ -661,7 +662,7 @@ void ILRemoteImageDownloaderOperation::checkDoneWithImageData(const NSDataPtr& d
                                                               const Tokens& finished) {
   Tokens pending;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     for (const auto& token : callbackTokens_) {
       if (std::find(finished.begin(), finished.end(), token) == finished.end()) {
         pending.push_back(token);
@@ -695,7 +696,7 @@ Bytes JoinedBody(std::vector<NSDataPtr> pieces, size_t piecesBytes, const Bytes&
 }  // namespace
 
 NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
-  std::lock_guard<std::mutex> lock(dataLock_);
+  MutexLock lock(dataLock_);
   if (firstChunk_) return std::move(firstChunk_);
   if (!imageData_) return nullptr;
   NSDataPtr data = NSData::dataWithBytes(
@@ -707,7 +708,7 @@ NSDataPtr ILRemoteImageDownloaderOperation::takeImageData() {
 }
 
 NSDataPtr ILRemoteImageDownloaderOperation::snapshotImageData() const {
-  std::lock_guard<std::mutex> lock(dataLock_);
+  MutexLock lock(dataLock_);
   if (firstChunk_) return firstChunk_;
   if (!imageData_) return nullptr;
   if (filled_.empty()) return NSData::dataWithBytes(*imageData_);
@@ -724,13 +725,13 @@ bool ILRemoteImageDownloaderOperation::isWaitingLocked(
 
 bool ILRemoteImageDownloaderOperation::isWaiting(
     const ILRemoteImageDownloaderOperationTokenPtr& token) const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return isWaitingLocked(token);
 }
 
 bool ILRemoteImageDownloaderOperation::claimFinalDelivery(
     const ILRemoteImageDownloaderOperationTokenPtr& token) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   if (!isWaitingLocked(token)) return false;
   token->answered_ = true;
   return true;
@@ -778,11 +779,11 @@ void ILRemoteImageDownloaderOperation::reportProgress(const Tokens& tokens, int6
 void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
   // Every operation's notifications, in order, in one main-queue block per
   // burst: the main thread is woken once, not four times per download.
-  static std::mutex mutex;  // guards pending and scheduled
-  static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending;
-  static bool scheduled = false;
+  static Mutex mutex;
+  static std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> pending GUARDED_BY(mutex);
+  static bool scheduled GUARDED_BY(mutex) = false;
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     pending.emplace_back(name, shared_from_this());
     if (scheduled) return;
     scheduled = true;
@@ -790,7 +791,7 @@ void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
   dispatch_async(dispatch_get_main_queue(), [] {
     std::vector<std::pair<const char*, std::shared_ptr<NSObject>>> batch;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(mutex);
       batch.swap(pending);
       scheduled = false;
     }
@@ -803,58 +804,58 @@ void ILRemoteImageDownloaderOperation::postNotification(const char* name) {
 // MARK: Settings
 
 NSHTTPURLResponsePtr ILRemoteImageDownloaderOperation::response() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return response_;
 }
 
 NSURLSessionTaskMetricsPtr ILRemoteImageDownloaderOperation::metrics() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return metrics_;
 }
 
 NSURLCredentialPtr ILRemoteImageDownloaderOperation::credential() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return credential_;
 }
 
 void ILRemoteImageDownloaderOperation::setCredential(NSURLCredentialPtr credential) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   credential_ = std::move(credential);
 }
 
 NSURLSessionDataTaskPtr ILRemoteImageDownloaderOperation::dataTask() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return dataTask_;
 }
 
 double ILRemoteImageDownloaderOperation::minimumProgressInterval() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return minimumProgressInterval_;
 }
 
 void ILRemoteImageDownloaderOperation::setMinimumProgressInterval(double interval) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   minimumProgressInterval_ = std::isfinite(interval) ? std::clamp(interval, 0.0, 1.0) : 0.0;
 }
 
 std::optional<ILStatusCodeSet> ILRemoteImageDownloaderOperation::acceptableStatusCodes() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return acceptableStatusCodes_;
 }
 
 void ILRemoteImageDownloaderOperation::setAcceptableStatusCodes(
     std::optional<ILStatusCodeSet> codes) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   acceptableStatusCodes_ = std::move(codes);
 }
 
 std::optional<ILContentTypeSet> ILRemoteImageDownloaderOperation::acceptableContentTypes() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return acceptableContentTypes_;
 }
 
 void ILRemoteImageDownloaderOperation::setAcceptableContentTypes(
     std::optional<ILContentTypeSet> types) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   acceptableContentTypes_ = std::move(types);
 }

@@ -22,6 +22,7 @@
 #include "image_loading/downloader/ILRemoteImageDefine.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderDecryptor.h"
 #include "image_loading/downloader/ILRemoteImageDownloaderResponseModifier.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/Value.h"
@@ -193,7 +194,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // Registered and not answered yet.
   bool isWaiting(const ILRemoteImageDownloaderOperationTokenPtr& token) const;
   // The same, with lock_ held.
-  bool isWaitingLocked(const ILRemoteImageDownloaderOperationTokenPtr& token) const;
+  bool isWaitingLocked(const ILRemoteImageDownloaderOperationTokenPtr& token) const REQUIRES(lock_);
   // The one place a caller's final answer is claimed: true only for a token
   // still registered whose final answer has not been given yet.
   bool claimFinalDelivery(const ILRemoteImageDownloaderOperationTokenPtr& token);
@@ -222,7 +223,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   void checkDoneWithImageData(const NSDataPtr& data, const Tokens& finished);
   // Cancelling in two halves: the marking under the lock, then the
   // announcements and answers outside it.
-  bool beginCancel(CancelState& state);
+  bool beginCancel(CancelState& state) REQUIRES(lock_);
   void finishCancel(CancelState& state);
   void done();
   void reset();
@@ -245,29 +246,29 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   // last caller cancels the whole operation. Operation state changes
   // (finished, executing) are announced outside it, since observers of those
   // take the downloader's lock.
-  mutable std::recursive_mutex lock_;
-  Tokens callbackTokens_;  // guarded by lock_
+  mutable RecursiveMutex lock_;
+  Tokens callbackTokens_ GUARDED_BY(lock_);
   // Set once the last answers are decided: a caller joining later would
   // never be answered, so it is turned away (and gets a new operation).
-  bool closed_ = false;  // guarded by lock_
-  std::weak_ptr<NSURLSession> unownedSession_;  // guarded by lock_
-  NSURLSessionPtr ownedSession_;  // guarded by lock_
-  NSURLSessionDataTaskPtr dataTask_;  // guarded by lock_
-  NSHTTPURLResponsePtr response_;  // guarded by lock_
-  NSURLSessionTaskMetricsPtr metrics_;  // guarded by lock_
-  NSURLCredentialPtr credential_;  // guarded by lock_
-  double minimumProgressInterval_ = 0;  // guarded by lock_
-  std::optional<ILStatusCodeSet> acceptableStatusCodes_;  // guarded by lock_
-  std::optional<ILContentTypeSet> acceptableContentTypes_;  // guarded by lock_
-  std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_;  // guarded by lock_
+  bool closed_ GUARDED_BY(lock_) = false;
+  std::weak_ptr<NSURLSession> unownedSession_ GUARDED_BY(lock_);
+  NSURLSessionPtr ownedSession_ GUARDED_BY(lock_);
+  NSURLSessionDataTaskPtr dataTask_ GUARDED_BY(lock_);
+  NSHTTPURLResponsePtr response_ GUARDED_BY(lock_);
+  NSURLSessionTaskMetricsPtr metrics_ GUARDED_BY(lock_);
+  NSURLCredentialPtr credential_ GUARDED_BY(lock_);
+  double minimumProgressInterval_ GUARDED_BY(lock_) = 0;
+  std::optional<ILStatusCodeSet> acceptableStatusCodes_ GUARDED_BY(lock_);
+  std::optional<ILContentTypeSet> acceptableContentTypes_ GUARDED_BY(lock_);
+  std::vector<std::pair<Value, std::weak_ptr<UIImage>>> imageMap_ GUARDED_BY(lock_);
 
   // The body: appended on the delegate queue, read by partial decodes.
-  mutable std::mutex dataLock_;
+  mutable Mutex dataLock_;
   // The body's last piece, after the pieces set aside when it filled up.
-  std::optional<Bytes> imageData_;  // guarded by dataLock_
-  std::vector<NSDataPtr> filled_;   // guarded by dataLock_
-  size_t filledBytes_ = 0;          // guarded by dataLock_
-  NSDataPtr firstChunk_;  // guarded by dataLock_; the body while it is one chunk
+  std::optional<Bytes> imageData_ GUARDED_BY(dataLock_);
+  std::vector<NSDataPtr> filled_ GUARDED_BY(dataLock_);
+  size_t filledBytes_ GUARDED_BY(dataLock_) = 0;
+  NSDataPtr firstChunk_ GUARDED_BY(dataLock_);  // the body while it is one chunk
 
   // Touched on the session's serial delegate queue only.
   NSDataPtr cachedData_;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/WeakSelf.h"
 
 std::shared_ptr<ILAsyncBlockOperation> ILAsyncBlockOperation::blockOperationWithBlock(Block block) {
@@ -12,7 +13,7 @@ std::shared_ptr<ILAsyncBlockOperation> ILAsyncBlockOperation::blockOperationWith
 void ILAsyncBlockOperation::start() {
   Block block;
   {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     if (isCancelled()) {
       setFinished(true);
       return;
@@ -30,7 +31,7 @@ void ILAsyncBlockOperation::start() {
 }
 
 void ILAsyncBlockOperation::complete() {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   if (!isExecuting()) return;
   // Whoever sees the operation finished must not still see it executing.
   setExecuting(false);
@@ -38,7 +39,7 @@ void ILAsyncBlockOperation::complete() {
 }
 
 void ILAsyncBlockOperation::cancel() {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   NSOperation::cancel();
   if (isExecuting()) {
     setExecuting(false);

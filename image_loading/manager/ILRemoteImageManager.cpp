@@ -9,6 +9,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIImage.h"
@@ -25,16 +26,16 @@ struct ILRemoteImageManager::Load {
 
 namespace {
 
-std::mutex gDefaultsLock;  // guards gDefaultImageCache and gDefaultImageLoader
-ILImageCacheProtocolPtr gDefaultImageCache;
-ILImageLoaderPtr gDefaultImageLoader;
+Mutex gDefaultsLock;  // guards gDefaultImageCache and gDefaultImageLoader
+ILImageCacheProtocolPtr gDefaultImageCache GUARDED_BY(gDefaultsLock);
+ILImageLoaderPtr gDefaultImageLoader GUARDED_BY(gDefaultsLock);
 
 // The class-wide defaults, which go back to none between tests.
-std::mutex& defaultsLock() {
+Mutex& defaultsLock() RETURN_CAPABILITY(gDefaultsLock) {
   static std::once_flag registered;
   std::call_once(registered, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gDefaultsLock);
+      MutexLock lock(gDefaultsLock);
       gDefaultImageCache = nullptr;
       gDefaultImageLoader = nullptr;
     });
@@ -68,7 +69,7 @@ void ILRemoteImageCombinedOperation::cancel() {
   ILRemoteImageOperationPtr cacheOperation;
   ILRemoteImageOperationPtr loaderOperation;
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (cancelled_) return;
     cancelled_ = true;
     cacheOperation = std::move(cacheOperation_);
@@ -85,35 +86,34 @@ void ILRemoteImageCombinedOperation::cancel() {
 }
 
 bool ILRemoteImageCombinedOperation::isCancelled() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cancelled_;
 }
 
 ILRemoteImageOperationPtr ILRemoteImageCombinedOperation::cacheOperation() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return cacheOperation_;
 }
 
 ILRemoteImageOperationPtr ILRemoteImageCombinedOperation::loaderOperation() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   return loaderOperation_;
 }
 
 void ILRemoteImageCombinedOperation::setCacheOperation(ILRemoteImageOperationPtr operation) {
-  setPart(cacheOperation_, std::move(operation));
+  setPart(false, std::move(operation));
 }
 
 void ILRemoteImageCombinedOperation::setLoaderOperation(ILRemoteImageOperationPtr operation) {
-  setPart(loaderOperation_, std::move(operation));
+  setPart(true, std::move(operation));
 }
 
-void ILRemoteImageCombinedOperation::setPart(ILRemoteImageOperationPtr& part,
-                                             ILRemoteImageOperationPtr operation) {
+void ILRemoteImageCombinedOperation::setPart(bool isLoader, ILRemoteImageOperationPtr operation) {
   {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (ended_) return;
     if (!cancelled_) {
-      part = std::move(operation);
+      (isLoader ? loaderOperation_ : cacheOperation_) = std::move(operation);
       return;
     }
   }
@@ -123,7 +123,7 @@ void ILRemoteImageCombinedOperation::setPart(ILRemoteImageOperationPtr& part,
 void ILRemoteImageCombinedOperation::end() {
   ILRemoteImageOperationPtr cacheOperation;
   ILRemoteImageOperationPtr loaderOperation;
-  std::lock_guard<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   ended_ = true;
   // Released outside the lock, when the locals go.
   cacheOperation = std::move(cacheOperation_);
@@ -170,32 +170,32 @@ ILRemoteImageManager::ILRemoteImageManager(ILImageCacheProtocolPtr cache, ILImag
     : imageCache_(std::move(cache)), imageLoader_(std::move(loader)) {}
 
 ILImageCacheProtocolPtr ILRemoteImageManager::defaultImageCache() {
-  std::lock_guard<std::mutex> lock(defaultsLock());
+  MutexLock lock(defaultsLock());
   return gDefaultImageCache;
 }
 
 void ILRemoteImageManager::setDefaultImageCache(ILImageCacheProtocolPtr cache) {
-  std::lock_guard<std::mutex> lock(defaultsLock());
+  MutexLock lock(defaultsLock());
   gDefaultImageCache = std::move(cache);
 }
 
 ILImageLoaderPtr ILRemoteImageManager::defaultImageLoader() {
-  std::lock_guard<std::mutex> lock(defaultsLock());
+  MutexLock lock(defaultsLock());
   return gDefaultImageLoader;
 }
 
 void ILRemoteImageManager::setDefaultImageLoader(ILImageLoaderPtr loader) {
-  std::lock_guard<std::mutex> lock(defaultsLock());
+  MutexLock lock(defaultsLock());
   gDefaultImageLoader = std::move(loader);
 }
 
 std::shared_ptr<ILRemoteImageManagerDelegate> ILRemoteImageManager::delegate() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   return delegate_.lock();
 }
 
 void ILRemoteImageManager::setDelegate(const std::shared_ptr<ILRemoteImageManagerDelegate>& delegate) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   delegate_ = delegate;
 }
 
@@ -262,25 +262,25 @@ ILRemoteImageOptionsResultPtr ILRemoteImageManager::processedResultForURL(
 
 void ILRemoteImageManager::removeFailedURL(const NSURLPtr& url) {
   if (!url) return;
-  std::lock_guard<std::mutex> lock(failedURLsLock_);
+  MutexLock lock(failedURLsLock_);
   failedURLs_.erase(url->absoluteString());
 }
 
 void ILRemoteImageManager::removeAllFailedURLs() {
-  std::lock_guard<std::mutex> lock(failedURLsLock_);
+  MutexLock lock(failedURLsLock_);
   failedURLs_.clear();
 }
 
 bool ILRemoteImageManager::isFailedURL(const NSURLPtr& url) const {
   if (!url) return false;
-  std::lock_guard<std::mutex> lock(failedURLsLock_);
+  MutexLock lock(failedURLsLock_);
   return failedURLs_.count(url->absoluteString()) > 0;
 }
 
 void ILRemoteImageManager::cancelAll() {
   std::unordered_set<ILRemoteImageCombinedOperationPtr> snapshot;
   {
-    std::lock_guard<std::mutex> lock(runningOperationsLock_);
+    MutexLock lock(runningOperationsLock_);
     snapshot = runningOperations_;
   }
   for (const auto& operation : snapshot) operation->cancel();
@@ -289,7 +289,7 @@ void ILRemoteImageManager::cancelAll() {
 bool ILRemoteImageManager::isRunning() const { return runningOperationCount() > 0; }
 
 size_t ILRemoteImageManager::runningOperationCount() const {
-  std::lock_guard<std::mutex> lock(runningOperationsLock_);
+  MutexLock lock(runningOperationsLock_);
   return runningOperations_.size();
 }
 
@@ -297,7 +297,7 @@ void ILRemoteImageManager::safelyRemoveOperationFromRunning(
     const ILRemoteImageCombinedOperationPtr& operation) {
   if (!operation) return;
   operation->end();
-  std::lock_guard<std::mutex> lock(runningOperationsLock_);
+  MutexLock lock(runningOperationsLock_);
   runningOperations_.erase(operation);
 }
 
@@ -350,7 +350,7 @@ ILRemoteImageCombinedOperationPtr ILRemoteImageManager::loadImageWithURL(
     return operation;
   }
   {
-    std::lock_guard<std::mutex> lock(runningOperationsLock_);
+    MutexLock lock(runningOperationsLock_);
     runningOperations_.insert(operation);
   }
   callCacheProcess(load);
@@ -481,7 +481,7 @@ void ILRemoteImageManager::callDownloadProcess(const LoadPtr& load, UIImagePtr c
         } else if (error) {
           self->callCompletionWithError(load, error);
           if (self->shouldBlockFailedURL(load->url, error, load->options, load->context)) {
-            std::lock_guard<std::mutex> lock(self->failedURLsLock_);
+            MutexLock lock(self->failedURLsLock_);
             self->failedURLs_.insert(load->url->absoluteString());
           }
         } else {

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +22,7 @@
 #include <utility>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OnceCallback.h"
 #include "image_loading/cache/ILImageLoadersManager.h"
 #include "image_loading/downloader/ILRemoteImageDefine.h"
@@ -76,16 +76,16 @@ class ILRemoteImageCombinedOperation : public NSObject, public ILRemoteImageOper
   // after the load ended is dropped.
   void setCacheOperation(ILRemoteImageOperationPtr operation);
   void setLoaderOperation(ILRemoteImageOperationPtr operation);
-  void setPart(ILRemoteImageOperationPtr& part, ILRemoteImageOperationPtr operation);
+  void setPart(bool isLoader, ILRemoteImageOperationPtr operation);
   // The load has given its last answer: its parts are let go, so that
   // nothing they hold (completion blocks) keeps the load alive.
   void end();
 
-  mutable std::mutex lock_;
-  bool cancelled_ = false;  // guarded by lock_
-  bool ended_ = false;  // guarded by lock_
-  ILRemoteImageOperationPtr cacheOperation_;  // guarded by lock_
-  ILRemoteImageOperationPtr loaderOperation_;  // guarded by lock_
+  mutable Mutex lock_;
+  bool cancelled_ GUARDED_BY(lock_) = false;
+  bool ended_ GUARDED_BY(lock_) = false;
+  ILRemoteImageOperationPtr cacheOperation_ GUARDED_BY(lock_);
+  ILRemoteImageOperationPtr loaderOperation_ GUARDED_BY(lock_);
   std::weak_ptr<ILRemoteImageManager> manager_;
 };
 using ILRemoteImageCombinedOperationPtr = std::shared_ptr<ILRemoteImageCombinedOperation>;
@@ -109,19 +109,37 @@ class ILRemoteImageManager : public NSObject {
   const ILImageLoaderPtr& imageLoader() const { return imageLoader_; }
 
   // Manager-wide defaults, each overridden by the load's context.
-  ILImageTransformerPtr transformer() const { return locked(transformer_); }
-  void setTransformer(ILImageTransformerPtr value) { setLocked(transformer_, std::move(value)); }
-  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter() const { return locked(cacheKeyFilter_); }
+  ILImageTransformerPtr transformer() const {
+    MutexLock lock(settingsLock_);
+    return transformer_;
+  }
+  void setTransformer(ILImageTransformerPtr value) {
+    MutexLock lock(settingsLock_);
+    transformer_ = std::move(value);
+  }
+  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter() const {
+    MutexLock lock(settingsLock_);
+    return cacheKeyFilter_;
+  }
   void setCacheKeyFilter(ILRemoteImageCacheKeyFilterPtr value) {
-    setLocked(cacheKeyFilter_, std::move(value));
+    MutexLock lock(settingsLock_);
+    cacheKeyFilter_ = std::move(value);
   }
-  ILRemoteImageCacheSerializerPtr cacheSerializer() const { return locked(cacheSerializer_); }
+  ILRemoteImageCacheSerializerPtr cacheSerializer() const {
+    MutexLock lock(settingsLock_);
+    return cacheSerializer_;
+  }
   void setCacheSerializer(ILRemoteImageCacheSerializerPtr value) {
-    setLocked(cacheSerializer_, std::move(value));
+    MutexLock lock(settingsLock_);
+    cacheSerializer_ = std::move(value);
   }
-  ILRemoteImageOptionsProcessorPtr optionsProcessor() const { return locked(optionsProcessor_); }
+  ILRemoteImageOptionsProcessorPtr optionsProcessor() const {
+    MutexLock lock(settingsLock_);
+    return optionsProcessor_;
+  }
   void setOptionsProcessor(ILRemoteImageOptionsProcessorPtr value) {
-    setLocked(optionsProcessor_, std::move(value));
+    MutexLock lock(settingsLock_);
+    optionsProcessor_ = std::move(value);
   }
   std::shared_ptr<ILRemoteImageManagerDelegate> delegate() const;
   void setDelegate(const std::shared_ptr<ILRemoteImageManagerDelegate>& delegate);
@@ -171,18 +189,6 @@ class ILRemoteImageManager : public NSObject {
   ILRemoteImageManager(ILImageCacheProtocolPtr cache, ILImageLoaderPtr loader);
 
  private:
-  // The manager-wide settings are read and written under settingsLock_.
-  template <typename T>
-  T locked(const T& field) const {
-    std::lock_guard<std::mutex> lock(settingsLock_);
-    return field;
-  }
-  template <typename T>
-  void setLocked(T& field, T value) {
-    std::lock_guard<std::mutex> lock(settingsLock_);
-    field = std::move(value);
-  }
-
   using Completion = std::shared_ptr<const ILRemoteImageCompletionBlock>;
   struct Load;
   using LoadPtr = std::shared_ptr<const Load>;
@@ -218,16 +224,16 @@ class ILRemoteImageManager : public NSObject {
   const ILImageCacheProtocolPtr imageCache_;
   const ILImageLoaderPtr imageLoader_;
 
-  mutable std::mutex settingsLock_;
-  ILImageTransformerPtr transformer_;  // guarded by settingsLock_
-  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter_;  // guarded by settingsLock_
-  ILRemoteImageCacheSerializerPtr cacheSerializer_;  // guarded by settingsLock_
-  ILRemoteImageOptionsProcessorPtr optionsProcessor_;  // guarded by settingsLock_
-  std::weak_ptr<ILRemoteImageManagerDelegate> delegate_;  // guarded by settingsLock_
+  mutable Mutex settingsLock_;
+  ILImageTransformerPtr transformer_ GUARDED_BY(settingsLock_);
+  ILRemoteImageCacheKeyFilterPtr cacheKeyFilter_ GUARDED_BY(settingsLock_);
+  ILRemoteImageCacheSerializerPtr cacheSerializer_ GUARDED_BY(settingsLock_);
+  ILRemoteImageOptionsProcessorPtr optionsProcessor_ GUARDED_BY(settingsLock_);
+  std::weak_ptr<ILRemoteImageManagerDelegate> delegate_ GUARDED_BY(settingsLock_);
 
-  mutable std::mutex failedURLsLock_;
-  std::set<std::string> failedURLs_;  // guarded by failedURLsLock_
-  mutable std::mutex runningOperationsLock_;
-  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_;  // guarded by runningOperationsLock_
+  mutable Mutex failedURLsLock_;
+  std::set<std::string> failedURLs_ GUARDED_BY(failedURLsLock_);
+  mutable Mutex runningOperationsLock_;
+  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_ GUARDED_BY(runningOperationsLock_);
 };
 using ILRemoteImageManagerPtr = std::shared_ptr<ILRemoteImageManager>;

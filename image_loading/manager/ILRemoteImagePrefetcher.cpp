@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -12,10 +13,8 @@ namespace {
 constexpr int64_t kDefaultMaxConcurrentPrefetchCount = 3;
 
 template <typename T>
-std::vector<std::shared_ptr<T>> takeLiving(std::mutex& lock,
-                                           std::vector<std::weak_ptr<T>>& operations) {
+std::vector<std::shared_ptr<T>> takeLiving(std::vector<std::weak_ptr<T>>& operations) {
   std::vector<std::shared_ptr<T>> living;
-  std::lock_guard<std::mutex> guard(lock);
   for (const auto& weak : operations) {
     if (auto operation = weak.lock()) living.push_back(std::move(operation));
   }
@@ -36,17 +35,20 @@ ILRemoteImagePrefetchToken::ILRemoteImagePrefetchToken(std::vector<NSURLPtr> url
       totalCount_(urls_.size()) {}
 
 ILRemoteImagePrefetcherProgressBlock ILRemoteImagePrefetchToken::progressBlock() const {
-  std::lock_guard<std::mutex> lock(blocksLock_);
+  MutexLock lock(blocksLock_);
   return progressBlock_;
 }
 
 ILRemoteImagePrefetcherCompletionBlock ILRemoteImagePrefetchToken::completionBlock() const {
-  std::lock_guard<std::mutex> lock(blocksLock_);
+  MutexLock lock(blocksLock_);
   return completionBlock_;
 }
 
 void ILRemoteImagePrefetchToken::cancel() {
-  auto prefetches = takeLiving(prefetchOperationsLock_, prefetchOperations_);
+  auto prefetches = [&] {
+    MutexLock lock(prefetchOperationsLock_);
+    return takeLiving(prefetchOperations_);
+  }();
   // The waiting ones first: a running one that ends frees its slot, and the
   // queue would start the next waiting one if it were not cancelled yet.
   for (const auto& operation : prefetches) {
@@ -56,14 +58,18 @@ void ILRemoteImagePrefetchToken::cancel() {
   {
     // Marked with the loads taken, so that a load still being started
     // cancels itself (see loadURL).
-    std::lock_guard<std::mutex> lock(loadOperationsLock_);
+    MutexLock lock(loadOperationsLock_);
     cancelled_ = true;
   }
-  for (const auto& operation : takeLiving(loadOperationsLock_, loadOperations_)) {
+  auto loads = [&] {
+    MutexLock lock(loadOperationsLock_);
+    return takeLiving(loadOperations_);
+  }();
+  for (const auto& operation : loads) {
     operation->cancel();
   }
   {
-    std::lock_guard<std::mutex> lock(blocksLock_);
+    MutexLock lock(blocksLock_);
     progressBlock_ = nullptr;
     completionBlock_ = nullptr;
   }
@@ -102,22 +108,22 @@ ILRemoteImagePrefetcher::ILRemoteImagePrefetcher(ILRemoteImageManagerPtr manager
 }
 
 ILRemoteImageOptions ILRemoteImagePrefetcher::options() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   return options_;
 }
 
 void ILRemoteImagePrefetcher::setOptions(ILRemoteImageOptions options) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   options_ = options;
 }
 
 ILRemoteImageContext ILRemoteImagePrefetcher::context() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   return context_;
 }
 
 void ILRemoteImagePrefetcher::setContext(ILRemoteImageContext context) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   context_ = std::move(context);
 }
 
@@ -130,12 +136,12 @@ void ILRemoteImagePrefetcher::setMaxConcurrentPrefetchCount(int64_t count) {
 }
 
 ILCallbackQueuePtr ILRemoteImagePrefetcher::callbackQueue() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   return callbackQueue_;
 }
 
 void ILRemoteImagePrefetcher::setCallbackQueue(ILCallbackQueuePtr queue) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   callbackQueue_ = std::move(queue);
 }
 
@@ -151,13 +157,13 @@ void ILRemoteImagePrefetcher::setDelegateQueue(const dispatch_queue_t& queue) {
 }
 
 std::shared_ptr<ILRemoteImagePrefetcherDelegate> ILRemoteImagePrefetcher::delegate() const {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   return delegate_.lock();
 }
 
 void ILRemoteImagePrefetcher::setDelegate(
     const std::shared_ptr<ILRemoteImagePrefetcherDelegate>& delegate) {
-  std::lock_guard<std::mutex> lock(settingsLock_);
+  MutexLock lock(settingsLock_);
   delegate_ = delegate;
 }
 
@@ -183,7 +189,7 @@ ILRemoteImagePrefetchTokenPtr ILRemoteImagePrefetcher::prefetchURLs(
   auto token = std::make_shared<ILRemoteImagePrefetchToken>(urls, options, context);
   token->prefetcher_ = std::static_pointer_cast<ILRemoteImagePrefetcher>(shared_from_this());
   {
-    std::lock_guard<std::mutex> lock(token->blocksLock_);
+    MutexLock lock(token->blocksLock_);
     token->progressBlock_ = std::move(progress);
     token->completionBlock_ = std::move(completed);
   }
@@ -208,7 +214,7 @@ void ILRemoteImagePrefetcher::startPrefetchWithToken(const ILRemoteImagePrefetch
           self->loadURL(token, url, operation);
         });
     {
-      std::lock_guard<std::mutex> lock(token->prefetchOperationsLock_);
+      MutexLock lock(token->prefetchOperationsLock_);
       token->prefetchOperations_.push_back(operation);
     }
     prefetchQueue_->addOperation(operation);
@@ -244,7 +250,7 @@ void ILRemoteImagePrefetcher::loadURL(const ILRemoteImagePrefetchTokenPtr& token
            "loadImageWithURL:options:context:progress:completed:] break prefetch logic");
   bool cancelled;
   {
-    std::lock_guard<std::mutex> lock(token->loadOperationsLock_);
+    MutexLock lock(token->loadOperationsLock_);
     cancelled = token->cancelled_;
     if (!cancelled) token->loadOperations_.push_back(load);
   }
@@ -282,7 +288,7 @@ void ILRemoteImagePrefetcher::callCompletionBlockForToken(
     const ILRemoteImagePrefetchTokenPtr& token) {
   bool onlyRunning = false;
   {
-    std::lock_guard<std::mutex> lock(runningTokensLock_);
+    MutexLock lock(runningTokensLock_);
     onlyRunning = runningTokens_.size() == 1 && runningTokens_.count(token);
   }
   const uint64_t total = tokenTotalCount();
@@ -304,20 +310,20 @@ void ILRemoteImagePrefetcher::callCompletionBlockForToken(
 void ILRemoteImagePrefetcher::cancelPrefetching() {
   std::set<ILRemoteImagePrefetchTokenPtr> tokens;
   {
-    std::lock_guard<std::mutex> lock(runningTokensLock_);
+    MutexLock lock(runningTokensLock_);
     tokens.swap(runningTokens_);
   }
   for (const auto& token : tokens) token->cancel();
 }
 
 void ILRemoteImagePrefetcher::addRunningToken(const ILRemoteImagePrefetchTokenPtr& token) {
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   runningTokens_.insert(token);
 }
 
 void ILRemoteImagePrefetcher::removeRunningToken(const ILRemoteImagePrefetchToken* token) {
   if (!token) return;
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   for (auto it = runningTokens_.begin(); it != runningTokens_.end(); ++it) {
     if (it->get() == token) {
       runningTokens_.erase(it);
@@ -327,27 +333,27 @@ void ILRemoteImagePrefetcher::removeRunningToken(const ILRemoteImagePrefetchToke
 }
 
 uint64_t ILRemoteImagePrefetcher::tokenTotalCount() const {
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   uint64_t sum = 0;
   for (const auto& token : runningTokens_) sum += token->totalCount();
   return sum;
 }
 
 uint64_t ILRemoteImagePrefetcher::tokenSkippedCount() const {
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   uint64_t sum = 0;
   for (const auto& token : runningTokens_) sum += token->skippedCount();
   return sum;
 }
 
 uint64_t ILRemoteImagePrefetcher::tokenFinishedCount() const {
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   uint64_t sum = 0;
   for (const auto& token : runningTokens_) sum += token->finishedCount();
   return sum;
 }
 
 size_t ILRemoteImagePrefetcher::countOfRunningTokens() const {
-  std::lock_guard<std::mutex> lock(runningTokensLock_);
+  MutexLock lock(runningTokensLock_);
   return runningTokens_.size();
 }

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "platform/avfoundation/LibavLibrary.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 const char* const AVMediaTypeVideo = "vide";
@@ -160,14 +161,14 @@ struct AVURLAsset::Load {
 AVURLAsset::AVURLAsset(NSURLPtr url) : url_(std::move(url)) {}
 
 AVURLAsset::~AVURLAsset() {
-  std::lock_guard<std::mutex> lock(loadMutex_);
+  MutexLock lock(loadMutex_);
   if (load_) load_->cancelled = true;
 }
 
 void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&,
                                                  OnceClosure handler) {
   auto queue = dispatch_get_global_queue(DispatchQoS::Default);
-  std::unique_lock<std::mutex> lock(loadMutex_);
+  MutexLock lock(loadMutex_);
   if (loadState_ == LoadState::Done) {
     lock.unlock();
     dispatch_async(queue, std::move(handler));
@@ -190,7 +191,7 @@ void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&
         AVPlaybackProvider::shared()->describeAsset(url, load->cancelled));
     std::vector<OnceClosure> handlers;
     if (auto self = weak.lock()) {
-      std::lock_guard<std::mutex> guard(self->loadMutex_);
+      MutexLock guard(self->loadMutex_);
       if (self->load_ != load || load->cancelled) return;  // cancelled: its handlers have run
       self->description_ = description;
       self->loadState_ = LoadState::Done;
@@ -204,7 +205,7 @@ void AVURLAsset::loadValuesAsynchronouslyForKeys(const std::vector<std::string>&
 void AVURLAsset::cancelLoading() {
   std::vector<OnceClosure> handlers;
   {
-    std::lock_guard<std::mutex> lock(loadMutex_);
+    MutexLock lock(loadMutex_);
     if (loadState_ != LoadState::Loading) return;
     load_->cancelled = true;
     handlers.swap(load_->handlers);
@@ -218,7 +219,7 @@ void AVURLAsset::cancelLoading() {
 AVKeyValueStatus AVURLAsset::statusOfValueForKey(const std::string& key, NSErrorPtr* error) const {
   if (error) *error = nullptr;
   if (key != "duration" && key != "tracks" && key != "playable") return AVKeyValueStatusUnknown;
-  std::lock_guard<std::mutex> lock(loadMutex_);
+  MutexLock lock(loadMutex_);
   switch (loadState_) {
     case LoadState::NotStarted:
       return AVKeyValueStatusUnknown;
@@ -237,7 +238,7 @@ AVKeyValueStatus AVURLAsset::statusOfValueForKey(const std::string& key, NSError
 }
 
 std::shared_ptr<const AVAssetDescription> AVURLAsset::loaded() const {
-  std::lock_guard<std::mutex> lock(loadMutex_);
+  MutexLock lock(loadMutex_);
   return description_;
 }
 

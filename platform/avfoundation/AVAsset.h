@@ -12,6 +12,7 @@
 
 #include "platform/avfoundation/CMTime.h"
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
@@ -142,10 +143,10 @@ class AVURLAsset : public AVAsset {
   mutable std::once_flag once_;
   mutable AVMediaProbe probe_;
 
-  mutable std::mutex loadMutex_;
-  LoadState loadState_ = LoadState::NotStarted;  // guarded by loadMutex_
-  std::shared_ptr<Load> load_;  // guarded by loadMutex_
-  std::shared_ptr<const AVAssetDescription> description_;  // guarded by loadMutex_
+  mutable Mutex loadMutex_;
+  LoadState loadState_ GUARDED_BY(loadMutex_) = LoadState::NotStarted;
+  std::shared_ptr<Load> load_ GUARDED_BY(loadMutex_);
+  std::shared_ptr<const AVAssetDescription> description_ GUARDED_BY(loadMutex_);
 };
 using AVURLAssetPtr = std::shared_ptr<AVURLAsset>;
 

@@ -13,6 +13,7 @@ extern "C" {
 
 #include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/internal/AVAssetExportSessionAudio.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 const char* const AVAssetExportPresetLowQuality = "AVAssetExportPresetLowQuality";
@@ -178,39 +179,39 @@ std::vector<std::string> AVAssetExportSession::supportedFileTypes() const {
 }
 
 void AVAssetExportSession::setOutputFileType(std::string type) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   outputFileType_ = std::move(type);
 }
 std::string AVAssetExportSession::outputFileType() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return outputFileType_;
 }
 void AVAssetExportSession::setOutputURL(NSURLPtr url) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   outputURL_ = std::move(url);
 }
 NSURLPtr AVAssetExportSession::outputURL() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return outputURL_;
 }
 void AVAssetExportSession::setShouldOptimizeForNetworkUse(bool optimize) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   optimizeForNetwork_ = optimize;
 }
 bool AVAssetExportSession::shouldOptimizeForNetworkUse() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return optimizeForNetwork_;
 }
 void AVAssetExportSession::setDirectoryForTemporaryFiles(NSURLPtr url) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   temporaryDirectory_ = std::move(url);
 }
 NSURLPtr AVAssetExportSession::directoryForTemporaryFiles() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return temporaryDirectory_;
 }
 NSErrorPtr AVAssetExportSession::error() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return error_;
 }
 
@@ -230,7 +231,7 @@ void AVAssetExportSession::setProgress(float progress) {
 
 void AVAssetExportSession::fail(NSErrorPtr error) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     error_ = std::move(error);
   }
   setStatus(AVAssetExportSessionStatusFailed);
@@ -247,7 +248,7 @@ NSURLPtr AVAssetExportSession::sourceURL() const {
 void AVAssetExportSession::exportAsynchronouslyWithCompletionHandler(OnceClosure handler) {
   bool again;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     again = started_;
     started_ = true;
   }

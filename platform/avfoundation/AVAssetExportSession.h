@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "platform/avfoundation/AVError.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/KeyValueObserving.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -98,13 +98,13 @@ class AVAssetExportSession : public NSKeyValueObservable {
   AVAssetPtr asset_;
   std::string presetName_;
   dispatch_queue_t queue_;
-  mutable std::mutex mutex_;
-  std::string outputFileType_;  // guarded by mutex_
-  NSURLPtr outputURL_;  // guarded by mutex_
-  NSURLPtr temporaryDirectory_;  // guarded by mutex_
-  bool optimizeForNetwork_ = false;  // guarded by mutex_
-  NSErrorPtr error_;  // guarded by mutex_
-  bool started_ = false;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::string outputFileType_ GUARDED_BY(mutex_);
+  NSURLPtr outputURL_ GUARDED_BY(mutex_);
+  NSURLPtr temporaryDirectory_ GUARDED_BY(mutex_);
+  bool optimizeForNetwork_ GUARDED_BY(mutex_) = false;
+  NSErrorPtr error_ GUARDED_BY(mutex_);
+  bool started_ GUARDED_BY(mutex_) = false;
   std::atomic<AVAssetExportSessionStatus> status_{AVAssetExportSessionStatusUnknown};
   std::atomic<float> progress_{0};
   std::atomic<bool> cancelled_{false};

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 
 const char* const AVCaptureDeviceTypeBuiltInWideAngleCamera =
     "AVCaptureDeviceTypeBuiltInWideAngleCamera";
@@ -44,7 +45,7 @@ bool AVCaptureDevice::hasMediaType(const std::string& mediaType) const {
 }
 
 bool AVCaptureDevice::lockForConfiguration(NSErrorPtr* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (locked_) {
     if (error) {
       *error = NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
@@ -57,7 +58,7 @@ bool AVCaptureDevice::lockForConfiguration(NSErrorPtr* error) {
 }
 
 void AVCaptureDevice::unlockForConfiguration() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   locked_ = false;
 }
 
@@ -73,23 +74,23 @@ bool AVCaptureDevice::isFocusModeSupported(AVCaptureFocusMode mode) const {
 }
 
 AVCaptureFocusMode AVCaptureDevice::focusMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return focusMode_;
 }
 
 void AVCaptureDevice::setFocusMode(AVCaptureFocusMode mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   requireLock("setFocusMode:");
   if (isFocusModeSupported(mode)) focusMode_ = mode;
 }
 
 CGPoint AVCaptureDevice::focusPointOfInterest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return focusPoint_;
 }
 
 void AVCaptureDevice::setFocusPointOfInterest(CGPoint point) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   requireLock("setFocusPointOfInterest:");
   focusPoint_ = point;
 }
@@ -99,23 +100,23 @@ bool AVCaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) const 
 }
 
 AVCaptureExposureMode AVCaptureDevice::exposureMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return exposureMode_;
 }
 
 void AVCaptureDevice::setExposureMode(AVCaptureExposureMode mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   requireLock("setExposureMode:");
   if (isExposureModeSupported(mode)) exposureMode_ = mode;
 }
 
 CGPoint AVCaptureDevice::exposurePointOfInterest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return exposurePoint_;
 }
 
 void AVCaptureDevice::setExposurePointOfInterest(CGPoint point) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   requireLock("setExposurePointOfInterest:");
   exposurePoint_ = point;
 }

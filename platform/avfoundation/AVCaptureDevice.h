@@ -5,13 +5,13 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVCaptureHardware.h"
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/OnceCallback.h"
 
@@ -83,15 +83,15 @@ class AVCaptureDevice : public NSObject {
   std::string className() const override { return "AVCaptureDevice"; }
 
  private:
-  void requireLock(const char* what) const;
+  void requireLock(const char* what) const REQUIRES(mutex_);
 
   const AVCaptureCamera camera_;
-  mutable std::mutex mutex_;  // guards the configuration below
-  bool locked_ = false;
-  AVCaptureFocusMode focusMode_ = AVCaptureFocusModeContinuousAutoFocus;
-  AVCaptureExposureMode exposureMode_ = AVCaptureExposureModeContinuousAutoExposure;
-  CGPoint focusPoint_ = {0.5, 0.5};
-  CGPoint exposurePoint_ = {0.5, 0.5};
+  mutable Mutex mutex_;  // guards the configuration below
+  bool locked_ GUARDED_BY(mutex_) = false;
+  AVCaptureFocusMode focusMode_ GUARDED_BY(mutex_) = AVCaptureFocusModeContinuousAutoFocus;
+  AVCaptureExposureMode exposureMode_ GUARDED_BY(mutex_) = AVCaptureExposureModeContinuousAutoExposure;
+  CGPoint focusPoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
+  CGPoint exposurePoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
 };
 
 using AVCaptureDevicePtr = std::shared_ptr<AVCaptureDevice>;

@@ -15,6 +15,7 @@
 #include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/LibavPointers.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 extern "C" {
@@ -102,27 +103,30 @@ class FormatSource : public AVCaptureFrameSource {
  public:
   bool open(const std::string& path, NSErrorPtr& error);
   AVCaptureFramePtr frameAt(double elapsed, NSErrorPtr& error) override;
-  CGSize dimensions() const override { return size_; }
+  CGSize dimensions() const override {
+    MutexLock lock(mutex_);
+    return size_;
+  }
 
  private:
-  bool decodeNext();
-  bool rewind();
-  AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg);
+  bool decodeNext() REQUIRES(mutex_);
+  bool rewind() REQUIRES(mutex_);
+  AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg) REQUIRES(mutex_);
 
-  std::mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
-  LibavInputPtr format_;
-  LibavCodecPtr decoder_;
-  LibavFramePtr frame_{Libav().av_frame_alloc()};
-  LibavPacketPtr packet_{Libav().av_packet_alloc()};
-  AVFrameImageConverter converter_{AVFrameImageLayout::RGBX};
-  int stream_ = -1;
-  bool device_ = false;
-  bool drained_ = false;  // the decoder was sent the end of the stream
-  double fps_ = 25;
-  CGSize size_ = CGSizeZero;
-  int64_t decoded_ = -1;  // index of current_
-  std::optional<int64_t> count_;
-  AVCaptureFramePtr current_;
+  mutable Mutex mutex_;  // guards everything below: the libav contexts are not thread-safe
+  LibavInputPtr format_ GUARDED_BY(mutex_);
+  LibavCodecPtr decoder_ GUARDED_BY(mutex_);
+  LibavFramePtr frame_ GUARDED_BY(mutex_){Libav().av_frame_alloc()};
+  LibavPacketPtr packet_ GUARDED_BY(mutex_){Libav().av_packet_alloc()};
+  AVFrameImageConverter converter_ GUARDED_BY(mutex_){AVFrameImageLayout::RGBX};
+  int stream_ GUARDED_BY(mutex_) = -1;
+  bool device_ GUARDED_BY(mutex_) = false;
+  bool drained_ GUARDED_BY(mutex_) = false;  // the decoder was sent the end of the stream
+  double fps_ GUARDED_BY(mutex_) = 25;
+  CGSize size_ GUARDED_BY(mutex_) = CGSizeZero;
+  int64_t decoded_ GUARDED_BY(mutex_) = -1;  // index of current_
+  std::optional<int64_t> count_ GUARDED_BY(mutex_);
+  AVCaptureFramePtr current_ GUARDED_BY(mutex_);
 };
 
 bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
@@ -132,6 +136,7 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   const bool devices = LibavLoadDevices(&devicesError);
   SourceFile file;
   if (!file.open(path, error)) return false;
+  MutexLock lock(mutex_);
   device_ = file.isDevice();
   if (device_ && !devices) {
     error = captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path + ": " +
@@ -163,7 +168,6 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   }
   AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
   if (rate.num > 0 && rate.den > 0) fps_ = av_q2d(rate);
-  std::lock_guard<std::mutex> lock(mutex_);
   if (!decodeNext()) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " has no frame");
     return false;
@@ -224,7 +228,7 @@ bool FormatSource::rewind() {
 }
 
 AVCaptureFramePtr FormatSource::frameAt(double elapsed, NSErrorPtr& error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (device_) {
     // A camera has no past: each request takes what it delivers next.
     if (!decodeNext()) {
@@ -250,14 +254,14 @@ AVCaptureFramePtr FormatSource::frameAt(double elapsed, NSErrorPtr& error) {
   return nullptr;
 }
 
-std::mutex gMutex;
-std::shared_ptr<AVCaptureHardware> gHardware;  // guarded by gMutex
+Mutex gMutex;
+std::shared_ptr<AVCaptureHardware> gHardware GUARDED_BY(gMutex);
 
 void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gHardware.reset();
     });
   });
@@ -275,14 +279,14 @@ AVCaptureFrameSourcePtr AVOpenCaptureSource(const std::string& path, NSErrorPtr&
 
 std::shared_ptr<AVCaptureHardware> AVCaptureHardware::current() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gHardware) gHardware = std::make_shared<AVEnvironmentCaptureHardware>();
   return gHardware;
 }
 
 void AVCaptureHardware::setCurrent(std::shared_ptr<AVCaptureHardware> hardware) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gHardware = std::move(hardware);
 }
 
@@ -321,7 +325,7 @@ AVAuthorizationStatus statusFromEnvironment(const char* variable, AVAuthorizatio
 }  // namespace
 
 AVAuthorizationStatus AVEnvironmentCaptureHardware::authorizationStatus() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!status_) {
     status_ = statusFromEnvironment("QX_CAMERA_AUTHORIZATION", AVAuthorizationStatusAuthorized);
   }
@@ -330,7 +334,7 @@ AVAuthorizationStatus AVEnvironmentCaptureHardware::authorizationStatus() {
 
 AVAuthorizationStatus AVEnvironmentCaptureHardware::requestAccess() {
   const AVAuthorizationStatus now = authorizationStatus();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (now == AVAuthorizationStatusNotDetermined) {
     AVAuthorizationStatus answer =
         statusFromEnvironment("QX_CAMERA_AUTHORIZATION_PROMPT", AVAuthorizationStatusAuthorized);

@@ -25,7 +25,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +32,7 @@
 #include "platform/avfoundation/AVError.h"
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/coregraphics/CGImage.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/ValueFwd.h"
 
@@ -128,6 +128,6 @@ class AVEnvironmentCaptureHardware : public AVCaptureHardware {
   static std::optional<AVAuthorizationStatus> statusNamed(const std::string& name);
 
  private:
-  std::mutex mutex_;  // guards status_
-  std::optional<AVAuthorizationStatus> status_;
+  Mutex mutex_;  // guards status_
+  std::optional<AVAuthorizationStatus> status_ GUARDED_BY(mutex_);
 };

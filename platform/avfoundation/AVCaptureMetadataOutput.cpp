@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Mutex.h"
+
 const char* const AVMetadataObjectTypeFace = "face";
 
 AVCaptureMetadataOutput::~AVCaptureMetadataOutput() {
@@ -10,7 +12,7 @@ AVCaptureMetadataOutput::~AVCaptureMetadataOutput() {
 
 void AVCaptureMetadataOutput::setMetadataObjectsDelegate(
     const std::shared_ptr<AVCaptureMetadataOutputObjectsDelegate>& delegate, dispatch_queue_t queue) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   delegate_ = delegate;
   queue_ = std::move(queue);
 }
@@ -21,7 +23,7 @@ std::vector<std::string> AVCaptureMetadataOutput::availableMetadataObjectTypes()
 }
 
 std::vector<std::string> AVCaptureMetadataOutput::metadataObjectTypes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return types_;
 }
 
@@ -30,13 +32,13 @@ void AVCaptureMetadataOutput::setMetadataObjectTypes(const std::vector<std::stri
   for (const auto& type : types) {
     if (std::find(available.begin(), available.end(), type) == available.end()) return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   types_ = types;
 }
 
 void AVCaptureMetadataOutput::attach(const std::shared_ptr<AVCaptureSession>& session) {
   AVCaptureOutput::attach(session);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (hardware_ && listener_) hardware_->removeFaceListener(listener_);
   hardware_.reset();
   listener_ = 0;
@@ -61,7 +63,7 @@ void AVCaptureMetadataOutput::deliver(const std::string& uniqueID,
   std::shared_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate;
   dispatch_queue_t queue;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (std::find(types_.begin(), types_.end(), AVMetadataObjectTypeFace) == types_.end()) return;
     delegate = delegate_.lock();
     queue = queue_;

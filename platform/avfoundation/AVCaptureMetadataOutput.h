@@ -4,11 +4,11 @@
 // hardware reports them: no face detector runs here.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVCaptureSession.h"
+#include "platform/foundation/Mutex.h"
 
 extern const char* const AVMetadataObjectTypeFace;
 
@@ -68,11 +68,11 @@ class AVCaptureMetadataOutput : public AVCaptureOutput {
  private:
   void deliver(const std::string& uniqueID, const std::vector<AVCaptureFaceReport>& faces);
 
-  mutable std::mutex mutex_;  // guards everything below
-  std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate_;
-  dispatch_queue_t queue_;
-  std::vector<std::string> types_;
-  uint64_t listener_ = 0;
-  std::shared_ptr<AVCaptureHardware> hardware_;
+  mutable Mutex mutex_;
+  std::weak_ptr<AVCaptureMetadataOutputObjectsDelegate> delegate_ GUARDED_BY(mutex_);
+  dispatch_queue_t queue_ GUARDED_BY(mutex_);
+  std::vector<std::string> types_ GUARDED_BY(mutex_);
+  uint64_t listener_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<AVCaptureHardware> hardware_ GUARDED_BY(mutex_);
 };
 using AVCaptureMetadataOutputPtr = std::shared_ptr<AVCaptureMetadataOutput>;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
@@ -17,12 +18,12 @@ const char* const AVCaptureSessionRuntimeErrorNotification =
 const char* const AVCaptureSessionErrorKey = "AVCaptureSessionErrorKey";
 
 bool AVCaptureConnection::isEnabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return enabled_;
 }
 
 void AVCaptureConnection::setEnabled(bool enabled) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   enabled_ = enabled;
 }
 
@@ -32,7 +33,7 @@ bool AVCaptureConnection::isActive() const {
 }
 
 AVCaptureVideoOrientation AVCaptureConnection::videoOrientation() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return orientation_;
 }
 
@@ -41,23 +42,23 @@ void AVCaptureConnection::setVideoOrientation(AVCaptureVideoOrientation orientat
       orientation > AVCaptureVideoOrientationLandscapeLeft) {
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   orientation_ = orientation;
 }
 
 double AVCaptureConnection::videoScaleAndCropFactor() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return scaleAndCrop_;
 }
 
 void AVCaptureConnection::setVideoScaleAndCropFactor(double factor) {
   if (!(factor >= 1)) factor = 1;  // NaN too
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   scaleAndCrop_ = std::min(factor, kMaxScaleAndCropFactor);
 }
 
 void AVCaptureConnection::setSession(std::weak_ptr<AVCaptureSession> session) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   session_ = std::move(session);
 }
 
@@ -81,46 +82,46 @@ AVCaptureSession::AVCaptureSession()
     : queue_(dispatch_queue_create("AVCaptureSession")), preset_(AVCaptureSessionPresetHigh) {}
 
 std::string AVCaptureSession::sessionPreset() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return preset_;
 }
 
 void AVCaptureSession::setSessionPreset(const std::string& preset) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   preset_ = preset;
 }
 
 std::vector<std::shared_ptr<AVCaptureInput>> AVCaptureSession::inputs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return inputs_;
 }
 
 bool AVCaptureSession::canAddInput(const std::shared_ptr<AVCaptureInput>& input) const {
   if (!std::dynamic_pointer_cast<AVCaptureDeviceInput>(input)) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // One camera at a time, as a phone's session allows.
   return inputs_.empty();
 }
 
 void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureInput>& input) {
   if (!canAddInput(input)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   inputs_.push_back(input);
 }
 
 void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureInput>& input) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase(inputs_, input);
 }
 
 std::vector<AVCaptureOutputPtr> AVCaptureSession::outputs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return outputs_;
 }
 
 bool AVCaptureSession::canAddOutput(const AVCaptureOutputPtr& output) const {
   if (!output || output->session()) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // One output of each kind.
   return std::none_of(outputs_.begin(), outputs_.end(), [&](const AVCaptureOutputPtr& o) {
     return typeid(*o) == typeid(*output);
@@ -130,7 +131,7 @@ bool AVCaptureSession::canAddOutput(const AVCaptureOutputPtr& output) const {
 void AVCaptureSession::addOutput(const AVCaptureOutputPtr& output) {
   if (!canAddOutput(output)) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     outputs_.push_back(output);
   }
   output->attach(std::static_pointer_cast<AVCaptureSession>(shared_from_this()));
@@ -138,7 +139,7 @@ void AVCaptureSession::addOutput(const AVCaptureOutputPtr& output) {
 
 void AVCaptureSession::removeOutput(const AVCaptureOutputPtr& output) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find(outputs_.begin(), outputs_.end(), output);
     if (it == outputs_.end()) return;
     outputs_.erase(it);
@@ -147,7 +148,7 @@ void AVCaptureSession::removeOutput(const AVCaptureOutputPtr& output) {
 }
 
 std::shared_ptr<AVCaptureDeviceInput> AVCaptureSession::videoInput() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& input : inputs_) {
     if (auto device = std::dynamic_pointer_cast<AVCaptureDeviceInput>(input)) return device;
   }
@@ -158,7 +159,7 @@ void AVCaptureSession::startRunning() {
   auto self = std::static_pointer_cast<AVCaptureSession>(shared_from_this());
   dispatch_sync(queue_, [self] {
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       if (self->running_) return;
       self->running_ = true;
       self->startedAt_ = PlatformClock::now();
@@ -172,7 +173,7 @@ void AVCaptureSession::stopRunning() {
   auto self = std::static_pointer_cast<AVCaptureSession>(shared_from_this());
   dispatch_sync(queue_, [self] {
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       if (!self->running_) return;
       self->running_ = false;
     }
@@ -182,12 +183,12 @@ void AVCaptureSession::stopRunning() {
 }
 
 bool AVCaptureSession::isRunning() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return running_;
 }
 
 AVCaptureFramePtr AVCaptureSession::lastFrame() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return last_;
 }
 
@@ -195,7 +196,7 @@ AVCaptureFramePtr AVCaptureSession::currentFrame(NSErrorPtr* error) {
   auto input = videoInput();
   double elapsed = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!running_ || !input) return nullptr;
     elapsed = PlatformClock::now() - startedAt_;
   }
@@ -210,14 +211,14 @@ AVCaptureFramePtr AVCaptureSession::currentFrame(NSErrorPtr* error) {
     stopWithError(failure);
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   last_ = frame;
   return frame;
 }
 
 void AVCaptureSession::stopWithError(const NSErrorPtr& error) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!running_) return;
     running_ = false;
   }

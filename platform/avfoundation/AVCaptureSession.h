@@ -5,12 +5,12 @@
 // follow the platform clock from the moment the session started.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/avfoundation/AVCaptureDevice.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 
 extern const char* const AVCaptureSessionPresetPhoto;
@@ -49,16 +49,19 @@ class AVCaptureConnection : public NSObject {
   // Clamped to [1, videoMaxScaleAndCropFactor].
   void setVideoScaleAndCropFactor(double factor);
 
-  std::shared_ptr<AVCaptureSession> session() const { return session_.lock(); }
+  std::shared_ptr<AVCaptureSession> session() const {
+    MutexLock lock(mutex_);
+    return session_.lock();
+  }
   void setSession(std::weak_ptr<AVCaptureSession> session);
   std::string className() const override { return "AVCaptureConnection"; }
 
  private:
-  mutable std::mutex mutex_;  // guards everything below
-  std::weak_ptr<AVCaptureSession> session_;
-  bool enabled_ = true;
-  AVCaptureVideoOrientation orientation_ = AVCaptureVideoOrientationPortrait;
-  double scaleAndCrop_ = 1;
+  mutable Mutex mutex_;
+  std::weak_ptr<AVCaptureSession> session_ GUARDED_BY(mutex_);
+  bool enabled_ GUARDED_BY(mutex_) = true;
+  AVCaptureVideoOrientation orientation_ GUARDED_BY(mutex_) = AVCaptureVideoOrientationPortrait;
+  double scaleAndCrop_ GUARDED_BY(mutex_) = 1;
 };
 
 using AVCaptureConnectionPtr = std::shared_ptr<AVCaptureConnection>;
@@ -117,13 +120,13 @@ class AVCaptureSession : public NSObject {
   void stopWithError(const NSErrorPtr& error);
 
   const dispatch_queue_t queue_;
-  mutable std::mutex mutex_;  // guards everything below
-  std::string preset_;
-  std::vector<std::shared_ptr<AVCaptureInput>> inputs_;
-  std::vector<AVCaptureOutputPtr> outputs_;
-  bool running_ = false;
-  double startedAt_ = 0;
-  AVCaptureFramePtr last_;
+  mutable Mutex mutex_;
+  std::string preset_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<AVCaptureInput>> inputs_ GUARDED_BY(mutex_);
+  std::vector<AVCaptureOutputPtr> outputs_ GUARDED_BY(mutex_);
+  bool running_ GUARDED_BY(mutex_) = false;
+  double startedAt_ GUARDED_BY(mutex_) = 0;
+  AVCaptureFramePtr last_ GUARDED_BY(mutex_);
 };
 
 using AVCaptureSessionPtr = std::shared_ptr<AVCaptureSession>;

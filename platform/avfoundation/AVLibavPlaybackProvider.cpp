@@ -11,6 +11,7 @@
 #include "platform/avfoundation/LibavLibrary.h"
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/avfoundation/internal/AVMediaInput.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLError.h"
@@ -34,8 +35,8 @@ NSErrorPtr AVMakeError(int64_t code, const std::string& description, const std::
 
 namespace {
 
-std::mutex providerMutex;
-std::shared_ptr<AVPlaybackProvider> sharedProvider;  // guarded by providerMutex
+Mutex providerMutex;
+std::shared_ptr<AVPlaybackProvider> sharedProvider GUARDED_BY(providerMutex);
 
 // The duration in the timescale of the stream that lasts longest, or in
 // microseconds from the container; indefinite when nothing says.
@@ -60,11 +61,11 @@ CMTime durationOf(const AVFormatContext* format) {
 // One converter per reader, shared by its pictures: the reader's queue
 // converts most of them, a layer drawing early converts the rest.
 struct Converter {
-  std::mutex mutex;
-  AVFrameImageConverter converter{AVFrameImageLayout::BGRX};  // guarded by mutex
+  Mutex mutex;
+  AVFrameImageConverter converter GUARDED_BY(mutex){AVFrameImageLayout::BGRX};
 
   CGImageRef convert(const AVFrame* frame) {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     return converter.convert(*frame);
   }
 };
@@ -79,15 +80,15 @@ class LibavPicture : public AVVideoPicture {
   CGImageRef image() override;
 
  private:
-  std::mutex mutex_;
-  LibavFramePtr frame_;  // guarded by mutex_; freed once converted
+  Mutex mutex_;
+  LibavFramePtr frame_ GUARDED_BY(mutex_);  // freed once converted
   double time_;
   std::shared_ptr<Converter> converter_;
-  CGImageRef image_;  // guarded by mutex_
+  CGImageRef image_ GUARDED_BY(mutex_);
 };
 
 CGImageRef LibavPicture::image() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!image_) {
     image_ = converter_->convert(frame_.get());
     frame_.reset();
@@ -192,7 +193,7 @@ class LibavVideoReader : public AVVideoReader {
 }  // namespace
 
 std::shared_ptr<AVPlaybackProvider> AVPlaybackProvider::shared() {
-  std::lock_guard<std::mutex> lock(providerMutex);
+  MutexLock lock(providerMutex);
   if (!sharedProvider) {
     static std::once_flag once;
     std::call_once(once, [] { SingletonResets::add([] { AVPlaybackProvider::setShared(nullptr); }); });
@@ -202,7 +203,7 @@ std::shared_ptr<AVPlaybackProvider> AVPlaybackProvider::shared() {
 }
 
 void AVPlaybackProvider::setShared(std::shared_ptr<AVPlaybackProvider> provider) {
-  std::lock_guard<std::mutex> lock(providerMutex);
+  MutexLock lock(providerMutex);
   sharedProvider = std::move(provider);
 }
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/foundation/Mutex.h"
+
 namespace {
 // Picture times and player times come from different roundings of one
 // instant; within this they are the same.
@@ -16,13 +18,13 @@ AVPlaybackPipeline::AVPlaybackPipeline(NSURLPtr url, std::shared_ptr<AVPlaybackP
 AVPlaybackPipeline::~AVPlaybackPipeline() { cancelled_ = true; }
 
 void AVPlaybackPipeline::post(dispatch_block_t block) {
-  if (stopped_) return;  // callers hold the mutex
+  if (stopped_) return;
   std::weak_ptr<AVPlaybackPipeline> weak = weak_from_this();
   dispatch_async(dispatch_get_main_queue(), [weak, block = std::move(block)] {
     auto self = weak.lock();
     if (!self) return;
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       if (self->stopped_) return;
     }
     block();
@@ -31,7 +33,7 @@ void AVPlaybackPipeline::post(dispatch_block_t block) {
 
 void AVPlaybackPipeline::start(Events events) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     events_ = std::move(events);
   }
   auto self = shared_from_this();
@@ -40,7 +42,7 @@ void AVPlaybackPipeline::start(Events events) {
     auto reader = self->cancelled_ ? nullptr : self->provider_->openVideo(self->url_, self->cancelled_, &error);
     CGSize size = reader ? reader->pictureSize() : CGSizeZero;
     self->reader_ = std::move(reader);
-    std::lock_guard<std::mutex> lock(self->mutex_);
+    MutexLock lock(self->mutex_);
     if (self->stopped_) return;
     self->opened_ = true;
     self->hasVideo_ = self->reader_ != nullptr;
@@ -65,7 +67,7 @@ void AVPlaybackPipeline::start(Events events) {
 }
 
 void AVPlaybackPipeline::stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (stopped_) return;
   finishSeekLocked(false);
   stopped_ = true;
@@ -90,7 +92,7 @@ void AVPlaybackPipeline::setFilledLocked(bool filled) {
 }
 
 void AVPlaybackPipeline::seek(double seconds, OnceCallback<void(bool finished)> done) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   finishSeekLocked(false);
   seekDone_ = std::move(done);
   if (stopped_ || failed_) {
@@ -138,7 +140,7 @@ void AVPlaybackPipeline::pump() {
     std::optional<double> seekTo;
     std::vector<AVVideoPicturePtr> toConvert;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (stopped_) {
         pumping_ = false;
         return;
@@ -159,7 +161,7 @@ void AVPlaybackPipeline::pump() {
       // Everything held will be shown: convert it here rather than on the
       // thread that draws.
       for (auto& p : toConvert) p->image();
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (!stopped_ && (pendingSeek_ || (!ended_ && aheadLocked() < kPicturesAhead))) continue;
       pumping_ = false;
       return;
@@ -167,14 +169,14 @@ void AVPlaybackPipeline::pump() {
     NSErrorPtr error;
     if (seekTo) {
       reader_->seekToKeyFrameBefore(*seekTo, &error);
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       seeking_ = false;
       continue;
     }
     AVVideoPicturePtr picture = reader_->nextPicture(&error);
     AVVideoPicturePtr passed;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (stopped_ || pendingSeek_) continue;
       if (!picture) {
         // The end of the data, or a failure part-way: what was decoded stays
@@ -199,21 +201,21 @@ void AVPlaybackPipeline::pump() {
 }
 
 bool AVPlaybackPipeline::endedOrFull() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return ended_ || aheadLocked() >= kPicturesAhead;
 }
 
 CGImageRef AVPlaybackPipeline::pictureAt(double seconds, double waitSeconds) {
   AVVideoPicturePtr shown;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!pendingSeek_ && !seeking_ && seconds > target_) {
       target_ = seconds;
       pruneLocked();
       if (!ended_ && aheadLocked() < kPicturesAhead) schedulePumpLocked();
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
-    changed_.wait_until(lock, deadline, [&] { return stopped_ || failed_ || (readyLocked() && !seeking_); });
+    lock.waitUntil(changed_, deadline, [&]() REQUIRES(mutex_) { return stopped_ || failed_ || (readyLocked() && !seeking_); });
     for (auto& p : pictures_) {
       if (p->time() <= target_ + kSameTime || !shown) shown = p;
       if (p->time() > target_ + kSameTime) break;
@@ -223,6 +225,6 @@ CGImageRef AVPlaybackPipeline::pictureAt(double seconds, double waitSeconds) {
 }
 
 size_t AVPlaybackPipeline::heldPictures() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return pictures_.size();
 }

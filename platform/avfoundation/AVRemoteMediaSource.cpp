@@ -9,6 +9,7 @@
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/avfoundation/LibavLibrary.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/network/NSURLSession.h"
 
@@ -75,8 +76,8 @@ std::shared_ptr<AVRemoteMediaSource> AVRemoteMediaSource::open(const NSURLPtr& u
       configuration, std::make_shared<Delegate>(source));
   source->task_ = source->session_->dataTaskWithURL(url);
   source->task_->resume();
-  std::unique_lock<std::mutex> lock(source->mutex_);
-  source->waitFor(lock, [&] { return source->responded_; });
+  MutexLock lock(source->mutex_);
+  source->waitFor(lock, [&]() REQUIRES(source->mutex_) { return source->responded_; });
   if (source->failure_ || cancelled) {
     if (error) *error = source->failure_ ? source->failure_ : NSURLErrorMake(NSURLErrorCancelled, url->absoluteString());
     return nullptr;
@@ -91,13 +92,12 @@ std::shared_ptr<AVRemoteMediaSource> AVRemoteMediaSource::open(const NSURLPtr& u
   return source;
 }
 
-template <typename Pred>
-void AVRemoteMediaSource::waitFor(std::unique_lock<std::mutex>& lock, Pred until) {
-  while (!until() && !done_ && !cancelled_) changed_.wait_for(lock, kCancelPoll);
+void AVRemoteMediaSource::waitFor(MutexLock& lock, const std::function<bool()>& until) {
+  while (!until() && !done_ && !cancelled_) lock.waitFor(changed_, kCancelPoll);
 }
 
 void AVRemoteMediaSource::received(int64_t status, int64_t expectedLength) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   responded_ = true;
   status_ = status;
   expected_ = expectedLength;
@@ -105,7 +105,7 @@ void AVRemoteMediaSource::received(int64_t status, int64_t expectedLength) {
 }
 
 void AVRemoteMediaSource::append(const uint8_t* bytes, size_t length) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   size_t written = 0;
   while (written < length) {
     ssize_t n = pwrite(fd_, bytes + written, length - written, received_ + written);
@@ -122,14 +122,14 @@ void AVRemoteMediaSource::append(const uint8_t* bytes, size_t length) {
 }
 
 void AVRemoteMediaSource::finished(const NSErrorPtr& error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (error && !failure_ && !(responded_ && (status_ < 200 || status_ >= 300))) failure_ = error;
   done_ = true;
   changed_.notify_all();
 }
 
 NSErrorPtr AVRemoteMediaSource::failure() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return failure_;
 }
 
@@ -143,7 +143,7 @@ AVIOContext* AVRemoteMediaSource::makeIOContext() {
   if (io) {
     // Without a length, a demuxer that may seek looks for more of the file
     // past the media data, which would wait for all of it to arrive.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (expected_ < 0) io->seekable = 0;
   }
   return io;
@@ -151,8 +151,8 @@ AVIOContext* AVRemoteMediaSource::makeIOContext() {
 
 int AVRemoteMediaSource::readPacket(void* opaque, uint8_t* buffer, int size) {
   auto* self = static_cast<AVRemoteMediaSource*>(opaque);
-  std::unique_lock<std::mutex> lock(self->mutex_);
-  self->waitFor(lock, [&] { return self->received_ > self->position_; });
+  MutexLock lock(self->mutex_);
+  self->waitFor(lock, [&]() REQUIRES(self->mutex_) { return self->received_ > self->position_; });
   if (self->cancelled_) return AVERROR_EXIT;
   int64_t available = self->received_ - self->position_;
   if (available <= 0) return self->failure_ ? AVERROR(EIO) : AVERROR_EOF;
@@ -165,7 +165,7 @@ int AVRemoteMediaSource::readPacket(void* opaque, uint8_t* buffer, int size) {
 
 int64_t AVRemoteMediaSource::seek(void* opaque, int64_t offset, int whence) {
   auto* self = static_cast<AVRemoteMediaSource*>(opaque);
-  std::unique_lock<std::mutex> lock(self->mutex_);
+  MutexLock lock(self->mutex_);
   int64_t size = self->done_ && !self->failure_ ? self->received_ : self->expected_;
   if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
   whence &= ~AVSEEK_FORCE;

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 
 #include "platform/avfoundation/AVError.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SharedLibraries.h"
 
 extern "C" {
@@ -20,14 +20,15 @@ std::string SharedLibraryName(const char* library, int major) {
 }
 
 struct LoadedLibraries {
-  std::mutex mutex;  // guards everything below
-  bool tried = false;
-  bool loaded = false;
-  std::string why;  // the failure, once tried and not loaded
+  Mutex mutex;
+  bool tried GUARDED_BY(mutex) = false;
+  bool loaded GUARDED_BY(mutex) = false;
+  std::string why GUARDED_BY(mutex);  // the failure, once tried and not loaded
+  // Written once under the mutex, then read through gFunctions without it.
   LibavFunctions functions;
-  bool devicesTried = false;
-  bool devicesLoaded = false;
-  std::string devicesWhy;
+  bool devicesTried GUARDED_BY(mutex) = false;
+  bool devicesLoaded GUARDED_BY(mutex) = false;
+  std::string devicesWhy GUARDED_BY(mutex);
 };
 
 // Set once the functions are loaded: `Libav()` is on every decode step and
@@ -88,7 +89,7 @@ bool LibavResolve(const std::vector<std::string>& libraries, LibavFunctions& fun
 
 bool LibavLoad(NSErrorPtr* error) {
   auto& loaded = Loaded();
-  std::lock_guard<std::mutex> lock(loaded.mutex);
+  MutexLock lock(loaded.mutex);
   if (!loaded.tried) {
     loaded.tried = true;
     loaded.loaded = LibavResolve(LibavLibraryNames(), loaded.functions, loaded.why);
@@ -112,7 +113,7 @@ const LibavFunctions& Libav() {
 bool LibavLoadDevices(NSErrorPtr* error) {
   if (!LibavLoad(error)) return false;
   auto& loaded = Loaded();
-  std::lock_guard<std::mutex> lock(loaded.mutex);
+  MutexLock lock(loaded.mutex);
   if (!loaded.devicesTried) {
     loaded.devicesTried = true;
     const std::string name = LibavDeviceLibraryName();

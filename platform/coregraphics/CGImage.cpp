@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -101,6 +102,7 @@ CGImageRef CGImage::createLazy(size_t width, size_t height, size_t bitsPerCompon
   auto image = std::make_shared<CGImage>(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow,
                                          bitmapInfo, std::move(colorSpaceName));
   image->provider_ = std::move(provider);
+  MutexLock lock(image->rowsMutex_);
   image->rows_ = std::move(rows);
   return image;
 }
@@ -109,7 +111,7 @@ std::shared_ptr<const Bytes> CGImage::rowPixelData(size_t first, size_t count) c
   if (!isLazy() || count == 0 || first >= height_ || count > height_ - first) return nullptr;
   RowProvider rows;
   {
-    std::lock_guard<std::mutex> lock(rowsMutex_);
+    MutexLock lock(rowsMutex_);
     rows = rows_;
   }
   if (!rows) return nullptr;
@@ -131,7 +133,7 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
     pixels_ = std::move(produced);
     provider_ = nullptr;  // drops whatever the provider held (source data)
     {
-      std::lock_guard<std::mutex> lock(rowsMutex_);
+      MutexLock lock(rowsMutex_);
       rows_ = nullptr;
     }
     decoded_.store(true, std::memory_order_release);
@@ -140,12 +142,12 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
 }
 
 const std::string& CGImage::utType() const {
-  std::lock_guard<std::mutex> lock(typeMutex_);
+  MutexLock lock(typeMutex_);
   return utType_;
 }
 
 void CGImage::setUTType(std::string type) {
-  std::lock_guard<std::mutex> lock(typeMutex_);
+  MutexLock lock(typeMutex_);
   utType_ = std::move(type);
 }
 

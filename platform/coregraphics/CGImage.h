@@ -14,6 +14,7 @@
 
 #include "platform/coregraphics/CGGeometry.h"
 #include "platform/coregraphics/CGTypes.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ValueFwd.h"
 
@@ -108,10 +109,10 @@ class CGImage : public NSObject {
   mutable std::atomic<bool> decoded_{false};
   mutable PixelProvider provider_;
   mutable std::shared_ptr<const Bytes> pixels_;
-  mutable std::mutex rowsMutex_;
-  mutable RowProvider rows_;  // guarded by rowsMutex_; dropped once decoded
-  mutable std::mutex typeMutex_;  // guards utType_
-  std::string utType_;
+  mutable Mutex rowsMutex_;
+  mutable RowProvider rows_ GUARDED_BY(rowsMutex_);  // dropped once decoded
+  mutable Mutex typeMutex_;  // guards utType_
+  std::string utType_ GUARDED_BY(typeMutex_);
 };
 
 // Platform-style accessors, for code that reads like the platform's.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OSLog.h"
 
@@ -21,14 +22,14 @@ namespace {
 // poppler keeps process-wide state (its global parameters, fonts, error
 // callback) that is not safe to share between threads; every call into it
 // holds this lock.
-std::mutex& popplerMutex() {
-  static std::mutex mutex;  // guards every call into poppler
+Mutex& popplerMutex() {
+  static Mutex mutex;  // guards every call into poppler
   return mutex;
 }
 
-// With popplerMutex held. The global parameters are made again if someone
-// else's use of poppler (its C++ wrapper's last document) dropped them.
-void preparePoppler() {
+// The global parameters are made again if someone else's use of poppler (its
+// C++ wrapper's last document) dropped them.
+void preparePoppler() REQUIRES(popplerMutex()) {
   if (!globalParams) globalParams = std::make_unique<GlobalParams>();
   static bool quiet = false;
   if (!quiet) {
@@ -137,13 +138,13 @@ CGPDFDocument::CGPDFDocument(std::shared_ptr<const Bytes> bytes, std::unique_ptr
 }
 
 CGPDFDocument::~CGPDFDocument() {
-  std::lock_guard<std::mutex> lock(popplerMutex());
+  MutexLock lock(popplerMutex());
   document_.reset();
 }
 
 std::shared_ptr<CGPDFDocument> CGPDFDocument::create(std::shared_ptr<const Bytes> bytes) {
   if (!bytes || bytes->empty() || bytes->size() > INT32_MAX) return nullptr;
-  std::lock_guard<std::mutex> lock(popplerMutex());
+  MutexLock lock(popplerMutex());
   preparePoppler();
   // The document owns the stream; the stream reads the bytes in place.
   auto* stream = new MemStream(reinterpret_cast<const char*>(bytes->data()), 0,
@@ -159,7 +160,7 @@ std::shared_ptr<CGPDFPage> CGPDFDocument::page(size_t number) {
   auto self = std::static_pointer_cast<CGPDFDocument>(shared_from_this());
   int rotation;
   {
-    std::lock_guard<std::mutex> lock(popplerMutex());
+    MutexLock lock(popplerMutex());
     Page* p = document_->getPage(static_cast<int>(number));
     if (!p) return nullptr;
     rotation = ((p->getRotate() % 360) + 360) % 360 / 90 * 90;
@@ -172,7 +173,7 @@ CGPDFPage::CGPDFPage(std::shared_ptr<CGPDFDocument> document, size_t number, int
 
 CGRect CGPDFPage::boxRect(CGPDFBox box) const {
   if (box < kCGPDFMediaBox || box > kCGPDFArtBox) return CGRectNull;
-  std::lock_guard<std::mutex> lock(popplerMutex());
+  MutexLock lock(popplerMutex());
   Page* p = document_->document_->getPage(static_cast<int>(number_));
   if (!p) return CGRectNull;
   const PDFRectangle* r = box == kCGPDFMediaBox   ? p->getMediaBox()
@@ -185,7 +186,7 @@ CGRect CGPDFPage::boxRect(CGPDFBox box) const {
 
 CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) const {
   Raster out;
-  std::lock_guard<std::mutex> lock(popplerMutex());
+  MutexLock lock(popplerMutex());
   preparePoppler();
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
   BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);

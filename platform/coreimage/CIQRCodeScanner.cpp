@@ -11,6 +11,7 @@ using namespace zbar;
 
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/SharedLibraries.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 namespace {
@@ -68,20 +69,20 @@ const ZBarFunctions* LoadedZBar() {
   return loaded;
 }
 
-std::mutex gScannerMutex;
-std::shared_ptr<CIQRCodeScanner> gScanner;  // guarded by gScannerMutex
+Mutex gScannerMutex;
+std::shared_ptr<CIQRCodeScanner> gScanner GUARDED_BY(gScannerMutex);
 
 }  // namespace
 
 void CIQRCodeScanner::setDefaultScanner(std::shared_ptr<CIQRCodeScanner> scanner) {
-  std::lock_guard<std::mutex> lock(gScannerMutex);
+  MutexLock lock(gScannerMutex);
   gScanner = std::move(scanner);
 }
 
 std::shared_ptr<CIQRCodeScanner> CIQRCodeScanner::defaultScanner() {
   static std::once_flag registered;
   std::call_once(registered, [] { SingletonResets::add([] { setDefaultScanner(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gScannerMutex);
+  MutexLock lock(gScannerMutex);
   if (!gScanner) gScanner = std::make_shared<CIZBarQRCodeScanner>();
   return gScanner;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -39,14 +40,14 @@ class EnvironmentProvider : public CLLocationProvider {
   }
 
   CLAuthorizationStatus authorizationStatus() override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return status_;
   }
 
   void requestWhenInUseAuthorization() override {
     std::vector<Listener> listeners;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (status_ != kCLAuthorizationStatusNotDetermined) return;
       status_ = kCLAuthorizationStatusAuthorizedWhenInUse;
       for (auto& [token, listener] : listeners_) listeners.push_back(listener);
@@ -58,20 +59,20 @@ class EnvironmentProvider : public CLLocationProvider {
   }
 
   uint64_t addListener(Listener listener) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     listeners_[++next_] = std::move(listener);
     return next_;
   }
 
   void removeListener(uint64_t token) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     listeners_.erase(token);
   }
 
   void startUpdates(uint64_t token) override {
     Listener listener;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       auto it = listeners_.find(token);
       if (!fix_ || it == listeners_.end() || !IsAuthorized(status_)) return;
       listener = it->second;
@@ -90,20 +91,20 @@ class EnvironmentProvider : public CLLocationProvider {
     double lat, lon, alt, accuracy;
   };
   std::optional<Fix> fix_;
-  std::mutex mutex_;  // guards the members below
-  CLAuthorizationStatus status_;
-  std::map<uint64_t, Listener> listeners_;
-  uint64_t next_ = 0;
+  Mutex mutex_;
+  CLAuthorizationStatus status_ GUARDED_BY(mutex_);
+  std::map<uint64_t, Listener> listeners_ GUARDED_BY(mutex_);
+  uint64_t next_ GUARDED_BY(mutex_) = 0;
 };
 
-std::mutex gMutex;
-std::shared_ptr<CLLocationProvider> gProvider;  // guarded by gMutex
+Mutex gMutex;
+std::shared_ptr<CLLocationProvider> gProvider GUARDED_BY(gMutex);
 
 void RegisterReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gMutex);
+      MutexLock lock(gMutex);
       gProvider.reset();
     });
   });
@@ -141,14 +142,14 @@ std::optional<CLLocationSetting> CLLocationSettingFromText(const std::string& te
 
 std::shared_ptr<CLLocationProvider> CLLocationProvider::current() {
   RegisterReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gProvider) gProvider = std::make_shared<EnvironmentProvider>();
   return gProvider;
 }
 
 void CLLocationProvider::setCurrent(std::shared_ptr<CLLocationProvider> provider) {
   RegisterReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gProvider = std::move(provider);
 }
 
@@ -197,28 +198,28 @@ void CLLocationManager::requestWhenInUseAuthorization() {
 }
 
 std::shared_ptr<CLLocationManagerDelegate> CLLocationManager::delegate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return delegate_.lock();
 }
 
 void CLLocationManager::setDelegate(const std::shared_ptr<CLLocationManagerDelegate>& delegate) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   delegate_ = delegate;
 }
 
 double CLLocationManager::desiredAccuracy() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return desiredAccuracy_;
 }
 
 void CLLocationManager::setDesiredAccuracy(double accuracy) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   desiredAccuracy_ = accuracy;
 }
 
 void CLLocationManager::startUpdatingLocation() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     updatingLocation_ = true;
   }
   syncUpdates();
@@ -226,20 +227,20 @@ void CLLocationManager::startUpdatingLocation() {
 
 void CLLocationManager::stopUpdatingLocation() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     updatingLocation_ = false;
   }
   syncUpdates();
 }
 
 bool CLLocationManager::isUpdatingLocation() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return updatingLocation_;
 }
 
 void CLLocationManager::startUpdatingHeading() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     updatingHeading_ = true;
   }
   syncUpdates();
@@ -247,7 +248,7 @@ void CLLocationManager::startUpdatingHeading() {
 
 void CLLocationManager::stopUpdatingHeading() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     updatingHeading_ = false;
   }
   syncUpdates();
@@ -257,7 +258,7 @@ void CLLocationManager::stopUpdatingHeading() {
 void CLLocationManager::syncUpdates() {
   bool start = false, stop = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const bool wanted = updatingLocation_ || updatingHeading_;
     start = wanted && !providerUpdating_;
     stop = !wanted && providerUpdating_;
@@ -269,12 +270,12 @@ void CLLocationManager::syncUpdates() {
 }
 
 CLLocationPtr CLLocationManager::location() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return location_;
 }
 
 CLHeadingPtr CLLocationManager::heading() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return heading_;
 }
 
@@ -282,7 +283,7 @@ void CLLocationManager::receive(const CLLocationEvent& event) {
   std::shared_ptr<CLLocationManagerDelegate> delegate;
   bool updating = false, heading = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     delegate = delegate_.lock();
     updating = updatingLocation_;
     heading = updatingHeading_;
@@ -294,7 +295,7 @@ void CLLocationManager::receive(const CLLocationEvent& event) {
     case CLLocationEvent::Kind::Locations: {
       if (!updating || !IsAuthorized(authorizationStatus())) return;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (!event.locations.empty()) location_ = event.locations.back();
       }
       if (delegate) delegate->locationManagerDidUpdateLocations(*this, event.locations);
@@ -303,7 +304,7 @@ void CLLocationManager::receive(const CLLocationEvent& event) {
     case CLLocationEvent::Kind::Heading: {
       if (!heading && !updating) return;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         heading_ = event.heading;
       }
       if (delegate && heading) delegate->locationManagerDidUpdateHeading(*this, event.heading);

@@ -20,12 +20,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/corelocation/CLLocation.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 
 enum CLAuthorizationStatus : int32_t {
@@ -142,14 +142,14 @@ class CLLocationManager : public NSObject {
 
   std::shared_ptr<CLLocationProvider> provider_;
   uint64_t token_ = 0;
-  mutable std::mutex mutex_;  // guards everything below
-  std::weak_ptr<CLLocationManagerDelegate> delegate_;
-  double desiredAccuracy_;
-  bool updatingLocation_ = false;
-  bool updatingHeading_ = false;
-  bool providerUpdating_ = false;
-  CLLocationPtr location_;
-  CLHeadingPtr heading_;
+  mutable Mutex mutex_;
+  std::weak_ptr<CLLocationManagerDelegate> delegate_ GUARDED_BY(mutex_);
+  double desiredAccuracy_ GUARDED_BY(mutex_);
+  bool updatingLocation_ GUARDED_BY(mutex_) = false;
+  bool updatingHeading_ GUARDED_BY(mutex_) = false;
+  bool providerUpdating_ GUARDED_BY(mutex_) = false;
+  CLLocationPtr location_ GUARDED_BY(mutex_);
+  CLHeadingPtr heading_ GUARDED_BY(mutex_);
 };
 
 using CLLocationManagerPtr = std::shared_ptr<CLLocationManager>;

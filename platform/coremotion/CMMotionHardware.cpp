@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -15,8 +16,8 @@ constexpr double kIntervalSlack = 1e-9;
 namespace {
 
 struct Installed {
-  std::mutex mutex;  // guards `hardware`
-  std::shared_ptr<CMMotionHardware> hardware;
+  Mutex mutex;  // guards `hardware`
+  std::shared_ptr<CMMotionHardware> hardware GUARDED_BY(mutex);
 };
 
 Installed& installed() {
@@ -32,14 +33,14 @@ Installed& installed() {
 
 std::shared_ptr<CMMotionHardware> CMMotionHardware::current() {
   Installed& i = installed();
-  std::lock_guard<std::mutex> lock(i.mutex);
+  MutexLock lock(i.mutex);
   if (!i.hardware) i.hardware = std::make_shared<CMAbsentMotionHardware>();
   return i.hardware;
 }
 
 void CMMotionHardware::setCurrent(std::shared_ptr<CMMotionHardware> hardware) {
   Installed& i = installed();
-  std::lock_guard<std::mutex> lock(i.mutex);
+  MutexLock lock(i.mutex);
   i.hardware = std::move(hardware);
 }
 
@@ -49,17 +50,17 @@ CMSensorFeed::CMSensorFeed(CMSensor sensor, double interval)
 CMSensorFeed::~CMSensorFeed() { stop(); }
 
 double CMSensorFeed::interval() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return interval_;
 }
 
 void CMSensorFeed::setInterval(double seconds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   interval_ = seconds;
 }
 
 bool CMSensorFeed::isActive() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return active_;
 }
 
@@ -68,7 +69,7 @@ void CMSensorFeed::start(const std::shared_ptr<NSOperationQueue>& queue, Deliver
   stop();
   auto hardware = CMMotionHardware::current();
   if (!hardware->isAvailable(sensor_)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   uint64_t session = ++session_;
   active_ = true;
   lastDelivered_.reset();
@@ -86,7 +87,7 @@ void CMSensorFeed::stop() {
   uint64_t token;
   std::shared_ptr<CMMotionHardware> hardware;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!active_) return;
     active_ = false;
     token = listenerToken_;
@@ -98,7 +99,7 @@ void CMSensorFeed::stop() {
 }
 
 bool CMSensorFeed::isCurrent(uint64_t session) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return active_ && session_ == session;
 }
 
@@ -107,7 +108,7 @@ void CMSensorFeed::offer(uint64_t session, const CMSensorReading& reading) {
   Delivery delivery;
   CMSensorReading first = reading;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!active_ || session != session_) return;
     if (!reading.error) {
       if (lastDelivered_ && interval_ > 0 &&

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 
 class NSOperationQueue;
@@ -82,12 +82,12 @@ class CMSensorFeed : public std::enable_shared_from_this<CMSensorFeed> {
   bool isCurrent(uint64_t session) const;
 
   const CMSensor sensor_;
-  mutable std::mutex mutex_;  // guards interval_, the session and its listener below
-  double interval_;
-  bool active_ = false;
-  uint64_t session_ = 0;
-  std::shared_ptr<CMMotionHardware> hardware_;  // the running session's
-  uint64_t listenerToken_ = 0;
+  mutable Mutex mutex_;  // guards interval_, the session and its listener below
+  double interval_ GUARDED_BY(mutex_);
+  bool active_ GUARDED_BY(mutex_) = false;
+  uint64_t session_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<CMMotionHardware> hardware_ GUARDED_BY(mutex_);  // the running session's
+  uint64_t listenerToken_ GUARDED_BY(mutex_) = 0;
   std::optional<double> lastDelivered_;
   std::optional<CMSensorReading> first_;
   std::shared_ptr<NSOperationQueue> queue_;

@@ -1,11 +1,12 @@
 #include "FlutterDartSide.h"
 
-#include <mutex>
 #include <utility>
 
+#include "platform/foundation/Mutex.h"
+
 struct FlutterDartSide::Shared {
-  std::mutex mutex;  // guards handler
-  EventHandler handler;
+  Mutex mutex;
+  EventHandler handler GUARDED_BY(mutex);
 };
 
 FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
@@ -18,7 +19,7 @@ FlutterDartSide::FlutterDartSide(std::shared_ptr<FlutterEngine> engine)
                                        FlutterBinaryReply reply) {
     EventHandler handler;
     {
-      std::lock_guard<std::mutex> lock(shared->mutex);
+      MutexLock lock(shared->mutex);
       handler = shared->handler;
     }
     FlutterStreamEvent event;
@@ -146,7 +147,7 @@ void FlutterDartSide::sendRaw(const std::string& channel, FlutterBinaryMessage m
 }
 
 void FlutterDartSide::setEventHandler(EventHandler handler) {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
+  MutexLock lock(shared_->mutex);
   shared_->handler = std::move(handler);
 }
 

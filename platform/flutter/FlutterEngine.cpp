@@ -1,6 +1,7 @@
 #include "FlutterEngine.h"
 
 #include "platform/flutter/FlutterChannels.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 
 class FlutterEngine::Registrar : public FlutterPluginRegistrar,
@@ -22,14 +23,14 @@ class FlutterEngine::Registrar : public FlutterPluginRegistrar,
 
   void addApplicationDelegate(std::shared_ptr<FlutterApplicationLifeCycleDelegate> d) override {
     if (auto engine = engine_.lock(); engine && d) {
-      std::lock_guard<std::mutex> lock(engine->mutex_);
+      MutexLock lock(engine->mutex_);
       engine->appDelegates_.push_back(std::move(d));
     }
   }
 
   void addSceneDelegate(std::shared_ptr<FlutterSceneLifeCycleDelegate> d) override {
     if (auto engine = engine_.lock(); engine && d) {
-      std::lock_guard<std::mutex> lock(engine->mutex_);
+      MutexLock lock(engine->mutex_);
       engine->sceneDelegates_.push_back(std::move(d));
     }
   }
@@ -66,7 +67,7 @@ void FlutterEngine::sendOnChannel(const std::string& channel, FlutterBinaryMessa
                                   FlutterBinaryReply callback) {
   DartPeer peer;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     peer = peer_;
   }
   if (peer) {
@@ -78,7 +79,7 @@ void FlutterEngine::sendOnChannel(const std::string& channel, FlutterBinaryMessa
 
 void FlutterEngine::setMessageHandlerOnChannel(const std::string& channel,
                                                FlutterBinaryMessageHandler handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (handler) {
     handlers_[channel] = std::move(handler);
   } else {
@@ -90,7 +91,7 @@ void FlutterEngine::handleMessageFromDart(const std::string& channel, FlutterBin
                                           FlutterBinaryReply reply) {
   FlutterBinaryMessageHandler handler;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = handlers_.find(channel);
     if (it != handlers_.end()) handler = it->second;
   }
@@ -102,62 +103,62 @@ void FlutterEngine::handleMessageFromDart(const std::string& channel, FlutterBin
 }
 
 void FlutterEngine::setDartPeer(DartPeer peer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   peer_ = std::move(peer);
 }
 
 bool FlutterEngine::hasHandler(const std::string& channel) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return handlers_.count(channel) != 0;
 }
 
 FlutterPluginRegistrarPtr FlutterEngine::registrarForPlugin(const std::string& pluginKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto& r = registrars_[pluginKey];
   if (!r) r = std::make_shared<Registrar>(weak_from_this(), pluginKey);
   return r;
 }
 
 bool FlutterEngine::hasPlugin(const std::string& pluginKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return registrars_.count(pluginKey) != 0;
 }
 
 Value FlutterEngine::valuePublishedByPlugin(const std::string& pluginKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = registrars_.find(pluginKey);
   return it == registrars_.end() ? Value() : it->second->published();
 }
 
 std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>>
 FlutterEngine::applicationDelegates() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return appDelegates_;
 }
 
 std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> FlutterEngine::sceneDelegates() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return sceneDelegates_;
 }
 
 void FlutterEngine::setViewController(std::shared_ptr<UIViewController> vc) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   viewController_ = std::move(vc);
 }
 
 std::shared_ptr<UIViewController> FlutterEngine::viewController() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return viewController_;
 }
 
 void FlutterEngine::destroyContext() {
   std::map<std::string, std::shared_ptr<Registrar>> registrars;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     registrars = registrars_;
   }
   for (auto& [key, r] : registrars) r->detach();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   registrars_.clear();
   handlers_.clear();
   appDelegates_.clear();

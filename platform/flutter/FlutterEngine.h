@@ -9,12 +9,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/flutter/FlutterBinaryMessenger.h"
 #include "FlutterPlugin.h"
+#include "platform/foundation/Mutex.h"
 
 class FlutterEngine : public FlutterBinaryMessenger,
                       public FlutterPluginRegistry,
@@ -59,11 +59,11 @@ class FlutterEngine : public FlutterBinaryMessenger,
   class Registrar;
   FlutterEngine() = default;
 
-  std::mutex mutex_;  // guards handlers_, registrars_ and the delegate lists below
-  std::map<std::string, FlutterBinaryMessageHandler> handlers_;
-  std::map<std::string, std::shared_ptr<Registrar>> registrars_;
-  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_;
-  std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> sceneDelegates_;
+  Mutex mutex_;  // guards handlers_, registrars_ and the delegate lists below
+  std::map<std::string, FlutterBinaryMessageHandler> handlers_ GUARDED_BY(mutex_);
+  std::map<std::string, std::shared_ptr<Registrar>> registrars_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> sceneDelegates_ GUARDED_BY(mutex_);
   std::shared_ptr<UIViewController> viewController_;
   DartPeer peer_;
 };

@@ -11,6 +11,7 @@
 
 #include "internal/FlutterDriverScreen.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -472,7 +473,7 @@ class FlutterJSONDriver::Line {
 
  private:
   const PieceWriter& write_;
-  std::lock_guard<std::mutex> lock_;
+  MutexLock lock_;
   std::string text_;
   std::function<void(std::string&)> spill_;
 };

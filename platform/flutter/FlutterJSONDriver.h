@@ -11,13 +11,13 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "FlutterDartSide.h"
 #include "FlutterEngine.h"
+#include "platform/foundation/Mutex.h"
 
 // A value of a generated channel's custom type, carried opaquely by the driver:
 // the type byte and the payload value that follows it on the wire.
@@ -120,8 +120,8 @@ class FlutterJSONDriver : public std::enable_shared_from_this<FlutterJSONDriver>
   std::shared_ptr<FlutterEngine> engine_;
   std::unique_ptr<FlutterDartSide> dart_;
   std::shared_ptr<FlutterMessageCodec> customCodec_;
-  PieceWriter write_;
-  std::mutex writeMutex_;  // guards write_ (one line at a time, from its first piece to its last)
+  PieceWriter write_ GUARDED_BY(writeMutex_);
+  Mutex writeMutex_;  // one line at a time, from its first piece to its last
   static constexpr double kSettleSeconds = 0.2;
   std::atomic<int> pending_{0};
   std::atomic<uint64_t> linesWritten_{0};

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <thread>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "Fatal.h"
 #include "NSRunLoop.h"
 #include "PlatformClock.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -58,14 +60,14 @@ class WorkerPool {
   int limit() const { return limit_; }
 
   bool idle() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return tasks_.empty() && running_ == 0;
   }
 
   void submit(PoolTask task) {
     bool wake;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       tasks_.push_back(std::move(task));
       queued_.store(tasks_.size(), std::memory_order_relaxed);
       spawnIfNeededLocked();
@@ -76,13 +78,13 @@ class WorkerPool {
   }
 
   void beginBlocking() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++blocked_;
     spawnIfNeededLocked();
   }
 
   void endBlocking() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     --blocked_;
   }
 
@@ -93,7 +95,7 @@ class WorkerPool {
     limit_ = target_ + 64;
   }
 
-  void spawnIfNeededLocked() {
+  void spawnIfNeededLocked() REQUIRES(mutex_) {
     if (tasks_.size() <= static_cast<size_t>(idle_ + spinning_)) return;
     if (threads_ - blocked_ >= target_ || threads_ >= limit_) return;
     ++threads_;
@@ -102,7 +104,7 @@ class WorkerPool {
 
   void workerLoop() {
     tlsIsPoolWorker = true;
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
       if (tasks_.empty() && spinning_ == 0) {
         ++spinning_;
@@ -116,8 +118,8 @@ class WorkerPool {
       }
       while (tasks_.empty()) {
         ++idle_;
-        bool woke = cv_.wait_for(lock, std::chrono::duration<double>(kIdleWorkerLifetime),
-                                 [this] { return !tasks_.empty(); });
+        bool woke = lock.waitFor(cv_, std::chrono::duration<double>(kIdleWorkerLifetime),
+                                 [this]() REQUIRES(mutex_) { return !tasks_.empty(); });
         --idle_;
         if (!woke && threads_ > target_) {
           --threads_;
@@ -137,10 +139,10 @@ class WorkerPool {
     }
   }
 
-  std::mutex mutex_;  // guards tasks_, threads_ and the idle counts (with cv_)
+  Mutex mutex_;  // guards tasks_, threads_ and the idle counts (with cv_)
   std::condition_variable cv_;
-  std::deque<PoolTask> tasks_;
-  int threads_ = 0;
+  std::deque<PoolTask> tasks_ GUARDED_BY(mutex_);
+  int threads_ GUARDED_BY(mutex_) = 0;
   // tasks_.size(), read by a looking worker without the lock.
   std::atomic<size_t> queued_{0};
   int idle_ = 0;
@@ -164,18 +166,17 @@ double realSecondsUntil(dispatch_time_t deadline) { return deadline - PlatformCl
 
 // Waits on `cv` for `ready` until the platform-clock deadline, measured as
 // real time from now. Answers whether `ready` held.
-template <class Pred>
-bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                       dispatch_time_t deadline, Pred ready) {
+bool waitUntilDeadline(MutexLock& lock, std::condition_variable& cv, dispatch_time_t deadline,
+                       const std::function<bool()>& ready) {
   if (ready()) return true;
   DispatchBlockingScope blocking;
   if (deadline == DISPATCH_TIME_FOREVER) {
-    cv.wait(lock, ready);
+    lock.wait(cv, ready);
     return true;
   }
   double seconds = realSecondsUntil(deadline);
   if (seconds <= 0) return ready();
-  return cv.wait_for(lock, std::chrono::duration<double>(seconds), ready);
+  return lock.waitFor(cv, std::chrono::duration<double>(seconds), ready);
 }
 
 }  // namespace
@@ -220,10 +221,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     Turn turn;
     enqueue(Item{nullptr, barrier, &turn});
     {
-      std::unique_lock<std::mutex> lock(turn.mutex);
+      MutexLock lock(turn.mutex);
       if (!turn.granted) {
         DispatchBlockingScope blocking;
-        turn.cv.wait(lock, [&] { return turn.granted; });
+        lock.wait(turn.cv, [&]() REQUIRES(turn.mutex) { return turn.granted; });
       }
     }
     {
@@ -234,7 +235,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   void setSpecific(const void* key, void* context) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (context) {
       specific_[key] = context;
     } else {
@@ -243,7 +244,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   void* specific(const void* key) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = specific_.find(key);
     return it == specific_.end() ? nullptr : it->second;
   }
@@ -262,7 +263,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // to) or has run a burst's worth (then it queues its next turn behind the
   // pool's other work).
   void drain(std::shared_ptr<DispatchQueue>& self) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (int ran = 0;; ++ran) {
       if (items_.empty()) {
         running_ = 0;
@@ -296,9 +297,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
  private:
   struct Turn {
-    std::mutex mutex;  // guards granted (with cv)
+    Mutex mutex;
     std::condition_variable cv;
-    bool granted = false;
+    bool granted GUARDED_BY(mutex) = false;
   };
   struct Item {
     dispatch_block_t block;
@@ -322,25 +323,25 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
         [&block, done] {
           block();
           {
-            std::lock_guard<std::mutex> lock(done->mutex);
+            MutexLock lock(done->mutex);
             done->granted = true;
           }
           done->cv.notify_all();
         },
         false);
     DispatchBlockingScope blocking;
-    std::unique_lock<std::mutex> lock(done->mutex);
-    done->cv.wait(lock, [&] { return done->granted; });
+    MutexLock lock(done->mutex);
+    lock.wait(done->cv, [&]() REQUIRES(done->mutex) { return done->granted; });
   }
 
   static void grant(Turn* turn) {
-    std::lock_guard<std::mutex> lock(turn->mutex);
+    MutexLock lock(turn->mutex);
     turn->granted = true;
     turn->cv.notify_all();
   }
 
   void enqueue(Item item) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (kind_ == Kind::Serial) {
       const bool start = running_ == 0;
       if (start && item.turn) {
@@ -371,7 +372,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   void itemDone() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (kind_ == Kind::Serial) {
       // A sync caller is done with the queue: the next in line gets it.
       if (items_.empty()) {
@@ -398,7 +399,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   // Concurrent queues: moves the items that may start now out of the FIFO, in order.
-  void takeRunnableLocked(std::vector<Item>& ready) {
+  void takeRunnableLocked(std::vector<Item>& ready) REQUIRES(mutex_) {
     while (!items_.empty() && mayStartLocked(items_.front())) {
       startLocked(items_.front());
       ready.push_back(std::move(items_.front()));
@@ -407,8 +408,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   // Concurrent queues: nothing starts beside a barrier, and a barrier starts alone.
-  bool mayStartLocked(const Item& item) const { return !barrierRunning_ && !(item.barrier && running_ > 0); }
-  void startLocked(const Item& item) {
+  bool mayStartLocked(const Item& item) const REQUIRES(mutex_) { return !barrierRunning_ && !(item.barrier && running_ > 0); }
+  void startLocked(const Item& item) REQUIRES(mutex_) {
     ++running_;
     barrierRunning_ = item.barrier;
   }
@@ -423,11 +424,11 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
   const std::string label_;
   const Kind kind_;
-  std::mutex mutex_;  // guards items_, running_, barrierRunning_ and specific_
-  std::deque<Item> items_;
-  int running_ = 0;
-  bool barrierRunning_ = false;
-  std::map<const void*, void*> specific_;
+  Mutex mutex_;  // guards items_, running_, barrierRunning_ and specific_
+  std::deque<Item> items_ GUARDED_BY(mutex_);
+  int running_ GUARDED_BY(mutex_) = 0;
+  bool barrierRunning_ GUARDED_BY(mutex_) = false;
+  std::map<const void*, void*> specific_ GUARDED_BY(mutex_);
 };
 
 namespace {
@@ -445,14 +446,14 @@ void runPoolTask(PoolTask& task) {
 class DispatchGroup {
  public:
   void enter() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++count_;
   }
 
   void leave() {
     std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (count_ == 0) FatalStop("Unbalanced call to dispatch_group_leave()");
       if (--count_ > 0) return;
       notify.swap(notify_);
@@ -463,7 +464,7 @@ class DispatchGroup {
 
   void notify(const dispatch_queue_t& queue, dispatch_block_t block) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (count_ > 0) {
         notify_.emplace_back(queue, std::move(block));
         return;
@@ -473,15 +474,15 @@ class DispatchGroup {
   }
 
   long wait(dispatch_time_t timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return waitUntilDeadline(lock, cv_, timeout, [this] { return count_ == 0; }) ? 0 : 1;
+    MutexLock lock(mutex_);
+    return waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return count_ == 0; }) ? 0 : 1;
   }
 
  private:
-  std::mutex mutex_;  // guards count_ and notify_ (with cv_)
+  Mutex mutex_;  // guards count_ and notify_ (with cv_)
   std::condition_variable cv_;
-  long count_ = 0;
-  std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_;
+  long count_ GUARDED_BY(mutex_) = 0;
+  std::vector<std::pair<dispatch_queue_t, dispatch_block_t>> notify_ GUARDED_BY(mutex_);
 };
 
 class DispatchSemaphore {
@@ -491,7 +492,7 @@ class DispatchSemaphore {
   long signal() {
     bool woke;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       ++value_;
       woke = waiters_ > 0;
     }
@@ -500,9 +501,9 @@ class DispatchSemaphore {
   }
 
   long wait(dispatch_time_t timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++waiters_;
-    bool got = waitUntilDeadline(lock, cv_, timeout, [this] { return value_ > 0; });
+    bool got = waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return value_ > 0; });
     --waiters_;
     if (!got) return 1;
     --value_;
@@ -510,10 +511,10 @@ class DispatchSemaphore {
   }
 
  private:
-  std::mutex mutex_;  // guards value_ and waiters_ (with cv_)
+  Mutex mutex_;  // guards value_ and waiters_ (with cv_)
   std::condition_variable cv_;
-  long value_;
-  int waiters_ = 0;
+  long value_ GUARDED_BY(mutex_);
+  int waiters_ GUARDED_BY(mutex_) = 0;
 };
 
 DispatchBlockingScope::DispatchBlockingScope() : active_(tlsIsPoolWorker) {

@@ -2,10 +2,10 @@
 
 #include "ObservableProperty.h"
 #include "Value.h"
+#include "platform/foundation/Mutex.h"
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -59,22 +59,22 @@ struct NSKeyValueObservable::Registry {
     Value old;
   };
 
-  mutable std::mutex mutex;  // guards entries, nextId and pending
-  std::vector<Registration> entries;  // in the order of registration
-  uint64_t nextId = 0;
+  mutable Mutex mutex;
+  std::vector<Registration> entries GUARDED_BY(mutex);  // in the order of registration
+  uint64_t nextId GUARDED_BY(mutex) = 0;
   // Few at a time (one per change under way): a flat list reused from change
   // to change costs no allocation.
-  std::vector<Pending> pending;
+  std::vector<Pending> pending GUARDED_BY(mutex);
 
-  // Under `mutex`.
-  void appendForKeyLocked(const std::string& key, std::vector<Registration>& out) const {
+  void appendForKeyLocked(const std::string& key, std::vector<Registration>& out) const
+      REQUIRES(mutex) {
     for (const Registration& r : entries) {
       if (r.keyPath == key) out.push_back(r);
     }
   }
 
-  // Under `mutex`: the innermost pending old value of `key` on this thread.
-  bool takePendingLocked(const std::string& key, Value& old) {
+  // The innermost pending old value of `key` on this thread.
+  bool takePendingLocked(const std::string& key, Value& old) REQUIRES(mutex) {
     const std::thread::id me = std::this_thread::get_id();
     for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
       if (it->thread != me || it->key != key) continue;
@@ -87,7 +87,7 @@ struct NSKeyValueObservable::Registry {
 
   // Removes the most recent matching registration, as the platform does.
   void removeLast(const std::function<bool(const Registration&)>& match) {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
       if (!match(*it)) continue;
       it->live->store(false);
@@ -107,15 +107,15 @@ class BlockObservation : public NSKeyValueObservation {
   void invalidate() override {
     std::function<void()> remove;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       remove.swap(remove_);
     }
     if (remove) remove();
   }
 
  private:
-  std::mutex mutex_;  // guards remove_
-  std::function<void()> remove_;
+  Mutex mutex_;  // guards remove_
+  std::function<void()> remove_ GUARDED_BY(mutex_);
 };
 
 }  // namespace
@@ -127,7 +127,7 @@ NSKeyValueObservable::NSKeyValueObservable(const NSKeyValueObservable& other) : 
 NSKeyValueObservable::~NSKeyValueObservable() {
   Registry* registry = existingRegistry();
   if (!registry) return;
-  std::lock_guard<std::mutex> lock(registry->mutex);
+  MutexLock lock(registry->mutex);
   for (Registration& r : registry->entries) r.live->store(false);
 }
 
@@ -137,8 +137,8 @@ NSKeyValueObservable::Registry* NSKeyValueObservable::existingRegistry() const {
 
 NSKeyValueObservable::Registry* NSKeyValueObservable::registry() const {
   if (Registry* existing = existingRegistry()) return existing;
-  static std::mutex creation;  // guards the registry's creation
-  std::lock_guard<std::mutex> lock(creation);
+  static Mutex creation;  // guards the registry's creation
+  MutexLock lock(creation);
   if (Registry* existing = existingRegistry()) return existing;
   registry_ = std::make_shared<Registry>();
   registryRaw_.store(registry_.get(), std::memory_order_release);
@@ -159,7 +159,7 @@ void NSKeyValueObservable::addObserver(NSKeyValueObserver* observer, const std::
       0, observer, nullptr, keyPath, options, context, std::make_shared<std::atomic<bool>>(true)};
   Registry* reg = registry();
   {
-    std::lock_guard<std::mutex> lock(reg->mutex);
+    MutexLock lock(reg->mutex);
     r.id = ++reg->nextId;
     reg->entries.push_back(r);
   }
@@ -197,7 +197,7 @@ std::shared_ptr<NSKeyValueObservation> NSKeyValueObservable::observe(
                  std::make_shared<std::atomic<bool>>(true)};
   Registry* reg = registry();
   {
-    std::lock_guard<std::mutex> lock(reg->mutex);
+    MutexLock lock(reg->mutex);
     r.id = ++reg->nextId;
     reg->entries.push_back(r);
   }
@@ -218,7 +218,7 @@ bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
   if (builtInObserverRank(key) != 0) return true;
   Registry* reg = existingRegistry();
   if (!reg) return false;
-  std::lock_guard<std::mutex> lock(reg->mutex);
+  MutexLock lock(reg->mutex);
   return std::any_of(reg->entries.begin(), reg->entries.end(),
                      [&](const Registration& r) { return r.keyPath == key; });
 }
@@ -226,7 +226,7 @@ bool NSKeyValueObservable::hasObserversForKey(const std::string& key) const {
 uint64_t NSKeyValueObservable::registrationRank() const {
   Registry* reg = existingRegistry();
   if (!reg) return 1;  // ids start at 1
-  std::lock_guard<std::mutex> lock(reg->mutex);
+  MutexLock lock(reg->mutex);
   return reg->nextId + 1;
 }
 
@@ -236,7 +236,7 @@ void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
   std::vector<Registration> prior;
   bool wantsOld = false;
   {
-    std::lock_guard<std::mutex> lock(reg->mutex);
+    MutexLock lock(reg->mutex);
     for (const Registration& r : reg->entries) {
       if (r.keyPath != key) continue;
       if (r.options & NSKeyValueObservingOptionPrior) prior.push_back(r);
@@ -250,7 +250,7 @@ void NSKeyValueObservable::willChangeValueForKey(const std::string& key) {
   if (!wantsOld) return;
   Value old = valueForKey(key);
   {
-    std::lock_guard<std::mutex> lock(reg->mutex);
+    MutexLock lock(reg->mutex);
     reg->pending.push_back({key, std::this_thread::get_id(), old});
   }
   for (const Registration& r : prior) deliver(r, this, changeFor(r, &old, nullptr, true));
@@ -268,7 +268,7 @@ void NSKeyValueObservable::didChangeValueForKey(const std::string& key) {
   bool hadWill = false;
   std::vector<Registration> observers;
   {
-    std::lock_guard<std::mutex> lock(reg->mutex);
+    MutexLock lock(reg->mutex);
     hadWill = reg->takePendingLocked(key, old);
     reg->appendForKeyLocked(key, observers);
   }

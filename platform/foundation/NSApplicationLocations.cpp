@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "FilePath.h"
 #include "SingletonResets.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -25,15 +25,15 @@ std::string homeFolder() {
 }
 
 struct Installed {
-  std::mutex mutex;  // guards `locations`
-  std::shared_ptr<NSApplicationLocations> locations;
+  Mutex mutex;  // guards `locations`
+  std::shared_ptr<NSApplicationLocations> locations GUARDED_BY(mutex);
 };
 
 Installed& installed() {
   static auto* made = [] {
     auto* i = new Installed();
     SingletonResets::add([i] {
-      std::lock_guard<std::mutex> lock(i->mutex);
+      MutexLock lock(i->mutex);
       i->locations = nullptr;
     });
     return i;
@@ -45,14 +45,14 @@ Installed& installed() {
 
 std::shared_ptr<NSApplicationLocations> NSApplicationLocations::current() {
   Installed& i = installed();
-  std::lock_guard<std::mutex> lock(i.mutex);
+  MutexLock lock(i.mutex);
   if (!i.locations) i.locations = std::make_shared<NSDeployedLocations>();
   return i.locations;
 }
 
 void NSApplicationLocations::setCurrent(std::shared_ptr<NSApplicationLocations> locations) {
   Installed& i = installed();
-  std::lock_guard<std::mutex> lock(i.mutex);
+  MutexLock lock(i.mutex);
   i.locations = std::move(locations);
 }
 

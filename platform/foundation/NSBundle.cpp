@@ -12,17 +12,18 @@
 #include "OSLog.h"
 #include "UTF8.h"
 #include "Value.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
 const char* const kInfoFileName = "Info.json";
 
-std::mutex& bundlesMutex() {
-  static std::mutex m;  // guards bundlesByPath()
+Mutex& bundlesMutex() {
+  static Mutex m;  // guards bundlesByPath()
   return m;
 }
 
-std::map<std::string, NSBundlePtr>& bundlesByPath() {
+std::map<std::string, NSBundlePtr>& bundlesByPath() REQUIRES(bundlesMutex()) {
   static auto* bundles = new std::map<std::string, NSBundlePtr>();
   return *bundles;
 }
@@ -205,7 +206,7 @@ NSBundle::NSBundle(std::string path)
 
 NSBundlePtr NSBundle::mainBundle() {
   std::string path = withoutTrailingSlashes(NSApplicationLocations::current()->mainBundlePath());
-  std::lock_guard<std::mutex> lock(bundlesMutex());
+  MutexLock lock(bundlesMutex());
   NSBundlePtr& cached = mainBundleCache();
   if (!cached || cached->bundlePath() != path) {
     NSBundlePtr& known = bundlesByPath()[path];
@@ -218,7 +219,7 @@ NSBundlePtr NSBundle::mainBundle() {
 NSBundlePtr NSBundle::bundleWithPath(const std::string& path) {
   if (path.empty() || !isFolder(path)) return nullptr;
   std::string key = withoutTrailingSlashes(path);
-  std::lock_guard<std::mutex> lock(bundlesMutex());
+  MutexLock lock(bundlesMutex());
   NSBundlePtr& bundle = bundlesByPath()[key];
   if (!bundle) bundle = std::make_shared<NSBundle>(key);
   return bundle;
@@ -289,7 +290,7 @@ NSURLPtr NSBundle::URLForResource(const std::string& name, const std::string& ex
 }
 
 const std::map<std::string, std::string>* NSBundle::stringTable(const std::string& relative) const {
-  std::lock_guard<std::mutex> lock(tablesMutex_);
+  MutexLock lock(tablesMutex_);
   auto known = tables_.find(relative);
   if (known != tables_.end()) return &known->second;
   std::map<std::string, std::string>& table = tables_[relative];

@@ -15,7 +15,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <typeinfo>
@@ -24,6 +23,7 @@
 #include "NSObject.h"
 #include "NSURL.h"
 #include "ValueFwd.h"
+#include "platform/foundation/Mutex.h"
 
 class NSBundle;
 using NSBundlePtr = std::shared_ptr<NSBundle>;
@@ -89,8 +89,8 @@ class NSBundle : public NSObject {
   // Held by pointer so that this header, which most screens reach, only names
   // Value.
   const std::shared_ptr<const Value> info_;
-  mutable std::mutex tablesMutex_;  // guards tables_
-  mutable std::map<std::string, std::map<std::string, std::string>> tables_;
+  mutable Mutex tablesMutex_;  // guards tables_
+  mutable std::map<std::string, std::map<std::string, std::string>> tables_ GUARDED_BY(tablesMutex_);
 };
 
 // Parses the platform's ".strings" text; nullopt (and `error`) on malformed text.

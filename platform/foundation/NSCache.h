@@ -12,12 +12,12 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/ThreadChecks.h"
 
 template <class Key, class Object>
@@ -42,45 +42,45 @@ class NSCache {
   NSCache& operator=(const NSCache&) = delete;
 
   std::string name() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return name_;
   }
   void setName(std::string name) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     name_ = std::move(name);
   }
   std::shared_ptr<Delegate> delegate() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return delegate_.lock();
   }
   // Held weakly, as on the platform.
   void setDelegate(const std::shared_ptr<Delegate>& delegate) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = delegate;
   }
 
   uint64_t totalCostLimit() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return totalCostLimit_;
   }
   // A lower limit evicts at once.
   void setTotalCostLimit(uint64_t limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     totalCostLimit_ = limit;
     evictAndUnlock(lock);
   }
   uint64_t countLimit() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return countLimit_;
   }
   void setCountLimit(uint64_t limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     countLimit_ = limit;
     evictAndUnlock(lock);
   }
 
   std::shared_ptr<Object> objectForKey(const Key& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = entries_.find(key);
     if (it == entries_.end()) return nullptr;
     recency_.splice(recency_.end(), recency_, it->second.recency);
@@ -89,7 +89,7 @@ class NSCache {
   // A null object removes the key, as the platform does.
   void setObject(const std::shared_ptr<Object>& object, const Key& key, uint64_t cost = 0) {
     if (!object) return removeObjectForKey(key);
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::shared_ptr<Object> replaced = removeLocked(key);
     if (totalCostLimit_ > 0 && cost > totalCostLimit_) {
       // It could never stay: it goes at once, and nothing else goes for it.
@@ -105,12 +105,12 @@ class NSCache {
   }
   void removeObjectForKey(const Key& key) {
     std::shared_ptr<Object> removed;  // released after the lock
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     removed = removeLocked(key);
   }
   void removeAllObjects() {
     std::unordered_map<Key, Entry> gone;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     gone.swap(entries_);
     recency_.clear();
     totalCost_ = 0;
@@ -119,11 +119,11 @@ class NSCache {
   // What the cache holds now (not on the platform's interface; for
   // diagnostics and tests of subclasses).
   uint64_t totalCost() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return totalCost_;
   }
   size_t count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_.size();
   }
 
@@ -134,7 +134,7 @@ class NSCache {
     typename std::list<Key>::iterator recency;
   };
 
-  std::shared_ptr<Object> removeLocked(const Key& key) {  // mutex_ held
+  std::shared_ptr<Object> removeLocked(const Key& key) REQUIRES(mutex_) {
     auto it = entries_.find(key);
     if (it == entries_.end()) return nullptr;
     std::shared_ptr<Object> object = std::move(it->second.object);
@@ -146,24 +146,27 @@ class NSCache {
 
   // Drops least recent entries while over a limit, then tells the delegate
   // with the lock released (it may call back into the cache).
-  void evictAndUnlock(std::unique_lock<std::mutex>& lock) {
+  void evictAndUnlock(MutexLock& lock) REQUIRES(mutex_) {
     std::vector<std::shared_ptr<Object>> evicted;
     while (!recency_.empty() && ((totalCostLimit_ > 0 && totalCost_ > totalCostLimit_) ||
                                  (countLimit_ > 0 && entries_.size() > countLimit_))) {
       evicted.push_back(removeLocked(recency_.front()));
     }
     std::shared_ptr<Delegate> delegate = delegate_.lock();
-    lock.unlock();
-    if (!delegate) return;
-    for (const auto& object : evicted) delegate->cacheWillEvictObject(*this, object);
+    lock.runUnlocked([&] {
+      auto gone = std::move(evicted);
+      auto told = std::move(delegate);
+      if (!told) return;
+      for (const auto& object : gone) told->cacheWillEvictObject(*this, object);
+    });
   }
 
-  mutable std::mutex mutex_;
-  std::string name_;  // guarded by mutex_
-  std::weak_ptr<Delegate> delegate_;  // guarded by mutex_
-  std::unordered_map<Key, Entry> entries_;  // guarded by mutex_
-  std::list<Key> recency_;  // guarded by mutex_; least recent first
-  uint64_t totalCost_ = 0;  // guarded by mutex_
-  uint64_t totalCostLimit_ = 0;  // guarded by mutex_
-  uint64_t countLimit_ = 0;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::string name_ GUARDED_BY(mutex_);
+  std::weak_ptr<Delegate> delegate_ GUARDED_BY(mutex_);
+  std::unordered_map<Key, Entry> entries_ GUARDED_BY(mutex_);
+  std::list<Key> recency_ GUARDED_BY(mutex_);  // least recent first
+  uint64_t totalCost_ GUARDED_BY(mutex_) = 0;
+  uint64_t totalCostLimit_ GUARDED_BY(mutex_) = 0;
+  uint64_t countLimit_ GUARDED_BY(mutex_) = 0;
 };

@@ -1,29 +1,28 @@
 #include "NSClassRegistry.h"
 
 #include <map>
-#include <mutex>
 
 #include "OSLog.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
-std::mutex& registryMutex() {
-  static std::mutex m;  // guards registry() and failures()
+Mutex& registryMutex() {
+  static Mutex m;  // guards registry() and failures()
   return m;
 }
 
-std::map<std::string, NSClassFactory>& registry() {
+std::map<std::string, NSClassFactory>& registry() REQUIRES(registryMutex()) {
   static auto* r = new std::map<std::string, NSClassFactory>();
   return *r;
 }
 
-NSClassLookupFailures& failures() {
+NSClassLookupFailures& failures() REQUIRES(registryMutex()) {
   static auto* f = new NSClassLookupFailures();
   return *f;
 }
 
-// Called with registryMutex() held.
-void recordFailureLocked(const std::string& name) {
+void recordFailureLocked(const std::string& name) REQUIRES(registryMutex()) {
   ++failures().count;
   failures().lastName = name;
 }
@@ -33,19 +32,19 @@ void recordFailureLocked(const std::string& name) {
 namespace NSClassRegistry {
 
 void registerClass(const std::string& name, NSClassFactory factory) {
-  std::lock_guard<std::mutex> lock(registryMutex());
+  MutexLock lock(registryMutex());
   registry()[name] = std::move(factory);
 }
 
 bool hasClass(const std::string& name) {
-  std::lock_guard<std::mutex> lock(registryMutex());
+  MutexLock lock(registryMutex());
   return registry().count(name) != 0;
 }
 
 std::shared_ptr<NSObject> createInstance(const std::string& name) {
   NSClassFactory factory;
   {
-    std::lock_guard<std::mutex> lock(registryMutex());
+    MutexLock lock(registryMutex());
     auto it = registry().find(name);
     if (it == registry().end()) {
       recordFailureLocked(name);
@@ -63,7 +62,7 @@ std::shared_ptr<NSObject> createInstance(const std::string& name) {
 bool requireClasses(const std::vector<std::string>& names) {
   std::string missing;
   {
-    std::lock_guard<std::mutex> lock(registryMutex());
+    MutexLock lock(registryMutex());
     for (const auto& name : names) {
       if (registry().count(name) != 0) continue;
       recordFailureLocked(name);
@@ -77,12 +76,12 @@ bool requireClasses(const std::vector<std::string>& names) {
 }
 
 NSClassLookupFailures lookupFailures() {
-  std::lock_guard<std::mutex> lock(registryMutex());
+  MutexLock lock(registryMutex());
   return failures();
 }
 
 std::vector<std::string> registeredNames() {
-  std::lock_guard<std::mutex> lock(registryMutex());
+  MutexLock lock(registryMutex());
   std::vector<std::string> names;
   for (const auto& [name, f] : registry()) names.push_back(name);
   return names;

@@ -5,6 +5,7 @@
 
 #include "NSNotification.h"
 #include "Value.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ NSObserverToken NSNotificationCenter::addObserverForName(const std::string& name
 }
 
 void NSNotificationCenter::insert(EntryPtr entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entry->sequence = nextSequence_++;
   Bucket& bucket = byName_[entry->name][entry->objectKey];
   entry->position = bucket.insert(bucket.end(), entry);
@@ -76,10 +77,10 @@ void NSNotificationCenter::erase(const EntryPtr& entry) {
 void NSNotificationCenter::removeWhere(const void* observer, const std::string* name) {
   // Blocks die after the lock is released: their captures may remove observers.
   std::vector<EntryPtr> removed;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto found = byObserver_.find(observer);
   if (found == byObserver_.end()) return;
-  std::erase_if(found->second, [&](const EntryPtr& entry) {
+  std::erase_if(found->second, [&](const EntryPtr& entry) REQUIRES(mutex_) {
     if (name && entry->name != *name) return false;
     erase(entry);
     removed.push_back(entry);
@@ -117,7 +118,7 @@ void NSNotificationCenter::collect(const std::string& name, const NSObject* obje
 void NSNotificationCenter::postNotification(const NSNotification& notification) {
   std::vector<EntryPtr> matched;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const NSObject* object = notification.object.get();
     collect(notification.name, object, matched);
     if (!notification.name.empty()) collect(std::string(), object, matched);

@@ -8,13 +8,13 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "NSObject.h"
 #include "ValueFwd.h"
+#include "platform/foundation/Mutex.h"
 
 // The notification itself is in NSNotification.h: an observer that reads it
 // includes that.
@@ -62,13 +62,13 @@ class NSNotificationCenter {
   using NameIndex = std::unordered_map<const NSObject*, Bucket>;
 
   void insert(EntryPtr entry);
-  void erase(const EntryPtr& entry);  // mutex_ held
+  void erase(const EntryPtr& entry) REQUIRES(mutex_);
   void collect(const std::string& name, const NSObject* object,
-               std::vector<EntryPtr>& matched);  // mutex_ held
+               std::vector<EntryPtr>& matched) REQUIRES(mutex_);
   void removeWhere(const void* observer, const std::string* name);
 
-  std::mutex mutex_;
-  uint64_t nextSequence_ = 0;                                          // guarded by mutex_
-  std::unordered_map<std::string, NameIndex> byName_;                  // guarded by mutex_
-  std::unordered_map<const void*, std::vector<EntryPtr>> byObserver_;  // guarded by mutex_
+  Mutex mutex_;
+  uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
+  std::unordered_map<std::string, NameIndex> byName_ GUARDED_BY(mutex_);
+  std::unordered_map<const void*, std::vector<EntryPtr>> byObserver_ GUARDED_BY(mutex_);
 };

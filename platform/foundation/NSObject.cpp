@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "Value.h"
+#include "platform/foundation/Mutex.h"
 
 struct NSObject::Associations {
   std::unordered_map<const void*, Value> values;
@@ -36,7 +37,7 @@ std::string NSObject::description() const {
 }
 
 void NSObject::setAssociatedObject(const void* key, Value value) {
-  std::lock_guard<std::mutex> lock(associatedMutex_);
+  MutexLock lock(associatedMutex_);
   if (value.isNull()) {
     if (associated_) associated_->values.erase(key);
   } else {
@@ -46,13 +47,13 @@ void NSObject::setAssociatedObject(const void* key, Value value) {
 }
 
 Value NSObject::associatedObject(const void* key) const {
-  std::lock_guard<std::mutex> lock(associatedMutex_);
+  MutexLock lock(associatedMutex_);
   if (!associated_) return Value();
   auto it = associated_->values.find(key);
   return it == associated_->values.end() ? Value() : it->second;
 }
 
 void NSObject::removeAssociatedObjects() {
-  std::lock_guard<std::mutex> lock(associatedMutex_);
+  MutexLock lock(associatedMutex_);
   associated_.reset();
 }

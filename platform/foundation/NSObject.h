@@ -5,11 +5,11 @@
 // per-object state under a process-wide key.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <typeinfo>
 
 #include "ValueFwd.h"
+#include "platform/foundation/Mutex.h"
 
 class NSObject : public std::enable_shared_from_this<NSObject> {
  public:
@@ -33,9 +33,9 @@ class NSObject : public std::enable_shared_from_this<NSObject> {
 
  private:
   struct Associations;
-  mutable std::mutex associatedMutex_;
+  mutable Mutex associatedMutex_;
   // Allocated on the first association, so a plain object stays small.
-  std::unique_ptr<Associations> associated_;  // guarded by associatedMutex_
+  std::unique_ptr<Associations> associated_ GUARDED_BY(associatedMutex_);
 };
 
 // Demangled, namespace-free name of a polymorphic object's dynamic type.

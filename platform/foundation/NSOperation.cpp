@@ -8,6 +8,7 @@
 #include "Fatal.h"
 #include "NSRunLoop.h"
 #include "Value.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -86,22 +87,20 @@ DispatchQoS dispatchQoS(NSQualityOfService qos) {
 // Waits until `done` holds or the real-time timeout passes. On the main thread
 // the main run loop keeps running in short slices, so work that the awaited
 // operations post to the main queue is not starved.
-bool waitOrServeMainLoop(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+bool waitOrServeMainLoop(MutexLock& lock, std::condition_variable& cv,
                          double timeoutSeconds, const std::function<bool()>& done) {
   using Clock = std::chrono::steady_clock;
   auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
   if (!isMainThread()) {
     DispatchBlockingScope blocking;
-    return cv.wait_until(lock, deadline, done);
+    return lock.waitUntil(cv, deadline, done);
   }
   while (!done()) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
-    lock.unlock();
     double left = std::chrono::duration<double>(deadline - now).count();
-    NSRunLoop::mainRunLoop().runOnce(std::min(left, kMainThreadWaitSlice));
-    lock.lock();
+    lock.runUnlocked([&] { NSRunLoop::mainRunLoop().runOnce(std::min(left, kMainThreadWaitSlice)); });
   }
   return true;
 }
@@ -135,12 +134,12 @@ bool NSOperation::isReady() const {
   for (;;) {
     std::shared_ptr<NSOperation> next;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (readyScan_ >= dependencies_.size()) return true;
       next = dependencies_[readyScan_];
     }
     if (!next->isFinished() && !next->isCancelled()) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (readyScan_ < dependencies_.size() && dependencies_[readyScan_] == next) ++readyScan_;
   }
 }
@@ -149,7 +148,7 @@ void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
   if (!operation || operation.get() == this) return;
   const bool wasReady = isReady();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!dependencySet_.insert(operation.get()).second) return;
     dependencies_.push_back(operation);
   }
@@ -163,7 +162,7 @@ void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
 
 void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find(dependencies_.begin(), dependencies_.end(), operation);
     if (it == dependencies_.end()) return;
     if (static_cast<size_t>(it - dependencies_.begin()) < readyScan_) --readyScan_;
@@ -174,12 +173,12 @@ void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation
 }
 
 std::vector<std::shared_ptr<NSOperation>> NSOperation::dependencies() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return dependencies_;
 }
 
 void NSOperation::addDependent(const std::shared_ptr<NSOperation>& dependent) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (dependents_.size() >= 2 * dependentsSwept_ + 8) {
     std::erase_if(dependents_, [](const std::weak_ptr<NSOperation>& w) { return w.expired(); });
     dependentsSwept_ = dependents_.size();
@@ -190,7 +189,7 @@ void NSOperation::addDependent(const std::shared_ptr<NSOperation>& dependent) {
 void NSOperation::notifyDependents() {
   std::vector<std::weak_ptr<NSOperation>> dependents;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     dependents = dependents_;
   }
   // A dependency that ends can only make a dependent ready: those still
@@ -218,27 +217,27 @@ void NSOperation::setQueuePriority(int64_t priority) {
 }
 
 std::string NSOperation::name() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return name_;
 }
 
 void NSOperation::setName(std::string name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   name_ = std::move(name);
 }
 
 std::function<void()> NSOperation::completionBlock() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return completionBlock_;
 }
 
 void NSOperation::setCompletionBlock(std::function<void()> block) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   completionBlock_ = std::move(block);
 }
 
 bool NSOperation::waitUntilFinished(double timeoutSeconds) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return waitOrServeMainLoop(lock, finishedCv_, timeoutSeconds, [this] { return isFinished(); });
 }
 
@@ -267,7 +266,7 @@ void NSOperation::setFinished(bool finished) {
 void NSOperation::didNotifyChangeForKey(const std::string& key) {
   if (key == kIsFinished && isFinished()) {
     // Passing through the lock orders this wake-up after a waiter's check.
-    { std::lock_guard<std::mutex> lock(mutex_); }
+    { MutexLock lock(mutex_); }
     finishedCv_.notify_all();
     notifyDependents();
     runCompletionBlockOnce();
@@ -293,7 +292,7 @@ void NSOperation::notifyBuiltInObserver(const std::string& key) {
 void NSOperation::runCompletionBlockOnce() {
   std::function<void()> block;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     // Dropped once run, which also breaks cycles through the block's captures.
     block.swap(completionBlock_);
   }
@@ -312,12 +311,12 @@ std::shared_ptr<NSBlockOperation> NSBlockOperation::blockOperationWithBlock(
 void NSBlockOperation::addExecutionBlock(UniqueFunction<void()> block) {
   if (!block) return;
   auto shared = std::make_shared<UniqueFunction<void()>>(std::move(block));
-  std::lock_guard<std::mutex> lock(blocksMutex_);
+  MutexLock lock(blocksMutex_);
   blocks_.push_back(std::move(shared));
 }
 
 std::vector<NSBlockOperation::Block> NSBlockOperation::executionBlocks() const {
-  std::lock_guard<std::mutex> lock(blocksMutex_);
+  MutexLock lock(blocksMutex_);
   return blocks_;
 }
 
@@ -376,7 +375,7 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
   operation->queueRank_ = operation->registrationRank();
   operation->queueLinked_.store(true, std::memory_order_release);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     slot.order = nextOrder_++;
     slot.held = true;
@@ -399,7 +398,7 @@ void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
 }
 
 std::vector<NSOperationPtr> NSOperationQueue::operations() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<NSOperationPtr> out;
   out.reserve(operations_.size());
   for (const auto& [order, operation] : operations_) out.push_back(operation);
@@ -407,18 +406,18 @@ std::vector<NSOperationPtr> NSOperationQueue::operations() const {
 }
 
 int64_t NSOperationQueue::operationCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int64_t>(operations_.size());
 }
 
 int64_t NSOperationQueue::maxConcurrentOperationCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return maxConcurrent_;
 }
 
 void NSOperationQueue::setMaxConcurrentOperationCount(int64_t count) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (isMain_) return;  // the main queue stays one at a time
     maxConcurrent_ = count < 0 ? NSOperationQueueDefaultMaxConcurrentOperationCount : count;
   }
@@ -426,45 +425,45 @@ void NSOperationQueue::setMaxConcurrentOperationCount(int64_t count) {
 }
 
 bool NSOperationQueue::isSuspended() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return suspended_;
 }
 
 void NSOperationQueue::setSuspended(bool suspended) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     suspended_ = suspended;
   }
   if (!suspended) schedule();
 }
 
 std::string NSOperationQueue::name() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return name_;
 }
 
 void NSOperationQueue::setName(std::string name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   name_ = std::move(name);
 }
 
 NSQualityOfService NSOperationQueue::qualityOfService() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return qualityOfService_;
 }
 
 void NSOperationQueue::setQualityOfService(NSQualityOfService qos) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   qualityOfService_ = qos;
 }
 
 bool NSOperationQueue::holdsWaitingBehindNewest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return holdsWaitingBehindNewest_;
 }
 
 void NSOperationQueue::setHoldsWaitingBehindNewest(bool holds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   holdsWaitingBehindNewest_ = holds;
 }
 
@@ -479,7 +478,7 @@ void NSOperationQueue::setStartsWhereOthersFinish(bool starts) {
 void NSOperationQueue::cancelAllOperations() {
   std::vector<NSOperationPtr> uncancelled;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     uncancelled.reserve(uncancelled_.size());
     for (uint64_t order : uncancelled_) {
       uncancelled.push_back(operations_.at(order));
@@ -489,9 +488,9 @@ void NSOperationQueue::cancelAllOperations() {
 }
 
 bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
-                             [this] { return operations_.empty(); });
+                             [this]() REQUIRES(mutex_) { return operations_.empty(); });
 }
 
 Value NSOperationQueue::valueForKey(const std::string& key) const {
@@ -558,7 +557,7 @@ void NSOperationQueue::launch(Launches& launches, bool afterFinish) {
     // A full batch may have left more that can start.
     if (launches.count < Launches::kCapacity) return;
     launches.count = 0;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     takeLaunchesLocked(launches);
   }
 }
@@ -566,7 +565,7 @@ void NSOperationQueue::launch(Launches& launches, bool afterFinish) {
 void NSOperationQueue::schedule() {
   Launches launches;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     takeLaunchesLocked(launches);
   }
   launch(launches);
@@ -580,7 +579,7 @@ void NSOperationQueue::schedule() {
 void NSOperationQueue::refileReadiness(NSOperation* operation) {
   uint64_t asked = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     if (!slot.held || slot.running) return;
     asked = ++slot.readinessAsked;
@@ -589,7 +588,7 @@ void NSOperationQueue::refileReadiness(NSOperation* operation) {
   const int64_t priority = operation->queuePriority();
   Launches launches;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     fileReadinessLocked(operation, asked, ready, priority);
     takeLaunchesLocked(launches);
   }
@@ -637,7 +636,7 @@ void NSOperationQueue::operationChanged(NSOperation* operation, const std::strin
   if (key == kIsCancelled && operation->isCancelled()) {
     Launches launches;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       NSOperation::QueueSlot& slot = operation->queueSlot_;
       if (slot.held) {
         uncancelled_.erase(slot.order);
@@ -661,7 +660,7 @@ void NSOperationQueue::operationFinished(NSOperation* operation) {
   bool empty = false;
   Launches launches;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     if (!slot.held) return;
     slot.held = false;

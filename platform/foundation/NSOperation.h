@@ -28,7 +28,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <set>
 #include <unordered_set>
@@ -36,6 +35,7 @@
 
 #include "KeyValueObserving.h"
 #include "OnceCallback.h"
+#include "platform/foundation/Mutex.h"
 
 enum NSOperationQueuePriority : int64_t {
   NSOperationQueuePriorityVeryLow = -8,
@@ -135,7 +135,7 @@ class NSOperation : public NSKeyValueObservable {
   std::atomic<bool> enqueued_{false};
   std::atomic<int64_t> queuePriority_{NSOperationQueuePriorityNormal};
   std::atomic<NSQualityOfService> qualityOfService_{NSQualityOfService::Default};
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable finishedCv_;
   std::string name_;
   std::function<void()> completionBlock_;  // copyable, see completionBlock()
@@ -173,8 +173,8 @@ class NSBlockOperation : public NSOperation {
   void main() override;
 
  private:
-  mutable std::mutex blocksMutex_;  // guards blocks_
-  std::vector<Block> blocks_;
+  mutable Mutex blocksMutex_;  // guards blocks_
+  std::vector<Block> blocks_ GUARDED_BY(blocksMutex_);
 };
 
 inline constexpr int64_t NSOperationQueueDefaultMaxConcurrentOperationCount = -1;
@@ -247,49 +247,50 @@ class NSOperationQueue : public NSKeyValueObservable {
   };
 
   std::shared_ptr<NSOperationQueue> self();
-  int64_t effectiveWidthLocked() const;
+  int64_t effectiveWidthLocked() const REQUIRES(mutex_);
   // Takes the ready operations the width allows, at most a batch.
-  void takeLaunchesLocked(Launches& launches);
+  void takeLaunchesLocked(Launches& launches) REQUIRES(mutex_);
   // Launches what was taken, then takes and launches more while any may start.
   // `afterFinish`: an operation's finish made them startable.
   void launch(Launches& launches, bool afterFinish = false);
   void schedule();
   void refileReadiness(NSOperation* operation);
   // Files an answer to the readiness question numbered `asked`.
-  void fileReadinessLocked(NSOperation* operation, uint64_t asked, bool ready, int64_t priority);
+  void fileReadinessLocked(NSOperation* operation, uint64_t asked, bool ready, int64_t priority)
+      REQUIRES(mutex_);
   // True when a newer operation holds this one back from starting.
-  bool heldBackLocked(const NSOperation::QueueSlot& slot) const;
+  bool heldBackLocked(const NSOperation::QueueSlot& slot) const REQUIRES(mutex_);
   // Lets `order` go as a holder; refiles what it alone held back.
-  void releaseHolderLocked(uint64_t order);
+  void releaseHolderLocked(uint64_t order) REQUIRES(mutex_);
   void operationChanged(NSOperation* operation, const std::string& key);
   void operationFinished(NSOperation* operation);
 
   const bool isMain_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable emptyCv_;
   // All guarded by mutex_.
-  uint64_t nextOrder_ = 0;
+  uint64_t nextOrder_ GUARDED_BY(mutex_) = 0;
   // The operations held, in the order of adding.
-  std::map<uint64_t, NSOperationPtr> operations_;
+  std::map<uint64_t, NSOperationPtr> operations_ GUARDED_BY(mutex_);
   // Ready operations not yet started: highest priority, then earliest, first.
-  std::set<std::pair<int64_t, uint64_t>> ready_;
+  std::set<std::pair<int64_t, uint64_t>> ready_ GUARDED_BY(mutex_);
   // Ready operations held back by a newer holder, by order; refiled once
   // the newest holder is older than they are.
-  std::set<uint64_t> parked_;
+  std::set<uint64_t> parked_ GUARDED_BY(mutex_);
   // Orders of the held operations, not cancelled, that hold back the older
   // ones (see holdsWaitingBehindNewest()); only the newest counts.
-  std::set<uint64_t> holders_;
-  bool holdsWaitingBehindNewest_ = false;
+  std::set<uint64_t> holders_ GUARDED_BY(mutex_);
+  bool holdsWaitingBehindNewest_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> startsWhereOthersFinish_{false};
   // Orders of the operations not yet cancelled, so that cancelling all skips
   // those a previous call already cancelled.
-  std::set<uint64_t> uncancelled_;
-  int64_t runningCount_ = 0;
-  std::shared_ptr<NSOperationQueue> keepAlive_;
-  int64_t maxConcurrent_ = NSOperationQueueDefaultMaxConcurrentOperationCount;
-  bool suspended_ = false;
-  std::string name_;
-  NSQualityOfService qualityOfService_ = NSQualityOfService::Default;
+  std::set<uint64_t> uncancelled_ GUARDED_BY(mutex_);
+  int64_t runningCount_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<NSOperationQueue> keepAlive_ GUARDED_BY(mutex_);
+  int64_t maxConcurrent_ GUARDED_BY(mutex_) = NSOperationQueueDefaultMaxConcurrentOperationCount;
+  bool suspended_ GUARDED_BY(mutex_) = false;
+  std::string name_ GUARDED_BY(mutex_);
+  NSQualityOfService qualityOfService_ GUARDED_BY(mutex_) = NSQualityOfService::Default;
 };
 
 using NSOperationQueuePtr = std::shared_ptr<NSOperationQueue>;

@@ -14,6 +14,7 @@
 
 #include "NSNotificationCenter.h"
 #include "SingletonResets.h"
+#include "platform/foundation/Mutex.h"
 
 extern char** environ;
 
@@ -91,7 +92,7 @@ NSProcessInfo& NSProcessInfo::processInfo() {
       auto self = weak.lock();
       if (!self) return;
       auto fresh = std::make_shared<NSHostSystemInfo>();
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       self->lowPowerMode_ = fresh->isLowPowerModeEnabled();
       self->provider_ = std::move(fresh);
     });
@@ -148,14 +149,14 @@ std::string NSProcessInfo::globallyUniqueString() const {
 }
 
 std::shared_ptr<NSSystemInfoProvider> NSProcessInfo::provider() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return provider_;
 }
 
 void NSProcessInfo::setSystemInfoProvider(std::shared_ptr<NSSystemInfoProvider> provider) {
   if (!provider) provider = std::make_shared<NSHostSystemInfo>();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     provider_ = std::move(provider);
   }
   refreshPowerState();
@@ -164,7 +165,7 @@ void NSProcessInfo::setSystemInfoProvider(std::shared_ptr<NSSystemInfoProvider> 
 void NSProcessInfo::refreshPowerState() {
   const bool enabled = provider()->isLowPowerModeEnabled();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (lowPowerMode_ == enabled) return;
     lowPowerMode_ = enabled;
   }
@@ -173,7 +174,7 @@ void NSProcessInfo::refreshPowerState() {
 }
 
 bool NSProcessInfo::isLowPowerModeEnabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lowPowerMode_;
 }
 

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "NSObject.h"
+#include "platform/foundation/Mutex.h"
 
 struct NSOperatingSystemVersion {
   int64_t majorVersion = 0;
@@ -93,7 +93,7 @@ class NSProcessInfo : public NSObject {
   NSProcessInfo();
   std::shared_ptr<NSSystemInfoProvider> provider() const;
 
-  mutable std::mutex mutex_;  // guards provider_ and lowPowerMode_
-  std::shared_ptr<NSSystemInfoProvider> provider_;
-  bool lowPowerMode_ = false;
+  mutable Mutex mutex_;  // guards provider_ and lowPowerMode_
+  std::shared_ptr<NSSystemInfoProvider> provider_ GUARDED_BY(mutex_);
+  bool lowPowerMode_ GUARDED_BY(mutex_) = false;
 };

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 
 class NSProgress : public NSObject {
@@ -26,7 +26,7 @@ class NSProgress : public NSObject {
   std::string className() const override { return "NSProgress"; }
 
  private:
-  mutable std::mutex mutex_;  // guards both counts
-  int64_t total_ = 0;
-  int64_t completed_ = 0;
+  mutable Mutex mutex_;
+  int64_t total_ GUARDED_BY(mutex_) = 0;
+  int64_t completed_ GUARDED_BY(mutex_) = 0;
 };

@@ -5,6 +5,7 @@
 
 #include "PlatformClock.h"
 #include "ThreadChecks.h"
+#include "platform/foundation/Mutex.h"
 
 const char* const NSDefaultRunLoopMode = "kCFRunLoopDefaultMode";
 const char* const NSRunLoopCommonModes = "kCFRunLoopCommonModes";
@@ -23,7 +24,7 @@ NSRunLoop& NSRunLoop::mainRunLoop() {
 
 void NSRunLoop::perform(UniqueFunction<void()> task) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.push_back(std::move(task));
   }
   cv_.notify_all();
@@ -36,7 +37,7 @@ void NSRunLoop::performAfter(double seconds, UniqueFunction<void()> task) {
 }
 
 bool NSRunLoop::takeTask(UniqueFunction<void()>& task) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (tasks_.empty()) return false;
   task = std::move(tasks_.front());
   tasks_.pop_front();
@@ -45,7 +46,7 @@ bool NSRunLoop::takeTask(UniqueFunction<void()>& task) {
 }
 
 uint64_t NSRunLoop::tasksTaken() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return tasksTaken_;
 }
 
@@ -64,9 +65,9 @@ size_t NSRunLoop::runUntilIdle() {
 bool NSRunLoop::runOnce(double timeout) {
   UniqueFunction<void()> task;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_for(lock, std::chrono::duration<double>(timeout),
-                 [this] { return !tasks_.empty() || stopped_; });
+    MutexLock lock(mutex_);
+    lock.waitFor(cv_, std::chrono::duration<double>(timeout),
+                 [this]() REQUIRES(mutex_) { return !tasks_.empty() || stopped_; });
     if (tasks_.empty()) {
       // A stop that woke this wait is consumed here, not left for later waits.
       stopped_ = false;
@@ -84,8 +85,8 @@ void NSRunLoop::run() {
   for (;;) {
     UniqueFunction<void()> task;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      cv_.wait(lock, [this] { return !tasks_.empty() || stopped_; });
+      MutexLock lock(mutex_);
+      lock.wait(cv_, [this]() REQUIRES(mutex_) { return !tasks_.empty() || stopped_; });
       if (stopped_) {
         stopped_ = false;
         return;
@@ -100,13 +101,13 @@ void NSRunLoop::run() {
 
 void NSRunLoop::stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopped_ = true;
   }
   cv_.notify_all();
 }
 
 bool NSRunLoop::hasPendingTasks() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return !tasks_.empty();
 }

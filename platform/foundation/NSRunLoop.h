@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 
 #include "OnceCallback.h"
+#include "platform/foundation/Mutex.h"
 
 // Run loop modes. The main run loop has a single mode of operation, so the
 // names only say where a display link or timer is registered.
@@ -43,11 +43,11 @@ class NSRunLoop {
   NSRunLoop() = default;
   bool takeTask(UniqueFunction<void()>& task);
 
-  std::mutex mutex_;  // guards tasks_, stopped_ (with cv_) and tasksTaken_
+  Mutex mutex_;  // guards tasks_, stopped_ (with cv_) and tasksTaken_
   std::condition_variable cv_;
-  std::deque<UniqueFunction<void()>> tasks_;
-  bool stopped_ = false;
-  uint64_t tasksTaken_ = 0;
+  std::deque<UniqueFunction<void()>> tasks_ GUARDED_BY(mutex_);
+  bool stopped_ GUARDED_BY(mutex_) = false;
+  uint64_t tasksTaken_ GUARDED_BY(mutex_) = 0;
 };
 
 // True on the thread that runs the main run loop (the process's first thread).

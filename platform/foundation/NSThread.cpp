@@ -5,13 +5,13 @@
 #include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "Dispatch.h"
 #include "Fatal.h"
 #include "NSRunLoop.h"
 #include "PlatformClock.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -19,21 +19,21 @@ namespace {
 // counting happen under one lock that the firing also takes, so a test that
 // sees the count can always advance past the deadline, and a woken sleeper
 // no longer counts once advance() returns.
-std::mutex sleepersMutex;  // guards sleepers
-size_t sleepers = 0;
+Mutex sleepersMutex;
+size_t sleepers GUARDED_BY(sleepersMutex) = 0;
 
 struct Wake {
-  std::mutex mutex;  // guards fired (with cv)
+  Mutex mutex;
   std::condition_variable cv;
-  bool fired = false;
+  bool fired GUARDED_BY(mutex) = false;
 };
 
 void wakeUp(const std::shared_ptr<Wake>& wake) {
   {
-    std::lock_guard<std::mutex> lock(sleepersMutex);
+    MutexLock lock(sleepersMutex);
     --sleepers;
   }
-  std::lock_guard<std::mutex> lock(wake->mutex);
+  MutexLock lock(wake->mutex);
   wake->fired = true;
   wake->cv.notify_all();
 }
@@ -50,16 +50,16 @@ void NSThread::sleepForTimeInterval(double seconds) {
   auto wake = std::make_shared<Wake>();
   DispatchBlockingScope blocking;
   {
-    std::lock_guard<std::mutex> lock(sleepersMutex);
+    MutexLock lock(sleepersMutex);
     PlatformClock::scheduleAt(PlatformClock::now() + seconds, [wake] { wakeUp(wake); });
     ++sleepers;
   }
-  std::unique_lock<std::mutex> lock(wake->mutex);
-  wake->cv.wait(lock, [&] { return wake->fired; });
+  MutexLock lock(wake->mutex);
+  lock.wait(wake->cv, [&]() REQUIRES(wake->mutex) { return wake->fired; });
 }
 
 size_t NSThread::sleepingThreadCount() {
-  std::lock_guard<std::mutex> lock(sleepersMutex);
+  MutexLock lock(sleepersMutex);
   return sleepers;
 }
 

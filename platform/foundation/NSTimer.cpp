@@ -5,6 +5,7 @@
 
 #include "NSRunLoop.h"
 #include "PlatformClock.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 // The platform's floor for a non-positive interval.
@@ -29,7 +30,7 @@ NSTimer::NSTimer(double interval, bool repeats, Block block)
       block_(block ? std::make_shared<Block>(std::move(block)) : nullptr) {}
 
 void NSTimer::scheduleOnMainRunLoop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!valid_ || clockToken_ != 0) return;
   scheduleAtLocked(PlatformClock::now() + interval_);
 }
@@ -47,7 +48,7 @@ void NSTimer::scheduleAtLocked(double deadline) {
 void NSTimer::deadlineReached(uint64_t generation) {
   std::shared_ptr<Block> block;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_ || generation != generation_) return;
     block = block_;
     if (repeats_) {
@@ -68,7 +69,7 @@ void NSTimer::deadlineReached(uint64_t generation) {
 void NSTimer::fire() {
   std::shared_ptr<Block> block;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_) return;
     block = block_;
   }
@@ -80,7 +81,7 @@ void NSTimer::invalidate() {
   uint64_t token;
   std::shared_ptr<Block> block;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_) return;
     valid_ = false;
     token = clockToken_;
@@ -93,21 +94,21 @@ void NSTimer::invalidate() {
 }
 
 bool NSTimer::isValid() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return valid_;
 }
 
 double NSTimer::fireDate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return valid_ && clockToken_ != 0 ? fireDate_ : 0;
 }
 
 double NSTimer::tolerance() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return tolerance_;
 }
 
 void NSTimer::setTolerance(double tolerance) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   tolerance_ = tolerance > 0 ? tolerance : 0;
 }

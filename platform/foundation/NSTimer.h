@@ -8,10 +8,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "NSObject.h"
 #include "OnceCallback.h"
+#include "platform/foundation/Mutex.h"
 
 class NSTimer : public NSObject {
  public:
@@ -41,19 +41,19 @@ class NSTimer : public NSObject {
   void setTolerance(double tolerance);
 
  private:
-  void scheduleAtLocked(double deadline);
+  void scheduleAtLocked(double deadline) REQUIRES(mutex_);
   void deadlineReached(uint64_t generation);
 
   const double interval_;
   const bool repeats_;
-  mutable std::mutex mutex_;  // guards block_, valid_ and the dates below
+  mutable Mutex mutex_;  // guards block_, valid_ and the dates below
   // Shared with a fire in progress, so invalidating from the block is safe.
-  std::shared_ptr<Block> block_;
-  bool valid_ = true;
-  double fireDate_ = 0;
-  double tolerance_ = 0;
-  uint64_t clockToken_ = 0;
-  uint64_t generation_ = 0;  // tells a current deadline from a cancelled one
+  std::shared_ptr<Block> block_ GUARDED_BY(mutex_);
+  bool valid_ GUARDED_BY(mutex_) = true;
+  double fireDate_ GUARDED_BY(mutex_) = 0;
+  double tolerance_ GUARDED_BY(mutex_) = 0;
+  uint64_t clockToken_ GUARDED_BY(mutex_) = 0;
+  uint64_t generation_ GUARDED_BY(mutex_) = 0;  // tells a current deadline from a cancelled one
 };
 
 using NSTimerPtr = std::shared_ptr<NSTimer>;

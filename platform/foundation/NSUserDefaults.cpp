@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <set>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"
 #include "OSLog.h"
+#include "platform/foundation/Mutex.h"
 
 const char* const NSGlobalDomain = "NSGlobalDomain";
 const char* const NSArgumentDomain = "NSArgumentDomain";
@@ -75,9 +75,9 @@ struct Domain {
 };
 
 struct Store {
-  std::mutex mutex;  // guards domains and standard
-  std::map<std::string, Domain> domains;
-  std::shared_ptr<NSUserDefaults> standard;
+  Mutex mutex;
+  std::map<std::string, Domain> domains GUARDED_BY(mutex);
+  std::shared_ptr<NSUserDefaults> standard GUARDED_BY(mutex);
 };
 
 Store& store() {
@@ -312,7 +312,7 @@ ValueMap mergedOnto(ValueMap base, const Domain& d) {
   return base;
 }
 
-Domain& domainLocked(const std::string& name) {
+Domain& domainLocked(const std::string& name) REQUIRES(store().mutex) {
   Domain& d = store().domains[name];
   if (isVolatile(name)) {
     d.loaded = true;
@@ -330,7 +330,7 @@ Domain& domainLocked(const std::string& name) {
   return d;
 }
 
-void persistLocked(const std::string& name, Domain& d) {
+void persistLocked(const std::string& name, Domain& d) REQUIRES(store().mutex) {
   if (isVolatile(name)) return;
   const std::string path = domainPath(name);
   FolderLock lock;
@@ -372,13 +372,13 @@ bool isPersistentName(const std::string& name) {
 
 std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
   std::string name = applicationDomainName();
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   if (!store().standard) store().standard = std::make_shared<NSUserDefaults>(name);
   return store().standard;
 }
 
 void NSUserDefaults::resetStandardUserDefaults() {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   for (auto& [name, d] : store().domains) {
     if (d.dirty) persistLocked(name, d);
   }
@@ -440,7 +440,7 @@ bool NSUserDefaults::isPropertyListValue(const Value& value, std::string* why) {
 }
 
 Value NSUserDefaults::objectForKey(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   for (const std::string& name : searchList(domain_)) {
     if (const Value* v = ValueMapFind(domainLocked(name).values, key)) return *v;
   }
@@ -491,7 +491,7 @@ bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
         "Refusing to store a value that is not a property list under \"" + key + "\": " + why);
     return false;
   }
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(domain_);
   ValueMapSet(d.values, Value(key), value);
   d.changed.insert(key);
@@ -500,7 +500,7 @@ bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
 }
 
 void NSUserDefaults::removeObjectForKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(domain_);
   auto it = std::find_if(d.values.begin(), d.values.end(), [&](const auto& entry) {
     return entry.first.isString() && entry.first.asString() == key;
@@ -512,7 +512,7 @@ void NSUserDefaults::removeObjectForKey(const std::string& key) {
 }
 
 ValueMap NSUserDefaults::dictionaryRepresentation() const {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   ValueMap merged;
   for (const std::string& name : searchList(domain_)) {
     for (const auto& [k, v] : domainLocked(name).values) {
@@ -523,7 +523,7 @@ ValueMap NSUserDefaults::dictionaryRepresentation() const {
 }
 
 void NSUserDefaults::registerDefaults(const ValueMap& defaults) {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(NSRegistrationDomain);
   for (const auto& [k, v] : defaults) {
     if (k.isString() && !v.isNull()) ValueMapSet(d.values, k, v);
@@ -532,7 +532,7 @@ void NSUserDefaults::registerDefaults(const ValueMap& defaults) {
 
 std::optional<ValueMap> NSUserDefaults::persistentDomainForName(const std::string& name) const {
   if (!isPersistentName(name)) return std::nullopt;
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   const Domain& d = domainLocked(name);
   if (d.values.empty()) return std::nullopt;
   return d.values;
@@ -548,7 +548,7 @@ bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::stri
       return false;
     }
   }
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(name);
   d.values = domain;
   d.replaced = true;
@@ -559,7 +559,7 @@ bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::stri
 
 void NSUserDefaults::removePersistentDomainForName(const std::string& name) {
   if (!isPersistentName(name)) return;
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(name);
   d.values.clear();
   d.replaced = true;
@@ -569,7 +569,7 @@ void NSUserDefaults::removePersistentDomainForName(const std::string& name) {
 
 void NSUserDefaults::setVolatileDomain(const ValueMap& domain, const std::string& name) {
   if (!isVolatile(name)) return;
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   Domain& d = domainLocked(name);
   d.values.clear();
   for (const auto& [k, v] : domain) {
@@ -578,7 +578,7 @@ void NSUserDefaults::setVolatileDomain(const ValueMap& domain, const std::string
 }
 
 bool NSUserDefaults::synchronize() {
-  std::lock_guard<std::mutex> lock(store().mutex);
+  MutexLock lock(store().mutex);
   bool current = true;
   for (auto& [name, d] : store().domains) {
     if (d.dirty) persistLocked(name, d);

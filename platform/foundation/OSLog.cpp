@@ -1,19 +1,19 @@
 #include "OSLog.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include "SingletonResets.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
 // Held while a message is written, so messages never interleave.
-std::mutex& sinkMutex() {
-  static std::mutex m;  // guards sink() and each write
+Mutex& sinkMutex() {
+  static Mutex m;  // guards sink() and each write
   return m;
 }
 
-std::shared_ptr<OSLogSink>& sink() {  // guarded by sinkMutex()
+std::shared_ptr<OSLogSink>& sink() REQUIRES(sinkMutex()) {
   static auto* s = [] {
     auto* made = new std::shared_ptr<OSLogSink>(std::make_shared<OSLogStandardErrorSink>());
     SingletonResets::add([] { OSLogSetSink(nullptr); });
@@ -46,7 +46,7 @@ OSLogRef os_log_create(const std::string& subsystem, const std::string& category
 
 void OSLogSetSink(std::shared_ptr<OSLogSink> s) {
   if (!s) s = std::make_shared<OSLogStandardErrorSink>();
-  std::lock_guard<std::mutex> lock(sinkMutex());
+  MutexLock lock(sinkMutex());
   sink() = std::move(s);
 }
 
@@ -58,7 +58,7 @@ void OSLogStandardErrorSink::write(const OSLog& log, OSLogType type, const std::
 void os_log_with_type(const OSLogRef& log, OSLogType type, const std::string& message) {
   static const OSLog kDefault{"", ""};
   const OSLog& l = log ? *log : kDefault;
-  std::lock_guard<std::mutex> lock(sinkMutex());
+  MutexLock lock(sinkMutex());
   sink()->write(l, type, message);
 }
 

@@ -3,11 +3,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "NSRunLoop.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -31,18 +31,18 @@ class Scheduler {
   }
 
   double now() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return manual_ ? manualNow_ : realNow();
   }
 
   double wallNow() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return manual_ ? manualWallStart_ + (manualNow_ - manualStart_) : realWallNow();
   }
 
   void setManual(bool manual, double start) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       manual_ = manual;
       manualNow_ = start;
       manualStart_ = start;
@@ -52,14 +52,14 @@ class Scheduler {
   }
 
   bool isManual() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return manual_;
   }
 
   uint64_t schedule(double deadline, UniqueFunction<void()> fire) {
     uint64_t token;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       token = ++nextToken_;
       items_.emplace(std::make_pair(deadline, token), std::move(fire));
       ensureThread();
@@ -69,12 +69,12 @@ class Scheduler {
   }
 
   size_t pendingCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return items_.size();
   }
 
   void cancel(uint64_t token) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = items_.begin(); it != items_.end(); ++it) {
       if (it->first.second == token) {
         items_.erase(it);
@@ -86,7 +86,7 @@ class Scheduler {
   void advance(double seconds) {
     double target;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (!manual_) return;
       target = manualNow_ + (seconds > 0 ? seconds : 0);
     }
@@ -94,7 +94,7 @@ class Scheduler {
     for (;;) {
       UniqueFunction<void()> fire;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = items_.begin();
         if (it == items_.end() || it->first.first > target) break;
         if (it->first.first > manualNow_) manualNow_ = it->first.first;
@@ -105,7 +105,7 @@ class Scheduler {
       if (onMain) NSRunLoop::mainRunLoop().runUntilIdle();
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (target > manualNow_) manualNow_ = target;
     }
     if (onMain) NSRunLoop::mainRunLoop().runUntilIdle();
@@ -119,16 +119,16 @@ class Scheduler {
   }
 
   void loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
       if (manual_ || items_.empty()) {
-        cv_.wait(lock);
+        lock.wait(cv_);
         continue;
       }
       auto it = items_.begin();
       double wait = it->first.first - realNow();
       if (wait > 0) {
-        cv_.wait_for(lock, std::chrono::duration<double>(wait));
+        lock.waitFor(cv_, std::chrono::duration<double>(wait));
         continue;
       }
       auto fire = std::move(it->second);
@@ -139,14 +139,14 @@ class Scheduler {
     }
   }
 
-  std::mutex mutex_;  // guards items_, the tokens and the manual time below (with cv_)
+  Mutex mutex_;  // guards items_, the tokens and the manual time below (with cv_)
   std::condition_variable cv_;
-  std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_;
+  std::multimap<std::pair<double, uint64_t>, UniqueFunction<void()>> items_ GUARDED_BY(mutex_);
   uint64_t nextToken_ = 0;
-  bool manual_ = false;
-  double manualNow_ = 0;
-  double manualStart_ = 0;
-  double manualWallStart_ = 0;
+  bool manual_ GUARDED_BY(mutex_) = false;
+  double manualNow_ GUARDED_BY(mutex_) = 0;
+  double manualStart_ GUARDED_BY(mutex_) = 0;
+  double manualWallStart_ GUARDED_BY(mutex_) = 0;
   bool started_ = false;
 };
 

@@ -7,10 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ class Watcher {
 
   // False when the watcher cannot take the child (no pidfd support).
   bool add(Child& child) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (wakeFd_ < 0) return false;
     added_.push_back(std::move(child));
     if (!started_) {
@@ -71,7 +72,7 @@ class Watcher {
     std::vector<pollfd> fds;
     for (;;) {
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         for (auto& child : added_) watched.push_back(std::move(child));
         added_.clear();
       }
@@ -92,9 +93,9 @@ class Watcher {
     }
   }
 
-  std::mutex mutex_;
-  std::vector<Child> added_;  // guarded by mutex_, taken by the thread
-  bool started_ = false;      // guarded by mutex_
+  Mutex mutex_;
+  std::vector<Child> added_ GUARDED_BY(mutex_);  // taken by the thread
+  bool started_ GUARDED_BY(mutex_) = false;
   const int wakeFd_;
 };
 

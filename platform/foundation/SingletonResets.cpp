@@ -1,13 +1,14 @@
 #include "SingletonResets.h"
 
-#include <mutex>
 #include <vector>
+
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
 struct Registry {
-  std::mutex mutex;
-  std::vector<std::function<void()>> resets;  // guarded by mutex
+  Mutex mutex;
+  std::vector<std::function<void()>> resets GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -20,14 +21,14 @@ Registry& registry() {
 namespace SingletonResets {
 
 void add(std::function<void()> reset) {
-  std::lock_guard<std::mutex> lock(registry().mutex);
+  MutexLock lock(registry().mutex);
   registry().resets.push_back(std::move(reset));
 }
 
 void runAll() {
   std::vector<std::function<void()>> resets;
   {
-    std::lock_guard<std::mutex> lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     resets = registry().resets;
   }
   for (auto& reset : resets) reset();

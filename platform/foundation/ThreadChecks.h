@@ -13,13 +13,14 @@
 // queue (any of its worker threads) or, outside a queue, to the current
 // thread. detach() lets the next call bind it anew.
 //
-// Locks carry no annotations for clang's thread-safety analysis: std::mutex
+// Locks carry no annotations for clang's thread-safety analysis: Mutex
 // has no capability, so the analysis could only report false positives.
 
 #include <atomic>
 #include <cstdint>
 
 #include "BuildFlags.h"
+#include "platform/foundation/Mutex.h"
 
 // Instead every mutex says in a comment what it guards: "guards ..." on the
 // mutex (or just above it), or "guarded by <mutex>" on the fields it guards.

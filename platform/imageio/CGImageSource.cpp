@@ -4,17 +4,19 @@
 #include <atomic>
 #include <string_view>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/JPEGDecoder.h"
 
 struct CGImageSource::Decoder {
-  std::mutex mutex;  // guards everything below
+  Mutex mutex;  // guards the decoding and the canvas below
+  // Set before the box is shared, then only used under the lock.
   std::unique_ptr<ImageDecoder> decoder;
   // The last animation frame decoded, shared with the image showing it: the
   // next frame is drawn over it, in place once that image is gone.
-  std::shared_ptr<ImageBitmap> canvas;
-  size_t canvasFrame = ImageDecoder::kNoFrame;
+  std::shared_ptr<ImageBitmap> canvas GUARDED_BY(mutex);
+  size_t canvasFrame GUARDED_BY(mutex) = ImageDecoder::kNoFrame;
 
   std::shared_ptr<const Bytes> decode(size_t index, uint32_t width, uint32_t height);
   // A still frame read scaled down to width x height, its full-size bitmap
@@ -23,7 +25,7 @@ struct CGImageSource::Decoder {
   // The frame at full size, drawn on from the kept canvas when that holds an
   // earlier frame, and kept as the canvas of an animation. Called with the
   // lock held; nullptr when the frame cannot be decoded.
-  std::shared_ptr<ImageBitmap> drawFrame(size_t index);
+  std::shared_ptr<ImageBitmap> drawFrame(size_t index) REQUIRES(mutex);
   std::shared_ptr<const Bytes> decodeRows(size_t index, size_t first, size_t count);
   // Takes over the canvas of the decoder `older` made from less of the same
   // data, when its frame had all its data there (so it reads the same now).
@@ -31,7 +33,8 @@ struct CGImageSource::Decoder {
 };
 
 void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
-  std::lock_guard<std::mutex> lock(older.mutex);
+  MutexLock mine(mutex);  // not yet shared: taken for the analysis, never contended
+  MutexLock lock(older.mutex);
   if (!older.canvas || older.canvasFrame >= decoder->frameCount() ||
       older.decoder->bytes().size() > decoder->bytes().size() ||
       older.decoder->frameStatus(older.canvasFrame) != kCGImageStatusComplete ||
@@ -45,7 +48,7 @@ void CGImageSource::Decoder::adoptCanvas(Decoder& older) {
 
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeRows(size_t index, size_t first,
                                                                 size_t count) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   if (first > UINT32_MAX || count > UINT32_MAX) return nullptr;
   auto band = decoder->decodeRows(index, uint32_t(first), uint32_t(count));
   return band ? std::shared_ptr<const Bytes>(band, &band->pixels) : nullptr;
@@ -80,7 +83,7 @@ std::shared_ptr<ImageBitmap> CGImageSource::Decoder::drawFrame(size_t index) {
 // Pixels of a frame at the size its image announced.
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32_t width,
                                                             uint32_t height) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   std::shared_ptr<ImageBitmap> bitmap = drawFrame(index);
   if (!bitmap) return nullptr;
   if (bitmap->width != width || bitmap->height != height) {
@@ -91,7 +94,7 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decode(size_t index, uint32
 
 std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, uint32_t width,
                                                                   uint32_t height) {
-  std::lock_guard<std::mutex> lock(mutex);
+  MutexLock lock(mutex);
   auto bitmap = std::make_shared<ImageBitmap>();
   if (!decoder->decodeFrameScaled(index, width, height, *bitmap)) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
@@ -126,7 +129,7 @@ CGImageSource::CGImageSource(bool incremental, Value options)
     : incremental_(incremental), options_(std::make_shared<const Value>(std::move(options))) {}
 
 bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (final_) return decoder_ != nullptr;
   final_ = final;
   dataSize_ = data ? data->size() : 0;
@@ -149,7 +152,7 @@ bool CGImageSource::update(std::shared_ptr<const Bytes> data, bool final) {
 }
 
 bool CGImageSource::open(std::shared_ptr<const ImageFileBytes> file) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   final_ = true;
   dataSize_ = file->size();
   file_ = file;
@@ -163,12 +166,12 @@ bool CGImageSource::open(std::shared_ptr<const ImageFileBytes> file) {
 }
 
 std::shared_ptr<CGImageSource::Decoder> CGImageSource::decoder() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return decoder_;
 }
 
 std::shared_ptr<const Bytes> CGImageSource::data() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (file_) {
     auto copy = std::make_shared<const Bytes>(file_->data(), file_->data() + file_->size());
     return file_->cutShort() ? nullptr : copy;
@@ -184,12 +187,12 @@ std::string CGImageSource::type() const {
 size_t CGImageSource::count() const {
   auto d = decoder();
   if (!d) return 0;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   return d->decoder->frameCount();
 }
 
 CGImageSourceStatus CGImageSource::status() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // A mapped file cut short under the source is bad data from then on.
   return file_ && file_->cutShort() ? kCGImageStatusInvalidData : status_;
 }
@@ -197,7 +200,7 @@ CGImageSourceStatus CGImageSource::status() const {
 CGImageSourceStatus CGImageSource::statusAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return status();
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   if (d->decoder->cutShort()) return kCGImageStatusInvalidData;
   return d->decoder->frameStatus(index);
 }
@@ -207,7 +210,7 @@ Value CGImageSource::properties() const {
   if (!d) return Value();
   ValueMap props;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     props = d->decoder->containerProperties();
   }
   ValueMapSet(props, kCGImagePropertyFileSize, Value::integer(int64_t(d->decoder->bytes().size())));
@@ -217,7 +220,7 @@ Value CGImageSource::properties() const {
 Value CGImageSource::propertiesAtIndex(size_t index) const {
   auto d = decoder();
   if (!d) return Value();
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   ValueMap props = d->decoder->frameProperties(index);
   return props.empty() ? Value() : Value(std::move(props));
 }
@@ -226,7 +229,7 @@ bool CGImageSource::geometryAtIndex(size_t index, ImageFrameGeometry& out,
                                     size_t* frameCount) const {
   auto d = decoder();
   if (!d) return false;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   if (frameCount) *frameCount = d->decoder->frameCount();
   return d->decoder->frameGeometry(index, out);
 }
@@ -239,7 +242,7 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   bool rowsOnTheirOwn = false;
   std::string type;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     ImageFrameGeometry geometry;
     if (!d->decoder->frameGeometry(index, geometry) || d->decoder->cutShort()) return nullptr;
     rowsOnTheirOwn = d->decoder->canDecodeRows(index);
@@ -289,7 +292,7 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
   int orientation = 1;
   std::string type;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    MutexLock lock(d->mutex);
     ImageDecoder& decoder = *d->decoder;
     const ValueMap props = decoder.frameProperties(index);
     if (props.empty()) return nullptr;
@@ -330,7 +333,7 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
 void CGImageSource::removeCache(size_t) {
   auto d = decoder();
   if (!d) return;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  MutexLock lock(d->mutex);
   d->decoder->dropCaches();
   d->canvas.reset();
   d->canvasFrame = ImageDecoder::kNoFrame;

@@ -9,11 +9,11 @@
 // unless kCGImageSourceShouldCacheImmediately asks otherwise.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGImage.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ValueFwd.h"
@@ -49,15 +49,15 @@ class CGImageSource : public NSObject {
  private:
   std::shared_ptr<Decoder> decoder() const;
 
-  mutable std::mutex mutex_;  // guards final_, dataSize_ and the decoding state below
+  mutable Mutex mutex_;  // guards final_, dataSize_ and the decoding state below
   const bool incremental_;
   const std::shared_ptr<const Value> options_;
-  bool final_ = false;
-  size_t dataSize_ = 0;
-  std::shared_ptr<const Bytes> data_;
-  std::shared_ptr<const ImageFileBytes> file_;  // instead of data_, once opened
-  CGImageSourceStatus status_ = kCGImageStatusReadingHeader;
-  std::shared_ptr<Decoder> decoder_;
+  bool final_ GUARDED_BY(mutex_) = false;
+  size_t dataSize_ GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<const Bytes> data_ GUARDED_BY(mutex_);
+  std::shared_ptr<const ImageFileBytes> file_ GUARDED_BY(mutex_);  // instead of data_, once opened
+  CGImageSourceStatus status_ GUARDED_BY(mutex_) = kCGImageStatusReadingHeader;
+  std::shared_ptr<Decoder> decoder_ GUARDED_BY(mutex_);
 };
 
 using CGImageSourceRef = std::shared_ptr<CGImageSource>;

@@ -4,18 +4,18 @@
 
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <utility>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 
 namespace {
 
 constexpr host_t kHostPort = 1;
 
-std::mutex gMutex;  // guards the provider in providerSlot()
+Mutex gMutex;  // guards the provider in providerSlot()
 
 // Made on first use, outside gMutex: registering the reset takes the resets'
 // own lock, which a running reset holds while it takes gMutex.
@@ -29,7 +29,7 @@ std::shared_ptr<MachMemoryProvider>& providerSlot() {
 
 std::shared_ptr<MachMemoryProvider> memoryProvider() {
   auto& slot = providerSlot();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return slot;
 }
 
@@ -98,6 +98,6 @@ std::optional<MachMemoryFigures> MachMeminfoFile::read() {
 void MachHostSetMemoryProvider(std::shared_ptr<MachMemoryProvider> provider) {
   if (!provider) provider = std::make_shared<MachMeminfoFile>();
   auto& slot = providerSlot();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   slot = std::move(provider);
 }

@@ -3,15 +3,15 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SharedLibraries.h"
 
 namespace {
 
-std::mutex gCurlMutex;  // guards gTried and gWhy, and the loading itself
-bool gTried = false;
-std::string gWhy;
+Mutex gCurlMutex;  // guards the loading itself too
+bool gTried GUARDED_BY(gCurlMutex) = false;
+std::string gWhy GUARDED_BY(gCurlMutex);
 // Set once loaded: `Curl()` is on every transfer step and reads it without
 // the lock.
 std::atomic<const CurlFunctions*> gFunctions{nullptr};
@@ -35,7 +35,7 @@ bool CurlResolve(const std::string& library, CurlFunctions& functions, std::stri
 }
 
 bool CurlLoad(std::string* why) {
-  std::lock_guard<std::mutex> lock(gCurlMutex);
+  MutexLock lock(gCurlMutex);
   if (!gTried) {
     gTried = true;
     // Never freed: transfers may end while the process exits.

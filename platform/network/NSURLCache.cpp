@@ -1,5 +1,6 @@
 #include "platform/network/NSURLCache.h"
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -9,8 +10,8 @@ namespace {
 // in-memory default is meant to be.
 constexpr uint64_t kSharedMemoryCapacity = 4 * 1024 * 1024;
 
-std::mutex sharedMutex;  // guards sharedCache
-NSURLCachePtr sharedCache;
+Mutex sharedMutex;
+NSURLCachePtr sharedCache GUARDED_BY(sharedMutex);
 
 uint64_t costOf(const NSCachedURLResponse& cached) {
   // The headers count too, so empty bodies still take room.
@@ -35,20 +36,20 @@ NSURLCache::NSURLCache(uint64_t memoryCapacity, uint64_t diskCapacity, std::stri
 NSURLCachePtr NSURLCache::sharedURLCache() {
   static bool resetRegistered = [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(sharedMutex);
+      MutexLock lock(sharedMutex);
       sharedCache.reset();
     });
     return true;
   }();
   (void)resetRegistered;
-  std::lock_guard<std::mutex> lock(sharedMutex);
+  MutexLock lock(sharedMutex);
   if (!sharedCache) sharedCache = std::make_shared<NSURLCache>(kSharedMemoryCapacity);
   return sharedCache;
 }
 
 void NSURLCache::setSharedURLCache(NSURLCachePtr cache) {
   sharedURLCache();  // registers the reset
-  std::lock_guard<std::mutex> lock(sharedMutex);
+  MutexLock lock(sharedMutex);
   sharedCache = std::move(cache);
 }
 
@@ -59,7 +60,7 @@ std::string NSURLCache::keyFor(const NSURLRequestPtr& request) {
 NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
   std::string key = keyFor(request);
   if (key.empty()) return nullptr;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = entries_.find(key);
   if (it == entries_.end()) return nullptr;
   order_.splice(order_.begin(), order_, it->second);
@@ -68,7 +69,7 @@ NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPt
 
 std::optional<double> NSURLCache::storedAtForRequest(const NSURLRequestPtr& request) {
   std::string key = keyFor(request);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = entries_.find(key);
   if (it == entries_.end()) return std::nullopt;
   return it->second->storedAt;
@@ -83,7 +84,7 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
   entry.push_back(
       Entry{std::move(key), cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
   Order dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   eraseLocked(entry.front().key, dropped);
   if (entry.front().cost > memoryCapacity_) return;
   evictToFit(memoryCapacity_ - entry.front().cost, dropped);
@@ -95,7 +96,7 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
 void NSURLCache::removeCachedResponseForRequest(const NSURLRequestPtr& request) {
   std::string key = keyFor(request);
   Order dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   eraseLocked(key, dropped);
 }
 
@@ -110,26 +111,26 @@ void NSURLCache::eraseLocked(std::string_view key, Order& dropped) {
 
 void NSURLCache::removeAllCachedResponses() {
   Order dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
   dropped.swap(order_);
   usage_ = 0;
 }
 
 uint64_t NSURLCache::memoryCapacity() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return memoryCapacity_;
 }
 
 void NSURLCache::setMemoryCapacity(uint64_t capacity) {
   Order dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   memoryCapacity_ = capacity;
   evictToFit(capacity, dropped);
 }
 
 uint64_t NSURLCache::currentMemoryUsage() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return usage_;
 }
 

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/network/NSURLRequest.h"
@@ -81,15 +81,15 @@ class NSURLCache {
   static std::string keyFor(const NSURLRequestPtr& request);
   // Both require mutex_. What they remove is moved to `dropped`, to be let
   // go once the lock is released.
-  void evictToFit(uint64_t capacity, Order& dropped);
-  void eraseLocked(std::string_view key, Order& dropped);
+  void evictToFit(uint64_t capacity, Order& dropped) REQUIRES(mutex_);
+  void eraseLocked(std::string_view key, Order& dropped) REQUIRES(mutex_);
 
   const uint64_t diskCapacity_;
-  mutable std::mutex mutex_;  // guards everything below
-  uint64_t memoryCapacity_;
-  uint64_t usage_ = 0;
+  mutable Mutex mutex_;
+  uint64_t memoryCapacity_ GUARDED_BY(mutex_);
+  uint64_t usage_ GUARDED_BY(mutex_) = 0;
   // Most recently used first; the index's keys are views of the entries'
   // own keys, which a list never moves.
-  Order order_;
-  std::unordered_map<std::string_view, Order::iterator> entries_;
+  Order order_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string_view, Order::iterator> entries_ GUARDED_BY(mutex_);
 };

@@ -1,15 +1,16 @@
 #include "platform/network/NSURLSession.h"
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/network/internal/NSURLSessionEngine.h"
 
 namespace {
 
-std::mutex sharedMutex;  // guards sharedSessionInstance()
+Mutex sharedMutex;  // guards sharedSessionInstance()
 
 // Never destroyed: the shared session lives until the process ends and is
 // never invalidated, so nothing of it is queued after main has returned.
-NSURLSessionPtr& sharedSessionInstance() {
+NSURLSessionPtr& sharedSessionInstance() REQUIRES(sharedMutex) {
   static auto* instance = new NSURLSessionPtr();
   return *instance;
 }
@@ -47,13 +48,13 @@ NSURLSessionPtr NSURLSession::sharedSession() {
     // Each test starts with a session over the fresh shared cache.
     SingletonResets::add([] {
       NSURLSessionPtr previous;
-      std::lock_guard<std::mutex> lock(sharedMutex);
+      MutexLock lock(sharedMutex);
       previous.swap(sharedSessionInstance());
     });
     return true;
   }();
   (void)resetRegistered;
-  std::lock_guard<std::mutex> lock(sharedMutex);
+  MutexLock lock(sharedMutex);
   NSURLSessionPtr& instance = sharedSessionInstance();
   if (!instance) instance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
   return instance;
@@ -62,7 +63,7 @@ NSURLSessionPtr NSURLSession::sharedSession() {
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSession::delegate() const { return engine_->delegate(); }
 
 bool NSURLSession::isShared() const {
-  std::lock_guard<std::mutex> lock(sharedMutex);
+  MutexLock lock(sharedMutex);
   return sharedSessionInstance().get() == this;
 }
 

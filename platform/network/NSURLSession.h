@@ -10,10 +10,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
@@ -148,13 +148,13 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   const uint64_t identifier_;
   const NSURLRequestPtr request_;
 
-  mutable std::mutex mutex_;  // guards the task's state, current request, response, error and counts below
-  NSURLSessionTaskState state_ = NSURLSessionTaskState::Suspended;
-  NSURLRequestPtr currentRequest_;
-  NSHTTPURLResponsePtr response_;
-  NSErrorPtr error_;
-  int64_t received_ = 0;
-  float priority_ = NSURLSessionTaskPriorityDefault;
+  mutable Mutex mutex_;  // guards the task's state, current request, response, error and counts below
+  NSURLSessionTaskState state_ GUARDED_BY(mutex_) = NSURLSessionTaskState::Suspended;
+  NSURLRequestPtr currentRequest_ GUARDED_BY(mutex_);
+  NSHTTPURLResponsePtr response_ GUARDED_BY(mutex_);
+  NSErrorPtr error_ GUARDED_BY(mutex_);
+  int64_t received_ GUARDED_BY(mutex_) = 0;
+  float priority_ GUARDED_BY(mutex_) = NSURLSessionTaskPriorityDefault;
 
   // The state of its loads, touched by the session thread only.
   std::unique_ptr<NSURLSessionTaskLoad> load_;

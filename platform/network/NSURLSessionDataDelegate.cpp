@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Mutex.h"
+
 using url_session::cancelledError;
 using url_session::lowered;
 using url_session::urlString;
@@ -77,7 +79,7 @@ void NSURLSessionEngine::pushCompletion(const std::shared_ptr<NSURLSessionDataDe
 void NSURLSessionEngine::endTask(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& store,
                                  const NSURLSessionTaskMetricsPtr& metrics) {
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     // A cancel (or the session's end) got there first: it tells the
     // delegate, and nothing is stored.
     if (task->state_ == NSURLSessionTaskState::Completed ||
@@ -94,7 +96,7 @@ void NSURLSessionEngine::endTask(const NSURLSessionDataTaskPtr& task, const NSCa
 }
 
 void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk) {
-  std::lock_guard<std::mutex> lock(task->mutex_);
+  MutexLock lock(task->mutex_);
   NSURLSessionTaskLoad::Held& held = task->load_->held;
   if (held.refused) return;
   if (held.awaitingAnswer) {
@@ -113,7 +115,7 @@ void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSData
 }
 
 void NSURLSessionEngine::deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end) {
-  std::lock_guard<std::mutex> lock(task->mutex_);
+  MutexLock lock(task->mutex_);
   NSURLSessionTaskLoad::Held& held = task->load_->held;
   if (held.refused) return;
   if (held.awaitingAnswer) {
@@ -126,7 +128,7 @@ void NSURLSessionEngine::deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueF
 void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, bool allow) {
   NSURLSessionTaskLoad::Held released;
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     NSURLSessionTaskLoad::Held& held = task->load_->held;
     if (!held.awaitingAnswer || held.refused || task->state_ == NSURLSessionTaskState::Completed) return;
     std::swap(released, held);
@@ -157,7 +159,7 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
                                 bool atEnd) {
   NSURLSessionTaskLoad& load = *task->load_;
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->response_ = response;
   }
   const NSURLCachePtr& cache = configuration_.URLCache;
@@ -196,7 +198,7 @@ void NSURLSessionEngine::askDisposition(const NSURLSessionDataTaskPtr& task, con
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->load_->held.awaitingAnswer = true;
   }
   // The answer is taken where it is given (usually the delegate queue, in
@@ -229,7 +231,7 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
   if (NSDataPtr cached = std::move(load.cachedBody)) {
     if (task->completion_) {
       {
-        std::lock_guard<std::mutex> lock(task->mutex_);
+        MutexLock lock(task->mutex_);
         task->received_ += static_cast<int64_t>(cached->length());
       }
       finish(task, nullptr, cached);
@@ -295,7 +297,7 @@ void NSURLSessionEngine::serveCached(const NSURLSessionDataTaskPtr& task, const 
   load.cachedBody = cached->data();
   load.cacheCandidate = false;
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->response_ = cached->response();
   }
   if (task->completion_) {
@@ -359,7 +361,7 @@ void NSURLSessionEngine::redirectAnswered(const NSURLSessionDataTaskPtr& task, c
   endAttempt(*task);
   NSURLRequestPtr previous = task->currentRequest();
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->currentRequest_ = request;
   }
   ++load.redirects;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/Mutex.h"
+
 using url_session::cancelledError;
 
 NSURLSessionDataTask::NSURLSessionDataTask(std::shared_ptr<NSURLSessionEngine> engine,
@@ -18,43 +20,43 @@ NSURLSessionDataTask::NSURLSessionDataTask(std::shared_ptr<NSURLSessionEngine> e
 NSURLSessionDataTask::~NSURLSessionDataTask() = default;
 
 NSURLSessionTaskState NSURLSessionDataTask::state() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return state_;
 }
 
 NSURLRequestPtr NSURLSessionDataTask::currentRequest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return currentRequest_;
 }
 
 int64_t NSURLSessionDataTask::countOfBytesExpectedToReceive() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return response_ ? response_->expectedContentLength() : -1;
 }
 
 NSHTTPURLResponsePtr NSURLSessionDataTask::response() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return response_;
 }
 
 NSErrorPtr NSURLSessionDataTask::error() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return error_;
 }
 
 int64_t NSURLSessionDataTask::countOfBytesReceived() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return received_;
 }
 
 float NSURLSessionDataTask::priority() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return priority_;
 }
 
 void NSURLSessionDataTask::setPriority(float priority) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     priority_ = std::isnan(priority) ? NSURLSessionTaskPriorityDefault : std::clamp(priority, 0.0f, 1.0f);
     if (state_ != NSURLSessionTaskState::Running) return;
   }
@@ -64,7 +66,7 @@ void NSURLSessionDataTask::setPriority(float priority) {
 
 void NSURLSessionDataTask::resume() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (state_ != NSURLSessionTaskState::Suspended) return;
     state_ = NSURLSessionTaskState::Running;
   }
@@ -77,7 +79,7 @@ void NSURLSessionDataTask::resume() {
 
 void NSURLSessionDataTask::cancel() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (state_ == NSURLSessionTaskState::Completed || state_ == NSURLSessionTaskState::Canceling) return;
     state_ = NSURLSessionTaskState::Canceling;
   }

@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/PlatformClock.h"
 
 namespace url_session {
@@ -241,14 +242,14 @@ void NSURLSessionEngine::start(std::weak_ptr<NSURLSession> session) {
 }
 
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSessionEngine::delegate() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return delegate_;
 }
 
 bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
   bool wake;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_ || (startsTask && draining_)) return false;
     // The first command since the thread went idle woke it already.
     wake = idle_ && commands_.empty() && tlsDrivingEngine != this;
@@ -261,7 +262,7 @@ bool NSURLSessionEngine::post(std::function<void()> command, bool startsTask) {
 
 void NSURLSessionEngine::drain() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     draining_ = true;
   }
   wakeThread();
@@ -269,23 +270,23 @@ void NSURLSessionEngine::drain() {
 
 void NSURLSessionEngine::stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
   }
-  std::lock_guard<std::mutex> joinLock(joinMutex_);
+  MutexLock joinLock(joinMutex_);
   if (thread_.isStarted()) {
     wakeThread();
     thread_.join();
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   stopped_ = true;
   stoppedChanged_.notify_all();
 }
 
 void NSURLSessionEngine::finishWhenStopped(const NSURLSessionDataTaskPtr& task) {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    stoppedChanged_.wait(lock, [&] { return stopped_; });
+    MutexLock lock(mutex_);
+    lock.wait(stoppedChanged_, [&]() REQUIRES(mutex_) { return stopped_; });
   }
   finish(task, cancelledError(*task));
 }
@@ -298,7 +299,7 @@ void NSURLSessionEngine::run() {
     std::vector<std::function<void()>> commands;
     bool stopping;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       commands.swap(commands_);
       pending_.store(false, std::memory_order_relaxed);
       idle_ = false;
@@ -307,7 +308,7 @@ void NSURLSessionEngine::run() {
     for (auto& command : commands) command();
     if (stopping) break;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       // Commands still queued may be answers that keep a task going.
       if (draining_ && live_.empty() && commands_.empty()) stopping_ = true;
       if (stopping_) continue;
@@ -315,9 +316,9 @@ void NSURLSessionEngine::run() {
     if (!multi_) {
       // Without libcurl nothing transfers: commands are all there is.
       hold.release();
-      std::unique_lock<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       idle_ = true;
-      commandsPosted_.wait(lock, [&] {
+      lock.wait(commandsPosted_, [&]() REQUIRES(mutex_) {
         return !commands_.empty() || stopping_ || pending_.load(std::memory_order_relaxed);
       });
       continue;
@@ -331,7 +332,7 @@ void NSURLSessionEngine::run() {
     bool look;
     {
       // Commands posted while the thread worked sent no wake-up.
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (!commands_.empty()) continue;
       look = !active_.empty();
       idle_ = !look;
@@ -346,7 +347,7 @@ void NSURLSessionEngine::run() {
   for (;;) {
     NSURLSessionDataTaskPtr task;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (live_.empty()) break;
       task = live_.begin()->second;
     }
@@ -354,7 +355,7 @@ void NSURLSessionEngine::run() {
   }
   std::shared_ptr<NSURLSessionDataDelegate> delegate;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     delegate.swap(delegate_);
     stopped_ = true;
     stoppedChanged_.notify_all();
@@ -381,7 +382,7 @@ void NSURLSessionEngine::wakeFromSleep() {
   }
   // Taken once so that a thread about to wait has either seen what was
   // posted or waits already when told.
-  { std::lock_guard<std::mutex> lock(mutex_); }
+  { MutexLock lock(mutex_); }
   commandsPosted_.notify_one();
 }
 
@@ -397,7 +398,7 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
   }
   // Posters wake this thread from here on; a command that came meanwhile
   // without waking it is seen before it sleeps.
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   found = found || !commands_.empty();
   idle_ = !found;
   return found;
@@ -405,13 +406,13 @@ bool NSURLSessionEngine::lookBeforeSleeping() {
 
 void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     if (task->state_ != NSURLSessionTaskState::Running) return;
   }
   NSURLSessionTaskLoad& load = *task->load_;
   load.taskStart = wallNow();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     live_[task->taskIdentifier()] = task;
   }
   this->load(task);
@@ -764,14 +765,14 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionDataTaskPtr keep = task;  // the engine's references go below
   NSURLSessionTaskLoad::Held dropped;     // let go outside the lock
   {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     bool over = task->state_ == NSURLSessionTaskState::Completed;
     task->state_ = NSURLSessionTaskState::Completed;
     if (!over) task->error_ = error;
     std::swap(dropped, task->load_->held);
     if (over) {
       // Ended on the delegate queue; it may not have been forgotten yet.
-      std::lock_guard<std::mutex> liveLock(mutex_);
+      MutexLock liveLock(mutex_);
       live_.erase(task->taskIdentifier());
       return;
     }
@@ -807,7 +808,7 @@ NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask&
 void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
   bool wake;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     live_.erase(task.taskIdentifier());
     wake = draining_ && live_.empty() && tlsDrivingEngine != this;
   }
@@ -883,7 +884,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
     }
   }
   if (!task->completion_) {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     NSURLSessionTaskLoad::Held& held = load.held;
     if (held.awaitingAnswer && held.bytes >= kHeldBodyLimit) {
       // Enough waits already; curl keeps this chunk until the answer.
@@ -891,7 +892,7 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
       return CURL_WRITEFUNC_PAUSE;
     }
   } else {
-    std::lock_guard<std::mutex> lock(task->mutex_);
+    MutexLock lock(task->mutex_);
     task->received_ += static_cast<int64_t>(length);
   }
   // A body past what memory can hold ends the task with an error; the
@@ -992,7 +993,7 @@ std::chrono::steady_clock::duration NSURLSessionEngine::endSilentAttempts() {
     if (load.transferDone) continue;
     bool heldBack = load.headPaused;
     if (!heldBack) {
-      std::lock_guard<std::mutex> lock(task->mutex_);
+      MutexLock lock(task->mutex_);
       heldBack = load.held.paused;
     }
     // Paused here, waiting for the delegate: the server is not the one silent.

@@ -1,11 +1,12 @@
 #include "NWPathMonitor.h"
 
 #include "internal/NWLinuxPathProvider.h"
+#include "platform/foundation/Mutex.h"
 
 namespace {
 
-std::mutex gProviderMutex;  // guards gProvider
-std::shared_ptr<NWPathProvider> gProvider;
+Mutex gProviderMutex;  // guards gProvider
+std::shared_ptr<NWPathProvider> gProvider GUARDED_BY(gProviderMutex);
 
 }  // namespace
 
@@ -13,14 +14,14 @@ std::shared_ptr<NWPathProvider> gProvider;
 // dropped without cancel() still goes away.
 struct NWPathMonitor::State {
   std::shared_ptr<NWPathProvider> provider;
-  std::mutex mutex;  // guards the fields below
-  UpdateHandler handler;
-  dispatch_queue_t queue;
-  NWPath path;
-  bool started = false;
-  bool cancelled = false;
-  bool evaluationPending = false;
-  std::unique_ptr<NWPathWatch> watch;
+  Mutex mutex;
+  UpdateHandler handler GUARDED_BY(mutex);
+  dispatch_queue_t queue GUARDED_BY(mutex);
+  NWPath path GUARDED_BY(mutex);
+  bool started GUARDED_BY(mutex) = false;
+  bool cancelled GUARDED_BY(mutex) = false;
+  bool evaluationPending GUARDED_BY(mutex) = false;
+  std::unique_ptr<NWPathWatch> watch GUARDED_BY(mutex);
 };
 
 NWPathMonitor::NWPathMonitor() : NWPathMonitor(defaultPathProvider()) {}
@@ -33,29 +34,29 @@ NWPathMonitor::NWPathMonitor(std::shared_ptr<NWPathProvider> provider)
 NWPathMonitor::~NWPathMonitor() { cancel(); }
 
 void NWPathMonitor::setDefaultPathProvider(std::shared_ptr<NWPathProvider> provider) {
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   gProvider = std::move(provider);
 }
 
 std::shared_ptr<NWPathProvider> NWPathMonitor::defaultPathProvider() {
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   if (!gProvider) gProvider = std::make_shared<NWLinuxPathProvider>();
   return gProvider;
 }
 
 void NWPathMonitor::setPathUpdateHandler(UpdateHandler handler) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->handler = std::move(handler);
 }
 
 dispatch_queue_t NWPathMonitor::queue() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->queue;
 }
 
 NWPath NWPathMonitor::currentPath() const {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->started) return state_->path;
   }
   return state_->provider->currentPath();
@@ -66,7 +67,7 @@ void NWPathMonitor::start(dispatch_queue_t queue) {
   // The baseline is in place before the first change can be compared with it.
   NWPath initial = state_->provider->currentPath();
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->started || state_->cancelled) return;
     state_->started = true;
     state_->queue = queue;
@@ -77,7 +78,7 @@ void NWPathMonitor::start(dispatch_queue_t queue) {
   // reading of the path to the monitor's queue; a burst becomes one reading.
   auto watch = state_->provider->watch([weak, queue] {
     if (auto s = weak.lock()) {
-      std::lock_guard<std::mutex> lock(s->mutex);
+      MutexLock lock(s->mutex);
       if (s->evaluationPending || s->cancelled) return;
       s->evaluationPending = true;
     } else {
@@ -87,21 +88,21 @@ void NWPathMonitor::start(dispatch_queue_t queue) {
       if (auto s = weak.lock()) evaluate(s);
     });
   });
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   if (state_->cancelled) return;
   state_->watch = std::move(watch);
 }
 
 void NWPathMonitor::evaluate(const std::shared_ptr<State>& state) {
   {
-    std::lock_guard<std::mutex> lock(state->mutex);
+    MutexLock lock(state->mutex);
     state->evaluationPending = false;
     if (state->cancelled) return;
   }
   NWPath path = state->provider->currentPath();
   UpdateHandler handler;
   {
-    std::lock_guard<std::mutex> lock(state->mutex);
+    MutexLock lock(state->mutex);
     if (state->cancelled || path == state->path) return;
     state->path = path;
     handler = state->handler;
@@ -112,7 +113,7 @@ void NWPathMonitor::evaluate(const std::shared_ptr<State>& state) {
 void NWPathMonitor::cancel() {
   std::unique_ptr<NWPathWatch> watch;
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->cancelled = true;
     watch = std::move(state_->watch);
     state_->handler = nullptr;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
+
 // Unregisters on destruction; holds the provider weakly so a watch may
 // outlive it.
 class NWScriptedPathProvider::Watch : public NWPathWatch {
@@ -20,31 +22,31 @@ class NWScriptedPathProvider::Watch : public NWPathWatch {
 NWScriptedPathProvider::NWScriptedPathProvider(NWPath initial) : path_(std::move(initial)) {}
 
 NWPath NWScriptedPathProvider::currentPath() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return path_;
 }
 
 std::unique_ptr<NWPathWatch> NWScriptedPathProvider::watch(std::function<void()> changed) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   uint64_t id = nextId_++;
   watchers_[id] = std::make_shared<std::function<void()>>(std::move(changed));
   return std::make_unique<Watch>(weak_from_this(), id);
 }
 
 void NWScriptedPathProvider::unwatch(uint64_t id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   watchers_.erase(id);
 }
 
 size_t NWScriptedPathProvider::watchCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return watchers_.size();
 }
 
 void NWScriptedPathProvider::setPath(NWPath path) {
   std::vector<std::shared_ptr<std::function<void()>>> toCall;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     path_ = std::move(path);
     for (auto& [id, fn] : watchers_) toCall.push_back(fn);
   }

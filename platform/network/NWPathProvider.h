@@ -7,8 +7,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/network/NWPath.h"
 
 // Watching lasts as long as this object; once it is destroyed the provider
@@ -44,8 +44,8 @@ class NWScriptedPathProvider : public NWPathProvider,
   class Watch;
   void unwatch(uint64_t id);
 
-  mutable std::mutex mutex_;  // guards path_, nextId_ and watchers_
-  NWPath path_;
-  uint64_t nextId_ = 1;
-  std::map<uint64_t, std::shared_ptr<std::function<void()>>> watchers_;
+  mutable Mutex mutex_;  // guards path_, nextId_ and watchers_
+  NWPath path_ GUARDED_BY(mutex_);
+  uint64_t nextId_ GUARDED_BY(mutex_) = 1;
+  std::map<uint64_t, std::shared_ptr<std::function<void()>>> watchers_ GUARDED_BY(mutex_);
 };

@@ -4,33 +4,34 @@
 #include <map>
 #include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/network/NSURLSession.h"
 
 namespace {
 
-std::mutex gSourceMutex;
-std::shared_ptr<PDFDocumentSource> gSource;  // guarded by gSourceMutex
+Mutex gSourceMutex;
+std::shared_ptr<PDFDocumentSource> gSource GUARDED_BY(gSourceMutex);
 
 // One remote read: the body as it arrives, and its end.
 struct RemoteRead {
-  std::mutex mutex;  // guards everything below
+  Mutex mutex;
   std::condition_variable ended;
-  Bytes body;
-  bool done = false;
-  std::string failure;  // why there is no document, "" while none
+  Bytes body GUARDED_BY(mutex);
+  bool done GUARDED_BY(mutex) = false;
+  std::string failure GUARDED_BY(mutex);  // why there is no document, "" while none
 };
 
 // Gathers each task's body under the size limit and wakes its reader.
 class RemoteReads : public NSURLSessionDataDelegate {
  public:
   void add(uint64_t task, std::shared_ptr<RemoteRead> read) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     reads_[task] = std::move(read);
   }
   void remove(uint64_t task) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     reads_.erase(task);
   }
 
@@ -46,7 +47,7 @@ class RemoteReads : public NSURLSessionDataDelegate {
       failure = "the document is larger than the limit";
     }
     if (read && !failure.empty()) {
-      std::lock_guard<std::mutex> lock(read->mutex);
+      MutexLock lock(read->mutex);
       read->failure = failure;
     }
     handler(failure.empty() ? NSURLSessionResponseDisposition::Allow
@@ -59,7 +60,7 @@ class RemoteReads : public NSURLSessionDataDelegate {
     if (!read || !data) return;
     bool tooLarge = false;
     {
-      std::lock_guard<std::mutex> lock(read->mutex);
+      MutexLock lock(read->mutex);
       if (read->body.size() + data->length() > PDFURLSessionSource::kMaxRemoteBytes) {
         read->failure = "the document is larger than the limit";
         tooLarge = true;
@@ -74,7 +75,7 @@ class RemoteReads : public NSURLSessionDataDelegate {
                             const NSErrorPtr& error) override {
     auto read = find(task->taskIdentifier());
     if (!read) return;
-    std::lock_guard<std::mutex> lock(read->mutex);
+    MutexLock lock(read->mutex);
     if (error && read->failure.empty()) read->failure = error->localizedDescription();
     read->done = true;
     read->ended.notify_all();
@@ -82,13 +83,13 @@ class RemoteReads : public NSURLSessionDataDelegate {
 
  private:
   std::shared_ptr<RemoteRead> find(uint64_t task) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = reads_.find(task);
     return it == reads_.end() ? nullptr : it->second;
   }
 
-  std::mutex mutex_;  // guards reads_
-  std::map<uint64_t, std::shared_ptr<RemoteRead>> reads_;
+  Mutex mutex_;  // guards reads_
+  std::map<uint64_t, std::shared_ptr<RemoteRead>> reads_ GUARDED_BY(mutex_);
 };
 
 struct RemoteSession {
@@ -116,11 +117,11 @@ NSDataPtr ReadRemote(const NSURLPtr& url) {
   auto task = remote.session->dataTaskWithRequest(request);
   remote.reads->add(task->taskIdentifier(), read);
   task->resume();
-  std::unique_lock<std::mutex> lock(read->mutex);
+  MutexLock lock(read->mutex);
   // The session ends the task by its timeout; the extra margin only guards
   // against a session that never answers.
   auto limit = std::chrono::duration<double>(request->timeoutInterval() + 5);
-  if (!read->ended.wait_for(lock, limit, [&] { return read->done; })) {
+  if (!lock.waitFor(read->ended, limit, [&]() REQUIRES(read->mutex) { return read->done; })) {
     read->failure = "no answer within the timeout";
     lock.unlock();
     task->cancel();
@@ -140,14 +141,14 @@ NSDataPtr ReadRemote(const NSURLPtr& url) {
 }  // namespace
 
 void PDFDocumentSource::setDefaultSource(std::shared_ptr<PDFDocumentSource> source) {
-  std::lock_guard<std::mutex> lock(gSourceMutex);
+  MutexLock lock(gSourceMutex);
   gSource = std::move(source);
 }
 
 std::shared_ptr<PDFDocumentSource> PDFDocumentSource::defaultSource() {
   static std::once_flag registered;
   std::call_once(registered, [] { SingletonResets::add([] { setDefaultSource(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gSourceMutex);
+  MutexLock lock(gSourceMutex);
   if (!gSource) gSource = std::make_shared<PDFURLSessionSource>();
   return gSource;
 }

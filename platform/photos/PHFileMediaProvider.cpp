@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -80,7 +81,7 @@ PHFileMediaProvider::CacheKey PHFileMediaProvider::keyFor(const PHAsset& asset, 
 }
 
 UIImagePtr PHFileMediaProvider::cached(const CacheKey& key) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = cache_.find(key);
   if (it == cache_.end()) return nullptr;
   lru_.splice(lru_.begin(), lru_, it->second);
@@ -89,7 +90,7 @@ UIImagePtr PHFileMediaProvider::cached(const CacheKey& key) {
 
 void PHFileMediaProvider::store(const CacheKey& key, UIImagePtr image) {
   if (!image) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (auto it = cache_.find(key); it != cache_.end()) {
     lru_.erase(it->second);
     cache_.erase(it);
@@ -103,12 +104,12 @@ void PHFileMediaProvider::store(const CacheKey& key, UIImagePtr image) {
 }
 
 size_t PHFileMediaProvider::cachedImageCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lru_.size();
 }
 
 bool PHFileMediaProvider::takeCancelled(PHImageRequestID requestID) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return cancelled_.erase(requestID) > 0;
 }
 
@@ -186,7 +187,7 @@ void PHFileMediaProvider::requestAVAsset(const PHVideoRequest& request, PHVideoR
 }
 
 void PHFileMediaProvider::cancelRequest(PHImageRequestID requestID) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   cancelled_.insert(requestID);
   // Cancels of requests that had already been answered are never taken;
   // identifiers only grow, so the oldest are the ones to forget.
@@ -218,7 +219,7 @@ void PHFileMediaProvider::startCaching(const std::vector<PHAssetPtr>& assets, CG
 
 void PHFileMediaProvider::stopCaching(const std::vector<PHAssetPtr>& assets, CGSize targetSize,
                                       PHImageContentMode contentMode, const PHImageRequestOptionsPtr&) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& asset : assets) {
     if (!asset) continue;
     auto it = cache_.find(keyFor(*asset, targetSize, contentMode));
@@ -229,7 +230,7 @@ void PHFileMediaProvider::stopCaching(const std::vector<PHAssetPtr>& assets, CGS
 }
 
 void PHFileMediaProvider::stopCachingAll() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   cache_.clear();
   lru_.clear();
 }

@@ -9,12 +9,12 @@
 
 #include <list>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <tuple>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PHImageManager.h"
 
@@ -50,10 +50,10 @@ class PHFileMediaProvider : public PHMediaProvider,
 
   const size_t cacheLimit_;
   dispatch_queue_t queue_;
-  mutable std::mutex mutex_;
-  std::set<PHImageRequestID> cancelled_;  // guarded by mutex_
-  std::list<std::pair<CacheKey, UIImagePtr>> lru_;  // guarded by mutex_
-  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::set<PHImageRequestID> cancelled_ GUARDED_BY(mutex_);
+  std::list<std::pair<CacheKey, UIImagePtr>> lru_ GUARDED_BY(mutex_);
+  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_ GUARDED_BY(mutex_);
 };
 
 // The first decodable frame of a video file as an upright bitmap; nullptr

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/foundation/Mutex.h"
+
 namespace {
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
                            IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_OPEN |
@@ -41,7 +43,7 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     watchTree(root_);
     if (!watchedPaths_.count(root_)) watchParent();
   }
@@ -191,7 +193,7 @@ int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
 void PHFolderWatcher::catchUp() {
   if (inotifyFd_ < 0) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     drainEvents();
     settleWriters(Clock::now());
   }
@@ -202,7 +204,7 @@ void PHFolderWatcher::catchUp() {
 }
 
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::set<std::string> out;
   const Clock::time_point now = Clock::now();
   for (auto& [path, holder] : holders_) {
@@ -217,7 +219,7 @@ void PHFolderWatcher::run() {
     Clock::time_point now = Clock::now();
     int timeout;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       timeout = msUntilNextSettle(now);
     }
     if (quietAt) {
@@ -237,7 +239,7 @@ void PHFolderWatcher::run() {
     }
     now = Clock::now();
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if ((fds[0].revents & POLLIN) && drainEvents()) quietAt = now + std::chrono::milliseconds(kQuietMilliseconds);
       // A writer done without a close changes what the folder shows.
       if (settleWriters(now) && !quietAt) quietAt = now;

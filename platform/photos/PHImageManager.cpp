@@ -4,20 +4,21 @@
 #include <cmath>
 #include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/photos/PHFileMediaProvider.h"
 
 namespace {
 
 std::atomic<PHImageRequestID> gNextRequestID{0};
-std::mutex gProviderMutex;
-std::shared_ptr<PHMediaProvider> gProvider;  // guarded by gProviderMutex
+Mutex gProviderMutex;
+std::shared_ptr<PHMediaProvider> gProvider GUARDED_BY(gProviderMutex);
 
 void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gProviderMutex);
+      MutexLock lock(gProviderMutex);
       gProvider.reset();
     });
   });
@@ -38,13 +39,13 @@ std::shared_ptr<PHImageManager> PHImageManager::defaultManager() {
 
 void PHImageManager::setDefaultMediaProvider(std::shared_ptr<PHMediaProvider> provider) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   gProvider = std::move(provider);
 }
 
 std::shared_ptr<PHMediaProvider> PHImageManager::defaultMediaProvider() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   if (!gProvider) gProvider = std::make_shared<PHFileMediaProvider>();
   return gProvider;
 }

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "platform/avfoundation/AVAsset.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
@@ -341,7 +342,10 @@ PHLibraryStore::PHLibraryStore(std::string root) : root_(std::move(root)) {
       db_ = nullptr;
     }
   }
-  if (db_) loadIndex();
+  if (db_) {
+    MutexLock lock(mutex_);
+    loadIndex();
+  }
 }
 
 PHLibraryStore::~PHLibraryStore() {
@@ -496,7 +500,7 @@ void PHLibraryStore::deleteAlbum(const std::string& identifier) {
 
 bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
                                        const std::string& identifier) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (reserved_.count(relativePath)) return false;
   if (db_) {
     // One statement, so two processes never both take a path: a path
@@ -511,7 +515,7 @@ bool PHLibraryStore::reserveIdentifier(const std::string& relativePath,
 }
 
 void PHLibraryStore::releaseIdentifier(const std::string& relativePath) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   reserved_.erase(relativePath);
   if (db_) Statement(db_, "DELETE FROM reservations WHERE path = ?").text(1, relativePath).step();
 }
@@ -532,7 +536,7 @@ void PHLibraryStore::dropReservation(const std::string& relativePath) {
 }
 
 PHLibrarySnapshotPtr PHLibraryStore::snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return snapshot_;
 }
 
@@ -569,7 +573,7 @@ struct PHLibraryStore::Scan {
   void readMetadataAhead() {
     std::set<std::tuple<uint64_t, int64_t, int64_t>> knownFiles;
     {
-      std::lock_guard<std::mutex> lock(store.mutex_);
+      MutexLock lock(store.mutex_);
       for (auto& [path, record] : store.byPath_) {
         knownFiles.insert({record.inode, record.fileSize, record.mtimeNs});
       }
@@ -587,6 +591,7 @@ struct PHLibraryStore::Scan {
 
   // Albums: kept by path, else by inode (a renamed folder), else new.
   void reconcileAlbums() {
+    store.mutex_.assertHeld();  // by scan(), which runs every step
     std::map<std::string, PHAlbumRecord> albums;
     std::map<uint64_t, PHAlbumRecord> goneAlbums;
     std::set<std::string> folderPaths;
@@ -627,6 +632,7 @@ struct PHLibraryStore::Scan {
   // identifier it was promised, had, or a new one. False when it is no
   // readable image or video.
   bool freshRecord(const FoundFile& f, const std::string& abs, PHAssetRecord& record) {
+    store.mutex_.assertHeld();
     PHAssetRecord fresh;
     if (auto ahead = readAhead.find(f.relativePath); ahead != readAhead.end()) {
       if (!ahead->second) return false;
@@ -661,6 +667,7 @@ struct PHLibraryStore::Scan {
   // vanished from one path and appeared at another with the same inode and
   // size was moved. False when the file is no asset.
   bool recordOf(const FoundFile& f, PHAssetRecord& record, bool& dirty) {
+    store.mutex_.assertHeld();
     const std::string abs = store.root_ + "/" + f.relativePath;
     const int64_t mtime = nanoseconds(f.st.st_mtim), ctime = nanoseconds(f.st.st_ctim);
     auto known = store.byPath_.find(f.relativePath);
@@ -694,6 +701,7 @@ struct PHLibraryStore::Scan {
   }
 
   void reconcileAssets() {
+    store.mutex_.assertHeld();
     std::map<std::string, PHAssetRecord> assets;
     std::set<std::string> seen;
     for (auto& f : files) seen.insert(f.relativePath);
@@ -744,6 +752,7 @@ struct PHLibraryStore::Scan {
   }
 
   PHLibrarySnapshotPtr makeSnapshot() {
+    store.mutex_.assertHeld();
     auto snap = std::make_shared<PHLibrarySnapshot>();
     snap->root = store.root_;
     snap->generation = ++store.generation_;
@@ -769,7 +778,7 @@ PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWrit
   walk(root_, "", scan.files, scan.folders);
   scan.readMetadataAhead();
 
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const bool writing = beginReconcile();
   // Read under the write lock, so a reservation and the file written after
   // it are seen together.

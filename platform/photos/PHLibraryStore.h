@@ -15,12 +15,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PhotosTypes.h"
@@ -119,21 +119,21 @@ class PHLibraryStore {
 
  private:
   bool openIndex();
-  void loadIndex();
+  void loadIndex() REQUIRES(mutex_);
   // Takes the index's write lock and reloads the rows when another process
   // committed since this one last looked; false when the lock could not be
   // had (the scan then writes nothing).
-  bool beginReconcile();
+  bool beginReconcile() REQUIRES(mutex_);
   void writeRecord(const PHAssetRecord& record);
   void deleteRecord(const std::string& identifier);
   void writeAlbum(const PHAlbumRecord& album);
   void deleteAlbum(const std::string& identifier);
   // The steps of one scan, over the files and folders found.
   struct Scan;
-  // Every reservation, those of other processes too; mutex_ held.
-  std::map<std::string, std::string> loadReservations() const;
-  // A reservation that has named its file (or gone stale); mutex_ held.
-  void dropReservation(const std::string& relativePath);
+  // Every reservation, those of other processes too.
+  std::map<std::string, std::string> loadReservations() const REQUIRES(mutex_);
+  // A reservation that has named its file (or gone stale).
+  void dropReservation(const std::string& relativePath) REQUIRES(mutex_);
 
   const std::string root_;
   std::string indexPath_;
@@ -141,12 +141,12 @@ class PHLibraryStore {
   bool reconciling_ = false;  // inside a scan's write transaction
   sqlite3* db_ = nullptr;
   bool rebuilt_ = false;
-  mutable std::mutex mutex_;
-  std::map<std::string, PHAssetRecord> byPath_;     // guarded by mutex_
-  std::map<std::string, PHAlbumRecord> albumsByPath_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::map<std::string, PHAssetRecord> byPath_ GUARDED_BY(mutex_);
+  std::map<std::string, PHAlbumRecord> albumsByPath_ GUARDED_BY(mutex_);
   // path -> identifier, when the index could not take it; guarded by mutex_
   std::map<std::string, std::string> reserved_;
-  PHLibrarySnapshotPtr snapshot_;                   // guarded by mutex_
+  PHLibrarySnapshotPtr snapshot_ GUARDED_BY(mutex_);
   uint64_t generation_ = 0;
   SequenceChecker scanSequence_;
 };

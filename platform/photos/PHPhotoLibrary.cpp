@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/WeakSelf.h"
@@ -18,15 +19,15 @@ const char* const PHPhotosErrorDomain = "PHPhotosErrorDomain";
 
 namespace {
 
-std::mutex gMutex;
-std::shared_ptr<PHPhotoLibrary> gShared;  // guarded by gMutex
-std::optional<PHAuthorizationStatus> gStatus;  // guarded by gMutex; read from env on first use
+Mutex gMutex;
+std::shared_ptr<PHPhotoLibrary> gShared GUARDED_BY(gMutex);
+std::optional<PHAuthorizationStatus> gStatus GUARDED_BY(gMutex);  // read from env on first use
 
 PHAuthorizationStatus statusNamed(const char* text, PHAuthorizationStatus fallback) {
   return text ? PHAuthorizationStatusNamed(text).value_or(fallback) : fallback;
 }
 
-PHAuthorizationStatus currentStatusLocked() {
+PHAuthorizationStatus currentStatusLocked() REQUIRES(gMutex) {
   if (!gStatus) {
     gStatus = statusNamed(std::getenv("QX_PHOTO_AUTHORIZATION"), PHAuthorizationStatusAuthorized);
   }
@@ -39,7 +40,7 @@ void registerReset() {
     SingletonResets::add([] {
       std::shared_ptr<PHPhotoLibrary> old;
       {
-        std::lock_guard<std::mutex> lock(gMutex);
+        MutexLock lock(gMutex);
         old = std::move(gShared);
         gShared.reset();
         gStatus.reset();
@@ -67,7 +68,7 @@ std::string PHPhotoLibrary::defaultFolder() {
 
 std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gShared) {
     gShared = std::make_shared<PHPhotoLibrary>(defaultFolder());
     gShared->startWatching();
@@ -85,7 +86,7 @@ PHPhotoLibrary::PHPhotoLibrary(std::string folder)
 PHPhotoLibrary::~PHPhotoLibrary() {
   std::shared_ptr<PHFolderWatcher> watcher;
   {
-    std::lock_guard<std::mutex> lock(watcherMutex_);
+    MutexLock lock(watcherMutex_);
     watcher = std::move(watcher_);
   }
 }
@@ -96,7 +97,7 @@ void PHPhotoLibrary::startWatching() {
   auto watcher = std::make_shared<PHFolderWatcher>(store_->root(), [weak, queue] {
     dispatch_async(queue, WeakBind(weak, [](PHPhotoLibrary& library) { library.synchronizeOnQueue(); }));
   });
-  std::lock_guard<std::mutex> lock(watcherMutex_);
+  MutexLock lock(watcherMutex_);
   watcher_ = std::move(watcher);
 }
 
@@ -106,7 +107,7 @@ bool PHPhotoLibrary::rebuiltIndex() const { return store_->rebuiltIndex(); }
 
 PHAuthorizationStatus PHPhotoLibrary::authorizationStatus() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return currentStatusLocked();
 }
 
@@ -114,7 +115,7 @@ void PHPhotoLibrary::requestAuthorization(OnceCallback<void(PHAuthorizationStatu
   registerReset();
   PHAuthorizationStatus status;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     status = currentStatusLocked();
     if (status == PHAuthorizationStatusNotDetermined) {
       // The person asked answers once; the answer then holds.
@@ -131,7 +132,7 @@ void PHPhotoLibrary::requestAuthorization(OnceCallback<void(PHAuthorizationStatu
 void PHPhotoLibrary::registerChangeObserver(
     const std::shared_ptr<PHPhotoLibraryChangeObserver>& observer) {
   if (!observer) return;
-  std::lock_guard<std::mutex> lock(observersMutex_);
+  MutexLock lock(observersMutex_);
   for (auto& weak : observers_) {
     if (weak.lock() == observer) return;
   }
@@ -139,7 +140,7 @@ void PHPhotoLibrary::registerChangeObserver(
 }
 
 void PHPhotoLibrary::unregisterChangeObserver(const PHPhotoLibraryChangeObserver* observer) {
-  std::lock_guard<std::mutex> lock(observersMutex_);
+  MutexLock lock(observersMutex_);
   std::erase_if(observers_, [observer](const std::weak_ptr<PHPhotoLibraryChangeObserver>& weak) {
     auto strong = weak.lock();
     return !strong || strong.get() == observer;
@@ -158,7 +159,7 @@ void PHPhotoLibrary::synchronize() {
 void PHPhotoLibrary::synchronizeOnQueue() {
   std::shared_ptr<PHFolderWatcher> watcher;
   {
-    std::lock_guard<std::mutex> lock(watcherMutex_);
+    MutexLock lock(watcherMutex_);
     watcher = watcher_;
   }
   std::set<std::string> beingWritten;
@@ -178,7 +179,7 @@ void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrary
                                   [change](PHPhotoLibrary& library) {
                                     std::vector<std::shared_ptr<PHPhotoLibraryChangeObserver>> live;
                                     {
-                                      std::lock_guard<std::mutex> lock(library.observersMutex_);
+                                      MutexLock lock(library.observersMutex_);
                                       for (auto& weak : library.observers_) {
                                         if (auto strong = weak.lock()) live.push_back(strong);
                                       }

@@ -12,12 +12,12 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -76,9 +76,9 @@ class PHPhotoLibrary : public NSObject {
 
   std::unique_ptr<PHLibraryStore> store_;
   dispatch_queue_t queue_;
-  mutable std::mutex watcherMutex_;
-  std::shared_ptr<PHFolderWatcher> watcher_;  // guarded by watcherMutex_
-  mutable std::mutex observersMutex_;
-  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_;  // guarded by observersMutex_
+  mutable Mutex watcherMutex_;
+  std::shared_ptr<PHFolderWatcher> watcher_ GUARDED_BY(watcherMutex_);
+  mutable Mutex observersMutex_;
+  std::vector<std::weak_ptr<PHPhotoLibraryChangeObserver>> observers_ GUARDED_BY(observersMutex_);
 };
 using PHPhotoLibraryPtr = std::shared_ptr<PHPhotoLibrary>;

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct HarfBuzzFont {
 };
 
 struct Faces {
-  std::mutex mutex;  // guards the library, the faces and everything below
+  Mutex mutex;  // guards the library, the faces and everything below
   FT_Library library = nullptr;
   std::map<FaceId, FT_Face> byId;
   // Faces fontconfig gave for code points the fonts lack, in the order
@@ -51,7 +52,7 @@ Faces& faces() {
 }
 
 // nullptr (logged once per face) when the face cannot be opened.
-FT_Face openFaceLocked(const FaceId& id) {
+FT_Face openFaceLocked(const FaceId& id) REQUIRES(FontFacesMutex()) {
   auto& f = faces();
   auto it = f.byId.find(id);
   if (it != f.byId.end()) return it->second;
@@ -79,7 +80,7 @@ FcConfig* fontconfig() {
 
 // A face fontconfig knows that has the code point, preferring sans-serif
 // faces; nullptr when none has it.
-FT_Face fontconfigFaceLocked(char32_t cp, bool colour) {
+FT_Face fontconfigFaceLocked(char32_t cp, bool colour) REQUIRES(FontFacesMutex()) {
   FcConfig* config = fontconfig();
   if (!config) return nullptr;
   FcPattern* pattern = FcPatternCreate();
@@ -115,7 +116,7 @@ FT_Face fontconfigFaceLocked(char32_t cp, bool colour) {
 
 }  // namespace
 
-std::mutex& FontFacesMutex() { return faces().mutex; }
+Mutex& FontFacesMutex() { return faces().mutex; }
 
 FT_Face SystemFontFaceLocked(const std::string& file) {
   return openFaceLocked({kFontFolder + file, 0});
@@ -147,7 +148,7 @@ namespace {
 
 // The upright face of `family` nearest to the weight asked; nullptr when
 // the family is not installed.
-FT_Face familyFaceLocked(const std::string& family, bool bold) {
+FT_Face familyFaceLocked(const std::string& family, bool bold) REQUIRES(FontFacesMutex()) {
   FcConfig* config = fontconfig();
   if (!config) return nullptr;
   FcPattern* pattern = FcPatternCreate();
@@ -190,7 +191,7 @@ FT_Face ScriptFontFaceLocked(const std::string& script, bool bold) {
 
 namespace {
 
-const HarfBuzzFont& harfBuzzLocked(FT_Face face) {
+const HarfBuzzFont& harfBuzzLocked(FT_Face face) REQUIRES(FontFacesMutex()) {
   auto& fonts = faces().harfBuzz;
   auto it = fonts.find(face);
   if (it != fonts.end()) return it->second;

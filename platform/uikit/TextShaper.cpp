@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/UTF8.h"
 #include "platform/uikit/internal/FontFaces.h"
 
@@ -166,7 +167,7 @@ bool systemFontScript(UScriptCode script) {
 // gives for the first character it lacks, else the primary face's
 // missing-glyph box.
 FT_Face faceForClusterLocked(FT_Face primary, const FriBidiChar* cps, size_t n,
-                             UScriptCode script) {
+                             UScriptCode script) REQUIRES(FontFacesMutex()) {
   if (wantsColour(cps, n)) {
     if (FT_Face face = FallbackFontFaceLocked(cps[0], true)) return face;
   }
@@ -247,7 +248,7 @@ struct Run {
 // The runs of the line, in logical order: the text's grapheme clusters,
 // each in one face, grouped while level, script and face stay the same.
 std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const Decoded& d,
-                               const std::vector<FriBidiLevel>& levels) {
+                               const std::vector<FriBidiLevel>& levels) REQUIRES(FontFacesMutex()) {
   static BreakIterator clusters(UBRK_CHARACTER);  // guarded by the faces' mutex
   const auto scripts = scriptsOf(d.cps);
   const bool simple =
@@ -275,7 +276,7 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
 // Shapes bytes [start, end) of `text` in the run's face, script and
 // direction, the rest of the text the context; the buffer holds the result.
 hb_buffer_t* shapeLocked(const Run& run, const std::string& text, size_t start, size_t end,
-                         hb_buffer_flags_t extraFlags) {
+                         hb_buffer_flags_t extraFlags) REQUIRES(FontFacesMutex()) {
   static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
   hb_buffer_clear_contents(buffer);
   hb_buffer_add_utf8(buffer, text.data(), int(text.size()), unsigned(start), int(end - start));
@@ -299,7 +300,7 @@ hb_buffer_t* shapeLocked(const Run& run, const std::string& text, size_t start, 
 // The buffer's glyphs of clusters below `end` (all when SIZE_MAX), their
 // clusters moved by `shift`.
 void appendGlyphs(hb_buffer_t* buffer, FT_Face face, size_t end, size_t shift,
-                  std::vector<ShapedGlyph>& out) {
+                  std::vector<ShapedGlyph>& out) REQUIRES(FontFacesMutex()) {
   unsigned count = 0;
   const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
   const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
@@ -337,7 +338,8 @@ WordCache& wordCache() {
 // from a cache: labels that change a number between frames keep the rest
 // of their words. Only where HarfBuzz says each seam between two words is
 // safe to join on both sides; false (nothing set) otherwise.
-bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) {
+bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d)
+    REQUIRES(FontFacesMutex()) {
   if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) || !systemFontScript(run.script)) {
     return false;
   }
@@ -398,7 +400,7 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d) 
   return true;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) {
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) REQUIRES(FontFacesMutex()) {
   if (shapeRunInWordsLocked(run, text, d)) return;
   // The whole line is the context, so letters join across run boundaries.
   hb_buffer_t* buffer =
@@ -433,7 +435,7 @@ std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
 
 // The runs shaped and placed left to right in visual order.
 ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded& d,
-                  bool rightToLeft) {
+                  bool rightToLeft) REQUIRES(FontFacesMutex()) {
   ShapedLine line;
   line.rightToLeft = rightToLeft;
   for (Run& run : runs) shapeRunLocked(run, text, d);
@@ -461,7 +463,7 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   return line;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) {
+ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) REQUIRES(FontFacesMutex()) {
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
   std::vector<FriBidiLevel> levels(d.cps.size(), 0);
@@ -506,7 +508,7 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
                                             NSWritingDirection direction) {
   const std::string repaired = isValidUTF8(rawText) ? std::string() : ValidUTF8(rawText);
   const std::string& text = repaired.empty() ? rawText : repaired;
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  MutexLock lock(FontFacesMutex());
   static std::string key;  // guarded by the mutex; keeps its storage between calls
   key.assign(fontFile);
   key += char('1' + direction);

@@ -1,7 +1,9 @@
 #include "platform/uikit/UIActivityItemProvider.h"
 
+#include "platform/foundation/Mutex.h"
+
 std::optional<UIActivityType> UIActivityItemProvider::activityType() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return activityType_;
 }
 
@@ -9,14 +11,14 @@ Value UIActivityItemProvider::activityViewControllerItemForActivityType(
     UIActivityViewController& controller, const std::optional<UIActivityType>& activityType) {
   bool run;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     run = !ran_;
     ran_ = true;
     activityType_ = activityType;
   }
   if (run) {
     Value made = item();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     result_ = std::move(made);
   }
   return itemForActivityType(controller, activityType);
@@ -24,6 +26,6 @@ Value UIActivityItemProvider::activityViewControllerItemForActivityType(
 
 Value UIActivityItemProvider::itemForActivityType(UIActivityViewController&,
                                                   const std::optional<UIActivityType>&) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return result_;
 }

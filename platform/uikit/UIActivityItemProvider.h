@@ -4,10 +4,10 @@
 // the sheet shows the placeholder until then, and the first request runs
 // `item()` once (the provider's work) before answering with its result.
 
-#include <mutex>
 #include <optional>
 
 #include "UIActivityItemSource.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
@@ -38,8 +38,8 @@ class UIActivityItemProvider : public NSObject, public UIActivityItemSource {
 
  private:
   Value placeholderItem_;
-  mutable std::mutex mutex_;  // guards activityType_, ran_ and result_
-  std::optional<UIActivityType> activityType_;
-  bool ran_ = false;
-  Value result_;
+  mutable Mutex mutex_;  // guards activityType_, ran_ and result_
+  std::optional<UIActivityType> activityType_ GUARDED_BY(mutex_);
+  bool ran_ GUARDED_BY(mutex_) = false;
+  Value result_ GUARDED_BY(mutex_);
 };

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <optional>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -138,12 +138,12 @@ class CommandURLOpener : public UIApplicationURLOpener {
   }
 };
 
-std::mutex& idleTimerSetterMutex() {
-  static std::mutex m;  // guards currentIdleTimerSetter()
+Mutex& idleTimerSetterMutex() {
+  static Mutex m;  // guards currentIdleTimerSetter()
   return m;
 }
 
-UIApplication::IdleTimerSetter& currentIdleTimerSetter() {
+UIApplication::IdleTimerSetter& currentIdleTimerSetter() REQUIRES(idleTimerSetterMutex()) {
   static UIApplication::IdleTimerSetter setter;
   return setter;
 }
@@ -244,7 +244,7 @@ void UIApplication::platformSetIdleTimerDisabled(UIApplication& app, bool disabl
 void UIApplication::setIdleTimerDisabled(bool disabled) {
   IdleTimerSetter setter;
   {
-    std::lock_guard<std::mutex> lock(idleTimerSetterMutex());
+    MutexLock lock(idleTimerSetterMutex());
     setter = currentIdleTimerSetter();
   }
   if (setter) {
@@ -255,7 +255,7 @@ void UIApplication::setIdleTimerDisabled(bool disabled) {
 }
 
 UIApplication::IdleTimerSetter UIApplication::exchangeIdleTimerSetter(IdleTimerSetter setter) {
-  std::lock_guard<std::mutex> lock(idleTimerSetterMutex());
+  MutexLock lock(idleTimerSetterMutex());
   IdleTimerSetter previous = currentIdleTimerSetter();
   if (!previous) previous = &UIApplication::platformSetIdleTimerDisabled;
   currentIdleTimerSetter() = std::move(setter);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OSLog.h"
 
 namespace {
@@ -76,12 +77,12 @@ UIMemoryBrightness::UIMemoryBrightness(double value)
     : value_(std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.5) {}
 
 double UIMemoryBrightness::brightness() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return value_;
 }
 
 bool UIMemoryBrightness::setBrightness(double value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   value_ = value;
   return true;
 }

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "platform/foundation/Mutex.h"
 
 class UIBrightnessProvider {
  public:
@@ -50,6 +51,6 @@ class UIMemoryBrightness : public UIBrightnessProvider {
   bool isWritable() override { return true; }
 
  private:
-  std::mutex mutex_;  // guards value_
-  double value_;
+  Mutex mutex_;  // guards value_
+  double value_ GUARDED_BY(mutex_);
 };

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -68,7 +69,7 @@ std::shared_ptr<UIDevice> UIDevice::currentDevice() {
     SingletonResets::add([weak = std::weak_ptr<UIDevice>(made)] {
       auto d = weak.lock();
       if (!d) return;
-      std::lock_guard<std::mutex> lock(d->mutex_);
+      MutexLock lock(d->mutex_);
       d->reported_ = UIDeviceOrientationPortrait;
       d->orientationListeners_ = 0;
     });
@@ -97,12 +98,12 @@ std::string UIDevice::model() const {
 }
 
 UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return idiom_;
 }
 
 void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   idiom_ = idiom;
 }
 
@@ -114,7 +115,7 @@ std::string UIDevice::vendorIdentifierPath() {
 
 std::optional<std::string> UIDevice::identifierForVendor() const {
   std::string path = vendorIdentifierPath();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // Kept per file, so a container moved elsewhere is read afresh.
   if (vendorIdentifier_ && vendorIdentifierFile_ == path) return vendorIdentifier_;
   vendorIdentifier_.reset();
@@ -137,14 +138,14 @@ std::optional<std::string> UIDevice::identifierForVendor() const {
 }
 
 bool UIDevice::isBatteryMonitoringEnabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return monitoring_;
 }
 
 void UIDevice::setBatteryMonitoringEnabled(bool enabled) {
   std::shared_ptr<NSTimer> stale;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (enabled == monitoring_) return;
     monitoring_ = enabled;
     stale = std::move(pollTimer_);
@@ -158,25 +159,25 @@ void UIDevice::setBatteryMonitoringEnabled(bool enabled) {
       NSTimer::scheduledTimerWithTimeInterval(kBatteryPollInterval, true, [weak](NSTimer&) {
         if (auto self = weak.lock()) self->refreshBattery();
       });
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   battery_ = reading;
   pollTimer_ = std::move(timer);
 }
 
 float UIDevice::batteryLevel() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return monitoring_ ? battery_.level : -1.0f;
 }
 
 UIDeviceBatteryState UIDevice::batteryState() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return monitoring_ ? battery_.state : UIDeviceBatteryState::Unknown;
 }
 
 void UIDevice::setBatteryProvider(std::shared_ptr<UIBatteryProvider> provider) {
   if (!provider) provider = std::make_shared<UIPowerSupplyBattery>();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     batteryProvider_ = std::move(provider);
   }
   refreshBattery();
@@ -187,7 +188,7 @@ void UIDevice::refreshBattery() { applyReading(currentReading()); }
 UIBatteryReading UIDevice::currentReading() {
   std::shared_ptr<UIBatteryProvider> provider;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     provider = batteryProvider_;
   }
   return provider->read();
@@ -197,7 +198,7 @@ void UIDevice::applyReading(const UIBatteryReading& reading) {
   bool stateChanged = false;
   bool levelChanged = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stateChanged = reading.state != battery_.state;
     levelChanged = reading.level != battery_.level;
     battery_ = reading;
@@ -237,7 +238,7 @@ const char* const UIDeviceOrientationDidChangeNotification =
     "UIDeviceOrientationDidChangeNotification";
 
 UIDeviceOrientation UIDevice::orientation() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return orientationListeners_ > 0 ? reported_ : UIDeviceOrientationUnknown;
 }
 
@@ -245,7 +246,7 @@ void UIDevice::setOrientation(UIDeviceOrientation orientation) {
   QX_DCHECK_MAIN_THREAD();
   bool post;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     post = orientationListeners_ > 0 && orientation != reported_;
     reported_ = orientation;
   }
@@ -256,16 +257,16 @@ void UIDevice::setOrientation(UIDeviceOrientation orientation) {
 }
 
 void UIDevice::beginGeneratingDeviceOrientationNotifications() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++orientationListeners_;
 }
 
 void UIDevice::endGeneratingDeviceOrientationNotifications() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (orientationListeners_ > 0) --orientationListeners_;
 }
 
 bool UIDevice::isGeneratingDeviceOrientationNotifications() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return orientationListeners_ > 0;
 }

@@ -13,10 +13,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/uikit/UIBatteryProvider.h"
 #include "platform/uikit/UIUserInterfaceIdiom.h"
@@ -107,10 +107,10 @@ class UIDevice : public NSObject {
   void applyReading(const UIBatteryReading& reading);
   static std::string vendorIdentifierPath();
 
-  mutable std::mutex mutex_;  // guards the battery provider, reading and monitoring state below
-  std::shared_ptr<UIBatteryProvider> batteryProvider_;
-  UIBatteryReading battery_;
-  bool monitoring_ = false;
+  mutable Mutex mutex_;  // guards the battery provider, reading and monitoring state below
+  std::shared_ptr<UIBatteryProvider> batteryProvider_ GUARDED_BY(mutex_);
+  UIBatteryReading battery_ GUARDED_BY(mutex_);
+  bool monitoring_ GUARDED_BY(mutex_) = false;
   UIDeviceOrientation reported_ = UIDeviceOrientationPortrait;
   int64_t orientationListeners_ = 0;
   UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiomPhone;

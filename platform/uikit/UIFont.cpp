@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <tuple>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/quartzcore/CALayerRendering.h"
 #include "platform/uikit/internal/FontFaces.h"
 #include "platform/uikit/internal/TextShaper.h"
@@ -137,7 +137,7 @@ std::string fileForWeight(UIFontWeight w) {
 }
 
 FaceMetrics metricsOf(const std::string& file) {
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  MutexLock lock(FontFacesMutex());
   auto known = rendered().metrics.find(file);
   if (known != rendered().metrics.end()) return known->second;
   FaceMetrics& m = rendered().metrics[file];
@@ -255,7 +255,7 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
   masks.reserve(line->glyphs.size());
   keep.reserve(line->glyphs.size());
   {
-    std::lock_guard<std::mutex> lock(FontFacesMutex());
+    MutexLock lock(FontFacesMutex());
     for (const ShapedGlyph& g : line->glyphs) {
       const Glyph& bm = glyphLocked(g.face, size26_6, g.index);
       const double x = g.x * pointSize_, rise = g.y * pointSize_;  // in points

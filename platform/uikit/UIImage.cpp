@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
 #include "platform/coreimage/CIImage.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
@@ -140,11 +140,11 @@ UIImagePtr UIImage::imageNamed(const std::string& name, const std::shared_ptr<NS
   const double wanted = traits && traits->displayScale > 0 ? traits->displayScale
                                                            : UIScreen::mainScreen()->scale();
   const int screenScale = std::clamp(static_cast<int>(std::lround(wanted)), 1, 3);
-  static std::mutex mutex;  // guards cache
-  static std::unordered_map<std::string, UIImagePtr> cache;
+  static Mutex mutex;
+  static std::unordered_map<std::string, UIImagePtr> cache GUARDED_BY(mutex);
   const std::string key = bundle->bundlePath() + "\n" + std::to_string(screenScale) + "\n" + name;
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;
   }
@@ -164,7 +164,7 @@ UIImagePtr UIImage::imageNamed(const std::string& name, const std::shared_ptr<NS
     if (!path) continue;
     auto image = imageWithContentsOfFile(*path);
     if (!image) continue;
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     cache[key] = image;
     return image;
   }

@@ -1,5 +1,6 @@
 #include "UIPasteboard.h"
 
+#include "platform/foundation/Mutex.h"
 #include "platform/imageio/UTType.h"
 
 const char* const UIPasteboardNameGeneral = "com.apple.UIKit.pboard.general";
@@ -33,30 +34,30 @@ std::shared_ptr<UIPasteboard> UIPasteboard::generalPasteboard() {
 UIPasteboard::UIPasteboard(std::string name) : name_(std::move(name)) {}
 
 int64_t UIPasteboard::changeCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return changeCount_;
 }
 
 int64_t UIPasteboard::numberOfItems() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int64_t>(items_.size());
 }
 
 std::vector<UIPasteboard::Item> UIPasteboard::items() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return items_;
 }
 
 void UIPasteboard::setItems(std::vector<Item> items) { replaceItems(std::move(items)); }
 
 void UIPasteboard::replaceItems(std::vector<Item> items) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   items_ = std::move(items);
   ++changeCount_;
 }
 
 std::vector<Value> UIPasteboard::representations(Kind kind) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<Value> out;
   for (const auto& item : items_) {
     for (const auto& [type, value] : item) {

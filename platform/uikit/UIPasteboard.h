@@ -13,12 +13,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "UIImage.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 
@@ -67,7 +67,7 @@ class UIPasteboard : public NSObject {
   void replaceItems(std::vector<Item> items);
 
   const std::string name_;
-  mutable std::mutex mutex_;  // guards items_ and changeCount_
-  std::vector<Item> items_;
-  int64_t changeCount_ = 0;
+  mutable Mutex mutex_;  // guards items_ and changeCount_
+  std::vector<Item> items_ GUARDED_BY(mutex_);
+  int64_t changeCount_ GUARDED_BY(mutex_) = 0;
 };

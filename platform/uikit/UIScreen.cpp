@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/SingletonResets.h"
 
@@ -23,12 +24,12 @@ std::shared_ptr<UIScreen> UIScreen::mainScreen() {
 
 void UIScreen::setBrightnessProvider(std::shared_ptr<UIBrightnessProvider> provider) {
   if (!provider) provider = std::make_shared<UIMemoryBrightness>();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   brightness_ = std::move(provider);
 }
 
 std::shared_ptr<UIBrightnessProvider> UIScreen::brightnessProvider() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return brightness_;
 }
 
@@ -42,32 +43,32 @@ void UIScreen::setBrightness(double brightness) {
 }
 
 double UIScreen::scale() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return scale_;
 }
 
 CGRect UIScreen::bounds() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return bounds_;
 }
 
 int64_t UIScreen::maximumFramesPerSecond() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return maximumFramesPerSecond_;
 }
 
 void UIScreen::setScale(double scale) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   scale_ = scale;
 }
 
 void UIScreen::setBounds(const CGRect& bounds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   bounds_ = bounds;
 }
 
 void UIScreen::setMaximumFramesPerSecond(int64_t framesPerSecond) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   maximumFramesPerSecond_ = framesPerSecond;
 }
 
@@ -90,7 +91,7 @@ void UIScreen::setDisplayProvider(std::shared_ptr<UIDisplayProvider> display) {
   if (!display) display = std::make_shared<UIHeadlessDisplay>();
   const UIScreenProfile profile = display->profile();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     profile_ = profile;
     scale_ = profile.scale;
     orientation_ = UIInterfaceOrientationPortrait;
@@ -117,7 +118,7 @@ UIDeviceOrientation deviceOrientationShowing(UIInterfaceOrientation interface) {
 
 void UIScreen::setInterfaceOrientation(UIInterfaceOrientation orientation) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     orientation_ = orientation;
     CGSize p = profile_.portraitSize;
     bounds_ = UIInterfaceOrientationIsLandscape(orientation)
@@ -134,12 +135,12 @@ void UIScreen::setInterfaceOrientation(UIInterfaceOrientation orientation) {
 }
 
 UIInterfaceOrientation UIScreen::interfaceOrientation() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return orientation_;
 }
 
 UIEdgeInsets UIScreen::safeAreaInsets() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return UIInterfaceOrientationIsLandscape(orientation_) ? profile_.landscapeSafeArea
                                                          : profile_.portraitSafeArea;
 }

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/coregraphics/CGGeometry.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/uikit/UIBrightnessProvider.h"
 #include "platform/uikit/UIDevice.h"
@@ -109,11 +109,12 @@ class UIScreen : public NSObject {
   std::shared_ptr<UIBrightnessProvider> brightnessProvider() const;
 
  private:
-  mutable std::mutex mutex_;  // guards brightness_, scale_, bounds_ and profile_
-  std::shared_ptr<UIBrightnessProvider> brightness_ = std::make_shared<UIMemoryBrightness>();
-  double scale_ = 3.0;
-  CGRect bounds_ = CGRectMake(0, 0, 390, 844);
-  UIScreenProfile profile_ = UIScreenProfile::phoneWithNotch();
+  mutable Mutex mutex_;  // guards brightness_, scale_, bounds_ and profile_
+  std::shared_ptr<UIBrightnessProvider> brightness_ GUARDED_BY(mutex_) =
+      std::make_shared<UIMemoryBrightness>();
+  double scale_ GUARDED_BY(mutex_) = 3.0;
+  CGRect bounds_ GUARDED_BY(mutex_) = CGRectMake(0, 0, 390, 844);
+  UIScreenProfile profile_ GUARDED_BY(mutex_) = UIScreenProfile::phoneWithNotch();
   UIInterfaceOrientation orientation_ = UIInterfaceOrientationPortrait;
   int64_t maximumFramesPerSecond_ = 60;
 };

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/SingletonResets.h"
@@ -20,14 +21,14 @@ std::shared_ptr<UISystemPickerProvider> UISystemPickerCommandProvider();  // UIS
 
 namespace {
 
-std::mutex gProviderMutex;
-std::shared_ptr<UISystemPickerProvider> gProvider;  // guarded by gProviderMutex
+Mutex gProviderMutex;
+std::shared_ptr<UISystemPickerProvider> gProvider GUARDED_BY(gProviderMutex);
 
 void registerReset() {
   static std::once_flag once;
   std::call_once(once, [] {
     SingletonResets::add([] {
-      std::lock_guard<std::mutex> lock(gProviderMutex);
+      MutexLock lock(gProviderMutex);
       gProvider = nullptr;
     });
   });
@@ -186,14 +187,14 @@ std::optional<uint64_t> UISystemPickerProvider::availableBytes(const std::string
 
 std::shared_ptr<UISystemPickerProvider> UISystemPickerProvider::current() {
   registerReset();
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   if (!gProvider) gProvider = UISystemPickerCommandProvider();
   return gProvider;
 }
 
 void UISystemPickerProvider::setCurrent(std::shared_ptr<UISystemPickerProvider> provider) {
   registerReset();
-  std::lock_guard<std::mutex> lock(gProviderMutex);
+  MutexLock lock(gProviderMutex);
   gProvider = std::move(provider);
 }
 

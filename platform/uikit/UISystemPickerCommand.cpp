@@ -16,6 +16,8 @@
 
 #include "UISystemPicker.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/WeakSelf.h"
@@ -64,7 +66,7 @@ class RunningGroups {
     return *groups;
   }
   void add(pid_t group) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     groups_.insert(group);
     if (!registered_) {
       registered_ = true;
@@ -72,20 +74,20 @@ class RunningGroups {
     }
   }
   void remove(pid_t group) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     groups_.erase(group);
   }
 
  private:
   void endAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (pid_t group : groups_) ::kill(-group, SIGTERM);
     groups_.clear();
   }
 
-  std::mutex mutex_;
-  std::set<pid_t> groups_;   // guarded by mutex_
-  bool registered_ = false;  // guarded by mutex_
+  Mutex mutex_;
+  std::set<pid_t> groups_ GUARDED_BY(mutex_);
+  bool registered_ GUARDED_BY(mutex_) = false;
 };
 
 // One running pick. The program's standard output is a pipe read on a
@@ -111,7 +113,7 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   void exited(int status);
   void answerWhenDone();
   void endGroup() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!reaped_) ::kill(-pid_, SIGTERM);
   }
 
@@ -124,10 +126,10 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   int output_ = -1;  // the pipe's reading end, read and closed only by readOutput()
   int wake_ = -1;    // eventfd: stop reading (the program ended, or the pick was cancelled)
 
-  std::mutex mutex_;
-  std::string text_;       // guarded by mutex_
-  bool tooLong_ = false;   // guarded by mutex_
-  bool readDone_ = false;  // guarded by mutex_
+  Mutex mutex_;
+  std::string text_ GUARDED_BY(mutex_);
+  bool tooLong_ GUARDED_BY(mutex_) = false;
+  bool readDone_ GUARDED_BY(mutex_) = false;
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
 };
 
@@ -222,7 +224,7 @@ void RunningPick::readOutput() {
   ::close(output_);
   output_ = -1;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     text_ = std::move(text);
     tooLong_ = tooLong;
     readDone_ = true;
@@ -233,7 +235,7 @@ void RunningPick::readOutput() {
 
 void RunningPick::exited(int status) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     reaped_ = true;
   }
   RunningGroups::shared().remove(pid_);
@@ -263,7 +265,7 @@ void RunningPick::answerWhenDone() {
   std::string text;
   bool tooLong = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     // Output over the limit fails the pick at once: the program was told to
     // end, and is reaped whenever it does.
     if (!readDone_ || (!exited_ && !tooLong_) || over_) return;

@@ -1,16 +1,16 @@
 #include "UIWindow.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "UIApplication.h"
 #include "UIViewController.h"
 #include "UIScreen.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/ThreadChecks.h"
 
 namespace {
-std::mutex gKeyMutex;  // guards gKeyWindow
-std::weak_ptr<UIWindow> gKeyWindow;
+Mutex gKeyMutex;  // guards gKeyWindow
+std::weak_ptr<UIWindow> gKeyWindow GUARDED_BY(gKeyMutex);
 }  // namespace
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> vc) {
@@ -51,17 +51,17 @@ void UIWindow::makeKeyAndVisible() {
   setHidden(false);
   UIApplication::sharedApplication()->noteWindow(
       std::static_pointer_cast<UIWindow>(shared_from_this()));
-  std::lock_guard<std::mutex> lock(gKeyMutex);
+  MutexLock lock(gKeyMutex);
   gKeyWindow = std::static_pointer_cast<UIWindow>(shared_from_this());
 }
 
 bool UIWindow::isKeyWindow() const {
-  std::lock_guard<std::mutex> lock(gKeyMutex);
+  MutexLock lock(gKeyMutex);
   return gKeyWindow.lock().get() == this;
 }
 
 std::shared_ptr<UIWindow> UIWindow::keyWindow() {
-  std::lock_guard<std::mutex> lock(gKeyMutex);
+  MutexLock lock(gKeyMutex);
   return gKeyWindow.lock();
 }
 

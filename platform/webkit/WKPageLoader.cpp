@@ -4,14 +4,15 @@
 #include <map>
 #include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/network/NSURLError.h"
 #include "platform/network/NSURLSession.h"
 
 namespace {
 
-std::mutex gLoaderMutex;
-std::shared_ptr<WKPageLoader> gLoader;  // guarded by gLoaderMutex
+Mutex gLoaderMutex;
+std::shared_ptr<WKPageLoader> gLoader GUARDED_BY(gLoaderMutex);
 
 class SessionLoad : public WKPageLoad {
  public:
@@ -21,11 +22,11 @@ class SessionLoad : public WKPageLoad {
     if (auto t = task()) t->cancel();
   }
   NSURLSessionDataTaskPtr task() {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     return task_;
   }
   void setTask(NSURLSessionDataTaskPtr task) {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     task_ = std::move(task);
   }
 
@@ -36,15 +37,15 @@ class SessionLoad : public WKPageLoad {
   bool tooLarge = false;
 
  private:
-  std::mutex mutex;  // guards task_
-  NSURLSessionDataTaskPtr task_;
+  Mutex mutex;  // guards task_
+  NSURLSessionDataTaskPtr task_ GUARDED_BY(mutex);
 };
 
 // Routes each task's session events to its load.
 class SessionLoads : public NSURLSessionDataDelegate {
  public:
   void add(uint64_t task, std::shared_ptr<SessionLoad> load) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     loads_[task] = std::move(load);
   }
 
@@ -97,7 +98,7 @@ class SessionLoads : public NSURLSessionDataDelegate {
                             const NSErrorPtr& error) override {
     std::shared_ptr<SessionLoad> load;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       auto it = loads_.find(task->taskIdentifier());
       if (it == loads_.end()) return;
       load = std::move(it->second);
@@ -118,13 +119,13 @@ class SessionLoads : public NSURLSessionDataDelegate {
 
  private:
   std::shared_ptr<SessionLoad> find(uint64_t task) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = loads_.find(task);
     return it == loads_.end() ? nullptr : it->second;
   }
 
-  std::mutex mutex_;  // guards loads_
-  std::map<uint64_t, std::shared_ptr<SessionLoad>> loads_;
+  Mutex mutex_;  // guards loads_
+  std::map<uint64_t, std::shared_ptr<SessionLoad>> loads_ GUARDED_BY(mutex_);
 };
 
 struct PageSession {
@@ -147,14 +148,14 @@ PageSession& Pages() {
 }  // namespace
 
 void WKPageLoader::setDefaultLoader(std::shared_ptr<WKPageLoader> loader) {
-  std::lock_guard<std::mutex> lock(gLoaderMutex);
+  MutexLock lock(gLoaderMutex);
   gLoader = std::move(loader);
 }
 
 std::shared_ptr<WKPageLoader> WKPageLoader::defaultLoader() {
   static std::once_flag registered;
   std::call_once(registered, [] { SingletonResets::add([] { setDefaultLoader(nullptr); }); });
-  std::lock_guard<std::mutex> lock(gLoaderMutex);
+  MutexLock lock(gLoaderMutex);
   if (!gLoader) gLoader = std::make_shared<WKURLSessionPageLoader>();
   return gLoader;
 }

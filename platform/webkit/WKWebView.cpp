@@ -1,8 +1,8 @@
 #include "platform/webkit/WKWebView.h"
 
-#include <mutex>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/network/NSURLError.h"
@@ -49,7 +49,7 @@ class WKWebView::Load : public WKPageLoadClient {
 
   void didReceiveResponse(const NSHTTPURLResponsePtr& response) override {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       // A new document (after a redirect's response, say) reads afresh.
       reader_.reset();
       titlePosted_ = false;
@@ -62,7 +62,7 @@ class WKWebView::Load : public WKPageLoadClient {
   }
 
   void didReceiveData(const uint8_t* bytes, size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!reader_ || titlePosted_) return;
     reader_->feed(bytes, length);
     if (reader_->done()) postTitle();
@@ -70,7 +70,7 @@ class WKWebView::Load : public WKPageLoadClient {
 
   void didFinish(const NSErrorPtr& error) override {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (reader_ && !titlePosted_) {
         reader_->finish();
         postTitle();
@@ -91,17 +91,16 @@ class WKWebView::Load : public WKPageLoadClient {
                      f(view, id);
                    }));
   }
-  // Called with mutex_ held.
-  void postTitle() {
+  void postTitle() REQUIRES(mutex_) {
     titlePosted_ = true;
     post([title = reader_->title()](WKWebView& view, uint64_t id) { view.titleRead(id, title); });
   }
 
   const std::weak_ptr<WKWebView> view_;
   const uint64_t id_;
-  std::mutex mutex_;  // guards reader_ and titlePosted_
-  std::unique_ptr<WKHTMLTitleReader> reader_;
-  bool titlePosted_ = false;
+  Mutex mutex_;  // guards reader_ and titlePosted_
+  std::unique_ptr<WKHTMLTitleReader> reader_ GUARDED_BY(mutex_);
+  bool titlePosted_ GUARDED_BY(mutex_) = false;
 };
 
 WKWebView::WKWebView(const CGRect& frame, const WKWebViewConfigurationPtr& configuration)

@@ -1,5 +1,6 @@
 #include "internal/PathMonitorConnectivityProvider.h"
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSProcessInfo.h"
 
 std::string ConnectivityTypeName(ConnectivityType type) {
@@ -52,7 +53,7 @@ std::vector<ConnectivityType> PathMonitorConnectivityProvider::typesForPath(cons
 }
 
 std::shared_ptr<NWPathMonitor> PathMonitorConnectivityProvider::ensureMonitor() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (pathMonitor_) return pathMonitor_;
   auto monitor = std::make_shared<NWPathMonitor>();
   monitor->start(queue_);
@@ -75,7 +76,7 @@ void PathMonitorConnectivityProvider::startMonitoring() { ensureMonitor(); }
 void PathMonitorConnectivityProvider::stopMonitoring() {
   std::shared_ptr<NWPathMonitor> monitor;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     monitor = std::move(pathMonitor_);
   }
   if (monitor) monitor->cancel();
@@ -86,12 +87,12 @@ std::vector<ConnectivityType> PathMonitorConnectivityProvider::currentTypes() {
 }
 
 ConnectivityUpdateHandler PathMonitorConnectivityProvider::connectivityUpdateHandler() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return connectivityUpdateHandler_;
 }
 
 void PathMonitorConnectivityProvider::setConnectivityUpdateHandler(
     ConnectivityUpdateHandler handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   connectivityUpdateHandler_ = std::move(handler);
 }

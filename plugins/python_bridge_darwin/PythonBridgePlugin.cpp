@@ -1,9 +1,9 @@
 #include "PythonBridgePlugin.h"
 
-#include <mutex>
 #include <optional>
 
 #include "platform/flutter/FlutterChannels.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 
@@ -59,9 +59,9 @@ void PythonBridgePlugin::handleMethodCall(const FlutterMethodCall& call, Flutter
 }
 
 NSBundlePtr PythonBridgePlugin::moduleResourceBundle() {
-  static std::mutex mutex;  // guards found
-  static NSBundlePtr found;
-  std::lock_guard<std::mutex> lock(mutex);
+  static Mutex mutex;
+  static NSBundlePtr found GUARDED_BY(mutex);
+  MutexLock lock(mutex);
   if (!found) found = locateModuleResourceBundle();
   return found;
 }

@@ -5,11 +5,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -38,6 +38,6 @@ class ILImageAssetManager : public NSObject {
   std::string className() const override { return "ILImageAssetManager"; }
 
  private:
-  mutable std::mutex lock_;
-  std::map<std::string, std::shared_ptr<UIImage>> imageTable_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::map<std::string, std::shared_ptr<UIImage>> imageTable_ GUARDED_BY(lock_);
 };

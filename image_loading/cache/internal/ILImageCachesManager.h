@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "image_loading/cache/ILImageCacheProtocol.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -36,11 +36,11 @@ class ILImageCachesManagerOperation : public ILRemoteImageOperation {
   bool isLive() const;
 
  private:
-  mutable std::mutex lock_;
-  uint64_t pending_ = 0;  // guarded by lock_
-  bool cancelled_ = false;  // guarded by lock_
-  bool finished_ = false;  // guarded by lock_
-  bool executing_ = false;  // guarded by lock_
+  mutable Mutex lock_;
+  uint64_t pending_ GUARDED_BY(lock_) = 0;
+  bool cancelled_ GUARDED_BY(lock_) = false;
+  bool finished_ GUARDED_BY(lock_) = false;
+  bool executing_ GUARDED_BY(lock_) = false;
 };
 
 class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
@@ -88,6 +88,6 @@ class ILImageCachesManager : public NSObject, public ILImageCacheProtocol {
                    std::shared_ptr<ILImageCachesManagerOperation> operation,
                    ILImageCacheQueryCompletion completion);
 
-  mutable std::mutex lock_;
-  std::vector<ILImageCacheProtocolPtr> imageCaches_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::vector<ILImageCacheProtocolPtr> imageCaches_ GUARDED_BY(lock_);
 };

@@ -22,6 +22,7 @@
 #include "image_loading/categories/internal/ILRemoteImageIndicator.h"
 #include "image_loading/categories/internal/ILRemoteImageTransition.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSURL.h"
 
@@ -54,9 +55,9 @@ class ILRemoteImageLoadState : public NSObject {
   std::string className() const override { return "ILRemoteImageLoadState"; }
 
  private:
-  mutable std::mutex mutex_;  // guards both fields
-  NSURLPtr url_;
-  std::shared_ptr<NSProgress> progress_;
+  mutable Mutex mutex_;
+  NSURLPtr url_ GUARDED_BY(mutex_);
+  std::shared_ptr<NSProgress> progress_ GUARDED_BY(mutex_);
 };
 using ILRemoteImageLoadStatePtr = std::shared_ptr<ILRemoteImageLoadState>;
 

@@ -6,8 +6,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 
 class ILAsyncBlockOperation : public NSOperation {
@@ -25,7 +25,7 @@ class ILAsyncBlockOperation : public NSOperation {
   void cancel() override;
 
  private:
-  std::recursive_mutex lock_;  // guards executionBlock_ and the operation's state changes
-  Block executionBlock_;
+  RecursiveMutex lock_;  // guards executionBlock_ and the operation's state changes
+  Block executionBlock_ GUARDED_BY(lock_);
 };
 using ILAsyncBlockOperationPtr = std::shared_ptr<ILAsyncBlockOperation>;

@@ -10,13 +10,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <vector>
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/manager/internal/ILAsyncBlockOperation.h"
 #include "image_loading/manager/ILRemoteImageManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -70,14 +70,14 @@ class ILRemoteImagePrefetchToken : public NSObject, public ILRemoteImageOperatio
   std::atomic<uint64_t> skippedCount_{0};
   std::atomic<bool> isAllFinished_{false};
 
-  mutable std::mutex blocksLock_;
-  ILRemoteImagePrefetcherProgressBlock progressBlock_;  // guarded by blocksLock_
-  ILRemoteImagePrefetcherCompletionBlock completionBlock_;  // guarded by blocksLock_
-  std::mutex prefetchOperationsLock_;
-  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_;  // guarded by prefetchOperationsLock_
-  std::mutex loadOperationsLock_;
-  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_;  // guarded by loadOperationsLock_
-  bool cancelled_ = false;  // guarded by loadOperationsLock_
+  mutable Mutex blocksLock_;
+  ILRemoteImagePrefetcherProgressBlock progressBlock_ GUARDED_BY(blocksLock_);
+  ILRemoteImagePrefetcherCompletionBlock completionBlock_ GUARDED_BY(blocksLock_);
+  Mutex prefetchOperationsLock_;
+  std::vector<std::weak_ptr<NSOperation>> prefetchOperations_ GUARDED_BY(prefetchOperationsLock_);
+  Mutex loadOperationsLock_;
+  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_ GUARDED_BY(loadOperationsLock_);
+  bool cancelled_ GUARDED_BY(loadOperationsLock_) = false;
 };
 using ILRemoteImagePrefetchTokenPtr = std::shared_ptr<ILRemoteImagePrefetchToken>;
 
@@ -142,13 +142,13 @@ class ILRemoteImagePrefetcher : public NSObject {
   const ILRemoteImageManagerPtr manager_;
   const NSOperationQueuePtr prefetchQueue_;
 
-  mutable std::mutex settingsLock_;
-  ILRemoteImageOptions options_ = ILLoadLowPriority;  // guarded by settingsLock_
-  ILRemoteImageContext context_;  // guarded by settingsLock_
-  ILCallbackQueuePtr callbackQueue_;  // guarded by settingsLock_
-  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_;  // guarded by settingsLock_
+  mutable Mutex settingsLock_;
+  ILRemoteImageOptions options_ GUARDED_BY(settingsLock_) = ILLoadLowPriority;
+  ILRemoteImageContext context_ GUARDED_BY(settingsLock_);
+  ILCallbackQueuePtr callbackQueue_ GUARDED_BY(settingsLock_);
+  std::weak_ptr<ILRemoteImagePrefetcherDelegate> delegate_ GUARDED_BY(settingsLock_);
 
-  mutable std::mutex runningTokensLock_;
-  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_;  // guarded by runningTokensLock_
+  mutable Mutex runningTokensLock_;
+  std::set<ILRemoteImagePrefetchTokenPtr> runningTokens_ GUARDED_BY(runningTokensLock_);
 };
 using ILRemoteImagePrefetcherPtr = std::shared_ptr<ILRemoteImagePrefetcher>;

@@ -10,11 +10,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "platform/avfoundation/AVPlaybackProvider.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/ThreadChecks.h"
 
@@ -52,14 +52,14 @@ class AVPlaybackPipeline : public std::enable_shared_from_this<AVPlaybackPipelin
   size_t heldPictures() const;
 
  private:
-  void schedulePumpLocked();
+  void schedulePumpLocked() REQUIRES(mutex_);
   void pump();
-  bool readyLocked() const;
-  void pruneLocked();
-  void post(dispatch_block_t block);
-  void finishSeekLocked(bool finished);
-  void setFilledLocked(bool filled);
-  size_t aheadLocked() const;
+  bool readyLocked() const REQUIRES(mutex_);
+  void pruneLocked() REQUIRES(mutex_);
+  void post(dispatch_block_t block) REQUIRES(mutex_);
+  void finishSeekLocked(bool finished) REQUIRES(mutex_);
+  void setFilledLocked(bool filled) REQUIRES(mutex_);
+  size_t aheadLocked() const REQUIRES(mutex_);
   bool endedOrFull();
 
   const NSURLPtr url_;
@@ -70,20 +70,20 @@ class AVPlaybackPipeline : public std::enable_shared_from_this<AVPlaybackPipelin
   std::atomic<bool> cancelled_{false};
   std::unique_ptr<AVVideoReader> reader_;  // touched on queue_ only
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable changed_;
-  Events events_;  // guarded by mutex_
-  bool opened_ = false;  // guarded by mutex_
-  bool hasVideo_ = false;  // guarded by mutex_
-  bool stopped_ = false;  // guarded by mutex_
-  bool pumping_ = false;  // guarded by mutex_
-  bool ended_ = false;  // guarded by mutex_
-  bool filled_ = false;  // guarded by mutex_
-  bool failed_ = false;  // guarded by mutex_
+  Events events_ GUARDED_BY(mutex_);
+  bool opened_ GUARDED_BY(mutex_) = false;
+  bool hasVideo_ GUARDED_BY(mutex_) = false;
+  bool stopped_ GUARDED_BY(mutex_) = false;
+  bool pumping_ GUARDED_BY(mutex_) = false;
+  bool ended_ GUARDED_BY(mutex_) = false;
+  bool filled_ GUARDED_BY(mutex_) = false;
+  bool failed_ GUARDED_BY(mutex_) = false;
   // The reader is moving to a seek's key frame.
-  bool seeking_ = false;  // guarded by mutex_
-  double target_ = 0;  // guarded by mutex_
-  std::optional<double> pendingSeek_;  // guarded by mutex_
-  OnceCallback<void(bool)> seekDone_;  // guarded by mutex_
-  std::deque<AVVideoPicturePtr> pictures_;  // guarded by mutex_
+  bool seeking_ GUARDED_BY(mutex_) = false;
+  double target_ GUARDED_BY(mutex_) = 0;
+  std::optional<double> pendingSeek_ GUARDED_BY(mutex_);
+  OnceCallback<void(bool)> seekDone_ GUARDED_BY(mutex_);
+  std::deque<AVVideoPicturePtr> pictures_ GUARDED_BY(mutex_);
 };

@@ -7,9 +7,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -42,8 +43,7 @@ class AVRemoteMediaSource : public std::enable_shared_from_this<AVRemoteMediaSou
   static int readPacket(void* opaque, uint8_t* buffer, int size);
   static int64_t seek(void* opaque, int64_t offset, int whence);
   // Waits until `until` holds, the transfer ends or the reader is cancelled.
-  template <typename Pred>
-  void waitFor(std::unique_lock<std::mutex>& lock, Pred until);
+  void waitFor(MutexLock& lock, const std::function<bool()>& until) REQUIRES(mutex_);
 
   const std::atomic<bool>& cancelled_;
   const int fd_;
@@ -51,12 +51,12 @@ class AVRemoteMediaSource : public std::enable_shared_from_this<AVRemoteMediaSou
   std::shared_ptr<NSURLSessionDataTask> task_;
   int64_t position_ = 0;  // the reader's, touched by its queue only
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable changed_;
-  bool responded_ = false;  // guarded by mutex_
-  int64_t status_ = 0;  // guarded by mutex_
-  int64_t expected_ = -1;  // guarded by mutex_
-  int64_t received_ = 0;  // guarded by mutex_
-  bool done_ = false;  // guarded by mutex_
-  NSErrorPtr failure_;  // guarded by mutex_
+  bool responded_ GUARDED_BY(mutex_) = false;
+  int64_t status_ GUARDED_BY(mutex_) = 0;
+  int64_t expected_ GUARDED_BY(mutex_) = -1;
+  int64_t received_ GUARDED_BY(mutex_) = 0;
+  bool done_ GUARDED_BY(mutex_) = false;
+  NSErrorPtr failure_ GUARDED_BY(mutex_);
 };

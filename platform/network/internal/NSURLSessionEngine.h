@@ -12,11 +12,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/network/NSURLSession.h"
@@ -107,7 +107,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
   void push(UniqueFunction<void()> call) {
     bool schedule;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       calls_.push_back(std::move(call));
       schedule = !scheduled_ && tlsHolding != this;
       scheduled_ = scheduled_ || schedule;
@@ -141,7 +141,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
   void flush() {
     bool schedule;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       schedule = !scheduled_ && !calls_.empty();
       scheduled_ = scheduled_ || schedule;
     }
@@ -156,7 +156,7 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
     std::vector<UniqueFunction<void()>> batch;
     for (;;) {
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (calls_.empty()) {
           scheduled_ = false;
           return;
@@ -169,9 +169,9 @@ class NSURLSessionDelegateOutbox : public std::enable_shared_from_this<NSURLSess
   }
 
   const dispatch_queue_t queue_;
-  std::mutex mutex_;  // guards calls_ and scheduled_
-  std::vector<UniqueFunction<void()>> calls_;
-  bool scheduled_ = false;
+  Mutex mutex_;  // guards calls_ and scheduled_
+  std::vector<UniqueFunction<void()>> calls_ GUARDED_BY(mutex_);
+  bool scheduled_ GUARDED_BY(mutex_) = false;
 };
 
 // Owns the curl multi handle and the one thread that drives it. Commands from
@@ -308,23 +308,23 @@ class NSURLSessionEngine {
   CURLSH* share_ = nullptr;
   std::string unavailable_;
   NSJoinableThread thread_;
-  std::mutex mutex_;  // guards the fields below up to joinMutex_
-  std::shared_ptr<NSURLSessionDataDelegate> delegate_;  // dropped when the session is invalid
-  std::vector<std::function<void()>> commands_;
+  Mutex mutex_;  // guards the fields below up to joinMutex_
+  std::shared_ptr<NSURLSessionDataDelegate> delegate_ GUARDED_BY(mutex_);  // dropped when the session is invalid
+  std::vector<std::function<void()>> commands_ GUARDED_BY(mutex_);
   // The thread has found no command and is about to sleep (or sleeps) in
   // curl: only then does a command need to wake it. While it works it looks
   // at the commands again before it sleeps, and while it looks for work
   // (50 µs, with transfers running) it sees them without being woken.
-  bool idle_ = false;
-  bool stopping_ = false;
-  bool draining_ = false;
-  bool stopped_ = false;
+  bool idle_ GUARDED_BY(mutex_) = false;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  bool draining_ GUARDED_BY(mutex_) = false;
+  bool stopped_ GUARDED_BY(mutex_) = false;
   std::condition_variable stoppedChanged_;
   std::condition_variable commandsPosted_;
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
-  std::map<uint64_t, NSURLSessionDataTaskPtr> live_;
-  std::mutex joinMutex_;  // guards the join of the session thread; one thread joins
+  std::map<uint64_t, NSURLSessionDataTaskPtr> live_ GUARDED_BY(mutex_);
+  Mutex joinMutex_;  // guards the join of the session thread; one thread joins
   // Set with each command and wake-up, read without the lock while looking.
   std::atomic<bool> pending_{false};
   // Binds to the session thread: curl allows one thread per multi handle,

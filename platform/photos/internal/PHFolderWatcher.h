@@ -19,11 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "platform/foundation/NSThread.h"
+
+#include "platform/foundation/Mutex.h"
 
 struct inotify_event;
 
@@ -52,11 +53,11 @@ class PHFolderWatcher {
  private:
   using Clock = std::chrono::steady_clock;
   void run();
-  void watchTree(const std::string& path);  // mutex_ held
-  void watchParent();  // mutex_ held
+  void watchTree(const std::string& path) REQUIRES(mutex_);
+  void watchParent() REQUIRES(mutex_);
   // An event on the parent: true when the library folder could be watched
-  // at last; mutex_ held.
-  bool noteParentEvent(const inotify_event& event);
+  // at last.
+  bool noteParentEvent(const inotify_event& event) REQUIRES(mutex_);
   // Who holds a file open, and whether it was written since it was opened.
   struct Holder {
     int opens = 0;
@@ -64,10 +65,10 @@ class PHFolderWatcher {
     Clock::time_point lastWrite;
   };
   static bool isWriting(const Holder& holder, Clock::time_point now);
-  bool drainEvents();  // true when a visible name changed; mutex_ held
-  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now);  // mutex_ held
-  bool settleWriters(Clock::time_point now);  // true when one settled; mutex_ held
-  int msUntilNextSettle(Clock::time_point now) const;  // -1: none; mutex_ held
+  bool drainEvents() REQUIRES(mutex_);  // true when a visible name changed
+  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now) REQUIRES(mutex_);
+  bool settleWriters(Clock::time_point now) REQUIRES(mutex_);  // true when one settled
+  int msUntilNextSettle(Clock::time_point now) const REQUIRES(mutex_);  // -1: none
   std::string relativePath(const std::string& folder, const std::string& name) const;
 
   const std::string root_;
@@ -75,11 +76,11 @@ class PHFolderWatcher {
   int inotifyFd_ = -1;
   int stopFd_ = -1;
   int wakeFd_ = -1;  // a catch-up took events in: the watcher's deadlines moved
-  int parentWatch_ = -1;  // guarded by mutex_; the parent, while the folder is unreadable
+  int parentWatch_ GUARDED_BY(mutex_) = -1;  // the parent, while the folder is unreadable
   std::string rootName_;  // the folder's name in its parent
-  mutable std::mutex mutex_;
-  std::map<int, std::string> watches_;  // guarded by mutex_
-  std::set<std::string> watchedPaths_;  // guarded by mutex_
-  std::map<std::string, Holder> holders_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::map<int, std::string> watches_ GUARDED_BY(mutex_);
+  std::set<std::string> watchedPaths_ GUARDED_BY(mutex_);
+  std::map<std::string, Holder> holders_ GUARDED_BY(mutex_);
   NSJoinableThread thread_;
 };

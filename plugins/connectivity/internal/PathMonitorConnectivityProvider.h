@@ -4,9 +4,9 @@
 // serial queue. The provider starts monitoring as soon as it exists.
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "plugins/connectivity/ConnectivityProvider.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSObject.h"
@@ -38,7 +38,7 @@ class PathMonitorConnectivityProvider : public NSObject, public ConnectivityProv
   std::shared_ptr<NWPathMonitor> ensureMonitor();
 
   const dispatch_queue_t queue_;
-  mutable std::mutex mutex_;  // guards pathMonitor_ and connectivityUpdateHandler_
-  std::shared_ptr<NWPathMonitor> pathMonitor_;
-  ConnectivityUpdateHandler connectivityUpdateHandler_;
+  mutable Mutex mutex_;  // guards pathMonitor_ and connectivityUpdateHandler_
+  std::shared_ptr<NWPathMonitor> pathMonitor_ GUARDED_BY(mutex_);
+  ConnectivityUpdateHandler connectivityUpdateHandler_ GUARDED_BY(mutex_);
 };

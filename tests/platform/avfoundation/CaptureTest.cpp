@@ -15,6 +15,7 @@
 #include "platform/avfoundation/AVCaptureVideoPreviewLayer.h"
 #include "platform/coregraphics/CGColorSpace.h"
 #include "platform/coregraphics/CGContext.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/PlatformClock.h"
@@ -486,4 +487,21 @@ TEST_F(CaptureTest, AccessRequestsAskOnceAndAnswerOffTheMainThread) {
   EXPECT_TRUE(granted.load());
   EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo),
             AVAuthorizationStatusAuthorized);
+}
+
+// A connection is used from any thread: its session link is read (by the
+// preview layer and the outputs) while another thread relinks it. The thread
+// sanitizer build sees an unguarded read here.
+TEST_F(CaptureTest, AConnectionsSessionIsReadWhileAnotherThreadRelinksIt) {
+  auto connection = std::make_shared<AVCaptureConnection>();
+  auto session = std::make_shared<AVCaptureSession>();
+  auto group = dispatch_group_create();
+  dispatch_group_async(group, dispatch_queue_create("test.relink"), [&] {
+    for (int i = 0; i < 500; ++i) connection->setSession(i % 2 ? session : nullptr);
+  });
+  std::vector<std::shared_ptr<AVCaptureSession>> seen;
+  for (int i = 0; i < 500; ++i) seen.push_back(connection->session());
+  ASSERT_EQ(dispatch_group_wait(group, dispatch_time_after(kTestTimeoutSeconds)), 0);
+  for (const auto& s : seen) EXPECT_TRUE(s == nullptr || s == session);
+  EXPECT_EQ(connection->session(), session);  // the last relink (i = 499) links it
 }

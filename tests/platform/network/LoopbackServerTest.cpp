@@ -169,7 +169,8 @@ TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
   }
   // Streams of the one connection run side by side, not one after another.
   long overlapping = 0;
-  for (const auto& [start, end] : fetches) {
+  for (const auto& fetch : fetches) {
+    const auto start = fetch.first;  // clang 14 cannot capture a structured binding
     overlapping = std::max<long>(
         overlapping, std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
           return other.first <= start && start < other.second;

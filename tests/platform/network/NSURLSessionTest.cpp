@@ -720,7 +720,8 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
       }
     }
     ASSERT_EQ(fetches.size(), c.tasks);
-    for (const auto& [start, end] : fetches) {
+    for (const auto& fetch : fetches) {
+      const auto start = fetch.first;  // clang 14 cannot capture a structured binding
       const auto running = std::count_if(fetches.begin(), fetches.end(), [&](const auto& other) {
         return other.first <= start && start < other.second;
       });

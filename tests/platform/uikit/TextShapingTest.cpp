@@ -429,7 +429,7 @@ TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
                                "Yo, Ta. \"quoted\" (paren) Ty", "AVAV AVAV AVAV", "Wo Ta Yo",
                                // Tone letters take contextual forms HarfBuzz marks unsafe to join.
                                "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8"};
-  std::lock_guard<std::mutex> lock(FontFacesMutex());
+  MutexLock lock(FontFacesMutex());
   FT_Face face = SystemFontFaceLocked(kSystemFace);
   ASSERT_NE(face, nullptr);
   hb_buffer_t* buffer = hb_buffer_create();
