@@ -29,8 +29,10 @@ bool Available(const ImageDecoderDescriptor& d) { return !d.available || d.avail
 
 }  // namespace
 
+// Never destroyed: queue workers still decoding when the process exits read
+// it after main has returned.
 const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
-  static const std::vector<ImageDecoderDescriptor> registry = {
+  static const auto* registry = new std::vector<ImageDecoderDescriptor>{
       {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
       {"public.png", PNGDecoder::sniff, Make<PNGDecoder>},
       {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>},
@@ -42,7 +44,7 @@ const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
       {"public.heif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
       {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode},
   };
-  return registry;
+  return *registry;
 }
 
 std::string ImageTypeOfData(const uint8_t* data, size_t size) {
