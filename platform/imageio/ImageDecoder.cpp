@@ -42,8 +42,10 @@ bool Available(const ImageDecoderDescriptor& d) { return !d.available || d.avail
 
 }  // namespace
 
+// Never destroyed: queue workers still decoding when the process exits read
+// it after main has returned.
 const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
-  static const std::vector<ImageDecoderDescriptor> registry = {
+  static const auto* registry = new std::vector<ImageDecoderDescriptor>{
       {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
       {"public.png", PNGDecoder::sniff, Make<PNGDecoder>, nullptr, MakeForFile<PNGDecoder>},
       {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>, nullptr, MakeForFile<GIFDecoder>},
@@ -59,7 +61,7 @@ const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
       {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
        MakeForFile<HEIFDecoder>},
   };
-  return registry;
+  return *registry;
 }
 
 std::string ImageTypeOfData(const uint8_t* data, size_t size) {

@@ -244,7 +244,12 @@ TEST_F(ManagerTest, CancelAnswersOnceWhereverTheLoadIs) {
   loader->hold = true;
   LoadRecord downloading;
   operation = load("https://images.example/slow.png", downloading);
-  ASSERT_TRUE(RunMainLoopUntil([&] { return loader->requestCount() == 1; }));
+  ASSERT_TRUE(RunMainLoopUntil([&] { return operation->loaderOperation() != nullptr; }));
+  // The request is the load's loader part, not its cache part.
+  EXPECT_NE(std::dynamic_pointer_cast<ScriptedLoader::Operation>(operation->loaderOperation()),
+            nullptr);
+  EXPECT_EQ(std::dynamic_pointer_cast<ScriptedLoader::Operation>(operation->cacheOperation()),
+            nullptr);
   operation->cancel();
   ASSERT_TRUE(waitForCalls(downloading, 1));
   drainMainLoop();

@@ -18,7 +18,9 @@ bool freeElsewhere(M& mutex) {
   static const dispatch_queue_t queue = dispatch_queue_create("test.mutex");
   auto done = dispatch_semaphore_create(0);
   bool got = false;
-  dispatch_async(queue, [&] {
+  // The semaphore is held by the block too: the signal may still be leaving
+  // it when the wait below has returned.
+  dispatch_async(queue, [&mutex, &got, done] {
     if (mutex.try_lock()) {
       got = true;
       mutex.unlock();
