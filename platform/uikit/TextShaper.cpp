@@ -245,7 +245,8 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
   return runs;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) REQUIRES(FontFacesMutex()) {
+void shapeRunLocked(Run& run, const std::string& text, const Decoded& d)
+    REQUIRES(FontFacesMutex()) {
   static hb_buffer_t* buffer = hb_buffer_create();  // guarded by the faces' mutex
   hb_buffer_clear_contents(buffer);
   const size_t start = d.offsets[run.from], end = d.offsets[run.to];
@@ -324,7 +325,8 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   return line;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) REQUIRES(FontFacesMutex()) {
+ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
+    REQUIRES(FontFacesMutex()) {
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
   std::vector<FriBidiLevel> levels(d.cps.size(), 0);
