@@ -147,7 +147,8 @@ class ILRemoteImageDownloader : public NSObject,
   bool isShared_ = false;
 
   Mutex operationsLock_;
-  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_ GUARDED_BY(operationsLock_);
+  std::unordered_map<std::string, ILRemoteImageDownloaderOperationProtocolPtr> URLOperations_
+      GUARDED_BY(operationsLock_);
 
   mutable Mutex HTTPHeadersLock_;
   NSHTTPHeaderFields HTTPHeaders_ GUARDED_BY(HTTPHeadersLock_);

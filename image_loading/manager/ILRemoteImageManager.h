@@ -234,6 +234,7 @@ class ILRemoteImageManager : public NSObject {
   mutable Mutex failedURLsLock_;
   std::set<std::string> failedURLs_ GUARDED_BY(failedURLsLock_);
   mutable Mutex runningOperationsLock_;
-  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_ GUARDED_BY(runningOperationsLock_);
+  std::unordered_set<ILRemoteImageCombinedOperationPtr> runningOperations_
+      GUARDED_BY(runningOperationsLock_);
 };
 using ILRemoteImageManagerPtr = std::shared_ptr<ILRemoteImageManager>;

@@ -89,7 +89,8 @@ class AVCaptureDevice : public NSObject {
   mutable Mutex mutex_;  // guards the configuration below
   bool locked_ GUARDED_BY(mutex_) = false;
   AVCaptureFocusMode focusMode_ GUARDED_BY(mutex_) = AVCaptureFocusModeContinuousAutoFocus;
-  AVCaptureExposureMode exposureMode_ GUARDED_BY(mutex_) = AVCaptureExposureModeContinuousAutoExposure;
+  AVCaptureExposureMode exposureMode_ GUARDED_BY(mutex_) =
+      AVCaptureExposureModeContinuousAutoExposure;
   CGPoint focusPoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
   CGPoint exposurePoint_ GUARDED_BY(mutex_) = {0.5, 0.5};
 };

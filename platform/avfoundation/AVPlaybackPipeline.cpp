@@ -215,7 +215,9 @@ CGImageRef AVPlaybackPipeline::pictureAt(double seconds, double waitSeconds) {
       if (!ended_ && aheadLocked() < kPicturesAhead) schedulePumpLocked();
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);
-    lock.waitUntil(changed_, deadline, [&]() REQUIRES(mutex_) { return stopped_ || failed_ || (readyLocked() && !seeking_); });
+    lock.waitUntil(changed_, deadline, [&]() REQUIRES(mutex_) {
+      return stopped_ || failed_ || (readyLocked() && !seeking_);
+    });
     for (auto& p : pictures_) {
       if (p->time() <= target_ + kSameTime || !shown) shown = p;
       if (p->time() > target_ + kSameTime) break;

@@ -62,7 +62,8 @@ class FlutterEngine : public FlutterBinaryMessenger,
   Mutex mutex_;  // guards handlers_, registrars_ and the delegate lists below
   std::map<std::string, FlutterBinaryMessageHandler> handlers_ GUARDED_BY(mutex_);
   std::map<std::string, std::shared_ptr<Registrar>> registrars_ GUARDED_BY(mutex_);
-  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<FlutterApplicationLifeCycleDelegate>> appDelegates_
+      GUARDED_BY(mutex_);
   std::vector<std::shared_ptr<FlutterSceneLifeCycleDelegate>> sceneDelegates_ GUARDED_BY(mutex_);
   std::shared_ptr<UIViewController> viewController_;
   DartPeer peer_;

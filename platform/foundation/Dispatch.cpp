@@ -408,7 +408,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   }
 
   // Concurrent queues: nothing starts beside a barrier, and a barrier starts alone.
-  bool mayStartLocked(const Item& item) const REQUIRES(mutex_) { return !barrierRunning_ && !(item.barrier && running_ > 0); }
+  bool mayStartLocked(const Item& item) const REQUIRES(mutex_) {
+    return !barrierRunning_ && !(item.barrier && running_ > 0);
+  }
   void startLocked(const Item& item) REQUIRES(mutex_) {
     ++running_;
     barrierRunning_ = item.barrier;
@@ -475,7 +477,9 @@ class DispatchGroup {
 
   long wait(dispatch_time_t timeout) {
     MutexLock lock(mutex_);
-    return waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return count_ == 0; }) ? 0 : 1;
+    return waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return count_ == 0; })
+               ? 0
+               : 1;
   }
 
  private:
@@ -503,7 +507,8 @@ class DispatchSemaphore {
   long wait(dispatch_time_t timeout) {
     MutexLock lock(mutex_);
     ++waiters_;
-    bool got = waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return value_ > 0; });
+    bool got =
+        waitUntilDeadline(lock, cv_, timeout, [this]() REQUIRES(mutex_) { return value_ > 0; });
     --waiters_;
     if (!got) return 1;
     --value_;

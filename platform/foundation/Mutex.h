@@ -108,8 +108,8 @@ class SCOPED_CAPABILITY MutexLock {
     return cv.wait_for(lock_, limit, ready);
   }
   template <class Clock, class Duration, class Pred>
-  bool waitUntil(std::condition_variable& cv, const std::chrono::time_point<Clock, Duration>& deadline,
-                 Pred ready) {
+  bool waitUntil(std::condition_variable& cv,
+                 const std::chrono::time_point<Clock, Duration>& deadline, Pred ready) {
     return cv.wait_until(lock_, deadline, ready);
   }
 
@@ -119,7 +119,9 @@ class SCOPED_CAPABILITY MutexLock {
 
 class SCOPED_CAPABILITY RecursiveMutexLock {
  public:
-  explicit RecursiveMutexLock(RecursiveMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  explicit RecursiveMutexLock(RecursiveMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) {
+    mutex_.lock();
+  }
   ~RecursiveMutexLock() RELEASE() { mutex_.unlock(); }
   RecursiveMutexLock(const RecursiveMutexLock&) = delete;
   RecursiveMutexLock& operator=(const RecursiveMutexLock&) = delete;

@@ -90,7 +90,8 @@ class NSBundle : public NSObject {
   // Value.
   const std::shared_ptr<const Value> info_;
   mutable Mutex tablesMutex_;  // guards tables_
-  mutable std::map<std::string, std::map<std::string, std::string>> tables_ GUARDED_BY(tablesMutex_);
+  mutable std::map<std::string, std::map<std::string, std::string>> tables_
+      GUARDED_BY(tablesMutex_);
 };
 
 // Parses the platform's ".strings" text; nullopt (and `error`) on malformed text.

@@ -100,7 +100,8 @@ bool waitOrServeMainLoop(MutexLock& lock, std::condition_variable& cv,
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
     double left = std::chrono::duration<double>(deadline - now).count();
-    lock.runUnlocked([&] { NSRunLoop::mainRunLoop().runOnce(std::min(left, kMainThreadWaitSlice)); });
+    lock.runUnlocked(
+        [&] { NSRunLoop::mainRunLoop().runOnce(std::min(left, kMainThreadWaitSlice)); });
   }
   return true;
 }

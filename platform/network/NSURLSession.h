@@ -148,7 +148,7 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   const uint64_t identifier_;
   const NSURLRequestPtr request_;
 
-  mutable Mutex mutex_;  // guards the task's state, current request, response, error and counts below
+  mutable Mutex mutex_;
   NSURLSessionTaskState state_ GUARDED_BY(mutex_) = NSURLSessionTaskState::Suspended;
   NSURLRequestPtr currentRequest_ GUARDED_BY(mutex_);
   NSHTTPURLResponsePtr response_ GUARDED_BY(mutex_);

@@ -53,7 +53,8 @@ class PHFileMediaProvider : public PHMediaProvider,
   mutable Mutex mutex_;
   std::set<PHImageRequestID> cancelled_ GUARDED_BY(mutex_);
   std::list<std::pair<CacheKey, UIImagePtr>> lru_ GUARDED_BY(mutex_);
-  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_ GUARDED_BY(mutex_);
+  std::map<CacheKey, std::list<std::pair<CacheKey, UIImagePtr>>::iterator> cache_
+      GUARDED_BY(mutex_);
 };
 
 // The first decodable frame of a video file as an upright bitmap; nullptr

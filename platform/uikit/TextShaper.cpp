@@ -463,7 +463,8 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   return line;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction) REQUIRES(FontFacesMutex()) {
+ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
+    REQUIRES(FontFacesMutex()) {
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
   std::vector<FriBidiLevel> levels(d.cps.size(), 0);

@@ -76,7 +76,8 @@ class ILRemoteImagePrefetchToken : public NSObject, public ILRemoteImageOperatio
   Mutex prefetchOperationsLock_;
   std::vector<std::weak_ptr<NSOperation>> prefetchOperations_ GUARDED_BY(prefetchOperationsLock_);
   Mutex loadOperationsLock_;
-  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_ GUARDED_BY(loadOperationsLock_);
+  std::vector<std::weak_ptr<ILRemoteImageOperation>> loadOperations_
+      GUARDED_BY(loadOperationsLock_);
   bool cancelled_ GUARDED_BY(loadOperationsLock_) = false;
 };
 using ILRemoteImagePrefetchTokenPtr = std::shared_ptr<ILRemoteImagePrefetchToken>;

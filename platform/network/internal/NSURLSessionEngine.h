@@ -309,7 +309,8 @@ class NSURLSessionEngine {
   std::string unavailable_;
   NSJoinableThread thread_;
   Mutex mutex_;  // guards the fields below up to joinMutex_
-  std::shared_ptr<NSURLSessionDataDelegate> delegate_ GUARDED_BY(mutex_);  // dropped when the session is invalid
+  std::shared_ptr<NSURLSessionDataDelegate> delegate_
+      GUARDED_BY(mutex_);  // dropped when the session is invalid
   std::vector<std::function<void()>> commands_ GUARDED_BY(mutex_);
   // The thread has found no command and is about to sleep (or sleeps) in
   // curl: only then does a command need to wake it. While it works it looks

@@ -66,7 +66,8 @@ class PHFolderWatcher {
   };
   static bool isWriting(const Holder& holder, Clock::time_point now);
   bool drainEvents() REQUIRES(mutex_);  // true when a visible name changed
-  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now) REQUIRES(mutex_);
+  void noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now)
+      REQUIRES(mutex_);
   bool settleWriters(Clock::time_point now) REQUIRES(mutex_);  // true when one settled
   int msUntilNextSettle(Clock::time_point now) const REQUIRES(mutex_);  // -1: none
   std::string relativePath(const std::string& folder, const std::string& name) const;
