@@ -154,6 +154,17 @@ std::string inlineImage(int width, int height, const std::string& data, double s
          (mask ? " /IM true" : " /CS /G /BPC 8") + " ID " + data + " EI Q";
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr double kSlowdown = 10;  // every memory access is instrumented
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr double kSlowdown = 10;
+#else
+constexpr double kSlowdown = 1;
+#endif
+#else
+constexpr double kSlowdown = 1;
+#endif
 // Runs `work` off the main thread and tells whether it finished within the
 // bound. Either way it has finished on return: `work` uses the caller's
 // locals, which must outlive it even when it overruns.
@@ -164,7 +175,8 @@ bool finishesInTime(F work) {
     work();
     dispatch_semaphore_signal(done);
   });
-  const bool inTime = dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+  const bool inTime =
+      dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds * kSlowdown)) == 0;
   if (!inTime) dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
   return inTime;
 }

@@ -139,7 +139,9 @@ TEST_F(LoopbackServerTest, ConnectionsOutliveAQuietMoment) {
 TEST_F(LoopbackServerTest, AServerThatMultiplexesIsNotHeldToThePerHostLimit) {
   trustEveryServer();
   LoopbackHttpServer h2{Transport::Http2};
-  h2.script("/big", {200, {}, std::string(256 * 1024, 'b')});
+  // Large enough that one stream cannot end before the next is resumed,
+  // even on a loaded machine.
+  h2.script("/big", {200, {}, std::string(8 << 20, 'b')});
   NSURLSessionConfiguration configuration =
       NSURLSessionConfiguration::defaultSessionConfiguration();
   configuration.HTTPMaximumConnectionsPerHost = 1;
