@@ -303,13 +303,6 @@ TEST_F(FilePickerTest, ASaveWithoutBytesAnswersTheChosenPathAndLeavesThatFileAlo
 // The contents of a pick fill the one allocation that can fail for its
 // size: in a process whose address space ends just past what it uses, a
 // pick with its contents is answered an error and the next pick works.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QX_SANITIZER_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QX_SANITIZER_ALLOCATOR 1
-#endif
-#endif
 TEST_F(FilePickerTest, RunningOutOfMemoryForTheContentsAnswersAnError) {
 #if defined(QX_SANITIZER_ALLOCATOR)
   // (the thread sanitizer's allocator stops the process instead of failing)

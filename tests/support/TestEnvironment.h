@@ -18,6 +18,23 @@
 // Every bounded wait for background work in tests uses this much real time.
 inline constexpr double kTestTimeoutSeconds = 10.0;
 
+// Set under the address or thread sanitizer, whose allocators hold freed
+// memory back and reserve address space: tests that count memory or run it
+// out skip there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QX_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QX_SANITIZER_ALLOCATOR 1
+#endif
+#if __has_feature(thread_sanitizer)
+#define QX_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define QX_THREAD_SANITIZER 1
+#endif
+
 // Runs main-loop tasks as they arrive until `done` holds, for at most
 // kTestTimeoutSeconds of real time; false when it never did. Work finishing
 // on other threads (sessions, decoders) reaches the main queue, so tests wait

@@ -154,14 +154,8 @@ std::string inlineImage(int width, int height, const std::string& data, double s
          (mask ? " /IM true" : " /CS /G /BPC 8") + " ID " + data + " EI Q";
 }
 
-#if defined(__SANITIZE_THREAD__)
+#if defined(QX_THREAD_SANITIZER)
 constexpr double kSlowdown = 10;  // every memory access is instrumented
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr double kSlowdown = 10;
-#else
-constexpr double kSlowdown = 1;
-#endif
 #else
 constexpr double kSlowdown = 1;
 #endif

@@ -120,13 +120,6 @@ long StatusBytes(const std::string& field) {
 // A large answer travels from the plugin to the Dart side resident about
 // once: the plugin's payload goes as the message is written, the message
 // as the Dart side reads it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QX_SANITIZER_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QX_SANITIZER_ALLOCATOR 1
-#endif
-#endif
 TEST_F(Channels, ALargeAnswerTravelsResidentOnce) {
 #if defined(QX_SANITIZER_ALLOCATOR)
   GTEST_SKIP() << "the sanitizers' allocator holds freed memory back in quarantine";
