@@ -370,7 +370,8 @@ bool ReadPlainTime(std::string_view s, double out[3]) {
 // One piece of a dotted version: plain digits are read directly.
 double VersionPiece(std::string_view piece) {
   uint64_t v = 0;
-  if (ReadDigits(piece.data(), piece.data() + piece.size(), 15, v) == piece.size()) return double(v);
+  if (ReadDigits(piece.data(), piece.data() + piece.size(), 15, v) == piece.size())
+    return double(v);
   return std::atof(std::string(piece).c_str());
 }
 
@@ -580,7 +581,8 @@ void ExifBlockWriter::encode(const ValueMap* file, const ValueMap* given, int di
 
 ExifBlockWriter::ExifBlockWriter(Layers tiff, Layers exif, Layers gps, int orientation,
                                  const uint8_t* thumbnail, size_t thumbnailSize)
-    : thumbnail_(thumbnailSize ? thumbnail : nullptr), thumbnailSize_(thumbnail_ ? thumbnailSize : 0) {
+    : thumbnail_(thumbnailSize ? thumbnail : nullptr),
+      thumbnailSize_(thumbnail_ ? thumbnailSize : 0) {
   values_.reserve(256);
   encode(tiff.file, tiff.given, kTIFF, ifd0_);
   encode(exif.file, exif.given, kExif, exif_);

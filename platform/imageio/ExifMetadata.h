@@ -57,7 +57,7 @@ class ExifBlockWriter {
     uint16_t tag;
     uint16_t type;
     uint32_t count;
-    uint32_t at;      // the value's bytes in values_, big-endian
+    uint32_t at;  // the value's bytes in values_, big-endian
     uint32_t length;
   };
   struct Directory {
