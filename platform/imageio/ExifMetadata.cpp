@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -29,14 +31,14 @@ struct TagInfo {
   Dir dir;
   uint16_t tag;
   uint16_t type;
-  const char* key;
+  std::string_view key;
   Kind kind = Kind::Plain;
 };
 
 constexpr uint16_t kExifPointer = 0x8769, kGPSPointer = 0x8825, kOrientationTag = 0x112;
 constexpr uint16_t kThumbOffsetTag = 0x201, kThumbLengthTag = 0x202;
 
-const TagInfo kTags[] = {
+constexpr TagInfo kTags[] = {
     {kTIFF, 0x010E, kAscii, "ImageDescription"},
     {kTIFF, 0x010F, kAscii, "Make"},
     {kTIFF, 0x0110, kAscii, "Model"},
@@ -266,12 +268,17 @@ bool ReadDirectory(ParseState& s, uint32_t offset, Dir dir, int depth, uint32_t*
 
 // ---- Writing ----
 
-struct Entry {
-  uint16_t tag;
-  uint16_t type;
-  uint32_t count;
-  Bytes data;  // big-endian
-};
+void PutBE16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 8);
+  p[1] = uint8_t(v);
+}
+
+void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
 
 // Nearest fraction with 32-bit terms (continued fractions).
 void PutRational(Bytes& b, double v, bool isSigned) {
@@ -280,21 +287,27 @@ void PutRational(Bytes& b, double v, bool isSigned) {
   const double limit = isSigned ? 2147483647.0 : 4294967295.0;
   if (!std::isfinite(x) || x > limit) x = 0;
   uint64_t h0 = 0, h1 = 1, k0 = 1, k1 = 0;
-  double f = x;
-  for (int i = 0; i < 32; ++i) {
-    const double a = std::floor(f);
-    const uint64_t h2 = uint64_t(a) * h1 + h0, k2 = uint64_t(a) * k1 + k0;
-    if (h2 > limit || k2 > limit) break;
-    h0 = h1;
-    h1 = h2;
-    k0 = k1;
-    k1 = k2;
-    if (std::fabs(double(h1) / double(k1) - x) < 1e-12 || f - a < 1e-12) break;
-    f = 1.0 / (f - a);
-  }
-  if (k1 == 0) {
-    h1 = 0;
+  if (x == std::floor(x)) {
+    // What the expansion below ends on at its first step.
+    h1 = uint64_t(x);
     k1 = 1;
+  } else {
+    double f = x;
+    for (int i = 0; i < 32; ++i) {
+      const double a = std::floor(f);
+      const uint64_t h2 = uint64_t(a) * h1 + h0, k2 = uint64_t(a) * k1 + k0;
+      if (h2 > limit || k2 > limit) break;
+      h0 = h1;
+      h1 = h2;
+      k0 = k1;
+      k1 = k2;
+      if (std::fabs(double(h1) / double(k1) - x) < 1e-12 || f - a < 1e-12) break;
+      f = 1.0 / (f - a);
+    }
+    if (k1 == 0) {
+      h1 = 0;
+      k1 = 1;
+    }
   }
   int64_t num = negative ? -int64_t(h1) : int64_t(h1);
   AppendBE32(b, uint32_t(num));
@@ -307,126 +320,166 @@ uint32_t ClampedUnsigned(double d, uint32_t max) {
   return d >= double(max) ? max : uint32_t(d);
 }
 
-std::vector<double> Numbers(const Value& v) {
-  std::vector<double> out;
-  if (v.isNumber() || v.isBool()) out.push_back(v.asDouble());
-  if (v.isList()) {
-    for (const Value& e : v.asList()) {
-      if (e.isNumber()) out.push_back(e.asDouble());
-    }
-  }
-  return out;
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads digits from `p` (at most `maxDigits` of them) into `value`; the
+// number of digits read.
+size_t ReadDigits(const char* p, const char* end, size_t maxDigits, uint64_t& value) {
+  size_t n = 0;
+  value = 0;
+  while (p + n < end && IsDigit(p[n]) && n < maxDigits) value = value * 10 + uint64_t(p[n++] - '0');
+  return n;
 }
 
-bool Encode(const TagInfo& info, const Value& v, Entry& e) {
-  e.tag = info.tag;
-  e.type = info.type;
+// "h:m" or "h:m:s[.fff]" in plain digits, read exactly as the general parser
+// below reads it: at most 15 digits of seconds are exact in a double, and
+// one division by an exact power of ten then rounds as the full conversion
+// does. False for anything else, which goes to the general parser.
+bool ReadPlainTime(std::string_view s, double out[3]) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* p = s.data();
+  const char* end = p + s.size();
+  uint64_t h = 0, m = 0, whole = 0, frac = 0;
+  size_t n = ReadDigits(p, end, 9, h);
+  if (n == 0 || p + n == end || p[n] != ':') return false;
+  p += n + 1;
+  n = ReadDigits(p, end, 9, m);
+  if (n == 0) return false;
+  p += n;
+  out[0] = double(h);
+  out[1] = double(m);
+  out[2] = 0;
+  if (p == end) return true;
+  if (*p != ':') return false;
+  ++p;
+  const size_t wholeDigits = ReadDigits(p, end, 15, whole);
+  if (wholeDigits == 0) return false;
+  p += wholeDigits;
+  size_t fracDigits = 0;
+  if (p < end && *p == '.') {
+    ++p;
+    fracDigits = ReadDigits(p, end, 15 - wholeDigits, frac);
+    p += fracDigits;
+  }
+  if (p != end) return false;
+  out[2] = double(whole * uint64_t(kPowers[fracDigits]) + frac) / kPowers[fracDigits];
+  return true;
+}
+
+// One piece of a dotted version: plain digits are read directly.
+double VersionPiece(std::string_view piece) {
+  uint64_t v = 0;
+  if (ReadDigits(piece.data(), piece.data() + piece.size(), 15, v) == piece.size())
+    return double(v);
+  return std::atof(std::string(piece).c_str());
+}
+
+// The numbers of a value: the value itself, or the numbers of a list.
+template <class F>
+void ForEachNumber(const Value& v, F&& f) {
+  if (v.isNumber() || v.isBool()) f(v.asDouble());
+  if (v.isList()) {
+    for (const Value& e : v.asList()) {
+      if (e.isNumber()) f(e.asDouble());
+    }
+  }
+}
+
+// Appends a tag's bytes to `d`; false, with `d` as it was, when the value
+// does not suit the tag.
+bool Encode(const TagInfo& info, const Value& v, Bytes& d, uint32_t& count) {
   if (info.type == kAscii) {
     if (!v.isString()) return false;
-    e.data.assign(v.asString().begin(), v.asString().end());
-    e.data.push_back(0);
-    e.count = uint32_t(e.data.size());
+    const std::string& s = v.asString();
+    d.insert(d.end(), s.begin(), s.end());
+    d.push_back(0);
+    count = uint32_t(s.size() + 1);
     return true;
   }
   if (info.kind == Kind::Version) {
-    std::string digits;
-    if (v.isString()) digits = v.asString();
-    for (double d : v.isString() ? std::vector<double>{} : Numbers(v))
-      digits += char('0' + ClampedUnsigned(d, 0xFFFFFFFF) % 10);
-    while (digits.size() < 4) digits.insert(digits.begin(), '0');
-    e.data.assign(digits.begin(), digits.begin() + 4);
-    e.count = 4;
+    // The first four characters of the digits, padded on the left with
+    // zeros to four: a string's own, or one digit per number.
+    char digits[4];
+    size_t n = 0;
+    if (v.isString()) {
+      for (char c : v.asString()) {
+        if (n < 4) digits[n] = c;
+        ++n;
+      }
+    } else {
+      ForEachNumber(v, [&](double x) {
+        if (n < 4) digits[n] = char('0' + ClampedUnsigned(x, 0xFFFFFFFF) % 10);
+        ++n;
+      });
+    }
+    const size_t pad = n < 4 ? 4 - n : 0;
+    d.insert(d.end(), pad, uint8_t('0'));
+    d.insert(d.end(), digits, digits + (4 - pad));
+    count = 4;
     return true;
   }
-  std::vector<double> n;
+  switch (info.type) {
+    case kByte:
+    case kShort:
+    case kLong:
+    case kRational:
+    case kSRational:
+      break;
+    default:
+      return false;
+  }
+  count = 0;
+  auto put = [&](double x) {
+    ++count;
+    switch (info.type) {
+      case kByte:
+        d.push_back(uint8_t(ClampedUnsigned(x, 0xFF)));
+        break;
+      case kShort:
+        AppendBE16(d, ClampedUnsigned(x, 0xFFFF));
+        break;
+      case kLong:
+        AppendBE32(d, ClampedUnsigned(x, 0xFFFFFFFF));
+        break;
+      case kRational:
+        PutRational(d, x, false);
+        break;
+      default:
+        PutRational(d, x, true);
+        break;
+    }
+  };
   if (info.kind == Kind::GPSVersion && v.isString()) {
-    std::string s = v.asString();
+    const std::string_view s = v.asString();
     for (size_t start = 0; start <= s.size();) {
-      size_t dot = s.find('.', start);
-      n.push_back(std::atof(s.substr(start, dot - start).c_str()));
-      if (dot == std::string::npos) break;
+      const size_t dot = s.find('.', start);
+      put(VersionPiece(s.substr(start, dot == std::string_view::npos ? dot : dot - start)));
+      if (dot == std::string_view::npos) break;
       start = dot + 1;
     }
   } else if (info.kind == Kind::Time && v.isString()) {
-    int h = 0, m = 0;
-    double sec = 0;
-    if (std::sscanf(v.asString().c_str(), "%d:%d:%lf", &h, &m, &sec) < 2) return false;
-    n = {double(h), double(m), sec};
+    double hms[3];
+    if (!ReadPlainTime(v.asString(), hms)) {
+      int h = 0, m = 0;
+      double sec = 0;
+      if (std::sscanf(v.asString().c_str(), "%d:%d:%lf", &h, &m, &sec) < 2) return false;
+      hms[0] = h;
+      hms[1] = m;
+      hms[2] = sec;
+    }
+    for (double x : hms) put(x);
   } else if (info.kind == Kind::Degrees && v.isNumber()) {
     double deg = std::fabs(v.asDouble());
     double whole = std::floor(deg), minutes = std::floor((deg - whole) * 60);
     double seconds = ((deg - whole) * 60 - minutes) * 60;
-    n = {whole, minutes, std::round(seconds * 1e4) / 1e4};
+    put(whole);
+    put(minutes);
+    put(std::round(seconds * 1e4) / 1e4);
   } else {
-    n = Numbers(v);
+    ForEachNumber(v, put);
   }
-  if (n.empty()) return false;
-  e.count = uint32_t(n.size());
-  for (double d : n) {
-    switch (info.type) {
-      case kByte:
-        e.data.push_back(uint8_t(ClampedUnsigned(d, 0xFF)));
-        break;
-      case kShort:
-        AppendBE16(e.data, ClampedUnsigned(d, 0xFFFF));
-        break;
-      case kLong:
-        AppendBE32(e.data, ClampedUnsigned(d, 0xFFFFFFFF));
-        break;
-      case kRational:
-        PutRational(e.data, d, false);
-        break;
-      case kSRational:
-        PutRational(e.data, d, true);
-        break;
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
-std::vector<Entry> Directory(const ValueMap* dict, Dir dir) {
-  std::vector<Entry> out;
-  if (!dict) return out;
-  for (const auto& info : kTags) {
-    if (info.dir != dir) continue;
-    const Value* v = ValueMapFind(*dict, info.key);
-    Entry e;
-    if (v && Encode(info, *v, e)) out.push_back(std::move(e));
-  }
-  return out;
-}
-
-size_t DirectorySize(const std::vector<Entry>& entries) {
-  size_t size = 2 + entries.size() * 12 + 4;
-  for (const auto& e : entries) {
-    if (e.data.size() > 4) size += (e.data.size() + 1) & ~size_t(1);
-  }
-  return size;
-}
-
-void WriteDirectory(Bytes& out, const std::vector<Entry>& entries, uint32_t next) {
-  const size_t base = out.size();
-  size_t dataOff = base + 2 + entries.size() * 12 + 4;
-  Bytes data;
-  AppendBE16(out, uint32_t(entries.size()));
-  for (const auto& e : entries) {
-    AppendBE16(out, e.tag);
-    AppendBE16(out, e.type);
-    AppendBE32(out, e.count);
-    if (e.data.size() <= 4) {
-      Bytes inline4 = e.data;
-      inline4.resize(4, 0);
-      out.insert(out.end(), inline4.begin(), inline4.end());
-    } else {
-      AppendBE32(out, uint32_t(dataOff + data.size()));
-      data.insert(data.end(), e.data.begin(), e.data.end());
-      if (data.size() & 1) data.push_back(0);
-    }
-  }
-  AppendBE32(out, next);
-  out.insert(out.end(), data.begin(), data.end());
+  return count > 0;
 }
 
 const ValueMap* Dict(const ValueMap& props, const char* key) {
@@ -434,22 +487,177 @@ const ValueMap* Dict(const ValueMap& props, const char* key) {
   return v && v->isMap() ? &v->asMap() : nullptr;
 }
 
-Entry LongEntry(uint16_t tag, uint32_t value) {
-  Entry e{tag, kLong, 1, {}};
-  AppendBE32(e.data, value);
-  return e;
+// A directory's tags are one run of the table.
+struct TagRange {
+  size_t first = 0, count = 0;
+};
+
+constexpr TagRange TagsOf(Dir dir) {
+  TagRange r;
+  for (size_t i = 0; i < std::size(kTags); ++i) {
+    if (kTags[i].dir != dir) continue;
+    if (r.count == 0) r.first = i;
+    if (i != r.first + r.count) return {};  // not one run
+    ++r.count;
+  }
+  return r;
 }
 
-void InsertSorted(std::vector<Entry>& entries, Entry e) {
-  auto it = entries.begin();
-  while (it != entries.end() && it->tag < e.tag) ++it;
-  if (it != entries.end() && it->tag == e.tag)
-    *it = std::move(e);
-  else
-    entries.insert(it, std::move(e));
+constexpr TagRange kTagRanges[] = {TagsOf(kTIFF), TagsOf(kExif), TagsOf(kGPS)};
+
+// Points each of a directory's tags at its value in `map`. The first entry
+// of a key counts unless `last`, where a later one replaces it.
+void FindValues(const ValueMap& map, TagRange range, bool last, const Value* slots[]) {
+  for (const auto& [k, v] : map) {
+    if (!k.isString()) continue;
+    const std::string_view key = k.asString();
+    for (size_t i = 0; i < range.count; ++i) {
+      if (kTags[range.first + i].key == key) {
+        if (last || !slots[i]) slots[i] = &v;
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace
+
+// Room for every known tag of a directory, the orientation and the two pointers.
+static_assert(kTagRanges[kTIFF].count > 0 && kTagRanges[kTIFF].count + 3 <= 40 &&
+              kTagRanges[kExif].count > 0 && kTagRanges[kExif].count + 3 <= 40 &&
+              kTagRanges[kGPS].count > 0 && kTagRanges[kGPS].count + 3 <= 40);
+
+size_t ExifBlockWriter::Directory::size() const {
+  size_t size = 2 + count * 12 + 4;
+  for (size_t i = 0; i < count; ++i) {
+    if (fields[i].length > 4) size += (fields[i].length + 1) & ~size_t(1);
+  }
+  return size;
+}
+
+void ExifBlockWriter::Directory::insertSorted(const Field& f) {
+  size_t i = 0;
+  while (i < count && fields[i].tag < f.tag) ++i;
+  if (i < count && fields[i].tag == f.tag) {
+    fields[i] = f;
+    return;
+  }
+  for (size_t j = count; j > i; --j) fields[j] = fields[j - 1];
+  fields[i] = f;
+  ++count;
+}
+
+ExifBlockWriter::Field ExifBlockWriter::addValue(uint16_t tag, uint16_t type, uint32_t count,
+                                                 uint32_t length) {
+  const Field f{tag, type, count, uint32_t(values_.size()), length};
+  values_.resize(values_.size() + length);
+  return f;
+}
+
+void ExifBlockWriter::encode(const ValueMap* file, const ValueMap* given, int dir, Directory& out) {
+  const TagRange range = kTagRanges[dir];
+  const Value* slots[40] = {};
+  bool any = false;
+  for (const auto& [map, last] : {std::pair{file, false}, std::pair{given, true}}) {
+    if (map && !map->empty()) {
+      FindValues(*map, range, last, slots);
+      any = true;
+    }
+  }
+  if (!any) return;
+  for (size_t i = 0; i < range.count; ++i) {
+    if (!slots[i]) continue;
+    const TagInfo& info = kTags[range.first + i];
+    const size_t at = values_.size();
+    uint32_t count = 0;
+    if (!Encode(info, *slots[i], values_, count)) {
+      values_.resize(at);
+      continue;
+    }
+    out.fields[out.count++] =
+        Field{info.tag, info.type, count, uint32_t(at), uint32_t(values_.size() - at)};
+  }
+}
+
+ExifBlockWriter::ExifBlockWriter(Layers tiff, Layers exif, Layers gps, int orientation,
+                                 const uint8_t* thumbnail, size_t thumbnailSize)
+    : thumbnail_(thumbnailSize ? thumbnail : nullptr),
+      thumbnailSize_(thumbnail_ ? thumbnailSize : 0) {
+  values_.reserve(256);
+  encode(tiff.file, tiff.given, kTIFF, ifd0_);
+  encode(exif.file, exif.given, kExif, exif_);
+  encode(gps.file, gps.given, kGPS, gps_);
+  if (orientation >= 1 && orientation <= 8) {
+    const Field f = addValue(kOrientationTag, kShort, 1, 2);
+    PutBE16(&values_[f.at], uint32_t(orientation));
+    ifd0_.insertSorted(f);
+  }
+  if (ifd0_.count == 0 && exif_.count == 0 && gps_.count == 0 && thumbnailSize_ == 0) return;
+  // The pointers take their place first, so the first directory's size is known.
+  const Field exifPointer = addValue(kExifPointer, kLong, 1, 4);
+  const Field gpsPointer = addValue(kGPSPointer, kLong, 1, 4);
+  if (exif_.count) ifd0_.insertSorted(exifPointer);
+  if (gps_.count) ifd0_.insertSorted(gpsPointer);
+  exifOffset_ = 8 + uint32_t(ifd0_.size());
+  gpsOffset_ = exifOffset_ + (exif_.count ? uint32_t(exif_.size()) : 0);
+  ifd1Offset_ = gpsOffset_ + (gps_.count ? uint32_t(gps_.size()) : 0);
+  PutBE32(&values_[exifPointer.at], exifOffset_);
+  PutBE32(&values_[gpsPointer.at], gpsOffset_);
+  size_ = ifd1Offset_;
+  if (thumbnailSize_) {
+    const Field compression = addValue(0x103, kShort, 1, 2);
+    PutBE16(&values_[compression.at], 6);
+    const Field offset = addValue(kThumbOffsetTag, kLong, 1, 4);
+    const Field length = addValue(kThumbLengthTag, kLong, 1, 4);
+    ifd1_.fields[0] = compression;
+    ifd1_.fields[1] = offset;
+    ifd1_.fields[2] = length;
+    ifd1_.count = 3;
+    PutBE32(&values_[offset.at], ifd1Offset_ + uint32_t(ifd1_.size()));
+    PutBE32(&values_[length.at], uint32_t(thumbnailSize_));
+    size_ += ifd1_.size() + thumbnailSize_;
+  }
+}
+
+void ExifBlockWriter::write(uint8_t* block, uint32_t offset, const Directory& d,
+                            uint32_t next) const {
+  uint8_t* p = block + offset;
+  uint32_t dataOffset = offset + uint32_t(2 + d.count * 12 + 4);
+  PutBE16(p, uint32_t(d.count));
+  p += 2;
+  for (size_t i = 0; i < d.count; ++i, p += 12) {
+    const Field& f = d.fields[i];
+    PutBE16(p, f.tag);
+    PutBE16(p + 2, f.type);
+    PutBE32(p + 4, f.count);
+    const uint8_t* value = values_.data() + f.at;
+    if (f.length <= 4) {
+      std::memcpy(p + 8, value, f.length);  // the rest of the four stays zero
+    } else {
+      PutBE32(p + 8, dataOffset);
+      std::memcpy(block + dataOffset, value, f.length);
+      dataOffset += (f.length + 1) & ~uint32_t(1);
+    }
+  }
+  PutBE32(p, next);
+}
+
+void ExifBlockWriter::appendTo(Bytes& out) const {
+  if (size_ == 0) return;
+  const size_t start = out.size();
+  out.resize(start + size_);  // zeros: the padding of short and odd-sized values
+  uint8_t* block = out.data() + start;
+  block[0] = block[1] = 'M';
+  PutBE16(block + 2, 42);
+  PutBE32(block + 4, 8);
+  write(block, 8, ifd0_, thumbnailSize_ ? ifd1Offset_ : 0);
+  if (exif_.count) write(block, exifOffset_, exif_, 0);
+  if (gps_.count) write(block, gpsOffset_, gps_, 0);
+  if (thumbnailSize_) {
+    write(block, ifd1Offset_, ifd1_, 0);
+    std::memcpy(block + ifd1Offset_ + ifd1_.size(), thumbnail_, thumbnailSize_);
+  }
+}
 
 bool ExifParse(const uint8_t* block, size_t size, ExifData& out) {
   if (size < 8) return false;
@@ -468,44 +676,13 @@ bool ExifParse(const uint8_t* block, size_t size, ExifData& out) {
 }
 
 Bytes ExifWrite(const ValueMap& properties, int orientation, const Bytes& thumbnailJPEG) {
-  std::vector<Entry> ifd0 = Directory(Dict(properties, kCGImagePropertyTIFFDictionary), kTIFF);
-  std::vector<Entry> exif = Directory(Dict(properties, kCGImagePropertyExifDictionary), kExif);
-  std::vector<Entry> gps = Directory(Dict(properties, kCGImagePropertyGPSDictionary), kGPS);
-  if (orientation >= 1 && orientation <= 8) {
-    Entry e{kOrientationTag, kShort, 1, {}};
-    AppendBE16(e.data, uint32_t(orientation));
-    InsertSorted(ifd0, std::move(e));
-  }
-  if (ifd0.empty() && exif.empty() && gps.empty() && thumbnailJPEG.empty()) return {};
-  // Pointers first with placeholder values, so the first directory's size is known.
-  if (!exif.empty()) InsertSorted(ifd0, LongEntry(kExifPointer, 0));
-  if (!gps.empty()) InsertSorted(ifd0, LongEntry(kGPSPointer, 0));
-  const uint32_t ifd0Off = 8;
-  const uint32_t exifOff = ifd0Off + uint32_t(DirectorySize(ifd0));
-  const uint32_t gpsOff = exifOff + (exif.empty() ? 0 : uint32_t(DirectorySize(exif)));
-  const uint32_t ifd1Off = gpsOff + (gps.empty() ? 0 : uint32_t(DirectorySize(gps)));
-  for (auto& e : ifd0) {
-    if (e.tag == kExifPointer) e = LongEntry(kExifPointer, exifOff);
-    if (e.tag == kGPSPointer) e = LongEntry(kGPSPointer, gpsOff);
-  }
-  std::vector<Entry> ifd1;
-  if (!thumbnailJPEG.empty()) {
-    Entry compression{0x103, kShort, 1, {}};
-    AppendBE16(compression.data, 6);
-    ifd1.push_back(std::move(compression));
-    ifd1.push_back(LongEntry(kThumbOffsetTag, 0));
-    ifd1.push_back(LongEntry(kThumbLengthTag, uint32_t(thumbnailJPEG.size())));
-    ifd1[1] = LongEntry(kThumbOffsetTag, ifd1Off + uint32_t(DirectorySize(ifd1)));
-  }
-  Bytes out = {'M', 'M', 0, 42};
-  AppendBE32(out, ifd0Off);
-  WriteDirectory(out, ifd0, ifd1.empty() ? 0 : ifd1Off);
-  if (!exif.empty()) WriteDirectory(out, exif, 0);
-  if (!gps.empty()) WriteDirectory(out, gps, 0);
-  if (!ifd1.empty()) {
-    WriteDirectory(out, ifd1, 0);
-    out.insert(out.end(), thumbnailJPEG.begin(), thumbnailJPEG.end());
-  }
+  const ExifBlockWriter writer({Dict(properties, kCGImagePropertyTIFFDictionary)},
+                               {Dict(properties, kCGImagePropertyExifDictionary)},
+                               {Dict(properties, kCGImagePropertyGPSDictionary)}, orientation,
+                               thumbnailJPEG.data(), thumbnailJPEG.size());
+  Bytes out;
+  out.reserve(writer.size());
+  writer.appendTo(out);
   return out;
 }
 

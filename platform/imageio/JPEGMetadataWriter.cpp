@@ -56,16 +56,12 @@ const ValueMap* DictionaryIn(const ValueMap& properties, const char* key) {
   return v && v->isMap() ? &v->asMap() : nullptr;
 }
 
-void Overlay(ValueMap& base, const ValueMap* over) {
-  if (!over) return;
-  for (const auto& [k, v] : *over) ValueMapSet(base, k, v);
-}
-
 }  // namespace
 
 bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& properties, bool merge,
                          Bytes& out) {
   std::vector<Segment> segments;
+  segments.reserve(16);
   if (!ReadHeaderSegments(data, size, segments)) return false;
 
   ExifData exif;
@@ -78,25 +74,27 @@ bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& prope
       break;
     }
   }
-  Overlay(exif.tiff, DictionaryIn(properties, kCGImagePropertyTIFFDictionary));
-  Overlay(exif.exif, DictionaryIn(properties, kCGImagePropertyExifDictionary));
-  Overlay(exif.gps, DictionaryIn(properties, kCGImagePropertyGPSDictionary));
   if (const Value* o = ValueMapFind(properties, kCGImagePropertyOrientation); o && o->isNumber()) {
     const int64_t orientation = o->asInt64();
     if (orientation >= 1 && orientation <= 8) exif.orientation = int(orientation);
   }
-  Bytes thumbnail;
+  const uint8_t* thumbnail = nullptr;
+  size_t thumbnailSize = 0;
   if (oldExif && exif.thumbnailLength > 0) {
-    const uint8_t* block = data + oldExif->start + 4 + sizeof(kExifHeader);
-    thumbnail.assign(block + exif.thumbnailOffset,
-                     block + exif.thumbnailOffset + exif.thumbnailLength);
+    thumbnail = data + oldExif->start + 4 + sizeof(kExifHeader) + exif.thumbnailOffset;
+    thumbnailSize = exif.thumbnailLength;
   }
-  ValueMap dictionaries;
-  ExifMergeInto(exif, dictionaries);
-  const Bytes block = ExifWrite(dictionaries, exif.orientation, thumbnail);
+  // The given dictionaries are merged over the file's key by key as the
+  // block is laid out, not copied first.
+  const ExifBlockWriter block(
+      {&exif.tiff, DictionaryIn(properties, kCGImagePropertyTIFFDictionary)},
+      {&exif.exif, DictionaryIn(properties, kCGImagePropertyExifDictionary)},
+      {&exif.gps, DictionaryIn(properties, kCGImagePropertyGPSDictionary)}, exif.orientation,
+      thumbnail, thumbnailSize);
   if (block.size() + sizeof(kExifHeader) > kMaxSegmentPayload) return false;
 
-  const size_t newSegment = block.empty() ? 0 : 4 + sizeof(kExifHeader) + block.size();
+  // One allocation of the output's size, each byte written once.
+  const size_t newSegment = block.size() == 0 ? 0 : 4 + sizeof(kExifHeader) + block.size();
   const size_t oldSegment = oldExif ? oldExif->end - oldExif->start : 0;
   Bytes result;
   result.reserve(size - oldSegment + newSegment);
@@ -107,12 +105,12 @@ bool JPEGReplaceMetadata(const uint8_t* data, size_t size, const ValueMap& prope
     result.insert(result.end(), data + segments[0].start, data + segments[0].end);
     first = 1;
   }
-  if (!block.empty()) {
+  if (block.size() != 0) {
     const size_t length = 2 + sizeof(kExifHeader) + block.size();
     const uint8_t head[4] = {0xFF, kAPP1, uint8_t(length >> 8), uint8_t(length & 0xFF)};
     result.insert(result.end(), head, head + 4);
     result.insert(result.end(), kExifHeader, kExifHeader + sizeof(kExifHeader));
-    result.insert(result.end(), block.begin(), block.end());
+    block.appendTo(result);
   }
   // Runs of kept segments are copied in one piece; the scan and everything
   // after it in the last.
