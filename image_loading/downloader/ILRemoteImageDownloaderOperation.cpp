@@ -97,6 +97,14 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
                                                                    const NSURLSessionPtr& session,
                                                                    ILDownloadOptions options,
                                                                    ILRemoteImageContext context)
+    : ILRemoteImageDownloaderOperation(std::move(request), session, options, std::move(context),
+                                       Value()) {}
+
+ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestPtr request,
+                                                                   const NSURLSessionPtr& session,
+                                                                   ILDownloadOptions options,
+                                                                   ILRemoteImageContext context,
+                                                                   Value decodeOptions)
     : request_(std::move(request)),
       options_(options),
       context_(std::move(context)),
@@ -104,9 +112,11 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
           context_, ILRemoteImageContextDownloadResponseModifier)),
       decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
           context_, ILRemoteImageContextDownloadDecryptor)),
-      ownDecodeOptions_(ILImageDecodeOptionsFromContext(
-          context_, ILImageOptionsFromDownloaderOptions(options_),
-          ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
+      ownDecodeOptions_(!decodeOptions.isNull()
+                            ? std::move(decodeOptions)
+                            : ILImageDecodeOptionsFromContext(
+                                  context_, ILImageOptionsFromDownloaderOptions(options_),
+                                  ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
       unownedSession_(session) {}
 
 ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {
