@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotification.h"
@@ -180,7 +180,8 @@ void ILRemoteImageDownloader::observeOperationNotifications() {
                      });
   center.addObserver(this, ILRemoteImageDownloadStopNotification, nullptr,
                      [weakSelf](const NSNotification& notification) {
-                       if (auto self = weakSelf.lock()) self->operationNotified(notification, false);
+                       if (auto self = weakSelf.lock())
+                         self->operationNotified(notification, false);
                      });
 }
 
@@ -200,8 +201,7 @@ void ILRemoteImageDownloader::unfileListeningToken(const ILRemoteImageDownloadTo
   if (it->second.empty()) listeningTokens_.erase(it);
 }
 
-void ILRemoteImageDownloader::operationNotified(const NSNotification& notification,
-                                                bool response) {
+void ILRemoteImageDownloader::operationNotified(const NSNotification& notification, bool response) {
   const NSObject* sender = notification.object.get();
   if (!sender) return;
   std::vector<ILRemoteImageDownloadTokenPtr> tokens;
@@ -435,8 +435,9 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::makeOperati
     // unless a request modifier sent it elsewhere; the keys the operation's
     // context adds (response modifier, decryptor) play no part in them.
     const NSURLPtr& requestURL = request->URL();
-    const bool sameURL = decodeOptions && requestURL &&
-                         (requestURL == url || requestURL->absoluteString() == url->absoluteString());
+    const bool sameURL =
+        decodeOptions && requestURL &&
+        (requestURL == url || requestURL->absoluteString() == url->absoluteString());
     operation = std::make_shared<ILRemoteImageDownloaderOperation>(
         request, session, options, operationContext, sameURL ? *decodeOptions : Value());
   }

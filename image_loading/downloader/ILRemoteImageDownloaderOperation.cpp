@@ -112,11 +112,12 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
           context_, ILRemoteImageContextDownloadResponseModifier)),
       decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
           context_, ILRemoteImageContextDownloadDecryptor)),
-      ownDecodeOptions_(!decodeOptions.isNull()
-                            ? std::move(decodeOptions)
-                            : ILImageDecodeOptionsFromContext(
-                                  context_, ILImageOptionsFromDownloaderOptions(options_),
-                                  ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
+      ownDecodeOptions_(
+          !decodeOptions.isNull()
+              ? std::move(decodeOptions)
+              : ILImageDecodeOptionsFromContext(
+                    context_, ILImageOptionsFromDownloaderOptions(options_),
+                    ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
       unownedSession_(session) {}
 
 ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {

@@ -78,17 +78,22 @@ TEST_F(NSURLTest, EveryByteIsTakenOrRefusedAsItsPartAllows) {
   for (int byte = 0; byte < 256; ++byte) {
     const char c = static_cast<char>(byte);
     if (c == '%' || c == '#') continue;  // an escape, a fragment: below
-    const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    const bool alphanumeric =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     const bool allowed = alphanumeric || punctuation.find(c) != std::string_view::npos;
-    for (std::string text : {std::string("http://e.com/a") + c + "b", std::string("http://e.com/a?q") + c,
-                             std::string("http://e.com/a#f") + c}) {
-      EXPECT_EQ(NSURL::URLWithString(text) != nullptr, allowed) << "byte " << byte << " in " << text;
+    for (std::string text :
+         {std::string("http://e.com/a") + c + "b", std::string("http://e.com/a?q") + c,
+          std::string("http://e.com/a#f") + c}) {
+      EXPECT_EQ(NSURL::URLWithString(text) != nullptr, allowed)
+          << "byte " << byte << " in " << text;
     }
   }
-  for (const char* text : {"http://e.com/%41", "http://e.com/a?q=%7e", "http://e.com/#%2F", "http://[::1]/"}) {
+  for (const char* text :
+       {"http://e.com/%41", "http://e.com/a?q=%7e", "http://e.com/#%2F", "http://[::1]/"}) {
     EXPECT_NE(NSURL::URLWithString(text), nullptr) << text;
   }
-  for (const char* text : {"http://e.com/a?[", "http://e.com/a#]", "http://e.com/%4g", "http://e.com/a?%"}) {
+  for (const char* text :
+       {"http://e.com/a?[", "http://e.com/a#]", "http://e.com/%4g", "http://e.com/a?%"}) {
     EXPECT_EQ(NSURL::URLWithString(text), nullptr) << text;
   }
 }
