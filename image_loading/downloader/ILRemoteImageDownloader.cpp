@@ -216,10 +216,10 @@ void ILRemoteImageDownloader::operationNotified(const NSNotification& notificati
   }
   // Released outside the lock: a token's last release unfiles it.
   for (const ILRemoteImageDownloadTokenPtr& token : tokens) {
+    // A token whose operation has gone hears nothing: the sender may be a
+    // newer operation that took its address.
     auto operation = token->downloadOperation_.lock();
-    // A token of an operation gone since, whose address the sender now has,
-    // hears nothing.
-    if (!operation || static_cast<const NSObject*>(operation.get()) != sender) continue;
+    if (!operation) continue;
     if (response) {
       NSHTTPURLResponsePtr received = operation->response();
       MutexLock lock(token->lock_);

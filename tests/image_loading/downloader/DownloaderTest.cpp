@@ -252,6 +252,13 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   EXPECT_EQ(first->image->scale(), 1.0);
   EXPECT_EQ(second->image->scale(), 2.0);
   EXPECT_EQ(server.requests().size(), 1u);
+  // Every caller's token hears of the one transfer's response and metrics.
+  drainMainLoop();
+  for (const auto& token : {a, b}) {
+    ASSERT_NE(token->response(), nullptr);
+    EXPECT_EQ(token->response(), operation->response());
+    EXPECT_NE(token->metrics(), nullptr);
+  }
 
   // Once it has finished, the URL gets a transfer of its own again.
   ASSERT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
@@ -312,6 +319,37 @@ TEST_F(DownloaderTest, LastInFirstOutStartsWaitingDownloadsOneAtATime) {
 TEST_F(DownloaderTest, FirstInRunsFirstByDefault) {
   downloader->config()->setMaxConcurrentDownloads(1);
   EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/1.png", "/2.png", "/3.png"}));
+}
+
+TEST_F(DownloaderTest, TokensHearOnlyTheirOwnOperationsResponse) {
+  servePNG("/each.png");
+  auto other = ILRemoteImageDownloader::create();
+  auto mine = std::make_shared<DownloadRecord>();
+  auto dropped = std::make_shared<DownloadRecord>();
+  auto theirs = std::make_shared<DownloadRecord>();
+  downloader->setSuspended(true);
+  other->setSuspended(true);
+  auto a = download("/each.png", mine);
+  // A token let go before the response leaves its operation's other callers
+  // hearing it.
+  download("/each.png", dropped);
+  auto b = other->downloadImageWithURL(url("/each.png"), 0, Value(), theirs->progressBlock(),
+                                       theirs->completedBlock());
+  const auto ours = a->downloadOperation();
+  const auto others = b->downloadOperation();
+  downloader->setSuspended(false);
+  other->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(mine));
+  ASSERT_TRUE(waitForFinal(dropped));
+  ASSERT_TRUE(waitForFinal(theirs));
+  drainMainLoop();
+  EXPECT_EQ(server.requests().size(), 2u);
+  ASSERT_NE(a->response(), nullptr);
+  ASSERT_NE(b->response(), nullptr);
+  EXPECT_EQ(a->response(), ours->response());
+  EXPECT_EQ(b->response(), others->response());
+  EXPECT_NE(a->response(), b->response());
+  EXPECT_TRUE(RunMainLoopUntil([&] { return other->currentDownloadCount() == 0; }));
 }
 
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
