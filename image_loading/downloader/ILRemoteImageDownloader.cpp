@@ -201,6 +201,13 @@ void ILRemoteImageDownloader::unfileListeningToken(const ILRemoteImageDownloadTo
   if (it->second.empty()) listeningTokens_.erase(it);
 }
 
+size_t ILRemoteImageDownloader::listeningTokenCount() const {
+  MutexLock lock(listeningLock_);
+  size_t count = 0;
+  for (const auto& [operation, tokens] : listeningTokens_) count += tokens.size();
+  return count;
+}
+
 void ILRemoteImageDownloader::operationNotified(const NSNotification& notification, bool response) {
   const NSObject* sender = notification.object.get();
   if (!sender) return;

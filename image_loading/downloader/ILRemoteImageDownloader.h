@@ -111,6 +111,8 @@ class ILRemoteImageDownloader : public NSObject,
   void setSuspended(bool suspended);
   int64_t currentDownloadCount() const;
   const NSOperationQueuePtr& downloadQueue() const { return downloadQueue_; }
+  // Tokens alive that hear their operations' response and stop.
+  size_t listeningTokenCount() const;
   NSURLSessionConfiguration sessionConfiguration() const;
   // Not on the shared downloader. true cancels running transfers; false
   // lets them finish first.
@@ -176,7 +178,7 @@ class ILRemoteImageDownloader : public NSObject,
   ILRemoteImageDownloaderResponseModifierPtr responseModifier_ GUARDED_BY(hooksLock_);
   ILRemoteImageDownloaderDecryptorPtr decryptor_ GUARDED_BY(hooksLock_);
 
-  Mutex listeningLock_;
+  mutable Mutex listeningLock_;
   struct ListeningToken {
     const ILRemoteImageDownloadToken* token;
     std::weak_ptr<ILRemoteImageDownloadToken> weak;

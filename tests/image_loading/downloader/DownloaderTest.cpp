@@ -350,6 +350,11 @@ TEST_F(DownloaderTest, TokensHearOnlyTheirOwnOperationsResponse) {
   EXPECT_EQ(b->response(), others->response());
   EXPECT_NE(a->response(), b->response());
   EXPECT_TRUE(RunMainLoopUntil([&] { return other->currentDownloadCount() == 0; }));
+  // Only the tokens still held are filed.
+  EXPECT_EQ(downloader->listeningTokenCount(), 1u);
+  a.reset();
+  EXPECT_EQ(downloader->listeningTokenCount(), 0u);
+  EXPECT_EQ(other->listeningTokenCount(), 1u);
 }
 
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
