@@ -367,7 +367,12 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
           self->URLOperations_.erase(it);
         }
       });
-      URLOperations_[key] = operation;
+      // Nothing has changed the map since the look-up: its place is reused.
+      if (it != URLOperations_.end()) {
+        it->second = operation;
+      } else {
+        URLOperations_.emplace(key, operation);
+      }
       // Handlers first, so that no event of the new operation is missed.
       record = operation->addHandlersForProgress(std::move(progress), completed, decodeOptions);
       downloadQueue_->addOperation(operation);
