@@ -357,6 +357,53 @@ TEST_F(DownloaderTest, TokensHearOnlyTheirOwnOperationsResponse) {
   EXPECT_EQ(other->listeningTokenCount(), 1u);
 }
 
+TEST_F(DownloaderTest, TokenHearsTheResponseBeforeTheBodyAndMetricsEvenOfAFailure) {
+  ScriptedResponse slow(200, {{"Content-Type", "image/png"}}, il_test::PNGBody(4, 3));
+  slow.bodyGate = "body";
+  server.script("/slow.png", slow);
+  server.script("/missing.png", ScriptedResponse(404, {{"Content-Type", "text/plain"}}, "gone"));
+  auto record = std::make_shared<DownloadRecord>();
+  auto token = download("/slow.png", record);
+  // The response is told while the body is still on its way; the metrics
+  // only once the transfer has ended.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return token->response() != nullptr; }));
+  EXPECT_EQ(token->response()->statusCode(), 200);
+  EXPECT_EQ(token->metrics(), nullptr);
+  server.openGate("body");
+  ASSERT_TRUE(waitForFinal(record));
+  drainMainLoop();
+  EXPECT_NE(token->metrics(), nullptr);
+  // A download that fails never finishes, but it stops: its token still
+  // gets the response and the metrics.
+  auto failed = std::make_shared<DownloadRecord>();
+  auto failedToken = download("/missing.png", failed);
+  ASSERT_TRUE(waitForFinal(failed));
+  drainMainLoop();
+  ASSERT_NE(failedToken->response(), nullptr);
+  EXPECT_EQ(failedToken->response()->statusCode(), 404);
+  EXPECT_NE(failedToken->metrics(), nullptr);
+}
+
+TEST_F(DownloaderTest, ANewTransferTakesTheCancelledOnesPlaceForLaterCallers) {
+  servePNG("/again.png");
+  downloader->setSuspended(true);
+  auto cancelled = std::make_shared<DownloadRecord>();
+  auto first = std::make_shared<DownloadRecord>();
+  auto second = std::make_shared<DownloadRecord>();
+  // The only caller leaves: its operation is cancelled but waits in the
+  // suspended queue, still filed under the URL.
+  download("/again.png", cancelled)->cancel();
+  auto a = download("/again.png", first);
+  auto b = download("/again.png", second);
+  ASSERT_NE(a->downloadOperation(), nullptr);
+  EXPECT_EQ(a->downloadOperation(), b->downloadOperation());
+  downloader->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(first));
+  ASSERT_TRUE(waitForFinal(second));
+  EXPECT_NE(second->image, nullptr);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
   servePNG("/two.png");
   downloader->setSuspended(true);
