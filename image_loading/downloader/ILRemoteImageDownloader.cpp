@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <utility>
 
-#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSNotification.h"
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
@@ -65,8 +66,8 @@ ILRemoteImageDownloadToken::ILRemoteImageDownloadToken(
     : downloadOperation_(operation) {}
 
 ILRemoteImageDownloadToken::~ILRemoteImageDownloadToken() {
-  if (responseObserver_) NSNotificationCenter::defaultCenter().removeObserver(responseObserver_);
-  if (stopObserver_) NSNotificationCenter::defaultCenter().removeObserver(stopObserver_);
+  if (!listeningKey_) return;
+  if (auto downloader = downloader_.lock()) downloader->unfileListeningToken(this);
 }
 
 NSHTTPURLResponsePtr ILRemoteImageDownloadToken::response() const {
@@ -130,6 +131,7 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::create(
     const ILRemoteImageDownloaderConfigPtr& config) {
   auto downloader = std::make_shared<ILRemoteImageDownloader>(config);
   downloader->makeSession();
+  downloader->observeOperationNotifications();
   return downloader;
 }
 
@@ -148,6 +150,7 @@ ILRemoteImageDownloader::ILRemoteImageDownloader(const ILRemoteImageDownloaderCo
 }
 
 ILRemoteImageDownloader::~ILRemoteImageDownloader() {
+  NSNotificationCenter::defaultCenter().removeObserver(this);
   downloadQueue_->cancelAllOperations();
   config_->removeObserver(this, "maxConcurrentDownloads",
                           const_cast<char*>(&kMaxConcurrentDownloadsContext));
@@ -166,6 +169,73 @@ void ILRemoteImageDownloader::makeSession() {
       std::static_pointer_cast<NSURLSessionDataDelegate>(SharedFromThis(this)));
   MutexLock lock(sessionLock_);
   session_ = NSURLSession::sessionWithConfiguration(configuration, proxy);
+}
+
+void ILRemoteImageDownloader::observeOperationNotifications() {
+  std::weak_ptr<ILRemoteImageDownloader> weakSelf = WeakFromThis(this);
+  NSNotificationCenter& center = NSNotificationCenter::defaultCenter();
+  center.addObserver(this, ILRemoteImageDownloadReceiveResponseNotification, nullptr,
+                     [weakSelf](const NSNotification& notification) {
+                       if (auto self = weakSelf.lock()) self->operationNotified(notification, true);
+                     });
+  center.addObserver(this, ILRemoteImageDownloadStopNotification, nullptr,
+                     [weakSelf](const NSNotification& notification) {
+                       if (auto self = weakSelf.lock())
+                         self->operationNotified(notification, false);
+                     });
+}
+
+void ILRemoteImageDownloader::fileListeningToken(const ILRemoteImageDownloadTokenPtr& token,
+                                                 const NSObject* operation) {
+  token->downloader_ = WeakFromThis(this);
+  token->listeningKey_ = operation;
+  MutexLock lock(listeningLock_);
+  listeningTokens_[operation].push_back({token.get(), token});
+}
+
+void ILRemoteImageDownloader::unfileListeningToken(const ILRemoteImageDownloadToken* token) {
+  MutexLock lock(listeningLock_);
+  auto it = listeningTokens_.find(token->listeningKey_);
+  if (it == listeningTokens_.end()) return;
+  std::erase_if(it->second, [token](const ListeningToken& entry) { return entry.token == token; });
+  if (it->second.empty()) listeningTokens_.erase(it);
+}
+
+size_t ILRemoteImageDownloader::listeningTokenCount() const {
+  MutexLock lock(listeningLock_);
+  size_t count = 0;
+  for (const auto& [operation, tokens] : listeningTokens_) count += tokens.size();
+  return count;
+}
+
+void ILRemoteImageDownloader::operationNotified(const NSNotification& notification, bool response) {
+  const NSObject* sender = notification.object.get();
+  if (!sender) return;
+  std::vector<ILRemoteImageDownloadTokenPtr> tokens;
+  {
+    MutexLock lock(listeningLock_);
+    auto it = listeningTokens_.find(sender);
+    if (it == listeningTokens_.end()) return;
+    tokens.reserve(it->second.size());
+    for (const ListeningToken& entry : it->second) {
+      if (auto token = entry.weak.lock()) tokens.push_back(std::move(token));
+    }
+  }
+  // Released outside the lock: a token's last release unfiles it.
+  for (const ILRemoteImageDownloadTokenPtr& token : tokens) {
+    // A token whose operation has gone hears nothing: the sender may be a
+    // newer operation that took its address.
+    auto operation = token->downloadOperation_.lock();
+    if (!operation) continue;
+    if (response) {
+      NSHTTPURLResponsePtr received = operation->response();
+      MutexLock lock(token->lock_);
+      token->response_ = std::move(received);
+    } else if (NSURLSessionTaskMetricsPtr metrics = operation->metrics()) {
+      MutexLock lock(token->lock_);
+      token->metrics_ = std::move(metrics);
+    }
+  }
 }
 
 NSHTTPHeaderFields ILRemoteImageDownloader::defaultHTTPHeaders() {
@@ -274,7 +344,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
       if (record) operation = it->second;
     }
     if (!operation) {
-      operation = createDownloaderOperationWithUrl(url, options, context);
+      operation = makeOperation(url, options, context, &decodeOptions);
       if (!operation) {
         if (completed) {
           completed(nullptr, nullptr,
@@ -297,7 +367,12 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
           self->URLOperations_.erase(it);
         }
       });
-      URLOperations_[key] = operation;
+      // Nothing has changed the map since the look-up: its place is reused.
+      if (it != URLOperations_.end()) {
+        it->second = operation;
+      } else {
+        URLOperations_.emplace(key, operation);
+      }
       // Handlers first, so that no event of the new operation is missed.
       record = operation->addHandlersForProgress(std::move(progress), completed, decodeOptions);
       downloadQueue_->addOperation(operation);
@@ -310,34 +385,18 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
     MutexLock lock(token->lock_);
     token->cancelToken_ = record;
   }
-  std::weak_ptr<ILRemoteImageDownloadToken> weakToken = token;
-  std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
-  token->responseObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
-      ILRemoteImageDownloadReceiveResponseNotification, operation,
-      [weakToken, weakOperation](const NSNotification&) {
-        auto token = weakToken.lock();
-        auto operation = weakOperation.lock();
-        if (!token || !operation) return;
-        NSHTTPURLResponsePtr response = operation->response();
-        MutexLock lock(token->lock_);
-        token->response_ = response;
-      });
-  token->stopObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
-      ILRemoteImageDownloadStopNotification, operation,
-      [weakToken, weakOperation](const NSNotification&) {
-        auto token = weakToken.lock();
-        auto operation = weakOperation.lock();
-        if (!token || !operation) return;
-        NSURLSessionTaskMetricsPtr metrics = operation->metrics();
-        if (!metrics) return;
-        MutexLock lock(token->lock_);
-        token->metrics_ = metrics;
-      });
+  fileListeningToken(token, operation.get());
   return token;
 }
 
 ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::createDownloaderOperationWithUrl(
     const NSURLPtr& url, ILDownloadOptions options, const ILRemoteImageContext& context) {
+  return makeOperation(url, options, context, nullptr);
+}
+
+ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::makeOperation(
+    const NSURLPtr& url, ILDownloadOptions options, const ILRemoteImageContext& context,
+    const Value* decodeOptions) {
   const double timeout = config_->downloadTimeout > 0
                              ? config_->downloadTimeout
                              : ILRemoteImageDownloaderConfig::kDefaultDownloadTimeout;
@@ -384,8 +443,15 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::createDownl
   if (config_->operationClass) {
     operation = config_->operationClass(request, session, options, operationContext);
   } else {
-    operation = std::make_shared<ILRemoteImageDownloaderOperation>(request, session, options,
-                                                                   operationContext);
+    // The decode options made for the caller's URL serve the operation too
+    // unless a request modifier sent it elsewhere; the keys the operation's
+    // context adds (response modifier, decryptor) play no part in them.
+    const NSURLPtr& requestURL = request->URL();
+    const bool sameURL =
+        decodeOptions && requestURL &&
+        (requestURL == url || requestURL->absoluteString() == url->absoluteString());
+    operation = std::make_shared<ILRemoteImageDownloaderOperation>(
+        request, session, options, operationContext, sameURL ? *decodeOptions : Value());
   }
   if (!operation) return nullptr;
   if (config_->urlCredential) {

@@ -23,6 +23,8 @@
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/ThreadChecks.h"
 
+class ILRemoteImageDownloader;
+
 // One caller's handle on a download.
 class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperation {
  public:
@@ -54,8 +56,10 @@ class ILRemoteImageDownloadToken : public NSObject, public ILRemoteImageOperatio
   std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> downloadOperation_;
   std::weak_ptr<NSObject> cancelToken_ GUARDED_BY(lock_);
   bool cancelled_ GUARDED_BY(lock_) = false;
-  NSObserverToken responseObserver_;
-  NSObserverToken stopObserver_;
+  // Where the token is filed to hear its operation's response and stop
+  // notifications; it leaves that file when it goes.
+  std::weak_ptr<ILRemoteImageDownloader> downloader_;
+  const NSObject* listeningKey_ = nullptr;
 };
 using ILRemoteImageDownloadTokenPtr = std::shared_ptr<ILRemoteImageDownloadToken>;
 
@@ -107,6 +111,8 @@ class ILRemoteImageDownloader : public NSObject,
   void setSuspended(bool suspended);
   int64_t currentDownloadCount() const;
   const NSOperationQueuePtr& downloadQueue() const { return downloadQueue_; }
+  // Tokens alive that hear their operations' response and stop.
+  size_t listeningTokenCount() const;
   NSURLSessionConfiguration sessionConfiguration() const;
   // Not on the shared downloader. true cancels running transfers; false
   // lets them finish first.
@@ -136,11 +142,25 @@ class ILRemoteImageDownloader : public NSObject,
   explicit ILRemoteImageDownloader(const ILRemoteImageDownloaderConfigPtr& config);
 
  private:
+  friend class ILRemoteImageDownloadToken;  // unfiles itself when it goes
   void makeSession();
+  // One observer per downloader for each of the two notifications a token
+  // follows, handing them to the tokens filed under the sending operation:
+  // two registrations per token cost more than the download's own
+  // bookkeeping.
+  void observeOperationNotifications();
+  void fileListeningToken(const ILRemoteImageDownloadTokenPtr& token, const NSObject* operation);
+  void unfileListeningToken(const ILRemoteImageDownloadToken* token);
+  void operationNotified(const NSNotification& notification, bool response);
   static NSHTTPHeaderFields defaultHTTPHeaders();
   // Session delegate: each call goes to the operation running the task.
   std::shared_ptr<NSURLSessionDataDelegate> forwardingTarget(const NSURLSessionDataTaskPtr& task) override;
   ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task);
+  // `decodeOptions`, when given, are those made for `url` and `context`.
+  ILRemoteImageDownloaderOperationProtocolPtr makeOperation(const NSURLPtr& url,
+                                                            ILDownloadOptions options,
+                                                            const ILRemoteImageContext& context,
+                                                            const Value* decodeOptions);
 
   const ILRemoteImageDownloaderConfigPtr config_;
   const NSOperationQueuePtr downloadQueue_;
@@ -157,6 +177,14 @@ class ILRemoteImageDownloader : public NSObject,
   ILRemoteImageDownloaderRequestModifierPtr requestModifier_ GUARDED_BY(hooksLock_);
   ILRemoteImageDownloaderResponseModifierPtr responseModifier_ GUARDED_BY(hooksLock_);
   ILRemoteImageDownloaderDecryptorPtr decryptor_ GUARDED_BY(hooksLock_);
+
+  mutable Mutex listeningLock_;
+  struct ListeningToken {
+    const ILRemoteImageDownloadToken* token;
+    std::weak_ptr<ILRemoteImageDownloadToken> weak;
+  };
+  std::unordered_map<const NSObject*, std::vector<ListeningToken>> listeningTokens_
+      GUARDED_BY(listeningLock_);
 
   mutable Mutex sessionLock_;
   NSURLSessionPtr session_ GUARDED_BY(sessionLock_);

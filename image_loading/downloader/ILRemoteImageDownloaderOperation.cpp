@@ -97,6 +97,14 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
                                                                    const NSURLSessionPtr& session,
                                                                    ILDownloadOptions options,
                                                                    ILRemoteImageContext context)
+    : ILRemoteImageDownloaderOperation(std::move(request), session, options, std::move(context),
+                                       Value()) {}
+
+ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestPtr request,
+                                                                   const NSURLSessionPtr& session,
+                                                                   ILDownloadOptions options,
+                                                                   ILRemoteImageContext context,
+                                                                   Value decodeOptions)
     : request_(std::move(request)),
       options_(options),
       context_(std::move(context)),
@@ -104,9 +112,12 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
           context_, ILRemoteImageContextDownloadResponseModifier)),
       decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
           context_, ILRemoteImageContextDownloadDecryptor)),
-      ownDecodeOptions_(ILImageDecodeOptionsFromContext(
-          context_, ILImageOptionsFromDownloaderOptions(options_),
-          ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
+      ownDecodeOptions_(
+          !decodeOptions.isNull()
+              ? std::move(decodeOptions)
+              : ILImageDecodeOptionsFromContext(
+                    context_, ILImageOptionsFromDownloaderOptions(options_),
+                    ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
       unownedSession_(session) {}
 
 ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {
@@ -243,13 +254,11 @@ void ILRemoteImageDownloaderOperation::start() {
   } else if (options_ & ILDownloadLowPriority) {
     task->setPriority(NSURLSessionTaskPriorityLow);
   }
-  Tokens tokens;
   bool cancelledMeanwhile = false;
   {
     RecursiveMutexLock lock(lock_);
     cancelledMeanwhile = isCancelled();
     if (!cancelledMeanwhile) {
-      tokens = callbackTokens_;
       dataTask_ = task;
       setExecuting(true);
       task->resume();
@@ -261,8 +270,7 @@ void ILRemoteImageDownloaderOperation::start() {
     setFinished(true);
     return;
   }
-  // The length is not known before the response.
-  reportProgress(tokens, 0, -1);
+  // No progress yet: the length is not known before the response.
   postNotification(ILRemoteImageDownloadStartNotification);
 }
 
@@ -452,7 +460,6 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
     if (task) task->cancel();
     return;
   }
-  const Tokens tokens = tokensSnapshot();
   // Without a known length there is no fraction to report.
   if (expectedSize_ <= 0) return;
   const bool finished = receivedSize_ >= expectedSize_;
@@ -464,7 +471,7 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
       coderOperationCount() == 0) {
     queuePartialDecode();
   }
-  reportProgress(tokens, receivedSize_, expectedSize_);
+  reportProgress(tokensSnapshot(), receivedSize_, expectedSize_);
 }
 
 void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPtr&,

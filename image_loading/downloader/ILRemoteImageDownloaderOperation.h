@@ -124,6 +124,13 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
 
   ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
                                    ILDownloadOptions options, ILRemoteImageContext context);
+  // `decodeOptions`: what ILImageDecodeOptionsFromContext gives for this
+  // context, options and the request URL's cache key, when the caller has
+  // them made already (they are not made a second time); null to have them
+  // made here.
+  ILRemoteImageDownloaderOperation(NSURLRequestPtr request, const NSURLSessionPtr& session,
+                                   ILDownloadOptions options, ILRemoteImageContext context,
+                                   Value decodeOptions);
   ~ILRemoteImageDownloaderOperation() override;
 
   std::shared_ptr<NSObject> addHandlersForProgress(ILRemoteImageDownloaderProgressBlock progress,

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -18,13 +19,23 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isUnreserved(char c) {
   return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
-bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c) != nullptr; }
-bool isGenDelim(char c) { return c != '\0' && std::strchr(":/?#[]@", c) != nullptr; }
 
-// Characters that may appear somewhere in a URL; anything else is refused.
-bool mayAppearInURL(char c) {
-  return isUnreserved(c) || isSubDelim(c) || isGenDelim(c) || c == '%';
-}
+// Characters that may appear somewhere in a URL (anything else is refused),
+// and the brackets, which only an IPv6 host may hold: one table look-up a
+// character, as every download's URL is read this way.
+constexpr uint8_t kMayAppear = 1;
+constexpr uint8_t kBracket = 2;
+constexpr std::array<uint8_t, 256> kCharacterClasses = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c = '0'; c <= '9'; ++c) classes[c] = kMayAppear;
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = kMayAppear;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kMayAppear;
+  for (char c : std::string_view("-._~!$&'()*+,;=:/?#@%")) {
+    classes[static_cast<unsigned char>(c)] = kMayAppear;
+  }
+  classes['['] = classes[']'] = kMayAppear | kBracket;
+  return classes;
+}();
 
 bool escapesAreWellFormed(std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
@@ -133,23 +144,32 @@ size_t schemeLength(std::string_view s) {
 
 NSURLPtr NSURL::URLWithString(std::string_view s) {
   if (s.empty() || s.size() > kMaxLength) return nullptr;
+  uint8_t seen = 0;
+  bool escaped = false;
   for (char c : s) {
-    if (!mayAppearInURL(c)) return nullptr;
+    const uint8_t classes = kCharacterClasses[static_cast<unsigned char>(c)];
+    if (!(classes & kMayAppear)) return nullptr;
+    seen |= classes;
+    escaped |= c == '%';
   }
-  if (!escapesAreWellFormed(s)) return nullptr;
+  if (escaped && !escapesAreWellFormed(s)) return nullptr;
+  // Most URLs hold no bracket: the parts need no look for one.
+  const bool brackets = (seen & kBracket) != 0;
 
   auto url = std::make_shared<NSURL>();
   url->string_ = std::string(s);
   std::string_view rest = s;
   if (size_t hash = rest.find('#'); hash != std::string_view::npos) {
     std::string_view fragment = rest.substr(hash + 1);
-    if (fragment.find('#') != std::string_view::npos || hasBracket(fragment)) return nullptr;
+    if (fragment.find('#') != std::string_view::npos || (brackets && hasBracket(fragment))) {
+      return nullptr;
+    }
     url->fragment_ = std::string(fragment);
     rest = rest.substr(0, hash);
   }
   if (size_t question = rest.find('?'); question != std::string_view::npos) {
     std::string_view query = rest.substr(question + 1);
-    if (hasBracket(query)) return nullptr;
+    if (brackets && hasBracket(query)) return nullptr;
     url->query_ = std::string(query);
     rest = rest.substr(0, question);
   }
@@ -164,8 +184,8 @@ NSURLPtr NSURL::URLWithString(std::string_view s) {
     Authority parts;
     if (!parseAuthority(authority, parts)) return nullptr;
     url->authority_ = std::string(authority);
-    url->userInfo_ = parts.userInfo;
-    url->host_ = parts.host;
+    url->userInfo_ = std::move(parts.userInfo);
+    url->host_ = std::move(parts.host);
     url->port_ = parts.port;
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
   } else if (!url->scheme_) {
@@ -173,7 +193,7 @@ NSURLPtr NSURL::URLWithString(std::string_view s) {
     std::string_view first = rest.substr(0, rest.find('/'));
     if (first.find(':') != std::string_view::npos) return nullptr;
   }
-  if (hasBracket(rest)) return nullptr;
+  if (brackets && hasBracket(rest)) return nullptr;
   url->path_ = std::string(rest);
   return url;
 }

@@ -252,6 +252,13 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   EXPECT_EQ(first->image->scale(), 1.0);
   EXPECT_EQ(second->image->scale(), 2.0);
   EXPECT_EQ(server.requests().size(), 1u);
+  // Every caller's token hears of the one transfer's response and metrics.
+  drainMainLoop();
+  for (const auto& token : {a, b}) {
+    ASSERT_NE(token->response(), nullptr);
+    EXPECT_EQ(token->response(), operation->response());
+    EXPECT_NE(token->metrics(), nullptr);
+  }
 
   // Once it has finished, the URL gets a transfer of its own again.
   ASSERT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
@@ -312,6 +319,89 @@ TEST_F(DownloaderTest, LastInFirstOutStartsWaitingDownloadsOneAtATime) {
 TEST_F(DownloaderTest, FirstInRunsFirstByDefault) {
   downloader->config()->setMaxConcurrentDownloads(1);
   EXPECT_EQ(pathsRunOneAtATime(), (std::vector<std::string>{"/1.png", "/2.png", "/3.png"}));
+}
+
+TEST_F(DownloaderTest, TokensHearOnlyTheirOwnOperationsResponse) {
+  servePNG("/each.png");
+  auto other = ILRemoteImageDownloader::create();
+  auto mine = std::make_shared<DownloadRecord>();
+  auto dropped = std::make_shared<DownloadRecord>();
+  auto theirs = std::make_shared<DownloadRecord>();
+  downloader->setSuspended(true);
+  other->setSuspended(true);
+  auto a = download("/each.png", mine);
+  // A token let go before the response leaves its operation's other callers
+  // hearing it.
+  download("/each.png", dropped);
+  auto b = other->downloadImageWithURL(url("/each.png"), 0, Value(), theirs->progressBlock(),
+                                       theirs->completedBlock());
+  const auto ours = a->downloadOperation();
+  const auto others = b->downloadOperation();
+  downloader->setSuspended(false);
+  other->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(mine));
+  ASSERT_TRUE(waitForFinal(dropped));
+  ASSERT_TRUE(waitForFinal(theirs));
+  drainMainLoop();
+  EXPECT_EQ(server.requests().size(), 2u);
+  ASSERT_NE(a->response(), nullptr);
+  ASSERT_NE(b->response(), nullptr);
+  EXPECT_EQ(a->response(), ours->response());
+  EXPECT_EQ(b->response(), others->response());
+  EXPECT_NE(a->response(), b->response());
+  EXPECT_TRUE(RunMainLoopUntil([&] { return other->currentDownloadCount() == 0; }));
+  // Only the tokens still held are filed.
+  EXPECT_EQ(downloader->listeningTokenCount(), 1u);
+  a.reset();
+  EXPECT_EQ(downloader->listeningTokenCount(), 0u);
+  EXPECT_EQ(other->listeningTokenCount(), 1u);
+}
+
+TEST_F(DownloaderTest, TokenHearsTheResponseBeforeTheBodyAndMetricsEvenOfAFailure) {
+  ScriptedResponse slow(200, {{"Content-Type", "image/png"}}, il_test::PNGBody(4, 3));
+  slow.bodyGate = "body";
+  server.script("/slow.png", slow);
+  server.script("/missing.png", ScriptedResponse(404, {{"Content-Type", "text/plain"}}, "gone"));
+  auto record = std::make_shared<DownloadRecord>();
+  auto token = download("/slow.png", record);
+  // The response is told while the body is still on its way; the metrics
+  // only once the transfer has ended.
+  ASSERT_TRUE(RunMainLoopUntil([&] { return token->response() != nullptr; }));
+  EXPECT_EQ(token->response()->statusCode(), 200);
+  EXPECT_EQ(token->metrics(), nullptr);
+  server.openGate("body");
+  ASSERT_TRUE(waitForFinal(record));
+  drainMainLoop();
+  EXPECT_NE(token->metrics(), nullptr);
+  // A download that fails never finishes, but it stops: its token still
+  // gets the response and the metrics.
+  auto failed = std::make_shared<DownloadRecord>();
+  auto failedToken = download("/missing.png", failed);
+  ASSERT_TRUE(waitForFinal(failed));
+  drainMainLoop();
+  ASSERT_NE(failedToken->response(), nullptr);
+  EXPECT_EQ(failedToken->response()->statusCode(), 404);
+  EXPECT_NE(failedToken->metrics(), nullptr);
+}
+
+TEST_F(DownloaderTest, ANewTransferTakesTheCancelledOnesPlaceForLaterCallers) {
+  servePNG("/again.png");
+  downloader->setSuspended(true);
+  auto cancelled = std::make_shared<DownloadRecord>();
+  auto first = std::make_shared<DownloadRecord>();
+  auto second = std::make_shared<DownloadRecord>();
+  // The only caller leaves: its operation is cancelled but waits in the
+  // suspended queue, still filed under the URL.
+  download("/again.png", cancelled)->cancel();
+  auto a = download("/again.png", first);
+  auto b = download("/again.png", second);
+  ASSERT_NE(a->downloadOperation(), nullptr);
+  EXPECT_EQ(a->downloadOperation(), b->downloadOperation());
+  downloader->setSuspended(false);
+  ASSERT_TRUE(waitForFinal(first));
+  ASSERT_TRUE(waitForFinal(second));
+  EXPECT_NE(second->image, nullptr);
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {

@@ -30,6 +30,22 @@ class OperationTest : public PlatformTest {
   LoopbackHttpServer server;
 };
 
+// Made without decode options, an operation works them out from its own
+// request: a caller without options of its own gets the "@2x" scale.
+TEST_F(OperationTest, ItsOwnDecodeOptionsComeFromItsRequest) {
+  server.script("/icon@2x.png",
+                ScriptedResponse(200, {{"Content-Type", "image/png"}}, il_test::PNGBody(8, 6)));
+  auto operation = operationFor("/icon@2x.png");
+  auto record = std::make_shared<DownloadRecord>();
+  operation->addHandlersForProgress(record->progressBlock(), record->completedBlock());
+  operation->start();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return record->finals() == 1; }));
+  ASSERT_NE(record->image, nullptr);
+  EXPECT_EQ(record->image->scale(), 2.0);
+  EXPECT_EQ(record->image->size().width, 4);
+  ASSERT_TRUE(RunMainLoopUntil([&] { return operation->isFinished(); }));
+}
+
 TEST_F(OperationTest, WithoutASessionItMakesItsOwnAndThinsProgress) {
   const std::string body = il_test::PNGBody(40, 40);
   ScriptedResponse paced(200, {{"Content-Type", "image/png"}}, body);

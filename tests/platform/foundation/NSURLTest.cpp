@@ -70,6 +70,34 @@ TEST_F(NSURLTest, RefusesMalformedText) {
   EXPECT_NE(NSURL::URLWithString(limit), nullptr);
 }
 
+// Each byte in a path, a query and a fragment: letters, digits and the
+// characters URL parts allow pass, anything else is refused; brackets only in
+// a host.
+TEST_F(NSURLTest, EveryByteIsTakenOrRefusedAsItsPartAllows) {
+  const std::string_view punctuation = "-._~!$&'()*+,;=:/?@";
+  for (int byte = 0; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    if (c == '%' || c == '#') continue;  // an escape, a fragment: below
+    const bool alphanumeric =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    const bool allowed = alphanumeric || punctuation.find(c) != std::string_view::npos;
+    for (std::string text :
+         {std::string("http://e.com/a") + c + "b", std::string("http://e.com/a?q") + c,
+          std::string("http://e.com/a#f") + c}) {
+      EXPECT_EQ(NSURL::URLWithString(text) != nullptr, allowed)
+          << "byte " << byte << " in " << text;
+    }
+  }
+  for (const char* text :
+       {"http://e.com/%41", "http://e.com/a?q=%7e", "http://e.com/#%2F", "http://[::1]/"}) {
+    EXPECT_NE(NSURL::URLWithString(text), nullptr) << text;
+  }
+  for (const char* text :
+       {"http://e.com/a?[", "http://e.com/a#]", "http://e.com/%4g", "http://e.com/a?%"}) {
+    EXPECT_EQ(NSURL::URLWithString(text), nullptr) << text;
+  }
+}
+
 TEST_F(NSURLTest, PortsRunUpTo65535) {
   for (const char* text : {"http://e.com:65535/", "http://[::1]:65535/"}) {
     auto url = NSURL::URLWithString(text);
