@@ -464,12 +464,14 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
 
 bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
-  const NSURLPtr& url = task->currentRequest()->URL();
-  std::string host = url->scheme().value_or("");
-  host.append("://").append(url->host().value_or("")).push_back(':');
-  host.append(std::to_string(url->port().value_or(-1)));
-  HostSlots& slots = hosts_[host];
-  load.slotHost = std::move(host);
+  const NSURL& url = *task->currentRequest()->URL();
+  std::string& host = hostKey_;
+  host.assign(url.scheme().value_or("")).append("://").append(url.host().value_or("")).push_back(':');
+  host.append(std::to_string(url.port().value_or(-1)));
+  auto it = hosts_.find(host);
+  if (it == hosts_.end()) it = hosts_.emplace(host, HostSlots()).first;
+  HostSlots& slots = it->second;
+  load.slotHost = &it->first;
   const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
   if (!slots.multiplexed && slots.running >= limit) {
     slots.waiting.push_back(task);
@@ -479,29 +481,35 @@ bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   return true;
 }
 
+void NSURLSessionEngine::markFreed(HostMap::iterator host) {
+  if (host->second.freed) return;
+  host->second.freed = true;
+  freedHosts_.push_back(host);
+}
+
 void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
-  auto it = hosts_.find(load.slotHost);
-  load.slotHost.clear();
+  if (!load.slotHost) return;
+  auto it = hosts_.find(*load.slotHost);
+  load.slotHost = nullptr;
   if (it == hosts_.end()) return;
   HostSlots& slots = it->second;
   --slots.running;
   if (!slots.waiting.empty()) {
-    freedHosts_.push_back(it->first);
-  } else if (slots.running == 0) {
+    markFreed(it);
+  } else if (slots.running == 0 && !slots.freed) {
     hosts_.erase(it);
   }
 }
 
 bool NSURLSessionEngine::startWaiting() {
   if (freedHosts_.empty()) return false;
-  std::vector<std::string> freed;
+  std::vector<HostMap::iterator> freed;
   freed.swap(freedHosts_);
   const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
   bool started = false;
-  for (const std::string& host : freed) {
-    auto it = hosts_.find(host);
-    if (it == hosts_.end()) continue;
+  for (HostMap::iterator it : freed) {
     HostSlots& slots = it->second;
+    slots.freed = false;
     while (!slots.waiting.empty() && (slots.multiplexed || slots.running < limit)) {
       NSURLSessionDataTaskPtr task = std::move(slots.waiting.front());
       slots.waiting.pop_front();
@@ -511,7 +519,7 @@ bool NSURLSessionEngine::startWaiting() {
       startTransfer(task, /*slotTaken=*/true);
       started = true;
     }
-    if (slots.running == 0 && slots.waiting.empty()) hosts_.erase(it);
+    if (slots.running == 0 && slots.waiting.empty() && !slots.freed) hosts_.erase(it);
   }
   return started;
 }
@@ -737,9 +745,10 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   long version = 0;
   Curl().curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
   if (version >= CURL_HTTP_VERSION_2_0) {
-    if (auto it = hosts_.find(load.slotHost); it != hosts_.end() && !it->second.multiplexed) {
+    auto it = load.slotHost ? hosts_.find(*load.slotHost) : hosts_.end();
+    if (it != hosts_.end() && !it->second.multiplexed) {
       it->second.multiplexed = true;
-      if (!it->second.waiting.empty()) freedHosts_.push_back(it->first);
+      if (!it->second.waiting.empty()) markFreed(it);
     }
   }
   switch (version) {
@@ -782,12 +791,12 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
   if (task->completion_) {
-    auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
-    NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+    outbox_->push([delegate = std::move(delegate), session = session_, keep,
+                   metrics = std::move(metrics), completion = std::move(task->completion_),
+                   data = std::move(data), response = task->response(), error = std::move(error)]() mutable {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
-      (*completion)(data, response, error);
+      completion(std::move(data), std::move(response), std::move(error));
     });
   } else if (delegate) {
     pushCompletion(delegate, keep, metrics, error);

@@ -43,8 +43,9 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
-  // The server whose connection slot the attempt holds, or waits for.
-  std::string slotHost;
+  // The server whose connection slot the attempt holds, or waits for: the
+  // session's key for it, which stays while the attempt holds or waits.
+  const std::string* slotHost = nullptr;
   // The body waits in curl until the head has been dealt with.
   bool headPaused = false;
   double attemptStart = 0;
@@ -343,10 +344,17 @@ class NSURLSessionEngine {
     // The server multiplexes: curl runs its transfers as streams of the
     // connections it allows, so none waits here.
     bool multiplexed = false;
+    // Listed in freedHosts_; an entry listed there is not erased.
+    bool freed = false;
   };
-  std::map<std::string, HostSlots> hosts_;
+  using HostMap = std::map<std::string, HostSlots, std::less<>>;
+  HostMap hosts_;
   // Hosts with a slot freed since the last look, and waiting attempts.
-  std::vector<std::string> freedHosts_;
+  std::vector<HostMap::iterator> freedHosts_;
+  // Where an attempt's server key is built, without a new string each time.
+  std::string hostKey_;
+  // Lists a host whose waiting attempts may start.
+  void markFreed(HostMap::iterator host);
 };
 
 // Helpers of more than one of the session's files.
