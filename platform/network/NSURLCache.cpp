@@ -89,7 +89,7 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
   }
   const size_t hash = std::hash<std::string_view>()(key);
   Order entry;
-  entry.push_back(Entry{std::string(key), hash, cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
+  entry.push_back(Entry{request->URL(), hash, cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
   Order dropped;
   MutexLock lock(mutex_);
   eraseLocked(key, hash, dropped);
@@ -133,7 +133,7 @@ size_t NSURLCache::findSlot(std::string_view key, size_t hash) const {
   if (slots_.empty()) return 0;
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask; slots_[slot].used; slot = (slot + 1) & mask) {
-    if (slots_[slot].hash == hash && slots_[slot].at->key == key) return slot;
+    if (slots_[slot].hash == hash && slots_[slot].at->url->absoluteString() == key) return slot;
   }
   return slots_.size();
 }

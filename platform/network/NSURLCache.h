@@ -72,7 +72,8 @@ class NSURLCache {
 
  private:
   struct Entry {
-    std::string key;
+    // The key is this URL's string; the request's URL is held, not copied.
+    NSURLPtr url;
     size_t hash = 0;
     NSCachedURLResponsePtr cached;
     uint64_t cost = 0;

@@ -419,7 +419,7 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
 }
 
 void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
-  NSURLRequestPtr request = task->currentRequest();
+  const NSURLRequestPtr& request = task->loadingRequest();
   if (!request->URL()) {
     finish(task, NSURLErrorMake(NSURLErrorBadURL, "", "The request has no URL."));
     return;
@@ -464,7 +464,7 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
 
 bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
-  const NSURL& url = *task->currentRequest()->URL();
+  const NSURL& url = *task->loadingRequest()->URL();
   std::string& host = hostKey_;
   host.assign(url.scheme().value_or("")).append("://").append(url.host().value_or("")).push_back(':');
   host.append(std::to_string(url.port().value_or(-1)));
@@ -528,7 +528,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool
   QX_DCHECK_SEQUENCE(sessionThread_);
   if (!slotTaken && !takeSlot(task)) return;
   NSURLSessionTaskLoad& load = *task->load_;
-  NSURLRequestPtr request = task->currentRequest();
+  const NSURLRequestPtr& request = task->loadingRequest();
   const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
   bool reused = false;
   CURL* easy = takeHandle(cookies, &reused);
@@ -715,7 +715,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   if (!load.easy) return;
   CURL* easy = load.easy;
   NSURLSessionTaskTransactionMetrics metrics;
-  metrics.request = task.currentRequest();
+  metrics.request = task.loadingRequest();
   metrics.response = load.attemptResponse;
   metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
   auto at = [&](CURLINFO info) -> std::optional<double> {
@@ -828,7 +828,7 @@ NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task
   NSURLSessionTaskLoad& load = *task.load_;
   long status = 0;
   Curl().curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
-  NSURLPtr url = task.currentRequest()->URL();
+  NSURLPtr url = task.loadingRequest()->URL();
   // The fields are the response's from here on; what curl reports after
   // the head (trailers) is not part of it.
   load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, std::move(load.responseHeaders));
