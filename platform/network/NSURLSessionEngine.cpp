@@ -53,6 +53,9 @@ constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
 // many a finished transfer's handle is let go.
 constexpr size_t kSpareHandles = 8;
 
+// Nodes of the engine's task maps kept for reuse.
+constexpr size_t kSpareNodes = 64;
+
 // Open connections kept after use, across hosts. Curl's own limit follows
 // the transfers running at the moment, so a quiet moment with one transfer
 // closed connections that the next burst then had to open again.
@@ -413,7 +416,15 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
   load.taskStart = wallNow();
   {
     MutexLock lock(mutex_);
-    live_[task->taskIdentifier()] = task;
+    if (spareLiveNodes_.empty()) {
+      live_[task->taskIdentifier()] = task;
+    } else {
+      auto node = std::move(spareLiveNodes_.back());
+      spareLiveNodes_.pop_back();
+      node.key() = task->taskIdentifier();
+      node.mapped() = task;
+      live_.insert(std::move(node));
+    }
   }
   this->load(task);
 }
@@ -544,7 +555,15 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool
   load.cacheChunk = nullptr;
   load.tls = {};
   load.attemptStart = wallNow();
-  active_[easy] = task;
+  if (spareActiveNodes_.empty()) {
+    active_[easy] = task;
+  } else {
+    auto node = std::move(spareActiveNodes_.back());
+    spareActiveNodes_.pop_back();
+    node.key() = easy;
+    node.mapped() = task;
+    active_.insert(std::move(node));
+  }
   Curl().curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
   if (reused) {
     // A kept handle has every option below from its first transfer; only
@@ -707,7 +726,10 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   Curl().curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
-  active_.erase(easy);
+  if (auto node = active_.extract(easy)) {
+    node.mapped() = nullptr;
+    if (spareActiveNodes_.size() < kSpareNodes) spareActiveNodes_.push_back(std::move(node));
+  }
 }
 
 void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
@@ -816,9 +838,13 @@ NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask&
 
 void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
   bool wake;
+  NSURLSessionDataTaskPtr dropped;  // let go outside the lock
   {
     MutexLock lock(mutex_);
-    live_.erase(task.taskIdentifier());
+    if (auto node = live_.extract(task.taskIdentifier())) {
+      dropped.swap(node.mapped());
+      if (spareLiveNodes_.size() < kSpareNodes) spareLiveNodes_.push_back(std::move(node));
+    }
     wake = draining_ && live_.empty() && tlsDrivingEngine != this;
   }
   if (wake) wakeThread();

@@ -326,6 +326,9 @@ class NSURLSessionEngine {
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_ GUARDED_BY(mutex_);
+  // Nodes of live_ and active_ kept for the next tasks: a small transfer
+  // then allocates neither.
+  std::vector<decltype(live_)::node_type> spareLiveNodes_ GUARDED_BY(mutex_);
   Mutex joinMutex_;  // guards the join of the session thread; one thread joins
   // Set with each command and wake-up, read without the lock while looking.
   std::atomic<bool> pending_{false};
@@ -333,6 +336,7 @@ class NSURLSessionEngine {
   // so the transfers and handles below are touched there only.
   SequenceChecker sessionThread_;
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
+  std::vector<decltype(active_)::node_type> spareActiveNodes_;
   // No running attempt can have gone silent for too long before this.
   std::chrono::steady_clock::time_point nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
   // Handles kept after their transfer, apart by whether they joined the
