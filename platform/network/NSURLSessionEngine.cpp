@@ -507,7 +507,7 @@ void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
   --slots.running;
   if (!slots.waiting.empty()) {
     markFreed(it);
-  } else if (slots.running == 0 && !slots.freed) {
+  } else if (slots.running == 0) {
     hosts_.erase(it);
   }
 }
@@ -530,7 +530,7 @@ bool NSURLSessionEngine::startWaiting() {
       startTransfer(task, /*slotTaken=*/true);
       started = true;
     }
-    if (slots.running == 0 && slots.waiting.empty() && !slots.freed) hosts_.erase(it);
+    if (slots.running == 0 && slots.waiting.empty()) hosts_.erase(it);
   }
   return started;
 }

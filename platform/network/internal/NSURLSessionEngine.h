@@ -348,7 +348,9 @@ class NSURLSessionEngine {
     // The server multiplexes: curl runs its transfers as streams of the
     // connections it allows, so none waits here.
     bool multiplexed = false;
-    // Listed in freedHosts_; an entry listed there is not erased.
+    // Listed in freedHosts_, once. A listed entry has waiting attempts, and
+    // only startWaiting takes them, unlisting it first: no entry is erased
+    // while listed, as entries are erased only once none wait.
     bool freed = false;
   };
   using HostMap = std::map<std::string, HostSlots, std::less<>>;
