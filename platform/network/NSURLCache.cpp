@@ -58,7 +58,8 @@ void NSURLCache::setSharedURLCache(NSURLCachePtr cache) {
 }
 
 std::string_view NSURLCache::keyFor(const NSURLRequestPtr& request) {
-  return request && request->URL() ? std::string_view(request->URL()->absoluteString()) : std::string_view();
+  return request && request->URL() ? std::string_view(request->URL()->absoluteString())
+                                   : std::string_view();
 }
 
 NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
@@ -89,7 +90,8 @@ void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedRespons
   }
   const size_t hash = std::hash<std::string_view>()(key);
   Order entry;
-  entry.push_back(Entry{request->URL(), hash, cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
+  entry.push_back(
+      Entry{request->URL(), hash, cachedResponse, costOf(*cachedResponse), PlatformClock::now()});
   Order dropped;
   MutexLock lock(mutex_);
   eraseLocked(key, hash, dropped);

@@ -146,7 +146,9 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
 
   // For the session thread, which alone changes it (under the lock, for
   // the readers elsewhere): read without the lock or a copy.
-  const NSURLRequestPtr& loadingRequest() const NO_THREAD_SAFETY_ANALYSIS { return currentRequest_; }
+  const NSURLRequestPtr& loadingRequest() const NO_THREAD_SAFETY_ANALYSIS {
+    return currentRequest_;
+  }
 
   std::shared_ptr<NSURLSessionEngine> engine_;
   const uint64_t identifier_;

@@ -477,7 +477,10 @@ bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
   const NSURL& url = *task->loadingRequest()->URL();
   std::string& host = hostKey_;
-  host.assign(url.scheme().value_or("")).append("://").append(url.host().value_or("")).push_back(':');
+  host.assign(url.scheme().value_or(""))
+      .append("://")
+      .append(url.host().value_or(""))
+      .push_back(':');
   host.append(std::to_string(url.port().value_or(-1)));
   auto it = hosts_.find(host);
   if (it == hosts_.end()) it = hosts_.emplace(host, HostSlots()).first;
@@ -816,7 +819,8 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
     outbox_->push([delegate = std::move(delegate), session = session_, keep,
                    metrics = std::move(metrics), completion = std::move(task->completion_),
-                   data = std::move(data), response = task->response(), error = std::move(error)]() mutable {
+                   data = std::move(data), response = task->response(),
+                   error = std::move(error)]() mutable {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
       completion(std::move(data), std::move(response), std::move(error));
     });

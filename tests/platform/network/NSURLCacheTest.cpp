@@ -161,13 +161,10 @@ TEST_F(NSURLCacheTest, EveryKeptKeyIsFoundThroughRemovalsReplacementsAndGrowth) 
     char body;
   };
   const Step steps[] = {
-      {"first eight", 0, 8, 1, false, 'a'},         // the first table, half full
-      {"ninth grows", 8, 9, 1, false, 'a'},
-      {"hundreds", 9, 600, 1, false, 'b'},
-      {"every third out", 0, 600, 3, true, 0},
-      {"replaced", 1, 600, 5, false, 'c'},
-      {"runs emptied", 100, 400, 1, true, 0},
-      {"refilled", 0, 700, 2, false, 'd'},
+      {"first eight", 0, 8, 1, false, 'a'},  // the first table, half full
+      {"ninth grows", 8, 9, 1, false, 'a'},    {"hundreds", 9, 600, 1, false, 'b'},
+      {"every third out", 0, 600, 3, true, 0}, {"replaced", 1, 600, 5, false, 'c'},
+      {"runs emptied", 100, 400, 1, true, 0},  {"refilled", 0, 700, 2, false, 'd'},
       {"all but one out", 0, 698, 1, true, 0},
   };
   for (const Step& step : steps) {
