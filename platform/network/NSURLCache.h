@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSData.h"
@@ -72,24 +72,41 @@ class NSURLCache {
 
  private:
   struct Entry {
-    std::string key;
+    // The key is this URL's string; the request's URL is held, not copied.
+    NSURLPtr url;
+    size_t hash = 0;
     NSCachedURLResponsePtr cached;
     uint64_t cost = 0;
     double storedAt = 0;
   };
   using Order = std::list<Entry>;
-  static std::string keyFor(const NSURLRequestPtr& request);
-  // Both require mutex_. What they remove is moved to `dropped`, to be let
+  // The index: open addressing over a power-of-two table, each slot holding
+  // its entry's hash, so that a look-up for an absent key (most of a
+  // session's) touches one slot, and an eviction finds its slot by the
+  // entry itself without comparing keys. At most half full.
+  struct Slot {
+    size_t hash = 0;
+    Order::iterator at;
+    bool used = false;
+  };
+  static std::string_view keyFor(const NSURLRequestPtr& request);
+  // All require mutex_. What they remove is moved to `dropped`, to be let
   // go once the lock is released.
   void evictToFit(uint64_t capacity, Order& dropped) REQUIRES(mutex_);
-  void eraseLocked(std::string_view key, Order& dropped) REQUIRES(mutex_);
+  void eraseLocked(std::string_view key, size_t hash, Order& dropped) REQUIRES(mutex_);
+  void eraseEntry(Order::iterator entry, Order& dropped) REQUIRES(mutex_);
+  // The slot of `key`, or the table's size when it is absent.
+  size_t findSlot(std::string_view key, size_t hash) const REQUIRES(mutex_);
+  void insertSlot(Order::iterator entry) REQUIRES(mutex_);
+  void clearSlot(size_t slot) REQUIRES(mutex_);
 
   const uint64_t diskCapacity_;
   mutable Mutex mutex_;
   uint64_t memoryCapacity_ GUARDED_BY(mutex_);
   uint64_t usage_ GUARDED_BY(mutex_) = 0;
-  // Most recently used first; the index's keys are views of the entries'
-  // own keys, which a list never moves.
+  // Most recently used first; a list never moves its entries, so the
+  // index's iterators stay valid.
   Order order_ GUARDED_BY(mutex_);
-  std::unordered_map<std::string_view, Order::iterator> entries_ GUARDED_BY(mutex_);
+  std::vector<Slot> slots_ GUARDED_BY(mutex_);
+  size_t indexed_ GUARDED_BY(mutex_) = 0;
 };

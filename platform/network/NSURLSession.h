@@ -144,6 +144,12 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
  private:
   friend class NSURLSessionEngine;
 
+  // For the session thread, which alone changes it (under the lock, for
+  // the readers elsewhere): read without the lock or a copy.
+  const NSURLRequestPtr& loadingRequest() const NO_THREAD_SAFETY_ANALYSIS {
+    return currentRequest_;
+  }
+
   std::shared_ptr<NSURLSessionEngine> engine_;
   const uint64_t identifier_;
   const NSURLRequestPtr request_;

@@ -164,7 +164,7 @@ void NSURLSessionEngine::accept(const NSURLSessionDataTaskPtr& task, const NSHTT
   }
   const NSURLCachePtr& cache = configuration_.URLCache;
   int64_t status = response->statusCode();
-  NSURLRequestPtr request = task->currentRequest();
+  const NSURLRequestPtr& request = task->loadingRequest();
   uint64_t limit = cache ? cache->memoryCapacity() / kCacheableShareDivisor : 0;
   load.cacheLimit = limit;
   load.cacheCandidate = cache && limit > 0 && load.easy && request->HTTPMethod() == "GET" &&
@@ -248,8 +248,8 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
     // Stored here rather than on the delegate queue: there it would delay
     // the handler, which often starts the next transfer.
     if (offer) {
-      configuration_.URLCache->storeCachedResponse(std::make_shared<NSCachedURLResponse>(task->response(), body),
-                                                   task->currentRequest());
+      configuration_.URLCache->storeCachedResponse(
+          std::make_shared<NSCachedURLResponse>(task->response(), body), task->loadingRequest());
     }
     finish(task, nullptr, body);
     return;

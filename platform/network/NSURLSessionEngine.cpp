@@ -53,6 +53,9 @@ constexpr auto kLookBeforeSleeping = std::chrono::microseconds(50);
 // many a finished transfer's handle is let go.
 constexpr size_t kSpareHandles = 8;
 
+// Nodes of the engine's task maps kept for reuse.
+constexpr size_t kSpareNodes = 64;
+
 // Open connections kept after use, across hosts. Curl's own limit follows
 // the transfers running at the moment, so a quiet moment with one transfer
 // closed connections that the next burst then had to open again.
@@ -413,13 +416,21 @@ void NSURLSessionEngine::add(const NSURLSessionDataTaskPtr& task) {
   load.taskStart = wallNow();
   {
     MutexLock lock(mutex_);
-    live_[task->taskIdentifier()] = task;
+    if (spareLiveNodes_.empty()) {
+      live_[task->taskIdentifier()] = task;
+    } else {
+      auto node = std::move(spareLiveNodes_.back());
+      spareLiveNodes_.pop_back();
+      node.key() = task->taskIdentifier();
+      node.mapped() = task;
+      live_.insert(std::move(node));
+    }
   }
   this->load(task);
 }
 
 void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
-  NSURLRequestPtr request = task->currentRequest();
+  const NSURLRequestPtr& request = task->loadingRequest();
   if (!request->URL()) {
     finish(task, NSURLErrorMake(NSURLErrorBadURL, "", "The request has no URL."));
     return;
@@ -464,12 +475,17 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
 
 bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
-  const NSURLPtr& url = task->currentRequest()->URL();
-  std::string host = url->scheme().value_or("");
-  host.append("://").append(url->host().value_or("")).push_back(':');
-  host.append(std::to_string(url->port().value_or(-1)));
-  HostSlots& slots = hosts_[host];
-  load.slotHost = std::move(host);
+  const NSURL& url = *task->loadingRequest()->URL();
+  std::string& host = hostKey_;
+  host.assign(url.scheme().value_or(""))
+      .append("://")
+      .append(url.host().value_or(""))
+      .push_back(':');
+  host.append(std::to_string(url.port().value_or(-1)));
+  auto it = hosts_.find(host);
+  if (it == hosts_.end()) it = hosts_.emplace(host, HostSlots()).first;
+  HostSlots& slots = it->second;
+  load.slotHost = &it->first;
   const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
   if (!slots.multiplexed && slots.running >= limit) {
     slots.waiting.push_back(task);
@@ -479,14 +495,21 @@ bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   return true;
 }
 
+void NSURLSessionEngine::markFreed(HostMap::iterator host) {
+  if (host->second.freed) return;
+  host->second.freed = true;
+  freedHosts_.push_back(host);
+}
+
 void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
-  auto it = hosts_.find(load.slotHost);
-  load.slotHost.clear();
+  if (!load.slotHost) return;
+  auto it = hosts_.find(*load.slotHost);
+  load.slotHost = nullptr;
   if (it == hosts_.end()) return;
   HostSlots& slots = it->second;
   --slots.running;
   if (!slots.waiting.empty()) {
-    freedHosts_.push_back(it->first);
+    markFreed(it);
   } else if (slots.running == 0) {
     hosts_.erase(it);
   }
@@ -494,14 +517,13 @@ void NSURLSessionEngine::releaseSlot(NSURLSessionTaskLoad& load) {
 
 bool NSURLSessionEngine::startWaiting() {
   if (freedHosts_.empty()) return false;
-  std::vector<std::string> freed;
+  std::vector<HostMap::iterator> freed;
   freed.swap(freedHosts_);
   const auto limit = static_cast<size_t>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost));
   bool started = false;
-  for (const std::string& host : freed) {
-    auto it = hosts_.find(host);
-    if (it == hosts_.end()) continue;
+  for (HostMap::iterator it : freed) {
     HostSlots& slots = it->second;
+    slots.freed = false;
     while (!slots.waiting.empty() && (slots.multiplexed || slots.running < limit)) {
       NSURLSessionDataTaskPtr task = std::move(slots.waiting.front());
       slots.waiting.pop_front();
@@ -520,7 +542,7 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool
   QX_DCHECK_SEQUENCE(sessionThread_);
   if (!slotTaken && !takeSlot(task)) return;
   NSURLSessionTaskLoad& load = *task->load_;
-  NSURLRequestPtr request = task->currentRequest();
+  const NSURLRequestPtr& request = task->loadingRequest();
   const bool cookies = request->HTTPShouldHandleCookies() && configuration_.HTTPShouldSetCookies;
   bool reused = false;
   CURL* easy = takeHandle(cookies, &reused);
@@ -536,7 +558,15 @@ void NSURLSessionEngine::startTransfer(const NSURLSessionDataTaskPtr& task, bool
   load.cacheChunk = nullptr;
   load.tls = {};
   load.attemptStart = wallNow();
-  active_[easy] = task;
+  if (spareActiveNodes_.empty()) {
+    active_[easy] = task;
+  } else {
+    auto node = std::move(spareActiveNodes_.back());
+    spareActiveNodes_.pop_back();
+    node.key() = easy;
+    node.mapped() = task;
+    active_.insert(std::move(node));
+  }
   Curl().curl_easy_setopt(easy, CURLOPT_URL, request->URL()->absoluteString().c_str());
   if (reused) {
     // A kept handle has every option below from its first transfer; only
@@ -699,7 +729,10 @@ void NSURLSessionEngine::detach(NSURLSessionDataTask& task) {
   Curl().curl_slist_free_all(load.headerList);
   load.easy = nullptr;
   load.headerList = nullptr;
-  active_.erase(easy);
+  if (auto node = active_.extract(easy)) {
+    node.mapped() = nullptr;
+    if (spareActiveNodes_.size() < kSpareNodes) spareActiveNodes_.push_back(std::move(node));
+  }
 }
 
 void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
@@ -707,7 +740,7 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   if (!load.easy) return;
   CURL* easy = load.easy;
   NSURLSessionTaskTransactionMetrics metrics;
-  metrics.request = task.currentRequest();
+  metrics.request = task.loadingRequest();
   metrics.response = load.attemptResponse;
   metrics.resourceFetchType = NSURLSessionTaskMetricsResourceFetchType::NetworkLoad;
   auto at = [&](CURLINFO info) -> std::optional<double> {
@@ -737,9 +770,10 @@ void NSURLSessionEngine::endAttempt(NSURLSessionDataTask& task) {
   long version = 0;
   Curl().curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
   if (version >= CURL_HTTP_VERSION_2_0) {
-    if (auto it = hosts_.find(load.slotHost); it != hosts_.end() && !it->second.multiplexed) {
+    auto it = load.slotHost ? hosts_.find(*load.slotHost) : hosts_.end();
+    if (it != hosts_.end() && !it->second.multiplexed) {
       it->second.multiplexed = true;
-      if (!it->second.waiting.empty()) freedHosts_.push_back(it->first);
+      if (!it->second.waiting.empty()) markFreed(it);
     }
   }
   switch (version) {
@@ -782,12 +816,13 @@ void NSURLSessionEngine::finish(const NSURLSessionDataTaskPtr& task, NSErrorPtr 
   NSURLSessionTaskMetricsPtr metrics = takeMetrics(*task);
   auto delegate = this->delegate();
   if (task->completion_) {
-    auto completion = std::make_shared<NSURLSessionDataCompletion>(std::move(task->completion_));
     NSDataPtr data = error ? nullptr : body ? std::move(body) : NSData::dataWithBytes(std::move(load.body));
-    NSHTTPURLResponsePtr response = task->response();
-    outbox_->push([delegate, session = session_, keep, metrics, completion, data, response, error] {
+    outbox_->push([delegate = std::move(delegate), session = session_, keep,
+                   metrics = std::move(metrics), completion = std::move(task->completion_),
+                   data = std::move(data), response = task->response(),
+                   error = std::move(error)]() mutable {
       if (delegate) delegate->didFinishCollectingMetrics(session.lock(), keep, metrics);
-      (*completion)(data, response, error);
+      completion(std::move(data), std::move(response), std::move(error));
     });
   } else if (delegate) {
     pushCompletion(delegate, keep, metrics, error);
@@ -807,9 +842,13 @@ NSURLSessionTaskMetricsPtr NSURLSessionEngine::takeMetrics(NSURLSessionDataTask&
 
 void NSURLSessionEngine::forget(const NSURLSessionDataTask& task) {
   bool wake;
+  NSURLSessionDataTaskPtr dropped;  // let go outside the lock
   {
     MutexLock lock(mutex_);
-    live_.erase(task.taskIdentifier());
+    if (auto node = live_.extract(task.taskIdentifier())) {
+      dropped.swap(node.mapped());
+      if (spareLiveNodes_.size() < kSpareNodes) spareLiveNodes_.push_back(std::move(node));
+    }
     wake = draining_ && live_.empty() && tlsDrivingEngine != this;
   }
   if (wake) wakeThread();
@@ -819,7 +858,7 @@ NSHTTPURLResponsePtr NSURLSessionEngine::makeResponse(NSURLSessionDataTask& task
   NSURLSessionTaskLoad& load = *task.load_;
   long status = 0;
   Curl().curl_easy_getinfo(load.easy, CURLINFO_RESPONSE_CODE, &status);
-  NSURLPtr url = task.currentRequest()->URL();
+  NSURLPtr url = task.loadingRequest()->URL();
   // The fields are the response's from here on; what curl reports after
   // the head (trailers) is not part of it.
   load.attemptResponse = std::make_shared<NSHTTPURLResponse>(url, status, std::move(load.responseHeaders));

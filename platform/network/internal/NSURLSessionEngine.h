@@ -43,8 +43,9 @@ struct NSURLSessionTaskLoad {
   // The response of the running attempt once its head is in.
   NSHTTPURLResponsePtr attemptResponse;
   bool headSeen = false;
-  // The server whose connection slot the attempt holds, or waits for.
-  std::string slotHost;
+  // The server whose connection slot the attempt holds, or waits for: the
+  // session's key for it, which stays while the attempt holds or waits.
+  const std::string* slotHost = nullptr;
   // The body waits in curl until the head has been dealt with.
   bool headPaused = false;
   double attemptStart = 0;
@@ -325,6 +326,9 @@ class NSURLSessionEngine {
   // Resumed tasks until their completion is decided, which for a task whose
   // end waits for the delegate happens on the delegate queue.
   std::map<uint64_t, NSURLSessionDataTaskPtr> live_ GUARDED_BY(mutex_);
+  // Nodes of live_ and active_ kept for the next tasks: a small transfer
+  // then allocates neither.
+  std::vector<decltype(live_)::node_type> spareLiveNodes_ GUARDED_BY(mutex_);
   Mutex joinMutex_;  // guards the join of the session thread; one thread joins
   // Set with each command and wake-up, read without the lock while looking.
   std::atomic<bool> pending_{false};
@@ -332,6 +336,7 @@ class NSURLSessionEngine {
   // so the transfers and handles below are touched there only.
   SequenceChecker sessionThread_;
   std::map<CURL*, NSURLSessionDataTaskPtr> active_;
+  std::vector<decltype(active_)::node_type> spareActiveNodes_;
   // No running attempt can have gone silent for too long before this.
   std::chrono::steady_clock::time_point nextSilenceCheck_ = std::chrono::steady_clock::time_point::max();
   // Handles kept after their transfer, apart by whether they joined the
@@ -343,10 +348,19 @@ class NSURLSessionEngine {
     // The server multiplexes: curl runs its transfers as streams of the
     // connections it allows, so none waits here.
     bool multiplexed = false;
+    // Listed in freedHosts_, once. A listed entry has waiting attempts, and
+    // only startWaiting takes them, unlisting it first: no entry is erased
+    // while listed, as entries are erased only once none wait.
+    bool freed = false;
   };
-  std::map<std::string, HostSlots> hosts_;
+  using HostMap = std::map<std::string, HostSlots, std::less<>>;
+  HostMap hosts_;
   // Hosts with a slot freed since the last look, and waiting attempts.
-  std::vector<std::string> freedHosts_;
+  std::vector<HostMap::iterator> freedHosts_;
+  // Where an attempt's server key is built, without a new string each time.
+  std::string hostKey_;
+  // Lists a host whose waiting attempts may start.
+  void markFreed(HostMap::iterator host);
 };
 
 // Helpers of more than one of the session's files.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "SessionRecording.h"
 #include "platform/foundation/PlatformClock.h"
 #include "support/TestEnvironment.h"
@@ -129,6 +131,63 @@ TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenClea
 }
 
 class NSURLSessionCacheTest : public SessionTest {};
+
+// Stores, replacements, removals and evictions in a long mixed run, checked
+// against a plain set after each step: every kept key is found with its own
+// body, every other one is not, across the index's growth and the runs of
+// keys that share slots.
+TEST_F(NSURLCacheTest, EveryKeptKeyIsFoundThroughRemovalsReplacementsAndGrowth) {
+  auto url = [](int i) { return "http://127.0.0.1/index/" + std::to_string(i) + ".png"; };
+  auto request = [&](int i) { return NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))); };
+  NSURLCache cache(1u << 30);
+  std::map<int, char> kept;
+  auto check = [&](const char* step, int upTo) {
+    for (int i = 0; i < upTo; ++i) {
+      auto found = cache.cachedResponseForRequest(request(i));
+      auto it = kept.find(i);
+      if (it == kept.end()) {
+        EXPECT_EQ(found, nullptr) << step << " " << i;
+        EXPECT_FALSE(cache.storedAtForRequest(request(i)).has_value()) << step << " " << i;
+      } else {
+        ASSERT_NE(found, nullptr) << step << " " << i;
+        EXPECT_EQ(found->data()->bytes()[0], static_cast<uint8_t>(it->second)) << step << " " << i;
+      }
+    }
+  };
+  struct Step {
+    const char* name;
+    int from, to, stride;
+    bool remove;
+    char body;
+  };
+  const Step steps[] = {
+      {"first eight", 0, 8, 1, false, 'a'},  // the first table, half full
+      {"ninth grows", 8, 9, 1, false, 'a'},    {"hundreds", 9, 600, 1, false, 'b'},
+      {"every third out", 0, 600, 3, true, 0}, {"replaced", 1, 600, 5, false, 'c'},
+      {"runs emptied", 100, 400, 1, true, 0},  {"refilled", 0, 700, 2, false, 'd'},
+      {"all but one out", 0, 698, 1, true, 0},
+  };
+  for (const Step& step : steps) {
+    for (int i = step.from; i < step.to; i += step.stride) {
+      if (step.remove) {
+        cache.removeCachedResponseForRequest(request(i));
+        kept.erase(i);
+      } else {
+        cache.storeCachedResponse(cachedText(url(i), std::string(4, step.body)), request(i));
+        kept[i] = step.body;
+      }
+    }
+    check(step.name, 710);
+  }
+  // Evicting from the least recent end leaves the index whole too.
+  const uint64_t each = cache.currentMemoryUsage() / kept.size();
+  cache.setMemoryCapacity(each * 3);
+  for (int i = 0; i < 40; ++i) {
+    cache.storeCachedResponse(cachedText(url(i), std::string(4, 'e')), request(i));
+  }
+  kept = {{37, 'e'}, {38, 'e'}, {39, 'e'}};
+  check("evicted", 710);
+}
 
 TEST_F(NSURLSessionCacheTest, FreshResponsesAreServedThenRevalidatedWhenStale) {
   ScriptedResponse image(200, {{"Cache-Control", "max-age=60"}, {"Content-Type", "image/png"}}, "pixels v1");

@@ -732,6 +732,33 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
   }
 }
 
+// Once its end is delivered the session keeps nothing of a task: what the
+// session thread keeps for the next tasks (map nodes) holds no task, which
+// would otherwise hold the session's engine in a cycle.
+TEST_F(NSURLSessionTest, EndedTasksAreLetGoWhileTheSessionGoesOn) {
+  ScriptedResponse held(200, {}, "payload");
+  held.gate = "both";
+  server.script("/both", held);
+  server.script("/after", {200, {}, "after"});
+  std::vector<std::weak_ptr<NSURLSessionDataTask>> ended;
+  {
+    // Two at once, so that both are live and transferring together.
+    std::vector<NSURLSessionDataTaskPtr> tasks;
+    for (int i = 0; i < 2; ++i) {
+      tasks.push_back(session->dataTaskWithURL(NSURL::URLWithString(server.url("/both"))));
+      tasks.back()->resume();
+    }
+    ASSERT_TRUE(server.waitForInFlight(2));
+    server.openGate("both");
+    ASSERT_TRUE(delegate->waitForCompletions(2));
+    delegate->drain();
+    ended.assign(tasks.begin(), tasks.end());
+  }
+  // A later task's end comes after the session thread is done with these.
+  EXPECT_EQ(load(server.url("/after"))->error(), nullptr);
+  for (size_t i = 0; i < ended.size(); ++i) EXPECT_TRUE(ended[i].expired()) << i;
+}
+
 using NSHTTPURLResponseTest = PlatformTest;
 
 TEST_F(NSHTTPURLResponseTest, LengthAndTypeComeOnlyFromWellFormedFields) {
