@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 CGPixelBox CGPixelBox::intersect(const CGPixelBox& o) const {
   return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
@@ -18,8 +19,10 @@ struct Edge {
   int dir;
 };
 
+// Where an edge crosses a sub-scanline, as a row accumulator's fixed-point
+// position.
 struct Crossing {
-  double x;
+  int64_t x;
   int dir;
 };
 
@@ -51,90 +54,135 @@ std::vector<Edge> buildEdges(const std::vector<CGPolygon>& polygons) {
   return edges;
 }
 
-// Accumulates the coverage of one pixel row: `area` holds partial cells,
-// `delta` starts and ends runs of full cells. Only the cells that spans
-// touch are visited when the row is read out: between them coverage is
-// constant, so long rows cost little more than their edges.
+// Crossings are placed to 1/65536 of a pixel; a pixel wholly covered on
+// every sub-scanline sums to kFullCell.
+constexpr int kFractionBits = 16;
+constexpr int32_t kCellUnit = int32_t(1) << kFractionBits;  // one sub-scanline
+constexpr int32_t kFullCell = kCellUnit * kSubScanlines;
+
+// Accumulates the coverage of one pixel row in integers. A span [xa, xb)
+// adds its weight from xa on and takes it away from xb on, each split
+// between the cell it starts in and the next by where in the cell it
+// starts; a cell's coverage is the running sum up to it. Only the cells
+// near edges change that sum, so the row is summed cell by cell only
+// there and read out as one run of constant coverage in between (the
+// inside of a shape).
 struct RowAccumulator {
   int x0, x1;
-  std::vector<float> area, delta, coverage;
-  std::vector<int> events;  // cells whose area or delta a span changed, once each
-  std::vector<uint8_t> isEvent;
+  std::vector<int32_t> acc;  // one past each end for the share carried on
+  struct Cells {
+    int from, to;  // inclusive, relative to x0
+  };
+  std::vector<Cells> edgeCells;  // where edges cross this row, unsorted
   int touchedMin, touchedMax;
 
-  RowAccumulator(int left, int right)
-      : x0(left),
-        x1(right),
-        area(right - left + 2, 0),
-        delta(right - left + 2, 0),
-        coverage(right - left + 1, 0),
-        isEvent(right - left + 2, 0) {
+  RowAccumulator(int left, int right) : x0(left), x1(right), acc(size_t(right - left) + 2, 0) {
     reset();
   }
 
   void reset() {
     touchedMin = x1 - x0;
     touchedMax = -1;
-    events.clear();
+    edgeCells.clear();
   }
 
-  void addSpan(double xa, double xb, float w) {
-    xa = std::max(xa, static_cast<double>(x0));
-    xb = std::min(xb, static_cast<double>(x1));
-    if (!(xb > xa)) return;
-    double fa = xa - x0, fb = xb - x0;
-    int ia = static_cast<int>(fa), ib = static_cast<int>(fb);
-    if (ia == ib) {
-      area[ia] += static_cast<float>(fb - fa) * w;
-      mark(ia);
-    } else {
-      area[ia] += static_cast<float>(ia + 1 - fa) * w;
-      delta[ia + 1] += w;
-      delta[ib] -= w;
-      area[ib] += static_cast<float>(fb - ib) * w;
-      mark(ia), mark(ia + 1), mark(ib);
-    }
-    touchedMin = std::min(touchedMin, ia);
-    touchedMax = std::max(touchedMax, std::min(ib, x1 - x0 - 1));
+  // A position as a fixed-point offset from x0, held inside the row. Edge
+  // ends are finite and within kHuge, so their crossings are too.
+  int64_t fixed(double x) const {
+    const int64_t f = static_cast<int64_t>((x - x0) * kCellUnit + 0.5);
+    return std::clamp<int64_t>(f, 0, int64_t(x1 - x0) << kFractionBits);
   }
 
-  void mark(int cell) {
-    if (isEvent[cell]) return;
-    isEvent[cell] = 1;
-    events.push_back(cell);
+  // Cells crossed by an edge whose crossings in this row lie in [fmin,
+  // fmax], the cell after included (spans carry into it).
+  void addEdge(int64_t fmin, int64_t fmax) {
+    edgeCells.push_back({int(fmin >> kFractionBits), int(fmax >> kFractionBits) + 1});
   }
 
-  // Reads the row out in runs of one coverage: `out.run(from, to, c)` for
-  // cells [from, to) of coverage c, in order, then clears the row.
+  // Adds w sub-scanlines' worth of [fa, fb) (fixed-point positions, fa <
+  // fb) to the cells; the caller marks them touched.
+  static void addSpanTo(int32_t* cells, int64_t fa, int64_t fb, int32_t w) {
+    const int64_t ia = fa >> kFractionBits, ib = fb >> kFractionBits;
+    const int32_t ra = int32_t(fa) & (kCellUnit - 1), rb = int32_t(fb) & (kCellUnit - 1);
+    cells[ia] += (kCellUnit - ra) * w;
+    cells[ia + 1] += ra * w;
+    cells[ib] -= (kCellUnit - rb) * w;
+    cells[ib + 1] -= rb * w;
+  }
+
+  // Spans from cell `from` to cell `to` were added (`to` may be the cell
+  // just past the row, which is not read out).
+  void touch(int from, int to) {
+    touchedMin = std::min(touchedMin, from);
+    touchedMax = std::max(touchedMax, std::min(to, x1 - x0 - 1));
+  }
+
+  void addSpan(int64_t fa, int64_t fb, int32_t w) {
+    if (fb <= fa) return;
+    addSpanTo(acc.data(), fa, fb, w);
+    touch(int(fa >> kFractionBits), int(fb >> kFractionBits));
+  }
+
+  // Reads the row out in runs of one coverage: `out.run(from, to, sum)` for
+  // cells [from, to) whose coverage is sum / kFullCell, in order, then
+  // clears the row.
   template <typename Out>
   bool readOut(Out& out) {
-    if (touchedMax < touchedMin) return false;
-    std::sort(events.begin(), events.end());
-    float run = 0;
-    int next = touchedMin;  // the first cell not yet read out
-    for (int e : events) {
-      if (e > touchedMax) break;
-      if (e > next) out.run(next, e, std::clamp(run, 0.0f, 1.0f));
-      run += delta[e];
-      out.run(e, e + 1, std::clamp(run + area[e], 0.0f, 1.0f));
-      area[e] = delta[e] = 0;
-      next = e + 1;
+    if (touchedMax < touchedMin) {
+      for (const Cells& c : edgeCells)
+        for (int i = c.from; i <= c.to; ++i) acc[size_t(i)] = 0;
+      reset();
+      return false;
     }
-    if (touchedMax + 1 > next) out.run(next, touchedMax + 1, std::clamp(run, 0.0f, 1.0f));
-    for (int e : events) area[e] = delta[e] = 0, isEvent[e] = 0;
+    auto byFrom = [](const Cells& a, const Cells& b) { return a.from < b.from; };
+    if (edgeCells.size() <= 16) {
+      for (size_t i = 1; i < edgeCells.size(); ++i) {
+        Cells c = edgeCells[i];
+        size_t j = i;
+        for (; j > 0 && edgeCells[j - 1].from > c.from; --j) edgeCells[j] = edgeCells[j - 1];
+        edgeCells[j] = c;
+      }
+    } else {
+      std::sort(edgeCells.begin(), edgeCells.end(), byFrom);
+    }
+    const int first = touchedMin, last = touchedMax + 1;  // cells read out
+    int32_t sum = 0;
+    int next = first;  // the first cell not yet read out
+    for (size_t k = 0; k < edgeCells.size();) {
+      // Overlapping or adjoining ranges of cells are summed as one.
+      const int from = edgeCells[k].from;
+      int to = edgeCells[k].to;
+      for (++k; k < edgeCells.size() && edgeCells[k].from <= to + 1; ++k) {
+        to = std::max(to, edgeCells[k].to);
+      }
+      if (from > next && next < last) out.run(next, std::min(from, last), clampSum(sum));
+      for (int i = from; i <= to; ++i) {
+        sum += acc[size_t(i)];
+        acc[size_t(i)] = 0;
+        if (i >= first && i < last) out.run(i, i + 1, clampSum(sum));
+      }
+      next = std::max(next, to + 1);
+    }
+    if (last > next) out.run(next, last, clampSum(sum));
     reset();
     return true;
   }
+
+  static int32_t clampSum(int32_t sum) { return std::clamp(sum, 0, kFullCell); }
 };
+
+// A running sum as the coverage it stands for, 0...1 (exactly: the sum and
+// the scale are powers of two short of 2^24).
+inline float coverageOf(int32_t sum) { return static_cast<float>(sum) * (1.0f / kFullCell); }
 
 // Coverage as floats, for a row sink.
 struct FloatRow {
   float* coverage;
   int first = -1, last = -1;
-  void run(int from, int to, float c) {
+  void run(int from, int to, int32_t sum) {
     if (first < 0) first = from;
     last = to;
-    std::fill(coverage + from, coverage + to, c);
+    std::fill(coverage + from, coverage + to, coverageOf(sum));
   }
 };
 
@@ -144,9 +192,9 @@ struct ByteRow {
   uint8_t* out;
   int fullFrom = 0, fullTo = 0;  // the widest so far
   int runFrom = 0, runTo = 0;    // the one being extended
-  void run(int from, int to, float c) {
+  void run(int from, int to, int32_t sum) {
     // The same rounding as a float row scaled to bytes.
-    const uint8_t b = static_cast<uint8_t>(c * 255 + 0.5f);
+    const uint8_t b = static_cast<uint8_t>(coverageOf(sum) * 255 + 0.5f);
     if (to - from == 1) {
       out[from] = b;
     } else {
@@ -188,28 +236,80 @@ CGPixelBox CGRasterizer::bounds(const std::vector<CGPolygon>& polygons) {
 
 namespace {
 
+// Whether the polygons are one convex outline (turning one way only, going
+// down and up once each): then every sub-scanline crosses it twice or not
+// at all, and its inside is between the two under either rule.
+bool isConvexOutline(const std::vector<CGPolygon>& polygons) {
+  if (polygons.size() != 1) return false;
+  const std::vector<CGPoint>& pts = polygons[0].points;
+  const size_t n = pts.size();
+  if (n < 3) return false;
+  int turn = 0, firstDy = 0, lastDy = 0, reversals = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const CGPoint a = pts[i], b = pts[(i + 1) % n], c = pts[(i + 2) % n];
+    // Points the edges would move (clamped or dropped) leave the general
+    // path to decide.
+    if (!(std::fabs(a.x) <= kHuge && std::fabs(a.y) <= kHuge)) return false;
+    const double cross = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
+    const int t = cross > 0 ? 1 : cross < 0 ? -1 : 0;
+    if (t != 0) {
+      if (turn != 0 && t != turn) return false;
+      turn = t;
+    }
+    const int dy = b.y > a.y ? 1 : b.y < a.y ? -1 : 0;
+    if (dy != 0) {
+      if (lastDy != 0 && dy != lastDy) ++reversals;
+      if (firstDy == 0) firstDy = dy;
+      lastDy = dy;
+    }
+  }
+  if (lastDy != firstDy) ++reversals;  // around the corner back to the start
+  return turn != 0 && reversals == 2;
+}
+
 template <typename Emit>
 void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
                  bool antialias, Emit emit) {
   std::vector<Edge> edges = buildEdges(polygons);
   if (edges.empty()) return;
+  const bool convex = isConvexOutline(polygons);
   RowAccumulator row(box.x0, box.x1);
+  int32_t* const cells = row.acc.data();
   std::vector<const Edge*> active;
   // Sub-scanline s's crossings sit at s * active.size(): an edge crosses
   // each sub-scanline at most once, so they never spill into the next.
   std::vector<Crossing> crossingRows;
   size_t counts[kSubScanlines];
-  double sampleY[kSubScanlines];
-  size_t next = 0;
+  // A convex outline's one span a sub-scanline, [lo, hi).
+  int64_t lo[kSubScanlines], hi[kSubScanlines];
   const int samples = antialias ? kSubScanlines : 1;
-  const float weight = 1.0f / samples;
-  auto addSpan = [&](double xa, double xb, float w) {
-    if (!antialias) {
-      // Whole pixels whose centres fall inside the span.
-      xa = std::ceil(xa - 0.5);
-      xb = std::ceil(xb - 0.5);
+  double offsets[kSubScanlines], sampleY[kSubScanlines];
+  for (int s = 0; s < samples; ++s) offsets[s] = (s + 0.5) / samples;
+  size_t next = 0;
+  // Calls f(s, x) for each sub-scanline s of the row (of rowSamples) the
+  // edge crosses, x its fixed-point crossing, in order; answers the lowest
+  // and highest x.
+  auto crossingsOf = [&](const Edge* e, int rowSamples, auto&& f) {
+    int s = 0, end = rowSamples;
+    if (!(e->y0 <= sampleY[0])) {
+      while (s < rowSamples && !(e->y0 <= sampleY[s])) ++s;
     }
-    row.addSpan(xa, xb, w);
+    if (!(sampleY[rowSamples - 1] < e->y1)) {
+      end = s;
+      while (end < rowSamples && sampleY[end] < e->y1) ++end;
+    }
+    if (s >= end) return;
+    int64_t first = 0, x = 0;
+    for (const int from = s; s < end; ++s) {
+      double at = e->x0 + (sampleY[s] - e->y0) * e->dxdy;
+      // Without antialiasing a span takes the whole pixels whose centres
+      // it holds.
+      if (!antialias) at = std::ceil(at - 0.5);
+      x = row.fixed(at);
+      if (s == from) first = x;
+      f(s, x);
+    }
+    row.addEdge(std::min(first, x), std::max(first, x));
   };
   for (int y = box.y0; y < box.y1; ++y) {
     // Edges touching [y, y + 1).
@@ -228,7 +328,35 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
       return e->x0 == e->x1 && e->y0 <= y && e->y1 >= y + 1;
     });
     const int rowSamples = uniform ? 1 : samples;
-    const float rowWeight = uniform ? 1.0f : weight;
+    // Each sample's share of kSubScanlines.
+    const int32_t rowWeight = kSubScanlines / rowSamples;
+    if (uniform) {
+      sampleY[0] = y + 0.5;
+    } else {
+      for (int s = 0; s < rowSamples; ++s) sampleY[s] = y + offsets[s];
+    }
+    if (convex) {
+      for (int s = 0; s < rowSamples; ++s) {
+        lo[s] = std::numeric_limits<int64_t>::max();
+        hi[s] = std::numeric_limits<int64_t>::min();
+      }
+      for (const Edge* e : active) {
+        crossingsOf(e, rowSamples, [&](int s, int64_t x) {
+          lo[s] = std::min(lo[s], x);
+          hi[s] = std::max(hi[s], x);
+        });
+      }
+      int from = std::numeric_limits<int>::max(), to = -1;
+      for (int s = 0; s < rowSamples; ++s) {
+        if (!(hi[s] > lo[s])) continue;
+        RowAccumulator::addSpanTo(cells, lo[s], hi[s], rowWeight);
+        from = std::min(from, int(lo[s] >> kFractionBits));
+        to = std::max(to, int(hi[s] >> kFractionBits));
+      }
+      if (to >= 0) row.touch(from, to);
+      emit(y, row);
+      continue;
+    }
     // Each edge's crossings, sub-scanline by sub-scanline, go to that
     // sub-scanline's list (the same positions as testing each sub-scanline
     // against every edge, with fewer branches).
@@ -236,26 +364,19 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
     if (crossingRows.size() < stride * size_t(rowSamples)) {
       crossingRows.resize(stride * size_t(rowSamples));
     }
-    for (int s = 0; s < rowSamples; ++s) {
-      sampleY[s] = y + (s + 0.5) / rowSamples;
-      counts[s] = 0;
-    }
+    for (int s = 0; s < rowSamples; ++s) counts[s] = 0;
     for (const Edge* e : active) {
-      int s = 0;
-      while (s < rowSamples && !(e->y0 <= sampleY[s])) ++s;
-      for (; s < rowSamples && sampleY[s] < e->y1; ++s) {
-        crossingRows[size_t(s) * stride + counts[s]++] = {e->x0 + (sampleY[s] - e->y0) * e->dxdy,
-                                                          e->dir};
-      }
+      crossingsOf(e, rowSamples, [&, dir = e->dir](int s, int64_t x) {
+        crossingRows[size_t(s) * stride + counts[s]++] = {x, dir};
+      });
     }
     for (int s = 0; s < rowSamples; ++s) {
       Crossing* crossings = crossingRows.data() + size_t(s) * stride;
       const size_t n = counts[s];
       if (n == 2) {
-        // A convex shape's two crossings: inside between them under
-        // either rule.
-        addSpan(std::min(crossings[0].x, crossings[1].x), std::max(crossings[0].x, crossings[1].x),
-                rowWeight);
+        // Two crossings: inside between them under either rule.
+        row.addSpan(std::min(crossings[0].x, crossings[1].x),
+                    std::max(crossings[0].x, crossings[1].x), rowWeight);
         continue;
       }
       // Few crossings a sub-scanline: an insertion sort beats the general
@@ -271,7 +392,7 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
         winding += rule == CGFillRule::NonZero ? crossings[i].dir : 1;
         bool inside = rule == CGFillRule::NonZero ? winding != 0 : (winding & 1) != 0;
         if (!inside) continue;
-        addSpan(crossings[i].x, crossings[i + 1].x, rowWeight);
+        row.addSpan(crossings[i].x, crossings[i + 1].x, rowWeight);
       }
     }
     emit(y, row);
