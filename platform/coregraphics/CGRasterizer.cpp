@@ -64,78 +64,61 @@ constexpr int32_t kFullCell = kCellUnit * kSubScanlines;
 // adds its weight from xa on and takes it away from xb on, each split
 // between the cell it starts in and the next by where in the cell it
 // starts; a cell's coverage is the running sum up to it. Only the cells
-// near edges change that sum, so the row is summed cell by cell only
+// edges cross change that sum, so the row is summed cell by cell only
 // there and read out as one run of constant coverage in between (the
 // inside of a shape).
 struct RowAccumulator {
   int x0, x1;
+  int64_t limit;             // the row's right end, fixed-point
   std::vector<int32_t> acc;  // one past each end for the share carried on
   struct Cells {
     int from, to;  // inclusive, relative to x0
   };
   std::vector<Cells> edgeCells;  // where edges cross this row, unsorted
-  int touchedMin, touchedMax;
 
-  RowAccumulator(int left, int right) : x0(left), x1(right), acc(size_t(right - left) + 2, 0) {
-    reset();
-  }
+  RowAccumulator(int left, int right)
+      : x0(left),
+        x1(right),
+        limit(int64_t(right - left) << kFractionBits),
+        acc(size_t(right - left) + 2, 0) {}
 
-  void reset() {
-    touchedMin = x1 - x0;
-    touchedMax = -1;
-    edgeCells.clear();
+  // A position as a fixed-point offset from x0, rounded to nearest; not
+  // yet held inside the row. Edge ends are finite and within kHuge, so
+  // their crossings are too, and the bias keeps the sum positive.
+  int64_t unclamped(double x) const {
+    constexpr int64_t kBias = int64_t(1) << 42;
+    return static_cast<int64_t>((x - x0) * kCellUnit + (0.5 + double(kBias))) - kBias;
   }
-
-  // A position as a fixed-point offset from x0, held inside the row. Edge
-  // ends are finite and within kHuge, so their crossings are too.
-  int64_t fixed(double x) const {
-    const int64_t f = static_cast<int64_t>((x - x0) * kCellUnit + 0.5);
-    return std::clamp<int64_t>(f, 0, int64_t(x1 - x0) << kFractionBits);
-  }
+  int64_t clamp(int64_t f) const { return std::clamp<int64_t>(f, 0, limit); }
 
   // Cells crossed by an edge whose crossings in this row lie in [fmin,
-  // fmax], the cell after included (spans carry into it).
+  // fmax] (held inside the row), the cell after included (spans carry
+  // into it).
   void addEdge(int64_t fmin, int64_t fmax) {
     edgeCells.push_back({int(fmin >> kFractionBits), int(fmax >> kFractionBits) + 1});
   }
 
-  // Adds w sub-scanlines' worth of [fa, fb) (fixed-point positions, fa <
-  // fb) to the cells; the caller marks them touched.
-  static void addSpanTo(int32_t* cells, int64_t fa, int64_t fb, int32_t w) {
-    const int64_t ia = fa >> kFractionBits, ib = fb >> kFractionBits;
-    const int32_t ra = int32_t(fa) & (kCellUnit - 1), rb = int32_t(fb) & (kCellUnit - 1);
-    cells[ia] += (kCellUnit - ra) * w;
-    cells[ia + 1] += ra * w;
-    cells[ib] -= (kCellUnit - rb) * w;
-    cells[ib + 1] -= rb * w;
-  }
-
-  // Spans from cell `from` to cell `to` were added (`to` may be the cell
-  // just past the row, which is not read out).
-  void touch(int from, int to) {
-    touchedMin = std::min(touchedMin, from);
-    touchedMax = std::max(touchedMax, std::min(to, x1 - x0 - 1));
-  }
-
+  // Adds w sub-scanlines' worth of [fa, fb) (fixed-point positions inside
+  // the row).
   void addSpan(int64_t fa, int64_t fb, int32_t w) {
     if (fb <= fa) return;
-    addSpanTo(acc.data(), fa, fb, w);
-    touch(int(fa >> kFractionBits), int(fb >> kFractionBits));
+    const int64_t ia = fa >> kFractionBits, ib = fb >> kFractionBits;
+    const int32_t ra = int32_t(fa) & (kCellUnit - 1), rb = int32_t(fb) & (kCellUnit - 1);
+    acc[size_t(ia)] += (kCellUnit - ra) * w;
+    acc[size_t(ia) + 1] += ra * w;
+    acc[size_t(ib)] -= (kCellUnit - rb) * w;
+    acc[size_t(ib) + 1] -= rb * w;
   }
 
-  // Reads the row out in runs of one coverage: `out.run(from, to, sum)` for
-  // cells [from, to) whose coverage is sum / kFullCell, in order, then
-  // clears the row.
+  // Reads out the cells from the first to the last an edge crosses, in
+  // runs of one coverage: `out.run(from, to, sum)` for cells [from, to)
+  // whose coverage is sum / kFullCell, in order; then clears the row.
+  // Answers whether any cell had coverage.
   template <typename Out>
   bool readOut(Out& out) {
-    if (touchedMax < touchedMin) {
-      for (const Cells& c : edgeCells)
-        for (int i = c.from; i <= c.to; ++i) acc[size_t(i)] = 0;
-      reset();
-      return false;
-    }
-    auto byFrom = [](const Cells& a, const Cells& b) { return a.from < b.from; };
+    if (edgeCells.empty()) return false;
     if (edgeCells.size() <= 16) {
+      // Few edges a row: an insertion sort beats the general one.
       for (size_t i = 1; i < edgeCells.size(); ++i) {
         Cells c = edgeCells[i];
         size_t j = i;
@@ -143,11 +126,12 @@ struct RowAccumulator {
         edgeCells[j] = c;
       }
     } else {
-      std::sort(edgeCells.begin(), edgeCells.end(), byFrom);
+      std::sort(edgeCells.begin(), edgeCells.end(),
+                [](const Cells& a, const Cells& b) { return a.from < b.from; });
     }
-    const int first = touchedMin, last = touchedMax + 1;  // cells read out
-    int32_t sum = 0;
-    int next = first;  // the first cell not yet read out
+    const int width = x1 - x0;
+    int32_t sum = 0, most = 0;
+    int next = edgeCells[0].from;  // the first cell not yet read out
     for (size_t k = 0; k < edgeCells.size();) {
       // Overlapping or adjoining ranges of cells are summed as one.
       const int from = edgeCells[k].from;
@@ -155,17 +139,21 @@ struct RowAccumulator {
       for (++k; k < edgeCells.size() && edgeCells[k].from <= to + 1; ++k) {
         to = std::max(to, edgeCells[k].to);
       }
-      if (from > next && next < last) out.run(next, std::min(from, last), clampSum(sum));
+      if (from > next && next < width) {
+        out.run(next, std::min(from, width), clampSum(sum));
+        most = std::max(most, sum);
+      }
       for (int i = from; i <= to; ++i) {
         sum += acc[size_t(i)];
         acc[size_t(i)] = 0;
-        if (i >= first && i < last) out.run(i, i + 1, clampSum(sum));
+        if (i >= width) continue;
+        out.run(i, i + 1, clampSum(sum));
+        most = std::max(most, sum);
       }
       next = std::max(next, to + 1);
     }
-    if (last > next) out.run(next, last, clampSum(sum));
-    reset();
-    return true;
+    edgeCells.clear();
+    return most > 0;
   }
 
   static int32_t clampSum(int32_t sum) { return std::clamp(sum, 0, kFullCell); }
@@ -236,24 +224,25 @@ CGPixelBox CGRasterizer::bounds(const std::vector<CGPolygon>& polygons) {
 
 namespace {
 
-// Whether the polygons are one convex outline (turning one way only, going
-// down and up once each): then every sub-scanline crosses it twice or not
-// at all, and its inside is between the two under either rule.
-bool isConvexOutline(const std::vector<CGPolygon>& polygons) {
-  if (polygons.size() != 1) return false;
+// For one convex outline (turning one way only, going down and up once
+// each), the sign that makes its left side's edges add coverage: every
+// sub-scanline crosses it twice or not at all, once on each side, so its
+// inside is between the two under either rule. 0 for any other shape.
+int convexOutlineSign(const std::vector<CGPolygon>& polygons) {
+  if (polygons.size() != 1) return 0;
   const std::vector<CGPoint>& pts = polygons[0].points;
   const size_t n = pts.size();
-  if (n < 3) return false;
+  if (n < 3) return 0;
   int turn = 0, firstDy = 0, lastDy = 0, reversals = 0;
   for (size_t i = 0; i < n; ++i) {
     const CGPoint a = pts[i], b = pts[(i + 1) % n], c = pts[(i + 2) % n];
     // Points the edges would move (clamped or dropped) leave the general
     // path to decide.
-    if (!(std::fabs(a.x) <= kHuge && std::fabs(a.y) <= kHuge)) return false;
+    if (!(std::fabs(a.x) <= kHuge && std::fabs(a.y) <= kHuge)) return 0;
     const double cross = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
     const int t = cross > 0 ? 1 : cross < 0 ? -1 : 0;
     if (t != 0) {
-      if (turn != 0 && t != turn) return false;
+      if (turn != 0 && t != turn) return 0;
       turn = t;
     }
     const int dy = b.y > a.y ? 1 : b.y < a.y ? -1 : 0;
@@ -264,15 +253,32 @@ bool isConvexOutline(const std::vector<CGPolygon>& polygons) {
     }
   }
   if (lastDy != firstDy) ++reversals;  // around the corner back to the start
-  return turn != 0 && reversals == 2;
+  if (turn == 0 || reversals != 2) return 0;
+  // Turning clockwise on the screen (y down), the left side runs up.
+  return -turn;
 }
+
+// An edge's crossings of one row's samples: `count` of them from sample
+// `first` on, the k-th at fixed-point x + k * step (not yet held inside the
+// row). Stepping in integers gives every crossing the same position
+// whichever way the row is summed.
+struct RowCrossings {
+  int first = 0, count = 0;
+  int64_t x = 0, step = 0;
+  int64_t at(int k) const { return x + k * step; }
+  int64_t lowest() const { return std::min(x, at(count - 1)); }
+  int64_t highest() const { return std::max(x, at(count - 1)); }
+};
 
 template <typename Emit>
 void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
                  bool antialias, Emit emit) {
   std::vector<Edge> edges = buildEdges(polygons);
   if (edges.empty()) return;
-  const bool convex = isConvexOutline(polygons);
+  // A convex outline's edges add their crossings on their own: +1 from
+  // those on its left, -1 from those on its right (the sign of its
+  // turning tells which way its edges run on the left).
+  const int convexSign = convexOutlineSign(polygons);
   RowAccumulator row(box.x0, box.x1);
   int32_t* const cells = row.acc.data();
   std::vector<const Edge*> active;
@@ -280,16 +286,15 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
   // each sub-scanline at most once, so they never spill into the next.
   std::vector<Crossing> crossingRows;
   size_t counts[kSubScanlines];
-  // A convex outline's one span a sub-scanline, [lo, hi).
-  int64_t lo[kSubScanlines], hi[kSubScanlines];
   const int samples = antialias ? kSubScanlines : 1;
   double offsets[kSubScanlines], sampleY[kSubScanlines];
   for (int s = 0; s < samples; ++s) offsets[s] = (s + 0.5) / samples;
+  // The largest step kept: an edge steeper than this crosses at most one
+  // sub-scanline inside ±kHuge, so its step is never taken.
+  constexpr double kMaxStep = double(int64_t(1) << 44);
   size_t next = 0;
-  // Calls f(s, x) for each sub-scanline s of the row (of rowSamples) the
-  // edge crosses, x its fixed-point crossing, in order; answers the lowest
-  // and highest x.
-  auto crossingsOf = [&](const Edge* e, int rowSamples, auto&& f) {
+  auto crossingsOf = [&](const Edge* e, int rowSamples) {
+    RowCrossings c;
     int s = 0, end = rowSamples;
     if (!(e->y0 <= sampleY[0])) {
       while (s < rowSamples && !(e->y0 <= sampleY[s])) ++s;
@@ -298,18 +303,19 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
       end = s;
       while (end < rowSamples && sampleY[end] < e->y1) ++end;
     }
-    if (s >= end) return;
-    int64_t first = 0, x = 0;
-    for (const int from = s; s < end; ++s) {
-      double at = e->x0 + (sampleY[s] - e->y0) * e->dxdy;
-      // Without antialiasing a span takes the whole pixels whose centres
-      // it holds.
-      if (!antialias) at = std::ceil(at - 0.5);
-      x = row.fixed(at);
-      if (s == from) first = x;
-      f(s, x);
+    if (s >= end) return c;
+    double at = e->x0 + (sampleY[s] - e->y0) * e->dxdy;
+    // Without antialiasing a span takes the whole pixels whose centres it
+    // holds (one sample a row).
+    if (!antialias) at = std::ceil(at - 0.5);
+    c.first = s, c.count = end - s, c.x = row.unclamped(at);
+    if (c.count > 1) {
+      const double step = e->dxdy * (double(kCellUnit) / rowSamples);
+      c.step = static_cast<int64_t>(std::clamp(step, -kMaxStep, kMaxStep) +
+                                    (step < 0 ? -0.5 : 0.5));
     }
-    row.addEdge(std::min(first, x), std::max(first, x));
+    row.addEdge(row.clamp(c.lowest()), row.clamp(c.highest()));
+    return c;
   };
   for (int y = box.y0; y < box.y1; ++y) {
     // Edges touching [y, y + 1).
@@ -335,25 +341,35 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
     } else {
       for (int s = 0; s < rowSamples; ++s) sampleY[s] = y + offsets[s];
     }
-    if (convex) {
-      for (int s = 0; s < rowSamples; ++s) {
-        lo[s] = std::numeric_limits<int64_t>::max();
-        hi[s] = std::numeric_limits<int64_t>::min();
-      }
+    if (convexSign != 0) {
       for (const Edge* e : active) {
-        crossingsOf(e, rowSamples, [&](int s, int64_t x) {
-          lo[s] = std::min(lo[s], x);
-          hi[s] = std::max(hi[s], x);
-        });
+        const RowCrossings c = crossingsOf(e, rowSamples);
+        if (c.count == 0) continue;
+        const int32_t w = rowWeight * e->dir * convexSign;
+        // Crossings in one cell (most edges: all but the flattest) add up
+        // in closed form: count in the cell, their offsets into the next.
+        auto addCell = [&](int64_t cell, int64_t n, int64_t offsets) {
+          cells[cell] += int32_t(n * kCellUnit - offsets) * w;
+          cells[cell + 1] += int32_t(offsets) * w;
+        };
+        const int64_t lowest = c.lowest(), highest = c.highest();
+        if (lowest >= 0 && highest <= row.limit &&
+            lowest >> kFractionBits == highest >> kFractionBits) {
+          const int64_t cell = lowest >> kFractionBits, n = c.count;
+          addCell(cell, n, n * (c.x - (cell << kFractionBits)) + c.step * (n * (n - 1) / 2));
+          continue;
+        }
+        int64_t cell = row.clamp(c.x) >> kFractionBits, n = 0, offsets = 0;
+        for (int k = 0; k < c.count; ++k) {
+          const int64_t x = row.clamp(c.at(k));
+          if (x >> kFractionBits != cell) {
+            addCell(cell, n, offsets);
+            cell = x >> kFractionBits, n = 0, offsets = 0;
+          }
+          ++n, offsets += x & (kCellUnit - 1);
+        }
+        addCell(cell, n, offsets);
       }
-      int from = std::numeric_limits<int>::max(), to = -1;
-      for (int s = 0; s < rowSamples; ++s) {
-        if (!(hi[s] > lo[s])) continue;
-        RowAccumulator::addSpanTo(cells, lo[s], hi[s], rowWeight);
-        from = std::min(from, int(lo[s] >> kFractionBits));
-        to = std::max(to, int(hi[s] >> kFractionBits));
-      }
-      if (to >= 0) row.touch(from, to);
       emit(y, row);
       continue;
     }
@@ -366,9 +382,11 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
     }
     for (int s = 0; s < rowSamples; ++s) counts[s] = 0;
     for (const Edge* e : active) {
-      crossingsOf(e, rowSamples, [&, dir = e->dir](int s, int64_t x) {
-        crossingRows[size_t(s) * stride + counts[s]++] = {x, dir};
-      });
+      const RowCrossings c = crossingsOf(e, rowSamples);
+      for (int k = 0; k < c.count; ++k) {
+        const int s = c.first + k;
+        crossingRows[size_t(s) * stride + counts[s]++] = {row.clamp(c.at(k)), e->dir};
+      }
     }
     for (int s = 0; s < rowSamples; ++s) {
       Crossing* crossings = crossingRows.data() + size_t(s) * stride;
