@@ -439,13 +439,18 @@ class FillShapes {
     }
     return nullptr;
   }
-  void keep(FillShape shape) {
+  // Keeps the shape, answering the coverage of one no longer kept (its
+  // memory to be reused), if any.
+  std::vector<uint8_t> keep(FillShape shape) {
     bytes_ += shape.coverage.size();
     shapes_.insert(shapes_.begin(), std::move(shape));
+    std::vector<uint8_t> spare;
     while (shapes_.size() > kFillShapes || bytes_ > kMaxFillShapeBytes) {
       bytes_ -= shapes_.back().coverage.size();
+      spare = std::move(shapes_.back().coverage);
       shapes_.pop_back();
     }
+    return spare;
   }
 
  private:
@@ -500,7 +505,8 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     full = known->full;
     full.x0 += box.x0, full.x1 += box.x0, full.y0 += box.y0, full.y1 += box.y0;
   } else {
-    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    // Every byte of the box is written when anything is covered.
+    coverageBox_.resize(size_t(stride) * size_t(h));
     mask.coverage = coverageBox_.data();
     std::vector<CGRasterizer::FullRun> runs;
     const bool any = CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(),
@@ -508,10 +514,13 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     if (any) full = widestFullBlock(runs, box.y0);
     if (!key.empty()) {
       FillShape shape{std::move(key), w, h, stride, {}, full};
-      if (any) shape.coverage = coverageBox_;
+      // The cache takes the coverage itself (its memory stays where the
+      // mask points) and hands back a buffer it let go, for the next shape.
+      if (any) shape.coverage = std::move(coverageBox_);
       shape.full.x0 -= box.x0, shape.full.x1 -= box.x0;
       shape.full.y0 -= box.y0, shape.full.y1 -= box.y0;
-      shapes.keep(std::move(shape));
+      std::vector<uint8_t> spare = shapes.keep(std::move(shape));
+      if (any) coverageBox_ = std::move(spare);
     }
     if (!any) return;
   }

@@ -111,9 +111,10 @@ struct RowAccumulator {
   }
 
   // Reads out the cells from the first to the last an edge crosses, in
-  // runs of one coverage: `out.run(from, to, sum)` for cells [from, to)
-  // whose coverage is sum / kFullCell, in order; then clears the row.
-  // Answers whether any cell had coverage.
+  // order: `out.cell(at, sum)` for a cell near an edge and `out.run(from,
+  // to, sum)` for cells [from, to) of one coverage between edges, the
+  // coverage being sum / kFullCell; then clears the row. Answers whether
+  // any cell had coverage.
   template <typename Out>
   bool readOut(Out& out) {
     if (edgeCells.empty()) return false;
@@ -147,7 +148,7 @@ struct RowAccumulator {
         sum += acc[size_t(i)];
         acc[size_t(i)] = 0;
         if (i >= width) continue;
-        out.run(i, i + 1, clampSum(sum));
+        out.cell(i, clampSum(sum));
         most = std::max(most, sum);
       }
       next = std::max(next, to + 1);
@@ -172,28 +173,37 @@ struct FloatRow {
     last = to;
     std::fill(coverage + from, coverage + to, coverageOf(sum));
   }
+  void cell(int at, int32_t sum) { run(at, at + 1, sum); }
 };
 
-// Coverage as bytes straight into a mask row, remembering the widest run of
-// full coverage.
+// Coverage as bytes straight into a mask row, remembering the cells written
+// and the widest run of full coverage.
 struct ByteRow {
   uint8_t* out;
-  int fullFrom = 0, fullTo = 0;  // the widest so far
+  int first = -1, last = -1;     // the cells written
+  int fullFrom = 0, fullTo = 0;  // the widest full run so far
   int runFrom = 0, runTo = 0;    // the one being extended
+
+  // The same rounding as a float row scaled to bytes.
+  static uint8_t byteOf(int32_t sum) {
+    return static_cast<uint8_t>(coverageOf(sum) * 255 + 0.5f);
+  }
   void run(int from, int to, int32_t sum) {
-    // The same rounding as a float row scaled to bytes.
-    const uint8_t b = static_cast<uint8_t>(coverageOf(sum) * 255 + 0.5f);
-    if (to - from == 1) {
-      out[from] = b;
-    } else {
-      std::memset(out + from, b, size_t(to - from));
-    }
+    const uint8_t b = byteOf(sum);
+    std::memset(out + from, b, size_t(to - from));
+    wrote(from, to, b);
+  }
+  void cell(int at, int32_t sum) {
+    const uint8_t b = byteOf(sum);
+    out[at] = b;
+    wrote(at, at + 1, b);
+  }
+  void wrote(int from, int to, uint8_t b) {
+    if (first < 0) first = from;
+    last = to;
     if (b != 255) return;
-    if (from == runTo && runTo > runFrom) {
-      runTo = to;
-    } else {
-      runFrom = from, runTo = to;
-    }
+    if (from != runTo) runFrom = from;
+    runTo = to;
     if (runTo - runFrom > fullTo - fullFrom) fullFrom = runFrom, fullTo = runTo;
   }
 };
@@ -436,14 +446,26 @@ bool CGRasterizer::fillMask(const std::vector<CGPolygon>& polygons, CGFillRule r
                             std::vector<FullRun>* fullRuns) {
   if (box.isEmpty()) return false;
   if (fullRuns) fullRuns->assign(size_t(box.y1 - box.y0), FullRun{});
-  bool any = false;
+  const int width = box.x1 - box.x0;
+  auto rowAt = [&](int y) { return mask + size_t(y - box.y0) * size_t(stride); };
+  // Rows above `written` are written across the box; the rest are cleared
+  // once something is covered.
+  int written = box.y0;
+  auto clearTo = [&](int y) {
+    for (; written < y; ++written) std::memset(rowAt(written), 0, size_t(width));
+  };
   scanConvert(polygons, rule, box, antialias, [&](int y, RowAccumulator& row) {
-    ByteRow out{mask + size_t(y - box.y0) * size_t(stride)};
+    ByteRow out{rowAt(y)};
     if (!row.readOut(out)) return;
-    any = true;
+    clearTo(y);
+    std::memset(out.out, 0, size_t(out.first));
+    std::memset(out.out + out.last, 0, size_t(width - out.last));
+    written = y + 1;
     if (fullRuns && out.fullTo > out.fullFrom) {
       (*fullRuns)[size_t(y - box.y0)] = {box.x0 + out.fullFrom, box.x0 + out.fullTo};
     }
   });
-  return any;
+  if (written == box.y0) return false;
+  clearTo(box.y1);
+  return true;
 }
