@@ -856,13 +856,23 @@ std::optional<CGPixelBox> WholePixelClipBox(std::optional<CGRect> box, bool anti
 std::vector<int64_t> MaskShapeKey(const std::vector<CGPolygon>& polygons, CGFillRule rule,
                                   bool antialias, const CGPixelBox& box) {
   std::vector<int64_t> key = {int64_t(rule), antialias ? 1 : 0};
+  // A 4096th of a pixel changes no coverage level. Rounded half away from
+  // zero in line (a call a coordinate costs as much as the rest of the
+  // key); beyond ±2^52 4096ths every point is off the bitmap alike.
+  constexpr double kLimit = double(int64_t(1) << 52);
+  auto quantum = [&](double v) {
+    v = std::clamp(v * 4096, -kLimit, kLimit);
+    return static_cast<int64_t>(v + (v < 0 ? -0.5 : 0.5));
+  };
+  size_t size = key.size();
+  for (const CGPolygon& polygon : polygons) size += 1 + 2 * polygon.points.size();
+  key.reserve(size);
   for (const CGPolygon& polygon : polygons) {
     key.push_back(int64_t(polygon.points.size()));
     for (const CGPoint& p : polygon.points) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) return {};
-      // A 4096th of a pixel changes no coverage level.
-      key.push_back(std::llround((p.x - box.x0) * 4096));
-      key.push_back(std::llround((p.y - box.y0) * 4096));
+      key.push_back(quantum(p.x - box.x0));
+      key.push_back(quantum(p.y - box.y0));
     }
   }
   return key;
