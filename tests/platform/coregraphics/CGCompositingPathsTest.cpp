@@ -247,6 +247,124 @@ TEST_F(CGCompositingPathsTest, MaskBytesAreTheRowCoverageRoundedAndFullRunsAreAl
   EXPECT_EQ(untouched, std::vector<uint8_t>(16, 7));
 }
 
+// Coverage bytes of the polygons over `clip`, row by row, as a row sink
+// gets them.
+std::vector<uint8_t> sinkBytes(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                               bool antialias, const CGPixelBox& clip) {
+  const int w = clip.x1 - clip.x0;
+  std::vector<uint8_t> out(size_t(w) * size_t(clip.y1 - clip.y0), 0);
+  CGRasterizer::fill(polygons, rule, clip, antialias, [&](int y, int x0, int x1, const float* cov) {
+    EXPECT_TRUE(std::any_of(cov, cov + (x1 - x0), [](float c) { return c > 0; })) << "row " << y;
+    for (int x = x0; x < x1; ++x)
+      out[size_t(y - clip.y0) * w + (x - clip.x0)] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+  });
+  return out;
+}
+
+TEST_F(CGCompositingPathsTest, OneConvexOutlineCoversWhatTheGeneralPathCovers) {
+  // One convex outline is summed edge by edge; anything else pairs the
+  // crossings of each sub-scanline. A far triangle below the clip sends
+  // the same shape the general way: both must give the same bytes, as must
+  // the mask, written whole over stale bytes. Shapes that only look convex
+  // (crossing, turning twice, dented) must stay on the general path.
+  auto outline = [](const CGRect& r, double radius, bool reversed) {
+    CGPolygon p = roundedRectPolygons(r, radius)[0];
+    if (reversed) std::reverse(p.points.begin(), p.points.end());
+    return p;
+  };
+  auto ring = [](int corners, int turns, double cx, double cy, double radius) {
+    CGPolygon p;
+    for (int i = 0; i < corners * turns; ++i) {
+      const double a = 2 * M_PI * i / corners + 0.3;
+      p.points.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
+    }
+    return p;
+  };
+  struct Case {
+    const char* name;
+    CGPolygon shape;
+    CGFillRule rule;
+    bool antialias;
+    CGPixelBox clip;
+  };
+  const CGPixelBox all{0, 0, 64, 60};
+  const Case cases[] = {
+      {"rounded", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, false), CGFillRule::NonZero, true, all},
+      {"reversed", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, true), CGFillRule::EvenOdd, true, all},
+      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false), CGFillRule::NonZero,
+       false, all},
+      {"cut on every side", outline(CGRectMake(-4.5, -3.25, 70, 70), 20, true), CGFillRule::NonZero,
+       true, {5, 7, 50, 41}},
+      {"flat sliver", {{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}}, CGFillRule::NonZero,
+       true, all},
+      {"steep sliver", {{{30.1, 1.3}, {30.4, 1.3}, {31.2, 58.8}, {30.9, 58.8}}}, CGFillRule::NonZero,
+       true, all},
+      {"inside one pixel", {{{10.1, 10.2}, {10.9, 10.5}, {10.3, 10.95}}}, CGFillRule::NonZero, true,
+       all},
+      {"pentagon", ring(5, 1, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
+      {"pentagon twice", ring(5, 2, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
+      {"pentagram", ring(5, 1, 0, 0, 0), CGFillRule::EvenOdd, true, all},  // set below
+      {"bow tie", {{{5.5, 5.2}, {55.3, 50.6}, {55.3, 5.2}, {5.5, 50.6}}}, CGFillRule::NonZero, true,
+       all},
+      {"dented", {{{5.5, 5.2}, {55.3, 5.2}, {30.1, 20.7}, {55.3, 50.6}, {5.5, 50.6}}},
+       CGFillRule::NonZero, true, all},
+  };
+  std::vector<Case> table(std::begin(cases), std::end(cases));
+  table[9].shape = starPolygons()[0];
+  const CGPolygon far{{{10, 500}, {20, 500}, {15, 510}}, true};
+  for (const Case& k : table) {
+    SCOPED_TRACE(k.name);
+    const std::vector<uint8_t> general = sinkBytes({k.shape, far}, k.rule, k.antialias, k.clip);
+    EXPECT_EQ(sinkBytes({k.shape}, k.rule, k.antialias, k.clip), general);
+    EXPECT_TRUE(std::any_of(general.begin(), general.end(), [](uint8_t b) { return b > 0; }));
+    const CGPixelBox box = CGRasterizer::bounds({k.shape}).intersect(k.clip);
+    const int w = box.x1 - box.x0, stride = w + 5;
+    std::vector<uint8_t> mask(size_t(stride) * (box.y1 - box.y0), 0x5a);
+    ASSERT_TRUE(CGRasterizer::fillMask({k.shape}, k.rule, box, k.antialias, mask.data(), stride,
+                                       nullptr));
+    int off = 0;
+    for (int y = box.y0; y < box.y1; ++y)
+      for (int x = box.x0; x < box.x1; ++x) {
+        off += mask[size_t(y - box.y0) * stride + (x - box.x0)] !=
+               general[size_t(y - k.clip.y0) * (k.clip.x1 - k.clip.x0) + (x - k.clip.x0)];
+      }
+    EXPECT_EQ(off, 0);
+  }
+  // Beside the shape, inside its rows: nothing covered, and said so.
+  std::vector<uint8_t> beside(16 * 4, 7);
+  EXPECT_FALSE(CGRasterizer::fillMask({table[0].shape}, CGFillRule::NonZero, {60, 10, 76, 14},
+                                      true, beside.data(), 16, nullptr));
+  EXPECT_TRUE(std::all_of(beside.begin(), beside.end(), [](uint8_t b) { return b == 7 || b == 0; }));
+  EXPECT_EQ(sinkBytes({table[0].shape}, CGFillRule::NonZero, true, {60, 10, 76, 14}),
+            std::vector<uint8_t>(16 * 4, 0));
+}
+
+TEST_F(CGCompositingPathsTest, ShapesPastTheCacheAreRasterisedIntoReusedMemoryWhole) {
+  // More shapes than the coverage cache keeps, each of a new size: the
+  // mask of each reuses memory another shape let go, stale bytes and all.
+  // Two outlines with a gap between them leave rows with no edges.
+  const int W = 90, H = 80;
+  const CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, H);
+  auto c = makeContext(W, H, kBGRA);
+  for (int i = 0; i < 24; ++i) {
+    SCOPED_TRACE(i);
+    auto path = CGPathCreateMutable();
+    const double size = 20 + (i * 7) % 40;
+    CGPathAddRoundedRect(path, nullptr, CGRectMake(3.25 + i % 3, 2.5, size, size * 0.6), 6, 6);
+    if (i % 2) CGPathAddRoundedRect(path, nullptr, CGRectMake(3.25, 10 + size * 0.7, 30, 8), 3, 3);
+    CGContextClearRect(c, CGRectMake(0, 0, W, H));
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextAddPath(c, path);
+    CGContextFillPath(c);
+    const std::vector<uint8_t> want =
+        sinkBytes(path->flatten(flip, 0.1), CGFillRule::NonZero, true, {0, 0, W, H});
+    int off = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) off += pixel(c, x, y)[3] != want[size_t(y) * W + x];
+    EXPECT_EQ(off, 0);
+  }
+}
+
 // pixman's exact product of two bytes.
 int mul255(int a, int b) {
   const int t = a * b + 0x80;
