@@ -185,9 +185,7 @@ struct ByteRow {
   int runFrom = 0, runTo = 0;    // the one being extended
 
   // The same rounding as a float row scaled to bytes.
-  static uint8_t byteOf(int32_t sum) {
-    return static_cast<uint8_t>(coverageOf(sum) * 255 + 0.5f);
-  }
+  static uint8_t byteOf(int32_t sum) { return static_cast<uint8_t>(coverageOf(sum) * 255 + 0.5f); }
   void run(int from, int to, int32_t sum) {
     const uint8_t b = byteOf(sum);
     std::memset(out + from, b, size_t(to - from));
@@ -321,8 +319,8 @@ void scanConvert(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixe
     c.first = s, c.count = end - s, c.x = row.unclamped(at);
     if (c.count > 1) {
       const double step = e->dxdy * (double(kCellUnit) / rowSamples);
-      c.step = static_cast<int64_t>(std::clamp(step, -kMaxStep, kMaxStep) +
-                                    (step < 0 ? -0.5 : 0.5));
+      c.step =
+          static_cast<int64_t>(std::clamp(step, -kMaxStep, kMaxStep) + (step < 0 ? -0.5 : 0.5));
     }
     row.addEdge(row.clamp(c.lowest()), row.clamp(c.highest()));
     return c;

@@ -308,9 +308,13 @@ TEST_F(CGCompositingPathsTest, CoverageIsTheSubScanlineModelToALevel) {
   const Case cases[] = {
       {"polygon", {polygon}, CGFillRule::NonZero, {0, 0, 64, 60}},
       {"polygon cut", {polygon}, CGFillRule::NonZero, {9, 5, 40, 31}},
-      {"flat sliver", {{{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}}},
-       CGFillRule::NonZero, {0, 0, 64, 60}},
-      {"rounded", roundedRectPolygons(CGRectMake(3.3, 2.6, 52.5, 40.5), 12), CGFillRule::NonZero,
+      {"flat sliver",
+       {{{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}}},
+       CGFillRule::NonZero,
+       {0, 0, 64, 60}},
+      {"rounded",
+       roundedRectPolygons(CGRectMake(3.3, 2.6, 52.5, 40.5), 12),
+       CGFillRule::NonZero,
        {0, 0, 64, 60}},
       {"pentagram", starPolygons(), CGFillRule::EvenOdd, {0, 0, 64, 60}},
   };
@@ -353,27 +357,50 @@ TEST_F(CGCompositingPathsTest, OneConvexOutlineCoversWhatTheGeneralPathCovers) {
   };
   const CGPixelBox all{0, 0, 64, 60};
   const Case cases[] = {
-      {"rounded", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, false), CGFillRule::NonZero, true, all},
-      {"reversed", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, true), CGFillRule::EvenOdd, true, all},
-      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false), CGFillRule::NonZero,
-       false, all},
-      {"cut on every side", outline(CGRectMake(-4.5, -3.25, 70, 70), 20, true), CGFillRule::NonZero,
-       true, {5, 7, 50, 41}},
-      {"flat sliver", {{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}}, CGFillRule::NonZero,
-       true, all},
-      {"steep sliver", {{{30.1, 1.3}, {30.4, 1.3}, {31.2, 58.8}, {30.9, 58.8}}}, CGFillRule::NonZero,
-       true, all},
-      {"inside one pixel", {{{10.1, 10.2}, {10.9, 10.5}, {10.3, 10.95}}}, CGFillRule::NonZero, true,
+      {"rounded", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, false), CGFillRule::NonZero, true,
+       all},
+      {"reversed", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, true), CGFillRule::EvenOdd, true,
+       all},
+      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false),
+       CGFillRule::NonZero, false, all},
+      {"cut on every side",
+       outline(CGRectMake(-4.5, -3.25, 70, 70), 20, true),
+       CGFillRule::NonZero,
+       true,
+       {5, 7, 50, 41}},
+      {"flat sliver",
+       {{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}},
+       CGFillRule::NonZero,
+       true,
+       all},
+      {"steep sliver",
+       {{{30.1, 1.3}, {30.4, 1.3}, {31.2, 58.8}, {30.9, 58.8}}},
+       CGFillRule::NonZero,
+       true,
+       all},
+      {"inside one pixel",
+       {{{10.1, 10.2}, {10.9, 10.5}, {10.3, 10.95}}},
+       CGFillRule::NonZero,
+       true,
        all},
       {"pentagon", ring(5, 1, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
       {"pentagon twice", ring(5, 2, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
       {"pentagram", ring(5, 1, 0, 0, 0), CGFillRule::EvenOdd, true, all},  // set below
-      {"bow tie", {{{5.5, 5.2}, {55.3, 50.6}, {55.3, 5.2}, {5.5, 50.6}}}, CGFillRule::NonZero, true,
+      {"bow tie",
+       {{{5.5, 5.2}, {55.3, 50.6}, {55.3, 5.2}, {5.5, 50.6}}},
+       CGFillRule::NonZero,
+       true,
        all},
-      {"dented", {{{5.5, 5.2}, {55.3, 5.2}, {30.1, 20.7}, {55.3, 50.6}, {5.5, 50.6}}},
-       CGFillRule::NonZero, true, all},
-      {"hourglass", {{{5.5, 5.2}, {55.3, 5.2}, {5.5, 50.6}, {55.3, 50.6}}}, CGFillRule::NonZero,
-       true, all},
+      {"dented",
+       {{{5.5, 5.2}, {55.3, 5.2}, {30.1, 20.7}, {55.3, 50.6}, {5.5, 50.6}}},
+       CGFillRule::NonZero,
+       true,
+       all},
+      {"hourglass",
+       {{{5.5, 5.2}, {55.3, 5.2}, {5.5, 50.6}, {55.3, 50.6}}},
+       CGFillRule::NonZero,
+       true,
+       all},
   };
   std::vector<Case> table(std::begin(cases), std::end(cases));
   table[9].shape = starPolygons()[0];
@@ -386,8 +413,8 @@ TEST_F(CGCompositingPathsTest, OneConvexOutlineCoversWhatTheGeneralPathCovers) {
     const CGPixelBox box = CGRasterizer::bounds({k.shape}).intersect(k.clip);
     const int w = box.x1 - box.x0, stride = w + 5;
     std::vector<uint8_t> mask(size_t(stride) * (box.y1 - box.y0), 0x5a);
-    ASSERT_TRUE(CGRasterizer::fillMask({k.shape}, k.rule, box, k.antialias, mask.data(), stride,
-                                       nullptr));
+    ASSERT_TRUE(
+        CGRasterizer::fillMask({k.shape}, k.rule, box, k.antialias, mask.data(), stride, nullptr));
     int off = 0;
     for (int y = box.y0; y < box.y1; ++y)
       for (int x = box.x0; x < box.x1; ++x) {
@@ -398,9 +425,10 @@ TEST_F(CGCompositingPathsTest, OneConvexOutlineCoversWhatTheGeneralPathCovers) {
   }
   // Beside the shape, inside its rows: nothing covered, and said so.
   std::vector<uint8_t> beside(16 * 4, 7);
-  EXPECT_FALSE(CGRasterizer::fillMask({table[0].shape}, CGFillRule::NonZero, {60, 10, 76, 14},
-                                      true, beside.data(), 16, nullptr));
-  EXPECT_TRUE(std::all_of(beside.begin(), beside.end(), [](uint8_t b) { return b == 7 || b == 0; }));
+  EXPECT_FALSE(CGRasterizer::fillMask({table[0].shape}, CGFillRule::NonZero, {60, 10, 76, 14}, true,
+                                      beside.data(), 16, nullptr));
+  EXPECT_TRUE(
+      std::all_of(beside.begin(), beside.end(), [](uint8_t b) { return b == 7 || b == 0; }));
   EXPECT_EQ(sinkBytes({table[0].shape}, CGFillRule::NonZero, true, {60, 10, 76, 14}),
             std::vector<uint8_t>(16 * 4, 0));
 }
