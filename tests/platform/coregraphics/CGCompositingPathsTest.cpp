@@ -247,8 +247,8 @@ TEST_F(CGCompositingPathsTest, MaskBytesAreTheRowCoverageRoundedAndFullRunsAreAl
   EXPECT_EQ(untouched, std::vector<uint8_t>(16, 7));
 }
 
-// Coverage bytes of the polygons over `clip`, row by row, as a row sink
-// gets them.
+// Coverage bytes of the polygons over `clip`, as a row sink gets them (only
+// rows with coverage).
 std::vector<uint8_t> sinkBytes(const std::vector<CGPolygon>& polygons, CGFillRule rule,
                                bool antialias, const CGPixelBox& clip) {
   const int w = clip.x1 - clip.x0;
@@ -291,145 +291,93 @@ std::vector<double> modelCoverage(const std::vector<CGPolygon>& polygons, CGFill
   return cov;
 }
 
-TEST_F(CGCompositingPathsTest, CoverageIsTheSubScanlineModelToALevel) {
-  // Edges ending anywhere in a row, crossing many pixels of a row or one,
-  // cut by the box: every byte within a level of the model's.
-  CGPolygon polygon;  // 37 corners: edges of every slope ending mid-row
-  for (int i = 0; i < 37; ++i) {
-    const double a = 2 * M_PI * i / 37;
-    polygon.points.push_back({31.7 + 27.3 * std::cos(a), 30.2 + 21.9 * std::sin(a)});
-  }
-  struct Case {
-    const char* name;
-    std::vector<CGPolygon> polygons;
-    CGFillRule rule;
-    CGPixelBox box;
-  };
-  const Case cases[] = {
-      {"polygon", {polygon}, CGFillRule::NonZero, {0, 0, 64, 60}},
-      {"polygon cut", {polygon}, CGFillRule::NonZero, {9, 5, 40, 31}},
-      {"flat sliver",
-       {{{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}}},
-       CGFillRule::NonZero,
-       {0, 0, 64, 60}},
-      {"rounded",
-       roundedRectPolygons(CGRectMake(3.3, 2.6, 52.5, 40.5), 12),
-       CGFillRule::NonZero,
-       {0, 0, 64, 60}},
-      {"pentagram", starPolygons(), CGFillRule::EvenOdd, {0, 0, 64, 60}},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    const std::vector<double> model = modelCoverage(k.polygons, k.rule, k.box);
-    const std::vector<uint8_t> got = sinkBytes(k.polygons, k.rule, true, k.box);
-    int off = 0;
-    for (size_t i = 0; i < got.size(); ++i)
-      off += std::abs(int(got[i]) - int(std::lrint(model[i] * 255))) > 1;
-    EXPECT_EQ(off, 0);
-  }
+CGPolygon polygonOf(std::initializer_list<double> xy) {
+  CGPolygon p;
+  for (auto it = xy.begin(); it != xy.end(); it += 2) p.points.push_back({it[0], it[1]});
+  return p;
 }
 
-TEST_F(CGCompositingPathsTest, OneConvexOutlineCoversWhatTheGeneralPathCovers) {
+TEST_F(CGCompositingPathsTest, EveryShapeIsTheSubScanlineModelAndConvexOnesTheGeneralPath) {
   // One convex outline is summed edge by edge; anything else pairs the
-  // crossings of each sub-scanline. A far triangle below the clip sends
-  // the same shape the general way: both must give the same bytes, as must
-  // the mask, written whole over stale bytes. Shapes that only look convex
-  // (crossing, turning twice, dented) must stay on the general path.
+  // crossings of each sub-scanline. Each shape: within a level of the
+  // model; exactly what a far triangle below the box (sending it the
+  // general way) leaves; and the mask, written whole over stale bytes, the
+  // same. Shapes that only look convex (crossing, turning twice, dented)
+  // must stay on the general path.
   auto outline = [](const CGRect& r, double radius, bool reversed) {
     CGPolygon p = roundedRectPolygons(r, radius)[0];
     if (reversed) std::reverse(p.points.begin(), p.points.end());
     return p;
   };
-  auto ring = [](int corners, int turns, double cx, double cy, double radius) {
+  auto ring = [](int corners, int turns, int step) {  // around (31.7, 30.2)
     CGPolygon p;
     for (int i = 0; i < corners * turns; ++i) {
-      const double a = 2 * M_PI * i / corners + 0.3;
-      p.points.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
+      const double a = 2 * M_PI * i * step / corners + 0.3;
+      p.points.push_back({31.7 + 27.3 * std::cos(a), 30.2 + 21.9 * std::sin(a)});
     }
     return p;
   };
   struct Case {
     const char* name;
     CGPolygon shape;
-    CGFillRule rule;
-    bool antialias;
-    CGPixelBox clip;
+    CGFillRule rule = CGFillRule::NonZero;
+    bool antialias = true;
+    CGPixelBox box = {0, 0, 64, 60};
   };
-  const CGPixelBox all{0, 0, 64, 60};
+  const CGRect r = CGRectMake(3.3, 2.6, 52.5, 40.5);
   const Case cases[] = {
-      {"rounded", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, false), CGFillRule::NonZero, true,
-       all},
-      {"reversed", outline(CGRectMake(3.3, 2.6, 52.5, 40.5), 12, true), CGFillRule::EvenOdd, true,
-       all},
-      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false),
-       CGFillRule::NonZero, false, all},
+      {"rounded", outline(r, 12, false)},
+      {"reversed, even-odd", outline(r, 12, true), CGFillRule::EvenOdd},
+      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false), {}, false},
       {"cut on every side",
        outline(CGRectMake(-4.5, -3.25, 70, 70), 20, true),
-       CGFillRule::NonZero,
+       {},
        true,
        {5, 7, 50, 41}},
-      {"flat sliver",
-       {{{1.2, 20.1}, {62.7, 24.3}, {62.7, 25.0}, {1.2, 20.4}}},
-       CGFillRule::NonZero,
-       true,
-       all},
-      {"steep sliver",
-       {{{30.1, 1.3}, {30.4, 1.3}, {31.2, 58.8}, {30.9, 58.8}}},
-       CGFillRule::NonZero,
-       true,
-       all},
-      {"inside one pixel",
-       {{{10.1, 10.2}, {10.9, 10.5}, {10.3, 10.95}}},
-       CGFillRule::NonZero,
-       true,
-       all},
-      {"pentagon", ring(5, 1, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
-      {"pentagon twice", ring(5, 2, 30.2, 29.7, 25), CGFillRule::NonZero, true, all},
-      {"pentagram", ring(5, 1, 0, 0, 0), CGFillRule::EvenOdd, true, all},  // set below
-      {"bow tie",
-       {{{5.5, 5.2}, {55.3, 50.6}, {55.3, 5.2}, {5.5, 50.6}}},
-       CGFillRule::NonZero,
-       true,
-       all},
-      {"dented",
-       {{{5.5, 5.2}, {55.3, 5.2}, {30.1, 20.7}, {55.3, 50.6}, {5.5, 50.6}}},
-       CGFillRule::NonZero,
-       true,
-       all},
-      {"hourglass",
-       {{{5.5, 5.2}, {55.3, 5.2}, {5.5, 50.6}, {55.3, 50.6}}},
-       CGFillRule::NonZero,
-       true,
-       all},
+      {"37 corners, edges ending mid-row", ring(37, 1, 1)},
+      {"37 corners cut", ring(37, 1, 1), {}, true, {9, 5, 40, 31}},
+      {"flat sliver", polygonOf({1.2, 20.1, 62.7, 24.3, 62.7, 25.0, 1.2, 20.4})},
+      {"steep sliver", polygonOf({30.1, 1.3, 30.4, 1.3, 31.2, 58.8, 30.9, 58.8})},
+      {"inside one pixel", polygonOf({10.1, 10.2, 10.9, 10.5, 10.3, 10.95})},
+      {"pentagon twice", ring(5, 2, 1)},
+      {"pentagram", ring(5, 1, 2), CGFillRule::EvenOdd},
+      {"bow tie", polygonOf({5.5, 5.2, 55.3, 50.6, 55.3, 5.2, 5.5, 50.6})},
+      {"hourglass", polygonOf({5.5, 5.2, 55.3, 5.2, 5.5, 50.6, 55.3, 50.6})},
+      {"dented", polygonOf({5.5, 5.2, 55.3, 5.2, 30.1, 20.7, 55.3, 50.6, 5.5, 50.6})},
   };
-  std::vector<Case> table(std::begin(cases), std::end(cases));
-  table[9].shape = starPolygons()[0];
-  const CGPolygon far{{{10, 500}, {20, 500}, {15, 510}}, true};
-  for (const Case& k : table) {
+  const CGPolygon far = polygonOf({10, 500, 20, 500, 15, 510});
+  for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    const std::vector<uint8_t> general = sinkBytes({k.shape, far}, k.rule, k.antialias, k.clip);
-    EXPECT_EQ(sinkBytes({k.shape}, k.rule, k.antialias, k.clip), general);
+    const std::vector<uint8_t> general = sinkBytes({k.shape, far}, k.rule, k.antialias, k.box);
+    EXPECT_EQ(sinkBytes({k.shape}, k.rule, k.antialias, k.box), general);
     EXPECT_TRUE(std::any_of(general.begin(), general.end(), [](uint8_t b) { return b > 0; }));
-    const CGPixelBox box = CGRasterizer::bounds({k.shape}).intersect(k.clip);
+    const int W = k.box.x1 - k.box.x0;
+    if (k.antialias) {
+      const std::vector<double> model = modelCoverage({k.shape}, k.rule, k.box);
+      int off = 0;
+      for (size_t i = 0; i < general.size(); ++i)
+        off += std::abs(int(general[i]) - int(std::lrint(model[i] * 255))) > 1;
+      EXPECT_EQ(off, 0) << "bytes more than a level from the model";
+    }
+    const CGPixelBox box = CGRasterizer::bounds({k.shape}).intersect(k.box);
     const int w = box.x1 - box.x0, stride = w + 5;
     std::vector<uint8_t> mask(size_t(stride) * (box.y1 - box.y0), 0x5a);
     ASSERT_TRUE(
         CGRasterizer::fillMask({k.shape}, k.rule, box, k.antialias, mask.data(), stride, nullptr));
     int off = 0;
     for (int y = box.y0; y < box.y1; ++y)
-      for (int x = box.x0; x < box.x1; ++x) {
+      for (int x = box.x0; x < box.x1; ++x)
         off += mask[size_t(y - box.y0) * stride + (x - box.x0)] !=
-               general[size_t(y - k.clip.y0) * (k.clip.x1 - k.clip.x0) + (x - k.clip.x0)];
-      }
-    EXPECT_EQ(off, 0);
+               general[size_t(y - k.box.y0) * W + (x - k.box.x0)];
+    EXPECT_EQ(off, 0) << "mask bytes unlike the row sink's";
   }
   // Beside the shape, inside its rows: nothing covered, and said so.
-  std::vector<uint8_t> beside(16 * 4, 7);
-  EXPECT_FALSE(CGRasterizer::fillMask({table[0].shape}, CGFillRule::NonZero, {60, 10, 76, 14}, true,
-                                      beside.data(), 16, nullptr));
-  EXPECT_TRUE(
-      std::all_of(beside.begin(), beside.end(), [](uint8_t b) { return b == 7 || b == 0; }));
-  EXPECT_EQ(sinkBytes({table[0].shape}, CGFillRule::NonZero, true, {60, 10, 76, 14}),
+  const CGPixelBox beside{60, 10, 76, 14};
+  std::vector<uint8_t> mask(16 * 4, 7);
+  EXPECT_FALSE(CGRasterizer::fillMask({cases[0].shape}, CGFillRule::NonZero, beside, true,
+                                      mask.data(), 16, nullptr));
+  EXPECT_TRUE(std::all_of(mask.begin(), mask.end(), [](uint8_t b) { return b == 7 || b == 0; }));
+  EXPECT_EQ(sinkBytes({cases[0].shape}, CGFillRule::NonZero, true, beside),
             std::vector<uint8_t>(16 * 4, 0));
 }
 
