@@ -439,13 +439,18 @@ class FillShapes {
     }
     return nullptr;
   }
-  void keep(FillShape shape) {
+  // Keeps the shape, answering the coverage of one no longer kept (its
+  // memory to be reused), if any.
+  std::vector<uint8_t> keep(FillShape shape) {
     bytes_ += shape.coverage.size();
     shapes_.insert(shapes_.begin(), std::move(shape));
+    std::vector<uint8_t> spare;
     while (shapes_.size() > kFillShapes || bytes_ > kMaxFillShapeBytes) {
       bytes_ -= shapes_.back().coverage.size();
+      spare = std::move(shapes_.back().coverage);
       shapes_.pop_back();
     }
+    return spare;
   }
 
  private:
@@ -500,7 +505,8 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     full = known->full;
     full.x0 += box.x0, full.x1 += box.x0, full.y0 += box.y0, full.y1 += box.y0;
   } else {
-    coverageBox_.assign(size_t(stride) * size_t(h), 0);
+    // Every byte of the box is written when anything is covered.
+    coverageBox_.resize(size_t(stride) * size_t(h));
     mask.coverage = coverageBox_.data();
     std::vector<CGRasterizer::FullRun> runs;
     const bool any = CGRasterizer::fillMask(polygons, rule, box, antialias(), coverageBox_.data(),
@@ -508,10 +514,13 @@ void CGContext::paintPolygonsThroughMask(const std::vector<CGPolygon>& polygons,
     if (any) full = widestFullBlock(runs, box.y0);
     if (!key.empty()) {
       FillShape shape{std::move(key), w, h, stride, {}, full};
-      if (any) shape.coverage = coverageBox_;
+      // The cache takes the coverage itself (its memory stays where the
+      // mask points) and hands back a buffer it let go, for the next shape.
+      if (any) shape.coverage = std::move(coverageBox_);
       shape.full.x0 -= box.x0, shape.full.x1 -= box.x0;
       shape.full.y0 -= box.y0, shape.full.y1 -= box.y0;
-      shapes.keep(std::move(shape));
+      std::vector<uint8_t> spare = shapes.keep(std::move(shape));
+      if (any) coverageBox_ = std::move(spare);
     }
     if (!any) return;
   }
@@ -847,13 +856,23 @@ std::optional<CGPixelBox> WholePixelClipBox(std::optional<CGRect> box, bool anti
 std::vector<int64_t> MaskShapeKey(const std::vector<CGPolygon>& polygons, CGFillRule rule,
                                   bool antialias, const CGPixelBox& box) {
   std::vector<int64_t> key = {int64_t(rule), antialias ? 1 : 0};
+  // A 4096th of a pixel changes no coverage level. Rounded half away from
+  // zero in line (a call a coordinate costs as much as the rest of the
+  // key); beyond ±2^52 4096ths every point is off the bitmap alike.
+  constexpr double kLimit = double(int64_t(1) << 52);
+  auto quantum = [&](double v) {
+    v = std::clamp(v * 4096, -kLimit, kLimit);
+    return static_cast<int64_t>(v + (v < 0 ? -0.5 : 0.5));
+  };
+  size_t size = key.size();
+  for (const CGPolygon& polygon : polygons) size += 1 + 2 * polygon.points.size();
+  key.reserve(size);
   for (const CGPolygon& polygon : polygons) {
     key.push_back(int64_t(polygon.points.size()));
     for (const CGPoint& p : polygon.points) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) return {};
-      // A 4096th of a pixel changes no coverage level.
-      key.push_back(std::llround((p.x - box.x0) * 4096));
-      key.push_back(std::llround((p.y - box.y0) * 4096));
+      key.push_back(quantum(p.x - box.x0));
+      key.push_back(quantum(p.y - box.y0));
     }
   }
   return key;

@@ -2,7 +2,8 @@
 
 // Scan conversion of polygons into per-pixel coverage, in pixel space (x to
 // the right, y down; pixel (i, j) covers [i, i+1) × [j, j+1)). Coverage is
-// exact across each sub-scanline and sampled 16 times down each pixel row.
+// exact across each sub-scanline (edges placed to 1/65536 of a pixel) and
+// sampled 16 times down each pixel row.
 
 #include <cstdint>
 #include <functional>
@@ -31,9 +32,11 @@ class CGRasterizer {
   };
   // The same coverage as fill, as bytes (coverage * 255, rounded) written
   // straight into an 8-bit mask of `box` (row y at mask + (y - box.y0) *
-  // stride); what the polygons leave uncovered is not written, so the mask
-  // starts cleared. `fullRuns` (optional) gets each row's widest run of full
-  // coverage. Answers whether any row had coverage.
+  // stride). When any row has coverage, every pixel of the box is written
+  // (0 where uncovered), so the mask need not start cleared; otherwise the
+  // mask holds nothing but zeros where written. `fullRuns` (optional) gets
+  // each row's widest run of full coverage. Answers whether any row had
+  // coverage.
   static bool fillMask(const std::vector<CGPolygon>& polygons, CGFillRule rule, CGPixelBox box,
                        bool antialias, uint8_t* mask, int stride, std::vector<FullRun>* fullRuns);
 };

@@ -247,6 +247,168 @@ TEST_F(CGCompositingPathsTest, MaskBytesAreTheRowCoverageRoundedAndFullRunsAreAl
   EXPECT_EQ(untouched, std::vector<uint8_t>(16, 7));
 }
 
+// Coverage bytes of the polygons over `clip`, as a row sink gets them (only
+// rows with coverage).
+std::vector<uint8_t> sinkBytes(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                               bool antialias, const CGPixelBox& clip) {
+  const int w = clip.x1 - clip.x0;
+  std::vector<uint8_t> out(size_t(w) * size_t(clip.y1 - clip.y0), 0);
+  CGRasterizer::fill(polygons, rule, clip, antialias, [&](int y, int x0, int x1, const float* cov) {
+    EXPECT_TRUE(std::any_of(cov, cov + (x1 - x0), [](float c) { return c > 0; })) << "row " << y;
+    for (int x = x0; x < x1; ++x)
+      out[size_t(y - clip.y0) * w + (x - clip.x0)] = static_cast<uint8_t>(cov[x - x0] * 255 + 0.5f);
+  });
+  return out;
+}
+
+// The coverage model itself, slowly: 16 sub-scanlines down each row, each
+// cut exactly by the spans inside the outline.
+std::vector<double> modelCoverage(const std::vector<CGPolygon>& polygons, CGFillRule rule,
+                                  const CGPixelBox& box) {
+  const int w = box.x1 - box.x0;
+  std::vector<double> cov(size_t(w) * size_t(box.y1 - box.y0), 0);
+  for (int y = box.y0; y < box.y1; ++y)
+    for (int s = 0; s < 16; ++s) {
+      const double sy = y + (s + 0.5) / 16;
+      std::vector<std::pair<double, int>> xs;
+      for (const CGPolygon& poly : polygons)
+        for (size_t i = 0; i < poly.points.size(); ++i) {
+          const CGPoint a = poly.points[i], b = poly.points[(i + 1) % poly.points.size()];
+          if (std::min(a.y, b.y) <= sy && sy < std::max(a.y, b.y))
+            xs.push_back({a.x + (sy - a.y) * (b.x - a.x) / (b.y - a.y), a.y < b.y ? 1 : -1});
+        }
+      std::sort(xs.begin(), xs.end());
+      int winding = 0;
+      for (size_t i = 0; i + 1 < xs.size(); ++i) {
+        winding += rule == CGFillRule::NonZero ? xs[i].second : 1;
+        if (rule == CGFillRule::NonZero ? winding == 0 : winding % 2 == 0) continue;
+        for (int x = box.x0; x < box.x1; ++x) {
+          const double part = std::min(x + 1.0, xs[i + 1].first) - std::max(double(x), xs[i].first);
+          if (part > 0) cov[size_t(y - box.y0) * w + (x - box.x0)] += part / 16;
+        }
+      }
+    }
+  return cov;
+}
+
+CGPolygon polygonOf(std::initializer_list<double> xy) {
+  CGPolygon p;
+  for (auto it = xy.begin(); it != xy.end(); it += 2) p.points.push_back({it[0], it[1]});
+  return p;
+}
+
+TEST_F(CGCompositingPathsTest, EveryShapeIsTheSubScanlineModelAndConvexOnesTheGeneralPath) {
+  // One convex outline is summed edge by edge; anything else pairs the
+  // crossings of each sub-scanline. Each shape: within a level of the
+  // model; exactly what a far triangle below the box (sending it the
+  // general way) leaves; and the mask, written whole over stale bytes, the
+  // same. Shapes that only look convex (crossing, turning twice, dented)
+  // must stay on the general path.
+  auto outline = [](const CGRect& r, double radius, bool reversed) {
+    CGPolygon p = roundedRectPolygons(r, radius)[0];
+    if (reversed) std::reverse(p.points.begin(), p.points.end());
+    return p;
+  };
+  auto ring = [](int corners, int turns, int step) {  // around (31.7, 30.2)
+    CGPolygon p;
+    for (int i = 0; i < corners * turns; ++i) {
+      const double a = 2 * M_PI * i * step / corners + 0.3;
+      p.points.push_back({31.7 + 27.3 * std::cos(a), 30.2 + 21.9 * std::sin(a)});
+    }
+    return p;
+  };
+  struct Case {
+    const char* name;
+    CGPolygon shape;
+    CGFillRule rule = CGFillRule::NonZero;
+    bool antialias = true;
+    CGPixelBox box = {0, 0, 64, 60};
+  };
+  const CGRect r = CGRectMake(3.3, 2.6, 52.5, 40.5);
+  const Case cases[] = {
+      {"rounded", outline(r, 12, false)},
+      {"reversed, even-odd", outline(r, 12, true), CGFillRule::EvenOdd},
+      {"no antialiasing", outline(CGRectMake(3.5, 2.5, 52.5, 40.25), 12, false), {}, false},
+      {"cut on every side",
+       outline(CGRectMake(-4.5, -3.25, 70, 70), 20, true),
+       {},
+       true,
+       {5, 7, 50, 41}},
+      {"37 corners, edges ending mid-row", ring(37, 1, 1)},
+      {"37 corners cut", ring(37, 1, 1), {}, true, {9, 5, 40, 31}},
+      {"flat sliver", polygonOf({1.2, 20.1, 62.7, 24.3, 62.7, 25.0, 1.2, 20.4})},
+      {"steep sliver", polygonOf({30.1, 1.3, 30.4, 1.3, 31.2, 58.8, 30.9, 58.8})},
+      {"inside one pixel", polygonOf({10.1, 10.2, 10.9, 10.5, 10.3, 10.95})},
+      {"pentagon twice", ring(5, 2, 1)},
+      {"pentagram", ring(5, 1, 2), CGFillRule::EvenOdd},
+      {"bow tie", polygonOf({5.5, 5.2, 55.3, 50.6, 55.3, 5.2, 5.5, 50.6})},
+      {"hourglass", polygonOf({5.5, 5.2, 55.3, 5.2, 5.5, 50.6, 55.3, 50.6})},
+      {"dented", polygonOf({5.5, 5.2, 55.3, 5.2, 30.1, 20.7, 55.3, 50.6, 5.5, 50.6})},
+  };
+  const CGPolygon far = polygonOf({10, 500, 20, 500, 15, 510});
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::vector<uint8_t> general = sinkBytes({k.shape, far}, k.rule, k.antialias, k.box);
+    EXPECT_EQ(sinkBytes({k.shape}, k.rule, k.antialias, k.box), general);
+    EXPECT_TRUE(std::any_of(general.begin(), general.end(), [](uint8_t b) { return b > 0; }));
+    const int W = k.box.x1 - k.box.x0;
+    if (k.antialias) {
+      const std::vector<double> model = modelCoverage({k.shape}, k.rule, k.box);
+      int off = 0;
+      for (size_t i = 0; i < general.size(); ++i)
+        off += std::abs(int(general[i]) - int(std::lrint(model[i] * 255))) > 1;
+      EXPECT_EQ(off, 0) << "bytes more than a level from the model";
+    }
+    const CGPixelBox box = CGRasterizer::bounds({k.shape}).intersect(k.box);
+    const int w = box.x1 - box.x0, stride = w + 5;
+    std::vector<uint8_t> mask(size_t(stride) * (box.y1 - box.y0), 0x5a);
+    ASSERT_TRUE(
+        CGRasterizer::fillMask({k.shape}, k.rule, box, k.antialias, mask.data(), stride, nullptr));
+    int off = 0;
+    for (int y = box.y0; y < box.y1; ++y)
+      for (int x = box.x0; x < box.x1; ++x)
+        off += mask[size_t(y - box.y0) * stride + (x - box.x0)] !=
+               general[size_t(y - k.box.y0) * W + (x - k.box.x0)];
+    EXPECT_EQ(off, 0) << "mask bytes unlike the row sink's";
+  }
+  // Beside the shape, inside its rows: nothing covered, and said so.
+  const CGPixelBox beside{60, 10, 76, 14};
+  std::vector<uint8_t> mask(16 * 4, 7);
+  EXPECT_FALSE(CGRasterizer::fillMask({cases[0].shape}, CGFillRule::NonZero, beside, true,
+                                      mask.data(), 16, nullptr));
+  EXPECT_TRUE(std::all_of(mask.begin(), mask.end(), [](uint8_t b) { return b == 7 || b == 0; }));
+  EXPECT_EQ(sinkBytes({cases[0].shape}, CGFillRule::NonZero, true, beside),
+            std::vector<uint8_t>(16 * 4, 0));
+}
+
+TEST_F(CGCompositingPathsTest, ShapesPastTheCacheAreRasterisedIntoReusedMemoryWhole) {
+  // More shapes than the coverage cache keeps, each of a new size: the
+  // mask of each reuses memory another shape let go, stale bytes and all.
+  // Two outlines with a gap between them leave rows with no edges; a bottom
+  // just past a whole row leaves a last row that no sub-scanline reaches.
+  const int W = 90, H = 80;
+  const CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, H);
+  auto c = makeContext(W, H, kBGRA);
+  for (int i = 0; i < 24; ++i) {
+    SCOPED_TRACE(i);
+    auto path = CGPathCreateMutable();
+    const double size = 20 + (i * 7) % 40;
+    const double bottom = i % 4 < 2 ? 2.5 : 1.98;
+    CGPathAddRoundedRect(path, nullptr, CGRectMake(3.25 + i % 3, bottom, size, size * 0.6), 6, 6);
+    if (i % 2) CGPathAddRoundedRect(path, nullptr, CGRectMake(3.25, 10 + size * 0.7, 30, 8), 3, 3);
+    CGContextClearRect(c, CGRectMake(0, 0, W, H));
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextAddPath(c, path);
+    CGContextFillPath(c);
+    const std::vector<uint8_t> want =
+        sinkBytes(path->flatten(flip, 0.1), CGFillRule::NonZero, true, {0, 0, W, H});
+    int off = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) off += pixel(c, x, y)[3] != want[size_t(y) * W + x];
+    EXPECT_EQ(off, 0);
+  }
+}
+
 // pixman's exact product of two bytes.
 int mul255(int a, int b) {
   const int t = a * b + 0x80;
