@@ -34,6 +34,7 @@ class SetCache {
  public:
   struct Entry {
     size_t hash = 0;
+    const void* tag = nullptr;  // part of the key kept apart, to keep `key` short
     std::string key;
     Value value{};
     bool used = false;
@@ -41,11 +42,13 @@ class SetCache {
 
   explicit SetCache(size_t entries) : entries_(entries) {}  // a power of two, 2 or more
 
-  // The value kept under `key` (whose hash is `hash`); nullptr when none.
-  Value* find(const std::string& key, size_t hash) {
+  // The value kept under `tag` and `key` (whose hash is `hash`); nullptr
+  // when none.
+  Value* find(const void* tag, const std::string& key, size_t hash) {
     Entry* set = setOf(hash);
     for (int way = 0; way < 2; ++way) {
-      if (set[way].used && set[way].hash == hash && set[way].key == key) {
+      const Entry& e = set[way];
+      if (e.used && e.hash == hash && e.tag == tag && e.key == key) {
         if (way == 1) std::swap(set[0], set[1]);
         return &set[0].value;
       }
@@ -53,12 +56,13 @@ class SetCache {
     return nullptr;
   }
 
-  // The entry `key` now has, first in its set: the one there last time it
-  // was full, its value (for its storage) still the old key's.
-  Entry& insert(const std::string& key, size_t hash) {
+  // The entry `tag` and `key` now have, first in its set: the one there
+  // last time it was full, its value (for its storage) still the old key's.
+  Entry& insert(const void* tag, const std::string& key, size_t hash) {
     Entry* set = setOf(hash);
     std::swap(set[0], set[1]);
     set[0].hash = hash;
+    set[0].tag = tag;
     set[0].key.assign(key);
     set[0].used = true;
     return set[0];
@@ -415,7 +419,7 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text) REQUIRES(FontFaces
   }
   if (starts.size() < 2) return false;
   WordCache& cache = wordCache();
-  std::vector<ShapedGlyph> glyphs;
+  std::vector<ShapedGlyph>& glyphs = run.glyphs;  // empty, perhaps with room
   glyphs.reserve(text.size());
   bool afterOfLast = false;
   for (size_t w = 0; w < starts.size(); ++w) {
@@ -427,18 +431,17 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text) REQUIRES(FontFaces
     const size_t shapedEnd =
         last ? end : end + (static_cast<unsigned char>(text[end]) < 0x80 ? 1 : 2);
     static std::string key;  // guarded by the faces' mutex; keeps its storage
-    key.assign(reinterpret_cast<const char*>(&run.face), sizeof run.face);
-    key += char(run.script);
+    key.assign(1, char(run.script));
     key += char((start == 0 ? 1 : 0) | (shapedEnd == text.size() ? 2 : 0));
     key.append(text, start, shapedEnd - start);
-    const size_t hash = std::hash<std::string>()(key);
-    const ShapedWord* known = cache.find(key, hash);
+    const size_t hash = std::hash<std::string>()(key) ^ std::hash<const void*>()(run.face);
+    const ShapedWord* known = cache.find(run.face, key, hash);
     if (!known) {
       // Shaped without the line around it, as a word alone is.
       const std::string alone = text.substr(start, shapedEnd - start);
       hb_buffer_t* buffer =
           shapeLocked(run, alone, 0, alone.size(), HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
-      ShapedWord& word = cache.insert(key, hash).value;
+      ShapedWord& word = cache.insert(run.face, key, hash).value;
       word.glyphs.clear();
       appendGlyphs(buffer, run.face, end - start, 0, word.glyphs);
       unsigned count = 0;
@@ -456,14 +459,16 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text) REQUIRES(FontFaces
       known = &word;
     }
     const ShapedWord& word = *known;
-    if (w > 0 && (word.dependsOnBefore || afterOfLast)) return false;
+    if (w > 0 && (word.dependsOnBefore || afterOfLast)) {
+      glyphs.clear();
+      return false;
+    }
     afterOfLast = word.dependsOnAfter;
     for (ShapedGlyph g : word.glyphs) {
       g.cluster += start;
       glyphs.push_back(g);
     }
   }
-  run.glyphs = std::move(glyphs);
   return true;
 }
 
@@ -499,11 +504,13 @@ std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
   return order;
 }
 
-// The line of one run, shaped and placed left to right.
-ShapedLine placedAlone(Run& run, const std::string& text, bool rightToLeft)
+// The line of one run, shaped and placed left to right into `line`, whose
+// glyphs' room is reused.
+void placeAloneLocked(Run& run, const std::string& text, bool rightToLeft, ShapedLine& line)
     REQUIRES(FontFacesMutex()) {
-  ShapedLine line;
   line.rightToLeft = rightToLeft;
+  run.glyphs = std::move(line.glyphs);
+  run.glyphs.clear();
   shapeRunLocked(run, text);
   line.glyphs = std::move(run.glyphs);
   double pen = 0;
@@ -512,14 +519,16 @@ ShapedLine placedAlone(Run& run, const std::string& text, bool rightToLeft)
     pen += g.advance;
   }
   line.width = pen;
-  return line;
 }
 
 // The runs shaped and placed left to right in visual order.
 ShapedLine placed(std::vector<Run> runs, const std::string& text, bool rightToLeft)
     REQUIRES(FontFacesMutex()) {
-  if (runs.size() == 1) return placedAlone(runs[0], text, rightToLeft);  // most lines
   ShapedLine line;
+  if (runs.size() == 1) {  // most lines
+    placeAloneLocked(runs[0], text, rightToLeft, line);
+    return line;
+  }
   line.rightToLeft = rightToLeft;
   for (Run& run : runs) shapeRunLocked(run, text);
   double pen = 0;
@@ -553,13 +562,8 @@ bool asciiRunLocked(FT_Face primary, const std::string& text, Run& run)
   return true;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
+ShapedLine shapeAnyLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
     REQUIRES(FontFacesMutex()) {
-  // Most lines of an interface: no decoding, bidi or itemizing.
-  Run ascii;
-  if (direction != NSWritingDirectionRightToLeft && asciiRunLocked(primary, text, ascii)) {
-    return placedAlone(ascii, text, false);
-  }
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
   std::vector<FriBidiLevel> levels(d.cps.size(), 0);
@@ -587,9 +591,27 @@ ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirect
   return placed(itemizeLocked(primary, text, d, levels), text, FRIBIDI_IS_RTL(base));
 }
 
+// `text` shaped into `line`, whose glyphs' room is reused.
+void shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction,
+                 ShapedLine& line) REQUIRES(FontFacesMutex()) {
+  // Most lines of an interface: no decoding, bidi or itemizing.
+  Run ascii;
+  if (direction != NSWritingDirectionRightToLeft && asciiRunLocked(primary, text, ascii)) {
+    placeAloneLocked(ascii, text, false, line);
+    return;
+  }
+  line = shapeAnyLocked(primary, text, direction);
+}
+
+
 // Shaped lines by font file, direction and text; guarded by the faces' mutex.
+struct CachedLine {
+  std::shared_ptr<const ShapedLine> line;
+  size_t glyphs = 0;  // its glyphs, counted without reading the line again
+};
+
 struct ShapeCache {
-  SetCache<std::shared_ptr<const ShapedLine>> lines{kMaxCachedLines};
+  SetCache<CachedLine> lines{kMaxCachedLines};
   size_t glyphs = 0;  // in the lines kept
 };
 
@@ -611,22 +633,28 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
   key += text;
   ShapeCache& cache = shapeCache();
   const size_t hash = std::hash<std::string>()(key);
-  if (auto* known = cache.lines.find(key, hash)) return *known;
-  auto line = std::make_shared<ShapedLine>();
+  if (auto* known = cache.lines.find(nullptr, key, hash)) return known->line;
+  CachedLine& entry = cache.lines.insert(nullptr, key, hash).value;
+  cache.glyphs -= entry.glyphs;
+  // The line this one takes the place of is reused when no one else holds
+  // it: a label whose text changes every frame then shapes into the same
+  // memory instead of freeing one line and allocating the next.
+  std::shared_ptr<ShapedLine> line =
+      entry.line.use_count() == 1 ? std::const_pointer_cast<ShapedLine>(std::move(entry.line))
+                                  : std::make_shared<ShapedLine>();
   if (FT_Face primary = SystemFontFaceLocked(fontFile)) {
-    *line = shapeLocked(primary, text, direction);
+    shapeLocked(primary, text, direction, *line);
   } else {
+    line->glyphs.clear();
     line->width = 0.6 * double(UTF8CodePoints(text).size());
     line->rightToLeft = direction == NSWritingDirectionRightToLeft;
   }
-  if (cache.glyphs + line->glyphs.size() > kMaxCachedGlyphs) {
+  entry = {line, line->glyphs.size()};
+  cache.glyphs += entry.glyphs;
+  if (cache.glyphs > kMaxCachedGlyphs) {
     cache.lines.clear();
     cache.glyphs = 0;
   }
-  auto& entry = cache.lines.insert(key, hash);
-  if (entry.value) cache.glyphs -= entry.value->glyphs.size();
-  entry.value = line;
-  cache.glyphs += line->glyphs.size();
   return line;
 }
 
