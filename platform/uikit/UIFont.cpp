@@ -324,7 +324,7 @@ void UIFont::drawText(const std::string& text, CGPoint origin, const CGColorRef&
 }
 
 void UIFont::drawShapedLine(const ShapedLine& line, CGPoint origin, const CGColorRef& color,
-                            const CGContextRef& context) const {
+                            const CGContextRef& context, const CGRect* clip) const {
   if (!context || !color || line.glyphs.empty()) return;
   const CGAffineTransform ctm = CGContextGetCTM(context);
   const double scale = std::max(1.0, std::sqrt(std::fabs(ctm.a * ctm.d - ctm.b * ctm.c)));
@@ -380,6 +380,24 @@ void UIFont::drawShapedLine(const ShapedLine& line, CGPoint origin, const CGColo
     }
   }
   lock.unlock();
+  // Glyphs on the grid all inside the whole pixels of the clip are what
+  // clipping them leaves: most labels' text sits inside their bounds.
+  bool clips = clip != nullptr;
+  if (clips && onGrid && colorGlyphs.empty()) {
+    const double left = std::ceil(ctm.a * clip->origin.x + ctm.tx);
+    const double right = std::floor(ctm.a * (clip->origin.x + clip->size.width) + ctm.tx);
+    const double top = std::ceil(height - (ctm.d * clip->origin.y + ctm.ty));
+    const double bottom =
+        std::floor(height - (ctm.d * (clip->origin.y + clip->size.height) + ctm.ty));
+    clips = std::any_of(masks.begin(), masks.end(), [&](const CGPixelMask& k) {
+      return k.width > 0 && k.height > 0 &&
+             (k.x < left || k.x + k.width > right || k.y < top || k.y + k.height > bottom);
+    });
+  }
+  if (clips) {
+    CGContextSaveGState(context);
+    CGContextClipToRect(context, *clip);
+  }
   if (onGrid) {
     context->fillMasks(masks, rgba);
   } else if (!masks.empty()) {
@@ -388,6 +406,7 @@ void UIFont::drawShapedLine(const ShapedLine& line, CGPoint origin, const CGColo
   for (const ColorGlyph& g : colorGlyphs) {
     CALayerRendering::drawImageFlipped(context, g.rect, g.image);
   }
+  if (clips) CGContextRestoreGState(context);
   spareMasks = std::move(masks);
 }
 

@@ -82,9 +82,11 @@ class UIFont : public NSObject {
   // shape it; a layout keeps it to draw without shaping again.
   std::shared_ptr<const ShapedLine> shapedLine(const std::string& text,
                                                NSWritingDirection direction) const;
-  // Draws a line `shapedLine` gave, as drawText draws its text.
+  // Draws a line `shapedLine` gave, as drawText draws its text; with
+  // `clip`, clipped to that rectangle of user space (as CGContextClipToRect
+  // would, but without touching the clip where no ink falls outside it).
   void drawShapedLine(const ShapedLine& line, CGPoint origin, const CGColorRef& color,
-                      const CGContextRef& context) const;
+                      const CGContextRef& context, const CGRect* clip = nullptr) const;
 
   // The face's metrics in ems.
   struct FaceMetrics {

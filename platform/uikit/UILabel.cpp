@@ -325,28 +325,26 @@ void UILabel::drawRect(const CGRect&) {
   const CGRect b = bounds();
   CGColorRef color = textColor_->CGColor();
   if (!enabled_) color = CGColorCreateCopyWithAlpha(color, color->alpha() * 0.5);
-  CGContextSaveGState(context);
-  CGContextClipToRect(context, b);
+  // The text is clipped to the bounds.
   auto drawLine = [&](const ShapedLine* shaped, NSWritingDirection direction, double width,
                       double y) {
     const double x = b.origin.x + UITextLineOffset(alignment_, direction, b.size.width, width);
-    if (shaped) font_->drawShapedLine(*shaped, CGPointMake(x, y), color, context);
+    if (shaped) font_->drawShapedLine(*shaped, CGPointMake(x, y), color, context, &b);
   };
   // Most labels: one line as measured, no lists of lines to make.
   if (auto single =
           UITextSingleLineMake(text_, *font_, b.size.width, numberOfLines_, lineBreakMode_)) {
     const double y = b.origin.y + (b.size.height - font_->lineHeight()) / 2;
     drawLine(single->shaped.get(), single->direction, single->width, y);
-  } else {
-    const UITextLayout layout = textLayout();
-    const double blockHeight = layout.lineHeight * double(layout.lines.size());
-    double y = b.origin.y + (b.size.height - blockHeight) / 2;
-    for (size_t i = 0; i < layout.lines.size(); ++i) {
-      drawLine(layout.shapedLines[i].get(), layout.directions[i], layout.widths[i], y);
-      y += layout.lineHeight;
-    }
+    return;
   }
-  CGContextRestoreGState(context);
+  const UITextLayout layout = textLayout();
+  const double blockHeight = layout.lineHeight * double(layout.lines.size());
+  double y = b.origin.y + (b.size.height - blockHeight) / 2;
+  for (size_t i = 0; i < layout.lines.size(); ++i) {
+    drawLine(layout.shapedLines[i].get(), layout.directions[i], layout.widths[i], y);
+    y += layout.lineHeight;
+  }
 }
 
 UILabel::StyledLayout UILabel::styledLayout(double maxWidth, NSLineBreakMode mode) const {
