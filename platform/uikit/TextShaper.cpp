@@ -549,8 +549,7 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, bool rightToLe
 // The one run of a line of ASCII characters that the primary face has
 // (what itemizing finds in it: each character a cluster of its own, Latin
 // where a letter is, else of no script); false when a character is missing.
-bool asciiRunLocked(FT_Face primary, const std::string& text, Run& run)
-    REQUIRES(FontFacesMutex()) {
+bool asciiRunLocked(FT_Face primary, const std::string& text, Run& run) REQUIRES(FontFacesMutex()) {
   if (text.empty()) return false;
   bool letters = false;
   for (char c : text) {
@@ -602,7 +601,6 @@ void shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection di
   }
   line = shapeAnyLocked(primary, text, direction);
 }
-
 
 // Shaped lines by font file, direction and text; guarded by the faces' mutex.
 struct CachedLine {

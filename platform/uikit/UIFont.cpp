@@ -5,9 +5,9 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
-#include <array>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -22,7 +22,6 @@ namespace {
 const char* const kRegularFile = "DejaVuSans.ttf";
 const char* const kBoldFile = "DejaVuSans-Bold.ttf";
 const char* const kLightFile = "DejaVuSans-ExtraLight.ttf";
-
 
 // A glyph rendered once at one pixel size: its coverage (rows a multiple of
 // 4 bytes apart, as the compositor takes them) or, for colour glyphs, its
@@ -72,8 +71,10 @@ constexpr size_t kMaxCachedGlyphs = 4096;
 // guarded by the faces' mutex (rendering sets a face's size).
 struct Rendered {
   std::map<StrikeKey, std::shared_ptr<Strike>> strikes;
-  size_t glyphs = 0;  // rendered, in all strikes
-  std::map<std::string, UIFont::FaceMetrics> metrics;  // nodes stay put
+  // Glyphs rendered, in all strikes.
+  size_t glyphs = 0;
+  // Metrics by file; their nodes stay where they are.
+  std::map<std::string, UIFont::FaceMetrics> metrics;
 };
 
 Rendered& rendered() {
