@@ -752,7 +752,9 @@ bool CGContext::compositeNamedMasks(pixman_image_t* source, const std::vector<CG
       return false;
     }
   }
-  std::vector<pixman_glyph_t> glyphs;
+  // The list is kept for the next line on this thread.
+  thread_local std::vector<pixman_glyph_t> glyphs;
+  glyphs.clear();
   glyphs.reserve(masks.size());
   pixman_glyph_cache_freeze(cache);
   for (const CGPixelMask& m : masks) {

@@ -40,6 +40,10 @@ struct Faces {
   std::map<char32_t, FT_Face> fallbackFor;
   std::map<FT_Face, HarfBuzzFont> harfBuzz;
   std::map<std::string, FT_Face> byScript;  // by script name and weight
+  // The system face asked for last: every line shaped asks again.
+  std::string lastSystemFile;
+  FT_Face lastSystemFace = nullptr;
+  bool lastSystemKnown = false;
 };
 
 Faces& faces() {
@@ -119,7 +123,13 @@ FT_Face fontconfigFaceLocked(char32_t cp, bool colour) REQUIRES(FontFacesMutex()
 Mutex& FontFacesMutex() { return faces().mutex; }
 
 FT_Face SystemFontFaceLocked(const std::string& file) {
-  return openFaceLocked({kFontFolder + file, 0});
+  auto& f = faces();
+  if (f.lastSystemKnown && file == f.lastSystemFile) return f.lastSystemFace;
+  FT_Face face = openFaceLocked({kFontFolder + file, 0});
+  f.lastSystemFile = file;
+  f.lastSystemFace = face;
+  f.lastSystemKnown = true;
+  return face;
 }
 
 FT_Face FallbackFontFaceLocked(char32_t cp, bool colour) {

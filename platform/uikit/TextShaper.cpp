@@ -23,6 +23,63 @@ constexpr size_t kMaxCachedGlyphs = 256 * 1024;
 // Words shaped on their own, kept for lines that share them.
 constexpr size_t kMaxCachedWords = 4096;
 
+// A cache of a fixed number of entries in sets of two, each key in the set
+// its hash picks, the one found or put last first. Finding a key reads one
+// set, and an entry another key takes over keeps its storage: a label whose
+// text changes every frame brings a new line and new words each time, and
+// allocating, chasing and freeing the nodes of a map for them costs more
+// than shaping them.
+template <typename Value>
+class SetCache {
+ public:
+  struct Entry {
+    size_t hash = 0;
+    const void* tag = nullptr;  // part of the key kept apart, to keep `key` short
+    std::string key;
+    Value value{};
+    bool used = false;
+  };
+
+  explicit SetCache(size_t entries) : entries_(entries) {}  // a power of two, 2 or more
+
+  // The value kept under `tag` and `key` (whose hash is `hash`); nullptr
+  // when none.
+  Value* find(const void* tag, const std::string& key, size_t hash) {
+    Entry* set = setOf(hash);
+    for (int way = 0; way < 2; ++way) {
+      const Entry& e = set[way];
+      if (e.used && e.hash == hash && e.tag == tag && e.key == key) {
+        if (way == 1) std::swap(set[0], set[1]);
+        return &set[0].value;
+      }
+    }
+    return nullptr;
+  }
+
+  // The entry `tag` and `key` now have, first in its set: the one there
+  // last time it was full, its value (for its storage) still the old key's.
+  Entry& insert(const void* tag, const std::string& key, size_t hash) {
+    Entry* set = setOf(hash);
+    std::swap(set[0], set[1]);
+    set[0].hash = hash;
+    set[0].tag = tag;
+    set[0].key.assign(key);
+    set[0].used = true;
+    return set[0];
+  }
+
+  void clear() {
+    for (Entry& e : entries_) {
+      e.used = false;
+      e.value = Value{};
+    }
+  }
+
+ private:
+  Entry* setOf(size_t hash) { return &entries_[(hash & (entries_.size() / 2 - 1)) * 2]; }
+  std::vector<Entry> entries_;
+};
+
 // The code points of valid UTF-8 text (ValidUTF8 made it so) and the byte
 // offset of each, the text's size last.
 struct Decoded {
@@ -104,6 +161,10 @@ bool ignorable(char32_t cp) {
 
 bool isValidUTF8(const std::string& text) {
   for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // most text is ASCII
+      ++i;
+      continue;
+    }
     const size_t n = UTF8SequenceLength(text.data() + i, text.size() - i);
     if (n == 0) return false;
     i += n;
@@ -235,10 +296,12 @@ hb_script_t harfBuzzScript(UScriptCode script) {
   return hb_script_from_string(uscript_getShortName(script), -1);
 }
 
-// A run of characters [from, to) (code point indices) of one embedding
-// level, script and face, and its glyphs once shaped (left to right).
+// A run of characters [from, to) (code point indices; bytes [start, end))
+// of one embedding level, script and face, and its glyphs once shaped (left
+// to right).
 struct Run {
   size_t from = 0, to = 0;
+  size_t start = 0, end = 0;
   FriBidiLevel level = 0;
   UScriptCode script = USCRIPT_COMMON;
   FT_Face face = nullptr;
@@ -265,8 +328,10 @@ std::vector<Run> itemizeLocked(FT_Face primary, const std::string& text, const D
     if (last && last->level == levels[from] && last->script == scripts[from] &&
         last->face == face) {
       last->to = to;
+      last->end = d.offsets[to];
     } else {
-      runs.push_back({from, to, levels[from], scripts[from], face, {}});
+      runs.push_back(
+          {from, to, d.offsets[from], d.offsets[to], levels[from], scripts[from], face, {}});
     }
     from = to;
   }
@@ -327,9 +392,9 @@ struct ShapedWord {
   bool dependsOnBefore = true, dependsOnAfter = true;
 };
 
-using WordCache = std::unordered_map<std::string, ShapedWord>;
+using WordCache = SetCache<ShapedWord>;
 WordCache& wordCache() {
-  static auto* cache = new WordCache();  // guarded by the faces' mutex
+  static auto* cache = new WordCache(kMaxCachedWords);  // guarded by the faces' mutex
   return *cache;
 }
 
@@ -338,41 +403,46 @@ WordCache& wordCache() {
 // from a cache: labels that change a number between frames keep the rest
 // of their words. Only where HarfBuzz says each seam between two words is
 // safe to join on both sides; false (nothing set) otherwise.
-bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d)
-    REQUIRES(FontFacesMutex()) {
-  if (run.from != 0 || run.to != d.cps.size() || (run.level & 1) || !systemFontScript(run.script)) {
+bool shapeRunInWordsLocked(Run& run, const std::string& text) REQUIRES(FontFacesMutex()) {
+  if (run.start != 0 || run.end != text.size() || (run.level & 1) ||
+      !systemFontScript(run.script)) {
     return false;
   }
-  std::vector<size_t> starts;  // code point index of each word's start
-  for (size_t i = 0; i < d.cps.size(); ++i) {
-    if (d.cps[i] >= kFirstCombining) return false;
-    if (i == 0 || (d.cps[i - 1] == U' ' && d.cps[i] != U' ')) starts.push_back(i);
+  // Words start after a space (never a byte of a longer character) and
+  // every character stands alone below U+0300 (lead bytes below 0xCC).
+  static std::vector<size_t> starts;  // guarded by the faces' mutex; byte offsets
+  starts.clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0xCC) return false;
+    if (i == 0 || (text[i - 1] == ' ' && byte != ' ')) starts.push_back(i);
   }
   if (starts.size() < 2) return false;
   WordCache& cache = wordCache();
-  std::vector<ShapedGlyph> glyphs;
-  glyphs.reserve(d.cps.size());
+  std::vector<ShapedGlyph>& glyphs = run.glyphs;  // empty, perhaps with room
+  glyphs.reserve(text.size());
   bool afterOfLast = false;
   for (size_t w = 0; w < starts.size(); ++w) {
-    const size_t start = d.offsets[starts[w]];
+    const size_t start = starts[w];
     const bool last = w + 1 == starts.size();
-    const size_t end = last ? text.size() : d.offsets[starts[w + 1]];
-    // The word and the first character after it (all are one byte or more
-    // below U+0300, so at most two bytes).
-    const size_t shapedEnd = last ? end : d.offsets[starts[w + 1] + 1];
+    const size_t end = last ? text.size() : starts[w + 1];
+    // The word and the first character after it (valid UTF-8 below U+0300:
+    // one or two bytes).
+    const size_t shapedEnd =
+        last ? end : end + (static_cast<unsigned char>(text[end]) < 0x80 ? 1 : 2);
     static std::string key;  // guarded by the faces' mutex; keeps its storage
-    key.assign(reinterpret_cast<const char*>(&run.face), sizeof run.face);
-    key += char(run.script);
+    key.assign(1, char(run.script));
     key += char((start == 0 ? 1 : 0) | (shapedEnd == text.size() ? 2 : 0));
     key.append(text, start, shapedEnd - start);
-    auto known = cache.find(key);
-    if (known == cache.end()) {
-      if (cache.size() >= kMaxCachedWords) cache.clear();
+    const size_t hash = std::hash<std::string>()(key) ^ std::hash<const void*>()(run.face);
+    const ShapedWord* known = cache.find(run.face, key, hash);
+    if (!known) {
       // Shaped without the line around it, as a word alone is.
       const std::string alone = text.substr(start, shapedEnd - start);
       hb_buffer_t* buffer =
           shapeLocked(run, alone, 0, alone.size(), HB_BUFFER_FLAG_PRODUCE_UNSAFE_TO_CONCAT);
-      ShapedWord word;
+      ShapedWord& word = cache.insert(run.face, key, hash).value;
+      word.glyphs.clear();
       appendGlyphs(buffer, run.face, end - start, 0, word.glyphs);
       unsigned count = 0;
       const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
@@ -386,25 +456,26 @@ bool shapeRunInWordsLocked(Run& run, const std::string& text, const Decoded& d)
         const unsigned seam = unsigned(word.glyphs.size());
         word.dependsOnAfter = seam >= count || info[seam].cluster != end - start || unsafe(seam);
       }
-      known = cache.emplace(key, std::move(word)).first;
+      known = &word;
     }
-    const ShapedWord& word = known->second;
-    if (w > 0 && (word.dependsOnBefore || afterOfLast)) return false;
+    const ShapedWord& word = *known;
+    if (w > 0 && (word.dependsOnBefore || afterOfLast)) {
+      glyphs.clear();
+      return false;
+    }
     afterOfLast = word.dependsOnAfter;
     for (ShapedGlyph g : word.glyphs) {
       g.cluster += start;
       glyphs.push_back(g);
     }
   }
-  run.glyphs = std::move(glyphs);
   return true;
 }
 
-void shapeRunLocked(Run& run, const std::string& text, const Decoded& d) REQUIRES(FontFacesMutex()) {
-  if (shapeRunInWordsLocked(run, text, d)) return;
+void shapeRunLocked(Run& run, const std::string& text) REQUIRES(FontFacesMutex()) {
+  if (shapeRunInWordsLocked(run, text)) return;
   // The whole line is the context, so letters join across run boundaries.
-  hb_buffer_t* buffer =
-      shapeLocked(run, text, d.offsets[run.from], d.offsets[run.to], hb_buffer_flags_t(0));
+  hb_buffer_t* buffer = shapeLocked(run, text, run.start, run.end, hb_buffer_flags_t(0));
   appendGlyphs(buffer, run.face, SIZE_MAX, 0, run.glyphs);
 }
 
@@ -433,22 +504,34 @@ std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
   return order;
 }
 
-// The runs shaped and placed left to right in visual order.
-ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded& d,
-                  bool rightToLeft) REQUIRES(FontFacesMutex()) {
-  ShapedLine line;
+// The line of one run, shaped and placed left to right into `line`, whose
+// glyphs' room is reused.
+void placeAloneLocked(Run& run, const std::string& text, bool rightToLeft, ShapedLine& line)
+    REQUIRES(FontFacesMutex()) {
   line.rightToLeft = rightToLeft;
-  for (Run& run : runs) shapeRunLocked(run, text, d);
+  run.glyphs = std::move(line.glyphs);
+  run.glyphs.clear();
+  shapeRunLocked(run, text);
+  line.glyphs = std::move(run.glyphs);
   double pen = 0;
-  if (runs.size() == 1) {  // most lines: its glyphs are the line's
-    line.glyphs = std::move(runs[0].glyphs);
-    for (ShapedGlyph& g : line.glyphs) {
-      g.x += pen;
-      pen += g.advance;
-    }
-    line.width = pen;
+  for (ShapedGlyph& g : line.glyphs) {
+    g.x += pen;
+    pen += g.advance;
+  }
+  line.width = pen;
+}
+
+// The runs shaped and placed left to right in visual order.
+ShapedLine placed(std::vector<Run> runs, const std::string& text, bool rightToLeft)
+    REQUIRES(FontFacesMutex()) {
+  ShapedLine line;
+  if (runs.size() == 1) {  // most lines
+    placeAloneLocked(runs[0], text, rightToLeft, line);
     return line;
   }
+  line.rightToLeft = rightToLeft;
+  for (Run& run : runs) shapeRunLocked(run, text);
+  double pen = 0;
   size_t count = 0;
   for (const Run& run : runs) count += run.glyphs.size();
   line.glyphs.reserve(count);
@@ -463,7 +546,22 @@ ShapedLine placed(std::vector<Run> runs, const std::string& text, const Decoded&
   return line;
 }
 
-ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
+// The one run of a line of ASCII characters that the primary face has
+// (what itemizing finds in it: each character a cluster of its own, Latin
+// where a letter is, else of no script); false when a character is missing.
+bool asciiRunLocked(FT_Face primary, const std::string& text, Run& run) REQUIRES(FontFacesMutex()) {
+  if (text.empty()) return false;
+  bool letters = false;
+  for (char c : text) {
+    const auto cp = static_cast<unsigned char>(c);
+    if (cp >= 0x80 || !hasGlyphLocked(primary, cp)) return false;
+    letters = letters || scriptOf(cp) == USCRIPT_LATIN;
+  }
+  run = {0, text.size(), 0, text.size(), 0, letters ? USCRIPT_LATIN : USCRIPT_COMMON, primary, {}};
+  return true;
+}
+
+ShapedLine shapeAnyLocked(FT_Face primary, const std::string& text, NSWritingDirection direction)
     REQUIRES(FontFacesMutex()) {
   const Decoded d = decode(text);
   const auto n = FriBidiStrIndex(d.cps.size());
@@ -471,7 +569,7 @@ ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirect
   const bool leftToRightOnly = direction != NSWritingDirectionRightToLeft &&
                                std::all_of(d.cps.begin(), d.cps.end(),
                                            [](FriBidiChar cp) { return cp < kFirstRightToLeft; });
-  if (leftToRightOnly) return placed(itemizeLocked(primary, text, d, levels), text, d, false);
+  if (leftToRightOnly) return placed(itemizeLocked(primary, text, d, levels), text, false);
   std::vector<FriBidiCharType> types(d.cps.size());
   std::vector<FriBidiBracketType> brackets(d.cps.size());
   fribidi_get_bidi_types(d.cps.data(), n, types.data());
@@ -489,13 +587,30 @@ ShapedLine shapeLocked(FT_Face primary, const std::string& text, NSWritingDirect
     [[maybe_unused]] const FriBidiLevel highest = fribidi_reorder_line(
         FRIBIDI_FLAGS_DEFAULT, types.data(), n, 0, base, levels.data(), nullptr, nullptr);
   }
-  return placed(itemizeLocked(primary, text, d, levels), text, d, FRIBIDI_IS_RTL(base));
+  return placed(itemizeLocked(primary, text, d, levels), text, FRIBIDI_IS_RTL(base));
+}
+
+// `text` shaped into `line`, whose glyphs' room is reused.
+void shapeLocked(FT_Face primary, const std::string& text, NSWritingDirection direction,
+                 ShapedLine& line) REQUIRES(FontFacesMutex()) {
+  // Most lines of an interface: no decoding, bidi or itemizing.
+  Run ascii;
+  if (direction != NSWritingDirectionRightToLeft && asciiRunLocked(primary, text, ascii)) {
+    placeAloneLocked(ascii, text, false, line);
+    return;
+  }
+  line = shapeAnyLocked(primary, text, direction);
 }
 
 // Shaped lines by font file, direction and text; guarded by the faces' mutex.
+struct CachedLine {
+  std::shared_ptr<const ShapedLine> line;
+  size_t glyphs = 0;  // its glyphs, counted without reading the line again
+};
+
 struct ShapeCache {
-  std::unordered_map<std::string, std::shared_ptr<const ShapedLine>> lines;
-  size_t glyphs = 0;
+  SetCache<CachedLine> lines{kMaxCachedLines};
+  size_t glyphs = 0;  // in the lines kept
 };
 
 ShapeCache& shapeCache() {
@@ -515,21 +630,29 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
   key += char('1' + direction);
   key += text;
   ShapeCache& cache = shapeCache();
-  auto known = cache.lines.find(key);
-  if (known != cache.lines.end()) return known->second;
-  auto line = std::make_shared<ShapedLine>();
+  const size_t hash = std::hash<std::string>()(key);
+  if (auto* known = cache.lines.find(nullptr, key, hash)) return known->line;
+  CachedLine& entry = cache.lines.insert(nullptr, key, hash).value;
+  cache.glyphs -= entry.glyphs;
+  // The line this one takes the place of is reused when no one else holds
+  // it: a label whose text changes every frame then shapes into the same
+  // memory instead of freeing one line and allocating the next.
+  std::shared_ptr<ShapedLine> line =
+      entry.line.use_count() == 1 ? std::const_pointer_cast<ShapedLine>(std::move(entry.line))
+                                  : std::make_shared<ShapedLine>();
   if (FT_Face primary = SystemFontFaceLocked(fontFile)) {
-    *line = shapeLocked(primary, text, direction);
+    shapeLocked(primary, text, direction, *line);
   } else {
+    line->glyphs.clear();
     line->width = 0.6 * double(UTF8CodePoints(text).size());
     line->rightToLeft = direction == NSWritingDirectionRightToLeft;
   }
-  if (cache.lines.size() >= kMaxCachedLines || cache.glyphs >= kMaxCachedGlyphs) {
+  entry = {line, line->glyphs.size()};
+  cache.glyphs += entry.glyphs;
+  if (cache.glyphs > kMaxCachedGlyphs) {
     cache.lines.clear();
     cache.glyphs = 0;
   }
-  cache.glyphs += line->glyphs.size();
-  cache.lines.emplace(key, line);
   return line;
 }
 

@@ -9,6 +9,7 @@
 // (Chinese, Japanese, Devanagari, emoji) come from a face fontconfig finds
 // that has them; colour glyphs draw in colour.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 
 class UIColor;
 class UIFont;
+struct ShapedLine;
 using UIFontPtr = std::shared_ptr<UIFont>;
 
 using UIFontWeight = double;
@@ -76,6 +78,20 @@ class UIFont : public NSObject {
   void drawText(const std::string& text, CGPoint origin, const CGColorRef& color,
                 const CGContextRef& context,
                 NSWritingDirection direction = NSWritingDirectionNatural) const;
+  // The text shaped as one line in this font's face, as the calls above
+  // shape it; a layout keeps it to draw without shaping again.
+  std::shared_ptr<const ShapedLine> shapedLine(const std::string& text,
+                                               NSWritingDirection direction) const;
+  // Draws a line `shapedLine` gave, as drawText draws its text; with
+  // `clip`, clipped to that rectangle of user space (as CGContextClipToRect
+  // would, but without touching the clip where no ink falls outside it).
+  void drawShapedLine(const ShapedLine& line, CGPoint origin, const CGColorRef& color,
+                      const CGContextRef& context, const CGRect* clip = nullptr) const;
+
+  // The face's metrics in ems.
+  struct FaceMetrics {
+    double ascender = 0.8, descender = -0.2, height = 1.2, cap = 0.7, x = 0.5;
+  };
 
   bool isEqual(const NSObject& other) const override;
   size_t hash() const override;
@@ -86,8 +102,12 @@ class UIFont : public NSObject {
   void drawLinePicture(const std::vector<CGPixelMask>& masks, const double rgba[4], CGPoint origin,
                        double baselineY, double scale, const CGContextRef& context) const;
 
+  const FaceMetrics& metrics() const;
+
   std::string name_;
   std::string file_;
   double pointSize_;
   UIFontWeight weight_;
+  // The file's metrics, once asked for (they live for the process).
+  mutable std::atomic<const FaceMetrics*> metrics_{nullptr};
 };

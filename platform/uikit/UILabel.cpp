@@ -322,22 +322,29 @@ void UILabel::drawRect(const CGRect&) {
   auto context = UIGraphicsGetCurrentContext();
   if (!context || text_.empty()) return;
   if (attributedText_) return drawStyled(context);
-  auto layout = textLayout();
-  CGRect b = bounds();
-  double blockHeight = layout.lineHeight * double(layout.lines.size());
-  double y = b.origin.y + (b.size.height - blockHeight) / 2;
+  const CGRect b = bounds();
   CGColorRef color = textColor_->CGColor();
   if (!enabled_) color = CGColorCreateCopyWithAlpha(color, color->alpha() * 0.5);
-  CGContextSaveGState(context);
-  CGContextClipToRect(context, b);
+  // The text is clipped to the bounds.
+  auto drawLine = [&](const ShapedLine* shaped, NSWritingDirection direction, double width,
+                      double y) {
+    const double x = b.origin.x + UITextLineOffset(alignment_, direction, b.size.width, width);
+    if (shaped) font_->drawShapedLine(*shaped, CGPointMake(x, y), color, context, &b);
+  };
+  // Most labels: one line as measured, no lists of lines to make.
+  if (auto single =
+          UITextSingleLineMake(text_, *font_, b.size.width, numberOfLines_, lineBreakMode_)) {
+    const double y = b.origin.y + (b.size.height - font_->lineHeight()) / 2;
+    drawLine(single->shaped.get(), single->direction, single->width, y);
+    return;
+  }
+  const UITextLayout layout = textLayout();
+  const double blockHeight = layout.lineHeight * double(layout.lines.size());
+  double y = b.origin.y + (b.size.height - blockHeight) / 2;
   for (size_t i = 0; i < layout.lines.size(); ++i) {
-    const NSWritingDirection direction = layout.directions[i];
-    const double x =
-        b.origin.x + UITextLineOffset(alignment_, direction, b.size.width, layout.widths[i]);
-    font_->drawText(layout.lines[i], CGPointMake(x, y), color, context, direction);
+    drawLine(layout.shapedLines[i].get(), layout.directions[i], layout.widths[i], y);
     y += layout.lineHeight;
   }
-  CGContextRestoreGState(context);
 }
 
 UILabel::StyledLayout UILabel::styledLayout(double maxWidth, NSLineBreakMode mode) const {

@@ -138,23 +138,44 @@ CGSize UITextLayout::size() const {
   return CGSizeMake(std::ceil(w), std::ceil(lineHeight * double(lines.size())));
 }
 
+std::optional<UITextSingleLine> UITextSingleLineMake(const std::string& text, const UIFont& font,
+                                                     double maxWidth, int64_t maxLines,
+                                                     NSLineBreakMode mode) {
+  if (maxLines != 1 || text.empty() || text.find('\n') != std::string::npos) return std::nullopt;
+  // Shaping and the direction repair invalid UTF-8 as the layout's lines do.
+  UITextSingleLine line;
+  line.direction =
+      TextIsRightToLeft(text) ? NSWritingDirectionRightToLeft : NSWritingDirectionLeftToRight;
+  line.shaped = font.shapedLine(text, line.direction);
+  line.width = line.shaped->width * font.pointSize();
+  if (truncates(mode) && line.width > maxWidth) return std::nullopt;
+  return line;
+}
+
 UITextLayout UITextLayoutMake(const std::string& rawText, const UIFont& font, double maxWidth,
                               int64_t maxLines, NSLineBreakMode mode) {
   UITextLayout layout;
   layout.lineHeight = font.lineHeight();
   if (rawText.empty()) return layout;
+  if (auto single = UITextSingleLineMake(rawText, font, maxWidth, maxLines, mode)) {
+    layout.lines.push_back(ValidUTF8(rawText));
+    layout.widths.push_back(single->width);
+    layout.directions.push_back(single->direction);
+    layout.shapedLines.push_back(std::move(single->shaped));
+    return layout;
+  }
   const std::string text = ValidUTF8(rawText);
   const bool wraps = maxLines != 1;
   const bool words = mode != NSLineBreakByCharWrapping;
   std::vector<std::string>& lines = layout.lines;
   for (size_t start = 0; start <= text.size();) {
     const size_t end = std::min(text.find('\n', start), text.size());
-    const std::string paragraph = text.substr(start, end - start);
+    std::string paragraph = text.substr(start, end - start);
     const NSWritingDirection direction = TextIsRightToLeft(paragraph)
                                              ? NSWritingDirectionRightToLeft
                                              : NSWritingDirectionLeftToRight;
     if (!wraps || paragraph.empty() || font.widthOfText(paragraph, direction) <= maxWidth) {
-      lines.push_back(paragraph);
+      lines.push_back(std::move(paragraph));
     } else {
       for (auto& line : wrapParagraph(paragraph, font, direction, maxWidth, words)) {
         lines.push_back(std::move(line));
@@ -169,22 +190,27 @@ UITextLayout UITextLayoutMake(const std::string& rawText, const UIFont& font, do
     lines.resize(size_t(maxLines));
     layout.directions.resize(size_t(maxLines));
   }
-  for (size_t i = 0; i < lines.size(); ++i) {
-    layout.widths.push_back(font.widthOfText(lines[i], layout.directions[i]));
-  }
+  // Each line shaped once: its width, and what draws it.
+  auto measure = [&layout, &font](size_t i) {
+    const std::string& line = layout.lines[i];
+    layout.shapedLines[i] = line.empty() ? nullptr : font.shapedLine(line, layout.directions[i]);
+    layout.widths[i] = line.empty() ? 0 : layout.shapedLines[i]->width * font.pointSize();
+  };
+  layout.widths.resize(lines.size());
+  layout.shapedLines.resize(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) measure(i);
   std::string& last = lines.back();
   const NSWritingDirection direction = layout.directions.back();
-  double& lastWidth = layout.widths.back();
   if (cut && truncates(mode)) {
     // Cut text ends in an ellipsis, at its tail whatever the mode.
     const std::string withEllipsis = last + kEllipsis;
     last = font.widthOfText(withEllipsis, direction) <= maxWidth
                ? withEllipsis
                : truncated(last, font, direction, maxWidth, NSLineBreakByTruncatingTail);
-    lastWidth = font.widthOfText(last, direction);
-  } else if (truncates(mode) && lastWidth > maxWidth) {
+    measure(lines.size() - 1);
+  } else if (truncates(mode) && layout.widths.back() > maxWidth) {
     last = truncated(last, font, direction, maxWidth, mode);
-    lastWidth = font.widthOfText(last, direction);
+    measure(lines.size() - 1);
   }
   return layout;
 }

@@ -8,6 +8,8 @@
 // first strong character, and its lines are drawn in it.
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ struct UITextLayout {
   std::vector<double> widths;
   // Each line's paragraph direction (left to right or right to left).
   std::vector<NSWritingDirection> directions;
+  // Each line as the font shaped it to measure it (nullptr for an empty
+  // line), to draw without shaping it again; none in layouts of styled text.
+  std::vector<std::shared_ptr<const ShapedLine>> shapedLines;
   double lineHeight = 0;
   CGSize size() const;
 };
@@ -32,6 +37,19 @@ struct UITextLayout {
 // characters (an emoji sequence or a conjunct is never split).
 UITextLayout UITextLayoutMake(const std::string& text, const UIFont& font, double maxWidth,
                               int64_t maxLines, NSLineBreakMode mode);
+
+// The one line of `text` where nothing is wrapped or cut: text without a
+// newline, on one line (`maxLines` 1), that fits `maxWidth` or is not
+// truncated (`mode`); what UITextLayoutMake makes of it, without the
+// lists. nullopt where UITextLayoutMake has more to decide.
+struct UITextSingleLine {
+  std::shared_ptr<const ShapedLine> shaped;
+  double width = 0;
+  NSWritingDirection direction = NSWritingDirectionLeftToRight;
+};
+std::optional<UITextSingleLine> UITextSingleLineMake(const std::string& text, const UIFont& font,
+                                                     double maxWidth, int64_t maxLines,
+                                                     NSLineBreakMode mode);
 
 // Where a line `lineWidth` wide starts in a box `boxWidth` wide: natural
 // (and justified) alignment put it at its paragraph's start edge, the right

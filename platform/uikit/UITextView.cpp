@@ -66,7 +66,9 @@ class UITextView::Content : public UIView {
       const double x =
           inset.left + kLineFragmentPadding +
           UITextLineOffset(owner_->textAlignment(), direction, width, layout.widths[i]);
-      owner_->font()->drawText(layout.lines[i], CGPointMake(x, y), color, context, direction);
+      if (const auto& shaped = layout.shapedLines[i]) {
+        owner_->font()->drawShapedLine(*shaped, CGPointMake(x, y), color, context);
+      }
       y += layout.lineHeight;
     }
   }

@@ -428,7 +428,9 @@ TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
                                "f  f", "  leading", "trailing  ", "1 / 1 - 11",
                                "Yo, Ta. \"quoted\" (paren) Ty", "AVAV AVAV AVAV", "Wo Ta Yo",
                                // Tone letters take contextual forms HarfBuzz marks unsafe to join.
-                               "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8"};
+                               "a \u02E5\u02E9 \u02E7 b", "\u02E5 \u02E9\u02E5 \u02E8",
+                               // Words after a space that start with two-byte letters.
+                               "V \u00C0V \u00C5 T\u00F6 \u00DFa", "\u00C0 \u00C9 \u00D6 y"};
   MutexLock lock(FontFacesMutex());
   FT_Face face = SystemFontFaceLocked(kSystemFace);
   ASSERT_NE(face, nullptr);
@@ -465,6 +467,39 @@ TEST_F(TextShapingTest, WordsShapedOnTheirOwnJoinAsTheWholeLineShapes) {
     EXPECT_EQ(line->width, pen);
   }
   hb_buffer_destroy(buffer);
+}
+
+TEST_F(TextShapingTest, CachedLinesStayAsShapedAndApart) {
+  // A line someone holds keeps its glyphs while the cache moves on past it.
+  auto glyphsOf = [](const ShapedLine& line) {
+    std::vector<std::tuple<unsigned, double, size_t>> out;
+    for (const ShapedGlyph& g : line.glyphs) out.emplace_back(g.index, g.x, g.cluster);
+    return out;
+  };
+  const auto held = shape("Item 7 - 1234 photos");
+  const auto before = glyphsOf(*held);
+  for (int i = 0; i < 5000; ++i) shape("Filler " + std::to_string(i) + " - " + std::to_string(i));
+  EXPECT_EQ(glyphsOf(*held), before);
+  EXPECT_EQ(glyphsOf(*shape("Item 7 - 1234 photos")), before);
+
+  // The same words in another face are that face's.
+  const auto regular = ShapeText(kSystemFace, "Item 12 - 3456", NSWritingDirectionLeftToRight);
+  const auto bold =
+      ShapeText("DejaVuSans-Bold.ttf", "Item 12 - 3456", NSWritingDirectionLeftToRight);
+  ASSERT_EQ(bold->glyphs.size(), regular->glyphs.size());
+  for (const ShapedGlyph& g : bold->glyphs) EXPECT_STREQ(g.face->style_name, "Bold");
+  EXPECT_GT(bold->width, regular->width);
+
+  // Bytes that are not UTF-8 shape as U+FFFD each, wherever they are.
+  const std::pair<std::string, std::string> repaired[] = {
+      {"a\200b", "a\uFFFDb"}, {"\303x", "\uFFFDx"}, {"ok \342\202", "ok \uFFFD\uFFFD"}};
+  for (const auto& [bad, good] : repaired) {
+    SCOPED_TRACE(good);
+    const auto a = shape(bad), b = shape(good);
+    ASSERT_EQ(a->glyphs.size(), b->glyphs.size());
+    for (size_t i = 0; i < a->glyphs.size(); ++i) EXPECT_EQ(a->glyphs[i].index, b->glyphs[i].index);
+    EXPECT_EQ(a->width, b->width);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UILabel.h"
+#include "platform/uikit/internal/TextShaper.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -121,6 +122,46 @@ TEST_F(UILabelTest, DrawsRealGlyphsWhereTheAlignmentSays) {
   label->setText("");
   auto empty = RenderView(*label, 1);
   EXPECT_GT(inkColumns(empty).first, inkColumns(empty).second);
+}
+
+TEST_F(UILabelTest, OneLineIsLaidOutAsShapedUnlessItIsCut) {
+  // A line that fits (exactly, too), or is not truncated, is the text as
+  // shaped; anything cut, wrapped or broken at a newline needs the layout.
+  auto font = UIFont::systemFontOfSize(10);
+  const double w = font->widthOfText("one two");
+  struct Case {
+    const char* text;
+    double maxWidth;
+    int64_t maxLines;
+    NSLineBreakMode mode;
+    bool single;  // the one line as shaped
+    bool cut;     // shortened with an ellipsis
+  };
+  const Case cases[] = {
+      {"one two", w, 1, NSLineBreakByTruncatingTail, true, false},
+      {"one two", w - 0.01, 1, NSLineBreakByTruncatingTail, false, true},
+      {"one two", w - 0.01, 1, NSLineBreakByTruncatingHead, false, true},
+      {"one two", w - 0.01, 1, NSLineBreakByClipping, true, false},
+      {"one two", w - 0.01, 1, NSLineBreakByWordWrapping, true, false},
+      {"one\ntwo", 100, 1, NSLineBreakByTruncatingTail, false, true},
+      {"one two", 100, 2, NSLineBreakByTruncatingTail, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " " + std::to_string(c.maxWidth - w));
+    const auto single = UITextSingleLineMake(c.text, *font, c.maxWidth, c.maxLines, c.mode);
+    const auto layout = UITextLayoutMake(c.text, *font, c.maxWidth, c.maxLines, c.mode);
+    EXPECT_EQ(single.has_value(), c.single);
+    ASSERT_EQ(layout.lines.size(), 1u);
+    ASSERT_EQ(layout.shapedLines.size(), 1u);
+    EXPECT_EQ(layout.widths[0], layout.shapedLines[0]->width * 10);
+    const std::string& line = layout.lines[0];
+    EXPECT_EQ(line.find("\u2026") != std::string::npos, c.cut) << line;
+    if (single) {
+      EXPECT_EQ(line, c.text);
+      EXPECT_EQ(single->width, layout.widths[0]);
+      EXPECT_EQ(single->shaped, layout.shapedLines[0]);
+    }
+  }
 }
 
 }  // namespace
