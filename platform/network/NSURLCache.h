@@ -6,7 +6,6 @@
 // response to its delegate before storing it.
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,43 +69,91 @@ class NSURLCache {
   // session ages entries from it. Nullopt when nothing is stored.
   std::optional<double> storedAtForRequest(const NSURLRequestPtr& request);
 
+  // What storeCachedResponse does, from the parts a transfer already holds:
+  // nothing is made that the store would take apart again. The body is
+  // held, not copied.
+  void storeResponse(const NSHTTPURLResponse* response, const NSDataPtr& body,
+                     NSURLCacheStoragePolicy storagePolicy, const NSURLRequestPtr& request);
+
+  ~NSURLCache();
+  NSURLCache(const NSURLCache&) = delete;
+  NSURLCache& operator=(const NSURLCache&) = delete;
+
  private:
-  struct Entry {
-    // The key is this URL's string; the request's URL is held, not copied.
-    NSURLPtr url;
+  // The entries in recency order, most recent first, around the sentinel.
+  struct Links {
+    Links* prev = this;
+    Links* next = this;
+  };
+  // A stored response is one block: this, then its text (the key, the
+  // response's URL when it is not the key, and the header fields as
+  // length-prefixed name and value pairs in the fields' order). Storing
+  // makes one allocation and evicting frees one; response objects are made
+  // again only when the entry is read.
+  struct Entry : Links {
     size_t hash = 0;
-    NSCachedURLResponsePtr cached;
     uint64_t cost = 0;
     double storedAt = 0;
+    int64_t status = 0;
+    NSDataPtr body;
+    size_t keyLength = 0;
+    size_t urlLength = 0;
+    size_t fieldsLength = 0;
+    size_t fieldCount = 0;
+    NSURLCacheStoragePolicy storagePolicy = NSURLCacheStoragePolicy::Allowed;
+    enum class Url : uint8_t { None, Key, Own } url = Url::None;
+    bool hasResponse = false;
+
+    const char* text() const { return reinterpret_cast<const char*>(this + 1); }
+    std::string_view key() const { return {text(), keyLength}; }
+    std::string_view ownUrl() const { return {text() + keyLength, urlLength}; }
+    const char* fields() const { return text() + keyLength + urlLength; }
   };
-  using Order = std::list<Entry>;
+  struct EntryFree {
+    void operator()(Entry* entry) const;
+  };
+  using EntryPtr = std::unique_ptr<Entry, EntryFree>;
+  // What was taken out under the lock, freed when this goes, after the
+  // lock is released.
+  class Dropped {
+   public:
+    Dropped() = default;
+    Dropped(const Dropped&) = delete;
+    Dropped& operator=(const Dropped&) = delete;
+    ~Dropped();
+    void add(Entry* entry);
+
+   private:
+    Links* first_ = nullptr;
+  };
   // The index: open addressing over a power-of-two table, each slot holding
   // its entry's hash, so that a look-up for an absent key (most of a
   // session's) touches one slot, and an eviction finds its slot by the
   // entry itself without comparing keys. At most half full.
   struct Slot {
     size_t hash = 0;
-    Order::iterator at;
-    bool used = false;
+    Entry* at = nullptr;
   };
   static std::string_view keyFor(const NSURLRequestPtr& request);
-  // All require mutex_. What they remove is moved to `dropped`, to be let
-  // go once the lock is released.
-  void evictToFit(uint64_t capacity, Order& dropped) REQUIRES(mutex_);
-  void eraseLocked(std::string_view key, size_t hash, Order& dropped) REQUIRES(mutex_);
-  void eraseEntry(Order::iterator entry, Order& dropped) REQUIRES(mutex_);
+  static EntryPtr makeEntry(std::string_view key, size_t hash, const NSHTTPURLResponse* response,
+                            const NSDataPtr& body, NSURLCacheStoragePolicy storagePolicy);
+  static NSCachedURLResponsePtr rebuild(const Entry& entry, const NSURLRequestPtr& request);
+  // All require mutex_. What they remove goes to `dropped`.
+  void evictToFit(uint64_t capacity, Dropped& dropped) REQUIRES(mutex_);
+  void eraseLocked(std::string_view key, size_t hash, Dropped& dropped) REQUIRES(mutex_);
+  void eraseEntry(Entry* entry, Dropped& dropped) REQUIRES(mutex_);
+  void detach(Entry* entry) REQUIRES(mutex_);
+  void linkFirst(Entry* entry) REQUIRES(mutex_);
   // The slot of `key`, or the table's size when it is absent.
   size_t findSlot(std::string_view key, size_t hash) const REQUIRES(mutex_);
-  void insertSlot(Order::iterator entry) REQUIRES(mutex_);
+  void insertSlot(Entry* entry) REQUIRES(mutex_);
   void clearSlot(size_t slot) REQUIRES(mutex_);
 
   const uint64_t diskCapacity_;
   mutable Mutex mutex_;
   uint64_t memoryCapacity_ GUARDED_BY(mutex_);
   uint64_t usage_ GUARDED_BY(mutex_) = 0;
-  // Most recently used first; a list never moves its entries, so the
-  // index's iterators stay valid.
-  Order order_ GUARDED_BY(mutex_);
+  Links order_ GUARDED_BY(mutex_);
   std::vector<Slot> slots_ GUARDED_BY(mutex_);
   size_t indexed_ GUARDED_BY(mutex_) = 0;
 };
