@@ -130,6 +130,66 @@ TEST_F(NSURLCacheTest, AccountsForHeadersFitsExactlyAndForgetsEverythingWhenClea
   EXPECT_EQ(exact.currentMemoryUsage(), cost);
 }
 
+// A stored response reads back as it went in, whichever way it was stored:
+// status, every field with its value, the URL (the key's, its own, none),
+// the storage policy and the body; and it costs the same either way.
+TEST_F(NSURLCacheTest, StoredResponsesReadBackWhole) {
+  const std::string key = "http://127.0.0.1/read/back.png?size=2";
+  struct Case {
+    const char* name;
+    bool response;
+    const char* url;  // null: the response has none
+    int64_t status;
+    NSHTTPHeaderFields fields;
+    NSURLCacheStoragePolicy policy;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"plain", true, "http://127.0.0.1/read/back.png?size=2", 200,
+       {{"Content-Type", "image/png; charset=utf-8"}, {"Content-Length", "4"}, {"ETag", "\"e\""}},
+       NSURLCacheStoragePolicy::Allowed, "body"},
+      {"redirected", true, "http://127.0.0.1/read/other.png", 203, {{"X-Empty", ""}, {"a", "1"}},
+       NSURLCacheStoragePolicy::AllowedInMemoryOnly, ""},
+      {"no URL", true, nullptr, 410, {}, NSURLCacheStoragePolicy::Allowed, std::string(3, '\0')},
+      {"no response", false, nullptr, 0, {}, NSURLCacheStoragePolicy::AllowedInMemoryOnly, "x"},
+  };
+  auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(key));
+  for (const Case& c : cases) {
+    auto response = c.response ? std::make_shared<NSHTTPURLResponse>(
+                                     c.url ? NSURL::URLWithString(c.url) : nullptr, c.status, c.fields)
+                               : nullptr;
+    auto body = NSData::dataWithBytes(c.body.data(), c.body.size());
+    uint64_t expectedCost = c.body.size() + 256;
+    for (const auto& [name, value] : c.fields) expectedCost += name.size() + value.size();
+    for (bool whole : {true, false}) {
+      NSURLCache cache(1u << 20);
+      if (whole) {
+        cache.storeCachedResponse(std::make_shared<NSCachedURLResponse>(response, body, c.policy), request);
+      } else {
+        cache.storeResponse(response.get(), body, c.policy, request);
+      }
+      SCOPED_TRACE(std::string(c.name) + (whole ? " stored whole" : " stored from parts"));
+      EXPECT_EQ(cache.currentMemoryUsage(), expectedCost);
+      auto found = cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(key)));
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(found->storagePolicy(), c.policy);
+      EXPECT_EQ(found->data(), body) << "the body is held, not copied";
+      if (!c.response) {
+        EXPECT_EQ(found->response(), nullptr);
+        continue;
+      }
+      ASSERT_NE(found->response(), nullptr);
+      EXPECT_EQ(found->response()->statusCode(), c.status);
+      EXPECT_EQ(found->response()->URL() ? found->response()->URL()->absoluteString() : "(none)",
+                c.url ? c.url : "(none)");
+      EXPECT_EQ(found->response()->allHeaderFields(), c.fields);
+      EXPECT_EQ(found->response()->MIMEType(), response->MIMEType());
+      EXPECT_EQ(found->response()->textEncodingName(), response->textEncodingName());
+      EXPECT_EQ(found->response()->expectedContentLength(), response->expectedContentLength());
+    }
+  }
+}
+
 class NSURLSessionCacheTest : public SessionTest {};
 
 // Stores, replacements, removals and evictions in a long mixed run, checked
