@@ -299,8 +299,7 @@ void runCurl(benchmark::State& state, const char* kind, size_t count, size_t byt
     if (keepHandles) like.spares = &spares;
   }
   const CostCounters cost;
-  for (auto _ : state)
-    curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
+  for (auto _ : state) curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
   cost.report(state, count);
   for (CURL* easy : spares) curl_easy_cleanup(easy);
   curl_multi_cleanup(multi);

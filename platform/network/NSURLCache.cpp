@@ -90,8 +90,9 @@ std::string_view NSURLCache::keyFor(const NSURLRequestPtr& request) {
                                    : std::string_view();
 }
 
-NSURLCache::EntryPtr NSURLCache::makeEntry(std::string_view key, size_t hash, const NSHTTPURLResponse* response,
-                                           const NSDataPtr& body, NSURLCacheStoragePolicy storagePolicy) {
+NSURLCache::EntryPtr NSURLCache::makeEntry(std::string_view key, size_t hash,
+                                           const NSHTTPURLResponse* response, const NSDataPtr& body,
+                                           NSURLCacheStoragePolicy storagePolicy) {
   Entry::Url url = Entry::Url::None;
   std::string_view ownUrl;
   size_t fieldsLength = 0;
@@ -148,17 +149,20 @@ NSCachedURLResponsePtr NSURLCache::rebuild(const Entry& entry, const NSURLReques
       size_t nameLength = takeLength(in);
       size_t valueLength = takeLength(in);
       // Stored in the map's own order: each goes in at the end.
-      fields.emplace_hint(fields.end(), std::piecewise_construct, std::forward_as_tuple(in, nameLength),
+      fields.emplace_hint(fields.end(), std::piecewise_construct,
+                          std::forward_as_tuple(in, nameLength),
                           std::forward_as_tuple(in + nameLength, valueLength));
       in += nameLength + valueLength;
     }
     // Read by an equal key, the request's URL is the response's.
-    NSURLPtr url = entry.url == Entry::Url::Key   ? request->URL()
-                   : entry.url == Entry::Url::Own ? NSURL::URLWithString(std::string(entry.ownUrl()))
-                                                  : nullptr;
+    NSURLPtr url = entry.url == Entry::Url::Key ? request->URL()
+                   : entry.url == Entry::Url::Own
+                       ? NSURL::URLWithString(std::string(entry.ownUrl()))
+                       : nullptr;
     response = std::make_shared<NSHTTPURLResponse>(std::move(url), entry.status, std::move(fields));
   }
-  return std::make_shared<NSCachedURLResponse>(std::move(response), entry.body, entry.storagePolicy);
+  return std::make_shared<NSCachedURLResponse>(std::move(response), entry.body,
+                                               entry.storagePolicy);
 }
 
 NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
@@ -185,12 +189,13 @@ std::optional<double> NSURLCache::storedAtForRequest(const NSURLRequestPtr& requ
 
 void NSURLCache::storeCachedResponse(const NSCachedURLResponsePtr& cachedResponse, const NSURLRequestPtr& request) {
   if (!cachedResponse) return;
-  storeResponse(cachedResponse->response().get(), cachedResponse->data(), cachedResponse->storagePolicy(),
-                request);
+  storeResponse(cachedResponse->response().get(), cachedResponse->data(),
+                cachedResponse->storagePolicy(), request);
 }
 
 void NSURLCache::storeResponse(const NSHTTPURLResponse* response, const NSDataPtr& body,
-                               NSURLCacheStoragePolicy storagePolicy, const NSURLRequestPtr& request) {
+                               NSURLCacheStoragePolicy storagePolicy,
+                               const NSURLRequestPtr& request) {
   std::string_view key = keyFor(request);
   if (key.empty() || storagePolicy == NSURLCacheStoragePolicy::NotAllowed) return;
   const size_t hash = std::hash<std::string_view>()(key);
@@ -322,5 +327,6 @@ uint64_t NSURLCache::currentMemoryUsage() const {
 }
 
 void NSURLCache::evictToFit(uint64_t capacity, Dropped& dropped) {
-  while (usage_ > capacity && order_.prev != &order_) eraseEntry(static_cast<Entry*>(order_.prev), dropped);
+  while (usage_ > capacity && order_.prev != &order_)
+    eraseEntry(static_cast<Entry*>(order_.prev), dropped);
 }

@@ -248,8 +248,8 @@ void NSURLSessionEngine::complete(const NSURLSessionDataTaskPtr& task) {
     // Stored here rather than on the delegate queue: there it would delay
     // the handler, which often starts the next transfer.
     if (offer) {
-      configuration_.URLCache->storeResponse(task->response().get(), body, NSURLCacheStoragePolicy::Allowed,
-                                             task->loadingRequest());
+      configuration_.URLCache->storeResponse(
+          task->response().get(), body, NSURLCacheStoragePolicy::Allowed, task->loadingRequest());
     }
     finish(task, nullptr, body);
     return;

@@ -145,32 +145,44 @@ TEST_F(NSURLCacheTest, StoredResponsesReadBackWhole) {
     std::string body;
   };
   const Case cases[] = {
-      {"plain", true, "http://127.0.0.1/read/back.png?size=2", 200,
+      {"plain",
+       true,
+       "http://127.0.0.1/read/back.png?size=2",
+       200,
        {{"Content-Type", "image/png; charset=utf-8"}, {"Content-Length", "4"}, {"ETag", "\"e\""}},
-       NSURLCacheStoragePolicy::Allowed, "body"},
-      {"redirected", true, "http://127.0.0.1/read/other.png", 203, {{"X-Empty", ""}, {"a", "1"}},
-       NSURLCacheStoragePolicy::AllowedInMemoryOnly, ""},
+       NSURLCacheStoragePolicy::Allowed,
+       "body"},
+      {"redirected",
+       true,
+       "http://127.0.0.1/read/other.png",
+       203,
+       {{"X-Empty", ""}, {"a", "1"}},
+       NSURLCacheStoragePolicy::AllowedInMemoryOnly,
+       ""},
       {"no URL", true, nullptr, 410, {}, NSURLCacheStoragePolicy::Allowed, std::string(3, '\0')},
       {"no response", false, nullptr, 0, {}, NSURLCacheStoragePolicy::AllowedInMemoryOnly, "x"},
   };
   auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(key));
   for (const Case& c : cases) {
-    auto response = c.response ? std::make_shared<NSHTTPURLResponse>(
-                                     c.url ? NSURL::URLWithString(c.url) : nullptr, c.status, c.fields)
-                               : nullptr;
+    auto response = c.response
+                        ? std::make_shared<NSHTTPURLResponse>(
+                              c.url ? NSURL::URLWithString(c.url) : nullptr, c.status, c.fields)
+                        : nullptr;
     auto body = NSData::dataWithBytes(c.body.data(), c.body.size());
     uint64_t expectedCost = c.body.size() + 256;
     for (const auto& [name, value] : c.fields) expectedCost += name.size() + value.size();
     for (bool whole : {true, false}) {
       NSURLCache cache(1u << 20);
       if (whole) {
-        cache.storeCachedResponse(std::make_shared<NSCachedURLResponse>(response, body, c.policy), request);
+        cache.storeCachedResponse(std::make_shared<NSCachedURLResponse>(response, body, c.policy),
+                                  request);
       } else {
         cache.storeResponse(response.get(), body, c.policy, request);
       }
       SCOPED_TRACE(std::string(c.name) + (whole ? " stored whole" : " stored from parts"));
       EXPECT_EQ(cache.currentMemoryUsage(), expectedCost);
-      auto found = cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(key)));
+      auto found =
+          cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(key)));
       ASSERT_NE(found, nullptr);
       EXPECT_EQ(found->storagePolicy(), c.policy);
       EXPECT_EQ(found->data(), body) << "the body is held, not copied";
@@ -428,6 +440,15 @@ TEST_F(NSURLSessionCacheTest, CompletionHandlerBodiesAreStoredWithinTheCachesSha
   auto fits = fetch("/fits");
   EXPECT_EQ(fits->body, std::string(100, 'b'));
   EXPECT_TRUE(fits->storedBefore) << "stored before the handler is told";
+  // What was stored is the response as received, allowed on disk too.
+  auto stored = cache->cachedResponseForRequest(
+      NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/fits"))));
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->storagePolicy(), NSURLCacheStoragePolicy::Allowed);
+  EXPECT_EQ(stored->response()->statusCode(), 200);
+  EXPECT_EQ(stored->response()->URL()->absoluteString(), server.url("/fits"));
+  EXPECT_EQ(stored->response()->valueForHTTPHeaderField("cache-control"), "max-age=600");
+  EXPECT_EQ(stored->data()->length(), 100u);
   auto over = fetch("/over");
   EXPECT_EQ(over->body, std::string(101, 'b')) << "the handler still gets the whole body";
   EXPECT_FALSE(over->storedBefore);
