@@ -175,6 +175,8 @@ NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPt
   Entry* entry = slots_[slot].at;
   detach(entry);
   linkFirst(entry);
+  // Under the lock: a store on another thread may free the entry once it
+  // is released.
   return rebuild(*entry, request);
 }
 

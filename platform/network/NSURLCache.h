@@ -87,9 +87,11 @@ class NSURLCache {
   };
   // A stored response is one block: this, then its text (the key, the
   // response's URL when it is not the key, and the header fields as
-  // length-prefixed name and value pairs in the fields' order). Storing
-  // makes one allocation and evicting frees one; response objects are made
-  // again only when the entry is read.
+  // length-prefixed name and value pairs in the fields' order), with the
+  // body held by reference. Storing makes one allocation and evicting frees
+  // one (and lets go of the body), where separate response, field, URL and
+  // entry objects would each be freed cold long after they were made;
+  // response objects are made again only when the entry is read.
   struct Entry : Links {
     size_t hash = 0;
     uint64_t cost = 0;
