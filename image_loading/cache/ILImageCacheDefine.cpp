@@ -45,24 +45,25 @@ void setOrRemove(ValueMap& map, std::string_view key, const Value* value) {
   if (value) map.emplace_back(Value(key), *value);
 }
 
+// The extension of the path NSURL would give for the key (the key itself
+// when it is no URL), read off the key's path part in place: building the
+// URL only for this cost a download more than the rest of its options.
 std::string keyPathExtension(const std::string& key) {
-  // A download works out its decode options twice from the same key (the
-  // downloader, then its operation) on one thread: the URL is parsed once.
-  thread_local std::string lastKey;
-  thread_local std::string lastExtension;
-  thread_local bool remembered = false;
-  if (remembered && key == lastKey) return lastExtension;
-  NSURLPtr url = NSURL::URLWithString(key);
-  std::string path = url ? url->path() : key;
+  std::string_view path = key;
+  std::optional<std::string> decoded;
+  if (const auto encoded = NSURL::percentEncodedPathOfString(key)) {
+    path = *encoded;
+    if (path.find('%') != std::string_view::npos) {
+      decoded = stringByRemovingPercentEncoding(path);
+      if (decoded) path = *decoded;
+    }
+    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  }
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
-  std::string extension;
-  if (dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2))
-    extension = path.substr(dot + 1);
-  lastKey = key;
-  lastExtension = extension;
-  remembered = true;
-  return extension;
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash + 2))
+    return {};
+  return std::string(path.substr(dot + 1));
 }
 
 }  // namespace
