@@ -118,8 +118,34 @@ std::optional<std::string> ILImageIOCoding::typeHint(const Value& options) {
   return type.identifier();
 }
 
+namespace {
+
+struct HandedSourceSlot {
+  const NSData* data = nullptr;
+  CGImageSourceRef source;
+};
+thread_local HandedSourceSlot tlsHandedSource;
+
+}  // namespace
+
+ILImageIOCoding::HandedSource::HandedSource(const NSDataPtr& data, CGImageSourceRef source)
+    : previousData_(tlsHandedSource.data), previousSource_(std::move(tlsHandedSource.source)) {
+  tlsHandedSource.data = source ? data.get() : nullptr;
+  tlsHandedSource.source = std::move(source);
+}
+
+ILImageIOCoding::HandedSource::~HandedSource() {
+  tlsHandedSource.data = previousData_;
+  tlsHandedSource.source = std::move(previousSource_);
+}
+
 CGImageSourceRef ILImageIOCoding::createSource(const NSDataPtr& data,
                                                const std::optional<std::string>& hint) {
+  HandedSourceSlot& handed = tlsHandedSource;
+  if (data && handed.data == data.get() && handed.source) {
+    handed.data = nullptr;
+    return std::move(handed.source);
+  }
   CGImageSourceRef source;
   if (hint) {
     source = CGImageSourceCreateWithData(data, Value::map({{kCGImageSourceTypeIdentifierHint, *hint}}));

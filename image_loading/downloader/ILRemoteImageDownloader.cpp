@@ -330,8 +330,8 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
     return nullptr;
   }
   const std::string cacheKey = ILCacheKeyForURL(url, context);
-  const Value decodeOptions =
-      ILImageDecodeOptionsFromContext(context, ILImageOptionsFromDownloaderOptions(options), cacheKey);
+  const Value decodeOptions = ILImageDecodeOptionsFromContext(
+      context, ILImageOptionsFromDownloaderOptions(options), cacheKey, url.get());
   ILRemoteImageDownloaderOperationProtocolPtr operation;
   std::shared_ptr<NSObject> record;
   {

@@ -486,7 +486,19 @@ TEST_F(ImageCacheTest, ExtensionHintFollowsTheDecodedURLPath) {
     const bool has = dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2);
     EXPECT_EQ(has ? path.substr(dot + 1) : "", c.extension) << c.key;
     EXPECT_EQ(hint ? hint->asString() : "", c.extension) << c.key;
+    // The parsed URL handed along gives the same options.
+    EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, c.key, url.get()), options) << c.key;
   }
+  // A URL whose text is not the key (a filtered key) plays no part.
+  const NSURLPtr other = NSURL::URLWithString("https://h/other.gif");
+  for (const char* key : {"https://h/a.png", "b.jpg?x", "other.gif"}) {
+    EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, key, other.get()),
+              ILImageDecodeOptionsFromContext(Value(), 0, key))
+        << key;
+  }
+  EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, "k", other.get())
+                .find(kILImageCoderDecodeFileExtensionHint),
+            nullptr);
 }
 
 // Keys one after another on one thread, as a download and its operation ask:
