@@ -1,9 +1,7 @@
 #include "NSNotificationCenter.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <cstddef>
 
 #include "NSNotification.h"
 #include "Value.h"
@@ -114,7 +112,7 @@ void NSNotificationCenter::removeObserver(const NSObserverToken& token) {
 }
 
 void NSNotificationCenter::collect(const std::string& name, const NSObject* object,
-                                   std::pmr::vector<EntryPtr>& matched) {
+                                   std::vector<EntryPtr>& matched) {
   auto names = byName_.find(name);
   if (names == byName_.end()) return;
   if (auto any = names->second.find(nullptr); any != names->second.end()) {
@@ -130,11 +128,7 @@ void NSNotificationCenter::collect(const std::string& name, const NSObject* obje
 }
 
 void NSNotificationCenter::postNotification(const NSNotification& notification) {
-  // A post has a few observers at most: they are gathered on the stack, and
-  // only a crowd past that takes memory from the heap.
-  std::array<std::byte, 16 * sizeof(EntryPtr)> stack;
-  std::pmr::monotonic_buffer_resource arena(stack.data(), stack.size());
-  std::pmr::vector<EntryPtr> matched(&arena);
+  std::vector<EntryPtr> matched;
   {
     MutexLock lock(mutex_);
     const NSObject* object = notification.object.get();

@@ -8,7 +8,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <memory_resource>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -65,8 +64,8 @@ class NSNotificationCenter {
 
   void insert(EntryPtr entry);
   void erase(const EntryPtr& entry) REQUIRES(mutex_);
-  void collect(const std::string& name, const NSObject* object, std::pmr::vector<EntryPtr>& matched)
-      REQUIRES(mutex_);
+  void collect(const std::string& name, const NSObject* object,
+               std::vector<EntryPtr>& matched) REQUIRES(mutex_);
   void removeWhere(const void* observer, const std::string* name);
 
   Mutex mutex_;

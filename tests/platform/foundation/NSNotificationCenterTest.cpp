@@ -41,26 +41,6 @@ TEST_F(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   EXPECT_TRUE(heard.empty());
 }
 
-// One post to a crowd of observers, of the name and of every name, with and
-// without a sender filter: each is called once, in the order registered.
-TEST_F(NSNotificationCenterTest, ACrowdHearsOncePerPostInRegistrationOrder) {
-  auto& center = NSNotificationCenter::defaultCenter();
-  auto sender = std::make_shared<NSObject>();
-  int observer = 0;
-  for (size_t count : {1u, 8u, 9u, 40u}) {
-    std::vector<size_t> heard;
-    for (size_t i = 0; i < count; ++i) {
-      center.addObserver(&observer, i % 3 == 0 ? "" : "test.crowd", i % 2 ? sender : nullptr,
-                         [&heard, i](const NSNotification&) { heard.push_back(i); });
-    }
-    center.postNotificationName("test.crowd", sender);
-    std::vector<size_t> expected(count);
-    for (size_t i = 0; i < count; ++i) expected[i] = i;
-    EXPECT_EQ(heard, expected) << count;
-    center.removeObserver(&observer);
-  }
-}
-
 TEST_F(NSNotificationCenterTest, RemovalByNameAndByToken) {
   auto& center = NSNotificationCenter::defaultCenter();
   int observer = 0;
