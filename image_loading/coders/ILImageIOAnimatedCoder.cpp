@@ -139,13 +139,26 @@ ILImageIOCoding::HandedSource::~HandedSource() {
   tlsHandedSource.source = std::move(previousSource_);
 }
 
+namespace {
+
+CGImageSourceRef takeHandedSource(const NSDataPtr& data) {
+  HandedSourceSlot& handed = tlsHandedSource;
+  if (!data || handed.data != data.get() || !handed.source) return nullptr;
+  handed.data = nullptr;
+  return std::move(handed.source);
+}
+
+}  // namespace
+
+CGImageSourceRef ILImageIOCoding::createSourceForOptions(const NSDataPtr& data,
+                                                         const Value& decodeOptions) {
+  if (CGImageSourceRef handed = takeHandedSource(data)) return handed;
+  return createSource(data, typeHint(decodeOptions));
+}
+
 CGImageSourceRef ILImageIOCoding::createSource(const NSDataPtr& data,
                                                const std::optional<std::string>& hint) {
-  HandedSourceSlot& handed = tlsHandedSource;
-  if (data && handed.data == data.get() && handed.source) {
-    handed.data = nullptr;
-    return std::move(handed.source);
-  }
+  if (CGImageSourceRef handed = takeHandedSource(data)) return handed;
   CGImageSourceRef source;
   if (hint) {
     source = CGImageSourceCreateWithData(data, Value::map({{kCGImageSourceTypeIdentifierHint, *hint}}));
@@ -372,7 +385,7 @@ UIImagePtr ILImageIOAnimatedCoder::decodedImageWithData(const NSDataPtr& data,
                                                         const Value& options) const {
   if (!data) return nullptr;
   DecodeSettings s = readOptions(options, true);
-  CGImageSourceRef source = ILImageIOCoding::createSource(data, ILImageIOCoding::typeHint(options));
+  CGImageSourceRef source = ILImageIOCoding::createSourceForOptions(data, options);
   if (!source) return nullptr;
   CGImageSourceImageGeometry first;
   CGImageSourceGetGeometryAtIndex(source, 0, &first);

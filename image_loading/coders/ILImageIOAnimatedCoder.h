@@ -198,6 +198,9 @@ std::optional<std::string> typeHint(const Value& options);
 // A source with the hint, or without options when that fails; the handed
 // source of the same data instead, when there is one (below).
 CGImageSourceRef createSource(const NSDataPtr& data, const std::optional<std::string>& hint);
+// The same with the hint of decode options, worked out only when no handed
+// source serves.
+CGImageSourceRef createSourceForOptions(const NSDataPtr& data, const Value& decodeOptions);
 // While it lasts, the first createSource() of `data` on this thread takes
 // `source`, one the caller made of the same data without options to read its
 // headers: a decode right after then builds no second one. A type hint only

@@ -140,9 +140,13 @@ TEST_F(AnimatedCoderTest, HandedSourceServesOneSourceOfItsOwnData) {
   { const ILImageIOCoding::HandedSource inner(tall, CGImageSourceCreateWithData(tall)); }
   // The outer scope's source is back once the inner one ends.
   EXPECT_EQ(ILImageIOCoding::createSource(wide, std::nullopt), handed);
-  UIImagePtr image = ILImageAPNGCoder::sharedCoder()->decodedImageWithData(wide, Value());
+  // A coder's decode takes the handed source, whatever hint its options give.
+  const ILImageIOCoding::HandedSource forCoder(wide, handed);
+  UIImagePtr image = ILImageAPNGCoder::sharedCoder()->decodedImageWithData(
+      wide, Value::map({{kILImageCoderDecodeFileExtensionHint, "jpg"}}));
   ASSERT_TRUE(image);
   EXPECT_EQ(image->CGImage()->width(), 6u);
+  EXPECT_NE(ILImageIOCoding::createSource(wide, std::nullopt), handed);
 }
 
 TEST_F(AnimatedCoderTest, ThumbnailsKeepRatioOrStretchAndSmallFramesStayFull) {
