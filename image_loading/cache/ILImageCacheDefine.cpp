@@ -37,32 +37,40 @@ const Value* contextValue(const ILRemoteImageContext& context, const char* key) 
 }
 
 // Keys are compared as text in place: a Value made of the key for each entry
-// cost more than the rest of the decode options together.
-void setOrRemove(ValueMap& map, std::string_view key, const Value* value) {
-  std::erase_if(map, [key](const auto& item) {
-    return item.first.isString() && item.first.asString() == key;
-  });
+// cost more than the rest of the decode options together. Only the caller's
+// base options can hold the key already (each key is set once).
+void setOrRemove(ValueMap& map, bool fromBase, std::string_view key, const Value* value) {
+  if (fromBase) {
+    std::erase_if(map, [key](const auto& item) {
+      return item.first.isString() && item.first.asString() == key;
+    });
+  }
   if (value) map.emplace_back(Value(key), *value);
 }
 
-std::string keyPathExtension(const std::string& key) {
-  // A download works out its decode options twice from the same key (the
-  // downloader, then its operation) on one thread: the URL is parsed once.
-  thread_local std::string lastKey;
-  thread_local std::string lastExtension;
-  thread_local bool remembered = false;
-  if (remembered && key == lastKey) return lastExtension;
-  NSURLPtr url = NSURL::URLWithString(key);
-  std::string path = url ? url->path() : key;
+// The extension of the path NSURL would give for the key (the key itself
+// when it is no URL), read off the key's path part in place: building the
+// URL only for this cost a download more than the rest of its options.
+std::string keyPathExtension(const std::string& key, const NSURL* keyURL) {
+  std::string_view path = key;
+  std::optional<std::string> decoded;
+  // A key that is the text of a URL already parsed needs no parse of its own.
+  const auto encoded = keyURL && keyURL->absoluteString() == key
+                           ? std::optional<std::string_view>(keyURL->percentEncodedPath())
+                           : NSURL::percentEncodedPathOfString(key);
+  if (encoded) {
+    path = *encoded;
+    if (path.find('%') != std::string_view::npos) {
+      decoded = stringByRemovingPercentEncoding(path);
+      if (decoded) path = *decoded;
+    }
+    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  }
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
-  std::string extension;
-  if (dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2))
-    extension = path.substr(dot + 1);
-  lastKey = key;
-  lastExtension = extension;
-  remembered = true;
-  return extension;
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash + 2))
+    return {};
+  return std::string(path.substr(dot + 1));
 }
 
 }  // namespace
@@ -99,6 +107,12 @@ double ILScaleFactorInCacheKey(const std::string& key) {
 
 Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
                                       ILRemoteImageOptions options, const std::string& cacheKey) {
+  return ILImageDecodeOptionsFromContext(context, options, cacheKey, nullptr);
+}
+
+Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
+                                      ILRemoteImageOptions options, const std::string& cacheKey,
+                                      const NSURL* keyURL) {
   double scale = ILScaleFactorInCacheKey(cacheKey);
   if (const Value* s = contextValue(context, ILRemoteImageContextImageScaleFactor);
       s && s->isNumber() && s->asDouble() >= 1) {
@@ -113,7 +127,7 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   const Value* typeHint = contextValue(context, ILRemoteImageContextImageTypeIdentifierHint);
   std::optional<Value> extensionHint;
   if (!typeHint) {
-    std::string ext = keyPathExtension(cacheKey);
+    std::string ext = keyPathExtension(cacheKey, keyURL);
     if (!ext.empty()) extensionHint = Value(ext);
   }
   const Value* base = contextValue(context, ILRemoteImageContextImageDecodeOptions);
@@ -121,19 +135,21 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   if (!hdr && base) hdr = base->find(kILImageCoderDecodeToHDR);
 
   ValueMap map = base && base->isMap() ? base->asMap() : ValueMap();
+  const bool fromBase = !map.empty();
   map.reserve(map.size() + 8);
   const Value firstFrame(static_cast<bool>(options & ILRemoteImageDecodeFirstFrameOnly));
   const Value scaleValue(scale);
-  setOrRemove(map, kILImageCoderDecodeFirstFrameOnly, &firstFrame);
-  setOrRemove(map, kILImageCoderDecodeScaleFactor, &scaleValue);
-  setOrRemove(map, kILImageCoderDecodePreserveAspectRatio,
+  setOrRemove(map, fromBase, kILImageCoderDecodeFirstFrameOnly, &firstFrame);
+  setOrRemove(map, fromBase, kILImageCoderDecodeScaleFactor, &scaleValue);
+  setOrRemove(map, fromBase, kILImageCoderDecodePreserveAspectRatio,
               contextValue(context, ILRemoteImageContextImagePreserveAspectRatio));
-  setOrRemove(map, kILImageCoderDecodeThumbnailPixelSize,
+  setOrRemove(map, fromBase, kILImageCoderDecodeThumbnailPixelSize,
               contextValue(context, ILRemoteImageContextImageThumbnailPixelSize));
-  setOrRemove(map, kILImageCoderDecodeTypeIdentifierHint, typeHint);
-  setOrRemove(map, kILImageCoderDecodeFileExtensionHint, extensionHint ? &*extensionHint : nullptr);
-  setOrRemove(map, kILImageCoderDecodeScaleDownLimitBytes, limit ? &*limit : nullptr);
-  setOrRemove(map, kILImageCoderDecodeToHDR, hdr);
+  setOrRemove(map, fromBase, kILImageCoderDecodeTypeIdentifierHint, typeHint);
+  setOrRemove(map, fromBase, kILImageCoderDecodeFileExtensionHint,
+              extensionHint ? &*extensionHint : nullptr);
+  setOrRemove(map, fromBase, kILImageCoderDecodeScaleDownLimitBytes, limit ? &*limit : nullptr);
+  setOrRemove(map, fromBase, kILImageCoderDecodeToHDR, hdr);
   return Value(std::move(map));
 }
 

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/ValueFwd.h"
 
+class NSURL;
 class UIImage;
 using UIImagePtr = std::shared_ptr<UIImage>;
 class ILProgressiveImageCoder;
@@ -64,6 +65,11 @@ double ILScaleFactorInCacheKey(const std::string& key);
 // The coders' decode options for a load.
 Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
                                       ILRemoteImageOptions options, const std::string& cacheKey);
+// The same where the key may be the text of `keyURL` (null: not known): the
+// URL's own parts then serve, and the key is not parsed again.
+Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
+                                      ILRemoteImageOptions options, const std::string& cacheKey,
+                                      const NSURL* keyURL);
 
 // Bytes read from the disk cache to an image: an instance of the context's
 // animated image class when there is one (unless first frame only), else

@@ -118,8 +118,47 @@ std::optional<std::string> ILImageIOCoding::typeHint(const Value& options) {
   return type.identifier();
 }
 
+namespace {
+
+struct HandedSourceSlot {
+  const NSData* data = nullptr;
+  CGImageSourceRef source;
+};
+thread_local HandedSourceSlot tlsHandedSource;
+
+}  // namespace
+
+ILImageIOCoding::HandedSource::HandedSource(const NSDataPtr& data, CGImageSourceRef source)
+    : previousData_(tlsHandedSource.data), previousSource_(std::move(tlsHandedSource.source)) {
+  tlsHandedSource.data = source ? data.get() : nullptr;
+  tlsHandedSource.source = std::move(source);
+}
+
+ILImageIOCoding::HandedSource::~HandedSource() {
+  tlsHandedSource.data = previousData_;
+  tlsHandedSource.source = std::move(previousSource_);
+}
+
+namespace {
+
+CGImageSourceRef takeHandedSource(const NSDataPtr& data) {
+  HandedSourceSlot& handed = tlsHandedSource;
+  if (!data || handed.data != data.get() || !handed.source) return nullptr;
+  handed.data = nullptr;
+  return std::move(handed.source);
+}
+
+}  // namespace
+
+CGImageSourceRef ILImageIOCoding::createSourceForOptions(const NSDataPtr& data,
+                                                         const Value& decodeOptions) {
+  if (CGImageSourceRef handed = takeHandedSource(data)) return handed;
+  return createSource(data, typeHint(decodeOptions));
+}
+
 CGImageSourceRef ILImageIOCoding::createSource(const NSDataPtr& data,
                                                const std::optional<std::string>& hint) {
+  if (CGImageSourceRef handed = takeHandedSource(data)) return handed;
   CGImageSourceRef source;
   if (hint) {
     source = CGImageSourceCreateWithData(data, Value::map({{kCGImageSourceTypeIdentifierHint, *hint}}));
@@ -346,7 +385,7 @@ UIImagePtr ILImageIOAnimatedCoder::decodedImageWithData(const NSDataPtr& data,
                                                         const Value& options) const {
   if (!data) return nullptr;
   DecodeSettings s = readOptions(options, true);
-  CGImageSourceRef source = ILImageIOCoding::createSource(data, ILImageIOCoding::typeHint(options));
+  CGImageSourceRef source = ILImageIOCoding::createSourceForOptions(data, options);
   if (!source) return nullptr;
   CGImageSourceImageGeometry first;
   CGImageSourceGetGeometryAtIndex(source, 0, &first);

@@ -195,8 +195,28 @@ namespace ILImageIOCoding {
 // The type hint of decode options: "decodeTypeIdentifierHint" (null means
 // none at all), else the type of "decodeFileExtensionHint" unless dynamic.
 std::optional<std::string> typeHint(const Value& options);
-// A source with the hint, or without options when that fails.
+// A source with the hint, or without options when that fails; the handed
+// source of the same data instead, when there is one (below).
 CGImageSourceRef createSource(const NSDataPtr& data, const std::optional<std::string>& hint);
+// The same with the hint of decode options, worked out only when no handed
+// source serves.
+CGImageSourceRef createSourceForOptions(const NSDataPtr& data, const Value& decodeOptions);
+// While it lasts, the first createSource() of `data` on this thread takes
+// `source`, one the caller made of the same data without options to read its
+// headers: a decode right after then builds no second one. A type hint only
+// refuses a source (the data's own bytes choose its reader), so a source
+// without one reads the data exactly as the hinted one would.
+class HandedSource {
+ public:
+  HandedSource(const NSDataPtr& data, CGImageSourceRef source);
+  ~HandedSource();
+  HandedSource(const HandedSource&) = delete;
+  HandedSource& operator=(const HandedSource&) = delete;
+
+ private:
+  const NSData* previousData_;
+  CGImageSourceRef previousSource_;
+};
 // Destination properties from encode options (quality, background colour,
 // HDR request, maximum pixel size, requested file size, embedded thumbnail).
 ValueMap encodeProperties(const CGImageRef& image, const Value& options);

@@ -44,7 +44,7 @@ UIImagePtr ILImageIOCoder::decodedImageWithData(const NSDataPtr& data, const Val
   }
   const bool lazy = ILImageCoderOptionBool(options, kILImageCoderDecodeUseLazyDecoding, true);
   const bool hdr = ILImageCoderOptionBool(options, kILImageCoderDecodeToHDR, false);
-  CGImageSourceRef source = ILImageIOCoding::createSource(data, ILImageIOCoding::typeHint(options));
+  CGImageSourceRef source = ILImageIOCoding::createSourceForOptions(data, options);
   if (!source) return nullptr;
   UIImagePtr image = ILImageIOAnimatedCoder::createFrameAtIndex(0, source, scale, preserve,
                                                                 thumbnail, lazy, false, hdr);

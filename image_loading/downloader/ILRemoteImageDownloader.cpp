@@ -330,8 +330,8 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
     return nullptr;
   }
   const std::string cacheKey = ILCacheKeyForURL(url, context);
-  const Value decodeOptions =
-      ILImageDecodeOptionsFromContext(context, ILImageOptionsFromDownloaderOptions(options), cacheKey);
+  const Value decodeOptions = ILImageDecodeOptionsFromContext(
+      context, ILImageOptionsFromDownloaderOptions(options), cacheKey, url.get());
   ILRemoteImageDownloaderOperationProtocolPtr operation;
   std::shared_ptr<NSObject> record;
   {
@@ -354,14 +354,14 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
         }
         return nullptr;
       }
-      const std::string key = url->absoluteString();
       std::weak_ptr<ILRemoteImageDownloader> weakSelf = WeakFromThis(this);
       std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> weakOperation = operation;
-      operation->setCompletionBlock([weakSelf, weakOperation, key] {
+      // The URL, not a copy of its text: the map's key is then the one copy.
+      operation->setCompletionBlock([weakSelf, weakOperation, url] {
         auto self = weakSelf.lock();
         if (!self) return;
         MutexLock lock(self->operationsLock_);
-        auto it = self->URLOperations_.find(key);
+        auto it = self->URLOperations_.find(url->absoluteString());
         // A newer operation may have taken the URL's place meanwhile.
         if (it != self->URLOperations_.end() && it->second == weakOperation.lock()) {
           self->URLOperations_.erase(it);
@@ -371,7 +371,7 @@ ILRemoteImageDownloadTokenPtr ILRemoteImageDownloader::downloadImageWithURL(
       if (it != URLOperations_.end()) {
         it->second = operation;
       } else {
-        URLOperations_.emplace(key, operation);
+        URLOperations_.emplace(url->absoluteString(), operation);
       }
       // Handlers first, so that no event of the new operation is missed.
       record = operation->addHandlersForProgress(std::move(progress), completed, decodeOptions);

@@ -7,8 +7,9 @@
 
 #include "image_loading/cache/ILCallbackQueue.h"
 #include "image_loading/cache/ILImageCacheDefine.h"
-#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
+#include "image_loading/coders/ILImageIOAnimatedCoder.h"
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
+#include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -46,8 +47,9 @@ NSErrorPtr bodyTooLargeError(const NSURLRequestPtr& request) {
 // The pixels a decode of every frame would make, read from the headers
 // alone; the most there is when no header can be read, as another coder
 // added to the manager may still take the data.
-uint64_t announcedPixels(const NSDataPtr& data) {
-  CGImageSourceRef source = CGImageSourceCreateWithData(data);
+// `source` keeps the source read, for the decode to take.
+uint64_t announcedPixels(const NSDataPtr& data, CGImageSourceRef& source) {
+  source = CGImageSourceCreateWithData(data);
   if (!source) return UINT64_MAX;
   CGImageSourceImageGeometry first;
   if (!CGImageSourceGetGeometryAtIndex(source, 0, &first)) return UINT64_MAX;
@@ -112,12 +114,12 @@ ILRemoteImageDownloaderOperation::ILRemoteImageDownloaderOperation(NSURLRequestP
           context_, ILRemoteImageContextDownloadResponseModifier)),
       decryptor_(ILContextObject<ILRemoteImageDownloaderDecryptorProtocol>(
           context_, ILRemoteImageContextDownloadDecryptor)),
-      ownDecodeOptions_(
-          !decodeOptions.isNull()
-              ? std::move(decodeOptions)
-              : ILImageDecodeOptionsFromContext(
-                    context_, ILImageOptionsFromDownloaderOptions(options_),
-                    ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_))),
+      ownDecodeOptions_(!decodeOptions.isNull()
+                            ? std::move(decodeOptions)
+                            : ILImageDecodeOptionsFromContext(
+                                  context_, ILImageOptionsFromDownloaderOptions(options_),
+                                  ILCacheKeyForURL(request_ ? request_->URL() : nullptr, context_),
+                                  request_ ? request_->URL().get() : nullptr)),
       unownedSession_(session) {}
 
 ILRemoteImageDownloaderOperation::~ILRemoteImageDownloaderOperation() {
@@ -517,10 +519,13 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
   if (coderQueueMade_.load(std::memory_order_acquire)) coderQueue_->cancelAllOperations();
   // A coder named by the caller may take its time: it gets the coder queue.
   const Value* ownCoder = ILContextValue(context_, ILRemoteImageContextImageCoder);
+  CGImageSourceRef source;
   if ((!ownCoder || ownCoder->isNull()) && imageData->length() <= kInlineDecodeLimit &&
-      coderOperationCount() == 0 && announcedPixels(imageData) <= kInlineDecodePixelLimit) {
+      coderOperationCount() == 0 && announcedPixels(imageData, source) <= kInlineDecodePixelLimit) {
     // Nothing else is decoding, and a small body decodes faster than a hop
-    // to the coder queue would take: its pass runs here and now.
+    // to the coder queue would take: its pass runs here and now, on the
+    // source its headers were read from.
+    const ILImageIOCoding::HandedSource handed(imageData, std::move(source));
     runDecodePass(imageData, tokens, tokens);
   } else {
     startCoderOperationWithImageData(imageData, tokens, {});

@@ -13,10 +13,22 @@ class Token : public NSNotificationObserverToken {};
 
 }  // namespace
 
+namespace {
+
+// Most posts attach nothing: they share one null value rather than each
+// allocating its own.
+std::shared_ptr<const Value> heldUserInfo(Value userInfo) {
+  static const auto* const kNothing =
+      new std::shared_ptr<const Value>(std::make_shared<const Value>());
+  return userInfo.isNull() ? *kNothing : std::make_shared<const Value>(std::move(userInfo));
+}
+
+}  // namespace
+
 NSNotification::NSNotification(std::string name, std::shared_ptr<NSObject> object, Value userInfo)
     : name(std::move(name)),
       object(std::move(object)),
-      userInfo_(std::make_shared<const Value>(std::move(userInfo))) {}
+      userInfo_(heldUserInfo(std::move(userInfo))) {}
 
 NSNotificationCenter& NSNotificationCenter::defaultCenter() {
   static auto* center = new NSNotificationCenter();
@@ -133,13 +145,13 @@ void NSNotificationCenter::postNotification(const NSNotification& notification) 
   }
 }
 
-void NSNotificationCenter::postNotificationName(const std::string& name,
+void NSNotificationCenter::postNotificationName(std::string name,
                                                 const std::shared_ptr<NSObject>& object) {
-  postNotificationName(name, object, Value());
+  postNotificationName(std::move(name), object, Value());
 }
 
-void NSNotificationCenter::postNotificationName(const std::string& name,
+void NSNotificationCenter::postNotificationName(std::string name,
                                                 const std::shared_ptr<NSObject>& object,
                                                 Value userInfo) {
-  postNotification(NSNotification(name, object, std::move(userInfo)));
+  postNotification(NSNotification(std::move(name), object, std::move(userInfo)));
 }

@@ -48,9 +48,10 @@ class NSNotificationCenter {
   void removeObserver(const NSObserverToken& token);
 
   void postNotification(const NSNotification& notification);
-  // Without user info it carries a null value.
-  void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object);
-  void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object,
+  // Without user info it carries a null value. The name is taken by value:
+  // one made from a literal for the post moves into the notification.
+  void postNotificationName(std::string name, const std::shared_ptr<NSObject>& object);
+  void postNotificationName(std::string name, const std::shared_ptr<NSObject>& object,
                             Value userInfo);
 
  private:

@@ -83,8 +83,8 @@ std::string currentDirectory() {
 }
 
 struct Authority {
-  std::optional<std::string> userInfo;
-  std::string host;
+  std::optional<std::string_view> userInfo;
+  std::string_view host;
   std::optional<int64_t> port;
 };
 
@@ -106,14 +106,14 @@ bool parseAuthority(std::string_view text, Authority& out) {
   if (at != std::string_view::npos) {
     std::string_view user = text.substr(0, at);
     if (hasBracket(user)) return false;
-    out.userInfo = std::string(user);
+    out.userInfo = user;
     text = text.substr(at + 1);
   }
   std::string_view portText;
   if (!text.empty() && text.front() == '[') {
     size_t close = text.find(']');
     if (close == std::string_view::npos) return false;
-    out.host = std::string(text.substr(0, close + 1));
+    out.host = text.substr(0, close + 1);
     std::string_view rest = text.substr(close + 1);
     if (!rest.empty()) {
       if (rest.front() != ':') return false;
@@ -124,7 +124,7 @@ bool parseAuthority(std::string_view text, Authority& out) {
     std::string_view host = colon == std::string_view::npos ? text : text.substr(0, colon);
     if (colon != std::string_view::npos) portText = text.substr(colon + 1);
     if (hasBracket(host)) return false;
-    out.host = std::string(host);
+    out.host = host;
   }
   return parsePort(portText, out.port);
 }
@@ -140,62 +140,96 @@ size_t schemeLength(std::string_view s) {
   return colon;
 }
 
-}  // namespace
+// A URL string taken apart in place, each part a view into the string.
+struct URLParts {
+  std::optional<std::string_view> scheme;
+  std::optional<std::string_view> authority;
+  Authority authorityParts;
+  std::string_view path;
+  std::optional<std::string_view> query;
+  std::optional<std::string_view> fragment;
+};
 
-NSURLPtr NSURL::URLWithString(std::string_view s) {
-  if (s.empty() || s.size() > kMaxLength) return nullptr;
+// False for what is not a URL; the one reading of a URL string, so that
+// what only needs a part agrees with URLWithString on every string.
+bool parseURLString(std::string_view s, URLParts& url) {
+  if (s.empty() || s.size() > NSURL::kMaxLength) return false;
   uint8_t seen = 0;
   bool escaped = false;
   for (char c : s) {
     const uint8_t classes = kCharacterClasses[static_cast<unsigned char>(c)];
-    if (!(classes & kMayAppear)) return nullptr;
+    if (!(classes & kMayAppear)) return false;
     seen |= classes;
     escaped |= c == '%';
   }
-  if (escaped && !escapesAreWellFormed(s)) return nullptr;
+  if (escaped && !escapesAreWellFormed(s)) return false;
   // Most URLs hold no bracket: the parts need no look for one.
   const bool brackets = (seen & kBracket) != 0;
 
-  auto url = std::make_shared<NSURL>();
-  url->string_ = std::string(s);
   std::string_view rest = s;
   if (size_t hash = rest.find('#'); hash != std::string_view::npos) {
     std::string_view fragment = rest.substr(hash + 1);
     if (fragment.find('#') != std::string_view::npos || (brackets && hasBracket(fragment))) {
-      return nullptr;
+      return false;
     }
-    url->fragment_ = std::string(fragment);
+    url.fragment = fragment;
     rest = rest.substr(0, hash);
   }
   if (size_t question = rest.find('?'); question != std::string_view::npos) {
     std::string_view query = rest.substr(question + 1);
-    if (brackets && hasBracket(query)) return nullptr;
-    url->query_ = std::string(query);
+    if (brackets && hasBracket(query)) return false;
+    url.query = query;
     rest = rest.substr(0, question);
   }
   if (size_t length = schemeLength(rest); length > 0) {
-    url->scheme_ = std::string(rest.substr(0, length));
+    url.scheme = rest.substr(0, length);
     rest = rest.substr(length + 1);
   }
   if (rest.substr(0, 2) == "//") {
     size_t slash = rest.find('/', 2);
     std::string_view authority =
         rest.substr(2, slash == std::string_view::npos ? rest.npos : slash - 2);
-    Authority parts;
-    if (!parseAuthority(authority, parts)) return nullptr;
-    url->authority_ = std::string(authority);
-    url->userInfo_ = std::move(parts.userInfo);
-    url->host_ = std::move(parts.host);
-    url->port_ = parts.port;
+    if (!parseAuthority(authority, url.authorityParts)) return false;
+    url.authority = authority;
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
-  } else if (!url->scheme_) {
+  } else if (!url.scheme) {
     // A relative reference whose first segment holds ":" would read as a scheme.
     std::string_view first = rest.substr(0, rest.find('/'));
-    if (first.find(':') != std::string_view::npos) return nullptr;
+    if (first.find(':') != std::string_view::npos) return false;
   }
-  if (brackets && hasBracket(rest)) return nullptr;
-  url->path_ = std::string(rest);
+  if (brackets && hasBracket(rest)) return false;
+  url.path = rest;
+  return true;
+}
+
+std::optional<std::string> copied(const std::optional<std::string_view>& part) {
+  return part ? std::optional<std::string>(std::in_place, *part) : std::nullopt;
+}
+
+}  // namespace
+
+NSURLPtr NSURL::URLWithString(std::string_view s) {
+  URLParts parts;
+  if (!parseURLString(s, parts)) return nullptr;
+  auto url = std::make_shared<NSURL>();
+  url->string_ = std::string(s);
+  url->scheme_ = copied(parts.scheme);
+  if (parts.authority) {
+    url->authority_ = std::string(*parts.authority);
+    url->userInfo_ = copied(parts.authorityParts.userInfo);
+    url->host_ = std::string(parts.authorityParts.host);
+    url->port_ = parts.authorityParts.port;
+  }
+  url->path_ = std::string(parts.path);
+  url->query_ = copied(parts.query);
+  url->fragment_ = copied(parts.fragment);
   return url;
+}
+
+std::optional<std::string_view> NSURL::percentEncodedPathOfString(std::string_view string) {
+  URLParts parts;
+  if (!parseURLString(string, parts)) return std::nullopt;
+  return parts.path;
 }
 
 NSURLPtr NSURL::fileURLWithPath(const std::string& path) {

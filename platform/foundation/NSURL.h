@@ -24,6 +24,9 @@ class NSURL : public NSObject {
   static constexpr size_t kMaxLength = 64 * 1024;
 
   static NSURLPtr URLWithString(std::string_view string);
+  // The percent-encoded path URLWithString(string) would hold, a view into
+  // `string`, without building the URL; nullopt where it would refuse it.
+  static std::optional<std::string_view> percentEncodedPathOfString(std::string_view string);
   // A relative path is taken from the current directory. Without an explicit
   // flag the file system says whether the path names a directory, which
   // then ends in "/".

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
@@ -454,6 +455,50 @@ TEST_F(ImageCacheTest, OptionTranslationsAndDecodeOptions) {
   EXPECT_EQ(options.find(kILImageCoderDecodeFileExtensionHint), nullptr);
   EXPECT_TRUE(options.find(kILImageCoderDecodeToHDR)->asBool());
   EXPECT_NE(options.find(kILImageCoderDecodeScaleDownLimitBytes), nullptr);
+}
+
+// The extension hint is what NSURL's decoded path gives for a URL key, and
+// the key's own text for a key that is no URL: escapes, queries, fragments,
+// trailing slashes and dots at a component's start included.
+TEST_F(ImageCacheTest, ExtensionHintFollowsTheDecodedURLPath) {
+  const struct {
+    const char* key;
+    const char* extension;  // empty: no hint
+  } cases[] = {{"https://h/a%2Epng", "png"},     {"https://h/a.b%2Fc", ""},
+               {"https://h/a/%2Egif", ""},       {"https://h/a/x%2Egif", "gif"},
+               {"https://h/p.j%70g", "jpg"},     {"https://h/d.x/f?y=1.png", ""},
+               {"https://h/f#a.png", ""},        {"https://h/f.tif#a.png", "tif"},
+               {"https://h/a.png%2F", "png"},    {"https://h/a.png//", ""},
+               {"https://h.com", ""},            {"https://h.com/", ""},
+               {"https://h/a.", ""},             {"https://h/a/.b.c", "c"},
+               {"a b.png", "png"},               {"a b/c", ""},
+               {"a b/.c", ""},                   {"a b/x.c?q.d", "d"},
+               {"http://h/%zz.png", "png"},      {"x.y%2Fz", ""},
+               {"/x/.ab", ""},                   {"/x/y.ab", "ab"},
+               {"noext", ""},                    {"a.tar.gz", "gz"}};
+  for (const auto& c : cases) {
+    const Value options = ILImageDecodeOptionsFromContext(Value(), 0, c.key);
+    const Value* hint = options.find(kILImageCoderDecodeFileExtensionHint);
+    // The reading of the key through a built URL, as the hint was once made.
+    const NSURLPtr url = NSURL::URLWithString(c.key);
+    const std::string path = url ? url->path() : c.key;
+    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    const bool has = dot != std::string::npos && (slash == std::string::npos || dot >= slash + 2);
+    EXPECT_EQ(has ? path.substr(dot + 1) : "", c.extension) << c.key;
+    EXPECT_EQ(hint ? hint->asString() : "", c.extension) << c.key;
+    // The parsed URL handed along gives the same options.
+    EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, c.key, url.get()), options) << c.key;
+  }
+  // A URL whose text is not the key (a filtered key) plays no part.
+  const NSURLPtr other = NSURL::URLWithString("https://h/other.gif");
+  for (const char* key : {"https://h/a.png", "b.jpg?x", "other.gif"}) {
+    EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, key, other.get()),
+              ILImageDecodeOptionsFromContext(Value(), 0, key))
+        << key;
+  }
+  EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, "k", other.get())
+                .find(kILImageCoderDecodeFileExtensionHint),
+            nullptr);
 }
 
 // Keys one after another on one thread, as a download and its operation ask:

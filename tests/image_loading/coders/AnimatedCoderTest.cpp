@@ -110,6 +110,45 @@ TEST_F(AnimatedCoderTest, TypeHintRejectedByPlatformFallsBackToNoHint) {
             std::nullopt);
 }
 
+// A handed source serves the first source of its own data on this thread
+// while the scope lasts, and nothing else: other data, a second decode and
+// decodes after the scope get sources of their own.
+TEST_F(AnimatedCoderTest, HandedSourceServesOneSourceOfItsOwnData) {
+  const NSDataPtr wide = il_test::StillFile("public.png", il_test::PatternImage(6, 2));
+  const NSDataPtr tall = il_test::StillFile("public.png", il_test::PatternImage(2, 6));
+  const CGImageSourceRef handed = CGImageSourceCreateWithData(wide);
+  ASSERT_TRUE(handed);
+  auto width = [](const CGImageSourceRef& source) {
+    CGImageSourceImageGeometry geometry;
+    return source && CGImageSourceGetGeometryAtIndex(source, 0, &geometry) ? geometry.frame.width
+                                                                           : 0u;
+  };
+  {
+    const ILImageIOCoding::HandedSource scope(wide, handed);
+    EXPECT_EQ(width(ILImageIOCoding::createSource(tall, std::nullopt)), 2u);
+    {
+      // An inner scope without a source leaves the outer one's in place.
+      const ILImageIOCoding::HandedSource inner(tall, nullptr);
+    }
+    EXPECT_EQ(ILImageIOCoding::createSource(wide, "com.example.unreadable"), handed);
+    const CGImageSourceRef second = ILImageIOCoding::createSource(wide, "public.png");
+    EXPECT_NE(second, handed);
+    EXPECT_EQ(width(second), 6u);
+  }
+  EXPECT_NE(ILImageIOCoding::createSource(wide, std::nullopt), handed);
+  const ILImageIOCoding::HandedSource again(wide, handed);
+  { const ILImageIOCoding::HandedSource inner(tall, CGImageSourceCreateWithData(tall)); }
+  // The outer scope's source is back once the inner one ends.
+  EXPECT_EQ(ILImageIOCoding::createSource(wide, std::nullopt), handed);
+  // A coder's decode takes the handed source, whatever hint its options give.
+  const ILImageIOCoding::HandedSource forCoder(wide, handed);
+  UIImagePtr image = ILImageAPNGCoder::sharedCoder()->decodedImageWithData(
+      wide, Value::map({{kILImageCoderDecodeFileExtensionHint, "jpg"}}));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->CGImage()->width(), 6u);
+  EXPECT_NE(ILImageIOCoding::createSource(wide, std::nullopt), handed);
+}
+
 TEST_F(AnimatedCoderTest, ThumbnailsKeepRatioOrStretchAndSmallFramesStayFull) {
   NSDataPtr png = il_test::StillFile("public.png", il_test::PatternImage(400, 200), 6);
   CGImageSourceRef source = CGImageSourceCreateWithData(png);

@@ -263,9 +263,12 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   // Once it has finished, the URL gets a transfer of its own again.
   ASSERT_TRUE(RunMainLoopUntil([&] { return downloader->currentDownloadCount() == 0; }));
   auto third = std::make_shared<DownloadRecord>();
-  download("/shared.png", third);
+  std::weak_ptr<ILRemoteImageDownloaderOperationProtocol> thirdOperation =
+      download("/shared.png", third)->downloadOperation();
   ASSERT_TRUE(waitForFinal(third));
   EXPECT_EQ(server.requests().size(), 2u);
+  // Finished and no caller left: the downloader lets go of it.
+  EXPECT_TRUE(RunMainLoopUntil([&] { return thirdOperation.expired(); }));
 }
 
 TEST_F(DownloaderTest, QueueWidthFollowsTheConfigAndLastInRunsFirst) {

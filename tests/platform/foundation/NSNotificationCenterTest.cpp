@@ -24,13 +24,17 @@ TEST_F(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
   center.addObserver(&observer, "test.ping", nullptr, [&](const NSNotification& n) {
     heard.push_back("any:" + n.userInfo().find("k")->asString());
   });
-  center.addObserver(&observer, "", sender,
-                     [&](const NSNotification& n) { heard.push_back("all-names:" + n.name); });
+  // Without user info a post carries a null value; with it, its own.
+  center.addObserver(&observer, "", sender, [&](const NSNotification& n) {
+    heard.push_back("all-names:" + n.name + (n.userInfo().isNull() ? "" : "+info"));
+  });
   center.postNotificationName("test.ping", sender, Value::map({{"k", Value("v")}}));
   center.postNotificationName("test.ping", other, Value::map({{"k", Value("w")}}));
   center.postNotificationName("test.pong", sender);
-  EXPECT_EQ(heard, (std::vector<std::string>{"filtered:test.ping", "any:v", "all-names:test.ping",
-                                             "any:w", "all-names:test.pong"}));
+  center.postNotificationName("test.pang", sender, Value(false));
+  EXPECT_EQ(heard,
+            (std::vector<std::string>{"filtered:test.ping", "any:v", "all-names:test.ping+info",
+                                      "any:w", "all-names:test.pong", "all-names:test.pang+info"}));
   center.removeObserver(&observer);
   heard.clear();
   center.postNotificationName("test.ping", sender, Value::map({{"k", Value("v")}}));

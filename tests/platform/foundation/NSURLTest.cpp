@@ -98,6 +98,37 @@ TEST_F(NSURLTest, EveryByteIsTakenOrRefusedAsItsPartAllows) {
   }
 }
 
+// The path read off a string in place agrees with the URL built from it,
+// refusals included, for every kind of part that can end the path.
+TEST_F(NSURLTest, PathOfStringAgreesWithTheParsedURL) {
+  const struct {
+    const char* text;
+    const char* path;  // nullptr: refused
+  } cases[] = {{"https://u:p@h:8/a%20b/c.png?q=/x.y#f/z.w", "/a%20b/c.png"},
+               {"http://h", ""},
+               {"http://h?q", ""},
+               {"http://[::1]:80/v6.gif", "/v6.gif"},
+               {"mailto:a@b.c", "a@b.c"},
+               {"dir/x.jpg#frag", "dir/x.jpg"},
+               {"//h/p", "/p"},
+               {"http://h/a#b#c", nullptr},
+               {"http://h:99999/x", nullptr},
+               {"http://h/[x]", nullptr},
+               {"a:b/c", "b/c"},
+               {"1a:b", nullptr},
+               {"", nullptr},
+               {"http://h/%4", nullptr}};
+  for (const auto& c : cases) {
+    const auto path = NSURL::percentEncodedPathOfString(c.text);
+    const auto url = NSURL::URLWithString(c.text);
+    ASSERT_EQ(path.has_value(), url != nullptr) << c.text;
+    ASSERT_EQ(path.has_value(), c.path != nullptr) << c.text;
+    if (!path) continue;
+    EXPECT_EQ(*path, c.path) << c.text;
+    EXPECT_EQ(*path, url->percentEncodedPath()) << c.text;
+  }
+}
+
 TEST_F(NSURLTest, PortsRunUpTo65535) {
   for (const char* text : {"http://e.com:65535/", "http://[::1]:65535/"}) {
     auto url = NSURL::URLWithString(text);
