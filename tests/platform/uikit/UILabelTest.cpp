@@ -174,6 +174,8 @@ TEST_F(UILabelTest, InkStaysInsideTheLabelAndLeavesLaterViewsAlone) {
       }
     }
     EXPECT_GT(inkInside, 10u);
+    // Labels, subclasses too, paint into the picture, not a backing image.
+    EXPECT_FALSE(c.label->layer()->contents());
     EXPECT_EQ(at(48, 12), (std::array<int, 4>{0, 0, 255, 255}));
     EXPECT_EQ(at(55, 19), (std::array<int, 4>{0, 0, 255, 255}));
     EXPECT_EQ(at(47, 12), (std::array<int, 4>{255, 255, 255, 255}));
