@@ -7,7 +7,6 @@
 
 #include "LayerCanvas.h"
 #include "platform/quartzcore/CALayer.h"
-#include "platform/quartzcore/CALayerRenderTimeDrawing.h"
 #include "platform/quartzcore/CALayerRendering.h"
 #include "support/TestEnvironment.h"
 
@@ -158,60 +157,6 @@ TEST_F(CALayerRenderingTest, ContentsFollowGravityAndScale) {
   expectNear(topLeft.at(7, 2), {0, 0, 255, 255});
   EXPECT_EQ(topLeft.at(12, 2)[3], 0);
   EXPECT_EQ(topLeft.at(2, 7)[3], 0);
-}
-
-// Paints a red square past the layer's bounds at render time and leaves the
-// context half transparent and shifted, as a careless painter might.
-class StrayPainter final : public CALayerDelegate, public CALayerRenderTimeDrawing {
- public:
-  explicit StrayPainter(bool contained) : contained_(contained) {}
-  CALayerRenderTimeDrawing* renderTimeDrawing() override { return this; }
-  bool drawsWhenRendered(CALayer&) override { return true; }
-  bool drawsWithinBounds(CALayer&) override { return contained_; }
-  void drawLayerInContext(CALayer& layer, const CGContextRef& context) override {
-    CGContextSetFillColorWithColor(context, rgb(1, 0, 0));
-    CGContextFillRect(context, CGRectInset(layer.bounds(), -4, -4));
-    if (contained_) return;
-    CGContextSetAlpha(context, 0.5);
-    CGContextTranslateCTM(context, 3, 0);
-  }
-
- private:
-  bool contained_;
-};
-
-TEST_F(CALayerRenderingTest, RenderTimePaintersAreClippedAndRestoredUnlessContained) {
-  for (bool contained : {false, true}) {
-    SCOPED_TRACE(contained ? "contained" : "may stray");
-    Canvas canvas(40, 20);
-    auto root = CALayer::layer();
-    root->setFrame(CGRectMake(0, 0, 40, 20));
-    auto painted = CALayer::layer();
-    painted->setFrame(CGRectMake(10, 5, 10, 10));
-    auto painter = std::make_shared<StrayPainter>(contained);
-    painted->setDelegate(painter);
-    // A bordered child and a later sibling: both drawn in the state the painter found.
-    auto child = CALayer::layer();
-    child->setFrame(CGRectMake(2, 2, 4, 4));
-    child->setBackgroundColor(rgb(0, 1, 0));
-    painted->addSublayer(child);
-    painted->setBorderWidth(1);
-    painted->setBorderColor(rgb(0, 0, 0));
-    auto sibling = CALayer::layer();
-    sibling->setFrame(CGRectMake(30, 5, 5, 10));
-    sibling->setBackgroundColor(rgb(0, 0, 1));
-    root->addSublayer(painted);
-    root->addSublayer(sibling);
-    root->renderInContext(canvas.context);
-
-    expectNear(canvas.at(15, 12), {255, 0, 0, 255});  // inside the bounds
-    // Past the bounds only a painter that says it keeps inside goes unclipped.
-    expectNear(canvas.at(8, 12), contained ? RGBA{255, 0, 0, 255} : RGBA{0, 0, 0, 0});
-    expectNear(canvas.at(13, 8), {0, 255, 0, 255});   // child in place, opaque
-    expectNear(canvas.at(10, 10), {0, 0, 0, 255});    // border
-    expectNear(canvas.at(30, 10), {0, 0, 255, 255});  // sibling in place, opaque
-    expectNear(canvas.at(35, 10), {0, 0, 0, 0});
-  }
 }
 
 TEST_F(CALayerRenderingTest, RendersThePresentationMidAnimation) {
