@@ -150,7 +150,14 @@ CGAffineTransform CALayer::affineToSuperlayer() const {
   CGAffineTransform t = CGAffineTransformMakeTranslation(
       -bounds_.origin.x - anchorPoint_.x * bounds_.size.width,
       -bounds_.origin.y - anchorPoint_.y * bounds_.size.height);
-  t = CGAffineTransformConcat(t, affineTransform());
+  const CGAffineTransform own = affineTransform();
+  // Most layers are only placed: two translations add up to the same sums
+  // the products would give.
+  if (CGAffineTransformIsIdentity(own)) {
+    t.tx += position_.x, t.ty += position_.y;
+    return t;
+  }
+  t = CGAffineTransformConcat(t, own);
   return CGAffineTransformConcat(t, CGAffineTransformMakeTranslation(position_.x, position_.y));
 }
 
@@ -813,8 +820,14 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
 
   if (shadow && !silhouetteShadow) shown->renderPathShadow(target);
   if (shown->backgroundColor_) {
-    fillPath(target, roundedRectPath(bounds, shown->cornerRadius_), shown->backgroundColor_,
-             false);
+    if (shown->cornerRadius_ > 0) {
+      fillPath(target, roundedRectPath(bounds, shown->cornerRadius_), shown->backgroundColor_,
+               false);
+    } else if (shown->backgroundColor_->alpha() > 0) {
+      // The same rectangle as its path, without making one every frame.
+      CGContextSetFillColorWithColor(target, shown->backgroundColor_);
+      CGContextFillRect(target, bounds);
+    }
   }
   // The clip to the bounds is lifted again before the border; content and
   // sublayers restore what they change themselves.
