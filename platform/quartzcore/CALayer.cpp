@@ -150,7 +150,14 @@ CGAffineTransform CALayer::affineToSuperlayer() const {
   CGAffineTransform t = CGAffineTransformMakeTranslation(
       -bounds_.origin.x - anchorPoint_.x * bounds_.size.width,
       -bounds_.origin.y - anchorPoint_.y * bounds_.size.height);
-  t = CGAffineTransformConcat(t, affineTransform());
+  const CGAffineTransform own = affineTransform();
+  // Most layers are only placed: two translations add up to the same sums
+  // the products would give.
+  if (CGAffineTransformIsIdentity(own)) {
+    t.tx += position_.x, t.ty += position_.y;
+    return t;
+  }
+  t = CGAffineTransformConcat(t, own);
   return CGAffineTransformConcat(t, CGAffineTransformMakeTranslation(position_.x, position_.y));
 }
 
@@ -765,7 +772,7 @@ void CALayer::renderInContext(const CGContextRef& context) {
 void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double time) {
   using namespace CALayerRendering;
   const auto painter = model.delegate();
-  auto* renderTime = dynamic_cast<CALayerRenderTimeDrawing*>(painter.get());
+  CALayerRenderTimeDrawing* renderTime = painter ? painter->renderTimeDrawing() : nullptr;
   const bool paintsNow = renderTime && !model.contents_ && renderTime->drawsWhenRendered(model);
   if (paintsNow) {
     model.needsDisplay_ = false;
@@ -775,7 +782,14 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
   if (model.contents_ && !model.contentsStore_) {
     model.contentsStore_ = std::make_shared<ContentsStore>();
   }
-  auto shown = model.presentationLayerAtTime(time);
+  // Without animations the presentation would be a copy of the model's
+  // values: the model itself is drawn then, and nothing is allocated.
+  std::shared_ptr<CALayer> presentation;
+  const CALayer* shown = &model;
+  if (!model.animations_.empty()) {
+    presentation = model.presentationLayerAtTime(time);
+    shown = presentation.get();
+  }
   if (shown->hidden_ || shown->opacity_ <= 0) return;
   CGContextSaveGState(context);
   CGContextConcatCTM(context, shown->affineToSuperlayer());
@@ -806,25 +820,39 @@ void CALayer::renderLayer(CALayer& model, const CGContextRef& context, double ti
 
   if (shadow && !silhouetteShadow) shown->renderPathShadow(target);
   if (shown->backgroundColor_) {
-    fillPath(target, roundedRectPath(bounds, shown->cornerRadius_), shown->backgroundColor_,
-             false);
+    if (shown->cornerRadius_ > 0) {
+      fillPath(target, roundedRectPath(bounds, shown->cornerRadius_), shown->backgroundColor_,
+               false);
+    } else if (shown->backgroundColor_->alpha() > 0) {
+      // The same rectangle as its path, without making one every frame.
+      CGContextSetFillColorWithColor(target, shown->backgroundColor_);
+      CGContextFillRect(target, bounds);
+    }
   }
-  CGContextSaveGState(target);
-  if (shown->masksToBounds_) {
+  // The clip to the bounds is lifted again before the border; content and
+  // sublayers restore what they change themselves.
+  const bool clipsToBounds = shown->masksToBounds_;
+  if (clipsToBounds) {
+    CGContextSaveGState(target);
     CGContextBeginPath(target);
     CGContextAddPath(target, roundedRectPath(bounds, shown->cornerRadius_));
     CGContextClip(target);
   }
   if (paintsNow) {
-    CGContextSaveGState(target);
-    CGContextClipToRect(target, model.bounds_);
+    // A painter that keeps inside the bounds and restores what it changes
+    // needs neither a clip nor a saved state of its own.
+    const bool contained = renderTime->drawsWithinBounds(model);
+    if (!contained) {
+      CGContextSaveGState(target);
+      CGContextClipToRect(target, model.bounds_);
+    }
     painter->drawLayerInContext(model, target);
-    CGContextRestoreGState(target);
+    if (!contained) CGContextRestoreGState(target);
   } else {
     shown->renderContent(target, time);
   }
   shown->renderSublayers(target, time, model.sublayers_);
-  CGContextRestoreGState(target);
+  if (clipsToBounds) CGContextRestoreGState(target);
   if (shown->borderWidth_ > 0) {
     fillBorder(target, bounds, shown->cornerRadius_, shown->borderWidth_, shown->borderColor_);
   }

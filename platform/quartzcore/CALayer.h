@@ -37,6 +37,7 @@ extern const char* const kCAFilterLinear;
 extern const char* const kCAFilterTrilinear;
 
 class CALayer;
+class CALayerRenderTimeDrawing;
 namespace CALayerRendering {
 struct Offscreen;
 class ContentsStore;
@@ -51,6 +52,9 @@ class CALayerDelegate {
   virtual bool displayLayer(CALayer&) { return false; }
   virtual void drawLayerInContext(CALayer&, const CGContextRef&) {}
   virtual void layoutSublayersOfLayer(CALayer&) {}
+  // The delegate as one that paints at render time, when it is one; asked
+  // for every layer of every frame, so it is a plain call, not a cast.
+  virtual CALayerRenderTimeDrawing* renderTimeDrawing() { return nullptr; }
 };
 
 class CALayer : public NSObject {

@@ -13,4 +13,9 @@ class CALayerRenderTimeDrawing {
  public:
   virtual ~CALayerRenderTimeDrawing() = default;
   virtual bool drawsWhenRendered(CALayer& layer) = 0;
+  // True when what drawLayerInContext paints never leaves the layer's
+  // bounds (or is clipped to them by the delegate itself) and every change
+  // it makes to the context's state is undone before it returns: the
+  // renderer then sets neither a clip nor a saved state around it.
+  virtual bool drawsWithinBounds(CALayer&) { return false; }
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <typeinfo>
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -26,14 +28,30 @@ class ViewLayerDelegate final : public CALayerDelegate, public CALayerRenderTime
   void drawLayerInContext(CALayer& layer, const CGContextRef& context) override {
     view_->drawLayerInContext(layer, context);
   }
+  CALayerRenderTimeDrawing* renderTimeDrawing() override { return this; }
   // Labels draw their text straight into the picture being rendered: their
   // text changes often, and a backing store as large as the label costs more
   // to clear and composite than its glyphs cost to draw.
-  bool drawsWhenRendered(CALayer&) override { return dynamic_cast<UILabel*>(view_) != nullptr; }
+  bool drawsWhenRendered(CALayer&) override { return kind() != Kind::Other; }
+  // A label clips its own text where the ink crosses its bounds and undoes
+  // what it changes; a subclass may draw anything, so it is clipped.
+  bool drawsWithinBounds(CALayer&) override { return kind() == Kind::PlainLabel; }
   void layoutSublayersOfLayer(CALayer& layer) override { view_->layoutSublayersOfLayer(layer); }
 
  private:
+  enum class Kind : uint8_t { Unknown, PlainLabel, Label, Other };
+  // Settled at the first frame: the view is still being built when this is.
+  Kind kind() {
+    if (kind_ == Kind::Unknown) {
+      kind_ = typeid(*view_) == typeid(UILabel)          ? Kind::PlainLabel
+              : dynamic_cast<UILabel*>(view_) != nullptr ? Kind::Label
+                                                         : Kind::Other;
+    }
+    return kind_;
+  }
+
   UIView* view_;
+  Kind kind_ = Kind::Unknown;
 };
 
 // Views waiting for the layout pass at the end of this run-loop turn. Main

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "LayerCanvas.h"
 #include "platform/quartzcore/CALayer.h"
 #include "platform/quartzcore/CALayerRendering.h"
 #include "support/TestEnvironment.h"
-#include "LayerCanvas.h"
 
 namespace {
 
@@ -65,6 +65,22 @@ TEST_F(CALayerRenderingTest, MasksToBoundsClipsSublayersAndTransformsPlaceThem) 
   expectNear(scaled.at(11, 11), {0, 255, 0, 255});
   expectNear(scaled.at(9, 9), {0, 0, 0, 0});
   expectNear(scaled.at(38, 38), {0, 255, 0, 255});
+
+  // What follows a clipping layer is drawn without its clip or its placement.
+  Canvas after(40, 40);
+  auto root = CALayer::layer();
+  root->setFrame(CGRectMake(0, 0, 40, 40));
+  auto clipping = CALayer::layer();
+  clipping->setFrame(CGRectMake(5, 5, 10, 10));
+  clipping->setMasksToBounds(true);
+  auto sibling = CALayer::layer();
+  sibling->setFrame(CGRectMake(30, 0, 10, 10));
+  sibling->setBackgroundColor(rgb(0, 0, 1));
+  root->addSublayer(clipping);
+  root->addSublayer(sibling);
+  root->renderInContext(after.context);
+  expectNear(after.at(31, 1), {0, 0, 255, 255});
+  expectNear(after.at(39, 9), {0, 0, 255, 255});
 }
 
 TEST_F(CALayerRenderingTest, OpacityGroupsAndHiddenLayers) {
@@ -159,7 +175,37 @@ TEST_F(CALayerRenderingTest, RendersThePresentationMidAnimation) {
   EXPECT_EQ(canvas.at(2, 5)[3], 0);
   EXPECT_EQ(canvas.at(12, 5)[3], 255);
   EXPECT_EQ(canvas.at(22, 5)[3], 0);
-  advance(0.5);
+
+  // Fading out: the model is already invisible, the presentation not yet.
+  auto fading = CALayer::layer();
+  fading->setFrame(CGRectMake(30, 0, 10, 10));
+  fading->setBackgroundColor(rgb(0, 0, 0));
+  fading->setOpacity(0);
+  auto fade = CABasicAnimation::animationWithKeyPath("opacity");
+  fade->setFromValue(1.0);
+  fade->setToValue(0.0);
+  fade->setDuration(1);
+  fade->setTimingFunction(CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear));
+  fading->addAnimation(fade, "fade");
+  advance(0.25);
+  Canvas faded(40, 10);
+  fading->renderInContext(faded.context);
+  EXPECT_NEAR(faded.at(35, 5)[3], 191, 2);
+  advance(0.25);
+
+  // Finished, yet kept and filling forwards: the end value still shows.
+  auto kept = CABasicAnimation::animationWithKeyPath("position.x");
+  kept->setFromValue(5.0);
+  kept->setToValue(25.0);
+  kept->setDuration(1);
+  kept->setFillMode(kCAFillModeForwards);
+  kept->setRemovedOnCompletion(false);
+  layer->addAnimation(kept, "kept");
+  advance(2);
+  Canvas after(40, 10);
+  layer->renderInContext(after.context);
+  EXPECT_EQ(after.at(2, 5)[3], 0);
+  EXPECT_EQ(after.at(22, 5)[3], 255);
 }
 
 }  // namespace

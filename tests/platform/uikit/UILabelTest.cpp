@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
+#include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/internal/TextShaper.h"
@@ -122,6 +124,62 @@ TEST_F(UILabelTest, DrawsRealGlyphsWhereTheAlignmentSays) {
   label->setText("");
   auto empty = RenderView(*label, 1);
   EXPECT_GT(inkColumns(empty).first, inkColumns(empty).second);
+}
+
+// A label subclass painting past its bounds and leaving the context changed.
+class StrayLabel final : public UILabel {
+ public:
+  using UILabel::UILabel;
+  void drawRect(const CGRect&) override {
+    auto context = UIGraphicsGetCurrentContext();
+    CGContextSetFillColorWithColor(context, CGColorCreateSRGB(1, 0, 0, 1));
+    CGContextFillRect(context, CGRectInset(bounds(), -6, -6));
+    CGContextSetAlpha(context, 0.5);
+    CGContextTranslateCTM(context, 4, 0);
+  }
+};
+
+TEST_F(UILabelTest, InkStaysInsideTheLabelAndLeavesLaterViewsAlone) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<UILabel> label;
+  };
+  auto tall = std::make_shared<UILabel>(CGRectMake(8, 12, 34, 8));
+  tall->setFont(UIFont::boldSystemFontOfSize(26));  // ink far above and below the bounds
+  tall->setText("W");
+  auto stray = std::make_shared<StrayLabel>(CGRectMake(8, 12, 34, 8));
+  stray->setText("x");
+  for (const Case& c : {Case{"text taller than the label", tall}, Case{"subclass", stray}}) {
+    SCOPED_TRACE(c.name);
+    UIView root(CGRectMake(0, 0, 60, 32));
+    root.setBackgroundColor(UIColor::whiteColor());
+    auto after = std::make_shared<UIView>(CGRectMake(48, 12, 8, 8));
+    after->setBackgroundColor(UIColor::blueColor());
+    root.addSubview(c.label);
+    root.addSubview(after);
+    auto pixels = RGBAPixels(RenderView(root, 1)->CGImage());
+    auto at = [&pixels](size_t x, size_t y) {
+      const uint8_t* p = &pixels[(y * 60 + x) * 4];
+      return std::array<int, 4>{p[0], p[1], p[2], p[3]};
+    };
+    size_t inkInside = 0;
+    for (size_t y = 0; y < 32; ++y) {
+      for (size_t x = 0; x < 46; ++x) {
+        const bool inside = x >= 8 && x < 42 && y >= 12 && y < 20;
+        if (!inside) {
+          ASSERT_EQ(at(x, y), (std::array<int, 4>{255, 255, 255, 255})) << x << "," << y;
+        } else if (at(x, y) != std::array<int, 4>{255, 255, 255, 255}) {
+          ++inkInside;
+        }
+      }
+    }
+    EXPECT_GT(inkInside, 10u);
+    // Labels, subclasses too, paint into the picture, not a backing image.
+    EXPECT_FALSE(c.label->layer()->contents());
+    EXPECT_EQ(at(48, 12), (std::array<int, 4>{0, 0, 255, 255}));
+    EXPECT_EQ(at(55, 19), (std::array<int, 4>{0, 0, 255, 255}));
+    EXPECT_EQ(at(47, 12), (std::array<int, 4>{255, 255, 255, 255}));
+  }
 }
 
 TEST_F(UILabelTest, OneLineIsLaidOutAsShapedUnlessItIsCut) {
