@@ -161,6 +161,7 @@ TEST_F(TaskHopsTest, BoundCallbackRunsOnItsQueueWhoeverCallsIt) {
     std::atomic<bool> callerDoneFirst{false};
     std::atomic<int> got{0};
     Latch finished(1);
+    Latch callerFinished(1);
     auto bound = dispatch_bind_to_queue(
         target, OnceCallback<void(std::unique_ptr<int>)>([&](std::unique_ptr<int> value) {
           ranOn = dispatch_get_specific(&kQueueKey);
@@ -171,6 +172,7 @@ TEST_F(TaskHopsTest, BoundCallbackRunsOnItsQueueWhoeverCallsIt) {
     auto call = [&, bound = std::move(bound)]() mutable {
       bound(std::make_unique<int>(42));
       callerDone = true;
+      callerFinished.countDown();
     };
     switch (caller) {
       case Caller::Main:
@@ -183,7 +185,9 @@ TEST_F(TaskHopsTest, BoundCallbackRunsOnItsQueueWhoeverCallsIt) {
         dispatch_async(target, std::move(call));
         break;
     }
+    // The caller's block must be done with this round's locals too.
     ASSERT_TRUE(finished.wait());
+    ASSERT_TRUE(callerFinished.wait());
     EXPECT_EQ(ranOn.load(), &targetMark);
     EXPECT_EQ(got.load(), 42);
     // Posted even from its own queue: the caller's block finishes first.
