@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/LibavLibrary.h"
 #include "platform/foundation/OSLog.h"
 
@@ -44,7 +45,7 @@ std::shared_ptr<MPMediaItem> MPMediaItem::itemWithFile(const std::string& path) 
   const std::string canonical = real;
   std::free(real);
   NSErrorPtr unavailable;
-  if (!LibavLoad(&unavailable)) {
+  if (!AVLoadMediaLibraries(&unavailable)) {
     // Said here: the picker only learns that the file is not one it can read.
     NSLog("MPMediaItem: " + unavailable->localizedDescription());
     return nullptr;
