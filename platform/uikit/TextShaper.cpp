@@ -634,12 +634,9 @@ std::shared_ptr<const ShapedLine> ShapeText(const std::string& fontFile, const s
   if (auto* known = cache.lines.find(nullptr, key, hash)) return known->line;
   CachedLine& entry = cache.lines.insert(nullptr, key, hash).value;
   cache.glyphs -= entry.glyphs;
-  // The line this one takes the place of is reused when no one else holds
-  // it: a label whose text changes every frame then shapes into the same
-  // memory instead of freeing one line and allocating the next.
-  std::shared_ptr<ShapedLine> line =
-      entry.line.use_count() == 1 ? std::const_pointer_cast<ShapedLine>(std::move(entry.line))
-                                  : std::make_shared<ShapedLine>();
+  // Always a new line: the one this takes the place of may still be read
+  // by a thread that fetched it, and use_count() cannot say when it is done.
+  auto line = std::make_shared<ShapedLine>();
   if (FT_Face primary = SystemFontFaceLocked(fontFile)) {
     shapeLocked(primary, text, direction, *line);
   } else {
