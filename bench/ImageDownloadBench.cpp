@@ -163,14 +163,18 @@ BenchServer& server() {
 // Process CPU time and context switches over a run, per transfer, as
 // counters: the wall time of a shared machine says little, these say what a
 // transfer costs. They include the in-process server's share, which is the
-// same for every client.
+// same for every client. Every transfer row reports the same counters, the
+// failed transfers among them: the CSV output wants one set of columns.
 class CostCounters {
  public:
   CostCounters() { getrusage(RUSAGE_SELF, &start_); }
-  void report(benchmark::State& state, size_t perIteration) const {
+  void report(benchmark::State& state, size_t perIteration, size_t failures) const {
+    state.counters["failures"] = static_cast<double>(failures);
     rusage end{};
     getrusage(RUSAGE_SELF, &end);
     const double transfers = static_cast<double>(state.iterations()) * static_cast<double>(perIteration);
+    state.counters["cpu_us_each"] = 0;
+    state.counters["switches_each"] = 0;
     if (transfers <= 0) return;
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     const double cpu = seconds(end.ru_utime) - seconds(start_.ru_utime) + seconds(end.ru_stime) -
@@ -233,8 +237,10 @@ size_t ignoreHeaderLine(char*, size_t size, size_t count, void*) { return size *
 // The same transfers with curl alone: one multi handle kept across rounds
 // (its connections stay open, as the session's do), six transfers at a time,
 // each body gathered in memory.
-void curlFetchAll(CURLM* multi, const std::vector<std::string>& list,
-                  const SessionLikeOptions* like) {
+// Returns the transfers that failed or were not answered with 200.
+size_t curlFetchAll(CURLM* multi, const std::vector<std::string>& list,
+                    const SessionLikeOptions* like) {
+  size_t failures = 0;
   std::vector<Transfer> transfers(list.size());
   size_t next = 0, running = 0, done = 0;
   std::vector<CURL*>* spares = like ? like->spares : nullptr;
@@ -268,6 +274,9 @@ void curlFetchAll(CURLM* multi, const std::vector<std::string>& list,
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
+      long status = 0;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+      if (message->data.result != CURLE_OK || status != 200) ++failures;
       curl_multi_remove_handle(multi, message->easy_handle);
       if (spares) {
         spares->push_back(message->easy_handle);
@@ -280,6 +289,7 @@ void curlFetchAll(CURLM* multi, const std::vector<std::string>& list,
     }
     if (done < list.size()) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
   }
+  return failures;
 }
 
 void runCurl(benchmark::State& state, const char* kind, size_t count, size_t bytes,
@@ -298,9 +308,10 @@ void runCurl(benchmark::State& state, const char* kind, size_t count, size_t byt
     like.fields = curl_slist_append(like.fields, "Accept: image/*,*/*;q=0.8");
     if (keepHandles) like.spares = &spares;
   }
+  size_t failures = 0;
   const CostCounters cost;
-  for (auto _ : state) curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
-  cost.report(state, count);
+  for (auto _ : state) failures += curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
+  cost.report(state, count, failures);
   for (CURL* easy : spares) curl_easy_cleanup(easy);
   curl_multi_cleanup(multi);
   curl_slist_free_all(like.fields);
@@ -339,8 +350,7 @@ void runDownloader(benchmark::State& state, const char* kind, size_t count, size
     NSRunLoop::mainRunLoop().runUntilIdle();
     state.ResumeTiming();
   }
-  cost.report(state, count);
-  state.counters["failures"] = static_cast<double>(failures);
+  cost.report(state, count, failures);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * count * bytes));
 }
 
@@ -396,6 +406,7 @@ void runSession(benchmark::State& state, const char* kind, size_t count) {
   auto configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
   configuration.HTTPMaximumConnectionsPerHost = static_cast<int>(kInFlight);
   auto session = NSURLSession::sessionWithConfiguration(configuration);
+  auto failed = std::make_shared<std::atomic<size_t>>(0);
   const CostCounters cost;
   for (auto _ : state) {
     auto finished = dispatch_semaphore_create(0);
@@ -403,14 +414,16 @@ void runSession(benchmark::State& state, const char* kind, size_t count) {
     for (const std::string& url : urls(kind, count)) {
       session
           ->dataTaskWithURL(NSURL::URLWithString(url),
-                            [remaining, finished](NSDataPtr, NSHTTPURLResponsePtr, NSErrorPtr) {
+                            [remaining, finished, failed](NSDataPtr, NSHTTPURLResponsePtr response,
+                                                          NSErrorPtr error) {
+                              if (error || !response || response->statusCode() != 200) ++*failed;
                               if (--*remaining == 0) dispatch_semaphore_signal(finished);
                             })
           ->resume();
     }
     dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
   }
-  cost.report(state, count);
+  cost.report(state, count, *failed);
 }
 
 void BM_Session_1000Small(benchmark::State& state) { runSession(state, "small", kSmallCount); }
@@ -422,6 +435,7 @@ BENCHMARK(BM_Session_1000Small)->Unit(benchmark::kMillisecond)->UseRealTime();
 void runSessionChained(benchmark::State& state, const char* kind, size_t count) {
   auto session = NSURLSession::sessionWithConfiguration(
       NSURLSessionConfiguration::defaultSessionConfiguration());
+  auto failed = std::make_shared<std::atomic<size_t>>(0);
   const CostCounters cost;
   for (auto _ : state) {
     const auto list = urls(kind, count);
@@ -429,12 +443,14 @@ void runSessionChained(benchmark::State& state, const char* kind, size_t count) 
     auto next = std::make_shared<std::atomic<size_t>>(0);
     auto remaining = std::make_shared<std::atomic<size_t>>(count);
     auto start = std::make_shared<std::function<void()>>();
-    *start = [session, &list, next, remaining, finished, start] {
+    *start = [session, &list, next, remaining, finished, failed, start] {
       const size_t index = (*next)++;
       if (index >= list.size()) return;
       session
           ->dataTaskWithURL(NSURL::URLWithString(list[index]),
-                            [remaining, finished, start](NSDataPtr, NSHTTPURLResponsePtr, NSErrorPtr) {
+                            [remaining, finished, failed, start](NSDataPtr, NSHTTPURLResponsePtr response,
+                                                                 NSErrorPtr error) {
+                              if (error || !response || response->statusCode() != 200) ++*failed;
                               // The next one first: once the count is out,
                               // nobody touches `start` any more.
                               (*start)();
@@ -446,7 +462,7 @@ void runSessionChained(benchmark::State& state, const char* kind, size_t count) 
     dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
     *start = nullptr;  // it holds itself
   }
-  cost.report(state, count);
+  cost.report(state, count, *failed);
 }
 
 void BM_SessionChained_1000Small(benchmark::State& state) {
