@@ -310,7 +310,8 @@ void runCurl(benchmark::State& state, const char* kind, size_t count, size_t byt
   }
   size_t failures = 0;
   const CostCounters cost;
-  for (auto _ : state) failures += curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
+  for (auto _ : state)
+    failures += curlFetchAll(multi, urls(kind, count), sessionLike ? &like : nullptr);
   cost.report(state, count, failures);
   for (CURL* easy : spares) curl_easy_cleanup(easy);
   curl_multi_cleanup(multi);
@@ -448,8 +449,8 @@ void runSessionChained(benchmark::State& state, const char* kind, size_t count) 
       if (index >= list.size()) return;
       session
           ->dataTaskWithURL(NSURL::URLWithString(list[index]),
-                            [remaining, finished, failed, start](NSDataPtr, NSHTTPURLResponsePtr response,
-                                                                 NSErrorPtr error) {
+                            [remaining, finished, failed, start](
+                                NSDataPtr, NSHTTPURLResponsePtr response, NSErrorPtr error) {
                               if (error || !response || response->statusCode() != 200) ++*failed;
                               // The next one first: once the count is out,
                               // nobody touches `start` any more.
