@@ -483,15 +483,31 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
   }
 }
 
+void NSURLSessionEngine::hostSlotKey(const NSURL& url, std::string& key) {
+  auto lower = [](std::string& text, size_t from) {
+    for (size_t i = from; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (static_cast<unsigned>(c - 'A') < 26u) text[i] = static_cast<char>(c + ('a' - 'A'));
+    }
+  };
+  key.assign(url.scheme().value_or(""));
+  lower(key, 0);
+  // Only the schemes the session loads have a port of their own.
+  int64_t port = key == "http" ? 80 : key == "https" ? 443 : -1;
+  if (url.port()) port = *url.port();
+  key.append("://");
+  const size_t hostStart = key.size();
+  key.append(url.host().value_or(""));
+  lower(key, hostStart);
+  key.push_back(':');
+  key.append(std::to_string(port));
+}
+
 bool NSURLSessionEngine::takeSlot(const NSURLSessionDataTaskPtr& task) {
   NSURLSessionTaskLoad& load = *task->load_;
   const NSURL& url = *task->loadingRequest()->URL();
   std::string& host = hostKey_;
-  host.assign(url.scheme().value_or(""))
-      .append("://")
-      .append(url.host().value_or(""))
-      .push_back(':');
-  host.append(std::to_string(url.port().value_or(-1)));
+  hostSlotKey(url, host);
   auto it = hosts_.find(host);
   if (it == hosts_.end()) it = hosts_.emplace(host, HostSlots()).first;
   HostSlots& slots = it->second;

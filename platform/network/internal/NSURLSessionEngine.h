@@ -210,6 +210,10 @@ class NSURLSessionEngine {
   size_t received(NSURLSessionDataTask* task, const char* data, size_t length);
   // Gathers the body to offer to the cache, within the cache's share.
   static void keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length, const NSDataPtr& chunk);
+  // The host whose connection limit a load counts against, into `key`:
+  // scheme, host and port as curl tells hosts apart, so that "https://h/"
+  // and "https://H:443/" share one limit.
+  static void hostSlotKey(const NSURL& url, std::string& key);
   static size_t onWrite(char* data, size_t size, size_t count, void* user);
   static size_t onHeader(char* data, size_t size, size_t count, void* user);
 

@@ -15,6 +15,7 @@
 
 #include "SessionRecording.h"
 #include "platform/foundation/Value.h"
+#include "platform/network/internal/NSURLSessionEngine.h"
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
@@ -729,6 +730,39 @@ TEST_F(NSURLSessionTest, TasksBeyondTheLimitWaitForTheirOwnServersSlotsAndThenAl
                                   << start;
     }
     limited->finishTasksAndInvalidate();
+  }
+}
+
+// One connection limit per host as curl counts hosts: the port a scheme
+// implies is the port, and host names and schemes ignore case.
+TEST(NSURLSessionHostSlots, URLsShareALimitExactlyWhenCurlWouldShareConnections) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {"https://h/", "https://h:443/", true},
+      {"https://h/", "https://h:444/", false},
+      {"https://h/", "https://h:442/", false},
+      {"http://h/", "http://h:80/", true},
+      {"http://h/", "http://h:81/", false},
+      {"http://h/", "http://h:443/", false},
+      {"http://h:443/", "https://h/", false},
+      {"http://h/", "https://h:80/", false},
+      {"http://h:8080/a", "http://h:8080/b?c", true},
+      {"http://h:8080/", "http://h:8081/", false},
+      {"https://Example.COM/", "https://example.com:443/", true},
+      {"HTTPS://example.com/", "https://example.com/", true},
+      {"https://example.com/", "https://example.org/", false},
+      {"https://[::1]/", "https://[::1]:443/", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " " + c.b);
+    std::string a, b;
+    NSURLSessionEngine::hostSlotKey(*NSURL::URLWithString(c.a), a);
+    NSURLSessionEngine::hostSlotKey(*NSURL::URLWithString(c.b), b);
+    EXPECT_EQ(a == b, c.same) << a << " against " << b;
   }
 }
 
