@@ -166,6 +166,12 @@ NSCachedURLResponsePtr NSURLCache::rebuild(const Entry& entry, const NSURLReques
 }
 
 NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request) {
+  double storedAt;
+  return cachedResponseForRequest(request, storedAt);
+}
+
+NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPtr& request,
+                                                            double& storedAt) {
   std::string_view key = keyFor(request);
   if (key.empty()) return nullptr;
   const size_t hash = std::hash<std::string_view>()(key);
@@ -175,6 +181,7 @@ NSCachedURLResponsePtr NSURLCache::cachedResponseForRequest(const NSURLRequestPt
   Entry* entry = slots_[slot].at;
   detach(entry);
   linkFirst(entry);
+  storedAt = entry->storedAt;
   // Under the lock: a store on another thread may free the entry once it
   // is released.
   return rebuild(*entry, request);

@@ -68,6 +68,9 @@ class NSURLCache {
   // When the session last stored the entry, on the platform clock; the
   // session ages entries from it. Nullopt when nothing is stored.
   std::optional<double> storedAtForRequest(const NSURLRequestPtr& request);
+  // The response and when it was stored, in one look-up: a store between
+  // two look-ups would pair one entry's response with another's time.
+  NSCachedURLResponsePtr cachedResponseForRequest(const NSURLRequestPtr& request, double& storedAt);
 
   // What storeCachedResponse does, from the parts a transfer already holds:
   // nothing is made that the store would take apart again. The body is

@@ -456,8 +456,9 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
   NSURLRequestCachePolicy policy = request->cachePolicy();
   if (policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) policy = configuration_.requestCachePolicy;
   NSCachedURLResponsePtr cached;
+  double storedAt = 0;
   if (cache && request->HTTPMethod() == "GET" && policy != NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData) {
-    cached = cache->cachedResponseForRequest(request);
+    cached = cache->cachedResponseForRequest(request, storedAt);
   }
   if (policy == NSURLRequestCachePolicy::ReturnCacheDataDontLoad && !cached) {
     finish(task, NSURLErrorMake(NSURLErrorResourceUnavailable, urlString(request),
@@ -465,7 +466,7 @@ void NSURLSessionEngine::load(const NSURLSessionDataTaskPtr& task) {
     return;
   }
   if (cached && policy == NSURLRequestCachePolicy::UseProtocolCachePolicy) {
-    double age = PlatformClock::now() - cache->storedAtForRequest(request).value_or(PlatformClock::now());
+    double age = PlatformClock::now() - storedAt;
     auto ageField = cached->response()->valueForHTTPHeaderField("Age");
     if (ageField) age += std::max(0.0, std::strtod(ageField->c_str(), nullptr));
     bool fresh = !requestsRevalidation(*request) && age < freshnessLifetime(*cached->response());
