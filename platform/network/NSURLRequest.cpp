@@ -17,6 +17,13 @@ std::string lowered(std::string s) {
   return s;
 }
 
+// What every request starts with, shared so that a request without fields
+// allocates none.
+const NSHTTPHeaderFieldsPtr& noFields() {
+  static const NSHTTPHeaderFieldsPtr none = std::make_shared<const NSHTTPHeaderFields>();
+  return none;
+}
+
 std::optional<std::string> findField(const NSHTTPHeaderFields& fields, const std::string& name) {
   auto it = fields.find(name);
   if (it == fields.end()) return std::nullopt;
@@ -39,8 +46,10 @@ bool NSHTTPHeaderNameLess::operator()(std::string_view a, std::string_view b) co
   return a.size() < b.size();
 }
 
-NSURLRequest::NSURLRequest(NSURLPtr url, NSURLRequestCachePolicy cachePolicy, double timeoutInterval)
+NSURLRequest::NSURLRequest(NSURLPtr url, NSURLRequestCachePolicy cachePolicy,
+                           double timeoutInterval)
     : url_(std::move(url)),
+      headers_(noFields()),
       timeout_(timeoutInterval > 0 ? timeoutInterval : kDefaultTimeoutInterval),
       cachePolicy_(cachePolicy) {}
 
@@ -49,13 +58,18 @@ NSURLRequestPtr NSURLRequest::requestWithURL(NSURLPtr url) {
 }
 
 std::optional<std::string> NSURLRequest::valueForHTTPHeaderField(const std::string& field) const {
-  return findField(headers_, field);
+  return findField(*headers_, field);
+}
+
+NSHTTPHeaderFieldsPtr NSURLRequest::sharedHTTPHeaderFields() const {
+  headersShared_.store(true, std::memory_order_relaxed);
+  return headers_;
 }
 
 NSMutableURLRequestPtr NSURLRequest::mutableCopy() const {
   auto copy = std::make_shared<NSMutableURLRequest>(url_, cachePolicy_, timeout_);
   copy->setHTTPMethod(method_);
-  copy->setAllHTTPHeaderFields(headers_);
+  copy->setAllHTTPHeaderFields(sharedHTTPHeaderFields());
   copy->setHTTPShouldHandleCookies(handleCookies_);
   copy->setHTTPShouldUsePipelining(pipelining_);
   return copy;
@@ -75,17 +89,39 @@ void NSMutableURLRequest::setHTTPMethod(const std::string& method) {
   method_ = upper.empty() ? "GET" : upper;
 }
 
+NSHTTPHeaderFields& NSMutableURLRequest::ownHeaders() {
+  if (headersShared_.load(std::memory_order_relaxed)) {
+    headers_ = std::make_shared<NSHTTPHeaderFields>(*headers_);
+    headersShared_.store(false, std::memory_order_relaxed);
+  }
+  // Made by this request and never handed out: nobody else reads it.
+  return const_cast<NSHTTPHeaderFields&>(*headers_);
+}
+
+void NSMutableURLRequest::setAllHTTPHeaderFields(NSHTTPHeaderFields fields) {
+  headers_ = std::make_shared<NSHTTPHeaderFields>(std::move(fields));
+  headersShared_.store(false, std::memory_order_relaxed);
+}
+
+void NSMutableURLRequest::setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr fields) {
+  headers_ = fields ? std::move(fields) : noFields();
+  headersShared_.store(true, std::memory_order_relaxed);
+}
+
 void NSMutableURLRequest::setValueForHTTPHeaderField(std::optional<std::string> value,
                                                      const std::string& field) {
-  headers_.erase(field);
-  if (value) headers_.emplace(field, std::move(*value));
+  if (!value && headers_->find(field) == headers_->end()) return;
+  NSHTTPHeaderFields& headers = ownHeaders();
+  headers.erase(field);
+  if (value) headers.emplace(field, std::move(*value));
 }
 
 void NSMutableURLRequest::addValueForHTTPHeaderField(const std::string& value,
                                                      const std::string& field) {
-  auto it = headers_.find(field);
-  if (it == headers_.end()) {
-    headers_.emplace(field, value);
+  NSHTTPHeaderFields& headers = ownHeaders();
+  auto it = headers.find(field);
+  if (it == headers.end()) {
+    headers.emplace(field, value);
   } else {
     it->second += ", " + value;
   }

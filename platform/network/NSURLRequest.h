@@ -3,6 +3,7 @@
 // URL requests as the loading system takes them, and the HTTP responses it
 // answers. Header names compare without regard to case, as HTTP has it.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,6 +27,9 @@ struct NSHTTPHeaderNameLess {
   bool operator()(std::string_view a, std::string_view b) const;
 };
 using NSHTTPHeaderFields = std::map<std::string, std::string, NSHTTPHeaderNameLess>;
+// Fields that requests share: handing them to a request costs a reference,
+// not a copy of the map.
+using NSHTTPHeaderFieldsPtr = std::shared_ptr<const NSHTTPHeaderFields>;
 
 class NSURLRequest;
 class NSMutableURLRequest;
@@ -44,7 +48,11 @@ class NSURLRequest : public NSObject {
   const NSURLPtr& URL() const { return url_; }
   // Upper case; "GET" unless set.
   const std::string& HTTPMethod() const { return method_; }
-  const NSHTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
+  // A reference taken before a change to this request's fields may show
+  // the fields as they were.
+  const NSHTTPHeaderFields& allHTTPHeaderFields() const { return *headers_; }
+  // The same fields, shared: a copy of this request's fields at no cost.
+  NSHTTPHeaderFieldsPtr sharedHTTPHeaderFields() const;
   std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
   // Seconds without progress before the load fails as timed out.
   double timeoutInterval() const { return timeout_; }
@@ -59,7 +67,12 @@ class NSURLRequest : public NSObject {
  protected:
   NSURLPtr url_;
   std::string method_ = "GET";
-  NSHTTPHeaderFields headers_;
+  // Never null. Copies of a request share the map until one of them
+  // changes it; the one that changes it writes its own.
+  NSHTTPHeaderFieldsPtr headers_;
+  // Whether anything besides this request may hold headers_; set once it
+  // is handed out, cleared when a change makes the map this request's own.
+  mutable std::atomic<bool> headersShared_{true};
   double timeout_;
   NSURLRequestCachePolicy cachePolicy_;
   bool handleCookies_ = true;
@@ -77,12 +90,19 @@ class NSMutableURLRequest : public NSURLRequest {
   void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
   // Appends to an existing field with ", ", as HTTP combines repeated fields.
   void addValueForHTTPHeaderField(const std::string& value, const std::string& field);
-  void setAllHTTPHeaderFields(NSHTTPHeaderFields fields) { headers_ = std::move(fields); }
+  void setAllHTTPHeaderFields(NSHTTPHeaderFields fields);
+  // Shares the fields; null means none. Changes to this request's fields
+  // afterwards leave `fields` as it is.
+  void setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr fields);
   // A value of 0 or below means the default.
   void setTimeoutInterval(double seconds);
   void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
   void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
   void setHTTPShouldUsePipelining(bool pipelining) { pipelining_ = pipelining; }
+
+ private:
+  // The fields to change in place, made this request's own first.
+  NSHTTPHeaderFields& ownHeaders();
 };
 
 class NSHTTPURLResponse;

@@ -833,4 +833,55 @@ TEST_F(NSURLRequestTest, DefaultsAndNormalisation) {
   EXPECT_TRUE(request->allHTTPHeaderFields().empty());
 }
 
+// Requests that share their fields never see each other's changes, whichever
+// side changes them, by whichever call.
+TEST_F(NSURLRequestTest, SharedFieldsAreCopiedByTheOneThatChangesThem) {
+  using Change = void (*)(NSMutableURLRequest&);
+  const std::pair<const char*, Change> changes[] = {
+      {"set", [](NSMutableURLRequest& r) { r.setValueForHTTPHeaderField("2", "accept"); }},
+      {"add", [](NSMutableURLRequest& r) { r.addValueForHTTPHeaderField("2", "ACCEPT"); }},
+      {"add new", [](NSMutableURLRequest& r) { r.addValueForHTTPHeaderField("2", "X-New"); }},
+      {"remove",
+       [](NSMutableURLRequest& r) { r.setValueForHTTPHeaderField(std::nullopt, "Accept"); }},
+      {"replace all",
+       [](NSMutableURLRequest& r) { r.setAllHTTPHeaderFields(NSHTTPHeaderFields{}); }},
+      {"share none",
+       [](NSMutableURLRequest& r) { r.setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr()); }},
+  };
+  const NSHTTPHeaderFields original{{"Accept", "1"}, {"X-Kept", "k"}};
+  for (const auto& [name, change] : changes) {
+    for (int changed = 0; changed < 4; ++changed) {
+      SCOPED_TRACE(std::string(name) + " on " + std::to_string(changed));
+      auto source = std::make_shared<NSHTTPHeaderFields>(original);
+      auto a = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
+      a->setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr(source));
+      auto b = a->mutableCopy();
+      auto c = b->mutableCopy();
+      auto d = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
+      d->setAllHTTPHeaderFields(c->sharedHTTPHeaderFields());
+      NSMutableURLRequest* all[] = {a.get(), b.get(), c.get(), d.get()};
+      change(*all[changed]);
+      // Twice: the second change is made to a map the request now owns.
+      change(*all[changed]);
+      const NSHTTPHeaderFields after = all[changed]->allHTTPHeaderFields();
+      EXPECT_NE(after, original);
+      for (int i = 0; i < 4; ++i) {
+        if (i != changed) {
+          EXPECT_EQ(all[i]->allHTTPHeaderFields(), original) << i;
+        }
+      }
+      EXPECT_EQ(*source, original);
+      EXPECT_EQ(all[changed]->mutableCopy()->allHTTPHeaderFields(), after);
+    }
+  }
+  // A request's own map, changed in place, is what its reads show.
+  auto own = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
+  own->setAllHTTPHeaderFields(original);
+  own->addValueForHTTPHeaderField("2", "accept");
+  own->addValueForHTTPHeaderField("3", "x-new");
+  EXPECT_EQ(own->valueForHTTPHeaderField("ACCEPT"), "1, 2");
+  EXPECT_EQ(own->allHTTPHeaderFields().size(), 3u);
+  EXPECT_EQ(own->allHTTPHeaderFields().begin()->first, "Accept");
+}
+
 }  // namespace
