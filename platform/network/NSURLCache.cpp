@@ -22,6 +22,10 @@ NSURLCachePtr sharedCache GUARDED_BY(sharedMutex);
 // The headers count too, so empty bodies still take room.
 constexpr uint64_t kEntryOverhead = 256;
 
+// The arena's chunks, from its share of the capacity.
+constexpr size_t kMinChunk = 16 * 1024;
+constexpr size_t kMaxChunk = 256 * 1024;
+
 void putLength(char*& out, size_t length) {
   std::memcpy(out, &length, sizeof length);
   out += sizeof length;
@@ -43,7 +47,60 @@ NSCachedURLResponse::NSCachedURLResponse(NSHTTPURLResponsePtr response, NSDataPt
       storagePolicy_(storagePolicy) {}
 
 NSURLCache::NSURLCache(uint64_t memoryCapacity, uint64_t diskCapacity, std::string)
-    : diskCapacity_(diskCapacity), memoryCapacity_(memoryCapacity) {}
+    : diskCapacity_(diskCapacity), memoryCapacity_(memoryCapacity) {
+  MutexLock lock(mutex_);
+  arena_.setLimit(memoryCapacity);
+}
+
+NSURLCache::Arena::~Arena() { reset(); }
+
+void NSURLCache::Arena::setLimit(size_t capacity) {
+  // Blocks also hold the key and the field lengths, which the cost leaves
+  // out: a quarter more than the capacity holds a full cache.
+  limit_ = capacity + capacity / 4;
+  if (chunks_.empty()) chunkBytes_ = std::clamp<size_t>(limit_ / 16, kMinChunk, kMaxChunk);
+}
+
+std::pair<void*, uint16_t> NSURLCache::Arena::allocate(size_t bytes) {
+  const size_t sizeClass = (bytes + kGrain - 1) / kGrain;
+  if (sizeClass >= kClasses) return {::operator new(bytes), kHeapBlock};
+  if (Free* block = free_[sizeClass]) {
+    free_[sizeClass] = block->next;
+    return {block, static_cast<uint16_t>(sizeClass)};
+  }
+  const size_t rounded = sizeClass * kGrain;
+  if (static_cast<size_t>(end_ - bump_) < rounded) {
+    // One chunk even for a cache smaller than it.
+    if (made_ > 0 && made_ + chunkBytes_ > limit_) return {::operator new(bytes), kHeapBlock};
+    // What is left of the old chunk goes to waste; it is less than a block.
+    chunks_.push_back(::operator new(chunkBytes_, std::align_val_t(kGrain)));
+    bump_ = static_cast<char*>(chunks_.back());
+    end_ = bump_ + chunkBytes_;
+    made_ += chunkBytes_;
+  }
+  void* block = bump_;
+  bump_ += rounded;
+  return {block, static_cast<uint16_t>(sizeClass)};
+}
+
+void NSURLCache::Arena::release(void* block, uint16_t sizeClass) {
+  if (sizeClass == kHeapBlock) {
+    ::operator delete(block);
+    return;
+  }
+  Free* free = static_cast<Free*>(block);
+  free->next = free_[sizeClass];
+  free_[sizeClass] = free;
+}
+
+void NSURLCache::Arena::reset() {
+  for (void* chunk : chunks_) ::operator delete(chunk, std::align_val_t(kGrain));
+  chunks_.clear();
+  std::fill(std::begin(free_), std::end(free_), nullptr);
+  bump_ = end_ = nullptr;
+  made_ = 0;
+  chunkBytes_ = std::clamp<size_t>(limit_ / 16, kMinChunk, kMaxChunk);
+}
 
 NSURLCachePtr NSURLCache::sharedURLCache() {
   static bool resetRegistered = [] {
@@ -67,16 +124,12 @@ void NSURLCache::setSharedURLCache(NSURLCachePtr cache) {
 
 NSURLCache::~NSURLCache() { removeAllCachedResponses(); }
 
-void NSURLCache::EntryFree::operator()(Entry* entry) const {
-  entry->~Entry();
-  ::operator delete(entry);
-}
-
 NSURLCache::Dropped::~Dropped() {
   while (first_) {
     Entry* entry = static_cast<Entry*>(first_);
     first_ = entry->next;
-    EntryFree()(entry);
+    entry->~Entry();
+    ::operator delete(entry);
   }
 }
 
@@ -85,45 +138,73 @@ void NSURLCache::Dropped::add(Entry* entry) {
   first_ = entry;
 }
 
+void NSURLCache::Dropped::add(NSDataPtr&& body) {
+  if (bodyCount_ < std::size(bodies_)) {
+    bodies_[bodyCount_++] = std::move(body);
+  } else {
+    body.reset();
+  }
+}
+
+void NSURLCache::freeEntry(Entry* entry, Dropped& dropped) {
+  if (entry->sizeClass == kHeapBlock) {
+    dropped.add(entry);
+    return;
+  }
+  if (entry->body) dropped.add(std::move(entry->body));
+  const uint16_t sizeClass = entry->sizeClass;
+  entry->~Entry();
+  arena_.release(entry, sizeClass);
+}
+
 std::string_view NSURLCache::keyFor(const NSURLRequestPtr& request) {
   return request && request->URL() ? std::string_view(request->URL()->absoluteString())
                                    : std::string_view();
 }
 
-NSURLCache::EntryPtr NSURLCache::makeEntry(std::string_view key, size_t hash,
-                                           const NSHTTPURLResponse* response, const NSDataPtr& body,
-                                           NSURLCacheStoragePolicy storagePolicy) {
-  Entry::Url url = Entry::Url::None;
-  std::string_view ownUrl;
-  size_t fieldsLength = 0;
-  uint64_t cost = (body ? body->length() : 0) + kEntryOverhead;
+NSURLCache::Layout NSURLCache::layoutFor(std::string_view key, const NSHTTPURLResponse* response,
+                                         const NSDataPtr& body) {
+  Layout layout;
+  layout.bodyLength = body ? body->length() : 0;
+  layout.cost = layout.bodyLength + kEntryOverhead;
   if (response) {
     if (response->URL()) {
-      ownUrl = response->URL()->absoluteString();
-      url = ownUrl == key ? Entry::Url::Key : Entry::Url::Own;
-      if (url == Entry::Url::Key) ownUrl = {};
+      layout.ownUrl = response->URL()->absoluteString();
+      layout.url = layout.ownUrl == key ? Entry::Url::Key : Entry::Url::Own;
+      if (layout.url == Entry::Url::Key) layout.ownUrl = {};
     }
     for (const auto& [name, value] : response->allHeaderFields()) {
-      fieldsLength += 2 * sizeof(size_t) + name.size() + value.size();
-      cost += name.size() + value.size();
+      layout.fieldsLength += 2 * sizeof(size_t) + name.size() + value.size();
+      layout.cost += name.size() + value.size();
     }
   }
-  void* block = ::operator new(sizeof(Entry) + key.size() + ownUrl.size() + fieldsLength);
-  EntryPtr entry(new (block) Entry);
+  layout.bodyInBlock = layout.bodyLength <= kBodyCopyLimit;
+  layout.bytes = sizeof(Entry) + key.size() + layout.ownUrl.size() + layout.fieldsLength +
+                 (layout.bodyInBlock ? layout.bodyLength : 0);
+  return layout;
+}
+
+NSURLCache::Entry* NSURLCache::makeEntry(const Layout& layout, std::string_view key, size_t hash,
+                                         const NSHTTPURLResponse* response, const NSDataPtr& body,
+                                         NSURLCacheStoragePolicy storagePolicy) {
+  auto [block, sizeClass] = arena_.allocate(layout.bytes);
+  Entry* entry = new (block) Entry;
+  entry->sizeClass = sizeClass;
   entry->hash = hash;
-  entry->cost = cost;
+  entry->cost = layout.cost;
   entry->storedAt = PlatformClock::now();
-  entry->body = body ? body : NSData::dataWithBytes(Bytes{});
+  if (!layout.bodyInBlock) entry->body = body;
+  entry->bodyLength = layout.bodyLength;
   entry->storagePolicy = storagePolicy;
-  entry->url = url;
+  entry->url = layout.url;
   entry->keyLength = key.size();
-  entry->urlLength = ownUrl.size();
-  entry->fieldsLength = fieldsLength;
-  char* out = reinterpret_cast<char*>(entry.get() + 1);
+  entry->urlLength = layout.ownUrl.size();
+  entry->fieldsLength = layout.fieldsLength;
+  char* out = reinterpret_cast<char*>(entry + 1);
   std::memcpy(out, key.data(), key.size());
   out += key.size();
-  if (!ownUrl.empty()) std::memcpy(out, ownUrl.data(), ownUrl.size());
-  out += ownUrl.size();
+  if (!layout.ownUrl.empty()) std::memcpy(out, layout.ownUrl.data(), layout.ownUrl.size());
+  out += layout.ownUrl.size();
   entry->hasResponse = response != nullptr;
   if (response) {
     entry->status = response->statusCode();
@@ -137,6 +218,8 @@ NSURLCache::EntryPtr NSURLCache::makeEntry(std::string_view key, size_t hash,
       out += value.size();
     }
   }
+  if (layout.bodyInBlock && layout.bodyLength > 0)
+    std::memcpy(out, body->bytes(), layout.bodyLength);
   return entry;
 }
 
@@ -161,7 +244,9 @@ NSCachedURLResponsePtr NSURLCache::rebuild(const Entry& entry, const NSURLReques
                        : nullptr;
     response = std::make_shared<NSHTTPURLResponse>(std::move(url), entry.status, std::move(fields));
   }
-  return std::make_shared<NSCachedURLResponse>(std::move(response), entry.body,
+  NSDataPtr body =
+      entry.body ? entry.body : NSData::dataWithBytes(entry.inlineBody(), entry.bodyLength);
+  return std::make_shared<NSCachedURLResponse>(std::move(response), std::move(body),
                                                entry.storagePolicy);
 }
 
@@ -208,16 +293,17 @@ void NSURLCache::storeResponse(const NSHTTPURLResponse* response, const NSDataPt
   std::string_view key = keyFor(request);
   if (key.empty() || storagePolicy == NSURLCacheStoragePolicy::NotAllowed) return;
   const size_t hash = std::hash<std::string_view>()(key);
-  EntryPtr entry = makeEntry(key, hash, response, body, storagePolicy);
+  const Layout layout = layoutFor(key, response, body);
   Dropped dropped;
   MutexLock lock(mutex_);
   eraseLocked(key, hash, dropped);
-  if (entry->cost > memoryCapacity_) return;
-  evictToFit(memoryCapacity_ - entry->cost, dropped);
+  if (layout.cost > memoryCapacity_) return;
+  // Evicted first, so that the new block can take an evicted one's place.
+  evictToFit(memoryCapacity_ - layout.cost, dropped);
+  Entry* entry = makeEntry(layout, key, hash, response, body, storagePolicy);
   usage_ += entry->cost;
-  Entry* kept = entry.release();
-  linkFirst(kept);
-  insertSlot(kept);
+  linkFirst(entry);
+  insertSlot(entry);
 }
 
 void NSURLCache::removeCachedResponseForRequest(const NSURLRequestPtr& request) {
@@ -247,7 +333,7 @@ void NSURLCache::eraseLocked(std::string_view key, size_t hash, Dropped& dropped
   clearSlot(slot);
   usage_ -= entry->cost;
   detach(entry);
-  dropped.add(entry);
+  freeEntry(entry, dropped);
 }
 
 void NSURLCache::eraseEntry(Entry* entry, Dropped& dropped) {
@@ -260,7 +346,7 @@ void NSURLCache::eraseEntry(Entry* entry, Dropped& dropped) {
   }
   usage_ -= entry->cost;
   detach(entry);
-  dropped.add(entry);
+  freeEntry(entry, dropped);
 }
 
 size_t NSURLCache::findSlot(std::string_view key, size_t hash) const {
@@ -313,9 +399,10 @@ void NSURLCache::removeAllCachedResponses() {
   while (order_.next != &order_) {
     Entry* entry = static_cast<Entry*>(order_.next);
     detach(entry);
-    dropped.add(entry);
+    freeEntry(entry, dropped);
   }
   usage_ = 0;
+  arena_.reset();
 }
 
 uint64_t NSURLCache::memoryCapacity() const {
@@ -328,6 +415,7 @@ void NSURLCache::setMemoryCapacity(uint64_t capacity) {
   MutexLock lock(mutex_);
   memoryCapacity_ = capacity;
   evictToFit(capacity, dropped);
+  arena_.setLimit(capacity);
 }
 
 uint64_t NSURLCache::currentMemoryUsage() const {

@@ -161,6 +161,20 @@ TEST_F(NSURLCacheTest, StoredResponsesReadBackWhole) {
        ""},
       {"no URL", true, nullptr, 410, {}, NSURLCacheStoragePolicy::Allowed, std::string(3, '\0')},
       {"no response", false, nullptr, 0, {}, NSURLCacheStoragePolicy::AllowedInMemoryOnly, "x"},
+      {"largest copied",
+       true,
+       "http://127.0.0.1/read/back.png?size=2",
+       200,
+       {{"ETag", "\"l\""}},
+       NSURLCacheStoragePolicy::Allowed,
+       std::string(NSURLCache::kBodyCopyLimit, 'c')},
+      {"smallest held",
+       true,
+       nullptr,
+       200,
+       {},
+       NSURLCacheStoragePolicy::Allowed,
+       std::string(NSURLCache::kBodyCopyLimit, 'h') + "\x01"},
   };
   auto request = NSURLRequest::requestWithURL(NSURL::URLWithString(key));
   for (const Case& c : cases) {
@@ -185,7 +199,11 @@ TEST_F(NSURLCacheTest, StoredResponsesReadBackWhole) {
           cache.cachedResponseForRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(key)));
       ASSERT_NE(found, nullptr);
       EXPECT_EQ(found->storagePolicy(), c.policy);
-      EXPECT_EQ(found->data(), body) << "the body is held, not copied";
+      ASSERT_NE(found->data(), nullptr);
+      EXPECT_EQ(Bytes(found->data()->bytes(), found->data()->bytes() + found->data()->length()),
+                Bytes(c.body.begin(), c.body.end()));
+      EXPECT_EQ(found->data() == body, c.body.size() > NSURLCache::kBodyCopyLimit)
+          << "only a body larger than the limit is held rather than copied";
       if (!c.response) {
         EXPECT_EQ(found->response(), nullptr);
         continue;
@@ -199,6 +217,66 @@ TEST_F(NSURLCacheTest, StoredResponsesReadBackWhole) {
       EXPECT_EQ(found->response()->textEncodingName(), response->textEncodingName());
       EXPECT_EQ(found->response()->expectedContentLength(), response->expectedContentLength());
     }
+  }
+}
+
+// Entries of every size, copied or held, in the cache's own memory or past
+// it, stored over evicted and removed ones and after clears: each reads
+// back as its own latest version, and the usage is the sum of what is kept.
+TEST_F(NSURLCacheTest, EntriesOfEverySizeReadBackWholeThroughReuseOfTheirMemory) {
+  const size_t limit = NSURLCache::kBodyCopyLimit;
+  const size_t sizes[] = {0, 1, 63, 64, 65, 700, limit - 1, limit, limit + 1, 8000, 9000, 20000};
+  auto url = [](int i) { return "http://127.0.0.1/arena/" + std::to_string(i) + ".png"; };
+  auto request = [&](int i) { return NSURLRequest::requestWithURL(NSURL::URLWithString(url(i))); };
+  auto bodyOf = [](int i, int version, size_t size) {
+    std::string body(size, '\0');
+    for (size_t b = 0; b < size; ++b) body[b] = static_cast<char>(i * 7 + version * 13 + b);
+    return body;
+  };
+  NSURLCache cache(64 * 1024);
+  std::map<int, std::pair<int, size_t>> latest;  // version and size
+  auto check = [&](int step) {
+    uint64_t usage = 0;
+    for (const auto& [i, stored] : latest) {
+      SCOPED_TRACE("step " + std::to_string(step) + " entry " + std::to_string(i));
+      if (!cache.storedAtForRequest(request(i))) continue;
+      auto found = cache.cachedResponseForRequest(request(i));
+      ASSERT_NE(found, nullptr);
+      const std::string version = std::to_string(stored.first);
+      EXPECT_EQ(found->response()->valueForHTTPHeaderField("X-Version"), version);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(found->data()->bytes()),
+                            found->data()->length()),
+                bodyOf(i, stored.first, stored.second));
+      usage += stored.second + 256 + std::string("X-Version").size() + version.size();
+    }
+    EXPECT_EQ(cache.currentMemoryUsage(), usage) << "step " << step;
+    EXPECT_LE(usage, cache.memoryCapacity());
+  };
+  for (int step = 0; step < 600; ++step) {
+    const int i = (step * 5) % 23;
+    if (step % 97 == 96) {
+      cache.removeAllCachedResponses();
+      EXPECT_EQ(cache.currentMemoryUsage(), 0u);
+    } else if (step % 11 == 10) {
+      cache.removeCachedResponseForRequest(request(i));
+      EXPECT_FALSE(cache.storedAtForRequest(request(i)));
+    } else if (step % 151 == 150) {
+      cache.setMemoryCapacity(step % 2 ? 16 * 1024 : 64 * 1024);
+    } else {
+      const size_t size = sizes[step % std::size(sizes)];
+      const std::string body = bodyOf(i, step, size);
+      auto response = std::make_shared<NSHTTPURLResponse>(
+          NSURL::URLWithString(url(i)), 200,
+          NSHTTPHeaderFields{{"X-Version", std::to_string(step)}});
+      cache.storeResponse(response.get(), NSData::dataWithBytes(body.data(), body.size()),
+                          NSURLCacheStoragePolicy::Allowed, request(i));
+      latest[i] = {step, size};
+      const uint64_t cost =
+          size + 256 + std::string("X-Version").size() + std::to_string(step).size();
+      EXPECT_EQ(cache.storedAtForRequest(request(i)).has_value(), cost <= cache.memoryCapacity())
+          << "step " << step;
+    }
+    check(step);
   }
 }
 
