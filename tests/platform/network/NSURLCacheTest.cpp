@@ -234,7 +234,12 @@ TEST_F(NSURLCacheTest, EntriesOfEverySizeReadBackWholeThroughReuseOfTheirMemory)
     return body;
   };
   NSURLCache cache(64 * 1024);
-  std::map<int, std::pair<int, size_t>> latest;  // version and size
+  struct Stored {
+    int step;
+    size_t size;
+    std::string version;
+  };
+  std::map<int, Stored> latest;
   auto check = [&](int step) {
     uint64_t usage = 0;
     for (const auto& [i, stored] : latest) {
@@ -242,12 +247,11 @@ TEST_F(NSURLCacheTest, EntriesOfEverySizeReadBackWholeThroughReuseOfTheirMemory)
       if (!cache.storedAtForRequest(request(i))) continue;
       auto found = cache.cachedResponseForRequest(request(i));
       ASSERT_NE(found, nullptr);
-      const std::string version = std::to_string(stored.first);
-      EXPECT_EQ(found->response()->valueForHTTPHeaderField("X-Version"), version);
+      EXPECT_EQ(found->response()->valueForHTTPHeaderField("X-Version"), stored.version);
       EXPECT_EQ(std::string(reinterpret_cast<const char*>(found->data()->bytes()),
                             found->data()->length()),
-                bodyOf(i, stored.first, stored.second));
-      usage += stored.second + 256 + std::string("X-Version").size() + version.size();
+                bodyOf(i, stored.step, stored.size));
+      usage += stored.size + 256 + std::string("X-Version").size() + stored.version.size();
     }
     EXPECT_EQ(cache.currentMemoryUsage(), usage) << "step " << step;
     EXPECT_LE(usage, cache.memoryCapacity());
@@ -265,14 +269,16 @@ TEST_F(NSURLCacheTest, EntriesOfEverySizeReadBackWholeThroughReuseOfTheirMemory)
     } else {
       const size_t size = sizes[step % std::size(sizes)];
       const std::string body = bodyOf(i, step, size);
+      // Sweeps the blocks of copied bodies and long fields across the
+      // largest size the cache's memory serves, at every size step.
+      const std::string version =
+          step % 3 ? std::to_string(step) : std::to_string(step) + std::string(3900 + step, 'v');
       auto response = std::make_shared<NSHTTPURLResponse>(
-          NSURL::URLWithString(url(i)), 200,
-          NSHTTPHeaderFields{{"X-Version", std::to_string(step)}});
+          NSURL::URLWithString(url(i)), 200, NSHTTPHeaderFields{{"X-Version", version}});
       cache.storeResponse(response.get(), NSData::dataWithBytes(body.data(), body.size()),
                           NSURLCacheStoragePolicy::Allowed, request(i));
-      latest[i] = {step, size};
-      const uint64_t cost =
-          size + 256 + std::string("X-Version").size() + std::to_string(step).size();
+      latest[i] = {step, size, version};
+      const uint64_t cost = size + 256 + std::string("X-Version").size() + version.size();
       EXPECT_EQ(cache.storedAtForRequest(request(i)).has_value(), cost <= cache.memoryCapacity())
           << "step " << step;
     }

@@ -850,22 +850,25 @@ TEST_F(NSURLRequestTest, SharedFieldsAreCopiedByTheOneThatChangesThem) {
   };
   const NSHTTPHeaderFields original{{"Accept", "1"}, {"X-Kept", "k"}};
   for (const auto& [name, change] : changes) {
-    for (int changed = 0; changed < 4; ++changed) {
+    for (int changed = 0; changed < 5; ++changed) {
       SCOPED_TRACE(std::string(name) + " on " + std::to_string(changed));
-      auto source = std::make_shared<NSHTTPHeaderFields>(original);
+      // a's map is its own until it is copied; e's comes from elsewhere.
       auto a = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
-      a->setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr(source));
+      a->setAllHTTPHeaderFields(original);
       auto b = a->mutableCopy();
       auto c = b->mutableCopy();
       auto d = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
       d->setAllHTTPHeaderFields(c->sharedHTTPHeaderFields());
-      NSMutableURLRequest* all[] = {a.get(), b.get(), c.get(), d.get()};
+      auto source = std::make_shared<NSHTTPHeaderFields>(original);
+      auto e = NSMutableURLRequest::requestWithURL(NSURL::URLWithString("http://h/"));
+      e->setAllHTTPHeaderFields(NSHTTPHeaderFieldsPtr(source));
+      NSMutableURLRequest* all[] = {a.get(), b.get(), c.get(), d.get(), e.get()};
       change(*all[changed]);
       // Twice: the second change is made to a map the request now owns.
       change(*all[changed]);
       const NSHTTPHeaderFields after = all[changed]->allHTTPHeaderFields();
       EXPECT_NE(after, original);
-      for (int i = 0; i < 4; ++i) {
+      for (int i = 0; i < 5; ++i) {
         if (i != changed) {
           EXPECT_EQ(all[i]->allHTTPHeaderFields(), original) << i;
         }
