@@ -305,10 +305,11 @@ uint64_t NSOperation::builtInObserverRank(const std::string& key) const {
   if (!queueLinked_.load(std::memory_order_acquire)) return 0;
   const OperationKeys& k = keys();
   // This class announces with the keys' own strings; a subclass may not.
-  const bool queueKey = &key == &k.isFinished || &key == &k.isReady || &key == &k.isCancelled ||
-                        &key == &k.queuePriority ||
-                        (&key != &k.isExecuting && (key == k.isFinished || key == k.isReady ||
-                                                    key == k.isCancelled || key == k.queuePriority));
+  const bool queueKey =
+      &key == &k.isFinished || &key == &k.isReady || &key == &k.isCancelled ||
+      &key == &k.queuePriority ||
+      (&key != &k.isExecuting &&
+       (key == k.isFinished || key == k.isReady || key == k.isCancelled || key == k.queuePriority));
   if (!queueKey) return 0;
   return queueRank_;
 }
@@ -418,8 +419,7 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
     slot.cancelled = operation->isCancelled();
     if (!slot.cancelled) {
       slot.previousUncancelled = lastUncancelled_;
-      (lastUncancelled_ ? lastUncancelled_->queueSlot_.nextUncancelled : firstUncancelled_) =
-          added;
+      (lastUncancelled_ ? lastUncancelled_->queueSlot_.nextUncancelled : firstUncancelled_) = added;
       lastUncancelled_ = added;
     }
     // A cancelled operation would hold nothing back, as a cancelled
@@ -699,8 +699,8 @@ void NSOperationQueue::unlinkUncancelledLocked(NSOperation* operation) {
   NSOperation::QueueSlot& slot = operation->queueSlot_;
   (slot.previousUncancelled ? slot.previousUncancelled->queueSlot_.nextUncancelled
                             : firstUncancelled_) = slot.nextUncancelled;
-  (slot.nextUncancelled ? slot.nextUncancelled->queueSlot_.previousUncancelled
-                        : lastUncancelled_) = slot.previousUncancelled;
+  (slot.nextUncancelled ? slot.nextUncancelled->queueSlot_.previousUncancelled : lastUncancelled_) =
+      slot.previousUncancelled;
   slot.previousUncancelled = slot.nextUncancelled = nullptr;
 }
 
