@@ -18,11 +18,19 @@ constexpr int64_t kDefaultWidth = 64;
 // Slice in which a wait on the main thread serves the main run loop.
 constexpr double kMainThreadWaitSlice = 0.01;
 
-const char* const kIsExecuting = "isExecuting";
-const char* const kIsFinished = "isFinished";
-const char* const kIsCancelled = "isCancelled";
-const char* const kIsReady = "isReady";
-const char* const kQueuePriority = "queuePriority";
+// The keys an operation announces, made once: an announcement then builds
+// no string, and the queue's own keys are told apart by address first.
+struct OperationKeys {
+  const std::string isExecuting{"isExecuting"};
+  const std::string isFinished{"isFinished"};
+  const std::string isCancelled{"isCancelled"};
+  const std::string isReady{"isReady"};
+  const std::string queuePriority{"queuePriority"};
+};
+const OperationKeys& keys() {
+  static const OperationKeys* const made = new OperationKeys();
+  return *made;
+}
 
 thread_local NSOperationQueue* tlsCurrentOperationQueue = nullptr;
 
@@ -30,11 +38,17 @@ thread_local NSOperationQueue* tlsCurrentOperationQueue = nullptr;
 // (see NSOperationQueue::startsWhereOthersFinish()). The outermost finish on
 // the thread runs them in turn, so an operation that finishes as soon as it
 // starts (a cancelled one) lets the next start after it, not inside it.
+struct DeferredStart {
+  std::shared_ptr<NSOperationQueue> queue;
+  NSOperationPtr operation;
+};
 struct DeferredStarts {
   int finishing = 0;  // nested setFinished calls on this thread
-  std::vector<std::function<void()>> starts;
+  std::vector<DeferredStart> starts;
 };
 thread_local DeferredStarts tlsDeferredStarts;
+
+void startOnQueue(NSOperationQueue* queue, NSOperation& operation);
 
 class FinishingScope {
  public:
@@ -45,8 +59,8 @@ class FinishingScope {
       // Still counted as finishing while they run: what they finish in turn
       // is appended here rather than run inside them.
       for (size_t i = 0; i < deferred.starts.size(); ++i) {
-        std::function<void()> start = std::move(deferred.starts[i]);
-        start();
+        DeferredStart start = std::move(deferred.starts[i]);
+        startOnQueue(start.queue.get(), *start.operation);
       }
       deferred.starts.clear();
     }
@@ -67,6 +81,11 @@ class CurrentOperationQueueScope {
  private:
   NSOperationQueue* previous_;
 };
+
+void startOnQueue(NSOperationQueue* queue, NSOperation& operation) {
+  CurrentOperationQueueScope scope(queue);
+  operation.start();
+}
 
 DispatchQoS dispatchQoS(NSQualityOfService qos) {
   switch (qos) {
@@ -124,9 +143,9 @@ void NSOperation::start() {
 
 void NSOperation::cancel() {
   if (cancelled_) return;
-  changeValueForKey(kIsCancelled, [this] { cancelled_ = true; });
+  announceFlag(keys().isCancelled, cancelled_, true);
   // A cancelled operation is ready whatever its dependencies say.
-  changeValueForKey(kIsReady, {});
+  changeValueForKey(keys().isReady, {});
 }
 
 bool NSOperation::isReady() const {
@@ -158,7 +177,7 @@ void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
   // Only an operation that was ready can change its readiness by waiting for
   // one more; telling the others would cost every waiting operation a look
   // at all its dependencies each time one is added.
-  if (wasReady) changeValueForKey(kIsReady, {});
+  if (wasReady) changeValueForKey(keys().isReady, {});
 }
 
 void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation) {
@@ -170,7 +189,7 @@ void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation
     dependencies_.erase(it);
     dependencySet_.erase(operation.get());
   }
-  changeValueForKey(kIsReady, {});
+  changeValueForKey(keys().isReady, {});
 }
 
 std::vector<std::shared_ptr<NSOperation>> NSOperation::dependencies() const {
@@ -198,7 +217,7 @@ void NSOperation::notifyDependents() {
   // thousand waiting operations would otherwise cost each a notification).
   for (auto& weak : dependents) {
     auto dependent = weak.lock();
-    if (dependent && dependent->isReady()) dependent->changeValueForKey(kIsReady, {});
+    if (dependent && dependent->isReady()) dependent->changeValueForKey(keys().isReady, {});
   }
 }
 
@@ -214,7 +233,7 @@ void NSOperation::setQueuePriority(int64_t priority) {
     named = NSOperationQueuePriorityLow;
   }
   if (queuePriority_.exchange(named) == named) return;
-  changeValueForKey(kQueuePriority, {});
+  changeValueForKey(keys().queuePriority, {});
 }
 
 std::string NSOperation::name() const {
@@ -243,44 +262,55 @@ bool NSOperation::waitUntilFinished(double timeoutSeconds) {
 }
 
 Value NSOperation::valueForKey(const std::string& key) const {
-  if (key == kIsExecuting) return Value(isExecuting());
-  if (key == kIsFinished) return Value(isFinished());
-  if (key == kIsCancelled) return Value(isCancelled());
-  if (key == kIsReady) return Value(isReady());
+  if (key == keys().isExecuting) return Value(isExecuting());
+  if (key == keys().isFinished) return Value(isFinished());
+  if (key == keys().isCancelled) return Value(isCancelled());
+  if (key == keys().isReady) return Value(isReady());
   if (key == "isAsynchronous") return Value(isAsynchronous());
-  if (key == kQueuePriority) return Value(queuePriority());
+  if (key == keys().queuePriority) return Value(queuePriority());
   if (key == "name") return Value(name());
   return NSKeyValueObservable::valueForKey(key);
 }
 
 void NSOperation::setExecuting(bool executing) {
   if (executing_ == executing) return;
-  changeValueForKey(kIsExecuting, [&] { executing_ = executing; });
+  announceFlag(keys().isExecuting, executing_, executing);
 }
 
 void NSOperation::setFinished(bool finished) {
   if (finished_ == finished) return;
   FinishingScope finishing;
-  changeValueForKey(kIsFinished, [&] { finished_ = finished; });
+  announceFlag(keys().isFinished, finished_, finished);
+}
+
+void NSOperation::announceFlag(const std::string& key, std::atomic<bool>& flag, bool value) {
+  willChangeValueForKey(key);
+  flag = value;
+  didChangeValueForKey(key);
 }
 
 void NSOperation::didNotifyChangeForKey(const std::string& key) {
-  if (key == kIsFinished && isFinished()) {
+  if (key == keys().isFinished && isFinished()) {
     // Passing through the lock orders this wake-up after a waiter's check.
     { MutexLock lock(mutex_); }
     finishedCv_.notify_all();
     notifyDependents();
     runCompletionBlockOnce();
-  } else if (key == kIsCancelled && isCancelled()) {
+  } else if (key == keys().isCancelled && isCancelled()) {
     notifyDependents();
   }
 }
 
 uint64_t NSOperation::builtInObserverRank(const std::string& key) const {
   if (!queueLinked_.load(std::memory_order_acquire)) return 0;
-  if (key != kIsFinished && key != kIsReady && key != kIsCancelled && key != kQueuePriority) {
-    return 0;
-  }
+  const OperationKeys& k = keys();
+  // This class announces with the keys' own strings; a subclass may not.
+  const bool queueKey =
+      &key == &k.isFinished || &key == &k.isReady || &key == &k.isCancelled ||
+      &key == &k.queuePriority ||
+      (&key != &k.isExecuting &&
+       (key == k.isFinished || key == k.isReady || key == k.isCancelled || key == k.queuePriority));
+  if (!queueKey) return 0;
   return queueRank_;
 }
 
@@ -380,9 +410,18 @@ void NSOperationQueue::addOperation(const NSOperationPtr& operation) {
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     slot.order = nextOrder_++;
     slot.held = true;
-    operations_.emplace(slot.order, operation);
+    NSOperation* const added = operation.get();
+    slot.holder = operation;
+    slot.previous = last_;
+    (last_ ? last_->queueSlot_.next : first_) = added;
+    last_ = added;
+    ++count_;
     slot.cancelled = operation->isCancelled();
-    if (!slot.cancelled) uncancelled_.insert(slot.order);
+    if (!slot.cancelled) {
+      slot.previousUncancelled = lastUncancelled_;
+      (lastUncancelled_ ? lastUncancelled_->queueSlot_.nextUncancelled : firstUncancelled_) = added;
+      lastUncancelled_ = added;
+    }
     // A cancelled operation would hold nothing back, as a cancelled
     // dependency does not.
     if (holdsWaitingBehindNewest_ && !slot.cancelled) {
@@ -401,14 +440,16 @@ void NSOperationQueue::addOperationWithBlock(UniqueFunction<void()> block) {
 std::vector<NSOperationPtr> NSOperationQueue::operations() const {
   MutexLock lock(mutex_);
   std::vector<NSOperationPtr> out;
-  out.reserve(operations_.size());
-  for (const auto& [order, operation] : operations_) out.push_back(operation);
+  out.reserve(static_cast<size_t>(count_));
+  for (NSOperation* held = first_; held; held = held->queueSlot_.next) {
+    out.push_back(held->queueSlot_.holder);
+  }
   return out;
 }
 
 int64_t NSOperationQueue::operationCount() const {
   MutexLock lock(mutex_);
-  return static_cast<int64_t>(operations_.size());
+  return count_;
 }
 
 int64_t NSOperationQueue::maxConcurrentOperationCount() const {
@@ -480,9 +521,8 @@ void NSOperationQueue::cancelAllOperations() {
   std::vector<NSOperationPtr> uncancelled;
   {
     MutexLock lock(mutex_);
-    uncancelled.reserve(uncancelled_.size());
-    for (uint64_t order : uncancelled_) {
-      uncancelled.push_back(operations_.at(order));
+    for (NSOperation* held = firstUncancelled_; held; held = held->queueSlot_.nextUncancelled) {
+      uncancelled.push_back(held->queueSlot_.holder);
     }
   }
   for (auto& operation : uncancelled) operation->cancel();
@@ -491,7 +531,7 @@ void NSOperationQueue::cancelAllOperations() {
 bool NSOperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
   MutexLock lock(mutex_);
   return waitOrServeMainLoop(lock, emptyCv_, timeoutSeconds,
-                             [this]() REQUIRES(mutex_) { return operations_.empty(); });
+                             [this]() REQUIRES(mutex_) { return count_ == 0; });
 }
 
 Value NSOperationQueue::valueForKey(const std::string& key) const {
@@ -511,7 +551,7 @@ void NSOperationQueue::takeLaunchesLocked(Launches& launches) {
   while (launches.count < Launches::kCapacity && !suspended_ && !ready_.empty() &&
          runningCount_ < effectiveWidthLocked()) {
     auto best = ready_.begin();
-    NSOperationPtr& operation = operations_.at(best->second);
+    NSOperation* const operation = best->operation;
     NSOperation::QueueSlot& slot = operation->queueSlot_;
     ready_.erase(best);
     slot.ready = false;
@@ -520,12 +560,12 @@ void NSOperationQueue::takeLaunchesLocked(Launches& launches) {
     // many wait.
     if (heldBackLocked(slot)) {
       slot.parked = true;
-      parked_.insert(slot.order);
+      parked_.emplace(slot.order, operation);
       continue;
     }
     slot.running = true;
     ++runningCount_;
-    launches.operations[launches.count++] = operation;
+    launches.operations[launches.count++] = slot.holder;
   }
 }
 
@@ -542,14 +582,14 @@ void NSOperationQueue::launch(Launches& launches, bool afterFinish) {
       NSOperationPtr operation = std::move(launches.operations[i]);
       NSQualityOfService qos = operation->qualityOfService();
       if (qos == NSQualityOfService::Default) qos = launches.qualityOfService;
-      const bool deferred = startHere && operation->isAsynchronous();
+      if (startHere && operation->isAsynchronous()) {
+        tlsDeferredStarts.starts.push_back({queue, std::move(operation)});
+        continue;
+      }
       auto run = [queue, operation = std::move(operation)] {
-        CurrentOperationQueueScope scope(queue.get());
-        operation->start();
+        startOnQueue(queue.get(), *operation);
       };
-      if (deferred) {
-        tlsDeferredStarts.starts.push_back(std::move(run));
-      } else if (isMain_) {
+      if (isMain_) {
         dispatch_async(dispatch_get_main_queue(), std::move(run));
       } else {
         dispatch_async(dispatch_get_global_queue(dispatchQoS(qos)), std::move(run));
@@ -600,14 +640,14 @@ void NSOperationQueue::fileReadinessLocked(NSOperation* operation, uint64_t aske
                                            int64_t priority) {
   NSOperation::QueueSlot& slot = operation->queueSlot_;
   if (!slot.held || slot.running || slot.readinessAsked != asked) return;
-  if (slot.ready) ready_.erase({-slot.priority, slot.order});
+  if (slot.ready) ready_.erase({-slot.priority, slot.order, operation});
   if (slot.parked) parked_.erase(slot.order);
   // Filed as ready even when held back: the next look at the ready ones
   // parks it.
   slot.parked = false;
   slot.ready = ready;
   slot.priority = priority;
-  if (ready) ready_.insert({-priority, slot.order});
+  if (ready) ready_.insert({-priority, slot.order, operation});
 }
 
 bool NSOperationQueue::heldBackLocked(const NSOperation::QueueSlot& slot) const {
@@ -621,26 +661,26 @@ void NSOperationQueue::releaseHolderLocked(uint64_t order) {
   // What was parked and is no older than the next holder may start now.
   const uint64_t bound = holders_.empty() ? 0 : *holders_.rbegin();
   for (auto it = parked_.lower_bound(bound); it != parked_.end(); it = parked_.erase(it)) {
-    NSOperation::QueueSlot& slot = operations_.at(*it)->queueSlot_;
+    NSOperation::QueueSlot& slot = it->second->queueSlot_;
     slot.parked = false;
     slot.ready = true;
-    ready_.insert({-slot.priority, slot.order});
+    ready_.insert({-slot.priority, slot.order, it->second});
   }
 }
 
 // The operation is alive here: it is announcing a change.
 void NSOperationQueue::operationChanged(NSOperation* operation, const std::string& key) {
-  if (key == kIsFinished && operation->isFinished()) {
+  if (key == keys().isFinished && operation->isFinished()) {
     operationFinished(operation);
     return;
   }
-  if (key == kIsCancelled && operation->isCancelled()) {
+  if (key == keys().isCancelled && operation->isCancelled()) {
     Launches launches;
     {
       MutexLock lock(mutex_);
       NSOperation::QueueSlot& slot = operation->queueSlot_;
       if (slot.held) {
-        uncancelled_.erase(slot.order);
+        if (!slot.cancelled) unlinkUncancelledLocked(operation);
         slot.cancelled = true;
         // A cancelled holder holds nothing back any more, even running.
         if (slot.holdsOlderBack) {
@@ -655,6 +695,15 @@ void NSOperationQueue::operationChanged(NSOperation* operation, const std::strin
   refileReadiness(operation);
 }
 
+void NSOperationQueue::unlinkUncancelledLocked(NSOperation* operation) {
+  NSOperation::QueueSlot& slot = operation->queueSlot_;
+  (slot.previousUncancelled ? slot.previousUncancelled->queueSlot_.nextUncancelled
+                            : firstUncancelled_) = slot.nextUncancelled;
+  (slot.nextUncancelled ? slot.nextUncancelled->queueSlot_.previousUncancelled : lastUncancelled_) =
+      slot.previousUncancelled;
+  slot.previousUncancelled = slot.nextUncancelled = nullptr;
+}
+
 void NSOperationQueue::operationFinished(NSOperation* operation) {
   std::shared_ptr<NSOperationQueue> keepAlive;  // released last, after every member use
   NSOperationPtr held;
@@ -666,17 +715,19 @@ void NSOperationQueue::operationFinished(NSOperation* operation) {
     if (!slot.held) return;
     slot.held = false;
     if (slot.running) --runningCount_;
-    if (slot.ready) ready_.erase({-slot.priority, slot.order});
+    if (slot.ready) ready_.erase({-slot.priority, slot.order, operation});
     if (slot.parked) parked_.erase(slot.order);
     if (slot.holdsOlderBack) releaseHolderLocked(slot.order);
     slot.running = slot.ready = slot.parked = slot.holdsOlderBack = false;
-    auto it = operations_.find(slot.order);
-    held = std::move(it->second);
-    operations_.erase(it);
-    uncancelled_.erase(slot.order);
+    held = std::move(slot.holder);
+    (slot.previous ? slot.previous->queueSlot_.next : first_) = slot.next;
+    (slot.next ? slot.next->queueSlot_.previous : last_) = slot.previous;
+    slot.previous = slot.next = nullptr;
+    --count_;
+    if (!slot.cancelled) unlinkUncancelledLocked(operation);
     // The queue hears nothing more of it.
     operation->queueLinked_.store(false, std::memory_order_release);
-    empty = operations_.empty();
+    empty = count_ == 0;
     if (empty) keepAlive.swap(keepAlive_);
     takeLaunchesLocked(launches);
   }

@@ -115,6 +115,15 @@ class NSOperation : public NSKeyValueObservable {
   struct QueueSlot {
     uint64_t order = 0;  // position in the order of adding
     bool held = false;   // still in the queue
+    // The queue's hold on the operation while held: the operation itself
+    // is the node of the queue's lists (all operations, in the order of
+    // adding; the uncancelled ones, likewise), so joining and leaving a
+    // queue allocates nothing.
+    std::shared_ptr<NSOperation> holder;
+    NSOperation* previous = nullptr;
+    NSOperation* next = nullptr;
+    NSOperation* previousUncancelled = nullptr;
+    NSOperation* nextUncancelled = nullptr;
     bool running = false;
     bool ready = false;    // filed in the queue's ready set under (-priority, order)
     bool parked = false;   // ready, but held back by a newer operation (see holders_)
@@ -124,6 +133,8 @@ class NSOperation : public NSKeyValueObservable {
     uint64_t readinessAsked = 0;  // the latest look at its readiness
   };
 
+  // will/didChange around setting `flag`, without wrapping the change.
+  void announceFlag(const std::string& key, std::atomic<bool>& flag, bool value);
   void addDependent(const std::shared_ptr<NSOperation>& dependent);
   void notifyDependents();
   void runCompletionBlockOnce();
@@ -262,6 +273,7 @@ class NSOperationQueue : public NSKeyValueObservable {
   bool heldBackLocked(const NSOperation::QueueSlot& slot) const REQUIRES(mutex_);
   // Lets `order` go as a holder; refiles what it alone held back.
   void releaseHolderLocked(uint64_t order) REQUIRES(mutex_);
+  void unlinkUncancelledLocked(NSOperation* operation) REQUIRES(mutex_);
   void operationChanged(NSOperation* operation, const std::string& key);
   void operationFinished(NSOperation* operation);
 
@@ -270,21 +282,33 @@ class NSOperationQueue : public NSKeyValueObservable {
   std::condition_variable emptyCv_;
   // All guarded by mutex_.
   uint64_t nextOrder_ GUARDED_BY(mutex_) = 0;
-  // The operations held, in the order of adding.
-  std::map<uint64_t, NSOperationPtr> operations_ GUARDED_BY(mutex_);
+  // The operations held, in the order of adding (linked through their slots).
+  NSOperation* first_ GUARDED_BY(mutex_) = nullptr;
+  NSOperation* last_ GUARDED_BY(mutex_) = nullptr;
+  int64_t count_ GUARDED_BY(mutex_) = 0;
   // Ready operations not yet started: highest priority, then earliest, first.
-  std::set<std::pair<int64_t, uint64_t>> ready_ GUARDED_BY(mutex_);
+  struct ReadyKey {
+    int64_t negatedPriority;
+    uint64_t order;
+    NSOperation* operation;  // not part of the ordering
+    bool operator<(const ReadyKey& other) const {
+      return negatedPriority != other.negatedPriority ? negatedPriority < other.negatedPriority
+                                                      : order < other.order;
+    }
+  };
+  std::set<ReadyKey> ready_ GUARDED_BY(mutex_);
   // Ready operations held back by a newer holder, by order; refiled once
   // the newest holder is older than they are.
-  std::set<uint64_t> parked_ GUARDED_BY(mutex_);
+  std::map<uint64_t, NSOperation*> parked_ GUARDED_BY(mutex_);
   // Orders of the held operations, not cancelled, that hold back the older
   // ones (see holdsWaitingBehindNewest()); only the newest counts.
   std::set<uint64_t> holders_ GUARDED_BY(mutex_);
   bool holdsWaitingBehindNewest_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> startsWhereOthersFinish_{false};
-  // Orders of the operations not yet cancelled, so that cancelling all skips
-  // those a previous call already cancelled.
-  std::set<uint64_t> uncancelled_ GUARDED_BY(mutex_);
+  // The operations not yet cancelled, in the order of adding, so that
+  // cancelling all skips those a previous call already cancelled.
+  NSOperation* firstUncancelled_ GUARDED_BY(mutex_) = nullptr;
+  NSOperation* lastUncancelled_ GUARDED_BY(mutex_) = nullptr;
   int64_t runningCount_ GUARDED_BY(mutex_) = 0;
   std::shared_ptr<NSOperationQueue> keepAlive_ GUARDED_BY(mutex_);
   int64_t maxConcurrent_ GUARDED_BY(mutex_) = NSOperationQueueDefaultMaxConcurrentOperationCount;

@@ -30,6 +30,7 @@ class NotedOperation : public NSOperation {
     ++tlsStartsHere;
     deepest = std::max(deepest.load(), tlsStartDepth);
     thread = std::this_thread::get_id();
+    queue = NSOperationQueue::currentQueue();
     started.countDown();
     startedFlag = true;
     if (isCancelled()) {
@@ -56,6 +57,7 @@ class NotedOperation : public NSOperation {
   Latch started{1};
   std::atomic<bool> startedFlag{false};
   std::thread::id thread;
+  NSOperationQueuePtr queue;  // the current queue inside start()
   static inline std::atomic<int> deepest{0};
 
  private:
@@ -142,6 +144,7 @@ TEST(NSOperationQueueStartWhereFinishedTest,
   // after the finished one's completion block had run.
   EXPECT_TRUE(finish.nextStartedInside);
   EXPECT_EQ(next->thread, finish.thread);
+  EXPECT_EQ(next->queue, queue);
   EXPECT_TRUE(completionRan);
   EXPECT_TRUE(completionBeforeNext);
 

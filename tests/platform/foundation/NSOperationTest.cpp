@@ -304,6 +304,29 @@ TEST_F(NSOperationQueueTest, RepeatedCancelAllReachesOnlyTheNewWork) {
   EXPECT_FALSE(survivor->isCancelled());
 }
 
+TEST_F(NSOperationQueueTest, CancelAllReachesEveryOperationWhateverLeftBefore) {
+  // One of three waiting operations (first, middle, last in the order of
+  // adding) is cancelled alone and finishes; cancelling all must still reach
+  // the other two.
+  for (size_t alone = 0; alone < 3; ++alone) {
+    SCOPED_TRACE(alone);
+    auto queue = std::make_shared<NSOperationQueue>();
+    auto gate = std::make_shared<NSBlockOperation>();  // never run: holds the three back
+    std::vector<NSOperationPtr> ops;
+    for (int i = 0; i < 3; ++i) {
+      ops.push_back(std::make_shared<NSBlockOperation>());
+      ops.back()->addDependency(gate);
+      queue->addOperation(ops.back());
+    }
+    ops[alone]->cancel();
+    ASSERT_TRUE(ops[alone]->waitUntilFinished(kTestTimeoutSeconds));
+    EXPECT_EQ(queue->operationCount(), 2);
+    queue->cancelAllOperations();
+    for (const auto& op : ops) EXPECT_TRUE(op->isCancelled());
+    ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
+  }
+}
+
 TEST_F(NSOperationQueueTest, NewestFirstThroughDependencies) {
   // Making queued operations depend on a newcomer runs the newest first.
   auto queue = std::make_shared<NSOperationQueue>();
