@@ -120,7 +120,7 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::sharedDownload
       self->setResponseModifier(nullptr);
       self->setDecryptor(nullptr);
       MutexLock lock(self->HTTPHeadersLock_);
-      self->HTTPHeaders_ = defaultHTTPHeaders();
+      self->HTTPHeaders_ = std::make_shared<const NSHTTPHeaderFields>(defaultHTTPHeaders());
     });
     return downloader;
   }());
@@ -138,7 +138,7 @@ std::shared_ptr<ILRemoteImageDownloader> ILRemoteImageDownloader::create(
 ILRemoteImageDownloader::ILRemoteImageDownloader(const ILRemoteImageDownloaderConfigPtr& config)
     : config_((config ? config : ILRemoteImageDownloaderConfig::defaultDownloaderConfig())->copy()),
       downloadQueue_(std::make_shared<NSOperationQueue>()),
-      HTTPHeaders_(defaultHTTPHeaders()) {
+      HTTPHeaders_(std::make_shared<const NSHTTPHeaderFields>(defaultHTTPHeaders())) {
   downloadQueue_->setMaxConcurrentOperationCount(config_->maxConcurrentDownloads());
   downloadQueue_->setName("com.quillfern.ILRemoteImageDownloader.downloadQueue");
   // A download's start only sets its task going; most finish on the
@@ -288,23 +288,31 @@ void ILRemoteImageDownloader::setValueForHTTPHeaderField(std::optional<std::stri
                                                          const std::string& field) {
   if (field.empty()) return;
   MutexLock lock(HTTPHeadersLock_);
+  // Requests made earlier hold the old map; they keep the fields they were
+  // made with, so a change builds a new one.
+  auto headers = std::make_shared<NSHTTPHeaderFields>(*HTTPHeaders_);
   if (value) {
-    HTTPHeaders_[field] = *value;
+    (*headers)[field] = *value;
   } else {
-    HTTPHeaders_.erase(field);
+    headers->erase(field);
   }
+  HTTPHeaders_ = std::move(headers);
 }
 
 std::optional<std::string> ILRemoteImageDownloader::valueForHTTPHeaderField(
     const std::string& field) const {
   if (field.empty()) return std::nullopt;
   MutexLock lock(HTTPHeadersLock_);
-  auto it = HTTPHeaders_.find(field);
-  if (it == HTTPHeaders_.end()) return std::nullopt;
+  auto it = HTTPHeaders_->find(field);
+  if (it == HTTPHeaders_->end()) return std::nullopt;
   return it->second;
 }
 
 NSHTTPHeaderFields ILRemoteImageDownloader::HTTPHeaders() const {
+  return *sharedHTTPHeaders();
+}
+
+NSHTTPHeaderFieldsPtr ILRemoteImageDownloader::sharedHTTPHeaders() const {
   MutexLock lock(HTTPHeadersLock_);
   return HTTPHeaders_;
 }
@@ -405,7 +413,7 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::makeOperati
                           : NSURLRequestCachePolicy::ReloadIgnoringLocalCacheData;
   auto mutableRequest = std::make_shared<NSMutableURLRequest>(url, policy, timeout);
   mutableRequest->setHTTPShouldHandleCookies((options & ILDownloadHandleCookies) != 0);
-  mutableRequest->setAllHTTPHeaderFields(HTTPHeaders());
+  mutableRequest->setAllHTTPHeaderFields(sharedHTTPHeaders());
   NSURLRequestPtr request = mutableRequest;
 
   auto requestModifier = ILContextObject<ILRemoteImageDownloaderRequestModifierProtocol>(

@@ -153,6 +153,7 @@ class ILRemoteImageDownloader : public NSObject,
   void unfileListeningToken(const ILRemoteImageDownloadToken* token);
   void operationNotified(const NSNotification& notification, bool response);
   static NSHTTPHeaderFields defaultHTTPHeaders();
+  NSHTTPHeaderFieldsPtr sharedHTTPHeaders() const;
   // Session delegate: each call goes to the operation running the task.
   std::shared_ptr<NSURLSessionDataDelegate> forwardingTarget(const NSURLSessionDataTaskPtr& task) override;
   ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task);
@@ -171,7 +172,7 @@ class ILRemoteImageDownloader : public NSObject,
       GUARDED_BY(operationsLock_);
 
   mutable Mutex HTTPHeadersLock_;
-  NSHTTPHeaderFields HTTPHeaders_ GUARDED_BY(HTTPHeadersLock_);
+  NSHTTPHeaderFieldsPtr HTTPHeaders_ GUARDED_BY(HTTPHeadersLock_);
 
   mutable Mutex hooksLock_;
   ILRemoteImageDownloaderRequestModifierPtr requestModifier_ GUARDED_BY(hooksLock_);

@@ -399,6 +399,12 @@ TEST_F(DownloaderNetworkTest, HooksChangeRequestResponseAndBytes) {
   EXPECT_NE(record->image, nullptr);
   EXPECT_EQ(server.requests().back().headers.at("X-Extra"), "1");
   EXPECT_EQ(server.requests().back().method, "GET");
+  // Requests share the downloader's header map: a modifier's change stays in
+  // its own request.
+  EXPECT_FALSE(plain->valueForHTTPHeaderField("X-Extra").has_value());
+  server.script("/a2.png", png());
+  fetch(plain, server.url("/a2.png"));
+  EXPECT_EQ(server.requests().back().headers.count("X-Extra"), 0u);
 
   // A response modifier on the downloader: a 200 read as a 404, or as nothing.
   // (Paths of their own: a finished transfer still decoding would take a
