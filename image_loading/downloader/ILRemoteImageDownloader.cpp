@@ -308,9 +308,7 @@ std::optional<std::string> ILRemoteImageDownloader::valueForHTTPHeaderField(
   return it->second;
 }
 
-NSHTTPHeaderFields ILRemoteImageDownloader::HTTPHeaders() const {
-  return *sharedHTTPHeaders();
-}
+NSHTTPHeaderFields ILRemoteImageDownloader::HTTPHeaders() const { return *sharedHTTPHeaders(); }
 
 NSHTTPHeaderFieldsPtr ILRemoteImageDownloader::sharedHTTPHeaders() const {
   MutexLock lock(HTTPHeadersLock_);
