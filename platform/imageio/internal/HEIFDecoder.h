@@ -6,6 +6,7 @@
 // no orientation is reported.
 
 #include <functional>
+#include <string>
 
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -48,5 +49,8 @@ class HEIFDecoder : public ImageDecoder {
 };
 
 // Loads libheif and initialises it (plugins loaded) once per process; false
-// when it cannot be loaded, and then no HEIF image is read or written.
-bool HEIFInitialiseOnce();
+// with `why` (when given) when it cannot be loaded, and then no HEIF image is
+// read or written.
+bool HEIFInitialiseOnce(std::string* why = nullptr);
+// Whether libheif is loaded; never loads it.
+bool HEIFLoaded();
