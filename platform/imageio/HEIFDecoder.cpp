@@ -72,6 +72,11 @@ std::string TypeOfBrands(const uint8_t* d, size_t n) {
   return "";
 }
 
+bool HaveDecoderFor(const char* type) {
+  return Heif().heif_have_decoder_for_format(
+      std::strcmp(type, "public.avif") == 0 ? heif_compression_AV1 : heif_compression_HEVC);
+}
+
 }  // namespace
 
 bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
@@ -79,10 +84,11 @@ bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
 }
 
 bool HEIFDecoder::canDecode(const char* type) {
-  if (!HEIFInitialiseOnce()) return false;
-  if (std::strcmp(type, "public.avif") == 0)
-    return Heif().heif_have_decoder_for_format(heif_compression_AV1);
-  return Heif().heif_have_decoder_for_format(heif_compression_HEVC);
+  // Answered without loading libheif, which a format check has no use for:
+  // once it is loaded, whether it has the type's decoder; before, the brands
+  // alone decide, and a decode finds out when it loads the library.
+  if (!HEIFLoaded()) return true;
+  return HaveDecoderFor(type);
 }
 
 HEIFDecoder::~HEIFDecoder() {
@@ -117,7 +123,10 @@ void ReadExif(heif_image_handle* handle, ExifData& exif) {
 CGImageSourceStatus HEIFDecoder::onParse() {
   // Boxes may point anywhere in the file: only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
-  if (!HEIFInitialiseOnce()) return kCGImageStatusUnknownType;
+  // Loaded here, not when the type was checked.
+  if (!HEIFInitialiseOnce() || !HaveDecoderFor(typeIdentifier())) {
+    return kCGImageStatusUnknownType;
+  }
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));

@@ -20,7 +20,8 @@ class HEIFDecoder : public ImageDecoder {
 
   // Whether the brands of an ISO base media file make it an image of `type`.
   static bool sniff(const uint8_t* data, size_t size, const char* type);
-  // Whether this libheif has a decoder for the type's codec.
+  // Whether the type is readable, never loading libheif for the answer: true
+  // until it is loaded, then whether it has a decoder for the type's codec.
   static bool canDecode(const char* type);
 
  protected:
