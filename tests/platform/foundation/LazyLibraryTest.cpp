@@ -42,7 +42,9 @@ TEST_F(LazyLibraryTest, ConcurrentFirstUsesLoadOnce) {
     dispatch_group_async(group, queue, [&, i] {
       const Table* table = library.load();
       // Read on the caller's thread: the publication must carry the writes.
-      if (table && table->answer() == 42 && table->value == 7) seen[size_t(i)] = table;
+      if (table && table->answer && table->answer() == 42 && table->value == 7) {
+        seen[size_t(i)] = table;
+      }
     });
   }
   dispatch_semaphore_signal(release);
