@@ -22,7 +22,7 @@ constexpr const char* kLockName = ".file_picker.lock";
 // This host's folder and the descriptor that holds its owner lock.
 struct HostFolder {
   Mutex mutex;
-  std::string temporaryDirectory;  // guarded by mutex: the one `path` lies in
+  std::string temporaryDirectory GUARDED_BY(mutex);  // the one `path` lies in
   std::string path GUARDED_BY(mutex);
   int owner GUARDED_BY(mutex) = -1;
 };

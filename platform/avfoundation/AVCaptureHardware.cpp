@@ -130,19 +130,19 @@ class FormatSource : public AVCaptureFrameSource {
 };
 
 bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
-  // Registered for files too, so that a file is probed among the same
-  // formats as before; only a device needs them.
-  NSErrorPtr devicesError;
-  const bool devices = LibavLoadDevices(&devicesError);
   SourceFile file;
   if (!file.open(path, error)) return false;
-  MutexLock lock(mutex_);
-  device_ = file.isDevice();
-  if (device_ && !devices) {
+  // Only a device needs libavdevice (and most of the libraries it brings); a
+  // file is read with libavformat's own demuxers. Loaded before taking the
+  // lock: the load may take a while and needs nothing of this source.
+  NSErrorPtr devicesError;
+  if (file.isDevice() && !LibavLoadDevices(&devicesError)) {
     error = captureError(AVErrorDeviceNotConnected, "Cannot open camera " + path + ": " +
                                                         devicesError->localizedDescription());
     return false;
   }
+  MutexLock lock(mutex_);
+  device_ = file.isDevice();
   const AVInputFormat* input =
       device_ ? Libav().av_find_input_format("video4linux2") : file.probedFormat(path);
   AVFormatContext* raw = nullptr;

@@ -1,12 +1,10 @@
 #include "platform/avfoundation/LibavLibrary.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
 #include "platform/avfoundation/AVError.h"
-#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SharedLibraries.h"
 
 extern "C" {
@@ -19,26 +17,39 @@ std::string SharedLibraryName(const char* library, int major) {
   return std::string("lib") + library + ".so." + std::to_string(major);
 }
 
-struct LoadedLibraries {
-  Mutex mutex;
-  bool tried GUARDED_BY(mutex) = false;
-  bool loaded GUARDED_BY(mutex) = false;
-  std::string why GUARDED_BY(mutex);  // the failure, once tried and not loaded
-  // Written once under the mutex, then read through gFunctions without it.
-  LibavFunctions functions;
-  bool devicesTried GUARDED_BY(mutex) = false;
-  bool devicesLoaded GUARDED_BY(mutex) = false;
-  std::string devicesWhy GUARDED_BY(mutex);
+// libavdevice's one entry: registering hands libavformat the device list.
+struct LibavDevices {
+  decltype(&::avdevice_register_all) avdevice_register_all = nullptr;
 };
 
-// Set once the functions are loaded: `Libav()` is on every decode step and
-// reads it without the lock.
-std::atomic<const LibavFunctions*> gFunctions{nullptr};
+// Never destroyed: media objects released during exit still call libav.
+LazyLibrary<LibavFunctions>& Codecs() {
+  static auto* codecs =
+      new LazyLibrary<LibavFunctions>([](LibavFunctions& functions, std::string& why) {
+        return LibavResolve(LibavLibraryNames(), functions, why);
+      });
+  return *codecs;
+}
 
-LoadedLibraries& Loaded() {
-  // Never destroyed: media objects released during exit still call libav.
-  static auto* loaded = new LoadedLibraries;
-  return *loaded;
+// A stage of its own, with its own lock: a road that needs only the codecs
+// never waits behind a camera's loading of the devices.
+LazyLibrary<LibavDevices>& Devices() {
+  static auto* devices = new LazyLibrary<LibavDevices>([](LibavDevices& table, std::string& why) {
+    const std::string name = LibavDeviceLibraryName();
+    SharedLibraries set;
+    if (!set.open({name}, why)) return false;
+    table.avdevice_register_all = reinterpret_cast<decltype(table.avdevice_register_all)>(
+        set.find(0, "avdevice_register_all"));
+    if (!table.avdevice_register_all) {
+      why = name + " has no avdevice_register_all";
+      return false;
+    }
+    // The devices are then found by name (av_find_input_format) like
+    // any other input format.
+    table.avdevice_register_all();
+    return true;
+  });
+  return *devices;
 }
 
 NSErrorPtr UnavailableError(int64_t code, const std::string& what, const std::string& why) {
@@ -88,50 +99,28 @@ bool LibavResolve(const std::vector<std::string>& libraries, LibavFunctions& fun
 }
 
 bool LibavLoad(NSErrorPtr* error) {
-  auto& loaded = Loaded();
-  MutexLock lock(loaded.mutex);
-  if (!loaded.tried) {
-    loaded.tried = true;
-    loaded.loaded = LibavResolve(LibavLibraryNames(), loaded.functions, loaded.why);
-    if (loaded.loaded) gFunctions.store(&loaded.functions, std::memory_order_release);
-  }
-  if (!loaded.loaded && error)
-    *error = UnavailableError(AVErrorDecoderNotFound, "The media libraries", loaded.why);
-  return loaded.loaded;
+  std::string why;
+  if (Codecs().load(&why)) return true;
+  if (error) *error = UnavailableError(AVErrorDecoderNotFound, "The media libraries", why);
+  return false;
 }
 
 const LibavFunctions& Libav() {
-  if (const LibavFunctions* functions = gFunctions.load(std::memory_order_acquire))
-    return *functions;
   // A road that did not load first still works where the libraries are;
   // where they are not, it had to answer its caller before getting here.
-  if (LibavLoad(nullptr)) return *gFunctions.load(std::memory_order_acquire);
+  if (const LibavFunctions* functions = Codecs().load()) return *functions;
   std::fputs("libav called without its libraries, which cannot be loaded\n", stderr);
   std::abort();
 }
 
 bool LibavLoadDevices(NSErrorPtr* error) {
   if (!LibavLoad(error)) return false;
-  auto& loaded = Loaded();
-  MutexLock lock(loaded.mutex);
-  if (!loaded.devicesTried) {
-    loaded.devicesTried = true;
-    const std::string name = LibavDeviceLibraryName();
-    SharedLibraries devices;
-    if (devices.open({name}, loaded.devicesWhy)) {
-      // Registering hands libavformat the device list, so the devices are
-      // found by name (av_find_input_format) like any other input format.
-      if (auto registerAll = reinterpret_cast<decltype(&::avdevice_register_all)>(
-              devices.find(0, "avdevice_register_all"))) {
-        registerAll();
-        loaded.devicesLoaded = true;
-      } else {
-        loaded.devicesWhy = name + " has no avdevice_register_all";
-      }
-    }
-  }
-  if (!loaded.devicesLoaded && error) {
-    *error = UnavailableError(AVErrorDeviceNotConnected, "The camera devices", loaded.devicesWhy);
-  }
-  return loaded.devicesLoaded;
+  std::string why;
+  if (Devices().load(&why)) return true;
+  if (error) *error = UnavailableError(AVErrorDeviceNotConnected, "The camera devices", why);
+  return false;
 }
+
+bool LibavLoaded() { return Codecs().loaded() != nullptr; }
+
+bool LibavDevicesLoaded() { return Devices().loaded() != nullptr; }

@@ -132,6 +132,10 @@ const LibavFunctions& Libav();
 // needs `LibavLoad` first. False with `error` when it cannot be loaded.
 bool LibavLoadDevices(NSErrorPtr* error);
 
+// Whether the codec libraries, and libavdevice, are loaded; neither loads.
+bool LibavLoaded();
+bool LibavDevicesLoaded();
+
 // The shared-library file names the loader opens, in load order (the ones
 // `LibavLoad` opens; libavdevice's is `LibavDeviceLibraryName`).
 std::vector<std::string> LibavLibraryNames();

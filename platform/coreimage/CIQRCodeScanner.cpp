@@ -46,27 +46,27 @@ struct ZBarFunctions {
 // The functions, loaded once; null when ZBar cannot be loaded (said once in
 // the log), and then no code is found.
 const ZBarFunctions* LoadedZBar() {
-  static const ZBarFunctions* loaded = []() -> const ZBarFunctions* {
-    SharedLibraries set;
-    std::string why;
-    auto functions = std::make_unique<ZBarFunctions>();
-    bool complete = set.open({"libzbar.so.0"}, why);
-#define QX_ZBAR_RESOLVE(name)                                                          \
-  if (complete) {                                                                      \
-    functions->name = reinterpret_cast<decltype(functions->name)>(set.find(0, #name)); \
-    if (!functions->name) {                                                            \
-      complete = false;                                                                \
-      why = "libzbar.so.0 has no " #name;                                              \
-    }                                                                                  \
+  static auto* library =
+      new LazyLibrary<ZBarFunctions>([](ZBarFunctions& functions, std::string& why) {
+        SharedLibraries set;
+        bool complete = set.open({"libzbar.so.0"}, why);
+#define QX_ZBAR_RESOLVE(name)                                                        \
+  if (complete) {                                                                    \
+    functions.name = reinterpret_cast<decltype(functions.name)>(set.find(0, #name)); \
+    if (!functions.name) {                                                           \
+      complete = false;                                                              \
+      why = "libzbar.so.0 has no " #name;                                            \
+    }                                                                                \
   }
-    QX_ZBAR_FUNCTIONS(QX_ZBAR_RESOLVE)
+        QX_ZBAR_FUNCTIONS(QX_ZBAR_RESOLVE)
 #undef QX_ZBAR_RESOLVE
-    if (complete) return functions.release();
-    os_log_with_type(os_log_create("com.qx.coreimage", "qrcode"), OSLogType::Error,
-                     "QR codes cannot be read: " + why);
-    return nullptr;
-  }();
-  return loaded;
+        if (!complete) {
+          os_log_with_type(os_log_create("com.qx.coreimage", "qrcode"), OSLogType::Error,
+                           "QR codes cannot be read: " + why);
+        }
+        return complete;
+      });
+  return library->load();
 }
 
 Mutex gScannerMutex;

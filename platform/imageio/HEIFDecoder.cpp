@@ -15,40 +15,36 @@
 
 namespace {
 
-struct HEIFLibrary {
-  bool loaded = false;
-  HEIFFunctions functions;
-};
-
-const HEIFLibrary& LoadedHEIFLibrary() {
-  // Loaded and initialised once; a library that cannot be loaded is
-  // remembered, so that every HEIF image after it is refused alike.
-  static const HEIFLibrary* library = [] {
-    auto* loaded = new HEIFLibrary;
-    SharedLibraries set;
-    std::string why;
-    if (!set.open({"libheif.so." + std::to_string(LIBHEIF_NUMERIC_VERSION >> 24)}, why)) {
-      return loaded;
-    }
-#define QX_HEIF_RESOLVE(name)                                                                      \
-  loaded->functions.name = reinterpret_cast<decltype(loaded->functions.name)>(set.find(0, #name)); \
-  if (!loaded->functions.name) return loaded;
-    QX_HEIF_FUNCTIONS(QX_HEIF_RESOLVE)
+// Never destroyed: images decoded on queue workers may be freed after main
+// has returned.
+LazyLibrary<HEIFFunctions>& Library() {
+  static auto* library =
+      new LazyLibrary<HEIFFunctions>([](HEIFFunctions& functions, std::string& why) {
+        const std::string name = "libheif.so." + std::to_string(LIBHEIF_NUMERIC_VERSION >> 24);
+        SharedLibraries set;
+        if (!set.open({name}, why)) return false;
+#define QX_HEIF_RESOLVE(function)                                                              \
+  functions.function = reinterpret_cast<decltype(functions.function)>(set.find(0, #function)); \
+  if (!functions.function) {                                                                   \
+    why = name + " has no " #function;                                                         \
+    return false;                                                                              \
+  }
+        QX_HEIF_FUNCTIONS(QX_HEIF_RESOLVE)
 #undef QX_HEIF_RESOLVE
-    loaded->functions.heif_init(nullptr);
-    loaded->loaded = true;
-    return loaded;
-  }();
+        functions.heif_init(nullptr);
+        return true;
+      });
   return *library;
 }
 
 }  // namespace
 
-bool HEIFInitialiseOnce() { return LoadedHEIFLibrary().loaded; }
+bool HEIFInitialiseOnce(std::string* why) { return Library().load(why) != nullptr; }
+
+bool HEIFLoaded() { return Library().loaded() != nullptr; }
 
 const HEIFFunctions& Heif() {
-  const HEIFLibrary& library = LoadedHEIFLibrary();
-  if (library.loaded) return library.functions;
+  if (const HEIFFunctions* functions = Library().load()) return *functions;
   std::fputs("libheif called without its library loaded\n", stderr);
   std::abort();
 }
@@ -76,6 +72,11 @@ std::string TypeOfBrands(const uint8_t* d, size_t n) {
   return "";
 }
 
+bool HaveDecoderFor(const char* type) {
+  return Heif().heif_have_decoder_for_format(
+      std::strcmp(type, "public.avif") == 0 ? heif_compression_AV1 : heif_compression_HEVC);
+}
+
 }  // namespace
 
 bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
@@ -83,10 +84,11 @@ bool HEIFDecoder::sniff(const uint8_t* data, size_t size, const char* type) {
 }
 
 bool HEIFDecoder::canDecode(const char* type) {
-  if (!HEIFInitialiseOnce()) return false;
-  if (std::strcmp(type, "public.avif") == 0)
-    return Heif().heif_have_decoder_for_format(heif_compression_AV1);
-  return Heif().heif_have_decoder_for_format(heif_compression_HEVC);
+  // Answered without loading libheif, which a format check has no use for:
+  // once it is loaded, whether it has the type's decoder; before, the brands
+  // alone decide, and a decode finds out when it loads the library.
+  if (!HEIFLoaded()) return true;
+  return HaveDecoderFor(type);
 }
 
 HEIFDecoder::~HEIFDecoder() {
@@ -121,7 +123,10 @@ void ReadExif(heif_image_handle* handle, ExifData& exif) {
 CGImageSourceStatus HEIFDecoder::onParse() {
   // Boxes may point anywhere in the file: only whole files are read.
   if (!complete_) return kCGImageStatusIncomplete;
-  if (!HEIFInitialiseOnce()) return kCGImageStatusUnknownType;
+  // Loaded here, not when the type was checked.
+  if (!HEIFInitialiseOnce() || !HaveDecoderFor(typeIdentifier())) {
+    return kCGImageStatusUnknownType;
+  }
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));

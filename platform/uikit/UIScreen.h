@@ -109,12 +109,12 @@ class UIScreen : public NSObject {
   std::shared_ptr<UIBrightnessProvider> brightnessProvider() const;
 
  private:
-  mutable Mutex mutex_;  // guards brightness_, scale_, bounds_ and profile_
+  mutable Mutex mutex_;  // guards everything below
   std::shared_ptr<UIBrightnessProvider> brightness_ GUARDED_BY(mutex_) =
       std::make_shared<UIMemoryBrightness>();
   double scale_ GUARDED_BY(mutex_) = 3.0;
   CGRect bounds_ GUARDED_BY(mutex_) = CGRectMake(0, 0, 390, 844);
   UIScreenProfile profile_ GUARDED_BY(mutex_) = UIScreenProfile::phoneWithNotch();
-  UIInterfaceOrientation orientation_ = UIInterfaceOrientationPortrait;
-  int64_t maximumFramesPerSecond_ = 60;
+  UIInterfaceOrientation orientation_ GUARDED_BY(mutex_) = UIInterfaceOrientationPortrait;
+  int64_t maximumFramesPerSecond_ GUARDED_BY(mutex_) = 60;
 };

@@ -202,10 +202,17 @@ class CheckLayeringTest(unittest.TestCase):
                 self.assertRefused(
                     {"platform/mach/M.h": f"#include <mutex>\nstruct S {{\n  {spelling} lock;\n}};\n"},
                     f"platform/mach/M.h:5: {spelling} is not checked")
-        # Only code counts: a comment may name it, and tests may use it.
-        code, out = run_check({"platform/mach/M.h": "// Not a std::mutex.\nint m();\n",
+        # Only code counts: a comment or a string may name it, and tests may use it.
+        code, out = run_check({"platform/mach/M.h": "// Not a std::mutex.\nint m();\n"
+                                                    "/* Nor a\n   std::mutex, here. */\n"
+                                                    "const char* kWhy = \"std::mutex\";\n",
                                "tests/platform/mach/T.cpp": "#include <mutex>\nstd::mutex m;\n"})
         self.assertEqual(code, 0, out)
+        # A "//" in a string ends no line's code: the mutex after it is found.
+        self.assertRefused(
+            {"platform/mach/M.h": "#include <mutex>\nconst char* kUrl = \"http://x\"; "
+                                  "/* c */ std::mutex lock;\n"},
+            "platform/mach/M.h:4: std::mutex is not checked")
 
     def test_completion_that_is_a_plain_function(self):
         self.assertRefused(

@@ -6,6 +6,7 @@
 // no orientation is reported.
 
 #include <functional>
+#include <string>
 
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -19,7 +20,8 @@ class HEIFDecoder : public ImageDecoder {
 
   // Whether the brands of an ISO base media file make it an image of `type`.
   static bool sniff(const uint8_t* data, size_t size, const char* type);
-  // Whether this libheif has a decoder for the type's codec.
+  // Whether the type is readable, never loading libheif for the answer: true
+  // until it is loaded, then whether it has a decoder for the type's codec.
   static bool canDecode(const char* type);
 
  protected:
@@ -48,5 +50,8 @@ class HEIFDecoder : public ImageDecoder {
 };
 
 // Loads libheif and initialises it (plugins loaded) once per process; false
-// when it cannot be loaded, and then no HEIF image is read or written.
-bool HEIFInitialiseOnce();
+// with `why` (when given) when it cannot be loaded, and then no HEIF image is
+// read or written.
+bool HEIFInitialiseOnce(std::string* why = nullptr);
+// Whether libheif is loaded; never loads it.
+bool HEIFLoaded();

@@ -69,6 +69,7 @@ TEST_F(LibavLibraryTest, LoadedFunctionsWorkAndDevicesRegisterWithTheFormats) {
   Libav().av_frame_free(&frame);
   EXPECT_EQ(frame, nullptr);
   ASSERT_TRUE(LibavLoadDevices(&error)) << error->localizedDescription();
+  EXPECT_TRUE(LibavDevicesLoaded());
   EXPECT_NE(Libav().av_find_input_format("video4linux2"), nullptr);
   // A second load is the first one's answer.
   EXPECT_TRUE(LibavLoadDevices(nullptr));
@@ -83,11 +84,16 @@ TEST_F(LibavLibraryTest, LoadedFunctionsWorkAndDevicesRegisterWithTheFormats) {
 namespace {
 
 // In a process whose libavdevice is not libav's: a clip still serves as a
-// camera, and the devices' loader says what is missing (on stderr).
+// camera without libavdevice even being opened, and the devices' loader says
+// what is missing (on stderr) and publishes nothing.
 int OpenClipWithoutDevices(const std::string& clip) {
   NSErrorPtr error;
-  const bool opened = AVOpenCaptureSource(clip, error) != nullptr;
+  auto source = AVOpenCaptureSource(clip, error);
+  const bool opened = source && source->frameAt(0, error) != nullptr;
+  if (!LibavLoaded() || LibavDevicesLoaded()) return 3;
+  if (::dlopen(LibavDeviceLibraryName().c_str(), RTLD_LAZY | RTLD_NOLOAD)) return 4;
   if (LibavLoadDevices(&error)) return 1;
+  if (LibavDevicesLoaded()) return 5;
   std::fputs(error->localizedDescription().c_str(), stderr);
   std::fflush(stderr);
   return opened ? 0 : 2;
