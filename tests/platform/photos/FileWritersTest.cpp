@@ -70,10 +70,16 @@ TEST_F(PhotoLibraryTest, AFileIsAnnouncedOnlyOnceItsWriterIsDone) {
   const size_t header = photo.size() / 2;
   const int fd = ::open(path("slow.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
+  // Each write starts the settling time again: 3 s after the first write,
+  // 1.5 s after the last, the file is still being written.
   ASSERT_TRUE(writeAll(fd, photo.data(), header));
+  library->synchronize();
+  advance(1.5);
   library->synchronize();
   EXPECT_FALSE(recordNamed(library->snapshot(), "slow.jpg"));
   ASSERT_TRUE(writeAll(fd, photo.data() + header, photo.size() - header - 10));
+  library->synchronize();
+  advance(1.5);
   library->synchronize();
   EXPECT_FALSE(recordNamed(library->snapshot(), "slow.jpg"));
   ASSERT_TRUE(writeAll(fd, photo.data() + photo.size() - 10, 10));
@@ -125,8 +131,16 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   const int fd = ::open(path("open.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(writeAll(fd, photo.data(), photo.size()));
+  // Synchronized before the clock moves, so the write is taken in at 0 s.
   library->synchronize();
-  EXPECT_FALSE(recordNamed(library->snapshot(), "open.jpg"));
+  // Written until the settling time is reached exactly.
+  for (double step : {0.0, 1.0, 1023.0 / 1024, 1.0 / 2048}) {
+    advance(step);
+    library->synchronize();
+    EXPECT_FALSE(recordNamed(library->snapshot(), "open.jpg")) << "after another " << step << " s";
+  }
+  EXPECT_EQ(observer->count(), 0u);
+  advance(1.0 / 2048);
   // The watcher's own burst brings it in, with no synchronization asked.
   ASSERT_TRUE(observer->waitForChanges(1));
   EXPECT_TRUE(recordNamed(library->snapshot(), "open.jpg"));
@@ -137,8 +151,12 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   const int next = ::open(path("next.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(next, 0);
   ASSERT_TRUE(writeAll(next, photo.data(), photo.size()));
-  ASSERT_TRUE(observer->waitForChanges(2));
+  library->synchronize();
+  advance(2);
+  // Settled on the clock, whatever real time went by.
+  library->synchronize();
   EXPECT_TRUE(recordNamed(library->snapshot(), "next.jpg"));
+  ASSERT_TRUE(observer->waitForChanges(2));
   EXPECT_LE(library->snapshot()->generation, settled + 6);
   ASSERT_EQ(::close(next), 0);
   ASSERT_EQ(::close(fd), 0);
