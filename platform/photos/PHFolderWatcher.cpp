@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/PlatformClock.h"
@@ -149,6 +150,7 @@ bool PHFolderWatcher::drainEvents() {
       if (name[0] == '.') continue;
       if (event->mask & ~kOpenClose) visible = true;
       if (folder == watches_.end() || !*name) continue;
+      if (event->mask & ~kOpenClose) changed_.insert(relativePath(folder->second, name));
       const std::string child = folder->second + "/" + name;
       if (event->mask & IN_ISDIR) {
         if ((event->mask & (IN_CREATE | IN_MOVED_TO)) ||
@@ -221,16 +223,15 @@ void PHFolderWatcher::scheduleNextSettle() {
   }
 }
 
-void PHFolderWatcher::catchUp() {
-  if (inotifyFd_ < 0) return;
-  {
-    MutexLock lock(mutex_);
-    drainEvents();
-    settleWriters(PlatformClock::now());
-    // Scheduled here, not left to the watcher's thread, so that the clock
-    // holds the wake-up (or no more) as soon as the catch-up returns.
-    scheduleNextSettle();
-  }
+std::set<std::string> PHFolderWatcher::catchUp() {
+  if (inotifyFd_ < 0) return {};
+  MutexLock lock(mutex_);
+  drainEvents();
+  settleWriters(PlatformClock::now());
+  // Scheduled here, not left to the watcher's thread, so that the clock
+  // holds the wake-up (or no more) as soon as the catch-up returns.
+  scheduleNextSettle();
+  return std::exchange(changed_, {});
 }
 
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {

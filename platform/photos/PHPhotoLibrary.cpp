@@ -1,5 +1,6 @@
 #include "platform/photos/PHPhotoLibrary.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/foundation/Mutex.h"
@@ -167,9 +168,25 @@ void PHPhotoLibrary::synchronizeOnQueue() {
     watcher->catchUp();
     beingWritten = watcher->filesBeingWritten();
   }
+  bool again = false;
+  auto writtenWhileReading = [&watcher, &again] {
+    std::set<std::string> touched = watcher->catchUp();
+    const std::set<std::string> writers = watcher->filesBeingWritten();
+    // A file changed and done with while the scan read it is read again
+    // at once: its events were taken in here, so no burst will bring it.
+    // One still being written is read once its writer is done.
+    again = std::any_of(touched.begin(), touched.end(),
+                        [&](const std::string& path) { return !writers.count(path); });
+    touched.insert(writers.begin(), writers.end());
+    return touched;
+  };
   auto before = store_->snapshot();
-  auto after = store_->scan(beingWritten);
+  auto after = watcher ? store_->scan(beingWritten, writtenWhileReading) : store_->scan(beingWritten);
   publish(before, after);
+  if (again) {
+    dispatch_async(queue_, WeakBind(std::static_pointer_cast<PHPhotoLibrary>(shared_from_this()),
+                                    [](PHPhotoLibrary& library) { library.synchronizeOnQueue(); }));
+  }
 }
 
 void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrarySnapshotPtr& after) {

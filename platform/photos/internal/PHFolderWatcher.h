@@ -43,8 +43,10 @@ class PHFolderWatcher {
 
   // Takes in the events the kernel has queued so far (what any file call
   // that returned before made), from any thread, so that a reading of the
-  // folder made now knows of every writer still at work.
-  void catchUp();
+  // folder made now knows of every writer still at work. Answers the paths
+  // (below the root) of the files and folders changed since the last
+  // catch-up, whichever thread took their events in.
+  std::set<std::string> catchUp();
   // Paths (below the root) of the files being written.
   std::set<std::string> filesBeingWritten() const;
 
@@ -98,6 +100,7 @@ class PHFolderWatcher {
   std::map<int, std::string> watches_ GUARDED_BY(mutex_);
   std::set<std::string> watchedPaths_ GUARDED_BY(mutex_);
   std::map<std::string, Holder> holders_ GUARDED_BY(mutex_);
+  std::set<std::string> changed_ GUARDED_BY(mutex_);  // since the last catch-up
   uint64_t settleToken_ GUARDED_BY(mutex_) = 0;  // the wake-up scheduled on the clock; 0: none
   double settleAt_ GUARDED_BY(mutex_) = 0;  // its deadline
   NSJoinableThread thread_;

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/NSData.h"
 #include "platform/photos/PHAsset.h"
+#include "platform/photos/PHLibraryStore.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
@@ -172,4 +173,34 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   ASSERT_TRUE(touched);
   EXPECT_EQ(touched->mtimeNs, linked->mtimeNs + 100 * 1000000000LL - linked->mtimeNs % 1000000000);
   library->unregisterChangeObserver(observer.get());
+}
+
+// A writer that began while a scan read the folder (after the scan asked
+// who was writing) may have left any file it touched half written: what
+// the scan read of it is not taken, and the next scan reads it whole.
+TEST_F(PhotoLibraryTest, AFileAWriterTouchedWhileTheScanReadItKeepsItsLastRecord) {
+  ASSERT_TRUE(WriteFixtureImage(path("kept.jpg"), "public.jpeg", 20, 10));
+  PHLibraryStore store(library_);
+  auto first = recordNamed(store.scan(), "kept.jpg");
+  ASSERT_TRUE(first);
+  // Whole files, so that only the writer named during the scan holds them back.
+  for (const char* name : {"kept.jpg", "new.jpg", "other.jpg"}) {
+    ASSERT_TRUE(WriteFixtureImage(path(name), "public.jpeg", 64, 48));
+  }
+  int asked = 0;
+  auto during = store.scan({}, [&] {
+    ++asked;
+    return std::set<std::string>{"kept.jpg", "new.jpg"};
+  });
+  EXPECT_EQ(asked, 1);
+  ASSERT_TRUE(recordNamed(during, "kept.jpg"));
+  EXPECT_EQ(recordNamed(during, "kept.jpg")->pixelWidth, 20);
+  EXPECT_FALSE(recordNamed(during, "new.jpg"));
+  ASSERT_TRUE(recordNamed(during, "other.jpg"));
+  EXPECT_EQ(recordNamed(during, "other.jpg")->pixelWidth, 64);
+  auto after = store.scan();
+  ASSERT_TRUE(recordNamed(after, "kept.jpg"));
+  EXPECT_EQ(recordNamed(after, "kept.jpg")->pixelWidth, 64);
+  EXPECT_EQ(recordNamed(after, "kept.jpg")->localIdentifier, first->localIdentifier);
+  EXPECT_TRUE(recordNamed(after, "new.jpg"));
 }
