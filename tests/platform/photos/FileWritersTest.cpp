@@ -5,8 +5,11 @@
 #include <algorithm>
 
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/photos/PHLibraryStore.h"
+#include "platform/photos/internal/PHFolderWatcher.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
 namespace {
@@ -132,11 +135,22 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   const int fd = ::open(path("open.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(writeAll(fd, photo.data(), photo.size()));
-  // Synchronized before the clock moves, so the write is taken in at 0 s.
+  // Synchronized before the clock moves, so that each write is taken in at
+  // the time it was made: the last one at 0.5 s.
   library->synchronize();
-  // Written until the settling time is reached exactly.
+  advance(0.5);
+  ASSERT_EQ(::pwrite(fd, photo.data(), 1, 0), 1);
+  library->synchronize();
+  // Written until 2 s after the last write are reached exactly; another
+  // writer, begun 1 s later, settles 1 s later.
+  int late = -1;
   for (double step : {0.0, 1.0, 1023.0 / 1024, 1.0 / 2048}) {
     advance(step);
+    if (late < 0 && step == 1.0) {
+      late = ::open(path("late.jpg").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      ASSERT_GE(late, 0);
+      ASSERT_TRUE(writeAll(late, photo.data(), photo.size()));
+    }
     library->synchronize();
     EXPECT_FALSE(recordNamed(library->snapshot(), "open.jpg")) << "after another " << step << " s";
   }
@@ -145,7 +159,11 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   // The watcher's own burst brings it in, with no synchronization asked.
   ASSERT_TRUE(observer->waitForChanges(1));
   EXPECT_TRUE(recordNamed(library->snapshot(), "open.jpg"));
+  EXPECT_FALSE(recordNamed(library->snapshot(), "late.jpg"));
   EXPECT_EQ(mentionsOf(*observer, before, "open.jpg").inserted, 1);
+  advance(1);
+  ASSERT_TRUE(observer->waitForChanges(2));
+  EXPECT_TRUE(recordNamed(library->snapshot(), "late.jpg"));
   // Settled, a writer left idle costs no more work: over the next one's
   // settling time the library reads the folder only for that one.
   const uint64_t settled = library->snapshot()->generation;
@@ -157,8 +175,9 @@ TEST_F(PhotoLibraryTest, AFileLeftOpenIsAnnouncedOnceItsWritesStopAndNoWriterMea
   // Settled on the clock, whatever real time went by.
   library->synchronize();
   EXPECT_TRUE(recordNamed(library->snapshot(), "next.jpg"));
-  ASSERT_TRUE(observer->waitForChanges(2));
+  ASSERT_TRUE(observer->waitForChanges(3));
   EXPECT_LE(library->snapshot()->generation, settled + 6);
+  ASSERT_EQ(::close(late), 0);
   ASSERT_EQ(::close(next), 0);
   ASSERT_EQ(::close(fd), 0);
 
@@ -203,4 +222,24 @@ TEST_F(PhotoLibraryTest, AFileAWriterTouchedWhileTheScanReadItKeepsItsLastRecord
   EXPECT_EQ(recordNamed(after, "kept.jpg")->pixelWidth, 64);
   EXPECT_EQ(recordNamed(after, "kept.jpg")->localIdentifier, first->localIdentifier);
   EXPECT_TRUE(recordNamed(after, "new.jpg"));
+}
+
+// A catch-up names what changed since the one before, whichever thread took
+// the events in; a writer holds one wake-up on the clock, which the watcher
+// takes back when it goes.
+TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGoes) {
+  NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
+  auto watcher = std::make_unique<PHFolderWatcher>(library_, [] {});
+  ASSERT_TRUE(watcher->isWatching());
+  const uint8_t byte = 1;
+  const int fd = ::open(path("Trips/a.jpg").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(writeAll(fd, &byte, 1));
+  EXPECT_EQ(watcher->catchUp(), std::set<std::string>{"Trips/a.jpg"});
+  EXPECT_EQ(watcher->catchUp(), std::set<std::string>{});
+  EXPECT_EQ(watcher->filesBeingWritten(), std::set<std::string>{"Trips/a.jpg"});
+  EXPECT_EQ(PlatformClock::pendingCount(), 1u);
+  watcher.reset();
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
+  ASSERT_EQ(::close(fd), 0);
 }
