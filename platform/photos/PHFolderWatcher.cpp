@@ -183,8 +183,12 @@ void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, 
   }
 }
 
+double PHFolderWatcher::settlesAt(const Holder& holder) {
+  return holder.lastWrite + kSettleMilliseconds / 1000.0;
+}
+
 bool PHFolderWatcher::isWriting(const Holder& holder, double now) {
-  return holder.written && now - holder.lastWrite < kSettleMilliseconds / 1000.0;
+  return holder.written && now < settlesAt(holder);
 }
 
 bool PHFolderWatcher::settleWriters(double now) {
@@ -202,7 +206,7 @@ void PHFolderWatcher::scheduleNextSettle() {
   std::optional<double> soonest;
   for (auto& [path, holder] : holders_) {
     if (!holder.written) continue;
-    const double at = holder.lastWrite + kSettleMilliseconds / 1000.0;
+    const double at = settlesAt(holder);
     if (!soonest || at < *soonest) soonest = at;
   }
   if (settleToken_ && (!soonest || *soonest != settleAt_)) {
@@ -232,6 +236,17 @@ std::set<std::string> PHFolderWatcher::catchUp() {
   // holds the wake-up (or no more) as soon as the catch-up returns.
   scheduleNextSettle();
   return std::exchange(changed_, {});
+}
+
+PHFolderWatcher::AfterReading PHFolderWatcher::catchUpAfterReading() {
+  AfterReading out;
+  out.holdBack = catchUp();
+  const std::set<std::string> writers = filesBeingWritten();
+  // One still being written is read once its writer is done.
+  out.readAgain = std::any_of(out.holdBack.begin(), out.holdBack.end(),
+                              [&](const std::string& path) { return !writers.count(path); });
+  out.holdBack.insert(writers.begin(), writers.end());
+  return out;
 }
 
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {

@@ -1,6 +1,5 @@
 #include "platform/photos/PHPhotoLibrary.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "platform/foundation/Mutex.h"
@@ -170,15 +169,9 @@ void PHPhotoLibrary::synchronizeOnQueue() {
   }
   bool again = false;
   auto writtenWhileReading = [&watcher, &again] {
-    std::set<std::string> touched = watcher->catchUp();
-    const std::set<std::string> writers = watcher->filesBeingWritten();
-    // A file changed and done with while the scan read it is read again
-    // at once: its events were taken in here, so no burst will bring it.
-    // One still being written is read once its writer is done.
-    again = std::any_of(touched.begin(), touched.end(),
-                        [&](const std::string& path) { return !writers.count(path); });
-    touched.insert(writers.begin(), writers.end());
-    return touched;
+    auto checked = watcher->catchUpAfterReading();
+    again = checked.readAgain;
+    return std::move(checked.holdBack);
   };
   auto before = store_->snapshot();
   auto after = watcher ? store_->scan(beingWritten, writtenWhileReading) : store_->scan(beingWritten);

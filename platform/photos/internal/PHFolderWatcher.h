@@ -49,6 +49,16 @@ class PHFolderWatcher {
   std::set<std::string> catchUp();
   // Paths (below the root) of the files being written.
   std::set<std::string> filesBeingWritten() const;
+  // A catch-up made once a reading of the folder is done, which began with
+  // a catch-up: the files to hold back from that reading (changed since, or
+  // being written, so perhaps read half written), and whether to read the
+  // folder again at once, for a file changed and done with since: its
+  // events were taken in here, so the watcher will report no burst of them.
+  struct AfterReading {
+    std::set<std::string> holdBack;
+    bool readAgain = false;
+  };
+  AfterReading catchUpAfterReading();
 
   // Real time a burst must stay quiet before it is reported: kernel events
   // arrive in real time, whatever clock the rest of the process reads.
@@ -79,6 +89,7 @@ class PHFolderWatcher {
     bool written = false;
     double lastWrite = 0;  // platform clock seconds
   };
+  static double settlesAt(const Holder& holder);
   static bool isWriting(const Holder& holder, double now);
   bool drainEvents() REQUIRES(mutex_);  // true when a visible name changed
   void noteFileEvent(const std::string& relative, uint32_t mask, double now) REQUIRES(mutex_);

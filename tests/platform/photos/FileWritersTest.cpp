@@ -239,6 +239,21 @@ TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGo
   EXPECT_EQ(watcher->catchUp(), std::set<std::string>{});
   EXPECT_EQ(watcher->filesBeingWritten(), std::set<std::string>{"Trips/a.jpg"});
   EXPECT_EQ(PlatformClock::pendingCount(), 1u);
+  // After a reading: what a writer still at work touched is held back;
+  // what was changed and done with is held back and read again.
+  ASSERT_TRUE(writeAll(fd, &byte, 1));
+  auto after = watcher->catchUpAfterReading();
+  EXPECT_EQ(after.holdBack, std::set<std::string>{"Trips/a.jpg"});
+  EXPECT_FALSE(after.readAgain);
+  const int done = ::open(path("b.jpg").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_TRUE(writeAll(done, &byte, 1));
+  ASSERT_EQ(::close(done), 0);
+  after = watcher->catchUpAfterReading();
+  EXPECT_EQ(after.holdBack, (std::set<std::string>{"Trips/a.jpg", "b.jpg"}));
+  EXPECT_TRUE(after.readAgain);
+  after = watcher->catchUpAfterReading();
+  EXPECT_EQ(after.holdBack, std::set<std::string>{"Trips/a.jpg"});
+  EXPECT_FALSE(after.readAgain);
   watcher.reset();
   EXPECT_EQ(PlatformClock::pendingCount(), 0u);
   ASSERT_EQ(::close(fd), 0);
