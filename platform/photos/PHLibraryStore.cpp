@@ -772,8 +772,9 @@ struct PHLibraryStore::Scan {
   }
 };
 
-PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWritten,
-                                          const std::function<std::set<std::string>()>& writtenWhileReading) {
+PHLibrarySnapshotPtr PHLibraryStore::scan(
+    const std::set<std::string>& beingWritten,
+    const std::function<std::set<std::string>()>& writtenWhileReading) {
   QX_DCHECK_SEQUENCE(scanSequence_);
   Scan scan(*this, beingWritten);
   walk(root_, "", scan.files, scan.folders);

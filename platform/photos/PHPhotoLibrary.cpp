@@ -174,7 +174,8 @@ void PHPhotoLibrary::synchronizeOnQueue() {
     return std::move(checked.holdBack);
   };
   auto before = store_->snapshot();
-  auto after = watcher ? store_->scan(beingWritten, writtenWhileReading) : store_->scan(beingWritten);
+  auto after =
+      watcher ? store_->scan(beingWritten, writtenWhileReading) : store_->scan(beingWritten);
   publish(before, after);
   if (again) {
     dispatch_async(queue_, WeakBind(std::static_pointer_cast<PHPhotoLibrary>(shared_from_this()),

@@ -104,7 +104,7 @@ class PHFolderWatcher {
   std::function<void()> onBurst_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;
-  std::shared_ptr<Wake> wake_;  // rung by a catch-up and by a writer's settling time
+  std::shared_ptr<Wake> wake_;  // rung when a writer's settling time is due
   int parentWatch_ GUARDED_BY(mutex_) = -1;  // the parent, while the folder is unreadable
   std::string rootName_;  // the folder's name in its parent
   mutable Mutex mutex_;
