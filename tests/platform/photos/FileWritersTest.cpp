@@ -246,6 +246,7 @@ TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGo
   EXPECT_EQ(after.holdBack, std::set<std::string>{"Trips/a.jpg"});
   EXPECT_FALSE(after.readAgain);
   const int done = ::open(path("b.jpg").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(done, 0);
   ASSERT_TRUE(writeAll(done, &byte, 1));
   ASSERT_EQ(::close(done), 0);
   after = watcher->catchUpAfterReading();
