@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "platform/foundation/Mutex.h"
+#include "platform/foundation/PlatformClock.h"
 
 namespace {
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
@@ -34,12 +36,14 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
     : root_(std::move(root)), onBurst_(std::move(onBurst)) {
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (inotifyFd_ < 0 || stopFd_ < 0 || wakeFd_ < 0) {
-    for (int fd : {inotifyFd_, stopFd_, wakeFd_}) {
+  wake_ = std::make_shared<Wake>();
+  wake_->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (inotifyFd_ < 0 || stopFd_ < 0 || wake_->fd < 0) {
+    for (int fd : {inotifyFd_, stopFd_}) {
       if (fd >= 0) close(fd);
     }
-    inotifyFd_ = stopFd_ = wakeFd_ = -1;
+    inotifyFd_ = stopFd_ = -1;
+    wake_.reset();
     return;
   }
   {
@@ -55,9 +59,22 @@ PHFolderWatcher::~PHFolderWatcher() {
   uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(stopFd_, &one, sizeof one);
   thread_.join();
+  {
+    MutexLock lock(mutex_);
+    if (settleToken_) PlatformClock::cancel(settleToken_);
+    settleToken_ = 0;
+  }
   close(inotifyFd_);
   close(stopFd_);
-  close(wakeFd_);
+}
+
+PHFolderWatcher::Wake::~Wake() {
+  if (fd >= 0) close(fd);
+}
+
+void PHFolderWatcher::Wake::ring() const {
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
 }
 
 std::string PHFolderWatcher::relativePath(const std::string& folder, const std::string& name) const {
@@ -109,7 +126,7 @@ bool PHFolderWatcher::noteParentEvent(const inotify_event& event) {
 
 bool PHFolderWatcher::drainEvents() {
   bool visible = false;
-  const Clock::time_point now = Clock::now();
+  const double now = PlatformClock::now();
   alignas(inotify_event) char buffer[16384];
   for (;;) {
     ssize_t n = read(inotifyFd_, buffer, sizeof buffer);
@@ -133,6 +150,7 @@ bool PHFolderWatcher::drainEvents() {
       if (name[0] == '.') continue;
       if (event->mask & ~kOpenClose) visible = true;
       if (folder == watches_.end() || !*name) continue;
+      if (event->mask & ~kOpenClose) changed_.insert(relativePath(folder->second, name));
       const std::string child = folder->second + "/" + name;
       if (event->mask & IN_ISDIR) {
         if ((event->mask & (IN_CREATE | IN_MOVED_TO)) ||
@@ -147,7 +165,7 @@ bool PHFolderWatcher::drainEvents() {
   return visible;
 }
 
-void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, Clock::time_point now) {
+void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, double now) {
   if (mask & (IN_DELETE | IN_MOVED_FROM)) {
     holders_.erase(relative);
     return;
@@ -165,11 +183,15 @@ void PHFolderWatcher::noteFileEvent(const std::string& relative, uint32_t mask, 
   }
 }
 
-bool PHFolderWatcher::isWriting(const Holder& holder, Clock::time_point now) {
-  return holder.written && now - holder.lastWrite < std::chrono::milliseconds(kSettleMilliseconds);
+double PHFolderWatcher::settlesAt(const Holder& holder) {
+  return holder.lastWrite + kSettleMilliseconds / 1000.0;
 }
 
-bool PHFolderWatcher::settleWriters(Clock::time_point now) {
+bool PHFolderWatcher::isWriting(const Holder& holder, double now) {
+  return holder.written && now < settlesAt(holder);
+}
+
+bool PHFolderWatcher::settleWriters(double now) {
   bool settled = false;
   for (auto& [path, holder] : holders_) {
     if (holder.written && !isWriting(holder, now)) {
@@ -180,33 +202,57 @@ bool PHFolderWatcher::settleWriters(Clock::time_point now) {
   return settled;
 }
 
-int PHFolderWatcher::msUntilNextSettle(Clock::time_point now) const {
-  int soonest = -1;
+void PHFolderWatcher::scheduleNextSettle() {
+  std::optional<double> soonest;
   for (auto& [path, holder] : holders_) {
     if (!holder.written) continue;
-    const int ms = millisecondsUntil(holder.lastWrite + std::chrono::milliseconds(kSettleMilliseconds), now);
-    if (soonest < 0 || ms < soonest) soonest = ms;
+    const double at = settlesAt(holder);
+    if (!soonest || at < *soonest) soonest = at;
   }
-  return soonest;
+  if (settleToken_ && (!soonest || *soonest != settleAt_)) {
+    PlatformClock::cancel(settleToken_);
+    settleToken_ = 0;
+  }
+  if (!soonest) return;
+  if (!settleToken_) {
+    settleAt_ = *soonest;
+    settleToken_ = PlatformClock::scheduleAt(settleAt_, [wake = wake_] { wake->ring(); });
+  }
+  // A manual clock may have passed the deadline before the wake-up was
+  // scheduled for it, and fires it no more: the watcher settles it now.
+  if (PlatformClock::now() >= settleAt_) {
+    PlatformClock::cancel(settleToken_);
+    settleToken_ = 0;
+    wake_->ring();
+  }
 }
 
-void PHFolderWatcher::catchUp() {
-  if (inotifyFd_ < 0) return;
-  {
-    MutexLock lock(mutex_);
-    drainEvents();
-    settleWriters(Clock::now());
-  }
-  // The watcher may be asleep with no deadline while a writer it never
-  // read about now needs one.
-  uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+std::set<std::string> PHFolderWatcher::catchUp() {
+  if (inotifyFd_ < 0) return {};
+  MutexLock lock(mutex_);
+  drainEvents();
+  settleWriters(PlatformClock::now());
+  // Scheduled here, not left to the watcher's thread, so that the clock
+  // holds the wake-up (or no more) as soon as the catch-up returns.
+  scheduleNextSettle();
+  return std::exchange(changed_, {});
+}
+
+PHFolderWatcher::AfterReading PHFolderWatcher::catchUpAfterReading() {
+  AfterReading out;
+  out.holdBack = catchUp();
+  const std::set<std::string> writers = filesBeingWritten();
+  // One still being written is read once its writer is done.
+  out.readAgain = std::any_of(out.holdBack.begin(), out.holdBack.end(),
+                              [&](const std::string& path) { return !writers.count(path); });
+  out.holdBack.insert(writers.begin(), writers.end());
+  return out;
 }
 
 std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
   MutexLock lock(mutex_);
   std::set<std::string> out;
-  const Clock::time_point now = Clock::now();
+  const double now = PlatformClock::now();
   for (auto& [path, holder] : holders_) {
     if (isWriting(holder, now)) out.insert(path);
   }
@@ -216,17 +262,10 @@ std::set<std::string> PHFolderWatcher::filesBeingWritten() const {
 void PHFolderWatcher::run() {
   std::optional<Clock::time_point> quietAt;  // when the burst under way is reported
   for (;;) {
-    Clock::time_point now = Clock::now();
-    int timeout;
-    {
-      MutexLock lock(mutex_);
-      timeout = msUntilNextSettle(now);
-    }
-    if (quietAt) {
-      const int quiet = millisecondsUntil(*quietAt, now);
-      timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
-    }
-    pollfd fds[3] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    // Settling times wake the watcher through wake_; only the quiet time
+    // of a burst is a poll timeout.
+    const int timeout = quietAt ? millisecondsUntil(*quietAt, Clock::now()) : -1;
+    pollfd fds[3] = {{inotifyFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wake_->fd, POLLIN, 0}};
     int ready = poll(fds, 3, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -235,14 +274,15 @@ void PHFolderWatcher::run() {
     if (fds[1].revents) return;
     if (fds[2].revents) {
       uint64_t count;
-      [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+      [[maybe_unused]] ssize_t n = read(wake_->fd, &count, sizeof count);
     }
-    now = Clock::now();
+    const Clock::time_point now = Clock::now();
     {
       MutexLock lock(mutex_);
       if ((fds[0].revents & POLLIN) && drainEvents()) quietAt = now + std::chrono::milliseconds(kQuietMilliseconds);
       // A writer done without a close changes what the folder shows.
-      if (settleWriters(now) && !quietAt) quietAt = now;
+      if (settleWriters(PlatformClock::now()) && !quietAt) quietAt = now;
+      scheduleNextSettle();
     }
     if (quietAt && now >= *quietAt) {
       quietAt.reset();

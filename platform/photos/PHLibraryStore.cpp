@@ -557,7 +557,7 @@ struct PHLibraryStore::Scan {
       : store(owner), beingWritten(written) {}
 
   PHLibraryStore& store;
-  const std::set<std::string>& beingWritten;
+  std::set<std::string> beingWritten;
   std::vector<FoundFile> files, folders;
   // Metadata read before the lock, by path; nothing: not a readable file.
   std::map<std::string, std::optional<PHAssetRecord>> readAhead;
@@ -772,11 +772,16 @@ struct PHLibraryStore::Scan {
   }
 };
 
-PHLibrarySnapshotPtr PHLibraryStore::scan(const std::set<std::string>& beingWritten) {
+PHLibrarySnapshotPtr PHLibraryStore::scan(
+    const std::set<std::string>& beingWritten,
+    const std::function<std::set<std::string>()>& writtenWhileReading) {
   QX_DCHECK_SEQUENCE(scanSequence_);
   Scan scan(*this, beingWritten);
   walk(root_, "", scan.files, scan.folders);
   scan.readMetadataAhead();
+  // A writer that began after `beingWritten` was taken may have been
+  // halfway through a file when it was read.
+  if (writtenWhileReading) scan.beingWritten.merge(writtenWhileReading());
 
   MutexLock lock(mutex_);
   const bool writing = beginReconcile();

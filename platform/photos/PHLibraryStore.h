@@ -13,6 +13,7 @@
 // others committed, so a file gets one identifier whoever sees it first.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -96,8 +97,11 @@ class PHLibraryStore {
   // stay on one sequence (the library's queue): the index is written there.
   // Files named in `beingWritten` (relative paths) are still open in a
   // writer: a new one is left out and a known one keeps its last record
-  // until the writer is done.
-  PHLibrarySnapshotPtr scan(const std::set<std::string>& beingWritten = {});
+  // until the writer is done. `writtenWhileReading`, when given, is asked
+  // once the files were read for the ones a writer touched meanwhile: what
+  // was read of them may be torn, so they count as being written too.
+  PHLibrarySnapshotPtr scan(const std::set<std::string>& beingWritten = {},
+                            const std::function<std::set<std::string>()>& writtenWhileReading = {});
   PHLibrarySnapshotPtr snapshot() const;
   // The identifier a file about to be written will get when a scan (of
   // this process or of another sharing the index) first finds it

@@ -167,9 +167,20 @@ void PHPhotoLibrary::synchronizeOnQueue() {
     watcher->catchUp();
     beingWritten = watcher->filesBeingWritten();
   }
+  bool again = false;
+  auto writtenWhileReading = [&watcher, &again] {
+    auto checked = watcher->catchUpAfterReading();
+    again = checked.readAgain;
+    return std::move(checked.holdBack);
+  };
   auto before = store_->snapshot();
-  auto after = store_->scan(beingWritten);
+  auto after =
+      watcher ? store_->scan(beingWritten, writtenWhileReading) : store_->scan(beingWritten);
   publish(before, after);
+  if (again) {
+    dispatch_async(queue_, WeakBind(std::static_pointer_cast<PHPhotoLibrary>(shared_from_this()),
+                                    [](PHPhotoLibrary& library) { library.synchronizeOnQueue(); }));
+  }
 }
 
 void PHPhotoLibrary::publish(const PHLibrarySnapshotPtr& before, const PHLibrarySnapshotPtr& after) {
