@@ -1,6 +1,7 @@
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
 
 #include <cstdio>
+#include <typeinfo>
 #include <utility>
 
 #include "image_loading/downloader/ILSessionDelegateProxy.h"
@@ -591,8 +592,35 @@ std::optional<bool> ILRemoteImageDownloader::shouldBlockFailedURL(const NSURLPtr
 // MARK: Session delegate
 
 ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationForTask(
-    const NSURLSessionDataTaskPtr& task) {
+    const NSURLSessionDataTaskPtr& task, bool last) {
   if (!task) return nullptr;
+  std::shared_ptr<ILRemoteImageDownloaderOperation> routed;
+  {
+    MutexLock lock(routesLock_);
+    // Few tasks run at once: a look along them beats hashing.
+    for (auto it = taskRoutes_.begin(); it != taskRoutes_.end(); ++it) {
+      if (it->task != task.get()) continue;
+      routed = it->operation.lock();
+      // An operation that has let go of the task (cancelled, or ended) is
+      // not its target any more: the look-up answers as it would have.
+      if (routed && routed->runsTask(task.get()) && !last) return routed;
+      *it = std::move(taskRoutes_.back());
+      taskRoutes_.pop_back();
+      break;
+    }
+  }
+  if (routed && routed->runsTask(task.get())) return routed;
+  ILRemoteImageDownloaderOperationProtocolPtr operation = searchOperationForTask(task);
+  if (operation && !last && typeid(*operation) == typeid(ILRemoteImageDownloaderOperation)) {
+    MutexLock lock(routesLock_);
+    taskRoutes_.push_back(
+        {task.get(), std::static_pointer_cast<ILRemoteImageDownloaderOperation>(operation)});
+  }
+  return operation;
+}
+
+ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::searchOperationForTask(
+    const NSURLSessionDataTaskPtr& task) {
   const uint64_t identifier = task->taskIdentifier();
   // The URL's own operation is almost always the one: look there first.
   if (const NSURLRequestPtr& request = task->originalRequest(); request && request->URL()) {
@@ -610,6 +638,14 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationFo
     if (running && running->taskIdentifier() == identifier) return operation;
   }
   return nullptr;
+}
+
+void ILRemoteImageDownloader::didCompleteWithError(const NSURLSessionPtr& session,
+                                                   const NSURLSessionDataTaskPtr& task,
+                                                   const NSErrorPtr& error) {
+  if (auto target = operationForTask(task, /*last=*/true)) {
+    target->didCompleteWithError(session, task, error);
+  }
 }
 
 // Session delegate: each call goes to the operation running the task.

@@ -156,7 +156,15 @@ class ILRemoteImageDownloader : public NSObject,
   NSHTTPHeaderFieldsPtr sharedHTTPHeaders() const;
   // Session delegate: each call goes to the operation running the task.
   std::shared_ptr<NSURLSessionDataDelegate> forwardingTarget(const NSURLSessionDataTaskPtr& task) override;
-  ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task);
+  // A task's end is the last call the session makes for it: its route goes.
+  void didCompleteWithError(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
+                            const NSErrorPtr& error) override;
+  // `last`: the task's final call, after which its route is not kept.
+  ILRemoteImageDownloaderOperationProtocolPtr operationForTask(const NSURLSessionDataTaskPtr& task,
+                                                               bool last = false);
+  // Looks the task up by its URL and among the queued operations.
+  ILRemoteImageDownloaderOperationProtocolPtr searchOperationForTask(
+      const NSURLSessionDataTaskPtr& task);
   // `decodeOptions`, when given, are those made for `url` and `context`.
   ILRemoteImageDownloaderOperationProtocolPtr makeOperation(const NSURLPtr& url,
                                                             ILDownloadOptions options,
@@ -186,6 +194,18 @@ class ILRemoteImageDownloader : public NSObject,
   };
   std::unordered_map<const NSObject*, std::vector<ListeningToken>> listeningTokens_
       GUARDED_BY(listeningLock_);
+
+  // Each task's operation once found, so that the calls after the first
+  // (a download brings about five) skip the URL's look-up. A route is used
+  // only while its operation still runs that task, and only operations of
+  // the downloader's own class are routed so, since they let go of the task
+  // before they count as finished; others are looked up each time.
+  struct TaskRoute {
+    const NSURLSessionDataTask* task;
+    std::weak_ptr<ILRemoteImageDownloaderOperation> operation;
+  };
+  Mutex routesLock_;
+  std::vector<TaskRoute> taskRoutes_ GUARDED_BY(routesLock_);
 
   mutable Mutex sessionLock_;
   NSURLSessionPtr session_ GUARDED_BY(sessionLock_);

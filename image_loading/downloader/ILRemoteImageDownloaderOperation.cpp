@@ -262,6 +262,7 @@ void ILRemoteImageDownloaderOperation::start() {
     cancelledMeanwhile = isCancelled();
     if (!cancelledMeanwhile) {
       dataTask_ = task;
+      runningTask_.store(task.get(), std::memory_order_release);
       setExecuting(true);
       task->resume();
     }
@@ -292,6 +293,7 @@ bool ILRemoteImageDownloaderOperation::beginCancel(CancelState& state) {
   closed_ = true;
   state.task = std::move(dataTask_);
   dataTask_ = nullptr;
+  runningTask_.store(nullptr, std::memory_order_release);
   state.wasExecuting = isExecuting();
   if (state.wasExecuting) setExecuting(false);
   state.began = true;
@@ -324,6 +326,7 @@ void ILRemoteImageDownloaderOperation::reset() {
     closed_ = true;
     callbackTokens_.clear();
     dataTask_ = nullptr;
+    runningTask_.store(nullptr, std::memory_order_release);
     owned = std::move(ownedSession_);
     ownedSession_ = nullptr;
   }
@@ -487,6 +490,7 @@ void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPt
     RecursiveMutexLock lock(lock_);
     tokens = callbackTokens_;
     dataTask_ = nullptr;
+    runningTask_.store(nullptr, std::memory_order_release);
   }
   postNotification(ILRemoteImageDownloadStopNotification);
   if (!error) postNotification(ILRemoteImageDownloadFinishNotification);

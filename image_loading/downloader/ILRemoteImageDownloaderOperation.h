@@ -147,6 +147,11 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   NSHTTPURLResponsePtr response() const override;
   NSURLSessionDataTaskPtr dataTask() const override;
   NSURLSessionTaskMetricsPtr metrics() const override;
+  // Whether `task` is dataTask(), asked without a lock or a copy: for the
+  // routing of each session delegate call.
+  bool runsTask(const NSURLSessionDataTask* task) const {
+    return task && runningTask_.load(std::memory_order_acquire) == task;
+  }
   NSURLCredentialPtr credential() const;
   void setCredential(NSURLCredentialPtr credential) override;
   ILDownloadOptions options() const { return options_; }
@@ -261,6 +266,9 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   std::weak_ptr<NSURLSession> unownedSession_ GUARDED_BY(lock_);
   NSURLSessionPtr ownedSession_ GUARDED_BY(lock_);
   NSURLSessionDataTaskPtr dataTask_ GUARDED_BY(lock_);
+  // dataTask_'s address, changed with it; while set, dataTask_ keeps the
+  // task alive, so no later task can have the same address.
+  std::atomic<const NSURLSessionDataTask*> runningTask_{nullptr};
   NSHTTPURLResponsePtr response_ GUARDED_BY(lock_);
   NSURLSessionTaskMetricsPtr metrics_ GUARDED_BY(lock_);
   NSURLCredentialPtr credential_ GUARDED_BY(lock_);
