@@ -209,6 +209,11 @@ size_t ILRemoteImageDownloader::listeningTokenCount() const {
   return count;
 }
 
+size_t ILRemoteImageDownloader::routedTaskCount() const {
+  MutexLock lock(routesLock_);
+  return taskRoutes_.size();
+}
+
 void ILRemoteImageDownloader::operationNotified(const NSNotification& notification, bool response) {
   const NSObject* sender = notification.object.get();
   if (!sender) return;

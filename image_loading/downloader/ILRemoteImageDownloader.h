@@ -113,6 +113,8 @@ class ILRemoteImageDownloader : public NSObject,
   const NSOperationQueuePtr& downloadQueue() const { return downloadQueue_; }
   // Tokens alive that hear their operations' response and stop.
   size_t listeningTokenCount() const;
+  // Tasks whose session calls go straight to their operation.
+  size_t routedTaskCount() const;
   NSURLSessionConfiguration sessionConfiguration() const;
   // Not on the shared downloader. true cancels running transfers; false
   // lets them finish first.
@@ -204,7 +206,7 @@ class ILRemoteImageDownloader : public NSObject,
     const NSURLSessionDataTask* task;
     std::weak_ptr<ILRemoteImageDownloaderOperation> operation;
   };
-  Mutex routesLock_;
+  mutable Mutex routesLock_;
   std::vector<TaskRoute> taskRoutes_ GUARDED_BY(routesLock_);
 
   mutable Mutex sessionLock_;

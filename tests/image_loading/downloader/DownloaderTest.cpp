@@ -407,6 +407,61 @@ TEST_F(DownloaderTest, ANewTransferTakesTheCancelledOnesPlaceForLaterCallers) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
+// Session calls reach the operation running their task, and only while it
+// runs it: a task its operation gave up or finished with, even under a URL
+// a newer transfer runs, gets the answers of a delegate that handles nothing.
+TEST_F(DownloaderTest, SessionCallsReachOnlyTheOperationRunningTheirTask) {
+  ScriptedResponse held(200, {{"Content-Type", "image/png"}}, il_test::PNGBody());
+  held.gate = "first";
+  server.script("/routed.png", held);
+  auto delegate = std::static_pointer_cast<NSURLSessionDataDelegate>(downloader);
+  auto proposal = std::make_shared<NSCachedURLResponse>(nullptr, NSData::dataWithBytes(Bytes()));
+  // The operations keep nothing in the URL cache; an unhandled call keeps
+  // the proposal.
+  auto reachesOperation = [&](const NSURLSessionDataTaskPtr& task) {
+    int answers = 0;
+    NSCachedURLResponsePtr answer;
+    delegate->willCacheResponse(nullptr, task, proposal, [&](NSCachedURLResponsePtr given) {
+      ++answers;
+      answer = std::move(given);
+    });
+    EXPECT_EQ(answers, 1);
+    return answer == nullptr;
+  };
+  auto runningTask = [](const ILRemoteImageDownloadTokenPtr& token) {
+    auto operation = std::dynamic_pointer_cast<ILRemoteImageDownloaderOperationProtocol>(
+        token->downloadOperation());
+    return operation ? operation->dataTask() : nullptr;
+  };
+  auto cancelled = std::make_shared<DownloadRecord>();
+  auto first = download("/routed.png", cancelled);
+  ASSERT_TRUE(server.waitForRequests(1));
+  const NSURLSessionDataTaskPtr firstTask = runningTask(first);
+  ASSERT_NE(firstTask, nullptr);
+  EXPECT_TRUE(reachesOperation(firstTask));
+  EXPECT_TRUE(reachesOperation(firstTask));
+  EXPECT_EQ(downloader->routedTaskCount(), 1u);
+  first->cancel();
+  EXPECT_FALSE(reachesOperation(firstTask));
+  ASSERT_TRUE(waitForFinal(cancelled));
+
+  held.gate = "second";
+  server.script("/routed.png", held);
+  auto record = std::make_shared<DownloadRecord>();
+  auto second = download("/routed.png", record);
+  ASSERT_TRUE(server.waitForRequests(2));
+  const NSURLSessionDataTaskPtr secondTask = runningTask(second);
+  ASSERT_NE(secondTask, nullptr);
+  EXPECT_FALSE(reachesOperation(firstTask));
+  EXPECT_TRUE(reachesOperation(secondTask));
+  server.openGate("first");
+  server.openGate("second");
+  ASSERT_TRUE(waitForFinal(record));
+  EXPECT_NE(record->image, nullptr);
+  EXPECT_FALSE(reachesOperation(secondTask));
+  EXPECT_EQ(downloader->routedTaskCount(), 0u);
+}
+
 TEST_F(DownloaderTest, CancellingOneCallerLeavesTheOthersTransfer) {
   servePNG("/two.png");
   downloader->setSuspended(true);
