@@ -1,5 +1,7 @@
 #include "image_loading/cache/ILImageCacheDefine.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -73,6 +75,11 @@ std::string keyPathExtension(const std::string& key, const NSURL* keyURL) {
   return std::string(path.substr(dot + 1));
 }
 
+// The decode options themselves, from what the context and key give.
+Value makeDecodeOptions(const ILRemoteImageContext& context, bool firstFrameOnly, double scale,
+                        const std::optional<Value>& limit, const Value* typeHint,
+                        const std::optional<Value>& extensionHint);
+
 }  // namespace
 
 ILImageCacheLookupOptions ILImageCacheOptionsFromImageOptions(ILRemoteImageOptions options) {
@@ -130,6 +137,49 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
     std::string ext = keyPathExtension(cacheKey, keyURL);
     if (!ext.empty()) extensionHint = Value(ext);
   }
+  const bool firstFrameOnly = options & ILRemoteImageDecodeFirstFrameOnly;
+  // What a key and options give is the same for each download of one
+  // context: the last answer made on this thread is handed out again while
+  // the context is the very same map and the rest is equal. The context is
+  // held weakly, so that nothing it holds is kept alive for this.
+  struct Made {
+    bool made = false;
+    bool emptyContext = false;
+    std::weak_ptr<const ValueMap> context;
+    bool firstFrameOnly = false;
+    double scale = 0;
+    std::optional<Value> limit;
+    std::optional<Value> extensionHint;
+    Value options;
+  };
+  thread_local Made last;
+  std::shared_ptr<const ValueMap> payload = context.mapPayload();
+  const bool emptyContext = context.isNull();
+  if (!emptyContext && !payload) {
+    return makeDecodeOptions(context, firstFrameOnly, scale, limit, typeHint, extensionHint);
+  }
+  if (last.made && last.emptyContext == emptyContext &&
+      (emptyContext || last.context.lock() == payload) && last.firstFrameOnly == firstFrameOnly &&
+      last.scale == scale && last.limit == limit && last.extensionHint == extensionHint) {
+    return last.options;
+  }
+  Value made = makeDecodeOptions(context, firstFrameOnly, scale, limit, typeHint, extensionHint);
+  last.made = true;
+  last.emptyContext = emptyContext;
+  last.context = payload;
+  last.firstFrameOnly = firstFrameOnly;
+  last.scale = scale;
+  last.limit = std::move(limit);
+  last.extensionHint = std::move(extensionHint);
+  last.options = made;
+  return made;
+}
+
+namespace {
+
+Value makeDecodeOptions(const ILRemoteImageContext& context, bool firstFrameOnly, double scale,
+                        const std::optional<Value>& limit, const Value* typeHint,
+                        const std::optional<Value>& extensionHint) {
   const Value* base = contextValue(context, ILRemoteImageContextImageDecodeOptions);
   const Value* hdr = contextValue(context, ILRemoteImageContextImageDecodeToHDR);
   if (!hdr && base) hdr = base->find(kILImageCoderDecodeToHDR);
@@ -137,7 +187,7 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   ValueMap map = base && base->isMap() ? base->asMap() : ValueMap();
   const bool fromBase = !map.empty();
   map.reserve(map.size() + 8);
-  const Value firstFrame(static_cast<bool>(options & ILRemoteImageDecodeFirstFrameOnly));
+  const Value firstFrame(firstFrameOnly);
   const Value scaleValue(scale);
   setOrRemove(map, fromBase, kILImageCoderDecodeFirstFrameOnly, &firstFrame);
   setOrRemove(map, fromBase, kILImageCoderDecodeScaleFactor, &scaleValue);
@@ -152,6 +202,8 @@ Value ILImageDecodeOptionsFromContext(const ILRemoteImageContext& context,
   setOrRemove(map, fromBase, kILImageCoderDecodeToHDR, hdr);
   return Value(std::move(map));
 }
+
+}  // namespace
 
 namespace {
 

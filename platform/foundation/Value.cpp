@@ -223,6 +223,11 @@ const ValueMap& Value::asMap() const {
   return kEmptyMap;
 }
 
+std::shared_ptr<const ValueMap> Value::mapPayload() const {
+  if (auto* p = std::get_if<std::shared_ptr<const ValueMap>>(&v_)) return *p;
+  return nullptr;
+}
+
 const std::shared_ptr<NSObject>& Value::asObject() const {
   if (auto* p = std::get_if<std::shared_ptr<NSObject>>(&v_)) return *p;
   return kNoObject;

@@ -96,6 +96,10 @@ class Value {
   const std::vector<double>& asFloat64List() const;
   const ValueList& asList() const;
   const ValueMap& asMap() const;
+  // The map's shared payload, null when this is not a map: kept weakly, it
+  // tells later whether a map is this very one, without keeping what the
+  // map holds alive.
+  std::shared_ptr<const ValueMap> mapPayload() const;
   const std::shared_ptr<NSObject>& asObject() const;
   template <class T>
   std::shared_ptr<T> objectAs() const {

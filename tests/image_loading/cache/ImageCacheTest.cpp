@@ -10,6 +10,7 @@
 #include "support/images/ImageLoadingTestSupport.h"
 #include "image_loading/cache/ILExtendedObjectCoding.h"
 #include "image_loading/cache/ILImageCache.h"
+#include "image_loading/coders/ILImageCoderHelper.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -499,6 +500,62 @@ TEST_F(ImageCacheTest, ExtensionHintFollowsTheDecodedURLPath) {
   EXPECT_EQ(ILImageDecodeOptionsFromContext(Value(), 0, "k", other.get())
                 .find(kILImageCoderDecodeFileExtensionHint),
             nullptr);
+}
+
+// Calls one after another on one thread, each changing one input from the
+// call before: every answer is that input's own, a context is told from an
+// equal-looking newer one, and an answer keeps nothing of its context alive.
+TEST_F(ImageCacheTest, DecodeOptionsFollowEveryInputFromOneCallToTheNext) {
+  const uint64_t defaultLimit = ILImageCoderHelper::defaultScaleDownLimitBytes();
+  auto object = std::make_shared<NSObject>();
+  const std::weak_ptr<NSObject> watched = object;
+  auto thumbnail = [&](int64_t side) {
+    return Value::map({{ILRemoteImageContextImageThumbnailPixelSize, Value::integer(side)},
+                       {ILRemoteImageContextCallbackQueue, Value(object)}});
+  };
+  Value first = thumbnail(10);
+  const struct {
+    int context;  // 0: none, 1: `first`, 2: made anew with side 20
+    ILRemoteImageOptions options;
+    const char* key;
+    uint64_t limitSet;  // 0: the default
+    bool firstFrame;
+    double scale;
+    const char* extension;
+    int64_t limit;  // 0: none
+    int64_t side;   // 0: none
+  } cases[] = {
+      {1, 0, "a@2x.png", 0, false, 2, "png", 0, 10},
+      {1, 0, "a@2x.png", 0, false, 2, "png", 0, 10},
+      {1, ILRemoteImageDecodeFirstFrameOnly, "a@2x.png", 0, true, 2, "png", 0, 10},
+      {1, 0, "a@3x.png", 0, false, 3, "png", 0, 10},
+      {1, 0, "a@3x.gif", 0, false, 3, "gif", 0, 10},
+      {1, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 0, false, 3, "gif", int64_t(defaultLimit),
+       10},
+      {1, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 4096, false, 3, "gif", 4096, 10},
+      {2, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 4096, false, 3, "gif", 4096, 20},
+      {2, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 4096, false, 3, "gif", 4096, 20},
+      {0, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 4096, false, 3, "gif", 4096, 0},
+      {1, 0, "a@3x.gif", 0, false, 3, "gif", 0, 10},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    ILImageCoderHelper::setDefaultScaleDownLimitBytes(c.limitSet ? c.limitSet : defaultLimit);
+    const Value options = ILImageDecodeOptionsFromContext(
+        c.context == 0 ? Value() : c.context == 1 ? first : thumbnail(20), c.options, c.key);
+    EXPECT_EQ(options.find(kILImageCoderDecodeFirstFrameOnly)->asBool(), c.firstFrame) << i;
+    EXPECT_EQ(options.find(kILImageCoderDecodeScaleFactor)->asDouble(), c.scale) << i;
+    EXPECT_EQ(options.find(kILImageCoderDecodeFileExtensionHint)->asString(), c.extension) << i;
+    const Value* limit = options.find(kILImageCoderDecodeScaleDownLimitBytes);
+    EXPECT_EQ(limit ? limit->asInt64() : 0, c.limit) << i;
+    const Value* side = options.find(kILImageCoderDecodeThumbnailPixelSize);
+    EXPECT_EQ(side ? side->asInt64() : 0, c.side) << i;
+  }
+  ILImageCoderHelper::setDefaultScaleDownLimitBytes(defaultLimit);
+  object.reset();
+  EXPECT_FALSE(watched.expired());
+  first = Value();
+  EXPECT_TRUE(watched.expired());
 }
 
 // Keys one after another on one thread, as a download and its operation ask:
