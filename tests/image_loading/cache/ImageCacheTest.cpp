@@ -529,6 +529,7 @@ TEST_F(ImageCacheTest, DecodeOptionsFollowEveryInputFromOneCallToTheNext) {
       {1, 0, "a@2x.png", 0, false, 2, "png", 0, 10},
       {1, ILRemoteImageDecodeFirstFrameOnly, "a@2x.png", 0, true, 2, "png", 0, 10},
       {1, 0, "a@3x.png", 0, false, 3, "png", 0, 10},
+      {1, 0, "a@2x.png", 0, false, 2, "png", 0, 10},
       {1, 0, "a@3x.gif", 0, false, 3, "gif", 0, 10},
       {1, ILRemoteImageScaleDownLargeImages, "a@3x.gif", 0, false, 3, "gif", int64_t(defaultLimit),
        10},

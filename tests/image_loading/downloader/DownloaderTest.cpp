@@ -408,8 +408,10 @@ TEST_F(DownloaderTest, ANewTransferTakesTheCancelledOnesPlaceForLaterCallers) {
 }
 
 // Session calls reach the operation running their task, and only while it
-// runs it: a task its operation gave up or finished with, even under a URL
-// a newer transfer runs, gets the answers of a delegate that handles nothing.
+// runs it: a task its operation gave up or finished with (already while the
+// callers are answered), even under a URL a newer transfer runs, or whose
+// transfer failed at once, gets the answers of a delegate that handles
+// nothing.
 TEST_F(DownloaderTest, SessionCallsReachOnlyTheOperationRunningTheirTask) {
   ScriptedResponse held(200, {{"Content-Type", "image/png"}}, il_test::PNGBody());
   held.gate = "first";
@@ -418,7 +420,7 @@ TEST_F(DownloaderTest, SessionCallsReachOnlyTheOperationRunningTheirTask) {
   auto proposal = std::make_shared<NSCachedURLResponse>(nullptr, NSData::dataWithBytes(Bytes()));
   // The operations keep nothing in the URL cache; an unhandled call keeps
   // the proposal.
-  auto reachesOperation = [&](const NSURLSessionDataTaskPtr& task) {
+  auto reachesOperation = [delegate, proposal](const NSURLSessionDataTaskPtr& task) {
     int answers = 0;
     NSCachedURLResponsePtr answer;
     delegate->willCacheResponse(nullptr, task, proposal, [&](NSCachedURLResponsePtr given) {
@@ -428,37 +430,66 @@ TEST_F(DownloaderTest, SessionCallsReachOnlyTheOperationRunningTheirTask) {
     EXPECT_EQ(answers, 1);
     return answer == nullptr;
   };
+  // Completions run inline, on the thread that ends or cancels the
+  // operation, and ask about the task there.
+  auto inlineQueue = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
+  inlineQueue->setPolicy(ILCallbackQueuePolicyInvoke);
+  const ILRemoteImageContext context = Value::map(
+      {{ILRemoteImageContextCallbackQueue, Value(std::static_pointer_cast<NSObject>(inlineQueue))}});
+  struct Transfer {
+    NSURLSessionDataTaskPtr task;
+    std::atomic<int> reachedWhileAnswered{-1};
+    DownloadRecordPtr record = std::make_shared<DownloadRecord>();
+  };
+  auto start = [&](Transfer& transfer, const NSURLPtr& url) {
+    auto completed = transfer.record->completedBlock();
+    return downloader->downloadImageWithURL(
+        url, 0, context, nullptr,
+        [&transfer, completed, reachesOperation](UIImagePtr image, NSDataPtr data, NSErrorPtr error,
+                                                 bool finished) {
+          if (transfer.task) transfer.reachedWhileAnswered = reachesOperation(transfer.task);
+          completed(std::move(image), std::move(data), std::move(error), finished);
+        });
+  };
   auto runningTask = [](const ILRemoteImageDownloadTokenPtr& token) {
     auto operation = std::dynamic_pointer_cast<ILRemoteImageDownloaderOperationProtocol>(
         token->downloadOperation());
     return operation ? operation->dataTask() : nullptr;
   };
-  auto cancelled = std::make_shared<DownloadRecord>();
-  auto first = download("/routed.png", cancelled);
+  Transfer cancelled, second, refused;
+  auto first = start(cancelled, url("/routed.png"));
   ASSERT_TRUE(server.waitForRequests(1));
-  const NSURLSessionDataTaskPtr firstTask = runningTask(first);
-  ASSERT_NE(firstTask, nullptr);
-  EXPECT_TRUE(reachesOperation(firstTask));
-  EXPECT_TRUE(reachesOperation(firstTask));
+  cancelled.task = runningTask(first);
+  ASSERT_NE(cancelled.task, nullptr);
+  EXPECT_TRUE(reachesOperation(cancelled.task));
+  EXPECT_TRUE(reachesOperation(cancelled.task));
   EXPECT_EQ(downloader->routedTaskCount(), 1u);
   first->cancel();
-  EXPECT_FALSE(reachesOperation(firstTask));
-  ASSERT_TRUE(waitForFinal(cancelled));
+  ASSERT_TRUE(waitForFinal(cancelled.record));
+  EXPECT_EQ(cancelled.reachedWhileAnswered, 0);
+  EXPECT_FALSE(reachesOperation(cancelled.task));
 
   held.gate = "second";
   server.script("/routed.png", held);
-  auto record = std::make_shared<DownloadRecord>();
-  auto second = download("/routed.png", record);
+  auto token = start(second, url("/routed.png"));
   ASSERT_TRUE(server.waitForRequests(2));
-  const NSURLSessionDataTaskPtr secondTask = runningTask(second);
-  ASSERT_NE(secondTask, nullptr);
-  EXPECT_FALSE(reachesOperation(firstTask));
-  EXPECT_TRUE(reachesOperation(secondTask));
+  second.task = runningTask(token);
+  ASSERT_NE(second.task, nullptr);
+  EXPECT_FALSE(reachesOperation(cancelled.task));
+  EXPECT_TRUE(reachesOperation(second.task));
   server.openGate("first");
   server.openGate("second");
-  ASSERT_TRUE(waitForFinal(record));
-  EXPECT_NE(record->image, nullptr);
-  EXPECT_FALSE(reachesOperation(secondTask));
+  ASSERT_TRUE(waitForFinal(second.record));
+  EXPECT_NE(second.record->image, nullptr);
+  EXPECT_EQ(second.reachedWhileAnswered, 0);
+  EXPECT_FALSE(reachesOperation(second.task));
+  EXPECT_EQ(downloader->routedTaskCount(), 0u);
+
+  // Its end is the only call of a task refused a connection.
+  start(refused, NSURL::URLWithString("http://127.0.0.1:" +
+                                      std::to_string(LoopbackHttpServer::closedPort()) + "/x.png"));
+  ASSERT_TRUE(waitForFinal(refused.record));
+  EXPECT_NE(refused.record->error, nullptr);
   EXPECT_EQ(downloader->routedTaskCount(), 0u);
 }
 
