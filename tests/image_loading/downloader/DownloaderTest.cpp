@@ -434,8 +434,9 @@ TEST_F(DownloaderTest, SessionCallsReachOnlyTheOperationRunningTheirTask) {
   // operation, and ask about the task there.
   auto inlineQueue = std::make_shared<ILCallbackQueue>(dispatch_get_main_queue());
   inlineQueue->setPolicy(ILCallbackQueuePolicyInvoke);
-  const ILRemoteImageContext context = Value::map(
-      {{ILRemoteImageContextCallbackQueue, Value(std::static_pointer_cast<NSObject>(inlineQueue))}});
+  const ILRemoteImageContext context =
+      Value::map({{ILRemoteImageContextCallbackQueue,
+                   Value(std::static_pointer_cast<NSObject>(inlineQueue))}});
   struct Transfer {
     NSURLSessionDataTaskPtr task;
     std::atomic<int> reachedWhileAnswered{-1};
