@@ -150,6 +150,7 @@ std::shared_ptr<NSObject> ILRemoteImageDownloaderOperation::addHandlersForProgre
       std::move(progress), std::move(completed), std::move(decodeOptions));
   RecursiveMutexLock lock(lock_);
   if (closed_) return nullptr;
+  if (token->progressBlock) progressHeard_.store(true, std::memory_order_release);
   callbackTokens_.push_back(token);
   return token;
 }
@@ -167,6 +168,11 @@ size_t ILRemoteImageDownloaderOperation::callbackTokenCount() const {
 ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::tokensSnapshot() const {
   RecursiveMutexLock lock(lock_);
   return callbackTokens_;
+}
+
+ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::progressTokens() const {
+  // Most callers ask for no progress: they are not copied for nothing.
+  return progressHeard_.load(std::memory_order_acquire) ? tokensSnapshot() : Tokens();
 }
 
 ILRemoteImageDownloaderOperation::Tokens ILRemoteImageDownloaderOperation::closeAndSnapshot() {
@@ -388,7 +394,7 @@ void ILRemoteImageDownloaderOperation::didReceiveResponse(
     valid = false;
     responseError_ = bodyTooLargeError(request_);
   }
-  if (valid) reportProgress(tokensSnapshot(), 0, expectedSize_);
+  if (valid) reportProgress(progressTokens(), 0, expectedSize_);
   postNotification(ILRemoteImageDownloadReceiveResponseNotification);
   // A refused response ends the task as cancelled; callers see the reason
   // stored above instead.
@@ -476,7 +482,7 @@ void ILRemoteImageDownloaderOperation::didReceiveData(const NSURLSessionPtr&,
       coderOperationCount() == 0) {
     queuePartialDecode();
   }
-  reportProgress(tokensSnapshot(), receivedSize_, expectedSize_);
+  reportProgress(progressTokens(), receivedSize_, expectedSize_);
 }
 
 void ILRemoteImageDownloaderOperation::didCompleteWithError(const NSURLSessionPtr&,

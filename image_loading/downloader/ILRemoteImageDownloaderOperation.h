@@ -201,6 +201,8 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   };
 
   Tokens tokensSnapshot() const;
+  // The callers, when any has ever asked for progress; none otherwise.
+  Tokens progressTokens() const;
   // Takes no more callers from now on; the callers it has.
   Tokens closeAndSnapshot();
   // Registered and not answered yet.
@@ -293,5 +295,7 @@ class ILRemoteImageDownloaderOperation : public ILRemoteImageDownloaderOperation
   NSErrorPtr responseError_;
 
   std::atomic<bool> downloadCompleted_{false};
+  // Set, under lock_, once a caller with a progress block has joined.
+  std::atomic<bool> progressHeard_{false};
 };
 using ILRemoteImageDownloaderOperationPtr = std::shared_ptr<ILRemoteImageDownloaderOperation>;

@@ -232,7 +232,9 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   downloader->setSuspended(true);
   auto first = std::make_shared<DownloadRecord>();
   auto second = std::make_shared<DownloadRecord>();
-  auto a = download("/shared.png", first, ILDownloadLowPriority);
+  // The first caller asks for no progress; the one joining it still hears it.
+  auto a = downloader->downloadImageWithURL(url("/shared.png"), ILDownloadLowPriority, Value(),
+                                            nullptr, first->completedBlock());
   // A joining caller keeps its own decode options.
   auto b = download("/shared.png", second, ILDownloadHighPriority,
                     Value::map({{ILRemoteImageContextImageScaleFactor, Value(2.0)}}));
@@ -251,6 +253,8 @@ TEST_F(DownloaderTest, SameURLJoinsOneTransferAndAFinishedOneIsReplaced) {
   ASSERT_NE(second->image, nullptr);
   EXPECT_EQ(first->image->scale(), 1.0);
   EXPECT_EQ(second->image->scale(), 2.0);
+  EXPECT_TRUE(first->progress.empty());
+  EXPECT_FALSE(second->progress.empty());
   EXPECT_EQ(server.requests().size(), 1u);
   // Every caller's token hears of the one transfer's response and metrics.
   drainMainLoop();
