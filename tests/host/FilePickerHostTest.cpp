@@ -32,6 +32,9 @@
 
 extern char** environ;
 
+namespace file_picker_host_test {
+
+
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
@@ -751,3 +754,5 @@ TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndItsRoadsSayWhy) {
 }
 
 }  // namespace
+
+}  // namespace file_picker_host_test
