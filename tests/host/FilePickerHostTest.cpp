@@ -34,7 +34,6 @@ extern char** environ;
 
 namespace file_picker_host_test {
 
-
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
