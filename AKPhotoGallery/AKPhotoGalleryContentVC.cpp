@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kFooterBottomInset = 34;
 constexpr double kNotchedScreenLength = 812;
-constexpr double kFooterFade = 0.2;
+constexpr double kContentFooterFade = 0.2;
 constexpr double kLoadMoreSlide = 0.4;
 
 std::shared_ptr<AKPhotoBasePreviewVC> makePreview(const AKPhotoPreviewClass& name) {
@@ -351,6 +351,6 @@ void AKPhotoGalleryContentVC::setFooterViewHidden(bool hidden, bool animated,
     return;
   }
   UIView::animateWithDuration(
-      kFooterFade, [container, target] { container->setAlpha(target); },
+      kContentFooterFade, [container, target] { container->setAlpha(target); },
       [completion = std::move(completion)](bool) mutable { completion(); });
 }

@@ -35,7 +35,8 @@ constexpr uint64_t kAllMargins = UIViewAutoresizingFlexibleLeftMargin |
                                  UIViewAutoresizingFlexibleRightMargin |
                                  UIViewAutoresizingFlexibleTopMargin |
                                  UIViewAutoresizingFlexibleBottomMargin;
-constexpr uint64_t kFlexibleSize = UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight;
+constexpr uint64_t kPlayerFlexibleSize =
+    UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight;
 constexpr double kAutoHideDelay = 3.5;
 constexpr double kButtonSide = 40;
 constexpr double kSliderHeight = 40;
@@ -188,7 +189,7 @@ void AKPlayerView::setupBottomBar(const std::shared_ptr<AKPlayerView>& self) {
   if (!parent) parent = self;
   parent->addSubview(controlView_);
   controlView_->setFrame(parent->bounds());
-  controlView_->setAutoresizingMask(kFlexibleSize);
+  controlView_->setAutoresizingMask(kPlayerFlexibleSize);
   const CGSize overlay = controlView_->bounds().size;
   bar->setFrame(CGRectMake(0, overlay.height - bottomBarInset() - kButtonSide, overlay.width, kButtonSide));
   bar->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleTopMargin);
@@ -196,7 +197,7 @@ void AKPlayerView::setupBottomBar(const std::shared_ptr<AKPlayerView>& self) {
 
   auto background = std::make_shared<UIImageView>(AKPhotoGalleryResource::videoPlayControlBackgroundImage());
   background->setFrame(controlView_->bounds());
-  background->setAutoresizingMask(kFlexibleSize);
+  background->setAutoresizingMask(kPlayerFlexibleSize);
   controlView_->insertSubviewAtIndex(background, 0);
 }
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr double kEps = CRCropView::kEpsilon;
+constexpr double kRotationEps = CRCropView::kEpsilon;
 constexpr double kTurnDuration = 0.45;
 constexpr double kResetDelay = 0.01;
 
@@ -36,12 +36,12 @@ void CRCropView::captureStateForImageRotation() {
 
 void CRCropView::checkForCanReset() {
   CGPoint o = scrollView_->contentOffset();
-  bool atFirstLayout =
-      angle_ == 0 && scrollView_->zoomScale() <= scrollView_->minimumZoomScale() + kEps &&
-      CRFloor(cropBoxFrame_.size.width) == CRFloor(originalCropBoxSize_.width) &&
-      CRFloor(cropBoxFrame_.size.height) == CRFloor(originalCropBoxSize_.height) &&
-      CRFloor(o.x) == CRFloor(originalContentOffset_.x) &&
-      CRFloor(o.y) == CRFloor(originalContentOffset_.y);
+  bool atFirstLayout = angle_ == 0 &&
+                       scrollView_->zoomScale() <= scrollView_->minimumZoomScale() + kRotationEps &&
+                       CRFloor(cropBoxFrame_.size.width) == CRFloor(originalCropBoxSize_.width) &&
+                       CRFloor(cropBoxFrame_.size.height) == CRFloor(originalCropBoxSize_.height) &&
+                       CRFloor(o.x) == CRFloor(originalContentOffset_.x) &&
+                       CRFloor(o.y) == CRFloor(originalContentOffset_.y);
   setCanBeReset(!atFirstLayout);
 }
 

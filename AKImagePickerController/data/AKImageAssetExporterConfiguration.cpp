@@ -34,7 +34,7 @@ AKImageAssetExporterConfiguration::AKImageAssetExporterConfiguration()
 
 namespace {
 
-std::string parentOf(const std::string& path) {
+std::string configurationParentOf(const std::string& path) {
   size_t end = path.size();
   while (end > 1 && path[end - 1] == '/') --end;
   const size_t slash = path.rfind('/', end - 1);
@@ -54,7 +54,7 @@ std::string markerPrefix(const std::string& directory) { return "." + nameOf(dir
 // Whether a process other than this one holds a marker of `directory`;
 // markers nobody holds are removed on the way.
 bool otherOwnerAlive(const std::string& directory, const std::string& ownMarker) {
-  const std::string parent = parentOf(directory), prefix = markerPrefix(directory);
+  const std::string parent = configurationParentOf(directory), prefix = markerPrefix(directory);
   DIR* dir = ::opendir(parent.c_str());
   if (!dir) return false;
   std::vector<std::string> markers;
@@ -85,7 +85,7 @@ bool otherOwnerAlive(const std::string& directory, const std::string& ownMarker)
 class DirectoryClaimLock {
  public:
   explicit DirectoryClaimLock(const std::string& directory) {
-    fd_ = ::open((parentOf(directory) + "/." + nameOf(directory) + ".lock").c_str(),
+    fd_ = ::open((configurationParentOf(directory) + "/." + nameOf(directory) + ".lock").c_str(),
                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
     while (::flock(fd_, LOCK_EX) != 0) {
@@ -148,7 +148,7 @@ void AKImageAssetDiskPurger::add(const NSURLPtr& directory) {
   const std::string path = directory->path();
   // Claimed before looking, so that two processes starting together see
   // each other rather than each emptying the other's directory.
-  const std::string parent = parentOf(path);
+  const std::string parent = configurationParentOf(path);
   NSFileManager::defaultManager()->createDirectoryAtPath(parent, true);
   DirectoryClaimLock claim(path);
   const std::string marker = parent + "/" + markerPrefix(path) + std::to_string(::getpid());
@@ -174,7 +174,8 @@ void AKImageAssetDiskPurger::clear() {
     std::string own;
     const std::string path = directory->path();
     for (auto& [marker, fd] : markers_) {
-      if (marker.rfind(parentOf(path) + "/" + markerPrefix(path), 0) == 0) own = marker;
+      if (marker.rfind(configurationParentOf(path) + "/" + markerPrefix(path), 0) == 0)
+        own = marker;
     }
     DirectoryClaimLock claim(path);
     if (claim.held() && !otherOwnerAlive(path, own))

@@ -29,7 +29,7 @@ constexpr double kDefaultFrameDuration = 0.1;
             " method");
 }
 
-bool atLeast(int64_t major) {
+bool animatedCoderAtLeast(int64_t major) {
   return NSProcessInfo::processInfo().isOperatingSystemAtLeastVersion({major, 0, 0});
 }
 
@@ -183,7 +183,7 @@ ValueMap ILImageIOCoding::encodeProperties(const CGImageRef& image, const Value&
       background && !background->isNull()) {
     ValueMapSet(properties, Value(kCGImageDestinationBackgroundColor), *background);
   }
-  if (atLeast(18)) {
+  if (animatedCoderAtLeast(18)) {
     const uint64_t hdr = ILImageCoderOptionUnsigned(options, kILImageCoderEncodeToHDR, 0);
     ValueMapSet(properties, Value(kCGImageDestinationEncodeRequest),
                 Value(hdr == 1   ? kCGImageDestinationEncodeToISOHDR
@@ -283,7 +283,7 @@ UIImagePtr ILImageIOAnimatedCoder::createFrameAtIndex(size_t index, const CGImag
   const double pixelHeight = double(geometry.frame.height);
   uint32_t exifOrientation =
       geometry.frame.orientation > 0 ? uint32_t(geometry.frame.orientation) : 1;
-  if (atLeast(17)) {
+  if (animatedCoderAtLeast(17)) {
     ValueMapSet(options, Value(kCGImageSourceDecodeRequest),
                 Value(decodeToHDR ? kCGImageSourceDecodeToHDR : kCGImageSourceDecodeToSDR));
   }
@@ -321,7 +321,8 @@ UIImagePtr ILImageIOAnimatedCoder::createFrameAtIndex(size_t index, const CGImag
   // Lazy bitmaps of the stand-in keep their own decoder snapshot, so frames
   // of a provider are already independent of the source's cache.
   if (il_imageFormatFromUTType(CGImageSourceGetType(source)) == ILImageFormatPNG &&
-      image->bitsPerComponent() == 8 && atLeast(17) && pngPluginBuggyNeedWorkaround()) {
+      image->bitsPerComponent() == 8 && animatedCoderAtLeast(17) &&
+      pngPluginBuggyNeedWorkaround()) {
     const uint32_t info = image->bitmapInfo();
     const uint32_t alpha = info & kCGBitmapAlphaInfoMask;
     const uint32_t kept = info & 0x7100;

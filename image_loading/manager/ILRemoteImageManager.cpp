@@ -51,7 +51,7 @@ ILImageCacheKind contextCacheType(const ILRemoteImageContext& context, const cha
 
 dispatch_queue_t transformQueue() { return dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH, 0); }
 
-NSErrorPtr cancelledError(const char* when) {
+NSErrorPtr managerCancelledError(const char* when) {
   return ILRemoteImageError(ILRemoteImageErrorCancelled,
                             std::string("Operation cancelled by user during ") + when);
 }
@@ -367,7 +367,7 @@ ILImageCacheProtocolPtr ILRemoteImageManager::cacheForKeys(
 
 bool ILRemoteImageManager::endIfCancelledDuringQuery(const LoadPtr& load) {
   if (!load->operation->isCancelled()) return false;
-  callCompletionWithError(load, cancelledError("querying the cache"));
+  callCompletionWithError(load, managerCancelledError("querying the cache"));
   safelyRemoveOperationFromRunning(load->operation);
   return true;
 }
@@ -473,7 +473,8 @@ void ILRemoteImageManager::callDownloadProcess(const LoadPtr& load, UIImagePtr c
         if (load->operation->isCancelled()) {
           // Stages that were under way when the load was cancelled end in
           // the one cancellation answer of the final call.
-          if (finished) self->callCompletionWithError(load, cancelledError("sending the request"));
+          if (finished)
+            self->callCompletionWithError(load, managerCancelledError("sending the request"));
         } else if (refreshing && ILIsRemoteImageError(error, ILRemoteImageErrorCacheNotModified)) {
           // The cached image delivered first is still current.
         } else if (ILIsRemoteImageError(error, ILRemoteImageErrorCancelled)) {

@@ -14,7 +14,7 @@ namespace {
 
 // An LZW code of at least 3 bits yields at most about 4096 pixels, so a canvas
 // far larger than its file could ever fill is refused as a bomb.
-constexpr uint64_t kMaxPixelsPerByte = 3000;
+constexpr uint64_t kGIFMaxPixelsPerByte = 3000;
 constexpr uint64_t kCanvasSlack = 1 << 20;
 
 // giflib reads the header, one frame and a trailer, without copying them.
@@ -79,7 +79,8 @@ CGImageSourceStatus GIFDecoder::onParse() {
   // A canvas past the full-size limits can still give thumbnails of its
   // first frame; drawing it whole is refused when its bitmap is allocated.
   if (!ImageSourceSizeAllowed(width_, height_)) return kCGImageStatusInvalidData;
-  if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kMaxPixelsPerByte, kCanvasSlack)) {
+  if (!ImageDataCouldHold(uint64_t(width_) * height_, d.size(), kGIFMaxPixelsPerByte,
+                          kCanvasSlack)) {
     return ImageStatusUntilDataCouldHold(complete_);
   }
   size_t pos = headerEnd_;

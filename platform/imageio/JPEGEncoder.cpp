@@ -16,23 +16,25 @@ namespace {
 
 constexpr double kThumbnailMaxPixelSize = 160;
 
-struct ErrorManager {
+struct EncoderErrorManager {
   jpeg_error_mgr pub;
   jmp_buf jump;
 };
 
-void OnError(j_common_ptr cinfo) { longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
-void OnMessage(j_common_ptr) {}
+void OnEncoderError(j_common_ptr cinfo) {
+  longjmp(reinterpret_cast<EncoderErrorManager*>(cinfo->err)->jump, 1);
+}
+void OnEncoderMessage(j_common_ptr) {}
 
 bool Compress(const ImageBitmap& bitmap, int quality, const EncodeSettings& settings,
               const Bytes& exif, Bytes& out) {
   jpeg_compress_struct cinfo;
-  ErrorManager err;
+  EncoderErrorManager err;
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.output_message = OnMessage;
+  err.pub.error_exit = OnEncoderError;
+  err.pub.output_message = OnEncoderMessage;
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&cinfo);
     std::free(buffer);

@@ -17,7 +17,7 @@ struct Sink {
   toff_t pos = 0;
 };
 
-tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t n) {
+tsize_t EncoderReadProc(thandle_t h, tdata_t buf, tsize_t n) {
   auto* s = static_cast<Sink*>(h);
   if (n < 0 || s->pos >= s->out->size()) return 0;
   const size_t count = std::min<size_t>(size_t(n), s->out->size() - s->pos);
@@ -25,7 +25,7 @@ tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t n) {
   s->pos += count;
   return tsize_t(count);
 }
-tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t n) {
+tsize_t EncoderWriteProc(thandle_t h, tdata_t buf, tsize_t n) {
   auto* s = static_cast<Sink*>(h);
   if (n < 0) return 0;
   if (s->out->size() < s->pos + size_t(n)) s->out->resize(s->pos + size_t(n));
@@ -33,16 +33,16 @@ tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t n) {
   s->pos += size_t(n);
   return n;
 }
-toff_t SeekProc(thandle_t h, toff_t off, int whence) {
+toff_t EncoderSeekProc(thandle_t h, toff_t off, int whence) {
   auto* s = static_cast<Sink*>(h);
   const toff_t base = whence == SEEK_CUR ? s->pos : whence == SEEK_END ? s->out->size() : 0;
   s->pos = base + off;
   return s->pos;
 }
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t h) { return static_cast<Sink*>(h)->out->size(); }
-int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
-void UnmapProc(thandle_t, tdata_t, toff_t) {}
+int EncoderCloseProc(thandle_t) { return 0; }
+toff_t EncoderSizeProc(thandle_t h) { return static_cast<Sink*>(h)->out->size(); }
+int EncoderMapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
+void EncoderUnmapProc(thandle_t, tdata_t, toff_t) {}
 
 void SetText(TIFF* tif, uint32_t tag, const ValueMap* dict, const char* key) {
   const Value* v = dict ? ValueMapFind(*dict, key) : nullptr;
@@ -94,8 +94,9 @@ bool EncodeTIFF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
   Sink sink{&out};
-  TIFF* tif = TIFFClientOpen("memory", "wm", &sink, ReadProc, WriteProc, SeekProc, CloseProc,
-                             SizeProc, MapProc, UnmapProc);
+  TIFF* tif =
+      TIFFClientOpen("memory", "wm", &sink, EncoderReadProc, EncoderWriteProc, EncoderSeekProc,
+                     EncoderCloseProc, EncoderSizeProc, EncoderMapProc, EncoderUnmapProc);
   if (!tif) return false;
   bool ok = true;
   for (const EncodeFrame& f : frames) {

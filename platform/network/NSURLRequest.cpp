@@ -12,7 +12,7 @@ std::string trimmed(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-std::string lowered(std::string s) {
+std::string asciiLowered(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
@@ -136,21 +136,22 @@ NSHTTPURLResponse::NSHTTPURLResponse(NSURLPtr url, int64_t statusCode, NSHTTPHea
   if (auto type = findField(headers_, "Content-Type")) {
     std::string_view rest = *type;
     size_t semicolon = rest.find(';');
-    std::string mime = lowered(trimmed(rest.substr(0, semicolon)));
+    std::string mime = asciiLowered(trimmed(rest.substr(0, semicolon)));
     if (!mime.empty()) mimeType_ = mime;
     while (semicolon != std::string_view::npos) {
       rest = rest.substr(semicolon + 1);
       semicolon = rest.find(';');
       std::string parameter = trimmed(rest.substr(0, semicolon));
       size_t equals = parameter.find('=');
-      if (equals == std::string::npos || lowered(trimmed(parameter.substr(0, equals))) != "charset") {
+      if (equals == std::string::npos ||
+          asciiLowered(trimmed(parameter.substr(0, equals))) != "charset") {
         continue;
       }
       std::string charset = trimmed(parameter.substr(equals + 1));
       if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"') {
         charset = charset.substr(1, charset.size() - 2);
       }
-      if (!charset.empty()) encoding_ = lowered(charset);
+      if (!charset.empty()) encoding_ = asciiLowered(charset);
     }
   }
   if (auto length = findField(headers_, "Content-Length")) {

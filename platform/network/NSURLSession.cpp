@@ -6,11 +6,11 @@
 
 namespace {
 
-Mutex sharedMutex;  // guards sharedSessionInstance()
+Mutex sharedSessionMutex;  // guards sharedSessionInstance()
 
 // Never destroyed: the shared session lives until the process ends and is
 // never invalidated, so nothing of it is queued after main has returned.
-NSURLSessionPtr& sharedSessionInstance() REQUIRES(sharedMutex) {
+NSURLSessionPtr& sharedSessionInstance() REQUIRES(sharedSessionMutex) {
   static auto* instance = new NSURLSessionPtr();
   return *instance;
 }
@@ -48,13 +48,13 @@ NSURLSessionPtr NSURLSession::sharedSession() {
     // Each test starts with a session over the fresh shared cache.
     SingletonResets::add([] {
       NSURLSessionPtr previous;
-      MutexLock lock(sharedMutex);
+      MutexLock lock(sharedSessionMutex);
       previous.swap(sharedSessionInstance());
     });
     return true;
   }();
   (void)resetRegistered;
-  MutexLock lock(sharedMutex);
+  MutexLock lock(sharedSessionMutex);
   NSURLSessionPtr& instance = sharedSessionInstance();
   if (!instance) instance = sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration());
   return instance;
@@ -63,7 +63,7 @@ NSURLSessionPtr NSURLSession::sharedSession() {
 std::shared_ptr<NSURLSessionDataDelegate> NSURLSession::delegate() const { return engine_->delegate(); }
 
 bool NSURLSession::isShared() const {
-  MutexLock lock(sharedMutex);
+  MutexLock lock(sharedSessionMutex);
   return sharedSessionInstance().get() == this;
 }
 

@@ -8,6 +8,8 @@
 #include "support/camera/CameraFixtures.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace camera_capture_test {
+
 using namespace camera_test;
 
 namespace {
@@ -208,3 +210,5 @@ TEST_F(CameraScreenTest, SourcesThatCannotBeReadLeaveAScreenWithoutPreviewThatSt
   camera_->focusAtTouchPoint(CGPointMake(10, 10));
   ASSERT_TRUE(shootAndWait(*camera_));
 }
+
+}  // namespace camera_capture_test

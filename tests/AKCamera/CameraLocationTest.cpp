@@ -6,6 +6,8 @@
 #include "support/TestEnvironment.h"
 #include "support/location/ScriptedLocationProvider.h"
 
+namespace camera_location_test {
+
 namespace {
 
 class CameraLocationTest : public PlatformTest {
@@ -102,3 +104,5 @@ TEST_F(CameraLocationTest, AuthorizationChangesStartAndStopUpdatesWithoutTouchin
 }
 
 }  // namespace
+
+}  // namespace camera_location_test

@@ -13,6 +13,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace camera_screen_test {
+
 using namespace camera_test;
 
 namespace {
@@ -422,3 +424,5 @@ TEST_F(CameraScreenTest, FacesAreReportedOnTheMetadataQueueAndPlacedInThePreview
   camera->switchCamera();
   EXPECT_NEAR(camera->faceRect(face).origin.x, 375 - 375 * 0.65, 1e-9);
 }
+
+}  // namespace camera_screen_test

@@ -24,6 +24,8 @@
 #include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace gallery_in_use_test {
+
 namespace {
 
 const std::array<uint8_t, 4> kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
@@ -384,3 +386,5 @@ TEST_F(GalleryInUseTest, AWebPageFromACodeThatStopsLoadingShowsWhyUnlessThePerso
   }
   EXPECT_GT(dark, 50);
 }
+
+}  // namespace gallery_in_use_test

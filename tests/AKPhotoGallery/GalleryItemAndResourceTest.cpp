@@ -8,6 +8,8 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 
+namespace gallery_item_and_resource_test {
+
 class GalleryItemTest : public GalleryTest {};
 
 TEST_F(GalleryItemTest, ConstructorsSetOnlyTheirFieldAndItemsAreDistinctPages) {
@@ -102,3 +104,5 @@ TEST_F(GalleryResourceTest, ImagesAreFoundAtTheScreenScaleAndTheControlBackgroun
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->size().width, 0);
 }
+
+}  // namespace gallery_item_and_resource_test

@@ -25,6 +25,8 @@
 #include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace gallery_paging_by_touch_test {
+
 namespace {
 
 UIImagePtr Picture(size_t width, size_t height) {
@@ -319,3 +321,5 @@ TEST_F(GalleryPagingByTouchTest,
   }
   forget(photo->asset()->localIdentifier());
 }
+
+}  // namespace gallery_paging_by_touch_test

@@ -11,6 +11,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace gallery_pictures_test {
+
 namespace {
 
 UIImagePtr Picture(size_t width, size_t height) {
@@ -124,3 +126,5 @@ TEST_F(GalleryPicturesTest, PullToLoadHalfPulledAndDismissalMidDrag) {
   hand.up({finger});
   advance(1.0);
 }
+
+}  // namespace gallery_pictures_test

@@ -14,6 +14,8 @@
 #include "platform/uikit/UIViewController.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace gallery_views_test {
+
 class GalleryViewsTest : public GalleryTest {};
 
 namespace {
@@ -222,3 +224,5 @@ TEST_F(GalleryViewsTest, ReusedControllerIsShownAgainAndSlidersStopPaging) {
   scroll->hitTest(CGPointMake(x + 100, 300), nullptr);
   EXPECT_TRUE(scroll->isScrollEnabled());
 }
+
+}  // namespace gallery_views_test

@@ -13,6 +13,8 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIWindow.h"
 
+namespace gallery_without_pages_test {
+
 namespace {
 
 using GalleryWithoutPagesTest = GalleryTest;
@@ -45,3 +47,5 @@ TEST_F(GalleryWithoutPagesTest, IsNotShownAndNamesTheMissingClass) {
 }
 
 }  // namespace
+
+}  // namespace gallery_without_pages_test

@@ -7,6 +7,8 @@
 #include "GalleryTestSupport.h"
 #include "platform/uikit/UIImage.h"
 
+namespace image_decoding_test {
+
 class ImageDecodingTest : public GalleryTest {};
 
 TEST_F(ImageDecodingTest, RedrawsAtThePixelSizeKeepingScaleAndOrientation) {
@@ -81,3 +83,5 @@ TEST_F(ImageDecodingTest, LargeImagesShrinkToAboutFifteenMegapixelsUprightInTile
   auto wide = UIImage::imageWithCGImage(TwoBandBitmap(5300000, 4), 1, UIImageOrientationUp);
   EXPECT_EQ(downsizedLargeImage(wide), wide);
 }
+
+}  // namespace image_decoding_test

@@ -7,6 +7,8 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace incremental_indicator_test {
+
 class IncrementalIndicatorTest : public GalleryTest {
  protected:
   void SetUp() override {
@@ -113,3 +115,5 @@ TEST_F(IncrementalIndicatorTest, OnlyAScrollViewCanHoldIt) {
   auto plain = std::make_shared<UIView>(CGRectMake(0, 0, 10, 10));
   EXPECT_DEATH(plain->addSubview(indicator), "Superview must be a UIScrollView or its subclass!");
 }
+
+}  // namespace incremental_indicator_test

@@ -19,6 +19,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace pdf_page_test {
+
 namespace {
 
 // Reads files, holding each read at a gate while asked to, and counts them.
@@ -185,3 +187,5 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   EXPECT_FALSE(view->document());
   EXPECT_TRUE(view->bufferingIndicator()->isHidden());
 }
+
+}  // namespace pdf_page_test

@@ -14,6 +14,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace paging_test {
+
 namespace {
 
 UIImagePtr Picture(size_t width, size_t height) {
@@ -253,3 +255,5 @@ TEST_F(PagingTest, AnImagePageWithItsTitleBarAndFooter) {
   EXPECT_TRUE(gallery->isNavigationBarHidden());
   EXPECT_EQ(content()->footerViewContainer()->alpha(), 0);
 }
+
+}  // namespace paging_test

@@ -24,6 +24,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace player_view_test {
+
 namespace {
 
 // The text of the toast shown over `view`, or "" when none shows.
@@ -372,3 +374,5 @@ TEST_F(PlayerViewTest, AnAnswerForAnAssetNoLongerShownChangesNothing) {
   EXPECT_FALSE(player->playerItem());
   EXPECT_FALSE(player->player()->currentItem());
 }
+
+}  // namespace player_view_test

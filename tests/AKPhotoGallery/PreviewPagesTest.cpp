@@ -14,6 +14,8 @@
 #include "support/photos/PhotoLibraryFixture.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace preview_pages_test {
+
 namespace {
 
 UIImagePtr Picture(size_t width, size_t height) {
@@ -174,3 +176,5 @@ TEST_F(ImagePageTest, ByteCountsReadAsTheDownloadButtonShowsThem) {
   EXPECT_EQ(AKFormattedByteCount(uint64_t(1) << 50), "1024.00TB");
   EXPECT_EQ(AKFormattedByteCount(uint64_t(1) << 52), "4096.00TB");
 }
+
+}  // namespace preview_pages_test

@@ -22,6 +22,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace qr_code_screens_test {
+
 namespace {
 
 const std::string kCodeURL = "https://example.com/gallery?id=42";
@@ -241,3 +243,5 @@ TEST_F(QRCodeScreensTest, WebScreenShowsAFirstFailureClearsItOnSuccessAndStopsIt
   EXPECT_EQ(pages->requests.size(), before + 1);
   broken->spinner()->stopAnimating();
 }
+
+}  // namespace qr_code_screens_test

@@ -5,6 +5,8 @@
 #include "platform/foundation/SingletonResets.h"
 #include "support/TestEnvironment.h"
 
+namespace shared_downloaders_test {
+
 using SharedDownloadersTest = PlatformTest;
 
 // What one test does to the shared downloaders does not reach the next: the
@@ -21,3 +23,5 @@ TEST_F(SharedDownloadersTest, TheResetBetweenTestsMakesBothDownloadersAgain) {
   EXPECT_FALSE(AKPhotoImageWebDownloader::shared()->downloader()->isSuspended());
   EXPECT_NE(AKPhotoImageAssetDownloader::shared(), asset);
 }
+
+}  // namespace shared_downloaders_test

@@ -26,6 +26,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace video_page_test {
+
 namespace {
 
 UIImagePtr Picture(size_t width, size_t height) {
@@ -346,3 +348,5 @@ TEST_F(VideoPageTest, PagingAThousandTimesAcrossPhotosGifsVideosAndPdfsKeepsThre
     return true;
   }));
 }
+
+}  // namespace video_page_test

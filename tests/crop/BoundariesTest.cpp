@@ -19,6 +19,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace boundaries_test {
+
 namespace {
 
 class CropBoundariesTest : public PlatformTest {
@@ -156,3 +158,5 @@ TEST_F(CropBoundariesTest, TitleAndTextButtonsSitOnWholePointsRoundedUp) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -8,6 +8,8 @@
 #include "support/ui/UITouchDriver.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace cr_crop_overlay_view_test {
+
 namespace {
 
 class CRCropOverlayViewTest : public PlatformTest {};
@@ -79,3 +81,5 @@ TEST_F(CRCropOverlayViewTest, ScrollViewReportsTouchesAndStillScrolls) {
 }
 
 }  // namespace
+
+}  // namespace cr_crop_overlay_view_test

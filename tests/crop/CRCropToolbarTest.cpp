@@ -6,6 +6,8 @@
 #include "platform/uikit/UIImageSymbolConfiguration.h"
 #include "support/TestEnvironment.h"
 
+namespace cr_crop_toolbar_test {
+
 namespace {
 
 class CRCropToolbarTest : public PlatformTest {};
@@ -135,3 +137,5 @@ TEST_F(CRCropToolbarTest, GlowColoursAndResetState) {
 }
 
 }  // namespace
+
+}  // namespace cr_crop_toolbar_test

@@ -20,6 +20,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace cr_crop_view_controller_test {
+
 namespace {
 
 using Log = std::vector<std::string>;
@@ -621,3 +623,5 @@ TEST_F(CRCropViewControllerTest, AnUnopenableResourceBundleStops) {
 }
 
 }  // namespace
+
+}  // namespace cr_crop_view_controller_test

@@ -12,6 +12,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace cr_crop_view_test {
+
 namespace {
 
 class Resets : public CRCropViewDelegate {
@@ -605,3 +607,5 @@ TEST_F(CRCropViewTest, AnySequenceKeepsTheBoxCoveredByTheImage) {
 }
 
 }  // namespace
+
+}  // namespace cr_crop_view_test

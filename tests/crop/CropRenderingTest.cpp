@@ -8,6 +8,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace crop_rendering_test {
+
 namespace {
 
 class CropRenderingTest : public PlatformTest {};
@@ -166,3 +168,5 @@ TEST_F(CropRenderingTest, OpaqueUnlessCircularOrAlpha) {
 }
 
 }  // namespace
+
+}  // namespace crop_rendering_test

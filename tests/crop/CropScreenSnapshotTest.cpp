@@ -7,6 +7,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace crop_screen_snapshot_test {
+
 namespace {
 
 // The canvas of the crop screen in its main states, as pictures: each is
@@ -72,3 +74,5 @@ TEST_F(CropScreenSnapshotTest, Dragging) {
 }
 
 }  // namespace
+
+}  // namespace crop_screen_snapshot_test

@@ -20,6 +20,8 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
 
+namespace file_picker_dispatch_test {
+
 namespace {
 
 using FilePickerUtilsTest = PlatformTest;
@@ -439,3 +441,5 @@ TEST_F(ImageUtilsTest, TemporaryImagesAreFileURLsInTheirFormat) {
 }
 
 }  // namespace
+
+}  // namespace file_picker_dispatch_test

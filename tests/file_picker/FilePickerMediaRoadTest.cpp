@@ -26,6 +26,8 @@
 #include "support/ScriptedSystemInfo.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace file_picker_media_road_test {
+
 namespace {
 
 // Holds the exporter's file work until released, so a test sees the state
@@ -276,3 +278,5 @@ TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
                            " bytes; the picked files hold " + std::to_string(limit + 1));
   EXPECT_EQ(eventsAtReply_, (std::vector<Value>{Value(true), Value(false)}));
 }
+
+}  // namespace file_picker_media_road_test

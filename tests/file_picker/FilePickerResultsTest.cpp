@@ -9,6 +9,8 @@
 #include "FilePickerTestSupport.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace file_picker_results_test {
+
 namespace {
 
 std::vector<std::string> PathsOf(const FlutterMethodOutcome& o) {
@@ -232,3 +234,5 @@ TEST_F(FilePickerTest, MusicItemsExportToTheirOwnM4AFiles) {
 }
 
 }  // namespace
+
+}  // namespace file_picker_results_test

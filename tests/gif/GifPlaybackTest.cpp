@@ -13,6 +13,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace gif_playback_test {
+
 using namespace AnimGif;
 using namespace gif_test;
 
@@ -561,3 +563,5 @@ TEST_F(GifPlaybackTest, RendersTheFramesAsPixels) {
 }
 
 }  // namespace
+
+}  // namespace gif_playback_test

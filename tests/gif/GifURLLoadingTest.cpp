@@ -14,6 +14,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace gif_url_loading_test {
+
 using namespace AnimGif;
 using namespace gif_test;
 
@@ -241,3 +243,5 @@ TEST_F(GifURLLoadingTest, LoadersAndViewsThatGoAway) {
 }
 
 }  // namespace
+
+}  // namespace gif_url_loading_test

@@ -16,6 +16,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_image_anim_gif_test {
+
 using namespace AnimGif;
 using il_test::AnimatedFile;
 using il_test::TestFrame;
@@ -346,3 +348,5 @@ TEST_F(GifImageTest, NamedResourcesAndFallbacks) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_anim_gif_test

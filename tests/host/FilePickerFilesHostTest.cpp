@@ -17,6 +17,8 @@
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
 
+namespace file_picker_files_host_test {
+
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
@@ -260,3 +262,5 @@ TEST_F(FilePickerFilesHost, TwoHostsExportingTheSamePhotosAtOnceEachGetEveryFile
 }
 
 }  // namespace
+
+}  // namespace file_picker_files_host_test

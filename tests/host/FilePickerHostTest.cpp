@@ -32,6 +32,8 @@
 
 extern char** environ;
 
+namespace file_picker_host_test {
+
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
@@ -751,3 +753,5 @@ TEST_F(FilePickerHost, WithoutTheMediaLibrariesTheHostStartsAndItsRoadsSayWhy) {
 }
 
 }  // namespace
+
+}  // namespace file_picker_host_test

@@ -14,6 +14,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace host_settings_test {
+
 namespace {
 
 using HostSettings = PlatformTest;
@@ -148,3 +150,5 @@ TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
 }
 
 }  // namespace
+
+}  // namespace host_settings_test

@@ -23,6 +23,8 @@
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
 
+namespace media_road_host_test {
+
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
@@ -398,3 +400,5 @@ TEST_F(MediaRoadHost, EveryPickerMethodTwiceInARowIsAnswered) {
 }
 
 }  // namespace
+
+}  // namespace media_road_host_test

@@ -14,6 +14,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace registration_test {
+
 namespace {
 
 // Records every registrar request and every use of a registrar, in order, so
@@ -149,3 +151,5 @@ TEST_F(RegistrationTest, TheHostKnowsEveryClassItsScreensMakeByName) {
 }
 
 }  // namespace
+
+}  // namespace registration_test

@@ -14,6 +14,8 @@
 // Readable failures.
 static void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
 
+namespace share_and_browser_host_test {
+
 namespace {
 
 constexpr double kWait = 3 * kTestTimeoutSeconds;
@@ -131,3 +133,5 @@ TEST_F(ShareAndBrowserHost, TheInAppBrowserLoadsShowsItsPageAndCloses) {
 }
 
 }  // namespace
+
+}  // namespace share_and_browser_host_test

@@ -22,6 +22,8 @@
 
 extern char** environ;
 
+namespace two_hosts_test {
+
 namespace {
 
 // One running host on `container`: standard input through a pipe, standard
@@ -172,3 +174,5 @@ TEST_F(TwoHosts, InterleavedPreferenceWritesAreAllKept) {
 }
 
 }  // namespace
+
+}  // namespace two_hosts_test

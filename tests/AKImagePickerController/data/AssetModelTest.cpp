@@ -3,6 +3,8 @@
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/avfoundation/AVAsset.h"
 
+namespace asset_model_test {
+
 class AssetModelTest : public PickerTest {};
 
 TEST_F(AssetModelTest, LibraryAssetsCarryTheirMetadataAndImageAssetsAFreshIdentity) {
@@ -84,3 +86,5 @@ TEST_F(AssetModelTest, GroupCountsAndFileSizeEstimates) {
   EXPECT_EQ(AKCalculateFileSize(std::make_shared<AVComposition>(std::vector<AVCompositionTrackPtr>{})), 0.f);
   EXPECT_EQ(AKCalculateFileSize(nullptr), 0.f);
 }
+
+}  // namespace asset_model_test

@@ -6,6 +6,8 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
 
+namespace concurrency_test {
+
 class ConcurrencyTest : public PickerTest {};
 
 TEST_F(ConcurrencyTest, TwoExportersOnDifferentThreadsWriteEveryAssetOnce) {
@@ -96,3 +98,5 @@ TEST_F(ConcurrencyTest, DataManagerBookkeepingHoldsUnderRequestsAndCancelsFromMa
   EXPECT_EQ(manager->trackedRequestCount(), 0u);
   EXPECT_EQ(manager->finishedRequestCount(), 0u);
 }
+
+}  // namespace concurrency_test

@@ -4,6 +4,8 @@
 #include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 
+namespace data_manager_test {
+
 class DataManagerTest : public PickerTest {
  protected:
   AKAssetPtr libraryAsset() {
@@ -233,3 +235,5 @@ TEST_F(DataManagerTest, PermissionIsGrantedOnlyWhenAuthorized) {
   for (int i = 0; i < 100 && answers.size() < 3; ++i) NSRunLoop::mainRunLoop().runOnce(0.1);
   EXPECT_EQ(answers, (std::vector<bool>{true, false, true}));
 }
+
+}  // namespace data_manager_test

@@ -16,6 +16,8 @@
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIApplication.h"
 
+namespace exporter_test {
+
 namespace {
 
 bool exists(const std::string& path) {
@@ -922,3 +924,5 @@ TEST_F(ExporterTest, ALibraryCancelDuringAnExportEndsOnlyTheAssetItWasFetching) 
     EXPECT_EQ(std::count(observer->events.begin(), observer->events.end(), "end " + asset->localIdentifier()), 1);
   }
 }
+
+}  // namespace exporter_test

@@ -3,6 +3,8 @@
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/foundation/Value.h"
 
+namespace fetch_operations_test {
+
 class FetchOperationsTest : public PickerTest {
  protected:
   AKAssetPtr libraryAsset() {
@@ -115,3 +117,5 @@ TEST_F(FetchOperationsTest, CancelRequestsHandsOverEveryIdentifierOnce) {
   asset->cancelRequests();
   EXPECT_EQ(provider_->cancelled().size(), 2u);
 }
+
+}  // namespace fetch_operations_test

@@ -9,6 +9,8 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/Value.h"
 
+namespace group_data_manager_test {
+
 class GroupDataManagerTest : public PickerTest {
  protected:
   // Loads the albums and waits (bounded) for the answers.
@@ -205,3 +207,5 @@ TEST_F(GroupDataManagerTest, LibraryChangesReachObserversAlbumByAlbum) {
   EXPECT_TRUE(observer->events.empty());
   EXPECT_TRUE(manager->groupIds()->empty());
 }
+
+}  // namespace group_data_manager_test

@@ -7,6 +7,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace module_test {
+
 class ModuleTest : public PlatformTest {
  protected:
   void TearDown() override {
@@ -69,3 +71,5 @@ TEST_F(ModuleTest, PermissionColoursStartAsThePickersAndTheBadgeMakesItsPartsOnc
   EXPECT_EQ(badge->subviews()[1], number);
   EXPECT_EQ(check->frame().size.width, 24);
 }
+
+}  // namespace module_test

@@ -3,6 +3,8 @@
 #include "AKImagePickerController/data/PickerTestSupport.h"
 #include "platform/foundation/Value.h"
 
+namespace observer_hub_test {
+
 namespace {
 
 class OnlyRemovals : public NSObject, public AKImageGroupDataManagerObserver {
@@ -76,3 +78,5 @@ TEST_F(ObserverHubTest, AnObserverFreedBeforeADeferredDeliveryIsNotReached) {
   drainMainLoop();
   EXPECT_EQ(later->removed, std::vector<std::string>{"late"});
 }
+
+}  // namespace observer_hub_test

@@ -17,6 +17,8 @@
 #include "support/camera/ScriptedCaptureHardware.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace camera_extension_test {
+
 namespace {
 
 // The picker over a library of three photos, with a back camera over a real
@@ -347,3 +349,5 @@ TEST_F(CameraExtensionTest, ARequestNeedsBothCallbacksAndOnlyABooleanTurnsLocati
   advance(1);
   drainMainLoop();
 }
+
+}  // namespace camera_extension_test

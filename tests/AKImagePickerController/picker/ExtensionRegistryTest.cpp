@@ -5,6 +5,8 @@
 #include "PickerCoreSupport.h"
 #include "support/RecordedLog.h"
 
+namespace extension_registry_test {
+
 using ExtensionRegistryTest = PickerCoreTest;
 using ::testing::Contains;
 
@@ -120,3 +122,5 @@ TEST_F(ExtensionRegistryTest, AControllerThatOutlivedItsPickerMakesNoExtension) 
   EXPECT_FALSE(controller->cachedExtension(AKImageExtensionType::camera));
   EXPECT_EQ(RecordingExtension::performs(), 0);
 }
+
+}  // namespace extension_registry_test

@@ -12,6 +12,8 @@
 #include "platform/uikit/UIViewAccessibility.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace photo_cropper_extension_test {
+
 namespace {
 
 UIImagePtr picture(double w, double h) {
@@ -204,3 +206,5 @@ TEST_F(PhotoCropperExtensionTest, EveryCropButtonSaysWhatItDoesAndDoesIt) {
   tapOn("Done");
   EXPECT_TRUE(RunMainLoopUntil([&] { return results.size() == 1; }));
 }
+
+}  // namespace photo_cropper_extension_test

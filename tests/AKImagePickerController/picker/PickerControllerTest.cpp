@@ -11,6 +11,8 @@
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
 
+namespace picker_controller_test {
+
 using PickerControllerTest = PickerCoreTest;
 
 namespace {
@@ -400,3 +402,5 @@ TEST_F(PickerControllerTest, ScrollingHelpersReachTheGridAtTheRoot) {
   picker->scrollToLastTappedIndexPathWithAnimated(true);
   EXPECT_EQ(grid->lastTappedScrolls, std::vector<bool>{true});
 }
+
+}  // namespace picker_controller_test

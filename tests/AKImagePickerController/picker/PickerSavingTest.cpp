@@ -11,6 +11,8 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/uikit/UIGraphicsImageRenderer.h"
 
+namespace picker_saving_test {
+
 namespace {
 
 std::set<std::string> filesIn(const std::string& folder) {
@@ -180,3 +182,5 @@ TEST_F(PickerSavingTest, ACapturedPhotoGoesThroughTheEditorWhenThereIsOneThenIsS
   picker->didFinishCapturingImage(image, std::nullopt);
   EXPECT_FALSE(editor->performed.back().count(kAKExtensionMetadata));
 }
+
+}  // namespace picker_saving_test

@@ -7,6 +7,8 @@
 #include "PickerCoreSupport.h"
 #include "platform/uikit/UIAlertController.h"
 
+namespace picker_selection_test {
+
 namespace {
 
 // Hears the hub and counts what the picker tells its UI delegate.
@@ -302,3 +304,5 @@ TEST_F(PickerSelectionTest, RandomSequencesKeepTheSelectionsInvariants) {
     }
   }
 }
+
+}  // namespace picker_selection_test

@@ -12,6 +12,8 @@
 #include "platform/uikit/UIBarLook.h"
 #include "platform/uikit/UINavigationBar.h"
 
+namespace picker_ui_delegate_test {
+
 using PickerUIDelegateTest = PickerCoreTest;
 using R = AKImagePickerControllerResource;
 
@@ -140,3 +142,5 @@ TEST_F(PickerUIDelegateTest, DefaultsAndClassesAreTheScreensOwn) {
   EXPECT_EQ(title->titleLabel()->font()->pointSize(), 12);
   UINavigationBar::appearance() = UIBarLook();
 }
+
+}  // namespace picker_ui_delegate_test

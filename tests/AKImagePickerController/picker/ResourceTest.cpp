@@ -5,6 +5,8 @@
 #include "platform/uikit/UIScreen.h"
 #include "PickerTestSupport.h"
 
+namespace resource_test {
+
 using R = AKImagePickerControllerResource;
 using ResourceTest = PickerUITest;
 
@@ -117,3 +119,5 @@ TEST_F(ResourceTest, TheImageCallbackAnswersFirstUnstretchedAndUncached) {
   EXPECT_TRUE(afterwards->isResizable());
   EXPECT_TRUE(afterwards->CGImage());
 }
+
+}  // namespace resource_test

@@ -6,6 +6,8 @@
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
 
+namespace screens_album_list_test {
+
 namespace {
 
 // Root photos, an album "Trips" with two photos and a video, and an empty
@@ -245,3 +247,5 @@ TEST_F(AlbumListTest, CellLayoutSeparatorAndStaleThumbnails) {
 }
 
 }  // namespace
+
+}  // namespace screens_album_list_test

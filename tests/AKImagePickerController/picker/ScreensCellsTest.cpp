@@ -11,6 +11,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace screens_cells_test {
+
 namespace {
 
 using GridCellsTest = ScreensTest;
@@ -187,3 +189,5 @@ TEST_F(GridCellsTest, Pictures) {
 }
 
 }  // namespace
+
+}  // namespace screens_cells_test

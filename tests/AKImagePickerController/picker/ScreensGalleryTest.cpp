@@ -13,6 +13,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace screens_gallery_test {
+
 namespace {
 
 // Twelve photos, newest first: album index n is "p{11 - n}.png".
@@ -306,3 +308,5 @@ TEST_F(GalleryExtensionTest, TheSelectButtonShowsItsImageAndATapOnTheBarSelects)
 }
 
 }  // namespace
+
+}  // namespace screens_gallery_test

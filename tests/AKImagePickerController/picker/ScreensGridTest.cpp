@@ -14,6 +14,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace screens_grid_test {
+
 namespace {
 
 const std::array<uint8_t, 4> kColours[] = {
@@ -663,3 +665,5 @@ TEST_F(GridTest, EachAssetCellReadsItsAssetsIdentifierAlsoAfterReuse) {
 }
 
 }  // namespace
+
+}  // namespace screens_grid_test

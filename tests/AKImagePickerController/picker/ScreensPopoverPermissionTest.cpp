@@ -13,6 +13,8 @@
 #include "support/ui/UITouchDriver.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace screens_popover_permission_test {
+
 namespace {
 
 class PopoverTest : public ScreensTest {
@@ -233,3 +235,5 @@ TEST_F(PermissionViewTest, CentredInItsScreenAndOpensSettings) {
 }
 
 }  // namespace
+
+}  // namespace screens_popover_permission_test

@@ -5,6 +5,8 @@
 
 #include "ScreensLibrarySupport.h"
 
+namespace screens_preheat_test {
+
 namespace {
 
 std::string photoName(int i) {
@@ -118,3 +120,5 @@ TEST_F(PreheatTest, TheStripsItemsAreTheLayoutsOwnWhereverTheStripLies) {
   }
   EXPECT_EQ(grid->indexPathsForElements(CGRectMake(0, -1e6, width, 2e6), false).size(), size_t(kPhotos));
 }
+
+}  // namespace screens_preheat_test

@@ -6,6 +6,8 @@
 #include "platform/uikit/UIAlertController.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace screens_swipe_test {
+
 namespace {
 
 // Counts the selection notifications the grid's picker sends.
@@ -232,3 +234,5 @@ TEST_F(SwipeTest, TheRunGoesFromTheCellTheFingerCameDownOnToTheCellUnderIt) {
 }
 
 }  // namespace
+
+}  // namespace screens_swipe_test

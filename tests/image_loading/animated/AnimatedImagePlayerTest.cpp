@@ -19,6 +19,8 @@
 #include "platform/uikit/UIApplication.h"
 #include "support/TestEnvironment.h"
 
+namespace animated_image_player_test {
+
 namespace {
 
 constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
@@ -378,3 +380,5 @@ TEST_F(AnimatedImagePlayerTest, WeakProxyForwardsOnlyWhileTheTargetLives) {
 }
 
 }  // namespace
+
+}  // namespace animated_image_player_test

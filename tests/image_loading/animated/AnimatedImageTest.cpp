@@ -10,6 +10,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace animated_image_test {
+
 namespace {
 
 constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
@@ -139,3 +141,5 @@ TEST_F(AnimatedImageTest, NamedImagesFollowTheScreenScaleOrderAndAreStored) {
 }
 
 }  // namespace
+
+}  // namespace animated_image_test

@@ -14,6 +14,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace animated_image_view_test {
+
 namespace {
 
 constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
@@ -275,3 +277,5 @@ TEST_F(AnimatedImageViewTest, TransformerRunsOverEveryFrameAndEqualWrappersShare
 }
 
 }  // namespace
+
+}  // namespace animated_image_view_test

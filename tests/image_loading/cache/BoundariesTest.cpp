@@ -12,6 +12,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 namespace {
 
 class DiskCacheBoundariesTest : public PlatformTest {
@@ -92,3 +94,5 @@ TEST_F(DiskCacheBoundariesTest, AFileExactlyAsOldAsTheAgeLimitExpires) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

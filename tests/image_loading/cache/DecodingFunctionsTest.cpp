@@ -16,6 +16,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace decoding_functions_test {
+
 namespace {
 
 using il_test::AnimatedFile;
@@ -167,3 +169,5 @@ TEST_F(DecodingFunctionsTest, QueryDropsAMemoryImageOfAnotherClassWhenAsked) {
 }
 
 }  // namespace
+
+}  // namespace decoding_functions_test

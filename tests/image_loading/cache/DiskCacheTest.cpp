@@ -16,6 +16,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace disk_cache_test {
+
 namespace {
 
 class DiskCacheTest : public PlatformTest {
@@ -398,3 +400,5 @@ TEST_F(DiskCacheTest, SizesCountsAndBadFolders) {
 }
 
 }  // namespace
+
+}  // namespace disk_cache_test

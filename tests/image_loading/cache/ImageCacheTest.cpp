@@ -22,6 +22,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace image_cache_test {
+
 namespace {
 
 struct Answer {
@@ -680,3 +682,5 @@ TEST_F(ImageCacheTest, MainQueueCallbacksFromAWorkerRunOnMainAndWaitOnlyWhenAske
 }
 
 }  // namespace
+
+}  // namespace image_cache_test

@@ -12,6 +12,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace managers_test {
+
 namespace {
 
 // A cache that holds its answers until the test releases them, so order and
@@ -264,3 +266,5 @@ TEST_F(ManagersTest, LoaderThatRefusesAnswersNothing) {
 }
 
 }  // namespace
+
+}  // namespace managers_test

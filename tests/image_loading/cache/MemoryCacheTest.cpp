@@ -10,6 +10,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace memory_cache_test {
+
 namespace {
 
 class MemoryCacheTest : public PlatformTest {
@@ -118,3 +120,5 @@ TEST_F(MemoryCacheTest, ConcurrentStoresLookupsAndRemovalsStayConsistent) {
 }
 
 }  // namespace
+
+}  // namespace memory_cache_test

@@ -9,6 +9,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace indicator_transition_test {
+
 namespace {
 
 class IndicatorTransitionTest : public PlatformTest {};
@@ -123,3 +125,5 @@ TEST_F(IndicatorTransitionTest, ProgressCountsWork) {
 }
 
 }  // namespace
+
+}  // namespace indicator_transition_test

@@ -26,6 +26,8 @@
 #include "support/network/LoopbackHttpServer.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace view_loading_test {
+
 namespace {
 
 using il_test::RunMainLoopUntil;
@@ -359,3 +361,5 @@ TEST_F(ViewLoadingTest, HighlightedImageAndAnimatedViewLoads) {
 }
 
 }  // namespace
+
+}  // namespace view_loading_test

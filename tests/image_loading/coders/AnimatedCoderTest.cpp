@@ -14,6 +14,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace animated_coder_test {
+
 namespace {
 
 using il_test::AnimatedFile;
@@ -372,3 +374,5 @@ TEST_F(AnimatedCoderDeathTest, BaseClassAndMisuseStop) {
 }
 
 }  // namespace
+
+}  // namespace animated_coder_test

@@ -14,6 +14,8 @@
 #include "support/TestEnvironment.h"
 #include "support/images/ImageLoadingTestSupport.h"
 
+namespace boundaries_test {
+
 namespace {
 
 using H = ILImageCoderHelper;
@@ -134,3 +136,5 @@ TEST_F(CoderBoundariesTest, AFrameThatFitsTheThumbnailExactlyIsDecodedWhole) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -9,6 +9,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace coder_helper_test {
+
 namespace {
 
 using il_test::Near;
@@ -301,3 +303,5 @@ TEST_F(CoderHelperTest, LargeImageScalesDownInBandsToTheBudget) {
 }
 
 }  // namespace
+
+}  // namespace coder_helper_test

@@ -11,6 +11,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace coders_manager_test {
+
 namespace {
 
 constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
@@ -117,3 +119,5 @@ TEST_F(CodersManagerTest, LaterCodersWinAndTheirFailureIsTheAnswer) {
 }
 
 }  // namespace
+
+}  // namespace coders_manager_test

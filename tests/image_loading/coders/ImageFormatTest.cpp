@@ -5,6 +5,8 @@
 #include "image_loading/coders/ILImageFormat.h"
 #include "support/TestEnvironment.h"
 
+namespace image_format_test {
+
 namespace {
 
 class ImageFormatTest : public PlatformTest {};
@@ -77,3 +79,5 @@ TEST_F(ImageFormatTest, TypeIdentifiersBothWays) {
 }
 
 }  // namespace
+
+}  // namespace image_format_test

@@ -11,6 +11,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace static_coder_test {
+
 namespace {
 
 using il_test::Near;
@@ -110,3 +112,5 @@ TEST_F(StaticCoderTest, ProgressiveDecodeWaitsForSizeAndEndsOnFinishedUpdate) {
 }
 
 }  // namespace
+
+}  // namespace static_coder_test

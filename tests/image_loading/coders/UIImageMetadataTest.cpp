@@ -9,6 +9,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_image_metadata_test {
+
 namespace {
 
 constexpr std::array<uint8_t, 4> kRed{255, 0, 0, 255};
@@ -121,3 +123,5 @@ TEST_F(UIImageMetadataTest, DataEntryPointsGoThroughTheCoders) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_metadata_test

@@ -15,6 +15,8 @@
 #include "platform/network/NSURLRequest.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 namespace {
 
 class DownloaderBoundariesTest : public PlatformTest {};
@@ -83,3 +85,5 @@ TEST_F(DownloaderBoundariesTest, TheProgressIntervalIsAFraction) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -23,6 +23,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace downloader_network_test {
+
 namespace {
 
 using il_test::DownloadRecord;
@@ -495,3 +497,5 @@ TEST_F(DownloaderNetworkTest, InvalidatingLetsRunningTransfersFinishOrCancelsThe
 }
 
 }  // namespace
+
+}  // namespace downloader_network_test

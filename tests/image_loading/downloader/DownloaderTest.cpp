@@ -23,6 +23,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace downloader_test {
+
 namespace {
 
 using il_test::DownloadRecord;
@@ -756,3 +758,5 @@ TEST_F(DownloaderTest, LoadOptionsMapOntoDownloadOptions) {
 }
 
 }  // namespace
+
+}  // namespace downloader_test

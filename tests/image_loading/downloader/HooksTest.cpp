@@ -13,6 +13,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace hooks_test {
+
 namespace {
 
 class HooksTest : public PlatformTest {};
@@ -108,3 +110,5 @@ TEST_F(HooksTest, DecodingWithoutDataOrURLIsAProgrammingError) {
 }
 
 }  // namespace
+
+}  // namespace hooks_test

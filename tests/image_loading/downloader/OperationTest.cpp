@@ -15,6 +15,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace operation_test {
+
 namespace {
 
 using il_test::DownloadRecord;
@@ -185,3 +187,5 @@ TEST_F(OperationTest, TokensWithEqualDecodeOptionsAreEqual) {
 }
 
 }  // namespace
+
+}  // namespace operation_test

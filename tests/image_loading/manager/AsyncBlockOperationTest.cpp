@@ -6,6 +6,8 @@
 #include "platform/foundation/Dispatch.h"
 #include "support/TestEnvironment.h"
 
+namespace async_block_operation_test {
+
 namespace {
 
 class AsyncBlockOperationTest : public PlatformTest {};
@@ -53,3 +55,5 @@ TEST_F(AsyncBlockOperationTest, CancelFinishesARunningOneAtOnce) {
 }
 
 }  // namespace
+
+}  // namespace async_block_operation_test

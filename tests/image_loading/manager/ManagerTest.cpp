@@ -20,6 +20,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace manager_test {
+
 namespace {
 
 using il_test::RunMainLoopUntil;
@@ -331,3 +333,5 @@ TEST_F(ManagerTest, LoadsThroughTheDownloader) {
 }
 
 }  // namespace
+
+}  // namespace manager_test

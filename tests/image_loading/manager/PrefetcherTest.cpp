@@ -14,6 +14,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace prefetcher_test {
+
 namespace {
 
 using il_test::RunMainLoopUntil;
@@ -205,3 +207,5 @@ TEST_F(PrefetcherTest, RefreshedURLCountsOnce) {
 }
 
 }  // namespace
+
+}  // namespace prefetcher_test

@@ -17,6 +17,8 @@
 #include "support/TestEnvironment.h"
 #include "support/images/ImageLoadingTestSupport.h"
 
+namespace boundaries_test {
+
 namespace {
 
 using il_test::PixelAt;
@@ -169,3 +171,5 @@ TEST_F(TransformBoundariesTest, DrawingNeedsAHundredthOfAPointEachWay) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -18,6 +18,8 @@
 #include "support/RecordedLog.h"
 #include "support/TestEnvironment.h"
 
+namespace core_image_transform_test {
+
 namespace {
 
 using il_test::Near;
@@ -188,3 +190,5 @@ TEST_F(CoreImageTransformTest, BlurSamplingAndFiltersWorkOnCoreImageImages) {
 }
 
 }  // namespace
+
+}  // namespace core_image_transform_test

@@ -12,6 +12,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TestEnvironment.h"
 
+namespace transform_test {
+
 namespace {
 
 using il_test::Near;
@@ -262,3 +264,5 @@ TEST_F(TransformTest, RendererDrawsAtTheFormatScale) {
 }
 
 }  // namespace
+
+}  // namespace transform_test

@@ -5,6 +5,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace cm_time_test {
+
 using CMTimeTest = PlatformTest;
 
 TEST_F(CMTimeTest, NumbersInvalidAndIndefiniteTimesCompareAndConvertAsThePlatformDoes) {
@@ -75,3 +77,5 @@ TEST_F(CMTimeTest, AspectRectsFitCentredAndDegenerateInputsGiveAnEmptyRect) {
   EXPECT_DOUBLE_EQ(none.origin.x, 20);
   EXPECT_DOUBLE_EQ(none.origin.y, 10);
 }
+
+}  // namespace cm_time_test

@@ -27,6 +27,8 @@
 #include "support/camera/CameraFixtures.h"
 #include "support/camera/ScriptedCaptureHardware.h"
 
+namespace capture_test {
+
 using namespace camera_test;
 
 namespace {
@@ -505,3 +507,5 @@ TEST_F(CaptureTest, AConnectionsSessionIsReadWhileAnotherThreadRelinksIt) {
   for (const auto& s : seen) EXPECT_TRUE(s == nullptr || s == session);
   EXPECT_EQ(connection->session(), session);  // the last relink (i = 499) links it
 }
+
+}  // namespace capture_test

@@ -10,6 +10,8 @@
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
 
+namespace export_session_test {
+
 namespace {
 
 bool exists(const std::string& path) {
@@ -196,3 +198,5 @@ TEST_F(ExportSessionTest, AnAudioExportOfAMovieCarriesOnlyItsAACTrackAsItIs) {
   ASSERT_TRUE(written.readable);
   EXPECT_NEAR(written.duration, 2.0, 0.1);
 }
+
+}  // namespace export_session_test

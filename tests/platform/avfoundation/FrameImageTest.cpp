@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+namespace frame_image_test {
+
 namespace {
 
 // A grey 4:2:0 picture of one luma level.
@@ -85,3 +87,5 @@ TEST_F(FrameImageTest, BuffersAreWrittenAgainOnlyOnceNoImageHoldsThem) {
   EXPECT_EQ(larger->width(), 80u);
   EXPECT_EQ(larger->pixelData()->size(), AVScaledBytesPerRow(80) * 60 + kAVScaledBufferSlack);
 }
+
+}  // namespace frame_image_test

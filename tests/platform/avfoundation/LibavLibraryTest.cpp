@@ -20,6 +20,8 @@
 #include "support/TestEnvironment.h"
 #include "support/camera/CameraFixtures.h"
 
+namespace libav_library_test {
+
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
@@ -120,3 +122,5 @@ TEST_F(LibavLibraryTest, AClipIsACameraWithoutTheDeviceLibrary) {
   GTEST_FLAG_SET(death_test_style, style);
   ::unsetenv("LD_LIBRARY_PATH");
 }
+
+}  // namespace libav_library_test

@@ -18,6 +18,8 @@
 #include "support/photos/ScriptedPlayback.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace playback_test {
+
 namespace {
 
 // Records each change of one key of an observable object, in order.
@@ -555,3 +557,5 @@ TEST_F(PlaybackTest, RemoteVideosStreamThroughTheURLSessionAndPlayBeforeTheyHave
     EXPECT_EQ(failing->error()->code(), c.code) << c.url;
   }
 }
+
+}  // namespace playback_test

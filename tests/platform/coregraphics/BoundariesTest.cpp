@@ -10,6 +10,8 @@
 #include "platform/coregraphics/CGImage.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 namespace {
 
 class CoreGraphicsBoundariesTest : public PlatformTest {};
@@ -74,3 +76,5 @@ TEST_F(CoreGraphicsBoundariesTest, BitmapContextsAreAtMostSixteenMillionPixelsWi
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

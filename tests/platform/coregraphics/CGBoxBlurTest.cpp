@@ -5,6 +5,8 @@
 #include "platform/coregraphics/CGBoxBlur.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_box_blur_test {
+
 namespace {
 
 using CGBoxBlurTest = PlatformTest;
@@ -46,3 +48,5 @@ TEST_F(CGBoxBlurTest, ChannelsBlurApartAndPassesRepeat) {
 }
 
 }  // namespace
+
+}  // namespace cg_box_blur_test

@@ -14,6 +14,8 @@
 #include "platform/coregraphics/internal/CGRasterizer.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_compositing_paths_test {
+
 namespace {
 
 constexpr uint32_t kBGRA = kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little;
@@ -633,3 +635,5 @@ TEST_F(CGCompositingPathsTest, RectangleRowsAreCoveredByTheirShareOfEachRow) {
 }
 
 }  // namespace
+
+}  // namespace cg_compositing_paths_test

@@ -7,6 +7,8 @@
 #include "platform/coregraphics/CGContext.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_context_test {
+
 namespace {
 
 using RGBA = std::array<int, 4>;
@@ -591,3 +593,5 @@ TEST_F(CGContextTest, ClipShapesAlikeShareAMaskInTheirOwnPlace) {
 }
 
 }  // namespace
+
+}  // namespace cg_context_test

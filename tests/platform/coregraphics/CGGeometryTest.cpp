@@ -5,6 +5,8 @@
 #include "platform/coregraphics/CGGeometry.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_geometry_test {
+
 namespace {
 
 using CGGeometryTest = PlatformTest;
@@ -63,3 +65,5 @@ TEST_F(CGGeometryTest, TransformsComposeInvertAndMapRects) {
 }
 
 }  // namespace
+
+}  // namespace cg_geometry_test

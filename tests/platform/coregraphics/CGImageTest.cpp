@@ -7,6 +7,8 @@
 #include "platform/coregraphics/CGImage.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_image_test {
+
 namespace {
 
 std::shared_ptr<const Bytes> rampPixels(size_t w, size_t h, size_t rowBytes) {
@@ -101,3 +103,5 @@ TEST_F(CGImageTest, SubImageCopiesTheRectAndKeepsLaziness) {
 }
 
 }  // namespace
+
+}  // namespace cg_image_test

@@ -9,6 +9,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace cgpdf_document_test {
+
 namespace {
 
 struct PageSpec {
@@ -306,3 +308,5 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
     EXPECT_NEAR(centre[1], c.grey, 1);
   }
 }
+
+}  // namespace cgpdf_document_test

@@ -5,6 +5,8 @@
 #include "platform/coregraphics/CGPath.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_path_test {
+
 namespace {
 
 using CGPathTest = PlatformTest;
@@ -91,3 +93,5 @@ TEST_F(CGPathTest, StrokeOutlineCoversTheLineAndItsJoins) {
 }
 
 }  // namespace
+
+}  // namespace cg_path_test

@@ -5,6 +5,8 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "support/TestEnvironment.h"
 
+namespace cg_pixel_layout_test {
+
 namespace {
 
 Bytes convert(size_t bpc, size_t bpp, uint32_t info, Bytes pixels) {
@@ -94,3 +96,5 @@ TEST_F(CGPixelLayoutTest, ProvidersShareALazyDecode) {
 }
 
 }  // namespace
+
+}  // namespace cg_pixel_layout_test

@@ -8,6 +8,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace ci_context_test {
+
 namespace {
 
 NSDataPtr PNGWithOrientation(int orientation) {
@@ -90,3 +92,5 @@ TEST_F(CIImageTest, CoordinatesRunUpAndOperationsKeepTheExtentRight) {
   EXPECT_EQ(patch->width(), 3u);
   EXPECT_EQ((*patch->pixelData())[1], 255);
 }
+
+}  // namespace ci_context_test

@@ -15,6 +15,8 @@
 #include "platform/imageio/CGImageSource.h"
 #include "support/TestEnvironment.h"
 
+namespace ci_detector_test {
+
 namespace {
 
 const std::string kURL = "https://example.com/gallery?id=42";
@@ -311,3 +313,5 @@ TEST_F(CIDetectorTest, HugeImagesAreReadInBandsOrRefusedWithoutDecodingWhole) {
   EXPECT_TRUE(high_->featuresInImage(CIImage::imageWithCGImage(failing)).empty());
   EXPECT_EQ(wholeCalls, 0);
 }
+
+}  // namespace ci_detector_test

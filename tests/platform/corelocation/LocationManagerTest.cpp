@@ -6,6 +6,8 @@
 #include "support/TestEnvironment.h"
 #include "support/location/ScriptedLocationProvider.h"
 
+namespace location_manager_test {
+
 namespace {
 
 class Recorder : public CLLocationManagerDelegate {
@@ -138,3 +140,5 @@ TEST_F(LocationManagerTest, TheEnvironmentsProviderReportsItsFixedPosition) {
   drainMainLoop();
   EXPECT_TRUE(quiet->batches.empty());
 }
+
+}  // namespace location_manager_test

@@ -9,6 +9,8 @@
 #include "support/TestEnvironment.h"
 #include "support/motion/ScriptedMotionHardware.h"
 
+namespace cm_motion_manager_test {
+
 namespace {
 
 struct Received {
@@ -177,3 +179,5 @@ TEST_F(CMMotionManagerTest, AltimeterReportsPressureAndAltitudeSinceStart) {
 }
 
 }  // namespace
+
+}  // namespace cm_motion_manager_test

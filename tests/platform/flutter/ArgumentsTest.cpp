@@ -5,6 +5,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace arguments_test {
+
 namespace {
 
 using FlutterArgumentsTest = PlatformTest;
@@ -62,3 +64,5 @@ TEST_F(FlutterArgumentsTest, RectangleNeedsAllFourNumbers) {
 }
 
 }  // namespace
+
+}  // namespace arguments_test

@@ -13,6 +13,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace channel_plumbing_test {
+
 namespace {
 
 // A messenger that keeps what channels install and send, and delivers
@@ -171,3 +173,5 @@ TEST_F(ChannelPlumbingDeathTest, EveryKindOfHandlerStopsOffTheMainThread) {
 #endif
 
 }  // namespace
+
+}  // namespace channel_plumbing_test

@@ -9,6 +9,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace channel_test {
+
 namespace {
 
 class Echo : public FlutterPlugin {
@@ -265,3 +267,5 @@ TEST_F(Channels, RegistrarsAreOnePerKeyAndDetachOnDestroy) {
 }
 
 }  // namespace
+
+}  // namespace channel_test

@@ -24,6 +24,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace driver_screen_test {
+
 namespace {
 
 class DriverScreen : public PlatformTest {
@@ -265,3 +267,5 @@ TEST_F(DriverScreen, ATouchWhoseWorkFindsNoClassIsAnErrorNamingIt) {
 }
 
 }  // namespace
+
+}  // namespace driver_screen_test

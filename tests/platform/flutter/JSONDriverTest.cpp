@@ -19,6 +19,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace json_driver_test {
+
 namespace {
 
 class Recorder {
@@ -505,3 +507,5 @@ TEST_F(JSONSerialization, ParsesAndWritesStrictJSON) {
 }
 
 }  // namespace
+
+}  // namespace json_driver_test

@@ -6,6 +6,8 @@
 #include "platform/foundation/NSError.h"
 #include "support/TestEnvironment.h"
 
+namespace pigeon_support_test {
+
 namespace {
 
 using PigeonSupport = PlatformTest;
@@ -143,3 +145,5 @@ TEST_F(PigeonSupport, Suffix) {
 }
 
 }  // namespace
+
+}  // namespace pigeon_support_test

@@ -8,6 +8,8 @@
 #include "platform/flutter/FlutterCodec.h"
 #include "support/TestEnvironment.h"
 
+namespace standard_codec_test {
+
 namespace {
 
 Bytes encode(const Value& v) { return FlutterStandardMessageCodec::sharedInstance()->encode(v); }
@@ -264,3 +266,5 @@ TEST_F(StandardCodec, SubclassedReaderWriterAddsCustomTypes) {
 }
 
 }  // namespace
+
+}  // namespace standard_codec_test

@@ -7,6 +7,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace codec_value_test {
+
 namespace {
 
 using CodecValue = PlatformTest;
@@ -61,3 +63,5 @@ TEST_F(CodecValue, Base64RoundTripsAndRefusesGarbage) {
 }
 
 }  // namespace
+
+}  // namespace codec_value_test

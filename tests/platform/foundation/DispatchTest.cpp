@@ -17,6 +17,8 @@
 #include "platform/foundation/OnceCallback.h"
 #include "platform/foundation/PlatformClock.h"
 
+namespace dispatch_test {
+
 namespace {
 
 // Waits for every block queued so far on a serial queue.
@@ -598,3 +600,5 @@ TEST_F(DispatchTest, JoinableThreadsEndBeforeTheJoinReturns) {
       "self-join");
   EXPECT_EQ(dispatch_semaphore_wait(ended, dispatch_time_after(kTestTimeoutSeconds)), 0);
 }
+
+}  // namespace dispatch_test

@@ -10,6 +10,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace double_text_test {
+
 namespace {
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -57,3 +59,5 @@ TEST_F(DoubleText, ShortestTextReadsBackAsTheSameDouble) {
 }
 
 }  // namespace
+
+}  // namespace double_text_test

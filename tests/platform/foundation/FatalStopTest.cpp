@@ -5,6 +5,8 @@
 #include "platform/foundation/NSOperation.h"
 #include "support/TestEnvironment.h"
 
+namespace fatal_stop_test {
+
 namespace {
 
 void requireName(const char* name) { NSParameterAssert(name); }
@@ -52,3 +54,5 @@ TEST_F(FatalStopDeathTest, MisuseOfQueuesStops) {
       },
       "operation is finished and cannot be enqueued");
 }
+
+}  // namespace fatal_stop_test

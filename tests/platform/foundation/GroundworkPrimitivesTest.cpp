@@ -19,6 +19,8 @@
 #include "platform/foundation/WeakSelf.h"
 #include "support/TestEnvironment.h"
 
+namespace groundwork_primitives_test {
+
 namespace {
 
 class GroundworkTest : public PlatformTest {};
@@ -205,3 +207,5 @@ TEST_F(GroundworkTest, ClockCountsPendingItemsAndResetsRunInOrder) {
 }
 
 }  // namespace
+
+}  // namespace groundwork_primitives_test

@@ -10,6 +10,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace key_value_observing_test {
+
 namespace {
 
 class Counter : public NSKeyValueObservable {
@@ -243,3 +245,5 @@ TEST_F(KeyValueObservingTest, NestedChangesOfOneKeyEachReportTheirOwnOldValue) {
   EXPECT_EQ(listener.heard[3].change.find(NSKeyValueChangeOldKey), nullptr);
   counter->removeObserver(&listener, "count");
 }
+
+}  // namespace key_value_observing_test

@@ -11,6 +11,8 @@
 #include "platform/foundation/SharedLibraries.h"
 #include "support/TestEnvironment.h"
 
+namespace lazy_library_test {
+
 namespace {
 
 using LazyLibraryTest = PlatformTest;
@@ -79,3 +81,5 @@ TEST_F(LazyLibraryTest, AFailureIsKeptWithItsReasonAndPublishesNothing) {
 }
 
 }  // namespace
+
+}  // namespace lazy_library_test

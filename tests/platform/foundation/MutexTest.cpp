@@ -8,6 +8,8 @@
 #include "platform/foundation/Mutex.h"
 #include "support/TestEnvironment.h"
 
+namespace mutex_test {
+
 namespace {
 
 using MutexTest = PlatformTest;
@@ -105,3 +107,5 @@ TEST_F(MutexTest, TimedWaitsAnswerWhetherThePredicateHeld) {
 }
 
 }  // namespace
+
+}  // namespace mutex_test

@@ -11,6 +11,8 @@
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_bundle_test {
+
 namespace {
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
@@ -194,3 +196,5 @@ TEST_F(NSBundleTest, FindsAModuleResourceBundleInTheFirstFolderThatHoldsOne) {
   ScriptedLocations::installed().setMainBundlePath("");
   EXPECT_EQ(NSBundle::moduleResourceBundle("Module_Module", typeid(NSBundleTest)), nullptr);
 }
+
+}  // namespace ns_bundle_test

@@ -3,6 +3,8 @@
 #include "platform/foundation/NSByteCountFormatter.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_byte_count_formatter_test {
+
 namespace {
 
 std::string file(int64_t n) {
@@ -38,3 +40,5 @@ TEST_F(NSByteCountFormatterTest, MemoryStyleCountsInPowersOfTwo) {
 }
 
 }  // namespace
+
+}  // namespace ns_byte_count_formatter_test

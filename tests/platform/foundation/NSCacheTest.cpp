@@ -7,6 +7,8 @@
 #include "platform/foundation/NSObject.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_cache_test {
+
 namespace {
 
 struct Item : NSObject {
@@ -83,3 +85,5 @@ TEST_F(NSCacheTest, CountLimitRemovalAndNoLimits) {
 }
 
 }  // namespace
+
+}  // namespace ns_cache_test

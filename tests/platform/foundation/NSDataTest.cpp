@@ -14,6 +14,8 @@
 #include "platform/foundation/NSFileManager.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_data_test {
+
 namespace {
 
 // The file-size limit makes any write past `bytes` fail, as a full disk would.
@@ -205,3 +207,5 @@ TEST_F(NSDataTest, AReleasingCopyGivesBackOnlyWholeCopiedPages) {
     ::munmap(mapped, span);
   }
 }
+
+}  // namespace ns_data_test

@@ -13,6 +13,8 @@
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_file_manager_test {
+
 namespace {
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -183,3 +185,5 @@ TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
     EXPECT_EQ(NSFileManager::containerRoot(), "/override");
   }
 }
+
+}  // namespace ns_file_manager_test

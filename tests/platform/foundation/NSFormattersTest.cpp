@@ -8,6 +8,8 @@
 #include "platform/foundation/NSNumberFormatter.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_formatters_test {
+
 namespace {
 
 using NSFormattersTest = PlatformTest;
@@ -108,3 +110,5 @@ TEST_F(NSFormattersTest, DurationsPositionalAndSpelledOut) {
 }
 
 }  // namespace
+
+}  // namespace ns_formatters_test

@@ -6,6 +6,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_item_provider_test {
+
 namespace {
 
 // Runs a load and waits (bounded) for its background handler.
@@ -81,3 +83,5 @@ TEST_F(NSItemProviderTest, HandsOutItsObject) {
 }
 
 }  // namespace
+
+}  // namespace ns_item_provider_test

@@ -11,6 +11,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_notification_center_test {
+
 using NSNotificationCenterTest = PlatformTest;
 
 TEST_F(NSNotificationCenterTest, DeliversByNameAndObjectFilter) {
@@ -195,3 +197,5 @@ TEST_F(NSNotificationCenterTest, RemovingOneNameKeepsTheObserversOtherRegistrati
   center.postNotificationName("test.y", sender);
   EXPECT_EQ(heard, (std::vector<std::string>{"x again"}));
 }
+
+}  // namespace ns_notification_center_test

@@ -13,6 +13,8 @@
 #include "platform/foundation/NSOperation.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_operation_queue_newest_first_test {
+
 namespace {
 
 // Notes its start in a shared log and then runs until told to finish (a
@@ -238,3 +240,5 @@ TEST_F(NSOperationQueueNewestFirstTest, WaitingOperationsStartOneAtATimeNewestFi
   }
   EXPECT_TRUE(queue->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
 }
+
+}  // namespace ns_operation_queue_newest_first_test

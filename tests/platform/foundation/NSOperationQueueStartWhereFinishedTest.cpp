@@ -12,6 +12,8 @@
 #include "platform/foundation/NSOperation.h"
 #include "platform/foundation/NSRunLoop.h"
 
+namespace ns_operation_queue_start_where_finished_test {
+
 namespace {
 
 thread_local int tlsStartDepth = 0;
@@ -308,3 +310,5 @@ TEST(NSOperationQueueStartWhereFinishedTest,
   EXPECT_TRUE(main->waitUntilAllOperationsAreFinished(kTestTimeoutSeconds));
   main->setStartsWhereOthersFinish(mainHadOption);
 }
+
+}  // namespace ns_operation_queue_start_where_finished_test

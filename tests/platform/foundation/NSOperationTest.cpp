@@ -13,6 +13,8 @@
 #include "platform/foundation/Value.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_operation_test {
+
 namespace {
 
 // Finishes only when told to, as operations around network tasks do.
@@ -581,3 +583,5 @@ TEST_F(NSOperationQueueTest, ReadinessFollowsEveryDependencyAddedRemovedCancelle
   EXPECT_EQ(events.back(), "isReady=1");
   waiting->removeObserver(&recorder, "isReady");
 }
+
+}  // namespace ns_operation_test

@@ -12,6 +12,8 @@
 #include "support/ScriptedSystemInfo.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_process_info_test {
+
 namespace {
 
 double firstNumberOf(const char* path) {
@@ -119,3 +121,5 @@ TEST_F(NSProcessInfoTest, OperatingSystemVersionComparesByComponent) {
   EXPECT_FALSE(info.isiOSAppOnMac());
   EXPECT_FALSE(info.isiOSAppOnVision());
 }
+
+}  // namespace ns_process_info_test

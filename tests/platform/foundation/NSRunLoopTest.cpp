@@ -9,6 +9,8 @@
 #include "platform/foundation/PlatformClock.h"
 #include "support/TestEnvironment.h"
 
+namespace ns_run_loop_test {
+
 using NSRunLoopTest = PlatformTest;
 
 TEST_F(NSRunLoopTest, RunUntilIdleDrainsTasksQueuedByTasks) {
@@ -129,3 +131,5 @@ TEST_F(NSRunLoopThreadTest, TasksFromOtherThreadsRunOnTheMainThread) {
   EXPECT_TRUE(NSRunLoop::mainRunLoop().runOnce(kTestTimeoutSeconds));
   EXPECT_TRUE(ranOnMain);
 }
+
+}  // namespace ns_run_loop_test

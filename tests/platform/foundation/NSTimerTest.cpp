@@ -8,6 +8,8 @@
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/PlatformClock.h"
 
+namespace ns_timer_test {
+
 using NSTimerTest = PlatformTest;
 
 TEST_F(NSTimerTest, RepeatingTimerKeepsItsCadenceUntilInvalidated) {
@@ -124,3 +126,5 @@ TEST_F(NSTimerTest, FireRunsNowAndUnscheduledTimersWait) {
   PlatformClock::advance(2);
   EXPECT_EQ(fired, 3);
 }
+
+}  // namespace ns_timer_test

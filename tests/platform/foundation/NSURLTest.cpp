@@ -7,6 +7,8 @@
 #include "platform/foundation/NSURL.h"
 #include "support/TestEnvironment.h"
 
+namespace nsurl_test {
+
 using NSURLTest = PlatformTest;
 
 TEST_F(NSURLTest, ParsesEveryPart) {
@@ -226,3 +228,5 @@ TEST_F(NSURLTest, EqualityAndPercentEncoding) {
   EXPECT_EQ(stringByRemovingPercentEncoding("100%"), std::nullopt);
   EXPECT_EQ(stringByRemovingPercentEncoding("%G0"), std::nullopt);
 }
+
+}  // namespace nsurl_test

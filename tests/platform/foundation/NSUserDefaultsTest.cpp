@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
 
+namespace ns_user_defaults_test {
+
 namespace {
 
 class UserDefaults : public PlatformTest {
@@ -284,3 +286,5 @@ TEST_F(UserDefaults, ConcurrentWritersLoseNothing) {
 }
 
 }  // namespace
+
+}  // namespace ns_user_defaults_test

@@ -7,6 +7,8 @@
 #include "support/RecordedLog.h"
 #include "support/TestEnvironment.h"
 
+namespace os_log_test {
+
 using OSLogTest = PlatformTest;
 
 TEST_F(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
@@ -30,3 +32,5 @@ TEST_F(OSLogTest, TheSinkReceivesEveryMessageWithItsHandleAndType) {
   EXPECT_EQ(entries[2].type, OSLogType::Debug);
   EXPECT_EQ(entries[3].message, "process line");
 }
+
+}  // namespace os_log_test

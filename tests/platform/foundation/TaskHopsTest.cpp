@@ -14,6 +14,8 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OnceCallback.h"
 
+namespace task_hops_test {
+
 namespace {
 
 int kQueueKey;
@@ -206,3 +208,5 @@ TEST_F(TaskHopsTest, BoundCallbackRunsOnItsQueueWhoeverCallsIt) {
   EXPECT_FALSE(static_cast<bool>(dispatch_bind_to_queue(target, OnceClosure())))
       << "a nil callback stays nil";
 }
+
+}  // namespace task_hops_test

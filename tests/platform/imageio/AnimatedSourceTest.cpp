@@ -12,6 +12,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace animated_source_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -302,3 +304,5 @@ TEST_F(AnimatedSourceTest, InterlacedGIFMatchesGiflib) {
   }
   DGifCloseFile(in, &err);
 }
+
+}  // namespace animated_source_test

@@ -13,6 +13,8 @@
 #include "platform/imageio/ImageRowReader.h"
 #include "support/TestEnvironment.h"
 
+namespace band_decoding_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -211,3 +213,5 @@ TEST_F(BandDecodingTest, OverlappingBandsOfAnyShrinkDecodeEachRowOnce) {
   }
   EXPECT_EQ(reader.restarts, 1);
 }
+
+}  // namespace band_decoding_test

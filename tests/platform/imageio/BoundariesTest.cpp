@@ -15,6 +15,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -291,3 +293,5 @@ TEST_F(ImageIOBoundariesTest, GIFPixelsTurnTransparentBelowHalfAlpha) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

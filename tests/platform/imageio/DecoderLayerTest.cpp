@@ -19,6 +19,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace decoder_layer_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -417,3 +419,5 @@ TEST_F(DecoderLayerTest, IncrementalSourcesGoOnFromTheLastFrameAcrossUpdates) {
                           Pixels(CGImageSourceCreateImageAtIndex(whole, 1, now))),
             0);
 }
+
+}  // namespace decoder_layer_test

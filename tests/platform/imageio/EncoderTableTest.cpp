@@ -15,6 +15,8 @@
 #include "platform/imageio/internal/ImageEncoder.h"
 #include "support/TestEnvironment.h"
 
+namespace encoder_table_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -81,3 +83,5 @@ TEST_F(EncoderTableTest, OneTableEncodesListsAndAnswersLossiness) {
 }
 
 }  // namespace
+
+}  // namespace encoder_table_test

@@ -14,6 +14,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace format_details_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -239,3 +241,5 @@ TEST_F(FormatDetailsTest, GIFFrameOutsideTheCanvasShowsNothing) {
     EXPECT_EQ(At(b, 0, 0), kClear) << int(x);
   }
 }
+
+}  // namespace format_details_test

@@ -15,6 +15,8 @@
 #include "platform/imageio/internal/HEIFDecoder.h"
 #include "support/TestEnvironment.h"
 
+namespace heif_loading_test {
+
 namespace {
 
 using namespace imageio_test;
@@ -56,3 +58,5 @@ TEST_F(HEIFLoadingTest, FormatChecksLeaveLibheifUnloadedUntilADecode) {
   EXPECT_EXIT(std::_Exit(CheckThenDecode(heic)), ::testing::ExitedWithCode(0), "");
   GTEST_FLAG_SET(death_test_style, style);
 }
+
+}  // namespace heif_loading_test

@@ -9,6 +9,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace hostile_input_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -197,3 +199,5 @@ TEST_F(HostileInputTest, ARefusedFinalUpdateEndsTheSource) {
 }
 
 }  // namespace
+
+}  // namespace hostile_input_test

@@ -7,6 +7,8 @@
 #include "platform/imageio/ImageBitmap.h"
 #include "support/TestEnvironment.h"
 
+namespace image_bitmap_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -147,3 +149,5 @@ TEST_F(ImageBitmapTest, CGImagesOfEveryLayoutBecomeStraightRGBA) {
       CGImage::create(1, 1, 8, 32, 4, kCGImageAlphaOnly, std::make_shared<const Bytes>(4)), out));
   EXPECT_FALSE(ImageBitmapFromCGImage(nullptr, out));
 }
+
+}  // namespace image_bitmap_test

@@ -11,6 +11,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace image_destination_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -347,3 +349,5 @@ TEST_F(ImageDestinationTest, ExifFieldsOutOfRangeAreHeldNotWrapped) {
   ASSERT_TRUE(stamp);
   EXPECT_EQ(stamp->asString(), "4294967295:2000000000:02.5");
 }
+
+}  // namespace image_destination_test

@@ -14,6 +14,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace image_source_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -340,3 +342,5 @@ TEST_F(ImageSourceTest, EmbeddedExifThumbnailIsUsedUnlessAlwaysIsAsked) {
                   {kCGImageSourceThumbnailMaxPixelSize, 200}}));
   EXPECT_EQ(made->width(), 200u);
 }
+
+}  // namespace image_source_test

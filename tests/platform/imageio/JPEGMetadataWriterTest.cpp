@@ -10,6 +10,8 @@
 #include "platform/imageio/ImageIOTestSupport.h"
 #include "support/TestEnvironment.h"
 
+namespace jpeg_metadata_writer_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -272,3 +274,5 @@ TEST_F(JPEGMetadataWriterTest, SplicedSegmentsAreByteExact) {
 }
 
 }  // namespace
+
+}  // namespace jpeg_metadata_writer_test

@@ -13,6 +13,8 @@
 #include "platform/imageio/internal/PNGBandWriter.h"
 #include "support/TestEnvironment.h"
 
+namespace large_png_encode_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -212,3 +214,5 @@ TEST_F(LargePNGEncodeTest, FinishedBandsKeepOnlyTheirDeflatedBytes) {
 }
 
 }  // namespace
+
+}  // namespace large_png_encode_test

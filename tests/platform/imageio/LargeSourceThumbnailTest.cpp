@@ -33,6 +33,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace large_source_thumbnail_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -646,3 +648,5 @@ TEST_F(LargeSourceThumbnailTest, ABusErrorOfAnotherMappingGoesWhereItWentBefore)
   std::remove(watched.c_str());
   std::remove(other.c_str());
 }
+
+}  // namespace large_source_thumbnail_test

@@ -26,6 +26,8 @@
 #include "support/FlatJPEG.h"
 #include "support/TestEnvironment.h"
 
+namespace scaled_decoding_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -569,3 +571,5 @@ TEST_F(ScaledDecodingTest, JPEGThumbnailsConvertColoursAsLibjpegDoes) {
   ASSERT_TRUE(decoder->decodeFrameScaled(0, 15, 15, thumbnail));
   for (int c = 0; c < 4; ++c) EXPECT_EQ(PixelAt(thumbnail, 7, 14)[c], c < 3 ? 128 : 255);
 }
+
+}  // namespace scaled_decoding_test

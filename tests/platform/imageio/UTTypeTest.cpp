@@ -3,6 +3,8 @@
 #include "platform/imageio/UTType.h"
 #include "support/TestEnvironment.h"
 
+namespace ut_type_test {
+
 using UTTypeTest = PlatformTest;
 
 TEST_F(UTTypeTest, ExtensionsAndMimeTypesMapToDeclaredTypes) {
@@ -65,3 +67,5 @@ TEST_F(UTTypeTest, UnknownTagsGetDynamicIdentifiersThatRememberTheirTag) {
   EXPECT_TRUE(UTType::typeWithIdentifier(dyn).has_value());
   EXPECT_FALSE(UTType::typeWithIdentifier("com.example.unknown").has_value());
 }
+
+}  // namespace ut_type_test

@@ -10,6 +10,8 @@
 #include "platform/imageio/ImageIOProperties.h"
 #include "support/TestEnvironment.h"
 
+namespace untrusted_data_test {
+
 using namespace imageio_test;
 
 namespace {
@@ -215,3 +217,5 @@ TEST_F(UntrustedDataTest, BombChecksRefuseWhatTheSizeCapsAllow) {
     EXPECT_TRUE(SourceOf(sized(1000))) << name;
   }
 }
+
+}  // namespace untrusted_data_test

@@ -10,6 +10,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace mach_host_test {
+
 namespace {
 
 uint64_t meminfoKiB(const std::string& key) {
@@ -84,3 +86,5 @@ TEST_F(MachHostTest, ReadsAGivenMeminfoAndFailsAsAsked) {
 }
 
 }  // namespace
+
+}  // namespace mach_host_test

@@ -9,6 +9,8 @@
 #include "platform/network/NSURLError.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 namespace {
 
 using Disposition = NSURLSessionAuthChallengeDisposition;
@@ -81,3 +83,5 @@ TEST_F(NetworkBoundariesTest, OnlyAPositiveTimeoutIsKept) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -15,6 +15,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace curl_library_test {
+
 using CurlLibraryTest = PlatformTest;
 
 TEST_F(CurlLibraryTest, MissingLibrariesAndFunctionsAreNamed) {
@@ -85,3 +87,5 @@ TEST_F(CurlLibraryTest, WithoutTheLibraryTasksEndWithTheReasonAndSessionsStillEn
   GTEST_FLAG_SET(death_test_style, style);
   ::unsetenv("LD_LIBRARY_PATH");
 }
+
+}  // namespace curl_library_test

@@ -17,6 +17,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace loopback_server_test {
+
 namespace {
 
 using Transport = LoopbackHttpServer::Transport;
@@ -280,3 +282,5 @@ TEST_F(LoopbackServerTest, StoppingReleasesEveryHeldExchangeAndStalledClient) {
 }
 
 }  // namespace
+
+}  // namespace loopback_server_test

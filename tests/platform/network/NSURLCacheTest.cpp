@@ -6,6 +6,8 @@
 #include "platform/foundation/PlatformClock.h"
 #include "support/TestEnvironment.h"
 
+namespace nsurl_cache_test {
+
 namespace {
 
 NSURLRequestPtr requestFor(const std::string& url, NSURLRequestCachePolicy policy) {
@@ -633,3 +635,5 @@ TEST_F(NSURLSessionCacheTest, MetricsDescribeEachRequest) {
 }
 
 }  // namespace
+
+}  // namespace nsurl_cache_test

@@ -4,6 +4,8 @@
 #include "platform/network/NSStringTransform.h"
 #include "support/TestEnvironment.h"
 
+namespace nsurl_session_challenge_test {
+
 namespace {
 
 using Disposition = NSURLSessionAuthChallengeDisposition;
@@ -351,3 +353,5 @@ TEST_F(NSStringTransformTest, TransliteratesToAsciiAndRefusesWhatItCannotRead) {
 }
 
 }  // namespace
+
+}  // namespace nsurl_session_challenge_test

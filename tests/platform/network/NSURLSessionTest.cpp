@@ -19,6 +19,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace nsurl_session_test {
+
 namespace {
 
 class NSURLSessionTest : public SessionTest {
@@ -888,3 +890,5 @@ TEST_F(NSURLRequestTest, SharedFieldsAreCopiedByTheOneThatChangesThem) {
 }
 
 }  // namespace
+
+}  // namespace nsurl_session_test

@@ -10,6 +10,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace nw_path_monitor_test {
+
 namespace {
 
 NWPath wifiPath() { return NWPath(NWPathStatus::satisfied, {{"wlan0", NWInterfaceType::wifi, 3}}); }
@@ -143,3 +145,5 @@ TEST_F(NWPathMonitorTest, DroppedMonitorStopsWatching) {
 }
 
 }  // namespace
+
+}  // namespace nw_path_monitor_test

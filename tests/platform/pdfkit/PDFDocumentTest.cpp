@@ -10,6 +10,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace pdf_document_test {
+
 namespace {
 
 std::string DataPath(const std::string& name) {
@@ -155,3 +157,5 @@ TEST_F(PDFDocumentTest, DocumentsOpenOnBackgroundQueuesAtOnce) {
   ASSERT_TRUE(RunMainLoopUntil([&] { return done == urls.size(); }));
   EXPECT_EQ(counts, (std::vector<int64_t>{2, 1, 2, 0}));
 }
+
+}  // namespace pdf_document_test

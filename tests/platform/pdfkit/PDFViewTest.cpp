@@ -7,6 +7,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace pdf_view_test {
+
 namespace {
 
 PDFDocumentPtr Open(const std::string& name) {
@@ -143,3 +145,5 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedIntoLayersAtTheScreenScale) {
   EXPECT_TRUE(view_->layer()->sublayers().empty());
   EXPECT_TRUE(CGRectEqualToRect(view_->frameForPage(document->pageAtIndex(0)), CGRectZero));
 }
+
+}  // namespace pdf_view_test

@@ -17,6 +17,8 @@
 #include "platform/uikit/UIImage.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace boundaries_test {
+
 class PhotosBoundariesTest : public PhotoLibraryTest {};
 
 TEST_F(PhotosBoundariesTest, ScaledSizeRoundsEachSideToTheNearestPixelAndKeepsOne) {
@@ -137,3 +139,5 @@ TEST_F(PhotosBoundariesTest, CreationDatesTakeOffsetsUpToFourteenHoursAndFiftyNi
     EXPECT_EQ(asset->creationDate(), kNoonUTC - r.shift) << r.offset;
   }
 }
+
+}  // namespace boundaries_test

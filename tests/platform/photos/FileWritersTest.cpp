@@ -12,6 +12,8 @@
 #include "platform/photos/internal/PHFolderWatcher.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace file_writers_test {
+
 namespace {
 
 PHAssetRecordPtr recordNamed(const PHLibrarySnapshotPtr& snapshot, const std::string& name) {
@@ -259,3 +261,5 @@ TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGo
   EXPECT_EQ(PlatformClock::pendingCount(), 0u);
   ASSERT_EQ(::close(fd), 0);
 }
+
+}  // namespace file_writers_test

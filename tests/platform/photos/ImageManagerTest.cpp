@@ -14,6 +14,8 @@
 #include "support/camera/CameraFixtures.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace image_manager_test {
+
 namespace {
 
 struct Answer {
@@ -373,3 +375,5 @@ TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
   ASSERT_TRUE(next.answers[1].image);
   EXPECT_EQ(next.answers[1].image->CGImage()->width(), 20u);
 }
+
+}  // namespace image_manager_test

@@ -2,6 +2,8 @@
 #include "platform/photos/PHLibraryStore.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace library_sequence_test {
+
 namespace {
 
 // Reads the library again from its own change callback, which runs on the
@@ -48,3 +50,5 @@ TEST_F(LibraryStoreDeathTest, ScansOnTwoSequencesStop) {
       "scan was called off the sequence");
 }
 #endif
+
+}  // namespace library_sequence_test

@@ -11,6 +11,8 @@
 #include "platform/photos/PHLibraryStore.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace permissions_test {
+
 namespace {
 
 // Permission bits bind no process that may pass them (root does): there the
@@ -155,3 +157,5 @@ TEST_F(PhotoLibraryTest, AFolderThatCannotBeWrittenKeepsItsIdentifiersAcrossStar
   EXPECT_NE(PHLibraryStore::containerIndexPath(library_), PHLibraryStore::containerIndexPath(library_ + "2"));
   ASSERT_EQ(chmod(library_.c_str(), 0755), 0);
 }
+
+}  // namespace permissions_test

@@ -13,6 +13,8 @@
 #include "platform/foundation/NSThread.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace photo_library_test {
+
 namespace {
 
 std::vector<std::string> titles(const PHAssetCollectionFetchResultPtr& result) {
@@ -407,3 +409,5 @@ TEST_F(PhotoLibraryTest, TheFolderComesFromTheEnvironmentElseTheContainerAndABur
   EXPECT_EQ(observer->count(), 1u);
   library->unregisterChangeObserver(observer.get());
 }
+
+}  // namespace photo_library_test

@@ -8,6 +8,8 @@
 #include "platform/photos/PHLibraryStore.h"
 #include "support/photos/PhotoLibraryFixture.h"
 
+namespace shared_index_test {
+
 namespace {
 
 std::map<std::string, std::string> identifiersByPath(const PHLibrarySnapshotPtr& snapshot) {
@@ -167,3 +169,5 @@ TEST_F(PhotoLibraryTest, APlaceholderNamesItsFileWhoeverIndexesItFirst) {
   EXPECT_FALSE(afterReplace->assetWithIdentifier(old));
   EXPECT_EQ(identifiersByPath(writer.scan()), identifiersByPath(afterReplace));
 }
+
+}  // namespace shared_index_test

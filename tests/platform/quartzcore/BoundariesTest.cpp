@@ -12,6 +12,8 @@
 #include "platform/quartzcore/CALayer.h"
 #include "support/TestEnvironment.h"
 
+namespace boundaries_test {
+
 namespace {
 
 class QuartzBoundariesTest : public PlatformTest {};
@@ -86,3 +88,5 @@ TEST_F(QuartzBoundariesTest, ASmallShadowRadiusBlursOnlyFromSigmaOne) {
 }
 
 }  // namespace
+
+}  // namespace boundaries_test

@@ -9,6 +9,8 @@
 #include "platform/quartzcore/CATransaction.h"
 #include "support/TestEnvironment.h"
 
+namespace ca_animation_test {
+
 namespace {
 
 class CAAnimationTest : public PlatformTest {
@@ -402,3 +404,5 @@ TEST_F(CAAnimationTest, BackwardsTimeEndsAnAnimationWhereItBegan) {
   advance(0.01);
   EXPECT_EQ(log.back(), "b finished");  // its end had passed on the free clock
 }
+
+}  // namespace ca_animation_test

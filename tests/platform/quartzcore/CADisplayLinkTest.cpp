@@ -8,6 +8,8 @@
 #include "platform/quartzcore/CADisplayLink.h"
 #include "support/TestEnvironment.h"
 
+namespace ca_display_link_test {
+
 namespace {
 
 constexpr double kFrame = 1.0 / 60;
@@ -138,3 +140,5 @@ TEST_F(CADisplayLinkTest, AFrameIntervalCallsEveryNthFrame) {
 }
 
 }  // namespace
+
+}  // namespace ca_display_link_test

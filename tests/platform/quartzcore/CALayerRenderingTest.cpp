@@ -10,6 +10,8 @@
 #include "platform/quartzcore/CALayerRendering.h"
 #include "support/TestEnvironment.h"
 
+namespace ca_layer_rendering_test {
+
 namespace {
 
 using Canvas = LayerCanvas;
@@ -365,3 +367,5 @@ TEST_F(CALayerRenderingTest, KeptContentsFollowEveryChangeThatAltersThePixels) {
 }
 
 }  // namespace
+
+}  // namespace ca_layer_rendering_test

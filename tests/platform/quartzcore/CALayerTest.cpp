@@ -5,6 +5,8 @@
 #include "platform/quartzcore/CALayer.h"
 #include "support/TestEnvironment.h"
 
+namespace ca_layer_test {
+
 namespace {
 
 class CALayerTest : public PlatformTest {};
@@ -173,3 +175,5 @@ TEST_F(CALayerTest, DisplaysAndLaysOutOnlyWhenMarked) {
 }
 
 }  // namespace
+
+}  // namespace ca_layer_test

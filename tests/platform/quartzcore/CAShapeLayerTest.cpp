@@ -8,6 +8,8 @@
 #include "support/TestEnvironment.h"
 #include "LayerCanvas.h"
 
+namespace ca_shape_layer_test {
+
 namespace {
 
 using Canvas = LayerCanvas;
@@ -164,3 +166,5 @@ TEST_F(CAShapeLayerTest, ReplicatorsRepeatTintAndDelayInstances) {
 }
 
 }  // namespace
+
+}  // namespace ca_shape_layer_test

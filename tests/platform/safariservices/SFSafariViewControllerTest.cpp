@@ -12,6 +12,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace sf_safari_view_controller_test {
+
 namespace {
 
 class Recorder : public SFSafariViewControllerDelegate {
@@ -94,3 +96,5 @@ TEST_F(SFSafariViewControllerTest, ShowsThePageTitleOrWhyItFailedAndClosesWithDo
 }
 
 }  // namespace
+
+}  // namespace sf_safari_view_controller_test

@@ -25,6 +25,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace boundary_tables_test {
+
 namespace {
 
 using State = UIGestureRecognizerState;
@@ -195,3 +197,5 @@ TEST_F(BoundaryTablesTest, BacklightStepsAreTheNearestToTheBrightness) {
 }
 
 }  // namespace
+
+}  // namespace boundary_tables_test

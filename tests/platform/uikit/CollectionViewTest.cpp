@@ -14,6 +14,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace collection_view_test {
+
 namespace {
 
 int gCellsMade = 0;
@@ -379,3 +381,5 @@ TEST_F(CollectionViewTest, AScrolledGridDrawsNothingOutsideItsFrame) {
 }
 
 }  // namespace
+
+}  // namespace collection_view_test

@@ -14,6 +14,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace control_test {
+
 namespace {
 
 std::string names(uint64_t events) {
@@ -230,3 +232,5 @@ TEST_F(ControlTest, ButtonsShowPerStateValuesAndWinTheirTaps) {
 }
 
 }  // namespace
+
+}  // namespace control_test

@@ -7,6 +7,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace font_fallback_test {
+
 namespace {
 
 using FontFallbackTest = PlatformTest;
@@ -84,3 +86,5 @@ TEST_F(FontFallbackTest, MixedScriptsSnapshot) {
 }
 
 }  // namespace
+
+}  // namespace font_fallback_test

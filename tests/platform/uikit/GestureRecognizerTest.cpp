@@ -14,6 +14,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace gesture_recognizer_test {
+
 namespace {
 
 using State = UIGestureRecognizerState;
@@ -304,3 +306,5 @@ TEST_F(GestureRecognizerTest, DelaysTouchesBeganHoldsTheViewBackUntilTheRecogniz
 }
 
 }  // namespace
+
+}  // namespace gesture_recognizer_test

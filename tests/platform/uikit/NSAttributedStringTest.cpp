@@ -10,6 +10,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace ns_attributed_string_test {
+
 namespace {
 
 class NSAttributedStringTest : public PlatformTest {};
@@ -140,3 +142,5 @@ TEST_F(NSAttributedStringTest, ParagraphStylesSpaceAlignAndKern) {
 }
 
 }  // namespace
+
+}  // namespace ns_attributed_string_test

@@ -7,6 +7,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace ns_layout_constraint_test {
+
 namespace {
 
 class NSLayoutConstraintTest : public PlatformTest {
@@ -165,3 +167,5 @@ TEST_F(NSLayoutConstraintTest, RemovingAViewDeactivatesTheConstraintsThatTieItTo
 }
 
 }  // namespace
+
+}  // namespace ns_layout_constraint_test

@@ -14,6 +14,8 @@
 #include "support/ui/UITouchDriver.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace navigation_layout_test {
+
 namespace {
 
 using Log = std::vector<std::string>;
@@ -320,3 +322,5 @@ TEST_F(NavigationLayoutTest, ViewsAdoptSubviewsWhileBeingConstructed) {
 }
 
 }  // namespace
+
+}  // namespace navigation_layout_test

@@ -16,6 +16,8 @@
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 
+namespace platform_surfaces_test {
+
 namespace {
 
 class PlatformSurfacesTest : public PlatformTest {};
@@ -183,3 +185,5 @@ TEST_F(PlatformSurfacesTest, ShowViewControllerPushesInANavigationStackElsePrese
 }
 
 }  // namespace
+
+}  // namespace platform_surfaces_test

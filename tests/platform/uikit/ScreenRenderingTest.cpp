@@ -15,6 +15,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace screen_rendering_test {
+
 namespace {
 
 class ScreenRenderingTest : public PlatformTest {};
@@ -158,3 +160,5 @@ TEST_F(ScreenRenderingTest, SnapshotsShowTheStateMidAnimation) {
 }
 
 }  // namespace
+
+}  // namespace screen_rendering_test

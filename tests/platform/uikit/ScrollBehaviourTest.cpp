@@ -17,6 +17,8 @@
 #include "support/ui/UITouchDriver.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace scroll_behaviour_test {
+
 namespace {
 
 // Reads the offset at each release callback, as a pull-to-load control does.
@@ -348,3 +350,5 @@ TEST_F(ScrollBehaviourTest, NestedZoomingPagesHandTheSwipeToThePager) {
 }
 
 }  // namespace
+
+}  // namespace scroll_behaviour_test

@@ -13,6 +13,8 @@
 #include "support/ui/UITouchDriver.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace scroll_view_test {
+
 namespace {
 
 // Writes down the delegate calls (scrolls collapsed into one entry per run).
@@ -407,3 +409,5 @@ TEST_F(ScrollViewTest, TheSafeAreaJoinsTheInsetAlongScrollingAxes) {
 }
 
 }  // namespace
+
+}  // namespace scroll_view_test

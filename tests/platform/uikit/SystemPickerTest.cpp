@@ -20,6 +20,8 @@
 #include "support/ui/ScriptedPickerProvider.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace system_picker_test {
+
 namespace {
 
 using SystemPickerTest = PlatformTest;
@@ -379,3 +381,5 @@ TEST_F(SystemPickerTest, APickerDismissedWhileCopyingHandsNothingOver) {
 }
 
 }  // namespace
+
+}  // namespace system_picker_test

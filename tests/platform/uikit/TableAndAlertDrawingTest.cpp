@@ -21,6 +21,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace table_and_alert_drawing_test {
+
 namespace {
 
 // The pixel at a point of a 1x rendering.
@@ -249,3 +251,5 @@ TEST_F(TableAndAlertDrawingTest, AnAlertHoldingOnlyASpinnerDrawsItsBoxAroundTheS
 }
 
 }  // namespace
+
+}  // namespace table_and_alert_drawing_test

@@ -9,6 +9,8 @@
 #include "support/ui/ScriptedDisplay.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace table_view_test {
+
 namespace {
 
 int gMade = 0;
@@ -162,3 +164,5 @@ TEST_F(TableViewTest, AListStartsBelowTheSafeAreaWhateverItsLength) {
 }
 
 }  // namespace
+
+}  // namespace table_view_test

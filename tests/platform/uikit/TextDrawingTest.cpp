@@ -11,6 +11,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace text_drawing_test {
+
 namespace {
 
 using TextDrawingTest = PlatformTest;
@@ -132,3 +134,5 @@ TEST_F(TextDrawingTest, LinesDrawnWithAClipAreWhatTheClipLeaves) {
 }
 
 }  // namespace
+
+}  // namespace text_drawing_test

@@ -12,6 +12,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace text_shaping_test {
+
 namespace {
 
 using TextShapingTest = PlatformTest;
@@ -503,3 +505,5 @@ TEST_F(TextShapingTest, CachedLinesStayAsShapedAndApart) {
 }
 
 }  // namespace
+
+}  // namespace text_shaping_test

@@ -4,6 +4,8 @@
 #include "platform/uikit/UIActivityViewController.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_activity_item_provider_test {
+
 namespace {
 
 class UIActivityItemProviderTest : public PlatformTest {};
@@ -32,3 +34,5 @@ TEST_F(UIActivityItemProviderTest, WorkRunsOnceOnTheFirstRequest) {
 }
 
 }  // namespace
+
+}  // namespace ui_activity_item_provider_test

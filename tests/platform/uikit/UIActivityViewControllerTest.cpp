@@ -6,6 +6,8 @@
 #include "platform/uikit/UIActivityViewController.h"
 #include "platform/uikit/UIWindow.h"
 
+namespace ui_activity_view_controller_test {
+
 namespace {
 
 // An item source that answers per activity and counts the questions.
@@ -89,3 +91,5 @@ TEST_F(UIActivityViewControllerFlow, EndsOnceWhenTheUserChooses) {
 }
 
 }  // namespace
+
+}  // namespace ui_activity_view_controller_test

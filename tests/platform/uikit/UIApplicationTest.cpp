@@ -16,6 +16,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedApplicationState.h"
 
+namespace ui_application_test {
+
 namespace {
 
 using Log = std::shared_ptr<std::vector<std::string>>;
@@ -135,3 +137,5 @@ TEST_F(UIApplicationTest, StateChangesTellTheDelegateInOrder) {
 }
 
 }  // namespace
+
+}  // namespace ui_application_test

@@ -14,6 +14,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace ui_button_test {
+
 namespace {
 
 class UIButtonTest : public PlatformTest {};
@@ -201,3 +203,5 @@ TEST_F(UIButtonTest, FitsTheLargerOfItsContentAndItsBackgroundImage) {
 }
 
 }  // namespace
+
+}  // namespace ui_button_test

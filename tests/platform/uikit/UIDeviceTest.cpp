@@ -16,6 +16,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace ui_device_test {
+
 namespace {
 
 // A power_supply class folder: a mains adapter and one battery, as sysfs
@@ -202,3 +204,5 @@ TEST_F(UIDeviceTest, NamesAndSystemVersion) {
 }
 
 }  // namespace
+
+}  // namespace ui_device_test

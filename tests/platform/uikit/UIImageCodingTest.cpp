@@ -7,6 +7,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_image_coding_test {
+
 namespace {
 
 constexpr uint32_t kRGBA = kCGImageAlphaPremultipliedLast;
@@ -95,3 +97,5 @@ TEST_F(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_coding_test

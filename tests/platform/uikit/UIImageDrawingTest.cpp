@@ -11,6 +11,8 @@
 #include "platform/uikit/UIScreen.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_image_drawing_test {
+
 namespace {
 
 constexpr int kW = 3, kH = 2;
@@ -336,3 +338,5 @@ TEST_F(UIImageDrawingTest, CoreImageBackedImagesHaveSizeAndDraw) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_drawing_test

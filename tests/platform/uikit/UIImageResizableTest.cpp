@@ -7,6 +7,8 @@
 #include "platform/uikit/UIImageView.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_image_resizable_test {
+
 namespace {
 
 // 30 x 30 pixels: ten red columns, ten green, ten blue.
@@ -79,3 +81,5 @@ TEST_F(UIImageResizableTest, AnImageViewDrawsAResizableImageAtItsOwnSize) {
   EXPECT_EQ(StripeAt(contents, 115), 2);
   EXPECT_EQ(StripeAt(contents, 60), 1);
 }
+
+}  // namespace ui_image_resizable_test

@@ -8,6 +8,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace ui_image_symbol_test {
+
 namespace {
 
 class UIImageSymbolTest : public PlatformTest {
@@ -124,3 +126,5 @@ TEST_F(UIImageSymbolTest, AnImageViewTintsASymbol) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_symbol_test

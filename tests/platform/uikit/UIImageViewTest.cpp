@@ -7,6 +7,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace ui_image_view_test {
+
 namespace {
 
 class UIImageViewTest : public PlatformTest {};
@@ -86,3 +88,5 @@ TEST_F(UIImageViewTest, TemplateImagesTakeTheTint) {
 }
 
 }  // namespace
+
+}  // namespace ui_image_view_test

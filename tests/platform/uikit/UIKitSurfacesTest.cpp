@@ -15,6 +15,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace ui_kit_surfaces_test {
+
 namespace {
 
 using UIKitSurfacesTest = PlatformTest;
@@ -266,3 +268,5 @@ TEST_F(UIKitSurfacesTest, BoundingRectsOfStrings) {
 }
 
 }  // namespace
+
+}  // namespace ui_kit_surfaces_test

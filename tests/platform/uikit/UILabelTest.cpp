@@ -10,6 +10,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace ui_label_test {
+
 namespace {
 
 class UILabelTest : public PlatformTest {};
@@ -223,3 +225,5 @@ TEST_F(UILabelTest, OneLineIsLaidOutAsShapedUnlessItIsCut) {
 }
 
 }  // namespace
+
+}  // namespace ui_label_test

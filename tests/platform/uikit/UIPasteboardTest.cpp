@@ -6,6 +6,8 @@
 #include "platform/uikit/UIPasteboard.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_pasteboard_test {
+
 namespace {
 
 UIImagePtr solidImage(size_t width, size_t height) {
@@ -81,3 +83,5 @@ TEST_F(UIPasteboardTest, CountsEveryChangeFromManyThreads) {
 }
 
 }  // namespace
+
+}  // namespace ui_pasteboard_test

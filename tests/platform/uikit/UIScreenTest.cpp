@@ -14,6 +14,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_screen_test {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -122,3 +124,5 @@ TEST_F(UIScreenTest, ReadOnlyBacklightIgnoresSets) {
 }
 
 }  // namespace
+
+}  // namespace ui_screen_test

@@ -7,6 +7,8 @@
 #include "platform/uikit/UIView.h"
 #include "support/TestEnvironment.h"
 
+namespace ui_view_animation_test {
+
 namespace {
 
 class UIViewAnimationTest : public PlatformTest {
@@ -157,3 +159,5 @@ TEST_F(UIViewAnimationTest, TransitionsRecordTheirKindAndDoNotAnimateContent) {
 }
 
 }  // namespace
+
+}  // namespace ui_view_animation_test

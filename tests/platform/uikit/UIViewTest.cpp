@@ -10,6 +10,8 @@
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedDisplay.h"
 
+namespace ui_view_test {
+
 namespace {
 
 class UIViewTest : public PlatformTest {};
@@ -302,3 +304,5 @@ TEST_F(UIViewTest, SizeToFitUsesSizeThatFits) {
 }
 
 }  // namespace
+
+}  // namespace ui_view_test

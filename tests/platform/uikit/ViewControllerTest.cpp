@@ -14,6 +14,8 @@
 #include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 
+namespace view_controller_test {
+
 namespace {
 
 using Log = std::vector<std::string>;
@@ -583,3 +585,5 @@ TEST_F(ViewControllerTest, APercentDrivenDismissalScrubsThenFinishesOrCancelsFro
 }
 
 }  // namespace
+
+}  // namespace view_controller_test

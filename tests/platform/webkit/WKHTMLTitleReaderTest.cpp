@@ -5,6 +5,8 @@
 #include "platform/webkit/WKHTMLTitleReader.h"
 #include "support/TestEnvironment.h"
 
+namespace wkhtml_title_reader_test {
+
 namespace {
 
 std::string TitleOf(const std::string& page, const std::string& charset = "",
@@ -113,3 +115,5 @@ TEST_F(WKHTMLTitleReaderTest, ParsesNoMoreThanTheHeadBound) {
     EXPECT_EQ(reader.title(), c.title);
   }
 }
+
+}  // namespace wkhtml_title_reader_test

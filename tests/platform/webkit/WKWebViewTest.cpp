@@ -8,6 +8,8 @@
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
 
+namespace wk_web_view_test {
+
 namespace {
 
 std::string PathOf(const NSURLRequestPtr& request) {
@@ -333,3 +335,5 @@ TEST_F(WKWebViewTest, ScriptedPagesStallOrLoseTheirContentProcess) {
   EXPECT_TRUE(loader->loads.back()->cancelled);
   EXPECT_EQ(delegate_->events, (Events{"policy -1 /stall", "start"}));
 }
+
+}  // namespace wk_web_view_test

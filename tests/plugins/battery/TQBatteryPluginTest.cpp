@@ -13,6 +13,8 @@
 #include "support/ui/ScriptedBattery.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace tq_battery_plugin_test {
+
 namespace {
 
 const std::string kChannel = "dev.tarnquell.plugins/battery";
@@ -149,3 +151,5 @@ TEST_F(TQBatteryPluginTest, StreamFollowsThePowerSupplyThroughPolling) {
 }
 
 }  // namespace
+
+}  // namespace tq_battery_plugin_test

@@ -26,6 +26,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace connectivity_netns_test {
+
 namespace {
 
 const std::string kStream = "dev.tarnquell.plugins/connectivity_status";
@@ -150,3 +152,5 @@ TEST_F(ConnectivityNetnsChild, DISABLED_FollowsTheLink) {
 }
 
 }  // namespace
+
+}  // namespace connectivity_netns_test

@@ -11,6 +11,8 @@
 #include "support/ui/ScriptedApplicationState.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace connectivity_plugin_test {
+
 namespace {
 
 const std::string kChannel = "dev.tarnquell.plugins/connectivity";
@@ -170,3 +172,5 @@ TEST_F(ConnectivityPluginDetachTest, EngineGoingAwayStopsMonitoring) {
 }
 
 }  // namespace
+
+}  // namespace connectivity_plugin_test

@@ -21,6 +21,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace tq_device_info_plugin_test {
+
 namespace {
 
 const std::string kChannel = "dev.tarnquell.plugins/device_info";
@@ -197,3 +199,5 @@ TEST_F(DeviceIdentifiersTest, ExactMatchesOnly) {
 }
 
 }  // namespace
+
+}  // namespace tq_device_info_plugin_test

@@ -6,6 +6,8 @@
 #include "support/engine/TestPeer.h"
 #include "support/ScriptedSystemInfo.h"
 
+namespace native_splash_plugin_test {
+
 namespace {
 
 using NativeSplashPluginTest = PlatformTest;
@@ -26,3 +28,5 @@ TEST_F(NativeSplashPluginTest, AnswersThePlatformVersion) {
 }
 
 }  // namespace
+
+}  // namespace native_splash_plugin_test

@@ -16,6 +16,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace tq_package_info_plugin_test {
+
 namespace {
 
 const std::string kChannel = "dev.tarnquell.plugins/package_info";
@@ -145,3 +147,5 @@ TEST_F(TQPackageInfoPluginTest, OtherMethodsAreNotImplemented) {
 }
 
 }  // namespace
+
+}  // namespace tq_package_info_plugin_test

@@ -11,6 +11,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace pasteboard_plugin_test {
+
 namespace {
 
 const Bytes kPNGSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -211,3 +213,5 @@ TEST_F(PasteboardPluginTest, DataWhosePixelsDoNotDecodeIsRefused) {
 }
 
 }  // namespace
+
+}  // namespace pasteboard_plugin_test

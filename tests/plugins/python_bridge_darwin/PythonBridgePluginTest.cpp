@@ -7,6 +7,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace python_bridge_plugin_test {
+
 namespace {
 
 const char* const kBundleName = "python_bridge_darwin_python_bridge_darwin.bundle";
@@ -92,3 +94,5 @@ TEST_F(PythonBridgePluginTest, FindsNothingWhenTheApplicationShipsNoBundle) {
   ScriptedLocations::installed().setMainBundlePath(other.path() + "/Runner.app");
   EXPECT_EQ(PythonBridgePlugin::locateModuleResourceBundle(), nullptr);
 }
+
+}  // namespace python_bridge_plugin_test

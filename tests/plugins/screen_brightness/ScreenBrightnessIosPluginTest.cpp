@@ -21,6 +21,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace screen_brightness_ios_plugin_test {
+
 namespace {
 
 const std::string kChannel = "dev.tarnquell.plugins/screen_brightness";
@@ -467,3 +469,5 @@ TEST_F(ScreenBrightnessTest, ApplicationStateChangesReachThePlugin) {
 }
 
 }  // namespace
+
+}  // namespace screen_brightness_ios_plugin_test

@@ -14,6 +14,8 @@
 #include "support/engine/TestPeer.h"
 #include "support/motion/ScriptedMotionHardware.h"
 
+namespace tq_sensors_plugin_test {
+
 namespace {
 
 const std::string kMethod = TQSensorsPlugin::kMethodChannelName;
@@ -227,3 +229,5 @@ TEST_F(SensorsTest, BadPeriodsAreRefusedAndUnknownMethodsNotImplemented) {
 }
 
 }  // namespace
+
+}  // namespace tq_sensors_plugin_test

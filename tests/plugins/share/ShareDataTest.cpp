@@ -10,6 +10,8 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+namespace share_data_test {
+
 namespace {
 
 // A width x height photo-like gradient, as real JPEG bytes.
@@ -159,3 +161,5 @@ TEST_F(ShareDataTest, FilesShareAsFilesWithoutMimeTypeOrReadableImage) {
 }
 
 }  // namespace
+
+}  // namespace share_data_test

@@ -17,6 +17,8 @@
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
+namespace share_sheet_screen_test {
+
 namespace {
 
 // A mail handler that answers as told and keeps the URLs it was given.
@@ -175,3 +177,5 @@ TEST_F(ShareSheetScreen, FilesShowTheirNamesAndAnImageItsThumbnail) {
 }
 
 }  // namespace
+
+}  // namespace share_sheet_screen_test

@@ -11,6 +11,8 @@
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
 
+namespace tq_share_plugin_test {
+
 namespace {
 
 const char* const kChannel = "dev.tarnquell.plugins/share";
@@ -288,3 +290,5 @@ TEST_F(TQSharePluginTest, WalksThroughNavigationControllersToTheirVisibleControl
 }
 
 }  // namespace
+
+}  // namespace tq_share_plugin_test

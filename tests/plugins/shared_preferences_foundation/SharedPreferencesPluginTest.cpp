@@ -16,6 +16,8 @@ using namespace shared_preferences_foundation;
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
 
+namespace shared_preferences_plugin_test {
+
 namespace {
 
 const std::string kApi = "dev.flutter.pigeon.shared_preferences_foundation.UserDefaultsApi.";
@@ -318,3 +320,5 @@ TEST_F(Preferences, ValuesTooDeepToReadBackAreRefusedAndNeverBlockGetAll) {
 }
 
 }  // namespace
+
+}  // namespace shared_preferences_plugin_test

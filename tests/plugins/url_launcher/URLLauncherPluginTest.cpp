@@ -26,6 +26,8 @@ using namespace url_launcher_ios;
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
 
+namespace url_launcher_plugin_test {
+
 namespace {
 
 const std::string kApi = "dev.flutter.pigeon.url_launcher_ios.UrlLauncherApi.";
@@ -419,3 +421,5 @@ TEST_F(URLLauncher, WaitingForTheOpenerHoldsNoDispatchWorker) {
 }
 
 }  // namespace
+
+}  // namespace url_launcher_plugin_test

@@ -8,6 +8,8 @@
 // Readable failures.
 void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
 
+namespace wakelock_plugin_test {
+
 namespace {
 
 const std::string kToggle = "dev.flutter.pigeon.wakelock_platform_interface.WakelockApi.toggle";
@@ -153,3 +155,5 @@ TEST_F(Wakelock, SetUpWithSuffixErrorsAndNoApi) {
 }
 
 }  // namespace
+
+}  // namespace wakelock_plugin_test
