@@ -12,7 +12,6 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/photos/PHPhotoLibrary.h"
-#include "platform/foundation/SingletonResets.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
@@ -26,12 +25,7 @@ class PhotoLibraryTest : public PlatformTest {
     setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
   }
   void TearDown() override {
-    // The library's folder watcher is part of what the test set going: a
-    // write event that comes in late gives it a settle wake-up on the clock,
-    // which goes with the watcher. Drop the shared library first, so the
-    // checks below see only what the test itself left behind.
-    SingletonResets::runAll();
-    PlatformTest::TearDown();
+    PlatformTest::TearDown();  // drops the shared library
     unsetenv("QX_PHOTO_LIBRARY");
     unsetenv("QX_PHOTO_AUTHORIZATION");
     unsetenv("QX_PHOTO_AUTHORIZATION_PROMPT");
