@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/photos/PHPhotoLibrary.h"
+#include "platform/foundation/PlatformClock.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
@@ -25,6 +26,11 @@ class PhotoLibraryTest : public PlatformTest {
     setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
   }
   void TearDown() override {
+    // A write event the folder watcher read just before the test ended sets
+    // a settle wake-up on the clock, which the watcher's own thread takes off
+    // again once it reads the file's close a moment later: wait (bounded)
+    // for that before the check that nothing was left on the clock.
+    RunMainLoopUntil([] { return PlatformClock::pendingCount() == 0; });
     PlatformTest::TearDown();  // drops the shared library
     unsetenv("QX_PHOTO_LIBRARY");
     unsetenv("QX_PHOTO_AUTHORIZATION");
