@@ -26,6 +26,8 @@ constexpr uint64_t kEntryOverhead = 256;
 constexpr size_t kMinChunk = 16 * 1024;
 constexpr size_t kMaxChunk = 256 * 1024;
 
+size_t chunkBytesFor(size_t limit) { return std::clamp<size_t>(limit / 16, kMinChunk, kMaxChunk); }
+
 void putLength(char*& out, size_t length) {
   std::memcpy(out, &length, sizeof length);
   out += sizeof length;
@@ -58,7 +60,7 @@ void NSURLCache::Arena::setLimit(size_t capacity) {
   // Blocks also hold the key and the field lengths, which the cost leaves
   // out: a quarter more than the capacity holds a full cache.
   limit_ = capacity + capacity / 4;
-  if (chunks_.empty()) chunkBytes_ = std::clamp<size_t>(limit_ / 16, kMinChunk, kMaxChunk);
+  if (chunks_.empty()) chunkBytes_ = chunkBytesFor(limit_);
 }
 
 std::pair<void*, uint16_t> NSURLCache::Arena::allocate(size_t bytes) {
@@ -99,7 +101,7 @@ void NSURLCache::Arena::reset() {
   std::fill(std::begin(free_), std::end(free_), nullptr);
   bump_ = end_ = nullptr;
   made_ = 0;
-  chunkBytes_ = std::clamp<size_t>(limit_ / 16, kMinChunk, kMaxChunk);
+  chunkBytes_ = chunkBytesFor(limit_);
 }
 
 NSURLCachePtr NSURLCache::sharedURLCache() {
