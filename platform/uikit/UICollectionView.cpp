@@ -4,6 +4,7 @@
 
 #include "UITouch.h"
 #include "platform/foundation/Fatal.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/foundation/ThreadChecks.h"
 
 namespace {
@@ -84,18 +85,14 @@ std::shared_ptr<UICollectionReusableView> UICollectionView::dequeue(const std::s
 }
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::dequeueReusableCellWithReuseIdentifier(
-    const std::string& identifier, const NSIndexPath& path) {
+    const std::string& identifier, const NSIndexPath&) {
   QX_DCHECK_MAIN_THREAD();
-  reloadCountsIfNeeded();
-  counts_.check(path, "-[UICollectionView dequeueReusableCellWithReuseIdentifier:forIndexPath:]");
   return std::static_pointer_cast<UICollectionViewCell>(dequeue(kCellKind, identifier));
 }
 
 std::shared_ptr<UICollectionReusableView> UICollectionView::dequeueReusableSupplementaryViewOfKind(
-    const std::string& kind, const std::string& identifier, const NSIndexPath& path) {
+    const std::string& kind, const std::string& identifier, const NSIndexPath&) {
   QX_DCHECK_MAIN_THREAD();
-  reloadCountsIfNeeded();
-  counts_.itemsIn(path.section, "-[UICollectionView dequeueReusableSupplementaryViewOfKind:]");
   return dequeue(kind, identifier);
 }
 
@@ -246,7 +243,17 @@ void UICollectionView::commitBatch(const UIBatchChanges& changes) {
   UISectionCounts before = counts_;
   countsStale_ = true;
   reloadCountsIfNeeded();
-  std::map<NSIndexPath, NSIndexPath> moved = changes.apply(before, counts_, "item");
+  std::string problem;
+  auto applied = changes.apply(before, counts_, "item", &problem);
+  if (!applied) {
+    // The data changed under the grid without a word (a library change that
+    // reached the data source first): start again from what it says now.
+    NSLog("[UICollectionView] Performing reloadData as a fallback - " + problem);
+    reloadData();
+    layoutIfNeeded();
+    return;
+  }
+  const std::map<NSIndexPath, NSIndexPath>& moved = *applied;
   // Cells of deleted and reloaded items go; the others follow their items.
   std::map<Key, std::shared_ptr<UICollectionReusableView>> kept;
   for (auto& [key, view] : std::map<Key, std::shared_ptr<UICollectionReusableView>>(visible_)) {
@@ -290,8 +297,7 @@ void UICollectionView::reloadItemsAtIndexPaths(const std::vector<NSIndexPath>& p
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::cellForItemAtIndexPath(
     const NSIndexPath& path) {
-  reloadCountsIfNeeded();
-  counts_.check(path, "-[UICollectionView cellForItemAtIndexPath:]");
+  // Only items on screen have cells: an index path past the data has none.
   auto it = visible_.find({UICollectionElementCategory::Cell, "", path});
   return it == visible_.end() ? nullptr
                               : std::static_pointer_cast<UICollectionViewCell>(it->second);
@@ -343,15 +349,16 @@ std::shared_ptr<UICollectionReusableView> UICollectionView::supplementaryViewFor
 
 std::optional<UICollectionViewLayoutAttributes>
 UICollectionView::layoutAttributesForItemAtIndexPath(const NSIndexPath& path) {
-  reloadCountsIfNeeded();
-  counts_.check(path, "-[UICollectionView layoutAttributesForItemAtIndexPath:]");
   prepareLayoutIfNeeded();
+  if (!counts_.contains(path)) return std::nullopt;
   return layout_->layoutAttributesForItemAtIndexPath(path);
 }
 
 void UICollectionView::scrollToItemAtIndexPath(const NSIndexPath& path, uint64_t position,
                                                bool animated) {
   QX_DCHECK_MAIN_THREAD();
+  reloadCountsIfNeeded();
+  counts_.check(path, "-[UICollectionView scrollToItemAtIndexPath:atScrollPosition:animated:]");
   auto attributes = layoutAttributesForItemAtIndexPath(path);
   if (!attributes) return;
   CGRect f = attributes->frame;
@@ -399,11 +406,9 @@ void UICollectionView::showSelected(const NSIndexPath& path, bool selected) {
 void UICollectionView::selectItemAtIndexPath(const std::optional<NSIndexPath>& path,
                                              bool animated, uint64_t scrollPosition) {
   QX_DCHECK_MAIN_THREAD();
-  if (path) {
-    reloadCountsIfNeeded();
-    counts_.check(*path, "-[UICollectionView selectItemAtIndexPath:animated:scrollPosition:]");
-  }
-  if (path && !allowsSelection_) return;
+  reloadCountsIfNeeded();
+  // An item past the data cannot be selected: the selection stays as it is.
+  if (path && (!counts_.contains(*path) || !allowsSelection_)) return;
   selection_.select(path, allowsMultipleSelection_);
   if (path && scrollPosition != UICollectionViewScrollPositionNone) {
     scrollToItemAtIndexPath(*path, scrollPosition, animated);
@@ -413,7 +418,7 @@ void UICollectionView::selectItemAtIndexPath(const std::optional<NSIndexPath>& p
 void UICollectionView::deselectItemAtIndexPath(const NSIndexPath& path, bool) {
   QX_DCHECK_MAIN_THREAD();
   reloadCountsIfNeeded();
-  counts_.check(path, "-[UICollectionView deselectItemAtIndexPath:animated:]");
+  if (!counts_.contains(path)) return;
   selection_.set(path, false);
 }
 
@@ -454,8 +459,6 @@ void UICollectionView::touchesCancelled(const UITouchSet&, UIEvent*) {
   if (!highlighted_) return;
   NSIndexPath path = *highlighted_;
   highlighted_.reset();
-  if (counts_.contains(path)) {
-    if (auto cell = cellForItemAtIndexPath(path)) cell->setHighlighted(false);
-  }
+  if (auto cell = cellForItemAtIndexPath(path)) cell->setHighlighted(false);
   if (auto d = delegate()) d->collectionViewDidUnhighlightItemAtIndexPath(*this, path);
 }

@@ -5,7 +5,9 @@
 // marks it) asks the data source for the cells that came into view, tells the
 // delegate which appeared and disappeared, and queues cells that left for
 // reuse. Item counts are read from the data source on reloadData and batch
-// updates; an index path outside them is a fatal stop.
+// updates. As on the platform, look-ups of an index path outside them answer
+// nothing and selection changes there do nothing; scrolling to one is a
+// fatal stop, and a batch whose counts do not add up reloads everything.
 
 #include <functional>
 #include <map>
@@ -129,7 +131,7 @@ class UICollectionView : public UIScrollView {
                                                const std::string& kind,
                                                const std::string& identifier);
   // A queued cell (prepared for reuse) or a new one; an identifier that was
-  // never registered, or an index path out of range, is a fatal stop.
+  // never registered is a fatal stop.
   std::shared_ptr<UICollectionViewCell> dequeueReusableCellWithReuseIdentifier(
       const std::string& identifier, const NSIndexPath& path);
   std::shared_ptr<UICollectionReusableView> dequeueReusableSupplementaryViewOfKind(
@@ -149,7 +151,7 @@ class UICollectionView : public UIScrollView {
   void deleteItemsAtIndexPaths(const std::vector<NSIndexPath>& paths);
   void reloadItemsAtIndexPaths(const std::vector<NSIndexPath>& paths);
 
-  // nullptr when the item has no cell on screen.
+  // nullptr when the item has no cell on screen or is past the data.
   std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(const NSIndexPath& path);
   std::optional<NSIndexPath> indexPathForCell(const UICollectionViewCell* cell) const;
   // In the collection view's bounds space (content coordinates).

@@ -34,20 +34,24 @@ void UISectionCounts::reload(int64_t sections,
   for (int64_t s = 0; s < sections; ++s) counts_.push_back(itemsInSection(s));
 }
 
-int64_t UISectionCounts::itemsIn(int64_t section, const char* what) const {
-  if (section < 0 || section >= sections()) {
-    FatalStop(std::string(what) + ": section (" + std::to_string(section) +
-              ") beyond bounds (" + std::to_string(sections()) + ")");
+std::string UISectionCounts::outOfRange(const NSIndexPath& path, const char* what) const {
+  if (contains(path)) return "";
+  if (path.section < 0 || path.section >= sections()) {
+    return std::string(what) + ": section (" + std::to_string(path.section) +
+           ") beyond bounds (" + std::to_string(sections()) + ")";
   }
+  int64_t n = counts_[static_cast<size_t>(path.section)];
+  return std::string(what) + ": index path " + path.description() + " beyond bounds (" +
+         std::to_string(n) + " in section " + std::to_string(path.section) + ")";
+}
+
+int64_t UISectionCounts::itemsIn(int64_t section, const char* what) const {
+  if (section < 0 || section >= sections()) FatalStop(outOfRange({section, 0}, what));
   return counts_[static_cast<size_t>(section)];
 }
 
 void UISectionCounts::check(const NSIndexPath& path, const char* what) const {
-  int64_t n = itemsIn(path.section, what);
-  if (path.item < 0 || path.item >= n) {
-    FatalStop(std::string(what) + ": index path " + path.description() + " beyond bounds (" +
-              std::to_string(n) + " in section " + std::to_string(path.section) + ")");
-  }
+  if (std::string problem = outOfRange(path, what); !problem.empty()) FatalStop(problem);
 }
 
 bool UISectionCounts::contains(const NSIndexPath& path) const {
@@ -55,18 +59,31 @@ bool UISectionCounts::contains(const NSIndexPath& path) const {
          path.item < counts_[static_cast<size_t>(path.section)];
 }
 
-std::map<NSIndexPath, NSIndexPath> UIBatchChanges::apply(const UISectionCounts& before,
-                                                         const UISectionCounts& after,
-                                                         const char* noun) const {
+std::optional<std::map<NSIndexPath, NSIndexPath>> UIBatchChanges::apply(
+    const UISectionCounts& before, const UISectionCounts& after, const char* noun,
+    std::string* problem) const {
   if (before.sections() != after.sections()) {
-    FatalStop("Invalid update: invalid number of sections. The number of sections contained "
-              "after the update (" + std::to_string(after.sections()) +
-              ") must be equal to the number of sections contained before the update (" +
-              std::to_string(before.sections()) + ")");
+    *problem = "Invalid update: invalid number of sections. The number of sections contained "
+               "after the update (" + std::to_string(after.sections()) +
+               ") must be equal to the number of sections contained before the update (" +
+               std::to_string(before.sections()) + ")";
+    return std::nullopt;
   }
-  for (auto& p : deleted) before.check(p, "Invalid update: attempt to delete");
-  for (auto& p : reloaded) before.check(p, "Invalid update: attempt to reload");
-  for (auto& p : inserted) after.check(p, "Invalid update: attempt to insert");
+  auto outside = [&](const std::set<NSIndexPath>& paths, const UISectionCounts& counts,
+                     const char* what) {
+    for (auto& p : paths) {
+      if (std::string why = counts.outOfRange(p, what); !why.empty()) {
+        *problem = std::move(why);
+        return true;
+      }
+    }
+    return false;
+  };
+  if (outside(deleted, before, "Invalid update: attempt to delete") ||
+      outside(reloaded, before, "Invalid update: attempt to reload") ||
+      outside(inserted, after, "Invalid update: attempt to insert")) {
+    return std::nullopt;
+  }
   std::map<NSIndexPath, NSIndexPath> moved;
   for (int64_t s = 0; s < before.sections(); ++s) {
     int64_t ins = 0, del = 0;
@@ -75,13 +92,15 @@ std::map<NSIndexPath, NSIndexPath> UIBatchChanges::apply(const UISectionCounts& 
     int64_t was = before.counts()[static_cast<size_t>(s)];
     int64_t now = after.counts()[static_cast<size_t>(s)];
     if (now != was + ins - del) {
-      FatalStop(std::string("Invalid update: invalid number of ") + noun + "s in section " +
-                std::to_string(s) + ". The number of " + noun +
-                "s contained in an existing section after the update (" + std::to_string(now) +
-                ") must be equal to the number of " + noun +
-                "s contained in that section before the update (" + std::to_string(was) +
-                "), plus or minus the number of " + noun + "s inserted or deleted from that section (" +
-                std::to_string(ins) + " inserted, " + std::to_string(del) + " deleted)");
+      *problem = std::string("Invalid update: invalid number of ") + noun + "s in section " +
+                 std::to_string(s) + ". The number of " + noun +
+                 "s contained in an existing section after the update (" + std::to_string(now) +
+                 ") must be equal to the number of " + noun +
+                 "s contained in that section before the update (" + std::to_string(was) +
+                 "), plus or minus the number of " + noun +
+                 "s inserted or deleted from that section (" + std::to_string(ins) +
+                 " inserted, " + std::to_string(del) + " deleted)";
+      return std::nullopt;
     }
     // Survivors keep their order and fill the places the inserts left.
     int64_t next = 0;

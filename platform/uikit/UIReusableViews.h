@@ -2,8 +2,8 @@
 
 // What collection and table views share: the reuse queues behind
 // register/dequeue, the items-per-section snapshot that index paths are
-// checked against (an index path out of range is a fatal stop), and the
-// mapping of index paths across a batch of inserts and deletes.
+// checked against, and the mapping of index paths across a batch of inserts
+// and deletes.
 
 #include <functional>
 #include <map>
@@ -40,10 +40,13 @@ class UISectionCounts {
   void reload(int64_t sections, const std::function<int64_t(int64_t)>& itemsInSection);
   const std::vector<int64_t>& counts() const { return counts_; }
   int64_t sections() const { return static_cast<int64_t>(counts_.size()); }
-  // Fatal stop naming `what` (the calling method) when out of range.
+  // Fatal stop naming `what` (the calling method) when out of range: for
+  // the few calls where the platform raises too.
   int64_t itemsIn(int64_t section, const char* what) const;
   void check(const NSIndexPath& path, const char* what) const;
   bool contains(const NSIndexPath& path) const;
+  // Why `path` is out of range ("" when it is in range).
+  std::string outOfRange(const NSIndexPath& path, const char* what) const;
 
  private:
   std::vector<int64_t> counts_;
@@ -55,12 +58,13 @@ struct UIBatchChanges {
   std::set<NSIndexPath> deleted;   // old index paths
   std::set<NSIndexPath> reloaded;  // old index paths
 
-  // Checks the changes against the counts before and after as the platform
-  // does (fatal stop with its message when they do not add up) and returns
-  // where each surviving old index path went.
-  std::map<NSIndexPath, NSIndexPath> apply(const UISectionCounts& before,
-                                           const UISectionCounts& after,
-                                           const char* noun) const;
+  // Checks the changes against the counts before and after and returns
+  // where each surviving old index path went; when they do not add up,
+  // nullopt with the platform's message in `problem`.
+  std::optional<std::map<NSIndexPath, NSIndexPath>> apply(const UISectionCounts& before,
+                                                          const UISectionCounts& after,
+                                                          const char* noun,
+                                                          std::string* problem) const;
 };
 
 // Runs a batch's completion on the main run loop, once the batch is laid out.

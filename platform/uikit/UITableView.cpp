@@ -166,9 +166,7 @@ std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(
 }
 
 std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(
-    const std::string& identifier, const NSIndexPath& path) {
-  reloadCountsIfNeeded();
-  counts_.check(path, "-[UITableView dequeueReusableCellWithIdentifier:forIndexPath:]");
+    const std::string& identifier, const NSIndexPath&) {
   if (!queues_.isRegistered(identifier)) {
     FatalStop("unable to dequeue a cell with identifier " + identifier +
               " - must register a nib or a class for the identifier or connect a prototype "
@@ -361,7 +359,12 @@ void UITableView::commitBatch(const UIBatchChanges& changes) {
   UISectionCounts before = counts_;
   countsStale_ = true;
   reloadCountsIfNeeded();
-  auto moved = changes.apply(before, counts_, "row");
+  std::string problem;
+  auto applied = changes.apply(before, counts_, "row", &problem);
+  // No list of ours updates rows in batches, so a batch that does not add up
+  // is a mistake in the caller, as the platform says by raising.
+  if (!applied) FatalStop(problem);
+  const std::map<NSIndexPath, NSIndexPath>& moved = *applied;
   std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> kept;
   for (auto& [path, cell] : std::map<NSIndexPath, std::shared_ptr<UITableViewCell>>(visible_)) {
     auto to = moved.find(path);
@@ -394,8 +397,7 @@ void UITableView::reloadRowsAtIndexPaths(const std::vector<NSIndexPath>& paths,
 }
 
 std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& path) {
-  reloadCountsIfNeeded();
-  counts_.check(path, "-[UITableView cellForRowAtIndexPath:]");
+  // Only rows on screen have cells: an index path past the data has none.
   auto it = visible_.find(path);
   return it == visible_.end() ? nullptr : it->second;
 }
@@ -469,11 +471,9 @@ void UITableView::showSelected(const NSIndexPath& path, bool selected) {
 void UITableView::selectRowAtIndexPath(const std::optional<NSIndexPath>& path, bool animated,
                                        UITableViewScrollPosition position) {
   QX_DCHECK_MAIN_THREAD();
-  if (path) {
-    reloadCountsIfNeeded();
-    counts_.check(*path, "-[UITableView selectRowAtIndexPath:animated:scrollPosition:]");
-  }
-  if (path && !allowsSelection_) return;
+  reloadCountsIfNeeded();
+  // A row past the data cannot be selected: the selection stays as it is.
+  if (path && (!counts_.contains(*path) || !allowsSelection_)) return;
   selection_.select(path, allowsMultipleSelection_);
   if (path && position != UITableViewScrollPosition::None) {
     scrollToRowAtIndexPath(*path, position, animated);
@@ -483,7 +483,7 @@ void UITableView::selectRowAtIndexPath(const std::optional<NSIndexPath>& path, b
 void UITableView::deselectRowAtIndexPath(const NSIndexPath& path, bool) {
   QX_DCHECK_MAIN_THREAD();
   reloadCountsIfNeeded();
-  counts_.check(path, "-[UITableView deselectRowAtIndexPath:animated:]");
+  if (!counts_.contains(path)) return;
   selection_.set(path, false);
 }
 
@@ -512,7 +512,5 @@ void UITableView::touchesCancelled(const UITouchSet&, UIEvent*) {
   if (!highlighted_) return;
   NSIndexPath path = *highlighted_;
   highlighted_.reset();
-  if (counts_.contains(path)) {
-    if (auto cell = cellForRowAtIndexPath(path)) cell->setHighlighted(false);
-  }
+  if (auto cell = cellForRowAtIndexPath(path)) cell->setHighlighted(false);
 }

@@ -4,8 +4,10 @@
 // collection view, only rows meeting the bounds have cells: the layout pass
 // asks the data source for rows coming into view, tells the delegate which
 // appear and disappear, and queues the cells that left for reuse. Row counts
-// come from the data source on reloadData and batch updates; an index path
-// outside them is a fatal stop.
+// come from the data source on reloadData and batch updates. As on the
+// platform, looking up a cell outside them answers nothing and selection
+// changes there do nothing; asking for the rect of such a row, scrolling to
+// it, or a batch whose counts do not add up is a fatal stop.
 
 #include <functional>
 #include <map>
@@ -147,8 +149,8 @@ class UITableView : public UIScrollView {
   void registerClassForCellReuseIdentifier(const std::string& identifier) {
     registerClassForCellReuseIdentifier([] { return std::make_shared<Cell>(); }, identifier);
   }
-  // A queued or new registered cell; an unregistered identifier or a row out
-  // of range is a fatal stop.
+  // A queued or new registered cell; an unregistered identifier is a fatal
+  // stop.
   std::shared_ptr<UITableViewCell> dequeueReusableCellWithIdentifier(
       const std::string& identifier, const NSIndexPath& path);
   // The older form: nullptr when nothing is queued or registered.

@@ -309,14 +309,76 @@ TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
   cv->reloadItemsAtIndexPaths({{0, 3}});
   EXPECT_EQ(std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 3}))->number, 3);
 
-  EXPECT_DEATH(cv->insertItemsAtIndexPaths({{0, 0}}),
-               "Invalid update: invalid number of items in section 0");
-  EXPECT_DEATH(cv->cellForItemAtIndexPath({0, 1000}), "beyond bounds");
+  // Data that changed under the grid without a word: an update that does not
+  // add up starts again from what the data source says now.
+  source->counts[0] = 10;
+  cv->insertItemsAtIndexPaths({{0, 0}});
+  EXPECT_EQ(cv->numberOfItemsInSection(0), 10);
+  EXPECT_TRUE(cv->indexPathsForSelectedItems().empty());
+  visible = cv->indexPathsForVisibleItems();
+  std::set<NSIndexPath> ten;
+  for (int64_t i = 0; i < 10; ++i) ten.insert({0, i});
+  EXPECT_EQ(std::set<NSIndexPath>(visible.begin(), visible.end()), ten);
+  EXPECT_EQ(std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 9}))->number, 9);
+
   EXPECT_DEATH(cv->scrollToItemAtIndexPath({1, 0}, UICollectionViewScrollPositionTop, false),
                "beyond bounds");
+  EXPECT_DEATH(cv->scrollToItemAtIndexPath({0, 10}, UICollectionViewScrollPositionTop, false),
+               "index path .* beyond bounds \\(10 in section 0\\)");
   EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("nobody", {0, 0}),
                "could not dequeue a view of kind: UICollectionElementKindCell with identifier "
                "nobody");
+}
+
+// A grid that lost its last items (a photo deleted while its page was shown)
+// is still asked about them: it answers nothing and changes nothing.
+TEST_F(CollectionViewTest, IndexPathsPastTheDataAnswerNothing) {
+  cv->registerClassForSupplementaryViewOfKind([] { return std::make_shared<Header>(); },
+                                              UICollectionElementKindSectionHeader, "header");
+  source->counts = {8};
+  cv->reloadData();
+  cv->layoutIfNeeded();
+  ASSERT_NE(cv->cellForItemAtIndexPath({0, 7}), nullptr);
+  cv->selectItemAtIndexPath(NSIndexPath::indexPathForItem(2, 0), false,
+                            UICollectionViewScrollPositionNone);
+  source->counts = {7};
+  cv->reloadData();
+  cv->layoutIfNeeded();
+  cv->selectItemAtIndexPath(NSIndexPath::indexPathForItem(2, 0), false,
+                            UICollectionViewScrollPositionNone);
+
+  struct Case {
+    NSIndexPath path;
+    bool inData;
+  } cases[] = {
+      {{0, 6}, true},    // the last item
+      {{0, 7}, false},   // one past it: the page that was shown
+      {{0, 8}, false},
+      {{0, -1}, false},
+      {{1, 0}, false},   // a section past the last
+      {{-1, 0}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.description());
+    EXPECT_EQ(cv->cellForItemAtIndexPath(c.path) != nullptr, c.inData);
+    EXPECT_EQ(cv->layoutAttributesForItemAtIndexPath(c.path).has_value(), c.inData);
+    // The data source may still dequeue for it.
+    EXPECT_NE(cv->dequeueReusableCellWithReuseIdentifier("number", c.path), nullptr);
+    EXPECT_NE(cv->dequeueReusableSupplementaryViewOfKind(UICollectionElementKindSectionHeader,
+                                                         "header", c.path),
+              nullptr);
+    if (c.inData) continue;
+    // Selection changes past the data leave the selection as it was.
+    cv->selectItemAtIndexPath(c.path, false, UICollectionViewScrollPositionNone);
+    cv->deselectItemAtIndexPath(c.path, false);
+    EXPECT_EQ(cv->indexPathsForSelectedItems(),
+              (std::vector<NSIndexPath>{NSIndexPath::indexPathForItem(2, 0)}));
+    EXPECT_TRUE(cv->cellForItemAtIndexPath({0, 2})->isSelected());
+  }
+  EXPECT_EQ(cv->indexPathForItemAtPoint({10, 3 * 125 + 10}), std::nullopt);  // below the last
+  EXPECT_EQ(cv->indexPathForItemAtPoint({10, -10}), std::nullopt);
+  NumberCell stranger;
+  EXPECT_EQ(cv->indexPathForCell(&stranger), std::nullopt);
 }
 
 // Cells painted red, so content that leaves the grid shows in pictures.

@@ -96,9 +96,30 @@ TEST_F(TableViewTest, RowsComeAndGoWithScrollingAndCellsAreReused) {
   EXPECT_EQ(table->cellForRowAtIndexPath({0, 12})->frame(), CGRectMake(0, 528, 375, 44));
   EXPECT_EQ(table->indexPathForRowAtPoint({10, 530}), NSIndexPath::indexPathForRow(12, 0));
   EXPECT_EQ(table->dequeueReusableCellWithIdentifier("unknown"), nullptr);
-  EXPECT_DEATH(table->cellForRowAtIndexPath({0, 100}), "beyond bounds");
   EXPECT_DEATH(table->dequeueReusableCellWithIdentifier("unknown", {0, 0}),
                "unable to dequeue a cell with identifier unknown");
+
+  // Past the data a look-up answers nothing and selection stays as it was;
+  // asking for a row's place there is the caller's mistake.
+  table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(12, 0), false,
+                              UITableViewScrollPosition::None);
+  for (NSIndexPath path : {NSIndexPath{0, 100}, NSIndexPath{0, 101}, NSIndexPath{1, 0},
+                           NSIndexPath{0, -1}}) {
+    SCOPED_TRACE(path.description());
+    EXPECT_EQ(table->cellForRowAtIndexPath(path), nullptr);
+    table->selectRowAtIndexPath(path, false, UITableViewScrollPosition::None);
+    table->deselectRowAtIndexPath(path, false);
+    EXPECT_EQ(table->indexPathsForSelectedRows(),
+              (std::vector<NSIndexPath>{NSIndexPath::indexPathForRow(12, 0)}));
+    EXPECT_NE(table->dequeueReusableCellWithIdentifier("row", path), nullptr);
+  }
+  EXPECT_NE(table->cellForRowAtIndexPath({0, 12}), nullptr);  // the last row shown
+  EXPECT_EQ(table->indexPathForRowAtPoint({10, 100 * 44}), std::nullopt);  // below the last
+  table->deselectRowAtIndexPath({0, 12}, false);
+  EXPECT_TRUE(table->indexPathsForSelectedRows().empty());
+  EXPECT_DEATH(table->rectForRowAtIndexPath({0, 100}), "beyond bounds");
+  EXPECT_DEATH(table->scrollToRowAtIndexPath({1, 0}, UITableViewScrollPosition::Top, false),
+               "beyond bounds");
 
   // Heights and headers from the delegate.
   rows->tallFirstRow = true;
