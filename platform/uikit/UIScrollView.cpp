@@ -749,6 +749,13 @@ void UIScrollView::setZoomScale(double scale, bool animated) {
   double target = clampedScale(scale);
   auto view = zoomingView();
   if (!view) return;
+  // The platform counts a zoom under way as already at its end, so asking
+  // for the scale it is heading to changes nothing (a double tap zooms to a
+  // rectangle and then asks for the scale it reaches).
+  if (motion_ && motion_->kind == Motion::Kind::Zoom &&
+      std::abs(motion_->toScale - target) <= 1e-9 * std::max(1.0, target)) {
+    return;
+  }
   CGSize size = bounds().size;
   CGPoint middle = CGPointMake(size.width / 2, size.height / 2);
   if (!animated) {

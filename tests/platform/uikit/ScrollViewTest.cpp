@@ -355,6 +355,43 @@ TEST_F(ZoomTest, ZoomScaleIsClampedAndTheOffsetFollowsIntoTheContent) {
             (Calls{"didEndZooming", "didEndScrollingAnimation"}));
 }
 
+// A double tap zooms to a rectangle and then asks for the scale it reaches:
+// that request keeps the zoom under way, any other scale starts a new one.
+TEST_F(ZoomTest, AskingForTheScaleAZoomIsHeadingToKeepsThatZoom) {
+  struct Case {
+    double asked;
+    bool animated;
+    double scale;
+    std::optional<CGPoint> offset;
+  } cases[] = {
+      {4, true, 4, CGPointMake(150, 225)},
+      {4, false, 4, CGPointMake(150, 225)},
+      {10, true, 4, CGPointMake(150, 225)},  // clamped to the maximum it heads to
+      {4 * (1 + 1e-12), true, 4, CGPointMake(150, 225)},
+      {3.99, true, 3.99, std::nullopt},  // another scale: a new zoom about the middle
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked);
+    scroll->setFrame(CGRectMake(0, 0, 400, 600));
+    photo->setTransform(CGAffineTransformIdentity);
+    photo->setFrame(CGRectMake(0, 0, 400, 600));
+    scroll->setZoomScale(1);
+    scroll->setContentSize(CGSizeMake(400, 600));
+    scroll->setContentOffset(CGPointZero);
+    recorder->calls.clear();
+    // The rectangle of a tap at (50, 75) shrunk by the maximum scale.
+    scroll->zoomToRect(CGRectMake(37.5, 56.25, 100, 150), true);
+    scroll->setZoomScale(c.asked, c.animated);
+    advance(UIScrollView::kAnimationDuration + UITouchDriver::kFrame);
+    EXPECT_DOUBLE_EQ(scroll->zoomScale(), c.scale);
+    if (c.offset) {
+      EXPECT_EQ(scroll->contentOffset(), *c.offset);
+      EXPECT_EQ(std::count(recorder->calls.begin(), recorder->calls.end(), "willBeginZooming"), 1);
+      EXPECT_EQ(std::count(recorder->calls.begin(), recorder->calls.end(), "didEndZooming"), 1);
+    }
+  }
+}
+
 TEST_F(ZoomTest, PinchingZoomsAndBouncesBackFromTheLimit) {
   hand->pinch({187.5, 333.5}, 100, 200, 0.25);
   EXPECT_EQ(recorder->calls.front(), "willBeginZooming");
