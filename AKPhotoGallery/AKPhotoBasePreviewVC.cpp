@@ -207,9 +207,10 @@ void AKPhotoBasePreviewVC::doubleTapAction(UIGestureRecognizer& gesture) {
   CGSize frame = scrollView_->frame().size;
   CGRect rect{{x, y}, {frame.width / maximum, frame.height / maximum}};
   // The rectangle is the screen shrunk by the maximum scale, so zooming to it
-  // reaches that scale with the tapped point where it was. Asking for the
-  // scale again afterwards would restart the zoom about the middle.
+  // reaches that scale with the tapped point where it was; the scale asked
+  // for next is the one that zoom is heading to, and keeps it.
   scrollView_->zoomToRect(scrollView_->convertRectToView(rect, contentView_.get()), true);
+  scrollView_->setZoomScale(maximum, true);
 }
 
 void AKPhotoBasePreviewVC::longPressAction(UIGestureRecognizer& gesture) {

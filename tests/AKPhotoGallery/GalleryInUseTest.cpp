@@ -228,10 +228,11 @@ TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
     doubleTap(finger);
     advance(1.0);
     EXPECT_NEAR(scroll->zoomScale(), 4, 1e-9);
-    // The picture point that was under the finger is under it still.
+    // The picture point that was under the finger is under it still: the
+    // offset is three times the finger's point.
     const CGPoint offset = scroll->contentOffset();
-    EXPECT_NEAR((offset.x + finger.x) / 4, finger.x, 0.5);
-    EXPECT_NEAR((offset.y + finger.y) / 4, finger.y, 0.5);
+    EXPECT_NEAR(offset.x, 3 * finger.x, 1e-6);
+    EXPECT_NEAR(offset.y, 3 * finger.y, 1e-6);
     doubleTap(finger);
     advance(1.0);
     EXPECT_EQ(scroll->zoomScale(), 1);
