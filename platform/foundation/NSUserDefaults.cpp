@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "FileIO.h"
+#include "FilePath.h"
 #include "NSBundle.h"
 #include "NSData.h"
-#include "FilePath.h"
 #include "NSDate.h"
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"

@@ -111,7 +111,8 @@ void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSData
 }
 
 void NSURLSessionEngine::pushData(const NSURLSessionDataTaskPtr& task,
-                                  const std::shared_ptr<NSURLSessionDataDelegate>& delegate, NSDataPtr chunk) {
+                                  const std::shared_ptr<NSURLSessionDataDelegate>& delegate,
+                                  NSDataPtr chunk) {
   const size_t length = chunk->length();
   task->load_->held.queued += length;
   outbox_->push([delegate, session = session_, task, chunk = std::move(chunk), length] {

@@ -18,8 +18,8 @@ void LegacySharedPreferencesPlugin::remove(const std::string& key) {
 
 void LegacySharedPreferencesPlugin::setBool(const std::string& key, bool value) {
   NSErrorPtr error;
-  SharedPreferencesCheckWritten(
-      NSUserDefaults::standardUserDefaults()->setBool(value, key, &error), error);
+  SharedPreferencesCheckWritten(NSUserDefaults::standardUserDefaults()->setBool(value, key, &error),
+                                error);
 }
 
 void LegacySharedPreferencesPlugin::setDouble(const std::string& key, double value) {

@@ -285,8 +285,8 @@ class NSURLSessionEngine {
   // Delivery of a body chunk or of the end; held while the answer is out.
   void deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk);
   // Queues a chunk for the delegate (called with the task's lock held).
-  void pushData(const NSURLSessionDataTaskPtr& task, const std::shared_ptr<NSURLSessionDataDelegate>& delegate,
-                NSDataPtr chunk);
+  void pushData(const NSURLSessionDataTaskPtr& task,
+                const std::shared_ptr<NSURLSessionDataDelegate>& delegate, NSDataPtr chunk);
   // The delegate took a chunk: a transfer paused for its queue goes on once
   // half of that is taken.
   void dataTaken(const NSURLSessionDataTaskPtr& task, size_t length);

@@ -2,14 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
-#include "platform/foundation/FileIO.h"
 #include "support/ScriptedFileIO.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
@@ -229,64 +227,36 @@ TEST_F(Preferences, ValuesSurviveARestart) {
   EXPECT_EQ(n.at(0)->type(), Value::Type::Double);
 }
 
-// Every writing operation answers a write that could not be stored with an
-// error naming the file, and what was stored before stays.
+// Every writing operation answers a write that could not be stored (here a
+// full disk) with an error naming the file, and what was stored before stays.
 TEST_F(Preferences, WritesThatCannotBeStoredAreErrorsAndKeepWhatWasStored) {
   auto io = std::make_shared<ScriptedFileIO>();
   FileIO::setCurrent(io);
-  const std::string container = home_ + "/container-file";
-  std::ofstream(container) << "not a folder";
-  struct Case {
-    const char* name;
-    std::function<void()> fail;
-    bool earlierDataReadable;
-  };
-  const Case cases[] = {
-      {"the container is a file",
-       [&] { ScriptedLocations::installed().setContainerRoot(container); }, false},
-      {"the disk is full", [&] { io->failWritesAfter(0); }, true},
-      {"the folder is read-only", [&] { io->failCreate(EROFS); }, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_EQ(api("set", Value::list({"name", "Ada", options()})), kVoid);
-    ASSERT_EQ(legacy("setValue", Value::list({"flutter.n", 1})), kVoid);
-    c.fail();
-    const std::string file = NSFileManager::containerRoot() + "/Library/Preferences/" +
-                             NSUserDefaults::applicationDomainName() + ".json";
-    auto expectWriteError = [&](const Value& reply) {
-      ASSERT_EQ(reply.size(), 3u) << reply.description();
-      EXPECT_EQ(*reply.at(0), Value("Write Error"));
-      EXPECT_NE(reply.at(1)->asString().find("Cannot write preferences file " + file),
-                std::string::npos)
-          << reply.at(1)->description();
-      EXPECT_EQ(*reply.at(2), Value(""));
-    };
-    expectWriteError(api("set", Value::list({"name", "Grace", options()})));
-    expectWriteError(api("set", Value::list({"added", 1, options()})));
-    expectWriteError(legacy("setBool", Value::list({"flutter.b", true})));
-    expectWriteError(legacy("setDouble", Value::list({"flutter.d", 0.5})));
-    expectWriteError(legacy("setValue", Value::list({"flutter.n", 2})));
-    // Removing what the domain does not hold writes nothing.
-    for (const Value& reply : {api("clear", Value::list({strings({"name"}), options()})),
-                               legacy("remove", Value::list({"flutter.n"})),
-                               legacy("clear", Value::list({"flutter.", Value()}))}) {
-      if (c.earlierDataReadable) {
-        expectWriteError(reply);
-      } else {
-        EXPECT_EQ(reply.size(), 1u) << reply.description();
-      }
-    }
-    const Value stored =
-        c.earlierDataReadable
-            ? Value(ValueMap{{Value("name"), Value("Ada")}, {Value("flutter.n"), Value(1)}})
-            : Value(ValueMap{});
-    EXPECT_EQ(api("getAll", Value::list({Value(), options()})), Value::list({stored}));
-    io->heal();
-    NSUserDefaults::resetStandardUserDefaults();
-    EXPECT_EQ(api("getAll", Value::list({Value(), options()})), Value::list({stored}));
-    ScriptedLocations::installed().setContainerRoot(home_);
+  ASSERT_EQ(api("set", Value::list({"name", "Ada", options()})), kVoid);
+  ASSERT_EQ(legacy("setValue", Value::list({"flutter.n", 1})), kVoid);
+  const Value stored =
+      Value::list({Value(ValueMap{{Value("name"), Value("Ada")}, {Value("flutter.n"), Value(1)}})});
+  io->failWritesAfter(0);
+  const std::string file = NSUserDefaults::preferencesDirectory() + "/" +
+                           NSUserDefaults::applicationDomainName() + ".json";
+  for (const Value& reply : {api("set", Value::list({"name", "Grace", options()})),
+                             api("set", Value::list({"added", 1, options()})),
+                             api("clear", Value::list({strings({"name"}), options()})),
+                             legacy("setBool", Value::list({"flutter.b", true})),
+                             legacy("setDouble", Value::list({"flutter.d", 0.5})),
+                             legacy("setValue", Value::list({"flutter.n", 2})),
+                             legacy("remove", Value::list({"flutter.n"})),
+                             legacy("clear", Value::list({"flutter.", Value()}))}) {
+    ASSERT_EQ(reply.size(), 3u) << reply.description();
+    EXPECT_EQ(*reply.at(0), Value("Write Error"));
+    EXPECT_EQ(reply.at(1)->asString(),
+              "Cannot write preferences file " + file + ": write: No space left on device");
+    EXPECT_EQ(*reply.at(2), Value(""));
   }
+  EXPECT_EQ(api("getAll", Value::list({Value(), options()})), stored);
+  io->heal();
+  NSUserDefaults::resetStandardUserDefaults();
+  EXPECT_EQ(api("getAll", Value::list({Value(), options()})), stored);
 }
 
 TEST_F(Preferences, MalformedAndUnstorableRequestsAreErrorsAndStoreNothing) {
