@@ -27,6 +27,11 @@ class FileIO {
 
   // The plain POSIX calls, shared by everyone who was given no other.
   static const std::shared_ptr<FileIO>& system();
+  // The calls the process-wide stores that nobody hands a file manager (the
+  // user defaults) write through: system() until another is installed;
+  // nullptr puts system() back. Safe from any thread.
+  static std::shared_ptr<FileIO> current();
+  static void setCurrent(std::shared_ptr<FileIO> io);
 };
 
 // WriteFileAtomically() through `io`, calling `beforeSync` with the

@@ -11,13 +11,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "FileIO.h"
+#include "FilePath.h"
 #include "NSBundle.h"
 #include "NSData.h"
-#include "FilePath.h"
 #include "NSDate.h"
 #include "NSFileManager.h"
 #include "NSJSONSerialization.h"
@@ -66,9 +69,8 @@ struct FileStamp {
 struct Domain {
   ValueMap values;
   bool loaded = false;  // persistent domains load their file on first use
-  bool dirty = false;   // the last write of the file failed
-  // Keys set or removed here since the file was last written; `replaced`
-  // when the whole domain was replaced, so the file's keys do not count.
+  // Keys the change being written sets or removes; `replaced` when it
+  // replaces the whole domain, so the file's keys do not count.
   std::set<std::string> changed;
   bool replaced = false;
   FileStamp stamp;  // of the file as last read or written
@@ -250,7 +252,9 @@ ValueMap readDomainFile(const std::string& path) {
   Bytes bytes;
   NSErrorPtr error;
   if (!ReadFileContents(path, bytes, &error)) {
-    if (error && error->code() != ENOENT) {
+    // A path through something that is not a folder holds no file either;
+    // the write that follows says why it cannot be made.
+    if (error && error->code() != ENOENT && error->code() != ENOTDIR) {
       os_log_with_type(defaultsLog(), OSLogType::Error,
                        "Cannot read preferences file " + path + ": " + error->description());
     }
@@ -271,32 +275,35 @@ ValueMap readDomainFile(const std::string& path) {
   return decoded->asMap();
 }
 
-bool writeDomainFile(const std::string& name, const ValueMap& values) {
-  std::string path = domainPath(name);
+// Why the domain file could not be written, naming it, as the caller's error
+// and a log line.
+NSErrorPtr writeFailure(const std::string& path, int64_t code, const std::string& why) {
+  const std::string message = "Cannot write preferences file " + path + ": " + why;
+  os_log_with_type(defaultsLog(), OSLogType::Error, message);
+  return NSError::errorWithDescription(NSPOSIXErrorDomain, code, message);
+}
+
+NSErrorPtr writeDomainFile(const std::string& name, const ValueMap& values) {
+  const std::string path = domainPath(name);
   if (values.empty()) {
-    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  } else {
-    ValueMap encoded;
-    encoded.reserve(values.size());
-    for (const auto& [k, v] : values) encoded.emplace_back(k, encodeValue(v));
-    std::string why;
-    auto text = NSJSONSerialization::dataWithJSONObject(Value(std::move(encoded)), true, &why);
-    NSErrorPtr error;
-    if (text &&
-        NSFileManager::defaultManager()->createDirectoryAtPath(
-            NSUserDefaults::preferencesDirectory(), true) &&
-        WriteFileAtomically(path, text->data(), text->size(), &error)) {
-      return true;
-    }
-    if (!text) why = "cannot serialise: " + why;
-    if (error) why = error->description();
-    if (why.empty()) why = "cannot create " + NSUserDefaults::preferencesDirectory();
-    os_log_with_type(defaultsLog(), OSLogType::Error,
-                     "Cannot write preferences file " + path + ": " + why);
-    return false;
+    if (FileIO::current()->unlink(path.c_str()) == 0 || errno == ENOENT) return nullptr;
+    return writeFailure(path, errno, std::string("unlink: ") + std::strerror(errno));
   }
-  os_log_with_type(defaultsLog(), OSLogType::Error, "Cannot remove preferences file " + path);
-  return false;
+  ValueMap encoded;
+  encoded.reserve(values.size());
+  for (const auto& [k, v] : values) encoded.emplace_back(k, encodeValue(v));
+  std::string why;
+  auto text = NSJSONSerialization::dataWithJSONObject(Value(std::move(encoded)), true, &why);
+  if (!text) return writeFailure(path, EINVAL, "cannot serialise: " + why);
+  NSErrorPtr error;
+  if (!NSFileManager::defaultManager()->createDirectoryAtPath(
+          NSUserDefaults::preferencesDirectory(), true, &error) ||
+      !WriteFileAtomically(*FileIO::current(), path, path + ".tmp-XXXXXX", text->data(),
+                           text->size(), &error)) {
+    return writeFailure(path, error ? error->code() : EIO,
+                        error ? error->localizedDescription() : "unknown error");
+  }
+  return nullptr;
 }
 
 // `base` (what is on disk) with this process's changes applied.
@@ -320,30 +327,42 @@ Domain& domainLocked(const std::string& name) REQUIRES(store().mutex) {
   }
   const std::string path = domainPath(name);
   if (d.loaded && stampOf(path) == d.stamp) return d;
-  // First use, or another process wrote the file since: read it again and
-  // keep what this process changed but could not write yet.
+  // First use, or another process wrote the file since: read it again.
   FolderLock lock;
   if (!d.loaded) removeStaleTemporaryFiles(path);
   d.loaded = true;
-  d.values = mergedOnto(readDomainFile(path), d);
+  d.values = readDomainFile(path);
   d.stamp = stampOf(path);
   return d;
 }
 
-void persistLocked(const std::string& name, Domain& d) REQUIRES(store().mutex) {
-  if (isVolatile(name)) return;
+// Writes the domain's changes over what is on disk; null on success.
+NSErrorPtr persistLocked(const std::string& name, Domain& d) REQUIRES(store().mutex) {
+  if (isVolatile(name)) return nullptr;
   const std::string path = domainPath(name);
   FolderLock lock;
   ValueMap merged = d.replaced ? d.values : mergedOnto(readDomainFile(path), d);
-  if (!writeDomainFile(name, merged)) {
-    d.dirty = true;
-    return;
-  }
+  if (NSErrorPtr error = writeDomainFile(name, merged)) return error;
   d.values = std::move(merged);
   d.changed.clear();
   d.replaced = false;
-  d.dirty = false;
   d.stamp = stampOf(path);
+  return nullptr;
+}
+
+// Applies `change` to the domain and writes it. A change that cannot be
+// written is taken back, so that no reader is shown a value that a restart
+// would lose, and the caller hears why.
+bool changeLocked(const std::string& name, const std::function<void(Domain&)>& change,
+                  NSErrorPtr* error) REQUIRES(store().mutex) {
+  Domain& d = domainLocked(name);
+  Domain before = d;
+  change(d);
+  NSErrorPtr failure = persistLocked(name, d);
+  if (!failure) return true;
+  d = std::move(before);
+  if (error) *error = std::move(failure);
+  return false;
 }
 
 std::vector<std::string> searchList(const std::string& own) {
@@ -379,9 +398,6 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
 
 void NSUserDefaults::resetStandardUserDefaults() {
   MutexLock lock(store().mutex);
-  for (auto& [name, d] : store().domains) {
-    if (d.dirty) persistLocked(name, d);
-  }
   store().domains.clear();
   store().standard.reset();
 }
@@ -479,11 +495,8 @@ double NSUserDefaults::doubleForKey(const std::string& key) const {
   return 0;
 }
 
-bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
-  if (value.isNull()) {
-    removeObjectForKey(key);
-    return true;
-  }
+bool NSUserDefaults::setObject(const Value& value, const std::string& key, NSErrorPtr* error) {
+  if (value.isNull()) return removeObjectForKey(key, error);
   std::string why;
   if (!isPropertyListValue(value, &why)) {
     os_log_with_type(
@@ -492,23 +505,29 @@ bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
     return false;
   }
   MutexLock lock(store().mutex);
-  Domain& d = domainLocked(domain_);
-  ValueMapSet(d.values, Value(key), value);
-  d.changed.insert(key);
-  persistLocked(domain_, d);
-  return true;
+  return changeLocked(
+      domain_,
+      [&](Domain& d) {
+        ValueMapSet(d.values, Value(key), value);
+        d.changed.insert(key);
+      },
+      error);
 }
 
-void NSUserDefaults::removeObjectForKey(const std::string& key) {
+bool NSUserDefaults::removeObjectForKey(const std::string& key, NSErrorPtr* error) {
   MutexLock lock(store().mutex);
-  Domain& d = domainLocked(domain_);
-  auto it = std::find_if(d.values.begin(), d.values.end(), [&](const auto& entry) {
+  auto held = [&](const auto& entry) {
     return entry.first.isString() && entry.first.asString() == key;
-  });
-  if (it == d.values.end()) return;
-  d.values.erase(it);
-  d.changed.insert(key);
-  persistLocked(domain_, d);
+  };
+  const ValueMap& values = domainLocked(domain_).values;
+  if (std::find_if(values.begin(), values.end(), held) == values.end()) return true;
+  return changeLocked(
+      domain_,
+      [&](Domain& d) {
+        std::erase_if(d.values, held);
+        d.changed.insert(key);
+      },
+      error);
 }
 
 ValueMap NSUserDefaults::dictionaryRepresentation() const {
@@ -538,7 +557,8 @@ std::optional<ValueMap> NSUserDefaults::persistentDomainForName(const std::strin
   return d.values;
 }
 
-bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::string& name) {
+bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::string& name,
+                                         NSErrorPtr* error) {
   if (!isPersistentName(name)) return false;
   for (const auto& [k, v] : domain) {
     std::string why = "a key that is not a string";
@@ -549,22 +569,27 @@ bool NSUserDefaults::setPersistentDomain(const ValueMap& domain, const std::stri
     }
   }
   MutexLock lock(store().mutex);
-  Domain& d = domainLocked(name);
-  d.values = domain;
-  d.replaced = true;
-  d.changed.clear();
-  persistLocked(name, d);
-  return true;
+  return changeLocked(
+      name,
+      [&](Domain& d) {
+        d.values = domain;
+        d.replaced = true;
+        d.changed.clear();
+      },
+      error);
 }
 
-void NSUserDefaults::removePersistentDomainForName(const std::string& name) {
-  if (!isPersistentName(name)) return;
+bool NSUserDefaults::removePersistentDomainForName(const std::string& name, NSErrorPtr* error) {
+  if (!isPersistentName(name)) return false;
   MutexLock lock(store().mutex);
-  Domain& d = domainLocked(name);
-  d.values.clear();
-  d.replaced = true;
-  d.changed.clear();
-  persistLocked(name, d);
+  return changeLocked(
+      name,
+      [](Domain& d) {
+        d.values.clear();
+        d.replaced = true;
+        d.changed.clear();
+      },
+      error);
 }
 
 void NSUserDefaults::setVolatileDomain(const ValueMap& domain, const std::string& name) {
@@ -577,12 +602,5 @@ void NSUserDefaults::setVolatileDomain(const ValueMap& domain, const std::string
   }
 }
 
-bool NSUserDefaults::synchronize() {
-  MutexLock lock(store().mutex);
-  bool current = true;
-  for (auto& [name, d] : store().domains) {
-    if (d.dirty) persistLocked(name, d);
-    current = current && !d.dirty;
-  }
-  return current;
-}
+// Every change is written before its setter returns: nothing is ever pending.
+bool NSUserDefaults::synchronize() { return true; }

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "NSError.h"
 #include "NSObject.h"
 #include "Value.h"
 
@@ -34,8 +35,8 @@ class NSUserDefaults : public NSObject {
 
   // The application's own defaults, one instance per process.
   static std::shared_ptr<NSUserDefaults> standardUserDefaults();
-  // Writes what is pending, then forgets the shared instance and every
-  // loaded domain, so the next use reads the files again.
+  // Forgets the shared instance and every loaded domain, so the next use
+  // reads the files again.
   static void resetStandardUserDefaults();
   // No name: the application's own defaults. nullptr for a name that cannot
   // be a suite: NSGlobalDomain, the application's own domain, or a name that
@@ -66,12 +67,20 @@ class NSUserDefaults : public NSObject {
 
   // Stores into this object's persistent domain; null removes the key. A
   // value that is not a property-list value is refused: false, nothing
-  // stored, a log line.
-  bool setObject(const Value& value, const std::string& key);
-  void setBool(bool value, const std::string& key) { setObject(Value(value), key); }
-  void setInteger(int64_t value, const std::string& key) { setObject(Value::integer(value), key); }
-  void setDouble(double value, const std::string& key) { setObject(Value(value), key); }
-  void removeObjectForKey(const std::string& key);
+  // stored, a log line. False with `error` set when the file cannot be
+  // written.
+  bool setObject(const Value& value, const std::string& key, NSErrorPtr* error = nullptr);
+  bool setBool(bool value, const std::string& key, NSErrorPtr* error = nullptr) {
+    return setObject(Value(value), key, error);
+  }
+  bool setInteger(int64_t value, const std::string& key, NSErrorPtr* error = nullptr) {
+    return setObject(Value::integer(value), key, error);
+  }
+  bool setDouble(double value, const std::string& key, NSErrorPtr* error = nullptr) {
+    return setObject(Value(value), key, error);
+  }
+  // Removing a key the domain does not hold writes nothing and succeeds.
+  bool removeObjectForKey(const std::string& key, NSErrorPtr* error = nullptr);
 
   // Every domain in search order merged; the first domain holding a key wins.
   ValueMap dictionaryRepresentation() const;
@@ -81,13 +90,15 @@ class NSUserDefaults : public NSObject {
   // Persistent domains by name (a suite, the application's, NSGlobalDomain);
   // nullopt when the domain holds nothing.
   std::optional<ValueMap> persistentDomainForName(const std::string& name) const;
-  // Replaces a whole persistent domain; false when a value is refused.
-  bool setPersistentDomain(const ValueMap& domain, const std::string& name);
-  void removePersistentDomainForName(const std::string& name);
+  // Replaces a whole persistent domain; false when a value is refused or
+  // the file cannot be written.
+  bool setPersistentDomain(const ValueMap& domain, const std::string& name,
+                           NSErrorPtr* error = nullptr);
+  bool removePersistentDomainForName(const std::string& name, NSErrorPtr* error = nullptr);
   // Replaces a volatile domain (NSArgumentDomain, NSRegistrationDomain).
   void setVolatileDomain(const ValueMap& domain, const std::string& name);
 
-  // Writes any domain whose last write failed; true when all files are current.
+  // True: every change is written (or refused) before its setter returns.
   bool synchronize();
 
  private:

@@ -107,11 +107,31 @@ void NSURLSessionEngine::deliverData(const NSURLSessionDataTaskPtr& task, NSData
   // Pushed under the task's lock, so the chunks released by an answer on
   // another thread cannot fall behind a later one.
   task->received_ += static_cast<int64_t>(chunk->length());
-  if (auto delegate = this->delegate()) {
-    outbox_->push([delegate, session = session_, task, chunk = std::move(chunk)] {
-      delegate->didReceiveData(session.lock(), task, chunk);
-    });
+  if (auto delegate = this->delegate()) pushData(task, delegate, std::move(chunk));
+}
+
+void NSURLSessionEngine::pushData(const NSURLSessionDataTaskPtr& task,
+                                  const std::shared_ptr<NSURLSessionDataDelegate>& delegate,
+                                  NSDataPtr chunk) {
+  const size_t length = chunk->length();
+  task->load_->held.queued += length;
+  outbox_->push([delegate, session = session_, task, chunk = std::move(chunk), length] {
+    delegate->didReceiveData(session.lock(), task, chunk);
+    task->engine_->dataTaken(task, length);
+  });
+}
+
+void NSURLSessionEngine::dataTaken(const NSURLSessionDataTaskPtr& task, size_t length) {
+  {
+    MutexLock lock(task->mutex_);
+    NSURLSessionTaskLoad::Held& held = task->load_->held;
+    held.queued -= length;
+    if (!held.paused || held.awaitingAnswer || held.queued > kQueuedBodyLimit / 2) return;
+    held.paused = false;
   }
+  post([task] {
+    if (task->load_->easy) Curl().curl_easy_pause(task->load_->easy, CURLPAUSE_CONT);
+  });
 }
 
 void NSURLSessionEngine::deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end) {
@@ -132,16 +152,15 @@ void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, b
     NSURLSessionTaskLoad::Held& held = task->load_->held;
     if (!held.awaitingAnswer || held.refused || task->state_ == NSURLSessionTaskState::Completed) return;
     std::swap(released, held);
+    // What is queued still counts (what was held, at most kHeldBodyLimit,
+    // is queued below and never reaches kQueuedBodyLimit by itself).
+    held.queued = released.queued;
     // The body that goes on arriving until the cancel is dropped.
     held.refused = !allow;
     if (allow) {
       task->received_ += static_cast<int64_t>(released.bytes);
       if (auto delegate = this->delegate()) {
-        for (NSDataPtr& chunk : released.chunks) {
-          outbox_->push([delegate, session = session_, task, chunk = std::move(chunk)] {
-            delegate->didReceiveData(session.lock(), task, chunk);
-          });
-        }
+        for (NSDataPtr& chunk : released.chunks) pushData(task, delegate, std::move(chunk));
       }
       if (released.end) outbox_->push(std::move(released.end));
     }

@@ -952,8 +952,9 @@ size_t NSURLSessionEngine::received(NSURLSessionDataTask* raw, const char* data,
   if (!task->completion_) {
     MutexLock lock(task->mutex_);
     NSURLSessionTaskLoad::Held& held = load.held;
-    if (held.awaitingAnswer && held.bytes >= kHeldBodyLimit) {
-      // Enough waits already; curl keeps this chunk until the answer.
+    if ((held.awaitingAnswer && held.bytes >= kHeldBodyLimit) || held.queued >= kQueuedBodyLimit) {
+      // Enough waits already; curl keeps this chunk until the answer, or
+      // until the delegate has taken what is queued.
       held.paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }

@@ -11,20 +11,28 @@ void LegacySharedPreferencesPlugin::registerWithRegistrar(
 }
 
 void LegacySharedPreferencesPlugin::remove(const std::string& key) {
-  NSUserDefaults::standardUserDefaults()->removeObjectForKey(key);
+  NSErrorPtr error;
+  SharedPreferencesCheckWritten(
+      NSUserDefaults::standardUserDefaults()->removeObjectForKey(key, &error), error);
 }
 
 void LegacySharedPreferencesPlugin::setBool(const std::string& key, bool value) {
-  NSUserDefaults::standardUserDefaults()->setBool(value, key);
+  NSErrorPtr error;
+  SharedPreferencesCheckWritten(NSUserDefaults::standardUserDefaults()->setBool(value, key, &error),
+                                error);
 }
 
 void LegacySharedPreferencesPlugin::setDouble(const std::string& key, double value) {
-  NSUserDefaults::standardUserDefaults()->setDouble(value, key);
+  NSErrorPtr error;
+  SharedPreferencesCheckWritten(
+      NSUserDefaults::standardUserDefaults()->setDouble(value, key, &error), error);
 }
 
 void LegacySharedPreferencesPlugin::setValue(const std::string& key, const Value& value) {
   SharedPreferencesCheckStorable(key, value);
-  NSUserDefaults::standardUserDefaults()->setObject(value, key);
+  NSErrorPtr error;
+  SharedPreferencesCheckWritten(
+      NSUserDefaults::standardUserDefaults()->setObject(value, key, &error), error);
 }
 
 ValueMap LegacySharedPreferencesPlugin::getAll(const std::string& prefix,
@@ -39,8 +47,9 @@ ValueMap LegacySharedPreferencesPlugin::getAll(const std::string& prefix,
 bool LegacySharedPreferencesPlugin::clear(const std::string& prefix,
                                           const OptionalStringList& allowList) {
   auto defaults = NSUserDefaults::standardUserDefaults();
+  NSErrorPtr error;
   for (const auto& [key, value] : getAll(prefix, allowList)) {
-    defaults->removeObjectForKey(key.asString());
+    SharedPreferencesCheckWritten(defaults->removeObjectForKey(key.asString(), &error), error);
   }
   return true;
 }

@@ -12,6 +12,7 @@ using shared_preferences_foundation::StringList;
 namespace {
 
 const char* const kArgumentError = "Argument Error";
+const char* const kWriteError = "Write Error";
 
 // The deepest value a reply can carry: the reader on the other side takes
 // kMaxDepth levels, and getAll's reply puts each value two levels down (the
@@ -85,6 +86,13 @@ void SharedPreferencesCheckStorable(const std::string& key, const Value& value) 
   }
 }
 
+void SharedPreferencesCheckWritten(bool written, const NSErrorPtr& error) {
+  if (written) return;
+  throw FlutterError(kWriteError,
+                     error ? error->localizedDescription() : "The preferences were not written",
+                     Value(""));
+}
+
 ValueMap SharedPreferencesGetAll(const OptionalStringList& allowList,
                                  const std::optional<std::string>& suiteName) {
   std::optional<std::unordered_set<std::string>> allowed;
@@ -105,18 +113,22 @@ void SharedPreferencesPlugin::set(const std::string& key, const Value& value,
                                   const SharedPreferencesPigeonOptions& options) {
   auto defaults = SharedPreferencesDefaultsForSuite(options.suiteName());
   SharedPreferencesCheckStorable(key, value);
-  defaults->setObject(value, key);
+  NSErrorPtr error;
+  SharedPreferencesCheckWritten(defaults->setObject(value, key, &error), error);
 }
 
 void SharedPreferencesPlugin::clear(const OptionalStringList& allowList,
                                     const SharedPreferencesPigeonOptions& options) {
   auto defaults = SharedPreferencesDefaultsForSuite(options.suiteName());
+  NSErrorPtr error;
   if (allowList) {
-    for (const std::string& key : *allowList) defaults->removeObjectForKey(key);
+    for (const std::string& key : *allowList) {
+      SharedPreferencesCheckWritten(defaults->removeObjectForKey(key, &error), error);
+    }
     return;
   }
   for (const auto& [key, value] : defaults->dictionaryRepresentation()) {
-    defaults->removeObjectForKey(key.asString());
+    SharedPreferencesCheckWritten(defaults->removeObjectForKey(key.asString(), &error), error);
   }
 }
 

@@ -49,6 +49,10 @@ ValueMap SharedPreferencesGetAll(const shared_preferences_foundation::OptionalSt
 // than a getAll reply can carry back.
 bool SharedPreferencesIsCompatible(const Value& value);
 
+// Throws FlutterError "Write Error", its message naming the file and why, for
+// a change the user defaults could not write (`written` false).
+void SharedPreferencesCheckWritten(bool written, const NSErrorPtr& error);
+
 // Throws FlutterError "Argument Error" for a value the user defaults cannot hold
 // or one nested too deeply to be read back.
 void SharedPreferencesCheckStorable(const std::string& key, const Value& value);

@@ -149,6 +149,39 @@ TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
   }
 }
 
+// A container that is not a folder: the host says so at start-up, and a
+// preference it cannot store is answered as an error naming the file, never
+// as stored.
+TEST_F(HostSettings, PreferencesTheHostCannotStoreAreAnsweredAsErrors) {
+  TempFolder scratch;
+  const std::string home = scratch.path() + "/home";
+  std::ofstream(home) << "a file";
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + home}, errors);
+  ASSERT_TRUE(host.started());
+  const std::string api = "dev.flutter.pigeon.shared_preferences_foundation.UserDefaultsApi.";
+  const std::string opts = R"({"$custom":129,"value":[null]})";
+  host.send(R"({"id":1,"channel":")" + api + R"(set","message":["k","v",)" + opts + "]}");
+  host.send(R"({"id":2,"channel":")" + api + R"(getAll","message":[null,)" + opts + "]}");
+  auto set = host.reply(1, 3 * kTestTimeoutSeconds);
+  ASSERT_TRUE(set && set->find("reply")) << (set ? set->description() : "no reply");
+  const Value& reply = *set->find("reply");
+  ASSERT_EQ(reply.size(), 3u) << reply.description();
+  EXPECT_EQ(*reply.at(0), Value("Write Error"));
+  EXPECT_EQ(reply.at(1)->asString().rfind("Cannot write preferences file " + home + "/Library/", 0),
+            0u)
+      << reply.at(1)->description();
+  auto all = host.reply(2, 3 * kTestTimeoutSeconds);
+  ASSERT_TRUE(all && all->find("reply"));
+  EXPECT_EQ(*all->find("reply"), Value::list({Value(ValueMap{})}));
+  const int status = host.finish(3 * kTestTimeoutSeconds);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream in(errors);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(text.find("host: setting QX_APP_HOME=" + home + " is not a folder"), std::string::npos)
+      << text;
+}
+
 }  // namespace
 
 }  // namespace host_settings_test

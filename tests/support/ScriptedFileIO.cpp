@@ -16,6 +16,7 @@ void ScriptedFileIO::heal() {
     std::lock_guard<std::mutex> lock(mutex_);
     limited_ = false;
   }
+  createError_ = 0;
   syncError_ = 0;
   renameError_ = 0;
 }
@@ -31,6 +32,10 @@ std::vector<std::string> ScriptedFileIO::unlinked() const {
 }
 
 int ScriptedFileIO::makeTemporary(char* pathTemplate) {
+  if (const int error = createError_) {
+    errno = error;
+    return -1;
+  }
   const int fd = FileIO::makeTemporary(pathTemplate);
   if (fd >= 0) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -20,6 +20,8 @@ class ScriptedFileIO : public FileIO {
   // Writes succeed for `bytes` more bytes in all; the write that crosses the
   // budget writes what fits, and every write after it fails with `error`.
   void failWritesAfter(uint64_t bytes, int error = ENOSPC);
+  // Temporary files cannot be made (EROFS: a read-only folder, even for root).
+  void failCreate(int error) { createError_ = error; }
   void failSync(int error) { syncError_ = error; }
   void failRename(int error) { renameError_ = error; }
   // Back to real calls.
@@ -47,6 +49,7 @@ class ScriptedFileIO : public FileIO {
   bool limited_ = false;  // guarded by mutex_
   uint64_t budget_ = 0;   // guarded by mutex_
   int writeError_ = 0;    // guarded by mutex_
+  std::atomic<int> createError_{0};
   std::atomic<int> syncError_{0};
   std::atomic<int> renameError_{0};
   std::vector<std::string> temporaries_;  // guarded by mutex_

@@ -92,7 +92,11 @@ struct NSURLSessionTaskLoad {
     bool awaitingAnswer = false;
     // Refused: nothing more reaches the delegate until the cancel ends it.
     bool refused = false;
+    // The transfer waits in curl for the delegate: for its answer, or for
+    // it to take what is queued.
     bool paused = false;
+    // Body handed to the delegate queue and not yet taken by the delegate.
+    size_t queued = 0;
     std::vector<NSDataPtr> chunks;
     size_t bytes = 0;
     UniqueFunction<void()> end;
@@ -207,6 +211,12 @@ class NSURLSessionEngine {
   void endTask(const NSURLSessionDataTaskPtr& task, const NSCachedURLResponsePtr& store,
                const NSURLSessionTaskMetricsPtr& metrics);
   void applyPriority(const NSURLSessionDataTaskPtr& task);
+  // Most body queued for a delegate before its transfer pauses. Curl may
+  // read, and inflate, a thousand times more than the wire brings in one
+  // pass (gigabytes from a few megabytes of gzip), faster than any delegate
+  // takes it: without a bound all of it would wait in memory, and a
+  // delegate's cancel would come only after the pass.
+  static constexpr size_t kQueuedBodyLimit = 4u << 20;
   size_t received(NSURLSessionDataTask* task, const char* data, size_t length);
   // Gathers the body to offer to the cache, within the cache's share.
   static void keepForCache(NSURLSessionTaskLoad& load, const char* data, size_t length, const NSDataPtr& chunk);
@@ -274,6 +284,12 @@ class NSURLSessionEngine {
   void succeed(const NSURLSessionDataTaskPtr& task, NSCachedURLResponsePtr proposal);
   // Delivery of a body chunk or of the end; held while the answer is out.
   void deliverData(const NSURLSessionDataTaskPtr& task, NSDataPtr chunk);
+  // Queues a chunk for the delegate (called with the task's lock held).
+  void pushData(const NSURLSessionDataTaskPtr& task,
+                const std::shared_ptr<NSURLSessionDataDelegate>& delegate, NSDataPtr chunk);
+  // The delegate took a chunk: a transfer paused for its queue goes on once
+  // half of that is taken.
+  void dataTaken(const NSURLSessionDataTaskPtr& task, size_t length);
   void deliverEnd(const NSURLSessionDataTaskPtr& task, UniqueFunction<void()> end);
   NSURLSessionTaskMetricsPtr takeMetrics(NSURLSessionDataTask& task);
   // The delegate's last two calls for a task: its metrics, then its end.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <limits>
 
 #include "platform/foundation/Dispatch.h"
@@ -13,6 +15,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/OSLog.h"
 #include "support/RecordedLog.h"
+#include "support/ScriptedFileIO.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 
@@ -43,6 +46,10 @@ class UserDefaults : public PlatformTest {
   }
   fs::path prefs() const { return fs::path(home_) / "Library" / "Preferences"; }
   fs::path fileOf(const std::string& domain) const { return prefs() / (domain + ".json"); }
+  static std::string contents(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   // Drops everything loaded, as a new process would start.
   void restart() { NSUserDefaults::resetStandardUserDefaults(); }
   std::shared_ptr<RecordedLog> log;
@@ -247,25 +254,71 @@ TEST_F(UserDefaults, LeftoversOfKilledWritesAreClearedAndSetAsideCopiesKept) {
   EXPECT_EQ(c, "third broken");
 }
 
-TEST_F(UserDefaults, AFailedWriteIsRetriedBySynchronize) {
+// A change whose file cannot be written answers why, naming the file, and
+// changes nothing: readers are not shown it and the earlier file stays.
+TEST_F(UserDefaults, AWriteThatCannotBeStoredChangesNothingAndSaysWhichFile) {
   captureLog();
-  // A file where the folder should be makes every write fail, even for root.
-  fs::create_directories(prefs().parent_path());
-  std::ofstream(prefs()) << "in the way";
-  auto d = NSUserDefaults::standardUserDefaults();
-  d->setObject(Value("pending"), "k");
-  EXPECT_EQ(d->objectForKey("k"), Value("pending"));
-  EXPECT_FALSE(d->synchronize());
-  EXPECT_FALSE(log->messages().empty());
-
-  fs::remove(prefs());
-  EXPECT_TRUE(d->synchronize());
-  restart();
-  EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("k"),
-            std::optional<std::string>("pending"));
-  // Nothing but domain files is left in the folder.
-  for (const auto& entry : fs::directory_iterator(prefs())) {
-    EXPECT_EQ(entry.path().extension(), ".json") << entry.path();
+  auto io = std::make_shared<ScriptedFileIO>();
+  FileIO::setCurrent(io);
+  const std::string container = home_ + "/container";
+  struct Case {
+    const char* name;
+    std::function<void()> fail;
+    int code;
+    bool earlierDataReadable;  // where the container still is
+  };
+  const Case cases[] = {
+      {"the container is a file",
+       [&] {
+         std::ofstream(container) << "not a folder";
+         ScriptedLocations::installed().setContainerRoot(container);
+       },
+       ENOTDIR, false},
+      {"the preferences folder is a file",
+       [&] {
+         fs::remove_all(prefs());
+         std::ofstream(prefs()) << "in the way";
+       },
+       ENOTDIR, false},
+      {"the disk fills up while writing", [&] { io->failWritesAfter(10); }, ENOSPC, true},
+      {"the disk is full when flushing", [&] { io->failSync(ENOSPC); }, ENOSPC, true},
+      {"the folder is read-only", [&] { io->failCreate(EROFS); }, EROFS, true},
+      {"the rename fails", [&] { io->failRename(EIO); }, EIO, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto d = NSUserDefaults::standardUserDefaults();
+    ASSERT_TRUE(d->setObject(Value("old"), "kept"));
+    ASSERT_TRUE(d->setObject(Value("other"), "other"));
+    c.fail();
+    const std::string file = fileOf(NSUserDefaults::applicationDomainName()).string();
+    const std::string onDisk = c.earlierDataReadable ? contents(file) : "";
+    NSErrorPtr error;
+    EXPECT_FALSE(d->setObject(Value("new"), "kept", &error));
+    EXPECT_FALSE(d->setInteger(1, "added", &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), c.code);
+    const std::string shown = NSFileManager::containerRoot() + "/Library/Preferences/" +
+                              NSUserDefaults::applicationDomainName() + ".json";
+    EXPECT_NE(error->localizedDescription().find(shown), std::string::npos)
+        << error->localizedDescription();
+    EXPECT_EQ(d->objectForKey("added"), Value());
+    if (c.earlierDataReadable) {
+      error = nullptr;
+      EXPECT_FALSE(d->removeObjectForKey("other", &error));
+      EXPECT_NE(error, nullptr);
+      EXPECT_EQ(d->objectForKey("kept"), Value("old"));
+      EXPECT_EQ(d->objectForKey("other"), Value("other"));
+      EXPECT_EQ(contents(file), onDisk);
+      restart();
+      EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("kept"), Value("old"));
+    }
+    EXPECT_FALSE(log->messages().empty());
+    io->heal();
+    ScriptedLocations::installed().setContainerRoot(home_);
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    restart();
   }
 }
 

@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "plugins/shared_preferences_foundation/SharedPreferencesPlugin.h"
+#include "support/ScriptedFileIO.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 #include "support/engine/TestPeer.h"
@@ -223,6 +225,38 @@ TEST_F(Preferences, ValuesSurviveARestart) {
   Value n = api("getValue", Value::list({"n", options("group.team")}));
   ASSERT_EQ(n.size(), 1u);
   EXPECT_EQ(n.at(0)->type(), Value::Type::Double);
+}
+
+// Every writing operation answers a write that could not be stored (here a
+// full disk) with an error naming the file, and what was stored before stays.
+TEST_F(Preferences, WritesThatCannotBeStoredAreErrorsAndKeepWhatWasStored) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  FileIO::setCurrent(io);
+  ASSERT_EQ(api("set", Value::list({"name", "Ada", options()})), kVoid);
+  ASSERT_EQ(legacy("setValue", Value::list({"flutter.n", 1})), kVoid);
+  const Value stored =
+      Value::list({Value(ValueMap{{Value("name"), Value("Ada")}, {Value("flutter.n"), Value(1)}})});
+  io->failWritesAfter(0);
+  const std::string file = NSUserDefaults::preferencesDirectory() + "/" +
+                           NSUserDefaults::applicationDomainName() + ".json";
+  for (const Value& reply : {api("set", Value::list({"name", "Grace", options()})),
+                             api("set", Value::list({"added", 1, options()})),
+                             api("clear", Value::list({strings({"name"}), options()})),
+                             legacy("setBool", Value::list({"flutter.b", true})),
+                             legacy("setDouble", Value::list({"flutter.d", 0.5})),
+                             legacy("setValue", Value::list({"flutter.n", 2})),
+                             legacy("remove", Value::list({"flutter.n"})),
+                             legacy("clear", Value::list({"flutter.", Value()}))}) {
+    ASSERT_EQ(reply.size(), 3u) << reply.description();
+    EXPECT_EQ(*reply.at(0), Value("Write Error"));
+    EXPECT_EQ(reply.at(1)->asString(),
+              "Cannot write preferences file " + file + ": write: No space left on device");
+    EXPECT_EQ(*reply.at(2), Value(""));
+  }
+  EXPECT_EQ(api("getAll", Value::list({Value(), options()})), stored);
+  io->heal();
+  NSUserDefaults::resetStandardUserDefaults();
+  EXPECT_EQ(api("getAll", Value::list({Value(), options()})), stored);
 }
 
 TEST_F(Preferences, MalformedAndUnstorableRequestsAreErrorsAndStoreNothing) {

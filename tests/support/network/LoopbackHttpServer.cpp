@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,49 @@
 
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackTransports.h"
+
+namespace {
+
+// Little-endian, as gzip's trailer holds its numbers.
+void appendLE32(std::string& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(char((value >> (8 * i)) & 0xff));
+}
+
+}  // namespace
+
+std::string GzipOfZeros(const std::string& head, uint64_t zeroMegabytes) {
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  auto deflated = [&z](const std::string& in, int flush) {
+    std::string out(deflateBound(&z, in.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = uInt(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, flush);
+    out.resize(out.size() - z.avail_out);
+    return out;
+  };
+  const std::string megabyte(size_t{1} << 20, '\0');
+  const std::string first = deflated(head, Z_FULL_FLUSH);
+  const std::string piece = deflated(megabyte, Z_FULL_FLUSH);
+  const std::string last = deflated("", Z_FINISH);
+  deflateEnd(&z);
+  const auto* zeros = reinterpret_cast<const Bytef*>(megabyte.data());
+  const uLong pieceCrc = crc32(0, zeros, uInt(megabyte.size()));
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(head.data()), uInt(head.size()));
+  std::string gzip("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10);
+  gzip.reserve(gzip.size() + first.size() + piece.size() * zeroMegabytes + last.size() + 8);
+  gzip += first;
+  for (uint64_t i = 0; i < zeroMegabytes; ++i) {
+    gzip += piece;
+    crc = crc32_combine(crc, pieceCrc, z_off_t(megabyte.size()));
+  }
+  gzip += last;
+  appendLE32(gzip, uint32_t(crc));
+  appendLE32(gzip, uint32_t(head.size() + (zeroMegabytes << 20)));
+  return gzip;
+}
 
 namespace {
 

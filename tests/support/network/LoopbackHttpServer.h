@@ -69,6 +69,11 @@ struct ScriptedResponse {
   std::string filler = " ";
 };
 
+// A gzip body that inflates to `head` followed by `zeroMegabytes` MiB of
+// zero bytes: one compressed mebibyte of zeros, flushed so that it stands
+// alone, repeated. Gigabytes of inflated page cost a megabyte a gibibyte.
+std::string GzipOfZeros(const std::string& head, uint64_t zeroMegabytes);
+
 struct LoggedRequest {
   std::string method;
   // The request target as sent (with its query).
