@@ -139,8 +139,10 @@ HostExit runHost(const std::string& argument, const TempFolder& scratch) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::string program = QX_HOST_BINARY, arg = argument;
   char* argv[] = {program.data(), arg.data(), nullptr};
   pid_t pid = 0;
@@ -186,7 +188,7 @@ TEST_F(HostSettings, HelpPrintsTheUsageAndAnUnknownArgumentIsRefused) {
     int status;
     bool usageOnStdout;
   };
-  const Case cases[] = {{"--help", 0, true}, {"-h", 0, true}, {"--bogus", 2, false},
+  const Case cases[] = {{"--help", 0, true}, {"-h", 0, true},    {"--bogus", 2, false},
                         {"-x", 2, false},    {"help", 2, false}, {"--help=1", 2, false}};
   for (const Case& c : cases) {
     TempFolder scratch;
@@ -195,8 +197,9 @@ TEST_F(HostSettings, HelpPrintsTheUsageAndAnUnknownArgumentIsRefused) {
     EXPECT_EQ(WEXITSTATUS(run.status), c.status) << c.argument;
     const std::string& usage = c.usageOnStdout ? run.out : run.err;
     EXPECT_EQ(c.usageOnStdout ? run.err : run.out, "") << c.argument;
-    EXPECT_EQ(usage.rfind(c.usageOnStdout ? "usage: host" : "host: unknown argument '" +
-                                                                std::string(c.argument) + "'\n\nusage: host",
+    EXPECT_EQ(usage.rfind(c.usageOnStdout ? "usage: host"
+                                          : "host: unknown argument '" + std::string(c.argument) +
+                                                "'\n\nusage: host",
                           0),
               0u)
         << c.argument << ": " << usage;
