@@ -31,7 +31,7 @@ ValueMap AKCameraGPSDictionary(const CLLocation& location, const CLHeadingPtr& h
   std::tm utc{};
   int micros = 0;
   UTCFields(location.timestamp(), utc, micros);
-  char time[32], date[16];
+  char time[32], date[40];
   std::snprintf(time, sizeof time, "%02d:%02d:%02d.%06d", utc.tm_hour, utc.tm_min, utc.tm_sec,
                 micros);
   std::snprintf(date, sizeof date, "%04d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1,

@@ -206,7 +206,7 @@ class CRCropViewController : public UIViewController,
   void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
   void viewDidLayoutSubviews() override;
-  void viewSafeAreaInsetsDidChange();
+  void viewSafeAreaInsetsDidChange() override;
   void viewWillTransitionToSize(const CGSize& size,
                                 UIViewControllerTransitionCoordinator& coordinator) override;
   bool prefersStatusBarHidden() const override;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/AppDelegate.h"
+#include "host/HostArguments.h"
 #include "host/HostClasses.h"
 #include "host/HostSettings.h"
 #include "platform/flutter/FlutterJSONDriver.h"
@@ -45,6 +46,7 @@ void attachDriverAfterLaunch() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto status = HandleHostArguments(argc, argv, stdout, stderr)) return *status;
   // Large blocks are mapped on their own and unmapped when freed. Left to
   // itself, the allocator raises this threshold after a large free, and the
   // next long request line's buffers then stay in a thread's heap for good.

@@ -616,7 +616,8 @@ ILRemoteImageDownloaderOperationProtocolPtr ILRemoteImageDownloader::operationFo
   }
   if (routed && routed->runsTask(task.get())) return routed;
   ILRemoteImageDownloaderOperationProtocolPtr operation = searchOperationForTask(task);
-  if (operation && !last && typeid(*operation) == typeid(ILRemoteImageDownloaderOperation)) {
+  const auto* found = operation.get();
+  if (found && !last && typeid(*found) == typeid(ILRemoteImageDownloaderOperation)) {
     MutexLock lock(routesLock_);
     taskRoutes_.push_back(
         {task.get(), std::static_pointer_cast<ILRemoteImageDownloaderOperation>(operation)});

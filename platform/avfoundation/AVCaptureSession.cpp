@@ -123,8 +123,10 @@ bool AVCaptureSession::canAddOutput(const AVCaptureOutputPtr& output) const {
   if (!output || output->session()) return false;
   MutexLock lock(mutex_);
   // One output of each kind.
+  const AVCaptureOutput* added = output.get();
   return std::none_of(outputs_.begin(), outputs_.end(), [&](const AVCaptureOutputPtr& o) {
-    return typeid(*o) == typeid(*output);
+    const AVCaptureOutput* present = o.get();
+    return typeid(*present) == typeid(*added);
   });
 }
 

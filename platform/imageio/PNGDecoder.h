@@ -78,7 +78,6 @@ class PNGDecoder : public AnimatedImageDecoder {
   std::vector<Range> idat_;
   size_t partialIDAT_ = 0;  // bytes of an image data chunk not all here
   std::vector<Frame> frames_;
-  bool openFdatFrame_ = false;
 };
 
 // Decodes a complete or truncated PNG stream into RGBA, scaled to the fit

@@ -168,7 +168,7 @@ void NSURLSessionEngine::responseAnswered(const NSURLSessionDataTaskPtr& task, b
   if (!allow) {
     if (!post([this, task] { finish(task, cancelledError(*task)); })) finishWhenStopped(task);
   } else if (released.paused) {
-    post([this, task] {
+    post([task] {
       if (task->load_->easy) Curl().curl_easy_pause(task->load_->easy, CURLPAUSE_CONT);
     });
   }

@@ -8,6 +8,7 @@
 #include <unicode/utext.h>
 
 #include <algorithm>
+#include <climits>
 #include <unordered_map>
 
 #include "platform/foundation/Mutex.h"
@@ -484,12 +485,13 @@ void shapeRunLocked(Run& run, const std::string& text) REQUIRES(FontFacesMutex()
 std::vector<size_t> visualOrder(const std::vector<Run>& runs) {
   std::vector<size_t> order(runs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  FriBidiLevel highest = 0, lowestOdd = 255;
+  // No odd level: nothing reverses.
+  int highest = 0, lowestOdd = INT_MAX;
   for (const Run& r : runs) {
-    highest = std::max(highest, r.level);
-    if (r.level & 1) lowestOdd = std::min(lowestOdd, r.level);
+    highest = std::max<int>(highest, r.level);
+    if (r.level & 1) lowestOdd = std::min<int>(lowestOdd, r.level);
   }
-  for (int level = highest; level >= int(lowestOdd); --level) {
+  for (int level = highest; level >= lowestOdd; --level) {
     for (size_t i = 0; i < order.size();) {
       if (runs[order[i]].level < level) {
         ++i;

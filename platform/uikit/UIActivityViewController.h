@@ -85,7 +85,7 @@ class UIActivityViewController : public UIViewController {
   // null to clear). Any other key stops the process, as the platform's
   // undefined-key exception does.
   void setValueForKey(const Value& value, const std::string& key);
-  Value valueForKey(const std::string& key) const;
+  Value valueForKey(const std::string& key) const override;
 
   const CompletionWithItemsHandler& completionWithItemsHandler() const { return completion_; }
   void setCompletionWithItemsHandler(CompletionWithItemsHandler handler) {

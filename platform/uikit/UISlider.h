@@ -50,7 +50,7 @@ class UISlider : public UIControl {
 
   CGRect trackRectForBounds(const CGRect& bounds) const;
   CGRect thumbRectForBounds(const CGRect& bounds, const CGRect& track, double value) const;
-  CGSize sizeThatFits(CGSize size) const;
+  CGSize sizeThatFits(CGSize size) const override;
   // The track (the minimum side in the tint colour up to the thumb, the
   // maximum side in light grey after it) and the thumb: its image for the
   // state, or a white disc with a grey rim.

@@ -187,8 +187,11 @@ void TQSharePlugin::shareUri(const std::string& uri, const UIActivityTypeList& e
                              const CGRect& origin, FlutterResult result) {
   auto url = NSURL::URLWithString(uri);
   if (!url) return answerError(result, "Invalid uri: " + uri);
-  share({Value(std::static_pointer_cast<NSObject>(url))}, std::nullopt, excluded, controller,
-        origin, std::move(result));
+  // One empty subject for every call: GCC's -Wmaybe-uninitialized misreads
+  // the destruction of a temporary empty optional string made here.
+  static const std::optional<std::string> kNoSubject;
+  share({Value(std::static_pointer_cast<NSObject>(url))}, kNoSubject, excluded, controller, origin,
+        std::move(result));
 }
 
 void TQSharePlugin::shareText(const std::string& text, const std::optional<std::string>& subject,

@@ -1,18 +1,27 @@
 // The start-up check of the settings: one line for each value the host
 // cannot use as given, naming it and what happens instead; none for good
 // values. The running host writes the lines and goes on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
+#include <regex>
 
 #include "HostSession.h"
 #include "host/HostSettings.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSApplicationLocations.h"
+#include "platform/foundation/ProcessReaper.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+
+extern char** environ;
 
 namespace host_settings_test {
 
@@ -112,6 +121,95 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("host: setting QX_PHOTO_AUTHORIZATION=x", 0), 0u);
   EXPECT_EQ(lines[1].rfind("host: setting QX_SYSTEM_VERSION=x", 0), 0u);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct HostExit {
+  int status = -1;
+  std::string out, err;
+};
+
+// The built host run with these arguments and no input, as far as its exit.
+HostExit runHost(const std::string& argument, const TempFolder& scratch) {
+  const std::string out = scratch.path() + "/out", err = scratch.path() + "/err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string program = QX_HOST_BINARY, arg = argument;
+  char* argv[] = {program.data(), arg.data(), nullptr};
+  pid_t pid = 0;
+  HostExit run;
+  const bool spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  if (!spawned) return run;
+  auto exit = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
+  auto status = std::make_shared<int>(-1);
+  ProcessReaper::watch(pid, dispatch_get_global_queue(DispatchQoS::Utility), [exit, status](int s) {
+    std::lock_guard<std::mutex> lock(exit->first);
+    *status = s;
+    exit->second.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(exit->first);
+  exit->second.wait_for(lock, std::chrono::duration<double>(3 * kTestTimeoutSeconds),
+                        [&] { return *status >= 0; });
+  run.status = *status;
+  run.out = readFile(out);
+  run.err = readFile(err);
+  return run;
+}
+
+// The setting names of README's settings table, in its order.
+std::vector<std::string> readmeSettings() {
+  const std::string readme = readFile(std::string(QX_SOURCE_ROOT) + "/README.md");
+  const std::string table = readme.substr(readme.find("## Settings"));
+  static const std::regex kRow("\\n\\| `(QX_[A-Z_]+)` \\|");
+  std::vector<std::string> names;
+  for (std::sregex_iterator it(table.begin(), table.end(), kRow), end; it != end; ++it) {
+    names.push_back((*it)[1]);
+  }
+  return names;
+}
+
+// Help goes to standard output and succeeds; anything else is refused on
+// standard error with the same usage, before anything starts.
+TEST_F(HostSettings, HelpPrintsTheUsageAndAnUnknownArgumentIsRefused) {
+  const auto settings = readmeSettings();
+  ASSERT_EQ(settings.size(), 15u) << "README's settings table";
+  struct Case {
+    const char* argument;
+    int status;
+    bool usageOnStdout;
+  };
+  const Case cases[] = {{"--help", 0, true}, {"-h", 0, true},    {"--bogus", 2, false},
+                        {"-x", 2, false},    {"help", 2, false}, {"--help=1", 2, false}};
+  for (const Case& c : cases) {
+    TempFolder scratch;
+    const HostExit run = runHost(c.argument, scratch);
+    ASSERT_TRUE(WIFEXITED(run.status)) << c.argument << ": " << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), c.status) << c.argument;
+    const std::string& usage = c.usageOnStdout ? run.out : run.err;
+    EXPECT_EQ(c.usageOnStdout ? run.err : run.out, "") << c.argument;
+    EXPECT_EQ(usage.rfind(c.usageOnStdout ? "usage: host"
+                                          : "host: unknown argument '" + std::string(c.argument) +
+                                                "'\n\nusage: host",
+                          0),
+              0u)
+        << c.argument << ": " << usage;
+    for (const char* command : {"bash tools/run-host", "bash tools/run-tests"}) {
+      EXPECT_NE(usage.find(command), std::string::npos) << c.argument << ": " << command;
+    }
+    for (const std::string& name : settings) {
+      EXPECT_NE(usage.find("  " + name + " "), std::string::npos) << c.argument << ": " << name;
+    }
+  }
 }
 
 // The running host with settings it cannot use: a line for each at start-up,

@@ -22,7 +22,7 @@ class UISwitch : public UIControl {
     QX_DCHECK_MAIN_THREAD();
     onTint_ = std::move(c);
   }
-  CGSize sizeThatFits(CGSize) const { return kSize; }
+  CGSize sizeThatFits(CGSize) const override { return kSize; }
 
   void endTrackingWithTouch(UITouch* touch, UIEvent* event) override;
   bool gestureRecognizerShouldBegin(UIGestureRecognizer& recognizer) override;

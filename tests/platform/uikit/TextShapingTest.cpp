@@ -118,6 +118,13 @@ TEST_F(TextShapingTest, RunsFollowTheirReadingOrder) {
        NSWritingDirectionNatural,
        false,
        {"P", "s", meem, alef}},
+      // Levels 0, 1 and 2 on one line: the digits turn at level 2, then the
+      // whole Arabic stretch at level 1, and nothing more at level 0.
+      {"digits inside Arabic inside a Latin line",
+       "Album " + album + " 123 \u0635",
+       NSWritingDirectionNatural,
+       false,
+       {"A", "m", "\u0635", "1", "3", meem, alef}},
       {"numbers stay left to right",
        "\u0635 123",
        NSWritingDirectionNatural,
