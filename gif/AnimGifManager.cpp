@@ -99,6 +99,7 @@ void AnimGifManager::startTimerIfNeeded() {
     if (self) self->updateImageView();
     return self != nullptr;
   });
+  timer_->setDrivesPlayback(true);
   timer_->addToRunLoop(NSRunLoop::mainRunLoop(), mode_);
 }
 

@@ -19,6 +19,7 @@ std::shared_ptr<ILDisplayLink> ILDisplayLink::displayLinkWithTarget(std::weak_pt
       return true;
     });
   });
+  clock->displayLink_->setDrivesPlayback(true);
   return clock;
 }
 

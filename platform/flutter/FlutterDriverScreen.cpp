@@ -223,7 +223,7 @@ void probeIdle(const std::shared_ptr<IdleWatch>& watch) {
   const uint64_t taken = loop.tasksTaken();
   const bool ranOtherWork = taken - watch->tasksTaken > 1;
   watch->tasksTaken = taken;
-  if (ranOtherWork || loop.hasPendingTasks()) {
+  if (ranOtherWork || loop.hasPendingWork()) {
     busy = "the main queue has work to do";
   } else if (auto window = UIWindow::keyWindow()) {
     busy = busyWith(*window);

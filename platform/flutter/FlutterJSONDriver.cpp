@@ -757,7 +757,7 @@ void FlutterJSONDriver::startNextScreenRequest() {
 void FlutterJSONDriver::finishIfDone() {
   if (!inputEnded_ || pending_.load() > 0 || !finished_ || settling_) return;
   // Nothing left to run anywhere: no event can still be on its way.
-  if (!NSRunLoop::mainRunLoop().hasPendingTasks() && DispatchWorkersIdle()) {
+  if (!NSRunLoop::mainRunLoop().hasPendingWork() && DispatchWorkersIdle()) {
     auto finished = std::move(finished_);
     finished_ = nullptr;
     finished();
@@ -773,7 +773,7 @@ void FlutterJSONDriver::finishIfDone() {
         self.settling_ = false;
         if (!self.finished_) return;
         if (self.linesWritten_.load() != seen || self.pending_.load() > 0 ||
-            NSRunLoop::mainRunLoop().hasPendingTasks()) {
+            NSRunLoop::mainRunLoop().hasPendingWork()) {
           self.finishIfDone();
           return;
         }

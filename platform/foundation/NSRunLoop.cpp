@@ -22,9 +22,22 @@ NSRunLoop& NSRunLoop::mainRunLoop() {
   return *loop;
 }
 
+namespace {
+// Set while the main thread runs a playback task: what that task queues (a
+// layout pass for the new frame, say) is playback too.
+thread_local bool tRunningPlayback = false;
+}  // namespace
+
 void NSRunLoop::perform(UniqueFunction<void()> task) {
+  push({std::move(task), tRunningPlayback});
+}
+
+void NSRunLoop::performPlayback(UniqueFunction<void()> task) { push({std::move(task), true}); }
+
+void NSRunLoop::push(Task task) {
   {
     MutexLock lock(mutex_);
+    if (task.playback) ++pendingPlayback_;
     tasks_.push_back(std::move(task));
   }
   cv_.notify_all();
@@ -33,15 +46,34 @@ void NSRunLoop::perform(UniqueFunction<void()> task) {
 void NSRunLoop::performAfter(double seconds, UniqueFunction<void()> task) {
   // `this` is the main run loop, which is never destroyed.
   PlatformClock::scheduleAt(PlatformClock::now() + seconds,
-                            [this, task = std::move(task)]() mutable { perform(std::move(task)); });
+                            [this, task = std::move(task), playback = tRunningPlayback]() mutable {
+                              push({std::move(task), playback});
+                            });
 }
 
-bool NSRunLoop::takeTask(UniqueFunction<void()>& task) {
+NSRunLoop::Task NSRunLoop::popFront() {
+  Task task = std::move(tasks_.front());
+  tasks_.pop_front();
+  if (task.playback) {
+    --pendingPlayback_;
+  } else {
+    ++tasksTaken_;
+  }
+  return task;
+}
+
+void NSRunLoop::execute(Task& task) {
+  if (!task.run) return;
+  const bool outer = tRunningPlayback;
+  tRunningPlayback = task.playback;
+  task.run();
+  tRunningPlayback = outer;
+}
+
+bool NSRunLoop::takeTask(Task& task) {
   MutexLock lock(mutex_);
   if (tasks_.empty()) return false;
-  task = std::move(tasks_.front());
-  tasks_.pop_front();
-  ++tasksTaken_;
+  task = popFront();
   return true;
 }
 
@@ -53,17 +85,17 @@ uint64_t NSRunLoop::tasksTaken() {
 size_t NSRunLoop::runUntilIdle() {
   QX_DCHECK_MAIN_THREAD();
   size_t ran = 0;
-  UniqueFunction<void()> task;
+  Task task;
   while (takeTask(task)) {
-    if (task) task();
-    task = nullptr;
+    execute(task);
+    task = {};
     ++ran;
   }
   return ran;
 }
 
 bool NSRunLoop::runOnce(double timeout) {
-  UniqueFunction<void()> task;
+  Task task;
   {
     MutexLock lock(mutex_);
     lock.waitFor(cv_, std::chrono::duration<double>(timeout),
@@ -73,17 +105,15 @@ bool NSRunLoop::runOnce(double timeout) {
       stopped_ = false;
       return false;
     }
-    task = std::move(tasks_.front());
-    tasks_.pop_front();
-    ++tasksTaken_;
+    task = popFront();
   }
-  if (task) task();
+  execute(task);
   return true;
 }
 
 void NSRunLoop::run() {
   for (;;) {
-    UniqueFunction<void()> task;
+    Task task;
     {
       MutexLock lock(mutex_);
       lock.wait(cv_, [this]() REQUIRES(mutex_) { return !tasks_.empty() || stopped_; });
@@ -91,11 +121,9 @@ void NSRunLoop::run() {
         stopped_ = false;
         return;
       }
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-      ++tasksTaken_;
+      task = popFront();
     }
-    if (task) task();
+    execute(task);
   }
 }
 
@@ -110,4 +138,9 @@ void NSRunLoop::stop() {
 bool NSRunLoop::hasPendingTasks() {
   MutexLock lock(mutex_);
   return !tasks_.empty();
+}
+
+bool NSRunLoop::hasPendingWork() {
+  MutexLock lock(mutex_);
+  return tasks_.size() > pendingPlayback_;
 }

@@ -23,6 +23,11 @@ class NSRunLoop {
 
   // Queues a task for the main thread (FIFO). Safe from any thread.
   void perform(UniqueFunction<void()> task);
+  // Queues a task that only keeps media playing (a frame of an animated
+  // image): whoever waits for the screen to settle does not count it, or a
+  // looping animation would keep it waiting for ever. What such a task
+  // queues on the main thread, at once or after a delay, is playback too.
+  void performPlayback(UniqueFunction<void()> task);
   // Queues a task after `seconds` on the platform clock.
   void performAfter(double seconds, UniqueFunction<void()> task);
 
@@ -35,17 +40,27 @@ class NSRunLoop {
   void run();
   void stop();
   bool hasPendingTasks();
-  // How many tasks have been taken to run so far: whoever waits for the
-  // main thread to be idle compares two readings.
+  // The same, leaving out playback tasks.
+  bool hasPendingWork();
+  // How many tasks other than playback have been taken to run so far:
+  // whoever waits for the main thread to be idle compares two readings.
   uint64_t tasksTaken();
 
  private:
   NSRunLoop() = default;
-  bool takeTask(UniqueFunction<void()>& task);
+  struct Task {
+    UniqueFunction<void()> run;
+    bool playback = false;
+  };
+  void push(Task task);
+  Task popFront() REQUIRES(mutex_);
+  static void execute(Task& task);
+  bool takeTask(Task& task);
 
-  Mutex mutex_;  // guards tasks_, stopped_ (with cv_) and tasksTaken_
+  Mutex mutex_;  // guards tasks_, stopped_ (with cv_) and the counts
   std::condition_variable cv_;
-  std::deque<UniqueFunction<void()>> tasks_ GUARDED_BY(mutex_);
+  std::deque<Task> tasks_ GUARDED_BY(mutex_);
+  size_t pendingPlayback_ GUARDED_BY(mutex_) = 0;
   bool stopped_ GUARDED_BY(mutex_) = false;
   uint64_t tasksTaken_ GUARDED_BY(mutex_) = 0;
 };

@@ -99,9 +99,13 @@ void CADisplayLink::schedule() {
   double step = interval();
   double next = (std::floor(PlatformClock::now() / step + 1e-9) + 1) * step;
   std::weak_ptr<CADisplayLink> weak = WeakFromThis(this);
-  token_ = PlatformClock::scheduleAt(next, [weak, next] {
-    NSRunLoop::mainRunLoop().perform(
-        WeakBind(weak, [next](CADisplayLink& link) { link.fire(next); }));
+  token_ = PlatformClock::scheduleAt(next, [weak, next, playback = drivesPlayback_] {
+    auto frame = WeakBind(weak, [next](CADisplayLink& link) { link.fire(next); });
+    if (playback) {
+      NSRunLoop::mainRunLoop().performPlayback(std::move(frame));
+    } else {
+      NSRunLoop::mainRunLoop().perform(std::move(frame));
+    }
   });
 }
 

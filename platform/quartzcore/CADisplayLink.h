@@ -64,6 +64,11 @@ class CADisplayLink : public NSObject {
   // Seconds between display frames.
   double duration() const { return kFrameInterval; }
 
+  // A link that only plays media (the frames of an animated image) ticks
+  // as playback work, which whoever waits for a still screen leaves out.
+  bool drivesPlayback() const { return drivesPlayback_; }
+  void setDrivesPlayback(bool playback) { drivesPlayback_ = playback; }
+
   std::string className() const override { return "CADisplayLink"; }
 
  private:
@@ -78,6 +83,7 @@ class CADisplayLink : public NSObject {
   Tick tick_;
   std::set<std::string> modes_;
   bool paused_ = false;
+  bool drivesPlayback_ = false;
   int64_t preferredFramesPerSecond_ = 0;
   int64_t frameInterval_ = 1;
   double timestamp_ = 0;

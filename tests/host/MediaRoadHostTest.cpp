@@ -21,6 +21,7 @@
 #include "platform/uikit/UIImage.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
 
 namespace media_road_host_test {
@@ -279,37 +280,50 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
 // screen counts as still: the idle request answers while the video plays on,
 // long before it could end, instead of giving up on a screen that is waiting
 // for nothing.
-TEST_F(MediaRoadHost, IdleAnswersWhileAVideoPlaysOnItsGalleryPage) {
-  TempFolder scratch;
-  const std::string library = scratch.makeFolder("library");
-  ASSERT_TRUE(WriteFixtureImage(library + "/a.jpg", "public.jpeg", 64, 48, 1, std::nullopt,
-                                "2020:01:01 00:00:00"));
-  // Longer than the idle request's limit, at 10 frames a second.
-  ASSERT_TRUE(WriteFixtureVideo(library + "/long.mp4", 32, 32, 450, "2020-01-03T00:00:00Z"));
-  const std::string errors = scratch.path() + "/host.err";
-  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PHOTO_LIBRARY=" + library,
-                    "QX_SYSTEM_VERSION=13.7"},
-                   errors);
-  ASSERT_TRUE(host.started());
-  host.send(R"({"id":2,"channel":")" + kChannel +
-            R"(","method":"media","args":{"allowMultipleSelection":true}})");
-  idle(host);
-  auto cells = assetCells(host);
-  ASSERT_EQ(cells.size(), 2u) << readFile(errors);
-  ASSERT_TRUE(longPress(host, centre(cells[0])));
-  idle(host);
-  ASSERT_EQ(galleryTitle(host), "1/2") << readFile(errors);
-  // The page's play button, in the middle of the screen.
-  ASSERT_TRUE(tap(host, CGPointMake(195, 422)));
-  idle(host);
-  // Still playing: the bar's play/pause button shows pause.
-  std::vector<Node> bar;
-  for (auto& n : viewTree(host)) {
-    if (n.className == "UIButton" && n.frame.origin.y == 770 && n.frame.origin.x == 20)
-      bar.push_back(n);
+// Playback that goes on by itself (a video playing, a looping GIF) leaves the
+// screen idle: otherwise a tool could never look at such a page.
+TEST_F(MediaRoadHost, IdleAnswersWhileAVideoOrAGifPlaysOnItsGalleryPage) {
+  for (const bool video : {true, false}) {
+    SCOPED_TRACE(video ? "video" : "gif");
+    TempFolder scratch;
+    const std::string library = scratch.makeFolder("library");
+    ASSERT_TRUE(WriteFixtureImage(library + "/a.jpg", "public.jpeg", 64, 48, 1, std::nullopt,
+                                  "2020:01:01 00:00:00"));
+    if (video) {
+      // Longer than the idle request's limit, at 10 frames a second.
+      ASSERT_TRUE(WriteFixtureVideo(library + "/long.mp4", 32, 32, 450, "2020-01-03T00:00:00Z"));
+    } else {
+      // Looping for ever, a frame every 50 ms; newer than the photo, so first.
+      auto gif = il_test::AnimatedFile("com.compuserve.gif",
+                                       {{{255, 0, 0, 255}, 0.05}, {{0, 0, 255, 255}, 0.05}}, 32, 32);
+      ASSERT_TRUE(gif && gif->writeToFile(library + "/loop.gif", true));
+    }
+    const std::string errors = scratch.path() + "/host.err";
+    HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"),
+                      "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+                     errors);
+    ASSERT_TRUE(host.started());
+    host.send(R"({"id":2,"channel":")" + kChannel +
+              R"(","method":"media","args":{"allowMultipleSelection":true}})");
+    idle(host);
+    auto cells = assetCells(host);
+    ASSERT_EQ(cells.size(), 2u) << readFile(errors);
+    ASSERT_TRUE(longPress(host, centre(cells[0])));
+    idle(host);
+    ASSERT_EQ(galleryTitle(host), "1/2") << readFile(errors);
+    if (!video) continue;
+    // The page's play button, in the middle of the screen.
+    ASSERT_TRUE(tap(host, CGPointMake(195, 422)));
+    idle(host);
+    // Still playing: the bar's play/pause button shows pause.
+    std::vector<Node> bar;
+    for (auto& n : viewTree(host)) {
+      if (n.className == "UIButton" && n.frame.origin.y == 770 && n.frame.origin.x == 20)
+        bar.push_back(n);
+    }
+    ASSERT_EQ(bar.size(), 1u);
+    EXPECT_TRUE(bar[0].selected) << "the video plays on after the idle answer";
   }
-  ASSERT_EQ(bar.size(), 1u);
-  EXPECT_TRUE(bar[0].selected) << "the video plays on after the idle answer";
 }
 
 TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {

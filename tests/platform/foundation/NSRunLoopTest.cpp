@@ -32,6 +32,33 @@ TEST_F(NSRunLoopTest, RunUntilIdleDrainsTasksQueuedByTasks) {
   EXPECT_EQ(loop.runUntilIdle(), 0u);
 }
 
+// Playback, and what it queues at once or later, is left out of the work
+// counts; work queued after it, or by a timer it did not start, is not.
+TEST_F(NSRunLoopTest, PlaybackAndWhatItQueuesAreLeftOutOfTheWorkCounts) {
+  auto& loop = NSRunLoop::mainRunLoop();
+  const uint64_t before = loop.tasksTaken();
+  int ran = 0;
+  loop.performPlayback([&] {
+    ++ran;
+    loop.perform([&] { ++ran; });
+    loop.performAfter(1, [&] { ++ran; });
+  });
+  EXPECT_TRUE(loop.hasPendingTasks());
+  EXPECT_FALSE(loop.hasPendingWork());
+  EXPECT_EQ(loop.runUntilIdle(), 2u);
+  PlatformClock::advance(1);
+  EXPECT_EQ(ran, 3);
+  EXPECT_EQ(loop.tasksTaken(), before);
+  loop.perform([&] { ++ran; });
+  loop.performAfter(1, [&] { ++ran; });
+  EXPECT_TRUE(loop.hasPendingWork());
+  loop.runUntilIdle();
+  PlatformClock::advance(1);
+  EXPECT_EQ(ran, 5);
+  EXPECT_EQ(loop.tasksTaken(), before + 2);
+  EXPECT_FALSE(loop.hasPendingWork());
+}
+
 TEST_F(NSRunLoopTest, AdvanceFiresInDeadlineOrderAndStopsAtTheTarget) {
   std::vector<std::string> fired;
   std::vector<double> firedAt;
