@@ -15,6 +15,7 @@
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/SingletonResets.h"
 
 std::shared_ptr<UISystemPickerProvider> UISystemPickerCommandProvider();  // UISystemPickerCommand.cpp
@@ -304,15 +305,18 @@ std::optional<std::string> UISystemPickerCopyToTemporary(const std::string& path
     if (error) *error = "no such item: " + path;
     return std::nullopt;
   }
-  const std::string folder = NSTemporaryDirectory() + folderPrefix + "-" + NSRandomUUIDString();
+  // Named after this process, so that what a host killed during the copy
+  // left is removed when the next one starts.
   NSErrorPtr failure;
+  auto made = MakeProcessTemporaryFolder(folderPrefix, &failure);
+  if (!made) {
+    if (error) *error = failure ? failure->localizedDescription() : "cannot make a folder";
+    return std::nullopt;
+  }
+  const std::string folder = *made;
   std::string name = path.substr(path.find_last_of('/') + 1);
   if (name.empty()) name = "item";
   const std::string target = folder + "/" + name;
-  if (!files->createDirectoryAtPath(folder, true, &failure)) {
-    if (error) *error = failure ? failure->localizedDescription() : "cannot make " + folder;
-    return std::nullopt;
-  }
   if (!copyItem(*source, target, true, error)) {
     files->removeItemAtPath(folder);
     return std::nullopt;
