@@ -55,6 +55,18 @@ bool isPlainFileName(const std::string& name) {
          ValidUTF8(name) == name;
 }
 
+// The name a copy gets: the reply names it by a string, which holds only
+// valid UTF-8, so every byte of `name` outside a well-formed sequence becomes
+// "_" (one byte for one: the name keeps its length and its extension).
+std::string replyableName(std::string name) {
+  for (size_t i = 0; i < name.size();) {
+    const size_t length = UTF8SequenceLength(name.data() + i, name.size() - i);
+    if (length == 0) name[i] = '_';
+    i += length == 0 ? 1 : length;
+  }
+  return name;
+}
+
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -81,7 +93,7 @@ void removeEmptiedPickerFolder(const std::string& copy) {
 NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
   auto folder = FilePickerTemporaryFiles::makeRequestFolder(prefix);
   if (!folder) return nullptr;
-  const std::string target = *folder + "/" + copy.substr(copy.find_last_of('/') + 1);
+  const std::string target = *folder + "/" + replyableName(copy.substr(copy.find_last_of('/') + 1));
   if (!NSFileManager::defaultManager()->moveItemAtPath(copy, target)) {
     NSFileManager::defaultManager()->removeItemAtPath(*folder);
     return nullptr;
@@ -412,7 +424,7 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
   std::unordered_map<std::string, int> nextNumber;
   for (const auto& url : urls) {
     if (!folder) break;
-    const std::string name = url->lastPathComponent();
+    const std::string name = replyableName(url->lastPathComponent());
     // Two picks of one name (from different folders) each keep their name,
     // the later ones in numbered folders of their own.
     std::string target = *folder + "/" + name;
@@ -455,7 +467,7 @@ void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
       if (isPickerCopy(media->path())) {
         url = adoptPickerCopy(media->path(), "movie");
       } else if (auto folder = FilePickerTemporaryFiles::makeRequestFolder("movie")) {
-        const std::string target = *folder + "/" + media->lastPathComponent();
+        const std::string target = *folder + "/" + replyableName(media->lastPathComponent());
         if (NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
           url = NSURL::fileURLWithPath(target);
         }
@@ -550,7 +562,7 @@ void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
                    (error ? error->localizedDescription() : "Unknown error"));
           return dispatch_group_leave(batch->group);
         }
-        std::string extension = url->pathExtension();
+        std::string extension = replyableName(url->pathExtension());
         if (extension.empty()) extension = "jpg";
         const auto seconds =
             static_cast<long>(std::floor(NSDate::date()->timeIntervalSince1970()));
