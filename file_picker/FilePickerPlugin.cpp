@@ -235,6 +235,16 @@ void FilePickerPlugin::present(const std::shared_ptr<UISystemPickerViewControlle
   }
 }
 
+void FilePickerPlugin::refuseContentsOverTheLimit(UISystemPickerViewController& picker) {
+  // Sizes are known before the picker copies: a pick whose contents the
+  // reply would refuse is refused before a byte is copied.
+  if (!loadDataToMemory_) return;
+  picker.setAnswerCheck([limit = FilePickerUtils::withDataLimit()](
+                            const std::vector<std::string>& paths) {
+    return FilePickerUtils::withDataRefusal(paths, limit);
+  });
+}
+
 bool FilePickerPlugin::isCurrent(const UIViewController& picker) const {
   return result_ && currentPicker_.lock().get() == &picker;
 }
@@ -257,6 +267,7 @@ void FilePickerPlugin::resolvePickDocument(bool multiPick, bool pickDirectory) {
   documentPickerController_->setAllowsMultipleSelection(multiPick && !pickDirectory);
   documentPickerController_->setDelegate(
       SharedFromThis(this));
+  if (!pickDirectory) refuseContentsOverTheLimit(*documentPickerController_);
   present(documentPickerController_);
 }
 
@@ -276,6 +287,7 @@ void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allow
     if (multiPick) configuration.selectionLimit = 0;
     auto picker = std::make_shared<PHPickerViewController>(configuration);
     picker->setDelegate(SharedFromThis(this));
+    refuseContentsOverTheLimit(*picker);
     return present(picker);
   }
   if (multiPick) return resolveMultiPickFromGallery(type, allowCompression);
@@ -300,6 +312,7 @@ void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allow
     types.push_back("public.image");
     galleryPickerController_->setMediaTypes(types);
   }
+  refuseContentsOverTheLimit(*galleryPickerController_);
   present(galleryPickerController_);
 }
 
