@@ -91,82 +91,14 @@ bool removeTree(const std::string& path, NSErrorPtr* error) {
   return ::rmdir(path.c_str()) == 0 || fail(error, errno, "rmdir");
 }
 
-// A file whose size or modification time moved while it was read: a copy
-// of it would mix old bytes and new, or end early.
-bool changedSince(int fd, const struct stat& before) {
-  struct stat now;
-  return ::fstat(fd, &now) != 0 || now.st_size != before.st_size ||
-         now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-         now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
-}
-
-// How often a file that keeps changing is copied before the copy fails.
-constexpr int kCopyAttempts = 3;
-
-// One pass of copying `in` (from its start) into the new file `destination`.
-// `changed` is set when the source moved under it; the torn copy is removed.
-bool copyOnce(FileIO& io, int in, const std::string& destination, mode_t mode, bool& changed,
-              NSErrorPtr* error) {
-  struct stat before;
-  if (::fstat(in, &before) != 0) return fail(error, errno, "fstat");
-  if (::lseek(in, 0, SEEK_SET) != 0) return fail(error, errno, "lseek");
-  int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-  if (out < 0) return fail(error, errno, "open");
-  char buf[65536];
-  bool ok = true;
-  const char* call = "read";
-  for (;;) {
-    ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = io.write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        ok = false;
-        call = "write";
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  int err = errno;
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    err = errno;
-    call = "close";
-  }
-  changed = ok && changedSince(in, before);
-  if (!ok || changed) ::unlink(destination.c_str());
-  return ok || fail(error, err, call);
-}
-
-// Copies the file, again when it changed during the copy: what arrives is a
-// whole version of it, never a torn one.
+// Copies the file, again when it changed during the copy (CopyOpenFile).
 bool copyFileContents(FileIO& io, const std::string& source, const std::string& destination,
                       mode_t mode, NSErrorPtr* error) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return fail(error, errno, "open");
-  bool changed = false;
-  bool ok = true;
-  for (int attempt = 0; attempt < kCopyAttempts && ok; ++attempt) {
-    ok = copyOnce(io, in, destination, mode, changed, error);
-    if (ok && !changed) break;
-  }
+  const bool copied = CopyOpenFile(io, in, source, destination, mode, error);
   ::close(in);
-  if (ok && changed) {
-    if (error) {
-      *error = NSError::errorWithDescription(
-          NSPOSIXErrorDomain, EAGAIN,
-          source + " changed while it was copied, " + std::to_string(kCopyAttempts) + " times");
-    }
-    return false;
-  }
-  return ok;
+  return copied;
 }
 
 bool copyTree(FileIO& io, const std::string& source, const std::string& destination,

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -120,34 +121,14 @@ bool copyFile(const std::string& source, const std::string& target, std::string*
     return fail(error, source + " is not a regular file");
   }
   ::fcntl(in, F_SETFL, 0);
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    return fail(error, target + ": " + std::strerror(err));
-  }
-  std::string why;
-  std::vector<char> buffer(size_t{1} << 20);
-  for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) why = source + ": " + std::strerror(errno);
-    if (n <= 0) break;
-    for (ssize_t done = 0; done < n && why.empty();) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0)
-        why = target + ": " + std::strerror(errno);
-      else
-        done += w;
-    }
-    if (!why.empty()) break;
-  }
+  // A file that changes under the copy is copied again, never handed on torn.
+  NSErrorPtr failure;
+  const bool copied =
+      CopyOpenFile(*FileIO::system(), in, source, target, st.st_mode & 0777, &failure);
   ::close(in);
-  if (::close(out) != 0 && why.empty()) why = target + ": " + std::strerror(errno);
-  if (why.empty()) return true;
-  ::unlink(target.c_str());
-  return fail(error, why);
+  if (copied) return true;
+  return fail(error, failure ? source + " to " + target + ": " + failure->localizedDescription()
+                             : "cannot copy " + source);
 }
 
 // Copies a regular file or a folder; inside a folder only folders and
