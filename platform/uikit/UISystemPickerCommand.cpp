@@ -396,7 +396,7 @@ class CommandPickerProvider : public UISystemPickerProvider {
     std::string why;
     if (!running->start(program, *args, &why)) {
       NSLog("UISystemPicker: cannot run " + program + ": " + why);
-      running->failLater("cannot run " + program);
+      running->failLater("cannot run " + program + ": " + why);
       return [] {};
     }
     return [running] { running->cancel(); };

@@ -131,6 +131,14 @@ TEST_F(SystemPickerTest, TheProgramsStatusAndOutputDecideTheAnswer) {
   auto cancelled = runProgram(temp, "echo 'changed my mind' >&2; exit 1\n");
   EXPECT_EQ(cancelled->kind, Kind::Cancelled);
   EXPECT_EQ(cancelled->error, "");
+  // A program that cannot be run at all says why too.
+  ::setenv("QX_PICKER_COMMAND", (temp.path() + "/no-such-picker").c_str(), 1);
+  auto missing = std::make_shared<std::optional<UISystemPickerAnswer>>();
+  UISystemPickerProvider::current()->pick(UISystemPickerRequest{},
+                                          [missing](UISystemPickerAnswer x) { *missing = x; });
+  EXPECT_TRUE(RunMainLoopUntil([&] { return missing->has_value(); }));
+  EXPECT_EQ((*missing)->error,
+            "cannot run " + temp.path() + "/no-such-picker: No such file or directory");
   // A child the program leaves behind with its output still open does not
   // hold the answer back.
   const std::string childFile = temp.path() + "/child";
