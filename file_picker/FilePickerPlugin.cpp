@@ -239,10 +239,10 @@ void FilePickerPlugin::refuseContentsOverTheLimit(UISystemPickerViewController& 
   // Sizes are known before the picker copies: a pick whose contents the
   // reply would refuse is refused before a byte is copied.
   if (!loadDataToMemory_) return;
-  picker.setAnswerCheck([limit = FilePickerUtils::withDataLimit()](
-                            const std::vector<std::string>& paths) {
-    return FilePickerUtils::withDataRefusal(paths, limit);
-  });
+  picker.setAnswerCheck(
+      [limit = FilePickerUtils::withDataLimit()](const std::vector<std::string>& paths) {
+        return FilePickerUtils::withDataRefusal(paths, limit);
+      });
 }
 
 bool FilePickerPlugin::isCurrent(const UIViewController& picker) const {

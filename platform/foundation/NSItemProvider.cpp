@@ -4,7 +4,6 @@
 
 #include "Dispatch.h"
 #include "NSFileManager.h"
-#include "NSProcessInfo.h"
 #include "ProcessTemporaryFolders.h"
 
 const char* const NSItemProviderErrorDomain = "NSItemProviderErrorDomain";

@@ -10,7 +10,6 @@
 #include <iterator>
 
 #include "platform/foundation/NSFileManager.h"
-#include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/Value.h"

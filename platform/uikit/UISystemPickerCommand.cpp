@@ -289,17 +289,20 @@ void RunningPick::readOutput() {
     bool progressed = false;
     if (outputOpen) {
       const size_t room = UISystemPickerMaxOutputBytes + 1 - text.size();
-      outputOpen = drain(output_, room, [&](size_t n) {
-        text.append(buffer, n);
-        if (text.size() > UISystemPickerMaxOutputBytes) {
-          tooLong = true;
-          endGroup();
-        }
-      }, progressed);
+      outputOpen = drain(
+          output_, room,
+          [&](size_t n) {
+            text.append(buffer, n);
+            if (text.size() > UISystemPickerMaxOutputBytes) {
+              tooLong = true;
+              endGroup();
+            }
+          },
+          progressed);
     }
     if (errorsOpen) {
-      errorsOpen = drain(errors_, sizeof buffer, [&](size_t n) { tail.take(buffer, n); },
-                         progressed);
+      errorsOpen = drain(
+          errors_, sizeof buffer, [&](size_t n) { tail.take(buffer, n); }, progressed);
     }
     if (stopping && !progressed) break;  // nothing more once stopping
   }

@@ -110,16 +110,16 @@ TEST_F(SystemPickerTest, TheProgramsStatusAndOutputDecideTheAnswer) {
     const char* error;
   };
   const std::string longLine(1100, 'x');
-  for (const Case& c : std::initializer_list<Case>{
-           {"echo first >&2; printf '  no display \\t\\n\\n' >&2; exit 2\n",
-            "the picker program exited with status 2: no display"},
-           {"printf 'cut short' >&2; exit 3\n",
-            "the picker program exited with status 3: cut short"},
-           {"printf 'bad \\377 byte\\n' >&2; kill -9 $$\n",
-            "the picker program ended by signal 9: bad \xEF\xBF\xBD byte"},
-           {"echo 'no such place' >&2; echo /no/such/file\n",
-            "the picker program named no usable path: no such place"},
-           {"exit 4\n", "the picker program exited with status 4"}}) {
+  for (const Case& c :
+       std::initializer_list<Case>{{"echo first >&2; printf '  no display \\t\\n\\n' >&2; exit 2\n",
+                                    "the picker program exited with status 2: no display"},
+                                   {"printf 'cut short' >&2; exit 3\n",
+                                    "the picker program exited with status 3: cut short"},
+                                   {"printf 'bad \\377 byte\\n' >&2; kill -9 $$\n",
+                                    "the picker program ended by signal 9: bad \xEF\xBF\xBD byte"},
+                                   {"echo 'no such place' >&2; echo /no/such/file\n",
+                                    "the picker program named no usable path: no such place"},
+                                   {"exit 4\n", "the picker program exited with status 4"}}) {
     auto failed = runProgram(temp, c.body);
     ASSERT_TRUE(failed) << c.body;
     EXPECT_EQ(failed->kind, Kind::Failed) << c.body;
