@@ -232,6 +232,15 @@ TEST_F(FilePickerHost, DocumentsFoldersAndSavesOverRealFiles) {
   auto saveArgs = picker.args(5);
   EXPECT_EQ(saveArgs[0], "mode=export");
   EXPECT_NE(std::find(saveArgs.begin(), saveArgs.end(), "start=" + user), saveArgs.end());
+
+  // A name that is not UTF-8 comes back as a copy the reply's path names.
+  writeFile(user + "/caf\xE9.txt", "latin");
+  picker.answer({user + "/caf\xE9.txt"});
+  host.send(call(22, "any"));
+  auto latin = host.reply(22, kWait);
+  ASSERT_EQ(resultOf(latin).size(), 1u) << (latin ? latin->description() : "no reply");
+  expectDescribes(resultOf(latin).asList()[0], "latin", "caf_.txt", false);
+
   int id = 7;
   for (const std::string& name : {std::string("../x.txt"), std::string("a/b"), std::string(""),
                                   std::string(".."), std::string(4096, 'n'),
