@@ -63,8 +63,13 @@ std::optional<std::string> tagOfFolderName(const std::string& name) {
 }  // namespace
 
 std::string ProcessTemporaryTag() {
-  static const unsigned long long start = processStartTime(::getpid()).value_or(0);
-  return std::to_string(::getpid()) + "-" + std::to_string(start) + "-" + NSRandomUUIDString();
+  const pid_t pid = ::getpid();
+  // Read once; a forked child (another pid) reads its own.
+  static const pid_t firstPid = pid;
+  static const unsigned long long firstStart = processStartTime(pid).value_or(0);
+  const unsigned long long start =
+      pid == firstPid ? firstStart : processStartTime(pid).value_or(0);
+  return std::to_string(pid) + "-" + std::to_string(start) + "-" + NSRandomUUIDString();
 }
 
 bool ProcessTemporaryTagHasEnded(const std::string& tag) {
