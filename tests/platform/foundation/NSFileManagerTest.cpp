@@ -115,9 +115,9 @@ TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
 }
 
 // The source changes (in size, or in place with a new modification time)
-// while each of the copy's first passes writes: each such pass is thrown away and the
-// copy made again, up to three passes; a file that keeps changing is refused
-// and leaves nothing behind.
+// while each of the copy's first passes writes: each such pass is thrown
+// away and the copy made again, up to three passes; a file that keeps
+// changing is refused and leaves nothing behind.
 TEST_F(NSFileManagerTest, AFileThatChangesDuringItsCopyIsCopiedAgainOrRefused) {
   class ChangingSource : public FileIO {
    public:
