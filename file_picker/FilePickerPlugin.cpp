@@ -55,6 +55,18 @@ bool isPlainFileName(const std::string& name) {
          ValidUTF8(name) == name;
 }
 
+// The name a copy gets: the reply names it by a string, which holds only
+// valid UTF-8, so every byte of `name` outside a well-formed sequence becomes
+// "_" (one byte for one: the name keeps its length and its extension).
+std::string replyableName(std::string name) {
+  for (size_t i = 0; i < name.size();) {
+    const size_t length = UTF8SequenceLength(name.data() + i, name.size() - i);
+    if (length == 0) name[i] = '_';
+    i += length == 0 ? 1 : length;
+  }
+  return name;
+}
+
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -81,7 +93,7 @@ void removeEmptiedPickerFolder(const std::string& copy) {
 NSURLPtr adoptPickerCopy(const std::string& copy, const std::string& prefix) {
   auto folder = FilePickerTemporaryFiles::makeRequestFolder(prefix);
   if (!folder) return nullptr;
-  const std::string target = *folder + "/" + copy.substr(copy.find_last_of('/') + 1);
+  const std::string target = *folder + "/" + replyableName(copy.substr(copy.find_last_of('/') + 1));
   if (!NSFileManager::defaultManager()->moveItemAtPath(copy, target)) {
     NSFileManager::defaultManager()->removeItemAtPath(*folder);
     return nullptr;
@@ -223,6 +235,16 @@ void FilePickerPlugin::present(const std::shared_ptr<UISystemPickerViewControlle
   }
 }
 
+void FilePickerPlugin::refuseContentsOverTheLimit(UISystemPickerViewController& picker) {
+  // Sizes are known before the picker copies: a pick whose contents the
+  // reply would refuse is refused before a byte is copied.
+  if (!loadDataToMemory_) return;
+  picker.setAnswerCheck(
+      [limit = FilePickerUtils::withDataLimit()](const std::vector<std::string>& paths) {
+        return FilePickerUtils::withDataRefusal(paths, limit);
+      });
+}
+
 bool FilePickerPlugin::isCurrent(const UIViewController& picker) const {
   return result_ && currentPicker_.lock().get() == &picker;
 }
@@ -245,6 +267,7 @@ void FilePickerPlugin::resolvePickDocument(bool multiPick, bool pickDirectory) {
   documentPickerController_->setAllowsMultipleSelection(multiPick && !pickDirectory);
   documentPickerController_->setDelegate(
       SharedFromThis(this));
+  if (!pickDirectory) refuseContentsOverTheLimit(*documentPickerController_);
   present(documentPickerController_);
 }
 
@@ -264,6 +287,7 @@ void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allow
     if (multiPick) configuration.selectionLimit = 0;
     auto picker = std::make_shared<PHPickerViewController>(configuration);
     picker->setDelegate(SharedFromThis(this));
+    refuseContentsOverTheLimit(*picker);
     return present(picker);
   }
   if (multiPick) return resolveMultiPickFromGallery(type, allowCompression);
@@ -288,6 +312,7 @@ void FilePickerPlugin::resolvePickMedia(int64_t type, bool multiPick, bool allow
     types.push_back("public.image");
     galleryPickerController_->setMediaTypes(types);
   }
+  refuseContentsOverTheLimit(*galleryPickerController_);
   present(galleryPickerController_);
 }
 
@@ -412,7 +437,7 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
   std::unordered_map<std::string, int> nextNumber;
   for (const auto& url : urls) {
     if (!folder) break;
-    const std::string name = url->lastPathComponent();
+    const std::string name = replyableName(url->lastPathComponent());
     // Two picks of one name (from different folders) each keep their name,
     // the later ones in numbered folders of their own.
     std::string target = *folder + "/" + name;
@@ -455,7 +480,7 @@ void FilePickerPlugin::imagePickerControllerDidFinishPickingMediaWithInfo(
       if (isPickerCopy(media->path())) {
         url = adoptPickerCopy(media->path(), "movie");
       } else if (auto folder = FilePickerTemporaryFiles::makeRequestFolder("movie")) {
-        const std::string target = *folder + "/" + media->lastPathComponent();
+        const std::string target = *folder + "/" + replyableName(media->lastPathComponent());
         if (NSFileManager::defaultManager()->copyItemAtPath(media->path(), target)) {
           url = NSURL::fileURLWithPath(target);
         }
@@ -550,7 +575,7 @@ void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
                    (error ? error->localizedDescription() : "Unknown error"));
           return dispatch_group_leave(batch->group);
         }
-        std::string extension = url->pathExtension();
+        std::string extension = replyableName(url->pathExtension());
         if (extension.empty()) extension = "jpg";
         const auto seconds =
             static_cast<long>(std::floor(NSDate::date()->timeIntervalSince1970()));

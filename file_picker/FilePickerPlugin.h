@@ -87,6 +87,9 @@ class FilePickerPlugin : public NSObject,
   // Shows `picker` for the pending request, or answers the request with an
   // error when it cannot be shown.
   void present(const std::shared_ptr<UISystemPickerViewController>& picker);
+  // With "withData", a pick whose contents would exceed the reply's limit
+  // fails before `picker` copies it.
+  void refuseContentsOverTheLimit(UISystemPickerViewController& picker);
   // True when `picker` belongs to the pending request; late calls of an
   // earlier picker change nothing.
   bool isCurrent(const UIViewController& picker) const;

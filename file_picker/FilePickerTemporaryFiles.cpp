@@ -11,6 +11,7 @@
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/SingletonResets.h"
 
 namespace {
@@ -194,8 +195,11 @@ bool FilePickerTemporaryFiles::removeFoldersOfEndedHosts() {
     MutexLock lock(host.mutex);
     own = host.path;
   }
+  // The copies the system pickers were making for a host that was killed
+  // meanwhile lie beside the hosts' folders, named after their process.
+  const bool copiesRemoved = RemoveTemporaryFoldersOfEndedProcesses();
   const std::string temporaryDirectory = NSTemporaryDirectory();
   TemporaryDirectoryLock directoryLock(temporaryDirectory);
   if (!directoryLock.held()) return false;
-  return removeEndedHosts(temporaryDirectory, own);
+  return removeEndedHosts(temporaryDirectory, own) && copiesRemoved;
 }

@@ -84,15 +84,34 @@ std::optional<Bytes> FilePickerUtils::readFile(const std::string& path, uint64_t
   return data;
 }
 
+namespace {
+
+std::string withDataRefusalText(uint64_t maxDataBytes, uint64_t held) {
+  return "withData holds at most " + std::to_string(maxDataBytes) +
+         " bytes; the picked files hold " + std::to_string(held);
+}
+
+}  // namespace
+
+std::optional<std::string> FilePickerUtils::withDataRefusal(const std::vector<std::string>& paths,
+                                                            uint64_t maxDataBytes) {
+  uint64_t contents = 0;
+  for (const auto& path : paths) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      contents += static_cast<uint64_t>(st.st_size);
+    }
+  }
+  if (contents <= maxDataBytes) return std::nullopt;
+  return withDataRefusalText(maxDataBytes, contents);
+}
+
 std::optional<Value> FilePickerUtils::resolveFileInfo(
     const std::optional<std::vector<NSURLPtr>>& urls, bool loadData, uint64_t maxDataBytes,
     std::string* refusal) {
   if (!urls) return std::nullopt;
   auto refuse = [&](uint64_t held) -> std::optional<Value> {
-    if (refusal) {
-      *refusal = "withData holds at most " + std::to_string(maxDataBytes) +
-                 " bytes; the picked files hold " + std::to_string(held);
-    }
+    if (refusal) *refusal = withDataRefusalText(maxDataBytes, held);
     return std::nullopt;
   };
   // Sizes first: contents over the limit are refused before a byte is read.

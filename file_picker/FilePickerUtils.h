@@ -34,6 +34,11 @@ class FilePickerUtils {
   // reply's contents more than once on its way out, so the bound keeps a
   // large pick from exhausting the memory.
   static uint64_t withDataLimit();
+  // Why the contents of the regular files at `paths` (links followed) would
+  // not fit in a reply of at most `maxDataBytes`, naming the limit; nullopt
+  // when they fit. Only their sizes are read.
+  static std::optional<std::string> withDataRefusal(const std::vector<std::string>& paths,
+                                                    uint64_t maxDataBytes = withDataLimit());
   // One reply map per URL, in order, whether the file exists or not; the
   // contents under "bytes" when asked for and readable, each file read once
   // into the buffer the reply carries. nullopt for no list, and when the

@@ -24,8 +24,9 @@ class FilePickerTemporaryFiles {
   // that have ended; false at the first item that cannot be removed (the
   // rest stay).
   static bool clear();
-  // Removes the folders of hosts that have ended; false when one of them
-  // cannot be removed.
+  // Removes the folders of hosts that have ended, and the copies the system
+  // pickers were making for them (ProcessTemporaryFolders.h); false when one
+  // of them cannot be removed.
   static bool removeFoldersOfEndedHosts();
   // Whether `name` has the form of a host's folder name.
   static bool isHostFolderName(const std::string& name);

@@ -40,3 +40,12 @@ class FileIO {
 bool WriteFileAtomicallyPreparing(FileIO& io, const std::string& path, std::string tempTemplate,
                                   const void* data, size_t length, NSErrorPtr* error,
                                   const std::function<void(const std::string& temporary)>& beforeSync);
+
+// Copies the regular file open at `in` (`source` names it in errors), from
+// its start, into the new file `destination`, writing through `io`. A pass
+// during which the file changed (its size or modification time moved) is
+// thrown away and the copy made again, three passes at most, so what arrives
+// is a whole version of the file and never a torn one; a file that keeps
+// changing fails with EAGAIN. Nothing is left at `destination` on failure.
+bool CopyOpenFile(FileIO& io, int in, const std::string& source, const std::string& destination,
+                  mode_t mode, NSErrorPtr* error);

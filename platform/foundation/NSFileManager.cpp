@@ -91,49 +91,18 @@ bool removeTree(const std::string& path, NSErrorPtr* error) {
   return ::rmdir(path.c_str()) == 0 || fail(error, errno, "rmdir");
 }
 
-bool copyFileContents(const std::string& source, const std::string& destination, mode_t mode,
-                      NSErrorPtr* error) {
+// Copies the file, again when it changed during the copy (CopyOpenFile).
+bool copyFileContents(FileIO& io, const std::string& source, const std::string& destination,
+                      mode_t mode, NSErrorPtr* error) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return fail(error, errno, "open");
-  int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-  if (out < 0) {
-    int err = errno;
-    ::close(in);
-    return fail(error, err, "open");
-  }
-  char buf[65536];
-  bool ok = true;
-  const char* call = "read";
-  for (;;) {
-    ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        ok = false;
-        call = "write";
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  int err = errno;
+  const bool copied = CopyOpenFile(io, in, source, destination, mode, error);
   ::close(in);
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    err = errno;
-    call = "close";
-  }
-  return ok || fail(error, err, call);
+  return copied;
 }
 
-bool copyTree(const std::string& source, const std::string& destination, NSErrorPtr* error) {
+bool copyTree(FileIO& io, const std::string& source, const std::string& destination,
+              NSErrorPtr* error) {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) return fail(error, errno, "lstat");
   if (S_ISLNK(st.st_mode)) {
@@ -143,14 +112,14 @@ bool copyTree(const std::string& source, const std::string& destination, NSError
     target[n] = '\0';
     return ::symlink(target, destination.c_str()) == 0 || fail(error, errno, "symlink");
   }
-  if (!S_ISDIR(st.st_mode)) return copyFileContents(source, destination, st.st_mode, error);
+  if (!S_ISDIR(st.st_mode)) return copyFileContents(io, source, destination, st.st_mode, error);
   if (::mkdir(destination.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0) {
     return fail(error, errno, "mkdir");
   }
   std::vector<std::string> names;
   if (!listFolder(source, names)) return fail(error, errno, "opendir");
   for (const auto& name : names) {
-    if (!copyTree(JoinPath(source, name), JoinPath(destination, name), error)) return false;
+    if (!copyTree(io, JoinPath(source, name), JoinPath(destination, name), error)) return false;
   }
   return true;
 }
@@ -177,7 +146,12 @@ void collectSubpaths(const std::string& root, const std::string& relative,
 std::string ensureContainerFolder(const std::string& relative) {
   std::string root = NSFileManager::containerRoot();
   std::string path = JoinPath(root, relative);
-  NSFileManager::defaultManager()->createDirectoryAtPath(path, true);
+  // Asked for whenever a path in the container is built: a folder that is
+  // there costs one stat, not a mkdir per component of its path.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    NSFileManager::defaultManager()->createDirectoryAtPath(path, true);
+  }
   return path;
 }
 
@@ -208,7 +182,16 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
   if (!withIntermediateDirectories) {
     return ::mkdir(path.c_str(), 0755) == 0 || fail(error, errno, "mkdir");
   }
-  // Each prefix in turn; one that exists must be a folder.
+  // Most folders are made where their parent already is: one mkdir. Only a
+  // missing parent makes each prefix in turn; one that exists must be a
+  // folder.
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  if (errno != ENOENT) {
+    const int err = errno;
+    bool isDirectory = false;
+    if (err == EEXIST && fileExistsAtPath(path, &isDirectory) && isDirectory) return true;
+    return fail(error, err == EEXIST ? ENOTDIR : err, "mkdir");
+  }
   for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
     std::string prefix = path.substr(0, end);
     if (::mkdir(prefix.c_str(), 0755) != 0) {
@@ -240,7 +223,7 @@ bool NSFileManager::copyItemAtPath(const std::string& source, const std::string&
                                    NSErrorPtr* error) const {
   if (!existsWithoutFollowing(source)) return fail(error, ENOENT, "lstat");
   if (existsWithoutFollowing(destination)) return fail(error, EEXIST, "copy");
-  if (copyTree(source, destination, error)) return true;
+  if (copyTree(*io_, source, destination, error)) return true;
   removeTree(destination, nullptr);  // no half copy stays behind
   return false;
 }

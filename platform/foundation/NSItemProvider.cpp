@@ -4,7 +4,7 @@
 
 #include "Dispatch.h"
 #include "NSFileManager.h"
-#include "NSProcessInfo.h"
+#include "ProcessTemporaryFolders.h"
 
 const char* const NSItemProviderErrorDomain = "NSItemProviderErrorDomain";
 
@@ -73,15 +73,17 @@ void NSItemProvider::loadFileRepresentationForTypeIdentifier(const std::string& 
   runInBackground([handler = std::move(handler), file, error]() mutable {
     if (error) return handler(nullptr, error);
     auto files = NSFileManager::defaultManager();
-    const std::string folder = NSTemporaryDirectory() + ".NSItemProvider-" + NSRandomUUIDString();
-    const std::string copy = folder + "/" + file->lastPathComponent();
+    // Named after this process: what a process killed during the copy left
+    // goes when the next one cleans up.
     NSErrorPtr copyError;
-    if (!files->createDirectoryAtPath(folder, true, &copyError) ||
-        !files->copyItemAtPath(file->path(), copy, &copyError)) {
-      files->removeItemAtPath(folder);
+    auto folder = MakeProcessTemporaryFolder(".NSItemProvider", &copyError);
+    if (!folder) return handler(nullptr, copyError);
+    const std::string copy = *folder + "/" + file->lastPathComponent();
+    if (!files->copyItemAtPath(file->path(), copy, &copyError)) {
+      files->removeItemAtPath(*folder);
       return handler(nullptr, copyError);
     }
     handler(NSURL::fileURLWithPath(copy), nullptr);
-    files->removeItemAtPath(folder);
+    files->removeItemAtPath(*folder);
   });
 }

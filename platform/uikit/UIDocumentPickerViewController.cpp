@@ -10,8 +10,8 @@
 #include <iterator>
 
 #include "platform/foundation/NSFileManager.h"
-#include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/UTType.h"
@@ -47,31 +47,6 @@ std::string exportJournal() {
   return caches.front()->path() + "/UIDocumentPickerExports";
 }
 
-// When a process started, in clock ticks since boot (field 22 of
-// /proc/<pid>/stat): with the pid, a name no later process can share.
-std::optional<unsigned long long> processStartTime(pid_t pid) {
-  const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
-  const size_t end = stat.rfind(')');  // the command name may hold anything
-  if (end == std::string::npos) return std::nullopt;
-  size_t at = end + 2;
-  for (int field = 3; field < 22; ++field) {
-    at = stat.find(' ', at);
-    if (at == std::string::npos) return std::nullopt;
-    ++at;
-  }
-  try {
-    return std::stoull(stat.substr(at));
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-// "<pid>-<start time>-<uuid>": this process's mark on an export temporary.
-std::string exportTag() {
-  static const unsigned long long start = processStartTime(::getpid()).value_or(0);
-  return std::to_string(::getpid()) + "-" + std::to_string(start) + "-" + NSRandomUUIDString();
-}
-
 // Saves `source` at `destination` through a temporary beside it; off the
 // main thread. nullptr, with `why`, when it could not be saved.
 NSURLPtr exportTo(const std::string& source, const std::string& destination, std::string* why) {
@@ -84,7 +59,7 @@ NSURLPtr exportTo(const std::string& source, const std::string& destination, std
   }
   // Copied beside the destination under a hidden name, then renamed over it:
   // the destination is either the old file or the whole new one.
-  const std::string tag = exportTag();
+  const std::string tag = ProcessTemporaryTag();
   const std::string temporary = (folder == "/" ? "" : folder) + "/" + kExportPrefix + tag;
   const std::string journal = exportJournal();
   const std::string entry = journal + "/" + tag;
@@ -112,14 +87,9 @@ void UIDocumentPickerViewController::removeAbandonedExports() {
   auto names = files->contentsOfDirectoryAtPath(journal);
   if (!names) return;
   for (const auto& name : *names) {
-    // "<pid>-<start>-...": a process that no longer runs with that start
-    // time is gone for good, and so is whatever it was writing.
-    unsigned long long pid = 0, start = 0;
-    int used = 0;
-    if (std::sscanf(name.c_str(), "%llu-%llu-%n", &pid, &start, &used) != 2 || used == 0) {
-      continue;
-    }
-    if (processStartTime(static_cast<pid_t>(pid)) == start) continue;
+    // A process that no longer runs with the start time of its tag is gone
+    // for good, and so is whatever it was writing.
+    if (!ProcessTemporaryTagHasEnded(name)) continue;
     const std::string entry = journal + "/" + name;
     const std::string temporary = readText(entry);
     // Only the temporary this entry names (an entry cut short names nothing).

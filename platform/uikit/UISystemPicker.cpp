@@ -12,9 +12,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/SingletonResets.h"
 
 std::shared_ptr<UISystemPickerProvider> UISystemPickerCommandProvider();  // UISystemPickerCommand.cpp
@@ -119,34 +121,14 @@ bool copyFile(const std::string& source, const std::string& target, std::string*
     return fail(error, source + " is not a regular file");
   }
   ::fcntl(in, F_SETFL, 0);
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    return fail(error, target + ": " + std::strerror(err));
-  }
-  std::string why;
-  std::vector<char> buffer(size_t{1} << 20);
-  for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) why = source + ": " + std::strerror(errno);
-    if (n <= 0) break;
-    for (ssize_t done = 0; done < n && why.empty();) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0)
-        why = target + ": " + std::strerror(errno);
-      else
-        done += w;
-    }
-    if (!why.empty()) break;
-  }
+  // A file that changes under the copy is copied again, never handed on torn.
+  NSErrorPtr failure;
+  const bool copied =
+      CopyOpenFile(*FileIO::system(), in, source, target, st.st_mode & 0777, &failure);
   ::close(in);
-  if (::close(out) != 0 && why.empty()) why = target + ": " + std::strerror(errno);
-  if (why.empty()) return true;
-  ::unlink(target.c_str());
-  return fail(error, why);
+  if (copied) return true;
+  return fail(error, failure ? source + " to " + target + ": " + failure->localizedDescription()
+                             : "cannot copy " + source);
 }
 
 // Copies a regular file or a folder; inside a folder only folders and
@@ -304,15 +286,18 @@ std::optional<std::string> UISystemPickerCopyToTemporary(const std::string& path
     if (error) *error = "no such item: " + path;
     return std::nullopt;
   }
-  const std::string folder = NSTemporaryDirectory() + folderPrefix + "-" + NSRandomUUIDString();
+  // Named after this process, so that what a host killed during the copy
+  // left is removed when the next one starts.
   NSErrorPtr failure;
+  auto made = MakeProcessTemporaryFolder(folderPrefix, &failure);
+  if (!made) {
+    if (error) *error = failure ? failure->localizedDescription() : "cannot make a folder";
+    return std::nullopt;
+  }
+  const std::string folder = *made;
   std::string name = path.substr(path.find_last_of('/') + 1);
   if (name.empty()) name = "item";
   const std::string target = folder + "/" + name;
-  if (!files->createDirectoryAtPath(folder, true, &failure)) {
-    if (error) *error = failure ? failure->localizedDescription() : "cannot make " + folder;
-    return std::nullopt;
-  }
   if (!copyItem(*source, target, true, error)) {
     files->removeItemAtPath(folder);
     return std::nullopt;

@@ -14,7 +14,8 @@
 // an option; every path passed is absolute and canonical. The program prints
 // the chosen paths on standard output, one per line. Exit status 0 with no
 // path, or 1, is a cancel; any other status, death by a signal or output
-// that names no usable path is an error. With the variable unset every
+// that names no usable path is an error, whose reason ends with the last line
+// the program wrote on standard error (that still goes on to the host's). With the variable unset every
 // request fails: the picker cannot be shown. Waiting for the program holds
 // no thread (ProcessReaper); its output is read as it comes, and a program
 // that writes more than UISystemPickerMaxOutputBytes is ended and fails the
@@ -65,7 +66,7 @@ struct UISystemPickerAnswer {
   Kind kind = Kind::Cancelled;
   // Picked: absolute paths, in the order chosen.
   std::vector<std::string> paths;
-  // Failed: why, for a log line.
+  // Failed: why, for a log line and for the error the caller answers.
   std::string error;
 
   static UISystemPickerAnswer picked(std::vector<std::string> paths) {
@@ -146,8 +147,9 @@ std::optional<std::string> UISystemPickerCopiesRefusal(const std::vector<std::st
                                                        const std::string& folder);
 
 // A private copy of `path` (a file or a folder) in a fresh folder of the
-// temporary directory, keeping its name; what a picker hands over when it
-// hands over copies. The user's item is only read, and only its bytes are
+// temporary directory named after this process (MakeProcessTemporaryFolder),
+// keeping its name; what a picker hands over when it hands over copies. A
+// file that changes while it is copied is copied again (CopyOpenFile). The user's item is only read, and only its bytes are
 // copied: a link is followed, and links inside a folder are left out. nullopt
 // and `error` when the copy failed (nothing is left behind then). Blocks for
 // as long as the copy takes: call it off the main thread.

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -20,6 +21,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/ProcessReaper.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/foundation/WeakSelf.h"
 
 extern char** environ;
@@ -35,22 +37,71 @@ const char* const kUnset =
     "QX_PICKER_COMMAND is not set: set it to a picker program (tools/pick-with-zenity shows "
     "zenity's file dialog)";
 
-// The answer a program gave by its exit status and output.
-UISystemPickerAnswer interpretExit(int status, const std::string& output, UISystemPickerMode mode) {
+// What a program writes on standard error goes on to the host's, and its
+// last line is kept: the program's own words for why it failed belong in the
+// answer, where the caller reads them, not only in a log.
+class ErrorTail {
+ public:
+  // The longest line kept; a longer one is cut there.
+  static constexpr size_t kMaxLine = 1024;
+
+  void take(const char* bytes, size_t length) {
+    for (size_t done = 0; done < length;) {
+      const ssize_t n = ::write(STDERR_FILENO, bytes + done, length - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    for (size_t i = 0; i < length; ++i) {
+      if (bytes[i] == '\n') {
+        finishLine();
+      } else if (line_.size() < kMaxLine) {
+        line_ += bytes[i];
+      }
+    }
+  }
+  // The last line that says anything, as valid UTF-8 without its ends' blanks.
+  std::string lastLine() {
+    finishLine();
+    return last_;
+  }
+
+ private:
+  void finishLine() {
+    const size_t begin = line_.find_first_not_of(" \t\r");
+    if (begin != std::string::npos) {
+      const size_t end = line_.find_last_not_of(" \t\r");
+      last_ = ValidUTF8(std::string_view(line_).substr(begin, end + 1 - begin));
+    }
+    line_.clear();
+  }
+
+  std::string line_;
+  std::string last_;
+};
+
+UISystemPickerAnswer failedSaying(std::string what, const std::string& reason) {
+  if (!reason.empty()) what += ": " + reason;
+  return UISystemPickerAnswer::failed(std::move(what));
+}
+
+// The answer a program gave by its exit status and output; `reason` is the
+// last line it wrote on standard error.
+UISystemPickerAnswer interpretExit(int status, const std::string& output, UISystemPickerMode mode,
+                                   const std::string& reason) {
   if (!WIFEXITED(status)) {
-    return UISystemPickerAnswer::failed("the picker program ended by signal " +
-                                        std::to_string(WTERMSIG(status)));
+    return failedSaying("the picker program ended by signal " + std::to_string(WTERMSIG(status)),
+                        reason);
   }
   const int code = WEXITSTATUS(status);
   if (code == 1) return UISystemPickerAnswer::cancelled();
   if (code != 0) {
-    return UISystemPickerAnswer::failed("the picker program exited with status " +
-                                        std::to_string(code));
+    return failedSaying("the picker program exited with status " + std::to_string(code), reason);
   }
   const bool printed = output.find_first_not_of(" \t\r\n") != std::string::npos;
   auto paths = UISystemPickerParseOutput(output, mode);
   if (paths.empty() && printed) {
-    return UISystemPickerAnswer::failed("the picker program named no usable path");
+    return failedSaying("the picker program named no usable path", reason);
   }
   if (paths.empty()) return UISystemPickerAnswer::cancelled();
   if (mode == UISystemPickerMode::Export && paths.size() > 1) paths.resize(1);
@@ -99,6 +150,7 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
       : mode_(mode), completion_(std::move(completion)) {}
   ~RunningPick() {
     if (output_ >= 0) ::close(output_);
+    if (errors_ >= 0) ::close(errors_);
     if (wake_ >= 0) ::close(wake_);
   }
 
@@ -124,10 +176,12 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   int status_ = 0;                                 // main thread
   pid_t pid_ = 0;
   int output_ = -1;  // the pipe's reading end, read and closed only by readOutput()
+  int errors_ = -1;  // the same for the program's standard error
   int wake_ = -1;    // eventfd: stop reading (the program ended, or the pick was cancelled)
 
   Mutex mutex_;
   std::string text_ GUARDED_BY(mutex_);
+  std::string reason_ GUARDED_BY(mutex_);  // the last line on standard error
   bool tooLong_ GUARDED_BY(mutex_) = false;
   bool readDone_ GUARDED_BY(mutex_) = false;
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
@@ -142,19 +196,29 @@ bool RunningPick::start(const std::string& program, const std::vector<std::strin
   }
   output_ = pipeFds[0];
   ::fcntl(output_, F_SETFL, O_NONBLOCK);
+  int errorFds[2];
+  if (::pipe2(errorFds, O_CLOEXEC) != 0) {
+    ::close(pipeFds[1]);
+    *why = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  errors_ = errorFds[0];
+  ::fcntl(errors_, F_SETFL, O_NONBLOCK);
   wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_ < 0) {
     ::close(pipeFds[1]);
+    ::close(errorFds[1]);
     *why = std::string("eventfd: ") + std::strerror(errno);
     return false;
   }
-  // Standard input from /dev/null, standard output into the pipe, standard
-  // error shared with the host's; a process group of its own so a cancel
-  // reaches everything it started.
+  // Standard input from /dev/null, standard output and standard error into
+  // pipes (what comes on the latter goes on to the host's); a process group
+  // of its own so a cancel reaches everything it started.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errorFds[1], STDERR_FILENO);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes,
@@ -177,6 +241,7 @@ bool RunningPick::start(const std::string& program, const std::vector<std::strin
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
+  ::close(errorFds[1]);
   if (err != 0) {
     *why = std::strerror(err);
     return false;
@@ -194,38 +259,62 @@ bool RunningPick::start(const std::string& program, const std::vector<std::strin
 
 void RunningPick::readOutput() {
   std::string text;
+  ErrorTail tail;
   bool tooLong = false;
   char buffer[65536];
-  for (bool stopping = false;;) {
-    pollfd fds[2] = {{output_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    if (!stopping && ::poll(fds, 2, -1) < 0) {
+  // Reads one pipe once: false once it is at its end (or failed).
+  auto drain = [&buffer](int fd, size_t most, const std::function<void(size_t)>& took,
+                         bool& progressed) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, most));
+    if (n > 0) {
+      progressed = true;
+      took(static_cast<size_t>(n));
+      return true;
+    }
+    if (n < 0 && errno == EINTR) progressed = true;
+    return n < 0 && (errno == EINTR || errno == EAGAIN);
+  };
+  bool outputOpen = true, errorsOpen = true;
+  for (bool stopping = false; (outputOpen || errorsOpen) && !tooLong;) {
+    pollfd fds[3] = {{outputOpen ? output_ : -1, POLLIN, 0},
+                     {errorsOpen ? errors_ : -1, POLLIN, 0},
+                     {wake_, POLLIN, 0}};
+    if (!stopping && ::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    // Once asked to stop, what is already in the pipe is still read; a
-    // child of the program that keeps the pipe open is not waited for.
-    stopping = stopping || fds[1].revents;
-    const size_t room = UISystemPickerMaxOutputBytes + 1 - text.size();
-    ssize_t n = ::read(output_, buffer, std::min(sizeof buffer, room));
-    if (n > 0) {
-      text.append(buffer, static_cast<size_t>(n));
-      if (text.size() > UISystemPickerMaxOutputBytes) {
-        tooLong = true;
-        endGroup();
-        break;
-      }
-      continue;
+    // Once asked to stop, what is already in the pipes is still read; a
+    // child of the program that keeps them open is not waited for.
+    stopping = stopping || fds[2].revents;
+    bool progressed = false;
+    if (outputOpen) {
+      const size_t room = UISystemPickerMaxOutputBytes + 1 - text.size();
+      outputOpen = drain(
+          output_, room,
+          [&](size_t n) {
+            text.append(buffer, n);
+            if (text.size() > UISystemPickerMaxOutputBytes) {
+              tooLong = true;
+              endGroup();
+            }
+          },
+          progressed);
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN && !stopping) continue;
-    break;  // end of output, an error, or nothing more once stopping
+    if (errorsOpen) {
+      errorsOpen = drain(
+          errors_, sizeof buffer, [&](size_t n) { tail.take(buffer, n); }, progressed);
+    }
+    if (stopping && !progressed) break;  // nothing more once stopping
   }
   // A program still writing now fails to, and ends.
   ::close(output_);
   output_ = -1;
+  ::close(errors_);
+  errors_ = -1;
   {
     MutexLock lock(mutex_);
     text_ = std::move(text);
+    reason_ = tail.lastLine();
     tooLong_ = tooLong;
     readDone_ = true;
   }
@@ -262,7 +351,7 @@ void RunningPick::cancel() {
 }
 
 void RunningPick::answerWhenDone() {
-  std::string text;
+  std::string text, reason;
   bool tooLong = false;
   {
     MutexLock lock(mutex_);
@@ -270,6 +359,7 @@ void RunningPick::answerWhenDone() {
     // end, and is reaped whenever it does.
     if (!readDone_ || (!exited_ && !tooLong_) || over_) return;
     text = std::move(text_);
+    reason = std::move(reason_);
     tooLong = tooLong_;
   }
   over_ = true;
@@ -279,7 +369,7 @@ void RunningPick::answerWhenDone() {
         " bytes on standard output (the most a pick may name); it was ended"));
     return;
   }
-  completion_(interpretExit(status_, text, mode_));
+  completion_(interpretExit(status_, text, mode_, reason));
 }
 
 class CommandPickerProvider : public UISystemPickerProvider {
@@ -309,7 +399,7 @@ class CommandPickerProvider : public UISystemPickerProvider {
     std::string why;
     if (!running->start(program, *args, &why)) {
       NSLog("UISystemPicker: cannot run " + program + ": " + why);
-      running->failLater("cannot run " + program);
+      running->failLater("cannot run " + program + ": " + why);
       return [] {};
     }
     return [running] { running->cancel(); };

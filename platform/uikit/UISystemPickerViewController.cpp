@@ -83,6 +83,9 @@ void UISystemPickerViewController::viewDidAppear(bool animated) {
         self->pending_ = false;
         self->cancel_ = nullptr;
         if (answer.kind == UISystemPickerAnswer::Kind::Failed) return self->fail(answer.error);
+        if (answer.kind == UISystemPickerAnswer::Kind::Picked && self->answerCheck_) {
+          if (auto why = self->answerCheck_(answer.paths)) return self->fail(*why);
+        }
         self->pickerDidAnswer(std::move(answer));
       });
 }

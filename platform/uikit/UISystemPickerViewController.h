@@ -16,7 +16,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "UISystemPicker.h"
 #include "UIViewController.h"
@@ -38,6 +40,15 @@ class UISystemPickerViewController : public UIViewController {
   using FailureHandler = std::function<void(const std::string& why)>;
   const FailureHandler& failureHandler() const { return failureHandler_; }
   void setFailureHandler(FailureHandler handler) { failureHandler_ = std::move(handler); }
+
+  // Looks at what the user picked before the picker hands it over (and so
+  // before it copies anything): a reason fails the pick at once, as a failed
+  // picker program does. A hook of this stand-in, like the failure handler:
+  // a caller that would refuse the items anyway (too large for what it does
+  // with them) spares the user the wait for their copies.
+  using AnswerCheck =
+      std::function<std::optional<std::string>(const std::vector<std::string>& paths)>;
+  void setAnswerCheck(AnswerCheck check) { answerCheck_ = std::move(check); }
 
   // The request the picker sends when it appears.
   virtual UISystemPickerRequest pickerRequest() const = 0;
@@ -63,6 +74,7 @@ class UISystemPickerViewController : public UIViewController {
   void dragged(UIGestureRecognizer& gesture);
 
   FailureHandler failureHandler_;
+  AnswerCheck answerCheck_;
   bool asked_ = false;
   bool pending_ = false;  // asked and not yet answered or cancelled
   UISystemPickerCancel cancel_;

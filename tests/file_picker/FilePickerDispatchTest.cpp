@@ -19,6 +19,7 @@
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
+#include "support/ScriptedSystemInfo.h"
 
 namespace file_picker_dispatch_test {
 
@@ -300,6 +301,61 @@ TEST_F(FilePickerTest, ASaveWithoutBytesAnswersTheChosenPathAndLeavesThatFileAlo
                                    UISystemPickerAnswer::picked({saves})),
                               "file_picker_error"));
   EXPECT_EQ(ReadText(existing), "precious");
+}
+
+// A pick whose contents a reply with "withData" would refuse is refused on
+// every road that copies before a byte is copied: the sizes are read first.
+// The scripted disk holds only a little, so a road that copied would fail
+// for want of room instead, and say so. The files are sparse.
+TEST_F(FilePickerTest, WithDataOverItsLimitIsRefusedBeforeAnythingIsCopied) {
+  class SmallDisk : public ScriptedPickerProvider {
+   public:
+    std::optional<uint64_t> availableBytes(const std::string&) override { return 1 << 20; }
+  };
+  provider_ = std::make_shared<SmallDisk>();
+  UISystemPickerProvider::setCurrent(provider_);
+  const uint64_t limit = FilePickerUtils::withDataLimit();
+  auto sparse = [&](const std::string& name, uint64_t size) {
+    const std::string path = scratch_.writeFile(name, "");
+    EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    return path;
+  };
+  const std::string over = sparse("over.png", limit + 1);
+  const std::string half = sparse("half.png", limit / 2 + 1);
+  const std::string exactly = sparse("exactly.png", limit);
+  const std::string refused =
+      "withData holds at most " + std::to_string(limit) + " bytes; the picked files hold ";
+  struct Case {
+    const char* method;
+    int system;
+    std::vector<std::string> picked;
+    bool withData;
+    std::string message;  // the error's message, or what it says of the disk
+  };
+  const std::string noRoom = "the picked items take";
+  for (const Case& c : std::vector<Case>{
+           {"any", 17, {over}, true, refused + std::to_string(limit + 1)},
+           {"any", 17, {half, half}, true, refused + std::to_string(2 * (limit / 2 + 1))},
+           {"image", 17, {over}, true, refused + std::to_string(limit + 1)},
+           {"image", 13, {over}, true, refused + std::to_string(limit + 1)},
+           {"any", 17, {exactly}, true, noRoom},
+           {"image", 17, {exactly}, true, noRoom},
+           {"any", 17, {over}, false, noRoom},
+           {"image", 13, {over}, false, noRoom}}) {
+    ScriptedSystemInfo::install()->setOperatingSystemVersion({c.system, 0, 0});
+    auto o = pick(c.method,
+                  Value::map({{"withData", Value(c.withData)},
+                              {"allowMultipleSelection", Value(c.picked.size() > 1)}}),
+                  UISystemPickerAnswer::picked(c.picked));
+    SCOPED_TRACE(std::string(c.method) + " on " + std::to_string(c.system) + ", " +
+                 std::to_string(c.picked.size()) + " files, withData " +
+                 std::to_string(c.withData));
+    ASSERT_TRUE(IsErrorWithCode(o, "file_picker_error")) << o.code;
+    const std::string message = o.message.value_or("");
+    EXPECT_TRUE(c.message == noRoom ? message.find(noRoom) != std::string::npos
+                                    : message == c.message)
+        << message;
+  }
 }
 
 // The contents of a pick fill the one allocation that can fail for its

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/UTF8.h"
 #include "FilePickerTestSupport.h"
 #include "support/ScriptedSystemInfo.h"
 
@@ -43,6 +44,54 @@ TEST_F(FilePickerTest, ImportedFilesOfOneNameAllSurviveAcrossRequests) {
   EXPECT_EQ(ReadText(paths[1]), "second");
   EXPECT_EQ(ReadText(a), "first");
   EXPECT_EQ(ReadText(b), "second");
+}
+
+// Names that are not UTF-8 come back as copies named so the reply can name
+// them: each stray byte is "_", the rest of the name as it was.
+TEST_F(FilePickerTest, ANameThatIsNotUTF8ComesBackAsACopyTheReplyNames) {
+  struct Case {
+    std::string name, copy;
+  };
+  const std::vector<Case> cases{{"caf\xE9.txt", "caf_.txt"},
+                                {"\xFF\xFE.bin", "__.bin"},
+                                {"cut\xE2\x82.txt", "cut__.txt"},
+                                {"ok-\xC3\xA9.txt", "ok-\xC3\xA9.txt"},
+                                {"dot.\xE9", "dot._"}};
+  std::vector<std::string> sources;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    sources.push_back(scratch_.writeFile("user/" + cases[i].name, "contents " + std::to_string(i)));
+  }
+  auto o = pick("any", Value::map({{"allowMultipleSelection", Value(true)}}),
+                UISystemPickerAnswer::picked(sources));
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  const auto paths = PathsOf(o);
+  ASSERT_EQ(paths.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(paths[i].substr(paths[i].find_last_of('/') + 1), cases[i].copy);
+    EXPECT_EQ(ValidUTF8(paths[i]), paths[i]);
+    EXPECT_EQ(*Field(o.result.asList()[i], "name"), Value(cases[i].copy));
+    EXPECT_EQ(ReadText(paths[i]), "contents " + std::to_string(i)) << "the path is the copy";
+  }
+}
+
+// Folders are made once: a pick of many files makes one folder per copy
+// (the picker's) and a few for the request, and asks for none that is there.
+TEST_F(FilePickerTest, APickOfManyFilesMakesEachFolderOnce) {
+  constexpr int kFiles = 300;
+  std::vector<std::string> sources;
+  for (int i = 0; i < kFiles; ++i) {
+    sources.push_back(scratch_.writeFile("many/" + std::to_string(i) + ".txt", "x"));
+  }
+  auto call = start("any", Value::map({{"allowMultipleSelection", Value(true)}}));
+  showPicker();
+  const MkdirCount before = CountedMkdirs();
+  provider_->answer(UISystemPickerAnswer::picked(sources));
+  auto o = finish(call);
+  const MkdirCount made = CountedMkdirs() - before;
+  ASSERT_TRUE(IsSuccess(o)) << o.code;
+  ASSERT_EQ(PathsOf(o).size(), size_t{kFiles});
+  EXPECT_LE(made.calls, kFiles + 3);
+  EXPECT_LE(made.failed, 1);
 }
 
 TEST_F(FilePickerTest, CustomExtensionsFilterWhatThePickerMayHandOver) {

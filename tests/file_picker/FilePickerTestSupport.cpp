@@ -1,5 +1,11 @@
 #include "FilePickerTestSupport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -8,6 +14,24 @@
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
+
+namespace {
+
+std::atomic<int64_t> gMkdirCalls{0};
+std::atomic<int64_t> gMkdirFailures{0};
+
+}  // namespace
+
+// The program's own mkdir comes before the C library's for every caller in
+// it: each call is counted and goes on to the system call unchanged.
+extern "C" int mkdir(const char* path, mode_t mode) noexcept {
+  const long result = ::syscall(SYS_mkdirat, AT_FDCWD, path, mode);
+  ++gMkdirCalls;
+  if (result != 0) ++gMkdirFailures;
+  return static_cast<int>(result);
+}
+
+MkdirCount CountedMkdirs() { return {gMkdirCalls.load(), gMkdirFailures.load()}; }
 
 void FilePickerTest::SetUp() {
   PlatformTest::SetUp();

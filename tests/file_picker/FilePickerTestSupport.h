@@ -4,6 +4,7 @@
 // a scripted picker provider playing the user, the container in a scratch
 // folder and the event channel listened to.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,17 @@ class FilePickerTest : public PlatformTest {
   std::shared_ptr<UIWindow> window_;
   std::vector<Value> eventsAtReply_;
 };
+
+// The mkdir calls this test program made so far, by any caller, and how many
+// of them failed; the difference of two counts is what happened between.
+struct MkdirCount {
+  int64_t calls = 0;
+  int64_t failed = 0;
+  MkdirCount operator-(const MkdirCount& earlier) const {
+    return {calls - earlier.calls, failed - earlier.failed};
+  }
+};
+MkdirCount CountedMkdirs();
 
 // A file's whole contents ("" when it cannot be read).
 std::string ReadText(const std::string& path);

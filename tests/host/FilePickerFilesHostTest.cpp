@@ -3,7 +3,10 @@
 // left go when the next one starts, and two hosts exporting the same photos
 // at once each get every file.
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sstream>
 
 #include "HostSession.h"
 #include "support/TempFolder.h"
@@ -147,6 +151,51 @@ TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningH
   EXPECT_EQ(readFile(saved), "before") << "nothing was saved over the user's file";
   EXPECT_EQ(next.finish(kWait), 0);
   EXPECT_EQ(running.finish(kWait), 0);
+}
+
+// The copies the system pickers make (imports, photos, the image picker's)
+// lie in folders named after the host that makes them: those of a host
+// killed during a pick go when the next host starts, and with "clear"; those
+// of a host that runs (this pid with its start time) stay.
+TEST_F(FilePickerFilesHost, CopiesAKilledHostsPickersWereMakingGoAtTheNextStartAndWithClear) {
+  TempFolder scratch;
+  const std::string container = scratch.makeFolder("container");
+  const std::string tmp = scratch.makeFolder("container/tmp");
+  pid_t gone = 0;
+  char program[] = "true";
+  char* argv[] = {program, nullptr};
+  ASSERT_EQ(::posix_spawnp(&gone, program, nullptr, nullptr, argv, environ), 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string stat = readFile("/proc/self/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string start;
+  for (int i = 3; i <= 22; ++i) fields >> start;  // field 22: the start time
+  const std::string uuid = "0A1B2C3D-0000-4000-8000-00000000000";
+  const std::string dead = std::to_string(gone) + "-" + start + "-" + uuid;
+  const std::string reused = std::to_string(::getpid()) + "-1-" + uuid;  // another start
+  const std::string alive = std::to_string(::getpid()) + "-" + start + "-" + uuid;
+  auto leave = [&](const std::string& folder) {
+    scratch.writeFile("container/tmp/" + folder + "/partial.jpg", "half a copy");
+    return tmp + "/" + folder;
+  };
+  const std::vector<std::string> left{leave("Inbox-" + dead + "1"),
+                                      leave(".NSItemProvider-" + dead + "2"),
+                                      leave("UIImagePickerController-" + reused + "3")};
+  const std::vector<std::string> kept{leave("Inbox-" + alive + "4"), leave("Inbox-" + uuid + "5"),
+                                      leave("Inbox-x-" + start + "-" + uuid + "6")};
+  HostSession host({"QX_APP_HOME=" + container}, scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  host.send(call(1, "noSuchMethod"));
+  ASSERT_TRUE(host.reply(1, kWait));
+  for (const auto& folder : left) EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+  for (const auto& folder : kept) EXPECT_TRUE(std::filesystem::exists(folder)) << folder;
+
+  const std::string later = leave(".NSItemProvider-" + dead + "7");
+  host.send(call(2, "clear"));
+  EXPECT_EQ(resultOf(host.reply(2, kWait)), Value(true));
+  EXPECT_FALSE(std::filesystem::exists(later));
+  for (const auto& folder : kept) EXPECT_TRUE(std::filesystem::exists(folder)) << folder;
+  EXPECT_EQ(host.finish(kWait), 0);
 }
 
 struct Node {

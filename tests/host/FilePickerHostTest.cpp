@@ -232,6 +232,15 @@ TEST_F(FilePickerHost, DocumentsFoldersAndSavesOverRealFiles) {
   auto saveArgs = picker.args(5);
   EXPECT_EQ(saveArgs[0], "mode=export");
   EXPECT_NE(std::find(saveArgs.begin(), saveArgs.end(), "start=" + user), saveArgs.end());
+
+  // A name that is not UTF-8 comes back as a copy the reply's path names.
+  writeFile(user + "/caf\xE9.txt", "latin");
+  picker.answer({user + "/caf\xE9.txt"});
+  host.send(call(22, "any"));
+  auto latin = host.reply(22, kWait);
+  ASSERT_EQ(resultOf(latin).size(), 1u) << (latin ? latin->description() : "no reply");
+  expectDescribes(resultOf(latin).asList()[0], "latin", "caf_.txt", false);
+
   int id = 7;
   for (const std::string& name : {std::string("../x.txt"), std::string("a/b"), std::string(""),
                                   std::string(".."), std::string(4096, 'n'),
@@ -599,8 +608,8 @@ TEST_F(FilePickerHost, ExportTemporariesOfDeadHostsGoWhenTheNextStarts) {
 }
 
 // Without a picker program, and with zenity's wrapper but no display (none
-// named, or one zenity cannot open), the answer and the host's standard
-// error say what to set; a dialog the user closes is still a cancel.
+// named, or one zenity cannot open), the answer's message and the host's
+// standard error say what to set; a dialog the user closes is still a cancel.
 TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
   TempFolder scratch;
   // A zenity that fails as GTK does without a display, or is cancelled.
@@ -638,9 +647,11 @@ TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
       continue;
     }
     EXPECT_EQ(errorCodeOf(reply), "file_picker_error");
-    EXPECT_NE(reply->find("error")->find("message")->asString().find(c.inMessage),
-              std::string::npos)
-        << reply->description();
+    // The program's reason (its last line on standard error) is in the
+    // message too, not only in the host's log.
+    const std::string message = reply->find("error")->find("message")->asString();
+    EXPECT_NE(message.find(c.inMessage), std::string::npos) << reply->description();
+    EXPECT_NE(message.find(c.inLog), std::string::npos) << reply->description();
   }
 }
 

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "support/ScriptedLocations.h"
@@ -110,6 +112,70 @@ TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
   EXPECT_EQ(error->code(), ENOENT);
   EXPECT_EQ(fm->contentsOfDirectoryAtPath(dir / "moved"), std::nullopt);
   EXPECT_EQ(fm->subpathsOfDirectoryAtPath(dir / "src/one.txt"), std::nullopt);
+}
+
+// The source changes (in size, or in place with a new modification time)
+// while each of the copy's first passes writes: each such pass is thrown
+// away and the copy made again, up to three passes; a file that keeps
+// changing is refused and leaves nothing behind.
+TEST_F(NSFileManagerTest, AFileThatChangesDuringItsCopyIsCopiedAgainOrRefused) {
+  class ChangingSource : public FileIO {
+   public:
+    ChangingSource(std::string source, int changes, bool inPlace)
+        : source_(std::move(source)), changes_(changes), inPlace_(inPlace) {}
+    ssize_t write(int fd, const void* data, size_t length) override {
+      // Once per pass: as its first bytes are written.
+      if (::lseek(fd, 0, SEEK_CUR) == 0 && changes_-- > 0) change();
+      return FileIO::write(fd, data, length);
+    }
+
+   private:
+    void change() {
+      const int fd = ::open(source_.c_str(), O_WRONLY | O_APPEND * !inPlace_);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::write(fd, "x", 1), 1);
+      // A change within one tick of the clock still shows.
+      const timespec times[2] = {{0, UTIME_OMIT}, {++stamp_, 0}};
+      ::futimens(fd, times);
+      ::close(fd);
+    }
+    std::string source_;
+    int changes_;
+    bool inPlace_;
+    time_t stamp_ = 1000;
+  };
+  struct Case {
+    int changes;
+    bool inPlace;
+    const char* copied;  // nullptr: refused
+  };
+  for (const Case& c : std::initializer_list<Case>{{0, false, "0123456789"},
+                                                   {1, false, "0123456789x"},
+                                                   {2, false, "0123456789xx"},
+                                                   {3, false, nullptr},
+                                                   {1, true, "x123456789"},
+                                                   {3, true, nullptr}}) {
+    const std::string source = dir / "source.bin";
+    const std::string target = dir / "copy.bin";
+    fm->removeItemAtPath(target);
+    ASSERT_TRUE(fm->createFileAtPath(source, bytesOf("0123456789")));
+    NSFileManager manager(std::make_shared<ChangingSource>(source, c.changes, c.inPlace));
+    NSErrorPtr error;
+    const bool copied = manager.copyItemAtPath(source, target, &error);
+    SCOPED_TRACE(std::to_string(c.changes) + (c.inPlace ? " in place" : " appended"));
+    if (!c.copied) {
+      EXPECT_FALSE(copied);
+      EXPECT_FALSE(fm->fileExistsAtPath(target));
+      ASSERT_NE(error, nullptr);
+      EXPECT_EQ(error->code(), EAGAIN);
+      EXPECT_NE(error->localizedDescription().find("changed while it was copied"),
+                std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(copied) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(readText(target), c.copied);
+    EXPECT_EQ(readText(target), readText(source)) << "the copy is the file as it is now";
+  }
 }
 
 TEST_F(NSFileManagerTest, AttributesDescribeTheItem) {

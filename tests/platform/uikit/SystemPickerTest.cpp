@@ -102,6 +102,43 @@ TEST_F(SystemPickerTest, TheProgramsStatusAndOutputDecideTheAnswer) {
   EXPECT_EQ(runProgram(temp, "echo '" + a + "'; exit 2\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "echo /no/such/file; exit 0\n")->kind, Kind::Failed);
   EXPECT_EQ(runProgram(temp, "kill -9 $$\n")->kind, Kind::Failed);
+  // A failure says why in the program's own words: its last line on
+  // standard error (blank lines and the ends' blanks aside, cut at 1024
+  // bytes, made valid UTF-8); a cancel or a pick carries none.
+  struct Case {
+    const char* body;
+    const char* error;
+  };
+  const std::string longLine(1100, 'x');
+  for (const Case& c :
+       std::initializer_list<Case>{{"echo first >&2; printf '  no display \\t\\n\\n' >&2; exit 2\n",
+                                    "the picker program exited with status 2: no display"},
+                                   {"printf 'cut short' >&2; exit 3\n",
+                                    "the picker program exited with status 3: cut short"},
+                                   {"printf 'bad \\377 byte\\n' >&2; kill -9 $$\n",
+                                    "the picker program ended by signal 9: bad \xEF\xBF\xBD byte"},
+                                   {"echo 'no such place' >&2; echo /no/such/file\n",
+                                    "the picker program named no usable path: no such place"},
+                                   {"exit 4\n", "the picker program exited with status 4"}}) {
+    auto failed = runProgram(temp, c.body);
+    ASSERT_TRUE(failed) << c.body;
+    EXPECT_EQ(failed->kind, Kind::Failed) << c.body;
+    EXPECT_EQ(failed->error, c.error) << c.body;
+  }
+  auto tooLongLine = runProgram(temp, "echo " + longLine + " >&2; exit 2\n");
+  EXPECT_EQ(tooLongLine->error,
+            "the picker program exited with status 2: " + longLine.substr(0, 1024));
+  auto cancelled = runProgram(temp, "echo 'changed my mind' >&2; exit 1\n");
+  EXPECT_EQ(cancelled->kind, Kind::Cancelled);
+  EXPECT_EQ(cancelled->error, "");
+  // A program that cannot be run at all says why too.
+  ::setenv("QX_PICKER_COMMAND", (temp.path() + "/no-such-picker").c_str(), 1);
+  auto missing = std::make_shared<std::optional<UISystemPickerAnswer>>();
+  UISystemPickerProvider::current()->pick(UISystemPickerRequest{},
+                                          [missing](UISystemPickerAnswer x) { *missing = x; });
+  EXPECT_TRUE(RunMainLoopUntil([&] { return missing->has_value(); }));
+  EXPECT_EQ((*missing)->error,
+            "cannot run " + temp.path() + "/no-such-picker: No such file or directory");
   // A child the program leaves behind with its output still open does not
   // hold the answer back.
   const std::string childFile = temp.path() + "/child";
