@@ -16,11 +16,13 @@
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/OSLog.h"
 #include "platform/foundation/UTF8.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/UTType.h"
+#include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIWindow.h"
 
 namespace {
@@ -127,6 +129,15 @@ void FilePickerPlugin::registerWithRegistrar(const FlutterPluginRegistrarPtr& re
   registerAKImagePickerControllerPickerClasses();
   // What hosts killed in the middle of a pick or a save left behind.
   FilePickerTemporaryFiles::removeFoldersOfEndedHosts();
+  // The host's own copies go with it.
+  static const bool observing = [] {
+    static const char token = 0;
+    NSNotificationCenter::defaultCenter().addObserver(
+        &token, UIApplicationWillTerminateNotification, nullptr,
+        [](const NSNotification&) { FilePickerTemporaryFiles::removeOwnFolder(); });
+    return true;
+  }();
+  (void)observing;
   auto instance = std::make_shared<FilePickerPlugin>();
   registrar->addMethodCallDelegate(instance, channel);
   eventChannel->setStreamHandler(instance);

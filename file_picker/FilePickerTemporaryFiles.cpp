@@ -188,6 +188,18 @@ bool FilePickerTemporaryFiles::clear() {
   return removeFoldersOfEndedHosts();
 }
 
+void FilePickerTemporaryFiles::removeOwnFolder() {
+  HostFolder& host = state();
+  MutexLock lock(host.mutex);
+  if (host.owner < 0) return;
+  // Only while the lock still guards it: a folder put in its place is not ours.
+  if (stillOwned(host.path, host.owner)) NSFileManager::defaultManager()->removeItemAtPath(host.path);
+  ::close(host.owner);
+  host.owner = -1;
+  host.path.clear();
+  host.temporaryDirectory.clear();
+}
+
 bool FilePickerTemporaryFiles::removeFoldersOfEndedHosts() {
   std::string own;
   {

@@ -24,6 +24,9 @@ class FilePickerTemporaryFiles {
   // that have ended; false at the first item that cannot be removed (the
   // rest stay).
   static bool clear();
+  // Removes this host's folder with everything in it, as the host ends: what
+  // its picks made is of no use to anyone once it is gone.
+  static void removeOwnFolder();
   // Removes the folders of hosts that have ended, and the copies the system
   // pickers were making for them (ProcessTemporaryFolders.h); false when one
   // of them cannot be removed.

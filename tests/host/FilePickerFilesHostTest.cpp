@@ -98,7 +98,7 @@ TEST_F(FilePickerFilesHost, ClearRemovesOnlyTheFilesOfTheHostThatAsks) {
   EXPECT_EQ(hostB.finish(kWait), 0);
 }
 
-TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningHostsFilesStay) {
+TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningHostsFilesStayTillItExits) {
   TempFolder scratch;
   const std::string container = scratch.makeFolder("container");
   const std::string doc = scratch.writeFile("user/doc.txt", "doc");
@@ -151,6 +151,9 @@ TEST_F(FilePickerFilesHost, WhatAKilledHostLeftGoesWhenTheNextStartsAndARunningH
   EXPECT_EQ(readFile(saved), "before") << "nothing was saved over the user's file";
   EXPECT_EQ(next.finish(kWait), 0);
   EXPECT_EQ(running.finish(kWait), 0);
+  EXPECT_FALSE(std::filesystem::exists(kept)) << "a host's picks go when it exits";
+  EXPECT_TRUE(hostFolders(container).empty());
+  EXPECT_EQ(readFile(doc), "doc");
 }
 
 // The copies the system pickers make (imports, photos, the image picker's)
