@@ -232,6 +232,9 @@ class UIViewController : public UIResponder {
   void reverseAppearanceTransition();
   std::shared_ptr<UIPresentationController> makePresentationController(
       const std::shared_ptr<UIViewController>& presenting);
+  // The controller on its way out (its dismissal still running) that takes
+  // this one with it: itself, a container holding it or one presenting it.
+  std::shared_ptr<UIViewController> dismissalTakingThis();
   void finishPresentation(const std::shared_ptr<UIViewController>& vc, bool completed);
   void finishDismissal(const std::shared_ptr<UIViewController>& vc, bool completed);
 
