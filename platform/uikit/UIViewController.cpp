@@ -447,6 +447,10 @@ void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure 
   t->animated = animated && t->animator;
 
   target->beingDismissed_ = true;
+  // A screen sliding away takes no new touches: they reach the screen it
+  // uncovers, which is what the person sees and reaches for. Touches already
+  // down (the drag that let it go) carry on where they began.
+  if (container && t->animated) container->setUserInteractionEnabled(false);
   target->beginAppearanceTransition(false, t->animated);
   if (t->removesPresenter) presenter->beginAppearanceTransition(true, t->animated);
   pc->dismissalTransitionWillBegin();
@@ -475,6 +479,7 @@ void UIViewController::finishDismissal(const std::shared_ptr<UIViewController>& 
   auto pc = vc->presentationController_;
   pc->dismissalTransitionDidEnd(completed);
   if (!completed) {
+    if (pc->container_) pc->container_->setUserInteractionEnabled(true);
     vc->reverseAppearanceTransition();
     if (t->removesPresenter) {
       reverseAppearanceTransition();
