@@ -107,7 +107,7 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
   currentPicker_ = picker;
   auto from = viewControllerWithWindow(nullptr);
   from->presentViewController(picker, true);
-  if (picker->presentingViewController() != from) {
+  if (!picker->presentingViewController()) {
     currentPicker_.reset();
     replyError("file_picker_error", "The picker could not be presented");
   }

@@ -205,12 +205,7 @@ std::shared_ptr<UIViewController> FilePickerPlugin::viewControllerWithWindow(
   auto w = window ? window : UIWindow::keyWindow();
   if (!w) return nullptr;
   auto vc = w->rootViewController();
-  // A controller on its way out (its dismissal still animating) is no place
-  // to present from: what it presented would go with it.
-  while (vc && vc->presentedViewController() &&
-         !vc->presentedViewController()->isBeingDismissed()) {
-    vc = vc->presentedViewController();
-  }
+  while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
   return vc;
 }
 
@@ -240,7 +235,7 @@ void FilePickerPlugin::present(const std::shared_ptr<UISystemPickerViewControlle
   });
   picker->presentationController()->setDelegate(SharedFromThis(this));
   top->presentViewController(picker, true);
-  if (picker->presentingViewController() != top) {
+  if (!picker->presentingViewController()) {
     currentPicker_.reset();
     replyError("file_picker_error", "The picker could not be presented");
   }

@@ -277,10 +277,29 @@ UIViewController::popoverPresentationController() {
   return std::static_pointer_cast<UIPopoverPresentationController>(presentationController());
 }
 
+std::shared_ptr<UIViewController> UIViewController::dismissalTakingThis() {
+  for (auto vc = self(); vc;) {
+    if (vc->beingDismissed_) return vc;
+    auto parent = vc->parent_.lock();
+    vc = parent ? parent : vc->presenting_.lock();
+  }
+  return nullptr;
+}
+
 void UIViewController::presentViewController(const std::shared_ptr<UIViewController>& vc,
                                              bool animated, OnceClosure completion) {
   QX_DCHECK_MAIN_THREAD();
   if (!vc || vc.get() == this) return;
+  // Asked of a screen that is sliding away (or of one inside it): that
+  // screen will be gone in a moment and would take the new one with it, so
+  // its dismissal is let finish at once and the controller it returns to
+  // presents instead.
+  auto leaving = dismissalTakingThis();
+  if (auto returnsTo = leaving ? leaving->presenting_.lock() : nullptr) {
+    if (returnsTo->transition_) returnsTo->transition_->context->completeTransition(true);
+    returnsTo->presentViewController(vc, animated, std::move(completion));
+    return;
+  }
   // A dismissal still running is let finish at once: the new screen takes
   // the place of the one on its way out.
   if (presented_ && presented_->beingDismissed_ && transition_) {
@@ -428,6 +447,10 @@ void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure 
   t->animated = animated && t->animator;
 
   target->beingDismissed_ = true;
+  // A screen sliding away takes no new touches: they reach the screen it
+  // uncovers, which is what the person sees and reaches for. Touches already
+  // down (the drag that let it go) carry on where they began.
+  if (container && t->animated) container->setUserInteractionEnabled(false);
   target->beginAppearanceTransition(false, t->animated);
   if (t->removesPresenter) presenter->beginAppearanceTransition(true, t->animated);
   pc->dismissalTransitionWillBegin();
@@ -456,6 +479,7 @@ void UIViewController::finishDismissal(const std::shared_ptr<UIViewController>& 
   auto pc = vc->presentationController_;
   pc->dismissalTransitionDidEnd(completed);
   if (!completed) {
+    if (pc->container_) pc->container_->setUserInteractionEnabled(true);
     vc->reverseAppearanceTransition();
     if (t->removesPresenter) {
       reverseAppearanceTransition();

@@ -140,12 +140,15 @@ class UIViewController : public UIResponder {
   // animated) moves it on the clock, and `completion` runs once it is on
   // screen. A controller already presenting another, or in the middle of a
   // transition, refuses (as the platform does, with a log line) and the
-  // completion is not called.
+  // completion is not called. Asked while the screen it presents, or the one
+  // it belongs to, slides away, it lets that dismissal end at once and the
+  // new screen goes over the controller that stays.
   virtual void presentViewController(const std::shared_ptr<UIViewController>& vc, bool animated,
                                      OnceClosure completion = nullptr);
   // Dismisses what this controller (or, through containers, its ancestor)
   // presents, else itself or the presented container holding it; whatever
-  // the dismissed controller presents goes with it.
+  // the dismissed controller presents goes with it. While it slides away
+  // the leaving screen takes no new touches.
   virtual void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
 
   // --- Containment ---
@@ -232,6 +235,9 @@ class UIViewController : public UIResponder {
   void reverseAppearanceTransition();
   std::shared_ptr<UIPresentationController> makePresentationController(
       const std::shared_ptr<UIViewController>& presenting);
+  // The controller on its way out (its dismissal still running) that takes
+  // this one with it: itself, a container holding it or one presenting it.
+  std::shared_ptr<UIViewController> dismissalTakingThis();
   void finishPresentation(const std::shared_ptr<UIViewController>& vc, bool completed);
   void finishDismissal(const std::shared_ptr<UIViewController>& vc, bool completed);
 

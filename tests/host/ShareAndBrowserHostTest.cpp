@@ -2,7 +2,9 @@
 // as JSON lines, the screens found in the view tree by their labels, closed
 // with touches or requests, and the replies the Dart side would get.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "HostSession.h"
@@ -10,6 +12,7 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/network/LoopbackHttpServer.h"
+#include "support/photos/MediaFixtures.h"
 
 // Readable failures.
 static void PrintTo(const Value& value, std::ostream* os) { *os << value.description(); }
@@ -25,6 +28,7 @@ const std::string kApi = "dev.flutter.pigeon.url_launcher_ios.UrlLauncherApi.";
 struct Node {
   std::string label, text;
   CGRect frame;
+  std::string className;
 };
 
 void flatten(const Value& view, std::vector<Node>& out) {
@@ -36,19 +40,20 @@ void flatten(const Value& view, std::vector<Node>& out) {
     return v && v->isString() ? v->asString() : "";
   };
   out.push_back({string("label"), string("text"),
-                 CGRectMake(r[0].asDouble(), r[1].asDouble(), r[2].asDouble(), r[3].asDouble())});
+                 CGRectMake(r[0].asDouble(), r[1].asDouble(), r[2].asDouble(), r[3].asDouble()),
+                 string("class")});
   for (const Value& child : view.find("children")->asList()) flatten(child, out);
 }
 
 class ShareAndBrowserHost : public PlatformTest {
  protected:
   int start(const std::string& body) {
-    host_.send("{\"id\":" + std::to_string(next_) + "," + body + "}");
+    on_->send("{\"id\":" + std::to_string(next_) + "," + body + "}");
     return next_++;
   }
   // The whole reply line, or (with `key`) the part under it.
   Value reply(int id, const char* key = nullptr) {
-    auto line = host_.reply(id, kWait);
+    auto line = on_->reply(id, kWait);
     const Value* part = line && key ? line->find(key) : nullptr;
     return part ? *part : line && !key ? *line : Value("no reply");
   }
@@ -83,6 +88,8 @@ class ShareAndBrowserHost : public PlatformTest {
 
   TempFolder scratch_;
   HostSession host_{{}, scratch_.path() + "/host.err"};
+  // The host the requests go to.
+  HostSession* on_ = &host_;
   int next_ = 1;
 };
 
@@ -130,6 +137,132 @@ TEST_F(ShareAndBrowserHost, TheInAppBrowserLoadsShowsItsPageAndCloses) {
   EXPECT_EQ(send("openUrlInSafariViewController", "[\"" + refused + "\"]"), loaded(1));
   EXPECT_TRUE(await("Done"));
   EXPECT_EQ(host_.finish(kWait), 0);
+}
+
+// Every screen a plugin presents, opened twice back to back: the second
+// request goes as soon as the first is answered, while the first screen is
+// still sliding away. The second must show inside the window, close like the
+// first, and have its request answered.
+TEST_F(ShareAndBrowserHost, EveryPresentedScreenOpensAgainWhileTheLastOneSlidesAway) {
+  struct Road {
+    std::string name{}, open{};
+    std::string shows{};  // the label (or text) of a view of the screen
+    bool byText = false;
+    // How the first and the second are closed: "tap" that view, "drag" the
+    // screen down, or a request; "" when the picker program cancels it.
+    std::string closeFirst{}, close{};
+    const char* key = "result";
+    Value answer{};  // what `open` is answered once the screen is closed
+  };
+  // The picker program cancels every odd run at once and leaves every even
+  // one open until its sheet is dragged away.
+  const std::string runs = scratch_.path() + "/runs";
+  const std::string pick = scratch_.writeFile(
+      "pick", "#!/bin/sh\nn=$(( $(cat '" + runs + "' 2>/dev/null || echo 0) + 1 ))\necho $n > '" +
+                  runs + "'\n[ $((n % 2)) = 1 ] && exit 1\nexec sleep 120\n");
+  ::chmod(pick.c_str(), 0755);
+  auto picker = [](const std::string& method, const std::string& args) {
+    return Road{.name = method,
+                .open = R"("channel":"corvinstead.flutter.plugins.filepicker","method":")" +
+                        method + R"(","args":)" + args,
+                .shows = "System picker",
+                .close = "drag"};
+  };
+  LoopbackHttpServer server;
+  ScriptedResponse never;
+  never.hang = true;
+  server.script("/never", never);
+  const std::vector<Road> roads = {
+      {.name = "share",
+       .open = kShare + R"({"text":"hello"})",
+       .shows = "Close",
+       .closeFirst = "tap",
+       .close = "tap",
+       .answer = Value("")},
+      {.name = "browser",
+       .open = R"("channel":")" + kApi + R"(openUrlInSafariViewController","message":[")" +
+               server.url("/never") + "\"]",
+       .shows = "Done",
+       .closeFirst = R"("channel":")" + kApi + R"(closeSafariViewController","message":null)",
+       .close = "tap",
+       .key = "reply",
+       .answer = Value::list({Value::map({{"$custom", 130}, {"value", 4}})})},
+      picker("any", "null"),
+      picker("custom", R"({"allowedExtensions":["txt"]})"),
+      picker("image", "null"),
+      picker("video", "null"),
+      picker("media", "null"),
+      picker("audio", "null"),
+      picker("dir", "null"),
+      picker("save", R"({"fileName":"a.txt"})"),
+  };
+  auto playTwice = [&](const Road& road) {
+    for (int time = 1; time <= 2; ++time) {
+      const std::string trace = road.name + " #" + std::to_string(time);
+      const std::string& close = time == 1 ? road.closeFirst : road.close;
+      const int call = start(road.open);
+      if (!close.empty()) {
+        auto shown = await(road.shows, false, road.byText);
+        if (!shown || !CGRectContainsRect(CGRectMake(0, 0, 390, 844), shown->frame)) {
+          ADD_FAILURE() << trace << " is not inside the window: "
+                        << (shown ? NSStringFromCGRect(shown->frame) : "not shown");
+          return;
+        }
+        const bool closed = close == "tap" ? tap(shown)
+                            : close == "drag"
+                                ? touch(R"({"kind":"drag","path":[[195,300],[195,700]]})")
+                                : request(close).find("id") != nullptr;
+        EXPECT_TRUE(closed) << trace;
+      }
+      EXPECT_EQ(reply(call, road.key).description(), road.answer.description()) << trace;
+    }
+    EXPECT_TRUE(await(road.shows, true, road.byText)) << road.name << " stays";
+  };
+  HostSession current(
+      {"QX_APP_HOME=" + scratch_.makeFolder("current"), "QX_PICKER_COMMAND=" + pick},
+      scratch_.path() + "/current.err");
+  on_ = &current;
+  for (const Road& road : roads) playTwice(road);
+  EXPECT_EQ(current.finish(kWait), 0);
+
+  // Before system 14: one photo through the image picker, several through
+  // the album grid, whose cells open the gallery with a long press.
+  const std::string library = scratch_.makeFolder("library");
+  for (const char* name : {"a.jpg", "b.jpg"}) {
+    ASSERT_TRUE(WriteFixtureImage(library + "/" + name, "public.jpeg", 64, 48));
+  }
+  HostSession older({"QX_APP_HOME=" + scratch_.makeFolder("older"), "QX_PICKER_COMMAND=" + pick,
+                     "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+                    scratch_.path() + "/older.err");
+  on_ = &older;
+  playTwice(picker("image", "null"));
+  const std::string grid = R"("channel":"corvinstead.flutter.plugins.filepicker","method":"media",)"
+                           R"("args":{"allowMultipleSelection":true})";
+  playTwice({.name = "media picker",
+             .open = grid,
+             .shows = "Cancel",
+             .byText = true,
+             .closeFirst = "tap",
+             .close = "tap"});
+  const int call = start(grid);
+  ASSERT_TRUE(await("Cancel", false, true));
+  std::vector<Node> nodes;
+  flatten(request(R"("viewTree":null)", "result"), nodes);
+  auto cell = std::find_if(nodes.begin(), nodes.end(), [](const Node& n) {
+    return n.className == "AKAssetGroupDetailImageCell";
+  });
+  ASSERT_NE(cell, nodes.end());
+  playTwice({.name = "gallery",
+             .open = R"("touch":{"kind":"longPress","duration":1.0,"point":[)" +
+                     std::to_string(CGRectGetMidX(cell->frame)) + "," +
+                     std::to_string(CGRectGetMidY(cell->frame)) + "]}",
+             .shows = "1/2",
+             .byText = true,
+             .closeFirst = "drag",
+             .close = "drag"});
+  ASSERT_TRUE(tap(await("Cancel", false, true)));
+  EXPECT_EQ(reply(call, "result"), Value());
+  EXPECT_EQ(older.finish(kWait), 0);
 }
 
 }  // namespace

@@ -291,6 +291,61 @@ TEST_F(ViewControllerTest, AFullScreenDismissalPutsThePresenterBackInItsWindow) 
   EXPECT_EQ(window->subviews().back(), root->view());
 }
 
+// What a plugin does when a call comes while the last screen slides away: it
+// presents from the topmost controller it finds, which may be the one
+// leaving (or a child of it), or from the one underneath. Whichever it asks,
+// the new screen ends up over the one that stays, on screen and closable.
+TEST_F(ViewControllerTest, PresentingWhileTheLastScreenSlidesAwayShowsOverTheOneThatStays) {
+  enum class Asks { Stays, Leaving, LeavingsChild };
+  struct Case {
+    const char* name;
+    Asks asks;
+    double after;  // seconds into the leaving screen's dismissal
+  };
+  const double end = UIViewController::kTransitionDuration;
+  const Case cases[] = {
+      {"the one underneath, as the slide starts", Asks::Stays, 0},
+      {"the leaving one, as the slide starts", Asks::Leaving, 0},
+      {"the leaving one, just before the slide ends", Asks::Leaving, end - 0.01},
+      {"a child of the leaving one", Asks::LeavingsChild, end / 2},
+      {"the one underneath, once the slide is over", Asks::Stays, end},
+  };
+  const CGPoint middle = CGPointMake(187, 500);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto child = std::make_shared<UIViewController>();
+    auto leaving = std::make_shared<UINavigationController>(child);
+    leaving->setModalPresentationStyle(UIModalPresentationStyle::OverFullScreen);
+    root->presentViewController(leaving, false);
+    int leavingGone = 0;
+    leaving->dismissViewControllerAnimated(true, [&] { ++leavingGone; });
+    // A finger put down now reaches the screen being uncovered.
+    EXPECT_TRUE(window->hitTest(middle, nullptr)->isDescendantOfView(root->view().get()));
+    advance(c.after);
+
+    auto next = std::make_shared<UIViewController>();
+    next->setModalPresentationStyle(UIModalPresentationStyle::OverFullScreen);
+    int nextShown = 0;
+    const std::shared_ptr<UIViewController> asked[] = {root, leaving, child};
+    asked[static_cast<int>(c.asks)]->presentViewController(next, true, [&] { ++nextShown; });
+    EXPECT_EQ(leavingGone, 1);
+    EXPECT_EQ(leaving->view()->window().get(), nullptr);
+    EXPECT_EQ(next->presentingViewController().get(), root.get());
+    advance(end);
+    EXPECT_EQ(nextShown, 1);
+    EXPECT_EQ(next->view()->window().get(), window.get());
+    EXPECT_EQ(next->view()->convertRectToView(next->view()->bounds(), nullptr), window->bounds());
+    EXPECT_EQ(window->hitTest(middle, nullptr).get(), next->view().get());
+
+    int nextGone = 0;
+    next->dismissViewControllerAnimated(true, [&] { ++nextGone; });
+    advance(end);
+    EXPECT_EQ(nextGone, 1);
+    EXPECT_EQ(next->view()->window().get(), nullptr);
+    EXPECT_EQ(root->presentedViewController().get(), nullptr);
+  }
+}
+
 TEST_F(ViewControllerTest, NavigationPushesAndPopsOnTheClock) {
   auto a = std::make_shared<LoggingVC>("N1", &log);
   auto nav = std::make_shared<UINavigationController>(a);
