@@ -1,10 +1,9 @@
 #include "platform/photos/PHAsset.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <functional>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAssetCollection.h"
 #include "platform/photos/PHPhotoLibrary.h"
@@ -125,22 +124,13 @@ PHAssetFetchResultPtr PHAsset::fetchAssetsWithLocalIdentifiers(
   });
 }
 
-namespace {
-
-bool fileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-}  // namespace
-
 PHAssetPtr PHAsset::current(const PHAssetPtr& asset) {
   if (!asset) return nullptr;
   auto library = PHPhotoLibrary::openSharedPhotoLibrary();
   auto snapshot = library ? library->snapshot() : nullptr;
   if (!snapshot || asset->filePath() != snapshot->absolutePath(*asset->record_)) return asset;
   auto record = snapshot->assetWithIdentifier(asset->localIdentifier());
-  if (record && !fileExists(snapshot->absolutePath(*record))) {
+  if (record && !NSFileManager::defaultManager()->fileExistsAtPath(snapshot->absolutePath(*record))) {
     library->synchronize();
     snapshot = library->snapshot();
     record = snapshot->assetWithIdentifier(asset->localIdentifier());
