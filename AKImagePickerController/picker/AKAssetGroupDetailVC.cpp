@@ -326,7 +326,8 @@ void AKAssetGroupDetailVC::collectionViewDidEndDisplayingCell(UICollectionView&,
 }
 
 AKAssetPtr AKAssetGroupDetailVC::visibleAsset(int64_t item) const {
-  if (!collectionView_) return nullptr;
+  // A swipe that began before photos were deleted still spans their rows.
+  if (!hasItem(Item(item))) return nullptr;
   auto cell = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(
       collectionView_->cellForItemAtIndexPath(Item(item)));
   return cell ? cell->asset() : nullptr;
@@ -443,7 +444,7 @@ bool AKAssetGroupDetailVC::groupDidUpdateComplete(const std::string& groupId) {
   return true;
 }
 
-bool AKAssetGroupDetailVC::hasItem(const NSIndexPath& indexPath) {
+bool AKAssetGroupDetailVC::hasItem(const NSIndexPath& indexPath) const {
   return collectionView_ && indexPath.section == kSection && indexPath.item >= 0 &&
          collectionView_->numberOfSections() > kSection &&
          indexPath.item < collectionView_->numberOfItemsInSection(kSection);
