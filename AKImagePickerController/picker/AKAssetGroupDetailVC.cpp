@@ -326,7 +326,8 @@ void AKAssetGroupDetailVC::collectionViewDidEndDisplayingCell(UICollectionView&,
 }
 
 AKAssetPtr AKAssetGroupDetailVC::visibleAsset(int64_t item) const {
-  if (!collectionView_) return nullptr;
+  // A swipe that began before photos were deleted still spans their rows.
+  if (!hasItem(Item(item))) return nullptr;
   auto cell = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(
       collectionView_->cellForItemAtIndexPath(Item(item)));
   return cell ? cell->asset() : nullptr;
@@ -443,11 +444,19 @@ bool AKAssetGroupDetailVC::groupDidUpdateComplete(const std::string& groupId) {
   return true;
 }
 
+bool AKAssetGroupDetailVC::hasItem(const NSIndexPath& indexPath) const {
+  return collectionView_ && indexPath.section == kSection && indexPath.item >= 0 &&
+         collectionView_->numberOfSections() > kSection &&
+         indexPath.item < collectionView_->numberOfItemsInSection(kSection);
+}
+
 std::shared_ptr<UIImageView> AKAssetGroupDetailVC::thumbnailImageView(const NSIndexPath& indexPath) {
-  if (!collectionView_) return nullptr;
+  // Photos deleted while the gallery was open leave it asking for rows the
+  // album no longer has: those have no view.
+  if (!hasItem(indexPath)) return nullptr;
   auto cell = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(
       collectionView_->cellForItemAtIndexPath(indexPath));
-  if (!cell && indexPath.item < collectionView_->numberOfItemsInSection(kSection)) {
+  if (!cell) {
     collectionView_->reloadItemsAtIndexPaths({indexPath});
     collectionView_->layoutIfNeeded();
     cell = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(
@@ -457,7 +466,8 @@ std::shared_ptr<UIImageView> AKAssetGroupDetailVC::thumbnailImageView(const NSIn
 }
 
 void AKAssetGroupDetailVC::scroll(const NSIndexPath& indexPath, bool animated) {
-  if (!collectionView_) return;
+  // The last tapped row may have gone with the photos since deleted.
+  if (!hasItem(indexPath)) return;
   if (auto attributes = collectionView_->layoutAttributesForItemAtIndexPath(indexPath)) {
     collectionView_->scrollRectToVisible(attributes->frame, animated);
   }

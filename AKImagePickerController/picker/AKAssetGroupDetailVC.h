@@ -144,6 +144,8 @@ class AKAssetGroupDetailVC : public UIViewController,
   }
   std::weak_ptr<AKAssetGroupDetailVC> weakSelf() { return strongSelf(); }
   AKAssetGroupPtr shownGroup() const;
+  // Whether the collection view has a row at the path now.
+  bool hasItem(const NSIndexPath& indexPath) const;
   void showPermissionView();
   void installSwipeGestureRecognizer();
   // Where the finger came down for the swipe, in the collection view.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AKImagePickerController/data/AKImageGroupDataManager.h"
 #include "AKImagePickerController/picker/AKAssetGroupDetailVC.h"
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "AKImagePickerController/picker/internal/AKImagePickerControllerResource.h"
@@ -15,6 +16,21 @@ namespace {
 std::optional<int64_t> ReadIndex(const AKImageExtensionInfo& info) {
   if (auto v = AKImageExtensionValue<int64_t>(info, kAKExtensionPresentationIndex)) return v;
   if (auto v = AKImageExtensionValue<int>(info, kAKExtensionPresentationIndex)) return int64_t(*v);
+  return std::nullopt;
+}
+
+// Where an album has an asset now: its index, newest first, or none once the
+// album or the asset has gone. A deletion moves every older asset up, so a
+// page finds its asset by identifier, never by the index it was built at.
+std::optional<int64_t> CurrentAlbumIndex(const AKImageGroupDataManager& manager,
+                                         const std::string& groupId, const std::string& identifier) {
+  auto group = manager.fetchGroup(groupId);
+  auto result = group ? group->fetchResult() : nullptr;
+  if (!result) return std::nullopt;
+  const auto& objects = result->objects();
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (objects[i] && objects[i]->localIdentifier() == identifier) return int64_t(objects.size() - 1 - i);
+  }
   return std::nullopt;
 }
 
@@ -64,6 +80,7 @@ std::shared_ptr<AKPhotoGallery> AKImageExtensionGallery::buildGallery(const AKIm
   }
   std::vector<AKPhotoGalleryItemPtr> items;
   std::vector<int64_t> albumIndexes;
+  std::vector<std::string> identifiers;
   auto manager = picker->groupDataManager();
   for (int64_t i = 0; i < pages; ++i) {
     auto asset = manager->fetchPHAsset(group, i);
@@ -72,6 +89,7 @@ std::shared_ptr<AKPhotoGallery> AKImageExtensionGallery::buildGallery(const AKIm
     if (index && i == *index && fromView && fromView->image()) item->setThumbnail(fromView->image());
     items.push_back(item);
     albumIndexes.push_back(i);
+    identifiers.push_back(asset->localIdentifier());
   }
   if (items.empty()) return nullptr;
 
@@ -84,6 +102,7 @@ std::shared_ptr<AKPhotoGallery> AKImageExtensionGallery::buildGallery(const AKIm
                                                 : int64_t(at - albumIndexes.begin());
   }
   pageAlbumIndexes_ = albumIndexes;
+  pageIdentifiers_ = identifiers;
 
   auto gallery = std::make_shared<AKPhotoGallery>();
   gallery->setSingleTapMode(AKPhotoGallerySingleTapMode::toggleControlView);
@@ -92,13 +111,19 @@ std::shared_ptr<AKPhotoGallery> AKImageExtensionGallery::buildGallery(const AKIm
   gallery->setPresentingFromImageView(fromView);
   gallery->setPresentationIndex(presentationPage);
   std::weak_ptr<AKAssetGroupDetailVC> weakGrid = gridVC;
+  std::weak_ptr<AKImagePickerController> weakPicker = picker;
   // The grid presents the gallery: the block holds it weakly, or the two
   // would keep each other while the gallery is shown.
-  gallery->setFinishedBlock([weakGrid, albumIndexes](int64_t page, const AKPhotoGalleryItemPtr&)
-                                -> std::shared_ptr<UIImageView> {
+  gallery->setFinishedBlock([weakGrid, weakPicker, groupId = group->groupId(), identifiers](
+                                int64_t page, const AKPhotoGalleryItemPtr&) -> std::shared_ptr<UIImageView> {
     auto gridVC = weakGrid.lock();
-    if (!gridVC || page < 0 || page >= int64_t(albumIndexes.size())) return nullptr;
-    int64_t row = albumIndexes[size_t(page)] + (gridVC->hidesCamera() ? 0 : 1);
+    auto picker = weakPicker.lock();
+    if (!gridVC || !picker || page < 0 || page >= int64_t(identifiers.size())) return nullptr;
+    // The cell of the shown asset where the album has it now; an asset
+    // deleted meanwhile has none, and the gallery closes without a zoom.
+    auto index = CurrentAlbumIndex(*picker->groupDataManager(), groupId, identifiers[size_t(page)]);
+    if (!index) return nullptr;
+    int64_t row = *index + (gridVC->hidesCamera() ? 0 : 1);
     auto path = NSIndexPath::indexPathForItem(row, 0);
     if (auto cv = gridVC->collectionView()) {
       if (row < cv->numberOfItemsInSection(0)) {
@@ -161,8 +186,11 @@ AKAssetPtr AKImageExtensionGallery::currentAsset() const {
   auto picker = context() ? context()->imagePickerController() : nullptr;
   if (!shown || !picker || !group_) return nullptr;
   int64_t page = shown->currentIndex();
-  if (page < 0 || page >= int64_t(pageAlbumIndexes_.size())) return nullptr;
-  return picker->groupDataManager()->fetchAsset(group_, pageAlbumIndexes_[size_t(page)]);
+  if (page < 0 || page >= int64_t(pageIdentifiers_.size())) return nullptr;
+  auto manager = picker->groupDataManager();
+  auto index = CurrentAlbumIndex(*manager, group_->groupId(), pageIdentifiers_[size_t(page)]);
+  auto group = manager->fetchGroup(group_->groupId());
+  return index && group ? manager->fetchAsset(group, *index) : nullptr;
 }
 
 void AKImageExtensionGallery::updateSelectButton() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAssetCollection.h"
 #include "platform/photos/PHPhotoLibrary.h"
@@ -123,8 +124,30 @@ PHAssetFetchResultPtr PHAsset::fetchAssetsWithLocalIdentifiers(
   });
 }
 
+PHAssetPtr PHAsset::current(const PHAssetPtr& asset) {
+  if (!asset) return nullptr;
+  auto library = PHPhotoLibrary::openSharedPhotoLibrary();
+  auto snapshot = library ? library->snapshot() : nullptr;
+  if (!snapshot || asset->filePath() != snapshot->absolutePath(*asset->record_)) return asset;
+  auto record = snapshot->assetWithIdentifier(asset->localIdentifier());
+  if (record && !NSFileManager::defaultManager()->fileExistsAtPath(snapshot->absolutePath(*record))) {
+    library->synchronize();
+    snapshot = library->snapshot();
+    record = snapshot->assetWithIdentifier(asset->localIdentifier());
+  }
+  if (!record) return nullptr;
+  if (record == asset->record_) return asset;
+  return std::make_shared<PHAsset>(record, snapshot->absolutePath(*record));
+}
+
 std::vector<PHAssetResourcePtr> PHAssetResource::assetResourcesForAsset(const PHAsset& asset) {
-  const auto& path = asset.record().relativePath;
+  auto library = PHPhotoLibrary::openSharedPhotoLibrary();
+  auto snapshot = library ? library->snapshot() : nullptr;
+  auto now = snapshot ? snapshot->assetWithIdentifier(asset.localIdentifier()) : nullptr;
+  // A file since renamed gives its new name; one gone keeps the name it had.
+  const auto& path = (now && asset.filePath() == snapshot->absolutePath(asset.record()))
+                         ? now->relativePath
+                         : asset.record().relativePath;
   auto slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   PHAssetResourceType type =

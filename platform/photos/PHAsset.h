@@ -69,6 +69,15 @@ class PHAsset : public PHObject {
   static PHAssetFetchResultPtr fetchAssetsWithLocalIdentifiers(
       const std::vector<std::string>& identifiers, const PHFetchOptionsPtr& options);
 
+  // The asset where the shared library has it now: a file renamed or moved
+  // (or its album folder renamed) since the asset was fetched keeps its
+  // identifier, not its path, so whoever reads the file asks here first.
+  // When the file is not where the library last saw it, the library reads
+  // its folder at once rather than wait for its watcher to report. nullptr
+  // when the library no longer has the asset; the asset itself when it is
+  // not of the shared library's folder.
+  static PHAssetPtr current(const PHAssetPtr& asset);
+
   // Applies the options (filter, sort, cap) to records of a snapshot.
   static std::vector<PHAssetPtr> select(const PHLibrarySnapshot& snapshot,
                                         const std::vector<PHAssetRecordPtr>& records,
@@ -91,7 +100,7 @@ class PHAssetResource : public NSObject {
         uniformTypeIdentifier_(std::move(uniformTypeIdentifier)),
         assetLocalIdentifier_(std::move(assetLocalIdentifier)) {}
 
-  // One resource per file: a photo or a video, named as the file is.
+  // One resource per file: a photo or a video, named as the file is now.
   static std::vector<std::shared_ptr<PHAssetResource>> assetResourcesForAsset(const PHAsset& asset);
 
   PHAssetResourceType type() const { return type_; }

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr double kDegradedFraction = 0.25;
+constexpr const char* kGone = "The asset is no longer in the photo library.";
 
 Value info(PHImageRequestID requestID, bool degraded, ValueMap extra = {}) {
   ValueMap map = {{Value(PHImageResultRequestIDKey), Value(requestID)},
@@ -118,20 +119,22 @@ void PHFileMediaProvider::answerImage(const PHImageRequest& request,
   if (takeCancelled(request.requestID)) return handler(nullptr, cancelledInfo(request.requestID));
   auto key = keyFor(*request.asset, request.targetSize, request.contentMode);
   if (UIImagePtr hit = cached(key)) return handler(hit, info(request.requestID, false));
+  auto asset = PHAsset::current(request.asset);
+  if (!asset) return handler(nullptr, errorInfo(request.requestID, kGone));
   auto& options = *request.options;
   bool exact = options.resizeMode == PHImageRequestOptionsResizeModeExact;
   if (options.deliveryMode == PHImageRequestOptionsDeliveryModeOpportunistic && !options.synchronous) {
     CGSize small = PHScaledImageSize(
-        CGSizeMake(request.asset->pixelWidth(), request.asset->pixelHeight()),
+        CGSizeMake(asset->pixelWidth(), asset->pixelHeight()),
         request.targetSize, request.contentMode);
     small = {std::max(1.0, std::round(small.width * kDegradedFraction)),
              std::max(1.0, std::round(small.height * kDegradedFraction))};
-    if (UIImagePtr degraded = renderImage(*request.asset, small, request.contentMode, false)) {
+    if (UIImagePtr degraded = renderImage(*asset, small, request.contentMode, false)) {
       handler(degraded, info(request.requestID, true));
     }
     if (takeCancelled(request.requestID)) return handler(nullptr, cancelledInfo(request.requestID));
   }
-  UIImagePtr image = renderImage(*request.asset, request.targetSize, request.contentMode,
+  UIImagePtr image = renderImage(*asset, request.targetSize, request.contentMode,
                                  exact || options.deliveryMode == PHImageRequestOptionsDeliveryModeFastFormat);
   if (!image) return handler(nullptr, errorInfo(request.requestID, "The asset's file cannot be read."));
   handler(image, info(request.requestID, false));
@@ -156,18 +159,19 @@ void PHFileMediaProvider::requestImageData(const PHImageRequest& request,
     if (!request.asset || request.asset->mediaType() != PHAssetMediaTypeImage) {
       return h(nullptr, "", UIImageOrientationUp, errorInfo(request.requestID, "The asset is no photo."));
     }
+    auto asset = PHAsset::current(request.asset);
+    if (!asset) return h(nullptr, "", UIImageOrientationUp, errorInfo(request.requestID, kGone));
     NSErrorPtr error;
-    auto data = NSData::dataWithContentsOfFile(request.asset->filePath(), &error);
+    auto data = NSData::dataWithContentsOfFile(asset->filePath(), &error);
     if (!data) {
       return h(nullptr, "", UIImageOrientationUp,
                info(request.requestID, false,
                     {{Value(PHImageErrorKey), Value(std::static_pointer_cast<NSObject>(error))}}));
     }
-    h(data, request.asset->uniformTypeIdentifier(),
-      UIImageOrientationFromEXIF(request.asset->orientation()),
+    h(data, asset->uniformTypeIdentifier(), UIImageOrientationFromEXIF(asset->orientation()),
       info(request.requestID, false,
            {{Value(PHImageFileURLKey),
-             Value(std::static_pointer_cast<NSObject>(NSURL::fileURLWithPath(request.asset->filePath(), false)))}}));
+             Value(std::static_pointer_cast<NSObject>(NSURL::fileURLWithPath(asset->filePath(), false)))}}));
   };
   if (request.options->synchronous) return work();
   dispatch_async(queue_, std::move(work));
@@ -181,7 +185,9 @@ void PHFileMediaProvider::requestAVAsset(const PHVideoRequest& request, PHVideoR
     if (!request.asset || request.asset->mediaType() != PHAssetMediaTypeVideo) {
       return handler(nullptr, errorInfo(request.requestID, "The asset is no video."));
     }
-    auto asset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(request.asset->filePath(), false));
+    auto current = PHAsset::current(request.asset);
+    if (!current) return handler(nullptr, errorInfo(request.requestID, kGone));
+    auto asset = AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(current->filePath(), false));
     handler(asset, info(request.requestID, false));
   });
 }
@@ -206,7 +212,7 @@ void PHFileMediaProvider::startCaching(const std::vector<PHAssetPtr>& assets, CG
       if (!self) return;
       auto key = keyFor(*asset, targetSize, contentMode);
       if (self->cached(key)) return;
-      self->store(key, renderImage(*asset, targetSize, contentMode, exact));
+      if (auto now = PHAsset::current(asset)) self->store(key, renderImage(*now, targetSize, contentMode, exact));
     };
     // Synchronous options make the caller wait until the images are cached.
     if (options && options->synchronous) {

@@ -6,6 +6,9 @@
 // coming first for opportunistic requests; image data is the file's bytes
 // unchanged; videos are URL assets, and a video's image is a frame decoded
 // with libavcodec. Cancelled requests are answered with PHImageCancelledKey.
+// Every request reads the asset's file where the library has it now (a
+// renamed file keeps its asset), and an asset the library no longer has is
+// answered with PHImageErrorKey.
 
 #include <list>
 #include <map>

@@ -76,6 +76,11 @@ std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
   return gShared;
 }
 
+std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::openSharedPhotoLibrary() {
+  MutexLock lock(gMutex);
+  return gShared;
+}
+
 PHPhotoLibrary::PHPhotoLibrary(std::string folder)
     : store_(std::make_unique<PHLibraryStore>(std::move(folder))),
       queue_(dispatch_queue_create("PHPhotoLibrary")) {

@@ -41,6 +41,8 @@ class PHPhotoLibrary : public NSObject {
   ~PHPhotoLibrary() override;
 
   static std::shared_ptr<PHPhotoLibrary> sharedPhotoLibrary();
+  // The shared library when something has opened it, without opening it.
+  static std::shared_ptr<PHPhotoLibrary> openSharedPhotoLibrary();
   static std::string defaultFolder();
 
   static PHAuthorizationStatus authorizationStatus();

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <list>
 #include <regex>
 
 #include "HostSession.h"
@@ -135,6 +137,32 @@ class MediaRoadHost : public PlatformTest {
     }
     return std::nullopt;
   }
+  // The gallery's select button: the right-most button of the bar that shows
+  // the page title.
+  std::optional<Node> selectButton(HostSession& host) {
+    static const std::regex kPage("[0-9]+/[0-9]+");
+    std::optional<Node> found;
+    std::function<void(const Value&)> visit = [&](const Value& view) {
+      if (!view.isMap()) return;
+      if (const Value* c = view.find("class");
+          c && c->isString() && c->asString() == "UINavigationBar") {
+        std::vector<Node> bar;
+        flatten(view, bar);
+        if (std::any_of(bar.begin(), bar.end(),
+                        [](const Node& n) { return std::regex_match(n.text, kPage); })) {
+          for (auto& n : bar) {
+            if (n.className == "UIButton" && (!found || n.frame.origin.x > found->frame.origin.x))
+              found = n;
+          }
+        }
+      }
+      if (const Value* children = view.find("children"); children && children->isList()) {
+        for (const Value& child : children->asList()) visit(child);
+      }
+    };
+    visit(resultOf(request(host, R"("viewTree":null)")));
+    return found;
+  }
   bool touch(HostSession& host, const std::string& touch) {
     auto reply = request(host, R"("touch":)" + touch);
     EXPECT_TRUE(reply && reply->find("result")) << touch << ": " << describe(reply);
@@ -175,6 +203,19 @@ std::string makeLibrary(const TempFolder& scratch) {
   EXPECT_TRUE(WriteFixtureVideo(library + "/c.mp4", 32, 32, 5, "2020-01-03T00:00:00Z"));
   EXPECT_TRUE(WriteFixtureImage(library + "/d.jpg", "public.jpeg", 48, 64, 1, std::nullopt,
                                 "2020:01:04 00:00:00"));
+  return library;
+}
+
+// One album of eight photos a day apart: the grid shows trip8.png first and
+// trip1.png last.
+std::string makeTripLibrary(const TempFolder& scratch) {
+  const std::string library = scratch.makeFolder("library");
+  const std::string album = scratch.makeFolder("library/Trip");
+  for (int i = 1; i <= 8; ++i) {
+    EXPECT_TRUE(WriteFixtureImage(album + "/trip" + std::to_string(i) + ".png", "public.png",
+                                  30 + i, 30, 1, std::nullopt,
+                                  "2020:01:0" + std::to_string(i) + " 00:00:00"));
+  }
   return library;
 }
 
@@ -252,7 +293,8 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
     ASSERT_TRUE(image) << path;
     EXPECT_EQ(image->size().width, originals[i].width) << path;
     EXPECT_EQ(image->size().height, originals[i].height) << path;
-    EXPECT_EQ(path.rfind(container, 0), 0u) << "exported inside the application's container: " << path;
+    EXPECT_EQ(path.rfind(container, 0), 0u)
+        << "exported inside the application's container: " << path;
     EXPECT_EQ(entry.find("name")->asString(), originals[i].name);
     EXPECT_EQ(entry.find("size")->asInt64(), int64_t(contents.size()));
     EXPECT_EQ(entry.find("identifier")->asString(), NSURL::fileURLWithPath(path)->absoluteString());
@@ -276,10 +318,6 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
             std::string::npos);
 }
 
-// A video playing on its gallery page keeps its picture moving, but the
-// screen counts as still: the idle request answers while the video plays on,
-// long before it could end, instead of giving up on a screen that is waiting
-// for nothing.
 // Playback that goes on by itself (a video playing, a looping GIF) leaves the
 // screen idle: otherwise a tool could never look at such a page.
 TEST_F(MediaRoadHost, IdleAnswersWhileAVideoOrAGifPlaysOnItsGalleryPage) {
@@ -294,8 +332,8 @@ TEST_F(MediaRoadHost, IdleAnswersWhileAVideoOrAGifPlaysOnItsGalleryPage) {
       ASSERT_TRUE(WriteFixtureVideo(library + "/long.mp4", 32, 32, 450, "2020-01-03T00:00:00Z"));
     } else {
       // Looping for ever, a frame every 50 ms; newer than the photo, so first.
-      auto gif = il_test::AnimatedFile("com.compuserve.gif",
-                                       {{{255, 0, 0, 255}, 0.05}, {{0, 0, 255, 255}, 0.05}}, 32, 32);
+      auto gif = il_test::AnimatedFile(
+          "com.compuserve.gif", {{{255, 0, 0, 255}, 0.05}, {{0, 0, 255, 255}, 0.05}}, 32, 32);
       ASSERT_TRUE(gif && gif->writeToFile(library + "/loop.gif", true));
     }
     const std::string errors = scratch.path() + "/host.err";
@@ -323,6 +361,138 @@ TEST_F(MediaRoadHost, IdleAnswersWhileAVideoOrAGifPlaysOnItsGalleryPage) {
     }
     ASSERT_EQ(bar.size(), 1u);
     EXPECT_TRUE(bar[0].selected) << "the video plays on after the idle answer";
+  }
+}
+
+// Photos deleted while the gallery shows their album: the drag down still
+// closes it and the pick is answered, and the select button acts on the
+// photo its page shows, wherever the album has it now, or on nothing once
+// that photo has gone. A host per case, all driven step by step together.
+TEST_F(MediaRoadHost, TheGalleryOfAnAlbumThatLostPhotosClosesAndSelectsWhatItShows) {
+  std::vector<std::string> everyPhoto;
+  for (int i = 1; i <= 8; ++i) everyPhoto.push_back("Trip/trip" + std::to_string(i) + ".png");
+  struct Case {
+    const char* what;
+    size_t pressed;                    // the grid cell long-pressed
+    std::vector<std::string> removed;  // below the library folder ("": the folder itself)
+    size_t cellsLeft;
+    std::string pressShows;     // the select button after a press on the page
+    std::string nextPageShows;  // after a swipe on and a press there (none when empty)
+    std::vector<std::string> answer;
+  };
+  const Case cases[] = {
+      {"another photo deleted on the last page",
+       7,
+       {"Trip/trip3.png"},
+       7,
+       "1 selected",
+       "",
+       {"trip1.png"}},
+      {"every photo deleted on the last page", 7, everyPhoto, 0, "", "", {}},
+      {"the album's folder removed", 7, {"Trip"}, 0, "", "", {}},
+      {"the library's folder removed on the first page", 0, {""}, 0, "", "", {}},
+      {"the shown photo deleted", 2, {"Trip/trip6.png"}, 7, "", "1 selected", {"trip5.png"}},
+  };
+  struct Run {
+    explicit Run(const Case& c) : c(c) {}
+    const Case& c;
+    TempFolder scratch;
+    std::string library = makeTripLibrary(scratch), errors = scratch.path() + "/host.err";
+    HostSession host{{"QX_APP_HOME=" + scratch.makeFolder("container"),
+                      "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+                     errors};
+  };
+  std::list<Run> runs;
+  for (const Case& c : cases) {
+    runs.emplace_back(c);
+    ASSERT_TRUE(runs.back().host.started());
+    runs.back().host.send(R"({"id":1,"channel":")" + kChannel +
+                          R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  }
+  // A request to every host that `members` gives one for, then every reply.
+  auto everywhere = [&](const std::function<std::string(Run&)>& members, double wait = kWait) {
+    std::vector<std::pair<Run*, int>> sent;
+    for (Run& run : runs) {
+      const std::string m = members(run);
+      if (m.empty()) continue;
+      run.host.send(R"({"id":)" + std::to_string(nextId_) + "," + m + "}");
+      sent.emplace_back(&run, nextId_++);
+    }
+    for (auto& [run, id] : sent) {
+      auto reply = run->host.reply(id, wait);
+      EXPECT_TRUE(reply && reply->find("result"))
+          << run->c.what << ": " << describe(reply) << readFile(run->errors);
+    }
+  };
+  auto idleAll = [&] { everywhere([](Run&) { return std::string(R"("idle":null)"); }, kIdleWait); };
+  auto touchAt = [](const char* kind, CGPoint at) {
+    return std::string(R"("touch":{"kind":")") + kind + R"(","point":)" + pointJSON(at) + "}";
+  };
+  auto dragAlong = [](const std::string& path) {
+    return R"("touch":{"kind":"drag","duration":0.3,"path":)" + path + "}";
+  };
+  auto selectShows = [&](Run& run) {
+    auto button = selectButton(run.host);
+    return button ? button->text + (button->selected ? " selected" : "") : "no button";
+  };
+  auto pressSelect = [&](Run& run) {
+    auto button = selectButton(run.host);
+    return button ? touchAt("tap", centre(*button)) : "";
+  };
+
+  idleAll();
+  everywhere([&](Run& run) {
+    auto cells = assetCells(run.host);
+    EXPECT_EQ(cells.size(), 8u) << run.c.what << readFile(run.errors);
+    return cells.size() == 8 ? touchAt("longPress", centre(cells[run.c.pressed])) : "";
+  });
+  idleAll();
+  for (Run& run : runs) {
+    ASSERT_EQ(galleryTitle(run.host), std::to_string(run.c.pressed + 1) + "/8") << run.c.what;
+    for (const auto& gone : run.c.removed) {
+      std::filesystem::remove_all(run.library + (gone.empty() ? "" : "/" + gone));
+    }
+  }
+  // Each library notices in its own time; the grid under the gallery then
+  // shows what is left.
+  auto noticed = [&] {
+    return std::all_of(runs.begin(), runs.end(),
+                       [&](Run& run) { return assetCells(run.host).size() == run.c.cellsLeft; });
+  };
+  for (int i = 0; i < 40 && !noticed(); ++i) idleAll();
+  ASSERT_TRUE(noticed());
+
+  everywhere(pressSelect);
+  for (Run& run : runs) EXPECT_EQ(selectShows(run), run.c.pressShows) << run.c.what;
+  everywhere([&](Run& run) {
+    return run.c.nextPageShows.empty() ? "" : dragAlong("[[330,420],[195,420],[60,420]]");
+  });
+  idleAll();
+  everywhere([&](Run& run) { return run.c.nextPageShows.empty() ? "" : pressSelect(run); });
+  for (Run& run : runs) {
+    if (run.c.nextPageShows.empty()) continue;
+    EXPECT_EQ(galleryTitle(run.host), std::to_string(run.c.pressed + 2) + "/8") << run.c.what;
+    EXPECT_EQ(selectShows(run), run.c.nextPageShows) << run.c.what;
+  }
+
+  everywhere([&](Run&) { return dragAlong("[[195,380],[200,460],[205,640]]"); });
+  idleAll();
+  everywhere([&](Run& run) {
+    EXPECT_EQ(galleryTitle(run.host), std::nullopt) << run.c.what;
+    const size_t n = run.c.answer.size();
+    auto done = buttonsTitled(run.host, n == 0 ? "Done" : "Done (" + std::to_string(n) + ")");
+    EXPECT_EQ(done.size(), 1u) << run.c.what;
+    return done.empty() ? "" : touchAt("tap", centre(done[0]));
+  });
+  for (Run& run : runs) {
+    auto reply = run.host.reply(1, kWait);
+    ASSERT_TRUE(reply && resultOf(reply).isList())
+        << run.c.what << ": " << describe(reply) << readFile(run.errors);
+    std::vector<std::string> names;
+    for (const Value& file : resultOf(reply).asList())
+      names.push_back(file.find("name")->asString());
+    EXPECT_EQ(names, run.c.answer) << run.c.what;
+    EXPECT_EQ(run.host.finish(kWait), 0) << run.c.what << readFile(run.errors);
   }
 }
 

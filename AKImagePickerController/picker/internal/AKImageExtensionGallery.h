@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "AKImagePickerController/data/AKAsset.h"
@@ -30,7 +31,7 @@ class AKImageExtensionGallery : public AKImageBaseExtension, public AKPhotoGalle
   std::shared_ptr<AKPhotoGallery> gallery() const { return gallery_.lock(); }
   const AKAssetGroupPtr& group() const { return group_; }
   const std::shared_ptr<UIBarButtonItem>& backItem();
-  // The album index each page of the last gallery shows.
+  // The album index each page of the last gallery showed when it was built.
   const std::vector<int64_t>& pageAlbumIndexes() const { return pageAlbumIndexes_; }
 
   void photoGalleryDidShow(AKPhotoGallery& gallery, int64_t index) override;
@@ -44,13 +45,17 @@ class AKImageExtensionGallery : public AKImageBaseExtension, public AKPhotoGalle
   std::shared_ptr<AKPhotoGallery> buildGallery(const AKImageExtensionInfo& info,
                                                const AKAssetGroupPtr& group);
   std::shared_ptr<AKAssetGroupDetailVC> grid() const;
-  // The picker's asset on the gallery's current page, when it still exists.
+  // The picker's asset on the gallery's current page, found by its
+  // identifier, when the album still has it.
   AKAssetPtr currentAsset() const;
 
   std::weak_ptr<AKPhotoGallery> gallery_;
   AKAssetGroupPtr group_;
   std::shared_ptr<UIBarButtonItem> backItem_;
   std::vector<int64_t> pageAlbumIndexes_;
+  // The local identifier of each page's asset: what the page shows, wherever
+  // the album has it after a change.
+  std::vector<std::string> pageIdentifiers_;
 };
 
 // Registers the gallery extension as the default of its slot.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
@@ -311,6 +312,63 @@ TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheR
   ASSERT_TRUE(c->error());
   EXPECT_EQ(c->error()->code(), ELOOP);
   EXPECT_FALSE(exists(outside));
+}
+
+// Assets picked before their files were renamed, moved or removed, read
+// through the library itself: each is exported from where the library has
+// it now, under its name there, or ends with the failed-fetch error.
+TEST_F(ExporterTest, FilesRenamedSinceThePickAreExportedFromTheirNewPlaceAndGoneOnesFail) {
+  PHImageManager::setDefaultMediaProvider(nullptr);
+  folder_->makeFolder("Library/Old");
+  struct Case {
+    const char* before;
+    const char* moveFrom;  // what is renamed (nothing: removed)
+    const char* moveTo;
+    const char* after;     // the file now ("": none)
+    const char* exported;  // its name in the export
+  };
+  const Case cases[] = {
+      {"a.jpg", "a.jpg", "b.jpg", "b.jpg", "b.jpg"},
+      {"c.jpg", "c.jpg", "Album/c.jpg", "Album/c.jpg", "c.jpg"},
+      {"Old/d.jpg", "Old", "New", "New/d.jpg", "d.jpg"},
+      {"e.jpg", "e.jpg", nullptr, "", ""},
+      {"v.mp4", "v.mp4", "w.mp4", "w.mp4", "w.mov"},  // remuxed as QuickTime
+  };
+  std::vector<AKAssetPtr> assets;
+  for (const Case& c : cases) {
+    ASSERT_TRUE(std::string(c.before).ends_with(".mp4") ? WriteFixtureVideo(path(c.before), 16, 16, 3)
+                                                        : WriteFixtureImage(path(c.before), "public.jpeg", 8, 8));
+  }
+  for (const Case& c : cases) assets.push_back(libraryAsset(c.before));
+  folder_->makeFolder("Library/Album");
+  for (const Case& c : cases) {
+    std::error_code error;
+    if (c.moveTo) {
+      std::filesystem::rename(path(c.moveFrom), path(c.moveTo), error);
+    } else {
+      std::filesystem::remove(path(c.moveFrom), error);
+    }
+    ASSERT_FALSE(error) << c.before;
+  }
+  exportAndWait(AKImageAssetExporter::initWithConfiguration(configuration_), assets);
+  for (size_t i = 0; i < assets.size(); ++i) {
+    const Case& c = cases[i];
+    const auto& asset = assets[i];
+    if (!*c.after) {
+      EXPECT_FALSE(asset->localTemporaryPath()) << c.before;
+      ASSERT_TRUE(asset->error()) << c.before;
+      EXPECT_EQ(asset->error()->code(), int64_t(AKImageAssetExporterError::exportFailed));
+      EXPECT_EQ(asset->error()->localizedDescription(), "Failed to fetch image data.");
+      continue;
+    }
+    ASSERT_TRUE(asset->localTemporaryPath()) << c.before << ": " << asset->error()->localizedDescription();
+    EXPECT_EQ(asset->fileName(), std::string(c.exported)) << c.before;
+    if (asset->type() == AKAssetType::video) {
+      EXPECT_TRUE(AVProbeMediaFile(asset->localTemporaryPath()->path()).readable);
+    } else {
+      EXPECT_EQ(text(asset->localTemporaryPath()->path()), text(path(c.after))) << c.before;
+    }
+  }
 }
 
 TEST_F(ExporterTest, NamesFromTheLibraryBecomeOneSafeComponentAndVideosWriteThroughNoLink) {

@@ -214,6 +214,16 @@ TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep
   EXPECT_EQ(selectedNames(), (std::vector<std::string>{name(3)}));
   EXPECT_EQ(gallery->finishedBlock()(2, (*gallery->items())[2]), cellAt(4)->thumbnailImageView());
 
+  // The newest photo leaves too: page 2's photo is a row further up, and
+  // page 0's has no cell to zoom back into.
+  auto shifted = objects;
+  shifted.pop_back();
+  group->setFetchResult(std::make_shared<PHFetchResult<PHAsset>>(shifted, nullptr));
+  grid->collectionView()->reloadData();
+  grid->collectionView()->layoutIfNeeded();
+  EXPECT_EQ(gallery->finishedBlock()(2, (*gallery->items())[2]), cellAt(3)->thumbnailImageView());
+  EXPECT_FALSE(gallery->finishedBlock()(0, (*gallery->items())[0]));
+
   // Every asset gone: no gallery at all.
   std::vector<PHAssetPtr> none(objects.size(), nullptr);
   group->setFetchResult(std::make_shared<PHFetchResult<PHAsset>>(none, nullptr));

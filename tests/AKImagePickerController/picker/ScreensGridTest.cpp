@@ -283,6 +283,20 @@ TEST_F(GridTest, FollowsTheLibraryAsItChanges) {
   EXPECT_EQ(selectedNames(), (std::vector<std::string>{"p3.png"}));
   EXPECT_TRUE(RunMainLoopUntil([&] { return badge(5) == "1"; }));
   EXPECT_EQ(grid->groupListVC()->selectedGroup(), grid->selectedGroupId());
+
+  // Down to the camera cell, p1 and p0: the rows past them, the last tapped
+  // one among them, have no view, and scrolling there does nothing.
+  std::filesystem::remove_all(path("Trips"));
+  for (const char* name : {"p9.png", "p3.png", "p2.png"}) std::filesystem::remove(path(name));
+  synchronize();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return grid->collectionView()->numberOfItemsInSection(0) == 3; }));
+  picker->scrollToLastTappedIndexPathWithAnimated(false);
+  grid->collectionView()->layoutIfNeeded();
+  EXPECT_TRUE(grid->thumbnailImageView(NSIndexPath::indexPathForItem(2, 0)));
+  for (auto gone : {NSIndexPath::indexPathForItem(3, 0), NSIndexPath::indexPathForItem(5, 0),
+                    NSIndexPath::indexPathForItem(-1, 0), NSIndexPath::indexPathForItem(0, 1)}) {
+    EXPECT_FALSE(grid->thumbnailImageView(gone)) << gone.description();
+  }
 }
 
 TEST_F(GridTest, DeniedAccessShowsThePermissionViewAndFetchesNothing) {

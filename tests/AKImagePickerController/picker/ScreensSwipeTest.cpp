@@ -82,6 +82,24 @@ TEST_F(SwipeTest, SweepsARangeAndGivesBackWhatItLeaves) {
   EXPECT_GE(counter->deselected, 2);
 }
 
+TEST_F(SwipeTest, ASweepGoesOnOverTheRowsLeftWhenTheAlbumShrinksUnderIt) {
+  show();
+  auto finger = hand->drag({at(9, -30), at(9, 30), at(12)}, 0.3, false);
+  advance(0.05);
+  ASSERT_EQ(selectedNames(), names({9, 10, 11, 12}));
+  // All but the four newest go: the rows the sweep began on are gone.
+  for (int i = 0; i < 56; ++i) std::filesystem::remove(path("p" + std::to_string(i) + ".png"));
+  synchronize();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return grid->collectionView()->numberOfItemsInSection(0) == 5; }));
+  grid->collectionView()->layoutIfNeeded();
+  EXPECT_TRUE(selectedNames().empty());
+  hand->move({finger}, {at(2)});
+  advance(0.05);
+  EXPECT_EQ(selectedNames(), names({2, 3, 4}));
+  hand->up({finger});
+  advance(0.5);
+}
+
 TEST_F(SwipeTest, ASweepThatStartsOnASelectedCellDeselectsAndRestoresEarlierSelections) {
   show();
   for (int64_t item : {2, 3, 8}) {

@@ -262,6 +262,11 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const Value* dataError = dataInfo.find(PHImageErrorKey);
   ASSERT_TRUE(dataError);
   EXPECT_TRUE(dataError->objectAs<NSError>());
+
+  // A file renamed since its asset was fetched is read where it is now.
+  ASSERT_EQ(std::rename(path("c.png").c_str(), path("d.png").c_str()), 0);
+  provider->stopCachingAll();
+  EXPECT_TRUE(request("c.png", 5).image);
 }
 
 // libswscale writes whole vectors: frames whose rows are no multiple of them
