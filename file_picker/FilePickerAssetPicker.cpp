@@ -5,6 +5,7 @@
 #include "AKImagePickerController/picker/AKImagePickerController.h"
 #include "FilePickerPlugin.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
+#include "platform/foundation/OSLog.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/NSLayoutConstraint.h"
@@ -19,7 +20,8 @@ AKImagePickerControllerAssetType assetTypeFor(int64_t type) {
   return AKImagePickerControllerAssetType::allAssets;
 }
 
-void PutSpinnerInAlert(UIAlertController& alert, const std::shared_ptr<UIActivityIndicatorView>& indicator,
+void PutSpinnerInAlert(UIAlertController& alert,
+                       const std::shared_ptr<UIActivityIndicatorView>& indicator,
                        UIViewController& top) {
   auto view = alert.view();
   view->setCenter(top.view()->center());
@@ -27,16 +29,16 @@ void PutSpinnerInAlert(UIAlertController& alert, const std::shared_ptr<UIActivit
   indicator->setHidesWhenStopped(true);
   CGRect bounds = view->bounds();
   indicator->setCenter(CGPointMake(CGRectGetMidX(bounds), CGRectGetMidY(bounds)));
-  indicator->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
-                                 UIViewAutoresizingFlexibleTopMargin |
-                                 UIViewAutoresizingFlexibleBottomMargin);
+  indicator->setAutoresizingMask(
+      UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleRightMargin |
+      UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin);
   view->addSubview(indicator);
 }
 
 AKImageAssetExporterConfiguration ExporterConfiguration(bool allowCompression) {
   AKImageAssetExporterConfiguration configuration;
-  configuration.imageExportPreset = static_cast<int64_t>(allowCompression ? AKImageExportPresent::compatible
-                                                                          : AKImageExportPresent::current);
+  configuration.imageExportPreset = static_cast<int64_t>(
+      allowCompression ? AKImageExportPresent::compatible : AKImageExportPresent::current);
   configuration.videoExportPreset =
       allowCompression ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough;
   return configuration;
@@ -55,7 +57,8 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
   // Nobody hears the events: a small alert with a spinner shows the export.
   if (!eventSink_) PutSpinnerInAlert(*alert, indicator, *top);
 
-  picker->setExporter(AKImageAssetExporter::initWithConfiguration(ExporterConfiguration(allowCompression)));
+  picker->setExporter(
+      AKImageAssetExporter::initWithConfiguration(ExporterConfiguration(allowCompression)));
   picker->setExportsWhenCompleted(true);
   picker->setShowsCancelButton(true);
   picker->setSourceType(AKImagePickerControllerSourceType::albumsOnly);
@@ -96,10 +99,18 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
     auto self = weak.lock();
     auto p = weakPicker.lock();
     if (!self || !p || !self->isCurrent(*p)) return;
-    // An asset whose export failed has no file and is left out.
+    // An asset whose export failed has no file and is left out of the reply,
+    // which has no room for errors; the log says which and why.
     std::vector<NSURLPtr> urls;
     for (const auto& asset : assets) {
-      if (auto path = asset->localTemporaryPath()) urls.push_back(NSURL::fileURLWithPath(path->path()));
+      if (auto path = asset->localTemporaryPath()) {
+        urls.push_back(NSURL::fileURLWithPath(path->path()));
+      } else {
+        auto error = asset->error();
+        NSLog("FilePickerPlugin: asset " + asset->localIdentifier() +
+              " left out, its export failed: " +
+              (error ? error->localizedDescription() : std::string("no file")));
+      }
     }
     self->handleResult(urls);
   });

@@ -22,6 +22,7 @@
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/RecordedLog.h"
 #include "support/ScriptedLocations.h"
 #include "support/ScriptedSystemInfo.h"
 #include "support/ui/UITouchDriver.h"
@@ -57,7 +58,8 @@ class MediaRoadTest : public FilePickerTest {
     FilePickerTest::SetUp();
     const char* data = std::getenv("QX_TEST_DATA");
     ASSERT_NE(data, nullptr);
-    ScriptedLocations::installed().setMainBundlePath(std::string(data) + "/../../resources/Runner.app");
+    ScriptedLocations::installed().setMainBundlePath(std::string(data) +
+                                                     "/../../resources/Runner.app");
     library_ = scratch_.makeFolder("library");
     ::setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
     ::setenv("QX_PHOTO_AUTHORIZATION", "authorized", 1);
@@ -85,13 +87,14 @@ class MediaRoadTest : public FilePickerTest {
   // The picker the request presented, its grid showing `items` assets.
   std::shared_ptr<AKImagePickerController> shownPicker(int64_t items) {
     showPicker();
-    auto picker =
-        std::dynamic_pointer_cast<AKImagePickerController>(window_->rootViewController()->presentedViewController());
+    auto picker = std::dynamic_pointer_cast<AKImagePickerController>(
+        window_->rootViewController()->presentedViewController());
     if (!picker) return nullptr;
     grid_ = std::dynamic_pointer_cast<AKAssetGroupDetailVC>(picker->topViewController());
     if (!grid_) return nullptr;
     bool loaded = RunMainLoopUntil([&] {
-      return grid_->selectedGroupId() && grid_->collectionView()->numberOfItemsInSection(0) == items;
+      return grid_->selectedGroupId() &&
+             grid_->collectionView()->numberOfItemsInSection(0) == items;
     });
     if (!loaded) return nullptr;
     window_->layoutIfNeeded();
@@ -140,7 +143,8 @@ void ExpectDescribesFile(const Value& entry, bool withData) {
 }  // namespace
 
 TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTheExport) {
-  auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}, {"withData", Value(true)}}));
+  auto call = start(
+      "image", Value::map({{"allowMultipleSelection", Value(true)}, {"withData", Value(true)}}));
   auto picker = shownPicker(2);
   ASSERT_TRUE(picker);
   EXPECT_TRUE(provider_->requests().empty()) << "no system picker is asked";
@@ -149,13 +153,15 @@ TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTh
   EXPECT_TRUE(picker->exportsWhenCompleted());
   EXPECT_TRUE(grid_->navigationItem()->leftBarButtonItem()) << "a cancel button";
   ASSERT_TRUE(picker->exporter());
-  EXPECT_EQ(picker->exporter()->configuration().imageExportPreset, int64_t(AKImageExportPresent::current));
+  EXPECT_EQ(picker->exporter()->configuration().imageExportPreset,
+            int64_t(AKImageExportPresent::current));
   EXPECT_EQ(picker->exporter()->configuration().videoExportPreset, AVAssetExportPresetPassthrough);
 
   tapItem(0);  // b.png
   tapItem(1);  // a.jpg
   ASSERT_EQ(picker->selectedAssets().size(), 2u);
-  std::vector<std::string> chosen{fileName(picker->selectedAssets()[0]), fileName(picker->selectedAssets()[1])};
+  std::vector<std::string> chosen{fileName(picker->selectedAssets()[0]),
+                                  fileName(picker->selectedAssets()[1])};
   EXPECT_EQ(chosen, (std::vector<std::string>{"b.png", "a.jpg"}));
   {
     WriteGate gate;
@@ -181,17 +187,21 @@ TEST_F(MediaRoadTest, TwoPhotosAreExportedWithTheirOriginalDataAndEventsAroundTh
   EXPECT_EQ(ReadText(library_ + "/a.jpg").empty(), false) << "the library keeps its files";
   EXPECT_EQ(events(), (std::vector<Value>{Value(true), Value(false)}));
   EXPECT_EQ(eventsAtReply_, events()) << "the last event comes before the reply";
-  EXPECT_FALSE(window_->rootViewController()->presentedViewController()) << "no alert with a listener";
+  EXPECT_FALSE(window_->rootViewController()->presentedViewController())
+      << "no alert with a listener";
 }
 
 TEST_F(MediaRoadTest, WithoutAListenerASpinnerAlertShowsWhileTheExportRuns) {
   ASSERT_EQ(peer_->cancel(kPickerEvents).kind, FlutterMethodOutcome::Kind::Success);
-  auto call = start("media", Value::map({{"allowMultipleSelection", Value(true)}, {"compressionQuality", Value(80)}}));
+  auto call = start("media", Value::map({{"allowMultipleSelection", Value(true)},
+                                         {"compressionQuality", Value(80)}}));
   auto picker = shownPicker(3);
   ASSERT_TRUE(picker);
   EXPECT_EQ(picker->assetType(), AKImagePickerControllerAssetType::allAssets);
-  EXPECT_EQ(picker->exporter()->configuration().imageExportPreset, int64_t(AKImageExportPresent::compatible));
-  EXPECT_EQ(picker->exporter()->configuration().videoExportPreset, AVAssetExportPresetHighestQuality);
+  EXPECT_EQ(picker->exporter()->configuration().imageExportPreset,
+            int64_t(AKImageExportPresent::compatible));
+  EXPECT_EQ(picker->exporter()->configuration().videoExportPreset,
+            AVAssetExportPresetHighestQuality);
   tapItem(0);  // the video
   tapItem(2);  // a.jpg
   ASSERT_EQ(picker->selectedAssets().size(), 2u);
@@ -253,6 +263,28 @@ TEST_F(MediaRoadTest, CancellingRepliesNilAndAnEmptyExportEndsAtOnce) {
   // A status of exporting with an empty selection counts as the end.
   again->exportStatusChanged()(AKImagePickerControllerExportStatus::exporting);
   EXPECT_EQ(events(), std::vector<Value>{Value(false)});
+
+  // A chosen photo gone from the library before Done: the other is answered,
+  // and the log names the one left out and why.
+  auto log = RecordedLog::install();
+  auto third = start("image", Value::map({{"allowMultipleSelection", Value(true)}}));
+  auto last = shownPicker(2);
+  ASSERT_TRUE(last);
+  tapItem(0);  // b.png
+  tapItem(1);  // a.jpg
+  ASSERT_EQ(last->selectedAssets().size(), 2u);
+  const std::string gone = last->selectedAssets()[1]->localIdentifier();
+  ASSERT_TRUE(std::filesystem::remove(library_ + "/a.jpg"));
+  tapDone(*last);
+  auto one = finish(third);
+  ASSERT_TRUE(IsSuccess(one));
+  ASSERT_EQ(one.result.size(), 1u);
+  EXPECT_EQ(ReadText(Field(one.result.asList()[0], "path")->asString()),
+            ReadText(library_ + "/b.png"));
+  bool said = false;
+  for (const auto& m : log->messages())
+    said = said || (m.find(gone) != std::string::npos && m.find("left out") != std::string::npos);
+  EXPECT_TRUE(said) << "the photo left out is named in the log";
 }
 
 TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {
