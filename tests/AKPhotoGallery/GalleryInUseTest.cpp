@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
 #include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryInUse.h"
+#include "image_loading/cache/ILImageCache.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
@@ -214,6 +217,54 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
             text("preview.image.download.original.title"));
   EXPECT_FALSE(button->isHidden());
   EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
+}
+
+// What the image cache's disk holds once a page has shown its picture: a
+// library photo is on the device already and is not encoded again (a HEIC
+// photo took seconds and hundreds of megabytes to encode as HEIC); a remote
+// picture keeps the bytes it came as.
+TEST_F(GalleryInUseTest, LibraryPhotosStayOffTheDiskCacheAndRemotePicturesKeepTheirBytes) {
+  const NSDataPtr heic = il_test::StillFile("public.heic", TwoBandBitmap(300, 200));
+  const NSDataPtr jpeg = Jpeg(300, 200);
+  ASSERT_TRUE(heic && heic->writeToFile(path("photo.heic"), true));
+  ASSERT_TRUE(jpeg->writeToFile(path("photo.jpg"), true));
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(assets->count(), 2);
+  struct Case {
+    std::string name;
+    AKPhotoGalleryItemPtr item;
+    std::string key;
+    NSDataPtr onDisk;  // null: nothing
+  };
+  std::vector<Case> cases;
+  for (int64_t i = 0; i < assets->count(); ++i) {
+    auto asset = assets->objectAtIndex(i);
+    cases.push_back({"library photo " + std::to_string(i), AKPhotoGalleryItem::itemWithAsset(asset),
+                     asset->localIdentifier(), nullptr});
+  }
+  for (const auto& [name, bytes, type] :
+       {std::tuple{"/photo.heic", heic, "image/heic"}, {"/photo.jpg", jpeg, "image/jpeg"}}) {
+    const NSURLPtr url = serve(name, bytes, type);
+    cases.push_back({std::string("remote ") + name, AKPhotoGalleryItem::itemWithImageURL(url),
+                     url->absoluteString(), bytes});
+  }
+  auto cache = ILImageCache::sharedImageCache();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    present({c.item});
+    ASSERT_TRUE(waitForPicture());
+    EXPECT_TRUE(cache->imageFromMemoryCacheForKey(c.key));
+    // A store to disk encodes off the main thread and then writes on the
+    // cache's queue: both have run once the workers are idle.
+    ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
+    const NSDataPtr stored = cache->diskImageDataForKey(c.key);
+    if (!c.onDisk) {
+      EXPECT_FALSE(stored) << stored->length() << " bytes on disk";
+    } else {
+      ASSERT_TRUE(stored);
+      EXPECT_TRUE(stored->vector() == c.onDisk->vector());
+    }
+  }
 }
 
 TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
