@@ -3,6 +3,7 @@
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
+#include <poppler/Annot.h>
 #include <poppler/Page.h>
 #include <poppler/SplashOutputDev.h>
 #include <poppler/Stream.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/foundation/Mutex.h"
@@ -37,6 +39,167 @@ void preparePoppler() REQUIRES(popplerMutex()) {
     quiet = true;
   }
 }
+
+// What one render may still spend: bytes of content read (the page's own,
+// and its forms', patterns' and glyphs' each time they are drawn), pixels
+// painted. Once either runs out the page is given up.
+struct RenderBudget {
+  size_t contentBytes = size_t(kCGPDFMaxContentBytes);
+  double paintedPixels = kCGPDFMaxImagePixels;
+  bool exhausted = false;
+};
+
+// The budget of the render under way; null when none is. Set and read only
+// with popplerMutex() held (every read comes from poppler, during a render).
+RenderBudget* gRenderBudget = nullptr;
+
+// A content stream read through the render's budget: once the budget is
+// spent it ends, so poppler stops drawing whatever is left of the page (a
+// stream inflating to a gigabyte of operators, a form drawn a million
+// times) and the render returns soon.
+class BudgetStream : public Stream {
+ public:
+  explicit BudgetStream(Object inner) : inner_(std::move(inner)), str_(inner_.getStream()) {}
+
+  StreamKind getKind() const override { return str_->getKind(); }
+  void reset() override { str_->reset(); }
+  void close() override { str_->close(); }
+  int getChar() override { return allow(1) ? str_->getChar() : EOF; }
+  int lookChar() override {
+    return gRenderBudget && gRenderBudget->exhausted ? EOF : str_->lookChar();
+  }
+  int getUnfilteredChar() override { return str_->getUnfilteredChar(); }
+  void unfilteredReset() override { str_->unfilteredReset(); }
+  Goffset getPos() override { return str_->getPos(); }
+  void setPos(Goffset pos, int dir) override { str_->setPos(pos, dir); }
+  bool isBinary(bool last) const override { return str_->isBinary(last); }
+  BaseStream* getBaseStream() override { return str_->getBaseStream(); }
+  Stream* getUndecodedStream() override { return str_->getUndecodedStream(); }
+  Dict* getDict() override { return str_->getDict(); }
+  Object* getDictObject() override { return str_->getDictObject(); }
+  Stream* getNextStream() const override { return str_; }
+
+ private:
+  bool hasGetChars() override { return true; }
+  int getChars(int count, unsigned char* buffer) override {
+    int allowed = 0;
+    while (allowed < count && allow(1)) ++allowed;
+    const int read = allowed > 0 ? str_->doGetChars(allowed, buffer) : 0;
+    // What was allowed but not there (the stream's end) is given back.
+    if (gRenderBudget) gRenderBudget->contentBytes += size_t(allowed - read);
+    return read;
+  }
+  // Takes `bytes` from the budget. A stream that ends exactly where the
+  // budget does is read whole: only more content than the budget spends it.
+  bool allow(size_t bytes) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
+    if (budget->contentBytes >= bytes) {
+      budget->contentBytes -= bytes;
+      return true;
+    }
+    if (str_->lookChar() != EOF) budget->exhausted = true;
+    return false;
+  }
+
+  Object inner_;
+  Stream* str_;
+};
+
+bool IsName(const Object& object, const char* name) {
+  return object.isName() && std::strcmp(object.getName(), name) == 0;
+}
+
+// Puts every content stream a page draws (its contents, and the forms,
+// tiling patterns, Type 3 glyphs and annotation appearances reachable from
+// it) behind a BudgetStream, in the document's cross-reference table, once.
+class ContentWrapper {
+ public:
+  explicit ContentWrapper(XRef* xref) : xref_(xref) {}
+
+  void wrapPage(Page* page) {
+    Object dict = xref_->fetch(page->getRef());
+    if (!dict.isDict()) return;
+    const Object& contents = dict.dictLookupNF("Contents");
+    if (contents.isRef()) wrap(contents, false);
+    Object parts = dict.dictLookup("Contents");
+    if (parts.isArray()) {
+      for (int i = 0; i < parts.arrayGetLength(); ++i) wrap(parts.arrayGetNF(i), false);
+    }
+    if (Object* resources = page->getResourceDictObject(); resources && resources->isDict()) {
+      walkResources(*resources);
+    }
+    Object annots = dict.dictLookup("Annots");
+    for (int i = 0; annots.isArray() && i < annots.arrayGetLength(); ++i) {
+      Object annot = annots.arrayGet(i);
+      if (!annot.isDict()) continue;
+      Object appearances = annot.dictLookup("AP");
+      if (!appearances.isDict()) continue;
+      for (const char* kind : {"N", "R", "D"}) {
+        const Object& one = appearances.dictLookupNF(kind);
+        if (one.isRef()) wrap(one, true);
+        Object states = appearances.dictLookup(kind);
+        for (int j = 0; states.isDict() && j < states.dictGetLength(); ++j) {
+          wrap(states.dictGetValNF(j), true);
+        }
+      }
+    }
+  }
+
+ private:
+  // Wraps the stream `ref` names; `withResources` walks its own resources.
+  void wrap(const Object& ref, bool withResources) {
+    if (!ref.isRef() || !seen_.insert(ref.getRef().num).second) return;
+    Object stream = xref_->fetch(ref.getRef());
+    if (!stream.isStream()) return;
+    Object resources = stream.streamGetDict()->lookup("Resources");
+    if (!dynamic_cast<BudgetStream*>(stream.getStream())) {
+      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream))));
+      xref_->setModifiedObject(&wrapped, ref.getRef());
+    }
+    if (withResources && resources.isDict()) walkResources(resources);
+  }
+
+  void walkResources(const Object& resources) {
+    if (++depth_ > kMaxDepth) return;
+    Object xobjects = resources.dictLookup("XObject");
+    for (int i = 0; xobjects.isDict() && i < xobjects.dictGetLength(); ++i) {
+      Object xobject = xobjects.dictGetVal(i);
+      if (xobject.isStream() && IsName(xobject.streamGetDict()->lookup("Subtype"), "Form")) {
+        wrap(xobjects.dictGetValNF(i), true);
+      }
+    }
+    Object patterns = resources.dictLookup("Pattern");
+    for (int i = 0; patterns.isDict() && i < patterns.dictGetLength(); ++i) {
+      Object pattern = patterns.dictGetVal(i);
+      if (pattern.isStream()) wrap(patterns.dictGetValNF(i), true);  // tiling patterns
+    }
+    Object fonts = resources.dictLookup("Font");
+    for (int i = 0; fonts.isDict() && i < fonts.dictGetLength(); ++i) {
+      Object font = fonts.dictGetVal(i);
+      if (!font.isDict() || !IsName(font.dictLookup("Subtype"), "Type3")) continue;
+      Object glyphs = font.dictLookup("CharProcs");
+      for (int j = 0; glyphs.isDict() && j < glyphs.dictGetLength(); ++j) {
+        wrap(glyphs.dictGetValNF(j), false);
+      }
+      Object own = font.dictLookup("Resources");
+      if (own.isDict()) walkResources(own);
+    }
+    Object states = resources.dictLookup("ExtGState");
+    for (int i = 0; states.isDict() && i < states.dictGetLength(); ++i) {
+      Object state = states.dictGetVal(i);
+      Object mask = state.isDict() ? state.dictLookup("SMask") : Object(objNull);
+      if (mask.isDict()) wrap(mask.dictLookupNF("G"), true);
+    }
+    --depth_;
+  }
+
+  static constexpr int kMaxDepth = 64;
+  XRef* xref_;
+  std::set<int> seen_;
+  int depth_ = 0;
+};
 
 // Renders a page, leaving out images once those drawn have declared
 // kCGPDFMaxImagePixels between them: poppler decodes every pixel an image
@@ -94,9 +257,80 @@ class BoundedOutputDev : public SplashOutputDev {
     }
   }
 
+  // Painting costs the pixels it may cover: its path's box on the page (the
+  // clip's, for shadings), charged to the render's budget.
+  void stroke(GfxState* state) override {
+    if (paint(state, PathBox(state, state->getTransformedLineWidth()))) {
+      SplashOutputDev::stroke(state);
+    }
+  }
+  void fill(GfxState* state) override {
+    if (paint(state, PathBox(state, 1))) SplashOutputDev::fill(state);
+  }
+  void eoFill(GfxState* state) override {
+    if (paint(state, PathBox(state, 1))) SplashOutputDev::eoFill(state);
+  }
+  bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override {
+    return !paint(state, ClipBox(state)) || SplashOutputDev::functionShadedFill(state, shading);
+  }
+  bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin,
+                       double tMax) override {
+    return !paint(state, ClipBox(state)) ||
+           SplashOutputDev::axialShadedFill(state, shading, tMin, tMax);
+  }
+  bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double tMin,
+                        double tMax) override {
+    return !paint(state, ClipBox(state)) ||
+           SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
+  }
+  bool gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading) override {
+    return !paint(state, ClipBox(state)) ||
+           SplashOutputDev::gouraudTriangleShadedFill(state, shading);
+  }
+
   bool leftSomethingOut() const { return leftOut_; }
 
  private:
+  struct Box {
+    double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+  };
+  static Box ClipBox(GfxState* state) {
+    Box box;
+    state->getClipBBox(&box.xMin, &box.yMin, &box.xMax, &box.yMax);
+    return box;
+  }
+  // The device box of the current path, widened by `margin` pixels, within the clip.
+  static Box PathBox(GfxState* state, double margin) {
+    const GfxPath* path = state->getPath();
+    Box box{INFINITY, INFINITY, -INFINITY, -INFINITY};
+    for (int i = 0; path && i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sub = path->getSubpath(i);
+      for (int j = 0; j < sub->getNumPoints(); ++j) {
+        double x, y;
+        state->transform(sub->getX(j), sub->getY(j), &x, &y);
+        box = {std::min(box.xMin, x), std::min(box.yMin, y), std::max(box.xMax, x),
+               std::max(box.yMax, y)};
+      }
+    }
+    const Box clip = ClipBox(state);
+    return {std::max(box.xMin - margin, clip.xMin), std::max(box.yMin - margin, clip.yMin),
+            std::min(box.xMax + margin, clip.xMax), std::min(box.yMax + margin, clip.yMax)};
+  }
+  // Whether the budget pays for painting `box`; spends it when it cannot.
+  static bool paint(GfxState*, const Box& box) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
+    const double pixels =
+        std::max(0.0, box.xMax - box.xMin) * std::max(0.0, box.yMax - box.yMin);
+    if (!std::isfinite(pixels) || pixels > budget->paintedPixels) {
+      budget->exhausted = true;
+      return false;
+    }
+    budget->paintedPixels -= pixels;
+    return true;
+  }
+
   bool take(int width, int height) {
     const double pixels = double(std::max(width, 0)) * double(std::max(height, 0));
     if (pixels > left_) {
@@ -188,6 +422,15 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   Raster out;
   MutexLock lock(popplerMutex());
   preparePoppler();
+  PDFDoc* doc = document_->document_.get();
+  if (!contentWrapped_) {
+    if (Page* page = doc->getPage(static_cast<int>(number_))) {
+      ContentWrapper(doc->getXRef()).wrapPage(page);
+    }
+    contentWrapped_ = true;
+  }
+  RenderBudget budget;
+  gRenderBudget = &budget;
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
   BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);
   device.setFontAntialias(true);
@@ -196,6 +439,12 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   device.startDoc(document_->document_.get());
   document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
                                          false, true, false, -1, -1, -1, -1);
+  gRenderBudget = nullptr;
+  if (budget.exhausted) {
+    NSLog("CGPDFPage: page " + std::to_string(number_) +
+          " costs more work than a page may; it is not shown");
+    return out;
+  }
   if (device.leftSomethingOut()) {
     NSLog("CGPDFPage: page " + std::to_string(number_) +
           " declares images of more pixels than a page may; they are left out");

@@ -10,7 +10,12 @@
 // (coarser when its size and the resolution ask for more), and its images may
 // declare at most kCGPDFMaxImagePixels between them (poppler decodes every
 // pixel an image declares, whatever size it is drawn at); images past that
-// are left out. Rendering is slow work: callers keep it off the main thread.
+// are left out. What a page costs to draw is bounded too: a render reads at
+// most kCGPDFMaxContentBytes of content (the page's own and that of the
+// forms, patterns and glyphs it draws, each time it draws them) and paints
+// at most kCGPDFMaxImagePixels pixels (its fills' and strokes' boxes); a
+// page that asks for more is not rendered at all. Rendering is slow work:
+// callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -24,6 +29,9 @@ class PDFDoc;
 inline constexpr double kCGPDFMaxRenderSide = 8192;
 inline constexpr double kCGPDFMaxRenderPixels = 32.0 * 1024 * 1024;
 inline constexpr double kCGPDFMaxImagePixels = 256.0 * 1024 * 1024;
+// About a second of poppler's work on the cheapest operators; real pages
+// read far less.
+inline constexpr double kCGPDFMaxContentBytes = 8.0 * 1024 * 1024;
 
 enum CGPDFBox : int32_t {
   kCGPDFMediaBox = 0,
@@ -70,7 +78,8 @@ class CGPDFPage : public NSObject {
   void drawInContext(CGContext& context) const;
   // The crop box as it is shown (turned by the page's rotation) on white
   // paper, opaque, at `pixelsPerPoint`; within the same size limits as
-  // drawing. nullptr when the page cannot be rendered.
+  // drawing. nullptr when the page cannot be rendered or costs more than
+  // the limits above.
   CGImageRef createImage(double pixelsPerPoint) const;
 
   std::string className() const override { return "CGPDFPage"; }
@@ -88,6 +97,9 @@ class CGPDFPage : public NSObject {
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
   int rotation_;
+  // Whether its content streams read through the render budget yet; set
+  // with poppler's lock held.
+  mutable bool contentWrapped_ = false;
 };
 
 using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;

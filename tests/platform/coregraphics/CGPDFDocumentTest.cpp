@@ -309,4 +309,62 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
   }
 }
 
+// What a page costs to draw is bounded as what it declares is: the content
+// it reads (its forms', each time they are drawn, included) and the pixels
+// it paints. Past either the page is not rendered; up to them it is.
+TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
+  const size_t budget = size_t(kCGPDFMaxContentBytes);
+  const std::string paint = "0 g 0 0 10 10 re f";
+  // A form of `size` content bytes drawn `times` times.
+  auto forms = [](size_t size, int times) {
+    std::string draws;
+    for (int i = 0; i < times; ++i) draws += "/F Do ";
+    const std::string body = "q Q" + std::string(size - 3, ' ');
+    return std::pair{draws, "<< /Type /XObject /Subtype /Form /BBox [0 0 10 10] /Length " +
+                                std::to_string(body.size()) + " >>\nstream\n" + body +
+                                "\nendstream"};
+  };
+  // `count` fills of the whole 100 x 100 page, 10,000 pixels each at 1:1.
+  auto fills = [](size_t count) {
+    std::string content;
+    for (size_t i = 0; i < count; ++i) content += "0 0 100 100 re f ";
+    return content;
+  };
+  const size_t fillsPaid = size_t(kCGPDFMaxImagePixels / 1e4);
+  struct Case {
+    std::string name, content;
+    std::vector<std::string> objects;
+    bool renders;
+  };
+  const auto [fewDraws, form] = forms(1000, 100);
+  const auto [manyDraws, sameForm] = forms(1000, int(budget / 1000) + 1);
+  const Case cases[] = {
+      {"content to the byte budget", paint + std::string(budget - paint.size(), ' '), {}, true},
+      {"one byte past it", paint + std::string(budget + 1 - paint.size(), ' '), {}, false},
+      {"a form drawn a few times", paint + " " + fewDraws, {form}, true},
+      {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false},
+      {"fills the paint budget pays for", fills(100), {}, true},
+      {"fills past it", fills(fillsPaid + 1), {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto doc = CGPDFDocument::create(makePDF(
+        {{"0 0 100 100", c.content, c.objects.empty() ? "" : "/Resources << /XObject << /F 5 0 R >> >>"}},
+        c.objects));
+    ASSERT_TRUE(doc);
+    auto page = doc->page(1);
+    CGImageRef image;
+    ASSERT_TRUE(finishesInTime([&] { image = page->createImage(1); })) << "still rendering";
+    if (!c.renders) {
+      EXPECT_FALSE(image);
+      continue;
+    }
+    ASSERT_TRUE(image);
+    // The black square the page starts with, or the fills.
+    EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1], 8);
+    // Rendered again, the page costs the same: the budget is each render's.
+    EXPECT_TRUE(page->createImage(1));
+  }
+}
+
 }  // namespace cgpdf_document_test
