@@ -317,12 +317,12 @@ void BM_GalleryOpensOnTwoLibraryPhotos(benchmark::State& state) {
     const double before = residentMiB("VmRSS:"), cpuBefore = cpuSeconds();
     state.ResumeTiming();
 
+    // Presented from a client screen, as the picker presents it.
+    auto root = std::make_shared<UIViewController>();
+    screen.window->setRootViewController(root);
     auto gallery = std::make_shared<AKPhotoGallery>();
     gallery->setItems(items);
-    screen.window->setRootViewController(gallery);
-    gallery->view()->setFrame(screen.window->bounds());
-    gallery->viewWillAppear(false);
-    gallery->contentVC()->viewWillAppear(false);
+    presentWithPhotoGallery(root, gallery);
     auto shows = [&] {
       auto page = std::dynamic_pointer_cast<AKPhotoBasePreviewVC>(gallery->currentContentVC());
       auto view = page ? std::dynamic_pointer_cast<UIImageView>(page->contentView()) : nullptr;

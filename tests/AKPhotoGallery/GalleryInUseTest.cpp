@@ -9,12 +9,14 @@
 #include <tuple>
 
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoImageDownloader.h"
 #include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryInUse.h"
 #include "image_loading/cache/ILImageCache.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
+#include "platform/photos/PHImageManager.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIButton.h"
@@ -24,6 +26,7 @@
 #include "support/FlatJPEG.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
+#include "support/photos/ScriptedMediaProvider.h"
 #include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -265,6 +268,42 @@ TEST_F(GalleryInUseTest, LibraryPhotosStayOffTheDiskCacheAndRemotePicturesKeepTh
       EXPECT_TRUE(stored->vector() == c.onDisk->vector());
     }
   }
+}
+
+// A page asked for twice while its photo is being made (as the gallery
+// opens) waits for that one: the library renders it once, and both calls
+// have its picture and its progress. Asked again once it is answered, the
+// library renders it anew.
+TEST_F(GalleryInUseTest, CallsForALibraryPhotoBeingMadeShareItsRendering) {
+  ASSERT_TRUE(Jpeg(30, 20)->writeToFile(path("photo.jpg"), true));
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(assets->count(), 1);
+  auto provider = std::make_shared<ScriptedMediaProvider>();
+  ScriptedAnswer answer;
+  answer.thread = ScriptedAnswer::Thread::Main;  // after both calls below
+  answer.progress = {0.5};
+  answer.image = UIImage::imageWithCGImage(TwoBandBitmap(30, 20), 1, UIImageOrientationUp);
+  provider->setDefaultAnswer(answer);
+  PHImageManager::setDefaultMediaProvider(provider);
+  auto downloader = AKPhotoImageAssetDownloader::shared();
+  std::vector<UIImagePtr> images;
+  std::vector<float> progress;
+  auto ask = [&] {
+    downloader->downloadImage(
+        assets->objectAtIndex(0), [&](float value) { progress.push_back(value); },
+        [&](UIImagePtr image, NSDataPtr, NSErrorPtr) { images.push_back(image); });
+  };
+  ask();
+  ask();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return images.size() == 2; }));
+  EXPECT_EQ(provider->calls().size(), 1u);
+  EXPECT_EQ(images[0], answer.image);
+  EXPECT_EQ(images[1], answer.image);
+  EXPECT_EQ(progress, (std::vector<float>{0.5f, 0.5f}));
+  ask();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return images.size() == 3; }));
+  EXPECT_EQ(provider->calls().size(), 2u);
+  PHImageManager::setDefaultMediaProvider(nullptr);
 }
 
 TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {
