@@ -47,6 +47,7 @@ struct RenderBudget {
   size_t contentBytes = size_t(kCGPDFMaxContentBytes);
   double paintedPixels = kCGPDFMaxImagePixels;
   bool exhausted = false;
+  bool paintSpent = false;  // it was the pixels that ran out (they grow with the scale)
 };
 
 // The budget of the render under way; null when none is. Set and read only
@@ -324,7 +325,7 @@ class BoundedOutputDev : public SplashOutputDev {
     const double pixels =
         std::max(0.0, box.xMax - box.xMin) * std::max(0.0, box.yMax - box.yMin);
     if (!std::isfinite(pixels) || pixels > budget->paintedPixels) {
-      budget->exhausted = true;
+      budget->exhausted = budget->paintSpent = true;
       return false;
     }
     budget->paintedPixels -= pixels;
@@ -429,6 +430,10 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
     }
     contentWrapped_ = true;
   }
+  // A page given up once is given up again without the work: its content
+  // is the same at every scale, and its painting only costs more at a
+  // larger one.
+  if (givenUpAt_ && dpi >= *givenUpAt_) return out;
   RenderBudget budget;
   gRenderBudget = &budget;
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
@@ -441,6 +446,7 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
                                          false, true, false, -1, -1, -1, -1);
   gRenderBudget = nullptr;
   if (budget.exhausted) {
+    givenUpAt_ = budget.paintSpent ? dpi : 0;
     NSLog("CGPDFPage: page " + std::to_string(number_) +
           " costs more work than a page may; it is not shown");
     return out;

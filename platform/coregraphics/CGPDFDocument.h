@@ -19,6 +19,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/coregraphics/CGContext.h"
@@ -100,6 +101,8 @@ class CGPDFPage : public NSObject {
   // Whether its content streams read through the render budget yet; set
   // with poppler's lock held.
   mutable bool contentWrapped_ = false;
+  // The lowest resolution (dots per inch) it was given up at; set likewise.
+  mutable std::optional<double> givenUpAt_;
 };
 
 using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;
