@@ -45,6 +45,7 @@ void preparePoppler() REQUIRES(popplerMutex()) {
 // painted. Once either runs out the page is given up.
 struct RenderBudget {
   size_t contentBytes = size_t(kCGPDFMaxContentBytes);
+  size_t fontBytes = size_t(kCGPDFMaxFontBytes);
   double paintedPixels = kCGPDFMaxImagePixels;
   bool exhausted = false;
   bool paintSpent = false;  // it was the pixels that ran out (they grow with the scale)
@@ -54,18 +55,20 @@ struct RenderBudget {
 // with popplerMutex() held (every read comes from poppler, during a render).
 RenderBudget* gRenderBudget = nullptr;
 
-// A content stream read through the render's budget: once the budget is
-// spent it ends, so poppler stops drawing whatever is left of the page (a
-// stream inflating to a gigabyte of operators, a form drawn a million
-// times) and the render returns soon.
+// A stream read through the render's budget: once the budget is spent it
+// ends, so poppler stops drawing whatever is left of the page (a stream
+// inflating to a gigabyte of operators, a form drawn a million times, a
+// font inflating to a gigabyte) and the render returns soon.
 class BudgetStream : public Stream {
  public:
-  explicit BudgetStream(Object inner) : inner_(std::move(inner)), str_(inner_.getStream()) {}
+  enum class Kind { Content, Font };
+  BudgetStream(Object inner, Kind kind)
+      : inner_(std::move(inner)), str_(inner_.getStream()), kind_(kind) {}
 
   StreamKind getKind() const override { return str_->getKind(); }
   void reset() override { str_->reset(); }
   void close() override { str_->close(); }
-  int getChar() override { return allow(1) ? str_->getChar() : EOF; }
+  int getChar() override { return take(1) == 1 ? str_->getChar() : endOfBudget(); }
   int lookChar() override {
     return gRenderBudget && gRenderBudget->exhausted ? EOF : str_->lookChar();
   }
@@ -83,29 +86,37 @@ class BudgetStream : public Stream {
  private:
   bool hasGetChars() override { return true; }
   int getChars(int count, unsigned char* buffer) override {
-    int allowed = 0;
-    while (allowed < count && allow(1)) ++allowed;
+    const int allowed = take(count);
     const int read = allowed > 0 ? str_->doGetChars(allowed, buffer) : 0;
     // What was allowed but not there (the stream's end) is given back.
-    if (gRenderBudget) gRenderBudget->contentBytes += size_t(allowed - read);
+    if (gRenderBudget) left(*gRenderBudget) += size_t(allowed - read);
+    if (read == allowed && allowed < count) endOfBudget();
     return read;
   }
-  // Takes `bytes` from the budget. A stream that ends exactly where the
-  // budget does is read whole: only more content than the budget spends it.
-  bool allow(size_t bytes) {
+  size_t& left(RenderBudget& budget) const {
+    return kind_ == Kind::Font ? budget.fontBytes : budget.contentBytes;
+  }
+  // Takes up to `wanted` bytes from the budget: how many may be read.
+  int take(int wanted) {
     RenderBudget* budget = gRenderBudget;
-    if (!budget) return true;
-    if (budget->exhausted) return false;
-    if (budget->contentBytes >= bytes) {
-      budget->contentBytes -= bytes;
-      return true;
-    }
-    if (str_->lookChar() != EOF) budget->exhausted = true;
-    return false;
+    if (!budget) return wanted;
+    if (budget->exhausted || wanted <= 0) return 0;
+    size_t& bytes = left(*budget);
+    const size_t allowed = std::min(bytes, size_t(wanted));
+    bytes -= allowed;
+    return int(allowed);
+  }
+  // The budget let no more be read. A stream that ends exactly where the
+  // budget does was read whole; only one with more spends the budget.
+  int endOfBudget() {
+    RenderBudget* budget = gRenderBudget;
+    if (budget && !budget->exhausted && str_->lookChar() != EOF) budget->exhausted = true;
+    return EOF;
   }
 
   Object inner_;
   Stream* str_;
+  const Kind kind_;
 };
 
 bool IsName(const Object& object, const char* name) {
@@ -150,16 +161,30 @@ class ContentWrapper {
 
  private:
   // Wraps the stream `ref` names; `withResources` walks its own resources.
-  void wrap(const Object& ref, bool withResources) {
+  void wrap(const Object& ref, bool withResources,
+            BudgetStream::Kind kind = BudgetStream::Kind::Content) {
     if (!ref.isRef() || !seen_.insert(ref.getRef().num).second) return;
     Object stream = xref_->fetch(ref.getRef());
     if (!stream.isStream()) return;
     Object resources = stream.streamGetDict()->lookup("Resources");
     if (!dynamic_cast<BudgetStream*>(stream.getStream())) {
-      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream))));
+      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream), kind)));
       xref_->setModifiedObject(&wrapped, ref.getRef());
     }
     if (withResources && resources.isDict()) walkResources(resources);
+  }
+
+  // The font's embedded font file, and its descendant's for a composite font.
+  void wrapFontFiles(const Object& font, int depth = 0) {
+    if (!font.isDict() || depth > 1) return;
+    Object descriptor = font.dictLookup("FontDescriptor");
+    for (const char* key : {"FontFile", "FontFile2", "FontFile3"}) {
+      if (descriptor.isDict()) wrap(descriptor.dictLookupNF(key), false, BudgetStream::Kind::Font);
+    }
+    Object descendants = font.dictLookup("DescendantFonts");
+    for (int i = 0; descendants.isArray() && i < descendants.arrayGetLength(); ++i) {
+      wrapFontFiles(descendants.arrayGet(i), depth + 1);
+    }
   }
 
   void walkResources(const Object& resources) {
@@ -179,6 +204,7 @@ class ContentWrapper {
     Object fonts = resources.dictLookup("Font");
     for (int i = 0; fonts.isDict() && i < fonts.dictGetLength(); ++i) {
       Object font = fonts.dictGetVal(i);
+      wrapFontFiles(font);
       if (!font.isDict() || !IsName(font.dictLookup("Subtype"), "Type3")) continue;
       Object glyphs = font.dictLookup("CharProcs");
       for (int j = 0; glyphs.isDict() && j < glyphs.dictGetLength(); ++j) {

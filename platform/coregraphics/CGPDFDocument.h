@@ -12,9 +12,10 @@
 // pixel an image declares, whatever size it is drawn at); images past that
 // are left out. What a page costs to draw is bounded too: a render reads at
 // most kCGPDFMaxContentBytes of content (the page's own and that of the
-// forms, patterns and glyphs it draws, each time it draws them) and paints
-// at most kCGPDFMaxImagePixels pixels (its fills' and strokes' boxes); a
-// page that asks for more is not rendered at all. Rendering is slow work:
+// forms, patterns and glyphs it draws, each time it draws them) and
+// kCGPDFMaxFontBytes of embedded fonts, and paints at most
+// kCGPDFMaxImagePixels pixels (its fills' and strokes' boxes); a page that
+// asks for more is not rendered at all. Rendering is slow work:
 // callers keep it off the main thread.
 
 #include <memory>
@@ -33,6 +34,10 @@ inline constexpr double kCGPDFMaxImagePixels = 256.0 * 1024 * 1024;
 // About a second of poppler's work on the cheapest operators; real pages
 // read far less.
 inline constexpr double kCGPDFMaxContentBytes = 8.0 * 1024 * 1024;
+// What a render may read of embedded font files, each time poppler reads
+// one (it holds each whole, and reads a TrueType file twice): room for a
+// few complete CJK fonts; subsets are far smaller.
+inline constexpr double kCGPDFMaxFontBytes = 64.0 * 1024 * 1024;
 
 enum CGPDFBox : int32_t {
   kCGPDFMediaBox = 0,

@@ -310,8 +310,9 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
 }
 
 // What a page costs to draw is bounded as what it declares is: the content
-// it reads (its forms', each time they are drawn, included) and the pixels
-// it paints. Past either the page is not rendered; up to them it is.
+// it reads (its forms', each time they are drawn, included), the font files
+// it reads and the pixels it paints. Past any of them the page is not
+// rendered; up to them it is.
 TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
   const size_t budget = size_t(kCGPDFMaxContentBytes);
   const std::string paint = "0 g 0 0 10 10 re f";
@@ -331,27 +332,49 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     return content;
   };
   const size_t fillsPaid = size_t(kCGPDFMaxImagePixels / 1e4);
+  // A TrueType font (objects 5 to 7) whose embedded file is `size` zero
+  // bytes, run-length coded: a few bytes per 128 of them.
+  auto font = [](size_t size) {
+    std::string file;
+    for (size_t run = 0; run < size / 128; ++run) file += std::string("\x81\x00", 2);
+    if (size % 128) file += char(size % 128 - 1) + std::string(size % 128, '\0');
+    file += '\x80';
+    return std::vector<std::string>{
+        "<< /Type /Font /Subtype /TrueType /BaseFont /X /FontDescriptor 6 0 R >>",
+        "<< /Type /FontDescriptor /FontName /X /Flags 32 /FontBBox [0 0 1000 1000] "
+        "/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 /FontFile2 7 0 R >>",
+        "<< /Length " + std::to_string(file.size()) + " /Filter /RunLengthDecode >>\nstream\n" +
+            file + "\nendstream"};
+  };
+  const std::string text = paint + " BT /F1 24 Tf 10 50 Td (Hi) Tj ET";
+  const std::string withForm = "/Resources << /XObject << /F 5 0 R >> >>";
+  const std::string withFont = "/Resources << /Font << /F1 5 0 R >> >>";
+  const size_t fontBudget = size_t(kCGPDFMaxFontBytes);
   struct Case {
     std::string name, content;
     std::vector<std::string> objects;
     bool renders;
     bool rendersAtHalf = false;  // once given up: at half the scale, a quarter of the pixels
+    std::string extra = "";      // page dictionary entries
   };
   const auto [fewDraws, form] = forms(1000, 100);
   const auto [manyDraws, sameForm] = forms(1000, int(budget / 1000) + 1);
   const Case cases[] = {
       {"content to the byte budget", paint + std::string(budget - paint.size(), ' '), {}, true},
       {"one byte past it", paint + std::string(budget + 1 - paint.size(), ' '), {}, false},
-      {"a form drawn a few times", paint + " " + fewDraws, {form}, true},
-      {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false},
+      {"a form drawn a few times", paint + " " + fewDraws, {form}, true, false, withForm},
+      {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false, false,
+       withForm},
+      // poppler reads a TrueType file more than once a render.
+      {"a font file well within the font budget", text, font(fontBudget / 4), true, false,
+       withFont},
+      {"a font file one byte past it", text, font(fontBudget + 1), false, false, withFont},
       {"fills the paint budget pays for", fills(100), {}, true},
       {"fills past it", fills(fillsPaid + 1), {}, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto doc = CGPDFDocument::create(makePDF(
-        {{"0 0 100 100", c.content, c.objects.empty() ? "" : "/Resources << /XObject << /F 5 0 R >> >>"}},
-        c.objects));
+    auto doc = CGPDFDocument::create(makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects));
     ASSERT_TRUE(doc);
     auto page = doc->page(1);
     CGImageRef image;
