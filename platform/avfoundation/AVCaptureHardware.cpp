@@ -105,12 +105,12 @@ bool IsSelfContainedJPEG(const AVPacket& packet) {
   return false;
 }
 
-// libavformat's readers of single images: "image2" for named files, one
-// "<format>_pipe" per image format for probed ones.
+// libavformat's readers of single images: "image2" for named files,
+// "image2pipe" and one "<format>_pipe" per image format for probed ones.
 bool IsImageReader(const AVInputFormat* format) {
   const std::string name = format && format->name ? format->name : "";
   const std::string pipe = "_pipe";
-  return name == "image2" ||
+  return name == "image2" || name == "image2pipe" ||
          (name.size() > pipe.size() && name.compare(name.size() - pipe.size(), pipe.size(), pipe) == 0);
 }
 
