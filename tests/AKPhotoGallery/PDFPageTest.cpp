@@ -225,8 +225,12 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
     const auto url = NSURL::fileURLWithPath(
         folder.writeFile("padded-" + std::to_string(size) + ".pdf", PaddedPDF(size)));
     view->setUrl(url);
+    // Waited for by its own document: a load superseded above may still
+    // stop the spinner before this one is in.
+    ASSERT_TRUE(RunMainLoopUntil([&] {
+      return view->document() && view->document()->documentURL()->isEqual(*url);
+    }));
     ASSERT_TRUE(settled(view));
-    ASSERT_TRUE(view->document());
     ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
     drainMainLoop();
     const auto layers = view->platformPDFView()->layer()->sublayers();
