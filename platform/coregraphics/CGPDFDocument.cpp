@@ -3,7 +3,6 @@
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
-#include <poppler/Annot.h>
 #include <poppler/Page.h>
 #include <poppler/SplashOutputDev.h>
 #include <poppler/Stream.h>
@@ -68,7 +67,12 @@ class BudgetStream : public Stream {
   StreamKind getKind() const override { return str_->getKind(); }
   void reset() override { str_->reset(); }
   void close() override { str_->close(); }
-  int getChar() override { return take(1) == 1 ? str_->getChar() : endOfBudget(); }
+  int getChar() override {
+    if (take(1) != 1) return endOfBudget();
+    const int c = str_->getChar();
+    if (c == EOF && gRenderBudget) ++left(*gRenderBudget);  // nothing was read
+    return c;
+  }
   int lookChar() override {
     return gRenderBudget && gRenderBudget->exhausted ? EOF : str_->lookChar();
   }
@@ -188,7 +192,8 @@ class ContentWrapper {
   }
 
   void walkResources(const Object& resources) {
-    if (++depth_ > kMaxDepth) return;
+    if (depth_ >= kMaxDepth) return;
+    ++depth_;
     Object xobjects = resources.dictLookup("XObject");
     for (int i = 0; xobjects.isDict() && i < xobjects.dictGetLength(); ++i) {
       Object xobject = xobjects.dictGetVal(i);
@@ -284,34 +289,48 @@ class BoundedOutputDev : public SplashOutputDev {
     }
   }
 
-  // Painting costs the pixels it may cover: its path's box on the page (the
-  // clip's, for shadings), charged to the render's budget.
+  // Painting costs the pixels it may cover, charged to the render's budget:
+  // its path's box on the page, a glyph's square, the clip's box for a
+  // shading.
   void stroke(GfxState* state) override {
-    if (paint(state, PathBox(state, state->getTransformedLineWidth()))) {
+    if (paint(PathBox(state, state->getTransformedLineWidth()))) {
       SplashOutputDev::stroke(state);
     }
   }
   void fill(GfxState* state) override {
-    if (paint(state, PathBox(state, 1))) SplashOutputDev::fill(state);
+    if (paint(PathBox(state, 1))) SplashOutputDev::fill(state);
   }
   void eoFill(GfxState* state) override {
-    if (paint(state, PathBox(state, 1))) SplashOutputDev::eoFill(state);
+    if (paint(PathBox(state, 1))) SplashOutputDev::eoFill(state);
+  }
+  // A glyph, its font size square (within the clip).
+  void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
+                double originY, CharCode code, int nBytes, const Unicode* u, int uLen) override {
+    const double size = state->getTransformedFontSize();
+    double px, py;
+    state->transform(x, y, &px, &py);
+    const Box clip = ClipBox(state);
+    const Box glyph{std::max(px - size, clip.xMin), std::max(py - size, clip.yMin),
+                    std::min(px + size, clip.xMax), std::min(py + size, clip.yMax)};
+    if (paint(glyph)) {
+      SplashOutputDev::drawChar(state, x, y, dx, dy, originX, originY, code, nBytes, u, uLen);
+    }
   }
   bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override {
-    return !paint(state, ClipBox(state)) || SplashOutputDev::functionShadedFill(state, shading);
+    return !paint(ClipBox(state)) || SplashOutputDev::functionShadedFill(state, shading);
   }
   bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin,
                        double tMax) override {
-    return !paint(state, ClipBox(state)) ||
+    return !paint(ClipBox(state)) ||
            SplashOutputDev::axialShadedFill(state, shading, tMin, tMax);
   }
   bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double tMin,
                         double tMax) override {
-    return !paint(state, ClipBox(state)) ||
+    return !paint(ClipBox(state)) ||
            SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
   }
   bool gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading) override {
-    return !paint(state, ClipBox(state)) ||
+    return !paint(ClipBox(state)) ||
            SplashOutputDev::gouraudTriangleShadedFill(state, shading);
   }
 
@@ -344,7 +363,7 @@ class BoundedOutputDev : public SplashOutputDev {
             std::min(box.xMax + margin, clip.xMax), std::min(box.yMax + margin, clip.yMax)};
   }
   // Whether the budget pays for painting `box`; spends it when it cannot.
-  static bool paint(GfxState*, const Box& box) {
+  static bool paint(const Box& box) {
     RenderBudget* budget = gRenderBudget;
     if (!budget) return true;
     if (budget->exhausted) return false;

@@ -311,7 +311,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
 
 // What a page costs to draw is bounded as what it declares is: the content
 // it reads (its forms', each time they are drawn, included), the font files
-// it reads and the pixels it paints. Past any of them the page is not
+// it reads and the pixels it paints (fills, glyphs). Past any of them the page is not
 // rendered; up to them it is.
 TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
   const size_t budget = size_t(kCGPDFMaxContentBytes);
@@ -347,6 +347,14 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
             file + "\nendstream"};
   };
   const std::string text = paint + " BT /F1 24 Tf 10 50 Td (Hi) Tj ET";
+  // `count` glyphs of a standard font 100 points high: each square covers the page.
+  auto glyphs = [&paint](size_t count) {
+    std::string content = paint + " BT /F1 100 Tf 50 50 Td ";
+    for (size_t i = 0; i < count; ++i) content += "(x) Tj 0 0 Td ";
+    return content + "ET";
+  };
+  const std::vector<std::string> helvetica = {
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
   const std::string withForm = "/Resources << /XObject << /F 5 0 R >> >>";
   const std::string withFont = "/Resources << /Font << /F1 5 0 R >> >>";
   const size_t fontBudget = size_t(kCGPDFMaxFontBytes);
@@ -366,6 +374,8 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false, false,
        withForm},
       // poppler reads a TrueType file more than once a render.
+      {"glyphs the paint budget pays for", glyphs(100), helvetica, true, false, withFont},
+      {"glyphs past it", glyphs(fillsPaid + 1), helvetica, false, true, withFont},
       {"a font file well within the font budget", text, font(fontBudget / 4), true, false,
        withFont},
       {"a font file one byte past it", text, font(fontBudget + 1), false, false, withFont},
