@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "AKPhotoGallery/internal/AKPhotoGalleryResource.h"
 #include "image_loading/downloader/ILRemoteImageDownloader.h"
@@ -102,6 +105,53 @@ std::shared_ptr<AKPhotoImageAssetDownloader> AKPhotoImageAssetDownloader::shared
   return gAssetDownloader;
 }
 
+// The images being made, by asset identifier, and the calls waiting for each.
+struct AKPhotoImageAssetDownloader::Loads {
+  struct Waiting {
+    std::vector<Progress> progress;
+    std::vector<Completion> completions;
+  };
+  Mutex mutex;  // guards waiting
+  std::map<std::string, Waiting> waiting GUARDED_BY(mutex);
+
+  // False when a load for `key` is under way already: the call waits for it.
+  bool add(const std::string& key, Progress progress, Completion completion) {
+    MutexLock lock(mutex);
+    auto [load, first] = waiting.try_emplace(key);
+    if (progress) load->second.progress.push_back(std::move(progress));
+    load->second.completions.push_back(std::move(completion));
+    return first;
+  }
+  void report(const std::string& key, float value) {
+    std::vector<Progress> progress;
+    {
+      MutexLock lock(mutex);
+      if (auto load = waiting.find(key); load != waiting.end()) progress = load->second.progress;
+    }
+    for (const Progress& p : progress) p(value);
+  }
+  // Answers every call waiting for `key`, once: a later delivery finds none.
+  void answer(const std::string& key, const UIImagePtr& image) {
+    Waiting done;
+    {
+      MutexLock lock(mutex);
+      auto load = waiting.find(key);
+      if (load == waiting.end()) return;
+      done = std::move(load->second);
+      waiting.erase(load);
+    }
+    for (Completion& completion : done.completions) {
+      if (image) {
+        completion(image, nullptr, nullptr);
+      } else {
+        completion(nullptr, nullptr, AKPhotoImageFetchError());
+      }
+    }
+  }
+};
+
+AKPhotoImageAssetDownloader::AKPhotoImageAssetDownloader() : loads_(std::make_shared<Loads>()) {}
+
 void AKPhotoImageAssetDownloader::downloadImage(const std::shared_ptr<NSObject>& identifier,
                                                 Progress progress, Completion completion) {
   auto asset = std::dynamic_pointer_cast<PHAsset>(identifier);
@@ -110,37 +160,45 @@ void AKPhotoImageAssetDownloader::downloadImage(const std::shared_ptr<NSObject>&
   options->resizeMode = PHImageRequestOptionsResizeModeExact;
   options->deliveryMode = PHImageRequestOptionsDeliveryModeHighQualityFormat;
   options->networkAccessAllowed = true;
+  auto manager = PHImageManager::defaultManager();
+  if (asset->uniformTypeIdentifier() != kUTTypeGIF) {
+    requestImage(manager, asset, options, std::move(progress), std::move(completion));
+    return;
+  }
   if (progress) {
     options->progressHandler = [progress](double value, const NSErrorPtr&, bool*, const Value&) {
       if (value > 0) progress(static_cast<float>(value));
     };
   }
-  auto manager = PHImageManager::defaultManager();
-  if (asset->uniformTypeIdentifier() == kUTTypeGIF) {
-    manager->requestImageDataForAsset(
-        asset, options,
-        [completion = std::move(completion)](const NSDataPtr& data, const std::string&,
-                                             UIImageOrientation, const Value&) mutable {
-          if (data) {
-            completion(nullptr, data, nullptr);
-          } else {
-            completion(nullptr, nullptr, AKPhotoImageFetchError());
-          }
-        });
-    return;
-  }
+  manager->requestImageDataForAsset(
+      asset, options,
+      [completion = std::move(completion)](const NSDataPtr& data, const std::string&,
+                                           UIImageOrientation, const Value&) mutable {
+        if (data) {
+          completion(nullptr, data, nullptr);
+        } else {
+          completion(nullptr, nullptr, AKPhotoImageFetchError());
+        }
+      });
+}
+
+void AKPhotoImageAssetDownloader::requestImage(const std::shared_ptr<PHImageManager>& manager,
+                                               const PHAssetPtr& asset,
+                                               const PHImageRequestOptionsPtr& options,
+                                               Progress progress, Completion completion) {
+  const std::string key = asset->localIdentifier();
+  if (!loads_->add(key, std::move(progress), std::move(completion))) return;
+  options->progressHandler = [loads = loads_, key](double value, const NSErrorPtr&, bool*,
+                                                   const Value&) {
+    if (value > 0) loads->report(key, static_cast<float>(value));
+  };
   auto screen = UIScreen::mainScreen();
   CGSize target{screen->bounds().size.width * screen->scale(),
                 screen->bounds().size.height * screen->scale()};
   // High-quality delivery answers once; should a provider deliver again, the
-  // page has already been answered.
-  auto once = SplitOnceCallback(std::move(completion));
+  // calls have already been answered.
   manager->requestImageForAsset(asset, target, PHImageContentModeAspectFit, options,
-                                [once](const UIImagePtr& image, const Value&) {
-                                  if (image) {
-                                    once(image, nullptr, nullptr);
-                                  } else {
-                                    once(nullptr, nullptr, AKPhotoImageFetchError());
-                                  }
+                                [loads = loads_, key](const UIImagePtr& image, const Value&) {
+                                  loads->answer(key, image);
                                 });
 }

@@ -391,11 +391,17 @@ void AKPhotoImagePreviewVC::fetchCachedOrDownload(const std::shared_ptr<NSObject
   } else {
     return;
   }
+  // A library photo is already on the device: a disk copy of it would only
+  // cost its encoding (a HEIC photo comes back as a HEIC image, and encoding
+  // HEIC takes seconds and hundreds of megabytes), so it stays in memory
+  // only, as a local file does. Remote pictures keep their bytes on disk.
+  const ILImageCacheKind storeIn =
+      std::dynamic_pointer_cast<PHAsset>(identifier) ? ILImageCacheKindMemory : ILImageCacheKindAll;
   ILImageCache::sharedImageCache()->queryCacheOperationForKey(
       key, ILImageCacheQueryMemoryData | ILImageCacheScaleDownLargeImages, nullptr,
       ILImageCacheKindAll,
-      [identifier, key, downloader, progress, completion](UIImagePtr image, NSDataPtr data,
-                                                          ILImageCacheKind) {
+      [identifier, key, downloader, progress, completion, storeIn](
+          UIImagePtr image, NSDataPtr data, ILImageCacheKind) {
         if (image || data) {
           if (isGif(data) || !image) {
             completion(data, nullptr);
@@ -406,7 +412,8 @@ void AKPhotoImagePreviewVC::fetchCachedOrDownload(const std::shared_ptr<NSObject
         }
         downloader->downloadImage(
             identifier, progress,
-            [key, completion](std::shared_ptr<UIImage> image, NSDataPtr data, NSErrorPtr error) {
+            [key, completion, storeIn](std::shared_ptr<UIImage> image, NSDataPtr data,
+                                       NSErrorPtr error) {
               if (error && !image && !data) {
                 completion(nullptr, error);
                 return;
@@ -415,8 +422,7 @@ void AKPhotoImagePreviewVC::fetchCachedOrDownload(const std::shared_ptr<NSObject
                 completion(nullptr, error);
                 return;
               }
-              ILImageCache::sharedImageCache()->storeImage(image, data, key, 0, nullptr,
-                                                           ILImageCacheKindAll);
+              ILImageCache::sharedImageCache()->storeImage(image, data, key, 0, nullptr, storeIn);
               if (data) {
                 completion(data, nullptr);
               } else {

@@ -2,17 +2,23 @@
 //  - splicing a GPS dictionary into a 5 MB JPEG (through the image
 //    destination) against a plain copy of the file's bytes;
 //  - shutter to delivered, cropped image for a 12-megapixel frame against
-//    decoding that frame's JPEG alone.
+//    decoding that frame's JPEG alone;
+//  - opening a camera whose source is a 16000 x 16000 PNG still (past the
+//    image decode limits), with the growth of the peak resident memory.
 
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "AKCamera/AKCamera.h"
 #include "AKCamera/AKCameraPhotoCapturer.h"
+#include "platform/avfoundation/AVCaptureHardware.h"
 #include "platform/foundation/NSData.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -153,6 +159,83 @@ void BM_ShutterBaseline_DecodeJPEG(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ShutterBaseline_DecodeJPEG)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---------------------------------------------------------------- large still
+
+double ResidentMiB(const char* key) {
+  std::ifstream in("/proc/self/status");
+  const std::string prefix = key;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) / 1024.0;
+  }
+  return 0;
+}
+
+void PutChunk(std::FILE* f, const char* type, const Bytes& data) {
+  auto be = [](uint32_t v) {
+    return Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+  };
+  Bytes chunk = be(uint32_t(data.size()));
+  chunk.insert(chunk.end(), type, type + 4);
+  chunk.insert(chunk.end(), data.begin(), data.end());
+  const Bytes crc = be(uint32_t(crc32(0, chunk.data() + 4, uInt(chunk.size() - 4))));
+  chunk.insert(chunk.end(), crc.begin(), crc.end());
+  std::fwrite(chunk.data(), 1, chunk.size(), f);
+}
+
+// A flat grey 16000 x 16000 RGB PNG, deflated row by row.
+const std::string& LargeStillPath() {
+  static std::string path = [] {
+    constexpr uint32_t side = 16000;
+    std::string p = "/tmp/qx-camera-bench-large-" + std::to_string(getpid()) + ".png";
+    std::FILE* f = std::fopen(p.c_str(), "wb");
+    const uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::fwrite(signature, 1, sizeof signature, f);
+    PutChunk(f, "IHDR", {0, 0, 0x3E, 0x80, 0, 0, 0x3E, 0x80, 8, 2, 0, 0, 0});
+    Bytes row(1 + side * 3, 128), out(1 << 20);
+    row[0] = 0;
+    z_stream z{};
+    deflateInit(&z, Z_BEST_SPEED);
+    Bytes idat;
+    for (uint32_t y = 0; y < side; ++y) {
+      z.next_in = row.data();
+      z.avail_in = uInt(row.size());
+      const int flush = y + 1 == side ? Z_FINISH : Z_NO_FLUSH;
+      do {
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        deflate(&z, flush);
+        idat.insert(idat.end(), out.data(), out.data() + (out.size() - z.avail_out));
+      } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    PutChunk(f, "IDAT", idat);
+    PutChunk(f, "IEND", {});
+    std::fclose(f);
+    return p;
+  }();
+  return path;
+}
+
+void BM_OpenCameraOnA16000SquarePNG(benchmark::State& state) {
+  const std::string& path = LargeStillPath();
+  double grown = 0;
+  for (auto _ : state) {
+    std::ofstream("/proc/self/clear_refs") << "5";  // a new peak from here
+    const double before = ResidentMiB("VmRSS:");
+    NSErrorPtr error;
+    auto source = AVOpenCaptureSource(path, error);
+    if (!source) {
+      state.SkipWithError("the source did not open");
+      break;
+    }
+    benchmark::DoNotOptimize(source->frameAt(0, error));
+    grown = std::max(grown, ResidentMiB("VmHWM:") - before);
+    state.counters["frame_px"] = source->dimensions().width * source->dimensions().height;
+  }
+  state.counters["peak_growth_MiB"] = grown;
+}
+BENCHMARK(BM_OpenCameraOnA16000SquarePNG)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 // Rendering a PDF page at screen size: a PDF view on the notched phone's
 // screen (390 points wide at 3 pixels a point) showing a page of text and
 // shapes at the fitting scale, against poppler's page renderer alone
-// producing the same pixels.
+// producing the same pixels. And hostile pages: a content stream of 1 MB
+// that inflates to 1 GB of operators, and a font file that inflates to
+// 1 GB, which poppler alone reads to the end.
 
 #include <benchmark/benchmark.h>
 #include <poppler/cpp/poppler-document.h>
@@ -10,6 +12,8 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+#include <zlib.h>
 
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/pdfkit/PDFView.h"
@@ -91,8 +95,83 @@ void BM_PopplerRendersThePage(benchmark::State& state) {
   }
 }
 
+// One page whose content is `decoded` bytes of "q Q " deflated, or (font)
+// whose text uses a TrueType font whose file is `decoded` zero bytes deflated.
+Bytes HostilePage(size_t decoded, bool font) {
+  const std::string unit = [font] {
+    std::string u;
+    for (int i = 0; i < 1024; ++i) u += font ? std::string(4, '\0') : "q Q ";
+    return u;
+  }();
+  z_stream z{};
+  deflateInit(&z, Z_BEST_COMPRESSION);
+  Bytes deflated, out(1 << 16);
+  for (size_t done = 0; done < decoded; done += unit.size()) {
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(unit.data()));
+    z.avail_in = uInt(unit.size());
+    const int flush = done + unit.size() >= decoded ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = out.data();
+      z.avail_out = uInt(out.size());
+      deflate(&z, flush);
+      deflated.insert(deflated.end(), out.data(), out.data() + (out.size() - z.avail_out));
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  const std::string stream = "<< /Length " + std::to_string(deflated.size()) +
+                             " /Filter /FlateDecode >>\nstream\n" +
+                             std::string(deflated.begin(), deflated.end()) + "\nendstream";
+  const std::string text = "BT /F1 24 Tf 10 10 Td (Hello) Tj ET";
+  const std::vector<std::string> objects =
+      font ? std::vector<std::string>{"<< /Type /Catalog /Pages 2 0 R >>",
+                                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+                                      "/Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>",
+                                      "<< /Length " + std::to_string(text.size()) +
+                                          " >>\nstream\n" + text + "\nendstream",
+                                      "<< /Type /Font /Subtype /TrueType /BaseFont /X "
+                                      "/FontDescriptor 6 0 R >>",
+                                      "<< /Type /FontDescriptor /FontName /X /Flags 32 "
+                                      "/FontBBox [0 0 1000 1000] /ItalicAngle 0 /Ascent 800 "
+                                      "/Descent -200 /CapHeight 700 /StemV 80 /FontFile2 7 0 R >>",
+                                      stream}
+           : std::vector<std::string>{"<< /Type /Catalog /Pages 2 0 R >>",
+                                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+                                      "/Contents 4 0 R >>",
+                                      stream};
+  for (const std::string& object : objects) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(offsets.size()) + " 0 obj\n" + object + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t o : offsets) {
+    const std::string n = std::to_string(o);
+    pdf += std::string(10 - n.size(), '0') + n + " 00000 n \n";
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return Bytes(pdf.begin(), pdf.end());
+}
+
+// Arg 0: a content stream, 1: a font file, each inflating to 1 GB.
+void BM_HostilePageIsGivenUp(benchmark::State& state) {
+  const Bytes bytes = HostilePage(size_t(1) << 30, state.range(0) == 1);
+  auto document = PDFDocument::initWithData(NSData::dataWithBytes(bytes));
+  for (auto _ : state) {
+    CGImageRef image = document->pageAtIndex(0)->imageAtScale(3 * kViewWidth / 612);
+    benchmark::DoNotOptimize(image);
+    state.counters["shown"] = image ? 1 : 0;
+  }
+  state.counters["file_KiB"] = double(bytes.size()) / 1024;
+}
+
 }  // namespace
 
+BENCHMARK(BM_HostilePageIsGivenUp)->ArgName("font")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PDFViewRendersAPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PopplerRendersThePage)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

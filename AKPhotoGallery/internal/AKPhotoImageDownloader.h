@@ -16,6 +16,11 @@
 
 class UIImage;
 class ILRemoteImageDownloader;
+class PHAsset;
+class PHImageManager;
+class PHImageRequestOptions;
+using PHAssetPtr = std::shared_ptr<PHAsset>;
+using PHImageRequestOptionsPtr = std::shared_ptr<PHImageRequestOptions>;
 
 // The gallery's fetch error: the main bundle's identifier as domain, code -1,
 // the localised "preview.image.fetch.error" as description.
@@ -53,9 +58,21 @@ class AKPhotoImageWebDownloader : public AKPhotoImageDownloader {
 class AKPhotoImageAssetDownloader : public AKPhotoImageDownloader {
  public:
   static std::shared_ptr<AKPhotoImageAssetDownloader> shared();
+  AKPhotoImageAssetDownloader();
 
   // GIF assets answer with their data, every other asset with an image fitted
-  // to the main screen in pixels.
+  // to the main screen in pixels. A call for an asset whose image is being
+  // made already waits for that one, with its progress: a page asked for
+  // twice as the gallery opens decodes its photo once (a large HEIC photo
+  // takes seconds).
   void downloadImage(const std::shared_ptr<NSObject>& identifier, Progress progress,
                      Completion completion) override;
+
+ private:
+  struct Loads;
+  void requestImage(const std::shared_ptr<PHImageManager>& manager, const PHAssetPtr& asset,
+                    const PHImageRequestOptionsPtr& options, Progress progress,
+                    Completion completion);
+
+  const std::shared_ptr<Loads> loads_;
 };

@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,9 +15,14 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVFrameImage.h"
 #include "platform/avfoundation/LibavLibrary.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/avfoundation/LibavPointers.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/SingletonResets.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageBitmap.h"
+#include "platform/imageio/ImageIOProperties.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -99,6 +105,35 @@ bool IsSelfContainedJPEG(const AVPacket& packet) {
   return false;
 }
 
+// libavformat's readers of single images: "image2" for named files,
+// "image2pipe" and one "<format>_pipe" per image format for probed ones.
+bool IsImageReader(const AVInputFormat* format) {
+  const std::string name = format && format->name ? format->name : "";
+  const std::string pipe = "_pipe";
+  return name == "image2" || name == "image2pipe" ||
+         (name.size() > pipe.size() && name.compare(name.size() - pipe.size(), pipe.size(), pipe) == 0);
+}
+
+// Per-stream codec options for libav that refuse pictures of more than
+// `maxPixels` before anything is allocated for them.
+class PixelLimit {
+ public:
+  PixelLimit(unsigned streams, int64_t maxPixels) : options_(streams, nullptr) {
+    const std::string limit = std::to_string(maxPixels);
+    for (AVDictionary*& options : options_) Libav().av_dict_set(&options, "max_pixels", limit.c_str(), 0);
+  }
+  ~PixelLimit() {
+    for (AVDictionary*& options : options_) Libav().av_dict_free(&options);
+  }
+  PixelLimit(const PixelLimit&) = delete;
+  PixelLimit& operator=(const PixelLimit&) = delete;
+  AVDictionary** streams() { return options_.empty() ? nullptr : options_.data(); }
+  AVDictionary** stream(size_t index) { return index < options_.size() ? &options_[index] : nullptr; }
+
+ private:
+  std::vector<AVDictionary*> options_;
+};
+
 class FormatSource : public AVCaptureFrameSource {
  public:
   bool open(const std::string& path, NSErrorPtr& error);
@@ -109,6 +144,9 @@ class FormatSource : public AVCaptureFrameSource {
   }
 
  private:
+  enum class LargeStill { No, Opened, Refused };
+  LargeStill openLargeStill(const SourceFile& file, const std::string& path, NSErrorPtr& error)
+      REQUIRES(mutex_);
   bool decodeNext() REQUIRES(mutex_);
   bool rewind() REQUIRES(mutex_);
   AVCaptureFramePtr makeFrame(std::shared_ptr<const Bytes> jpeg) REQUIRES(mutex_);
@@ -152,17 +190,33 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
     return false;
   }
   format_.reset(raw);
+  // A still image is held to the limits of every image, a video or a
+  // camera to those of the videos that play: libav decodes each picture
+  // whole, so one past them is refused before it is decoded.
+  const bool still = !device_ && IsImageReader(raw->iformat);
+  if (still) {
+    const LargeStill large = openLargeStill(file, path, error);
+    if (large != LargeStill::No) return large == LargeStill::Opened;
+  }
+  PixelLimit limit(raw->nb_streams, still ? int64_t(kImageMaxPixels) : kAVMaxVideoPixels);
   const AVCodec* codec = nullptr;
-  if (Libav().avformat_find_stream_info(raw, nullptr) < 0 ||
+  if (Libav().avformat_find_stream_info(raw, limit.streams()) < 0 ||
       (stream_ = Libav().av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0)) < 0 ||
       !codec) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " has no video");
     return false;
   }
   AVStream* stream = raw->streams[stream_];
+  const int width = stream->codecpar->width, height = stream->codecpar->height;
+  if (!(still ? ImageSizeAllowed(uint64_t(std::max(width, 0)), uint64_t(std::max(height, 0)))
+              : width > 0 && height > 0 && AVVideoSizeAllowed(width, height))) {
+    error = captureError(AVErrorFileFormatNotRecognized,
+                         path + " has larger pictures than a camera may deliver");
+    return false;
+  }
   decoder_.reset(Libav().avcodec_alloc_context3(codec));
   if (!decoder_ || Libav().avcodec_parameters_to_context(decoder_.get(), stream->codecpar) < 0 ||
-      Libav().avcodec_open2(decoder_.get(), codec, nullptr) < 0) {
+      Libav().avcodec_open2(decoder_.get(), codec, limit.stream(size_t(stream_))) < 0) {
     error = captureError(AVErrorFileFormatNotRecognized, path + " cannot be decoded");
     return false;
   }
@@ -174,6 +228,37 @@ bool FormatSource::open(const std::string& path, NSErrorPtr& error) {
   }
   size_ = {double(current_->image->width()), double(current_->image->height())};
   return true;
+}
+
+// A still past what may be decoded whole is read as any image is (see
+// ImageBitmap.h): scaled down to the largest size within the limits, its
+// rows folded in as they are read, where libav would hold every pixel it
+// declares (a 16000 x 16000 PNG took 1.78 GB). Past even what can be read
+// scaled down it is refused. No when the still is within the limits, or of a
+// format only libav reads (which then holds it to them).
+FormatSource::LargeStill FormatSource::openLargeStill(const SourceFile& file,
+                                                      const std::string& path, NSErrorPtr& error) {
+  auto source = CGImageSourceCreateWithURL(file.name());
+  CGImageSourceImageGeometry geometry;
+  if (!source || !CGImageSourceGetGeometryAtIndex(source, 0, &geometry) ||
+      ImageSizeAllowed(geometry.frame.width, geometry.frame.height)) {
+    return LargeStill::No;
+  }
+  CGImageRef image = CGImageSourceCreateImageAtIndex(
+      source, 0, Value::map({{kCGImageSourceShouldCacheImmediately, true}}));
+  if (!image) {
+    error = captureError(AVErrorFileFormatNotRecognized,
+                         path + " has more pixels than an image may have");
+    return LargeStill::Refused;
+  }
+  auto frame = std::make_shared<AVCaptureFrame>();
+  frame->image = std::move(image);
+  current_ = std::move(frame);
+  decoded_ = 0;
+  count_ = 1;
+  size_ = {double(current_->image->width()), double(current_->image->height())};
+  format_.reset();  // the one frame there is has been read
+  return LargeStill::Opened;
 }
 
 AVCaptureFramePtr FormatSource::makeFrame(std::shared_ptr<const Bytes> jpeg) {

@@ -14,7 +14,11 @@
 //                           which then holds
 //
 // A file source loops on the platform clock at its own frame rate (a still
-// image shows for ever); a V4L2 source gives the newest frame it has. Frames
+// image shows for ever); a V4L2 source gives the newest frame it has. A
+// still image is held to the limits of every image (ImageBitmap.h): past
+// those it is read scaled down to the largest size within them, and past
+// what can be read so it is refused; a video or a camera whose pictures
+// are larger than a video may be (kAVMaxVideoPixels) is refused. Frames
 // are upright as the source stores them: the camera's sensor is taken to be
 // in portrait, so photos taken in portrait need no EXIF turn. No face
 // detector runs here: face metadata comes only from hardware that reports

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/foundation/Mutex.h"
@@ -37,6 +38,200 @@ void preparePoppler() REQUIRES(popplerMutex()) {
     quiet = true;
   }
 }
+
+// What one render may still spend: bytes of content read (the page's own,
+// and its forms', patterns' and glyphs' each time they are drawn), pixels
+// painted. Once either runs out the page is given up.
+struct RenderBudget {
+  size_t contentBytes = size_t(kCGPDFMaxContentBytes);
+  size_t fontBytes = size_t(kCGPDFMaxFontBytes);
+  double paintedPixels = kCGPDFMaxImagePixels;
+  bool exhausted = false;
+  bool paintSpent = false;  // it was the pixels that ran out (they grow with the scale)
+};
+
+// The budget of the render under way; null when none is. Set and read only
+// with popplerMutex() held (every read comes from poppler, during a render).
+RenderBudget* gRenderBudget = nullptr;
+
+// A stream read through the render's budget: once the budget is spent it
+// ends, so poppler stops drawing whatever is left of the page (a stream
+// inflating to a gigabyte of operators, a form drawn a million times, a
+// font inflating to a gigabyte) and the render returns soon.
+class BudgetStream : public Stream {
+ public:
+  enum class Kind { Content, Font };
+  BudgetStream(Object inner, Kind kind)
+      : inner_(std::move(inner)), str_(inner_.getStream()), kind_(kind) {}
+
+  StreamKind getKind() const override { return str_->getKind(); }
+  void reset() override { str_->reset(); }
+  void close() override { str_->close(); }
+  int getChar() override {
+    if (take(1) != 1) return endOfBudget();
+    const int c = str_->getChar();
+    if (c == EOF && gRenderBudget) ++left(*gRenderBudget);  // nothing was read
+    return c;
+  }
+  int lookChar() override {
+    return gRenderBudget && gRenderBudget->exhausted ? EOF : str_->lookChar();
+  }
+  int getUnfilteredChar() override { return str_->getUnfilteredChar(); }
+  void unfilteredReset() override { str_->unfilteredReset(); }
+  Goffset getPos() override { return str_->getPos(); }
+  void setPos(Goffset pos, int dir) override { str_->setPos(pos, dir); }
+  bool isBinary(bool last) const override { return str_->isBinary(last); }
+  BaseStream* getBaseStream() override { return str_->getBaseStream(); }
+  Stream* getUndecodedStream() override { return str_->getUndecodedStream(); }
+  Dict* getDict() override { return str_->getDict(); }
+  Object* getDictObject() override { return str_->getDictObject(); }
+  Stream* getNextStream() const override { return str_; }
+
+ private:
+  bool hasGetChars() override { return true; }
+  int getChars(int count, unsigned char* buffer) override {
+    const int allowed = take(count);
+    const int read = allowed > 0 ? str_->doGetChars(allowed, buffer) : 0;
+    // What was allowed but not there (the stream's end) is given back.
+    if (gRenderBudget) left(*gRenderBudget) += size_t(allowed - read);
+    if (read == allowed && allowed < count) endOfBudget();
+    return read;
+  }
+  size_t& left(RenderBudget& budget) const {
+    return kind_ == Kind::Font ? budget.fontBytes : budget.contentBytes;
+  }
+  // Takes up to `wanted` bytes from the budget: how many may be read.
+  int take(int wanted) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return wanted;
+    if (budget->exhausted || wanted <= 0) return 0;
+    size_t& bytes = left(*budget);
+    const size_t allowed = std::min(bytes, size_t(wanted));
+    bytes -= allowed;
+    return int(allowed);
+  }
+  // The budget let no more be read. A stream that ends exactly where the
+  // budget does was read whole; only one with more spends the budget.
+  int endOfBudget() {
+    RenderBudget* budget = gRenderBudget;
+    if (budget && !budget->exhausted && str_->lookChar() != EOF) budget->exhausted = true;
+    return EOF;
+  }
+
+  Object inner_;
+  Stream* str_;
+  const Kind kind_;
+};
+
+bool IsName(const Object& object, const char* name) {
+  return object.isName() && std::strcmp(object.getName(), name) == 0;
+}
+
+// Puts every content stream a page draws (its contents, and the forms,
+// tiling patterns, Type 3 glyphs and annotation appearances reachable from
+// it) behind a BudgetStream, in the document's cross-reference table, once.
+class ContentWrapper {
+ public:
+  explicit ContentWrapper(XRef* xref) : xref_(xref) {}
+
+  void wrapPage(Page* page) {
+    Object dict = xref_->fetch(page->getRef());
+    if (!dict.isDict()) return;
+    const Object& contents = dict.dictLookupNF("Contents");
+    if (contents.isRef()) wrap(contents, false);
+    Object parts = dict.dictLookup("Contents");
+    if (parts.isArray()) {
+      for (int i = 0; i < parts.arrayGetLength(); ++i) wrap(parts.arrayGetNF(i), false);
+    }
+    if (Object* resources = page->getResourceDictObject(); resources && resources->isDict()) {
+      walkResources(*resources);
+    }
+    Object annots = dict.dictLookup("Annots");
+    for (int i = 0; annots.isArray() && i < annots.arrayGetLength(); ++i) {
+      Object annot = annots.arrayGet(i);
+      if (!annot.isDict()) continue;
+      Object appearances = annot.dictLookup("AP");
+      if (!appearances.isDict()) continue;
+      for (const char* kind : {"N", "R", "D"}) {
+        const Object& one = appearances.dictLookupNF(kind);
+        if (one.isRef()) wrap(one, true);
+        Object states = appearances.dictLookup(kind);
+        for (int j = 0; states.isDict() && j < states.dictGetLength(); ++j) {
+          wrap(states.dictGetValNF(j), true);
+        }
+      }
+    }
+  }
+
+ private:
+  // Wraps the stream `ref` names; `withResources` walks its own resources.
+  void wrap(const Object& ref, bool withResources,
+            BudgetStream::Kind kind = BudgetStream::Kind::Content) {
+    if (!ref.isRef() || !seen_.insert(ref.getRef().num).second) return;
+    Object stream = xref_->fetch(ref.getRef());
+    if (!stream.isStream()) return;
+    Object resources = stream.streamGetDict()->lookup("Resources");
+    if (!dynamic_cast<BudgetStream*>(stream.getStream())) {
+      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream), kind)));
+      xref_->setModifiedObject(&wrapped, ref.getRef());
+    }
+    if (withResources && resources.isDict()) walkResources(resources);
+  }
+
+  // The font's embedded font file, and its descendant's for a composite font.
+  void wrapFontFiles(const Object& font, int depth = 0) {
+    if (!font.isDict() || depth > 1) return;
+    Object descriptor = font.dictLookup("FontDescriptor");
+    for (const char* key : {"FontFile", "FontFile2", "FontFile3"}) {
+      if (descriptor.isDict()) wrap(descriptor.dictLookupNF(key), false, BudgetStream::Kind::Font);
+    }
+    Object descendants = font.dictLookup("DescendantFonts");
+    for (int i = 0; descendants.isArray() && i < descendants.arrayGetLength(); ++i) {
+      wrapFontFiles(descendants.arrayGet(i), depth + 1);
+    }
+  }
+
+  void walkResources(const Object& resources) {
+    if (depth_ >= kMaxDepth) return;
+    ++depth_;
+    Object xobjects = resources.dictLookup("XObject");
+    for (int i = 0; xobjects.isDict() && i < xobjects.dictGetLength(); ++i) {
+      Object xobject = xobjects.dictGetVal(i);
+      if (xobject.isStream() && IsName(xobject.streamGetDict()->lookup("Subtype"), "Form")) {
+        wrap(xobjects.dictGetValNF(i), true);
+      }
+    }
+    Object patterns = resources.dictLookup("Pattern");
+    for (int i = 0; patterns.isDict() && i < patterns.dictGetLength(); ++i) {
+      Object pattern = patterns.dictGetVal(i);
+      if (pattern.isStream()) wrap(patterns.dictGetValNF(i), true);  // tiling patterns
+    }
+    Object fonts = resources.dictLookup("Font");
+    for (int i = 0; fonts.isDict() && i < fonts.dictGetLength(); ++i) {
+      Object font = fonts.dictGetVal(i);
+      wrapFontFiles(font);
+      if (!font.isDict() || !IsName(font.dictLookup("Subtype"), "Type3")) continue;
+      Object glyphs = font.dictLookup("CharProcs");
+      for (int j = 0; glyphs.isDict() && j < glyphs.dictGetLength(); ++j) {
+        wrap(glyphs.dictGetValNF(j), false);
+      }
+      Object own = font.dictLookup("Resources");
+      if (own.isDict()) walkResources(own);
+    }
+    Object states = resources.dictLookup("ExtGState");
+    for (int i = 0; states.isDict() && i < states.dictGetLength(); ++i) {
+      Object state = states.dictGetVal(i);
+      Object mask = state.isDict() ? state.dictLookup("SMask") : Object(objNull);
+      if (mask.isDict()) wrap(mask.dictLookupNF("G"), true);
+    }
+    --depth_;
+  }
+
+  static constexpr int kMaxDepth = 64;
+  XRef* xref_;
+  std::set<int> seen_;
+  int depth_ = 0;
+};
 
 // Renders a page, leaving out images once those drawn have declared
 // kCGPDFMaxImagePixels between them: poppler decodes every pixel an image
@@ -94,9 +289,94 @@ class BoundedOutputDev : public SplashOutputDev {
     }
   }
 
+  // Painting costs the pixels it may cover, charged to the render's budget:
+  // its path's box on the page, a glyph's square, the clip's box for a
+  // shading.
+  void stroke(GfxState* state) override {
+    if (paint(PathBox(state, state->getTransformedLineWidth()))) {
+      SplashOutputDev::stroke(state);
+    }
+  }
+  void fill(GfxState* state) override {
+    if (paint(PathBox(state, 1))) SplashOutputDev::fill(state);
+  }
+  void eoFill(GfxState* state) override {
+    if (paint(PathBox(state, 1))) SplashOutputDev::eoFill(state);
+  }
+  // A glyph, its font size square (within the clip).
+  void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
+                double originY, CharCode code, int nBytes, const Unicode* u, int uLen) override {
+    const double size = state->getTransformedFontSize();
+    double px, py;
+    state->transform(x, y, &px, &py);
+    const Box clip = ClipBox(state);
+    const Box glyph{std::max(px - size, clip.xMin), std::max(py - size, clip.yMin),
+                    std::min(px + size, clip.xMax), std::min(py + size, clip.yMax)};
+    if (paint(glyph)) {
+      SplashOutputDev::drawChar(state, x, y, dx, dy, originX, originY, code, nBytes, u, uLen);
+    }
+  }
+  bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override {
+    return !paint(ClipBox(state)) || SplashOutputDev::functionShadedFill(state, shading);
+  }
+  bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin,
+                       double tMax) override {
+    return !paint(ClipBox(state)) ||
+           SplashOutputDev::axialShadedFill(state, shading, tMin, tMax);
+  }
+  bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double tMin,
+                        double tMax) override {
+    return !paint(ClipBox(state)) ||
+           SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
+  }
+  bool gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading) override {
+    return !paint(ClipBox(state)) ||
+           SplashOutputDev::gouraudTriangleShadedFill(state, shading);
+  }
+
   bool leftSomethingOut() const { return leftOut_; }
 
  private:
+  struct Box {
+    double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+  };
+  static Box ClipBox(GfxState* state) {
+    Box box;
+    state->getClipBBox(&box.xMin, &box.yMin, &box.xMax, &box.yMax);
+    return box;
+  }
+  // The device box of the current path, widened by `margin` pixels, within the clip.
+  static Box PathBox(GfxState* state, double margin) {
+    const GfxPath* path = state->getPath();
+    Box box{INFINITY, INFINITY, -INFINITY, -INFINITY};
+    for (int i = 0; path && i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sub = path->getSubpath(i);
+      for (int j = 0; j < sub->getNumPoints(); ++j) {
+        double x, y;
+        state->transform(sub->getX(j), sub->getY(j), &x, &y);
+        box = {std::min(box.xMin, x), std::min(box.yMin, y), std::max(box.xMax, x),
+               std::max(box.yMax, y)};
+      }
+    }
+    const Box clip = ClipBox(state);
+    return {std::max(box.xMin - margin, clip.xMin), std::max(box.yMin - margin, clip.yMin),
+            std::min(box.xMax + margin, clip.xMax), std::min(box.yMax + margin, clip.yMax)};
+  }
+  // Whether the budget pays for painting `box`; spends it when it cannot.
+  static bool paint(const Box& box) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
+    const double pixels =
+        std::max(0.0, box.xMax - box.xMin) * std::max(0.0, box.yMax - box.yMin);
+    if (!std::isfinite(pixels) || pixels > budget->paintedPixels) {
+      budget->exhausted = budget->paintSpent = true;
+      return false;
+    }
+    budget->paintedPixels -= pixels;
+    return true;
+  }
+
   bool take(int width, int height) {
     const double pixels = double(std::max(width, 0)) * double(std::max(height, 0));
     if (pixels > left_) {
@@ -188,6 +468,19 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   Raster out;
   MutexLock lock(popplerMutex());
   preparePoppler();
+  PDFDoc* doc = document_->document_.get();
+  if (!contentWrapped_) {
+    if (Page* page = doc->getPage(static_cast<int>(number_))) {
+      ContentWrapper(doc->getXRef()).wrapPage(page);
+    }
+    contentWrapped_ = true;
+  }
+  // A page given up once is given up again without the work: its content
+  // is the same at every scale, and its painting only costs more at a
+  // larger one.
+  if (givenUpAt_ && dpi >= *givenUpAt_) return out;
+  RenderBudget budget;
+  gRenderBudget = &budget;
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
   BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);
   device.setFontAntialias(true);
@@ -196,6 +489,13 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   device.startDoc(document_->document_.get());
   document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
                                          false, true, false, -1, -1, -1, -1);
+  gRenderBudget = nullptr;
+  if (budget.exhausted) {
+    givenUpAt_ = budget.paintSpent ? dpi : 0;
+    NSLog("CGPDFPage: page " + std::to_string(number_) +
+          " costs more work than a page may; it is not shown");
+    return out;
+  }
   if (device.leftSomethingOut()) {
     NSLog("CGPDFPage: page " + std::to_string(number_) +
           " declares images of more pixels than a page may; they are left out");

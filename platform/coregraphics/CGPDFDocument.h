@@ -10,10 +10,17 @@
 // (coarser when its size and the resolution ask for more), and its images may
 // declare at most kCGPDFMaxImagePixels between them (poppler decodes every
 // pixel an image declares, whatever size it is drawn at); images past that
-// are left out. Rendering is slow work: callers keep it off the main thread.
+// are left out. What a page costs to draw is bounded too: a render reads at
+// most kCGPDFMaxContentBytes of content (the page's own and that of the
+// forms, patterns and glyphs it draws, each time it draws them) and
+// kCGPDFMaxFontBytes of embedded fonts, and paints at most
+// kCGPDFMaxImagePixels pixels (its fills' and strokes' boxes); a page that
+// asks for more is not rendered at all. Rendering is slow work:
+// callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/coregraphics/CGContext.h"
@@ -24,6 +31,13 @@ class PDFDoc;
 inline constexpr double kCGPDFMaxRenderSide = 8192;
 inline constexpr double kCGPDFMaxRenderPixels = 32.0 * 1024 * 1024;
 inline constexpr double kCGPDFMaxImagePixels = 256.0 * 1024 * 1024;
+// About a second of poppler's work on the cheapest operators; real pages
+// read far less.
+inline constexpr double kCGPDFMaxContentBytes = 8.0 * 1024 * 1024;
+// What a render may read of embedded font files, each time poppler reads
+// one (it holds each whole, and reads a TrueType file twice): room for a
+// few complete CJK fonts; subsets are far smaller.
+inline constexpr double kCGPDFMaxFontBytes = 64.0 * 1024 * 1024;
 
 enum CGPDFBox : int32_t {
   kCGPDFMediaBox = 0,
@@ -70,7 +84,8 @@ class CGPDFPage : public NSObject {
   void drawInContext(CGContext& context) const;
   // The crop box as it is shown (turned by the page's rotation) on white
   // paper, opaque, at `pixelsPerPoint`; within the same size limits as
-  // drawing. nullptr when the page cannot be rendered.
+  // drawing. nullptr when the page cannot be rendered or costs more than
+  // the limits above.
   CGImageRef createImage(double pixelsPerPoint) const;
 
   std::string className() const override { return "CGPDFPage"; }
@@ -88,6 +103,11 @@ class CGPDFPage : public NSObject {
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
   int rotation_;
+  // Whether its content streams read through the render budget yet; set
+  // with poppler's lock held.
+  mutable bool contentWrapped_ = false;
+  // The lowest resolution (dots per inch) it was given up at; set likewise.
+  mutable std::optional<double> givenUpAt_;
 };
 
 using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;

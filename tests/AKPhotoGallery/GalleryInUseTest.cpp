@@ -5,13 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "AKPhotoGallery/AKPhotoImagePreviewVC.h"
+#include "AKPhotoGallery/internal/AKPhotoImageDownloader.h"
 #include "AKPhotoGallery/internal/AKPhotoWebVC.h"
 #include "GalleryInUse.h"
+#include "image_loading/cache/ILImageCache.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Value.h"
 #include "platform/photos/PHAsset.h"
+#include "platform/photos/PHImageManager.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIButton.h"
@@ -21,6 +27,7 @@
 #include "support/FlatJPEG.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
+#include "support/photos/ScriptedMediaProvider.h"
 #include "support/qrcode/QRCodePicture.h"
 #include "support/ui/SnapshotTesting.h"
 
@@ -214,6 +221,92 @@ TEST_F(GalleryInUseTest, TheOriginalOfARemotePhotoDownloadsFromItsButton) {
             text("preview.image.download.original.title"));
   EXPECT_FALSE(button->isHidden());
   EXPECT_EQ(pictureView()->image()->size(), CGSizeMake(150, 100));
+}
+
+// What the image cache's disk holds once a page has shown its picture: a
+// library photo is on the device already and is not encoded again (a HEIC
+// photo took seconds and hundreds of megabytes to encode as HEIC); a remote
+// picture keeps the bytes it came as.
+TEST_F(GalleryInUseTest, LibraryPhotosStayOffTheDiskCacheAndRemotePicturesKeepTheirBytes) {
+  // Stored: encoding HEIC takes x265, slow and unclean under valgrind.
+  const NSDataPtr heic = NSData::dataWithContentsOfFile(std::string(std::getenv("QX_TEST_DATA")) +
+                                                        "/imageio/hues-64x48.heic");
+  const NSDataPtr jpeg = Jpeg(300, 200);
+  ASSERT_TRUE(heic && heic->writeToFile(path("photo.heic"), true));
+  ASSERT_TRUE(jpeg->writeToFile(path("photo.jpg"), true));
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(assets->count(), 2);
+  struct Case {
+    std::string name;
+    AKPhotoGalleryItemPtr item;
+    std::string key;
+    NSDataPtr onDisk;  // null: nothing
+  };
+  std::vector<Case> cases;
+  for (int64_t i = 0; i < assets->count(); ++i) {
+    auto asset = assets->objectAtIndex(i);
+    cases.push_back({"library photo " + std::to_string(i), AKPhotoGalleryItem::itemWithAsset(asset),
+                     asset->localIdentifier(), nullptr});
+  }
+  for (const auto& [name, bytes, type] :
+       {std::tuple{"/photo.heic", heic, "image/heic"}, {"/photo.jpg", jpeg, "image/jpeg"}}) {
+    const NSURLPtr url = serve(name, bytes, type);
+    cases.push_back({std::string("remote ") + name, AKPhotoGalleryItem::itemWithImageURL(url),
+                     url->absoluteString(), bytes});
+  }
+  auto cache = ILImageCache::sharedImageCache();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    present({c.item});
+    ASSERT_TRUE(waitForPicture());
+    EXPECT_TRUE(cache->imageFromMemoryCacheForKey(c.key));
+    // A store to disk encodes off the main thread and then writes on the
+    // cache's queue: both have run once the workers are idle.
+    ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
+    const NSDataPtr stored = cache->diskImageDataForKey(c.key);
+    if (!c.onDisk) {
+      EXPECT_FALSE(stored) << stored->length() << " bytes on disk";
+    } else {
+      ASSERT_TRUE(stored);
+      EXPECT_TRUE(stored->vector() == c.onDisk->vector());
+    }
+  }
+}
+
+// A page asked for twice while its photo is being made (as the gallery
+// opens) waits for that one: the library renders it once, and both calls
+// have its picture and its progress. Asked again once it is answered, the
+// library renders it anew.
+TEST_F(GalleryInUseTest, CallsForALibraryPhotoBeingMadeShareItsRendering) {
+  ASSERT_TRUE(Jpeg(30, 20)->writeToFile(path("photo.jpg"), true));
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  ASSERT_EQ(assets->count(), 1);
+  auto provider = std::make_shared<ScriptedMediaProvider>();
+  ScriptedAnswer answer;
+  answer.thread = ScriptedAnswer::Thread::Main;  // after both calls below
+  answer.progress = {0.5};
+  answer.image = UIImage::imageWithCGImage(TwoBandBitmap(30, 20), 1, UIImageOrientationUp);
+  provider->setDefaultAnswer(answer);
+  PHImageManager::setDefaultMediaProvider(provider);
+  auto downloader = AKPhotoImageAssetDownloader::shared();
+  std::vector<UIImagePtr> images;
+  std::vector<float> progress;
+  auto ask = [&] {
+    downloader->downloadImage(
+        assets->objectAtIndex(0), [&](float value) { progress.push_back(value); },
+        [&](UIImagePtr image, NSDataPtr, NSErrorPtr) { images.push_back(image); });
+  };
+  ask();
+  ask();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return images.size() == 2; }));
+  EXPECT_EQ(provider->calls().size(), 1u);
+  EXPECT_EQ(images[0], answer.image);
+  EXPECT_EQ(images[1], answer.image);
+  EXPECT_EQ(progress, (std::vector<float>{0.5f, 0.5f}));
+  ask();
+  ASSERT_TRUE(RunMainLoopUntil([&] { return images.size() == 3; }));
+  EXPECT_EQ(provider->calls().size(), 2u);
+  PHImageManager::setDefaultMediaProvider(nullptr);
 }
 
 TEST_F(GalleryInUseTest, DoubleTapZoomsInAboutTheTappedPointAndOutAgain) {

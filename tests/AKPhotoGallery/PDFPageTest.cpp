@@ -9,6 +9,7 @@
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
 #include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
 #include "GalleryTestSupport.h"
+#include "platform/coregraphics/CGPDFDocument.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/pdfkit/PDFDocumentSource.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
@@ -16,6 +17,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/TempFolder.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
@@ -61,6 +63,32 @@ class GatedSource : public PDFDocumentSource {
   int reads_ = 0;
   int waiting_ = 0;
 };
+
+// A one-page document whose content of `size` bytes is a black square and
+// then nothing: cheap to make, as dear to read as any content.
+Bytes PaddedPDF(size_t size) {
+  std::string content = "0 g 0 0 100 100 re f";
+  content.resize(size, ' ');
+  const std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+          "\nendstream"};
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 5\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    const std::string n = std::to_string(offset);
+    pdf += std::string(10 - n.size(), '0') + n + " 00000 n \n";
+  }
+  pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return Bytes(pdf.begin(), pdf.end());
+}
 
 NSURLPtr Fixture(const std::string& name) {
   return NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/" + name);
@@ -186,6 +214,29 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   ASSERT_TRUE(settled(view));
   EXPECT_FALSE(view->document());
   EXPECT_TRUE(view->bufferingIndicator()->isHidden());
+
+  // A document whose page costs more to draw than a page may opens, and
+  // its page shows nothing, as that file does; a page within the bound
+  // shows its square.
+  TempFolder folder;
+  for (const auto& [size, shows] :
+       {std::pair{size_t(kCGPDFMaxContentBytes), true}, {size_t(kCGPDFMaxContentBytes) + 1, false}}) {
+    SCOPED_TRACE(size);
+    const auto url = NSURL::fileURLWithPath(
+        folder.writeFile("padded-" + std::to_string(size) + ".pdf", PaddedPDF(size)));
+    view->setUrl(url);
+    // Waited for by its own document: a load superseded above may still
+    // stop the spinner before this one is in.
+    ASSERT_TRUE(RunMainLoopUntil([&] {
+      return view->document() && view->document()->documentURL()->isEqual(*url);
+    }));
+    ASSERT_TRUE(settled(view));
+    ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
+    drainMainLoop();
+    const auto layers = view->platformPDFView()->layer()->sublayers();
+    ASSERT_EQ(layers.size(), 1u);
+    EXPECT_EQ(bool(layers[0]->contents()), shows);
+  }
 }
 
 }  // namespace pdf_page_test

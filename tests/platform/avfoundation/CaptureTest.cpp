@@ -21,7 +21,10 @@
 #include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/avfoundation/AVLibavPlaybackProvider.h"
+#include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/FlatJPEG.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/camera/CameraFixtures.h"
@@ -183,6 +186,63 @@ TEST_F(CaptureTest, FramesOfAnyWidthKeepTheirPixels) {
     EXPECT_EQ(source->dimensions().width, size.width);
     EXPECT_TRUE(ShowsPattern(source->frameAt(0, error)->image, size.width, size.height, 0));
     EXPECT_TRUE(ShowsPattern(source->frameAt(0.1, error)->image, size.width, size.height, 1));
+  }
+}
+
+// A still is held to the limits of every image: past them it is read
+// scaled down as images are (libav held a 16000 x 16000 PNG whole, 1.78 GB),
+// past what can be read so it is refused; a video past the limits of a
+// video is refused before a frame is decoded.
+TEST_F(CaptureTest, PicturesPastTheLimitsAreReadScaledDownOrRefused) {
+  struct Case {
+    std::string name;
+    int width, height;
+    bool clip;     // a video, else a flat grey JPEG still
+    bool opens;
+    bool scaled;   // read through the image limits, at ImageDecodedSize
+  };
+  const int side = int(kImageMaxDimension), videoSide = kAVMaxVideoSide;
+  const Case cases[] = {
+      {"still at the longest side", side, 8, false, true, false},
+      {"still one past the longest side", side + 1, 8, false, true, true},
+      {"still past the pixel limit", 12000, 9000, false, true, true},
+      {"still past what can be read scaled", 65535, 16385, false, false, false},
+      {"clip at the longest side", videoSide, 16, true, true, false},
+      {"clip past the longest side", videoSide + 2, 16, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder_.path() + "/" + std::to_string(c.width) + "x" +
+                             std::to_string(c.height) + (c.clip ? ".avi" : ".jpg");
+    if (c.clip) {
+      ASSERT_TRUE(WriteClip(path, c.width, c.height, 2, 10));
+    } else {
+      folder_.writeFile(path.substr(folder_.path().size() + 1),
+                        FlatGreyJPEG(uint16_t(c.width), uint16_t(c.height)));
+    }
+    NSErrorPtr error;
+    auto source = AVOpenCaptureSource(path, error);
+    if (!c.opens) {
+      EXPECT_FALSE(source);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code(), AVErrorFileFormatNotRecognized);
+      continue;
+    }
+    ASSERT_TRUE(source) << (error ? error->localizedDescription() : "");
+    uint32_t width = uint32_t(c.width), height = uint32_t(c.height);
+    if (c.scaled) {
+      ASSERT_TRUE(ImageDecodedSize(width, height, width, height));
+    }
+    EXPECT_EQ(source->dimensions(), CGSizeMake(width, height));
+    auto frame = source->frameAt(1.5, error);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->image->width(), width);
+    EXPECT_EQ(frame->image->height(), height);
+    if (!c.clip) {
+      // Mid grey, kept as JPEG only when nothing was scaled.
+      EXPECT_NEAR(PixelAt(frame->image, int(width / 2), int(height / 2)).r, 128, 2);
+      EXPECT_EQ(frame->jpeg == nullptr, c.scaled);
+    }
   }
 }
 

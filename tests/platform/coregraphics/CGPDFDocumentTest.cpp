@@ -309,4 +309,98 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
   }
 }
 
+// What a page costs to draw is bounded as what it declares is: the content
+// it reads (its forms', each time they are drawn, included), the font files
+// it reads and the pixels it paints (fills, glyphs). Past any of them the page is not
+// rendered; up to them it is.
+TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
+  const size_t budget = size_t(kCGPDFMaxContentBytes);
+  const std::string paint = "0 g 0 0 10 10 re f";
+  // A form of `size` content bytes drawn `times` times.
+  auto forms = [](size_t size, int times) {
+    std::string draws;
+    for (int i = 0; i < times; ++i) draws += "/F Do ";
+    const std::string body = "q Q" + std::string(size - 3, ' ');
+    return std::pair{draws, "<< /Type /XObject /Subtype /Form /BBox [0 0 10 10] /Length " +
+                                std::to_string(body.size()) + " >>\nstream\n" + body +
+                                "\nendstream"};
+  };
+  // `count` fills of the whole 100 x 100 page, 10,000 pixels each at 1:1.
+  auto fills = [](size_t count) {
+    std::string content;
+    for (size_t i = 0; i < count; ++i) content += "0 0 100 100 re f ";
+    return content;
+  };
+  const size_t fillsPaid = size_t(kCGPDFMaxImagePixels / 1e4);
+  // A TrueType font (objects 5 to 7) whose embedded file is `size` zero
+  // bytes, run-length coded: a few bytes per 128 of them.
+  auto font = [](size_t size) {
+    std::string file;
+    for (size_t run = 0; run < size / 128; ++run) file += std::string("\x81\x00", 2);
+    if (size % 128) file += char(size % 128 - 1) + std::string(size % 128, '\0');
+    file += '\x80';
+    return std::vector<std::string>{
+        "<< /Type /Font /Subtype /TrueType /BaseFont /X /FontDescriptor 6 0 R >>",
+        "<< /Type /FontDescriptor /FontName /X /Flags 32 /FontBBox [0 0 1000 1000] "
+        "/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 /FontFile2 7 0 R >>",
+        "<< /Length " + std::to_string(file.size()) + " /Filter /RunLengthDecode >>\nstream\n" +
+            file + "\nendstream"};
+  };
+  const std::string text = paint + " BT /F1 24 Tf 10 50 Td (Hi) Tj ET";
+  // `count` glyphs of a standard font 100 points high: each square covers the page.
+  auto glyphs = [&paint](size_t count) {
+    std::string content = paint + " BT /F1 100 Tf 50 50 Td ";
+    for (size_t i = 0; i < count; ++i) content += "(x) Tj 0 0 Td ";
+    return content + "ET";
+  };
+  const std::vector<std::string> helvetica = {
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+  const std::string withForm = "/Resources << /XObject << /F 5 0 R >> >>";
+  const std::string withFont = "/Resources << /Font << /F1 5 0 R >> >>";
+  const size_t fontBudget = size_t(kCGPDFMaxFontBytes);
+  struct Case {
+    std::string name, content;
+    std::vector<std::string> objects;
+    bool renders;
+    bool rendersAtHalf = false;  // once given up: at half the scale, a quarter of the pixels
+    std::string extra = "";      // page dictionary entries
+  };
+  const auto [fewDraws, form] = forms(1000, 100);
+  const auto [manyDraws, sameForm] = forms(1000, int(budget / 1000) + 1);
+  const Case cases[] = {
+      {"content to the byte budget", paint + std::string(budget - paint.size(), ' '), {}, true},
+      {"one byte past it", paint + std::string(budget + 1 - paint.size(), ' '), {}, false},
+      {"a form drawn a few times", paint + " " + fewDraws, {form}, true, false, withForm},
+      {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false, false,
+       withForm},
+      // poppler reads a TrueType file more than once a render.
+      {"glyphs the paint budget pays for", glyphs(100), helvetica, true, false, withFont},
+      {"glyphs past it", glyphs(fillsPaid + 1), helvetica, false, true, withFont},
+      {"a font file well within the font budget", text, font(fontBudget / 4), true, false,
+       withFont},
+      {"a font file one byte past it", text, font(fontBudget + 1), false, false, withFont},
+      {"fills the paint budget pays for", fills(100), {}, true},
+      {"fills past it", fills(fillsPaid + 1), {}, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto doc = CGPDFDocument::create(makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects));
+    ASSERT_TRUE(doc);
+    auto page = doc->page(1);
+    CGImageRef image;
+    ASSERT_TRUE(finishesInTime([&] { image = page->createImage(1); })) << "still rendering";
+    if (!c.renders) {
+      EXPECT_FALSE(image);
+      EXPECT_FALSE(page->createImage(1));
+      EXPECT_EQ(bool(page->createImage(0.5)), c.rendersAtHalf);
+      continue;
+    }
+    ASSERT_TRUE(image);
+    // The black square the page starts with, or the fills.
+    EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1], 8);
+    // Rendered again, the page costs the same: the budget is each render's.
+    EXPECT_TRUE(page->createImage(1));
+  }
+}
+
 }  // namespace cgpdf_document_test
