@@ -112,7 +112,10 @@ struct FilePickerPlugin::PhotoBatch {
   Mutex mutex;
   std::vector<NSURLPtr> urls GUARDED_BY(mutex);
   std::vector<std::string> errors GUARDED_BY(mutex);
-  int64_t completed GUARDED_BY(mutex) = 0;
+  // Files delivered so far, counted on the main thread as their progress
+  // events go out: the jobs end on several threads at once, and counts
+  // taken there could reach the main queue out of order.
+  int64_t reported = 0;
   int64_t total = 0;
   int64_t type = 2;
   std::string folder;
@@ -595,19 +598,16 @@ void FilePickerPlugin::processPhoto(const std::shared_ptr<PhotoBatch>& batch,
                    (failure ? failure->localizedDescription() : "Unknown error"));
           return dispatch_group_leave(batch->group);
         }
-        int64_t count = 0;
         {
           MutexLock lock(batch->mutex);
           batch->urls.push_back(NSURL::fileURLWithPath(target));
-          count = ++batch->completed;
         }
-        const int64_t total = batch->total;
-        dispatch_async(dispatch_get_main_queue(), [weak, count, total] {
+        dispatch_async(dispatch_get_main_queue(), [weak, batch] {
           auto self = std::static_pointer_cast<FilePickerPlugin>(weak.lock());
           if (!self) return;
           self->sendEvent(Value::map({{"type", Value("progress")},
-                                      {"count", Value::integer(count)},
-                                      {"total", Value::integer(total)}}));
+                                      {"count", Value::integer(++batch->reported)},
+                                      {"total", Value::integer(batch->total)}}));
         });
         dispatch_group_leave(batch->group);
       });

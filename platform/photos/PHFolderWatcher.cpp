@@ -56,16 +56,24 @@ PHFolderWatcher::PHFolderWatcher(std::string root, std::function<void()> onBurst
 
 PHFolderWatcher::~PHFolderWatcher() {
   if (inotifyFd_ < 0) return;
-  uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(stopFd_, &one, sizeof one);
-  thread_.join();
-  {
-    MutexLock lock(mutex_);
-    if (settleToken_) PlatformClock::cancel(settleToken_);
-    settleToken_ = 0;
-  }
+  stop();
   close(inotifyFd_);
   close(stopFd_);
+}
+
+void PHFolderWatcher::stop() {
+  if (inotifyFd_ < 0) return;
+  std::call_once(stopOnce_, [this] {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(stopFd_, &one, sizeof one);
+    thread_.join();
+    // A catch-up on another thread may schedule until this point; none
+    // schedules after it.
+    MutexLock lock(mutex_);
+    stopped_ = true;
+    if (settleToken_) PlatformClock::cancel(settleToken_);
+    settleToken_ = 0;
+  });
 }
 
 PHFolderWatcher::Wake::~Wake() {
@@ -203,6 +211,8 @@ bool PHFolderWatcher::settleWriters(double now) {
 }
 
 void PHFolderWatcher::scheduleNextSettle() {
+  // A stopped watcher has no thread for the wake-up to reach.
+  if (stopped_) return;
   std::optional<double> soonest;
   for (auto& [path, holder] : holders_) {
     if (!holder.written) continue;

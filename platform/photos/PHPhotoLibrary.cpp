@@ -106,6 +106,17 @@ void PHPhotoLibrary::startWatching() {
   watcher_ = std::move(watcher);
 }
 
+void PHPhotoLibrary::stopWatching() {
+  std::shared_ptr<PHFolderWatcher> watcher;
+  {
+    MutexLock lock(watcherMutex_);
+    watcher = std::move(watcher_);
+  }
+  // Stopped here, not when the last holder lets go: a synchronization under
+  // way on the library's queue may still hold it.
+  if (watcher) watcher->stop();
+}
+
 const std::string& PHPhotoLibrary::folder() const { return store_->root(); }
 PHLibrarySnapshotPtr PHPhotoLibrary::snapshot() const { return store_->snapshot(); }
 bool PHPhotoLibrary::rebuiltIndex() const { return store_->rebuiltIndex(); }

@@ -68,6 +68,10 @@ class PHPhotoLibrary : public NSObject {
   // events. Files still being written are left as they were until their
   // writers are done.
   void synchronize();
+  // Stops following the folder: the watcher's thread ends and the wake-up
+  // it set on the clock for a writer goes with it. The library then reads
+  // the folder only for its own change requests and synchronize().
+  void stopWatching();
 
   std::string className() const override { return "PHPhotoLibrary"; }
 

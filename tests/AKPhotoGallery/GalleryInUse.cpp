@@ -45,7 +45,7 @@ void GalleryInUseTest::TearDown() {
   root.reset();
   window.reset();
   // The GIF manager's display link stops at its first tick without views.
-  advance(0.1);
+  endScreens(0.1);
   // Stopping the server fails what is still downloading; those answers
   // are drained below, while the bundle that names their errors is there.
   server.reset();

@@ -65,7 +65,7 @@ class VideoPageTest : public PhotoLibraryTest {
     root.reset();
     window.reset();
     // The GIF manager's display link stops at its first tick without views.
-    advance(0.1);
+    endScreens(0.1);
     ScriptedLocations::installed().setMainBundlePath("");
     PhotoLibraryTest::TearDown();
   }

@@ -19,6 +19,13 @@ void PlatformTest::TearDown() {
   // running, it reaches into the next test or races the process's exit.
   EXPECT_TRUE(RunMainLoopUntil(DispatchWorkersIdle))
       << "the test left work running on background queues";
+  if (!stoppers_.empty()) {
+    // Stopped only now: the work just awaited may have given them more to do.
+    for (auto& stop : stoppers_) stop();
+    stoppers_.clear();
+    EXPECT_TRUE(RunMainLoopUntil(DispatchWorkersIdle))
+        << "work handed on by what the test stopped was still running";
+  }
   NSRunLoop::mainRunLoop().runUntilIdle();
   EXPECT_FALSE(NSRunLoop::mainRunLoop().hasPendingTasks())
       << "the test left tasks queued for the main thread";
@@ -27,6 +34,15 @@ void PlatformTest::TearDown() {
   SingletonResets::runAll();
   PlatformClock::useRealClock();
 }
+
+void PlatformTest::endScreens(double seconds) {
+  EXPECT_TRUE(RunMainLoopUntil(DispatchWorkersIdle))
+      << "background work still held the test's screens";
+  NSRunLoop::mainRunLoop().runUntilIdle();
+  PlatformClock::advance(seconds);
+}
+
+void PlatformTest::addStopper(std::function<void()> stop) { stoppers_.push_back(std::move(stop)); }
 
 void PlatformTest::drainMainLoop() { NSRunLoop::mainRunLoop().runUntilIdle(); }
 

@@ -8,12 +8,18 @@
 // (an unfired timer, a pending delayed dispatch). Tests that end with
 // scheduled items on purpose clear them first (invalidate the timer).
 //
+// What keeps going by itself is ended before those checks, in one way:
+// fixtures let go of their screens and call endScreens(), and register with
+// addStopper() what runs on a thread of its own and sets items on the clock
+// (a photo library's folder watcher), which TearDown stops first.
+//
 //   class ScrollViewTest : public PlatformTest {};
 //   TEST_F(ScrollViewTest, Decelerates) { ...; PlatformClock::advance(0.5); ... }
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 // Every bounded wait for background work in tests uses this much real time.
 inline constexpr double kTestTimeoutSeconds = 10.0;
@@ -46,9 +52,23 @@ class PlatformTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Lets the screens the test has let go of end: first the work still
+  // running on background queues, whose blocks may hold a page or a
+  // controller (a completion that captured it), then `seconds` on the clock,
+  // in which transitions end, toasts fade and display links find their
+  // views gone and stop. Whatever a screen still has on the clock after
+  // that is the test's leftover, which TearDown reports.
+  static void endScreens(double seconds);
+  // Registers what TearDown stops before its checks, after the background
+  // work ends.
+  void addStopper(std::function<void()> stop);
+
   // Drains the main run loop (what the platform would do between events).
   static void drainMainLoop();
   // Advances the manual clock, firing what falls due and draining the main
   // run loop after each step.
   static void advance(double seconds);
+
+ private:
+  std::vector<std::function<void()>> stoppers_;
 };

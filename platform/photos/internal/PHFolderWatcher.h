@@ -22,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -40,6 +41,11 @@ class PHFolderWatcher {
   PHFolderWatcher& operator=(const PHFolderWatcher&) = delete;
 
   bool isWatching() const { return inotifyFd_ >= 0; }
+  // Ends the watcher's thread and takes the settle wake-up it set off the
+  // clock; from then on it reports no burst and sets no wake-up, while
+  // catch-ups still take in the kernel's events. Idempotent, from any thread
+  // but the watcher's own (onBurst); the destructor stops it too.
+  void stop();
 
   // Takes in the events the kernel has queued so far (what any file call
   // that returned before made), from any thread, so that a reading of the
@@ -114,5 +120,7 @@ class PHFolderWatcher {
   std::set<std::string> changed_ GUARDED_BY(mutex_);  // since the last catch-up
   uint64_t settleToken_ GUARDED_BY(mutex_) = 0;  // the wake-up scheduled on the clock; 0: none
   double settleAt_ GUARDED_BY(mutex_) = 0;  // its deadline
+  bool stopped_ GUARDED_BY(mutex_) = false;
+  std::once_flag stopOnce_;
   NSJoinableThread thread_;
 };

@@ -228,7 +228,7 @@ TEST_F(PhotoLibraryTest, AFileAWriterTouchedWhileTheScanReadItKeepsItsLastRecord
 
 // A catch-up names what changed since the one before, whichever thread took
 // the events in; a writer holds one wake-up on the clock, which the watcher
-// takes back when it goes.
+// takes back when it stops or goes, and a stopped one sets no more.
 TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGoes) {
   NSFileManager::defaultManager()->createDirectoryAtPath(path("Trips"), true);
   auto watcher = std::make_unique<PHFolderWatcher>(library_, [] {});
@@ -257,9 +257,29 @@ TEST_F(PhotoLibraryTest, TheWatcherNamesWhatChangedAndTakesItsWakeUpBackWhenItGo
   after = watcher->catchUpAfterReading();
   EXPECT_EQ(after.holdBack, std::set<std::string>{"Trips/a.jpg"});
   EXPECT_FALSE(after.readAgain);
+  EXPECT_EQ(PlatformClock::pendingCount(), 1u);
+  watcher->stop();
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
+  ASSERT_TRUE(writeAll(fd, &byte, 1));
+  EXPECT_EQ(watcher->catchUp(), std::set<std::string>{"Trips/a.jpg"});
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
   watcher.reset();
   EXPECT_EQ(PlatformClock::pendingCount(), 0u);
   ASSERT_EQ(::close(fd), 0);
+
+  // The shared library's watcher stops the same way.
+  auto library = PHPhotoLibrary::sharedPhotoLibrary();
+  const int late = ::open(path("c.jpg").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(late, 0);
+  ASSERT_TRUE(writeAll(late, &byte, 1));
+  library->synchronize();
+  EXPECT_EQ(PlatformClock::pendingCount(), 1u);
+  library->stopWatching();
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
+  ASSERT_TRUE(writeAll(late, &byte, 1));
+  library->synchronize();
+  EXPECT_EQ(PlatformClock::pendingCount(), 0u);
+  ASSERT_EQ(::close(late), 0);
 }
 
 }  // namespace file_writers_test

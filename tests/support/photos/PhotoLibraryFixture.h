@@ -12,10 +12,16 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/photos/PHPhotoLibrary.h"
-#include "platform/foundation/PlatformClock.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/photos/MediaFixtures.h"
+
+// Stops the shared library's folder watcher (of a library made now, if the
+// test made none). Its thread sets a settle wake-up on the clock for a file
+// it saw written and takes it back when it reads the file's close, which
+// may come after the test's last write has long returned; stopped, it holds
+// nothing on the clock and hands no more work on.
+inline void StopPhotoLibraryWatcher() { PHPhotoLibrary::sharedPhotoLibrary()->stopWatching(); }
 
 class PhotoLibraryTest : public PlatformTest {
  protected:
@@ -24,14 +30,10 @@ class PhotoLibraryTest : public PlatformTest {
     folder_ = std::make_unique<TempFolder>();
     library_ = folder_->makeFolder("Library");
     setenv("QX_PHOTO_LIBRARY", library_.c_str(), 1);
+    addStopper(StopPhotoLibraryWatcher);
   }
   void TearDown() override {
-    // A write event the folder watcher read just before the test ended sets
-    // a settle wake-up on the clock, which the watcher's own thread takes off
-    // again once it reads the file's close a moment later: wait (bounded)
-    // for that before the check that nothing was left on the clock.
-    RunMainLoopUntil([] { return PlatformClock::pendingCount() == 0; });
-    PlatformTest::TearDown();  // drops the shared library
+    PlatformTest::TearDown();  // stops the watcher, checks, drops the shared library
     unsetenv("QX_PHOTO_LIBRARY");
     unsetenv("QX_PHOTO_AUTHORIZATION");
     unsetenv("QX_PHOTO_AUTHORIZATION_PROMPT");
