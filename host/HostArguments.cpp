@@ -27,6 +27,7 @@ constexpr SettingLine kSettings[] = {
     {"QX_MUSIC_LIBRARY", "the folder the music picker starts in"},
     {"QX_SYSTEM_VERSION", "the system version the version checks read (default 17.0.0)"},
     {"QX_OPEN_URL_COMMAND", "the program that opens URLs for the URL launcher"},
+    {"QX_EXIT_WAIT", "seconds to wait at the end of input for missing replies (default 30)"},
 };
 
 }  // namespace

@@ -90,6 +90,19 @@ std::optional<std::string> checkCameraSource(const std::string& path) {
          "a video or an image";
 }
 
+constexpr double kMaxExitWaitSeconds = 3600;
+
+// Seconds as plain decimal text ("0", "2.5"), within the limit.
+std::optional<double> exitWaitFrom(const std::string& value) {
+  if (value.empty() || value.find_first_not_of("0123456789.") != std::string::npos) {
+    return std::nullopt;
+  }
+  char* end = nullptr;
+  const double seconds = std::strtod(value.c_str(), &end);
+  if (end != value.c_str() + value.size() || seconds > kMaxExitWaitSeconds) return std::nullopt;
+  return seconds;
+}
+
 struct Setting {
   const char* name;
   Check check;
@@ -130,6 +143,11 @@ const std::vector<Setting>& settings() {
          return "is not a version like 13.7 or 14.0.1; using " + std::to_string(d.majorVersion) +
                 "." + std::to_string(d.minorVersion) + "." + std::to_string(d.patchVersion);
        }},
+      {"QX_EXIT_WAIT",
+       [](const std::string& v) -> std::optional<std::string> {
+         if (exitWaitFrom(v)) return std::nullopt;
+         return "is not a number of seconds from 0 to 3600; using 30";
+       }},
   };
   return table;
 }
@@ -147,6 +165,20 @@ std::vector<std::string> HostSettingsProblems(const HostEnvironment& environment
     }
   }
   return lines;
+}
+
+double HostExitWaitSeconds(const HostEnvironment& environment) {
+  auto value = environment("QX_EXIT_WAIT");
+  auto seconds = value ? exitWaitFrom(*value) : std::nullopt;
+  return seconds.value_or(kHostDefaultExitWaitSeconds);
+}
+
+double HostExitWaitSeconds() {
+  return HostExitWaitSeconds([](const std::string& name) -> std::optional<std::string> {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+  });
 }
 
 void CheckHostSettings() {

@@ -16,6 +16,12 @@ using HostEnvironment = std::function<std::optional<std::string>(const std::stri
 
 // One line per setting whose value the host cannot use as given.
 std::vector<std::string> HostSettingsProblems(const HostEnvironment& environment);
+// How long the host waits at the end of its input for replies still
+// missing: QX_EXIT_WAIT seconds, from 0 to 3600; 30 when unset or unusable.
+constexpr double kHostDefaultExitWaitSeconds = 30;
+double HostExitWaitSeconds(const HostEnvironment& environment);
+// The process's own.
+double HostExitWaitSeconds();
 // The problems of the process's own environment, one line each on stderr;
 // a QX_MAIN_BUNDLE that is no application folder gives way to the default.
 void CheckHostSettings();

@@ -36,10 +36,13 @@ void attachDriverAfterLaunch() {
         }));
     // The end of the driver's work holds its last owner: it goes with the
     // application's end, and a reply that comes later finds it gone.
-    driver->serve(std::cin, [driver]() mutable {
-      UIApplication::sharedApplication()->terminate();
-      driver.reset();
-    });
+    driver->serve(
+        std::cin,
+        [driver]() mutable {
+          UIApplication::sharedApplication()->terminate();
+          driver.reset();
+        },
+        HostExitWaitSeconds());
   });
 }
 

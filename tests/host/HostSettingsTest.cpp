@@ -60,6 +60,7 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       " is not latitude,longitude[,altitude[,accuracy]] in degrees and metres (like "
       "48.8583,2.2945,35,5): the device has no position fix";
   const std::string version = " is not a version like 13.7 or 14.0.1; using 17.0.0";
+  const std::string exitWait = " is not a number of seconds from 0 to 3600; using 30";
   const Case cases[] = {
       {"QX_PHOTO_AUTHORIZATION", "limited", ""},
       {"QX_PHOTO_AUTHORIZATION", "bogus", "bogus" + photo + "using authorized"},
@@ -87,6 +88,14 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       {"QX_SYSTEM_VERSION", "abc", "abc" + version},
       {"QX_SYSTEM_VERSION", "14.0.1.2", "14.0.1.2" + version},
       {"QX_SYSTEM_VERSION", "14.", "14." + version},
+      {"QX_EXIT_WAIT", "0", ""},
+      {"QX_EXIT_WAIT", "2.5", ""},
+      {"QX_EXIT_WAIT", "3600", ""},
+      {"QX_EXIT_WAIT", "3600.5", "3600.5" + exitWait},
+      {"QX_EXIT_WAIT", "-1", "-1" + exitWait},
+      {"QX_EXIT_WAIT", "1e3", "1e3" + exitWait},
+      {"QX_EXIT_WAIT", "5s", "5s" + exitWait},
+      {"QX_EXIT_WAIT", ".", "." + exitWait},
       {"QX_MAIN_BUNDLE", scratch.path() + "/none",
        scratch.path() + "/none is no folder; using " + fallbackBundle},
       {"QX_MAIN_BUNDLE", app,
@@ -109,6 +118,13 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
        "video device, a video or an image"},
   };
   for (const Case& c : cases) {
+    if (c.name == "QX_EXIT_WAIT") {
+      // What the host then waits: the value, or 30 when it cannot use it.
+      const double wait = HostExitWaitSeconds([&](const std::string& name) {
+        return name == c.name ? std::optional<std::string>(c.value) : std::nullopt;
+      });
+      EXPECT_EQ(wait, c.line.empty() ? std::stod(c.value) : 30.0) << c.value;
+    }
     auto lines = problemsOf({{c.name, c.value}});
     if (c.line.empty()) {
       EXPECT_TRUE(lines.empty()) << c.name << "=" << c.value << ": " << lines.front();
@@ -116,6 +132,7 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       EXPECT_EQ(lines, std::vector<std::string>{"host: setting " + c.name + "=" + c.line});
     }
   }
+  EXPECT_EQ(HostExitWaitSeconds([](const std::string&) { return std::nullopt; }), 30.0);
   // Every setting is looked at, each bad one once, in the table's order.
   auto lines = problemsOf({{"QX_SYSTEM_VERSION", "x"}, {"QX_PHOTO_AUTHORIZATION", "x"}});
   ASSERT_EQ(lines.size(), 2u);
@@ -182,7 +199,7 @@ std::vector<std::string> readmeSettings() {
 // standard error with the same usage, before anything starts.
 TEST_F(HostSettings, HelpPrintsTheUsageAndAnUnknownArgumentIsRefused) {
   const auto settings = readmeSettings();
-  ASSERT_EQ(settings.size(), 15u) << "README's settings table";
+  ASSERT_EQ(settings.size(), 16u) << "README's settings table";
   struct Case {
     const char* argument;
     int status;
