@@ -223,6 +223,9 @@ TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep
   grid->collectionView()->layoutIfNeeded();
   EXPECT_EQ(gallery->finishedBlock()(2, (*gallery->items())[2]), cellAt(3)->thumbnailImageView());
   EXPECT_FALSE(gallery->finishedBlock()(0, (*gallery->items())[0]));
+  // Page 2's select button still acts on page 2's photo.
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_TRUE(selectedNames().empty());
 
   // Every asset gone: no gallery at all.
   std::vector<PHAssetPtr> none(objects.size(), nullptr);
