@@ -272,6 +272,11 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   ASSERT_EQ(std::rename(path("c.png").c_str(), path("d.png").c_str()), 0);
   provider->stopCachingAll();
   EXPECT_TRUE(request("c.png", 5).image);
+  // Caching reads it there too: its image outlives the file.
+  provider->stopCachingAll();
+  provider->startCaching({byName["c.png"]}, size, PHImageContentModeAspectFill, sync);
+  ASSERT_EQ(std::remove(path("d.png").c_str()), 0);
+  EXPECT_TRUE(request("c.png", 6).image);
 }
 
 // libswscale writes whole vectors: frames whose rows are no multiple of them
