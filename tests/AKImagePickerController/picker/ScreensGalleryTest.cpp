@@ -184,6 +184,15 @@ TEST_F(GalleryExtensionTest, ClosingZoomsBackIntoTheCellScrolledIntoView) {
   ASSERT_TRUE(cell);
   EXPECT_EQ(view, std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(cell)->thumbnailImageView());
   EXPECT_TRUE(CGRectContainsRect(cv->bounds(), cell->frame()));
+  // Rows the grid lacks (photos deleted meanwhile) have no view, and asking
+  // for one leaves the grid's cells as they are.
+  const int64_t rows = cv->numberOfItemsInSection(0);
+  using Row = std::pair<int64_t, int64_t>;  // item, section
+  for (auto [item, section] : {Row{rows, 0}, Row{rows + 1, 0}, Row{-1, 0}, Row{1, 1}}) {
+    SCOPED_TRACE(std::to_string(item) + " in " + std::to_string(section));
+    EXPECT_FALSE(grid->thumbnailImageView(NSIndexPath::indexPathForItem(item, section)));
+    EXPECT_EQ(cv->cellForItemAtIndexPath(NSIndexPath::indexPathForItem(1, 0)).get(), cell.get());
+  }
 
   gallery.reset();
   extension->backItem()->trigger();
@@ -223,6 +232,9 @@ TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep
   grid->collectionView()->layoutIfNeeded();
   EXPECT_EQ(gallery->finishedBlock()(2, (*gallery->items())[2]), cellAt(3)->thumbnailImageView());
   EXPECT_FALSE(gallery->finishedBlock()(0, (*gallery->items())[0]));
+  // Page 2's select button still acts on page 2's photo.
+  button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  EXPECT_TRUE(selectedNames().empty());
 
   // Every asset gone: no gallery at all.
   std::vector<PHAssetPtr> none(objects.size(), nullptr);

@@ -248,8 +248,12 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   auto nsError = error->objectAs<NSError>();
   ASSERT_TRUE(nsError);
   EXPECT_EQ(nsError->domain(), PHPhotosErrorDomain);
+  // Its file went, so the library lost it: the error says so, not that a
+  // file it still lists cannot be read.
+  const std::string lost = "The asset is no longer in the photo library.";
+  EXPECT_EQ(nsError->localizedDescription(), lost);
 
-  // The data of an unreadable file comes with the reading error too.
+  // The data of an asset gone from the library comes with that error too.
   NSDataPtr data;
   Value dataInfo;
   provider->requestImageData(
@@ -261,12 +265,18 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   EXPECT_FALSE(data);
   const Value* dataError = dataInfo.find(PHImageErrorKey);
   ASSERT_TRUE(dataError);
-  EXPECT_TRUE(dataError->objectAs<NSError>());
+  ASSERT_TRUE(dataError->objectAs<NSError>());
+  EXPECT_EQ(dataError->objectAs<NSError>()->localizedDescription(), lost);
 
   // A file renamed since its asset was fetched is read where it is now.
   ASSERT_EQ(std::rename(path("c.png").c_str(), path("d.png").c_str()), 0);
   provider->stopCachingAll();
   EXPECT_TRUE(request("c.png", 5).image);
+  // Caching reads it there too: its image outlives the file.
+  provider->stopCachingAll();
+  provider->startCaching({byName["c.png"]}, size, PHImageContentModeAspectFill, sync);
+  ASSERT_EQ(std::remove(path("d.png").c_str()), 0);
+  EXPECT_TRUE(request("c.png", 6).image);
 }
 
 // libswscale writes whole vectors: frames whose rows are no multiple of them

@@ -68,6 +68,21 @@ TEST_F(CADisplayLinkTest, TicksOnWholeFramesWhileAddedAndNotPaused) {
   advance(1);
   EXPECT_EQ(target->timestamps.size(), 9u);
   link->invalidate();
+
+  // A link that plays media ticks as playback, which the main queue's count
+  // of work (read by whoever waits for a still screen) leaves out.
+  for (bool playback : {true, false}) {
+    SCOPED_TRACE(playback ? "playback" : "ordinary");
+    auto player = std::make_shared<Target>();
+    auto frames = CADisplayLink::displayLinkWithTarget(player, &Target::step);
+    frames->setDrivesPlayback(playback);
+    frames->addToRunLoop(NSRunLoop::mainRunLoop(), NSRunLoopCommonModes);
+    const uint64_t taken = NSRunLoop::mainRunLoop().tasksTaken();
+    advanceFrames(3);
+    EXPECT_EQ(player->timestamps.size(), 3u);
+    EXPECT_EQ(NSRunLoop::mainRunLoop().tasksTaken() - taken, playback ? 0u : 3u);
+    frames->invalidate();
+  }
 }
 
 TEST_F(CADisplayLinkTest, StaysInTheRunLoopUntilTheLastModeGoes) {

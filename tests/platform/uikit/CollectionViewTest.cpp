@@ -309,6 +309,16 @@ TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
   cv->reloadItemsAtIndexPaths({{0, 3}});
   EXPECT_EQ(std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 3}))->number, 3);
 
+  // The last item deleted, then one added after the last: each adds up, so
+  // the cells and the selection stay instead of starting again.
+  source->counts[0] = 999;
+  cv->deleteItemsAtIndexPaths({{0, 999}});
+  source->counts[0] = 1000;
+  cv->insertItemsAtIndexPaths({{0, 999}});
+  EXPECT_EQ(cv->cellForItemAtIndexPath({0, 0}), second);
+  EXPECT_EQ(cv->indexPathsForSelectedItems(),
+            (std::vector<NSIndexPath>{NSIndexPath::indexPathForItem(1, 0)}));
+
   // Data that changed under the grid without a word: an update that does not
   // add up starts again from what the data source says now.
   source->counts[0] = 10;

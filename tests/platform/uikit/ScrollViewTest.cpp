@@ -390,6 +390,12 @@ TEST_F(ZoomTest, AskingForTheScaleAZoomIsHeadingToKeepsThatZoom) {
       EXPECT_EQ(std::count(recorder->calls.begin(), recorder->calls.end(), "didEndZooming"), 1);
     }
   }
+  // Only a zoom heads to a scale: a scroll under way while zoomed in does not
+  // keep a request for scale 1 from zooming out.
+  scroll->setZoomScale(2);
+  scroll->setContentOffset(CGPointZero, true);
+  scroll->setZoomScale(1, false);
+  EXPECT_DOUBLE_EQ(scroll->zoomScale(), 1);
 }
 
 TEST_F(ZoomTest, PinchingZoomsAndBouncesBackFromTheLimit) {

@@ -260,6 +260,8 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   EXPECT_EQ(root->presentedViewController(), b);
   EXPECT_EQ(b->view()->window(), window);
   EXPECT_EQ(log, (Log{"B.willDisappear", "B.willAppear", "B.didAppear"}));
+  // The sheet that stays takes touches again.
+  EXPECT_TRUE(window->hitTest(CGPointMake(187, 500), nullptr)->isDescendantOfView(b->view().get()));
 
   log.clear();
   b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
