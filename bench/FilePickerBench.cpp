@@ -212,18 +212,9 @@ void BM_ReadFilesAlone20x50MB(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadFilesAlone20x50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// One pick of 10,000 small documents of their own names: the folders of the
-// copies are made once each (one mkdir per copy, none for folders that are
-// there), so the pick's cost is the copies' ("per_item").
-void BM_ImportManyDocuments(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  const std::string folder = scratch() + "/many";
-  std::filesystem::create_directories(folder);
-  std::vector<std::string> sources;
-  for (int i = 0; i < count; ++i) {
-    sources.push_back(folder + "/" + std::to_string(i) + ".txt");
-    std::ofstream(sources.back()) << i;
-  }
+// Times picks of every one of `sources`, removing the copies between picks.
+void timeImports(benchmark::State& state, const std::vector<std::string>& sources) {
+  const int count = static_cast<int>(sources.size());
   UISystemPickerProvider::setCurrent(std::make_shared<PickAll>(sources));
   PickerHost host;
   for (auto _ : state) {
@@ -242,6 +233,21 @@ void BM_ImportManyDocuments(benchmark::State& state) {
   state.counters["per_item"] = benchmark::Counter(
       count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   UISystemPickerProvider::setCurrent(nullptr);
+}
+
+// One pick of 10,000 small documents of their own names: the folders of the
+// copies are made once each (one mkdir per copy, none for folders that are
+// there), so the pick's cost is the copies' ("per_item").
+void BM_ImportManyDocuments(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::string folder = scratch() + "/many";
+  std::filesystem::create_directories(folder);
+  std::vector<std::string> sources;
+  for (int i = 0; i < count; ++i) {
+    sources.push_back(folder + "/" + std::to_string(i) + ".txt");
+    std::ofstream(sources.back()) << i;
+  }
+  timeImports(state, sources);
   std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_ImportManyDocuments)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -258,25 +264,8 @@ void BM_ImportSharedName(benchmark::State& state) {
     sources.push_back(folder + "/same.txt");
     std::ofstream(sources.back()) << i;
   }
-  UISystemPickerProvider::setCurrent(std::make_shared<PickAll>(sources));
-  PickerHost host;
-  for (auto _ : state) {
-    auto o = host.call("any", Value::map({{"allowMultipleSelection", Value(true)}}));
-    if (o.kind != FlutterMethodOutcome::Kind::Success ||
-        o.result.size() != static_cast<size_t>(count)) {
-      state.SkipWithError("the import did not answer with every document");
-      break;
-    }
-    state.PauseTiming();
-    for (const auto& entry : std::filesystem::directory_iterator(NSTemporaryDirectory())) {
-      std::filesystem::remove_all(entry.path());
-    }
-    state.ResumeTiming();
-  }
-  state.counters["per_item"] = benchmark::Counter(
-      count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  timeImports(state, sources);
   state.SetComplexityN(count);
-  UISystemPickerProvider::setCurrent(nullptr);
   std::filesystem::remove_all(scratch() + "/shared");
 }
 BENCHMARK(BM_ImportSharedName)
