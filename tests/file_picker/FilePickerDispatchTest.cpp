@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
+#include <vector>
 
 #include "FilePickerTestSupport.h"
 #include "file_picker/FilePickerUtils.h"
@@ -135,6 +137,37 @@ TEST_F(FilePickerTest, ClearRemovesWhatThisHostsPicksMadeAndWhatEndedHostsLeftOn
   ASSERT_TRUE(IsSuccess(anew)) << anew.code;
   ASSERT_EQ(anew.result.size(), 1u);
   EXPECT_EQ(ReadText(Field(anew.result.asList()[0], "path")->asString()), "m");
+}
+
+// A copy folder of an ended host that cannot be removed (a path inside it
+// longer than any call takes) makes "clear" answer false; the others still go.
+TEST_F(FilePickerTest, ClearAnswersFalseWhenAnEndedHostsCopyCannotBeRemoved) {
+  const std::string tmp = NSTemporaryDirectory();
+  // No process has this pid: pids stay below 2^22.
+  const std::string ended = "4194304-1-0A1B2C3D-0000-4000-8000-00000000000";
+  const std::string deep = tmp + "Inbox-" + ended + "1";
+  const std::string removable = tmp + "Inbox-" + ended + "2";
+  ASSERT_TRUE(NSFileManager::defaultManager()->createDirectoryAtPath(deep, true));
+  scratch_.writeFile("container/tmp/Inbox-" + ended + "2/partial.jpg", "half a copy");
+  const std::string name(200, 'd');
+  std::vector<int> chain{::open(deep.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  for (size_t length = deep.size(); length <= PATH_MAX && chain.back() >= 0;
+       length += name.size() + 1) {
+    ASSERT_EQ(::mkdirat(chain.back(), name.c_str(), 0700), 0);
+    chain.push_back(::openat(chain.back(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
+  ASSERT_GE(chain.back(), 0);
+
+  auto clear = peer_->call(kPickerChannel, "clear");
+  ASSERT_TRUE(IsSuccess(clear));
+  EXPECT_EQ(clear.result, Value(false));
+  EXPECT_FALSE(Exists(removable));
+
+  for (size_t i = chain.size() - 1; i > 0; --i) {
+    ::close(chain[i]);
+    ::unlinkat(chain[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  ::close(chain[0]);
 }
 
 TEST_F(FilePickerTest, ASecondRequestIsRefusedAndTheFirstStillAnswered) {

@@ -114,15 +114,19 @@ TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
   EXPECT_EQ(fm->subpathsOfDirectoryAtPath(dir / "src/one.txt"), std::nullopt);
 }
 
-// The source changes (in size, or in place with a new modification time)
-// while each of the copy's first passes writes: each such pass is thrown
+// The source changes (in size, or in place with a new modification time,
+// which may differ only in its nanoseconds) while each of the copy's first
+// passes writes: each such pass is thrown
 // away and the copy made again, up to three passes; a file that keeps
 // changing is refused and leaves nothing behind.
 TEST_F(NSFileManagerTest, AFileThatChangesDuringItsCopyIsCopiedAgainOrRefused) {
   class ChangingSource : public FileIO {
    public:
-    ChangingSource(std::string source, int changes, bool inPlace)
-        : source_(std::move(source)), changes_(changes), inPlace_(inPlace) {}
+    ChangingSource(std::string source, int changes, bool inPlace, bool sameSecond)
+        : source_(std::move(source)),
+          changes_(changes),
+          inPlace_(inPlace),
+          sameSecond_(sameSecond) {}
     ssize_t write(int fd, const void* data, size_t length) override {
       // Once per pass: as its first bytes are written.
       if (::lseek(fd, 0, SEEK_CUR) == 0 && changes_-- > 0) change();
@@ -135,34 +139,45 @@ TEST_F(NSFileManagerTest, AFileThatChangesDuringItsCopyIsCopiedAgainOrRefused) {
       ASSERT_GE(fd, 0);
       ASSERT_EQ(::write(fd, "x", 1), 1);
       // A change within one tick of the clock still shows.
-      const timespec times[2] = {{0, UTIME_OMIT}, {++stamp_, 0}};
+      const timespec times[2] = {{0, UTIME_OMIT},
+                                 sameSecond_ ? timespec{stamp_, ++nanoseconds_}
+                                             : timespec{++stamp_, 0}};
       ::futimens(fd, times);
       ::close(fd);
     }
     std::string source_;
     int changes_;
     bool inPlace_;
-    time_t stamp_ = 1000;
+    bool sameSecond_;
+    time_t stamp_ = 1000;  // the source's time before the copy
+    long nanoseconds_ = 0;
   };
   struct Case {
     int changes;
     bool inPlace;
     const char* copied;  // nullptr: refused
+    bool sameSecond = false;
   };
   for (const Case& c : std::initializer_list<Case>{{0, false, "0123456789"},
                                                    {1, false, "0123456789x"},
                                                    {2, false, "0123456789xx"},
                                                    {3, false, nullptr},
                                                    {1, true, "x123456789"},
-                                                   {3, true, nullptr}}) {
+                                                   {3, true, nullptr},
+                                                   {1, true, "x123456789", true},
+                                                   {3, true, nullptr, true}}) {
     const std::string source = dir / "source.bin";
     const std::string target = dir / "copy.bin";
     fm->removeItemAtPath(target);
     ASSERT_TRUE(fm->createFileAtPath(source, bytesOf("0123456789")));
-    NSFileManager manager(std::make_shared<ChangingSource>(source, c.changes, c.inPlace));
+    const timespec before[2] = {{0, UTIME_OMIT}, {1000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), before, 0), 0);
+    NSFileManager manager(
+        std::make_shared<ChangingSource>(source, c.changes, c.inPlace, c.sameSecond));
     NSErrorPtr error;
     const bool copied = manager.copyItemAtPath(source, target, &error);
-    SCOPED_TRACE(std::to_string(c.changes) + (c.inPlace ? " in place" : " appended"));
+    SCOPED_TRACE(std::to_string(c.changes) + (c.inPlace ? " in place" : " appended") +
+                 (c.sameSecond ? " within the second" : ""));
     if (!c.copied) {
       EXPECT_FALSE(copied);
       EXPECT_FALSE(fm->fileExistsAtPath(target));

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/SingletonResets.h"
 #include "support/ScriptedSystemInfo.h"
 #include "support/TestEnvironment.h"
@@ -62,6 +66,58 @@ TEST_F(NSProcessInfoTest, GloballyUniqueStringsDoNotRepeat) {
   for (int i = 0; i < 1000; ++i) seen.insert(NSProcessInfo::processInfo().globallyUniqueString());
   EXPECT_EQ(seen.size(), 1000u);
   EXPECT_NE(seen.begin()->find("-" + std::to_string(::getpid()) + "-"), std::string::npos);
+}
+
+// A tag names its process by pid and start time: another start of the pid,
+// or no process at all, is an ended one; a forked child tags with its own
+// start, so its tag holds while it runs and ends with it.
+TEST_F(NSProcessInfoTest, TemporaryTagsEndWithTheirProcessOnly) {
+  const std::string own = ProcessTemporaryTag();
+  const std::string pid = std::to_string(::getpid());
+  ASSERT_EQ(own.rfind(pid + "-", 0), 0u) << own;
+  const unsigned long long start = std::stoull(own.substr(pid.size() + 1));
+  struct Case {
+    std::string tag;
+    bool ended;
+  };
+  for (const Case& c : std::vector<Case>{
+           {own, false},
+           {pid + "-" + std::to_string(start) + "-", false},
+           {pid + "-" + std::to_string(start + 1) + "-x", true},
+           {"4194304-" + std::to_string(start) + "-x", true},  // pids stay below 2^22
+           {"not-a-tag", false},
+           {pid + "-", false}}) {
+    EXPECT_EQ(ProcessTemporaryTagHasEnded(c.tag), c.ended) << c.tag;
+  }
+  // The child must start on a later clock tick than this process did.
+  while (firstNumberOf("/proc/uptime") * 100 < double(start + 2)) {
+  }
+  int toParent[2], toChild[2];
+  ASSERT_EQ(::pipe(toParent), 0);
+  ASSERT_EQ(::pipe(toChild), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(toParent[0]);
+    ::close(toChild[1]);
+    const std::string tag = ProcessTemporaryTag();
+    (void)!::write(toParent[1], tag.data(), tag.size());
+    ::close(toParent[1]);
+    char end;
+    (void)!::read(toChild[0], &end, 1);  // runs until the parent lets it go
+    ::_exit(0);
+  }
+  ::close(toParent[1]);
+  ::close(toChild[0]);
+  std::string tag;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(toParent[0], buffer, sizeof buffer)) > 0;) tag.append(buffer, n);
+  ::close(toParent[0]);
+  EXPECT_EQ(tag.rfind(std::to_string(child) + "-", 0), 0u) << tag;
+  EXPECT_FALSE(ProcessTemporaryTagHasEnded(tag)) << tag << " while its process runs";
+  ::close(toChild[1]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_TRUE(ProcessTemporaryTagHasEnded(tag)) << tag;
 }
 
 TEST_F(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {

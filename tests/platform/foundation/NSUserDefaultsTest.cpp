@@ -255,7 +255,8 @@ TEST_F(UserDefaults, LeftoversOfKilledWritesAreClearedAndSetAsideCopiesKept) {
 }
 
 // A change whose file cannot be written answers why, naming the file, and
-// changes nothing: readers are not shown it and the earlier file stays.
+// changes nothing: readers are not shown it and the earlier file stays. A
+// removal that changes nothing writes nothing, and is no failure.
 TEST_F(UserDefaults, AWriteThatCannotBeStoredChangesNothingAndSaysWhichFile) {
   captureLog();
   auto io = std::make_shared<ScriptedFileIO>();
@@ -303,6 +304,10 @@ TEST_F(UserDefaults, AWriteThatCannotBeStoredChangesNothingAndSaysWhichFile) {
     EXPECT_NE(error->localizedDescription().find(shown), std::string::npos)
         << error->localizedDescription();
     EXPECT_EQ(d->objectForKey("added"), Value());
+    // Removing a key that is not there has nothing to write.
+    error = nullptr;
+    EXPECT_TRUE(d->removeObjectForKey("never set", &error));
+    EXPECT_EQ(error, nullptr);
     if (c.earlierDataReadable) {
       error = nullptr;
       EXPECT_FALSE(d->removeObjectForKey("other", &error));

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SessionRecording.h"
@@ -115,6 +116,58 @@ TEST_F(NSURLSessionTest, ABodyBeyondWhatIsHeldForTheAnswerPausesAndComesWhole) {
   EXPECT_EQ(delegate->errors[0], nullptr);
   EXPECT_TRUE(delegate->body == large) << "the held part, then the rest, in order";
   EXPECT_EQ(task->countOfBytesReceived(), static_cast<int64_t>(large.size()));
+}
+
+// A delegate slower than the wire: its transfer pauses once the body queued
+// for it reaches the bound, and goes on once it has taken that down to half,
+// not before and not only when it has taken everything.
+TEST_F(NSURLSessionTest, ATransferPausesWhileTheDelegateIsBehindAndGoesOnAtHalf) {
+  constexpr size_t kLimit = NSURLSessionEngine::kQueuedBodyLimit;
+  const std::string large(4 * kLimit, 'q');
+  server.script("/large", {200, {}, large});
+  // Until `grown` holds of what has reached the queue, or the test's time is up.
+  auto until = [](const std::function<bool()>& grown) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
+    while (!grown() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return grown();
+  };
+  int64_t paused = 0;  // queued when the transfer paused
+  size_t taken = 0;    // what the delegate has taken
+  bool resumed = false;
+  std::vector<std::string> wrong;
+  delegate->onData = [&](const NSURLSessionDataTaskPtr& task, size_t length) {
+    if (paused == 0) {
+      // The first chunk is held here while the queue fills up to the bound.
+      if (!until([&] { return task->countOfBytesReceived() >= int64_t(kLimit); })) {
+        wrong.push_back("the queue never reached the bound");
+      }
+      paused = task->countOfBytesReceived();
+    } else if (!resumed && size_t(paused) - taken > kLimit / 2) {
+      if (task->countOfBytesReceived() != paused) {
+        wrong.push_back("went on with " + std::to_string(paused - taken) + " bytes queued");
+        resumed = true;
+      }
+    } else if (!resumed) {
+      // Half is taken: the transfer goes on while this chunk is still held.
+      if (!until([&] { return task->countOfBytesReceived() > paused; })) {
+        wrong.push_back("still paused with " + std::to_string(paused - taken) + " bytes queued");
+      }
+      resumed = true;
+    }
+    taken += length;
+  };
+  auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/large")));
+  task->resume();
+  ASSERT_TRUE(delegate->waitForCompletions(1));
+  delegate->drain();
+  EXPECT_EQ(wrong, std::vector<std::string>{});
+  EXPECT_TRUE(resumed);
+  EXPECT_LT(paused, int64_t(kLimit + (1u << 20))) << "paused at the bound, give or take a chunk";
+  EXPECT_EQ(delegate->errors[0], nullptr);
+  EXPECT_TRUE(delegate->body == large);
 }
 
 TEST_F(NSURLSessionTest, ACancelBeforeTheLastAnswersEndsTheTaskAsCancelled) {

@@ -28,6 +28,8 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
   std::function<void(const NSURLAuthenticationChallengePtr&, NSURLSessionChallengeHandler&)> onChallenge;
   std::function<NSURLRequestPtr(const NSURLRequestPtr& proposed)> onRedirect;
   std::function<NSCachedURLResponsePtr(const NSCachedURLResponsePtr& proposed)> onCache;
+  // Called on the delegate's queue as each chunk arrives, before it is kept.
+  std::function<void(const NSURLSessionDataTaskPtr& task, size_t length)> onData;
 
   void didReceiveResponse(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
                           const NSHTTPURLResponsePtr& response,
@@ -45,6 +47,7 @@ class RecordingDelegate : public NSURLSessionDataDelegate {
   void didReceiveData(const NSURLSessionPtr& session, const NSURLSessionDataTaskPtr& task,
                       const NSDataPtr& data) override {
     note("data", session, task);
+    if (onData) onData(task, data->length());
     std::lock_guard<std::mutex> lock(mutex_);
     body.append(reinterpret_cast<const char*>(data->bytes()), data->length());
     changed_.notify_all();
