@@ -7,6 +7,25 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
+// GCC names the address sanitizer with a macro, clang with __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define QX_TEST_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QX_TEST_LEAK_CHECKED 1
+#endif
+#endif
+
+#if defined(QX_TEST_LEAK_CHECKED)
+// What the libraries keep for the life of the process, as the image I/O layer
+// tells the leak checker (x265's one allocation, the font patterns fontconfig
+// finds for poppler): every test program gets the list, also one that reads
+// PDFs without linking that layer.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\nleak:libfontconfig.so\n";
+}
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Background queues run threads; the default "fast" death-test style forks a
