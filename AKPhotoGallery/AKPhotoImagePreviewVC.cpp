@@ -197,8 +197,11 @@ void AKPhotoBaseImagePreviewVC::saveImageToPhotoLibrary() {
   auto view = imageView();
   if (!view) return;
   auto self = std::static_pointer_cast<AKPhotoBaseImagePreviewVC>(shared_from_this());
-  PHPhotoLibrary::requestAuthorization([self, view](PHAuthorizationStatus status) {
-    dispatch_async(dispatch_get_main_queue(), [self, view, status] {
+  // The page goes on to the main queue and nothing of it stays behind: the
+  // last hold on a page closed meanwhile must be let go on the main thread.
+  PHPhotoLibrary::requestAuthorization([self, view](PHAuthorizationStatus status) mutable {
+    dispatch_async(dispatch_get_main_queue(), [self = std::move(self), view = std::move(view),
+                                               status] {
       if (status == PHAuthorizationStatusRestricted || status == PHAuthorizationStatusDenied) {
         self->showTips(text("preview.image.saveImage.permission.error"));
       } else if (status == PHAuthorizationStatusAuthorized) {
@@ -227,8 +230,9 @@ void AKPhotoBaseImagePreviewVC::saveAuthorized(const std::shared_ptr<AKPhotoImag
   }
   auto self = std::static_pointer_cast<AKPhotoBaseImagePreviewVC>(shared_from_this());
   PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
-      std::move(changes), [self](bool, NSErrorPtr error) {
-        dispatch_async(dispatch_get_main_queue(), [self, error] { self->showSaveResult(error); });
+      std::move(changes), [self](bool, NSErrorPtr error) mutable {
+        dispatch_async(dispatch_get_main_queue(),
+                       [self = std::move(self), error] { self->showSaveResult(error); });
       });
 }
 
