@@ -167,26 +167,26 @@ std::vector<std::string> HostSettingsProblems(const HostEnvironment& environment
   return lines;
 }
 
+namespace {
+
+std::optional<std::string> processEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace
+
 double HostExitWaitSeconds(const HostEnvironment& environment) {
   auto value = environment("QX_EXIT_WAIT");
   auto seconds = value ? exitWaitFrom(*value) : std::nullopt;
   return seconds.value_or(kHostDefaultExitWaitSeconds);
 }
 
-double HostExitWaitSeconds() {
-  return HostExitWaitSeconds([](const std::string& name) -> std::optional<std::string> {
-    const char* value = std::getenv(name.c_str());
-    if (!value) return std::nullopt;
-    return std::string(value);
-  });
-}
+double HostExitWaitSeconds() { return HostExitWaitSeconds(processEnvironment); }
 
 void CheckHostSettings() {
-  auto lines = HostSettingsProblems([](const std::string& name) -> std::optional<std::string> {
-    const char* value = std::getenv(name.c_str());
-    if (!value) return std::nullopt;
-    return std::string(value);
-  });
+  auto lines = HostSettingsProblems(processEnvironment);
   for (const auto& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
   const char* bundle = std::getenv("QX_MAIN_BUNDLE");
