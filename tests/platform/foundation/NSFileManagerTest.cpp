@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSApplicationLocations.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "support/ScriptedLocations.h"
@@ -260,11 +262,56 @@ TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
   {
     ScopedEnv data("XDG_DATA_HOME", "/data");
     EXPECT_EQ(NSFileManager::containerRoot(), "/data/quorlinex");
-    ScopedEnv app("QX_APP_HOME", "/app");
-    EXPECT_EQ(NSFileManager::containerRoot(), "/app");
+    ScopedEnv app("QX_APP_HOME", (dir / "app").c_str());
+    EXPECT_EQ(NSFileManager::containerRoot(), dir / "app");
     ScriptedLocations::installed().setContainerRoot("/override");
     EXPECT_EQ(NSFileManager::containerRoot(), "/override");
   }
+}
+
+// QX_APP_HOME is the container only where it can be one; any other value
+// gives way to the default, so that nothing is kept beside the working
+// folder or half in one place and half in another.
+TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
+  ScopedEnv xdg("XDG_DATA_HOME", (dir / "data").c_str());
+  const std::string fallback = dir / "data/quorlinex";
+  ASSERT_TRUE(fm->createDirectoryAtPath(dir / "folder", false));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "file", bytesOf("x")));
+  ASSERT_EQ(::symlink("folder", (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("nothing", (dir / "to-nothing").c_str()), 0);
+  struct Case {
+    std::string home;
+    std::optional<std::string> problem;  // nullopt: the value is the container
+  };
+  const Case cases[] = {
+      {dir / "folder", std::nullopt},
+      {dir / "folder/", std::nullopt},
+      {dir / "new", std::nullopt},
+      {dir / "new/and/deeper", std::nullopt},
+      {dir / "to-folder", std::nullopt},
+      {dir / "to-folder/new", std::nullopt},
+      {"rel/home", "is not an absolute path"},
+      {"./x", "is not an absolute path"},
+      {"folder", "is not an absolute path"},
+      {"", "is not an absolute path"},
+      {dir / "file", "is not a folder"},
+      {dir / "file/", "is not a folder"},
+      {dir / "to-nothing", "is not a folder"},
+      {dir / "file/home", "cannot be made: " + dir / "file" + " is not a folder"},
+      {dir / "file/a/b", "cannot be made: " + dir / "file" + " is not a folder"},
+      {dir / "to-nothing/home", "cannot be made: " + dir / "to-nothing" + " is not a folder"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NSDeployedLocations::containerRootProblem(c.home), c.problem) << c.home;
+    ScopedEnv app("QX_APP_HOME", c.home.c_str());
+    EXPECT_EQ(NSFileManager::containerRoot(), c.problem ? fallback : c.home) << c.home;
+    // Every folder of the container follows.
+    const std::string root = c.problem ? fallback : c.home;
+    EXPECT_EQ(NSTemporaryDirectory().rfind(root + (root.back() == '/' ? "" : "/") + "tmp/", 0), 0u)
+        << c.home << ": " << NSTemporaryDirectory();
+  }
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "file/home"));
+  EXPECT_EQ(readText(dir / "file"), "x");
 }
 
 }  // namespace ns_file_manager_test
