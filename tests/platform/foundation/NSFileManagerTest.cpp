@@ -75,6 +75,58 @@ TEST_F(NSFileManagerTest, CreatesFoldersAndFiles) {
   EXPECT_FALSE(fm->fileExistsAtPath(""));
 }
 
+// A folder is made only where nothing else stands: a file (or a link to
+// nothing) at the path or on its way is an error, with intermediates or
+// without, and stays as it was; a folder or a link to one already there is
+// success only with intermediates.
+TEST_F(NSFileManagerTest, CreatingAFolderWhereAFileStandsFails) {
+  ASSERT_TRUE(fm->createDirectoryAtPath(dir / "folder", false));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "file", bytesOf("kept")));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "folder/inner", bytesOf("kept")));
+  ASSERT_EQ(::symlink("folder", (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("nothing", (dir / "to-nothing").c_str()), 0);
+  struct Case {
+    std::string path;
+    bool intermediates;
+    int error;  // 0: made, or already a folder
+  };
+  const Case cases[] = {
+      {dir / "file", true, ENOTDIR},
+      {dir / "file", false, EEXIST},
+      {dir / "file/", true, ENOTDIR},
+      {dir / "folder/inner", true, ENOTDIR},
+      {dir / "file/sub", true, ENOTDIR},
+      {dir / "file/sub", false, ENOTDIR},
+      {dir / "file/sub/deeper", true, ENOTDIR},
+      {dir / "folder/inner/sub", true, ENOTDIR},
+      {dir / "to-nothing", true, ENOTDIR},
+      {dir / "to-nothing/sub", true, ENOTDIR},
+      {dir / "to-nothing/sub/deeper", true, ENOTDIR},
+      {dir / "folder", true, 0},
+      {dir / "folder", false, EEXIST},
+      {dir / "to-folder", true, 0},
+      {dir / "to-folder/new/deeper", true, 0},
+      {dir / "new/deeper/", true, 0},
+  };
+  for (const Case& c : cases) {
+    NSErrorPtr error;
+    const bool made = fm->createDirectoryAtPath(c.path, c.intermediates, &error);
+    EXPECT_EQ(made, c.error == 0) << c.path << " " << c.intermediates;
+    EXPECT_EQ(error ? error->code() : 0, c.error) << c.path << " " << c.intermediates;
+    // What stands in the way stays as it was; what is made is a folder.
+    bool isDirectory = false;
+    const bool folder = fm->fileExistsAtPath(c.path, &isDirectory) && isDirectory;
+    if (c.error != EEXIST) {
+      EXPECT_EQ(folder, made) << c.path;
+    }
+  }
+  EXPECT_EQ(readText(dir / "file"), "kept");
+  EXPECT_EQ(readText(dir / "folder/inner"), "kept");
+  char target[16] = {};
+  EXPECT_EQ(::readlink((dir / "to-nothing").c_str(), target, sizeof target - 1), 7);
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "nothing"));
+}
+
 TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
   ASSERT_TRUE(fm->createDirectoryAtPath(dir / "src/inner", true));
   ASSERT_TRUE(fm->createFileAtPath(dir / "src/one.txt", bytesOf("1")));
