@@ -77,11 +77,10 @@ class DefaultBundleLocations : public NSDeployedLocations {
 };
 
 std::optional<std::string> checkAppHome(const std::string& path) {
-  if (path.front() != '/') return "is not an absolute path; set it to a folder's absolute path";
-  if (kindOf(path) == Kind::Other) {
-    return "is not a folder: nothing the host keeps can be written; set it to a folder";
-  }
-  return std::nullopt;
+  auto problem = NSDeployedLocations::containerRootProblem(path);
+  if (!problem) return std::nullopt;
+  return *problem + "; using " + NSDeployedLocations::defaultContainerRoot() +
+         ": set it to the absolute path of a folder the host can make or write in";
 }
 
 std::optional<std::string> checkCameraSource(const std::string& path) {

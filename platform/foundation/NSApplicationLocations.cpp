@@ -1,9 +1,12 @@
 #include "NSApplicationLocations.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "FilePath.h"
 #include "SingletonResets.h"
@@ -66,9 +69,43 @@ std::string NSDeployedLocations::defaultMainBundlePath() {
 }
 
 std::string NSDeployedLocations::containerRoot() {
-  if (const char* home = std::getenv("QX_APP_HOME"); home && *home) return home;
+  // Decided on every call, as the environment is read: every user of the
+  // container (preferences, documents, caches, tmp) lands in the same one.
+  if (const char* home = std::getenv("QX_APP_HOME"); home && *home && !containerRootProblem(home)) {
+    return home;
+  }
+  return defaultContainerRoot();
+}
+
+std::string NSDeployedLocations::defaultContainerRoot() {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
     return JoinPath(data, "quorlinex");
   }
   return JoinPath(homeFolder(), ".local/share/quorlinex");
+}
+
+std::optional<std::string> NSDeployedLocations::containerRootProblem(const std::string& path) {
+  // A relative container would follow the working folder of each start.
+  if (path.empty() || path.front() != '/') return "is not an absolute path";
+  std::string at = path;
+  while (at.size() > 1 && at.back() == '/') at.pop_back();
+  // Up to the nearest thing on the way that exists; "/" always does.
+  for (bool own = true;; own = false) {
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) == 0) {
+      // A link counts as what it names; one to nothing is no folder.
+      const bool folder = ::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (own) return folder ? std::nullopt : std::optional<std::string>("is not a folder");
+      if (!folder) return "cannot be made: " + at + " is not a folder";
+      if (::access(at.c_str(), W_OK | X_OK) != 0) {
+        return "cannot be made: " + at + " is not writable";
+      }
+      return std::nullopt;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) {
+      return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    const size_t slash = at.find_last_of('/');
+    at = slash == 0 ? "/" : at.substr(0, slash);
+  }
 }

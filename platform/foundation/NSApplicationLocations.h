@@ -6,6 +6,7 @@
 // with setCurrent() and get the default back with setCurrent(nullptr).
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class NSApplicationLocations {
@@ -22,7 +23,7 @@ class NSApplicationLocations {
 };
 
 // The main bundle is env QX_MAIN_BUNDLE, else "Runner.app" beside the
-// executable; the container is env QX_APP_HOME, else
+// executable; the container is env QX_APP_HOME when it can be one, else
 // $XDG_DATA_HOME/quorlinex, else ~/.local/share/quorlinex.
 class NSDeployedLocations : public NSApplicationLocations {
  public:
@@ -30,4 +31,11 @@ class NSDeployedLocations : public NSApplicationLocations {
   std::string containerRoot() override;
   // "Runner.app" beside the executable.
   static std::string defaultMainBundlePath();
+  // The container when QX_APP_HOME is unset or unusable.
+  static std::string defaultContainerRoot();
+  // Why `path` cannot be the container ("is not an absolute path", ...);
+  // nullopt when it can: an absolute path to a folder, or to where one can
+  // be made (the nearest thing on its way is a folder this process may
+  // write in).
+  static std::optional<std::string> containerRootProblem(const std::string& path);
 };

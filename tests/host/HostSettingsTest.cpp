@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <regex>
 
 #include "HostSession.h"
@@ -61,6 +65,9 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       "48.8583,2.2945,35,5): the device has no position fix";
   const std::string version = " is not a version like 13.7 or 14.0.1; using 17.0.0";
   const std::string exitWait = " is not a number of seconds from 0 to 3600; using 30";
+  const std::string home =
+      "; using " + NSDeployedLocations::defaultContainerRoot() +
+      ": set it to the absolute path of a folder the host can make or write in";
   const Case cases[] = {
       {"QX_PHOTO_AUTHORIZATION", "limited", ""},
       {"QX_PHOTO_AUTHORIZATION", "bogus", "bogus" + photo + "using authorized"},
@@ -102,10 +109,10 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
        app + " holds no python_bridge_darwin_python_bridge_darwin.bundle; using " + fallbackBundle +
            ": set it to an application folder that holds them"},
       {"QX_APP_HOME", scratch.path() + "/new", ""},
-      {"QX_APP_HOME", "relative/home",
-       "relative/home is not an absolute path; set it to a folder's absolute path"},
-      {"QX_APP_HOME", file,
-       file + " is not a folder: nothing the host keeps can be written; set it to a folder"},
+      {"QX_APP_HOME", "relative/home", "relative/home is not an absolute path" + home},
+      {"QX_APP_HOME", file, file + " is not a folder" + home},
+      {"QX_APP_HOME", file + "/home",
+       file + "/home cannot be made: " + file + " is not a folder" + home},
       {"QX_PHOTO_LIBRARY", scratch.path(), ""},
       {"QX_PHOTO_LIBRARY", scratch.path() + "/none",
        scratch.path() + "/none is no folder: the photo library is empty; set it to an existing "
@@ -264,37 +271,88 @@ TEST_F(HostSettings, TheRunningHostSaysWhichSettingsItCannotUseAndGoesOn) {
   }
 }
 
-// A container that is not a folder: the host says so at start-up, and a
-// preference it cannot store is answered as an error naming the file, never
-// as stored.
-TEST_F(HostSettings, PreferencesTheHostCannotStoreAreAnsweredAsErrors) {
+// The working folder of the process for the scope: a host started in it
+// inherits it.
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const std::string& path) : before_(::getcwd(nullptr, 0)) {
+    changed_ = ::chdir(path.c_str()) == 0;
+  }
+  ~WorkingFolder() {
+    if (before_) (void)!::chdir(before_);
+    std::free(before_);
+  }
+  bool changed() const { return changed_; }
+
+ private:
+  char* before_;
+  bool changed_ = false;
+};
+
+// A container the host cannot use: it says so at start-up and keeps
+// everything (preferences, the vendor identifier) in the default container,
+// nothing where the value points, also where it is relative to the working
+// folder.
+TEST_F(HostSettings, AContainerTheHostCannotUseGivesWayToTheDefault) {
   TempFolder scratch;
-  const std::string home = scratch.path() + "/home";
-  std::ofstream(home) << "a file";
-  const std::string errors = scratch.path() + "/host.err";
-  HostSession host({"QX_APP_HOME=" + home}, errors);
-  ASSERT_TRUE(host.started());
+  const std::string file = scratch.path() + "/file";
+  std::ofstream(file) << "a file";
   const std::string api = "dev.flutter.pigeon.shared_preferences_foundation.UserDefaultsApi.";
   const std::string opts = R"({"$custom":129,"value":[null]})";
-  host.send(R"({"id":1,"channel":")" + api + R"(set","message":["k","v",)" + opts + "]}");
-  host.send(R"({"id":2,"channel":")" + api + R"(getAll","message":[null,)" + opts + "]}");
-  auto set = host.reply(1, 3 * kTestTimeoutSeconds);
-  ASSERT_TRUE(set && set->find("reply")) << (set ? set->description() : "no reply");
-  const Value& reply = *set->find("reply");
-  ASSERT_EQ(reply.size(), 3u) << reply.description();
-  EXPECT_EQ(*reply.at(0), Value("Write Error"));
-  EXPECT_EQ(reply.at(1)->asString().rfind("Cannot write preferences file " + home + "/Library/", 0),
-            0u)
-      << reply.at(1)->description();
-  auto all = host.reply(2, 3 * kTestTimeoutSeconds);
-  ASSERT_TRUE(all && all->find("reply"));
-  EXPECT_EQ(*all->find("reply"), Value::list({Value(ValueMap{})}));
-  const int status = host.finish(3 * kTestTimeoutSeconds);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::ifstream in(errors);
-  const std::string text(std::istreambuf_iterator<char>(in), {});
-  EXPECT_NE(text.find("host: setting QX_APP_HOME=" + home + " is not a folder"), std::string::npos)
-      << text;
+  struct Case {
+    std::string home, problem;
+    bool xdg;  // the default under XDG_DATA_HOME, else under HOME
+  };
+  const Case cases[] = {
+      {"rel/home", "is not an absolute path", true},
+      {"./x", "is not an absolute path", false},
+      {file, "is not a folder", true},
+      {file + "/home", "cannot be made: " + file + " is not a folder", false},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.home);
+    const std::string at = scratch.makeFolder("run" + std::to_string(++run));
+    const std::string work = scratch.makeFolder("run" + std::to_string(run) + "/work");
+    const std::string fallback =
+        c.xdg ? at + "/data/quorlinex" : at + "/user/.local/share/quorlinex";
+    const std::string errors = at + "/host.err";
+    std::optional<HostSession> host;
+    {
+      WorkingFolder inWork(work);
+      ASSERT_TRUE(inWork.changed());
+      host.emplace(std::vector<std::string>{"QX_APP_HOME=" + c.home, "HOME=" + at + "/user",
+                                            "XDG_DATA_HOME=" + (c.xdg ? at + "/data" : "")},
+                   errors);
+    }
+    ASSERT_TRUE(host->started());
+    host->send(R"({"id":1,"channel":")" + api + R"(set","message":["k","v",)" + opts + "]}");
+    host->send(
+        R"({"id":2,"channel":"dev.tarnquell.plugins/device_info","method":"getDeviceInfo"})");
+    auto set = host->reply(1, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(set && set->find("reply")) << (set ? set->description() : "no reply");
+    EXPECT_EQ(*set->find("reply"), Value::list({Value()}));
+    auto info = host->reply(2, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(info && info->find("result")) << (info ? info->description() : "no reply");
+    const int status = host->finish(3 * kTestTimeoutSeconds);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    std::vector<std::string> written;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(fallback + "/Library/Preferences")) {
+      written.push_back(readFile(entry.path()));
+    }
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_NE(written[0].find(R"("k")"), std::string::npos) << written[0];
+    EXPECT_EQ(readFile(fallback + "/Library/.identifierForVendor"),
+              info->find("result")->find("identifierForVendor")->asString() + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(work)) << "nothing under the working folder";
+    EXPECT_EQ(readFile(file), "a file");
+    EXPECT_NE(readFile(errors).find("host: setting QX_APP_HOME=" + c.home + " " + c.problem +
+                                    "; using " + fallback + ": set it"),
+              std::string::npos)
+        << readFile(errors);
+  }
 }
 
 }  // namespace

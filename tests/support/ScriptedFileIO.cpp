@@ -19,6 +19,7 @@ void ScriptedFileIO::heal() {
   createError_ = 0;
   syncError_ = 0;
   renameError_ = 0;
+  unlinkError_ = 0;
 }
 
 std::vector<std::string> ScriptedFileIO::temporaries() const {
@@ -112,6 +113,10 @@ int ScriptedFileIO::unlink(const char* path) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     unlinked_.emplace_back(path);
+  }
+  if (const int error = unlinkError_) {
+    errno = error;
+    return -1;
   }
   return FileIO::unlink(path);
 }

@@ -24,6 +24,9 @@ class ScriptedFileIO : public FileIO {
   void failCreate(int error) { createError_ = error; }
   void failSync(int error) { syncError_ = error; }
   void failRename(int error) { renameError_ = error; }
+  // Files cannot be removed (EROFS, or EPERM of an immutable file: what stops
+  // even root).
+  void failUnlink(int error) { unlinkError_ = error; }
   // Back to real calls.
   void heal();
 
@@ -52,6 +55,7 @@ class ScriptedFileIO : public FileIO {
   std::atomic<int> createError_{0};
   std::atomic<int> syncError_{0};
   std::atomic<int> renameError_{0};
+  std::atomic<int> unlinkError_{0};
   std::vector<std::string> temporaries_;  // guarded by mutex_
   std::vector<std::string> unlinked_;     // guarded by mutex_
   std::vector<Rename> renames_;           // guarded by mutex_

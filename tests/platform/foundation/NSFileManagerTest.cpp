@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FoundationTestSupport.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSApplicationLocations.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
 #include "support/ScriptedLocations.h"
@@ -71,6 +73,58 @@ TEST_F(NSFileManagerTest, CreatesFoldersAndFiles) {
   EXPECT_EQ(error->code(), ENOTDIR);
   EXPECT_FALSE(fm->fileExistsAtPath(dir / "nothing"));
   EXPECT_FALSE(fm->fileExistsAtPath(""));
+}
+
+// A folder is made only where nothing else stands: a file (or a link to
+// nothing) at the path or on its way is an error, with intermediates or
+// without, and stays as it was; a folder or a link to one already there is
+// success only with intermediates.
+TEST_F(NSFileManagerTest, CreatingAFolderWhereAFileStandsFails) {
+  ASSERT_TRUE(fm->createDirectoryAtPath(dir / "folder", false));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "file", bytesOf("kept")));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "folder/inner", bytesOf("kept")));
+  ASSERT_EQ(::symlink("folder", (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("nothing", (dir / "to-nothing").c_str()), 0);
+  struct Case {
+    std::string path;
+    bool intermediates;
+    int error;  // 0: made, or already a folder
+  };
+  const Case cases[] = {
+      {dir / "file", true, ENOTDIR},
+      {dir / "file", false, EEXIST},
+      {dir / "file/", true, ENOTDIR},
+      {dir / "folder/inner", true, ENOTDIR},
+      {dir / "file/sub", true, ENOTDIR},
+      {dir / "file/sub", false, ENOTDIR},
+      {dir / "file/sub/deeper", true, ENOTDIR},
+      {dir / "folder/inner/sub", true, ENOTDIR},
+      {dir / "to-nothing", true, ENOTDIR},
+      {dir / "to-nothing/sub", true, ENOTDIR},
+      {dir / "to-nothing/sub/deeper", true, ENOTDIR},
+      {dir / "folder", true, 0},
+      {dir / "folder", false, EEXIST},
+      {dir / "to-folder", true, 0},
+      {dir / "to-folder/new/deeper", true, 0},
+      {dir / "new/deeper/", true, 0},
+  };
+  for (const Case& c : cases) {
+    NSErrorPtr error;
+    const bool made = fm->createDirectoryAtPath(c.path, c.intermediates, &error);
+    EXPECT_EQ(made, c.error == 0) << c.path << " " << c.intermediates;
+    EXPECT_EQ(error ? error->code() : 0, c.error) << c.path << " " << c.intermediates;
+    // What stands in the way stays as it was; what is made is a folder.
+    bool isDirectory = false;
+    const bool folder = fm->fileExistsAtPath(c.path, &isDirectory) && isDirectory;
+    if (c.error != EEXIST) {
+      EXPECT_EQ(folder, made) << c.path;
+    }
+  }
+  EXPECT_EQ(readText(dir / "file"), "kept");
+  EXPECT_EQ(readText(dir / "folder/inner"), "kept");
+  char target[16] = {};
+  EXPECT_EQ(::readlink((dir / "to-nothing").c_str(), target, sizeof target - 1), 7);
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "nothing"));
 }
 
 TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
@@ -260,11 +314,56 @@ TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
   {
     ScopedEnv data("XDG_DATA_HOME", "/data");
     EXPECT_EQ(NSFileManager::containerRoot(), "/data/quorlinex");
-    ScopedEnv app("QX_APP_HOME", "/app");
-    EXPECT_EQ(NSFileManager::containerRoot(), "/app");
+    ScopedEnv app("QX_APP_HOME", (dir / "app").c_str());
+    EXPECT_EQ(NSFileManager::containerRoot(), dir / "app");
     ScriptedLocations::installed().setContainerRoot("/override");
     EXPECT_EQ(NSFileManager::containerRoot(), "/override");
   }
+}
+
+// QX_APP_HOME is the container only where it can be one; any other value
+// gives way to the default, so that nothing is kept beside the working
+// folder or half in one place and half in another.
+TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
+  ScopedEnv xdg("XDG_DATA_HOME", (dir / "data").c_str());
+  const std::string fallback = dir / "data/quorlinex";
+  ASSERT_TRUE(fm->createDirectoryAtPath(dir / "folder", false));
+  ASSERT_TRUE(fm->createFileAtPath(dir / "file", bytesOf("x")));
+  ASSERT_EQ(::symlink("folder", (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("nothing", (dir / "to-nothing").c_str()), 0);
+  struct Case {
+    std::string home;
+    std::optional<std::string> problem;  // nullopt: the value is the container
+  };
+  const Case cases[] = {
+      {dir / "folder", std::nullopt},
+      {dir / "folder/", std::nullopt},
+      {dir / "new", std::nullopt},
+      {dir / "new/and/deeper", std::nullopt},
+      {dir / "to-folder", std::nullopt},
+      {dir / "to-folder/new", std::nullopt},
+      {"rel/home", "is not an absolute path"},
+      {"./x", "is not an absolute path"},
+      {"folder", "is not an absolute path"},
+      {"", "is not an absolute path"},
+      {dir / "file", "is not a folder"},
+      {dir / "file/", "is not a folder"},
+      {dir / "to-nothing", "is not a folder"},
+      {dir / "file/home", "cannot be made: " + dir / "file" + " is not a folder"},
+      {dir / "file/a/b", "cannot be made: " + dir / "file" + " is not a folder"},
+      {dir / "to-nothing/home", "cannot be made: " + dir / "to-nothing" + " is not a folder"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NSDeployedLocations::containerRootProblem(c.home), c.problem) << c.home;
+    ScopedEnv app("QX_APP_HOME", c.home.c_str());
+    EXPECT_EQ(NSFileManager::containerRoot(), c.problem ? fallback : c.home) << c.home;
+    // Every folder of the container follows.
+    const std::string root = c.problem ? fallback : c.home;
+    EXPECT_EQ(NSTemporaryDirectory().rfind(root + (root.back() == '/' ? "" : "/") + "tmp/", 0), 0u)
+        << c.home << ": " << NSTemporaryDirectory();
+  }
+  EXPECT_FALSE(fm->fileExistsAtPath(dir / "file/home"));
+  EXPECT_EQ(readText(dir / "file"), "x");
 }
 
 }  // namespace ns_file_manager_test

@@ -1,20 +1,29 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/ProcessTemporaryFolders.h"
 #include "platform/foundation/SingletonResets.h"
 #include "support/ScriptedSystemInfo.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+
+extern char** environ;
 
 namespace ns_process_info_test {
 
@@ -118,6 +127,81 @@ TEST_F(NSProcessInfoTest, TemporaryTagsEndWithTheirProcessOnly) {
   ::close(toChild[1]);
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
   EXPECT_TRUE(ProcessTemporaryTagHasEnded(tag)) << tag;
+}
+
+namespace {
+
+// Field 22 (the start time) of /proc/<pid>/stat, read apart from the code
+// under test, with the line itself: the command name in parentheses may
+// hold spaces and ')', the fields after it never do.
+unsigned long long startTimeField(pid_t pid, std::string* line) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  *line = std::string(std::istreambuf_iterator<char>(in), {});
+  std::istringstream fields(line->substr(line->rfind(") ") + 2));
+  std::string field;
+  for (int number = 3; number < 22; ++number) fields >> field;
+  unsigned long long start = 0;
+  fields >> start;
+  return start;
+}
+
+}  // namespace
+
+// The start time of a tag is field 22 of the process's stat line, also where
+// the command name holds spaces and parentheses: a folder of the running
+// process is kept, one with its pid but another start (a process gone whose
+// pid came back) is cleared, and the kept one goes once the process ends.
+TEST_F(NSProcessInfoTest, TagsCarryTheStartTimeOfTheStatLine) {
+  std::string line;
+  const std::string own = ProcessTemporaryTag();
+  const std::string pid = std::to_string(::getpid());
+  EXPECT_EQ(own.rfind(pid + "-" + std::to_string(startTimeField(::getpid(), &line)) + "-", 0), 0u)
+      << own << " from " << line;
+
+  TempFolder scratch;
+  const std::string name = "a) b (c) d";
+  const std::string program = scratch.path() + "/" + name;
+  ASSERT_EQ(::symlink("/bin/cat", program.c_str()), 0);
+  int input[2];
+  ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string arg0 = program;
+  char* argv[] = {arg0.data(), nullptr};
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(input[0]);
+  ASSERT_EQ(spawned, 0);
+  const unsigned long long start = startTimeField(child, &line);
+  EXPECT_NE(line.find(" (" + name + ") "), std::string::npos) << line;
+  const std::string at = std::to_string(child) + "-";
+  struct Case {
+    unsigned long long start;
+    bool ended;
+  };
+  for (const Case& c : {Case{start, false}, Case{start - 1, true}, Case{start + 1, true}}) {
+    EXPECT_EQ(ProcessTemporaryTagHasEnded(at + std::to_string(c.start) + "-x"), c.ended)
+        << c.start << " against " << line;
+  }
+  const std::string temporary = NSTemporaryDirectory();
+  const std::string uuid = "-0a1b2c3d-0000-4000-8000-00000000000";
+  const std::string running = temporary + ".t-" + at + std::to_string(start) + uuid + "1";
+  const std::string reused = temporary + ".t-" + at + std::to_string(start + 1) + uuid + "2";
+  for (const std::string& folder : {running, reused}) {
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0) << folder;
+    std::ofstream(folder + "/left") << "x";
+  }
+  EXPECT_TRUE(RemoveTemporaryFoldersOfEndedProcesses());
+  struct stat st;
+  EXPECT_EQ(::stat((running + "/left").c_str(), &st), 0) << "kept while its process runs";
+  EXPECT_NE(::stat(reused.c_str(), &st), 0) << "another start of the pid";
+  ::close(input[1]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_TRUE(RemoveTemporaryFoldersOfEndedProcesses());
+  EXPECT_NE(::stat(running.c_str(), &st), 0);
 }
 
 TEST_F(NSProcessInfoTest, LowPowerModeAnnouncesEachChange) {

@@ -259,6 +259,42 @@ TEST_F(Preferences, WritesThatCannotBeStoredAreErrorsAndKeepWhatWasStored) {
   EXPECT_EQ(api("getAll", Value::list({Value(), options()})), stored);
 }
 
+// Emptying the preferences removes their file; where it cannot be removed
+// (a read-only file system, which stops root too) the clear is an error and
+// what is shown is what a restart reads: the keys cleared before the failing
+// removal are gone, the last one stays.
+TEST_F(Preferences, EmptyingWhereTheFileCannotBeRemovedIsAnError) {
+  auto io = std::make_shared<ScriptedFileIO>();
+  FileIO::setCurrent(io);
+  for (const std::optional<std::string>& suite :
+       {std::optional<std::string>(), std::optional<std::string>("group.team")}) {
+    SCOPED_TRACE(suite.value_or("application"));
+    ASSERT_EQ(api("set", Value::list({"a", 1, options(suite)})), kVoid);
+    ASSERT_EQ(api("set", Value::list({"b", 2, options(suite)})), kVoid);
+    io->failUnlink(EROFS);
+    const std::string file = NSUserDefaults::preferencesDirectory() + "/" +
+                             suite.value_or(NSUserDefaults::applicationDomainName()) + ".json";
+    const Value error = errorList(
+        "Write Error", "Cannot write preferences file " + file + ": unlink: Read-only file system",
+        Value(""));
+    const Value left = Value::list({Value(ValueMap{{Value("b"), Value(2)}})});
+    EXPECT_EQ(api("clear", Value::list({Value(), options(suite)})), error);
+    EXPECT_EQ(api("getAll", Value::list({Value(), options(suite)})), left);
+    EXPECT_EQ(api("clear", Value::list({strings({"b"}), options(suite)})), error);
+    if (!suite) {
+      EXPECT_EQ(legacy("clear", Value::list({"", Value()})), error);
+      EXPECT_EQ(legacy("remove", Value::list({"b"})), error);
+    }
+    EXPECT_EQ(api("getAll", Value::list({Value(), options(suite)})), left);
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    io->heal();
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(api("getAll", Value::list({Value(), options(suite)})), left);
+    EXPECT_EQ(api("clear", Value::list({Value(), options(suite)})), kVoid);
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+}
+
 TEST_F(Preferences, MalformedAndUnstorableRequestsAreErrorsAndStoreNothing) {
   auto isInvalid = [](const Value& reply) {
     return reply.size() == 3 && *reply.at(0) == Value(PigeonInvalidRequestCode) &&
