@@ -189,13 +189,15 @@ TEST_F(AlbumListTest, ASelectedAlbumThatEmptiesLeavesAHidingListForTheFirst) {
 }
 
 // The list as a person sees it from the grid's title button: each row's name
-// and count, then the ticked row. One more album, "Pets", with a photo.
+// and count, then the ticked row. Two more albums: "Box", empty, and "Pets"
+// with a photo.
 class AlbumListFromGridTest : public AlbumListTest {
  protected:
   void SetUp() override {
     AlbumListTest::SetUp();
+    std::filesystem::create_directories(path("Box"));
     addPhoto("Pets/cat.png", {90, 90, 90, 255}, 3000);
-    expectedAlbums = 6;
+    expectedAlbums = 7;
   }
   void openList(UITouchDriver& hand) {
     auto button = grid->selectGroupButton();
@@ -228,13 +230,18 @@ TEST_F(AlbumListFromGridTest, CountsFollowTheLibraryWhetherTheListIsOpenOrOpened
   std::filesystem::remove_all(path("Attic"));
   synchronize();
   openList(hand);
-  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 7", "Videos 1", "Favorites 0",
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 7", "Videos 1", "Favorites 0", "Box 0",
                                                    "Pets 1", "Trips 3", "ticked 0"}));
 
   // A video deleted while the list shows: every album it was in counts one less.
   std::filesystem::remove(path("Trips/v.mp4"));
   synchronize();
-  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0",
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Box 0",
+                                                   "Pets 1", "Trips 2", "ticked 0"}));
+  // An album renamed: only its name changed.
+  ASSERT_EQ(rename(path("Box").c_str(), path("Crate").c_str()), 0);
+  synchronize();
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Crate 0",
                                                    "Pets 1", "Trips 2", "ticked 0"}));
 
   // Closed, a photo added and an album gone; opened again, the list says so.
@@ -245,7 +252,7 @@ TEST_F(AlbumListFromGridTest, CountsFollowTheLibraryWhetherTheListIsOpenOrOpened
   std::filesystem::remove_all(path("Pets"));
   synchronize();
   openList(hand);
-  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0",
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Crate 0",
                                                    "Trips 3", "ticked 0"}));
 }
 
