@@ -374,7 +374,9 @@ TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
     EXPECT_EQ(cv->numberOfSections(), int64_t(c.after.size()));
     // A reload drops the selection; a batch that adds up keeps it.
     EXPECT_EQ(cv->indexPathsForSelectedItems().size(), c.reloads ? 0u : 1u);
-    if (c.after.size() > 1 && c.after[1] > 0) EXPECT_TRUE(cv->cellForItemAtIndexPath({1, 0}));
+    if (c.after.size() > 1 && c.after[1] > 0) {
+      EXPECT_TRUE(cv->cellForItemAtIndexPath({1, 0}));
+    }
   }
   source->counts = {10};
   cv->reloadData();
