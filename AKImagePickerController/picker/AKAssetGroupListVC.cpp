@@ -156,6 +156,9 @@ const PHImageRequestOptionsPtr& AKAssetGroupListVC::groupThumbnailRequestOptions
 
 void AKAssetGroupListVC::loadGroups() {
   if (!groupDataManager_) return;
+  // From the first load on, not from the first showing: a list opened only
+  // after the library changed must not show the albums as they were.
+  groupDataManager_->add(self());
   groupDataManager_->fetchGroups(WeakBind(
       std::weak_ptr<AKAssetGroupListVC>(std::static_pointer_cast<AKAssetGroupListVC>(self())),
       [](AKAssetGroupListVC& list, const std::optional<std::vector<std::string>>& ids,
@@ -308,9 +311,18 @@ void AKAssetGroupListVC::tableViewDidSelectRowAtIndexPath(UITableView&, const NS
   }
 }
 
-bool AKAssetGroupListVC::groupDidUpdate(const std::string&) {
+void AKAssetGroupListVC::refreshGroups() {
   filterEmptyGroupIfNeeded();
   reselectSelectedGroup();
+}
+
+bool AKAssetGroupListVC::groupDidUpdate(const std::string&) {
+  refreshGroups();
+  return true;
+}
+
+bool AKAssetGroupListVC::groupDidUpdateComplete(const std::string&) {
+  refreshGroups();
   return true;
 }
 

@@ -99,6 +99,9 @@ class AKAssetGroupListVC : public UITableViewController, public AKImageGroupData
   void tableViewDidSelectRowAtIndexPath(UITableView&, const NSIndexPath& path) override;
 
   bool groupDidUpdate(const std::string& groupId) override;
+  // An album's assets changed: its count, its thumbnail and, when empty
+  // albums are hidden, whether it is listed.
+  bool groupDidUpdateComplete(const std::string& groupId) override;
   bool groupsDidInsert(const std::vector<std::string>& groupIds) override;
   bool groupDidRemove(const std::string& groupId) override;
 
@@ -115,6 +118,8 @@ class AKAssetGroupListVC : public UITableViewController, public AKImageGroupData
   // now is; when it is no longer listed the first album takes over.
   void reselectSelectedGroup();
   void changeSelection(std::optional<std::string> groupId);
+  // Rows read the albums as they are now; the selection stays on its album.
+  void refreshGroups();
 
   std::optional<std::vector<std::string>> groups_;
   std::optional<std::vector<std::string>> displayGroups_;

@@ -58,28 +58,33 @@ struct Node {
   std::string className;
   std::string identifier;
   std::string text;
+  std::string label;
   CGRect frame;
   bool hidden = false;
   bool selected = false;
 };
 
-// Every view of a view tree reply, depth first.
+// Every view of a view tree reply, depth first. A view without a label of its
+// own carries its first descendant's: a grid cell, its asset's identifier.
 void flatten(const Value& view, std::vector<Node>& out) {
   if (!view.isMap()) return;
   Node node;
   if (const Value* c = view.find("class"); c && c->isString()) node.className = c->asString();
   if (const Value* i = view.find("identifier"); i && i->isString()) node.identifier = i->asString();
   if (const Value* t = view.find("text"); t && t->isString()) node.text = t->asString();
+  if (const Value* l = view.find("label"); l && l->isString()) node.label = l->asString();
   if (const Value* f = view.find("frame"); f && f->isList() && f->size() == 4) {
     const auto& l = f->asList();
     node.frame = CGRectMake(l[0].asDouble(), l[1].asDouble(), l[2].asDouble(), l[3].asDouble());
   }
   if (const Value* h = view.find("hidden"); h && h->isBool()) node.hidden = h->asBool();
   if (const Value* s = view.find("selected"); s && s->isBool()) node.selected = s->asBool();
+  const size_t at = out.size();
   out.push_back(node);
   if (const Value* children = view.find("children"); children && children->isList()) {
     for (const Value& child : children->asList()) flatten(child, out);
   }
+  for (size_t i = at + 1; i < out.size() && out[at].label.empty(); ++i) out[at].label = out[i].label;
 }
 
 CGPoint centre(const Node& n) {
@@ -122,6 +127,35 @@ class MediaRoadHost : public PlatformTest {
                                                   : a.frame.origin.x < b.frame.origin.x;
     });
     return cells;
+  }
+  // The grid cells whose thumbnail is hidden, which is the cell a closing
+  // gallery zooms into, each named by its asset (the label its content view
+  // carries).
+  std::vector<std::string> zoomTargets(HostSession& host) {
+    std::vector<std::string> found;
+    std::vector<Node> cell;
+    std::function<void(const Value&)> visit = [&](const Value& view) {
+      if (!view.isMap()) return;
+      const Value* c = view.find("class");
+      if (c && c->isString() &&
+          (c->asString() == "AKAssetGroupDetailImageCell" ||
+           c->asString() == "AKAssetGroupDetailVideoCell")) {
+        cell.clear();
+        flatten(view, cell);
+        bool thumbnailHidden = false;
+        for (const Node& n : cell) {
+          thumbnailHidden |= n.className == "UIImageView" && n.hidden &&
+                             CGRectEqualToRect(n.frame, cell[0].frame);
+        }
+        if (thumbnailHidden) found.push_back(cell[0].label);
+        return;
+      }
+      if (const Value* children = view.find("children"); children && children->isList()) {
+        for (const Value& child : children->asList()) visit(child);
+      }
+    };
+    visit(resultOf(request(host, R"("viewTree":null)")));
+    return found;
   }
   std::vector<Node> buttonsTitled(HostSession& host, const std::string& title) {
     std::vector<Node> found;
@@ -393,10 +427,13 @@ TEST_F(MediaRoadHost, TheGalleryOfAnAlbumThatLostPhotosClosesAndSelectsWhatItSho
       {"the album's folder removed", 7, {"Trip"}, 0, "", "", {}},
       {"the library's folder removed on the first page", 0, {""}, 0, "", "", {}},
       {"the shown photo deleted", 2, {"Trip/trip6.png"}, 7, "", "1 selected", {"trip5.png"}},
+      // trip5.png now has the page's album index: it must stay unpicked.
+      {"the shown photo deleted, its page's button pressed", 2, {"Trip/trip6.png"}, 7, "", "", {}},
   };
   struct Run {
     explicit Run(const Case& c) : c(c) {}
     const Case& c;
+    std::vector<std::string> assets;  // the grid's, as it was before the deletions
     TempFolder scratch;
     std::string library = makeTripLibrary(scratch), errors = scratch.path() + "/host.err";
     HostSession host{{"QX_APP_HOME=" + scratch.makeFolder("container"),
@@ -445,7 +482,9 @@ TEST_F(MediaRoadHost, TheGalleryOfAnAlbumThatLostPhotosClosesAndSelectsWhatItSho
   everywhere([&](Run& run) {
     auto cells = assetCells(run.host);
     EXPECT_EQ(cells.size(), 8u) << run.c.what << readFile(run.errors);
-    return cells.size() == 8 ? touchAt("longPress", centre(cells[run.c.pressed])) : "";
+    if (cells.size() != 8) return std::string();
+    for (const Node& cell : cells) run.assets.push_back(cell.label);
+    return touchAt("longPress", centre(cells[run.c.pressed]));
   });
   idleAll();
   for (Run& run : runs) {
@@ -477,6 +516,14 @@ TEST_F(MediaRoadHost, TheGalleryOfAnAlbumThatLostPhotosClosesAndSelectsWhatItSho
   }
 
   everywhere([&](Run&) { return dragAlong("[[195,380],[200,460],[205,640]]"); });
+  // While the gallery closes, the only cell it may zoom into is its photo's:
+  // never the cell of the photo that took a deleted one's place.
+  for (Run& run : runs) {
+    const size_t shown = run.c.pressed + (run.c.nextPageShows.empty() ? 0 : 1);
+    for (const auto& target : zoomTargets(run.host)) {
+      EXPECT_EQ(target, run.assets.at(shown)) << run.c.what << ": zooms into another photo's cell";
+    }
+  }
   idleAll();
   everywhere([&](Run& run) {
     EXPECT_EQ(galleryTitle(run.host), std::nullopt) << run.c.what;
@@ -495,6 +542,95 @@ TEST_F(MediaRoadHost, TheGalleryOfAnAlbumThatLostPhotosClosesAndSelectsWhatItSho
     EXPECT_EQ(names, run.c.answer) << run.c.what;
     EXPECT_EQ(run.host.finish(kWait), 0) << run.c.what << readFile(run.errors);
   }
+}
+
+// The album list opened from the grid's title button: its counts follow a
+// photo deleted while it is open, and again once it is closed and reopened.
+TEST_F(MediaRoadHost, TheAlbumListCountsFollowAPhotoDeletedWhileOpenAndWhenReopened) {
+  TempFolder scratch;
+  const std::string library = scratch.makeFolder("library");
+  const std::string pets = scratch.makeFolder("library/Pets");
+  const std::string trips = scratch.makeFolder("library/Trips");
+  int day = 1;
+  auto photo = [&](const std::string& file) {
+    EXPECT_TRUE(WriteFixtureImage(file, "public.png", 32, 32, 1, std::nullopt,
+                                  "2020:01:0" + std::to_string(day++) + " 00:00:00"));
+  };
+  for (const auto& file : {library + "/a.png", library + "/b.png", pets + "/cat.png",
+                           pets + "/dog.png", trips + "/t1.png", trips + "/t2.png",
+                           trips + "/t3.png"}) {
+    photo(file);
+  }
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"),
+                    "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7", kExitWaitSetting},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  idle(host);
+  ASSERT_EQ(assetCells(host).size(), 7u) << readFile(errors);
+
+  // Each row of the album list: its labels' texts, top to bottom.
+  auto rows = [&] {
+    std::vector<std::pair<double, std::string>> found;
+    std::function<void(const Value&)> visit = [&](const Value& view) {
+      if (!view.isMap()) return;
+      const Value* c = view.find("class");
+      if (c && c->isString() && c->asString() == "AKAssetGroupCell") {
+        std::vector<Node> nodes;
+        flatten(view, nodes);
+        if (nodes[0].hidden) return;
+        std::string texts;
+        for (size_t i = 1; i < nodes.size(); ++i) {
+          if (nodes[i].className == "UILabel") texts += (texts.empty() ? "" : " ") + nodes[i].text;
+        }
+        found.emplace_back(nodes[0].frame.origin.y, texts);
+        return;
+      }
+      if (const Value* children = view.find("children"); children && children->isList()) {
+        for (const Value& child : children->asList()) visit(child);
+      }
+    };
+    visit(resultOf(request(host, R"("viewTree":null)")));
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> texts;
+    for (auto& [y, text] : found) texts.push_back(text);
+    return texts;
+  };
+  // The grid's title button names the album shown, with an arrow after it.
+  auto openList = [&] {
+    std::vector<Node> title;
+    for (auto& n : viewTree(host)) {
+      if (n.className == "UIButton" && !n.hidden && n.text.rfind("Recents", 0) == 0) title.push_back(n);
+    }
+    EXPECT_EQ(title.size(), 1u);
+    if (title.size() != 1) return false;
+    const bool tapped = tap(host, centre(title[0]));
+    idle(host);
+    return tapped;
+  };
+  const std::vector<std::string> before = {"Recents 7", "Videos 0", "Favorites 0", "Pets 2",
+                                           "Trips 3"};
+  const std::vector<std::string> after = {"Recents 6", "Videos 0", "Favorites 0", "Pets 2",
+                                          "Trips 2"};
+  ASSERT_TRUE(openList());
+  ASSERT_EQ(rows(), before) << readFile(errors);
+
+  // The newest photo of Trips deleted: the grid under the list, which shows
+  // Recents, notices in its own time; the open list then counts it gone.
+  std::filesystem::remove(trips + "/t3.png");
+  for (int i = 0; i < 40 && assetCells(host).size() != 6; ++i) idle(host);
+  ASSERT_EQ(assetCells(host).size(), 6u);
+  EXPECT_EQ(rows(), after) << "the open list";
+
+  // Closed by a tap beside it, and opened again.
+  ASSERT_TRUE(tap(host, CGPointMake(195, 800)));
+  idle(host);
+  ASSERT_TRUE(rows().empty()) << "the list has closed";
+  ASSERT_TRUE(openList());
+  EXPECT_EQ(rows(), after) << "the list opened again";
+  EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
 }
 
 TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {

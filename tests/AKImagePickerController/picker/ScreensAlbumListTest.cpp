@@ -5,6 +5,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "support/ui/UITouchDriver.h"
 
 namespace screens_album_list_test {
 
@@ -181,13 +182,78 @@ TEST_F(AlbumListTest, ASelectedAlbumThatEmptiesLeavesAHidingListForTheFirst) {
   size_t calls = changes.size();
   for (auto name : {"t0.png", "t1.png", "v.mp4"}) std::filesystem::remove(path(std::string("Trips/") + name));
   synchronize();
-  // The library reports the assets that left; the album's own update is
-  // what the list answers, sent here as the library would for a changed album.
-  picker->groupDataManager()->notify("groupDidUpdateWithGroupId:", Value(*list->selectedGroup()));
-  ASSERT_TRUE(RunMainLoopUntil([&] { return title(list->selectedGroup()) == "Recents"; }));
+  EXPECT_EQ(title(list->selectedGroup()), "Recents");
   EXPECT_EQ(titles(*list), (std::vector<std::string>{"Recents"}));
   ASSERT_EQ(changes.size(), calls + 1);
   EXPECT_EQ(selectedRow(*list), 0);
+}
+
+// The list as a person sees it from the grid's title button: each row's name
+// and count, then the ticked row. Two more albums: "Box", empty, and "Pets"
+// with a photo.
+class AlbumListFromGridTest : public AlbumListTest {
+ protected:
+  void SetUp() override {
+    AlbumListTest::SetUp();
+    std::filesystem::create_directories(path("Box"));
+    addPhoto("Pets/cat.png", {90, 90, 90, 255}, 3000);
+    expectedAlbums = 7;
+  }
+  void openList(UITouchDriver& hand) {
+    auto button = grid->selectGroupButton();
+    ASSERT_TRUE(button && button->window());
+    CGRect b = button->bounds();
+    hand.tap(button->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(1);
+    ASSERT_TRUE(grid->groupListVC()->tableView()->window()) << "the popover is not up";
+  }
+  std::vector<std::string> rowsShown() {
+    auto list = grid->groupListVC();
+    auto table = list->tableView();
+    table->layoutIfNeeded();
+    std::vector<std::string> out;
+    for (int64_t r = 0; r < table->numberOfRowsInSection(0); ++r) {
+      auto cell = row(*list, r);
+      out.push_back(cell ? cell->groupNameLabel()->text() + " " + cell->totalCountLabel()->text()
+                         : "?");
+    }
+    auto ticked = selectedRow(*list);
+    out.push_back("ticked " + (ticked ? std::to_string(*ticked) : std::string("none")));
+    return out;
+  }
+};
+
+TEST_F(AlbumListFromGridTest, CountsFollowTheLibraryWhetherTheListIsOpenOrOpenedLater) {
+  ASSERT_TRUE(showPicker());
+  UITouchDriver hand(window);
+  // An album removed before the list was ever opened is not listed.
+  std::filesystem::remove_all(path("Attic"));
+  synchronize();
+  openList(hand);
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 7", "Videos 1", "Favorites 0", "Box 0",
+                                                   "Pets 1", "Trips 3", "ticked 0"}));
+
+  // A video deleted while the list shows: every album it was in counts one less.
+  std::filesystem::remove(path("Trips/v.mp4"));
+  synchronize();
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Box 0",
+                                                   "Pets 1", "Trips 2", "ticked 0"}));
+  // An album renamed: only its name changed.
+  ASSERT_EQ(rename(path("Box").c_str(), path("Crate").c_str()), 0);
+  synchronize();
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Crate 0",
+                                                   "Pets 1", "Trips 2", "ticked 0"}));
+
+  // Closed, a photo added and an album gone; opened again, the list says so.
+  hand.tap({187, 640});  // the popover's backdrop
+  advance(1);
+  ASSERT_FALSE(grid->groupListVC()->tableView()->window());
+  addPhoto("Trips/t2.png", {40, 40, 40, 255}, 2003);
+  std::filesystem::remove_all(path("Pets"));
+  synchronize();
+  openList(hand);
+  EXPECT_EQ(rowsShown(), (std::vector<std::string>{"Recents 6", "Videos 0", "Favorites 0", "Crate 0",
+                                                   "Trips 3", "ticked 0"}));
 }
 
 TEST_F(AlbumListTest, CellLayoutSeparatorAndStaleThumbnails) {

@@ -246,6 +246,65 @@ TEST_F(GalleryExtensionTest, PagesOfVanishedAssetsAreSkippedAndTheRestStayInStep
   EXPECT_FALSE(grid->presentedViewController());
 }
 
+// The photo a page shows deleted from the library while it shows: its select
+// button selects nothing (not the photo that took its place in the album),
+// and closing shrinks the page away instead of zooming into a cell, which
+// would be another photo's. With the photo still there, both act on it.
+TEST_F(GalleryExtensionTest, APageWhosePhotoWasDeletedSelectsNothingAndClosesIntoNoCell) {
+  open();
+  UITouchDriver hand(window);
+  for (const bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "deleted" : "still there");
+    hand.longPress(centreOf(4), 0.6);  // album index 3, p8
+    advance(1.5);
+    auto gallery = std::dynamic_pointer_cast<AKPhotoGallery>(grid->presentedViewController());
+    ASSERT_TRUE(gallery);
+    ASSERT_EQ(gallery->currentIndex(), 3);
+    if (deleted) {
+      std::filesystem::remove(path("p8.png"));
+      synchronize();
+      grid->collectionView()->layoutIfNeeded();
+      ASSERT_EQ(grid->collectionView()->numberOfItemsInSection(0), 12);  // camera and 11
+      ASSERT_EQ(cellAt(4)->asset()->originalAsset()->record().relativePath, "p7.png");
+    }
+    auto button = selectButton(*gallery);
+    ASSERT_TRUE(button);
+    window->layoutIfNeeded();
+    CGRect b = button->bounds();
+    hand.tap(button->convertPointToView({CGRectGetMidX(b), CGRectGetMidY(b)}, nullptr));
+    advance(0.5);
+    EXPECT_EQ(selectedNames(), deleted ? std::vector<std::string>{} : std::vector<std::string>{"p8.png"});
+    EXPECT_EQ(button->isSelected(), !deleted);
+
+    // Dragged down: the cell the page zooms into hides while the page flies there.
+    auto hiddenThumbnails = [&] {
+      std::vector<std::string> names;
+      for (auto& cell : grid->collectionView()->visibleCells()) {
+        auto base = std::dynamic_pointer_cast<AKAssetGroupDetailBaseCell>(cell);
+        if (base && base->asset() && base->thumbnailImageView()->isHidden()) {
+          names.push_back(base->asset()->originalAsset()->record().relativePath);
+        }
+      }
+      return names;
+    };
+    const std::vector<std::string> zoomedInto =
+        deleted ? std::vector<std::string>{} : std::vector<std::string>{"p8.png"};
+    hand.drag({{187, 300}, {190, 380}, {193, 560}}, 0.3);
+    EXPECT_EQ(hiddenThumbnails(), zoomedInto);
+    advance(0.1);
+    EXPECT_EQ(hiddenThumbnails(), zoomedInto);
+    advance(1.5);
+    EXPECT_FALSE(grid->presentedViewController());
+    EXPECT_TRUE(hiddenThumbnails().empty());
+    EXPECT_EQ(selectedNames(), deleted ? std::vector<std::string>{} : std::vector<std::string>{"p8.png"});
+    if (!deleted) {
+      hand.tap(centreOf(4));  // deselected in the grid for the next round
+      advance(0.5);
+      ASSERT_TRUE(selectedNames().empty());
+    }
+  }
+}
+
 TEST_F(GalleryExtensionTest, SwipesThroughALongPressedGalleryTurnOnePageEach) {
   open();
   UITouchDriver hand(window);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UITapGestureRecognizer.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/RecordedLog.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
@@ -330,6 +332,54 @@ TEST_F(CollectionViewTest, BatchUpdatesMoveCellsAndCheckTheCounts) {
   for (int64_t i = 0; i < 10; ++i) ten.insert({0, i});
   EXPECT_EQ(std::set<NSIndexPath>(visible.begin(), visible.end()), ten);
   EXPECT_EQ(std::static_pointer_cast<NumberCell>(cv->cellForItemAtIndexPath({0, 9}))->number, 9);
+
+  // Sections that come or go without a word do not add up either, even when
+  // every section both sides have adds up: the grid starts again.
+  struct SectionCase {
+    const char* what;
+    std::vector<int64_t> before, after;
+    std::vector<NSIndexPath> inserted, deleted;
+    bool reloads;
+  };
+  const SectionCase sectionCases[] = {
+      {"same sections, items added up", {5}, {6}, {{0, 5}}, {}, false},
+      {"a section more", {5}, {5, 3}, {}, {}, true},
+      {"a section more, empty", {5}, {6, 0}, {{0, 5}}, {}, true},
+      {"a section fewer, its items deleted", {5, 3}, {5}, {}, {{1, 0}, {1, 1}, {1, 2}}, true},
+      {"a first section", {}, {4}, {}, {}, true},
+  };
+  for (const SectionCase& c : sectionCases) {
+    SCOPED_TRACE(c.what);
+    source->counts = c.before;
+    cv->reloadData();
+    cv->layoutIfNeeded();
+    if (!c.before.empty()) {
+      cv->selectItemAtIndexPath(NSIndexPath::indexPathForItem(1, 0), false,
+                                UICollectionViewScrollPositionNone);
+    }
+    auto log = RecordedLog::install();
+    cv->performBatchUpdates([&] {
+      source->counts = c.after;
+      if (!c.inserted.empty()) cv->insertItemsAtIndexPaths(c.inserted);
+      if (!c.deleted.empty()) cv->deleteItemsAtIndexPaths(c.deleted);
+    });
+    drainMainLoop();
+    const auto messages = log->messages();
+    const bool fellBack = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+      return m.find("[UICollectionView] Performing reloadData as a fallback - Invalid update: "
+                    "invalid number of sections. The number of sections contained after the "
+                    "update") == 0;
+    });
+    EXPECT_EQ(fellBack, c.reloads);
+    EXPECT_EQ(cv->numberOfSections(), int64_t(c.after.size()));
+    // A reload drops the selection; a batch that adds up keeps it.
+    EXPECT_EQ(cv->indexPathsForSelectedItems().size(), c.reloads ? 0u : 1u);
+    if (c.after.size() > 1 && c.after[1] > 0) {
+      EXPECT_TRUE(cv->cellForItemAtIndexPath({1, 0}));
+    }
+  }
+  source->counts = {10};
+  cv->reloadData();
 
   EXPECT_DEATH(cv->scrollToItemAtIndexPath({1, 0}, UICollectionViewScrollPositionTop, false),
                "beyond bounds");

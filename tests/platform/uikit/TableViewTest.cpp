@@ -157,6 +157,39 @@ TEST_F(TableViewTest, TapsSelectRowsAndBatchUpdatesKeepSelectionOnItsRow) {
   EXPECT_EQ(table->contentSize().height, 99 * 44);
   EXPECT_DEATH(table->deleteRowsAtIndexPaths({{0, 200}}, UITableViewRowAnimation::Fade),
                "attempt to delete");
+
+  // A batch whose counts do not add up stops, the rows' as the sections'.
+  struct Case {
+    const char* what;
+    std::vector<int64_t> after;
+    std::vector<NSIndexPath> inserted;
+    const char* stop;  // nullptr: the batch is taken
+  };
+  const Case cases[] = {
+      {"a row added and said", {100}, {{0, 0}}, nullptr},
+      {"a row added unsaid", {101}, {}, "invalid number of rows in section 0"},
+      {"a section added unsaid", {100, 4}, {}, "invalid number of sections"},
+      {"an empty section added unsaid", {101, 0}, {{0, 0}}, "invalid number of sections"},
+      {"the only section gone", {}, {}, "invalid number of sections"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto batch = [&] {
+      table->performBatchUpdates([&] {
+        rows->counts = c.after;
+        if (!c.inserted.empty()) {
+          table->insertRowsAtIndexPaths(c.inserted, UITableViewRowAnimation::Automatic);
+        }
+      });
+    };
+    if (c.stop) {
+      EXPECT_DEATH(batch(), c.stop);
+    } else {
+      batch();
+      EXPECT_EQ(table->indexPathForSelectedRow(), NSIndexPath::indexPathForRow(2, 0));
+      EXPECT_EQ(table->numberOfRowsInSection(0), 100);
+    }
+  }
 }
 
 TEST_F(TableViewTest, AListStartsBelowTheSafeAreaWhateverItsLength) {
