@@ -44,6 +44,14 @@ AKImageAssetExporterConfiguration ExporterConfiguration(bool allowCompression) {
   return configuration;
 }
 
+// An export's error and the reason under it, when it has one.
+std::string failureText(const NSErrorPtr& error) {
+  if (!error) return "no file";
+  const Value* under = error->userInfo().find(NSUnderlyingErrorKey);
+  auto cause = under ? under->objectAs<NSError>() : nullptr;
+  return error->localizedDescription() + (cause ? " " + cause->localizedDescription() : "");
+}
+
 }  // namespace
 
 void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompression) {
@@ -99,20 +107,20 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
     auto self = weak.lock();
     auto p = weakPicker.lock();
     if (!self || !p || !self->isCurrent(*p)) return;
-    // An asset whose export failed has no file and is left out of the reply,
-    // which has no room for errors; the log says which and why.
+    // An asset whose export failed has no file and is left out of the reply;
+    // the log says which and why.
     std::vector<NSURLPtr> urls;
+    std::vector<std::string> leftOut;
     for (const auto& asset : assets) {
       if (auto path = asset->localTemporaryPath()) {
         urls.push_back(NSURL::fileURLWithPath(path->path()));
       } else {
         auto error = asset->error();
-        NSLog("FilePickerPlugin: asset " + asset->localIdentifier() +
-              " left out, its export failed: " +
-              (error ? error->localizedDescription() : std::string("no file")));
+        leftOut.push_back("asset " + asset->localIdentifier() + " left out, its export failed: " +
+                          failureText(error));
       }
     }
-    self->handleResult(urls);
+    self->handleResult(urls, std::move(leftOut), kNoMediaAnswered);
   });
 
   currentPicker_ = picker;

@@ -69,6 +69,15 @@ std::string replyableName(std::string name) {
   return name;
 }
 
+// Why no reply can name `path`: a reply names it by a string, which holds
+// only valid UTF-8, and the caller would get a path that names nothing (the
+// invalid bytes arrive as U+FFFD). nullopt when it can be named.
+std::optional<std::string> unnameable(const std::string& path) {
+  const std::string shown = ValidUTF8(path);
+  if (shown == path) return std::nullopt;
+  return "the path " + shown + " is not valid UTF-8, so no reply can name it";
+}
+
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -254,6 +263,17 @@ void FilePickerPlugin::refuseContentsOverTheLimit(UISystemPickerViewController& 
       });
 }
 
+void FilePickerPlugin::refuseUnnameablePaths(UISystemPickerViewController& picker) {
+  // Refused before the picker hands the path over: a save then writes
+  // nothing, rather than a file the reply cannot name.
+  picker.setAnswerCheck([](const std::vector<std::string>& paths) -> std::optional<std::string> {
+    for (const auto& path : paths) {
+      if (auto why = unnameable(path)) return "The chosen item cannot be answered: " + *why;
+    }
+    return std::nullopt;
+  });
+}
+
 bool FilePickerPlugin::isCurrent(const UIViewController& picker) const {
   return result_ && currentPicker_.lock().get() == &picker;
 }
@@ -276,7 +296,10 @@ void FilePickerPlugin::resolvePickDocument(bool multiPick, bool pickDirectory) {
   documentPickerController_->setAllowsMultipleSelection(multiPick && !pickDirectory);
   documentPickerController_->setDelegate(
       SharedFromThis(this));
-  if (!pickDirectory) refuseContentsOverTheLimit(*documentPickerController_);
+  // A folder is answered where it is, by its path; files come as copies
+  // named so that a reply can name them.
+  if (pickDirectory) refuseUnnameablePaths(*documentPickerController_);
+  else refuseContentsOverTheLimit(*documentPickerController_);
   present(documentPickerController_);
 }
 
@@ -374,6 +397,7 @@ void FilePickerPlugin::saveFile(const Value& fileName, const Value& initialDirec
   }
   documentPickerController_->setDelegate(
       SharedFromThis(this));
+  refuseUnnameablePaths(*documentPickerController_);
   if (initialDirectory.isString() && !initialDirectory.asString().empty()) {
     documentPickerController_->setDirectoryURL(NSURL::URLWithString(initialDirectory.asString()));
   }
@@ -406,14 +430,30 @@ void FilePickerPlugin::endRequest() {
   saveFolder_.reset();
 }
 
-void FilePickerPlugin::handleResult(const std::vector<NSURLPtr>& urls) {
+void FilePickerPlugin::handleResult(const std::vector<NSURLPtr>& urls,
+                                    std::vector<std::string> leftOut,
+                                    const std::string& noneMessage) {
   // The files' contents are a reply's one large allocation: running out of
   // memory for them answers the request, it never ends the host.
   try {
+    std::vector<NSURLPtr> nameable;
+    for (const auto& url : urls) {
+      if (auto why = unnameable(url->path())) leftOut.push_back(*why + "; it is left out");
+      else nameable.push_back(url);
+    }
     std::string refusal;
-    auto list = FilePickerUtils::resolveFileInfo(urls, loadDataToMemory_,
-                                                 FilePickerUtils::withDataLimit(), &refusal);
+    std::vector<std::string> unread;
+    auto list = FilePickerUtils::resolveFileInfo(nameable, loadDataToMemory_,
+                                                 FilePickerUtils::withDataLimit(), &refusal,
+                                                 &unread);
     if (!refusal.empty()) return replyError("file_picker_error", refusal);
+    for (auto& line : unread) leftOut.push_back(std::move(line));
+    for (const auto& line : leftOut) NSLog("FilePickerPlugin: " + line);
+    if (!leftOut.empty() && (!list || list->asList().empty())) {
+      std::string details;
+      for (size_t i = 0; i < leftOut.size(); ++i) details += (i ? "\n" : "") + leftOut[i];
+      return replyError("file_picker_error", noneMessage, Value(details));
+    }
     reply(list ? std::move(*list) : Value());
   } catch (const std::bad_alloc&) {
     if (!result_) return NSLog("FilePickerPlugin: out of memory while the reply was sent");
@@ -441,6 +481,7 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
   auto files = NSFileManager::defaultManager();
   auto folder = FilePickerTemporaryFiles::makeRequestFolder("picked");
   std::vector<NSURLPtr> moved;
+  std::vector<std::string> leftOut;
   // Per name, the numbered folder where the search for a free place resumes,
   // so many picks of one name cost no more than as many names.
   std::unordered_map<std::string, int> nextNumber;
@@ -457,15 +498,20 @@ void FilePickerPlugin::documentPickerDidPickDocumentsAtURLs(UIDocumentPickerView
     }
     NSErrorPtr error;
     if (!files->moveItemAtPath(url->path(), target, &error)) {
-      NSLog("FilePickerPlugin: " + (error ? error->localizedDescription() : url->path()));
+      leftOut.push_back(url->path() + " left out, its move failed: " +
+                        (error ? error->localizedDescription() : std::string("unknown error")));
       continue;
     }
     removeEmptiedPickerFolder(url->path());
     moved.push_back(NSURL::fileURLWithPath(target));
   }
-  if (!folder) NSLog("FilePickerPlugin: the folder for the picked files cannot be made");
+  if (!folder) {
+    for (const auto& url : urls) {
+      leftOut.push_back(url->path() + " left out, the folder for the picked files cannot be made");
+    }
+  }
   dismiss(picker);
-  handleResult(moved);
+  handleResult(moved, std::move(leftOut));
 }
 
 void FilePickerPlugin::documentPickerWasCancelled(UIDocumentPickerViewController& picker) {
@@ -623,10 +669,8 @@ void FilePickerPlugin::finishPhotos(const std::shared_ptr<PhotoBatch>& batch) {
     urls = batch->urls;
     errors = batch->errors;
   }
-  if (!urls.empty()) return handleResult(urls);
-  std::string details;
-  for (size_t i = 0; i < errors.size(); ++i) details += (i ? "\n" : "") + errors[i];
-  replyError("file_picker_error", "Failed to process any images/video", Value(details));
+  // Each error names its item by index and says why it is left out.
+  handleResult(urls, std::move(errors), kNoMediaAnswered);
 }
 
 // --- Music picker ---
@@ -639,6 +683,7 @@ void FilePickerPlugin::mediaPickerDidPickMediaItems(
   sendEvent(Value(true));
   struct Exports {
     std::vector<NSURLPtr> urls;  // in item order; nullptr for a failed item
+    std::vector<std::string> leftOut;
     size_t left = 0;
   };
   auto exports = std::make_shared<Exports>();
@@ -653,12 +698,13 @@ void FilePickerPlugin::mediaPickerDidPickMediaItems(
     for (const auto& url : exports->urls) {
       if (url) done.push_back(url);
     }
-    self->handleResult(done);
+    self->handleResult(done, std::move(exports->leftOut));
   };
   for (size_t i = 0; i < items->items().size(); ++i) {
     const auto& item = items->items()[i];
     if (!item->assetURL()) {
-      NSLog("FilePickerPlugin: a music item without a file of its own cannot be exported");
+      exports->leftOut.push_back("music item " + item->title().value_or("without a title") +
+                                 " left out, it has no file of its own to export");
       if (--exports->left == 0) finish();
       continue;
     }
@@ -666,8 +712,9 @@ void FilePickerPlugin::mediaPickerDidPickMediaItems(
         item->assetURL(), item->title(),
         [exports, i, finish, source = item->assetURL()](NSURLPtr url, NSErrorPtr error) {
           if (url) exports->urls[i] = url;
-          else NSLog("FilePickerPlugin: cannot export " + source->path() + ": " +
-                     (error ? error->localizedDescription() : "unknown error"));
+          else exports->leftOut.push_back(
+              source->path() + " left out, its export failed: " +
+              (error ? error->localizedDescription() : std::string("unknown error")));
           if (--exports->left == 0) finish();
         });
   }

@@ -90,6 +90,9 @@ class FilePickerPlugin : public NSObject,
   // With "withData", a pick whose contents would exceed the reply's limit
   // fails before `picker` copies it.
   void refuseContentsOverTheLimit(UISystemPickerViewController& picker);
+  // A folder or a save destination whose path a reply cannot name (not
+  // valid UTF-8) fails the pick with an error that says so.
+  void refuseUnnameablePaths(UISystemPickerViewController& picker);
   // True when `picker` belongs to the pending request; late calls of an
   // earlier picker change nothing.
   bool isCurrent(const UIViewController& picker) const;
@@ -101,7 +104,14 @@ class FilePickerPlugin : public NSObject,
   // What every answer does besides answering: the request's picker and its
   // save folder go.
   void endRequest();
-  void handleResult(const std::vector<NSURLPtr>& urls);
+  // Answers the files at `urls`. `leftOut` has one line per picked item that
+  // does not reach the answer, naming it and why; each goes to the log once.
+  // When nothing reaches the answer and something was left out, the pick is
+  // answered "file_picker_error" with `noneMessage` and those lines as details.
+  void handleResult(const std::vector<NSURLPtr>& urls, std::vector<std::string> leftOut = {},
+                    const std::string& noneMessage = kNoneAnswered);
+  static constexpr const char* kNoneAnswered = "None of the picked items could be answered";
+  static constexpr const char* kNoMediaAnswered = "Failed to process any images/video";
   void sendEvent(const Value& event);
 
   struct PhotoBatch;

@@ -12,6 +12,7 @@
 #include "platform/avfoundation/AVAsset.h"
 #include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/UTF8.h"
@@ -57,30 +58,33 @@ uint64_t FilePickerUtils::withDataLimit() {
 }
 
 std::optional<Bytes> FilePickerUtils::readFile(const std::string& path, uint64_t maxBytes,
-                                               bool* tooLarge) {
+                                               bool* tooLarge, NSErrorPtr* error) {
   if (tooLarge) *tooLarge = false;
   struct Descriptor {
     int fd;
     ~Descriptor() {
       if (fd >= 0) ::close(fd);
     }
-  } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return std::nullopt;
-  struct stat st;
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
-    if (tooLarge) *tooLarge = true;
+  } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+  if (file.fd < 0) {
+    if (error) *error = NSError::posixError(errno, "open");
     return std::nullopt;
   }
-  Bytes data(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::read(file.fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error) *error = NSError::posixError(EINVAL, path + " is not a regular file");
+    return std::nullopt;
   }
-  data.resize(done);
+  ::fcntl(file.fd, F_SETFL, 0);
+  // Read as the copies are made: a file that keeps changing fails, and one
+  // that grows past the limit on the way is too large.
+  Bytes data;
+  NSErrorPtr failure;
+  if (!ReadOpenFile(*FileIO::current(), file.fd, path, data, &failure, maxBytes)) {
+    if (tooLarge && failure && failure->code() == EFBIG) *tooLarge = true;
+    if (error) *error = failure;
+    return std::nullopt;
+  }
   return data;
 }
 
@@ -108,7 +112,7 @@ std::optional<std::string> FilePickerUtils::withDataRefusal(const std::vector<st
 
 std::optional<Value> FilePickerUtils::resolveFileInfo(
     const std::optional<std::vector<NSURLPtr>>& urls, bool loadData, uint64_t maxDataBytes,
-    std::string* refusal) {
+    std::string* refusal, std::vector<std::string>* unread) {
   if (!urls) return std::nullopt;
   auto refuse = [&](uint64_t held) -> std::optional<Value> {
     if (refusal) *refusal = withDataRefusalText(maxDataBytes, held);
@@ -137,7 +141,13 @@ std::optional<Value> FilePickerUtils::resolveFileInfo(
     std::optional<Bytes> data;
     if (loadData) {
       bool tooLarge = false;
-      data = readFile(path, left, &tooLarge);
+      NSErrorPtr error;
+      data = readFile(path, left, &tooLarge, &error);
+      if (!data && !tooLarge && unread) {
+        unread->push_back(path + " left out, its contents cannot be read: " +
+                          (error ? error->localizedDescription() : std::string("unknown error")));
+        continue;
+      }
       if (tooLarge) {
         // The file grew after its size was taken.
         struct stat st;

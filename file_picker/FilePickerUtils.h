@@ -43,11 +43,14 @@ class FilePickerUtils {
   // contents under "bytes" when asked for and readable, each file read once
   // into the buffer the reply carries. nullopt for no list, and when the
   // contents would exceed `maxDataBytes` in all: then nothing is read and
-  // `refusal` says why, naming the limit. May throw std::bad_alloc.
+  // `refusal` says why, naming the limit. With `unread` given, a file whose
+  // contents cannot be read whole (readFile) is left out of the list instead
+  // and described there, a line naming it and why. May throw std::bad_alloc.
   static std::optional<Value> resolveFileInfo(const std::optional<std::vector<NSURLPtr>>& urls,
                                               bool loadData,
                                               uint64_t maxDataBytes = withDataLimit(),
-                                              std::string* refusal = nullptr);
+                                              std::string* refusal = nullptr,
+                                              std::vector<std::string>* unread = nullptr);
 
   // Exports the music item's audio to a new M4A file in this host's
   // temporary folder (FilePickerTemporaryFiles) named after the title (cleaned to a safe prefix;
@@ -62,9 +65,10 @@ class FilePickerUtils {
   // character boundary; "audio" when nothing is left.
   static std::string cleanedName(const std::string& title);
 
-  // The contents of a file in one read into a buffer of the file's size;
-  // nullopt when it cannot be read, or (with `tooLarge` set) when it holds
-  // more than `maxBytes`. May throw std::bad_alloc.
+  // The contents of a regular file, read whole with the copies' check
+  // (ReadOpenFile): nullopt and `error` when it cannot be read or kept
+  // changing, or (with `tooLarge` set) when it holds more than `maxBytes`.
+  // May throw std::bad_alloc.
   static std::optional<Bytes> readFile(const std::string& path, uint64_t maxBytes = UINT64_MAX,
-                                       bool* tooLarge = nullptr);
+                                       bool* tooLarge = nullptr, NSErrorPtr* error = nullptr);
 };

@@ -531,9 +531,19 @@ void AKImageAssetExporter::writePhoto(const AKAssetPtr& asset, int32_t requestID
                                       const AssetCompletion& completion) {
   if (!isLive(requestID)) return completion(AKImageAssetExporterCancelledError());
   if (!data) {
-    return completion(cancelledInfo(info) ? AKImageAssetExporterCancelledError()
-                                          : AKImageAssetExporterMakeError(AKImageAssetExporterError::exportFailed,
-                                                                          "Failed to fetch image data."));
+    if (cancelledInfo(info)) return completion(AKImageAssetExporterCancelledError());
+    NSErrorPtr failed =
+        AKImageAssetExporterMakeError(AKImageAssetExporterError::exportFailed, "Failed to fetch image data.");
+    // The library's own reason (the asset is gone, its file kept changing
+    // while it was read) goes with it, for whoever tells the user.
+    const Value* reason = info.find(PHImageErrorKey);
+    if (reason && reason->objectAs<NSError>()) {
+      failed = NSError::errorWithDomain(failed->domain(), failed->code(),
+                                        Value(ValueMap{{Value(NSLocalizedDescriptionKey),
+                                                        Value(failed->localizedDescription())},
+                                                       {Value(NSUnderlyingErrorKey), *reason}}));
+    }
+    return completion(failed);
   }
   bool named = false;
   for (auto& resource : PHAssetResource::assetResourcesForAsset(*asset->originalAsset())) {

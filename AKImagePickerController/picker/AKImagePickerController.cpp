@@ -272,13 +272,18 @@ void AKImagePickerController::deliverCancel() {
 
 void AKImagePickerController::done() {
   cancelCurrentExportRequest();
+  // What the user confirmed is what is exported and handed over: an asset
+  // the library loses while the picker goes away stays in it, and its
+  // export fails for the caller to hear, rather than vanishing unseen.
+  std::vector<AKAssetPtr> confirmed = selectedAssets();
   if (inline_) {
-    exportSelection();
+    exportSelection(confirmed);
     return;
   }
   if (auto presenting = presentingViewController()) {
     auto self = this->self();  // kept until the selection is delivered
-    presenting->dismissViewControllerAnimated(true, [self] { self->exportSelection(); });
+    presenting->dismissViewControllerAnimated(
+        true, [self, confirmed = std::move(confirmed)] { self->exportSelection(confirmed); });
   }
 }
 
@@ -288,8 +293,7 @@ void AKImagePickerController::finish(const std::vector<AKAssetPtr>& assets) {
   if (sourceType_ == AKImagePickerControllerSourceType::camera) needShowInlineCamera_ = true;
 }
 
-void AKImagePickerController::exportSelection() {
-  std::vector<AKAssetPtr> assets = selectedAssets();
+void AKImagePickerController::exportSelection(const std::vector<AKAssetPtr>& assets) {
   // Nothing to write: the caller hears at once, the exporter never starts.
   if (!exporter_ || assets.empty()) {
     finish(assets);

@@ -227,7 +227,7 @@ class AKImagePickerController : public AKUINavigationController,
   void setup();
   void runSetupOnce();
   void finish(const std::vector<AKAssetPtr>& assets);
-  void exportSelection();
+  void exportSelection(const std::vector<AKAssetPtr>& assets);
   void deliverCancel();
   std::shared_ptr<AKAssetGroupDetailInterface> gridAtRoot();
   void showMixedTypesAlert();

@@ -8,17 +8,20 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "NSError.h"
+#include "ValueFwd.h"
 
 class FileIO {
  public:
   virtual ~FileIO() = default;
 
   virtual int makeTemporary(char* pathTemplate);  // mkstemp
+  virtual ssize_t read(int fd, void* data, size_t length);
   virtual ssize_t write(int fd, const void* data, size_t length);
   virtual int sync(int fd);  // fsync
   virtual int close(int fd);
@@ -28,7 +31,9 @@ class FileIO {
   // The plain POSIX calls, shared by everyone who was given no other.
   static const std::shared_ptr<FileIO>& system();
   // The calls the process-wide stores that nobody hands a file manager (the
-  // user defaults) write through: system() until another is installed;
+  // user defaults) write through, and whole-file reads (ReadFileContents,
+  // the copies pickers make of picked files) read through: system() until
+  // another is installed;
   // nullptr puts system() back. Safe from any thread.
   static std::shared_ptr<FileIO> current();
   static void setCurrent(std::shared_ptr<FileIO> io);
@@ -49,3 +54,11 @@ bool WriteFileAtomicallyPreparing(FileIO& io, const std::string& path, std::stri
 // changing fails with EAGAIN. Nothing is left at `destination` on failure.
 bool CopyOpenFile(FileIO& io, int in, const std::string& source, const std::string& destination,
                   mode_t mode, NSErrorPtr* error);
+
+// The same reading into memory: `out` gets a whole version of the regular
+// file open at `in`, read through `io`, or the same EAGAIN error as
+// CopyOpenFile's when it kept changing (`out` is then empty). A file over
+// `maxBytes` fails with EFBIG before it is read, or as soon as a pass
+// finds it grew past that.
+bool ReadOpenFile(FileIO& io, int in, const std::string& source, Bytes& out, NSErrorPtr* error,
+                  uint64_t maxBytes = UINT64_MAX);

@@ -108,7 +108,13 @@ bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error) {
     return false;
   }
   out.clear();
-  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  // A regular file comes whole, one version of it, never a mix of what it
+  // held before and after a writer changed it in place.
+  if (S_ISREG(st.st_mode)) {
+    const bool read = ReadOpenFile(*FileIO::current(), fd, path, out, error);
+    ::close(fd);
+    return read;
+  }
   uint8_t buf[65536];
   for (;;) {
     ssize_t r = ::read(fd, buf, sizeof buf);

@@ -26,7 +26,8 @@ class NSData : public NSObject {
   static std::shared_ptr<NSData> dataWithBytes(Bytes b) {
     return std::make_shared<NSData>(std::move(b));
   }
-  // nullptr when the file cannot be read; error filled when asked for.
+  // nullptr when the file cannot be read (ReadFileContents); error filled
+  // when asked for.
   static std::shared_ptr<NSData> dataWithContentsOfFile(const std::string& path,
                                                         NSErrorPtr* error = nullptr);
 
@@ -60,6 +61,9 @@ bool WriteFileAtomically(const std::string& path, std::string tempTemplate, cons
 // removes the temporary file and leaves the destination as it was.
 bool WriteFileAtomically(FileIO& io, const std::string& path, std::string tempTemplate,
                          const void* data, size_t length, NSErrorPtr* error = nullptr);
+// The whole contents of the file at `path`. A regular file is read through
+// FileIO::current() with CopyOpenFile's check (ReadOpenFile): one that keeps
+// changing while it is read fails with EAGAIN rather than arriving torn.
 bool ReadFileContents(const std::string& path, Bytes& out, NSErrorPtr* error = nullptr);
 
 // Standard base64 with padding, through OpenSSL's EVP block coder. Decoding

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Dispatch.h"
+#include "FileIO.h"
 #include "NSFileManager.h"
 #include "ProcessTemporaryFolders.h"
 
@@ -27,11 +28,15 @@ NSItemProvider::NSItemProvider(NSURLPtr fileURL, std::string typeIdentifier)
 NSItemProvider::NSItemProvider(NSURLPtr fileURL, std::vector<std::string> typeIdentifiers)
     : fileURL_(std::move(fileURL)), types_(std::move(typeIdentifiers)) {}
 
+NSItemProvider::NSItemProvider(NSErrorPtr loadError, std::vector<std::string> typeIdentifiers)
+    : loadError_(std::move(loadError)), types_(std::move(typeIdentifiers)) {}
+
 bool NSItemProvider::hasItemConformingToTypeIdentifier(const std::string& typeIdentifier) const {
   return std::find(types_.begin(), types_.end(), typeIdentifier) != types_.end();
 }
 
 NSErrorPtr NSItemProvider::unavailable(const std::string& what) const {
+  if (loadError_) return loadError_;
   return NSError::errorWithDescription(NSItemProviderErrorDomain,
                                        NSItemProviderItemUnavailableError,
                                        "Cannot load representation of " + what);
@@ -79,7 +84,8 @@ void NSItemProvider::loadFileRepresentationForTypeIdentifier(const std::string& 
     auto folder = MakeProcessTemporaryFolder(".NSItemProvider", &copyError);
     if (!folder) return handler(nullptr, copyError);
     const std::string copy = *folder + "/" + file->lastPathComponent();
-    if (!files->copyItemAtPath(file->path(), copy, &copyError)) {
+    // Read through the installed calls, as every whole-file read is.
+    if (!NSFileManager(FileIO::current()).copyItemAtPath(file->path(), copy, &copyError)) {
       files->removeItemAtPath(*folder);
       return handler(nullptr, copyError);
     }

@@ -33,6 +33,8 @@ class NSItemProvider : public NSObject {
   NSItemProvider(NSURLPtr fileURL, std::string typeIdentifier);
   // A file registered under several types (its own and those it conforms to).
   NSItemProvider(NSURLPtr fileURL, std::vector<std::string> typeIdentifiers);
+  // An item that cannot be handed over: every load fails with `loadError`.
+  NSItemProvider(NSErrorPtr loadError, std::vector<std::string> typeIdentifiers);
 
   const std::vector<std::string>& registeredTypeIdentifiers() const { return types_; }
   bool hasItemConformingToTypeIdentifier(const std::string& typeIdentifier) const;
@@ -54,5 +56,6 @@ class NSItemProvider : public NSObject {
 
   std::shared_ptr<NSObject> object_;
   NSURLPtr fileURL_;
+  NSErrorPtr loadError_;
   std::vector<std::string> types_;
 };

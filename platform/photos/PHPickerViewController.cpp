@@ -90,9 +90,9 @@ void PHPickerViewController::pickerDidAnswer(UISystemPickerAnswer answer) {
         break;
       }
       if (auto refusal = UISystemPickerItemRefusal(path, request)) {
-        // Its result has nothing to load, and the delegate hears so.
-        NSLog("PHPickerViewController: " + *refusal);
-        results.push_back(unloadableResult(path));
+        // Its result has nothing to load, and the delegate hears why when
+        // it loads it (and says so, once).
+        results.push_back(unloadableResult(path, *refusal));
         continue;
       }
       results.push_back(resultForFile(path));
@@ -106,13 +106,16 @@ void PHPickerViewController::pickerDidAnswer(UISystemPickerAnswer answer) {
   if (auto d = delegate()) d->pickerDidFinishPicking(*self, results);
 }
 
-PHPickerResult PHPickerViewController::unloadableResult(const std::string& path) {
+PHPickerResult PHPickerViewController::unloadableResult(const std::string& path,
+                                                        const std::string& refusal) {
   PHPickerResult result = resultForFile(path);
   std::vector<std::string> types;
   for (const char* type : {kUTTypeImage, kUTTypeMovie}) {
     if (result.itemProvider->hasItemConformingToTypeIdentifier(type)) types.push_back(type);
   }
-  result.itemProvider =
-      std::make_shared<NSItemProvider>(std::shared_ptr<NSObject>(), types.empty() ? "" : types[0]);
+  result.itemProvider = std::make_shared<NSItemProvider>(
+      NSError::errorWithDescription(NSItemProviderErrorDomain, NSItemProviderItemUnavailableError,
+                                    refusal),
+      types.empty() ? std::vector<std::string>{} : std::vector<std::string>{types[0]});
   return result;
 }

@@ -80,7 +80,7 @@ class PHPickerViewController : public UISystemPickerViewController {
 
  private:
   // A result of the kind `path` claims to be whose provider loads nothing.
-  static PHPickerResult unloadableResult(const std::string& path);
+  static PHPickerResult unloadableResult(const std::string& path, const std::string& refusal);
 
   PHPickerConfiguration configuration_;
   std::weak_ptr<PHPickerViewControllerDelegate> delegate_;

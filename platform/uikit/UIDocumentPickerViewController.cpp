@@ -208,29 +208,30 @@ void UIDocumentPickerViewController::handOver(std::vector<std::string> paths, st
   const bool exporting = mode_ != UIDocumentPickerMode::Import;
   const std::string source = url_ ? url_->path() : "";
   auto work = [prepared, paths = std::move(paths), exporting, source] {
+    // Each reason is logged once, as it is found.
     std::string why;
     if (exporting) {
       if (!paths.empty()) {
         if (auto saved = exportTo(source, paths.front(), &why)) prepared->urls.push_back(saved);
       }
+      if (!why.empty()) NSLog("UIDocumentPickerViewController: " + why);
     } else if (auto space = UISystemPickerCopiesRefusal(paths, NSTemporaryDirectory())) {
       why = *space;
+      NSLog("UIDocumentPickerViewController: " + why);
     } else {
       for (const auto& path : paths) {
         std::string error;
         auto copy = UISystemPickerCopyToTemporary(path, "Inbox", &error);
         if (!copy) {
-          NSLog("UIDocumentPickerViewController: cannot import " + path + ": " + error);
-          if (why.empty()) why = "cannot import " + path + ": " + error;
+          const std::string failure = "cannot import " + path + ": " + error;
+          NSLog("UIDocumentPickerViewController: " + failure);
+          if (why.empty()) why = failure;
           continue;
         }
         prepared->urls.push_back(NSURL::fileURLWithPath(*copy, isDirectory(*copy)));
       }
     }
-    if (!why.empty()) {
-      NSLog("UIDocumentPickerViewController: " + why);
-      if (prepared->refusal.empty()) prepared->refusal = why;
-    }
+    if (!why.empty() && prepared->refusal.empty()) prepared->refusal = why;
   };
   auto weak = WeakFromThis(this);
   prepareOffMain(std::move(work), [weak, prepared, exporting](bool stillShown) {
@@ -248,8 +249,10 @@ void UIDocumentPickerViewController::handOver(std::vector<std::string> paths, st
 void UIDocumentPickerViewController::deliver(const std::vector<NSURLPtr>& urls,
                                              const std::string& refusal) {
   if (urls.empty()) {
-    // Nothing the picker may hand over came back: the pick failed.
-    return fail(refusal.empty() ? std::string("nothing usable was picked") : refusal);
+    // Nothing the picker may hand over came back: the pick failed. Each
+    // refusal was logged when it was found.
+    if (refusal.empty()) return fail("nothing usable was picked");
+    return fail(refusal, /*alreadyLogged=*/true);
   }
   auto self = std::static_pointer_cast<UIDocumentPickerViewController>(shared_from_this());
   dismissIfPresented(true);

@@ -124,7 +124,7 @@ bool copyFile(const std::string& source, const std::string& target, std::string*
   // A file that changes under the copy is copied again, never handed on torn.
   NSErrorPtr failure;
   const bool copied =
-      CopyOpenFile(*FileIO::system(), in, source, target, st.st_mode & 0777, &failure);
+      CopyOpenFile(*FileIO::current(), in, source, target, st.st_mode & 0777, &failure);
   ::close(in);
   if (copied) return true;
   return fail(error, failure ? source + " to " + target + ": " + failure->localizedDescription()

@@ -103,8 +103,8 @@ void UISystemPickerViewController::dismissIfPresented(bool animated) {
   if (presentingViewController() && !isBeingDismissed()) dismissViewControllerAnimated(animated);
 }
 
-void UISystemPickerViewController::fail(const std::string& why) {
-  NSLog("UISystemPicker: the pick failed: " + why);
+void UISystemPickerViewController::fail(const std::string& why, bool alreadyLogged) {
+  if (!alreadyLogged) NSLog("UISystemPicker: the pick failed: " + why);
   dismissIfPresented(false);
   if (failureHandler_) failureHandler_(why);
 }

@@ -62,8 +62,9 @@ class UISystemPickerViewController : public UIViewController {
   virtual void pickerDidAnswer(UISystemPickerAnswer answer) = 0;
   // Dismisses the picker when it is still presented.
   void dismissIfPresented(bool animated);
-  // Dismisses the picker and runs the failure handler.
-  void fail(const std::string& why);
+  // Dismisses the picker and runs the failure handler; `why` goes to the
+  // log unless the picker logged it already.
+  void fail(const std::string& why, bool alreadyLogged = false);
   // Runs `work` off the main thread (the copies a picker makes may take long
   // and may block), then `done` on the main thread, told whether the picker
   // is still there to hand the result over: a person may have dismissed it

@@ -18,6 +18,7 @@
 #include "file_picker/internal/ImageUtils.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/UTF8.h"
 #include "platform/uikit/UIDocumentPickerViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/ScriptedLocations.h"
@@ -334,6 +335,45 @@ TEST_F(FilePickerTest, ASaveWithoutBytesAnswersTheChosenPathAndLeavesThatFileAlo
                                    UISystemPickerAnswer::picked({saves})),
                               "file_picker_error"));
   EXPECT_EQ(ReadText(existing), "precious");
+}
+
+// A chosen folder or save destination whose path is not UTF-8 would come
+// back as a path naming nothing: it is answered with an error that says why,
+// and a save writes nothing. A path that is UTF-8 up to its last byte is
+// still answered; imported files come as copies named so a reply can name them.
+TEST_F(FilePickerTest, PathsNoReplyCanNameAreRefusedAndNothingIsSaved) {
+  const std::string bad = scratch_.makeFolder("caf\xE9");
+  const std::string good = scratch_.makeFolder("caf\xC3\xA9");
+  scratch_.writeFile("caf\xE9/in.txt", "inside");
+  struct Case {
+    std::string method;
+    Value arguments;
+    std::string chosen;
+    bool refused;
+  };
+  const Value bytes = Value::map({{"fileName", Value("out.txt")}, {"bytes", Value::bytes(Bytes{'o', 'k'})}});
+  const Value name = Value::map({{"fileName", Value("out.txt")}});
+  const std::vector<Case> cases{{"dir", Value(), bad, true},
+                                {"dir", Value(), good, false},
+                                {"save", bytes, bad + "/out.txt", true},
+                                {"save", name, bad + "/out.txt", true},
+                                {"save", bytes, good + "/out.txt", false},
+                                {"any", Value(), bad + "/in.txt", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + ValidUTF8(c.chosen));
+    auto o = pick(c.method, c.arguments, UISystemPickerAnswer::picked({c.chosen}));
+    if (c.refused) {
+      ASSERT_TRUE(IsErrorWithCode(o, "file_picker_error")) << o.code;
+      EXPECT_NE(o.message.value_or("").find("not valid UTF-8"), std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
+    const std::string answered =
+        o.result.isString() ? o.result.asString() : Field(o.result.asList()[0], "path")->asString();
+    EXPECT_EQ(ValidUTF8(answered), answered);
+  }
+  EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(bad + "/out.txt"));
+  EXPECT_EQ(ReadText(good + "/out.txt"), "ok");
 }
 
 // A pick whose contents a reply with "withData" would refuse is refused on

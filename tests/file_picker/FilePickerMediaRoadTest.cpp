@@ -22,7 +22,9 @@
 #include "platform/uikit/UIBarButtonItem.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIWindow.h"
+#include "platform/foundation/FileIO.h"
 #include "support/RecordedLog.h"
+#include "support/ScriptedFileIO.h"
 #include "support/ScriptedLocations.h"
 #include "support/ScriptedSystemInfo.h"
 #include "support/ui/UITouchDriver.h"
@@ -285,6 +287,64 @@ TEST_F(MediaRoadTest, CancellingRepliesNilAndAnEmptyExportEndsAtOnce) {
   for (const auto& m : log->messages())
     said = said || (m.find(gone) != std::string::npos && m.find("left out") != std::string::npos);
   EXPECT_TRUE(said) << "the photo left out is named in the log";
+}
+
+// On the album export: a photo whose file keeps changing in place while the
+// library's data is read for it, or one the library loses after Done while
+// the picker goes away, is left out and named once in the log with why; the
+// other is answered. A pick of which nothing is left fails.
+TEST_F(MediaRoadTest, ATornReadOrAPhotoGoneAfterDoneIsLeftOutAndNamedOnce) {
+  auto mentions = [](const RecordedLog& log, const std::string& text) {
+    size_t n = 0;
+    for (const auto& m : log.messages()) n += m.find(text) != std::string::npos;
+    return n;
+  };
+  struct Case {
+    const char* what;
+    bool torn;        // else a.jpg is deleted right after Done
+    bool onlyA;       // a.jpg alone is picked
+  };
+  for (const Case& c : {Case{"torn", true, false}, Case{"torn alone", true, true},
+                        Case{"gone after Done", false, false}}) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteFixtureImage(library_ + "/a.jpg", "public.jpeg", 32, 24, 1, std::nullopt,
+                                  "2020:01:01 00:00:00"));
+    auto log = RecordedLog::install();
+    auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}}));
+    auto picker = shownPicker(2);
+    ASSERT_TRUE(picker);
+    if (!c.onlyA) tapItem(0);  // b.png
+    tapItem(1);                // a.jpg
+    const std::string a = picker->selectedAssets().back()->localIdentifier();
+    auto io = std::make_shared<ScriptedFileIO>();
+    if (c.torn) {
+      io->changeDuringReads(library_ + "/a.jpg", 1000, true, true);
+      FileIO::setCurrent(io);
+    }
+    tapDone(*picker);
+    if (!c.torn) {
+      // Gone while the picker goes away: the library sees it and the grid
+      // drops it from the selection before the export starts.
+      ASSERT_TRUE(std::filesystem::remove(library_ + "/a.jpg"));
+      ASSERT_TRUE(RunMainLoopUntil([&] { return picker->selectedAssets().size() == 1; }));
+    }
+    auto o = finish(call);
+    FileIO::setCurrent(nullptr);
+    EXPECT_EQ(mentions(*log, a), 1u) << ::testing::PrintToString(log->messages());
+    if (c.torn) {
+      EXPECT_EQ(mentions(*log, "changed while it was copied, 3 times"), 1u);
+    }
+    if (c.onlyA) {
+      ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
+      EXPECT_EQ(o.message, "Failed to process any images/video");
+      EXPECT_NE(o.details.description().find(a), std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
+    ASSERT_EQ(o.result.size(), 1u);
+    EXPECT_EQ(ReadText(Field(o.result.asList()[0], "path")->asString()),
+              ReadText(library_ + "/b.png"));
+  }
 }
 
 TEST_F(MediaRoadTest, ContentsPastTheWithDataLimitAreRefusedNamingTheLimit) {

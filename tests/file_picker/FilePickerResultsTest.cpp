@@ -8,6 +8,9 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/UTF8.h"
 #include "FilePickerTestSupport.h"
+#include "platform/foundation/FileIO.h"
+#include "support/RecordedLog.h"
+#include "support/ScriptedFileIO.h"
 #include "support/ScriptedSystemInfo.h"
 
 namespace file_picker_results_test {
@@ -197,6 +200,58 @@ TEST_F(PhotoPickerTest, WrongKindsAndTotalFailureAreReportedPerItem) {
   ASSERT_TRUE(IsSuccess(none));
   EXPECT_TRUE(none.result.isNull());
   EXPECT_TRUE(events().empty());
+}
+
+// How many lines of the log name `text`.
+size_t Mentions(const RecordedLog& log, const std::string& text) {
+  size_t n = 0;
+  for (const auto& m : log.messages()) n += m.find(text) != std::string::npos;
+  return n;
+}
+
+// A file that keeps changing while it is copied, on the photo road and the
+// document road: among others it is left out and the rest answered; alone
+// it fails the pick. Either way the log names it exactly once, with why.
+TEST_F(PhotoPickerTest, AFileThatKeepsChangingIsLeftOutAndNamedOnceInTheLog) {
+  const std::string a = scratch_.writeFile("library/a.jpg", "jpeg-a");
+  const std::string b = scratch_.writeFile("library/b.jpg", "jpeg-b");
+  const std::string c = scratch_.writeFile("library/c.png", "png-c");
+  auto io = std::make_shared<ScriptedFileIO>();
+  io->changeDuringReads(b, 1000, false);
+  FileIO::setCurrent(io);
+  struct Case {
+    std::string method;
+    std::vector<std::string> picked;
+    const char* error;  // nullptr: the others are answered
+  };
+  const std::vector<Case> cases{{"image", {a, b, c}, nullptr},
+                                {"any", {a, b}, nullptr},
+                                {"image", {b}, "Failed to process any images/video"},
+                                {"any", {b}, "changed while it was copied"}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.method + " of " + std::to_string(k.picked.size()));
+    auto log = RecordedLog::install();
+    auto o = pick(k.method, Value::map({{"allowMultipleSelection", Value(true)}}),
+                  UISystemPickerAnswer::picked(k.picked));
+    EXPECT_EQ(Mentions(*log, b), 1u) << ::testing::PrintToString(log->messages());
+    EXPECT_EQ(Mentions(*log, "changed while it was copied, 3 times"), 1u);
+    if (k.error) {
+      ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
+      EXPECT_NE((o.message.value_or("") + o.details.description()).find(k.error),
+                std::string::npos)
+          << o.message.value_or("");
+      continue;
+    }
+    ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
+    std::multiset<std::string> contents;
+    for (const auto& path : PathsOf(o)) contents.insert(ReadText(path));
+    std::multiset<std::string> want;
+    for (const auto& path : k.picked) {
+      if (path != b) want.insert(ReadText(path));
+    }
+    EXPECT_EQ(contents, want);
+  }
+  FileIO::setCurrent(nullptr);
 }
 
 TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {

@@ -657,6 +657,70 @@ TEST_F(FilePickerHost, MissingSettingsAreNamedInTheError) {
   }
 }
 
+// Items a road leaves out are named once on standard error and the rest
+// answered; a folder or a save destination whose path is not UTF-8 (a reply
+// could only name it with U+FFFD) is answered with an error, and the save
+// writes nothing.
+TEST_F(FilePickerHost, LeftOutItemsAreNamedOnceAndPathsNoReplyCanNameAreRefused) {
+  TempFolder scratch;
+  PickerScript picker(scratch);
+  const std::string container = scratch.makeFolder("container");
+  const std::string user = scratch.makeFolder("user");
+  const std::string library = scratch.makeFolder("library");
+  ASSERT_TRUE(WriteFixtureImage(library + "/a.jpg", "public.jpeg", 16, 12));
+  ASSERT_TRUE(WriteFixtureImage(library + "/b.png", "public.png", 8, 8));
+  ASSERT_EQ(::mkfifo((library + "/photo-pipe.png").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((user + "/doc-pipe.txt").c_str(), 0600), 0);
+  writeFile(user + "/a.txt", "alpha");
+  const std::string latin = user + "/caf\xE9";
+  std::filesystem::create_directories(latin);
+  const std::string log = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command(),
+                    "QX_PHOTO_LIBRARY=" + library},
+                   log);
+  ASSERT_TRUE(host.started());
+  auto mentions = [&](const std::string& text) {
+    std::ifstream in(log);
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+    return n;
+  };
+
+  picker.answer({library + "/a.jpg", library + "/photo-pipe.png", library + "/b.png"});
+  host.send(call(1, "image", R"({"allowMultipleSelection":true})"));
+  auto photos = host.reply(1, kWait);
+  EXPECT_EQ(resultOf(photos).size(), 2u) << (photos ? photos->description() : "no reply");
+  picker.answer({user + "/a.txt", user + "/doc-pipe.txt"});
+  host.send(call(2, "any", R"({"allowMultipleSelection":true})"));
+  auto docs = host.reply(2, kWait);
+  ASSERT_EQ(resultOf(docs).size(), 1u) << (docs ? docs->description() : "no reply");
+  expectDescribes(resultOf(docs).asList()[0], "alpha", "a.txt", false);
+
+  picker.answer({latin});
+  host.send(call(3, "dir"));
+  auto dir = host.reply(3, kWait);
+  EXPECT_EQ(errorCodeOf(dir), "file_picker_error");
+  const std::string saved = latin + "/out.txt";
+  picker.answer({saved});
+  host.send(call(4, "save", R"({"fileName":"out.txt","bytes":{"$bytes":"c2F2ZWQ="}})"));
+  auto save = host.reply(4, kWait);
+  EXPECT_EQ(errorCodeOf(save), "file_picker_error");
+  picker.answer({saved});
+  host.send(call(5, "save", R"({"fileName":"out.txt"})"));
+  EXPECT_EQ(errorCodeOf(host.reply(5, kWait)), "file_picker_error");
+  for (const auto& reply : {dir, save}) {
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->find("error")->find("message")->asString().find("not valid UTF-8"),
+              std::string::npos)
+        << reply->description();
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(latin), {}), 0)
+      << "nothing was written where the reply could not point";
+  EXPECT_EQ(host.finish(kWait), 0);
+  EXPECT_EQ(mentions("photo-pipe.png"), 1u) << readFile(log);
+  EXPECT_EQ(mentions("doc-pipe.txt"), 1u) << readFile(log);
+}
+
 // The file the dynamic loader opens for a library of that name.
 std::string LoadedPath(const char* name) {
   void* handle = ::dlopen(name, RTLD_LAZY);

@@ -1,6 +1,11 @@
 #include "support/ScriptedFileIO.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 
@@ -11,10 +16,44 @@ void ScriptedFileIO::failWritesAfter(uint64_t bytes, int error) {
   writeError_ = error;
 }
 
+void ScriptedFileIO::changeDuringReads(std::string path, int passes, bool inPlace,
+                                       bool withinSecond) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  changing_ = std::move(path);
+  changes_ = passes;
+  inPlace_ = inPlace;
+  withinSecond_ = withinSecond;
+}
+
+ssize_t ScriptedFileIO::read(int fd, void* data, size_t length) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  struct stat open {}, named {};
+  if (changes_ > 0 && ::lseek(fd, 0, SEEK_CUR) == 0 && ::fstat(fd, &open) == 0 &&
+      ::stat(changing_.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+      open.st_ino == named.st_ino) {
+    --changes_;
+    const int out = ::open(changing_.c_str(), O_WRONLY | O_CLOEXEC | (inPlace_ ? 0 : O_APPEND));
+    if (out >= 0) {
+      if (::write(out, "x", 1) != 1) ::perror("ScriptedFileIO: the change was not written");
+      // Later than the file's own time, within its second when asked: a
+      // change the clock's tick cannot hide.
+      timespec later = named.st_mtim;
+      if (!withinSecond_) ++later.tv_sec;
+      else later.tv_nsec = later.tv_nsec == 999999999 ? later.tv_nsec - 1 : later.tv_nsec + 1;
+      const timespec times[2] = {{0, UTIME_OMIT}, later};
+      ::futimens(out, times);
+      ::close(out);
+    }
+  }
+  lock.unlock();
+  return FileIO::read(fd, data, length);
+}
+
 void ScriptedFileIO::heal() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     limited_ = false;
+    changes_ = 0;
   }
   createError_ = 0;
   syncError_ = 0;

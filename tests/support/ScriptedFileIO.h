@@ -27,6 +27,11 @@ class ScriptedFileIO : public FileIO {
   // Files cannot be removed (EROFS, or EPERM of an immutable file: what stops
   // even root).
   void failUnlink(int error) { unlinkError_ = error; }
+  // The file at `path` changes as each of the next `passes` whole-file reads
+  // of it begins (its first read from the start): its first byte rewritten
+  // as "x" in place, or an "x" appended, and its modification time moved on
+  // by a second or, `withinSecond`, by a nanosecond only.
+  void changeDuringReads(std::string path, int passes, bool inPlace, bool withinSecond = false);
   // Back to real calls.
   void heal();
 
@@ -42,6 +47,7 @@ class ScriptedFileIO : public FileIO {
   std::vector<Rename> renames() const;
 
   int makeTemporary(char* pathTemplate) override;
+  ssize_t read(int fd, void* data, size_t length) override;
   ssize_t write(int fd, const void* data, size_t length) override;
   int sync(int fd) override;
   int rename(const char* from, const char* to) override;
@@ -59,4 +65,8 @@ class ScriptedFileIO : public FileIO {
   std::vector<std::string> temporaries_;  // guarded by mutex_
   std::vector<std::string> unlinked_;     // guarded by mutex_
   std::vector<Rename> renames_;           // guarded by mutex_
+  std::string changing_;                  // guarded by mutex_
+  int changes_ = 0;                       // guarded by mutex_
+  bool inPlace_ = false;                  // guarded by mutex_
+  bool withinSecond_ = false;             // guarded by mutex_
 };

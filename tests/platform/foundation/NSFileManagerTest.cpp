@@ -12,8 +12,10 @@
 #include "FoundationTestSupport.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSApplicationLocations.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
+#include "support/ScriptedFileIO.h"
 #include "support/ScriptedLocations.h"
 #include "support/TestEnvironment.h"
 
@@ -169,81 +171,71 @@ TEST_F(NSFileManagerTest, CopiesMovesAndRemovesWholeTrees) {
 }
 
 // The source changes (in size, or in place with a new modification time,
-// which may differ only in its nanoseconds) while each of the copy's first
-// passes writes: each such pass is thrown
-// away and the copy made again, up to three passes; a file that keeps
-// changing is refused and leaves nothing behind.
+// which may differ only in its nanoseconds) as each of the first passes
+// reads it: each such pass is thrown away and the file read again, up to
+// three passes; a file that keeps changing is refused. A copy leaves nothing
+// behind then, and a read into memory (ReadFileContents, through the
+// installed calls) answers nothing; both fail with the same error.
 TEST_F(NSFileManagerTest, AFileThatChangesDuringItsCopyIsCopiedAgainOrRefused) {
-  class ChangingSource : public FileIO {
-   public:
-    ChangingSource(std::string source, int changes, bool inPlace, bool sameSecond)
-        : source_(std::move(source)),
-          changes_(changes),
-          inPlace_(inPlace),
-          sameSecond_(sameSecond) {}
-    ssize_t write(int fd, const void* data, size_t length) override {
-      // Once per pass: as its first bytes are written.
-      if (::lseek(fd, 0, SEEK_CUR) == 0 && changes_-- > 0) change();
-      return FileIO::write(fd, data, length);
-    }
-
-   private:
-    void change() {
-      const int fd = ::open(source_.c_str(), O_WRONLY | O_APPEND * !inPlace_);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::write(fd, "x", 1), 1);
-      // A change within one tick of the clock still shows.
-      const timespec times[2] = {{0, UTIME_OMIT},
-                                 sameSecond_ ? timespec{stamp_, ++nanoseconds_}
-                                             : timespec{++stamp_, 0}};
-      ::futimens(fd, times);
-      ::close(fd);
-    }
-    std::string source_;
-    int changes_;
-    bool inPlace_;
-    bool sameSecond_;
-    time_t stamp_ = 1000;  // the source's time before the copy
-    long nanoseconds_ = 0;
-  };
   struct Case {
     int changes;
     bool inPlace;
     const char* copied;  // nullptr: refused
     bool sameSecond = false;
   };
-  for (const Case& c : std::initializer_list<Case>{{0, false, "0123456789"},
-                                                   {1, false, "0123456789x"},
-                                                   {2, false, "0123456789xx"},
-                                                   {3, false, nullptr},
-                                                   {1, true, "x123456789"},
-                                                   {3, true, nullptr},
-                                                   {1, true, "x123456789", true},
-                                                   {3, true, nullptr, true}}) {
-    const std::string source = dir / "source.bin";
-    const std::string target = dir / "copy.bin";
-    fm->removeItemAtPath(target);
-    ASSERT_TRUE(fm->createFileAtPath(source, bytesOf("0123456789")));
-    const timespec before[2] = {{0, UTIME_OMIT}, {1000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), before, 0), 0);
-    NSFileManager manager(
-        std::make_shared<ChangingSource>(source, c.changes, c.inPlace, c.sameSecond));
-    NSErrorPtr error;
-    const bool copied = manager.copyItemAtPath(source, target, &error);
-    SCOPED_TRACE(std::to_string(c.changes) + (c.inPlace ? " in place" : " appended") +
-                 (c.sameSecond ? " within the second" : ""));
-    if (!c.copied) {
-      EXPECT_FALSE(copied);
-      EXPECT_FALSE(fm->fileExistsAtPath(target));
-      ASSERT_NE(error, nullptr);
-      EXPECT_EQ(error->code(), EAGAIN);
-      EXPECT_NE(error->localizedDescription().find("changed while it was copied"),
-                std::string::npos);
-      continue;
+  for (const bool intoMemory : {false, true}) {
+    for (const Case& c : std::initializer_list<Case>{{0, false, "0123456789"},
+                                                     {1, false, "0123456789x"},
+                                                     {2, false, "0123456789xx"},
+                                                     {3, false, nullptr},
+                                                     {1, true, "x123456789"},
+                                                     {2, true, "x123456789"},
+                                                     {3, true, nullptr},
+                                                     {1, true, "x123456789", true},
+                                                     {3, true, nullptr, true}}) {
+      const std::string source = dir / "source.bin";
+      const std::string target = dir / "copy.bin";
+      fm->removeItemAtPath(target);
+      ASSERT_TRUE(fm->createFileAtPath(source, bytesOf("0123456789")));
+      const timespec before[2] = {{0, UTIME_OMIT}, {1000, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), before, 0), 0);
+      auto io = std::make_shared<ScriptedFileIO>();
+      io->changeDuringReads(source, c.changes, c.inPlace, c.sameSecond);
+      SCOPED_TRACE(std::to_string(c.changes) + (c.inPlace ? " in place" : " appended") +
+                   (c.sameSecond ? " within the second" : "") +
+                   (intoMemory ? ", into memory" : ", copied"));
+      NSErrorPtr error;
+      bool done = false;
+      std::string got;
+      if (intoMemory) {
+        FileIO::setCurrent(io);
+        Bytes bytes{'s', 't', 'a', 'l', 'e'};
+        done = ReadFileContents(source, bytes, &error);
+        FileIO::setCurrent(nullptr);
+        got.assign(bytes.begin(), bytes.end());
+        if (!done) {
+          EXPECT_EQ(got, "") << "nothing of a torn read is handed on";
+        }
+      } else {
+        NSFileManager manager(io);
+        done = manager.copyItemAtPath(source, target, &error);
+        got = readText(target);
+        if (!done) {
+          EXPECT_FALSE(fm->fileExistsAtPath(target));
+        }
+      }
+      if (!c.copied) {
+        EXPECT_FALSE(done);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(error->code(), EAGAIN);
+        EXPECT_EQ(error->localizedDescription(),
+                  source + " changed while it was copied, 3 times");
+        continue;
+      }
+      ASSERT_TRUE(done) << (error ? error->localizedDescription() : "");
+      EXPECT_EQ(got, c.copied);
+      EXPECT_EQ(got, readText(source)) << "the copy is the file as it is now";
     }
-    ASSERT_TRUE(copied) << (error ? error->localizedDescription() : "");
-    EXPECT_EQ(readText(target), c.copied);
-    EXPECT_EQ(readText(target), readText(source)) << "the copy is the file as it is now";
   }
 }
 
