@@ -6,7 +6,9 @@
 #include <poppler/Page.h>
 #include <poppler/SplashOutputDev.h>
 #include <poppler/Stream.h>
+#include <poppler/splash/Splash.h>
 #include <poppler/splash/SplashBitmap.h>
+#include <poppler/splash/SplashClip.h>
 
 #include <algorithm>
 #include <cmath>
@@ -40,12 +42,20 @@ void preparePoppler() REQUIRES(popplerMutex()) {
 }
 
 // What one render may still spend: bytes of content read (the page's own,
-// and its forms', patterns' and glyphs' each time they are drawn), pixels
-// painted. Once either runs out the page is given up.
+// and its forms', patterns' and glyphs' each time they are drawn), of fonts
+// read, vertices of mesh shadings read and pieces painted, pixels painted,
+// dash entries and
+// clip paths its saved graphics states copy; and how deep those go. Once
+// any runs out the page is given up.
 struct RenderBudget {
   size_t contentBytes = size_t(kCGPDFMaxContentBytes);
   size_t fontBytes = size_t(kCGPDFMaxFontBytes);
+  size_t meshVertices = size_t(kCGPDFMaxMeshVertices);
+  size_t meshPieces = size_t(kCGPDFMaxMeshPieces);
   double paintedPixels = kCGPDFMaxImagePixels;
+  size_t savedEntries = size_t(kCGPDFMaxSavedEntries);
+  size_t saveDepth = 0;
+  size_t deepestSave = 0;
   bool exhausted = false;
   bool paintSpent = false;  // it was the pixels that ran out (they grow with the scale)
 };
@@ -57,20 +67,33 @@ RenderBudget* gRenderBudget = nullptr;
 // A stream read through the render's budget: once the budget is spent it
 // ends, so poppler stops drawing whatever is left of the page (a stream
 // inflating to a gigabyte of operators, a form drawn a million times, a
-// font inflating to a gigabyte) and the render returns soon.
+// font inflating to a gigabyte, a mesh of millions of triangles) and the
+// render returns soon.
+// How a stream's bits count against its budget: every `bits` of them hold
+// one element, which costs `weight` (a byte costs one for content and
+// fonts; a mesh's elements are its vertices or patches).
+struct StreamLayout {
+  uint64_t bits = 8;
+  size_t weight = 1;
+};
+
 class BudgetStream : public Stream {
  public:
-  enum class Kind { Content, Font };
-  BudgetStream(Object inner, Kind kind)
-      : inner_(std::move(inner)), str_(inner_.getStream()), kind_(kind) {}
+  enum class Kind { Content, Font, Mesh };
+  using Layout = StreamLayout;
+  BudgetStream(Object inner, Kind kind, Layout layout = {})
+      : inner_(std::move(inner)), str_(inner_.getStream()), kind_(kind), layout_(layout) {}
 
   StreamKind getKind() const override { return str_->getKind(); }
-  void reset() override { str_->reset(); }
+  void reset() override {
+    bits_ = 0;  // a new reading, paid for anew
+    str_->reset();
+  }
   void close() override { str_->close(); }
   int getChar() override {
     if (take(1) != 1) return endOfBudget();
     const int c = str_->getChar();
-    if (c == EOF && gRenderBudget) ++left(*gRenderBudget);  // nothing was read
+    if (c == EOF) giveBack(1);  // nothing was read
     return c;
   }
   int lookChar() override {
@@ -93,22 +116,37 @@ class BudgetStream : public Stream {
     const int allowed = take(count);
     const int read = allowed > 0 ? str_->doGetChars(allowed, buffer) : 0;
     // What was allowed but not there (the stream's end) is given back.
-    if (gRenderBudget) left(*gRenderBudget) += size_t(allowed - read);
+    giveBack(allowed - read);
     if (read == allowed && allowed < count) endOfBudget();
     return read;
   }
   size_t& left(RenderBudget& budget) const {
-    return kind_ == Kind::Font ? budget.fontBytes : budget.contentBytes;
+    return kind_ == Kind::Font   ? budget.fontBytes
+           : kind_ == Kind::Mesh ? budget.meshVertices
+                                 : budget.contentBytes;
   }
-  // Takes up to `wanted` bytes from the budget: how many may be read.
+  // What the first `bits` of a reading cost: its whole elements.
+  size_t cost(uint64_t bits) const { return size_t(bits / layout_.bits) * layout_.weight; }
+  // Takes up to `wanted` bytes from the budget: how many may be read, so
+  // that the elements they complete cost no more than is left.
   int take(int wanted) {
     RenderBudget* budget = gRenderBudget;
     if (!budget) return wanted;
     if (budget->exhausted || wanted <= 0) return 0;
-    size_t& bytes = left(*budget);
-    const size_t allowed = std::min(bytes, size_t(wanted));
-    bytes -= allowed;
-    return int(allowed);
+    size_t& units = left(*budget);
+    const uint64_t affordable = bits_ / layout_.bits + units / layout_.weight;
+    const uint64_t bytes = ((affordable + 1) * layout_.bits - 1 - bits_) / 8;
+    const int allowed = int(std::min<uint64_t>(bytes, uint64_t(wanted)));
+    const size_t before = cost(bits_);
+    bits_ += uint64_t(allowed) * 8;
+    units -= cost(bits_) - before;
+    return allowed;
+  }
+  void giveBack(int bytes) {
+    if (bytes <= 0 || !gRenderBudget) return;
+    const size_t before = cost(bits_);
+    bits_ -= std::min(bits_, uint64_t(bytes) * 8);
+    left(*gRenderBudget) += before - cost(bits_);
   }
   // The budget let no more be read. A stream that ends exactly where the
   // budget does was read whole; only one with more spends the budget.
@@ -121,15 +159,70 @@ class BudgetStream : public Stream {
   Object inner_;
   Stream* str_;
   const Kind kind_;
+  const Layout layout_;
+  uint64_t bits_ = 0;  // read since the last reset, all paid for
 };
 
 bool IsName(const Object& object, const char* name) {
   return object.isName() && std::strcmp(object.getName(), name) == 0;
 }
 
+// How many colour components a shading's colour space has; one when it
+// cannot tell, so that the mesh counts at its most vertices.
+int ColourComponents(const Object& space) {
+  Object family = space.isArray() && space.arrayGetLength() > 0 ? space.arrayGet(0) : space.copy();
+  for (const char* name : {"DeviceRGB", "RGB", "CalRGB", "Lab"}) {
+    if (IsName(family, name)) return 3;
+  }
+  if (IsName(family, "DeviceCMYK") || IsName(family, "CMYK")) return 4;
+  if (!space.isArray() || space.arrayGetLength() < 2) return 1;
+  if (IsName(family, "ICCBased")) {
+    Object profile = space.arrayGet(1);
+    Object n = profile.isStream() ? profile.streamGetDict()->lookup("N") : Object(objNull);
+    if (n.isInt() && n.getInt() > 0) return std::min(n.getInt(), int(gfxColorMaxComps));
+  }
+  if (IsName(family, "DeviceN")) {
+    Object names = space.arrayGet(1);
+    if (names.isArray() && names.arrayGetLength() > 0) {
+      return std::min(names.arrayGetLength(), int(gfxColorMaxComps));
+    }
+  }
+  return 1;
+}
+
+// How a mesh shading's data counts against the mesh budget: every vertex
+// of a triangle mesh, and sixteen per patch of a patch mesh (its control
+// points), each counted at the fewest bits it can take, so that data cannot
+// hold more than it pays for. Nothing for other shadings.
+std::optional<BudgetStream::Layout> MeshLayout(Dict& shading) {
+  Object type = shading.lookup("ShadingType");
+  if (!type.isInt() || type.getInt() < 4 || type.getInt() > 7) return std::nullopt;
+  auto bits = [&shading](const char* key) {
+    Object value = shading.lookup(key);
+    return value.isInt() ? uint64_t(std::clamp(value.getInt(), 1, 32)) : uint64_t(1);
+  };
+  const uint64_t coordinate = bits("BitsPerCoordinate"), component = bits("BitsPerComponent");
+  const uint64_t colours =
+      shading.lookup("Function").isNull() ? uint64_t(ColourComponents(shading.lookup("ColorSpace"))) : 1;
+  const uint64_t colour = colours * component;
+  switch (type.getInt()) {
+    case 4:
+      return BudgetStream::Layout{bits("BitsPerFlag") + 2 * coordinate + colour, 1};
+    case 5:
+      return BudgetStream::Layout{2 * coordinate + colour, 1};
+    default: {
+      // A patch that continues the one before shares an edge with it: 8 new
+      // points of a Coons patch, 12 of a tensor-product one, 2 colours.
+      const uint64_t points = type.getInt() == 6 ? 8 : 12;
+      return BudgetStream::Layout{bits("BitsPerFlag") + points * 2 * coordinate + 2 * colour, 16};
+    }
+  }
+}
+
 // Puts every content stream a page draws (its contents, and the forms,
 // tiling patterns, Type 3 glyphs and annotation appearances reachable from
-// it) behind a BudgetStream, in the document's cross-reference table, once.
+// it), its embedded font files and its mesh shadings behind a BudgetStream,
+// in the document's cross-reference table, once.
 class ContentWrapper {
  public:
   explicit ContentWrapper(XRef* xref) : xref_(xref) {}
@@ -166,13 +259,19 @@ class ContentWrapper {
  private:
   // Wraps the stream `ref` names; `withResources` walks its own resources.
   void wrap(const Object& ref, bool withResources,
-            BudgetStream::Kind kind = BudgetStream::Kind::Content) {
+            BudgetStream::Kind kind = BudgetStream::Kind::Content,
+            BudgetStream::Layout layout = {}) {
     if (!ref.isRef() || !seen_.insert(ref.getRef().num).second) return;
     Object stream = xref_->fetch(ref.getRef());
     if (!stream.isStream()) return;
     Object resources = stream.streamGetDict()->lookup("Resources");
+    if (kind == BudgetStream::Kind::Mesh) {
+      const std::optional<BudgetStream::Layout> mesh = MeshLayout(*stream.streamGetDict());
+      if (!mesh) return;  // not a mesh: poppler reads none of its data
+      layout = *mesh;
+    }
     if (!dynamic_cast<BudgetStream*>(stream.getStream())) {
-      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream), kind)));
+      Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream), kind, layout)));
       xref_->setModifiedObject(&wrapped, ref.getRef());
     }
     if (withResources && resources.isDict()) walkResources(resources);
@@ -205,6 +304,13 @@ class ContentWrapper {
     for (int i = 0; patterns.isDict() && i < patterns.dictGetLength(); ++i) {
       Object pattern = patterns.dictGetVal(i);
       if (pattern.isStream()) wrap(patterns.dictGetValNF(i), true);  // tiling patterns
+      if (pattern.isDict()) {
+        wrap(pattern.dictLookupNF("Shading"), false, BudgetStream::Kind::Mesh);
+      }
+    }
+    Object shadings = resources.dictLookup("Shading");
+    for (int i = 0; shadings.isDict() && i < shadings.dictGetLength(); ++i) {
+      wrap(shadings.dictGetValNF(i), false, BudgetStream::Kind::Mesh);
     }
     Object fonts = resources.dictLookup("Font");
     for (int i = 0; fonts.isDict() && i < fonts.dictGetLength(); ++i) {
@@ -298,10 +404,10 @@ class BoundedOutputDev : public SplashOutputDev {
     }
   }
   void fill(GfxState* state) override {
-    if (paint(PathBox(state, 1))) SplashOutputDev::fill(state);
+    if (meshFill() && paint(PathBox(state, 1))) SplashOutputDev::fill(state);
   }
   void eoFill(GfxState* state) override {
-    if (paint(PathBox(state, 1))) SplashOutputDev::eoFill(state);
+    if (meshFill() && paint(PathBox(state, 1))) SplashOutputDev::eoFill(state);
   }
   // A glyph, its font size square (within the clip).
   void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
@@ -329,9 +435,56 @@ class BoundedOutputDev : public SplashOutputDev {
     return !paint(ClipBox(state)) ||
            SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
   }
+  // A triangle mesh is painted triangle by triangle: each is a piece and
+  // costs its box.
   bool gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading) override {
-    return !paint(ClipBox(state)) ||
-           SplashOutputDev::gouraudTriangleShadedFill(state, shading);
+    if (!meshPieces(size_t(std::max(0, shading->getNTriangles()))) ||
+        !paintTriangles(state, *shading)) {
+      return true;
+    }
+    if (SplashOutputDev::gouraudTriangleShadedFill(state, shading)) return true;
+    // poppler will split the triangles itself, and goes on through every
+    // one of them once the budget is spent: the pieces are paid for now.
+    if (!meshPieces(SplitPieces(*shading))) return true;
+    meshPrepaid_ = true;
+    return false;
+  }
+  // poppler asks this first when it paints a mesh shading, and paints the
+  // pieces the rasteriser does not (patches, and triangles it cannot shade
+  // itself: up to 4096 for one triangle) as fills, until it restores the
+  // state it saved for the shading. Those fills are the mesh's pieces.
+  bool useShadedFills(int type) override {
+    if (type >= 4 && gRenderBudget) meshFrom_ = gRenderBudget->saveDepth;
+    return SplashOutputDev::useShadedFills(type);
+  }
+
+  // Each saved state is a copy of the whole state, poppler's and the
+  // rasteriser's, dash pattern and clip paths included: their depth is
+  // bounded, and what the copies hold between them, not only the operators
+  // that make them.
+  void saveState(GfxState* state) override {
+    if (RenderBudget* budget = gRenderBudget; budget && !budget->exhausted) {
+      budget->deepestSave = std::max(budget->deepestSave, ++budget->saveDepth);
+      double phase;
+      const size_t copied = state->getLineDash(&phase).size() +
+                            size_t(std::max(0, getSplash()->getClip()->getNumPaths()));
+      if (budget->saveDepth > size_t(kCGPDFMaxSaveDepth) || copied > budget->savedEntries) {
+        budget->exhausted = true;
+      } else {
+        budget->savedEntries -= copied;
+      }
+    }
+    SplashOutputDev::saveState(state);
+  }
+  void restoreState(GfxState* state) override {
+    if (RenderBudget* budget = gRenderBudget; budget && budget->saveDepth > 0) {
+      --budget->saveDepth;
+      if (meshFrom_ && budget->saveDepth < *meshFrom_) {
+        meshFrom_.reset();
+        meshPrepaid_ = false;
+      }
+    }
+    SplashOutputDev::restoreState(state);
   }
 
   bool leftSomethingOut() const { return leftOut_; }
@@ -362,6 +515,74 @@ class BoundedOutputDev : public SplashOutputDev {
     return {std::max(box.xMin - margin, clip.xMin), std::max(box.yMin - margin, clip.yMin),
             std::min(box.xMax + margin, clip.xMax), std::min(box.yMax + margin, clip.yMax)};
   }
+  // Whether the budget pays for painting every triangle of the mesh, each
+  // its box on the page within the clip.
+  static bool paintTriangles(GfxState* state, GfxGouraudTriangleShading& shading) {
+    const Box clip = ClipBox(state);
+    for (int i = 0; i < shading.getNTriangles(); ++i) {
+      double x[3], y[3], t[3];
+      GfxColor c[3];
+      if (shading.isParameterized()) {
+        shading.getTriangle(i, &x[0], &y[0], &t[0], &x[1], &y[1], &t[1], &x[2], &y[2], &t[2]);
+      } else {
+        shading.getTriangle(i, &x[0], &y[0], &c[0], &x[1], &y[1], &c[1], &x[2], &y[2], &c[2]);
+      }
+      Box box{INFINITY, INFINITY, -INFINITY, -INFINITY};
+      for (int k = 0; k < 3; ++k) {
+        double px, py;
+        state->transform(x[k], y[k], &px, &py);
+        box = {std::min(box.xMin, px), std::min(box.yMin, py), std::max(box.xMax, px),
+               std::max(box.yMax, py)};
+      }
+      if (!paint({std::max(box.xMin, clip.xMin), std::max(box.yMin, clip.yMin),
+                  std::min(box.xMax, clip.xMax), std::min(box.yMax, clip.yMax)})) {
+        return false;
+      }
+    }
+    return true;
+  }
+  // How many pieces poppler splits a mesh's triangles into when it shades
+  // them itself: it halves a triangle's sides until the colours at its
+  // corners differ by less than 3/256 in every component, at most six times
+  // (4096 pieces; always so counted for a mesh shaded through a function).
+  static size_t SplitPieces(GfxGouraudTriangleShading& shading) {
+    constexpr GfxColorComp kClose = 3 * 65536 / 256;
+    const int components = shading.getColorSpace()->getNComps();
+    size_t pieces = 0;
+    for (int i = 0; i < shading.getNTriangles(); ++i) {
+      GfxColorComp spread = kClose << 6;
+      if (!shading.isParameterized()) {
+        double x[3], y[3];
+        GfxColor c[3];
+        shading.getTriangle(i, &x[0], &y[0], &c[0], &x[1], &y[1], &c[1], &x[2], &y[2], &c[2]);
+        spread = 0;
+        for (int k = 0; k < components && k < gfxColorMaxComps; ++k) {
+          for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {0, 2}}) {
+            spread = std::max(spread, std::abs(c[a].c[k] - c[b].c[k]));
+          }
+        }
+      }
+      int depth = 0;
+      while (depth < 6 && spread >= kClose) spread /= 2, ++depth;
+      pieces += size_t(1) << (2 * depth);
+    }
+    return pieces;
+  }
+  // A fill while a mesh is painted is one of its pieces, unless paid for.
+  bool meshFill() { return meshPrepaid_ || meshPieces(1); }
+  // Whether the budget pays for `count` pieces of a mesh shading, when one
+  // is being painted; spends it when it cannot.
+  bool meshPieces(size_t count) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget || !meshFrom_) return true;
+    if (budget->exhausted) return false;
+    if (count > budget->meshPieces) {
+      budget->exhausted = true;
+      return false;
+    }
+    budget->meshPieces -= count;
+    return true;
+  }
   // Whether the budget pays for painting `box`; spends it when it cannot.
   static bool paint(const Box& box) {
     RenderBudget* budget = gRenderBudget;
@@ -389,8 +610,24 @@ class BoundedOutputDev : public SplashOutputDev {
 
   double left_ = kCGPDFMaxImagePixels;
   bool leftOut_ = false;
+  // The save depth at which a mesh shading is being painted, while one is.
+  std::optional<size_t> meshFrom_;
+  bool meshPrepaid_ = false;  // its pieces are paid for already
   std::vector<bool> maskTaken_;  // per soft mask set from an image mask, innermost last
 };
+
+// Adds a render's spending to what the page's renders have cost.
+void Record(CGPDFRenderCost& cost, const RenderBudget& spent) {
+  ++cost.renders;
+  auto most = [](double& kept, double now) { kept = std::max(kept, now); };
+  most(cost.contentBytes, kCGPDFMaxContentBytes - double(spent.contentBytes));
+  most(cost.fontBytes, kCGPDFMaxFontBytes - double(spent.fontBytes));
+  most(cost.meshVertices, kCGPDFMaxMeshVertices - double(spent.meshVertices));
+  most(cost.meshPieces, kCGPDFMaxMeshPieces - double(spent.meshPieces));
+  most(cost.paintedPixels, kCGPDFMaxImagePixels - spent.paintedPixels);
+  most(cost.saveDepth, double(spent.deepestSave));
+  most(cost.savedEntries, kCGPDFMaxSavedEntries - double(spent.savedEntries));
+}
 
 // The scale that keeps `box` at `scale` within the render limits. poppler
 // makes the bitmap of the box's sides times the scale rounded to whole
@@ -490,6 +727,7 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
                                          false, true, false, -1, -1, -1, -1);
   gRenderBudget = nullptr;
+  Record(cost_, budget);
   if (budget.exhausted) {
     givenUpAt_ = budget.paintSpent ? dpi : 0;
     NSLog("CGPDFPage: page " + std::to_string(number_) +
@@ -518,6 +756,11 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
     }
   }
   return out;
+}
+
+CGPDFRenderCost CGPDFPage::renderCost() const {
+  MutexLock lock(popplerMutex());
+  return cost_;
 }
 
 namespace {

@@ -12,11 +12,15 @@
 // pixel an image declares, whatever size it is drawn at); images past that
 // are left out. What a page costs to draw is bounded too: a render reads at
 // most kCGPDFMaxContentBytes of content (the page's own and that of the
-// forms, patterns and glyphs it draws, each time it draws them) and
-// kCGPDFMaxFontBytes of embedded fonts, and paints at most
-// kCGPDFMaxImagePixels pixels (its fills' and strokes' boxes); a page that
-// asks for more is not rendered at all. Rendering is slow work:
-// callers keep it off the main thread.
+// forms, patterns and glyphs it draws, each time it draws them),
+// kCGPDFMaxFontBytes of embedded fonts and kCGPDFMaxMeshVertices of mesh
+// shadings; paints at most kCGPDFMaxImagePixels pixels (its fills',
+// strokes' and mesh triangles' boxes) and kCGPDFMaxMeshPieces pieces of
+// meshes; holds at most kCGPDFMaxSaveDepth
+// saved graphics states at once, and its saves copy at most
+// kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that asks
+// for more is not rendered at all, nor again at a scale where it would cost
+// as much. Rendering is slow work: callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -38,6 +42,22 @@ inline constexpr double kCGPDFMaxContentBytes = 8.0 * 1024 * 1024;
 // one (it holds each whole, and reads a TrueType file twice): room for a
 // few complete CJK fonts; subsets are far smaller.
 inline constexpr double kCGPDFMaxFontBytes = 64.0 * 1024 * 1024;
+// Graphics states saved at once (each a copy of the whole state, some
+// kilobytes): real pages nest a few dozen.
+inline constexpr double kCGPDFMaxSaveDepth = 1024;
+// Dash entries and clip paths that a render's saves copy in all (each save
+// copies the current ones, some 16 bytes an entry): real states hold a
+// handful.
+inline constexpr double kCGPDFMaxSavedEntries = 2.0 * 1024 * 1024;
+// Vertices of mesh shadings a render may read, each time it draws one: a
+// vertex of a triangle mesh counts one, a patch sixteen (its control
+// points). poppler holds each mesh whole, some 150 bytes a vertex, and
+// paints it triangle by triangle.
+inline constexpr double kCGPDFMaxMeshVertices = 128.0 * 1024;
+// Pieces mesh shadings may paint in one render: each triangle the
+// rasteriser shades, each part of a triangle or patch poppler fills itself
+// (about a microsecond each, however small).
+inline constexpr double kCGPDFMaxMeshPieces = 1024.0 * 1024;
 
 enum CGPDFBox : int32_t {
   kCGPDFMediaBox = 0,
@@ -48,6 +68,14 @@ enum CGPDFBox : int32_t {
 };
 
 class CGPDFPage;
+
+// What rendering a page has cost: how many renders poppler made of it, and
+// the most any of them spent against each budget.
+struct CGPDFRenderCost {
+  size_t renders = 0;
+  double contentBytes = 0, fontBytes = 0, paintedPixels = 0, meshVertices = 0, meshPieces = 0;
+  double saveDepth = 0, savedEntries = 0;
+};
 
 class CGPDFDocument : public NSObject {
  public:
@@ -87,6 +115,7 @@ class CGPDFPage : public NSObject {
   // drawing. nullptr when the page cannot be rendered or costs more than
   // the limits above.
   CGImageRef createImage(double pixelsPerPoint) const;
+  CGPDFRenderCost renderCost() const;
 
   std::string className() const override { return "CGPDFPage"; }
 
@@ -108,6 +137,7 @@ class CGPDFPage : public NSObject {
   mutable bool contentWrapped_ = false;
   // The lowest resolution (dots per inch) it was given up at; set likewise.
   mutable std::optional<double> givenUpAt_;
+  mutable CGPDFRenderCost cost_;  // set likewise
 };
 
 using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;

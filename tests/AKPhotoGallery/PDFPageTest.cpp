@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -64,11 +65,12 @@ class GatedSource : public PDFDocumentSource {
   int waiting_ = 0;
 };
 
-// A one-page document whose content of `size` bytes is a black square and
-// then nothing: cheap to make, as dear to read as any content.
-Bytes PaddedPDF(size_t size) {
-  std::string content = "0 g 0 0 100 100 re f";
-  content.resize(size, ' ');
+// A one-page document whose content is a black square, then `more`, padded
+// with nothing to `size` bytes: cheap to make, as dear to read as any
+// content.
+Bytes PaddedPDF(size_t size, const std::string& more = "") {
+  std::string content = "0 g 0 0 100 100 re f " + more;
+  content.resize(std::max(size, content.size()), ' ');
   const std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
@@ -219,11 +221,23 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   // its page shows nothing, as that file does; a page within the bound
   // shows its square.
   TempFolder folder;
-  for (const auto& [size, shows] :
-       {std::pair{size_t(kCGPDFMaxContentBytes), true}, {size_t(kCGPDFMaxContentBytes) + 1, false}}) {
-    SCOPED_TRACE(size);
-    const auto url = NSURL::fileURLWithPath(
-        folder.writeFile("padded-" + std::to_string(size) + ".pdf", PaddedPDF(size)));
+  // Saves nested as deep as a page's content may, and one deeper.
+  std::string deepest;
+  for (int i = 1; i < int(kCGPDFMaxSaveDepth); ++i) deepest += "q ";
+  struct Case {
+    std::string name;
+    Bytes bytes;
+    bool shows;
+  };
+  const Case cases[] = {
+      {"padded", PaddedPDF(size_t(kCGPDFMaxContentBytes)), true},
+      {"padded-past", PaddedPDF(size_t(kCGPDFMaxContentBytes) + 1), false},
+      {"nested", PaddedPDF(0, deepest), true},
+      {"nested-past", PaddedPDF(0, deepest + "q "), false},
+  };
+  for (const auto& [name, bytes, shows] : cases) {
+    SCOPED_TRACE(name);
+    const auto url = NSURL::fileURLWithPath(folder.writeFile(name + ".pdf", bytes));
     view->setUrl(url);
     // Waited for by its own document: a load superseded above may still
     // stop the spinner before this one is in.

@@ -355,6 +355,54 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
   };
   const std::vector<std::string> helvetica = {
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+  // `depth` saves nested, or `pairs` saved and restored under a dash
+  // pattern of `dashes` entries, which each save copies.
+  auto saves = [&paint](size_t depth) {
+    std::string content = paint + " ";
+    for (size_t i = 0; i < depth; ++i) content += "q ";
+    return content;
+  };
+  auto dashedSaves = [&paint](size_t dashes, size_t pairs) {
+    std::string content = paint + " [";
+    for (size_t i = 0; i < dashes; ++i) content += "1 ";
+    content += "] 0 d ";
+    for (size_t i = 0; i < pairs; ++i) content += "q Q ";
+    return content;
+  };
+  const size_t entries = size_t(kCGPDFMaxSavedEntries);
+  // A free-form triangle mesh (object 5) of `vertices` vertices over the
+  // page's middle, each after the third making a triangle with the two
+  // before it: in one grey (the rasteriser shades those whole), or black
+  // and white by turns (poppler splits each triangle into 4096 pieces).
+  // `reach` sets its triangles' size on the page, in points.
+  auto mesh = [](size_t vertices, bool oneGrey, double reach = 2) {
+    std::string data;
+    for (size_t i = 0; i < vertices; ++i) {
+      const auto x = uint16_t(32768 + (i * 97) % size_t(reach * 655)),
+                 y = uint16_t(32768 + (i * 89) % size_t(reach * 655));
+      data += {char(i < 3 ? 0 : 1), char(x >> 8), char(x), char(y >> 8), char(y),
+               char(oneGrey ? 0x80 : i % 2 ? 0xFF : 0)};
+    }
+    return "<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 16 /BitsPerComponent 8 "
+           "/BitsPerFlag 8 /Decode [0 100 0 100 0 1] /Length " +
+           std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+  };
+  // Triangles of `count` covering the whole page each, 10,000 pixels at 1:1.
+  auto pageTriangles = [](size_t count) {
+    std::string data;
+    for (size_t i = 0; i < count + 2; ++i) {
+      const char corner = char(i % 4 == 1 || i % 4 == 3 ? 0xFF : 0);
+      const char top = char(i % 4 >= 2 ? 0xFF : 0);
+      data += {char(i < 3 ? 0 : 1), corner, corner, top, top, char(0x80)};
+    }
+    return "<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 16 /BitsPerComponent 8 "
+           "/BitsPerFlag 8 /Decode [0 100 0 100 0 1] /Length " +
+           std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+  };
+  const size_t vertices = size_t(kCGPDFMaxMeshVertices);
+  const std::string withShading = "/Resources << /Shading << /Sh 5 0 R >> >>";
+  const std::string withPattern = "/Resources << /Pattern << /P 6 0 R >> >>";
+  const std::string patternOf5 = "<< /PatternType 2 /Shading 5 0 R >>";
   const std::string withForm = "/Resources << /XObject << /F 5 0 R >> >>";
   const std::string withFont = "/Resources << /Font << /F1 5 0 R >> >>";
   const size_t fontBudget = size_t(kCGPDFMaxFontBytes);
@@ -364,6 +412,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     bool renders;
     bool rendersAtHalf = false;  // once given up: at half the scale, a quarter of the pixels
     std::string extra = "";      // page dictionary entries
+    bool paintBound = false;     // given up for its pixels, which a smaller scale may afford
   };
   const auto [fewDraws, form] = forms(1000, 100);
   const auto [manyDraws, sameForm] = forms(1000, int(budget / 1000) + 1);
@@ -375,12 +424,38 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
        withForm},
       // poppler reads a TrueType file more than once a render.
       {"glyphs the paint budget pays for", glyphs(100), helvetica, true, false, withFont},
-      {"glyphs past it", glyphs(fillsPaid + 1), helvetica, false, true, withFont},
+      {"glyphs past it", glyphs(fillsPaid + 1), helvetica, false, true, withFont, true},
       {"a font file well within the font budget", text, font(fontBudget / 4), true, false,
        withFont},
       {"a font file one byte past it", text, font(fontBudget + 1), false, false, withFont},
       {"fills the paint budget pays for", fills(100), {}, true},
-      {"fills past it", fills(fillsPaid + 1), {}, false, true},
+      {"fills past it", fills(fillsPaid + 1), {}, false, true, "", true},
+      // The page's own drawing saves one state before its content's.
+      {"saves nested to the depth bound", saves(size_t(kCGPDFMaxSaveDepth) - 1), {}, true},
+      {"one save deeper", saves(size_t(kCGPDFMaxSaveDepth)), {}, false},
+      {"four million saves nested", saves(4'000'000), {}, false},
+      {"saves copying dash entries to the budget", dashedSaves(1024, entries / 1024), {}, true},
+      {"one save more", dashedSaves(1024, entries / 1024 + 1), {}, false},
+      {"a mesh of the vertices the budget pays for", paint + " /Sh sh", {mesh(vertices, true)},
+       true, false, withShading},
+      {"one vertex more", paint + " /Sh sh", {mesh(vertices + 1, true)}, false, false,
+       withShading},
+      {"a mesh within the budget drawn twice past it", paint + " /Sh sh /Sh sh",
+       {mesh(vertices / 2 + 1, true)}, false, false, withShading},
+      {"a mesh past it through a pattern", paint + " /Pattern cs /P scn 20 20 60 60 re f",
+       {mesh(vertices + 1, true), patternOf5}, false, false, withPattern},
+      {"a mesh split into pieces the budget pays for", paint + " /Sh sh", {mesh(18, false)},
+       true, false, withShading},
+      {"one triangle more than it pays for",
+       paint + " /Sh sh",
+       {mesh(size_t(kCGPDFMaxMeshPieces) / 4097 + 3, false)},
+       false,
+       false,
+       withShading},
+      {"mesh triangles the paint budget pays for", "/Sh sh " + paint, {pageTriangles(100)},
+       true, false, withShading},
+      {"past it, even at half the scale", "/Sh sh " + paint,
+       {pageTriangles(4 * (fillsPaid + 1))}, false, false, withShading, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -393,6 +468,17 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       EXPECT_FALSE(image);
       EXPECT_FALSE(page->createImage(1));
       EXPECT_EQ(bool(page->createImage(0.5)), c.rendersAtHalf);
+      // Given up, the page is not drawn again where it would cost as much:
+      // only a page whose pixels ran out is tried at a smaller scale.
+      EXPECT_EQ(page->renderCost().renders, c.paintBound ? 2u : 1u);
+      // Drawn into a context (on white paper, then black), it is given up
+      // on the first.
+      auto fresh = CGPDFDocument::create(
+          makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects))->page(1);
+      auto context = CGBitmapContextCreate(nullptr, 100, 100, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                           kCGImageAlphaPremultipliedLast);
+      ASSERT_TRUE(finishesInTime([&] { CGContextDrawPDFPage(context, fresh); }));
+      EXPECT_EQ(fresh->renderCost().renders, 1u);
       continue;
     }
     ASSERT_TRUE(image);
@@ -400,6 +486,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1], 8);
     // Rendered again, the page costs the same: the budget is each render's.
     EXPECT_TRUE(page->createImage(1));
+    EXPECT_EQ(page->renderCost().renders, 2u);
   }
 }
 

@@ -104,6 +104,69 @@ TEST_F(PDFDocumentTest, PageTreesThatLoopCountOnlyRealPages) {
   EXPECT_FALSE(PDFDocument::initWithURL(DataURL("page-tree-cycle.pdf")));
 }
 
+// A document of one page per content (objects from 3 on, two a page), with
+// a triangle mesh of `meshVertices` vertices as the shading /Sh.
+NSDataPtr PagesOf(const std::vector<std::string>& contents, size_t meshVertices) {
+  std::string mesh;
+  for (size_t i = 0; i < meshVertices; ++i) {
+    mesh += {char(i < 3 ? 0 : 1), char(i % 7), char(i % 5), char(0x80)};
+  }
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  const size_t meshObject = 3 + 2 * contents.size();
+  std::string kids;
+  for (const std::string& content : contents) {
+    kids += std::to_string(objects.size() + 1) + " 0 R ";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents " +
+                      std::to_string(objects.size() + 2) + " 0 R /Resources << /Shading << /Sh " +
+                      std::to_string(meshObject) + " 0 R >> >> >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
+                      content + "\nendstream");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " +
+               std::to_string(contents.size()) + " >>";
+  objects.push_back("<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 8 "
+                    "/BitsPerComponent 8 /BitsPerFlag 8 /Decode [0 100 0 100 0 1] /Length " +
+                    std::to_string(mesh.size()) + " >>\nstream\n" + mesh + "\nendstream");
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    const std::string n = std::to_string(offset);
+    pdf += std::string(10 - n.size(), '0') + n + " 00000 n \n";
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return NSData::dataWithBytes(Bytes(pdf.begin(), pdf.end()));
+}
+
+// Pages that cost more than a page may (saves nested too deep, a mesh read
+// past its budget) open and show nothing, and are not drawn again however
+// often they are asked for; the document's other pages show.
+TEST_F(PDFDocumentTest, PagesPastTheirCostShowNothingAndAreDrawnOnce) {
+  std::string deep;
+  for (int i = 0; i < int(kCGPDFMaxSaveDepth) + 1; ++i) deep += "q ";
+  // Each drawing of the mesh reads a third of the budget, and more.
+  const size_t third = size_t(kCGPDFMaxMeshVertices) / 3 + 1;
+  auto document = PDFDocument::initWithData(PagesOf(
+      {"0 g 0 0 50 50 re f", deep, "/Sh sh /Sh sh /Sh sh", "/Sh sh /Sh sh"}, third));
+  ASSERT_TRUE(document);
+  ASSERT_EQ(document->pageCount(), 4);
+  const std::vector<bool> shown = {true, false, false, true};
+  for (int64_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    auto page = document->pageAtIndex(i);
+    for (double scale : {1.0, 1.0, 0.5, 0.25}) {
+      EXPECT_EQ(bool(page->imageAtScale(scale)), shown[size_t(i)]);
+    }
+    EXPECT_EQ(page->pageRef()->renderCost().renders, shown[size_t(i)] ? 4u : 1u);
+  }
+}
+
 TEST_F(PDFDocumentTest, RemoteDocumentsLoadThroughTheURLSession) {
   LoopbackHttpServer server;
   server.script("/doc.pdf", ScriptedResponse(200, {{"Content-Type", "application/pdf"}},
