@@ -156,27 +156,6 @@ std::string inlineImage(int width, int height, const std::string& data, double s
          (mask ? " /IM true" : " /CS /G /BPC 8") + " ID " + data + " EI Q";
 }
 
-#if defined(QX_THREAD_SANITIZER)
-constexpr double kSlowdown = 10;  // every memory access is instrumented
-#else
-constexpr double kSlowdown = 1;
-#endif
-// Runs `work` off the main thread and tells whether it finished within the
-// bound. Either way it has finished on return: `work` uses the caller's
-// locals, which must outlive it even when it overruns.
-template <typename F>
-bool finishesInTime(F work) {
-  auto done = dispatch_semaphore_create(0);
-  dispatch_async(dispatch_get_global_queue(DispatchQoS::UserInitiated), [=] {
-    work();
-    dispatch_semaphore_signal(done);
-  });
-  const bool inTime =
-      dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds * kSlowdown)) == 0;
-  if (!inTime) dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
-  return inTime;
-}
-
 }  // namespace
 
 // A page may make poppler decode no more image pixels than the bound, and
@@ -296,10 +275,8 @@ TEST_F(CGPDFDocumentTest, WhatAPageDeclaresIsBoundedBeforeItIsRendered) {
     CGImageRef image;
     CGContextRef context = CGBitmapContextCreate(
         nullptr, 50, 50, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
-    ASSERT_TRUE(finishesInTime([&] {
-      image = page->createImage(c.pixelsPerPoint);
-      CGContextDrawPDFPage(context, page);
-    })) << "the page was still rendering";
+    image = page->createImage(c.pixelsPerPoint);
+    CGContextDrawPDFPage(context, page);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), c.width);
     EXPECT_EQ(image->height(), c.height);
@@ -463,7 +440,9 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     ASSERT_TRUE(doc);
     auto page = doc->page(1);
     CGImageRef image;
-    ASSERT_TRUE(finishesInTime([&] { image = page->createImage(1); })) << "still rendering";
+    // What a render may cost is checked through the budgets it spent, not
+    // the clock: a render past them would hang the test, which ctest ends.
+    image = page->createImage(1);
     if (!c.renders) {
       EXPECT_FALSE(image);
       EXPECT_FALSE(page->createImage(1));
@@ -477,7 +456,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
           makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects))->page(1);
       auto context = CGBitmapContextCreate(nullptr, 100, 100, 8, 0, CGColorSpaceCreateDeviceRGB(),
                                            kCGImageAlphaPremultipliedLast);
-      ASSERT_TRUE(finishesInTime([&] { CGContextDrawPDFPage(context, fresh); }));
+      CGContextDrawPDFPage(context, fresh);
       EXPECT_EQ(fresh->renderCost().renders, 1u);
       continue;
     }
