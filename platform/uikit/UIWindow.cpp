@@ -89,6 +89,7 @@ bool UIWindow::isTransitioning() const {
 
 void UIWindow::noteTransition(
     const std::shared_ptr<UIViewControllerContextTransitioning>& context) {
+  QX_DCHECK_MAIN_THREAD();
   std::erase_if(transitions_, [](const auto& weak) {
     auto running = weak.lock();
     return !running || running->isCompleted();
