@@ -9,6 +9,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UITouch.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedDisplay.h"
@@ -256,8 +257,14 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   advance(5);
   EXPECT_FALSE(presented);  // the animator has not finished
   EXPECT_EQ(log.back(), "B.willAppear");
+  const CGPoint onSheet = CGPointMake(187, 500);
+  auto onB = coverWithCounter(b->view());
+  auto onRoot = coverWithCounter(root->view());
+  UITouchDriver hand(window);
+  hand.tap(onSheet);  // mid-presentation: dropped
   ctx->completeTransition(true);
   EXPECT_TRUE(presented);
+  EXPECT_EQ(onB->began + onRoot->began, 0);
   EXPECT_EQ(log.back(), "B.didAppear");
   EXPECT_EQ(transitions->animator->ended, (std::vector<bool>{true}));
 
@@ -271,13 +278,17 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   EXPECT_EQ(ctx->viewForKey(UITransitionContextFromViewKey), b->view());
   transitions->interaction->updateInteractiveTransition(0.4);
   EXPECT_DOUBLE_EQ(ctx->percentComplete(), 0.4);
+  hand.tap(onSheet);  // mid-dismissal: dropped
   transitions->interaction->cancelInteractiveTransition();
   ctx->completeTransition(!ctx->transitionWasCancelled());
   EXPECT_EQ(root->presentedViewController(), b);
   EXPECT_EQ(b->view()->window(), window);
   EXPECT_EQ(log, (Log{"B.willDisappear", "B.willAppear", "B.didAppear"}));
-  // The sheet that stays takes touches again.
-  EXPECT_TRUE(window->hitTest(CGPointMake(187, 500), nullptr)->isDescendantOfView(b->view().get()));
+  EXPECT_EQ(onB->began + onRoot->began, 0);
+  // The sheet that stays takes touches again, though its animator still
+  // holds the ended transition.
+  hand.tap(onSheet);
+  EXPECT_EQ(onB->began, 1);
 
   log.clear();
   b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
@@ -676,9 +687,11 @@ TEST_F(ViewControllerTest, APercentDrivenDismissalScrubsThenFinishesOrCancelsFro
   EXPECT_NEAR(shownY(), 333.5, 1e-9);
   advance(1);
   EXPECT_NEAR(shownY(), 333.5, 1e-9);  // a held transition does not run by itself
-  hand.tap(CGPointMake(187, 100));  // a second finger while the first drives: dropped
-  EXPECT_EQ(onB->began, 0);
-  EXPECT_EQ(onRoot->began, 0);
+  // A second finger while the first drives reaches no view at all.
+  auto second = hand.down({CGPointMake(187, 100)});
+  hand.up(second);
+  EXPECT_EQ(second.at(0)->view(), nullptr);
+  EXPECT_EQ(onB->began + onRoot->began, 0);
   interaction->updateInteractiveTransition(0.3);
   EXPECT_NEAR(shownY(), 333.5 + 0.3 * 667, 1e-6);
   advance(0.2);
