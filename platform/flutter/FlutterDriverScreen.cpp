@@ -32,6 +32,12 @@ constexpr size_t kMaxPathPoints = 1000;
 constexpr double kIdleQuietSeconds = 0.5;
 constexpr double kIdleProbeSeconds = 1.0 / 60;
 constexpr double kIdleLimitSeconds = 30;
+// A touch waits for the running presentation or dismissal to end, as UI
+// automation drivers do: the window drops touches that begin meanwhile. The
+// platform's transitions take a third of a second; one still running after
+// the bound is held (a stalled interactive dismissal, say) and the touch is
+// refused rather than dropped.
+constexpr double kTransitionWaitSeconds = 10;
 
 Value errorValue(const std::string& code, const std::string& message) {
   return Value::map({{"code", Value(code)}, {"message", Value(message)}, {"details", Value()}});
@@ -188,6 +194,35 @@ void playDue(const std::shared_ptr<Playback>& playback) {
   NSRunLoop::mainRunLoop().performAfter(wait, [playback] { playDue(playback); });
 }
 
+// Once no presentation or dismissal runs in the key window, plays the touch
+// there (or refuses it when its first fingers hit nothing); looks again each
+// frame until then, and refuses it past the bound.
+void playOnceStill(const std::shared_ptr<Playback>& playback) {
+  auto window = UIWindow::keyWindow();
+  if (!window) return playback->answer("error", errorValue("no_window", "There is no key window"));
+  const double waited = PlatformClock::now() - playback->start;
+  if (window->isTransitioning()) {
+    if (waited >= kTransitionWaitSeconds) {
+      return playback->answer(
+          "error", errorValue("busy", "A screen was still being presented or dismissed after " +
+                                          ShortestDoubleText(kTransitionWaitSeconds) +
+                                          " seconds; the touch was not played"));
+    }
+    NSRunLoop::mainRunLoop().performAfter(kIdleProbeSeconds,
+                                          [playback] { playOnceStill(playback); });
+    return;
+  }
+  window->layoutIfNeeded();
+  if (auto missed = missedPoint(playback->steps, *window)) {
+    return playback->answer("error", errorValue("no_view", "No view takes touches at " +
+                                                               pointText(*missed) +
+                                                               " (window points)"));
+  }
+  playback->player = UITouchPlayer(window);
+  playback->start = PlatformClock::now();
+  playDue(playback);
+}
+
 bool animating(const CALayer& layer) {
   if (layer.hasRunningAnimations()) return true;
   for (const auto& sub : layer.sublayers()) {
@@ -299,16 +334,9 @@ void touch(const Value& touch, Answer answer) {
   std::string why;
   auto steps = stepsOf(touch, &why);
   if (!steps) return answer("badRequest", Value(why));
-  auto window = UIWindow::keyWindow();
-  if (!window) return answer("error", errorValue("no_window", "There is no key window"));
-  window->layoutIfNeeded();
-  if (auto missed = missedPoint(*steps, *window)) {
-    return answer("error", errorValue("no_view", "No view takes touches at " + pointText(*missed) +
-                                                     " (window points)"));
-  }
-  auto playback = std::make_shared<Playback>(std::move(*steps), window, std::move(answer));
+  auto playback = std::make_shared<Playback>(std::move(*steps), nullptr, std::move(answer));
   playback->start = PlatformClock::now();
-  playDue(playback);
+  playOnceStill(playback);
 }
 
 }  // namespace FlutterDriverScreen

@@ -162,6 +162,7 @@ void addUnique(std::vector<std::shared_ptr<UIGestureRecognizer>>& list,
 
 void UIWindow::hitTestNewTouch(const std::shared_ptr<UITouch>& touch) {
   touch->hitTested_ = true;
+  if (isTransitioning()) return;
   std::shared_ptr<UIView> hit = hitTest(touch->location_, nullptr);
   if (!hit) hit = std::static_pointer_cast<UIView>(shared_from_this());
   touch->view_ = hit;

@@ -367,11 +367,20 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
   auto animator = t->animator;
   auto interactor = t->interactor;
   transition_ = std::move(t);
+  noteTransitionInWindow(*context);
   if (!animator && container) {
     container->addSubview(toView);
     toView->setFrame(final);
   }
   runTransition(*context, animator, interactor);
+}
+
+void UIViewController::noteTransitionInWindow(UIViewControllerContextTransitioning& context) {
+  auto container = context.containerView();
+  auto window = container ? container->window() : nullptr;
+  if (!window) return;
+  window->noteTransition(
+      std::static_pointer_cast<UIViewControllerContextTransitioning>(context.shared_from_this()));
 }
 
 void UIViewController::finishPresentation(const std::shared_ptr<UIViewController>& vc,
@@ -400,6 +409,14 @@ void UIViewController::finishPresentation(const std::shared_ptr<UIViewController
 
 void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure completion) {
   QX_DCHECK_MAIN_THREAD();
+  // What this controller presents is already on its way out, so the request
+  // can only mean this controller: that dismissal ends at once and this one
+  // follows it. Dismissing the leaving screen again would end it and leave
+  // this one standing.
+  if (auto leaving = presentedViewController(); leaving && leaving->beingDismissed_) {
+    auto presenter = leaving->presenting_.lock();
+    if (presenter && presenter->transition_) presenter->transition_->context->completeTransition(true);
+  }
   std::shared_ptr<UIViewController> target = presentedViewController();
   std::shared_ptr<UIViewController> presenter = target ? target->presenting_.lock() : nullptr;
   if (target && !presenter) {
@@ -447,10 +464,6 @@ void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure 
   t->animated = animated && t->animator;
 
   target->beingDismissed_ = true;
-  // A screen sliding away takes no new touches: they reach the screen it
-  // uncovers, which is what the person sees and reaches for. Touches already
-  // down (the drag that let it go) carry on where they began.
-  if (container && t->animated) container->setUserInteractionEnabled(false);
   target->beginAppearanceTransition(false, t->animated);
   if (t->removesPresenter) presenter->beginAppearanceTransition(true, t->animated);
   pc->dismissalTransitionWillBegin();
@@ -466,6 +479,7 @@ void UIViewController::dismissViewControllerAnimated(bool animated, OnceClosure 
   auto animator = t->animator;
   auto interactor = t->interactor;
   presenter->transition_ = std::move(t);
+  noteTransitionInWindow(*context);
   runTransition(*context, animator, interactor);
 }
 
@@ -479,7 +493,6 @@ void UIViewController::finishDismissal(const std::shared_ptr<UIViewController>& 
   auto pc = vc->presentationController_;
   pc->dismissalTransitionDidEnd(completed);
   if (!completed) {
-    if (pc->container_) pc->container_->setUserInteractionEnabled(true);
     vc->reverseAppearanceTransition();
     if (t->removesPresenter) {
       reverseAppearanceTransition();

@@ -147,8 +147,10 @@ class UIViewController : public UIResponder {
                                      OnceClosure completion = nullptr);
   // Dismisses what this controller (or, through containers, its ancestor)
   // presents, else itself or the presented container holding it; whatever
-  // the dismissed controller presents goes with it. While it slides away
-  // the leaving screen takes no new touches.
+  // the dismissed controller presents goes with it. Asked while what this
+  // controller presents is itself being dismissed, it ends that dismissal at
+  // once and dismisses this controller too. While a presentation or a
+  // dismissal runs, its window takes no new touches.
   virtual void dismissViewControllerAnimated(bool animated, OnceClosure completion = nullptr);
 
   // --- Containment ---
@@ -238,6 +240,8 @@ class UIViewController : public UIResponder {
   // The controller on its way out (its dismissal still running) that takes
   // this one with it: itself, a container holding it or one presenting it.
   std::shared_ptr<UIViewController> dismissalTakingThis();
+  // The window the transition runs in takes no new touches until it ends.
+  static void noteTransitionInWindow(UIViewControllerContextTransitioning& context);
   void finishPresentation(const std::shared_ptr<UIViewController>& vc, bool completed);
   void finishDismissal(const std::shared_ptr<UIViewController>& vc, bool completed);
 

@@ -4,6 +4,7 @@
 
 #include "UIApplication.h"
 #include "UIViewController.h"
+#include "UIViewControllerTransitioning.h"
 #include "UIScreen.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -77,4 +78,21 @@ UIEdgeInsets UIWindow::windowSafeAreaInsets() const {
                           std::max(0.0, insets.left - (f.origin.x - sb.origin.x)),
                           std::max(0.0, insets.bottom - (CGRectGetMaxY(sb) - CGRectGetMaxY(f))),
                           std::max(0.0, insets.right - (CGRectGetMaxX(sb) - CGRectGetMaxX(f))));
+}
+
+bool UIWindow::isTransitioning() const {
+  return std::any_of(transitions_.begin(), transitions_.end(), [](const auto& weak) {
+    auto context = weak.lock();
+    return context && !context->isCompleted();
+  });
+}
+
+void UIWindow::noteTransition(
+    const std::shared_ptr<UIViewControllerContextTransitioning>& context) {
+  QX_DCHECK_MAIN_THREAD();
+  std::erase_if(transitions_, [](const auto& weak) {
+    auto running = weak.lock();
+    return !running || running->isCompleted();
+  });
+  transitions_.push_back(context);
 }

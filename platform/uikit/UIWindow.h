@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "UIView.h"
 #include "platform/foundation/ThreadChecks.h"
@@ -9,6 +10,7 @@ class UIWindowScene;
 class UIScreen;
 class UIViewController;
 class UIEvent;
+class UIViewControllerContextTransitioning;
 
 // A window: the root of a view tree, with a root view controller whose view it
 // holds, and the scene it belongs to.
@@ -48,15 +50,24 @@ class UIWindow : public UIView {
 
   // --- Touch delivery (UIEvent.cpp) ---
   // Hit-tests the event's new touches, hands every touch to the gesture
-  // recognizers it reached first and then to the view it hit.
+  // recognizers it reached first and then to the view it hit. A touch that
+  // begins while a transition runs reaches nothing, for its whole life.
   void sendEvent(UIEvent* event);
 
+  // While a presentation or dismissal runs in this window. No view takes new
+  // touches then, as on the platform: the screen under the finger is about
+  // to change, and a tap meant for the leaving screen must not reach the one
+  // it uncovers.
+  bool isTransitioning() const;
+
  private:
+  friend class UIViewController;
   void hitTestNewTouch(const std::shared_ptr<UITouch>& touch);
+  // A presentation or dismissal started in this window; it runs until its
+  // context completes.
+  void noteTransition(const std::shared_ptr<UIViewControllerContextTransitioning>& context);
 
- public:
-
- private:
+  std::vector<std::weak_ptr<UIViewControllerContextTransitioning>> transitions_;
   std::shared_ptr<UIViewController> rootViewController_;
   std::weak_ptr<UIWindowScene> windowScene_;
   std::shared_ptr<UIScreen> screen_;

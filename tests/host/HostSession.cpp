@@ -85,6 +85,7 @@ bool HostSession::readLine(double timeoutSeconds) {
       if (!json) continue;
       if (const Value* id = json->find("id"); id && id->isInteger()) {
         replies_[id->asInt64()] = *json;
+        ++replyCounts_[id->asInt64()];
       } else if (const Value* event = json->find("value")) {
         events_.push_back(*event);
       }

@@ -24,6 +24,11 @@ class HostSession {
   // The reply to the request with this integer id, waiting at most
   // `timeoutSeconds` of real time for it.
   std::optional<Value> reply(int64_t id, double timeoutSeconds);
+  // How many replies to the request with this integer id were read so far.
+  int replyCount(int64_t id) const {
+    auto it = replyCounts_.find(id);
+    return it == replyCounts_.end() ? 0 : it->second;
+  }
   // Stream event values received so far, in order.
   const std::vector<Value>& events() const { return events_; }
   // Closes standard input and waits (bounded) for the host to exit; its
@@ -38,5 +43,6 @@ class HostSession {
   int output_ = -1;
   std::string buffer_;
   std::map<int64_t, Value> replies_;
+  std::map<int64_t, int> replyCounts_;
   std::vector<Value> events_;
 };

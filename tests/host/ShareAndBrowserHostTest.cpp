@@ -3,6 +3,7 @@
 // with touches or requests, and the replies the Dart side would get.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +30,7 @@ struct Node {
   std::string label, text;
   CGRect frame;
   std::string className;
+  bool selected = false;
 };
 
 void flatten(const Value& view, std::vector<Node>& out) {
@@ -39,9 +41,10 @@ void flatten(const Value& view, std::vector<Node>& out) {
     const Value* v = view.find(key);
     return v && v->isString() ? v->asString() : "";
   };
+  const Value* selected = view.find("selected");
   out.push_back({string("label"), string("text"),
                  CGRectMake(r[0].asDouble(), r[1].asDouble(), r[2].asDouble(), r[3].asDouble()),
-                 string("class")});
+                 string("class"), selected && selected->isBool() && selected->asBool()});
   for (const Value& child : view.find("children")->asList()) flatten(child, out);
 }
 
@@ -81,9 +84,20 @@ class ShareAndBrowserHost : public PlatformTest {
   bool touch(const std::string& touch) {
     return request(R"("touch":)" + touch).find("result") != nullptr;
   }
-  bool tap(const std::optional<Node>& n) {
-    return n && touch(R"({"kind":"tap","point":[)" + std::to_string(CGRectGetMidX(n->frame)) + "," +
-                      std::to_string(CGRectGetMidY(n->frame)) + "]}");
+  static std::string tapAt(const std::optional<Node>& n, int count = 1) {
+    return R"({"kind":"tap","count":)" + std::to_string(count) + R"(,"point":[)" +
+           std::to_string(CGRectGetMidX(n->frame)) + "," +
+           std::to_string(CGRectGetMidY(n->frame)) + "]}";
+  }
+  bool tap(const std::optional<Node>& n) { return n && touch(tapAt(n)); }
+  // The views of `className` on screen now, in the view tree's order.
+  std::vector<Node> all(const std::string& className) {
+    std::vector<Node> nodes, found;
+    flatten(request(R"("viewTree":null)", "result"), nodes);
+    for (auto& n : nodes) {
+      if (n.className == className) found.push_back(n);
+    }
+    return found;
   }
 
   TempFolder scratch_;
@@ -155,11 +169,14 @@ TEST_F(ShareAndBrowserHost, EveryPresentedScreenOpensAgainWhileTheLastOneSlidesA
     Value answer{};  // what `open` is answered once the screen is closed
   };
   // The picker program cancels every odd run at once and leaves every even
-  // one open until its sheet is dragged away.
+  // one open until its sheet is dragged away; while `hold` exists it leaves
+  // every run open.
   const std::string runs = scratch_.path() + "/runs";
+  const std::string hold = scratch_.path() + "/hold";
   const std::string pick = scratch_.writeFile(
-      "pick", "#!/bin/sh\nn=$(( $(cat '" + runs + "' 2>/dev/null || echo 0) + 1 ))\necho $n > '" +
-                  runs + "'\n[ $((n % 2)) = 1 ] && exit 1\nexec sleep 120\n");
+      "pick", "#!/bin/sh\n[ -e '" + hold + "' ] && exec sleep 120\nn=$(( $(cat '" + runs +
+                  "' 2>/dev/null || echo 0) + 1 ))\necho $n > '" + runs +
+                  "'\n[ $((n % 2)) = 1 ] && exit 1\nexec sleep 120\n");
   ::chmod(pick.c_str(), 0755);
   auto picker = [](const std::string& method, const std::string& args) {
     return Road{.name = method,
@@ -223,6 +240,49 @@ TEST_F(ShareAndBrowserHost, EveryPresentedScreenOpensAgainWhileTheLastOneSlidesA
       scratch_.path() + "/current.err");
   on_ = &current;
   for (const Road& road : roads) playTwice(road);
+
+  // Two share sheets asked together, each closed by one of two taps written
+  // together: the second tap is played once the top sheet has slid away, on
+  // the sheet under it. Then a picker's sheet over a share, dragged away with
+  // the share's Close tapped at once. No sheet may stay, and every call is
+  // answered once.
+  const std::string closeAt = R"({"kind":"tap","point":[359,641]})";
+  const std::string copyAt = R"({"kind":"tap","point":[54,751]})";
+  const std::string dragAway = R"({"kind":"drag","path":[[195,300],[195,700]]})";
+  struct Closing {
+    std::string name, under, over;  // the two calls, the later one on top
+    std::string first, second;      // the touches, written together
+    Value underAnswer, overAnswer;
+  };
+  const std::string pickAny = R"("channel":"corvinstead.flutter.plugins.filepicker","method":"any")";
+  const Closing closings[] = {
+      {"Close, Close", kShare + R"({"text":"A"})", kShare + R"({"text":"B"})", closeAt, closeAt,
+       Value(""), Value("")},
+      {"Close, Copy", kShare + R"({"text":"A"})", kShare + R"({"text":"B"})", closeAt, copyAt,
+       Value("com.apple.UIKit.activity.CopyToPasteboard"), Value("")},
+      {"picker dragged away, Close", kShare + R"({"text":"A"})", pickAny, dragAway, closeAt,
+       Value(""), Value()},
+  };
+  scratch_.writeFile("hold", "");
+  for (const Closing& c : closings) {
+    SCOPED_TRACE(c.name);
+    const int under = start(c.under);
+    ASSERT_TRUE(await("Close"));
+    const int over = start(c.over);
+    EXPECT_NE(request(R"("idle":null)").find("result"), nullptr);
+    const int first = start(R"("touch":)" + c.first);
+    const int second = start(R"("touch":)" + c.second);
+    EXPECT_NE(reply(first).find("result"), nullptr);
+    EXPECT_NE(reply(second).find("result"), nullptr);
+    EXPECT_EQ(reply(over, "result"), c.overAnswer);
+    EXPECT_EQ(reply(under, "result"), c.underAnswer);
+    EXPECT_NE(request(R"("idle":null)").find("result"), nullptr);
+    EXPECT_TRUE(await("Share sheet", true));
+    EXPECT_TRUE(await("System picker", true));
+    EXPECT_EQ(current.replyCount(under), 1);
+    EXPECT_EQ(current.replyCount(over), 1);
+  }
+  ::unlink(hold.c_str());
   EXPECT_EQ(current.finish(kWait), 0);
 
   // Before system 14: one photo through the image picker, several through
@@ -262,6 +322,43 @@ TEST_F(ShareAndBrowserHost, EveryPresentedScreenOpensAgainWhileTheLastOneSlidesA
              .close = "drag"});
   ASSERT_TRUE(tap(await("Cancel", false, true)));
   EXPECT_EQ(reply(call, "result"), Value());
+
+  // One photo selected, the other opened in the gallery, whose back arrow
+  // lies over the grid's Cancel. A double tap on the arrow closes the gallery
+  // only: its second tap comes while the gallery slides away, and is dropped.
+  const std::string arrow = R"({"kind":"tap","point":[28,69])";
+  auto openGallery = [&] {
+    auto cells = all("AKAssetGroupDetailImageCell");
+    if (cells.size() != 2) return false;
+    if (!cells[0].selected && !tap(cells[0])) return false;
+    return touch(R"({"kind":"longPress","duration":1.0,"point":[)" +
+                 std::to_string(CGRectGetMidX(cells[1].frame)) + "," +
+                 std::to_string(CGRectGetMidY(cells[1].frame)) + "]}") &&
+           await("2/2", false, true);
+  };
+  const int picked = start(grid);
+  ASSERT_TRUE(await("Cancel", false, true));
+  ASSERT_TRUE(openGallery());
+  ASSERT_TRUE(touch(arrow + R"(,"count":2})"));
+  EXPECT_TRUE(await("2/2", true, true));
+  auto cells = all("AKAssetGroupDetailImageCell");
+  ASSERT_EQ(cells.size(), 2u);
+  EXPECT_TRUE(cells[0].selected);
+  EXPECT_FALSE(cells[1].selected);
+  ASSERT_TRUE(tap(await("Done (1)", false, true)));
+  const Value files = reply(picked, "result");
+  EXPECT_TRUE(files.isList() && files.size() == 1) << files.description();
+
+  // Two single taps written together: the second is played once the gallery
+  // is gone, on what is then under the finger, the grid's Cancel.
+  const int cancelled = start(grid);
+  ASSERT_TRUE(await("Cancel", false, true));
+  ASSERT_TRUE(openGallery());
+  const int back = start(R"("touch":)" + arrow + "}");
+  const int again = start(R"("touch":)" + arrow + "}");
+  EXPECT_NE(reply(back).find("result"), nullptr);
+  EXPECT_NE(reply(again).find("result"), nullptr);
+  EXPECT_EQ(reply(cancelled, "result"), Value());
   EXPECT_EQ(older.finish(kWait), 0);
 }
 

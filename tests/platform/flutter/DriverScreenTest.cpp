@@ -1,7 +1,8 @@
 // The driver's screen requests against a real window on the manual clock:
 // their order, the idle request, what the view tree says is selected,
-// touches that land on nothing, where a snapshot may be written, and a
-// touch whose work needs a class nobody registered.
+// touches that land on nothing or come while a screen moves, where a
+// snapshot may be written, and a touch whose work needs a class nobody
+// registered.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -248,6 +249,61 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsAndMainQueueWork) {
             "Still busy after 30 seconds: an animation is running");
   button->layer()->removeAllAnimations();
   drainMainLoop();
+}
+
+// Holds a presentation until the test completes its context.
+class HeldAnimator : public UIViewControllerAnimatedTransitioning {
+ public:
+  std::shared_ptr<UIViewControllerContextTransitioning> context;
+  double transitionDuration(UIViewControllerContextTransitioning*) override { return 1; }
+  void animateTransition(UIViewControllerContextTransitioning& c) override {
+    context = std::static_pointer_cast<UIViewControllerContextTransitioning>(c.shared_from_this());
+  }
+};
+
+class HeldTransition : public UIViewControllerTransitioningDelegate {
+ public:
+  std::shared_ptr<HeldAnimator> animator = std::make_shared<HeldAnimator>();
+  std::shared_ptr<UIViewControllerAnimatedTransitioning> animationControllerForPresentedController(
+      const std::shared_ptr<UIViewController>&, const std::shared_ptr<UIViewController>&,
+      const std::shared_ptr<UIViewController>&) override {
+    return animator;
+  }
+};
+
+// The window drops fingers put down while a screen comes or goes, so a touch
+// waits for the transition and then plays on the screen that stays; one held
+// past the bound is refused unplayed.
+TEST_F(DriverScreen, ATouchWaitsForTheRunningTransitionOrGivesUp) {
+  auto sheet = std::make_shared<UIViewController>();
+  sheet->setModalPresentationStyle(UIModalPresentationStyle::OverFullScreen);
+  root->presentViewController(sheet, false);
+  sheet->dismissViewControllerAnimated(true);
+  send(1, R"("touch":{"kind":"tap","point":[70,40]})");
+  advance(UIViewController::kTransitionDuration - 0.01);
+  EXPECT_EQ(reply(1), nullptr);
+  EXPECT_FALSE(button->isSelected());
+  advance(0.2);
+  ASSERT_NE(reply(1), nullptr);
+  EXPECT_TRUE(reply(1)->find("result"));
+  EXPECT_TRUE(button->isSelected()) << "played on the screen the sheet uncovered";
+
+  auto held = std::make_shared<HeldTransition>();
+  sheet->setTransitioningDelegate(held);
+  root->presentViewController(sheet, true);
+  auto context = held->animator->context;
+  ASSERT_NE(context, nullptr);
+  send(2, R"("touch":{"kind":"tap","point":[70,40]})");
+  advance(10 - 0.05);
+  EXPECT_EQ(reply(2), nullptr);
+  advance(0.1);
+  ASSERT_EQ(errorCode(2), "busy");
+  EXPECT_EQ(reply(2)->find("error")->find("message")->asString(),
+            "A screen was still being presented or dismissed after 10 seconds; the touch was "
+            "not played");
+  EXPECT_TRUE(button->isSelected());
+  context->completeTransition(true);
+  root->dismissViewControllerAnimated(false);
 }
 
 TEST_F(DriverScreen, ATouchWhoseWorkFindsNoClassIsAnErrorNamingIt) {

@@ -9,10 +9,12 @@
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UITouch.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
 #include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
+#include "support/ui/UITouchDriver.h"
 
 namespace view_controller_test {
 
@@ -89,6 +91,21 @@ class Transitions : public UIViewControllerTransitioningDelegate {
     return std::make_shared<HalfHeight>(presented, presenting);
   }
 };
+
+// Counts the fingers that come down on it.
+class TouchCounter : public UIView {
+ public:
+  using UIView::UIView;
+  int began = 0;
+  void touchesBegan(const UITouchSet&, UIEvent*) override { ++began; }
+};
+
+std::shared_ptr<TouchCounter> coverWithCounter(const std::shared_ptr<UIView>& view) {
+  auto counter = std::make_shared<TouchCounter>(view->bounds());
+  counter->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+  view->addSubview(counter);
+  return counter;
+}
 
 class ViewControllerTest : public PlatformTest {
  protected:
@@ -240,8 +257,14 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   advance(5);
   EXPECT_FALSE(presented);  // the animator has not finished
   EXPECT_EQ(log.back(), "B.willAppear");
+  const CGPoint onSheet = CGPointMake(187, 500);
+  auto onB = coverWithCounter(b->view());
+  auto onRoot = coverWithCounter(root->view());
+  UITouchDriver hand(window);
+  hand.tap(onSheet);  // mid-presentation: dropped
   ctx->completeTransition(true);
   EXPECT_TRUE(presented);
+  EXPECT_EQ(onB->began + onRoot->began, 0);
   EXPECT_EQ(log.back(), "B.didAppear");
   EXPECT_EQ(transitions->animator->ended, (std::vector<bool>{true}));
 
@@ -255,13 +278,17 @@ TEST_F(ViewControllerTest, CustomTransitionRunsWithARealContext) {
   EXPECT_EQ(ctx->viewForKey(UITransitionContextFromViewKey), b->view());
   transitions->interaction->updateInteractiveTransition(0.4);
   EXPECT_DOUBLE_EQ(ctx->percentComplete(), 0.4);
+  hand.tap(onSheet);  // mid-dismissal: dropped
   transitions->interaction->cancelInteractiveTransition();
   ctx->completeTransition(!ctx->transitionWasCancelled());
   EXPECT_EQ(root->presentedViewController(), b);
   EXPECT_EQ(b->view()->window(), window);
   EXPECT_EQ(log, (Log{"B.willDisappear", "B.willAppear", "B.didAppear"}));
-  // The sheet that stays takes touches again.
-  EXPECT_TRUE(window->hitTest(CGPointMake(187, 500), nullptr)->isDescendantOfView(b->view().get()));
+  EXPECT_EQ(onB->began + onRoot->began, 0);
+  // The sheet that stays takes touches again, though its animator still
+  // holds the ended transition.
+  hand.tap(onSheet);
+  EXPECT_EQ(onB->began, 1);
 
   log.clear();
   b->dismissViewControllerAnimated(true, [&] { log.push_back("dismissed"); });
@@ -297,54 +324,116 @@ TEST_F(ViewControllerTest, AFullScreenDismissalPutsThePresenterBackInItsWindow) 
 // presents from the topmost controller it finds, which may be the one
 // leaving (or a child of it), or from the one underneath. Whichever it asks,
 // the new screen ends up over the one that stays, on screen and closable.
+// While either screen moves, a finger put down reaches no screen at all.
 TEST_F(ViewControllerTest, PresentingWhileTheLastScreenSlidesAwayShowsOverTheOneThatStays) {
   enum class Asks { Stays, Leaving, LeavingsChild };
   struct Case {
     const char* name;
     Asks asks;
     double after;  // seconds into the leaving screen's dismissal
+    bool fingerReachesBelow;  // a finger put down then, on the screen that stays
   };
   const double end = UIViewController::kTransitionDuration;
   const Case cases[] = {
-      {"the one underneath, as the slide starts", Asks::Stays, 0},
-      {"the leaving one, as the slide starts", Asks::Leaving, 0},
-      {"the leaving one, just before the slide ends", Asks::Leaving, end - 0.01},
-      {"a child of the leaving one", Asks::LeavingsChild, end / 2},
-      {"the one underneath, once the slide is over", Asks::Stays, end},
+      {"the one underneath, as the slide starts", Asks::Stays, 0, false},
+      {"the leaving one, as the slide starts", Asks::Leaving, 0, false},
+      {"the leaving one, just before the slide ends", Asks::Leaving, end - 0.01, false},
+      {"a child of the leaving one", Asks::LeavingsChild, end / 2, false},
+      {"the one underneath, once the slide is over", Asks::Stays, end, true},
   };
   const CGPoint middle = CGPointMake(187, 500);
+  auto below = coverWithCounter(root->view());
+  UITouchDriver hand(window);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    below->began = 0;
     auto child = std::make_shared<UIViewController>();
     auto leaving = std::make_shared<UINavigationController>(child);
     leaving->setModalPresentationStyle(UIModalPresentationStyle::OverFullScreen);
     root->presentViewController(leaving, false);
+    auto onLeaving = coverWithCounter(leaving->view());
     int leavingGone = 0;
     leaving->dismissViewControllerAnimated(true, [&] { ++leavingGone; });
-    // A finger put down now reaches the screen being uncovered.
-    EXPECT_TRUE(window->hitTest(middle, nullptr)->isDescendantOfView(root->view().get()));
     advance(c.after);
+    // Lifted only once the next screen shows: a dropped finger stays dropped.
+    auto finger = hand.down({middle});
+    EXPECT_EQ(below->began, c.fingerReachesBelow ? 1 : 0);
+    EXPECT_EQ(onLeaving->began, 0);
 
     auto next = std::make_shared<UIViewController>();
     next->setModalPresentationStyle(UIModalPresentationStyle::OverFullScreen);
+    auto onNext = coverWithCounter(next->view());
     int nextShown = 0;
     const std::shared_ptr<UIViewController> asked[] = {root, leaving, child};
     asked[static_cast<int>(c.asks)]->presentViewController(next, true, [&] { ++nextShown; });
     EXPECT_EQ(leavingGone, 1);
     EXPECT_EQ(leaving->view()->window().get(), nullptr);
     EXPECT_EQ(next->presentingViewController().get(), root.get());
+    auto whileRising = hand.down({middle});
     advance(end);
+    hand.up(whileRising);
+    hand.up(finger);
     EXPECT_EQ(nextShown, 1);
     EXPECT_EQ(next->view()->window().get(), window.get());
     EXPECT_EQ(next->view()->convertRectToView(next->view()->bounds(), nullptr), window->bounds());
-    EXPECT_EQ(window->hitTest(middle, nullptr).get(), next->view().get());
+    EXPECT_EQ(onNext->began, 0);
+    EXPECT_EQ(below->began, c.fingerReachesBelow ? 1 : 0);
+    hand.tap(middle);
+    EXPECT_EQ(onNext->began, 1);
 
     int nextGone = 0;
     next->dismissViewControllerAnimated(true, [&] { ++nextGone; });
+    hand.tap(middle);  // still sliding: dropped
     advance(end);
     EXPECT_EQ(nextGone, 1);
+    EXPECT_EQ(onNext->began, 1);
     EXPECT_EQ(next->view()->window().get(), nullptr);
     EXPECT_EQ(root->presentedViewController().get(), nullptr);
+    hand.tap(middle);
+    EXPECT_EQ(below->began, c.fingerReachesBelow ? 2 : 1);
+  }
+}
+
+// A screen is closed while the one it presents already slides away (its
+// close button tapped twice in the plugin's flow, say): it does not stay
+// behind, and what it presents goes at once.
+TEST_F(ViewControllerTest, DismissingAScreenWhosePresentedScreenSlidesAwayTakesBoth) {
+  enum class Asks { Presenter, PresentersChild, Leaving };
+  struct Case {
+    const char* name;
+    Asks asks;
+    double after;  // seconds into the presented screen's dismissal
+    bool presenterGoes;
+  };
+  const double end = UIViewController::kTransitionDuration;
+  const Case cases[] = {
+      {"the presenter, as the slide starts", Asks::Presenter, 0, true},
+      {"the presenter, just before the slide ends", Asks::Presenter, end - 0.01, true},
+      {"a child of the presenter", Asks::PresentersChild, end / 2, true},
+      {"the leaving one again: only it goes", Asks::Leaving, end / 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto child = std::make_shared<UIViewController>();
+    auto presenter = std::make_shared<UINavigationController>(child);
+    root->presentViewController(presenter, false);
+    auto leaving = std::make_shared<UIViewController>();
+    presenter->presentViewController(leaving, false);
+    int leavingGone = 0, asked = 0;
+    leaving->dismissViewControllerAnimated(true, [&] { ++leavingGone; });
+    advance(c.after);
+    const std::shared_ptr<UIViewController> who[] = {presenter, child, leaving};
+    who[static_cast<int>(c.asks)]->dismissViewControllerAnimated(true, [&] { ++asked; });
+    EXPECT_EQ(leavingGone, 1);
+    EXPECT_EQ(leaving->view()->window().get(), nullptr);
+    EXPECT_EQ(presenter->presentedViewController().get(), nullptr);
+    advance(end);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(leavingGone, 1);
+    EXPECT_FALSE(window->isTransitioning());
+    EXPECT_EQ(presenter->view()->window().get(), c.presenterGoes ? nullptr : window.get());
+    EXPECT_EQ(root->presentedViewController().get(), c.presenterGoes ? nullptr : presenter.get());
+    if (!c.presenterGoes) presenter->dismissViewControllerAnimated(false);
   }
 }
 
@@ -591,10 +680,18 @@ TEST_F(ViewControllerTest, APercentDrivenDismissalScrubsThenFinishesOrCancelsFro
   // Cancelled at 30 %: held there whatever the clock does, then back at
   // twice the speed.
   bool dismissed = false;
+  auto onB = coverWithCounter(b->view());
+  auto onRoot = coverWithCounter(root->view());
+  UITouchDriver hand(window);
   b->dismissViewControllerAnimated(true, [&] { dismissed = true; });
   EXPECT_NEAR(shownY(), 333.5, 1e-9);
   advance(1);
   EXPECT_NEAR(shownY(), 333.5, 1e-9);  // a held transition does not run by itself
+  // A second finger while the first drives reaches no view at all.
+  auto second = hand.down({CGPointMake(187, 100)});
+  hand.up(second);
+  EXPECT_EQ(second.at(0)->view(), nullptr);
+  EXPECT_EQ(onB->began + onRoot->began, 0);
   interaction->updateInteractiveTransition(0.3);
   EXPECT_NEAR(shownY(), 333.5 + 0.3 * 667, 1e-6);
   advance(0.2);
@@ -623,6 +720,9 @@ TEST_F(ViewControllerTest, APercentDrivenDismissalScrubsThenFinishesOrCancelsFro
   ASSERT_NE(container, nullptr);
   EXPECT_EQ(container->layer()->speed(), 1);
   EXPECT_EQ(container->layer()->timeOffset(), 0);
+  // Back on screen, it takes touches again.
+  hand.tap(CGPointMake(187, 100));
+  EXPECT_EQ(onB->began, 1);
 
   // Finished at 30 %: runs on from there at the normal speed.
   interaction->setCompletionSpeed(1);
