@@ -308,17 +308,23 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
     }
     ASSERT_TRUE(source);
     // Reading the structure walked the file; its pages are given back.
-    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    if (c.mapped) {
+      EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    }
     const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
     EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), int64_t(w));
     EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyFileSize)->asInt64(),
               int64_t(c.data.size()));
     AllocationCounter counter;
     const ImageBitmap thumbnail = Thumbnail(source, 330);
-    if (c.ownBitmapsOnly) EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    if (c.ownBitmapsOnly) {
+      EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    }
     // A mapped file's pages are given back as it is read: what stays is
     // what was read since the last release (a few hundred rows at most).
-    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    if (c.mapped) {
+      EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    }
     ASSERT_EQ(thumbnail.width, 330u);
     ASSERT_EQ(thumbnail.height, 6u);
     const uint8_t warm[3] = {200, 30, 10}, cool[3] = {20, 40, 220};
