@@ -3,6 +3,7 @@
 #include <execinfo.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -29,7 +30,8 @@ namespace {
 // lock and allocate nothing.
 char gLabel[512] = "";
 bool gSymbolize = false;
-std::atomic<bool> gReporting{false};
+std::atomic<long> gReporter{0};  // the thread writing the report
+std::atomic<bool> gReported{false};
 alignas(16) char gAlternateStack[64 * 1024];
 
 constexpr int kSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
@@ -83,9 +85,17 @@ void WriteStack() {
 }
 
 void OnFatalSignal(int signal, siginfo_t*, void*) {
-  // A second thread dying at once waits for no report: the first one's is
-  // enough, and the default action ends the process either way.
-  if (!gReporting.exchange(true)) {
+  const long thread = syscall(SYS_gettid);
+  long reporter = 0;
+  if (!gReporter.compare_exchange_strong(reporter, thread)) {
+    // One report is enough. Another thread dying meanwhile lets it finish
+    // (for a while: it may itself be stuck) before the process ends; the
+    // reporting thread failing inside its own report ends it at once.
+    for (int i = 0; i < 300 && reporter != thread && !gReported.load(); ++i) {
+      const timespec pause{0, 10 * 1000 * 1000};
+      nanosleep(&pause, nullptr);
+    }
+  } else {
     const int savedErrno = errno;
     Write("\n*** Fatal signal ");
     WriteNumber(signal);
@@ -93,13 +103,13 @@ void OnFatalSignal(int signal, siginfo_t*, void*) {
     Write(SignalName(signal));
     Write(") in ");
     Write(gLabel[0] ? gLabel : "no test (before the first or after the last)");
-    const long thread = syscall(SYS_gettid);
     Write(", thread ");
     WriteNumber(thread);
     Write(thread == long(getpid()) ? " (the main thread)" : " (not the main thread)");
     Write(" ***\n");
     WriteStack();
     Write("*** end of the stack ***\n");
+    gReported.store(true);
     errno = savedErrno;
   }
   // The default action, as if no handler had been there: the signal is

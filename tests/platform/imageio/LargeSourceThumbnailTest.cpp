@@ -269,7 +269,7 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
   for (uint32_t y = 0; y < h; ++y) {
     for (uint32_t x = 0; x < w; ++x) frame.indices[size_t(y) * w + x] = x < w / 3 ? 1 : 3;
   }
-  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
   struct Case {
     const char* what;
     Bytes data;
@@ -520,7 +520,7 @@ bool DiedOfBusError(int status) {
 
 TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProcessLives) {
   const uint32_t w = 1400, h = 1000;
-  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
   const Bytes png = StoredPNG(w, h);
   const Bytes tiff = MakeTIFF(w, h, {.rowsPerStrip = 8, .compression = COMPRESSION_NONE}, rows);
   const size_t page = size_t(sysconf(_SC_PAGESIZE));
