@@ -7,6 +7,8 @@
 #include <iterator>
 #include <vector>
 
+#include "support/CrashTrace.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
@@ -14,6 +16,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <corpus folder or file>...\n", argv[0]);
     return 2;
   }
+  // An input that stops the process names itself and where it stopped.
+  InstallCrashTrace(true);
   size_t count = 0;
   for (int i = 1; i < argc; ++i) {
     std::vector<std::filesystem::path> files;
@@ -27,7 +31,9 @@ int main(int argc, char** argv) {
     for (const auto& f : files) {
       std::ifstream in(f, std::ios::binary);
       std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+      SetCrashTraceLabel("input " + f.string());
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      SetCrashTraceLabel("");
       ++count;
     }
   }

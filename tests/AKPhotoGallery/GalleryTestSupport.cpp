@@ -17,8 +17,10 @@ void GalleryTest::SetUp() {
 }
 
 void GalleryTest::TearDown() {
-  ScriptedLocations::installed().setMainBundlePath("");
+  // The bundle goes last: a page's load that ends in the base's wait and
+  // fails names its error by the bundle.
   PlatformTest::TearDown();
+  ScriptedLocations::installed().setMainBundlePath("");
 }
 
 CGImageRef TwoBandBitmap(size_t width, size_t height) {

@@ -66,8 +66,8 @@ class VideoPageTest : public PhotoLibraryTest {
     window.reset();
     // The GIF manager's display link stops at its first tick without views.
     endScreens(0.1);
-    ScriptedLocations::installed().setMainBundlePath("");
     PhotoLibraryTest::TearDown();
+    ScriptedLocations::installed().setMainBundlePath("");  // last, as in GalleryTest
   }
 
   NSURLPtr movie(const std::string& name, FixtureMovie spec = {}) {

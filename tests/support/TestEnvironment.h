@@ -8,6 +8,9 @@
 // (an unfired timer, a pending delayed dispatch). Tests that end with
 // scheduled items on purpose clear them first (invalidate the timer).
 //
+// Before those checks it waits, bounded, until the background queues and the
+// main run loop are idle together, as each hands work to the other.
+//
 // What keeps going by itself is ended before those checks, in one way:
 // fixtures let go of their screens and call endScreens(), and register with
 // addStopper() what runs on a thread of its own and sets items on the clock

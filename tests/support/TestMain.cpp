@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "platform/foundation/Dispatch.h"
+#include "support/CrashTrace.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -26,8 +29,35 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 #endif
 
+namespace {
+
+class TestNameKeeper : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo& test) override {
+    SetCrashTraceLabel(std::string("test ") + test.test_suite_name() + "." + test.name());
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override { SetCrashTraceLabel(""); }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // A death test's child is run with the internal flag, after a filter that
+  // names its test alone. It dies on purpose, so its trace needs no
+  // symbolizer run; and gtest tells its listeners nothing, so the name comes
+  // from the filter.
+  bool deathTestChild = false;
+  std::string filter;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--gtest_internal_run_death_test", 31) == 0) deathTestChild = true;
+    if (std::strncmp(argv[i], "--gtest_filter=", 15) == 0) filter = argv[i] + 15;
+  }
   ::testing::InitGoogleTest(&argc, argv);
+  InstallCrashTrace(!deathTestChild);
+  if (deathTestChild) {
+    SetCrashTraceLabel("test " + filter + " (a death test's child)");
+  } else {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TestNameKeeper);
+  }
   // Background queues run threads; the default "fast" death-test style forks a
   // threaded process, which can deadlock.
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -115,8 +115,10 @@ class ScreensLibraryTest : public PhotoLibraryTest {
     }
     drainMainLoop();
     PHImageManager::setDefaultMediaProvider(nullptr);
-    ScriptedLocations::installed().setMainBundlePath("");
+    // The bundle goes last: a gallery page's load still under way ends in
+    // the base's wait, and one that fails names its error by the bundle.
     PhotoLibraryTest::TearDown();
+    ScriptedLocations::installed().setMainBundlePath("");
   }
 
   // A photo of one colour, dated `seconds` after the epoch (its file time).

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/NSOperation.h"
@@ -53,6 +55,27 @@ TEST_F(FatalStopDeathTest, MisuseOfQueuesStops) {
         std::make_shared<NSOperationQueue>()->addOperation(op);
       },
       "operation is finished and cannot be enqueued");
+}
+
+// A stop says which test it ended and where it came from: the crash trace of
+// the test main (tests/support/CrashTrace.h), then death by the same signal.
+TEST_F(FatalStopDeathTest, AStopNamesItsTestThreadAndStack) {
+  EXPECT_DEATH(FatalStop("Stopped here."),
+               "^Stopped here\\.\n\n"
+               "\\*\\*\\* Fatal signal 6 \\(SIGABRT\\) in test "
+               "FatalStopDeathTest\\.AStopNamesItsTestThreadAndStack \\(a death test's child\\), "
+               "thread [0-9]+ \\(the main thread\\) \\*\\*\\*\n"
+               ".*abort.*\n\\*\\*\\* end of the stack \\*\\*\\*\n");
+  EXPECT_DEATH(
+      {
+        dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0),
+                       [] { FatalStop("Stopped on a worker."); });
+        dispatch_semaphore_wait(dispatch_semaphore_create(0), DISPATCH_TIME_FOREVER);
+      },
+      "^Stopped on a worker\\.\n\n\\*\\*\\* Fatal signal 6 \\(SIGABRT\\) in test "
+      "FatalStopDeathTest\\.AStopNamesItsTestThreadAndStack \\(a death test's child\\), "
+      "thread [0-9]+ \\(not the main thread\\)");
+  EXPECT_EXIT(FatalStop("Still an abort."), ::testing::KilledBySignal(SIGABRT), "Still an abort");
 }
 
 }  // namespace fatal_stop_test

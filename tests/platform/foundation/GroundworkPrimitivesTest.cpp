@@ -206,6 +206,33 @@ TEST_F(GroundworkTest, ClockCountsPendingItemsAndResetsRunInOrder) {
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
+// Work that goes back and forth between a queue and the main thread, as a
+// load does whose answer the main thread turns into the next load. It holds
+// what it counts, so a wait that returns too soon fails the count, nothing
+// worse.
+struct HopChain {
+  static constexpr int kHops = 200;
+  dispatch_queue_t queue = dispatch_queue_create("test.hops");
+  int hops = 0;  // touched by one side at a time
+};
+
+void Hop(const std::shared_ptr<HopChain>& chain) {
+  if (++chain->hops == HopChain::kHops) return;
+  dispatch_async(chain->hops % 2 ? dispatch_get_main_queue() : chain->queue, [chain] { Hop(chain); });
+}
+
+// The environment's wait returns once such work has ended, however many
+// times it changes sides: waiting for the queues alone returns at its first
+// hop to the main thread.
+TEST_F(GroundworkTest, TheWaitForScreensOutlastsWorkHandedBackAndForth) {
+  auto chain = std::make_shared<HopChain>();
+  dispatch_async(dispatch_get_main_queue(), [chain] { Hop(chain); });
+  endScreens(0);
+  EXPECT_EQ(chain->hops, HopChain::kHops);
+  EXPECT_TRUE(DispatchWorkersIdle());
+  EXPECT_FALSE(NSRunLoop::mainRunLoop().hasPendingTasks());
+}
+
 }  // namespace
 
 }  // namespace groundwork_primitives_test

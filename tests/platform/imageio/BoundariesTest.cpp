@@ -164,7 +164,9 @@ TEST_F(ImageIOBoundariesTest, FrameLimitsStopAtTenThousandFrames) {
     auto webp = SourceOf(TinyFramesWebP(r.frames));
     EXPECT_EQ(webp && CGImageSourceGetStatus(webp) != kCGImageStatusInvalidData, r.declaredAccepted)
         << r.frames;
-    if (r.declaredAccepted) EXPECT_EQ(CGImageSourceGetCount(webp), r.frames);
+    if (r.declaredAccepted) {
+      EXPECT_EQ(CGImageSourceGetCount(webp), r.frames);
+    }
   }
 }
 

@@ -269,7 +269,7 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
   for (uint32_t y = 0; y < h; ++y) {
     for (uint32_t x = 0; x < w; ++x) frame.indices[size_t(y) * w + x] = x < w / 3 ? 1 : 3;
   }
-  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
   struct Case {
     const char* what;
     Bytes data;
@@ -308,17 +308,23 @@ TEST_F(LargeSourceThumbnailTest, SourcesPastTheFullSizeLimitsGiveThumbnailsInEve
     }
     ASSERT_TRUE(source);
     // Reading the structure walked the file; its pages are given back.
-    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    if (c.mapped) {
+      EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    }
     const Value props = CGImageSourceCopyPropertiesAtIndex(source, 0);
     EXPECT_EQ(props.find(kCGImagePropertyPixelWidth)->asInt64(), int64_t(w));
     EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyFileSize)->asInt64(),
               int64_t(c.data.size()));
     AllocationCounter counter;
     const ImageBitmap thumbnail = Thumbnail(source, 330);
-    if (c.ownBitmapsOnly) EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    if (c.ownBitmapsOnly) {
+      EXPECT_LT(counter.peakBytes(), fullBytes / 8);
+    }
     // A mapped file's pages are given back as it is read: what stays is
     // what was read since the last release (a few hundred rows at most).
-    if (c.mapped) EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    if (c.mapped) {
+      EXPECT_LT(MappedResidentBytes(path), c.data.size() / 4);
+    }
     ASSERT_EQ(thumbnail.width, 330u);
     ASSERT_EQ(thumbnail.height, 6u);
     const uint8_t warm[3] = {200, 30, 10}, cool[3] = {20, 40, 220};
@@ -514,7 +520,7 @@ bool DiedOfBusError(int status) {
 
 TEST_F(LargeSourceThumbnailTest, MappedFilesCutShortFailTheirDecodesAndTheProcessLives) {
   const uint32_t w = 1400, h = 1000;
-  const auto rows = [w](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
+  const auto rows = [](uint32_t, uint8_t* row) { TwoColours(w, row, 3); };
   const Bytes png = StoredPNG(w, h);
   const Bytes tiff = MakeTIFF(w, h, {.rowsPerStrip = 8, .compression = COMPRESSION_NONE}, rows);
   const size_t page = size_t(sysconf(_SC_PAGESIZE));

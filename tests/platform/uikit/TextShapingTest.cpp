@@ -82,7 +82,9 @@ TEST_F(TextShapingTest, ComplexScriptsTakeTheirJoinedAndCombinedForms) {
       AppendUTF8(one, cp);
       parts += font->widthOfText(one);
     }
-    if (c.joins) EXPECT_LT(font->widthOfText(c.text), 0.9 * parts);
+    if (c.joins) {
+      EXPECT_LT(font->widthOfText(c.text), 0.9 * parts);
+    }
   }
 }
 

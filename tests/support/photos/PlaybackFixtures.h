@@ -21,7 +21,7 @@ struct FixtureMovie {
   // The moov atom first, so the file can be read as it arrives.
   bool fastStart = false;
   // A size written into the container in place of the real one.
-  std::optional<int> claimedSide;
+  std::optional<int> claimedSide{};
 };
 
 // The encoder used: "libx264" or "mpeg4".
