@@ -138,8 +138,14 @@ TEST_F(PickerControllerTest, DoneDismissesThenExportsTheSelectionIntoFilesAndDel
     advance(1);
     drainMainLoop();
     EXPECT_FALSE(root->presentedViewController());
-    EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::exporting);
-    EXPECT_NE(picker->exportRequestID(), 0);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.front(), AKImagePickerControllerExportStatus::exporting);
+    // A fast export may already have answered; one still running is known
+    // to the picker.
+    if (delivered.empty()) {
+      EXPECT_EQ(picker->exportStatus(), AKImagePickerControllerExportStatus::exporting);
+      EXPECT_NE(picker->exportRequestID(), 0);
+    }
     weak = picker;
   }
   // Nobody holds the picker but its export: the result still comes.
