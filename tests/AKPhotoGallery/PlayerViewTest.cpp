@@ -63,9 +63,9 @@ class PlayerViewTest : public GalleryTest {
     player.reset();
     GalleryTest::TearDown();
   }
-  NSURLPtr movie(const std::string& name, FixtureMovie spec = {}) {
+  NSURLPtr movie(const std::string& name, FixtureMovie fixture = {}) {
     std::string path = folder.path() + "/" + name;
-    EXPECT_TRUE(WriteFixtureMovie(path, spec)) << path;
+    EXPECT_TRUE(WriteFixtureMovie(path, fixture)) << path;
     return NSURL::fileURLWithPath(path);
   }
   bool ready() {

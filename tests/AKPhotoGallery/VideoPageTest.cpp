@@ -70,9 +70,9 @@ class VideoPageTest : public PhotoLibraryTest {
     ScriptedLocations::installed().setMainBundlePath("");  // last, as in GalleryTest
   }
 
-  NSURLPtr movie(const std::string& name, FixtureMovie spec = {}) {
+  NSURLPtr movie(const std::string& name, FixtureMovie fixture = {}) {
     std::string file = path(name);
-    EXPECT_TRUE(WriteFixtureMovie(file, spec)) << file;
+    EXPECT_TRUE(WriteFixtureMovie(file, fixture)) << file;
     return NSURL::fileURLWithPath(file);
   }
   void open(std::vector<AKPhotoGalleryItemPtr> items, int64_t start, AKPhotoGallerySingleTapMode mode) {

@@ -45,9 +45,9 @@ class Recorder : public NSKeyValueObserver {
 
 class PlaybackTest : public PlatformTest {
  protected:
-  std::string movie(const std::string& name, FixtureMovie spec = {}) {
+  std::string movie(const std::string& name, FixtureMovie fixture = {}) {
     std::string path = folder_.path() + "/" + name;
-    EXPECT_TRUE(WriteFixtureMovie(path, spec)) << path;
+    EXPECT_TRUE(WriteFixtureMovie(path, fixture)) << path;
     return path;
   }
   static NSURLPtr fileURL(const std::string& path) { return NSURL::fileURLWithPath(path); }
@@ -88,9 +88,9 @@ class PlaybackTest : public PlatformTest {
 };
 
 TEST_F(PlaybackTest, AssetKeysLoadFromTheRealFileOffTheMainThread) {
-  FixtureMovie spec;
-  spec.withAudio = true;
-  auto asset = AVURLAsset::URLAssetWithURL(fileURL(movie("clip.mp4", spec)));
+  FixtureMovie fixture;
+  fixture.withAudio = true;
+  auto asset = AVURLAsset::URLAssetWithURL(fileURL(movie("clip.mp4", fixture)));
   NSErrorPtr error;
   EXPECT_EQ(asset->statusOfValueForKey("duration", &error), AVKeyValueStatusUnknown);
   bool onMain = true;
@@ -255,10 +255,10 @@ TEST_F(PlaybackTest, AMainQueueObserverHearsTheStartInTheTurnThatDeliversIt) {
 }
 
 TEST_F(PlaybackTest, LayerShowsTheDecodedPictureForTheCurrentTimeAndSeeksFromKeyFrames) {
-  FixtureMovie spec;
-  spec.withAudio = true;
-  spec.frames = 90;  // three seconds, key frames at 0, 1 and 2 s
-  auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("clip.mp4", spec)));
+  FixtureMovie fixture;
+  fixture.withAudio = true;
+  fixture.frames = 90;  // three seconds, key frames at 0, 1 and 2 s
+  auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("clip.mp4", fixture)));
   auto player = AVPlayer::playerWithPlayerItem(item);
   auto layer = AVPlayerLayer::playerLayerWithPlayer(player);
   ASSERT_TRUE(settle(item));
@@ -348,9 +348,9 @@ TEST_F(PlaybackTest, PicturesOfAnyWidthKeepTheirPixels) {
 TEST_F(PlaybackTest, DecodingStaysAFewPicturesAheadWhateverTheLength) {
   auto provider = std::make_shared<ScriptedPlaybackProvider>();
   AVPlaybackProvider::setShared(provider);
-  FixtureMovie spec;
-  spec.frames = 255;  // the most the stripes can number
-  auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("long.mp4", spec)));
+  FixtureMovie fixture;
+  fixture.frames = 255;  // the most the stripes can number
+  auto item = AVPlayerItem::playerItemWithURL(fileURL(movie("long.mp4", fixture)));
   auto player = AVPlayer::playerWithPlayerItem(item);
   auto layer = AVPlayerLayer::playerLayerWithPlayer(player);
   ASSERT_TRUE(settle(item));
@@ -512,10 +512,10 @@ TEST_F(PlaybackTest, ReplacingTheItemRestartsTimeAndEndsAPendingSeek) {
 
 TEST_F(PlaybackTest, RemoteVideosStreamThroughTheURLSessionAndPlayBeforeTheyHaveArrived) {
   LoopbackHttpServer server;
-  FixtureMovie spec;
-  spec.fastStart = true;
-  spec.frames = 240;
-  std::string path = movie("clip.mp4", spec);
+  FixtureMovie fixture;
+  fixture.fastStart = true;
+  fixture.frames = 240;
+  std::string path = movie("clip.mp4", fixture);
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
   ScriptedResponse response(200, {{"Content-Type", "video/mp4"}}, bytes, /*chunked=*/true);
