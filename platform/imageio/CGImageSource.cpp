@@ -96,7 +96,11 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, 
                                                                   uint32_t height) {
   MutexLock lock(mutex);
   auto bitmap = std::make_shared<ImageBitmap>();
-  if (!decoder->decodeFrameScaled(index, width, height, *bitmap)) return nullptr;
+  const bool decoded = decoder->decodeFrameScaled(index, width, height, *bitmap);
+  // A lazy image keeps its decoder for as long as it lives: nothing decoded
+  // for the next thumbnail stays with it.
+  decoder->dropCaches();
+  if (!decoded) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
 
@@ -357,10 +361,11 @@ CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value&
 
 CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options) {
   // A large file of a format that decodes files in order is mapped rather
-  // than read: a thumbnail of it then holds a little of it at a time.
+  // than read: a thumbnail of it then holds a little of it at a time, and
+  // a file padded past its image is never read beyond what the decoder
+  // needs.
   if (auto file = ImageFileBytes::open(path);
-      file && file->size() >= kImageFileMappedBytes &&
-      ImageTypeDecodesFiles(ImageTypeOfData(file->data(), file->size()))) {
+      file && ImageTypeMapsFile(ImageTypeOfData(file->data(), file->size()), file->size())) {
     const Value* hint = options.find(kCGImageSourceTypeIdentifierHint);
     if (hint && hint->isString() && !IsReadableType(hint->asString())) return nullptr;
     auto source = std::make_shared<CGImageSource>(false, options);
