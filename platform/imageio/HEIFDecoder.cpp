@@ -221,7 +221,9 @@ int ItemOrientation(std::span<const uint8_t> file, uint32_t item) {
     if (property.type == Tag("irot")) {
       for (int i = 0; i < (property.body[0] & 3); ++i) turn = Then(turn, {0, 1, -1, 0});
     } else if (property.type == Tag("imir")) {
-      turn = Then(turn, (property.body[0] & 1) ? Turn{1, 0, 0, -1} : Turn{-1, 0, 0, 1});
+      // The axis bit as libheif reads it (1: left and right change places),
+      // so that a thumbnail turns the way libheif turns its image.
+      turn = Then(turn, (property.body[0] & 1) ? Turn{-1, 0, 0, 1} : Turn{1, 0, 0, -1});
     }
   };
   for (const Box& box : iprp) {

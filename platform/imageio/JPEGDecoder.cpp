@@ -104,7 +104,8 @@ Bytes DCScansOnly(const uint8_t* data, size_t size) {
   std::vector<uint8_t> fullResolution;  // component ids
   Bytes out;
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return out;
-  out.reserve(size / 4);
+  // The scans end at the end marker, however much the file goes on past it.
+  out.reserve(std::min<size_t>(size / 4, 1 << 20));
   out.insert(out.end(), data, data + 2);
   size_t pos = 2;
   while (pos + 2 <= size) {
