@@ -98,8 +98,8 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, 
   auto bitmap = std::make_shared<ImageBitmap>();
   const bool decoded = decoder->decodeFrameScaled(index, width, height, *bitmap);
   // A lazy image keeps its decoder for as long as it lives: nothing decoded
-  // for the next thumbnail stays with it.
-  decoder->dropCaches();
+  // for another size stays with it.
+  decoder->dropScaledDecode();
   if (!decoded) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
@@ -322,8 +322,12 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
         ImageBitmapFitSize(frame->width, frame->height, maxPixelSize, w, h);
         bitmap = ImageBitmapResized(*frame, w, h);
         if (bitmap.empty()) return nullptr;
-      } else if (!decoder.decodeFrameScaled(index, w, h, bitmap)) {
-        return nullptr;
+      } else {
+        const bool decoded = decoder.decodeFrameScaled(index, w, h, bitmap);
+        // Sources live as long as their owners like: what the decode made
+        // stays for the next thumbnail only when they ask for it.
+        if (!BoolOption(options, kCGImageSourceShouldCache)) decoder.dropScaledDecode();
+        if (!decoded) return nullptr;
       }
     }
   }

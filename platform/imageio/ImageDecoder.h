@@ -168,6 +168,10 @@ class ImageDecoder {
     rowReader_.reset();
     onDropCaches();
   }
+  // Drops what the last decodeFrameScaled() kept for the next one (a format
+  // that decodes whole may keep its decode, so that another size of the
+  // frame costs no second decode).
+  void dropScaledDecode() { onDropScaledDecode(); }
 
  protected:
   virtual CGImageSourceStatus onParse() = 0;
@@ -188,6 +192,7 @@ class ImageDecoder {
   virtual std::unique_ptr<ImageRowReader> onMakeRowReader(size_t) const { return nullptr; }
   virtual bool onCanDecodeRows(size_t) const { return false; }
   virtual void onDropCaches() {}
+  virtual void onDropScaledDecode() {}
 
   const char* const type_;
   // Null over a mapped file: formats that read files use bytes().

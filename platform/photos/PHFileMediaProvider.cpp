@@ -75,6 +75,7 @@ UIImagePtr PHFileMediaProvider::renderImage(const PHAsset& asset, CGSize targetS
         source, 0,
         Value(ValueMap{{Value(kCGImageSourceCreateThumbnailFromImageAlways), Value(true)},
                        {Value(kCGImageSourceCreateThumbnailWithTransform), Value(true)},
+                       {Value(kCGImageSourceShouldCache), Value(true)},
                        {Value(kCGImageSourceThumbnailMaxPixelSize), Value(longest)}}));
   }
   if (!image) return nullptr;

@@ -9,9 +9,10 @@
 // beside them. A scaled decode that the thumbnail covers is made from it,
 // turned the way the image is; tiles are decoded on libheif's threads. Over
 // a mapped file, the decoded image is shared: decoders of the same file
-// version asking for the same image while another decodes it wait for that
-// decode instead of making their own, and a decoder keeps its last scaled
-// decode until dropCaches(), so a second size costs no second decode.
+// version asking for the same image while another holds its decode wait
+// for that decode or take it instead of making their own. A decoder holds
+// its last scaled decode until dropScaledDecode() or dropCaches(), so a
+// second size costs no second decode.
 
 #include <functional>
 #include <memory>
@@ -50,6 +51,7 @@ class HEIFDecoder : public ImageDecoder {
   // `keep`: the decode is held for the next call.
   bool decodeRows(size_t index, int channels, bool keep, const RowSink& sink);
   void onDropCaches() override { held_.reset(); }
+  void onDropScaledDecode() override { held_.reset(); }
 
   struct Thumbnail {
     uint32_t id = 0;

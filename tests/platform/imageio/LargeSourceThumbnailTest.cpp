@@ -449,6 +449,14 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
 //   says (rotation and mirroring boxes), its thumbnail not turned (i < 8)
 //   or turned the same way (i >= 8).
 
+// Thumbnail options, asking the source to keep what it decodes for the next
+// thumbnail when `keep`.
+Value KeepingOptions(double maxPixelSize, bool keep) {
+  ValueMap options = ThumbnailOptions(maxPixelSize).asMap();
+  ValueMapSet(options, Value(kCGImageSourceShouldCache), Value(keep));
+  return Value(std::move(options));
+}
+
 // Whether `small` shows the quadrants of `whole` at half brightness.
 bool HalfAsBrightQuadrants(const ImageBitmap& small, const ImageBitmap& whole) {
   for (uint32_t qy : {1u, 3u}) {
@@ -477,15 +485,18 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsGiveTheSizesTheyCoverExactly)
     size_t decodes;
   };
   const Case cases[] = {
-      {64, 64, 48, true, 1},    // covered exactly
-      {65, 65, 49, false, 1},   // one pixel past it: the image
-      {32, 32, 24, true, 1},    // shrunk from the thumbnail
-      {256, 256, 192, false, 0},  // the image's decode is still held
+      {64, 64, 48, true, 1},      // covered exactly
+      {65, 65, 49, false, 1},     // one pixel past it: the image
+      {32, 32, 24, true, 1},      // shrunk from the thumbnail
+      {256, 256, 192, false, 1},  // the image again: nothing was kept
+      {128, 128, 96, false, 0},   // kept by the last one, which asked
+      {100, 100, 75, false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.maxPixelSize);
     const size_t before = HEIFDecodedImageCount();
-    const ImageBitmap thumbnail = Thumbnail(source, c.maxPixelSize);
+    const ImageBitmap thumbnail =
+        Pixels(CGImageSourceCreateThumbnailAtIndex(source, 0, KeepingOptions(c.maxPixelSize, c.maxPixelSize >= 100)));
     EXPECT_EQ(HEIFDecodedImageCount() - before, c.decodes);
     ASSERT_EQ(thumbnail.width, c.width);
     ASSERT_EQ(thumbnail.height, c.height);
@@ -531,7 +542,9 @@ TEST_F(LargeSourceThumbnailTest, DecodersOfOneHEIFFileVersionShareTheDecodeOneHo
   std::barrier both(2);
   auto thumbnailOf = [&](double size) {
     CGImageSourceRef source = CGImageSourceCreateWithURL(path);
-    EXPECT_EQ(Thumbnail(source, size).width, uint32_t(size));
+    const ImageBitmap thumbnail =
+        Pixels(CGImageSourceCreateThumbnailAtIndex(source, 0, KeepingOptions(size, true)));
+    EXPECT_EQ(thumbnail.width, uint32_t(size));
     both.arrive_and_wait();
   };
   std::thread first(thumbnailOf, 32.0), second(thumbnailOf, 40.0);
@@ -540,13 +553,18 @@ TEST_F(LargeSourceThumbnailTest, DecodersOfOneHEIFFileVersionShareTheDecodeOneHo
   EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
   // Once nobody holds it, it is gone: a later source decodes again.
   CGImageSourceRef held = CGImageSourceCreateWithURL(path);
-  ASSERT_EQ(Thumbnail(held, 32).width, 32u);
+  ASSERT_TRUE(CGImageSourceCreateThumbnailAtIndex(held, 0, KeepingOptions(32, true)));
   EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
-  // The file written again is another version: not served the old decode.
+  // The file written again is another version: not served the decode
+  // `held` holds of the old one...
   write();
   struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 10, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
-  ASSERT_EQ(Thumbnail(CGImageSourceCreateWithURL(path), 32).width, 32u);
+  CGImageSourceRef newer = CGImageSourceCreateWithURL(path);
+  ASSERT_TRUE(CGImageSourceCreateThumbnailAtIndex(newer, 0, KeepingOptions(32, true)));
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 3u);
+  // ... while every source of the new one is served what `newer` holds.
+  ASSERT_EQ(Thumbnail(CGImageSourceCreateWithURL(path), 24).width, 24u);
   EXPECT_EQ(HEIFDecodedImageCount() - before, 3u);
   std::remove(path.c_str());
 }
