@@ -103,7 +103,12 @@ bool HEIFDecoder::canDecode(const char* type) {
 // others wait for it.
 struct HEIFSharedDecode {
   std::once_flag once;
-  heif_image* image = nullptr;  // written once, inside `once`
+  // Written once, inside `once`; then only read. libheif's calls that
+  // answer with an error write the message into the image, so the colour
+  // profile is read here once, not by every reader of the planes.
+  heif_image* image = nullptr;
+  int matrix = 6;  // of the YCbCr planes: BT.601 unless the profile says
+  bool fullRange = true;
   ~HEIFSharedDecode() {
     if (image) Heif().heif_image_release(image);
   }
@@ -130,6 +135,22 @@ std::shared_ptr<HEIFSharedDecode> SharedDecode(const std::string& key) {
     slot = decode;
   }
   return decode;
+}
+
+// The matrix and range of the decoded image's YCbCr, from its own colour
+// profile or else its item's.
+void ReadColourProfile(HEIFSharedDecode& decode, const heif_image_handle* handle) {
+  heif_color_profile_nclx* nclx = nullptr;
+  if (Heif().heif_image_get_nclx_color_profile(decode.image, &nclx).code != heif_error_Ok) {
+    nclx = nullptr;
+    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
+      nclx = nullptr;
+    }
+  }
+  if (!nclx) return;
+  decode.matrix = int(nclx->matrix_coefficients);
+  decode.fullRange = nclx->full_range_flag;
+  Heif().heif_nclx_color_profile_free(nclx);
 }
 
 heif_image* Decode(const heif_image_handle* handle, heif_colorspace colorspace, heif_chroma chroma,
@@ -369,8 +390,9 @@ namespace {
 // with the matrix and range its colour profile gives (BT.601 full range when
 // it gives none), the chroma of each pixel its nearest sample, as libheif's
 // own conversion does. -1 when the image is of another layout.
-int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t width,
-              uint32_t height, const std::function<void(uint32_t, const uint8_t*)>& sink) {
+int YCbCrRows(const HEIFSharedDecode& decode, uint32_t width, uint32_t height,
+              const std::function<void(uint32_t, const uint8_t*)>& sink) {
+  const heif_image* image = decode.image;
   if (Heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
   const heif_chroma chroma = Heif().heif_image_get_chroma_format(image);
   const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
@@ -395,16 +417,8 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
           shiftY) {
     return 0;
   }
-  heif_color_profile_nclx* nclx = nullptr;
-  if (Heif().heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
-    nclx = nullptr;
-    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
-      nclx = nullptr;
-    }
-  }
-  const int matrix = nclx ? int(nclx->matrix_coefficients) : 6;
-  const bool fullRange = !nclx || nclx->full_range_flag;
-  if (nclx) Heif().heif_nclx_color_profile_free(nclx);
+  const int matrix = decode.matrix;
+  const bool fullRange = decode.fullRange;
   if (matrix == heif_matrix_coefficients_RGB_GBR) return -1;
   double kr = 0.299, kb = 0.114;
   if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
@@ -465,7 +479,10 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSin
         held_ && heldWhat_ == what ? held_
         : file_                    ? SharedDecode(file_->identity() + "#" + what)
                                    : std::make_shared<HEIFSharedDecode>();
-    std::call_once(decode->once, [&] { decode->image = Decode(handle, colorspace, chroma); });
+    std::call_once(decode->once, [&] {
+      decode->image = Decode(handle, colorspace, chroma);
+      if (decode->image && colorspace == heif_colorspace_YCbCr) ReadColourProfile(*decode, handle);
+    });
     releaseBytes();  // the coded data is read; the decoded image is what counts now
     if (keep) {
       held_ = decode;
@@ -478,7 +495,7 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSin
     // a time: libheif's conversion would make a whole RGB copy of the image
     // (3 bytes a pixel, beside the 1.5 of 4:2:0 planes).
     auto native = decoded("#ycc", heif_colorspace_YCbCr, heif_chroma_420);
-    const int given = native->image ? YCbCrRows(native->image, handle, width, height, sink) : 0;
+    const int given = native->image ? YCbCrRows(*native, width, height, sink) : 0;
     if (given >= 0) {
       Heif().heif_image_handle_release(handle);
       return given == 1;
