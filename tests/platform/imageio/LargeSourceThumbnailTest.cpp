@@ -444,6 +444,7 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
 // thumbnail item of the same quadrants at half brightness, so a pixel tells
 // which item it came from.
 // - thumbnail-64x48-of-256x192.heic: one image, its thumbnail 64 x 48.
+// - square-thumbnail-of-256x192.heic: the same image, its thumbnail 64 x 64.
 // - oriented-thumbnails.heic: 16 images stored 48 x 32 with thumbnails
 //   stored 24 x 16; image i is turned the way EXIF orientation i % 8 + 1
 //   says (rotation and mirroring boxes), its thumbnail not turned (i < 8)
@@ -505,6 +506,10 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsGiveTheSizesTheyCoverExactly)
       EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, c.width, c.height)), 8);
     }
   }
+  // A thumbnail of another shape covers the size but shows another picture.
+  CGImageSourceRef square = SourceOf(TestData("square-thumbnail-of-256x192.heic"));
+  ASSERT_TRUE(square);
+  EXPECT_FALSE(HalfAsBrightQuadrants(Thumbnail(square, 64), whole));
 }
 
 TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreTurnedTheWayTheirImageIs) {
@@ -567,6 +572,15 @@ TEST_F(LargeSourceThumbnailTest, DecodersOfOneHEIFFileVersionShareTheDecodeOneHo
   ASSERT_EQ(Thumbnail(CGImageSourceCreateWithURL(path), 24).width, 24u);
   EXPECT_EQ(HEIFDecodedImageCount() - before, 3u);
   std::remove(path.c_str());
+
+  // A lazy image lives as long as its owner likes: it keeps nothing of its
+  // decode (past the size limits, a scaled one) for the source's next.
+  CGImageSourceRef wide = SourceOf(TestData("two-colours-16484x300.heic"));
+  CGImageRef lazy = CGImageSourceCreateImageAtIndex(wide, 0);
+  const size_t beforeLazy = HEIFDecodedImageCount();
+  ASSERT_EQ(Pixels(lazy).width, kImageMaxDimension);
+  ASSERT_EQ(Thumbnail(wide, 64).width, 64u);
+  EXPECT_EQ(HEIFDecodedImageCount() - beforeLazy, 2u);
 }
 
 TEST_F(LargeSourceThumbnailTest, AJPEGPaddedFarPastItsImageIsReadOnlyAsFarAsItsImage) {
