@@ -251,6 +251,10 @@ bool ImageTypeMapsFile(const std::string& type, size_t size);
 // Types that image sources read.
 const std::vector<std::string>& ImageDecoderTypeIdentifiers();
 
+// How many images libheif has decoded in this process (thumbnail items
+// included); a decode shared by several sources counts once.
+size_t HEIFDecodedImageCount();
+
 // Common keys of a frame's properties.
 ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,
                                   const char* colorModel, int depth);

@@ -80,10 +80,6 @@ class HEIFDecoder : public ImageDecoder {
   std::string heldWhat_;
 };
 
-// How many images libheif has decoded in this process (thumbnails
-// included): shared decodes count once.
-size_t HEIFDecodedImageCount();
-
 // Loads libheif and initialises it (plugins loaded) once per process; false
 // with `why` (when given) when it cannot be loaded, and then no HEIF image is
 // read or written.

@@ -8,7 +8,7 @@
 #include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
-#include "platform/imageio/internal/HEIFDecoder.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
 #include "support/RecordedLog.h"
