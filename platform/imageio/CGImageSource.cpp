@@ -96,7 +96,11 @@ std::shared_ptr<const Bytes> CGImageSource::Decoder::decodeScaled(size_t index, 
                                                                   uint32_t height) {
   MutexLock lock(mutex);
   auto bitmap = std::make_shared<ImageBitmap>();
-  if (!decoder->decodeFrameScaled(index, width, height, *bitmap)) return nullptr;
+  const bool decoded = decoder->decodeFrameScaled(index, width, height, *bitmap);
+  // A lazy image keeps its decoder for as long as it lives: nothing decoded
+  // for another size stays with it.
+  decoder->dropScaledDecode();
+  if (!decoded) return nullptr;
   return std::shared_ptr<const Bytes>(bitmap, &bitmap->pixels);
 }
 
@@ -318,8 +322,12 @@ CGImageRef CGImageSource::createThumbnail(size_t index, const Value& options) co
         ImageBitmapFitSize(frame->width, frame->height, maxPixelSize, w, h);
         bitmap = ImageBitmapResized(*frame, w, h);
         if (bitmap.empty()) return nullptr;
-      } else if (!decoder.decodeFrameScaled(index, w, h, bitmap)) {
-        return nullptr;
+      } else {
+        const bool decoded = decoder.decodeFrameScaled(index, w, h, bitmap);
+        // Sources live as long as their owners like: what the decode made
+        // stays for the next thumbnail only when they ask for it.
+        if (!BoolOption(options, kCGImageSourceShouldCache)) decoder.dropScaledDecode();
+        if (!decoded) return nullptr;
       }
     }
   }
@@ -357,10 +365,11 @@ CGImageSourceRef CGImageSourceCreateWithData(const NSDataPtr& data, const Value&
 
 CGImageSourceRef CGImageSourceCreateWithURL(const std::string& path, const Value& options) {
   // A large file of a format that decodes files in order is mapped rather
-  // than read: a thumbnail of it then holds a little of it at a time.
+  // than read: a thumbnail of it then holds a little of it at a time, and
+  // a file padded past its image is never read beyond what the decoder
+  // needs.
   if (auto file = ImageFileBytes::open(path);
-      file && file->size() >= kImageFileMappedBytes &&
-      ImageTypeDecodesFiles(ImageTypeOfData(file->data(), file->size()))) {
+      file && ImageTypeMapsFile(ImageTypeOfData(file->data(), file->size()), file->size())) {
     const Value* hint = options.find(kCGImageSourceTypeIdentifierHint);
     if (hint && hint->isString() && !IsReadableType(hint->asString())) return nullptr;
     auto source = std::make_shared<CGImageSource>(false, options);

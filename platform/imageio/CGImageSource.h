@@ -105,7 +105,10 @@ CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, size_
 // longer side (never enlarged), turned upright when
 // kCGImageSourceCreateThumbnailWithTransform is true. The file's embedded
 // thumbnail is used unless ...FromImageAlways; without one and without
-// ...FromImageIfAbsent / ...FromImageAlways there is none (nullptr).
+// ...FromImageIfAbsent / ...FromImageAlways there is none (nullptr). With
+// kCGImageSourceShouldCache true, what a thumbnail of a format that decodes
+// whole (HEIF) decoded stays with the source for the next thumbnail of
+// another size, until CGImageSourceRemoveCacheAtIndex or the source's end.
 CGImageRef CGImageSourceCreateThumbnailAtIndex(const CGImageSourceRef& source, size_t index,
                                                const Value& options = NullValue());
 // Drops what the source keeps decoded for the image.

@@ -1,12 +1,19 @@
 #include "internal/HEIFDecoder.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <span>
 #include <string>
+#include <thread>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/SharedLibraries.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -91,7 +98,183 @@ bool HEIFDecoder::canDecode(const char* type) {
   return HaveDecoderFor(type);
 }
 
+// One decode of an image of a file version, shared by every decoder that
+// asks for it while it is held: the first caller of decode() decodes, the
+// others wait for it.
+struct HEIFSharedDecode {
+  std::once_flag once;
+  // Written once, inside `once`; then only read. libheif's calls that
+  // answer with an error write the message into the image, so the colour
+  // profile is read here once, not by every reader of the planes.
+  heif_image* image = nullptr;
+  int matrix = 6;  // of the YCbCr planes: BT.601 unless the profile says
+  bool fullRange = true;
+  ~HEIFSharedDecode() {
+    if (image) Heif().heif_image_release(image);
+  }
+};
+
+namespace {
+
+std::atomic<size_t> gDecodedImages{0};
+
+Mutex gSharedMutex;  // guards gShared
+// Only decodes someone holds are found: the map never keeps an image alive.
+std::map<std::string, std::weak_ptr<HEIFSharedDecode>> gShared GUARDED_BY(gSharedMutex);
+
+// The decode held under `key`, made when nobody holds one; one of its own
+// for an empty key (data that is not a file's).
+std::shared_ptr<HEIFSharedDecode> SharedDecode(const std::string& key) {
+  if (key.empty()) return std::make_shared<HEIFSharedDecode>();
+  MutexLock lock(gSharedMutex);
+  std::erase_if(gShared, [](const auto& entry) { return entry.second.expired(); });
+  std::weak_ptr<HEIFSharedDecode>& slot = gShared[key];
+  std::shared_ptr<HEIFSharedDecode> decode = slot.lock();
+  if (!decode) {
+    decode = std::make_shared<HEIFSharedDecode>();
+    slot = decode;
+  }
+  return decode;
+}
+
+// The matrix and range of the decoded image's YCbCr, from its own colour
+// profile or else its item's.
+void ReadColourProfile(HEIFSharedDecode& decode, const heif_image_handle* handle) {
+  heif_color_profile_nclx* nclx = nullptr;
+  if (Heif().heif_image_get_nclx_color_profile(decode.image, &nclx).code != heif_error_Ok) {
+    nclx = nullptr;
+    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
+      nclx = nullptr;
+    }
+  }
+  if (!nclx) return;
+  decode.matrix = int(nclx->matrix_coefficients);
+  decode.fullRange = nclx->full_range_flag;
+  Heif().heif_nclx_color_profile_free(nclx);
+}
+
+heif_image* Decode(const heif_image_handle* handle, heif_colorspace colorspace, heif_chroma chroma,
+                   const heif_decoding_options* options = nullptr) {
+  heif_image* image = nullptr;
+  if (Heif().heif_decode_image(handle, &image, colorspace, chroma, options).code != heif_error_Ok) {
+    if (image) Heif().heif_image_release(image);
+    return nullptr;
+  }
+  ++gDecodedImages;
+  return image;
+}
+
+// Tiles of a grid are decoded side by side on libheif's own threads.
+int DecodingThreads() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)); }
+
+// --- The rotation and mirroring of an item, from the boxes.
+
+constexpr uint32_t Tag(const char (&t)[5]) {
+  return (uint32_t(uint8_t(t[0])) << 24) | (uint32_t(uint8_t(t[1])) << 16) |
+         (uint32_t(uint8_t(t[2])) << 8) | uint8_t(t[3]);
+}
+
+struct Box {
+  uint32_t type = 0;
+  std::span<const uint8_t> body;
+};
+
+// The boxes laid end to end in `data`, until one does not fit. Only the
+// headers are read: a mapped file's media data is never touched.
+std::vector<Box> Boxes(std::span<const uint8_t> data) {
+  std::vector<Box> boxes;
+  size_t pos = 0;
+  while (data.size() - pos >= 8) {
+    uint64_t size = ReadBE32(&data[pos]);
+    size_t header = 8;
+    if (size == 1) {
+      if (data.size() - pos < 16) break;
+      size = (uint64_t(ReadBE32(&data[pos + 8])) << 32) | ReadBE32(&data[pos + 12]);
+      header = 16;
+    } else if (size == 0) {
+      size = data.size() - pos;
+    }
+    if (size < header || size > data.size() - pos) break;
+    boxes.push_back({ReadBE32(&data[pos + 4]), data.subspan(pos + header, size_t(size) - header)});
+    pos += size_t(size);
+  }
+  return boxes;
+}
+
+std::span<const uint8_t> Child(const std::vector<Box>& boxes, uint32_t type) {
+  for (const Box& box : boxes) {
+    if (box.type == type) return box.body;
+  }
+  return {};
+}
+
+// A turn or flip of the plane, as where it takes the axes (y down).
+using Turn = std::array<int, 4>;  // {xx, xy, yx, yy}: (x, y) -> (xx x + xy y, yx x + yy y)
+
+Turn Then(const Turn& first, const Turn& next) {
+  return {next[0] * first[0] + next[1] * first[2], next[0] * first[1] + next[1] * first[3],
+          next[2] * first[0] + next[3] * first[2], next[2] * first[1] + next[3] * first[3]};
+}
+
+int OrientationOf(const Turn& turn) {
+  static constexpr Turn kOrientations[8] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1},
+                                            {1, 0, 0, -1}, {0, 1, 1, 0},  {0, -1, 1, 0},
+                                            {0, -1, -1, 0}, {0, 1, -1, 0}};
+  for (int o = 0; o < 8; ++o) {
+    if (kOrientations[o] == turn) return o + 1;
+  }
+  return 1;
+}
+
+// The EXIF orientation that does what the item's rotation ('irot', a
+// quarter turn anticlockwise each) and mirroring ('imir') properties do, in
+// the order they are listed. libheif applies them when it decodes the item
+// but does not tell them; a thumbnail decoded without its own is turned by
+// its image's.
+int ItemOrientation(std::span<const uint8_t> file, uint32_t item) {
+  const std::span<const uint8_t> meta = Child(Boxes(file), Tag("meta"));
+  if (meta.size() < 4) return 1;
+  const std::vector<Box> iprp = Boxes(Child(Boxes(meta.subspan(4)), Tag("iprp")));
+  const std::vector<Box> properties = Boxes(Child(iprp, Tag("ipco")));
+  Turn turn = {1, 0, 0, 1};
+  auto apply = [&](const Box& property) {
+    if (property.body.empty()) return;
+    if (property.type == Tag("irot")) {
+      for (int i = 0; i < (property.body[0] & 3); ++i) turn = Then(turn, {0, 1, -1, 0});
+    } else if (property.type == Tag("imir")) {
+      // The axis bit as libheif reads it (1: left and right change places),
+      // so that a thumbnail turns the way libheif turns its image.
+      turn = Then(turn, (property.body[0] & 1) ? Turn{-1, 0, 0, 1} : Turn{1, 0, 0, -1});
+    }
+  };
+  for (const Box& box : iprp) {
+    if (box.type != Tag("ipma") || box.body.size() < 8) continue;
+    const std::span<const uint8_t> b = box.body;
+    const bool longIds = b[0] >= 1, longIndices = b[3] & 1;
+    const uint32_t entries = ReadBE32(&b[4]);
+    size_t pos = 8;
+    for (uint32_t e = 0; e < entries; ++e) {
+      if (b.size() - pos < (longIds ? 5u : 3u)) return 1;
+      const uint32_t id = longIds ? ReadBE32(&b[pos]) : ReadBE16(&b[pos]);
+      pos += longIds ? 4 : 2;
+      const size_t count = b[pos++];
+      if (b.size() - pos < count * (longIndices ? 2 : 1)) return 1;
+      for (size_t a = 0; a < count; ++a) {
+        const size_t index = longIndices ? ReadBE16(&b[pos]) & 0x7FFF : b[pos] & 0x7F;
+        pos += longIndices ? 2 : 1;
+        if (id == item && index >= 1 && index <= properties.size()) apply(properties[index - 1]);
+      }
+    }
+  }
+  return OrientationOf(turn);
+}
+
+}  // namespace
+
+size_t HEIFDecodedImageCount() { return gDecodedImages.load(); }
+
 HEIFDecoder::~HEIFDecoder() {
+  held_.reset();  // may release libheif's image: before the context goes
   if (context_) Heif().heif_context_free(context_);
 }
 
@@ -130,6 +313,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
+  Heif().heif_context_set_max_decoding_threads(context_, DecodingThreads());
   if (Heif()
           .heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(),
                                                       nullptr)
@@ -153,11 +337,43 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     image.hasAlpha = Heif().heif_image_handle_has_alpha_channel(handle);
     image.depth = std::max(8, Heif().heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
+    readThumbnails(handle, image);
     Heif().heif_image_handle_release(handle);
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
+}
+
+void HEIFDecoder::readThumbnails(heif_image_handle* handle, Image& image) const {
+  const int count = std::min(Heif().heif_image_handle_get_number_of_thumbnails(handle), 8);
+  if (count <= 0) return;
+  image.orientation = ItemOrientation(bytes(), image.id);
+  std::vector<heif_item_id> ids(size_t(count), 0);
+  const int listed =
+      Heif().heif_image_handle_get_list_of_thumbnail_IDs(handle, ids.data(), int(ids.size()));
+  for (int i = 0; i < listed; ++i) {
+    heif_image_handle* thumbnail = nullptr;
+    if (Heif().heif_image_handle_get_thumbnail(handle, ids[size_t(i)], &thumbnail).code !=
+        heif_error_Ok) {
+      continue;
+    }
+    uint32_t width = uint32_t(std::max(0, Heif().heif_image_handle_get_width(thumbnail)));
+    uint32_t height = uint32_t(std::max(0, Heif().heif_image_handle_get_height(thumbnail)));
+    Heif().heif_image_handle_release(thumbnail);
+    // libheif's size is turned the thumbnail's own way; it is decoded as
+    // stored and turned the image's way.
+    if (ItemOrientation(bytes(), ids[size_t(i)]) >= 5) std::swap(width, height);
+    if (image.orientation >= 5) std::swap(width, height);
+    // Of another shape than the image (cropped, or turned otherwise), it
+    // would not show the same picture.
+    const uint64_t across = uint64_t(width) * image.height, down = uint64_t(height) * image.width;
+    if (width == 0 || height == 0 ||
+        std::max(across, down) - std::min(across, down) > std::max(image.width, image.height)) {
+      continue;
+    }
+    image.thumbnails.push_back({ids[size_t(i)], width, height});
+  }
 }
 
 ValueMap HEIFDecoder::onFrameProperties(size_t index) const {
@@ -174,8 +390,9 @@ namespace {
 // with the matrix and range its colour profile gives (BT.601 full range when
 // it gives none), the chroma of each pixel its nearest sample, as libheif's
 // own conversion does. -1 when the image is of another layout.
-int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t width,
-              uint32_t height, const std::function<void(uint32_t, const uint8_t*)>& sink) {
+int YCbCrRows(const HEIFSharedDecode& decode, uint32_t width, uint32_t height,
+              const std::function<void(uint32_t, const uint8_t*)>& sink) {
+  const heif_image* image = decode.image;
   if (Heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
   const heif_chroma chroma = Heif().heif_image_get_chroma_format(image);
   const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
@@ -200,16 +417,8 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
           shiftY) {
     return 0;
   }
-  heif_color_profile_nclx* nclx = nullptr;
-  if (Heif().heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
-    nclx = nullptr;
-    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
-      nclx = nullptr;
-    }
-  }
-  const int matrix = nclx ? int(nclx->matrix_coefficients) : 6;
-  const bool fullRange = !nclx || nclx->full_range_flag;
-  if (nclx) Heif().heif_nclx_color_profile_free(nclx);
+  const int matrix = decode.matrix;
+  const bool fullRange = decode.fullRange;
   if (matrix == heif_matrix_coefficients_RGB_GBR) return -1;
   double kr = 0.299, kb = 0.114;
   if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
@@ -254,7 +463,7 @@ int YCbCrRows(const heif_image* image, const heif_image_handle* handle, uint32_t
 
 }  // namespace
 
-bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) const {
+bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSink& sink) {
   if (!context_) return false;
   heif_image_handle* handle = nullptr;
   if (Heif().heif_context_get_image_handle(context_, images_[index].id, &handle).code !=
@@ -262,30 +471,42 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
     return false;
   }
   const uint32_t width = images_[index].width, height = images_[index].height;
+  // What is decoded, and how; over a file, every decoder of the same
+  // version of it finds the same decode.
+  auto decoded = [&](const char* how, heif_colorspace colorspace, heif_chroma chroma) {
+    const std::string what = std::to_string(images_[index].id) + how;
+    std::shared_ptr<HEIFSharedDecode> decode =
+        held_ && heldWhat_ == what ? held_
+        : file_                    ? SharedDecode(file_->identity() + "#" + what)
+                                   : std::make_shared<HEIFSharedDecode>();
+    std::call_once(decode->once, [&] {
+      decode->image = Decode(handle, colorspace, chroma);
+      if (decode->image && colorspace == heif_colorspace_YCbCr) ReadColourProfile(*decode, handle);
+    });
+    releaseBytes();  // the coded data is read; the decoded image is what counts now
+    if (keep) {
+      held_ = decode;
+      heldWhat_ = what;
+    }
+    return decode;
+  };
   if (channels == 3) {
     // Opaque rows are converted from the decoder's own YCbCr here, a row at
     // a time: libheif's conversion would make a whole RGB copy of the image
     // (3 bytes a pixel, beside the 1.5 of 4:2:0 planes).
-    heif_image* native = nullptr;
-    const heif_error err =
-        Heif().heif_decode_image(handle, &native, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
-    releaseBytes();  // the coded data is read; the decoded image is what counts now
-    const int given =
-        err.code == heif_error_Ok && native ? YCbCrRows(native, handle, width, height, sink) : 0;
-    if (native) Heif().heif_image_release(native);
+    auto native = decoded("#ycc", heif_colorspace_YCbCr, heif_chroma_420);
+    const int given = native->image ? YCbCrRows(*native, width, height, sink) : 0;
     if (given >= 0) {
       Heif().heif_image_handle_release(handle);
       return given == 1;
     }
   }
   const bool premultiplied = Heif().heif_image_handle_is_premultiplied_alpha(handle);
-  heif_image* image = nullptr;
-  heif_error err = Heif().heif_decode_image(
-      handle, &image, heif_colorspace_RGB,
-      channels == 3 ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, nullptr);
+  auto decode = channels == 3 ? decoded("#rgb", heif_colorspace_RGB, heif_chroma_interleaved_RGB)
+                              : decoded("#rgba", heif_colorspace_RGB, heif_chroma_interleaved_RGBA);
   Heif().heif_image_handle_release(handle);
-  releaseBytes();
-  if (err.code != heif_error_Ok || !image) return false;
+  const heif_image* image = decode->image;
+  if (!image) return false;
   int stride = 0;
   const uint8_t* plane =
       Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
@@ -303,15 +524,65 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, const RowSink& sink) co
     }
     sink(uint32_t(y), row);
   }
-  Heif().heif_image_release(image);
   return ok;
+}
+
+const HEIFDecoder::Thumbnail* HEIFDecoder::coveringThumbnail(const Image& image, uint32_t width,
+                                                             uint32_t height) const {
+  const Thumbnail* best = nullptr;
+  for (const Thumbnail& t : image.thumbnails) {
+    if (t.width < width || t.height < height) continue;
+    if (!best || uint64_t(t.width) * t.height < uint64_t(best->width) * best->height) best = &t;
+  }
+  return best;
+}
+
+bool HEIFDecoder::decodeThumbnail(const Image& image, const Thumbnail& thumbnail,
+                                  ImageBitmap& out) const {
+  heif_image_handle* handle = nullptr;
+  if (Heif().heif_context_get_image_handle(context_, image.id, &handle).code != heif_error_Ok) {
+    return false;
+  }
+  heif_image_handle* thumb = nullptr;
+  const bool found =
+      Heif().heif_image_handle_get_thumbnail(handle, thumbnail.id, &thumb).code == heif_error_Ok;
+  Heif().heif_image_handle_release(handle);
+  if (!found) return false;
+  // As stored: the image's own turn is applied below, whatever the
+  // thumbnail's boxes say.
+  heif_decoding_options* options = Heif().heif_decoding_options_alloc();
+  if (options) options->ignore_transformations = 1;
+  const bool premultiplied = Heif().heif_image_handle_is_premultiplied_alpha(thumb);
+  heif_image* decoded =
+      options ? Decode(thumb, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options) : nullptr;
+  if (options) Heif().heif_decoding_options_free(options);
+  Heif().heif_image_handle_release(thumb);
+  releaseBytes();
+  if (!decoded) return false;
+  int stride = 0;
+  const uint8_t* plane =
+      Heif().heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+  const int w = Heif().heif_image_get_width(decoded, heif_channel_interleaved);
+  const int h = Heif().heif_image_get_height(decoded, heif_channel_interleaved);
+  ImageBitmap stored;
+  const bool ok = plane && w > 0 && h > 0 && stored.allocate(uint32_t(w), uint32_t(h));
+  for (int y = 0; ok && y < h; ++y) {
+    std::memcpy(stored.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
+  }
+  Heif().heif_image_release(decoded);
+  if (!ok) return false;
+  if (premultiplied) ImageBitmapUnpremultiply(stored);
+  out = ImageBitmapApplyingOrientation(stored, image.orientation);
+  out.hasAlpha = image.hasAlpha;
+  // Cropped or otherwise unlike what its boxes promised: not this image's.
+  return out.width == thumbnail.width && out.height == thumbnail.height;
 }
 
 bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   const Image& image = images_[index];
   if (!out.allocate(image.width, image.height)) return false;
   out.hasAlpha = image.hasAlpha;
-  return decodeRows(index, 4, [&](uint32_t y, const uint8_t* row) {
+  return decodeRows(index, 4, false, [&](uint32_t y, const uint8_t* row) {
     std::memcpy(out.row(y), row, size_t(image.width) * 4);
   });
 }
@@ -319,6 +590,16 @@ bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
 bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                                       ImageBitmap& out) {
   const Image& image = images_[index];
+  // A thumbnail that covers the size gives it for a fraction of the cost.
+  if (const Thumbnail* thumbnail = coveringThumbnail(image, width, height)) {
+    ImageBitmap small;
+    if (decodeThumbnail(image, *thumbnail, small)) {
+      out = small.width == width && small.height == height ? std::move(small)
+                                                           : ImageBitmapResized(small, width, height);
+      out.hasAlpha = image.hasAlpha;
+      return !out.empty();
+    }
+  }
   if (height > image.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
   // libheif decodes the whole image (this version can neither scale nor
   // hand out a grid's tiles); its rows go straight into the output, as RGB
@@ -326,7 +607,8 @@ bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
   const int channels = image.hasAlpha ? 4 : 3;
   ImageRowResampler resampler(image.width, image.height, width, height, image.hasAlpha, channels);
   if (!resampler.valid() ||
-      !decodeRows(index, channels, [&](uint32_t, const uint8_t* row) { resampler.addRow(row); })) {
+      !decodeRows(index, channels, true,
+                  [&](uint32_t, const uint8_t* row) { resampler.addRow(row); })) {
     return false;
   }
   out = resampler.take();

@@ -46,20 +46,20 @@ bool Available(const ImageDecoderDescriptor& d) { return !d.available || d.avail
 // it after main has returned.
 const std::vector<ImageDecoderDescriptor>& ImageDecoderRegistry() {
   static const auto* registry = new std::vector<ImageDecoderDescriptor>{
-      {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>},
+      {"public.jpeg", JPEGDecoder::sniff, Make<JPEGDecoder>, nullptr, MakeForFile<JPEGDecoder>},
       {"public.png", PNGDecoder::sniff, Make<PNGDecoder>, nullptr, MakeForFile<PNGDecoder>},
       {"com.compuserve.gif", GIFDecoder::sniff, Make<GIFDecoder>, nullptr, MakeForFile<GIFDecoder>},
       {"public.tiff", TIFFDecoder::sniff, Make<TIFFDecoder>, nullptr, MakeForFile<TIFFDecoder>},
       {"org.webmproject.webp", WebPDecoder::sniff, Make<WebPDecoder>},
       {"com.microsoft.bmp", BMPDecoder::sniff, Make<BMPDecoder>},
       {"public.heic", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
-       MakeForFile<HEIFDecoder>},
+       MakeForFile<HEIFDecoder>, true},
       {"public.heics", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
-       MakeForFile<HEIFDecoder>},
+       MakeForFile<HEIFDecoder>, true},
       {"public.heif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
-       MakeForFile<HEIFDecoder>},
+       MakeForFile<HEIFDecoder>, true},
       {"public.avif", HEIFDecoder::sniff, Make<HEIFDecoder>, HEIFDecoder::canDecode,
-       MakeForFile<HEIFDecoder>},
+       MakeForFile<HEIFDecoder>, true},
   };
   return *registry;
 }
@@ -109,6 +109,15 @@ bool ImageTypeDecodesFiles(const std::string& type) {
   return false;
 }
 
+bool ImageTypeMapsFile(const std::string& type, size_t size) {
+  for (const ImageDecoderDescriptor& d : ImageDecoderRegistry()) {
+    if (type == d.type) {
+      return d.createForFile && Available(d) && (d.mapsEveryFile || size >= kImageFileMappedBytes);
+    }
+  }
+  return false;
+}
+
 std::unique_ptr<ImageDecoder> ImageDecoderCreateForFile(std::shared_ptr<const ImageFileBytes> file,
                                                         CGImageSourceStatus& status) {
   status = kCGImageStatusUnknownType;
@@ -150,7 +159,8 @@ std::shared_ptr<const ImageFileBytes> ImageFileBytes::open(const std::string& pa
   madvise(map, size_t(st.st_size), MADV_SEQUENTIAL);
   return std::shared_ptr<const ImageFileBytes>(
       new ImageFileBytes(static_cast<const uint8_t*>(map), size_t(st.st_size), range, path,
-                         uint64_t(st.st_dev), uint64_t(st.st_ino)));
+                         uint64_t(st.st_dev), uint64_t(st.st_ino),
+                         int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec));
 }
 
 ImageFileBytes::~ImageFileBytes() {

@@ -53,22 +53,28 @@ class ImageFileBytes {
   // from it may be trusted then. A cut inside the last page raises no
   // fault (the page's tail reads as zeros), so the file is asked too.
   bool cutShort() const;
+  // The version of the file mapped (its inode, size and modification time):
+  // two mappings with the same identity hold the same bytes.
+  const std::string& identity() const { return identity_; }
 
  private:
   ImageFileBytes(const uint8_t* data, size_t size, MappedRange range, std::string path,
-                 uint64_t device, uint64_t inode)
+                 uint64_t device, uint64_t inode, int64_t mtimeNs)
       : data_(data),
         size_(size),
         range_(range),
         path_(std::move(path)),
         device_(device),
-        inode_(inode) {}
+        inode_(inode),
+        identity_(std::to_string(device) + ":" + std::to_string(inode) + ":" +
+                  std::to_string(size) + ":" + std::to_string(mtimeNs)) {}
   const uint8_t* const data_;
   const size_t size_;
   MappedRange range_;
   // The file mapped, known by its inode: one renamed over it is another file.
   const std::string path_;
   const uint64_t device_, inode_;
+  const std::string identity_;
 };
 
 // What a frame's decode needs to know beforehand, read without building
@@ -162,6 +168,10 @@ class ImageDecoder {
     rowReader_.reset();
     onDropCaches();
   }
+  // Drops what the last decodeFrameScaled() kept for the next one (a format
+  // that decodes whole may keep its decode, so that another size of the
+  // frame costs no second decode).
+  void dropScaledDecode() { onDropScaledDecode(); }
 
  protected:
   virtual CGImageSourceStatus onParse() = 0;
@@ -182,6 +192,7 @@ class ImageDecoder {
   virtual std::unique_ptr<ImageRowReader> onMakeRowReader(size_t) const { return nullptr; }
   virtual bool onCanDecodeRows(size_t) const { return false; }
   virtual void onDropCaches() {}
+  virtual void onDropScaledDecode() {}
 
   const char* const type_;
   // Null over a mapped file: formats that read files use bytes().
@@ -208,6 +219,9 @@ struct ImageDecoderDescriptor {
   // Set for the formats that can decode a mapped file.
   std::unique_ptr<ImageDecoder> (*createForFile)(
       const char* type, std::shared_ptr<const ImageFileBytes> file) = nullptr;
+  // Whether a file of the type is mapped whatever its size: decoders of
+  // mapped files share a decode of the same file (see HEIFDecoder.h).
+  bool mapsEveryFile = false;
 };
 
 // Every format, in the order sniffing tries them.
@@ -230,9 +244,16 @@ std::unique_ptr<ImageDecoder> ImageDecoderCreateForFile(std::shared_ptr<const Im
 // an image source maps a file of such a type rather than reading it.
 bool ImageTypeDecodesFiles(const std::string& type);
 inline constexpr size_t kImageFileMappedBytes = 4 << 20;
+// Whether an image source maps a file of `size` bytes of the type rather
+// than reading it.
+bool ImageTypeMapsFile(const std::string& type, size_t size);
 
 // Types that image sources read.
 const std::vector<std::string>& ImageDecoderTypeIdentifiers();
+
+// How many images libheif has decoded in this process (thumbnail items
+// included); a decode shared by several sources counts once.
+size_t HEIFDecodedImageCount();
 
 // Common keys of a frame's properties.
 ValueMap ImageFrameBaseProperties(uint32_t width, uint32_t height, bool hasAlpha,

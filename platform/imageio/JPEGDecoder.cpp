@@ -104,7 +104,8 @@ Bytes DCScansOnly(const uint8_t* data, size_t size) {
   std::vector<uint8_t> fullResolution;  // component ids
   Bytes out;
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return out;
-  out.reserve(size / 4);
+  // The scans end at the end marker, however much the file goes on past it.
+  out.reserve(std::min<size_t>(size / 4, 1 << 20));
   out.insert(out.end(), data, data + 2);
   size_t pos = 2;
   while (pos + 2 <= size) {
@@ -367,7 +368,9 @@ bool JPEGDecoder::sniff(const uint8_t* d, size_t n, const char*) {
 }
 
 CGImageSourceStatus JPEGDecoder::onParse() {
-  const Bytes& d = *data_;
+  // In memory or mapped: the markers before the image data are all that is
+  // read here, so a file padded far past its image is not walked.
+  const std::span<const uint8_t> d = bytes();
   if (d.size() < 3) return complete_ ? kCGImageStatusInvalidData : kCGImageStatusReadingHeader;
   if (d[0] != 0xFF || d[1] != 0xD8 || d[2] != 0xFF) return kCGImageStatusInvalidData;
   size_t pos = 2;
@@ -463,14 +466,15 @@ ValueMap JPEGDecoder::onFrameProperties(size_t) const {
 
 bool JPEGDecoder::decode(unsigned scaleNumerator, uint32_t fitWidth, uint32_t fitHeight,
                          ImageBitmap& out) const {
+  const std::span<const uint8_t> d = bytes();
   const Bytes dcOnly =
-      progressive_ && scaleNumerator == 1 ? DCScansOnly(data_->data(), data_->size()) : Bytes();
+      progressive_ && scaleNumerator == 1 ? DCScansOnly(d.data(), d.size()) : Bytes();
   const bool whole = dcOnly.empty();
-  if (!DecodeWithLibjpeg(whole ? data_->data() : dcOnly.data(),
-                         whole ? data_->size() : dcOnly.size(), data_->size(), scaleNumerator,
-                         fitWidth, fitHeight, out)) {
-    return false;
-  }
+  const bool decoded =
+      DecodeWithLibjpeg(whole ? d.data() : dcOnly.data(), whole ? d.size() : dcOnly.size(),
+                        d.size(), scaleNumerator, fitWidth, fitHeight, out);
+  releaseBytes();  // a mapped file's pages read by the decode are given back
+  if (!decoded) return false;
   MakeOpaque(out);
   // Larger than the image (rows cannot be folded into more rows): resized.
   if (fitWidth && fitHeight && (out.width != fitWidth || out.height != fitHeight)) {
@@ -493,12 +497,13 @@ bool JPEGDecoder::onDecodeFrameScaled(size_t, uint32_t width, uint32_t height, I
 bool JPEGDecoder::onCanDecodeRows(size_t) const { return complete_ && sawFrameHeader_; }
 
 std::unique_ptr<ImageRowReader> JPEGDecoder::onMakeRowReader(size_t) const {
-  return std::make_unique<JPEGRowReader>(data_->data(), data_->size(), width_, height_);
+  return std::make_unique<JPEGRowReader>(bytes().data(), bytes().size(), width_, height_);
 }
 
 Bytes JPEGDecoder::onEmbeddedThumbnail(size_t) const {
   if (exif_.thumbnailLength == 0) return {};
+  const std::span<const uint8_t> d = bytes();
   const size_t start = exifOffset_ + exif_.thumbnailOffset;
-  if (start > data_->size() || exif_.thumbnailLength > data_->size() - start) return {};
-  return Bytes(data_->begin() + start, data_->begin() + start + exif_.thumbnailLength);
+  if (start > d.size() || exif_.thumbnailLength > d.size() - start) return {};
+  return Bytes(d.begin() + start, d.begin() + start + exif_.thumbnailLength);
 }

@@ -53,6 +53,13 @@ PHFileMediaProvider::PHFileMediaProvider(size_t cacheLimit)
 
 UIImagePtr PHFileMediaProvider::renderImage(const PHAsset& asset, CGSize targetSize,
                                             PHImageContentMode contentMode, bool exact) {
+  CGImageSourceRef source;
+  return renderImage(asset, targetSize, contentMode, exact, source);
+}
+
+UIImagePtr PHFileMediaProvider::renderImage(const PHAsset& asset, CGSize targetSize,
+                                            PHImageContentMode contentMode, bool exact,
+                                            CGImageSourceRef& source) {
   CGSize upright{static_cast<double>(asset.pixelWidth()), static_cast<double>(asset.pixelHeight())};
   CGSize scaled = PHScaledImageSize(upright, targetSize, contentMode);
   CGImageRef image;
@@ -61,13 +68,14 @@ UIImagePtr PHFileMediaProvider::renderImage(const PHAsset& asset, CGSize targetS
     if (image) scaled = PHScaledImageSize(CGSizeMake(image->width(), image->height()), targetSize, contentMode);
     exact = true;
   } else {
-    auto source = CGImageSourceCreateWithURL(asset.filePath());
+    if (!source) source = CGImageSourceCreateWithURL(asset.filePath());
     if (!source) return nullptr;
     double longest = std::ceil(std::max(scaled.width, scaled.height));
     image = CGImageSourceCreateThumbnailAtIndex(
         source, 0,
         Value(ValueMap{{Value(kCGImageSourceCreateThumbnailFromImageAlways), Value(true)},
                        {Value(kCGImageSourceCreateThumbnailWithTransform), Value(true)},
+                       {Value(kCGImageSourceShouldCache), Value(true)},
                        {Value(kCGImageSourceThumbnailMaxPixelSize), Value(longest)}}));
   }
   if (!image) return nullptr;
@@ -122,6 +130,7 @@ void PHFileMediaProvider::answerImage(const PHImageRequest& request,
   auto asset = PHAsset::current(request.asset);
   if (!asset) return handler(nullptr, errorInfo(request.requestID, kGone));
   auto& options = *request.options;
+  CGImageSourceRef source;  // read once for both images
   bool exact = options.resizeMode == PHImageRequestOptionsResizeModeExact;
   if (options.deliveryMode == PHImageRequestOptionsDeliveryModeOpportunistic && !options.synchronous) {
     CGSize small = PHScaledImageSize(
@@ -129,13 +138,14 @@ void PHFileMediaProvider::answerImage(const PHImageRequest& request,
         request.targetSize, request.contentMode);
     small = {std::max(1.0, std::round(small.width * kDegradedFraction)),
              std::max(1.0, std::round(small.height * kDegradedFraction))};
-    if (UIImagePtr degraded = renderImage(*asset, small, request.contentMode, false)) {
+    if (UIImagePtr degraded = renderImage(*asset, small, request.contentMode, false, source)) {
       handler(degraded, info(request.requestID, true));
     }
     if (takeCancelled(request.requestID)) return handler(nullptr, cancelledInfo(request.requestID));
   }
   UIImagePtr image = renderImage(*asset, request.targetSize, request.contentMode,
-                                 exact || options.deliveryMode == PHImageRequestOptionsDeliveryModeFastFormat);
+                                 exact || options.deliveryMode == PHImageRequestOptionsDeliveryModeFastFormat,
+                                 source);
   if (!image) return handler(nullptr, errorInfo(request.requestID, "The asset's file cannot be read."));
   handler(image, info(request.requestID, false));
 }

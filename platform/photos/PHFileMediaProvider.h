@@ -21,6 +21,8 @@
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/photos/PHImageManager.h"
 
+class CGImageSource;
+
 class PHFileMediaProvider : public PHMediaProvider,
                             public std::enable_shared_from_this<PHFileMediaProvider> {
  public:
@@ -44,6 +46,12 @@ class PHFileMediaProvider : public PHMediaProvider,
                                 PHImageContentMode contentMode, bool exact);
 
  private:
+  // The same, reading a photo through `source`, opened on first use and
+  // kept: a second size of the photo (the degraded image, then the final
+  // one) is made from what the first read and decoded.
+  static UIImagePtr renderImage(const PHAsset& asset, CGSize targetSize,
+                                PHImageContentMode contentMode, bool exact,
+                                std::shared_ptr<CGImageSource>& source);
   using CacheKey = std::tuple<std::string, int64_t, int64_t, int64_t>;
   static CacheKey keyFor(const PHAsset& asset, CGSize size, PHImageContentMode mode);
   UIImagePtr cached(const CacheKey& key);

@@ -4,14 +4,26 @@
 // libheif. Every top-level image is a frame, the primary one first. libheif
 // applies the rotation and mirroring boxes, so frames come out upright and
 // no orientation is reported.
+//
+// Phones write large photos as grids of tiles with a small thumbnail item
+// beside them. A scaled decode that the thumbnail covers is made from it,
+// turned the way the image is; tiles are decoded on libheif's threads. Over
+// a mapped file, the decoded image is shared: decoders of the same file
+// version asking for the same image while another holds its decode wait
+// for that decode or take it instead of making their own. A decoder holds
+// its last scaled decode until dropScaledDecode() or dropCaches(), so a
+// second size costs no second decode.
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 struct heif_context;
+struct heif_image_handle;
 
 class HEIFDecoder : public ImageDecoder {
  public:
@@ -36,17 +48,36 @@ class HEIFDecoder : public ImageDecoder {
   // Decodes the image and hands each row, in order, to `sink`: its index
   // and straight RGBA (or RGB when `channels` is 3).
   using RowSink = std::function<void(uint32_t, const uint8_t*)>;
-  bool decodeRows(size_t index, int channels, const RowSink& sink) const;
+  // `keep`: the decode is held for the next call.
+  bool decodeRows(size_t index, int channels, bool keep, const RowSink& sink);
+  void onDropCaches() override { held_.reset(); }
+  void onDropScaledDecode() override { held_.reset(); }
 
+  struct Thumbnail {
+    uint32_t id = 0;
+    // As it comes out turned the way the image is.
+    uint32_t width = 0, height = 0;
+  };
   struct Image {
     uint32_t id = 0;
     uint32_t width = 0, height = 0;
     bool hasAlpha = false;
     int depth = 8;
     ExifData exif;
+    // The EXIF orientation equal to the image's rotation and mirroring.
+    int orientation = 1;
+    std::vector<Thumbnail> thumbnails;
   };
+  void readThumbnails(heif_image_handle* handle, Image& image) const;
+  // The image's thumbnail of the least pixels that covers width x height,
+  // nullptr when none does.
+  const Thumbnail* coveringThumbnail(const Image& image, uint32_t width, uint32_t height) const;
+  bool decodeThumbnail(const Image& image, const Thumbnail& thumbnail, ImageBitmap& out) const;
+
   heif_context* context_ = nullptr;
   std::vector<Image> images_;
+  std::shared_ptr<struct HEIFSharedDecode> held_;  // the last scaled decode
+  std::string heldWhat_;
 };
 
 // Loads libheif and initialises it (plugins loaded) once per process; false

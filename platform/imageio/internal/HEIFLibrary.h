@@ -17,9 +17,12 @@
   X(heif_context_get_number_of_top_level_images)      \
   X(heif_context_get_primary_image_ID)                \
   X(heif_context_read_from_memory_without_copy)       \
+  X(heif_context_set_max_decoding_threads)            \
   X(heif_context_set_maximum_image_size_limit)        \
   X(heif_context_write)                               \
   X(heif_decode_image)                                \
+  X(heif_decoding_options_alloc)                      \
+  X(heif_decoding_options_free)                       \
   X(heif_encoder_release)                             \
   X(heif_encoder_set_lossy_quality)                   \
   X(heif_encoding_options_alloc)                      \
@@ -41,7 +44,10 @@
   X(heif_image_handle_get_luma_bits_per_pixel)        \
   X(heif_image_handle_get_metadata)                   \
   X(heif_image_handle_get_metadata_size)              \
+  X(heif_image_handle_get_list_of_thumbnail_IDs)      \
   X(heif_image_handle_get_nclx_color_profile)         \
+  X(heif_image_handle_get_number_of_thumbnails)       \
+  X(heif_image_handle_get_thumbnail)                  \
   X(heif_image_handle_get_width)                      \
   X(heif_image_handle_has_alpha_channel)              \
   X(heif_image_handle_is_premultiplied_alpha)         \

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <tiffio.h>
@@ -15,6 +16,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <barrier>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AllocationCounter.h"
@@ -31,6 +34,7 @@
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/HEIFDecoder.h"
 #include "support/TestEnvironment.h"
 
 namespace large_source_thumbnail_test {
@@ -438,6 +442,174 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsHaveTheColoursOfAWholeDecode) {
     ASSERT_EQ(thumbnail.height, th);
     // Rounding apart: a wrong matrix or range is off by tens.
     EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, tw, th)), 4) << tw;
+  }
+}
+
+// Samples (stored: x265 is slow and valgrind takes what it reads of its own
+// memory as undefined) of quadrants red, green, blue and white, each with a
+// thumbnail item of the same quadrants at half brightness, so a pixel tells
+// which item it came from.
+// - thumbnail-64x48-of-256x192.heic: one image, its thumbnail 64 x 48.
+// - square-thumbnail-of-256x192.heic: the same image, its thumbnail 64 x 64.
+// - oriented-thumbnails.heic: 16 images stored 48 x 32 with thumbnails
+//   stored 24 x 16; image i is turned the way EXIF orientation i % 8 + 1
+//   says (rotation and mirroring boxes), its thumbnail not turned (i < 8)
+//   or turned the same way (i >= 8).
+
+// Thumbnail options, asking the source to keep what it decodes for the next
+// thumbnail when `keep`.
+Value KeepingOptions(double maxPixelSize, bool keep) {
+  ValueMap options = ThumbnailOptions(maxPixelSize).asMap();
+  ValueMapSet(options, Value(kCGImageSourceShouldCache), Value(keep));
+  return Value(std::move(options));
+}
+
+// Whether `small` shows the quadrants of `whole` at half brightness.
+bool HalfAsBrightQuadrants(const ImageBitmap& small, const ImageBitmap& whole) {
+  for (uint32_t qy : {1u, 3u}) {
+    for (uint32_t qx : {1u, 3u}) {
+      const uint8_t* s = At(small, small.width * qx / 4, small.height * qy / 4);
+      const uint8_t* w = At(whole, whole.width * qx / 4, whole.height * qy / 4);
+      for (int c = 0; c < 3; ++c) {
+        if (std::abs(int(s[c]) - int(w[c]) / 2) > 16) return false;
+      }
+    }
+  }
+  return true;
+}
+
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsGiveTheSizesTheyCoverExactly) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  CGImageSourceRef source = SourceOf(TestData("thumbnail-64x48-of-256x192.heic"));
+  ASSERT_TRUE(source);
+  ASSERT_EQ(CGImageSourceGetCount(source), 1u) << "a thumbnail is no image of its own";
+  const ImageBitmap whole = Pixels(CGImageSourceCreateImageAtIndex(source, 0));
+  ASSERT_EQ(whole.width, 256u);
+  struct Case {
+    double maxPixelSize;
+    uint32_t width, height;
+    bool fromThumbnail;
+    size_t decodes;
+  };
+  const Case cases[] = {
+      {64, 64, 48, true, 1},      // covered exactly
+      {65, 65, 49, false, 1},     // one pixel past it: the image
+      {32, 32, 24, true, 1},      // shrunk from the thumbnail
+      {256, 256, 192, false, 1},  // the image again: nothing was kept
+      {128, 128, 96, false, 0},   // kept by the last one, which asked
+      {100, 100, 75, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.maxPixelSize);
+    const size_t before = HEIFDecodedImageCount();
+    const ImageBitmap thumbnail =
+        Pixels(CGImageSourceCreateThumbnailAtIndex(source, 0, KeepingOptions(c.maxPixelSize, c.maxPixelSize >= 100)));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, c.decodes);
+    ASSERT_EQ(thumbnail.width, c.width);
+    ASSERT_EQ(thumbnail.height, c.height);
+    EXPECT_EQ(HalfAsBrightQuadrants(thumbnail, whole), c.fromThumbnail);
+    if (!c.fromThumbnail) {
+      EXPECT_LE(VisibleDifference(thumbnail, WholeResized(source, c.width, c.height)), 8);
+    }
+  }
+  // A thumbnail of another shape covers the size but shows another picture.
+  CGImageSourceRef square = SourceOf(TestData("square-thumbnail-of-256x192.heic"));
+  ASSERT_TRUE(square);
+  EXPECT_FALSE(HalfAsBrightQuadrants(Thumbnail(square, 64), whole));
+}
+
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreTurnedTheWayTheirImageIs) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  auto decoder =
+      ImageDecoderCreate(Shared(TestData("oriented-thumbnails.heic")), true, status);
+  ASSERT_TRUE(decoder);
+  ASSERT_EQ(decoder->frameCount(), 16u);
+  for (size_t i = 0; i < 16; ++i) {
+    const int orientation = int(i % 8) + 1;
+    SCOPED_TRACE(std::to_string(orientation) + (i < 8 ? " (thumbnail as stored)" : " (turned)"));
+    ImageBitmap whole, thumbnail;
+    ASSERT_TRUE(decoder->decodeFrame(i, whole));
+    const bool sideways = orientation >= 5;
+    EXPECT_EQ(whole.width, sideways ? 32u : 48u);
+    ASSERT_TRUE(decoder->decodeFrameScaled(i, whole.width / 2, whole.height / 2, thumbnail));
+    EXPECT_TRUE(HalfAsBrightQuadrants(thumbnail, whole));
+  }
+}
+
+TEST_F(LargeSourceThumbnailTest, DecodersOfOneHEIFFileVersionShareTheDecodeOneHolds) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  const Bytes heic = TestData("hues-64x48.heic");
+  const std::string path = TempPath("shared.heic");
+  auto write = [&] {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(heic.data()), std::streamsize(heic.size()));
+  };
+  write();
+  // Two sources decoding at once, each kept until both have their
+  // thumbnails, of two sizes: however the threads interleave, one waits for
+  // or reuses the other's decode.
+  const size_t before = HEIFDecodedImageCount();
+  std::barrier both(2);
+  auto thumbnailOf = [&](double size) {
+    CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+    const ImageBitmap thumbnail =
+        Pixels(CGImageSourceCreateThumbnailAtIndex(source, 0, KeepingOptions(size, true)));
+    EXPECT_EQ(thumbnail.width, uint32_t(size));
+    both.arrive_and_wait();
+  };
+  std::thread first(thumbnailOf, 32.0), second(thumbnailOf, 40.0);
+  first.join();
+  second.join();
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+  // Once nobody holds it, it is gone: a later source decodes again.
+  CGImageSourceRef held = CGImageSourceCreateWithURL(path);
+  ASSERT_TRUE(CGImageSourceCreateThumbnailAtIndex(held, 0, KeepingOptions(32, true)));
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
+  // The file written again is another version: not served the decode
+  // `held` holds of the old one...
+  write();
+  struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 10, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  CGImageSourceRef newer = CGImageSourceCreateWithURL(path);
+  ASSERT_TRUE(CGImageSourceCreateThumbnailAtIndex(newer, 0, KeepingOptions(32, true)));
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 3u);
+  // ... while every source of the new one is served what `newer` holds.
+  ASSERT_EQ(Thumbnail(CGImageSourceCreateWithURL(path), 24).width, 24u);
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 3u);
+  std::remove(path.c_str());
+
+  // A lazy image lives as long as its owner likes: it keeps nothing of its
+  // decode (past the size limits, a scaled one) for the source's next.
+  CGImageSourceRef wide = SourceOf(TestData("two-colours-16484x300.heic"));
+  CGImageRef lazy = CGImageSourceCreateImageAtIndex(wide, 0);
+  const size_t beforeLazy = HEIFDecodedImageCount();
+  ASSERT_EQ(Pixels(lazy).width, kImageMaxDimension);
+  ASSERT_EQ(Thumbnail(wide, 64).width, 64u);
+  EXPECT_EQ(HEIFDecodedImageCount() - beforeLazy, 2u);
+}
+
+TEST_F(LargeSourceThumbnailTest, AJPEGPaddedFarPastItsImageIsReadOnlyAsFarAsItsImage) {
+  for (const bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "baseline");
+    const Bytes jpeg = RawEncodeJPEG(Pattern(64, 48, false), 90, progressive);
+    const std::string path = TempPath("padded.jpg");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+    const size_t padded = size_t(256) << 20;  // zeros, never written: the file is sparse
+    ASSERT_EQ(truncate(path.c_str(), off_t(padded)), 0);
+    AllocationCounter counter;
+    CGImageSourceRef source = CGImageSourceCreateWithURL(path);
+    std::remove(path.c_str());  // the mapping keeps the file
+    ASSERT_TRUE(source);
+    EXPECT_EQ(CGImageSourceCopyProperties(source).find(kCGImagePropertyFileSize)->asInt64(),
+              int64_t(padded));
+    EXPECT_EQ(Thumbnail(source, 8).width, 8u);  // the smallest DCT scale
+    EXPECT_EQ(Thumbnail(source, 32).width, 32u);
+    // What was read is the image's own bytes and the decoder's buffers: a
+    // few MiB at most of the 256.
+    EXPECT_LT(counter.peakBytes(), size_t(4) << 20);
+    EXPECT_LT(MappedResidentBytes(path), size_t(4) << 20);
   }
 }
 

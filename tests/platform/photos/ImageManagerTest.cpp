@@ -8,6 +8,7 @@
 #include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Value.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/photos/PHFileMediaProvider.h"
 #include "platform/photos/PHImageManager.h"
 #include "support/RecordedLog.h"
@@ -107,6 +108,22 @@ TEST_F(ImageManagerTest, ImagesAreDecodedUprightAndResizedToTheTargetInEachConte
     EXPECT_EQ(whole->width(), 20u) << mode;
     EXPECT_EQ(whole->height(), 40u) << mode;
   }
+}
+
+TEST_F(ImageManagerTest, AnOpportunisticRequestDecodesAHEICPhotoOnceForBothItsImages) {
+  // No thumbnail item: each image is made from the whole photo.
+  ASSERT_TRUE(WriteFixtureImage(path("photo.heic"), "public.heic", 64, 48, 1));
+  auto asset = onlyAsset();
+  ASSERT_TRUE(asset);
+  ImageAnswers answers;
+  const size_t before = HEIFDecodedImageCount();
+  PHImageManager::defaultManager()->requestImageForAsset(
+      asset, CGSizeMake(32, 32), PHImageContentModeAspectFit, nullptr, answers.handler());
+  ASSERT_TRUE(answers.wait());
+  ASSERT_EQ(answers.answers.size(), 2u);
+  EXPECT_EQ(answers.answers[0].image->CGImage()->width(), 8u);  // degraded: a quarter
+  EXPECT_EQ(answers.answers[1].image->CGImage()->width(), 32u);
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
 }
 
 TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAssetsAndFrames) {
