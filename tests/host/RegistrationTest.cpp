@@ -72,7 +72,7 @@ class RecordingRegistry : public FlutterPluginRegistry {
 
 using RegistrationTest = PlatformTest;
 
-TEST_F(RegistrationTest, FourteenPluginsInOrderEachWithItsOwnRegistrar) {
+TEST_F(RegistrationTest, EveryPluginInOrderEachWithItsOwnRegistrar) {
   auto engine = FlutterEngine::create();
   auto registry = std::make_shared<RecordingRegistry>(engine);
   GeneratedPluginRegistrant::registerWithRegistry(registry);
