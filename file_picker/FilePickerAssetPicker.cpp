@@ -125,8 +125,8 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
         urls.push_back(NSURL::fileURLWithPath(path->path()));
       } else {
         auto error = asset->error();
-        leftOut.push_back(assetName(*asset) + " left out, its export failed: " +
-                          failureText(error));
+        leftOut.push_back(assetName(*asset) +
+                          " left out, its export failed: " + failureText(error));
       }
     }
     self->handleResult(urls, std::move(leftOut), kNoMediaAnswered);

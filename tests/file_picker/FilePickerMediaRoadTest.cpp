@@ -312,8 +312,8 @@ TEST_F(MediaRoadTest, ATornReadOrAPhotoGoneAfterDoneIsLeftOutAndNamedOnce) {
     SCOPED_TRACE(c.what);
     const std::string file = library_ + "/" + c.file;
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-    ASSERT_TRUE(WriteFixtureImage(file, "public.jpeg", 32, 24, 1, std::nullopt,
-                                  "2020:01:01 00:00:00"));
+    ASSERT_TRUE(
+        WriteFixtureImage(file, "public.jpeg", 32, 24, 1, std::nullopt, "2020:01:01 00:00:00"));
     auto log = RecordedLog::install();
     auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}}));
     auto picker = shownPicker(2);

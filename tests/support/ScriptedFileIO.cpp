@@ -5,10 +5,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-
-#include <algorithm>
 
 void ScriptedFileIO::failWritesAfter(uint64_t bytes, int error) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -26,8 +25,7 @@ void ScriptedFileIO::changeDuringReads(std::string path, int passes, bool inPlac
   withinSecond_ = withinSecond;
 }
 
-void ScriptedFileIO::failReadsOf(std::function<bool(const std::string& path)> matches,
-                                 int error) {
+void ScriptedFileIO::failReadsOf(std::function<bool(const std::string& path)> matches, int error) {
   std::lock_guard<std::mutex> lock(mutex_);
   unreadable_ = std::move(matches);
   readError_ = error;

@@ -74,5 +74,5 @@ class ScriptedFileIO : public FileIO {
   bool inPlace_ = false;                  // guarded by mutex_
   bool withinSecond_ = false;             // guarded by mutex_
   std::function<bool(const std::string&)> unreadable_;  // guarded by mutex_
-  int readError_ = 0;                                    // guarded by mutex_
+  int readError_ = 0;                                   // guarded by mutex_
 };

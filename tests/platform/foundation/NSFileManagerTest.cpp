@@ -344,11 +344,10 @@ std::optional<Verdict> VerdictOf(Asker asker, const std::string& home) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(out[0]);
-    const bool switched =
-        asker == Asker::Nobody
-            ? ::setgroups(0, nullptr) == 0 && ::setresgid(nobody, nobody, nobody) == 0 &&
-                  ::setresuid(nobody, nobody, nobody) == 0
-            : ::setresuid(-1, nobody, -1) == 0;
+    const bool switched = asker == Asker::Nobody ? ::setgroups(0, nullptr) == 0 &&
+                                                       ::setresgid(nobody, nobody, nobody) == 0 &&
+                                                       ::setresuid(nobody, nobody, nobody) == 0
+                                                 : ::setresuid(-1, nobody, -1) == 0;
     if (!switched) ::_exit(2);
     const auto problem = NSDeployedLocations::containerRootProblem(home);
     const std::string said =
