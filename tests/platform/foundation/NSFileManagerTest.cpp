@@ -395,6 +395,9 @@ TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
   ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((dir / "open").c_str(), 0777), 0);
   ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
+  // Others may write in it but not reach what it holds: nothing can be made.
+  ASSERT_EQ(::mkdir((dir / "blind").c_str(), 0772), 0);
+  ASSERT_EQ(::chmod((dir / "blind").c_str(), 0772), 0);
   struct Case {
     std::string home;
     std::optional<std::string> problem;  // nullopt: the value is the container
@@ -431,6 +434,7 @@ TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
       {dir / "locked/", "is not writable", Asker::NobodyEffectively},
       {dir / "locked/new", locked, Asker::Nobody},
       {dir / "locked/new/deeper", locked, Asker::NobodyEffectively},
+      {dir / "blind", "is not writable", Asker::Nobody},
       {dir / "open", std::nullopt, Asker::Nobody},
       {dir / "open/new/deeper", std::nullopt, Asker::NobodyEffectively},
   };
