@@ -52,6 +52,15 @@ std::string failureText(const NSErrorPtr& error) {
   return error->localizedDescription() + (cause ? " " + cause->localizedDescription() : "");
 }
 
+// The asset as a reader of the log knows it: its identifier, and for a
+// library asset its file below the library folder (where the library had it
+// when it was picked: the file may be gone since).
+std::string assetName(const AKAsset& asset) {
+  const auto& original = asset.originalAsset();
+  if (!original) return "asset " + asset.localIdentifier();
+  return "asset " + asset.localIdentifier() + " (" + original->record().relativePath + ")";
+}
+
 }  // namespace
 
 void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompression) {
@@ -116,8 +125,8 @@ void FilePickerPlugin::resolveMultiPickFromGallery(int64_t type, bool allowCompr
         urls.push_back(NSURL::fileURLWithPath(path->path()));
       } else {
         auto error = asset->error();
-        leftOut.push_back("asset " + asset->localIdentifier() + " left out, its export failed: " +
-                          failureText(error));
+        leftOut.push_back(assetName(*asset) +
+                          " left out, its export failed: " + failureText(error));
       }
     }
     self->handleResult(urls, std::move(leftOut), kNoMediaAnswered);

@@ -105,6 +105,10 @@ std::optional<double> exitWaitFrom(const std::string& value) {
 struct Setting {
   const char* name;
   Check check;
+  // Set to nothing is the same as unset for every reader; where the value
+  // says where everything is kept, nothing is more likely a variable that
+  // expanded to nothing, and the host says whose default it uses.
+  bool checksEmpty = false;
 };
 
 const std::vector<Setting>& settings() {
@@ -115,7 +119,7 @@ const std::vector<Setting>& settings() {
     return AVEnvironmentCaptureHardware::statusNamed(v).has_value();
   };
   static const std::vector<Setting> table = {
-      {"QX_APP_HOME", checkAppHome},
+      {"QX_APP_HOME", checkAppHome, true},
       {"QX_MAIN_BUNDLE", checkMainBundle},
       {"QX_PHOTO_LIBRARY", library("photo library")},
       {"QX_PHOTO_AUTHORIZATION", oneOf(photo, photoStates, "using authorized")},
@@ -157,8 +161,7 @@ std::vector<std::string> HostSettingsProblems(const HostEnvironment& environment
   std::vector<std::string> lines;
   for (const Setting& setting : settings()) {
     auto value = environment(setting.name);
-    // Set to nothing is the same as unset for every reader.
-    if (!value || value->empty()) continue;
+    if (!value || (value->empty() && !setting.checksEmpty)) continue;
     if (auto problem = setting.check(*value)) {
       lines.push_back(std::string("host: setting ") + setting.name + "=" + *value + " " + *problem);
     }

@@ -1,5 +1,6 @@
 #include "NSApplicationLocations.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "FilePath.h"
 #include "SingletonResets.h"
+#include "UTF8.h"
 #include "platform/foundation/Mutex.h"
 
 namespace {
@@ -42,6 +44,13 @@ Installed& installed() {
     return i;
   }();
   return *made;
+}
+
+// Whether the host, as the user it runs as, may make and remove entries in
+// the folder `path`. The effective ids are the ones its writes are checked
+// against; access(2) would ask for the real ones instead.
+bool writableFolder(const std::string& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace
@@ -87,6 +96,9 @@ std::string NSDeployedLocations::defaultContainerRoot() {
 std::optional<std::string> NSDeployedLocations::containerRootProblem(const std::string& path) {
   // A relative container would follow the working folder of each start.
   if (path.empty() || path.front() != '/') return "is not an absolute path";
+  // Every path the host hands back names a file in the container, and no
+  // reply can name a path that is not UTF-8.
+  if (ValidUTF8(path) != path) return "is not valid UTF-8";
   std::string at = path;
   while (at.size() > 1 && at.back() == '/') at.pop_back();
   // Up to the nearest thing on the way that exists; "/" always does.
@@ -95,11 +107,13 @@ std::optional<std::string> NSDeployedLocations::containerRootProblem(const std::
     if (::lstat(at.c_str(), &st) == 0) {
       // A link counts as what it names; one to nothing is no folder.
       const bool folder = ::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-      if (own) return folder ? std::nullopt : std::optional<std::string>("is not a folder");
-      if (!folder) return "cannot be made: " + at + " is not a folder";
-      if (::access(at.c_str(), W_OK | X_OK) != 0) {
-        return "cannot be made: " + at + " is not writable";
+      if (own) {
+        if (!folder) return "is not a folder";
+        if (!writableFolder(at)) return "is not writable";
+        return std::nullopt;
       }
+      if (!folder) return "cannot be made: " + at + " is not a folder";
+      if (!writableFolder(at)) return "cannot be made: " + at + " is not writable";
       return std::nullopt;
     }
     if (errno != ENOENT && errno != ENOTDIR) {

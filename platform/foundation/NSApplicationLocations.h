@@ -34,8 +34,8 @@ class NSDeployedLocations : public NSApplicationLocations {
   // The container when QX_APP_HOME is unset or unusable.
   static std::string defaultContainerRoot();
   // Why `path` cannot be the container ("is not an absolute path", ...);
-  // nullopt when it can: an absolute path to a folder, or to where one can
-  // be made (the nearest thing on its way is a folder this process may
-  // write in).
+  // nullopt when it can: an absolute UTF-8 path to a folder this process
+  // may write in, or to where one can be made (the nearest thing on its way
+  // is such a folder). Writability is judged for the effective user.
   static std::optional<std::string> containerRootProblem(const std::string& path);
 };

@@ -291,8 +291,9 @@ TEST_F(MediaRoadTest, CancellingRepliesNilAndAnEmptyExportEndsAtOnce) {
 
 // On the album export: a photo whose file keeps changing in place while the
 // library's data is read for it, or one the library loses after Done while
-// the picker goes away, is left out and named once in the log with why; the
-// other is answered. A pick of which nothing is left fails.
+// the picker goes away, is left out and named once in the log, by its
+// identifier and its file in the library, with why; the other is answered. A
+// pick of which nothing is left fails.
 TEST_F(MediaRoadTest, ATornReadOrAPhotoGoneAfterDoneIsLeftOutAndNamedOnce) {
   auto mentions = [](const RecordedLog& log, const std::string& text) {
     size_t n = 0;
@@ -303,12 +304,16 @@ TEST_F(MediaRoadTest, ATornReadOrAPhotoGoneAfterDoneIsLeftOutAndNamedOnce) {
     const char* what;
     bool torn;        // else a.jpg is deleted right after Done
     bool onlyA;       // a.jpg alone is picked
+    std::string file = "a.jpg";  // where a.jpg is in the library
   };
   for (const Case& c : {Case{"torn", true, false}, Case{"torn alone", true, true},
-                        Case{"gone after Done", false, false}}) {
+                        Case{"gone after Done", false, false},
+                        Case{"gone from its album", false, false, "Trip/a.jpg"}}) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(WriteFixtureImage(library_ + "/a.jpg", "public.jpeg", 32, 24, 1, std::nullopt,
-                                  "2020:01:01 00:00:00"));
+    const std::string file = library_ + "/" + c.file;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    ASSERT_TRUE(
+        WriteFixtureImage(file, "public.jpeg", 32, 24, 1, std::nullopt, "2020:01:01 00:00:00"));
     auto log = RecordedLog::install();
     auto call = start("image", Value::map({{"allowMultipleSelection", Value(true)}}));
     auto picker = shownPicker(2);
@@ -318,26 +323,28 @@ TEST_F(MediaRoadTest, ATornReadOrAPhotoGoneAfterDoneIsLeftOutAndNamedOnce) {
     const std::string a = picker->selectedAssets().back()->localIdentifier();
     auto io = std::make_shared<ScriptedFileIO>();
     if (c.torn) {
-      io->changeDuringReads(library_ + "/a.jpg", 1000, true, true);
+      io->changeDuringReads(file, 1000, true, true);
       FileIO::setCurrent(io);
     }
     tapDone(*picker);
     if (!c.torn) {
       // Gone while the picker goes away: the library sees it and the grid
       // drops it from the selection before the export starts.
-      ASSERT_TRUE(std::filesystem::remove(library_ + "/a.jpg"));
+      ASSERT_TRUE(std::filesystem::remove(file));
       ASSERT_TRUE(RunMainLoopUntil([&] { return picker->selectedAssets().size() == 1; }));
     }
     auto o = finish(call);
     FileIO::setCurrent(nullptr);
     EXPECT_EQ(mentions(*log, a), 1u) << ::testing::PrintToString(log->messages());
+    const std::string named = "asset " + a + " (" + c.file + ") left out";
+    EXPECT_EQ(mentions(*log, named), 1u) << ::testing::PrintToString(log->messages());
     if (c.torn) {
       EXPECT_EQ(mentions(*log, "changed while it was copied, 3 times"), 1u);
     }
     if (c.onlyA) {
       ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
       EXPECT_EQ(o.message, "Failed to process any images/video");
-      EXPECT_NE(o.details.description().find(a), std::string::npos);
+      EXPECT_NE(o.details.description().find(named), std::string::npos);
       continue;
     }
     ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");

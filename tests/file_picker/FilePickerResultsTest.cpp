@@ -211,30 +211,58 @@ size_t Mentions(const RecordedLog& log, const std::string& text) {
 
 // A file that keeps changing while it is copied, on the photo road and the
 // document road: among others it is left out and the rest answered; alone
-// it fails the pick. Either way the log names it exactly once, with why.
+// it fails the pick. So is, with withData, a document's copy whose contents
+// cannot be read: never answered without its bytes. Either way the log names it
+// exactly once, with why.
 TEST_F(PhotoPickerTest, AFileThatKeepsChangingIsLeftOutAndNamedOnceInTheLog) {
   const std::string a = scratch_.writeFile("library/a.jpg", "jpeg-a");
   const std::string b = scratch_.writeFile("library/b.jpg", "jpeg-b");
   const std::string c = scratch_.writeFile("library/c.png", "png-c");
-  auto io = std::make_shared<ScriptedFileIO>();
-  io->changeDuringReads(b, 1000, false);
-  FileIO::setCurrent(io);
   struct Case {
     std::string method;
     std::vector<std::string> picked;
     const char* error;  // nullptr: the others are answered
+    bool unreadCopy = false;  // else b changes while it is copied
   };
-  const std::vector<Case> cases{{"image", {a, b, c}, nullptr},
-                                {"any", {a, b}, nullptr},
-                                {"image", {b}, "Failed to process any images/video"},
-                                {"any", {b}, "changed while it was copied"}};
+  const std::string unread = "/b.jpg left out, its contents cannot be read: ";
+  const std::vector<Case> cases{
+      {"image", {a, b, c}, nullptr},
+      {"any", {a, b}, nullptr},
+      {"image", {b}, "Failed to process any images/video"},
+      {"any", {b}, "changed while it was copied"},
+      {"any", {b, a}, nullptr, true},
+      {"custom", {a, b}, nullptr, true},
+      {"any", {b}, "None of the picked items could be answered", true},
+  };
   for (const Case& k : cases) {
-    SCOPED_TRACE(k.method + " of " + std::to_string(k.picked.size()));
+    SCOPED_TRACE(k.method + " of " + std::to_string(k.picked.size()) +
+                 (k.unreadCopy ? ", withData" : ""));
+    auto io = std::make_shared<ScriptedFileIO>();
+    // The user's b is read whole into its copy; the copy in the container
+    // fails on the disk.
+    if (k.unreadCopy) {
+      io->failReadsOf([&](const std::string& path) {
+        return path.rfind(container_ + "/", 0) == 0 && path.ends_with("/b.jpg");
+      });
+    } else {
+      io->changeDuringReads(b, 1000, false);
+    }
+    FileIO::setCurrent(io);
     auto log = RecordedLog::install();
-    auto o = pick(k.method, Value::map({{"allowMultipleSelection", Value(true)}}),
+    const Value extensions = k.method == "custom" ? Value::list({Value("jpg")}) : Value();
+    auto o = pick(k.method,
+                  Value::map({{"allowMultipleSelection", Value(true)},
+                              {"withData", Value(k.unreadCopy)},
+                              {"allowedExtensions", extensions}}),
                   UISystemPickerAnswer::picked(k.picked));
-    EXPECT_EQ(Mentions(*log, b), 1u) << ::testing::PrintToString(log->messages());
-    EXPECT_EQ(Mentions(*log, "changed while it was copied, 3 times"), 1u);
+    FileIO::setCurrent(nullptr);
+    if (k.unreadCopy) {
+      EXPECT_EQ(Mentions(*log, unread), 1u) << ::testing::PrintToString(log->messages());
+      EXPECT_EQ(Mentions(*log, "b.jpg"), 1u) << ::testing::PrintToString(log->messages());
+    } else {
+      EXPECT_EQ(Mentions(*log, b), 1u) << ::testing::PrintToString(log->messages());
+      EXPECT_EQ(Mentions(*log, "changed while it was copied, 3 times"), 1u);
+    }
     if (k.error) {
       ASSERT_TRUE(IsError(o, "file_picker_error")) << o.code;
       EXPECT_NE((o.message.value_or("") + o.details.description()).find(k.error),
@@ -244,14 +272,22 @@ TEST_F(PhotoPickerTest, AFileThatKeepsChangingIsLeftOutAndNamedOnceInTheLog) {
     }
     ASSERT_TRUE(IsSuccess(o)) << o.code << " " << o.message.value_or("");
     std::multiset<std::string> contents;
-    for (const auto& path : PathsOf(o)) contents.insert(ReadText(path));
+    for (const Value& file : o.result.asList()) {
+      const std::string text = ReadText(Field(file, "path")->asString());
+      contents.insert(text);
+      // What is answered carries its bytes when they were asked for.
+      const Value* bytes = Field(file, "bytes");
+      ASSERT_EQ(bytes != nullptr, k.unreadCopy) << file.description();
+      if (bytes) {
+        EXPECT_EQ(bytes->asBytes(), Bytes(text.begin(), text.end()));
+      }
+    }
     std::multiset<std::string> want;
     for (const auto& path : k.picked) {
       if (path != b) want.insert(ReadText(path));
     }
     EXPECT_EQ(contents, want);
   }
-  FileIO::setCurrent(nullptr);
 }
 
 TEST_F(PhotoPickerTest, OlderSystemsUseTheImagePickerForOneItem) {

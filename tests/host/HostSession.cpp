@@ -17,7 +17,8 @@
 
 extern char** environ;
 
-HostSession::HostSession(const std::vector<std::string>& environment, const std::string& errPath) {
+HostSession::HostSession(const std::vector<std::string>& environment, const std::string& errPath,
+                         std::optional<uid_t> user) {
   // A host that dies mid-test must fail that test through send()'s false,
   // not kill the whole test program with SIGPIPE and lose every other result.
   static const bool pipeIgnored = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
@@ -46,9 +47,16 @@ HostSession::HostSession(const std::vector<std::string>& environment, const std:
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::string program = QX_HOST_BINARY;
-  char* argv[] = {program.data(), nullptr};
-  if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = 0;
+  std::vector<std::string> words;
+  if (user) {
+    const std::string id = std::to_string(*user);
+    words = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--inh-caps=-all"};
+  }
+  words.push_back(QX_HOST_BINARY);
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = 0;
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);

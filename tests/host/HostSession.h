@@ -15,8 +15,11 @@
 
 class HostSession {
  public:
-  // `environment` entries ("NAME=value") replace the process's own.
-  explicit HostSession(const std::vector<std::string>& environment, const std::string& errPath);
+  // `environment` entries ("NAME=value") replace the process's own. With
+  // `user`, the host runs as that user and the group of that number, with
+  // no other groups and no capabilities (through setpriv).
+  explicit HostSession(const std::vector<std::string>& environment, const std::string& errPath,
+                       std::optional<uid_t> user = std::nullopt);
   ~HostSession();
 
   bool started() const { return pid_ > 0; }

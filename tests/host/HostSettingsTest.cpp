@@ -110,6 +110,13 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
            ": set it to an application folder that holds them"},
       {"QX_APP_HOME", scratch.path() + "/new", ""},
       {"QX_APP_HOME", "relative/home", "relative/home is not an absolute path" + home},
+      // Nothing is a value here (not unset): everything would be kept
+      // elsewhere than where it was asked to be.
+      {"QX_APP_HOME", "", " is not an absolute path" + home},
+      {"QX_APP_HOME", scratch.path() + "/caf\xE9",
+       scratch.path() + "/caf\xE9 is not valid UTF-8" + home},
+      {"QX_APP_HOME", scratch.path() + "/caf\xC3\xA9", ""},
+      {"QX_MAIN_BUNDLE", "", ""},
       {"QX_APP_HOME", file, file + " is not a folder" + home},
       {"QX_APP_HOME", file + "/home",
        file + "/home cannot be made: " + file + " is not a folder" + home},
@@ -290,30 +297,57 @@ class WorkingFolder {
 };
 
 // A container the host cannot use: it says so at start-up and keeps
-// everything (preferences, the vendor identifier) in the default container,
-// nothing where the value points, also where it is relative to the working
-// folder.
+// everything (preferences, the vendor identifier, the copies a pick answers
+// with, the bytes a save writes) in the default container, nothing where the
+// value points, also where it is relative to the working folder. A folder
+// the user the host runs as may not write in is such a value, and so are
+// nothing and a path no reply could name.
 TEST_F(HostSettings, AContainerTheHostCannotUseGivesWayToTheDefault) {
   TempFolder scratch;
+  // The host run as "nobody" reaches every folder of the test but the
+  // container it is given, which only root may write in.
+  ASSERT_EQ(::chmod(scratch.path().c_str(), 0755), 0);
   const std::string file = scratch.path() + "/file";
   std::ofstream(file) << "a file";
+  const std::string locked = scratch.makeFolder("locked");
+  ASSERT_EQ(::chmod(locked.c_str(), 0755), 0);
+  const std::string latin = scratch.path() + "/caf\xE9";
+  // What the picker hands over: a document of the user's, and where to save.
+  const std::string picked = scratch.path() + "/picked.txt";
+  std::ofstream(picked) << "picked";
+  const std::string saves = scratch.makeFolder("saves");
+  ASSERT_EQ(::chmod(saves.c_str(), 0777), 0);
+  const std::string picker = scratch.path() + "/pick";
+  std::ofstream(picker) << "#!/bin/sh\ncase \" $* \" in *\" mode=export \"*) echo '" << saves
+                        << "/out.txt';; *) echo '" << picked << "';; esac\n";
+  ASSERT_EQ(::chmod(picker.c_str(), 0755), 0);
   const std::string api = "dev.flutter.pigeon.shared_preferences_foundation.UserDefaultsApi.";
   const std::string opts = R"({"$custom":129,"value":[null]})";
+  const std::string filePicker = "corvinstead.flutter.plugins.filepicker";
   struct Case {
     std::string home, problem;
     bool xdg;  // the default under XDG_DATA_HOME, else under HOME
+    std::optional<uid_t> user = std::nullopt;
   };
   const Case cases[] = {
       {"rel/home", "is not an absolute path", true},
       {"./x", "is not an absolute path", false},
+      {"", "is not an absolute path", true},
       {file, "is not a folder", true},
       {file + "/home", "cannot be made: " + file + " is not a folder", false},
+      {latin, "is not valid UTF-8", true},
+      {latin + "/home", "is not valid UTF-8", false},
+      {locked, "is not writable", true, 65534},
+      {locked + "/home", "cannot be made: " + locked + " is not writable", false, 65534},
   };
   int run = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.home);
+    if (c.user && ::geteuid() != 0) continue;  // only root may run the host as another user
     const std::string at = scratch.makeFolder("run" + std::to_string(++run));
+    ASSERT_EQ(::chmod(at.c_str(), 0777), 0);
     const std::string work = scratch.makeFolder("run" + std::to_string(run) + "/work");
+    ASSERT_EQ(::chmod(work.c_str(), 0777), 0);
     const std::string fallback =
         c.xdg ? at + "/data/quorlinex" : at + "/user/.local/share/quorlinex";
     const std::string errors = at + "/host.err";
@@ -322,8 +356,9 @@ TEST_F(HostSettings, AContainerTheHostCannotUseGivesWayToTheDefault) {
       WorkingFolder inWork(work);
       ASSERT_TRUE(inWork.changed());
       host.emplace(std::vector<std::string>{"QX_APP_HOME=" + c.home, "HOME=" + at + "/user",
-                                            "XDG_DATA_HOME=" + (c.xdg ? at + "/data" : "")},
-                   errors);
+                                            "XDG_DATA_HOME=" + (c.xdg ? at + "/data" : ""),
+                                            "QX_PICKER_COMMAND=" + picker},
+                   errors, c.user);
     }
     ASSERT_TRUE(host->started());
     host->send(R"({"id":1,"channel":")" + api + R"(set","message":["k","v",)" + opts + "]}");
@@ -334,6 +369,26 @@ TEST_F(HostSettings, AContainerTheHostCannotUseGivesWayToTheDefault) {
     EXPECT_EQ(*set->find("reply"), Value::list({Value()}));
     auto info = host->reply(2, 3 * kTestTimeoutSeconds);
     ASSERT_TRUE(info && info->find("result")) << (info ? info->description() : "no reply");
+    // A pick answers with a copy in the default container, its bytes read
+    // back from there; a save stages its bytes there.
+    host->send(R"({"id":3,"channel":")" + filePicker +
+               R"(","method":"any","args":{"withData":true}})");
+    auto pick = host->reply(3, 3 * kTestTimeoutSeconds);
+    const Value* files = pick ? pick->find("result") : nullptr;
+    ASSERT_TRUE(files && files->isList() && files->size() == 1)
+        << (pick ? pick->description() : "no reply");
+    const std::string copy = files->asList()[0].find("path")->asString();
+    EXPECT_EQ(copy.rfind(fallback + "/", 0), 0u) << copy;
+    EXPECT_EQ(readFile(copy), "picked");
+    const Value* bytes = files->asList()[0].find("bytes");
+    ASSERT_TRUE(bytes && bytes->find("$bytes")) << files->description();
+    EXPECT_EQ(bytes->find("$bytes")->asString(), "cGlja2Vk");  // "picked"
+    host->send(R"({"id":4,"channel":")" + filePicker +
+               R"(","method":"save","args":{"fileName":"out.txt","bytes":{"$bytes":"c2F2ZWQ="}}})");
+    auto save = host->reply(4, 3 * kTestTimeoutSeconds);
+    ASSERT_TRUE(save && save->find("result")) << (save ? save->description() : "no reply");
+    EXPECT_EQ(*save->find("result"), Value(saves + "/out.txt"));
+    EXPECT_EQ(readFile(saves + "/out.txt"), "saved");
     const int status = host->finish(3 * kTestTimeoutSeconds);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
@@ -348,6 +403,8 @@ TEST_F(HostSettings, AContainerTheHostCannotUseGivesWayToTheDefault) {
               info->find("result")->find("identifierForVendor")->asString() + "\n");
     EXPECT_TRUE(std::filesystem::is_empty(work)) << "nothing under the working folder";
     EXPECT_EQ(readFile(file), "a file");
+    EXPECT_FALSE(std::filesystem::exists(latin));
+    EXPECT_TRUE(std::filesystem::is_empty(locked));
     EXPECT_NE(readFile(errors).find("host: setting QX_APP_HOME=" + c.home + " " + c.problem +
                                     "; using " + fallback + ": set it"),
               std::string::npos)

@@ -5,9 +5,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 
 void ScriptedFileIO::failWritesAfter(uint64_t bytes, int error) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -25,8 +25,23 @@ void ScriptedFileIO::changeDuringReads(std::string path, int passes, bool inPlac
   withinSecond_ = withinSecond;
 }
 
+void ScriptedFileIO::failReadsOf(std::function<bool(const std::string& path)> matches, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unreadable_ = std::move(matches);
+  readError_ = error;
+}
+
 ssize_t ScriptedFileIO::read(int fd, void* data, size_t length) {
   std::unique_lock<std::mutex> lock(mutex_);
+  if (unreadable_) {
+    char path[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+    if (n > 0 && unreadable_(std::string(path, static_cast<size_t>(n)))) {
+      errno = readError_;
+      return -1;
+    }
+  }
   struct stat open {}, named {};
   if (changes_ > 0 && ::lseek(fd, 0, SEEK_CUR) == 0 && ::fstat(fd, &open) == 0 &&
       ::stat(changing_.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
@@ -54,6 +69,7 @@ void ScriptedFileIO::heal() {
     std::lock_guard<std::mutex> lock(mutex_);
     limited_ = false;
     changes_ = 0;
+    unreadable_ = nullptr;
   }
   createError_ = 0;
   syncError_ = 0;

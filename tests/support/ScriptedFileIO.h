@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -32,6 +33,9 @@ class ScriptedFileIO : public FileIO {
   // as "x" in place, or an "x" appended, and its modification time moved on
   // by a second or, `withinSecond`, by a nanosecond only.
   void changeDuringReads(std::string path, int passes, bool inPlace, bool withinSecond = false);
+  // Reads of an open file whose path (as the kernel names it) `matches`
+  // fail with `error`: EIO, a disk failing under the file, stops even root.
+  void failReadsOf(std::function<bool(const std::string& path)> matches, int error = EIO);
   // Back to real calls.
   void heal();
 
@@ -69,4 +73,6 @@ class ScriptedFileIO : public FileIO {
   int changes_ = 0;                       // guarded by mutex_
   bool inPlace_ = false;                  // guarded by mutex_
   bool withinSecond_ = false;             // guarded by mutex_
+  std::function<bool(const std::string&)> unreadable_;  // guarded by mutex_
+  int readError_ = 0;                                   // guarded by mutex_
 };

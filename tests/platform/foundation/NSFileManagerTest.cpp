@@ -1,7 +1,11 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -313,9 +317,71 @@ TEST_F(NSFileManagerTest, ContainerRootFollowsTheEnvironment) {
   }
 }
 
+// Who decides on the container: this process, or a child of it as
+// "nobody" (65534), all its ids switched or only the effective user's (the
+// one the kernel checks writes against; the real one stays root).
+enum class Asker { Self, Nobody, NobodyEffectively };
+
+struct Verdict {
+  std::optional<std::string> problem;
+  std::string root;
+  bool operator==(const Verdict&) const = default;
+  friend void PrintTo(const Verdict& v, std::ostream* out) {
+    *out << (v.problem ? *v.problem : "usable") << ", container " << v.root;
+  }
+};
+
+// The check and the container as `asker` sees them, with the environment of
+// this process; nullopt when the child could not ask (or not in time).
+std::optional<Verdict> VerdictOf(Asker asker, const std::string& home) {
+  if (asker == Asker::Self) {
+    return Verdict{NSDeployedLocations::containerRootProblem(home),
+                   NSDeployedLocations().containerRoot()};
+  }
+  const uid_t nobody = 65534;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(out[0]);
+    const bool switched = asker == Asker::Nobody ? ::setgroups(0, nullptr) == 0 &&
+                                                       ::setresgid(nobody, nobody, nobody) == 0 &&
+                                                       ::setresuid(nobody, nobody, nobody) == 0
+                                                 : ::setresuid(-1, nobody, -1) == 0;
+    if (!switched) ::_exit(2);
+    const auto problem = NSDeployedLocations::containerRootProblem(home);
+    const std::string said =
+        (problem ? "!" + *problem : "") + '\n' + NSDeployedLocations().containerRoot();
+    const bool written = ::write(out[1], said.data(), said.size()) == ssize_t(said.size());
+    ::_exit(written ? 0 : 3);
+  }
+  ::close(out[1]);
+  std::string said;
+  char buffer[512];
+  for (pollfd p{out[0], POLLIN, 0};
+       pid > 0 && ::poll(&p, 1, int(kTestTimeoutSeconds * 1000)) == 1;) {
+    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    said.append(buffer, size_t(n));
+  }
+  ::close(out[0]);
+  if (pid <= 0) return std::nullopt;
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  const size_t line = said.find('\n');
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || line == std::string::npos) {
+    return std::nullopt;
+  }
+  Verdict verdict{std::nullopt, said.substr(line + 1)};
+  if (line > 0) verdict.problem = said.substr(1, line - 1);
+  return verdict;
+}
+
 // QX_APP_HOME is the container only where it can be one; any other value
 // gives way to the default, so that nothing is kept beside the working
-// folder or half in one place and half in another.
+// folder or half in one place and half in another. A folder the host may not
+// write in, as the user it runs as, is no container either.
 TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
   ScopedEnv xdg("XDG_DATA_HOME", (dir / "data").c_str());
   const std::string fallback = dir / "data/quorlinex";
@@ -323,10 +389,21 @@ TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
   ASSERT_TRUE(fm->createFileAtPath(dir / "file", bytesOf("x")));
   ASSERT_EQ(::symlink("folder", (dir / "to-folder").c_str()), 0);
   ASSERT_EQ(::symlink("nothing", (dir / "to-nothing").c_str()), 0);
+  // Root's own folder, which others may only read, and one anybody may
+  // write in; "nobody" reaches both.
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir / "open").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((dir / "open").c_str(), 0777), 0);
+  // Others may write in it but not reach what it holds: nothing can be made.
+  ASSERT_EQ(::mkdir((dir / "blind").c_str(), 0772), 0);
+  ASSERT_EQ(::chmod((dir / "blind").c_str(), 0772), 0);
   struct Case {
     std::string home;
     std::optional<std::string> problem;  // nullopt: the value is the container
+    Asker asker = Asker::Self;
   };
+  const std::string locked = "cannot be made: " + dir / "locked" + " is not writable";
   const Case cases[] = {
       {dir / "folder", std::nullopt},
       {dir / "folder/", std::nullopt},
@@ -344,10 +421,33 @@ TEST_F(NSFileManagerTest, AnUnusableAppHomeGivesWayToTheDefault) {
       {dir / "file/home", "cannot be made: " + dir / "file" + " is not a folder"},
       {dir / "file/a/b", "cannot be made: " + dir / "file" + " is not a folder"},
       {dir / "to-nothing/home", "cannot be made: " + dir / "to-nothing" + " is not a folder"},
+      // Only UTF-8 paths: every file the host answers with is named by one.
+      {dir / "caf\xC3\xA9", std::nullopt},
+      {dir / "caf\xE9", "is not valid UTF-8"},
+      {dir / "folder/cut\xE2\x82", "is not valid UTF-8"},
+      {"/\xFF\xFE/home", "is not valid UTF-8"},
+      {"\xE9t\xE9", "is not an absolute path"},
+      // Root may write anywhere; "nobody" in the open folder only.
+      {dir / "locked", std::nullopt},
+      {dir / "locked/made", std::nullopt},
+      {dir / "locked", "is not writable", Asker::Nobody},
+      {dir / "locked/", "is not writable", Asker::NobodyEffectively},
+      {dir / "locked/new", locked, Asker::Nobody},
+      {dir / "locked/new/deeper", locked, Asker::NobodyEffectively},
+      {dir / "blind", "is not writable", Asker::Nobody},
+      {dir / "open", std::nullopt, Asker::Nobody},
+      {dir / "open/new/deeper", std::nullopt, Asker::NobodyEffectively},
   };
+  const bool privileged = ::geteuid() == 0;
   for (const Case& c : cases) {
-    EXPECT_EQ(NSDeployedLocations::containerRootProblem(c.home), c.problem) << c.home;
+    SCOPED_TRACE(c.home);
+    // Without root's rights no switch is possible, and root's own folders
+    // are not this user's to write in.
+    if (!privileged && (c.asker != Asker::Self || c.home.rfind(dir / "locked", 0) == 0)) continue;
     ScopedEnv app("QX_APP_HOME", c.home.c_str());
+    const Verdict want{c.problem, c.problem ? fallback : c.home};
+    EXPECT_EQ(VerdictOf(c.asker, c.home), want);
+    if (c.asker != Asker::Self) continue;
     EXPECT_EQ(NSFileManager::containerRoot(), c.problem ? fallback : c.home) << c.home;
     // Every folder of the container follows.
     const std::string root = c.problem ? fallback : c.home;
