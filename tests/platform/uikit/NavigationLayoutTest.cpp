@@ -261,6 +261,12 @@ TEST_F(NavigationLayoutTest, AFingerOnABarButtonLiftsThereWhateverElseOfTheBarCh
       {"the same title view", [&] { item->setTitleView(selector); }, false},
       {"another title view", [&] { item->setTitleView(otherSelector); }, false},
       {"no title view", [&] { item->setTitleView(nullptr); }, false},
+      {"a title view taken from another view",
+       [&] {
+         window->addSubview(otherSelector);
+         item->setTitleView(otherSelector);
+       },
+       false},
       {"the same left item", [&] { item->setLeftBarButtonItem(cancel); }, false},
       {"the right item's title", [&] { done->setTitle("Done (1)"); }, true},
       {"the right item disabled", [&] { done->setEnabled(false); }, true},
