@@ -32,11 +32,11 @@ constexpr size_t kMaxPathPoints = 1000;
 constexpr double kIdleQuietSeconds = 0.5;
 constexpr double kIdleProbeSeconds = 1.0 / 60;
 constexpr double kIdleLimitSeconds = 30;
-// A touch waits for the running presentation or dismissal to end, as UI
-// automation drivers do: the window drops touches that begin meanwhile. The
-// platform's transitions take a third of a second; one still running after
-// the bound is held (a stalled interactive dismissal, say) and the touch is
-// refused rather than dropped.
+// A touch waits for the running transition (a presentation, a dismissal, a
+// navigation push or pop) to end, as UI automation drivers do: the window
+// drops touches that begin meanwhile. The platform's transitions take a
+// third of a second; one still running after the bound is held (a stalled
+// interactive dismissal, say) and the touch is refused rather than dropped.
 constexpr double kTransitionWaitSeconds = 10;
 
 Value errorValue(const std::string& code, const std::string& message) {
@@ -194,9 +194,9 @@ void playDue(const std::shared_ptr<Playback>& playback) {
   NSRunLoop::mainRunLoop().performAfter(wait, [playback] { playDue(playback); });
 }
 
-// Once no presentation or dismissal runs in the key window, plays the touch
-// there (or refuses it when its first fingers hit nothing); looks again each
-// frame until then, and refuses it past the bound.
+// Once no transition runs in the key window, plays the touch there (or
+// refuses it when its first fingers hit nothing); looks again each frame
+// until then, and refuses it past the bound.
 void playOnceStill(const std::shared_ptr<Playback>& playback) {
   auto window = UIWindow::keyWindow();
   if (!window) return playback->answer("error", errorValue("no_window", "There is no key window"));
@@ -204,9 +204,11 @@ void playOnceStill(const std::shared_ptr<Playback>& playback) {
   if (window->isTransitioning()) {
     if (waited >= kTransitionWaitSeconds) {
       return playback->answer(
-          "error", errorValue("busy", "A screen was still being presented or dismissed after " +
-                                          ShortestDoubleText(kTransitionWaitSeconds) +
-                                          " seconds; the touch was not played"));
+          "error",
+          errorValue("busy",
+                     "A screen was still being presented, dismissed, pushed or popped after " +
+                         ShortestDoubleText(kTransitionWaitSeconds) +
+                         " seconds; the touch was not played"));
     }
     NSRunLoop::mainRunLoop().performAfter(kIdleProbeSeconds,
                                           [playback] { playOnceStill(playback); });

@@ -248,6 +248,8 @@ void UINavigationBar::fadeToNewItems(std::vector<std::shared_ptr<UIView>> old) {
   titleLabel_ = label;
   leftViews_.clear();
   rightViews_.clear();
+  leftItems_.clear();
+  rightItems_.clear();
   titleView_.reset();
   backButton_.reset();
   itemsDirty_ = true;
@@ -346,64 +348,107 @@ std::shared_ptr<UINavigationItem> UINavigationBar::popNavigationItem(bool animat
   return top;
 }
 
+void UINavigationBar::barButtonItemChanged(const UIBarButtonItem* item) {
+  changedItems_.push_back(item);
+  itemsChanged();
+}
+
+std::shared_ptr<UIView> UINavigationBar::reuseOrMakeView(
+    const std::shared_ptr<UIBarButtonItem>& item,
+    std::vector<std::pair<std::shared_ptr<UIBarButtonItem>, std::shared_ptr<UIView>>>& made) {
+  item->onChange_ = [weak = WeakFromThis(this), changed = item.get()] {
+    if (auto bar = weak.lock()) bar->barButtonItemChanged(changed);
+  };
+  auto it = std::find_if(made.begin(), made.end(), [&](const auto& m) { return m.first == item; });
+  if (it == made.end()) return viewForItem(item);
+  auto view = std::move(it->second);
+  made.erase(it);
+  return view;
+}
+
+void UINavigationBar::rebuildBackButton() {
+  auto top = topItem();
+  auto back = backItem();
+  std::string title;
+  if (back && top && leftViews_.empty() && !top->hidesBackButton()) {
+    title = back->backBarButtonItem() ? back->backBarButtonItem()->title() : back->title();
+    if (title.empty() || title.size() > 12) title = "Back";
+  }
+  if (backButton_ && title == backTitle_) return;
+  if (backButton_) backButton_->removeFromSuperview();
+  backButton_.reset();
+  backTitle_ = title;
+  if (title.empty()) return;
+  backButton_ = UIButton::buttonWithType(UIButtonType::System);
+  backButton_->setImage(
+      UIImage::systemImageNamed("chevron.left",
+                                UIImageSymbolConfiguration::configurationWithPointSize(17)),
+      UIControlStateNormal);
+  backButton_->setTitle(" " + title, UIControlStateNormal);
+  backButton_->titleLabel()->setFont(UIFont::systemFontOfSize(17));
+  backButton_->addTarget(
+      backButton_,
+      [weak = WeakFromThis(this)](UIControl&, UIEvent*) {
+        auto bar = weak.lock();
+        if (bar && bar->backAction_) bar->backAction_();
+      },
+      UIControlEventTouchUpInside);
+  CGSize size = backButton_->sizeThatFits(CGSizeZero);
+  backButton_->setFrame(CGRectMake(0, 0, size.width, kHeight));
+  addSubview(backButton_);
+}
+
 void UINavigationBar::rebuildItemViews() {
   itemsDirty_ = false;
-  for (auto& v : leftViews_) v->removeFromSuperview();
-  for (auto& v : rightViews_) v->removeFromSuperview();
-  if (titleView_) titleView_->removeFromSuperview();
-  if (backButton_) backButton_->removeFromSuperview();
+  auto top = topItem();
+  // The views made before for items that have not changed since.
+  std::vector<std::pair<std::shared_ptr<UIBarButtonItem>, std::shared_ptr<UIView>>> made;
+  auto keep = [&](const auto& items, const auto& views) {
+    for (size_t i = 0; i < items.size() && i < views.size(); ++i) {
+      if (std::find(changedItems_.begin(), changedItems_.end(), items[i].get()) ==
+          changedItems_.end()) {
+        made.emplace_back(items[i], views[i]);
+      }
+    }
+  };
+  keep(leftItems_, leftViews_);
+  keep(rightItems_, rightViews_);
+  changedItems_.clear();
+  auto before = itemViews();
   leftViews_.clear();
   rightViews_.clear();
-  titleView_.reset();
-  backButton_.reset();
-  auto top = topItem();
-  if (!top) {
-    titleLabel_->setText("");
-    return;
+  leftItems_.clear();
+  rightItems_.clear();
+  if (top) {
+    for (auto& item : top->leftBarButtonItems()) {
+      leftViews_.push_back(reuseOrMakeView(item, made));
+      leftItems_.push_back(item);
+    }
+    for (auto& item : top->rightBarButtonItems()) {
+      rightViews_.push_back(reuseOrMakeView(item, made));
+      rightItems_.push_back(item);
+    }
   }
-  for (auto& item : top->leftBarButtonItems()) {
-    item->onChange_ = [weak = WeakFromThis(this)] {
-      if (auto bar = weak.lock()) bar->itemsChanged();
-    };
-    leftViews_.push_back(viewForItem(item));
+  rebuildBackButton();
+  titleView_ = top ? top->titleView() : nullptr;
+  // Views no longer shown go; those the bar shows from now on join it.
+  auto now = itemViews();
+  for (auto& v : before) {
+    if (std::find(now.begin(), now.end(), v) == now.end() && v->superview().get() == this) {
+      v->removeFromSuperview();
+    }
   }
-  for (auto& item : top->rightBarButtonItems()) {
-    item->onChange_ = [weak = WeakFromThis(this)] {
-      if (auto bar = weak.lock()) bar->itemsChanged();
-    };
-    rightViews_.push_back(viewForItem(item));
+  for (auto& v : leftViews_) {
+    if (v->superview().get() != this) addSubview(v);
   }
-  auto back = backItem();
-  if (back && leftViews_.empty() && !top->hidesBackButton()) {
-    std::string title = back->backBarButtonItem() ? back->backBarButtonItem()->title()
-                                                  : back->title();
-    if (title.empty() || title.size() > 12) title = "Back";
-    backButton_ = UIButton::buttonWithType(UIButtonType::System);
-    backButton_->setImage(UIImage::systemImageNamed(
-                              "chevron.left",
-                              UIImageSymbolConfiguration::configurationWithPointSize(17)),
-                          UIControlStateNormal);
-    backButton_->setTitle(" " + title, UIControlStateNormal);
-    backButton_->titleLabel()->setFont(UIFont::systemFontOfSize(17));
-    backButton_->addTarget(
-        backButton_,
-        [weak = WeakFromThis(this)](UIControl&, UIEvent*) {
-          auto bar = weak.lock();
-          if (bar && bar->backAction_) bar->backAction_();
-        },
-        UIControlEventTouchUpInside);
-    CGSize size = backButton_->sizeThatFits(CGSizeZero);
-    backButton_->setFrame(CGRectMake(0, 0, size.width, kHeight));
-    addSubview(backButton_);
+  for (auto& v : rightViews_) {
+    if (v->superview().get() != this) addSubview(v);
   }
-  for (auto& v : leftViews_) addSubview(v);
-  for (auto& v : rightViews_) addSubview(v);
-  titleView_ = top->titleView();
   if (titleView_) {
     if (titleView_->bounds().size == CGSizeZero) titleView_->sizeToFit();
-    addSubview(titleView_);
+    if (titleView_->superview().get() != this) addSubview(titleView_);
   }
-  titleLabel_->setText(titleView_ ? "" : top->title());
+  titleLabel_->setText(titleView_ || !top ? "" : top->title());
   titleLabel_->setHidden(titleView_ != nullptr);
 }
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "NSTextTypes.h"
 #include "UIBarButtonItem.h"
 #include "UIView.h"
-#include "NSTextTypes.h"
 #include "platform/foundation/ThreadChecks.h"
 
 class UINavigationItem : public NSObject {
@@ -20,14 +20,18 @@ class UINavigationItem : public NSObject {
   explicit UINavigationItem(std::string title = "") : title_(std::move(title)) {}
 
   const std::string& title() const { return title_; }
+  // Setting what the item already holds changes nothing: the bar showing it
+  // is not told.
   void setTitle(std::string t) {
     QX_DCHECK_MAIN_THREAD();
+    if (t == title_) return;
     title_ = std::move(t);
     changed();
   }
   std::shared_ptr<UIView> titleView() const { return titleView_; }
   void setTitleView(std::shared_ptr<UIView> v) {
     QX_DCHECK_MAIN_THREAD();
+    if (v == titleView_) return;
     titleView_ = std::move(v);
     changed();
   }
@@ -139,7 +143,20 @@ class UINavigationBar : public UIView {
   friend class UINavigationController;
   void takeAppearance();
   void itemsChanged();
+  // A bar button item the top item shows changed: its view is made anew.
+  void barButtonItemChanged(const UIBarButtonItem* item);
+  // Brings the views in line with the top item. The views of bar button
+  // items that did not change, the back button while its title stays and
+  // the title view while it is the same view are kept, as on the platform:
+  // a finger on one of them when something else changes still completes
+  // its tap.
   void rebuildItemViews();
+  // The view showing `item`: the one made for it before when the item is
+  // unchanged (taken out of `made`), else a new one.
+  std::shared_ptr<UIView> reuseOrMakeView(
+      const std::shared_ptr<UIBarButtonItem>& item,
+      std::vector<std::pair<std::shared_ptr<UIBarButtonItem>, std::shared_ptr<UIView>>>& made);
+  void rebuildBackButton();
   void applyLook();
   void styleTitleLabel(UILabel& label) const;
   // The views showing the top item now.
@@ -164,6 +181,15 @@ class UINavigationBar : public UIView {
   std::shared_ptr<UIButton> backButton_;
   std::vector<std::shared_ptr<UIView>> leftViews_;
   std::vector<std::shared_ptr<UIView>> rightViews_;
+  // The item each of leftViews_ and rightViews_ shows.
+  std::vector<std::shared_ptr<UIBarButtonItem>> leftItems_;
+  std::vector<std::shared_ptr<UIBarButtonItem>> rightItems_;
+  // Shown items changed since their views were made. Only compared with the
+  // items above, which are held, so an address here never names another
+  // item that is shown.
+  std::vector<const UIBarButtonItem*> changedItems_;
+  // What the back button says.
+  std::string backTitle_;
   bool itemsDirty_ = true;
   // A cross-fade under way: the old views with the alpha to give back when
   // they go, and the new views fading in.

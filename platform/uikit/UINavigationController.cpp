@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include "UIViewControllerTransitioning.h"
 #include "platform/foundation/Fatal.h"
 #include "platform/foundation/ThreadChecks.h"
 #include "platform/foundation/WeakSelf.h"
 
 struct UINavigationController::Change {
   NSTimerPtr timer;
-  std::function<void()> finish;
+  // Runs until the change ends; completing it finishes the change. Noted in
+  // the window, which takes no new touches meanwhile.
+  std::shared_ptr<UIViewControllerContextTransitioning> context;
   // The views sliding; their animations stop when the change is cut short.
   std::vector<std::shared_ptr<UIView>> moving;
 };
@@ -252,7 +255,7 @@ void UINavigationController::completeRunningChange() {
   if (change->timer) change->timer->invalidate();
   for (auto& v : change->moving) v->layer()->removeAllAnimations();
   if (bar_) bar_->finishFade();
-  change->finish();
+  change->context->completeTransition(true);
 }
 
 void UINavigationController::show(std::vector<std::shared_ptr<UIViewController>> stack,
@@ -336,8 +339,11 @@ void UINavigationController::show(std::vector<std::shared_ptr<UIViewController>>
     return;
   }
   running_ = std::make_unique<Change>();
-  running_->finish = finish;
+  running_->context = std::make_shared<UIViewControllerContextTransitioning>(
+      view(), from, to, from && from->isViewLoaded() ? from->view() : nullptr,
+      to && to->isViewLoaded() ? to->view() : nullptr, true, [finish](bool) { finish(); });
   running_->moving = std::move(moving);
+  noteTransitionInWindow(*running_->context);
   running_->timer = NSTimer::scheduledTimerWithTimeInterval(
       kTransitionDuration, false, WeakBind(WeakFromThis(this), [](UIViewController& vc, NSTimer&) {
         static_cast<UINavigationController&>(vc).completeRunningChange();

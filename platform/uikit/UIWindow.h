@@ -54,17 +54,17 @@ class UIWindow : public UIView {
   // begins while a transition runs reaches nothing, for its whole life.
   void sendEvent(UIEvent* event);
 
-  // While a presentation or dismissal runs in this window. No view takes new
-  // touches then, as on the platform: the screen under the finger is about
-  // to change, and a tap meant for the leaving screen must not reach the one
-  // it uncovers.
+  // While a presentation, a dismissal or an animated navigation push or pop
+  // runs in this window. No view takes new touches then, as on the
+  // platform: the screen under the finger is about to change, and a tap
+  // meant for the leaving screen must not reach the one it uncovers.
   bool isTransitioning() const;
 
  private:
   friend class UIViewController;
   void hitTestNewTouch(const std::shared_ptr<UITouch>& touch);
-  // A presentation or dismissal started in this window; it runs until its
-  // context completes.
+  // A transition started in this window; it runs until its context
+  // completes.
   void noteTransition(const std::shared_ptr<UIViewControllerContextTransitioning>& context);
 
   std::vector<std::weak_ptr<UIViewControllerContextTransitioning>> transitions_;

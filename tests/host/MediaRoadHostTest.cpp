@@ -633,6 +633,96 @@ TEST_F(MediaRoadHost, TheAlbumListCountsFollowAPhotoDeletedWhileOpenAndWhenReope
   EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
 }
 
+// While it loads, the album list answers twice, and each answer sets the
+// grid's title and title view again. A finger resting on Cancel meanwhile
+// still cancels, and the call is answered. Twenty thousand photos keep the
+// list loading (their index being built) well past the moment the finger
+// comes down, once the picker has slid in.
+TEST_F(MediaRoadHost, CancelHeldWhileTheAlbumListLoadsAnswersTheCall) {
+  TempFolder scratch;
+  const std::string library = scratch.makeFolder("library");
+  ASSERT_TRUE(WriteFixtureImage(library + "/p0.jpg", "public.jpeg", 8, 8));
+  const std::string photo = readFile(library + "/p0.jpg");
+  for (int i = 1; i < 20000; ++i) {
+    std::ofstream(library + "/p" + std::to_string(i) + ".jpg", std::ios::binary) << photo;
+  }
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PHOTO_LIBRARY=" + library,
+                    "QX_SYSTEM_VERSION=13.7", kExitWaitSetting},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  // Cancel, at the left end of the grid's bar.
+  ASSERT_TRUE(touch(host, R"({"kind":"longPress","point":[45,79],"duration":3})"));
+  auto reply = host.reply(1, kWait);
+  ASSERT_TRUE(reply && reply->find("result")) << describe(reply) << readFile(errors);
+  EXPECT_EQ(resultOf(reply), Value());
+  idle(host);
+  EXPECT_TRUE(buttonsTitled(host, "Cancel").empty()) << "the picker has left the screen";
+  EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
+}
+
+// The gallery's QR code screen is pushed over the page: a double tap on its
+// back button goes back to the page only, its second tap coming while the
+// screen slides away. The gallery's own back arrow then closes it.
+TEST_F(MediaRoadHost, ADoubleTapOnTheQRCodeScreensBackButtonGoesBackToThePageOnly) {
+  TempFolder scratch;
+  const std::string library = scratch.makeFolder("library");
+  const std::string code =
+      readFile(std::string(std::getenv("QX_TEST_DATA")) + "/coreimage/qr-text.png");
+  ASSERT_FALSE(code.empty());
+  std::ofstream(library + "/code.png", std::ios::binary) << code;
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PHOTO_LIBRARY=" + library,
+                    "QX_SYSTEM_VERSION=13.7", kExitWaitSetting},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  idle(host);
+  auto cells = assetCells(host);
+  ASSERT_EQ(cells.size(), 1u) << readFile(errors);
+  ASSERT_TRUE(longPress(host, centre(cells[0])));
+  idle(host);
+  ASSERT_EQ(galleryTitle(host), "1/1");
+
+  // A long press on the page offers the code; taking it pushes its screen,
+  // whose back button is named after the page.
+  auto textNamed = [&](const std::string& text) {
+    std::optional<Node> found;
+    for (auto& n : viewTree(host)) {
+      if (!n.hidden && n.text == text) found = n;
+    }
+    return found;
+  };
+  ASSERT_TRUE(longPress(host, CGPointMake(195, 422)));
+  idle(host);
+  auto extract = textNamed("Extract QR Code");
+  ASSERT_TRUE(extract) << readFile(errors);
+  ASSERT_TRUE(tap(host, centre(*extract)));
+  idle(host);
+  ASSERT_TRUE(textNamed("QR Code"));
+  auto back = buttonsTitled(host, " 1/1");
+  ASSERT_EQ(back.size(), 1u);
+  ASSERT_TRUE(
+      touch(host, R"({"kind":"tap","count":2,"point":)" + pointJSON(centre(back[0])) + "}"));
+  idle(host);
+  EXPECT_FALSE(textNamed("QR Code")) << "the code's screen has gone";
+  EXPECT_EQ(galleryTitle(host), "1/1") << "the gallery stays";
+
+  ASSERT_TRUE(tap(host, CGPointMake(28, 69)));
+  idle(host);
+  EXPECT_EQ(galleryTitle(host), std::nullopt);
+  auto cancel = buttonsTitled(host, "Cancel");
+  ASSERT_EQ(cancel.size(), 1u);
+  ASSERT_TRUE(tap(host, centre(cancel[0])));
+  auto reply = host.reply(1, kWait);
+  ASSERT_TRUE(reply && reply->find("result")) << describe(reply);
+  EXPECT_EQ(resultOf(reply), Value());
+  EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
+}
+
 TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
   TempFolder scratch;
   const std::string container = scratch.makeFolder("container");

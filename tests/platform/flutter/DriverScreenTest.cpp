@@ -19,6 +19,7 @@
 #include "platform/quartzcore/CAAnimation.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UICollectionViewCell.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIWindow.h"
@@ -288,22 +289,95 @@ TEST_F(DriverScreen, ATouchWaitsForTheRunningTransitionOrGivesUp) {
   EXPECT_TRUE(reply(1)->find("result"));
   EXPECT_TRUE(button->isSelected()) << "played on the screen the sheet uncovered";
 
+  // A press that waited keeps its whole length: sent while the sheet slides
+  // away, it comes down once the slide is over and stays down for its 0.8 s
+  // from then, not from when it was sent.
+  root->presentViewController(sheet, false);
+  sheet->dismissViewControllerAnimated(true);
+  send(2, R"("touch":{"kind":"longPress","point":[70,40],"duration":0.8})");
+  advance(UIViewController::kTransitionDuration);
+  advance(0.6);
+  EXPECT_TRUE(button->isHighlighted()) << "the finger is down";
+  EXPECT_EQ(reply(2), nullptr);
+  advance(0.18);
+  EXPECT_TRUE(button->isHighlighted()) << "the finger is still down";
+  EXPECT_EQ(reply(2), nullptr);
+  EXPECT_TRUE(button->isSelected());
+  advance(0.05);
+  ASSERT_NE(reply(2), nullptr);
+  EXPECT_TRUE(reply(2)->find("result"));
+  EXPECT_FALSE(button->isHighlighted());
+  EXPECT_FALSE(button->isSelected()) << "lifted on the button";
+
   auto held = std::make_shared<HeldTransition>();
   sheet->setTransitioningDelegate(held);
   root->presentViewController(sheet, true);
   auto context = held->animator->context;
   ASSERT_NE(context, nullptr);
-  send(2, R"("touch":{"kind":"tap","point":[70,40]})");
+  send(3, R"("touch":{"kind":"tap","point":[70,40]})");
   advance(10 - 0.05);
-  EXPECT_EQ(reply(2), nullptr);
+  EXPECT_EQ(reply(3), nullptr);
   advance(0.1);
-  ASSERT_EQ(errorCode(2), "busy");
-  EXPECT_EQ(reply(2)->find("error")->find("message")->asString(),
-            "A screen was still being presented or dismissed after 10 seconds; the touch was "
-            "not played");
-  EXPECT_TRUE(button->isSelected());
+  ASSERT_EQ(errorCode(3), "busy");
+  EXPECT_EQ(reply(3)->find("error")->find("message")->asString(),
+            "A screen was still being presented, dismissed, pushed or popped after 10 seconds; "
+            "the touch was not played");
+  EXPECT_FALSE(button->isSelected());
   context->completeTransition(true);
   root->dismissViewControllerAnimated(false);
+}
+
+// A navigation push or pop is a transition too: a touch sent while a screen
+// slides in waits and lands on it; a double tap on its back button goes back
+// one screen, as its second tap comes while the screen slides away; two taps
+// sent one after the other go back two, the second played once the first
+// pop is over.
+TEST_F(DriverScreen, ATouchWaitsForAPushOrPopAndADoubleTapOnBackGoesBackOneScreen) {
+  auto first = std::make_shared<UIViewController>();
+  auto nav = std::make_shared<UINavigationController>(first);
+  window->setRootViewController(nav);
+  auto second = std::make_shared<UIViewController>();
+  second->setTitle("Second");
+  nav->pushViewController(second, false);
+  auto third = std::make_shared<UIViewController>();
+  int thirdTaps = 0;
+  auto onThird = UIButton::buttonWithType(UIButtonType::Custom);
+  onThird->setFrame(CGRectMake(20, 200, 100, 40));
+  onThird->addTarget(
+      onThird, [&](UIControl&, UIEvent*) { ++thirdTaps; }, UIControlEventTouchUpInside);
+  third->view()->addSubview(onThird);
+  nav->pushViewController(third, true);
+  send(1, R"("touch":{"kind":"tap","point":[70,220]})");
+  advance(UIViewController::kTransitionDuration - 0.01);
+  EXPECT_EQ(reply(1), nullptr);
+  advance(0.2);
+  ASSERT_NE(reply(1), nullptr);
+  EXPECT_TRUE(reply(1)->find("result"));
+  EXPECT_EQ(thirdTaps, 1) << "played on the pushed screen";
+
+  auto backAt = [&] {
+    window->layoutIfNeeded();
+    auto back = nav->navigationBar()->backButton();
+    if (!back) return std::string("[-1,-1]");
+    CGRect r = back->convertRectToView(back->bounds(), nullptr);
+    return "[" + std::to_string(CGRectGetMidX(r)) + "," + std::to_string(CGRectGetMidY(r)) + "]";
+  };
+  send(2, R"("touch":{"kind":"tap","count":2,"point":)" + backAt() + "}");
+  advance(1);
+  ASSERT_NE(reply(2), nullptr);
+  EXPECT_TRUE(reply(2)->find("result"));
+  EXPECT_EQ(nav->topViewController(), second);
+  EXPECT_EQ(nav->viewControllers().size(), 2u);
+
+  nav->pushViewController(third, false);
+  const std::string back = backAt();
+  send(3, R"("touch":{"kind":"tap","point":)" + back + "}");
+  send(4, R"("touch":{"kind":"tap","point":)" + back + "}");
+  advance(2);
+  ASSERT_NE(reply(4), nullptr);
+  EXPECT_TRUE(reply(3)->find("result"));
+  EXPECT_TRUE(reply(4)->find("result"));
+  EXPECT_EQ(nav->topViewController(), first);
 }
 
 TEST_F(DriverScreen, ATouchWhoseWorkFindsNoClassIsAnErrorNamingIt) {

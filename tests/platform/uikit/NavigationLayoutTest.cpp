@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,9 +11,9 @@
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TestEnvironment.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
-#include "support/ui/ScriptedDisplay.h"
 
 namespace navigation_layout_test {
 
@@ -220,6 +221,163 @@ TEST_F(NavigationLayoutTest, TheBarTitleCrossFadesWhileScreensSlide) {
   window->layoutIfNeeded();
   EXPECT_EQ(barLabels(*bar), std::vector<std::string>{"Photos"});
   EXPECT_TRUE(bar->fadingItemViews().empty());
+}
+
+CGPoint centreInWindow(UIView& view) {
+  CGRect r = view.convertRectToView(view.bounds(), nullptr);
+  return CGPointMake(CGRectGetMidX(r), CGRectGetMidY(r));
+}
+
+// Album lists and counters answer while a person's finger rests on a bar
+// button: whatever else of the bar they change, the button under the finger
+// stays and its tap completes once. Only the views of items that changed
+// are made anew.
+TEST_F(NavigationLayoutTest, AFingerOnABarButtonLiftsThereWhateverElseOfTheBarChanged) {
+  auto first = std::make_shared<Screen>("A", &log, UIColor::whiteColor());
+  auto nav = std::make_shared<UINavigationController>(first);
+  window->setRootViewController(nav);
+  drainMainLoop();
+  auto bar = nav->navigationBar();
+  auto item = first->navigationItem();
+  auto owner = std::make_shared<NSObject>();
+  int cancels = 0, dones = 0;
+  auto cancel = UIBarButtonItem::itemWithBarButtonSystemItem(UIBarButtonSystemItem::Cancel, owner,
+                                                             [&](UIBarButtonItem&) { ++cancels; });
+  auto done = UIBarButtonItem::itemWithTitle("Done", UIBarButtonItemStyle::Done, owner,
+                                             [&](UIBarButtonItem&) { ++dones; });
+  auto selector = UIButton::buttonWithType(UIButtonType::System);
+  selector->setTitle("Recents", UIControlStateNormal);
+  auto otherSelector = UIButton::buttonWithType(UIButtonType::System);
+  otherSelector->setTitle("Favourites", UIControlStateNormal);
+
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    bool replacesDone;  // the right item's view is made anew
+  };
+  const Case cases[] = {
+      {"the same title", [&] { first->setTitle("Photos"); }, false},
+      {"a new title", [&] { first->setTitle("Recents"); }, false},
+      {"the same title view", [&] { item->setTitleView(selector); }, false},
+      {"another title view", [&] { item->setTitleView(otherSelector); }, false},
+      {"no title view", [&] { item->setTitleView(nullptr); }, false},
+      {"a title view taken from another view",
+       [&] {
+         window->addSubview(otherSelector);
+         item->setTitleView(otherSelector);
+       },
+       false},
+      {"the same left item", [&] { item->setLeftBarButtonItem(cancel); }, false},
+      {"the right item's title", [&] { done->setTitle("Done (1)"); }, true},
+      {"the right item disabled", [&] { done->setEnabled(false); }, true},
+      {"another right item",
+       [&] {
+         item->setRightBarButtonItem(UIBarButtonItem::itemWithTitle(
+             "Select", UIBarButtonItemStyle::Plain, owner, [](UIBarButtonItem&) {}));
+       },
+       true},
+      {"the title and both right items at once",
+       [&] {
+         first->setTitle("Albums");
+         item->setTitleView(otherSelector);
+         item->setRightBarButtonItems(
+             {done, UIBarButtonItem::itemWithTitle("Edit", UIBarButtonItemStyle::Plain, owner,
+                                                   [](UIBarButtonItem&) {})});
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    first->setTitle("Photos");
+    item->setTitleView(selector);
+    item->setLeftBarButtonItem(cancel);
+    done->setTitle("Done");
+    done->setEnabled(true);
+    item->setRightBarButtonItem(done);
+    window->layoutIfNeeded();
+    cancels = 0;
+    ASSERT_EQ(bar->leftItemViews().size(), 1u);
+    ASSERT_EQ(bar->rightItemViews().size(), 1u);
+    auto cancelView = bar->leftItemViews()[0];
+    auto doneView = bar->rightItemViews()[0];
+
+    auto finger = hand->down({centreInWindow(*cancelView)});
+    c.change();
+    window->layoutIfNeeded();
+    hand->up(finger);
+    EXPECT_EQ(cancels, 1);
+    ASSERT_EQ(bar->leftItemViews().size(), 1u);
+    EXPECT_EQ(bar->leftItemViews()[0], cancelView);
+    EXPECT_EQ(cancelView->superview(), bar);
+    ASSERT_FALSE(bar->rightItemViews().empty());
+    EXPECT_EQ(bar->rightItemViews()[0] != doneView, c.replacesDone);
+    EXPECT_EQ(doneView->superview() == bar, !c.replacesDone);
+    // The bar shows the item as it is now.
+    for (auto& view : {selector, otherSelector}) {
+      EXPECT_EQ(view->superview() == bar, item->titleView() == view);
+    }
+    EXPECT_EQ(bar->titleLabel()->isHidden(), item->titleView() != nullptr);
+    if (!item->titleView()) {
+      EXPECT_EQ(bar->titleLabel()->text(), first->title());
+    }
+  }
+
+  // The view of the item that changed is a new one, and it is the one a tap
+  // reaches; the one it replaced left the bar.
+  done->setTitle("Done");
+  done->setEnabled(true);
+  item->setRightBarButtonItem(done);
+  window->layoutIfNeeded();
+  auto doneView = bar->rightItemViews().at(0);
+  done->setTitle("Done (2)");
+  window->layoutIfNeeded();
+  auto newDone = std::dynamic_pointer_cast<UIButton>(bar->rightItemViews().at(0));
+  ASSERT_NE(newDone, nullptr);
+  EXPECT_NE(newDone, doneView);
+  EXPECT_EQ(doneView->superview(), nullptr);
+  EXPECT_EQ(newDone->titleForState(UIControlStateNormal), "Done (2)");
+  dones = 0;
+  hand->tap(centreInWindow(*newDone));
+  EXPECT_EQ(dones, 1);
+
+  // What the item already holds, set again, does not even ask the bar to
+  // lay out; a change does.
+  window->layoutIfNeeded();
+  ASSERT_FALSE(bar->needsLayout());
+  first->setTitle(first->title());
+  item->setTitleView(item->titleView());
+  EXPECT_FALSE(bar->needsLayout());
+  item->setTitle("Library");
+  EXPECT_TRUE(bar->needsLayout());
+  window->layoutIfNeeded();
+  item->setTitleView(selector);
+  EXPECT_TRUE(bar->needsLayout());
+  window->layoutIfNeeded();
+
+  // The back button stays while its title does: a finger on it while the
+  // pushed screen's bar changes goes back once.
+  auto second = std::make_shared<Screen>("B", &log, UIColor::whiteColor());
+  nav->pushViewController(second, false);
+  window->layoutIfNeeded();
+  auto back = bar->backButton();
+  ASSERT_NE(back, nullptr);
+  auto finger = hand->down({centreInWindow(*back)});
+  second->setTitle("Details");
+  second->navigationItem()->setRightBarButtonItem(done);
+  window->layoutIfNeeded();
+  EXPECT_EQ(bar->backButton(), back);
+  hand->up(finger);
+  EXPECT_EQ(nav->topViewController(), first);
+  // The back item's new title is a new back button.
+  nav->pushViewController(second, false);
+  window->layoutIfNeeded();
+  back = bar->backButton();
+  item->setTitle("Camera Roll");
+  window->layoutIfNeeded();
+  ASSERT_NE(bar->backButton(), nullptr);
+  EXPECT_NE(bar->backButton(), back);
+  EXPECT_EQ(back->superview(), nullptr);
+  EXPECT_EQ(bar->backButton()->titleForState(UIControlStateNormal), " Camera Roll");
 }
 
 TEST_F(NavigationLayoutTest, HidingTheBarSlidesItAwayAndGivesBackTheSafeArea) {

@@ -6,6 +6,7 @@
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIBarLook.h"
+#include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
@@ -485,6 +486,90 @@ TEST_F(ViewControllerTest, NavigationPushesAndPopsOnTheClock) {
   EXPECT_EQ(nav->visibleViewController(), modal);
   EXPECT_EQ(nav->topViewController(), a);
   nav->dismissViewControllerAnimated(false);
+}
+
+// While a pushed screen slides in or a popped one slides out, a finger put
+// down reaches no screen, for its whole life: the screen under it is about
+// to change. Once the slide is over fingers land again. A double tap on a
+// pushed screen's back button so goes back one screen only.
+TEST_F(ViewControllerTest, NoFingerIsTakenWhileANavigationPushOrPopSlides) {
+  struct Case {
+    const char* name;
+    bool push;
+    bool animated;
+    double after;  // seconds into the slide when the finger comes down
+    bool taken;
+  };
+  const double end = UIViewController::kTransitionDuration;
+  const Case cases[] = {
+      {"push, as the slide starts", true, true, 0, false},
+      {"push, mid-slide", true, true, end / 2, false},
+      {"push, just before the slide ends", true, true, end - 0.01, false},
+      {"push, once the slide is over", true, true, end, true},
+      {"push without animation", true, false, 0, true},
+      {"pop, as the slide starts", false, true, 0, false},
+      {"pop, mid-slide", false, true, end / 2, false},
+      {"pop, just before the slide ends", false, true, end - 0.01, false},
+      {"pop, once the slide is over", false, true, end, true},
+      {"pop without animation", false, false, 0, true},
+  };
+  const CGPoint middle = CGPointMake(187, 400);
+  UITouchDriver hand(window);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto first = std::make_shared<UIViewController>();
+    auto nav = std::make_shared<UINavigationController>(first);
+    window->setRootViewController(nav);
+    auto onFirst = coverWithCounter(first->view());
+    auto second = std::make_shared<UIViewController>();
+    auto onSecond = coverWithCounter(second->view());
+    if (!c.push) nav->pushViewController(second, false);
+    if (c.push) {
+      nav->pushViewController(second, c.animated);
+    } else {
+      nav->popViewControllerAnimated(c.animated);
+    }
+    EXPECT_EQ(window->isTransitioning(), c.animated);
+    advance(c.after);
+    auto finger = hand.down({middle});
+    advance(end);
+    EXPECT_FALSE(window->isTransitioning());
+    hand.up(finger);
+    auto shown = c.push ? onSecond : onFirst;
+    auto left = c.push ? onFirst : onSecond;
+    EXPECT_EQ(shown->began, c.taken ? 1 : 0);
+    EXPECT_EQ(left->began, 0);
+    hand.tap(middle);
+    EXPECT_EQ(shown->began, c.taken ? 2 : 1);
+  }
+
+  // A push cut short by another: the window waits for the second.
+  auto first = std::make_shared<UIViewController>();
+  auto nav = std::make_shared<UINavigationController>(first);
+  window->setRootViewController(nav);
+  auto second = std::make_shared<UIViewController>();
+  second->setTitle("Second");
+  auto third = std::make_shared<UIViewController>();
+  auto onSecond = coverWithCounter(second->view());
+  nav->pushViewController(second, true);
+  advance(end / 2);
+  nav->pushViewController(third, true);
+  EXPECT_TRUE(window->isTransitioning());
+  advance(end - 0.01);
+  EXPECT_TRUE(window->isTransitioning());
+  advance(0.01);
+  EXPECT_FALSE(window->isTransitioning());
+
+  // Back one screen for a double tap on the back button: the second tap
+  // comes while the third screen slides away.
+  auto back = nav->navigationBar()->backButton();
+  ASSERT_NE(back, nullptr);
+  CGRect r = back->convertRectToView(back->bounds(), nullptr);
+  hand.tap(CGPointMake(CGRectGetMidX(r), CGRectGetMidY(r)), 2);
+  advance(end);
+  EXPECT_EQ(nav->topViewController(), second);
+  EXPECT_EQ(nav->viewControllers().size(), 2u);
+  EXPECT_EQ(onSecond->began, 0);
 }
 
 TEST_F(ViewControllerTest, PopoversHangFromTheirSourceAndAdaptOnThePhone) {
