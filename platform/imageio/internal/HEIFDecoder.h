@@ -24,6 +24,7 @@
 
 struct heif_context;
 struct heif_image_handle;
+class HEIFItems;
 
 class HEIFDecoder : public ImageDecoder {
  public:
@@ -66,9 +67,13 @@ class HEIFDecoder : public ImageDecoder {
     ExifData exif;
     // The EXIF orientation equal to the image's rotation and mirroring.
     int orientation = 1;
+    // Whether every picture its decode makes stays within kImageMaxPixels.
+    bool decodable = false;
     std::vector<Thumbnail> thumbnails;
   };
-  void readThumbnails(heif_image_handle* handle, Image& image) const;
+  // The thumbnails worth decoding instead of the image: of its shape, no
+  // larger than it, and coded at the size they declare, within the limits.
+  void readThumbnails(heif_image_handle* handle, const HEIFItems& items, Image& image) const;
   // The image's thumbnail of the least pixels that covers width x height,
   // nullptr when none does.
   const Thumbnail* coveringThumbnail(const Image& image, uint32_t width, uint32_t height) const;
