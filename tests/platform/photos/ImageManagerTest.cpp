@@ -42,7 +42,9 @@ struct ImageAnswers {
       if (isFinal) dispatch_semaphore_signal(final);
     };
   }
-  bool wait() { return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0; }
+  bool wait() {
+    return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0;
+  }
 };
 
 const uint8_t* pixel(const CGImageRef& image, size_t x, size_t y) {
@@ -69,10 +71,10 @@ TEST_F(ImageManagerTest, ImagesAreDecodedUprightAndResizedToTheTargetInEachConte
   exact->resizeMode = PHImageRequestOptionsResizeModeExact;
 
   ImageAnswers fit, fill;
-  PHImageRequestID first = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
-                                                         PHImageContentModeAspectFit, exact, fit.handler());
-  PHImageRequestID second = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
-                                                          PHImageContentModeAspectFill, exact, fill.handler());
+  PHImageRequestID first = manager->requestImageForAsset(
+      asset, CGSizeMake(10, 10), PHImageContentModeAspectFit, exact, fit.handler());
+  PHImageRequestID second = manager->requestImageForAsset(
+      asset, CGSizeMake(10, 10), PHImageContentModeAspectFill, exact, fill.handler());
   EXPECT_GT(first, 0);
   EXPECT_EQ(second, first + 1);
   ASSERT_TRUE(fit.wait());
@@ -126,6 +128,28 @@ TEST_F(ImageManagerTest, AnOpportunisticRequestDecodesAHEICPhotoOnceForBothItsIm
   EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
 }
 
+TEST_F(ImageManagerTest, AnImageRequestNeverDecodesAHEICThumbnailLargerThanItsPhoto) {
+  // 640 x 480 with a thumbnail item of 16000 x 12000 (imageio's sample).
+  const char* data = std::getenv("QX_TEST_DATA");
+  ASSERT_TRUE(data);
+  std::ifstream in(std::string(data) + "/imageio/thumbnail-16000x12000-of-640x480.heic",
+                   std::ios::binary);
+  std::ofstream(path("photo.heic"), std::ios::binary) << in.rdbuf();
+  auto asset = onlyAsset();
+  ASSERT_TRUE(asset);
+  ImageAnswers answers;
+  const size_t before = HEIFDecodedImageCount();
+  PHImageManager::defaultManager()->requestImageForAsset(
+      asset, CGSizeMake(200, 200), PHImageContentModeAspectFit, nullptr, answers.handler());
+  ASSERT_TRUE(answers.wait());
+  ASSERT_EQ(answers.answers.size(), 2u);
+  CGImageRef final = answers.answers[1].image->CGImage();
+  EXPECT_EQ(final->width(), 200u);
+  EXPECT_EQ(final->height(), 150u);
+  EXPECT_TRUE(isRed(pixel(final, 50, 30)));  // the photo's quadrant, not the thumbnail's grey
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+}
+
 TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAssetsAndFrames) {
   ASSERT_TRUE(WriteFixtureImage(path("photo.heic"), "public.heic", 16, 8, 1, std::nullopt,
                                 "2020:01:01 00:00:00"));
@@ -143,15 +167,15 @@ TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAss
     std::string uti;
     UIImageOrientation orientation = UIImageOrientationUp;
     Value info;
-    manager->requestImageDataForAsset(asset, nullptr,
-                                      [&, done](const NSDataPtr& d, const std::string& t,
-                                          UIImageOrientation o, const Value& i) {
-                                        data = d;
-                                        uti = t;
-                                        orientation = o;
-                                        info = i;
-                                        dispatch_semaphore_signal(done);
-                                      });
+    manager->requestImageDataForAsset(
+        asset, nullptr,
+        [&, done](const NSDataPtr& d, const std::string& t, UIImageOrientation o, const Value& i) {
+          data = d;
+          uti = t;
+          orientation = o;
+          info = i;
+          dispatch_semaphore_signal(done);
+        });
     ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->vector(), NSData::dataWithContentsOfFile(asset->filePath())->vector());
@@ -242,11 +266,15 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const CGSize size = CGSizeMake(6, 6);
   auto request = [&](const std::string& name, PHImageRequestID id) {
     Answer answer;
-    provider->requestImage(PHImageRequest{id, byName[name], size, PHImageContentModeAspectFill, sync},
-                           [&](const UIImagePtr& image, const Value& info) { answer = {image, info}; });
+    provider->requestImage(
+        PHImageRequest{id, byName[name], size, PHImageContentModeAspectFill, sync},
+        [&](const UIImagePtr& image, const Value& info) {
+          answer = {image, info};
+        });
     return answer;
   };
-  provider->startCaching({byName["a.png"], byName["b.png"]}, size, PHImageContentModeAspectFill, sync);
+  provider->startCaching({byName["a.png"], byName["b.png"]}, size, PHImageContentModeAspectFill,
+                         sync);
   // A hit on "a" makes "b" the least recently used, so caching "c" drops "b".
   ASSERT_TRUE(request("a.png", 1).image);
   provider->startCaching({byName["c.png"]}, size, PHImageContentModeAspectFill, sync);
@@ -385,7 +413,8 @@ TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
       [manager, record](const UIImagePtr& image, const Value& info) {
         const Value* degraded = info.find(PHImageResultIsDegradedKey);
         if (degraded && degraded->asBool()) {
-          manager->cancelImageRequest(static_cast<PHImageRequestID>(info.find(PHImageResultRequestIDKey)->asInt64()));
+          manager->cancelImageRequest(
+              static_cast<PHImageRequestID>(info.find(PHImageResultRequestIDKey)->asInt64()));
         }
         record(image, info);
       });
@@ -401,7 +430,8 @@ TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
 
   // The next request of the same image is answered in full.
   ImageAnswers next;
-  manager->requestImageForAsset(asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr, next.handler());
+  manager->requestImageForAsset(asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr,
+                                next.handler());
   ASSERT_TRUE(next.wait());
   ASSERT_EQ(next.answers.size(), 2u);
   ASSERT_TRUE(next.answers[1].image);
