@@ -1,5 +1,6 @@
 #include "internal/HEIFDecoder.h"
 
+#include <malloc.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -110,12 +111,36 @@ struct HEIFSharedDecode {
   // answer with an error write the message into the image, so the colour
   // profile is read here once, not by every reader of the planes.
   heif_image* image = nullptr;
+  uint64_t pixels = 0;
   int matrix = 6;  // of the YCbCr planes: BT.601 unless the profile says
   bool fullRange = true;
-  ~HEIFSharedDecode() {
-    if (image) Heif().heif_image_release(image);
-  }
+  ~HEIFSharedDecode();
 };
+
+namespace {
+
+// glibc serves a large block from the arena of the thread that asks for it
+// once its mmap threshold has risen past the block's size (every large
+// block freed raises it), and keeps the block in that arena when it is
+// freed. Decodes run on whichever worker takes a request, each with an arena
+// of its own: without giving freed memory back after a large decode, every
+// one of those arenas comes to hold a whole decode's worth of it.
+constexpr uint64_t kGiveBackPixels = 1 << 20;
+
+void GiveBackFreedMemory(uint64_t pixels) {
+  if (pixels >= kGiveBackPixels) malloc_trim(0);
+}
+
+void Release(heif_image* image, uint64_t pixels) {
+  Heif().heif_image_release(image);
+  GiveBackFreedMemory(pixels);
+}
+
+}  // namespace
+
+HEIFSharedDecode::~HEIFSharedDecode() {
+  if (image) Release(image, pixels);
+}
 
 namespace {
 
@@ -213,8 +238,11 @@ heif_image* Decode(const heif_image_handle* handle, uint64_t pixels, heif_colors
   Budget().release(pixels);
   if (error.code != heif_error_Ok) {
     if (image) Heif().heif_image_release(image);
-    return nullptr;
+    image = nullptr;
   }
+  // What libheif worked in is freed now.
+  GiveBackFreedMemory(pixels);
+  if (!image) return nullptr;
   ++gDecodedImages;
   return image;
 }
@@ -446,7 +474,8 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSin
                                                    ? SharedDecode(file_->identity() + "#" + what)
                                                    : std::make_shared<HEIFSharedDecode>();
     std::call_once(decode->once, [&] {
-      decode->image = Decode(handle, uint64_t(width) * height, colorspace, chroma);
+      decode->pixels = uint64_t(width) * height;
+      decode->image = Decode(handle, decode->pixels, colorspace, chroma);
       if (decode->image && colorspace == heif_colorspace_YCbCr) ReadColourProfile(*decode, handle);
     });
     releaseBytes();  // the coded data is read; the decoded image is what counts now
@@ -536,7 +565,7 @@ bool HEIFDecoder::decodeThumbnail(const Image& image, const Thumbnail& thumbnail
   for (int y = 0; ok && y < h; ++y) {
     std::memcpy(stored.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
   }
-  Heif().heif_image_release(decoded);
+  Release(decoded, uint64_t(thumbnail.width) * thumbnail.height);
   if (!ok) return false;
   if (premultiplied) ImageBitmapUnpremultiply(stored);
   out = ImageBitmapApplyingOrientation(stored, image.orientation);
