@@ -181,51 +181,9 @@ void ReadColourProfile(HEIFSharedDecode& decode, const heif_image_handle* handle
   Heif().heif_nclx_color_profile_free(nclx);
 }
 
-// libheif assembles a whole image at about four and a half bytes a pixel
-// at its peak, and a grid's tiles already keep every allowed CPU busy:
-// decodes side by side past one full decode's worth of pixels would add
-// memory, not speed. A decode waits until those running leave it room; one
-// alone always runs.
-class DecodeBudget {
- public:
-  explicit DecodeBudget(uint64_t pixels) : budget_(pixels) {}
-
-  void acquire(uint64_t pixels) {
-    {
-      MutexLock lock(mutex_);
-      if (fits(pixels)) {
-        inUse_ += pixels;
-        return;
-      }
-    }
-    DispatchBlockingScope waiting;  // a pool worker lends its place meanwhile
-    MutexLock lock(mutex_);
-    lock.wait(room_, [&]() REQUIRES(mutex_) { return fits(pixels); });
-    inUse_ += pixels;
-  }
-
-  void release(uint64_t pixels) {
-    {
-      MutexLock lock(mutex_);
-      inUse_ -= pixels;
-    }
-    room_.notify_all();
-  }
-
- private:
-  bool fits(uint64_t pixels) const REQUIRES(mutex_) {
-    return inUse_ == 0 || inUse_ + pixels <= budget_;
-  }
-
-  Mutex mutex_;  // guards inUse_ (with room_)
-  std::condition_variable room_;
-  const uint64_t budget_;
-  uint64_t inUse_ GUARDED_BY(mutex_) = 0;
-};
-
 // Never destroyed: decodes on queue workers may end after main has returned.
-DecodeBudget& Budget() {
-  static auto* budget = new DecodeBudget(kImageMaxPixels);
+HEIFDecodeBudget& Budget() {
+  static auto* budget = new HEIFDecodeBudget(kImageMaxPixels);
   return *budget;
 }
 
@@ -247,9 +205,45 @@ heif_image* Decode(const heif_image_handle* handle, uint64_t pixels, heif_colors
   return image;
 }
 
-// Tiles of a grid are decoded side by side on libheif's own threads, one
-// for each CPU the process may run on (at most 8).
-int DecodingThreads() {
+}  // namespace
+
+size_t HEIFDecodedImageCount() { return gDecodedImages.load(); }
+
+void HEIFDecodeBudget::acquire(uint64_t pixels) {
+  {
+    MutexLock lock(mutex_);
+    if (fits(pixels)) {
+      inUse_ += pixels;
+      return;
+    }
+  }
+  DispatchBlockingScope waiting;  // a pool worker lends its place meanwhile
+  MutexLock lock(mutex_);
+  ++waiting_;
+  lock.wait(room_, [&]() REQUIRES(mutex_) { return fits(pixels); });
+  --waiting_;
+  inUse_ += pixels;
+}
+
+void HEIFDecodeBudget::release(uint64_t pixels) {
+  {
+    MutexLock lock(mutex_);
+    inUse_ -= pixels;
+  }
+  room_.notify_all();
+}
+
+uint64_t HEIFDecodeBudget::inUse() const {
+  MutexLock lock(mutex_);
+  return inUse_;
+}
+
+size_t HEIFDecodeBudget::waiting() const {
+  MutexLock lock(mutex_);
+  return waiting_;
+}
+
+int HEIFDecodingThreads() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
   const int cpus = sched_getaffinity(0, sizeof allowed, &allowed) == 0
@@ -257,10 +251,6 @@ int DecodingThreads() {
                        : int(std::thread::hardware_concurrency());
   return std::clamp(cpus, 1, 8);
 }
-
-}  // namespace
-
-size_t HEIFDecodedImageCount() { return gDecodedImages.load(); }
 
 HEIFDecoder::~HEIFDecoder() {
   held_.reset();  // may release libheif's image: before the context goes
@@ -302,7 +292,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
-  Heif().heif_context_set_max_decoding_threads(context_, DecodingThreads());
+  Heif().heif_context_set_max_decoding_threads(context_, HEIFDecodingThreads());
   if (Heif()
           .heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(),
                                                       nullptr)

@@ -14,11 +14,14 @@
 // its last scaled decode until dropScaledDecode() or dropCaches(), so a
 // second size costs no second decode.
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
@@ -84,6 +87,40 @@ class HEIFDecoder : public ImageDecoder {
   std::shared_ptr<struct HEIFSharedDecode> held_;  // the last scaled decode
   std::string heldWhat_;
 };
+
+// libheif assembles a whole image at about four and a half bytes a pixel
+// at its peak, and a grid's tiles already keep every allowed CPU busy:
+// decodes side by side past one full decode's worth of pixels
+// (kImageMaxPixels) would add memory, not speed. Every decode takes its
+// pixels from one budget of that size: it waits until those running leave
+// it room; one alone always runs.
+class HEIFDecodeBudget {
+ public:
+  explicit HEIFDecodeBudget(uint64_t pixels) : budget_(pixels) {}
+  HEIFDecodeBudget(const HEIFDecodeBudget&) = delete;
+  HEIFDecodeBudget& operator=(const HEIFDecodeBudget&) = delete;
+
+  void acquire(uint64_t pixels);
+  void release(uint64_t pixels);
+  uint64_t inUse() const;
+  // Decodes waiting for room.
+  size_t waiting() const;
+
+ private:
+  bool fits(uint64_t pixels) const REQUIRES(mutex_) {
+    return inUse_ == 0 || inUse_ + pixels <= budget_;
+  }
+
+  mutable Mutex mutex_;  // guards inUse_ and waiting_ (with room_)
+  std::condition_variable room_;
+  const uint64_t budget_;
+  uint64_t inUse_ GUARDED_BY(mutex_) = 0;
+  size_t waiting_ GUARDED_BY(mutex_) = 0;
+};
+
+// The threads libheif decodes a grid's tiles on, side by side: one for each
+// CPU the calling thread may run on (its affinity), at most 8.
+int HEIFDecodingThreads();
 
 // Loads libheif and initialises it (plugins loaded) once per process; false
 // with `why` (when given) when it cannot be loaded, and then no HEIF image is
