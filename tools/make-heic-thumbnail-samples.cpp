@@ -13,12 +13,13 @@
 // almost nothing.
 // - thumbnail-16000x12000-of-640x480.heic: a 640 x 480 image whose one
 //   thumbnail is 16000 x 12000, written through libheif's own API.
-// - thumbnail-bounds-of-256x192.heic: six images of 256 x 192, each with
+// - thumbnail-bounds-of-256x192.heic: seven images of 256 x 192, each with
 //   one thumbnail: (0) 256 x 192, its image's size; (1) 257 x 192 and
 //   (2) 256 x 193, a pixel past it (a grid of one padded tile, as libheif
 //   writes odd sizes); (3) declaring 64 x 48 but coded 96 x 72; (4) a grid
 //   of 2 x 2 tiles of 64 x 64 making 128 x 96; (5) a grid declaring
-//   64 x 48 whose one tile is coded 256 x 192.
+//   64 x 48 whose one tile is coded 256 x 192; (6) 120 x 90, coded 120 x 96
+//   and cut to its size by the coding's conformance window.
 // - thumbnails-of-8200x8200.heic: an image past the full-decode limit with
 //   thumbnails of 8194 x 8194 (past it too) and of 256 x 256.
 #include <libheif/heif.h>
@@ -340,6 +341,7 @@ Bytes ThumbnailBounds() {
   const Coded wider = Code(258, 192, 127);
   const Coded taller = Code(256, 194, 127);
   const Coded larger = Code(96, 72, 127);
+  const Coded windowed = Code(120, 90, 127);
   // The 128 x 96 grid's tiles, row by row.
   std::vector<Coded> tiles;
   for (uint32_t y : {0u, 64u}) {
@@ -376,6 +378,7 @@ Bytes ThumbnailBounds() {
        Coded1(0, tiles[1], 64, 64, true), Coded1(0, tiles[2], 64, 64, true),
        Coded1(0, tiles[3], 64, 64, true)});
   add({Grid(0, 1, 1, 64, 48), Coded1(0, exact, 256, 192, true)});
+  add({Coded1(0, windowed, 120, 90)});
   return File(items, references, 1);
 }
 
