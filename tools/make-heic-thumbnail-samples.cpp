@@ -13,13 +13,14 @@
 // almost nothing.
 // - thumbnail-16000x12000-of-640x480.heic: a 640 x 480 image whose one
 //   thumbnail is 16000 x 12000, written through libheif's own API.
-// - thumbnail-bounds-of-256x192.heic: seven images of 256 x 192, each with
+// - thumbnail-bounds-of-256x192.heic: eight images of 256 x 192, each with
 //   one thumbnail: (0) 256 x 192, its image's size; (1) 257 x 192 and
 //   (2) 256 x 193, a pixel past it (a grid of one padded tile, as libheif
 //   writes odd sizes); (3) declaring 64 x 48 but coded 96 x 72; (4) a grid
 //   of 2 x 2 tiles of 64 x 64 making 128 x 96; (5) a grid declaring
 //   64 x 48 whose one tile is coded 256 x 192; (6) 120 x 90, coded 120 x 96
-//   and cut to its size by the coding's conformance window.
+//   and cut to its size by the coding's conformance window; (7) a grid of
+//   64 x 48 whose one tile declares 32 x 32 but is coded 64 x 64.
 // - thumbnails-of-8200x8200.heic: an image past the full-decode limit with
 //   thumbnails of 8194 x 8194 (past it too) and of 256 x 256.
 #include <libheif/heif.h>
@@ -379,6 +380,7 @@ Bytes ThumbnailBounds() {
        Coded1(0, tiles[3], 64, 64, true)});
   add({Grid(0, 1, 1, 64, 48), Coded1(0, exact, 256, 192, true)});
   add({Coded1(0, windowed, 120, 90)});
+  add({Grid(0, 1, 1, 64, 48), Coded1(0, tiles[0], 32, 32, true)});
   return File(items, references, 1);
 }
 

@@ -561,6 +561,7 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreChosenByWhatTheyCostBefore
       {"a grid of tiles", kBounds, 4, 128, 96, 1, 1},
       {"a grid whose tile codes more than it declares", kBounds, 5, 64, 48, 0, 1},
       {"coded past its size, cut by the conformance window", kBounds, 6, 120, 90, 1, 1},
+      {"a grid whose tile codes more than the tile declares", kBounds, 7, 64, 48, 0, 1},
       // The image and its larger thumbnail are past the full-decode limit,
       // the small thumbnail is not.
       {"past the limit, the small thumbnail covers", kPastLimit, 0, 256, 256, 1, 1},
