@@ -1,5 +1,5 @@
-// Writes the HEIC samples of tests/data/imageio whose thumbnail items lie
-// about their cost or pass the limits. They are stored rather than made by
+// Writes the HEIF samples of tests/data/imageio whose thumbnail items lie
+// about their cost or pass the limits, or are of AV1. They are stored rather than made by
 // the tests: x265 takes seconds over the large ones, and valgrind takes
 // what it reads of its own memory as undefined.
 //
@@ -23,6 +23,7 @@
 //   64 x 48 whose one tile declares 32 x 32 but is coded 64 x 64.
 // - thumbnails-of-8200x8200.heic: an image past the full-decode limit with
 //   thumbnails of 8194 x 8194 (past it too) and of 256 x 256.
+// - thumbnail-64x48-of-256x192.avif: the same in AV1, its thumbnail 64 x 48.
 #include <libheif/heif.h>
 
 #include <algorithm>
@@ -124,9 +125,10 @@ Bytes Written(heif_context* context) {
   return file;
 }
 
-heif_encoder* Encoder(heif_context* context, int quality = 50) {
+heif_encoder* Encoder(heif_context* context, int quality = 50,
+                      heif_compression_format format = heif_compression_HEVC) {
   heif_encoder* encoder = nullptr;
-  Check(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder));
+  Check(heif_context_get_encoder_for_format(context, format, &encoder));
   Check(heif_encoder_set_lossy_quality(encoder, quality));
   return encoder;
 }
@@ -336,6 +338,27 @@ Bytes ThumbnailLargerThanItsImage() {
   return file;
 }
 
+Bytes AV1Thumbnail() {
+  heif_context* context = heif_context_alloc();
+  heif_encoder* encoder = Encoder(context, 50, heif_compression_AV1);
+  heif_image* image = Quadrants(256, 192, 255);
+  heif_image* small = Quadrants(64, 48, 127);
+  heif_image_handle* primary = nullptr;
+  heif_image_handle* thumbnail = nullptr;
+  Check(heif_context_encode_image(context, image, encoder, nullptr, &primary));
+  Check(heif_context_encode_image(context, small, encoder, nullptr, &thumbnail));
+  Check(heif_context_set_primary_image(context, primary));
+  Check(heif_context_assign_thumbnail(context, thumbnail, primary));  // as above
+  const Bytes file = Written(context);
+  heif_image_handle_release(thumbnail);
+  heif_image_handle_release(primary);
+  heif_image_release(small);
+  heif_image_release(image);
+  heif_encoder_release(encoder);
+  heif_context_free(context);
+  return file;
+}
+
 Bytes ThumbnailBounds() {
   const Coded image = Code(256, 192, 255);
   const Coded exact = Code(256, 192, 127);
@@ -402,6 +425,7 @@ int main(int argc, char** argv) {
   Save(dir + "/thumbnail-16000x12000-of-640x480.heic", ThumbnailLargerThanItsImage());
   Save(dir + "/thumbnail-bounds-of-256x192.heic", ThumbnailBounds());
   Save(dir + "/thumbnails-of-8200x8200.heic", PastTheLimit());
+  Save(dir + "/thumbnail-64x48-of-256x192.avif", AV1Thumbnail());
   heif_deinit();
   return 0;
 }

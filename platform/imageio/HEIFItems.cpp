@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -101,14 +102,16 @@ int OrientationOf(const Turn& turn) {
 
 // --- HEVC's sequence parameters, as far as the picture's size.
 
-// Bits of a NAL unit's payload, its emulation prevention bytes taken out.
+// Bits read most significant first: of an HEVC NAL unit's payload, its
+// emulation prevention bytes taken out, or of an AV1 OBU as they are.
 class Bits {
  public:
-  explicit Bits(std::span<const uint8_t> nal) {
-    rbsp_.reserve(nal.size());
+  enum Kind { kNAL, kOBU };
+  Bits(std::span<const uint8_t> data, Kind kind) {
+    rbsp_.reserve(data.size());
     int zeros = 0;
-    for (uint8_t b : nal) {
-      if (zeros >= 2 && b == 3) {
+    for (uint8_t b : data) {
+      if (kind == kNAL && zeros >= 2 && b == 3) {
         zeros = 0;
         continue;
       }
@@ -153,7 +156,7 @@ class Bits {
 
 bool SequenceParameters(std::span<const uint8_t> nal, HEVCPictureSize& out) {
   if (nal.size() < 3 || ((nal[0] >> 1) & 0x3F) != 33) return false;
-  Bits bits(nal.subspan(2));
+  Bits bits(nal.subspan(2), Bits::kNAL);
   bits.skip(4);  // video parameter set
   const uint32_t subLayers = bits.u(3);
   bits.skip(1);
@@ -188,8 +191,65 @@ bool SequenceParameters(std::span<const uint8_t> nal, HEVCPictureSize& out) {
   return true;
 }
 
+// --- AV1's sequence header, as far as the largest frame.
+
+// An AV1 variable-length size; false past the data or 8 bytes.
+bool ReadLEB128(Fields& f, uint64_t& value) {
+  value = 0;
+  for (int i = 0; i < 8; ++i) {
+    const uint64_t byte = f.read(1);
+    if (!f.ok()) return false;
+    value |= (byte & 0x7F) << (7 * i);
+    if (!(byte & 0x80)) return true;
+  }
+  return false;
+}
+
+bool SequenceHeader(std::span<const uint8_t> obu, uint32_t& width, uint32_t& height) {
+  Bits bits(obu, Bits::kOBU);
+  bits.skip(3);  // profile
+  bits.skip(1);  // still picture
+  if (bits.u(1)) {
+    bits.skip(5);  // reduced still picture header: one level
+  } else {
+    bool decoderModel = false;
+    uint32_t delayLength = 0;
+    if (bits.u(1)) {  // timing info
+      bits.skip(64);
+      if (bits.u(1)) {  // equal picture interval: uvlc
+        int zeros = 0;
+        while (bits.ok() && bits.u(1) == 0) {
+          if (++zeros >= 32) return false;
+        }
+        bits.skip(size_t(zeros));
+      }
+      decoderModel = bits.u(1);
+      if (decoderModel) {
+        delayLength = bits.u(5) + 1;
+        bits.skip(32 + 5 + 5);
+      }
+    }
+    const bool initialDelay = bits.u(1);
+    const uint32_t points = bits.u(5) + 1;
+    for (uint32_t i = 0; i < points && bits.ok(); ++i) {
+      bits.skip(12);
+      if (bits.u(5) > 7) bits.skip(1);  // level, tier
+      if (decoderModel && bits.u(1)) bits.skip(2 * delayLength + 1);
+      if (initialDelay && bits.u(1)) bits.skip(4);
+    }
+  }
+  const int widthBits = int(bits.u(4)) + 1, heightBits = int(bits.u(4)) + 1;
+  width = bits.u(widthBits) + 1;
+  height = bits.u(heightBits) + 1;
+  return bits.ok();
+}
+
 // Coded pictures are padded to whole coding blocks: never by 64 pixels.
 constexpr uint64_t kCodingPadding = 64;
+
+// An AV1 item's data starts with its sequence header (after a temporal
+// delimiter at most): a few dozen bytes.
+constexpr size_t kAV1HeaderBytes = 256;
 
 // Whether `count` tiles of `tile` pixels lay out `size` pixels: they cover
 // it, and overhang it by less than a tile (a single tile: by less than a
@@ -212,6 +272,24 @@ bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out) {
       const std::span<const uint8_t> nal = f.take(size_t(f.read(2)));
       if (f.ok() && SequenceParameters(nal, out)) return true;
     }
+  }
+  return false;
+}
+
+bool AV1FrameSizeOf(std::span<const uint8_t> obus, uint32_t& width, uint32_t& height) {
+  Fields f(obus);
+  while (!f.atEnd() && f.ok()) {
+    const uint64_t header = f.read(1);
+    if (header & 4) f.read(1);  // extension
+    uint64_t size = 0;
+    if (!(header & 2)) {
+      size = f.rest().size();
+    } else if (!ReadLEB128(f, size)) {
+      return false;
+    }
+    const std::span<const uint8_t> payload = f.take(size_t(std::min<uint64_t>(size, SIZE_MAX)));
+    if (!f.ok()) return false;
+    if (((header >> 3) & 15) == 1) return SequenceHeader(payload, width, height);
   }
   return false;
 }
@@ -350,6 +428,18 @@ bool HEIFItems::declaredSize(uint32_t item, uint32_t& width, uint32_t& height) c
   return f.ok() && width > 0 && height > 0;
 }
 
+std::span<const uint8_t> HEIFItems::dataHead(uint32_t item, size_t most) const {
+  auto it = locations_.find(item);
+  if (it == locations_.end() || it->second.extents.empty() || it->second.method > 1) return {};
+  const std::span<const uint8_t> from = it->second.method == 0 ? file_ : idat_;
+  const Extent& e = it->second.extents.front();
+  if (e.offset >= from.size()) return {};
+  // A length of 0 stands for the rest of the file.
+  const uint64_t length = e.length ? e.length : from.size() - e.offset;
+  return from.subspan(size_t(e.offset),
+                      size_t(std::min<uint64_t>({length, from.size() - e.offset, uint64_t(most)})));
+}
+
 std::vector<uint8_t> HEIFItems::smallData(uint32_t item, size_t most) const {
   auto it = locations_.find(item);
   if (it == locations_.end()) return {};
@@ -392,6 +482,23 @@ HEIFItemDecode HEIFItems::decode(uint32_t item, int depth) const {
     decode.agrees = declares(item, picture.width, picture.height) &&
                     picture.codedWidth < picture.width + kCodingPadding &&
                     picture.codedHeight < picture.height + kCodingPadding;
+    return decode;
+  }
+  if (type->second == Tag("av01")) {
+    // The sequence header, in the configuration or else leading the data.
+    const Property* av1C = property(item, Tag("av1C"));
+    uint32_t w = 0, h = 0;
+    if (!av1C || av1C->body.size() < 4 ||
+        (!AV1FrameSizeOf(av1C->body.subspan(4), w, h) &&
+         !AV1FrameSizeOf(dataHead(item, kAV1HeaderBytes), w, h))) {
+      return decode;
+    }
+    // Frames may be smaller than the largest; none larger.
+    decode.known = true;
+    decode.width = w;
+    decode.height = h;
+    decode.withinLimit = uint64_t(w) * h <= kImageMaxPixels;
+    decode.agrees = declares(item, w, h);
     return decode;
   }
   // A grid's tiles are coded items; a grid of grids is not read.

@@ -15,7 +15,8 @@
 
 // What decoding an item would do, as its coded data's configuration says.
 struct HEIFItemDecode {
-  // Whether the configuration was read: HEVC items, and grids of them.
+  // Whether the configuration was read: HEVC and AV1 items, and grids of
+  // them.
   bool known = false;
   // What decoding makes when known, before the item's own turns.
   uint32_t width = 0, height = 0;
@@ -67,6 +68,8 @@ class HEIFItems {
   // The item's data when it is small (a grid's description); empty when
   // it lies outside the file or is larger than `most`.
   std::vector<uint8_t> smallData(uint32_t item, size_t most) const;
+  // The first `most` bytes at most of the item's data (of its first extent).
+  std::span<const uint8_t> dataHead(uint32_t item, size_t most) const;
 
   void readItemInfo(std::span<const uint8_t> iinf);
   void readLocations(std::span<const uint8_t> iloc);
@@ -90,3 +93,7 @@ struct HEVCPictureSize {
   uint32_t width = 0, height = 0;
 };
 bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out);
+
+// The largest frame of AV1 open bitstream units (an 'av1C' box's, or an
+// item's data) as their sequence header says; false without one.
+bool AV1FrameSizeOf(std::span<const uint8_t> obus, uint32_t& width, uint32_t& height);

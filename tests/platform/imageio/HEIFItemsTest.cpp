@@ -1,9 +1,11 @@
 // What a HEIF item's boxes say decoding it would make and cost, read from
-// HEVC sequence parameters written here bit by bit: the coded picture, the
-// conformance window that cuts it, and how they stand against the size the
-// item declares and the full-decode limit.
+// HEVC sequence parameters and AV1 sequence headers written here bit by
+// bit: the coded picture, the conformance window that cuts it, the largest
+// frame, and how they stand against the size the item declares and the
+// full-decode limit.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,26 @@ class BitWriter {
     while ((v >> length) > 1) ++length;
     u(0, length);
     for (int i = length; i >= 0; --i) bits_.push_back((v >> i) & 1);
+  }
+  // Written as they are, zeros to a byte.
+  Bytes raw() {
+    while (bits_.size() % 8) bits_.push_back(0);
+    Bytes out;
+    for (size_t i = 0; i < bits_.size(); i += 8) {
+      uint8_t byte = 0;
+      for (size_t b = 0; b < 8; ++b) byte = uint8_t(byte << 1 | bits_[i + b]);
+      out.push_back(byte);
+    }
+    return out;
+  }
+  // AV1's variable-length code.
+  void uvlc(uint32_t value) {
+    const uint64_t v = uint64_t(value) + 1;
+    int zeros = 0;
+    while ((v >> (zeros + 1)) != 0) ++zeros;
+    u(0, zeros);
+    u(1, 1);
+    u(uint32_t(v - (uint64_t(1) << zeros)), zeros);
   }
   Bytes nal() {
     u(1, 1);  // the stop bit, then zeros to a byte
@@ -101,6 +123,83 @@ Bytes Config(uint32_t codedWidth, uint32_t codedHeight, Window window = {}, uint
   return config;
 }
 
+struct AV1Header {
+  uint32_t width, height;
+  bool reduced = false;
+  bool timing = false, decoderModel = false, initialDelay = false;
+  uint32_t points = 1;
+};
+
+int BitsFor(uint32_t value) {
+  int bits = 1;
+  while (bits < 32 && (value >> bits) != 0) ++bits;
+  return bits;
+}
+
+// A sequence header OBU (with its size field; `extension`: with an
+// extension byte).
+Bytes SequenceHeaderOBU(const AV1Header& h, bool extension = false) {
+  BitWriter b;
+  b.u(0, 3);  // profile
+  b.u(1, 1);  // still picture
+  b.u(h.reduced, 1);
+  if (h.reduced) {
+    b.u(8, 5);
+  } else {
+    b.u(h.timing, 1);
+    if (h.timing) {
+      b.u(1, 32);
+      b.u(30, 32);
+      b.u(1, 1);  // equal picture interval
+      b.uvlc(5);
+      b.u(h.decoderModel, 1);
+      if (h.decoderModel) {
+        b.u(9, 5);  // delays of 10 bits
+        b.u(1, 32);
+        b.u(4, 5);
+        b.u(4, 5);
+      }
+    }
+    b.u(h.initialDelay, 1);
+    b.u(h.points - 1, 5);
+    for (uint32_t i = 0; i < h.points; ++i) {
+      b.u(0x10F, 12);
+      b.u(i == 0 ? 9 : 4, 5);  // a level past 7 carries a tier
+      if (i == 0) b.u(1, 1);
+      if (h.decoderModel) {
+        b.u(1, 1);
+        b.u(0x155, 10);
+        b.u(0x2AA, 10);
+        b.u(1, 1);
+      }
+      if (h.initialDelay) {
+        b.u(1, 1);
+        b.u(3, 4);
+      }
+    }
+  }
+  const int widthBits = BitsFor(h.width - 1), heightBits = BitsFor(h.height - 1);
+  b.u(widthBits - 1, 4);
+  b.u(heightBits - 1, 4);
+  b.u(h.width - 1, widthBits);
+  b.u(h.height - 1, heightBits);
+  b.u(0, 16);  // the rest: never read
+  const Bytes payload = b.raw();
+  Bytes obu = {uint8_t(1 << 3 | (extension ? 4 : 0) | 2)};
+  if (extension) obu.push_back(0);
+  obu.push_back(uint8_t(payload.size()));  // under 128: one byte
+  obu.insert(obu.end(), payload.begin(), payload.end());
+  return obu;
+}
+
+const Bytes kTemporalDelimiter = {2 << 3 | 2, 0};
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
 Bytes CutShort(Bytes b, size_t by) {
   b.resize(b.size() - by);
   return b;
@@ -115,13 +214,15 @@ Bytes Box(const char* type, const Bytes& body, int version = -1) {
   return b;
 }
 
-// A file whose one item (1) is an 'hvc1' of the configuration, declaring
-// width x height; its data never read.
-Bytes File(const Bytes& config, uint32_t width, uint32_t height) {
+// A file whose one item (1) is an 'hvc1' of the configuration (or an
+// 'av01' of the 'av1C' body), declaring width x height; its data nowhere.
+Bytes File(const Bytes& config, uint32_t width, uint32_t height, bool av1 = false) {
   Bytes infe;
   AppendBE16(infe, 1);
   AppendBE16(infe, 0);
-  infe.insert(infe.end(), {'h', 'v', 'c', '1', 0});
+  const char* type = av1 ? "av01" : "hvc1";
+  infe.insert(infe.end(), type, type + 4);
+  infe.push_back(0);
   Bytes iinf;
   AppendBE16(iinf, 1);
   const Bytes entry = Box("infe", infe, 2);
@@ -129,7 +230,7 @@ Bytes File(const Bytes& config, uint32_t width, uint32_t height) {
   Bytes size;
   AppendBE32(size, width);
   AppendBE32(size, height);
-  Bytes ipco = Box("hvcC", config);
+  Bytes ipco = Box(av1 ? "av1C" : "hvcC", config);
   const Bytes ispe = Box("ispe", size, 0);
   ipco.insert(ipco.end(), ispe.begin(), ispe.end());
   Bytes ipma;
@@ -223,6 +324,66 @@ TEST_F(HEIFItemsTest, AnItemAgreesWhenItCodesWhatItDeclaresAndOnlyItsPaddingMore
   EXPECT_TRUE(HEIFItems(unknown).decode(1).withinLimit);
   unknown = File(Bytes(23, 0), 8192, 8193);
   EXPECT_FALSE(HEIFItems(unknown).decode(1).withinLimit);
+}
+
+TEST_F(HEIFItemsTest, AV1SequenceHeadersTellTheLargestFrame) {
+  struct Case {
+    const char* what;
+    Bytes obus;
+    bool read;
+    uint32_t width, height;
+  };
+  const AV1Header full{4032, 3024, false, true, true, true, 2};
+  const Case cases[] = {
+      {"reduced still picture header", SequenceHeaderOBU({64, 48, true}), true, 64, 48},
+      {"timing, decoder model, two operating points", SequenceHeaderOBU(full), true, 4032, 3024},
+      {"no timing", SequenceHeaderOBU({640, 480}), true, 640, 480},
+      {"after a temporal delimiter, with an extension",
+       Join({kTemporalDelimiter, SequenceHeaderOBU({8192, 8193}, true)}), true, 8192, 8193},
+      {"a side of 65536", SequenceHeaderOBU({65536, 1, true}), true, 65536, 1},
+      {"without its size field, the last unit", CutShort(SequenceHeaderOBU({64, 48, true}), 0),
+       true, 64, 48},
+      {"cut short", CutShort(SequenceHeaderOBU(full), 6), false, 0, 0},
+      {"no sequence header", kTemporalDelimiter, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes obus = c.obus;
+    if (std::string(c.what).rfind("without", 0) == 0) {
+      obus[0] &= uint8_t(~2);  // no size field: the header's payload runs to the end
+      obus.erase(obus.begin() + 1);
+    }
+    uint32_t w = 0, h = 0;
+    ASSERT_EQ(AV1FrameSizeOf(obus, w, h), c.read);
+    if (!c.read) continue;
+    EXPECT_EQ(w, c.width);
+    EXPECT_EQ(h, c.height);
+  }
+  // In an item: the header from its configuration.
+  struct ItemCase {
+    const char* what;
+    AV1Header header;
+    uint32_t declaredWidth, declaredHeight;
+    bool agrees, withinLimit;
+  };
+  const ItemCase items[] = {
+      {"as declared", {64, 48, true}, 64, 48, true, true},
+      {"larger than declared", {96, 72, true}, 64, 48, false, true},
+      {"at the limit", {8192, 8192, true}, 8192, 8192, true, true},
+      {"a row past the limit", {8192, 8193, true}, 8192, 8193, true, false},
+  };
+  for (const ItemCase& c : items) {
+    SCOPED_TRACE(c.what);
+    const Bytes file = File(Join({{0x81, 0, 0x0C, 0}, SequenceHeaderOBU(c.header)}),
+                            c.declaredWidth, c.declaredHeight, true);
+    const HEIFItemDecode decode = HEIFItems(file).decode(1);
+    EXPECT_TRUE(decode.known);
+    EXPECT_EQ(decode.agrees, c.agrees);
+    EXPECT_EQ(decode.withinLimit, c.withinLimit);
+  }
+  // No header in the configuration and no data to find one in.
+  const Bytes bare = File({0x81, 0, 0x0C, 0}, 64, 48, true);
+  EXPECT_FALSE(HEIFItems(bare).decode(1).known);
 }
 
 }  // namespace heif_items_test

@@ -562,14 +562,18 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreChosenByWhatTheyCostBefore
       {"a grid whose tile codes more than it declares", kBounds, 5, 64, 48, 0, 1},
       {"coded past its size, cut by the conformance window", kBounds, 6, 120, 90, 1, 1},
       {"a grid whose tile codes more than the tile declares", kBounds, 7, 64, 48, 0, 1},
+      {"of AV1", "thumbnail-64x48-of-256x192.avif", 0, 64, 48, 1, 1},
       // The image and its larger thumbnail are past the full-decode limit,
       // the small thumbnail is not.
       {"past the limit, the small thumbnail covers", kPastLimit, 0, 256, 256, 1, 1},
       {"past the limit, only the large one covers", kPastLimit, 0, 257, 257, -1, 0},
       {"past the limit, nothing covers", kPastLimit, 0, 8200, 8200, -1, 0},
   };
+  const auto types = CGImageSourceCopyTypeIdentifiers();
+  const bool av1 = std::find(types.begin(), types.end(), "public.avif") != types.end();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (std::string(c.file).ends_with(".avif") && !av1) continue;
     CGImageSourceStatus status = kCGImageStatusReadingHeader;
     auto decoder = ImageDecoderCreate(Shared(TestData(c.file)), true, status);
     ASSERT_TRUE(decoder);
