@@ -7,7 +7,11 @@
 //
 // Phones write large photos as grids of tiles with a small thumbnail item
 // beside them. A scaled decode that the thumbnail covers is made from it,
-// turned the way the image is; tiles are decoded on libheif's threads. Over
+// turned the way the image is; a thumbnail is chosen by what its coded data
+// makes, before it is decoded, and never when larger than its image.
+// libheif decodes an image whole, whatever size is asked for: no decode
+// starts that would make a picture past kImageMaxPixels (see HEIFItems.h).
+// Tiles are decoded on libheif's threads. Over
 // a mapped file, the decoded image is shared: decoders of the same file
 // version asking for the same image while another holds its decode wait
 // for that decode or take it instead of making their own. A decoder holds
