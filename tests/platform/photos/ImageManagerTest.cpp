@@ -42,9 +42,7 @@ struct ImageAnswers {
       if (isFinal) dispatch_semaphore_signal(final);
     };
   }
-  bool wait() {
-    return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0;
-  }
+  bool wait() { return dispatch_semaphore_wait(final, dispatch_time_after(kTestTimeoutSeconds)) == 0; }
 };
 
 const uint8_t* pixel(const CGImageRef& image, size_t x, size_t y) {
@@ -71,10 +69,10 @@ TEST_F(ImageManagerTest, ImagesAreDecodedUprightAndResizedToTheTargetInEachConte
   exact->resizeMode = PHImageRequestOptionsResizeModeExact;
 
   ImageAnswers fit, fill;
-  PHImageRequestID first = manager->requestImageForAsset(
-      asset, CGSizeMake(10, 10), PHImageContentModeAspectFit, exact, fit.handler());
-  PHImageRequestID second = manager->requestImageForAsset(
-      asset, CGSizeMake(10, 10), PHImageContentModeAspectFill, exact, fill.handler());
+  PHImageRequestID first = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
+                                                         PHImageContentModeAspectFit, exact, fit.handler());
+  PHImageRequestID second = manager->requestImageForAsset(asset, CGSizeMake(10, 10),
+                                                          PHImageContentModeAspectFill, exact, fill.handler());
   EXPECT_GT(first, 0);
   EXPECT_EQ(second, first + 1);
   ASSERT_TRUE(fit.wait());
@@ -167,15 +165,15 @@ TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAss
     std::string uti;
     UIImageOrientation orientation = UIImageOrientationUp;
     Value info;
-    manager->requestImageDataForAsset(
-        asset, nullptr,
-        [&, done](const NSDataPtr& d, const std::string& t, UIImageOrientation o, const Value& i) {
-          data = d;
-          uti = t;
-          orientation = o;
-          info = i;
-          dispatch_semaphore_signal(done);
-        });
+    manager->requestImageDataForAsset(asset, nullptr,
+                                      [&, done](const NSDataPtr& d, const std::string& t,
+                                          UIImageOrientation o, const Value& i) {
+                                        data = d;
+                                        uti = t;
+                                        orientation = o;
+                                        info = i;
+                                        dispatch_semaphore_signal(done);
+                                      });
     ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->vector(), NSData::dataWithContentsOfFile(asset->filePath())->vector());
@@ -266,15 +264,11 @@ TEST_F(ImageManagerTest, AHitKeepsItsImageAndAnUnreadableFileAnswersWithItsError
   const CGSize size = CGSizeMake(6, 6);
   auto request = [&](const std::string& name, PHImageRequestID id) {
     Answer answer;
-    provider->requestImage(
-        PHImageRequest{id, byName[name], size, PHImageContentModeAspectFill, sync},
-        [&](const UIImagePtr& image, const Value& info) {
-          answer = {image, info};
-        });
+    provider->requestImage(PHImageRequest{id, byName[name], size, PHImageContentModeAspectFill, sync},
+                           [&](const UIImagePtr& image, const Value& info) { answer = {image, info}; });
     return answer;
   };
-  provider->startCaching({byName["a.png"], byName["b.png"]}, size, PHImageContentModeAspectFill,
-                         sync);
+  provider->startCaching({byName["a.png"], byName["b.png"]}, size, PHImageContentModeAspectFill, sync);
   // A hit on "a" makes "b" the least recently used, so caching "c" drops "b".
   ASSERT_TRUE(request("a.png", 1).image);
   provider->startCaching({byName["c.png"]}, size, PHImageContentModeAspectFill, sync);
@@ -413,8 +407,7 @@ TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
       [manager, record](const UIImagePtr& image, const Value& info) {
         const Value* degraded = info.find(PHImageResultIsDegradedKey);
         if (degraded && degraded->asBool()) {
-          manager->cancelImageRequest(
-              static_cast<PHImageRequestID>(info.find(PHImageResultRequestIDKey)->asInt64()));
+          manager->cancelImageRequest(static_cast<PHImageRequestID>(info.find(PHImageResultRequestIDKey)->asInt64()));
         }
         record(image, info);
       });
@@ -430,8 +423,7 @@ TEST_F(ImageManagerTest, ACancelFromTheDegradedHandlerEndsTheRequestCancelled) {
 
   // The next request of the same image is answered in full.
   ImageAnswers next;
-  manager->requestImageForAsset(asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr,
-                                next.handler());
+  manager->requestImageForAsset(asset, CGSizeMake(20, 10), PHImageContentModeAspectFit, nullptr, next.handler());
   ASSERT_TRUE(next.wait());
   ASSERT_EQ(next.answers.size(), 2u);
   ASSERT_TRUE(next.answers[1].image);
