@@ -13,15 +13,21 @@
 // so the bench lays the file out itself around tiles libheif encodes. The
 // thumbnail is 640 pixels wide (it covers a cell, which is 582 x 388 in
 // aspect fill) or 320 (covering only the degraded image that comes first).
-// Counters: CPU time of every thread per cell, wall time per cell, and the
-// growth of the peak resident memory.
+// Each pass over the 20 cells runs in a process of its own (see
+// RunPassInChild). Counters: CPU time of every thread per cell, wall time
+// per pass, the peak resident memory of the process that made the pass and
+// its growth over what that process held before it asked for the cells.
 #include <benchmark/benchmark.h>
 #include <libheif/heif.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -36,7 +42,6 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRunLoop.h"
-#include "platform/foundation/SingletonResets.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageDestination.h"
 #include "platform/imageio/ImageIOProperties.h"
@@ -117,7 +122,8 @@ Screen showPicker(int selected) {
   auto manager = s.picker->groupDataManager();
   auto group = manager->fetchGroup(*s.grid->selectedGroupId());
   std::vector<AKAssetPtr> chosen;
-  for (int i = 0; i < selected; ++i) chosen.push_back(manager->fetchAsset(group, int64_t(i) * kAssets / selected));
+  for (int i = 0; i < selected; ++i)
+    chosen.push_back(manager->fetchAsset(group, int64_t(i) * kAssets / selected));
   s.picker->selectWithAssets(chosen);
   s.window->layoutIfNeeded();
   return s;
@@ -152,7 +158,8 @@ void BM_LayoutAttributesTopToBottom(benchmark::State& state) {
   size_t seen = 0;
   for (auto _ : state) {
     for (double y = 0; y <= end; y += kStep) {
-      auto attributes = layout->layoutAttributesForElementsInRect(CGRectMake(0, y, size.width, size.height));
+      auto attributes =
+          layout->layoutAttributesForElementsInRect(CGRectMake(0, y, size.width, size.height));
       seen += attributes.size();
       benchmark::DoNotOptimize(attributes);
     }
@@ -279,8 +286,8 @@ Coded Encode(heif_encoder* encoder, heif_image* image) {
   const Bytes* iloc = Find(inner, "iloc");
   if (!iloc || iloc->size() < 8) return coded;
   const uint8_t* l = iloc->data();
-  const int version = l[0], offsetSize = l[4] >> 4, lengthSize = l[4] & 15,
-            baseSize = l[5] >> 4, indexSize = version >= 1 ? l[5] & 15 : 0;
+  const int version = l[0], offsetSize = l[4] >> 4, lengthSize = l[4] & 15, baseSize = l[5] >> 4,
+            indexSize = version >= 1 ? l[5] & 15 : 0;
   size_t pos = 6 + (version < 2 ? 2 : 4);  // item count
   pos += version < 2 ? 2 : 4;              // item id
   if (version >= 1) pos += 2;              // construction method
@@ -402,9 +409,9 @@ Bytes GridFile(const std::vector<Coded>& tiles, uint32_t columns, uint32_t rows,
     Bytes iprp = ipcoBox;
     iprp.insert(iprp.end(), ipmaBox.begin(), ipmaBox.end());
     Bytes body;
-    for (const Bytes& box : {FullBox("hdlr", 0, 0, hdlr), FullBox("pitm", 0, 0, pitm),
-                             FullBox("iloc", 0, 0, iloc), FullBox("iinf", 0, 0, iinf),
-                             FullBox("iref", 0, 0, iref), Box("iprp", iprp)}) {
+    for (const Bytes& box :
+         {FullBox("hdlr", 0, 0, hdlr), FullBox("pitm", 0, 0, pitm), FullBox("iloc", 0, 0, iloc),
+          FullBox("iinf", 0, 0, iinf), FullBox("iref", 0, 0, iref), Box("iprp", iprp)}) {
       body.insert(body.end(), box.begin(), box.end());
     }
     return FullBox("meta", 0, 0, body);
@@ -426,8 +433,7 @@ Bytes GridFile(const std::vector<Coded>& tiles, uint32_t columns, uint32_t rows,
 std::string PhotoFile(PhotoKind kind) {
   const std::string dir = "/tmp/qx-picker-grid-bench-photos-v3";
   std::filesystem::create_directories(dir);
-  const char* names[] = {"photo.jpg", "tiled-thumb640.heic", "tiled-thumb320.heic",
-                         "tiled.heic"};
+  const char* names[] = {"photo.jpg", "tiled-thumb640.heic", "tiled-thumb320.heic", "tiled.heic"};
   const std::string path = dir + "/" + names[kind];
   if (std::filesystem::exists(path)) return path;
   Bytes bytes;
@@ -504,13 +510,114 @@ double CPUSeconds() {
          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double ResidentMiB(const char* key) {
+double ResidentMiB() {
   std::ifstream in("/proc/self/status");
-  const std::string prefix = key;
+  const std::string prefix = "VmRSS:";
   for (std::string line; std::getline(in, line);) {
     if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) / 1024.0;
   }
   return 0;
+}
+
+// Set (to the photos' kind) in the environment of a child that makes one
+// pass; the library's folder is in QX_PHOTO_LIBRARY.
+constexpr const char* kPassVariable = "QX_PICKER_GRID_CELLS_PASS";
+
+// One pass, in the child: the grid's 20 cells asked for at once from a new
+// provider, until each has its final image. Writes "cpu wall resident
+// missing" to standard output: the CPU seconds of every thread and the wall
+// seconds of the pass, the MiB resident before it, and how many cells got
+// no image.
+int RunPass() {
+  setenv("QX_MAIN_BUNDLE", QX_SOURCE_DIR "/resources/Runner.app", 0);
+  setenv("QX_PHOTO_AUTHORIZATION", "authorized", 1);
+  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
+  if (assets->count() != kPhotos) return 2;
+  // The grid's cell on the default screen, in pixels, as the grid asks.
+  auto screen = UIScreen::mainScreen();
+  const double width = screen->bounds().size.width, columns = std::floor(width / 100);
+  const double side = (width - (columns - 1)) / columns * screen->scale();
+  auto provider = std::make_shared<PHFileMediaProvider>();
+  const double resident = ResidentMiB(), cpuBefore = CPUSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  dispatch_semaphore_t finals = dispatch_semaphore_create(0);
+  auto missing = std::make_shared<std::atomic<int>>(0);  // cells left without an image
+  for (int64_t i = 0; i < assets->count(); ++i) {
+    PHImageRequest request{PHImageRequestID(i + 1), assets->objectAtIndex(i),
+                           CGSizeMake(side, side), PHImageContentModeAspectFill,
+                           std::make_shared<PHImageRequestOptions>()};
+    provider->requestImage(request, [finals, missing](const UIImagePtr& image, const Value& info) {
+      const Value* degraded = info.find(PHImageResultIsDegradedKey);
+      if (image && degraded && degraded->asBool()) return;
+      if (!image) ++*missing;
+      dispatch_semaphore_signal(finals);
+    });
+  }
+  for (int i = 0; i < kPhotos; ++i) dispatch_semaphore_wait(finals, DISPATCH_TIME_FOREVER);
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%f %f %f %d\n", CPUSeconds() - cpuBefore, wall, resident, missing->load());
+  std::fflush(stdout);
+  // Queue workers may still be winding down: nothing is torn down.
+  std::_Exit(0);
+}
+
+struct Pass {
+  std::string error;  // empty when the pass was made
+  double cpu = 0, wall = 0;
+  double residentMiB = 0;  // before the cells were asked for
+  double peakMiB = 0;
+};
+
+// A pass made in a process of its own, started afresh from this program,
+// whose peak resident memory (wait4's ru_maxrss) is then the pass's alone.
+// Measured in this process, a row's peak would hide behind what earlier
+// rows and passes left resident: the allocator keeps freed heap, so a later
+// pass reuses it without the resident size growing, and /proc's peak only
+// ever grows. A row's numbers would then depend on which rows ran before it.
+Pass RunPassInChild(PhotoKind kind, const std::string& library) {
+  Pass pass;
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    if (v.rfind(kPassVariable, 0) != 0 && v.rfind("QX_PHOTO_LIBRARY=", 0) != 0)
+      variables.push_back(v);
+  }
+  variables.push_back(std::string(kPassVariable) + "=" + std::to_string(int(kind)));
+  variables.push_back("QX_PHOTO_LIBRARY=" + library);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return {"no pipe"};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  char self[] = "/proc/self/exe";
+  char* argv[] = {self, nullptr};
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+  close(out[0]);
+  if (spawned != 0) return {"cannot start the pass"};
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return {"the pass failed"};
+  }
+  int missing = 0;
+  if (std::sscanf(said.c_str(), "%lf %lf %lf %d", &pass.cpu, &pass.wall, &pass.residentMiB,
+                  &missing) != 4) {
+    return {"the pass said nothing"};
+  }
+  if (missing) return {"a cell got no image"};
+  pass.peakMiB = double(usage.ru_maxrss) / 1024.0;  // KiB
+  return pass;
 }
 
 void BM_GridCellsOfLargePhotos(benchmark::State& state) {
@@ -520,64 +627,38 @@ void BM_GridCellsOfLargePhotos(benchmark::State& state) {
     state.SkipWithError(kind == kJPEG ? "cannot write the JPEG" : "no HEVC encoder in libheif");
     return;
   }
-  setenv("QX_MAIN_BUNDLE", QX_SOURCE_DIR "/resources/Runner.app", 0);
-  setenv("QX_PHOTO_AUTHORIZATION", "authorized", 1);
-  setenv("QX_PHOTO_LIBRARY", library.c_str(), 1);
-  SingletonResets::runAll();  // the shared library opens on this folder
-  auto assets = PHAsset::fetchAssetsWithOptions(nullptr);
-  if (assets->count() != kPhotos) {
-    state.SkipWithError("the library does not hold the photos");
-    return;
-  }
-  // The grid's cell on the default screen, in pixels, as the grid asks.
-  auto screen = UIScreen::mainScreen();
-  const double width = screen->bounds().size.width, columns = std::floor(width / 100);
-  const double side = (width - (columns - 1)) / columns * screen->scale();
-  double cpu = 0, grown = 0;
+  double cpu = 0, peak = 0, grown = 0;
   for (auto _ : state) {
-    state.PauseTiming();
-    auto provider = std::make_shared<PHFileMediaProvider>();  // nothing cached
-    std::ofstream("/proc/self/clear_refs") << "5";            // a new peak from here
-    const double before = ResidentMiB("VmRSS:"), cpuBefore = CPUSeconds();
-    state.ResumeTiming();
-    dispatch_semaphore_t finals = dispatch_semaphore_create(0);
-    auto missing = std::make_shared<std::atomic<int>>(0);  // cells left without an image
-    for (int64_t i = 0; i < assets->count(); ++i) {
-      PHImageRequest request{PHImageRequestID(i + 1), assets->objectAtIndex(i),
-                             CGSizeMake(side, side), PHImageContentModeAspectFill,
-                             std::make_shared<PHImageRequestOptions>()};
-      provider->requestImage(request, [finals, missing](const UIImagePtr& image,
-                                                        const Value& info) {
-        const Value* degraded = info.find(PHImageResultIsDegradedKey);
-        if (image && degraded && degraded->asBool()) return;
-        if (!image) ++*missing;
-        dispatch_semaphore_signal(finals);
-      });
-    }
-    for (int i = 0; i < kPhotos; ++i) dispatch_semaphore_wait(finals, DISPATCH_TIME_FOREVER);
-    state.PauseTiming();
-    if (*missing) {
-      state.SkipWithError("a cell got no image");
+    const Pass pass = RunPassInChild(kind, library);
+    if (!pass.error.empty()) {
+      state.SkipWithError(pass.error.c_str());
       break;
     }
-    cpu += CPUSeconds() - cpuBefore;
-    grown = std::max(grown, ResidentMiB("VmHWM:") - before);
-    state.ResumeTiming();
+    state.SetIterationTime(pass.wall);
+    cpu += pass.cpu;
+    peak = std::max(peak, pass.peakMiB);
+    grown = std::max(grown, pass.peakMiB - pass.residentMiB);
   }
   state.counters["cpu_ms_per_cell"] = 1000 * cpu / double(state.iterations() * kPhotos);
+  state.counters["peak_MiB"] = peak;
   state.counters["peak_growth_MiB"] = grown;
   state.counters["file_MiB"] =
       double(std::filesystem::file_size(PhotoFile(kind))) / (1024.0 * 1024.0);
-  unsetenv("QX_PHOTO_LIBRARY");
-  SingletonResets::runAll();
 }
 BENCHMARK(BM_GridCellsOfLargePhotos)
     ->ArgName("kind")  // 0 JPEG, 1 tiled HEIC + 640 thumbnail, 2 + 320 thumbnail, 3 no thumbnail
     ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
-    ->UseRealTime();
+    ->UseManualTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (std::getenv(kPassVariable)) return RunPass();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,22 +1,26 @@
 #include "internal/HEIFDecoder.h"
 
+#include <malloc.h>
+#include <sched.h>
+
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <span>
 #include <string>
 #include <thread>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/SharedLibraries.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "platform/imageio/internal/HEIFItems.h"
 #include "platform/imageio/internal/HEIFLibrary.h"
 #include "platform/imageio/internal/ImageRowResampler.h"
 
@@ -107,12 +111,36 @@ struct HEIFSharedDecode {
   // answer with an error write the message into the image, so the colour
   // profile is read here once, not by every reader of the planes.
   heif_image* image = nullptr;
+  uint64_t pixels = 0;
   int matrix = 6;  // of the YCbCr planes: BT.601 unless the profile says
   bool fullRange = true;
-  ~HEIFSharedDecode() {
-    if (image) Heif().heif_image_release(image);
-  }
+  ~HEIFSharedDecode();
 };
+
+namespace {
+
+// glibc serves a large block from the arena of the thread that asks for it
+// once its mmap threshold has risen past the block's size (every large
+// block freed raises it), and keeps the block in that arena when it is
+// freed. Decodes run on whichever worker takes a request, each with an arena
+// of its own: without giving freed memory back after a large decode, every
+// one of those arenas comes to hold a whole decode's worth of it.
+constexpr uint64_t kGiveBackPixels = 1 << 20;
+
+void GiveBackFreedMemory(uint64_t pixels) {
+  if (pixels >= kGiveBackPixels) malloc_trim(0);
+}
+
+void Release(heif_image* image, uint64_t pixels) {
+  Heif().heif_image_release(image);
+  GiveBackFreedMemory(pixels);
+}
+
+}  // namespace
+
+HEIFSharedDecode::~HEIFSharedDecode() {
+  if (image) Release(image, pixels);
+}
 
 namespace {
 
@@ -153,125 +181,76 @@ void ReadColourProfile(HEIFSharedDecode& decode, const heif_image_handle* handle
   Heif().heif_nclx_color_profile_free(nclx);
 }
 
-heif_image* Decode(const heif_image_handle* handle, heif_colorspace colorspace, heif_chroma chroma,
-                   const heif_decoding_options* options = nullptr) {
+// Never destroyed: decodes on queue workers may end after main has returned.
+HEIFDecodeBudget& Budget() {
+  static auto* budget = new HEIFDecodeBudget(kImageMaxPixels);
+  return *budget;
+}
+
+// Decodes an image of `pixels` pixels, within the budget.
+heif_image* Decode(const heif_image_handle* handle, uint64_t pixels, heif_colorspace colorspace,
+                   heif_chroma chroma, const heif_decoding_options* options = nullptr) {
+  Budget().acquire(pixels);
   heif_image* image = nullptr;
-  if (Heif().heif_decode_image(handle, &image, colorspace, chroma, options).code != heif_error_Ok) {
+  const heif_error error = Heif().heif_decode_image(handle, &image, colorspace, chroma, options);
+  Budget().release(pixels);
+  if (error.code != heif_error_Ok) {
     if (image) Heif().heif_image_release(image);
-    return nullptr;
+    image = nullptr;
   }
+  // What libheif worked in is freed now.
+  GiveBackFreedMemory(pixels);
+  if (!image) return nullptr;
   ++gDecodedImages;
   return image;
-}
-
-// Tiles of a grid are decoded side by side on libheif's own threads.
-int DecodingThreads() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)); }
-
-// --- The rotation and mirroring of an item, from the boxes.
-
-constexpr uint32_t Tag(const char (&t)[5]) {
-  return (uint32_t(uint8_t(t[0])) << 24) | (uint32_t(uint8_t(t[1])) << 16) |
-         (uint32_t(uint8_t(t[2])) << 8) | uint8_t(t[3]);
-}
-
-struct Box {
-  uint32_t type = 0;
-  std::span<const uint8_t> body;
-};
-
-// The boxes laid end to end in `data`, until one does not fit. Only the
-// headers are read: a mapped file's media data is never touched.
-std::vector<Box> Boxes(std::span<const uint8_t> data) {
-  std::vector<Box> boxes;
-  size_t pos = 0;
-  while (data.size() - pos >= 8) {
-    uint64_t size = ReadBE32(&data[pos]);
-    size_t header = 8;
-    if (size == 1) {
-      if (data.size() - pos < 16) break;
-      size = (uint64_t(ReadBE32(&data[pos + 8])) << 32) | ReadBE32(&data[pos + 12]);
-      header = 16;
-    } else if (size == 0) {
-      size = data.size() - pos;
-    }
-    if (size < header || size > data.size() - pos) break;
-    boxes.push_back({ReadBE32(&data[pos + 4]), data.subspan(pos + header, size_t(size) - header)});
-    pos += size_t(size);
-  }
-  return boxes;
-}
-
-std::span<const uint8_t> Child(const std::vector<Box>& boxes, uint32_t type) {
-  for (const Box& box : boxes) {
-    if (box.type == type) return box.body;
-  }
-  return {};
-}
-
-// A turn or flip of the plane, as where it takes the axes (y down).
-using Turn = std::array<int, 4>;  // {xx, xy, yx, yy}: (x, y) -> (xx x + xy y, yx x + yy y)
-
-Turn Then(const Turn& first, const Turn& next) {
-  return {next[0] * first[0] + next[1] * first[2], next[0] * first[1] + next[1] * first[3],
-          next[2] * first[0] + next[3] * first[2], next[2] * first[1] + next[3] * first[3]};
-}
-
-int OrientationOf(const Turn& turn) {
-  static constexpr Turn kOrientations[8] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1},
-                                            {1, 0, 0, -1}, {0, 1, 1, 0},  {0, -1, 1, 0},
-                                            {0, -1, -1, 0}, {0, 1, -1, 0}};
-  for (int o = 0; o < 8; ++o) {
-    if (kOrientations[o] == turn) return o + 1;
-  }
-  return 1;
-}
-
-// The EXIF orientation that does what the item's rotation ('irot', a
-// quarter turn anticlockwise each) and mirroring ('imir') properties do, in
-// the order they are listed. libheif applies them when it decodes the item
-// but does not tell them; a thumbnail decoded without its own is turned by
-// its image's.
-int ItemOrientation(std::span<const uint8_t> file, uint32_t item) {
-  const std::span<const uint8_t> meta = Child(Boxes(file), Tag("meta"));
-  if (meta.size() < 4) return 1;
-  const std::vector<Box> iprp = Boxes(Child(Boxes(meta.subspan(4)), Tag("iprp")));
-  const std::vector<Box> properties = Boxes(Child(iprp, Tag("ipco")));
-  Turn turn = {1, 0, 0, 1};
-  auto apply = [&](const Box& property) {
-    if (property.body.empty()) return;
-    if (property.type == Tag("irot")) {
-      for (int i = 0; i < (property.body[0] & 3); ++i) turn = Then(turn, {0, 1, -1, 0});
-    } else if (property.type == Tag("imir")) {
-      // The axis bit as libheif reads it (1: left and right change places),
-      // so that a thumbnail turns the way libheif turns its image.
-      turn = Then(turn, (property.body[0] & 1) ? Turn{-1, 0, 0, 1} : Turn{1, 0, 0, -1});
-    }
-  };
-  for (const Box& box : iprp) {
-    if (box.type != Tag("ipma") || box.body.size() < 8) continue;
-    const std::span<const uint8_t> b = box.body;
-    const bool longIds = b[0] >= 1, longIndices = b[3] & 1;
-    const uint32_t entries = ReadBE32(&b[4]);
-    size_t pos = 8;
-    for (uint32_t e = 0; e < entries; ++e) {
-      if (b.size() - pos < (longIds ? 5u : 3u)) return 1;
-      const uint32_t id = longIds ? ReadBE32(&b[pos]) : ReadBE16(&b[pos]);
-      pos += longIds ? 4 : 2;
-      const size_t count = b[pos++];
-      if (b.size() - pos < count * (longIndices ? 2 : 1)) return 1;
-      for (size_t a = 0; a < count; ++a) {
-        const size_t index = longIndices ? ReadBE16(&b[pos]) & 0x7FFF : b[pos] & 0x7F;
-        pos += longIndices ? 2 : 1;
-        if (id == item && index >= 1 && index <= properties.size()) apply(properties[index - 1]);
-      }
-    }
-  }
-  return OrientationOf(turn);
 }
 
 }  // namespace
 
 size_t HEIFDecodedImageCount() { return gDecodedImages.load(); }
+
+void HEIFDecodeBudget::acquire(uint64_t pixels) {
+  {
+    MutexLock lock(mutex_);
+    if (fits(pixels)) {
+      inUse_ += pixels;
+      return;
+    }
+  }
+  DispatchBlockingScope waiting;  // a pool worker lends its place meanwhile
+  MutexLock lock(mutex_);
+  ++waiting_;
+  lock.wait(room_, [&]() REQUIRES(mutex_) { return fits(pixels); });
+  --waiting_;
+  inUse_ += pixels;
+}
+
+void HEIFDecodeBudget::release(uint64_t pixels) {
+  {
+    MutexLock lock(mutex_);
+    inUse_ -= pixels;
+  }
+  room_.notify_all();
+}
+
+uint64_t HEIFDecodeBudget::inUse() const {
+  MutexLock lock(mutex_);
+  return inUse_;
+}
+
+size_t HEIFDecodeBudget::waiting() const {
+  MutexLock lock(mutex_);
+  return waiting_;
+}
+
+int HEIFDecodingThreads() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  const int cpus = sched_getaffinity(0, sizeof allowed, &allowed) == 0
+                       ? CPU_COUNT(&allowed)
+                       : int(std::thread::hardware_concurrency());
+  return std::clamp(cpus, 1, 8);
+}
 
 HEIFDecoder::~HEIFDecoder() {
   held_.reset();  // may release libheif's image: before the context goes
@@ -313,7 +292,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
-  Heif().heif_context_set_max_decoding_threads(context_, DecodingThreads());
+  Heif().heif_context_set_max_decoding_threads(context_, HEIFDecodingThreads());
   if (Heif()
           .heif_context_read_from_memory_without_copy(context_, bytes().data(), bytes().size(),
                                                       nullptr)
@@ -327,6 +306,7 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   heif_item_id primary = 0;
   Heif().heif_context_get_primary_image_ID(context_, &primary);
   std::stable_partition(ids.begin(), ids.end(), [&](heif_item_id i) { return i == primary; });
+  const HEIFItems items(bytes());
   for (heif_item_id id : ids) {
     heif_image_handle* handle = nullptr;
     if (Heif().heif_context_get_image_handle(context_, id, &handle).code != heif_error_Ok) continue;
@@ -337,39 +317,43 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     image.hasAlpha = Heif().heif_image_handle_has_alpha_channel(handle);
     image.depth = std::max(8, Heif().heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
-    readThumbnails(handle, image);
+    readThumbnails(handle, items, image);
     Heif().heif_image_handle_release(handle);
+    // libheif decodes the whole image, whatever size is asked for.
+    uint32_t declaredWidth = 0, declaredHeight = 0;
+    image.decodable = items.declaredSize(id, declaredWidth, declaredHeight)
+                          ? items.decode(id).withinLimit
+                          : uint64_t(image.width) * image.height <= kImageMaxPixels;
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
 }
 
-void HEIFDecoder::readThumbnails(heif_image_handle* handle, Image& image) const {
+void HEIFDecoder::readThumbnails(heif_image_handle* handle, const HEIFItems& items,
+                                 Image& image) const {
   const int count = std::min(Heif().heif_image_handle_get_number_of_thumbnails(handle), 8);
   if (count <= 0) return;
-  image.orientation = ItemOrientation(bytes(), image.id);
+  image.orientation = items.orientation(image.id);
   std::vector<heif_item_id> ids(size_t(count), 0);
   const int listed =
       Heif().heif_image_handle_get_list_of_thumbnail_IDs(handle, ids.data(), int(ids.size()));
   for (int i = 0; i < listed; ++i) {
-    heif_image_handle* thumbnail = nullptr;
-    if (Heif().heif_image_handle_get_thumbnail(handle, ids[size_t(i)], &thumbnail).code !=
-        heif_error_Ok) {
-      continue;
-    }
-    uint32_t width = uint32_t(std::max(0, Heif().heif_image_handle_get_width(thumbnail)));
-    uint32_t height = uint32_t(std::max(0, Heif().heif_image_handle_get_height(thumbnail)));
-    Heif().heif_image_handle_release(thumbnail);
-    // libheif's size is turned the thumbnail's own way; it is decoded as
-    // stored and turned the image's way.
-    if (ItemOrientation(bytes(), ids[size_t(i)]) >= 5) std::swap(width, height);
+    // Chosen by its size, before anything of it is decoded: the size its
+    // coded data makes, when that is the size it declares and within the
+    // limits; otherwise nothing tells what decoding it would cost.
+    const HEIFItemDecode decode = items.decode(ids[size_t(i)]);
+    if (!decode.known || !decode.agrees || !decode.withinLimit) continue;
+    // Decoded as stored, then turned the image's way.
+    uint32_t width = decode.width, height = decode.height;
     if (image.orientation >= 5) std::swap(width, height);
+    // A thumbnail is a shortcut: one larger than its image costs more than
+    // the image does.
+    if (width > image.width || height > image.height) continue;
     // Of another shape than the image (cropped, or turned otherwise), it
     // would not show the same picture.
     const uint64_t across = uint64_t(width) * image.height, down = uint64_t(height) * image.width;
-    if (width == 0 || height == 0 ||
-        std::max(across, down) - std::min(across, down) > std::max(image.width, image.height)) {
+    if (std::max(across, down) - std::min(across, down) > std::max(image.width, image.height)) {
       continue;
     }
     image.thumbnails.push_back({ids[size_t(i)], width, height});
@@ -464,7 +448,7 @@ int YCbCrRows(const HEIFSharedDecode& decode, uint32_t width, uint32_t height,
 }  // namespace
 
 bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSink& sink) {
-  if (!context_) return false;
+  if (!context_ || !images_[index].decodable) return false;
   heif_image_handle* handle = nullptr;
   if (Heif().heif_context_get_image_handle(context_, images_[index].id, &handle).code !=
       heif_error_Ok) {
@@ -475,12 +459,13 @@ bool HEIFDecoder::decodeRows(size_t index, int channels, bool keep, const RowSin
   // version of it finds the same decode.
   auto decoded = [&](const char* how, heif_colorspace colorspace, heif_chroma chroma) {
     const std::string what = std::to_string(images_[index].id) + how;
-    std::shared_ptr<HEIFSharedDecode> decode =
-        held_ && heldWhat_ == what ? held_
-        : file_                    ? SharedDecode(file_->identity() + "#" + what)
-                                   : std::make_shared<HEIFSharedDecode>();
+    std::shared_ptr<HEIFSharedDecode> decode = held_ && heldWhat_ == what ? held_
+                                               : file_
+                                                   ? SharedDecode(file_->identity() + "#" + what)
+                                                   : std::make_shared<HEIFSharedDecode>();
     std::call_once(decode->once, [&] {
-      decode->image = Decode(handle, colorspace, chroma);
+      decode->pixels = uint64_t(width) * height;
+      decode->image = Decode(handle, decode->pixels, colorspace, chroma);
       if (decode->image && colorspace == heif_colorspace_YCbCr) ReadColourProfile(*decode, handle);
     });
     releaseBytes();  // the coded data is read; the decoded image is what counts now
@@ -553,8 +538,9 @@ bool HEIFDecoder::decodeThumbnail(const Image& image, const Thumbnail& thumbnail
   heif_decoding_options* options = Heif().heif_decoding_options_alloc();
   if (options) options->ignore_transformations = 1;
   const bool premultiplied = Heif().heif_image_handle_is_premultiplied_alpha(thumb);
-  heif_image* decoded =
-      options ? Decode(thumb, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options) : nullptr;
+  heif_image* decoded = options ? Decode(thumb, uint64_t(thumbnail.width) * thumbnail.height,
+                                         heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options)
+                                : nullptr;
   if (options) Heif().heif_decoding_options_free(options);
   Heif().heif_image_handle_release(thumb);
   releaseBytes();
@@ -569,7 +555,7 @@ bool HEIFDecoder::decodeThumbnail(const Image& image, const Thumbnail& thumbnail
   for (int y = 0; ok && y < h; ++y) {
     std::memcpy(stored.row(uint32_t(y)), plane + size_t(y) * stride, size_t(w) * 4);
   }
-  Heif().heif_image_release(decoded);
+  Release(decoded, uint64_t(thumbnail.width) * thumbnail.height);
   if (!ok) return false;
   if (premultiplied) ImageBitmapUnpremultiply(stored);
   out = ImageBitmapApplyingOrientation(stored, image.orientation);
@@ -594,8 +580,9 @@ bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
   if (const Thumbnail* thumbnail = coveringThumbnail(image, width, height)) {
     ImageBitmap small;
     if (decodeThumbnail(image, *thumbnail, small)) {
-      out = small.width == width && small.height == height ? std::move(small)
-                                                           : ImageBitmapResized(small, width, height);
+      out = small.width == width && small.height == height
+                ? std::move(small)
+                : ImageBitmapResized(small, width, height);
       out.hasAlpha = image.hasAlpha;
       return !out.empty();
     }
@@ -606,9 +593,9 @@ bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
   // when opaque, so no bitmap of ours is made at the full size.
   const int channels = image.hasAlpha ? 4 : 3;
   ImageRowResampler resampler(image.width, image.height, width, height, image.hasAlpha, channels);
-  if (!resampler.valid() ||
-      !decodeRows(index, channels, true,
-                  [&](uint32_t, const uint8_t* row) { resampler.addRow(row); })) {
+  if (!resampler.valid() || !decodeRows(index, channels, true, [&](uint32_t, const uint8_t* row) {
+        resampler.addRow(row);
+      })) {
     return false;
   }
   out = resampler.take();

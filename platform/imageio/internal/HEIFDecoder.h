@@ -7,23 +7,31 @@
 //
 // Phones write large photos as grids of tiles with a small thumbnail item
 // beside them. A scaled decode that the thumbnail covers is made from it,
-// turned the way the image is; tiles are decoded on libheif's threads. Over
+// turned the way the image is; a thumbnail is chosen by what its coded data
+// makes, before it is decoded, and never when larger than its image.
+// libheif decodes an image whole, whatever size is asked for: no decode
+// starts that would make a picture past kImageMaxPixels (see HEIFItems.h).
+// Tiles are decoded on libheif's threads. Over
 // a mapped file, the decoded image is shared: decoders of the same file
 // version asking for the same image while another holds its decode wait
 // for that decode or take it instead of making their own. A decoder holds
 // its last scaled decode until dropScaledDecode() or dropCaches(), so a
 // second size costs no second decode.
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 
 struct heif_context;
 struct heif_image_handle;
+class HEIFItems;
 
 class HEIFDecoder : public ImageDecoder {
  public:
@@ -66,9 +74,13 @@ class HEIFDecoder : public ImageDecoder {
     ExifData exif;
     // The EXIF orientation equal to the image's rotation and mirroring.
     int orientation = 1;
+    // Whether every picture its decode makes stays within kImageMaxPixels.
+    bool decodable = false;
     std::vector<Thumbnail> thumbnails;
   };
-  void readThumbnails(heif_image_handle* handle, Image& image) const;
+  // The thumbnails worth decoding instead of the image: of its shape, no
+  // larger than it, and coded at the size they declare, within the limits.
+  void readThumbnails(heif_image_handle* handle, const HEIFItems& items, Image& image) const;
   // The image's thumbnail of the least pixels that covers width x height,
   // nullptr when none does.
   const Thumbnail* coveringThumbnail(const Image& image, uint32_t width, uint32_t height) const;
@@ -79,6 +91,40 @@ class HEIFDecoder : public ImageDecoder {
   std::shared_ptr<struct HEIFSharedDecode> held_;  // the last scaled decode
   std::string heldWhat_;
 };
+
+// libheif assembles a whole image at about four and a half bytes a pixel
+// at its peak, and a grid's tiles already keep every allowed CPU busy:
+// decodes side by side past one full decode's worth of pixels
+// (kImageMaxPixels) would add memory, not speed. Every decode takes its
+// pixels from one budget of that size: it waits until those running leave
+// it room; one alone always runs.
+class HEIFDecodeBudget {
+ public:
+  explicit HEIFDecodeBudget(uint64_t pixels) : budget_(pixels) {}
+  HEIFDecodeBudget(const HEIFDecodeBudget&) = delete;
+  HEIFDecodeBudget& operator=(const HEIFDecodeBudget&) = delete;
+
+  void acquire(uint64_t pixels);
+  void release(uint64_t pixels);
+  uint64_t inUse() const;
+  // Decodes waiting for room.
+  size_t waiting() const;
+
+ private:
+  bool fits(uint64_t pixels) const REQUIRES(mutex_) {
+    return inUse_ == 0 || inUse_ + pixels <= budget_;
+  }
+
+  mutable Mutex mutex_;  // guards inUse_ and waiting_ (with room_)
+  std::condition_variable room_;
+  const uint64_t budget_;
+  uint64_t inUse_ GUARDED_BY(mutex_) = 0;
+  size_t waiting_ GUARDED_BY(mutex_) = 0;
+};
+
+// The threads libheif decodes a grid's tiles on, side by side: one for each
+// CPU the calling thread may run on (its affinity), at most 8.
+int HEIFDecodingThreads();
 
 // Loads libheif and initialises it (plugins loaded) once per process; false
 // with `why` (when given) when it cannot be loaded, and then no HEIF image is

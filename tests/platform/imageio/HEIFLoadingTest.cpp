@@ -1,12 +1,20 @@
 // libheif is loaded by a decode, never by a format check: telling a file's
 // type, listing the readable types or reading another format leaves it out.
+// Decodes side by side share a budget of pixels and run their tiles on the
+// CPUs the process may use.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ImageIOTestSupport.h"
 #include "platform/foundation/Value.h"
@@ -57,6 +65,77 @@ TEST_F(HEIFLoadingTest, FormatChecksLeaveLibheifUnloadedUntilADecode) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::_Exit(CheckThenDecode(heic)), ::testing::ExitedWithCode(0), "");
   GTEST_FLAG_SET(death_test_style, style);
+}
+
+namespace {
+
+// Yields until `done` holds, for at most the tests' timeout.
+bool YieldUntil(const std::function<bool()>& done) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(kTestTimeoutSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST_F(HEIFLoadingTest, DecodesSideBySideShareOneBudgetOfPixels) {
+  HEIFDecodeBudget budget(10);
+  // One alone always runs, however large.
+  budget.acquire(25);
+  EXPECT_EQ(budget.inUse(), 25u);
+  budget.release(25);
+  // Up to the budget exactly, decodes run side by side.
+  budget.acquire(6);
+  budget.acquire(4);
+  EXPECT_EQ(budget.inUse(), 10u);
+  // One pixel past it waits for a decode to end, and only for as much room
+  // as it needs.
+  std::atomic<int> ran{0};
+  std::thread one([&] {
+    budget.acquire(1);
+    ++ran;
+  });
+  std::thread five([&] {
+    budget.acquire(5);
+    ++ran;
+  });
+  ASSERT_TRUE(YieldUntil([&] { return budget.waiting() == 2; }));
+  EXPECT_EQ(ran.load(), 0);
+  EXPECT_EQ(budget.inUse(), 10u);
+  budget.release(4);  // room for the one pixel, not for the five
+  ASSERT_TRUE(YieldUntil([&] { return ran.load() == 1 && budget.waiting() == 1; }));
+  EXPECT_EQ(budget.inUse(), 7u);
+  budget.release(6);
+  one.join();
+  five.join();
+  EXPECT_EQ(ran.load(), 2);
+  EXPECT_EQ(budget.inUse(), 6u);
+  EXPECT_EQ(budget.waiting(), 0u);
+}
+
+TEST_F(HEIFLoadingTest, TilesAreDecodedOnAThreadForEachCPUTheProcessMayUse) {
+  cpu_set_t original;
+  ASSERT_EQ(sched_getaffinity(0, sizeof original, &original), 0);
+  std::vector<int> allowed;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &original)) allowed.push_back(cpu);
+  }
+  EXPECT_EQ(HEIFDecodingThreads(), std::min<int>(int(allowed.size()), 8));
+  // This thread held to fewer CPUs than the machine has.
+  for (size_t count : {size_t(1), size_t(2)}) {
+    if (allowed.size() < count) continue;
+    SCOPED_TRACE(count);
+    cpu_set_t fewer;
+    CPU_ZERO(&fewer);
+    for (size_t i = 0; i < count; ++i) CPU_SET(allowed[i], &fewer);
+    ASSERT_EQ(sched_setaffinity(0, sizeof fewer, &fewer), 0);
+    EXPECT_EQ(HEIFDecodingThreads(), int(count));
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof original, &original), 0);
 }
 
 }  // namespace heif_loading_test

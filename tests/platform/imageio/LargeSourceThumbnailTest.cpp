@@ -464,6 +464,23 @@ Value KeepingOptions(double maxPixelSize, bool keep) {
   return Value(std::move(options));
 }
 
+// Quadrants red, green, blue and white, as the samples draw them.
+ImageBitmap Quadrants(uint32_t w, uint32_t h) {
+  ImageBitmap b;
+  b.allocate(w, h);
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      const bool right = x >= w / 2, bottom = y >= h / 2;
+      uint8_t* p = b.row(y) + size_t(x) * 4;
+      p[0] = !right && !bottom ? 255 : right && bottom ? 255 : 0;
+      p[1] = right ? 255 : 0;
+      p[2] = bottom ? 255 : 0;
+      p[3] = 255;
+    }
+  }
+  return b;
+}
+
 // Whether `small` shows the quadrants of `whole` at half brightness.
 bool HalfAsBrightQuadrants(const ImageBitmap& small, const ImageBitmap& whole) {
   for (uint32_t qy : {1u, 3u}) {
@@ -502,8 +519,8 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsGiveTheSizesTheyCoverExactly)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.maxPixelSize);
     const size_t before = HEIFDecodedImageCount();
-    const ImageBitmap thumbnail =
-        Pixels(CGImageSourceCreateThumbnailAtIndex(source, 0, KeepingOptions(c.maxPixelSize, c.maxPixelSize >= 100)));
+    const ImageBitmap thumbnail = Pixels(CGImageSourceCreateThumbnailAtIndex(
+        source, 0, KeepingOptions(c.maxPixelSize, c.maxPixelSize >= 100)));
     EXPECT_EQ(HEIFDecodedImageCount() - before, c.decodes);
     ASSERT_EQ(thumbnail.width, c.width);
     ASSERT_EQ(thumbnail.height, c.height);
@@ -518,11 +535,77 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsGiveTheSizesTheyCoverExactly)
   EXPECT_FALSE(HalfAsBrightQuadrants(Thumbnail(square, 64), whole));
 }
 
+// Samples made by tools/make-heic-thumbnail-samples.cpp (see there). Read
+// through the decoder: a source takes the images of a file as frames.
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreChosenByWhatTheyCostBeforeAnyIsDecoded) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  const char* kLarger = "thumbnail-16000x12000-of-640x480.heic";
+  const char* kBounds = "thumbnail-bounds-of-256x192.heic";
+  const char* kPastLimit = "thumbnails-of-8200x8200.heic";
+  struct Case {
+    const char* what;
+    const char* file;
+    size_t index;
+    uint32_t width, height;
+    int from;  // 1: the thumbnail, 0: the image, -1: nothing can be decoded
+    size_t decodes;
+  };
+  const Case cases[] = {
+      {"16000 x 12000 of 640 x 480", kLarger, 0, 200, 150, 0, 1},
+      {"16000 x 12000 of 640 x 480, whole", kLarger, 0, 640, 480, 0, 1},
+      {"its image's size exactly", kBounds, 0, 256, 192, 1, 1},
+      {"its image's size, shrunk", kBounds, 0, 100, 75, 1, 1},
+      {"a pixel wider than its image", kBounds, 1, 256, 192, 0, 1},
+      {"a pixel taller than its image", kBounds, 2, 256, 192, 0, 1},
+      {"declaring less than it codes", kBounds, 3, 64, 48, 0, 1},
+      {"a grid of tiles", kBounds, 4, 128, 96, 1, 1},
+      {"a grid whose tile codes more than it declares", kBounds, 5, 64, 48, 0, 1},
+      {"coded past its size, cut by the conformance window", kBounds, 6, 120, 90, 1, 1},
+      {"a grid whose tile codes more than the tile declares", kBounds, 7, 64, 48, 0, 1},
+      {"of AV1", "thumbnail-64x48-of-256x192.avif", 0, 64, 48, 1, 1},
+      // The image and its larger thumbnail are past the full-decode limit,
+      // the small thumbnail is not.
+      {"past the limit, the small thumbnail covers", kPastLimit, 0, 256, 256, 1, 1},
+      {"past the limit, only the large one covers", kPastLimit, 0, 257, 257, -1, 0},
+      {"past the limit, nothing covers", kPastLimit, 0, 8200, 8200, -1, 0},
+  };
+  const auto types = CGImageSourceCopyTypeIdentifiers();
+  const bool av1 = std::find(types.begin(), types.end(), "public.avif") != types.end();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (std::string(c.file).ends_with(".avif") && !av1) continue;
+    CGImageSourceStatus status = kCGImageStatusReadingHeader;
+    auto decoder = ImageDecoderCreate(Shared(TestData(c.file)), true, status);
+    ASSERT_TRUE(decoder);
+    const size_t before = HEIFDecodedImageCount();
+    ImageBitmap scaled;
+    const bool decoded = decoder->decodeFrameScaled(c.index, c.width, c.height, scaled);
+    EXPECT_EQ(HEIFDecodedImageCount() - before, c.decodes);
+    ASSERT_EQ(decoded, c.from >= 0);
+    if (!decoded) continue;
+    // The image past the limit is never decoded: its quadrants as drawn.
+    ImageBitmap whole = Quadrants(256, 256);
+    if (std::string(c.file) != kPastLimit) {
+      ASSERT_TRUE(decoder->decodeFrame(c.index, whole));
+    }
+    EXPECT_EQ(HalfAsBrightQuadrants(scaled, whole), c.from == 1);
+    if (c.from == 0) {
+      EXPECT_LE(VisibleDifference(scaled, ImageBitmapResized(whole, c.width, c.height)), 8);
+    }
+  }
+  // Whole, an image past the limit is not decoded either.
+  CGImageSourceRef past = SourceOf(TestData(kPastLimit));
+  ASSERT_TRUE(past);
+  const size_t before = HEIFDecodedImageCount();
+  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
+  EXPECT_FALSE(CGImageSourceCreateImageAtIndex(past, 0, now));
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 0u);
+}
+
 TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreTurnedTheWayTheirImageIs) {
   if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
   CGImageSourceStatus status = kCGImageStatusReadingHeader;
-  auto decoder =
-      ImageDecoderCreate(Shared(TestData("oriented-thumbnails.heic")), true, status);
+  auto decoder = ImageDecoderCreate(Shared(TestData("oriented-thumbnails.heic")), true, status);
   ASSERT_TRUE(decoder);
   ASSERT_EQ(decoder->frameCount(), 16u);
   for (size_t i = 0; i < 16; ++i) {

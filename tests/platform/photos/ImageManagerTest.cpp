@@ -126,6 +126,28 @@ TEST_F(ImageManagerTest, AnOpportunisticRequestDecodesAHEICPhotoOnceForBothItsIm
   EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
 }
 
+TEST_F(ImageManagerTest, AnImageRequestNeverDecodesAHEICThumbnailLargerThanItsPhoto) {
+  // 640 x 480 with a thumbnail item of 16000 x 12000 (imageio's sample).
+  const char* data = std::getenv("QX_TEST_DATA");
+  ASSERT_TRUE(data);
+  std::ifstream in(std::string(data) + "/imageio/thumbnail-16000x12000-of-640x480.heic",
+                   std::ios::binary);
+  std::ofstream(path("photo.heic"), std::ios::binary) << in.rdbuf();
+  auto asset = onlyAsset();
+  ASSERT_TRUE(asset);
+  ImageAnswers answers;
+  const size_t before = HEIFDecodedImageCount();
+  PHImageManager::defaultManager()->requestImageForAsset(
+      asset, CGSizeMake(200, 200), PHImageContentModeAspectFit, nullptr, answers.handler());
+  ASSERT_TRUE(answers.wait());
+  ASSERT_EQ(answers.answers.size(), 2u);
+  CGImageRef final = answers.answers[1].image->CGImage();
+  EXPECT_EQ(final->width(), 200u);
+  EXPECT_EQ(final->height(), 150u);
+  EXPECT_TRUE(isRed(pixel(final, 50, 30)));  // the photo's quadrant, not the thumbnail's grey
+  EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+}
+
 TEST_F(ImageManagerTest, DataRequestsAnswerTheFileUnchangedAndVideosAnswerURLAssetsAndFrames) {
   ASSERT_TRUE(WriteFixtureImage(path("photo.heic"), "public.heic", 16, 8, 1, std::nullopt,
                                 "2020:01:01 00:00:00"));

@@ -1,0 +1,99 @@
+#pragma once
+
+// What a HEIF file's boxes say of its items, read without libheif and
+// without touching coded data: their types, properties, references and
+// where their data lies; the turn an item's rotation and mirroring make;
+// and what decoding an item would make and cost, told by its codec's
+// configuration (HEVC's sequence parameters) and a grid's description, so
+// that a decode is refused before it starts rather than after it has spent
+// its memory.
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+// What decoding an item would do, as its coded data's configuration says.
+struct HEIFItemDecode {
+  // Whether the configuration was read: HEVC and AV1 items, and grids of
+  // them.
+  bool known = false;
+  // What decoding makes when known, before the item's own turns.
+  uint32_t width = 0, height = 0;
+  // Decoding makes the size the item declares (its 'ispe', which writers
+  // give before or after the item's quarter turns), making no picture
+  // larger than that size and its coding's padding.
+  bool agrees = false;
+  // No picture the decode makes (the output, each coded picture of it)
+  // has more than kImageMaxPixels pixels. Judged by the declared sizes
+  // where the configuration is not known.
+  bool withinLimit = false;
+};
+
+class HEIFItems {
+ public:
+  // `file`: the whole file; only its 'meta' box (and a grid's description
+  // wherever it lies) is read.
+  explicit HEIFItems(std::span<const uint8_t> file);
+
+  // The EXIF orientation equal to the item's rotation ('irot', a quarter
+  // turn anticlockwise each) and mirroring ('imir') properties, in the
+  // order they are listed; 1 when it has none.
+  int orientation(uint32_t item) const;
+  // The size the item declares ('ispe'), before its turns; false when it
+  // declares none.
+  bool declaredSize(uint32_t item, uint32_t& width, uint32_t& height) const;
+  HEIFItemDecode decode(uint32_t item) const { return decode(item, 0); }
+
+ private:
+  struct Property {
+    uint32_t type = 0;
+    std::span<const uint8_t> body;
+  };
+  struct Extent {
+    uint64_t offset = 0, length = 0;
+  };
+  struct Location {
+    int method = 0;  // 0: in the file, 1: in 'idat'
+    std::vector<Extent> extents;
+  };
+
+  HEIFItemDecode decode(uint32_t item, int depth) const;
+  HEIFItemDecode decodeGrid(uint32_t item, int depth) const;
+  // Whether `width` x `height` is the size the item declares, either way
+  // round when the item makes a quarter turn.
+  bool declares(uint32_t item, uint32_t width, uint32_t height) const;
+  std::vector<Property> propertiesOf(uint32_t item) const;
+  const Property* property(uint32_t item, uint32_t type) const;
+  // The item's data when it is small (a grid's description); empty when
+  // it lies outside the file or is larger than `most`.
+  std::vector<uint8_t> smallData(uint32_t item, size_t most) const;
+  // The first `most` bytes at most of the item's data (of its first extent).
+  std::span<const uint8_t> dataHead(uint32_t item, size_t most) const;
+
+  void readItemInfo(std::span<const uint8_t> iinf);
+  void readLocations(std::span<const uint8_t> iloc);
+  void readReferences(std::span<const uint8_t> iref);
+  void readAssociations(std::span<const uint8_t> ipma);
+
+  std::span<const uint8_t> file_;
+  std::span<const uint8_t> idat_;
+  std::map<uint32_t, uint32_t> types_;
+  std::vector<Property> properties_;                       // of 'ipco', in order
+  std::map<uint32_t, std::vector<size_t>> associations_;   // item: indices into properties_
+  std::map<uint32_t, std::vector<uint32_t>> derivedFrom_;  // 'dimg': item to its inputs
+  std::map<uint32_t, Location> locations_;
+};
+
+// The picture an HEVC decoder configuration ('hvcC' body) codes: its coded
+// size and the size its conformance window leaves. False when it carries
+// no sequence parameter set that reads.
+struct HEVCPictureSize {
+  uint32_t codedWidth = 0, codedHeight = 0;
+  uint32_t width = 0, height = 0;
+};
+bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out);
+
+// The largest frame of AV1 open bitstream units (an 'av1C' box's, or an
+// item's data) as their sequence header says; false without one.
+bool AV1FrameSizeOf(std::span<const uint8_t> obus, uint32_t& width, uint32_t& height);
