@@ -49,6 +49,18 @@ inline constexpr double kCGPDFMaxSaveDepth = 1024;
 // copies the current ones, some 16 bytes an entry): real states hold a
 // handful.
 inline constexpr double kCGPDFMaxSavedEntries = 2.0 * 1024 * 1024;
+// Content streams a render may read, each time it reads one (the page's
+// own, and a form, pattern cell or Type 3 glyph each time it is drawn):
+// each costs poppler some microseconds beyond its bytes.
+inline constexpr double kCGPDFMaxContentReadings = 128.0 * 1024;
+// Rows of clip paths a render may set: each clip path the rasteriser keeps
+// (any but a rectangle on the pixel grid) holds a row for each pixel row its
+// box spans within the clip, and entries for the rows each segment crosses,
+// some hundreds of bytes a row as it antialiases.
+inline constexpr double kCGPDFMaxClipRows = 512.0 * 1024;
+// Pixels the surfaces of transparency groups nested in each other may hold
+// at once (five bytes a pixel): two pages at the largest render size.
+inline constexpr double kCGPDFMaxGroupPixels = 2 * kCGPDFMaxRenderPixels;
 // Vertices of mesh shadings a render may read, each time it draws one: a
 // vertex of a triangle mesh counts one, a patch sixteen (its control
 // points). poppler holds each mesh whole, some 150 bytes a vertex, and
@@ -75,6 +87,7 @@ struct CGPDFRenderCost {
   size_t renders = 0;
   double contentBytes = 0, fontBytes = 0, paintedPixels = 0, meshVertices = 0, meshPieces = 0;
   double saveDepth = 0, savedEntries = 0;
+  double contentReadings = 0, clipRows = 0, groupPixels = 0;
 };
 
 class CGPDFDocument : public NSObject {
@@ -128,6 +141,9 @@ class CGPDFPage : public NSObject {
     int width = 0, height = 0;
   };
   Raster render(double dpi, int rotate, uint32_t paper) const;
+  // The drawing itself, within the render's budget; `leftOut` tells
+  // whether images were left out.
+  Raster rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut) const;
 
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
