@@ -10,17 +10,21 @@
 // (coarser when its size and the resolution ask for more), and its images may
 // declare at most kCGPDFMaxImagePixels between them (poppler decodes every
 // pixel an image declares, whatever size it is drawn at); images past that
-// are left out. What a page costs to draw is bounded too: a render reads at
-// most kCGPDFMaxContentBytes of content (the page's own and that of the
-// forms, patterns and glyphs it draws, each time it draws them),
+// are left out. What a page costs to draw is bounded too, however deeply
+// its forms nest: a render reads at most kCGPDFMaxContentBytes of content
+// (the page's own and that of the forms, patterns and glyphs it draws, each
+// time it draws them) in at most kCGPDFMaxContentReadings readings,
 // kCGPDFMaxFontBytes of embedded fonts and kCGPDFMaxMeshVertices of mesh
 // shadings; paints at most kCGPDFMaxImagePixels pixels (its fills',
-// strokes' and mesh triangles' boxes) and kCGPDFMaxMeshPieces pieces of
-// meshes; holds at most kCGPDFMaxSaveDepth
-// saved graphics states at once, and its saves copy at most
-// kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that asks
-// for more is not rendered at all, nor again at a scale where it would cost
-// as much. Rendering is slow work: callers keep it off the main thread.
+// strokes' and mesh triangles' boxes, and the surfaces of its transparency
+// groups and soft masks as they are made and composited) and
+// kCGPDFMaxMeshPieces pieces of meshes; sets at most kCGPDFMaxClipRows rows
+// of clip paths; holds at most kCGPDFMaxGroupPixels of group surfaces and
+// kCGPDFMaxSaveDepth saved graphics states at once, and its saves copy at
+// most kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that
+// asks for more, or whose render runs out of memory, is not rendered at all,
+// nor again at a scale where it would cost as much. Rendering is slow work:
+// callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -51,15 +55,18 @@ inline constexpr double kCGPDFMaxSaveDepth = 1024;
 inline constexpr double kCGPDFMaxSavedEntries = 2.0 * 1024 * 1024;
 // Content streams a render may read, each time it reads one (the page's
 // own, and a form, pattern cell or Type 3 glyph each time it is drawn):
-// each costs poppler some microseconds beyond its bytes.
+// each costs poppler up to some microseconds beyond its bytes, so the
+// readings take well under a second; real pages read a handful.
 inline constexpr double kCGPDFMaxContentReadings = 128.0 * 1024;
 // Rows of clip paths a render may set: each clip path the rasteriser keeps
 // (any but a rectangle on the pixel grid) holds a row for each pixel row its
-// box spans within the clip, and entries for the rows each segment crosses,
-// some hundreds of bytes a row as it antialiases.
+// box spans within the clip, and entries for the rows each segment crosses
+// (a glyph's outline, for text set as a clip): some 130 bytes a row as it
+// antialiases, 70 MB in all. Real pages set a few thousand rows.
 inline constexpr double kCGPDFMaxClipRows = 512.0 * 1024;
 // Pixels the surfaces of transparency groups nested in each other may hold
-// at once (five bytes a pixel): two pages at the largest render size.
+// at once, five bytes each: two pages at the largest render size, or some
+// three dozen at a phone screen's.
 inline constexpr double kCGPDFMaxGroupPixels = 2 * kCGPDFMaxRenderPixels;
 // Vertices of mesh shadings a render may read, each time it draws one: a
 // vertex of a triangle mesh counts one, a patch sixteen (its control
