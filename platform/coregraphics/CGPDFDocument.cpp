@@ -1020,9 +1020,7 @@ void CGPDFPage::drawInContext(CGContext& context) const {
     return;
   }
   combine(*white.pixels, *black.pixels);
-  auto image = CGImage::create(black.width, black.height, 8, 32, size_t(black.width) * 4,
-                               kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
-                               std::move(black.pixels));
+  const CGImageRef image = imageOf(black, kCGImageAlphaPremultipliedFirst);
   if (!image) return;
   context.saveGState();
   context.clipToRect(crop);
@@ -1037,9 +1035,18 @@ CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
   }
   Raster page = render(72 * boundedScale(crop, pixelsPerPoint), 0, 0xFFFFFF);
   if (!page.pixels) return nullptr;
-  return CGImage::create(page.width, page.height, 8, 32, size_t(page.width) * 4,
-                         kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
-                         std::move(page.pixels));
+  return imageOf(page, kCGImageAlphaNoneSkipFirst);
+}
+
+CGImageRef CGPDFPage::imageOf(Raster& raster, CGImageAlphaInfo alpha) const {
+  try {
+    return CGImage::create(raster.width, raster.height, 8, 32, size_t(raster.width) * 4,
+                           alpha | kCGBitmapByteOrder32Little, std::move(raster.pixels));
+  } catch (const std::bad_alloc&) {
+    // As for a render that runs out of memory: the page shows nothing.
+    NSLog("CGPDFPage: page " + std::to_string(number_) + " could not be held in memory");
+    return nullptr;
+  }
 }
 
 CGPDFDocumentRef CGPDFDocumentCreateWithProvider(const CGDataProviderRef& provider) {

@@ -151,6 +151,8 @@ class CGPDFPage : public NSObject {
   // The drawing itself, within the render's budget; `leftOut` tells
   // whether images were left out.
   Raster rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut) const;
+  // The raster's pixels as an image of `alpha`; null when memory runs out.
+  CGImageRef imageOf(Raster& raster, CGImageAlphaInfo alpha) const;
 
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
