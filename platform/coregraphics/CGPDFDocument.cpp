@@ -9,10 +9,13 @@
 #include <poppler/splash/Splash.h>
 #include <poppler/splash/SplashBitmap.h>
 #include <poppler/splash/SplashClip.h>
+#include <poppler/splash/SplashFont.h>
+#include <poppler/splash/SplashPath.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -41,19 +44,24 @@ void preparePoppler() REQUIRES(popplerMutex()) {
   }
 }
 
-// What one render may still spend: bytes of content read (the page's own,
-// and its forms', patterns' and glyphs' each time they are drawn), of fonts
-// read, vertices of mesh shadings read and pieces painted, pixels painted,
-// dash entries and
-// clip paths its saved graphics states copy; and how deep those go. Once
-// any runs out the page is given up.
+// What one render may still spend: content streams and bytes of content
+// read (the page's own, and its forms', patterns' and glyphs' each time they
+// are drawn), bytes of fonts read, vertices of mesh shadings read and pieces
+// painted, pixels painted (group and mask surfaces included), rows of clip
+// paths set, dash entries and clip paths its saved graphics states copy;
+// and how deep those go, and how many pixels its group surfaces hold at
+// once. Once any runs out the page is given up.
 struct RenderBudget {
+  size_t contentReadings = size_t(kCGPDFMaxContentReadings);
   size_t contentBytes = size_t(kCGPDFMaxContentBytes);
   size_t fontBytes = size_t(kCGPDFMaxFontBytes);
   size_t meshVertices = size_t(kCGPDFMaxMeshVertices);
   size_t meshPieces = size_t(kCGPDFMaxMeshPieces);
   double paintedPixels = kCGPDFMaxImagePixels;
   size_t savedEntries = size_t(kCGPDFMaxSavedEntries);
+  double clipRows = kCGPDFMaxClipRows;
+  double groupPixels = 0;  // of the group surfaces alive now
+  double mostGroupPixels = 0;
   size_t saveDepth = 0;
   size_t deepestSave = 0;
   bool exhausted = false;
@@ -87,6 +95,14 @@ class BudgetStream : public Stream {
   StreamKind getKind() const override { return str_->getKind(); }
   void reset() override {
     bits_ = 0;  // a new reading, paid for anew
+    // Drawing a form, a pattern cell or a glyph costs poppler some
+    // microseconds beyond its bytes (a saved state, its resources set up):
+    // each reading counts as well.
+    if (RenderBudget* budget = gRenderBudget; budget && kind_ == Kind::Content) {
+      if (budget->contentReadings == 0) budget->exhausted = true;
+      if (budget->exhausted) return;
+      --budget->contentReadings;
+    }
     str_->reset();
   }
   void close() override { str_->close(); }
@@ -202,8 +218,9 @@ std::optional<BudgetStream::Layout> MeshLayout(Dict& shading) {
     return value.isInt() ? uint64_t(std::clamp(value.getInt(), 1, 32)) : uint64_t(1);
   };
   const uint64_t coordinate = bits("BitsPerCoordinate"), component = bits("BitsPerComponent");
-  const uint64_t colours =
-      shading.lookup("Function").isNull() ? uint64_t(ColourComponents(shading.lookup("ColorSpace"))) : 1;
+  const uint64_t colours = shading.lookup("Function").isNull()
+                               ? uint64_t(ColourComponents(shading.lookup("ColorSpace")))
+                               : 1;
   const uint64_t colour = colours * component;
   switch (type.getInt()) {
     case 4:
@@ -221,8 +238,13 @@ std::optional<BudgetStream::Layout> MeshLayout(Dict& shading) {
 
 // Puts every content stream a page draws (its contents, and the forms,
 // tiling patterns, Type 3 glyphs and annotation appearances reachable from
-// it), its embedded font files and its mesh shadings behind a BudgetStream,
-// in the document's cross-reference table, once.
+// it, however deep), its embedded font files and its mesh shadings behind a
+// BudgetStream, in the document's cross-reference table, once. A form
+// nested past any depth would otherwise cost nothing, and one drawn twice by
+// each form above it costs twice per level. The walk keeps a list rather
+// than recursing, so a chain of forms as long as the file allows does not
+// run out of stack, and visits each object once, so that resources shared
+// or referring to each other cost the walk one visit.
 class ContentWrapper {
  public:
   explicit ContentWrapper(XRef* xref) : xref_(xref) {}
@@ -237,7 +259,7 @@ class ContentWrapper {
       for (int i = 0; i < parts.arrayGetLength(); ++i) wrap(parts.arrayGetNF(i), false);
     }
     if (Object* resources = page->getResourceDictObject(); resources && resources->isDict()) {
-      walkResources(*resources);
+      pending_.push_back(resources->copy());
     }
     Object annots = dict.dictLookup("Annots");
     for (int i = 0; annots.isArray() && i < annots.arrayGetLength(); ++i) {
@@ -254,17 +276,31 @@ class ContentWrapper {
         }
       }
     }
+    while (!pending_.empty()) {
+      Object resources = std::move(pending_.back());
+      pending_.pop_back();
+      walkResources(resources);
+    }
   }
 
  private:
+  // The object `value` is or refers to; null when it refers to one walked
+  // already.
+  Object once(const Object& value) {
+    if (!value.isRef()) return value.copy();
+    if (!seen_.insert(value.getRef().num).second) return Object(objNull);
+    return xref_->fetch(value.getRef());
+  }
+
   // Wraps the stream `ref` names; `withResources` walks its own resources.
   void wrap(const Object& ref, bool withResources,
             BudgetStream::Kind kind = BudgetStream::Kind::Content,
             BudgetStream::Layout layout = {}) {
-    if (!ref.isRef() || !seen_.insert(ref.getRef().num).second) return;
-    Object stream = xref_->fetch(ref.getRef());
+    if (!ref.isRef()) return;
+    Object stream = once(ref);
     if (!stream.isStream()) return;
-    Object resources = stream.streamGetDict()->lookup("Resources");
+    const Object& resources = stream.streamGetDict()->lookupNF("Resources");
+    if (withResources) queueResources(resources);
     if (kind == BudgetStream::Kind::Mesh) {
       const std::optional<BudgetStream::Layout> mesh = MeshLayout(*stream.streamGetDict());
       if (!mesh) return;  // not a mesh: poppler reads none of its data
@@ -274,7 +310,11 @@ class ContentWrapper {
       Object wrapped(static_cast<Stream*>(new BudgetStream(std::move(stream), kind, layout)));
       xref_->setModifiedObject(&wrapped, ref.getRef());
     }
-    if (withResources && resources.isDict()) walkResources(resources);
+  }
+
+  void queueResources(const Object& resources) {
+    Object dict = once(resources);
+    if (dict.isDict()) pending_.push_back(std::move(dict));
   }
 
   // The font's embedded font file, and its descendant's for a composite font.
@@ -291,8 +331,6 @@ class ContentWrapper {
   }
 
   void walkResources(const Object& resources) {
-    if (depth_ >= kMaxDepth) return;
-    ++depth_;
     Object xobjects = resources.dictLookup("XObject");
     for (int i = 0; xobjects.isDict() && i < xobjects.dictGetLength(); ++i) {
       Object xobject = xobjects.dictGetVal(i);
@@ -314,15 +352,14 @@ class ContentWrapper {
     }
     Object fonts = resources.dictLookup("Font");
     for (int i = 0; fonts.isDict() && i < fonts.dictGetLength(); ++i) {
-      Object font = fonts.dictGetVal(i);
+      Object font = once(fonts.dictGetValNF(i));
       wrapFontFiles(font);
       if (!font.isDict() || !IsName(font.dictLookup("Subtype"), "Type3")) continue;
       Object glyphs = font.dictLookup("CharProcs");
       for (int j = 0; glyphs.isDict() && j < glyphs.dictGetLength(); ++j) {
         wrap(glyphs.dictGetValNF(j), false);
       }
-      Object own = font.dictLookup("Resources");
-      if (own.isDict()) walkResources(own);
+      queueResources(font.dictLookupNF("Resources"));
     }
     Object states = resources.dictLookup("ExtGState");
     for (int i = 0; states.isDict() && i < states.dictGetLength(); ++i) {
@@ -330,13 +367,11 @@ class ContentWrapper {
       Object mask = state.isDict() ? state.dictLookup("SMask") : Object(objNull);
       if (mask.isDict()) wrap(mask.dictLookupNF("G"), true);
     }
-    --depth_;
   }
 
-  static constexpr int kMaxDepth = 64;
   XRef* xref_;
   std::set<int> seen_;
-  int depth_ = 0;
+  std::vector<Object> pending_;  // resource dictionaries still to walk
 };
 
 // Renders a page, leaving out images once those drawn have declared
@@ -420,6 +455,9 @@ class BoundedOutputDev : public SplashOutputDev {
                     std::min(px + size, clip.xMax), std::min(py + size, clip.yMax)};
     if (paint(glyph)) {
       SplashOutputDev::drawChar(state, x, y, dx, dy, originX, originY, code, nBytes, u, uLen);
+      // Text drawn as a clip adds its glyphs' outlines to the clip path set
+      // at the text's end.
+      if (state->getRender() & 4) textClipRows(state, code);
     }
   }
   bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override {
@@ -427,13 +465,11 @@ class BoundedOutputDev : public SplashOutputDev {
   }
   bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin,
                        double tMax) override {
-    return !paint(ClipBox(state)) ||
-           SplashOutputDev::axialShadedFill(state, shading, tMin, tMax);
+    return !paint(ClipBox(state)) || SplashOutputDev::axialShadedFill(state, shading, tMin, tMax);
   }
   bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double tMin,
                         double tMax) override {
-    return !paint(ClipBox(state)) ||
-           SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
+    return !paint(ClipBox(state)) || SplashOutputDev::radialShadedFill(state, shading, tMin, tMax);
   }
   // A triangle mesh is painted triangle by triangle: each is a piece and
   // costs its box.
@@ -485,6 +521,55 @@ class BoundedOutputDev : public SplashOutputDev {
       }
     }
     SplashOutputDev::restoreState(state);
+  }
+
+  // A clip path the rasteriser keeps (any but a rectangle on the pixel
+  // grid) is a scanner of its own, a row for each row its box spans within
+  // the clip and an entry for each row each of its segments crosses, held
+  // until the state is restored: those rows are charged as the clip is set.
+  void clip(GfxState* state) override {
+    if (clipRows(state, 1)) SplashOutputDev::clip(state);
+  }
+  void eoClip(GfxState* state) override {
+    if (clipRows(state, 1)) SplashOutputDev::eoClip(state);
+  }
+  // The outline of a stroke has its two sides.
+  void clipToStrokePath(GfxState* state) override {
+    if (clipRows(state, 2)) SplashOutputDev::clipToStrokePath(state);
+  }
+
+  // A transparency group is drawn into a surface of its own, as large as
+  // its box on the bitmap it is drawn over (a knockout group keeps its
+  // shape beside it), and then composited: it costs its pixels of the paint
+  // budget as it is made and again as it is composited, and the surfaces of
+  // groups nested in each other may hold at most kCGPDFMaxGroupPixels at
+  // once. poppler pairs every group it begins with its end, so a group past
+  // the budget is still begun, on a surface of one pixel.
+  void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* space,
+                              bool isolated, bool knockout, bool forSoftMask) override {
+    const double pixels = surfacePixels(state, bbox);
+    const bool made = makeSurface(pixels, knockout ? 2 : 1);
+    groups_.push_back(made ? pixels : 0);
+    static const double kOnePixel[4] = {0, 0, 0, 0};
+    SplashOutputDev::beginTransparencyGroup(state, made ? bbox : kOnePixel, space, isolated,
+                                            knockout, forSoftMask);
+  }
+  void endTransparencyGroup(GfxState* state) override {
+    ended_ = groups_.empty() ? 0 : groups_.back();
+    if (!groups_.empty()) groups_.pop_back();
+    if (gRenderBudget) gRenderBudget->groupPixels -= ended_;
+    SplashOutputDev::endTransparencyGroup(state);
+  }
+  void paintTransparencyGroup(GfxState* state, const double* bbox) override {
+    charge(ended_);
+    SplashOutputDev::paintTransparencyGroup(state, bbox);
+  }
+  // A soft mask is a surface of the whole bitmap it masks, made from the
+  // group drawn for it pixel by pixel.
+  void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transfer,
+                   GfxColor* backdrop) override {
+    charge(double(getBitmapWidth()) * double(getBitmapHeight()));
+    SplashOutputDev::setSoftMask(state, bbox, alpha, transfer, backdrop);
   }
 
   bool leftSomethingOut() const { return leftOut_; }
@@ -583,19 +668,133 @@ class BoundedOutputDev : public SplashOutputDev {
     budget->meshPieces -= count;
     return true;
   }
-  // Whether the budget pays for painting `box`; spends it when it cannot.
-  static bool paint(const Box& box) {
+  // The rows a clip of the current path costs: none for a rectangle on the
+  // pixel grid, which the rasteriser keeps as the clip's box.
+  bool clipRows(GfxState* state, double sides) {
     RenderBudget* budget = gRenderBudget;
     if (!budget) return true;
     if (budget->exhausted) return false;
-    const double pixels =
-        std::max(0.0, box.xMax - box.xMin) * std::max(0.0, box.yMax - box.yMin);
+    const GfxPath* path = state->getPath();
+    if (!path || IsGridRectangle(state, *path)) return true;
+    // poppler has already cut the clip's box to the path's.
+    const Box clip = ClipBox(state);
+    const double top = std::floor(clip.yMin), bottom = std::ceil(clip.yMax);
+    double rows = std::max(0.0, bottom - top);
+    auto rowOf = [&](const GfxSubpath& sub, int i) {
+      double x, y;
+      state->transform(sub.getX(i), sub.getY(i), &x, &y);
+      return std::clamp(y, top, bottom);
+    };
+    // A curve crosses no more rows than its control polygon.
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath& sub = *path->getSubpath(i);
+      const int points = sub.getNumPoints();
+      for (int j = 0; j < points; ++j) {
+        rows += sides * (1 + std::abs(rowOf(sub, (j + 1) % points) - rowOf(sub, j)));
+      }
+    }
+    return spendClipRows(rows);
+  }
+  // Charges the glyph's outline as it joins the text's clip path: its rows,
+  // and those each of its segments crosses.
+  void textClipRows(GfxState* state, CharCode code) {
+    SplashFont* font = getCurrentFont();
+    if (!font || !gRenderBudget || gRenderBudget->exhausted) return;
+    const std::unique_ptr<SplashPath> outline(font->getGlyphPath(int(code)));
+    if (!outline || outline->getLength() < 1) return;
+    double rows = 0, top = INFINITY, bottom = -INFINITY, last = 0;
+    for (int i = 0; i < outline->getLength(); ++i) {
+      double x, y;
+      unsigned char flags;
+      outline->getPoint(i, &x, &y, &flags);
+      rows += 1 + (i > 0 ? std::abs(y - last) : 0);
+      top = std::min(top, y), bottom = std::max(bottom, y), last = y;
+    }
+    const Box clip = ClipBox(state);
+    spendClipRows(rows + std::clamp(bottom - top, 0.0, std::max(0.0, clip.yMax - clip.yMin)));
+  }
+  // Whether the budget pays for `rows` of clip paths; spends it when it
+  // cannot.
+  static bool spendClipRows(double rows) {
+    RenderBudget* budget = gRenderBudget;
+    if (!std::isfinite(rows) || rows > budget->clipRows) {
+      budget->exhausted = budget->paintSpent = true;
+      return false;
+    }
+    budget->clipRows -= rows;
+    return true;
+  }
+  // Whether `path` is one rectangle whose sides lie along the device's
+  // axes, as the rasteriser tells it from a clip path.
+  static bool IsGridRectangle(GfxState* state, const GfxPath& path) {
+    if (path.getNumSubpaths() != 1) return false;
+    const GfxSubpath& sub = *path.getSubpath(0);
+    int points = sub.getNumPoints();
+    for (int i = 0; i < points; ++i) {
+      if (sub.getCurve(i)) return false;
+    }
+    if (points == 5 && sub.getX(4) == sub.getX(0) && sub.getY(4) == sub.getY(0)) points = 4;
+    if (points != 4) return false;
+    double x[4], y[4];
+    for (int i = 0; i < 4; ++i) state->transform(sub.getX(i), sub.getY(i), &x[i], &y[i]);
+    for (int i = 0; i < 4; ++i) {
+      const int next = (i + 1) % 4;
+      if (x[i] != x[next] && y[i] != y[next]) return false;
+    }
+    return true;
+  }
+  // The pixels of the surface for a group of `bbox`: its box on the bitmap
+  // it is drawn over, within that bitmap, at least one.
+  double surfacePixels(GfxState* state, const double* bbox) {
+    Box box{INFINITY, INFINITY, -INFINITY, -INFINITY};
+    for (auto [u, v] : {std::pair{bbox[0], bbox[1]},
+                        {bbox[2], bbox[1]},
+                        {bbox[0], bbox[3]},
+                        {bbox[2], bbox[3]}}) {
+      double x, y;
+      state->transform(u, v, &x, &y);
+      box = {std::min(box.xMin, x), std::min(box.yMin, y), std::max(box.xMax, x),
+             std::max(box.yMax, y)};
+    }
+    auto span = [](double from, double to, int size) {
+      if (!(from <= to)) return 1.0;  // not a number
+      return std::clamp(std::ceil(to) - std::floor(from) + 1, 1.0, double(std::max(size, 1)));
+    };
+    return span(box.xMin, box.xMax, getBitmapWidth()) * span(box.yMin, box.yMax, getBitmapHeight());
+  }
+  // Whether the budget pays for a group surface of `pixels` (`layers` deep)
+  // and its pixels alive at once; spends it when it cannot.
+  static bool makeSurface(double pixels, double layers) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
+    if (budget->groupPixels + pixels > kCGPDFMaxGroupPixels || !charge(pixels * layers)) {
+      budget->exhausted = budget->paintSpent = true;
+      return false;
+    }
+    budget->groupPixels += pixels;
+    budget->mostGroupPixels = std::max(budget->mostGroupPixels, budget->groupPixels);
+    return true;
+  }
+  // Spends `pixels` of the paint budget; false (the budget spent) when it
+  // cannot.
+  static bool charge(double pixels) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
     if (!std::isfinite(pixels) || pixels > budget->paintedPixels) {
       budget->exhausted = budget->paintSpent = true;
       return false;
     }
     budget->paintedPixels -= pixels;
     return true;
+  }
+  // Whether the budget pays for painting `box`; spends it when it cannot.
+  static bool paint(const Box& box) {
+    RenderBudget* budget = gRenderBudget;
+    if (!budget) return true;
+    if (budget->exhausted) return false;
+    return charge(std::max(0.0, box.xMax - box.xMin) * std::max(0.0, box.yMax - box.yMin));
   }
 
   bool take(int width, int height) {
@@ -612,8 +811,10 @@ class BoundedOutputDev : public SplashOutputDev {
   bool leftOut_ = false;
   // The save depth at which a mesh shading is being painted, while one is.
   std::optional<size_t> meshFrom_;
-  bool meshPrepaid_ = false;  // its pieces are paid for already
+  bool meshPrepaid_ = false;     // its pieces are paid for already
   std::vector<bool> maskTaken_;  // per soft mask set from an image mask, innermost last
+  std::vector<double> groups_;   // the pixels of each group's surface, innermost last
+  double ended_ = 0;             // those of the group ended last
 };
 
 // Adds a render's spending to what the page's renders have cost.
@@ -627,6 +828,9 @@ void Record(CGPDFRenderCost& cost, const RenderBudget& spent) {
   most(cost.paintedPixels, kCGPDFMaxImagePixels - spent.paintedPixels);
   most(cost.saveDepth, double(spent.deepestSave));
   most(cost.savedEntries, kCGPDFMaxSavedEntries - double(spent.savedEntries));
+  most(cost.contentReadings, kCGPDFMaxContentReadings - double(spent.contentReadings));
+  most(cost.clipRows, kCGPDFMaxClipRows - spent.clipRows);
+  most(cost.groupPixels, spent.mostGroupPixels);
 }
 
 // The scale that keeps `box` at `scale` within the render limits. poppler
@@ -702,22 +906,50 @@ CGRect CGPDFPage::boxRect(CGPDFBox box) const {
 }
 
 CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) const {
-  Raster out;
   MutexLock lock(popplerMutex());
   preparePoppler();
-  PDFDoc* doc = document_->document_.get();
-  if (!contentWrapped_) {
-    if (Page* page = doc->getPage(static_cast<int>(number_))) {
-      ContentWrapper(doc->getXRef()).wrapPage(page);
-    }
-    contentWrapped_ = true;
-  }
   // A page given up once is given up again without the work: its content
   // is the same at every scale, and its painting only costs more at a
   // larger one.
-  if (givenUpAt_ && dpi >= *givenUpAt_) return out;
+  if (givenUpAt_ && dpi >= *givenUpAt_) return {};
   RenderBudget budget;
-  gRenderBudget = &budget;
+  Raster out;
+  bool leftOut = false;
+  try {
+    PDFDoc* doc = document_->document_.get();
+    if (!contentWrapped_) {
+      if (Page* page = doc->getPage(static_cast<int>(number_))) {
+        ContentWrapper(doc->getXRef()).wrapPage(page);
+      }
+      contentWrapped_ = true;
+    }
+    gRenderBudget = &budget;
+    out = rasterise(dpi, rotate, paper, leftOut);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out somewhere in poppler, in a way no budget foresaw:
+    // what the render held goes as the stack unwinds, and the page is
+    // given up at every scale, as one that costs too much.
+    budget.exhausted = true;
+    budget.paintSpent = false;
+  }
+  gRenderBudget = nullptr;
+  Record(cost_, budget);
+  if (budget.exhausted) {
+    givenUpAt_ = budget.paintSpent ? dpi : 0;
+    NSLog("CGPDFPage: page " + std::to_string(number_) +
+          " costs more work than a page may; it is not shown");
+    return {};
+  }
+  if (leftOut) {
+    NSLog("CGPDFPage: page " + std::to_string(number_) +
+          " declares images of more pixels than a page may; they are left out");
+  }
+  return out;
+}
+
+CGPDFPage::Raster CGPDFPage::rasterise(double dpi, int rotate, uint32_t paper,
+                                       bool& leftOut) const {
+  Raster out;
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
   BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);
   device.setFontAntialias(true);
@@ -726,18 +958,8 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   device.startDoc(document_->document_.get());
   document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
                                          false, true, false, -1, -1, -1, -1);
-  gRenderBudget = nullptr;
-  Record(cost_, budget);
-  if (budget.exhausted) {
-    givenUpAt_ = budget.paintSpent ? dpi : 0;
-    NSLog("CGPDFPage: page " + std::to_string(number_) +
-          " costs more work than a page may; it is not shown");
-    return out;
-  }
-  if (device.leftSomethingOut()) {
-    NSLog("CGPDFPage: page " + std::to_string(number_) +
-          " declares images of more pixels than a page may; they are left out");
-  }
+  leftOut = device.leftSomethingOut();
+  if (gRenderBudget->exhausted) return out;
   SplashBitmap* bitmap = device.getBitmap();
   if (!bitmap || bitmap->getWidth() < 1 || bitmap->getHeight() < 1) return out;
   out.width = bitmap->getWidth();
@@ -798,9 +1020,7 @@ void CGPDFPage::drawInContext(CGContext& context) const {
     return;
   }
   combine(*white.pixels, *black.pixels);
-  auto image = CGImage::create(black.width, black.height, 8, 32, size_t(black.width) * 4,
-                               kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
-                               std::move(black.pixels));
+  const CGImageRef image = imageOf(black, kCGImageAlphaPremultipliedFirst);
   if (!image) return;
   context.saveGState();
   context.clipToRect(crop);
@@ -815,9 +1035,18 @@ CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
   }
   Raster page = render(72 * boundedScale(crop, pixelsPerPoint), 0, 0xFFFFFF);
   if (!page.pixels) return nullptr;
-  return CGImage::create(page.width, page.height, 8, 32, size_t(page.width) * 4,
-                         kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little,
-                         std::move(page.pixels));
+  return imageOf(page, kCGImageAlphaNoneSkipFirst);
+}
+
+CGImageRef CGPDFPage::imageOf(Raster& raster, CGImageAlphaInfo alpha) const {
+  try {
+    return CGImage::create(raster.width, raster.height, 8, 32, size_t(raster.width) * 4,
+                           alpha | kCGBitmapByteOrder32Little, std::move(raster.pixels));
+  } catch (const std::bad_alloc&) {
+    // As for a render that runs out of memory: the page shows nothing.
+    NSLog("CGPDFPage: page " + std::to_string(number_) + " could not be held in memory");
+    return nullptr;
+  }
 }
 
 CGPDFDocumentRef CGPDFDocumentCreateWithProvider(const CGDataProviderRef& provider) {

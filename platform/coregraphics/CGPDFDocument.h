@@ -10,17 +10,21 @@
 // (coarser when its size and the resolution ask for more), and its images may
 // declare at most kCGPDFMaxImagePixels between them (poppler decodes every
 // pixel an image declares, whatever size it is drawn at); images past that
-// are left out. What a page costs to draw is bounded too: a render reads at
-// most kCGPDFMaxContentBytes of content (the page's own and that of the
-// forms, patterns and glyphs it draws, each time it draws them),
+// are left out. What a page costs to draw is bounded too, however deeply
+// its forms nest: a render reads at most kCGPDFMaxContentBytes of content
+// (the page's own and that of the forms, patterns and glyphs it draws, each
+// time it draws them) in at most kCGPDFMaxContentReadings readings,
 // kCGPDFMaxFontBytes of embedded fonts and kCGPDFMaxMeshVertices of mesh
 // shadings; paints at most kCGPDFMaxImagePixels pixels (its fills',
-// strokes' and mesh triangles' boxes) and kCGPDFMaxMeshPieces pieces of
-// meshes; holds at most kCGPDFMaxSaveDepth
-// saved graphics states at once, and its saves copy at most
-// kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that asks
-// for more is not rendered at all, nor again at a scale where it would cost
-// as much. Rendering is slow work: callers keep it off the main thread.
+// strokes' and mesh triangles' boxes, and the surfaces of its transparency
+// groups and soft masks as they are made and composited) and
+// kCGPDFMaxMeshPieces pieces of meshes; sets at most kCGPDFMaxClipRows rows
+// of clip paths; holds at most kCGPDFMaxGroupPixels of group surfaces and
+// kCGPDFMaxSaveDepth saved graphics states at once, and its saves copy at
+// most kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that
+// asks for more, or whose render runs out of memory, is not rendered at all,
+// nor again at a scale where it would cost as much. Rendering is slow work:
+// callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -49,6 +53,21 @@ inline constexpr double kCGPDFMaxSaveDepth = 1024;
 // copies the current ones, some 16 bytes an entry): real states hold a
 // handful.
 inline constexpr double kCGPDFMaxSavedEntries = 2.0 * 1024 * 1024;
+// Content streams a render may read, each time it reads one (the page's
+// own, and a form, pattern cell or Type 3 glyph each time it is drawn):
+// each costs poppler up to some microseconds beyond its bytes, so the
+// readings take well under a second; real pages read a handful.
+inline constexpr double kCGPDFMaxContentReadings = 128.0 * 1024;
+// Rows of clip paths a render may set: each clip path the rasteriser keeps
+// (any but a rectangle on the pixel grid) holds a row for each pixel row its
+// box spans within the clip, and entries for the rows each segment crosses
+// (a glyph's outline, for text set as a clip): some 130 bytes a row as it
+// antialiases, 70 MB in all. Real pages set a few thousand rows.
+inline constexpr double kCGPDFMaxClipRows = 512.0 * 1024;
+// Pixels the surfaces of transparency groups nested in each other may hold
+// at once, five bytes each: two pages at the largest render size, or some
+// three dozen at a phone screen's.
+inline constexpr double kCGPDFMaxGroupPixels = 2 * kCGPDFMaxRenderPixels;
 // Vertices of mesh shadings a render may read, each time it draws one: a
 // vertex of a triangle mesh counts one, a patch sixteen (its control
 // points). poppler holds each mesh whole, some 150 bytes a vertex, and
@@ -75,6 +94,7 @@ struct CGPDFRenderCost {
   size_t renders = 0;
   double contentBytes = 0, fontBytes = 0, paintedPixels = 0, meshVertices = 0, meshPieces = 0;
   double saveDepth = 0, savedEntries = 0;
+  double contentReadings = 0, clipRows = 0, groupPixels = 0;
 };
 
 class CGPDFDocument : public NSObject {
@@ -128,6 +148,11 @@ class CGPDFPage : public NSObject {
     int width = 0, height = 0;
   };
   Raster render(double dpi, int rotate, uint32_t paper) const;
+  // The drawing itself, within the render's budget; `leftOut` tells
+  // whether images were left out.
+  Raster rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut) const;
+  // The raster's pixels as an image of `alpha`; null when memory runs out.
+  CGImageRef imageOf(Raster& raster, CGImageAlphaInfo alpha) const;
 
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "AKPhotoGallery/internal/AKPDFView.h"
 #include "AKPhotoGallery/AKPhotoGallery.h"
 #include "AKPhotoGallery/AKPhotoGalleryItem.h"
+#include "AKPhotoGallery/internal/AKPDFView.h"
 #include "AKPhotoGallery/internal/AKPhotoPDFPreviewVC.h"
 #include "GalleryTestSupport.h"
 #include "platform/coregraphics/CGPDFDocument.h"
@@ -18,7 +18,9 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
+#include "support/HostilePDF.h"
 #include "support/TempFolder.h"
+#include "support/ui/ScriptedDisplay.h"
 #include "support/ui/SnapshotTesting.h"
 #include "support/ui/UITouchDriver.h"
 
@@ -74,8 +76,7 @@ Bytes PaddedPDF(size_t size, const std::string& more = "") {
   const std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream"};
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {
@@ -152,7 +153,8 @@ TEST_F(PDFPageTest, AGalleryPdfPageShowsTheDocumentFittedWithoutZoomRingOrSheet)
   hand.tap({200, 400}, 2);
   advance(1.0);
   EXPECT_EQ(page->scrollView()->zoomScale(), 1);
-  page->setCustomLongPressActions({UIAlertAction::actionWithTitle("Extra", UIAlertActionStyle::Default, nullptr)});
+  page->setCustomLongPressActions(
+      {UIAlertAction::actionWithTitle("Extra", UIAlertActionStyle::Default, nullptr)});
   hand.longPress({200, 400}, 1.0);
   advance(1.0);
   EXPECT_FALSE(page->presentedViewController());
@@ -211,7 +213,8 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
   // Counted from here: the superseded load above may or may not have reached
   // the source, depending on the workers' timing.
   const int readsBefore = source->reads();
-  view->setUrl(NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/missing.pdf"));
+  view->setUrl(
+      NSURL::fileURLWithPath(std::string(std::getenv("QX_TEST_DATA")) + "/pdfkit/missing.pdf"));
   ASSERT_TRUE(RunMainLoopUntil([&] { return source->reads() > readsBefore; }));
   ASSERT_TRUE(settled(view));
   EXPECT_FALSE(view->document());
@@ -219,7 +222,10 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
 
   // A document whose page costs more to draw than a page may opens, and
   // its page shows nothing, as that file does; a page within the bound
-  // shows its square.
+  // shows its square. The view fills the notched phone's screen, as the
+  // gallery's page does, at three pixels a point.
+  UseScreenProfile(UIScreenProfile::phoneWithNotch());
+  view->setFrame(CGRectMake(0, 0, 390, 844));
   TempFolder folder;
   // Saves nested as deep as a page's content may, and one deeper.
   std::string deepest;
@@ -234,6 +240,11 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
       {"padded-past", PaddedPDF(size_t(kCGPDFMaxContentBytes) + 1), false},
       {"nested", PaddedPDF(0, deepest), true},
       {"nested-past", PaddedPDF(0, deepest + "q "), false},
+      // Pages whose cost once escaped the bounds: forms drawing each other
+      // twice, transparency groups nested, clip paths piled up.
+      {"doubling-forms", DoublingFormsPDF(), false},
+      {"nested-groups", NestedGroupsPDF(60), false},
+      {"triangle-clips", TriangleClipsPDF(100'000), false},
   };
   for (const auto& [name, bytes, shows] : cases) {
     SCOPED_TRACE(name);
@@ -241,9 +252,8 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
     view->setUrl(url);
     // Waited for by its own document: a load superseded above may still
     // stop the spinner before this one is in.
-    ASSERT_TRUE(RunMainLoopUntil([&] {
-      return view->document() && view->document()->documentURL()->isEqual(*url);
-    }));
+    ASSERT_TRUE(RunMainLoopUntil(
+        [&] { return view->document() && view->document()->documentURL()->isEqual(*url); }));
     ASSERT_TRUE(settled(view));
     ASSERT_TRUE(RunMainLoopUntil(DispatchWorkersIdle));
     drainMainLoop();

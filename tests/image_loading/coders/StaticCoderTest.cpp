@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "platform/foundation/Value.h"
-#include "support/images/ImageLoadingTestSupport.h"
-#include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageIOCoder.h"
+#include "image_loading/coders/UIImageMetadata.h"
 #include "platform/coregraphics/CGPixelLayout.h"
+#include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
+#include "support/HostilePDF.h"
 #include "support/TestEnvironment.h"
+#include "support/images/ImageLoadingTestSupport.h"
 
 namespace static_coder_test {
 
@@ -34,7 +35,8 @@ TEST_F(StaticCoderTest, DecodesFirstImageWithOptionsAndIgnoresAnimationKeys) {
   EXPECT_EQ(image->CGImage()->width(), 10u);  // the scale-down limit is not this coder's
   EXPECT_EQ(image->imageOrientation(), UIImageOrientationDown);
   EXPECT_EQ(il_imageFormat(*image), ILImageFormatTIFF);
-  EXPECT_EQ(coder->decodedImageWithData(NSData::dataWithBytes("\x01\x02\x03", 3), Value()), nullptr);
+  EXPECT_EQ(coder->decodedImageWithData(NSData::dataWithBytes("\x01\x02\x03", 3), Value()),
+            nullptr);
   EXPECT_EQ(coder->decodedImageWithData(nullptr, Value()), nullptr);
 }
 
@@ -62,8 +64,24 @@ TEST_F(StaticCoderTest, PDFIsDrawnAtItsBoxOrTargetSize) {
                            stretched->CGImage()->height() * 3 / 4),
                    kRed));
   EXPECT_EQ(ILImageIOCoder::createBitmapPDFWithData(pdf, 5, {0, 0}, true), nullptr);
-  EXPECT_EQ(ILImageIOCoder::createBitmapPDFWithData(NSData::dataWithBytes("%PDF-x", 6), 0, {0, 0}, true),
-            nullptr);
+  EXPECT_EQ(
+      ILImageIOCoder::createBitmapPDFWithData(NSData::dataWithBytes("%PDF-x", 6), 0, {0, 0}, true),
+      nullptr);
+
+  // A page that costs more to draw than a page may draws nothing, at twice
+  // its size as at any: forms drawing each other twice, transparency
+  // groups nested, clip paths piled up.
+  for (const Bytes& hostile :
+       {DoublingFormsPDF(), NestedGroupsPDF(60), TriangleClipsPDF(100'000)}) {
+    UIImagePtr drawn = ILImageIOCoder::createBitmapPDFWithData(NSData::dataWithBytes(hostile), 0,
+                                                               {1224, 1584}, true);
+    ASSERT_TRUE(drawn);
+    const auto rgba = CGImageCopyPremultipliedRGBA(*drawn->CGImage());
+    ASSERT_TRUE(rgba);
+    size_t painted = 0;
+    for (size_t i = 3; i < rgba->size(); i += 4) painted += (*rgba)[i] != 0;
+    EXPECT_EQ(painted, 0u);
+  }
 }
 
 TEST_F(StaticCoderTest, EncodingChoosesFormatByAlphaAndAlwaysWritesOrientation) {
@@ -74,13 +92,15 @@ TEST_F(StaticCoderTest, EncodingChoosesFormatByAlphaAndAlwaysWritesOrientation) 
   NSDataPtr png = coder->encodedDataWithImage(il_test::SolidUIImage(8, 8, kHalfBlue),
                                               ILImageFormatUndefined, Value());
   EXPECT_EQ(il_imageFormatForImageData(png), ILImageFormatPNG);
-  UIImagePtr turned = UIImage::imageWithCGImage(il_test::SolidImage(8, 4, kRed), 1,
-                                                UIImageOrientationLeft);
+  UIImagePtr turned =
+      UIImage::imageWithCGImage(il_test::SolidImage(8, 4, kRed), 1, UIImageOrientationLeft);
   NSDataPtr turnedData = coder->encodedDataWithImage(turned, ILImageFormatJPEG, Value());
-  const Value properties = CGImageSourceCopyPropertiesAtIndex(CGImageSourceCreateWithData(turnedData), 0);
+  const Value properties =
+      CGImageSourceCopyPropertiesAtIndex(CGImageSourceCreateWithData(turnedData), 0);
   ASSERT_TRUE(properties.find(kCGImagePropertyOrientation));
   EXPECT_EQ(properties.find(kCGImagePropertyOrientation)->asInt64(), 8);
-  EXPECT_EQ(coder->encodedDataWithImage(std::make_shared<UIImage>(), ILImageFormatPNG, Value()), nullptr);
+  EXPECT_EQ(coder->encodedDataWithImage(std::make_shared<UIImage>(), ILImageFormatPNG, Value()),
+            nullptr);
   NSDataPtr smaller = coder->encodedDataWithImage(
       il_test::SolidUIImage(64, 32, kRed), ILImageFormatPNG,
       Value::map({{kILImageCoderEncodeMaxPixelSize, ILImageCoderSizeValue({16, 16})}}));

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
 #include "platform/foundation/Dispatch.h"
+#include "support/HostilePDF.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -357,8 +361,8 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     for (size_t i = 0; i < vertices; ++i) {
       const auto x = uint16_t(32768 + (i * 97) % size_t(reach * 655)),
                  y = uint16_t(32768 + (i * 89) % size_t(reach * 655));
-      data += {char(i < 3 ? 0 : 1), char(x >> 8), char(x), char(y >> 8), char(y),
-               char(oneGrey ? 0x80 : i % 2 ? 0xFF : 0)};
+      data += {char(i < 3 ? 0 : 1), char(x >> 8), char(x),
+               char(y >> 8),        char(y),      char(oneGrey ? 0x80 : i % 2 ? 0xFF : 0)};
     }
     return "<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 16 /BitsPerComponent 8 "
            "/BitsPerFlag 8 /Decode [0 100 0 100 0 1] /Length " +
@@ -377,6 +381,100 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
            std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
   };
   const size_t vertices = size_t(kCGPDFMaxMeshVertices);
+  // A Coons patch mesh (object 5) of `count` patches, tiny and of one grey
+  // in the page's middle: the first new (12 points, 4 colours), each other
+  // continuing the one before (8 points, 2 colours).
+  auto patchMesh = [](size_t count) {
+    std::string data;
+    auto points = [&data](int n) {
+      for (int i = 0; i < n; ++i) {
+        const auto x = uint16_t(32768 + (i % 4) * 300), y = uint16_t(32768 + (i / 4) * 300);
+        data += {char(x >> 8), char(x), char(y >> 8), char(y)};
+      }
+    };
+    for (size_t i = 0; i < count; ++i) {
+      data += char(i == 0 ? 0 : 1);
+      points(i == 0 ? 12 : 8);
+      data += std::string(i == 0 ? 4 : 2, char(0x80));
+    }
+    return "<< /ShadingType 6 /ColorSpace /DeviceGray /BitsPerCoordinate 16 "
+           "/BitsPerComponent 8 /BitsPerFlag 8 /Decode [0 100 0 100 0 1] /Length " +
+           std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+  };
+  // A form of one byte drawn `draws` times: with the page's own content,
+  // one more reading.
+  auto formDraws = [&paint](size_t draws) {
+    std::string content = paint + " ";
+    for (size_t i = 0; i < draws; ++i) content += "/F Do ";
+    return content;
+  };
+  const size_t readings = size_t(kCGPDFMaxContentReadings);
+  // Forms chained deeper than poppler's resources were once walked (64).
+  const PDFPageParts deepChain = FormChain("0 0 100 100", 80, 1, paint);
+  const PDFPageParts deepChainPast = FormChain("0 0 100 100", 80, 1, std::string(budget + 1, ' '));
+  const PDFPageParts doubling = FormChain("0 0 100 100", 70, 2, paint);
+  // Transparency groups nested, each of a 1024 x 1024 page: 64 hold the
+  // surfaces' bound at once.
+  const size_t pagesHeld = size_t(kCGPDFMaxGroupPixels / (1024 * 1024));
+  const PDFPageParts groupsToBound = FormChain("0 0 1024 1024", int(pagesHeld), 1, "", true);
+  const PDFPageParts groupsPast = FormChain("0 0 1024 1024", int(pagesHeld) + 1, 1, "", true);
+  // Empty groups (of a 256 x 256 page) drawn one after another: each costs
+  // its surface made and composited, a knockout group its shape too.
+  auto groups = [&paint](size_t count) {
+    std::string content = paint + " /G gs ";
+    for (size_t i = 0; i < count; ++i) content += "/F Do ";
+    return content;
+  };
+  const std::string emptyGroup = FormObject("0 0 256 256", "", "/Group << /S /Transparency >>");
+  const std::string emptyKnockout =
+      FormObject("0 0 256 256", "", "/Group << /S /Transparency /K true >>");
+  const std::string withGroup =
+      "/Resources << /ExtGState << /G << /ca 0.9 >> >> /XObject << /F 5 0 R >> >>";
+  const size_t surfacesPaid = size_t(kCGPDFMaxImagePixels / (2 * 256 * 256));
+  const size_t knockoutsPaid = size_t(kCGPDFMaxImagePixels / (3 * 256 * 256));
+  // Soft masks set one after another: each a group drawn and a mask made
+  // of the page's size.
+  auto masks = [&paint](size_t count) {
+    std::string content = paint + " ";
+    for (size_t i = 0; i < count; ++i) content += "/M gs ";
+    return content;
+  };
+  const std::string withMask =
+      "/Resources << /ExtGState << /M << /SMask << /S /Luminosity /G 5 0 R >> >> >> >>";
+  const std::string maskGroup =
+      FormObject("0 0 256 256", "", "/Group << /S /Transparency /CS /DeviceGray >>");
+  // Clip paths: triangles one point wide and `height` high on the 100 x 100
+  // page, each nested in the one before. One costs the rows of its box and
+  // one for each segment plus each row it crosses: 3 x height + 4 (its
+  // closing point is a fourth), and one more with a point repeated.
+  auto triangle = [](int height, bool repeated = false) {
+    return std::string("0 0 m 1 0 l ") + (repeated ? "1 0 l " : "") + "0 " +
+           std::to_string(height) + " l h W n ";
+  };
+  auto clipRows = [&paint, &triangle](bool onePast) {
+    // As many of height 99 as leave rows for a last one of 1 to 99.
+    const size_t rows = size_t(kCGPDFMaxClipRows);
+    size_t tall = rows / 301;
+    while ((rows - tall * 301 - 4) % 3 != 0 || rows - tall * 301 < 7) --tall;
+    std::string content = paint + " ";
+    for (size_t i = 0; i < tall; ++i) content += triangle(99);
+    return content + triangle(int(rows - tall * 301 - 4) / 3, onePast);
+  };
+  auto gridRectangles = [&paint](size_t count) {
+    std::string content = paint + " ";
+    for (size_t i = 0; i < count; ++i) content += "0 0 50 50 re W n ";
+    return content;
+  };
+  auto textClip = [&paint](size_t glyphs) {
+    return paint + " BT 7 Tr /F1 100 Tf 0 0 Td (" + std::string(glyphs, 'W') + ") Tj ET";
+  };
+  // `clips` thin triangles, then `pairs` saves and restores, each copying them.
+  auto clippedSaves = [&paint, &triangle](size_t clips, size_t pairs) {
+    std::string content = paint + " ";
+    for (size_t i = 0; i < clips; ++i) content += triangle(1);
+    for (size_t i = 0; i < pairs; ++i) content += "q Q ";
+    return content;
+  };
   const std::string withShading = "/Resources << /Shading << /Sh 5 0 R >> >>";
   const std::string withPattern = "/Resources << /Pattern << /P 6 0 R >> >>";
   const std::string patternOf5 = "<< /PatternType 2 /Shading 5 0 R >>";
@@ -390,6 +488,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     bool rendersAtHalf = false;  // once given up: at half the scale, a quarter of the pixels
     std::string extra = "";      // page dictionary entries
     bool paintBound = false;     // given up for its pixels, which a smaller scale may afford
+    std::string mediaBox = "0 0 100 100";
   };
   const auto [fewDraws, form] = forms(1000, 100);
   const auto [manyDraws, sameForm] = forms(1000, int(budget / 1000) + 1);
@@ -397,7 +496,11 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       {"content to the byte budget", paint + std::string(budget - paint.size(), ' '), {}, true},
       {"one byte past it", paint + std::string(budget + 1 - paint.size(), ' '), {}, false},
       {"a form drawn a few times", paint + " " + fewDraws, {form}, true, false, withForm},
-      {"a small form drawn past the budget", paint + " " + manyDraws, {sameForm}, false, false,
+      {"a small form drawn past the budget",
+       paint + " " + manyDraws,
+       {sameForm},
+       false,
+       false,
        withForm},
       // poppler reads a TrueType file more than once a render.
       {"glyphs the paint budget pays for", glyphs(100), helvetica, true, false, withFont},
@@ -413,30 +516,152 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       {"four million saves nested", saves(4'000'000), {}, false},
       {"saves copying dash entries to the budget", dashedSaves(1024, entries / 1024), {}, true},
       {"one save more", dashedSaves(1024, entries / 1024 + 1), {}, false},
-      {"a mesh of the vertices the budget pays for", paint + " /Sh sh", {mesh(vertices, true)},
-       true, false, withShading},
-      {"one vertex more", paint + " /Sh sh", {mesh(vertices + 1, true)}, false, false,
+      {"a mesh of the vertices the budget pays for",
+       paint + " /Sh sh",
+       {mesh(vertices, true)},
+       true,
+       false,
        withShading},
-      {"a mesh within the budget drawn twice past it", paint + " /Sh sh /Sh sh",
-       {mesh(vertices / 2 + 1, true)}, false, false, withShading},
-      {"a mesh past it through a pattern", paint + " /Pattern cs /P scn 20 20 60 60 re f",
-       {mesh(vertices + 1, true), patternOf5}, false, false, withPattern},
-      {"a mesh split into pieces the budget pays for", paint + " /Sh sh", {mesh(18, false)},
-       true, false, withShading},
+      {"one vertex more", paint + " /Sh sh", {mesh(vertices + 1, true)}, false, false, withShading},
+      {"a mesh within the budget drawn twice past it",
+       paint + " /Sh sh /Sh sh",
+       {mesh(vertices / 2 + 1, true)},
+       false,
+       false,
+       withShading},
+      {"a mesh past it through a pattern",
+       paint + " /Pattern cs /P scn 20 20 60 60 re f",
+       {mesh(vertices + 1, true), patternOf5},
+       false,
+       false,
+       withPattern},
+      {"a mesh split into pieces the budget pays for",
+       paint + " /Sh sh",
+       {mesh(18, false)},
+       true,
+       false,
+       withShading},
       {"one triangle more than it pays for",
        paint + " /Sh sh",
        {mesh(size_t(kCGPDFMaxMeshPieces) / 4097 + 3, false)},
        false,
        false,
        withShading},
-      {"mesh triangles the paint budget pays for", "/Sh sh " + paint, {pageTriangles(100)},
-       true, false, withShading},
-      {"past it, even at half the scale", "/Sh sh " + paint,
-       {pageTriangles(4 * (fillsPaid + 1))}, false, false, withShading, true},
+      {"mesh triangles the paint budget pays for",
+       "/Sh sh " + paint,
+       {pageTriangles(100)},
+       true,
+       false,
+       withShading},
+      {"past it, even at half the scale",
+       "/Sh sh " + paint,
+       {pageTriangles(4 * (fillsPaid + 1))},
+       false,
+       false,
+       withShading,
+       true},
+      {"a patch mesh of 8,192 patches, 16 vertices each",
+       paint + " /Sh sh",
+       {patchMesh(vertices / 16)},
+       true,
+       false,
+       withShading},
+      {"8,193 patches",
+       paint + " /Sh sh",
+       {patchMesh(vertices / 16 + 1)},
+       false,
+       false,
+       withShading},
+      {"a form drawn to the readings budget",
+       formDraws(readings - 1),
+       {FormObject("0 0 10 10", " ")},
+       true,
+       false,
+       withForm},
+      {"drawn once more",
+       formDraws(readings),
+       {FormObject("0 0 10 10", " ")},
+       false,
+       false,
+       withForm},
+      // Walked once each, however they refer to each other.
+      {"forms naming each other",
+       paint + " /F Do",
+       {FormObject("0 0 10 10", "/F Do", "/Resources << /XObject << /F 6 0 R >> >>"),
+        FormObject("0 0 10 10", "/F Do", "/Resources << /XObject << /F 5 0 R >> >>")},
+       true,
+       false,
+       withForm},
+      {"forms chained 80 deep", deepChain.content, deepChain.objects, true, false,
+       deepChain.entries},
+      {"the last of them past the content budget", paint + " " + deepChainPast.content,
+       deepChainPast.objects, false, false, deepChainPast.entries},
+      {"forms each drawing the next twice, 70 deep", paint + " " + doubling.content,
+       doubling.objects, false, false, doubling.entries},
+      {"groups nested to the surfaces' bound", paint + " " + groupsToBound.content,
+       groupsToBound.objects, true, false, groupsToBound.entries, false, "0 0 1024 1024"},
+      {"one group deeper", paint + " " + groupsPast.content, groupsPast.objects, false, true,
+       groupsPast.entries, true, "0 0 1024 1024"},
+      {"groups one after another the paint budget pays for",
+       groups(surfacesPaid - 1),
+       {emptyGroup},
+       true,
+       false,
+       withGroup,
+       false,
+       "0 0 256 256"},
+      {"one group more",
+       groups(surfacesPaid),
+       {emptyGroup},
+       false,
+       true,
+       withGroup,
+       true,
+       "0 0 256 256"},
+      {"knockout groups it pays for",
+       groups(knockoutsPaid),
+       {emptyKnockout},
+       true,
+       false,
+       withGroup,
+       false,
+       "0 0 256 256"},
+      {"one knockout group more",
+       groups(knockoutsPaid + 1),
+       {emptyKnockout},
+       false,
+       true,
+       withGroup,
+       true,
+       "0 0 256 256"},
+      {"soft masks it pays for",
+       masks(surfacesPaid - 1),
+       {maskGroup},
+       true,
+       false,
+       withMask,
+       false,
+       "0 0 256 256"},
+      {"one soft mask more",
+       masks(surfacesPaid),
+       {maskGroup},
+       false,
+       true,
+       withMask,
+       true,
+       "0 0 256 256"},
+      {"clip paths to the rows budget", clipRows(false), {}, true},
+      {"one row more", clipRows(true), {}, false, true, "", true},
+      {"rectangles on the pixel grid, which cost no rows", gridRectangles(100'000), {}, true},
+      {"a line of text as a clip", textClip(10), helvetica, true, false, withFont},
+      {"text as a clip past the rows budget", textClip(2000), helvetica, false, false, withFont,
+       true},
+      {"saves copying clip paths to the budget", clippedSaves(1024, entries / 1024), {}, true},
+      {"one save more", clippedSaves(1024, entries / 1024 + 1), {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto doc = CGPDFDocument::create(makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects));
+    auto doc = CGPDFDocument::create(makePDF({{c.mediaBox, c.content, c.extra}}, c.objects));
     ASSERT_TRUE(doc);
     auto page = doc->page(1);
     CGImageRef image;
@@ -452,8 +677,8 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       EXPECT_EQ(page->renderCost().renders, c.paintBound ? 2u : 1u);
       // Drawn into a context (on white paper, then black), it is given up
       // on the first.
-      auto fresh = CGPDFDocument::create(
-          makePDF({{"0 0 100 100", c.content, c.extra}}, c.objects))->page(1);
+      auto fresh =
+          CGPDFDocument::create(makePDF({{c.mediaBox, c.content, c.extra}}, c.objects))->page(1);
       auto context = CGBitmapContextCreate(nullptr, 100, 100, 8, 0, CGColorSpaceCreateDeviceRGB(),
                                            kCGImageAlphaPremultipliedLast);
       CGContextDrawPDFPage(context, fresh);
@@ -462,11 +687,50 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     }
     ASSERT_TRUE(image);
     // The black square the page starts with, or the fills.
-    EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1], 8);
+    EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1],
+              8);
     // Rendered again, the page costs the same: the budget is each render's.
     EXPECT_TRUE(page->createImage(1));
     EXPECT_EQ(page->renderCost().renders, 2u);
   }
+}
+
+// A render that runs out of memory where no budget foresaw is refused as a
+// page past its budget is, and the process goes on. In a process of its own
+// the address space is held to a little more than that process uses, and a
+// page within every budget needs more: triangles clipping a 1000 x 1000
+// page, some 350 KB of clip rows each.
+TEST_F(CGPDFDocumentTest, ARenderThatRunsOutOfMemoryIsRefused) {
+#if defined(QX_SANITIZER_ALLOCATOR)
+  GTEST_SKIP() << "the sanitizer's allocator reserves address space past any such limit";
+#else
+  std::string content = "0 g 0 0 10 10 re f ";
+  const size_t clips = size_t(kCGPDFMaxClipRows) / 3005;  // rows each: 1000 + 2 x 1000 + 5
+  for (size_t i = 0; i < clips; ++i) content += "0 0 m 1000 0 l 0 1000 l h W n ";
+  const Bytes bytes = OnePagePDF("0 0 1000 1000", content);
+  auto refusedWithinLimit = [&bytes] {
+    auto page = CGPDFDocument::create(std::make_shared<const Bytes>(bytes))->page(1);
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0;
+    statm >> pages;
+    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(32) << 20);
+    const rlimit held = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &held) != 0) return 2;
+    // Given up, at every scale: memory may run out again at any.
+    const bool refused = !page->createImage(1) && !page->createImage(0.25);
+    const CGPDFRenderCost cost = page->renderCost();
+    return refused && cost.renders == 1 && cost.clipRows < kCGPDFMaxClipRows ? 0 : 1;
+  };
+  // Without the limit the page renders.
+  auto page = CGPDFDocument::create(std::make_shared<const Bytes>(bytes))->page(1);
+  ASSERT_TRUE(page->createImage(1));
+  EXPECT_GT(page->renderCost().clipRows, 0.9 * kCGPDFMaxClipRows);
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(refusedWithinLimit()), ::testing::ExitedWithCode(0),
+              "page 1 costs more work than a page may");
+  GTEST_FLAG_SET(death_test_style, style);
+#endif
 }
 
 }  // namespace cgpdf_document_test
