@@ -696,7 +696,12 @@ class BoundedOutputDev : public SplashOutputDev {
     return spendClipRows(rows);
   }
   // Charges the glyph's outline as it joins the text's clip path: its rows,
-  // and those each of its segments crosses.
+  // and those each of its segments crosses. Poppler does not export the font
+  // class's type information, which the sanitizers' dynamic-type check on the
+  // virtual call would need to link.
+#if defined(__clang__)
+  __attribute__((no_sanitize("vptr")))
+#endif
   void textClipRows(GfxState* state, CharCode code) {
     SplashFont* font = getCurrentFont();
     if (!font || !gRenderBudget || gRenderBudget->exhausted) return;
