@@ -54,9 +54,10 @@ void EndProcessWithoutStaticDestructors(int status) {
     tasks = end.tasks;
   }
   for (auto task = tasks.rbegin(); task != tasks.rend(); ++task) (*task)();
+  // The C++ streams first: once out of step with stdio they hold text of
+  // their own.
   std::cout.flush();
   std::clog.flush();
-  std::cerr.flush();
   std::fflush(nullptr);
 #if defined(QX_PROCESS_EXIT_LEAK_CHECKED)
   // exit() would have checked; _exit() does not. What the statics and the
