@@ -20,5 +20,6 @@ void AtProcessEnd(void (*task)());
 // writes out what is buffered for every output stream (standard output's
 // lines and the C++ streams too), and leaves without running exit handlers
 // or static destructors. In the leak-checked builds the leak check runs
-// first, on everything still held, as it would at exit().
+// before it leaves, as it would at exit(), with everything still held
+// counted as reachable.
 [[noreturn]] void EndProcessWithoutStaticDestructors(int status);

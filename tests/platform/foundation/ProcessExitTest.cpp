@@ -101,7 +101,7 @@ class ProcessExitDeathTest : public PlatformTest {
 };
 
 TEST_F(ProcessExitDeathTest, TasksRunOutputIsWrittenAndStaticsStay) {
-  // The stream's text is all there, whichever is written out first.
+  // Each stream's text is there, whichever is written out first.
   const char* kEnd = "second task\nfirst task\n(.*\\[(stdio|cout|clog) without its line end\\]){3}";
   for (int status : {0, 1, 7, 255}) {
     SCOPED_TRACE(status);
