@@ -12,6 +12,7 @@
 #include "host/HostSettings.h"
 #include "platform/flutter/FlutterJSONDriver.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/ProcessExit.h"
 #include "platform/uikit/UIApplication.h"
 
 namespace {
@@ -57,5 +58,9 @@ int main(int argc, char** argv) {
   CheckHostSettings();
   registerHostClasses();
   attachDriverAfterLaunch();
-  return UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
+  const int status = UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
+  // The run loop has stopped, but dispatch workers may still be decoding a
+  // photo or writing a file for the objects the statics hold: returning
+  // would destroy those under them.
+  EndProcessWithoutStaticDestructors(status);
 }

@@ -20,6 +20,7 @@
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/ProcessExit.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/UTF8.h"
 #include "platform/foundation/WeakSelf.h"
@@ -113,7 +114,7 @@ UISystemPickerAnswer interpretExit(int status, const std::string& output, UISyst
 class RunningGroups {
  public:
   static RunningGroups& shared() {
-    static RunningGroups* groups = new RunningGroups;  // read by the exit handler
+    static RunningGroups* groups = new RunningGroups;  // read as the process ends
     return *groups;
   }
   void add(pid_t group) {
@@ -121,7 +122,7 @@ class RunningGroups {
     groups_.insert(group);
     if (!registered_) {
       registered_ = true;
-      std::atexit([] { shared().endAll(); });
+      AtProcessEnd([] { shared().endAll(); });
     }
   }
   void remove(pid_t group) {

@@ -1,0 +1,124 @@
+// The end of a process whose workers may still run: the tasks given to
+// AtProcessEnd run, last given first, on the way out through
+// EndProcessWithoutStaticDestructors and at exit() alike; what the output
+// streams still hold is written; the status is the one given, with a worker
+// still in a block; and no static destructor runs (one that did would end
+// the process with a status of its own).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/ProcessExit.h"
+#include "support/TestEnvironment.h"
+
+// GCC names the address sanitizer with a macro, clang with __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define QX_TEST_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QX_TEST_LEAK_CHECKED 1
+#endif
+#endif
+
+namespace process_exit_test {
+
+namespace {
+
+constexpr int kDestroyedStatus = 99;
+
+void sayFirst() { std::fputs("first task\n", stderr); }
+void saySecond() { std::fputs("second task\n", stderr); }
+
+// A static whose destruction shows in the status.
+struct ExitsWhenDestroyed {
+  ~ExitsWhenDestroyed() { ::_exit(kDestroyedStatus); }
+};
+
+// Standard output goes where the death test reads (standard error), and
+// text is left in buffers that only a flush writes: no line ends, and the
+// C++ streams out of step with stdio, each with a buffer of its own.
+void leaveOutputBuffered() {
+  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  std::ios::sync_with_stdio(false);
+  std::fputs("[stdio without its line end]", stdout);
+  std::cout << "[cout without its line end]";
+  std::clog << "[clog without its line end]";
+}
+
+[[noreturn]] void endWithAWorkerInABlock(int status) {
+  static ExitsWhenDestroyed guard;
+  AtProcessEnd(sayFirst);
+  AtProcessEnd(saySecond);
+  leaveOutputBuffered();
+  // A block that never finishes: the end may not wait for it.
+  auto never = dispatch_semaphore_create(0);
+  auto started = dispatch_semaphore_create(0);
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [never, started] {
+    dispatch_semaphore_signal(started);
+    dispatch_semaphore_wait(never, DISPATCH_TIME_FOREVER);
+  });
+  dispatch_semaphore_wait(started, DISPATCH_TIME_FOREVER);
+  EndProcessWithoutStaticDestructors(status);
+}
+
+[[noreturn]] void exitWithTasks(int status) {
+  AtProcessEnd(sayFirst);
+  AtProcessEnd(saySecond);
+  leaveOutputBuffered();
+  std::exit(status);
+}
+
+#if defined(QX_TEST_LEAK_CHECKED)
+__attribute__((noinline)) void dropBlocks() {
+  for (int i = 0; i < 8; ++i) {
+    char* volatile block = new char[4096];
+    block[0] = 1;
+  }
+}
+
+// Blocks nothing points to any more, not even a stale stack slot.
+[[noreturn]] void endAfterALeak() {
+  dropBlocks();
+  char wipe[65536];
+  __builtin_memset(wipe, 0, sizeof wipe);
+  asm volatile("" : : "r"(wipe) : "memory");
+  EndProcessWithoutStaticDestructors(0);
+}
+#endif
+
+}  // namespace
+
+class ProcessExitDeathTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+  }
+};
+
+TEST_F(ProcessExitDeathTest, TasksRunOutputIsWrittenAndStaticsStay) {
+  // Each stream's text is there, whichever is written out first.
+  const char* kEnd = "second task\nfirst task\n(.*\\[(stdio|cout|clog) without its line end\\]){3}";
+  for (int status : {0, 1, 7, 255}) {
+    SCOPED_TRACE(status);
+    EXPECT_EXIT(endWithAWorkerInABlock(status), ::testing::ExitedWithCode(status), kEnd);
+    // exit() runs the same tasks, and the statics' destructors as usual.
+    EXPECT_EXIT(exitWithTasks(status), ::testing::ExitedWithCode(status), kEnd);
+  }
+}
+
+#if defined(QX_TEST_LEAK_CHECKED)
+// _exit() skips the leak check that exit() runs: the end runs it itself, so
+// the checked build still reports what a run of the host leaked.
+TEST_F(ProcessExitDeathTest, TheLeakCheckStillRuns) {
+  EXPECT_EXIT(
+      endAfterALeak(), [](int status) { return status != 0; },
+      "LeakSanitizer: detected memory leaks");
+}
+#endif
+
+}  // namespace process_exit_test
