@@ -10,15 +10,6 @@
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
-// GCC names the address sanitizer with a macro, clang with __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_TEST_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_TEST_LEAK_CHECKED 1
-#endif
-#endif
-
 #if defined(QX_TEST_LEAK_CHECKED)
 // What the libraries keep for the life of the process, as the image I/O layer
 // tells the leak checker (x265's one allocation, the font patterns fontconfig

@@ -15,15 +15,6 @@
 #include "platform/foundation/ProcessExit.h"
 #include "support/TestEnvironment.h"
 
-// GCC names the address sanitizer with a macro, clang with __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_TEST_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_TEST_LEAK_CHECKED 1
-#endif
-#endif
-
 namespace process_exit_test {
 
 namespace {
