@@ -14,3 +14,14 @@
 #ifndef QX_CHECKED
 #define QX_CHECKED 0
 #endif
+
+// QX_LEAK_CHECKED is defined in the address-sanitizer build, whose exit runs
+// the leak check. GCC names that sanitizer with a macro, clang with
+// __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define QX_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QX_LEAK_CHECKED 1
+#endif
+#endif

@@ -7,17 +7,10 @@
 #include <iostream>
 #include <vector>
 
+#include "BuildFlags.h"
 #include "Mutex.h"
 
-// GCC names the address sanitizer with a macro, clang with __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_PROCESS_EXIT_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_PROCESS_EXIT_LEAK_CHECKED 1
-#endif
-#endif
-#if defined(QX_PROCESS_EXIT_LEAK_CHECKED)
+#if defined(QX_LEAK_CHECKED)
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -59,7 +52,7 @@ void EndProcessWithoutStaticDestructors(int status) {
   std::cout.flush();
   std::clog.flush();
   std::fflush(nullptr);
-#if defined(QX_PROCESS_EXIT_LEAK_CHECKED)
+#if defined(QX_LEAK_CHECKED)
   // exit() would have checked; _exit() does not. What the statics and the
   // running threads still hold is reachable, so only real leaks show.
   __lsan_do_leak_check();

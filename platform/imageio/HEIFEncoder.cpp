@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/foundation/BuildFlags.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
@@ -99,15 +100,6 @@ bool EncodeHEIF(const std::vector<EncodeFrame>& frames, const EncodeSettings& se
   Heif().heif_context_free(context);
   return ok;
 }
-
-// GCC names the address sanitizer with a macro, clang with __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_LEAK_CHECKED 1
-#endif
-#endif
 
 #if defined(QX_LEAK_CHECKED)
 // x265 keeps one process-wide allocation for as long as the process lives,

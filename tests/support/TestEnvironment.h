@@ -1,15 +1,5 @@
 #pragma once
 
-// Set in the builds that run the leak check at exit (the address sanitizer's).
-// GCC names the address sanitizer with a macro, clang with __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_TEST_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_TEST_LEAK_CHECKED 1
-#endif
-#endif
-
 // The one test environment every test folder uses. Each test starts on the
 // manual platform clock (at 1000 s) with the main run loop drained and the
 // shared instances back in their first-use state; at the end the main run

@@ -8,9 +8,10 @@
 #include "platform/foundation/Dispatch.h"
 #include "support/CrashTrace.h"
 #include "support/TempFolder.h"
+#include "platform/foundation/BuildFlags.h"
 #include "support/TestEnvironment.h"
 
-#if defined(QX_TEST_LEAK_CHECKED)
+#if defined(QX_LEAK_CHECKED)
 // What the libraries keep for the life of the process, as the image I/O layer
 // tells the leak checker (x265's one allocation, the font patterns fontconfig
 // finds for poppler): every test program gets the list, also one that reads

@@ -13,6 +13,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/ProcessExit.h"
+#include "platform/foundation/BuildFlags.h"
 #include "support/TestEnvironment.h"
 
 namespace process_exit_test {
@@ -63,7 +64,7 @@ void leaveOutputBuffered() {
   std::exit(status);
 }
 
-#if defined(QX_TEST_LEAK_CHECKED)
+#if defined(QX_LEAK_CHECKED)
 __attribute__((noinline)) void dropBlocks() {
   for (int i = 0; i < 8; ++i) {
     char* volatile block = new char[4096];
@@ -102,7 +103,7 @@ TEST_F(ProcessExitDeathTest, TasksRunOutputIsWrittenAndStaticsStay) {
   }
 }
 
-#if defined(QX_TEST_LEAK_CHECKED)
+#if defined(QX_LEAK_CHECKED)
 // _exit() skips the leak check that exit() runs: the end runs it itself, so
 // the checked build still reports what a run of the host leaked.
 TEST_F(ProcessExitDeathTest, TheLeakCheckStillRuns) {
