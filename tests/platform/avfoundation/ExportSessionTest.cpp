@@ -199,4 +199,54 @@ TEST_F(ExportSessionTest, AnAudioExportOfAMovieCarriesOnlyItsAACTrackAsItIs) {
   EXPECT_NEAR(written.duration, 2.0, 0.1);
 }
 
+// The M4A preset copies an AAC source as it is, whatever its channels and
+// bit rate; anything else is encoded to AAC at 64 kbit/s a channel, mono
+// staying mono and every other layout becoming stereo.
+TEST_F(ExportSessionTest, AudioExportsCopyAACAndEncodeOtherSoundToMonoOrStereo) {
+  struct Case {
+    const char* name;  // the source's file name
+    int channels;
+    int64_t aacBitRate;  // 0: PCM
+    int outChannels;
+  };
+  const Case cases[] = {
+      {"surround.m4a", 6, 384000, 6},
+      {"stereo.m4a", 2, 96000, 2},
+      {"mono.wav", 1, 0, 1},
+      {"stereo.wav", 2, 0, 2},
+      {"three.wav", 3, 0, 2},
+      {"surround.wav", 6, 0, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string source = folder_.path() + "/" + c.name;
+    ASSERT_TRUE(WriteFixtureSound(source, c.channels, c.aacBitRate, 1.0));
+    const FixtureAudioFormat in = FixtureAudioFormatOf(source);
+    ASSERT_EQ(in.channels, c.channels);
+    if (c.aacBitRate) {
+      EXPECT_NEAR(double(in.bitRate), double(c.aacBitRate), c.aacBitRate * 0.1);
+    }
+    auto session = AVAssetExportSession::exportSessionWithAsset(
+        AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(source)), AVAssetExportPresetAppleM4A);
+    ASSERT_TRUE(session);
+    session->setOutputFileType(AVFileTypeAppleM4A);
+    const std::string target = source + ".export.m4a";
+    session->setOutputURL(NSURL::fileURLWithPath(target, false));
+    ASSERT_TRUE(exportAndWait(session));
+    ASSERT_EQ(session->status(), AVAssetExportSessionStatusCompleted);
+    const FixtureAudioFormat out = FixtureAudioFormatOf(target);
+    EXPECT_EQ(out.codec, "aac");
+    EXPECT_EQ(out.channels, c.outChannels);
+    if (c.aacBitRate) {
+      // The same packets: the rate read back moves only with the container's
+      // account of the duration.
+      EXPECT_NEAR(double(out.bitRate), double(in.bitRate), in.bitRate * 0.01);
+    } else {
+      const double wanted = 64000.0 * c.outChannels;
+      EXPECT_NEAR(double(out.bitRate), wanted, wanted * 0.1);
+    }
+    EXPECT_NEAR(AVProbeMediaFile(target).duration, 1.0, 0.1);
+  }
+}
+
 }  // namespace export_session_test

@@ -117,14 +117,17 @@ bool OpenVideoEncoder(AVFormatContext* out, int width, int height, const std::st
   return ok;
 }
 
-// libavcodec's own AAC encoder, mono at 22050 Hz.
-bool OpenAACEncoder(AVFormatContext* out, FixtureEncoder& e) {
-  return OpenEncoder(out, avcodec_find_encoder(AV_CODEC_ID_AAC), e, [](AVCodecContext& enc) {
-    enc.sample_fmt = AV_SAMPLE_FMT_FLTP;
-    enc.sample_rate = 22050;
-    av_channel_layout_default(&enc.ch_layout, 1);
-    enc.time_base = {1, 22050};
-    enc.bit_rate = 64000;
+// libavcodec's own AAC encoder (mono at 22050 Hz and 64 kbit/s unless
+// asked), or with no bit rate 16-bit PCM.
+bool OpenAudioEncoder(AVFormatContext* out, FixtureEncoder& e, int channels = 1,
+                      int64_t aacBitRate = 64000, int rate = 22050) {
+  const AVCodec* codec = avcodec_find_encoder(aacBitRate ? AV_CODEC_ID_AAC : AV_CODEC_ID_PCM_S16LE);
+  return OpenEncoder(out, codec, e, [&](AVCodecContext& enc) {
+    enc.sample_fmt = aacBitRate ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
+    enc.sample_rate = rate;
+    av_channel_layout_default(&enc.ch_layout, channels);
+    enc.time_base = {1, rate};
+    enc.bit_rate = aacBitRate;
   }, nullptr);
 }
 
@@ -152,19 +155,30 @@ bool WriteVideoFrames(AVFormatContext* out, FixtureEncoder& e, int frames, AVPac
   return ok && e.send(out, nullptr, packet);
 }
 
-// A square tone of `seconds`, in the encoder's frames.
-bool WriteAACTone(AVFormatContext* out, FixtureEncoder& e, double seconds, AVPacket* packet) {
+// A square tone of `seconds` on every channel (a pitch of its own on each),
+// in the encoder's frames: planar floats or interleaved 16-bit samples.
+bool WriteTone(AVFormatContext* out, FixtureEncoder& e, double seconds, AVPacket* packet) {
   AVFrame* frame = av_frame_alloc();
   frame->format = e.enc->sample_fmt;
-  frame->nb_samples = e.enc->frame_size;
+  frame->nb_samples = e.enc->frame_size > 0 ? e.enc->frame_size : 1024;
   frame->sample_rate = e.enc->sample_rate;
   bool ok = av_channel_layout_copy(&frame->ch_layout, &e.enc->ch_layout) >= 0 &&
             av_frame_get_buffer(frame, 0) >= 0;
+  const int channels = e.enc->ch_layout.nb_channels;
+  const bool planar = e.enc->sample_fmt == AV_SAMPLE_FMT_FLTP;
   const int64_t total = static_cast<int64_t>(seconds * e.enc->sample_rate);
   for (int64_t at = 0; ok && at < total; at += frame->nb_samples) {
     av_frame_make_writable(frame);
-    auto* samples = reinterpret_cast<float*>(frame->data[0]);
-    for (int i = 0; i < frame->nb_samples; ++i) samples[i] = ((at + i) / 50) % 2 ? 0.25f : -0.25f;
+    for (int c = 0; c < channels; ++c) {
+      for (int i = 0; i < frame->nb_samples; ++i) {
+        const bool high = ((at + i) / (50 + 10 * c)) % 2;
+        if (planar) {
+          reinterpret_cast<float*>(frame->data[c])[i] = high ? 0.25f : -0.25f;
+        } else {
+          reinterpret_cast<int16_t*>(frame->data[0])[i * channels + c] = high ? 8000 : -8000;
+        }
+      }
+    }
     frame->pts = at;
     ok = e.send(out, frame, packet);
   }
@@ -180,13 +194,13 @@ bool WriteFixtureMedia(const std::string& path, int width, int height, int frame
   if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
   FixtureEncoder video, audio;
   bool ok = OpenVideoEncoder(out, width, height, hevcTag, video) &&
-            (!aacAudio || OpenAACEncoder(out, audio));
+            (!aacAudio || OpenAudioEncoder(out, audio));
   if (ok && creationTime) av_dict_set(&out->metadata, "creation_time", creationTime->c_str(), 0);
   if (ok) ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
   if (ok) ok = avformat_write_header(out, nullptr) >= 0;
   AVPacket* packet = av_packet_alloc();
   if (ok) ok = WriteVideoFrames(out, video, frames, packet);
-  if (ok && aacAudio) ok = WriteAACTone(out, audio, frames / 10.0, packet);
+  if (ok && aacAudio) ok = WriteTone(out, audio, frames / 10.0, packet);
   if (ok) ok = av_write_trailer(out) >= 0;
   av_packet_free(&packet);
   if (out->pb) avio_closep(&out->pb);
@@ -203,6 +217,39 @@ bool WriteFixtureVideo(const std::string& path, int width, int height, int frame
 
 bool WriteFixtureVideoWithAAC(const std::string& path, int width, int height, int frames) {
   return WriteFixtureMedia(path, width, height, frames, std::nullopt, "", true);
+}
+
+bool WriteFixtureSound(const std::string& path, int channels, int64_t aacBitRate,
+                       double seconds) {
+  AVQuietMediaLibraryLogs();
+  AVFormatContext* out = nullptr;
+  if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return false;
+  FixtureEncoder audio;
+  bool ok = OpenAudioEncoder(out, audio, channels, aacBitRate, 44100);
+  if (ok) ok = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+  if (ok) ok = avformat_write_header(out, nullptr) >= 0;
+  AVPacket* packet = av_packet_alloc();
+  if (ok) ok = WriteTone(out, audio, seconds, packet);
+  if (ok) ok = av_write_trailer(out) >= 0;
+  av_packet_free(&packet);
+  if (out->pb) avio_closep(&out->pb);
+  avformat_free_context(out);
+  return ok;
+}
+
+FixtureAudioFormat FixtureAudioFormatOf(const std::string& path) {
+  FixtureAudioFormat format;
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0) return format;
+  if (avformat_find_stream_info(in, nullptr) >= 0) {
+    int s = av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (s >= 0) {
+      const AVCodecParameters* par = in->streams[s]->codecpar;
+      format = {avcodec_get_name(par->codec_id), par->ch_layout.nb_channels, par->bit_rate};
+    }
+  }
+  avformat_close_input(&in);
+  return format;
 }
 
 std::vector<std::string> FixtureStreamTypes(const std::string& path) {

@@ -3,6 +3,7 @@
 // orientation, date and GPS when asked) and short MPEG-4 videos encoded
 // with libavcodec and muxed with libavformat.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,3 +55,16 @@ bool WriteFixtureTone(const std::string& path, double seconds,
                       const std::optional<std::string>& title);
 // The codec name of the first audio stream of the file, "" when none.
 std::string FixtureAudioCodec(const std::string& path);
+
+// A sound file of `seconds` of square tones on `channels` channels at
+// 44100 Hz: AAC at `aacBitRate` bits per second, made by libavcodec's own
+// encoder, in the container the extension names (".m4a"), or with a bit
+// rate of 0, 16-bit PCM (".wav").
+bool WriteFixtureSound(const std::string& path, int channels, int64_t aacBitRate, double seconds);
+struct FixtureAudioFormat {
+  std::string codec;  // "" when the file has no audio
+  int channels = 0;
+  int64_t bitRate = 0;  // as the container gives it
+};
+// The first audio stream's codec, channels and bit rate.
+FixtureAudioFormat FixtureAudioFormatOf(const std::string& path);
