@@ -1,5 +1,6 @@
 #include <fstream>
 
+#include "platform/avfoundation/AVAssetExportSession.h"
 #include "platform/avfoundation/AVError.h"
 #include "platform/avfoundation/AVLibavPlaybackProvider.h"
 #include "platform/avfoundation/internal/AVPlaybackPipeline.h"
@@ -427,16 +428,35 @@ TEST_F(PlaybackTest, ItemsFailWithTheirErrorAtBoundedCost) {
   std::ofstream(text) << "These are notes, not a movie.\n";
   std::string hugePath = folder_.path() + "/huge.h264";
   ASSERT_TRUE(WriteHugeH264Stream(hugePath, 100000));
+  // Wider than a player plays, and small: refused all the same, while its
+  // file still exports, the streams copied undecoded.
+  std::string widePath = folder_.path() + "/wide.mov";
+  ASSERT_TRUE(camera_test::WriteClip(widePath, kAVMaxVideoSide + 8, 16, 2, 10));
   struct Case {
     NSURLPtr url;
     int64_t code;
+    bool exports = false;
   };
   std::vector<Case> cases = {
       {fileURL(folder_.path() + "/missing.mov"), NSURLErrorFileDoesNotExist},
       {fileURL(text), AVErrorFileFormatNotRecognized},
       {fileURL(hugePath), AVErrorDecodeFailed},
+      {fileURL(widePath), AVErrorDecodeFailed, true},
   };
   for (auto& c : cases) {
+    if (c.exports) {
+      auto session = AVAssetExportSession::exportSessionWithAsset(
+          AVURLAsset::URLAssetWithURL(c.url), AVAssetExportPresetPassthrough);
+      ASSERT_TRUE(session) << c.url->absoluteString();
+      const std::string target = c.url->path() + ".export.mov";
+      session->setOutputFileType(AVFileTypeQuickTimeMovie);
+      session->setOutputURL(fileURL(target));
+      auto done = dispatch_semaphore_create(0);
+      session->exportAsynchronouslyWithCompletionHandler([done] { dispatch_semaphore_signal(done); });
+      ASSERT_EQ(dispatch_semaphore_wait(done, dispatch_time_after(kTestTimeoutSeconds)), 0);
+      EXPECT_EQ(session->status(), AVAssetExportSessionStatusCompleted) << c.url->absoluteString();
+      EXPECT_EQ(AVProbeMediaFile(target).videoSize, AVProbeMediaFile(c.url->path()).videoSize);
+    }
     auto item = AVPlayerItem::playerItemWithURL(c.url);
     Recorder status(*item, "status");
     auto player = AVPlayer::playerWithPlayerItem(item);
