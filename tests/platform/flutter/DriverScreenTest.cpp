@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/flutter/FlutterJSONDriver.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSClassRegistry.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -235,18 +237,34 @@ TEST_F(DriverScreen, IdleWaitsForAnimationsAndMainQueueWork) {
   ASSERT_NE(reply(2), nullptr);
   EXPECT_TRUE(reply(2)->find("result")->isNull());
 
+  // Work on a worker (a photo still decoding) does not count: the screen is
+  // idle while it runs, and what it hands the main queue comes after.
+  auto decoding = dispatch_semaphore_create(0);
+  std::atomic<bool> delivered{false};
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [&, decoding] {
+    DispatchBlockingScope blocking;
+    dispatch_semaphore_wait(decoding, DISPATCH_TIME_FOREVER);
+    dispatch_async(dispatch_get_main_queue(), [&] { delivered = true; });
+  });
+  send(3, R"("idle":null)");
+  advance(0.55);
+  EXPECT_NE(reply(3), nullptr) << "a worker's decode held the idle request";
+  EXPECT_FALSE(delivered);
+  dispatch_semaphore_signal(decoding);
+  EXPECT_TRUE(RunMainLoopUntil([&] { return delivered.load(); }));
+
   // An animation that never ends: the wait gives up, saying why.
   auto spin = CABasicAnimation::animationWithKeyPath("opacity");
   spin->setDuration(1);
   spin->setRepeatCount(HUGE_VAL);
   button->layer()->addAnimation(spin, "spin");
-  send(3, R"("idle":null)");
+  send(4, R"("idle":null)");
   advance(29.9);
-  EXPECT_EQ(reply(3), nullptr);
+  EXPECT_EQ(reply(4), nullptr);
   advance(0.2);
-  ASSERT_NE(reply(3), nullptr);
-  ASSERT_EQ(errorCode(3), "not_idle");
-  EXPECT_EQ(reply(3)->find("error")->find("message")->asString(),
+  ASSERT_NE(reply(4), nullptr);
+  ASSERT_EQ(errorCode(4), "not_idle");
+  EXPECT_EQ(reply(4)->find("error")->find("message")->asString(),
             "Still busy after 30 seconds: an animation is running");
   button->layer()->removeAllAnimations();
   drainMainLoop();
