@@ -663,7 +663,9 @@ TEST_F(MediaRoadHost, QuickTapsOnTheAlbumTitleOrAnAlbumGoNoFurtherThanTheirFirst
   ASSERT_TRUE(host.started());
   host.send(R"({"id":1,"channel":")" + kChannel +
             R"(","method":"media","args":{"allowMultipleSelection":true}})");
-  idle(host);
+  // The library's index is built off the main thread, which idle does not
+  // wait for.
+  for (int i = 0; i < 40 && assetCells(host).size() != 8; ++i) idle(host);
   ASSERT_EQ(assetCells(host).size(), 8u) << readFile(errors);
   std::optional<Node> title;
   for (auto& n : viewTree(host)) {
