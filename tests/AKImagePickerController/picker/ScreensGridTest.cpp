@@ -239,59 +239,6 @@ TEST_F(GridTest, SwitchesAlbumsThroughThePopover) {
   EXPECT_EQ(nameAt(3), "t0.png");
 }
 
-// The list's opening and closing take no touches: the second tap of a double
-// tap on the title comes while the list opens and leaves it open; the later
-// taps of a triple tap on an album come while it closes and reach neither the
-// list nor the grid it uncovers.
-TEST_F(GridTest, QuickTapsOnTheTitleOrAnAlbumGoNoFurtherThanTheirFirst) {
-  ASSERT_TRUE(showPicker());
-  auto popoverOpen = [&] {
-    for (auto& child : picker->childViewControllers()) {
-      if (std::dynamic_pointer_cast<AKPopoverViewController>(child)) return true;
-    }
-    return false;
-  };
-  auto button = grid->selectGroupButton();
-  ASSERT_TRUE(button && button->window());
-  CGPoint title = button->convertPointToView(
-      CGPointMake(button->bounds().size.width / 2, button->bounds().size.height / 2), nullptr);
-  UITouchDriver hand(window);
-  for (int taps : {2, 3}) {
-    SCOPED_TRACE(taps);
-    hand.tap(title, taps);
-    advance(1);
-    EXPECT_TRUE(popoverOpen());
-    AKPopoverViewController::dismissPopoverViewController();
-    advance(1);
-  }
-
-  auto table = grid->groupListVC()->tableView();
-  // A point of an album's row, toward its right end: over the grid's third
-  // column once the list has gone.
-  auto rowAt = [&](int64_t r) {
-    CGRect row = table->rectForRowAtIndexPath(NSIndexPath::indexPathForRow(r, 0));
-    return table->convertPointToView(CGPointMake(300, CGRectGetMidY(row)), nullptr);
-  };
-  hand.tap(title);
-  advance(1);
-  hand.tap(rowAt(3));  // Trips
-  advance(1);
-  ASSERT_EQ(grid->selectedGroupId(), groupIdTitled("Trips"));
-  hand.tap(title);
-  advance(1);
-  ASSERT_TRUE(popoverOpen());
-  CGPoint recents = rowAt(0);
-  hand.tap(recents, 3);
-  advance(1);
-  EXPECT_FALSE(popoverOpen());
-  EXPECT_EQ(grid->selectedGroupId(), groupIdTitled("Recents"));
-  EXPECT_TRUE(picker->selectedAssetIdentifiers().empty());
-  // What lay under the row: a photo of Recents, which the next tap selects.
-  hand.tap(recents);
-  advance(1);
-  EXPECT_EQ(picker->selectedAssetIdentifiers().size(), 1u);
-}
-
 TEST_F(GridTest, PresentedAlbumListClosesItselfOnAChoice) {
   class PresentingDelegate : public AKImagePickerControllerBaseUIDelegate {
    public:
