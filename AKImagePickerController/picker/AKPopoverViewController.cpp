@@ -241,8 +241,8 @@ void AKPopoverViewController::noteMoving(double animation) {
   // A tap on an album row closes the list in 0.2 s, before the later taps of
   // a quick triple tap: held at least as long as the platform's own
   // transitions, those taps reach neither the closing list nor the grid it
-  // uncovers. The timer alone keeps the context: the window must be let go
-  // even when the popover is gone by then.
+  // uncovers. The timer keeps the context: the popover itself is let go as
+  // its panel leaves, before the hold ends.
   NSTimer::scheduledTimerWithTimeInterval(std::max(animation, kTransitionDuration), false,
                                           [context](NSTimer&) {
                                             if (!context->isCompleted()) {

@@ -56,9 +56,9 @@ class UIWindow : public UIView {
 
   // While a presentation, a dismissal, an animated navigation push or pop,
   // or a controller's own transition (a popover opening or closing) runs in
-  // this window. No view takes new touches then, as on the
-  // platform: the screen under the finger is about to change, and a tap
-  // meant for the leaving screen must not reach the one it uncovers.
+  // this window. No view takes new touches then, as on the platform: the
+  // screen under the finger is about to change, and a tap meant for the
+  // leaving screen must not reach the one it uncovers.
   bool isTransitioning() const;
 
  private:

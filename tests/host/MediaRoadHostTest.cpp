@@ -220,7 +220,8 @@ class MediaRoadHost : public PlatformTest {
         Node row = nodes[0];
         row.text.clear();
         for (size_t i = 1; i < nodes.size(); ++i) {
-          if (nodes[i].className == "UILabel") row.text += (row.text.empty() ? "" : " ") + nodes[i].text;
+          if (nodes[i].className == "UILabel")
+            row.text += (row.text.empty() ? "" : " ") + nodes[i].text;
         }
         found.push_back(row);
         return;
@@ -672,8 +673,7 @@ TEST_F(MediaRoadHost, QuickTapsOnTheAlbumTitleOrAnAlbumGoNoFurtherThanTheirFirst
     if (n.className == "UIButton" && !n.hidden && n.text.rfind("Recents", 0) == 0) title = n;
   }
   ASSERT_TRUE(title);
-  ASSERT_TRUE(
-      touch(host, R"({"kind":"tap","count":2,"point":)" + pointJSON(centre(*title)) + "}"));
+  ASSERT_TRUE(touch(host, R"({"kind":"tap","count":2,"point":)" + pointJSON(centre(*title)) + "}"));
   idle(host);
   auto rows = albumRows(host);
   ASSERT_EQ(rows.size(), 4u) << "the list stays open";

@@ -170,8 +170,8 @@ TEST_F(PopoverTest, NoFingerIsTakenWhileItOpensOrCloses) {
   auto counting = [](const std::shared_ptr<UIView>& in, int& taps) {
     auto button = UIButton::buttonWithType(UIButtonType::Custom);
     button->setFrame(CGRectMake(0, 0, 375, 100));
-    button->addTarget(button, [&taps](UIControl&, UIEvent*) { ++taps; },
-                      UIControlEventTouchUpInside);
+    button->addTarget(
+        button, [&taps](UIControl&, UIEvent*) { ++taps; }, UIControlEventTouchUpInside);
     in->addSubview(button);
   };
   int onPanel = 0, underPanel = 0;
