@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/NSTimer.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIBezierPath.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr double kResizeDuration = 0.2;
+constexpr double kShowDuration = 0.6;
 constexpr double kDismissDuration = 0.2;
 // Room kept free below the panel.
 constexpr double kBottomMargin = 40;
@@ -188,8 +190,9 @@ void AKPopoverViewController::showInView(const std::shared_ptr<UIWindow>& window
                              0.1, 0.1);
   popoverView_->setTransform(start);
   auto panel = popoverView_;
+  noteMoving(kShowDuration);
   UIView::animateWithDuration(
-      0.6, 0, 0.7, 1.3, UIViewAnimationOptionAllowUserInteraction,
+      kShowDuration, 0, 0.7, 1.3, UIViewAnimationOptionAllowUserInteraction,
       [panel, backdrop] {
         panel->setTransform(CGAffineTransformIdentity);
         backdrop->setBackgroundColor(UIColor::colorWithWhite(0, 0.4));
@@ -210,6 +213,7 @@ void AKPopoverViewController::animateDismissal() {
   auto backdrop = view();
   double height = panel->frame().size.height;
   auto strong = std::static_pointer_cast<AKPopoverViewController>(self());
+  noteMoving(kDismissDuration);
   UIView::animateWithDuration(
       kDismissDuration,
       [panel, backdrop, height] {
@@ -222,6 +226,29 @@ void AKPopoverViewController::animateDismissal() {
         strong->view()->removeFromSuperview();
         strong->removeFromParentViewController();
       });
+}
+
+void AKPopoverViewController::noteMoving(double animation) {
+  // Closing while still opening: the way out is what holds the window now.
+  if (auto opening = moving_.lock(); opening && !opening->isCompleted()) {
+    opening->completeTransition(true);
+  }
+  auto backdrop = view();
+  auto context = std::make_shared<UIViewControllerContextTransitioning>(
+      backdrop, nullptr, nullptr, nullptr, nullptr, true, [](bool) {});
+  noteTransitionInWindow(*context);
+  moving_ = context;
+  // A tap on an album row closes the list in 0.2 s, before the later taps of
+  // a quick triple tap: held at least as long as the platform's own
+  // transitions, those taps reach neither the closing list nor the grid it
+  // uncovers. The timer keeps the context: the popover itself is let go as
+  // its panel leaves, before the hold ends.
+  NSTimer::scheduledTimerWithTimeInterval(std::max(animation, kTransitionDuration), false,
+                                          [context](NSTimer&) {
+                                            if (!context->isCompleted()) {
+                                              context->completeTransition(true);
+                                            }
+                                          });
 }
 
 void AKPopoverViewController::viewWillTransitionToSize(

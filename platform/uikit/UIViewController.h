@@ -222,6 +222,11 @@ class UIViewController : public UIResponder {
   }
   // A controller whose view is already in a window counts as appeared.
   void noteAlreadyOnScreen();
+  // The window the transition runs in takes no new touches until it ends.
+  // Presentations, dismissals and navigation changes note theirs; a
+  // controller that moves its own views on and off the screen (a popover of
+  // the app's own) notes its transition the same way.
+  static void noteTransitionInWindow(UIViewControllerContextTransitioning& context);
 
  private:
   friend class UINavigationController;
@@ -240,8 +245,6 @@ class UIViewController : public UIResponder {
   // The controller on its way out (its dismissal still running) that takes
   // this one with it: itself, a container holding it or one presenting it.
   std::shared_ptr<UIViewController> dismissalTakingThis();
-  // The window the transition runs in takes no new touches until it ends.
-  static void noteTransitionInWindow(UIViewControllerContextTransitioning& context);
   void finishPresentation(const std::shared_ptr<UIViewController>& vc, bool completed);
   void finishDismissal(const std::shared_ptr<UIViewController>& vc, bool completed);
 

@@ -54,10 +54,11 @@ class UIWindow : public UIView {
   // begins while a transition runs reaches nothing, for its whole life.
   void sendEvent(UIEvent* event);
 
-  // While a presentation, a dismissal or an animated navigation push or pop
-  // runs in this window. No view takes new touches then, as on the
-  // platform: the screen under the finger is about to change, and a tap
-  // meant for the leaving screen must not reach the one it uncovers.
+  // While a presentation, a dismissal, an animated navigation push or pop,
+  // or a controller's own transition (a popover opening or closing) runs in
+  // this window. No view takes new touches then, as on the platform: the
+  // screen under the finger is about to change, and a tap meant for the
+  // leaving screen must not reach the one it uncovers.
   bool isTransitioning() const;
 
  private:

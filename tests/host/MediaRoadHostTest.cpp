@@ -206,6 +206,35 @@ class MediaRoadHost : public PlatformTest {
     visit(resultOf(request(host, R"("viewTree":null)")));
     return found;
   }
+  // The album list's rows shown, top to bottom, each with its labels' texts
+  // as its text.
+  std::vector<Node> albumRows(HostSession& host) {
+    std::vector<Node> found;
+    std::function<void(const Value&)> visit = [&](const Value& view) {
+      if (!view.isMap()) return;
+      const Value* c = view.find("class");
+      if (c && c->isString() && c->asString() == "AKAssetGroupCell") {
+        std::vector<Node> nodes;
+        flatten(view, nodes);
+        if (nodes[0].hidden) return;
+        Node row = nodes[0];
+        row.text.clear();
+        for (size_t i = 1; i < nodes.size(); ++i) {
+          if (nodes[i].className == "UILabel")
+            row.text += (row.text.empty() ? "" : " ") + nodes[i].text;
+        }
+        found.push_back(row);
+        return;
+      }
+      if (const Value* children = view.find("children"); children && children->isList()) {
+        for (const Value& child : children->asList()) visit(child);
+      }
+    };
+    visit(resultOf(request(host, R"("viewTree":null)")));
+    std::sort(found.begin(), found.end(),
+              [](const Node& a, const Node& b) { return a.frame.origin.y < b.frame.origin.y; });
+    return found;
+  }
   bool touch(HostSession& host, const std::string& touch) {
     auto reply = request(host, R"("touch":)" + touch);
     EXPECT_TRUE(reply && reply->find("result")) << touch << ": " << describe(reply);
@@ -581,29 +610,8 @@ TEST_F(MediaRoadHost, TheAlbumListCountsFollowAPhotoDeletedWhileOpenAndWhenReope
 
   // Each row of the album list: its labels' texts, top to bottom.
   auto rows = [&] {
-    std::vector<std::pair<double, std::string>> found;
-    std::function<void(const Value&)> visit = [&](const Value& view) {
-      if (!view.isMap()) return;
-      const Value* c = view.find("class");
-      if (c && c->isString() && c->asString() == "AKAssetGroupCell") {
-        std::vector<Node> nodes;
-        flatten(view, nodes);
-        if (nodes[0].hidden) return;
-        std::string texts;
-        for (size_t i = 1; i < nodes.size(); ++i) {
-          if (nodes[i].className == "UILabel") texts += (texts.empty() ? "" : " ") + nodes[i].text;
-        }
-        found.emplace_back(nodes[0].frame.origin.y, texts);
-        return;
-      }
-      if (const Value* children = view.find("children"); children && children->isList()) {
-        for (const Value& child : children->asList()) visit(child);
-      }
-    };
-    visit(resultOf(request(host, R"("viewTree":null)")));
-    std::sort(found.begin(), found.end());
     std::vector<std::string> texts;
-    for (auto& [y, text] : found) texts.push_back(text);
+    for (const Node& row : albumRows(host)) texts.push_back(row.text);
     return texts;
   };
   // The grid's title button names the album shown, with an arrow after it.
@@ -638,6 +646,67 @@ TEST_F(MediaRoadHost, TheAlbumListCountsFollowAPhotoDeletedWhileOpenAndWhenReope
   ASSERT_TRUE(rows().empty()) << "the list has closed";
   ASSERT_TRUE(openList());
   EXPECT_EQ(rows(), after) << "the list opened again";
+  EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
+}
+
+// The album list opens and closes as a screen is presented and dismissed:
+// the window takes no finger meanwhile. The second tap of a double tap on the
+// grid's title comes while the list opens and leaves it open; the later taps
+// of a triple tap on an album come while it closes and reach neither the list
+// nor the photo it uncovers.
+TEST_F(MediaRoadHost, QuickTapsOnTheAlbumTitleOrAnAlbumGoNoFurtherThanTheirFirst) {
+  TempFolder scratch;
+  const std::string library = makeTripLibrary(scratch);
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PHOTO_LIBRARY=" + library,
+                    "QX_SYSTEM_VERSION=13.7", kExitWaitSetting},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":1,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  // The library's index is built off the main thread, which idle does not
+  // wait for.
+  for (int i = 0; i < 40 && assetCells(host).size() != 8; ++i) idle(host);
+  ASSERT_EQ(assetCells(host).size(), 8u) << readFile(errors);
+  std::optional<Node> title;
+  for (auto& n : viewTree(host)) {
+    if (n.className == "UIButton" && !n.hidden && n.text.rfind("Recents", 0) == 0) title = n;
+  }
+  ASSERT_TRUE(title);
+  ASSERT_TRUE(touch(host, R"({"kind":"tap","count":2,"point":)" + pointJSON(centre(*title)) + "}"));
+  idle(host);
+  auto rows = albumRows(host);
+  ASSERT_EQ(rows.size(), 4u) << "the list stays open";
+  keepSnapshot(host, scratch, "host-album-list-double-tap.png");
+
+  const Node trip = rows.back();
+  ASSERT_EQ(trip.text, "Trip 8");
+  ASSERT_TRUE(touch(host, R"({"kind":"tap","count":3,"point":)" + pointJSON(centre(trip)) + "}"));
+  idle(host);
+  EXPECT_TRUE(albumRows(host).empty()) << "the list has closed";
+  EXPECT_EQ(buttonsTitled(host, "Trip  \u25BE").size(), 1u) << "the grid shows the album";
+  EXPECT_EQ(buttonsTitled(host, "Done").size(), 1u) << "no photo selected";
+  keepSnapshot(host, scratch, "host-album-list-triple-tap.png");
+  // A photo lay under the row: a tap there now selects it.
+  ASSERT_TRUE(tap(host, centre(trip)));
+  idle(host);
+  EXPECT_EQ(buttonsTitled(host, "Done (1)").size(), 1u);
+
+  // Taps sent one after the other, with no pause: each waits for the list to
+  // open or close, then lands on what is on screen then. The list opens,
+  // Recents is chosen, and the photo uncovered under its row is selected.
+  title = std::nullopt;
+  for (auto& n : viewTree(host)) {
+    if (n.className == "UIButton" && !n.hidden && n.text.rfind("Trip", 0) == 0) title = n;
+  }
+  ASSERT_TRUE(title);
+  ASSERT_TRUE(tap(host, centre(*title)));
+  ASSERT_TRUE(tap(host, centre(rows.front())));
+  ASSERT_TRUE(tap(host, centre(rows.front())));
+  idle(host);
+  EXPECT_TRUE(albumRows(host).empty());
+  EXPECT_EQ(buttonsTitled(host, "Recents  \u25BE").size(), 1u);
+  EXPECT_EQ(buttonsTitled(host, "Done (2)").size(), 1u);
   EXPECT_EQ(host.finish(kWait), 0) << readFile(errors);
 }
 

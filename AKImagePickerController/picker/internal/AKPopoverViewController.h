@@ -4,7 +4,9 @@
 // view's centre, over a dimmed backdrop that closes it when tapped. The
 // controller's view goes straight into the key window and the controller
 // becomes a child of the window's root view controller. The panel follows
-// the content's preferred content size while it is open.
+// the content's preferred content size while it is open. While it opens and
+// while it closes, the window takes no new touches, as for the platform's own
+// presentations.
 
 #include <memory>
 
@@ -83,10 +85,14 @@ class AKPopoverViewController : public UIViewController {
  private:
   void animateDismissal();
   void animatePanelToCalculatedFrame();
+  // Notes the panel's way in or out, `animation` seconds long, as a
+  // transition in the window.
+  void noteMoving(double animation);
 
   UIColorPtr arrowColor_;
   std::shared_ptr<UIViewController> content_;
   std::shared_ptr<UIView> fromView_;
   std::shared_ptr<AKPopoverView> popoverView_;
   std::shared_ptr<NSKeyValueObservation> observer_;
+  std::weak_ptr<UIViewControllerContextTransitioning> moving_;
 };

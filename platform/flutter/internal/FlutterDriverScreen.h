@@ -25,10 +25,11 @@ void snapshot(const Value& path, const Answer& answer);
 void viewTree(const Answer& answer);
 // Plays the touch described by `touch` and answers once the last event was
 // delivered. It first waits (on the clock, the main run loop running) until
-// no transition (presentation, dismissal, push or pop) runs in the key
-// window, and is answered "busy" unplayed when one still runs after 10
-// seconds; a touch whose first fingers land where no view takes touches is
-// answered "no_view" unplayed.
+// no transition (presentation, dismissal, push or pop, or a controller's
+// own, such as a popover opening or closing) runs in the key window, and is
+// answered "busy" unplayed when one still runs after 10 seconds; a touch
+// whose first fingers land where no view takes touches is answered
+// "no_view" unplayed.
 void touch(const Value& touch, Answer answer);
 // Answers once the main queue has run no other work and no animation has
 // run for half a second; "not_idle" after 30 seconds.

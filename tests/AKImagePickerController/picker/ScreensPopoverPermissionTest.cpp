@@ -6,6 +6,7 @@
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "ScreensTestSupport.h"
@@ -135,6 +136,91 @@ TEST_F(PopoverTest, TheBackdropClosesItAndTheClassCallClosesThemAll) {
   EXPECT_EQ(popoverCount(), 2u);
   AKPopoverViewController::dismissPopoverViewController();
   advance(0.25);
+  EXPECT_EQ(popoverCount(), 0u);
+}
+
+// Opening and closing are transitions: a finger put down meanwhile reaches
+// nothing for its whole life, neither the panel, nor the backdrop (which
+// would close it), nor what the closing panel uncovers. Closing holds the
+// window for the platform's transition time, past the panel's 0.2 s.
+TEST_F(PopoverTest, NoFingerIsTakenWhileItOpensOrCloses) {
+  enum class On { Panel, Backdrop };
+  struct Case {
+    const char* name;
+    bool closing;
+    double after;  // seconds into the opening, or since the closing tap
+    On on;
+    bool taken;
+  };
+  const double open = 0.6, hold = UIViewController::kTransitionDuration;
+  const Case cases[] = {
+      {"opening, as it starts", false, 0, On::Panel, false},
+      {"opening, mid-way", false, open / 2, On::Panel, false},
+      {"opening, just before it ends", false, open - 0.01, On::Panel, false},
+      {"opening, once it is over", false, open, On::Panel, true},
+      {"opening, on the backdrop mid-way", false, open / 2, On::Backdrop, false},
+      {"opening, on the backdrop once it is over", false, open, On::Backdrop, true},
+      {"closing, as it starts", true, 0, On::Panel, false},
+      {"closing, mid-way", true, 0.1, On::Panel, false},
+      {"closing, as the panel has gone", true, 0.2, On::Panel, false},
+      {"closing, just before the hold ends", true, hold - 0.01, On::Panel, false},
+      {"closing, once the hold is over", true, hold, On::Panel, true},
+  };
+  content->setPreferredContentSize(CGSizeMake(UIViewNoIntrinsicMetric, 200));
+  auto counting = [](const std::shared_ptr<UIView>& in, int& taps) {
+    auto button = UIButton::buttonWithType(UIButtonType::Custom);
+    button->setFrame(CGRectMake(0, 0, 375, 100));
+    button->addTarget(
+        button, [&taps](UIControl&, UIEvent*) { ++taps; }, UIControlEventTouchUpInside);
+    in->addSubview(button);
+  };
+  int onPanel = 0, underPanel = 0;
+  counting(content->view(), onPanel);  // window y 90 to 190
+  auto under = std::make_shared<UIView>(CGRectMake(0, 90, 375, 100));
+  root->view()->addSubview(under);
+  counting(under, underPanel);
+  UITouchDriver hand(window);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    onPanel = underPanel = 0;
+    AKPopoverViewController::popoverViewController(content, source, nullptr);
+    EXPECT_TRUE(window->isTransitioning());
+    if (c.closing) {
+      advance(open);
+      hand.tap(CGPointMake(180, 500));  // the backdrop closes it
+      EXPECT_TRUE(window->isTransitioning());
+    }
+    advance(c.after);
+    EXPECT_EQ(window->isTransitioning(), !c.taken);
+    auto finger = hand.down({c.on == On::Panel ? CGPointMake(187, 140) : CGPointMake(180, 500)});
+    advance(1);
+    EXPECT_FALSE(window->isTransitioning());
+    hand.up(finger);
+    advance(1);
+    const bool closed = popoverCount() == 0;
+    if (c.closing) {
+      EXPECT_TRUE(closed);
+      EXPECT_EQ(underPanel, c.taken ? 1 : 0) << "what the panel uncovered";
+      EXPECT_EQ(onPanel, 0);
+    } else if (c.on == On::Panel) {
+      EXPECT_EQ(onPanel, c.taken ? 1 : 0);
+      EXPECT_FALSE(closed);
+    } else {
+      EXPECT_EQ(closed, c.taken) << "a tap on the backdrop closes it";
+      EXPECT_EQ(onPanel, 0);
+    }
+    AKPopoverViewController::dismissPopoverViewController();
+    advance(1);
+  }
+
+  // Closed while still opening: the closing alone holds the window.
+  AKPopoverViewController::popoverViewController(content, source, nullptr);
+  advance(0.1);
+  AKPopoverViewController::dismissPopoverViewController();
+  advance(hold - 0.01);
+  EXPECT_TRUE(window->isTransitioning());
+  advance(0.01);
+  EXPECT_FALSE(window->isTransitioning());
   EXPECT_EQ(popoverCount(), 0u);
 }
 
