@@ -319,10 +319,13 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     ReadExif(handle, image.exif);
     readThumbnails(handle, items, image);
     Heif().heif_image_handle_release(handle);
-    // libheif decodes the whole image, whatever size is asked for.
+    // libheif decodes the whole image, whatever size is asked for; coded
+    // data that makes another size than the image declares makes no image
+    // of it, whatever it costs.
     uint32_t declaredWidth = 0, declaredHeight = 0;
+    const HEIFItemDecode decode = items.decode(id);
     image.decodable = items.declaredSize(id, declaredWidth, declaredHeight)
-                          ? items.decode(id).withinLimit
+                          ? decode.withinLimit && (!decode.known || decode.agrees)
                           : uint64_t(image.width) * image.height <= kImageMaxPixels;
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));

@@ -59,7 +59,11 @@ class HEIFItems {
   };
 
   HEIFItemDecode decode(uint32_t item, int depth) const;
+  // The item alone, without its alpha.
+  HEIFItemDecode decodeCoded(uint32_t item, int depth) const;
   HEIFItemDecode decodeGrid(uint32_t item, int depth) const;
+  // Whether the item is an alpha plane ('auxC' names it one).
+  bool isAlpha(uint32_t item) const;
   // Whether `width` x `height` is the size the item declares, either way
   // round when the item makes a quarter turn.
   bool declares(uint32_t item, uint32_t width, uint32_t height) const;
@@ -68,8 +72,8 @@ class HEIFItems {
   // The item's data when it is small (a grid's description); empty when
   // it lies outside the file or is larger than `most`.
   std::vector<uint8_t> smallData(uint32_t item, size_t most) const;
-  // The first `most` bytes at most of the item's data (of its first extent).
-  std::span<const uint8_t> dataHead(uint32_t item, size_t most) const;
+  // The item's data, extent by extent, as far as it lies in the file.
+  std::vector<std::span<const uint8_t>> dataParts(uint32_t item) const;
 
   void readItemInfo(std::span<const uint8_t> iinf);
   void readLocations(std::span<const uint8_t> iloc);
@@ -82,6 +86,7 @@ class HEIFItems {
   std::vector<Property> properties_;                       // of 'ipco', in order
   std::map<uint32_t, std::vector<size_t>> associations_;   // item: indices into properties_
   std::map<uint32_t, std::vector<uint32_t>> derivedFrom_;  // 'dimg': item to its inputs
+  std::map<uint32_t, std::vector<uint32_t>> auxiliaries_;  // 'auxl': item to its auxiliaries
   std::map<uint32_t, Location> locations_;
 };
 
