@@ -454,3 +454,24 @@ Bytes AV1SequenceHeaderAnnouncing(const Bytes& obus, uint32_t width, uint32_t he
   }
   return {};
 }
+
+bool HEIFLayoutLeadWithParameterSets(HEIFLayout& layout, uint32_t id, uint32_t width,
+                                     uint32_t height) {
+  const Bytes sets = HEVCParameterSetsCoding(layout.property(id, "hvcC"), width, height);
+  HEIFLayoutItem* item = layout.item(id);
+  if (sets.empty() || !item) return false;
+  item->data.insert(item->data.begin(), sets.begin(), sets.end());
+  return true;
+}
+
+bool HEIFLayoutAddAlpha(HEIFLayout& layout, uint32_t image, uint32_t width, uint32_t height) {
+  const HEIFLayoutItem* of = layout.item(image);
+  if (!of) return false;
+  HEIFLayoutItem alpha = *of;
+  alpha.id = 100;
+  alpha.hidden = true;
+  alpha.properties.push_back(HEIFAlphaProperty());
+  layout.items.push_back(alpha);
+  layout.references.push_back({"auxl", alpha.id, {image}});
+  return !width || HEIFLayoutLeadWithParameterSets(layout, alpha.id, width, height);
+}

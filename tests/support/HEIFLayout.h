@@ -63,3 +63,13 @@ Bytes HEVCParameterSetsCoding(const Bytes& hvcC, uint32_t width = 0, uint32_t he
 // header, a frame: an item's data), as a unit of its own that announces
 // frames of width x height. Empty when none reads.
 Bytes AV1SequenceHeaderAnnouncing(const Bytes& obus, uint32_t width, uint32_t height);
+
+// The HEVC item's data led by its configuration's parameter sets (as some
+// encoders write them), announcing width x height when width is not 0;
+// false when they cannot be made.
+bool HEIFLayoutLeadWithParameterSets(HEIFLayout& layout, uint32_t id, uint32_t width = 0,
+                                     uint32_t height = 0);
+// A copy of the HEVC image's item (id 100) added as its alpha, its data
+// led by parameter sets announcing width x height when width is not 0.
+bool HEIFLayoutAddAlpha(HEIFLayout& layout, uint32_t image, uint32_t width = 0,
+                        uint32_t height = 0);

@@ -613,28 +613,6 @@ Bytes Rewritten(const char* file, const std::function<void(HEIFLayout&)>& change
   return HEIFLayoutWrite(layout);
 }
 
-// The item's data led by its configuration's parameter sets, announcing
-// width x height when width is not 0, as a decoder meets them first.
-void LeadWithParameterSets(HEIFLayout& layout, uint32_t id, uint32_t width = 0,
-                           uint32_t height = 0) {
-  const Bytes sets = HEVCParameterSetsCoding(layout.property(id, "hvcC"), width, height);
-  ASSERT_FALSE(sets.empty());
-  HEIFLayoutItem* item = layout.item(id);
-  item->data.insert(item->data.begin(), sets.begin(), sets.end());
-}
-
-// A second copy of the image's coded picture as its alpha, led by
-// parameter sets announcing width x height when width is not 0.
-void AddAlpha(HEIFLayout& layout, uint32_t image, uint32_t width = 0, uint32_t height = 0) {
-  HEIFLayoutItem alpha = *layout.item(image);
-  alpha.id = 100;
-  alpha.hidden = true;
-  alpha.properties.push_back(HEIFAlphaProperty());
-  layout.items.push_back(alpha);
-  layout.references.push_back({"auxl", alpha.id, {image}});
-  if (width) LeadWithParameterSets(layout, alpha.id, width, height);
-}
-
 }  // namespace
 
 // Files whose items' coded data announce other pictures than their boxes
@@ -667,20 +645,20 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
   const ImageBitmap image = wholeOf(kHEVC);
   std::vector<Case> cases = {
       {"the thumbnail's tile announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { LeadWithParameterSets(l, 2, 16000, 12000); }), 0,
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2, 16000, 12000)); }), 0,
        true, 2},
       // As some encoders write them: still the thumbnail.
       {"the thumbnail's tile leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { LeadWithParameterSets(l, 2); }), 1, true, 2},
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2)); }), 1, true, 2},
       {"the image announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { LeadWithParameterSets(l, 1, 16000, 12000); }), 1,
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 16000, 12000)); }), 1,
        false, 1},
       {"the image leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { LeadWithParameterSets(l, 1); }), 1, true, 2},
-      {"the image's alpha", Rewritten(kHEVC, [](HEIFLayout& l) { AddAlpha(l, 1); }), 1, true, 2,
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1)); }), 1, true, 2},
+      {"the image's alpha", Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1)); }), 1, true, 2,
        true},
       {"the image's alpha announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { AddAlpha(l, 1, 16000, 12000); }), 1, false, 1},
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1, 16000, 12000)); }), 1, false, 1},
   };
   const auto types = CGImageSourceCopyTypeIdentifiers();
   const bool av1 = std::find(types.begin(), types.end(), "public.avif") != types.end();
