@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/foundation/Value.h"
+#include "platform/foundation/ValueFwd.h"
 
 namespace {
 
