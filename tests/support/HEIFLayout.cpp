@@ -1,6 +1,7 @@
 #include "support/HEIFLayout.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/foundation/ValueFwd.h"
