@@ -264,7 +264,8 @@ constexpr uint64_t MostTilesOf(uint64_t tile) {
   uint64_t most = 0;
   for (uint64_t across = 1; (across - 1) * tile < kImageMaxSourceDimension; ++across) {
     const uint64_t width = (across - 1) * tile + 1;
-    const uint64_t height = std::min<uint64_t>(kImageMaxSourceDimension, kImageMaxSourcePixels / width);
+    const uint64_t height =
+        std::min<uint64_t>(kImageMaxSourceDimension, kImageMaxSourcePixels / width);
     most = std::max(most, across * ((height + tile - 1) / tile));
   }
   return most;
@@ -344,10 +345,10 @@ class ItemData {
   // Up to `most` bytes from `pos` into `out`, fewer at the end; how many.
   size_t read(uint64_t pos, uint8_t* out, size_t most) const {
     if (pos >= size_) return 0;
-    size_t i = parts_.size() == 1 ? 0
-                                  : size_t(std::upper_bound(starts_.begin(), starts_.end(), pos) -
-                                           starts_.begin()) -
-                                        1;
+    size_t i =
+        parts_.size() == 1
+            ? 0
+            : size_t(std::upper_bound(starts_.begin(), starts_.end(), pos) - starts_.begin()) - 1;
     size_t done = 0;
     for (; done < most && i < parts_.size(); ++i) {
       const size_t from = size_t(pos - starts_[i]);
@@ -594,8 +595,8 @@ std::vector<std::span<const uint8_t>> HEIFItems::dataParts(uint32_t item) const 
     if (e.offset >= from.size()) break;
     // A length of 0 stands for the rest of the file.
     const uint64_t length = e.length ? e.length : from.size() - e.offset;
-    parts.push_back(from.subspan(size_t(e.offset),
-                                 size_t(std::min<uint64_t>(length, from.size() - e.offset))));
+    parts.push_back(
+        from.subspan(size_t(e.offset), size_t(std::min<uint64_t>(length, from.size() - e.offset))));
   }
   return parts;
 }
@@ -605,7 +606,8 @@ bool HEIFItems::isAlpha(uint32_t item) const {
   if (!auxC || auxC->body.size() < 4) return false;
   const std::span<const uint8_t> name = auxC->body.subspan(4);
   const std::string type(name.begin(), std::find(name.begin(), name.end(), 0));
-  return type == "urn:mpeg:hevc:2015:auxid:1" || type == "urn:mpeg:mpegB:cicp:systems:auxiliary:alpha";
+  return type == "urn:mpeg:hevc:2015:auxid:1" ||
+         type == "urn:mpeg:mpegB:cicp:systems:auxiliary:alpha";
 }
 
 std::vector<uint8_t> HEIFItems::smallData(uint32_t item, size_t most) const {
@@ -688,8 +690,8 @@ HEIFItemDecode HEIFItems::decodeCoded(uint32_t item, int depth) const {
   } else if (type->second == Tag("av01")) {
     const Property* av1C = property(item, Tag("av1C"));
     if (!av1C || av1C->body.size() < 4) return decode;
-    whole = AnnounceOBUs(ItemData({av1C->body.subspan(4)}), announced) &&
-            AnnounceOBUs(data, announced);
+    whole =
+        AnnounceOBUs(ItemData({av1C->body.subspan(4)}), announced) && AnnounceOBUs(data, announced);
   } else {
     // A grid's tiles are coded items; a grid of grids is not read.
     if (type->second == Tag("grid") && depth == 0) return decodeGrid(item, depth);
@@ -706,8 +708,8 @@ HEIFItemDecode HEIFItems::decodeCoded(uint32_t item, int depth) const {
   // size, as a window may hide the picture's cost.
   decode.withinLimit = decode.agrees = true;
   for (const HEVCPictureSize& picture : announced.pictures) {
-    decode.withinLimit = decode.withinLimit &&
-                         uint64_t(picture.codedWidth) * picture.codedHeight <= kImageMaxPixels;
+    decode.withinLimit =
+        decode.withinLimit && uint64_t(picture.codedWidth) * picture.codedHeight <= kImageMaxPixels;
     decode.agrees = decode.agrees && declares(item, picture.width, picture.height) &&
                     picture.codedWidth < picture.width + kCodingPadding &&
                     picture.codedHeight < picture.height + kCodingPadding;

@@ -800,11 +800,9 @@ TEST_F(MediaRoadHost, PhotosWhoseItemsAnnounceHugePicturesCostTheGridNothingOfTh
   };
   write("thumbnail.heic",
         [](HEIFLayout& l) { return HEIFLayoutLeadWithParameterSets(l, 200, 16000, 12000); });
-  write("image.heic", [](HEIFLayout& l) {
-    return HEIFLayoutLeadWithParameterSets(l, l.primary, 16000, 12000);
-  });
-  write("alpha.heic",
-        [](HEIFLayout& l) { return HEIFLayoutAddAlpha(l, l.primary, 16000, 12000); });
+  write("image.heic",
+        [](HEIFLayout& l) { return HEIFLayoutLeadWithParameterSets(l, l.primary, 16000, 12000); });
+  write("alpha.heic", [](HEIFLayout& l) { return HEIFLayoutAddAlpha(l, l.primary, 16000, 12000); });
   HostSession host(
       {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
       scratch.path() + "/host.err");

@@ -26,7 +26,8 @@ std::vector<Child> Children(const uint8_t* data, size_t size) {
                           (size_t(data[pos + 2]) << 8) | data[pos + 3];
     if (length < 8 || length > size - pos) break;
     boxes.push_back({std::string(reinterpret_cast<const char*>(data + pos + 4), 4),
-                     Bytes(data + pos, data + pos + length), Bytes(data + pos + 8, data + pos + length)});
+                     Bytes(data + pos, data + pos + length),
+                     Bytes(data + pos + 8, data + pos + length)});
     pos += length;
   }
   return boxes;
@@ -253,7 +254,8 @@ HEIFLayout HEIFLayoutRead(const Bytes& file) {
     const uint64_t associated = a.read(1);
     for (uint64_t k = 0; k < associated && a.ok; ++k) {
       const size_t index = longIndices ? a.read(2) & 0x7FFF : a.read(1) & 0x7F;
-      if (item && index >= 1 && index <= all.size()) item->properties.push_back(all[index - 1].whole);
+      if (item && index >= 1 && index <= all.size())
+        item->properties.push_back(all[index - 1].whole);
     }
   }
   if (const Child* iref = Find(boxes, "iref")) {
@@ -318,8 +320,8 @@ Bytes HEIFLayoutWrite(const HEIFLayout& layout) {
     ipma.push_back(uint8_t(item.properties.size()));
     for (const Bytes& property : item.properties) {
       Append(ipco, property);
-      const bool essential = std::memcmp(&property[4], "hvcC", 4) == 0 ||
-                             std::memcmp(&property[4], "av1C", 4) == 0;
+      const bool essential =
+          std::memcmp(&property[4], "hvcC", 4) == 0 || std::memcmp(&property[4], "av1C", 4) == 0;
       Put16(ipma, (essential ? 0x8000 : 0) | next++);
     }
   }
@@ -352,9 +354,9 @@ Bytes HEIFLayoutWrite(const HEIFLayout& layout) {
     associations[11] = 1;  // 16-bit property indices
     Append(properties, associations);
     Bytes body;
-    for (const Bytes& box : {HEIFBox("hdlr", hdlr, 0), HEIFBox("pitm", pitm, 0),
-                             HEIFBox("iloc", iloc, 0), HEIFBox("iinf", iinf, 0),
-                             HEIFBox("iref", iref, 0), HEIFBox("iprp", properties)}) {
+    for (const Bytes& box :
+         {HEIFBox("hdlr", hdlr, 0), HEIFBox("pitm", pitm, 0), HEIFBox("iloc", iloc, 0),
+          HEIFBox("iinf", iinf, 0), HEIFBox("iref", iref, 0), HEIFBox("iprp", properties)}) {
       Append(body, box);
     }
     return HEIFBox("meta", body, 0);

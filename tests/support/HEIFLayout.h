@@ -14,7 +14,7 @@
 
 struct HEIFLayoutItem {
   uint32_t id = 0;
-  std::string type;  // "hvc1", "av01", "grid"
+  std::string type;               // "hvc1", "av01", "grid"
   std::vector<Bytes> properties;  // whole boxes, in their order
   Bytes data;
   bool hidden = false;

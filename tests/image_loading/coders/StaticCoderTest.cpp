@@ -55,8 +55,8 @@ TEST_F(StaticCoderTest, HEIFItemsWhoseDataAnnounceAHugePictureAreNotDecoded) {
   }
   const char* dir = std::getenv("QX_TEST_DATA");
   ASSERT_TRUE(dir);
-  NSDataPtr sample = NSData::dataWithContentsOfFile(
-      std::string(dir) + "/imageio/thumbnail-64x48-of-256x192.heic");
+  NSDataPtr sample =
+      NSData::dataWithContentsOfFile(std::string(dir) + "/imageio/thumbnail-64x48-of-256x192.heic");
   ASSERT_TRUE(sample);
   const auto lying = [&](uint32_t item) {
     HEIFLayout layout = HEIFLayoutRead(Bytes(sample->bytes(), sample->bytes() + sample->length()));

@@ -645,20 +645,28 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
   const ImageBitmap image = wholeOf(kHEVC);
   std::vector<Case> cases = {
       {"the thumbnail's tile announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2, 16000, 12000)); }), 0,
-       true, 2},
+       Rewritten(
+           kHEVC,
+           [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2, 16000, 12000)); }),
+       0, true, 2},
       // As some encoders write them: still the thumbnail.
       {"the thumbnail's tile leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2)); }), 1, true, 2},
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2)); }),
+       1, true, 2},
       {"the image announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 16000, 12000)); }), 1,
-       false, 1},
+       Rewritten(
+           kHEVC,
+           [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 16000, 12000)); }),
+       1, false, 1},
       {"the image leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1)); }), 1, true, 2},
-      {"the image's alpha", Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1)); }), 1, true, 2,
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1)); }),
+       1, true, 2},
+      {"the image's alpha",
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1)); }), 1, true, 2,
        true},
       {"the image's alpha announcing 16000 x 12000",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1, 16000, 12000)); }), 1, false, 1},
+       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1, 16000, 12000)); }),
+       1, false, 1},
   };
   const auto types = CGImageSourceCopyTypeIdentifiers();
   const bool av1 = std::find(types.begin(), types.end(), "public.avif") != types.end();
@@ -706,7 +714,7 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
     ASSERT_EQ(whole.width, reference.width);
     // An alpha of the image's own picture: its luma, dark where it is blue.
     EXPECT_EQ(whole.hasAlpha, c.alpha);
-    EXPECT_GE(At(whole, 192, 144)[3], 224);  // white
+    EXPECT_GE(At(whole, 192, 144)[3], 224);           // white
     EXPECT_EQ(At(whole, 64, 144)[3] < 128, c.alpha);  // blue
     if (!c.alpha) {
       EXPECT_EQ(VisibleDifference(whole, reference), 0);
