@@ -289,6 +289,8 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   if (!HEIFInitialiseOnce() || !HaveDecoderFor(typeIdentifier())) {
     return kCGImageStatusUnknownType;
   }
+  // Told before libheif spends its time reading every item.
+  if (!HEIFItems(bytes()).fewEnoughItems()) return kCGImageStatusInvalidData;
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));

@@ -279,6 +279,10 @@ constexpr uint64_t MostTilesOf(uint64_t tile) {
 constexpr uint64_t kMostGridTiles = MostTilesOf(512);
 static_assert(kMostGridTiles == 4250);
 
+// A grid of the most tiles, and as many again for an auxiliary grid of the
+// same layout (an alpha, a gain map) and the file's other items.
+constexpr size_t kMostItems = 2 * kMostGridTiles;
+
 // What a decoder meets before and within an item's coded data: the
 // parameter sets (HEVC) or sequence headers (AV1) of every picture it may
 // make. A still picture is a few slices or tiles; no encoder writes more
@@ -469,6 +473,7 @@ void HEIFItems::readItemInfo(std::span<const uint8_t> iinf) {
   f.read(version == 0 ? 2 : 4);  // entry count: the boxes tell
   for (const Box& infe : Boxes(f.rest())) {
     if (infe.type != Tag("infe")) continue;
+    ++itemCount_;
     Fields e(infe.body);
     const uint64_t v = e.read(1);
     e.read(3);
@@ -574,6 +579,8 @@ int HEIFItems::orientation(uint32_t item) const {
   }
   return OrientationOf(turn);
 }
+
+bool HEIFItems::fewEnoughItems() const { return itemCount_ <= kMostItems; }
 
 bool HEIFItems::declaredSize(uint32_t item, uint32_t& width, uint32_t& height) const {
   const Property* ispe = property(item, Tag("ispe"));

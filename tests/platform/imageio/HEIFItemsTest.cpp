@@ -655,6 +655,17 @@ TEST_F(HEIFItemsTest, AnImageIsJudgedWithItsAlphaAndAGridWithEachTileAndItsCount
     SCOPED_TRACE(c.what);
     ExpectJudged(DecodeOf(c.layout, 1), c.judged);
   }
+  // Files of a grid's items and as many more: libheif's reading of them
+  // takes seconds past the bound.
+  for (const auto& [count, few] : {std::pair<uint32_t, bool>{8500, true}, {8501, false}}) {
+    SCOPED_TRACE(count);
+    HEIFLayout layout = grid(1, 1);
+    for (uint32_t id = 3; layout.items.size() < count; ++id) {
+      layout.items.push_back({id, "mime", {}, {}, true});
+    }
+    const Bytes file = HEIFLayoutWrite(layout);
+    EXPECT_EQ(HEIFItems(file).fewEnoughItems(), few);
+  }
   // Each tile is judged on its own as well.
   const HEIFLayout lying = grid(2, 2, 3);
   ExpectJudged(DecodeOf(lying, 4), {true, true, true});

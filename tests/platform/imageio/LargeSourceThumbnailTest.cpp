@@ -722,6 +722,19 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
   }
 }
 
+TEST_F(LargeSourceThumbnailTest, AHEIFOfMoreItemsThanAPhotoHoldsIsRefusedBeforeItIsRead) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  // The sample and hidden items enough to make 8501: libheif alone would
+  // take seconds to read them, and then decode the image.
+  const Bytes file = Rewritten("thumbnail-64x48-of-256x192.heic", [](HEIFLayout& l) {
+    for (uint32_t id = 1000; l.items.size() < 8501; ++id)
+      l.items.push_back({id, "mime", {}, {}, true});
+  });
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  EXPECT_FALSE(ImageDecoderCreate(Shared(file), true, status));
+  EXPECT_EQ(status, kCGImageStatusInvalidData);
+}
+
 TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreTurnedTheWayTheirImageIs) {
   if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
   CGImageSourceStatus status = kCGImageStatusReadingHeader;
