@@ -658,6 +658,12 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
            kHEVC,
            [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 16000, 12000)); }),
        1, false, 1},
+      // Within the limit, but not the picture it declares.
+      {"the image announcing 1024 x 768",
+       Rewritten(
+           kHEVC,
+           [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 1024, 768)); }),
+       1, false, 1},
       {"the image leading with its own parameter sets",
        Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1)); }),
        1, true, 2},
