@@ -449,6 +449,10 @@ TEST_F(HEIFItemsTest, EveryParameterSetInAnItemsDataIsJudgedBeforeADecode) {
   for (int i = 0; i < 4095; ++i) manyUnits = Join({manyUnits, Unit({1 << 1, 1})});
   manyUnits = Join({manyUnits, Unit(SPS(960, 720))});  // the last a decoder meets
   tooManyUnits = Join({Unit({1 << 1, 1}), manyUnits});
+  // Read with lengths of 2 bytes, its length of 4 (70,000) goes astray
+  // and the units after it are skipped.
+  Bytes largeSlice = kSlice;
+  largeSlice.resize(70000, 0xAA);
   // Its length says 8 bytes more than the data holds.
   Bytes pastTheEnd = Unit(SPS(16000, 12000));
   pastTheEnd[3] = uint8_t(pastTheEnd[3] + 8);
@@ -487,7 +491,7 @@ TEST_F(HEIFItemsTest, EveryParameterSetInAnItemsDataIsJudgedBeforeADecode) {
       // libheif reads lengths of 4 bytes whatever the configuration says.
       {"lengths of 4 bytes where the configuration says 2",
        ConfigOf({SPS(960, 720)}, 2),
-       Join({Unit(SPS(16000, 12000)), Unit(kSlice)}),
+       Join({Unit(largeSlice), Unit(SPS(16000, 12000))}),
        {true, false, false}},
       {"a parameter set cut by the data's end",
        Config(960, 720),
