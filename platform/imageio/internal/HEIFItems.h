@@ -1,21 +1,28 @@
 #pragma once
 
-// What a HEIF file's boxes say of its items, read without libheif and
-// without touching coded data: their types, properties, references and
-// where their data lies; the turn an item's rotation and mirroring make;
-// and what decoding an item would make and cost, told by its codec's
-// configuration (HEVC's sequence parameters) and a grid's description, so
-// that a decode is refused before it starts rather than after it has spent
-// its memory.
+// What a HEIF file's boxes say of its items, read without libheif: their
+// types, properties, references and where their data lies; the turn an
+// item's rotation and mirroring make; and what decoding an item would make
+// and cost, told by every picture size a decoder will meet (HEVC's sequence
+// parameter sets, AV1's sequence headers: in the codec's configuration and
+// among the units of the item's own data, whose payloads are skipped by
+// their lengths) and a grid's description, so that a decode is refused
+// before it starts rather than after it has spent its memory.
 
 #include <cstdint>
 #include <map>
 #include <span>
 #include <vector>
 
-// What decoding an item would do, as its coded data's configuration says.
+// What decoding an item would do, as its configuration and data say. An
+// image is judged with its alpha, which is decoded with it: it agrees only
+// when its alpha agrees too and is no larger than it, and is within the
+// limit only when its alpha is. Data that cannot be read for its picture
+// sizes (a parameter set that does not read, more units or announcements
+// than a picture has), or a grid of more tiles than the bound (see
+// HEIFItems.cpp), makes all three false.
 struct HEIFItemDecode {
-  // Whether the configuration was read: HEVC and AV1 items, and grids of
+  // Whether the picture sizes were read: HEVC and AV1 items, and grids of
   // them.
   bool known = false;
   // What decoding makes when known, before the item's own turns.
@@ -26,14 +33,14 @@ struct HEIFItemDecode {
   bool agrees = false;
   // No picture the decode makes (the output, each coded picture of it)
   // has more than kImageMaxPixels pixels. Judged by the declared sizes
-  // where the configuration is not known.
+  // where no picture size is announced.
   bool withinLimit = false;
 };
 
 class HEIFItems {
  public:
-  // `file`: the whole file; only its 'meta' box (and a grid's description
-  // wherever it lies) is read.
+  // `file`: the whole file; only its 'meta' box, a grid's description and
+  // the units' lengths and parameter sets of an item judged are read.
   explicit HEIFItems(std::span<const uint8_t> file);
 
   // The EXIF orientation equal to the item's rotation ('irot', a quarter
