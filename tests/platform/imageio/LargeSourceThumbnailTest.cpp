@@ -649,10 +649,6 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
            kHEVC,
            [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2, 16000, 12000)); }),
        0, true, 2},
-      // As some encoders write them: still the thumbnail.
-      {"the thumbnail's tile leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 2)); }),
-       1, true, 2},
       {"the image announcing 16000 x 12000",
        Rewritten(
            kHEVC,
@@ -664,9 +660,6 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
            kHEVC,
            [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1, 1024, 768)); }),
        1, false, 1},
-      {"the image leading with its own parameter sets",
-       Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, 1)); }),
-       1, true, 2},
       {"the image's alpha",
        Rewritten(kHEVC, [](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutAddAlpha(l, 1)); }), 1, true, 2,
        true},
@@ -725,6 +718,34 @@ TEST_F(LargeSourceThumbnailTest, HEIFItemsWhoseDataAnnounceAnotherPictureAreNeve
     if (!c.alpha) {
       EXPECT_EQ(VisibleDifference(whole, reference), 0);
     }
+  }
+}
+
+// As some encoders write them: the same sample, the thumbnail's tile or the
+// image leading with its own parameter sets, decodes as the sample does.
+// (libde265 reads memory of its own that valgrind takes as undefined when
+// parameter sets come again: this test is left out of the valgrind run.)
+TEST_F(LargeSourceThumbnailTest, HEIFItemsLeadingWithTheirOwnParameterSetsDecodeAsBefore) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  const char* kHEVC = "thumbnail-64x48-of-256x192.heic";
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  auto original = ImageDecoderCreate(Shared(TestData(kHEVC)), true, status);
+  ASSERT_TRUE(original);
+  ImageBitmap reference;
+  ASSERT_TRUE(original->decodeFrame(0, reference));
+  for (const uint32_t item : {2u, 1u}) {
+    SCOPED_TRACE(item == 2 ? "the thumbnail's tile" : "the image");
+    const Bytes file = Rewritten(
+        kHEVC, [&](HEIFLayout& l) { ASSERT_TRUE(HEIFLayoutLeadWithParameterSets(l, item)); });
+    auto decoder = ImageDecoderCreate(Shared(file), true, status);
+    ASSERT_TRUE(decoder);
+    const size_t before = HEIFDecodedImageCount();
+    ImageBitmap scaled, whole;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, 64, 48, scaled));
+    ASSERT_TRUE(decoder->decodeFrame(0, whole));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
+    EXPECT_TRUE(HalfAsBrightQuadrants(scaled, reference));
+    EXPECT_EQ(VisibleDifference(whole, reference), 0);
   }
 }
 
