@@ -289,6 +289,8 @@ CGImageSourceStatus HEIFDecoder::onParse() {
   if (!HEIFInitialiseOnce() || !HaveDecoderFor(typeIdentifier())) {
     return kCGImageStatusUnknownType;
   }
+  // Told before libheif spends its time reading every item.
+  if (!HEIFItems(bytes()).fewEnoughItems()) return kCGImageStatusInvalidData;
   context_ = Heif().heif_context_alloc();
   if (!context_) return kCGImageStatusInvalidData;
   Heif().heif_context_set_maximum_image_size_limit(context_, int(kImageMaxSourceDimension));
@@ -319,10 +321,13 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     ReadExif(handle, image.exif);
     readThumbnails(handle, items, image);
     Heif().heif_image_handle_release(handle);
-    // libheif decodes the whole image, whatever size is asked for.
+    // libheif decodes the whole image, whatever size is asked for; coded
+    // data that makes another size than the image declares makes no image
+    // of it, whatever it costs.
     uint32_t declaredWidth = 0, declaredHeight = 0;
+    const HEIFItemDecode decode = items.decode(id);
     image.decodable = items.declaredSize(id, declaredWidth, declaredHeight)
-                          ? items.decode(id).withinLimit
+                          ? decode.withinLimit && (!decode.known || decode.agrees)
                           : uint64_t(image.width) * image.height <= kImageMaxPixels;
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -247,16 +249,177 @@ bool SequenceHeader(std::span<const uint8_t> obu, uint32_t& width, uint32_t& hei
 // Coded pictures are padded to whole coding blocks: never by 64 pixels.
 constexpr uint64_t kCodingPadding = 64;
 
-// An AV1 item's data starts with its sequence header (after a temporal
-// delimiter at most): a few dozen bytes.
-constexpr size_t kAV1HeaderBytes = 256;
-
 // Whether `count` tiles of `tile` pixels lay out `size` pixels: they cover
 // it, and overhang it by less than a tile (a single tile: by less than a
 // coded picture's padding).
 bool TilesLayOut(uint32_t count, uint32_t tile, uint32_t size) {
   const uint64_t covered = uint64_t(count) * tile;
   return covered >= size && covered < uint64_t(size) + (count > 1 ? tile : kCodingPadding);
+}
+
+// The most tiles of `tile` pixels a grid of a size a source may declare
+// needs: the narrowest image of each count of columns, as tall as it may
+// then be.
+constexpr uint64_t MostTilesOf(uint64_t tile) {
+  uint64_t most = 0;
+  for (uint64_t across = 1; (across - 1) * tile < kImageMaxSourceDimension; ++across) {
+    const uint64_t width = (across - 1) * tile + 1;
+    const uint64_t height =
+        std::min<uint64_t>(kImageMaxSourceDimension, kImageMaxSourcePixels / width);
+    most = std::max(most, across * ((height + tile - 1) / tile));
+  }
+  return most;
+}
+
+// A grid's tiles are each decoded apart, each with its decoder's setup and
+// its own pasting, at a cost that grows faster than their count: 4,250
+// tiles of 16 or 64 pixels take about 4 seconds of CPU, 10,000 take 12.
+// Phones write 512-pixel tiles, and a grid of any size a source may declare
+// needs no more of them than this.
+constexpr uint64_t kMostGridTiles = MostTilesOf(512);
+static_assert(kMostGridTiles == 4250);
+
+// A grid of the most tiles, and as many again for an auxiliary grid of the
+// same layout (an alpha, a gain map) and the file's other items.
+constexpr size_t kMostItems = 2 * kMostGridTiles;
+
+// What a decoder meets before and within an item's coded data: the
+// parameter sets (HEVC) or sequence headers (AV1) of every picture it may
+// make. A still picture is a few slices or tiles; no encoder writes more
+// than a few hundred units for one, so past this many the data is not
+// judged.
+constexpr size_t kMostCodedUnits = 4096;
+// Of a parameter set or sequence header, only the start is read: the
+// picture's size comes within its first hundred bytes or so, however its
+// optional parts are laid out.
+constexpr size_t kParameterSetBytes = 1024;
+
+// The coded pictures' sizes an item's configuration and data announce, and
+// whether each announcement could be read.
+struct Announced {
+  std::vector<HEVCPictureSize> pictures;
+  bool unreadable = false;
+};
+
+// An item announces its picture once or a few times; past this many
+// announcements its data is not judged.
+constexpr size_t kMostAnnouncements = 16;
+
+void AnnounceHEVC(std::span<const uint8_t> nal, Announced& out) {
+  if (nal.size() < 1 || ((nal[0] >> 1) & 0x3F) != 33) return;
+  if (out.pictures.size() == kMostAnnouncements) {
+    out.unreadable = true;
+    return;
+  }
+  HEVCPictureSize picture;
+  if (SequenceParameters(nal.first(std::min(nal.size(), kParameterSetBytes)), picture)) {
+    out.pictures.push_back(picture);
+  } else {
+    out.unreadable = true;
+  }
+}
+
+void AnnounceAV1(std::span<const uint8_t> payload, Announced& out) {
+  if (out.pictures.size() == kMostAnnouncements) {
+    out.unreadable = true;
+    return;
+  }
+  uint32_t width = 0, height = 0;
+  if (SequenceHeader(payload.first(std::min(payload.size(), kParameterSetBytes)), width, height)) {
+    out.pictures.push_back({width, height, width, height});
+  } else {
+    out.unreadable = true;
+  }
+}
+
+// An item's data: its extents, in order, as one run of bytes, of which
+// only the few bytes asked for are read.
+class ItemData {
+ public:
+  explicit ItemData(const std::vector<std::span<const uint8_t>>& parts) {
+    for (std::span<const uint8_t> part : parts) {
+      if (part.empty()) continue;
+      starts_.push_back(size_);
+      parts_.push_back(part);
+      size_ += part.size();
+    }
+  }
+  uint64_t size() const { return size_; }
+  // Up to `most` bytes from `pos` into `out`, fewer at the end; how many.
+  size_t read(uint64_t pos, uint8_t* out, size_t most) const {
+    if (pos >= size_) return 0;
+    size_t i =
+        parts_.size() == 1
+            ? 0
+            : size_t(std::upper_bound(starts_.begin(), starts_.end(), pos) - starts_.begin()) - 1;
+    size_t done = 0;
+    for (; done < most && i < parts_.size(); ++i) {
+      const size_t from = size_t(pos - starts_[i]);
+      const size_t n = std::min(parts_[i].size() - from, most - done);
+      std::memcpy(out + done, parts_[i].data() + from, n);
+      done += n;
+      pos += n;
+    }
+    return done;
+  }
+  std::vector<uint8_t> copy(uint64_t pos, size_t most) const {
+    std::vector<uint8_t> out(size_t(std::min<uint64_t>(most, pos < size_ ? size_ - pos : 0)));
+    out.resize(read(pos, out.data(), out.size()));
+    return out;
+  }
+
+ private:
+  std::vector<std::span<const uint8_t>> parts_;
+  std::vector<uint64_t> starts_;
+  uint64_t size_ = 0;
+};
+
+// Every sequence parameter set among NAL units each led by its length in
+// `lengthSize` bytes; the payloads between are skipped by their lengths.
+// Units cut short by the data's end are read as far as they go, as a
+// decoder would. False past kMostCodedUnits.
+bool AnnounceNALUnits(const ItemData& data, size_t lengthSize, Announced& out) {
+  uint64_t pos = 0;
+  for (size_t count = 0; pos < data.size(); ++count) {
+    if (count == kMostCodedUnits) return false;
+    uint8_t prefix[5];
+    if (data.read(pos, prefix, lengthSize + 1) < lengthSize) break;
+    uint64_t length = 0;
+    for (size_t i = 0; i < lengthSize; ++i) length = (length << 8) | prefix[i];
+    pos += lengthSize;
+    if (length > 0 && pos < data.size() && ((prefix[lengthSize] >> 1) & 0x3F) == 33) {
+      AnnounceHEVC(data.copy(pos, size_t(std::min<uint64_t>(length, kParameterSetBytes))), out);
+    }
+    pos += length;
+  }
+  return true;
+}
+
+// Every sequence header among AV1 open bitstream units, the other units
+// skipped by their sizes; read until a unit does not. False past
+// kMostCodedUnits.
+bool AnnounceOBUs(const ItemData& data, Announced& out) {
+  uint64_t pos = 0;
+  for (size_t count = 0; pos < data.size(); ++count) {
+    if (count == kMostCodedUnits) return false;
+    // A header, its extension and a size of 8 bytes at most.
+    uint8_t head[10];
+    const size_t got = data.read(pos, head, sizeof head);
+    Fields f({head, got});
+    const uint64_t header = f.read(1);
+    if (header & 4) f.read(1);  // extension
+    uint64_t size = 0;
+    const bool sized = header & 2;
+    if (sized && !ReadLEB128(f, size)) break;
+    pos += got - f.rest().size();
+    if (!sized) size = data.size() - pos;  // the last unit: to the end
+    if (((header >> 3) & 15) == 1) {
+      AnnounceAV1(data.copy(pos, size_t(std::min<uint64_t>(size, kParameterSetBytes))), out);
+    }
+    if (size > data.size() - pos) break;
+    pos += size;
+  }
+  return true;
 }
 
 }  // namespace
@@ -277,21 +440,12 @@ bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out) {
 }
 
 bool AV1FrameSizeOf(std::span<const uint8_t> obus, uint32_t& width, uint32_t& height) {
-  Fields f(obus);
-  while (!f.atEnd() && f.ok()) {
-    const uint64_t header = f.read(1);
-    if (header & 4) f.read(1);  // extension
-    uint64_t size = 0;
-    if (!(header & 2)) {
-      size = f.rest().size();
-    } else if (!ReadLEB128(f, size)) {
-      return false;
-    }
-    const std::span<const uint8_t> payload = f.take(size_t(std::min<uint64_t>(size, SIZE_MAX)));
-    if (!f.ok()) return false;
-    if (((header >> 3) & 15) == 1) return SequenceHeader(payload, width, height);
-  }
-  return false;
+  Announced announced;
+  AnnounceOBUs(ItemData({obus}), announced);
+  if (announced.unreadable || announced.pictures.empty()) return false;
+  width = announced.pictures.front().codedWidth;
+  height = announced.pictures.front().codedHeight;
+  return true;
 }
 
 HEIFItems::HEIFItems(std::span<const uint8_t> file) : file_(file) {
@@ -318,6 +472,7 @@ void HEIFItems::readItemInfo(std::span<const uint8_t> iinf) {
   f.read(version == 0 ? 2 : 4);  // entry count: the boxes tell
   for (const Box& infe : Boxes(f.rest())) {
     if (infe.type != Tag("infe")) continue;
+    ++itemCount_;
     Fields e(infe.body);
     const uint64_t v = e.read(1);
     e.read(3);
@@ -359,13 +514,19 @@ void HEIFItems::readReferences(std::span<const uint8_t> iref) {
   f.read(3);
   const size_t idSize = version == 0 ? 2 : 4;
   for (const Box& reference : Boxes(f.rest())) {
-    if (reference.type != Tag("dimg")) continue;
+    const bool derived = reference.type == Tag("dimg");
+    if (!derived && reference.type != Tag("auxl")) continue;
     Fields r(reference.body);
     const uint32_t from = uint32_t(r.read(idSize));
     const uint64_t count = r.read(2);
     std::vector<uint32_t> to;
     for (uint64_t i = 0; i < count && r.ok(); ++i) to.push_back(uint32_t(r.read(idSize)));
-    if (r.ok()) derivedFrom_[from] = std::move(to);
+    if (!r.ok()) continue;
+    if (derived) {
+      derivedFrom_[from] = std::move(to);
+    } else {
+      for (uint32_t image : to) auxiliaries_[image].push_back(from);
+    }
   }
 }
 
@@ -418,6 +579,8 @@ int HEIFItems::orientation(uint32_t item) const {
   return OrientationOf(turn);
 }
 
+bool HEIFItems::fewEnoughItems() const { return itemCount_ <= kMostItems; }
+
 bool HEIFItems::declaredSize(uint32_t item, uint32_t& width, uint32_t& height) const {
   const Property* ispe = property(item, Tag("ispe"));
   if (!ispe) return false;
@@ -428,16 +591,29 @@ bool HEIFItems::declaredSize(uint32_t item, uint32_t& width, uint32_t& height) c
   return f.ok() && width > 0 && height > 0;
 }
 
-std::span<const uint8_t> HEIFItems::dataHead(uint32_t item, size_t most) const {
+std::vector<std::span<const uint8_t>> HEIFItems::dataParts(uint32_t item) const {
+  std::vector<std::span<const uint8_t>> parts;
   auto it = locations_.find(item);
-  if (it == locations_.end() || it->second.extents.empty() || it->second.method > 1) return {};
+  if (it == locations_.end() || it->second.method > 1) return parts;
   const std::span<const uint8_t> from = it->second.method == 0 ? file_ : idat_;
-  const Extent& e = it->second.extents.front();
-  if (e.offset >= from.size()) return {};
-  // A length of 0 stands for the rest of the file.
-  const uint64_t length = e.length ? e.length : from.size() - e.offset;
-  return from.subspan(size_t(e.offset),
-                      size_t(std::min<uint64_t>({length, from.size() - e.offset, uint64_t(most)})));
+  for (const Extent& e : it->second.extents) {
+    // What lies outside the file is never read, by a decoder either.
+    if (e.offset >= from.size()) break;
+    // A length of 0 stands for the rest of the file.
+    const uint64_t length = e.length ? e.length : from.size() - e.offset;
+    parts.push_back(
+        from.subspan(size_t(e.offset), size_t(std::min<uint64_t>(length, from.size() - e.offset))));
+  }
+  return parts;
+}
+
+bool HEIFItems::isAlpha(uint32_t item) const {
+  const Property* auxC = property(item, Tag("auxC"));
+  if (!auxC || auxC->body.size() < 4) return false;
+  const std::span<const uint8_t> name = auxC->body.subspan(4);
+  const std::string type(name.begin(), std::find(name.begin(), name.end(), 0));
+  return type == "urn:mpeg:hevc:2015:auxid:1" ||
+         type == "urn:mpeg:mpegB:cicp:systems:auxiliary:alpha";
 }
 
 std::vector<uint8_t> HEIFItems::smallData(uint32_t item, size_t most) const {
@@ -465,44 +641,85 @@ bool HEIFItems::declares(uint32_t item, uint32_t width, uint32_t height) const {
 }
 
 HEIFItemDecode HEIFItems::decode(uint32_t item, int depth) const {
+  HEIFItemDecode decode = decodeCoded(item, depth);
+  auto auxiliaries = auxiliaries_.find(item);
+  if (depth > 0 || auxiliaries == auxiliaries_.end()) return decode;
+  // An image's alpha is decoded with it, and costs what it costs.
+  uint32_t width = decode.width, height = decode.height;
+  if (!decode.known) declaredSize(item, width, height);
+  for (uint32_t auxiliary : auxiliaries->second) {
+    if (auxiliary == item || !isAlpha(auxiliary)) continue;
+    const HEIFItemDecode alpha = decodeCoded(auxiliary, depth);
+    uint32_t alphaWidth = alpha.width, alphaHeight = alpha.height;
+    if (!alpha.known) declaredSize(auxiliary, alphaWidth, alphaHeight);
+    decode.known = decode.known && alpha.known;
+    decode.withinLimit = decode.withinLimit && alpha.withinLimit;
+    // A plane of the image's own: larger than the image, it is a lie of
+    // one of them.
+    decode.agrees = decode.agrees && alpha.agrees && alphaWidth <= width && alphaHeight <= height;
+  }
+  return decode;
+}
+
+HEIFItemDecode HEIFItems::decodeCoded(uint32_t item, int depth) const {
   HEIFItemDecode decode;
   uint32_t width = 0, height = 0;
   if (!declaredSize(item, width, height)) return decode;
   decode.withinLimit = uint64_t(width) * height <= kImageMaxPixels;
   auto type = types_.find(item);
   if (type == types_.end()) return decode;
+  // Every picture size a decoder will meet: in the configuration it is
+  // given first, and in the item's own data after it.
+  Announced announced;
+  bool whole = true;
+  const ItemData data(dataParts(item));
   if (type->second == Tag("hvc1")) {
     const Property* hvcC = property(item, Tag("hvcC"));
-    HEVCPictureSize picture;
-    if (!hvcC || !HEVCPictureSizeOf(hvcC->body, picture)) return decode;
-    decode.known = true;
-    decode.width = picture.width;
-    decode.height = picture.height;
-    decode.withinLimit = uint64_t(picture.codedWidth) * picture.codedHeight <= kImageMaxPixels;
-    decode.agrees = declares(item, picture.width, picture.height) &&
+    if (!hvcC || hvcC->body.size() < 23) return decode;
+    Fields f(hvcC->body);
+    f.take(22);
+    const uint64_t arrays = f.read(1);
+    for (uint64_t a = 0; a < arrays && f.ok(); ++a) {
+      f.read(1);  // completeness, NAL unit type
+      const uint64_t units = f.read(2);
+      for (uint64_t u = 0; u < units && f.ok(); ++u) {
+        const std::span<const uint8_t> nal = f.take(size_t(f.read(2)));
+        if (f.ok()) AnnounceHEVC(nal, announced);
+      }
+    }
+    // The data's units are led by lengths of the size the configuration
+    // gives; libheif reads them as 4 bytes whatever it gives. Whichever
+    // way a decoder reads them, its parameter sets are among those read.
+    const size_t lengthSize = (hvcC->body[21] & 3) + 1;
+    whole = AnnounceNALUnits(data, lengthSize, announced) &&
+            (lengthSize == 4 || AnnounceNALUnits(data, 4, announced));
+  } else if (type->second == Tag("av01")) {
+    const Property* av1C = property(item, Tag("av1C"));
+    if (!av1C || av1C->body.size() < 4) return decode;
+    whole =
+        AnnounceOBUs(ItemData({av1C->body.subspan(4)}), announced) && AnnounceOBUs(data, announced);
+  } else {
+    // A grid's tiles are coded items; a grid of grids is not read.
+    if (type->second == Tag("grid") && depth == 0) return decodeGrid(item, depth);
+    return decode;
+  }
+  // What cannot be read may say anything: nothing tells what decoding costs.
+  if (!whole || announced.unreadable) return {};
+  // Nothing to decode by: as declared.
+  if (announced.pictures.empty()) return decode;
+  decode.known = true;
+  decode.width = announced.pictures.front().width;
+  decode.height = announced.pictures.front().height;
+  // Judged by what is coded, not by what the item declares; by the coded
+  // size, as a window may hide the picture's cost.
+  decode.withinLimit = decode.agrees = true;
+  for (const HEVCPictureSize& picture : announced.pictures) {
+    decode.withinLimit =
+        decode.withinLimit && uint64_t(picture.codedWidth) * picture.codedHeight <= kImageMaxPixels;
+    decode.agrees = decode.agrees && declares(item, picture.width, picture.height) &&
                     picture.codedWidth < picture.width + kCodingPadding &&
                     picture.codedHeight < picture.height + kCodingPadding;
-    return decode;
   }
-  if (type->second == Tag("av01")) {
-    // The sequence header, in the configuration or else leading the data.
-    const Property* av1C = property(item, Tag("av1C"));
-    uint32_t w = 0, h = 0;
-    if (!av1C || av1C->body.size() < 4 ||
-        (!AV1FrameSizeOf(av1C->body.subspan(4), w, h) &&
-         !AV1FrameSizeOf(dataHead(item, kAV1HeaderBytes), w, h))) {
-      return decode;
-    }
-    // Frames may be smaller than the largest; none larger.
-    decode.known = true;
-    decode.width = w;
-    decode.height = h;
-    decode.withinLimit = uint64_t(w) * h <= kImageMaxPixels;
-    decode.agrees = declares(item, w, h);
-    return decode;
-  }
-  // A grid's tiles are coded items; a grid of grids is not read.
-  if (type->second == Tag("grid") && depth == 0) return decodeGrid(item, depth);
   return decode;
 }
 
@@ -523,6 +740,9 @@ HEIFItemDecode HEIFItems::decodeGrid(uint32_t item, int depth) const {
   if (!f.ok() || tiles == derivedFrom_.end() || tiles->second.size() != size_t(rows) * columns) {
     return {.withinLimit = decode.withinLimit};
   }
+  // However small its tiles, past the bound a grid costs more time than
+  // any photo's.
+  if (uint64_t(rows) * columns > kMostGridTiles) return {};
   decode.known = true;
   decode.agrees = declares(item, decode.width, decode.height);
   decode.withinLimit =

@@ -23,6 +23,7 @@ class HostSession {
   ~HostSession();
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   bool send(const std::string& line);
   // The reply to the request with this integer id, waiting at most
   // `timeoutSeconds` of real time for it.

@@ -29,6 +29,7 @@
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/uikit/UIImage.h"
+#include "support/HEIFLayout.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "support/images/ImageLoadingTestSupport.h"
@@ -827,6 +828,86 @@ TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
   const std::string video = files.asList()[0].find("path")->asString();
   EXPECT_EQ(FixtureStreamTypes(video), FixtureStreamTypes(library + "/c.mp4")) << video;
   EXPECT_EQ(readFile(files.asList()[1].find("path")->asString()), readFile(library + "/d.jpg"));
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
+// The most the host has held in memory so far (its resident peak).
+size_t peakResidentBytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// HEIC photos of 960 x 720 with a thumbnail item of the same picture, one
+// item of each (the thumbnail, the image, an alpha added to the image) led
+// by parameter sets of a 16000 x 12000 picture: its decode would cost the
+// host gigabytes. The grid shows each from an item that tells the truth,
+// and the picked files are exported as they are.
+TEST_F(MediaRoadHost, PhotosWhoseItemsAnnounceHugePicturesCostTheGridNothingOfThem) {
+  TempFolder scratch;
+  const std::string container = scratch.makeFolder("container");
+  const std::string library = scratch.makeFolder("library");
+  const std::string plain = scratch.path() + "/plain.heic";
+  ASSERT_TRUE(WriteFixtureImage(plain, "public.heic", 960, 720));
+  const std::string encoded = readFile(plain);
+  // Item 200 is the thumbnail: the image's own coded picture again.
+  const auto write = [&](const std::string& name, const std::function<bool(HEIFLayout&)>& lie) {
+    HEIFLayout layout = HEIFLayoutRead(Bytes(encoded.begin(), encoded.end()));
+    HEIFLayoutItem* image = layout.item(layout.primary);
+    ASSERT_TRUE(image && image->type == "hvc1");
+    HEIFLayoutItem thumbnail = *image;
+    thumbnail.id = 200;
+    layout.items.push_back(thumbnail);
+    layout.references.push_back({"thmb", 200, {layout.primary}});
+    ASSERT_TRUE(lie(layout));
+    const Bytes file = HEIFLayoutWrite(layout);
+    std::ofstream(library + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  };
+  write("thumbnail.heic",
+        [](HEIFLayout& l) { return HEIFLayoutLeadWithParameterSets(l, 200, 16000, 12000); });
+  write("image.heic",
+        [](HEIFLayout& l) { return HEIFLayoutLeadWithParameterSets(l, l.primary, 16000, 12000); });
+  write("alpha.heic", [](HEIFLayout& l) { return HEIFLayoutAddAlpha(l, l.primary, 16000, 12000); });
+  HostSession host(
+      {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+      scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":2,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true}})");
+  idle(host);
+  auto cells = assetCells(host);
+  ASSERT_EQ(cells.size(), 3u);
+  keepSnapshot(host, scratch, "huge-announcements.png");
+  // Each shows the fixture's picture: its top-left pixel is red.
+  const std::string shot = scratch.path() + "/huge-announcements.png";
+  CGImageRef screen = UIImage::imageWithContentsOfFile(shot)->CGImage();
+  const double scale = double(screen->width()) / viewTree(host).front().frame.size.width;
+  for (const Node& cell : cells) {
+    const auto pixel = il_test::PixelAt(screen, size_t((cell.frame.origin.x + 4) * scale),
+                                        size_t((cell.frame.origin.y + 4) * scale));
+    EXPECT_GT(pixel[0], 160) << cell.label;
+    EXPECT_LT(pixel[2], 100) << cell.label;
+  }
+  // Each such decode alone would take more than a gigabyte.
+  EXPECT_LT(peakResidentBytes(host.pid()), size_t(1) << 30);
+  for (const Node& cell : cells) ASSERT_TRUE(tap(host, centre(cell)));
+  auto done = buttonsTitled(host, "Done (3)");
+  ASSERT_EQ(done.size(), 1u);
+  ASSERT_TRUE(tap(host, centre(done[0])));
+  auto reply = host.reply(2, kWait);
+  const Value& files = resultOf(reply);
+  ASSERT_EQ(files.size(), 3u) << describe(reply);
+  std::multiset<std::string> exported, originals;
+  for (const Value& file : files.asList()) exported.insert(readFile(file.find("path")->asString()));
+  for (const char* name : {"thumbnail.heic", "image.heic", "alpha.heic"}) {
+    originals.insert(readFile(library + "/" + name));
+  }
+  EXPECT_TRUE(exported == originals);
+  EXPECT_LT(peakResidentBytes(host.pid()), size_t(1) << 30);
   EXPECT_EQ(host.finish(kWait), 0);
 }
 

@@ -1,21 +1,28 @@
 #pragma once
 
-// What a HEIF file's boxes say of its items, read without libheif and
-// without touching coded data: their types, properties, references and
-// where their data lies; the turn an item's rotation and mirroring make;
-// and what decoding an item would make and cost, told by its codec's
-// configuration (HEVC's sequence parameters) and a grid's description, so
-// that a decode is refused before it starts rather than after it has spent
-// its memory.
+// What a HEIF file's boxes say of its items, read without libheif: their
+// types, properties, references and where their data lies; the turn an
+// item's rotation and mirroring make; and what decoding an item would make
+// and cost, told by every picture size a decoder will meet (HEVC's sequence
+// parameter sets, AV1's sequence headers: in the codec's configuration and
+// among the units of the item's own data, whose payloads are skipped by
+// their lengths) and a grid's description, so that a decode is refused
+// before it starts rather than after it has spent its memory.
 
 #include <cstdint>
 #include <map>
 #include <span>
 #include <vector>
 
-// What decoding an item would do, as its coded data's configuration says.
+// What decoding an item would do, as its configuration and data say. An
+// image is judged with its alpha, which is decoded with it: it agrees only
+// when its alpha agrees too and is no larger than it, and is within the
+// limit only when its alpha is. Data that cannot be read for its picture
+// sizes (a parameter set that does not read, more units or announcements
+// than a picture has), or a grid of more tiles than the bound (see
+// HEIFItems.cpp), makes all three false.
 struct HEIFItemDecode {
-  // Whether the configuration was read: HEVC and AV1 items, and grids of
+  // Whether the picture sizes were read: HEVC and AV1 items, and grids of
   // them.
   bool known = false;
   // What decoding makes when known, before the item's own turns.
@@ -26,14 +33,14 @@ struct HEIFItemDecode {
   bool agrees = false;
   // No picture the decode makes (the output, each coded picture of it)
   // has more than kImageMaxPixels pixels. Judged by the declared sizes
-  // where the configuration is not known.
+  // where no picture size is announced.
   bool withinLimit = false;
 };
 
 class HEIFItems {
  public:
-  // `file`: the whole file; only its 'meta' box (and a grid's description
-  // wherever it lies) is read.
+  // `file`: the whole file; only its 'meta' box, a grid's description and
+  // the units' lengths and parameter sets of an item judged are read.
   explicit HEIFItems(std::span<const uint8_t> file);
 
   // The EXIF orientation equal to the item's rotation ('irot', a quarter
@@ -44,6 +51,10 @@ class HEIFItems {
   // declares none.
   bool declaredSize(uint32_t item, uint32_t& width, uint32_t& height) const;
   HEIFItemDecode decode(uint32_t item) const { return decode(item, 0); }
+  // Whether the file holds no more items than a photo may: libheif's
+  // reading of a file's items takes time growing with the square of their
+  // count (seconds at 8,500, minutes at 65,536), before any is decoded.
+  bool fewEnoughItems() const;
 
  private:
   struct Property {
@@ -59,7 +70,11 @@ class HEIFItems {
   };
 
   HEIFItemDecode decode(uint32_t item, int depth) const;
+  // The item alone, without its alpha.
+  HEIFItemDecode decodeCoded(uint32_t item, int depth) const;
   HEIFItemDecode decodeGrid(uint32_t item, int depth) const;
+  // Whether the item is an alpha plane ('auxC' names it one).
+  bool isAlpha(uint32_t item) const;
   // Whether `width` x `height` is the size the item declares, either way
   // round when the item makes a quarter turn.
   bool declares(uint32_t item, uint32_t width, uint32_t height) const;
@@ -68,8 +83,8 @@ class HEIFItems {
   // The item's data when it is small (a grid's description); empty when
   // it lies outside the file or is larger than `most`.
   std::vector<uint8_t> smallData(uint32_t item, size_t most) const;
-  // The first `most` bytes at most of the item's data (of its first extent).
-  std::span<const uint8_t> dataHead(uint32_t item, size_t most) const;
+  // The item's data, extent by extent, as far as it lies in the file.
+  std::vector<std::span<const uint8_t>> dataParts(uint32_t item) const;
 
   void readItemInfo(std::span<const uint8_t> iinf);
   void readLocations(std::span<const uint8_t> iloc);
@@ -79,9 +94,11 @@ class HEIFItems {
   std::span<const uint8_t> file_;
   std::span<const uint8_t> idat_;
   std::map<uint32_t, uint32_t> types_;
+  size_t itemCount_ = 0;                                   // every 'infe', of whatever version
   std::vector<Property> properties_;                       // of 'ipco', in order
   std::map<uint32_t, std::vector<size_t>> associations_;   // item: indices into properties_
   std::map<uint32_t, std::vector<uint32_t>> derivedFrom_;  // 'dimg': item to its inputs
+  std::map<uint32_t, std::vector<uint32_t>> auxiliaries_;  // 'auxl': item to its auxiliaries
   std::map<uint32_t, Location> locations_;
 };
 

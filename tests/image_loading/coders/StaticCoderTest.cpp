@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/coders/ILImageIOCoder.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
+#include "support/HEIFLayout.h"
 #include "support/HostilePDF.h"
 #include "support/TestEnvironment.h"
 #include "support/images/ImageLoadingTestSupport.h"
@@ -38,6 +43,56 @@ TEST_F(StaticCoderTest, DecodesFirstImageWithOptionsAndIgnoresAnimationKeys) {
   EXPECT_EQ(coder->decodedImageWithData(NSData::dataWithBytes("\x01\x02\x03", 3), Value()),
             nullptr);
   EXPECT_EQ(coder->decodedImageWithData(nullptr, Value()), nullptr);
+}
+
+// The stored sample of 256 x 192 (item 1) with a thumbnail of 64 x 48 (a
+// grid of one tile, item 2), an item's data led by parameter sets of a
+// 16000 x 12000 picture: decoding that picture would cost gigabytes.
+TEST_F(StaticCoderTest, HEIFItemsWhoseDataAnnounceAHugePictureAreNotDecoded) {
+  const auto types = CGImageSourceCopyTypeIdentifiers();
+  if (std::find(types.begin(), types.end(), "public.heic") == types.end()) {
+    GTEST_SKIP() << "no HEVC decoder";
+  }
+  const char* dir = std::getenv("QX_TEST_DATA");
+  ASSERT_TRUE(dir);
+  NSDataPtr sample =
+      NSData::dataWithContentsOfFile(std::string(dir) + "/imageio/thumbnail-64x48-of-256x192.heic");
+  ASSERT_TRUE(sample);
+  const auto lying = [&](uint32_t item) {
+    HEIFLayout layout = HEIFLayoutRead(Bytes(sample->bytes(), sample->bytes() + sample->length()));
+    EXPECT_TRUE(HEIFLayoutLeadWithParameterSets(layout, item, 16000, 12000));
+    return NSData::dataWithBytes(HEIFLayoutWrite(layout));
+  };
+  const Value thumbnail =
+      Value::map({{kILImageCoderDecodeThumbnailPixelSize, ILImageCoderSizeValue({64, 48})}});
+  struct Row {
+    const char* what;
+    NSDataPtr data;
+    Value options;
+    bool image;
+    bool halfBright;  // the thumbnail item's picture, not the image's
+    size_t decodes;
+  };
+  const Row rows[] = {
+      {"a lying thumbnail: the image is decoded", lying(2), thumbnail, true, false, 1},
+      {"a lying image: its thumbnail", lying(1), thumbnail, true, true, 1},
+      {"a lying image, whole: nothing is decoded", lying(1), Value(), false, false, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const size_t before = HEIFDecodedImageCount();
+    UIImagePtr image = ILImageIOCoder::sharedCoder()->decodedImageWithData(r.data, r.options);
+    if (r.image) {
+      ASSERT_TRUE(image);
+      EXPECT_EQ(image->CGImage()->width(), 64u);
+      // The top-left quadrant: red, at full or half brightness.
+      const auto red = PixelAt(image->CGImage(), 16, 12);
+      EXPECT_EQ(red[0] < 160, r.halfBright) << int(red[0]);
+    } else if (image) {
+      PixelAt(image->CGImage(), 0, 0);  // whatever is answered, drawing it decodes nothing
+    }
+    EXPECT_EQ(HEIFDecodedImageCount() - before, r.decodes);
+  }
 }
 
 TEST_F(StaticCoderTest, PDFIsDrawnAtItsBoxOrTargetSize) {

@@ -12,6 +12,7 @@
 #include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/internal/HEIFItems.h"
+#include "support/HEIFLayout.h"
 #include "support/TestEnvironment.h"
 
 namespace heif_items_test {
@@ -78,9 +79,9 @@ struct Window {
   uint32_t left = 0, right = 0, top = 0, bottom = 0;
 };
 
-// An 'hvcC' body holding one sequence parameter set (4:2:0 unless said).
-Bytes Config(uint32_t codedWidth, uint32_t codedHeight, Window window = {}, uint32_t chroma = 1,
-             uint32_t subLayers = 0) {
+// A sequence parameter set NAL unit (4:2:0 unless said).
+Bytes SPS(uint32_t codedWidth, uint32_t codedHeight, Window window = {}, uint32_t chroma = 1,
+          uint32_t subLayers = 0) {
   BitWriter sps;
   sps.u(33 << 1, 8);  // NAL unit header: a sequence parameter set
   sps.u(1, 8);
@@ -112,15 +113,29 @@ Bytes Config(uint32_t codedWidth, uint32_t codedHeight, Window window = {}, uint
     sps.ue(window.bottom);
   }
   sps.ue(0);  // bit depths and the rest: never read
-  const Bytes nal = sps.nal();
+  return sps.nal();
+}
+
+// An 'hvcC' body holding the NAL units in one array, its data's units led
+// by lengths of `lengthSize` bytes.
+Bytes ConfigOf(const std::vector<Bytes>& nals, size_t lengthSize = 4) {
   Bytes config(22, 0);
   config[0] = 1;
+  config[21] = uint8_t(0xFC | (lengthSize - 1));
   config.push_back(1);  // one array
   config.push_back(0x80 | 33);
-  AppendBE16(config, 1);  // one unit
-  AppendBE16(config, uint32_t(nal.size()));
-  config.insert(config.end(), nal.begin(), nal.end());
+  AppendBE16(config, uint32_t(nals.size()));
+  for (const Bytes& nal : nals) {
+    AppendBE16(config, uint32_t(nal.size()));
+    config.insert(config.end(), nal.begin(), nal.end());
+  }
   return config;
+}
+
+// An 'hvcC' body holding one sequence parameter set.
+Bytes Config(uint32_t codedWidth, uint32_t codedHeight, Window window = {}, uint32_t chroma = 1,
+             uint32_t subLayers = 0) {
+  return ConfigOf({SPS(codedWidth, codedHeight, window, chroma, subLayers)});
 }
 
 struct AV1Header {
@@ -384,6 +399,281 @@ TEST_F(HEIFItemsTest, AV1SequenceHeadersTellTheLargestFrame) {
   // No header in the configuration and no data to find one in.
   const Bytes bare = File({0x81, 0, 0x0C, 0}, 64, 48, true);
   EXPECT_FALSE(HEIFItems(bare).decode(1).known);
+}
+
+namespace {
+
+// A NAL unit led by its length in `lengthSize` bytes, as an item's data
+// carries it.
+Bytes Unit(const Bytes& nal, size_t lengthSize = 4) {
+  Bytes unit;
+  for (size_t i = lengthSize; i > 0; --i) unit.push_back(uint8_t(nal.size() >> (8 * (i - 1))));
+  unit.insert(unit.end(), nal.begin(), nal.end());
+  return unit;
+}
+
+// A coded slice of a picture (its payload is never read here).
+const Bytes kSlice = {19 << 1, 1, 0xAF, 0x12, 0x34, 0x56};
+const Bytes kVPS = {32 << 1, 1, 0x0C, 0x01, 0xFF, 0xFF};
+const Bytes kPPS = {34 << 1, 1, 0xC1, 0x73, 0xD0, 0x89};
+
+HEIFLayoutItem Coded(uint32_t id, const char* type, const Bytes& config, uint32_t width,
+                     uint32_t height, const Bytes& data = {}) {
+  return {id,
+          type,
+          {HEIFBox(std::string(type) == "av01" ? "av1C" : "hvcC", config), HEIFIspe(width, height)},
+          data};
+}
+
+HEIFItemDecode DecodeOf(const HEIFLayout& layout, uint32_t item) {
+  const Bytes file = HEIFLayoutWrite(layout);
+  return HEIFItems(file).decode(item);
+}
+
+struct Judged {
+  bool known, agrees, withinLimit;
+};
+
+void ExpectJudged(const HEIFItemDecode& decode, Judged expected) {
+  EXPECT_EQ(decode.known, expected.known);
+  EXPECT_EQ(decode.agrees, expected.agrees);
+  EXPECT_EQ(decode.withinLimit, expected.withinLimit);
+}
+
+}  // namespace
+
+TEST_F(HEIFItemsTest, EveryParameterSetInAnItemsDataIsJudgedBeforeADecode) {
+  const Bytes lie = Join({Unit(kVPS), Unit(SPS(16000, 12000)), Unit(kPPS)});
+  const Bytes truthful = Join({Unit(kVPS), Unit(SPS(960, 720)), Unit(kPPS)});
+  Bytes manyUnits, tooManyUnits;
+  for (int i = 0; i < 4095; ++i) manyUnits = Join({manyUnits, Unit({1 << 1, 1})});
+  manyUnits = Join({manyUnits, Unit(SPS(960, 720))});  // the last a decoder meets
+  tooManyUnits = Join({Unit({1 << 1, 1}), manyUnits});
+  // Read with lengths of 2 bytes, its length of 4 (70,000) goes astray
+  // and the units after it are skipped.
+  Bytes largeSlice = kSlice;
+  largeSlice.resize(70000, 0xAA);
+  // Its length says 8 bytes more than the data holds.
+  Bytes pastTheEnd = Unit(SPS(16000, 12000));
+  pastTheEnd[3] = uint8_t(pastTheEnd[3] + 8);
+  Bytes sixteen, seventeen;
+  for (int i = 0; i < 15; ++i) sixteen = Join({sixteen, Unit(SPS(960, 720))});
+  seventeen = Join({sixteen, Unit(SPS(960, 720))});
+  struct Case {
+    const char* what;
+    Bytes config, data;
+    Judged judged;
+  };
+  const Case cases[] = {
+      {"slices only", Config(960, 720), Unit(kSlice), {true, true, true}},
+      {"leading with parameter sets of 16000 x 12000",
+       Config(960, 720),
+       Join({lie, Unit(kSlice)}),
+       {true, false, false}},
+      {"leading with the configuration's own",
+       Config(960, 720),
+       Join({truthful, Unit(kSlice)}),
+       {true, true, true}},
+      // Within the limit, but not the picture declared.
+      {"a parameter set of 1024 x 768 between slices",
+       Config(960, 720),
+       Join({Unit(kSlice), Unit(SPS(1024, 768)), Unit(kSlice)}),
+       {true, false, true}},
+      {"parameter sets in the data only",
+       ConfigOf({}),
+       Join({truthful, Unit(kSlice)}),
+       {true, true, true}},
+      {"a lie in the data only", ConfigOf({}), Join({lie, Unit(kSlice)}), {true, false, false}},
+      {"lengths of 2 bytes, as the configuration says",
+       ConfigOf({SPS(960, 720)}, 2),
+       Join({Unit(SPS(16000, 12000), 2), Unit(kSlice, 2)}),
+       {true, false, false}},
+      // libheif reads lengths of 4 bytes whatever the configuration says.
+      {"lengths of 4 bytes where the configuration says 2",
+       ConfigOf({SPS(960, 720)}, 2),
+       Join({Unit(largeSlice), Unit(SPS(16000, 12000))}),
+       {true, false, false}},
+      {"a parameter set cut by the data's end",
+       Config(960, 720),
+       Join({Unit(kSlice), pastTheEnd}),
+       {true, false, false}},
+      {"a parameter set that does not read",
+       Config(960, 720),
+       Join({Unit(CutShort(SPS(960, 720), 4)), Unit(kSlice)}),
+       {false, false, false}},
+      {"4096 units, the last a parameter set", Config(960, 720), manyUnits, {true, true, true}},
+      {"4097 units", Config(960, 720), tooManyUnits, {false, false, false}},
+      {"16 parameter sets", Config(960, 720), sixteen, {true, true, true}},
+      {"17 parameter sets", Config(960, 720), seventeen, {false, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HEIFLayout layout;
+    layout.items = {Coded(1, "hvc1", c.config, 960, 720, c.data)};
+    layout.primary = 1;
+    ExpectJudged(DecodeOf(layout, 1), c.judged);
+  }
+}
+
+TEST_F(HEIFItemsTest, EverySequenceHeaderInAnAV1ItemsDataIsJudgedBeforeADecode) {
+  const Bytes frame = {6 << 3 | 2, 3, 0x10, 0x20, 0x30};
+  const Bytes av1C = {0x81, 0, 0x0C, 0};
+  const auto withHeader = [&](const AV1Header& h) { return Join({av1C, SequenceHeaderOBU(h)}); };
+  struct Case {
+    const char* what;
+    Bytes config, data;
+    uint32_t declaredWidth, declaredHeight;
+    Judged judged;
+  };
+  const Case cases[] = {
+      {"a header in the data as declared",
+       av1C,
+       Join({kTemporalDelimiter, SequenceHeaderOBU({64, 48, true}), frame}),
+       64,
+       48,
+       {true, true, true}},
+      {"a header in the data larger than the configuration's",
+       withHeader({64, 48, true}),
+       Join({kTemporalDelimiter, SequenceHeaderOBU({16000, 12000, true}), frame}),
+       64,
+       48,
+       {true, false, false}},
+      {"a second header after the first frame",
+       withHeader({64, 48, true}),
+       Join({SequenceHeaderOBU({64, 48, true}), frame, SequenceHeaderOBU({1024, 768}), frame}),
+       64,
+       48,
+       {true, false, true}},
+      // Declared within the limit, coded past it: judged by what is coded.
+      {"coded a row past the limit, declared under it",
+       withHeader({8192, 8193, true}),
+       frame,
+       64,
+       48,
+       {true, false, false}},
+      {"coded at the limit, declared under it",
+       withHeader({8192, 8192, true}),
+       frame,
+       64,
+       48,
+       {true, false, true}},
+      {"coded a row past the limit in the data only",
+       av1C,
+       Join({SequenceHeaderOBU({8192, 8193, true}), frame}),
+       8192,
+       8192,
+       {true, false, false}},
+      {"a header that does not read",
+       withHeader({64, 48, true}),
+       Join({Bytes{1 << 3 | 2, 1, 0}, frame}),
+       64,
+       48,
+       {false, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HEIFLayout layout;
+    layout.items = {Coded(1, "av01", c.config, c.declaredWidth, c.declaredHeight, c.data)};
+    layout.primary = 1;
+    ExpectJudged(DecodeOf(layout, 1), c.judged);
+  }
+}
+
+TEST_F(HEIFItemsTest, AnImageIsJudgedWithItsAlphaAndAGridWithEachTileAndItsCount) {
+  const Bytes lie = Join({Unit(SPS(16000, 12000)), Unit(kSlice)});
+  // An image of 960 x 720 and an auxiliary item of `auxiliary` naming it.
+  const auto withAuxiliary = [&](const Bytes& auxC, uint32_t w, uint32_t h, const Bytes& data) {
+    HEIFLayout layout;
+    layout.items = {Coded(1, "hvc1", Config(960, 720), 960, 720, Unit(kSlice)),
+                    Coded(2, "hvc1", Config(w, h), w, h, data)};
+    layout.items[1].properties.push_back(auxC);
+    layout.items[1].hidden = true;
+    layout.references = {{"auxl", 2, {1}}};
+    layout.primary = 1;
+    return layout;
+  };
+  const Bytes alpha = HEIFAlphaProperty();
+  const std::string otherUrn = "urn:mpeg:mpegB:cicp:systems:auxiliary:alpha";
+  Bytes otherName(otherUrn.begin(), otherUrn.end());
+  otherName.push_back(0);
+  const Bytes alphaByItsOtherName = HEIFBox("auxC", otherName, 0);
+  const std::string depthUrn = "urn:mpeg:hevc:2015:auxid:2";
+  Bytes depthName(depthUrn.begin(), depthUrn.end());
+  depthName.push_back(0);
+  const Bytes depth = HEIFBox("auxC", depthName, 0);
+  struct Case {
+    const char* what;
+    HEIFLayout layout;
+    Judged judged;
+  };
+  const Case alphaCases[] = {
+      {"an alpha as large as its image",
+       withAuxiliary(alpha, 960, 720, Unit(kSlice)),
+       {true, true, true}},
+      {"an alpha whose data announces 16000 x 12000",
+       withAuxiliary(alpha, 960, 720, lie),
+       {true, false, false}},
+      {"an alpha by its other name, lying",
+       withAuxiliary(alphaByItsOtherName, 960, 720, lie),
+       {true, false, false}},
+      {"an alpha larger than its image",
+       withAuxiliary(alpha, 961, 720, Unit(kSlice)),
+       {true, false, true}},
+      {"an alpha smaller than its image",
+       withAuxiliary(alpha, 480, 360, Unit(kSlice)),
+       {true, true, true}},
+      // libheif decodes no other auxiliary image with the image.
+      {"a depth map, lying", withAuxiliary(depth, 960, 720, lie), {true, true, true}},
+  };
+  for (const Case& c : alphaCases) {
+    SCOPED_TRACE(c.what);
+    ExpectJudged(DecodeOf(c.layout, 1), c.judged);
+  }
+
+  // Grids of rows x columns tiles of 64 x 64; tile `lying` (from 0) leads
+  // its data with parameter sets of 16000 x 12000.
+  const auto grid = [&](uint32_t rows, uint32_t columns, int lying = -1) {
+    HEIFLayout layout;
+    const uint32_t w = columns * 64, h = rows * 64;
+    layout.items.push_back({1, "grid", {HEIFIspe(w, h)}, HEIFGridDescription(rows, columns, w, h)});
+    HEIFLayoutReference tiles{"dimg", 1, {}};
+    const Bytes config = HEIFBox("hvcC", Config(64, 64)), size = HEIFIspe(64, 64);
+    for (uint32_t i = 0; i < rows * columns; ++i) {
+      const Bytes data = int(i) == lying ? lie : Unit(kSlice);
+      layout.items.push_back({i + 2, "hvc1", {config, size}, data, true});
+      tiles.to.push_back(i + 2);
+    }
+    layout.references = {tiles};
+    layout.primary = 1;
+    return layout;
+  };
+  // Of 512-pixel tiles, an image of 16897 x 63489 (within the limits of a
+  // source) needs 34 x 125; 39 x 109 is one more.
+  const Case gridCases[] = {
+      {"2 x 2", grid(2, 2), {true, true, true}},
+      {"2 x 2, one tile lying", grid(2, 2, 3), {true, false, false}},
+      {"4250 tiles", grid(34, 125), {true, true, true}},
+      {"4251 tiles", grid(39, 109), {false, false, false}},
+  };
+  for (const Case& c : gridCases) {
+    SCOPED_TRACE(c.what);
+    ExpectJudged(DecodeOf(c.layout, 1), c.judged);
+  }
+  // Files of a grid's items and as many more: libheif's reading of them
+  // takes seconds past the bound.
+  for (const auto& [count, few] : {std::pair<uint32_t, bool>{8500, true}, {8501, false}}) {
+    SCOPED_TRACE(count);
+    HEIFLayout layout = grid(1, 1);
+    for (uint32_t id = 3; layout.items.size() < count; ++id) {
+      layout.items.push_back({id, "mime", {}, {}, true});
+    }
+    const Bytes file = HEIFLayoutWrite(layout);
+    EXPECT_EQ(HEIFItems(file).fewEnoughItems(), few);
+  }
+  // Each tile is judged on its own as well.
+  const HEIFLayout lying = grid(2, 2, 3);
+  ExpectJudged(DecodeOf(lying, 4), {true, true, true});
+  ExpectJudged(DecodeOf(lying, 5), {true, false, false});
 }
 
 }  // namespace heif_items_test
