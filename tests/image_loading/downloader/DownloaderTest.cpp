@@ -680,7 +680,7 @@ TEST_F(DownloaderTest, BadInputGetsClearErrors) {
   ASSERT_NE(record->error, nullptr);
   EXPECT_EQ(record->error->domain(), NSURLErrorDomain);
   EXPECT_EQ(record->error->code(), NSURLErrorCannotConnectToHost);
-  EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(server.requests().size(), 4u);
 }
 
 TEST_F(DownloaderTest, ContentTypesAndStatusCodesFromTheConfig) {
