@@ -162,6 +162,7 @@ TEST_F(DecodingFunctionsTest, AnUndecodableHEICIsNoImageOnEveryDecodeRoad) {
   UIImagePtr lazy = coder->decodedImageWithData(broken, Value());
   ASSERT_TRUE(lazy && lazy->CGImage()->isLazy());
   EXPECT_FALSE(il_decodedImageWithImage(lazy));
+  EXPECT_FALSE(il_decodedImageWithImage(lazy));  // and again, once it is known to have none
   EXPECT_FALSE(il_decodedAndScaledDownImageWithImage(coder->decodedImageWithData(broken, Value()),
                                                      16 * 16 * 4));
   EXPECT_TRUE(il_decodedAndScaledDownImageWithImage(coder->decodedImageWithData(good, Value()),
