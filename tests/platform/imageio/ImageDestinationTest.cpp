@@ -11,6 +11,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
 namespace image_destination_test {
@@ -203,12 +204,12 @@ TEST_F(ImageDestinationTest, MisuseFailsCleanly) {
   EXPECT_NE(std::find(types.begin(), types.end(), "com.compuserve.gif"), types.end());
   EXPECT_EQ(std::find(types.begin(), types.end(), "public.heics"), types.end());
   // A file destination writes atomically.
-  const std::string path = ::testing::TempDir() + "/qx_dest.png";
+  TempFolder folder;
+  const std::string path = folder.path() + "/qx_dest.png";
   auto file = CGImageDestinationCreateWithURL(path, "public.png", 1);
   CGImageDestinationAddImage(file, MakeImage(Pattern(3, 3, true)));
   ASSERT_TRUE(CGImageDestinationFinalize(file));
   EXPECT_TRUE(CGImageSourceCreateWithURL(path));
-  std::remove(path.c_str());
 }
 
 // A lazy bitmap whose decode fails, of any declared size.
@@ -220,6 +221,7 @@ CGImageRef FailingImage(size_t w, size_t h, uint32_t info = kCGImageAlphaNoneSki
 TEST_F(ImageDestinationTest, AnImageWhosePixelsCannotBeMadeIsNeverEncoded) {
   // Every format, to memory and to a file: nothing is encoded, nothing
   // written, and the data given keeps what it held.
+  TempFolder folder;
   for (const std::string& type : CGImageDestinationCopyTypeIdentifiers()) {
     SCOPED_TRACE(type);
     auto data = std::make_shared<Bytes>(Bytes{1, 2, 3});
@@ -228,8 +230,7 @@ TEST_F(ImageDestinationTest, AnImageWhosePixelsCannotBeMadeIsNeverEncoded) {
     CGImageDestinationAddImage(dest, FailingImage(6, 5));
     EXPECT_FALSE(CGImageDestinationFinalize(dest));
     EXPECT_EQ(*data, (Bytes{1, 2, 3}));
-    const std::string path = ::testing::TempDir() + "/qx_failed_decode";
-    std::remove(path.c_str());
+    const std::string path = folder.path() + "/failed";
     auto file = CGImageDestinationCreateWithURL(path, type, 1);
     CGImageDestinationAddImage(file, FailingImage(6, 5, kCGImageAlphaPremultipliedLast));
     EXPECT_FALSE(CGImageDestinationFinalize(file));
