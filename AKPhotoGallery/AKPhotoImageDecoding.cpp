@@ -33,6 +33,9 @@ std::shared_ptr<UIImage> decodedImage(const std::shared_ptr<UIImage>& image) {
   const auto [width, height] = pixelSize(*image);
   if (width == 0 || height == 0) return image;
   if (width * height * 4 > kMaxRedrawBytes) return downsizedLargeImage(image);
+  // A bitmap whose pixels cannot be made is no picture, and nothing of its
+  // size is made for it.
+  if (!image->CGImage()->pixelData()) return nullptr;
 
   // A bitmap context sized in pixels, with the layout an image context has
   // (premultiplied BGRA in sRGB, rows a multiple of 32 bytes). Its buffer
@@ -84,6 +87,7 @@ std::shared_ptr<UIImage> downsizedLargeImage(const std::shared_ptr<UIImage>& ima
   CGContextTranslateCTM(context, 0, static_cast<double>(destHeight));
   CGContextScaleCTM(context, 1, -1);
   CGContextDrawImageInBands(context, image->CGImage(), destWidth, destHeight, ratio, tileHeight);
+  if (image->CGImage()->hasNoPixels()) return nullptr;  // the bands drew nothing
   CGImageRef result = CGBitmapContextCreateImage(context);
   if (!result) return image;
   return UIImage::imageWithCGImage(result, 1, UIImageOrientationDownMirrored);

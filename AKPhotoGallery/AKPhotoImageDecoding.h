@@ -10,7 +10,8 @@
 class UIImage;
 
 // The image redrawn at its own pixel size, scale and orientation; the input
-// itself when it has no bitmap or nothing can be drawn.
+// itself when it has no bitmap or nothing can be drawn; nullptr when its
+// bitmap's pixels cannot be made (here and below).
 std::shared_ptr<UIImage> decodedImage(const std::shared_ptr<UIImage>& image);
 
 // The image reduced to about 15 x 2^20 pixels (the same factor on both

@@ -377,6 +377,10 @@ void AKPhotoImagePreviewVC::loadLocalImageFile(const NSURLPtr& url, Completion c
     return;
   }
   image = decodedImage(image);
+  if (!image) {
+    completion(nullptr, AKPhotoImageFetchError());
+    return;
+  }
   cache->storeImage(image, nullptr, key, 0, nullptr, ILImageCacheKindMemory);
   completion(image, nullptr);
 }

@@ -200,6 +200,7 @@ std::shared_ptr<UIImage> CRCroppedImageByCopying(const UIImage& image, CGRect fr
   }
 
   auto src = cg->pixelData();
+  if (!src) return nullptr;  // a photo whose decode failed crops to nothing
   ptrdiff_t stride = ptrdiff_t(cg->bytesPerRow() / 4);
   Walk walk = walkFor(turn, W, H, stride);
   ptrdiff_t base = walk.origin + fx * walk.du + fy * walk.dv;

@@ -157,6 +157,8 @@ CGImageRef bandScaledDown(const CGImageRef& source, size_t destWidth, size_t des
   const double bandRows =
       std::max(1.0, std::trunc(double(targetPixels) / 3 / double(source->width())));
   CGContextDrawImageInBands(context, source, destWidth, destHeight, imageScale, bandRows);
+  // Bands of a source whose decode failed drew nothing: that is no picture.
+  if (source->hasNoPixels()) return nullptr;
   return output.image();
 }
 
@@ -245,6 +247,9 @@ bool ILImageCoderHelper::CGImageIsHDR(const CGImageRef& image) {
 CGImageRef ILImageCoderHelper::CGImageCreateDecoded(const CGImageRef& image,
                                                     uint32_t exifOrientation) {
   if (!image || image->width() == 0 || image->height() == 0) return nullptr;
+  // Made before the output, so a source whose decode fails costs no bitmap
+  // of its size (drawing would make them anyway).
+  if (!image->pixelData()) return nullptr;
   const double W = double(image->width()), H = double(image->height());
   const bool swap = exifOrientation >= 5 && exifOrientation <= 8;
   const double w = swap ? H : W, h = swap ? W : H;
@@ -350,6 +355,9 @@ CGSize ILImageCoderHelper::scaledSizeWithImageSize(CGSize imageSize, uint64_t li
 UIImagePtr ILImageCoderHelper::decodedImageWithImage(const UIImagePtr& image,
                                                      ILImageForceDecodePolicy policy) {
   if (!shouldDecodeImage(image, policy)) return image;
+  // Every way below draws the whole bitmap; one whose pixels cannot be made
+  // is no image, and no output of its size is made for it.
+  if (image->CGImage() && !image->CGImage()->pixelData()) return nullptr;
   const ILImageCoderDecodeSolution solution = defaultDecodeSolution();
   if (prefersPreparing(*image, solution) && atLeast(15)) {
     if (UIImagePtr prepared = image->imageByPreparingForDisplay()) {
@@ -395,7 +403,7 @@ UIImagePtr ILImageCoderHelper::decodedAndScaledDownImageWithImage(
     }
   }
   CGImageRef scaled = bandScaledDown(bitmap, w, h, s, targetPixels);
-  if (!scaled) return image;
+  if (!scaled) return bitmap->hasNoPixels() ? nullptr : image;
   return finishDecoded(image,
                        UIImage::imageWithCGImage(scaled, image->scale(), image->imageOrientation()));
 }
@@ -434,7 +442,8 @@ bool ILImageCoderHelper::shouldDecodeImage(const UIImagePtr& image,
     return false;
   if (policy == ILImageForceDecodePolicyAlways) return true;
   const CGImageRef& bitmap = image->CGImage();
-  if (!bitmap || CGImageIsLazy(bitmap)) return true;
+  // A bitmap whose decode failed goes on to be answered as no image.
+  if (!bitmap || CGImageIsLazy(bitmap) || bitmap->hasNoPixels()) return true;
   return !CGImageIsHardwareSupported(bitmap);
 }
 

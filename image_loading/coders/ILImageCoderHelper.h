@@ -53,7 +53,7 @@ class ILImageCoderHelper {
   static bool CGImageIsHDR(const CGImageRef& image);
 
   // An upright redraw turned as the EXIF orientation says; nullptr for a null
-  // or empty bitmap.
+  // or empty bitmap, or one whose pixels cannot be made.
   static CGImageRef CGImageCreateDecoded(const CGImageRef& image, uint32_t exifOrientation = 1);
   // Exact resampling to `size` pixels in the bitmap's own layout (8-, 16- or
   // 32-bit components); the same bitmap for its own size; nullptr for other
@@ -66,9 +66,11 @@ class ILImageCoderHelper {
   static CGSize scaledSizeWithImageSize(CGSize imageSize, uint64_t limitBytes,
                                         uint64_t bytesPerPixel, uint64_t frameCount);
 
+  // The image itself when it needs no decoding; nullptr when its pixels
+  // cannot be made (a decode that failed is no image, not a blank one).
   static UIImagePtr decodedImageWithImage(const UIImagePtr& image,
                                           ILImageForceDecodePolicy policy = 0);
-  // Limit 0 means defaultScaleDownLimitBytes.
+  // Limit 0 means defaultScaleDownLimitBytes. nullptr as above.
   static UIImagePtr decodedAndScaledDownImageWithImage(const UIImagePtr& image,
                                                        uint64_t limitBytes,
                                                        ILImageForceDecodePolicy policy = 0);

@@ -81,7 +81,7 @@ bool pngPluginBuggyNeedWorkaround() {
     CGImageRef image = CGImageSourceCreateImageAtIndex(source, 0);
     NSParameterAssert(image);
     auto pixels = image->pixelData();
-    if (pixels->size() < 4) return false;
+    if (!pixels || pixels->size() < 4) return false;
     const uint32_t alpha = image->alphaInfo();
     const bool sound = alpha >= 1 && alpha <= 4 && std::all_of(pixels->begin(), pixels->begin() + 4,
                                                                [](uint8_t b) { return b == 50; });
@@ -316,6 +316,8 @@ UIImagePtr ILImageIOAnimatedCoder::createFrameAtIndex(size_t index, const CGImag
       decoded->setUTType(image->utType());
       image = decoded;
       lazy = false;
+    } else if (image->hasNoPixels()) {
+      return nullptr;  // decoded now and failed: no frame
     }
   }
   // Lazy bitmaps of the stand-in keep their own decoder snapshot, so frames

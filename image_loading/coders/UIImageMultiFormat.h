@@ -18,8 +18,9 @@ NSDataPtr il_imageData(const UIImagePtr& image);
 NSDataPtr il_imageDataAsFormat(const UIImagePtr& image, ILImageFormatCode format,
                                double compressionQuality = 1.0, bool firstFrameOnly = false);
 
+// nullptr for an image whose pixels cannot be made.
 UIImagePtr il_decodedImageWithImage(const UIImagePtr& image);
-// Limit 0: the coder helper's default limit.
+// Limit 0: the coder helper's default limit. nullptr as above.
 UIImagePtr il_decodedAndScaledDownImageWithImage(const UIImagePtr& image, uint64_t limitBytes = 0);
 
 UIImagePtr il_imageWithGIFData(const NSDataPtr& data);

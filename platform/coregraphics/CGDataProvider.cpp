@@ -34,13 +34,14 @@ CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, s
   if (source && source->isLazy()) {
     size_t needed = CGImage::requiredBytes(height, bitsPerPixel, width, bytesPerRow);
     CGImageRef shared = source;
-    // Checked again once decoded: a provider too short for this geometry
-    // leaves the bitmap transparent rather than reading past its end.
+    // Checked again once decoded: a provider too short for this geometry,
+    // or one whose decode failed, leaves the bitmap without pixels rather
+    // than reading past its end.
     return CGImage::createLazy(
         width, height, bitsPerComponent, bitsPerPixel, bytesPerRow, bitmapInfo,
         [shared, needed]() -> std::shared_ptr<const Bytes> {
           auto data = shared->pixelData();
-          return data->size() >= needed ? data : nullptr;
+          return data && data->size() >= needed ? data : nullptr;
         },
         spaceName);
   }

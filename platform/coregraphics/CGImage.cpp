@@ -127,8 +127,10 @@ std::shared_ptr<const Bytes> CGImage::pixelData() const {
     std::shared_ptr<const Bytes> produced = provider_ ? provider_() : nullptr;
     size_t needed = requiredBytes(height_, bitsPerPixel_, width_, bytesPerRow_);
     if (!produced || produced->size() < needed) {
-      NSLog("CGImage: the pixel provider failed; the bitmap reads as transparent");
-      produced = std::make_shared<const Bytes>(bytesPerRow_ * height_, 0);
+      // No stand-in bitmap: zeros of the full size would cost as much as
+      // the picture and be drawn, encoded and written as if they were one.
+      NSLog("CGImage: the pixel provider failed; the image has no pixels");
+      produced = nullptr;
     }
     pixels_ = std::move(produced);
     provider_ = nullptr;  // drops whatever the provider held (source data)
@@ -208,13 +210,16 @@ CGImageRef CGImageCreateWithImageInRect(const CGImageRef& image, CGRect rect) {
             return x0 == 0 && w == source->width() ? rows
                                                    : copyRows(*rows, srcRow, x0, 0, w, h, bpp);
           }
-          return copyRows(*source->pixelData(), srcRow, x0, y0, w, h, bpp);
+          auto whole = source->pixelData();
+          return whole ? copyRows(*whole, srcRow, x0, y0, w, h, bpp) : nullptr;
         },
         image->colorSpaceName());
   } else {
+    // A source whose provider failed has nothing to cut.
+    auto whole = image->pixelData();
+    if (!whole) return nullptr;
     result = CGImage::create(w, h, image->bitsPerComponent(), bpp, w * bpp / 8, image->bitmapInfo(),
-                             copyRows(*image->pixelData(), srcRow, x0, y0, w, h, bpp),
-                             image->colorSpaceName());
+                             copyRows(*whole, srcRow, x0, y0, w, h, bpp), image->colorSpaceName());
   }
   return result;
 }

@@ -55,7 +55,8 @@ class CGImage : public NSObject {
                            std::shared_ptr<const Bytes> pixels,
                            std::string colorSpaceName = "kCGColorSpaceSRGB");
   // Lazy: pixels are produced on first access. A provider that fails (null or
-  // too short a buffer) leaves a transparent black bitmap, never a crash.
+  // too short a buffer) leaves an image without pixels for good: it is
+  // never asked again, and nothing stands in for what it could not make.
   // A source that can decode row ranges on their own also gives `rows`, so
   // parts cut from the image never need all of it.
   static CGImageRef createLazy(size_t width, size_t height, size_t bitsPerComponent,
@@ -79,7 +80,11 @@ class CGImage : public NSObject {
 
   // True until the provider has run.
   bool isLazy() const { return !decoded_.load(std::memory_order_acquire); }
-  // Forces decoding; never null.
+  // True once the provider has run and failed: the image has no pixels.
+  bool hasNoPixels() const { return !isLazy() && !pixels_; }
+  // Forces decoding; nullptr when the provider failed (the same answer on
+  // every later call). Whoever draws, encodes or copies the image must take
+  // that as "nothing to show", never as a picture.
   std::shared_ptr<const Bytes> pixelData() const;
   // Rows [first, first + count) decoded on their own, packed at bytesPerRow,
   // while the image is lazy and its source can do that; nullptr otherwise

@@ -76,6 +76,7 @@ std::shared_ptr<const Bytes> CGImageCopyPremultipliedRGBA(const CGImage& image) 
   bool little16 = (info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder16Little;
   size_t w = image.width(), h = image.height();
   auto src = image.pixelData();
+  if (!src) return nullptr;
   auto out = std::make_shared<Bytes>(w * h * 4);
   bool alphaFirst = alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaFirst ||
                     alpha == kCGImageAlphaNoneSkipFirst;
@@ -130,6 +131,7 @@ CGPixelSource CGPixelSource::of(const CGImage& image) {
       s.pixels = image.pixelData();
       s.bytesPerRow = image.bytesPerRow();
       s.layout = l;
+      s.layout.valid = s.pixels != nullptr;
       return s;
     }
   }

@@ -23,12 +23,14 @@ struct CGPixelLayout {
 };
 
 // Premultiplied RGBA copy of the bitmap (width × 4 bytes per row); nullptr for
-// layouts this system cannot read (floating-point components, odd depths).
+// layouts this system cannot read (floating-point components, odd depths)
+// and for a bitmap without pixels.
 std::shared_ptr<const Bytes> CGImageCopyPremultipliedRGBA(const CGImage& image);
 
 // The layout and pixels to sample from: the bitmap itself when it is 8-bit,
 // 32-bit-per-pixel RGB (premultiplied, straight or opaque: samplers
 // premultiply straight pixels as they read them); else a converted copy.
+// The layout is not valid when there is nothing to sample.
 struct CGPixelSource {
   std::shared_ptr<const Bytes> pixels;
   size_t bytesPerRow = 0;

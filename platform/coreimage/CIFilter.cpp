@@ -60,8 +60,8 @@ std::vector<uint8_t> premultipliedPixels(const CIImage& image) {
     CGContextSetBlendMode(context, kCGBlendModeCopy);
     CGContextDrawImage(context, extent, image.cgImage());
   });
-  if (!bitmap) return {};
-  auto data = bitmap->pixelData();
+  auto data = bitmap ? bitmap->pixelData() : nullptr;
+  if (!data) return {};
   return std::vector<uint8_t>(data->begin(), data->end());
 }
 
@@ -109,8 +109,8 @@ CIImageRef gaussianBlur(const CIImage& input, double sigma) {
   CGImageRef padded = CIRenderBitmap(extent, [&](const CGContextRef& context) {
     CGContextDrawImage(context, input.extent(), input.cgImage());
   });
-  if (!padded) return nullptr;
-  auto source = padded->pixelData();
+  auto source = padded ? padded->pixelData() : nullptr;
+  if (!source) return nullptr;
   std::vector<uint8_t> pixels(source->begin(), source->end()), line;
   const auto width = size_t(extent.size.width), height = size_t(extent.size.height);
   line.resize(std::max(width, height) * 4);

@@ -39,7 +39,8 @@ void CGImageDestinationAddImageFromSource(const CGImageDestinationRef& dest,
                                           const CGImageSourceRef& source, size_t index,
                                           const Value& properties = NullValue());
 // False when nothing was added, more images were added than declared, an
-// image could not be read, or the encoder failed. Once only.
+// image could not be read (its pixels could not be made), or the encoder
+// failed. Once only.
 bool CGImageDestinationFinalize(const CGImageDestinationRef& dest);
 std::vector<std::string> CGImageDestinationCopyTypeIdentifiers();
 // Writes the source's image with new metadata and finalizes the

@@ -23,6 +23,7 @@ CGImageRef rotated(const CGImageRef& image, int degrees) {
   const bool swap = degrees == 90 || degrees == 270;
   const size_t ow = swap ? h : w, oh = swap ? w : h;
   auto in = image->pixelData();
+  if (!in) return nullptr;
   auto out = std::make_shared<Bytes>(ow * oh * 4);
   for (size_t y = 0; y < h; ++y) {
     const uint8_t* row = in->data() + y * stride;

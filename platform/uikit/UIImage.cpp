@@ -235,7 +235,9 @@ bool UIImage::isHighDynamicRange() const {
 }
 
 UIImagePtr UIImage::imageByPreparingForDisplay() const {
-  if (!cgImage_) return nullptr;
+  // Nothing to prepare from a bitmap whose pixels cannot be made; checked
+  // before the context, which would be as large as the picture.
+  if (!cgImage_ || !cgImage_->pixelData()) return nullptr;
   size_t w = cgImage_->width(), h = cgImage_->height();
   CGImageAlphaInfo alpha = cgImage_->alphaInfo();
   bool opaque = alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
@@ -260,6 +262,7 @@ UIImagePtr UIImage::imageByPreparingThumbnailOfSize(CGSize size) const {
   if (!context) return nullptr;
   CGContextSetInterpolationQuality(context, kCGInterpolationHigh);
   drawInContext(context, CGRectMake(0, 0, size.width, size.height), kCGBlendModeCopy, 1);
+  if (cgImage_->hasNoPixels()) return nullptr;  // it drew nothing
   return imageWithCGImage(CGBitmapContextCreateImage(context), scale_, UIImageOrientationUp);
 }
 

@@ -131,10 +131,10 @@ class UIImage : public NSObject {
   bool isHighDynamicRange() const;
 
   // A copy whose bitmap is decoded into the display's own layout; nullptr
-  // without a bitmap.
+  // without a bitmap or when its pixels cannot be made.
   UIImagePtr imageByPreparingForDisplay() const;
   // Drawn upright at `size` points (at this image's scale); nullptr without a
-  // bitmap or for an empty size.
+  // bitmap, when its pixels cannot be made, or for an empty size.
   UIImagePtr imageByPreparingThumbnailOfSize(CGSize size) const;
 
   // Into the current UIKit context, turned as the orientation says.
@@ -180,7 +180,8 @@ class UIImage : public NSObject {
 UIImageOrientation UIImageOrientationFromEXIF(int64_t exif);
 int64_t UIImageOrientationToEXIF(UIImageOrientation orientation);
 
-// Encoded image data; nullptr without a bitmap or when encoding fails. The
-// orientation travels as the file's orientation property.
+// Encoded image data; nullptr without a bitmap, when its pixels cannot be
+// made, or when encoding fails. The orientation travels as the file's
+// orientation property.
 NSDataPtr UIImagePNGRepresentation(const UIImagePtr& image);
 NSDataPtr UIImageJPEGRepresentation(const UIImagePtr& image, double compressionQuality);

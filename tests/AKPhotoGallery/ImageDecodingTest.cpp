@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <tuple>
+#include <utility>
 
 #include "AKPhotoGallery/AKPhotoImageDecoding.h"
 #include "GalleryTestSupport.h"
@@ -82,6 +83,23 @@ TEST_F(ImageDecodingTest, LargeImagesShrinkToAboutFifteenMegapixelsUprightInTile
   // Too wide for a tile of one row: left as it is.
   auto wide = UIImage::imageWithCGImage(TwoBandBitmap(5300000, 4), 1, UIImageOrientationUp);
   EXPECT_EQ(downsizedLargeImage(wide), wide);
+}
+
+TEST_F(ImageDecodingTest, AnImageWhosePixelsCannotBeMadeIsNoPicture) {
+  // Redrawn whole (under the limit) or in tiles (over it): nothing is drawn,
+  // and the answer is no image rather than a blank one of its size.
+  for (const auto& [width, height] : {std::pair<size_t, size_t>{600, 400}, {4200, 4100}}) {
+    SCOPED_TRACE(width);
+    int calls = 0;
+    auto failing = UIImage::imageWithCGImage(
+        CGImage::createLazy(width, height, 8, 32, width * 4, kCGImageAlphaNoneSkipLast, [&] {
+          ++calls;
+          return std::shared_ptr<const Bytes>();
+        }),
+        1, UIImageOrientationUp);
+    EXPECT_EQ(decodedImage(failing), nullptr);
+    EXPECT_EQ(calls, 1);
+  }
 }
 
 }  // namespace image_decoding_test

@@ -11,6 +11,7 @@
 #include "platform/uikit/UIImageView.h"
 #include "platform/uikit/UIWindow.h"
 #include "support/TempFolder.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/PhotoLibraryFixture.h"
 #include "support/ui/UITouchDriver.h"
 
@@ -165,6 +166,18 @@ TEST_F(ImagePageTest, LongPressOffersSaveThenCancelAndAFailedLoadShowsTheFailure
       [&] { return std::dynamic_pointer_cast<UIImageView>(later->contentView())->image() != nullptr; }));
   EXPECT_FALSE(kept->thumbnailView()->isHidden());
   EXPECT_EQ(std::dynamic_pointer_cast<UIImageView>(kept->contentView())->image(), nullptr);
+
+  // A file whose picture cannot be decoded fails the same way: the failure
+  // picture, not a blank page of the picture's size.
+  TempFolder folder;
+  NSDataPtr heic = il_test::UndecodableHEIC(64, 48);
+  ASSERT_TRUE(heic && heic->writeToFile(folder.path() + "/broken.heic", true));
+  auto undecodable =
+      show(AKPhotoGalleryItem::itemWithImageURL(NSURL::fileURLWithPath(folder.path() + "/broken.heic")));
+  auto undecodableView = std::dynamic_pointer_cast<UIImageView>(undecodable->contentView());
+  ASSERT_TRUE(RunMainLoopUntil([&] { return undecodableView->image() != nullptr; }));
+  EXPECT_EQ(undecodableView->image()->size().width, 44);
+  EXPECT_EQ(undecodableView->contentMode(), UIViewContentModeCenter);
 }
 
 TEST_F(ImagePageTest, ByteCountsReadAsTheDownloadButtonShowsThem) {

@@ -120,6 +120,12 @@ TEST_F(CropRenderingTest, SubRectanglesOfTurnedImagesAtScaleTwo) {
   ASSERT_TRUE(outside);
   EXPECT_EQ(outside->size(), CGSizeMake(2, 2));
   EXPECT_EQ(pixelAt(outside, 0, 0).r, 8 * 20);
+  // A photo whose decode failed has no pixels to copy.
+  auto failed = UIImage::imageWithCGImage(
+      CGImage::createLazy(10, 8, 8, 32, 40, kCGImageAlphaPremultipliedLast,
+                          [] { return std::shared_ptr<const Bytes>(); }),
+      2, UIImageOrientationUp);
+  EXPECT_EQ(CRCroppedImageByCopying(*failed, frame, 90, false), nullptr);
 }
 
 TEST_F(CropRenderingTest, CircularClipIsTransparentOutsideWithAnAntialiasedEdge) {

@@ -831,6 +831,52 @@ TEST_F(MediaRoadHost, PhotosTappedInTheGridAreExportedAndDescribedInTheReply) {
   EXPECT_EQ(host.finish(kWait), 0);
 }
 
+// A compatible export of a HEIC that cannot be decoded: the reply names its
+// own data, never a JPEG made of a picture that was not there; a good HEIC
+// picked with it still comes as JPEG.
+TEST_F(MediaRoadHost, AHEICThatCannotBeDecodedIsExportedAsItsOwnData) {
+  TempFolder scratch;
+  const std::string container = scratch.makeFolder("container");
+  const std::string library = scratch.makeFolder("library");
+  NSDataPtr broken = il_test::UndecodableHEIC(64, 48);
+  ASSERT_TRUE(broken && broken->writeToFile(library + "/broken.heic", true));
+  ASSERT_TRUE(WriteFixtureImage(library + "/good.heic", "public.heic", 64, 48));
+  HostSession host(
+      {"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library, "QX_SYSTEM_VERSION=13.7"},
+      scratch.path() + "/host.err");
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":2,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true,"compressionQuality":50}})");
+  idle(host);
+  auto cells = assetCells(host);
+  ASSERT_EQ(cells.size(), 2u) << readFile(scratch.path() + "/host.err");
+  ASSERT_TRUE(tap(host, centre(cells[0])));
+  ASSERT_TRUE(tap(host, centre(cells[1])));
+  auto done = buttonsTitled(host, "Done (2)");
+  ASSERT_EQ(done.size(), 1u);
+  ASSERT_TRUE(tap(host, centre(done[0])));
+  auto reply = host.reply(2, kWait);
+  const Value& files = resultOf(reply);
+  ASSERT_EQ(files.size(), 2u) << describe(reply);
+  std::vector<std::string> kept, converted;
+  for (const Value& file : files.asList()) {
+    const std::string path = file.find("path")->asString();
+    const std::string bytes = readFile(path);
+    if (bytes == std::string(broken->vector().begin(), broken->vector().end())) {
+      kept.push_back(path);
+    } else {
+      converted.push_back(path);
+      EXPECT_EQ(path.substr(path.size() - 4), ".jpg") << path;
+      EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << path;
+      EXPECT_TRUE(UIImage::imageWithContentsOfFile(path)) << path;
+    }
+  }
+  ASSERT_EQ(kept.size(), 1u) << describe(reply);
+  EXPECT_EQ(kept[0].substr(kept[0].size() - 5), ".heic") << kept[0];
+  EXPECT_EQ(converted.size(), 1u) << describe(reply);
+  EXPECT_EQ(host.finish(kWait), 0);
+}
+
 // The most the host has held in memory so far (its resident peak).
 size_t peakResidentBytes(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");

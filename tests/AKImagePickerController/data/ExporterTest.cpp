@@ -11,6 +11,7 @@
 
 #include "AKImagePickerController/data/AKImageAssetExporter.h"
 #include "AKImagePickerController/data/PickerTestSupport.h"
+#include "support/images/ImageLoadingTestSupport.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -258,6 +259,39 @@ TEST_F(ExporterTest, PhotosAreWrittenIntoThePartsDirectoryLayout) {
   ASSERT_TRUE(seventh->localTemporaryPath());
   EXPECT_EQ(seventh->localTemporaryPath()->lastPathComponent(), "IMG_0001.HEIC");
   EXPECT_EQ(seventh->localTemporaryPath()->URLByDeletingLastPathComponent()->lastPathComponent(), "7");
+}
+
+TEST_F(ExporterTest, AHEICThatCannotBeDecodedKeepsItsOwnDataAndAnImageWithoutPixelsFails) {
+  NSDataPtr broken = il_test::UndecodableHEIC(64, 48);
+  ASSERT_TRUE(broken && broken->writeToFile(path("IMG_0002.HEIC"), true));
+  ASSERT_TRUE(WriteFixtureImage(path("IMG_0003.HEIC"), "public.heic", 64, 48));
+  auto exporter = AKImageAssetExporter::initWithConfiguration(configuration_);
+  EXPECT_FALSE(exporter->imageToJPEG(broken));
+
+  // The compatible export makes a JPEG only where there is one to make: the
+  // HEIC is written as the library stores it, under its own name, beside a
+  // good HEIC converted as before.
+  auto heic = libraryAsset("IMG_0002.HEIC");
+  auto good = libraryAsset("IMG_0003.HEIC");
+  provider_->queueAnswer(dataOf(path("IMG_0002.HEIC")));
+  provider_->queueAnswer(dataOf(path("IMG_0003.HEIC")));
+  exportAndWait(exporter, {heic, good});
+  EXPECT_FALSE(heic->error());
+  ASSERT_TRUE(heic->localTemporaryPath());
+  EXPECT_EQ(heic->localTemporaryPath()->lastPathComponent(), "IMG_0002.HEIC");
+  EXPECT_EQ(NSData::dataWithContentsOfFile(heic->localTemporaryPath()->path())->vector(),
+            broken->vector());
+  ASSERT_TRUE(good->localTemporaryPath());
+  EXPECT_EQ(good->localTemporaryPath()->lastPathComponent(), "IMG_0003.jpg");
+
+  // An image of the app's own whose pixels cannot be made has no data to
+  // keep: it ends with an error and no file.
+  auto memory = AKAsset::initWithImage(UIImage::imageWithCGImage(CGImage::createLazy(
+      6, 6, 8, 32, 24, kCGImageAlphaNoneSkipLast, [] { return std::shared_ptr<const Bytes>(); })));
+  exportAndWait(exporter, {memory});
+  EXPECT_FALSE(memory->localTemporaryPath());
+  ASSERT_TRUE(memory->error());
+  EXPECT_EQ(memory->error()->localizedDescription(), "Failed to encode image.");
 }
 
 TEST_F(ExporterTest, FailuresLinksAndHiddenLeftoversEndAssetsWithoutStoppingTheRequest) {

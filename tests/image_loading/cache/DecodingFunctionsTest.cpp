@@ -8,6 +8,9 @@
 #include "image_loading/cache/ILImageCacheDefine.h"
 #include "image_loading/coders/UIImageMetadata.h"
 #include "image_loading/coders/ILImageCoder.h"
+#include "image_loading/coders/ILImageCoderHelper.h"
+#include "image_loading/coders/ILImageCodersManager.h"
+#include "image_loading/coders/UIImageMultiFormat.h"
 #include "image_loading/coders/ILImageCoderOptions.h"
 #include "image_loading/downloader/internal/ILImageLoaderDecoding.h"
 #include "image_loading/cache/ILRemoteImageCacheKeyFilter.h"
@@ -139,6 +142,44 @@ TEST_F(DecodingFunctionsTest, ProgressiveDecodeMakesTheAnimatedClassFromItsCoder
       ILImageLoaderDecodeProgressiveImageData(gif, url, true, std::make_shared<NSObject>().get(),
                                               ILRemoteImageMatchAnimatedImageClass, failing),
       nullptr);
+}
+
+TEST_F(DecodingFunctionsTest, AnUndecodableHEICIsNoImageOnEveryDecodeRoad) {
+  NSDataPtr broken = il_test::UndecodableHEIC(64, 48);
+  ASSERT_TRUE(broken);
+  NSDataPtr good = il_test::StillFile("public.heic", il_test::PatternImage(64, 48));
+  auto coder = ILImageCodersManager::sharedManager();
+  // Made now (eagerly, or as a thumbnail), it is no image.
+  const Value eager = Value::map({{kILImageCoderDecodeUseLazyDecoding, false}});
+  const Value thumbnail = Value::map(
+      {{kILImageCoderDecodeThumbnailPixelSize, ILImageCoderSizeValue({16, 16})}});
+  EXPECT_FALSE(coder->decodedImageWithData(broken, eager));
+  EXPECT_FALSE(coder->decodedImageWithData(broken, thumbnail));
+  EXPECT_TRUE(coder->decodedImageWithData(good, eager));
+  EXPECT_TRUE(coder->decodedImageWithData(good, thumbnail));
+  // Lazily nothing is decoded before it shows; forcing the decode, whichever
+  // way, finds no pixels, and that is no image either.
+  UIImagePtr lazy = coder->decodedImageWithData(broken, Value());
+  ASSERT_TRUE(lazy && lazy->CGImage()->isLazy());
+  EXPECT_FALSE(il_decodedImageWithImage(lazy));
+  EXPECT_FALSE(il_decodedImageWithImage(lazy));  // and again, once it is known to have none
+  EXPECT_FALSE(il_decodedAndScaledDownImageWithImage(coder->decodedImageWithData(broken, Value()),
+                                                     16 * 16 * 4));
+  EXPECT_TRUE(il_decodedAndScaledDownImageWithImage(coder->decodedImageWithData(good, Value()),
+                                                    16 * 16 * 4));
+  // What the loader calls answers nothing, whatever the way of decoding.
+  for (ILImageCoderDecodeSolution solution :
+       {ILImageCoderDecodeSolutionAutomatic, ILImageCoderDecodeSolutionCoreGraphics,
+        ILImageCoderDecodeSolutionUIKit}) {
+    SCOPED_TRACE(solution);
+    ILImageCoderHelper::setDefaultDecodeSolution(solution);
+    EXPECT_FALSE(ILImageCacheDecodeImageData(broken, "broken.heic", 0, Value()));
+    UIImagePtr decoded = ILImageCacheDecodeImageData(good, "good.heic", 0, Value());
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(Near(PixelAt(decoded->CGImage(), 0, 0), {255, 255, 0, 255}, 24));
+  }
+  EXPECT_FALSE(ILImageLoaderDecodeImageData(broken, NSURL::URLWithString("https://h/b.heic"), 0,
+                                            Value()));
 }
 
 TEST_F(DecodingFunctionsTest, QueryDropsAMemoryImageOfAnotherClassWhenAsked) {

@@ -166,7 +166,9 @@ TEST_F(DownloaderNetworkTest, SilentServerTimesOutAndTheDefaultTimeoutStands) {
 }
 
 TEST_F(DownloaderNetworkTest, ProgressiveStagesComeBeforeTheWholeImage) {
-  NSDataPtr jpeg = il_test::StillFile("public.jpeg", il_test::PatternImage(64, 64));
+  // Large enough that three quarters of the file hold rows to show: a stage
+  // is a picture of what has come, never a blank one.
+  NSDataPtr jpeg = il_test::StillFile("public.jpeg", il_test::PatternImage(512, 512));
   ScriptedResponse slow(200, {{"Content-Type", "image/jpeg"}},
                         std::string(reinterpret_cast<const char*>(jpeg->bytes()), jpeg->length()));
   slow.chunkSize = jpeg->length() * 3 / 4;
@@ -184,6 +186,7 @@ TEST_F(DownloaderNetworkTest, ProgressiveStagesComeBeforeTheWholeImage) {
     EXPECT_EQ(record->finalCompletions, 0);
     ASSERT_NE(record->image, nullptr);
     EXPECT_TRUE(il_isIncremental(*record->image));
+    EXPECT_TRUE(il_test::Near(il_test::PixelAt(record->image->CGImage(), 0, 0), {255, 255, 0, 255}));
     EXPECT_EQ(record->data, nullptr);
   }
   server.openGate("rest");

@@ -648,6 +648,20 @@ TEST_F(DownloaderTest, BadInputGetsClearErrors) {
   ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorBadImageData));
   EXPECT_EQ(record->error->localizedDescription(), "Downloaded image decode failed");
 
+  // A HEIC whose structure reads but whose picture cannot be decoded: the
+  // same error, and no blank image of its size.
+  NSDataPtr heic = il_test::UndecodableHEIC(64, 48);
+  ASSERT_TRUE(heic);
+  server.script("/broken.heic",
+                ScriptedResponse(200, {{"Content-Type", "image/heic"}},
+                                 std::string(heic->vector().begin(), heic->vector().end())));
+  record = std::make_shared<DownloadRecord>();
+  download("/broken.heic", record);
+  ASSERT_TRUE(waitForFinal(record));
+  EXPECT_FALSE(record->image);
+  ASSERT_TRUE(ILIsRemoteImageError(record->error, ILRemoteImageErrorBadImageData));
+  EXPECT_EQ(record->error->localizedDescription(), "Downloaded image decode failed");
+
   // An empty body.
   server.script("/empty.png", ScriptedResponse());
   record = std::make_shared<DownloadRecord>();
@@ -666,7 +680,7 @@ TEST_F(DownloaderTest, BadInputGetsClearErrors) {
   ASSERT_NE(record->error, nullptr);
   EXPECT_EQ(record->error->domain(), NSURLErrorDomain);
   EXPECT_EQ(record->error->code(), NSURLErrorCannotConnectToHost);
-  EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(server.requests().size(), 4u);
 }
 
 TEST_F(DownloaderTest, ContentTypesAndStatusCodesFromTheConfig) {

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
+#include "platform/coregraphics/CGBandedDraw.h"
+#include "platform/coregraphics/CGContext.h"
+#include "platform/coregraphics/CGDataProvider.h"
 #include "platform/coregraphics/CGImage.h"
+#include "platform/coregraphics/CGPixelLayout.h"
 #include "support/TestEnvironment.h"
 
 namespace cg_image_test {
@@ -70,11 +75,101 @@ TEST_F(CGImageTest, LazyProviderRunsOnceAcrossThreadsAndDescriptionTracksIt) {
   EXPECT_EQ((*image->pixelData())[9 * 4 + 0], 1);  // pixel (1,1)
 }
 
-TEST_F(CGImageTest, FailingProviderReadsTransparent) {
-  auto image = CGImage::createLazy(2, 2, 8, 32, 8, 1, [] { return nullptr; });
-  auto data = image->pixelData();
-  ASSERT_EQ(data->size(), 16u);
-  for (uint8_t b : *data) EXPECT_EQ(b, 0);
+TEST_F(CGImageTest, AFailedProviderLeavesNoPixelsForGoodAndEveryReaderSeesNone) {
+  // A provider that fails, or hands out one byte less than the bitmap needs,
+  // leaves no pixels: nothing of the image's size stands in for them. At
+  // exactly the bytes needed the pixels are taken.
+  const size_t needed = CGImage::requiredBytes(3, 32, 4, 20);
+  struct Case {
+    const char* name;
+    std::function<std::shared_ptr<const Bytes>()> provider;
+    bool hasPixels;
+  };
+  const std::vector<Case> cases = {
+      {"null", [] { return std::shared_ptr<const Bytes>(); }, false},
+      {"empty", [] { return std::make_shared<const Bytes>(); }, false},
+      {"one byte short", [&] { return std::make_shared<const Bytes>(needed - 1, 9); }, false},
+      {"exactly enough", [&] { return std::make_shared<const Bytes>(needed, 9); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> calls{0};
+    auto image = CGImage::createLazy(4, 3, 8, 32, 20, kCGImageAlphaPremultipliedLast, [&] {
+      ++calls;
+      return c.provider();
+    });
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->hasNoPixels());  // not asked yet
+    std::vector<std::thread> threads;
+    std::vector<std::shared_ptr<const Bytes>> seen(4);
+    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { seen[i] = image->pixelData(); });
+    for (auto& t : threads) t.join();
+    for (auto& s : seen) EXPECT_EQ(s != nullptr, c.hasPixels);
+    // Once failed, failed for good: the provider is never asked again.
+    EXPECT_EQ(image->pixelData() != nullptr, c.hasPixels);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(image->isLazy());
+    EXPECT_EQ(image->hasNoPixels(), !c.hasPixels);
+    EXPECT_EQ(CGImageCopyPremultipliedRGBA(*image) != nullptr, c.hasPixels);
+    EXPECT_EQ(CGPixelSource::of(*image).layout.valid, c.hasPixels);
+    EXPECT_EQ(CGDataProviderCopyData(CGImageGetDataProvider(image)) != nullptr, c.hasPixels);
+    // A cut of it, and a bitmap made over its data provider, have nothing either.
+    EXPECT_EQ(CGImageCreateWithImageInRect(image, CGRectMake(1, 1, 2, 2)) != nullptr, c.hasPixels);
+    EXPECT_EQ(CGImageCreate(4, 3, 8, 32, 20, nullptr, kCGImageAlphaPremultipliedLast,
+                            CGImageGetDataProvider(image), nullptr, true,
+                            kCGRenderingIntentDefault) != nullptr,
+              c.hasPixels);
+  }
+}
+
+TEST_F(CGImageTest, BitmapsMadeFromAFailingImageBeforeItsDecodeHaveNoPixelsEither) {
+  std::atomic<int> calls{0};
+  auto failing = [&] {
+    return CGImage::createLazy(40, 30, 8, 32, 160, kCGImageAlphaPremultipliedLast, [&] {
+      ++calls;
+      return std::shared_ptr<const Bytes>();
+    });
+  };
+  // Cut while lazy: the cut stays lazy, and its decode finds nothing.
+  auto image = failing();
+  auto cut = CGImageCreateWithImageInRect(image, CGRectMake(2, 3, 10, 10));
+  ASSERT_TRUE(cut && cut->isLazy());
+  EXPECT_FALSE(cut->pixelData());
+  EXPECT_TRUE(image->hasNoPixels() && cut->hasNoPixels());
+  // A bitmap over the lazy image's data provider shares its failure.
+  auto other = failing();
+  auto shared = CGImageCreate(40, 30, 8, 32, 160, nullptr, kCGImageAlphaPremultipliedLast,
+                              CGImageGetDataProvider(other), nullptr, true,
+                              kCGRenderingIntentDefault);
+  ASSERT_TRUE(shared && shared->isLazy());
+  EXPECT_FALSE(shared->pixelData());
+  EXPECT_EQ(calls.load(), 2);  // one decode per image, whoever reads it
+}
+
+TEST_F(CGImageTest, DrawingAnImageWithoutPixelsDrawsNothing) {
+  auto canvas = CGBitmapContextCreate(nullptr, 16, 16, 8, 64, CGColorSpaceCreateDeviceRGB(),
+                                      kCGImageAlphaPremultipliedLast);
+  ASSERT_TRUE(canvas);
+  CGContextSetRGBFillColor(canvas, 0, 0, 1, 1);
+  CGContextFillRect(canvas, CGRectMake(0, 0, 16, 16));
+  const auto* pixels = static_cast<const uint8_t*>(CGBitmapContextGetData(canvas));
+  const Bytes before(pixels, pixels + 16 * 64);
+  std::atomic<int> calls{0};
+  auto image = CGImage::createLazy(64, 64, 8, 32, 256, kCGImageAlphaPremultipliedLast, [&] {
+    ++calls;
+    return std::shared_ptr<const Bytes>();
+  });
+  // Whole, in bands (each band a cut of the image), and scaled: nothing
+  // changes, and the failed decode is not tried again band after band.
+  CGContextDrawImage(canvas, CGRectMake(0, 0, 16, 16), image);
+  CGContextDrawImageInBands(canvas, image, 16, 16, 0.25, 8);
+  auto banded = CGImage::createLazy(64, 64, 8, 32, 256, kCGImageAlphaPremultipliedLast, [&] {
+    ++calls;
+    return std::shared_ptr<const Bytes>();
+  });
+  CGContextDrawImageInBands(canvas, banded, 16, 16, 0.25, 8);
+  EXPECT_EQ(calls.load(), 2);
+  EXPECT_EQ(Bytes(pixels, pixels + 16 * 64), before);
 }
 
 TEST_F(CGImageTest, SubImageCopiesTheRectAndKeepsLaziness) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
+#include "AllocationCounter.h"
 #include "ImageIOTestSupport.h"
 #include "platform/coregraphics/CGColor.h"
 #include "platform/foundation/Value.h"
@@ -9,6 +11,7 @@
 #include "platform/imageio/ExifMetadata.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
+#include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
 namespace image_destination_test {
@@ -201,12 +204,61 @@ TEST_F(ImageDestinationTest, MisuseFailsCleanly) {
   EXPECT_NE(std::find(types.begin(), types.end(), "com.compuserve.gif"), types.end());
   EXPECT_EQ(std::find(types.begin(), types.end(), "public.heics"), types.end());
   // A file destination writes atomically.
-  const std::string path = ::testing::TempDir() + "/qx_dest.png";
+  TempFolder folder;
+  const std::string path = folder.path() + "/qx_dest.png";
   auto file = CGImageDestinationCreateWithURL(path, "public.png", 1);
   CGImageDestinationAddImage(file, MakeImage(Pattern(3, 3, true)));
   ASSERT_TRUE(CGImageDestinationFinalize(file));
   EXPECT_TRUE(CGImageSourceCreateWithURL(path));
-  std::remove(path.c_str());
+}
+
+// A lazy bitmap whose decode fails, of any declared size.
+CGImageRef FailingImage(size_t w, size_t h, uint32_t info = kCGImageAlphaNoneSkipLast) {
+  return CGImage::createLazy(w, h, 8, 32, w * 4, info,
+                             [] { return std::shared_ptr<const Bytes>(); });
+}
+
+TEST_F(ImageDestinationTest, AnImageWhosePixelsCannotBeMadeIsNeverEncoded) {
+  // Every format, to memory and to a file: nothing is encoded, nothing
+  // written, and the data given keeps what it held.
+  TempFolder folder;
+  for (const std::string& type : CGImageDestinationCopyTypeIdentifiers()) {
+    SCOPED_TRACE(type);
+    auto data = std::make_shared<Bytes>(Bytes{1, 2, 3});
+    auto dest = CGImageDestinationCreateWithData(data, type, 1);
+    ASSERT_TRUE(dest);
+    CGImageDestinationAddImage(dest, FailingImage(6, 5));
+    EXPECT_FALSE(CGImageDestinationFinalize(dest));
+    EXPECT_EQ(*data, (Bytes{1, 2, 3}));
+    const std::string path = folder.path() + "/failed";
+    auto file = CGImageDestinationCreateWithURL(path, type, 1);
+    CGImageDestinationAddImage(file, FailingImage(6, 5, kCGImageAlphaPremultipliedLast));
+    EXPECT_FALSE(CGImageDestinationFinalize(file));
+    EXPECT_FALSE(std::ifstream(path).good());
+  }
+  // One frame of an animation without pixels fails the whole file rather
+  // than leaving that frame out.
+  auto data = std::make_shared<Bytes>();
+  auto gif = CGImageDestinationCreateWithData(data, "com.compuserve.gif", 2);
+  CGImageDestinationAddImage(gif, MakeImage(Pattern(6, 5, false)));
+  CGImageDestinationAddImage(gif, FailingImage(6, 5));
+  EXPECT_FALSE(CGImageDestinationFinalize(gif));
+  EXPECT_TRUE(data->empty());
+}
+
+TEST_F(ImageDestinationTest, AFailedDecodeOfAPhotoSizedImageCostsNoBitmapOfItsSize) {
+  // 8192 x 8192: 256 MiB of pixels. JPEG copies the bitmap; a single PNG this
+  // large reads the bitmap in place. Neither may be handed zeros of that size.
+  const uint64_t imageBytes = uint64_t{8192} * 8192 * 4;
+  for (const char* type : {"public.jpeg", "public.png"}) {
+    SCOPED_TRACE(type);
+    auto data = std::make_shared<Bytes>();
+    auto dest = CGImageDestinationCreateWithData(data, type, 1);
+    AllocationCounter counter;
+    CGImageDestinationAddImage(dest, FailingImage(8192, 8192));
+    EXPECT_FALSE(CGImageDestinationFinalize(dest));
+    EXPECT_LT(counter.peakBytes(), imageBytes / 256);
+  }
 }
 
 TEST_F(ImageDestinationTest, DelaysBeyondTheFormatSaturate) {

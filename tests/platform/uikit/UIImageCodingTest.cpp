@@ -72,6 +72,28 @@ TEST_F(UIImageCodingTest, JPEGCarriesOrientationAndQuality) {
   EXPECT_TRUE(UIImageJPEGRepresentation(turned, 7));
 }
 
+TEST_F(UIImageCodingTest, AnImageWhoseDecodeFailedHasNoDataAndPreparesToNothing) {
+  int calls = 0;
+  auto image = UIImage::imageWithCGImage(
+      CGImage::createLazy(40, 30, 8, 32, 160, kCGImageAlphaNoneSkipLast, [&] {
+        ++calls;
+        return std::shared_ptr<const Bytes>();
+      }),
+      2, UIImageOrientationRight);
+  ASSERT_TRUE(image);
+  EXPECT_FALSE(UIImageJPEGRepresentation(image, 0.5));
+  EXPECT_FALSE(UIImagePNGRepresentation(image));
+  EXPECT_FALSE(image->imageByPreparingForDisplay());
+  EXPECT_FALSE(image->imageByPreparingThumbnailOfSize(CGSizeMake(10, 10)));
+  EXPECT_EQ(calls, 1);  // asked once, whatever asks after
+  // The same image with pixels gives all of them.
+  auto whole = patternImage(40, 30, 2, UIImageOrientationRight);
+  EXPECT_TRUE(UIImageJPEGRepresentation(whole, 0.5));
+  EXPECT_TRUE(UIImagePNGRepresentation(whole));
+  EXPECT_TRUE(whole->imageByPreparingForDisplay());
+  EXPECT_TRUE(whole->imageByPreparingThumbnailOfSize(CGSizeMake(10, 10)));
+}
+
 TEST_F(UIImageCodingTest, FilesTakeTheirScaleFromTheName) {
   TempFolder folder;
   const std::string& dir = folder.path();

@@ -35,6 +35,13 @@ NSDataPtr StillFile(const char* type, const CGImageRef& image, int64_t exifOrien
 // A one-page PDF of the given media box, filled red.
 NSDataPtr PDFFile(double width, double height, int pages = 1);
 
+// A HEIC of w x h (made through the image I/O stand-in) whose structure,
+// sizes and parameter sets read as a good file's, but whose coded pictures
+// (the image's, or each tile's of a grid) claim more bytes than the file
+// holds: every decode of it fails. nullptr when the HEIC could not be made or its structure is
+// not the one expected.
+NSDataPtr UndecodableHEIC(size_t w, size_t h);
+
 // Straight RGBA of one pixel, whatever the bitmap's layout.
 std::array<uint8_t, 4> PixelAt(const CGImageRef& image, size_t x, size_t y);
 bool Near(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, int tolerance = 8);
