@@ -102,19 +102,23 @@ void actOnStopSignal(UniqueFunction<void()> begin, double graceSeconds) {
   pollfd readable{signalPipe[0], POLLIN, 0};
   while (::poll(&readable, 1, -1) != 1) {
   }
+  // However the end goes (a task of it may never return), the process is
+  // gone two grace times from now. Real time, whatever clock the rest of the
+  // process reads: it was told to stop.
+  NSThread::detachNewThreadWithBlock(
+      [graceSeconds] {
+        sleepSeconds(2 * graceSeconds);
+        dieOf(stopSignal.load());
+      },
+      "stop-deadline");
   if (begin) begin();
-  // Real time, whatever clock the rest of the process reads: the process
-  // was told to stop.
   sleepSeconds(graceSeconds);
-  if (!endClaimed.exchange(true)) {
-    // Nothing began the end (its thread is stuck): what the tasks leave
-    // running must not outlive the process. Output is not flushed: a stuck
-    // writer may hold the streams' locks.
-    runTasks();
-    leakCheck();
-    dieOf(stopSignal.load());
-  }
-  sleepSeconds(graceSeconds);
+  if (endClaimed.exchange(true)) return;  // the end is under way
+  // Nothing began the end (its thread is stuck): what the tasks leave
+  // running must not outlive the process. Output is not flushed: a stuck
+  // writer may hold the streams' locks.
+  runTasks();
+  leakCheck();
   dieOf(stopSignal.load());
 }
 

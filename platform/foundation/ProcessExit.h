@@ -35,8 +35,8 @@ void AtProcessEnd(void (*task)());
 // thread of its own and should lead the process to
 // EndProcessWithoutStaticDestructors() soon. A process that has not begun
 // its end `graceSeconds` after the signal is ended from that thread, its
-// tasks run there, with nothing flushed; one whose end is under way but not
-// over after as long again dies of the signal as it stands. Signals after
+// tasks run there, with nothing flushed; one whose end is not over twice
+// that time after the signal dies of the signal as it stands. Signals after
 // the first change nothing. A stop signal that was ignored when this is
 // called stays ignored (a process started under nohup keeps running when
 // its terminal goes). Only the first call does anything.
