@@ -179,6 +179,16 @@ bool untilWhileServing(HostSession& host, int& id, const std::function<bool()>& 
   return true;
 }
 
+// A picker program that never answers, with a child of its own; it writes
+// its pid and its child's to `mark`.pid and `mark`.child. One that ignores
+// SIGTERM hands that on to its child; one that does not notes the signal in
+// `mark`.term as it ends.
+std::string hangingPicker(const std::string& mark, bool ignoresTerm) {
+  return (ignoresTerm ? std::string("trap '' TERM\n")
+                      : "trap \"touch '" + mark + ".term'; exit 0\" TERM\n") +
+         "sleep 300 &\necho $! > '" + mark + ".child'\necho $$ > '" + mark + ".pid'\nwait\n";
+}
+
 using FilePickerHost = PlatformTest;
 
 TEST_F(FilePickerHost, DocumentsFoldersAndSavesOverRealFiles) {
@@ -424,8 +434,7 @@ TEST_F(FilePickerHost, AHangingPickerGoesWithADragAndWithTheHost) {
     // Starts a picker that hangs with a child of its own; both processes.
     auto hang = [&](int callId) {
       const std::string mark = picker.dir() + "/hang." + std::to_string(callId);
-      picker.next(std::string(ignoresTerm ? "trap '' TERM\n" : "") + "sleep 300 &\necho $! > '" +
-                  mark + ".child'\necho $$ > '" + mark + ".pid'\nwait\n");
+      picker.next(hangingPicker(mark, ignoresTerm));
       host.send(call(callId, "any"));
       EXPECT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
       std::vector<Watched> processes;
@@ -450,6 +459,10 @@ TEST_F(FilePickerHost, AHangingPickerGoesWithADragAndWithTheHost) {
     // below the default), then it exits.
     EXPECT_EQ(host.finish(kTestTimeoutSeconds), 0);
     for (const auto& process : second) EXPECT_TRUE(process.endsWithin(kWait));
+    if (!ignoresTerm) {
+      EXPECT_TRUE(std::filesystem::exists(picker.dir() + "/hang.1.term"));
+      EXPECT_TRUE(std::filesystem::exists(picker.dir() + "/hang.3.term"));
+    }
   }
 }
 
@@ -498,8 +511,7 @@ TEST_F(FilePickerHost, AStopSignalEndsTheHostWithItsPickerAndFolders) {
     ASSERT_EQ(hostFolders(container).size(), 1u);
 
     const std::string mark = picker.dir() + "/open";
-    picker.next(std::string(c.ignoresTerm ? "trap '' TERM\n" : "") + "sleep 300 &\necho $! > '" +
-                mark + ".child'\necho $$ > '" + mark + ".pid'\nwait\n");
+    picker.next(hangingPicker(mark, c.ignoresTerm));
     host.send(call(2, "any"));
     int id = 100;
     ASSERT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
@@ -521,6 +533,10 @@ TEST_F(FilePickerHost, AStopSignalEndsTheHostWithItsPickerAndFolders) {
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), c.signal);
     for (const auto& process : processes) EXPECT_TRUE(process.endsWithin(kWait));
+    // Given the chance to end on its own first.
+    if (!c.ignoresTerm) {
+      EXPECT_TRUE(std::filesystem::exists(mark + ".term"));
+    }
     EXPECT_TRUE(hostFolders(container).empty());
     EXPECT_FALSE(std::filesystem::exists(copy));
     EXPECT_EQ(readFile(doc), "doc");

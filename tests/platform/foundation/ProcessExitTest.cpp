@@ -3,7 +3,8 @@
 // EndProcessWithoutStaticDestructors and at exit() alike; what the output
 // streams still hold is written; the status is the one given, with a worker
 // still in a block; and no static destructor runs (one that did would end
-// the process with a status of its own).
+// the process with a status of its own). A stop signal ends the process
+// the same way, and it then dies of that signal.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/ProcessExit.h"
@@ -80,9 +82,16 @@ void once() {
   for (;;) ::pause();
 }
 
+double grace = 0;
+
+// Outlasts the grace time, not the time after which the process dies
+// whatever it is doing.
+void slow() { std::this_thread::sleep_for(std::chrono::duration<double>(1.5 * grace)); }
+
 // What the main thread does once a stop signal has begun the end.
 enum class Main {
-  Ends,          // ends the process
+  Ends,          // ends the process, while a thread waits on standard input
+  EndsSlowly,    // ends it, with a task that outlasts the grace time
   EndsAndHangs,  // ends it, and a task of the end never returns
   Stuck,         // never begins the end
 };
@@ -92,13 +101,28 @@ dispatch_semaphore_t& begun() {
   return semaphore;
 }
 
+// A thread blocked reading standard input, as the host's driver is while
+// input stays open: it holds the stream's lock.
+void holdStandardInput() {
+  int fds[2];
+  if (::pipe(fds) != 0 || ::dup2(fds[0], STDIN_FILENO) < 0) std::abort();
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [] { std::fgetc(stdin); });
+  while (::ftrylockfile(stdin) == 0) {
+    ::funlockfile(stdin);
+    std::this_thread::yield();
+  }
+}
+
 // `signal` comes, with `second` (0: none) right after the end has begun.
 [[noreturn]] void stopBy(int signal, int second, Main main, double graceSeconds) {
-  AtProcessEnd(once);
+  grace = graceSeconds;
   AtProcessEnd(sayFirst);
+  if (main == Main::EndsSlowly) AtProcessEnd(slow);
   if (main == Main::EndsAndHangs) AtProcessEnd(hang);
   AtProcessEnd(saySecond);
+  AtProcessEnd(once);  // runs first: a second run of the tasks ends the process there
   leaveOutputBuffered();
+  if (main == Main::Ends) holdStandardInput();
   EndProcessOnStopSignals([] { dispatch_semaphore_signal(begun()); }, graceSeconds);
   ::kill(::getpid(), signal);
   dispatch_semaphore_wait(begun(), DISPATCH_TIME_FOREVER);
@@ -172,12 +196,15 @@ TEST_F(ProcessExitDeathTest, AStopSignalEndsTheProcessAndItDiesOfIt) {
   const char* kEnd = "second task\nfirst task\n(.*\\[(stdio|cout|clog) without its line end\\]){3}";
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    // A grace far longer than any run: only the main thread can end these.
-    EXPECT_EXIT(stopBy(signal, 0, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
+    // The output is written only by the main thread's end, which the grace
+    // time leaves ample room for.
+    EXPECT_EXIT(stopBy(signal, 0, Main::Ends, 5), ::testing::KilledBySignal(signal), kEnd);
     const int other = signal == SIGTERM ? SIGINT : SIGTERM;
-    EXPECT_EXIT(stopBy(signal, other, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
+    EXPECT_EXIT(stopBy(signal, other, Main::Ends, 5), ::testing::KilledBySignal(signal), kEnd);
     EXPECT_EXIT(stopBy(signal, other, Main::Stuck, 1), ::testing::KilledBySignal(signal),
                 "second task\nfirst task\n");
+    EXPECT_EXIT(stopBy(signal, 0, Main::EndsSlowly, 0.2), ::testing::KilledBySignal(signal),
+                "second task\n");
     EXPECT_EXIT(stopBy(signal, 0, Main::EndsAndHangs, 0.1), ::testing::KilledBySignal(signal),
                 "second task\n");
   }
