@@ -115,6 +115,7 @@ void holdStandardInput() {
 
 // `signal` comes, with `second` (0: none) right after the end has begun.
 [[noreturn]] void stopBy(int signal, int second, Main main, double graceSeconds) {
+  ::alarm(30);  // an end that never comes fails the test (SIGALRM) instead of hanging it
   grace = graceSeconds;
   AtProcessEnd(sayFirst);
   if (main == Main::EndsSlowly) AtProcessEnd(slow);
@@ -134,6 +135,7 @@ void holdStandardInput() {
 // A stop signal ignored when the process starts (nohup's SIGHUP) stays
 // ignored; another still ends it.
 [[noreturn]] void ignoredThenStopped() {
+  ::alarm(30);
   ::signal(SIGHUP, SIG_IGN);
   AtProcessEnd(sayFirst);
   EndProcessOnStopSignals([] { EndProcessWithoutStaticDestructors(3); }, 60);
@@ -196,11 +198,11 @@ TEST_F(ProcessExitDeathTest, AStopSignalEndsTheProcessAndItDiesOfIt) {
   const char* kEnd = "second task\nfirst task\n(.*\\[(stdio|cout|clog) without its line end\\]){3}";
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    // The output is written only by the main thread's end, which the grace
-    // time leaves ample room for.
-    EXPECT_EXIT(stopBy(signal, 0, Main::Ends, 5), ::testing::KilledBySignal(signal), kEnd);
+    // A grace time far longer than the test's alarm: only the main thread
+    // can end these.
+    EXPECT_EXIT(stopBy(signal, 0, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
     const int other = signal == SIGTERM ? SIGINT : SIGTERM;
-    EXPECT_EXIT(stopBy(signal, other, Main::Ends, 5), ::testing::KilledBySignal(signal), kEnd);
+    EXPECT_EXIT(stopBy(signal, other, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
     EXPECT_EXIT(stopBy(signal, other, Main::Stuck, 1), ::testing::KilledBySignal(signal),
                 "second task\nfirst task\n");
     EXPECT_EXIT(stopBy(signal, 0, Main::EndsSlowly, 0.2), ::testing::KilledBySignal(signal),
