@@ -25,6 +25,7 @@
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/ProcessExit.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/UTF8.h"
@@ -226,13 +227,15 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
     if (reaped_) return;
     ::kill(-pid_, SIGTERM);
     if (killLater_) return;
-    killLater_ = true;
-    dispatch_after(dispatch_time_after(kGroupGraceSeconds),
-                   dispatch_get_global_queue(DispatchQoS::Utility),
-                   WeakBind(weak_from_this(), [](RunningPick& self) {
-                     MutexLock lock(self.mutex_);
-                     if (!self.reaped_) ::kill(-self.pid_, SIGKILL);
-                   }));
+    // Called off once the leader is reaped: its id may then be another's.
+    killLater_ = PlatformClock::scheduleAt(
+        PlatformClock::now() + kGroupGraceSeconds, [weak = weak_from_this()] {
+          dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility),
+                         WeakBind(weak, [](RunningPick& self) {
+                           MutexLock lock(self.mutex_);
+                           if (!self.reaped_) ::kill(-self.pid_, SIGKILL);
+                         }));
+        });
   }
 
   const UISystemPickerMode mode_;
@@ -251,7 +254,7 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   bool tooLong_ GUARDED_BY(mutex_) = false;
   bool readDone_ GUARDED_BY(mutex_) = false;
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
-  bool killLater_ GUARDED_BY(mutex_) = false;  // SIGKILL follows SIGTERM unless reaped by then
+  uint64_t killLater_ GUARDED_BY(mutex_) = 0;  // the clock's SIGKILL after SIGTERM; 0 for none
 };
 
 bool RunningPick::start(const std::string& program, const std::vector<std::string>& args,
@@ -393,6 +396,7 @@ void RunningPick::exited(int status) {
   {
     MutexLock lock(mutex_);
     reaped_ = true;
+    if (killLater_) PlatformClock::cancel(killLater_);
   }
   RunningGroups::shared().remove(pid_);
   exited_ = true;
