@@ -122,12 +122,13 @@ constexpr double kGroupGraceSeconds = 2;
 
 // Whether a process of `group` still runs. A member that has ended but is
 // not yet reaped (the host reaps the leader on a thread of its own, init
-// the orphans) still counts for kill(), so /proc has the last word.
+// the orphans) still counts for kill(), so /proc has the last word where it
+// shows the group at all (it may be another namespace's).
 bool groupRunning(pid_t group) {
   if (::kill(-group, 0) != 0) return errno == EPERM;
   DIR* processes = ::opendir("/proc");
   if (!processes) return true;
-  bool running = false;
+  bool running = false, shown = false;
   while (const dirent* entry = ::readdir(processes)) {
     if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
     const int fd = ::open((std::string("/proc/") + entry->d_name + "/stat").c_str(),
@@ -142,14 +143,18 @@ bool groupRunning(pid_t group) {
     const char* afterName = std::strrchr(stat, ')');
     char state = 0;
     int parent = 0, memberOf = 0;
-    if (afterName && std::sscanf(afterName + 1, " %c %d %d", &state, &parent, &memberOf) == 3 &&
-        memberOf == group && state != 'Z' && state != 'X') {
+    if (!afterName || std::sscanf(afterName + 1, " %c %d %d", &state, &parent, &memberOf) != 3 ||
+        memberOf != group) {
+      continue;
+    }
+    shown = true;
+    if (state != 'Z' && state != 'X') {
       running = true;
       break;
     }
   }
   ::closedir(processes);
-  return running;
+  return running || !shown;
 }
 
 // The process groups of the picker programs still running. Whatever way the
