@@ -17,6 +17,20 @@
 
 namespace {
 
+// How long a stop signal waits for the main thread to begin the end before
+// the process ends without it.
+constexpr double kStopSignalGraceSeconds = 10;
+
+// The one end of the application, whether input ended or a stop signal
+// came: the observers of its end (the temporary folders' among them) run
+// once. Main thread.
+void endApplication() {
+  static bool ended = false;
+  if (ended) return;
+  ended = true;
+  UIApplication::sharedApplication()->terminate();
+}
+
 // Stands in for the engine's connection to its Dart side: once the application
 // has launched, channel traffic comes from standard input as JSON lines and
 // replies and events go to standard output; end of input ends the application.
@@ -40,7 +54,7 @@ void attachDriverAfterLaunch() {
     driver->serve(
         std::cin,
         [driver]() mutable {
-          UIApplication::sharedApplication()->terminate();
+          endApplication();
           driver.reset();
         },
         HostExitWaitSeconds());
@@ -58,6 +72,10 @@ int main(int argc, char** argv) {
   CheckHostSettings();
   registerHostClasses();
   attachDriverAfterLaunch();
+  // A stop signal ends the application at once, as end of input does once
+  // the replies are written: replies still missing are not waited for.
+  EndProcessOnStopSignals([] { NSRunLoop::mainRunLoop().perform([] { endApplication(); }); },
+                          kStopSignalGraceSeconds);
   const int status = UIApplicationMain(argc, argv, std::nullopt, AppDelegate::kRuntimeName);
   // The run loop has stopped, but dispatch workers may still be decoding a
   // photo or writing a file for the objects the statics hold: returning

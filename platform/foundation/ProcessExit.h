@@ -10,6 +10,8 @@
 // returning from main(), and what must happen at its end is given to
 // AtProcessEnd(), which runs on either road.
 
+#include "OnceCallback.h"
+
 // Runs `task` when the process ends normally: in
 // EndProcessWithoutStaticDestructors(), or at exit() (a return from main)
 // with the other exit handlers. Tasks run last given, first run, on the
@@ -21,5 +23,21 @@ void AtProcessEnd(void (*task)());
 // lines and the C++ streams too), and leaves without running exit handlers
 // or static destructors. In the leak-checked builds the leak check runs
 // before it leaves, as it would at exit(), with everything still held
-// counted as reachable.
+// counted as reachable. After a stop signal (EndProcessOnStopSignals) the
+// process dies of that signal instead of leaving with `status`. The end runs
+// once: a second thread that calls this meanwhile waits for the first to end
+// the process.
 [[noreturn]] void EndProcessWithoutStaticDestructors(int status);
+
+// Makes SIGTERM, SIGINT and SIGHUP end the process the way its own end does,
+// after which it dies of the signal that came first, as a process stopped by
+// one is expected to. The handler only takes note; `begin` then runs on a
+// thread of its own and should lead the process to
+// EndProcessWithoutStaticDestructors() soon. A process that has not begun
+// its end `graceSeconds` after the signal is ended from that thread, its
+// tasks run there, with nothing flushed; one whose end is not over twice
+// that time after the signal dies of the signal as it stands. Signals after
+// the first change nothing. A stop signal that was ignored when this is
+// called stays ignored (a process started under nohup keeps running when
+// its terminal goes). Only the first call does anything.
+void EndProcessOnStopSignals(UniqueFunction<void()> begin, double graceSeconds);

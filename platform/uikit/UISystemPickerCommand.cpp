@@ -1,5 +1,6 @@
 // The running host's picker provider: QX_PICKER_COMMAND run per request.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,18 +9,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "UISystemPicker.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/OSLog.h"
+#include "platform/foundation/PlatformClock.h"
 #include "platform/foundation/ProcessExit.h"
 #include "platform/foundation/ProcessReaper.h"
 #include "platform/foundation/UTF8.h"
@@ -109,6 +115,48 @@ UISystemPickerAnswer interpretExit(int status, const std::string& output, UISyst
   return UISystemPickerAnswer::picked(std::move(paths));
 }
 
+// How long a picker program's process group has to end after SIGTERM
+// before it gets SIGKILL: a program that ignores SIGTERM must not outlive
+// the host or linger after a cancel.
+constexpr double kGroupGraceSeconds = 2;
+
+// Whether a process of `group` still runs. A member that has ended but is
+// not yet reaped (the host reaps the leader on a thread of its own, init
+// the orphans) still counts for kill(), so /proc has the last word where it
+// shows the group at all (it may be another namespace's).
+bool groupRunning(pid_t group) {
+  if (::kill(-group, 0) != 0) return errno == EPERM;
+  DIR* processes = ::opendir("/proc");
+  if (!processes) return true;
+  bool running = false, shown = false;
+  while (const dirent* entry = ::readdir(processes)) {
+    if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
+    const int fd = ::open((std::string("/proc/") + entry->d_name + "/stat").c_str(),
+                          O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char stat[512];
+    const ssize_t n = ::read(fd, stat, sizeof stat - 1);
+    ::close(fd);
+    if (n <= 0) continue;
+    stat[n] = 0;
+    // "pid (command) state ppid pgrp ...": the command may hold anything.
+    const char* afterName = std::strrchr(stat, ')');
+    char state = 0;
+    int parent = 0, memberOf = 0;
+    if (!afterName || std::sscanf(afterName + 1, " %c %d %d", &state, &parent, &memberOf) != 3 ||
+        memberOf != group) {
+      continue;
+    }
+    shown = true;
+    if (state != 'Z' && state != 'X') {
+      running = true;
+      break;
+    }
+  }
+  ::closedir(processes);
+  return running || !shown;
+}
+
 // The process groups of the picker programs still running. Whatever way the
 // host ends normally, none of them outlives it.
 class RunningGroups {
@@ -131,10 +179,24 @@ class RunningGroups {
   }
 
  private:
+  // SIGTERM to every group, then SIGKILL to those still running after the
+  // grace time; over as soon as every group has gone.
   void endAll() {
-    MutexLock lock(mutex_);
-    for (pid_t group : groups_) ::kill(-group, SIGTERM);
-    groups_.clear();
+    std::set<pid_t> groups;
+    {
+      MutexLock lock(mutex_);
+      groups.swap(groups_);
+    }
+    for (pid_t group : groups) ::kill(-group, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(kGroupGraceSeconds);
+    for (;;) {
+      std::erase_if(groups, [](pid_t group) { return !groupRunning(group); });
+      if (groups.empty()) return;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (pid_t group : groups) ::kill(-group, SIGKILL);
   }
 
   Mutex mutex_;
@@ -167,7 +229,18 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   void answerWhenDone();
   void endGroup() {
     MutexLock lock(mutex_);
-    if (!reaped_) ::kill(-pid_, SIGTERM);
+    if (reaped_) return;
+    ::kill(-pid_, SIGTERM);
+    if (killLater_) return;
+    // Called off once the leader is reaped: its id may then be another's.
+    killLater_ = PlatformClock::scheduleAt(
+        PlatformClock::now() + kGroupGraceSeconds, [weak = weak_from_this()] {
+          dispatch_async(dispatch_get_global_queue(DispatchQoS::Utility),
+                         WeakBind(weak, [](RunningPick& self) {
+                           MutexLock lock(self.mutex_);
+                           if (!self.reaped_) ::kill(-self.pid_, SIGKILL);
+                         }));
+        });
   }
 
   const UISystemPickerMode mode_;
@@ -186,6 +259,7 @@ class RunningPick : public std::enable_shared_from_this<RunningPick> {
   bool tooLong_ GUARDED_BY(mutex_) = false;
   bool readDone_ GUARDED_BY(mutex_) = false;
   bool reaped_ = false;    // guarded by mutex_: the group's leader is gone, its id free
+  uint64_t killLater_ GUARDED_BY(mutex_) = 0;  // the clock's SIGKILL after SIGTERM; 0 for none
 };
 
 bool RunningPick::start(const std::string& program, const std::vector<std::string>& args,
@@ -327,6 +401,7 @@ void RunningPick::exited(int status) {
   {
     MutexLock lock(mutex_);
     reaped_ = true;
+    if (killLater_) PlatformClock::cancel(killLater_);
   }
   RunningGroups::shared().remove(pid_);
   exited_ = true;

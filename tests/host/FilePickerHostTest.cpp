@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -176,6 +177,16 @@ bool untilWhileServing(HostSession& host, int& id, const std::function<bool()>& 
     if (!host.reply(id, kWait)) return false;
   }
   return true;
+}
+
+// A picker program that never answers, with a child of its own; it writes
+// its pid and its child's to `mark`.pid and `mark`.child. One that ignores
+// SIGTERM hands that on to its child; one that does not notes the signal in
+// `mark`.term as it ends.
+std::string hangingPicker(const std::string& mark, bool ignoresTerm) {
+  return (ignoresTerm ? std::string("trap '' TERM\n")
+                      : "trap \"touch '" + mark + ".term'; exit 0\" TERM\n") +
+         "sleep 300 &\necho $! > '" + mark + ".child'\necho $$ > '" + mark + ".pid'\nwait\n";
 }
 
 using FilePickerHost = PlatformTest;
@@ -406,45 +417,131 @@ TEST_F(FilePickerHost, ALargePickWithDataComesBackWholeAndTheHostGoesOn) {
 
 // A picker program that never answers: a person drags its sheet down, the
 // call is answered as a cancel and the program's whole process group ends;
-// one still open when input ends goes with the host.
+// one still open when input ends goes with the host. A program that
+// ignores SIGTERM (and the child it started, which inherits that) is
+// killed two seconds after it.
 TEST_F(FilePickerHost, AHangingPickerGoesWithADragAndWithTheHost) {
-  TempFolder scratch;
-  PickerScript picker(scratch);
-  HostSession host(
-      {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command(),
-       "QX_EXIT_WAIT=0.5"},
-      scratch.path() + "/host.err");
-  ASSERT_TRUE(host.started());
-  int id = 100;
-  // Starts a picker that hangs with a child of its own; both processes.
-  auto hang = [&](int callId) {
-    const std::string mark = picker.dir() + "/hang." + std::to_string(callId);
-    picker.next("sleep 300 &\necho $! > '" + mark + ".child'\necho $$ > '" + mark +
-                ".pid'\nwait\n");
-    host.send(call(callId, "any"));
-    EXPECT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
+  for (bool ignoresTerm : {false, true}) {
+    SCOPED_TRACE(ignoresTerm ? "ignores SIGTERM" : "ends on SIGTERM");
+    TempFolder scratch;
+    PickerScript picker(scratch);
+    HostSession host(
+        {"QX_APP_HOME=" + scratch.makeFolder("container"), "QX_PICKER_COMMAND=" + picker.command(),
+         "QX_EXIT_WAIT=0.5"},
+        scratch.path() + "/host.err");
+    ASSERT_TRUE(host.started());
+    int id = 100;
+    // Starts a picker that hangs with a child of its own; both processes.
+    auto hang = [&](int callId) {
+      const std::string mark = picker.dir() + "/hang." + std::to_string(callId);
+      picker.next(hangingPicker(mark, ignoresTerm));
+      host.send(call(callId, "any"));
+      EXPECT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
+      std::vector<Watched> processes;
+      processes.emplace_back(readPid(mark + ".pid"));
+      processes.emplace_back(readPid(mark + ".child"));
+      return processes;
+    };
+    auto first = hang(1);
+    ASSERT_TRUE(first[0].valid() && first[1].valid());
+    host.send(R"({"id":2,"touch":{"kind":"drag","path":[[195,300],[195,700]]}})");
+    EXPECT_TRUE(resultOf(host.reply(2, kWait)).isNull());
+    auto cancelled = host.reply(1, kWait);
+    ASSERT_TRUE(cancelled);
+    EXPECT_TRUE(resultOf(cancelled).isNull());
+    EXPECT_EQ(cancelled->find("error"), nullptr);
+    for (const auto& process : first) ASSERT_TRUE(process.endsWithin(kWait));
+
+    auto second = hang(3);
+    ASSERT_TRUE(second[0].valid() && second[1].valid());
+    EXPECT_FALSE(second[0].endsWithin(0));
+    // The unanswered call holds the host for its drain time (QX_EXIT_WAIT, far
+    // below the default), then it exits.
+    EXPECT_EQ(host.finish(kTestTimeoutSeconds), 0);
+    for (const auto& process : second) ASSERT_TRUE(process.endsWithin(kWait));
+    if (!ignoresTerm) {
+      EXPECT_TRUE(std::filesystem::exists(picker.dir() + "/hang.1.term"));
+      EXPECT_TRUE(std::filesystem::exists(picker.dir() + "/hang.3.term"));
+    }
+  }
+}
+
+std::set<std::string> hostFolders(const std::string& container) {
+  std::set<std::string> out;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(container + "/tmp", error)) {
+    if (entry.path().filename().string().rfind("file_picker-", 0) == 0) {
+      out.insert(entry.path().string());
+    }
+  }
+  return out;
+}
+
+// A stop signal while a picker program is open ends the host as the end of
+// input does, without waiting for the open call: the program's group goes
+// (killed when it ignores SIGTERM), so do the host's temporary folders, and
+// the host then dies of that signal. A second signal while it ends changes
+// neither.
+TEST_F(FilePickerHost, AStopSignalEndsTheHostWithItsPickerAndFolders) {
+  struct Case {
+    int signal;
+    bool ignoresTerm;
+    int second;  // sent once the end is under way; 0 for none
+  };
+  const Case cases[] = {
+      {SIGTERM, false, 0},      {SIGINT, false, 0},       {SIGHUP, false, SIGTERM},
+      {SIGTERM, true, SIGINT},  {SIGINT, true, 0},        {SIGHUP, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.ignoresTerm ? ", ignores SIGTERM" : "") +
+                 (c.second ? std::string(", then ") + strsignal(c.second) : ""));
+    TempFolder scratch;
+    PickerScript picker(scratch);
+    const std::string container = scratch.makeFolder("container");
+    const std::string doc = scratch.writeFile("user/doc.txt", "doc");
+    HostSession host({"QX_APP_HOME=" + container, "QX_PICKER_COMMAND=" + picker.command()},
+                     scratch.path() + "/host.err");
+    ASSERT_TRUE(host.started());
+    // A pick first, so the host has a folder of copies.
+    picker.answer({doc});
+    host.send(call(1, "any"));
+    const Value& picked = resultOf(host.reply(1, kWait));
+    ASSERT_EQ(picked.size(), 1u);
+    const std::string copy = picked.asList()[0].find("path")->asString();
+    ASSERT_EQ(hostFolders(container).size(), 1u);
+
+    const std::string mark = picker.dir() + "/open";
+    picker.next(hangingPicker(mark, c.ignoresTerm));
+    host.send(call(2, "any"));
+    int id = 100;
+    ASSERT_TRUE(untilWhileServing(host, id, [&] { return readPid(mark + ".pid") > 0; }));
     std::vector<Watched> processes;
     processes.emplace_back(readPid(mark + ".pid"));
     processes.emplace_back(readPid(mark + ".child"));
-    return processes;
-  };
-  auto first = hang(1);
-  ASSERT_TRUE(first[0].valid() && first[1].valid());
-  host.send(R"({"id":2,"touch":{"kind":"drag","path":[[195,300],[195,700]]}})");
-  EXPECT_TRUE(resultOf(host.reply(2, kWait)).isNull());
-  auto cancelled = host.reply(1, kWait);
-  ASSERT_TRUE(cancelled);
-  EXPECT_TRUE(resultOf(cancelled).isNull());
-  EXPECT_EQ(cancelled->find("error"), nullptr);
-  for (const auto& process : first) EXPECT_TRUE(process.endsWithin(kWait));
+    ASSERT_TRUE(processes[0].valid() && processes[1].valid());
 
-  auto second = hang(3);
-  ASSERT_TRUE(second[0].valid() && second[1].valid());
-  EXPECT_FALSE(second[0].endsWithin(0));
-  // The unanswered call holds the host for its drain time (QX_EXIT_WAIT, far
-  // below the default), then it exits.
-  EXPECT_EQ(host.finish(kTestTimeoutSeconds), 0);
-  for (const auto& process : second) EXPECT_TRUE(process.endsWithin(kWait));
+    ASSERT_EQ(::kill(host.pid(), c.signal), 0);
+    if (c.second) {
+      // The folders go before the picker's group is waited for.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+      while (!hostFolders(container).empty() && std::chrono::steady_clock::now() < deadline) {
+        host.reply(99, 0.02);
+      }
+      ::kill(host.pid(), c.second);
+    }
+    const int status = host.waitForExit(kWait);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), c.signal);
+    // One row left running is enough: the others would only wait as long.
+    for (const auto& process : processes) ASSERT_TRUE(process.endsWithin(kWait));
+    // Given the chance to end on its own first.
+    if (!c.ignoresTerm) {
+      EXPECT_TRUE(std::filesystem::exists(mark + ".term"));
+    }
+    EXPECT_TRUE(hostFolders(container).empty());
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(readFile(doc), "doc");
+  }
 }
 
 // What a picker program names is checked and copied off the main thread:

@@ -56,7 +56,20 @@ HostSession::HostSession(const std::vector<std::string>& environment, const std:
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = 0;
+  // The stop signals as a terminal's shell hands them on, whatever the test
+  // runner ignores: a host started by a shell in the background, or under
+  // nohup, keeps a stop signal ignored.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int stop : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, stop);
+  posix_spawnattr_setsigdefault(&attributes, &stops);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  if (::posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
+    pid_ = 0;
+  }
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
@@ -128,6 +141,10 @@ int HostSession::finish(double timeoutSeconds) {
   input_ = -1;
   while (readLine(timeoutSeconds)) {
   }
+  return waitForExit(timeoutSeconds);
+}
+
+int HostSession::waitForExit(double timeoutSeconds) {
   struct Exit {
     std::mutex mutex;
     std::condition_variable cv;

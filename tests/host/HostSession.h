@@ -38,6 +38,10 @@ class HostSession {
   // Closes standard input and waits (bounded) for the host to exit; its
   // status, or -1.
   int finish(double timeoutSeconds);
+  // Waits (bounded) for the host to end, its standard input left open (a
+  // host sent a signal, say); its status, or -1.
+  int waitForExit(double timeoutSeconds);
+  pid_t pid() const { return pid_; }
 
  private:
   bool readLine(double timeoutSeconds);

@@ -3,13 +3,19 @@
 // EndProcessWithoutStaticDestructors and at exit() alike; what the output
 // streams still hold is written; the status is the one given, with a worker
 // still in a block; and no static destructor runs (one that did would end
-// the process with a status of its own).
+// the process with a status of its own). A stop signal ends the process
+// the same way, and it then dies of that signal.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/ProcessExit.h"
@@ -64,6 +70,87 @@ void leaveOutputBuffered() {
   std::exit(status);
 }
 
+constexpr int kTasksRanTwice = 98;
+
+// A task that may run only once.
+void once() {
+  static std::atomic<bool> ran{false};
+  if (ran.exchange(true)) ::_exit(kTasksRanTwice);
+}
+
+[[noreturn]] void hang() {
+  for (;;) ::pause();
+}
+
+double grace = 0;
+
+// Outlasts the grace time, not the time after which the process dies
+// whatever it is doing.
+void slow() { std::this_thread::sleep_for(std::chrono::duration<double>(1.5 * grace)); }
+
+// What the main thread does once a stop signal has begun the end.
+enum class Main {
+  Ends,          // ends the process, while a thread waits on standard input
+  EndsSlowly,    // ends it, with a task that outlasts the grace time
+  EndsAndHangs,  // ends it, and a task of the end never returns
+  Stuck,         // never begins the end
+};
+
+dispatch_semaphore_t& begun() {
+  static dispatch_semaphore_t semaphore = dispatch_semaphore_create(0);
+  return semaphore;
+}
+
+// A thread blocked reading standard input, as the host's driver is while
+// input stays open: it holds the stream's lock.
+void holdStandardInput() {
+  int fds[2];
+  if (::pipe(fds) != 0 || ::dup2(fds[0], STDIN_FILENO) < 0) std::abort();
+  dispatch_async(dispatch_get_global_queue(DispatchQoS::Default), [] { std::fgetc(stdin); });
+  while (::ftrylockfile(stdin) == 0) {
+    ::funlockfile(stdin);
+    std::this_thread::yield();
+  }
+}
+
+// `signal` comes, with `second` (0: none) right after the end has begun.
+[[noreturn]] void stopBy(int signal, int second, Main main, double graceSeconds) {
+  ::alarm(30);  // an end that never comes fails the test (SIGALRM) instead of hanging it
+  grace = graceSeconds;
+  AtProcessEnd(sayFirst);
+  if (main == Main::EndsSlowly) AtProcessEnd(slow);
+  if (main == Main::EndsAndHangs) AtProcessEnd(hang);
+  AtProcessEnd(saySecond);
+  AtProcessEnd(once);  // runs first: a second run of the tasks ends the process there
+  leaveOutputBuffered();
+  if (main == Main::Ends) holdStandardInput();
+  EndProcessOnStopSignals([] { dispatch_semaphore_signal(begun()); }, graceSeconds);
+  ::kill(::getpid(), signal);
+  dispatch_semaphore_wait(begun(), DISPATCH_TIME_FOREVER);
+  if (second) ::kill(::getpid(), second);
+  if (main == Main::Stuck) hang();
+  EndProcessWithoutStaticDestructors(0);
+}
+
+// A stop signal ignored when the process starts (nohup's SIGHUP) stays
+// ignored; another still ends it.
+[[noreturn]] void ignoredThenStopped() {
+  ::alarm(30);
+  ::signal(SIGHUP, SIG_IGN);
+  AtProcessEnd(sayFirst);
+  EndProcessOnStopSignals([] { EndProcessWithoutStaticDestructors(3); }, 60);
+  ::raise(SIGHUP);
+  std::fputs("still running\n", stderr);
+  ::raise(SIGTERM);
+  hang();
+}
+
+// With the signals taken but none sent, the end keeps its status.
+[[noreturn]] void endWithoutASignal(int status) {
+  EndProcessOnStopSignals([] {}, 60);
+  endWithAWorkerInABlock(status);
+}
+
 #if defined(QX_LEAK_CHECKED)
 __attribute__((noinline)) void dropBlocks() {
   for (int i = 0; i < 8; ++i) {
@@ -100,6 +187,34 @@ TEST_F(ProcessExitDeathTest, TasksRunOutputIsWrittenAndStaticsStay) {
     EXPECT_EXIT(endWithAWorkerInABlock(status), ::testing::ExitedWithCode(status), kEnd);
     // exit() runs the same tasks, and the statics' destructors as usual.
     EXPECT_EXIT(exitWithTasks(status), ::testing::ExitedWithCode(status), kEnd);
+  }
+}
+
+// A stop signal ends the process through its own end (the tasks run once,
+// the output is written), and the process dies of that signal. A main
+// thread that never begins the end, or an end that never finishes, holds
+// the process only for the grace time: the tasks still run.
+TEST_F(ProcessExitDeathTest, AStopSignalEndsTheProcessAndItDiesOfIt) {
+  const char* kEnd = "second task\nfirst task\n(.*\\[(stdio|cout|clog) without its line end\\]){3}";
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    // A grace time far longer than the test's alarm: only the main thread
+    // can end these.
+    EXPECT_EXIT(stopBy(signal, 0, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
+    const int other = signal == SIGTERM ? SIGINT : SIGTERM;
+    EXPECT_EXIT(stopBy(signal, other, Main::Ends, 600), ::testing::KilledBySignal(signal), kEnd);
+    EXPECT_EXIT(stopBy(signal, other, Main::Stuck, 1), ::testing::KilledBySignal(signal),
+                "second task\nfirst task\n");
+    EXPECT_EXIT(stopBy(signal, 0, Main::EndsSlowly, 0.2), ::testing::KilledBySignal(signal),
+                "second task\n");
+    EXPECT_EXIT(stopBy(signal, 0, Main::EndsAndHangs, 0.1), ::testing::KilledBySignal(signal),
+                "second task\n");
+  }
+  EXPECT_EXIT(ignoredThenStopped(), ::testing::KilledBySignal(SIGTERM),
+              "still running\nfirst task\n");
+  for (int status : {0, 7}) {
+    EXPECT_EXIT(endWithoutASignal(status), ::testing::ExitedWithCode(status),
+                "second task\nfirst task\n");
   }
 }
 
