@@ -41,7 +41,6 @@ class HostSession {
   // Waits (bounded) for the host to end, its standard input left open (a
   // host sent a signal, say); its status, or -1.
   int waitForExit(double timeoutSeconds);
-  pid_t pid() const { return pid_; }
 
  private:
   bool readLine(double timeoutSeconds);
