@@ -30,6 +30,15 @@ struct HEIFItemDecode {
   bool withinLimit = false;
 };
 
+// A grid item's layout, as its description and references give it.
+struct HEIFGridLayout {
+  uint32_t rows = 0, columns = 0;
+  // The picture it makes, before the item's turns; its tiles overhang it
+  // right and bottom.
+  uint32_t width = 0, height = 0;
+  std::vector<uint32_t> tiles;  // row by row
+};
+
 class HEIFItems {
  public:
   // `file`: the whole file; only its 'meta' box (and a grid's description
@@ -44,6 +53,16 @@ class HEIFItems {
   // declares none.
   bool declaredSize(uint32_t item, uint32_t& width, uint32_t& height) const;
   HEIFItemDecode decode(uint32_t item) const { return decode(item, 0); }
+  // False when the item is no grid, or its description or its list of
+  // tiles does not read.
+  bool gridLayout(uint32_t item, HEIFGridLayout& out) const;
+  // Whether the item has a property of the type ("clap", ...).
+  bool hasProperty(uint32_t item, const char (&type)[5]) const;
+  // A coded item (HEVC or AV1) as a file of its own, its one image: its
+  // configuration, size and colour properties and its data, for a decoder
+  // that reads only whole files. Empty for items of other types and items
+  // whose data does not lie whole in the file.
+  std::vector<uint8_t> standaloneFile(uint32_t item) const;
 
  private:
   struct Property {
