@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -130,6 +132,21 @@ bool Code(uint32_t w, uint32_t h, uint32_t colour, Coded& coded) {
   return true;
 }
 
+// Coded once per process: x265 takes a while to start for each picture.
+bool CodeOnce(uint32_t w, uint32_t h, uint32_t colour, Coded& coded) {
+  static std::mutex mutex;
+  static std::map<std::tuple<uint32_t, uint32_t, uint32_t>, Coded> made;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = made.find({w, h, colour});
+  if (it == made.end()) {
+    Coded fresh;
+    if (!Code(w, h, colour, fresh)) return false;
+    it = made.emplace(std::make_tuple(w, h, colour), std::move(fresh)).first;
+  }
+  coded = it->second;
+  return true;
+}
+
 }  // namespace
 
 uint32_t HEICGridPaletteColour(uint32_t column, uint32_t row) {
@@ -151,13 +168,13 @@ std::vector<uint8_t> MakeHEICGrid(const HEICGridFixture& f) {
       auto [it, added] = codedOf.emplace(colour, coded.size());
       if (added) {
         coded.emplace_back();
-        if (!Code(f.tile, f.tile, colour, coded.back())) return {};
+        if (!CodeOnce(f.tile, f.tile, colour, coded.back())) return {};
       }
       tileCoded.push_back(it->second);
     }
   }
   Coded thumbnail;
-  if (hasThumbnail && !Code(f.thumbnailWidth, f.thumbnailHeight, f.thumbnailColour, thumbnail)) {
+  if (hasThumbnail && !CodeOnce(f.thumbnailWidth, f.thumbnailHeight, f.thumbnailColour, thumbnail)) {
     return {};
   }
   const bool wide = f.width > 0xFFFF || f.height > 0xFFFF;
