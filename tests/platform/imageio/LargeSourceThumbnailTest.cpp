@@ -755,7 +755,10 @@ TEST_F(LargeSourceThumbnailTest, HEIFGridsDecodedByTilesShowWhatAWholeDecodeShow
     EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
     EXPECT_LE(VisibleDifference(tiled, whole), 4);
     EXPECT_TRUE(ShowsTheTiles(tiled, fixture));
-    // Made from what the last decode kept.
+    // Made from what the last decode kept: the same size again, and less.
+    ImageBitmap again;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width, whole.height, again));
+    EXPECT_EQ(again.pixels, tiled.pixels);
     ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 4, whole.height / 4, shrunk));
     EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
     EXPECT_LE(VisibleDifference(shrunk, ImageBitmapResized(whole, whole.width / 4,
