@@ -142,8 +142,9 @@ bool HEIFThumbnailOfShape(uint32_t width, uint32_t height, uint32_t imageWidth,
 // at its peak, and a grid's tiles already keep every allowed CPU busy:
 // decodes side by side past one full decode's worth of pixels
 // (kImageMaxPixels) would add memory, not speed. Every decode takes its
-// pixels from one budget of that size: it waits until those running leave
-// it room; one alone always runs.
+// pixels from one budget of that size (a decode by tiles, the pixels of the
+// tiles it holds at once): it waits until those running leave it room; one
+// alone always runs.
 class HEIFDecodeBudget {
  public:
   explicit HEIFDecodeBudget(uint64_t pixels) : budget_(pixels) {}
@@ -171,8 +172,9 @@ class HEIFDecodeBudget {
 // The budget every HEIF decode of this process takes its pixels from.
 HEIFDecodeBudget& HEIFSharedDecodeBudget();
 
-// The threads libheif decodes a grid's tiles on, side by side: one for each
-// CPU the calling thread may run on (its affinity), at most 8.
+// The threads a grid's tiles are decoded on, side by side (by libheif in a
+// whole decode, by the decoder a row of tiles at a time): one for each CPU
+// the calling thread may run on (its affinity), at most 8.
 int HEIFDecodingThreads();
 
 // Loads libheif and initialises it (plugins loaded) once per process; false
