@@ -832,12 +832,26 @@ bool HEIFDecoder::decodeTiledScaled(size_t index, uint32_t width, uint32_t heigh
     scaled->ok = decodeTiles(image, scaled->width, scaled->height, scaled->bitmap);
   });
   if (!scaled->ok) return false;
-  if (keep) heldScaled_ = scaled;
-  out = scaled->width == width && scaled->height == height
-            ? scaled->bitmap
-            : ImageBitmapResized(scaled->bitmap, width, height);
+  // Kept only while small: a large one (an export's) is handed out instead.
+  const bool small = uint64_t(scaled->width) * scaled->height <= kHEIFKeptScaledPixels;
+  if (keep && small) heldScaled_ = scaled;
+  if (scaled->width != width || scaled->height != height) {
+    out = ImageBitmapResized(scaled->bitmap, width, height);
+  } else if (!small && handOver(scaled)) {
+    out = std::move(scaled->bitmap);
+  } else {
+    out = scaled->bitmap;
+  }
   out.hasAlpha = false;
   return !out.empty();
+}
+
+bool HEIFDecoder::handOver(std::shared_ptr<HEIFSharedScaled>& scaled) const {
+  // Others find it only through the map, under its mutex.
+  MutexLock lock(gSharedMutex);
+  if (scaled.use_count() != 1 || heldScaled_ == scaled) return false;
+  std::erase_if(gScaled, [&](const auto& entry) { return entry.second.lock() == scaled; });
+  return true;
 }
 
 bool HEIFDecoder::decodeTiles(const Image& image, uint32_t width, uint32_t height,
@@ -944,7 +958,8 @@ bool HEIFDecoder::decodeTiles(const Image& image, uint32_t width, uint32_t heigh
   GiveBackFreedMemory(pixels);
   if (!ok || !resampler.done()) return false;
   ++gDecodedImages;
-  out = ImageBitmapApplyingOrientation(resampler.take(), image.orientation);
+  out = resampler.take();
+  if (image.orientation > 1) out = ImageBitmapApplyingOrientation(out, image.orientation);
   out.hasAlpha = false;
   return true;
 }

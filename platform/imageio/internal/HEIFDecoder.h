@@ -118,6 +118,9 @@ class HEIFDecoder : public ImageDecoder {
   // A tiled image scaled to width x height, a row of tiles at a time.
   bool decodeTiledScaled(size_t index, uint32_t width, uint32_t height, bool keep,
                          ImageBitmap& out);
+  // Whether `scaled` is held by nobody else, so its bitmap may be moved
+  // out; then nobody else finds it either.
+  bool handOver(std::shared_ptr<struct HEIFSharedScaled>& scaled) const;
   // Streams the tiles' rows into `out`, made at width x height (turned).
   bool decodeTiles(const Image& image, uint32_t width, uint32_t height, ImageBitmap& out) const;
 

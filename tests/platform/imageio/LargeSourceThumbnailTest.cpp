@@ -754,14 +754,17 @@ TEST_F(LargeSourceThumbnailTest, HEIFGridsDecodedByTilesShowWhatAWholeDecodeShow
     EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
     EXPECT_LE(VisibleDifference(tiled, whole), 4);
     EXPECT_TRUE(ShowsTheTiles(tiled, fixture));
-    // Made from what the last decode kept: the same size again, and less.
-    ImageBitmap again;
-    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width, whole.height, again));
-    EXPECT_EQ(again.pixels, tiled.pixels);
+    // A small one is kept: it makes the same size again, and less, on its
+    // own; one larger than kHEIFKeptScaledPixels (as above) is handed out.
     ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 4, whole.height / 4, shrunk));
-    EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
     EXPECT_LE(VisibleDifference(shrunk, ImageBitmapResized(whole, whole.width / 4,
                                                            whole.height / 4)), 4);
+    ImageBitmap again, less;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 4, whole.height / 4, again));
+    EXPECT_EQ(again.pixels, shrunk.pixels);
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 8, whole.height / 8, less));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
   }
 }
 
