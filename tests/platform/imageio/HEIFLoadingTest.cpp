@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/BuildFlags.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
 #include "platform/imageio/ImageDecoder.h"
@@ -149,6 +150,9 @@ TEST_F(HEIFLoadingTest, DecodesTakeTheirPixelsFromTheProcesssBudget) {
   HEIFDecodeBudget& budget = HEIFSharedDecodeBudget();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // The checked builds convert and shrink its 67 M pixels many times
+    // slower; LargeSourceThumbnailTest decodes it there.
+    if (QX_CHECKED && &c.heic == &large) continue;
     ASSERT_EQ(budget.inUse(), 0u);
     CGImageSourceStatus status = kCGImageStatusReadingHeader;
     auto decoder = ImageDecoderCreate(std::make_shared<const Bytes>(c.heic), true, status);
