@@ -432,12 +432,16 @@ TEST_F(MediaRoadHost, ALargeGridPhotoShowsInTheGridAndGalleryAndExportsAsJPEG) {
   // photo's decode runs on workers and may fill the view after the screen
   // was idle: looked at again after each idle until it shows, at most for
   // the usual wait.
-  auto showsPicture = [&](const std::string& name, CGRect frame) {
+  auto showsPicture = [&](const std::string& name,
+                          const std::function<std::optional<CGRect>()>& frameOf) {
     const auto until =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
-    testing::AssertionResult shown = testing::AssertionFailure();
+    testing::AssertionResult shown = testing::AssertionFailure() << "no view shows it";
     do {
       idle(host);
+      const std::optional<CGRect> found = frameOf();
+      if (!found) continue;
+      const CGRect frame = *found;
       keepSnapshot(host, scratch, name);
       CGImageRef shot = CGImageSourceCreateImageAtIndex(
           CGImageSourceCreateWithURL(scratch.path() + "/" + name), 0);
@@ -451,22 +455,28 @@ TEST_F(MediaRoadHost, ALargeGridPhotoShowsInTheGridAndGalleryAndExportsAsJPEG) {
   };
   // The cell shows the whole picture (aspect fill of a nearly square one),
   // after the thumbnail, too small for it, showed first.
-  EXPECT_TRUE(showsPicture("host-large-heic-grid.png", cells[0].frame)) << readFile(errors);
+  EXPECT_TRUE(showsPicture("host-large-heic-grid.png",
+                          [&] { return std::optional<CGRect>(cells[0].frame); }))
+      << readFile(errors);
 
   // The gallery shows it fitted to the screen's width.
   ASSERT_TRUE(longPress(host, centre(cells[0])));
   idle(host);
   ASSERT_EQ(galleryTitle(host), "1/1") << readFile(errors);
-  std::optional<Node> photo;
-  for (const Node& n : viewTree(host)) {
-    if (n.className == "UIImageView" && !n.hidden && n.frame.size.width > 300 &&
-        (!photo || n.frame.size.width * n.frame.size.height >
-                       photo->frame.size.width * photo->frame.size.height)) {
-      photo = n;
+  // The page's image view, sized to the photo once it has it.
+  auto photoFrame = [&]() -> std::optional<CGRect> {
+    std::optional<Node> photo;
+    for (const Node& n : viewTree(host)) {
+      if (n.className == "UIImageView" && !n.hidden && n.frame.size.width > 300 &&
+          (!photo || n.frame.size.width * n.frame.size.height >
+                         photo->frame.size.width * photo->frame.size.height)) {
+        photo = n;
+      }
     }
-  }
-  ASSERT_TRUE(photo);
-  EXPECT_TRUE(showsPicture("host-large-heic-gallery.png", photo->frame)) << readFile(errors);
+    if (!photo) return std::nullopt;
+    return photo->frame;
+  };
+  EXPECT_TRUE(showsPicture("host-large-heic-gallery.png", photoFrame)) << readFile(errors);
   ASSERT_TRUE(drag(host, {{195, 300}, {195, 450}, {195, 700}}));
   idle(host);
   ASSERT_EQ(galleryTitle(host), std::nullopt);
