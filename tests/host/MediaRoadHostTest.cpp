@@ -428,14 +428,16 @@ TEST_F(MediaRoadHost, ALargeGridPhotoShowsInTheGridAndGalleryAndExportsAsJPEG) {
   ASSERT_EQ(cells.size(), 1u) << readFile(errors);
   const std::vector<Node> tree = viewTree(host);
   ASSERT_FALSE(tree.empty());
-  // Whether the screen shows the picture within `frame` (points). The
-  // photo's decode runs on workers and may fill the view after the screen
-  // was idle: looked at again after each idle until it shows, at most for
-  // the usual wait.
+  // Whether the screen shows the picture within the frame `frameOf` finds
+  // (points). The photo's decodes run on workers and may fill the view
+  // after the screen was idle: looked at again after each idle until it
+  // shows. Each decode of a picture this large takes a CPU second or more:
+  // on a busy machine the grid's, its preheating's and the gallery's may
+  // take minutes.
   auto showsPicture = [&](const std::string& name,
                           const std::function<std::optional<CGRect>()>& frameOf) {
     const auto until =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(6 * kWait);
     testing::AssertionResult shown = testing::AssertionFailure() << "no view shows it";
     do {
       idle(host);
