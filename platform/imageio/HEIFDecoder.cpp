@@ -12,7 +12,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/foundation/Dispatch.h"
@@ -142,13 +145,26 @@ HEIFSharedDecode::~HEIFSharedDecode() {
   if (image) Release(image, pixels);
 }
 
+// A grid's decode made a row of tiles at a time, at a size that covers
+// those asked of it, shared as a whole decode is.
+struct HEIFSharedScaled {
+  // Set before it is shared; then only read.
+  uint32_t id = 0;
+  uint32_t width = 0, height = 0;
+  std::once_flag once;
+  // Written once, inside `once`; then only read.
+  ImageBitmap bitmap;
+  bool ok = false;
+};
+
 namespace {
 
 std::atomic<size_t> gDecodedImages{0};
 
-Mutex gSharedMutex;  // guards gShared
-// Only decodes someone holds are found: the map never keeps an image alive.
+Mutex gSharedMutex;  // guards gShared and gScaled
+// Only decodes someone holds are found: the maps never keep an image alive.
 std::map<std::string, std::weak_ptr<HEIFSharedDecode>> gShared GUARDED_BY(gSharedMutex);
+std::map<std::string, std::weak_ptr<HEIFSharedScaled>> gScaled GUARDED_BY(gSharedMutex);
 
 // The decode held under `key`, made when nobody holds one; one of its own
 // for an empty key (data that is not a file's).
@@ -208,6 +224,8 @@ heif_image* Decode(const heif_image_handle* handle, uint64_t pixels, heif_colors
 }  // namespace
 
 size_t HEIFDecodedImageCount() { return gDecodedImages.load(); }
+
+HEIFDecodeBudget& HEIFSharedDecodeBudget() { return Budget(); }
 
 void HEIFDecodeBudget::acquire(uint64_t pixels) {
   {
@@ -319,27 +337,65 @@ CGImageSourceStatus HEIFDecoder::onParse() {
     image.hasAlpha = Heif().heif_image_handle_has_alpha_channel(handle);
     image.depth = std::max(8, Heif().heif_image_handle_get_luma_bits_per_pixel(handle));
     ReadExif(handle, image.exif);
+    image.orientation = items.orientation(id);
     readThumbnails(handle, items, image);
     Heif().heif_image_handle_release(handle);
-    // libheif decodes the whole image, whatever size is asked for; coded
-    // data that makes another size than the image declares makes no image
-    // of it, whatever it costs.
     uint32_t declaredWidth = 0, declaredHeight = 0;
-    const HEIFItemDecode decode = items.decode(id);
-    image.decodable = items.declaredSize(id, declaredWidth, declaredHeight)
-                          ? decode.withinLimit && (!decode.known || decode.agrees)
-                          : uint64_t(image.width) * image.height <= kImageMaxPixels;
+    if (!items.declaredSize(id, declaredWidth, declaredHeight)) {
+      image.decodable = uint64_t(image.width) * image.height <= kImageMaxPixels;
+    } else {
+      const HEIFItemDecode decode = items.decode(id);
+      const bool grid = items.gridLayout(id, image.grid);
+      image.tiled = grid && decode.known && decode.agrees && !image.hasAlpha &&
+                    !items.hasProperty(id, "clap") && tilesDecodeAlone(items, image);
+      // libheif pastes a grid whole; one coded picture past the limit is
+      // decoded whole too (a scaled decode folds its rows into the output),
+      // alone in the budget, up to the source limits its image is held to.
+      // Coded data that makes another size than the image declares makes
+      // no image of it, whatever it costs.
+      image.decodable = (!decode.known || decode.agrees) &&
+                        (decode.withinLimit || (!grid && decode.known));
+    }
     // Past the full-size limits an image still gives thumbnails.
     if (ImageSourceSizeAllowed(image.width, image.height)) images_.push_back(std::move(image));
   }
   return images_.empty() ? kCGImageStatusInvalidData : kCGImageStatusComplete;
 }
 
+bool HEIFDecoder::tilesDecodeAlone(const HEIFItems& items, Image& image) {
+  uint32_t width = image.grid.width, height = image.grid.height;
+  if (image.orientation >= 5) std::swap(width, height);
+  // libheif's size is the pasted picture's, turned.
+  if (width != image.width || height != image.height) return false;
+  for (uint32_t tile : image.grid.tiles) {
+    const HEIFItemDecode each = items.decode(tile);
+    if (!each.known || !each.agrees || !each.withinLimit) return false;
+    if (image.tileWidth == 0) {
+      image.tileWidth = each.width;
+      image.tileHeight = each.height;
+    }
+    if (each.width != image.tileWidth || each.height != image.tileHeight) return false;
+  }
+  // The tiles cover the picture, the last row and column overhanging it.
+  return uint64_t(image.tileWidth) * image.grid.columns >= image.grid.width &&
+         uint64_t(image.tileWidth) * (image.grid.columns - 1) < image.grid.width &&
+         uint64_t(image.tileHeight) * image.grid.rows >= image.grid.height &&
+         uint64_t(image.tileHeight) * (image.grid.rows - 1) < image.grid.height;
+}
+
+bool HEIFThumbnailOfShape(uint32_t width, uint32_t height, uint32_t imageWidth,
+                          uint32_t imageHeight) {
+  // Cross-multiplied: the difference, divided by the image's longer side,
+  // is how far the thumbnail's shorter side is off its image's shape.
+  const uint64_t across = uint64_t(width) * imageHeight, down = uint64_t(height) * imageWidth;
+  return std::max(across, down) - std::min(across, down) <=
+         2 * uint64_t(std::max(imageWidth, imageHeight));
+}
+
 void HEIFDecoder::readThumbnails(heif_image_handle* handle, const HEIFItems& items,
                                  Image& image) const {
   const int count = std::min(Heif().heif_image_handle_get_number_of_thumbnails(handle), 8);
   if (count <= 0) return;
-  image.orientation = items.orientation(image.id);
   std::vector<heif_item_id> ids(size_t(count), 0);
   const int listed =
       Heif().heif_image_handle_get_list_of_thumbnail_IDs(handle, ids.data(), int(ids.size()));
@@ -357,10 +413,7 @@ void HEIFDecoder::readThumbnails(heif_image_handle* handle, const HEIFItems& ite
     if (width > image.width || height > image.height) continue;
     // Of another shape than the image (cropped, or turned otherwise), it
     // would not show the same picture.
-    const uint64_t across = uint64_t(width) * image.height, down = uint64_t(height) * image.width;
-    if (std::max(across, down) - std::min(across, down) > std::max(image.width, image.height)) {
-      continue;
-    }
+    if (!HEIFThumbnailOfShape(width, height, image.width, image.height)) continue;
     image.thumbnails.push_back({ids[size_t(i)], width, height});
   }
 }
@@ -375,80 +428,226 @@ ValueMap HEIFDecoder::onFrameProperties(size_t index) const {
 
 namespace {
 
-// The rows of an 8-bit YCbCr image (4:2:0, 4:2:2 or 4:4:4) as RGB, converted
-// with the matrix and range its colour profile gives (BT.601 full range when
-// it gives none), the chroma of each pixel its nearest sample, as libheif's
-// own conversion does. -1 when the image is of another layout.
+// 8-bit YCbCr to RGB with the matrix and range of a colour profile
+// (BT.601 full range when it gives none), the chroma of each pixel its
+// nearest sample, as libheif's own conversion does. 16.16 fixed point
+// tables, so a pixel costs a few adds.
+class YCbCrToRGB {
+ public:
+  // False for matrices that are not YCbCr (GBR).
+  static bool converts(int matrix) { return matrix != heif_matrix_coefficients_RGB_GBR; }
+
+  YCbCrToRGB(int matrix, bool fullRange) {
+    double kr = 0.299, kb = 0.114;
+    if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
+      kr = 0.2126;
+      kb = 0.0722;
+    } else if (matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance ||
+               matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_constant_luminance) {
+      kr = 0.2627;
+      kb = 0.0593;
+    }
+    const double kg = 1 - kr - kb;
+    const double yScale = fullRange ? 1.0 : 255.0 / 219, yOffset = fullRange ? 0 : 16;
+    const double cScale = fullRange ? 1.0 : 255.0 / 224;
+    for (int v = 0; v < 256; ++v) {
+      const double c = (v - 128) * cScale;
+      luma_[v] = int32_t(std::lround(((v - yOffset) * yScale) * 65536 + 32768));
+      crR_[v] = int32_t(std::lround(2 * (1 - kr) * c * 65536));
+      cbB_[v] = int32_t(std::lround(2 * (1 - kb) * c * 65536));
+      cbG_[v] = int32_t(std::lround(-2 * kb * (1 - kb) / kg * c * 65536));
+      crG_[v] = int32_t(std::lround(-2 * kr * (1 - kr) / kg * c * 65536));
+    }
+  }
+
+  // `width` pixels of a row as RGB; chroma rows at 1 / 2^shiftX of the width.
+  void row(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint32_t width, int shiftX,
+           uint8_t* rgb) const {
+    auto clamp8 = [](int32_t v) { return uint8_t(std::clamp(v >> 16, 0, 255)); };
+    for (uint32_t x = 0; x < width; ++x, rgb += 3) {
+      const int32_t l = luma_[y[x]];
+      const uint8_t b = cb[x >> shiftX], r = cr[x >> shiftX];
+      rgb[0] = clamp8(l + crR_[r]);
+      rgb[1] = clamp8(l + cbG_[b] + crG_[r]);
+      rgb[2] = clamp8(l + cbB_[b]);
+    }
+  }
+
+ private:
+  int32_t luma_[256], crR_[256], cbG_[256], crG_[256], cbB_[256];
+};
+
+// The planes of an 8-bit YCbCr image (4:2:0, 4:2:2 or 4:4:4) of
+// width x height; false when it is of another layout or size.
+struct YCbCrPlanes {
+  const uint8_t* planes[3] = {};
+  int strides[3] = {};
+  int shiftX = 0, shiftY = 0;
+
+  bool read(const heif_image* image, uint32_t width, uint32_t height) {
+    if (Heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return false;
+    const heif_chroma chroma = Heif().heif_image_get_chroma_format(image);
+    if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444) {
+      return false;
+    }
+    shiftX = chroma == heif_chroma_444 ? 0 : 1;
+    shiftY = chroma == heif_chroma_420 ? 1 : 0;
+    const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
+    for (int c = 0; c < 3; ++c) {
+      if (Heif().heif_image_get_bits_per_pixel_range(image, channels[c]) != 8) return false;
+      planes[c] = Heif().heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+      if (!planes[c]) return false;
+      const uint32_t w = c == 0 ? width : (width + uint32_t(shiftX)) >> shiftX;
+      const uint32_t h = c == 0 ? height : (height + uint32_t(shiftY)) >> shiftY;
+      if (uint32_t(Heif().heif_image_get_width(image, channels[c])) < w ||
+          uint32_t(Heif().heif_image_get_height(image, channels[c])) < h) {
+        return false;
+      }
+    }
+    return uint32_t(Heif().heif_image_get_width(image, heif_channel_Y)) == width &&
+           uint32_t(Heif().heif_image_get_height(image, heif_channel_Y)) == height;
+  }
+
+  void row(const YCbCrToRGB& convert, uint32_t y, uint32_t width, uint8_t* rgb) const {
+    convert.row(planes[0] + size_t(y) * strides[0], planes[1] + size_t(y >> shiftY) * strides[1],
+                planes[2] + size_t(y >> shiftY) * strides[2], width, shiftX, rgb);
+  }
+};
+
+// The rows of an 8-bit YCbCr image as RGB, converted with the matrix and
+// range its colour profile gives. -1 when the image is of another layout,
+// 0 when of another size.
 int YCbCrRows(const HEIFSharedDecode& decode, uint32_t width, uint32_t height,
               const std::function<void(uint32_t, const uint8_t*)>& sink) {
   const heif_image* image = decode.image;
   if (Heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr) return -1;
+  YCbCrPlanes planes;
   const heif_chroma chroma = Heif().heif_image_get_chroma_format(image);
-  const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
-  const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
-  if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)
+  if (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444) {
     return -1;
-  const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
-  const uint8_t* planes[3];
-  int strides[3];
-  for (int c = 0; c < 3; ++c) {
-    if (Heif().heif_image_get_bits_per_pixel_range(image, channels[c]) != 8) return -1;
-    planes[c] = Heif().heif_image_get_plane_readonly(image, channels[c], &strides[c]);
-    if (!planes[c]) return -1;
   }
-  if (uint32_t(Heif().heif_image_get_width(image, heif_channel_Y)) != width ||
-      uint32_t(Heif().heif_image_get_height(image, heif_channel_Y)) != height ||
-      uint32_t(Heif().heif_image_get_width(image, heif_channel_Cb)) < (width + shiftX) >> shiftX ||
-      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cb)) < (height + shiftY) >>
-          shiftY ||
-      uint32_t(Heif().heif_image_get_width(image, heif_channel_Cr)) < (width + shiftX) >> shiftX ||
-      uint32_t(Heif().heif_image_get_height(image, heif_channel_Cr)) < (height + shiftY) >>
-          shiftY) {
-    return 0;
+  for (heif_channel c : {heif_channel_Y, heif_channel_Cb, heif_channel_Cr}) {
+    if (Heif().heif_image_get_bits_per_pixel_range(image, c) != 8) return -1;
   }
-  const int matrix = decode.matrix;
-  const bool fullRange = decode.fullRange;
-  if (matrix == heif_matrix_coefficients_RGB_GBR) return -1;
-  double kr = 0.299, kb = 0.114;
-  if (matrix == heif_matrix_coefficients_ITU_R_BT_709_5) {
-    kr = 0.2126;
-    kb = 0.0722;
-  } else if (matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance ||
-             matrix == heif_matrix_coefficients_ITU_R_BT_2020_2_constant_luminance) {
-    kr = 0.2627;
-    kb = 0.0593;
-  }
-  const double kg = 1 - kr - kb;
-  const double yScale = fullRange ? 1.0 : 255.0 / 219, yOffset = fullRange ? 0 : 16;
-  const double cScale = fullRange ? 1.0 : 255.0 / 224;
-  // 16.16 fixed point tables, so a pixel costs a few adds.
-  int32_t luma[256], crR[256], cbG[256], crG[256], cbB[256];
-  for (int v = 0; v < 256; ++v) {
-    const double c = (v - 128) * cScale;
-    luma[v] = int32_t(std::lround(((v - yOffset) * yScale) * 65536 + 32768));
-    crR[v] = int32_t(std::lround(2 * (1 - kr) * c * 65536));
-    cbB[v] = int32_t(std::lround(2 * (1 - kb) * c * 65536));
-    cbG[v] = int32_t(std::lround(-2 * kb * (1 - kb) / kg * c * 65536));
-    crG[v] = int32_t(std::lround(-2 * kr * (1 - kr) / kg * c * 65536));
-  }
-  auto clamp8 = [](int32_t v) { return uint8_t(std::clamp(v >> 16, 0, 255)); };
+  if (!planes.read(image, width, height)) return 0;
+  if (!YCbCrToRGB::converts(decode.matrix)) return -1;
+  const YCbCrToRGB convert(decode.matrix, decode.fullRange);
   std::vector<uint8_t> rgb(size_t(width) * 3);
   for (uint32_t y = 0; y < height; ++y) {
-    const uint8_t* yRow = planes[0] + size_t(y) * strides[0];
-    const uint8_t* cbRow = planes[1] + size_t(y >> shiftY) * strides[1];
-    const uint8_t* crRow = planes[2] + size_t(y >> shiftY) * strides[2];
-    uint8_t* d = rgb.data();
-    for (uint32_t x = 0; x < width; ++x, d += 3) {
-      const int32_t l = luma[yRow[x]];
-      const uint8_t cb = cbRow[x >> shiftX], cr = crRow[x >> shiftX];
-      d[0] = clamp8(l + crR[cr]);
-      d[1] = clamp8(l + cbG[cb] + crG[cr]);
-      d[2] = clamp8(l + cbB[cb]);
-    }
+    planes.row(convert, y, width, rgb.data());
     sink(y, rgb.data());
   }
   return 1;
 }
+
+// The colour profile of a decoded image, or else of its item; not given
+// when neither has one.
+struct YCbCrProfile {
+  bool given = false;
+  int matrix = heif_matrix_coefficients_ITU_R_BT_601_6;
+  bool fullRange = true;
+};
+
+YCbCrProfile ProfileOf(const heif_image* image, const heif_image_handle* handle) {
+  heif_color_profile_nclx* nclx = nullptr;
+  if (!image || Heif().heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok) {
+    nclx = nullptr;
+    if (Heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) {
+      nclx = nullptr;
+    }
+  }
+  if (!nclx) return {};
+  YCbCrProfile profile{true, int(nclx->matrix_coefficients), bool(nclx->full_range_flag)};
+  Heif().heif_nclx_color_profile_free(nclx);
+  return profile;
+}
+
+// A tile of a grid, decoded from a file of its own (libheif cannot hand
+// out a grid's tiles): YCbCr planes when they are 8-bit, else RGB.
+struct DecodedTile {
+  heif_image* image = nullptr;
+  YCbCrPlanes planes;
+  std::optional<YCbCrToRGB> convert;  // set when the planes are YCbCr
+  const uint8_t* rgb = nullptr;
+  int rgbStride = 0;
+
+  DecodedTile() = default;
+  DecodedTile(const DecodedTile&) = delete;
+  DecodedTile& operator=(const DecodedTile&) = delete;
+  ~DecodedTile() { reset(); }
+  void reset() {
+    if (image) Heif().heif_image_release(image);
+    image = nullptr;
+    convert.reset();
+    rgb = nullptr;
+  }
+
+  // `width` pixels of row `y` as RGB.
+  void row(uint32_t y, uint32_t width, uint8_t* out) const {
+    if (convert) {
+      planes.row(*convert, y, width, out);
+    } else {
+      std::memcpy(out, rgb + size_t(y) * rgbStride, size_t(width) * 3);
+    }
+  }
+
+  // The YCbCr of a grid's picture, as its colour profile says; when it
+  // has none, as each tile's says.
+  using Profile = YCbCrProfile;
+
+  // Decodes `file` (made by HEIFItems::standaloneFile), which must make a
+  // picture of width x height.
+  bool decode(std::span<const uint8_t> file, uint32_t width, uint32_t height,
+              const Profile& profile) {
+    heif_context* context = Heif().heif_context_alloc();
+    if (!context) return false;
+    heif_image_handle* handle = nullptr;
+    const bool read =
+        Heif().heif_context_read_from_memory_without_copy(context, file.data(), file.size(),
+                                                          nullptr)
+                .code == heif_error_Ok &&
+        Heif().heif_context_get_image_handle(context, 1, &handle).code == heif_error_Ok;
+    if (read) decodeHandle(handle, width, height, profile);
+    if (handle) Heif().heif_image_handle_release(handle);
+    Heif().heif_context_free(context);
+    return image != nullptr;
+  }
+
+ private:
+  void decodeHandle(heif_image_handle* handle, uint32_t width, uint32_t height,
+                    Profile profile) {
+    if (uint32_t(Heif().heif_image_handle_get_width(handle)) != width ||
+        uint32_t(Heif().heif_image_handle_get_height(handle)) != height) {
+      return;
+    }
+    if (Heif().heif_decode_image(handle, &image, heif_colorspace_YCbCr, heif_chroma_420,
+                                 nullptr)
+            .code != heif_error_Ok) {
+      reset();
+      return;
+    }
+    if (planes.read(image, width, height)) {
+      if (!profile.given) profile = ProfileOf(image, handle);
+      if (YCbCrToRGB::converts(profile.matrix)) {
+        convert.emplace(profile.matrix, profile.fullRange);
+        return;
+      }
+    }
+    // Of another layout: libheif converts it.
+    reset();
+    if (Heif().heif_decode_image(handle, &image, heif_colorspace_RGB,
+                                 heif_chroma_interleaved_RGB, nullptr)
+            .code != heif_error_Ok) {
+      reset();
+      return;
+    }
+    rgb = Heif().heif_image_get_plane_readonly(image, heif_channel_interleaved, &rgbStride);
+    if (!rgb || uint32_t(Heif().heif_image_get_width(image, heif_channel_interleaved)) != width ||
+        uint32_t(Heif().heif_image_get_height(image, heif_channel_interleaved)) != height) {
+      reset();
+    }
+  }
+};
 
 }  // namespace
 
@@ -569,6 +768,207 @@ bool HEIFDecoder::decodeThumbnail(const Image& image, const Thumbnail& thumbnail
   return out.width == thumbnail.width && out.height == thumbnail.height;
 }
 
+namespace {
+
+// Rows of tiles a decode by tiles holds at once: the one whose rows are
+// taken and the next, decoded meanwhile.
+constexpr uint32_t kTileRowsHeld = 2;
+
+// Tiles handed out to the threads that decode them, no more than
+// kTileRowsHeld rows of them ahead of the rows taken.
+struct TileQueue {
+  explicit TileQueue(size_t count) : ready(count, 0) {}
+  Mutex mutex;  // guards the rest (with changed)
+  std::condition_variable changed;
+  size_t next GUARDED_BY(mutex) = 0;        // the next tile to decode
+  size_t rowsTaken GUARDED_BY(mutex) = 0;   // rows of tiles whose rows are taken
+  std::vector<uint8_t> ready GUARDED_BY(mutex);  // each tile: decoded or failed
+  bool stop GUARDED_BY(mutex) = false;      // a tile failed, or the rows are taken
+};
+
+}  // namespace
+
+bool HEIFDecoder::holdsWholeDecode(size_t index) const {
+  const std::string what = std::to_string(images_[index].id) + "#ycc";
+  if (held_ && heldWhat_ == what) return true;
+  if (!file_) return false;
+  MutexLock lock(gSharedMutex);
+  auto it = gShared.find(file_->identity() + "#" + what);
+  return it != gShared.end() && !it->second.expired();
+}
+
+bool HEIFDecoder::decodeTiledScaled(size_t index, uint32_t width, uint32_t height, bool keep,
+                                    ImageBitmap& out) {
+  const Image& image = images_[index];
+  auto covers = [&](const HEIFSharedScaled& made) {
+    return made.id == image.id && made.width >= width && made.height >= height;
+  };
+  std::shared_ptr<HEIFSharedScaled> scaled;
+  if (heldScaled_ && covers(*heldScaled_)) {
+    scaled = heldScaled_;
+  } else {
+    auto made = std::make_shared<HEIFSharedScaled>();
+    made->id = image.id;
+    made->width = width;
+    made->height = height;
+    // Made larger, for the larger sizes that may follow, when that stays
+    // small: by a whole factor, as an area average of whole blocks.
+    const uint32_t factor = std::min(image.width / (4 * width), image.height / (4 * height));
+    if (keep && factor >= 2 &&
+        uint64_t(image.width / factor) * (image.height / factor) <= kHEIFKeptScaledPixels) {
+      made->width = image.width / factor;
+      made->height = image.height / factor;
+    }
+    scaled = made;
+    if (file_) {
+      MutexLock lock(gSharedMutex);
+      std::erase_if(gScaled, [](const auto& entry) { return entry.second.expired(); });
+      std::weak_ptr<HEIFSharedScaled>& slot = gScaled[file_->identity() + "#" +
+                                                      std::to_string(image.id)];
+      std::shared_ptr<HEIFSharedScaled> shared = slot.lock();
+      if (shared && covers(*shared)) {
+        scaled = shared;
+      } else {
+        slot = made;
+      }
+    }
+  }
+  std::call_once(scaled->once, [&] {
+    scaled->ok = decodeTiles(image, scaled->width, scaled->height, scaled->bitmap);
+  });
+  if (!scaled->ok) return false;
+  // Kept only while small: a large one (an export's) is handed out instead.
+  const bool small = uint64_t(scaled->width) * scaled->height <= kHEIFKeptScaledPixels;
+  if (keep && small) heldScaled_ = scaled;
+  if (scaled->width != width || scaled->height != height) {
+    out = ImageBitmapResized(scaled->bitmap, width, height);
+  } else if (!small && handOver(scaled)) {
+    out = std::move(scaled->bitmap);
+  } else {
+    out = scaled->bitmap;
+  }
+  out.hasAlpha = false;
+  return !out.empty();
+}
+
+bool HEIFDecoder::handOver(std::shared_ptr<HEIFSharedScaled>& scaled) const {
+  // Others find it only through the map, under its mutex.
+  MutexLock lock(gSharedMutex);
+  if (scaled.use_count() != 1 || heldScaled_ == scaled) return false;
+  std::erase_if(gScaled, [&](const auto& entry) { return entry.second.lock() == scaled; });
+  return true;
+}
+
+bool HEIFDecoder::decodeTiles(const Image& image, uint32_t width, uint32_t height,
+                              ImageBitmap& out) const {
+  const HEIFGridLayout& grid = image.grid;
+  // Rows come as stored; the output is turned once it is made.
+  if (image.orientation >= 5) std::swap(width, height);
+  ImageRowResampler resampler(grid.width, grid.height, width, height, false, 3);
+  if (!resampler.valid() || !context_) return false;
+  DecodedTile::Profile profile;
+  heif_image_handle* handle = nullptr;
+  if (Heif().heif_context_get_image_handle(context_, image.id, &handle).code != heif_error_Ok) {
+    return false;
+  }
+  profile = ProfileOf(nullptr, handle);
+  Heif().heif_image_handle_release(handle);
+  const HEIFItems items(bytes());
+  const uint32_t columns = grid.columns, rows = grid.rows;
+  const uint32_t tileWidth = image.tileWidth, tileHeight = image.tileHeight;
+  const size_t count = size_t(rows) * columns;
+  // What is held at once: the row of tiles whose rows are taken and the
+  // next, decoded meanwhile.
+  const uint64_t pixels =
+      uint64_t(std::min<size_t>(count, kTileRowsHeld * size_t(columns))) * tileWidth *
+      tileHeight;
+  Budget().acquire(pixels);
+  std::vector<std::unique_ptr<DecodedTile>> tiles(count);
+  TileQueue queue(count);
+  auto work = [&] {
+    for (;;) {
+      size_t i = 0;
+      {
+        MutexLock lock(queue.mutex);
+        lock.wait(queue.changed, [&]() REQUIRES(queue.mutex) {
+          return queue.stop || queue.next >= count ||
+                 queue.next < (queue.rowsTaken + kTileRowsHeld) * columns;
+        });
+        if (queue.stop || queue.next >= count) return;
+        i = queue.next++;
+      }
+      auto tile = std::make_unique<DecodedTile>();
+      const std::vector<uint8_t> file = items.standaloneFile(grid.tiles[i]);
+      const bool decoded = !file.empty() && tile->decode(file, tileWidth, tileHeight, profile);
+      {
+        MutexLock lock(queue.mutex);
+        if (decoded) {
+          tiles[i] = std::move(tile);
+        } else {
+          queue.stop = true;
+        }
+        queue.ready[i] = 1;
+      }
+      queue.changed.notify_all();
+    }
+  };
+  std::vector<std::thread> threads;
+  const int threadCount = std::min<int>(HEIFDecodingThreads(), int(kTileRowsHeld * columns));
+  try {
+    for (int t = 0; t < threadCount; ++t) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // As many as could start; none: nothing is decoded.
+  }
+  bool ok = !threads.empty();
+  std::vector<uint8_t> rgb(size_t(grid.width) * 3);
+  for (uint32_t r = 0; r < rows && ok; ++r) {
+    {
+      MutexLock lock(queue.mutex);
+      lock.wait(queue.changed, [&]() REQUIRES(queue.mutex) {
+        if (queue.stop) return true;
+        for (uint32_t c = 0; c < columns; ++c) {
+          if (!queue.ready[size_t(r) * columns + c]) return false;
+        }
+        return true;
+      });
+      ok = !queue.stop;
+    }
+    if (!ok) break;
+    // The last row and column of tiles overhang the picture.
+    const uint32_t y0 = r * tileHeight, rowsOfTiles = std::min(tileHeight, grid.height - y0);
+    for (uint32_t y = 0; y < rowsOfTiles; ++y) {
+      for (uint32_t c = 0; c < columns; ++c) {
+        const uint32_t x0 = c * tileWidth;
+        tiles[size_t(r) * columns + c]->row(y, std::min(tileWidth, grid.width - x0),
+                                            rgb.data() + size_t(x0) * 3);
+      }
+      resampler.addRow(rgb.data());
+    }
+    for (uint32_t c = 0; c < columns; ++c) tiles[size_t(r) * columns + c].reset();
+    releaseBytes();
+    {
+      MutexLock lock(queue.mutex);
+      ++queue.rowsTaken;
+    }
+    queue.changed.notify_all();
+  }
+  {
+    MutexLock lock(queue.mutex);
+    queue.stop = true;
+  }
+  queue.changed.notify_all();
+  for (std::thread& thread : threads) thread.join();
+  tiles.clear();
+  Budget().release(pixels);
+  GiveBackFreedMemory(pixels);
+  if (!ok || !resampler.done()) return false;
+  ++gDecodedImages;
+  out = resampler.take();
+  if (image.orientation > 1) out = ImageBitmapApplyingOrientation(out, image.orientation);
+  out.hasAlpha = false;
+  return true;
+}
+
 bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   const Image& image = images_[index];
   if (!out.allocate(image.width, image.height)) return false;
@@ -593,6 +993,14 @@ bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t hei
     }
   }
   if (height > image.height) return ImageDecoder::onDecodeFrameScaled(index, width, height, out);
+  // A grid a row of tiles at a time, where that holds less than a whole
+  // decode (which holds two rows' worth of tiles and more), unless a whole
+  // decode is already made.
+  if (image.tiled &&
+      (!image.decodable || (image.grid.rows > kTileRowsHeld && !holdsWholeDecode(index)))) {
+    if (decodeTiledScaled(index, width, height, true, out)) return true;
+    if (!image.decodable) return false;
+  }
   // libheif decodes the whole image (this version can neither scale nor
   // hand out a grid's tiles); its rows go straight into the output, as RGB
   // when opaque, so no bitmap of ours is made at the full size.

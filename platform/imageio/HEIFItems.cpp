@@ -762,3 +762,136 @@ HEIFItemDecode HEIFItems::decodeGrid(uint32_t item, int depth) const {
                   TilesLayOut(rows, tileHeight, decode.height);
   return decode;
 }
+
+bool HEIFItems::gridLayout(uint32_t item, HEIFGridLayout& out) const {
+  auto type = types_.find(item);
+  if (type == types_.end() || type->second != Tag("grid")) return false;
+  // version, flags (1: 32-bit sizes), rows - 1, columns - 1, output size.
+  const std::vector<uint8_t> description = smallData(item, 16);
+  Fields f(description);
+  f.read(1);
+  const bool wide = f.read(1) & 1;
+  HEIFGridLayout layout;
+  layout.rows = uint32_t(f.read(1)) + 1;
+  layout.columns = uint32_t(f.read(1)) + 1;
+  layout.width = uint32_t(f.read(wide ? 4 : 2));
+  layout.height = uint32_t(f.read(wide ? 4 : 2));
+  auto tiles = derivedFrom_.find(item);
+  if (!f.ok() || layout.width == 0 || layout.height == 0 || tiles == derivedFrom_.end() ||
+      tiles->second.size() != size_t(layout.rows) * layout.columns) {
+    return false;
+  }
+  layout.tiles = tiles->second;
+  out = std::move(layout);
+  return true;
+}
+
+bool HEIFItems::hasProperty(uint32_t item, const char (&type)[5]) const {
+  return property(item, Tag(type)) != nullptr;
+}
+
+namespace {
+
+void Put16(std::vector<uint8_t>& b, uint32_t v) { b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)}); }
+
+void Put32(std::vector<uint8_t>& b, uint32_t v) {
+  b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
+
+void PutTag(std::vector<uint8_t>& b, uint32_t tag) { Put32(b, tag); }
+
+void Append(std::vector<uint8_t>& b, std::span<const uint8_t> more) {
+  b.insert(b.end(), more.begin(), more.end());
+}
+
+std::vector<uint8_t> MakeBox(uint32_t type, std::span<const uint8_t> body) {
+  std::vector<uint8_t> box;
+  box.reserve(body.size() + 8);
+  Put32(box, uint32_t(body.size() + 8));
+  PutTag(box, type);
+  Append(box, body);
+  return box;
+}
+
+std::vector<uint8_t> MakeFullBox(uint32_t type, uint32_t versionAndFlags,
+                                 std::span<const uint8_t> body) {
+  std::vector<uint8_t> b;
+  Put32(b, versionAndFlags);
+  Append(b, body);
+  return MakeBox(type, b);
+}
+
+}  // namespace
+
+std::vector<uint8_t> HEIFItems::standaloneFile(uint32_t item) const {
+  auto type = types_.find(item);
+  if (type == types_.end() || (type->second != Tag("hvc1") && type->second != Tag("av01"))) {
+    return {};
+  }
+  const uint32_t brand = type->second == Tag("hvc1") ? Tag("heic") : Tag("avif");
+  const std::vector<uint8_t> data = smallData(item, file_.size());
+  if (data.empty() || data.size() > UINT32_MAX / 2) return {};
+  // What the decode reads of the item's properties; its turns and crops
+  // are its image's business, not its picture's.
+  std::vector<uint8_t> ipco, associations;
+  uint8_t index = 0;
+  for (const Property& p : propertiesOf(item)) {
+    const bool configuration = p.type == Tag("hvcC") || p.type == Tag("av1C");
+    if (!configuration && p.type != Tag("ispe") && p.type != Tag("colr") &&
+        p.type != Tag("pixi")) {
+      continue;
+    }
+    if (++index > 127) return {};
+    Append(ipco, MakeBox(p.type, p.body));
+    associations.push_back(uint8_t((configuration ? 0x80 : 0) | index));
+  }
+  std::vector<uint8_t> ftyp;
+  PutTag(ftyp, brand);
+  Put32(ftyp, 0);
+  PutTag(ftyp, Tag("mif1"));
+  PutTag(ftyp, brand);
+  ftyp = MakeBox(Tag("ftyp"), ftyp);
+  std::vector<uint8_t> hdlr(4, 0);
+  PutTag(hdlr, Tag("pict"));
+  hdlr.insert(hdlr.end(), 13, 0);
+  std::vector<uint8_t> pitm, infe, iinf, ipma;
+  Put16(pitm, 1);
+  Put16(infe, 1);  // its id
+  Put16(infe, 0);  // protection
+  PutTag(infe, type->second);
+  infe.push_back(0);  // no name
+  Put16(iinf, 1);
+  Append(iinf, MakeFullBox(Tag("infe"), 2u << 24, infe));
+  Put32(ipma, 1);
+  Put16(ipma, 1);
+  ipma.push_back(uint8_t(associations.size()));
+  Append(ipma, associations);
+  std::vector<uint8_t> iprp = MakeBox(Tag("ipco"), ipco);
+  Append(iprp, MakeFullBox(Tag("ipma"), 0, ipma));
+  // The data follows the meta box, whose size does not depend on where.
+  auto meta = [&](uint32_t offset) {
+    std::vector<uint8_t> iloc = {0x44, 0x00};  // 4-byte offsets and lengths, no base
+    Put16(iloc, 1);
+    Put16(iloc, 1);  // the item
+    Put16(iloc, 0);  // in this file
+    Put16(iloc, 1);  // one extent
+    Put32(iloc, offset);
+    Put32(iloc, uint32_t(data.size()));
+    std::vector<uint8_t> body;
+    for (const std::vector<uint8_t>& box :
+         {MakeFullBox(Tag("hdlr"), 0, hdlr), MakeFullBox(Tag("pitm"), 0, pitm),
+          MakeFullBox(Tag("iloc"), 0, iloc), MakeFullBox(Tag("iinf"), 0, iinf),
+          MakeBox(Tag("iprp"), iprp)}) {
+      Append(body, box);
+    }
+    return MakeFullBox(Tag("meta"), 0, body);
+  };
+  const size_t metaSize = meta(0).size();
+  std::vector<uint8_t> file = ftyp;
+  file.reserve(ftyp.size() + metaSize + 8 + data.size());
+  Append(file, meta(uint32_t(ftyp.size() + metaSize + 8)));
+  Put32(file, uint32_t(data.size() + 8));
+  PutTag(file, Tag("mdat"));
+  Append(file, data);
+  return file;
+}

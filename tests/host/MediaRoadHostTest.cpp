@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,10 +29,15 @@
 #include "HostSession.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
+#include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageBitmap.h"
+#include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
 #include "support/HEIFLayout.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "support/heif/HEICFixtures.h"
 #include "support/images/ImageLoadingTestSupport.h"
 #include "support/photos/MediaFixtures.h"
 
@@ -389,6 +395,155 @@ TEST_F(MediaRoadHost, LongPressIntoTheGallerySwipeDismissThenSelectTwoAndFinish)
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << readFile(errors);
   EXPECT_NE(readFile(errors).find("host: 1 request(s) still unanswered at exit"),
             std::string::npos);
+}
+
+namespace {
+
+// Red, green, blue and white quadrants of tiles (as the tile's top-left
+// corner falls) of an 8194 x 8192 grid.
+constexpr uint32_t kBigWidth = 8194, kBigHeight = 8192;
+uint32_t QuadrantColour(uint32_t column, uint32_t row) {
+  const bool right = column * 512 >= kBigWidth / 2, bottom = row * 512 >= kBigHeight / 2;
+  return right ? (bottom ? 0xFFFFFF : 0x00FF00) : (bottom ? 0x0000FF : 0xFF0000);
+}
+
+std::array<uint8_t, 4> Quadrant(bool right, bool bottom) {
+  const uint32_t c = QuadrantColour(right ? 16 : 0, bottom ? 15 : 0);
+  return {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 255};
+}
+
+// Whether the image shows the quadrants within `frame` (its own pixels when
+// not given), each looked at halfway into it.
+testing::AssertionResult ShowsQuadrants(const CGImageRef& image, CGRect frame) {
+  if (!image) return testing::AssertionFailure() << "no image";
+  for (const bool bottom : {false, true}) {
+    for (const bool right : {false, true}) {
+      const size_t x = size_t(frame.origin.x + frame.size.width * (right ? 0.75 : 0.25));
+      const size_t y = size_t(frame.origin.y + frame.size.height * (bottom ? 0.75 : 0.25));
+      const auto pixel = il_test::PixelAt(image, x, y);
+      if (!il_test::Near(pixel, Quadrant(right, bottom), 40)) {
+        return testing::AssertionFailure()
+               << (bottom ? "bottom " : "top ") << (right ? "right" : "left") << " is "
+               << int(pixel[0]) << "," << int(pixel[1]) << "," << int(pixel[2]);
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// A photo past the full-decode limit as phones write it (a grid of 512-pixel
+// tiles, with only a thumbnail too small for a cell) shows in its cell and in
+// the gallery, and the compatible export writes its picture as a JPEG.
+TEST_F(MediaRoadHost, ALargeGridPhotoShowsInTheGridAndGalleryAndExportsAsJPEG) {
+  TempFolder scratch;
+  const std::string container = scratch.makeFolder("container");
+  const std::string library = scratch.makeFolder("library");
+  const Bytes heic = MakeHEICGrid({.width = kBigWidth, .height = kBigHeight,
+                                   .colourOf = QuadrantColour, .thumbnailWidth = 320,
+                                   .thumbnailHeight = 320});
+  ASSERT_FALSE(heic.empty());
+  std::ofstream(library + "/big.heic", std::ios::binary)
+      .write(reinterpret_cast<const char*>(heic.data()), std::streamsize(heic.size()));
+  const std::string errors = scratch.path() + "/host.err";
+  HostSession host({"QX_APP_HOME=" + container, "QX_PHOTO_LIBRARY=" + library,
+                    "QX_SYSTEM_VERSION=13.7", kExitWaitSetting},
+                   errors);
+  ASSERT_TRUE(host.started());
+  host.send(R"({"id":2,"channel":")" + kChannel +
+            R"(","method":"media","args":{"allowMultipleSelection":true,"compressionQuality":50}})");
+  idle(host);
+  auto cells = assetCells(host);
+  ASSERT_EQ(cells.size(), 1u) << readFile(errors);
+  const std::vector<Node> tree = viewTree(host);
+  ASSERT_FALSE(tree.empty());
+  // Whether the screen shows the picture within the frame `frameOf` finds
+  // (points). The photo's decodes run on workers and may fill the view
+  // after the screen was idle: looked at again after each idle until it
+  // shows. Each decode of a picture this large takes a CPU second or more:
+  // on a busy machine the grid's, its preheating's and the gallery's may
+  // take minutes.
+  auto showsPicture = [&](const std::string& name,
+                          const std::function<std::optional<CGRect>()>& frameOf) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(6 * kWait);
+    testing::AssertionResult shown = testing::AssertionFailure() << "no view shows it";
+    do {
+      idle(host);
+      const std::optional<CGRect> found = frameOf();
+      if (!found) continue;
+      const CGRect frame = *found;
+      keepSnapshot(host, scratch, name);
+      CGImageRef shot = CGImageSourceCreateImageAtIndex(
+          CGImageSourceCreateWithURL(scratch.path() + "/" + name), 0);
+      if (!shot) return testing::AssertionFailure() << "no snapshot";
+      const double scale = double(shot->width()) / tree[0].frame.size.width;
+      shown = ShowsQuadrants(shot, CGRectMake(frame.origin.x * scale, frame.origin.y * scale,
+                                              frame.size.width * scale,
+                                              frame.size.height * scale));
+    } while (!shown && std::chrono::steady_clock::now() < until);
+    return shown;
+  };
+  // The cell shows the whole picture (aspect fill of a nearly square one),
+  // after the thumbnail, too small for it, showed first.
+  EXPECT_TRUE(showsPicture("host-large-heic-grid.png",
+                          [&] { return std::optional<CGRect>(cells[0].frame); }))
+      << readFile(errors);
+
+  // The gallery shows it fitted to the screen's width.
+  ASSERT_TRUE(longPress(host, centre(cells[0])));
+  idle(host);
+  ASSERT_EQ(galleryTitle(host), "1/1") << readFile(errors);
+  // The page's image view, sized to the photo once it has it.
+  auto photoFrame = [&]() -> std::optional<CGRect> {
+    std::optional<Node> photo;
+    for (const Node& n : viewTree(host)) {
+      if (n.className == "UIImageView" && !n.hidden && n.frame.size.width > 300 &&
+          (!photo || n.frame.size.width * n.frame.size.height >
+                         photo->frame.size.width * photo->frame.size.height)) {
+        photo = n;
+      }
+    }
+    if (!photo) return std::nullopt;
+    return photo->frame;
+  };
+  EXPECT_TRUE(showsPicture("host-large-heic-gallery.png", photoFrame)) << readFile(errors);
+  ASSERT_TRUE(drag(host, {{195, 300}, {195, 450}, {195, 700}}));
+  idle(host);
+  ASSERT_EQ(galleryTitle(host), std::nullopt);
+
+  // Selected and done: a JPEG of the picture, within the full-decode limit.
+  cells = assetCells(host);
+  ASSERT_EQ(cells.size(), 1u);
+  ASSERT_TRUE(tap(host, centre(cells[0])));
+  idle(host);
+  auto done = buttonsTitled(host, "Done (1)");
+  ASSERT_EQ(done.size(), 1u);
+  ASSERT_TRUE(tap(host, centre(done[0])));
+  auto reply = host.reply(2, kWait);
+  ASSERT_TRUE(reply) << readFile(errors);
+  const Value& files = resultOf(reply);
+  ASSERT_TRUE(files.isList() && files.size() == 1u) << reply->description() << readFile(errors);
+  const std::string path = files.asList()[0].find("path")->asString();
+  EXPECT_TRUE(path.ends_with(".jpg")) << path;
+  CGImageSourceRef exported = CGImageSourceCreateWithURL(path);
+  ASSERT_TRUE(exported) << path;
+  ASSERT_EQ(CGImageSourceGetType(exported), "public.jpeg");
+  const Value properties = CGImageSourceCopyPropertiesAtIndex(exported, 0);
+  const Value* width = properties.find(kCGImagePropertyPixelWidth);
+  const Value* height = properties.find(kCGImagePropertyPixelHeight);
+  ASSERT_TRUE(width && height);
+  EXPECT_EQ(width->asInt64() * height->asInt64() <= int64_t(kImageMaxPixels), true);
+  EXPECT_GE(width->asInt64(), 8190);
+  CGImageRef small = CGImageSourceCreateThumbnailAtIndex(
+      exported, 0,
+      Value::map({{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                  {kCGImageSourceThumbnailMaxPixelSize, 256}}));
+  ASSERT_TRUE(small);
+  EXPECT_TRUE(ShowsQuadrants(small, CGRectMake(0, 0, small->width(), small->height())));
+  const int status = host.finish(kTestTimeoutSeconds);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << readFile(errors);
 }
 
 // Playback that goes on by itself (a video playing, a looping GIF) leaves the

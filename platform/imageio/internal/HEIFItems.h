@@ -37,6 +37,15 @@ struct HEIFItemDecode {
   bool withinLimit = false;
 };
 
+// A grid item's layout, as its description and references give it.
+struct HEIFGridLayout {
+  uint32_t rows = 0, columns = 0;
+  // The picture it makes, before the item's turns; its tiles overhang it
+  // right and bottom.
+  uint32_t width = 0, height = 0;
+  std::vector<uint32_t> tiles;  // row by row
+};
+
 class HEIFItems {
  public:
   // `file`: the whole file; only its 'meta' box, a grid's description and
@@ -55,6 +64,16 @@ class HEIFItems {
   // reading of a file's items takes time growing with the square of their
   // count (seconds at 8,500, minutes at 65,536), before any is decoded.
   bool fewEnoughItems() const;
+  // False when the item is no grid, or its description or its list of
+  // tiles does not read.
+  bool gridLayout(uint32_t item, HEIFGridLayout& out) const;
+  // Whether the item has a property of the type ("clap", ...).
+  bool hasProperty(uint32_t item, const char (&type)[5]) const;
+  // A coded item (HEVC or AV1) as a file of its own, its one image: its
+  // configuration, size and colour properties and its data, for a decoder
+  // that reads only whole files. Empty for items of other types and items
+  // whose data does not lie whole in the file.
+  std::vector<uint8_t> standaloneFile(uint32_t item) const;
 
  private:
   struct Property {

@@ -9,12 +9,14 @@
 #include "platform/coregraphics/CGPixelLayout.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
 #include "support/HEIFLayout.h"
 #include "support/HostilePDF.h"
 #include "support/TestEnvironment.h"
+#include "support/heif/HEICFixtures.h"
 #include "support/images/ImageLoadingTestSupport.h"
 
 namespace static_coder_test {
@@ -93,6 +95,38 @@ TEST_F(StaticCoderTest, HEIFItemsWhoseDataAnnounceAHugePictureAreNotDecoded) {
     }
     EXPECT_EQ(HEIFDecodedImageCount() - before, r.decodes);
   }
+}
+
+namespace {
+
+// Red on the left, blue on the right, of 512-pixel tiles.
+uint32_t Halves(uint32_t column, uint32_t) { return column * 512 < 4096 ? 0xFF0000 : 0x0000FF; }
+
+}  // namespace
+
+// A photo past the full-decode limit as phones write it (a grid of tiles)
+// is an image, whole (scaled down to the limit) or as a thumbnail.
+TEST_F(StaticCoderTest, ALargeGridHEICIsAnImageWholeAndAsAThumbnail) {
+  const std::vector<uint8_t> heic =
+      MakeHEICGrid({.width = 8194, .height = 8192, .colourOf = Halves});
+  if (heic.empty()) GTEST_SKIP() << "no HEVC encoder";
+  NSDataPtr data = NSData::dataWithBytes(heic.data(), heic.size());
+  auto coder = ILImageIOCoder::sharedCoder();
+  UIImagePtr thumbnail = coder->decodedImageWithData(
+      data, Value::map({{kILImageCoderDecodeThumbnailPixelSize,
+                         Value::map({{"width", 200.0}, {"height", 200.0}})}}));
+  ASSERT_TRUE(thumbnail);
+  const size_t w = thumbnail->CGImage()->width(), h = thumbnail->CGImage()->height();
+  EXPECT_EQ(std::max(w, h), 200u);
+  EXPECT_TRUE(Near(PixelAt(thumbnail->CGImage(), w / 4, h / 2), kRed));
+  EXPECT_TRUE(Near(PixelAt(thumbnail->CGImage(), w * 7 / 8, h / 2), {0, 0, 255, 255}));
+  UIImagePtr whole = coder->decodedImageWithData(data, Value());
+  ASSERT_TRUE(whole);
+  const CGImageRef image = whole->CGImage();
+  EXPECT_LE(uint64_t(image->width()) * image->height(), kImageMaxPixels);
+  EXPECT_GE(image->width(), 8190u);
+  EXPECT_TRUE(Near(PixelAt(image, 100, 4000), kRed));
+  EXPECT_TRUE(Near(PixelAt(image, 8000, 4000), {0, 0, 255, 255}));
 }
 
 TEST_F(StaticCoderTest, PDFIsDrawnAtItsBoxOrTargetSize) {

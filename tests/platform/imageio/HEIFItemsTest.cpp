@@ -5,6 +5,7 @@
 // full-decode limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -264,9 +265,126 @@ Bytes File(const Bytes& config, uint32_t width, uint32_t height, bool av1 = fals
   return file;
 }
 
+// A file whose item 1 is a grid of one tile (item 2, an 'hvc1' of the
+// configuration declaring tileWidth x tileHeight) making width x height;
+// the grid's description and the tile's data in 'idat'.
+Bytes GridFile(const Bytes& config, uint32_t tileWidth, uint32_t tileHeight, uint32_t width,
+               uint32_t height) {
+  Bytes iinf;
+  AppendBE16(iinf, 2);
+  for (const auto& [id, type] : {std::pair<uint16_t, const char*>{1, "grid"}, {2, "hvc1"}}) {
+    Bytes infe;
+    AppendBE16(infe, id);
+    AppendBE16(infe, 0);
+    infe.insert(infe.end(), type, type + 4);
+    infe.push_back(0);
+    const Bytes entry = Box("infe", infe, 2);
+    iinf.insert(iinf.end(), entry.begin(), entry.end());
+  }
+  Bytes description = {0, 1, 0, 0};  // 32-bit sizes, one row, one column
+  AppendBE32(description, width);
+  AppendBE32(description, height);
+  const Bytes tileData = {0, 0, 0, 2, 0x26, 0x01};
+  Bytes idat = description;
+  idat.insert(idat.end(), tileData.begin(), tileData.end());
+  // Version 1: in 'idat' (construction method 1); 4-byte offsets and lengths.
+  Bytes iloc = {0x44, 0x00};
+  AppendBE16(iloc, 2);
+  uint32_t offset = 0;
+  for (const auto& [id, length] : {std::pair<uint16_t, uint32_t>{1, uint32_t(description.size())},
+                                   {2, uint32_t(tileData.size())}}) {
+    AppendBE16(iloc, id);
+    AppendBE16(iloc, 1);
+    AppendBE16(iloc, 0);
+    AppendBE16(iloc, 1);
+    AppendBE32(iloc, offset);
+    AppendBE32(iloc, length);
+    offset += length;
+  }
+  auto ispe = [](uint32_t w, uint32_t h) {
+    Bytes size;
+    AppendBE32(size, w);
+    AppendBE32(size, h);
+    return Box("ispe", size, 0);
+  };
+  Bytes ipco = ispe(width, height);
+  for (const Bytes& box : {Box("hvcC", config), ispe(tileWidth, tileHeight)}) {
+    ipco.insert(ipco.end(), box.begin(), box.end());
+  }
+  Bytes ipma;
+  AppendBE32(ipma, 2);
+  AppendBE16(ipma, 1);
+  ipma.insert(ipma.end(), {1, 0x01});
+  AppendBE16(ipma, 2);
+  ipma.insert(ipma.end(), {2, 0x82, 0x03});
+  Bytes iprp = Box("ipco", ipco);
+  const Bytes associations = Box("ipma", ipma, 0);
+  iprp.insert(iprp.end(), associations.begin(), associations.end());
+  const Bytes dimg = Box("dimg", {0, 1, 0, 1, 0, 2});
+  Bytes meta;
+  for (const Bytes& box : {Box("iinf", iinf, 0), Box("iloc", iloc, 1), Box("iref", dimg, 0),
+                           Box("iprp", iprp), Box("idat", idat)}) {
+    meta.insert(meta.end(), box.begin(), box.end());
+  }
+  Bytes file = Box("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1'});
+  const Bytes metaBox = Box("meta", meta, 0);
+  file.insert(file.end(), metaBox.begin(), metaBox.end());
+  return file;
+}
+
 }  // namespace
 
 using HEIFItemsTest = PlatformTest;
+
+// A grid is within the limit when its picture and each of its tiles' coded
+// pictures are: a tile's cost is its own, whatever the grid cuts of it.
+// Its layout and each tile, as a file of its own, are what a decode by
+// tiles reads.
+TEST_F(HEIFItemsTest, AGridIsWithinTheLimitWhenItsPictureAndEveryTileAre) {
+  struct Case {
+    const char* what;
+    Bytes config;
+    uint32_t tileWidth, tileHeight, width, height;
+    bool agrees, withinLimit;
+  };
+  const Case cases[] = {
+      {"a tile of 512", Config(512, 512), 512, 512, 500, 510, true, true},
+      {"a tile at the limit", Config(8192, 8192), 8192, 8192, 8192, 8190, true, true},
+      {"a tile a row past the limit, cut to it", Config(8192, 8194), 8192, 8194, 8192, 8192, true,
+       false},
+      {"a picture a row past the limit", Config(8192, 8194), 8192, 8194, 8192, 8193, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes file = GridFile(c.config, c.tileWidth, c.tileHeight, c.width, c.height);
+    const HEIFItems items(file);
+    const HEIFItemDecode decode = items.decode(1);
+    EXPECT_TRUE(decode.known);
+    EXPECT_EQ(decode.agrees, c.agrees);
+    EXPECT_EQ(decode.withinLimit, c.withinLimit);
+    HEIFGridLayout layout;
+    ASSERT_TRUE(items.gridLayout(1, layout));
+    EXPECT_EQ(layout.rows, 1u);
+    EXPECT_EQ(layout.columns, 1u);
+    EXPECT_EQ(layout.width, c.width);
+    EXPECT_EQ(layout.height, c.height);
+    EXPECT_EQ(layout.tiles, std::vector<uint32_t>{2});
+    EXPECT_FALSE(items.gridLayout(2, layout));
+    // The tile alone: the same configuration and size, its data after them.
+    const Bytes alone = items.standaloneFile(2);
+    ASSERT_FALSE(alone.empty());
+    const HEIFItemDecode tile = HEIFItems(alone).decode(1);
+    const HEIFItemDecode inGrid = items.decode(2);
+    EXPECT_TRUE(tile.known);
+    EXPECT_EQ(tile.width, inGrid.width);
+    EXPECT_EQ(tile.height, inGrid.height);
+    EXPECT_EQ(tile.agrees, inGrid.agrees);
+    EXPECT_EQ(tile.withinLimit, inGrid.withinLimit);
+    const Bytes data = {0, 0, 0, 2, 0x26, 0x01};
+    EXPECT_TRUE(std::equal(data.rbegin(), data.rend(), alone.rbegin()));
+    EXPECT_TRUE(items.standaloneFile(1).empty()) << "a grid is no coded picture";
+  }
+}
 
 TEST_F(HEIFItemsTest, SequenceParametersTellTheCodedPictureAndWhatItsWindowLeaves) {
   struct Case {

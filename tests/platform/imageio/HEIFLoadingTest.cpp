@@ -17,11 +17,14 @@
 #include <vector>
 
 #include "ImageIOTestSupport.h"
+#include "platform/foundation/BuildFlags.h"
 #include "platform/foundation/Value.h"
 #include "platform/imageio/CGImageSource.h"
+#include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/imageio/internal/HEIFDecoder.h"
 #include "support/TestEnvironment.h"
+#include "support/heif/HEICFixtures.h"
 
 namespace heif_loading_test {
 
@@ -115,6 +118,63 @@ TEST_F(HEIFLoadingTest, DecodesSideBySideShareOneBudgetOfPixels) {
   EXPECT_EQ(ran.load(), 2);
   EXPECT_EQ(budget.inUse(), 6u);
   EXPECT_EQ(budget.waiting(), 0u);
+}
+
+// Every decode takes its pixels from the one budget of the process: while
+// it is spent, a decode waits, and one larger than the whole budget waits
+// until it is empty. Each waiting decode is let go and checked.
+TEST_F(HEIFLoadingTest, DecodesTakeTheirPixelsFromTheProcesssBudget) {
+  const char* dir = std::getenv("QX_TEST_DATA");
+  ASSERT_TRUE(dir) << "QX_TEST_DATA is not set";
+  auto read = [&](const char* name) {
+    std::ifstream file(std::string(dir) + "/imageio/" + name, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  };
+  const Bytes small = read("hues-64x48.heic");
+  const Bytes grid = MakeHEICGrid({.width = 1100, .height = 1200});
+  // One coded picture of 8200 x 8200, past the limit.
+  const Bytes large = read("thumbnails-of-8200x8200.heic");
+  ASSERT_FALSE(grid.empty());
+  struct Case {
+    const char* what;
+    const Bytes& heic;
+    uint32_t width, height;  // scaled to; 0: whole
+    uint64_t held;           // of the budget, while it is asked
+  };
+  const Case cases[] = {
+      {"a whole decode", small, 0, 0, kImageMaxPixels},
+      {"a scaled decode", small, 32, 24, kImageMaxPixels},
+      {"a grid, a row of tiles at a time", grid, 275, 300, kImageMaxPixels},
+      {"past the limit, alone", large, 1024, 1024, 1},
+  };
+  HEIFDecodeBudget& budget = HEIFSharedDecodeBudget();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The checked builds convert and shrink its 67 M pixels many times
+    // slower; LargeSourceThumbnailTest decodes it there.
+    if (QX_CHECKED && &c.heic == &large) continue;
+    ASSERT_EQ(budget.inUse(), 0u);
+    CGImageSourceStatus status = kCGImageStatusReadingHeader;
+    auto decoder = ImageDecoderCreate(std::make_shared<const Bytes>(c.heic), true, status);
+    ASSERT_TRUE(decoder);
+    budget.acquire(c.held);
+    std::atomic<bool> finished{false};
+    bool decoded = false;
+    ImageBitmap out;
+    std::thread decode([&] {
+      decoded = c.width ? decoder->decodeFrameScaled(0, c.width, c.height, out)
+                        : decoder->decodeFrame(0, out);
+      finished = true;
+    });
+    // A decode that took nothing from the budget finishes instead.
+    ASSERT_TRUE(YieldUntil([&] { return finished || budget.waiting() == 1; }));
+    EXPECT_FALSE(finished.load());
+    EXPECT_EQ(budget.waiting(), 1u);
+    budget.release(c.held);
+    decode.join();
+    EXPECT_TRUE(decoded);
+    EXPECT_EQ(budget.inUse(), 0u);
+  }
 }
 
 TEST_F(HEIFLoadingTest, TilesAreDecodedOnAThreadForEachCPUTheProcessMayUse) {

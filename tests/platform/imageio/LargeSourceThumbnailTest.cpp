@@ -37,6 +37,7 @@
 #include "platform/imageio/internal/HEIFDecoder.h"
 #include "support/HEIFLayout.h"
 #include "support/TestEnvironment.h"
+#include "support/heif/HEICFixtures.h"
 
 namespace large_source_thumbnail_test {
 
@@ -565,9 +566,10 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreChosenByWhatTheyCostBefore
       {"a grid whose tile codes more than the tile declares", kBounds, 7, 64, 48, 0, 1},
       {"of AV1", "thumbnail-64x48-of-256x192.avif", 0, 64, 48, 1, 1},
       // The image and its larger thumbnail are past the full-decode limit,
-      // the small thumbnail is not.
+      // the small thumbnail is not: one coded picture, decoded whole
+      // within the budget when nothing else covers.
       {"past the limit, the small thumbnail covers", kPastLimit, 0, 256, 256, 1, 1},
-      {"past the limit, only the large one covers", kPastLimit, 0, 257, 257, -1, 0},
+      {"past the limit, only the large one covers", kPastLimit, 0, 257, 257, 0, 1},
       {"past the limit, nothing covers", kPastLimit, 0, 8200, 8200, -1, 0},
   };
   const auto types = CGImageSourceCopyTypeIdentifiers();
@@ -584,23 +586,32 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreChosenByWhatTheyCostBefore
     EXPECT_EQ(HEIFDecodedImageCount() - before, c.decodes);
     ASSERT_EQ(decoded, c.from >= 0);
     if (!decoded) continue;
-    // The image past the limit is never decoded: its quadrants as drawn.
+    // The image past the limit has no full-size bitmap: it is white, its
+    // thumbnails quadrants.
     ImageBitmap whole = Quadrants(256, 256);
     if (std::string(c.file) != kPastLimit) {
       ASSERT_TRUE(decoder->decodeFrame(c.index, whole));
+    } else if (c.from == 0) {
+      whole = Solid(256, 256, 255, 255, 255);
     }
     EXPECT_EQ(HalfAsBrightQuadrants(scaled, whole), c.from == 1);
     if (c.from == 0) {
       EXPECT_LE(VisibleDifference(scaled, ImageBitmapResized(whole, c.width, c.height)), 8);
     }
   }
-  // Whole, an image past the limit is not decoded either.
+  // Whole, an image past the limit comes scaled down to it (decoded as the
+  // row above was), its full-size bitmap never made.
   CGImageSourceRef past = SourceOf(TestData(kPastLimit));
   ASSERT_TRUE(past);
-  const size_t before = HEIFDecodedImageCount();
-  const Value now = Value::map({{kCGImageSourceShouldCacheImmediately, true}});
-  EXPECT_FALSE(CGImageSourceCreateImageAtIndex(past, 0, now));
-  EXPECT_EQ(HEIFDecodedImageCount() - before, 0u);
+  CGImageRef scaled = CGImageSourceCreateImageAtIndex(past, 0);
+  ASSERT_TRUE(scaled);
+  EXPECT_EQ(scaled->width(), 8192u);
+  EXPECT_EQ(scaled->height(), 8192u);
+  CGImageSourceStatus status = kCGImageStatusReadingHeader;
+  auto decoder = ImageDecoderCreate(Shared(TestData(kPastLimit)), true, status);
+  ASSERT_TRUE(decoder);
+  ImageBitmap full;
+  EXPECT_FALSE(decoder->decodeFrame(0, full));
 }
 
 namespace {
@@ -777,6 +788,191 @@ TEST_F(LargeSourceThumbnailTest, HEIFThumbnailItemsAreTurnedTheWayTheirImageIs) 
     EXPECT_EQ(whole.width, sideways ? 32u : 48u);
     ASSERT_TRUE(decoder->decodeFrameScaled(i, whole.width / 2, whole.height / 2, thumbnail));
     EXPECT_TRUE(HalfAsBrightQuadrants(thumbnail, whole));
+  }
+}
+
+namespace {
+
+// Whether `scaled`, the grid of `f` decoded at its size (turned), shows
+// each tile's colour at the tile's centre: tiles in their places, the
+// overhang cut, the turn applied, the colours converted as coded.
+testing::AssertionResult ShowsTheTiles(const ImageBitmap& scaled, const HEICGridFixture& f) {
+  const bool sideways = f.rotation % 2 == 1;
+  const uint32_t shownWidth = sideways ? f.height : f.width;
+  const uint32_t shownHeight = sideways ? f.width : f.height;
+  if (scaled.empty()) return testing::AssertionFailure() << "nothing decoded";
+  for (uint32_t r = 0; r * f.tile < f.height; ++r) {
+    for (uint32_t c = 0; c * f.tile < f.width; ++c) {
+      // Tiles cut to a sliver by the picture's edge are too thin to sample.
+      const uint32_t w = std::min(f.tile, f.width - c * f.tile);
+      const uint32_t h = std::min(f.tile, f.height - r * f.tile);
+      if (uint64_t(w) * scaled.width < uint64_t(shownWidth) * 8 ||
+          uint64_t(h) * scaled.height < uint64_t(shownHeight) * 8) {
+        continue;
+      }
+      // The tile's centre, as stored, then where the turn takes it
+      // (anticlockwise quarter turns).
+      uint64_t x = c * f.tile + w / 2, y = r * f.tile + h / 2;
+      for (int turn = 0; turn < f.rotation; ++turn) {
+        const uint64_t across = turn % 2 == 0 ? f.width : f.height;
+        const uint64_t turned = across - 1 - x;
+        x = y;
+        y = turned;
+      }
+      const uint8_t* p = At(scaled, uint32_t(x * scaled.width / shownWidth),
+                            uint32_t(y * scaled.height / shownHeight));
+      const uint32_t colour = f.colourOf ? f.colourOf(c, r) : HEICGridPaletteColour(c, r);
+      for (int k = 0; k < 3; ++k) {
+        const int want = int((colour >> (16 - 8 * k)) & 0xFF);
+        if (std::abs(int(p[k]) - want) > 24) {
+          return testing::AssertionFailure()
+                 << "tile " << c << "," << r << " channel " << k << " is " << int(p[k])
+                 << ", not " << want;
+        }
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// Phones write large photos as grids of 512-pixel tiles. Past the
+// full-decode limit, a grid is decoded for a scaled size a row of tiles at
+// a time; its full-size bitmap stays refused.
+TEST_F(LargeSourceThumbnailTest, HEIFGridsAreDecodedScaledARowOfTilesAtATime) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  struct Case {
+    const char* what;
+    HEICGridFixture fixture;
+    uint32_t width, height;  // asked for
+  };
+  const Case cases[] = {
+      {"at the limit exactly", {.width = 8192, .height = 8192}, 1024, 1024},
+      {"two pixels past it", {.width = 8194, .height = 8192}, 1025, 1024},
+      {"a tile past it", {.width = 8704, .height = 8192}, 1088, 1024},
+      // Turned: each way, below.
+      {"past it, turned", {.width = 8192, .height = 8194, .rotation = 1}, 1025, 1024},
+      {"past it, a thumbnail of another size", {.width = 8194, .height = 8192,
+                                               .thumbnailWidth = 320, .thumbnailHeight = 320},
+       512, 512},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The checked builds convert and shrink each pixel many times slower:
+    // one case past the limit there.
+    if (QX_CHECKED && c.fixture.width != 8194) continue;
+    const Bytes heic = MakeHEICGrid(c.fixture);
+    ASSERT_FALSE(heic.empty());
+    CGImageSourceStatus status = kCGImageStatusReadingHeader;
+    auto decoder = ImageDecoderCreate(Shared(heic), true, status);
+    ASSERT_TRUE(decoder);
+    ImageFrameGeometry geometry;
+    ASSERT_TRUE(decoder->frameGeometry(0, geometry));
+    EXPECT_EQ(geometry.width, c.fixture.rotation % 2 ? c.fixture.height : c.fixture.width);
+    const size_t before = HEIFDecodedImageCount();
+    ImageBitmap scaled;
+    AllocationCounter counter;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, c.width, c.height, scaled));
+    // A few rows of tiles at a time: far less than the picture's planes
+    // (4:2:0, a byte and a half a pixel), let alone the picture.
+    EXPECT_LT(counter.peakBytes(), size_t(c.fixture.width) * c.fixture.height * 3 / 2 / 4);
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+    EXPECT_TRUE(ShowsTheTiles(scaled, c.fixture));
+    if (uint64_t(geometry.width) * geometry.height > kImageMaxPixels) {
+      ImageBitmap full;
+      EXPECT_FALSE(decoder->decodeFrame(0, full));
+    }
+  }
+}
+
+// Within the limit a grid of more than two rows of tiles is decoded a row
+// of tiles at a time too, unless a whole decode is held: both give the
+// picture libheif pastes whole.
+TEST_F(LargeSourceThumbnailTest, HEIFGridsDecodedByTilesShowWhatAWholeDecodeShows) {
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  // Tiles of every colour, cut right and bottom, each way round.
+  auto hues = [](uint32_t column, uint32_t row) {
+    return (uint32_t(40 + 70 * column) << 16) | (uint32_t(200 - 60 * row) << 8) |
+           uint32_t((column * 90 + row * 50) % 256);
+  };
+  for (int rotation = 0; rotation < 4; ++rotation) {
+    SCOPED_TRACE(rotation);
+    const HEICGridFixture fixture{
+        .width = 1100, .height = 1200, .tile = 512, .colourOf = hues, .rotation = rotation};
+    const Bytes heic = MakeHEICGrid(fixture);
+    ASSERT_FALSE(heic.empty());
+    CGImageSourceStatus status = kCGImageStatusReadingHeader;
+    auto decoder = ImageDecoderCreate(Shared(heic), true, status);
+    ASSERT_TRUE(decoder);
+    ImageBitmap whole, tiled, shrunk;
+    ASSERT_TRUE(decoder->decodeFrame(0, whole));
+    // Not kept by the decoder that made it: the next decode is by tiles.
+    decoder->dropScaledDecode();
+    const size_t before = HEIFDecodedImageCount();
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width, whole.height, tiled));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 1u);
+    EXPECT_LE(VisibleDifference(tiled, whole), 4);
+    EXPECT_TRUE(ShowsTheTiles(tiled, fixture));
+    // A small one is kept: it makes the same size again, and less, on its
+    // own; one larger than kHEIFKeptScaledPixels (as above) is handed out.
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 4, whole.height / 4, shrunk));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
+    EXPECT_LE(VisibleDifference(shrunk, ImageBitmapResized(whole, whole.width / 4,
+                                                           whole.height / 4)), 4);
+    ImageBitmap again, less;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 4, whole.height / 4, again));
+    EXPECT_EQ(again.pixels, shrunk.pixels);
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, whole.width / 8, whole.height / 8, less));
+    EXPECT_EQ(HEIFDecodedImageCount() - before, 2u);
+  }
+}
+
+// libheif's encoder writes a thumbnail a pixel or two off its image's
+// shape (rounded down to even sides); further off, it shows another
+// picture.
+TEST_F(LargeSourceThumbnailTest, HEIFThumbnailsWithinTwoPixelsOfTheirImagesShapeAreUsed) {
+  struct Shape {
+    uint32_t width, height, imageWidth, imageHeight;
+    bool same;
+  };
+  const Shape shapes[] = {
+      {512, 510, 8194, 8192, true},   // as libheif writes it
+      {512, 509, 8194, 8192, false},  // a pixel further
+      {64, 48, 256, 192, true},
+      {64, 46, 256, 192, true},   // two pixels off: the bound exactly
+      {64, 45, 256, 192, false},  // three
+      {46, 64, 192, 256, true},
+      {45, 64, 192, 256, false},
+      {66, 48, 256, 192, true},
+      {67, 48, 256, 192, false},
+      {64, 64, 256, 192, false},
+  };
+  for (const Shape& s : shapes) {
+    EXPECT_EQ(HEIFThumbnailOfShape(s.width, s.height, s.imageWidth, s.imageHeight), s.same)
+        << s.width << "x" << s.height << " of " << s.imageWidth << "x" << s.imageHeight;
+  }
+  if (!HaveHEVCDecoder()) GTEST_SKIP() << "no HEVC decoder";
+  // Of a grid of the same shape as 8194 x 8192, of fewer tiles.
+  for (const uint32_t thumbnailHeight : {510u, 508u}) {
+    SCOPED_TRACE(thumbnailHeight);
+    const HEICGridFixture fixture{.width = 1026, .height = 1024, .thumbnailWidth = 512,
+                                  .thumbnailHeight = thumbnailHeight};
+    const Bytes heic = MakeHEICGrid(fixture);
+    ASSERT_FALSE(heic.empty());
+    CGImageSourceStatus status = kCGImageStatusReadingHeader;
+    auto decoder = ImageDecoderCreate(Shared(heic), true, status);
+    ASSERT_TRUE(decoder);
+    ImageBitmap scaled;
+    ASSERT_TRUE(decoder->decodeFrameScaled(0, 256, 255, scaled));
+    const uint8_t* centre = At(scaled, 128, 128);
+    const bool fromThumbnail = std::abs(int(centre[0]) - 0x40) <= 8 &&
+                               std::abs(int(centre[1]) - 0x40) <= 8 &&
+                               std::abs(int(centre[2]) - 0x40) <= 8;
+    EXPECT_EQ(fromThumbnail, thumbnailHeight == 510);
+    if (!fromThumbnail) {
+      EXPECT_TRUE(ShowsTheTiles(scaled, fixture));
+    }
   }
 }
 
