@@ -958,7 +958,9 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
   Record(cost_, result.answer.cost);
   if (result.answer.exhausted) {
     givenUpAt_ = result.answer.paintSpent ? dpi : 0;
-    NSLog(page + " costs more work than a page may; it is not shown");
+    NSLog(page + (result.answer.outOfMemory ? " ran out of memory to render"
+                                             : " costs more work than a page may") +
+          "; it is not shown");
     return {};
   }
   if (result.answer.leftOut) {
@@ -991,6 +993,7 @@ CGPDFRenderAnswer CGPDFPage::renderHere(double dpi, int rotate, uint32_t paper,
     // given up at every scale, as one that costs too much.
     budget.exhausted = true;
     budget.paintSpent = false;
+    answer.outOfMemory = 1;
   }
   gRenderBudget = nullptr;
   answer.cost = Spent(budget);

@@ -495,9 +495,12 @@ int CGPDFRendererMain(int argc, char** argv) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
 #if !defined(QX_RESERVES_ADDRESS_SPACE)
-  // Before poppler runs: past this, allocations fail (and poppler's own end
-  // the process) rather than take the machine's memory.
-  const rlim_t memory = rlim_t(std::strtoull(argv[3], nullptr, 10));
+  // Before poppler runs: the address space is held to the resident limit
+  // and 2 GiB more, so that an allocation too large to be used within it
+  // fails (and poppler's own end the process) rather than take the
+  // machine's memory. What is allocated and used stops at the resident
+  // limit, which the host holds: one refusal for every build.
+  const rlim_t memory = rlim_t(std::strtoull(argv[3], nullptr, 10)) + (rlim_t(2) << 30);
   rlimit space{};
   ::getrlimit(RLIMIT_AS, &space);
   if (memory > 0 && (space.rlim_max == RLIM_INFINITY || memory < space.rlim_max)) {

@@ -45,6 +45,7 @@ inline constexpr int kCGPDFMaxRendersAtOnce = 4;
 struct CGPDFRenderAnswer {
   int32_t width = 0, height = 0;  // of the pixels, when they come
   uint8_t exhausted = 0, paintSpent = 0, leftOut = 0;
+  uint8_t outOfMemory = 0;  // an allocation failed: exhausted, at every scale
   CGPDFRenderCost cost;  // that render's alone
 };
 
