@@ -307,6 +307,16 @@ bool CGPDFRenderChild::start() {
   return true;
 }
 
+std::string CGPDFRenderChild::reap() {
+  int status = 0;
+  ::kill(pid_, SIGKILL);
+  untrack(pid_);
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = 0;
+  return endedHow(status, limits_);
+}
+
 void CGPDFRenderChild::end() {
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
@@ -343,15 +353,8 @@ CGPDFRenderChild::Result CGPDFRenderChild::render(size_t number, double dpi, int
 CGPDFRenderChild::Result CGPDFRenderChild::exchange(size_t number, double dpi, int rotate,
                                                     uint32_t paper) {
   Result result;
-  // Why it gave no answer, from how it ended.
-  auto ended = [this, &result] {
-    int status = 0;
-    ::kill(pid_, SIGKILL);
-    untrack(pid_);
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = 0;
-    result.failure = endedHow(status, limits_);
+  auto ended = [this, &result]() REQUIRES(mutex_) {
+    result.failure = reap();
     return result;
   };
   const Request request{uint64_t(number), dpi, int32_t(rotate), paper, limits_.cpuSeconds};

@@ -72,6 +72,8 @@ class CGPDFRenderChild {
  private:
   bool start() REQUIRES(mutex_);
   void end() REQUIRES(mutex_);
+  // Ends the child that gave no answer: why it gave none, from how it ended.
+  std::string reap() REQUIRES(mutex_);
   Result exchange(size_t number, double dpi, int rotate, uint32_t paper) REQUIRES(mutex_);
 
   const std::shared_ptr<const Bytes> document_;
