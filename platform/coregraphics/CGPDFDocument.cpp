@@ -1061,17 +1061,6 @@ void combine(const uint8_t* white, Bytes& black) {
   }
 }
 
-// The raster's pixels as a buffer of the image's own; null when memory
-// runs out.
-std::shared_ptr<Bytes> copyOf(const CGPDFPixels& raster) {
-  const size_t size = size_t(raster.width) * 4 * size_t(raster.height);
-  try {
-    return std::make_shared<Bytes>(raster.data.get(), raster.data.get() + size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-
 }  // namespace
 
 void CGPDFPage::drawInContext(CGContext& context) const {
@@ -1090,9 +1079,8 @@ void CGPDFPage::drawInContext(CGContext& context) const {
     NSLog("CGContextDrawPDFPage: the page could not be rendered");
     return;
   }
-  std::shared_ptr<Bytes> pixels = copyOf(black);
-  if (pixels) combine(white.data.get(), *pixels);
-  const CGImageRef image = imageOf(std::move(pixels), black, kCGImageAlphaPremultipliedFirst);
+  combine(white.data->data(), *black.data);
+  const CGImageRef image = imageOf(black, kCGImageAlphaPremultipliedFirst);
   if (!image) return;
   context.saveGState();
   context.clipToRect(crop);
@@ -1107,15 +1095,13 @@ CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
   }
   Raster page = render(72 * boundedScale(crop, pixelsPerPoint), 0, 0xFFFFFF);
   if (!page.data) return nullptr;
-  return imageOf(copyOf(page), page, kCGImageAlphaNoneSkipFirst);
+  return imageOf(page, kCGImageAlphaNoneSkipFirst);
 }
 
-CGImageRef CGPDFPage::imageOf(std::shared_ptr<Bytes> pixels, const Raster& raster,
-                              CGImageAlphaInfo alpha) const {
+CGImageRef CGPDFPage::imageOf(Raster& raster, CGImageAlphaInfo alpha) const {
   try {
-    if (!pixels) throw std::bad_alloc();
     return CGImage::create(raster.width, raster.height, 8, 32, size_t(raster.width) * 4,
-                           alpha | kCGBitmapByteOrder32Little, std::move(pixels));
+                           alpha | kCGBitmapByteOrder32Little, std::move(raster.data));
   } catch (const std::bad_alloc&) {
     // As for a render that runs out of memory: the page shows nothing.
     NSLog("CGPDFPage: page " + std::to_string(number_) + " could not be held in memory");

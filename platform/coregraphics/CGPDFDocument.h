@@ -103,9 +103,9 @@ struct CGPDFRenderCost {
 };
 
 // A page's pixels: `height` rows of `width` 32-bit BGRA pixels, tightly
-// packed, mapped from the memory the renderer wrote them into.
+// packed, copied once from the memory the renderer wrote them into.
 struct CGPDFPixels {
-  std::shared_ptr<const uint8_t> data;
+  std::shared_ptr<Bytes> data;
   int width = 0, height = 0;
 };
 
@@ -170,8 +170,7 @@ class CGPDFPage : public NSObject {
   int rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut, int& width,
                 int& height) const;
   // The raster's pixels as an image of `alpha`; null when memory runs out.
-  CGImageRef imageOf(std::shared_ptr<Bytes> pixels, const Raster& raster,
-                     CGImageAlphaInfo alpha) const;
+  CGImageRef imageOf(Raster& raster, CGImageAlphaInfo alpha) const;
 
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;

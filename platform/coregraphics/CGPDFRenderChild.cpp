@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -42,17 +43,24 @@ extern char** environ;
 
 namespace {
 
-constexpr int kDocumentFd = 3, kSocketFd = 4;
+constexpr int kSocketFd = 3;
+// Renderers kept waiting for another document once theirs is closed: a
+// renderer that has started, with poppler and the fonts set up, takes a new
+// document in a fraction of the time a new one takes to start.
+constexpr size_t kMostIdle = kCGPDFMaxRendersAtOnce;
 // How the renderer says that it passed its CPU time.
 constexpr int kCpuSpentStatus = 3;
 // How often the host looks at a child's resident memory while it renders.
 constexpr auto kWatchInterval = std::chrono::milliseconds(5);
 
 struct Request {
+  enum Kind : uint32_t { Document, Render };
+  uint32_t kind;  // a Document request brings the document's memfd
+  uint32_t paper;
   uint64_t page;
   double dpi;
   int32_t rotate;
-  uint32_t paper;
+  int32_t unused;
   double cpuSeconds;
 };
 
@@ -89,6 +97,66 @@ void untrack(pid_t pid) {
   Children& all = children();
   MutexLock lock(all.mutex);
   all.pids.erase(pid);
+}
+
+// Ends a child and reaps it.
+void killChild(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  untrack(pid);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A renderer with no document of its own any more.
+struct Idle {
+  pid_t pid;
+  int socket;
+  double memoryBytes;  // the limit it was started with
+};
+
+struct IdleChildren {
+  Mutex mutex;
+  std::vector<Idle> children GUARDED_BY(mutex);
+};
+
+IdleChildren& idleChildren() {
+  static IdleChildren* idle = new IdleChildren;
+  return *idle;
+}
+
+// One started with the same memory limit, still running.
+std::optional<Idle> takeIdle(double memoryBytes) {
+  IdleChildren& idle = idleChildren();
+  for (;;) {
+    std::optional<Idle> child;
+    {
+      MutexLock lock(idle.mutex);
+      auto it = std::find_if(idle.children.begin(), idle.children.end(),
+                             [memoryBytes](const Idle& c) { return c.memoryBytes == memoryBytes; });
+      if (it == idle.children.end()) return std::nullopt;
+      child = *it;
+      idle.children.erase(it);
+    }
+    // It never speaks unasked: anything to read is its end.
+    pollfd gone{child->socket, POLLIN, 0};
+    if (::poll(&gone, 1, 0) == 0) return child;
+    ::close(child->socket);
+    killChild(child->pid);
+  }
+}
+
+// Keeps `child` for another document, or ends it when enough wait.
+void giveIdle(const Idle& child) {
+  IdleChildren& idle = idleChildren();
+  {
+    MutexLock lock(idle.mutex);
+    if (idle.children.size() < kMostIdle) {
+      idle.children.push_back(child);
+      return;
+    }
+  }
+  ::close(child.socket);
+  killChild(child.pid);
 }
 
 // Renders under way in the whole process: each child may hold its
@@ -147,9 +215,9 @@ const std::string& rendererPath() {
   return path;
 }
 
-// A descriptor of `fd`'s file at 5 or above, closed on exec: it can then be
-// given to a child's 3 or 4 without being one of them.
-int above(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 5); }
+// A descriptor of `fd`'s file at 4 or above, closed on exec: it can then be
+// given to a child's 3 without being it.
+int above(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 4); }
 
 double residentBytes(pid_t pid) {
   char path[64];
@@ -193,20 +261,28 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 
 constexpr unsigned kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
 
-// `size` bytes of `fd`, sealed so that they stay, mapped read-only.
-std::shared_ptr<const uint8_t> mapSealed(int fd, size_t size) {
+// A copy of the first `size` bytes of `fd`, which can never shrink (no read
+// of the mapping can then fault, whatever its writer does); null when it is
+// not such, or memory runs out.
+std::shared_ptr<Bytes> copySealed(int fd, size_t size) {
   struct stat info {};
   const int seals = ::fcntl(fd, F_GET_SEALS);
-  if (seals < 0 || (unsigned(seals) & kSeals) != kSeals || ::fstat(fd, &info) != 0 ||
+  if (seals < 0 || !(unsigned(seals) & F_SEAL_SHRINK) || ::fstat(fd, &info) != 0 ||
       info.st_size < 0 || size_t(info.st_size) < size || size == 0) {
     return nullptr;
   }
-  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  // Mapped whole at once: faulting the pages in one by one as they are
+  // read costs more than the copy.
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
   if (mapped == MAP_FAILED) return nullptr;
-  return std::shared_ptr<const uint8_t>(static_cast<const uint8_t*>(mapped),
-                                        [size](const uint8_t* p) {
-                                          ::munmap(const_cast<uint8_t*>(p), size);
-                                        });
+  const auto* data = static_cast<const uint8_t*>(mapped);
+  std::shared_ptr<Bytes> copy;
+  try {
+    copy = std::make_shared<Bytes>(data, data + size);
+  } catch (const std::bad_alloc&) {
+  }
+  ::munmap(mapped, size);
+  return copy;
 }
 
 }  // namespace
@@ -242,7 +318,12 @@ CGPDFRenderChild::CGPDFRenderChild(std::shared_ptr<const Bytes> document)
 
 CGPDFRenderChild::~CGPDFRenderChild() {
   MutexLock lock(mutex_);
-  end();
+  // Its renderer, healthy (it answered its last render), serves another.
+  if (pid_ > 0) {
+    giveIdle(Idle{pid_, socket_, limits_.memoryBytes});
+    pid_ = 0;
+    socket_ = -1;
+  }
   if (documentFd_ >= 0) ::close(documentFd_);
 }
 
@@ -251,25 +332,16 @@ pid_t CGPDFRenderChild::pid() const {
   return pid_;
 }
 
-bool CGPDFRenderChild::start() {
-  if (documentFd_ < 0) {
-    // The document is written once, sealed, and read by each child it has.
-    const int fd = ::memfd_create("pdf-document", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0) return false;
-    if (!writeAll(fd, document_->data(), document_->size()) ||
-        ::fcntl(fd, F_ADD_SEALS, kSeals | F_SEAL_SEAL) != 0) {
-      ::close(fd);
-      return false;
-    }
-    documentFd_ = fd;
-  }
+namespace {
+
+// A new renderer, with `memoryBytes` as its limit.
+std::optional<Idle> spawnChild(double memoryBytes) {
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
-  const int documentCopy = above(documentFd_), socketCopy = above(pair[1]);
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return std::nullopt;
+  const int socketCopy = above(pair[1]);
   ::close(pair[1]);
-  limits_ = CGPDFRenderLimitsInForce();
   const std::string parent = std::to_string(::getpid());
-  const std::string memory = std::to_string(uint64_t(limits_.memoryBytes));
+  const std::string memory = std::to_string(uint64_t(memoryBytes));
   const std::string& path = rendererPath();
   std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("--parent"),
                              const_cast<char*>(parent.c_str()), const_cast<char*>(memory.c_str()),
@@ -279,7 +351,6 @@ bool CGPDFRenderChild::start() {
   // Its standard output is not the driver's.
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, documentCopy, kDocumentFd);
   posix_spawn_file_actions_adddup2(&actions, socketCopy, kSocketFd);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -290,20 +361,69 @@ bool CGPDFRenderChild::start() {
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
   pid_t pid = 0;
-  const int err = documentCopy < 0 || socketCopy < 0
-                      ? EMFILE
-                      : posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+  const int err = socketCopy < 0 ? EMFILE
+                                 : posix_spawn(&pid, path.c_str(), &actions, &attributes,
+                                               argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (documentCopy >= 0) ::close(documentCopy);
   if (socketCopy >= 0) ::close(socketCopy);
   if (err != 0) {
     ::close(pair[0]);
+    return std::nullopt;
+  }
+  track(pid);
+  return Idle{pid, pair[0], memoryBytes};
+}
+
+// Sends `request`, with `fd` when there is one.
+bool sendRequest(int socket, const Request& request, int fd = -1) {
+  iovec data{const_cast<Request*>(&request), sizeof request};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  if (fd >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
+  }
+  ssize_t sent;
+  do {
+    sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent == ssize_t(sizeof request);
+}
+
+}  // namespace
+
+bool CGPDFRenderChild::start() {
+  if (documentFd_ < 0) {
+    // The document is written once, sealed, and read by each renderer it has.
+    const int fd = ::memfd_create("pdf-document", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return false;
+    if (!writeAll(fd, document_->data(), document_->size()) ||
+        ::fcntl(fd, F_ADD_SEALS, kSeals | F_SEAL_SEAL) != 0) {
+      ::close(fd);
+      return false;
+    }
+    documentFd_ = fd;
+  }
+  limits_ = CGPDFRenderLimitsInForce();
+  std::optional<Idle> child = takeIdle(limits_.memoryBytes);
+  if (!child) child = spawnChild(limits_.memoryBytes);
+  if (!child) return false;
+  pid_ = child->pid;
+  socket_ = child->socket;
+  Request document{};
+  document.kind = Request::Document;
+  if (!sendRequest(socket_, document, documentFd_)) {
+    end();
     return false;
   }
-  pid_ = pid;
-  socket_ = pair[0];
-  track(pid_);
   return true;
 }
 
@@ -319,10 +439,7 @@ std::string CGPDFRenderChild::reap() {
 
 void CGPDFRenderChild::end() {
   if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    untrack(pid_);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    killChild(pid_);
     pid_ = 0;
   }
   if (socket_ >= 0) ::close(socket_);
@@ -357,10 +474,14 @@ CGPDFRenderChild::Result CGPDFRenderChild::exchange(size_t number, double dpi, i
     result.failure = reap();
     return result;
   };
-  const Request request{uint64_t(number), dpi, int32_t(rotate), paper, limits_.cpuSeconds};
-  if (::send(socket_, &request, sizeof request, MSG_NOSIGNAL) != ssize_t(sizeof request)) {
-    return ended();
-  }
+  Request request{};
+  request.kind = Request::Render;
+  request.page = uint64_t(number);
+  request.dpi = dpi;
+  request.rotate = int32_t(rotate);
+  request.paper = paper;
+  request.cpuSeconds = limits_.cpuSeconds;
+  if (!sendRequest(socket_, request)) return ended();
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::duration<double>(limits_.wallSeconds);
   for (;;) {
@@ -404,33 +525,70 @@ CGPDFRenderChild::Result CGPDFRenderChild::exchange(size_t number, double dpi, i
   result.answered = true;
   result.answer = reply.answer;
   const int w = reply.answer.width, h = reply.answer.height;
+  // Copied before the renderer is asked anything more: it writes its next
+  // render into the same memory.
   if (pixels >= 0 && !reply.answer.exhausted && w > 0 && h > 0 && w <= kCGPDFMaxRenderSide &&
       h <= kCGPDFMaxRenderSide) {
-    result.pixels.data = mapSealed(pixels, size_t(w) * 4 * size_t(h));
+    result.pixels.data = copySealed(pixels, size_t(w) * 4 * size_t(h));
     if (result.pixels.data) result.pixels.width = w, result.pixels.height = h;
   }
   if (pixels >= 0) ::close(pixels);
   return result;
 }
 
+namespace {
+
+// The renderer's pixel memory, kept from render to render (new memory costs
+// more to fill than the pixels do), sealed so that it never shrinks: it
+// grows to the largest render.
+struct PixelMemory {
+  int fd = -1;
+  uint8_t* mapped = nullptr;
+  size_t size = 0;
+};
+
+PixelMemory& pixelMemory() {
+  static PixelMemory* memory = new PixelMemory;
+  return *memory;
+}
+
+// What a document's largest renders took goes with it, past some pages of
+// a phone's screen.
+void dropLargePixelMemory() {
+  PixelMemory& memory = pixelMemory();
+  if (memory.size <= (size_t(32) << 20)) return;
+  ::munmap(memory.mapped, memory.size);
+  ::close(memory.fd);
+  memory = {};
+}
+
+}  // namespace
+
 int CGPDFWritePixels(size_t size, const std::function<void(uint8_t*)>& write) {
-  const int fd = ::memfd_create("pdf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (fd < 0) return -1;
-  void* mapped = ::ftruncate(fd, off_t(size)) == 0
-                     ? ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                     : MAP_FAILED;
-  if (mapped == MAP_FAILED) {
-    ::close(fd);
-    return -1;
+  PixelMemory& memory = pixelMemory();
+  if (memory.fd < 0) {
+    memory.fd = ::memfd_create("pdf-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (memory.fd < 0) return -1;
+    if (::fcntl(memory.fd, F_ADD_SEALS, F_SEAL_SHRINK) != 0) {
+      ::close(memory.fd);
+      memory = {};
+      return -1;
+    }
   }
-  write(static_cast<uint8_t*>(mapped));
-  ::munmap(mapped, size);
-  // Sealed, the host can map them knowing they stay as they are.
-  if (::fcntl(fd, F_ADD_SEALS, kSeals | F_SEAL_SEAL) != 0) {
-    ::close(fd);
-    return -1;
+  if (size > memory.size) {
+    if (memory.mapped) ::munmap(memory.mapped, memory.size);
+    memory.mapped = nullptr;
+    memory.size = 0;
+    void* mapped = ::ftruncate(memory.fd, off_t(size)) == 0
+                       ? ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                                MAP_SHARED | MAP_POPULATE, memory.fd, 0)
+                       : MAP_FAILED;
+    if (mapped == MAP_FAILED) return -1;
+    memory.mapped = static_cast<uint8_t*>(mapped);
+    memory.size = size;
   }
-  return fd;
+  write(memory.mapped);
+  return ::fcntl(memory.fd, F_DUPFD_CLOEXEC, 0);
 }
 
 namespace {
@@ -451,16 +609,19 @@ void limitCpu(double seconds) {
   ::setrlimit(RLIMIT_CPU, &cpu);
 }
 
-Bytes readDocument() {
+Bytes readDocument(int fd) {
   struct stat info {};
-  if (::fstat(kDocumentFd, &info) != 0 || info.st_size <= 0) return {};
-  const size_t size = size_t(info.st_size);
-  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, kDocumentFd, 0);
-  if (mapped == MAP_FAILED) return {};
-  const auto* data = static_cast<const uint8_t*>(mapped);
-  Bytes bytes(data, data + size);
-  ::munmap(mapped, size);
-  ::close(kDocumentFd);
+  Bytes bytes;
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+    const size_t size = size_t(info.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped != MAP_FAILED) {
+      const auto* data = static_cast<const uint8_t*>(mapped);
+      bytes.assign(data, data + size);
+      ::munmap(mapped, size);
+    }
+  }
+  ::close(fd);
   return bytes;
 }
 
@@ -511,15 +672,37 @@ int CGPDFRendererMain(int argc, char** argv) {
     ::setrlimit(RLIMIT_AS, &space);
   }
 #endif
-  auto bytes = std::make_shared<const Bytes>(readDocument());
-  CGPDFDocumentRef document = CGPDFDocument::create(bytes);
+  CGPDFDocumentRef document;
   std::map<uint64_t, CGPDFPageRef> pages;
   for (;;) {
     Request request{};
-    const ssize_t got = ::recv(kSocketFd, &request, sizeof request, 0);
+    iovec data{&request, sizeof request};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(kSocketFd, &message, MSG_CMSG_CLOEXEC);
     if (got < 0 && errno == EINTR) continue;
+    int fd = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
+          c->cmsg_len == CMSG_LEN(sizeof(int))) {
+        std::memcpy(&fd, CMSG_DATA(c), sizeof(int));
+      }
+    }
     // Without static destructors or exit handlers: poppler's state stays.
     if (got != ssize_t(sizeof request)) ::_exit(0);
+    if (request.kind == Request::Document) {
+      // The last document's pages go first.
+      pages.clear();
+      document.reset();
+      dropLargePixelMemory();
+      if (fd >= 0) document = CGPDFDocument::create(std::make_shared<const Bytes>(readDocument(fd)));
+      continue;
+    }
+    if (fd >= 0) ::close(fd);
     limitCpu(request.cpuSeconds);
     CGPDFPageRef& page = pages[request.page];
     if (!page && document) page = document->page(size_t(request.page));

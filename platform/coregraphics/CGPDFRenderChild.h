@@ -5,10 +5,13 @@
 // hostile input, and its allocator ends the process when memory runs out:
 // the budgets of CGPDFDocument refuse the costs they know of quickly and
 // cleanly, and the child bounds whatever they do not foresee. It gets the
-// document's bytes once (a sealed memfd) and then one request per render;
-// before poppler runs it limits its address space (where no sanitizer
-// reserves terabytes of it) and, at each render, its CPU time; it answers
-// the render's pixels in a sealed memfd that the host maps. The host kills
+// document's bytes (a sealed memfd) and then one request per render; before
+// poppler runs it limits its address space (where no sanitizer reserves
+// terabytes of it) and, at each render, its CPU time; it answers the
+// render's pixels in a memfd that cannot shrink, which the host maps and
+// copies from. A renderer whose document is closed waits for another
+// (kCGPDFMaxRendersAtOnce of them at most): the fonts and poppler it has set
+// up make its next document's first render as quick as any. The host kills
 // it past a wall-clock deadline or past its resident-memory limit, which it
 // watches while waiting, and which holds in the sanitizer builds too. A
 // child that dies, is killed or passes a limit refuses the page, as a
@@ -84,8 +87,10 @@ class CGPDFRenderChild {
   CGPDFRenderLimits limits_ GUARDED_BY(mutex_);
 };
 
-// In the renderer: `size` bytes of new memory that `write` fills, then
-// sealed, as a descriptor to hand to the host; -1 when none can be had.
+// In the renderer: `size` bytes of its pixel memory, which `write` fills, as
+// a new descriptor to hand to the host; -1 when none can be had. The memory
+// is the same from render to render: the host copies a render's pixels out
+// before it asks for the next.
 int CGPDFWritePixels(size_t size, const std::function<void(uint8_t*)>& write);
 
 // The renderer program's whole work: serves the document on descriptor 3
