@@ -283,6 +283,7 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
     const auto layers = view->platformPDFView()->layer()->sublayers();
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(bool(layers[0]->contents()), shows);
+    SaveSnapshot(RenderView(*view, 1), "gallery-pdf-" + name);
   }
   ::unsetenv("QX_PDF_RENDER_LIMITS");
 }
