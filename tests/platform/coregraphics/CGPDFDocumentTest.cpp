@@ -847,6 +847,13 @@ TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
   auto second = doc->page(2)->createImage(1);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->width(), 200u);
+
+  // Past the wall-clock limit, however little CPU time it has taken.
+  const RenderLimits wall("10,1024,0.2");
+  auto log = RecordedLog::install();
+  auto slow = CGPDFDocument::create(std::make_shared<const Bytes>(CalculatorShadingPDF(2000)));
+  EXPECT_FALSE(slow->page(1)->createImage(1));
+  EXPECT_TRUE(Logged(*log, "took longer than 0.2 s to render"));
 }
 
 }  // namespace cgpdf_document_test
