@@ -5,12 +5,14 @@
 #include <chrono>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/ProcessExit.h"
 #include "support/HostilePDF.h"
 #include "support/RecordedLog.h"
 #include "support/TempFolder.h"
@@ -854,6 +856,42 @@ TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
   auto slow = CGPDFDocument::create(std::make_shared<const Bytes>(CalculatorShadingPDF(2000)));
   EXPECT_FALSE(slow->page(1)->createImage(1));
   EXPECT_TRUE(Logged(*log, "took longer than 0.2 s to render"));
+}
+
+// Renderers end with the process that started them, even one that leaves
+// at once, without ending anything itself, right after a render.
+TEST_F(CGPDFDocumentTest, RenderersEndWithTheirProcess) {
+  // Where the death test's process, run anew, writes: the run's container,
+  // which it inherits.
+  const std::string list = std::string(std::getenv("QX_APP_HOME")) + "/renderers";
+  auto renderAndLeave = [&list] {
+    auto page = CGPDFDocument::create(twoPagePDF())->page(1);
+    if (!page->createImage(1)) std::_Exit(2);
+    std::ofstream out(list);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream children(task.path() / "children");
+      for (int pid; children >> pid;) out << pid << "\n";
+    }
+    out.close();
+    EndProcessWithoutStaticDestructors(0);
+  };
+  EXPECT_EXIT(renderAndLeave(), ::testing::ExitedWithCode(0), "");
+  std::ifstream in(list);
+  std::vector<int> renderers;
+  for (int pid; in >> pid;) renderers.push_back(pid);
+  ASSERT_FALSE(renderers.empty());
+  // Gone, or at most a zombie of no one's that the system reaps.
+  auto running = [](int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.find("(pdf-renderer)") == std::string::npos) {
+      return false;
+    }
+    return line[line.rfind(')') + 2] != 'Z';
+  };
+  for (int pid : renderers) {
+    EXPECT_TRUE(RunMainLoopUntil([&] { return !running(pid); })) << pid;
+  }
 }
 
 }  // namespace cgpdf_document_test
