@@ -714,7 +714,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
   // A budget a row or a byte off would let a page past it run on: the
   // renderer's limits end such a render within seconds, and the refusal
   // must then be the budget's.
-  const RenderLimits limits("5,1024,20");
+  const RenderLimits limits("10,1024,20");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto doc = CGPDFDocument::create(makePDF({{c.mediaBox, c.content, c.extra}}, c.objects));
@@ -817,8 +817,10 @@ TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
     ASSERT_TRUE(doc);
     auto page = doc->page(1);
     EXPECT_FALSE(page->createImage(1));
+    // On a machine short of CPU the clock may end it first.
     EXPECT_TRUE(Logged(*log, hostile.reason) || Logged(*log, "ran out of memory to render") ||
-                Logged(*log, "died of signal"));
+                Logged(*log, "s to render") || Logged(*log, "died of signal"))
+        << ::testing::PrintToString(log->messages());
     EXPECT_FALSE(Logged(*log, "costs more work than a page may"));
     // Not tried again, at any scale.
     EXPECT_FALSE(page->createImage(0.25));
