@@ -221,6 +221,9 @@ void BM_EscapedCostIsGivenUp(benchmark::State& state) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_MiB"] = double(usage.ru_maxrss) / 1024;
+  // The largest of the renderers that ended, killed past a limit or not.
+  getrusage(RUSAGE_CHILDREN, &usage);
+  state.counters["renderer_peak_MiB"] = double(usage.ru_maxrss) / 1024;
   state.counters["file_KiB"] = double(bytes.size()) / 1024;
 }
 
