@@ -744,7 +744,7 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       EXPECT_EQ(fresh->renderCost().renders, 1u);
       continue;
     }
-    ASSERT_TRUE(image);
+    ASSERT_TRUE(image) << ::testing::PrintToString(log->messages());
     if (c.name == "strokes clipping to their outlines to the rows budget") {
       EXPECT_EQ(page->renderCost().clipRows, kCGPDFMaxClipRows);
     }
