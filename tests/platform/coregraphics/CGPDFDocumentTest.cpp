@@ -788,18 +788,16 @@ TEST_F(CGPDFDocumentTest, ARenderThatRunsOutOfMemoryIsRefused) {
 // pages and other documents rendering meanwhile go on.
 TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
   const RenderLimits limits("1,256,20");
-  const std::string cpu = "s of CPU time to render", memory = "MiB of memory to render";
   const struct {
     const char* name;
     Bytes bytes;
-    std::string reason;
   } pages[] = {
-      {"a shading of a PostScript calculator function", CalculatorShadingPDF(2000), cpu},
-      {"one fill of a million segments", LongPathPDF(1'000'000), memory},
-      {"one fill of 100,000 curves", ManyCurvesPDF(100'000), memory},
-      {"a sampled function of 2^26 samples", SampledFunctionPDF(size_t(1) << 26), memory},
-      {"a JPEG declaring more than its image", LyingJPEGImagePDF(30000), memory},
-      {"forty large inline images", InlineImagesPDF(40, 2560), cpu},
+      {"a shading of a PostScript calculator function", CalculatorShadingPDF(2000)},
+      {"one fill of a million segments", LongPathPDF(1'000'000)},
+      {"one fill of 100,000 curves", ManyCurvesPDF(100'000)},
+      {"a sampled function of 2^26 samples", SampledFunctionPDF(size_t(1) << 26)},
+      {"a JPEG declaring more than its image", LyingJPEGImagePDF(30000)},
+      {"forty large inline images", InlineImagesPDF(40, 2560)},
   };
   // A page of another document, rendered on a worker all the while.
   const auto normal = makePDF({{"0 0 200 100", "1 0 0 rg 0 0 100 100 re f", ""}});
@@ -817,9 +815,9 @@ TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
     ASSERT_TRUE(doc);
     auto page = doc->page(1);
     EXPECT_FALSE(page->createImage(1));
-    // On a machine short of CPU the clock may end it first.
-    EXPECT_TRUE(Logged(*log, hostile.reason) || Logged(*log, "ran out of memory to render") ||
-                Logged(*log, "s to render") || Logged(*log, "died of signal"))
+    // Refused by one of the renderer's limits: which comes first depends on
+    // the build (a sanitizer's is slower) and on how busy the machine is.
+    EXPECT_TRUE(Logged(*log, "to render") || Logged(*log, "died of signal"))
         << ::testing::PrintToString(log->messages());
     EXPECT_FALSE(Logged(*log, "costs more work than a page may"));
     // Not tried again, at any scale.
