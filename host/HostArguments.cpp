@@ -28,6 +28,7 @@ constexpr SettingLine kSettings[] = {
     {"QX_SYSTEM_VERSION", "the system version the version checks read (default 17.0.0)"},
     {"QX_OPEN_URL_COMMAND", "the program that opens URLs for the URL launcher"},
     {"QX_EXIT_WAIT", "seconds to wait at the end of input for missing replies (default 30)"},
+    {"QX_PDF_RENDER_LIMITS", "lower limits of a PDF page's render: CPU s,MiB,s (default 10,1024,20)"},
 };
 
 }  // namespace

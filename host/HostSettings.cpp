@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/avfoundation/AVCaptureHardware.h"
+#include "platform/coregraphics/CGPDFRenderChild.h"
 #include "platform/corelocation/CLLocationManager.h"
 #include "platform/foundation/NSApplicationLocations.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -150,6 +151,12 @@ const std::vector<Setting>& settings() {
        [](const std::string& v) -> std::optional<std::string> {
          if (exitWaitFrom(v)) return std::nullopt;
          return "is not a number of seconds from 0 to 3600; using 30";
+       }},
+      {"QX_PDF_RENDER_LIMITS",
+       [](const std::string& v) -> std::optional<std::string> {
+         if (CGPDFRenderLimitsFromText(v)) return std::nullopt;
+         return "is not <CPU seconds>,<MiB>,<seconds>, each above 0 and at most 10,1024,20; "
+                "using 10,1024,20";
        }},
   };
   return table;

@@ -1,5 +1,6 @@
 #include "image_loading/coders/ILImageIOCoder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "image_loading/coders/UIImageMetadata.h"
@@ -12,11 +13,30 @@
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakSelf.h"
 #include "platform/imageio/CGImageDestination.h"
+#include "platform/imageio/ImageBitmap.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIScreen.h"
 
 namespace {
+
+// The scale (pixels a point) at which `size` points, drawn at `scale`, fit
+// the full-decode limit, as a bitmap context rounds its sides up.
+double FittingScale(CGSize size, double scale) {
+  auto pixels = [&size](double s) {
+    return std::ceil(size.width * s - 1e-9) * std::ceil(size.height * s - 1e-9);
+  };
+  const double limit = double(kImageMaxPixels);
+  if (pixels(scale) <= limit) return scale;
+  scale *= std::sqrt(limit / (size.width * size.height * scale * scale));
+  while (pixels(scale) > limit) {
+    const double longer = std::ceil(std::max(size.width, size.height) * scale - 1e-9);
+    if (longer <= 1) break;
+    scale *= (longer - 1) / longer;  // a pixel off the longer side
+  }
+  return scale;
+}
 
 ILImageFormatCode sourceFormat(const CGImageSourceRef& source) {
   const std::string type = CGImageSourceGetType(source);
@@ -74,7 +94,10 @@ UIImagePtr ILImageIOCoder::createBitmapPDFWithData(const NSDataPtr& data, size_t
   const CGAffineTransform drawing = CGPDFPageGetDrawingTransform(
       page, kCGPDFMediaBox, CGRectMake(0, 0, target.width / xScale, target.height / yScale), 0,
       preserveAspectRatio);
-  UIGraphicsBeginImageContextWithOptions(target, false, 0);
+  // Past the full-decode limit the page is drawn scaled down to fit it, as
+  // other images past it are decoded: the image keeps its size in points.
+  UIGraphicsBeginImageContextWithOptions(target, false,
+                                         FittingScale(target, UIScreen::mainScreen()->scale()));
   CGContextRef context = UIGraphicsGetCurrentContext();
   if (!context) {
     UIGraphicsEndImageContext();

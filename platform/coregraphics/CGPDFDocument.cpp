@@ -1,5 +1,7 @@
 #include "platform/coregraphics/CGPDFDocument.h"
 
+#include <unistd.h>
+
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
@@ -19,6 +21,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/coregraphics/CGPDFRenderChild.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/OSLog.h"
@@ -822,20 +825,37 @@ class BoundedOutputDev : public SplashOutputDev {
   double ended_ = 0;             // those of the group ended last
 };
 
+// What one render spent.
+CGPDFRenderCost Spent(const RenderBudget& spent) {
+  CGPDFRenderCost cost;
+  cost.renders = 1;
+  cost.contentBytes = kCGPDFMaxContentBytes - double(spent.contentBytes);
+  cost.fontBytes = kCGPDFMaxFontBytes - double(spent.fontBytes);
+  cost.meshVertices = kCGPDFMaxMeshVertices - double(spent.meshVertices);
+  cost.meshPieces = kCGPDFMaxMeshPieces - double(spent.meshPieces);
+  cost.paintedPixels = kCGPDFMaxImagePixels - spent.paintedPixels;
+  cost.saveDepth = double(spent.deepestSave);
+  cost.savedEntries = kCGPDFMaxSavedEntries - double(spent.savedEntries);
+  cost.contentReadings = kCGPDFMaxContentReadings - double(spent.contentReadings);
+  cost.clipRows = kCGPDFMaxClipRows - spent.clipRows;
+  cost.groupPixels = spent.mostGroupPixels;
+  return cost;
+}
+
 // Adds a render's spending to what the page's renders have cost.
-void Record(CGPDFRenderCost& cost, const RenderBudget& spent) {
-  ++cost.renders;
+void Record(CGPDFRenderCost& cost, const CGPDFRenderCost& one) {
+  cost.renders += one.renders;
   auto most = [](double& kept, double now) { kept = std::max(kept, now); };
-  most(cost.contentBytes, kCGPDFMaxContentBytes - double(spent.contentBytes));
-  most(cost.fontBytes, kCGPDFMaxFontBytes - double(spent.fontBytes));
-  most(cost.meshVertices, kCGPDFMaxMeshVertices - double(spent.meshVertices));
-  most(cost.meshPieces, kCGPDFMaxMeshPieces - double(spent.meshPieces));
-  most(cost.paintedPixels, kCGPDFMaxImagePixels - spent.paintedPixels);
-  most(cost.saveDepth, double(spent.deepestSave));
-  most(cost.savedEntries, kCGPDFMaxSavedEntries - double(spent.savedEntries));
-  most(cost.contentReadings, kCGPDFMaxContentReadings - double(spent.contentReadings));
-  most(cost.clipRows, kCGPDFMaxClipRows - spent.clipRows);
-  most(cost.groupPixels, spent.mostGroupPixels);
+  most(cost.contentBytes, one.contentBytes);
+  most(cost.fontBytes, one.fontBytes);
+  most(cost.meshVertices, one.meshVertices);
+  most(cost.meshPieces, one.meshPieces);
+  most(cost.paintedPixels, one.paintedPixels);
+  most(cost.saveDepth, one.saveDepth);
+  most(cost.savedEntries, one.savedEntries);
+  most(cost.contentReadings, one.contentReadings);
+  most(cost.clipRows, one.clipRows);
+  most(cost.groupPixels, one.groupPixels);
 }
 
 // The scale that keeps `box` at `scale` within the render limits. poppler
@@ -864,6 +884,10 @@ CGPDFDocument::CGPDFDocument(std::shared_ptr<const Bytes> bytes, std::unique_ptr
 }
 
 CGPDFDocument::~CGPDFDocument() {
+  {
+    MutexLock lock(childMutex_);
+    child_.reset();
+  }
   MutexLock lock(popplerMutex());
   document_.reset();
 }
@@ -910,16 +934,49 @@ CGRect CGPDFPage::boxRect(CGPDFBox box) const {
   return CGRectStandardize(CGRectMake(r->x1, r->y1, r->x2 - r->x1, r->y2 - r->y1));
 }
 
+CGPDFRenderChild& CGPDFDocument::child() {
+  MutexLock lock(childMutex_);
+  if (!child_) child_ = std::make_unique<CGPDFRenderChild>(bytes_);
+  return *child_;
+}
+
 CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) const {
-  MutexLock lock(popplerMutex());
-  preparePoppler();
+  MutexLock lock(mutex_);
   // A page given up once is given up again without the work: its content
   // is the same at every scale, and its painting only costs more at a
   // larger one.
   if (givenUpAt_ && dpi >= *givenUpAt_) return {};
+  CGPDFRenderChild::Result result = document_->child().render(number_, dpi, rotate, paper);
+  const std::string page = "CGPDFPage: page " + std::to_string(number_);
+  if (!result.answered) {
+    // As a render that runs out of memory: given up at every scale.
+    ++cost_.renders;
+    givenUpAt_ = 0;
+    NSLog(page + " " + result.failure + "; it is not shown");
+    return {};
+  }
+  Record(cost_, result.answer.cost);
+  if (result.answer.exhausted) {
+    givenUpAt_ = result.answer.paintSpent ? dpi : 0;
+    NSLog(page + (result.answer.outOfMemory ? " ran out of memory to render"
+                                             : " costs more work than a page may") +
+          "; it is not shown");
+    return {};
+  }
+  if (result.answer.leftOut) {
+    NSLog(page + " declares images of more pixels than a page may; they are left out");
+  }
+  return result.pixels;
+}
+
+CGPDFRenderAnswer CGPDFPage::renderHere(double dpi, int rotate, uint32_t paper,
+                                        int& pixels) const {
+  MutexLock lock(popplerMutex());
+  preparePoppler();
   RenderBudget budget;
-  Raster out;
+  CGPDFRenderAnswer answer;
   bool leftOut = false;
+  pixels = -1;
   try {
     PDFDoc* doc = document_->document_.get();
     if (!contentWrapped_) {
@@ -929,32 +986,29 @@ CGPDFPage::Raster CGPDFPage::render(double dpi, int rotate, uint32_t paper) cons
       contentWrapped_ = true;
     }
     gRenderBudget = &budget;
-    out = rasterise(dpi, rotate, paper, leftOut);
+    pixels = rasterise(dpi, rotate, paper, leftOut, answer.width, answer.height);
   } catch (const std::bad_alloc&) {
     // Memory ran out somewhere in poppler, in a way no budget foresaw:
     // what the render held goes as the stack unwinds, and the page is
     // given up at every scale, as one that costs too much.
     budget.exhausted = true;
     budget.paintSpent = false;
+    answer.outOfMemory = 1;
   }
   gRenderBudget = nullptr;
-  Record(cost_, budget);
-  if (budget.exhausted) {
-    givenUpAt_ = budget.paintSpent ? dpi : 0;
-    NSLog("CGPDFPage: page " + std::to_string(number_) +
-          " costs more work than a page may; it is not shown");
-    return {};
+  answer.cost = Spent(budget);
+  answer.exhausted = budget.exhausted;
+  answer.paintSpent = budget.paintSpent;
+  answer.leftOut = leftOut;
+  if (budget.exhausted && pixels >= 0) {
+    ::close(pixels);
+    pixels = -1;
   }
-  if (leftOut) {
-    NSLog("CGPDFPage: page " + std::to_string(number_) +
-          " declares images of more pixels than a page may; they are left out");
-  }
-  return out;
+  return answer;
 }
 
-CGPDFPage::Raster CGPDFPage::rasterise(double dpi, int rotate, uint32_t paper,
-                                       bool& leftOut) const {
-  Raster out;
+int CGPDFPage::rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut, int& width,
+                         int& height) const {
   SplashColor paperColor = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper), 0};
   BoundedOutputDev device(splashModeXBGR8, 4, false, paperColor);
   device.setFontAntialias(true);
@@ -964,29 +1018,30 @@ CGPDFPage::Raster CGPDFPage::rasterise(double dpi, int rotate, uint32_t paper,
   document_->document_->displayPageSlice(&device, static_cast<int>(number_), dpi, dpi, rotate,
                                          false, true, false, -1, -1, -1, -1);
   leftOut = device.leftSomethingOut();
-  if (gRenderBudget->exhausted) return out;
+  if (gRenderBudget->exhausted) return -1;
   SplashBitmap* bitmap = device.getBitmap();
-  if (!bitmap || bitmap->getWidth() < 1 || bitmap->getHeight() < 1) return out;
-  out.width = bitmap->getWidth();
-  out.height = bitmap->getHeight();
-  const size_t row = size_t(out.width) * 4, stride = size_t(bitmap->getRowSize());
+  if (!bitmap || bitmap->getWidth() < 1 || bitmap->getHeight() < 1) return -1;
+  const size_t row = size_t(bitmap->getWidth()) * 4, stride = size_t(bitmap->getRowSize());
+  if (stride < row) return -1;
   const auto* source = reinterpret_cast<const uint8_t*>(bitmap->getDataPtr());
-  if (stride < row) return {};
-  // One pass over the pixels: copied as the buffer is made, not zeroed first.
-  if (stride == row) {
-    out.pixels = std::make_shared<Bytes>(source, source + row * size_t(out.height));
-  } else {
-    out.pixels = std::make_shared<Bytes>();
-    out.pixels->reserve(row * size_t(out.height));
-    for (int y = 0; y < out.height; ++y) {
-      out.pixels->insert(out.pixels->end(), source + stride * y, source + stride * y + row);
+  // One pass over the pixels, into the memory the host maps.
+  const int fd = CGPDFWritePixels(row * size_t(bitmap->getHeight()), [&](uint8_t* out) {
+    if (stride == row) {
+      std::memcpy(out, source, row * size_t(bitmap->getHeight()));
+      return;
     }
-  }
-  return out;
+    for (int y = 0; y < bitmap->getHeight(); ++y) {
+      std::memcpy(out + row * size_t(y), source + stride * size_t(y), row);
+    }
+  });
+  if (fd < 0) throw std::bad_alloc();
+  width = bitmap->getWidth();
+  height = bitmap->getHeight();
+  return fd;
 }
 
 CGPDFRenderCost CGPDFPage::renderCost() const {
-  MutexLock lock(popplerMutex());
+  MutexLock lock(mutex_);
   return cost_;
 }
 
@@ -995,9 +1050,9 @@ namespace {
 // Paper that nothing paints must stay transparent, but poppler always fills
 // it; rendering on white and on black recovers each pixel's coverage: a pixel
 // of colour C and alpha a reads a·C on black and a·C + (1 − a) on white.
-void combine(const Bytes& white, Bytes& black) {
+void combine(const uint8_t* white, Bytes& black) {
   for (size_t i = 0; i + 3 < black.size(); i += 4) {
-    const uint8_t* pw = &white[i];
+    const uint8_t* pw = white + i;
     uint8_t* pb = &black[i];
     const int gap = std::max({pw[0] - pb[0], pw[1] - pb[1], pw[2] - pb[2], 0});
     const uint8_t a = static_cast<uint8_t>(255 - gap);
@@ -1018,13 +1073,13 @@ void CGPDFPage::drawInContext(CGContext& context) const {
   // Undo the page's own rotation: the context's transform places the page.
   const int undo = (360 - rotation_) % 360;
   Raster white = render(72 * scale, undo, 0xFFFFFF);
-  Raster black = render(72 * scale, undo, 0x000000);
-  if (!white.pixels || !black.pixels || white.width != black.width ||
+  Raster black = white.data ? render(72 * scale, undo, 0x000000) : Raster{};
+  if (!white.data || !black.data || white.width != black.width ||
       white.height != black.height) {
     NSLog("CGContextDrawPDFPage: the page could not be rendered");
     return;
   }
-  combine(*white.pixels, *black.pixels);
+  combine(white.data->data(), *black.data);
   const CGImageRef image = imageOf(black, kCGImageAlphaPremultipliedFirst);
   if (!image) return;
   context.saveGState();
@@ -1039,14 +1094,14 @@ CGImageRef CGPDFPage::createImage(double pixelsPerPoint) const {
     return nullptr;
   }
   Raster page = render(72 * boundedScale(crop, pixelsPerPoint), 0, 0xFFFFFF);
-  if (!page.pixels) return nullptr;
+  if (!page.data) return nullptr;
   return imageOf(page, kCGImageAlphaNoneSkipFirst);
 }
 
 CGImageRef CGPDFPage::imageOf(Raster& raster, CGImageAlphaInfo alpha) const {
   try {
     return CGImage::create(raster.width, raster.height, 8, 32, size_t(raster.width) * 4,
-                           alpha | kCGBitmapByteOrder32Little, std::move(raster.pixels));
+                           alpha | kCGBitmapByteOrder32Little, std::move(raster.data));
   } catch (const std::bad_alloc&) {
     // As for a render that runs out of memory: the page shows nothing.
     NSLog("CGPDFPage: page " + std::to_string(number_) + " could not be held in memory");

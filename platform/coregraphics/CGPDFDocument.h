@@ -23,8 +23,10 @@
 // kCGPDFMaxSaveDepth saved graphics states at once, and its saves copy at
 // most kCGPDFMaxSavedEntries dash entries and clip paths in all. A page that
 // asks for more, or whose render runs out of memory, is not rendered at all,
-// nor again at a scale where it would cost as much. Rendering is slow work:
-// callers keep it off the main thread.
+// nor again at a scale where it would cost as much. Pages render in a child
+// process that the operating system bounds (CGPDFRenderChild.h): one past
+// its limits is refused the same way, at every scale. Rendering is slow
+// work: callers keep it off the main thread.
 
 #include <memory>
 #include <mutex>
@@ -33,8 +35,11 @@
 
 #include "platform/coregraphics/CGContext.h"
 #include "platform/coregraphics/CGDataProvider.h"
+#include "platform/foundation/Mutex.h"
 
 class PDFDoc;
+class CGPDFRenderChild;
+struct CGPDFRenderAnswer;
 
 inline constexpr double kCGPDFMaxRenderSide = 8192;
 inline constexpr double kCGPDFMaxRenderPixels = 32.0 * 1024 * 1024;
@@ -97,6 +102,13 @@ struct CGPDFRenderCost {
   double contentReadings = 0, clipRows = 0, groupPixels = 0;
 };
 
+// A page's pixels: `height` rows of `width` 32-bit BGRA pixels, tightly
+// packed, copied once from the memory the renderer wrote them into.
+struct CGPDFPixels {
+  std::shared_ptr<Bytes> data;
+  int width = 0, height = 0;
+};
+
 class CGPDFDocument : public NSObject {
  public:
   // nullptr for bytes that are not a readable, unlocked PDF.
@@ -116,6 +128,10 @@ class CGPDFDocument : public NSObject {
   std::shared_ptr<const Bytes> bytes_;  // poppler reads from these without copying
   std::unique_ptr<PDFDoc> document_;
   size_t pages_ = 0;
+  // Its pages' renderer, made at the first render.
+  std::unique_ptr<CGPDFRenderChild> child_ GUARDED_BY(childMutex_);
+  Mutex childMutex_;  // guards child_
+  CGPDFRenderChild& child() EXCLUDES(childMutex_);
 };
 
 class CGPDFPage : public NSObject {
@@ -140,29 +156,32 @@ class CGPDFPage : public NSObject {
   std::string className() const override { return "CGPDFPage"; }
 
  private:
+  friend int CGPDFRendererMain(int, char**);
   // The page rendered at `dpi` turned by `rotate` degrees on top of its own
-  // rotation, on paper of `paper` (0xRRGGBB), as 32-bit BGRA rows; null
-  // when it cannot be rendered.
-  struct Raster {
-    std::shared_ptr<Bytes> pixels;
-    int width = 0, height = 0;
-  };
-  Raster render(double dpi, int rotate, uint32_t paper) const;
-  // The drawing itself, within the render's budget; `leftOut` tells
-  // whether images were left out.
-  Raster rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut) const;
+  // rotation, on paper of `paper` (0xRRGGBB), as 32-bit BGRA rows, by the
+  // document's renderer; no pixels when it cannot be rendered.
+  using Raster = CGPDFPixels;
+  Raster render(double dpi, int rotate, uint32_t paper) const EXCLUDES(mutex_);
+  // In the renderer: the render itself, within its budget, its pixels
+  // written into a sealed memfd that `pixels` receives (-1 for none).
+  CGPDFRenderAnswer renderHere(double dpi, int rotate, uint32_t paper, int& pixels) const;
+  // The drawing itself, within the render's budget, into memory of the
+  // renderer's; `leftOut` tells whether images were left out.
+  int rasterise(double dpi, int rotate, uint32_t paper, bool& leftOut, int& width,
+                int& height) const;
   // The raster's pixels as an image of `alpha`; null when memory runs out.
   CGImageRef imageOf(Raster& raster, CGImageAlphaInfo alpha) const;
 
   std::shared_ptr<CGPDFDocument> document_;
   size_t number_;
   int rotation_;
-  // Whether its content streams read through the render budget yet; set
-  // with poppler's lock held.
+  // In the renderer: whether its content streams read through the render
+  // budget yet; set with poppler's lock held.
   mutable bool contentWrapped_ = false;
-  // The lowest resolution (dots per inch) it was given up at; set likewise.
-  mutable std::optional<double> givenUpAt_;
-  mutable CGPDFRenderCost cost_;  // set likewise
+  mutable Mutex mutex_;  // guards what its renders have told
+  // The lowest resolution (dots per inch) it was given up at.
+  mutable std::optional<double> givenUpAt_ GUARDED_BY(mutex_);
+  mutable CGPDFRenderCost cost_ GUARDED_BY(mutex_);
 };
 
 using CGPDFDocumentRef = std::shared_ptr<CGPDFDocument>;

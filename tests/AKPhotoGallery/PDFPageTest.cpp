@@ -234,7 +234,11 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
     std::string name;
     Bytes bytes;
     bool shows;
+    // The renderer's limits while the page renders: the pages no budget
+    // foresees are held to a second of CPU time and 256 MiB.
+    const char* limits = nullptr;
   };
+  const char* low = "1,256,20";
   const Case cases[] = {
       {"padded", PaddedPDF(size_t(kCGPDFMaxContentBytes)), true},
       {"padded-past", PaddedPDF(size_t(kCGPDFMaxContentBytes) + 1), false},
@@ -245,9 +249,21 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
       {"doubling-forms", DoublingFormsPDF(), false},
       {"nested-groups", NestedGroupsPDF(60), false},
       {"triangle-clips", TriangleClipsPDF(100'000), false},
+      // Pages that no budget foresees, past the renderer's limits.
+      {"calculator-shading", CalculatorShadingPDF(2000), false, low},
+      {"long-path", LongPathPDF(1'000'000), false, low},
+      {"many-curves", ManyCurvesPDF(100'000), false, low},
+      {"sampled-function", SampledFunctionPDF(size_t(1) << 26), false, low},
+      {"lying-jpeg", LyingJPEGImagePDF(30000), false, low},
+      {"inline-images", InlineImagesPDF(40, 2560), false, low},
   };
-  for (const auto& [name, bytes, shows] : cases) {
+  for (const auto& [name, bytes, shows, limits] : cases) {
     SCOPED_TRACE(name);
+    if (limits) {
+      ::setenv("QX_PDF_RENDER_LIMITS", limits, 1);
+    } else {
+      ::unsetenv("QX_PDF_RENDER_LIMITS");
+    }
     const auto url = NSURL::fileURLWithPath(folder.writeFile(name + ".pdf", bytes));
     view->setUrl(url);
     // Waited for by its own document: a load superseded above may still
@@ -267,7 +283,9 @@ TEST_F(PDFPageTest, ANewerUrlSupersedesALoadUnderWayAndNoneLeavesNoDocument) {
     const auto layers = view->platformPDFView()->layer()->sublayers();
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(bool(layers[0]->contents()), shows);
+    SaveSnapshot(RenderView(*view, 1), "gallery-pdf-" + name);
   }
+  ::unsetenv("QX_PDF_RENDER_LIMITS");
 }
 
 }  // namespace pdf_page_test

@@ -65,6 +65,9 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       "48.8583,2.2945,35,5): the device has no position fix";
   const std::string version = " is not a version like 13.7 or 14.0.1; using 17.0.0";
   const std::string exitWait = " is not a number of seconds from 0 to 3600; using 30";
+  const std::string renderLimits =
+      " is not <CPU seconds>,<MiB>,<seconds>, each above 0 and at most 10,1024,20; using "
+      "10,1024,20";
   const std::string home =
       "; using " + NSDeployedLocations::defaultContainerRoot() +
       ": set it to the absolute path of a folder the host can make or write in";
@@ -103,6 +106,15 @@ TEST_F(HostSettings, EachValueTheHostCannotUseGetsOneLine) {
       {"QX_EXIT_WAIT", "1e3", "1e3" + exitWait},
       {"QX_EXIT_WAIT", "5s", "5s" + exitWait},
       {"QX_EXIT_WAIT", ".", "." + exitWait},
+      {"QX_PDF_RENDER_LIMITS", "10,1024,20", ""},
+      {"QX_PDF_RENDER_LIMITS", "0.5,64,1", ""},
+      {"QX_PDF_RENDER_LIMITS", "10.5,1024,20", "10.5,1024,20" + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "10,1025,20", "10,1025,20" + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "10,1024,20.5", "10,1024,20.5" + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "0,1024,20", "0,1024,20" + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "1,2", "1,2" + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "1,2,3,", "1,2,3," + renderLimits},
+      {"QX_PDF_RENDER_LIMITS", "1, 2,3", "1, 2,3" + renderLimits},
       {"QX_MAIN_BUNDLE", scratch.path() + "/none",
        scratch.path() + "/none is no folder; using " + fallbackBundle},
       {"QX_MAIN_BUNDLE", app,
@@ -213,7 +225,7 @@ std::vector<std::string> readmeSettings() {
 // standard error with the same usage, before anything starts.
 TEST_F(HostSettings, HelpPrintsTheUsageAndAnUnknownArgumentIsRefused) {
   const auto settings = readmeSettings();
-  ASSERT_EQ(settings.size(), 16u) << "README's settings table";
+  ASSERT_EQ(settings.size(), 17u) << "README's settings table";
   struct Case {
     const char* argument;
     int status;

@@ -46,3 +46,25 @@ Bytes NestedGroupsPDF(int depth);
 // rasteriser keeps as a path of its own each time: 100,000 are 2.8 MB of
 // content and once ran a process out of memory.
 Bytes TriangleClipsPDF(int count);
+
+// zlib data (deflate, fixed codes) of `size` zero bytes: some 13 bits for
+// each 258 of them.
+std::string DeflatedZeros(size_t size);
+
+// The pages whose costs no budget foresaw, each on a letter page: what the
+// renderer's own limits must hold.
+// A function shading whose function is a PostScript calculator program of
+// `operators` operators, evaluated for each pixel.
+Bytes CalculatorShadingPDF(int operators);
+// One fill of a path of `segments` lines, each crossing the page.
+Bytes LongPathPDF(int segments);
+// One fill of a path of `curves` curves, each crossing the page.
+Bytes ManyCurvesPDF(int curves);
+// An axial shading through a sampled function of `samples` samples, each
+// of three colour components.
+Bytes SampledFunctionPDF(size_t samples);
+// A 1 x 1 DCT image whose progressive JPEG declares `side` x `side`.
+Bytes LyingJPEGImagePDF(int side);
+// `count` inline images of `side` x `side` RGB pixels, each drawn over the
+// page, interpolated.
+Bytes InlineImagesPDF(int count, int side);

@@ -13,6 +13,7 @@
 #include "platform/imageio/ImageDecoder.h"
 #include "platform/imageio/ImageIOProperties.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIScreen.h"
 #include "support/HEIFLayout.h"
 #include "support/HostilePDF.h"
 #include "support/TestEnvironment.h"
@@ -170,6 +171,39 @@ TEST_F(StaticCoderTest, PDFIsDrawnAtItsBoxOrTargetSize) {
     size_t painted = 0;
     for (size_t i = 3; i < rgba->size(); i += 4) painted += (*rgba)[i] != 0;
     EXPECT_EQ(painted, 0u);
+  }
+}
+
+// Past the full-decode limit a page is drawn scaled down to fit it, keeping
+// its size in points; at the limit it is drawn whole.
+TEST_F(StaticCoderTest, APDFPagePastTheFullDecodeLimitIsDrawnScaledDown) {
+  UIScreen::mainScreen()->setScale(2);
+  const struct {
+    double width, height;
+    bool whole;
+  } pages[] = {
+      {4096, 4096, true},   // 8192 x 8192 pixels: the limit itself
+      {4097, 4096, false},  // a point past it
+      {8192, 4096, false},  // twice it
+  };
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.width);
+    UIImagePtr image = ILImageIOCoder::sharedCoder()->decodedImageWithData(
+        il_test::PDFFile(page.width, page.height), Value());
+    ASSERT_TRUE(image);
+    const CGImageRef& bitmap = image->CGImage();
+    const double pixels = double(bitmap->width()) * double(bitmap->height());
+    EXPECT_LE(pixels, double(kImageMaxPixels));
+    if (page.whole) {
+      EXPECT_EQ(bitmap->width(), size_t(2 * page.width));
+      EXPECT_EQ(bitmap->height(), size_t(2 * page.height));
+    } else {
+      // Scaled to fit, not further.
+      EXPECT_GT(pixels, 0.999 * double(kImageMaxPixels));
+    }
+    EXPECT_NEAR(image->size().width, page.width, 1);
+    EXPECT_NEAR(image->size().height, page.height, 1);
+    EXPECT_TRUE(Near(PixelAt(bitmap, bitmap->width() / 2, bitmap->height() / 2), kRed));
   }
 }
 

@@ -2,14 +2,19 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/coregraphics/CGPDFDocument.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/ProcessExit.h"
 #include "support/HostilePDF.h"
+#include "support/RecordedLog.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 
@@ -67,6 +72,23 @@ std::shared_ptr<const Bytes> twoPagePDF() {
 
 const uint8_t* pixelAt(const CGContextRef& c, int x, int y) {
   return c->data() + y * c->bytesPerRow() + x * 4;
+}
+
+// The renderer's limits for the documents a test opens while it lives.
+class RenderLimits {
+ public:
+  explicit RenderLimits(const char* limits) { ::setenv("QX_PDF_RENDER_LIMITS", limits, 1); }
+  ~RenderLimits() { ::unsetenv("QX_PDF_RENDER_LIMITS"); }
+  RenderLimits(const RenderLimits&) = delete;
+  RenderLimits& operator=(const RenderLimits&) = delete;
+};
+
+// Whether a message of `log` says the page was refused for `reason`.
+bool Logged(const RecordedLog& log, const std::string& reason) {
+  for (const std::string& message : log.messages()) {
+    if (message.find(reason) != std::string::npos) return true;
+  }
+  return false;
 }
 
 using CGPDFDocumentTest = PlatformTest;
@@ -460,6 +482,25 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     for (size_t i = 0; i < tall; ++i) content += triangle(99);
     return content + triangle(int(rows - tall * 301 - 4) / 3, onePast);
   };
+  // Strokes in a shading pattern, hairlines, each clipping to its outline
+  // on a page 1000 high: the outline's two sides each cross the rows of the
+  // triangle's segments, so one of height h costs h + 2 x (2h + 4) rows.
+  auto strokeClipRows = [&paint](bool onePointMore) {
+    const size_t rows = size_t(kCGPDFMaxClipRows);
+    size_t tall = rows / 503;
+    while ((rows - tall * 503 - 8) % 5 != 0) --tall;
+    auto stroke = [](size_t height, bool repeated) {
+      return std::string("0 0 m 1 0 l ") + (repeated ? "1 0 l " : "") + "0 " +
+             std::to_string(height) + " l h S ";
+    };
+    std::string content = paint + " 0 w /Pattern CS /P SCN ";
+    for (size_t i = 0; i < tall; ++i) content += stroke(99, false);
+    return content + stroke((rows - tall * 503 - 8) / 5, onePointMore);
+  };
+  const std::vector<std::string> strokePattern = {
+      "<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 100 0] /Function << "
+      "/FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 1 >> >>",
+      "<< /PatternType 2 /Shading 5 0 R >>"};
   auto gridRectangles = [&paint](size_t count) {
     std::string content = paint + " ";
     for (size_t i = 0; i < count; ++i) content += "0 0 50 50 re W n ";
@@ -652,6 +693,17 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
        "0 0 256 256"},
       {"clip paths to the rows budget", clipRows(false), {}, true},
       {"one row more", clipRows(true), {}, false, true, "", true},
+      {"strokes clipping to their outlines to the rows budget",
+       strokeClipRows(false),
+       strokePattern,
+       true,
+       false,
+       withPattern,
+       false,
+       "0 0 100 1000"},
+      // Two rows more: a point repeated, on both sides of the outline.
+      {"one point more", strokeClipRows(true), strokePattern, false, true, withPattern, true,
+       "0 0 100 1000"},
       {"rectangles on the pixel grid, which cost no rows", gridRectangles(100'000), {}, true},
       {"a line of text as a clip", textClip(10), helvetica, true, false, withFont},
       {"text as a clip past the rows budget", textClip(2000), helvetica, false, false, withFont,
@@ -659,6 +711,10 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       {"saves copying clip paths to the budget", clippedSaves(1024, entries / 1024), {}, true},
       {"one save more", clippedSaves(1024, entries / 1024 + 1), {}, false},
   };
+  // A budget a row or a byte off would let a page past it run on: the
+  // renderer's limits end such a render within seconds, and the refusal
+  // must then be the budget's.
+  const RenderLimits limits("10,1024,20");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto doc = CGPDFDocument::create(makePDF({{c.mediaBox, c.content, c.extra}}, c.objects));
@@ -666,10 +722,13 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
     auto page = doc->page(1);
     CGImageRef image;
     // What a render may cost is checked through the budgets it spent, not
-    // the clock: a render past them would hang the test, which ctest ends.
+    // the clock.
+    auto log = RecordedLog::install();
     image = page->createImage(1);
     if (!c.renders) {
       EXPECT_FALSE(image);
+      EXPECT_TRUE(Logged(*log, "costs more work than a page may"));
+      EXPECT_FALSE(Logged(*log, "to render"));
       EXPECT_FALSE(page->createImage(1));
       EXPECT_EQ(bool(page->createImage(0.5)), c.rendersAtHalf);
       // Given up, the page is not drawn again where it would cost as much:
@@ -685,7 +744,10 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
       EXPECT_EQ(fresh->renderCost().renders, 1u);
       continue;
     }
-    ASSERT_TRUE(image);
+    ASSERT_TRUE(image) << ::testing::PrintToString(log->messages());
+    if (c.name == "strokes clipping to their outlines to the rows budget") {
+      EXPECT_EQ(page->renderCost().clipRows, kCGPDFMaxClipRows);
+    }
     // The black square the page starts with, or the fills.
     EXPECT_LT(image->pixelData()->data()[(image->height() - 5) * image->bytesPerRow() + 5 * 4 + 1],
               8);
@@ -696,41 +758,141 @@ TEST_F(CGPDFDocumentTest, WhatAPageCostsToDrawIsBounded) {
 }
 
 // A render that runs out of memory where no budget foresaw is refused as a
-// page past its budget is, and the process goes on. In a process of its own
-// the address space is held to a little more than that process uses, and a
-// page within every budget needs more: triangles clipping a 1000 x 1000
-// page, some 350 KB of clip rows each.
+// page past its budget is, and the process goes on: a page within every
+// budget needs more than the renderer's resident limit, held low here
+// (triangles clipping a 1000 x 1000 page, some 350 KB of clip rows each).
 TEST_F(CGPDFDocumentTest, ARenderThatRunsOutOfMemoryIsRefused) {
-#if defined(QX_SANITIZER_ALLOCATOR)
-  GTEST_SKIP() << "the sanitizer's allocator reserves address space past any such limit";
-#else
   std::string content = "0 g 0 0 10 10 re f ";
   const size_t clips = size_t(kCGPDFMaxClipRows) / 3005;  // rows each: 1000 + 2 x 1000 + 5
   for (size_t i = 0; i < clips; ++i) content += "0 0 m 1000 0 l 0 1000 l h W n ";
   const Bytes bytes = OnePagePDF("0 0 1000 1000", content);
-  auto refusedWithinLimit = [&bytes] {
-    auto page = CGPDFDocument::create(std::make_shared<const Bytes>(bytes))->page(1);
-    std::ifstream statm("/proc/self/statm");
-    size_t pages = 0;
-    statm >> pages;
-    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(32) << 20);
-    const rlimit held = {limit, limit};
-    if (setrlimit(RLIMIT_AS, &held) != 0) return 2;
-    // Given up, at every scale: memory may run out again at any.
-    const bool refused = !page->createImage(1) && !page->createImage(0.25);
-    const CGPDFRenderCost cost = page->renderCost();
-    return refused && cost.renders == 1 && cost.clipRows < kCGPDFMaxClipRows ? 0 : 1;
-  };
-  // Without the limit the page renders.
+  // Within the usual limits the page renders.
   auto page = CGPDFDocument::create(std::make_shared<const Bytes>(bytes))->page(1);
   ASSERT_TRUE(page->createImage(1));
   EXPECT_GT(page->renderCost().clipRows, 0.9 * kCGPDFMaxClipRows);
-  const std::string style = GTEST_FLAG_GET(death_test_style);
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::_Exit(refusedWithinLimit()), ::testing::ExitedWithCode(0),
-              "page 1 costs more work than a page may");
-  GTEST_FLAG_SET(death_test_style, style);
-#endif
+  const RenderLimits limits("10,48,20");
+  auto log = RecordedLog::install();
+  page = CGPDFDocument::create(std::make_shared<const Bytes>(bytes))->page(1);
+  // Given up, at every scale: memory may run out again at any.
+  EXPECT_FALSE(page->createImage(1));
+  EXPECT_FALSE(page->createImage(0.25));
+  EXPECT_EQ(page->renderCost().renders, 1u);
+  EXPECT_LT(page->renderCost().clipRows, kCGPDFMaxClipRows);
+  EXPECT_TRUE(Logged(*log, "took more than 48 MiB of memory to render") ||
+              Logged(*log, "ran out of memory to render"));
+}
+
+// The pages whose cost no budget foresees, each past one of the renderer's
+// limits (held low here: a second of CPU time, 256 MiB): each is refused,
+// for that limit, at every scale, and the process, the document's other
+// pages and other documents rendering meanwhile go on.
+TEST_F(CGPDFDocumentTest, PagesPastTheRenderersLimitsAreRefused) {
+  const RenderLimits limits("1,256,20");
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } pages[] = {
+      {"a shading of a PostScript calculator function", CalculatorShadingPDF(2000)},
+      {"one fill of a million segments", LongPathPDF(1'000'000)},
+      {"one fill of 100,000 curves", ManyCurvesPDF(100'000)},
+      {"a sampled function of 2^26 samples", SampledFunctionPDF(size_t(1) << 26)},
+      {"a JPEG declaring more than its image", LyingJPEGImagePDF(30000)},
+      {"forty large inline images", InlineImagesPDF(40, 2560)},
+  };
+  // A page of another document, rendered on a worker all the while.
+  const auto normal = makePDF({{"0 0 200 100", "1 0 0 rg 0 0 100 100 re f", ""}});
+  std::atomic<int> shown{0}, rendering{1};
+  dispatch_async(dispatch_get_global_queue(0, 0), [&] {
+    while (rendering.load()) {
+      if (CGPDFDocument::create(normal)->page(1)->createImage(1)) ++shown;
+    }
+    rendering = -1;
+  });
+  for (const auto& hostile : pages) {
+    SCOPED_TRACE(hostile.name);
+    auto log = RecordedLog::install();
+    auto doc = CGPDFDocument::create(std::make_shared<const Bytes>(hostile.bytes));
+    ASSERT_TRUE(doc);
+    auto page = doc->page(1);
+    EXPECT_FALSE(page->createImage(1));
+    // Refused by one of the renderer's limits: which comes first depends on
+    // the build (a sanitizer's is slower) and on how busy the machine is.
+    EXPECT_TRUE(Logged(*log, "to render") || Logged(*log, "died of signal"))
+        << ::testing::PrintToString(log->messages());
+    EXPECT_FALSE(Logged(*log, "costs more work than a page may"));
+    // Not tried again, at any scale.
+    EXPECT_FALSE(page->createImage(0.25));
+    EXPECT_EQ(page->renderCost().renders, 1u);
+    auto context = CGBitmapContextCreate(nullptr, 100, 100, 8, 0, CGColorSpaceCreateDeviceRGB(),
+                                         kCGImageAlphaPremultipliedLast);
+    CGContextDrawPDFPage(context, page);
+    EXPECT_EQ(page->renderCost().renders, 1u);
+  }
+  rendering = 0;
+  ASSERT_TRUE(RunMainLoopUntil([&] { return rendering.load() == -1; }));
+  EXPECT_GT(shown.load(), 0);
+  // The renderer of a document whose page was refused starts again for
+  // its other pages.
+  const std::vector<PageSpec> twoPages = {
+      {"0 0 612 792", "/Sh sh", "/Resources << /Shading << /Sh 7 0 R >> >>"},
+      {"0 0 200 100", "0 0 1 rg 0 0 200 100 re f", ""}};
+  std::string program = "{";
+  for (int i = 0; i < 1000; ++i) program += " 1 add 1 sub";
+  program += " pop }";
+  auto doc = CGPDFDocument::create(makePDF(
+      twoPages,
+      {"<< /ShadingType 1 /ColorSpace /DeviceGray /Domain [0 612 0 792] /Function 8 0 R >>",
+       "<< /FunctionType 4 /Domain [0 612 0 792] /Range [0 1] /Length " +
+           std::to_string(program.size()) + " >>\nstream\n" + program + "\nendstream"}));
+  ASSERT_TRUE(doc);
+  EXPECT_FALSE(doc->page(1)->createImage(1));
+  auto second = doc->page(2)->createImage(1);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->width(), 200u);
+
+  // Past the wall-clock limit, however little CPU time it has taken.
+  const RenderLimits wall("10,1024,0.2");
+  auto log = RecordedLog::install();
+  auto slow = CGPDFDocument::create(std::make_shared<const Bytes>(CalculatorShadingPDF(2000)));
+  EXPECT_FALSE(slow->page(1)->createImage(1));
+  EXPECT_TRUE(Logged(*log, "took longer than 0.2 s to render"));
+}
+
+// Renderers end with the process that started them, even one that leaves
+// at once, without ending anything itself, right after a render.
+TEST_F(CGPDFDocumentTest, RenderersEndWithTheirProcess) {
+  // Where the death test's process, run anew, writes: the run's container,
+  // which it inherits.
+  const std::string list = std::string(std::getenv("QX_APP_HOME")) + "/renderers";
+  auto renderAndLeave = [&list] {
+    auto page = CGPDFDocument::create(twoPagePDF())->page(1);
+    if (!page->createImage(1)) std::_Exit(2);
+    std::ofstream out(list);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream children(task.path() / "children");
+      for (int pid; children >> pid;) out << pid << "\n";
+    }
+    out.close();
+    EndProcessWithoutStaticDestructors(0);
+  };
+  EXPECT_EXIT(renderAndLeave(), ::testing::ExitedWithCode(0), "");
+  std::ifstream in(list);
+  std::vector<int> renderers;
+  for (int pid; in >> pid;) renderers.push_back(pid);
+  ASSERT_FALSE(renderers.empty());
+  // Gone, or at most a zombie of no one's that the system reaps.
+  auto running = [](int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.find("(pdf-renderer)") == std::string::npos) {
+      return false;
+    }
+    return line[line.rfind(')') + 2] != 'Z';
+  };
+  for (int pid : renderers) {
+    EXPECT_TRUE(RunMainLoopUntil([&] { return !running(pid); })) << pid;
+  }
 }
 
 }  // namespace cgpdf_document_test
+
