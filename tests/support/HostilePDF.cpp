@@ -76,7 +76,7 @@ namespace {
 
 // Bits written first to last into bytes from their lowest bit up, as
 // deflate packs them.
-class BitWriter {
+class DeflateBitWriter {
  public:
   void bits(uint32_t value, int count) {  // the value's lowest bit first
     for (int i = 0; i < count; ++i) bit((value >> i) & 1);
@@ -104,7 +104,7 @@ std::string Stream(const std::string& entries, const std::string& data) {
 }  // namespace
 
 std::string DeflatedZeros(size_t size) {
-  BitWriter w;
+  DeflateBitWriter w;
   w.bits(1, 1);  // the last block
   w.bits(1, 2);  // of the fixed codes
   size_t left = size;
