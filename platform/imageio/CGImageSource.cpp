@@ -259,6 +259,12 @@ CGImageRef CGImageSource::createImage(size_t index, const Value& options) const 
   // large for them whole comes at the largest size within them.
   const uint32_t declaredWidth = width, declaredHeight = height;
   if (!ImageDecodedSize(declaredWidth, declaredHeight, width, height)) return nullptr;
+  {
+    // A lazy image of a frame that cannot be made would be answered as a
+    // picture and only found empty when drawn or encoded.
+    MutexLock lock(d->mutex);
+    if (!d->decoder->canDecodeAt(index, width, height)) return nullptr;
+  }
   const bool scaled = width != declaredWidth || height != declaredHeight;
   if (scaled) rowsOnTheirOwn = false;
   auto decode = [d, index, width, height, scaled] {

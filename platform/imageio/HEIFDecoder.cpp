@@ -978,6 +978,11 @@ bool HEIFDecoder::onDecodeFrame(size_t index, ImageBitmap& out, size_t) {
   });
 }
 
+bool HEIFDecoder::onCanDecodeAt(size_t index, uint32_t width, uint32_t height) const {
+  const Image& image = images_[index];
+  return image.decodable || image.tiled || coveringThumbnail(image, width, height);
+}
+
 bool HEIFDecoder::onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                                       ImageBitmap& out) {
   const Image& image = images_[index];

@@ -256,6 +256,10 @@ bool ImageDecoder::canDecodeRows(size_t index) const {
   return index < frameCount() && onCanDecodeRows(index);
 }
 
+bool ImageDecoder::canDecodeAt(size_t index, uint32_t width, uint32_t height) const {
+  return index < frameCount() && onCanDecodeAt(index, width, height);
+}
+
 std::shared_ptr<const ImageBitmap> ImageDecoder::decodeRows(size_t index, uint32_t first,
                                                             uint32_t count) {
   if (!canDecodeRows(index)) return nullptr;

@@ -157,6 +157,10 @@ class ImageDecoder {
   // Whether decodeRows() can give rows of the frame without decoding all of
   // it (complete still JPEG and non-interlaced PNG data).
   bool canDecodeRows(size_t index) const;
+  // False when the decoder already knows, before any decode, that the frame
+  // cannot be made at width x height (a HEIF item its checks refused, with
+  // no thumbnail to stand in): such a frame is no image at all.
+  bool canDecodeAt(size_t index, uint32_t width, uint32_t height) const;
   // Rows [first, first + count) of the frame at full size, decoded forward
   // from the last rows asked for; nullptr when the format cannot or the data
   // does not give them (decode the frame instead).
@@ -191,6 +195,7 @@ class ImageDecoder {
   // A reader of the frame's rows in bands; nullptr when the format cannot.
   virtual std::unique_ptr<ImageRowReader> onMakeRowReader(size_t) const { return nullptr; }
   virtual bool onCanDecodeRows(size_t) const { return false; }
+  virtual bool onCanDecodeAt(size_t, uint32_t, uint32_t) const { return true; }
   virtual void onDropCaches() {}
   virtual void onDropScaledDecode() {}
 

@@ -61,6 +61,7 @@ class HEIFDecoder : public ImageDecoder {
   size_t onFrameCount() const override { return images_.size(); }
   ValueMap onFrameProperties(size_t index) const override;
   bool onDecodeFrame(size_t index, ImageBitmap& out, size_t prior) override;
+  bool onCanDecodeAt(size_t index, uint32_t width, uint32_t height) const override;
   bool onDecodeFrameScaled(size_t index, uint32_t width, uint32_t height,
                            ImageBitmap& out) override;
 
