@@ -44,6 +44,30 @@ extern char** environ;
 namespace {
 
 constexpr int kSocketFd = 3;
+
+// Sends `size` bytes as one message, with `fd` passed along when there is
+// one; false when the peer has gone or took less than the whole.
+bool SendWithDescriptor(int socket, const void* bytes, size_t size, int fd) {
+  iovec data{const_cast<void*>(bytes), size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  if (fd >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
+  }
+  ssize_t sent;
+  do {
+    sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent == ssize_t(size);
+}
 // Renderers kept waiting for another document once theirs is closed: a
 // renderer that has started, with poppler and the fonts set up, takes a new
 // document in a fraction of the time a new one takes to start.
@@ -377,25 +401,7 @@ std::optional<Idle> spawnChild(double memoryBytes) {
 
 // Sends `request`, with `fd` when there is one.
 bool sendRequest(int socket, const Request& request, int fd = -1) {
-  iovec data{const_cast<Request*>(&request), sizeof request};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  if (fd >= 0) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
-  }
-  ssize_t sent;
-  do {
-    sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == ssize_t(sizeof request);
+  return SendWithDescriptor(socket, &request, sizeof request, fd);
 }
 
 }  // namespace
@@ -626,23 +632,7 @@ Bytes readDocument(int fd) {
 }
 
 void answer(const Reply& reply, int pixels) {
-  iovec data{const_cast<Reply*>(&reply), sizeof reply};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  if (pixels >= 0) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &pixels, sizeof(int));
-  }
-  while (::sendmsg(kSocketFd, &message, MSG_NOSIGNAL) < 0) {
-    if (errno != EINTR) ::_exit(0);  // the host has gone
-  }
+  if (!SendWithDescriptor(kSocketFd, &reply, sizeof reply, pixels)) ::_exit(0);  // the host has gone
 }
 
 }  // namespace
