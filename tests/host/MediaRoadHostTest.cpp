@@ -520,7 +520,10 @@ TEST_F(MediaRoadHost, ALargeGridPhotoShowsInTheGridAndGalleryAndExportsAsJPEG) {
   auto done = buttonsTitled(host, "Done (1)");
   ASSERT_EQ(done.size(), 1u);
   ASSERT_TRUE(tap(host, centre(done[0])));
-  auto reply = host.reply(2, kWait);
+  // The export decodes the whole picture and encodes 64 Mi pixels: under the
+  // thread sanitizer on a busy machine that takes minutes, as the decodes
+  // above may.
+  auto reply = host.reply(2, 6 * kWait);
   ASSERT_TRUE(reply) << readFile(errors);
   const Value& files = resultOf(reply);
   ASSERT_TRUE(files.isList() && files.size() == 1u) << reply->description() << readFile(errors);
