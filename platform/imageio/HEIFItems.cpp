@@ -422,9 +422,10 @@ bool AnnounceOBUs(const ItemData& data, Announced& out) {
   return true;
 }
 
-}  // namespace
-
-bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out) {
+// Hands each NAL unit of an HEVC configuration's arrays to `unit`, in
+// order, until it answers true; whether one did.
+template <typename Unit>
+bool EachConfigurationUnit(std::span<const uint8_t> hvcC, Unit&& unit) {
   Fields f(hvcC);
   f.take(22);
   const uint64_t arrays = f.read(1);
@@ -433,10 +434,17 @@ bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out) {
     const uint64_t units = f.read(2);
     for (uint64_t u = 0; u < units && f.ok(); ++u) {
       const std::span<const uint8_t> nal = f.take(size_t(f.read(2)));
-      if (f.ok() && SequenceParameters(nal, out)) return true;
+      if (f.ok() && unit(nal)) return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool HEVCPictureSizeOf(std::span<const uint8_t> hvcC, HEVCPictureSize& out) {
+  return EachConfigurationUnit(
+      hvcC, [&](std::span<const uint8_t> nal) { return SequenceParameters(nal, out); });
 }
 
 bool AV1FrameSizeOf(std::span<const uint8_t> obus, uint32_t& width, uint32_t& height) {
@@ -676,17 +684,10 @@ HEIFItemDecode HEIFItems::decodeCoded(uint32_t item, int depth) const {
   if (type->second == Tag("hvc1")) {
     const Property* hvcC = property(item, Tag("hvcC"));
     if (!hvcC || hvcC->body.size() < 23) return decode;
-    Fields f(hvcC->body);
-    f.take(22);
-    const uint64_t arrays = f.read(1);
-    for (uint64_t a = 0; a < arrays && f.ok(); ++a) {
-      f.read(1);  // completeness, NAL unit type
-      const uint64_t units = f.read(2);
-      for (uint64_t u = 0; u < units && f.ok(); ++u) {
-        const std::span<const uint8_t> nal = f.take(size_t(f.read(2)));
-        if (f.ok()) AnnounceHEVC(nal, announced);
-      }
-    }
+    EachConfigurationUnit(hvcC->body, [&](std::span<const uint8_t> nal) {
+      AnnounceHEVC(nal, announced);
+      return false;
+    });
     // The data's units are led by lengths of the size the configuration
     // gives; libheif reads them as 4 bytes whatever it gives. Whichever
     // way a decoder reads them, its parameter sets are among those read.
